@@ -45,8 +45,6 @@ std::string replace_all_in(std::string text, const std::string& find, const std:
 template <typename Str>
 bool split_path_impl(const Str& path, Str& dir, Str& name) {
   using Ch = typename Str::value_type;
-  const Ch dot_dot[] = {Ch('.'), Ch('.'), Ch(0)};
-  const Ch dot[] = {Ch('.'), Ch(0)};
   size_t pos = path.rfind(Ch('\\'));
   Ch sep = Ch('\\');
   if (pos == Str::npos) {
@@ -54,18 +52,17 @@ bool split_path_impl(const Str& path, Str& dir, Str& name) {
     sep = Ch('/');
   }
   if (pos == Str::npos || pos == 0) {
-    dir = dot;
+    dir.assign(1, Ch('.'));
     name = path;
     return true;
   }
   dir.assign(path, 0, pos);
   name.assign(path, pos + 1, Str::npos);
-  if (name == dot_dot) {
-    name = dot;
+  if (name.size() == 2 && name[0] == Ch('.') && name[1] == Ch('.')) {
+    name.assign(1, Ch('.'));
     // The backslash form appends one separator, the slash form two.
-    dir.push_back(sep);
-    if (sep == Ch('/')) dir.push_back(sep);
-    dir += dot_dot;
+    dir.append(sep == Ch('/') ? 2 : 1, sep);
+    dir.append(2, Ch('.'));
   }
   return true;
 }

@@ -253,7 +253,7 @@ TEST(SystemInfo, NetworkFileSystems) {
   host.fs_type = 0xEF53;
   EXPECT_FALSE(exe_on_network_fs());
   host.fs_type = 0x6969;
-  host.exe = "/";  // a one-character path is not looked at
+  host.exe.assign(1, '/');  // a one-character path is not looked at
   EXPECT_FALSE(exe_on_network_fs());
   host.readlink_ok = false;
   EXPECT_FALSE(exe_on_network_fs());
