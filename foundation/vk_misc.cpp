@@ -1,0 +1,399 @@
+#include "foundation/vk_misc.h"
+
+#include <sys/time.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+
+namespace vk {
+
+// Built in this order, destroyed at exit.
+const std::string newline_text = "\n";
+const std::string empty_text;
+std::ostringstream scratch_stream;
+null_out_stream null_stream;
+
+namespace {
+
+// ---- stand-ins for routines of the path, string and pattern libraries ----
+
+bool local_split_path(const std::string& path, std::string& dir, std::string& name) {
+  dir.clear();
+  name.clear();
+  if (path.empty()) return false;
+  auto split_at = [&](size_t pos, const char* up) {
+    dir = path.substr(0, pos);
+    name = path.substr(pos + 1);
+    if (name == "..") {
+      name = ".";
+      dir += up;
+    }
+  };
+  size_t bs = path.rfind('\\');
+  if (bs != std::string::npos) {
+    if (bs != 0) {
+      split_at(bs, "\\..");
+      return true;
+    }
+  } else {
+    size_t sl = path.rfind('/');
+    if (sl != std::string::npos && sl != 0) {
+      split_at(sl, "//..");
+      return true;
+    }
+  }
+  dir = ".";
+  name = path;
+  return true;
+}
+
+bool local_find_pattern_offsets(const uint8_t* buf, size_t len, const uint8_t* pat,
+                                size_t pat_len, std::vector<uint64_t>& out, uint64_t base,
+                                bool first_only) {
+  out.clear();
+  if (!buf || !len || !pat || !pat_len || pat_len > len) return false;
+  for (size_t i = 0; i + pat_len <= len;) {
+    if (std::memcmp(buf + i, pat, pat_len) == 0) {
+      out.push_back(base + i);
+      if (first_only) break;
+      i += pat_len;
+    } else {
+      ++i;
+    }
+  }
+  return !out.empty();
+}
+
+std::string lower_ascii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::wstring lower_wide(std::wstring s) {
+  for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return s;
+}
+
+std::wstring widen_utf8(const char* s) {
+  std::wstring out;
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  while (*p) {
+    uint32_t c = *p;
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) c &= 0x3F >> extra;
+    ++p;
+    for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
+    out += static_cast<wchar_t>(c);
+  }
+  return out;
+}
+
+std::string narrow_utf8(const std::wstring& w) {
+  std::string out;
+  for (wchar_t wc : w) {
+    uint32_t c = static_cast<uint32_t>(wc);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool local_remove_arg(int32_t i, int32_t& argc, char** argv) {
+  if (i < 0 || i >= argc) return false;
+  for (int32_t k = i; k + 1 < argc; ++k) argv[k] = argv[k + 1];
+  --argc;
+  return true;
+}
+
+// Index of the first argument equal to name ignoring case, from start; -1 if none.
+long find_wide_arg(const char* name, const std::vector<std::wstring>& args, size_t start) {
+  if (!name) return -1;
+  const std::wstring key = lower_wide(widen_utf8(name));
+  for (size_t i = start; i < args.size(); ++i)
+    if (args[i].size() == key.size() && lower_wide(args[i]) == key) return static_cast<long>(i);
+  return -1;
+}
+
+bool random_seeded = false;
+uint32_t random_state = 0;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+uint8_t random_in_range(uint8_t low, uint8_t high) {
+  if (!random_seeded) {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    random_state = static_cast<uint32_t>(tv.tv_usec);
+    std::srand(random_state);
+    random_seeded = true;
+  }
+  if (high < low) std::swap(low, high);
+  const int r = std::rand();
+  random_state = static_cast<uint32_t>(r);
+  const uint32_t span = static_cast<uint32_t>(high - low) + 1;
+  return static_cast<uint8_t>(low + static_cast<uint32_t>(r) % span);
+}
+
+uint32_t random_u32() {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = (v << 8) | random_in_range(0, 255);
+  return v;
+}
+
+bool split_path_cstr(const char* path, std::string& directory, std::string& name) {
+  if (!path) return false;
+  try {
+    return local_split_path(path, directory, name);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool split_path_base_ext(const char* path, std::string& directory, std::string& base,
+                         std::string& extension) {
+  directory.clear();
+  base.clear();
+  extension.clear();
+  if (!path) return false;
+  try {
+    std::string name;
+    if (!local_split_path(path, directory, name)) return false;
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+      base = name;
+    } else {
+      base = name.substr(0, dot);
+      extension = name.substr(dot + 1);
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool find_vector_pattern(const uint8_t* buffer, uint32_t length, const std::vector<uint8_t>& pattern,
+                         uint64_t* offset, uint64_t base, bool /*skip_table*/) {
+  if (!buffer || length == 0 || pattern.empty()) return false;
+  try {
+    std::vector<uint64_t> found;
+    if (!local_find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), found, base,
+                                    true))
+      return false;
+    if (offset) *offset = found.front();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool find_pattern_vector_offsets(const uint8_t* buffer, uint32_t length,
+                                 const std::vector<uint8_t>& pattern,
+                                 std::vector<uint64_t>& offsets, uint64_t base,
+                                 bool /*skip_table*/) {
+  offsets.clear();
+  if (!buffer || length == 0 || pattern.empty()) return false;
+  try {
+    return local_find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), offsets,
+                                      base, false);
+  } catch (...) {
+    offsets.clear();
+    return false;
+  }
+}
+
+std::ostream& write_blanks(std::ostream& os, uint32_t count) {
+  if (count == 0) return os;
+  const char old_fill = os.fill(' ');
+  os.width(count);
+  os << " ";
+  os.fill(old_fill);
+  return os;
+}
+
+bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& out) {
+  if (!text || length <= 0) return false;
+  try {
+    std::vector<uint8_t> kept;
+    kept.reserve(static_cast<size_t>(length));
+    for (int32_t i = 0; i < length && text[i] != 0; ++i) {
+      uint8_t c = text[i];
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+          c == '+' || c == '/' || c == '=')
+        kept.push_back(c);
+    }
+    auto value = [](uint8_t c) -> uint32_t {
+      if (c >= 'A' && c <= 'Z') return c - 'A';
+      if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+      if (c >= '0' && c <= '9') return c - '0' + 52;
+      if (c == '+') return 62;
+      return 63;
+    };
+    std::vector<uint8_t> res;
+    res.reserve(kept.size() / 4 * 3 + 3);
+    for (size_t i = 0; i < kept.size(); i += 4) {
+      const size_t have = kept.size() - i;
+      // A lone character carries fewer than 8 bits: no byte.
+      if (have < 2) break;
+      const uint8_t c0 = kept[i], c1 = kept[i + 1];
+      const uint8_t c2 = have > 2 ? kept[i + 2] : '=';
+      const uint8_t c3 = have > 3 ? kept[i + 3] : '=';
+      const uint32_t v0 = value(c0), v1 = value(c1), v2 = value(c2), v3 = value(c3);
+      res.push_back(static_cast<uint8_t>((v0 << 2) | (v1 >> 4)));
+      if (c2 != '=') res.push_back(static_cast<uint8_t>((v1 << 4) | (v2 >> 2)));
+      if (c3 != '=') res.push_back(static_cast<uint8_t>((v2 << 6) | v3));
+    }
+    out = std::move(res);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int last_errno() { return errno; }
+
+const uint16_t* format_to_utf16(std::vector<uint16_t>& out, const char* format, ...) {
+  out.clear();
+  if (!format) return nullptr;
+  try {
+    std::vector<char> area(30, 0);
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(area.data(), area.size(), format, ap);
+    va_end(ap);
+    if (n < 0) return nullptr;
+    if (n > 29) {
+      area.assign(static_cast<size_t>(n) + 10, 0);
+      va_start(ap, format);
+      n = std::vsnprintf(area.data(), area.size(), format, ap);
+      va_end(ap);
+      if (n < 0) return nullptr;
+    }
+    for (const char* p = area.data(); *p; ++p) {
+      if (*p == '\n') out.push_back('\r');
+      out.push_back(static_cast<uint8_t>(*p));
+    }
+    if (out.empty()) return nullptr;
+    out.push_back(0);
+    return out.data();
+  } catch (...) {
+    out.clear();
+    return nullptr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Look-ups over wide arguments
+
+bool find_option_value_w(const char* name, std::wstring& value, std::vector<std::wstring>& args) {
+  try {
+    long i = find_wide_arg(name, args, 0);
+    if (i < 0 || static_cast<size_t>(i) + 1 >= args.size()) return false;
+    value = args[i + 1];
+    args.erase(args.begin() + i, args.begin() + i + 2);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool find_option_value_pair_w(const char* name, std::wstring& value1, std::wstring& value2,
+                              std::vector<std::wstring>& args) {
+  try {
+    long i = find_wide_arg(name, args, 0);
+    if (i < 0 || static_cast<size_t>(i) + 2 >= args.size()) return false;
+    value1 = args[i + 1];
+    value2 = args[i + 2];
+    args.erase(args.begin() + i, args.begin() + i + 3);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool take_option_flag_w(const char* name, std::vector<std::wstring>& args, bool keep) {
+  try {
+    long i = find_wide_arg(name, args, 0);
+    if (i < 0) return false;
+    if (!keep) args.erase(args.begin() + i);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool has_option_w(const char* name, const std::vector<std::wstring>& args, uint8_t start) {
+  try {
+    return find_wide_arg(name, args, start) >= 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+namespace {
+int32_t find_argv(const char* name, int32_t argc, char** argv) {
+  if (!name || !argv) return -1;
+  const std::string key = lower_ascii(name);
+  for (int32_t i = 1; i < argc; ++i)
+    if (argv[i] && lower_ascii(argv[i]) == key) return i;
+  return -1;
+}
+}  // namespace
+
+bool find_option_value_argv(const char* name, std::string& value, int32_t* argc, char** argv) {
+  if (!argc) return false;
+  try {
+    int32_t i = find_argv(name, *argc, argv);
+    if (i < 0 || i + 1 >= *argc) return false;
+    value = argv[i + 1] ? argv[i + 1] : "";
+    local_remove_arg(i, *argc, argv);
+    local_remove_arg(i, *argc, argv);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc,
+                                 char** argv) {
+  if (!argc) return false;
+  try {
+    int32_t i = find_argv(name, *argc, argv);
+    if (i < 0 || i + 1 >= *argc) return false;
+    value = argv[i + 1] ? argv[i + 1] : "";
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool wide_args_to_vector(std::vector<std::string>& out, int32_t argc, const wchar_t** argv) {
+  try {
+    for (int32_t i = 0; argv && i < argc; ++i)
+      out.push_back(argv[i] ? narrow_utf8(argv[i]) : std::string());
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+}  // namespace vk
