@@ -20,6 +20,8 @@ void filter_entry::clear() {
   m_colon_trail_star = 0;
 }
 
-void init_filter_entry(filter_entry& entry) { entry = filter_entry(); }
+void init_filter_entry(filter_entry& entry) {
+  entry = filter_entry();
+}
 
 }  // namespace vk

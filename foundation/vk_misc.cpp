@@ -10,6 +10,10 @@
 #include <cstring>
 #include <cwctype>
 
+#include "foundation/vk_counted_string.h"
+#include "foundation/vk_guid.h"
+#include "foundation/vk_path.h"
+
 namespace vk {
 
 // Built in this order, destroyed at exit.
@@ -19,55 +23,6 @@ std::ostringstream scratch_stream;
 null_out_stream null_stream;
 
 namespace {
-
-// ---- stand-ins for routines of the path, string and pattern libraries ----
-
-bool local_split_path(const std::string& path, std::string& dir, std::string& name) {
-  dir.clear();
-  name.clear();
-  if (path.empty()) return false;
-  auto split_at = [&](size_t pos, const char* up) {
-    dir = path.substr(0, pos);
-    name = path.substr(pos + 1);
-    if (name == "..") {
-      name = ".";
-      dir += up;
-    }
-  };
-  size_t bs = path.rfind('\\');
-  if (bs != std::string::npos) {
-    if (bs != 0) {
-      split_at(bs, "\\..");
-      return true;
-    }
-  } else {
-    size_t sl = path.rfind('/');
-    if (sl != std::string::npos && sl != 0) {
-      split_at(sl, "//..");
-      return true;
-    }
-  }
-  dir = ".";
-  name = path;
-  return true;
-}
-
-bool local_find_pattern_offsets(const uint8_t* buf, size_t len, const uint8_t* pat,
-                                size_t pat_len, std::vector<uint64_t>& out, uint64_t base,
-                                bool first_only) {
-  out.clear();
-  if (!buf || !len || !pat || !pat_len || pat_len > len) return false;
-  for (size_t i = 0; i + pat_len <= len;) {
-    if (std::memcmp(buf + i, pat, pat_len) == 0) {
-      out.push_back(base + i);
-      if (first_only) break;
-      i += pat_len;
-    } else {
-      ++i;
-    }
-  }
-  return !out.empty();
-}
 
 std::string lower_ascii(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -117,13 +72,6 @@ std::string narrow_utf8(const std::wstring& w) {
   return out;
 }
 
-bool local_remove_arg(int32_t i, int32_t& argc, char** argv) {
-  if (i < 0 || i >= argc) return false;
-  for (int32_t k = i; k + 1 < argc; ++k) argv[k] = argv[k + 1];
-  --argc;
-  return true;
-}
-
 // Index of the first argument equal to name ignoring case, from start; -1 if none.
 long find_wide_arg(const char* name, const std::vector<std::wstring>& args, size_t start) {
   if (!name) return -1;
@@ -164,7 +112,7 @@ uint32_t random_u32() {
 bool split_path_cstr(const char* path, std::string& directory, std::string& name) {
   if (!path) return false;
   try {
-    return local_split_path(path, directory, name);
+    return split_path(path, directory, name);
   } catch (...) {
     return false;
   }
@@ -178,7 +126,7 @@ bool split_path_base_ext(const char* path, std::string& directory, std::string& 
   if (!path) return false;
   try {
     std::string name;
-    if (!local_split_path(path, directory, name)) return false;
+    if (!split_path(path, directory, name)) return false;
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) {
       base = name;
@@ -192,13 +140,14 @@ bool split_path_base_ext(const char* path, std::string& directory, std::string& 
   }
 }
 
-bool find_vector_pattern(const uint8_t* buffer, uint32_t length, const std::vector<uint8_t>& pattern,
-                         uint64_t* offset, uint64_t base, bool /*skip_table*/) {
+bool find_vector_pattern(const uint8_t* buffer, uint32_t length,
+                         const std::vector<uint8_t>& pattern, uint64_t* offset, uint64_t base,
+                         bool skip_table) {
   if (!buffer || length == 0 || pattern.empty()) return false;
   try {
     std::vector<uint64_t> found;
-    if (!local_find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), found, base,
-                                    true))
+    if (!find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), found, base,
+                              skip_table, true))
       return false;
     if (offset) *offset = found.front();
     return true;
@@ -209,13 +158,12 @@ bool find_vector_pattern(const uint8_t* buffer, uint32_t length, const std::vect
 
 bool find_pattern_vector_offsets(const uint8_t* buffer, uint32_t length,
                                  const std::vector<uint8_t>& pattern,
-                                 std::vector<uint64_t>& offsets, uint64_t base,
-                                 bool /*skip_table*/) {
+                                 std::vector<uint64_t>& offsets, uint64_t base, bool skip_table) {
   offsets.clear();
   if (!buffer || length == 0 || pattern.empty()) return false;
   try {
-    return local_find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), offsets,
-                                      base, false);
+    return find_pattern_offsets(buffer, length, pattern.data(), pattern.size(), offsets, base,
+                                skip_table, false);
   } catch (...) {
     offsets.clear();
     return false;
@@ -238,8 +186,8 @@ bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& ou
     kept.reserve(static_cast<size_t>(length));
     for (int32_t i = 0; i < length && text[i] != 0; ++i) {
       uint8_t c = text[i];
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-          c == '+' || c == '/' || c == '=')
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+          c == '/' || c == '=')
         kept.push_back(c);
     }
     auto value = [](uint8_t c) -> uint32_t {
@@ -270,7 +218,9 @@ bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& ou
   }
 }
 
-int last_errno() { return errno; }
+int last_errno() {
+  return errno;
+}
 
 const uint16_t* format_to_utf16(std::vector<uint16_t>& out, const char* format, ...) {
   out.clear();
@@ -289,13 +239,7 @@ const uint16_t* format_to_utf16(std::vector<uint16_t>& out, const char* format, 
       va_end(ap);
       if (n < 0) return nullptr;
     }
-    for (const char* p = area.data(); *p; ++p) {
-      if (*p == '\n') out.push_back('\r');
-      out.push_back(static_cast<uint8_t>(*p));
-    }
-    if (out.empty()) return nullptr;
-    out.push_back(0);
-    return out.data();
+    return ascii_to_utf16_crlf(out, area.data());
   } catch (...) {
     out.clear();
     return nullptr;
@@ -366,16 +310,15 @@ bool find_option_value_argv(const char* name, std::string& value, int32_t* argc,
     int32_t i = find_argv(name, *argc, argv);
     if (i < 0 || i + 1 >= *argc) return false;
     value = argv[i + 1] ? argv[i + 1] : "";
-    local_remove_arg(i, *argc, argv);
-    local_remove_arg(i, *argc, argv);
+    remove_arg(static_cast<uint32_t>(i), *argc, argv);
+    remove_arg(static_cast<uint32_t>(i), *argc, argv);
     return true;
   } catch (...) {
     return false;
   }
 }
 
-bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc,
-                                 char** argv) {
+bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc, char** argv) {
   if (!argc) return false;
   try {
     int32_t i = find_argv(name, *argc, argv);

@@ -51,8 +51,9 @@ bool split_path_base_ext(const char* path, std::string& directory, std::string& 
 
 // ---- byte patterns ----
 
-bool find_vector_pattern(const uint8_t* buffer, uint32_t length, const std::vector<uint8_t>& pattern,
-                         uint64_t* offset, uint64_t base, bool skip_table);
+bool find_vector_pattern(const uint8_t* buffer, uint32_t length,
+                         const std::vector<uint8_t>& pattern, uint64_t* offset, uint64_t base,
+                         bool skip_table);
 bool find_pattern_vector_offsets(const uint8_t* buffer, uint32_t length,
                                  const std::vector<uint8_t>& pattern,
                                  std::vector<uint64_t>& offsets, uint64_t base, bool skip_table);
@@ -77,8 +78,7 @@ bool find_option_value_pair_w(const char* name, std::wstring& value1, std::wstri
 bool take_option_flag_w(const char* name, std::vector<std::wstring>& args, bool keep);
 bool has_option_w(const char* name, const std::vector<std::wstring>& args, uint8_t start);
 bool find_option_value_argv(const char* name, std::string& value, int32_t* argc, char** argv);
-bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc,
-                                 char** argv);
+bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc, char** argv);
 bool wide_args_to_vector(std::vector<std::string>& out, int32_t argc, const wchar_t** argv);
 
 }  // namespace vk

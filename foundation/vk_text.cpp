@@ -83,8 +83,8 @@ std::string ascii_lower(std::string s) {
 // ---- small helpers of this file ----
 
 bool is_b64_char(uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '+' || c == '/';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
 }
 
 int hex_val(char c) {
@@ -245,8 +245,7 @@ uint32_t windows_version_name(std::string& text, uint32_t platform_id, uint32_t 
 
 uint32_t windows_version_name_simple(std::string& text, uint32_t platform_id, uint32_t major,
                                      uint32_t minor, bool product_type_known) {
-  return windows_version_name(text, platform_id, major, minor, product_type_known, false, true,
-                              0);
+  return windows_version_name(text, platform_id, major, minor, product_type_known, false, true, 0);
 }
 
 uint32_t windows_version_code(std::string& text) {
@@ -301,8 +300,8 @@ std::string sid_text(const uint8_t* bytes, uint32_t length) {
 
 std::string build_macos_library_path(uint32_t flags) {
   static const std::pair<uint32_t, const char*> parts[] = {
-      {1, "Library"}, {2, "Preferences"}, {4, "SyncedPreferences"},
-      {32, "Calendars"}, {8, "Safari"},    {16, "SystemConfiguration"}};
+      {1, "Library"},    {2, "Preferences"}, {4, "SyncedPreferences"},
+      {32, "Calendars"}, {8, "Safari"},      {16, "SystemConfiguration"}};
   std::string out;
   for (const auto& [bit, name] : parts)
     if (flags & bit) {
@@ -523,7 +522,9 @@ bool strip_element_units(Ch* buf, size_t count, const std::basic_string<Ch>& tag
       if (match_at(i, open)) {
         inside = true;
         nesting = 0;
-        i += open.size() + 1;
+        i += open.size();
+        // The character after the tag name, unless it starts "/>".
+        if (i < count && buf[i] != static_cast<Ch>('/')) ++i;
         continue;
       }
       res.push_back(buf[i]);
@@ -560,8 +561,7 @@ bool strip_xml_element(uint8_t* buffer, uint32_t& length, const char* tag) {
     size_t kept = 0;
     std::basic_string<uint8_t> t(reinterpret_cast<const uint8_t*>(tag), std::strlen(tag));
     strip_element_units<uint8_t>(
-        buffer, length, t,
-        [](uint8_t c) { return static_cast<uint8_t>(std::tolower(c)); }, kept);
+        buffer, length, t, [](uint8_t c) { return static_cast<uint8_t>(std::tolower(c)); }, kept);
     length = static_cast<uint32_t>(kept);
     return true;
   } catch (...) {
@@ -706,8 +706,8 @@ bool percent_decode(std::string& out, const std::string& text, char chosen,
 // ---------------------------------------------------------------------------
 // Splitting, joining and character edits
 
-bool split_string(const std::string& text, char delimiter, std::vector<std::string>& out,
-                  bool trim, bool keep_empty, bool append) {
+bool split_string(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
+                  bool keep_empty, bool append) {
   if (!append) out.clear();
   if (text.empty()) return false;
   try {
@@ -787,7 +787,8 @@ std::string& show_line_ends(std::string& text) {
 
 int32_t trim_line_end(std::string& text) {
   size_t n = 0;
-  while (n < text.size() && (text[text.size() - 1 - n] == '\r' || text[text.size() - 1 - n] == '\n'))
+  while (n < text.size() &&
+         (text[text.size() - 1 - n] == '\r' || text[text.size() - 1 - n] == '\n'))
     ++n;
   text.resize(text.size() - n);
   return static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
@@ -831,8 +832,8 @@ char split_at_any_delim(std::vector<std::string>& out, const std::string& text, 
   return 0;
 }
 
-bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out,
-                  bool trim, bool keep_empty) {
+bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
+                  bool keep_empty) {
   std::vector<std::string> pieces;
   bool ok = split_string(text, delimiter, pieces, false, keep_empty, false);
   out.clear();
@@ -1056,8 +1057,9 @@ bool split_multi_string_bytes(const std::vector<uint8_t>& bytes, std::vector<std
 void replace_char_buf(uint8_t* buffer, int32_t length, char from, char to, bool ignore_case) {
   if (!buffer) return;
   for (int32_t i = 0; i < length; ++i) {
-    bool eq = ignore_case ? std::tolower(buffer[i]) == std::tolower(static_cast<unsigned char>(from))
-                          : buffer[i] == static_cast<uint8_t>(from);
+    bool eq = ignore_case
+                  ? std::tolower(buffer[i]) == std::tolower(static_cast<unsigned char>(from))
+                  : buffer[i] == static_cast<uint8_t>(from);
     if (eq) buffer[i] = static_cast<uint8_t>(to);
   }
 }
@@ -1103,8 +1105,8 @@ bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
   try {
     std::string text = local_to_utf8(buffer);
     std::string needle = local_to_utf8(find);
-    size_t p = (ignore_case ? ascii_lower(text) : text).find(ignore_case ? ascii_lower(needle)
-                                                                          : needle);
+    size_t p =
+        (ignore_case ? ascii_lower(text) : text).find(ignore_case ? ascii_lower(needle) : needle);
     if (p == std::string::npos) return false;
     text.erase(p, needle.size());
     // Written back one byte per character into the (longer) original buffer.

@@ -96,8 +96,8 @@ bool strip_trailing_slashes_wide(std::wstring& path);
 
 char split_at_any_delim(std::vector<std::string>& out, const std::string& text, bool trim,
                         bool keep_empty, const std::string& delimiters);
-bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out,
-                  bool trim, bool keep_empty);
+bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
+                  bool keep_empty);
 uint32_t split_words(const char* text, uint32_t max_words, std::vector<std::string>& out,
                      bool join_quoted);
 bool split_quoted_words(const std::string& text, std::vector<std::string>& out);
@@ -111,9 +111,10 @@ bool split_wstring_simple(const std::wstring& text, wchar_t delimiter,
 bool split_multi_string(const std::vector<wchar_t>& chars, std::vector<std::wstring>& out);
 bool split_multi_string_bytes(const std::vector<uint8_t>& bytes, std::vector<std::wstring>& out);
 void replace_char_buf(uint8_t* buffer, int32_t length, char from, char to, bool ignore_case);
-void replace_wchar_buf(wchar_t* buffer, int32_t length, wchar_t from, wchar_t to,
-                       bool ignore_case);
+void replace_wchar_buf(wchar_t* buffer, int32_t length, wchar_t from, wchar_t to, bool ignore_case);
 bool replace_first_icase(std::string& text, const char* find, const char* replacement);
+// Erases from the first c to the end; with ignore_case the text is searched
+// lower-cased, so c must be given in lower case.
 bool erase_from_char(std::string& text, char c, bool ignore_case);
 bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case);
 bool join_argv(std::string& out, int32_t argc, char** argv);
