@@ -198,8 +198,9 @@ TEST(TimeKinds, GuidTimestamps) {
   ASSERT_TRUE(vk::guid_v1_bytes_to_filetime(ticks, clock, node, bytes, 0));
   EXPECT_EQ(ticks, 133000000000000000ULL);
   // A leading '{' shifts the start: then 17 bytes are needed.
-  std::vector<uint8_t> braced{'{'};
-  braced.insert(braced.end(), g, g + 15);
+  std::vector<uint8_t> braced(16, 0);
+  braced[0] = '{';
+  std::copy(g, g + 15, braced.begin() + 1);
   EXPECT_FALSE(vk::guid_v1_bytes_to_filetime(ticks, clock, node, braced, 0));
   braced.push_back(g[15]);
   EXPECT_TRUE(vk::guid_v1_bytes_to_filetime(ticks, clock, node, braced, 0));
