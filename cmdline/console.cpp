@@ -1,6 +1,7 @@
 #include "cmdline/console.h"
 
 #include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
 
 namespace vk {
 
@@ -20,26 +21,13 @@ bool args_to_vector(std::vector<std::string>& out, int32_t argc, const char* con
   return !out.empty();
 }
 
-namespace {
-bool iequal_ascii(const std::string& a, const char* b) {
-  size_t n = 0;
-  for (; b[n]; ++n) {
-    if (n >= a.size()) return false;
-    char x = a[n], y = b[n];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return n == a.size();
-}
-}  // namespace
-
 bool find_option_value_from(const char* name, std::string& value,
                             const std::vector<std::string>& args, uint8_t start) {
   if (!name) return false;
   try {
     for (size_t i = start; i < args.size(); ++i) {
-      if (!iequal_ascii(args[i], name)) continue;
+      std::string a = args[i], k = name;
+      if (!iequals(a, k)) continue;
       if (i + 1 >= args.size()) return false;
       value = args[i + 1];
       return true;

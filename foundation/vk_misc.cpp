@@ -13,6 +13,8 @@
 #include "foundation/vk_counted_string.h"
 #include "foundation/vk_guid.h"
 #include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -24,60 +26,14 @@ null_out_stream null_stream;
 
 namespace {
 
-std::string lower_ascii(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::wstring lower_wide(std::wstring s) {
-  for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return s;
-}
-
-std::wstring widen_utf8(const char* s) {
-  std::wstring out;
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p) {
-    uint32_t c = *p;
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) c &= 0x3F >> extra;
-    ++p;
-    for (int i = 0; i < extra && (*p & 0xC0) == 0x80; ++i, ++p) c = (c << 6) | (*p & 0x3F);
-    out += static_cast<wchar_t>(c);
-  }
-  return out;
-}
-
-std::string narrow_utf8(const std::wstring& w) {
-  std::string out;
-  for (wchar_t wc : w) {
-    uint32_t c = static_cast<uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // Index of the first argument equal to name ignoring case, from start; -1 if none.
 long find_wide_arg(const char* name, const std::vector<std::wstring>& args, size_t start) {
   if (!name) return -1;
-  const std::wstring key = lower_wide(widen_utf8(name));
-  for (size_t i = start; i < args.size(); ++i)
-    if (args[i].size() == key.size() && lower_wide(args[i]) == key) return static_cast<long>(i);
+  const std::wstring key = from_utf8(name);
+  for (size_t i = start; i < args.size(); ++i) {
+    std::wstring a = args[i], k = key;
+    if (wiequals(a, k)) return static_cast<long>(i);
+  }
   return -1;
 }
 
@@ -254,7 +210,8 @@ bool find_option_value_w(const char* name, std::wstring& value, std::vector<std:
     long i = find_wide_arg(name, args, 0);
     if (i < 0 || static_cast<size_t>(i) + 1 >= args.size()) return false;
     value = args[i + 1];
-    args.erase(args.begin() + i, args.begin() + i + 2);
+    erase_wstring_at(static_cast<uint32_t>(i), args);
+    erase_wstring_at(static_cast<uint32_t>(i), args);
     return true;
   } catch (...) {
     return false;
@@ -268,7 +225,7 @@ bool find_option_value_pair_w(const char* name, std::wstring& value1, std::wstri
     if (i < 0 || static_cast<size_t>(i) + 2 >= args.size()) return false;
     value1 = args[i + 1];
     value2 = args[i + 2];
-    args.erase(args.begin() + i, args.begin() + i + 3);
+    for (int k = 0; k < 3; ++k) erase_wstring_at(static_cast<uint32_t>(i), args);
     return true;
   } catch (...) {
     return false;
@@ -279,7 +236,7 @@ bool take_option_flag_w(const char* name, std::vector<std::wstring>& args, bool 
   try {
     long i = find_wide_arg(name, args, 0);
     if (i < 0) return false;
-    if (!keep) args.erase(args.begin() + i);
+    if (!keep) erase_wstring_at(static_cast<uint32_t>(i), args);
     return true;
   } catch (...) {
     return false;
@@ -297,9 +254,11 @@ bool has_option_w(const char* name, const std::vector<std::wstring>& args, uint8
 namespace {
 int32_t find_argv(const char* name, int32_t argc, char** argv) {
   if (!name || !argv) return -1;
-  const std::string key = lower_ascii(name);
-  for (int32_t i = 1; i < argc; ++i)
-    if (argv[i] && lower_ascii(argv[i]) == key) return i;
+  for (int32_t i = 1; i < argc; ++i) {
+    if (!argv[i]) continue;
+    std::string a = argv[i], k = name;
+    if (iequals(a, k)) return i;
+  }
   return -1;
 }
 }  // namespace
@@ -333,7 +292,7 @@ bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* 
 bool wide_args_to_vector(std::vector<std::string>& out, int32_t argc, const wchar_t** argv) {
   try {
     for (int32_t i = 0; argv && i < argc; ++i)
-      out.push_back(argv[i] ? narrow_utf8(argv[i]) : std::string());
+      out.push_back(argv[i] ? to_utf8(argv[i]) : std::string());
   } catch (...) {
   }
   return !out.empty();

@@ -6,78 +6,15 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
+
 namespace vk {
 
 namespace {
 
-// ---- stand-ins for string routines that live in the string library ----
-
-bool local_trim_ws(std::string& s) {
-  if (s.empty()) return false;
-  const char* ws = " \t\r\n";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string::npos) {
-    s.clear();
-    return false;
-  }
-  size_t e = s.find_last_not_of(ws);
-  s = s.substr(b, e - b + 1);
-  return true;
-}
-
-void strip_char_both(std::wstring& s, wchar_t c) {
-  size_t b = s.find_first_not_of(c);
-  if (b == std::wstring::npos) {
-    s.clear();
-    return;
-  }
-  size_t e = s.find_last_not_of(c);
-  s = s.substr(b, e - b + 1);
-}
-
-bool local_wtrim_ws(std::wstring& s) {
-  strip_char_both(s, L' ');
-  strip_char_both(s, L'\t');
-  if (!s.empty() && s.back() == L'\r') s.pop_back();
-  if (!s.empty() && s.back() == L'\n') s.pop_back();
-  return !s.empty();
-}
-
-bool local_strip_quotes(std::string& s) {
-  if (s.empty()) return false;
-  local_trim_ws(s);
-  if (!s.empty() && (s.front() == '"' || s.front() == '\'')) s.erase(0, 1);
-  if (!s.empty() && (s.back() == '"' || s.back() == '\'')) s.pop_back();
-  return true;
-}
-
-std::string local_to_utf8(const std::wstring& w) {
-  std::string out;
-  for (wchar_t wc : w) {
-    uint32_t c = static_cast<uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string ascii_lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+  return str_to_lower(s);
 }
 
 // ---- small helpers of this file ----
@@ -652,7 +589,7 @@ bool json_get_values(std::vector<std::string>& out, const std::vector<std::strin
           if (close != std::string::npos && close >= end) end = close + 1;
         }
         std::string value = text.substr(start, end - start);
-        local_strip_quotes(value);
+        strip_quotes(value);
         out[k] = std::move(value);
         break;
       }
@@ -716,7 +653,7 @@ bool split_string(const std::string& text, char delimiter, std::vector<std::stri
       size_t pos = text.find(delimiter, start);
       std::string piece =
           text.substr(start, pos == std::string::npos ? std::string::npos : pos - start);
-      if (trim) local_trim_ws(piece);
+      if (trim) trim_ws(piece);
       if (!piece.empty() || keep_empty) out.push_back(std::move(piece));
       if (pos == std::string::npos) break;
       start = pos + 1;
@@ -844,7 +781,7 @@ bool split_quoted(const std::string& text, char delimiter, std::vector<std::stri
       return true;
     }
     auto add = [&](std::string s) {
-      if (trim) local_trim_ws(s);
+      if (trim) trim_ws(s);
       if (!s.empty() || keep_empty) out.push_back(std::move(s));
     };
     bool open = false;
@@ -954,15 +891,8 @@ bool split_lines(const uint8_t* buffer, uint32_t length, std::vector<std::string
       default:
         return false;
     }
-    size_t start = 0;
-    while (start <= text.size()) {
-      size_t pos = text.find(cut, start);
-      std::string piece =
-          text.substr(start, pos == std::string::npos ? std::string::npos : pos - start);
-      if (local_trim_ws(piece)) out.push_back(std::move(piece));
-      if (pos == std::string::npos) break;
-      start = pos + 1;
-    }
+    size_t delimiters = 0;
+    split_char_buffer(text.data(), text.size(), cut, out, delimiters, true);
   } catch (...) {
   }
   return !out.empty();
@@ -983,7 +913,7 @@ bool split_buffer_lines(std::vector<std::string>& out, const uint8_t* buffer, ui
         size_t end = i;
         if (!nul && end > start + 1 && buffer[end - 1] == '\r') --end;
         std::string line(reinterpret_cast<const char*>(buffer + start), end - start);
-        if (trim) local_trim_ws(line);
+        if (trim) trim_ws(line);
         if (!line.empty() || !skip_empty) out.push_back(std::move(line));
         if (nul) break;
         start = i + 1;
@@ -999,8 +929,8 @@ bool split_buffer_lines(std::vector<std::string>& out, const uint8_t* buffer, ui
         std::wstring wline;
         for (size_t k = start; k < end; ++k)
           wline += static_cast<wchar_t>(buffer[2 * k] | (buffer[2 * k + 1] << 8));
-        if (trim) local_wtrim_ws(wline);
-        std::string line = local_to_utf8(wline);
+        if (trim) wtrim_ws(wline);
+        std::string line = to_utf8(wline);
         if (!line.empty() || !skip_empty) out.push_back(std::move(line));
         start = i + 1;
       }
@@ -1078,11 +1008,8 @@ void replace_wchar_buf(wchar_t* buffer, int32_t length, wchar_t from, wchar_t to
 bool replace_first_icase(std::string& text, const char* find, const char* replacement) {
   if (!find || !*find) return false;
   try {
-    std::string needle = ascii_lower(find);
-    size_t p = ascii_lower(text).find(needle);
-    if (p == std::string::npos) return false;
-    text.replace(p, needle.size(), replacement ? replacement : "");
-    return true;
+    std::string search = find;
+    return replace_first(text, search, replacement ? replacement : "", true);
   } catch (...) {
     return false;
   }
@@ -1090,11 +1017,7 @@ bool replace_first_icase(std::string& text, const char* find, const char* replac
 
 bool erase_from_char(std::string& text, char c, bool ignore_case) {
   try {
-    std::string hay = ignore_case ? ascii_lower(text) : text;
-    size_t p = hay.find(c);
-    if (p == std::string::npos) return false;
-    text.erase(p);
-    return true;
+    return erase_from_substring(text, std::string(1, c), ignore_case);
   } catch (...) {
     return false;
   }
@@ -1103,12 +1026,9 @@ bool erase_from_char(std::string& text, char c, bool ignore_case) {
 bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
   if (!buffer || !find || !*find) return false;
   try {
-    std::string text = local_to_utf8(buffer);
-    std::string needle = local_to_utf8(find);
-    size_t p =
-        (ignore_case ? ascii_lower(text) : text).find(ignore_case ? ascii_lower(needle) : needle);
-    if (p == std::string::npos) return false;
-    text.erase(p, needle.size());
+    std::string text = to_utf8(buffer);
+    std::string needle = to_utf8(find);
+    if (!erase_first(text, needle, ignore_case)) return false;
     // Written back one byte per character into the (longer) original buffer.
     size_t i = 0;
     for (; i < text.size(); ++i) buffer[i] = static_cast<wchar_t>(static_cast<uint8_t>(text[i]));
