@@ -315,7 +315,7 @@ void set_field_separator(cmd_params& settings, std::string& text, bool flag) {
     settings.m_replace_char = ',';
     settings.m_replacement_char = flag ? ';' : ' ';
   } else if (text == "tab" || text == "\\t") {
-    settings.m_separator = "\t";
+    settings.m_separator.assign(1, '\t');
     settings.m_replace_char = 0;
     settings.m_replacement_char = 0;
   } else {
