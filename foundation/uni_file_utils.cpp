@@ -15,6 +15,8 @@
 #include "foundation/uni_fileio.h"
 #include "foundation/uni_fileio_compat.h"
 #include "foundation/vk_posix.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 namespace {
@@ -38,7 +40,9 @@ void progress_printf(const char* format, ...) {
   std::cerr << "\x1b[2K\r    \r" << text << '\r' << std::flush;
 }
 
-void progress_erase() { std::cerr << "\x1b[2K\r" << std::string(27, ' ') << '\r' << std::flush; }
+void progress_erase() {
+  std::cerr << "\x1b[2K\r" << std::string(27, ' ') << '\r' << std::flush;
+}
 
 }  // namespace
 
@@ -64,7 +68,7 @@ bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& o
       uint32_t e = i;
       if (e > b && buffer[e - 1] == '\r') --e;
       std::string line(reinterpret_cast<const char*>(buffer) + b, e - b);
-      if (trim) txt::trim_ws(line);
+      if (trim) vk::trim_ws(line);
       if (!(skip_empty && line.empty())) out.push_back(std::move(line));
       start = i + 1;
       consumed = start;
@@ -144,10 +148,12 @@ bool zero_fill_blocks(const std::wstring& path, const std::vector<uint8_t>* mark
 
 }  // namespace
 
-bool zero_fill_file(const std::wstring& path) { return zero_fill_blocks(path, nullptr); }
+bool zero_fill_file(const std::wstring& path) {
+  return zero_fill_blocks(path, nullptr);
+}
 
 bool zero_fill_file_utf8(const std::string& path) {
-  return zero_fill_blocks(txt::from_utf8(path), nullptr);
+  return zero_fill_blocks(vk::from_utf8(path), nullptr);
 }
 
 bool zero_fill_file_marked(const std::wstring& path, const std::vector<uint8_t>& marker) {
@@ -177,28 +183,35 @@ bool zero_fill_utf8(const std::string& path) {
 
 // ---- status queries -----------------------------------------------------
 
-int stat_path(const char* path, struct stat& st) { return posix_stat(path, st) ? 0 : -1; }
+int stat_path(const char* path, struct stat& st) {
+  return posix_stat(path, st) ? 0 : -1;
+}
 
 bool stat_path_wide(const std::wstring& path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
   if (path.empty()) return false;
-  std::string narrow = txt::to_utf8(path);
-  if (narrow.empty()) return false;
+  // A text that does not encode completely must not name another file.
+  std::string narrow;
+  if (!wide_to_utf8(path, narrow)) return false;
   return stat_path(narrow.c_str(), st) == 0;
 }
 
 bool stat_path_utf8(const std::string& path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
-  std::wstring wide = txt::from_utf8(path);
+  std::wstring wide = vk::from_utf8(path);
   if (wide.empty()) return false;
   // A path made only of separators names the root, not nothing.
   if (!txt::strip_trailing_slashes_wide(wide)) wide = L"/";
   return stat_path_wide(wide, st);
 }
 
-bool stat_path_copy(std::wstring path, struct stat& st) { return stat_path_wide(path, st); }
+bool stat_path_copy(std::wstring path, struct stat& st) {
+  return stat_path_wide(path, st);
+}
 
-int fstat_fd(int fd, struct stat& st) { return posix_fstat(fd, st) ? 0 : -1; }
+int fstat_fd(int fd, struct stat& st) {
+  return posix_fstat(fd, st) ? 0 : -1;
+}
 
 // Only the file type decides: block devices and sockets share the 0x4000 bit.
 bool is_directory_utf8(const std::string& path) {
@@ -221,7 +234,6 @@ uint64_t file_size_utf8(const std::string& path) {
   return stat_path_utf8(path, st) ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-#ifdef UNI_HAVE_FILE_RECORD
 // ---- file descriptions and directory-entry fillers ------------------------
 
 namespace {
@@ -254,11 +266,10 @@ bool get_file_stat_info(file_stat_info& info, const std::wstring& path) {
   return true;
 }
 
-bool stat_file_info(dir_entry_info& entry, const std::wstring& path,
-                    const std::string& path_text) {
+bool stat_file_info(dir_entry_info& entry, const std::wstring& path, const std::string& path_text) {
   if (!get_file_stat_info(entry, path)) return false;
   try {
-    entry.name = txt::to_utf8(path);
+    entry.name = vk::to_utf8(path);
     if (!path_text.empty()) entry.path = path_text;
   } catch (...) {
     return false;
@@ -278,7 +289,7 @@ bool fill_file_info(dir_entry_info& entry, const std::wstring& path, const struc
   if (path.empty()) return false;
   if (st == nullptr) return stat_file_info(entry, path, path_text);
   try {
-    entry.name = txt::to_utf8(path);
+    entry.name = vk::to_utf8(path);
     entry.path = path_text;
   } catch (...) {
     return false;
@@ -300,16 +311,17 @@ bool fill_file_info(dir_entry_info& entry, const std::wstring& path, const struc
 
 bool fill_file_info_utf8(dir_entry_info& entry, const std::string& path, const struct stat* st,
                          const std::string& path_text) {
-  return fill_file_info(entry, txt::from_utf8(path), st, path_text);
+  return fill_file_info(entry, vk::from_utf8(path), st, path_text);
 }
 
 bool stat_file_info_utf8(dir_entry_info& entry, const std::string& path,
                          const std::string& path_text) {
-  return stat_file_info(entry, txt::from_utf8(path), path_text);
+  return stat_file_info(entry, vk::from_utf8(path), path_text);
 }
 
 bool set_entry_lists(dir_entry_info& entry, const std::string& name,
-                     const std::vector<std::string>& first, const std::vector<std::string>& second) {
+                     const std::vector<std::string>& first,
+                     const std::vector<std::string>& second) {
   if (first.empty() || first.size() != second.size()) return false;
   try {
     std::string n = name;
@@ -324,7 +336,6 @@ bool set_entry_lists(dir_entry_info& entry, const std::string& name,
   entry.list_word = (entry.list_word & ~0xFFu) | 1u;
   return true;
 }
-#endif
 
 // ---- side stream and paths ----------------------------------------------
 
@@ -355,7 +366,9 @@ std::string current_dir() {
   return std::string();
 }
 
-std::wstring current_dir_wide() { return txt::from_utf8(current_dir()); }
+std::wstring current_dir_wide() {
+  return vk::from_utf8(current_dir());
+}
 
 std::string make_absolute_path(const std::string& path_in, char separator) {
   try {
@@ -363,7 +376,7 @@ std::string make_absolute_path(const std::string& path_in, char separator) {
     std::replace(path.begin(), path.end(), '"', ' ');
     if (std::count(path.begin(), path.end(), '\'') == 2)
       std::replace(path.begin(), path.end(), '\'', ' ');
-    txt::trim_ws(path);
+    vk::trim_ws(path);
     if (path.empty()) return path;
 
     char sep = separator;
@@ -418,7 +431,7 @@ std::string make_absolute_path(const std::string& path_in, char separator) {
 
 std::wstring make_absolute_path_wide(const std::wstring& path, wchar_t separator) {
   char sep = separator < 0x80 ? static_cast<char>(separator) : '/';
-  return txt::from_utf8(make_absolute_path(txt::to_utf8(path), sep));
+  return vk::from_utf8(make_absolute_path(vk::to_utf8(path), sep));
 }
 
 // ---- byte-order marks ---------------------------------------------------
@@ -439,31 +452,61 @@ void append_bytes(std::vector<char>& out, std::initializer_list<uint8_t> mark) {
 
 }  // namespace
 
-bool bom_test_utf8(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0xEF, 0xBB, 0xBF}); }
-bool bom_test_utf16le(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0xFF, 0xFE}); }
-bool bom_test_utf16be(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0xFE, 0xFF}); }
+bool bom_test_utf8(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0xEF, 0xBB, 0xBF});
+}
+bool bom_test_utf16le(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0xFF, 0xFE});
+}
+bool bom_test_utf16be(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0xFE, 0xFF});
+}
 bool bom_test_utf32be(const uint8_t* b, size_t n) {
   return starts_with_bytes(b, n, {0x00, 0x00, 0xFE, 0xFF});
 }
 bool bom_test_0000fffe(const uint8_t* b, size_t n) {
   return starts_with_bytes(b, n, {0x00, 0x00, 0xFF, 0xFE});
 }
-bool bom_test_utf7(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0x2B, 0x2F, 0x76}); }
+bool bom_test_utf7(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0x2B, 0x2F, 0x76});
+}
 bool bom_test_utf_ebcdic(const uint8_t* b, size_t n) {
   return starts_with_bytes(b, n, {0xDD, 0x73, 0x66, 0x73});
 }
-bool bom_test_bocu1(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0xFB, 0xEE, 0x28}); }
-bool bom_test_scsu(const uint8_t* b, size_t n) { return starts_with_bytes(b, n, {0x0E, 0xFE, 0xFF}); }
+bool bom_test_bocu1(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0xFB, 0xEE, 0x28});
+}
+bool bom_test_scsu(const uint8_t* b, size_t n) {
+  return starts_with_bytes(b, n, {0x0E, 0xFE, 0xFF});
+}
 
-void bom_append_utf8(std::vector<char>& out) { append_bytes(out, {0xEF, 0xBB, 0xBF}); }
-void bom_append_utf16le(std::vector<char>& out) { append_bytes(out, {0xFF, 0xFE}); }
-void bom_append_utf16be(std::vector<char>& out) { append_bytes(out, {0xFE, 0xFF}); }
-void bom_append_utf32be(std::vector<char>& out) { append_bytes(out, {0x00, 0x00, 0xFE, 0xFF}); }
-void bom_append_0000fffe(std::vector<char>& out) { append_bytes(out, {0x00, 0x00, 0xFF, 0xFE}); }
-void bom_append_utf7(std::vector<char>& out) { append_bytes(out, {0x2B, 0x2F, 0x76}); }
-void bom_append_utf_ebcdic(std::vector<char>& out) { append_bytes(out, {0xDD, 0x73, 0x66, 0x73}); }
-void bom_append_bocu1(std::vector<char>& out) { append_bytes(out, {0xFB, 0xEE, 0x28}); }
-void bom_append_scsu(std::vector<char>& out) { append_bytes(out, {0x0E, 0xFE, 0xFF}); }
+void bom_append_utf8(std::vector<char>& out) {
+  append_bytes(out, {0xEF, 0xBB, 0xBF});
+}
+void bom_append_utf16le(std::vector<char>& out) {
+  append_bytes(out, {0xFF, 0xFE});
+}
+void bom_append_utf16be(std::vector<char>& out) {
+  append_bytes(out, {0xFE, 0xFF});
+}
+void bom_append_utf32be(std::vector<char>& out) {
+  append_bytes(out, {0x00, 0x00, 0xFE, 0xFF});
+}
+void bom_append_0000fffe(std::vector<char>& out) {
+  append_bytes(out, {0x00, 0x00, 0xFF, 0xFE});
+}
+void bom_append_utf7(std::vector<char>& out) {
+  append_bytes(out, {0x2B, 0x2F, 0x76});
+}
+void bom_append_utf_ebcdic(std::vector<char>& out) {
+  append_bytes(out, {0xDD, 0x73, 0x66, 0x73});
+}
+void bom_append_bocu1(std::vector<char>& out) {
+  append_bytes(out, {0xFB, 0xEE, 0x28});
+}
+void bom_append_scsu(std::vector<char>& out) {
+  append_bytes(out, {0x0E, 0xFE, 0xFF});
+}
 
 }  // namespace vk
 
@@ -498,14 +541,14 @@ bool fileio::read_lines_at(std::vector<std::string>& lines, uint32_t& len, uint6
     for (size_t i = 0; i < window.size(); ++i) {
       if (window[i] != '\r' && window[i] != '\n') continue;
       std::string line(reinterpret_cast<const char*>(window.data()) + start, i - start);
-      if (txt::trim_ws(line)) lines.push_back(std::move(line));
+      if (vk::trim_ws(line)) lines.push_back(std::move(line));
       start = i + 1;
     }
     size_t tail = window.size() - start;
     if (tail > 0) {
       if (last) {
         std::string line(reinterpret_cast<const char*>(window.data()) + start, tail);
-        if (txt::trim_ws(line)) lines.push_back(std::move(line));
+        if (vk::trim_ws(line)) lines.push_back(std::move(line));
       } else {
         len -= static_cast<uint32_t>(tail);
       }
@@ -574,7 +617,7 @@ bool fileio::copy_to(const std::wstring& path, bool append_mode, bool allow_empt
 }
 
 bool fileio::copy_to_utf8(const std::string& path, bool append_mode, bool allow_empty) {
-  std::wstring wide = txt::from_utf8(path);
+  std::wstring wide = vk::from_utf8(path);
   if (wide.empty()) return false;
   return copy_to(wide, append_mode, allow_empty);
 }
@@ -633,8 +676,8 @@ bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64
   return ok;
 }
 
-bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count,
-                                  uint32_t chunk, bool progress) {
+bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count, uint32_t chunk,
+                                  bool progress) {
   if (count == 0 || chunk == 0 || !usable()) return false;
   const uint64_t total = prepare_range(*this, offset, count);
   if (total == 0) return false;
@@ -735,8 +778,8 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
         }
         std::string decoded;
         if (usable_len > 0 &&
-            !txt::utf16le_bytes_to_utf8(reinterpret_cast<const uint8_t*>(units.data()),
-                                        usable_len, decoded)) {
+            !vk::utf16le_bytes_to_utf8(reinterpret_cast<const uint8_t*>(units.data()), usable_len,
+                                       decoded)) {
           ok = false;
           break;
         }
@@ -749,8 +792,9 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       uint32_t consumed = 0;
       lines.clear();
       if (!text.empty() && text.size() <= 0xFFFFFFFFu) {
-        vk::split_buffer_lines_consumed(consumed, lines, reinterpret_cast<const uint8_t*>(text.data()),
-                                    static_cast<uint32_t>(text.size()), trim, skip_empty);
+        vk::split_buffer_lines_consumed(consumed, lines,
+                                        reinterpret_cast<const uint8_t*>(text.data()),
+                                        static_cast<uint32_t>(text.size()), trim, skip_empty);
       }
       text.erase(0, consumed);
       if (final_chunk && !text.empty()) {
@@ -759,7 +803,7 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
         size_t lead = tail.find_first_not_of('\r');
         tail.erase(0, lead == std::string::npos ? tail.size() : lead);
         if (!tail.empty() && tail.back() == '\r') tail.pop_back();
-        if (trim) txt::trim_ws(tail);
+        if (trim) vk::trim_ws(tail);
         if (!(skip_empty && tail.empty())) lines.push_back(std::move(tail));
       }
       uint64_t count = lines.size();
@@ -771,9 +815,9 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       total_lines += count;
       callback(*this, context, lines, count, chunk_offset);
       if (progress) {
-        double pct = unlimited ? static_cast<double>(offset) / size * 100.0
-                               : (max_lines ? static_cast<double>(total_lines) / max_lines * 100.0
-                                            : 100.0);
+        double pct =
+            unlimited ? static_cast<double>(offset) / size * 100.0
+                      : (max_lines ? static_cast<double>(total_lines) / max_lines * 100.0 : 100.0);
         vk::progress_printf("percent done %d\n", static_cast<int>(pct));
       }
       if (stop || final_chunk) break;
@@ -789,7 +833,7 @@ bool fileio::zone_identifier_stream(std::vector<std::string>& out) {
   out.clear();
   if (!usable() || m_path.empty()) return false;
   try {
-    std::string name = txt::to_utf8(m_path) + ":" + "Zone.Identifier";
+    std::string name = vk::to_utf8(m_path) + ":" + "Zone.Identifier";
     struct stat st;
     if (vk::stat_path_utf8(name, st)) out.push_back(name);
   } catch (...) {

@@ -14,10 +14,7 @@
 #include <string>
 #include <vector>
 
-#if __has_include("foundation/vk_file_record.h")
 #include "foundation/vk_file_record.h"
-#define UNI_HAVE_FILE_RECORD 1
-#endif
 
 namespace vk {
 
@@ -71,7 +68,6 @@ bool is_directory_wide(const std::wstring& path);
 uint64_t file_size_wide(const std::wstring& path);
 uint64_t file_size_utf8(const std::string& path);
 
-#ifdef UNI_HAVE_FILE_RECORD
 // Fills a file description from stat() of a path.
 bool get_file_stat_info(file_stat_info& info, const std::wstring& path);
 
@@ -86,7 +82,6 @@ bool stat_file_info_utf8(dir_entry_info& entry, const std::string& path,
                          const std::string& path_text);
 bool set_entry_lists(dir_entry_info& entry, const std::string& name,
                      const std::vector<std::string>& first, const std::vector<std::string>& second);
-#endif
 
 // ---- side stream and paths ----------------------------------------------
 

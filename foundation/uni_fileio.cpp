@@ -14,6 +14,8 @@
 #include "foundation/uni_fileio_compat.h"
 #include "foundation/uni_stream.h"
 #include "foundation/vk_posix.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace uni {
 namespace {
@@ -29,7 +31,7 @@ constexpr mode_t k_create_mode = 0666;
 // text with "O", so a plain "644" is octal.
 bool parse_mode_text(std::string text, uint32_t& out) {
   out = 0;
-  txt::trim_ws(text);
+  vk::trim_ws(text);
   if (text.empty()) return false;
   for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   size_t x = text.find('x');
@@ -50,7 +52,9 @@ bool parse_mode_text(std::string text, uint32_t& out) {
   return false;
 }
 
-bool starts_with_proc(const std::wstring& path) { return path.compare(0, 5, L"/proc") == 0; }
+bool starts_with_proc(const std::wstring& path) {
+  return path.compare(0, 5, L"/proc") == 0;
+}
 
 }  // namespace
 
@@ -69,7 +73,10 @@ int open_file_fd(const std::string& path, int flags, mode_t mode) {
 }
 
 int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode) {
-  return open_file_fd(txt::to_utf8(path), flags, mode);
+  // A text that does not encode completely must not open another file.
+  std::string narrow;
+  if (!vk::wide_to_utf8(path, narrow)) return -1;
+  return open_file_fd(narrow, flags, mode);
 }
 
 // ---------------------------------------------------------------------------
@@ -100,7 +107,9 @@ fileio::fileio(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
   attach_memory(bytes, write, crlf);
 }
 
-fileio::~fileio() { close(); }
+fileio::~fileio() {
+  close();
+}
 
 void fileio::clear_state() {
   m_fd = -1;
@@ -115,9 +124,13 @@ void fileio::clear_state() {
   m_output = nullptr;
 }
 
-void fileio::reset() { close(); }
+void fileio::reset() {
+  close();
+}
 
-bool fileio::is_open() const { return m_memory || (m_fd != -1 && m_opened); }
+bool fileio::is_open() const {
+  return m_memory || (m_fd != -1 && m_opened);
+}
 
 bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
   close();
@@ -198,7 +211,7 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
   if (path.empty()) return false;
-  std::wstring wide = txt::from_utf8(path);
+  std::wstring wide = vk::from_utf8(path);
   if (wide.empty()) return false;
   return open(wide, write, crlf, truncate);
 }
@@ -233,7 +246,7 @@ bool fileio::open_append(const std::string& path, bool crlf) {
   m_writable = true;
   // The recorded path is the same text as wide characters (byte by byte when
   // it is not valid UTF-8, so that nothing of it is lost).
-  std::wstring wide = txt::from_utf8(p);
+  std::wstring wide = vk::from_utf8(p);
   if (wide.empty() && !p.empty()) {
     for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
   }
@@ -390,9 +403,8 @@ namespace {
 
 // Shared body of read_bytes_at and read_text_at over any byte container.
 template <class Container>
-bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& data,
-               uint64_t size, uint64_t& position, Container& out, uint64_t count,
-               uint64_t offset) {
+bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& data, uint64_t size,
+               uint64_t& position, Container& out, uint64_t count, uint64_t offset) {
   if (!file.usable() || offset >= size) return false;
   if (count == 0) return true;
   uint64_t n = std::min(count, size - offset);
@@ -448,7 +460,9 @@ bool fileio::append_raw(const uint8_t* buf, size_t len) {
   return !r.failed() && r.count == len;
 }
 
-bool fileio::append(const uint8_t* buf, uint32_t len) { return append_raw(buf, len); }
+bool fileio::append(const uint8_t* buf, uint32_t len) {
+  return append_raw(buf, len);
+}
 
 bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
   if (bytes.empty()) return false;

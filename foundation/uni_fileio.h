@@ -128,8 +128,8 @@ class fileio {
                      uint32_t chunk, bool progress);
   bool copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count, uint32_t chunk,
                             bool progress);
-  bool scan_with_callback(chunk_callback callback, void* context, uint32_t chunk,
-                          uint32_t overlap, uint64_t start);
+  bool scan_with_callback(chunk_callback callback, void* context, uint32_t chunk, uint32_t overlap,
+                          uint64_t start);
   bool scan_text_lines(lines_callback callback, void* context, bool trim, bool skip_empty,
                        bool progress, uint64_t max_lines, bool bom);
   bool zone_identifier_stream(std::vector<std::string>& out);

@@ -96,7 +96,9 @@ fileio_ostream::fileio_ostream(fileio* owner, uint32_t size) : streambuf_generic
   m_attached = owner->usable();
 }
 
-fileio_ostream::~fileio_ostream() { flush_buffer(); }
+fileio_ostream::~fileio_ostream() {
+  flush_buffer();
+}
 
 int64_t fileio_ostream::write_out(const char* bytes, size_t count) {
   if (m_owner == nullptr || count > 0xFFFFFFFFu) return -1;
@@ -112,7 +114,9 @@ fileio_stats_ostream::fileio_stats_ostream(fileio_stats* owner, uint32_t size)
   m_attached = true;
 }
 
-fileio_stats_ostream::~fileio_stats_ostream() { flush_buffer(); }
+fileio_stats_ostream::~fileio_stats_ostream() {
+  flush_buffer();
+}
 
 int64_t fileio_stats_ostream::write_out(const char* bytes, size_t count) {
   if (m_owner == nullptr) return -1;
@@ -130,7 +134,9 @@ fileio_output::fileio_output(fileio* file, uint32_t size)
   }
 }
 
-fileio_output::~fileio_output() { flush_if_attached(); }
+fileio_output::~fileio_output() {
+  flush_if_attached();
+}
 
 void fileio_output::flush_if_attached() {
   if (!m_attached) return;
@@ -146,7 +152,9 @@ fileio_stats_output::fileio_stats_output(fileio_stats* stats, uint32_t size)
   }
 }
 
-fileio_stats_output::~fileio_stats_output() { flush_if_attached(); }
+fileio_stats_output::~fileio_stats_output() {
+  flush_if_attached();
+}
 
 void fileio_stats_output::flush_if_attached() {
   if (!m_attached) return;
@@ -156,7 +164,9 @@ void fileio_stats_output::flush_if_attached() {
 
 // ---------------------------------------------------------------------------
 
-fileio_stats::~fileio_stats() { release_output(); }
+fileio_stats::~fileio_stats() {
+  release_output();
+}
 
 bool fileio_stats::add(const void* bytes, size_t count) {
   if (bytes == nullptr || count == 0) return false;

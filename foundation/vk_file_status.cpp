@@ -6,16 +6,17 @@
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
-#include "foundation/uni_fileio_compat.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_time.h"
+#include "foundation/vk_unicode.h"
 
 namespace vkportdir {
 namespace {
 
-namespace txt = uni::compat;
-
 // Seconds from 1601-01-01 to 1970-01-01.
-constexpr int64_t k_epoch_gap = 11644473600LL;
-constexpr uint64_t k_ticks_per_second = 10000000ULL;
+constexpr int64_t k_epoch_gap =
+    static_cast<int64_t>(vk::k_unix_epoch_ticks / vk::k_ticks_per_second);
+using vk::k_ticks_per_second;
 
 void zero_outputs(uint64_t& size, uint32_t& mode, uint64_t& change, uint64_t& modify,
                   uint64_t& access) {
@@ -31,7 +32,7 @@ bool stat_wide(const std::wstring& path, struct stat& st) {
 
 bool stat_utf8(const std::string& path, struct stat& st) {
   if (path.empty()) return false;
-  std::wstring wide = txt::from_utf8(path);
+  std::wstring wide = vk::from_utf8(path);
   if (wide.empty()) return false;
   return stat_wide(wide, st);
 }
@@ -66,8 +67,8 @@ void take_filetimes(const struct stat& st, uint64_t& size, uint32_t& mode, uint6
 
 }  // namespace
 
-bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode,
-                       uint64_t& change, uint64_t& modify, uint64_t& access) {
+bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
+                       uint64_t& modify, uint64_t& access) {
   zero_outputs(size, mode, change, modify, access);
   struct stat st;
   if (!stat_wide(path, st)) return false;
@@ -122,8 +123,8 @@ bool file_exists(const std::string& path) {
 
 bool file_exists_w(const std::wstring& path) {
   if (path.empty()) return false;
-  std::string narrow = txt::to_utf8(path);
-  if (narrow.empty()) return false;
+  std::string narrow;
+  if (!vk::wide_to_utf8(path, narrow)) return false;
   return file_exists(narrow);
 }
 

@@ -13,8 +13,8 @@ namespace vkportdir {
 // Size, mode and the change, modify and access times in unix seconds of the
 // file a path names (symbolic links followed). Times before 1970 come out as
 // negative values in two's complement.
-bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode,
-                       uint64_t& change, uint64_t& modify, uint64_t& access);
+bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
+                       uint64_t& modify, uint64_t& access);
 bool path_stat_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                      uint64_t& modify, uint64_t& access);
 

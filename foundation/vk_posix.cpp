@@ -10,26 +10,46 @@
 namespace vk {
 namespace {
 
-int sys_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-int sys_close(int fd) { return ::close(fd); }
-ssize_t sys_read(int fd, void* buf, size_t len) { return ::read(fd, buf, len); }
-ssize_t sys_write(int fd, const void* buf, size_t len) { return ::write(fd, buf, len); }
+int sys_open(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
+int sys_close(int fd) {
+  return ::close(fd);
+}
+ssize_t sys_read(int fd, void* buf, size_t len) {
+  return ::read(fd, buf, len);
+}
+ssize_t sys_write(int fd, const void* buf, size_t len) {
+  return ::write(fd, buf, len);
+}
 ssize_t sys_pread(int fd, void* buf, size_t len, off_t offset) {
   return ::pread(fd, buf, len, offset);
 }
 ssize_t sys_pwrite(int fd, const void* buf, size_t len, off_t offset) {
   return ::pwrite(fd, buf, len, offset);
 }
-off_t sys_lseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
-int sys_fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
-int sys_stat(const char* path, struct stat* st) { return ::stat(path, st); }
-int sys_lstat(const char* path, struct stat* st) { return ::lstat(path, st); }
-int sys_ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
-int sys_fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+off_t sys_lseek(int fd, off_t offset, int whence) {
+  return ::lseek(fd, offset, whence);
+}
+int sys_fstat(int fd, struct stat* st) {
+  return ::fstat(fd, st);
+}
+int sys_stat(const char* path, struct stat* st) {
+  return ::stat(path, st);
+}
+int sys_lstat(const char* path, struct stat* st) {
+  return ::lstat(path, st);
+}
+int sys_ftruncate(int fd, off_t length) {
+  return ::ftruncate(fd, length);
+}
+int sys_fchmod(int fd, mode_t mode) {
+  return ::fchmod(fd, mode);
+}
 
-const posix_calls k_system_calls = {sys_open,  sys_close, sys_read,  sys_write,
-                                    sys_pread, sys_pwrite, sys_lseek, sys_fstat,
-                                    sys_stat,  sys_lstat, sys_ftruncate, sys_fchmod};
+const posix_calls k_system_calls = {sys_open,  sys_close,  sys_read,      sys_write,
+                                    sys_pread, sys_pwrite, sys_lseek,     sys_fstat,
+                                    sys_stat,  sys_lstat,  sys_ftruncate, sys_fchmod};
 
 posix_calls g_calls = k_system_calls;
 
@@ -40,13 +60,19 @@ constexpr uint64_t k_max_offset = static_cast<uint64_t>(std::numeric_limits<off_
 
 }  // namespace
 
-const posix_calls& system_posix_calls() { return k_system_calls; }
-const posix_calls& posix() { return g_calls; }
+const posix_calls& system_posix_calls() {
+  return k_system_calls;
+}
+const posix_calls& posix() {
+  return g_calls;
+}
 
 scoped_posix_calls::scoped_posix_calls(const posix_calls& calls) : m_previous(g_calls) {
   g_calls = calls;
 }
-scoped_posix_calls::~scoped_posix_calls() { g_calls = m_previous; }
+scoped_posix_calls::~scoped_posix_calls() {
+  g_calls = m_previous;
+}
 
 int posix_open(const char* path, int flags, mode_t mode) {
   if (path == nullptr) {
@@ -59,7 +85,9 @@ int posix_open(const char* path, int flags, mode_t mode) {
   }
 }
 
-int posix_close(int fd) { return g_calls.close(fd); }
+int posix_close(int fd) {
+  return g_calls.close(fd);
+}
 
 io_result posix_read_full(int fd, void* buf, size_t len) {
   io_result r;
@@ -189,6 +217,8 @@ bool posix_ftruncate(int fd, uint64_t length) {
   }
 }
 
-bool posix_fchmod(int fd, mode_t mode) { return g_calls.fchmod(fd, mode) == 0; }
+bool posix_fchmod(int fd, mode_t mode) {
+  return g_calls.fchmod(fd, mode) == 0;
+}
 
 }  // namespace vk

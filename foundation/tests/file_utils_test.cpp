@@ -342,7 +342,7 @@ TEST(FileStat, EntryFillers) {
   EXPECT_EQ(entry.is_dir, 0);
   EXPECT_EQ(entry.inode, static_cast<uint64_t>(st.st_ino));
   ASSERT_TRUE(vk::stat_file_info_utf8(entry, f, ""));
-  EXPECT_EQ(entry.path, "text");  // an empty path text leaves it
+  EXPECT_EQ(entry.path, "");  // the record is cleared, and no path text is given
 
   vk::file_stat_info info;
   EXPECT_FALSE(vk::get_file_stat_info(info, L"/no/such/file"));
@@ -375,7 +375,9 @@ class WorkingDir : public ::testing::Test {
  protected:
   void SetUp() override { m_saved = vk::current_dir(); }
   void TearDown() override {
-    if (!m_saved.empty()) EXPECT_EQ(::chdir(m_saved.c_str()), 0);
+    if (!m_saved.empty()) {
+      EXPECT_EQ(::chdir(m_saved.c_str()), 0);
+    }
   }
   std::string m_saved;
 };
@@ -401,8 +403,7 @@ TEST_F(WorkingDir, MakeAbsolutePath) {
   EXPECT_EQ(vk::make_absolute_path("/abs//path", '/'), "/abs//path");
   EXPECT_EQ(vk::make_absolute_path("  \"rel/file\" ", '/'), cwd + "/rel/file");
   EXPECT_EQ(vk::make_absolute_path("./a", '/'), cwd + "/a");
-  EXPECT_EQ(vk::make_absolute_path("../a//b", '/'),
-            cwd.substr(0, cwd.rfind('/')) + "/a/b");
+  EXPECT_EQ(vk::make_absolute_path("../a//b", '/'), cwd.substr(0, cwd.rfind('/')) + "/a/b");
   EXPECT_EQ(vk::make_absolute_path("name", '/'), cwd + "/name");
   EXPECT_EQ(vk::make_absolute_path("'x y'", '/'), cwd + "/x y");
   EXPECT_EQ(vk::make_absolute_path("   ", '/'), "");
