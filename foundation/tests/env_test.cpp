@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "foundation/vk_env.h"
+#include "foundation/vk_hostsys.h"
+
+using namespace vk;
+
+namespace {
+
+// Sets environment variables for one test and restores them afterwards.
+class env_guard {
+ public:
+  explicit env_guard(std::initializer_list<std::pair<const char*, const char*>> vars) {
+    for (const auto& [name, value] : vars) {
+      const char* old = getenv(name);
+      m_saved.push_back({name, old != nullptr, old != nullptr ? old : ""});
+      if (value != nullptr)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
+    }
+  }
+  ~env_guard() {
+    for (const auto& s : m_saved) {
+      if (s.was_set)
+        setenv(s.name.c_str(), s.value.c_str(), 1);
+      else
+        unsetenv(s.name.c_str());
+    }
+  }
+
+ private:
+  struct saved {
+    std::string name;
+    bool was_set;
+    std::string value;
+  };
+  std::vector<saved> m_saved;
+};
+
+const char kShadowPrefix[] = "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy";
+
+}  // namespace
+
+TEST(ExpandEnvVars, ShadowCopyReference) {
+  env_guard env({{"VSS", nullptr}, {"vss", nullptr}, {"Vss", nullptr}});
+  EXPECT_EQ(expand_env_vars("%VSS%3\\Windows", true), std::string(kShadowPrefix) + "3\\Windows");
+  EXPECT_EQ(expand_env_vars("%vss%12\\a", true), std::string(kShadowPrefix) + "12\\a");
+  // Without the rule the reference stays.
+  EXPECT_EQ(expand_env_vars("%VSS%3\\Windows", false), "%VSS%3\\Windows");
+  {
+    env_guard defined({{"VSS", "D:"}});
+    EXPECT_EQ(expand_env_vars("%VSS%3\\Windows", true), "D:3\\Windows");
+    // Names are exact-case: "vss" is not defined, so the rule still applies.
+    EXPECT_EQ(expand_env_vars("%vss%3", true), std::string(kShadowPrefix) + "3");
+  }
+}
+
+TEST(ExpandEnvVars, DefinedUndefinedAndMalformed) {
+  env_guard env({{"VK_UNDEF", nullptr},
+                 {"HOME", "/home/examiner"},
+                 {"VK_INNER", "in"},
+                 {"VK_OUTER", "<%VK_INNER%>"}});
+  EXPECT_EQ(expand_env_vars("%VK_UNDEF%%HOME%", true), "%VK_UNDEF%/home/examiner");
+  EXPECT_EQ(expand_env_vars("%HOME%/x/%HOME%", false), "/home/examiner/x//home/examiner");
+  EXPECT_EQ(expand_env_vars("a%%b", true), "a%%b");
+  EXPECT_EQ(expand_env_vars("50% off", true), "50% off");
+  EXPECT_EQ(expand_env_vars("", true), "");
+  // A value that refers to another variable expands in turn.
+  EXPECT_EQ(expand_env_vars("[%VK_OUTER%]", false), "[<in>]");
+}
+
+TEST(ExpandEnvVars, LongTextsUnchanged) {
+  env_guard env({{"HOME", "/home/examiner"}});
+  std::string text = "%HOME%" + std::string(507, 'a');
+  ASSERT_EQ(text.size(), 513u);
+  EXPECT_EQ(expand_env_vars(text, true), text);
+  // One character shorter is expanded.
+  text.pop_back();
+  EXPECT_EQ(expand_env_vars(text, true), "/home/examiner" + std::string(506, 'a'));
+  // Expansion stops once the text has grown to the limit.
+  env_guard big({{"VK_BIG", std::string(600, 'b').c_str()}});
+  EXPECT_EQ(expand_env_vars("%VK_BIG%%HOME%", false), std::string(600, 'b') + "%HOME%");
+}
+
+TEST(ExpandEnvVars, SelfReferenceTerminates) {
+  env_guard env(
+      {{"VK_X", "%VK_X%"}, {"VK_A", "%VK_B%"}, {"VK_B", "%VK_A%"}, {"VK_GROW", "a%VK_GROW%"}});
+  EXPECT_EQ(expand_env_vars("%VK_X%", true), "%VK_X%");
+  const std::string cyc = expand_env_vars("p\\%VK_A%\\q", true);
+  EXPECT_TRUE(cyc == "p\\%VK_A%\\q" || cyc == "p\\%VK_B%\\q") << cyc;
+  // A growing self reference stops too, with the reference still in place.
+  const std::string grown = expand_env_vars("%VK_GROW%", false);
+  EXPECT_GT(grown.size(), 9u);
+  EXPECT_LE(grown.size(), 513u + 10u);
+  EXPECT_EQ(grown.substr(grown.size() - 9), "%VK_GROW%");
+  EXPECT_EQ(grown.find_first_not_of('a'), grown.size() - 9);
+}
+
+TEST(TimeLocale, ExistsAndPick) {
+  EXPECT_TRUE(locale_exists("C"));
+  EXPECT_TRUE(locale_exists("POSIX"));
+  EXPECT_FALSE(locale_exists("xx_NOT.A-LOCALE"));
+  EXPECT_FALSE(locale_exists(nullptr));
+
+  {
+    env_guard env({{"LC_ALL", nullptr}, {"LC_TIME", nullptr}, {"LANG", "C.UTF-8"}});
+    std::string name = "junk";
+    EXPECT_TRUE(pick_time_locale(name));
+    EXPECT_EQ(name, "");
+  }
+  {
+    // The environment's locale cannot be built, and neither can the named ones.
+    env_guard env({{"LC_ALL", "zz_ZZ.bogus"}, {"LC_TIME", "yy_YY.bogus"}, {"LANG", "zz_ZZ"}});
+    std::string name = "junk";
+    EXPECT_FALSE(pick_time_locale(name));
+    EXPECT_EQ(name, "");
+  }
+  {
+    // LC_ALL overrides everything for the environment's locale; LC_TIME names one that works.
+    env_guard env({{"LC_ALL", "zz_ZZ.bogus"}, {"LC_TIME", "C"}, {"LANG", nullptr}});
+    std::string name;
+    EXPECT_TRUE(pick_time_locale(name));
+    EXPECT_EQ(name, "C");
+  }
+}
+
+namespace {
+class hostname_host : public host_system {
+ public:
+  int result = 0;
+  std::string name;
+  int query_hostname(char* buf, size_t size) override {
+    if (result != 0) return result;
+    name.copy(buf, std::min(size, name.size()));
+    return 0;
+  }
+};
+}  // namespace
+
+TEST(HostName, FromQueryOrUnknown) {
+  hostname_host host;
+  scoped_host_system use(&host);
+  host.name = "forensic-ws";
+  EXPECT_EQ(get_host_name(), "forensic-ws");
+  host.name = std::string(5000, 'h');  // truncated, still terminated
+  EXPECT_EQ(get_host_name(), std::string(4095, 'h'));
+  host.result = -1;
+  EXPECT_EQ(get_host_name(), "<unk>");
+}
+
+TEST(HostName, RealMachine) {
+  EXPECT_FALSE(get_host_name().empty());
+}

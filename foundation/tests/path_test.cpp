@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "foundation/vk_hostsys.h"
+#include "foundation/vk_path.h"
+
+using namespace vk;
+
+namespace {
+
+// A machine described in code: what uname says, where the program lives and
+// on what kind of storage.
+class fake_host : public host_system {
+ public:
+  bool uname_ok = true;
+  host_uname uname_fields{"Linux", "box", "6.1.0-13-amd64", "#1 SMP Debian", "x86_64"};
+  std::string exe = "/opt/tools/vesk_x64";
+  bool readlink_ok = true;
+  uint64_t fs_type = 0xEF53;  // ext4
+  long major_no = 8, minor_no = 1;
+  std::string sys_target = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/block/sda/sda1";
+  std::string asked_link;
+  uint64_t file_size = 0;
+
+  bool query_uname(host_uname& out) override {
+    if (!uname_ok) return false;
+    out = uname_fields;
+    return true;
+  }
+  ssize_t query_readlink(const char* path, char* buf, size_t size) override {
+    if (!readlink_ok || std::strcmp(path, "/proc/self/exe") != 0) return -1;
+    size_t n = exe.size() < size ? exe.size() : size;
+    std::memcpy(buf, exe.data(), n);
+    return static_cast<ssize_t>(n);
+  }
+  bool query_fs_type(const char*, uint64_t& t) override {
+    t = fs_type;
+    return true;
+  }
+  bool query_device_numbers(const char*, long& ma, long& mi) override {
+    ma = major_no;
+    mi = minor_no;
+    return true;
+  }
+  bool query_realpath(const char* path, std::string& resolved) override {
+    asked_link = path;
+    resolved = sys_target;
+    return true;
+  }
+  bool query_file_size(const char* path, uint64_t& size) override {
+    size = exe == path ? file_size : 0;
+    return exe == path;
+  }
+};
+
+}  // namespace
+
+TEST(SplitPath, SplitsAtLastBackslashThenSlash) {
+  std::string dir = "junk", name = "junk";
+  EXPECT_TRUE(split_path("x\\a\\b.lnk", dir, name));
+  EXPECT_EQ(dir, "x\\a");
+  EXPECT_EQ(name, "b.lnk");
+
+  // A backslash wins even when a slash stands after it.
+  EXPECT_TRUE(split_path("c:\\dir/sub/file", dir, name));
+  EXPECT_EQ(dir, "c:");
+  EXPECT_EQ(name, "dir/sub/file");
+
+  EXPECT_TRUE(split_path("/var/log/", dir, name));
+  EXPECT_EQ(dir, "/var/log");
+  EXPECT_EQ(name, "");
+}
+
+TEST(SplitPath, DotDotAndSeparatorAtStart) {
+  std::string dir, name;
+  EXPECT_TRUE(split_path("/x/y/..", dir, name));
+  EXPECT_EQ(dir, "/x/y//..");
+  EXPECT_EQ(name, ".");
+
+  EXPECT_TRUE(split_path("a\\b\\..", dir, name));
+  EXPECT_EQ(dir, "a\\b\\..");
+  EXPECT_EQ(name, ".");
+
+  EXPECT_TRUE(split_path("/etc", dir, name));
+  EXPECT_EQ(dir, ".");
+  EXPECT_EQ(name, "/etc");
+
+  // The leading backslash stops the search: later slashes are not looked at.
+  EXPECT_TRUE(split_path("\\a/b", dir, name));
+  EXPECT_EQ(dir, ".");
+  EXPECT_EQ(name, "\\a/b");
+
+  EXPECT_TRUE(split_path("plain.lnk", dir, name));
+  EXPECT_EQ(dir, ".");
+  EXPECT_EQ(name, "plain.lnk");
+}
+
+TEST(SplitPath, EmptyPath) {
+  std::string dir = "d", name = "n";
+  EXPECT_FALSE(split_path("", dir, name));
+  EXPECT_EQ(dir, "");
+  EXPECT_EQ(name, "");
+
+  // The wide form leaves its outputs alone for an empty path.
+  std::wstring wdir = L"d", wname = L"n";
+  EXPECT_FALSE(split_path_w(L"", wdir, wname));
+  EXPECT_EQ(wdir, L"d");
+  EXPECT_EQ(wname, L"n");
+  EXPECT_TRUE(split_path_w(L"/x/y/..", wdir, wname));
+  EXPECT_EQ(wdir, L"/x/y//..");
+  EXPECT_EQ(wname, L".");
+}
+
+TEST(OptionLookup, TakeOptionValue) {
+  std::vector<std::string> args{"prog", "-out"};
+  std::string v = "keep";
+  EXPECT_FALSE(take_option_value("-out", v, args));
+  EXPECT_EQ(args, (std::vector<std::string>{"prog", "-out"}));
+  EXPECT_EQ(v, "keep");
+
+  args = {"prog", "-x", "-OUT", "file.txt", "-out", "second"};
+  EXPECT_TRUE(take_option_value("-out", v, args));
+  EXPECT_EQ(v, "file.txt");
+  EXPECT_EQ(args, (std::vector<std::string>{"prog", "-x", "-out", "second"}));
+
+  EXPECT_FALSE(take_option_value("-missing", v, args));
+  EXPECT_EQ(args.size(), 4u);
+}
+
+TEST(OptionLookup, FlagsAndHasOption) {
+  std::vector<std::string> args{"-csv", "prog", "-Quiet"};
+  EXPECT_TRUE(take_option_flag("-quiet", args, true));
+  EXPECT_EQ(args.size(), 3u);
+  EXPECT_TRUE(take_option_flag("-quiet", args, false));
+  EXPECT_EQ(args, (std::vector<std::string>{"-csv", "prog"}));
+  EXPECT_FALSE(take_option_flag("-quiet", args, false));
+
+  // Index 0 (the program path) is skipped with start 1.
+  EXPECT_FALSE(has_option("-csv", args, 1));
+  EXPECT_TRUE(has_option("-CSV", args, 0));
+  EXPECT_FALSE(has_option("-cs", args, 0));
+  EXPECT_FALSE(has_option("-csvx", args, 0));
+  EXPECT_FALSE(has_option("-csv", args, 9));
+}
+
+TEST(OptionLookup, ArgumentArrays) {
+  char a0[] = "-h", a1[] = "-Pipe", a2[] = "x";
+  char* argv[] = {a0, a1, a2, nullptr};
+  int argc = 3;
+  // Index 0 is never looked at.
+  EXPECT_FALSE(has_arg("-h", argc, argv));
+  EXPECT_TRUE(has_arg("-pipe", argc, argv));
+  EXPECT_EQ(argc, 3);
+  EXPECT_TRUE(take_arg_flag("-pipe", argc, argv, false));
+  EXPECT_EQ(argc, 2);
+  EXPECT_STREQ(argv[1], "x");
+
+  EXPECT_FALSE(remove_arg(2, argc, argv));
+  EXPECT_EQ(argc, 2);
+  EXPECT_TRUE(remove_arg(0, argc, argv));
+  EXPECT_EQ(argc, 1);
+  EXPECT_STREQ(argv[0], "x");
+
+  wchar_t w0[] = L"a", w1[] = L"b";
+  wchar_t* wargv[] = {w0, w1};
+  int wargc = 2;
+  EXPECT_TRUE(remove_arg_w(0, wargc, wargv));
+  EXPECT_EQ(wargc, 1);
+  EXPECT_EQ(wargv[0], w1);
+
+  std::vector<std::wstring> wl{L"a", L"b", L"c"};
+  EXPECT_FALSE(erase_wstring_at(3, wl));
+  EXPECT_TRUE(erase_wstring_at(1, wl));
+  EXPECT_EQ(wl, (std::vector<std::wstring>{L"a", L"c"}));
+}
+
+TEST(SystemInfo, WriteSeparatedLine) {
+  host_info info;
+  info.m_system_name = "Linux";
+  info.m_version = "#1 SMP; x";
+  info.m_release = "6.1.0";
+  info.m_node_name = "box";
+  info.m_is_64bit = 1;
+  std::ostringstream out;
+  out << "stale";
+  write_system_info(info, out, ";", " ", false, false);
+  EXPECT_EQ(out.str(), "Linux;#1 SMP  x;6.1.0;64");
+
+  info.m_is_64bit = 0;
+  info.m_exe_path = "/Opt/Vesk";
+  info.m_exe_size = 0x1F00;
+  write_system_info(info, out, ";", " ", true, true);
+  EXPECT_EQ(out.str(), "Linux;box;#1 SMP  x;6.1.0;32;/opt/vesk;1f00");
+
+  info.m_release_cut = 1;
+  info.m_release = "6.1.0-13";
+  info.m_exe_size = 0;
+  write_system_info(info, out, "|", "_", false, false);
+  EXPECT_EQ(out.str(), "Linux|#1 SMP; x|6.1.0|32");
+  info.m_release = "6.1.0";  // only one character after the last '.': kept whole
+  write_system_info(info, out, "|", "_", false, false);
+  EXPECT_EQ(out.str(), "Linux|#1 SMP; x|6.1.0|32");
+}
+
+TEST(SystemInfo, VssDevicePath) {
+  EXPECT_EQ(vss_device_path(false, true), "\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy");
+  EXPECT_EQ(vss_device_path(true, false), "\\device\\harddiskvolumeshadowcopy");
+  EXPECT_EQ(vss_device_path(false, false), "\\Device\\HarddiskVolumeShadowCopy");
+  EXPECT_EQ(long_path_limit(), 46u);
+}
+
+TEST(SystemInfo, FillsFromQueries) {
+  fake_host host;
+  scoped_host_system use(&host);
+  host_info info;
+  info.m_extra = "old";
+  EXPECT_TRUE(get_system_info(info, "/opt/tools/vesk_x64"));
+  EXPECT_EQ(info.m_valid, 1);
+  EXPECT_EQ(info.m_is_64bit, 1);
+  EXPECT_EQ(info.m_system_name, "Linux");
+  EXPECT_EQ(info.m_node_name, "box");
+  EXPECT_EQ(info.m_release, "6.1.0-13-amd64");
+  EXPECT_EQ(info.m_version, "#1 SMP Debian");
+  EXPECT_EQ(info.m_exe_path, "/opt/tools/vesk_x64");
+  EXPECT_EQ(info.m_exe_name, "vesk");
+  EXPECT_EQ(info.m_extra, "");
+  EXPECT_EQ(info.m_on_network_fs, 0);
+  EXPECT_EQ(info.m_on_usb_device, 0);
+
+  host.uname_fields.machine = "i686";
+  EXPECT_TRUE(get_system_info(info, "vesk_x64"));  // no slash: no name part
+  EXPECT_EQ(info.m_is_64bit, 0);
+  EXPECT_EQ(info.m_exe_name, "");
+
+  host.uname_ok = false;
+  EXPECT_FALSE(get_system_info(info, "/opt/x"));
+  EXPECT_EQ(info.m_valid, 0);
+  EXPECT_EQ(info.m_system_name, "Linux");
+  EXPECT_EQ(info.m_node_name, "");
+}
+
+TEST(SystemInfo, NetworkFileSystems) {
+  fake_host host;
+  scoped_host_system use(&host);
+  for (uint64_t t : {0x6969ull, 0x517Bull, 0x65735546ull, 0xFF534D42ull}) {
+    host.fs_type = t;
+    EXPECT_TRUE(exe_on_network_fs()) << std::hex << t;
+  }
+  host.fs_type = 0xEF53;
+  EXPECT_FALSE(exe_on_network_fs());
+  host.fs_type = 0x6969;
+  host.exe.assign(1, '/');  // a one-character path is not looked at
+  EXPECT_FALSE(exe_on_network_fs());
+  host.readlink_ok = false;
+  EXPECT_FALSE(exe_on_network_fs());
+}
+
+TEST(SystemInfo, UsbDevice) {
+  fake_host host;
+  scoped_host_system use(&host);
+  EXPECT_FALSE(exe_on_usb_device());
+  EXPECT_EQ(host.asked_link, "/sys/dev/block/8:1");
+  host.sys_target = "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/block/sdb/sdb1";
+  host.major_no = 8;
+  host.minor_no = 17;
+  EXPECT_TRUE(exe_on_usb_device());
+  EXPECT_EQ(host.asked_link, "/sys/dev/block/8:17");
+
+  host_info info;
+  host.fs_type = 0x65735546;
+  EXPECT_TRUE(get_system_info(info, host.exe));
+  EXPECT_EQ(info.m_on_usb_device, 1);
+  EXPECT_EQ(info.m_on_network_fs, 1);
+}
+
+TEST(SystemInfo, ExecutablePathAndSize) {
+  fake_host host;
+  scoped_host_system use(&host);
+  EXPECT_EQ(self_exe_path(), "/opt/tools/vesk_x64");
+  host.exe = std::string(3000, 'a');
+  EXPECT_EQ(self_exe_path().size(), 2047u);  // always terminated inside its buffer
+  host.readlink_ok = false;
+  EXPECT_EQ(self_exe_path(), "");
+
+  host.exe = "/opt/vesk";
+  host.file_size = 0x1234;
+  host_info info;
+  info.m_exe_path = "/opt/vesk";
+  EXPECT_TRUE(host_info_set_exe_size(info));
+  EXPECT_EQ(info.m_exe_size, 0x1234u);
+  info.m_exe_path = "/elsewhere";
+  EXPECT_FALSE(host_info_set_exe_size(info));
+  EXPECT_EQ(info.m_exe_size, 0u);
+}
+
+TEST(SystemInfo, RealMachineAnswers) {
+  // On the build machine itself: uname works and the program path is known.
+  host_info info;
+  EXPECT_TRUE(get_system_info(info, self_exe_path()));
+  EXPECT_EQ(info.m_valid, 1);
+  EXPECT_FALSE(info.m_system_name.empty());
+  EXPECT_FALSE(self_exe_path().empty());
+  EXPECT_TRUE(host_info_set_exe_size(info));
+}
+
+TEST(SystemInfo, ClearAndDestroy) {
+  host_info info;
+  info.m_valid = info.m_is_64bit = info.m_release_cut = 1;
+  info.m_on_network_fs = info.m_on_usb_device = 1;
+  info.m_exe_size = 9;
+  info.m_system_name = info.m_version = info.m_release = info.m_node_name = "x";
+  info.m_exe_path = info.m_exe_name = info.m_extra = "y";
+  clear_host_info(info);
+  EXPECT_EQ(info.m_valid | info.m_is_64bit | info.m_release_cut, 0);
+  EXPECT_EQ(info.m_on_network_fs | info.m_on_usb_device, 0);
+  EXPECT_EQ(info.m_exe_size, 0u);
+  EXPECT_TRUE(info.m_system_name.empty() && info.m_version.empty() && info.m_release.empty() &&
+              info.m_node_name.empty() && info.m_exe_path.empty() && info.m_exe_name.empty() &&
+              info.m_extra.empty());
+  info.m_extra = "z";
+  destroy_host_info(info);
+  EXPECT_TRUE(info.m_extra.empty());
+  init_host_info(info);
+  EXPECT_EQ(info.m_valid, 0);
+}

@@ -1,0 +1,96 @@
+#include "foundation/vk_env.h"
+
+#include <cstdlib>
+#include <exception>
+#include <locale>
+#include <memory>
+#include <new>
+
+#include "foundation/vk_hostsys.h"
+#include "foundation/vk_path.h"
+
+namespace vk {
+
+namespace {
+
+// Texts this long are passed through untouched.
+constexpr size_t kExpandLimit = 513;
+// Values are rescanned, so a variable that refers to itself (directly or in
+// a cycle) would substitute forever; stop after this many substitutions.
+constexpr int kMaxSubstitutions = 256;
+
+std::string lower_copy(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+std::string expand_env_vars(std::string text, bool vss_rule) {
+  try {
+    size_t pos = 0;
+    int substitutions = 0;
+    while (text.size() < kExpandLimit) {
+      const size_t open = text.find('%', pos);
+      if (open == std::string::npos) break;
+      const size_t close = text.find('%', open + 1);
+      if (close == std::string::npos) break;
+      const std::string name = text.substr(open + 1, close - open - 1);
+      const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+      if (value != nullptr) {
+        if (++substitutions > kMaxSubstitutions) break;
+        text.replace(open, close - open + 1, value);
+        pos = open;  // the inserted value is scanned too
+        continue;
+      }
+      if (vss_rule && lower_copy(name) == "vss") {
+        if (++substitutions > kMaxSubstitutions) break;
+        text.replace(open, close - open + 1, vss_device_path(false, true));
+      }
+      pos = close + 1;
+    }
+  } catch (const std::exception&) {
+  }
+  return text;
+}
+
+bool locale_exists(const char* name) {
+  if (name == nullptr) return false;
+  try {
+    std::locale loc(name);
+    (void)loc;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool pick_time_locale(std::string& name) {
+  try {
+    name.clear();
+    if (locale_exists("")) return true;
+    name = expand_env_vars("%LC_TIME%", false);
+    if (locale_exists(name.c_str())) return true;
+    name = expand_env_vars("%LANG%", false);
+    if (locale_exists(name.c_str())) return true;
+  } catch (const std::exception&) {
+  }
+  name.clear();
+  return false;
+}
+
+std::string get_host_name() {
+  constexpr size_t kSize = 4096;
+  try {
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
+    if (!buf) return "<unk>";
+    // One byte stays 0 so a truncated name is still terminated.
+    if (host_sys().query_hostname(buf.get(), kSize - 1) != 0) return "<unk>";
+    return std::string(buf.get());
+  } catch (const std::exception&) {
+    return "<unk>";
+  }
+}
+
+}  // namespace vk

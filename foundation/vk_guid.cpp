@@ -1,0 +1,419 @@
+#include "foundation/vk_guid.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "foundation/vk_bytes.h"
+
+namespace vk {
+
+// ---- byte blocks ----
+
+bool bytes_equal(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+bool bytes_less(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  return n != 0 && std::memcmp(a.data(), b.data(), n) < 0;
+}
+
+bool bytes_are_text(const std::vector<uint8_t>& v) {
+  if (v.empty()) return false;
+  for (uint8_t c : v)
+    if (!(c == '\t' || c == '\n' || c == '\r' || (c >= 32 && c <= 126))) return false;
+  return true;
+}
+
+uint64_t le_bytes_to_u64(const uint8_t* p, size_t count) {
+  if (!p || count == 0) return 0;
+  const size_t n = std::min<size_t>(count, 8);
+  uint64_t v = 0;
+  for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+uint64_t sum_u64_words(const uint8_t* p, size_t count) {
+  if (!p || count == 0) return 0;
+  uint64_t sum = 0;
+  const size_t whole = count / 8 * 8;
+  for (size_t i = 0; i < whole; i += 8) sum += load_le64(p + i);
+  for (size_t i = whole; i < count; ++i) sum += p[i];
+  return sum;
+}
+
+void resize_zeroed(std::vector<uint8_t>& v, size_t n) {
+  try {
+    v.assign(n, 0);
+  } catch (const std::exception&) {
+    v.clear();
+    v.shrink_to_fit();
+  }
+}
+void resize_zeroed_32(std::vector<uint8_t>& v) {
+  resize_zeroed(v, 32);
+}
+void resize_zeroed_20(std::vector<uint8_t>& v) {
+  resize_zeroed(v, 20);
+}
+void resize_zeroed_16(std::vector<uint8_t>& v) {
+  resize_zeroed(v, 16);
+}
+
+void assign_bytes(std::vector<uint8_t>& v, const uint8_t* p, size_t n) {
+  resize_zeroed(v, n);
+  if (p && n && v.size() == n) std::memcpy(v.data(), p, n);
+}
+
+void clear_byte_array(std::vector<uint8_t>& v) {
+  v.clear();
+}
+
+bool host_is_little_endian() {
+  const uint16_t bom = 0xFEFF;
+  uint8_t first = 0;
+  std::memcpy(&first, &bom, 1);
+  return first == 0xFF;
+}
+
+void split_u64(uint64_t value, uint32_t& high, uint32_t& low) {
+  high = static_cast<uint32_t>(value >> 32);
+  low = static_cast<uint32_t>(value);
+}
+
+uint64_t make_u64(uint32_t high, uint32_t low, uint64_t& out) {
+  out = (static_cast<uint64_t>(high) << 32) | low;
+  return out;
+}
+
+// ---- signature searches ----
+
+namespace {
+
+// Plain or skip-table scan shared by the offset searches; calls emit(pos) for
+// each match and stops when it returns false. Matches never overlap.
+template <class Emit>
+void scan_pattern(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
+                  bool skip_table, Emit emit) {
+  const size_t last = len - pat_len;  // callers ensure pat_len <= len
+  if (!skip_table) {
+    size_t p = 0;
+    while (p <= last) {
+      // Jump to the next candidate first byte.
+      const void* hit = std::memchr(buf + p, pat[0], last - p + 1);
+      if (!hit) return;
+      p = static_cast<size_t>(static_cast<const uint8_t*>(hit) - buf);
+      if (std::memcmp(buf + p, pat, pat_len) == 0) {
+        if (!emit(p)) return;
+        p += pat_len;
+      } else {
+        ++p;
+      }
+    }
+    return;
+  }
+  std::array<size_t, 256> shift;
+  shift.fill(pat_len);
+  for (size_t i = 0; i + 1 < pat_len; ++i) shift[pat[i]] = pat_len - 1 - i;
+  size_t p = 0;
+  while (p <= last) {
+    size_t i = pat_len;
+    while (i > 0 && buf[p + i - 1] == pat[i - 1]) --i;
+    if (i == 0) {
+      if (!emit(p)) return;
+      if (pat_len > last - p) return;
+      p += pat_len;
+      continue;
+    }
+    const size_t s = shift[buf[p + pat_len - 1]];
+    if (s > last - p) return;
+    p += s;
+  }
+}
+
+bool pattern_args_ok(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len) {
+  return buf && pat && len && pat_len && pat_len <= len;
+}
+
+// Window/alignment rule of the aligned searches: alignment a power of two and
+// a window no larger than it. Anything else would divide by zero or stall.
+bool alignment_ok(size_t window, size_t align) {
+  return align != 0 && (align & (align - 1)) == 0 && window <= align;
+}
+
+size_t next_aligned_position(size_t p, size_t window, size_t align) {
+  if (window == 0) return (p | (align - 1)) + 1;  // p + 1 rounded up to a multiple of align
+  if ((p & (align - 1)) + 1 < window) return p + 1;
+  return (p | (align - 1)) + 1;
+}
+
+}  // namespace
+
+bool find_pattern_offsets(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
+                          std::vector<uint64_t>& offsets, uint64_t base, bool skip_table,
+                          bool stop_at_first) {
+  offsets.clear();
+  if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
+  try {
+    scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
+      offsets.push_back(base + p);
+      return !stop_at_first;
+    });
+  } catch (const std::exception&) {
+  }
+  return !offsets.empty();
+}
+
+bool find_pattern_offset(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
+                         uint64_t& out, bool skip_table) {
+  out = 0;
+  if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
+  bool found = false;
+  scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
+    out = p;
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+bool find_all_bytes(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
+                    std::vector<uint32_t>& offsets, bool skip_table, bool stop_at_first) {
+  offsets.clear();
+  // Offsets are 32-bit: search no further than they can express.
+  len = std::min<size_t>(len, 0xFFFFFFFFu);
+  if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
+  try {
+    scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
+      offsets.push_back(static_cast<uint32_t>(p));
+      return !stop_at_first;
+    });
+  } catch (const std::exception&) {
+  }
+  return !offsets.empty();
+}
+
+bool find_last_pattern(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
+                       size_t window, uint64_t& out) {
+  out = 0;
+  if (!pattern_args_ok(buf, len, pat, pat_len) || window == 0) return false;
+  // A window wider than the buffer starts the scan at position 0, never before it.
+  const size_t lowest = window >= len ? 0 : len - window;
+  for (size_t p = len - pat_len + 1; p-- > lowest;) {
+    if (std::memcmp(buf + p, pat, pat_len) == 0) {
+      out = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool find_pattern_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                          const uint8_t* pat, size_t pat_len, size_t window, size_t align,
+                          bool stop_at_first) {
+  if (!pattern_args_ok(buf, len, pat, pat_len) || !alignment_ok(window, align)) return false;
+  const size_t end = len - pat_len + 1;  // every position at which the pattern fits
+  try {
+    for (size_t p = 0; p < end; p = next_aligned_position(p, window, align)) {
+      if (buf[p] == pat[0] && std::memcmp(buf + p, pat, pat_len) == 0) {
+        offsets.push_back(p);
+        if (stop_at_first) return true;
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  return !offsets.empty();
+}
+
+bool find_patterns_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                           std::vector<uint32_t>& indexes,
+                           const std::vector<std::vector<uint8_t>>& patterns, size_t window,
+                           size_t align, bool stop_at_first) {
+  offsets.clear();
+  indexes.clear();
+  if (!buf || len == 0 || patterns.empty() || !alignment_ok(window, align)) return false;
+  try {
+    for (size_t p = 0; p < len; p = next_aligned_position(p, window, align)) {
+      const size_t left = len - p;
+      for (size_t k = 0; k < patterns.size(); ++k) {
+        const auto& pat = patterns[k];
+        // An empty pattern would "match" everywhere; it is never reported.
+        if (pat.empty() || pat.size() > left) continue;
+        if (std::memcmp(buf + p, pat.data(), pat.size()) == 0) {
+          offsets.push_back(p);
+          indexes.push_back(static_cast<uint32_t>(k));
+          if (stop_at_first) return true;
+          break;
+        }
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  return !indexes.empty();
+}
+
+namespace {
+
+template <size_t W, class Load, class T>
+bool find_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets, T value,
+                  size_t stride, bool stop_at_first, Load load) {
+  if (!buf || len < W || stride < W) return false;
+  const size_t words = len / W;
+  const size_t step = stride / W;
+  try {
+    for (size_t i = 0; i < words; i += step) {
+      if (load(buf + i * W) == value) {
+        offsets.push_back(static_cast<uint64_t>(i) * W);
+        if (stop_at_first) break;
+      }
+      if (step > words - i) break;
+    }
+  } catch (const std::exception&) {
+  }
+  return !offsets.empty();
+}
+
+}  // namespace
+
+bool find_u64_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                      uint64_t value, size_t stride, bool stop_at_first) {
+  return find_strided<8>(buf, len, offsets, value, stride, stop_at_first, load_le64);
+}
+
+bool find_u32_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                      uint32_t value, size_t stride, bool stop_at_first) {
+  return find_strided<4>(buf, len, offsets, value, stride, stop_at_first, load_le32);
+}
+
+bool find_u16_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                      uint16_t value, size_t stride) {
+  return find_strided<2>(buf, len, offsets, value, stride, false, load_le16);
+}
+
+bool find_u64_any4(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets, uint64_t value,
+                   bool stop_at_first) {
+  if (!buf || len < 4) return false;
+  try {
+    for (size_t p = 0; len >= 8 && p <= len - 8; p += 4) {
+      if (load_le64(buf + p) == value) {
+        offsets.push_back(p);
+        if (stop_at_first) break;
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  return !offsets.empty();
+}
+
+bool find_nonzero_blocks(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
+                         size_t block_size, bool stop_after_first_block, uint64_t base) {
+  offsets.clear();
+  const size_t bs = block_size < 512 ? 512 : block_size;
+  if (!buf || len == 0 || len < bs) return false;
+  const size_t blocks = stop_after_first_block ? 1 : len / bs;
+  try {
+    for (size_t b = 0; b < blocks; ++b) {
+      const uint8_t* block = buf + b * bs;
+      for (size_t off = 0; off + 8 <= bs; off += 8) {
+        if (load_le64(block + off) != 0) {
+          offsets.push_back(base + b * bs + off);
+          break;
+        }
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+// ---- printable text runs ----
+
+namespace {
+
+bool is_leading_punct(uint8_t c) {
+  return (c >= 32 && c <= 46) || (c >= 58 && c <= 64) || (c >= 92 && c <= 96) ||
+         (c >= 124 && c <= 126);
+}
+
+bool is_run_char(uint8_t c, bool also_tab_cr_lf) {
+  return (c >= 32 && c <= 126) || (also_tab_cr_lf && (c == '\t' || c == '\r' || c == '\n'));
+}
+
+// Adds c to the run unless it is a blank (or, with skip_punct, leading
+// punctuation) that would start it.
+void add_run_char(std::string& run, uint8_t c, bool skip_punct) {
+  if (run.empty() && (c == ' ' || (skip_punct && is_leading_punct(c)))) return;
+  run.push_back(static_cast<char>(c));
+}
+
+}  // namespace
+
+bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
+                           std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
+                           bool also_tab_cr_lf, bool skip_leading_punct) {
+  texts.clear();
+  offsets.clear();
+  if (!buf || len < 1) return false;
+  const size_t min_run = min_len ? min_len : 1;  // empty runs are never reported
+  try {
+    std::string run;
+    size_t p = 0;
+    while (p + 1 < len) {
+      const uint8_t c = buf[p];
+      if (buf[p + 1] == 0 && is_run_char(c, also_tab_cr_lf)) {
+        add_run_char(run, c, skip_leading_punct);
+        p += 2;
+        continue;
+      }
+      if (run.size() >= min_run) {
+        texts.push_back(run);
+        offsets.push_back(p - 2 * run.size());
+      }
+      run.clear();
+      ++p;  // one byte only, so a run at an odd offset is still found
+    }
+    if (run.size() >= min_run) {
+      texts.push_back(run);
+      offsets.push_back(p - 2 * run.size());
+    }
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
+                           std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
+                           bool also_tab_cr_lf, bool skip_leading_punct) {
+  texts.clear();
+  offsets.clear();
+  if (!buf || len < 1) return false;
+  const size_t min_run = min_len ? min_len : 1;
+  try {
+    std::string run;
+    bool substantive = false;  // holds something other than blank, CR and LF
+    for (size_t p = 0; p < len; ++p) {
+      const uint8_t c = buf[p];
+      if (is_run_char(c, also_tab_cr_lf)) {
+        const size_t before = run.size();
+        add_run_char(run, c, skip_leading_punct);
+        if (run.size() != before && c != ' ' && c != '\r' && c != '\n') substantive = true;
+        continue;
+      }
+      if (run.size() >= min_run && substantive) {
+        texts.push_back(run);
+        offsets.push_back(p - run.size());
+      }
+      run.clear();
+      substantive = false;
+    }
+    if (run.size() >= min_run) {
+      texts.push_back(run);
+      offsets.push_back(len - run.size());
+    }
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+}  // namespace vk

@@ -1,0 +1,399 @@
+#include "foundation/vk_numtext.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <sstream>
+
+#include "foundation/vk_bytes.h"
+#include "foundation/vk_string.h"
+
+namespace vk {
+
+namespace {
+
+int digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+bool is_c_space(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// strtoul with the semantics of a 32-bit unsigned long: leading white space
+// and one sign are accepted, "0x" may precede base-16 digits, reading stops at
+// the first non-digit, an out-of-range magnitude saturates at 0xFFFFFFFF and a
+// '-' negates modulo 2^32.
+uint32_t strtoul32(const char* s, unsigned base) {
+  while (is_c_space(*s)) ++s;
+  bool negative = false;
+  if (*s == '-') {
+    negative = true;
+    ++s;
+  } else if (*s == '+') {
+    ++s;
+  }
+  if (base == 16 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') &&
+      static_cast<unsigned>(digit_value(s[2])) < 16)
+    s += 2;
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; static_cast<unsigned>(digit_value(*s)) < base; ++s) {
+    if (overflow) continue;
+    value = value * base + static_cast<unsigned>(digit_value(*s));
+    if (value > 0xFFFFFFFFull) overflow = true;
+  }
+  if (overflow) return 0xFFFFFFFFu;
+  uint32_t v = static_cast<uint32_t>(value);
+  return negative ? static_cast<uint32_t>(0u - v) : v;
+}
+
+const char* const k_month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const k_month_names_lower[12] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                             "jul", "aug", "sep", "oct", "nov", "dec"};
+
+}  // namespace
+
+// ---- date/time layout ----
+
+bool build_time_format_settings(time_format_settings& out, const std::string& date_template,
+                                const std::string& time_template, bool pair) {
+  using d = time_format_descriptor;
+  out.m_descriptor.clear();
+  out.m_min_year = 1900;
+  out.m_max_year = 2600;
+  out.m_reserved = 0;
+  if (pair) out.m_descriptor.m_time_flags |= d::pair_datetime;
+
+  const std::string& dt = date_template;
+  if (!dt.empty()) {
+    if (dt.find('/') != std::string::npos)
+      out.m_descriptor.m_separator = '/';
+    else if (dt.find('-') != std::string::npos)
+      out.m_descriptor.m_separator = '-';
+    else if (dt.find(' ') != std::string::npos)
+      out.m_descriptor.m_separator = ' ';
+
+    size_t month_pos = dt.find("mmm");
+    if (month_pos != std::string::npos) {
+      out.m_descriptor.m_date_flags |= d::month_name;
+    } else {
+      month_pos = dt.find("mm");
+      if (month_pos == std::string::npos) return false;
+      out.m_descriptor.m_date_flags |= d::month_digits;
+    }
+
+    size_t year_pos = dt.find("yyyy");
+    if (year_pos != std::string::npos) {
+      out.m_descriptor.m_date_flags |= d::year_four;
+    } else {
+      year_pos = dt.find("yy");
+      if (year_pos == std::string::npos) return false;
+      out.m_descriptor.m_date_flags |= d::year_two;
+    }
+
+    if (dt.find(',') != std::string::npos) out.m_descriptor.m_date_flags |= d::has_comma;
+
+    const size_t day_pos = dt.find("dd");
+    if (day_pos == std::string::npos) return false;
+    if (day_pos < month_pos && month_pos < year_pos)
+      out.m_descriptor.m_date_flags |= d::order_dmy;
+    else if (month_pos < day_pos && day_pos < year_pos)
+      out.m_descriptor.m_date_flags |= d::order_mdy;
+    else if (year_pos < month_pos && month_pos < day_pos)
+      out.m_descriptor.m_date_flags |= d::order_ymd;
+    else
+      return false;
+  }
+
+  if (!time_template.empty()) {
+    const size_t first = time_template.find("xxx");
+    if (first != std::string::npos) {
+      // The last 'x' lies at or after first + 2, so n is at least 3.
+      size_t n = time_template.rfind('x') - first + 1;
+      if (n > 9) n = 9;
+      out.m_descriptor.m_time_flags = static_cast<uint8_t>(
+          (out.m_descriptor.m_time_flags & ~d::subsecond_mask) | ((n << 1) & d::subsecond_mask));
+    }
+  }
+  return true;
+}
+
+// ---- reading numbers ----
+
+bool parse_uint(const char* text, uint32_t& out) {
+  out = 0;
+  if (!text) return false;
+  try {
+    std::string trimmed = text;
+    if (!trim_ws(trimmed)) return false;
+    std::string lower = trimmed;
+    str_to_lower(lower);
+
+    if (lower.size() > 1 && lower[1] == 'x') {
+      out = strtoul32(lower.c_str() + 2, 16);
+      return true;
+    }
+    if (lower[0] == 'x') {
+      out = strtoul32(lower.c_str() + 1, 16);
+      return true;
+    }
+    if (lower[0] == 'o') {
+      out = strtoul32(lower.c_str() + 1, 8);
+      return true;
+    }
+    if (lower[0] == '-' || lower[0] == '+' || (lower[0] >= '0' && lower[0] <= '9')) {
+      out = strtoul32(lower.c_str(), 10);
+      return true;
+    }
+    if (trimmed.size() == 3 && trimmed[0] == '\'' && trimmed[2] == '\'') {
+      out = static_cast<unsigned char>(trimmed[1]);
+      return true;
+    }
+  } catch (const std::exception&) {
+    out = 0;
+  }
+  return false;
+}
+
+bool parse_uint(const std::string& text, uint32_t& out) {
+  return parse_uint(text.c_str(), out);
+}
+
+uint64_t parse_i64_base(const std::string& text, std::ios_base::fmtflags base) {
+  try {
+    std::istringstream is(text);
+    is.setf(base & std::ios_base::basefield, std::ios_base::basefield);
+    uint64_t value = 0;
+    if (!(is >> value)) return 0;
+    return value;
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+bool guid_from_text(const std::string& text, guid& out) {
+  out.clear();
+  if (text.size() < 22) return false;
+  try {
+    std::istringstream is(text);
+    is >> std::hex;
+    uint32_t data1 = 0;
+    uint16_t data2 = 0, data3 = 0, group4 = 0;
+    uint64_t group5 = 0;
+    char sep = 0;
+    is >> data1 >> sep >> data2 >> sep >> data3 >> sep >> group4 >> sep >> group5;
+    if (is.fail()) return false;
+    store_le32(out.m_bytes, data1);
+    store_le16(out.m_bytes + 4, data2);
+    store_le16(out.m_bytes + 6, data3);
+    // The last two groups keep the text's digit order.
+    out.m_bytes[8] = static_cast<uint8_t>(group4 >> 8);
+    out.m_bytes[9] = static_cast<uint8_t>(group4);
+    for (int i = 0; i < 6; ++i) out.m_bytes[10 + i] = static_cast<uint8_t>(group5 >> (40 - 8 * i));
+    return true;
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+}
+
+// ---- writing numbers and byte lists ----
+
+const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
+  char buf[80];
+  if (!prefix) {
+    std::snprintf(buf, sizeof(buf), "%llu", static_cast<unsigned long long>(value));
+  } else {
+    if (width == 0) {
+      if (value <= 0xFFull)
+        width = 2;
+      else if (value <= 0xFFFFull)
+        width = 4;
+      else if (value <= 0xFFFFFFull)
+        width = 6;
+      else
+        width = 8;
+    }
+    if (width > 64) width = 64;  // keeps the text bounded for absurd widths
+    std::snprintf(buf, sizeof(buf), "0x%0*llx", static_cast<int>(width),
+                  static_cast<unsigned long long>(value));
+  }
+  try {
+    out = buf;
+  } catch (const std::exception&) {
+    out.clear();
+  }
+  return out;
+}
+
+std::string hex_number_text(uint64_t value, bool prefix, unsigned width) {
+  std::string out;
+  hex_number_text(out, value, prefix, width);
+  return out;
+}
+
+std::string dash_line(size_t count) {
+  try {
+    return std::string(count, '-');
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
+
+bool bytes_to_hex_list(std::string& out, const uint8_t* bytes, size_t count, const std::string& sep,
+                       bool prefix) {
+  out.clear();
+  if (!bytes || count == 0) return false;
+  static const char k_hex[] = "0123456789abcdef";
+  try {
+    out.reserve(count * (2 + sep.size() + (prefix ? 2 : 0)));
+    for (size_t i = 0; i < count; ++i) {
+      if (i) out += sep;
+      if (prefix) out += "0x";
+      out += k_hex[bytes[i] >> 4];
+      out += k_hex[bytes[i] & 0xF];
+    }
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool hex_list_text(std::string& out, const std::vector<uint8_t>& bytes, const std::string& sep,
+                   bool prefix) {
+  return bytes_to_hex_list(out, bytes.data(), bytes.size(), sep, prefix);
+}
+
+std::string hex_list_text(const std::vector<uint8_t>& bytes, const std::string& sep) {
+  std::string out;
+  hex_list_text(out, bytes, sep, false);
+  return out;
+}
+
+bool guid_initializer_text(std::string& out, const guid& g) {
+  char buf[128];
+  std::snprintf(buf, sizeof(buf),
+                "0x%08x, 0x%04x, 0x%04x, 0x%02x, 0x%02x, 0x%02x, 0x%02x, 0x%02x, 0x%02x, 0x%02x, "
+                "0x%02x",
+                load_le32(g.m_bytes), load_le16(g.m_bytes + 4), load_le16(g.m_bytes + 6),
+                g.m_bytes[8], g.m_bytes[9], g.m_bytes[10], g.m_bytes[11], g.m_bytes[12],
+                g.m_bytes[13], g.m_bytes[14], g.m_bytes[15]);
+  try {
+    out = buf;
+  } catch (const std::exception&) {
+    out.clear();
+  }
+  return true;
+}
+
+bool propkey_initializer_text(std::string& out, const guid& g, uint16_t pid) {
+  guid_initializer_text(out, g);
+  try {
+    out += ", " + std::to_string(pid);
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+bool c_byte_array_text(const char* name, const std::vector<uint8_t>& bytes, std::string& out) {
+  out.clear();
+  if (!name || bytes.empty()) return false;
+  try {
+    std::string list;
+    bytes_to_hex_list(list, bytes.data(), bytes.size(), ", ", true);
+    out = "const byte ";
+    out += name;
+    out += "[] = {";
+    out += list;
+    out += "};";
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool address_bytes_text(const uint8_t* bytes, size_t count, std::string& out) {
+  out.clear();
+  if (!bytes) return false;
+  char buf[64];
+  if (count == 4) {
+    std::snprintf(buf, sizeof(buf), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+  } else if (count == 6 || count == 8) {
+    size_t n = 0;
+    for (size_t i = 0; i < count; ++i)
+      n += static_cast<size_t>(
+          std::snprintf(buf + n, sizeof(buf) - n, i ? ":%02x" : "%02x", bytes[i]));
+  } else {
+    return false;
+  }
+  try {
+    out = buf;
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+bool swap_bytes_u32(uint32_t value, uint32_t& out) {
+  out =
+      ((value & 0xFFu) << 24) | ((value & 0xFF00u) << 8) | ((value >> 8) & 0xFF00u) | (value >> 24);
+  return true;
+}
+
+bool ipv4_to_string(uint32_t address, std::string& out) {
+  uint32_t swapped = 0;
+  swap_bytes_u32(address, swapped);
+  // The swapped value's bytes in little-endian memory order put the original
+  // most significant byte first.
+  uint8_t b[4];
+  store_le32(b, swapped);
+  return address_bytes_text(b, 4, out);
+}
+
+void write_hex_value_line(std::ostream& os, const char* label, uint64_t value) {
+  if (!label) return;
+  try {
+    const std::string h = hex_number_text(value, true, 2);
+    os << label << ": " << h << "/" << h;
+  } catch (const std::exception&) {
+  }
+}
+
+// ---- months ----
+
+const char* month_abbrev(int month) {
+  if (month < 1 || month > 12) return "";
+  return k_month_names[month - 1];
+}
+
+int month_from_abbrev(const char* text) {
+  if (!text) return -1;
+  for (int i = 0; i < 3; ++i)
+    if (text[i] == '\0') return -1;  // shorter than three characters
+  for (int m = 0; m < 12; ++m)
+    if (iequals_n_buf(text, k_month_names_lower[m], 3)) return m + 1;
+  return -1;
+}
+
+int month_from_abbrev(const std::string& text) {
+  if (text.size() < 3) return -1;
+  return month_from_abbrev(text.c_str());
+}
+
+void fill_month_map(std::map<std::string, int>& months) {
+  if (!months.empty()) return;
+  try {
+    for (int m = 0; m < 12; ++m) months.emplace(k_month_names_lower[m], m + 1);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace vk

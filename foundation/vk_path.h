@@ -1,0 +1,84 @@
+// Paths, argument lists, option look-ups and host queries: where a path's
+// directory ends and its name begins, whether an option word is in the
+// argument list (and its value), what the machine runs and where the program
+// lives, and the device path of a volume shadow copy.
+#pragma once
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vk {
+
+// The host-system record of the run header.
+struct host_info {
+  uint8_t m_valid = 0;
+  uint8_t m_is_64bit = 0;
+  std::string m_system_name;
+  std::string m_version;
+  std::string m_release;
+  std::string m_node_name;
+  uint8_t m_release_cut = 0;  // write the release only up to one character after its last '.'
+  std::string m_exe_path;
+  std::string m_exe_name;  // name part of the program path before its first '_'
+  uint64_t m_exe_size = 0;
+  std::string m_extra;
+  uint8_t m_on_network_fs = 0;
+  uint8_t m_on_usb_device = 0;
+};
+
+// Flags and size to 0, every text empty.
+void clear_host_info(host_info& info);
+// Prepares a record for use (the same as a freshly constructed one).
+void init_host_info(host_info& info);
+// Empties the record and gives back the memory of its texts.
+void destroy_host_info(host_info& info);
+
+// Splits at the last '\', or when the path holds none at the last '/'.  A path
+// without a usable separator gives directory "." and the whole path as name;
+// a name ".." becomes "." with "\.." (or "//..") appended to the directory.
+// False for an empty path (both outputs emptied first).
+bool split_path(const std::string& path, std::string& dir, std::string& name);
+// The wide form leaves the outputs untouched for an empty path.
+bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& name);
+
+// Argument-list look-ups; option names compare without regard to case.
+bool take_option_value(const char* name, std::string& value, std::vector<std::string>& args);
+bool take_option_flag(const char* name, std::vector<std::string>& args, bool keep);
+bool has_option(const char* name, const std::vector<std::string>& args, uint8_t start);
+bool take_arg_flag(const char* name, int& argc, char** argv, bool keep);
+bool has_arg(const char* name, int& argc, char** argv);
+bool remove_arg(uint32_t index, int& argc, char** argv);
+bool remove_arg_w(uint32_t index, int& argc, wchar_t** argv);
+bool erase_string_at(uint32_t index, std::vector<std::string>& list);
+bool erase_wstring_at(uint32_t index, std::vector<std::wstring>& list);
+
+// Target of /proc/self/exe (at most 2047 bytes); "" on failure.
+std::string self_exe_path();
+// The program file lies on NFS, SMB, FUSE or CIFS.
+bool exe_on_network_fs();
+// The block device holding the program file resolves under /sys/dev/block to
+// a path through a USB bus.
+bool exe_on_usb_device();
+// Fills the record from uname and the given program path; false when uname fails.
+bool get_system_info(host_info& info, const std::string& exe_path);
+// The record as one separated line: system name, [node name,] version,
+// release, "64"/"32", [lower-cased program path,] [size in hex].  The
+// separator inside a value is replaced by the replacement text.
+void write_system_info(const host_info& info, std::ostringstream& out, const std::string& separator,
+                       const std::string& replacement, bool with_node, bool with_path);
+// Sets m_exe_size to the size of the file at m_exe_path; true when not 0.
+bool host_info_set_exe_size(host_info& info);
+
+// Paths longer than this many characters keep a "\\?\GLOBALROOT" prefix.
+constexpr uint32_t long_path_limit() {
+  return 46;
+}
+
+// "\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy" (with_root) or
+// "\Device\HarddiskVolumeShadowCopy", lower-cased when asked; the caller
+// appends the copy number.
+std::string vss_device_path(bool lower, bool with_root);
+
+}  // namespace vk
