@@ -7,6 +7,8 @@
 #include <unordered_map>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -31,50 +33,10 @@ constexpr size_t kHeaderDifat = 76;
 constexpr size_t kEntryStart = 116;
 constexpr size_t kEntrySize = 120;
 
-// ASCII lower-casing of directory names and asked-for names.
+// Directory names and asked-for names are compared in lower case.
 std::string lower_key(std::string_view s) {
   std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-// A directory entry name: UTF-16LE up to its first NUL, at most the bytes
-// given, as UTF-8. Unpaired surrogates become U+FFFD.
-std::string entry_name(const uint8_t* p, size_t bytes) {
-  std::string out;
-  size_t units = bytes / 2;
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t c = load_le16(p + 2 * i);
-    if (c == 0) break;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-      uint32_t d = load_le16(p + 2 * i + 2);
-      if (d >= 0xDC00 && d <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00);
-        ++i;
-      } else {
-        c = 0xFFFD;
-      }
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return str_to_lower(out);
 }
 
 // Sector and mini sector sizes of a header; false for shifts that give no
@@ -138,8 +100,7 @@ void set_bit_range(cfb_granule_map& used, uint64_t first, uint64_t count) {
 // Mini sectors the mini stream can hold; none when a mini sector would be
 // larger than a sector (no usable mini stream).
 uint64_t mini_capacity(const compound_file_reader& reader) {
-  if (reader.m_mini_sector_size == 0 || reader.m_mini_sector_size > reader.m_sector_size)
-    return 0;
+  if (reader.m_mini_sector_size == 0 || reader.m_mini_sector_size > reader.m_sector_size) return 0;
   uint64_t bytes = saturating_mul(reader.m_root_sectors.size(), reader.m_sector_size);
   return bytes / reader.m_mini_sector_size + (bytes % reader.m_mini_sector_size ? 1 : 0);
 }
@@ -249,7 +210,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     for (uint64_t i = 0; i < per_sector; ++i, ++e) {
       cfb_dir_entry entry;
       std::memcpy(entry.m_raw.data(), p + i * cfb_dir_entry_size, cfb_dir_entry_size);
-      entry.m_name = entry_name(entry.m_raw.data(), 64);
+      utf16_to_utf8(entry.m_raw.data(), 64, entry.m_name, false);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       std::string key = lower_key(entry.m_name);
       r.m_entries.emplace(std::move(key), std::move(entry));  // after equal keys
@@ -294,9 +255,8 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   for (const auto& [key, entry] : r.m_entries) {
     if (key == kRootKey || entry.stream_size() == 0 || entry.object_type() == 0) continue;
     if (entry.m_mini) {
-      walk_unmarked(r.m_minifat_links, entry.start_sector(), walked_mini, [&](uint64_t m) {
-        mark_mini_sector_used(r, used, m, r.m_root_sectors);
-      });
+      walk_unmarked(r.m_minifat_links, entry.start_sector(), walked_mini,
+                    [&](uint64_t m) { mark_mini_sector_used(r, used, m, r.m_root_sectors); });
     } else {
       walk_unmarked(r.m_fat_links, entry.start_sector(), walked,
                     [&](uint64_t n) { mark_sector_used(r, used, n); });
@@ -365,10 +325,16 @@ bool fat_link_map::set(uint32_t sector, uint32_t value) {
   return true;
 }
 
-uint32_t cfb_dir_entry::start_sector() const { return load_le32(m_raw.data() + kEntryStart); }
-uint64_t cfb_dir_entry::stream_size() const { return load_le64(m_raw.data() + kEntrySize); }
+uint32_t cfb_dir_entry::start_sector() const {
+  return load_le32(m_raw.data() + kEntryStart);
+}
+uint64_t cfb_dir_entry::stream_size() const {
+  return load_le64(m_raw.data() + kEntrySize);
+}
 
-compound_file_reader::compound_file_reader() { reset_compound_file_reader(*this); }
+compound_file_reader::compound_file_reader() {
+  reset_compound_file_reader(*this);
+}
 
 void init_compound_file_reader(compound_file_reader& reader) {
   reset_compound_file_reader(reader);
@@ -393,9 +359,13 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   reader.m_root_sectors.clear();
 }
 
-void clear_cfb_header(std::array<uint8_t, cfb_header_size>& header) { header.fill(0); }
+void clear_cfb_header(std::array<uint8_t, cfb_header_size>& header) {
+  header.fill(0);
+}
 
-void clear_cfb_dir_entry_raw(cfb_dir_entry& entry) { entry.m_raw.fill(0); }
+void clear_cfb_dir_entry_raw(cfb_dir_entry& entry) {
+  entry.m_raw.fill(0);
+}
 
 void init_cfb_dir_entry(cfb_dir_entry& entry) {
   clear_cfb_dir_entry_raw(entry);
@@ -469,8 +439,8 @@ namespace {
 // The chain walk behind both public forms. A repeated sector ends the walk
 // unless repeats are allowed and step x (sectors appended) is within bound;
 // limit caps the sectors given out.
-bool walk_chain(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
-                bool repeats, uint64_t bound, uint64_t step, uint64_t limit) {
+bool walk_chain(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start, bool repeats,
+                uint64_t bound, uint64_t step, uint64_t limit) {
   out.clear();
   if (links.empty()) return false;
   std::vector<uint8_t>& marks = links.walk_marks();
@@ -506,14 +476,14 @@ bool follow_fat_chain(const compound_file_reader& reader, std::vector<uint64_t>&
   return walk_chain(out, reader.m_fat_links, start, false, 0, 0, UINT64_MAX);
 }
 
-bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links,
-                              uint64_t start, uint64_t bound, uint64_t step, uint64_t limit) {
+bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
+                              uint64_t bound, uint64_t step, uint64_t limit) {
   return walk_chain(out, links, start, true, bound, step, limit);
 }
 
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
-                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector,
-                   uint64_t& first_offset, std::string_view name) {
+                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
+                   std::string_view name) {
   regular.clear();
   mini.clear();
   offset_in_sector = 0;
@@ -582,8 +552,7 @@ bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>&
   if (mini_sectors.empty() || S == 0 || !find_cfb_entry(reader, kRootKey)) return false;
   const auto& root = reader.m_root_sectors;
   uint64_t total;
-  if (__builtin_mul_overflow(uint64_t{mini_sectors.size()}, M, &total) ||
-      total > out.max_size())
+  if (__builtin_mul_overflow(uint64_t{mini_sectors.size()}, M, &total) || total > out.max_size())
     return false;
   try {
     out.assign(static_cast<size_t>(total), 0);
@@ -608,9 +577,8 @@ bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>&
   return true;
 }
 
-bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                 uint32_t& entry_num, uint64_t& first_offset, std::string_view name,
-                 const uint8_t* image, size_t size) {
+bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
+                 uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size) {
   out.clear();
   first_offset = 0;
   const cfb_dir_entry* entry;
@@ -631,7 +599,8 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out,
   else
     ok = read_fat_sectors(reader, out, first_offset, image, size, regular);
   // Sector slack after the stream's end is not part of the stream.
-  if (ok && out.size() > entry->stream_size()) out.resize(static_cast<size_t>(entry->stream_size()));
+  if (ok && out.size() > entry->stream_size())
+    out.resize(static_cast<size_t>(entry->stream_size()));
   return ok;
 }
 
@@ -753,8 +722,8 @@ void mark_sector_used(const compound_file_reader& reader, cfb_granule_map& used,
   set_bit_range(used, n * used.m_per_sector, used.m_per_sector);
 }
 
-void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used,
-                           uint64_t m, const std::vector<uint64_t>& root_sectors) {
+void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t m,
+                           const std::vector<uint64_t>& root_sectors) {
   const uint64_t S = reader.m_sector_size, M = reader.m_mini_sector_size;
   if (S == 0 || M == 0 || M > S || m > 0xFFFFFFFFull) return;
   uint64_t p = m * M, q = p / S;
@@ -774,8 +743,8 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
     bool any_seen = false;
     for (const auto& [key, entry] : reader.m_entries) {
       uint64_t stream_size = entry.stream_size();
-      bool takes = entry.m_name == "Root Entry" ||
-                   (stream_size != 0 && stream_size >= reader.m_mini_cutoff);
+      bool takes =
+          entry.m_name == "Root Entry" || (stream_size != 0 && stream_size >= reader.m_mini_cutoff);
       if (!takes || stream_size == 0 || entry.object_type() == 0 || entry.m_mini) continue;
       // A sector already seen ends this entry's visit; so does a repeat.
       walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, [&](uint64_t n) {

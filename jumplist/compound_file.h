@@ -85,7 +85,7 @@ struct cfb_dir_entry {
   std::array<uint8_t, cfb_dir_entry_size> m_raw{};  // the entry as stored
   std::string m_name;                               // UTF-8, in stored case
   uint32_t m_entry_num = 0;                         // position in the directory chain
-  uint8_t m_mini = 0;  // 1: the stream lives in the mini stream
+  uint8_t m_mini = 0;                               // 1: the stream lives in the mini stream
 
   uint8_t object_type() const { return m_raw[66]; }
   uint32_t start_sector() const;
@@ -169,12 +169,11 @@ std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
 
 // Bytes of the named stream (case-insensitive), cut to its declared size,
 // with its directory entry number and the file offset of its first byte.
-bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                 uint32_t& entry_num, uint64_t& first_offset, std::string_view name,
-                 const uint8_t* image, size_t size);
+bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
+                 uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
-                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector,
-                   uint64_t& first_offset, std::string_view name);
+                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
+                   std::string_view name);
 // Whole sectors (or mini sectors) in list order; sectors past the image end
 // leave zeros, so every sector keeps its place in the output.
 bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
@@ -193,9 +192,8 @@ bool follow_fat_chain(const compound_file_reader& reader, std::vector<uint64_t>&
 // Like a plain chain walk, but a repeated sector ends the walk only once
 // step x (sectors appended) exceeds bound; at most limit sectors are given
 // out (a mini stream's chain is limited to the mini sectors it can hold).
-bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links,
-                              uint64_t start, uint64_t bound, uint64_t step,
-                              uint64_t limit = UINT64_MAX);
+bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
+                              uint64_t bound, uint64_t step, uint64_t limit = UINT64_MAX);
 
 void sector_id_name(std::ostream& out, uint32_t id, std::string_view prefix);
 
@@ -210,8 +208,8 @@ size_t directory_entry_count(const compound_file_reader& reader);
 
 // Used-space bookkeeping of the parse.
 void mark_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t n);
-void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used,
-                           uint64_t m, const std::vector<uint64_t>& root_sectors);
+void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t m,
+                           const std::vector<uint64_t>& root_sectors);
 
 // Appends the bytes of the sectors the regular streams use (allocated) and
 // of the gaps between them (gaps); true when allocated is not empty.

@@ -104,7 +104,8 @@ class cfb_writer {
 
     size_t n_items = 0;
     for (const auto& it : m_items)
-      n_items += it.kind == item::kStream ? (m_streams[it.value].data.size() + S - 1) / S : it.value;
+      n_items +=
+          it.kind == item::kStream ? (m_streams[it.value].data.size() + S - 1) / S : it.value;
     const size_t n_other = (m_layout.unused_sector0 ? 1 : 0) + n_dir + n_minifat + n_root + n_items;
 
     size_t f = m_layout.min_fat_sectors > 1 ? m_layout.min_fat_sectors : 1, d = 0;
@@ -116,8 +117,7 @@ class cfb_writer {
     fat.assign(f * E, kFree);
 
     size_t next = 0;
-    auto take = [&](size_t count, std::vector<uint32_t>& into, uint32_t last_value,
-                    bool chained) {
+    auto take = [&](size_t count, std::vector<uint32_t>& into, uint32_t last_value, bool chained) {
       for (size_t i = 0; i < count; ++i) {
         uint32_t s = static_cast<uint32_t>(next++);
         into.push_back(s);
@@ -189,9 +189,11 @@ class cfb_writer {
       put32(base + 4 * (E - 1), i + 1 < d ? difat_sectors[i + 1] : kEnd);
     }
     // FAT and mini FAT.
-    for (size_t n = 0; n < fat.size(); ++n) put32(fat_entry_offset(static_cast<uint32_t>(n)), fat[n]);
+    for (size_t n = 0; n < fat.size(); ++n)
+      put32(fat_entry_offset(static_cast<uint32_t>(n)), fat[n]);
     for (size_t k = 0; k < n_minifat * E; ++k)
-      put32(minifat_entry_offset(static_cast<uint32_t>(k)), k < minifat.size() ? minifat[k] : kFree);
+      put32(minifat_entry_offset(static_cast<uint32_t>(k)),
+            k < minifat.size() ? minifat[k] : kFree);
 
     // Directory: root, then the streams as the root's child and its right
     // siblings.
@@ -229,7 +231,9 @@ class cfb_writer {
                            : sector_offset(s.chain[b / unit]) + b % unit;
         img[at] = s.data[b];
       }
-      s.first_offset = s.chain.empty() ? 0 : s.mini ? mini_offset(s.chain[0]) : sector_offset(s.chain[0]);
+      s.first_offset = s.chain.empty() ? 0
+                       : s.mini        ? mini_offset(s.chain[0])
+                                       : sector_offset(s.chain[0]);
     }
     return img;
   }

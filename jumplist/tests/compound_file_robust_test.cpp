@@ -64,8 +64,7 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
     }
     (void)read_total;
   }
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 1.0) << what << " #" << variant;
   EXPECT_LT(held, 100u << 20) << what << " #" << variant;
   EXPECT_LE(held, 64 * img.size() + 4096) << what << " #" << variant;
@@ -76,13 +75,18 @@ std::vector<std::vector<uint8_t>> written_images() {
   std::vector<std::vector<uint8_t>> out;
   {
     cfb_writer w;
-    w.stream(u"DestList", pattern(5000, 1)).stream(u"1", pattern(100, 2)).stream(u"a", pattern(300, 3));
+    w.stream(u"DestList", pattern(5000, 1))
+        .stream(u"1", pattern(100, 2))
+        .stream(u"a", pattern(300, 3));
     out.push_back(w.build());
   }
   {
     cfb_writer w;
     w.stream(u"1", pattern(700, 1)).mini_gap(2).stream(u"2", pattern(64, 2));
-    w.stream(u"DestList", pattern(4500, 3)).free_sector(2).orphan_sector().stream(u"3", pattern(6000, 4));
+    w.stream(u"DestList", pattern(4500, 3))
+        .free_sector(2)
+        .orphan_sector()
+        .stream(u"3", pattern(6000, 4));
     out.push_back(w.build());
   }
   {
@@ -159,7 +163,9 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
   layout.min_fat_sectors = 112;
   layout.unused_sector0 = true;
   cfb_writer w(layout);
-  w.stream(u"DestList", pattern(4200, 5)).stream(u"1", pattern(90, 6)).stream(u"2", pattern(5000, 7));
+  w.stream(u"DestList", pattern(4200, 5))
+      .stream(u"1", pattern(90, 6))
+      .stream(u"2", pattern(5000, 7));
   const auto base = w.build();
   const size_t S = 512;
   size_t variant = 0;
@@ -210,9 +216,9 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
 TEST(CompoundFileRobust, ManyEntriesSharingOneLongChain) {
   // Every directory entry starts in one long chain: the work stays linear.
   cfb_writer w;
-  for (int i = 0; i < 200; ++i) w.stream(u"s" + std::u16string(1, u'a' + i % 26) +
-                                             std::u16string(1, u'a' + i / 26),
-                                         i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
+  for (int i = 0; i < 200; ++i)
+    w.stream(u"s" + std::u16string(1, u'a' + i % 26) + std::u16string(1, u'a' + i / 26),
+             i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
   auto img = w.build();
   const auto& chain = w.streams()[0].chain;
   for (int i = 1; i < 200; ++i) {

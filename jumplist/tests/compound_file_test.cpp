@@ -5,8 +5,9 @@
 #include <sstream>
 
 #include "byte_builder.h"
-#include "foundation/vk_bytes.h"
 #include "cfb_writer.h"
+#include "foundation/vk_bytes.h"
+#include "jumplist_samples.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;
@@ -43,7 +44,9 @@ struct parsed {
 // Root, a 5,000-byte DestList in regular sectors and two mini streams.
 cfb_writer basic_writer() {
   cfb_writer w;
-  w.stream(u"DestList", pattern(5000, 1)).stream(u"1", pattern(100, 2)).stream(u"a", pattern(300, 3));
+  w.stream(u"DestList", pattern(5000, 1))
+      .stream(u"1", pattern(100, 2))
+      .stream(u"a", pattern(300, 3));
   return w;
 }
 
@@ -350,7 +353,8 @@ TEST(CompoundFileChains, RepeatedDifatSlotsStayBoundedByTheImage) {
   put32(img, 44, 0xFFFFFFFFu);
   for (size_t k = 0; k < 109; ++k) put32(img, 76 + 4 * k, w.fat_sectors[0]);
   size_t d0 = w.sector_offset(w.difat_sectors[0]);
-  for (size_t j = 0; j < 128; ++j) put32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
+  for (size_t j = 0; j < 128; ++j)
+    put32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
   parsed p(img);
   EXPECT_TRUE(p.ok);
   EXPECT_LE(p.reader.m_fat_links.size(), img.size() / 512);
@@ -490,4 +494,29 @@ TEST(CompoundFileMisc, EntryQueriesAndDump) {
   EXPECT_EQ(directory_entry_count(p.reader), 0u);
   EXPECT_EQ(p.reader.m_guard_head[0], 0xAA);
   EXPECT_EQ(p.reader.m_guard_tail[15], 0xBB);
+}
+
+TEST(CompoundFileSamples, EveryAutomaticJumpListParses) {
+  auto samples = vesk_test::automatic_jumplist_samples();
+  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
+  for (const auto& s : samples) {
+    SCOPED_TRACE(s.relpath);
+    ASSERT_FALSE(s.bytes.empty());
+    compound_file_reader r;
+    ASSERT_TRUE(parse_compound_image(&r, s.bytes.data(), s.bytes.size()));
+    std::vector<uint8_t> destlist;
+    uint32_t entry_num;
+    uint64_t offset;
+    bool has =
+        read_stream(r, destlist, entry_num, offset, "destlist", s.bytes.data(), s.bytes.size());
+    if (s.detail("DestList") == "no") {
+      EXPECT_EQ(find_cfb_entry(r, "destlist"), nullptr);
+    } else if (s.detail("DestList_size") == "0") {
+      EXPECT_FALSE(has);
+    } else {
+      ASSERT_TRUE(has);
+      EXPECT_EQ(destlist.size(), find_cfb_entry(r, "destlist")->stream_size());
+      EXPECT_GE(destlist.size(), 32u);
+    }
+  }
 }
