@@ -216,9 +216,11 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
 TEST(CompoundFileRobust, ManyEntriesSharingOneLongChain) {
   // Every directory entry starts in one long chain: the work stays linear.
   cfb_writer w;
-  for (int i = 0; i < 200; ++i)
-    w.stream(u"s" + std::u16string(1, u'a' + i % 26) + std::u16string(1, u'a' + i / 26),
-             i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
+  for (int i = 0; i < 200; ++i) {
+    std::u16string name = {u's', static_cast<char16_t>(u'a' + i % 26),
+                           static_cast<char16_t>(u'a' + i / 26)};
+    w.stream(name, i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
+  }
   auto img = w.build();
   const auto& chain = w.streams()[0].chain;
   for (int i = 1; i < 200; ++i) {
