@@ -8,41 +8,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <type_traits>
 
 #include "foundation/uni_fileio.h"
-#include "foundation/uni_fileio_compat.h"
+#include "foundation/vk_console.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
 namespace vk {
 namespace {
 
-namespace txt = uni::compat;
-
 constexpr uint32_t k_no_limit = 0xFFFFFFFFu;
-
-// Progress of the long copies and scans, on the console status line:
-// erase the line, the text (LF removed, at most 60 characters), CR.
-void progress_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void progress_printf(const char* format, ...) {
-  char buf[256];
-  va_list args;
-  va_start(args, format);
-  int n = std::vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  if (n < 0) return;
-  std::string text(buf, std::min<size_t>(static_cast<size_t>(n), 60));
-  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
-  std::cerr << "\x1b[2K\r    \r" << text << '\r' << std::flush;
-}
-
-void progress_erase() {
-  std::cerr << "\x1b[2K\r" << std::string(27, ' ') << '\r' << std::flush;
-}
 
 }  // namespace
 
@@ -201,7 +180,7 @@ bool stat_path_utf8(const std::string& path, struct stat& st) {
   std::wstring wide = vk::from_utf8(path);
   if (wide.empty()) return false;
   // A path made only of separators names the root, not nothing.
-  if (!txt::strip_trailing_slashes_wide(wide)) wide = L"/";
+  if (!vk::strip_trailing_slashes_wide(wide)) wide = L"/";
   return stat_path_wide(wide, st);
 }
 
@@ -516,8 +495,6 @@ void bom_append_scsu(std::vector<char>& out) {
 namespace uni {
 namespace {
 
-namespace txt = uni::compat;
-
 constexpr uint32_t k_line_window = 65536;
 
 }  // namespace
@@ -669,10 +646,10 @@ bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64
     }
     done += n;
     if (progress && chunks % 31 == 0)
-      vk::progress_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
+      vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
     ++chunks;
   }
-  if (progress) vk::progress_erase();
+  if (progress) vk::erase_status_line();
   return ok;
 }
 
@@ -703,10 +680,10 @@ bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t co
     }
     done += n;
     if (progress && chunks % 71 == 0)
-      vk::progress_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
+      vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
     ++chunks;
   }
-  if (progress) vk::progress_erase();
+  if (progress) vk::erase_status_line();
   return ok;
 }
 
@@ -818,14 +795,14 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
         double pct =
             unlimited ? static_cast<double>(offset) / size * 100.0
                       : (max_lines ? static_cast<double>(total_lines) / max_lines * 100.0 : 100.0);
-        vk::progress_printf("percent done %d\n", static_cast<int>(pct));
+        vk::status_printf("percent done %d\n", static_cast<int>(pct));
       }
       if (stop || final_chunk) break;
     }
   } catch (...) {
     ok = false;
   }
-  if (progress) vk::progress_erase();
+  if (progress) vk::erase_status_line();
   return ok;
 }
 

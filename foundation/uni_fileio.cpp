@@ -11,16 +11,14 @@
 #include <iomanip>
 
 #include "foundation/uni_file_utils.h"
-#include "foundation/uni_fileio_compat.h"
 #include "foundation/uni_stream.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
 namespace uni {
 namespace {
-
-namespace txt = uni::compat;
 
 // Files the tool creates get read and write for everyone the umask allows,
 // as with any standard tool.
@@ -199,7 +197,7 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
   } catch (...) {
     return false;
   }
-  txt::strip_trailing_slashes_wide(p);
+  vk::strip_trailing_slashes_wide(p);
   close();
   m_crlf = crlf;
   m_writable = write;
@@ -224,7 +222,7 @@ bool fileio::open_append(const std::wstring& path, bool crlf) {
   } catch (...) {
     return false;
   }
-  txt::strip_trailing_slashes_wide(p);
+  vk::strip_trailing_slashes_wide(p);
   close();
   m_crlf = crlf;
   m_writable = true;

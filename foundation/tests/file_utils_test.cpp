@@ -9,6 +9,7 @@
 #include "fileio_test_support.h"
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_console.h"
 
 namespace {
 
@@ -238,6 +239,24 @@ TEST(FileCopy, RangeToFileAndStream) {
   ASSERT_TRUE(src.copy_range_to_stream(os, 4000, 99999, 128, false));
   EXPECT_EQ(os.str(), content.substr(4000));
   EXPECT_FALSE(src.copy_range_to_stream(os, 0, 10, 0, false));  // a chunk of 0 is refused
+}
+
+TEST(FileCopy, ProgressGoesToTheStatusLine) {
+  std::vector<uint8_t> bytes(1000, 1);
+  uni::fileio src(bytes, false, false);
+  uni::fileio dst(std::vector<uint8_t>{}, true, false);
+  vk::console_capture capture;
+  ASSERT_TRUE(src.copy_range_to(dst, 0, 1000, 0, 0, true));
+  const std::string erase = "\x1b[2K\r" + std::string(27, ' ') + "\r";
+  EXPECT_EQ(capture.err(), "\x1b[2K\r    \rpercent done 100.00\r" + erase);
+
+  capture.clear();
+  std::string text = "a\nb\nc\nd\n";
+  uni::fileio lines(std::vector<uint8_t>(text.begin(), text.end()), false, true);
+  line_log log;
+  ASSERT_TRUE(lines.scan_text_lines(log_lines, &log, false, false, true, 2, false));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(capture.err(), "\x1b[2K\r    \rpercent done 100\r" + erase);
 }
 
 TEST(FileCopy, CopyToAndSaveMemory) {

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
@@ -266,6 +269,35 @@ TEST(TimeFormatFixed, LocaleDateFallsBackToClassic) {
   if (std::getenv("LANG") && std::string(std::getenv("LANG")) == "C.UTF-8") {
     EXPECT_EQ(date, "03/05/24");
   }
+}
+
+TEST(TimeFormatFixed, UnbuildableLocaleGivesThePlainDate) {
+  // Only C, C.UTF-8 and POSIX exist here: a named locale fails to build and
+  // the date keeps its plain form. The writer is made once per thread, so a
+  // new thread sees the changed environment.
+  struct saved_var {
+    const char* name;
+    std::optional<std::string> value;
+  };
+  std::vector<saved_var> saved;
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* v = std::getenv(name);
+    saved.push_back({name, v ? std::optional<std::string>(v) : std::nullopt});
+    unsetenv(name);
+  }
+  setenv("LANG", "xx_YY.NOPE", 1);
+  std::string date;
+  std::string time_text;
+  std::thread([&] { vk::format_date_time_ms(date, time_text, sample(), true); }).join();
+  for (const saved_var& v : saved) {
+    if (v.value) {
+      setenv(v.name, v.value->c_str(), 1);
+    } else {
+      unsetenv(v.name);
+    }
+  }
+  EXPECT_EQ(date, "2024-03-05");
+  EXPECT_EQ(time_text, "07:08:09.123");
 }
 
 TEST(TimeFormatFixed, TemplateChecks) {
