@@ -410,6 +410,12 @@ TEST(StringRobustness, RandomBuffers) {
         delete[] heap;
       }
       EXPECT_TRUE(iequals_n_buf(part.data(), part.data(), part.size()));
+      buf_to_lower(part.empty() ? nullptr : part.data(), part.size());
+      std::wstring wide(part.begin(), part.end());
+      std::vector<std::wstring> wpieces;
+      split_wchar_buffer(wide.empty() ? nullptr : wide.data(), wide.size(), L',', wpieces, delims,
+                         true);
+      for (const auto& piece : wpieces) EXPECT_FALSE(piece.empty());
     }
   }
 }

@@ -328,6 +328,13 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
       EXPECT_LE(used, cut);
       EXPECT_LE(utf16_to_wide(p, cut, wide), cut);
       utf16le_bytes_to_utf8(p, static_cast<int64_t>(cut), out);
+      std::vector<uint16_t> units;
+      bytes_to_utf16_units(p, cut, units);
+      EXPECT_EQ(units.size(), cut / 2);
+      // The 32-bit length forms, over a unit-aligned copy.
+      std::vector<uint16_t> aligned(units.begin(), units.end());
+      EXPECT_LE(utf16_to_utf8(aligned.data(), out, static_cast<int32_t>(cut & ~size_t{1}), true),
+                cut);
       std::string narrow(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(cut));
       std::wstring decoded = from_utf8(narrow);
       if (!decoded.empty()) {
