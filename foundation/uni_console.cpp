@@ -8,20 +8,12 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
 namespace uni {
 
 namespace {
-
-// TEMPORARY private stand-in until the shared line-end trim lands.
-int trim_line_end_local(std::string& s) {
-  size_t n = s.size();
-  while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) --n;
-  int removed = static_cast<int>(s.size() - n);
-  s.resize(n);
-  return removed;
-}
 
 constexpr uint32_t initial_line_size = 4096;
 
@@ -81,7 +73,7 @@ bool stdin_stream::getline(std::string& out, bool strip) {
     out.clear();
     return false;
   }
-  if (strip) trim_line_end_local(out);
+  if (strip) vk::trim_line_end(out);
   return true;
 }
 

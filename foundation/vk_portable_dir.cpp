@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "foundation/vk_dirio.h"
+#include "foundation/vk_misc.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
@@ -22,13 +23,6 @@ void split_name_ext(const std::string& name, std::string& base, std::string& ext
     base = name.substr(0, dot);
     ext = name.substr(dot + 1);
   }
-}
-
-// The name part of a pattern text (after its last separator of either kind).
-std::string pattern_name_part(const std::string& pattern) {
-  size_t cut = pattern.rfind('\\');
-  if (cut == std::string::npos) cut = pattern.rfind('/');
-  return cut == std::string::npos ? pattern : pattern.substr(cut + 1);
 }
 
 const char* wildcard_token(bool slash_form) {
@@ -315,8 +309,8 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
 
     std::string pattern = pattern_text.empty() ? std::string("*.*") : pattern_text;
     vk::str_to_lower(pattern);
-    std::string want_base, want_ext;
-    split_name_ext(pattern_name_part(pattern), want_base, want_ext);
+    std::string pattern_dir, want_base, want_ext;
+    vk::split_path_base_ext(pattern.c_str(), pattern_dir, want_base, want_ext);
     if (want_base.empty()) want_base.assign(1, '*');
     if (want_ext.empty()) want_ext.assign(1, '*');
     const bool any_base = want_base == "*";
