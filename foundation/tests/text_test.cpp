@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
 
+#include "byte_builder.h"
 #include "foundation/vk_text.h"
 
 using namespace vk;
@@ -386,4 +389,52 @@ TEST(TextEdit, WideCompareAndPredicates) {
   EXPECT_TRUE(char_iequal('q', 'Q'));
   EXPECT_TRUE(char_iless('a', 'B'));
   EXPECT_FALSE(char_iless('b', 'A'));
+}
+
+// The byte scanners read only inside the buffer they are given, whatever it holds.
+TEST(TextRobustness, ScannersSurviveRandomZeroedAndCutBuffers) {
+  std::mt19937 rng(11);
+  const std::string seed =
+      "<a x='1'>\tb\r\n</a><skip/>%41%zz\n\r{\"k\":\"v\",\"n\":[{\"a\":1}]}\x00\x09";
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> buf;
+    switch (round % 3) {
+      case 0:
+        buf = vesk_test::random_bytes(round % 97, rng);
+        break;
+      case 1:
+        buf.assign(round % 41, 0);
+        break;
+      default:
+        buf = vesk_test::mutate(std::vector<uint8_t>(seed.begin(), seed.end()), rng, 6);
+        buf.resize(std::uniform_int_distribution<size_t>(0, buf.size())(rng));
+    }
+    // Exact-size heap copies, so that any read past the end is caught.
+    std::unique_ptr<uint8_t[]> heap(new uint8_t[buf.size() + 1]);
+    std::copy(buf.begin(), buf.end(), heap.get());
+    const uint8_t* p = heap.get();
+    const uint32_t n = static_cast<uint32_t>(buf.size());
+    std::vector<std::string> lines;
+    std::string text;
+    newline_style(p, n);
+    newline_style_utf16(p, n);
+    is_base64_text(p, n, true);
+    sid_to_string(text, p, n);
+    sid_to_string_exact(text, p, n);
+    collect_angle_tags(p, n, lines);
+    expand_tabs(p, n, round % 9, text, true);
+    split_lines(p, n, lines);
+    split_buffer_lines(lines, p, n, true, round & 1);
+    uint32_t len = n;
+    strip_xml_element(heap.get(), len, "a");
+    EXPECT_LE(len, n);
+    std::string s(buf.begin(), buf.end());
+    show_line_ends(s);
+    percent_decode(text, s, '/', "x");
+    std::vector<std::string> vals;
+    json_get_values(vals, {"k", "n"}, s);
+    split_json_objects(vals, s);
+    std::vector<std::wstring> wide;
+    split_multi_string_bytes(buf, wide);
+  }
 }
