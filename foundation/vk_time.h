@@ -233,4 +233,65 @@ bool safari_to_unix_seconds(uint64_t value, int64_t& out);
 bool filetime_words_to_systemtime(const FILETIME& ft, _windows_systemtime& out);
 bool systemtime_from_filetime_value(_windows_systemtime& out, FILETIME ft);
 
+// ---- formatting ----
+//
+// Every formatter fills a date text and a time text and leaves both empty for
+// an invalid value. Sub-second digits are truncated, never rounded.
+
+// ISO-like "yyyy-mm-dd" (or "yy-mm-dd") and "hh:mm:ss", with milliseconds or
+// nanoseconds; use_locale takes the date in the form of the time locale.
+void format_date_time(std::string& date, std::string& time_text, const time& t, bool subseconds,
+                      bool two_digit_year, bool use_locale, bool nanoseconds);
+// "2024-03-05" and "07:08:09.123".
+void format_date_time_ms(std::string& date, std::string& time_text, const time& t, bool use_locale);
+// "2024-03-05" and "07:08:09".
+void format_date_time_sec(std::string& date, std::string& time_text, const time& t,
+                          bool use_locale);
+// Date, a blank and time ("yyyy-mm-dd hh:mm:ss.mmm"); only the blank for an
+// invalid value.
+void write_date_time(std::ostream& os, const time& t);
+// "yy-mm-dd hh:mm:ss.mmm", or "0000-00-00 00:00:00" for an invalid value.
+void write_date_time_yy_ms(std::ostream& os, const time& t);
+void append_date_time(std::string& out, const time& t);
+void format_date_time_wide(std::wstring& date, std::wstring& time_text, const time& t,
+                           bool use_locale);
+
+// Layouts given as templates: "yyyy-mm-dd", "mm/dd/yy", "mmm dd, yyyy",
+// "yyyymmdd", ... and "hh:mm", "hh:mm:ss", "hh:mm:ss.xxx" (3 to 9 x's).
+// An empty template leaves its text empty. False for an invalid value.
+bool format_with_templates(std::string& date, std::string& time_text, const time& t,
+                           const std::string& date_template, const std::string& time_template);
+// Either template missing (null) gives format_date_time_ms and true.
+bool format_with_template_texts(std::string& date, std::string& time_text, const time& t,
+                                const char* date_template, const char* time_template);
+// format_with_templates with the time cut at its first '.'.
+bool format_without_subseconds(std::string& date, std::string& time_text, const time& t,
+                               const std::string& date_template, const std::string& time_template);
+
+// Layouts from the compact descriptor built by build_time_format_settings.
+// False for an invalid value, and for the all-zero descriptor (which still
+// formats "yyyy-mm-dd" and "hh:mm:ss.xxx").
+bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
+                               const time_format_descriptor& descriptor);
+bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
+                               const time_format_settings& settings);
+// Date, a blank and time by the settings' descriptor; an all-zero descriptor
+// is first built from "yyyy-mm-dd" and "hh:mm:ss.xxx".
+void write_time_by_descriptor(std::ostream& os, const time& t, time_format_settings& settings);
+// The instant shifted by utc_offset_minutes, laid out by the settings'
+// descriptor without sub-second digits.
+bool format_time_by_settings(std::string& date, std::string& time_text, const time& t,
+                             const time_format_settings& settings, int32_t utc_offset_minutes);
+// write_date_time of FILETIME ticks as one line.
+void write_filetime_line(uint64_t ticks, std::ostream& os);
+// write_date_time_yy_ms of FILETIME ticks.
+void write_filetime_yy_ms(std::ostream& os, uint64_t ticks);
+void write_filetime_yy_ms(std::wostream& os, uint64_t ticks);
+// "yyyy-mm-dd hh:mm:ss.nnnnnnnnn"; false for ticks 0 or an invalid value.
+bool format_filetime_ns(std::string& out, uint64_t ticks);
+
+// The option parser's tests of "-dateformat" and "-timeformat" values.
+bool is_date_template(const std::string& text);
+bool is_time_template(const std::string& text);
+
 }  // namespace vk

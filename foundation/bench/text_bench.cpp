@@ -1,62 +1,74 @@
-// Throughput of the text routines that run for every parsed string field and
-// every comparison key: the UTF-16 field decoder, the UTF-8/wide converters
-// and ASCII lower-casing.
+// Throughput of the text routines on the report path: splitting option and
+// list values, making line breaks visible in cell text, and the typed-cell
+// byte form.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
-#include "foundation/vk_string.h"
-#include "foundation/vk_unicode.h"
+#include "foundation/vk_misc.h"
+#include "foundation/vk_text.h"
+#include "foundation/vk_variant.h"
 
 namespace {
 
-// A typical path-like field: mostly ASCII with a few BMP letters.
-std::vector<uint8_t> utf16_field(size_t units) {
-  std::vector<uint8_t> b;
-  const char16_t pattern[] = u"C:\\Users\\J\u00f6rg\\Documents\\report_\u4e2d.docx";
-  for (size_t i = 0; i < units; ++i) {
-    const char16_t c = pattern[i % (sizeof pattern / sizeof pattern[0] - 1)];
-    b.push_back(static_cast<uint8_t>(c));
-    b.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  b.push_back(0);
-  b.push_back(0);
-  return b;
+std::string make_list(size_t items) {
+  std::string s;
+  for (size_t i = 0; i < items; ++i) s += " item" + std::to_string(i) + " ,";
+  return s;
 }
 
-void BM_Utf16FieldToUtf8(benchmark::State& state) {
-  const auto field = utf16_field(static_cast<size_t>(state.range(0)));
-  std::string out;
+void BM_SplitStringTrimmed(benchmark::State& state) {
+  const std::string text = make_list(static_cast<size_t>(state.range(0)));
+  std::vector<std::string> out;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(vk::utf16_to_utf8(field.data(), field.size(), out));
+    vk::split_string(text, ',', out, true, false, false);
     benchmark::DoNotOptimize(out.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * field.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_Utf16FieldToUtf8)->Arg(16)->Arg(260)->Arg(4096);
+BENCHMARK(BM_SplitStringTrimmed)->Arg(16)->Arg(1024);
 
-void BM_FromUtf8ToUtf8(benchmark::State& state) {
-  std::string out;
-  const auto field = utf16_field(static_cast<size_t>(state.range(0)));
-  vk::utf16_to_utf8(field.data(), field.size(), out);
+void BM_ShowLineEnds(benchmark::State& state) {
+  std::string base;
+  for (int i = 0; i < 200; ++i) base += "C:\\Users\\someone\\file.txt\r\nnext\n";
   for (auto _ : state) {
-    std::wstring wide = vk::from_utf8(out);
-    std::string back = vk::to_utf8(wide);
+    std::string s = base;
+    vk::show_line_ends(s);
+    benchmark::DoNotOptimize(s.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * base.size()));
+}
+BENCHMARK(BM_ShowLineEnds);
+
+void BM_VariantListRoundTrip(benchmark::State& state) {
+  std::vector<vk::vk_variant_lite> row;
+  for (int i = 0; i < 32; ++i) {
+    row.emplace_back(static_cast<uint64_t>(i) * 0x10000001ull, 12);
+    row.emplace_back(std::string("C:\\Windows\\System32\\notepad.exe"));
+  }
+  vk::byte_array bytes;
+  std::vector<vk::vk_variant_lite> back;
+  for (auto _ : state) {
+    vk::pack_variant_list(bytes, row, false);
+    vk::unpack_variant_list(back, bytes, false);
     benchmark::DoNotOptimize(back.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * row.size()));
 }
-BENCHMARK(BM_FromUtf8ToUtf8)->Arg(260);
+BENCHMARK(BM_VariantListRoundTrip);
 
-void BM_StrToLower(benchmark::State& state) {
-  const std::string key = "Microsoft.Windows.Explorer\\DestList";
+void BM_Base64Decode(benchmark::State& state) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += (i % 19 == 18) ? "\n" : "QUJD";
+  std::vector<uint8_t> out;
   for (auto _ : state) {
-    std::string s = key;
-    benchmark::DoNotOptimize(vk::str_to_lower(s).data());
+    vk::base64_decode(reinterpret_cast<const uint8_t*>(text.data()),
+                      static_cast<int32_t>(text.size()), out);
+    benchmark::DoNotOptimize(out.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * key.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_StrToLower);
+BENCHMARK(BM_Base64Decode);
 
 }  // namespace

@@ -206,6 +206,8 @@ TEST(TimeCalendar, RandomInstantsAgreeWithReference) {
     uint64_t back = 0;
     ASSERT_EQ(vk::systemtime_to_filetime(back, cal), ticks >= 10000) << ticks;
     ASSERT_EQ(back, ticks - ticks % 10000) << ticks;
+    // With the sub-millisecond part of the calendar block, to the tick.
+    ASSERT_EQ(back + cal.m_nanoseconds / 100 % 10000, ticks) << ticks;
   }
 }
 
