@@ -81,6 +81,19 @@ TEST(FileCapped, ReadsTheFirstBytes) {
   EXPECT_EQ(text, "bbbbb");
 }
 
+TEST(FileCapped, SizesBeyondFourGibibytesAreNotCut) {
+  scratch_dir dir;
+  std::string sparse = dir.file("sparse");
+  write_file(sparse, "head");
+  // 4 GiB + 10 bytes, almost all of it a hole: its low 32 bits say 10.
+  if (::truncate(sparse.c_str(), (int64_t{1} << 32) + 10) != 0) GTEST_SKIP() << "no sparse files";
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(vk::read_file_capped(out, sparse, 100));
+  ASSERT_EQ(out.size(), 100u);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "head");
+  EXPECT_EQ(out[99], 0);
+}
+
 TEST(FileLines, ReadLinesAtSplitsAtEveryLineEnd) {
   scratch_dir dir;
   std::string path = dir.file("l.txt");
