@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "foundation/vk_counted_string.h"
 
 using namespace vk;
@@ -276,4 +277,34 @@ TEST(CountedBytes, WriteList) {
   v = {7};
   EXPECT_FALSE(write_counted_string_list(v, {"a", std::string(40000, 'x')}, true));
   EXPECT_EQ(v, (std::vector<uint8_t>{7}));
+}
+
+TEST(CountedBytes, HostileInputStaysInBounds) {
+  std::mt19937 rng(1234);
+  std::string out;
+  // A list of strings read back one after another, truncated at every length.
+  std::vector<uint8_t> enc;
+  ASSERT_TRUE(write_counted_string_list(enc, {"alpha", std::string(300, 'b'), "", "c"}, false));
+  for (size_t n = 0; n <= enc.size(); ++n) {
+    std::vector<uint8_t> cut(enc.begin(), enc.begin() + n);  // exact-size heap copy
+    size_t at = 0;
+    int rounds = 0;
+    while (at < cut.size() && rounds++ < 16) {
+      size_t used = read_counted_string(out, cut.data() + at, cut.size() - at);
+      ASSERT_LE(used, cut.size() - at);
+      if (used == 0) break;
+      at += used;
+    }
+  }
+  for (int i = 0; i < 2000; ++i) {
+    std::vector<uint8_t> junk = vesk_test::random_bytes(rng() % 40, rng);
+    size_t used = read_counted_string(out, junk.data(), junk.size());
+    ASSERT_LE(used, junk.size());
+    ASSERT_LE(out.size(), junk.size());
+    std::vector<uint8_t> name = vesk_test::random_bytes(32, rng);
+    uint8_t suffix = 0;
+    EXPECT_TRUE(netbios_name_decode(reinterpret_cast<const char*>(name.data()), out, suffix));
+    EXPECT_EQ(out.size(), 15u);
+    EXPECT_TRUE(printable_text(out, junk.data(), junk.size(), true, '.') || junk.empty());
+  }
 }
