@@ -6,26 +6,11 @@
 #include <sstream>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_string.h"
 
 namespace vk {
 
 namespace {
-
-bool is_trim_char(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Trimmed copy of a text (blank, TAB, CR and LF at both ends).
-std::string trimmed_copy(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && is_trim_char(s[b])) ++b;
-  while (e > b && is_trim_char(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-char ascii_lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 int digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -144,10 +129,10 @@ bool parse_uint(const char* text, uint32_t& out) {
   out = 0;
   if (!text) return false;
   try {
-    const std::string trimmed = trimmed_copy(text);
-    if (trimmed.empty()) return false;
+    std::string trimmed = text;
+    if (!trim_ws(trimmed)) return false;
     std::string lower = trimmed;
-    for (char& c : lower) c = ascii_lower(c);
+    str_to_lower(lower);
 
     if (lower.size() > 1 && lower[1] == 'x') {
       out = strtoul32(lower.c_str() + 2, 16);
@@ -220,7 +205,7 @@ bool guid_from_text(const std::string& text, guid& out) {
 // ---- writing numbers and byte lists ----
 
 const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
-  char buf[48];
+  char buf[80];
   if (!prefix) {
     std::snprintf(buf, sizeof(buf), "%llu", static_cast<unsigned long long>(value));
   } else {
@@ -234,7 +219,7 @@ const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix
       else
         width = 8;
     }
-    if (width > 32) width = 32;  // a u64 never needs more; keeps the buffer bounded
+    if (width > 64) width = 64;  // keeps the text bounded for absurd widths
     std::snprintf(buf, sizeof(buf), "0x%0*llx", static_cast<int>(width),
                   static_cast<unsigned long long>(value));
   }
@@ -391,13 +376,10 @@ const char* month_abbrev(int month) {
 
 int month_from_abbrev(const char* text) {
   if (!text) return -1;
-  char key[3];
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 3; ++i)
     if (text[i] == '\0') return -1;  // shorter than three characters
-    key[i] = ascii_lower(text[i]);
-  }
   for (int m = 0; m < 12; ++m)
-    if (std::memcmp(key, k_month_names_lower[m], 3) == 0) return m + 1;
+    if (iequals_n_buf(text, k_month_names_lower[m], 3)) return m + 1;
   return -1;
 }
 

@@ -311,15 +311,9 @@ TEST(TextRuns, Utf16RunsResynchroniseAfterAnOddByte) {
 TEST(TextRuns, AsciiRunsNeedSubstanceInTheMiddle) {
   std::vector<std::string> texts;
   std::vector<uint64_t> offs;
-  auto buf = byte_builder()
-                 .ascii("abc")
-                 .u8(0)
-                 .ascii("\r\n\r\n")
-                 .u8(0)
-                 .ascii("  ,defg")
-                 .u8(0x80)
-                 .ascii("\r\n\n")
-                 .take();
+  using namespace std::string_view_literals;
+  const auto buf = bytes_of("abc\0\r\n\r\n\0  ,defg\x80\r\n\n"sv);
+  ASSERT_EQ(buf.size(), 20u);
   EXPECT_TRUE(extract_ascii_strings(buf.data(), buf.size(), 3, texts, offs, true, false));
   // The CR/LF-only run is dropped in the middle but kept at the end.
   EXPECT_EQ(texts, (std::vector<std::string>{"abc", ",defg", "\r\n\n"}));

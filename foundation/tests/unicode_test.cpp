@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "byte_builder.h"
+#include "foundation/vk_unicode.h"
+
+using namespace vk;
+using vesk_test::byte_builder;
+
+namespace {
+
+std::string bytes(std::initializer_list<uint8_t> b) {
+  return std::string(b.begin(), b.end());
+}
+
+std::vector<uint8_t> units_le(std::initializer_list<uint16_t> units) {
+  byte_builder b;
+  for (uint16_t u : units) b.u16(u);
+  return b.take();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// UTF-16 text inside parsed structures
+// ---------------------------------------------------------------------------
+
+TEST(Utf16Decode, PairsJoinAndUnpairedHighSurrogateFallsBackUnitByUnit) {
+  auto joined = units_le({0x0041, 0xD83D, 0xDE00});
+  std::string out;
+  EXPECT_EQ(utf16_to_utf8(joined.data(), joined.size(), out), 6u);
+  EXPECT_EQ(out, bytes({0x41, 0xF0, 0x9F, 0x98, 0x80}));
+
+  auto unpaired = units_le({0xD83D, 0x0041});
+  EXPECT_EQ(utf16_to_utf8(unpaired.data(), unpaired.size(), out), 4u);
+  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0x41}));
+
+  // One bad pair makes every unit stand alone, the good pair's halves too.
+  auto mixed = units_le({0xD83D, 0xDE00, 0xD800, 0x0042});
+  utf16_to_utf8(mixed.data(), mixed.size(), out);
+  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80, 0xED, 0xA0, 0x80, 0x42}));
+
+  // High surrogate as the last unit taken.
+  auto trailing = units_le({0x0061, 0xD83D});
+  EXPECT_EQ(utf16_to_utf8(trailing.data(), trailing.size(), out), 4u);
+  EXPECT_EQ(out, bytes({0x61, 0xED, 0xA0, 0xBD}));
+
+  // A lone low surrogate keeps the normal path: pairs elsewhere still join.
+  auto lone_low = units_le({0xDE00, 0xD83D, 0xDE00});
+  utf16_to_utf8(lone_low.data(), lone_low.size(), out);
+  EXPECT_EQ(out, bytes({0xED, 0xB8, 0x80, 0xF0, 0x9F, 0x98, 0x80}));
+
+  std::wstring wide;
+  EXPECT_EQ(utf16_to_wide(unpaired.data(), unpaired.size(), wide), 4u);
+  EXPECT_EQ(wide, std::wstring({wchar_t(0xD83D), L'A'}));
+  EXPECT_EQ(utf16_to_wide(joined.data(), joined.size(), wide), 6u);
+  EXPECT_EQ(wide, std::wstring({L'A', wchar_t(0x1F600)}));
+}
+
+TEST(Utf16Decode, TerminatorCountedOnlyWhenFoundInsideLength) {
+  auto ab = byte_builder().utf16(u"ab", true).pad_to(10, 0xEE).take();
+  const auto* units = reinterpret_cast<const uint16_t*>(ab.data());
+  std::string out;
+  EXPECT_EQ(utf16_to_utf8(units, out, 10, true), 6u);
+  EXPECT_EQ(out, "ab");
+  EXPECT_EQ(utf16_to_utf8(units, out, 10, false), 4u);
+  // The terminator lies just past the stated length: not counted.
+  EXPECT_EQ(utf16_to_utf8(units, out, 4, true), 4u);
+  EXPECT_EQ(utf16_to_utf8(units, out, 5, true), 4u);
+  EXPECT_EQ(utf16_to_utf8(units, out, 6, true), 6u);
+
+  // Zero unit first: nothing, even with the terminator asked for.
+  auto empty = units_le({0, 0x41});
+  EXPECT_EQ(utf16_to_utf8(empty.data(), empty.size(), out, true), 0u);
+  EXPECT_EQ(out, "");
+
+  // Length -1 never counts the terminator.
+  EXPECT_EQ(utf16_to_utf8(units, out, -1, true), 4u);
+  EXPECT_EQ(utf16_to_utf8(units), "ab");
+  std::string ref = "junk";
+  EXPECT_EQ(&utf16_to_utf8(units, ref), &ref);
+  EXPECT_EQ(ref, "ab");
+}
+
+TEST(Utf16Decode, UnitLimitFromLength) {
+  auto abcd = byte_builder().utf16(u"abcd").take();
+  const auto* units = reinterpret_cast<const uint16_t*>(abcd.data());
+  std::string out;
+  // An odd length ignores its last byte.
+  EXPECT_EQ(utf16_to_utf8(units, out, 7, true), 6u);
+  EXPECT_EQ(out, "abc");
+  EXPECT_EQ(utf16_to_utf8(abcd.data(), 7, out), 6u);
+  EXPECT_EQ(out, "abc");
+  EXPECT_EQ(utf16_to_utf8(units, out, 1, true), 0u);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(utf16_to_utf8(units, out, -2, true), 0u);
+  EXPECT_EQ(utf16_to_utf8(units, out, 0, true), 0u);
+  EXPECT_EQ(utf16_to_utf8(nullptr, 100, out), 0u);
+  EXPECT_EQ(out, "");
+  std::wstring wide;
+  EXPECT_EQ(utf16_to_wide(units, wide, 7), 6u);
+  EXPECT_EQ(wide, L"abc");
+
+  // Length -1 stops after 500 units even without a terminator.
+  std::vector<uint16_t> long_text(600, u'x');
+  EXPECT_EQ(utf16_to_utf8(long_text.data(), out, -1, true), 1000u);
+  EXPECT_EQ(out, std::string(500, 'x'));
+  EXPECT_EQ(utf16_to_wide(long_text.data(), wide, -1), 1000u);
+  EXPECT_EQ(wide.size(), 500u);
+}
+
+TEST(Utf16Decode, BoundedFormReadsUnalignedAndNeverPastTheEnd) {
+  // The text starts at an odd offset, as it does inside packed structures.
+  auto buf = byte_builder().u8(0x99).utf16(u"hi").take();
+  std::string out;
+  EXPECT_EQ(utf16_to_utf8(buf.data() + 1, buf.size() - 1, out), 4u);
+  EXPECT_EQ(out, "hi");
+  EXPECT_EQ(utf16_to_utf8(buf.data() + 1, buf.size() - 1), "hi");
+
+  // An exact-size heap copy without a terminator: ASan reports any overread.
+  std::vector<uint8_t> exact(buf.begin() + 1, buf.end());
+  std::vector<uint8_t> heap(exact);
+  EXPECT_EQ(utf16_to_utf8(heap.data(), heap.size(), out, true), 4u);
+}
+
+TEST(GuidText, StoredOrderAndNullPointer) {
+  guid g;
+  uint8_t stored[16];
+  for (int i = 0; i < 16; ++i) stored[i] = static_cast<uint8_t>(i);
+  g.set(stored);
+  EXPECT_EQ(guid_to_string(g), "03020100-0504-0706-0809-0a0b0c0d0e0f");
+
+  uint8_t high[16];
+  for (int i = 0; i < 16; ++i) high[i] = static_cast<uint8_t>(0xF0 + i);
+  g.set(high);
+  EXPECT_EQ(guid_to_string(g), "f3f2f1f0-f5f4-f7f6-f8f9-fafbfcfdfeff");
+
+  std::string out = "stale";
+  EXPECT_FALSE(guid_to_string(out, nullptr));
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(guid_to_string(out, &g));
+  EXPECT_EQ(out.size(), 36u);
+  EXPECT_EQ(guid_to_string(guid()), "00000000-0000-0000-0000-000000000000");
+}
+
+// ---------------------------------------------------------------------------
+// Converters
+// ---------------------------------------------------------------------------
+
+TEST(Utf8Decode, StrictStructureButNoRangeChecks) {
+  EXPECT_EQ(from_utf8(bytes({0xC3, 0xA9})), std::wstring(1, wchar_t(0xE9)));
+  EXPECT_EQ(from_utf8(bytes({0xC3})), L"");                                // cut sequence
+  EXPECT_EQ(from_utf8(bytes({0xC0, 0x80})), std::wstring(1, wchar_t(0)));  // overlong passes
+  EXPECT_EQ(from_utf8(bytes({0xED, 0xA0, 0xBD})), std::wstring(1, wchar_t(0xD83D)));
+  EXPECT_EQ(from_utf8(bytes({0xF0, 0x9F, 0x98, 0x80})), std::wstring(1, wchar_t(0x1F600)));
+  EXPECT_EQ(from_utf8(bytes({0xF7, 0xBF, 0xBF, 0xBF})), std::wstring(1, wchar_t(0x1FFFFF)));
+  EXPECT_EQ(from_utf8(bytes({0x80})), L"");
+  EXPECT_EQ(from_utf8(bytes({0xF8, 0x80, 0x80, 0x80, 0x80})), L"");
+  EXPECT_EQ(from_utf8(bytes({0xE2, 0x28, 0xA1})), L"");  // bad continuation
+  EXPECT_EQ(from_utf8(""), L"");
+
+  std::wstring partial;
+  EXPECT_FALSE(utf8_decode_to_wide(bytes({'a', 'b', 0xE2, 0x82}), partial));
+  EXPECT_EQ(partial, L"ab");
+  EXPECT_FALSE(utf8_to_wide("", partial));
+  std::vector<uint32_t> cps;
+  EXPECT_TRUE(utf8_to_code_points(bytes({'a', 0xC3, 0xA9}), cps));
+  EXPECT_EQ(cps, (std::vector<uint32_t>{'a', 0xE9}));
+
+  EXPECT_EQ(utf8_char_count(bytes({'a', 0xC3, 0xA9})), 2u);
+  EXPECT_EQ(utf8_char_count(bytes({0x80})), 0u);
+  EXPECT_EQ(utf8_char_count(bytes({'a', 'b', 0xF0, 0x9F})), 0u);
+  EXPECT_EQ(utf8_char_count(""), 0u);
+}
+
+TEST(Utf8Encode, AllWidthsAndStopAboveRange) {
+  EXPECT_EQ(to_utf8(std::wstring(1, wchar_t(0x1F600))), bytes({0xF0, 0x9F, 0x98, 0x80}));
+  EXPECT_EQ(to_utf8(std::wstring(
+                {L'A', wchar_t(0x7FF), wchar_t(0x800), wchar_t(0xFFFF), wchar_t(0x10FFFF)})),
+            bytes({0x41, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xEF, 0xBF, 0xBF, 0xF4, 0x8F, 0xBF, 0xBF}));
+  EXPECT_EQ(to_utf8(std::wstring(1, wchar_t(0xDC00))), bytes({0xED, 0xB0, 0x80}));
+  // Above the range: stops, keeping what came before.
+  EXPECT_EQ(to_utf8(std::wstring({L'a', wchar_t(0x110000), L'b'})), "a");
+  EXPECT_EQ(to_utf8(std::wstring({L'a', wchar_t(-1), L'b'})), "a");
+  std::string out;
+  EXPECT_FALSE(wide_to_utf8(std::wstring({L'a', wchar_t(0x110000)}), out));
+  EXPECT_EQ(out, "a");
+  EXPECT_FALSE(wide_to_utf8(L"", out));
+  EXPECT_FALSE(code_points_to_utf8({}, out));
+  EXPECT_TRUE(code_points_to_utf8({0xE9}, out));
+  EXPECT_EQ(out, bytes({0xC3, 0xA9}));
+  EXPECT_EQ(to_utf8(L""), "");
+}
+
+TEST(Utf16leBytes, PairsLoneSurrogatesAndLengths) {
+  std::string out;
+  auto pair = units_le({0xD83D, 0xDE00});
+  EXPECT_TRUE(utf16le_bytes_to_utf8(pair.data(), 4, out));
+  EXPECT_EQ(out, bytes({0xF0, 0x9F, 0x98, 0x80}));
+  auto high = units_le({0xD83D});
+  EXPECT_FALSE(utf16le_bytes_to_utf8(high.data(), 2, out));
+  auto high_bad = units_le({0xD83D, 0x0041});
+  EXPECT_FALSE(utf16le_bytes_to_utf8(high_bad.data(), 4, out));
+  auto low = units_le({0xDE00});
+  EXPECT_TRUE(utf16le_bytes_to_utf8(low.data(), 2, out));
+  EXPECT_EQ(out, bytes({0xED, 0xB8, 0x80}));
+  // A zero unit does not end the text.
+  auto zero = units_le({0x61, 0, 0x62});
+  EXPECT_TRUE(utf16le_bytes_to_utf8(zero.data(), 6, out));
+  EXPECT_EQ(out, std::string("a\0b", 3));
+  // Odd length: the last byte is ignored.
+  EXPECT_TRUE(utf16le_bytes_to_utf8(zero.data(), 5, out));
+  EXPECT_EQ(out, std::string("a\0", 2));
+
+  out = "keep";
+  EXPECT_FALSE(utf16le_bytes_to_utf8(pair.data(), 1, out));
+  EXPECT_EQ(out, "keep");
+  EXPECT_FALSE(utf16le_bytes_to_utf8(pair.data(), 0, out));
+  EXPECT_EQ(out, "keep");
+  EXPECT_FALSE(utf16le_bytes_to_utf8(nullptr, 4, out));
+  EXPECT_TRUE(utf16le_bytes_to_utf8(pair.data(), -4, out));
+  EXPECT_EQ(out, "");
+
+  EXPECT_TRUE(utf16le_string_to_utf8(std::string("a\0b\0", 4), out));
+  EXPECT_EQ(out, "ab");
+  EXPECT_FALSE(utf16le_string_to_utf8(std::string("a", 1), out));
+}
+
+TEST(Utf16Encode, UnitsPairsAndRejects) {
+  std::vector<uint16_t> units;
+  EXPECT_TRUE(utf8_to_utf16_vector(bytes({0xEE, 0x80, 0x80}), units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0xE000}));
+  EXPECT_TRUE(utf8_to_utf16_vector(bytes({0xF0, 0x90, 0x80, 0x80}), units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0xD800, 0xDC00}));
+  EXPECT_TRUE(code_points_to_utf16({0x10FFFF}, units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0xDBFF, 0xDFFF}));
+  EXPECT_FALSE(code_points_to_utf16({0xD800}, units));
+  EXPECT_FALSE(code_points_to_utf16({0x110000}, units));
+  EXPECT_FALSE(code_points_to_utf16({}, units));
+  EXPECT_FALSE(utf8_to_utf16_vector(bytes({0x80}), units));
+
+  std::vector<uint32_t> cps;
+  EXPECT_TRUE(utf16_to_code_points({0x41, 0xD83D, 0xDE00, 0xDC00}, cps));
+  EXPECT_EQ(cps, (std::vector<uint32_t>{0x41, 0x1F600, 0xDC00}));
+  EXPECT_FALSE(utf16_to_code_points({0xD83D, 0x41}, cps));
+  EXPECT_FALSE(utf16le_bytes_to_code_points({0x41, 0x00, 0x42}, cps));
+  EXPECT_TRUE(utf16le_bytes_to_code_points({0x41, 0x00, 0x3D, 0xD8, 0x00, 0xDE}, cps));
+  EXPECT_EQ(cps, (std::vector<uint32_t>{0x41, 0x1F600}));
+}
+
+TEST(DerivedConversions, RoundTripsAndEmptyInputs) {
+  std::wstring wide;
+  std::vector<uint16_t> units;
+  std::vector<uint8_t> raw;
+  std::string text;
+
+  EXPECT_TRUE(utf8_bytes_to_wide({0x61, 0xC3, 0xA9}, wide));
+  EXPECT_EQ(wide, std::wstring({L'a', wchar_t(0xE9)}));
+  EXPECT_FALSE(utf8_bytes_to_wide({}, wide));
+  EXPECT_EQ(utf8_bytes_to_wide_text({0xC3}), L"");
+  EXPECT_TRUE(utf8_bytes_to_utf16_vector({0xF0, 0x9F, 0x98, 0x80}, units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0xD83D, 0xDE00}));
+
+  EXPECT_TRUE(utf16_vector_to_wide({0xD83D, 0xDE00, 0x62}, wide));
+  EXPECT_EQ(wide, std::wstring({wchar_t(0x1F600), L'b'}));
+  EXPECT_FALSE(utf16_vector_to_wide({}, wide));
+  EXPECT_FALSE(utf16_vector_to_wide({0xD83D}, wide));
+  EXPECT_TRUE(utf16_vector_to_utf8_bytes({0xE9}, raw));
+  EXPECT_EQ(raw, (std::vector<uint8_t>{0xC3, 0xA9}));
+  EXPECT_EQ(utf16_vector_to_utf8_string({0x68, 0x69}), "hi");
+  EXPECT_EQ(utf16_vector_to_utf8_string({}), "");
+
+  EXPECT_TRUE(bytes_to_utf16_units("a\0b\0c", 5, units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0x61, 0x62}));
+  EXPECT_FALSE(bytes_to_utf16_units(nullptr, 4, units));
+  EXPECT_FALSE(byte_vector_to_utf16_units({}, units));
+
+  EXPECT_TRUE(wide_to_utf8_bytes(L"ok", raw));
+  EXPECT_EQ(raw, (std::vector<uint8_t>{'o', 'k'}));
+  EXPECT_TRUE(wide_to_utf16_units_truncating(std::wstring({wchar_t(0x1F600), L'a'}), units));
+  EXPECT_EQ(units, (std::vector<uint16_t>{0xF600, 0x61}));
+  EXPECT_TRUE(code_points_to_wide({0x61, 0x1F600}, wide));
+  EXPECT_EQ(wide, std::wstring({L'a', wchar_t(0x1F600)}));
+
+  std::vector<std::wstring> wlist;
+  std::vector<std::string> list;
+  EXPECT_TRUE(utf8_list_to_wide({"a", bytes({0xC3, 0xA9})}, wlist));
+  EXPECT_EQ(wlist, (std::vector<std::wstring>{L"a", std::wstring(1, wchar_t(0xE9))}));
+  EXPECT_TRUE(wide_to_utf8_list(wlist, list));
+  EXPECT_EQ(list, (std::vector<std::string>{"a", bytes({0xC3, 0xA9})}));
+  EXPECT_FALSE(utf8_list_to_wide({}, wlist));
+
+  std::vector<char> chars;
+  EXPECT_TRUE(string_to_char_vector("xy", chars));
+  EXPECT_EQ(char_vector_to_string(chars), "xy");
+  EXPECT_FALSE(string_to_char_vector("", chars));
+
+  EXPECT_TRUE(latin1_string_to_utf8(bytes({'a', 0xE9, 0xFF}), text));
+  EXPECT_EQ(text, bytes({'a', 0xC3, 0xA9, 0xC3, 0xBF}));
+  EXPECT_FALSE(latin1_string_to_utf8("", text));
+}
+
+// ---------------------------------------------------------------------------
+// Hostile bytes
+// ---------------------------------------------------------------------------
+
+TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
+  std::mt19937 rng(1234);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> len(0, 64);
+  for (int round = 0; round < 2000; ++round) {
+    // Exact-size heap buffers so any read past the end is an ASan report.
+    std::vector<uint8_t> buf(static_cast<size_t>(len(rng)));
+    for (auto& b : buf) b = static_cast<uint8_t>(round % 3 == 0 ? (byte(rng) & 0xDF) : byte(rng));
+    // Bias toward surrogates in every other unit.
+    if (round % 2 == 0) {
+      for (size_t i = 1; i < buf.size(); i += 4)
+        buf[i] = static_cast<uint8_t>(0xD8 + byte(rng) % 8);
+    }
+    const uint8_t* p = buf.empty() ? nullptr : buf.data();
+    for (size_t cut = 0; cut <= buf.size(); ++cut) {
+      std::string out;
+      std::wstring wide;
+      const uint32_t used = utf16_to_utf8(p, cut, out);
+      EXPECT_LE(used, cut);
+      EXPECT_LE(utf16_to_wide(p, cut, wide), cut);
+      utf16le_bytes_to_utf8(p, static_cast<int64_t>(cut), out);
+      std::vector<uint16_t> units;
+      bytes_to_utf16_units(p, cut, units);
+      EXPECT_EQ(units.size(), cut / 2);
+      // The 32-bit length forms, over a unit-aligned copy.
+      std::vector<uint16_t> aligned(units.begin(), units.end());
+      EXPECT_LE(utf16_to_utf8(aligned.data(), out, static_cast<int32_t>(cut & ~size_t{1}), true),
+                cut);
+      std::string narrow(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(cut));
+      std::wstring decoded = from_utf8(narrow);
+      if (!decoded.empty()) {
+        EXPECT_EQ(utf8_char_count(narrow), decoded.size());
+      }
+      std::vector<uint32_t> cps;
+      utf16le_bytes_to_code_points(std::vector<uint8_t>(buf.begin(), buf.begin() + cut), cps);
+      latin1_string_to_utf8(narrow, out);
+    }
+  }
+}

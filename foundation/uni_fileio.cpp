@@ -1,0 +1,654 @@
+#include "foundation/uni_fileio.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iomanip>
+
+#include "foundation/uni_file_utils.h"
+#include "foundation/uni_stream.h"
+#include "foundation/vk_posix.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
+#include "foundation/vk_unicode.h"
+
+namespace uni {
+namespace {
+
+// Files the tool creates get read and write for everyone the umask allows,
+// as with any standard tool.
+constexpr mode_t k_create_mode = 0666;
+
+// Parses a chmod text the way option values are read: a marker 'x' means
+// hexadecimal, a marker 'o' octal, otherwise decimal. The caller prefixes the
+// text with "O", so a plain "644" is octal.
+bool parse_mode_text(std::string text, uint32_t& out) {
+  out = 0;
+  vk::trim_ws(text);
+  if (text.empty()) return false;
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  size_t x = text.find('x');
+  if (x != std::string::npos) {
+    out = static_cast<uint32_t>(std::strtoul(text.c_str() + x + 1, nullptr, 16));
+    return true;
+  }
+  size_t o = text.find('o');
+  if (o != std::string::npos) {
+    out = static_cast<uint32_t>(std::strtoul(text.c_str() + o + 1, nullptr, 8));
+    return true;
+  }
+  char c = text[0];
+  if (c == '-' || c == '+' || (c >= '0' && c <= '9')) {
+    out = static_cast<uint32_t>(std::atoi(text.c_str()));
+    return true;
+  }
+  return false;
+}
+
+bool starts_with_proc(const std::wstring& path) {
+  return path.compare(0, 5, L"/proc") == 0;
+}
+
+}  // namespace
+
+int open_file_fd(const std::string& path, int flags, mode_t mode) {
+  if (path.empty()) return -1;
+  int fd = vk::posix_open(path.c_str(), flags | O_NONBLOCK, mode);
+  if (fd == -1) return -1;
+  struct stat st;
+  if (!vk::posix_fstat(fd, st) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    int saved = errno;
+    vk::posix_close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode) {
+  // A text that does not encode completely must not open another file.
+  std::string narrow;
+  if (!vk::wide_to_utf8(path, narrow)) return -1;
+  return open_file_fd(narrow, flags, mode);
+}
+
+// ---------------------------------------------------------------------------
+
+fileio::fileio() = default;
+
+fileio::fileio(const std::string& path, bool write, bool crlf, short share) {
+  m_crlf = crlf;
+  m_opened = open_utf8(path, write, crlf, true, share);
+  if (m_opened) {
+    m_size = fileio_size();
+  } else {
+    clear_state();
+  }
+}
+
+fileio::fileio(const std::wstring& path, bool write, bool crlf, short) {
+  m_crlf = crlf;
+  m_opened = open(path, write, crlf, true);
+  if (m_opened) {
+    m_size = fileio_size();
+  } else {
+    clear_state();
+  }
+}
+
+fileio::fileio(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
+  attach_memory(bytes, write, crlf);
+}
+
+fileio::~fileio() {
+  close();
+}
+
+void fileio::clear_state() {
+  m_fd = -1;
+  m_size = 0;
+  m_writable = false;
+  m_opened = false;
+  m_crlf = false;
+  m_path.clear();
+  m_data.clear();
+  m_memory = false;
+  m_position = 0;
+  m_output = nullptr;
+}
+
+void fileio::reset() {
+  close();
+}
+
+bool fileio::is_open() const {
+  return m_memory || (m_fd != -1 && m_opened);
+}
+
+bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
+  close();
+  try {
+    m_data = bytes;
+  } catch (...) {
+    clear_state();
+    return false;
+  }
+  m_memory = true;
+  m_opened = true;
+  m_writable = write;
+  m_crlf = crlf;
+  m_size = m_position = m_data.size();
+  return true;
+}
+
+bool fileio::open_memory(uint32_t count, bool write, bool crlf) {
+  close();
+  try {
+    m_data.assign(count, 0);
+  } catch (...) {
+    clear_state();
+    return false;
+  }
+  m_memory = true;
+  m_opened = true;
+  m_writable = write;
+  m_crlf = crlf;
+  m_size = count;
+  m_position = 0;
+  return true;
+}
+
+void fileio::release_output() {
+  if (m_output == nullptr) return;
+  fileio_output* out = m_output;
+  // The stream's destructor drains the put area through append(), which
+  // needs this object still open; forget the pointer only afterwards.
+  out->flush();
+  delete out;
+  m_output = nullptr;
+}
+
+void fileio::close() {
+  release_output();
+  if (!m_memory && m_fd != -1) vk::posix_close(m_fd);
+  clear_state();
+}
+
+// ---------------------------------------------------------------------------
+
+bool fileio::open_descriptor(int flags, mode_t mode) {
+  m_fd = open_file_fd_wide(m_path, flags, mode);
+  if (m_fd == -1) return false;
+  m_opened = true;
+  m_size = fileio_size();
+  return true;
+}
+
+bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate) {
+  if (path.empty() || m_memory) return false;
+  std::wstring p;
+  try {
+    p = path;
+  } catch (...) {
+    return false;
+  }
+  vk::strip_trailing_slashes_wide(p);
+  close();
+  m_crlf = crlf;
+  m_writable = write;
+  m_path.swap(p);
+  int flags = O_RDONLY;
+  if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
+  return open_descriptor(flags, write ? k_create_mode : 0);
+}
+
+bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
+  if (path.empty()) return false;
+  std::wstring wide = vk::from_utf8(path);
+  if (wide.empty()) return false;
+  return open(wide, write, crlf, truncate);
+}
+
+bool fileio::open_append(const std::wstring& path, bool crlf) {
+  if (m_memory || path.empty()) return false;
+  std::wstring p;
+  try {
+    p = path;
+  } catch (...) {
+    return false;
+  }
+  vk::strip_trailing_slashes_wide(p);
+  close();
+  m_crlf = crlf;
+  m_writable = true;
+  m_path.swap(p);
+  return open_descriptor(O_RDWR | O_CREAT | O_APPEND, k_create_mode);
+}
+
+bool fileio::open_append(const std::string& path, bool crlf) {
+  if (m_memory || path.empty()) return false;
+  std::string p;
+  try {
+    p = path;
+  } catch (...) {
+    return false;
+  }
+  vk::strip_trailing_slashes(p);
+  close();
+  m_crlf = crlf;
+  m_writable = true;
+  // The recorded path is the same text as wide characters (byte by byte when
+  // it is not valid UTF-8, so that nothing of it is lost).
+  std::wstring wide = vk::from_utf8(p);
+  if (wide.empty() && !p.empty()) {
+    for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
+  }
+  m_path.swap(wide);
+  m_fd = open_file_fd(p, O_RDWR | O_CREAT | O_APPEND, k_create_mode);
+  if (m_fd == -1) return false;
+  m_opened = true;
+  m_size = fileio_size();
+  seek_from_end(0);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+uint64_t fileio::fileio_size() {
+  if (m_memory) return m_data.size();
+  if (!usable()) return 0;
+  int64_t saved = vk::posix_lseek(m_fd, 0, SEEK_CUR);
+  errno = 0;
+  int64_t end = vk::posix_lseek(m_fd, 0, SEEK_END);
+  uint64_t result = 0;
+  if (end > 0) {
+    result = static_cast<uint64_t>(end);
+  } else if (end == -1 && errno == EINVAL && starts_with_proc(m_path)) {
+    // Pseudo files cannot tell their length; read them up to this much.
+    result = 0x40000;
+  }
+  if (saved >= 0) vk::posix_lseek(m_fd, saved, SEEK_SET);
+  return result;
+}
+
+uint64_t fileio::refresh_size() {
+  if (!usable()) return 0;
+  m_size = fileio_size();
+  return m_size;
+}
+
+uint64_t fileio::tell() {
+  if (!usable()) return 0;
+  if (m_memory) return m_position;
+  return static_cast<uint64_t>(vk::posix_lseek(m_fd, 0, SEEK_CUR));
+}
+
+uint64_t fileio::seek_to(uint64_t offset) {
+  if (!usable()) return k_bad_position;
+  if (m_memory) {
+    if (offset > m_data.size()) return k_bad_position;
+    m_position = offset;
+    return offset;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return k_bad_position;
+  return static_cast<uint64_t>(vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET));
+}
+
+uint64_t fileio::seek_from_end(uint64_t count) {
+  if (!usable()) return k_bad_position;
+  if (m_memory) {
+    m_position = count >= m_size ? 0 : m_size - count;
+    return m_position;
+  }
+  if (count > static_cast<uint64_t>(INT64_MAX)) return k_bad_position;
+  return static_cast<uint64_t>(vk::posix_lseek(m_fd, -static_cast<int64_t>(count), SEEK_END));
+}
+
+bool fileio::set_length(uint64_t length) {
+  if (!usable()) return false;
+  if (m_memory) {
+    try {
+      m_data.resize(length);
+    } catch (...) {
+      return false;
+    }
+    m_size = length;
+    m_position = 0;
+    return true;
+  }
+  if (!vk::posix_ftruncate(m_fd, length)) return false;
+  // Later reads are bounded by the recorded size: keep it true.
+  m_size = fileio_size();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+bool fileio::read_at(void* buf, uint32_t& len, uint64_t offset) {
+  uint32_t want = len;
+  if (!usable() || offset >= m_size) {
+    len = 0;
+    return false;
+  }
+  if (want > 0 && buf == nullptr) {
+    len = 0;
+    return false;
+  }
+  if (m_memory) {
+    uint64_t left = m_size - offset;
+    if (want > left) want = static_cast<uint32_t>(left);
+    if (want > 0) std::memcpy(buf, m_data.data() + offset, want);
+    len = want;
+    return true;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET) == -1) {
+    len = 0;
+    return false;
+  }
+  if (want == 0) return true;
+  uint64_t left = m_size - offset;
+  if (want > left) want = static_cast<uint32_t>(left);
+  vk::io_result r = vk::posix_read_full(m_fd, buf, want);
+  len = static_cast<uint32_t>(r.count);
+  // An error after some bytes still hands those bytes over; the short count
+  // says how many there are.
+  return !(r.failed() && r.count == 0);
+}
+
+bool fileio::read(void* buf, uint32_t& len) {
+  if (!usable()) {
+    len = 0;
+    return false;
+  }
+  if (len == 0) return true;
+  if (buf == nullptr) {
+    len = 0;
+    return false;
+  }
+  if (m_memory) {
+    uint64_t left = m_position < m_size ? m_size - m_position : 0;
+    uint32_t n = len > left ? static_cast<uint32_t>(left) : len;
+    if (n > 0) std::memcpy(buf, m_data.data() + m_position, n);
+    m_position += n;
+    len = n;
+    return true;
+  }
+  uint32_t want = len;
+  if (want > m_size) want = static_cast<uint32_t>(m_size);
+  vk::io_result r = vk::posix_read_full(m_fd, buf, want);
+  len = static_cast<uint32_t>(r.count);
+  return !(r.failed() && r.count == 0);
+}
+
+bool fileio::read_at64(void* buf, uint64_t& len, uint64_t offset) {
+  if (len >> 32) {
+    len = 0;
+    return false;
+  }
+  uint32_t n = static_cast<uint32_t>(len);
+  bool ok = read_at(buf, n, offset);
+  len = ok ? n : 0;
+  return ok;
+}
+
+namespace {
+
+// Shared body of read_bytes_at and read_text_at over any byte container.
+template <class Container>
+bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& data, uint64_t size,
+               uint64_t& position, Container& out, uint64_t count, uint64_t offset) {
+  if (!file.usable() || offset >= size) return false;
+  if (count == 0) return true;
+  uint64_t n = std::min(count, size - offset);
+  if (n > static_cast<uint64_t>(SIZE_MAX / 2)) return false;
+  try {
+    if (out.size() != n) out.resize(static_cast<size_t>(n));
+  } catch (...) {
+    return false;
+  }
+  if (memory) {
+    std::memcpy(out.data(), data.data() + offset, static_cast<size_t>(n));
+    position = offset + n;
+    return true;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1) {
+    out.clear();
+    return false;
+  }
+  vk::io_result r = vk::posix_read_full(fd, out.data(), static_cast<size_t>(n));
+  if (r.count < n) out.resize(r.count);
+  return !(r.failed() && r.count == 0);
+}
+
+}  // namespace
+
+bool fileio::read_bytes_at(std::vector<uint8_t>& out, uint64_t count, uint64_t offset) {
+  return read_into(*this, m_fd, m_memory, m_data, m_size, m_position, out, count, offset);
+}
+
+bool fileio::read_text_at(std::string& out, uint64_t count, uint64_t offset) {
+  return read_into(*this, m_fd, m_memory, m_data, m_size, m_position, out, count, offset);
+}
+
+// ---------------------------------------------------------------------------
+
+bool fileio::append_raw(const uint8_t* buf, size_t len) {
+  if (!usable() || buf == nullptr) return false;
+  if (len == 0) return true;
+  if (m_memory) {
+    try {
+      m_data.insert(m_data.end(), buf, buf + len);
+    } catch (...) {
+      return false;
+    }
+    m_size = m_position = m_data.size();
+    return true;
+  }
+  if (vk::posix_lseek(m_fd, 0, SEEK_END) == -1) return false;
+  vk::io_result r = vk::posix_write_full(m_fd, buf, len);
+  int64_t end = vk::posix_lseek(m_fd, 0, SEEK_END);
+  if (end >= 0) m_size = static_cast<uint64_t>(end);
+  return !r.failed() && r.count == len;
+}
+
+bool fileio::append(const uint8_t* buf, uint32_t len) {
+  return append_raw(buf, len);
+}
+
+bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
+  if (bytes.empty()) return false;
+  return append_raw(bytes.data(), bytes.size());
+}
+
+bool fileio::append_stream_text(const std::ostringstream& text) {
+  if (!usable()) return false;
+  std::string s;
+  try {
+    s = text.str();
+  } catch (...) {
+    return false;
+  }
+  if (s.empty()) return true;
+  return append_raw(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+bool fileio::write_at(const uint8_t* buf, uint32_t len, uint64_t offset) {
+  if (!usable() || buf == nullptr) return false;
+  if (len == 0) return true;
+  if (m_memory) {
+    uint64_t size = m_data.size();
+    try {
+      if (offset < size && len < size - offset) {
+        std::memcpy(m_data.data() + offset, buf, len);
+        m_position = offset + len;
+        return true;
+      }
+      if (offset < size) {
+        size_t head = static_cast<size_t>(size - offset);
+        std::memcpy(m_data.data() + offset, buf, head);
+        m_data.insert(m_data.end(), buf + head, buf + len);
+      } else {
+        m_data.insert(m_data.end(), buf, buf + len);
+      }
+    } catch (...) {
+      return false;
+    }
+    m_size = m_position = m_data.size();
+    return true;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX) ||
+      vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET) == -1)
+    return false;
+  vk::io_result r = vk::posix_write_full(m_fd, buf, len);
+  int64_t end = vk::posix_lseek(m_fd, 0, SEEK_END);
+  if (end >= 0) m_size = static_cast<uint64_t>(end);
+  return !r.failed() && r.count == len;
+}
+
+bool fileio::write_bytes_at(const std::vector<uint8_t>& bytes, uint64_t offset) {
+  if (bytes.empty() || bytes.size() > 0xFFFFFFFFu) return false;
+  return write_at(bytes.data(), static_cast<uint32_t>(bytes.size()), offset);
+}
+
+bool fileio::append_fill(uint8_t value, uint32_t count) {
+  if (count == 1) return append(&value, 1);
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.assign(count, value);
+  } catch (...) {
+    return false;
+  }
+  return append_bytes(bytes);
+}
+
+bool fileio::append_printf(const char* format, ...) {
+  if (!usable() || format == nullptr) return false;
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int len = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (len < 0) {
+    va_end(again);
+    return false;
+  }
+  std::vector<char> text;
+  try {
+    text.resize(static_cast<size_t>(len) + 1);
+  } catch (...) {
+    va_end(again);
+    return false;
+  }
+  int written = std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  if (written != len) return false;
+  if (len == 0) return true;
+  return append_raw(reinterpret_cast<const uint8_t*>(text.data()), static_cast<size_t>(len));
+}
+
+bool fileio::append_lines(const std::vector<std::string>& lines) {
+  if (lines.empty()) return false;
+  bool any = false;
+  std::string line;
+  for (const auto& text : lines) {
+    try {
+      line.assign(text);
+      line.append("\r\n");
+    } catch (...) {
+      break;
+    }
+    if (!append_raw(reinterpret_cast<const uint8_t*>(line.data()), line.size())) break;
+    any = true;
+  }
+  return any;
+}
+
+bool fileio::append_hex_dump(const uint8_t* buf, uint32_t len, uint64_t first_offset) {
+  if (len == 0) return true;
+  if (buf == nullptr) return false;
+  try {
+    const char* eol = m_crlf ? "\r\n" : "\n";
+    std::ostringstream os;
+    os << std::setfill('0') << std::hex << std::right;
+    os << "0x" << std::setw(6) << first_offset << " : ";
+    for (uint32_t i = 0; i < len; ++i) {
+      os << std::setw(2) << static_cast<unsigned>(buf[i]) << " ";
+      if ((i + 1) % 16 == 0) {
+        for (uint32_t j = i - 15; j <= i; ++j) {
+          char c = static_cast<char>(buf[j]);
+          os << ((buf[j] >= 0x20 && buf[j] <= 0x7E) ? c : '.');
+        }
+        os << eol << "0x" << std::setw(6) << (first_offset + i + 1) << " : ";
+      }
+    }
+    os << eol;
+    return append_stream_text(os);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool fileio::append_hex_dump(const std::vector<uint8_t>& bytes, uint64_t first_offset) {
+  if (bytes.empty()) return true;
+  if (bytes.size() > 0xFFFFFFFFu) return false;
+  return append_hex_dump(bytes.data(), static_cast<uint32_t>(bytes.size()), first_offset);
+}
+
+bool fileio::set_mode_octal(const std::string& mode) {
+  if (m_memory) return true;
+  if (!usable()) return false;
+  uint32_t value = 0;
+  try {
+    if (!parse_mode_text("O" + mode, value)) return false;
+  } catch (...) {
+    return false;
+  }
+  return vk::posix_fchmod(m_fd, static_cast<mode_t>(value));
+}
+
+bool fileio::stat_of(struct stat& st) {
+  if (m_memory) {
+    std::memset(&st, 0, sizeof st);
+    st.st_size = static_cast<off_t>(m_size);
+    return true;
+  }
+  if (!usable()) {
+    std::memset(&st, 0, sizeof st);
+    return false;
+  }
+  return vk::posix_fstat(m_fd, st);
+}
+
+// ---------------------------------------------------------------------------
+
+void fileio::flush_output() {
+  if (m_output != nullptr) m_output->flush();
+}
+
+fileio_output* fileio::output_stream() {
+  if (m_output != nullptr) return m_output;
+  if (!usable()) return nullptr;
+  fileio_output* out = nullptr;
+  try {
+    out = new fileio_output(this, k_output_buffer_size);
+  } catch (...) {
+    return nullptr;
+  }
+  if (!out->attached()) {
+    // Without its buffer the stream would drop every byte: refuse it.
+    delete out;
+    return nullptr;
+  }
+  m_output = out;
+  return m_output;
+}
+
+}  // namespace uni

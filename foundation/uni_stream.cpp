@@ -1,0 +1,208 @@
+#include "foundation/uni_stream.h"
+
+#include <cstring>
+#include <new>
+
+#include "foundation/uni_fileio.h"
+
+namespace uni {
+
+template <class CharT>
+streambuf_generic_output<CharT>::streambuf_generic_output(uint32_t size) {
+  // One byte stays in reserve for the character that triggers overflow().
+  if (size < 2) return;
+  try {
+    m_buffer.resize(size);
+  } catch (...) {
+    return;
+  }
+  m_buffer_size = size;
+  m_usable = true;
+  reset_put_area(0);
+}
+
+template <class CharT>
+void streambuf_generic_output<CharT>::reset_put_area(size_t keep) {
+  CharT* begin = m_buffer.data();
+  this->setp(begin, begin + (m_buffer_size - 1));
+  this->pbump(static_cast<int>(keep));
+}
+
+template <class CharT>
+typename streambuf_generic_output<CharT>::int_type streambuf_generic_output<CharT>::overflow(
+    int_type c) {
+  if (!m_usable) return traits_type::eof();
+  CharT* begin = m_buffer.data();
+  CharT* end = begin + m_buffer_size;
+  const bool has_char = !traits_type::eq_int_type(c, traits_type::eof());
+  bool stored = false;
+  // Store into the reserved byte only while it is free; the put pointer never
+  // reaches the end of the storage.
+  if (has_char && this->pptr() < end) {
+    *this->pptr() = traits_type::to_char_type(c);
+    this->pbump(1);
+    stored = true;
+  }
+
+  size_t pending = static_cast<size_t>(this->pptr() - begin);
+  size_t done = 0;
+  bool failed = false;
+  while (done < pending) {
+    int64_t n = write_out(begin + done, pending - done);
+    if (n <= 0 || static_cast<size_t>(n) > pending - done) {
+      failed = true;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+
+  if (failed) {
+    // Keep what the sink did not take, once, at the start of the area, and
+    // give back the character this call added: the caller sees the failure
+    // and the byte was never accepted.
+    size_t left = pending - done;
+    if (done > 0) std::memmove(begin, begin + done, left * sizeof(CharT));
+    if (stored) --left;
+    reset_put_area(left);
+    return traits_type::eof();
+  }
+
+  reset_put_area(0);
+  if (has_char && !stored) {
+    *this->pptr() = traits_type::to_char_type(c);
+    this->pbump(1);
+  }
+  return has_char ? c : traits_type::not_eof(c);
+}
+
+template <class CharT>
+int streambuf_generic_output<CharT>::flush_buffer() {
+  if (!m_usable) return 0;
+  return traits_type::eq_int_type(overflow(traits_type::eof()), traits_type::eof()) ? -1 : 0;
+}
+
+template <class CharT>
+int streambuf_generic_output<CharT>::sync() {
+  return flush_buffer();
+}
+
+template class streambuf_generic_output<char>;
+
+// ---------------------------------------------------------------------------
+
+fileio_ostream::fileio_ostream(fileio* owner, uint32_t size) : streambuf_generic_output(size) {
+  if (!usable() || owner == nullptr) return;
+  m_owner = owner;
+  m_attached = owner->usable();
+}
+
+fileio_ostream::~fileio_ostream() {
+  flush_buffer();
+}
+
+int64_t fileio_ostream::write_out(const char* bytes, size_t count) {
+  if (m_owner == nullptr || count > 0xFFFFFFFFu) return -1;
+  if (!m_owner->append(reinterpret_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count)))
+    return -1;
+  return static_cast<int64_t>(count);
+}
+
+fileio_stats_ostream::fileio_stats_ostream(fileio_stats* owner, uint32_t size)
+    : streambuf_generic_output(size) {
+  if (!usable() || owner == nullptr) return;
+  m_owner = owner;
+  m_attached = true;
+}
+
+fileio_stats_ostream::~fileio_stats_ostream() {
+  flush_buffer();
+}
+
+int64_t fileio_stats_ostream::write_out(const char* bytes, size_t count) {
+  if (m_owner == nullptr) return -1;
+  m_owner->add(bytes, count);
+  return static_cast<int64_t>(count);
+}
+
+// ---------------------------------------------------------------------------
+
+fileio_output::fileio_output(fileio* file, uint32_t size)
+    : std::ostream(nullptr), m_buf(file, size) {
+  if (m_buf.attached()) {
+    rdbuf(&m_buf);
+    m_attached = true;
+  }
+}
+
+fileio_output::~fileio_output() {
+  flush_if_attached();
+}
+
+void fileio_output::flush_if_attached() {
+  if (!m_attached) return;
+  flush();
+  m_attached = false;
+}
+
+fileio_stats_output::fileio_stats_output(fileio_stats* stats, uint32_t size)
+    : std::ostream(nullptr), m_buf(stats, size) {
+  if (m_buf.attached()) {
+    rdbuf(&m_buf);
+    m_attached = true;
+  }
+}
+
+fileio_stats_output::~fileio_stats_output() {
+  flush_if_attached();
+}
+
+void fileio_stats_output::flush_if_attached() {
+  if (!m_attached) return;
+  flush();
+  m_attached = false;
+}
+
+// ---------------------------------------------------------------------------
+
+fileio_stats::~fileio_stats() {
+  release_output();
+}
+
+bool fileio_stats::add(const void* bytes, size_t count) {
+  if (bytes == nullptr || count == 0) return false;
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  uint32_t total = m_total;
+  for (size_t i = 0; i < count; ++i) total += p[i];
+  m_total = total;
+  return true;
+}
+
+fileio_stats_output* fileio_stats::stats_output() {
+  if (m_output != nullptr) return m_output;
+  fileio_stats_output* out = nullptr;
+  try {
+    out = new fileio_stats_output(this, k_output_buffer_size);
+  } catch (...) {
+    return nullptr;
+  }
+  if (!out->attached()) {
+    delete out;
+    return nullptr;
+  }
+  m_output = out;
+  return m_output;
+}
+
+void fileio_stats::release_output() {
+  if (m_output == nullptr) return;
+  m_output->flush();
+  delete m_output;
+  m_output = nullptr;
+}
+
+void fileio_stats::reset() {
+  release_output();
+  m_total = 0;
+}
+
+}  // namespace uni

@@ -1,0 +1,159 @@
+// Buffered output streams over a file object or a byte-sum counter.
+//
+// The report of a run is written through many small insertions; the stream
+// collects them in a 256 KiB put area and hands the file one large append
+// whenever the area fills. Flushing the stream (std::flush, std::endl) drains
+// the area into the file, so a report is complete on disk as soon as its
+// writer flushes, whatever happens to the process afterwards.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
+namespace uni {
+
+class fileio;
+class fileio_stats;
+
+// Put area of the streams that the file object and the stats sink create.
+inline constexpr uint32_t k_output_buffer_size = 0x40000;
+
+// A put-area stream buffer that hands its bytes to one pure sink operation.
+template <class CharT>
+class streambuf_generic_output : public std::basic_streambuf<CharT> {
+ public:
+  using traits_type = typename std::basic_streambuf<CharT>::traits_type;
+  using int_type = typename traits_type::int_type;
+
+  explicit streambuf_generic_output(uint32_t size);
+  ~streambuf_generic_output() override = default;
+
+  streambuf_generic_output(const streambuf_generic_output&) = delete;
+  streambuf_generic_output& operator=(const streambuf_generic_output&) = delete;
+
+  // Drains the put area: 0 when every pending byte reached the sink, -1 when
+  // the sink refused some (those stay pending).
+  virtual int flush_buffer();
+
+  uint32_t buffer_size() const { return m_buffer_size; }
+  bool usable() const { return m_usable; }
+  // Bytes waiting in the put area.
+  size_t pending() const { return static_cast<size_t>(this->pptr() - this->pbase()); }
+
+ protected:
+  int sync() override;
+  int_type overflow(int_type c) override;
+
+  // Hands `count` bytes to the sink; returns how many it took, or -1.
+  virtual int64_t write_out(const CharT* bytes, size_t count) = 0;
+
+ private:
+  void reset_put_area(size_t keep);
+
+  uint32_t m_buffer_size = 0;
+  std::vector<CharT> m_buffer;
+  bool m_usable = false;
+};
+
+extern template class streambuf_generic_output<char>;
+
+// Stream buffer whose sink is the end of a file object.
+class fileio_ostream : public streambuf_generic_output<char> {
+ public:
+  fileio_ostream(fileio* owner, uint32_t size);
+  ~fileio_ostream() override;
+
+  bool attached() const { return m_attached; }
+  fileio* owner() const { return m_owner; }
+
+ protected:
+  int64_t write_out(const char* bytes, size_t count) override;
+
+ private:
+  fileio* m_owner = nullptr;
+  bool m_attached = false;
+};
+
+// Stream buffer whose sink adds up the byte values it receives.
+class fileio_stats_ostream : public streambuf_generic_output<char> {
+ public:
+  fileio_stats_ostream(fileio_stats* owner, uint32_t size);
+  ~fileio_stats_ostream() override;
+
+  bool attached() const { return m_attached; }
+
+ protected:
+  int64_t write_out(const char* bytes, size_t count) override;
+
+ private:
+  fileio_stats* m_owner = nullptr;
+  bool m_attached = false;
+};
+
+// The std::ostream a file object hands out for its report text. A stream
+// whose buffer could not be set up has no buffer: every insertion fails.
+class fileio_output : public std::ostream {
+ public:
+  fileio_output(fileio* file, uint32_t size);
+  ~fileio_output() override;
+
+  fileio_output(const fileio_output&) = delete;
+  fileio_output& operator=(const fileio_output&) = delete;
+
+  bool attached() const { return m_attached; }
+  // std::ostream::flush when attached, and the stream is detached afterwards.
+  void flush_if_attached();
+  // Bytes waiting in the put area.
+  size_t pending() const { return m_buf.pending(); }
+
+ private:
+  fileio_ostream m_buf;
+  bool m_attached = false;
+};
+
+class fileio_stats_output : public std::ostream {
+ public:
+  fileio_stats_output(fileio_stats* stats, uint32_t size);
+  ~fileio_stats_output() override;
+
+  fileio_stats_output(const fileio_stats_output&) = delete;
+  fileio_stats_output& operator=(const fileio_stats_output&) = delete;
+
+  bool attached() const { return m_attached; }
+  void flush_if_attached();
+
+ private:
+  fileio_stats_ostream m_buf;
+  bool m_attached = false;
+};
+
+// A sink that sums the byte values written to it (modulo 2^32).
+class fileio_stats {
+ public:
+  fileio_stats() = default;
+  virtual ~fileio_stats();
+
+  fileio_stats(const fileio_stats&) = delete;
+  fileio_stats& operator=(const fileio_stats&) = delete;
+
+  // Adds each byte value; false for a null pointer or a count of 0.
+  bool add(const void* bytes, size_t count);
+  // The attached stream, created on first use (null when it cannot be set
+  // up). Owned by this object.
+  fileio_stats_output* stats_output();
+  // Drains and deletes the attached stream.
+  void release_output();
+  // Clears the total and the counters; the attached stream is drained and
+  // deleted first so nothing written through it is lost or leaked.
+  void reset();
+
+  uint32_t total() const { return m_total; }
+
+ private:
+  uint32_t m_total = 0;
+  fileio_stats_output* m_output = nullptr;
+};
+
+}  // namespace uni

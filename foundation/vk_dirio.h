@@ -1,0 +1,44 @@
+// The one place where directories are read from the operating system.
+//
+// dir_reader yields the entries of one directory, "." and ".." left out,
+// each with its link-preserving status, or with status_ok false when that
+// status could not be taken (the mode is then 0, never stale memory).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vk {
+
+struct dir_item {
+  std::string name;        // the entry's own name
+  bool status_ok = false;  // the status call succeeded
+  uint32_t mode = 0;       // the entry's mode word; 0 when !status_ok
+};
+
+// File-type bits of a mode word.
+constexpr uint32_t mode_type_mask = 0xF000;
+constexpr uint32_t mode_type_dir = 0x4000;
+inline bool mode_is_dir(uint32_t mode) {
+  return (mode & mode_type_mask) == mode_type_dir;
+}
+
+class dir_reader {
+ public:
+  // Opens the directory text unchanged; see is_open().
+  explicit dir_reader(const std::string& dir);
+  ~dir_reader();
+  dir_reader(const dir_reader&) = delete;
+  dir_reader& operator=(const dir_reader&) = delete;
+
+  bool is_open() const { return m_dir != nullptr; }
+
+  // Next entry in the order the system yields them; false at the end (or
+  // when the directory is not open). Symbolic links are not followed.
+  bool next(dir_item& out);
+
+ private:
+  void* m_dir = nullptr;  // DIR*, kept opaque so callers need no system header
+};
+
+}  // namespace vk

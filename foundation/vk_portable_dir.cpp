@@ -1,0 +1,502 @@
+#include "foundation/vk_portable_dir.h"
+
+#include <ostream>
+#include <utility>
+
+#include "foundation/vk_dirio.h"
+#include "foundation/vk_path.h"
+
+namespace vkportdir {
+
+namespace {
+
+// TEMPORARY private stand-ins until the shared string and UTF routines land.
+
+void str_to_lower_local(std::string& s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+void wstr_to_lower_local(std::wstring& s) {
+  for (wchar_t& c : s)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+}
+void append_utf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+std::string to_utf8_local(const std::wstring& w) {
+  std::string out;
+  for (wchar_t c : w) append_utf8(out, static_cast<uint32_t>(c));
+  return out;
+}
+std::wstring from_utf8_local(const std::string& in) {
+  std::wstring out;
+  size_t i = 0;
+  while (i < in.size()) {
+    unsigned char c = static_cast<unsigned char>(in[i]);
+    uint32_t cp;
+    int extra;
+    if (c < 0x80) {
+      cp = c;
+      extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      extra = 3;
+    } else {
+      return std::wstring();
+    }
+    if (extra > 0 && i + extra >= in.size()) return std::wstring();
+    for (int k = 1; k <= extra; ++k) {
+      unsigned char cc = static_cast<unsigned char>(in[i + k]);
+      if ((cc & 0xC0) != 0x80) return std::wstring();
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    out.push_back(static_cast<wchar_t>(cp));
+    i += 1 + extra;
+  }
+  return out;
+}
+
+// Splits a file name (or pattern) at its last '.'.
+void split_name_ext(const std::string& name, std::string& base, std::string& ext) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos) {
+    base = name;
+    ext.clear();
+  } else {
+    base = name.substr(0, dot);
+    ext = name.substr(dot + 1);
+  }
+}
+
+// The name part of a pattern text (after its last separator of either kind).
+std::string pattern_name_part(const std::string& pattern) {
+  size_t cut = pattern.rfind('\\');
+  if (cut == std::string::npos) cut = pattern.rfind('/');
+  return cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+}
+
+const char* wildcard_token(bool slash_form) {
+  return slash_form ? "/*/" : "\\*\\";
+}
+
+// How many passes a full expansion of `text` needs: one per token occurrence
+// (overlapping ones included). Bounding the passes by this keeps a directory
+// literally named "*" from feeding the expansion forever.
+size_t count_tokens(const std::string& text, bool slash_form) {
+  const std::string token = wildcard_token(slash_form);
+  size_t n = 0;
+  for (size_t at = text.find(token); at != std::string::npos; at = text.find(token, at + 1)) ++n;
+  return n;
+}
+
+void expand_all(std::vector<std::string>& paths, size_t passes, bool slash_form) {
+  for (size_t i = 0; i < passes; ++i)
+    if (!expand_dir_wildcard_once(paths, slash_form)) break;
+}
+
+bool has_long_prefix(const std::wstring& p) {
+  return p.size() > 4 && p[0] == L'\\' && p[1] == L'\\' && p[2] == L'?' && p[3] == L'\\';
+}
+bool has_long_prefix_narrow(const std::string& p) {
+  return p.size() > 4 && p[0] == '\\' && p[1] == '\\' && p[2] == '?' && p[3] == '\\';
+}
+
+}  // namespace
+
+// ---- records ----
+
+void init_find_entry(find_entry& e, const std::string& path, const std::string& name, bool is_dir,
+                     uint32_t depth) {
+  e.path = path;
+  e.name = name;
+  e.is_dir = is_dir ? 1 : 0;
+  e.depth = depth;
+  e.long_path = has_long_prefix_narrow(path) ? 1 : 0;
+}
+
+void init_find_entry_w(find_entry_w& e, const std::wstring& path, const std::wstring& name,
+                       bool is_dir, uint32_t depth) {
+  e.path = path;
+  e.name = name;
+  e.is_dir = is_dir ? 1 : 0;
+  e.depth = depth;
+  e.long_path = 0;
+  e.globalroot = 0;
+  if (has_long_prefix(path)) {
+    e.long_path = 1;
+    if (path.size() > vk::long_path_limit()) {
+      std::wstring lower = path;
+      wstr_to_lower_local(lower);
+      if (lower.compare(4, 10, L"globalroot") == 0) e.globalroot = 1;
+    }
+  }
+}
+
+find_entry::find_entry(const std::string& p, const std::string& n, bool d, uint32_t dep) {
+  init_find_entry(*this, p, n, d, dep);
+}
+
+find_entry_w::find_entry_w(const std::wstring& p, const std::wstring& n, bool d, uint32_t dep) {
+  init_find_entry_w(*this, p, n, d, dep);
+}
+
+void find_entry_to_wide(find_entry_w& out, const find_entry& in) {
+  out.path = from_utf8_local(in.path);
+  out.name = from_utf8_local(in.name);
+  out.is_dir = in.is_dir;
+  out.depth = in.depth;
+  out.long_path = 0;
+  out.globalroot = 0;
+}
+
+bool is_slash_form(const std::string& path) {
+  return path.find('/') != std::string::npos || path.find('\\') == std::string::npos;
+}
+bool is_slash_form_w(const std::wstring& path) {
+  return path.find(L'/') != std::wstring::npos || path.find(L'\\') == std::wstring::npos;
+}
+
+// ---- listing ----
+
+bool list_dir_entries(const std::string& dir, std::vector<find_entry>& out, uint32_t depth,
+                      bool dirs_only, bool slash_form) {
+  try {
+    vk::dir_reader reader(dir);
+    if (!reader.is_open()) return false;
+    const char sep = slash_form ? '/' : '\\';
+    const size_t before = out.size();
+    vk::dir_item item;
+    while (reader.next(item)) {
+      // An entry without status is handed on as a file rather than lost.
+      const bool is_dir = item.status_ok && vk::mode_is_dir(item.mode);
+      if (is_dir) {
+        std::string full = dir;
+        full += item.name;
+        full += sep;
+        out.emplace_back(full, std::string(), true, depth + 1);
+      } else if (!dirs_only) {
+        out.emplace_back(dir + item.name, item.name, false, depth);
+      }
+    }
+    return out.size() > before;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool expand_dir_wildcard_once(std::vector<std::string>& paths, bool slash_form) {
+  try {
+    const std::string token = wildcard_token(slash_form);
+    bool changed = false;
+    const size_t count = paths.size();
+    std::vector<find_entry> subdirs;
+    for (size_t i = 0; i < count; ++i) {
+      if (paths[i].empty()) continue;
+      const size_t at = paths[i].find(token);
+      if (at == std::string::npos) continue;
+      const std::string prefix = paths[i].substr(0, at + 1);
+      const std::string rest = paths[i].substr(at + token.size());
+      subdirs.clear();
+      list_dir_entries(prefix, subdirs, 0, true, slash_form);
+      changed = true;
+      if (subdirs.empty()) {
+        paths[i].clear();
+        continue;
+      }
+      paths[i] = subdirs[0].path + rest;
+      for (size_t k = 1; k < subdirs.size(); ++k) paths.push_back(subdirs[k].path + rest);
+    }
+    return changed;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool expand_dir_wildcards(const char* pattern, std::vector<std::string>& out) {
+  if (!pattern) return true;
+  try {
+    const std::string text(pattern);
+    const bool slash = is_slash_form(text);
+    out.push_back(text);
+    // Only the entries added here are expanded; earlier ones are the caller's.
+    std::vector<std::string> mine{text};
+    expand_all(mine, count_tokens(text, slash), slash);
+    out.pop_back();
+    out.insert(out.end(), mine.begin(), mine.end());
+  } catch (...) {
+  }
+  return true;
+}
+
+bool expand_dir_wildcards_w(const std::wstring& pattern, std::vector<std::wstring>& out) {
+  try {
+    std::vector<std::string> narrow;
+    const std::string text = to_utf8_local(pattern);
+    expand_dir_wildcards(text.c_str(), narrow);
+    for (const auto& s : narrow) out.push_back(from_utf8_local(s));
+  } catch (...) {
+  }
+  return true;
+}
+
+bool print_dir_wildcard_expansion(const char* pattern, std::ostream& os) {
+  std::vector<std::string> all;
+  expand_dir_wildcards(pattern, all);
+  for (const auto& s : all) os << s << '\n';
+  return true;
+}
+
+void match_dir_entries(const std::string& dir_text, const std::string& pattern_text,
+                       std::vector<find_entry>& out) {
+  out.clear();
+  if (dir_text.empty()) return;
+  try {
+    const bool slash = is_slash_form(dir_text);
+    const char sep = slash ? '/' : '\\';
+    std::string dir = dir_text;
+    if (dir.back() != sep) dir += sep;
+
+    std::vector<std::string> dirs{dir};
+    expand_all(dirs, count_tokens(dir, slash), slash);
+
+    std::vector<find_entry> listed;
+    for (const auto& d : dirs) {
+      if (d.empty()) continue;
+      const size_t star = d.find('*');
+      list_dir_entries(star == std::string::npos ? d : d.substr(0, star), listed, 0, false, slash);
+    }
+
+    std::string pattern = pattern_text.empty() ? std::string("*.*") : pattern_text;
+    str_to_lower_local(pattern);
+    std::string want_base, want_ext;
+    split_name_ext(pattern_name_part(pattern), want_base, want_ext);
+    if (want_base.empty()) want_base.assign(1, '*');
+    if (want_ext.empty()) want_ext.assign(1, '*');
+    const bool any_base = want_base == "*";
+    const bool any_ext = want_ext == "*";
+
+    std::string name, base, ext;
+    for (auto& e : listed) {
+      if (!e.is_dir && !(any_base && any_ext)) {
+        // The entry's own name, not its path, so a '\' inside a name on a
+        // '/' path cannot shift the split.
+        name = e.name;
+        str_to_lower_local(name);
+        split_name_ext(name, base, ext);
+        if (!any_base && base != want_base) continue;
+        if (!any_ext && ext != want_ext) continue;
+      }
+      out.push_back(std::move(e));
+    }
+  } catch (...) {
+  }
+}
+
+void find_files(const std::string& dir, const std::string& pattern, std::vector<std::string>& out,
+                bool include_dirs) {
+  std::vector<find_entry> found;
+  match_dir_entries(dir, pattern, found);
+  try {
+    for (auto& e : found)
+      if (include_dirs || !e.is_dir) out.push_back(std::move(e.path));
+  } catch (...) {
+  }
+}
+
+void find_files_cstr(const char* dir, const char* pattern, std::vector<std::string>& out) {
+  find_files(dir ? dir : "", pattern ? pattern : "", out, true);
+}
+
+void find_files_any(const char* dir, std::vector<std::string>& out) {
+  find_files_cstr(dir, nullptr, out);
+}
+
+void find_files_w(const std::wstring& dir, const std::wstring& pattern,
+                  std::vector<find_entry_w>& out) {
+  try {
+    std::vector<find_entry> found;
+    match_dir_entries(to_utf8_local(dir), pattern.empty() ? std::string() : to_utf8_local(pattern),
+                      found);
+    find_entry_w w;
+    for (const auto& e : found) {
+      find_entry_to_wide(w, e);
+      out.push_back(std::move(w));
+    }
+  } catch (...) {
+  }
+}
+
+void find_files_by_pattern_w(const std::wstring& dir, const std::wstring& pattern,
+                             std::vector<std::wstring>& out) {
+  try {
+    std::vector<std::string> found;
+    const std::string d = to_utf8_local(dir);
+    const std::string p = to_utf8_local(pattern);
+    find_files_cstr(d.c_str(), p.c_str(), found);
+    for (const auto& s : found) out.push_back(from_utf8_local(s));
+  } catch (...) {
+  }
+}
+
+void cut_long_path_prefix(std::wstring& path) {
+  if (!has_long_prefix(path)) return;
+  if (path.size() > vk::long_path_limit()) {
+    std::wstring lower = path;
+    wstr_to_lower_local(lower);
+    if (lower.compare(4, 6, L"global") == 0) return;
+  }
+  path.erase(0, 4);
+}
+
+// ---- input file-name source ----
+
+stdin_stream_ex::stdin_stream_ex(vk::cmd_params* options) : uni::stdin_stream(false) {
+  reset();
+  m_options = options;
+}
+
+stdin_stream_ex::stdin_stream_ex(vk::cmd_params* options, std::FILE* source)
+    : uni::stdin_stream(false, source) {
+  reset();
+  m_options = options;
+}
+
+void stdin_stream_ex::reset() {
+  m_dirs.clear();
+  m_files.clear();
+  m_depth_limit = 1;
+  m_test = nullptr;
+  m_dir_mode = 0;
+}
+
+bool stdin_stream_ex::use_stdin(bool probe) {
+  reset();
+  // The line reader needs its buffer; without it nothing can be read.
+  opened = line != nullptr && file != nullptr && (probe ? available() : true);
+  m_dir_mode = 0;
+  return opened;
+}
+
+bool stdin_stream_ex::start_walk(const std::wstring& root, uint32_t depth_limit, file_test test) {
+  reset();
+  try {
+    m_depth_limit = depth_limit;
+    m_test = std::move(test);
+    dir_walk_item item{root, 0};
+    accept_path(item.path, true);
+    m_dirs.push_back(std::move(item));
+  } catch (...) {
+    reset();
+    return false;
+  }
+  opened = true;
+  m_dir_mode = 1;
+  return opened;
+}
+
+bool stdin_stream_ex::getline(std::string& out, bool trim) {
+  if (!m_dir_mode) return uni::stdin_stream::getline(out, trim);
+  std::wstring name;
+  if (!next_dir_entry(name)) return false;
+  try {
+    out = to_utf8_local(name);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+bool stdin_stream_ex::getline_wide(std::wstring& out, bool trim) {
+  if (!m_dir_mode) return uni::stdin_stream::getline_wide(out, trim);
+  return next_dir_entry(out);
+}
+
+bool stdin_stream_ex::accept_path(std::wstring& path, bool is_dir) {
+  if (!is_dir && m_test) {
+    bool open_failed = false;
+    bool pass = false;
+    try {
+      pass = m_test(path, open_failed);
+    } catch (...) {
+      pass = false;
+    }
+    if (!pass && !open_failed) return false;
+  }
+  cut_long_path_prefix(path);
+  return true;
+}
+
+namespace {
+
+// Lists one directory of a walk as it is named: a walk directory is a real
+// path, never a pattern, so a '*' in a directory name stays literal.
+void list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
+  std::string dir = to_utf8_local(dir_w);
+  if (dir.empty()) return;
+  const bool slash = is_slash_form(dir);
+  const char sep = slash ? '/' : '\\';
+  if (dir.back() != sep) dir += sep;
+  std::vector<find_entry> listed;
+  list_dir_entries(dir, listed, 0, false, slash);
+  out.reserve(out.size() + listed.size());
+  find_entry_w w;
+  for (const auto& e : listed) {
+    find_entry_to_wide(w, e);
+    out.push_back(std::move(w));
+  }
+}
+
+}  // namespace
+
+bool stdin_stream_ex::next_dir_entry(std::wstring& out) {
+  try {
+    std::vector<find_entry_w> listed;
+    for (;;) {
+      out.clear();
+      if (!m_files.empty()) {
+        out = std::move(m_files.back());
+        m_files.pop_back();
+        return true;
+      }
+      if (m_dirs.empty()) return false;
+      dir_walk_item item = std::move(m_dirs.back());
+      m_dirs.pop_back();
+      if (item.depth > m_depth_limit) continue;
+      accept_path(item.path, true);
+      listed.clear();
+      list_walk_dir(item.path, listed);
+      for (auto& e : listed) {
+        if (e.is_dir) {
+          m_dirs.push_back(dir_walk_item{std::move(e.path), item.depth + 1});
+        } else if (accept_path(e.path, false)) {
+          m_files.push_back(std::move(e.path));
+        }
+      }
+    }
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+}
+
+}  // namespace vkportdir

@@ -1,0 +1,224 @@
+#include "foundation/vk_posix.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace vk {
+namespace {
+
+int sys_open(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
+int sys_close(int fd) {
+  return ::close(fd);
+}
+ssize_t sys_read(int fd, void* buf, size_t len) {
+  return ::read(fd, buf, len);
+}
+ssize_t sys_write(int fd, const void* buf, size_t len) {
+  return ::write(fd, buf, len);
+}
+ssize_t sys_pread(int fd, void* buf, size_t len, off_t offset) {
+  return ::pread(fd, buf, len, offset);
+}
+ssize_t sys_pwrite(int fd, const void* buf, size_t len, off_t offset) {
+  return ::pwrite(fd, buf, len, offset);
+}
+off_t sys_lseek(int fd, off_t offset, int whence) {
+  return ::lseek(fd, offset, whence);
+}
+int sys_fstat(int fd, struct stat* st) {
+  return ::fstat(fd, st);
+}
+int sys_stat(const char* path, struct stat* st) {
+  return ::stat(path, st);
+}
+int sys_lstat(const char* path, struct stat* st) {
+  return ::lstat(path, st);
+}
+int sys_ftruncate(int fd, off_t length) {
+  return ::ftruncate(fd, length);
+}
+int sys_fchmod(int fd, mode_t mode) {
+  return ::fchmod(fd, mode);
+}
+
+const posix_calls k_system_calls = {sys_open,  sys_close,  sys_read,      sys_write,
+                                    sys_pread, sys_pwrite, sys_lseek,     sys_fstat,
+                                    sys_stat,  sys_lstat,  sys_ftruncate, sys_fchmod};
+
+posix_calls g_calls = k_system_calls;
+
+// One system call never moves more than this; Linux would cut it anyway.
+constexpr size_t k_max_transfer = size_t{1} << 30;
+
+constexpr uint64_t k_max_offset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+
+}  // namespace
+
+const posix_calls& system_posix_calls() {
+  return k_system_calls;
+}
+const posix_calls& posix() {
+  return g_calls;
+}
+
+scoped_posix_calls::scoped_posix_calls(const posix_calls& calls) : m_previous(g_calls) {
+  g_calls = calls;
+}
+scoped_posix_calls::~scoped_posix_calls() {
+  g_calls = m_previous;
+}
+
+int posix_open(const char* path, int flags, mode_t mode) {
+  if (path == nullptr) {
+    errno = EFAULT;
+    return -1;
+  }
+  for (;;) {
+    int fd = g_calls.open(path, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+int posix_close(int fd) {
+  return g_calls.close(fd);
+}
+
+io_result posix_read_full(int fd, void* buf, size_t len) {
+  io_result r;
+  auto* p = static_cast<uint8_t*>(buf);
+  while (r.count < len) {
+    size_t want = len - r.count;
+    if (want > k_max_transfer) want = k_max_transfer;
+    ssize_t n = g_calls.read(fd, p + r.count, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      r.error = errno ? errno : EIO;
+      break;
+    }
+    if (n == 0) break;  // end of file
+    if (static_cast<size_t>(n) > want) {
+      r.error = EIO;
+      break;
+    }
+    r.count += static_cast<size_t>(n);
+  }
+  return r;
+}
+
+io_result posix_write_full(int fd, const void* buf, size_t len) {
+  io_result r;
+  const auto* p = static_cast<const uint8_t*>(buf);
+  while (r.count < len) {
+    size_t want = len - r.count;
+    if (want > k_max_transfer) want = k_max_transfer;
+    ssize_t n = g_calls.write(fd, p + r.count, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      r.error = errno ? errno : EIO;
+      break;
+    }
+    if (n == 0 || static_cast<size_t>(n) > want) {
+      r.error = EIO;
+      break;
+    }
+    r.count += static_cast<size_t>(n);
+  }
+  return r;
+}
+
+io_result posix_pread_full(int fd, void* buf, size_t len, uint64_t offset) {
+  io_result r;
+  auto* p = static_cast<uint8_t*>(buf);
+  while (r.count < len) {
+    uint64_t at = offset + r.count;
+    if (at < offset || at > k_max_offset) {
+      r.error = EINVAL;
+      break;
+    }
+    size_t want = len - r.count;
+    if (want > k_max_transfer) want = k_max_transfer;
+    ssize_t n = g_calls.pread(fd, p + r.count, want, static_cast<off_t>(at));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      r.error = errno ? errno : EIO;
+      break;
+    }
+    if (n == 0) break;
+    if (static_cast<size_t>(n) > want) {
+      r.error = EIO;
+      break;
+    }
+    r.count += static_cast<size_t>(n);
+  }
+  return r;
+}
+
+io_result posix_pwrite_full(int fd, const void* buf, size_t len, uint64_t offset) {
+  io_result r;
+  const auto* p = static_cast<const uint8_t*>(buf);
+  while (r.count < len) {
+    uint64_t at = offset + r.count;
+    if (at < offset || at > k_max_offset) {
+      r.error = EINVAL;
+      break;
+    }
+    size_t want = len - r.count;
+    if (want > k_max_transfer) want = k_max_transfer;
+    ssize_t n = g_calls.pwrite(fd, p + r.count, want, static_cast<off_t>(at));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      r.error = errno ? errno : EIO;
+      break;
+    }
+    if (n == 0 || static_cast<size_t>(n) > want) {
+      r.error = EIO;
+      break;
+    }
+    r.count += static_cast<size_t>(n);
+  }
+  return r;
+}
+
+int64_t posix_lseek(int fd, int64_t offset, int whence) {
+  return static_cast<int64_t>(g_calls.lseek(fd, static_cast<off_t>(offset), whence));
+}
+
+bool posix_fstat(int fd, struct stat& st) {
+  std::memset(&st, 0, sizeof st);
+  return g_calls.fstat(fd, &st) == 0;
+}
+
+bool posix_stat(const char* path, struct stat& st) {
+  std::memset(&st, 0, sizeof st);
+  if (path == nullptr) return false;
+  return g_calls.stat(path, &st) == 0;
+}
+
+bool posix_lstat(const char* path, struct stat& st) {
+  std::memset(&st, 0, sizeof st);
+  if (path == nullptr) return false;
+  return g_calls.lstat(path, &st) == 0;
+}
+
+bool posix_ftruncate(int fd, uint64_t length) {
+  if (length > k_max_offset) {
+    errno = EINVAL;
+    return false;
+  }
+  for (;;) {
+    if (g_calls.ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool posix_fchmod(int fd, mode_t mode) {
+  return g_calls.fchmod(fd, mode) == 0;
+}
+
+}  // namespace vk

@@ -1,0 +1,89 @@
+// The one place where the file layer meets the operating system.
+//
+// Every open, read, write, seek and status call of the file classes goes
+// through the table returned by posix(). Tests install a table of their own
+// (scoped_posix_calls) to make any of these calls fail on demand, so that the
+// failure paths of the file object can be exercised without a broken disk.
+//
+// The transfer helpers loop until every byte has moved: a single read or
+// write may legally move fewer bytes than asked (Linux caps one call near
+// 2 GiB, signals interrupt it), and a short count must never pass for the
+// whole transfer.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vk {
+
+struct posix_calls {
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*close)(int fd);
+  ssize_t (*read)(int fd, void* buf, size_t len);
+  ssize_t (*write)(int fd, const void* buf, size_t len);
+  ssize_t (*pread)(int fd, void* buf, size_t len, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buf, size_t len, off_t offset);
+  off_t (*lseek)(int fd, off_t offset, int whence);
+  int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*ftruncate)(int fd, off_t length);
+  int (*fchmod)(int fd, mode_t mode);
+};
+
+// The table of the real system calls.
+const posix_calls& system_posix_calls();
+
+// The table in force.
+const posix_calls& posix();
+
+// Installs a replacement table for its lifetime and restores the previous
+// one afterwards. Meant for tests; the tool never replaces the table.
+class scoped_posix_calls {
+ public:
+  explicit scoped_posix_calls(const posix_calls& calls);
+  ~scoped_posix_calls();
+  scoped_posix_calls(const scoped_posix_calls&) = delete;
+  scoped_posix_calls& operator=(const scoped_posix_calls&) = delete;
+
+ private:
+  posix_calls m_previous;
+};
+
+// Outcome of a transfer: how many bytes moved, and the errno value that
+// stopped it early (0 when it ran to completion or reached end of file).
+struct io_result {
+  size_t count = 0;
+  int error = 0;
+  bool failed() const { return error != 0; }
+};
+
+// open() retried on EINTR; -1 on failure with errno set.
+int posix_open(const char* path, int flags, mode_t mode);
+// close() once (Linux releases the descriptor even when it reports EINTR).
+int posix_close(int fd);
+
+// Reads until `len` bytes arrived, end of file was reached, or an error other
+// than EINTR occurred.
+io_result posix_read_full(int fd, void* buf, size_t len);
+// Writes until all `len` bytes are taken or an error occurs; a call that takes
+// no byte counts as an error (EIO) so the loop cannot spin.
+io_result posix_write_full(int fd, const void* buf, size_t len);
+// Positioned forms; the descriptor's own position is left alone.
+io_result posix_pread_full(int fd, void* buf, size_t len, uint64_t offset);
+io_result posix_pwrite_full(int fd, const void* buf, size_t len, uint64_t offset);
+
+// lseek() on a 64-bit offset; -1 on failure (an offset beyond the signed
+// range fails with EINVAL instead of wrapping).
+int64_t posix_lseek(int fd, int64_t offset, int whence);
+
+bool posix_fstat(int fd, struct stat& st);
+bool posix_stat(const char* path, struct stat& st);
+bool posix_lstat(const char* path, struct stat& st);
+bool posix_ftruncate(int fd, uint64_t length);
+bool posix_fchmod(int fd, mode_t mode);
+
+}  // namespace vk

@@ -1,0 +1,1106 @@
+#include "foundation/vk_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
+
+namespace vk {
+
+namespace {
+
+std::string ascii_lower(std::string s) {
+  return str_to_lower(s);
+}
+
+// ---- small helpers of this file ----
+
+bool is_b64_char(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+int hex_val(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Shared walk of newline_style over units of either width.
+template <typename Get>
+uint32_t newline_walk(size_t count, Get unit) {
+  uint32_t style = nl_none;
+  auto note = [&](uint32_t kind) -> bool {
+    if (style == nl_none) {
+      style = kind;
+      return true;
+    }
+    return style == kind;
+  };
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t c = unit(i);
+    uint32_t kind;
+    if (c == '\r') {
+      if (i + 1 < count && unit(i + 1) == '\n') {
+        kind = nl_crlf;
+        ++i;
+      } else {
+        kind = nl_cr;
+      }
+    } else if (c == '\n') {
+      if (i + 1 < count && unit(i + 1) == '\r') {
+        kind = nl_lfcr;
+        ++i;
+      } else {
+        kind = nl_lf;
+      }
+    } else {
+      continue;
+    }
+    if (!note(kind)) return nl_mixed;
+  }
+  return style;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Line ends and Base64 characters
+
+uint32_t newline_style(const uint8_t* bytes, uint32_t length) {
+  if (!bytes) return nl_none;
+  return newline_walk(length, [bytes](size_t i) { return static_cast<uint32_t>(bytes[i]); });
+}
+
+uint32_t newline_style_utf16(const uint8_t* bytes, uint32_t length) {
+  if (!bytes) return nl_none;
+  return newline_walk(length / 2, [bytes](size_t i) {
+    return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  });
+}
+
+uint8_t base64_char_value(uint8_t c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<uint8_t>(c - 'A');
+  if (c >= 'a' && c <= 'z') return static_cast<uint8_t>(c - 'a' + 26);
+  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0' + 52);
+  if (c == '+') return 62;
+  return 63;
+}
+
+bool is_base64_text(const uint8_t* bytes, uint32_t length, bool check_chars) {
+  if (!bytes || length < 4) return false;
+  uint32_t r = length % 3;
+  if (r == 2 && bytes[length - 1] != '=') return false;
+  if (r == 1 && bytes[length - 1] != '=' && bytes[length - 2] != '=') return false;
+  if (check_chars) {
+    for (uint32_t i = 0; i < length - r; ++i)
+      if (!is_b64_char(bytes[i])) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Windows versions
+
+uint32_t windows_version_name(std::string& text, uint32_t platform_id, uint32_t major,
+                              uint32_t minor, bool product_type_known, bool server,
+                              bool workstation_forced, uint32_t build) {
+  text = "<unk>";
+  if (platform_id != 2) {
+    text = "Win9x";
+    return 2;
+  }
+  const bool workstation = workstation_forced || !server;
+  const bool add_server = product_type_known && !workstation;
+  // Index into the three code columns: not given, workstation, other.
+  const int col = !product_type_known ? 0 : (workstation ? 1 : 2);
+  auto pick = [col](uint32_t a, uint32_t b, uint32_t c) { return col == 0 ? a : col == 1 ? b : c; };
+  if (major == 4) {
+    text = "NT4";
+    return 0x10;
+  }
+  if (major == 5) {
+    switch (minor) {
+      case 0:
+        text = "Win2k";
+        return 0x11;
+      case 1:
+        text = "WinXP";
+        return pick(0x100, 0x101, 0x102);
+      case 2:
+        text = "Win03";
+        if (add_server) text += " or WinXP64";
+        return pick(0x104, 0x105, 0x106);
+      default:
+        return 1;
+    }
+  }
+  if (major == 6) {
+    switch (minor) {
+      case 0: {
+        text = "Vista";
+        if (add_server) text += " or Win2008";
+        if (build == 0) return pick(0x1000, 0x1001, 0x1002);
+        if (build == 6001) return pick(0x1004, 0x1007, 0x1008);
+        return pick(0x1003, 0x1005, 0x1006);
+      }
+      case 1: {
+        text = "Win7";
+        if (add_server) text += " or Win2008/R2";
+        if (build == 0) return pick(0x1010, 0x1011, 0x1012);
+        if (build == 7601) return pick(0x1014, 0x1017, 0x1018);
+        return pick(0x1013, 0x1015, 0x1016);
+      }
+      case 2:
+        text = "Win8";
+        if (add_server) text += " or Win2012/R1";
+        return pick(0x1020, 0x1021, 0x1022);
+      case 3:
+        text = "Win8.1";
+        if (add_server) text += " or Win2012/R2";
+        return pick(0x1028, 0x1029, 0x102A);
+      default:
+        return 1;
+    }
+  }
+  if (major == 10) {
+    if (minor != 0) {
+      text = "Post Win10";
+      return 22000;
+    }
+    text = "Win10";
+    if (add_server) text += " or Win2016";
+    return pick(0x1030, 0x1031, 0x1032);
+  }
+  return 1;
+}
+
+uint32_t windows_version_name_simple(std::string& text, uint32_t platform_id, uint32_t major,
+                                     uint32_t minor, bool product_type_known) {
+  return windows_version_name(text, platform_id, major, minor, product_type_known, false, true, 0);
+}
+
+uint32_t windows_version_code(std::string& text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const std::pair<const char*, uint32_t> names[] = {
+      {"win10", 0x1030}, {"win8.1", 0x1028}, {"win8", 0x1020}, {"win7", 0x1010}, {"vista", 0x1000},
+      {"win03", 0x104},  {"winxp", 0x100},   {"win2k", 0x11},  {"nt4", 0x10}};
+  for (const auto& [name, code] : names)
+    if (text.find(name) != std::string::npos) return code;
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Other writers
+
+namespace {
+bool sid_common(std::string& out, const uint8_t* bytes, uint32_t length, bool exact) {
+  out.clear();
+  if (!bytes || length < 12) return false;
+  const uint64_t need = 8 + 4ull * bytes[1];
+  if (exact ? length != need : length < need) return false;
+  try {
+    std::string s = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(bytes[7]);
+    for (uint32_t i = 0; i < bytes[1]; ++i) {
+      const uint8_t* p = bytes + 8 + 4 * i;
+      uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                   (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+      s += "-" + std::to_string(v);
+    }
+    out = std::move(s);
+    return true;
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+}
+}  // namespace
+
+bool sid_to_string(std::string& out, const uint8_t* bytes, uint32_t length) {
+  return sid_common(out, bytes, length, false);
+}
+
+bool sid_to_string_exact(std::string& out, const uint8_t* bytes, uint32_t length) {
+  return sid_common(out, bytes, length, true);
+}
+
+std::string sid_text(const uint8_t* bytes, uint32_t length) {
+  std::string s;
+  sid_to_string(s, bytes, length);
+  return s;
+}
+
+std::string build_macos_library_path(uint32_t flags) {
+  static const std::pair<uint32_t, const char*> parts[] = {
+      {1, "Library"},    {2, "Preferences"}, {4, "SyncedPreferences"},
+      {32, "Calendars"}, {8, "Safari"},      {16, "SystemConfiguration"}};
+  std::string out;
+  for (const auto& [bit, name] : parts)
+    if (flags & bit) {
+      out += name;
+      out += '/';
+    }
+  return out;
+}
+
+void join_words(std::ostringstream& os, uint32_t flags, const word_callback& word,
+                const void* const* handles) {
+  if (!(flags & (1u << 22))) os.str("");
+  if (!handles || !word) return;
+  size_t count = flags & 0xF;
+  if (count != 0) {
+    for (size_t i = 0; i < count; ++i)
+      if (!handles[i]) return;
+  } else {
+    while (count <= 10 && handles[count]) ++count;
+    if (count == 0 || count > 10) return;
+  }
+  char sep = 0;
+  if (flags & (1u << 28))
+    sep = '_';
+  else if (flags & (1u << 31))
+    sep = ' ';
+  else if (flags & (1u << 24))
+    sep = '.';
+  else if (flags & (1u << 25))
+    sep = '/';
+  else if (flags & (1u << 26))
+    sep = '\\';
+  else if (flags & (1u << 21))
+    sep = '|';
+  try {
+    for (size_t i = 0; i < count; ++i) {
+      std::string w = word(handles[i]);
+      auto cap = [&w] {
+        if (!w.empty()) w[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(w[0])));
+      };
+      if (flags & (1u << 29)) {
+        cap();
+      } else if ((flags & (1u << 30)) && i == 0) {
+        cap();
+      } else if (flags & (1u << 27)) {
+        for (char& c : w)
+          if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      } else if (flags & (1u << 23)) {
+        for (char& c : w)
+          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      }
+      os << w;
+      if (sep && i + 1 < count) os << sep;
+    }
+  } catch (...) {
+  }
+}
+
+bool text_between_markers(const char* text, const char* first, const char* second,
+                          const char* third, std::string& out) {
+  out.clear();
+  if (!text || !second || !third) return false;
+  std::string_view t(text);
+  size_t pos = 0;
+  if (first) {
+    size_t f = t.find(first);
+    if (f == std::string_view::npos) return false;
+    pos = f + std::strlen(first);
+  }
+  size_t s = t.find(second, pos);
+  if (s == std::string_view::npos) return false;
+  size_t start = s + 1;
+  size_t e = t.find(third, start);
+  if (e == std::string_view::npos) return false;
+  out.assign(t.substr(start, e - start));
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Scanners
+
+bool collect_angle_tags(const uint8_t* bytes, uint32_t length, std::vector<std::string>& out) {
+  std::vector<std::pair<std::string, uint32_t>> tags;
+  collect_angle_tags_pos(bytes, length, tags);
+  try {
+    for (auto& t : tags) out.push_back(std::move(t.first));
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+bool collect_angle_tags_pos(const uint8_t* bytes, uint32_t length,
+                            std::vector<std::pair<std::string, uint32_t>>& out) {
+  if (!bytes) return !out.empty();
+  try {
+    bool in_run = false;
+    uint32_t start = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+      if (!in_run) {
+        if (bytes[i] == '<') {
+          in_run = true;
+          start = i;
+        } else if (bytes[i] == '>') {
+          out.emplace_back(std::string(), 0);
+        }
+      } else if (bytes[i] == '>') {
+        out.emplace_back(std::string(reinterpret_cast<const char*>(bytes + start), i - start + 1),
+                         start + 1);
+        in_run = false;
+      }
+    }
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+namespace {
+// Tab expansion over units of 1 or 2 bytes; the output keeps the unit width.
+bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, std::string& out,
+                       size_t unit) {
+  const size_t count = length / unit;
+  auto at = [&](size_t i) -> uint32_t {
+    return unit == 1 ? bytes[i] : static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  };
+  bool any_tab = false, has_crlf = false, has_lf = false;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t c = at(i);
+    if (c == '\t') any_tab = true;
+    if (c == '\n') has_lf = true;
+    if (c == '\r' && i + 1 < count && at(i + 1) == '\n') has_crlf = true;
+  }
+  if (!any_tab) return false;
+  if (width == 0) width = 4;
+  std::string res;
+  auto put_unit = [&](size_t i) {
+    res.append(reinterpret_cast<const char*>(bytes + i * unit), unit);
+  };
+  size_t line_start = 0;
+  uint64_t extra = 0;  // blanks written beyond the TABs themselves on this line
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t c = at(i);
+    bool line_end = false;
+    size_t end_len = 0;
+    if (has_crlf) {
+      if (c == '\r' && i + 1 < count && at(i + 1) == '\n') line_end = true, end_len = 2;
+    } else if (has_lf) {
+      if (c == '\n') line_end = true, end_len = 1;
+    } else if (c == '\r') {
+      line_end = true, end_len = 1;
+    }
+    if (line_end) {
+      for (size_t k = 0; k < end_len; ++k) put_unit(i + k);
+      i += end_len - 1;
+      line_start = i + 1;
+      extra = 0;
+      continue;
+    }
+    if (c != '\t') {
+      put_unit(i);
+      continue;
+    }
+    const uint64_t column = (i - line_start) + extra;
+    const uint64_t blanks = width - column % width;
+    for (uint64_t k = 0; k < blanks; ++k) {
+      res += ' ';
+      if (unit == 2) res += '\0';
+    }
+    extra += blanks - 1;
+  }
+  // An odd trailing byte of a UTF-16 buffer stays as it was.
+  if (unit == 2 && (length & 1)) res += static_cast<char>(bytes[length - 1]);
+  out = std::move(res);
+  return true;
+}
+}  // namespace
+
+bool expand_tabs(const uint8_t* bytes, uint32_t length, uint32_t tab_width, std::string& out,
+                 bool utf16) {
+  if (!bytes || length == 0) return false;
+  try {
+    if (utf16) {
+      for (uint32_t i = 0; i + 1 < length; i += 2)
+        if (bytes[i] == 0x09 && bytes[i + 1] == 0)
+          return expand_tabs_units(bytes, length, tab_width, out, 2);
+    }
+    return expand_tabs_units(bytes, length, tab_width, out, 1);
+  } catch (...) {
+    return false;
+  }
+}
+
+namespace {
+template <typename Ch, typename Lower>
+bool strip_element_units(Ch* buf, size_t count, const std::basic_string<Ch>& tag, Lower lower,
+                         size_t& kept) {
+  std::basic_string<Ch> open, close;
+  open.push_back(static_cast<Ch>('<'));
+  open += tag;
+  close.push_back(static_cast<Ch>('<'));
+  close.push_back(static_cast<Ch>('/'));
+  close += tag;
+  close.push_back(static_cast<Ch>('>'));
+  for (auto& c : open) c = lower(c);
+  for (auto& c : close) c = lower(c);
+  auto match_at = [&](size_t i, const std::basic_string<Ch>& s) {
+    if (count - i < s.size()) return false;
+    for (size_t k = 0; k < s.size(); ++k)
+      if (lower(buf[i + k]) != s[k]) return false;
+    return true;
+  };
+  std::basic_string<Ch> res;
+  res.reserve(count);
+  bool inside = false;
+  int64_t nesting = 0;
+  size_t i = 0;
+  while (i < count && count - i >= close.size()) {
+    if (!inside) {
+      if (match_at(i, open)) {
+        inside = true;
+        nesting = 0;
+        i += open.size();
+        // The character after the tag name, unless it starts "/>".
+        if (i < count && buf[i] != static_cast<Ch>('/')) ++i;
+        continue;
+      }
+      res.push_back(buf[i]);
+      ++i;
+      continue;
+    }
+    if (match_at(i, close)) {
+      inside = false;
+      i += close.size();
+      continue;
+    }
+    if (buf[i] == static_cast<Ch>('/') && i + 1 < count && buf[i + 1] == static_cast<Ch>('>')) {
+      if (nesting == 0) {
+        inside = false;
+      } else {
+        --nesting;
+      }
+      i += 2;
+      continue;
+    }
+    if (buf[i] == static_cast<Ch>('<')) ++nesting;
+    ++i;
+  }
+  for (; i < count; ++i) res.push_back(buf[i]);
+  std::copy(res.begin(), res.end(), buf);
+  kept = res.size();
+  return true;
+}
+}  // namespace
+
+bool strip_xml_element(uint8_t* buffer, uint32_t& length, const char* tag) {
+  if (!buffer || length == 0 || !tag) return false;
+  try {
+    size_t kept = 0;
+    std::basic_string<uint8_t> t(reinterpret_cast<const uint8_t*>(tag), std::strlen(tag));
+    strip_element_units<uint8_t>(
+        buffer, length, t, [](uint8_t c) { return static_cast<uint8_t>(std::tolower(c)); }, kept);
+    length = static_cast<uint32_t>(kept);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool strip_xml_element_w(wchar_t* buffer, uint32_t& length, const wchar_t* tag) {
+  if (!buffer || length == 0 || !tag) return false;
+  try {
+    size_t kept = 0;
+    const size_t count = length / sizeof(wchar_t);
+    strip_element_units<wchar_t>(
+        buffer, count, std::wstring(tag),
+        [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); },
+        kept);
+    // Bytes of a partial trailing character are dropped with the rest.
+    length = static_cast<uint32_t>(kept * sizeof(wchar_t));
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool split_json_objects(std::vector<std::string>& out, const std::string& text) {
+  out.clear();
+  try {
+    size_t bracket = text.find('[');
+    size_t brace = text.find('{');
+    if (bracket == std::string::npos || (brace != std::string::npos && brace < bracket)) {
+      out.push_back(text);
+      return true;
+    }
+    size_t pos = bracket;
+    while ((pos = text.find('{', pos)) != std::string::npos) {
+      int64_t depth = 0;
+      size_t end = std::string::npos;
+      for (size_t i = pos; i < text.size(); ++i) {
+        if (text[i] == '{') {
+          ++depth;
+        } else if (text[i] == '}' && --depth == 0) {
+          end = i;
+          break;
+        }
+      }
+      if (end == std::string::npos) break;
+      out.push_back(text.substr(pos, end - pos + 1));
+      pos = end + 1;
+    }
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+bool json_get_values(std::vector<std::string>& out, const std::vector<std::string>& keys,
+                     const std::string& text) {
+  out.clear();
+  if (text.empty() || keys.empty()) return false;
+  try {
+    const std::string lower = ascii_lower(text);
+    out.resize(keys.size());
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const std::string quoted = "\"" + ascii_lower(keys[k]) + "\"";
+      size_t from = 0;
+      while (true) {
+        size_t key = lower.find(quoted, from);
+        if (key == std::string::npos) break;
+        size_t colon = lower.find(':', key + quoted.size());
+        if (colon == std::string::npos) {
+          from = key + quoted.size();
+          continue;
+        }
+        const size_t start = colon + 1;
+        size_t end;
+        size_t comma_quote = text.find(",\"", start);
+        if (comma_quote != std::string::npos) {
+          end = comma_quote;
+          if (end > start && text[end - 1] == '}') --end;
+        } else {
+          size_t comma = text.find(',', start);
+          end = comma != std::string::npos ? comma : text.find('}', start);
+          if (end == std::string::npos) end = text.size();
+        }
+        // A quoted value may hold the separators itself.
+        size_t q = text.find('"', start);
+        if (q != std::string::npos && q < end) {
+          size_t close = text.find('"', q + 1);
+          if (close != std::string::npos && close >= end) end = close + 1;
+        }
+        std::string value = text.substr(start, end - start);
+        strip_quotes(value);
+        out[k] = std::move(value);
+        break;
+      }
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool percent_decode(std::string& out, const std::string& text, char chosen,
+                    const std::string& replacement) {
+  out.clear();
+  if (text.empty() || text.find('%') == std::string::npos) return false;
+  try {
+    std::string res;
+    res.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '%') {
+        res += text[i];
+        continue;
+      }
+      if (text.size() - i < 3) {
+        res.append(text, i, std::string::npos);
+        break;
+      }
+      int hi = hex_val(text[i + 1]), lo = hex_val(text[i + 2]);
+      if (hi < 0 || lo < 0) {
+        res += '%';
+        continue;
+      }
+      int v = hi * 16 + lo;
+      if (v >= 32 && v <= 127) {
+        if (static_cast<char>(v) == chosen)
+          res += replacement;
+        else
+          res += static_cast<char>(v);
+      } else {
+        res.append(text, i, 3);
+      }
+      i += 2;
+    }
+    out = std::move(res);
+    return true;
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Splitting, joining and character edits
+
+bool split_string(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
+                  bool keep_empty, bool append) {
+  if (!append) out.clear();
+  if (text.empty()) return false;
+  try {
+    size_t start = 0;
+    while (true) {
+      size_t pos = text.find(delimiter, start);
+      std::string piece =
+          text.substr(start, pos == std::string::npos ? std::string::npos : pos - start);
+      if (trim) trim_ws(piece);
+      if (!piece.empty() || keep_empty) out.push_back(std::move(piece));
+      if (pos == std::string::npos) break;
+      start = pos + 1;
+    }
+  } catch (...) {
+  }
+  return true;
+}
+
+void replace_char(std::string& text, char from, char to, bool both_cases) {
+  if (from == to) return;
+  char a = from, b = from;
+  if (both_cases) {
+    a = static_cast<char>(std::tolower(static_cast<unsigned char>(from)));
+    b = static_cast<char>(std::toupper(static_cast<unsigned char>(from)));
+  }
+  for (char& c : text)
+    if (c == a || c == b) c = to;
+}
+
+void replace_char(std::wstring& text, wchar_t from, wchar_t to, bool both_cases) {
+  wchar_t a = from, b = from;
+  if (both_cases && from >= 0 && from < 256) {
+    a = static_cast<wchar_t>(std::tolower(static_cast<int>(from)));
+    b = static_cast<wchar_t>(std::toupper(static_cast<int>(from)));
+  }
+  for (wchar_t& c : text)
+    if (c == a || c == b) c = to;
+}
+
+std::string& show_line_ends(std::string& text) {
+  if (text.empty() || text.find_first_of("\r\n") == std::string::npos) return text;
+  try {
+    std::string res;
+    res.reserve(text.size() + 50);
+    size_t s = 0;
+    if (text.find('\n') == std::string::npos) {
+      size_t cr;
+      while ((cr = text.find('\r', s)) != std::string::npos) {
+        res.append(text, s, cr - s);
+        res += "[CR]";
+        s = cr + 1;
+      }
+    } else {
+      size_t lf;
+      while ((lf = text.find('\n', s)) != std::string::npos) {
+        if (lf > s && text[lf - 1] == '\r') {
+          res.append(text, s, lf - 1 - s);
+          res += "[CRLF]";
+          s = lf + 1;
+        } else if (lf + 1 < text.size() && text[lf + 1] == '\r') {
+          res.append(text, s, lf - s);
+          res += "[LFCR]";
+          s = lf + 2;
+        } else {
+          res.append(text, s, lf - s);
+          res += "[LF]";
+          s = lf + 1;
+        }
+      }
+    }
+    res.append(text, s, std::string::npos);
+    text = std::move(res);
+  } catch (...) {
+  }
+  return text;
+}
+
+int32_t trim_line_end(std::string& text) {
+  size_t n = 0;
+  while (n < text.size() &&
+         (text[text.size() - 1 - n] == '\r' || text[text.size() - 1 - n] == '\n'))
+    ++n;
+  text.resize(text.size() - n);
+  return static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
+}
+
+std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,
+                                const std::wstring& separator, bool skip_empty) {
+  out.clear();
+  try {
+    for (size_t i = 0; i < parts.size(); ++i) {
+      if (skip_empty && parts[i].empty()) continue;
+      out += parts[i];
+      if (i + 1 < parts.size() && !separator.empty()) out += separator;
+    }
+    if (skip_empty && !out.empty() && !separator.empty() && out.back() == separator.front())
+      out.pop_back();
+  } catch (...) {
+  }
+  return out;
+}
+
+bool strip_trailing_slashes_wide(std::wstring& path) {
+  while (!path.empty() && (path.back() == L'/' || path.back() == L'\\')) path.pop_back();
+  return !path.empty();
+}
+
+char split_at_any_delim(std::vector<std::string>& out, const std::string& text, bool trim,
+                        bool keep_empty, const std::string& delimiters) {
+  out.clear();
+  if (text.empty()) return 0;
+  try {
+    for (char d : delimiters) {
+      if (text.find(d) == std::string::npos) continue;
+      if (d == '\0') break;
+      split_string(text, d, out, trim, keep_empty, false);
+      return d;
+    }
+    out.push_back(text);
+  } catch (...) {
+  }
+  return 0;
+}
+
+bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
+                  bool keep_empty) {
+  std::vector<std::string> pieces;
+  bool ok = split_string(text, delimiter, pieces, false, keep_empty, false);
+  out.clear();
+  if (!ok) return false;
+  try {
+    if (text.find('"') == std::string::npos) {
+      out = std::move(pieces);
+      return true;
+    }
+    auto add = [&](std::string s) {
+      if (trim) trim_ws(s);
+      if (!s.empty() || keep_empty) out.push_back(std::move(s));
+    };
+    bool open = false;
+    std::string group;
+    for (auto& p : pieces) {
+      const auto quotes = std::count(p.begin(), p.end(), '"');
+      if (open) {
+        group += delimiter;
+        group += p;
+        if (quotes > 0) {
+          open = false;
+          add(std::move(group));
+          group.clear();
+        }
+      } else if (quotes == 1) {
+        open = true;
+        group = p;
+      } else if (quotes > 1) {
+        add(std::move(p));
+      } else {
+        out.push_back(std::move(p));
+      }
+    }
+  } catch (...) {
+  }
+  return true;
+}
+
+uint32_t split_words(const char* text, uint32_t max_words, std::vector<std::string>& out,
+                     bool join_quoted) {
+  if (!text) return 0;
+  try {
+    std::istringstream is(text);
+    std::vector<std::string> words;
+    std::string w;
+    while ((max_words == 0 || words.size() < max_words) && (is >> w)) words.push_back(w);
+    if (!join_quoted || words.size() < 2) {
+      out.insert(out.end(), words.begin(), words.end());
+      return static_cast<uint32_t>(words.size());
+    }
+    bool open = false;
+    std::string run;
+    for (const auto& word : words) {
+      if (!open) {
+        if (!word.empty() && word.front() == '"') {
+          if (word.size() >= 2 && word.back() == '"') {
+            out.push_back(word.substr(1, word.size() - 2));
+          } else {
+            open = true;
+            run = word.substr(1);
+          }
+        } else {
+          out.push_back(word);
+        }
+      } else {
+        run += ' ';
+        if (word.back() == '"') {
+          run += word.substr(0, word.size() - 1);
+          out.push_back(run);
+          open = false;
+        } else {
+          run += word;
+        }
+      }
+    }
+    return static_cast<uint32_t>(words.size());
+  } catch (...) {
+    return 0;
+  }
+}
+
+bool split_quoted_words(const std::string& text, std::vector<std::string>& out) {
+  if (text.empty()) return false;
+  return split_words(text.c_str(), 0, out, true) > 0;
+}
+
+bool first_word(const std::string& text, std::string& out) {
+  if (text.empty()) return false;
+  try {
+    std::istringstream is(text);
+    std::string w;
+    if (is >> w) out = w;
+  } catch (...) {
+  }
+  return true;
+}
+
+bool split_lines(const uint8_t* buffer, uint32_t length, std::vector<std::string>& out) {
+  out.clear();
+  if (!buffer || length == 0) return false;
+  try {
+    uint32_t style = newline_style(buffer, std::min<uint32_t>(length, 1024));
+    std::string text(reinterpret_cast<const char*>(buffer), length);
+    char cut;
+    switch (style) {
+      case nl_crlf:
+      case nl_lf:
+        cut = '\n';
+        break;
+      case nl_cr:
+        cut = '\r';
+        break;
+      case nl_lfcr:
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        cut = '\r';
+        break;
+      default:
+        return false;
+    }
+    size_t delimiters = 0;
+    split_char_buffer(text.data(), text.size(), cut, out, delimiters, true);
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+bool split_buffer_lines(std::vector<std::string>& out, const uint8_t* buffer, uint32_t length,
+                        bool trim, bool skip_empty) {
+  out.clear();
+  if (!buffer || length < 2) return false;
+  try {
+    bool narrow = buffer[0] != 0 && buffer[1] != 0;
+    if (narrow && length >= 4) narrow = buffer[2] != 0 && buffer[3] != 0;
+    if (narrow) {
+      size_t start = 0;
+      for (size_t i = 0; i < length; ++i) {
+        const bool nul = buffer[i] == 0;
+        if (buffer[i] != '\n' && !nul) continue;
+        size_t end = i;
+        if (!nul && end > start + 1 && buffer[end - 1] == '\r') --end;
+        std::string line(reinterpret_cast<const char*>(buffer + start), end - start);
+        if (trim) trim_ws(line);
+        if (!line.empty() || !skip_empty) out.push_back(std::move(line));
+        if (nul) break;
+        start = i + 1;
+      }
+    } else {
+      const size_t units = length / 2;
+      size_t start = 0;
+      for (size_t i = 0; i < units; ++i) {
+        if (buffer[2 * i] != '\n' || buffer[2 * i + 1] != 0) continue;
+        size_t end = i;
+        if (end > start + 1 && buffer[2 * (end - 1)] == '\r' && buffer[2 * (end - 1) + 1] == 0)
+          --end;
+        std::wstring wline;
+        for (size_t k = start; k < end; ++k)
+          wline += static_cast<wchar_t>(buffer[2 * k] | (buffer[2 * k + 1] << 8));
+        if (trim) wtrim_ws(wline);
+        std::string line = to_utf8(wline);
+        if (!line.empty() || !skip_empty) out.push_back(std::move(line));
+        start = i + 1;
+      }
+    }
+  } catch (...) {
+  }
+  return !out.empty();
+}
+
+bool split_wstring_simple(const std::wstring& text, wchar_t delimiter,
+                          std::vector<std::wstring>& out) {
+  out.clear();
+  if (text.empty()) return false;
+  try {
+    size_t start = 0;
+    while (start <= text.size()) {
+      size_t pos = text.find(delimiter, start);
+      if (pos == std::wstring::npos) pos = text.size();
+      if (pos > start) out.push_back(text.substr(start, pos - start));
+      start = pos + 1;
+    }
+  } catch (...) {
+  }
+  return true;
+}
+
+bool split_multi_string(const std::vector<wchar_t>& chars, std::vector<std::wstring>& out) {
+  std::wstring text;
+  try {
+    text.assign(chars.begin(), chars.end());
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+  return split_wstring_simple(text, L'\0', out);
+}
+
+bool split_multi_string_bytes(const std::vector<uint8_t>& bytes, std::vector<std::wstring>& out) {
+  if (bytes.empty()) {
+    out.clear();
+    return false;
+  }
+  std::wstring text;
+  try {
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+      text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+  return split_wstring_simple(text, L'\0', out);
+}
+
+void replace_char_buf(uint8_t* buffer, int32_t length, char from, char to, bool ignore_case) {
+  if (!buffer) return;
+  for (int32_t i = 0; i < length; ++i) {
+    bool eq = ignore_case
+                  ? std::tolower(buffer[i]) == std::tolower(static_cast<unsigned char>(from))
+                  : buffer[i] == static_cast<uint8_t>(from);
+    if (eq) buffer[i] = static_cast<uint8_t>(to);
+  }
+}
+
+void replace_wchar_buf(wchar_t* buffer, int32_t length, wchar_t from, wchar_t to,
+                       bool ignore_case) {
+  if (!buffer) return;
+  for (int32_t i = 0; i < length; ++i) {
+    bool eq = ignore_case ? std::towlower(static_cast<wint_t>(buffer[i])) ==
+                                std::towlower(static_cast<wint_t>(from))
+                          : buffer[i] == from;
+    if (eq) buffer[i] = to;
+  }
+}
+
+bool replace_first_icase(std::string& text, const char* find, const char* replacement) {
+  if (!find || !*find) return false;
+  try {
+    std::string search = find;
+    return replace_first(text, search, replacement ? replacement : "", true);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool erase_from_char(std::string& text, char c, bool ignore_case) {
+  try {
+    return erase_from_substring(text, std::string(1, c), ignore_case);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
+  if (!buffer || !find || !*find) return false;
+  try {
+    std::string text = to_utf8(buffer);
+    std::string needle = to_utf8(find);
+    if (!erase_first(text, needle, ignore_case)) return false;
+    // Written back one byte per character into the (longer) original buffer.
+    size_t i = 0;
+    for (; i < text.size(); ++i) buffer[i] = static_cast<wchar_t>(static_cast<uint8_t>(text[i]));
+    buffer[i] = L'\0';
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool join_argv(std::string& out, int32_t argc, char** argv) {
+  if (argc <= 0 || !argv) return false;
+  try {
+    out.clear();
+    for (int32_t i = 0; i < argc; ++i) {
+      std::string a = argv[i] ? argv[i] : "";
+      if (i) out += ' ';
+      if (a.find(' ') != std::string::npos)
+        out += '"' + a + '"';
+      else
+        out += a;
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void write_quoted_pairs(std::ostream& os, const std::vector<std::string>& keys,
+                        const std::vector<std::string>& values, char separator) {
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (i) os << separator << ' ';
+    os << '"' << keys[i] << "\":\"";
+    if (i < values.size()) os << values[i];
+    os << '"';
+  }
+}
+
+const wchar_t* find_wide_icase(const wchar_t* text, const wchar_t* find) {
+  if (!text || !find) return nullptr;
+  try {
+    std::wstring t(text), f(find);
+    for (auto& c : t) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    for (auto& c : f) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    size_t p = t.find(f);
+    return p == std::wstring::npos ? nullptr : text + p;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+int32_t compare_wide(const wchar_t* a, const wchar_t* b, bool ignore_case) {
+  if (!a && !b) return 0;
+  if (!a) return -1;
+  if (!b) return 1;
+  if (!ignore_case) return std::wcscmp(a, b);
+  for (;; ++a, ++b) {
+    wint_t ca = std::towlower(static_cast<wint_t>(*a));
+    wint_t cb = std::towlower(static_cast<wint_t>(*b));
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
+  }
+}
+
+bool wchar_iequal(wchar_t a, wchar_t b) {
+  return std::towupper(static_cast<wint_t>(a)) == std::towupper(static_cast<wint_t>(b));
+}
+bool char_iequal(char a, char b) {
+  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+}
+bool char_iless(char a, char b) {
+  return std::toupper(static_cast<unsigned char>(a)) < std::toupper(static_cast<unsigned char>(b));
+}
+
+}  // namespace vk

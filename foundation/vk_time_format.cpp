@@ -1,0 +1,514 @@
+// Date and time formatting from the UTC calendar block of a vk::time.
+//
+// These run several times for every record of every input file, so the
+// common layouts are written digit by digit into a small buffer: no stream,
+// locale or regular expression is built per call. The one locale-dependent
+// form keeps its locale and stream for the life of the thread.
+#include <iterator>
+#include <locale>
+#include <ostream>
+#include <sstream>
+#include <string_view>
+
+#include "foundation/vk_env.h"
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_time.h"
+#include "foundation/vk_unicode.h"
+
+namespace vk {
+
+namespace {
+
+constexpr uint64_t k_pow10[] = {1,      10,      100,      1000,      10000,
+                                100000, 1000000, 10000000, 100000000, 1000000000};
+
+// Room for any date or time this file writes (the widest is a 20-digit
+// number with separators).
+constexpr size_t k_buffer_size = 64;
+
+// A fixed buffer filled left to right.
+class text_buffer {
+ public:
+  // v in decimal, zero-filled to at least width digits.
+  void number(uint64_t v, int width) {
+    char digits[20];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    for (int i = n; i < width; ++i) put('0');
+    while (n > 0) put(digits[--n]);
+  }
+  void put(char c) {
+    if (m_size < k_buffer_size) m_text[m_size++] = c;
+  }
+  void text(std::string_view s) {
+    for (char c : s) put(c);
+  }
+  // A separator byte of 0 writes nothing.
+  void separator(char c) {
+    if (c != 0) put(c);
+  }
+  std::string_view view() const { return {m_text, m_size}; }
+  void assign_to(std::string& out) const { out.assign(m_text, m_size); }
+
+ private:
+  char m_text[k_buffer_size];
+  size_t m_size = 0;
+};
+
+// "." and the first digits of the sub-second part; digits above 9 write
+// nothing, 0 writes nothing.
+void put_fraction(text_buffer& b, const time& t, unsigned digits) {
+  if (digits == 0 || digits > 9) return;
+  b.put('.');
+  if (digits == 3) {
+    b.number(time_milliseconds(t, false), 3);
+  } else if (digits <= 6) {
+    b.number(time_microseconds(t, false) / k_pow10[6 - digits], static_cast<int>(digits));
+  } else {
+    b.number(time_nanoseconds(t) / k_pow10[9 - digits], static_cast<int>(digits));
+  }
+}
+
+void put_clock(text_buffer& b, const time& t) {
+  b.number(time_hour(t), 2);
+  b.put(':');
+  b.number(time_minute(t), 2);
+  b.put(':');
+  b.number(time_second(t), 2);
+}
+
+// The localised date writer: the locale is chosen and built once; a locale
+// that cannot be constructed falls back to the classic one.
+class locale_date_writer {
+ public:
+  locale_date_writer() {
+    try {
+      std::string name;
+      if (!pick_time_locale(name)) return;
+      std::locale loc = std::locale::classic();
+      try {
+        loc = std::locale(name.c_str());
+      } catch (...) {
+      }
+      m_stream.imbue(loc);
+      m_facet = &std::use_facet<std::time_put<char>>(m_stream.getloc());
+      m_ready = true;
+    } catch (...) {
+      m_ready = false;
+    }
+  }
+
+  // False when no time locale is available; the caller then writes the
+  // plain form.
+  bool write(const time& t, std::string& date) {
+    if (!m_ready) return false;
+    try {
+      struct tm fields {};
+      fields.tm_mon = time_month(t) - 1;
+      fields.tm_mday = time_day(t);
+      fields.tm_year = time_year(t) - 1900;
+      fields.tm_hour = time_hour(t);
+      fields.tm_min = time_minute(t);
+      fields.tm_sec = time_second(t);
+      m_stream.str(std::string());
+      m_stream.clear();
+      m_facet->put(std::ostreambuf_iterator<char>(m_stream), m_stream, ' ', &fields, 'x');
+      date = m_stream.str();
+      return true;
+    } catch (...) {
+      date.clear();
+      return false;
+    }
+  }
+
+ private:
+  std::ostringstream m_stream;
+  const std::time_put<char>* m_facet = nullptr;
+  bool m_ready = false;
+};
+
+bool localised_date(const time& t, std::string& date) {
+  try {
+    thread_local locale_date_writer writer;
+    return writer.write(t, date);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool contains(std::string_view s, std::string_view what) {
+  return s.find(what) != std::string_view::npos;
+}
+
+void template_date(text_buffer& b, const time& t, std::string_view tpl) {
+  char sep = 0;
+  bool blank_separated = false;
+  if (contains(tpl, "/")) {
+    sep = '/';
+  } else if (contains(tpl, "-")) {
+    sep = '-';
+  } else if (contains(tpl, " ")) {
+    sep = ' ';
+    blank_separated = true;
+  }
+  const size_t pos_yy = tpl.find("yy");
+  const size_t pos_mm = tpl.find("mm");
+  const size_t pos_dd = tpl.find("dd");
+  const size_t pos_mmm = tpl.find("mmm");
+  constexpr size_t npos = std::string_view::npos;
+
+  text_buffer month;
+  if (pos_mmm != npos) {
+    month.text(month_abbrev(time_month(t)));
+  } else {
+    month.number(time_month(t), 2);
+  }
+  const size_t pos_month = pos_mmm != npos ? pos_mmm : pos_mm;
+  const bool comma = blank_separated && pos_month != npos && pos_dd != npos && pos_month < pos_dd &&
+                     tpl.find(',', pos_dd) != npos;
+  text_buffer day;
+  day.number(time_day(t), 2);
+  text_buffer year_full;
+  year_full.number(time_year(t), 4);
+  std::string_view year = year_full.view();
+  if (!contains(tpl, "yyyy") && pos_yy != npos) year.remove_prefix(2);
+
+  if (pos_yy == npos || pos_mm == npos || pos_dd == npos) {
+    b.text(month.view());
+    b.put('/');
+    b.text(day.view());
+    b.put('/');
+    b.text(year);
+    return;
+  }
+  text_buffer month_day;
+  if (pos_mm < pos_dd) {
+    month_day.text(month.view());
+    month_day.separator(sep);
+    month_day.text(day.view());
+    if (comma) month_day.put(',');
+  } else {
+    month_day.text(day.view());
+    month_day.separator(sep);
+    month_day.text(month.view());
+  }
+  if (pos_yy == 0) {
+    b.text(year);
+    b.separator(sep);
+    b.text(month_day.view());
+  } else {
+    b.text(month_day.view());
+    b.separator(sep);
+    b.text(year);
+  }
+}
+
+void template_time(text_buffer& b, const time& t, std::string_view tpl) {
+  if (contains(tpl, "hh:mm")) {
+    b.number(time_hour(t), 2);
+    b.put(':');
+    b.number(time_minute(t), 2);
+  }
+  if (contains(tpl, "ss")) {
+    b.put(':');
+    b.number(time_second(t), 2);
+  }
+  const size_t first = tpl.find("xxx");
+  if (first != std::string_view::npos) {
+    const size_t digits = tpl.rfind('x') - first + 1;
+    if (digits <= 9) put_fraction(b, t, static_cast<unsigned>(digits));
+  }
+}
+
+bool templates_impl(std::string& date, std::string& time_text, const time& t,
+                    std::string_view date_template, std::string_view time_template) {
+  date.clear();
+  time_text.clear();
+  if (!t.m_valid) return false;
+  try {
+    if (!date_template.empty()) {
+      text_buffer b;
+      template_date(b, t, date_template);
+      b.assign_to(date);
+    }
+    if (!time_template.empty()) {
+      text_buffer b;
+      template_time(b, t, time_template);
+      b.assign_to(time_text);
+    }
+    return true;
+  } catch (...) {
+    date.clear();
+    time_text.clear();
+    return false;
+  }
+}
+
+void append_year(text_buffer& b, const time& t, bool four_digits) {
+  if (four_digits) {
+    b.number(time_year(t), 4);
+  } else {
+    b.number(time_year(t) % 100, 2);
+  }
+}
+
+void widen_ascii(std::wostream& os, std::string_view s) {
+  for (char c : s) os.put(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+}
+
+std::string yy_ms_text(const time& t) {
+  if (!t.m_valid) return "0000-00-00 00:00:00";
+  std::string date;
+  std::string time_text;
+  format_date_time(date, time_text, t, true, true, false, false);
+  return date + ' ' + time_text;
+}
+
+}  // namespace
+
+bool time_in_year_range(const time& t, const time_format_settings& settings) {
+  return t.m_valid && time_year(t) >= settings.m_min_year && time_year(t) <= settings.m_max_year;
+}
+
+void format_date_time(std::string& date, std::string& time_text, const time& t, bool subseconds,
+                      bool two_digit_year, bool use_locale, bool nanoseconds) {
+  date.clear();
+  time_text.clear();
+  if (!t.m_valid) return;
+  try {
+    if (!use_locale || !localised_date(t, date)) {
+      text_buffer b;
+      const unsigned year = time_year(t);
+      if (two_digit_year) {
+        b.number(year >= 2000 ? year - 2000 : year - 1900, 2);
+      } else {
+        b.number(year, 4);
+      }
+      b.put('-');
+      b.number(time_month(t), 2);
+      b.put('-');
+      b.number(time_day(t), 2);
+      b.assign_to(date);
+    }
+    text_buffer b;
+    put_clock(b, t);
+    if (subseconds) put_fraction(b, t, nanoseconds ? 9 : 3);
+    b.assign_to(time_text);
+  } catch (...) {
+    date.clear();
+    time_text.clear();
+  }
+}
+
+void format_date_time_ms(std::string& date, std::string& time_text, const time& t,
+                         bool use_locale) {
+  format_date_time(date, time_text, t, true, false, use_locale, false);
+}
+
+void format_date_time_sec(std::string& date, std::string& time_text, const time& t,
+                          bool use_locale) {
+  format_date_time(date, time_text, t, false, false, use_locale, false);
+}
+
+void write_date_time(std::ostream& os, const time& t) {
+  try {
+    std::string line;
+    append_date_time(line, t);
+    os.write(line.data(), static_cast<std::streamsize>(line.size()));
+  } catch (...) {
+  }
+}
+
+void write_date_time_yy_ms(std::ostream& os, const time& t) {
+  try {
+    const std::string line = yy_ms_text(t);
+    os.write(line.data(), static_cast<std::streamsize>(line.size()));
+  } catch (...) {
+  }
+}
+
+void append_date_time(std::string& out, const time& t) {
+  try {
+    std::string date;
+    std::string time_text;
+    format_date_time_ms(date, time_text, t, false);
+    out.append(date).append(1, ' ').append(time_text);
+  } catch (...) {
+  }
+}
+
+void format_date_time_wide(std::wstring& date, std::wstring& time_text, const time& t,
+                           bool use_locale) {
+  date.clear();
+  time_text.clear();
+  try {
+    std::string d;
+    std::string tm_text;
+    format_date_time_ms(d, tm_text, t, use_locale);
+    date = from_utf8(d);
+    time_text = from_utf8(tm_text);
+  } catch (...) {
+    date.clear();
+    time_text.clear();
+  }
+}
+
+bool format_with_templates(std::string& date, std::string& time_text, const time& t,
+                           const std::string& date_template, const std::string& time_template) {
+  return templates_impl(date, time_text, t, date_template, time_template);
+}
+
+bool format_with_template_texts(std::string& date, std::string& time_text, const time& t,
+                                const char* date_template, const char* time_template) {
+  if (date_template != nullptr && time_template != nullptr) {
+    return templates_impl(date, time_text, t, date_template, time_template);
+  }
+  format_date_time_ms(date, time_text, t, false);
+  return true;
+}
+
+bool format_without_subseconds(std::string& date, std::string& time_text, const time& t,
+                               const std::string& date_template, const std::string& time_template) {
+  const bool ok = templates_impl(date, time_text, t, date_template, time_template);
+  const size_t dot = time_text.find('.');
+  if (dot != std::string::npos) time_text.erase(dot);
+  return ok;
+}
+
+bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
+                               const time_format_descriptor& d) {
+  date.clear();
+  time_text.clear();
+  if (!t.m_valid) return false;
+  if (d.is_zero()) {
+    templates_impl(date, time_text, t, "yyyy-mm-dd", "hh:mm:ss.xxx");
+    return false;
+  }
+  try {
+    using td = time_format_descriptor;
+    const uint8_t f = d.m_date_flags;
+    const char sep = static_cast<char>(d.m_separator);
+    const bool four = (f & td::year_four) != 0;
+    text_buffer b;
+    auto month = [&] {
+      if (f & td::month_digits) {
+        b.number(time_month(t), 2);
+      } else {
+        b.text(month_abbrev(time_month(t)));
+      }
+    };
+    if (f & td::order_mdy) {
+      month();
+      b.separator(sep);
+      b.number(time_day(t), 2);
+      b.separator(sep);
+      append_year(b, t, four);
+    } else if (f & td::order_dmy) {
+      b.number(time_day(t), 2);
+      b.separator(sep);
+      month();
+      b.separator(sep);
+      append_year(b, t, four);
+    } else if ((f & td::order_ymd) && (f & td::month_digits)) {
+      // A month name in year-month-day order has no layout: no date.
+      append_year(b, t, four);
+      b.separator(sep);
+      month();
+      b.separator(sep);
+      b.number(time_day(t), 2);
+    }
+    b.assign_to(date);
+
+    text_buffer c;
+    put_clock(c, t);
+    put_fraction(c, t, d.subsecond_digits());
+    c.assign_to(time_text);
+    return true;
+  } catch (...) {
+    date.clear();
+    time_text.clear();
+    return false;
+  }
+}
+
+bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
+                               const time_format_settings& settings) {
+  return format_time_by_descriptor(date, time_text, t, settings.m_descriptor);
+}
+
+void write_time_by_descriptor(std::ostream& os, const time& t, time_format_settings& settings) {
+  try {
+    if (settings.m_descriptor.is_zero()) {
+      build_time_format_settings(settings, "yyyy-mm-dd", "hh:mm:ss.xxx", true);
+    }
+    std::string date;
+    std::string time_text;
+    format_time_by_descriptor(date, time_text, t, settings.m_descriptor);
+    date.append(1, ' ').append(time_text);
+    os.write(date.data(), static_cast<std::streamsize>(date.size()));
+  } catch (...) {
+  }
+}
+
+bool format_time_by_settings(std::string& date, std::string& time_text, const time& t,
+                             const time_format_settings& settings, int32_t utc_offset_minutes) {
+  time shifted = t;
+  time_add_minutes(shifted, utc_offset_minutes);
+  time_format_descriptor d = settings.m_descriptor;
+  d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
+  return format_time_by_descriptor(date, time_text, shifted, d);
+}
+
+void write_filetime_line(uint64_t ticks, std::ostream& os) {
+  try {
+    std::string line;
+    append_date_time(line, time(ticks, type_time::filetime));
+    line.push_back('\n');
+    os.write(line.data(), static_cast<std::streamsize>(line.size()));
+  } catch (...) {
+  }
+}
+
+void write_filetime_yy_ms(std::ostream& os, uint64_t ticks) {
+  write_date_time_yy_ms(os, time(ticks, type_time::filetime));
+}
+
+void write_filetime_yy_ms(std::wostream& os, uint64_t ticks) {
+  try {
+    widen_ascii(os, yy_ms_text(time(ticks, type_time::filetime)));
+  } catch (...) {
+  }
+}
+
+bool format_filetime_ns(std::string& out, uint64_t ticks) {
+  out.clear();
+  if (ticks == 0) return false;
+  try {
+    std::string date;
+    std::string time_text;
+    if (!templates_impl(date, time_text, time(ticks, type_time::filetime), "yyyy-mm-dd",
+                        "hh:mm:ss.xxxxxxxxx")) {
+      return false;
+    }
+    out.append(date).append(1, ' ').append(time_text);
+    return true;
+  } catch (...) {
+    out.clear();
+    return false;
+  }
+}
+
+bool is_date_template(const std::string& text) {
+  return text.size() == 8 || text.size() == 10;
+}
+
+bool is_time_template(const std::string& text) {
+  const bool colon = text.find(':') != std::string::npos;
+  if (text.size() == 8) return colon;
+  return text.size() >= 12 && text.size() <= 18 && colon && text.find(".xxx") != std::string::npos;
+}
+
+}  // namespace vk

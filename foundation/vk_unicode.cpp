@@ -1,0 +1,571 @@
+#include "foundation/vk_unicode.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/vk_bytes.h"
+
+namespace vk {
+
+namespace {
+
+// Length-unknown UTF-16 text stops after this many units.
+constexpr size_t k_unterminated_unit_limit = 500;
+
+// Runs f and turns any standard-library exception (allocation, mostly) into
+// a false result, so callers never see one.
+template <class F>
+bool guarded(F&& f) {
+  try {
+    return f();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool is_high_surrogate(uint32_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool is_low_surrogate(uint32_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+uint32_t join_surrogates(uint32_t high, uint32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+// Appends the UTF-8 form of v; false (nothing appended) above 0x10FFFF.
+bool append_utf8(std::string& out, uint32_t v) {
+  if (v < 0x80) {
+    out.push_back(static_cast<char>(v));
+  } else if (v < 0x800) {
+    const char b[2] = {static_cast<char>(0xC0 | (v >> 6)), static_cast<char>(0x80 | (v & 0x3F))};
+    out.append(b, 2);
+  } else if (v < 0x10000) {
+    const char b[3] = {static_cast<char>(0xE0 | (v >> 12)),
+                       static_cast<char>(0x80 | ((v >> 6) & 0x3F)),
+                       static_cast<char>(0x80 | (v & 0x3F))};
+    out.append(b, 3);
+  } else if (v <= 0x10FFFF) {
+    const char b[4] = {
+        static_cast<char>(0xF0 | (v >> 18)), static_cast<char>(0x80 | ((v >> 12) & 0x3F)),
+        static_cast<char>(0x80 | ((v >> 6) & 0x3F)), static_cast<char>(0x80 | (v & 0x3F))};
+    out.append(b, 4);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Strict UTF-8 structure walk: emit(code point) for each sequence. False at
+// the first stray or cut sequence (what was emitted before stays).
+template <class Emit>
+bool walk_utf8(const std::string& in, Emit&& emit) {
+  const auto* p = reinterpret_cast<const uint8_t*>(in.data());
+  const size_t n = in.size();
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t b = p[i];
+    uint32_t cp;
+    size_t more;
+    if (b < 0x80) {
+      cp = b;
+      more = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F;
+      more = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F;
+      more = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07;
+      more = 3;
+    } else {
+      return false;
+    }
+    if (more > n - i - 1) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const uint8_t c = p[i + k];
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    emit(cp);
+    i += more + 1;
+  }
+  return true;
+}
+
+// Strict UTF-16 walk over n units read by unit(i): pairs joined, a lone low
+// surrogate passed through, a high surrogate without a low partner -> false.
+template <class Unit, class Emit>
+bool walk_utf16(size_t n, Unit&& unit, Emit&& emit) {
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t u = unit(i);
+    if (is_high_surrogate(u)) {
+      if (i + 1 >= n) return false;
+      const uint32_t low = unit(i + 1);
+      if (!is_low_surrogate(low)) return false;
+      emit(join_surrogates(u, low));
+      ++i;
+    } else {
+      emit(u);
+    }
+  }
+  return true;
+}
+
+// Decoding of UTF-16 text inside parsed structures: the units are taken
+// under the limit up to the first zero unit; when every high surrogate has
+// its low partner the text is decoded normally, otherwise unit by unit (each
+// unit its own code point). Returns the number of units taken.
+template <class Emit>
+size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
+  size_t n = 0;
+  while (n < limit && load_le16(p + 2 * n) != 0) ++n;
+  auto unit = [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); };
+  bool paired = true;
+  for (size_t i = 0; i < n; ++i) {
+    if (!is_high_surrogate(unit(i))) continue;
+    if (i + 1 >= n || !is_low_surrogate(unit(i + 1))) {
+      paired = false;
+      break;
+    }
+    ++i;
+  }
+  if (paired) {
+    walk_utf16(n, unit, emit);
+  } else {
+    for (size_t i = 0; i < n; ++i) emit(unit(i));
+  }
+  return n;
+}
+
+size_t unit_limit(int32_t byte_length) {
+  if (byte_length == -1) return k_unterminated_unit_limit;
+  if (byte_length < 2) return 0;
+  return static_cast<size_t>(byte_length) / 2;
+}
+
+int32_t clamp_length(size_t bytes_remaining) {
+  return bytes_remaining > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(bytes_remaining);
+}
+
+uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_length,
+                            bool count_terminator) {
+  out.clear();
+  if (text == nullptr || byte_length == 0) return 0;
+  const auto* p = static_cast<const uint8_t*>(text);
+  size_t n = 0;
+  try {
+    n = decode_struct_utf16(p, unit_limit(byte_length),
+                            [&out](uint32_t cp) { append_utf8(out, cp); });
+  } catch (...) {
+    out.clear();
+    return 0;
+  }
+  const auto consumed = static_cast<uint32_t>(2 * n);
+  if (count_terminator && consumed != 0 &&
+      static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {
+    return consumed + 2;
+  }
+  return consumed;
+}
+
+uint32_t utf16_to_wide_impl(const void* text, std::wstring& out, int32_t byte_length) {
+  out.clear();
+  if (text == nullptr || byte_length == 0) return 0;
+  const auto* p = static_cast<const uint8_t*>(text);
+  try {
+    const size_t n = decode_struct_utf16(p, unit_limit(byte_length), [&out](uint32_t cp) {
+      out.push_back(static_cast<wchar_t>(cp));
+    });
+    return static_cast<uint32_t>(2 * n);
+  } catch (...) {
+    out.clear();
+    return 0;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// UTF-16 text inside parsed structures
+// ---------------------------------------------------------------------------
+
+uint32_t utf16_to_utf8(const void* text, size_t bytes_remaining, std::string& out,
+                       bool count_terminator) {
+  return utf16_to_utf8_impl(text, out, clamp_length(bytes_remaining), count_terminator);
+}
+
+std::string utf16_to_utf8(const void* text, size_t bytes_remaining) {
+  std::string out;
+  utf16_to_utf8_impl(text, out, clamp_length(bytes_remaining), true);
+  return out;
+}
+
+uint32_t utf16_to_wide(const void* text, size_t bytes_remaining, std::wstring& out) {
+  return utf16_to_wide_impl(text, out, clamp_length(bytes_remaining));
+}
+
+uint32_t utf16_to_wide(const uint16_t* text, std::wstring& out, int32_t byte_length) {
+  return utf16_to_wide_impl(text, out, byte_length);
+}
+
+uint32_t utf16_to_utf8(const uint16_t* text, std::string& out, int32_t byte_length,
+                       bool count_terminator) {
+  return utf16_to_utf8_impl(text, out, byte_length, count_terminator);
+}
+
+std::string& utf16_to_utf8(const uint16_t* text, std::string& out) {
+  out.clear();
+  utf16_to_utf8_impl(text, out, -1, true);
+  return out;
+}
+
+std::string utf16_to_utf8(const uint16_t* text) {
+  std::string out;
+  utf16_to_utf8_impl(text, out, -1, true);
+  return out;
+}
+
+std::string guid_to_string(const guid& g) {
+  std::string out;
+  guid_to_string(out, &g);
+  return out;
+}
+
+bool guid_to_string(std::string& out, const guid* g) {
+  out.clear();
+  if (g == nullptr) return false;
+  const uint8_t* b = g->m_bytes;
+  char text[80] = {};
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                static_cast<unsigned>(load_le32(b)), static_cast<unsigned>(load_le16(b + 4)),
+                static_cast<unsigned>(load_le16(b + 6)), b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return guarded([&] {
+    out.assign(text);
+    return true;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Core decoders and encoders
+// ---------------------------------------------------------------------------
+
+bool utf8_decode_to_wide(const std::string& in, std::wstring& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    return walk_utf8(in, [&out](uint32_t cp) { out.push_back(static_cast<wchar_t>(cp)); });
+  });
+}
+
+bool utf8_to_wide(const std::string& in, std::wstring& out) {
+  if (in.empty()) {
+    out.clear();
+    return false;
+  }
+  return utf8_decode_to_wide(in, out);
+}
+
+std::wstring from_utf8(const std::string& in) {
+  std::wstring out;
+  if (!utf8_decode_to_wide(in, out)) return std::wstring();
+  return out;
+}
+
+bool code_points_to_utf8(const std::vector<uint32_t>& in, std::string& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (uint32_t v : in) {
+      if (!append_utf8(out, v)) return false;
+    }
+    return true;
+  });
+}
+
+bool wide_encode_to_utf8(const std::wstring& in, std::string& out) {
+  out.clear();
+  if (in.empty()) return false;
+  // Encoded straight from the characters: the same result as going through a
+  // code-point vector, without the copy.
+  return guarded([&] {
+    out.reserve(in.size());
+    for (wchar_t c : in) {
+      if (!append_utf8(out, static_cast<uint32_t>(c))) return false;
+    }
+    return true;
+  });
+}
+
+bool wide_to_utf8(const std::wstring& in, std::string& out) {
+  if (in.empty()) {
+    out.clear();
+    return false;
+  }
+  return wide_encode_to_utf8(in, out);
+}
+
+std::string to_utf8(const std::wstring& in) {
+  std::string out;
+  wide_encode_to_utf8(in, out);
+  return out;
+}
+
+bool utf16le_bytes_to_utf8(const void* units, int64_t length_bytes, std::string& out) {
+  if (length_bytes == 0 || length_bytes == 1) return false;
+  if (length_bytes < 0) {
+    out.clear();
+    return true;
+  }
+  if (units == nullptr) return false;
+  out.clear();
+  const auto* p = static_cast<const uint8_t*>(units);
+  const size_t n = static_cast<size_t>(length_bytes) / 2;
+  return guarded([&] {
+    out.reserve(n + 256);
+    return walk_utf16(
+        n, [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); },
+        [&out](uint32_t cp) { append_utf8(out, cp); });
+  });
+}
+
+bool utf16_vector_to_utf8(const std::vector<uint16_t>& in, std::string& out) {
+  if (in.empty()) {
+    out.clear();
+    return false;
+  }
+  out.clear();
+  return guarded([&] {
+    out.reserve(in.size() + 256);
+    return walk_utf16(
+        in.size(), [&in](size_t i) -> uint32_t { return in[i]; },
+        [&out](uint32_t cp) { append_utf8(out, cp); });
+  });
+}
+
+bool utf8_to_code_points(const std::string& in, std::vector<uint32_t>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    return walk_utf8(in, [&out](uint32_t cp) { out.push_back(cp); });
+  });
+}
+
+bool code_points_to_utf16(const std::vector<uint32_t>& in, std::vector<uint16_t>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (uint32_t v : in) {
+      if (v < 0xD800 || (v >= 0xE000 && v <= 0xFFFF)) {
+        out.push_back(static_cast<uint16_t>(v));
+      } else if (v >= 0x10000 && v <= 0x10FFFF) {
+        out.push_back(static_cast<uint16_t>(0xD800 + ((v - 0x10000) >> 10)));
+        out.push_back(static_cast<uint16_t>(0xDC00 + (v & 0x3FF)));
+      } else {
+        return false;
+      }
+    }
+    return true;
+  });
+}
+
+bool utf8_to_utf16_vector(const std::string& in, std::vector<uint16_t>& out) {
+  out.clear();
+  std::vector<uint32_t> cps;
+  if (!utf8_to_code_points(in, cps)) return false;
+  return code_points_to_utf16(cps, out);
+}
+
+// ---------------------------------------------------------------------------
+// Derived forms
+// ---------------------------------------------------------------------------
+
+bool utf8_bytes_to_wide(const std::vector<uint8_t>& in, std::wstring& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] { return utf8_decode_to_wide(std::string(in.begin(), in.end()), out); });
+}
+
+std::wstring utf8_bytes_to_wide_text(const std::vector<uint8_t>& in) {
+  std::wstring out;
+  if (!utf8_bytes_to_wide(in, out)) return std::wstring();
+  return out;
+}
+
+bool utf8_bytes_to_utf16_vector(const std::vector<uint8_t>& in, std::vector<uint16_t>& out) {
+  out.clear();
+  std::wstring wide;
+  if (!utf8_bytes_to_wide(in, wide)) return false;
+  return guarded([&] {
+    std::vector<uint32_t> cps(wide.begin(), wide.end());
+    return code_points_to_utf16(cps, out);
+  });
+}
+
+bool utf16_vector_to_wide(const std::vector<uint16_t>& in, std::wstring& out) {
+  out.clear();
+  std::string utf8;
+  if (!utf16_vector_to_utf8(in, utf8)) return false;
+  return utf8_decode_to_wide(utf8, out) && !out.empty();
+}
+
+bool utf16_vector_to_utf8_bytes(const std::vector<uint16_t>& in, std::vector<uint8_t>& out) {
+  out.clear();
+  std::string utf8;
+  if (!utf16_vector_to_utf8(in, utf8)) return false;
+  return guarded([&] {
+    out.assign(utf8.begin(), utf8.end());
+    return true;
+  });
+}
+
+std::string utf16_vector_to_utf8_string(const std::vector<uint16_t>& in) {
+  std::string out;
+  if (!utf16_vector_to_utf8(in, out)) return std::string();
+  return out;
+}
+
+bool utf16_to_code_points(const std::vector<uint16_t>& in, std::vector<uint32_t>& out) {
+  out.clear();
+  return guarded([&] {
+    out.reserve(in.size());
+    return walk_utf16(
+        in.size(), [&in](size_t i) -> uint32_t { return in[i]; },
+        [&out](uint32_t cp) { out.push_back(cp); });
+  });
+}
+
+bool utf16le_bytes_to_code_points(const std::vector<uint8_t>& in, std::vector<uint32_t>& out) {
+  out.clear();
+  if (in.empty() || in.size() % 2 != 0) return false;
+  const uint8_t* p = in.data();
+  return guarded([&] {
+    out.reserve(in.size() / 2);
+    return walk_utf16(
+        in.size() / 2, [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); },
+        [&out](uint32_t cp) { out.push_back(cp); });
+  });
+}
+
+bool bytes_to_utf16_units(const void* buf, size_t length, std::vector<uint16_t>& out) {
+  out.clear();
+  if (buf == nullptr || length == 0) return false;
+  const auto* p = static_cast<const uint8_t*>(buf);
+  return guarded([&] {
+    out.resize(length / 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = load_le16(p + 2 * i);
+    return true;
+  });
+}
+
+bool byte_vector_to_utf16_units(const std::vector<uint8_t>& in, std::vector<uint16_t>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return bytes_to_utf16_units(in.data(), in.size(), out);
+}
+
+bool utf16le_string_to_utf8(const std::string& in, std::string& out) {
+  out.clear();
+  if (in.size() < 2) return false;
+  return utf16le_bytes_to_utf8(in.data(), static_cast<int64_t>(in.size()), out);
+}
+
+bool wide_to_utf8_bytes(const std::wstring& in, std::vector<uint8_t>& out) {
+  out.clear();
+  std::string utf8;
+  if (!wide_to_utf8(in, utf8)) return false;
+  return guarded([&] {
+    out.assign(utf8.begin(), utf8.end());
+    return true;
+  });
+}
+
+bool wide_to_utf16_units_truncating(const std::wstring& in, std::vector<uint16_t>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (wchar_t c : in) out.push_back(static_cast<uint16_t>(static_cast<uint32_t>(c) & 0xFFFF));
+    return true;
+  });
+}
+
+bool code_points_to_wide(const std::vector<uint32_t>& in, std::wstring& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (uint32_t v : in) out.push_back(static_cast<wchar_t>(v));
+    return true;
+  });
+}
+
+bool utf8_list_to_wide(const std::vector<std::string>& in, std::vector<std::wstring>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (const auto& s : in) out.push_back(from_utf8(s));
+    return true;
+  });
+}
+
+bool wide_to_utf8_list(const std::vector<std::wstring>& in, std::vector<std::string>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (const auto& s : in) out.push_back(to_utf8(s));
+    return true;
+  });
+}
+
+std::string char_vector_to_string(const std::vector<char>& in) {
+  try {
+    return std::string(in.begin(), in.end());
+  } catch (...) {
+    return std::string();
+  }
+}
+
+bool string_to_char_vector(const std::string& in, std::vector<char>& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.assign(in.begin(), in.end());
+    return true;
+  });
+}
+
+bool latin1_string_to_utf8(const std::string& in, std::string& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size() * 2);
+    for (char c : in) {
+      const auto b = static_cast<uint8_t>(c);
+      if (b < 0x80) {
+        out.push_back(c);
+      } else {
+        out.push_back(static_cast<char>(0xC0 + (b >> 6)));
+        out.push_back(static_cast<char>(0x80 + (b & 0x3F)));
+      }
+    }
+    return true;
+  });
+}
+
+size_t utf8_char_count(const std::string& in) {
+  size_t count = 0;
+  if (!walk_utf8(in, [&count](uint32_t) { ++count; })) return 0;
+  return count;
+}
+
+}  // namespace vk

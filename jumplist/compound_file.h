@@ -1,0 +1,219 @@
+// In-memory reader of OLE compound files (structured storage), the container
+// of automatic jump lists.
+//
+// The reader keeps no pointer to the image: every operation that needs the
+// bytes takes the image and its size again. It never trusts a size, count or
+// chain taken from the file: every table is bounded by the sectors the image
+// can hold, every chain stops at a repeat, and every read stays inside the
+// image. While parsing it records which granules (mini-sector-sized pieces of
+// regular sectors) the file's structures and streams reach, and derives the
+// free sectors and slack areas from that.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vk {
+
+// Special sector ids.
+inline constexpr uint32_t cfb_maxregsect = 0xFFFFFFFAu;
+inline constexpr uint32_t cfb_difatsect = 0xFFFFFFFCu;
+inline constexpr uint32_t cfb_fatsect = 0xFFFFFFFDu;
+inline constexpr uint32_t cfb_endofchain = 0xFFFFFFFEu;
+inline constexpr uint32_t cfb_freesect = 0xFFFFFFFFu;
+
+inline constexpr size_t cfb_header_size = 512;
+inline constexpr size_t cfb_dir_entry_size = 128;
+inline constexpr size_t cfb_header_difat_slots = 109;
+
+// One FAT or mini FAT entry.
+struct fat_link {
+  uint32_t m_sector = 0;
+  uint32_t m_value = 0;     // next sector of the chain, or a special id
+  uint8_t m_allocated = 0;  // 1 unless the value is FREESECT
+  uint8_t m_is_difat = 0;   // 1 when the value is DIFATSECT (never in the mini FAT)
+};
+
+fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini);
+
+// FAT or mini FAT links, indexed by sector. Sectors never read from the file
+// have no link. Also keeps the scratch marks of chain walks, so that a walk
+// costs time in its own length only.
+class fat_link_map {
+ public:
+  explicit fat_link_map(bool mini = false) : m_mini(mini) {}
+
+  void clear();
+  bool empty() const { return m_count == 0; }
+  size_t size() const { return m_count; }
+  // One past the highest sector index that can hold a link.
+  size_t index_limit() const { return m_values.size(); }
+  bool contains(uint64_t sector) const {
+    return sector < m_values.size() && m_present[static_cast<size_t>(sector)] != 0;
+  }
+  std::optional<fat_link> find(uint64_t sector) const;
+  // Sets the link of a sector; false (nothing stored) when memory runs out.
+  bool set(uint32_t sector, uint32_t value);
+  // Calls f(fat_link) for every link in ascending sector order.
+  template <class F>
+  void for_each(F&& f) const {
+    for (size_t i = 0; i < m_values.size(); ++i)
+      if (m_present[i]) f(make_fat_link(static_cast<uint32_t>(i), m_values[i], m_mini));
+  }
+
+  // Walk scratch: one mark per sector index, all clear between walks.
+  std::vector<uint8_t>& walk_marks() const { return m_walk_marks; }
+
+ private:
+  bool m_mini;
+  std::vector<uint32_t> m_values;
+  std::vector<uint8_t> m_present;
+  size_t m_count = 0;
+  mutable std::vector<uint8_t> m_walk_marks;
+};
+
+// One directory entry as read.
+struct cfb_dir_entry {
+  std::array<uint8_t, cfb_dir_entry_size> m_raw{};  // the entry as stored
+  std::string m_name;                               // UTF-8, in stored case
+  uint32_t m_entry_num = 0;                         // position in the directory chain
+  uint8_t m_mini = 0;                               // 1: the stream lives in the mini stream
+
+  uint8_t object_type() const { return m_raw[66]; }
+  uint32_t start_sector() const;
+  uint64_t stream_size() const;
+};
+
+// A slack area: file offset and length in bytes, in ascending offset order.
+using cfb_area = std::pair<uint64_t, uint64_t>;
+
+// Used granules of one parse: one bit per granule of the whole sectors after
+// the header.
+struct cfb_granule_map {
+  std::vector<uint64_t> m_bits;
+  uint64_t m_per_sector = 0;  // S / M
+  uint64_t m_count = 0;       // whole sectors x S / M
+
+  void set(uint64_t index) {
+    if (index < m_count) m_bits[index >> 6] |= uint64_t{1} << (index & 63);
+  }
+  bool test(uint64_t index) const {
+    return index < m_count && (m_bits[index >> 6] >> (index & 63)) & 1;
+  }
+};
+
+struct compound_file_reader {
+  std::array<uint8_t, 16> m_guard_head{};
+  std::array<uint8_t, cfb_header_size> m_cfb_header{};
+  fat_link_map m_fat_links{false};
+  std::vector<uint64_t> m_dir_sectors;
+  std::vector<uint64_t> m_minifat_sectors;
+  // Keyed by the lower-cased name; equal keys stay in directory order. Look
+  // an entry up with find_cfb_entry (multimap::find need not give the first).
+  std::multimap<std::string, cfb_dir_entry> m_entries;
+  fat_link_map m_minifat_links{true};
+  std::array<uint8_t, 16> m_guard_tail{};
+  uint32_t m_sector_count = 0;  // whole sectors after the header
+
+  // Free-space results, each in ascending order.
+  std::vector<uint64_t> m_free_sectors;   // sector numbers marked FREESECT
+  std::vector<uint64_t> m_free_granules;  // file offsets of unreached granules
+  std::vector<cfb_area> m_slack_areas;    // runs of adjacent free granules
+
+  // Taken from the header of the parsed image.
+  uint64_t m_sector_size = 0;       // S
+  uint64_t m_mini_sector_size = 0;  // M
+  uint32_t m_mini_cutoff = 0;
+  // Sectors of the mini stream (the root entry's chain).
+  std::vector<uint64_t> m_root_sectors;
+
+  compound_file_reader();
+};
+
+void init_compound_file_reader(compound_file_reader& reader);
+void reset_compound_file_reader(compound_file_reader& reader);
+void clear_cfb_header(std::array<uint8_t, cfb_header_size>& header);
+void init_cfb_dir_entry(cfb_dir_entry& entry);
+void clear_cfb_dir_entry_raw(cfb_dir_entry& entry);
+
+// Signature and all-zero CLSID; the caller guarantees 24 readable bytes.
+bool is_cfb_header(const uint8_t* bytes);
+// At least 512 bytes and a compound-file header.
+bool is_compound_file(const uint8_t* bytes, size_t size);
+// (first directory sector + 1) x S; 0 for no header or an unusable shift.
+uint64_t cfb_directory_offset(const uint8_t* header, size_t size);
+// Number of FAT sectors x S x (S / 4) + S: the largest image the FAT can
+// address (saturating); 0 for no header or an unusable shift.
+uint64_t cfb_max_image_size(const uint8_t* header, size_t size);
+
+// Parses the image; false for no reader, no compound-file header, unusable
+// sector shifts, a directory outside the image or no root entry.
+bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size);
+
+// The first entry, in directory order, whose lower-cased name is the given
+// (already lower-cased) key; null when there is none.
+const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::string_view key);
+// The entry's sectors (regular ids, or mini sector indices for a mini entry),
+// followed from its start sector; empty for an empty stream or an
+// unallocated entry.
+std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
+                                        const cfb_dir_entry& entry);
+
+// Bytes of the named stream (case-insensitive), cut to its declared size,
+// with its directory entry number and the file offset of its first byte.
+bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
+                 uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size);
+bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
+                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
+                   std::string_view name);
+// Whole sectors (or mini sectors) in list order; sectors past the image end
+// leave zeros, so every sector keeps its place in the output.
+bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, const uint8_t* image, size_t size,
+                      const std::vector<uint64_t>& sectors);
+bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                       uint64_t& first_offset, const uint8_t* image, size_t size,
+                       const std::vector<uint64_t>& mini_sectors);
+bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                         std::vector<uint64_t>& regular, std::vector<uint64_t>& mini,
+                         uint8_t& mini_flag, uint64_t& first_offset, std::string_view name,
+                         const uint8_t* image, size_t size);
+
+bool follow_fat_chain(const compound_file_reader& reader, std::vector<uint64_t>& out,
+                      uint64_t start);
+// Like a plain chain walk, but a repeated sector ends the walk only once
+// step x (sectors appended) exceeds bound; at most limit sectors are given
+// out (a mini stream's chain is limited to the mini sectors it can hold).
+bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
+                              uint64_t bound, uint64_t step, uint64_t limit = UINT64_MAX);
+
+void sector_id_name(std::ostream& out, uint32_t id, std::string_view prefix);
+
+bool find_entry_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,
+                        uint64_t& stream_size, std::string_view name);
+bool mini_to_regular_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,
+                             uint32_t& offset_in_sector, uint64_t& first_offset,
+                             const std::vector<uint64_t>& mini_sectors);
+bool is_mini_stream(const compound_file_reader& reader, std::string_view name);
+void dump_directory(const compound_file_reader& reader, std::ostream& out);
+size_t directory_entry_count(const compound_file_reader& reader);
+
+// Used-space bookkeeping of the parse.
+void mark_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t n);
+void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t m,
+                           const std::vector<uint64_t>& root_sectors);
+
+// Appends the bytes of the sectors the regular streams use (allocated) and
+// of the gaps between them (gaps); true when allocated is not empty.
+bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
+                          std::vector<uint8_t>& gaps, const uint8_t* image, size_t size);
+
+}  // namespace vk

@@ -1,0 +1,265 @@
+// Hostile and damaged compound files: every variant must parse or fail
+// quickly, with memory in proportion to the image, and every read of a parsed
+// variant must stay inside it (the sanitizer build checks the reads).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+#include "byte_builder.h"
+#include "cfb_writer.h"
+#include "jumplist/compound_file.h"
+
+using namespace vk;
+using vesk_test::cfb_layout;
+using vesk_test::cfb_writer;
+
+namespace {
+
+std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed ^ (i * 13));
+  return v;
+}
+
+void put32(std::vector<uint8_t>& img, size_t at, uint32_t v) {
+  if (at + 4 > img.size()) return;
+  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Rough memory held by a parsed reader.
+size_t reader_bytes(const compound_file_reader& r) {
+  size_t n = r.m_fat_links.index_limit() * 6 + r.m_minifat_links.index_limit() * 6;
+  n += (r.m_dir_sectors.size() + r.m_minifat_sectors.size() + r.m_root_sectors.size()) * 8;
+  n += r.m_entries.size() * 256;
+  n += (r.m_free_sectors.size() + r.m_free_granules.size()) * 8 + r.m_slack_areas.size() * 16;
+  return n;
+}
+
+// Parses one variant and exercises every read; true when it parsed.
+bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant) {
+  auto start = std::chrono::steady_clock::now();
+  compound_file_reader r;
+  bool ok = parse_compound_image(&r, img.data(), img.size());
+  size_t held = reader_bytes(r);
+  if (ok) {
+    std::vector<uint8_t> out, alloc, gaps;
+    uint32_t entry_num;
+    uint64_t offset;
+    size_t read_total = 0;
+    for (const auto& [key, entry] : r.m_entries) {
+      if (read_stream(r, out, entry_num, offset, key, img.data(), img.size()))
+        read_total += out.size();
+      EXPECT_LE(out.size(), img.size() + r.m_sector_size) << what << " #" << variant;
+    }
+    stream_sector_ranges(r, alloc, gaps, img.data(), img.size());
+    EXPECT_LE(alloc.size() + gaps.size(), 2 * img.size()) << what << " #" << variant;
+    std::vector<uint64_t> chain;
+    size_t walked = 0;
+    for (uint64_t s : r.m_free_sectors) {
+      follow_fat_chain(r, chain, s);
+      walked += chain.size();
+      if (walked > 100000) break;
+    }
+    (void)read_total;
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 1.0) << what << " #" << variant;
+  EXPECT_LT(held, 100u << 20) << what << " #" << variant;
+  EXPECT_LE(held, 64 * img.size() + 4096) << what << " #" << variant;
+  return ok;
+}
+
+std::vector<std::vector<uint8_t>> written_images() {
+  std::vector<std::vector<uint8_t>> out;
+  {
+    cfb_writer w;
+    w.stream(u"DestList", pattern(5000, 1))
+        .stream(u"1", pattern(100, 2))
+        .stream(u"a", pattern(300, 3));
+    out.push_back(w.build());
+  }
+  {
+    cfb_writer w;
+    w.stream(u"1", pattern(700, 1)).mini_gap(2).stream(u"2", pattern(64, 2));
+    w.stream(u"DestList", pattern(4500, 3))
+        .free_sector(2)
+        .orphan_sector()
+        .stream(u"3", pattern(6000, 4));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.min_fat_sectors = 112;
+    layout.unused_sector0 = true;
+    cfb_writer w(layout);
+    w.stream(u"DestList", pattern(4200, 5)).stream(u"1", pattern(90, 6));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.sector_shift = 12;
+    cfb_writer w(layout);
+    w.stream(u"DestList", pattern(9000, 7)).stream(u"1", pattern(200, 8));
+    out.push_back(w.build());
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(CompoundFileRobust, RandomMutationsAndTruncations) {
+  std::mt19937 rng(7);
+  size_t variant = 0, parsed = 0;
+  for (const auto& base : written_images()) {
+    for (int i = 0; i < 1500; ++i, ++variant) {
+      std::vector<uint8_t> img = vesk_test::mutate(base, rng, 1 + i % 16);
+      if (i % 5 == 0) img.resize(std::uniform_int_distribution<size_t>(0, img.size())(rng));
+      parsed += exercise(img, "written", variant);
+    }
+  }
+  // Most variants still parse, so the reads after the parse are exercised.
+  EXPECT_GT(parsed, variant / 2);
+}
+
+TEST(CompoundFileRobust, TargetedHeaderFields) {
+  std::mt19937 rng(11);
+  auto bases = written_images();
+  size_t variant = 0;
+  // Every sector and mini sector shift from 0 to 40.
+  for (uint16_t shift = 0; shift <= 40; ++shift) {
+    for (uint16_t mini = 0; mini <= 40; ++mini, ++variant) {
+      auto img = bases[variant % bases.size()];
+      img[30] = static_cast<uint8_t>(shift);
+      img[32] = static_cast<uint8_t>(mini);
+      exercise(img, "shifts", variant);
+    }
+  }
+  // FAT sector counts up to 2^32 - 1, with and without a DIFAT.
+  for (uint32_t count : {0u, 1u, 108u, 109u, 110u, 4096u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    for (const auto& base : bases) {
+      for (uint32_t difat_count : {0u, 1u, 0xFFFFFFFFu}) {
+        auto img = base;
+        put32(img, 44, count);
+        put32(img, 72, difat_count);
+        exercise(img, "fat count", variant++);
+      }
+    }
+  }
+  // Mini stream cutoffs and random directory starts.
+  for (int i = 0; i < 500; ++i, ++variant) {
+    auto img = bases[i % bases.size()];
+    put32(img, 56, static_cast<uint32_t>(rng()));
+    put32(img, 48, static_cast<uint32_t>(rng() % 64));
+    put32(img, 60, static_cast<uint32_t>(rng() % 64));
+    exercise(img, "cutoff", variant);
+  }
+}
+
+TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
+  std::mt19937 rng(13);
+  cfb_layout layout;
+  layout.min_fat_sectors = 112;
+  layout.unused_sector0 = true;
+  cfb_writer w(layout);
+  w.stream(u"DestList", pattern(4200, 5))
+      .stream(u"1", pattern(90, 6))
+      .stream(u"2", pattern(5000, 7));
+  const auto base = w.build();
+  const size_t S = 512;
+  size_t variant = 0;
+  for (int i = 0; i < 400; ++i, ++variant) {
+    auto img = base;
+    put32(img, 44, 0xFFFFFFFFu);
+    put32(img, 72, 1 + rng() % 5);
+    uint32_t d = w.difat_sectors[0];
+    size_t at = w.sector_offset(d);
+    // DIFAT slots naming the DIFAT sector itself, FAT sectors again and again,
+    // and the header slots all naming one sector.
+    for (size_t j = 0; j < S / 4; ++j) {
+      uint32_t pick = rng() % 4;
+      uint32_t v = pick == 0   ? d
+                   : pick == 1 ? w.fat_sectors[rng() % w.fat_sectors.size()]
+                   : pick == 2 ? static_cast<uint32_t>(rng() % 16)
+                               : cfb_freesect;
+      put32(img, at + 4 * j, v);
+    }
+    if (i % 2) {
+      for (size_t k = 0; k < 109; ++k) put32(img, 76 + 4 * k, w.fat_sectors[0]);
+    }
+    // Mark some sectors DIFATSECT, including the FAT sector itself.
+    for (int k = 0; k < 4; ++k)
+      put32(img, w.fat_entry_offset(static_cast<uint32_t>(rng() % 16)), cfb_difatsect);
+    exercise(img, "difat", variant);
+  }
+  for (int i = 0; i < 600; ++i, ++variant) {
+    auto img = base;
+    // Directory, mini FAT and stream chains that loop back.
+    uint32_t from = static_cast<uint32_t>(rng() % (img.size() / S - 1));
+    uint32_t to = i % 3 == 0 ? from : static_cast<uint32_t>(rng() % (from + 1));
+    put32(img, w.fat_entry_offset(from), to);
+    put32(img, w.fat_entry_offset(w.dir_sectors[0]), w.dir_sectors[0] - (i % 2));
+    uint32_t m = static_cast<uint32_t>(rng() % w.minifat.size());
+    put32(img, w.minifat_entry_offset(m), static_cast<uint32_t>(rng() % (m + 1)));
+    // Entries pointing into the same chains, with huge sizes.
+    for (uint32_t e = 1; e <= 3; ++e) {
+      size_t entry = w.dir_entry_offset(e);
+      if (rng() % 2) put32(img, entry + 116, static_cast<uint32_t>(rng() % 32));
+      if (rng() % 2) put32(img, entry + 120, static_cast<uint32_t>(rng()));
+      if (rng() % 4 == 0) put32(img, entry + 124, static_cast<uint32_t>(rng()));
+    }
+    exercise(img, "loops", variant);
+  }
+}
+
+TEST(CompoundFileRobust, ManyEntriesSharingOneLongChain) {
+  // Every directory entry starts in one long chain: the work stays linear.
+  cfb_writer w;
+  for (int i = 0; i < 200; ++i) {
+    std::u16string name = {u's', static_cast<char16_t>(u'a' + i % 26),
+                           static_cast<char16_t>(u'a' + i / 26)};
+    w.stream(name, i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
+  }
+  auto img = w.build();
+  const auto& chain = w.streams()[0].chain;
+  for (int i = 1; i < 200; ++i) {
+    size_t entry = w.dir_entry_offset(static_cast<uint32_t>(i + 1));
+    img[entry + 66] = 2;
+    put32(img, entry + 116, chain[static_cast<size_t>(i) % chain.size()]);
+    put32(img, entry + 120, 0xFFFFFFFFu);
+    put32(img, entry + 124, 0);
+  }
+  // The mini stream cutoff at its largest: every entry is a mini stream too.
+  exercise(img, "shared", 0);
+  put32(img, 56, 0xFFFFFFFFu);
+  img[32] = 0;  // one-byte mini sectors
+  exercise(img, "shared mini", 1);
+}
+
+TEST(CompoundFileRobust, SampleFilesMutated) {
+  auto dir = vesk_test::samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  std::vector<std::vector<uint8_t>> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    if (e.path().extension() != ".automaticDestinations-ms") continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(files.empty());
+  std::mt19937 rng(17);
+  size_t variant = 0, parsed = 0;
+  const size_t per_file = 4000 / files.size() + 1;
+  for (const auto& base : files) {
+    for (size_t i = 0; i < per_file; ++i, ++variant) {
+      std::vector<uint8_t> img = vesk_test::mutate(base, rng, 1 + static_cast<int>(i % 24));
+      if (i % 4 == 0) img.resize(std::uniform_int_distribution<size_t>(0, img.size())(rng));
+      if (i % 7 == 0 && img.size() > 34) {
+        img[30] = static_cast<uint8_t>(rng() % 41);
+        img[32] = static_cast<uint8_t>(rng() % 41);
+      }
+      parsed += exercise(img, "sample", variant);
+    }
+  }
+  EXPECT_GT(parsed, variant / 2);
+}

@@ -1,0 +1,522 @@
+#include "jumplist/compound_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "byte_builder.h"
+#include "cfb_writer.h"
+#include "foundation/vk_bytes.h"
+#include "jumplist_samples.h"
+
+using namespace vk;
+using vesk_test::cfb_layout;
+using vesk_test::cfb_writer;
+
+namespace {
+
+std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return v;
+}
+
+void put32(std::vector<uint8_t>& img, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct parsed {
+  compound_file_reader reader;
+  std::vector<uint8_t> image;
+  bool ok = false;
+  explicit parsed(std::vector<uint8_t> img) : image(std::move(img)) {
+    ok = parse_compound_image(&reader, image.data(), image.size());
+  }
+  bool read(std::string_view name, std::vector<uint8_t>& out, uint64_t& offset,
+            uint32_t* entry = nullptr) {
+    uint32_t e = 0;
+    bool r = read_stream(reader, out, e, offset, name, image.data(), image.size());
+    if (entry) *entry = e;
+    return r;
+  }
+};
+
+// Root, a 5,000-byte DestList in regular sectors and two mini streams.
+cfb_writer basic_writer() {
+  cfb_writer w;
+  w.stream(u"DestList", pattern(5000, 1))
+      .stream(u"1", pattern(100, 2))
+      .stream(u"a", pattern(300, 3));
+  return w;
+}
+
+}  // namespace
+
+TEST(CompoundFileRead, RegularAndMiniStreamsGiveExactBytesAndOffsets) {
+  cfb_writer w = basic_writer();
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> out;
+  uint64_t offset = 0;
+  uint32_t entry = 0;
+  ASSERT_TRUE(p.read("destlist", out, offset, &entry));
+  EXPECT_EQ(out, w.info(u"DestList").data);
+  EXPECT_EQ(offset, w.info(u"DestList").first_offset);
+  EXPECT_EQ(entry, w.info(u"DestList").entry_num);
+  for (auto name : {u"1", u"a"}) {
+    const auto& info = w.info(name);
+    ASSERT_TRUE(info.mini);
+    std::string narrow(info.name.begin(), info.name.end());
+    ASSERT_TRUE(p.read(narrow, out, offset, &entry)) << narrow;
+    EXPECT_EQ(out, info.data) << narrow;
+    EXPECT_EQ(offset, info.first_offset) << narrow;
+    EXPECT_EQ(entry, info.entry_num);
+  }
+  // Names are matched without regard to case; unknown names fail.
+  EXPECT_TRUE(p.read("DESTLIST", out, offset));
+  EXPECT_TRUE(p.read("A", out, offset));
+  EXPECT_FALSE(p.read("b", out, offset));
+  EXPECT_EQ(directory_entry_count(p.reader), 4u * 1);  // four entries fit one 512-byte sector
+  EXPECT_TRUE(is_mini_stream(p.reader, "1"));
+  EXPECT_FALSE(is_mini_stream(p.reader, "destlist"));
+  EXPECT_FALSE(is_mini_stream(p.reader, "Root Entry"));
+}
+
+TEST(CompoundFileRead, StreamSizeAtTheCutoffGoesThroughTheFat) {
+  cfb_writer w;
+  w.stream(u"small", pattern(4095, 5)).stream(u"big", pattern(4096, 6));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  std::vector<uint64_t> regular, mini;
+  uint32_t in_sector;
+  uint64_t first;
+  ASSERT_TRUE(locate_stream(p.reader, regular, mini, in_sector, first, "small"));
+  EXPECT_TRUE(regular.empty());
+  EXPECT_EQ(mini.size(), 64u);
+  ASSERT_TRUE(locate_stream(p.reader, regular, mini, in_sector, first, "big"));
+  EXPECT_EQ(regular.size(), 8u);
+  EXPECT_TRUE(mini.empty());
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(p.read("small", out, first));
+  EXPECT_EQ(out, w.info(u"small").data);
+  ASSERT_TRUE(p.read("big", out, first));
+  EXPECT_EQ(out, w.info(u"big").data);
+}
+
+TEST(CompoundFileRead, HeaderChecks) {
+  std::vector<uint8_t> img = basic_writer().build();
+  compound_file_reader r;
+  EXPECT_FALSE(parse_compound_image(nullptr, img.data(), img.size()));
+  EXPECT_FALSE(parse_compound_image(&r, img.data(), 511));
+  EXPECT_TRUE(is_compound_file(img.data(), 512));
+  EXPECT_FALSE(is_compound_file(img.data(), 511));
+
+  auto clsid = img;
+  clsid[20] = 1;
+  EXPECT_FALSE(is_cfb_header(clsid.data()));
+  EXPECT_FALSE(parse_compound_image(&r, clsid.data(), clsid.size()));
+
+  // Directory sector beyond the image.
+  auto dir = img;
+  put32(dir, 48, 1000);
+  EXPECT_FALSE(parse_compound_image(&r, dir.data(), dir.size()));
+  // 512 bytes only: the first directory sector cannot lie inside.
+  EXPECT_FALSE(parse_compound_image(&r, img.data(), 512));
+
+  // Shifts of 32 or more, and sectors larger than the image, are refused.
+  for (uint16_t shift : {32, 40, 0xFFFF, 20}) {
+    auto bad = img;
+    bad[30] = static_cast<uint8_t>(shift);
+    bad[31] = static_cast<uint8_t>(shift >> 8);
+    EXPECT_FALSE(parse_compound_image(&r, bad.data(), bad.size())) << shift;
+  }
+  auto bad_mini = img;
+  bad_mini[32] = 33;
+  EXPECT_FALSE(parse_compound_image(&r, bad_mini.data(), bad_mini.size()));
+
+  // No root entry.
+  cfb_writer w = basic_writer();
+  auto noroot = w.build();
+  noroot[w.dir_entry_offset(0)] = 'X';
+  EXPECT_FALSE(parse_compound_image(&r, noroot.data(), noroot.size()));
+  EXPECT_TRUE(r.m_slack_areas.empty());
+  EXPECT_TRUE(r.m_free_granules.empty());
+}
+
+TEST(CompoundFileRead, DirectoryOffsetAndMaxImageSizeIn64Bits) {
+  std::vector<uint8_t> img = basic_writer().build();
+  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()),
+            (uint64_t{load_le32(img.data() + 48)} + 1) * 512);
+  put32(img, 48, 0xFFFFFFF0u);
+  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()), 0xFFFFFFF1ull * 512);
+  put32(img, 44, 0xFFFFFFFFu);
+  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), 0xFFFFFFFFull * 512 * 128 + 512);
+  img[30] = 31;  // 2 GiB sectors: saturates instead of wrapping
+  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), UINT64_MAX);
+  img[30] = 32;
+  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), 0u);
+  img[0] = 0;
+  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()), 0u);
+}
+
+TEST(CompoundFileRead, EqualNamesKeepDirectoryOrder) {
+  cfb_writer w;
+  w.stream(u"Data", pattern(5000, 1)).stream(u"DATA", pattern(6000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.reader.m_entries.count("data"), 2u);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("data", out, offset));
+  EXPECT_EQ(out, w.info(u"Data").data);
+  // Both count as used space: no slack at all.
+  EXPECT_TRUE(p.reader.m_slack_areas.empty());
+}
+
+TEST(CompoundFileRead, EmptyAndUnallocatedEntriesHaveNoSectors) {
+  cfb_writer w;
+  w.stream(u"empty", {}).stream(u"gone", pattern(5000, 9));
+  auto img = w.build();
+  img[w.dir_entry_offset(w.info(u"gone").entry_num) + 66] = 0;  // object type 0
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  EXPECT_FALSE(p.read("empty", out, offset));
+  EXPECT_FALSE(p.read("gone", out, offset));
+  // The unallocated stream's sectors are now slack.
+  ASSERT_FALSE(p.reader.m_slack_areas.empty());
+  EXPECT_EQ(p.reader.m_slack_areas.back().first, w.sector_offset(w.info(u"gone").chain.front()));
+}
+
+TEST(CompoundFileRead, StreamCutByImageEndKeepsPlacesAndZeros) {
+  cfb_writer w;
+  w.stream(u"s", pattern(10 * 512, 4));
+  auto img = w.build();
+  img.resize(img.size() - 100);  // the last sector of the stream is cut
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint64_t> sectors(w.info(u"s").chain.begin(), w.info(u"s").chain.end());
+  std::vector<uint8_t> out;
+  uint64_t first;
+  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors));
+  ASSERT_EQ(out.size(), 10u * 512);
+  auto expect = w.info(u"s").data;
+  std::fill(expect.end() - 100, expect.end(), 0);
+  EXPECT_EQ(out, expect);
+  // A sector entirely past the end keeps its place too.
+  sectors.insert(sectors.begin() + 1, 100000);
+  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors));
+  ASSERT_EQ(out.size(), 11u * 512);
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 512, expect.begin()));
+  EXPECT_TRUE(std::all_of(out.begin() + 512, out.begin() + 1024, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(out.begin() + 1024, out.end(), expect.begin() + 512));
+}
+
+TEST(CompoundFileRead, StreamCutToDeclaredSize) {
+  cfb_writer w;
+  w.stream(u"s", pattern(5000, 4));
+  auto img = w.build();
+  // Sector slack after the stream holds bytes that are not part of it.
+  size_t last = w.sector_offset(w.info(u"s").chain.back());
+  std::fill(img.begin() + last + 5000 % 512, img.begin() + last + 512, 0x4C);
+  parsed p(img);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("s", out, offset));
+  EXPECT_EQ(out.size(), 5000u);
+}
+
+TEST(CompoundFileChains, LoopingFatChainStopsAtTheRepeat) {
+  cfb_writer w;
+  w.orphan_sector(8);
+  auto img = w.build();
+  size_t n5 = w.orphan_sectors[5], n6 = w.orphan_sectors[6];
+  put32(img, w.fat_entry_offset(static_cast<uint32_t>(n5)), static_cast<uint32_t>(n6));
+  put32(img, w.fat_entry_offset(static_cast<uint32_t>(n6)), static_cast<uint32_t>(n5));
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint64_t> chain;
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n5));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{n5, n6}));
+  // The scratch marks are clear again: the same walk gives the same result.
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n6));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{n6, n5}));
+  // A start without a link (a special id) gives nothing.
+  EXPECT_FALSE(follow_fat_chain(p.reader, chain, cfb_endofchain));
+}
+
+TEST(CompoundFileChains, SelfLinkedMiniChainIsBounded) {
+  cfb_writer w;
+  w.stream(u"m", pattern(100, 1));
+  auto img = w.build();
+  uint32_t m = w.info(u"m").chain[0];
+  put32(img, w.minifat_entry_offset(m), m);  // links to itself
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint64_t> regular, mini;
+  uint32_t in_sector;
+  uint64_t first;
+  ASSERT_TRUE(locate_stream(p.reader, regular, mini, in_sector, first, "m"));
+  EXPECT_EQ(mini, (std::vector<uint64_t>{m, m}));  // 2 x 64 bytes cover the 100
+  // A huge declared size is still bounded by what the mini stream holds.
+  std::vector<uint64_t> out;
+  follow_fat_chain_bounded(out, p.reader.m_minifat_links, m, 0xFFFFFFFFu, 64, 8);
+  EXPECT_EQ(out.size(), 8u);
+  follow_fat_chain_bounded(out, p.reader.m_minifat_links, m, 100, 64);
+  EXPECT_EQ(out.size(), 2u);
+}
+
+TEST(CompoundFileChains, MiniStreamBeyondRootSectorsIsMissing) {
+  cfb_writer w;
+  w.stream(u"m", pattern(100, 1)).stream(u"n", pattern(100, 2));
+  auto img = w.build();
+  uint32_t e = w.info(u"m").entry_num;
+  put32(img, w.dir_entry_offset(e) + 116, 200);  // no such mini sector in the root's sectors
+  put32(img, w.minifat_entry_offset(0), cfb_endofchain);
+  // Give mini sector 200 a link so the chain has something to start from.
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  EXPECT_FALSE(p.read("m", out, offset));
+  ASSERT_TRUE(p.read("n", out, offset));  // the other streams are still read
+  EXPECT_EQ(out, w.info(u"n").data);
+}
+
+TEST(CompoundFileChains, MoreThan109FatSectorsWithDifatSectors) {
+  cfb_layout layout;
+  layout.min_fat_sectors = 240;  // 109 in the header, the rest in two DIFAT sectors
+  layout.unused_sector0 = true;  // the header names the first DIFAT sector (a 0 is not taken)
+  cfb_writer w(layout);
+  w.stream(u"DestList", pattern(200 * 512, 3)).stream(u"1", pattern(700, 4));
+  auto img = w.build();
+  ASSERT_EQ(w.difat_sectors.size(), 2u);
+  {
+    parsed p(img);
+    ASSERT_TRUE(p.ok);
+    std::vector<uint8_t> out;
+    uint64_t offset;
+    ASSERT_TRUE(p.read("destlist", out, offset));
+    EXPECT_EQ(out, w.info(u"DestList").data);
+    ASSERT_TRUE(p.read("1", out, offset));
+    EXPECT_EQ(out, w.info(u"1").data);
+  }
+  // Every FAT sector now comes from the first DIFAT sector, whose second slot
+  // is the link to the next DIFAT sector: read as a FAT sector, it would move
+  // every later FAT entry and break the stream's chain.
+  put32(img, 76, cfb_endofchain);
+  size_t d0 = w.sector_offset(w.difat_sectors[0]);
+  std::fill(img.begin() + d0, img.begin() + d0 + 512, 0xFF);
+  put32(img, d0 + 0, w.fat_sectors[0]);
+  put32(img, d0 + 4, w.difat_sectors[1]);
+  put32(img, d0 + 8, w.fat_sectors[1]);
+  put32(img, d0 + 12, w.fat_sectors[2]);
+  put32(img, d0 + 16, w.fat_sectors[3]);
+  put32(img, d0 + 20, cfb_endofchain);
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("destlist", out, offset));
+  EXPECT_EQ(out, w.info(u"DestList").data);
+  auto link = p.reader.m_fat_links.find(w.difat_sectors[1]);
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->m_value, cfb_difatsect);
+  EXPECT_TRUE(link->m_is_difat);
+}
+
+TEST(CompoundFileChains, FirstDifatSectorZeroIsNotTaken) {
+  cfb_layout layout;
+  layout.min_fat_sectors = 120;
+  cfb_writer w(layout);
+  w.stream(u"s", pattern(6000, 3));
+  auto img = w.build();
+  ASSERT_EQ(w.difat_sectors[0], 0u);
+  ASSERT_EQ(load_le32(img.data() + 68), 0u);  // the header names sector 0
+  parsed p(img);
+  ASSERT_TRUE(p.ok);  // still found: the FAT marks it DIFATSECT
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("s", out, offset));
+  EXPECT_EQ(out, w.info(u"s").data);
+}
+
+TEST(CompoundFileChains, RepeatedDifatSlotsStayBoundedByTheImage) {
+  cfb_layout layout;
+  layout.min_fat_sectors = 120;
+  cfb_writer w(layout);
+  w.stream(u"s", pattern(6000, 3));
+  auto img = w.build();
+  // Every header slot and every DIFAT slot names FAT sector 0; the DIFAT
+  // sector links to itself.
+  put32(img, 44, 0xFFFFFFFFu);
+  for (size_t k = 0; k < 109; ++k) put32(img, 76 + 4 * k, w.fat_sectors[0]);
+  size_t d0 = w.sector_offset(w.difat_sectors[0]);
+  for (size_t j = 0; j < 128; ++j)
+    put32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
+  parsed p(img);
+  EXPECT_TRUE(p.ok);
+  EXPECT_LE(p.reader.m_fat_links.size(), img.size() / 512);
+}
+
+TEST(CompoundFileSpace, FreeSectorBetweenUsedOnesIsOneSlackArea) {
+  cfb_writer w;
+  w.stream(u"a", pattern(5000, 1)).free_sector().stream(u"b", pattern(5000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(w.free_sectors.size(), 1u);
+  uint64_t n = w.free_sectors[0];
+  EXPECT_EQ(p.reader.m_free_sectors, (std::vector<uint64_t>{n}));
+  ASSERT_EQ(p.reader.m_slack_areas.size(), 1u);
+  EXPECT_EQ(p.reader.m_slack_areas[0], (cfb_area{(n + 1) * 512, 512}));
+}
+
+TEST(CompoundFileSpace, UnusedMiniSectorsAreSlackInsideTheRoot) {
+  cfb_writer w;
+  w.stream(u"1", pattern(100, 1));
+  w.mini_gap(1);
+  w.stream(u"2", pattern(64, 2));
+  w.mini_gap(3);
+  w.stream(u"3", pattern(10, 3));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  std::vector<cfb_area> expect = {{w.mini_offset(w.free_mini[0]), 64},
+                                  {w.mini_offset(w.free_mini[1]), 3 * 64}};
+  // Mini sectors after the last stream up to the end of the root's sector.
+  uint64_t used_end = w.mini_offset(w.info(u"3").chain.back()) + 64;
+  uint64_t root_end = w.sector_offset(w.root_sectors.back()) + 512;
+  if (used_end < root_end) expect.push_back({used_end, root_end - used_end});
+  EXPECT_EQ(p.reader.m_slack_areas, expect);
+  EXPECT_TRUE(p.reader.m_free_sectors.empty());
+  EXPECT_EQ(p.reader.m_free_granules.size(), 4u + (root_end - used_end) / 64);
+}
+
+TEST(CompoundFileSpace, OrphanSectorIsSlackButNotFreeAndSectorZeroNeverSlack) {
+  cfb_layout layout;
+  layout.unused_sector0 = true;
+  cfb_writer w(layout);
+  w.stream(u"a", pattern(5000, 1)).orphan_sector().stream(u"b", pattern(5000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  ASSERT_EQ(w.orphan_sectors.size(), 2u);
+  EXPECT_EQ(w.orphan_sectors[0], 0u);
+  EXPECT_TRUE(p.reader.m_free_sectors.empty());
+  uint64_t n = w.orphan_sectors[1];
+  EXPECT_EQ(p.reader.m_slack_areas, (std::vector<cfb_area>{{(n + 1) * 512, 512}}));
+  for (const auto& [offset, length] : p.reader.m_slack_areas) EXPECT_GE(offset, 1024u);
+}
+
+TEST(CompoundFileSpace, PartialLastSectorIsFreeButHasNoGranules) {
+  cfb_writer w;
+  w.stream(u"a", pattern(5000, 1)).free_sector();
+  auto img = w.build();
+  img.resize(img.size() - 200);
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  uint64_t n = w.free_sectors[0];
+  EXPECT_EQ(p.reader.m_free_sectors, (std::vector<uint64_t>{n}));
+  EXPECT_TRUE(p.reader.m_slack_areas.empty());
+  EXPECT_EQ(p.reader.m_sector_count, n);
+}
+
+TEST(CompoundFileSpace, StreamSectorRangesGivesSectorsAndGaps) {
+  cfb_writer w;
+  w.stream(u"a", pattern(5000, 1)).free_sector(3).stream(u"b", pattern(5000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> alloc, gaps;
+  ASSERT_TRUE(stream_sector_ranges(p.reader, alloc, gaps, p.image.data(), p.image.size()));
+  // The root entry has no sectors here (no mini streams): a and b only.
+  EXPECT_EQ(alloc.size(), 2u * 10 * 512);
+  ASSERT_EQ(gaps.size(), 3u * 512);
+  size_t gap_at = w.sector_offset(w.free_sectors[0]);
+  EXPECT_TRUE(std::equal(gaps.begin(), gaps.end(), p.image.begin() + gap_at));
+}
+
+TEST(CompoundFileSpace, StreamsSharingSectorsCountOnce) {
+  cfb_writer w;
+  w.stream(u"a", pattern(5000, 1)).stream(u"b", pattern(5000, 2));
+  auto img = w.build();
+  // b starts in the middle of a's chain.
+  put32(img, w.dir_entry_offset(w.info(u"b").entry_num) + 116, w.info(u"a").chain[4]);
+  parsed p(img);
+  ASSERT_TRUE(p.ok);
+  std::vector<uint8_t> alloc, gaps;
+  ASSERT_TRUE(stream_sector_ranges(p.reader, alloc, gaps, p.image.data(), p.image.size()));
+  EXPECT_EQ(alloc.size(), 10u * 512);
+  // b's own sectors are reached by nothing now.
+  EXPECT_EQ(p.reader.m_slack_areas.size(), 1u);
+}
+
+TEST(CompoundFileMisc, SectorIdNames) {
+  std::ostringstream s;
+  sector_id_name(s, cfb_endofchain, "");
+  sector_id_name(s, 0xFFFFFFFBu, " ");
+  sector_id_name(s, 12, " n=");
+  sector_id_name(s, cfb_freesect, " ");
+  sector_id_name(s, cfb_maxregsect, " ");
+  EXPECT_EQ(s.str(), "ENDOFCHAIN 4294967291 n=12 FREESECT MAXREGSECT");
+}
+
+TEST(CompoundFileMisc, EntryQueriesAndDump) {
+  cfb_writer w = basic_writer();
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  std::vector<uint64_t> sectors;
+  uint64_t size = 0;
+  ASSERT_TRUE(find_entry_sectors(p.reader, sectors, size, "DestList"));
+  EXPECT_EQ(size, 5000u);
+  EXPECT_EQ(sectors.size(), 10u);
+  EXPECT_FALSE(find_entry_sectors(p.reader, sectors, size, "nothing"));
+
+  std::vector<uint64_t> mini(w.info(u"a").chain.begin(), w.info(u"a").chain.end());
+  uint32_t in_sector;
+  uint64_t first;
+  ASSERT_TRUE(mini_to_regular_sectors(p.reader, sectors, in_sector, first, mini));
+  EXPECT_EQ(first, w.info(u"a").first_offset);
+  EXPECT_EQ(sectors.size(), 1u);
+
+  std::vector<uint8_t> out;
+  std::vector<uint64_t> regular;
+  uint8_t mini_flag = 0;
+  ASSERT_TRUE(read_stream_sectors(p.reader, out, regular, mini, mini_flag, first, "a",
+                                  p.image.data(), p.image.size()));
+  EXPECT_EQ(mini_flag, 1);
+  EXPECT_EQ(out.size(), 5u * 64);  // whole mini sectors
+
+  std::ostringstream dump;
+  dump_directory(p.reader, dump);
+  EXPECT_NE(dump.str().find("destlist : \n"), std::string::npos);
+
+  // A reset reader is empty and its guards are set.
+  reset_compound_file_reader(p.reader);
+  EXPECT_EQ(directory_entry_count(p.reader), 0u);
+  EXPECT_EQ(p.reader.m_guard_head[0], 0xAA);
+  EXPECT_EQ(p.reader.m_guard_tail[15], 0xBB);
+}
+
+TEST(CompoundFileSamples, EveryAutomaticJumpListParses) {
+  auto samples = vesk_test::automatic_jumplist_samples();
+  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
+  for (const auto& s : samples) {
+    SCOPED_TRACE(s.relpath);
+    ASSERT_FALSE(s.bytes.empty());
+    compound_file_reader r;
+    ASSERT_TRUE(parse_compound_image(&r, s.bytes.data(), s.bytes.size()));
+    std::vector<uint8_t> destlist;
+    uint32_t entry_num;
+    uint64_t offset;
+    bool has =
+        read_stream(r, destlist, entry_num, offset, "destlist", s.bytes.data(), s.bytes.size());
+    if (s.detail("DestList") == "no") {
+      EXPECT_EQ(find_cfb_entry(r, "destlist"), nullptr);
+    } else if (s.detail("DestList_size") == "0") {
+      EXPECT_FALSE(has);
+    } else {
+      ASSERT_TRUE(has);
+      EXPECT_EQ(destlist.size(), find_cfb_entry(r, "destlist")->stream_size());
+      EXPECT_GE(destlist.size(), 32u);
+    }
+  }
+}

@@ -1,0 +1,279 @@
+// Test-only writer of compound files (OLE structured storage): lays out the
+// header, DIFAT, FAT, directory, mini FAT, mini stream and regular streams,
+// with optional free sectors, orphan sectors and unused mini sectors, and
+// records where everything went so that tests can check or patch exact bytes.
+//
+// Sector order: [orphan sector 0], DIFAT sectors, FAT sectors, directory,
+// mini FAT, mini stream, then the regular items in the order they were added.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesk_test {
+
+struct cfb_layout {
+  uint16_t sector_shift = 9;
+  uint16_t mini_shift = 6;
+  uint32_t mini_cutoff = 4096;
+  uint32_t min_fat_sectors = 0;  // pad the FAT (and so the DIFAT) to this many sectors
+  bool unused_sector0 = false;   // sector 0 allocated but reached by nothing
+};
+
+class cfb_writer {
+ public:
+  static constexpr uint32_t kFree = 0xFFFFFFFFu;
+  static constexpr uint32_t kEnd = 0xFFFFFFFEu;
+  static constexpr uint32_t kFatSect = 0xFFFFFFFDu;
+  static constexpr uint32_t kDifatSect = 0xFFFFFFFCu;
+
+  struct stream_info {
+    std::u16string name;
+    std::vector<uint8_t> data;
+    bool mini = false;
+    uint32_t entry_num = 0;
+    std::vector<uint32_t> chain;  // regular sectors, or mini sectors when mini
+    uint64_t first_offset = 0;    // file offset of the first byte
+  };
+
+  explicit cfb_writer(cfb_layout layout = {}) : m_layout(layout) {}
+
+  cfb_writer& stream(std::u16string name, std::vector<uint8_t> data) {
+    stream_info s;
+    s.name = std::move(name);
+    s.data = std::move(data);
+    s.mini = s.data.size() < m_layout.mini_cutoff;
+    m_streams.push_back(std::move(s));
+    size_t index = m_streams.size() - 1;
+    if (m_streams[index].mini)
+      m_mini_items.push_back({item::kStream, index});
+    else
+      m_items.push_back({item::kStream, index});
+    return *this;
+  }
+  // FREESECT sectors at this point of the sector order.
+  cfb_writer& free_sector(size_t count = 1) {
+    m_items.push_back({item::kFree, count});
+    return *this;
+  }
+  // Allocated sectors (ENDOFCHAIN) that no stream reaches.
+  cfb_writer& orphan_sector(size_t count = 1) {
+    m_items.push_back({item::kOrphan, count});
+    return *this;
+  }
+  // Unused mini sectors at this point of the mini stream.
+  cfb_writer& mini_gap(size_t count = 1) {
+    m_mini_items.push_back({item::kFree, count});
+    return *this;
+  }
+
+  std::vector<uint8_t> build() {
+    S = uint64_t{1} << m_layout.sector_shift;
+    M = uint64_t{1} << m_layout.mini_shift;
+    const uint64_t E = S / 4, per_dir = S / 128;
+    if (S < 512) throw std::invalid_argument("sector size below 512");
+
+    // Mini stream.
+    minifat.clear();
+    free_mini.clear();
+    for (const auto& it : m_mini_items) {
+      if (it.kind == item::kFree) {
+        for (size_t i = 0; i < it.value; ++i) {
+          free_mini.push_back(static_cast<uint32_t>(minifat.size()));
+          minifat.push_back(kFree);
+        }
+        continue;
+      }
+      auto& s = m_streams[it.value];
+      s.chain.clear();
+      size_t n = (s.data.size() + M - 1) / M;
+      for (size_t i = 0; i < n; ++i) {
+        s.chain.push_back(static_cast<uint32_t>(minifat.size()));
+        minifat.push_back(i + 1 < n ? static_cast<uint32_t>(minifat.size() + 1) : kEnd);
+      }
+    }
+    const uint64_t mini_bytes = minifat.size() * M;
+    const size_t n_minifat = (minifat.size() + E - 1) / E;
+    const size_t n_root = (mini_bytes + S - 1) / S;
+    const size_t n_entries = 1 + m_streams.size();
+    const size_t n_dir = (n_entries + per_dir - 1) / per_dir;
+
+    size_t n_items = 0;
+    for (const auto& it : m_items)
+      n_items +=
+          it.kind == item::kStream ? (m_streams[it.value].data.size() + S - 1) / S : it.value;
+    const size_t n_other = (m_layout.unused_sector0 ? 1 : 0) + n_dir + n_minifat + n_root + n_items;
+
+    size_t f = m_layout.min_fat_sectors > 1 ? m_layout.min_fat_sectors : 1, d = 0;
+    for (;; ++f) {
+      d = f > 109 ? (f - 109 + E - 2) / (E - 1) : 0;
+      if (n_other + f + d <= f * E) break;
+    }
+    const size_t total = n_other + f + d;
+    fat.assign(f * E, kFree);
+
+    size_t next = 0;
+    auto take = [&](size_t count, std::vector<uint32_t>& into, uint32_t last_value, bool chained) {
+      for (size_t i = 0; i < count; ++i) {
+        uint32_t s = static_cast<uint32_t>(next++);
+        into.push_back(s);
+        fat[s] = chained && i + 1 < count ? s + 1 : last_value;
+      }
+    };
+    orphan_sectors.clear();
+    free_sectors.clear();
+    difat_sectors.clear();
+    fat_sectors.clear();
+    dir_sectors.clear();
+    minifat_sectors.clear();
+    root_sectors.clear();
+    if (m_layout.unused_sector0) take(1, orphan_sectors, kEnd, false);
+    take(d, difat_sectors, kDifatSect, false);
+    take(f, fat_sectors, kFatSect, false);
+    take(n_dir, dir_sectors, kEnd, true);
+    take(n_minifat, minifat_sectors, kEnd, true);
+    take(n_root, root_sectors, kEnd, true);
+    for (const auto& it : m_items) {
+      if (it.kind == item::kFree) {
+        take(it.value, free_sectors, kFree, false);
+      } else if (it.kind == item::kOrphan) {
+        take(it.value, orphan_sectors, kEnd, false);
+      } else {
+        auto& s = m_streams[it.value];
+        s.chain.clear();
+        take((s.data.size() + S - 1) / S, s.chain, kEnd, true);
+      }
+    }
+
+    std::vector<uint8_t> img((total + 1) * S, 0);
+    auto put16 = [&](size_t at, uint16_t v) {
+      img[at] = static_cast<uint8_t>(v);
+      img[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    auto put32 = [&](size_t at, uint32_t v) {
+      for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    auto put64 = [&](size_t at, uint64_t v) {
+      for (int i = 0; i < 8; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+
+    // Header.
+    const uint8_t sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    for (int i = 0; i < 8; ++i) img[i] = sig[i];
+    put16(24, 0x003E);
+    put16(26, m_layout.sector_shift == 12 ? 4 : 3);
+    put16(28, 0xFFFE);
+    put16(30, m_layout.sector_shift);
+    put16(32, m_layout.mini_shift);
+    put32(40, m_layout.sector_shift == 12 ? static_cast<uint32_t>(n_dir) : 0);
+    put32(44, static_cast<uint32_t>(f));
+    put32(48, dir_sectors.front());
+    put32(56, m_layout.mini_cutoff);
+    put32(60, minifat_sectors.empty() ? kEnd : minifat_sectors.front());
+    put32(64, static_cast<uint32_t>(n_minifat));
+    put32(68, difat_sectors.empty() ? kEnd : difat_sectors.front());
+    put32(72, static_cast<uint32_t>(d));
+    for (size_t k = 0; k < 109; ++k) put32(76 + 4 * k, k < f ? fat_sectors[k] : kFree);
+
+    // DIFAT sectors: E - 1 FAT sector ids, then the link to the next one.
+    for (size_t i = 0; i < d; ++i) {
+      size_t base = sector_offset(difat_sectors[i]);
+      for (size_t j = 0; j + 1 < E; ++j) {
+        size_t k = 109 + i * (E - 1) + j;
+        put32(base + 4 * j, k < f ? fat_sectors[k] : kFree);
+      }
+      put32(base + 4 * (E - 1), i + 1 < d ? difat_sectors[i + 1] : kEnd);
+    }
+    // FAT and mini FAT.
+    for (size_t n = 0; n < fat.size(); ++n)
+      put32(fat_entry_offset(static_cast<uint32_t>(n)), fat[n]);
+    for (size_t k = 0; k < n_minifat * E; ++k)
+      put32(minifat_entry_offset(static_cast<uint32_t>(k)),
+            k < minifat.size() ? minifat[k] : kFree);
+
+    // Directory: root, then the streams as the root's child and its right
+    // siblings.
+    auto write_entry = [&](uint32_t e, std::u16string_view name, uint8_t type, uint32_t right,
+                           uint32_t child, uint32_t start, uint64_t size) {
+      size_t at = dir_entry_offset(e);
+      for (size_t i = 0; i < name.size() && i < 31; ++i) put16(at + 2 * i, name[i]);
+      put16(at + 64, static_cast<uint16_t>((std::min<size_t>(name.size(), 31) + 1) * 2));
+      img[at + 66] = type;
+      img[at + 67] = 1;
+      put32(at + 68, kFree);
+      put32(at + 72, right);
+      put32(at + 76, child);
+      put32(at + 116, start);
+      put64(at + 120, size);
+    };
+    for (size_t e = n_entries; e < n_dir * per_dir; ++e) {
+      size_t at = dir_entry_offset(static_cast<uint32_t>(e));
+      put32(at + 68, kFree);
+      put32(at + 72, kFree);
+      put32(at + 76, kFree);
+    }
+    write_entry(0, u"Root Entry", 5, kFree, m_streams.empty() ? kFree : 1,
+                root_sectors.empty() ? kEnd : root_sectors.front(), mini_bytes);
+    for (size_t i = 0; i < m_streams.size(); ++i) {
+      auto& s = m_streams[i];
+      s.entry_num = static_cast<uint32_t>(i + 1);
+      uint32_t right = i + 1 < m_streams.size() ? static_cast<uint32_t>(i + 2) : kFree;
+      write_entry(s.entry_num, s.name, 2, right, kFree, s.chain.empty() ? kEnd : s.chain.front(),
+                  s.data.size());
+      // Stream bytes.
+      for (size_t b = 0; b < s.data.size(); ++b) {
+        size_t unit = s.mini ? M : S;
+        size_t at = s.mini ? mini_offset(s.chain[b / unit]) + b % unit
+                           : sector_offset(s.chain[b / unit]) + b % unit;
+        img[at] = s.data[b];
+      }
+      s.first_offset = s.chain.empty() ? 0
+                       : s.mini        ? mini_offset(s.chain[0])
+                                       : sector_offset(s.chain[0]);
+    }
+    return img;
+  }
+
+  // After build().
+  uint64_t S = 0, M = 0;
+  std::vector<uint32_t> fat, minifat;
+  std::vector<uint32_t> difat_sectors, fat_sectors, dir_sectors, minifat_sectors, root_sectors;
+  std::vector<uint32_t> free_sectors, orphan_sectors, free_mini;
+
+  const stream_info& info(std::u16string_view name) const {
+    for (const auto& s : m_streams)
+      if (s.name == name) return s;
+    throw std::out_of_range("no such stream");
+  }
+  const std::vector<stream_info>& streams() const { return m_streams; }
+  size_t sector_offset(uint32_t n) const { return (size_t{n} + 1) * S; }
+  size_t fat_entry_offset(uint32_t n) const {
+    return sector_offset(fat_sectors.at(n / (S / 4))) + 4 * (n % (S / 4));
+  }
+  size_t minifat_entry_offset(uint32_t m) const {
+    return sector_offset(minifat_sectors.at(m / (S / 4))) + 4 * (m % (S / 4));
+  }
+  size_t dir_entry_offset(uint32_t e) const {
+    return sector_offset(dir_sectors.at(e / (S / 128))) + 128 * (e % (S / 128));
+  }
+  // File offset of mini sector m.
+  size_t mini_offset(uint32_t m) const {
+    uint64_t p = uint64_t{m} * M;
+    return sector_offset(root_sectors.at(p / S)) + p % S;
+  }
+
+ private:
+  struct item {
+    enum kind_t { kStream, kFree, kOrphan } kind;
+    size_t value;  // stream index or count
+  };
+  cfb_layout m_layout;
+  std::vector<stream_info> m_streams;
+  std::vector<item> m_items, m_mini_items;
+};
+
+}  // namespace vesk_test

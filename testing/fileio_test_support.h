@@ -1,0 +1,63 @@
+// Scratch folders and file helpers for the file-object tests.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace vesk_test {
+
+// A fresh folder under the system temporary folder, removed with everything
+// in it when the object goes.
+class scratch_dir {
+ public:
+  scratch_dir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vesk-fileio-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    const char* made = ::mkdtemp(buf.data());
+    m_path = made ? made : "";
+  }
+  ~scratch_dir() {
+    std::error_code ec;
+    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+  }
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+
+  const std::string& path() const { return m_path; }
+  std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  write_file(path, std::string(bytes.begin(), bytes.end()));
+}
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline uint64_t disk_size(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return ~uint64_t{0};
+  return static_cast<uint64_t>(st.st_size);
+}
+
+}  // namespace vesk_test
