@@ -158,6 +158,38 @@ TEST(SmallConversions, WidenAndNarrow) {
   EXPECT_EQ(b, "");
 }
 
+TEST(SmallConversions, Utf8Lists) {
+  EXPECT_EQ(to_utf8_copy(L"a\u00e9"), "a\xC3\xA9");
+  EXPECT_EQ(to_utf8_copy(nullptr), "");
+  std::string s = "old";
+  to_utf8_assign(L"\u20ac", s);
+  EXPECT_EQ(s, "\xE2\x82\xAC");
+  to_utf8_assign(nullptr, s);
+  EXPECT_EQ(s, "");
+
+  const char* args[] = {"prog", "\xC3\xA9t\xC3\xA9"};
+  std::vector<std::wstring> w{L"first"};
+  EXPECT_TRUE(widen_arg_array(2, args, w));  // appends
+  EXPECT_EQ(w, (std::vector<std::wstring>{L"first", L"prog", L"\u00e9t\u00e9"}));
+  std::vector<std::wstring> none;
+  EXPECT_FALSE(widen_arg_array(0, args, none));
+
+  std::vector<std::string> n{"a", "\xE2\x82\xAC"};
+  widen_string_list(n, w);
+  EXPECT_EQ(w, (std::vector<std::wstring>{L"a", L"\u20ac"}));
+  EXPECT_EQ(widen_string_list(n), w);
+  std::vector<std::wstring> filled{L"x", L"y", L"z"};
+  widen_string_list_fill(filled, n);
+  EXPECT_EQ(filled, w);
+
+  std::vector<std::string> back{"junk"};
+  narrow_string_list(w, back);
+  EXPECT_EQ(back, n);
+  back.assign(5, "z");
+  wide_list_to_utf8(back, w);
+  EXPECT_EQ(back, n);
+}
+
 TEST(SmallConversions, WidenToBufferNeedsRoomForTerminator) {
   wchar_t buf[4];
   std::fill(std::begin(buf), std::end(buf), L'#');
