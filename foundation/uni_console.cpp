@@ -8,95 +8,12 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_text.h"
+#include "foundation/vk_unicode.h"
+
 namespace uni {
 
 namespace {
-
-// TEMPORARY private stand-ins until the shared string and UTF routines land.
-int trim_line_end_local(std::string& s) {
-  size_t n = s.size();
-  while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) --n;
-  int removed = static_cast<int>(s.size() - n);
-  s.resize(n);
-  return removed;
-}
-
-bool utf8_to_wide_local(const std::string& in, std::wstring& out) {
-  out.clear();
-  if (in.empty()) return false;
-  size_t i = 0;
-  while (i < in.size()) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    uint32_t cp;
-    int extra;
-    if (c < 0x80) {
-      cp = c;
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      extra = 3;
-    } else {
-      return false;
-    }
-    if (extra > 0 && i + extra >= in.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char cc = static_cast<unsigned char>(in[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    out.push_back(static_cast<wchar_t>(cp));
-    i += 1 + extra;
-  }
-  return true;
-}
-
-void append_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-std::string to_utf8_local(const std::wstring& w) {
-  std::string out;
-  for (wchar_t c : w) append_utf8(out, static_cast<uint32_t>(c));
-  return out;
-}
-
-std::string utf16_vector_to_utf8_local(const std::vector<uint16_t>& v) {
-  std::string out;
-  for (size_t i = 0; i < v.size(); ++i) {
-    uint32_t cp = v[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < v.size() && v[i + 1] >= 0xDC00 &&
-        v[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (v[i + 1] - 0xDC00);
-      ++i;
-    }
-    append_utf8(out, cp);
-  }
-  return out;
-}
-
-std::string char_vector_local(const std::vector<char>& v) {
-  return std::string(v.begin(), v.end());
-}
 
 constexpr uint32_t initial_line_size = 4096;
 
@@ -156,7 +73,7 @@ bool stdin_stream::getline(std::string& out, bool strip) {
     out.clear();
     return false;
   }
-  if (strip) trim_line_end_local(out);
+  if (strip) vk::trim_line_end(out);
   return true;
 }
 
@@ -165,7 +82,7 @@ bool stdin_stream::getline_wide(std::wstring& out, bool strip) {
   std::string narrow;
   if (!stdin_stream::getline(narrow, strip)) return false;
   try {
-    utf8_to_wide_local(narrow, out);
+    vk::utf8_to_wide(narrow, out);
   } catch (...) {
     out.clear();
   }
@@ -274,11 +191,11 @@ ofstream::ofstream(const std::vector<char>& p, std::ios_base::openmode m) {
 }
 ofstream::ofstream(const std::vector<uint16_t>& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return utf16_vector_to_utf8_local(p); }, m);
+      *this, [&] { return vk::utf16_vector_to_utf8_string(p); }, m);
 }
 ofstream::ofstream(const std::wstring& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return to_utf8_local(p); }, m);
+      *this, [&] { return vk::to_utf8(p); }, m);
 }
 
 void ofstream::open(const char* path, std::ios_base::openmode m) {
@@ -290,16 +207,16 @@ void ofstream::open(const char* path, std::ios_base::openmode m) {
 }
 void ofstream::open(const std::vector<char>& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return char_vector_local(p); }, m);
+      *this, [&] { return vk::char_vector_to_string(p); }, m);
 }
 void ofstream::open(const std::vector<uint16_t>& p) {
   open_converted(
-      *this, [&] { return utf16_vector_to_utf8_local(p); },
+      *this, [&] { return vk::utf16_vector_to_utf8_string(p); },
       std::ios_base::out | std::ios_base::trunc);
 }
 void ofstream::open(const std::wstring& p) {
   open_converted(
-      *this, [&] { return to_utf8_local(p); }, std::ios_base::out | std::ios_base::trunc);
+      *this, [&] { return vk::to_utf8(p); }, std::ios_base::out | std::ios_base::trunc);
 }
 
 ifstream::ifstream(const std::vector<char>& p, std::ios_base::openmode m) {
@@ -310,15 +227,15 @@ ifstream::ifstream(const std::vector<uint16_t>& p, std::ios_base::openmode m) {
 }
 ifstream::ifstream(const std::wstring& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return to_utf8_local(p); }, m);
+      *this, [&] { return vk::to_utf8(p); }, m);
 }
 void ifstream::open(const std::vector<char>& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return char_vector_local(p); }, m);
+      *this, [&] { return vk::char_vector_to_string(p); }, m);
 }
 void ifstream::open(const std::vector<uint16_t>& p, std::ios_base::openmode m) {
   open_converted(
-      *this, [&] { return utf16_vector_to_utf8_local(p); }, m);
+      *this, [&] { return vk::utf16_vector_to_utf8_string(p); }, m);
 }
 
 utf8_locale utf8_locale_instance;

@@ -4,77 +4,14 @@
 #include <utility>
 
 #include "foundation/vk_dirio.h"
+#include "foundation/vk_misc.h"
 #include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vkportdir {
 
 namespace {
-
-// TEMPORARY private stand-ins until the shared string and UTF routines land.
-
-void str_to_lower_local(std::string& s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-void wstr_to_lower_local(std::wstring& s) {
-  for (wchar_t& c : s)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-}
-void append_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-std::string to_utf8_local(const std::wstring& w) {
-  std::string out;
-  for (wchar_t c : w) append_utf8(out, static_cast<uint32_t>(c));
-  return out;
-}
-std::wstring from_utf8_local(const std::string& in) {
-  std::wstring out;
-  size_t i = 0;
-  while (i < in.size()) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    uint32_t cp;
-    int extra;
-    if (c < 0x80) {
-      cp = c;
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      extra = 3;
-    } else {
-      return std::wstring();
-    }
-    if (extra > 0 && i + extra >= in.size()) return std::wstring();
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char cc = static_cast<unsigned char>(in[i + k]);
-      if ((cc & 0xC0) != 0x80) return std::wstring();
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    out.push_back(static_cast<wchar_t>(cp));
-    i += 1 + extra;
-  }
-  return out;
-}
 
 // Splits a file name (or pattern) at its last '.'.
 void split_name_ext(const std::string& name, std::string& base, std::string& ext) {
@@ -86,13 +23,6 @@ void split_name_ext(const std::string& name, std::string& base, std::string& ext
     base = name.substr(0, dot);
     ext = name.substr(dot + 1);
   }
-}
-
-// The name part of a pattern text (after its last separator of either kind).
-std::string pattern_name_part(const std::string& pattern) {
-  size_t cut = pattern.rfind('\\');
-  if (cut == std::string::npos) cut = pattern.rfind('/');
-  return cut == std::string::npos ? pattern : pattern.substr(cut + 1);
 }
 
 const char* wildcard_token(bool slash_form) {
@@ -123,6 +53,97 @@ bool has_long_prefix_narrow(const std::string& p) {
 
 }  // namespace
 
+// ---- path text between bytes and wide characters ----
+
+namespace {
+
+// Code points that stand for one undecodable byte each.
+constexpr uint32_t escape_base = 0xDC00;
+constexpr uint32_t escape_first = 0xDC80;
+constexpr uint32_t escape_last = 0xDCFF;
+
+// Length of the well-formed UTF-8 sequence at `i` with its value, or 0.
+size_t decode_one(const std::string& s, size_t i, uint32_t& cp) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t len;
+  uint32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+    min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+    min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char cc = at(i + k);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+}  // namespace
+
+std::wstring path_to_wide(const std::string& bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    uint32_t cp = 0;
+    const size_t len = decode_one(bytes, i, cp);
+    if (len == 0) {
+      out.push_back(static_cast<wchar_t>(escape_base + static_cast<unsigned char>(bytes[i])));
+      ++i;
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string path_from_wide(const std::wstring& wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (wchar_t w : wide) {
+    const uint32_t cp = static_cast<uint32_t>(w);
+    if (cp >= escape_first && cp <= escape_last) {
+      out.push_back(static_cast<char>(cp - escape_base));
+    } else if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp <= 0x10FFFF) {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+    // Anything beyond Unicode cannot name a file here and is left out.
+  }
+  return out;
+}
+
 // ---- records ----
 
 void init_find_entry(find_entry& e, const std::string& path, const std::string& name, bool is_dir,
@@ -146,7 +167,7 @@ void init_find_entry_w(find_entry_w& e, const std::wstring& path, const std::wst
     e.long_path = 1;
     if (path.size() > vk::long_path_limit()) {
       std::wstring lower = path;
-      wstr_to_lower_local(lower);
+      vk::wstr_to_lower(lower);
       if (lower.compare(4, 10, L"globalroot") == 0) e.globalroot = 1;
     }
   }
@@ -161,8 +182,8 @@ find_entry_w::find_entry_w(const std::wstring& p, const std::wstring& n, bool d,
 }
 
 void find_entry_to_wide(find_entry_w& out, const find_entry& in) {
-  out.path = from_utf8_local(in.path);
-  out.name = from_utf8_local(in.name);
+  out.path = path_to_wide(in.path);
+  out.name = path_to_wide(in.name);
   out.is_dir = in.is_dir;
   out.depth = in.depth;
   out.long_path = 0;
@@ -251,9 +272,9 @@ bool expand_dir_wildcards(const char* pattern, std::vector<std::string>& out) {
 bool expand_dir_wildcards_w(const std::wstring& pattern, std::vector<std::wstring>& out) {
   try {
     std::vector<std::string> narrow;
-    const std::string text = to_utf8_local(pattern);
+    const std::string text = path_from_wide(pattern);
     expand_dir_wildcards(text.c_str(), narrow);
-    for (const auto& s : narrow) out.push_back(from_utf8_local(s));
+    for (const auto& s : narrow) out.push_back(path_to_wide(s));
   } catch (...) {
   }
   return true;
@@ -287,9 +308,9 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
     }
 
     std::string pattern = pattern_text.empty() ? std::string("*.*") : pattern_text;
-    str_to_lower_local(pattern);
-    std::string want_base, want_ext;
-    split_name_ext(pattern_name_part(pattern), want_base, want_ext);
+    vk::str_to_lower(pattern);
+    std::string pattern_dir, want_base, want_ext;
+    vk::split_path_base_ext(pattern.c_str(), pattern_dir, want_base, want_ext);
     if (want_base.empty()) want_base.assign(1, '*');
     if (want_ext.empty()) want_ext.assign(1, '*');
     const bool any_base = want_base == "*";
@@ -301,7 +322,7 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
         // The entry's own name, not its path, so a '\' inside a name on a
         // '/' path cannot shift the split.
         name = e.name;
-        str_to_lower_local(name);
+        vk::str_to_lower(name);
         split_name_ext(name, base, ext);
         if (!any_base && base != want_base) continue;
         if (!any_ext && ext != want_ext) continue;
@@ -335,8 +356,8 @@ void find_files_w(const std::wstring& dir, const std::wstring& pattern,
                   std::vector<find_entry_w>& out) {
   try {
     std::vector<find_entry> found;
-    match_dir_entries(to_utf8_local(dir), pattern.empty() ? std::string() : to_utf8_local(pattern),
-                      found);
+    match_dir_entries(path_from_wide(dir),
+                      pattern.empty() ? std::string() : path_from_wide(pattern), found);
     find_entry_w w;
     for (const auto& e : found) {
       find_entry_to_wide(w, e);
@@ -350,10 +371,10 @@ void find_files_by_pattern_w(const std::wstring& dir, const std::wstring& patter
                              std::vector<std::wstring>& out) {
   try {
     std::vector<std::string> found;
-    const std::string d = to_utf8_local(dir);
-    const std::string p = to_utf8_local(pattern);
+    const std::string d = path_from_wide(dir);
+    const std::string p = path_from_wide(pattern);
     find_files_cstr(d.c_str(), p.c_str(), found);
-    for (const auto& s : found) out.push_back(from_utf8_local(s));
+    for (const auto& s : found) out.push_back(path_to_wide(s));
   } catch (...) {
   }
 }
@@ -362,7 +383,7 @@ void cut_long_path_prefix(std::wstring& path) {
   if (!has_long_prefix(path)) return;
   if (path.size() > vk::long_path_limit()) {
     std::wstring lower = path;
-    wstr_to_lower_local(lower);
+    vk::wstr_to_lower(lower);
     if (lower.compare(4, 6, L"global") == 0) return;
   }
   path.erase(0, 4);
@@ -419,7 +440,7 @@ bool stdin_stream_ex::getline(std::string& out, bool trim) {
   std::wstring name;
   if (!next_dir_entry(name)) return false;
   try {
-    out = to_utf8_local(name);
+    out = path_from_wide(name);
   } catch (...) {
     return false;
   }
@@ -451,7 +472,7 @@ namespace {
 // Lists one directory of a walk as it is named: a walk directory is a real
 // path, never a pattern, so a '*' in a directory name stays literal.
 void list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
-  std::string dir = to_utf8_local(dir_w);
+  std::string dir = path_from_wide(dir_w);
   if (dir.empty()) return;
   const bool slash = is_slash_form(dir);
   const char sep = slash ? '/' : '\\';

@@ -17,10 +17,17 @@
 
 namespace vk {
 class cmd_params;
-struct filter_entry;
+class filter_entry;
 }  // namespace vk
 
 namespace vkportdir {
+
+// File names are bytes on this system and need not be UTF-8. These convert
+// a path to wide text and back without losing a byte: well-formed UTF-8
+// becomes its characters, every other byte b the code point 0xDC00 + b (a
+// lone surrogate that well-formed text never yields), and back again.
+std::wstring path_to_wide(const std::string& bytes);
+std::string path_from_wide(const std::wstring& wide);
 
 // One search result. A directory's path ends in the separator and its name is
 // empty; files carry their own name.

@@ -416,3 +416,41 @@ TEST(FileNameSource, MissingRootYieldsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PathText, EveryByteSurvivesTheWideForm) {
+  const std::string cases[] = {"plain/a.lnk",
+                               "caf\xC3\xA9",
+                               "bad\xE9"
+                               "name",
+                               "\xED\xB2\x80",
+                               "\xC0\xAF",
+                               std::string("\xF0\x9F\x98\x80", 4),
+                               "\xFF\xFE"};
+  for (const auto& c : cases) EXPECT_EQ(vkportdir::path_from_wide(vkportdir::path_to_wide(c)), c);
+  EXPECT_EQ(vkportdir::path_to_wide("caf\xC3\xA9"), L"caf\u00E9");
+}
+
+TEST_F(WalkTest, NamesThatAreNotUtf8AreHandedOutExactly) {
+  t.file("bad\xE9.lnk");
+  t.file(
+      "\xE9"
+      "dir/in");
+  auto all = walk(UINT32_MAX);
+  EXPECT_EQ(all.size(), 9u);
+  EXPECT_NE(std::find(all.begin(), all.end(), t.path("bad\xE9.lnk")), all.end());
+  EXPECT_NE(std::find(all.begin(), all.end(),
+                      t.path("\xE9"
+                             "dir/in")),
+            all.end());
+  std::vector<vkportdir::find_entry_w> wide_found;
+  vkportdir::find_files_w(vkportdir::path_to_wide(t.path("\xE9"
+                                                         "dir")),
+                          L"", wide_found);
+  ASSERT_EQ(wide_found.size(), 1u);
+  EXPECT_EQ(vkportdir::path_from_wide(wide_found[0].path), t.path("\xE9"
+                                                                  "dir/in"));
+}
+
+}  // namespace

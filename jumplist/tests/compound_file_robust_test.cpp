@@ -10,6 +10,7 @@
 #include "byte_builder.h"
 #include "cfb_writer.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/destlist.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;
@@ -52,6 +53,12 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
       if (read_stream(r, out, entry_num, offset, key, img.data(), img.size()))
         read_total += out.size();
       EXPECT_LE(out.size(), img.size() + r.m_sector_size) << what << " #" << variant;
+    }
+    if (read_stream(r, out, entry_num, offset, "destlist", img.data(), img.size())) {
+      uint32_t version;
+      std::vector<destlist_entry> entries;
+      load_destlist_entries(out.data(), out.size(), version, entries);
+      EXPECT_LE(entries.size(), out.size() / destlist_fixed_size_114);
     }
     stream_sector_ranges(r, alloc, gaps, img.data(), img.size());
     EXPECT_LE(alloc.size() + gaps.size(), 2 * img.size()) << what << " #" << variant;

@@ -1,0 +1,49 @@
+// The file-selection filters ("-filter", "-filter_skip", "-filter_sig") and
+// the test that decides, with the time window of the settings, whether a
+// file takes part in the run. Whether a match keeps or drops the file is the
+// caller's choice.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cmdline/cmd_params.h"
+#include "cmdline/filter_entry.h"
+#include "foundation/vk_file_record.h"
+
+namespace vk {
+
+// Empties `out`, then splits `text` at `separator`. Pieces are trimmed with
+// wtrim_ws when asked; empty pieces are kept only with `keep_empty` (a
+// separator at the very start gives none). False only for an empty text.
+bool split_wstring(const std::wstring& text, wchar_t separator, std::vector<std::wstring>& out,
+                   bool trim, bool keep_empty);
+
+// Replaces `out` with the entries of a pattern text: pieces separated by ','
+// (or, when there is none, by '|'), each lower-cased, with '*' as a leading
+// or trailing wildcard, an optional ":stream" part and a leading '/' that
+// anchors the pattern in the directory. A "*" piece selects everything.
+// True when the list holds at least one entry.
+bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text);
+
+// True when the file is inside the time window of `settings` (tested only
+// when `info` is given) and `filters` is empty or one of its entries
+// matches. `open_failed` is 0 on return unless a signature entry could not
+// open the file. With `colon_part`, a ":stream" suffix of the name is
+// matched against the entries' colon parts.
+bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::wstring& path,
+                         const std::vector<filter_entry>& filters, file_stat_info* info,
+                         bool colon_part);
+
+// The same for a UTF-8 path; false for an empty one.
+bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::string& path,
+                         const std::vector<filter_entry>& filters, file_stat_info* info,
+                         bool colon_part);
+
+// The test with default settings (no time window): false for an empty path
+// (`open_failed` untouched), true for an empty filter list.
+bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
+                                 const std::vector<filter_entry>& filters, bool colon_part);
+
+}  // namespace vk

@@ -1,0 +1,87 @@
+// The "destlist" stream of an automatic jump list: which entries exist, in
+// which order they were last used, when, on which host, and with which
+// object identifiers.
+//
+// Stream layout: a 32-byte header whose first u32 is the version, then the
+// entries one after another. Version 1 uses the 114-byte fixed entry part;
+// every other version the 130-byte one, whose path is followed by the byte
+// count of a property storage that belongs to the entry.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/vk_guid.h"
+
+namespace vk {
+
+inline constexpr size_t destlist_header_size = 32;
+inline constexpr size_t destlist_fixed_size_114 = 114;
+inline constexpr size_t destlist_fixed_size_130 = 130;
+// Room the entry loop asks for before it loads an entry: the fixed part and
+// one path character.
+inline constexpr size_t destlist_min_entry_114 = 116;
+inline constexpr size_t destlist_min_entry_130 = 132;
+
+struct destlist_entry {
+  uint8_t m_valid = 0;
+  uint32_t m_entry_size = 0;  // bytes from this entry to the next one
+  uint64_t m_checksum = 0;
+  // Volume, object, birth volume and birth object droids, as stored.
+  std::array<guid, 4> m_droids{};
+  std::string m_netbios_name;
+  uint64_t m_entry_num = 0;  // names the entry's LNK stream (lower-case hex)
+  uint64_t m_mru_time = 0;   // FILETIME
+  uint32_t m_pin_status = 0;
+  uint8_t m_has_access_count = 0;
+  uint32_t m_access_count = 0;
+  uint16_t m_path_length = 0;  // UTF-16 code units
+  std::string m_path;          // UTF-8
+};
+
+void init_destlist_entry(destlist_entry& entry);
+void clear_destlist_entry(destlist_entry& entry);
+
+// Load one entry from raw with available bytes left in the stream (a
+// negative count means none). False, with the record cleared, when the fixed
+// part or the whole entry does not fit; the entry size is set as soon as the
+// path length could be read.
+bool load_destlist_entry_114(destlist_entry& entry, const uint8_t* raw, int64_t available);
+bool load_destlist_entry_130(destlist_entry& entry, const uint8_t* raw, int64_t available);
+// Version 1 selects the 114-byte layout, every other version the later one.
+bool load_destlist_entry_for_version(destlist_entry& entry, uint32_t version, const uint8_t* raw,
+                                     int64_t available);
+size_t destlist_min_entry_size(uint32_t version);
+
+// Loads every entry of a whole DestList stream, in stream order. False when
+// the stream is refused: shorter than its header, or a first entry that does
+// not fit. A later-layout stream too short for any entry, or whose first
+// entry does not load, gives true with no entries. An entry that ends exactly
+// at the end of the stream is loaded.
+bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
+                           std::vector<destlist_entry>& out);
+
+// The path text; empty (false) when the path does not fit in available.
+bool destlist_entry_path_114(const uint8_t* raw, std::string& out, int64_t available);
+bool destlist_entry_path_130(const uint8_t* raw, std::string& out, int64_t available);
+
+// Raw-entry accessors; each gives 0 or "" when its field is not inside
+// available.
+uint32_t destlist_entry_size_114(const uint8_t* raw, int64_t available);
+uint32_t destlist_entry_size_130(const uint8_t* raw, int64_t available);
+uint64_t destlist_entry_mru_time(const uint8_t* raw, int64_t available);
+// Droid i (0..3: volume, object, birth volume, birth object) as GUID text.
+std::string destlist_entry_droid_text(const uint8_t* raw, int64_t available, int i);
+std::string destlist_entry_host_name(const uint8_t* raw, int64_t available);
+
+using destlist_header_raw = std::array<uint8_t, destlist_header_size>;
+using destlist_entry_114_raw = std::array<uint8_t, destlist_min_entry_114>;
+using destlist_entry_130_raw = std::array<uint8_t, destlist_min_entry_130>;
+void clear_destlist_header_raw(destlist_header_raw& raw);
+void clear_destlist_entry_114_raw(destlist_entry_114_raw& raw);
+void clear_destlist_entry_130_raw(destlist_entry_130_raw& raw);
+
+}  // namespace vk

@@ -1,0 +1,350 @@
+#include "jumplist/destlist.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+#include "byte_builder.h"
+#include "cfb_writer.h"
+#include "destlist_writer.h"
+#include "foundation/vk_bytes.h"
+#include "foundation/vk_unicode.h"
+#include "jumplist/compound_file.h"
+#include "jumplist_samples.h"
+
+using namespace vk;
+using vesk_test::destlist_test_entry;
+
+namespace {
+
+destlist_test_entry full_entry() {
+  destlist_test_entry e;
+  e.checksum = 0x8877665544332211ull;
+  for (size_t d = 0; d < 4; ++d)
+    for (size_t i = 0; i < 16; ++i) e.droids[d][i] = static_cast<uint8_t>(d * 16 + i + 1);
+  e.host = "WORKSTATION-0123";  // all 16 bytes used, no terminator
+  e.entry_num = 0x1a;
+  e.mru_time = 0x01D7E4C5B3A29180ull;
+  e.pin_status = 0xFFFFFFFFu;
+  e.access_count = 42;
+  e.path = u"C:\\Users\\Ann\\Documents\\r\u00e9sum\u00e9.docx";
+  return e;
+}
+
+// Copies bytes into a heap block of exactly their size, so that any read past
+// the end is caught by the address sanitizer.
+std::unique_ptr<uint8_t[]> exact_copy(const std::vector<uint8_t>& v) {
+  auto p = std::make_unique<uint8_t[]>(v.size() ? v.size() : 1);
+  std::copy(v.begin(), v.end(), p.get());
+  return p;
+}
+
+void expect_fields(const destlist_entry& got, const destlist_test_entry& want) {
+  EXPECT_EQ(got.m_valid, 1);
+  EXPECT_EQ(got.m_checksum, want.checksum);
+  EXPECT_EQ(guid_to_string(got.m_droids[0]), "04030201-0605-0807-090a-0b0c0d0e0f10");
+  EXPECT_EQ(guid_to_string(got.m_droids[1]), "14131211-1615-1817-191a-1b1c1d1e1f20");
+  EXPECT_EQ(guid_to_string(got.m_droids[2]), "24232221-2625-2827-292a-2b2c2d2e2f30");
+  EXPECT_EQ(guid_to_string(got.m_droids[3]), "34333231-3635-3837-393a-3b3c3d3e3f40");
+  EXPECT_EQ(got.m_netbios_name, "WORKSTATION-0123");
+  EXPECT_EQ(got.m_entry_num, 0x1au);
+  EXPECT_EQ(got.m_mru_time, want.mru_time);
+  EXPECT_EQ(got.m_pin_status, want.pin_status);
+  EXPECT_EQ(got.m_path_length, want.path.size());
+  EXPECT_EQ(got.m_path, "C:\\Users\\Ann\\Documents\\r\xC3\xA9sum\xC3\xA9.docx");
+}
+
+std::optional<std::vector<destlist_entry>> walk(const std::vector<uint8_t>& s) {
+  std::vector<destlist_entry> out;
+  uint32_t version;
+  if (!load_destlist_entries(s.data(), s.size(), version, out)) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+TEST(DestListEntry, Version1LoadsEveryField) {
+  auto want = full_entry();
+  auto bytes = vesk_test::destlist_entry_bytes(want, true);
+  ASSERT_EQ(bytes.size(), 114u + 2 * want.path.size());
+  auto raw = exact_copy(bytes);
+  destlist_entry e;
+  ASSERT_TRUE(load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(bytes.size())));
+  expect_fields(e, want);
+  EXPECT_EQ(e.m_entry_size, bytes.size());
+  EXPECT_EQ(e.m_has_access_count, 0);
+  EXPECT_EQ(e.m_access_count, 0u);
+}
+
+TEST(DestListEntry, LaterLayoutLoadsEveryField) {
+  auto want = full_entry();
+  auto bytes = vesk_test::destlist_entry_bytes(want, false);
+  ASSERT_EQ(bytes.size(), 134u + 2 * want.path.size());
+  auto raw = exact_copy(bytes);
+  destlist_entry e;
+  ASSERT_TRUE(load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(bytes.size())));
+  expect_fields(e, want);
+  EXPECT_EQ(e.m_entry_size, bytes.size());
+  EXPECT_EQ(e.m_has_access_count, 1);
+  EXPECT_EQ(e.m_access_count, 42u);
+}
+
+TEST(DestListEntry, VersionSelectsLayout) {
+  auto want = full_entry();
+  for (uint32_t version : {0u, 2u, 3u, 4u, 6u}) {
+    auto stream = vesk_test::build_destlist(version, {want, want});
+    auto entries = walk(stream);
+    ASSERT_TRUE(entries) << version;
+    ASSERT_EQ(entries->size(), 2u) << version;
+    EXPECT_EQ((*entries)[1].m_access_count, 42u) << version;
+    EXPECT_EQ((*entries)[1].m_path, (*entries)[0].m_path) << version;
+    EXPECT_EQ(destlist_min_entry_size(version), 132u);
+  }
+  auto v1 = vesk_test::build_destlist(1, {want, want});
+  auto entries = walk(v1);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ((*entries)[1].m_has_access_count, 0);
+  EXPECT_EQ(destlist_min_entry_size(1), 116u);
+}
+
+TEST(DestListEntry, EmptyPathSizes) {
+  destlist_test_entry want;
+  want.path.clear();
+  auto v1 = vesk_test::destlist_entry_bytes(want, true);
+  auto v3 = vesk_test::destlist_entry_bytes(want, false);
+  destlist_entry e;
+  ASSERT_TRUE(load_destlist_entry_114(e, v1.data(), static_cast<int64_t>(v1.size())));
+  EXPECT_EQ(e.m_entry_size, 114u);
+  EXPECT_EQ(e.m_path, "");
+  ASSERT_TRUE(load_destlist_entry_130(e, v3.data(), static_cast<int64_t>(v3.size())));
+  EXPECT_EQ(e.m_entry_size, 134u);
+}
+
+TEST(DestListEntry, PathPastTheStreamIsNotLoaded) {
+  auto want = full_entry();
+  want.length_override = 500;
+  for (bool v1 : {true, false}) {
+    auto bytes = vesk_test::destlist_entry_bytes(want, v1);
+    auto raw = exact_copy(bytes);
+    destlist_entry e;
+    bool ok = v1 ? load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(bytes.size()))
+                 : load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(bytes.size()));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(e.m_valid, 0);
+    EXPECT_EQ(e.m_entry_size, (v1 ? 114u : 134u) + 1000);  // set even though it does not fit
+    EXPECT_EQ(e.m_entry_num, 0u);
+    EXPECT_TRUE(e.m_path.empty());
+    std::string path = "x";
+    EXPECT_FALSE(v1 ? destlist_entry_path_114(raw.get(), path, static_cast<int64_t>(bytes.size()))
+                    : destlist_entry_path_130(raw.get(), path, static_cast<int64_t>(bytes.size())));
+    EXPECT_EQ(path, "");
+  }
+  // The stream of such an entry is refused as a whole when it is the first.
+  auto stream = vesk_test::build_destlist(3, {want});
+  EXPECT_FALSE(walk(stream));
+}
+
+TEST(DestListEntry, FixedPartIsTestedBeforeThePathLength) {
+  auto bytes = vesk_test::destlist_entry_bytes(full_entry(), false);
+  for (size_t n : {0u, 1u, 100u, 113u, 129u}) {
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
+    auto raw = exact_copy(cut);
+    destlist_entry e;
+    e.m_entry_num = 9;
+    EXPECT_FALSE(load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(n))) << n;
+    EXPECT_EQ(e.m_entry_num, 0u);
+    EXPECT_EQ(e.m_entry_size, 0u);
+    if (n < 114) {
+      EXPECT_FALSE(load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(n)));
+    }
+  }
+  destlist_entry e;
+  EXPECT_FALSE(load_destlist_entry_130(e, bytes.data(), -5));
+  EXPECT_FALSE(load_destlist_entry_114(e, nullptr, 1000));
+}
+
+TEST(DestListEntry, PropertyStorageAfterThePathIsSteppedOver) {
+  auto first = full_entry();
+  first.property_storage.assign(60, 0x4C);  // bytes that must not be read as an entry
+  auto second = full_entry();
+  second.entry_num = 0x2b;
+  second.path = u"D:\\second";
+  auto stream = vesk_test::build_destlist(4, {first, second});
+  auto entries = walk(stream);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ((*entries)[0].m_entry_size, 134u + 2 * first.path.size() + 60);
+  EXPECT_EQ((*entries)[1].m_entry_num, 0x2bu);
+  EXPECT_EQ((*entries)[1].m_path, "D:\\second");
+
+  // A count larger than what is left is not followed.
+  auto bytes = vesk_test::destlist_entry_bytes(second, false);
+  size_t at = bytes.size() - 4;
+  bytes[at] = 0xFF;
+  bytes[at + 1] = 0xFF;
+  destlist_entry e;
+  ASSERT_TRUE(load_destlist_entry_130(e, bytes.data(), static_cast<int64_t>(bytes.size())));
+  EXPECT_EQ(e.m_entry_size, bytes.size());
+}
+
+TEST(DestListEntry, StreamFitRules) {
+  // A later-layout stream shorter than 132 bytes holds no entries.
+  std::vector<uint8_t> short_stream(40, 0);
+  short_stream[0] = 3;
+  auto none = walk(short_stream);
+  ASSERT_TRUE(none);
+  EXPECT_TRUE(none->empty());
+  // A version-1 entry that ends exactly at the end of the stream is loaded,
+  // first or last; one byte short, the stream is refused.
+  destlist_test_entry one;
+  one.path = u"a";
+  auto v1 = vesk_test::build_destlist(1, {one});
+  ASSERT_EQ(v1.size(), 32u + 116);
+  auto entries = walk(v1);
+  ASSERT_TRUE(entries);
+  EXPECT_EQ(entries->size(), 1u);
+  v1 = vesk_test::build_destlist(1, {one, one});
+  entries = walk(v1);
+  ASSERT_TRUE(entries);
+  EXPECT_EQ(entries->size(), 2u);
+  v1.resize(32 + 115);
+  EXPECT_FALSE(walk(v1));
+  // A later-layout first entry whose trailer is missing loads nothing.
+  auto v3 = vesk_test::build_destlist(3, {one});
+  v3.resize(v3.size() - 2);
+  entries = walk(v3);
+  ASSERT_TRUE(entries);
+  EXPECT_TRUE(entries->empty());
+  // Too short for a header.
+  EXPECT_FALSE(walk(std::vector<uint8_t>(31, 0)));
+}
+
+TEST(DestListEntry, SectorSlackAfterTheStreamGivesNoPhantomEntries) {
+  // Stored in a compound file, the stream's last sector holds bytes after
+  // its end; read_stream stops at the declared size.
+  destlist_test_entry one;
+  auto v4 = vesk_test::build_destlist(4, {one, one});
+  for (bool mini : {true, false}) {
+    auto stream = v4;
+    if (!mini) {
+      // Pad with a property storage so that the stream goes through the FAT.
+      destlist_test_entry big = one;
+      big.property_storage.assign(5000, 0);
+      stream = vesk_test::build_destlist(4, {one, big});
+    }
+    vesk_test::cfb_writer w;
+    w.stream(u"DestList", stream);
+    auto img = w.build();
+    size_t end = w.info(u"DestList").first_offset;
+    if (!mini)
+      end = w.sector_offset(w.info(u"DestList").chain.back()) + stream.size() % 512;
+    else
+      end += stream.size();
+    std::fill(img.begin() + end, img.begin() + end + 64 - stream.size() % 64, 0);
+    compound_file_reader r;
+    ASSERT_TRUE(parse_compound_image(&r, img.data(), img.size()));
+    std::vector<uint8_t> read;
+    uint32_t entry_num;
+    uint64_t offset;
+    ASSERT_TRUE(read_stream(r, read, entry_num, offset, "destlist", img.data(), img.size()));
+    auto entries = walk(read);
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(entries->size(), 2u) << mini;
+  }
+}
+
+TEST(DestListEntry, RawAccessors) {
+  auto want = full_entry();
+  auto bytes = vesk_test::destlist_entry_bytes(want, false);
+  const uint8_t* raw = bytes.data();
+  const int64_t n = static_cast<int64_t>(bytes.size());
+  EXPECT_EQ(destlist_entry_size_130(raw, n), bytes.size());
+  EXPECT_EQ(destlist_entry_size_130(raw, 129), 0u);
+  EXPECT_EQ(destlist_entry_mru_time(raw, n), want.mru_time);
+  EXPECT_EQ(destlist_entry_mru_time(raw, 107), 0u);
+  EXPECT_EQ(destlist_entry_droid_text(raw, n, 1), "14131211-1615-1817-191a-1b1c1d1e1f20");
+  EXPECT_EQ(destlist_entry_droid_text(raw, n, 4), "");
+  EXPECT_EQ(destlist_entry_droid_text(raw, n, -1), "");
+  EXPECT_EQ(destlist_entry_host_name(raw, n), "WORKSTATION-0123");
+  EXPECT_EQ(destlist_entry_host_name(raw, 80), "");
+  std::string path;
+  EXPECT_TRUE(destlist_entry_path_130(raw, path, n));
+  EXPECT_EQ(path, "C:\\Users\\Ann\\Documents\\r\xC3\xA9sum\xC3\xA9.docx");
+  auto v1 = vesk_test::destlist_entry_bytes(want, true);
+  EXPECT_EQ(destlist_entry_size_114(v1.data(), static_cast<int64_t>(v1.size())), v1.size());
+
+  destlist_entry_130_raw block;
+  block.fill(7);
+  clear_destlist_entry_130_raw(block);
+  EXPECT_EQ(block[131], 0);
+}
+
+TEST(DestListEntry, MutatedStreamsStayInBounds) {
+  std::mt19937 rng(5);
+  auto a = full_entry();
+  auto b = full_entry();
+  b.property_storage.assign(24, 1);
+  std::vector<std::vector<uint8_t>> bases = {vesk_test::build_destlist(1, {a, a, a}),
+                                             vesk_test::build_destlist(4, {a, b, a}),
+                                             vesk_test::build_destlist(3, {b, b})};
+  size_t total = 0;
+  for (int i = 0; i < 3000; ++i) {
+    auto s = vesk_test::mutate(bases[i % 3], rng, 1 + i % 12);
+    if (i % 3 == 0) s.resize(std::uniform_int_distribution<size_t>(0, s.size())(rng));
+    auto raw = exact_copy(s);
+    std::vector<uint8_t> exact(raw.get(), raw.get() + s.size());
+    auto entries = walk(exact);
+    if (entries) total += entries->size();
+    destlist_entry e;
+    load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(s.size()));
+    load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(s.size()));
+  }
+  EXPECT_GT(total, 0u);
+}
+
+TEST(DestListSamples, VersionEntriesAndLnkStreamsMatchTheManifest) {
+  auto samples = vesk_test::automatic_jumplist_samples();
+  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
+  size_t with_entries = 0;
+  for (const auto& s : samples) {
+    SCOPED_TRACE(s.relpath);
+    compound_file_reader r;
+    ASSERT_TRUE(parse_compound_image(&r, s.bytes.data(), s.bytes.size()));
+    std::vector<uint8_t> destlist;
+    uint32_t entry_num;
+    uint64_t offset;
+    bool has =
+        read_stream(r, destlist, entry_num, offset, "destlist", s.bytes.data(), s.bytes.size());
+    std::vector<destlist_entry> entries;
+    if (has) {
+      auto walked = walk(destlist);
+      ASSERT_TRUE(walked);
+      entries = *walked;
+    }
+    if (s.detail("DestList") == "no" || s.detail("DestList_size") == "0") {
+      EXPECT_TRUE(entries.empty());
+      continue;
+    }
+    ASSERT_TRUE(has);
+    EXPECT_EQ(std::to_string(load_le32(destlist.data())), s.detail("DestList_version"));
+    ASSERT_EQ(std::to_string(entries.size()), s.detail("entries"));
+    size_t lnk_ok = 0;
+    for (const auto& e : entries) {
+      char name[20];
+      std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(e.m_entry_num));
+      std::vector<uint8_t> lnk;
+      if (!read_stream(r, lnk, entry_num, offset, name, s.bytes.data(), s.bytes.size())) continue;
+      EXPECT_EQ(offset % 64, 0u) << name;
+      if (lnk.size() >= 4 && lnk[0] == 0x4C && lnk[1] == 0 && lnk[2] == 0 && lnk[3] == 0) ++lnk_ok;
+      EXPECT_FALSE(e.m_path.empty());
+      EXPECT_NE(e.m_mru_time, 0u);
+    }
+    std::string expect_ok = s.detail("lnk_streams_ok");
+    EXPECT_EQ(std::to_string(lnk_ok), expect_ok.substr(0, expect_ok.find('/')));
+    EXPECT_EQ(lnk_ok, entries.size());
+    ++with_entries;
+  }
+  EXPECT_GT(with_entries, 0u);
+}
