@@ -5,6 +5,9 @@
 #include <exception>
 #include <new>
 
+#include "foundation/vk_text.h"
+#include "foundation/vk_unicode.h"
+
 namespace vk {
 
 namespace {
@@ -25,27 +28,6 @@ size_t text_length(const char* s) {
 }
 size_t text_length(const wchar_t* s) {
   return std::wcslen(s);
-}
-
-// 1 CR LF, 2 CR, 3 LF, 4 LF CR, 6 mixed, 7 no line ends.
-int line_end_style(const uint8_t* p, size_t n) {
-  int style = 7;
-  for (size_t i = 0; i < n; ++i) {
-    int kind = 0;
-    if (p[i] == '\r') {
-      kind = (i + 1 < n && p[i + 1] == '\n') ? 1 : 2;
-    } else if (p[i] == '\n') {
-      kind = (i + 1 < n && p[i + 1] == '\r') ? 4 : 3;
-    } else {
-      continue;
-    }
-    if (kind == 1 || kind == 4) ++i;
-    if (style == 7)
-      style = kind;
-    else if (style != kind)
-      return 6;
-  }
-  return style;
 }
 
 }  // namespace
@@ -222,6 +204,92 @@ std::string latin1_to_utf8(const char* text) {
   return out;
 }
 
+std::string to_utf8_copy(const wchar_t* text) {
+  if (text == nullptr) return std::string();
+  try {
+    return to_utf8(std::wstring(text));
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
+
+void to_utf8_assign(const wchar_t* text, std::string& out) {
+  out.clear();
+  if (text == nullptr) return;
+  try {
+    out = to_utf8(std::wstring(text));
+  } catch (const std::exception&) {
+    out.clear();
+  }
+}
+
+bool widen_arg_array(int count, const char* const* args, std::vector<std::wstring>& out) {
+  if (args != nullptr) {
+    try {
+      for (int i = 0; i < count; ++i)
+        out.push_back(args[i] != nullptr ? from_utf8(args[i]) : std::wstring());
+    } catch (const std::exception&) {
+    }
+  }
+  return !out.empty();
+}
+
+void widen_string_list(const std::vector<std::string>& in, std::vector<std::wstring>& out) {
+  out.clear();
+  try {
+    out.reserve(in.size());
+    for (const std::string& s : in) out.push_back(from_utf8(s));
+  } catch (const std::exception&) {
+  }
+}
+
+std::vector<std::wstring> widen_string_list(const std::vector<std::string>& in) {
+  std::vector<std::wstring> out;
+  widen_string_list(in, out);
+  return out;
+}
+
+void widen_string_list_fill(std::vector<std::wstring>& out, const std::vector<std::string>& in) {
+  try {
+    out.resize(in.size());
+  } catch (const std::exception&) {
+    out.clear();
+    return;
+  }
+  for (size_t i = 0; i < in.size(); ++i) {
+    try {
+      out[i] = from_utf8(in[i]);
+    } catch (const std::exception&) {
+      out[i].clear();
+    }
+  }
+}
+
+void wide_list_to_utf8(std::vector<std::string>& out, const std::vector<std::wstring>& in) {
+  try {
+    out.resize(in.size());
+  } catch (const std::exception&) {
+    out.clear();
+    return;
+  }
+  for (size_t i = 0; i < in.size(); ++i) {
+    try {
+      out[i] = to_utf8(in[i]);
+    } catch (const std::exception&) {
+      out[i].clear();
+    }
+  }
+}
+
+void narrow_string_list(const std::vector<std::wstring>& in, std::vector<std::string>& out) {
+  out.clear();
+  try {
+    out.reserve(in.size());
+    for (const std::wstring& w : in) out.push_back(to_utf8(w));
+  } catch (const std::exception&) {
+  }
+}
+
 bool printable_text(std::string& out, const uint8_t* data, size_t length, bool keep_crlf,
                     char replacement) {
   out.clear();
@@ -258,7 +326,8 @@ size_t printable_prefix(const uint8_t* data, std::string& out, size_t length) {
 bool lf_to_crlf(const uint8_t* data, size_t length, std::string& out) {
   out.clear();
   if (data == nullptr || length == 0) return false;
-  if (line_end_style(data, length) != 3) return false;
+  const uint32_t judged = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
+  if (newline_style(data, judged) != nl_lf) return false;
   try {
     out.reserve(length + length / 8);
     for (size_t i = 0; i < length; ++i) {

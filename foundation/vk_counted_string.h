@@ -63,6 +63,14 @@ wchar_t* widen_to_buffer(const std::string& text, wchar_t* buffer, size_t capaci
 void narrow_wstring(const std::wstring& text, std::string& out);
 // Every byte 0x80-0xFF as its two-byte UTF-8 form.
 std::string latin1_to_utf8(const char* text);
+std::string to_utf8_copy(const wchar_t* text);
+void to_utf8_assign(const wchar_t* text, std::string& out);
+bool widen_arg_array(int count, const char* const* args, std::vector<std::wstring>& out);
+void widen_string_list(const std::vector<std::string>& in, std::vector<std::wstring>& out);
+std::vector<std::wstring> widen_string_list(const std::vector<std::string>& in);
+void widen_string_list_fill(std::vector<std::wstring>& out, const std::vector<std::string>& in);
+void wide_list_to_utf8(std::vector<std::string>& out, const std::vector<std::wstring>& in);
+void narrow_string_list(const std::vector<std::wstring>& in, std::vector<std::string>& out);
 
 // Bytes up to a NUL or the length: 32..126 (and CR, LF with keep_crlf) kept,
 // others replaced by the replacement byte or dropped when it is 0.

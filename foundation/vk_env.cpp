@@ -8,6 +8,8 @@
 
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -20,8 +22,7 @@ constexpr size_t kExpandLimit = 513;
 constexpr int kMaxSubstitutions = 256;
 
 std::string lower_copy(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  str_to_lower(s);
   return s;
 }
 
@@ -53,6 +54,19 @@ std::string expand_env_vars(std::string text, bool vss_rule) {
   } catch (const std::exception&) {
   }
   return text;
+}
+
+std::wstring expand_env_vars_w(std::wstring& text) {
+  try {
+    std::string narrow;
+    wide_to_utf8(text, narrow);
+    std::wstring wide;
+    utf8_to_wide(expand_env_vars(narrow, false), wide);
+    text = wide;
+    return wide;
+  } catch (const std::exception&) {
+    return text;
+  }
 }
 
 bool locale_exists(const char* name) {
@@ -90,6 +104,21 @@ std::string get_host_name() {
     return std::string(buf.get());
   } catch (const std::exception&) {
     return "<unk>";
+  }
+}
+
+std::wstring get_exe_path() {
+  constexpr size_t kSize = 4096;
+  try {
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
+    if (!buf) return std::wstring();
+    ssize_t n = host_sys().query_readlink("/proc/self/exe", buf.get(), 1023);
+    if (n < 0) return std::wstring();
+    std::wstring path;
+    utf8_to_wide(std::string(buf.get(), static_cast<size_t>(n)), path);
+    return path;
+  } catch (const std::exception&) {
+    return std::wstring();
   }
 }
 

@@ -14,6 +14,8 @@ namespace vk {
 // more is not expanded further, and self-referring values stop after a fixed
 // number of substitutions.
 std::string expand_env_vars(std::string text, bool vss_rule);
+// Wide form (no vss rule); text receives the result too.
+std::wstring expand_env_vars_w(std::wstring& text);
 
 // Picks the locale for localised dates: the environment's, else the one
 // named by LC_TIME, else by LANG.  False with name "" when none can be built.
@@ -23,5 +25,7 @@ bool locale_exists(const char* name);
 
 // gethostname, or "<unk>" when it fails.
 std::string get_host_name();
+// Target of /proc/self/exe as wide text; empty on failure.
+std::wstring get_exe_path();
 
 }  // namespace vk

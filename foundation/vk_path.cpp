@@ -6,40 +6,23 @@
 #include <new>
 
 #include "foundation/vk_hostsys.h"
+#include "foundation/vk_string.h"
 
 namespace vk {
 
 namespace {
 
-// ASCII-only case-insensitive equality, the way option words are compared.
-bool same_ignoring_case(const std::string& a, const char* b) {
-  if (b == nullptr) return false;
-  size_t i = 0;
-  for (; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (y == '\0') return false;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return b[i] == '\0';
+// Option words compare without regard to case; the list keeps its texts.
+bool same_ignoring_case(const std::string& arg, const char* name) {
+  if (name == nullptr) return false;
+  std::string a = arg;
+  std::string b = name;
+  return iequals(a, b);
 }
 
 std::string lower_copy(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  str_to_lower(s);
   return s;
-}
-
-std::string replace_all_in(std::string text, const std::string& find, const std::string& with) {
-  if (find.empty()) return text;
-  size_t pos = 0;
-  while ((pos = text.find(find, pos)) != std::string::npos) {
-    text.replace(pos, find.size(), with);
-    pos += with.size();
-  }
-  return text;
 }
 
 template <typename Str>
@@ -158,7 +141,7 @@ bool take_arg_flag(const char* name, int& argc, char** argv, bool keep) {
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
     try {
-      if (!same_ignoring_case(std::string(argv[i]), name)) continue;
+      if (!same_ignoring_case(argv[i], name)) continue;
     } catch (const std::exception&) {
       return false;
     }
@@ -274,8 +257,15 @@ void write_system_info(const host_info& info, std::ostringstream& out, const std
   out.str(std::string());
   out.clear();
   try {
+    std::string cleaned;
     auto field = [&](const std::string& value) {
-      out << replace_all_in(value, separator, replacement) << separator;
+      if (separator.empty()) {
+        out << value;
+      } else {
+        replace_all_copy(cleaned, value, separator, replacement);
+        out << cleaned;
+      }
+      out << separator;
     };
     field(info.m_system_name);
     if (with_node) field(info.m_node_name);

@@ -51,6 +51,7 @@ bool take_arg_flag(const char* name, int& argc, char** argv, bool keep);
 bool has_arg(const char* name, int& argc, char** argv);
 bool remove_arg(uint32_t index, int& argc, char** argv);
 bool remove_arg_w(uint32_t index, int& argc, wchar_t** argv);
+// Removes element index (order kept); false when it is out of range.
 bool erase_string_at(uint32_t index, std::vector<std::string>& list);
 bool erase_wstring_at(uint32_t index, std::vector<std::wstring>& list);
 

@@ -5,7 +5,7 @@
 // bytes takes the image and its size again. It never trusts a size, count or
 // chain taken from the file: every table is bounded by the sectors the image
 // can hold, every chain stops at a repeat, and every read stays inside the
-// image. While parsing it records which granules (mini-sector-sized pieces of
+// image. While parsing it records which granules (mini-sector-sized slices of
 // regular sectors) the file's structures and streams reach, and derives the
 // free sectors and slack areas from that.
 #pragma once

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "foundation/vk_counted_string.h"
 
 using namespace vk;
@@ -157,6 +158,38 @@ TEST(SmallConversions, WidenAndNarrow) {
   EXPECT_EQ(b, "");
 }
 
+TEST(SmallConversions, Utf8Lists) {
+  EXPECT_EQ(to_utf8_copy(L"a\u00e9"), "a\xC3\xA9");
+  EXPECT_EQ(to_utf8_copy(nullptr), "");
+  std::string s = "old";
+  to_utf8_assign(L"\u20ac", s);
+  EXPECT_EQ(s, "\xE2\x82\xAC");
+  to_utf8_assign(nullptr, s);
+  EXPECT_EQ(s, "");
+
+  const char* args[] = {"prog", "\xC3\xA9t\xC3\xA9"};
+  std::vector<std::wstring> w{L"first"};
+  EXPECT_TRUE(widen_arg_array(2, args, w));  // appends
+  EXPECT_EQ(w, (std::vector<std::wstring>{L"first", L"prog", L"\u00e9t\u00e9"}));
+  std::vector<std::wstring> none;
+  EXPECT_FALSE(widen_arg_array(0, args, none));
+
+  std::vector<std::string> n{"a", "\xE2\x82\xAC"};
+  widen_string_list(n, w);
+  EXPECT_EQ(w, (std::vector<std::wstring>{L"a", L"\u20ac"}));
+  EXPECT_EQ(widen_string_list(n), w);
+  std::vector<std::wstring> filled{L"x", L"y", L"z"};
+  widen_string_list_fill(filled, n);
+  EXPECT_EQ(filled, w);
+
+  std::vector<std::string> back{"junk"};
+  narrow_string_list(w, back);
+  EXPECT_EQ(back, n);
+  back.assign(5, "z");
+  wide_list_to_utf8(back, w);
+  EXPECT_EQ(back, n);
+}
+
 TEST(SmallConversions, WidenToBufferNeedsRoomForTerminator) {
   wchar_t buf[4];
   std::fill(std::begin(buf), std::end(buf), L'#');
@@ -276,4 +309,34 @@ TEST(CountedBytes, WriteList) {
   v = {7};
   EXPECT_FALSE(write_counted_string_list(v, {"a", std::string(40000, 'x')}, true));
   EXPECT_EQ(v, (std::vector<uint8_t>{7}));
+}
+
+TEST(CountedBytes, HostileInputStaysInBounds) {
+  std::mt19937 rng(1234);
+  std::string out;
+  // A list of strings read back one after another, truncated at every length.
+  std::vector<uint8_t> enc;
+  ASSERT_TRUE(write_counted_string_list(enc, {"alpha", std::string(300, 'b'), "", "c"}, false));
+  for (size_t n = 0; n <= enc.size(); ++n) {
+    std::vector<uint8_t> cut(enc.begin(), enc.begin() + n);  // exact-size heap copy
+    size_t at = 0;
+    int rounds = 0;
+    while (at < cut.size() && rounds++ < 16) {
+      size_t used = read_counted_string(out, cut.data() + at, cut.size() - at);
+      ASSERT_LE(used, cut.size() - at);
+      if (used == 0) break;
+      at += used;
+    }
+  }
+  for (int i = 0; i < 2000; ++i) {
+    std::vector<uint8_t> junk = vesk_test::random_bytes(rng() % 40, rng);
+    size_t used = read_counted_string(out, junk.data(), junk.size());
+    ASSERT_LE(used, junk.size());
+    ASSERT_LE(out.size(), junk.size());
+    std::vector<uint8_t> name = vesk_test::random_bytes(32, rng);
+    uint8_t suffix = 0;
+    EXPECT_TRUE(netbios_name_decode(reinterpret_cast<const char*>(name.data()), out, suffix));
+    EXPECT_EQ(out.size(), 15u);
+    EXPECT_TRUE(printable_text(out, junk.data(), junk.size(), true, '.') || junk.empty());
+  }
 }

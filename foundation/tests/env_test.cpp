@@ -100,6 +100,18 @@ TEST(ExpandEnvVars, SelfReferenceTerminates) {
   EXPECT_EQ(grown.find_first_not_of('a'), grown.size() - 9);
 }
 
+TEST(ExpandEnvVars, WideForm) {
+  env_guard env({{"VK_DIR", "C:\\Users\\J\u00f6rg"}, {"VSS", nullptr}});
+  std::wstring text = L"%VK_DIR%\\Desktop";
+  EXPECT_EQ(expand_env_vars_w(text), L"C:\\Users\\J\u00f6rg\\Desktop");
+  EXPECT_EQ(text, L"C:\\Users\\J\u00f6rg\\Desktop");
+  // No shadow-copy rule in the wide form.
+  text = L"%VSS%1";
+  EXPECT_EQ(expand_env_vars_w(text), L"%VSS%1");
+  text = L"";
+  EXPECT_EQ(expand_env_vars_w(text), L"");
+}
+
 TEST(TimeLocale, ExistsAndPick) {
   EXPECT_TRUE(locale_exists("C"));
   EXPECT_TRUE(locale_exists("POSIX"));

@@ -176,6 +176,10 @@ TEST(OptionLookup, ArgumentArrays) {
   EXPECT_FALSE(erase_wstring_at(3, wl));
   EXPECT_TRUE(erase_wstring_at(1, wl));
   EXPECT_EQ(wl, (std::vector<std::wstring>{L"a", L"c"}));
+  std::vector<std::string> nl{"a"};
+  EXPECT_FALSE(erase_string_at(1, nl));
+  EXPECT_TRUE(erase_string_at(0, nl));
+  EXPECT_TRUE(nl.empty());
 }
 
 TEST(SystemInfo, WriteSeparatedLine) {
