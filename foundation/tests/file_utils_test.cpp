@@ -35,23 +35,23 @@ TEST(FileTextHelpers, SplitBufferLinesKeepsTheIncompleteTail) {
   uint32_t consumed = 99;
   std::vector<std::string> lines{"old"};
   const uint8_t xy[] = {'x', '\n', 'y'};
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, xy, 3, false, false));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, xy, 3, false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"x"}));
   EXPECT_EQ(consumed, 2u);
 
-  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, xy, 0, false, false));
+  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, xy, 0, false, false));
   EXPECT_EQ(lines.size(), 1u);  // untouched
 
   std::string t = "\r\ra\r\n \n  b \nrest";
   auto* p = reinterpret_cast<const uint8_t*>(t.data());
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), false, false));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", " ", "  b "}));
   EXPECT_EQ(consumed, t.size() - 4);
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), true, true));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), true, true));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
 
   const uint8_t none[] = {'a', 'b'};
-  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, none, 2, true, true));
+  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, none, 2, true, true));
   EXPECT_EQ(consumed, 0u);
 }
 
@@ -382,11 +382,17 @@ TEST(FileStat, EntryFillers) {
   EXPECT_EQ(info.size, 5);
   EXPECT_EQ(info.is_dir, 0);
 
+  // The lists are taken only in matching pairs; the result is false either way.
+  entry.list_word = 0x1200;
   EXPECT_FALSE(vk::set_entry_lists(entry, "n", {}, {}));
   EXPECT_FALSE(vk::set_entry_lists(entry, "n", {"a"}, {"b", "c"}));
-  EXPECT_TRUE(vk::set_entry_lists(entry, "n", {"a"}, {"b"}));
+  EXPECT_NE(entry.name, "n");
+  EXPECT_EQ(entry.list_word, 0x1200u);
+  EXPECT_FALSE(vk::set_entry_lists(entry, "n", {"a"}, {"b"}));
   EXPECT_EQ(entry.name, "n");
-  EXPECT_EQ(entry.list_word & 0xFF, 1u);
+  EXPECT_EQ(entry.first_list, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(entry.second_list, (std::vector<std::string>{"b"}));
+  EXPECT_EQ(entry.list_word, 0x1201u);
 }
 
 // ---- side stream, working directory and paths ------------------------------------
