@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -238,6 +241,18 @@ TEST(FileScan, TextLinesStopAtTheLimitAndReadMarkedText) {
   EXPECT_EQ(wide.lines, (std::vector<std::string>{"h\xC3\xA9", "x\xF0\x9F\x98\x80"}));
 }
 
+TEST(FileScan, TextLinesLimitReachedAtAChunkEndIsPassedOnlyByTheNext) {
+  // Two lines fill the first 1 MiB chunk exactly; the next chunk holds more.
+  std::string half(0x80000 - 1, 'h');
+  std::string text = half + "\n" + half + "\nc\nd\n";
+  uni::fileio m(std::vector<uint8_t>(text.begin(), text.end()), false, true);
+  line_log log;
+  ASSERT_TRUE(m.scan_text_lines(log_lines, &log, false, false, false, 2, false));
+  EXPECT_EQ(log.counts, (std::vector<uint64_t>{2, 0}));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[1], half);
+}
+
 TEST(FileCopy, RangeToFileAndStream) {
   std::string content;
   for (int i = 0; i < 5000; ++i) content.push_back(static_cast<char>(i * 7));
@@ -337,6 +352,20 @@ TEST(FileStat, QueriesFollowThePath) {
   EXPECT_TRUE(vk::is_directory_utf8(dir.path()));
   EXPECT_FALSE(vk::is_directory_utf8(f));
   EXPECT_FALSE(vk::is_directory_wide(L"/dev/null"));
+  // A socket's type bits (0xC000) include 0x4000, but it is no directory.
+  std::string sock = dir.file("sock");
+  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  EXPECT_FALSE(vk::is_directory_utf8(sock));
+  vk::dir_entry_info entry;
+  ASSERT_TRUE(vk::stat_file_info(entry, std::wstring(sock.begin(), sock.end()), ""));
+  EXPECT_EQ(entry.is_dir, 0);
+  EXPECT_EQ(entry.attribute_bits, 2u);
+  ::close(s);
   EXPECT_EQ(vk::file_size_utf8(f), 77u);
   EXPECT_EQ(vk::file_size_wide(std::wstring(f.begin(), f.end())), 77u);
   EXPECT_EQ(vk::file_size_utf8(dir.file("none")), 0u);
@@ -446,6 +475,14 @@ TEST_F(WorkingDir, MakeAbsolutePath) {
   EXPECT_EQ(vk::make_absolute_path("'x y'", '/'), cwd + "/x y");
   EXPECT_EQ(vk::make_absolute_path("   ", '/'), "");
   EXPECT_EQ(vk::make_absolute_path("\\server\\share", '/'), "\\server\\share");
+  // A folder named by its final separator keeps it.
+  EXPECT_EQ(vk::make_absolute_path("sub/dir/", '/'), cwd + "/sub/dir/");
+  // Names that begin with a dot are relative too.
+  EXPECT_EQ(vk::make_absolute_path(".hidden", '/'), cwd + "/.hidden");
+  EXPECT_EQ(vk::make_absolute_path(".", '/'), cwd);
+  EXPECT_EQ(vk::make_absolute_path("..", '/'), cwd.substr(0, cwd.rfind('/')));
+  // A drive path needs no working directory and gets no separator in front.
+  EXPECT_EQ(vk::make_absolute_path("C:\\data\\..\\logs\\\\x.txt", '/'), "C:\\logs\\x.txt");
   EXPECT_EQ(vk::make_absolute_path_wide(L"w", L'/'), std::wstring(cwd.begin(), cwd.end()) + L"/w");
 }
 
