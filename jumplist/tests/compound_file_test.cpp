@@ -164,6 +164,29 @@ TEST(CompoundFileRead, EqualNamesKeepDirectoryOrder) {
   EXPECT_TRUE(p.reader.m_slack_areas.empty());
 }
 
+TEST(CompoundFileRead, StreamNamedLikeTheRootIsUsedSpace) {
+  // A second entry under the root's lower-cased name is a stream like any
+  // other: its sectors are used space, and look-ups find the real root.
+  cfb_writer w;
+  w.stream(u"1", cfb_pattern(100, 1)).stream(u"ROOT ENTRY", cfb_pattern(5000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.reader.m_entries.count("root entry"), 2u);
+  EXPECT_EQ(find_cfb_entry(p.reader, "root entry")->m_entry_num, 0u);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("1", out, offset));
+  EXPECT_EQ(out, w.info(u"1").data);
+  // Only the unused mini sectors of the root's one sector are slack.
+  uint64_t used_end = w.mini_offset(w.info(u"1").chain.back()) + 64;
+  EXPECT_EQ(
+      p.reader.m_slack_areas,
+      (std::vector<cfb_area>{{used_end, w.sector_offset(w.root_sectors[0]) + 512 - used_end}}));
+  std::vector<uint8_t> alloc, gaps;
+  ASSERT_TRUE(stream_sector_ranges(p.reader, alloc, gaps, p.image.data(), p.image.size()));
+  EXPECT_EQ(alloc.size(), (1u + 10u) * 512);  // the root's sector and the stream's ten
+}
+
 TEST(CompoundFileRead, EmptyAndUnallocatedEntriesHaveNoSectors) {
   cfb_writer w;
   w.stream(u"empty", {}).stream(u"gone", cfb_pattern(5000, 9));
@@ -222,19 +245,29 @@ TEST(CompoundFileChains, LoopingFatChainStopsAtTheRepeat) {
   cfb_writer w;
   w.orphan_sector(8);
   auto img = w.build();
-  size_t n5 = w.orphan_sectors[5], n6 = w.orphan_sectors[6];
-  put_le32(img, w.fat_entry_offset(static_cast<uint32_t>(n5)), static_cast<uint32_t>(n6));
-  put_le32(img, w.fat_entry_offset(static_cast<uint32_t>(n6)), static_cast<uint32_t>(n5));
+  // Sectors 5 and 6 are reached by nothing; make them a loop 5 -> 6 -> 5.
+  ASSERT_NE(std::find(w.orphan_sectors.begin(), w.orphan_sectors.end(), 5u),
+            w.orphan_sectors.end());
+  ASSERT_NE(std::find(w.orphan_sectors.begin(), w.orphan_sectors.end(), 6u),
+            w.orphan_sectors.end());
+  put_le32(img, w.fat_entry_offset(5), 6);
+  put_le32(img, w.fat_entry_offset(6), 5);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint64_t> chain;
-  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n5));
-  EXPECT_EQ(chain, (std::vector<uint64_t>{n5, n6}));
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, 5));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6}));
   // The scratch marks are clear again: the same walk gives the same result.
-  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n6));
-  EXPECT_EQ(chain, (std::vector<uint64_t>{n6, n5}));
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, 6));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{6, 5}));
   // A start without a link (a special id) gives nothing.
   EXPECT_FALSE(follow_fat_chain(p.reader, chain, cfb_endofchain));
+  // A zero step can never cover the bound: the walk stops at the repeat.
+  ASSERT_TRUE(follow_fat_chain_bounded(chain, p.reader.m_fat_links, 5, 1000, 0));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6}));
+  // A step of one sector per link repeats the loop until the bound is passed.
+  ASSERT_TRUE(follow_fat_chain_bounded(chain, p.reader.m_fat_links, 5, 3, 1));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6, 5, 6}));
 }
 
 TEST(CompoundFileChains, SelfLinkedMiniChainIsBounded) {
@@ -476,6 +509,23 @@ TEST(CompoundFileMisc, EntryQueriesAndDump) {
   EXPECT_EQ(mini_flag, 1);
   EXPECT_EQ(out, w.info(u"a").data);  // cut to the declared 300 bytes
   EXPECT_EQ(mini.size(), 5u);
+
+  // By position in the directory: entry 0 is the root, whatever the names.
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, w.info(u"DestList").entry_num));
+  EXPECT_EQ(size, 5000u);
+  EXPECT_EQ(sectors, std::vector<uint64_t>(w.info(u"DestList").chain.begin(),
+                                           w.info(u"DestList").chain.end()));
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, w.info(u"a").entry_num));
+  EXPECT_EQ(size, 300u);
+  EXPECT_EQ(sectors, mini);
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, 0));
+  EXPECT_EQ(sectors, std::vector<uint64_t>(w.root_sectors.begin(), w.root_sectors.end()));
+  // Positions past the directory (one sector of four entries) have none.
+  size = 7;
+  EXPECT_FALSE(entry_sectors_by_index(p.reader, sectors, size, 4));
+  EXPECT_FALSE(entry_sectors_by_index(p.reader, sectors, size, 0xFFFFFFFFu));
+  EXPECT_TRUE(sectors.empty());
+  EXPECT_EQ(size, 7u);
 
   std::ostringstream dump;
   dump_directory(p.reader, dump);
