@@ -13,11 +13,6 @@
 namespace vkportdir {
 namespace {
 
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr int64_t k_epoch_gap =
-    static_cast<int64_t>(vk::k_unix_epoch_ticks / vk::k_ticks_per_second);
-using vk::k_ticks_per_second;
-
 void zero_outputs(uint64_t& size, uint32_t& mode, uint64_t& change, uint64_t& modify,
                   uint64_t& access) {
   size = 0;
@@ -37,16 +32,6 @@ bool stat_utf8(const std::string& path, struct stat& st) {
   return stat_wide(wide, st);
 }
 
-// FILETIME ticks of a unix time; 0 for an instant before 1601 or beyond the
-// 64-bit tick range.
-uint64_t unix_time_to_filetime(int64_t seconds, int64_t nanoseconds) {
-  if (nanoseconds < 0 || nanoseconds >= 1000000000LL) nanoseconds = 0;
-  if (seconds < -k_epoch_gap) return 0;
-  uint64_t since_1601 = static_cast<uint64_t>(seconds + k_epoch_gap);
-  if (since_1601 > (UINT64_MAX - 9999999ULL) / k_ticks_per_second) return 0;
-  return since_1601 * k_ticks_per_second + static_cast<uint64_t>(nanoseconds) / 100;
-}
-
 void take_seconds(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_t& change,
                   uint64_t& modify, uint64_t& access) {
   size = static_cast<uint64_t>(st.st_size);
@@ -56,13 +41,11 @@ void take_seconds(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_
   access = static_cast<uint64_t>(static_cast<int64_t>(st.st_atim.tv_sec));
 }
 
-void take_filetimes(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_t& change,
-                    uint64_t& modify, uint64_t& access) {
-  size = static_cast<uint64_t>(st.st_size);
-  mode = static_cast<uint32_t>(st.st_mode);
-  change = unix_time_to_filetime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
-  modify = unix_time_to_filetime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-  access = unix_time_to_filetime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+// Whole unix seconds as FILETIME ticks, through the time kinds so that every
+// file time of a report is converted by the same rules.
+// The seconds are signed: a time before 1970 keeps its place.
+uint64_t unix_seconds_to_ticks(uint64_t seconds) {
+  return vk::time_from_i64(static_cast<int64_t>(seconds), vk::type_time::unix_time).m_filetime;
 }
 
 }  // namespace
@@ -87,19 +70,19 @@ bool path_stat_times(const std::string& path, uint64_t& size, uint32_t& mode, ui
 
 bool get_file_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                     uint64_t& modify, uint64_t& access) {
-  zero_outputs(size, mode, change, modify, access);
-  struct stat st;
-  if (!stat_utf8(path, st)) return false;
-  take_filetimes(st, size, mode, change, modify, access);
+  if (!path_stat_times(path, size, mode, change, modify, access)) return false;
+  change = unix_seconds_to_ticks(change);
+  modify = unix_seconds_to_ticks(modify);
+  access = unix_seconds_to_ticks(access);
   return true;
 }
 
 bool get_file_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                       uint64_t& modify, uint64_t& access) {
-  zero_outputs(size, mode, change, modify, access);
-  struct stat st;
-  if (!stat_wide(path, st)) return false;
-  take_filetimes(st, size, mode, change, modify, access);
+  if (!path_stat_times_w(path, size, mode, change, modify, access)) return false;
+  change = unix_seconds_to_ticks(change);
+  modify = unix_seconds_to_ticks(modify);
+  access = unix_seconds_to_ticks(access);
   return true;
 }
 

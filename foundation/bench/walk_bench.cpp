@@ -12,23 +12,24 @@
 
 namespace {
 
-// A tree of `files` files: folders of 100 files, ten folders per parent, so
-// that larger trees are both wider and deeper.
+// A tree of `files` files in folders of 100, ten folders per group: every
+// file sits two folders below the root, so paths keep one length and only
+// the number of files changes from tree to tree.
 const vesk_test::temp_tree& tree_of(int files) {
   static std::map<int, std::unique_ptr<vesk_test::temp_tree>> trees;
   auto& slot = trees[files];
   if (!slot) {
     slot = std::make_unique<vesk_test::temp_tree>();
     for (int i = 0; i < files; ++i) {
-      int folder = i / 100;
-      std::string rel;
-      for (int f = folder; f > 0; f /= 10) {
-        std::string level(1, 'd');
-        level += std::to_string(f % 10);
-        level += '/';
-        rel.insert(0, level);
-      }
-      slot->file(rel + "file" + std::to_string(i) + ".lnk");
+      const int folder = i / 100;
+      std::string rel(1, 'g');
+      rel += std::to_string(100000 + folder / 10);
+      rel += "/f";
+      rel += std::to_string(100000 + folder % 10);
+      rel += "/file";
+      rel += std::to_string(1000000 + i);
+      rel += ".lnk";
+      slot->file(rel);
     }
   }
   return *slot;
@@ -52,6 +53,6 @@ void BM_WalkTree(benchmark::State& state) {
       static_cast<double>(files) * 1e-9,
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_WalkTree)->Arg(1000)->Arg(5000)->Arg(20000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkTree)->Arg(1000)->Arg(5000)->Arg(20000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -132,10 +132,7 @@ TEST(DirListing, MatchCompletesTheDirectoryText) {
   ASSERT_EQ(out.size(), 2u);
   EXPECT_NE(by_name(out, t.path("a.txt")), nullptr);
   EXPECT_NE(by_name(out, t.path("x/")), nullptr);
-  for (const auto& e : out) {
-    EXPECT_NE(e.path.find("/a.txt"), std::string::npos || e.is_dir);
-    EXPECT_EQ(e.path.find("/."), std::string::npos);
-  }
+  for (const auto& e : out) EXPECT_EQ(e.path.find("/."), std::string::npos);
   // A relative name without any separator is listed in the '/' form.
   vesk_test::scoped_cwd cwd(t.root());
   vkportdir::match_dir_entries("x", "*", out);
