@@ -181,9 +181,10 @@ bool find_pattern_offset(const uint8_t* buf, size_t len, const uint8_t* pat, siz
 bool find_all_bytes(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
                     std::vector<uint32_t>& offsets, bool skip_table, bool stop_at_first) {
   offsets.clear();
-  // Offsets are 32-bit: search no further than they can express.
-  len = std::min<size_t>(len, 0xFFFFFFFFu);
   if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
+  // Offsets are 32-bit: no match is looked for at a position they cannot
+  // express, rather than recording a wrapped, wrong offset.
+  if (len - pat_len > 0xFFFFFFFFu) len = 0xFFFFFFFFu + pat_len;
   try {
     scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
       offsets.push_back(static_cast<uint32_t>(p));
