@@ -348,6 +348,21 @@ void add_run_char(std::string& run, uint8_t c, bool skip_punct) {
   run.push_back(static_cast<char>(c));
 }
 
+// Records a run of at least min_len characters with its start; an empty run
+// is never recorded, whatever the minimum. The two lists stay the same length
+// even when memory runs out.
+void keep_run(std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
+              const std::string& run, size_t min_len, uint64_t start) {
+  if (run.empty() || run.size() < min_len) return;
+  offsets.push_back(start);
+  try {
+    texts.push_back(run);
+  } catch (const std::exception&) {
+    offsets.pop_back();
+    throw;
+  }
+}
+
 }  // namespace
 
 bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
@@ -356,7 +371,6 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  const size_t min_run = min_len ? min_len : 1;  // empty runs are never reported
   try {
     std::string run;
     size_t p = 0;
@@ -367,17 +381,11 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
         p += 2;
         continue;
       }
-      if (run.size() >= min_run) {
-        texts.push_back(run);
-        offsets.push_back(p - 2 * run.size());
-      }
+      keep_run(texts, offsets, run, min_len, p - 2 * run.size());
       run.clear();
       ++p;  // one byte only, so a run at an odd offset is still found
     }
-    if (run.size() >= min_run) {
-      texts.push_back(run);
-      offsets.push_back(p - 2 * run.size());
-    }
+    keep_run(texts, offsets, run, min_len, p - 2 * run.size());
   } catch (const std::exception&) {
   }
   return true;
@@ -389,7 +397,6 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  const size_t min_run = min_len ? min_len : 1;
   try {
     std::string run;
     bool substantive = false;  // holds something other than blank, CR and LF
@@ -401,17 +408,11 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
         if (run.size() != before && c != ' ' && c != '\r' && c != '\n') substantive = true;
         continue;
       }
-      if (run.size() >= min_run && substantive) {
-        texts.push_back(run);
-        offsets.push_back(p - run.size());
-      }
+      if (substantive) keep_run(texts, offsets, run, min_len, p - run.size());
       run.clear();
       substantive = false;
     }
-    if (run.size() >= min_run) {
-      texts.push_back(run);
-      offsets.push_back(len - run.size());
-    }
+    keep_run(texts, offsets, run, min_len, len - run.size());
   } catch (const std::exception&) {
   }
   return true;
