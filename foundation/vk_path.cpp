@@ -151,7 +151,7 @@ bool take_arg_flag(const char* name, int& argc, char** argv, bool keep) {
   return false;
 }
 
-bool has_arg(const char* name, int& argc, char** argv) {
+bool has_arg(const char* name, int argc, char** argv) {
   return take_arg_flag(name, argc, argv, true);
 }
 

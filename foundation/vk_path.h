@@ -48,7 +48,7 @@ bool take_option_value(const char* name, std::string& value, std::vector<std::st
 bool take_option_flag(const char* name, std::vector<std::string>& args, bool keep);
 bool has_option(const char* name, const std::vector<std::string>& args, uint8_t start);
 bool take_arg_flag(const char* name, int& argc, char** argv, bool keep);
-bool has_arg(const char* name, int& argc, char** argv);
+bool has_arg(const char* name, int argc, char** argv);
 bool remove_arg(uint32_t index, int& argc, char** argv);
 bool remove_arg_w(uint32_t index, int& argc, wchar_t** argv);
 // Removes element index (order kept); false when it is out of range.

@@ -166,4 +166,29 @@ TEST(HostName, FromQueryOrUnknown) {
 
 TEST(HostName, RealMachine) {
   EXPECT_FALSE(get_host_name().empty());
+  EXPECT_FALSE(get_exe_path().empty());
+}
+
+namespace {
+class exe_host : public host_system {
+ public:
+  std::string target;
+  ssize_t query_readlink(const char* path, char* buf, size_t size) override {
+    if (target.empty() || std::string(path) != "/proc/self/exe") return -1;
+    size_t n = std::min(size, target.size());
+    target.copy(buf, n);
+    return static_cast<ssize_t>(n);
+  }
+};
+}  // namespace
+
+TEST(ExePath, WideAndLimited) {
+  exe_host host;
+  scoped_host_system use(&host);
+  host.target = "/opt/caf\xC3\xA9/vesk";
+  EXPECT_EQ(get_exe_path(), L"/opt/caf\u00e9/vesk");
+  host.target = std::string(2000, 'p');
+  EXPECT_EQ(get_exe_path().size(), 1023u);
+  host.target.clear();
+  EXPECT_EQ(get_exe_path(), L"");
 }
