@@ -207,6 +207,24 @@ TEST(FileFilters, TimeWindowReadsTheFileWhenTheRecordIsEmpty) {
       file_passes_filters(s, failed, vkportdir::path_to_wide(t.path("f.bin")), {}, &again, false));
 }
 
+TEST(FileFilters, TimeWindowReachesNamesThatAreNotUtf8) {
+  vesk_test::temp_tree t;
+  ASSERT_TRUE(t.ok());
+  t.file("odd\xE9.lnk");
+  cmd_params s;
+  s.m_start_set = 1;
+  s.m_start_unix = 1000;
+  s.m_start_time = unix_to_ticks(1000);
+  s.m_stop_set = 1;
+  s.m_stop_unix = UINT32_MAX;
+  s.m_stop_time = UINT64_MAX;
+  uint8_t failed;
+  file_stat_info info = times(0, 0);
+  EXPECT_TRUE(file_passes_filters(s, failed, vkportdir::path_to_wide(t.path("odd\xE9.lnk")),
+                                  parse("*.lnk"), &info, false));
+  EXPECT_EQ(info.time_kind, file_times_unix);
+}
+
 filter_entry signature(std::vector<uint8_t> bytes, uint64_t offset) {
   filter_entry e;
   init_filter_entry(e);
