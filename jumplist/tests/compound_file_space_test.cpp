@@ -104,43 +104,11 @@ bool same_as_definition(const std::vector<uint8_t>& img, const std::string& what
   return true;
 }
 
-std::vector<std::vector<uint8_t>> written_images() {
-  std::vector<std::vector<uint8_t>> out;
-  {
-    cfb_writer w;
-    w.stream(u"1", cfb_pattern(700, 1)).mini_gap(2).stream(u"2", cfb_pattern(64, 2));
-    w.stream(u"DestList", cfb_pattern(4500, 3))
-        .free_sector(2)
-        .orphan_sector()
-        .stream(u"3", cfb_pattern(6000, 4))
-        .stream(u"ROOT ENTRY", cfb_pattern(5000, 5));
-    out.push_back(w.build());
-  }
-  {
-    cfb_layout layout;
-    layout.min_fat_sectors = 112;
-    layout.unused_sector0 = true;
-    cfb_writer w(layout);
-    w.stream(u"DestList", cfb_pattern(4200, 5)).free_sector().stream(u"1", cfb_pattern(90, 6));
-    w.mini_gap(3).stream(u"2", cfb_pattern(200, 7));
-    out.push_back(w.build());
-  }
-  {
-    cfb_layout layout;
-    layout.sector_shift = 12;
-    layout.mini_shift = 7;
-    cfb_writer w(layout);
-    w.stream(u"DestList", cfb_pattern(9000, 7)).free_sector(3).stream(u"1", cfb_pattern(200, 8));
-    out.push_back(w.build());
-  }
-  return out;
-}
-
 }  // namespace
 
 TEST(CompoundFileFreeSpace, WrittenImagesMatchTheDefinition) {
   size_t n = 0;
-  for (const auto& img : written_images()) {
+  for (const auto& img : vesk_test::varied_cfb_images()) {
     ASSERT_TRUE(same_as_definition(img, "written #" + std::to_string(n++)));
     // Cut at every sector boundary and in the middle of one.
     for (size_t cut = 512; cut < img.size(); cut += 700)
@@ -151,7 +119,7 @@ TEST(CompoundFileFreeSpace, WrittenImagesMatchTheDefinition) {
 
 TEST(CompoundFileFreeSpace, DamagedImagesMatchTheDefinition) {
   std::mt19937 rng(23);
-  const auto bases = written_images();
+  const auto bases = vesk_test::varied_cfb_images();
   size_t parsed = 0, variants = 0;
   for (int i = 0; i < 1500; ++i, ++variants) {
     auto img = bases[i % bases.size()];
