@@ -257,6 +257,11 @@ TEST(DirWildcards, ExpandsEverySubdirectoryInListingOrder) {
   std::vector<std::string> out;
   EXPECT_TRUE(vkportdir::expand_dir_wildcards((t.root() + "/*/logs").c_str(), out));
   EXPECT_EQ(out, expected);
+  // What the caller had in the list stays as it was.
+  std::vector<std::string> kept{t.root() + "/*/mine"};
+  vkportdir::expand_dir_wildcards((t.root() + "/*/logs").c_str(), kept);
+  ASSERT_EQ(kept.size(), expected.size() + 1);
+  EXPECT_EQ(kept[0], t.root() + "/*/mine");
 
   std::vector<find_entry> found;
   vkportdir::match_dir_entries(t.root() + "/*/logs", "*.log", found);
@@ -323,6 +328,15 @@ TEST(FileNameSource, LongPathPrefixIsCutUnlessGlobal) {
   std::wstring short_global = L"\\\\?\\global\\x";
   s.accept_path(short_global, false);
   EXPECT_EQ(short_global, L"global\\x");
+  // The length bound on "global": 46 characters are cut, 47 are kept.
+  const std::wstring g46 = L"\\\\?\\global" + std::wstring(36, L'z');
+  ASSERT_EQ(g46.size(), 46u);
+  std::wstring at46 = g46;
+  s.accept_path(at46, false);
+  EXPECT_EQ(at46, g46.substr(4));
+  std::wstring at47 = g46 + L"z";
+  s.accept_path(at47, false);
+  EXPECT_EQ(at47, g46 + L"z");
 }
 
 class WalkTest : public ::testing::Test {
