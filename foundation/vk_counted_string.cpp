@@ -81,8 +81,10 @@ bool _UNICODE_STRING_EX::append_units(const Ch* text) {
     uint16_t* p = new (std::nothrow) uint16_t[units];
     if (p == nullptr) return false;
     std::memset(p, 0, units * 2);
-    // An owned buffer always holds at least Length bytes (Length <= MaximumLength).
-    if (Buffer != nullptr && Length != 0) std::memcpy(p, Buffer, Length);
+    // The old buffer holds MaximumLength bytes; Length is a public field and
+    // may claim more.
+    const size_t keep = Length < MaximumLength ? Length : MaximumLength;
+    if (Buffer != nullptr && keep != 0) std::memcpy(p, Buffer, keep);
     delete[] Buffer;
     Buffer = p;
     MaximumLength = static_cast<uint16_t>(new_size);
@@ -189,15 +191,7 @@ std::string latin1_to_utf8(const char* text) {
   std::string out;
   if (text == nullptr) return out;
   try {
-    for (const char* p = text; *p != '\0'; ++p) {
-      const uint8_t b = static_cast<uint8_t>(*p);
-      if (b < 0x80) {
-        out.push_back(*p);
-      } else {
-        out.push_back(static_cast<char>(0xC0 + (b >> 6)));
-        out.push_back(static_cast<char>(0x80 + (b & 0x3F)));
-      }
-    }
+    latin1_string_to_utf8(text, out);
   } catch (const std::exception&) {
     out.clear();
   }
@@ -235,12 +229,7 @@ bool widen_arg_array(int count, const char* const* args, std::vector<std::wstrin
 }
 
 void widen_string_list(const std::vector<std::string>& in, std::vector<std::wstring>& out) {
-  out.clear();
-  try {
-    out.reserve(in.size());
-    for (const std::string& s : in) out.push_back(from_utf8(s));
-  } catch (const std::exception&) {
-  }
+  utf8_list_to_wide(in, out);
 }
 
 std::vector<std::wstring> widen_string_list(const std::vector<std::string>& in) {
@@ -249,45 +238,18 @@ std::vector<std::wstring> widen_string_list(const std::vector<std::string>& in) 
   return out;
 }
 
+// The shared list converters build the whole list or, when memory runs out,
+// report false; the filling forms then leave an empty list.
 void widen_string_list_fill(std::vector<std::wstring>& out, const std::vector<std::string>& in) {
-  try {
-    out.resize(in.size());
-  } catch (const std::exception&) {
-    out.clear();
-    return;
-  }
-  for (size_t i = 0; i < in.size(); ++i) {
-    try {
-      out[i] = from_utf8(in[i]);
-    } catch (const std::exception&) {
-      out[i].clear();
-    }
-  }
+  if (!utf8_list_to_wide(in, out)) out.clear();
 }
 
 void wide_list_to_utf8(std::vector<std::string>& out, const std::vector<std::wstring>& in) {
-  try {
-    out.resize(in.size());
-  } catch (const std::exception&) {
-    out.clear();
-    return;
-  }
-  for (size_t i = 0; i < in.size(); ++i) {
-    try {
-      out[i] = to_utf8(in[i]);
-    } catch (const std::exception&) {
-      out[i].clear();
-    }
-  }
+  if (!wide_to_utf8_list(in, out)) out.clear();
 }
 
 void narrow_string_list(const std::vector<std::wstring>& in, std::vector<std::string>& out) {
-  out.clear();
-  try {
-    out.reserve(in.size());
-    for (const std::wstring& w : in) out.push_back(to_utf8(w));
-  } catch (const std::exception&) {
-  }
+  wide_to_utf8_list(in, out);
 }
 
 bool printable_text(std::string& out, const uint8_t* data, size_t length, bool keep_crlf,

@@ -34,6 +34,19 @@ std::array<T, 256> make_reflected_table(T poly) {
   return t;
 }
 
+// Sizes a caller's table to 256 entries and fills it; a table that cannot
+// be allocated is left empty.
+template <class T, class Entry>
+void fill_table(std::vector<T>& table, Entry entry) {
+  try {
+    table.resize(256);
+  } catch (const std::exception&) {
+    table.clear();
+    return;
+  }
+  for (unsigned i = 0; i < 256; ++i) table[i] = entry(static_cast<T>(i));
+}
+
 template <class T, class Table>
 T update_reflected(T reg, const uint8_t* p, size_t len, const Table& table) {
   for (size_t i = 0; i < len; ++i) reg = table[(reg ^ p[i]) & 0xFF] ^ (reg >> 8);
@@ -62,17 +75,12 @@ const uint8_t* bytes_of(const std::string& s) {
 template <class T>
 void table_text(std::ostream& os, const std::vector<T>& table, int digits) {
   if (table.size() != 256) return;
-  // The caller's stream keeps its own format once the table is written.
-  const std::ios_base::fmtflags flags = os.flags();
-  const char fill = os.fill();
   os << std::hex << std::right << std::setfill('0');
   for (size_t i = 0; i < table.size(); ++i) {
     os << "0x" << std::setw(digits) << static_cast<uint64_t>(table[i]) << " ";
     if ((i + 1) % 5 == 0) os << "\n";
   }
   os << "\n";
-  os.flags(flags);
-  os.fill(fill);
 }
 
 }  // namespace
@@ -81,35 +89,17 @@ void table_text(std::ostream& os, const std::vector<T>& table, int digits) {
 
 void crc32_build_table(std::vector<uint32_t>& table, uint32_t poly) {
   if (table.size() == 256) return;
-  try {
-    table.resize(256);
-  } catch (const std::exception&) {
-    table.clear();
-    return;
-  }
-  for (uint32_t i = 0; i < 256; ++i) table[i] = reflected_entry<uint32_t>(i, poly);
+  fill_table(table, [poly](uint32_t i) { return reflected_entry<uint32_t>(i, poly); });
 }
 
 void crc64_build_table_reflected(std::vector<uint64_t>& table, uint64_t poly) {
   if (table.size() == 256) return;
-  try {
-    table.resize(256);
-  } catch (const std::exception&) {
-    table.clear();
-    return;
-  }
-  for (uint64_t i = 0; i < 256; ++i) table[i] = reflected_entry<uint64_t>(i, poly);
+  fill_table(table, [poly](uint64_t i) { return reflected_entry<uint64_t>(i, poly); });
 }
 
 void crc64_build_table_msb(std::vector<uint64_t>& table, uint64_t poly) {
   if (table.size() == 256 && table[1] == poly) return;
-  try {
-    table.resize(256);
-  } catch (const std::exception&) {
-    table.clear();
-    return;
-  }
-  for (uint64_t i = 0; i < 256; ++i) table[i] = msb_entry(i, poly);
+  fill_table(table, [poly](uint64_t i) { return msb_entry(i, poly); });
 }
 
 void crc64_init_register(uint64_t& reg, bool zero) {

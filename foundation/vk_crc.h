@@ -63,7 +63,8 @@ void crc64_build_table_reflected(std::vector<uint64_t>& table, uint64_t poly);
 void crc64_build_table_msb(std::vector<uint64_t>& table, uint64_t poly);
 
 // A 256-entry table as "0x<digits> " entries, five to a line; any other size
-// prints nothing.
+// prints nothing. The stream is left set to hexadecimal, right-aligned, with
+// fill '0'.
 void crc64_table_text(std::ostream& os, const std::vector<uint64_t>& table);
 void crc32_table_text(std::ostream& os, const std::vector<uint32_t>& table);
 

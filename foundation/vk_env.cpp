@@ -21,11 +21,6 @@ constexpr size_t kExpandLimit = 513;
 // a cycle) would substitute forever; stop after this many substitutions.
 constexpr int kMaxSubstitutions = 256;
 
-std::string lower_copy(std::string s) {
-  str_to_lower(s);
-  return s;
-}
-
 }  // namespace
 
 std::string expand_env_vars(std::string text, bool vss_rule) {
@@ -37,7 +32,7 @@ std::string expand_env_vars(std::string text, bool vss_rule) {
       if (open == std::string::npos) break;
       const size_t close = text.find('%', open + 1);
       if (close == std::string::npos) break;
-      const std::string name = text.substr(open + 1, close - open - 1);
+      std::string name = text.substr(open + 1, close - open - 1);
       const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
       if (value != nullptr) {
         if (++substitutions > kMaxSubstitutions) break;
@@ -45,7 +40,7 @@ std::string expand_env_vars(std::string text, bool vss_rule) {
         pos = open;  // the inserted value is scanned too
         continue;
       }
-      if (vss_rule && lower_copy(name) == "vss") {
+      if (vss_rule && str_to_lower(name) == "vss") {
         if (++substitutions > kMaxSubstitutions) break;
         text.replace(open, close - open + 1, vss_device_path(false, true));
       }

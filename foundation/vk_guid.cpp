@@ -181,9 +181,10 @@ bool find_pattern_offset(const uint8_t* buf, size_t len, const uint8_t* pat, siz
 bool find_all_bytes(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
                     std::vector<uint32_t>& offsets, bool skip_table, bool stop_at_first) {
   offsets.clear();
-  // Offsets are 32-bit: search no further than they can express.
-  len = std::min<size_t>(len, 0xFFFFFFFFu);
   if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
+  // Offsets are 32-bit: no match is looked for at a position they cannot
+  // express, rather than recording a wrapped, wrong offset.
+  if (len - pat_len > 0xFFFFFFFFu) len = 0xFFFFFFFFu + pat_len;
   try {
     scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
       offsets.push_back(static_cast<uint32_t>(p));
@@ -347,6 +348,21 @@ void add_run_char(std::string& run, uint8_t c, bool skip_punct) {
   run.push_back(static_cast<char>(c));
 }
 
+// Records a run of at least min_len characters with its start; an empty run
+// is never recorded, whatever the minimum. The two lists stay the same length
+// even when memory runs out.
+void keep_run(std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
+              const std::string& run, size_t min_len, uint64_t start) {
+  if (run.empty() || run.size() < min_len) return;
+  offsets.push_back(start);
+  try {
+    texts.push_back(run);
+  } catch (const std::exception&) {
+    offsets.pop_back();
+    throw;
+  }
+}
+
 }  // namespace
 
 bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
@@ -355,7 +371,6 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  const size_t min_run = min_len ? min_len : 1;  // empty runs are never reported
   try {
     std::string run;
     size_t p = 0;
@@ -366,17 +381,11 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
         p += 2;
         continue;
       }
-      if (run.size() >= min_run) {
-        texts.push_back(run);
-        offsets.push_back(p - 2 * run.size());
-      }
+      keep_run(texts, offsets, run, min_len, p - 2 * run.size());
       run.clear();
       ++p;  // one byte only, so a run at an odd offset is still found
     }
-    if (run.size() >= min_run) {
-      texts.push_back(run);
-      offsets.push_back(p - 2 * run.size());
-    }
+    keep_run(texts, offsets, run, min_len, p - 2 * run.size());
   } catch (const std::exception&) {
   }
   return true;
@@ -388,7 +397,6 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  const size_t min_run = min_len ? min_len : 1;
   try {
     std::string run;
     bool substantive = false;  // holds something other than blank, CR and LF
@@ -400,17 +408,11 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
         if (run.size() != before && c != ' ' && c != '\r' && c != '\n') substantive = true;
         continue;
       }
-      if (run.size() >= min_run && substantive) {
-        texts.push_back(run);
-        offsets.push_back(p - run.size());
-      }
+      if (substantive) keep_run(texts, offsets, run, min_len, p - run.size());
       run.clear();
       substantive = false;
     }
-    if (run.size() >= min_run) {
-      texts.push_back(run);
-      offsets.push_back(len - run.size());
-    }
+    keep_run(texts, offsets, run, min_len, len - run.size());
   } catch (const std::exception&) {
   }
   return true;

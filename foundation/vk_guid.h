@@ -83,7 +83,8 @@ bool find_pattern_offsets(const uint8_t* buf, size_t len, const uint8_t* pat, si
 // First occurrence, or false with out 0.
 bool find_pattern_offset(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
                          uint64_t& out, bool skip_table = false);
-// As find_pattern_offsets with 32-bit offsets and no base.
+// As find_pattern_offsets with 32-bit offsets and no base. Positions beyond
+// 0xFFFFFFFF are not searched.
 bool find_all_bytes(const uint8_t* buf, size_t len, const uint8_t* pat, size_t pat_len,
                     std::vector<uint32_t>& offsets, bool skip_table = false,
                     bool stop_at_first = false);

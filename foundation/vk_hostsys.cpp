@@ -73,15 +73,6 @@ bool host_system::query_realpath(const char* path, std::string& resolved) {
   return ok;
 }
 
-bool host_system::query_file_size(const char* path, uint64_t& size) {
-  size = 0;
-  if (path == nullptr) return false;
-  struct stat st {};
-  if (::stat(path, &st) != 0) return false;
-  size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
-  return true;
-}
-
 namespace {
 host_system* g_replacement = nullptr;
 }  // namespace

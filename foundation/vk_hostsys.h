@@ -40,8 +40,6 @@ class host_system {
   virtual bool query_device_numbers(const char* path, long& major_no, long& minor_no);
   // realpath(3) of path.
   virtual bool query_realpath(const char* path, std::string& resolved);
-  // stat(2) size of the file.
-  virtual bool query_file_size(const char* path, uint64_t& size);
 };
 
 // The object currently in use (the real system unless replaced).

@@ -1,6 +1,7 @@
 #include "foundation/vk_lock.h"
 
 #include <cstring>
+#include <system_error>
 
 namespace vk {
 
@@ -14,7 +15,11 @@ char* LockableObject::name() {
 
 LightweightLock::~LightweightLock() = default;
 void LightweightLock::lock() {
-  m_mutex.lock();
+  // Library calls never throw: a lock that cannot be taken goes unreported.
+  try {
+    m_mutex.lock();
+  } catch (const std::system_error&) {
+  }
 }
 void LightweightLock::unlock() {
   m_mutex.unlock();

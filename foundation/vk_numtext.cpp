@@ -56,6 +56,21 @@ const char* const k_month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 const char* const k_month_names_lower[12] = {"jan", "feb", "mar", "apr", "may", "jun",
                                              "jul", "aug", "sep", "oct", "nov", "dec"};
 
+// Position of the long form of a date field in the template, else of its
+// short form, with the matching flag added; false when neither is there.
+bool find_date_field(const std::string& tmpl, const char* long_form, uint8_t long_flag,
+                     const char* short_form, uint8_t short_flag, uint8_t& flags, size_t& pos) {
+  pos = tmpl.find(long_form);
+  if (pos != std::string::npos) {
+    flags |= long_flag;
+    return true;
+  }
+  pos = tmpl.find(short_form);
+  if (pos == std::string::npos) return false;
+  flags |= short_flag;
+  return true;
+}
+
 }  // namespace
 
 // ---- date/time layout ----
@@ -78,34 +93,23 @@ bool build_time_format_settings(time_format_settings& out, const std::string& da
     else if (dt.find(' ') != std::string::npos)
       out.m_descriptor.m_separator = ' ';
 
-    size_t month_pos = dt.find("mmm");
-    if (month_pos != std::string::npos) {
-      out.m_descriptor.m_date_flags |= d::month_name;
-    } else {
-      month_pos = dt.find("mm");
-      if (month_pos == std::string::npos) return false;
-      out.m_descriptor.m_date_flags |= d::month_digits;
-    }
+    uint8_t& flags = out.m_descriptor.m_date_flags;
+    size_t month_pos = 0, year_pos = 0;
+    if (!find_date_field(dt, "mmm", d::month_name, "mm", d::month_digits, flags, month_pos))
+      return false;
+    if (!find_date_field(dt, "yyyy", d::year_four, "yy", d::year_two, flags, year_pos))
+      return false;
 
-    size_t year_pos = dt.find("yyyy");
-    if (year_pos != std::string::npos) {
-      out.m_descriptor.m_date_flags |= d::year_four;
-    } else {
-      year_pos = dt.find("yy");
-      if (year_pos == std::string::npos) return false;
-      out.m_descriptor.m_date_flags |= d::year_two;
-    }
-
-    if (dt.find(',') != std::string::npos) out.m_descriptor.m_date_flags |= d::has_comma;
+    if (dt.find(',') != std::string::npos) flags |= d::has_comma;
 
     const size_t day_pos = dt.find("dd");
     if (day_pos == std::string::npos) return false;
     if (day_pos < month_pos && month_pos < year_pos)
-      out.m_descriptor.m_date_flags |= d::order_dmy;
+      flags |= d::order_dmy;
     else if (month_pos < day_pos && day_pos < year_pos)
-      out.m_descriptor.m_date_flags |= d::order_mdy;
+      flags |= d::order_mdy;
     else if (year_pos < month_pos && month_pos < day_pos)
-      out.m_descriptor.m_date_flags |= d::order_ymd;
+      flags |= d::order_ymd;
     else
       return false;
   }
@@ -205,9 +209,9 @@ bool guid_from_text(const std::string& text, guid& out) {
 // ---- writing numbers and byte lists ----
 
 const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
-  char buf[80];
+  char digits[24];
   if (!prefix) {
-    std::snprintf(buf, sizeof(buf), "%llu", static_cast<unsigned long long>(value));
+    std::snprintf(digits, sizeof(digits), "%llu", static_cast<unsigned long long>(value));
   } else {
     if (width == 0) {
       if (value <= 0xFFull)
@@ -219,12 +223,17 @@ const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix
       else
         width = 8;
     }
-    if (width > 64) width = 64;  // keeps the text bounded for absurd widths
-    std::snprintf(buf, sizeof(buf), "0x%0*llx", static_cast<int>(width),
-                  static_cast<unsigned long long>(value));
+    std::snprintf(digits, sizeof(digits), "%llx", static_cast<unsigned long long>(value));
   }
   try {
-    out = buf;
+    if (!prefix) {
+      out = digits;
+    } else {
+      const size_t n = std::strlen(digits);
+      out = "0x";
+      if (width > n) out.append(width - n, '0');
+      out.append(digits, n);
+    }
   } catch (const std::exception&) {
     out.clear();
   }

@@ -5,8 +5,10 @@
 #include <memory>
 #include <new>
 
+#include "foundation/uni_file_utils.h"
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -18,11 +20,6 @@ bool same_ignoring_case(const std::string& arg, const char* name) {
   std::string a = arg;
   std::string b = name;
   return iequals(a, b);
-}
-
-std::string lower_copy(std::string s) {
-  str_to_lower(s);
-  return s;
 }
 
 template <typename Str>
@@ -48,6 +45,28 @@ bool split_path_impl(const Str& path, Str& dir, Str& name) {
     dir.append(2, Ch('.'));
   }
   return true;
+}
+
+// The narrow form empties its outputs even for an empty path; the wide form
+// leaves them as they were then.
+template <typename Str>
+bool split_path_guarded(const Str& path, Str& dir, Str& name, bool clear_when_empty) {
+  if (path.empty()) {
+    if (clear_when_empty) {
+      dir.clear();
+      name.clear();
+    }
+    return false;
+  }
+  dir.clear();
+  name.clear();
+  try {
+    return split_path_impl(path, dir, name);
+  } catch (const std::exception&) {
+    dir.clear();
+    name.clear();
+    return false;
+  }
 }
 
 }  // namespace
@@ -80,29 +99,11 @@ void destroy_host_info(host_info& info) {
 }
 
 bool split_path(const std::string& path, std::string& dir, std::string& name) {
-  dir.clear();
-  name.clear();
-  if (path.empty()) return false;
-  try {
-    return split_path_impl(path, dir, name);
-  } catch (const std::exception&) {
-    dir.clear();
-    name.clear();
-    return false;
-  }
+  return split_path_guarded(path, dir, name, true);
 }
 
 bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& name) {
-  if (path.empty()) return false;
-  dir.clear();
-  name.clear();
-  try {
-    return split_path_impl(path, dir, name);
-  } catch (const std::exception&) {
-    dir.clear();
-    name.clear();
-    return false;
-  }
+  return split_path_guarded(path, dir, name, false);
 }
 
 bool take_option_value(const char* name, std::string& value, std::vector<std::string>& args) {
@@ -233,7 +234,8 @@ bool get_system_info(host_info& info, const std::string& exe_path) {
     info.m_version = u.version;
     info.m_release = u.release;
     info.m_node_name = u.nodename;
-    if (lower_copy(u.machine).find("64") != std::string::npos) info.m_is_64bit = 1;
+    std::string machine = u.machine;
+    if (str_to_lower(machine).find("64") != std::string::npos) info.m_is_64bit = 1;
 
     info.m_exe_path = exe_path;
     size_t slash = exe_path.rfind('/');
@@ -277,18 +279,22 @@ void write_system_info(const host_info& info, std::ostringstream& out, const std
     }
     field(release);
     out << (info.m_is_64bit ? "64" : "32");
-    if (with_path && !info.m_exe_path.empty()) out << separator << lower_copy(info.m_exe_path);
+    if (with_path && !info.m_exe_path.empty()) {
+      std::string path = info.m_exe_path;
+      out << separator << str_to_lower(path);
+    }
     if (info.m_exe_size != 0) out << separator << std::hex << info.m_exe_size << std::dec;
   } catch (const std::exception&) {
   }
 }
 
 bool host_info_set_exe_size(host_info& info) {
-  uint64_t size = 0;
-  if (!info.m_exe_path.empty() && !host_sys().query_file_size(info.m_exe_path.c_str(), size))
-    size = 0;
-  info.m_exe_size = size;
-  return size != 0;
+  try {
+    info.m_exe_size = file_size_wide(from_utf8(info.m_exe_path));
+  } catch (const std::exception&) {
+    info.m_exe_size = 0;
+  }
+  return info.m_exe_size != 0;
 }
 
 std::string vss_device_path(bool lower, bool with_root) {
@@ -296,7 +302,7 @@ std::string vss_device_path(bool lower, bool with_root) {
   try {
     if (with_root) s = "\\\\?\\GLOBALROOT";
     s += "\\Device\\HarddiskVolumeShadowCopy";
-    if (lower) s = lower_copy(s);
+    if (lower) str_to_lower(s);
   } catch (const std::exception&) {
     s.clear();
   }

@@ -21,7 +21,7 @@ struct host_info {
   std::string m_node_name;
   uint8_t m_release_cut = 0;  // write the release only up to one character after its last '.'
   std::string m_exe_path;
-  std::string m_exe_name;  // name part of the program path before its first '_'
+  std::string m_exe_name;  // text after the path's last '/' up to the next '_'
   uint64_t m_exe_size = 0;
   std::string m_extra;
   uint8_t m_on_network_fs = 0;
@@ -69,7 +69,8 @@ bool get_system_info(host_info& info, const std::string& exe_path);
 // separator inside a value is replaced by the replacement text.
 void write_system_info(const host_info& info, std::ostringstream& out, const std::string& separator,
                        const std::string& replacement, bool with_node, bool with_path);
-// Sets m_exe_size to the size of the file at m_exe_path; true when not 0.
+// Sets m_exe_size to the size of the file at the UTF-8 path m_exe_path (0
+// when it cannot be read); true when not 0.
 bool host_info_set_exe_size(host_info& info);
 
 // Paths longer than this many characters keep a "\\?\GLOBALROOT" prefix.

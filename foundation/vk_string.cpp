@@ -127,21 +127,52 @@ bool seek_back(S& stream, size_t n, bool rewrite) {
   }
 }
 
+// Appends the non-empty pieces between delimiters of p[0..count) to list,
+// each through trimmer first when trim is set; returns the count read.
 template <class S>
-void split_pieces(const typename S::value_type* p, size_t count, typename S::value_type delimiter,
-                  std::vector<S>& list, size_t& delimiter_count, bool trim, bool (*trimmer)(S&)) {
-  size_t start = 0;
-  for (size_t i = 0; i <= count; ++i) {
-    if (i < count && p[i] != delimiter) continue;
-    if (i < count) ++delimiter_count;
-    if (i > start) {
-      S piece(p + start, i - start);
-      if (!trim || trimmer(piece)) {
-        if (!piece.empty()) list.push_back(std::move(piece));
+size_t split_pieces(const typename S::value_type* p, size_t count, typename S::value_type delimiter,
+                    std::vector<S>& list, size_t& delimiter_count, bool trim, bool (*trimmer)(S&)) {
+  delimiter_count = 0;
+  if (p == nullptr || count == 0) return 0;
+  try {
+    size_t start = 0;
+    for (size_t i = 0; i <= count; ++i) {
+      if (i < count && p[i] != delimiter) continue;
+      if (i < count) ++delimiter_count;
+      if (i > start) {
+        S piece(p + start, i - start);
+        if (!trim || trimmer(piece)) {
+          if (!piece.empty()) list.push_back(std::move(piece));
+        }
       }
+      start = i + 1;
     }
-    start = i + 1;
+  } catch (...) {
   }
+  return count;
+}
+
+template <class S>
+bool iequals_impl(S& a, S& b) {
+  if (a.size() != b.size()) return false;
+  lower_in_place(a);
+  lower_in_place(b);
+  return a == b;
+}
+
+template <class S>
+bool iequals_n_impl(S& a, S& b, size_t n) {
+  lower_in_place(a);
+  lower_in_place(b);
+  if (n > a.size() || n > b.size()) return false;
+  return a.compare(0, n, b, 0, n) == 0;
+}
+
+template <class S>
+bool drop_last_impl(S& text, size_t n) {
+  if (text.empty() || n == 0) return false;
+  text.erase(n >= text.size() ? 0 : text.size() - n);
+  return true;
 }
 
 }  // namespace
@@ -183,31 +214,19 @@ void wstr_to_upper(std::wstring& text) {
 // ---------------------------------------------------------------------------
 
 bool iequals(std::string& a, std::string& b) {
-  if (a.size() != b.size()) return false;
-  str_to_lower(a);
-  str_to_lower(b);
-  return a == b;
+  return iequals_impl(a, b);
 }
 
 bool wiequals(std::wstring& a, std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  wstr_to_lower(a);
-  wstr_to_lower(b);
-  return a == b;
+  return iequals_impl(a, b);
 }
 
 bool iequals_n(std::string& a, std::string& b, size_t n) {
-  str_to_lower(a);
-  str_to_lower(b);
-  if (n > a.size() || n > b.size()) return false;
-  return a.compare(0, n, b, 0, n) == 0;
+  return iequals_n_impl(a, b, n);
 }
 
 bool wstr_iequals_n(std::wstring& a, std::wstring& b, size_t n) {
-  wstr_to_lower(a);
-  wstr_to_lower(b);
-  if (n > a.size() || n > b.size()) return false;
-  return a.compare(0, n, b, 0, n) == 0;
+  return iequals_n_impl(a, b, n);
 }
 
 bool iequals_n_buf(const void* a, const void* b, size_t n) {
@@ -260,15 +279,11 @@ bool wtrim_ws(std::wstring& text) {
 }
 
 bool drop_last_chars(std::string& text, size_t n) {
-  if (text.empty() || n == 0) return false;
-  text.erase(n >= text.size() ? 0 : text.size() - n);
-  return true;
+  return drop_last_impl(text, n);
 }
 
 bool wdrop_last_chars(std::wstring& text, size_t n) {
-  if (text.empty() || n == 0) return false;
-  text.erase(n >= text.size() ? 0 : text.size() - n);
-  return true;
+  return drop_last_impl(text, n);
 }
 
 bool is_hex_digit(char c) {
@@ -479,25 +494,14 @@ bool join_args_quoted(std::string& out, size_t& count, const std::vector<std::st
 
 size_t split_char_buffer(const void* bytes, size_t count, char delimiter,
                          std::vector<std::string>& list, size_t& delimiter_count, bool trim) {
-  delimiter_count = 0;
-  if (bytes == nullptr || count == 0) return 0;
-  try {
-    split_pieces<std::string>(static_cast<const char*>(bytes), count, delimiter, list,
-                              delimiter_count, trim, &trim_ws);
-  } catch (...) {
-  }
-  return count;
+  return split_pieces<std::string>(static_cast<const char*>(bytes), count, delimiter, list,
+                                   delimiter_count, trim, &trim_ws);
 }
 
 size_t split_wchar_buffer(const wchar_t* chars, size_t count, wchar_t delimiter,
                           std::vector<std::wstring>& list, size_t& delimiter_count, bool trim) {
-  delimiter_count = 0;
-  if (chars == nullptr || count == 0) return 0;
-  try {
-    split_pieces<std::wstring>(chars, count, delimiter, list, delimiter_count, trim, &wtrim_ws);
-  } catch (...) {
-  }
-  return count;
+  return split_pieces<std::wstring>(chars, count, delimiter, list, delimiter_count, trim,
+                                    &wtrim_ws);
 }
 
 bool split_text_lines(const std::vector<uint8_t>& bytes, std::vector<std::string>& lines) {

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
+
+#include "foundation/vk_bytes.h"
 
 namespace vk {
 
@@ -55,11 +58,52 @@ bool dos_from_systemtime(const _windows_systemtime& st, uint16_t (&out)[2]) {
   return true;
 }
 
-// Adds a tick delta to a valid value; a result outside 1..2^63-1 invalidates.
-void add_ticks(time& t, __int128 delta) {
+// a * b into out; false, out untouched, when the product leaves the range of
+// T. Hostile raw values reach these products, and a wrapped one would be a
+// plausible-looking wrong time.
+template <typename T>
+constexpr bool checked_mul(T a, T b, T& out) {
+  static_assert(std::is_integral_v<T>);
+  constexpr T max = std::numeric_limits<T>::max();
+  constexpr T min = std::numeric_limits<T>::min();
+  if (a != 0 && b != 0) {
+    bool overflow = false;
+    if constexpr (std::is_unsigned_v<T>) {
+      overflow = a > max / b;
+    } else if (a > 0) {
+      overflow = b > 0 ? a > max / b : b < min / a;
+    } else {
+      overflow = b > 0 ? a < min / b : a < max / b;
+    }
+    if (overflow) return false;
+  }
+  out = a * b;
+  return true;
+}
+
+// a + b into out; false, out untouched, when the sum leaves the range of T.
+template <typename T>
+constexpr bool checked_add(T a, T b, T& out) {
+  static_assert(std::is_integral_v<T>);
+  constexpr T max = std::numeric_limits<T>::max();
+  constexpr T min = std::numeric_limits<T>::min();
+  if constexpr (std::is_unsigned_v<T>) {
+    if (a > max - b) return false;
+  } else if ((b > 0 && a > max - b) || (b < 0 && a < min - b)) {
+    return false;
+  }
+  out = a + b;
+  return true;
+}
+
+// Adds count * unit ticks to a valid value; a result outside 1..2^63-1
+// invalidates it and leaves the ticks as they were.
+void add_ticks(time& t, int64_t count, int64_t unit) {
   if (!t.m_valid) return;
-  const __int128 result = static_cast<__int128>(t.m_filetime) + delta;
-  if (result <= 0 || result > std::numeric_limits<int64_t>::max()) {
+  int64_t delta = 0;
+  int64_t result = 0;
+  if (!checked_mul(count, unit, delta) ||
+      !checked_add(static_cast<int64_t>(t.m_filetime), delta, result) || result <= 0) {
     t.m_valid = false;
     return;
   }
@@ -73,12 +117,14 @@ constexpr int64_t floor_div(int64_t a, int64_t b) {
   return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
-// ticks = seconds * 10^7 + 1970 epoch + extra, false when it overflows.
-bool unix_to_ticks(int64_t seconds, int64_t extra_ticks, int64_t& ticks) {
+constexpr int64_t k_unix_epoch_seconds = 11644473600LL;
+
+// (seconds + epoch_seconds) * 10^7 + extra ticks, false when it overflows.
+bool seconds_to_ticks(int64_t seconds, int64_t epoch_seconds, int64_t extra, int64_t& ticks) {
   int64_t v = 0;
-  return !__builtin_mul_overflow(seconds, static_cast<int64_t>(k_ticks_per_second), &v) &&
-         !__builtin_add_overflow(v, static_cast<int64_t>(k_unix_epoch_ticks), &v) &&
-         !__builtin_add_overflow(v, extra_ticks, &v) && (ticks = v, true);
+  return checked_add(seconds, epoch_seconds, v) &&
+         checked_mul(v, static_cast<int64_t>(k_ticks_per_second), v) &&
+         checked_add(v, extra, ticks);
 }
 
 // Every constructor starts from an empty, invalid value.
@@ -163,6 +209,8 @@ time time_from_dos(uint16_t dos_date, uint16_t dos_time, bool utc) {
 }
 
 bool time_from_tm(time& t, const struct tm& tm_in, int32_t milliseconds, bool utc) {
+  // A failure leaves the value invalid, also when it held a time before.
+  t.m_valid = false;
   t.m_tm = tm_in;
   if (utc) {
     const uint64_t ticks = tm_to_filetime(t.m_tm, milliseconds);
@@ -172,14 +220,13 @@ bool time_from_tm(time& t, const struct tm& tm_in, int32_t milliseconds, bool ut
     t.m_valid = true;
     return true;
   }
-  int64_t seconds = 0;
-  if (!tm_to_unix_local(t.m_tm, seconds) || seconds <= 0) return false;
-  seconds += local_utc_offset();
+  if (!tm_to_unix_local(t.m_tm, t.m_unix_seconds) || t.m_unix_seconds <= 0) return false;
+  t.m_unix_seconds += local_utc_offset();
   int64_t ticks = 0;
-  if (!unix_to_ticks(seconds, static_cast<int64_t>(milliseconds) * 10000, ticks)) {
+  if (!seconds_to_ticks(t.m_unix_seconds, k_unix_epoch_seconds,
+                        static_cast<int64_t>(milliseconds) * 10000, ticks)) {
     return false;
   }
-  t.m_unix_seconds = seconds;
   store_filetime(static_cast<uint64_t>(ticks), t.m_filetime_pair);
   return time_set_filetime(t, static_cast<uint64_t>(ticks));
 }
@@ -250,19 +297,19 @@ uint64_t time_microseconds(const time& t, bool round_up) {
 }
 
 void time_add_minutes(time& t, int32_t minutes) {
-  add_ticks(t, static_cast<__int128>(minutes) * 600000000);
+  add_ticks(t, minutes, 600000000);
 }
 void time_add_milliseconds(time& t, int32_t milliseconds) {
-  add_ticks(t, static_cast<__int128>(milliseconds) * 10000);
+  add_ticks(t, milliseconds, 10000);
 }
 void time_add_microseconds(time& t, int32_t microseconds) {
-  add_ticks(t, static_cast<__int128>(microseconds) * 10);
+  add_ticks(t, microseconds, 10);
 }
 void time_add_days(time& t, int32_t days) {
-  add_ticks(t, static_cast<__int128>(days) * 864000000000LL);
+  add_ticks(t, days, 864000000000LL);
 }
 void time_subtract_days(time& t, int32_t days) {
-  add_ticks(t, -static_cast<__int128>(days) * 864000000000LL);
+  add_ticks(t, -static_cast<int64_t>(days), 864000000000LL);
 }
 
 // ---- calendar arithmetic ----
@@ -357,17 +404,19 @@ uint64_t tm_to_filetime(struct tm& tm_io, int64_t milliseconds) {
   if (is_leap(y) && month >= 2) ++c;
   const int64_t days =
       (y - 1601) * 365 + (y - 1) / 4 + (y - 1) / 400 - (y - 1) / 100 - 388 + c + tm_io.tm_mday;
-  const __int128 ticks =
-      ((((static_cast<__int128>(days) * 24 + tm_io.tm_hour) * 60 + tm_io.tm_min) * 60 +
-        tm_io.tm_sec) *
-           10000000 +
-       static_cast<__int128>(milliseconds) * 10000);
-  if (ticks < std::numeric_limits<int64_t>::min() || ticks > std::numeric_limits<int64_t>::max()) {
+  // The year is an int, so the seconds stay far inside 64 bits; the ticks
+  // and the milliseconds need the checks.
+  const int64_t seconds = ((days * 24 + tm_io.tm_hour) * 60 + tm_io.tm_min) * 60 + tm_io.tm_sec;
+  int64_t ticks = 0;
+  int64_t sub_ticks = 0;
+  if (!checked_mul(seconds, static_cast<int64_t>(k_ticks_per_second), ticks) ||
+      !checked_mul(milliseconds, int64_t{10000}, sub_ticks) ||
+      !checked_add(ticks, sub_ticks, ticks)) {
     return 0;
   }
   // An instant before 1601 keeps its two's-complement form: the top bit marks
   // it as unusable for every consumer.
-  return static_cast<uint64_t>(static_cast<int64_t>(ticks));
+  return static_cast<uint64_t>(ticks);
 }
 
 bool filetime_to_unix_seconds(uint64_t ticks, int64_t& out) {
@@ -386,8 +435,7 @@ bool filetime_to_dos(uint64_t ticks, uint16_t (&out)[2]) {
 bool unix_to_tm(int64_t seconds, struct tm& out, float offset_hours) {
   const float shift = offset_hours * 3600.0f;
   if (!(shift > -2147483648.0f && shift < 2147483648.0f)) return false;
-  if (__builtin_add_overflow(seconds, static_cast<int64_t>(static_cast<int32_t>(shift)),
-                             &seconds)) {
+  if (!checked_add(seconds, static_cast<int64_t>(static_cast<int32_t>(shift)), seconds)) {
     return false;
   }
   // Tested after the shift, so that a zone west of UTC cannot make it negative.
@@ -498,14 +546,6 @@ constexpr int64_t k_seconds_to_1899_12_30 = 9435312000LL;      // OLE epoch
 constexpr uint64_t k_gregorian_to_1601 = 5748192000000000ULL;  // 1582-10-15 to 1601
 constexpr int64_t k_max_i64 = std::numeric_limits<int64_t>::max();
 
-// (seconds + epoch_seconds) * 10^7 + extra, false when it overflows.
-bool seconds_to_ticks(int64_t seconds, int64_t epoch_seconds, int64_t extra, int64_t& ticks) {
-  int64_t v = 0;
-  return !__builtin_add_overflow(seconds, epoch_seconds, &v) &&
-         !__builtin_mul_overflow(v, static_cast<int64_t>(k_ticks_per_second), &v) &&
-         !__builtin_add_overflow(v, extra, &v) && (ticks = v, true);
-}
-
 // The unix kinds: the seconds are kept, and a count of 0 or below leaves the
 // value invalid (its ticks field still shows where it would have pointed).
 void set_from_unix(time& t, int64_t seconds, int64_t sub_ticks) {
@@ -517,7 +557,7 @@ void set_from_unix(time& t, int64_t seconds, int64_t sub_ticks) {
                    static_cast<uint64_t>(sub_ticks);
     return;
   }
-  if (!unix_to_ticks(seconds, sub_ticks, ticks)) {
+  if (!seconds_to_ticks(seconds, k_unix_epoch_seconds, sub_ticks, ticks)) {
     t.m_unix_seconds = 0;
     return;
   }
@@ -559,7 +599,7 @@ time& time_from_u64(time& t, uint64_t v, type_time kind) {
       ticks = v;
       break;
     case type_time::chrome:
-      if (__builtin_mul_overflow(v, 10u, &ticks)) return t;
+      if (!checked_mul(v, uint64_t{10}, ticks)) return t;
       break;
     case type_time::firefox3:
       if (v > static_cast<uint64_t>(k_max_i64) ||
@@ -568,7 +608,7 @@ time& time_from_u64(time& t, uint64_t v, type_time kind) {
       }
       break;
     case type_time::unix_time:
-      if (v > static_cast<uint64_t>(k_max_i64)) return t;
+      // A count beyond the signed range reads as negative: invalid.
       set_from_unix(t, static_cast<int64_t>(v), 0);
       return t;
     case type_time::unix_millisec_time:
@@ -610,7 +650,7 @@ time& time_from_i64(time& t, int64_t v, type_time kind) {
       set_ticks(t, v);
       return t;
     case type_time::chrome:
-      if (__builtin_mul_overflow(v, int64_t{10}, &ticks)) return t;
+      if (!checked_mul(v, int64_t{10}, ticks)) return t;
       break;
     case type_time::firefox3:
       if (!firefox3_to_filetime(v, uticks)) return t;
@@ -644,7 +684,7 @@ time& time_from_i64(time& t, int64_t v, type_time kind) {
       break;
     case type_time::ole: {
       int64_t seconds = 0;
-      if (__builtin_mul_overflow(v, int64_t{86400}, &seconds) ||
+      if (!checked_mul(v, int64_t{86400}, seconds) ||
           !seconds_to_ticks(seconds, k_seconds_to_1899_12_30, 0, ticks)) {
         return t;
       }
@@ -672,15 +712,13 @@ time& time_from_double(time& t, double v, type_time kind) {
       if (!fractional_seconds_to_ticks(v, k_seconds_to_2001, ticks)) return t;
       break;
     case type_time::unix_time:
-      if (!fractional_seconds_to_ticks(
-              v, static_cast<int64_t>(k_unix_epoch_ticks / k_ticks_per_second), ticks)) {
+      if (!fractional_seconds_to_ticks(v, k_unix_epoch_seconds, ticks)) {
         return t;
       }
       break;
     case type_time::unix_millisec_time:
       // Milliseconds, as the integer forms read them.
-      if (!fractional_seconds_to_ticks(
-              v / 1000.0, static_cast<int64_t>(k_unix_epoch_ticks / k_ticks_per_second), ticks)) {
+      if (!fractional_seconds_to_ticks(v / 1000.0, k_unix_epoch_seconds, ticks)) {
         return t;
       }
       break;
@@ -703,7 +741,8 @@ time time_from_double(double value, type_time kind) {
 
 bool firefox3_to_filetime(int64_t microseconds, uint64_t& ticks) {
   int64_t v = 0;
-  if (!unix_to_ticks(microseconds / 1000000, (microseconds % 1000000) * 10, v)) {
+  if (!seconds_to_ticks(microseconds / 1000000, k_unix_epoch_seconds, (microseconds % 1000000) * 10,
+                        v)) {
     ticks = 0;
     return false;
   }
@@ -734,9 +773,7 @@ bool guid_v1_to_filetime(uint64_t& ticks, uint16_t& clock_sequence, std::vector<
   node.clear();
   if (guid == nullptr) return false;
   if ((guid[7] >> 4) != 1) return false;
-  uint64_t stamp = 0;
-  for (int i = 7; i >= 0; --i) stamp = (stamp << 8) | guid[i];
-  stamp &= 0x0FFFFFFFFFFFFFFFULL;
+  const uint64_t stamp = load_le64(guid) & 0x0FFFFFFFFFFFFFFFULL;
   if (stamp < k_gregorian_to_1601) return false;
   try {
     node.assign(guid + 10, guid + 16);
@@ -781,8 +818,7 @@ bool ticks_to_unix_seconds(int64_t ticks, int64_t& out) {
 
 bool chrome_to_unix_seconds(uint64_t microseconds, int64_t& out) {
   uint64_t ticks = 0;
-  if (__builtin_mul_overflow(microseconds, 10u, &ticks) ||
-      ticks > static_cast<uint64_t>(k_max_i64)) {
+  if (!checked_mul(microseconds, uint64_t{10}, ticks) || ticks > static_cast<uint64_t>(k_max_i64)) {
     return false;
   }
   return ticks_to_unix_seconds(static_cast<int64_t>(ticks), out);

@@ -255,10 +255,6 @@ void append_year(text_buffer& b, const time& t, bool four_digits) {
   }
 }
 
-void widen_ascii(std::wostream& os, std::string_view s) {
-  for (char c : s) os.put(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-}
-
 std::string yy_ms_text(const time& t) {
   if (!t.m_valid) return "0000-00-00 00:00:00";
   std::string date;
@@ -478,7 +474,7 @@ void write_filetime_yy_ms(std::ostream& os, uint64_t ticks) {
 
 void write_filetime_yy_ms(std::wostream& os, uint64_t ticks) {
   try {
-    widen_ascii(os, yy_ms_text(time(ticks, type_time::filetime)));
+    os << from_utf8(yy_ms_text(time(ticks, type_time::filetime)));
   } catch (...) {
   }
 }

@@ -114,15 +114,23 @@ bool walk_utf16(size_t n, Unit&& unit, Emit&& emit) {
   return true;
 }
 
+// Unit readers: little-endian bytes at any alignment, or a unit vector.
+auto le_units(const uint8_t* p) {
+  return [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); };
+}
+auto vector_units(const std::vector<uint16_t>& v) {
+  return [&v](size_t i) -> uint32_t { return v[i]; };
+}
+
 // Decoding of UTF-16 text inside parsed structures: the units are taken
 // under the limit up to the first zero unit; when every high surrogate has
 // its low partner the text is decoded normally, otherwise unit by unit (each
 // unit its own code point). Returns the number of units taken.
 template <class Emit>
 size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
+  const auto unit = le_units(p);
   size_t n = 0;
-  while (n < limit && load_le16(p + 2 * n) != 0) ++n;
-  auto unit = [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); };
+  while (n < limit && unit(n) != 0) ++n;
   bool paired = true;
   for (size_t i = 0; i < n; ++i) {
     if (!is_high_surrogate(unit(i))) continue;
@@ -138,6 +146,53 @@ size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
     for (size_t i = 0; i < n; ++i) emit(unit(i));
   }
   return n;
+}
+
+// Strict UTF-8 decoding into a wide text or a code-point vector.
+template <class Out>
+bool decode_utf8(const std::string& in, Out& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    return walk_utf8(
+        in, [&out](uint32_t cp) { out.push_back(static_cast<typename Out::value_type>(cp)); });
+  });
+}
+
+// UTF-8 encoding of code points or wide characters (read unsigned, so a
+// negative wchar_t is above the range and stops it).
+template <class Seq>
+bool encode_utf8(const Seq& in, std::string& out) {
+  out.clear();
+  if (in.empty()) return false;
+  return guarded([&] {
+    out.reserve(in.size());
+    for (const auto v : in) {
+      if (!append_utf8(out, static_cast<uint32_t>(v))) return false;
+    }
+    return true;
+  });
+}
+
+// Strict UTF-16 decoding of n units read by unit(i), into UTF-8 or into
+// code points.
+template <class Unit>
+bool utf16_units_to_utf8(size_t n, Unit&& unit, std::string& out) {
+  out.clear();
+  return guarded([&] {
+    out.reserve(n + 256);
+    return walk_utf16(n, unit, [&out](uint32_t cp) { append_utf8(out, cp); });
+  });
+}
+
+template <class Unit>
+bool utf16_units_to_code_points(size_t n, Unit&& unit, std::vector<uint32_t>& out) {
+  out.clear();
+  return guarded([&] {
+    out.reserve(n);
+    return walk_utf16(n, unit, [&out](uint32_t cp) { out.push_back(cp); });
+  });
 }
 
 size_t unit_limit(int32_t byte_length) {
@@ -254,12 +309,7 @@ bool guid_to_string(std::string& out, const guid* g) {
 // ---------------------------------------------------------------------------
 
 bool utf8_decode_to_wide(const std::string& in, std::wstring& out) {
-  out.clear();
-  if (in.empty()) return false;
-  return guarded([&] {
-    out.reserve(in.size());
-    return walk_utf8(in, [&out](uint32_t cp) { out.push_back(static_cast<wchar_t>(cp)); });
-  });
+  return decode_utf8(in, out);
 }
 
 bool utf8_to_wide(const std::string& in, std::wstring& out) {
@@ -277,29 +327,13 @@ std::wstring from_utf8(const std::string& in) {
 }
 
 bool code_points_to_utf8(const std::vector<uint32_t>& in, std::string& out) {
-  out.clear();
-  if (in.empty()) return false;
-  return guarded([&] {
-    out.reserve(in.size());
-    for (uint32_t v : in) {
-      if (!append_utf8(out, v)) return false;
-    }
-    return true;
-  });
+  return encode_utf8(in, out);
 }
 
 bool wide_encode_to_utf8(const std::wstring& in, std::string& out) {
-  out.clear();
-  if (in.empty()) return false;
   // Encoded straight from the characters: the same result as going through a
   // code-point vector, without the copy.
-  return guarded([&] {
-    out.reserve(in.size());
-    for (wchar_t c : in) {
-      if (!append_utf8(out, static_cast<uint32_t>(c))) return false;
-    }
-    return true;
-  });
+  return encode_utf8(in, out);
 }
 
 bool wide_to_utf8(const std::wstring& in, std::string& out) {
@@ -323,15 +357,8 @@ bool utf16le_bytes_to_utf8(const void* units, int64_t length_bytes, std::string&
     return true;
   }
   if (units == nullptr) return false;
-  out.clear();
-  const auto* p = static_cast<const uint8_t*>(units);
-  const size_t n = static_cast<size_t>(length_bytes) / 2;
-  return guarded([&] {
-    out.reserve(n + 256);
-    return walk_utf16(
-        n, [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); },
-        [&out](uint32_t cp) { append_utf8(out, cp); });
-  });
+  return utf16_units_to_utf8(static_cast<size_t>(length_bytes) / 2,
+                             le_units(static_cast<const uint8_t*>(units)), out);
 }
 
 bool utf16_vector_to_utf8(const std::vector<uint16_t>& in, std::string& out) {
@@ -339,22 +366,11 @@ bool utf16_vector_to_utf8(const std::vector<uint16_t>& in, std::string& out) {
     out.clear();
     return false;
   }
-  out.clear();
-  return guarded([&] {
-    out.reserve(in.size() + 256);
-    return walk_utf16(
-        in.size(), [&in](size_t i) -> uint32_t { return in[i]; },
-        [&out](uint32_t cp) { append_utf8(out, cp); });
-  });
+  return utf16_units_to_utf8(in.size(), vector_units(in), out);
 }
 
 bool utf8_to_code_points(const std::string& in, std::vector<uint32_t>& out) {
-  out.clear();
-  if (in.empty()) return false;
-  return guarded([&] {
-    out.reserve(in.size());
-    return walk_utf8(in, [&out](uint32_t cp) { out.push_back(cp); });
-  });
+  return decode_utf8(in, out);
 }
 
 bool code_points_to_utf16(const std::vector<uint32_t>& in, std::vector<uint16_t>& out) {
@@ -433,25 +449,13 @@ std::string utf16_vector_to_utf8_string(const std::vector<uint16_t>& in) {
 }
 
 bool utf16_to_code_points(const std::vector<uint16_t>& in, std::vector<uint32_t>& out) {
-  out.clear();
-  return guarded([&] {
-    out.reserve(in.size());
-    return walk_utf16(
-        in.size(), [&in](size_t i) -> uint32_t { return in[i]; },
-        [&out](uint32_t cp) { out.push_back(cp); });
-  });
+  return utf16_units_to_code_points(in.size(), vector_units(in), out);
 }
 
 bool utf16le_bytes_to_code_points(const std::vector<uint8_t>& in, std::vector<uint32_t>& out) {
   out.clear();
   if (in.empty() || in.size() % 2 != 0) return false;
-  const uint8_t* p = in.data();
-  return guarded([&] {
-    out.reserve(in.size() / 2);
-    return walk_utf16(
-        in.size() / 2, [p](size_t i) -> uint32_t { return load_le16(p + 2 * i); },
-        [&out](uint32_t cp) { out.push_back(cp); });
-  });
+  return utf16_units_to_code_points(in.size() / 2, le_units(in.data()), out);
 }
 
 bool bytes_to_utf16_units(const void* buf, size_t length, std::vector<uint16_t>& out) {

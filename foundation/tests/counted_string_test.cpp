@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "byte_builder.h"
@@ -106,6 +107,24 @@ TEST(CountedUtf16, OwnedBufferGrowsWithinSixteenBits) {
   EXPECT_EQ(big.Buffer[100], 0);
 }
 
+TEST(CountedUtf16, GrowingCopiesNoMoreThanTheOldBufferHolds) {
+  // Length is a public field; a claim beyond the owned buffer must not make
+  // the move to a larger buffer read past the old one.
+  _UNICODE_STRING_EX s(2u);
+  s.Buffer[0] = 'k';
+  s.Length = 40;
+  EXPECT_TRUE(s.append("x"));
+  EXPECT_EQ(s.Length, 42);
+  EXPECT_EQ(s.MaximumLength, 44);
+  EXPECT_EQ(s.Buffer[0], 'k');
+  EXPECT_EQ(s.Buffer[2], 0);
+  EXPECT_EQ(units_of(s.Buffer + 20, 2), (std::vector<uint16_t>{'x', 0}));
+
+  // One owner per buffer: a copy would release it twice.
+  static_assert(!std::is_copy_constructible_v<_UNICODE_STRING_EX>);
+  static_assert(!std::is_copy_assignable_v<_UNICODE_STRING_EX>);
+}
+
 TEST(Utf16Helpers, LengthsAndCrlf) {
   std::vector<uint16_t> u(513, 'a');
   EXPECT_EQ(utf16_len_capped(u.data()), 0u);
@@ -188,6 +207,18 @@ TEST(SmallConversions, Utf8Lists) {
   back.assign(5, "z");
   wide_list_to_utf8(back, w);
   EXPECT_EQ(back, n);
+
+  // Empty inputs give empty outputs; a text that is not UTF-8 becomes "".
+  widen_string_list_fill(filled, {});
+  EXPECT_TRUE(filled.empty());
+  wide_list_to_utf8(back, {});
+  EXPECT_TRUE(back.empty());
+  narrow_string_list({}, back);
+  EXPECT_TRUE(back.empty());
+  widen_string_list({}, w);
+  EXPECT_TRUE(w.empty());
+  widen_string_list_fill(filled, {"ok", "\xFF"});
+  EXPECT_EQ(filled, (std::vector<std::wstring>{L"ok", L""}));
 }
 
 TEST(SmallConversions, WidenToBufferNeedsRoomForTerminator) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iomanip>
 #include <random>
 #include <sstream>
 #include <string_view>
@@ -62,7 +63,9 @@ TEST(Crc, EmptyAndNullInputs) {
   EXPECT_EQ(appid_crc64(check_bytes(), 0), 0u);
   EXPECT_EQ(appid_crc64(std::vector<uint8_t>{}), 0u);
   EXPECT_EQ(crc64_ecma(nullptr, 3), 0u);
+  EXPECT_EQ(crc64_ecma(check_bytes(), 0), 0u);
   EXPECT_EQ(crc32_table_hash(nullptr, 3), 0u);
+  EXPECT_EQ(crc32_table_hash(check_bytes(), 0), 0u);
   uint32_t out = 7;
   EXPECT_FALSE(crc32_table_hash(std::vector<uint8_t>{}, out));
   EXPECT_EQ(out, 0u);
@@ -77,6 +80,9 @@ TEST(Crc, EmptyAndNullInputs) {
   EXPECT_EQ(reg, 55u);
   EXPECT_EQ(crc64_ecma182_msb(reg, nullptr, 4, t), 0u);
   EXPECT_EQ(reg, 0u);  // the pointer form clears its register first
+  reg = 55;
+  EXPECT_EQ(crc64_ecma182_msb(reg, check_bytes(), 0, t), 0u);
+  EXPECT_EQ(reg, 0u);
   std::vector<uint32_t> t32;
   uint32_t r32 = 9;
   EXPECT_FALSE(crc32_with_table(r32, std::vector<uint8_t>{}, t32));
@@ -131,8 +137,8 @@ TEST(Crc, RegistersAndTableText) {
   EXPECT_EQ(s.substr(0, 33), "0x00000000 0x77073096 0xee0e612c ");
   EXPECT_EQ(std::count(s.begin(), s.end(), '\n'), 256 / 5 + 1);
   EXPECT_EQ(s.size(), 256 * 11 + 256 / 5 + 1);
-  os << 10;  // the caller's format is restored afterwards
-  EXPECT_EQ(os.str().substr(s.size()), "10");
+  os << std::setw(4) << 10;  // the stream stays hexadecimal with fill '0'
+  EXPECT_EQ(os.str().substr(s.size()), "000a");
 
   std::vector<uint64_t> t64;
   crc64_build_table_reflected(t64, 0xC96C5795D7870F42ull);

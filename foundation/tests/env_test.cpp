@@ -60,11 +60,11 @@ TEST(ExpandEnvVars, ShadowCopyReference) {
 }
 
 TEST(ExpandEnvVars, DefinedUndefinedAndMalformed) {
-  env_guard env({{"VK_UNDEF", nullptr},
+  env_guard env({{"UNDEF", nullptr},
                  {"HOME", "/home/examiner"},
                  {"VK_INNER", "in"},
                  {"VK_OUTER", "<%VK_INNER%>"}});
-  EXPECT_EQ(expand_env_vars("%VK_UNDEF%%HOME%", true), "%VK_UNDEF%/home/examiner");
+  EXPECT_EQ(expand_env_vars("%UNDEF%%HOME%", true), "%UNDEF%/home/examiner");
   EXPECT_EQ(expand_env_vars("%HOME%/x/%HOME%", false), "/home/examiner/x//home/examiner");
   EXPECT_EQ(expand_env_vars("a%%b", true), "a%%b");
   EXPECT_EQ(expand_env_vars("50% off", true), "50% off");
@@ -87,11 +87,10 @@ TEST(ExpandEnvVars, LongTextsUnchanged) {
 }
 
 TEST(ExpandEnvVars, SelfReferenceTerminates) {
-  env_guard env(
-      {{"VK_X", "%VK_X%"}, {"VK_A", "%VK_B%"}, {"VK_B", "%VK_A%"}, {"VK_GROW", "a%VK_GROW%"}});
-  EXPECT_EQ(expand_env_vars("%VK_X%", true), "%VK_X%");
-  const std::string cyc = expand_env_vars("p\\%VK_A%\\q", true);
-  EXPECT_TRUE(cyc == "p\\%VK_A%\\q" || cyc == "p\\%VK_B%\\q") << cyc;
+  env_guard env({{"X", "%X%"}, {"A", "%B%"}, {"B", "%A%"}, {"VK_GROW", "a%VK_GROW%"}});
+  EXPECT_EQ(expand_env_vars("%X%", true), "%X%");
+  const std::string cyc = expand_env_vars("p\\%A%\\q", true);
+  EXPECT_TRUE(cyc == "p\\%A%\\q" || cyc == "p\\%B%\\q") << cyc;
   // A growing self reference stops too, with the reference still in place.
   const std::string grown = expand_env_vars("%VK_GROW%", false);
   EXPECT_GT(grown.size(), 9u);

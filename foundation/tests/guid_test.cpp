@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <map>
 #include <random>
@@ -166,6 +167,26 @@ TEST(PatternSearch, BoundsAndSingleHits) {
   EXPECT_EQ(at, 0u);
 }
 
+// 32-bit offsets cannot express a position past 0xFFFFFFFF: such matches are
+// left out instead of being recorded with a wrapped offset.
+TEST(PatternSearch, ThirtyTwoBitOffsetsStopAtTheirRange) {
+  const size_t len = 0x100000020ull;
+  void* mem = mmap(nullptr, len, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mem == MAP_FAILED) GTEST_SKIP() << "no room for a buffer above 4 GiB";
+  auto* buf = static_cast<uint8_t*>(mem);
+  const uint8_t pat[] = {0xAB, 0xCD};
+  for (size_t at : {size_t{16}, size_t{0xFFFFFFFFu}, size_t{0x100000010ull}})
+    std::memcpy(buf + at, pat, 2);
+  std::vector<uint32_t> offs;
+  EXPECT_TRUE(find_all_bytes(buf, len, pat, 2, offs, false, false));
+  EXPECT_EQ(offs, (std::vector<uint32_t>{16, 0xFFFFFFFFu}));
+  std::vector<uint64_t> wide;
+  EXPECT_TRUE(find_pattern_offsets(buf, len, pat, 2, wide));
+  EXPECT_EQ(wide, (std::vector<uint64_t>{16, 0xFFFFFFFFull, 0x100000010ull}));
+  munmap(mem, len);
+}
+
 TEST(PatternSearch, LastPatternInsideTheWindow) {
   const auto buf = bytes_of("ab--ab--ab");
   const auto pat = bytes_of("ab");
@@ -306,6 +327,22 @@ TEST(TextRuns, Utf16RunsResynchroniseAfterAnOddByte) {
   EXPECT_TRUE(texts.empty() && offs.empty());
   EXPECT_TRUE(extract_utf16_strings(ab.data(), 1, 0, texts, offs));
   EXPECT_TRUE(texts.empty());  // a minimum of 0 never yields empty runs
+}
+
+TEST(TextRuns, MinimumZeroRecordsNoEmptyRuns) {
+  std::vector<std::string> texts;
+  std::vector<uint64_t> offs;
+  // Every non-text unit or byte ends a run; with no minimum only real runs count.
+  auto wide = byte_builder().bytes({0xFF, 0xFE, 1, 2}).utf16(u"a").bytes({3, 4, 5}).take();
+  EXPECT_TRUE(extract_utf16_strings(wide.data(), wide.size(), 0, texts, offs));
+  EXPECT_EQ(texts, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(offs, (std::vector<uint64_t>{4}));
+  const auto narrow = bytes_of(
+      "\x01\x02"
+      "ab\x03");
+  EXPECT_TRUE(extract_ascii_strings(narrow.data(), narrow.size(), 0, texts, offs));
+  EXPECT_EQ(texts, (std::vector<std::string>{"ab"}));
+  EXPECT_EQ(offs, (std::vector<uint64_t>{2}));
 }
 
 TEST(TextRuns, AsciiRunsNeedSubstanceInTheMiddle) {

@@ -82,6 +82,13 @@ TEST(ParseNumbers, StreamBaseAndGuidText) {
   EXPECT_EQ(g, guid());
   EXPECT_FALSE(guid_from_text("{00112233-4455-6677-8899-aabbccddeeff}", g));
   EXPECT_EQ(g, guid());
+  // Long enough but unreadable: a failure, not a zero GUID reported as read.
+  g.m_bytes[3] = 1;
+  EXPECT_FALSE(guid_from_text("zzzzzzzz-zzzz-zzzz-zzzz-zzzzzzzzzzzz", g));
+  EXPECT_EQ(g, guid());
+  EXPECT_FALSE(guid_from_text("00112233-4455-6677-8899", g));                // last group missing
+  EXPECT_FALSE(guid_from_text("00112233-44556-6677-8899-aabbccddeeff", g));  // 16-bit overflow
+  EXPECT_EQ(g, guid());
 }
 
 TEST(NumberText, HexWidthsFollowTheValueSize) {
@@ -92,6 +99,8 @@ TEST(NumberText, HexWidthsFollowTheValueSize) {
   EXPECT_EQ(hex_number_text(0x1000000, true, 0), "0x01000000");
   EXPECT_EQ(hex_number_text(0x123456789ull, true, 0), "0x123456789");
   EXPECT_EQ(hex_number_text(5, true, 4), "0x0005");
+  EXPECT_EQ(hex_number_text(0xAB, true, 70), "0x" + std::string(68, '0') + "ab");
+  EXPECT_EQ(hex_number_text(~0ull, true, 3), "0xffffffffffffffff");
   EXPECT_EQ(hex_number_text(300, false, 8), "300");
   std::string out = "old";
   EXPECT_EQ(hex_number_text(out, 0xAB, true, 2), "0xab");

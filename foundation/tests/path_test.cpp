@@ -7,6 +7,7 @@
 
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_path.h"
+#include "temp_tree.h"
 
 using namespace vk;
 
@@ -24,7 +25,6 @@ class fake_host : public host_system {
   long major_no = 8, minor_no = 1;
   std::string sys_target = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/block/sda/sda1";
   std::string asked_link;
-  uint64_t file_size = 0;
 
   bool query_uname(host_uname& out) override {
     if (!uname_ok) return false;
@@ -51,52 +51,42 @@ class fake_host : public host_system {
     resolved = sys_target;
     return true;
   }
-  bool query_file_size(const char* path, uint64_t& size) override {
-    size = exe == path ? file_size : 0;
-    return exe == path;
-  }
 };
 
 }  // namespace
 
-TEST(SplitPath, SplitsAtLastBackslashThenSlash) {
-  std::string dir = "junk", name = "junk";
-  EXPECT_TRUE(split_path("x\\a\\b.lnk", dir, name));
-  EXPECT_EQ(dir, "x\\a");
-  EXPECT_EQ(name, "b.lnk");
+TEST(SplitPath, BothFormsSplitAlike) {
+  struct split_case {
+    const char* path;
+    const char* dir;
+    const char* name;
+  };
+  const split_case cases[] = {
+      {"x\\a\\b.lnk", "x\\a", "b.lnk"},
+      // A backslash wins even when a slash stands after it.
+      {"c:\\dir/sub/file", "c:", "dir/sub/file"},
+      {"/var/log/", "/var/log", ""},
+      // A name ".." becomes "."; the directory gets "\\.." or, in the slash form, "//..".
+      {"/x/y/..", "/x/y//..", "."},
+      {"a\\b\\..", "a\\b\\..", "."},
+      // A separator only at position 0, or none at all: directory ".".
+      {"/etc", ".", "/etc"},
+      {"plain.lnk", ".", "plain.lnk"},
+      // The leading backslash stops the search: later slashes are not looked at.
+      {"\\a/b", ".", "\\a/b"},
+  };
+  for (const split_case& c : cases) {
+    std::string dir = "junk", name = "junk";
+    EXPECT_TRUE(split_path(c.path, dir, name)) << c.path;
+    EXPECT_EQ(dir, c.dir) << c.path;
+    EXPECT_EQ(name, c.name) << c.path;
 
-  // A backslash wins even when a slash stands after it.
-  EXPECT_TRUE(split_path("c:\\dir/sub/file", dir, name));
-  EXPECT_EQ(dir, "c:");
-  EXPECT_EQ(name, "dir/sub/file");
-
-  EXPECT_TRUE(split_path("/var/log/", dir, name));
-  EXPECT_EQ(dir, "/var/log");
-  EXPECT_EQ(name, "");
-}
-
-TEST(SplitPath, DotDotAndSeparatorAtStart) {
-  std::string dir, name;
-  EXPECT_TRUE(split_path("/x/y/..", dir, name));
-  EXPECT_EQ(dir, "/x/y//..");
-  EXPECT_EQ(name, ".");
-
-  EXPECT_TRUE(split_path("a\\b\\..", dir, name));
-  EXPECT_EQ(dir, "a\\b\\..");
-  EXPECT_EQ(name, ".");
-
-  EXPECT_TRUE(split_path("/etc", dir, name));
-  EXPECT_EQ(dir, ".");
-  EXPECT_EQ(name, "/etc");
-
-  // The leading backslash stops the search: later slashes are not looked at.
-  EXPECT_TRUE(split_path("\\a/b", dir, name));
-  EXPECT_EQ(dir, ".");
-  EXPECT_EQ(name, "\\a/b");
-
-  EXPECT_TRUE(split_path("plain.lnk", dir, name));
-  EXPECT_EQ(dir, ".");
-  EXPECT_EQ(name, "plain.lnk");
+    const std::string p = c.path, d = c.dir, n = c.name;
+    std::wstring wdir = L"junk", wname = L"junk";
+    EXPECT_TRUE(split_path_w(std::wstring(p.begin(), p.end()), wdir, wname)) << c.path;
+    EXPECT_EQ(wdir, std::wstring(d.begin(), d.end())) << c.path;
+    EXPECT_EQ(wname, std::wstring(n.begin(), n.end())) << c.path;
+  }
 }
 
 TEST(SplitPath, EmptyPath) {
@@ -110,9 +100,6 @@ TEST(SplitPath, EmptyPath) {
   EXPECT_FALSE(split_path_w(L"", wdir, wname));
   EXPECT_EQ(wdir, L"d");
   EXPECT_EQ(wname, L"n");
-  EXPECT_TRUE(split_path_w(L"/x/y/..", wdir, wname));
-  EXPECT_EQ(wdir, L"/x/y//..");
-  EXPECT_EQ(wname, L".");
 }
 
 TEST(OptionLookup, TakeOptionValue) {
@@ -208,6 +195,9 @@ TEST(SystemInfo, WriteSeparatedLine) {
   info.m_release = "6.1.0";  // only one character after the last '.': kept whole
   write_system_info(info, out, "|", "_", false, false);
   EXPECT_EQ(out.str(), "Linux|#1 SMP; x|6.1.0|32");
+  // Without a separator there is nothing to replace: every value stays whole.
+  write_system_info(info, out, "", "_", false, false);
+  EXPECT_EQ(out.str(), "Linux#1 SMP; x6.1.032");
 }
 
 TEST(SystemInfo, VssDevicePath) {
@@ -281,7 +271,7 @@ TEST(SystemInfo, UsbDevice) {
   EXPECT_EQ(info.m_on_network_fs, 1);
 }
 
-TEST(SystemInfo, ExecutablePathAndSize) {
+TEST(SystemInfo, ExecutablePath) {
   fake_host host;
   scoped_host_system use(&host);
   EXPECT_EQ(self_exe_path(), "/opt/tools/vesk_x64");
@@ -289,16 +279,27 @@ TEST(SystemInfo, ExecutablePathAndSize) {
   EXPECT_EQ(self_exe_path().size(), 2047u);  // always terminated inside its buffer
   host.readlink_ok = false;
   EXPECT_EQ(self_exe_path(), "");
+}
 
-  host.exe = "/opt/vesk";
-  host.file_size = 0x1234;
+TEST(SystemInfo, ExecutableSizeFromTheUtf8Path) {
+  vesk_test::temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.file("caf\xC3\xA9_x64", std::string(0x1234, 'z'));
   host_info info;
-  info.m_exe_path = "/opt/vesk";
+  info.m_exe_path = tree.path("caf\xC3\xA9_x64");
   EXPECT_TRUE(host_info_set_exe_size(info));
   EXPECT_EQ(info.m_exe_size, 0x1234u);
-  info.m_exe_path = "/elsewhere";
+
+  info.m_exe_path = tree.path("missing");
   EXPECT_FALSE(host_info_set_exe_size(info));
   EXPECT_EQ(info.m_exe_size, 0u);
+  tree.file("empty", "");
+  info.m_exe_size = 7;
+  info.m_exe_path = tree.path("empty");
+  EXPECT_FALSE(host_info_set_exe_size(info));
+  EXPECT_EQ(info.m_exe_size, 0u);
+  info.m_exe_path.clear();
+  EXPECT_FALSE(host_info_set_exe_size(info));
 }
 
 TEST(SystemInfo, RealMachineAnswers) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -47,6 +48,23 @@ TEST(CaseMapping, AsciiOnly) {
   std::vector<std::string> list = {"A", "bC"};
   str_list_to_lower(list);
   EXPECT_EQ(list, (std::vector<std::string>{"a", "bc"}));
+}
+
+TEST(CaseMapping, StaysAsciiUnderAUnicodeProcessLocale) {
+  // Comparison keys must not change with whatever locale the process runs in.
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  std::wstring wide = {wchar_t(0xC4), L'B', wchar_t(0xE4), wchar_t(0x410)};
+  std::wstring lowered = wide;
+  wstr_to_lower(lowered);
+  std::wstring raised = wide;
+  wstr_to_upper(raised);
+  std::string narrow = "\xC4\xE4Z";
+  str_to_lower(narrow);
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(lowered, std::wstring({wchar_t(0xC4), L'b', wchar_t(0xE4), wchar_t(0x410)}));
+  EXPECT_EQ(raised, std::wstring({wchar_t(0xC4), L'B', wchar_t(0xE4), wchar_t(0x410)}));
+  EXPECT_EQ(narrow, "\xC4\xE4z");
 }
 
 TEST(CaseInsensitive, LowerCasesArgumentsAsContracted) {
@@ -309,6 +327,12 @@ TEST(Lists, SplitBuffers) {
   EXPECT_EQ(split_wchar_buffer(wtext, 6, L';', wlist, delims, true), 6u);
   EXPECT_EQ(wlist, (std::vector<std::wstring>{L"x", L"y"}));
   EXPECT_EQ(delims, 2u);
+  // A piece that trims to nothing is dropped, a line end alone included.
+  wlist.clear();
+  const wchar_t wends[] = L"a;\n; \t ;b";
+  split_wchar_buffer(wends, 9, L';', wlist, delims, true);
+  EXPECT_EQ(wlist, (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_EQ(delims, 3u);
 }
 
 TEST(Lists, SplitTextLinesKeepsEmptyLinesAndLastLineRule) {
@@ -379,6 +403,16 @@ TEST(Streams, DropTail) {
   std::ostringstream bad;
   bad.setstate(std::ios::failbit);
   EXPECT_FALSE(stream_drop_tail(bad, 1, true));
+}
+
+TEST(Streams, DropTailKeepsNulBytesBeforeTheCut) {
+  // A cell may hold NUL bytes; cutting the separator must not cut there too.
+  std::ostringstream s;
+  s << "a" << '\0' << "b,c,";
+  EXPECT_TRUE(stream_drop_tail(s, 1, true));
+  EXPECT_EQ(s.str(), std::string("a\0b,c", 5));
+  s << ";";
+  EXPECT_EQ(s.str(), std::string("a\0b,c;", 6));
 }
 
 // ---------------------------------------------------------------------------

@@ -197,6 +197,24 @@ TEST(TimeFormatFixed, DateTimeLayouts) {
   EXPECT_EQ(time_text, "");
 }
 
+TEST(TimeFormatFixed, MillisecondsTruncateInEveryFormatter) {
+  const vk::time t(ticks_of(2020, 1, 1, 0, 0, 1, 9999000), vk::type_time::filetime);  // x.9999
+  std::string date;
+  std::string time_text;
+  vk::format_date_time_ms(date, time_text, t, false);
+  EXPECT_EQ(time_text, "00:00:01.999");
+  ASSERT_TRUE(vk::format_with_templates(date, time_text, t, "yyyy-mm-dd", "hh:mm:ss.xxx"));
+  EXPECT_EQ(time_text, "00:00:01.999");
+  EXPECT_EQ(by_descriptor(t, descriptor('-', 0x86, 3 << 1)).time, "00:00:01.999");
+  EXPECT_EQ(by_descriptor(t, descriptor(0, 0, 0)).time, "00:00:01.999");
+  std::ostringstream os;
+  vk::write_date_time(os, t);
+  EXPECT_EQ(os.str(), "2020-01-01 00:00:01.999");
+  os.str("");
+  vk::write_date_time_yy_ms(os, t);
+  EXPECT_EQ(os.str(), "20-01-01 00:00:01.999");
+}
+
 TEST(TimeFormatFixed, StreamWriters) {
   std::ostringstream os;
   vk::write_date_time(os, sample());

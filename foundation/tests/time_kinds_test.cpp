@@ -65,6 +65,12 @@ TEST(TimeKinds, UnixCounts) {
   ASSERT_TRUE(one.valid());
   EXPECT_EQ(one.m_filetime, ticks_of(1970, 1, 1, 0, 0, 1));
   EXPECT_FALSE(vk::time_from_i64(int64_t{-5}, type_time::unix_time).valid());
+  // An unsigned count beyond the signed range reads as negative: no unix
+  // seconds, and the ticks field shows where it pointed (a second before 1970).
+  const vk::time huge = vk::time_from_u64(UINT64_MAX, type_time::unix_time);
+  EXPECT_FALSE(huge.valid());
+  EXPECT_EQ(huge.m_unix_seconds, 0);
+  EXPECT_EQ(huge.m_filetime, 116444736000000000ULL - 10000000);
 
   const vk::time ms2 = vk::time_from_i64(int64_t{1709622489123}, type_time::unix_millisec_time);
   EXPECT_EQ(ms2.m_filetime, ticks_of(2024, 3, 5, 7, 8, 9, 1230000));

@@ -2,7 +2,9 @@
 // DOS and struct tm constructors. The suite runs with TZ=UTC.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -179,6 +181,35 @@ TEST(TimeCalendar, TmToFiletimeNormalisesMonth) {
   EXPECT_EQ(vk::tm_to_filetime(fields, 0), 0u);
 }
 
+TEST(TimeCalendar, TmToFiletimeOnExtremeFields) {
+  struct tm fields {};
+  fields.tm_year = 100;
+  fields.tm_mday = 1;
+  EXPECT_EQ(vk::tm_to_filetime(fields, -1), ticks_of(2000, 1, 1) - 10000);
+  EXPECT_EQ(vk::tm_to_filetime(fields, INT64_MAX), 0u);
+  EXPECT_EQ(vk::tm_to_filetime(fields, INT64_MIN), 0u);
+
+  // Out-of-range day and time fields run on; beyond the tick range there is
+  // no tick count.
+  fields.tm_hour = 1000000;
+  EXPECT_EQ(vk::tm_to_filetime(fields, 0), ticks_of(2000, 1, 1) + 36000000000000000ULL);
+  fields.tm_hour = INT_MAX;
+  fields.tm_min = INT_MAX;
+  fields.tm_sec = INT_MAX;
+  fields.tm_mday = INT_MIN;
+  EXPECT_EQ(vk::tm_to_filetime(fields, 0), 0u);
+
+  // Years and months at the ends of int carry out of the int range: no ticks.
+  fields = tm{};
+  fields.tm_year = INT_MAX;
+  fields.tm_mon = INT_MAX;
+  EXPECT_EQ(vk::tm_to_filetime(fields, 0), 0u);
+  fields = tm{};
+  fields.tm_year = INT_MIN;
+  fields.tm_mon = INT_MIN;
+  EXPECT_EQ(vk::tm_to_filetime(fields, 0), 0u);
+}
+
 TEST(TimeCalendar, RandomInstantsAgreeWithReference) {
   std::mt19937_64 rng(20240305);
   const uint64_t lo = ticks_of(1601, 1, 1);
@@ -251,8 +282,14 @@ TEST(TimeDos, WordsFromTicks) {
   EXPECT_FALSE(vk::filetime_to_dos(ticks_of(2038, 1, 1), dos));
   EXPECT_EQ(dos[0], 1);
   EXPECT_EQ(dos[1], 2);
-  // Outside 1980..2037 a value keeps the DOS words it was built with.
+  // Outside 1980..2037 a value keeps the DOS words it held.
   EXPECT_EQ(from_ticks(ticks_of(2038, 1, 1)).m_dos_date, 0);
+  vk::time t = from_ticks(ticks_of(2010, 6, 7, 8, 9, 58));
+  const uint16_t date = t.m_dos_date;
+  const uint16_t time_word = t.m_dos_time;
+  ASSERT_TRUE(vk::time_set_filetime(t, ticks_of(1979, 5, 5)));
+  EXPECT_EQ(t.m_dos_date, date);
+  EXPECT_EQ(t.m_dos_time, time_word);
 }
 
 TEST(TimeTm, UtcAndLocalConstruction) {
@@ -283,6 +320,29 @@ TEST(TimeTm, UtcAndLocalConstruction) {
   EXPECT_FALSE(early.valid());
 }
 
+TEST(TimeTm, ValidityIsTheDerivationResult) {
+  // After 3000 the local path still finds unix seconds, but the derived
+  // value is invalid, and so is the result.
+  struct tm fields {};
+  fields.tm_year = 1101;
+  fields.tm_mon = 5;
+  fields.tm_mday = 1;
+  vk::time late;
+  EXPECT_FALSE(vk::time_from_tm(late, fields, 0, false));
+  EXPECT_FALSE(late.valid());
+
+  // A failed call leaves a value that held a time invalid, on both paths.
+  vk::time reused = from_ticks(ticks_of(2020, 1, 1));
+  ASSERT_TRUE(reused.valid());
+  EXPECT_FALSE(vk::time_from_tm(reused, fields, 0, false));
+  EXPECT_FALSE(reused.valid());
+  reused = from_ticks(ticks_of(2020, 1, 1));
+  fields = tm{};
+  fields.tm_year = INT_MAX;
+  EXPECT_FALSE(vk::time_from_tm(reused, fields, 0, true));
+  EXPECT_FALSE(reused.valid());
+}
+
 TEST(TimeTm, UnixToTmBoundsAndOffset) {
   struct tm out {};
   out.tm_year = 77;
@@ -308,6 +368,9 @@ TEST(TimeTm, UnixToTmBoundsAndOffset) {
   EXPECT_FALSE(vk::unix_to_tm_utc(y3001, out));
   EXPECT_EQ(out.tm_hour, 0);  // zeroed
   EXPECT_FALSE(vk::unix_to_tm(INT64_MAX, out, 1.0f));
+  EXPECT_FALSE(vk::unix_to_tm(INT64_MIN, out, -1.0f));
+  EXPECT_FALSE(vk::unix_to_tm(1800, out, std::numeric_limits<float>::quiet_NaN()));
+  EXPECT_FALSE(vk::unix_to_tm(1800, out, 1e9f));
   EXPECT_EQ(vk::local_utc_offset(), 0);
 }
 
@@ -350,6 +413,14 @@ TEST(TimeArithmetic, AddsOnValidValuesOnly) {
   vk::time late = from_ticks(ticks_of(2999, 1, 1));
   vk::time_add_days(late, INT32_MAX);
   EXPECT_FALSE(late.valid());
+  // The most negative count, negated, is a step past the tick range.
+  vk::time far = from_ticks(ticks_of(2000, 1, 1));
+  vk::time_subtract_days(far, INT32_MIN);
+  EXPECT_FALSE(far.valid());
+  EXPECT_EQ(far.m_filetime, ticks_of(2000, 1, 1));
+  far = from_ticks(ticks_of(2000, 1, 1));
+  vk::time_add_minutes(far, INT32_MIN);
+  EXPECT_FALSE(far.valid());
 }
 
 TEST(TimeRecord, ClearAndCopy) {

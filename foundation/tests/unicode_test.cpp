@@ -53,6 +53,12 @@ TEST(Utf16Decode, PairsJoinAndUnpairedHighSurrogateFallsBackUnitByUnit) {
   utf16_to_utf8(lone_low.data(), lone_low.size(), out);
   EXPECT_EQ(out, bytes({0xED, 0xB8, 0x80, 0xF0, 0x9F, 0x98, 0x80}));
 
+  // The same through the form with a 32-bit byte length.
+  EXPECT_EQ(utf16_to_utf8(reinterpret_cast<const uint16_t*>(unpaired.data()), out, 4, true), 4u);
+  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0x41}));
+  EXPECT_EQ(utf16_to_utf8(reinterpret_cast<const uint16_t*>(joined.data()), out, 6, true), 6u);
+  EXPECT_EQ(out, bytes({0x41, 0xF0, 0x9F, 0x98, 0x80}));
+
   std::wstring wide;
   EXPECT_EQ(utf16_to_wide(unpaired.data(), unpaired.size(), wide), 4u);
   EXPECT_EQ(wide, std::wstring({wchar_t(0xD83D), L'A'}));
