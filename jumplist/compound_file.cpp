@@ -98,7 +98,8 @@ void set_bit_range(cfb_granule_map& used, uint64_t first, uint64_t count) {
 }
 
 // Mini sectors the mini stream can hold; none when a mini sector would be
-// larger than a sector (no usable mini stream).
+// larger than a sector (no usable mini stream: each mini sector read would
+// allocate more than the image holds).
 uint64_t mini_capacity(const compound_file_reader& reader) {
   if (reader.m_mini_sector_size == 0 || reader.m_mini_sector_size > reader.m_sector_size) return 0;
   uint64_t bytes = saturating_mul(reader.m_root_sectors.size(), reader.m_sector_size);
@@ -118,7 +119,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   r.m_sector_count = static_cast<uint32_t>(std::min<uint64_t>((size - S) / S, 0xFFFFFFFFull));
 
   // 3. The first directory sector must lie wholly inside the image.
-  if (cfb_directory_offset(image, size) + S > size) return false;
+  if (cfb_directory_offset(h) + S > size) return false;
 
   const uint64_t E = S / 4;
   // Sectors that start inside the image: the only ones a link can matter for.
@@ -252,8 +253,10 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   for (uint64_t s : r.m_dir_sectors) mark_sector_used(r, used, s);
   std::vector<uint8_t> walked(r.m_fat_links.index_limit(), 0);
   std::vector<uint8_t> walked_mini(r.m_minifat_links.index_limit(), 0);
+  // Only the root entry itself is left out: another entry under the same
+  // lower-cased name is a stream like any other.
   for (const auto& [key, entry] : r.m_entries) {
-    if (key == kRootKey || entry.stream_size() == 0 || entry.object_type() == 0) continue;
+    if (&entry == root || entry.stream_size() == 0 || entry.object_type() == 0) continue;
     if (entry.m_mini) {
       walk_unmarked(r.m_minifat_links, entry.start_sector(), walked_mini,
                     [&](uint64_t m) { mark_mini_sector_used(r, used, m, r.m_root_sectors); });
@@ -386,15 +389,15 @@ bool is_compound_file(const uint8_t* bytes, size_t size) {
   return bytes && size >= cfb_header_size && is_cfb_header(bytes);
 }
 
-uint64_t cfb_directory_offset(const uint8_t* header, size_t size) {
+uint64_t cfb_directory_offset(const uint8_t* header) {
   uint64_t S, M;
-  if (!is_compound_file(header, size) || !header_sizes(header, S, M)) return 0;
+  if (!is_cfb_header(header) || !header_sizes(header, S, M)) return 0;
   return (uint64_t{load_le32(header + kFirstDirSector)} + 1) * S;
 }
 
-uint64_t cfb_max_image_size(const uint8_t* header, size_t size) {
+uint64_t cfb_max_image_size(const uint8_t* header) {
   uint64_t S, M;
-  if (!is_compound_file(header, size) || !header_sizes(header, S, M)) return 0;
+  if (!is_cfb_header(header) || !header_sizes(header, S, M)) return 0;
   uint64_t bytes = saturating_mul(saturating_mul(load_le32(header + kNumFatSectors), S), S / 4);
   return bytes > UINT64_MAX - S ? UINT64_MAX : bytes + S;
 }
@@ -452,7 +455,8 @@ bool walk_chain(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t 
       if (!link) break;
       uint8_t& mark = marks[static_cast<size_t>(n)];
       if (mark) {
-        if (!repeats || saturating_mul(step, out.size()) > bound) break;
+        // With a zero step repeats would never cover the bound.
+        if (!repeats || step == 0 || saturating_mul(step, out.size()) > bound) break;
       } else {
         mark = 1;
       }
@@ -481,20 +485,30 @@ bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& li
   return walk_chain(out, links, start, true, bound, step, limit);
 }
 
-bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
-                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
-                   std::string_view name) {
+namespace {
+
+// The first entry under the lower-cased name; null when there is none (or
+// the name cannot be lower-cased for want of memory).
+const cfb_dir_entry* entry_named(const compound_file_reader& reader, std::string_view name) {
+  try {
+    return find_cfb_entry(reader, lower_key(name));
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+bool locate_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                  std::vector<uint64_t>& regular, std::vector<uint64_t>& mini,
+                  uint32_t& offset_in_sector, uint64_t& first_offset) {
   regular.clear();
   mini.clear();
   offset_in_sector = 0;
   first_offset = 0;
   try {
-    const cfb_dir_entry* entry = find_cfb_entry(reader, lower_key(name));
-    if (!entry) return false;
-    std::vector<uint64_t> sectors = cfb_entry_sectors(reader, *entry);
+    std::vector<uint64_t> sectors = cfb_entry_sectors(reader, entry);
     if (sectors.empty()) return false;
     const uint64_t S = reader.m_sector_size;
-    if (entry->m_mini) {
+    if (entry.m_mini) {
       if (!find_cfb_entry(reader, kRootKey)) return false;
       const auto& root = reader.m_root_sectors;
       uint64_t p = sectors.front() * reader.m_mini_sector_size;
@@ -515,30 +529,83 @@ bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& re
   }
 }
 
-bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                      uint64_t& first_offset, const uint8_t* image, size_t size,
-                      const std::vector<uint64_t>& sectors) {
-  first_offset = 0;
+// Reads the entry's stream, cut to its declared size: sector slack after
+// the stream's end is not part of it.
+bool read_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                std::vector<uint8_t>& out, std::vector<uint64_t>& regular,
+                std::vector<uint64_t>& mini, uint8_t& mini_flag, uint64_t& first_offset,
+                const uint8_t* image, size_t size) {
   out.clear();
-  const uint64_t S = reader.m_sector_size;
-  if (sectors.empty() || S == 0) return false;
+  mini_flag = 0;
+  uint32_t offset_in_sector;
+  if (!locate_entry(reader, entry, regular, mini, offset_in_sector, first_offset)) return false;
+  bool ok;
+  if (!mini.empty()) {
+    mini_flag = 1;
+    ok = read_mini_sectors(reader, out, first_offset, image, size, mini);
+  } else {
+    ok = read_fat_sectors(reader, out, first_offset, image, size, regular);
+  }
+  if (ok && out.size() > entry.stream_size()) out.resize(static_cast<size_t>(entry.stream_size()));
+  return ok;
+}
+
+}  // namespace
+
+bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
+                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
+                   std::string_view name) {
+  const cfb_dir_entry* entry = entry_named(reader, name);
+  if (entry) return locate_entry(reader, *entry, regular, mini, offset_in_sector, first_offset);
+  regular.clear();
+  mini.clear();
+  offset_in_sector = 0;
+  first_offset = 0;
+  return false;
+}
+
+namespace {
+
+// Sizes out to count units of unit bytes, all zero; false when that cannot
+// be had.
+bool zeroed_units(std::vector<uint8_t>& out, size_t count, uint64_t unit) {
+  out.clear();
   uint64_t total;
-  if (__builtin_mul_overflow(uint64_t{sectors.size()}, S, &total) || total > out.max_size())
-    return false;
+  if (__builtin_mul_overflow(uint64_t{count}, unit, &total) || total > out.max_size()) return false;
   try {
     out.assign(static_cast<size_t>(total), 0);
   } catch (const std::exception&) {
     out.clear();
     return false;
   }
+  return true;
+}
+
+// Copies the unit bytes at file offset o into out at cursor, as far as the
+// image holds them; the rest stays zero.
+void copy_unit(std::vector<uint8_t>& out, uint64_t cursor, const uint8_t* image, size_t size,
+               uint64_t o, uint64_t unit) {
+  if (!image || o >= size) return;
+  std::memcpy(out.data() + cursor, image + o,
+              static_cast<size_t>(std::min<uint64_t>(unit, size - o)));
+}
+
+}  // namespace
+
+bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, const uint8_t* image, size_t size,
+                      const std::vector<uint64_t>& sectors) {
+  first_offset = 0;
+  out.clear();
+  const uint64_t S = reader.m_sector_size;
+  if (sectors.empty() || S == 0 || !zeroed_units(out, sectors.size(), S)) return false;
+  // Every sector moves the cursor by a whole sector, read or not.
   uint64_t cursor = 0;
   for (size_t i = 0; i < sectors.size(); ++i, cursor += S) {
     uint64_t o;
     if (!sector_offset(sectors[i], S, o)) continue;
     if (i == 0) first_offset = o;
-    if (!image || o >= size) continue;
-    uint64_t len = std::min<uint64_t>(S, size - o);
-    std::memcpy(out.data() + cursor, image + o, static_cast<size_t>(len));
+    copy_unit(out, cursor, image, size, o, S);
   }
   return true;
 }
@@ -549,17 +616,10 @@ bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>&
   first_offset = 0;
   out.clear();
   const uint64_t S = reader.m_sector_size, M = reader.m_mini_sector_size;
-  if (mini_sectors.empty() || S == 0 || !find_cfb_entry(reader, kRootKey)) return false;
+  if (mini_sectors.empty() || S == 0 || !find_cfb_entry(reader, kRootKey) ||
+      !zeroed_units(out, mini_sectors.size(), M))
+    return false;
   const auto& root = reader.m_root_sectors;
-  uint64_t total;
-  if (__builtin_mul_overflow(uint64_t{mini_sectors.size()}, M, &total) || total > out.max_size())
-    return false;
-  try {
-    out.assign(static_cast<size_t>(total), 0);
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
   uint64_t cursor = 0;
   for (size_t i = 0; i < mini_sectors.size(); ++i, cursor += M) {
     uint64_t m = mini_sectors[i];
@@ -570,9 +630,7 @@ bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>&
     if (!sector_offset(root[static_cast<size_t>(q)], S, o)) continue;
     o += p % S;
     if (first_offset == 0) first_offset = o;
-    if (!image || o >= size) continue;
-    uint64_t len = std::min<uint64_t>(M, size - o);
-    std::memcpy(out.data() + cursor, image + o, static_cast<size_t>(len));
+    copy_unit(out, cursor, image, size, o, M);
   }
   return true;
 }
@@ -581,42 +639,26 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
                  uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size) {
   out.clear();
   first_offset = 0;
-  const cfb_dir_entry* entry;
-  try {
-    entry = find_cfb_entry(reader, lower_key(name));
-  } catch (const std::exception&) {
-    return false;
-  }
+  const cfb_dir_entry* entry = entry_named(reader, name);
   if (!entry) return false;
   entry_num = entry->m_entry_num;
   std::vector<uint64_t> regular, mini;
-  uint32_t offset_in_sector;
-  uint64_t located;
-  if (!locate_stream(reader, regular, mini, offset_in_sector, located, name)) return false;
-  bool ok;
-  if (!mini.empty())
-    ok = read_mini_sectors(reader, out, first_offset, image, size, mini);
-  else
-    ok = read_fat_sectors(reader, out, first_offset, image, size, regular);
-  // Sector slack after the stream's end is not part of the stream.
-  if (ok && out.size() > entry->stream_size())
-    out.resize(static_cast<size_t>(entry->stream_size()));
-  return ok;
+  uint8_t mini_flag;
+  return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset, image, size);
 }
 
 bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                          std::vector<uint64_t>& regular, std::vector<uint64_t>& mini,
                          uint8_t& mini_flag, uint64_t& first_offset, std::string_view name,
                          const uint8_t* image, size_t size) {
+  const cfb_dir_entry* entry = entry_named(reader, name);
+  if (entry)
+    return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset, image, size);
   out.clear();
+  regular.clear();
+  mini.clear();
   mini_flag = 0;
-  uint32_t offset_in_sector;
-  if (!locate_stream(reader, regular, mini, offset_in_sector, first_offset, name)) return false;
-  if (!mini.empty()) {
-    mini_flag = 1;
-    return read_mini_sectors(reader, out, first_offset, image, size, mini);
-  }
-  if (!regular.empty()) return read_fat_sectors(reader, out, first_offset, image, size, regular);
+  first_offset = 0;
   return false;
 }
 
@@ -662,6 +704,22 @@ bool find_entry_sectors(const compound_file_reader& reader, std::vector<uint64_t
     out.clear();
     return false;
   }
+}
+
+bool entry_sectors_by_index(const compound_file_reader& reader, std::vector<uint64_t>& out,
+                            uint64_t& stream_size, uint32_t index) {
+  out.clear();
+  for (const auto& [key, entry] : reader.m_entries) {
+    if (entry.m_entry_num != index) continue;
+    stream_size = entry.stream_size();
+    try {
+      out = cfb_entry_sectors(reader, entry);
+    } catch (const std::exception&) {
+      out.clear();
+    }
+    return !out.empty();
+  }
+  return false;
 }
 
 bool mini_to_regular_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,

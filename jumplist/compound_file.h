@@ -148,11 +148,14 @@ void clear_cfb_dir_entry_raw(cfb_dir_entry& entry);
 bool is_cfb_header(const uint8_t* bytes);
 // At least 512 bytes and a compound-file header.
 bool is_compound_file(const uint8_t* bytes, size_t size);
-// (first directory sector + 1) x S; 0 for no header or an unusable shift.
-uint64_t cfb_directory_offset(const uint8_t* header, size_t size);
+// The header forms below read a whole 512-byte header (the caller makes
+// sure of it, e.g. with is_compound_file) and give 0 for a missing or wrong
+// header or a shift of 32 or more; sizes are computed in 64 bits.
+// (first directory sector + 1) x S.
+uint64_t cfb_directory_offset(const uint8_t* header);
 // Number of FAT sectors x S x (S / 4) + S: the largest image the FAT can
-// address (saturating); 0 for no header or an unusable shift.
-uint64_t cfb_max_image_size(const uint8_t* header, size_t size);
+// address (saturating).
+uint64_t cfb_max_image_size(const uint8_t* header);
 
 // Parses the image; false for no reader, no compound-file header, unusable
 // sector shifts, a directory outside the image or no root entry.
@@ -190,8 +193,9 @@ bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t
 bool follow_fat_chain(const compound_file_reader& reader, std::vector<uint64_t>& out,
                       uint64_t start);
 // Like a plain chain walk, but a repeated sector ends the walk only once
-// step x (sectors appended) exceeds bound; at most limit sectors are given
-// out (a mini stream's chain is limited to the mini sectors it can hold).
+// step x (sectors appended) exceeds bound (at once for a zero step); at most
+// limit sectors are given out (a mini stream's chain is limited to the mini
+// sectors it can hold).
 bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
                               uint64_t bound, uint64_t step, uint64_t limit = UINT64_MAX);
 
@@ -199,6 +203,11 @@ void sector_id_name(std::ostream& out, uint32_t id, std::string_view prefix);
 
 bool find_entry_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,
                         uint64_t& stream_size, std::string_view name);
+// The same for the entry at a position of the directory (its entry number,
+// the id that sibling and child links use): the stream size is given out
+// when there is such an entry; true when its sector list is not empty.
+bool entry_sectors_by_index(const compound_file_reader& reader, std::vector<uint64_t>& out,
+                            uint64_t& stream_size, uint32_t index);
 bool mini_to_regular_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,
                              uint32_t& offset_in_sector, uint64_t& first_offset,
                              const std::vector<uint64_t>& mini_sectors);

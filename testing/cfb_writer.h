@@ -16,6 +16,19 @@
 
 namespace vesk_test {
 
+// Stream contents that differ from byte to byte and from stream to stream.
+inline std::vector<uint8_t> cfb_pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+  return v;
+}
+
+// Patches a little-endian u32 into a written image (nothing past its end).
+inline void put_le32(std::vector<uint8_t>& img, size_t at, uint32_t v) {
+  if (at > img.size() || img.size() - at < 4) return;
+  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 struct cfb_layout {
   uint16_t sector_shift = 9;
   uint16_t mini_shift = 6;

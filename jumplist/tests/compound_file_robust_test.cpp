@@ -14,20 +14,11 @@
 
 using namespace vk;
 using vesk_test::cfb_layout;
+using vesk_test::cfb_pattern;
 using vesk_test::cfb_writer;
+using vesk_test::put_le32;
 
 namespace {
-
-std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed ^ (i * 13));
-  return v;
-}
-
-void put32(std::vector<uint8_t>& img, size_t at, uint32_t v) {
-  if (at + 4 > img.size()) return;
-  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Rough memory held by a parsed reader.
 size_t reader_bytes(const compound_file_reader& r) {
@@ -82,18 +73,18 @@ std::vector<std::vector<uint8_t>> written_images() {
   std::vector<std::vector<uint8_t>> out;
   {
     cfb_writer w;
-    w.stream(u"DestList", pattern(5000, 1))
-        .stream(u"1", pattern(100, 2))
-        .stream(u"a", pattern(300, 3));
+    w.stream(u"DestList", cfb_pattern(5000, 1))
+        .stream(u"1", cfb_pattern(100, 2))
+        .stream(u"a", cfb_pattern(300, 3));
     out.push_back(w.build());
   }
   {
     cfb_writer w;
-    w.stream(u"1", pattern(700, 1)).mini_gap(2).stream(u"2", pattern(64, 2));
-    w.stream(u"DestList", pattern(4500, 3))
+    w.stream(u"1", cfb_pattern(700, 1)).mini_gap(2).stream(u"2", cfb_pattern(64, 2));
+    w.stream(u"DestList", cfb_pattern(4500, 3))
         .free_sector(2)
         .orphan_sector()
-        .stream(u"3", pattern(6000, 4));
+        .stream(u"3", cfb_pattern(6000, 4));
     out.push_back(w.build());
   }
   {
@@ -101,14 +92,14 @@ std::vector<std::vector<uint8_t>> written_images() {
     layout.min_fat_sectors = 112;
     layout.unused_sector0 = true;
     cfb_writer w(layout);
-    w.stream(u"DestList", pattern(4200, 5)).stream(u"1", pattern(90, 6));
+    w.stream(u"DestList", cfb_pattern(4200, 5)).stream(u"1", cfb_pattern(90, 6));
     out.push_back(w.build());
   }
   {
     cfb_layout layout;
     layout.sector_shift = 12;
     cfb_writer w(layout);
-    w.stream(u"DestList", pattern(9000, 7)).stream(u"1", pattern(200, 8));
+    w.stream(u"DestList", cfb_pattern(9000, 7)).stream(u"1", cfb_pattern(200, 8));
     out.push_back(w.build());
   }
   return out;
@@ -148,8 +139,8 @@ TEST(CompoundFileRobust, TargetedHeaderFields) {
     for (const auto& base : bases) {
       for (uint32_t difat_count : {0u, 1u, 0xFFFFFFFFu}) {
         auto img = base;
-        put32(img, 44, count);
-        put32(img, 72, difat_count);
+        put_le32(img, 44, count);
+        put_le32(img, 72, difat_count);
         exercise(img, "fat count", variant++);
       }
     }
@@ -157,9 +148,9 @@ TEST(CompoundFileRobust, TargetedHeaderFields) {
   // Mini stream cutoffs and random directory starts.
   for (int i = 0; i < 500; ++i, ++variant) {
     auto img = bases[i % bases.size()];
-    put32(img, 56, static_cast<uint32_t>(rng()));
-    put32(img, 48, static_cast<uint32_t>(rng() % 64));
-    put32(img, 60, static_cast<uint32_t>(rng() % 64));
+    put_le32(img, 56, static_cast<uint32_t>(rng()));
+    put_le32(img, 48, static_cast<uint32_t>(rng() % 64));
+    put_le32(img, 60, static_cast<uint32_t>(rng() % 64));
     exercise(img, "cutoff", variant);
   }
 }
@@ -170,16 +161,16 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
   layout.min_fat_sectors = 112;
   layout.unused_sector0 = true;
   cfb_writer w(layout);
-  w.stream(u"DestList", pattern(4200, 5))
-      .stream(u"1", pattern(90, 6))
-      .stream(u"2", pattern(5000, 7));
+  w.stream(u"DestList", cfb_pattern(4200, 5))
+      .stream(u"1", cfb_pattern(90, 6))
+      .stream(u"2", cfb_pattern(5000, 7));
   const auto base = w.build();
   const size_t S = 512;
   size_t variant = 0;
   for (int i = 0; i < 400; ++i, ++variant) {
     auto img = base;
-    put32(img, 44, 0xFFFFFFFFu);
-    put32(img, 72, 1 + rng() % 5);
+    put_le32(img, 44, 0xFFFFFFFFu);
+    put_le32(img, 72, 1 + rng() % 5);
     uint32_t d = w.difat_sectors[0];
     size_t at = w.sector_offset(d);
     // DIFAT slots naming the DIFAT sector itself, FAT sectors again and again,
@@ -190,14 +181,14 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
                    : pick == 1 ? w.fat_sectors[rng() % w.fat_sectors.size()]
                    : pick == 2 ? static_cast<uint32_t>(rng() % 16)
                                : cfb_freesect;
-      put32(img, at + 4 * j, v);
+      put_le32(img, at + 4 * j, v);
     }
     if (i % 2) {
-      for (size_t k = 0; k < 109; ++k) put32(img, 76 + 4 * k, w.fat_sectors[0]);
+      for (size_t k = 0; k < 109; ++k) put_le32(img, 76 + 4 * k, w.fat_sectors[0]);
     }
     // Mark some sectors DIFATSECT, including the FAT sector itself.
     for (int k = 0; k < 4; ++k)
-      put32(img, w.fat_entry_offset(static_cast<uint32_t>(rng() % 16)), cfb_difatsect);
+      put_le32(img, w.fat_entry_offset(static_cast<uint32_t>(rng() % 16)), cfb_difatsect);
     exercise(img, "difat", variant);
   }
   for (int i = 0; i < 600; ++i, ++variant) {
@@ -205,16 +196,16 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
     // Directory, mini FAT and stream chains that loop back.
     uint32_t from = static_cast<uint32_t>(rng() % (img.size() / S - 1));
     uint32_t to = i % 3 == 0 ? from : static_cast<uint32_t>(rng() % (from + 1));
-    put32(img, w.fat_entry_offset(from), to);
-    put32(img, w.fat_entry_offset(w.dir_sectors[0]), w.dir_sectors[0] - (i % 2));
+    put_le32(img, w.fat_entry_offset(from), to);
+    put_le32(img, w.fat_entry_offset(w.dir_sectors[0]), w.dir_sectors[0] - (i % 2));
     uint32_t m = static_cast<uint32_t>(rng() % w.minifat.size());
-    put32(img, w.minifat_entry_offset(m), static_cast<uint32_t>(rng() % (m + 1)));
+    put_le32(img, w.minifat_entry_offset(m), static_cast<uint32_t>(rng() % (m + 1)));
     // Entries pointing into the same chains, with huge sizes.
     for (uint32_t e = 1; e <= 3; ++e) {
       size_t entry = w.dir_entry_offset(e);
-      if (rng() % 2) put32(img, entry + 116, static_cast<uint32_t>(rng() % 32));
-      if (rng() % 2) put32(img, entry + 120, static_cast<uint32_t>(rng()));
-      if (rng() % 4 == 0) put32(img, entry + 124, static_cast<uint32_t>(rng()));
+      if (rng() % 2) put_le32(img, entry + 116, static_cast<uint32_t>(rng() % 32));
+      if (rng() % 2) put_le32(img, entry + 120, static_cast<uint32_t>(rng()));
+      if (rng() % 4 == 0) put_le32(img, entry + 124, static_cast<uint32_t>(rng()));
     }
     exercise(img, "loops", variant);
   }
@@ -226,20 +217,20 @@ TEST(CompoundFileRobust, ManyEntriesSharingOneLongChain) {
   for (int i = 0; i < 200; ++i) {
     std::u16string name = {u's', static_cast<char16_t>(u'a' + i % 26),
                            static_cast<char16_t>(u'a' + i / 26)};
-    w.stream(name, i == 0 ? pattern(400 * 512, 1) : std::vector<uint8_t>());
+    w.stream(name, i == 0 ? cfb_pattern(400 * 512, 1) : std::vector<uint8_t>());
   }
   auto img = w.build();
   const auto& chain = w.streams()[0].chain;
   for (int i = 1; i < 200; ++i) {
     size_t entry = w.dir_entry_offset(static_cast<uint32_t>(i + 1));
     img[entry + 66] = 2;
-    put32(img, entry + 116, chain[static_cast<size_t>(i) % chain.size()]);
-    put32(img, entry + 120, 0xFFFFFFFFu);
-    put32(img, entry + 124, 0);
+    put_le32(img, entry + 116, chain[static_cast<size_t>(i) % chain.size()]);
+    put_le32(img, entry + 120, 0xFFFFFFFFu);
+    put_le32(img, entry + 124, 0);
   }
   // The mini stream cutoff at its largest: every entry is a mini stream too.
   exercise(img, "shared", 0);
-  put32(img, 56, 0xFFFFFFFFu);
+  put_le32(img, 56, 0xFFFFFFFFu);
   img[32] = 0;  // one-byte mini sectors
   exercise(img, "shared mini", 1);
 }

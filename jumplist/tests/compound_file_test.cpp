@@ -11,19 +11,11 @@
 
 using namespace vk;
 using vesk_test::cfb_layout;
+using vesk_test::cfb_pattern;
 using vesk_test::cfb_writer;
+using vesk_test::put_le32;
 
 namespace {
-
-std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-  return v;
-}
-
-void put32(std::vector<uint8_t>& img, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 struct parsed {
   compound_file_reader reader;
@@ -44,9 +36,9 @@ struct parsed {
 // Root, a 5,000-byte DestList in regular sectors and two mini streams.
 cfb_writer basic_writer() {
   cfb_writer w;
-  w.stream(u"DestList", pattern(5000, 1))
-      .stream(u"1", pattern(100, 2))
-      .stream(u"a", pattern(300, 3));
+  w.stream(u"DestList", cfb_pattern(5000, 1))
+      .stream(u"1", cfb_pattern(100, 2))
+      .stream(u"a", cfb_pattern(300, 3));
   return w;
 }
 
@@ -84,7 +76,7 @@ TEST(CompoundFileRead, RegularAndMiniStreamsGiveExactBytesAndOffsets) {
 
 TEST(CompoundFileRead, StreamSizeAtTheCutoffGoesThroughTheFat) {
   cfb_writer w;
-  w.stream(u"small", pattern(4095, 5)).stream(u"big", pattern(4096, 6));
+  w.stream(u"small", cfb_pattern(4095, 5)).stream(u"big", cfb_pattern(4096, 6));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   std::vector<uint64_t> regular, mini;
@@ -118,7 +110,7 @@ TEST(CompoundFileRead, HeaderChecks) {
 
   // Directory sector beyond the image.
   auto dir = img;
-  put32(dir, 48, 1000);
+  put_le32(dir, 48, 1000);
   EXPECT_FALSE(parse_compound_image(&r, dir.data(), dir.size()));
   // 512 bytes only: the first directory sector cannot lie inside.
   EXPECT_FALSE(parse_compound_image(&r, img.data(), 512));
@@ -145,23 +137,22 @@ TEST(CompoundFileRead, HeaderChecks) {
 
 TEST(CompoundFileRead, DirectoryOffsetAndMaxImageSizeIn64Bits) {
   std::vector<uint8_t> img = basic_writer().build();
-  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()),
-            (uint64_t{load_le32(img.data() + 48)} + 1) * 512);
-  put32(img, 48, 0xFFFFFFF0u);
-  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()), 0xFFFFFFF1ull * 512);
-  put32(img, 44, 0xFFFFFFFFu);
-  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), 0xFFFFFFFFull * 512 * 128 + 512);
+  EXPECT_EQ(cfb_directory_offset(img.data()), (uint64_t{load_le32(img.data() + 48)} + 1) * 512);
+  put_le32(img, 48, 0xFFFFFFF0u);
+  EXPECT_EQ(cfb_directory_offset(img.data()), 0xFFFFFFF1ull * 512);
+  put_le32(img, 44, 0xFFFFFFFFu);
+  EXPECT_EQ(cfb_max_image_size(img.data()), 0xFFFFFFFFull * 512 * 128 + 512);
   img[30] = 31;  // 2 GiB sectors: saturates instead of wrapping
-  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), UINT64_MAX);
+  EXPECT_EQ(cfb_max_image_size(img.data()), UINT64_MAX);
   img[30] = 32;
-  EXPECT_EQ(cfb_max_image_size(img.data(), img.size()), 0u);
+  EXPECT_EQ(cfb_max_image_size(img.data()), 0u);
   img[0] = 0;
-  EXPECT_EQ(cfb_directory_offset(img.data(), img.size()), 0u);
+  EXPECT_EQ(cfb_directory_offset(img.data()), 0u);
 }
 
 TEST(CompoundFileRead, EqualNamesKeepDirectoryOrder) {
   cfb_writer w;
-  w.stream(u"Data", pattern(5000, 1)).stream(u"DATA", pattern(6000, 2));
+  w.stream(u"Data", cfb_pattern(5000, 1)).stream(u"DATA", cfb_pattern(6000, 2));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.reader.m_entries.count("data"), 2u);
@@ -173,9 +164,32 @@ TEST(CompoundFileRead, EqualNamesKeepDirectoryOrder) {
   EXPECT_TRUE(p.reader.m_slack_areas.empty());
 }
 
+TEST(CompoundFileRead, StreamNamedLikeTheRootIsUsedSpace) {
+  // A second entry under the root's lower-cased name is a stream like any
+  // other: its sectors are used space, and look-ups find the real root.
+  cfb_writer w;
+  w.stream(u"1", cfb_pattern(100, 1)).stream(u"ROOT ENTRY", cfb_pattern(5000, 2));
+  parsed p(w.build());
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.reader.m_entries.count("root entry"), 2u);
+  EXPECT_EQ(find_cfb_entry(p.reader, "root entry")->m_entry_num, 0u);
+  std::vector<uint8_t> out;
+  uint64_t offset;
+  ASSERT_TRUE(p.read("1", out, offset));
+  EXPECT_EQ(out, w.info(u"1").data);
+  // Only the unused mini sectors of the root's one sector are slack.
+  uint64_t used_end = w.mini_offset(w.info(u"1").chain.back()) + 64;
+  EXPECT_EQ(
+      p.reader.m_slack_areas,
+      (std::vector<cfb_area>{{used_end, w.sector_offset(w.root_sectors[0]) + 512 - used_end}}));
+  std::vector<uint8_t> alloc, gaps;
+  ASSERT_TRUE(stream_sector_ranges(p.reader, alloc, gaps, p.image.data(), p.image.size()));
+  EXPECT_EQ(alloc.size(), (1u + 10u) * 512);  // the root's sector and the stream's ten
+}
+
 TEST(CompoundFileRead, EmptyAndUnallocatedEntriesHaveNoSectors) {
   cfb_writer w;
-  w.stream(u"empty", {}).stream(u"gone", pattern(5000, 9));
+  w.stream(u"empty", {}).stream(u"gone", cfb_pattern(5000, 9));
   auto img = w.build();
   img[w.dir_entry_offset(w.info(u"gone").entry_num) + 66] = 0;  // object type 0
   parsed p(img);
@@ -191,7 +205,7 @@ TEST(CompoundFileRead, EmptyAndUnallocatedEntriesHaveNoSectors) {
 
 TEST(CompoundFileRead, StreamCutByImageEndKeepsPlacesAndZeros) {
   cfb_writer w;
-  w.stream(u"s", pattern(10 * 512, 4));
+  w.stream(u"s", cfb_pattern(10 * 512, 4));
   auto img = w.build();
   img.resize(img.size() - 100);  // the last sector of the stream is cut
   parsed p(img);
@@ -215,7 +229,7 @@ TEST(CompoundFileRead, StreamCutByImageEndKeepsPlacesAndZeros) {
 
 TEST(CompoundFileRead, StreamCutToDeclaredSize) {
   cfb_writer w;
-  w.stream(u"s", pattern(5000, 4));
+  w.stream(u"s", cfb_pattern(5000, 4));
   auto img = w.build();
   // Sector slack after the stream holds bytes that are not part of it.
   size_t last = w.sector_offset(w.info(u"s").chain.back());
@@ -231,27 +245,37 @@ TEST(CompoundFileChains, LoopingFatChainStopsAtTheRepeat) {
   cfb_writer w;
   w.orphan_sector(8);
   auto img = w.build();
-  size_t n5 = w.orphan_sectors[5], n6 = w.orphan_sectors[6];
-  put32(img, w.fat_entry_offset(static_cast<uint32_t>(n5)), static_cast<uint32_t>(n6));
-  put32(img, w.fat_entry_offset(static_cast<uint32_t>(n6)), static_cast<uint32_t>(n5));
+  // Sectors 5 and 6 are reached by nothing; make them a loop 5 -> 6 -> 5.
+  ASSERT_NE(std::find(w.orphan_sectors.begin(), w.orphan_sectors.end(), 5u),
+            w.orphan_sectors.end());
+  ASSERT_NE(std::find(w.orphan_sectors.begin(), w.orphan_sectors.end(), 6u),
+            w.orphan_sectors.end());
+  put_le32(img, w.fat_entry_offset(5), 6);
+  put_le32(img, w.fat_entry_offset(6), 5);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint64_t> chain;
-  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n5));
-  EXPECT_EQ(chain, (std::vector<uint64_t>{n5, n6}));
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, 5));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6}));
   // The scratch marks are clear again: the same walk gives the same result.
-  ASSERT_TRUE(follow_fat_chain(p.reader, chain, n6));
-  EXPECT_EQ(chain, (std::vector<uint64_t>{n6, n5}));
+  ASSERT_TRUE(follow_fat_chain(p.reader, chain, 6));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{6, 5}));
   // A start without a link (a special id) gives nothing.
   EXPECT_FALSE(follow_fat_chain(p.reader, chain, cfb_endofchain));
+  // A zero step can never cover the bound: the walk stops at the repeat.
+  ASSERT_TRUE(follow_fat_chain_bounded(chain, p.reader.m_fat_links, 5, 1000, 0));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6}));
+  // A step of one sector per link repeats the loop until the bound is passed.
+  ASSERT_TRUE(follow_fat_chain_bounded(chain, p.reader.m_fat_links, 5, 3, 1));
+  EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6, 5, 6}));
 }
 
 TEST(CompoundFileChains, SelfLinkedMiniChainIsBounded) {
   cfb_writer w;
-  w.stream(u"m", pattern(100, 1));
+  w.stream(u"m", cfb_pattern(100, 1));
   auto img = w.build();
   uint32_t m = w.info(u"m").chain[0];
-  put32(img, w.minifat_entry_offset(m), m);  // links to itself
+  put_le32(img, w.minifat_entry_offset(m), m);  // links to itself
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint64_t> regular, mini;
@@ -269,11 +293,11 @@ TEST(CompoundFileChains, SelfLinkedMiniChainIsBounded) {
 
 TEST(CompoundFileChains, MiniStreamBeyondRootSectorsIsMissing) {
   cfb_writer w;
-  w.stream(u"m", pattern(100, 1)).stream(u"n", pattern(100, 2));
+  w.stream(u"m", cfb_pattern(100, 1)).stream(u"n", cfb_pattern(100, 2));
   auto img = w.build();
   uint32_t e = w.info(u"m").entry_num;
-  put32(img, w.dir_entry_offset(e) + 116, 200);  // no such mini sector in the root's sectors
-  put32(img, w.minifat_entry_offset(0), cfb_endofchain);
+  put_le32(img, w.dir_entry_offset(e) + 116, 200);  // no such mini sector in the root's sectors
+  put_le32(img, w.minifat_entry_offset(0), cfb_endofchain);
   // Give mini sector 200 a link so the chain has something to start from.
   parsed p(img);
   ASSERT_TRUE(p.ok);
@@ -289,7 +313,7 @@ TEST(CompoundFileChains, MoreThan109FatSectorsWithDifatSectors) {
   layout.min_fat_sectors = 240;  // 109 in the header, the rest in two DIFAT sectors
   layout.unused_sector0 = true;  // the header names the first DIFAT sector (a 0 is not taken)
   cfb_writer w(layout);
-  w.stream(u"DestList", pattern(200 * 512, 3)).stream(u"1", pattern(700, 4));
+  w.stream(u"DestList", cfb_pattern(200 * 512, 3)).stream(u"1", cfb_pattern(700, 4));
   auto img = w.build();
   ASSERT_EQ(w.difat_sectors.size(), 2u);
   {
@@ -305,15 +329,15 @@ TEST(CompoundFileChains, MoreThan109FatSectorsWithDifatSectors) {
   // Every FAT sector now comes from the first DIFAT sector, whose second slot
   // is the link to the next DIFAT sector: read as a FAT sector, it would move
   // every later FAT entry and break the stream's chain.
-  put32(img, 76, cfb_endofchain);
+  put_le32(img, 76, cfb_endofchain);
   size_t d0 = w.sector_offset(w.difat_sectors[0]);
   std::fill(img.begin() + d0, img.begin() + d0 + 512, 0xFF);
-  put32(img, d0 + 0, w.fat_sectors[0]);
-  put32(img, d0 + 4, w.difat_sectors[1]);
-  put32(img, d0 + 8, w.fat_sectors[1]);
-  put32(img, d0 + 12, w.fat_sectors[2]);
-  put32(img, d0 + 16, w.fat_sectors[3]);
-  put32(img, d0 + 20, cfb_endofchain);
+  put_le32(img, d0 + 0, w.fat_sectors[0]);
+  put_le32(img, d0 + 4, w.difat_sectors[1]);
+  put_le32(img, d0 + 8, w.fat_sectors[1]);
+  put_le32(img, d0 + 12, w.fat_sectors[2]);
+  put_le32(img, d0 + 16, w.fat_sectors[3]);
+  put_le32(img, d0 + 20, cfb_endofchain);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> out;
@@ -330,7 +354,7 @@ TEST(CompoundFileChains, FirstDifatSectorZeroIsNotTaken) {
   cfb_layout layout;
   layout.min_fat_sectors = 120;
   cfb_writer w(layout);
-  w.stream(u"s", pattern(6000, 3));
+  w.stream(u"s", cfb_pattern(6000, 3));
   auto img = w.build();
   ASSERT_EQ(w.difat_sectors[0], 0u);
   ASSERT_EQ(load_le32(img.data() + 68), 0u);  // the header names sector 0
@@ -346,15 +370,15 @@ TEST(CompoundFileChains, RepeatedDifatSlotsStayBoundedByTheImage) {
   cfb_layout layout;
   layout.min_fat_sectors = 120;
   cfb_writer w(layout);
-  w.stream(u"s", pattern(6000, 3));
+  w.stream(u"s", cfb_pattern(6000, 3));
   auto img = w.build();
   // Every header slot and every DIFAT slot names FAT sector 0; the DIFAT
   // sector links to itself.
-  put32(img, 44, 0xFFFFFFFFu);
-  for (size_t k = 0; k < 109; ++k) put32(img, 76 + 4 * k, w.fat_sectors[0]);
+  put_le32(img, 44, 0xFFFFFFFFu);
+  for (size_t k = 0; k < 109; ++k) put_le32(img, 76 + 4 * k, w.fat_sectors[0]);
   size_t d0 = w.sector_offset(w.difat_sectors[0]);
   for (size_t j = 0; j < 128; ++j)
-    put32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
+    put_le32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
   parsed p(img);
   EXPECT_TRUE(p.ok);
   EXPECT_LE(p.reader.m_fat_links.size(), img.size() / 512);
@@ -362,7 +386,7 @@ TEST(CompoundFileChains, RepeatedDifatSlotsStayBoundedByTheImage) {
 
 TEST(CompoundFileSpace, FreeSectorBetweenUsedOnesIsOneSlackArea) {
   cfb_writer w;
-  w.stream(u"a", pattern(5000, 1)).free_sector().stream(u"b", pattern(5000, 2));
+  w.stream(u"a", cfb_pattern(5000, 1)).free_sector().stream(u"b", cfb_pattern(5000, 2));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   ASSERT_EQ(w.free_sectors.size(), 1u);
@@ -374,11 +398,11 @@ TEST(CompoundFileSpace, FreeSectorBetweenUsedOnesIsOneSlackArea) {
 
 TEST(CompoundFileSpace, UnusedMiniSectorsAreSlackInsideTheRoot) {
   cfb_writer w;
-  w.stream(u"1", pattern(100, 1));
+  w.stream(u"1", cfb_pattern(100, 1));
   w.mini_gap(1);
-  w.stream(u"2", pattern(64, 2));
+  w.stream(u"2", cfb_pattern(64, 2));
   w.mini_gap(3);
-  w.stream(u"3", pattern(10, 3));
+  w.stream(u"3", cfb_pattern(10, 3));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   std::vector<cfb_area> expect = {{w.mini_offset(w.free_mini[0]), 64},
@@ -396,7 +420,7 @@ TEST(CompoundFileSpace, OrphanSectorIsSlackButNotFreeAndSectorZeroNeverSlack) {
   cfb_layout layout;
   layout.unused_sector0 = true;
   cfb_writer w(layout);
-  w.stream(u"a", pattern(5000, 1)).orphan_sector().stream(u"b", pattern(5000, 2));
+  w.stream(u"a", cfb_pattern(5000, 1)).orphan_sector().stream(u"b", cfb_pattern(5000, 2));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   ASSERT_EQ(w.orphan_sectors.size(), 2u);
@@ -409,7 +433,7 @@ TEST(CompoundFileSpace, OrphanSectorIsSlackButNotFreeAndSectorZeroNeverSlack) {
 
 TEST(CompoundFileSpace, PartialLastSectorIsFreeButHasNoGranules) {
   cfb_writer w;
-  w.stream(u"a", pattern(5000, 1)).free_sector();
+  w.stream(u"a", cfb_pattern(5000, 1)).free_sector();
   auto img = w.build();
   img.resize(img.size() - 200);
   parsed p(img);
@@ -422,7 +446,7 @@ TEST(CompoundFileSpace, PartialLastSectorIsFreeButHasNoGranules) {
 
 TEST(CompoundFileSpace, StreamSectorRangesGivesSectorsAndGaps) {
   cfb_writer w;
-  w.stream(u"a", pattern(5000, 1)).free_sector(3).stream(u"b", pattern(5000, 2));
+  w.stream(u"a", cfb_pattern(5000, 1)).free_sector(3).stream(u"b", cfb_pattern(5000, 2));
   parsed p(w.build());
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> alloc, gaps;
@@ -436,10 +460,10 @@ TEST(CompoundFileSpace, StreamSectorRangesGivesSectorsAndGaps) {
 
 TEST(CompoundFileSpace, StreamsSharingSectorsCountOnce) {
   cfb_writer w;
-  w.stream(u"a", pattern(5000, 1)).stream(u"b", pattern(5000, 2));
+  w.stream(u"a", cfb_pattern(5000, 1)).stream(u"b", cfb_pattern(5000, 2));
   auto img = w.build();
   // b starts in the middle of a's chain.
-  put32(img, w.dir_entry_offset(w.info(u"b").entry_num) + 116, w.info(u"a").chain[4]);
+  put_le32(img, w.dir_entry_offset(w.info(u"b").entry_num) + 116, w.info(u"a").chain[4]);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> alloc, gaps;
@@ -483,7 +507,25 @@ TEST(CompoundFileMisc, EntryQueriesAndDump) {
   ASSERT_TRUE(read_stream_sectors(p.reader, out, regular, mini, mini_flag, first, "a",
                                   p.image.data(), p.image.size()));
   EXPECT_EQ(mini_flag, 1);
-  EXPECT_EQ(out.size(), 5u * 64);  // whole mini sectors
+  EXPECT_EQ(out, w.info(u"a").data);  // cut to the declared 300 bytes
+  EXPECT_EQ(mini.size(), 5u);
+
+  // By position in the directory: entry 0 is the root, whatever the names.
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, w.info(u"DestList").entry_num));
+  EXPECT_EQ(size, 5000u);
+  EXPECT_EQ(sectors, std::vector<uint64_t>(w.info(u"DestList").chain.begin(),
+                                           w.info(u"DestList").chain.end()));
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, w.info(u"a").entry_num));
+  EXPECT_EQ(size, 300u);
+  EXPECT_EQ(sectors, mini);
+  ASSERT_TRUE(entry_sectors_by_index(p.reader, sectors, size, 0));
+  EXPECT_EQ(sectors, std::vector<uint64_t>(w.root_sectors.begin(), w.root_sectors.end()));
+  // Positions past the directory (one sector of four entries) have none.
+  size = 7;
+  EXPECT_FALSE(entry_sectors_by_index(p.reader, sectors, size, 4));
+  EXPECT_FALSE(entry_sectors_by_index(p.reader, sectors, size, 0xFFFFFFFFu));
+  EXPECT_TRUE(sectors.empty());
+  EXPECT_EQ(size, 7u);
 
   std::ostringstream dump;
   dump_directory(p.reader, dump);

@@ -1,0 +1,189 @@
+// The free sectors, free granules and slack areas of the reader, checked
+// against the plain definition: a set of used granule offsets filled
+// structure by structure and chain by chain, then read back in ascending
+// order. The reader marks used space in bitmaps and walks shared chains once;
+// the results must be the same values in the same order, on written, damaged
+// and real files alike.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "byte_builder.h"
+#include "cfb_writer.h"
+#include "foundation/vk_bytes.h"
+#include "jumplist/compound_file.h"
+
+using namespace vk;
+using vesk_test::cfb_layout;
+using vesk_test::cfb_pattern;
+using vesk_test::cfb_writer;
+using vesk_test::put_le32;
+
+namespace {
+
+struct free_space {
+  std::vector<uint64_t> sectors;
+  std::vector<uint64_t> granules;
+  std::vector<cfb_area> slack;
+};
+
+free_space plain_free_space(const compound_file_reader& r, size_t size) {
+  const uint64_t S = r.m_sector_size, M = r.m_mini_sector_size;
+  const uint64_t per_sector = S / M;
+  std::set<uint64_t> used;
+  auto mark = [&](uint64_t n) {
+    for (uint64_t j = 0; j < per_sector; ++j) used.insert((n + 1) * S + j * M);
+  };
+  const cfb_dir_entry* root = find_cfb_entry(r, "root entry");
+  std::vector<uint64_t> root_sectors;
+  follow_fat_chain(r, root_sectors, root->start_sector());
+  if (root->stream_size() == 0 || root->object_type() == 0) root_sectors.clear();
+  auto mark_mini = [&](uint64_t m) {
+    uint64_t p = m * M, q = p / S;
+    if (q < root_sectors.size()) used.insert((root_sectors[q] + 1) * S + p % S);
+  };
+
+  const uint8_t* h = r.m_cfb_header.data();
+  mark(0);
+  uint32_t first_difat = load_le32(h + 68);
+  if (load_le32(h + 44) > 109 && load_le32(h + 72) != 0 && first_difat != cfb_endofchain &&
+      first_difat != 0)
+    mark(first_difat);
+  r.m_fat_links.for_each([&](const fat_link& link) {
+    if (link.m_value == cfb_difatsect || link.m_value == cfb_fatsect) mark(link.m_sector);
+  });
+  for (uint64_t s : r.m_minifat_sectors) mark(s);
+  for (uint64_t s : r.m_dir_sectors) mark(s);
+  for (const auto& [key, entry] : r.m_entries) {
+    if (&entry == root || entry.stream_size() == 0 || entry.object_type() == 0) continue;
+    std::vector<uint64_t> chain;
+    if (entry.m_mini) {
+      // Every mini sector the chain reaches, however long the stream says
+      // it is: the repeats of a loop add nothing.
+      follow_fat_chain_bounded(chain, r.m_minifat_links, entry.start_sector(),
+                               static_cast<uint32_t>(entry.stream_size()), M,
+                               r.m_minifat_links.size() + 1);
+      for (uint64_t m : chain) mark_mini(m);
+    } else {
+      follow_fat_chain(r, chain, entry.start_sector());
+      for (uint64_t n : chain) mark(n);
+    }
+  }
+
+  free_space out;
+  for (uint64_t k = 0; k < r.m_sector_count; ++k)
+    for (uint64_t j = 0; j < per_sector; ++j)
+      if (!used.count((k + 1) * S + j * M)) out.granules.push_back((k + 1) * S + j * M);
+  r.m_fat_links.for_each([&](const fat_link& link) {
+    if (!link.m_allocated && (uint64_t{link.m_sector} + 1) * S < size)
+      out.sectors.push_back(link.m_sector);
+  });
+  std::map<uint64_t, cfb_area> slack;
+  for (size_t i = 0; i < out.granules.size();) {
+    size_t j = i + 1;
+    while (j < out.granules.size() && out.granules[j] == out.granules[j - 1] + M) ++j;
+    slack[out.granules[i]] = {out.granules[i], (j - i) * M};
+    i = j;
+  }
+  for (const auto& [offset, area] : slack) out.slack.push_back(area);
+  return out;
+}
+
+// Parses the image; when it parses, compares the reader's results with the
+// plain definition. True when it parsed.
+bool same_as_definition(const std::vector<uint8_t>& img, const std::string& what) {
+  compound_file_reader r;
+  if (!parse_compound_image(&r, img.data(), img.size())) return false;
+  free_space want = plain_free_space(r, img.size());
+  EXPECT_EQ(r.m_free_sectors, want.sectors) << what;
+  EXPECT_EQ(r.m_free_granules, want.granules) << what;
+  EXPECT_EQ(r.m_slack_areas, want.slack) << what;
+  return true;
+}
+
+std::vector<std::vector<uint8_t>> written_images() {
+  std::vector<std::vector<uint8_t>> out;
+  {
+    cfb_writer w;
+    w.stream(u"1", cfb_pattern(700, 1)).mini_gap(2).stream(u"2", cfb_pattern(64, 2));
+    w.stream(u"DestList", cfb_pattern(4500, 3))
+        .free_sector(2)
+        .orphan_sector()
+        .stream(u"3", cfb_pattern(6000, 4))
+        .stream(u"ROOT ENTRY", cfb_pattern(5000, 5));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.min_fat_sectors = 112;
+    layout.unused_sector0 = true;
+    cfb_writer w(layout);
+    w.stream(u"DestList", cfb_pattern(4200, 5)).free_sector().stream(u"1", cfb_pattern(90, 6));
+    w.mini_gap(3).stream(u"2", cfb_pattern(200, 7));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.sector_shift = 12;
+    layout.mini_shift = 7;
+    cfb_writer w(layout);
+    w.stream(u"DestList", cfb_pattern(9000, 7)).free_sector(3).stream(u"1", cfb_pattern(200, 8));
+    out.push_back(w.build());
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(CompoundFileFreeSpace, WrittenImagesMatchTheDefinition) {
+  size_t n = 0;
+  for (const auto& img : written_images()) {
+    ASSERT_TRUE(same_as_definition(img, "written #" + std::to_string(n++)));
+    // Cut at every sector boundary and in the middle of one.
+    for (size_t cut = 512; cut < img.size(); cut += 700)
+      same_as_definition(std::vector<uint8_t>(img.begin(), img.begin() + cut),
+                         "cut " + std::to_string(cut));
+  }
+}
+
+TEST(CompoundFileFreeSpace, DamagedImagesMatchTheDefinition) {
+  std::mt19937 rng(23);
+  const auto bases = written_images();
+  size_t parsed = 0, variants = 0;
+  for (int i = 0; i < 1500; ++i, ++variants) {
+    auto img = bases[i % bases.size()];
+    if (i % 3 == 0) {
+      img = vesk_test::mutate(img, rng, 1 + i % 8);
+    } else {
+      // Chains that loop, join or run off into free and special sectors.
+      const size_t sectors = img.size() / 512 - 1;
+      for (int k = 0; k < 1 + i % 6; ++k) {
+        size_t at = 512 + (rng() % sectors) * 512 + 4 * (rng() % 128);
+        uint32_t pick = rng() % 5;
+        uint32_t v = pick < 3    ? static_cast<uint32_t>(rng() % (sectors * 8))
+                     : pick == 3 ? cfb_freesect
+                                 : cfb_endofchain;
+        put_le32(img, at, v);
+      }
+    }
+    parsed += same_as_definition(img, "damaged #" + std::to_string(i));
+  }
+  EXPECT_GT(parsed, variants / 2);
+}
+
+TEST(CompoundFileFreeSpace, SampleFilesMatchTheDefinition) {
+  auto dir = vesk_test::samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  size_t files = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    if (e.path().extension() != ".automaticDestinations-ms") continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::vector<uint8_t> img{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_TRUE(same_as_definition(img, e.path().string()));
+    ++files;
+  }
+  EXPECT_GT(files, 0u);
+}
