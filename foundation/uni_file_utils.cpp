@@ -32,9 +32,8 @@ bool strip_trailing_slashes(std::string& path) {
   return !path.empty();
 }
 
-bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& out,
-                                 const uint8_t* buffer, uint32_t length, bool trim,
-                                 bool skip_empty) {
+bool split_buffer_lines(uint32_t& consumed, std::vector<std::string>& out, const uint8_t* buffer,
+                        uint32_t length, bool trim, bool skip_empty) {
   if (length == 0 || buffer == nullptr) return false;
   out.clear();
   consumed = 0;
@@ -313,7 +312,9 @@ bool set_entry_lists(dir_entry_info& entry, const std::string& name,
     return false;
   }
   entry.list_word = (entry.list_word & ~0xFFu) | 1u;
-  return true;
+  // Callers read the entry, not the result: it is false whether or not the
+  // lists were taken.
+  return false;
 }
 
 // ---- side stream and paths ----------------------------------------------
@@ -401,7 +402,11 @@ std::string make_absolute_path(const std::string& path_in, char separator) {
       if (i > 0 || !drive) out += sep;
       out += parts[i];
     }
-    if (out.empty()) out.assign(1, sep);
+    if (out.empty()) {
+      out.assign(1, sep);
+    } else if (full.back() == sep) {
+      out += sep;  // a path that names a folder by its final separator keeps it
+    }
     return out;
   } catch (...) {
     return std::string();
@@ -619,11 +624,18 @@ uint64_t prepare_range(fileio& file, uint64_t offset, uint64_t count) {
 
 }  // namespace
 
-bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64_t dest_offset,
-                           uint32_t chunk, bool progress) {
-  if (count == 0 || !usable()) return false;
-  if (chunk == 0) chunk = 0x400000;
-  const uint64_t total = prepare_range(*this, offset, count);
+namespace {
+
+// Reads `file` from `offset` in pieces of at most `chunk` bytes and hands
+// each to `sink`(bytes, count, offset within the range), which answers false
+// to stop. With `progress`, the first piece and every `every`-th after it
+// report how far the copy is on the status line. False when nothing can be
+// read from `offset`, when a read fails or yields nothing before the range
+// is done, or when the sink stops.
+template <class Sink>
+bool copy_range_chunks(fileio& file, uint64_t offset, uint64_t count, uint32_t chunk, bool progress,
+                       uint64_t every, Sink sink) {
+  const uint64_t total = prepare_range(file, offset, count);
   if (total == 0) return false;
   std::vector<uint8_t> buf;
   try {
@@ -636,16 +648,12 @@ bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64
   bool ok = true;
   while (done < total) {
     uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buf.size(), total - done));
-    if (!read(buf.data(), n) || n == 0) {
-      ok = false;
-      break;
-    }
-    if (!dest.write_at(buf.data(), n, dest_offset + done)) {
+    if (!file.read(buf.data(), n) || n == 0 || !sink(buf.data(), n, done)) {
       ok = false;
       break;
     }
     done += n;
-    if (progress && chunks % 31 == 0)
+    if (progress && chunks % every == 0)
       vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
     ++chunks;
   }
@@ -653,38 +661,27 @@ bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64
   return ok;
 }
 
+}  // namespace
+
+bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64_t dest_offset,
+                           uint32_t chunk, bool progress) {
+  if (count == 0 || !usable()) return false;
+  if (chunk == 0) chunk = 0x400000;
+  return copy_range_chunks(*this, offset, count, chunk, progress, 31,
+                           [&](const uint8_t* bytes, uint32_t n, uint64_t at) {
+                             return dest.write_at(bytes, n, dest_offset + at);
+                           });
+}
+
 bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count, uint32_t chunk,
                                   bool progress) {
+  // A chunk of 0 could never move the copy forward.
   if (count == 0 || chunk == 0 || !usable()) return false;
-  const uint64_t total = prepare_range(*this, offset, count);
-  if (total == 0) return false;
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(static_cast<size_t>(std::min<uint64_t>(chunk, total)));
-  } catch (...) {
-    return false;
-  }
-  uint64_t done = 0;
-  uint64_t chunks = 0;
-  bool ok = true;
-  while (done < total) {
-    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buf.size(), total - done));
-    if (!read(buf.data(), n) || n == 0) {
-      ok = false;
-      break;
-    }
-    os.write(reinterpret_cast<const char*>(buf.data()), n);
-    if (!os) {
-      ok = false;
-      break;
-    }
-    done += n;
-    if (progress && chunks % 71 == 0)
-      vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
-    ++chunks;
-  }
-  if (progress) vk::erase_status_line();
-  return ok;
+  return copy_range_chunks(*this, offset, count, chunk, progress, 71,
+                           [&](const uint8_t* bytes, uint32_t n, uint64_t) {
+                             os.write(reinterpret_cast<const char*>(bytes), n);
+                             return static_cast<bool>(os);
+                           });
 }
 
 bool fileio::scan_with_callback(chunk_callback callback, void* context, uint32_t chunk,
@@ -769,9 +766,8 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       uint32_t consumed = 0;
       lines.clear();
       if (!text.empty() && text.size() <= 0xFFFFFFFFu) {
-        vk::split_buffer_lines_consumed(consumed, lines,
-                                        reinterpret_cast<const uint8_t*>(text.data()),
-                                        static_cast<uint32_t>(text.size()), trim, skip_empty);
+        vk::split_buffer_lines(consumed, lines, reinterpret_cast<const uint8_t*>(text.data()),
+                               static_cast<uint32_t>(text.size()), trim, skip_empty);
       }
       text.erase(0, consumed);
       if (final_chunk && !text.empty()) {
@@ -785,7 +781,7 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       }
       uint64_t count = lines.size();
       bool stop = false;
-      if (!unlimited && total_lines + count >= max_lines) {
+      if (!unlimited && total_lines + count > max_lines) {
         count = max_lines - total_lines;
         stop = true;
       }

@@ -29,9 +29,8 @@ bool strip_trailing_slashes(std::string& path);
 // out. `consumed` is the index just past the last LF; the bytes after it are
 // an incomplete line the caller keeps for the next piece. A length of 0 is
 // false with nothing changed; otherwise true when a line was produced.
-bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& out,
-                                 const uint8_t* buffer, uint32_t length, bool trim,
-                                 bool skip_empty);
+bool split_buffer_lines(uint32_t& consumed, std::vector<std::string>& out, const uint8_t* buffer,
+                        uint32_t length, bool trim, bool skip_empty);
 
 // ---- whole-file reads ---------------------------------------------------
 
@@ -80,6 +79,9 @@ bool fill_file_info_utf8(dir_entry_info& entry, const std::string& path, const s
                          const std::string& path_text);
 bool stat_file_info_utf8(dir_entry_info& entry, const std::string& path,
                          const std::string& path_text);
+// Stores the name and the two lists when the first list is not empty and both
+// have the same size, and flags the entry as holding lists. The result is
+// false either way.
 bool set_entry_lists(dir_entry_info& entry, const std::string& name,
                      const std::vector<std::string>& first, const std::vector<std::string>& second);
 

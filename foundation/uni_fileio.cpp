@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iomanip>
+#include <type_traits>
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -23,32 +25,6 @@ namespace {
 // Files the tool creates get read and write for everyone the umask allows,
 // as with any standard tool.
 constexpr mode_t k_create_mode = 0666;
-
-// Parses a chmod text the way option values are read: a marker 'x' means
-// hexadecimal, a marker 'o' octal, otherwise decimal. The caller prefixes the
-// text with "O", so a plain "644" is octal.
-bool parse_mode_text(std::string text, uint32_t& out) {
-  out = 0;
-  vk::trim_ws(text);
-  if (text.empty()) return false;
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  size_t x = text.find('x');
-  if (x != std::string::npos) {
-    out = static_cast<uint32_t>(std::strtoul(text.c_str() + x + 1, nullptr, 16));
-    return true;
-  }
-  size_t o = text.find('o');
-  if (o != std::string::npos) {
-    out = static_cast<uint32_t>(std::strtoul(text.c_str() + o + 1, nullptr, 8));
-    return true;
-  }
-  char c = text[0];
-  if (c == '-' || c == '+' || (c >= '0' && c <= '9')) {
-    out = static_cast<uint32_t>(std::atoi(text.c_str()));
-    return true;
-  }
-  return false;
-}
 
 bool starts_with_proc(const std::wstring& path) {
   return path.compare(0, 5, L"/proc") == 0;
@@ -130,37 +106,39 @@ bool fileio::is_open() const {
   return m_memory || (m_fd != -1 && m_opened);
 }
 
-bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
+bool fileio::enter_memory(std::vector<uint8_t>& data, bool write, bool crlf, uint64_t position) {
   close();
-  try {
-    m_data = bytes;
-  } catch (...) {
-    clear_state();
-    return false;
-  }
+  m_data.swap(data);
   m_memory = true;
   m_opened = true;
   m_writable = write;
   m_crlf = crlf;
-  m_size = m_position = m_data.size();
+  m_size = m_data.size();
+  m_position = position;
   return true;
 }
 
-bool fileio::open_memory(uint32_t count, bool write, bool crlf) {
-  close();
+bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
+  // Copied before closing: `bytes` may be this object's own content.
+  std::vector<uint8_t> copy;
   try {
-    m_data.assign(count, 0);
+    copy = bytes;
   } catch (...) {
-    clear_state();
+    close();
     return false;
   }
-  m_memory = true;
-  m_opened = true;
-  m_writable = write;
-  m_crlf = crlf;
-  m_size = count;
-  m_position = 0;
-  return true;
+  return enter_memory(copy, write, crlf, copy.size());
+}
+
+bool fileio::open_memory(uint32_t count, bool write, bool crlf) {
+  std::vector<uint8_t> zeros;
+  try {
+    zeros.assign(count, 0);
+  } catch (...) {
+    close();
+    return false;
+  }
+  return enter_memory(zeros, write, crlf, 0);
 }
 
 void fileio::release_output() {
@@ -181,8 +159,39 @@ void fileio::close() {
 
 // ---------------------------------------------------------------------------
 
-bool fileio::open_descriptor(int flags, mode_t mode) {
-  m_fd = open_file_fd_wide(m_path, flags, mode);
+namespace {
+
+constexpr int k_append_flags = O_RDWR | O_CREAT | O_APPEND;
+
+// The path as an opener records it: a copy without trailing '/' and '\'.
+// False for an empty path or when the copy cannot be made.
+template <class Text>
+bool stripped_copy(const Text& path, Text& out) {
+  if (path.empty()) return false;
+  try {
+    out = path;
+  } catch (...) {
+    return false;
+  }
+  if constexpr (std::is_same_v<Text, std::string>) {
+    vk::strip_trailing_slashes(out);
+  } else {
+    vk::strip_trailing_slashes_wide(out);
+  }
+  return true;
+}
+
+}  // namespace
+
+void fileio::begin_open(std::wstring& path, bool write, bool crlf) {
+  close();
+  m_crlf = crlf;
+  m_writable = write;
+  m_path.swap(path);
+}
+
+bool fileio::attach_descriptor(int fd) {
+  m_fd = fd;
   if (m_fd == -1) return false;
   m_opened = true;
   m_size = fileio_size();
@@ -190,21 +199,12 @@ bool fileio::open_descriptor(int flags, mode_t mode) {
 }
 
 bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate) {
-  if (path.empty() || m_memory) return false;
   std::wstring p;
-  try {
-    p = path;
-  } catch (...) {
-    return false;
-  }
-  vk::strip_trailing_slashes_wide(p);
-  close();
-  m_crlf = crlf;
-  m_writable = write;
-  m_path.swap(p);
+  if (m_memory || !stripped_copy(path, p)) return false;
+  begin_open(p, write, crlf);
   int flags = O_RDONLY;
   if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
-  return open_descriptor(flags, write ? k_create_mode : 0);
+  return attach_descriptor(open_file_fd_wide(m_path, flags, write ? k_create_mode : 0));
 }
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
@@ -215,44 +215,27 @@ bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool trun
 }
 
 bool fileio::open_append(const std::wstring& path, bool crlf) {
-  if (m_memory || path.empty()) return false;
   std::wstring p;
-  try {
-    p = path;
-  } catch (...) {
-    return false;
-  }
-  vk::strip_trailing_slashes_wide(p);
-  close();
-  m_crlf = crlf;
-  m_writable = true;
-  m_path.swap(p);
-  return open_descriptor(O_RDWR | O_CREAT | O_APPEND, k_create_mode);
+  if (m_memory || !stripped_copy(path, p)) return false;
+  begin_open(p, true, crlf);
+  return attach_descriptor(open_file_fd_wide(m_path, k_append_flags, k_create_mode));
 }
 
 bool fileio::open_append(const std::string& path, bool crlf) {
-  if (m_memory || path.empty()) return false;
   std::string p;
-  try {
-    p = path;
-  } catch (...) {
-    return false;
-  }
-  vk::strip_trailing_slashes(p);
-  close();
-  m_crlf = crlf;
-  m_writable = true;
+  if (m_memory || !stripped_copy(path, p)) return false;
   // The recorded path is the same text as wide characters (byte by byte when
   // it is not valid UTF-8, so that nothing of it is lost).
   std::wstring wide = vk::from_utf8(p);
-  if (wide.empty() && !p.empty()) {
-    for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
+  if (wide.empty()) {
+    try {
+      for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
+    } catch (...) {
+      return false;
+    }
   }
-  m_path.swap(wide);
-  m_fd = open_file_fd(p, O_RDWR | O_CREAT | O_APPEND, k_create_mode);
-  if (m_fd == -1) return false;
-  m_opened = true;
-  m_size = fileio_size();
+  begin_open(wide, true, crlf);
+  if (!attach_descriptor(open_file_fd(p, k_append_flags, k_create_mode))) return false;
   seek_from_end(0);
   return true;
 }
@@ -329,16 +312,30 @@ bool fileio::set_length(uint64_t length) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// Count of a read that failed before any byte arrived: all ones, as a plain
+// read() would have reported it.
+constexpr uint32_t k_failed_read = 0xFFFFFFFFu;
+
+// The count a reading loop hands back: the bytes that arrived, or all ones
+// when an error came first. An error after some bytes still hands those
+// bytes over; the short count says how many there are.
+bool read_outcome(const vk::io_result& r, uint32_t& len) {
+  if (r.failed() && r.count == 0) {
+    len = k_failed_read;
+    return false;
+  }
+  len = static_cast<uint32_t>(r.count);
+  return true;
+}
+
+}  // namespace
+
 bool fileio::read_at(void* buf, uint32_t& len, uint64_t offset) {
+  if (!usable() || offset >= m_size) return false;
   uint32_t want = len;
-  if (!usable() || offset >= m_size) {
-    len = 0;
-    return false;
-  }
-  if (want > 0 && buf == nullptr) {
-    len = 0;
-    return false;
-  }
+  if (want > 0 && buf == nullptr) return false;
   if (m_memory) {
     uint64_t left = m_size - offset;
     if (want > left) want = static_cast<uint32_t>(left);
@@ -347,30 +344,18 @@ bool fileio::read_at(void* buf, uint32_t& len, uint64_t offset) {
     return true;
   }
   if (offset > static_cast<uint64_t>(INT64_MAX) ||
-      vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET) == -1) {
-    len = 0;
+      vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET) == -1)
     return false;
-  }
   if (want == 0) return true;
   uint64_t left = m_size - offset;
   if (want > left) want = static_cast<uint32_t>(left);
-  vk::io_result r = vk::posix_read_full(m_fd, buf, want);
-  len = static_cast<uint32_t>(r.count);
-  // An error after some bytes still hands those bytes over; the short count
-  // says how many there are.
-  return !(r.failed() && r.count == 0);
+  return read_outcome(vk::posix_read_full(m_fd, buf, want), len);
 }
 
 bool fileio::read(void* buf, uint32_t& len) {
-  if (!usable()) {
-    len = 0;
-    return false;
-  }
+  if (!usable()) return false;
   if (len == 0) return true;
-  if (buf == nullptr) {
-    len = 0;
-    return false;
-  }
+  if (buf == nullptr) return false;
   if (m_memory) {
     uint64_t left = m_position < m_size ? m_size - m_position : 0;
     uint32_t n = len > left ? static_cast<uint32_t>(left) : len;
@@ -381,9 +366,7 @@ bool fileio::read(void* buf, uint32_t& len) {
   }
   uint32_t want = len;
   if (want > m_size) want = static_cast<uint32_t>(m_size);
-  vk::io_result r = vk::posix_read_full(m_fd, buf, want);
-  len = static_cast<uint32_t>(r.count);
-  return !(r.failed() && r.count == 0);
+  return read_outcome(vk::posix_read_full(m_fd, buf, want), len);
 }
 
 bool fileio::read_at64(void* buf, uint64_t& len, uint64_t offset) {
@@ -407,6 +390,9 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
   if (count == 0) return true;
   uint64_t n = std::min(count, size - offset);
   if (n > static_cast<uint64_t>(SIZE_MAX / 2)) return false;
+  if (!memory && (offset > static_cast<uint64_t>(INT64_MAX) ||
+                  vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1))
+    return false;
   try {
     if (out.size() != n) out.resize(static_cast<size_t>(n));
   } catch (...) {
@@ -417,13 +403,9 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
     position = offset + n;
     return true;
   }
-  if (offset > static_cast<uint64_t>(INT64_MAX) ||
-      vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1) {
-    out.clear();
-    return false;
-  }
   vk::io_result r = vk::posix_read_full(fd, out.data(), static_cast<size_t>(n));
   if (r.count < n) out.resize(r.count);
+  // A device error before the first byte is a failure, not an empty file.
   return !(r.failed() && r.count == 0);
 }
 
@@ -607,7 +589,8 @@ bool fileio::set_mode_octal(const std::string& mode) {
   if (!usable()) return false;
   uint32_t value = 0;
   try {
-    if (!parse_mode_text("O" + mode, value)) return false;
+    // A leading "o" makes the number reader take the digits as octal.
+    if (!vk::parse_uint("O" + mode, value)) return false;
   } catch (...) {
     return false;
   }
@@ -634,20 +617,7 @@ void fileio::flush_output() {
 }
 
 fileio_output* fileio::output_stream() {
-  if (m_output != nullptr) return m_output;
-  if (!usable()) return nullptr;
-  fileio_output* out = nullptr;
-  try {
-    out = new fileio_output(this, k_output_buffer_size);
-  } catch (...) {
-    return nullptr;
-  }
-  if (!out->attached()) {
-    // Without its buffer the stream would drop every byte: refuse it.
-    delete out;
-    return nullptr;
-  }
-  m_output = out;
+  if (m_output == nullptr && usable()) m_output = new_attached_output<fileio_output>(this);
   return m_output;
 }
 

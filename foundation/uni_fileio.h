@@ -136,8 +136,13 @@ class fileio {
 
  private:
   void clear_state();
+  // Closes what is open and holds `data` (taken over) in memory mode.
+  bool enter_memory(std::vector<uint8_t>& data, bool write, bool crlf, uint64_t position);
   void release_output();
-  bool open_descriptor(int flags, mode_t mode);
+  // Closes what is open and records the flags and the path of a new opening.
+  void begin_open(std::wstring& path, bool write, bool crlf);
+  // Takes the descriptor of an opening (-1 when it failed) and its size.
+  bool attach_descriptor(int fd);
   bool append_raw(const uint8_t* buf, size_t len);
 
   int m_fd = -1;

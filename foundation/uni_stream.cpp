@@ -126,44 +126,6 @@ int64_t fileio_stats_ostream::write_out(const char* bytes, size_t count) {
 
 // ---------------------------------------------------------------------------
 
-fileio_output::fileio_output(fileio* file, uint32_t size)
-    : std::ostream(nullptr), m_buf(file, size) {
-  if (m_buf.attached()) {
-    rdbuf(&m_buf);
-    m_attached = true;
-  }
-}
-
-fileio_output::~fileio_output() {
-  flush_if_attached();
-}
-
-void fileio_output::flush_if_attached() {
-  if (!m_attached) return;
-  flush();
-  m_attached = false;
-}
-
-fileio_stats_output::fileio_stats_output(fileio_stats* stats, uint32_t size)
-    : std::ostream(nullptr), m_buf(stats, size) {
-  if (m_buf.attached()) {
-    rdbuf(&m_buf);
-    m_attached = true;
-  }
-}
-
-fileio_stats_output::~fileio_stats_output() {
-  flush_if_attached();
-}
-
-void fileio_stats_output::flush_if_attached() {
-  if (!m_attached) return;
-  flush();
-  m_attached = false;
-}
-
-// ---------------------------------------------------------------------------
-
 fileio_stats::~fileio_stats() {
   release_output();
 }
@@ -178,18 +140,7 @@ bool fileio_stats::add(const void* bytes, size_t count) {
 }
 
 fileio_stats_output* fileio_stats::stats_output() {
-  if (m_output != nullptr) return m_output;
-  fileio_stats_output* out = nullptr;
-  try {
-    out = new fileio_stats_output(this, k_output_buffer_size);
-  } catch (...) {
-    return nullptr;
-  }
-  if (!out->attached()) {
-    delete out;
-    return nullptr;
-  }
-  m_output = out;
+  if (m_output == nullptr) m_output = new_attached_output<fileio_stats_output>(this);
   return m_output;
 }
 

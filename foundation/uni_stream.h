@@ -92,42 +92,66 @@ class fileio_stats_ostream : public streambuf_generic_output<char> {
   bool m_attached = false;
 };
 
-// The std::ostream a file object hands out for its report text. A stream
-// whose buffer could not be set up has no buffer: every insertion fails.
-class fileio_output : public std::ostream {
+// The std::ostream over one of the stream buffers above. A stream whose
+// buffer could not be set up has no buffer: every insertion fails.
+template <class Buf, class Owner>
+class attached_output : public std::ostream {
  public:
-  fileio_output(fileio* file, uint32_t size);
-  ~fileio_output() override;
+  attached_output(Owner* owner, uint32_t size) : std::ostream(nullptr), m_buf(owner, size) {
+    if (m_buf.attached()) {
+      rdbuf(&m_buf);
+      m_attached = true;
+    }
+  }
+  // Flushes; the buffer's own destruction then drains whatever is left.
+  ~attached_output() override { flush_if_attached(); }
 
-  fileio_output(const fileio_output&) = delete;
-  fileio_output& operator=(const fileio_output&) = delete;
+  attached_output(const attached_output&) = delete;
+  attached_output& operator=(const attached_output&) = delete;
 
   bool attached() const { return m_attached; }
   // std::ostream::flush when attached, and the stream is detached afterwards.
-  void flush_if_attached();
+  void flush_if_attached() {
+    if (!m_attached) return;
+    flush();
+    m_attached = false;
+  }
   // Bytes waiting in the put area.
   size_t pending() const { return m_buf.pending(); }
 
  private:
-  fileio_ostream m_buf;
+  Buf m_buf;
   bool m_attached = false;
 };
 
-class fileio_stats_output : public std::ostream {
+// The stream a file object hands out for its report text.
+class fileio_output : public attached_output<fileio_ostream, fileio> {
  public:
-  fileio_stats_output(fileio_stats* stats, uint32_t size);
-  ~fileio_stats_output() override;
-
-  fileio_stats_output(const fileio_stats_output&) = delete;
-  fileio_stats_output& operator=(const fileio_stats_output&) = delete;
-
-  bool attached() const { return m_attached; }
-  void flush_if_attached();
-
- private:
-  fileio_stats_ostream m_buf;
-  bool m_attached = false;
+  using attached_output::attached_output;
 };
+
+class fileio_stats_output : public attached_output<fileio_stats_ostream, fileio_stats> {
+ public:
+  using attached_output::attached_output;
+};
+
+// A new stream of type Out over `owner` with the standard put area, or null
+// when it cannot be allocated or its buffer could not be set up (such a
+// stream would drop every byte written to it).
+template <class Out, class Owner>
+Out* new_attached_output(Owner* owner) {
+  Out* out = nullptr;
+  try {
+    out = new Out(owner, k_output_buffer_size);
+  } catch (...) {
+    return nullptr;
+  }
+  if (!out->attached()) {
+    delete out;
+    return nullptr;
+  }
+  return out;
+}
 
 // A sink that sums the byte values written to it (modulo 2^32).
 class fileio_stats {

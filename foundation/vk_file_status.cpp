@@ -20,32 +20,17 @@ void zero_outputs(uint64_t& size, uint32_t& mode, uint64_t& change, uint64_t& mo
   change = modify = access = 0;
 }
 
-bool stat_wide(const std::wstring& path, struct stat& st) {
-  if (path.empty()) return false;
-  return vk::stat_path_wide(path, st);
-}
-
-bool stat_utf8(const std::string& path, struct stat& st) {
-  if (path.empty()) return false;
-  std::wstring wide = vk::from_utf8(path);
-  if (wide.empty()) return false;
-  return stat_wide(wide, st);
-}
-
-void take_seconds(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_t& change,
-                  uint64_t& modify, uint64_t& access) {
-  size = static_cast<uint64_t>(st.st_size);
-  mode = static_cast<uint32_t>(st.st_mode);
-  change = static_cast<uint64_t>(static_cast<int64_t>(st.st_ctim.tv_sec));
-  modify = static_cast<uint64_t>(static_cast<int64_t>(st.st_mtim.tv_sec));
-  access = static_cast<uint64_t>(static_cast<int64_t>(st.st_atim.tv_sec));
-}
-
 // Whole unix seconds as FILETIME ticks, through the time kinds so that every
 // file time of a report is converted by the same rules.
 // The seconds are signed: a time before 1970 keeps its place.
 uint64_t unix_seconds_to_ticks(uint64_t seconds) {
   return vk::time_from_i64(static_cast<int64_t>(seconds), vk::type_time::unix_time).m_filetime;
+}
+
+void seconds_to_ticks(uint64_t& change, uint64_t& modify, uint64_t& access) {
+  change = unix_seconds_to_ticks(change);
+  modify = unix_seconds_to_ticks(modify);
+  access = unix_seconds_to_ticks(access);
 }
 
 }  // namespace
@@ -54,35 +39,33 @@ bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode,
                        uint64_t& modify, uint64_t& access) {
   zero_outputs(size, mode, change, modify, access);
   struct stat st;
-  if (!stat_wide(path, st)) return false;
-  take_seconds(st, size, mode, change, modify, access);
+  if (path.empty() || !vk::stat_path_wide(path, st)) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  mode = static_cast<uint32_t>(st.st_mode);
+  change = static_cast<uint64_t>(static_cast<int64_t>(st.st_ctim.tv_sec));
+  modify = static_cast<uint64_t>(static_cast<int64_t>(st.st_mtim.tv_sec));
+  access = static_cast<uint64_t>(static_cast<int64_t>(st.st_atim.tv_sec));
   return true;
 }
 
 bool path_stat_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                      uint64_t& modify, uint64_t& access) {
   zero_outputs(size, mode, change, modify, access);
-  struct stat st;
-  if (!stat_utf8(path, st)) return false;
-  take_seconds(st, size, mode, change, modify, access);
-  return true;
+  if (path.empty()) return false;
+  return path_stat_times_w(vk::from_utf8(path), size, mode, change, modify, access);
 }
 
 bool get_file_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                     uint64_t& modify, uint64_t& access) {
   if (!path_stat_times(path, size, mode, change, modify, access)) return false;
-  change = unix_seconds_to_ticks(change);
-  modify = unix_seconds_to_ticks(modify);
-  access = unix_seconds_to_ticks(access);
+  seconds_to_ticks(change, modify, access);
   return true;
 }
 
 bool get_file_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                       uint64_t& modify, uint64_t& access) {
   if (!path_stat_times_w(path, size, mode, change, modify, access)) return false;
-  change = unix_seconds_to_ticks(change);
-  modify = unix_seconds_to_ticks(modify);
-  access = unix_seconds_to_ticks(access);
+  seconds_to_ticks(change, modify, access);
   return true;
 }
 

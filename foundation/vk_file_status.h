@@ -18,7 +18,7 @@ bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode,
 bool path_stat_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                      uint64_t& modify, uint64_t& access);
 
-// The same with the three times as FILETIME ticks, sub-second part included.
+// The same with the three times as FILETIME ticks of their whole seconds.
 bool get_file_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                     uint64_t& modify, uint64_t& access);
 bool get_file_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,

@@ -89,100 +89,69 @@ int posix_close(int fd) {
   return g_calls.close(fd);
 }
 
-io_result posix_read_full(int fd, void* buf, size_t len) {
+namespace {
+
+// The loop behind every transfer helper. `step`(buffer offset, byte count)
+// makes one system call for that part of the buffer. A call interrupted by a
+// signal is repeated, 0 bytes end a read (end of file) and fail a write (the
+// device takes nothing, so the loop could never finish), and a count above
+// the request is taken as an error rather than trusted. A positioned
+// transfer (`base` set) also refuses to run past the largest file offset.
+template <class Step>
+io_result transfer_loop(size_t len, bool writing, const uint64_t* base, Step step) {
   io_result r;
-  auto* p = static_cast<uint8_t*>(buf);
   while (r.count < len) {
+    if (base != nullptr) {
+      uint64_t at = *base + r.count;
+      if (at < *base || at > k_max_offset) {
+        r.error = EINVAL;
+        break;
+      }
+    }
     size_t want = len - r.count;
     if (want > k_max_transfer) want = k_max_transfer;
-    ssize_t n = g_calls.read(fd, p + r.count, want);
+    ssize_t n = step(r.count, want);
     if (n < 0) {
       if (errno == EINTR) continue;
       r.error = errno ? errno : EIO;
       break;
     }
-    if (n == 0) break;  // end of file
-    if (static_cast<size_t>(n) > want) {
+    if (n == 0 && !writing) break;  // end of file
+    if (n == 0 || static_cast<size_t>(n) > want) {
       r.error = EIO;
       break;
     }
     r.count += static_cast<size_t>(n);
   }
   return r;
+}
+
+}  // namespace
+
+io_result posix_read_full(int fd, void* buf, size_t len) {
+  auto* p = static_cast<uint8_t*>(buf);
+  return transfer_loop(len, false, nullptr,
+                       [&](size_t done, size_t want) { return g_calls.read(fd, p + done, want); });
 }
 
 io_result posix_write_full(int fd, const void* buf, size_t len) {
-  io_result r;
   const auto* p = static_cast<const uint8_t*>(buf);
-  while (r.count < len) {
-    size_t want = len - r.count;
-    if (want > k_max_transfer) want = k_max_transfer;
-    ssize_t n = g_calls.write(fd, p + r.count, want);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r.error = errno ? errno : EIO;
-      break;
-    }
-    if (n == 0 || static_cast<size_t>(n) > want) {
-      r.error = EIO;
-      break;
-    }
-    r.count += static_cast<size_t>(n);
-  }
-  return r;
+  return transfer_loop(len, true, nullptr,
+                       [&](size_t done, size_t want) { return g_calls.write(fd, p + done, want); });
 }
 
 io_result posix_pread_full(int fd, void* buf, size_t len, uint64_t offset) {
-  io_result r;
   auto* p = static_cast<uint8_t*>(buf);
-  while (r.count < len) {
-    uint64_t at = offset + r.count;
-    if (at < offset || at > k_max_offset) {
-      r.error = EINVAL;
-      break;
-    }
-    size_t want = len - r.count;
-    if (want > k_max_transfer) want = k_max_transfer;
-    ssize_t n = g_calls.pread(fd, p + r.count, want, static_cast<off_t>(at));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r.error = errno ? errno : EIO;
-      break;
-    }
-    if (n == 0) break;
-    if (static_cast<size_t>(n) > want) {
-      r.error = EIO;
-      break;
-    }
-    r.count += static_cast<size_t>(n);
-  }
-  return r;
+  return transfer_loop(len, false, &offset, [&](size_t done, size_t want) {
+    return g_calls.pread(fd, p + done, want, static_cast<off_t>(offset + done));
+  });
 }
 
 io_result posix_pwrite_full(int fd, const void* buf, size_t len, uint64_t offset) {
-  io_result r;
   const auto* p = static_cast<const uint8_t*>(buf);
-  while (r.count < len) {
-    uint64_t at = offset + r.count;
-    if (at < offset || at > k_max_offset) {
-      r.error = EINVAL;
-      break;
-    }
-    size_t want = len - r.count;
-    if (want > k_max_transfer) want = k_max_transfer;
-    ssize_t n = g_calls.pwrite(fd, p + r.count, want, static_cast<off_t>(at));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r.error = errno ? errno : EIO;
-      break;
-    }
-    if (n == 0 || static_cast<size_t>(n) > want) {
-      r.error = EIO;
-      break;
-    }
-    r.count += static_cast<size_t>(n);
-  }
-  return r;
+  return transfer_loop(len, true, &offset, [&](size_t done, size_t want) {
+    return g_calls.pwrite(fd, p + done, want, static_cast<off_t>(offset + done));
+  });
 }
 
 int64_t posix_lseek(int fd, int64_t offset, int whence) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,23 +38,23 @@ TEST(FileTextHelpers, SplitBufferLinesKeepsTheIncompleteTail) {
   uint32_t consumed = 99;
   std::vector<std::string> lines{"old"};
   const uint8_t xy[] = {'x', '\n', 'y'};
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, xy, 3, false, false));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, xy, 3, false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"x"}));
   EXPECT_EQ(consumed, 2u);
 
-  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, xy, 0, false, false));
+  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, xy, 0, false, false));
   EXPECT_EQ(lines.size(), 1u);  // untouched
 
   std::string t = "\r\ra\r\n \n  b \nrest";
   auto* p = reinterpret_cast<const uint8_t*>(t.data());
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), false, false));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", " ", "  b "}));
   EXPECT_EQ(consumed, t.size() - 4);
-  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), true, true));
+  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), true, true));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
 
   const uint8_t none[] = {'a', 'b'};
-  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, none, 2, true, true));
+  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, none, 2, true, true));
   EXPECT_EQ(consumed, 0u);
 }
 
@@ -238,6 +241,18 @@ TEST(FileScan, TextLinesStopAtTheLimitAndReadMarkedText) {
   EXPECT_EQ(wide.lines, (std::vector<std::string>{"h\xC3\xA9", "x\xF0\x9F\x98\x80"}));
 }
 
+TEST(FileScan, TextLinesLimitReachedAtAChunkEndIsPassedOnlyByTheNext) {
+  // Two lines fill the first 1 MiB chunk exactly; the next chunk holds more.
+  std::string half(0x80000 - 1, 'h');
+  std::string text = half + "\n" + half + "\nc\nd\n";
+  uni::fileio m(std::vector<uint8_t>(text.begin(), text.end()), false, true);
+  line_log log;
+  ASSERT_TRUE(m.scan_text_lines(log_lines, &log, false, false, false, 2, false));
+  EXPECT_EQ(log.counts, (std::vector<uint64_t>{2, 0}));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[1], half);
+}
+
 TEST(FileCopy, RangeToFileAndStream) {
   std::string content;
   for (int i = 0; i < 5000; ++i) content.push_back(static_cast<char>(i * 7));
@@ -337,6 +352,20 @@ TEST(FileStat, QueriesFollowThePath) {
   EXPECT_TRUE(vk::is_directory_utf8(dir.path()));
   EXPECT_FALSE(vk::is_directory_utf8(f));
   EXPECT_FALSE(vk::is_directory_wide(L"/dev/null"));
+  // A socket's type bits (0xC000) include 0x4000, but it is no directory.
+  std::string sock = dir.file("sock");
+  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  EXPECT_FALSE(vk::is_directory_utf8(sock));
+  vk::dir_entry_info entry;
+  ASSERT_TRUE(vk::stat_file_info(entry, std::wstring(sock.begin(), sock.end()), ""));
+  EXPECT_EQ(entry.is_dir, 0);
+  EXPECT_EQ(entry.attribute_bits, 2u);
+  ::close(s);
   EXPECT_EQ(vk::file_size_utf8(f), 77u);
   EXPECT_EQ(vk::file_size_wide(std::wstring(f.begin(), f.end())), 77u);
   EXPECT_EQ(vk::file_size_utf8(dir.file("none")), 0u);
@@ -382,11 +411,17 @@ TEST(FileStat, EntryFillers) {
   EXPECT_EQ(info.size, 5);
   EXPECT_EQ(info.is_dir, 0);
 
+  // The lists are taken only in matching pairs; the result is false either way.
+  entry.list_word = 0x1200;
   EXPECT_FALSE(vk::set_entry_lists(entry, "n", {}, {}));
   EXPECT_FALSE(vk::set_entry_lists(entry, "n", {"a"}, {"b", "c"}));
-  EXPECT_TRUE(vk::set_entry_lists(entry, "n", {"a"}, {"b"}));
+  EXPECT_NE(entry.name, "n");
+  EXPECT_EQ(entry.list_word, 0x1200u);
+  EXPECT_FALSE(vk::set_entry_lists(entry, "n", {"a"}, {"b"}));
   EXPECT_EQ(entry.name, "n");
-  EXPECT_EQ(entry.list_word & 0xFF, 1u);
+  EXPECT_EQ(entry.first_list, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(entry.second_list, (std::vector<std::string>{"b"}));
+  EXPECT_EQ(entry.list_word, 0x1201u);
 }
 
 // ---- side stream, working directory and paths ------------------------------------
@@ -440,6 +475,14 @@ TEST_F(WorkingDir, MakeAbsolutePath) {
   EXPECT_EQ(vk::make_absolute_path("'x y'", '/'), cwd + "/x y");
   EXPECT_EQ(vk::make_absolute_path("   ", '/'), "");
   EXPECT_EQ(vk::make_absolute_path("\\server\\share", '/'), "\\server\\share");
+  // A folder named by its final separator keeps it.
+  EXPECT_EQ(vk::make_absolute_path("sub/dir/", '/'), cwd + "/sub/dir/");
+  // Names that begin with a dot are relative too.
+  EXPECT_EQ(vk::make_absolute_path(".hidden", '/'), cwd + "/.hidden");
+  EXPECT_EQ(vk::make_absolute_path(".", '/'), cwd);
+  EXPECT_EQ(vk::make_absolute_path("..", '/'), cwd.substr(0, cwd.rfind('/')));
+  // A drive path needs no working directory and gets no separator in front.
+  EXPECT_EQ(vk::make_absolute_path("C:\\data\\..\\logs\\\\x.txt", '/'), "C:\\logs\\x.txt");
   EXPECT_EQ(vk::make_absolute_path_wide(L"w", L'/'), std::wstring(cwd.begin(), cwd.end()) + L"/w");
 }
 

@@ -33,7 +33,9 @@ int g_write_cap = 0;    // when set, write() takes at most this many bytes
 int g_read_cap = 0;     // when set, read() returns at most this many bytes
 int g_eintr_reads = 0;  // how many read() calls fail with EINTR first
 int g_zero_writes = 0;  // how many write() calls take nothing
+int g_fail_reads = 0;   // how many read() calls fail with EIO
 bool g_lseek_end_zero_einval = false;
+bool g_fail_lseek_set = false;  // absolute seeks fail with EINVAL
 
 ssize_t fake_write(int fd, const void* buf, size_t len) {
   if (g_fail_writes > 0) {
@@ -50,6 +52,11 @@ ssize_t fake_write(int fd, const void* buf, size_t len) {
 }
 
 ssize_t fake_read(int fd, void* buf, size_t len) {
+  if (g_fail_reads > 0) {
+    --g_fail_reads;
+    errno = EIO;
+    return -1;
+  }
   if (g_eintr_reads > 0) {
     --g_eintr_reads;
     errno = EINTR;
@@ -64,18 +71,22 @@ off_t fake_lseek(int fd, off_t off, int whence) {
     errno = EINVAL;  // a stale value: the call itself succeeds
     return 0;
   }
+  if (g_fail_lseek_set && whence == SEEK_SET) {
+    errno = EINVAL;
+    return -1;
+  }
   return vk::system_posix_calls().lseek(fd, off, whence);
 }
 
 class FakeCalls {
  public:
   FakeCalls() : m_scope(make()) {
-    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = 0;
-    g_lseek_end_zero_einval = false;
+    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
+    g_lseek_end_zero_einval = g_fail_lseek_set = false;
   }
   ~FakeCalls() {
-    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = 0;
-    g_lseek_end_zero_einval = false;
+    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
+    g_lseek_end_zero_einval = g_fail_lseek_set = false;
   }
 
  private:
@@ -161,6 +172,32 @@ TEST(FileioOpen, EmptyPathsAndTrailingSlashes) {
   uni::fileio m(std::vector<uint8_t>{1, 2}, false, false);
   EXPECT_FALSE(m.open_utf8(dir.file("a"), false, false, false));
   EXPECT_TRUE(m.is_memory());
+}
+
+TEST(FileioOpen, WidePathThatCannotBeEncodedIsRefused) {
+  scratch_dir dir;
+  write_file(dir.file("a"), "keep");
+  // Encoding would stop at the bad character and name the existing file "a".
+  const std::string a = dir.file("a");
+  std::wstring bad(a.begin(), a.end());
+  bad += static_cast<wchar_t>(0x110000);
+  bad += L"b";
+  uni::fileio f;
+  EXPECT_FALSE(f.open(bad, true, false, true));
+  EXPECT_FALSE(f.open_append(bad, false));
+  EXPECT_EQ(uni::open_file_fd_wide(bad, O_RDONLY, 0), -1);
+  EXPECT_EQ(read_file(dir.file("a")), "keep");
+}
+
+TEST(FileioOpen, NarrowAppendRecordsTheTextOfItsPath) {
+  scratch_dir dir;
+  std::string path = dir.file("caf\xC3\xA9.log/");
+  uni::fileio f;
+  ASSERT_TRUE(f.open_append(path, false));
+  std::wstring expect(dir.path().begin(), dir.path().end());
+  expect += L"/caf\u00e9.log";
+  EXPECT_EQ(f.path(), expect);
+  EXPECT_EQ(disk_size(dir.file("caf\xC3\xA9.log")), 0u);
 }
 
 TEST(FileioOpen, AppendOpensCreateAndKeepContent) {
@@ -276,6 +313,10 @@ TEST(FileioRead, MemoryModeBoundaries) {
   EXPECT_TRUE(m.set_length(10));
   EXPECT_EQ(m.stored_size(), 10u);
   EXPECT_EQ(m.tell(), 0u);
+  // Attaching the object's own content keeps it.
+  EXPECT_TRUE(m.attach_memory(m.data(), true, false));
+  EXPECT_EQ(m.stored_size(), 10u);
+  EXPECT_EQ(m.data()[1], 0xA1);
   EXPECT_TRUE(m.open_memory(3, false, false));
   EXPECT_EQ(m.data(), (std::vector<uint8_t>{0, 0, 0}));
   m.close();
@@ -301,6 +342,56 @@ TEST(FileioRead, LoopsOverShortAndInterruptedReads) {
   g_eintr_reads = 2;
   ASSERT_TRUE(f.read_bytes_at(out, 5000, 5000));
   EXPECT_EQ(std::string(out.begin(), out.end()), content.substr(5000));
+}
+
+TEST(FileioRead, FailuresAreReportedAsFailures) {
+  scratch_dir dir;
+  std::string path = dir.file("100.bin");
+  write_file(path, bytes_0_to(100));
+  uni::fileio f(path, false);
+  ASSERT_TRUE(f.is_open());
+  uint8_t buf[16];
+  FakeCalls fake;
+
+  // A read that fails before any byte arrives gives false and an all-ones count.
+  g_fail_reads = 1;
+  uint32_t len = 10;
+  EXPECT_FALSE(f.read_at(buf, len, 0));
+  EXPECT_EQ(len, 0xFFFFFFFFu);
+  g_fail_reads = 1;
+  len = 10;
+  EXPECT_FALSE(f.read(buf, len));
+  EXPECT_EQ(len, 0xFFFFFFFFu);
+  // Refused before reading: the count is left as it was.
+  len = 10;
+  EXPECT_FALSE(f.read_at(buf, len, 100));
+  EXPECT_EQ(len, 10u);
+  uni::fileio closed;
+  EXPECT_FALSE(closed.read(buf, len));
+  EXPECT_EQ(len, 10u);
+
+  // A device error is no empty result.
+  std::vector<uint8_t> out{1, 2, 3};
+  g_fail_reads = 1;
+  EXPECT_FALSE(f.read_bytes_at(out, 50, 0));
+  EXPECT_TRUE(out.empty());
+  // A failed seek leaves the vector as it was.
+  out = {4, 5};
+  g_fail_lseek_set = true;
+  EXPECT_FALSE(f.read_bytes_at(out, 50, 0));
+  EXPECT_EQ(out, (std::vector<uint8_t>{4, 5}));
+  len = 4;
+  EXPECT_FALSE(f.read_at(buf, len, 0));
+  EXPECT_EQ(len, 4u);
+  g_fail_lseek_set = false;
+
+  // Copies that cannot read their source say so.
+  uni::fileio dst(std::vector<uint8_t>{}, true, false);
+  g_fail_reads = 1;
+  EXPECT_FALSE(f.copy_range_to(dst, 0, 100, 0, 10, false));
+  ASSERT_EQ(f.seek_to(0), 0u);
+  g_fail_reads = 1;
+  EXPECT_FALSE(f.copy_to_utf8(dir.file("copy"), false, false));
 }
 
 TEST(FileioSize, ProcFilesAndStaleErrno) {
