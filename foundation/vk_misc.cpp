@@ -14,6 +14,7 @@
 #include "foundation/vk_guid.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
 namespace vk {
@@ -146,13 +147,6 @@ bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& ou
           c == '/' || c == '=')
         kept.push_back(c);
     }
-    auto value = [](uint8_t c) -> uint32_t {
-      if (c >= 'A' && c <= 'Z') return c - 'A';
-      if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-      if (c >= '0' && c <= '9') return c - '0' + 52;
-      if (c == '+') return 62;
-      return 63;
-    };
     std::vector<uint8_t> res;
     res.reserve(kept.size() / 4 * 3 + 3);
     for (size_t i = 0; i < kept.size(); i += 4) {
@@ -162,7 +156,8 @@ bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& ou
       const uint8_t c0 = kept[i], c1 = kept[i + 1];
       const uint8_t c2 = have > 2 ? kept[i + 2] : '=';
       const uint8_t c3 = have > 3 ? kept[i + 3] : '=';
-      const uint32_t v0 = value(c0), v1 = value(c1), v2 = value(c2), v3 = value(c3);
+      const uint32_t v0 = base64_char_value(c0), v1 = base64_char_value(c1),
+                     v2 = base64_char_value(c2), v3 = base64_char_value(c3);
       res.push_back(static_cast<uint8_t>((v0 << 2) | (v1 >> 4)));
       if (c2 != '=') res.push_back(static_cast<uint8_t>((v1 << 4) | (v2 >> 2)));
       if (c3 != '=') res.push_back(static_cast<uint8_t>((v2 << 6) | v3));

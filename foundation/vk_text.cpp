@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
 
@@ -186,7 +187,7 @@ uint32_t windows_version_name_simple(std::string& text, uint32_t platform_id, ui
 }
 
 uint32_t windows_version_code(std::string& text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  str_to_lower(text);
   static const std::pair<const char*, uint32_t> names[] = {
       {"win10", 0x1030}, {"win8.1", 0x1028}, {"win8", 0x1020}, {"win7", 0x1010}, {"vista", 0x1000},
       {"win03", 0x104},  {"winxp", 0x100},   {"win2k", 0x11},  {"nt4", 0x10}};
@@ -207,10 +208,7 @@ bool sid_common(std::string& out, const uint8_t* bytes, uint32_t length, bool ex
   try {
     std::string s = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(bytes[7]);
     for (uint32_t i = 0; i < bytes[1]; ++i) {
-      const uint8_t* p = bytes + 8 + 4 * i;
-      uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                   (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-      s += "-" + std::to_string(v);
+      s += "-" + std::to_string(load_le32(bytes + 8 + 4 * i));
     }
     out = std::move(s);
     return true;
@@ -377,7 +375,7 @@ bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, st
     res.append(reinterpret_cast<const char*>(bytes + i * unit), unit);
   };
   size_t line_start = 0;
-  uint64_t extra = 0;  // blanks written beyond the TABs themselves on this line
+  uint64_t extra = 0;  // the per-line count the blank rule below keeps
   for (size_t i = 0; i < count; ++i) {
     uint32_t c = at(i);
     bool line_end = false;
@@ -400,13 +398,22 @@ bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, st
       put_unit(i);
       continue;
     }
-    const uint64_t column = (i - line_start) + extra;
-    const uint64_t blanks = width - column % width;
+    const uint64_t r = ((i - line_start) + extra) % width;
+    uint64_t blanks;
+    if (r != 0) {
+      blanks = width - r + 1;
+      extra += width - r;
+    } else if (extra == 0) {
+      blanks = width;
+      extra += width;
+    } else {
+      blanks = 1;
+      extra += 1;
+    }
     for (uint64_t k = 0; k < blanks; ++k) {
       res += ' ';
       if (unit == 2) res += '\0';
     }
-    extra += blanks - 1;
   }
   // An odd trailing byte of a UTF-16 buffer stays as it was.
   if (unit == 2 && (length & 1)) res += static_cast<char>(bytes[length - 1]);
@@ -1026,13 +1033,15 @@ bool erase_from_char(std::string& text, char c, bool ignore_case) {
 bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
   if (!buffer || !find || !*find) return false;
   try {
+    const size_t room = std::wcslen(buffer);
     std::string text = to_utf8(buffer);
     std::string needle = to_utf8(find);
     if (!erase_first(text, needle, ignore_case)) return false;
-    // Written back one byte per character into the (longer) original buffer.
-    size_t i = 0;
-    for (; i < text.size(); ++i) buffer[i] = static_cast<wchar_t>(static_cast<uint8_t>(text[i]));
-    buffer[i] = L'\0';
+    // Written back one byte per character. Non-ASCII text takes more UTF-8
+    // bytes than it had characters, so the write stops at the buffer's end.
+    const size_t n = std::min(text.size(), room);
+    for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<wchar_t>(static_cast<uint8_t>(text[i]));
+    buffer[n] = L'\0';
     return true;
   } catch (...) {
     return false;
@@ -1042,16 +1051,9 @@ bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
 bool join_argv(std::string& out, int32_t argc, char** argv) {
   if (argc <= 0 || !argv) return false;
   try {
-    out.clear();
-    for (int32_t i = 0; i < argc; ++i) {
-      std::string a = argv[i] ? argv[i] : "";
-      if (i) out += ' ';
-      if (a.find(' ') != std::string::npos)
-        out += '"' + a + '"';
-      else
-        out += a;
-    }
-    return true;
+    std::vector<std::string> args;
+    for (int32_t i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    return join_command_line(out, args, '"');
   } catch (...) {
     return false;
   }

@@ -64,8 +64,10 @@ bool collect_angle_tags(const uint8_t* bytes, uint32_t length, std::vector<std::
 // The same, each tag with the 1-based position of its '<' (0 for a stray '>').
 bool collect_angle_tags_pos(const uint8_t* bytes, uint32_t length,
                             std::vector<std::pair<std::string, uint32_t>>& out);
-// TABs to blanks up to the next multiple of tab_width (0 means 4), columns
-// counted from each line start; false, out untouched, when there is no TAB.
+// Each TAB becomes blanks (tab_width 0 means 4): with r the TAB's column
+// plus the count e kept per line, mod the width, r != 0 gives width - r + 1
+// blanks (e grows by width - r); r == 0 gives width blanks while e is 0 (e
+// grows by width), else one (e grows by 1). False, out untouched, without a TAB.
 bool expand_tabs(const uint8_t* bytes, uint32_t length, uint32_t tab_width, std::string& out,
                  bool utf16);
 // Removes every element of the tag (opening text "<tag", case ignored) from

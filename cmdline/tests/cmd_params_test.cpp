@@ -97,8 +97,23 @@ TEST(SettingsDefaults, SetDefaultsRestoresOptionsButKeepsCreation) {
   p.m_stop_time = ~0ull;
   p.m_dir_entry.inode = 9;
   p.m_dir_entry.first_list = {"x"};
+  p.m_cpu_instance = 3;
+  p.m_status_messages = 0;
+  p.m_replace_char = 0;
+  p.m_file_callback_on = 1;
+  p.m_log_path = "x.log";
+  p.m_run_counter = 5;
+  p.m_run_texts[2] = "run";
   std::ostringstream* capture = p.m_capture;
   p.set_defaults();
+  EXPECT_EQ(p.m_cpu_instance, -1);
+  EXPECT_EQ(p.m_status_messages, 1);
+  EXPECT_EQ(p.m_replace_char, '|');
+  EXPECT_EQ(p.m_file_callback_on, 0);
+  EXPECT_TRUE(p.m_log_path.empty());
+  // The run state is not an option setting.
+  EXPECT_EQ(p.m_run_counter, 5u);
+  EXPECT_EQ(p.m_run_texts[2], "run");
   EXPECT_EQ(p.m_created, 77u);
   EXPECT_EQ(p.m_capture, capture);
   EXPECT_EQ(p.m_csv, 0);
@@ -172,8 +187,15 @@ TEST(SettingsCopy, CopiesSettingsButNotStreamsOrRowTarget) {
   src.m_run_texts[1] = "dropped";
   src.m_spare_words5[0] = 1;
   src.m_spare_words5[3] = 4;
+  src.m_log_path = "/nowhere/diags.log";
+  src.m_log_on = 1;  // no stream: nothing for a copy to share
+  src.m_dir_entry.inode = 7;
 
   cmd_params copy(src);
+  EXPECT_EQ(copy.m_log_path, "/nowhere/diags.log");
+  EXPECT_EQ(copy.m_log_on, 0);
+  EXPECT_EQ(copy.m_log, nullptr);
+  EXPECT_EQ(copy.m_dir_entry.inode, 0u);
   EXPECT_EQ(copy.m_created, 123u);
   EXPECT_EQ(copy.m_csv, 1);
   EXPECT_EQ(copy.m_separator, ",");
@@ -263,9 +285,10 @@ TEST_F(LogFile, HexDumpLayout) {
       "->[0x14]\n"
       "0x00000000 : 00 3d 3e 3f 40 41 42 43 44 45 46 47 48 49 4a 4b   .=>?@ABCDEFGHIJK\n"
       "0x00000010 : 4c 4d 4e 4f " +
-      std::string(36, ' ') + "  LMNO\n" +
+      std::string(36, ' ') + "  LMNO\n\n" +
       "->[0x10]\n"
-      "0x00001000 : 00 3d 3e 3f 40 41 42 43 44 45 46 47 48 49 4a 4b   .=>?@ABCDEFGHIJK\n";
+      "0x00001000 : 00 3d 3e 3f 40 41 42 43 44 45 46 47 48 49 4a 4b   .=>?@ABCDEFGHIJK\n"
+      "0x00001010 : \n";
   EXPECT_EQ(read_file(m_path), want);
 }
 

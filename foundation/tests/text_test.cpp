@@ -184,16 +184,21 @@ TEST(TextScanners, ExpandTabs) {
   EXPECT_EQ(out, "untouched");
   EXPECT_TRUE(expand_tabs(u8p("\tb"), 2, 4, out, false));
   EXPECT_EQ(out, "    b");
+  // r = 1: width - r + 1 blanks; then r = (3 + 3) mod 4 = 2: three blanks.
   EXPECT_TRUE(expand_tabs(u8p("a\tb\tc"), 5, 4, out, false));
-  EXPECT_EQ(out, "a   b   c");
+  EXPECT_EQ(out, "a    b   c");
+  // r = 0 with blanks already added on the line: a single blank.
+  EXPECT_TRUE(expand_tabs(u8p("a\tbcd\ty"), 7, 4, out, false));
+  EXPECT_EQ(out, "a    bcd y");
+  // The count starts again on each line (CR LF lines here).
   const char* lines = "abcd\te\r\nxy\tz";
   EXPECT_TRUE(expand_tabs(u8p(lines), len(lines), 0, out, false));
-  EXPECT_EQ(out, "abcd    e\r\nxy  z");
+  EXPECT_EQ(out, "abcd    e\r\nxy   z");
   EXPECT_TRUE(expand_tabs(u8p("a\tb"), 3, 8, out, false));
-  EXPECT_EQ(out, "a       b");
+  EXPECT_EQ(out, "a        b");
   auto w = utf16("a\tb");
   EXPECT_TRUE(expand_tabs(w.data(), static_cast<uint32_t>(w.size()), 4, out, true));
-  EXPECT_EQ(out, std::string("a\0 \0 \0 \0b\0", 10));
+  EXPECT_EQ(out, std::string("a\0 \0 \0 \0 \0b\0", 12));
 }
 
 TEST(TextScanners, StripXmlElement) {
@@ -363,6 +368,11 @@ TEST(TextEdit, JoinAndStrip) {
   wchar_t wb[] = L"abcXYZdef";
   EXPECT_TRUE(erase_first_wbuf(wb, L"xyz", true));
   EXPECT_EQ(std::wstring(wb), L"abcdef");
+  // Three 2-byte UTF-8 characters are written back as six bytes: only the
+  // first four fit the buffer, which is never written past.
+  wchar_t accented[] = L"\u00e9\u00e9\u00e9x";
+  EXPECT_TRUE(erase_first_wbuf(accented, L"x", false));
+  EXPECT_EQ(std::wstring(accented), (std::wstring{0xC3, 0xA9, 0xC3, 0xA9}));
 
   char a0[] = "prog", a1[] = "two words", a2[] = "x";
   char* argv[] = {a0, a1, a2};
