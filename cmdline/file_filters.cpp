@@ -171,11 +171,7 @@ bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text) 
     std::vector<std::wstring> pieces;
     if (wide.find(L'|') != std::wstring::npos) split_wstring(wide, L'|', pieces, true, false);
     if (wide.find(L',') != std::wstring::npos) split_wstring(wide, L',', pieces, true, false);
-    if (pieces.empty()) {
-      std::wstring whole = wide;
-      wtrim_ws(whole);
-      pieces.push_back(whole);
-    }
+    if (pieces.empty()) pieces.push_back(wide);
 
     out.resize(pieces.size());
     for (size_t i = 0; i < pieces.size(); ++i) {
@@ -279,7 +275,8 @@ bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
                          const std::vector<filter_entry>& filters, file_stat_info* info,
                          bool colon_part) {
   if (path.empty()) return false;
-  // An empty list still leaves the time window to test.
+  // An empty list selects every name, whatever the time window.
+  if (filters.empty()) return true;
   return file_passes_filters(settings, open_failed, vkportdir::path_to_wide(path), filters, info,
                              colon_part);
 }

@@ -36,7 +36,8 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
                          const std::vector<filter_entry>& filters, file_stat_info* info,
                          bool colon_part);
 
-// The same for a UTF-8 path; false for an empty one.
+// The same for a UTF-8 path; false for an empty one, and true for an empty
+// filter list without a look at the time window.
 bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::string& path,
                          const std::vector<filter_entry>& filters, file_stat_info* info,
                          bool colon_part);

@@ -53,10 +53,14 @@ std::string expand_env_vars(std::string text, bool vss_rule) {
 
 std::wstring expand_env_vars_w(std::wstring& text) {
   try {
+    if (text.empty()) return text;
+    // A conversion that stops part way would hand back a cut path; the text
+    // then stays as it was.
     std::string narrow;
-    wide_to_utf8(text, narrow);
+    if (!wide_to_utf8(text, narrow)) return text;
+    const std::string expanded = expand_env_vars(narrow, false);
     std::wstring wide;
-    utf8_to_wide(expand_env_vars(narrow, false), wide);
+    if (!expanded.empty() && !utf8_to_wide(expanded, wide)) return text;
     text = wide;
     return wide;
   } catch (const std::exception&) {
@@ -110,7 +114,8 @@ std::wstring get_exe_path() {
     ssize_t n = host_sys().query_readlink("/proc/self/exe", buf.get(), 1023);
     if (n < 0) return std::wstring();
     std::wstring path;
-    utf8_to_wide(std::string(buf.get(), static_cast<size_t>(n)), path);
+    // A link text that is not UTF-8 gives no path rather than a cut one.
+    if (!utf8_to_wide(std::string(buf.get(), static_cast<size_t>(n)), path)) return std::wstring();
     return path;
   } catch (const std::exception&) {
     return std::wstring();

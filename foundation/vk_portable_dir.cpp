@@ -13,18 +13,6 @@ namespace vkportdir {
 
 namespace {
 
-// Splits a file name (or pattern) at its last '.'.
-void split_name_ext(const std::string& name, std::string& base, std::string& ext) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos) {
-    base = name;
-    ext.clear();
-  } else {
-    base = name.substr(0, dot);
-    ext = name.substr(dot + 1);
-  }
-}
-
 const char* wildcard_token(bool slash_form) {
   return slash_form ? "/*/" : "\\*\\";
 }
@@ -258,11 +246,9 @@ bool expand_dir_wildcards(const char* pattern, std::vector<std::string>& out) {
   try {
     const std::string text(pattern);
     const bool slash = is_slash_form(text);
-    out.push_back(text);
     // Only the entries added here are expanded; earlier ones are the caller's.
     std::vector<std::string> mine{text};
     expand_all(mine, count_tokens(text, slash), slash);
-    out.pop_back();
     out.insert(out.end(), mine.begin(), mine.end());
   } catch (...) {
   }
@@ -316,14 +302,13 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
     const bool any_base = want_base == "*";
     const bool any_ext = want_ext == "*";
 
-    std::string name, base, ext;
+    std::string lower, entry_dir, base, ext;
     for (auto& e : listed) {
       if (!e.is_dir && !(any_base && any_ext)) {
-        // The entry's own name, not its path, so a '\' inside a name on a
-        // '/' path cannot shift the split.
-        name = e.name;
-        vk::str_to_lower(name);
-        split_name_ext(name, base, ext);
+        // The record's path is split the same way as the pattern.
+        lower = e.path;
+        vk::str_to_lower(lower);
+        vk::split_path_base_ext(lower.c_str(), entry_dir, base, ext);
         if (!any_base && base != want_base) continue;
         if (!any_ext && ext != want_ext) continue;
       }

@@ -107,7 +107,7 @@ uint64_t mini_capacity(const compound_file_reader& reader) {
 }
 
 bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
-  // 1-2. Header and sizes.
+  // Header and sizes.
   if (!image || size < cfb_header_size || !is_cfb_header(image)) return false;
   std::memcpy(r.m_cfb_header.data(), image, cfb_header_size);
   const uint8_t* h = r.m_cfb_header.data();
@@ -118,7 +118,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   r.m_mini_cutoff = load_le32(h + kMiniCutoff);
   r.m_sector_count = static_cast<uint32_t>(std::min<uint64_t>((size - S) / S, 0xFFFFFFFFull));
 
-  // 3. The first directory sector must lie wholly inside the image.
+  // The first directory sector must lie wholly inside the image.
   if (cfb_directory_offset(h) + S > size) return false;
 
   const uint64_t E = S / 4;
@@ -130,10 +130,10 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   used.m_count = uint64_t{r.m_sector_count} * used.m_per_sector;
   used.m_bits.assign(static_cast<size_t>((used.m_count + 63) / 64), 0);
 
-  // 4.
+  // The first sector after the header is always taken.
   mark_sector_used(r, used, 0);
 
-  // 5. DIFAT list, with each sector's position for the link test.
+  // DIFAT list, with each sector's position for the link test.
   std::vector<uint32_t> difat;
   std::unordered_map<uint32_t, size_t> difat_pos;
   auto add_difat = [&](uint32_t id) {
@@ -147,7 +147,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     mark_sector_used(r, used, first_difat);
   }
 
-  // 6-8. FAT, never beyond the sectors the image holds: repeated slots then
+  // FAT, never beyond the sectors the image holds: repeated slots then
   // cost no more than one pass over the image.
   uint64_t next = 0;
   auto full = [&] { return next >= sector_limit; };
@@ -195,11 +195,11 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     }
   }
 
-  // 9. Directory and mini FAT chains.
+  // Directory and mini FAT chains.
   follow_fat_chain(r, r.m_dir_sectors, load_le32(h + kFirstDirSector));
   follow_fat_chain(r, r.m_minifat_sectors, load_le32(h + kFirstMiniFatSector));
 
-  // 10. Directory, a flat array of entries.
+  // Directory, a flat array of entries.
   const uint64_t per_sector = S / cfb_dir_entry_size;
   uint64_t e = 0;
   for (uint64_t s : r.m_dir_sectors) {
@@ -218,11 +218,10 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     }
   }
 
-  // 11.
   const cfb_dir_entry* root = find_cfb_entry(r, kRootKey);
   if (!root) return false;
 
-  // 12. Mini FAT.
+  // Mini FAT.
   uint64_t mini_index = 0;
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
@@ -238,7 +237,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     }
   }
 
-  // 13. Which streams live in the mini stream. Sector lists are followed on
+  // Which streams live in the mini stream. Sector lists are followed on
   // demand (cfb_entry_sectors): entries that share a chain cost nothing.
   for (auto& [key, entry] : r.m_entries) {
     entry.m_mini = 0;
@@ -248,7 +247,7 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   }
   r.m_root_sectors = cfb_entry_sectors(r, *root);
 
-  // 14. Used space: the directory, then every stream but the mini stream as
+  // Used space: the directory, then every stream but the mini stream as
   // a whole. A chain already walked by another entry is not walked again.
   for (uint64_t s : r.m_dir_sectors) mark_sector_used(r, used, s);
   std::vector<uint8_t> walked(r.m_fat_links.index_limit(), 0);
@@ -266,7 +265,8 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
     }
   }
 
-  // 15. Free space.
+  // Free space: unreached granules, FREESECT sectors and runs of adjacent
+  // free granules.
   const uint64_t gps = used.m_per_sector;
   for (uint64_t k = 0; k < r.m_sector_count && gps; ++k) {
     for (uint64_t j = 0; j < gps; ++j) {

@@ -48,6 +48,16 @@ bool path_text(byte_view v, size_t length_at, size_t path_at, std::string& out) 
   return true;
 }
 
+bool path_of(const uint8_t* raw, std::string& out, int64_t available, bool v1) {
+  try {
+    return path_text(view_of(raw, available), v1 ? kPathLength114 : kPathLength130,
+                     v1 ? destlist_fixed_size_114 : destlist_fixed_size_130, out);
+  } catch (const std::exception&) {
+    out.clear();
+    return false;
+  }
+}
+
 bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bool v1) {
   clear_destlist_entry(entry);
   const byte_view v = view_of(raw, available);
@@ -166,21 +176,11 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
 }
 
 bool destlist_entry_path_114(const uint8_t* raw, std::string& out, int64_t available) {
-  try {
-    return path_text(view_of(raw, available), kPathLength114, destlist_fixed_size_114, out);
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  return path_of(raw, out, available, true);
 }
 
 bool destlist_entry_path_130(const uint8_t* raw, std::string& out, int64_t available) {
-  try {
-    return path_text(view_of(raw, available), kPathLength130, destlist_fixed_size_130, out);
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  return path_of(raw, out, available, false);
 }
 
 uint32_t destlist_entry_size_114(const uint8_t* raw, int64_t available) {

@@ -289,4 +289,46 @@ class cfb_writer {
   std::vector<item> m_items, m_mini_items;
 };
 
+// A few written images between them holding every kind of space: regular
+// and mini streams, free, orphan and unused mini sectors, a stream named
+// like the root, DIFAT sectors with sector 0 unused, and 4096-byte sectors.
+inline std::vector<std::vector<uint8_t>> varied_cfb_images() {
+  std::vector<std::vector<uint8_t>> out;
+  {
+    cfb_writer w;
+    w.stream(u"DestList", cfb_pattern(5000, 1))
+        .stream(u"1", cfb_pattern(100, 2))
+        .stream(u"a", cfb_pattern(300, 3));
+    out.push_back(w.build());
+  }
+  {
+    cfb_writer w;
+    w.stream(u"1", cfb_pattern(700, 1)).mini_gap(2).stream(u"2", cfb_pattern(64, 2));
+    w.stream(u"DestList", cfb_pattern(4500, 3))
+        .free_sector(2)
+        .orphan_sector()
+        .stream(u"3", cfb_pattern(6000, 4))
+        .stream(u"ROOT ENTRY", cfb_pattern(5000, 5));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.min_fat_sectors = 112;
+    layout.unused_sector0 = true;
+    cfb_writer w(layout);
+    w.stream(u"DestList", cfb_pattern(4200, 5)).free_sector().stream(u"1", cfb_pattern(90, 6));
+    w.mini_gap(3).stream(u"2", cfb_pattern(200, 7));
+    out.push_back(w.build());
+  }
+  {
+    cfb_layout layout;
+    layout.sector_shift = 12;
+    layout.mini_shift = 7;
+    cfb_writer w(layout);
+    w.stream(u"DestList", cfb_pattern(9000, 7)).free_sector(3).stream(u"1", cfb_pattern(200, 8));
+    out.push_back(w.build());
+  }
+  return out;
+}
+
 }  // namespace vesk_test

@@ -61,9 +61,20 @@ TEST(ParseFilterList, PiecesFlagsAndMatchAll) {
   EXPECT_EQ(l[0].m_name_lead_star, 1);
   EXPECT_EQ(l[0].m_name_trail_star, 0);
 
-  l = parse("  /Windows/System32 ");
+  l = parse("/Windows/System32");
   EXPECT_EQ(l[0].m_name, L"/windows/system32");
   EXPECT_EQ(l[0].m_anchored, 1);
+  // Pieces of a split are trimmed; a text without separators is taken whole.
+  l = parse(" a , b ");
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(l[0].m_name, L"a");
+  EXPECT_EQ(l[1].m_name, L"b");
+  l = parse(" a ");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(l[0].m_piece, L" a ");
+  l = parse("||");
+  ASSERT_EQ(l.size(), 1u);
+  EXPECT_EQ(l[0].m_piece, L"||");
 
   l = parse("f*.dat:*zone*");
   EXPECT_EQ(l[0].m_name, L"f.dat");
@@ -135,6 +146,17 @@ constexpr uint64_t unix_to_ticks(uint64_t secs) {
   return (secs + 11644473600ULL) * 10000000ULL;
 }
 
+// A window from `start` (unix seconds) with its end left open, as a start
+// time given alone sets it.
+void open_window(cmd_params& s, uint32_t start) {
+  s.m_start_set = 1;
+  s.m_start_unix = start;
+  s.m_start_time = unix_to_ticks(start);
+  s.m_stop_set = 1;
+  s.m_stop_unix = UINT32_MAX;
+  s.m_stop_time = UINT64_MAX;
+}
+
 file_stat_info times(uint32_t kind, int64_t mtime, int64_t time2 = 0) {
   file_stat_info info;
   clear_file_stat_info(info);
@@ -147,12 +169,7 @@ file_stat_info times(uint32_t kind, int64_t mtime, int64_t time2 = 0) {
 TEST(FileFilters, TimeWindow) {
   cmd_params s;
   const uint32_t start = 1600000000, stop = 1700000000;
-  s.m_start_set = 1;
-  s.m_start_unix = start;
-  s.m_start_time = unix_to_ticks(start);
-  s.m_stop_set = 1;
-  s.m_stop_unix = UINT32_MAX;  // a start alone leaves the end open
-  s.m_stop_time = UINT64_MAX;
+  open_window(s, start);
   uint8_t failed;
   auto test = [&](file_stat_info info) {
     return file_passes_filters(s, failed, L"/no/such/file", {}, &info, false);
@@ -180,8 +197,11 @@ TEST(FileFilters, TimeWindow) {
   EXPECT_FALSE(path_passes_filters(s, failed, "/d/a.lnk", parse("*.lnk"), &late, false));
   file_stat_info inside = times(file_times_unix, stop - 1);
   EXPECT_TRUE(path_passes_filters(s, failed, "/d/a.lnk", parse("*.lnk"), &inside, false));
+  // With no patterns the UTF-8 front end selects the name without a look at
+  // the window; the wide test still applies it.
   file_stat_info late2 = times(file_times_unix, stop + 1);
-  EXPECT_FALSE(path_passes_filters(s, failed, "/d/a.lnk", {}, &late2, false));
+  EXPECT_TRUE(path_passes_filters(s, failed, "/d/a.lnk", {}, &late2, false));
+  EXPECT_FALSE(file_passes_filters(s, failed, L"/d/a.lnk", {}, &late2, false));
 }
 
 TEST(FileFilters, TimeWindowReadsTheFileWhenTheRecordIsEmpty) {
@@ -189,19 +209,13 @@ TEST(FileFilters, TimeWindowReadsTheFileWhenTheRecordIsEmpty) {
   ASSERT_TRUE(t.ok());
   t.file("f.bin");
   cmd_params s;
-  s.m_start_set = 1;
-  s.m_start_unix = 1000;  // 1970: every real file is later
-  s.m_start_time = unix_to_ticks(1000);
-  s.m_stop_set = 1;
-  s.m_stop_unix = UINT32_MAX;
-  s.m_stop_time = UINT64_MAX;
+  open_window(s, 1000);  // 1970: every real file is later
   uint8_t failed;
   file_stat_info info = times(0, 0);
   EXPECT_TRUE(
       file_passes_filters(s, failed, vkportdir::path_to_wide(t.path("f.bin")), {}, &info, false));
   EXPECT_NE(info.mtime, 0);
-  s.m_start_unix = UINT32_MAX - 1;  // far in the future
-  s.m_start_time = unix_to_ticks(UINT32_MAX - 1);
+  open_window(s, UINT32_MAX - 1);  // far in the future
   file_stat_info again = times(0, 0);
   EXPECT_FALSE(
       file_passes_filters(s, failed, vkportdir::path_to_wide(t.path("f.bin")), {}, &again, false));
@@ -212,12 +226,7 @@ TEST(FileFilters, TimeWindowReachesNamesThatAreNotUtf8) {
   ASSERT_TRUE(t.ok());
   t.file("odd\xE9.lnk");
   cmd_params s;
-  s.m_start_set = 1;
-  s.m_start_unix = 1000;
-  s.m_start_time = unix_to_ticks(1000);
-  s.m_stop_set = 1;
-  s.m_stop_unix = UINT32_MAX;
-  s.m_stop_time = UINT64_MAX;
+  open_window(s, 1000);
   uint8_t failed;
   file_stat_info info = times(0, 0);
   EXPECT_TRUE(file_passes_filters(s, failed, vkportdir::path_to_wide(t.path("odd\xE9.lnk")),
@@ -289,12 +298,7 @@ TEST(FilteredWalk, FiltersAndWindowApplyToTheWalk) {
   vkportdir::stdin_stream_ex windowed(&s);
   ASSERT_TRUE(windowed.start_dir(t.root(), UINT32_MAX, parse("*.lnk")));
   EXPECT_EQ(drain(windowed).size(), 2u);
-  s.m_start_set = 1;
-  s.m_start_unix = UINT32_MAX - 1;
-  s.m_start_time = unix_to_ticks(UINT32_MAX - 1);
-  s.m_stop_set = 1;
-  s.m_stop_unix = UINT32_MAX;
-  s.m_stop_time = UINT64_MAX;
+  open_window(s, UINT32_MAX - 1);
   ASSERT_TRUE(windowed.start_dir(t.root(), UINT32_MAX, {}));
   EXPECT_TRUE(drain(windowed).empty());
 }

@@ -111,6 +111,21 @@ TEST(ExpandEnvVars, WideForm) {
   EXPECT_EQ(expand_env_vars_w(text), L"");
 }
 
+TEST(ExpandEnvVars, WideFormNeverCutsThePath) {
+  // A character beyond Unicode cannot go through UTF-8, and a value that is
+  // not UTF-8 cannot come back: the text stays whole and unexpanded.
+  env_guard env({{"VK_DIR", "d"}, {"VK_BAD", "\xFF\xFE"}});
+  std::wstring text = L"%VK_DIR%\\a";
+  text += static_cast<wchar_t>(0x110000);
+  text += L"\\b";
+  const std::wstring original = text;
+  EXPECT_EQ(expand_env_vars_w(text), original);
+  EXPECT_EQ(text, original);
+  text = L"x\\%VK_BAD%\\y";
+  EXPECT_EQ(expand_env_vars_w(text), L"x\\%VK_BAD%\\y");
+  EXPECT_EQ(text, L"x\\%VK_BAD%\\y");
+}
+
 TEST(TimeLocale, ExistsAndPick) {
   EXPECT_TRUE(locale_exists("C"));
   EXPECT_TRUE(locale_exists("POSIX"));
@@ -188,6 +203,8 @@ TEST(ExePath, WideAndLimited) {
   EXPECT_EQ(get_exe_path(), L"/opt/caf\u00e9/vesk");
   host.target = std::string(2000, 'p');
   EXPECT_EQ(get_exe_path().size(), 1023u);
+  host.target = "/opt/\xFF/vesk";  // not UTF-8: no path rather than a cut one
+  EXPECT_EQ(get_exe_path(), L"");
   host.target.clear();
   EXPECT_EQ(get_exe_path(), L"");
 }

@@ -69,48 +69,12 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
   return ok;
 }
 
-std::vector<std::vector<uint8_t>> written_images() {
-  std::vector<std::vector<uint8_t>> out;
-  {
-    cfb_writer w;
-    w.stream(u"DestList", cfb_pattern(5000, 1))
-        .stream(u"1", cfb_pattern(100, 2))
-        .stream(u"a", cfb_pattern(300, 3));
-    out.push_back(w.build());
-  }
-  {
-    cfb_writer w;
-    w.stream(u"1", cfb_pattern(700, 1)).mini_gap(2).stream(u"2", cfb_pattern(64, 2));
-    w.stream(u"DestList", cfb_pattern(4500, 3))
-        .free_sector(2)
-        .orphan_sector()
-        .stream(u"3", cfb_pattern(6000, 4));
-    out.push_back(w.build());
-  }
-  {
-    cfb_layout layout;
-    layout.min_fat_sectors = 112;
-    layout.unused_sector0 = true;
-    cfb_writer w(layout);
-    w.stream(u"DestList", cfb_pattern(4200, 5)).stream(u"1", cfb_pattern(90, 6));
-    out.push_back(w.build());
-  }
-  {
-    cfb_layout layout;
-    layout.sector_shift = 12;
-    cfb_writer w(layout);
-    w.stream(u"DestList", cfb_pattern(9000, 7)).stream(u"1", cfb_pattern(200, 8));
-    out.push_back(w.build());
-  }
-  return out;
-}
-
 }  // namespace
 
 TEST(CompoundFileRobust, RandomMutationsAndTruncations) {
   std::mt19937 rng(7);
   size_t variant = 0, parsed = 0;
-  for (const auto& base : written_images()) {
+  for (const auto& base : vesk_test::varied_cfb_images()) {
     for (int i = 0; i < 1500; ++i, ++variant) {
       std::vector<uint8_t> img = vesk_test::mutate(base, rng, 1 + i % 16);
       if (i % 5 == 0) img.resize(std::uniform_int_distribution<size_t>(0, img.size())(rng));
@@ -123,7 +87,7 @@ TEST(CompoundFileRobust, RandomMutationsAndTruncations) {
 
 TEST(CompoundFileRobust, TargetedHeaderFields) {
   std::mt19937 rng(11);
-  auto bases = written_images();
+  auto bases = vesk_test::varied_cfb_images();
   size_t variant = 0;
   // Every sector and mini sector shift from 0 to 40.
   for (uint16_t shift = 0; shift <= 40; ++shift) {

@@ -7,7 +7,6 @@
 #include "byte_builder.h"
 #include "cfb_writer.h"
 #include "foundation/vk_bytes.h"
-#include "jumplist_samples.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;
@@ -536,29 +535,4 @@ TEST(CompoundFileMisc, EntryQueriesAndDump) {
   EXPECT_EQ(directory_entry_count(p.reader), 0u);
   EXPECT_EQ(p.reader.m_guard_head[0], 0xAA);
   EXPECT_EQ(p.reader.m_guard_tail[15], 0xBB);
-}
-
-TEST(CompoundFileSamples, EveryAutomaticJumpListParses) {
-  auto samples = vesk_test::automatic_jumplist_samples();
-  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
-  for (const auto& s : samples) {
-    SCOPED_TRACE(s.relpath);
-    ASSERT_FALSE(s.bytes.empty());
-    compound_file_reader r;
-    ASSERT_TRUE(parse_compound_image(&r, s.bytes.data(), s.bytes.size()));
-    std::vector<uint8_t> destlist;
-    uint32_t entry_num;
-    uint64_t offset;
-    bool has =
-        read_stream(r, destlist, entry_num, offset, "destlist", s.bytes.data(), s.bytes.size());
-    if (s.detail("DestList") == "no") {
-      EXPECT_EQ(find_cfb_entry(r, "destlist"), nullptr);
-    } else if (s.detail("DestList_size") == "0") {
-      EXPECT_FALSE(has);
-    } else {
-      ASSERT_TRUE(has);
-      EXPECT_EQ(destlist.size(), find_cfb_entry(r, "destlist")->stream_size());
-      EXPECT_GE(destlist.size(), 32u);
-    }
-  }
 }

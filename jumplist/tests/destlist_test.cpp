@@ -64,30 +64,23 @@ std::optional<std::vector<destlist_entry>> walk(const std::vector<uint8_t>& s) {
 
 }  // namespace
 
-TEST(DestListEntry, Version1LoadsEveryField) {
+TEST(DestListEntry, BothLayoutsLoadEveryField) {
   auto want = full_entry();
-  auto bytes = vesk_test::destlist_entry_bytes(want, true);
-  ASSERT_EQ(bytes.size(), 114u + 2 * want.path.size());
-  auto raw = exact_copy(bytes);
-  destlist_entry e;
-  ASSERT_TRUE(load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(bytes.size())));
-  expect_fields(e, want);
-  EXPECT_EQ(e.m_entry_size, bytes.size());
-  EXPECT_EQ(e.m_has_access_count, 0);
-  EXPECT_EQ(e.m_access_count, 0u);
-}
-
-TEST(DestListEntry, LaterLayoutLoadsEveryField) {
-  auto want = full_entry();
-  auto bytes = vesk_test::destlist_entry_bytes(want, false);
-  ASSERT_EQ(bytes.size(), 134u + 2 * want.path.size());
-  auto raw = exact_copy(bytes);
-  destlist_entry e;
-  ASSERT_TRUE(load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(bytes.size())));
-  expect_fields(e, want);
-  EXPECT_EQ(e.m_entry_size, bytes.size());
-  EXPECT_EQ(e.m_has_access_count, 1);
-  EXPECT_EQ(e.m_access_count, 42u);
+  for (bool v1 : {true, false}) {
+    SCOPED_TRACE(v1 ? "version 1" : "later layout");
+    auto bytes = vesk_test::destlist_entry_bytes(want, v1);
+    ASSERT_EQ(bytes.size(), (v1 ? 114u : 134u) + 2 * want.path.size());
+    auto raw = exact_copy(bytes);
+    const int64_t n = static_cast<int64_t>(bytes.size());
+    destlist_entry e;
+    ASSERT_TRUE(v1 ? load_destlist_entry_114(e, raw.get(), n)
+                   : load_destlist_entry_130(e, raw.get(), n));
+    expect_fields(e, want);
+    EXPECT_EQ(e.m_entry_size, bytes.size());
+    // Only the later layout carries an access count.
+    EXPECT_EQ(e.m_has_access_count, v1 ? 0 : 1);
+    EXPECT_EQ(e.m_access_count, v1 ? 0u : 42u);
+  }
 }
 
 TEST(DestListEntry, VersionSelectsLayout) {
@@ -319,12 +312,16 @@ TEST(DestListSamples, VersionEntriesAndLnkStreamsMatchTheManifest) {
         read_stream(r, destlist, entry_num, offset, "destlist", s.bytes.data(), s.bytes.size());
     std::vector<destlist_entry> entries;
     if (has) {
+      // The stream ends at its declared size, not at the end of its last
+      // sector: a single version-1 entry ends exactly there.
+      EXPECT_EQ(destlist.size(), find_cfb_entry(r, "destlist")->stream_size());
       auto walked = walk(destlist);
       ASSERT_TRUE(walked);
       entries = *walked;
     }
     if (s.detail("DestList") == "no" || s.detail("DestList_size") == "0") {
-      EXPECT_TRUE(entries.empty());
+      EXPECT_EQ(find_cfb_entry(r, "destlist") != nullptr, s.detail("DestList") != "no");
+      EXPECT_FALSE(has);
       continue;
     }
     ASSERT_TRUE(has);
