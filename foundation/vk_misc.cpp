@@ -129,11 +129,9 @@ bool find_pattern_vector_offsets(const uint8_t* buffer, uint32_t length,
 
 std::ostream& write_blanks(std::ostream& os, uint32_t count) {
   if (count == 0) return os;
-  const char old_fill = os.fill(' ');
+  os.fill(' ');
   os.width(count);
-  os << " ";
-  os.fill(old_fill);
-  return os;
+  return os << " ";
 }
 
 bool base64_decode(const uint8_t* text, int32_t length, std::vector<uint8_t>& out) {

@@ -60,6 +60,7 @@ bool find_pattern_vector_offsets(const uint8_t* buffer, uint32_t length,
 
 // ---- writers and decoders ----
 
+// Writes count blanks by a padded " " (the stream's fill is left a blank).
 std::ostream& write_blanks(std::ostream& os, uint32_t count);
 // Lenient Base64: characters outside the alphabet are skipped, a NUL ends
 // the input, and a short last group decodes as if padded with '='.

@@ -866,6 +866,7 @@ bool split_quoted_words(const std::string& text, std::vector<std::string>& out) 
 }
 
 bool first_word(const std::string& text, std::string& out) {
+  out.clear();
   if (text.empty()) return false;
   try {
     std::istringstream is(text);

@@ -83,6 +83,10 @@ TEST(MiscWriters, BlanksAndNullStream) {
   os.width(0);
   os << 5;
   EXPECT_EQ(os.str(), "5");  // no width left behind
+  os.fill('0');
+  write_blanks(os, 2);
+  EXPECT_EQ(os.fill(), ' ');
+  EXPECT_EQ(os.str(), "5  ");
 
   null_stream << "discarded" << 42 << std::endl;
   EXPECT_TRUE(null_stream.good());

@@ -294,6 +294,8 @@ TEST(TextSplit, OtherSplitters) {
   std::string w;
   EXPECT_TRUE(first_word("  hi there", w));
   EXPECT_EQ(w, "hi");
+  EXPECT_TRUE(first_word(" \t ", w));
+  EXPECT_EQ(w, "");
   EXPECT_FALSE(first_word("", w));
 
   const char* crlf = " a \r\n\r\nb\r\n";
