@@ -45,7 +45,8 @@ int32_t status_line(bool to_stderr, int32_t width, const char* format, va_list a
     if (width < 0) width = 0;
     const size_t size = width > 256 ? static_cast<size_t>(width) + 1 : 256;
     std::vector<char> buf(size, 0);
-    if (std::vsnprintf(buf.data(), size - 1, format, args) < 0) return 0;
+    // At most size - 1 characters, then the terminating NUL.
+    if (std::vsnprintf(buf.data(), size, format, args) < 0) return 0;
     std::string msg(buf.data());
     if (msg.size() > static_cast<size_t>(width)) msg.resize(static_cast<size_t>(width));
     const int32_t kept = static_cast<int32_t>(msg.size());

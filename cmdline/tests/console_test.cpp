@@ -6,7 +6,15 @@ using namespace vk;
 
 namespace {
 const std::string k_prefix = "\x1b[2K\r    \r";
+
+int32_t status_to_stderr(int32_t width, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  int32_t n = status_line(true, width, format, ap, false);
+  va_end(ap);
+  return n;
 }
+}  // namespace
 
 TEST(ConsoleStatus, LineIsCutErasedAndRewritten) {
   console_capture cap;
@@ -25,6 +33,15 @@ TEST(ConsoleStatus, LineIsCutErasedAndRewritten) {
   cap.clear();
   EXPECT_EQ(status_printf_width(5, "%s", "abcdefg"), 5);
   EXPECT_EQ(cap.err(), k_prefix + "abcde\r");
+
+  // The formatting area holds 255 characters, or width ones above 256.
+  std::string long_msg(400, 'b');
+  cap.clear();
+  EXPECT_EQ(status_to_stderr(255, "%s", long_msg.c_str()), 255);
+  EXPECT_EQ(cap.err(), k_prefix + std::string(255, 'b') + "\r");
+  cap.clear();
+  EXPECT_EQ(status_to_stderr(300, "%s", long_msg.c_str()), 300);
+  EXPECT_EQ(cap.err(), k_prefix + std::string(300, 'b') + "\r");
 
   cap.clear();
   EXPECT_EQ(status_printf_stdout("%d%%", 50), 3);
