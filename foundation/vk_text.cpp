@@ -569,37 +569,32 @@ bool json_get_values(std::vector<std::string>& out, const std::vector<std::strin
     out.resize(keys.size());
     for (size_t k = 0; k < keys.size(); ++k) {
       const std::string quoted = "\"" + ascii_lower(keys[k]) + "\"";
-      size_t from = 0;
-      while (true) {
-        size_t key = lower.find(quoted, from);
-        if (key == std::string::npos) break;
-        size_t colon = lower.find(':', key + quoted.size());
-        if (colon == std::string::npos) {
-          from = key + quoted.size();
-          continue;
-        }
-        const size_t start = colon + 1;
-        size_t end;
-        size_t comma_quote = text.find(",\"", start);
-        if (comma_quote != std::string::npos) {
-          end = comma_quote;
-          if (end > start && text[end - 1] == '}') --end;
-        } else {
-          size_t comma = text.find(',', start);
-          end = comma != std::string::npos ? comma : text.find('}', start);
-          if (end == std::string::npos) end = text.size();
-        }
-        // A quoted value may hold the separators itself.
-        size_t q = text.find('"', start);
-        if (q != std::string::npos && q < end) {
-          size_t close = text.find('"', q + 1);
-          if (close != std::string::npos && close >= end) end = close + 1;
-        }
-        std::string value = text.substr(start, end - start);
-        strip_quotes(value);
-        out[k] = std::move(value);
-        break;
+      // A key without a ':' after it leaves its value empty: no later
+      // occurrence of the key has one either.
+      const size_t key = lower.find(quoted);
+      if (key == std::string::npos) continue;
+      const size_t colon = lower.find(':', key + quoted.size());
+      if (colon == std::string::npos) continue;
+      const size_t start = colon + 1;
+      size_t end;
+      size_t comma_quote = text.find(",\"", start);
+      if (comma_quote != std::string::npos) {
+        end = comma_quote;
+        if (end > start && text[end - 1] == '}') --end;
+      } else {
+        size_t comma = text.find(',', start);
+        end = comma != std::string::npos ? comma : text.find('}', start);
+        if (end == std::string::npos) end = text.size();
       }
+      // A quoted value may hold the separators itself.
+      size_t q = text.find('"', start);
+      if (q != std::string::npos && q < end) {
+        size_t close = text.find('"', q + 1);
+        if (close != std::string::npos && close >= end) end = close + 1;
+      }
+      std::string value = text.substr(start, end - start);
+      strip_quotes(value);
+      out[k] = std::move(value);
     }
     return true;
   } catch (...) {
