@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
@@ -32,22 +33,35 @@ bool strip_trailing_slashes(std::string& path) {
   return !path.empty();
 }
 
+namespace {
+
+// Adds one line of `size` bytes as the line splitters give it: CRs at its
+// start skipped, one CR at its end dropped, trimmed when asked, and left out
+// when it is empty and empty lines are skipped.
+void add_split_line(std::vector<std::string>& out, const char* text, size_t size, bool trim,
+                    bool skip_empty) {
+  size_t b = 0;
+  while (b < size && text[b] == '\r') ++b;
+  size_t e = size;
+  if (e > b && text[e - 1] == '\r') --e;
+  std::string line(text + b, e - b);
+  if (trim) vk::trim_ws(line);
+  if (!(skip_empty && line.empty())) out.push_back(std::move(line));
+}
+
+}  // namespace
+
 bool split_buffer_lines(uint32_t& consumed, std::vector<std::string>& out, const uint8_t* buffer,
                         uint32_t length, bool trim, bool skip_empty) {
   if (length == 0 || buffer == nullptr) return false;
   out.clear();
   consumed = 0;
+  const char* text = reinterpret_cast<const char*>(buffer);
   try {
     uint32_t start = 0;
     for (uint32_t i = 0; i < length; ++i) {
       if (buffer[i] != '\n') continue;
-      uint32_t b = start;
-      while (b < i && buffer[b] == '\r') ++b;
-      uint32_t e = i;
-      if (e > b && buffer[e - 1] == '\r') --e;
-      std::string line(reinterpret_cast<const char*>(buffer) + b, e - b);
-      if (trim) vk::trim_ws(line);
-      if (!(skip_empty && line.empty())) out.push_back(std::move(line));
+      add_split_line(out, text + start, i - start, trim, skip_empty);
       start = i + 1;
       consumed = start;
     }
@@ -423,8 +437,7 @@ std::wstring make_absolute_path_wide(const std::wstring& path, wchar_t separator
 namespace {
 
 bool starts_with_bytes(const uint8_t* buf, size_t len, std::initializer_list<uint8_t> mark) {
-  if (buf == nullptr || len < mark.size()) return false;
-  return std::equal(mark.begin(), mark.end(), buf);
+  return buf != nullptr && byte_view(buf, len).starts_with(0, mark.begin(), mark.size());
 }
 
 void append_bytes(std::vector<char>& out, std::initializer_list<uint8_t> mark) {
@@ -771,13 +784,8 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       }
       text.erase(0, consumed);
       if (final_chunk && !text.empty()) {
-        std::string tail;
-        tail.swap(text);
-        size_t lead = tail.find_first_not_of('\r');
-        tail.erase(0, lead == std::string::npos ? tail.size() : lead);
-        if (!tail.empty() && tail.back() == '\r') tail.pop_back();
-        if (trim) vk::trim_ws(tail);
-        if (!(skip_empty && tail.empty())) lines.push_back(std::move(tail));
+        vk::add_split_line(lines, text.data(), text.size(), trim, skip_empty);
+        text.clear();
       }
       uint64_t count = lines.size();
       bool stop = false;

@@ -89,7 +89,9 @@ class fileio {
 
   // --- reading -----------------------------------------------------------
   // Reads up to `len` bytes at `offset`; `len` receives the count read
-  // (short only at the end of the file or when the device stopped).
+  // (short only at the end of the file or when the device stopped), or all
+  // ones when the read failed before any byte arrived. A call refused before
+  // reading (closed object, offset at or past the size) leaves `len` alone.
   bool read_at(void* buf, uint32_t& len, uint64_t offset);
   bool read(void* buf, uint32_t& len);
   bool read_at64(void* buf, uint64_t& len, uint64_t offset);

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,6 +41,29 @@ class scratch_dir {
 
  private:
   std::string m_path;
+};
+
+// A Unix socket bound to a path for its lifetime; ok() tells whether it is.
+class bound_socket {
+ public:
+  explicit bound_socket(const std::string& path) : m_fd(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    if (m_fd < 0) return;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~bound_socket() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  bound_socket(const bound_socket&) = delete;
+  bound_socket& operator=(const bound_socket&) = delete;
+
+  bool ok() const { return m_bound; }
+
+ private:
+  int m_fd;
+  bool m_bound = false;
 };
 
 inline void write_file(const std::string& path, const std::string& bytes) {

@@ -4,7 +4,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -218,6 +217,13 @@ TEST(FileScan, TextLinesKeepLinesLongerThanAChunk) {
   EXPECT_EQ(log.lines[1], huge);
   EXPECT_EQ(log.lines[2], "end");
 
+  // The unterminated tail of the last chunk is a line like any other.
+  std::string tail_text = "a\n\r\r tail \r";
+  uni::fileio t(std::vector<uint8_t>(tail_text.begin(), tail_text.end()), false, true);
+  line_log tails;
+  ASSERT_TRUE(t.scan_text_lines(log_lines, &tails, false, false, false, ~uint64_t{0}, false));
+  EXPECT_EQ(tails.lines, (std::vector<std::string>{"a", " tail "}));
+
   // The line-end flag is required.
   uni::fileio plain(path, false, false);
   EXPECT_FALSE(plain.scan_text_lines(log_lines, &log, true, true, false, ~uint64_t{0}, false));
@@ -354,18 +360,13 @@ TEST(FileStat, QueriesFollowThePath) {
   EXPECT_FALSE(vk::is_directory_wide(L"/dev/null"));
   // A socket's type bits (0xC000) include 0x4000, but it is no directory.
   std::string sock = dir.file("sock");
-  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(s, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  vesk_test::bound_socket bound(sock);
+  ASSERT_TRUE(bound.ok());
   EXPECT_FALSE(vk::is_directory_utf8(sock));
   vk::dir_entry_info entry;
   ASSERT_TRUE(vk::stat_file_info(entry, std::wstring(sock.begin(), sock.end()), ""));
   EXPECT_EQ(entry.is_dir, 0);
   EXPECT_EQ(entry.attribute_bits, 2u);
-  ::close(s);
   EXPECT_EQ(vk::file_size_utf8(f), 77u);
   EXPECT_EQ(vk::file_size_wide(std::wstring(f.begin(), f.end())), 77u);
   EXPECT_EQ(vk::file_size_utf8(dir.file("none")), 0u);

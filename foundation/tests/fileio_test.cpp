@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -36,6 +35,9 @@ int g_zero_writes = 0;  // how many write() calls take nothing
 int g_fail_reads = 0;   // how many read() calls fail with EIO
 bool g_lseek_end_zero_einval = false;
 bool g_fail_lseek_set = false;  // absolute seeks fail with EINVAL
+int g_pcap = 0;                 // when set, pread()/pwrite() move at most this many bytes
+int g_eintr_positioned = 0;     // how many pread()/pwrite() calls fail with EINTR first
+bool g_zero_pwrites = false;    // pwrite() takes nothing
 
 ssize_t fake_write(int fd, const void* buf, size_t len) {
   if (g_fail_writes > 0) {
@@ -78,16 +80,31 @@ off_t fake_lseek(int fd, off_t off, int whence) {
   return vk::system_posix_calls().lseek(fd, off, whence);
 }
 
+ssize_t fake_pread(int fd, void* buf, size_t len, off_t offset) {
+  if (g_eintr_positioned > 0) {
+    --g_eintr_positioned;
+    errno = EINTR;
+    return -1;
+  }
+  if (g_pcap > 0 && len > static_cast<size_t>(g_pcap)) len = g_pcap;
+  return vk::system_posix_calls().pread(fd, buf, len, offset);
+}
+
+ssize_t fake_pwrite(int fd, const void* buf, size_t len, off_t offset) {
+  if (g_eintr_positioned > 0) {
+    --g_eintr_positioned;
+    errno = EINTR;
+    return -1;
+  }
+  if (g_zero_pwrites) return 0;
+  if (g_pcap > 0 && len > static_cast<size_t>(g_pcap)) len = g_pcap;
+  return vk::system_posix_calls().pwrite(fd, buf, len, offset);
+}
+
 class FakeCalls {
  public:
-  FakeCalls() : m_scope(make()) {
-    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
-    g_lseek_end_zero_einval = g_fail_lseek_set = false;
-  }
-  ~FakeCalls() {
-    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
-    g_lseek_end_zero_einval = g_fail_lseek_set = false;
-  }
+  FakeCalls() : m_scope(make()) { clear(); }
+  ~FakeCalls() { clear(); }
 
  private:
   static vk::posix_calls make() {
@@ -95,10 +112,58 @@ class FakeCalls {
     c.write = fake_write;
     c.read = fake_read;
     c.lseek = fake_lseek;
+    c.pread = fake_pread;
+    c.pwrite = fake_pwrite;
     return c;
+  }
+  static void clear() {
+    g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
+    g_pcap = g_eintr_positioned = 0;
+    g_lseek_end_zero_einval = g_fail_lseek_set = g_zero_pwrites = false;
   }
   vk::scoped_posix_calls m_scope;
 };
+
+// ---- the system-call layer ---------------------------------------------------
+
+TEST(PosixTransfers, PositionedCallsLoopUntilEveryByteMoved) {
+  scratch_dir dir;
+  std::string path = dir.file("p.bin");
+  write_file(path, std::string(10, '.'));
+  int fd = vk::posix_open(path.c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  FakeCalls fake;
+  g_pcap = 3;
+  g_eintr_positioned = 2;
+  const std::string text = "positioned write";
+  vk::io_result w = vk::posix_pwrite_full(fd, text.data(), text.size(), 4);
+  EXPECT_FALSE(w.failed());
+  EXPECT_EQ(w.count, text.size());
+  EXPECT_EQ(read_file(path), "...." + text);
+
+  g_eintr_positioned = 1;
+  std::vector<char> back(64);
+  vk::io_result r = vk::posix_pread_full(fd, back.data(), back.size(), 2);
+  // End of file stops the loop without an error; the count says how far it got.
+  EXPECT_FALSE(r.failed());
+  EXPECT_EQ(r.count, 18u);
+  EXPECT_EQ(std::string(back.data(), r.count), ".." + text);
+
+  // A device that takes nothing fails instead of spinning.
+  g_zero_pwrites = true;
+  w = vk::posix_pwrite_full(fd, "x", 1, 0);
+  EXPECT_TRUE(w.failed());
+  EXPECT_EQ(w.count, 0u);
+  g_zero_pwrites = false;
+
+  // Offsets beyond the file-offset range are refused, not wrapped.
+  const uint64_t too_far = static_cast<uint64_t>(std::numeric_limits<off_t>::max()) + 1;
+  r = vk::posix_pread_full(fd, back.data(), 1, too_far);
+  EXPECT_EQ(r.error, EINVAL);
+  w = vk::posix_pwrite_full(fd, "x", 1, ~uint64_t{0});
+  EXPECT_EQ(w.error, EINVAL);
+  EXPECT_EQ(vk::posix_close(fd), 0);
+}
 
 // ---- opening ----------------------------------------------------------------
 
@@ -112,15 +177,10 @@ TEST(FileioOpen, RefusesFifosAndSockets) {
   EXPECT_FALSE(uni::fileio(fifo, false).is_open());
 
   std::string sock = dir.file("sock");
-  int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(s, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  vesk_test::bound_socket bound(sock);
+  ASSERT_TRUE(bound.ok());
   EXPECT_FALSE(f.open_utf8(sock, false, false, false));
   EXPECT_EQ(uni::open_file_fd(sock, O_RDONLY, 0), -1);
-  ::close(s);
 }
 
 TEST(FileioOpen, DirectoryOpensReadOnly) {

@@ -206,6 +206,12 @@ TEST(TextScanners, StripXmlElement) {
   uint32_t n = static_cast<uint32_t>(s.size());
   ASSERT_TRUE(strip_xml_element(reinterpret_cast<uint8_t*>(s.data()), n, "skip"));
   EXPECT_EQ(s.substr(0, n), "<r><keep/>zw</r>");
+  // A self-closing element right after its name ends at its "/>": the text
+  // after it stays.
+  s = "a<skip/>b<SKIP x='1'/>c<skip>d</skip>e";
+  n = static_cast<uint32_t>(s.size());
+  ASSERT_TRUE(strip_xml_element(reinterpret_cast<uint8_t*>(s.data()), n, "skip"));
+  EXPECT_EQ(s.substr(0, n), "abce");
   uint32_t zero = 0;
   EXPECT_FALSE(strip_xml_element(reinterpret_cast<uint8_t*>(s.data()), zero, "skip"));
 

@@ -73,6 +73,44 @@ TEST(VariantBytes, TextCellLayoutAndRoundTrip) {
   EXPECT_EQ(r.m_max_len, 20);  // not part of the byte form
 }
 
+// Every record is at least 8 bytes, the reader's minimum: the empty and
+// 8-bit cells carry padding. A descriptor carries a 4-byte width; a list
+// cell carries its count before its values.
+TEST(VariantBytes, RecordLayouts) {
+  byte_array b;
+  ASSERT_TRUE(vk_variant_lite().pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(0).u32(0).u16(0).take());
+  b.clear();
+  ASSERT_TRUE(vk_variant_lite(uint8_t{0xAB}).pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(1).u32(0).u8(0xAB).u8(0).take());
+  b.clear();
+  ASSERT_TRUE(vk_variant_lite(uint16_t{0x1234}).pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(2).u32(0).u16(0x1234).take());
+  b.clear();
+  ASSERT_TRUE(vk_variant_lite(uint64_t{0x1122334455667788}, 25).pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(25).u32(0).u32(0x55667788).take());
+  b.clear();
+  ASSERT_TRUE(vk_variant_lite("Title", 0x10203, 12, 0).pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(12).u32(0x80).u32(0x10203).take());
+  b.clear();
+  vk_variant_lite list(uint64_t{9}, 24);
+  list.m_flags = 0x4000;
+  list.m_list = {1, 2};
+  ASSERT_TRUE(list.pack_bytes(b));
+  EXPECT_EQ(b, byte_builder().u16(24).u32(0x4000).u64(9).u32(2).u64(1).u64(2).take());
+
+  // Each of them reads back alone, as the last record of an array.
+  for (const auto& cell : {vk_variant_lite(), vk_variant_lite(uint8_t{0xAB})}) {
+    byte_array one;
+    ASSERT_TRUE(cell.pack_bytes(one));
+    vk_variant_lite r(std::string("stale"));
+    EXPECT_EQ(r.unpack_bytes(one, 0), 8u);
+    EXPECT_EQ(r.m_type, cell.m_type);
+    EXPECT_EQ(r.m_number, cell.m_number);
+    EXPECT_TRUE(r.m_text.empty());
+  }
+}
+
 TEST(VariantBytes, EveryTypeWithAByteFormRoundTrips) {
   std::vector<vk_variant_lite> cells;
   const uint16_t numeric[] = {0, 1, 2, 3, 4, 8, 12, 13, 15, 16, 17, 18, 21, 22, 23, 24, 25, 26};
