@@ -185,6 +185,8 @@ bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& 
 bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                        uint64_t& first_offset, const uint8_t* image, size_t size,
                        const std::vector<uint64_t>& mini_sectors);
+// read_stream with the sector lists it read from (mini_flag 1: mini sectors),
+// the bytes cut to the declared size in the same way.
 bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                          std::vector<uint64_t>& regular, std::vector<uint64_t>& mini,
                          uint8_t& mini_flag, uint64_t& first_offset, std::string_view name,

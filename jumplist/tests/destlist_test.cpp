@@ -248,6 +248,31 @@ TEST(DestListEntry, SectorSlackAfterTheStreamGivesNoPhantomEntries) {
   }
 }
 
+TEST(DestListEntry, SingleVersion1EntryEndingTheStreamLoads) {
+  // Windows writes a version-1 DestList without slack: its one entry ends
+  // where the stream ends, inside the last mini sector.
+  destlist_test_entry one;
+  one.path = u"C:\\Windows\\notepad.exe";
+  auto stream = vesk_test::build_destlist(1, {one});
+  ASSERT_NE(stream.size() % 64, 0u);
+  vesk_test::cfb_writer w;
+  w.stream(u"DestList", stream);
+  auto img = w.build();
+  size_t end = w.info(u"DestList").first_offset + stream.size();
+  std::fill(img.begin() + end, img.begin() + end + 64 - stream.size() % 64, 0x41);
+  compound_file_reader r;
+  ASSERT_TRUE(parse_compound_image(&r, img.data(), img.size()));
+  std::vector<uint8_t> read;
+  uint32_t entry_num;
+  uint64_t offset;
+  ASSERT_TRUE(read_stream(r, read, entry_num, offset, "destlist", img.data(), img.size()));
+  ASSERT_EQ(read.size(), stream.size());
+  auto entries = walk(read);
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 1u);
+  EXPECT_EQ((*entries)[0].m_path, "C:\\Windows\\notepad.exe");
+}
+
 TEST(DestListEntry, RawAccessors) {
   auto want = full_entry();
   auto bytes = vesk_test::destlist_entry_bytes(want, false);
