@@ -51,8 +51,9 @@ void add_split_line(std::vector<std::string>& out, const char* text, size_t size
 
 }  // namespace
 
-bool split_buffer_lines(uint32_t& consumed, std::vector<std::string>& out, const uint8_t* buffer,
-                        uint32_t length, bool trim, bool skip_empty) {
+bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& out,
+                                 const uint8_t* buffer, uint32_t length, bool trim,
+                                 bool skip_empty) {
   if (length == 0 || buffer == nullptr) return false;
   out.clear();
   consumed = 0;
@@ -779,8 +780,9 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
       uint32_t consumed = 0;
       lines.clear();
       if (!text.empty() && text.size() <= 0xFFFFFFFFu) {
-        vk::split_buffer_lines(consumed, lines, reinterpret_cast<const uint8_t*>(text.data()),
-                               static_cast<uint32_t>(text.size()), trim, skip_empty);
+        vk::split_buffer_lines_consumed(consumed, lines,
+                                        reinterpret_cast<const uint8_t*>(text.data()),
+                                        static_cast<uint32_t>(text.size()), trim, skip_empty);
       }
       text.erase(0, consumed);
       if (final_chunk && !text.empty()) {

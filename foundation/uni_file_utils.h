@@ -29,8 +29,9 @@ bool strip_trailing_slashes(std::string& path);
 // out. `consumed` is the index just past the last LF; the bytes after it are
 // an incomplete line the caller keeps for the next piece. A length of 0 is
 // false with nothing changed; otherwise true when a line was produced.
-bool split_buffer_lines(uint32_t& consumed, std::vector<std::string>& out, const uint8_t* buffer,
-                        uint32_t length, bool trim, bool skip_empty);
+bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& out,
+                                 const uint8_t* buffer, uint32_t length, bool trim,
+                                 bool skip_empty);
 
 // ---- whole-file reads ---------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_checked.h"
 
 namespace vk {
 
@@ -55,44 +56,6 @@ bool dos_from_systemtime(const _windows_systemtime& st, uint16_t (&out)[2]) {
   // An odd second goes up to the next even one: 59 s stores 30.
   const unsigned halves = (st.m_second / 2u + st.m_second % 2u) & 31u;
   out[1] = static_cast<uint16_t>((st.m_hour << 11) | ((st.m_minute & 63) << 5) | halves);
-  return true;
-}
-
-// a * b into out; false, out untouched, when the product leaves the range of
-// T. Hostile raw values reach these products, and a wrapped one would be a
-// plausible-looking wrong time.
-template <typename T>
-constexpr bool checked_mul(T a, T b, T& out) {
-  static_assert(std::is_integral_v<T>);
-  constexpr T max = std::numeric_limits<T>::max();
-  constexpr T min = std::numeric_limits<T>::min();
-  if (a != 0 && b != 0) {
-    bool overflow = false;
-    if constexpr (std::is_unsigned_v<T>) {
-      overflow = a > max / b;
-    } else if (a > 0) {
-      overflow = b > 0 ? a > max / b : b < min / a;
-    } else {
-      overflow = b > 0 ? a < min / b : a < max / b;
-    }
-    if (overflow) return false;
-  }
-  out = a * b;
-  return true;
-}
-
-// a + b into out; false, out untouched, when the sum leaves the range of T.
-template <typename T>
-constexpr bool checked_add(T a, T b, T& out) {
-  static_assert(std::is_integral_v<T>);
-  constexpr T max = std::numeric_limits<T>::max();
-  constexpr T min = std::numeric_limits<T>::min();
-  if constexpr (std::is_unsigned_v<T>) {
-    if (a > max - b) return false;
-  } else if ((b > 0 && a > max - b) || (b < 0 && a < min - b)) {
-    return false;
-  }
-  out = a + b;
   return true;
 }
 

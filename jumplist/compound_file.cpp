@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_checked.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
 
@@ -65,7 +66,7 @@ bool sector_inside(uint64_t n, uint64_t sector_size, size_t size) {
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
   uint64_t r;
-  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+  return vk::checked_mul(a, b, r) ? r : UINT64_MAX;
 }
 
 // Walks a chain from start, calling visit(sector) for each sector not walked
@@ -571,7 +572,7 @@ namespace {
 bool zeroed_units(std::vector<uint8_t>& out, size_t count, uint64_t unit) {
   out.clear();
   uint64_t total;
-  if (__builtin_mul_overflow(uint64_t{count}, unit, &total) || total > out.max_size()) return false;
+  if (!vk::checked_mul(uint64_t{count}, unit, total) || total > out.max_size()) return false;
   try {
     out.assign(static_cast<size_t>(total), 0);
   } catch (const std::exception&) {

@@ -37,23 +37,23 @@ TEST(FileTextHelpers, SplitBufferLinesKeepsTheIncompleteTail) {
   uint32_t consumed = 99;
   std::vector<std::string> lines{"old"};
   const uint8_t xy[] = {'x', '\n', 'y'};
-  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, xy, 3, false, false));
+  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, xy, 3, false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"x"}));
   EXPECT_EQ(consumed, 2u);
 
-  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, xy, 0, false, false));
+  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, xy, 0, false, false));
   EXPECT_EQ(lines.size(), 1u);  // untouched
 
   std::string t = "\r\ra\r\n \n  b \nrest";
   auto* p = reinterpret_cast<const uint8_t*>(t.data());
-  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), false, false));
+  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), false, false));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", " ", "  b "}));
   EXPECT_EQ(consumed, t.size() - 4);
-  ASSERT_TRUE(vk::split_buffer_lines(consumed, lines, p, t.size(), true, true));
+  ASSERT_TRUE(vk::split_buffer_lines_consumed(consumed, lines, p, t.size(), true, true));
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
 
   const uint8_t none[] = {'a', 'b'};
-  EXPECT_FALSE(vk::split_buffer_lines(consumed, lines, none, 2, true, true));
+  EXPECT_FALSE(vk::split_buffer_lines_consumed(consumed, lines, none, 2, true, true));
   EXPECT_EQ(consumed, 0u);
 }
 
