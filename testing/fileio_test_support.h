@@ -16,31 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "temp_tree.h"
+
 namespace vesk_test {
 
 // A fresh folder under the system temporary folder, removed with everything
-// in it when the object goes.
+// in it when the object goes; file() only names a path inside it.
 class scratch_dir {
  public:
-  scratch_dir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "vesk-fileio-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    const char* made = ::mkdtemp(buf.data());
-    m_path = made ? made : "";
-  }
-  ~scratch_dir() {
-    std::error_code ec;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
-  }
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
-
-  const std::string& path() const { return m_path; }
-  std::string file(const std::string& name) const { return m_path + "/" + name; }
+  const std::string& path() const { return m_tree.root(); }
+  std::string file(const std::string& name) const { return m_tree.path(name); }
 
  private:
-  std::string m_path;
+  temp_tree m_tree;
 };
 
 // A Unix socket bound to a path for its lifetime; ok() tells whether it is.
