@@ -167,7 +167,11 @@ struct row_writer {
     if (s.m_replace_char && s.m_replacement_char) {
       replace_char(cell.m_text, s.m_replace_char, s.m_replacement_char);
     }
-    if (s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile) show_line_ends(cell.m_text);
+    // Two plain scans first: most texts hold no line end at all.
+    if ((s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile) &&
+        (cell.m_text.find('\n') != std::string::npos || cell.m_text.find('\r') != std::string::npos)) {
+      show_line_ends(cell.m_text);
+    }
     const std::string& t = cell.m_text;
     if ((cell.m_flags & vf_truncate) && t.size() > cell.m_max_len) {
       append_padded(out, cut_text(t, cell.m_max_len, (cell.m_flags & vf_quoted) != 0), padded,
@@ -637,7 +641,7 @@ void init_l2t_defaults(l2t_record& r) {
   r.m_time_format = "hh:mm:ss.xxx";
   r.m_time_settings = time_format_settings{};
   build_time_format_settings(r.m_time_settings, r.m_date_format, r.m_time_format, false);
-  r.m_delimiter = ",";
+  r.m_delimiter.assign(1, ',');
   r.m_replace_char = ',';
   r.m_replacement_char = ' ';
   r.m_lower_macb = r.m_padded = r.m_no_padding = r.m_hex_numbers = 0;

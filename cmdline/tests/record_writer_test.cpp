@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -412,5 +413,43 @@ TEST(RecordWriter, BodyFileLines) {
   EXPECT_EQ(lines[3], "0||0||0|0|0|0|0|0|0");
   for (const std::string& l : lines) {
     EXPECT_EQ(std::count(l.begin(), l.end(), '|'), 10) << l;
+  }
+}
+
+TEST(RecordWriter, RandomCellsAndLayoutsStayInBounds) {
+  std::mt19937 rng(42);
+  for (int round = 0; round < 300; ++round) {
+    cmd_params s;
+    s.m_no_padding = rng() % 2;
+    s.m_hex_numbers = rng() % 2;
+    s.m_csv = rng() % 2;
+    s.m_multiline = rng() % 3 == 0;
+    s.m_separator = rng() % 2 ? "," : " | ";
+    for (size_t c = rng() % 4; c > 0; --c) add_column(s, "c", static_cast<uint16_t>(rng() % 32), rng() % 40);
+    const int32_t count = 1 + static_cast<int32_t>(rng() % 6);
+    table_row row(count, rng() % 2 == 0, rng() % 2 ? uint32_t{vk::vf_quoted} : 0u);
+    for (int32_t i = 0; i < count; ++i) {
+      const uint16_t type = static_cast<uint16_t>(rng() % 33);
+      const uint32_t flags = static_cast<uint32_t>(rng()) & 0xFF7FC000u;
+      std::string text;
+      for (size_t k = rng() % 12; k > 0; --k) text.push_back("a\"{,\n\r\xC3\xA9|"[rng() % 10]);
+      switch (rng() % 4) {
+        case 0:
+          vk::set_row_text(row, i, text, type, flags);
+          break;
+        case 1:
+          vk::set_row_double(row, i, static_cast<double>(rng()) - 1e9, type, flags);
+          break;
+        default:
+          vk::set_row_number(row, i, (static_cast<uint64_t>(rng()) << 32) | rng(), type, flags);
+          break;
+      }
+      row.m_cells[static_cast<size_t>(i)].m_max_len = static_cast<uint16_t>(rng() % 6);
+      row.m_cells[static_cast<size_t>(i)].m_bytes.assign(rng() % 20, 0x5A);
+      if (rng() % 4 == 0) row.m_cells[static_cast<size_t>(i)].m_list = {rng(), 0, 133540960891234567ULL};
+    }
+    std::ostringstream os;
+    vk::output_table_row(os, row, s);
+    EXPECT_LT(os.str().size(), 20000u);
   }
 }
