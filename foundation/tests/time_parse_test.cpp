@@ -220,3 +220,32 @@ TEST(TimeParse, MailAndIsoDatesAndFieldLines) {
   EXPECT_NE(dbg.str().find("[2024-03-05 07:08:10.000]"), std::string::npos) << dbg.str();
   EXPECT_EQ(vk::hex_u64_text(text, 1), "0x0000000000000001");
 }
+
+TEST(TimeParse, DaylightRulesByNthWeekday) {
+  // US rules: second Sunday of March, first Sunday of November, 02:00.
+  vk::time_zone_record us;
+  us.m_daylight_start.m_month = 3;
+  us.m_daylight_start.m_day = 2;
+  us.m_daylight_start.m_hour = 2;
+  us.m_standard_start.m_month = 11;
+  us.m_standard_start.m_day = 1;
+  us.m_standard_start.m_hour = 2;
+  us.m_bias = 5 * 3600;
+  us.m_daylight_bias = -3600;
+  uint64_t start = 0, end = 0;
+  ASSERT_TRUE(vk::daylight_window(start, end, us.m_daylight_start, us.m_standard_start,
+                                  ticks_of(2024, 7, 1)));
+  EXPECT_EQ(start, ticks_of(2024, 3, 10, 2));
+  EXPECT_EQ(end, ticks_of(2024, 11, 3, 2));
+  // Week 5 is the last such weekday: the last Sunday of March 2024 is the 31st.
+  vk::_windows_systemtime last = us.m_daylight_start;
+  last.m_day = 5;
+  EXPECT_EQ(vk::daylight_start({last, us.m_standard_start, 0, 0, 0}, ticks_of(2024, 1, 1)),
+            ticks_of(2024, 3, 31, 2));
+  EXPECT_EQ(vk::apply_time_zone_bias(ticks_of(2024, 7, 1, 12), us), ticks_of(2024, 7, 1, 16));
+  EXPECT_EQ(vk::apply_time_zone_bias(ticks_of(2024, 1, 1, 12), us), ticks_of(2024, 1, 1, 17));
+  EXPECT_EQ(vk::remove_time_zone_bias(ticks_of(2024, 7, 1, 16), us), ticks_of(2024, 7, 1, 12));
+  vk::time_zone_record none;
+  EXPECT_FALSE(vk::daylight_window(start, end, none.m_daylight_start, none.m_standard_start, 1));
+  EXPECT_EQ(vk::apply_time_zone_bias(ticks_of(2024, 7, 1), none), 0u);
+}
