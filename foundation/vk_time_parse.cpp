@@ -48,46 +48,10 @@ bool fits_u16(uint32_t v) {
   return v <= 0xFFFF;
 }
 
-}  // namespace
-
-// ---- date and time texts ----
-
-bool parse_date_time_text(const char* date, const char* time_text, const std::string& order,
-                          char separator, _windows_systemtime& out) {
-  out = _windows_systemtime{};
-  if (!date || !*date) return false;
-  try {
-    std::string order_copy = order;
-    uint32_t day = 0, month = 0, year = 0;
-    if (!parse_date_by_order(date, order_copy, separator, &day, &month, &year)) return false;
-    uint32_t hours = 0, minutes = 0;
-    double seconds = 0.0;
-    if (time_text && *time_text && !parse_clock_time(time_text, &hours, &minutes, &seconds)) {
-      return false;
-    }
-    if (!fits_u16(year) || !fits_u16(hours) || !fits_u16(minutes) || !(seconds < 65536.0)) {
-      return false;
-    }
-    const double whole = std::trunc(seconds);
-    out.m_year = static_cast<uint16_t>(year);
-    out.m_month = static_cast<uint16_t>(month);
-    out.m_day = static_cast<uint16_t>(day);
-    out.m_hour = static_cast<uint16_t>(hours);
-    out.m_minute = static_cast<uint16_t>(minutes);
-    out.m_second = static_cast<uint16_t>(whole);
-    out.m_milliseconds = static_cast<uint16_t>((seconds - whole) * 1000.0 + 0.5);
-    return true;
-  } catch (const std::exception&) {
-    out = _windows_systemtime{};
-    return false;
-  }
-}
-
-bool parse_mdy_date_time_text(const char* date, const char* time_text, _windows_systemtime& out) {
-  out = _windows_systemtime{};
-  if (!date || !*date) return false;
-  uint32_t day = 0, month = 0, year = 0;
-  if (!parse_mdy_date(date, &day, &month, &year)) return false;
+// The date fields and an optional time text into out; false when the time
+// does not read or a field does not fit its 16 bits.
+bool fill_systemtime(uint32_t year, uint32_t month, uint32_t day, const char* time_text,
+                     _windows_systemtime& out) {
   uint32_t hours = 0, minutes = 0;
   double seconds = 0.0;
   if (time_text && *time_text && !parse_clock_time(time_text, &hours, &minutes, &seconds)) {
@@ -103,7 +67,43 @@ bool parse_mdy_date_time_text(const char* date, const char* time_text, _windows_
   out.m_hour = static_cast<uint16_t>(hours);
   out.m_minute = static_cast<uint16_t>(minutes);
   out.m_second = static_cast<uint16_t>(whole);
+  // To the nearest millisecond: 59.9996 s is 59 s and 1000 ms.
   out.m_milliseconds = static_cast<uint16_t>((seconds - whole) * 1000.0 + 0.5);
+  return true;
+}
+
+}  // namespace
+
+// ---- date and time texts ----
+
+bool parse_date_time_text(const char* date, const char* time_text, const std::string& order,
+                          char separator, _windows_systemtime& out) {
+  out = _windows_systemtime{};
+  if (!date || !*date) return false;
+  try {
+    std::string order_copy = order;
+    uint32_t day = 0, month = 0, year = 0;
+    if (!parse_date_by_order(date, order_copy, separator, &day, &month, &year)) return false;
+    if (!fill_systemtime(year, month, day, time_text, out)) {
+      out = _windows_systemtime{};
+      return false;
+    }
+    return true;
+  } catch (const std::exception&) {
+    out = _windows_systemtime{};
+    return false;
+  }
+}
+
+bool parse_mdy_date_time_text(const char* date, const char* time_text, _windows_systemtime& out) {
+  out = _windows_systemtime{};
+  if (!date || !*date) return false;
+  uint32_t day = 0, month = 0, year = 0;
+  if (!parse_mdy_date(date, &day, &month, &year)) return false;
+  if (!fill_systemtime(year, month, day, time_text, out)) {
+    out = _windows_systemtime{};
+    return false;
+  }
   return true;
 }
 
