@@ -85,4 +85,10 @@ void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size,
   os << text;
 }
 
+void hexdump_limited(const parse_debug& debug, const uint8_t* data, size_t size,
+                     uint64_t base_address) {
+  if (!debug_output_enabled(debug) || !data) return;
+  hexdump_limited_to(*debug.m_debug_stream, data, size, base_address);
+}
+
 }  // namespace vk

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 
+#include "foundation/vk_parse_debug.h"
+
 namespace vk {
 
 // Called after each line with (context, index of the line's first byte, end index).
@@ -30,5 +32,8 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
 // "size to big to output: size 0x<size>" and a line end.
 void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size,
                         uint64_t base_address);
+// The same onto the parse's debug stream, only when its debug output is on.
+void hexdump_limited(const parse_debug& debug, const uint8_t* data, size_t size,
+                     uint64_t base_address);
 
 }  // namespace vk

@@ -9,12 +9,11 @@
 namespace vk {
 
 bool debug_output_enabled(const parse_ctx& ctx) {
-  return ctx.debug_stream != nullptr && ctx.debug != 0;
+  return debug_output_enabled(ctx.debug_view());
 }
 
 void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_t file_offset) {
-  if (!debug_output_enabled(ctx) || !data) return;
-  hexdump_limited_to(*ctx.debug_stream, data, size, file_offset);
+  hexdump_limited(ctx.debug_view(), data, size, file_offset);
 }
 
 std::string item_type_name(uint8_t) { return "unk"; }

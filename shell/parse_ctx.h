@@ -10,6 +10,7 @@
 #include <string>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_parse_debug.h"
 
 namespace vk {
 
@@ -25,6 +26,8 @@ struct parse_ctx {
     debug_stream = nullptr;
     consumed = 0;
   }
+  // The debug switch and stream in the form the library dump writers take.
+  parse_debug debug_view() const { return parse_debug{debug_stream, debug != 0}; }
 };
 
 bool debug_output_enabled(const parse_ctx& ctx);
