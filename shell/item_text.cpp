@@ -260,7 +260,7 @@ std::string numbered_detail_line(const std::vector<std::string>& details) {
   std::string line;
   for (size_t i = 0; i < details.size(); ++i) {
     if (i) line += "; ";
-    line += "[" + std::to_string(i + 1) + "] " + details[i];
+    line.append(1, '[').append(std::to_string(i + 1)).append("] ").append(details[i]);
   }
   return line;
 }
