@@ -211,9 +211,11 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
     return static_cast<uint32_t>(size);
   }
   if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  // An item found by the search does not search again.
+  // An item found by the search does not search again. The search stays in
+  // the item's own bytes: a block further on belongs to a following item,
+  // which the walk reports in its own place.
   if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
-      find_embedded_item(ctx, rec, item, available, opts))
+      find_embedded_item(ctx, rec, item, size, opts))
     return static_cast<uint32_t>(size);
   if (!rec.properties.empty()) return static_cast<uint32_t>(size);
   scan_string_properties(item, size, rec.properties, nullptr, ctx);
