@@ -12,6 +12,7 @@
 
 #include "byte_builder.h"
 #include "disk_images.h"
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_crc.h"
 #include "temp_tree.h"
 
