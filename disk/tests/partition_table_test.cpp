@@ -9,6 +9,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "cmdline/cmd_params.h"
 #include "disk/gpt_type_names.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
@@ -273,6 +274,20 @@ TEST(PartitionTable, TableShapesAndNames) {
   EXPECT_EQ(line.str(),
             " - offset|size|type   0x000000100000 | 0x000000100000 | 0x0007, [1048576 | 1048576 | "
             "ntfs or exfat] - sig: 1234-abcd\n");
+
+  cmd_params settings;
+  settings.m_separator = "|";
+  settings.m_header_pending = 1;
+  p.m_volume_name = "vol";
+  p.m_disk_number = 3;
+  std::ostringstream rows;
+  print_partition_row(p, rows, settings);
+  print_partition_row(p, rows, settings);
+  const std::string row_line = "0x00000800|0x00000fff|0x00000800|1234-abcd|ntfs or exfat|vol||3\n";
+  EXPECT_EQ(rows.str(), "start sect|end sect  |num sect  |signature      |type          |"
+                        "volume name         |volume letter  |disk#          \n" +
+                            row_line + row_line);
+  EXPECT_EQ(settings.m_header_pending, 0);
 
   master_boot_record mbr;
   const auto sector = mbr_sector({{0x07, 2048, 0xFFFFFFFF}});
