@@ -405,9 +405,30 @@ TEST(PartitionTable, GptTypeNamesBuildOnceIntoTheCallersMap) {
                                  0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b};
   esp.set(esp_bytes);
   ASSERT_EQ(fresh.count(esp), 1u);
-  const char* rows[] = {"024dee41-33e7-11d3-9d69-0008c781f39f", "8da63339-0007-60c0-c436-083ac8230908",
-                        "52637672-7900-11aa-aa11-00306543ecac", "6a898cc3-1dd2-11b2-99a6-080020736631"};
+  const char* rows[44] = {
+      "024dee41-33e7-11d3-9d69-0008c781f39f", "c12a7328-f81f-11d2-ba4b-00a0c93ec93b",
+      "21686148-6449-6e6f-744e-656564454649", "d3bfe2de-3daf-11df-ba40-e3a556d89593",
+      "f4019732-066e-4e12-8273-346c5641494f", "bfbfafe7-a34f-448a-9a5b-6213eb736c22",
+      "e3c9e316-0b5c-4db8-817d-f92df00215ae", "4967d63b-2e29-4ad8-8399-f6a339e3d001",
+      "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7", "796badd3-6bbf-4d9f-b631-466eb71a4965",
+      "5808c8aa-7e8f-42e0-85d2-e1e90434cfb3", "af9b60a0-1431-4f62-bc68-3311714a69ad",
+      "de94bba4-06d1-4d40-a16a-bfd50179d6ac", "37affc90-ef7d-4e96-91c3-2d7ae055b174",
+      "e75caf8f-f680-4cee-afa3-b001e56efc2d", "558d43c5-a1ac-43c0-aac8-d1472b2923d1",
+      "75894c1e-3aeb-11d3-b7c1-7b03a0000000", "e2a1e728-32e3-11d6-a682-7b03a0000000",
+      "0fc63daf-8483-4772-8e79-3d69d8477de4", "a19d880f-05fc-4d3b-a006-743f0f84911e",
+      "44479540-f297-41b2-9af7-d131d5f0458a", "4f68bce3-e8cd-4db1-96e7-fbcaf984b709",
+      "69dad710-2ce4-4e3c-b16c-21a1d49abed3", "b921b045-1df0-41c3-af44-4c6f280d3fae",
+      "bc13c2ff-59e6-4262-a352-b275fd6f7172", "0657fd6d-a4ab-43c4-84e5-0933c84b4f4f",
+      "e6d6d379-f507-44c2-a23c-238f2a3df928", "933ac7e1-2eb4-4f13-b844-0e14e2aef915",
+      "3b8f8425-20e0-4f3b-907f-1a25a76f98e8", "7ffec5c9-2d00-49b7-8941-3ea10a5586b7",
+      "ca7d7ccb-63ed-4c53-861c-1742536059cc", "8da63339-0007-60c0-c436-083ac8230908",
+      "48465300-0000-11aa-aa11-00306543ecac", "7c3457ef-0000-11aa-aa11-00306543ecac",
+      "55465300-0000-11aa-aa11-00306543ecac", "6a898cc3-1dd2-11b2-99a6-080020736631",
+      "52414944-0000-11aa-aa11-00306543ecac", "52414944-5f4f-11aa-aa11-00306543ecac",
+      "426f6f74-0000-11aa-aa11-00306543ecac", "4c616265-6c00-11aa-aa11-00306543ecac",
+      "5265636f-7665-11aa-aa11-00306543ecac", "53746f72-6167-11aa-aa11-00306543ecac",
+      "69646961-6700-11aa-aa11-00306543ecac", "52637672-7900-11aa-aa11-00306543ecac"};
   std::set<std::string> texts;
   for (const auto& [g, name] : fresh) texts.insert(guid_to_string(g));
-  for (const char* r : rows) EXPECT_EQ(texts.count(r), 1u) << r;
+  EXPECT_EQ(texts, std::set<std::string>(std::begin(rows), std::end(rows)));
 }
