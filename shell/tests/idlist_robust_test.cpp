@@ -159,9 +159,10 @@ TEST(IdListHostile, ShapesEndQuickly) {
   EXPECT_GT(used, 0);
 }
 
-void run_one(const bytes_t& in) {
+void run_one(const bytes_t& in, bool walk_only = false) {
   shell_item_list out;
   walk(in, out);
+  if (walk_only) return;
   shell_item_record rec;
   parse_ctx ctx;
   parse_shell_item(rec, in.data(), static_cast<int64_t>(in.size()), true, false, 0, ctx, opts());
@@ -169,9 +170,11 @@ void run_one(const bytes_t& in) {
 }
 
 TEST(IdListHostile, TruncationsAndMutations) {
+  // Every truncation through the walk; through the single-item entry points
+  // (whose fallbacks search the bytes given) every 97th of the large ones.
   for (const bytes_t& in : fixtures())
-    for (size_t len = 0; len <= in.size(); len += (in.size() > 4096 ? 97 : 1))
-      run_one(bytes_t(in.begin(), in.begin() + len));
+    for (size_t len = 0; len <= in.size(); ++len)
+      run_one(bytes_t(in.begin(), in.begin() + len), in.size() > 4096 && len % 97 != 0);
   auto seeds = small_seeds();
   for (const bytes_t& in : seeds)
     for (size_t len = 0; len <= in.size(); ++len) run_one(bytes_t(in.begin(), in.begin() + len));
