@@ -122,12 +122,11 @@ TEST(ItemTextHostile, SampleLinkTargetLists) {
   EXPECT_GE(with_path * 10, lists * 9) << with_path << " of " << lists;
 }
 
+// Size 22, "CFSF", the name "nm" at 20, two GUIDs at 24 and one extension block.
 bytes_t cfsf_item() {
-  byte_builder b;
-  b.u16(22).ascii("CFSF").u16(0).pad_to(20).ascii("nm", true).pad_to(24);
-  b.bytes(from_hex("e04fd020ea3a6910a2d808002b30309d")).bytes(bytes_t(15, 0)).u8(1);
-  b.bytes(file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"long.txt", 9, 2));
-  return b.take();
+  return cat({from_hex("16004346534600000000000000000000000000006e6d0000"),
+              from_hex("e04fd020ea3a6910a2d808002b30309d00000000000000000000000000000001"),
+              file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"long.txt", 9, 2)});
 }
 
 TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
