@@ -18,7 +18,6 @@ namespace {
 using strings = std::vector<std::string>;
 
 const uint64_t k_jan1_noon = 133802064000000000ULL;  // 2025-01-01 12:00:00 UTC
-const uint64_t k_jan2 = 133802496000000000ULL;       // 2025-01-02 00:00:00 UTC
 
 guid make_guid(uint32_t d1) {
   return guid_from_parts({d1, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}});
@@ -67,33 +66,6 @@ shell_item_record named(const std::string& long_name, strings names = {}) {
   r.long_name = long_name;
   r.names = std::move(names);
   return r;
-}
-
-// Root folder, volume and file entry as the ID-list parser leaves them.
-TEST(IdlistText, RootVolumeFileEntryPathDetailsAndTimes) {
-  cmd_params s;
-  const guid my_computer =
-      guid_from_parts({0x20d04fe0, 0x3aea, 0x1069, {0xa2, 0xd8, 0x08, 0x00, 0x2b, 0x30, 0x30, 0x9d}});
-  shell_item_list items(3);
-  add_item_guid(items[0], my_computer);
-  items[1].long_name = "C:";
-  items[2].primary_name = "TEST.TXT";
-  items[2].names = {"TEST.TXT"};
-  items[2].long_name = "test.txt";
-  items[2].modified = items[2].created = k_jan1_noon;
-  items[2].accessed = k_jan2;
-  list_out o = text_of(items, s);
-  ASSERT_TRUE(o.ok);
-  EXPECT_TRUE(o.path.starts_with("{CLSID_")) << o.path;
-  EXPECT_TRUE(o.path.ends_with("}\\C:\\test.txt")) << o.path;
-  EXPECT_EQ(o.details, strings{"TEST.TXT"});
-  EXPECT_EQ(o.line, "[1] TEST.TXT");
-  EXPECT_EQ(o.modified, k_jan1_noon);
-  EXPECT_EQ(o.created, k_jan1_noon);
-  EXPECT_EQ(o.accessed, k_jan2);
-  EXPECT_EQ(items[0].long_name, o.path.substr(0, o.path.find('\\')));
-  EXPECT_EQ(items[1].long_name, "C:");
-  EXPECT_EQ(items[2].long_name, "test.txt");
 }
 
 TEST(IdlistText, SeparatorsEmptyItemsAndDistinctDetails) {
