@@ -108,15 +108,19 @@ TEST(IdlistText, SeparatorsEmptyItemsAndDistinctDetails) {
 
 TEST(IdlistText, NestingStopsAtGuardDepth) {
   cmd_params s;
-  shell_item_record leaf = named("deep");
-  for (int i = 0; i < 200; ++i) {
-    shell_item_record parent;
+  shell_item_record leaf = named("L2000");
+  for (int i = 1999; i >= 0; --i) {
+    shell_item_record parent = named("L" + std::to_string(i));
     parent.children.push_back(std::move(leaf));
     leaf = std::move(parent);
   }
   shell_item_list items{std::move(leaf)};
-  list_out o = text_of(items, s);  // must come back, not exhaust the stack
-  EXPECT_FALSE(o.ok);
+  list_out o = text_of(items, s);
+  EXPECT_EQ(o.path, "L0");
+  // Each level adds the embedded path below it, up to the depth bound.
+  EXPECT_EQ(o.details.front(), "Embedded Path : L1");
+  EXPECT_GE(o.details.size(), 30u);
+  EXPECT_LE(o.details.size(), 32u);
 
   // Within the depth an embedded list names its holder and becomes a detail.
   shell_item_record holder;
