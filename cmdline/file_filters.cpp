@@ -7,6 +7,7 @@
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_string.h"
@@ -139,7 +140,7 @@ bool split_wstring(const std::wstring& text, wchar_t separator, std::vector<std:
                    bool trim, bool keep_empty) {
   out.clear();
   if (text.empty()) return false;
-  try {
+  vk::guarded([&] {
     auto add = [&](std::wstring piece) {
       if (trim) wtrim_ws(piece);
       if (!piece.empty() || keep_empty) out.push_back(std::move(piece));
@@ -156,13 +157,12 @@ bool split_wstring(const std::wstring& text, wchar_t separator, std::vector<std:
       out.push_back(std::move(rest));
     else if (keep_empty && from == text.size())
       out.emplace_back();
-  } catch (...) {
-  }
+  });
   return true;
 }
 
 bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text) {
-  try {
+  return vk::guarded([&] {
     out.clear();
     std::string lower = text;
     str_to_lower(lower);
@@ -206,9 +206,7 @@ bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text) 
       if (!e.m_name.empty() && e.m_name[0] == L'/') e.m_anchored = 1;
     }
     return !out.empty();
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::wstring& path,
@@ -216,7 +214,7 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
                          bool colon_part) {
   open_failed = 0;
   if (path.empty()) return false;
-  try {
+  return vk::guarded([&] {
     if (info && (settings.m_start_set || settings.m_stop_set) &&
         !inside_time_window(settings, path, *info))
       return false;
@@ -266,9 +264,7 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
       }
     }
     return false;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::string& path,
@@ -285,7 +281,7 @@ bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
                                  const std::vector<filter_entry>& filters, bool colon_part) {
   if (path.empty()) return false;
   if (filters.empty()) return true;
-  try {
+  return vk::guarded([&] {
     static const cmd_params defaults([] {
       // FILETIME ticks of now.
       const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
@@ -294,44 +290,40 @@ bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
       return static_cast<uint64_t>(ticks) + 116444736000000000ULL;
     }());
     return file_passes_filters(defaults, open_failed, path, filters, nullptr, colon_part);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
-}  // namespace vk
-
-namespace vkportdir {
-
-bool stdin_stream_ex::start_walk(const std::wstring& root, uint32_t depth_limit,
-                                 const std::vector<vk::filter_entry>& filters) {
+bool filtered_walk::start_walk(const std::wstring& root, uint32_t depth_limit,
+                               const std::vector<filter_entry>& filters) {
   file_test test;
-  try {
-    vk::cmd_params* options = m_options;
+  const bool made = vk::guarded([&] {
+    const cmd_params* options = m_options;
     test = [options, filters](const std::wstring& path, bool& open_failed) {
       uint8_t failed = 0;
       bool pass;
       if (options) {
-        vk::file_stat_info info;
-        vk::clear_file_stat_info(info);
-        pass = vk::file_passes_filters(*options, failed, path, filters, &info, false);
+        file_stat_info info;
+        clear_file_stat_info(info);
+        pass = file_passes_filters(*options, failed, path, filters, &info, false);
       } else {
-        pass = vk::path_passes_filters_default(failed, path, filters, false);
+        pass = path_passes_filters_default(failed, path, filters, false);
       }
       open_failed = failed != 0;
       return pass;
     };
-  } catch (...) {
+    return true;
+  });
+  if (!made) {
     reset();
     return false;
   }
   return start_walk(root, depth_limit, std::move(test));
 }
 
-bool stdin_stream_ex::start_dir(const std::string& root, uint32_t depth_limit,
-                                const std::vector<vk::filter_entry>& filters) {
+bool filtered_walk::start_dir(const std::string& root, uint32_t depth_limit,
+                              const std::vector<filter_entry>& filters) {
   if (root.empty()) return false;
   return start_walk(path_to_wide(root), depth_limit, filters);
 }
 
-}  // namespace vkportdir
+}  // namespace vk

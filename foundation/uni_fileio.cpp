@@ -13,7 +13,10 @@
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_hexdump.h"
 #include "foundation/vk_numtext.h"
+#include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -49,7 +52,7 @@ int open_file_fd(const std::string& path, int flags, mode_t mode) {
 int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode) {
   // A text that does not encode completely must not open another file.
   std::string narrow;
-  if (!vk::wide_to_utf8(path, narrow)) return -1;
+  if (!vk::path_to_bytes(path, narrow)) return -1;
   return open_file_fd(narrow, flags, mode);
 }
 
@@ -121,23 +124,25 @@ bool fileio::enter_memory(std::vector<uint8_t>& data, bool write, bool crlf, uin
 bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
   // Copied before closing: `bytes` may be this object's own content.
   std::vector<uint8_t> copy;
-  try {
-    copy = bytes;
-  } catch (...) {
-    close();
+  if (!vk::guarded(
+          [&] {
+            copy = bytes;
+            return true;
+          },
+          [&] { close(); }))
     return false;
-  }
   return enter_memory(copy, write, crlf, copy.size());
 }
 
 bool fileio::open_memory(uint32_t count, bool write, bool crlf) {
   std::vector<uint8_t> zeros;
-  try {
-    zeros.assign(count, 0);
-  } catch (...) {
-    close();
+  if (!vk::guarded(
+          [&] {
+            zeros.assign(count, 0);
+            return true;
+          },
+          [&] { close(); }))
     return false;
-  }
   return enter_memory(zeros, write, crlf, 0);
 }
 
@@ -168,11 +173,11 @@ constexpr int k_append_flags = O_RDWR | O_CREAT | O_APPEND;
 template <class Text>
 bool stripped_copy(const Text& path, Text& out) {
   if (path.empty()) return false;
-  try {
-    out = path;
-  } catch (...) {
+  if (!vk::guarded([&] {
+        out = path;
+        return true;
+      }))
     return false;
-  }
   if constexpr (std::is_same_v<Text, std::string>) {
     vk::strip_trailing_slashes(out);
   } else {
@@ -209,7 +214,8 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
   if (path.empty()) return false;
-  std::wstring wide = vk::from_utf8(path);
+  // The path form keeps every byte of the name, UTF-8 or not.
+  std::wstring wide = vk::path_to_wide(path);
   if (wide.empty()) return false;
   return open(wide, write, crlf, truncate);
 }
@@ -224,16 +230,9 @@ bool fileio::open_append(const std::wstring& path, bool crlf) {
 bool fileio::open_append(const std::string& path, bool crlf) {
   std::string p;
   if (m_memory || !stripped_copy(path, p)) return false;
-  // The recorded path is the same text as wide characters (byte by byte when
-  // it is not valid UTF-8, so that nothing of it is lost).
-  std::wstring wide = vk::from_utf8(p);
-  if (wide.empty()) {
-    try {
-      for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
-    } catch (...) {
-      return false;
-    }
-  }
+  // The recorded path is the path form of the same bytes.
+  std::wstring wide = vk::path_to_wide(p);
+  if (wide.empty()) return false;
   begin_open(wide, true, crlf);
   if (!attach_descriptor(open_file_fd(p, k_append_flags, k_create_mode))) return false;
   seek_from_end(0);
@@ -295,11 +294,11 @@ uint64_t fileio::seek_from_end(uint64_t count) {
 bool fileio::set_length(uint64_t length) {
   if (!usable()) return false;
   if (m_memory) {
-    try {
-      m_data.resize(length);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          m_data.resize(length);
+          return true;
+        }))
       return false;
-    }
     m_size = length;
     m_position = 0;
     return true;
@@ -393,11 +392,11 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
   if (!memory && (offset > static_cast<uint64_t>(INT64_MAX) ||
                   vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1))
     return false;
-  try {
-    if (out.size() != n) out.resize(static_cast<size_t>(n));
-  } catch (...) {
+  if (!vk::guarded([&] {
+        if (out.size() != n) out.resize(static_cast<size_t>(n));
+        return true;
+      }))
     return false;
-  }
   if (memory) {
     std::memcpy(out.data(), data.data() + offset, static_cast<size_t>(n));
     position = offset + n;
@@ -421,27 +420,39 @@ bool fileio::read_text_at(std::string& out, uint64_t count, uint64_t offset) {
 
 // ---------------------------------------------------------------------------
 
-bool fileio::append_raw(const uint8_t* buf, size_t len) {
+bool fileio::append_raw(const uint8_t* buf, size_t len, size_t& written) {
+  written = 0;
   if (!usable() || buf == nullptr) return false;
   if (len == 0) return true;
   if (m_memory) {
-    try {
-      m_data.insert(m_data.end(), buf, buf + len);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          m_data.insert(m_data.end(), buf, buf + len);
+          return true;
+        }))
       return false;
-    }
     m_size = m_position = m_data.size();
+    written = len;
     return true;
   }
   if (vk::posix_lseek(m_fd, 0, SEEK_END) == -1) return false;
   vk::io_result r = vk::posix_write_full(m_fd, buf, len);
+  written = r.count;
   int64_t end = vk::posix_lseek(m_fd, 0, SEEK_END);
   if (end >= 0) m_size = static_cast<uint64_t>(end);
   return !r.failed() && r.count == len;
 }
 
+bool fileio::append_raw(const uint8_t* buf, size_t len) {
+  size_t written;
+  return append_raw(buf, len, written);
+}
+
 bool fileio::append(const uint8_t* buf, uint32_t len) {
   return append_raw(buf, len);
+}
+
+bool fileio::append_counted(const uint8_t* buf, size_t len, size_t& written) {
+  return append_raw(buf, len, written);
 }
 
 bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
@@ -452,11 +463,11 @@ bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
 bool fileio::append_stream_text(const std::ostringstream& text) {
   if (!usable()) return false;
   std::string s;
-  try {
-    s = text.str();
-  } catch (...) {
+  if (!vk::guarded([&] {
+        s = text.str();
+        return true;
+      }))
     return false;
-  }
   if (s.empty()) return true;
   return append_raw(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
@@ -466,22 +477,19 @@ bool fileio::write_at(const uint8_t* buf, uint32_t len, uint64_t offset) {
   if (len == 0) return true;
   if (m_memory) {
     uint64_t size = m_data.size();
-    try {
-      if (offset < size && len < size - offset) {
-        std::memcpy(m_data.data() + offset, buf, len);
-        m_position = offset + len;
-        return true;
-      }
-      if (offset < size) {
-        size_t head = static_cast<size_t>(size - offset);
-        std::memcpy(m_data.data() + offset, buf, head);
-        m_data.insert(m_data.end(), buf + head, buf + len);
-      } else {
-        m_data.insert(m_data.end(), buf, buf + len);
-      }
-    } catch (...) {
-      return false;
+    if (offset < size && len < size - offset) {
+      std::memcpy(m_data.data() + offset, buf, len);
+      m_position = offset + len;
+      return true;
     }
+    const size_t head = offset < size ? static_cast<size_t>(size - offset) : 0;
+    if (!vk::guarded([&] {
+          m_data.insert(m_data.end(), buf + head, buf + len);
+          return true;
+        }))
+      return false;
+    // The overwritten head only once the tail has its room.
+    if (head > 0) std::memcpy(m_data.data() + offset, buf, head);
     m_size = m_position = m_data.size();
     return true;
   }
@@ -502,11 +510,11 @@ bool fileio::write_bytes_at(const std::vector<uint8_t>& bytes, uint64_t offset) 
 bool fileio::append_fill(uint8_t value, uint32_t count) {
   if (count == 1) return append(&value, 1);
   std::vector<uint8_t> bytes;
-  try {
-    bytes.assign(count, value);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        bytes.assign(count, value);
+        return true;
+      }))
     return false;
-  }
   return append_bytes(bytes);
 }
 
@@ -523,12 +531,13 @@ bool fileio::append_printf(const char* format, ...) {
     return false;
   }
   std::vector<char> text;
-  try {
-    text.resize(static_cast<size_t>(len) + 1);
-  } catch (...) {
-    va_end(again);
+  if (!vk::guarded(
+          [&] {
+            text.resize(static_cast<size_t>(len) + 1);
+            return true;
+          },
+          [&] { va_end(again); }))
     return false;
-  }
   int written = std::vsnprintf(text.data(), text.size(), format, again);
   va_end(again);
   if (written != len) return false;
@@ -541,13 +550,12 @@ bool fileio::append_lines(const std::vector<std::string>& lines) {
   bool any = false;
   std::string line;
   for (const auto& text : lines) {
-    try {
+    const bool made = vk::guarded([&] {
       line.assign(text);
       line.append("\r\n");
-    } catch (...) {
-      break;
-    }
-    if (!append_raw(reinterpret_cast<const uint8_t*>(line.data()), line.size())) break;
+      return true;
+    });
+    if (!made || !append_raw(reinterpret_cast<const uint8_t*>(line.data()), line.size())) break;
     any = true;
   }
   return any;
@@ -555,27 +563,15 @@ bool fileio::append_lines(const std::vector<std::string>& lines) {
 
 bool fileio::append_hex_dump(const uint8_t* buf, uint32_t len, uint64_t first_offset) {
   if (len == 0) return true;
-  if (buf == nullptr) return false;
-  try {
-    const char* eol = m_crlf ? "\r\n" : "\n";
-    std::ostringstream os;
-    os << std::setfill('0') << std::hex << std::right;
-    os << "0x" << std::setw(6) << first_offset << " : ";
-    for (uint32_t i = 0; i < len; ++i) {
-      os << std::setw(2) << static_cast<unsigned>(buf[i]) << " ";
-      if ((i + 1) % 16 == 0) {
-        for (uint32_t j = i - 15; j <= i; ++j) {
-          char c = static_cast<char>(buf[j]);
-          os << ((buf[j] >= 0x20 && buf[j] <= 0x7E) ? c : '.');
-        }
-        os << eol << "0x" << std::setw(6) << (first_offset + i + 1) << " : ";
-      }
-    }
-    os << eol;
-    return append_stream_text(os);
-  } catch (...) {
-    return false;
-  }
+  if (buf == nullptr || !usable()) return false;
+  vk::hexdump_style style;
+  style.offset_width = 6;
+  style.eol = m_crlf ? "\r\n" : "\n";
+  style.column_gap = "";
+  style.short_line_column = false;
+  std::string text;
+  if (!vk::hexdump_append(text, buf, len, first_offset, style)) return false;
+  return append_raw(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 bool fileio::append_hex_dump(const std::vector<uint8_t>& bytes, uint64_t first_offset) {
@@ -588,12 +584,8 @@ bool fileio::set_mode_octal(const std::string& mode) {
   if (m_memory) return true;
   if (!usable()) return false;
   uint32_t value = 0;
-  try {
-    // A leading "o" makes the number reader take the digits as octal.
-    if (!vk::parse_uint("O" + mode, value)) return false;
-  } catch (...) {
-    return false;
-  }
+  // A leading "o" makes the number reader take the digits as octal.
+  if (!vk::guarded([&] { return vk::parse_uint("O" + mode, value); })) return false;
   return vk::posix_fchmod(m_fd, static_cast<mode_t>(value));
 }
 

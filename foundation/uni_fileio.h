@@ -100,6 +100,9 @@ class fileio {
 
   // --- writing -----------------------------------------------------------
   bool append(const uint8_t* buf, uint32_t len);
+  // Appends; `written` receives how many bytes reached the file, also when
+  // the write failed partway (a full disk after a partial write).
+  bool append_counted(const uint8_t* buf, size_t len, size_t& written);
   bool append_bytes(const std::vector<uint8_t>& bytes);
   bool append_stream_text(const std::ostringstream& text);
   bool write_at(const uint8_t* buf, uint32_t len, uint64_t offset);
@@ -146,6 +149,7 @@ class fileio {
   // Takes the descriptor of an opening (-1 when it failed) and its size.
   bool attach_descriptor(int fd);
   bool append_raw(const uint8_t* buf, size_t len);
+  bool append_raw(const uint8_t* buf, size_t len, size_t& written);
 
   int m_fd = -1;
   uint64_t m_size = 0;

@@ -10,20 +10,22 @@
 #include <cstdlib>
 #include <exception>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 bool host_system::query_uname(host_uname& out) {
   struct utsname u {};
   if (::uname(&u) != 0) return false;
-  try {
-    out.sysname = u.sysname;
-    out.nodename = u.nodename;
-    out.release = u.release;
-    out.version = u.version;
-    out.machine = u.machine;
-  } catch (const std::exception&) {
+  if (!vk::guarded([&] {
+        out.sysname = u.sysname;
+        out.nodename = u.nodename;
+        out.release = u.release;
+        out.version = u.version;
+        out.machine = u.machine;
+        return true;
+      }))
     return false;
-  }
   return true;
 }
 
@@ -64,11 +66,7 @@ bool host_system::query_realpath(const char* path, std::string& resolved) {
   char* r = ::realpath(path, nullptr);
   if (r == nullptr) return false;
   bool ok = true;
-  try {
-    resolved = r;
-  } catch (const std::exception&) {
-    ok = false;
-  }
+  vk::guarded([&] { resolved = r; }, [&] { ok = false; });
   std::free(r);
   return ok;
 }

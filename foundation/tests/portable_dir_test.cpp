@@ -429,17 +429,18 @@ TEST_F(WalkTest, BareRelativeRootsAreWalked) {
   EXPECT_TRUE(drain(s).empty());
 }
 
-TEST_F(WalkTest, FileTestSelectsAndOpenFailuresPass) {
+// A file the test could not open is not one it selected.
+TEST_F(WalkTest, FileTestSelectsAndOpenFailuresDoNotPass) {
   auto only_b1 = walk(UINT32_MAX, [](const std::wstring& p, bool& failed) {
     failed = false;
     return p.size() >= 2 && p.compare(p.size() - 2, 2, L"b1") == 0;
   });
   EXPECT_EQ(only_b1, std::vector<std::string>{t.path("b/b1")});
-  auto none_but_unopened = walk(1, [](const std::wstring& p, bool& failed) {
+  auto unopened = walk(1, [](const std::wstring& p, bool& failed) {
     failed = p.find(L"r2") != std::wstring::npos;
     return false;
   });
-  EXPECT_EQ(none_but_unopened, std::vector<std::string>{t.path("r2")});
+  EXPECT_TRUE(unopened.empty());
 }
 
 TEST_F(WalkTest, LinksAreHandedOutNotFollowed) {
@@ -463,7 +464,7 @@ TEST(FileNameSource, StdinModeReadsLines) {
   std::fputs("one\r\ntwo\n", f);
   std::rewind(f);
   {
-    stdin_stream_ex s(nullptr, f);
+    stdin_stream_ex s(f);
     ASSERT_TRUE(s.use_stdin(true));
     EXPECT_FALSE(s.directory_mode());
     std::string line;

@@ -21,6 +21,7 @@ using vesk_test::cfb_layout;
 using vesk_test::cfb_pattern;
 using vesk_test::cfb_writer;
 using vesk_test::put_le32;
+namespace hdr = vk::cfb::header;
 
 namespace {
 
@@ -48,8 +49,9 @@ free_space plain_free_space(const compound_file_reader& r, size_t size) {
 
   const uint8_t* h = r.m_cfb_header.data();
   mark(0);
-  uint32_t first_difat = load_le32(h + 68);
-  if (load_le32(h + 44) > 109 && load_le32(h + 72) != 0 && first_difat != cfb_endofchain &&
+  uint32_t first_difat = load_le32(h + hdr::first_difat_sector);
+  if (load_le32(h + hdr::num_fat_sectors) > hdr::difat_slots &&
+      load_le32(h + hdr::num_difat_sectors) != 0 && first_difat != cfb_endofchain &&
       first_difat != 0)
     mark(first_difat);
   r.m_fat_links.for_each([&](const fat_link& link) {
