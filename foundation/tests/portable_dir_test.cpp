@@ -14,6 +14,7 @@
 
 #include "foundation/vk_dirio.h"
 #include "foundation/vk_portable_dir.h"
+#include "foundation/vk_posix.h"
 #include "temp_tree.h"
 
 namespace {
@@ -79,18 +80,21 @@ TEST(DirReader, YieldsStatusAndSkipsDotEntries) {
 
 // Makes the status call fail for the entries whose name begins with "x"
 // while the object lives, whoever runs the tests.
-bool fail_x_entries(int dir_fd, const char* name, uint32_t& mode) {
-  mode = 0x41ED;  // a directory mode: junk a careless reader would class the entry by
-  if (name[0] == 'x') return false;
-  struct stat st;
-  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  mode = st.st_mode;
-  return true;
+vk::posix_calls fail_x_entries() {
+  vk::posix_calls c = vk::system_posix_calls();
+  c.fstatat = [](int dir_fd, const char* name, struct stat* st, int flags) {
+    st->st_mode = 0x41ED;  // a directory mode: junk a careless reader would class the entry by
+    if (name[0] == 'x') {
+      errno = EACCES;
+      return -1;
+    }
+    return vk::system_posix_calls().fstatat(dir_fd, name, st, flags);
+  };
+  return c;
 }
 struct failing_status {
-  failing_status() : before(vk::set_entry_status_call(fail_x_entries)) {}
-  ~failing_status() { vk::set_entry_status_call(before); }
-  vk::entry_status_call before;
+  failing_status() : scope(fail_x_entries()) {}
+  vk::scoped_posix_calls scope;
 };
 
 TEST(DirReader, UnstattableEntryIsReportedNotGuessed) {
