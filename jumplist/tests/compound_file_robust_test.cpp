@@ -3,11 +3,10 @@
 // variant must stay inside it (the sanitizer build checks the reads).
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "byte_builder.h"
 #include "cfb_writer.h"
+#include "jumplist_samples.h"
 #include "jumplist/cfb_layout.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
@@ -204,15 +203,9 @@ TEST(CompoundFileRobust, ManyEntriesSharingOneLongChain) {
 }
 
 TEST(CompoundFileRobust, SampleFilesMutated) {
-  auto dir = vesk_test::samples_dir();
-  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
   std::vector<std::vector<uint8_t>> files;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-    if (e.path().extension() != ".automaticDestinations-ms") continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  ASSERT_FALSE(files.empty());
+  for (auto& s : vesk_test::automatic_jumplist_samples()) files.push_back(std::move(s.bytes));
+  if (files.empty()) GTEST_SKIP() << "sample folder absent";
   std::mt19937 rng(17);
   size_t variant = 0, parsed = 0;
   const size_t per_file = 4000 / files.size() + 1;

@@ -6,13 +6,12 @@
 // and real files alike.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 
 #include "byte_builder.h"
 #include "cfb_writer.h"
+#include "jumplist_samples.h"
 #include "foundation/vk_bytes.h"
 #include "jumplist/compound_file.h"
 
@@ -179,14 +178,11 @@ TEST(CompoundFileFreeSpace, DamagedImagesMatchTheDefinition) {
 }
 
 TEST(CompoundFileFreeSpace, SampleFilesMatchTheDefinition) {
-  auto dir = vesk_test::samples_dir();
-  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  const auto samples = vesk_test::automatic_jumplist_samples();
+  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
   size_t files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-    if (e.path().extension() != ".automaticDestinations-ms") continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::vector<uint8_t> img{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_TRUE(same_as_definition(img, e.path().string()));
+  for (const auto& s : samples) {
+    EXPECT_TRUE(same_as_definition(s.bytes, s.relpath));
     ++files;
   }
   EXPECT_GT(files, 0u);
