@@ -3,13 +3,12 @@
 // variant must stay inside it (the sanitizer build checks the reads).
 #include <gtest/gtest.h>
 
-
 #include "byte_builder.h"
 #include "cfb_writer.h"
-#include "jumplist_samples.h"
 #include "jumplist/cfb_layout.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
+#include "jumplist_samples.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;
@@ -151,7 +150,8 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
       put_le32(img, at + 4 * j, v);
     }
     if (i % 2) {
-      for (size_t k = 0; k < hdr::difat_slots; ++k) put_le32(img, hdr::difat + 4 * k, w.fat_sectors[0]);
+      for (size_t k = 0; k < hdr::difat_slots; ++k)
+        put_le32(img, hdr::difat + 4 * k, w.fat_sectors[0]);
     }
     // Mark some sectors DIFATSECT, including the FAT sector itself.
     for (int k = 0; k < 4; ++k)
@@ -170,9 +170,11 @@ TEST(CompoundFileRobust, SelfReferencingDifatAndLoopingChains) {
     // Entries pointing into the same chains, with huge sizes.
     for (uint32_t e = 1; e <= 3; ++e) {
       size_t entry = w.dir_entry_offset(e);
-      if (rng() % 2) put_le32(img, entry + cfb::dirent::start_sector, static_cast<uint32_t>(rng() % 32));
+      if (rng() % 2)
+        put_le32(img, entry + cfb::dirent::start_sector, static_cast<uint32_t>(rng() % 32));
       if (rng() % 2) put_le32(img, entry + cfb::dirent::stream_size, static_cast<uint32_t>(rng()));
-      if (rng() % 4 == 0) put_le32(img, entry + cfb::dirent::stream_size + 4, static_cast<uint32_t>(rng()));
+      if (rng() % 4 == 0)
+        put_le32(img, entry + cfb::dirent::stream_size + 4, static_cast<uint32_t>(rng()));
     }
     exercise(img, "loops", variant);
   }

@@ -11,9 +11,9 @@
 
 #include "byte_builder.h"
 #include "cfb_writer.h"
-#include "jumplist_samples.h"
 #include "foundation/vk_bytes.h"
 #include "jumplist/compound_file.h"
+#include "jumplist_samples.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;

@@ -129,7 +129,7 @@ TEST(CompoundFileRead, HeaderChecks) {
   // No root entry.
   cfb_writer w = basic_writer();
   auto noroot = w.build();
-  noroot[w.dir_entry_offset(0)] = 'X';
+  noroot[w.dir_entry_offset(0) + cfb::dirent::name] = 'X';
   EXPECT_FALSE(parse_compound_image(&r, noroot.data(), noroot.size()));
   EXPECT_TRUE(r.m_slack_areas.empty());
   EXPECT_TRUE(r.m_free_granules.empty());
@@ -137,7 +137,8 @@ TEST(CompoundFileRead, HeaderChecks) {
 
 TEST(CompoundFileRead, DirectoryOffsetAndMaxImageSizeIn64Bits) {
   std::vector<uint8_t> img = basic_writer().build();
-  EXPECT_EQ(cfb_directory_offset(img.data()), (uint64_t{load_le32(img.data() + hdr::first_dir_sector)} + 1) * 512);
+  EXPECT_EQ(cfb_directory_offset(img.data()),
+            (uint64_t{load_le32(img.data() + hdr::first_dir_sector)} + 1) * 512);
   put_le32(img, hdr::first_dir_sector, 0xFFFFFFF0u);
   EXPECT_EQ(cfb_directory_offset(img.data()), 0xFFFFFFF1ull * 512);
   put_le32(img, hdr::num_fat_sectors, 0xFFFFFFFFu);
@@ -296,7 +297,8 @@ TEST(CompoundFileChains, MiniStreamBeyondRootSectorsIsMissing) {
   w.stream(u"m", cfb_pattern(100, 1)).stream(u"n", cfb_pattern(100, 2));
   auto img = w.build();
   uint32_t e = w.info(u"m").entry_num;
-  put_le32(img, w.dir_entry_offset(e) + cfb::dirent::start_sector, 200);  // no such mini sector in the root's sectors
+  put_le32(img, w.dir_entry_offset(e) + cfb::dirent::start_sector,
+           200);  // no such mini sector in the root's sectors
   put_le32(img, w.minifat_entry_offset(0), cfb_endofchain);
   // Give mini sector 200 a link so the chain has something to start from.
   parsed p(img);
@@ -463,7 +465,8 @@ TEST(CompoundFileSpace, StreamsSharingSectorsCountOnce) {
   w.stream(u"a", cfb_pattern(5000, 1)).stream(u"b", cfb_pattern(5000, 2));
   auto img = w.build();
   // b starts in the middle of a's chain.
-  put_le32(img, w.dir_entry_offset(w.info(u"b").entry_num) + cfb::dirent::start_sector, w.info(u"a").chain[4]);
+  put_le32(img, w.dir_entry_offset(w.info(u"b").entry_num) + cfb::dirent::start_sector,
+           w.info(u"a").chain[4]);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> alloc, gaps;
