@@ -136,7 +136,9 @@ class byte_view {
 // length whole and gives its text up to the first zero character; a
 // terminated read takes at most a budget of characters and stops after the
 // first zero one, which it requires. UTF-16 text becomes UTF-8; 8-bit text is
-// given as stored (its code page is the caller's business).
+// given as stored (its code page is the caller's business). The text reads
+// allocate their output: a parser calls them inside its guard (vk_guard.h),
+// and the output is never longer than the bytes read.
 class byte_cursor {
  public:
   explicit byte_cursor(byte_view v, size_t pos = 0) : m_view(v), m_pos(pos) {}
@@ -169,8 +171,8 @@ class byte_cursor {
   // Counted text: `units` UTF-16 units (2 x units bytes) or `count` bytes.
   bool text16(std::string& out, size_t units) {
     out.clear();
-    if (units > remaining() / 2) return false;
-    utf16_to_utf8(m_view.data() + m_pos, 2 * units, out, false);
+    if (units > remaining() / 2 || !m_view.has(m_pos, 2 * units)) return false;
+    if (units > 0) utf16_to_utf8(m_view.data() + m_pos, 2 * units, out, false);
     m_pos += 2 * units;
     return true;
   }
@@ -180,7 +182,7 @@ class byte_cursor {
     const uint8_t* p = m_view.data() + m_pos;
     size_t n = 0;
     while (n < count && p[n] != 0) ++n;
-    out.assign(reinterpret_cast<const char*>(p), n);
+    if (n > 0) out.assign(reinterpret_cast<const char*>(p), n);
     m_pos += count;
     return true;
   }
@@ -189,6 +191,7 @@ class byte_cursor {
   bool text16_z(std::string& out, size_t max_units) {
     out.clear();
     const size_t budget = std::min(max_units, remaining() / 2);
+    if (budget == 0) return false;
     const uint8_t* p = m_view.data() + m_pos;
     for (size_t i = 0; i < budget; ++i) {
       if (p[2 * i] != 0 || p[2 * i + 1] != 0) continue;
@@ -201,6 +204,7 @@ class byte_cursor {
   bool text8_z(std::string& out, size_t max_count) {
     out.clear();
     const size_t budget = std::min(max_count, remaining());
+    if (budget == 0) return false;
     const uint8_t* p = m_view.data() + m_pos;
     for (size_t i = 0; i < budget; ++i) {
       if (p[i] != 0) continue;
