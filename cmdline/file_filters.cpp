@@ -1,7 +1,5 @@
 #include "cmdline/file_filters.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <limits>
 
@@ -52,8 +50,7 @@ bool star_match(const std::wstring& text, const std::wstring& pattern, bool lead
 enum class sig_result { match, differ, open_failed };
 
 sig_result test_signature(const std::wstring& path, const filter_entry& e) {
-  // The byte form of the path, so that names that are not UTF-8 open too.
-  uni::fileio file(vkportdir::path_from_wide(path), false);
+  uni::fileio file(path, false);
   if (!file.is_open()) return sig_result::open_failed;
   sig_result result = sig_result::differ;
   const uint64_t size = file.fileio_size();
@@ -67,29 +64,10 @@ sig_result test_signature(const std::wstring& path, const filter_entry& e) {
   return result;
 }
 
-// Fills the record from the file's status. The shared filler reaches the
-// file through the UTF-8 form of the wide path; a name that is not UTF-8 is
-// reached through its original bytes instead.
-bool stat_into(file_stat_info& info, const std::wstring& path) {
-  if (get_file_stat_info(info, path)) return true;
-  struct stat st;
-  if (stat_path(vkportdir::path_from_wide(path).c_str(), st) != 0) return false;
-  clear_file_stat_info(info);
-  info.inode = static_cast<uint64_t>(st.st_ino);
-  info.size = static_cast<int64_t>(st.st_size);
-  info.mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
-  info.atime = static_cast<int64_t>(st.st_atim.tv_sec);
-  info.ctime = static_cast<int64_t>(st.st_ctim.tv_sec);
-  info.mode = static_cast<uint32_t>(st.st_mode);
-  info.is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
-  info.time_kind = info.mtime < 0 ? file_times_unix_negative : file_times_unix;
-  return true;
-}
-
 // Whether the record's times lie inside the settings' window.
 bool inside_time_window(const cmd_params& s, const std::wstring& path, file_stat_info& info) {
   if (info.mtime == 0) {
-    if (!stat_into(info, path) || info.mtime == 0) return false;
+    if (!get_file_stat_info(info, path) || info.mtime == 0) return false;
   }
   const uint64_t m = static_cast<uint64_t>(info.mtime);
   const uint64_t t2 = static_cast<uint64_t>(info.time2);
