@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 
 namespace vk {
@@ -33,29 +34,36 @@ constexpr attribute_name k_attribute_names[] = {
 }  // namespace
 
 std::string file_attributes_text(uint32_t mask, const std::string& separator) {
-  try {
-    std::ostringstream os;
-    for (const attribute_name& a : k_attribute_names)
-      if (mask & a.bit) os << a.name << separator;
-    if (!stream_drop_tail(os, separator.size(), true)) return "unk";
-    return os.str();
-  } catch (...) {
-    return "unk";
-  }
+  return guarded(
+      [&]() -> std::string {
+        std::ostringstream os;
+        for (const attribute_name& a : k_attribute_names)
+          if (mask & a.bit) os << a.name << separator;
+        if (!stream_drop_tail(os, separator.size(), true)) return "unk";
+        return os.str();
+      },
+      [] { return std::string("unk"); });
 }
 
 void item_names(const shell_item_record& record, std::string& name,
                 std::vector<std::string>& names) {
-  name = !record.long_name.empty() ? record.long_name : record.primary_name;
-  names = !record.names.empty() ? record.names : record.guid_names;
-  if (!names.empty()) return;
-  for (const auto& entry : record.properties) {
-    const property_value& v = entry.second;
-    if (name.empty() && v.table_bit1)
-      name = v.text;
-    else
-      names.push_back(v.text);
-  }
+  guarded(
+      [&] {
+        name = !record.long_name.empty() ? record.long_name : record.primary_name;
+        names = !record.names.empty() ? record.names : record.guid_names;
+        if (!names.empty()) return;
+        for (const auto& entry : record.properties) {
+          const property_value& v = entry.second;
+          if (name.empty() && v.table_bit1)
+            name = v.text;
+          else
+            names.push_back(v.text);
+        }
+      },
+      [&] {
+        name.clear();
+        names.clear();
+      });
 }
 
 void write_property_texts(std::ostream& out, const property_value_map& values,

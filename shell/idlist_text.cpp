@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 #include "shell/guid_names.h"
@@ -59,7 +60,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
   modified = accessed = created = 0;
   text_depth_level level;
   if (items.empty() || !level.ok) return false;
-  try {
+  return guarded([&] {
     std::map<std::string, int> first_seen;
     std::string item_text, item_line;
     std::vector<std::string> item_details;
@@ -84,26 +85,26 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
       detail_line = numbered_detail_line(details);
     }
     squeeze_separators(path);
-  } catch (...) {
-    path.clear();
-  }
-  return !path.empty();
+    return !path.empty();
+  }, [&] { path.clear(); });
 }
 
 std::string property_value_text(const property_value& v, const cmd_params& settings) {
-  if (v.is_number) {
-    if (v.vartype == 7) {
-      const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
+  return guarded([&]() -> std::string {
+    if (v.is_number) {
+      if (v.vartype == 7) {
+        const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
+        return t.valid() ? time_text(t, settings, " [UTC]") : hex_text(v.number, 1);
+      }
+      if (settings.m_hex_numbers) return hex_text(v.number, 8);
+      return std::to_string(v.number);
+    }
+    if (v.is_filetime) {
+      const time t = time_from_u64(v.number, type_time::filetime);
       return t.valid() ? time_text(t, settings, " [UTC]") : hex_text(v.number, 1);
     }
-    if (settings.m_hex_numbers) return hex_text(v.number, 8);
-    return std::to_string(v.number);
-  }
-  if (v.is_filetime) {
-    const time t = time_from_u64(v.number, type_time::filetime);
-    return t.valid() ? time_text(t, settings, " [UTC]") : hex_text(v.number, 1);
-  }
-  return v.text;
+    return v.text;
+  });
 }
 
 void collect_property_texts(const shell_item_record& record,
@@ -111,7 +112,7 @@ void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& primary_names,
                             std::vector<std::string>& keys, std::vector<std::string>& values,
                             const cmd_params& settings, bool split_names) {
-  try {
+  guarded([&] {
     std::multimap<uint64_t, const property_value*> by_position;
     for (const auto& entry : record.properties)
       if (!all_zero(entry.second.key.fmtid))
@@ -136,9 +137,9 @@ void collect_property_texts(const shell_item_record& record,
       keys.push_back(std::move(key));
       values.push_back(std::move(value));
     }
-  } catch (...) {
+  }, [&] {
     if (keys.size() > values.size()) keys.resize(values.size());
-  }
+  });
 }
 
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
@@ -170,7 +171,7 @@ int64_t condition_leaf_length(const uint8_t* p, int64_t available) {
 bool condition_leaf_text(parse_ctx&, shell_item_record& record, const uint8_t* p,
                          uint32_t available) {
   if (!p || available == 0 || !is_condition_leaf_record(p, available)) return false;
-  try {
+  return guarded([&] {
     byte_view v(p, available);
     std::string name, value;
     read_utf16(v, 34, 34 + 2 * static_cast<int64_t>(*v.u16(32)), name);
@@ -181,16 +182,14 @@ bool condition_leaf_text(parse_ctx&, shell_item_record& record, const uint8_t* p
     const std::string guid_text = all_zero(g) ? std::string() : clsid_text(&g);
     record.names.push_back(name + " [" + value + "] : " + guid_text);
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 void collect_property_text_map(shell_item_record& record, std::vector<std::string>& primary_texts,
                                std::vector<std::string>& parsing_texts,
                                std::map<std::string, property_value>& out,
                                const cmd_params& settings) {
-  try {
+  guarded([&] {
     for (auto& entry : record.properties) {
       property_value& v = entry.second;
       if (v.table_bit3) continue;
@@ -208,8 +207,7 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
         parsing_texts.push_back(combined);
       }
     }
-  } catch (...) {
-  }
+  });
 }
 
 void collect_list_property_text_maps(std::vector<std::string>& primary_texts,

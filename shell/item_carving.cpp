@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
@@ -28,6 +29,37 @@ void take_modified(shell_item_record& rec, byte_view buf, int64_t item) {
   format_date_time_sec(rec.modified_date, rec.modified_time, t, false);
 }
 
+// The item named by the extension block whose signature tail is at hit.
+void carve_one(std::vector<shell_item_record>& out, const uint8_t* buffer, uint32_t size,
+               byte_view buf, uint64_t hit, const cmd_params& settings) {
+  if (hit <= 4) return;
+  const int64_t block = static_cast<int64_t>(hit) - 5;
+  const uint16_t block_size = *buf.u16(static_cast<size_t>(block));
+  // The back-offset ends the block; a block too short for it, or running
+  // past the buffer, names no item.
+  if (block_size < 2 || block + block_size > static_cast<int64_t>(size)) return;
+  const int64_t item = block - *buf.u16(static_cast<size_t>(block + block_size - 2));
+  shell_item_record rec;
+  if (item > 0) {
+    take_modified(rec, buf, item);
+    auto file_size = field_at(buf, item + 4, 4);
+    if (file_size && *file_size) rec.size = static_cast<uint32_t>(*file_size);
+    auto attributes = field_at(buf, item + 12, 1);
+    rec.is_directory =
+        ((attributes && (*attributes & 0x10)) || (file_size && *file_size == 0)) ? 1 : 0;
+  } else if (item + 4 >= 0) {
+    auto file_size = field_at(buf, item + 4, 4);
+    if (file_size && *file_size) rec.size = static_cast<uint32_t>(*file_size);
+    take_modified(rec, buf, item);
+  } else if (item + 8 >= 0) {
+    take_modified(rec, buf, item);
+  }
+  parse_ctx ctx;
+  ctx.clear();
+  parse_beef_block(rec, buffer + block, static_cast<int64_t>(size) - block, ctx, settings);
+  out.push_back(std::move(rec));
+}
+
 }  // namespace
 
 bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* buffer,
@@ -41,39 +73,13 @@ bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* 
   if (!find_pattern_vector_offsets(buffer, size, {0x00, 0xEF, 0xBE}, hits, 0, false))
     return false;
   const byte_view buf(buffer, size);
-  for (uint64_t hit : hits) {
-    if (hit <= 4) continue;
-    const int64_t block = static_cast<int64_t>(hit) - 5;
-    const uint16_t block_size = *buf.u16(static_cast<size_t>(block));
-    // The back-offset ends the block; a block too short for it, or running
-    // past the buffer, names no item.
-    if (block_size < 2 || block + block_size > static_cast<int64_t>(size)) continue;
-    const int64_t item = block - *buf.u16(static_cast<size_t>(block + block_size - 2));
-    try {
-      shell_item_record rec;
-      if (item > 0) {
-        take_modified(rec, buf, item);
-        auto file_size = field_at(buf, item + 4, 4);
-        if (file_size && *file_size) rec.size = static_cast<uint32_t>(*file_size);
-        auto attributes = field_at(buf, item + 12, 1);
-        rec.is_directory =
-            ((attributes && (*attributes & 0x10)) || (file_size && *file_size == 0)) ? 1 : 0;
-      } else if (item + 4 >= 0) {
-        auto file_size = field_at(buf, item + 4, 4);
-        if (file_size && *file_size) rec.size = static_cast<uint32_t>(*file_size);
-        take_modified(rec, buf, item);
-      } else if (item + 8 >= 0) {
-        take_modified(rec, buf, item);
-      }
-      parse_ctx ctx;
-      ctx.clear();
-      parse_beef_block(rec, buffer + block, static_cast<int64_t>(size) - block, ctx, settings);
-      out.push_back(std::move(rec));
-    } catch (...) {
-      return true;
-    }
-  }
-  return true;
+  // Signatures were found: the result stays true even when a record cannot be kept.
+  return guarded(
+      [&] {
+        for (uint64_t hit : hits) carve_one(out, buffer, size, buf, hit, settings);
+        return true;
+      },
+      [] { return true; });
 }
 
 bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& record,
@@ -81,13 +87,13 @@ bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& r
   if (!data || size == 0 || !is_cfsf_header(header, size)) return false;
   guard_level level(size);
   if (!level) return true;
-  try {
+  guarded([&] {
     const byte_view v(data, size);
     std::string name;
     read_ansi(v, 20, size, name);
     if (!name.empty()) record.names.push_back(name);
     auto first = v.u16(0);
-    if (!first) return true;
+    if (!first) return;
     const int64_t o = static_cast<int64_t>(*first) + 2;
     if (static_cast<int64_t>(size) - o > 31) {
       ctx.offset = static_cast<uint64_t>(o);
@@ -103,8 +109,7 @@ bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& r
         ctx.consumed = consumed + static_cast<uint32_t>(n);
       }
     }
-  } catch (...) {
-  }
+  });
   return true;
 }
 

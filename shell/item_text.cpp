@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -251,18 +252,22 @@ bool item_text_impl(shell_item_record& rec, std::string& text, std::string& deta
 
 std::string time_text(const time& t, const cmd_params& settings, const char* suffix) {
   if (!t.valid()) return std::string();
-  std::string date, clock;
-  format_time_by_descriptor(date, clock, t, settings.m_time_settings);
-  return date + " " + clock + suffix;
+  return guarded([&] {
+    std::string date, clock;
+    format_time_by_descriptor(date, clock, t, settings.m_time_settings);
+    return date + " " + clock + suffix;
+  });
 }
 
 std::string numbered_detail_line(const std::vector<std::string>& details) {
-  std::string line;
-  for (size_t i = 0; i < details.size(); ++i) {
-    if (i) line += "; ";
-    line.append(1, '[').append(std::to_string(i + 1)).append("] ").append(details[i]);
-  }
-  return line;
+  return guarded([&] {
+    std::string line;
+    for (size_t i = 0; i < details.size(); ++i) {
+      if (i) line += "; ";
+      line.append(1, '[').append(std::to_string(i + 1)).append("] ").append(details[i]);
+    }
+    return line;
+  });
 }
 
 bool shell_item_text(shell_item_record& record, std::string& text, std::string& detail_line,
@@ -271,12 +276,12 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
   text.clear();
   detail_line.clear();
   details.clear();
-  try {
-    return item_text_impl(record, text, detail_line, details, settings, with_embedded,
-                          keep_plain_ids);
-  } catch (...) {
-    return !text.empty();
-  }
+  return guarded(
+      [&] {
+        return item_text_impl(record, text, detail_line, details, settings, with_embedded,
+                              keep_plain_ids);
+      },
+      [&] { return !text.empty(); });
 }
 
 bool remove_overlapping_names(property_value_map& values, std::vector<std::string>& names) {

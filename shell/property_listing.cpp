@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -20,21 +21,21 @@ const char* const k_listing_parsing_note = "parsing";
 void print_property_values(parse_ctx& ctx, const property_value_map& values, bool by_offset) {
   if (values.empty() || !debug_output_enabled(ctx)) return;
   std::ostream& os = *ctx.debug_stream;
-  try {
-    if (!by_offset) {
-      for (const auto& entry : values) print_property_value(entry.second, os, " : ", true, true);
-      return;
-    }
+  if (!by_offset) {
+    for (const auto& entry : values) print_property_value(entry.second, os, " : ", true, true);
+    return;
+  }
+  guarded([&] {
     // multimap insertion places an equal key after the earlier ones.
     std::multimap<uint64_t, const property_value*> ordered;
     for (const auto& entry : values) ordered.emplace(entry.second.offset, &entry.second);
     for (const auto& entry : ordered) print_property_value(*entry.second, os, " : ", true, true);
-  } catch (...) {
-  }
+  });
 }
 
-void print_property_value(const property_value& v, std::ostream& os, const std::string& sep,
-                          bool end_line, bool pad_name) {
+namespace {
+void write_listing_line(const property_value& v, std::ostream& os, const std::string& sep,
+                        bool end_line, bool pad_name) {
   os << std::setfill(' ') << std::left;
   os << k_listing_number_prefix << std::setfill('0') << std::hex << std::right << std::setw(6)
      << v.offset << sep;
@@ -82,6 +83,12 @@ void print_property_value(const property_value& v, std::ostream& os, const std::
   }
   if (end_line) os << std::endl;
 }
+}  // namespace
+
+void print_property_value(const property_value& v, std::ostream& os, const std::string& sep,
+                          bool end_line, bool pad_name) {
+  guarded([&] { write_listing_line(v, os, sep, end_line, pad_name); });
+}
 
 namespace {
 struct sfgao_name {
@@ -101,15 +108,13 @@ constexpr sfgao_name k_sfgao_names[] = {
 }  // namespace
 
 std::string sfgao_text(uint32_t mask) {
-  try {
+  return guarded([&] {
     std::ostringstream os;
     for (const sfgao_name& n : k_sfgao_names)
       if (mask & n.mask) os << n.text;
     stream_drop_tail(os, 2, true);
     return os.str();
-  } catch (...) {
-    return std::string();
-  }
+  });
 }
 
 }  // namespace vk
