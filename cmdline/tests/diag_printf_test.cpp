@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cmdline/diag_printf.h"
+#include "foundation/vk_misc.h"
 #include "temp_tree.h"
 
 using namespace vk;
@@ -75,4 +76,8 @@ TEST(DiagPrintf, LoggingOffTouchesNothing) {
   cmd_params without;  // logging off, no stream at all
   diag_note(without, "x");
   EXPECT_TRUE(without.close_log());
+  // The core the writers share, and the stream that output capture goes to.
+  void (*core)(cmd_params&, const char*, const char*, const char*, va_list) = &diag_write_va;
+  EXPECT_NE(core, nullptr);
+  EXPECT_EQ(&without.capture_stream(), static_cast<std::ostream*>(&null_stream));
 }

@@ -1,4 +1,5 @@
-// Hostile bytes through every routine here that reads outside bytes: each
+// Hostile bytes through every routine here that reads outside bytes (time
+// scanners, base-128 readers, digests, hex writers, HTML routines): each
 // truncation of seeded buffers and 100,000 seeded mutations, each buffer in a
 // heap block of its exact size so that the sanitizer sees any read past it.
 // Work is bounded by counting lines and hits, never by the clock.
@@ -15,6 +16,8 @@
 #include "byte_builder.h"
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_digest.h"
+#include "foundation/vk_hex_view.h"
+#include "foundation/vk_html.h"
 #include "foundation/vk_time_scan.h"
 #include "foundation/vk_varint.h"
 
@@ -153,5 +156,72 @@ TEST(RawBytesHostile, DigestsAgreeAcrossSplits) {
     EXPECT_EQ(std::memcmp(mwhole, msplit, 16), 0);
     EXPECT_EQ(c1.m_value, c2.m_value);
     EXPECT_EQ(a1.m_value, a2.m_value);
+  });
+}
+
+TEST(RawBytesHostile, HexWritersClipToTheView) {
+  std::vector<std::vector<uint8_t>> seeds = {std::vector<uint8_t>(40, 0x41),
+                                             {0x00, 0x7F, 0x20, 0x1F, 0xFF, 0x0A, 0x0D}};
+  std::mt19937 rng(22006);
+  each_hostile_buffer(seeds, 22007, [&](const uint8_t* p, size_t n) {
+    const auto size = static_cast<uint32_t>(n);
+    const uint32_t start = rng() % 48, span = rng() % 64;
+    const uint64_t base = (static_cast<uint64_t>(rng()) << 32) | rng();
+    vk::binary_data view = vk::binary_data_from_buffer(p, size, rng() % 2 == 0);
+    view.m_mode = rng() % 16;
+    std::string text;
+    vk::hexdump_text(text, view, start, start + span, base, true, nullptr, 0);
+    const size_t lines = n / 16 + 1;
+    EXPECT_LE(std::count(text.begin(), text.end(), '\n'), static_cast<std::ptrdiff_t>(lines));
+    std::ostringstream os;
+    vk::hexdump_line(os, view, start, span, base, true);
+    vk::hexdump_stream(os, view, start, start + span, base, rng() % 2 == 0, nullptr, 0);
+    vk::hexdump_utf16_lines(os, view, start, start + span, base);
+    vk::dump_hex_bytes(os, view, start, span);
+    vk::dump_raw_bytes(os, view, start, span);
+    vk::dump_text_lines(os, view, start, span, base, rng() % 2 == 0);
+    vk::write_binary_data(os, view);
+    vk::write_binary_data_range(view, os, start, span, base);
+    vk::hexdump_to_stream(p, size, os, start, base);
+    vk::hexdump_buffer_to_stream(p, size, os, start, base, rng() % 2 == 0);
+    const std::vector<uint8_t> bytes(p, p + n);
+    vk::hexdump_vector_or_run(bytes, os, start, base);
+    // Each writer writes at most a few hundred characters per 16 bytes.
+    EXPECT_LE(os.str().size(), 12 * 400 * lines);
+  });
+}
+
+TEST(RawBytesHostile, HtmlRoutinesStayInsideTheirLength) {
+  auto bytes_of = [](const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); };
+  std::vector<std::vector<uint8_t>> seeds = {
+      bytes_of("<p id=\"x\" class='c'>a<b>b</b><pre>if(a<b)</pre><?x ?>c"),
+      bytes_of("<IMG Src='a\r\nb' ALT = q><script>x</script><% y %>"),
+      bytes_of("a&b<c>\t\xE9\"=")};
+  const std::vector<std::string> from = {"", "<", "&amp", "A"}, to = {"X", "&lt;", "&", "b"};
+  const std::vector<std::wstring> wfrom = {L"", L"<", L"a"}, wto = {L"X", L"&lt;", L"b"};
+  each_hostile_buffer(seeds, 22008, [&](const uint8_t* p, size_t n) {
+    const auto len = static_cast<int32_t>(n);
+    const char* c = reinterpret_cast<const char*>(p);
+    std::string value, name, out;
+    vk::get_quoted_attribute(c, len, "id", value);
+    EXPECT_LE(value.size(), n);
+    vk::get_tag_attribute(c, static_cast<uint32_t>(n), 1 + static_cast<int32_t>(n % 3), name,
+                          value);
+    vk::get_html_attribute(p, len, "src", value);
+    EXPECT_LE(value.size(), n);
+    vk::html_attribute found;
+    vk::find_html_attribute(std::string(c ? c : "", n), len, "alt", found);
+    std::vector<std::string> tokens;
+    vk::split_html_tokens(p, len, tokens, n % 2 == 0);
+    EXPECT_LE(tokens.size(), n + 1);
+    vk::normalize_html_tags(tokens);
+    vk::escape_text(p, len, from, to, out, n % 2 == 0, n % 3 == 0);
+    EXPECT_LE(out.size(), 4 * n);
+    const std::wstring wide(p, p + n);
+    std::wstring wout;
+    vk::escape_text_w(wide.c_str(), len, wfrom, wto, wout, true, n % 2 == 0);
+    EXPECT_LE(wout.size(), 4 * n);
+    const std::string terminated(c ? c : "", n);
+    EXPECT_LE(vk::html_escape(terminated.c_str()).size(), 10 * n + 1);
   });
 }
