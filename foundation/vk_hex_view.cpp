@@ -318,6 +318,7 @@ void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t star
       std::snprintf(buf, sizeof buf, "%04x ", high & 0xFFFF);
       s += buf;
     }
+    // No colon here: the two blanks alone part the address from the bytes.
     std::snprintf(buf, sizeof buf, "%04x %04x  ", static_cast<uint32_t>(base >> 16) & 0xFFFF,
                   static_cast<uint32_t>(base) & 0xFFFF);
     s += buf;
@@ -367,8 +368,7 @@ void dump_hex_bytes(std::ostream& os, const binary_data& view, uint32_t start, u
 void dump_raw_bytes(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count) {
   const uint32_t n = clip_count(view, start, count);
   if (n == 0) return;
-  const uint8_t* p = view.m_owns ? view.m_bytes.data() : view.m_data;
-  os.write(reinterpret_cast<const char*>(p + start), n);
+  os.write(reinterpret_cast<const char*>(view_bytes(view) + start), n);
 }
 
 void dump_text_line(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
