@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <vector>
+
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -14,13 +15,15 @@ namespace {
 // cannot be had); a longer message is cut.
 std::string format_message(const char* format, va_list args) {
   std::vector<char> buf;
-  try {
+  const bool sized = guarded([&] {
     buf.assign(std::strlen(format) + 256, 0);
-  } catch (const std::exception&) {
-    buf.assign(256, 0);
-  }
-  if (std::vsnprintf(buf.data(), buf.size() - 1, format, args) < 0) buf.back() = 0;
-  return std::string(buf.data());
+    return true;
+  });
+  char fallback[256] = {};
+  char* text = sized ? buf.data() : fallback;
+  const size_t size = sized ? buf.size() : sizeof fallback;
+  if (std::vsnprintf(text, size - 1, format, args) < 0) text[size - 1] = 0;
+  return std::string(text);
 }
 
 }  // namespace
@@ -28,14 +31,13 @@ std::string format_message(const char* format, va_list args) {
 void diag_write_va(cmd_params& settings, const char* prefix, const char* suffix,
                    const char* format, va_list args) {
   if (!settings.m_log_on || !settings.m_log || !format) return;
-  try {
+  guarded([&] {
     std::string text;
     if (prefix) text.append(prefix).append(" : ");
     text += format_message(format, args);
     if (suffix) text.append(": ").append(suffix);
     diags_log(settings, text);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void diag_printf_ex(cmd_params& settings, const char* prefix, const char* suffix,

@@ -4,13 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <fstream>
 #include <vector>
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_crc.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -154,13 +154,10 @@ constexpr uint32_t k_adler_mod = 65521;
 template <class Digest>
 bool digest_of_file(const std::wstring& path, Digest& digest) {
   if (path.empty()) return false;
-  try {
+  return guarded([&] {
     uni::fileio file(path, false);
-    if (!file.is_open()) return false;
-    return digest(file);
-  } catch (const std::exception&) {
-    return false;
-  }
+    return file.is_open() && digest(file);
+  });
 }
 
 std::string hex8_text(uint32_t value) {
@@ -262,35 +259,27 @@ bool adler32_update(adler32_ctx& ctx, const uint8_t* data, size_t len) {
 }
 
 uint32_t crc32_ctx_hex_text(crc32_ctx& ctx) {
-  try {
-    ctx.m_text = hex8_text(ctx.m_value);
-  } catch (const std::exception&) {
-  }
+  guarded([&] { ctx.m_text = hex8_text(ctx.m_value); }, [&] { ctx.m_text.clear(); });
   return ctx.m_value;
 }
 
 uint32_t adler32_ctx_hex_text(adler32_ctx& ctx) {
-  try {
-    ctx.m_text = hex8_text(ctx.m_value);
-  } catch (const std::exception&) {
-  }
+  guarded([&] { ctx.m_text = hex8_text(ctx.m_value); }, [&] { ctx.m_text.clear(); });
   return ctx.m_value;
 }
 
 std::string digest_hex_text(const uint8_t* digest, size_t len) {
   static const char k_digits[] = "0123456789abcdef";
-  std::string out;
-  if (!digest) return out;
-  try {
+  if (!digest) return {};
+  return guarded([&] {
+    std::string out;
     out.reserve(2 * len);
     for (size_t i = 0; i < len; ++i) {
       out += k_digits[digest[i] >> 4];
       out += k_digits[digest[i] & 0xF];
     }
-  } catch (const std::exception&) {
-    out.clear();
-  }
-  return out;
+    return out;
+  });
 }
 
 // ---- whole files ----
@@ -300,11 +289,11 @@ bool feed_file_chunks(uni::fileio& file, const std::function<bool(const uint8_t*
   const uint64_t size = file.stored_size();
   if (size == 0) return false;
   std::vector<uint8_t> buffer;
-  try {
-    buffer.resize(size < k_chunk ? static_cast<size_t>(size) : k_chunk);
-  } catch (const std::exception&) {
+  if (!guarded([&] {
+        buffer.resize(size < k_chunk ? static_cast<size_t>(size) : k_chunk);
+        return true;
+      }))
     return false;
-  }
   bool ok = true;
   uint64_t offset = 0;
   while (offset < size) {
@@ -388,19 +377,11 @@ bool adler32_file(const std::wstring& path, uint32_t* value, bool progress) {
 }
 
 bool sha1_file_utf8(const std::string& path, uint8_t* digest, bool progress) {
-  try {
-    return sha1_file(from_utf8(path), digest, progress);
-  } catch (const std::exception&) {
-    return false;
-  }
+  return guarded([&] { return sha1_file(from_utf8(path), digest, progress); });
 }
 
 bool md5_file_utf8(const std::string& path, uint8_t* digest, bool progress) {
-  try {
-    return md5_file(from_utf8(path), digest, progress);
-  } catch (const std::exception&) {
-    return false;
-  }
+  return guarded([&] { return md5_file(from_utf8(path), digest, progress); });
 }
 
 bool crc32_file_cstr(const char* path, uint32_t* value, bool progress) {
@@ -408,11 +389,7 @@ bool crc32_file_cstr(const char* path, uint32_t* value, bool progress) {
     if (value) *value = 0;
     return false;
   }
-  try {
-    return crc32_file(from_utf8(path), value, progress);
-  } catch (const std::exception&) {
-    return false;
-  }
+  return guarded([&] { return crc32_file(from_utf8(path), value, progress); });
 }
 
 bool adler32_file_cstr(const char* path, uint32_t* value) {
@@ -420,15 +397,11 @@ bool adler32_file_cstr(const char* path, uint32_t* value) {
     if (value) *value = 0;
     return false;
   }
-  try {
-    return adler32_file(from_utf8(path), value, false);
-  } catch (const std::exception&) {
-    return false;
-  }
+  return guarded([&] { return adler32_file(from_utf8(path), value, false); });
 }
 
 bool sha1_file_whole(const char* path, uint8_t* digest) {
-  try {
+  return guarded([&] {
     if (!path || !digest) {
       console_write(console_stdout, "sha1: invalid parameters, aborting\n");
       return false;
@@ -442,9 +415,10 @@ bool sha1_file_whole(const char* path, uint8_t* digest) {
     }
     in.seekg(0, std::ios::beg);
     std::vector<uint8_t> buffer;
-    try {
-      buffer.resize(static_cast<size_t>(size));
-    } catch (const std::exception&) {
+    if (!guarded([&] {
+          buffer.resize(static_cast<size_t>(size));
+          return true;
+        })) {
       console_write(console_stdout, "prob allocating heap, aborting\n");
       return false;
     }
@@ -452,21 +426,18 @@ bool sha1_file_whole(const char* path, uint8_t* digest) {
     // Fewer bytes than measured: the file changed under us.
     if (in.gcount() != size) return false;
     return sha1_bytes(buffer.data(), buffer.size(), digest);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 void write_log_prefix(std::ostream& os, const char* path) {
   if (!path) return;
-  try {
+  guarded([&] {
     std::string directory, name;
     if (!split_path_cstr(path, directory, name)) name = path;
     os << '[';
     write_date_time(os, time_now());
     os << " UTC] : " << name << ' ';
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 bool is_root_user() { return ::getuid() == 0 || ::geteuid() == 0; }

@@ -4,10 +4,10 @@
 #include <cassert>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <fstream>
 #include <iomanip>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 
 namespace vk {
@@ -98,12 +98,11 @@ void hexdump_line(std::ostream& os, const uint8_t* data, size_t count, uint64_t 
   if (!data) return;
   os << std::setfill('0') << std::right;
   if (with_address) os << std::hex;
-  try {
+  guarded([&] {
     std::string s;
     append_line(s, data, std::min<size_t>(count, k_line), base_address, with_address);
     os << s;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t end,
@@ -111,7 +110,7 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
                   uint32_t context) {
   out.clear();
   if (!data || start >= end) return;
-  try {
+  guarded([&] {
     out.reserve(5 * (end - start) + 80);
     // Lines go straight into the text, in hexdump_line's form.
     for (size_t p = start; p < end; p += std::min<size_t>(k_line, end - p), base_address += k_line) {
@@ -119,8 +118,7 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
       out += '\n';
       if (callback) callback(context, static_cast<uint32_t>(p), static_cast<uint32_t>(end));
     }
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size,
@@ -175,11 +173,11 @@ bool binary_data::append_byte(uint8_t byte) { return append_bytes(&byte, 1); }
 
 bool binary_data::append_bytes(const uint8_t* bytes, uint32_t count) {
   if (!m_owns || !bytes || count > UINT32_MAX - m_num_data) return false;
-  try {
-    m_bytes.insert(m_bytes.end(), bytes, bytes + count);
-  } catch (const std::exception&) {
+  if (!guarded([&] {
+        m_bytes.insert(m_bytes.end(), bytes, bytes + count);
+        return true;
+      }))
     return false;
-  }
   m_num_data += count;
   return true;
 }
@@ -194,7 +192,7 @@ bool binary_data::erase_range(uint32_t start, uint32_t len) {
 
 bool binary_data::load_file_range(const std::string& path, uint32_t offset, uint32_t len) {
   if (!m_owns) return false;
-  try {
+  const bool loaded = guarded([&] {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     in.seekg(0, std::ios::end);
@@ -207,9 +205,9 @@ bool binary_data::load_file_range(const std::string& path, uint32_t offset, uint
     in.read(reinterpret_cast<char*>(bytes.data()), n);
     if (in.gcount() != static_cast<std::streamsize>(n)) return false;
     m_bytes = std::move(bytes);
-  } catch (const std::exception&) {
-    return false;
-  }
+    return true;
+  });
+  if (!loaded) return false;
   m_num_data = static_cast<uint32_t>(m_bytes.size());
   m_data = m_bytes.data();
   return true;
@@ -219,11 +217,11 @@ binary_data binary_data_from_buffer(const uint8_t* buffer, uint32_t size, bool c
   binary_data view;
   if (!buffer || size == 0) return view;
   if (copy) {
-    try {
-      view.m_bytes.assign(buffer, buffer + size);
-    } catch (const std::exception&) {
+    if (!guarded([&] {
+          view.m_bytes.assign(buffer, buffer + size);
+          return true;
+        }))
       return view;
-    }
     view.m_owns = true;
     view.m_data = view.m_bytes.data();
   } else {
@@ -241,11 +239,11 @@ binary_data binary_data_from_vector(const std::vector<uint8_t>& bytes, bool copy
 binary_data binary_data_filled(uint32_t size, uint8_t fill) {
   binary_data view;
   view.m_owns = true;
-  try {
-    view.m_bytes.assign(size, fill);
-  } catch (const std::exception&) {
+  if (!guarded([&] {
+        view.m_bytes.assign(size, fill);
+        return true;
+      }))
     return view;
-  }
   view.m_num_data = size;
   view.m_data = view.m_bytes.data();
   return view;
@@ -273,7 +271,7 @@ void hexdump_text(std::string& out, const binary_data& view, uint32_t start, uin
 void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t start,
                          uint32_t count, uint64_t base, bool address) {
   const uint32_t n = clip_count(view, start, std::min(count, k_line));
-  try {
+  guarded([&] {
     if (address) {
       std::string s;
       append_address(s, base, true);
@@ -286,8 +284,7 @@ void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t sta
     std::string tail;
     append_tail(tail, view_bytes(view) + start, n);
     os << tail;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void hexdump_stream(std::ostream& os, const binary_data& view, uint32_t start, uint32_t end,
@@ -306,7 +303,7 @@ void hexdump_stream(std::ostream& os, const binary_data& view, uint32_t start, u
 void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t start,
                         uint32_t count, uint64_t base) {
   const uint32_t n = clip_count(view, start, std::min(count, k_line));
-  try {
+  guarded([&] {
     char buf[32];
     std::string s;
     const auto high = static_cast<uint32_t>(base >> 32);
@@ -335,8 +332,7 @@ void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t star
       wide += '\0';
     }
     os.write(wide.data(), static_cast<std::streamsize>(wide.size()));
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void hexdump_utf16_lines(std::ostream& os, const binary_data& view, uint32_t start, uint32_t end,
@@ -351,7 +347,7 @@ void hexdump_utf16_lines(std::ostream& os, const binary_data& view, uint32_t sta
 
 void dump_hex_bytes(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count) {
   const uint32_t n = clip_count(view, start, count);
-  try {
+  guarded([&] {
     std::string s;
     char buf[4];
     for (uint32_t i = start; i < start + n; ++i) {
@@ -361,8 +357,7 @@ void dump_hex_bytes(std::ostream& os, const binary_data& view, uint32_t start, u
     }
     s += '\n';
     os << s;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void dump_raw_bytes(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count) {
@@ -374,7 +369,7 @@ void dump_raw_bytes(std::ostream& os, const binary_data& view, uint32_t start, u
 void dump_text_line(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
                     uint64_t base, bool grouped) {
   const uint32_t n = clip_count(view, start, count);
-  try {
+  guarded([&] {
     char buf[32];
     if (base >> 32) {
       std::snprintf(buf, sizeof buf, "%04x ", static_cast<uint32_t>(base >> 32) & 0xFFFF);
@@ -390,8 +385,7 @@ void dump_text_line(std::ostream& os, const binary_data& view, uint32_t start, u
       s += printable(view(start + k));
     }
     os << s;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void dump_text_lines(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
@@ -418,15 +412,13 @@ void write_binary_data(std::ostream& os, const binary_data& view) {
 }
 
 bool write_binary_data_file(const binary_data& view, const std::string& path) {
-  try {
+  return guarded([&] {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     write_binary_data(out, view);
     out.close();
-  } catch (const std::exception&) {
-    return false;
-  }
-  return true;
+    return true;
+  });
 }
 
 void write_binary_data_range(const binary_data& view, std::ostream& os, uint32_t start,
@@ -500,11 +492,10 @@ void hexdump_vector_or_run(const std::vector<uint8_t>& bytes, std::ostream& os, 
   if (std::all_of(bytes.begin() + start, bytes.end(), [first](uint8_t b) { return b == first; })) {
     const std::ios_base::fmtflags saved = os.flags();
     os << std::hex << std::setfill('0');
-    try {
+    guarded([&] {
       os << hex_number_text(base, true, 6) << " : value " << hex_number_text(first, true, 2)
          << " : " << hex_number_text(bytes.size() - start, true, 2) << " bytes\n";
-    } catch (const std::exception&) {
-    }
+    });
     os.setf(saved);
     return;
   }

@@ -4,11 +4,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <sstream>
 #include <string>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_varint.h"
 
 namespace vk {
@@ -33,14 +33,10 @@ bool in_window(const time& t, uint64_t to, uint64_t from) {
 bool add_hit(time_hit_store& hits, const time& t, const uint8_t* p, uint64_t to, uint64_t from,
              uint64_t offset, uint32_t kind, uint32_t width) {
   if (!in_window(t, to, from)) return false;
-  try {
-    time_hit hit;
-    time_hit_set(hit, p, t.m_filetime, offset, kind, true, width);
-    hits.emplace(offset, std::move(hit));
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  time_hit hit;
+  time_hit_set(hit, p, t.m_filetime, offset, kind, true, width);
+  hits.emplace(offset, std::move(hit));
+  return true;
 }
 
 // One record kind read from 8 or 16 bytes at p.
@@ -92,12 +88,14 @@ int32_t scan_into(time_hit_store& hits, const uint8_t* buffer, size_t length, ui
 
 int32_t scan_varint_value(std::ostream& os, uint64_t value, uint64_t to, uint64_t from,
                           uint64_t base, uint32_t mask, const char* heading) {
-  uint8_t bytes[8];
-  store_le64(bytes, value);
-  std::ostringstream lines;
-  const int32_t n = scan_buffer_for_times(lines, bytes, 8, to, from, base, mask);
-  if (n) os << heading << '\n' << lines.str();
-  return n;
+  return guarded([&] {
+    uint8_t bytes[8];
+    store_le64(bytes, value);
+    std::ostringstream lines;
+    const int32_t n = scan_buffer_for_times(lines, bytes, 8, to, from, base, mask);
+    if (n) os << heading << '\n' << lines.str();
+    return n;
+  });
 }
 
 int32_t clip_length(size_t size) {
@@ -110,26 +108,29 @@ bool scan_systemtime_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uin
                         uint64_t offset, bool clear) {
   if (clear) hits.clear();
   if (!p) return false;
-  bool added = scan_record_at(hits, p, 16, to, from, offset, type_time::system_time, 8);
-  uint8_t reversed[16];
-  std::reverse_copy(p, p + 16, reversed);
-  if (scan_record_at(hits, reversed, 16, to, from, offset, type_time::system_time, 8)) added = true;
-  return added;
+  return guarded([&] {
+    bool added = scan_record_at(hits, p, 16, to, from, offset, type_time::system_time, 8);
+    uint8_t reversed[16];
+    std::reverse_copy(p, p + 16, reversed);
+    if (scan_record_at(hits, reversed, 16, to, from, offset, type_time::system_time, 8))
+      added = true;
+    return added;
+  });
 }
 
 bool scan_guid_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uint64_t from,
                   uint64_t offset) {
-  return scan_record_at(hits, p, 16, to, from, offset, type_time::guid, 8);
+  return guarded([&] { return scan_record_at(hits, p, 16, to, from, offset, type_time::guid, 8); });
 }
 
 bool scan_ole_double_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uint64_t from,
                         uint64_t offset) {
-  return scan_record_at(hits, p, 8, to, from, offset, type_time::ole, 8);
+  return guarded([&] { return scan_record_at(hits, p, 8, to, from, offset, type_time::ole, 8); });
 }
 
 bool scan_snowflake_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uint64_t from,
                        uint64_t offset) {
-  return scan_record_at(hits, p, 8, to, from, offset, type_time::snowflake_time, 8);
+  return guarded([&] { return scan_record_at(hits, p, 8, to, from, offset, type_time::snowflake_time, 8); });
 }
 
 const char* time_kind_name(uint32_t kind) {
@@ -156,7 +157,7 @@ const char* time_kind_name(uint32_t kind) {
 }
 
 void print_time_hit(const time_hit& hit, std::ostream& os) {
-  try {
+  guarded([&] {
     time t;
     time_set_filetime(t, hit.m_ticks);
     std::string date, clock;
@@ -178,36 +179,30 @@ void print_time_hit(const time_hit& hit, std::ostream& os) {
     }
     line += '\n';
     os << line;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 int32_t scan_buffer_for_times(std::ostream& os, const uint8_t* buffer, int32_t length, uint64_t to,
                               uint64_t from, uint64_t base, uint32_t mask) {
   if (!buffer || length <= 0) return 0;
-  try {
+  return guarded([&] {
     time_hit_store hits;
     const int32_t count = scan_into(hits, buffer, static_cast<size_t>(length), to, from, base, mask);
     if (count)
       for (const auto& entry : hits) print_time_hit(entry.second, os);
     return count;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 int32_t scan_buffer_with_varints(std::ostream& os, const uint8_t* buffer, int32_t length,
                                  uint64_t to, uint64_t from, uint64_t base, uint32_t mask) {
   if (!buffer || length <= 0) return 0;
   int32_t count = scan_buffer_for_times(os, buffer, length, to, from, base, mask);
-  try {
-    uint64_t value = 0;
-    if (read_varint(value, buffer, static_cast<size_t>(length)))
-      count += scan_varint_value(os, value, to, from, base, mask, "Variable int BE");
-    if (read_varint_iter(value, buffer, static_cast<size_t>(length)))
-      count += scan_varint_value(os, value, to, from, base, mask, "Variable int LE");
-  } catch (const std::exception&) {
-  }
+  uint64_t value = 0;
+  if (read_varint(value, buffer, static_cast<size_t>(length)))
+    count += scan_varint_value(os, value, to, from, base, mask, "Variable int BE");
+  if (read_varint_iter(value, buffer, static_cast<size_t>(length)))
+    count += scan_varint_value(os, value, to, from, base, mask, "Variable int LE");
   return count;
 }
 
@@ -241,15 +236,16 @@ bool find_times(const uint8_t* buffer, uint32_t length, size_t width, std::vecto
   times.clear();
   offsets.clear();
   if (!buffer || length < 8) return false;
-  try {
-    // Every position where a whole value fits, the last one included.
-    for (uint32_t i = 0; i + width <= length; ++i) test(buffer + i, i);
-  } catch (const std::exception&) {
-    times.clear();
-    offsets.clear();
-    return false;
-  }
-  return !times.empty();
+  return guarded(
+      [&] {
+        // Every position where a whole value fits, the last one included.
+        for (uint32_t i = 0; i + width <= length; ++i) test(buffer + i, i);
+        return !times.empty();
+      },
+      [&] {
+        times.clear();
+        offsets.clear();
+      });
 }
 
 }  // namespace
