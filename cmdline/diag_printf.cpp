@@ -28,8 +28,8 @@ std::string format_message(const char* format, va_list args) {
 
 }  // namespace
 
-void diag_write_va(cmd_params& settings, const char* prefix, const char* suffix,
-                   const char* format, va_list args) {
+void diag_write_va(cmd_params& settings, const char* prefix, const char* suffix, const char* format,
+                   va_list args) {
   if (!settings.m_log_on || !settings.m_log || !format) return;
   guarded([&] {
     std::string text;

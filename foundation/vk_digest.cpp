@@ -19,7 +19,9 @@ namespace vk {
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t rotl(uint32_t x, unsigned n) {
+  return (x << n) | (x >> (32 - n));
+}
 
 inline uint32_t load_be32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -212,7 +214,8 @@ bool md5_update(md5_ctx& ctx, const uint8_t* data, size_t len) {
 
 void md5_finish(md5_ctx& ctx, uint8_t digest[16]) {
   pad_blocks(ctx, false, md5_block);
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(ctx.m_state[i / 4] >> (8 * (i % 4)));
+  for (int i = 0; i < 16; ++i)
+    digest[i] = static_cast<uint8_t>(ctx.m_state[i / 4] >> (8 * (i % 4)));
 }
 
 bool md5_bytes(const uint8_t* data, size_t len, uint8_t digest[16]) {
@@ -284,8 +287,8 @@ std::string digest_hex_text(const uint8_t* digest, size_t len) {
 
 // ---- whole files ----
 
-bool feed_file_chunks(uni::fileio& file, const std::function<bool(const uint8_t*, uint32_t)>& update,
-                      bool progress) {
+bool feed_file_chunks(uni::fileio& file,
+                      const std::function<bool(const uint8_t*, uint32_t)>& update, bool progress) {
   const uint64_t size = file.stored_size();
   if (size == 0) return false;
   std::vector<uint8_t> buffer;
@@ -298,8 +301,8 @@ bool feed_file_chunks(uni::fileio& file, const std::function<bool(const uint8_t*
   uint64_t offset = 0;
   while (offset < size) {
     const uint64_t left = size - offset;
-    const uint32_t want = left < buffer.size() ? static_cast<uint32_t>(left)
-                                               : static_cast<uint32_t>(buffer.size());
+    const uint32_t want =
+        left < buffer.size() ? static_cast<uint32_t>(left) : static_cast<uint32_t>(buffer.size());
     uint32_t got = want;
     // A short read (the file shrank, or the device stopped) would otherwise
     // never reach the size: the digest of what is there is not the file's.
@@ -440,6 +443,8 @@ void write_log_prefix(std::ostream& os, const char* path) {
   });
 }
 
-bool is_root_user() { return ::getuid() == 0 || ::geteuid() == 0; }
+bool is_root_user() {
+  return ::getuid() == 0 || ::geteuid() == 0;
+}
 
 }  // namespace vk

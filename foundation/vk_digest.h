@@ -79,8 +79,8 @@ std::string digest_hex_text(const uint8_t* digest, size_t len);
 // for a file that is not open or empty, a failed chunk allocation, an update
 // that returns false, or a read that comes back short of what the size
 // promised.
-bool feed_file_chunks(uni::fileio& file, const std::function<bool(const uint8_t*, uint32_t)>& update,
-                      bool progress);
+bool feed_file_chunks(uni::fileio& file,
+                      const std::function<bool(const uint8_t*, uint32_t)>& update, bool progress);
 
 bool sha1_file(const std::wstring& path, uint8_t* digest, bool progress);
 bool md5_file(const std::wstring& path, uint8_t* digest, bool progress);

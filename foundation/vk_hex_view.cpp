@@ -17,7 +17,9 @@ namespace {
 constexpr uint32_t k_line = 16;
 constexpr char k_digits[] = "0123456789abcdef";
 
-char printable(uint8_t b) { return b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '.'; }
+char printable(uint8_t b) {
+  return b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '.';
+}
 
 void append_hex(std::string& s, uint64_t v, int width) {
   for (int i = width - 1; i >= 0; --i) s += k_digits[(v >> (4 * i)) & 0xF];
@@ -113,7 +115,8 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
   guarded([&] {
     out.reserve(5 * (end - start) + 80);
     // Lines go straight into the text, in hexdump_line's form.
-    for (size_t p = start; p < end; p += std::min<size_t>(k_line, end - p), base_address += k_line) {
+    for (size_t p = start; p < end;
+         p += std::min<size_t>(k_line, end - p), base_address += k_line) {
       append_line(out, data + p, std::min<size_t>(k_line, end - p), base_address, with_address);
       out += '\n';
       if (callback) callback(context, static_cast<uint32_t>(p), static_cast<uint32_t>(end));
@@ -121,8 +124,7 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
   });
 }
 
-void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size,
-                        uint64_t base_address) {
+void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size, uint64_t base_address) {
   if (size > k_hexdump_limit) return refuse_size(os, size);
   std::string text;
   hexdump_text(text, data, 0, size, base_address, true);
@@ -154,7 +156,9 @@ binary_data& binary_data::operator=(const binary_data& other) {
   return *this;
 }
 
-binary_data::~binary_data() { clear(); }
+binary_data::~binary_data() {
+  clear();
+}
 
 uint8_t binary_data::operator()(uint32_t index) const {
   assert(index < m_num_data && "index < m_num_data");
@@ -169,7 +173,9 @@ bool binary_data::clear() {
   return true;
 }
 
-bool binary_data::append_byte(uint8_t byte) { return append_bytes(&byte, 1); }
+bool binary_data::append_byte(uint8_t byte) {
+  return append_bytes(&byte, 1);
+}
 
 bool binary_data::append_bytes(const uint8_t* bytes, uint32_t count) {
   if (!m_owns || !bytes || count > UINT32_MAX - m_num_data) return false;
@@ -249,7 +255,9 @@ binary_data binary_data_filled(uint32_t size, uint8_t fill) {
   return view;
 }
 
-binary_data binary_data_zeroed(uint32_t size) { return binary_data_filled(size, 0); }
+binary_data binary_data_zeroed(uint32_t size) {
+  return binary_data_filled(size, 0);
+}
 
 // ---- writers ----
 
@@ -268,8 +276,8 @@ void hexdump_text(std::string& out, const binary_data& view, uint32_t start, uin
                callback, context);
 }
 
-void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t start,
-                         uint32_t count, uint64_t base, bool address) {
+void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
+                         uint64_t base, bool address) {
   const uint32_t n = clip_count(view, start, std::min(count, k_line));
   guarded([&] {
     if (address) {
@@ -300,8 +308,8 @@ void hexdump_stream(std::ostream& os, const binary_data& view, uint32_t start, u
   os.setf(saved);
 }
 
-void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t start,
-                        uint32_t count, uint64_t base) {
+void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
+                        uint64_t base) {
   const uint32_t n = clip_count(view, start, std::min(count, k_line));
   guarded([&] {
     char buf[32];
@@ -473,8 +481,8 @@ void hexdump_buffer_to_stream(const uint8_t* buffer, uint32_t size, std::ostream
   hexdump_stream(os, view, start, size, base, address, nullptr, 0);
 }
 
-void hexdump_utf16_to_stream(const uint8_t* buffer, uint32_t size, std::ostream& os,
-                             uint32_t start, uint64_t base) {
+void hexdump_utf16_to_stream(const uint8_t* buffer, uint32_t size, std::ostream& os, uint32_t start,
+                             uint64_t base) {
   hexdump_utf16_lines(os, lines_view(buffer, size), start, size, base);
 }
 

@@ -37,8 +37,7 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
 
 // The dump of [0, size) with addresses onto os, or, above k_hexdump_limit,
 // "size to big to output: size 0x<size>" and a line end.
-void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size,
-                        uint64_t base_address);
+void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size, uint64_t base_address);
 // The same onto the parse's debug stream, only when its debug output is on.
 void hexdump_limited(const parse_debug& debug, const uint8_t* data, size_t size,
                      uint64_t base_address);
@@ -95,13 +94,13 @@ void hexdump_text(std::string& out, const binary_data& view, uint32_t start, uin
                   uint64_t base, bool address, hex_progress_callback callback, uint32_t context);
 // The same directly on a stream, with the upper address group always 4 digits
 // and the bytes through the stream's own hexadecimal setting.
-void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t start,
-                         uint32_t count, uint64_t base, bool address);
+void hexdump_stream_line(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
+                         uint64_t base, bool address);
 void hexdump_stream(std::ostream& os, const binary_data& view, uint32_t start, uint32_t end,
                     uint64_t base, bool address, hex_progress_callback callback, uint32_t context);
 // UTF-16LE lines, each ending in CR LF as two code units.
-void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t start,
-                        uint32_t count, uint64_t base);
+void hexdump_line_utf16(std::ostream& os, const binary_data& view, uint32_t start, uint32_t count,
+                        uint64_t base);
 void hexdump_utf16_lines(std::ostream& os, const binary_data& view, uint32_t start, uint32_t end,
                          uint64_t base);
 // "xx " per byte, a line end after each byte whose index + 1 is a multiple
@@ -133,8 +132,8 @@ void hexdump_to_string_progress(const uint8_t* buffer, uint32_t size, std::strin
                                 uint32_t context);
 void hexdump_buffer_to_stream(const uint8_t* buffer, uint32_t size, std::ostream& os,
                               uint32_t start, uint64_t base, bool address);
-void hexdump_utf16_to_stream(const uint8_t* buffer, uint32_t size, std::ostream& os,
-                             uint32_t start, uint64_t base);
+void hexdump_utf16_to_stream(const uint8_t* buffer, uint32_t size, std::ostream& os, uint32_t start,
+                             uint64_t base);
 void hexdump_vector(const std::vector<uint8_t>& bytes, std::ostream& os, uint32_t start,
                     uint64_t base);
 // One summary line when every byte from start is the same, else the dump;

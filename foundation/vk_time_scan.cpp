@@ -76,7 +76,8 @@ int32_t scan_into(time_hit_store& hits, const uint8_t* buffer, size_t length, ui
                                    mask64));
   }
   if (mask & 0x80)
-    for (size_t i = 0; i + 15 < length; ++i) counted(scan_guid_at(hits, buffer + i, to, from, base + i));
+    for (size_t i = 0; i + 15 < length; ++i)
+      counted(scan_guid_at(hits, buffer + i, to, from, base + i));
   if (mask & 0x600)
     for (size_t i = 0; i + 15 < length; ++i)
       counted(scan_systemtime_at(hits, buffer + i, to, from, base + i, false));
@@ -130,29 +131,47 @@ bool scan_ole_double_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uin
 
 bool scan_snowflake_at(time_hit_store& hits, const uint8_t* p, uint64_t to, uint64_t from,
                        uint64_t offset) {
-  return guarded([&] { return scan_record_at(hits, p, 8, to, from, offset, type_time::snowflake_time, 8); });
+  return guarded(
+      [&] { return scan_record_at(hits, p, 8, to, from, offset, type_time::snowflake_time, 8); });
 }
 
 const char* time_kind_name(uint32_t kind) {
   switch (kind) {
-    case 0x1: return "filetime";
-    case 0x2: return "chrome";
-    case 0x4: return "firefox3";
-    case 0x8: return "unix time";
-    case 0x10: return "unix millisec time";
-    case 0x20: return "dos time";
-    case 0x40: return "ntp";
-    case 0x80: return "guid";
-    case 0x100: return "ole";
+    case 0x1:
+      return "filetime";
+    case 0x2:
+      return "chrome";
+    case 0x4:
+      return "firefox3";
+    case 0x8:
+      return "unix time";
+    case 0x10:
+      return "unix millisec time";
+    case 0x20:
+      return "dos time";
+    case 0x40:
+      return "ntp";
+    case 0x80:
+      return "guid";
+    case 0x100:
+      return "ole";
     case 0x200:
-    case 0x400: return "system time";
-    case 0x800: return "VHD time";
-    case 0x1000: return "QPC time";
-    case 0x8000: return "c# time";
-    case 0x20000: return "snowflake time";
-    case 0x40000: return "safari time";
-    case 0x80000: return "hfs+ time";
-    default: return "";
+    case 0x400:
+      return "system time";
+    case 0x800:
+      return "VHD time";
+    case 0x1000:
+      return "QPC time";
+    case 0x8000:
+      return "c# time";
+    case 0x20000:
+      return "snowflake time";
+    case 0x40000:
+      return "safari time";
+    case 0x80000:
+      return "hfs+ time";
+    default:
+      return "";
   }
 }
 
@@ -187,7 +206,8 @@ int32_t scan_buffer_for_times(std::ostream& os, const uint8_t* buffer, int32_t l
   if (!buffer || length <= 0) return 0;
   return guarded([&] {
     time_hit_store hits;
-    const int32_t count = scan_into(hits, buffer, static_cast<size_t>(length), to, from, base, mask);
+    const int32_t count =
+        scan_into(hits, buffer, static_cast<size_t>(length), to, from, base, mask);
     if (count)
       for (const auto& entry : hits) print_time_hit(entry.second, os);
     return count;

@@ -1,12 +1,13 @@
 // The printf-style "-diags" writers: line shape, level filter, cut of long
 // messages, and silence while logging is off.
+#include "cmdline/diag_printf.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "cmdline/diag_printf.h"
 #include "foundation/vk_misc.h"
 #include "temp_tree.h"
 

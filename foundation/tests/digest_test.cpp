@@ -6,8 +6,8 @@
 
 #include <cctype>
 #include <cstdio>
-#include <sstream>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 

@@ -186,10 +186,7 @@ TEST(HexView, OwnedAndBorrowedViewsFilesAndForms) {
     std::string text;
   };
   const range_case ranges[] = {
-      {0x2, 1, 2, "42 43 \n"},
-      {0x6, 0, 1, "0000 0005:  41 "},
-      {0x8, 0, 3, "ABC"},
-      {0x0, 0, 3, ""},
+      {0x2, 1, 2, "42 43 \n"}, {0x6, 0, 1, "0000 0005:  41 "}, {0x8, 0, 3, "ABC"}, {0x0, 0, 3, ""},
       {0x2, 19, 1, ""},
   };
   for (const auto& r : ranges) {

@@ -56,8 +56,8 @@ std::vector<std::vector<uint8_t>> time_seeds() {
   for (int i = 0; i < 8; ++i) vk::store_le16(st.data() + 2 + 2 * i, f[i]);
   seeds.push_back(st);
   // A version-1 GUID, an OLE date (2000-01-01 12:00) and a varint prefix.
-  seeds.push_back({0x81, 0xE0, 0x80, 0x80, 0x60, 0x4c, 0x0b, 0xe0, 0x11, 0xd1, 0x9e, 0xd4, 0x00,
-                   0xc0, 0x4f, 0xd4, 0x30, 0xc8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+  seeds.push_back({0x81, 0xE0, 0x80, 0x80, 0x60, 0x4c, 0x0b, 0xe0, 0x11, 0xd1, 0x9e, 0xd4,
+                   0x00, 0xc0, 0x4f, 0xd4, 0x30, 0xc8, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
   double ole = 36526.5;
   std::vector<uint8_t> d(12, 0xFF);
   std::memcpy(d.data() + 2, &ole, 8);
@@ -76,13 +76,12 @@ TEST(RawBytesHostile, TimeScannersAndFinders) {
   std::mt19937 pick(22005);
   each_hostile_buffer(time_seeds(), 22001, [&](const uint8_t* p, size_t n) {
     const uint32_t r = static_cast<uint32_t>(pick());
-    const uint32_t mask =
-        buffers % 16 == 0 ? ~0u : (1u << (r % 20)) | (1u << ((r >> 8) % 20));
+    const uint32_t mask = buffers % 16 == 0 ? ~0u : (1u << (r % 20)) | (1u << ((r >> 8) % 20));
     const bool wide = buffers % 4 == 0;
     std::ostringstream os;
-    const int32_t count = vk::scan_buffer_with_varints(
-        os, p, static_cast<int32_t>(n), wide ? 0x7FFFFFFFFFFFFFFFull : narrow_to,
-        wide ? 0 : narrow_from, 0xFFFF0000ull, mask);
+    const int32_t count = vk::scan_buffer_with_varints(os, p, static_cast<int32_t>(n),
+                                                       wide ? 0x7FFFFFFFFFFFFFFFull : narrow_to,
+                                                       wide ? 0 : narrow_from, 0xFFFF0000ull, mask);
     const std::string text = os.str();
     const auto lines = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
     // At most 40 readings per position of the buffer and of the two
@@ -195,8 +194,7 @@ TEST(RawBytesHostile, HtmlRoutinesStayInsideTheirLength) {
   auto bytes_of = [](const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); };
   std::vector<std::vector<uint8_t>> seeds = {
       bytes_of("<p id=\"x\" class='c'>a<b>b</b><pre>if(a<b)</pre><?x ?>c"),
-      bytes_of("<IMG Src='a\r\nb' ALT = q><script>x</script><% y %>"),
-      bytes_of("a&b<c>\t\xE9\"=")};
+      bytes_of("<IMG Src='a\r\nb' ALT = q><script>x</script><% y %>"), bytes_of("a&b<c>\t\xE9\"=")};
   const std::vector<std::string> from = {"", "<", "&amp", "A"}, to = {"X", "&lt;", "&", "b"};
   const std::vector<std::wstring> wfrom = {L"", L"<", L"a"}, wto = {L"X", L"&lt;", L"b"};
   each_hostile_buffer(seeds, 22008, [&](const uint8_t* p, size_t n) {

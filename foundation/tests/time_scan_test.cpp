@@ -60,8 +60,8 @@ TEST(TimeScan, HitLinesCountsAndWindow) {
       {4, day_to, day_from, 2,
        "00000a, LE, unix time , 2021-01-14 08:27:12.000000000 UTC, 60 00 00 60 \n"
        "00000a, BE, unix time , 2021-01-14 08:27:12.000000000 UTC, 60 00 00 60 \n"},
-      {3, day_to, day_from, 0, ""},       // too short for a 32-bit reading
-      {4, day_from, day_to, 0, ""},       // from above to
+      {3, day_to, day_from, 0, ""},  // too short for a 32-bit reading
+      {4, day_from, day_to, 0, ""},  // from above to
       {0, day_to, day_from, 0, ""},
       {-4, day_to, day_from, 0, ""},
   };
@@ -128,7 +128,7 @@ TEST(TimeScan, VarintPassesFindersAndReaders) {
       {{0x7F}, true, 127, 127},
       {std::vector<uint8_t>(9, 0xFF), true, ~0ull, ~0ull},
       {std::vector<uint8_t>(12, 0xFF), true, ~0ull, ~0ull},  // a tenth byte is not read
-      {{0x81, 0x82}, true, (1u << 7) | 2, 1 | (2u << 7)},     // stops at the buffer's end
+      {{0x81, 0x82}, true, (1u << 7) | 2, 1 | (2u << 7)},    // stops at the buffer's end
       {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}, true, 1, 1ull << 56},
       {{}, false, 0, 0},
   };
