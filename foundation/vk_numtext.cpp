@@ -23,10 +23,8 @@ bool is_c_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// strtoul with the semantics of a 32-bit unsigned long: leading white space
-// and one sign are accepted, "0x" may precede base-16 digits, reading stops at
-// the first non-digit, an out-of-range magnitude saturates at 0xFFFFFFFF and a
-// '-' negates modulo 2^32.
+}  // namespace
+
 uint32_t strtoul32(const char* s, unsigned base) {
   while (is_c_space(*s)) ++s;
   bool negative = false;
@@ -50,6 +48,8 @@ uint32_t strtoul32(const char* s, unsigned base) {
   uint32_t v = static_cast<uint32_t>(value);
   return negative ? static_cast<uint32_t>(0u - v) : v;
 }
+
+namespace {
 
 const char* const k_month_names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

@@ -64,6 +64,12 @@ bool build_time_format_settings(time_format_settings& out, const std::string& da
 
 // ---- reading numbers ----
 
+// strtoul with the semantics of a 32-bit unsigned long: leading white space
+// and one sign are accepted, "0x" may precede base-16 digits, reading stops at
+// the first non-digit, an out-of-range magnitude saturates at 0xFFFFFFFF and a
+// '-' negates modulo 2^32.
+uint32_t strtoul32(const char* s, unsigned base);
+
 // Reads "0x1f" / "x1f" (hex), "o17" (octal), decimal with optional sign, or a
 // quoted character "'a'". out is 0 on entry; false when the text is none of
 // these. Values saturate at 0xFFFFFFFF like a 32-bit strtoul.

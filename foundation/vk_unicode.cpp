@@ -292,14 +292,20 @@ std::string guid_to_string(const guid& g) {
 bool guid_to_string(std::string& out, const guid* g) {
   out.clear();
   if (g == nullptr) return false;
+  // "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x" by table: the record
+  // writer prints several GUIDs per row.
+  static const char digits[] = "0123456789abcdef";
+  static const uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   const uint8_t* b = g->m_bytes;
-  char text[80] = {};
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                static_cast<unsigned>(load_le32(b)), static_cast<unsigned>(load_le16(b + 4)),
-                static_cast<unsigned>(load_le16(b + 6)), b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+  char text[36];
+  size_t n = 0;
+  for (size_t i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
+    text[n++] = digits[b[order[i]] >> 4];
+    text[n++] = digits[b[order[i]] & 15];
+  }
   return guarded([&] {
-    out.assign(text);
+    out.assign(text, n);
     return true;
   });
 }
