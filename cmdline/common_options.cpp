@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 
@@ -20,79 +19,14 @@
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
+#include "foundation/vk_text_parse.h"
 #include "foundation/vk_time.h"
+#include "foundation/vk_time_parse.h"
 #include "foundation/vk_unicode.h"
 
 namespace vk {
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// PLACEHOLDER: minimal text readers until the foundation's number, byte-list
-// and date-text parsers are available; delete this block and call theirs
-// once they are.
-namespace pending {
-
-bool parse_int_text(const std::string& text, uint32_t& out) {
-  std::string t = text;
-  trim_ws(t);
-  str_to_lower(t);
-  if (t.empty()) return false;
-  if (const size_t x = t.find('x'); x != std::string::npos) {
-    out = static_cast<uint32_t>(std::strtoul(t.c_str() + x + 1, nullptr, 16));
-  } else if (const size_t o = t.find('o'); o != std::string::npos) {
-    out = static_cast<uint32_t>(std::strtoul(t.c_str() + o + 1, nullptr, 8));
-  } else if (t[0] == '-' || t[0] == '+' || (t[0] >= '0' && t[0] <= '9')) {
-    out = static_cast<uint32_t>(std::atoi(t.c_str()));
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool parse_u64_text(const std::string& text, uint64_t& out) {
-  out = 0;
-  std::string t = text;
-  trim_ws(t);
-  if (t.empty() || t.size() > 30) return false;
-  const bool hex = t.size() > 2 && (t[1] == 'x' || t[1] == 'X');
-  out = std::strtoull(t.c_str() + (hex ? 2 : 0), nullptr, hex ? 16 : 10);
-  return true;
-}
-
-std::vector<uint8_t> parse_byte_list(const std::string& text, char delimiter) {
-  std::vector<std::string> pieces;
-  std::vector<uint8_t> bytes;
-  split_string(text, delimiter, pieces, true, false, false);
-  for (const auto& p : pieces)
-    bytes.push_back(static_cast<uint8_t>(std::strtoul(p.c_str(), nullptr, 16)));
-  return bytes;
-}
-
-bool parse_date_time_text(const char* date, const char* clock, const std::string&, char separator,
-                          _windows_systemtime& out) {
-  out = _windows_systemtime();
-  unsigned y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0;
-  char s1 = 0, s2 = 0;
-  if (!date || std::sscanf(date, "%u%c%u%c%u", &y, &s1, &m, &s2, &d) != 5 || s1 != separator ||
-      s2 != separator || m > 12 || d > 31 || y > 0xFFFF)
-    return false;
-  if (clock && *clock && std::sscanf(clock, "%u:%u:%u", &hh, &mm, &ss) < 2) return false;
-  out.m_year = static_cast<uint16_t>(y);
-  out.m_month = static_cast<uint16_t>(m);
-  out.m_day = static_cast<uint16_t>(d);
-  out.m_hour = static_cast<uint16_t>(hh);
-  out.m_minute = static_cast<uint16_t>(mm);
-  out.m_second = static_cast<uint16_t>(ss);
-  return true;
-}
-
-}  // namespace pending
-using pending::parse_byte_list;
-using pending::parse_date_time_text;
-using pending::parse_int_text;
-using pending::parse_u64_text;
-// ---------------------------------------------------------------------------
 
 const char k_imbalanced_alias[] = "imbalanced alias to true pathfiles";
 
@@ -223,9 +157,9 @@ void read_signature_filters(cmd_params& s, std::vector<std::string>& args) {
     if (value.find('|') != std::string::npos) split_string(value, '|', pieces, true, false, false);
     if (value.find(',') != std::string::npos) split_string(value, ',', pieces, true, false, false);
     if (pieces.empty()) pieces.push_back(value);
-    std::vector<uint8_t> bytes = parse_byte_list(pieces[0], ' ');
+    std::vector<uint8_t> bytes = parse_byte_list(pieces[0], ' ', true);
     uint64_t offset = 0;
-    if (pieces.size() == 2) parse_u64_text(pieces[1], offset);
+    if (pieces.size() == 2) parse_u64_text(pieces[1], &offset);
     if (bytes.empty()) continue;
     filter_entry entry;
     init_filter_entry(entry);
@@ -370,7 +304,7 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   if (take_option_value("-aliaspath", value, args) && !read_alias_pairs(s, value, true)) return 0;
   if (take_option_flag("-gzip", args, false)) s.m_compress = s.m_gzip = 1;
   if (take_option_flag("-zlib", args, false)) s.m_compress = s.m_zlib = 1;
-  if (take_option_value("-threads", value, args) && parse_int_text(value, number))
+  if (take_option_value("-threads", value, args) && parse_int_text(value, &number))
     s.m_threads = static_cast<int32_t>(number);
   if (take_option_value("-zlibex", value, args)) {
     s.m_compress = s.m_zlibex = 1;

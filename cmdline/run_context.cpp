@@ -15,8 +15,6 @@ namespace vk {
 namespace {
 // Longest message error_printf writes; a longer one is dropped, not cut.
 constexpr int k_error_message_max = 4096;
-
-bool timed(const ntp_stamp& s) { return s.m_seconds != 0 || s.m_fraction != 0; }
 }  // namespace
 
 void cmdline_ctx::reset() {
@@ -31,7 +29,7 @@ void cmdline_ctx::reset() {
 cmdline_ctx::~cmdline_ctx() {
   try {
     if (m_erase_status_at_exit) erase_status_line();
-    if (timed(m_start_stamp)) {
+    if (!m_start_stamp.is_zero()) {
       const double secs = elapsed_seconds(m_start_stamp, ntp_now());
       std::ostringstream text;
       text << "->" << secs << " secs";
@@ -98,25 +96,20 @@ std::ostream& output_or_scratch(cmd_params& settings) {
 }
 
 namespace {
-template <class T>
-T reverse_bytes(T value) {
-  T out = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) {
-    out = static_cast<T>((out << 8) | (value & 0xFF));
-    value = static_cast<T>(value >> 8);
-  }
-  return out;
-}
-template <class T>
-T to_big_endian(T value) {
-  if constexpr (std::endian::native == std::endian::little) return reverse_bytes(value);
-  return value;
-}
+constexpr bool k_little_endian = std::endian::native == std::endian::little;
 }  // namespace
 
-uint16_t host_to_big_endian_16(uint16_t value) { return to_big_endian(value); }
-uint32_t host_to_big_endian_32(uint32_t value) { return to_big_endian(value); }
-uint64_t host_to_big_endian_64(uint64_t value) { return to_big_endian(value); }
+uint16_t host_to_big_endian_16(uint16_t value) {
+  return k_little_endian ? swap_bytes16(value) : value;
+}
+uint32_t host_to_big_endian_32(uint32_t value) {
+  return k_little_endian ? swap_bytes32(value) : value;
+}
+uint64_t host_to_big_endian_64(uint64_t value) {
+  if (!k_little_endian) return value;
+  return (static_cast<uint64_t>(swap_bytes32(static_cast<uint32_t>(value))) << 32) |
+         swap_bytes32(static_cast<uint32_t>(value >> 32));
+}
 
 const big_endian_routines host_to_big_endian_table = {host_to_big_endian_16,
                                                       host_to_big_endian_32,

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cmdline/cmd_params.h"
-#include "cmdline/run_clock_stub.h"
+#include "foundation/vk_ntp.h"
 
 namespace vk {
 
