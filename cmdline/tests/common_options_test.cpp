@@ -143,6 +143,12 @@ TEST(CommonOptions, AliasPairs) {
           "C:/Users/|\"/mnt/u/\""});
   EXPECT_EQ(s.m_aliases, (std::map<std::string, std::string>{{"c:\\users", "/mnt/u"}}));
   EXPECT_EQ(s.m_alias_paths, (std::map<std::string, std::string>{{"c:/users", "/mnt/u"}}));
+
+  // A self-referring variable ends its expansion.
+  ::setenv("VESK_TEST_LOOP", "%VESK_TEST_LOOP%", 1);
+  cmd_params looped;
+  EXPECT_EQ(run(looped, {"-enumdir", "%VESK_TEST_LOOP%"}).status, 1);
+  EXPECT_TRUE(looped.m_enum_dir_given);
 }
 
 TEST(CommonOptions, FilterListsAndSignatures) {
