@@ -1,0 +1,187 @@
+#include "shell/parse_ctx.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "foundation/vk_hex_view.h"
+#include "foundation/vk_unicode.h"
+
+namespace vk {
+
+bool debug_output_enabled(const parse_ctx& ctx) {
+  return debug_output_enabled(ctx.debug_view());
+}
+
+void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_t file_offset) {
+  hexdump_limited(ctx.debug_view(), data, size, file_offset);
+}
+
+std::string item_type_name(uint8_t) { return "unk"; }
+
+void reset_consumed(const uint8_t*, parse_ctx& ctx) { ctx.consumed = 0; }
+
+void skip_item_header(const uint8_t* item, parse_ctx& ctx) {
+  reset_consumed(item, ctx);
+  ctx.consumed = 3;
+}
+
+parse_ctx& mark_consumed_18(const uint8_t*, parse_ctx& ctx) {
+  ctx.consumed = 18;
+  return ctx;
+}
+
+int64_t variable_header_length(const uint8_t* data, int64_t available) {
+  byte_view v(data, available > 0 ? static_cast<size_t>(available) : 0);
+  auto flag = v.u8(3);
+  if (flag && (*flag & 0x80)) return 4;
+  auto n = v.u16(4);
+  return n ? *n + 6 : 0;
+}
+
+// ---- guard ----
+
+namespace {
+thread_local parse_guard* t_active_guard = nullptr;
+}
+
+parse_guard::parse_guard(int64_t input_length) {
+  int64_t len = std::max<int64_t>(input_length, 0);
+  int64_t cap = (std::numeric_limits<int64_t>::max() - k_base_units) / k_units_per_byte;
+  m_budget = std::min(len, cap) * k_units_per_byte + k_base_units;
+}
+
+bool parse_guard::charge(int64_t units) {
+  if (m_tripped) return false;
+  if (units < 0) units = 0;
+  if (units > m_budget - m_used) {
+    m_used = m_budget;
+    m_tripped = true;
+    return false;
+  }
+  m_used += units;
+  return true;
+}
+
+parse_guard* active_parse_guard() { return t_active_guard; }
+
+guard_level::guard_level(int64_t input_length) {
+  if (!t_active_guard) {
+    m_own.emplace(input_length);
+    t_active_guard = &*m_own;
+  }
+  m_guard = t_active_guard;
+  ++m_guard->m_depth;
+  m_ok = m_guard->m_depth <= parse_guard::k_max_depth && m_guard->charge(1);
+}
+
+guard_level::~guard_level() {
+  --m_guard->m_depth;
+  if (m_own) t_active_guard = nullptr;
+}
+
+bool guard_charge(int64_t units) {
+  return t_active_guard ? t_active_guard->charge(units) : true;
+}
+
+// ---- strings ----
+
+namespace {
+// [start, end) clipped to the view; false when empty.
+bool clip(byte_view view, int64_t start, int64_t& end) {
+  int64_t size = static_cast<int64_t>(std::min<size_t>(view.size(), INT64_MAX));
+  if (end > size) end = size;
+  return start >= 0 && start < end;
+}
+}  // namespace
+
+int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out) {
+  out.clear();
+  if (!clip(view, start, end)) return 0;
+  const uint8_t* p = view.data() + start;
+  size_t bytes = static_cast<size_t>(end - start);
+  size_t units = 0;
+  while (2 * units + 1 < bytes && (p[2 * units] | p[2 * units + 1]) != 0) ++units;
+  if (!guard_charge(static_cast<int64_t>(2 * units + 2))) return 0;
+  uint32_t taken = utf16_to_utf8(p, bytes, out, true);
+  return taken;
+}
+
+int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) {
+  out.clear();
+  if (!clip(view, start, end)) return 0;
+  const uint8_t* p = view.data() + start;
+  size_t bytes = static_cast<size_t>(end - start);
+  size_t n = 0;
+  while (n < bytes && p[n] != 0) ++n;
+  if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
+  out.assign(reinterpret_cast<const char*>(p), n);
+  return static_cast<int64_t>(n < bytes ? n + 1 : n);
+}
+
+// ---- tests ----
+
+std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available, int64_t min_size,
+                                        int64_t max_size) {
+  if (!p || available < min_size || available < 2) return std::nullopt;
+  uint16_t size = load_le16(p);
+  if (size < min_size || size > available || size > max_size) return std::nullopt;
+  return size;
+}
+
+namespace {
+byte_view view_of(const uint8_t* p, int64_t available) {
+  return byte_view(p, available > 0 ? static_cast<size_t>(available) : 0);
+}
+}  // namespace
+
+bool is_type_2e_item(const uint8_t* p, int64_t available) {
+  return sized_structure(p, available, 20) && p[2] == 0x2E;
+}
+
+bool is_type_73_77_item(const uint8_t* p, int64_t available) {
+  return sized_structure(p, available, 20) && (p[2] == 0x73 || p[2] == 0x77);
+}
+
+bool is_type_2c_item(const uint8_t* p, int64_t available) {
+  if (!p || available < 42) return false;
+  return load_le16(p) <= available && p[2] == 0x2C;
+}
+
+bool is_type_61_67_item(const uint8_t* p, int64_t available) {
+  if (!sized_structure(p, available, 10)) return false;
+  return (p[2] == 0x61 && p[3] == 0x80) || (p[2] == 0x67 && p[3] == 0x45);
+}
+
+bool is_type_61_item(const uint8_t* p, int64_t available) {
+  return sized_structure(p, available, 47) && p[2] == 0x61;
+}
+
+bool is_property_list_header(const uint8_t* p, int64_t available) {
+  if (!p || available < 24) return false;
+  return load_le32(p) == 13 && load_le32(p + 20) != 0;
+}
+
+bool is_sized_record_with_offsets(const uint8_t* p, int64_t available) {
+  auto size = sized_structure(p, available, 14, 16384);
+  if (!size) return false;
+  uint16_t a = load_le16(p + 4), b = load_le16(p + 12);
+  return a != 0 && a <= available && a <= *size && b != 0 && b <= available && b <= a;
+}
+
+bool is_cfsf_header(const uint8_t* p, int64_t available) {
+  if (!p || available < 53) return false;
+  uint16_t size = load_le16(p);
+  if (size > 16384 || size + 32 > available) return false;
+  if (load_le32(p + 2) != 0x46534643) return false;
+  uint16_t inner = load_le16(p + 6);
+  return inner <= 16384 && inner <= size;
+}
+
+bool is_45177777_block(const uint8_t* p, int64_t available) {
+  auto size = sized_structure(p, available, 19);
+  if (!size) return false;
+  byte_view v = view_of(p, available);
+  return *v.u16(4) <= *size && *v.u32(6) == 0x45177777;
+}
+
+}  // namespace vk

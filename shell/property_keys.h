@@ -1,0 +1,78 @@
+// The property-key table: for a format identifier and property id, the
+// property's short name and the display flags that steer how the item text
+// shows its value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include "shell/guid_names.h"
+#include "shell/property_value.h"
+
+namespace vk {
+
+// Flag bits of a table entry.
+enum : uint32_t {
+  propflag_primary_name = 0x1,
+  propflag_parsing_name = 0x2,
+  propflag_secondary_name = 0x4,
+  propflag_hidden = 0x8,
+  propflag_filetime = 0x10,
+  propflag_bit5 = 0x20,
+  propflag_fills_created = 0x40,
+  propflag_fills_modified = 0x80,
+  propflag_fills_accessed = 0x100,
+  propflag_value_code = 0x400,
+  propflag_unsigned64 = 0x800,
+  propflag_sfgao = 0x1000,
+};
+
+struct windows_propid {
+  uint32_t pid = 0;
+  uint32_t flags = 0;
+  std::string name;
+  std::string name2;
+  std::string name3;
+
+  windows_propid(uint32_t id, const char* n, const char* n2, const char* n3, uint32_t f)
+      : pid(id), flags(f), name(n ? n : ""), name2(n2 ? n2 : ""), name3(n3 ? n3 : "") {}
+  bool operator<(const windows_propid& other) const { return pid < other.pid; }
+};
+
+// Raw table data: groups in their fixed order, each an FMTID and its entries.
+struct propid_entry {
+  uint32_t pid;
+  const char* name;
+  uint32_t flags;
+};
+struct propkey_group {
+  guid_parts fmtid;
+  const propid_entry* entries;
+  size_t count;
+};
+
+using property_key_map = std::map<guid, std::set<windows_propid>, guid_less_fn>;
+
+const propkey_group* property_key_groups(size_t& count);
+
+// Fills the map (cleared first); false when building failed.
+bool property_key_table(property_key_map& table);
+
+// True when the key is known: found in the table (names, flags and flag
+// bytes copied into rec) or the FMTID is the string-named property set. The
+// record is changed only when true.
+bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
+bool lookup_property_value_key(property_value& rec);
+
+// Two-word label of a value code: 1 to 4 have their own, any other value the default.
+std::string value_code_label(uint64_t value);
+// The first word of the default label, shown for a property without a known key.
+extern const char* const k_no_key_word;
+
+void property_key_table_reset_for_test();
+void property_key_table_fail_next_build_for_test();
+
+}  // namespace vk

@@ -1,0 +1,113 @@
+// The decoded form of one shell item, and the operations that fill it:
+// clearing, folding a sub-structure's record in, adding GUIDs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/vk_guid.h"
+#include "shell/parse_ctx.h"
+#include "shell/property_value.h"
+
+namespace vk {
+
+struct shell_item_record;
+using shell_item_list = std::vector<shell_item_record>;
+
+// Item flag bits (set with OR, never cleared by a parser).
+enum : uint64_t {
+  itemflag_stream_value = 0x1,
+  itemflag_94_byte = 0x2,
+  itemflag_named = 0x10,
+  itemflag_sized_record = 0x20,
+  itemflag_augm = 0x40,
+  itemflag_cfsf = 0x80,
+  itemflag_07192006 = 0x100,
+  itemflag_10312005 = 0x200,
+  itemflag_45177777 = 0x400,
+  itemflag_08312006 = 0x800,
+  itemflag_untyped = 0x1000,
+  itemflag_0a291cf0 = 0x2000,
+  itemflag_f5a6b710 = 0x4000,
+  itemflag_found_by_search = 0x18000,
+};
+
+struct shell_item_record {
+  std::vector<guid> guids;
+  std::vector<std::string> guid_names;
+  std::vector<std::string> names;
+  std::string primary_name;
+  std::string long_name;
+  std::string localized_name;
+  std::string extra_name;
+  uint32_t size = 0;
+  std::vector<std::string> date_texts;
+  property_value_map properties;
+  property_value_map found_properties;
+  uint64_t accessed = 0;
+  uint64_t modified = 0;
+  uint64_t created = 0;
+  std::string modified_date, modified_time;
+  std::string created_date, created_time;
+  std::string accessed_date, accessed_time;
+  uint8_t is_directory = 1;
+  uint8_t not_parsed = 1;
+  uint64_t mft_entry = 0;
+  uint16_t mft_sequence = 0;
+  uint16_t item_type = 0xFFFF;
+  uint64_t item_offset = 0;
+  std::vector<uint8_t> raw;
+  shell_item_list children;
+  std::vector<shell_item_list> embedded_lists;
+  uint64_t flags = 0;
+
+  // The property being added (scratch of the property filer).
+  std::string prop_key_text;
+  std::vector<std::string> prop_texts;
+  std::vector<uint64_t> prop_numbers;
+  std::vector<uint64_t> prop_offsets;
+  std::vector<uint32_t> prop_vartypes;
+  std::vector<uint8_t> prop_bytes;
+  std::vector<std::string> prop_names;
+  std::vector<std::string> prop_names2;
+  std::array<uint8_t, 6> prop_flags{};
+
+  shell_item_record();
+  void clear();
+};
+
+void clear_item_property_fields(shell_item_record& rec);
+
+// Folds src into dst: lists appended, single fields filled only while empty
+// (a displaced name goes to dst.names), size overwritten when non-zero.
+void merge_shell_item(shell_item_record& dst, const shell_item_record& src);
+
+// Adds the 16 bytes at p (nothing for an all-zero GUID) and its name text
+// when the GUID table knows it. p must hold 16 bytes.
+void add_item_guid(shell_item_record& rec, const uint8_t* p);
+void add_item_guid(shell_item_record& rec, const guid& g);
+// One GUID (16) when 16 to 31 bytes are given, two (32) from 32; 0 for a
+// null p or fewer than 16 bytes (a negative count included).
+int32_t add_item_guid_pair(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                           int64_t available);
+
+void copy_property_map(property_value_map& out, const property_value_map& src);
+
+// The name, strings and two times of a 0xBEEF block of kind (5,11), read
+// inside the block (its u16 size, clipped to available). True when the name
+// is not empty.
+bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name,
+                        std::string& s1, std::string& s2, std::string& s3, uint64_t& time_a,
+                        uint64_t& time_b);
+
+// With debug output on, the bytes a recycle-bin block's texts span, in
+// ctx.consumed (696 in all); reads stay inside the block.
+void recycle_block_debug_length(const uint8_t* block, int64_t available, parse_ctx& ctx);
+
+// 18 for a 0x45177777 structure at p (item flag 0x400 set), else 0.
+uint32_t parse_45177777_block(const uint8_t* block, parse_ctx& ctx, shell_item_record& rec,
+                              const uint8_t* p, int64_t available);
+
+}  // namespace vk
