@@ -26,22 +26,20 @@ struct bpb {
 };
 
 boot_sector make(const bpb& b) {
-  vesk_test::byte_builder s;
-  s.pad_to(512);
-  s.put_u16(11, b.bytes_per_sector);
-  auto raw = s.take();
-  raw[13] = b.per_cluster;
-  raw[16] = b.fats;
-  raw[64] = b.record_byte;
-  raw[68] = b.index_byte;
-  raw[108] = b.exfat_sector_shift;
-  raw[109] = b.exfat_cluster_shift;
-  boot_sector bs = boot_sector_from(raw.data(), raw.size());
-  store_le16(&bs.m_raw[14], b.reserved);
-  store_le16(&bs.m_raw[17], b.root_entries);
-  store_le16(&bs.m_raw[22], b.fat16_sectors);
-  store_le32(&bs.m_raw[32], b.total32);
-  if (b.fat16_sectors == 0) store_le32(&bs.m_raw[36], b.fat32_sectors);
+  boot_sector bs;
+  auto& r = bs.m_raw;
+  store_le16(&r[11], b.bytes_per_sector);
+  r[13] = b.per_cluster;
+  store_le16(&r[14], b.reserved);
+  r[16] = b.fats;
+  store_le16(&r[17], b.root_entries);
+  store_le16(&r[22], b.fat16_sectors);
+  store_le32(&r[32], b.total32);
+  if (b.fat16_sectors == 0) store_le32(&r[36], b.fat32_sectors);
+  r[64] = b.record_byte;
+  r[68] = b.index_byte;
+  r[108] = b.exfat_sector_shift;
+  r[109] = b.exfat_cluster_shift;
   return bs;
 }
 

@@ -1,0 +1,19 @@
+// Display names of the GPT partition types the library knows, by type GUID.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "foundation/vk_guid.h"
+
+namespace vk {
+
+using gpt_type_name_map = std::map<guid, std::string>;
+
+inline constexpr size_t gpt_type_name_count = 44;
+
+// Fills the caller's map on first use, or again when it is empty; a map
+// already filled is left as it is.
+bool build_gpt_type_names(gpt_type_name_map& names);
+
+}  // namespace vk
