@@ -15,7 +15,8 @@
 #include "foundation/vk_console.h"
 #include "foundation/vk_env.h"
 #include "foundation/vk_numtext.h"
-#include "foundation/vk_path.h"
+#include "foundation/vk_args.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -395,12 +396,8 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
 }  // namespace
 
 int parse_common_options(cmd_params& settings, std::vector<std::string>& args) {
-  try {
-    return parse_options(settings, args);
-  } catch (...) {
-    // Only an allocation failure gets here; the run cannot go on.
-    return 0;
-  }
+  // Only an allocation failure fails here; the run cannot go on then.
+  return guarded([&] { return parse_options(settings, args); });
 }
 
 }  // namespace vk

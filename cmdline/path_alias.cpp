@@ -1,5 +1,6 @@
 #include "cmdline/path_alias.h"
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 
 namespace vk {
@@ -8,7 +9,7 @@ const std::string& apply_path_alias(const cmd_params& settings, std::string& out
                                     const std::string& path) {
   out.clear();
   if (settings.m_aliases.empty() && settings.m_alias_paths.empty()) return path;
-  try {
+  return guarded([&]() -> const std::string& {
     std::string lower = path;
     str_to_lower(lower);
     if (!settings.m_aliases.empty()) {
@@ -27,10 +28,11 @@ const std::string& apply_path_alias(const cmd_params& settings, std::string& out
       out = replacement + path.substr(at + key.size());
       return out;
     }
-  } catch (...) {
+    return path;
+  }, [&]() -> const std::string& {
     out.clear();
-  }
-  return path;
+    return path;
+  });
 }
 
 }  // namespace vk

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <new>
+#include <memory>
 #include <vector>
 
 #include "foundation/vk_console.h"
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -57,7 +58,7 @@ void sink_emit(const status_sink& sink, const std::string& message) {
 uint32_t show_percent_done(uint32_t width, uint64_t done, uint64_t total, uint32_t step) {
   // A total of 0 has no percentage.
   if (total == 0) return 0;
-  try {
+  return guarded([&]() -> uint32_t {
     if (g_percent_next == 0) {
       g_percent_step = to_u64_saturated(static_cast<double>(total) * (step / 100.0));
       g_percent_next = g_percent_step;
@@ -73,9 +74,7 @@ uint32_t show_percent_done(uint32_t width, uint64_t done, uint64_t total, uint32
     if (text.size() > width) text.resize(width);
     console_write(console_stderr, k_line_prefix + text + "\r", true);
     return static_cast<uint32_t>(text.size());
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 void status_sink_printf(const status_sink& sink, const char* format, ...) {
@@ -87,64 +86,53 @@ void status_sink_printf(const status_sink& sink, const char* format, ...) {
   va_copy(again, ap);
   const int length = std::vsnprintf(nullptr, 0, format, ap);
   if (length >= 0) {
-    try {
+    guarded([&] {
       // Only what the line can show is kept.
       const size_t kept = std::min<size_t>(static_cast<size_t>(length), sink.m_width);
       std::vector<char> buf(kept + 1, 0);
       if (std::vsnprintf(buf.data(), buf.size(), format, again) >= 0)
         sink_emit(sink, std::string(buf.data(), kept));
-    } catch (...) {
-    }
+    });
   }
   va_end(again);
   va_end(ap);
 }
 
 void status_sink_print_stream(const status_sink& sink, const std::ostringstream& text) {
-  try {
-    sink_emit(sink, text.str());
-  } catch (...) {
-  }
+  guarded([&] { sink_emit(sink, text.str()); });
 }
 
 void status_sink_print_text(const status_sink& sink, const std::string& text) {
-  try {
-    sink_emit(sink, text);
-  } catch (...) {
-  }
+  guarded([&] { sink_emit(sink, text); });
 }
 
 bool open_diags_log(cmd_params& settings, const std::string& path) {
   // close_log deletes a stream even when logging was already off, so none
   // is overwritten here.
   settings.close_log();
-  try {
-    settings.m_log_path = path;
-    auto* log = new (std::nothrow) std::ofstream(path, std::ios::out | std::ios::trunc);
-    if (!log || !log->good()) {
-      delete log;
-      settings.m_log_path.clear();
-      return false;
-    }
-    settings.m_log = log;
-    settings.m_log_on = 1;
-    diags_log(settings, settings.m_command_line);
-    return true;
-  } catch (...) {
-    settings.m_log_path.clear();
-    return false;
-  }
+  return guarded(
+      [&] {
+        settings.m_log_path = path;
+        auto log = std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc);
+        if (!log->good()) {
+          settings.m_log_path.clear();
+          return false;
+        }
+        settings.m_log = log.release();
+        settings.m_log_on = 1;
+        diags_log(settings, settings.m_command_line);
+        return true;
+      },
+      [&] { settings.m_log_path.clear(); });
 }
 
 uint32_t stream_write_position(std::ostream& stream) {
-  try {
+  return guarded([&]() -> uint32_t {
     if (!stream) return 0;
     const std::streampos pos = stream.tellp();
     if (pos == std::streampos(-1)) return 0;
     return static_cast<uint32_t>(static_cast<std::streamoff>(pos));
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 }  // namespace vk

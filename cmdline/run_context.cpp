@@ -8,6 +8,7 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_console.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
 
 namespace vk {
@@ -27,7 +28,7 @@ void cmdline_ctx::reset() {
 }
 
 cmdline_ctx::~cmdline_ctx() {
-  try {
+  guarded([&] {
     if (m_erase_status_at_exit) erase_status_line();
     if (!m_start_stamp.is_zero()) {
       const double secs = elapsed_seconds(m_start_stamp, ntp_now());
@@ -44,12 +45,11 @@ cmdline_ctx::~cmdline_ctx() {
       }
     }
     if (m_exit_callback && !m_exit_text.empty()) m_exit_callback(m_exit_text);
-  } catch (...) {
-  }
+  });
 }
 
 void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callback_fn callback) {
-  try {
+  guarded([&] {
     if (settings.m_status_messages) ctx.m_erase_status_at_exit = true;
     if (settings.m_log_on && settings.m_log && settings.m_log->good())
       ctx.m_log_path = settings.m_log_path;
@@ -59,8 +59,7 @@ void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callba
       ctx.m_exit_callback = callback;
       ctx.m_exit_text = settings.m_signal;
     }
-  } catch (...) {
-  }
+  });
 }
 
 uint32_t error_printf(const char* format, ...) {
@@ -73,15 +72,14 @@ uint32_t error_printf(const char* format, ...) {
   uint32_t written = 0;
   const int length = std::vsnprintf(nullptr, 0, format, ap);
   if (length >= 0 && length <= k_error_message_max) {
-    try {
+    guarded([&] {
       std::vector<char> buf(static_cast<size_t>(length) + 1, 0);
       if (std::vsnprintf(buf.data(), buf.size(), format, again) == length) {
         console_write(console_stderr, std::string_view(buf.data(), static_cast<size_t>(length)),
                       true);
         written = static_cast<uint32_t>(length);
       }
-    } catch (...) {
-    }
+    });
   }
   va_end(again);
   va_end(ap);
