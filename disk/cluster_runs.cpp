@@ -631,9 +631,8 @@ bool fat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first
     seen[cur] = true;
     cluster_runs_add_cluster(runs, cur);
     ++taken;
-    uint32_t next;
-    std::memcpy(&next, fat + cur, 4);  // the table is the medium's little-endian words
-    cur = load_le32(reinterpret_cast<const uint8_t*>(&next)) & 0x0FFFFFFFu;
+    // The table holds the medium's little-endian words.
+    cur = load_le32(reinterpret_cast<const uint8_t*>(fat + cur)) & 0x0FFFFFFFu;
   }
   runs.m_over_allocated = 0;
   return !runs.m_runs.empty();

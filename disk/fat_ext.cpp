@@ -353,7 +353,7 @@ size_t collect_fat_dir_entries(std::vector<fat_dir_entry>& entries, std::vector<
   }
   if (!buffer) return 0;
   // Worked out for this boot sector, not kept from an earlier call.
-  const uint64_t highest = fat32_cluster_count(bs) + 1;
+  const uint64_t highest = fat32_cluster_count(bs);
   size_t added = 0;
   for (size_t i = 0; i + 32 <= length; i += 32) {
     if (!is_valid_fat32_dir_entry(buffer + i, true, earliest, latest, highest)) continue;
@@ -504,7 +504,7 @@ bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& of
   std::vector<uint8_t> table;
   if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
   const uint64_t entries =
-      std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs) + 2);
+      std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
   std::vector<uint8_t> cluster(cs);
   const uint64_t data = volume_offset + fat32_data_offset(bs);
   for (uint64_t c = 2; c < entries; ++c) {
