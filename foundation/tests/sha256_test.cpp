@@ -55,7 +55,9 @@ TEST(Sha256, PublishedVectorsAndSha256sumOnEveryLength) {
   for (size_t n = 0; n <= 1000; ++n) {
     std::vector<uint8_t> v(n);
     for (auto& b : v) b = static_cast<uint8_t>(rng());
-    inputs["r" + std::to_string(n)] = v;
+    std::string name = "r";
+    name += std::to_string(n);
+    inputs[name] = v;
   }
   std::vector<uint8_t> big(1 << 20);
   for (auto& b : big) b = static_cast<uint8_t>(rng());
