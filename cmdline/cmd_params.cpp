@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iomanip>
 
+#include "foundation/vk_guard.h"
+#include "foundation/vk_hexdump.h"
 #include "foundation/vk_misc.h"
 #include "foundation/vk_string.h"
 
@@ -31,10 +33,7 @@ cmd_params::~cmd_params() {
 
 void cmd_params::delete_log() {
   if (m_log) {
-    try {
-      m_log->close();
-    } catch (...) {
-    }
+    vk::guarded([&] { m_log->close(); });
     delete m_log;
     m_log = nullptr;
   }
@@ -157,11 +156,10 @@ void set_field_separator(cmd_params& settings, std::string& text, bool flag) {
 namespace {
 void write_log_line(cmd_params& s, const std::string& text) {
   if (!s.m_log_on || !s.m_log) return;
-  try {
+  vk::guarded([&] {
     *s.m_log << "->" << text << '\n';
     s.m_log->flush();
-  } catch (...) {
-  }
+  });
 }
 }  // namespace
 
@@ -192,41 +190,24 @@ void diags_log_stream_opt(cmd_params* settings, const std::ostringstream& text) 
 void diags_log_values(cmd_params* settings, const char* label, uint64_t first, uint64_t second,
                       uint32_t count) {
   if (!label || !settings || !settings->m_log_on || !settings->m_log) return;
-  try {
+  vk::guarded([&] {
     std::ostringstream os;
     os << label << ": " << hex_number_text(first, true, 2);
     if (second != 0) os << '/' << hex_number_text(second, true, 2);
     if (count != 0) os << " [" << count << ']';
     diags_log_stream_opt(settings, os);
-  } catch (...) {
-  }
+  });
 }
 
 void diags_log_hex(cmd_params& settings, const uint8_t* data, uint32_t length,
                    uint64_t start_offset) {
   if (!settings.m_log_on || !settings.m_log || !data || length == 0) return;
-  try {
+  guarded([&] {
     std::ostringstream os;
-    os << std::hex << std::setfill('0') << std::right;
-    os << "[0x" << length << "]\n";
-    os << "0x" << std::setw(8) << start_offset << " : ";
-    std::string column;
-    for (uint32_t i = 0; i < length; ++i) {
-      os << std::setw(2) << static_cast<unsigned>(data[i]) << ' ';
-      column += (data[i] >= 0x20 && data[i] <= 0x7E) ? static_cast<char>(data[i]) : '.';
-      if ((i + 1) % 16 == 0) {
-        os << "  " << column << '\n';
-        column.clear();
-        os << "0x" << std::setw(8) << (start_offset + i + 1) << " : ";
-      }
-    }
-    if (length % 16 != 0) {
-      for (uint32_t k = length % 16; k < 16; ++k) os << "   ";
-      os << "  " << column << '\n';
-    }
-    write_log_line(settings, os.str());
-  } catch (...) {
-  }
+    os << std::hex << "[0x" << length << "]\n";
+    std::string text = os.str();
+    if (hexdump_append(text, data, length, start_offset)) write_log_line(settings, text);
+  });
 }
 
 }  // namespace vk

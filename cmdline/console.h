@@ -1,5 +1,5 @@
-// Console output bound to the settings object, and look-ups of the value
-// that follows an option name in the argument vector.
+// Console output bound to the settings object. The look-ups of the value
+// that follows an option name live with the other argument routines.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_args.h"  // the option-value look-ups once declared here
 #include "foundation/vk_console.h"
 
 namespace vk {
@@ -15,14 +16,5 @@ namespace vk {
 void erase_status_line_unless_quiet(const cmd_params& settings);
 // The same for an optional settings pointer: nothing for null.
 void erase_status_line_if_enabled(const cmd_params* settings);
-
-// Appends every argument (a null one as ""); true when out is not empty.
-bool args_to_vector(std::vector<std::string>& out, int32_t argc, const char* const* argv);
-// The argument after the first one equal to name (case ignored) at or after
-// start; nothing is removed. False when absent or last.
-bool find_option_value_from(const char* name, std::string& value,
-                            const std::vector<std::string>& args, uint8_t start);
-// The same from index 0, removing the name and its value from args.
-bool find_option_value(const char* name, std::string& value, std::vector<std::string>& args);
 
 }  // namespace vk

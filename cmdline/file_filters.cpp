@@ -1,12 +1,11 @@
 #include "cmdline/file_filters.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <limits>
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_string.h"
@@ -51,8 +50,7 @@ bool star_match(const std::wstring& text, const std::wstring& pattern, bool lead
 enum class sig_result { match, differ, open_failed };
 
 sig_result test_signature(const std::wstring& path, const filter_entry& e) {
-  // The byte form of the path, so that names that are not UTF-8 open too.
-  uni::fileio file(vkportdir::path_from_wide(path), false);
+  uni::fileio file(path, false);
   if (!file.is_open()) return sig_result::open_failed;
   sig_result result = sig_result::differ;
   const uint64_t size = file.fileio_size();
@@ -66,29 +64,10 @@ sig_result test_signature(const std::wstring& path, const filter_entry& e) {
   return result;
 }
 
-// Fills the record from the file's status. The shared filler reaches the
-// file through the UTF-8 form of the wide path; a name that is not UTF-8 is
-// reached through its original bytes instead.
-bool stat_into(file_stat_info& info, const std::wstring& path) {
-  if (get_file_stat_info(info, path)) return true;
-  struct stat st;
-  if (stat_path(vkportdir::path_from_wide(path).c_str(), st) != 0) return false;
-  clear_file_stat_info(info);
-  info.inode = static_cast<uint64_t>(st.st_ino);
-  info.size = static_cast<int64_t>(st.st_size);
-  info.mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
-  info.atime = static_cast<int64_t>(st.st_atim.tv_sec);
-  info.ctime = static_cast<int64_t>(st.st_ctim.tv_sec);
-  info.mode = static_cast<uint32_t>(st.st_mode);
-  info.is_dir = S_ISDIR(st.st_mode) ? 1 : 0;
-  info.time_kind = info.mtime < 0 ? file_times_unix_negative : file_times_unix;
-  return true;
-}
-
 // Whether the record's times lie inside the settings' window.
 bool inside_time_window(const cmd_params& s, const std::wstring& path, file_stat_info& info) {
   if (info.mtime == 0) {
-    if (!stat_into(info, path) || info.mtime == 0) return false;
+    if (!get_file_stat_info(info, path) || info.mtime == 0) return false;
   }
   const uint64_t m = static_cast<uint64_t>(info.mtime);
   const uint64_t t2 = static_cast<uint64_t>(info.time2);
@@ -139,7 +118,7 @@ bool split_wstring(const std::wstring& text, wchar_t separator, std::vector<std:
                    bool trim, bool keep_empty) {
   out.clear();
   if (text.empty()) return false;
-  try {
+  vk::guarded([&] {
     auto add = [&](std::wstring piece) {
       if (trim) wtrim_ws(piece);
       if (!piece.empty() || keep_empty) out.push_back(std::move(piece));
@@ -156,13 +135,12 @@ bool split_wstring(const std::wstring& text, wchar_t separator, std::vector<std:
       out.push_back(std::move(rest));
     else if (keep_empty && from == text.size())
       out.emplace_back();
-  } catch (...) {
-  }
+  });
   return true;
 }
 
 bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text) {
-  try {
+  return vk::guarded([&] {
     out.clear();
     std::string lower = text;
     str_to_lower(lower);
@@ -206,9 +184,7 @@ bool parse_filter_list(std::vector<filter_entry>& out, const std::string& text) 
       if (!e.m_name.empty() && e.m_name[0] == L'/') e.m_anchored = 1;
     }
     return !out.empty();
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::wstring& path,
@@ -216,7 +192,7 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
                          bool colon_part) {
   open_failed = 0;
   if (path.empty()) return false;
-  try {
+  return vk::guarded([&] {
     if (info && (settings.m_start_set || settings.m_stop_set) &&
         !inside_time_window(settings, path, *info))
       return false;
@@ -266,9 +242,7 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
       }
     }
     return false;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const std::string& path,
@@ -285,7 +259,7 @@ bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
                                  const std::vector<filter_entry>& filters, bool colon_part) {
   if (path.empty()) return false;
   if (filters.empty()) return true;
-  try {
+  return vk::guarded([&] {
     static const cmd_params defaults([] {
       // FILETIME ticks of now.
       const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
@@ -294,44 +268,40 @@ bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
       return static_cast<uint64_t>(ticks) + 116444736000000000ULL;
     }());
     return file_passes_filters(defaults, open_failed, path, filters, nullptr, colon_part);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
-}  // namespace vk
-
-namespace vkportdir {
-
-bool stdin_stream_ex::start_walk(const std::wstring& root, uint32_t depth_limit,
-                                 const std::vector<vk::filter_entry>& filters) {
+bool filtered_walk::start_walk(const std::wstring& root, uint32_t depth_limit,
+                               const std::vector<filter_entry>& filters) {
   file_test test;
-  try {
-    vk::cmd_params* options = m_options;
+  const bool made = vk::guarded([&] {
+    const cmd_params* options = m_options;
     test = [options, filters](const std::wstring& path, bool& open_failed) {
       uint8_t failed = 0;
       bool pass;
       if (options) {
-        vk::file_stat_info info;
-        vk::clear_file_stat_info(info);
-        pass = vk::file_passes_filters(*options, failed, path, filters, &info, false);
+        file_stat_info info;
+        clear_file_stat_info(info);
+        pass = file_passes_filters(*options, failed, path, filters, &info, false);
       } else {
-        pass = vk::path_passes_filters_default(failed, path, filters, false);
+        pass = path_passes_filters_default(failed, path, filters, false);
       }
       open_failed = failed != 0;
       return pass;
     };
-  } catch (...) {
+    return true;
+  });
+  if (!made) {
     reset();
     return false;
   }
   return start_walk(root, depth_limit, std::move(test));
 }
 
-bool stdin_stream_ex::start_dir(const std::string& root, uint32_t depth_limit,
-                                const std::vector<vk::filter_entry>& filters) {
+bool filtered_walk::start_dir(const std::string& root, uint32_t depth_limit,
+                              const std::vector<filter_entry>& filters) {
   if (root.empty()) return false;
   return start_walk(path_to_wide(root), depth_limit, filters);
 }
 
-}  // namespace vkportdir
+}  // namespace vk

@@ -11,6 +11,7 @@
 #include "cmdline/cmd_params.h"
 #include "cmdline/filter_entry.h"
 #include "foundation/vk_file_record.h"
+#include "foundation/vk_portable_dir.h"
 
 namespace vk {
 
@@ -46,5 +47,24 @@ bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
 // (`open_failed` untouched), true for an empty filter list.
 bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
                                  const std::vector<filter_entry>& filters, bool colon_part);
+
+// The directory walk of the input files with the file filters and the time
+// window of the settings (default settings without one).
+class filtered_walk : public vkportdir::stdin_stream_ex {
+ public:
+  explicit filtered_walk(const cmd_params* options = nullptr) : m_options(options) {}
+
+  using stdin_stream_ex::start_walk;
+  // Starts a walk that hands out the files selected by `filters`.
+  bool start_walk(const std::wstring& root, uint32_t depth_limit,
+                  const std::vector<filter_entry>& filters);
+  bool start_dir(const std::string& root, uint32_t depth_limit,
+                 const std::vector<filter_entry>& filters);
+
+  const cmd_params* options() const { return m_options; }
+
+ private:
+  const cmd_params* m_options = nullptr;
+};
 
 }  // namespace vk

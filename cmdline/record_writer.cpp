@@ -6,6 +6,7 @@
 #include <exception>
 #include <string_view>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_guid.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -431,12 +432,13 @@ void resize_table_row(table_row& row, int32_t count, bool clear) {
   row.m_count = 0;
   row.m_cells.clear();
   if (count < 1 || count > k_max_row_cells) return;
-  try {
-    row.m_cells.resize(static_cast<size_t>(count));
-  } catch (const std::exception&) {
-    row.m_cells.clear();
+  if (!vk::guarded(
+          [&] {
+            row.m_cells.resize(static_cast<size_t>(count));
+            return true;
+          },
+          [&] { row.m_cells.clear(); }))
     return;
-  }
   if (clear) {
     for (vk_variant_lite& cell : row.m_cells) cell.m_type = vt_text;
   }
@@ -470,21 +472,14 @@ int32_t set_row_text(table_row& row, int32_t index, const std::string& text, uin
                      uint32_t flags) {
   vk_variant_lite* cell = settable_cell(row, index, type, flags);
   if (!cell) return 1;
-  try {
-    store_text(*cell, text);
-  } catch (const std::exception&) {
-    cell->m_text.clear();
-  }
+  vk::guarded([&] { store_text(*cell, text); }, [&] { cell->m_text.clear(); });
   return 1;
 }
 
 int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, uint16_t type,
                       uint32_t flags) {
-  try {
-    return set_row_text(row, index, to_utf8(text), type, flags);
-  } catch (const std::exception&) {
-    return 1;
-  }
+  return vk::guarded([&] { return set_row_text(row, index, to_utf8(text), type, flags); },
+                     [&] { return 1; });
 }
 
 int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstream& stream,
@@ -512,11 +507,7 @@ int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstr
       return 1;
     case vt_text:
     case vt_raw_text:
-      try {
-        store_text(*cell, stream.str());
-      } catch (const std::exception&) {
-        cell->m_text.clear();
-      }
+      vk::guarded([&] { store_text(*cell, stream.str()); }, [&] { cell->m_text.clear(); });
       return 1;
     default:
       cell->clear();
@@ -539,7 +530,7 @@ int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t typ
 
 void write_table_header(std::ostream& os, cmd_params& settings) {
   settings.m_header_pending = 0;
-  try {
+  vk::guarded([&] {
     std::string line;
     const auto& columns = settings.m_columns;
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -562,12 +553,11 @@ void write_table_header(std::ostream& os, cmd_params& settings) {
     }
     line += '\n';
     if (!redirected(settings)) write_line(os, line);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
-  try {
+  return vk::guarded([&] {
     if (settings.m_header_pending) {
       if (settings.m_multiline) {
         settings.m_header_pending = 0;
@@ -590,8 +580,7 @@ void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
     row_writer(row, settings, line).cells();
     if (settings.m_row_line_break) line += '\n';
     if (!redirected(settings)) write_line(os, line);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void output_table_row_list(std::ostream& os, std::vector<table_row>& rows, cmd_params& settings) {
@@ -718,7 +707,7 @@ void write_l2t_header(std::ostream& os, const std::string& delimiter, bool exten
   static const char* const extended_titles[] = {"ref count",    "extension",   "size data",
                                                 "inode seqnum", "parent inode", "parent seqnum",
                                                 "clusters",     "header info"};
-  try {
+  vk::guarded([&] {
     std::string line = pair ? std::string("date/time") : "date" + delimiter + "time";
     for (const char* title : titles) {
       line += delimiter;
@@ -731,12 +720,11 @@ void write_l2t_header(std::ostream& os, const std::string& delimiter, bool exten
       }
     }
     write_line(os, line);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r) {
-  try {
+  vk::guarded([&] {
     if (header_pending) {
       header_pending = 0;
       write_l2t_header(os, r.m_delimiter, r.m_extended != 0, r.m_pair_datetime != 0);
@@ -844,8 +832,7 @@ int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r
       if (line_break) line += '\n';
       write_line(os, line);
     }
-  } catch (const std::exception&) {
-  }
+  });
   return 1;
 }
 
@@ -879,7 +866,7 @@ void write_bodyfile_header(std::ostream& os) {
 }
 
 int32_t write_bodyfile_line(uint8_t& header_pending, std::ostream& os, bodyfile_record& r) {
-  try {
+  vk::guarded([&] {
     if (header_pending) {
       header_pending = 0;
       write_bodyfile_header(os);
@@ -904,8 +891,7 @@ int32_t write_bodyfile_line(uint8_t& header_pending, std::ostream& os, bodyfile_
     }
     if (!r.m_settings || r.m_settings->m_row_line_break) line += '\n';
     write_line(os, line);
-  } catch (const std::exception&) {
-  }
+  });
   return 1;
 }
 

@@ -12,6 +12,7 @@
 #include "disk/field_dump.h"
 #include "disk/volume_boot.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_unicode.h"
 
@@ -88,11 +89,7 @@ partition_entry named_record(uint64_t start, uint64_t count, uint16_t type, uint
 }
 
 std::vector<uint8_t> bytes_or_empty(size_t n) {
-  try {
-    return std::vector<uint8_t>(n);
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
+  return guarded([&] { return std::vector<uint8_t>(n); });
 }
 
 // The extended chain whose first boot record lies at sector base. Logical

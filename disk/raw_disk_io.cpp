@@ -18,6 +18,7 @@
 #include <new>
 
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
 
@@ -402,11 +403,11 @@ bool RAW_DISK_IO::read_remapped(const std::vector<remap_extent>& table, uint32_t
     if (end / block_size == first + 16) status |= 32;
   }
   std::vector<uint8_t> block;
-  try {
-    block.resize(block_size);
-  } catch (const std::bad_alloc&) {
+  if (!vk::guarded([&] {
+        block.resize(block_size);
+        return true;
+      }))
     return false;
-  }
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint64_t delivered = 0;
   for (uint64_t b = first; b <= last; ++b) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
@@ -67,12 +68,13 @@ bool stdin_stream::getline(std::string& out, bool strip) {
   out.clear();
   size_t len = 0;
   if (!read_line(len)) return false;
-  try {
-    out.assign(line, len);
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.assign(line, len);
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   if (strip) vk::trim_line_end(out);
   return true;
 }
@@ -81,11 +83,7 @@ bool stdin_stream::getline_wide(std::wstring& out, bool strip) {
   out.clear();
   std::string narrow;
   if (!stdin_stream::getline(narrow, strip)) return false;
-  try {
-    vk::utf8_to_wide(narrow, out);
-  } catch (...) {
-    out.clear();
-  }
+  vk::guarded([&] { vk::utf8_to_wide(narrow, out); }, [&] { out.clear(); });
   return true;
 }
 
@@ -93,12 +91,13 @@ bool stdin_stream::getline_bytes(std::vector<char>& out, bool strip) {
   out.clear();
   std::string narrow;
   if (!stdin_stream::getline(narrow, strip)) return false;
-  try {
-    out.assign(narrow.begin(), narrow.end());
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.assign(narrow.begin(), narrow.end());
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -172,12 +171,13 @@ namespace {
 template <class Stream, class Convert>
 void open_converted(Stream& s, Convert&& convert, std::ios_base::openmode m) {
   std::string path;
-  try {
-    path = convert();
-  } catch (...) {
-    s.setstate(std::ios_base::failbit);
+  if (!vk::guarded(
+          [&] {
+            path = convert();
+            return true;
+          },
+          [&] { s.setstate(std::ios_base::failbit); }))
     return;
-  }
   s.open(path, m);
 }
 

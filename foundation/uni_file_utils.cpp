@@ -13,7 +13,8 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_bytes.h"
-#include "foundation/vk_console.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -33,23 +34,19 @@ bool strip_trailing_slashes(std::string& path) {
   return !path.empty();
 }
 
-namespace {
-
-// Adds one line of `size` bytes as the line splitters give it: CRs at its
-// start skipped, one CR at its end dropped, trimmed when asked, and left out
-// when it is empty and empty lines are skipped.
-void add_split_line(std::vector<std::string>& out, const char* text, size_t size, bool trim,
+bool add_split_line(std::vector<std::string>& out, const char* text, size_t size, bool trim,
                     bool skip_empty) {
   size_t b = 0;
   while (b < size && text[b] == '\r') ++b;
   size_t e = size;
   if (e > b && text[e - 1] == '\r') --e;
-  std::string line(text + b, e - b);
-  if (trim) vk::trim_ws(line);
-  if (!(skip_empty && line.empty())) out.push_back(std::move(line));
+  return guarded([&] {
+    std::string line(text + b, e - b);
+    if (trim) vk::trim_ws(line);
+    if (!(skip_empty && line.empty())) out.push_back(std::move(line));
+    return true;
+  });
 }
-
-}  // namespace
 
 bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& out,
                                  const uint8_t* buffer, uint32_t length, bool trim,
@@ -58,17 +55,17 @@ bool split_buffer_lines_consumed(uint32_t& consumed, std::vector<std::string>& o
   out.clear();
   consumed = 0;
   const char* text = reinterpret_cast<const char*>(buffer);
-  try {
-    uint32_t start = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-      if (buffer[i] != '\n') continue;
-      add_split_line(out, text + start, i - start, trim, skip_empty);
-      start = i + 1;
-      consumed = start;
-    }
-  } catch (...) {
+  if (!vk::guarded([&] {
+        uint32_t start = 0;
+        for (uint32_t i = 0; i < length; ++i) {
+          if (buffer[i] != '\n') continue;
+          add_split_line(out, text + start, i - start, trim, skip_empty);
+          start = i + 1;
+          consumed = start;
+        }
+        return true;
+      }))
     return false;
-  }
   return !out.empty();
 }
 
@@ -126,12 +123,12 @@ bool zero_fill_blocks(const std::wstring& path, const std::vector<uint8_t>* mark
   for (uint64_t offset = 0; offset < size; offset += 512) {
     if (!file.write_bytes_at(zeros, offset)) return false;
     if (marker != nullptr && offset % 4096 == 0) {
-      try {
-        mark = *marker;
-        for (int i = 0; i < 4; ++i) mark.push_back(static_cast<uint8_t>(counter >> (8 * i)));
-      } catch (...) {
+      if (!vk::guarded([&] {
+            mark = *marker;
+            for (int i = 0; i < 4; ++i) mark.push_back(static_cast<uint8_t>(counter >> (8 * i)));
+            return true;
+          }))
         return false;
-      }
       if (!file.write_bytes_at(mark, offset)) return false;
       ++counter;
     }
@@ -146,7 +143,7 @@ bool zero_fill_file(const std::wstring& path) {
 }
 
 bool zero_fill_file_utf8(const std::string& path) {
-  return zero_fill_blocks(vk::from_utf8(path), nullptr);
+  return zero_fill_blocks(vk::path_to_wide(path), nullptr);
 }
 
 bool zero_fill_file_marked(const std::wstring& path, const std::vector<uint8_t>& marker) {
@@ -162,11 +159,11 @@ bool zero_fill_utf8(const std::string& path) {
   // Zeros go out in pieces so a large file needs no buffer of its own size.
   constexpr uint64_t k_piece = 1u << 24;
   std::vector<uint8_t> zeros;
-  try {
-    zeros.assign(static_cast<size_t>(std::min(size, k_piece)), 0);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        zeros.assign(static_cast<size_t>(std::min(size, k_piece)), 0);
+        return true;
+      }))
     return false;
-  }
   for (uint64_t offset = 0; offset < size; offset += k_piece) {
     uint32_t n = static_cast<uint32_t>(std::min(size - offset, k_piece));
     if (!file.write_at(zeros.data(), n, offset)) return false;
@@ -185,13 +182,13 @@ bool stat_path_wide(const std::wstring& path, struct stat& st) {
   if (path.empty()) return false;
   // A text that does not encode completely must not name another file.
   std::string narrow;
-  if (!wide_to_utf8(path, narrow)) return false;
+  if (!path_to_bytes(path, narrow)) return false;
   return stat_path(narrow.c_str(), st) == 0;
 }
 
 bool stat_path_utf8(const std::string& path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
-  std::wstring wide = vk::from_utf8(path);
+  std::wstring wide = vk::path_to_wide(path);
   if (wide.empty()) return false;
   // A path made only of separators names the root, not nothing.
   if (!vk::strip_trailing_slashes_wide(wide)) wide = L"/";
@@ -261,12 +258,12 @@ bool get_file_stat_info(file_stat_info& info, const std::wstring& path) {
 
 bool stat_file_info(dir_entry_info& entry, const std::wstring& path, const std::string& path_text) {
   if (!get_file_stat_info(entry, path)) return false;
-  try {
-    entry.name = vk::to_utf8(path);
-    if (!path_text.empty()) entry.path = path_text;
-  } catch (...) {
+  if (!vk::guarded([&] {
+        entry.name = vk::path_from_wide(path);
+        if (!path_text.empty()) entry.path = path_text;
+        return true;
+      }))
     return false;
-  }
   if (entry.is_dir) entry.attribute_bits |= dir_entry_directory;
   if (entry.reserved32b == 0) {
     if (entry.time_kind == file_times_filetime) entry.attribute_bits |= dir_entry_filetime_times;
@@ -281,12 +278,12 @@ bool fill_file_info(dir_entry_info& entry, const std::wstring& path, const struc
   reset_dir_entry(entry);
   if (path.empty()) return false;
   if (st == nullptr) return stat_file_info(entry, path, path_text);
-  try {
-    entry.name = vk::to_utf8(path);
-    entry.path = path_text;
-  } catch (...) {
+  if (!vk::guarded([&] {
+        entry.name = vk::path_from_wide(path);
+        entry.path = path_text;
+        return true;
+      }))
     return false;
-  }
   entry.inode = static_cast<uint64_t>(st->st_ino);
   entry.size = static_cast<int64_t>(st->st_size);
   entry.mtime = static_cast<int64_t>(st->st_mtim.tv_sec);
@@ -304,28 +301,28 @@ bool fill_file_info(dir_entry_info& entry, const std::wstring& path, const struc
 
 bool fill_file_info_utf8(dir_entry_info& entry, const std::string& path, const struct stat* st,
                          const std::string& path_text) {
-  return fill_file_info(entry, vk::from_utf8(path), st, path_text);
+  return fill_file_info(entry, vk::path_to_wide(path), st, path_text);
 }
 
 bool stat_file_info_utf8(dir_entry_info& entry, const std::string& path,
                          const std::string& path_text) {
-  return stat_file_info(entry, vk::from_utf8(path), path_text);
+  return stat_file_info(entry, vk::path_to_wide(path), path_text);
 }
 
 bool set_entry_lists(dir_entry_info& entry, const std::string& name,
                      const std::vector<std::string>& first,
                      const std::vector<std::string>& second) {
   if (first.empty() || first.size() != second.size()) return false;
-  try {
-    std::string n = name;
-    std::vector<std::string> a = first;
-    std::vector<std::string> b = second;
-    entry.name.swap(n);
-    entry.first_list.swap(a);
-    entry.second_list.swap(b);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        std::string n = name;
+        std::vector<std::string> a = first;
+        std::vector<std::string> b = second;
+        entry.name.swap(n);
+        entry.first_list.swap(a);
+        entry.second_list.swap(b);
+        return true;
+      }))
     return false;
-  }
   entry.list_word = (entry.list_word & ~0xFFu) | 1u;
   // Callers read the entry, not the result: it is false whether or not the
   // lists were taken.
@@ -344,17 +341,13 @@ std::string current_dir() {
   // Deep directories need more than any fixed buffer: grow until it fits.
   std::vector<char> buf;
   for (size_t size = 512; size <= (size_t{1} << 24); size *= 2) {
-    try {
-      buf.resize(size);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          buf.resize(size);
+          return true;
+        }))
       return std::string();
-    }
     if (::getcwd(buf.data(), buf.size()) != nullptr) {
-      try {
-        return std::string(buf.data());
-      } catch (...) {
-        return std::string();
-      }
+      return vk::guarded([&] { return std::string(buf.data()); });
     }
     if (errno != ERANGE) break;
   }
@@ -362,11 +355,11 @@ std::string current_dir() {
 }
 
 std::wstring current_dir_wide() {
-  return vk::from_utf8(current_dir());
+  return vk::path_to_wide(current_dir());
 }
 
 std::string make_absolute_path(const std::string& path_in, char separator) {
-  try {
+  return vk::guarded([&] {
     std::string path = path_in;
     std::replace(path.begin(), path.end(), '"', ' ');
     if (std::count(path.begin(), path.end(), '\'') == 2)
@@ -423,14 +416,12 @@ std::string make_absolute_path(const std::string& path_in, char separator) {
       out += sep;  // a path that names a folder by its final separator keeps it
     }
     return out;
-  } catch (...) {
-    return std::string();
-  }
+  });
 }
 
 std::wstring make_absolute_path_wide(const std::wstring& path, wchar_t separator) {
   char sep = separator < 0x80 ? static_cast<char>(separator) : '/';
-  return vk::from_utf8(make_absolute_path(vk::to_utf8(path), sep));
+  return vk::path_to_wide(make_absolute_path(vk::path_from_wide(path), sep));
 }
 
 // ---- byte-order marks ---------------------------------------------------
@@ -442,10 +433,9 @@ bool starts_with_bytes(const uint8_t* buf, size_t len, std::initializer_list<uin
 }
 
 void append_bytes(std::vector<char>& out, std::initializer_list<uint8_t> mark) {
-  try {
+  vk::guarded([&] {
     for (uint8_t b : mark) out.push_back(static_cast<char>(b));
-  } catch (...) {
-  }
+  });
 }
 
 }  // namespace
@@ -507,322 +497,3 @@ void bom_append_scsu(std::vector<char>& out) {
 }
 
 }  // namespace vk
-
-// ===========================================================================
-// Whole-file members of the file object.
-
-namespace uni {
-namespace {
-
-constexpr uint32_t k_line_window = 65536;
-
-}  // namespace
-
-bool fileio::read_lines_at(std::vector<std::string>& lines, uint32_t& len, uint64_t offset) {
-  if (!usable() || offset >= m_size || len == 0) return false;
-  bool last = false;
-  if (len >= m_size - offset) {
-    len = static_cast<uint32_t>(m_size - offset);
-    last = true;
-  }
-  std::vector<uint8_t> window;
-  if (!read_bytes_at(window, len, offset)) return false;
-  if (window.size() < len) {
-    // The file ended early (a pseudo file, or one that shrank).
-    len = static_cast<uint32_t>(window.size());
-    last = true;
-  }
-  try {
-    size_t start = 0;
-    for (size_t i = 0; i < window.size(); ++i) {
-      if (window[i] != '\r' && window[i] != '\n') continue;
-      std::string line(reinterpret_cast<const char*>(window.data()) + start, i - start);
-      if (vk::trim_ws(line)) lines.push_back(std::move(line));
-      start = i + 1;
-    }
-    size_t tail = window.size() - start;
-    if (tail > 0) {
-      if (last) {
-        std::string line(reinterpret_cast<const char*>(window.data()) + start, tail);
-        if (vk::trim_ws(line)) lines.push_back(std::move(line));
-      } else {
-        len -= static_cast<uint32_t>(tail);
-      }
-    }
-  } catch (...) {
-    return false;
-  }
-  return true;
-}
-
-bool fileio::read_all_lines(std::vector<std::string>& lines) {
-  lines.clear();
-  if (!usable()) return false;
-  uint64_t offset = 0;
-  uint32_t window = k_line_window;
-  while (offset < m_size) {
-    uint32_t len = window;
-    if (!read_lines_at(lines, len, offset)) break;
-    if (len == 0) {
-      // No line end inside the window: widen it until the line fits.
-      if (window == 0xFFFFFFFFu) break;
-      window = window > 0x7FFFFFFFu ? 0xFFFFFFFFu : window * 2;
-      continue;
-    }
-    offset += len;
-    window = k_line_window;
-  }
-  return !lines.empty();
-}
-
-bool fileio::copy_to(const std::wstring& path, bool append_mode, bool allow_empty) {
-  if (!usable()) return false;
-  fileio target;
-  auto open_target = [&]() {
-    return append_mode ? target.open_append(path, m_crlf) : target.open(path, true, m_crlf, true);
-  };
-  if (m_memory) {
-    if (m_size > 0x7FFFFFF) return false;
-    if (m_data.empty()) {
-      if (!allow_empty) return false;
-      return target.open(path, true, m_crlf, true);
-    }
-    if (!open_target()) return false;
-    return target.append_bytes(m_data);
-  }
-  uint64_t position = tell();
-  uint64_t remaining = position < m_size ? m_size - position : 0;
-  if (remaining == 0) {
-    if (!allow_empty) return false;
-    return target.open(path, true, m_crlf, true);
-  }
-  if (!open_target()) return false;
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(static_cast<size_t>(std::min<uint64_t>(remaining, 0x1000000)));
-  } catch (...) {
-    return false;
-  }
-  for (;;) {
-    uint32_t n = static_cast<uint32_t>(buf.size());
-    if (!read(buf.data(), n)) return false;
-    if (n == 0) break;
-    if (!target.append(buf.data(), n)) return false;
-  }
-  return true;
-}
-
-bool fileio::copy_to_utf8(const std::string& path, bool append_mode, bool allow_empty) {
-  std::wstring wide = vk::from_utf8(path);
-  if (wide.empty()) return false;
-  return copy_to(wide, append_mode, allow_empty);
-}
-
-bool fileio::save_memory_to(const std::string& path) {
-  if (!m_memory || m_data.empty()) return false;
-  fileio target(path, true);
-  if (!target.usable()) return false;
-  return target.append_bytes(m_data);
-}
-
-namespace {
-
-// Positions `file` at `offset` and returns how many of `count` bytes it can
-// deliver from there; 0 when it cannot.
-uint64_t prepare_range(fileio& file, uint64_t offset, uint64_t count) {
-  uint64_t size = file.stored_size();
-  if (offset >= size) return 0;
-  if (file.seek_to(offset) != offset) return 0;
-  return std::min(count, size - offset);
-}
-
-}  // namespace
-
-namespace {
-
-// Reads `file` from `offset` in pieces of at most `chunk` bytes and hands
-// each to `sink`(bytes, count, offset within the range), which answers false
-// to stop. With `progress`, the first piece and every `every`-th after it
-// report how far the copy is on the status line. False when nothing can be
-// read from `offset`, when a read fails or yields nothing before the range
-// is done, or when the sink stops.
-template <class Sink>
-bool copy_range_chunks(fileio& file, uint64_t offset, uint64_t count, uint32_t chunk, bool progress,
-                       uint64_t every, Sink sink) {
-  const uint64_t total = prepare_range(file, offset, count);
-  if (total == 0) return false;
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(static_cast<size_t>(std::min<uint64_t>(chunk, total)));
-  } catch (...) {
-    return false;
-  }
-  uint64_t done = 0;
-  uint64_t chunks = 0;
-  bool ok = true;
-  while (done < total) {
-    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buf.size(), total - done));
-    if (!file.read(buf.data(), n) || n == 0 || !sink(buf.data(), n, done)) {
-      ok = false;
-      break;
-    }
-    done += n;
-    if (progress && chunks % every == 0)
-      vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
-    ++chunks;
-  }
-  if (progress) vk::erase_status_line();
-  return ok;
-}
-
-}  // namespace
-
-bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64_t dest_offset,
-                           uint32_t chunk, bool progress) {
-  if (count == 0 || !usable()) return false;
-  if (chunk == 0) chunk = 0x400000;
-  return copy_range_chunks(*this, offset, count, chunk, progress, 31,
-                           [&](const uint8_t* bytes, uint32_t n, uint64_t at) {
-                             return dest.write_at(bytes, n, dest_offset + at);
-                           });
-}
-
-bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count, uint32_t chunk,
-                                  bool progress) {
-  // A chunk of 0 could never move the copy forward.
-  if (count == 0 || chunk == 0 || !usable()) return false;
-  return copy_range_chunks(*this, offset, count, chunk, progress, 71,
-                           [&](const uint8_t* bytes, uint32_t n, uint64_t) {
-                             os.write(reinterpret_cast<const char*>(bytes), n);
-                             return static_cast<bool>(os);
-                           });
-}
-
-bool fileio::scan_with_callback(chunk_callback callback, void* context, uint32_t chunk,
-                                uint32_t overlap, uint64_t start) {
-  if (!usable() || callback == nullptr || chunk == 0) return false;
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(chunk);
-  } catch (...) {
-    return false;
-  }
-  uint64_t offset = start;
-  uint32_t in_effect = 0;
-  while (offset < m_size) {
-    uint32_t len = chunk;
-    if (!read_at(buf.data(), len, offset) || len == 0) break;
-    callback(*this, context, buf.data(), len, in_effect, offset);
-    if (offset + len >= m_size) break;
-    // Consecutive chunks share `overlap` bytes, as long as that still moves
-    // the scan forward.
-    in_effect = overlap < len ? overlap : 0;
-    offset += len - in_effect;
-  }
-  return true;
-}
-
-bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, bool skip_empty,
-                             bool progress, uint64_t max_lines, bool bom) {
-  if (!m_crlf || !usable() || callback == nullptr) return false;
-  const uint64_t size = m_size;
-  const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(size, 0x100000));
-  if (chunk == 0) return true;
-  const bool unlimited = max_lines == ~uint64_t{0};
-  std::vector<uint8_t> raw;
-  std::string text;   // carried incomplete line + this chunk's text
-  std::string units;  // UTF-16 bytes held back between chunks
-  std::vector<std::string> lines;
-  bool utf16 = false;
-  uint64_t total_lines = 0;
-  uint64_t offset = 0;
-  bool ok = true;
-  try {
-    while (offset < size) {
-      if (!read_bytes_at(raw, chunk, offset) || raw.empty()) {
-        ok = false;
-        break;
-      }
-      const uint64_t chunk_offset = offset;
-      offset += raw.size();
-      const bool final_chunk = offset >= size || raw.size() < chunk;
-      size_t skip = 0;
-      if (chunk_offset == 0 && bom) {
-        if (vk::bom_test_utf16le(raw.data(), raw.size())) {
-          utf16 = true;
-          skip = 2;
-        } else if (vk::bom_test_utf8(raw.data(), raw.size())) {
-          skip = 3;
-        }
-      }
-      if (utf16) {
-        units.append(reinterpret_cast<const char*>(raw.data()) + skip, raw.size() - skip);
-        size_t usable_len = units.size() & ~size_t{1};
-        // A high surrogate at the end waits for its partner in the next chunk.
-        if (!final_chunk && usable_len >= 2) {
-          uint16_t last = static_cast<uint16_t>(static_cast<uint8_t>(units[usable_len - 2]) |
-                                                (static_cast<uint8_t>(units[usable_len - 1]) << 8));
-          if (last >= 0xD800 && last <= 0xDBFF) usable_len -= 2;
-        }
-        std::string decoded;
-        if (usable_len > 0 &&
-            !vk::utf16le_bytes_to_utf8(reinterpret_cast<const uint8_t*>(units.data()), usable_len,
-                                       decoded)) {
-          ok = false;
-          break;
-        }
-        units.erase(0, usable_len);
-        text += decoded;
-      } else {
-        text.append(reinterpret_cast<const char*>(raw.data()) + skip, raw.size() - skip);
-      }
-
-      uint32_t consumed = 0;
-      lines.clear();
-      if (!text.empty() && text.size() <= 0xFFFFFFFFu) {
-        vk::split_buffer_lines_consumed(consumed, lines,
-                                        reinterpret_cast<const uint8_t*>(text.data()),
-                                        static_cast<uint32_t>(text.size()), trim, skip_empty);
-      }
-      text.erase(0, consumed);
-      if (final_chunk && !text.empty()) {
-        vk::add_split_line(lines, text.data(), text.size(), trim, skip_empty);
-        text.clear();
-      }
-      uint64_t count = lines.size();
-      bool stop = false;
-      if (!unlimited && total_lines + count > max_lines) {
-        count = max_lines - total_lines;
-        stop = true;
-      }
-      total_lines += count;
-      callback(*this, context, lines, count, chunk_offset);
-      if (progress) {
-        double pct =
-            unlimited ? static_cast<double>(offset) / size * 100.0
-                      : (max_lines ? static_cast<double>(total_lines) / max_lines * 100.0 : 100.0);
-        vk::status_printf("percent done %d\n", static_cast<int>(pct));
-      }
-      if (stop || final_chunk) break;
-    }
-  } catch (...) {
-    ok = false;
-  }
-  if (progress) vk::erase_status_line();
-  return ok;
-}
-
-bool fileio::zone_identifier_stream(std::vector<std::string>& out) {
-  out.clear();
-  if (!usable() || m_path.empty()) return false;
-  try {
-    std::string name = vk::to_utf8(m_path) + ":" + "Zone.Identifier";
-    struct stat st;
-    if (vk::stat_path_utf8(name, st)) out.push_back(name);
-  } catch (...) {
-    out.clear();
-  }
-  return !out.empty();
-}
-
-}  // namespace uni

@@ -23,6 +23,12 @@ namespace vk {
 // Removes every trailing '/' and '\'; true when something is left.
 bool strip_trailing_slashes(std::string& path);
 
+// Adds one line of `size` bytes as the line splitters give it: CRs at its
+// start skipped, one CR at its end dropped, trimmed when asked, and left out
+// when it is empty and empty lines are skipped. False when memory runs out.
+bool add_split_line(std::vector<std::string>& out, const char* text, size_t size, bool trim,
+                    bool skip_empty);
+
 // Cuts text that arrives in pieces at each LF: CRs at a line start are
 // skipped and one CR right before the LF is dropped; with `trim` each line is
 // trimmed of blanks, TABs, CR and LF, with `skip_empty` empty lines are left

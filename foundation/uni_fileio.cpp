@@ -13,7 +13,11 @@
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_console.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_hexdump.h"
 #include "foundation/vk_numtext.h"
+#include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -49,7 +53,7 @@ int open_file_fd(const std::string& path, int flags, mode_t mode) {
 int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode) {
   // A text that does not encode completely must not open another file.
   std::string narrow;
-  if (!vk::wide_to_utf8(path, narrow)) return -1;
+  if (!vk::path_to_bytes(path, narrow)) return -1;
   return open_file_fd(narrow, flags, mode);
 }
 
@@ -121,23 +125,25 @@ bool fileio::enter_memory(std::vector<uint8_t>& data, bool write, bool crlf, uin
 bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
   // Copied before closing: `bytes` may be this object's own content.
   std::vector<uint8_t> copy;
-  try {
-    copy = bytes;
-  } catch (...) {
-    close();
+  if (!vk::guarded(
+          [&] {
+            copy = bytes;
+            return true;
+          },
+          [&] { close(); }))
     return false;
-  }
   return enter_memory(copy, write, crlf, copy.size());
 }
 
 bool fileio::open_memory(uint32_t count, bool write, bool crlf) {
   std::vector<uint8_t> zeros;
-  try {
-    zeros.assign(count, 0);
-  } catch (...) {
-    close();
+  if (!vk::guarded(
+          [&] {
+            zeros.assign(count, 0);
+            return true;
+          },
+          [&] { close(); }))
     return false;
-  }
   return enter_memory(zeros, write, crlf, 0);
 }
 
@@ -168,11 +174,11 @@ constexpr int k_append_flags = O_RDWR | O_CREAT | O_APPEND;
 template <class Text>
 bool stripped_copy(const Text& path, Text& out) {
   if (path.empty()) return false;
-  try {
-    out = path;
-  } catch (...) {
+  if (!vk::guarded([&] {
+        out = path;
+        return true;
+      }))
     return false;
-  }
   if constexpr (std::is_same_v<Text, std::string>) {
     vk::strip_trailing_slashes(out);
   } else {
@@ -209,7 +215,8 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
   if (path.empty()) return false;
-  std::wstring wide = vk::from_utf8(path);
+  // The path form keeps every byte of the name, UTF-8 or not.
+  std::wstring wide = vk::path_to_wide(path);
   if (wide.empty()) return false;
   return open(wide, write, crlf, truncate);
 }
@@ -224,16 +231,9 @@ bool fileio::open_append(const std::wstring& path, bool crlf) {
 bool fileio::open_append(const std::string& path, bool crlf) {
   std::string p;
   if (m_memory || !stripped_copy(path, p)) return false;
-  // The recorded path is the same text as wide characters (byte by byte when
-  // it is not valid UTF-8, so that nothing of it is lost).
-  std::wstring wide = vk::from_utf8(p);
-  if (wide.empty()) {
-    try {
-      for (unsigned char c : p) wide.push_back(static_cast<wchar_t>(c));
-    } catch (...) {
-      return false;
-    }
-  }
+  // The recorded path is the path form of the same bytes.
+  std::wstring wide = vk::path_to_wide(p);
+  if (wide.empty()) return false;
   begin_open(wide, true, crlf);
   if (!attach_descriptor(open_file_fd(p, k_append_flags, k_create_mode))) return false;
   seek_from_end(0);
@@ -295,11 +295,11 @@ uint64_t fileio::seek_from_end(uint64_t count) {
 bool fileio::set_length(uint64_t length) {
   if (!usable()) return false;
   if (m_memory) {
-    try {
-      m_data.resize(length);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          m_data.resize(length);
+          return true;
+        }))
       return false;
-    }
     m_size = length;
     m_position = 0;
     return true;
@@ -393,11 +393,11 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
   if (!memory && (offset > static_cast<uint64_t>(INT64_MAX) ||
                   vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1))
     return false;
-  try {
-    if (out.size() != n) out.resize(static_cast<size_t>(n));
-  } catch (...) {
+  if (!vk::guarded([&] {
+        if (out.size() != n) out.resize(static_cast<size_t>(n));
+        return true;
+      }))
     return false;
-  }
   if (memory) {
     std::memcpy(out.data(), data.data() + offset, static_cast<size_t>(n));
     position = offset + n;
@@ -421,27 +421,39 @@ bool fileio::read_text_at(std::string& out, uint64_t count, uint64_t offset) {
 
 // ---------------------------------------------------------------------------
 
-bool fileio::append_raw(const uint8_t* buf, size_t len) {
+bool fileio::append_raw(const uint8_t* buf, size_t len, size_t& written) {
+  written = 0;
   if (!usable() || buf == nullptr) return false;
   if (len == 0) return true;
   if (m_memory) {
-    try {
-      m_data.insert(m_data.end(), buf, buf + len);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          m_data.insert(m_data.end(), buf, buf + len);
+          return true;
+        }))
       return false;
-    }
     m_size = m_position = m_data.size();
+    written = len;
     return true;
   }
   if (vk::posix_lseek(m_fd, 0, SEEK_END) == -1) return false;
   vk::io_result r = vk::posix_write_full(m_fd, buf, len);
+  written = r.count;
   int64_t end = vk::posix_lseek(m_fd, 0, SEEK_END);
   if (end >= 0) m_size = static_cast<uint64_t>(end);
   return !r.failed() && r.count == len;
 }
 
+bool fileio::append_raw(const uint8_t* buf, size_t len) {
+  size_t written;
+  return append_raw(buf, len, written);
+}
+
 bool fileio::append(const uint8_t* buf, uint32_t len) {
   return append_raw(buf, len);
+}
+
+bool fileio::append_counted(const uint8_t* buf, size_t len, size_t& written) {
+  return append_raw(buf, len, written);
 }
 
 bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
@@ -452,11 +464,11 @@ bool fileio::append_bytes(const std::vector<uint8_t>& bytes) {
 bool fileio::append_stream_text(const std::ostringstream& text) {
   if (!usable()) return false;
   std::string s;
-  try {
-    s = text.str();
-  } catch (...) {
+  if (!vk::guarded([&] {
+        s = text.str();
+        return true;
+      }))
     return false;
-  }
   if (s.empty()) return true;
   return append_raw(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
@@ -466,22 +478,19 @@ bool fileio::write_at(const uint8_t* buf, uint32_t len, uint64_t offset) {
   if (len == 0) return true;
   if (m_memory) {
     uint64_t size = m_data.size();
-    try {
-      if (offset < size && len < size - offset) {
-        std::memcpy(m_data.data() + offset, buf, len);
-        m_position = offset + len;
-        return true;
-      }
-      if (offset < size) {
-        size_t head = static_cast<size_t>(size - offset);
-        std::memcpy(m_data.data() + offset, buf, head);
-        m_data.insert(m_data.end(), buf + head, buf + len);
-      } else {
-        m_data.insert(m_data.end(), buf, buf + len);
-      }
-    } catch (...) {
-      return false;
+    if (offset < size && len < size - offset) {
+      std::memcpy(m_data.data() + offset, buf, len);
+      m_position = offset + len;
+      return true;
     }
+    const size_t head = offset < size ? static_cast<size_t>(size - offset) : 0;
+    if (!vk::guarded([&] {
+          m_data.insert(m_data.end(), buf + head, buf + len);
+          return true;
+        }))
+      return false;
+    // The overwritten head only once the tail has its room.
+    if (head > 0) std::memcpy(m_data.data() + offset, buf, head);
     m_size = m_position = m_data.size();
     return true;
   }
@@ -502,11 +511,11 @@ bool fileio::write_bytes_at(const std::vector<uint8_t>& bytes, uint64_t offset) 
 bool fileio::append_fill(uint8_t value, uint32_t count) {
   if (count == 1) return append(&value, 1);
   std::vector<uint8_t> bytes;
-  try {
-    bytes.assign(count, value);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        bytes.assign(count, value);
+        return true;
+      }))
     return false;
-  }
   return append_bytes(bytes);
 }
 
@@ -523,12 +532,13 @@ bool fileio::append_printf(const char* format, ...) {
     return false;
   }
   std::vector<char> text;
-  try {
-    text.resize(static_cast<size_t>(len) + 1);
-  } catch (...) {
-    va_end(again);
+  if (!vk::guarded(
+          [&] {
+            text.resize(static_cast<size_t>(len) + 1);
+            return true;
+          },
+          [&] { va_end(again); }))
     return false;
-  }
   int written = std::vsnprintf(text.data(), text.size(), format, again);
   va_end(again);
   if (written != len) return false;
@@ -541,13 +551,12 @@ bool fileio::append_lines(const std::vector<std::string>& lines) {
   bool any = false;
   std::string line;
   for (const auto& text : lines) {
-    try {
+    const bool made = vk::guarded([&] {
       line.assign(text);
       line.append("\r\n");
-    } catch (...) {
-      break;
-    }
-    if (!append_raw(reinterpret_cast<const uint8_t*>(line.data()), line.size())) break;
+      return true;
+    });
+    if (!made || !append_raw(reinterpret_cast<const uint8_t*>(line.data()), line.size())) break;
     any = true;
   }
   return any;
@@ -555,27 +564,15 @@ bool fileio::append_lines(const std::vector<std::string>& lines) {
 
 bool fileio::append_hex_dump(const uint8_t* buf, uint32_t len, uint64_t first_offset) {
   if (len == 0) return true;
-  if (buf == nullptr) return false;
-  try {
-    const char* eol = m_crlf ? "\r\n" : "\n";
-    std::ostringstream os;
-    os << std::setfill('0') << std::hex << std::right;
-    os << "0x" << std::setw(6) << first_offset << " : ";
-    for (uint32_t i = 0; i < len; ++i) {
-      os << std::setw(2) << static_cast<unsigned>(buf[i]) << " ";
-      if ((i + 1) % 16 == 0) {
-        for (uint32_t j = i - 15; j <= i; ++j) {
-          char c = static_cast<char>(buf[j]);
-          os << ((buf[j] >= 0x20 && buf[j] <= 0x7E) ? c : '.');
-        }
-        os << eol << "0x" << std::setw(6) << (first_offset + i + 1) << " : ";
-      }
-    }
-    os << eol;
-    return append_stream_text(os);
-  } catch (...) {
-    return false;
-  }
+  if (buf == nullptr || !usable()) return false;
+  vk::hexdump_style style;
+  style.offset_width = 6;
+  style.eol = m_crlf ? "\r\n" : "\n";
+  style.column_gap = "";
+  style.short_line_column = false;
+  std::string text;
+  if (!vk::hexdump_append(text, buf, len, first_offset, style)) return false;
+  return append_raw(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 bool fileio::append_hex_dump(const std::vector<uint8_t>& bytes, uint64_t first_offset) {
@@ -588,12 +585,8 @@ bool fileio::set_mode_octal(const std::string& mode) {
   if (m_memory) return true;
   if (!usable()) return false;
   uint32_t value = 0;
-  try {
-    // A leading "o" makes the number reader take the digits as octal.
-    if (!vk::parse_uint("O" + mode, value)) return false;
-  } catch (...) {
-    return false;
-  }
+  // A leading "o" makes the number reader take the digits as octal.
+  if (!vk::guarded([&] { return vk::parse_uint("O" + mode, value); })) return false;
   return vk::posix_fchmod(m_fd, static_cast<mode_t>(value));
 }
 
@@ -619,6 +612,324 @@ void fileio::flush_output() {
 fileio_output* fileio::output_stream() {
   if (m_output == nullptr && usable()) m_output = new_attached_output<fileio_output>(this);
   return m_output;
+}
+
+// ---------------------------------------------------------------------------
+// Whole-file utilities: lines, copies, ranges and scans.
+
+namespace {
+
+constexpr uint32_t k_line_window = 65536;
+
+}  // namespace
+
+bool fileio::read_lines_at(std::vector<std::string>& lines, uint32_t& len, uint64_t offset) {
+  if (!usable() || offset >= m_size || len == 0) return false;
+  bool last = false;
+  if (len >= m_size - offset) {
+    len = static_cast<uint32_t>(m_size - offset);
+    last = true;
+  }
+  std::vector<uint8_t> window;
+  if (!read_bytes_at(window, len, offset)) return false;
+  if (window.size() < len) {
+    // The file ended early (a pseudo file, or one that shrank).
+    len = static_cast<uint32_t>(window.size());
+    last = true;
+  }
+  if (!vk::guarded([&] {
+        size_t start = 0;
+        for (size_t i = 0; i < window.size(); ++i) {
+          if (window[i] != '\r' && window[i] != '\n') continue;
+          std::string line(reinterpret_cast<const char*>(window.data()) + start, i - start);
+          if (vk::trim_ws(line)) lines.push_back(std::move(line));
+          start = i + 1;
+        }
+        size_t tail = window.size() - start;
+        if (tail > 0) {
+          if (last) {
+            std::string line(reinterpret_cast<const char*>(window.data()) + start, tail);
+            if (vk::trim_ws(line)) lines.push_back(std::move(line));
+          } else {
+            len -= static_cast<uint32_t>(tail);
+          }
+        }
+        return true;
+      }))
+    return false;
+  return true;
+}
+
+bool fileio::read_all_lines(std::vector<std::string>& lines) {
+  lines.clear();
+  if (!usable()) return false;
+  uint64_t offset = 0;
+  uint32_t window = k_line_window;
+  while (offset < m_size) {
+    uint32_t len = window;
+    if (!read_lines_at(lines, len, offset)) break;
+    if (len == 0) {
+      // No line end inside the window: widen it until the line fits.
+      if (window == 0xFFFFFFFFu) break;
+      window = window > 0x7FFFFFFFu ? 0xFFFFFFFFu : window * 2;
+      continue;
+    }
+    offset += len;
+    window = k_line_window;
+  }
+  return !lines.empty();
+}
+
+bool fileio::copy_to(const std::wstring& path, bool append_mode, bool allow_empty) {
+  if (!usable()) return false;
+  fileio target;
+  auto open_target = [&]() {
+    return append_mode ? target.open_append(path, m_crlf) : target.open(path, true, m_crlf, true);
+  };
+  if (m_memory) {
+    if (m_size > 0x7FFFFFF) return false;
+    if (m_data.empty()) {
+      if (!allow_empty) return false;
+      return target.open(path, true, m_crlf, true);
+    }
+    if (!open_target()) return false;
+    return target.append_bytes(m_data);
+  }
+  uint64_t position = tell();
+  uint64_t remaining = position < m_size ? m_size - position : 0;
+  if (remaining == 0) {
+    if (!allow_empty) return false;
+    return target.open(path, true, m_crlf, true);
+  }
+  if (!open_target()) return false;
+  std::vector<uint8_t> buf;
+  if (!vk::guarded([&] {
+        buf.resize(static_cast<size_t>(std::min<uint64_t>(remaining, 0x1000000)));
+        return true;
+      }))
+    return false;
+  for (;;) {
+    uint32_t n = static_cast<uint32_t>(buf.size());
+    if (!read(buf.data(), n)) return false;
+    if (n == 0) break;
+    if (!target.append(buf.data(), n)) return false;
+  }
+  return true;
+}
+
+bool fileio::copy_to_utf8(const std::string& path, bool append_mode, bool allow_empty) {
+  std::wstring wide = vk::path_to_wide(path);
+  if (wide.empty()) return false;
+  return copy_to(wide, append_mode, allow_empty);
+}
+
+bool fileio::save_memory_to(const std::string& path) {
+  if (!m_memory || m_data.empty()) return false;
+  fileio target(path, true);
+  if (!target.usable()) return false;
+  return target.append_bytes(m_data);
+}
+
+namespace {
+
+// Positions `file` at `offset` and returns how many of `count` bytes it can
+// deliver from there; 0 when it cannot.
+uint64_t prepare_range(fileio& file, uint64_t offset, uint64_t count) {
+  uint64_t size = file.stored_size();
+  if (offset >= size) return 0;
+  if (file.seek_to(offset) != offset) return 0;
+  return std::min(count, size - offset);
+}
+
+}  // namespace
+
+namespace {
+
+// Reads `file` from `offset` in pieces of at most `chunk` bytes and hands
+// each to `sink`(bytes, count, offset within the range), which answers false
+// to stop. With `progress`, the first piece and every `every`-th after it
+// report how far the copy is on the status line. False when nothing can be
+// read from `offset`, when a read fails or yields nothing before the range
+// is done, or when the sink stops.
+template <class Sink>
+bool copy_range_chunks(fileio& file, uint64_t offset, uint64_t count, uint32_t chunk, bool progress,
+                       uint64_t every, Sink sink) {
+  const uint64_t total = prepare_range(file, offset, count);
+  if (total == 0) return false;
+  std::vector<uint8_t> buf;
+  if (!vk::guarded([&] {
+        buf.resize(static_cast<size_t>(std::min<uint64_t>(chunk, total)));
+        return true;
+      }))
+    return false;
+  uint64_t done = 0;
+  uint64_t chunks = 0;
+  bool ok = true;
+  while (done < total) {
+    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(buf.size(), total - done));
+    if (!file.read(buf.data(), n) || n == 0 || !sink(buf.data(), n, done)) {
+      ok = false;
+      break;
+    }
+    done += n;
+    if (progress && chunks % every == 0)
+      vk::status_printf("percent done %4.2f", static_cast<double>(done) / total * 100.0);
+    ++chunks;
+  }
+  if (progress) vk::erase_status_line();
+  return ok;
+}
+
+}  // namespace
+
+bool fileio::copy_range_to(fileio& dest, uint64_t offset, uint64_t count, uint64_t dest_offset,
+                           uint32_t chunk, bool progress) {
+  if (count == 0 || !usable()) return false;
+  if (chunk == 0) chunk = 0x400000;
+  return copy_range_chunks(*this, offset, count, chunk, progress, 31,
+                           [&](const uint8_t* bytes, uint32_t n, uint64_t at) {
+                             return dest.write_at(bytes, n, dest_offset + at);
+                           });
+}
+
+bool fileio::copy_range_to_stream(std::ostream& os, uint64_t offset, uint64_t count, uint32_t chunk,
+                                  bool progress) {
+  // A chunk of 0 could never move the copy forward.
+  if (count == 0 || chunk == 0 || !usable()) return false;
+  return copy_range_chunks(*this, offset, count, chunk, progress, 71,
+                           [&](const uint8_t* bytes, uint32_t n, uint64_t) {
+                             os.write(reinterpret_cast<const char*>(bytes), n);
+                             return static_cast<bool>(os);
+                           });
+}
+
+bool fileio::scan_with_callback(chunk_callback callback, void* context, uint32_t chunk,
+                                uint32_t overlap, uint64_t start) {
+  if (!usable() || callback == nullptr || chunk == 0) return false;
+  std::vector<uint8_t> buf;
+  if (!vk::guarded([&] {
+        buf.resize(chunk);
+        return true;
+      }))
+    return false;
+  uint64_t offset = start;
+  uint32_t in_effect = 0;
+  while (offset < m_size) {
+    uint32_t len = chunk;
+    if (!read_at(buf.data(), len, offset) || len == 0) break;
+    callback(*this, context, buf.data(), len, in_effect, offset);
+    if (offset + len >= m_size) break;
+    // Consecutive chunks share `overlap` bytes, as long as that still moves
+    // the scan forward.
+    in_effect = overlap < len ? overlap : 0;
+    offset += len - in_effect;
+  }
+  return true;
+}
+
+bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, bool skip_empty,
+                             bool progress, uint64_t max_lines, bool bom) {
+  if (!m_crlf || !usable() || callback == nullptr) return false;
+  const uint64_t size = m_size;
+  const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(size, 0x100000));
+  if (chunk == 0) return true;
+  const bool unlimited = max_lines == ~uint64_t{0};
+  std::vector<uint8_t> raw;
+  std::string text;   // carried incomplete line + this chunk's text
+  std::string units;  // UTF-16 bytes held back between chunks
+  std::vector<std::string> lines;
+  bool utf16 = false;
+  uint64_t total_lines = 0;
+  uint64_t offset = 0;
+  bool ok = true;
+  vk::guarded(
+      [&] {
+        while (offset < size) {
+          if (!read_bytes_at(raw, chunk, offset) || raw.empty()) {
+            ok = false;
+            break;
+          }
+          const uint64_t chunk_offset = offset;
+          offset += raw.size();
+          const bool final_chunk = offset >= size || raw.size() < chunk;
+          size_t skip = 0;
+          if (chunk_offset == 0 && bom) {
+            if (vk::bom_test_utf16le(raw.data(), raw.size())) {
+              utf16 = true;
+              skip = 2;
+            } else if (vk::bom_test_utf8(raw.data(), raw.size())) {
+              skip = 3;
+            }
+          }
+          if (utf16) {
+            units.append(reinterpret_cast<const char*>(raw.data()) + skip, raw.size() - skip);
+            size_t usable_len = units.size() & ~size_t{1};
+            // A high surrogate at the end waits for its partner in the next chunk.
+            if (!final_chunk && usable_len >= 2) {
+              uint16_t last =
+                  static_cast<uint16_t>(static_cast<uint8_t>(units[usable_len - 2]) |
+                                        (static_cast<uint8_t>(units[usable_len - 1]) << 8));
+              if (last >= 0xD800 && last <= 0xDBFF) usable_len -= 2;
+            }
+            std::string decoded;
+            if (usable_len > 0 &&
+                !vk::utf16le_bytes_to_utf8(reinterpret_cast<const uint8_t*>(units.data()),
+                                           usable_len, decoded)) {
+              ok = false;
+              break;
+            }
+            units.erase(0, usable_len);
+            text += decoded;
+          } else {
+            text.append(reinterpret_cast<const char*>(raw.data()) + skip, raw.size() - skip);
+          }
+
+          uint32_t consumed = 0;
+          lines.clear();
+          if (!text.empty() && text.size() <= 0xFFFFFFFFu) {
+            vk::split_buffer_lines_consumed(consumed, lines,
+                                            reinterpret_cast<const uint8_t*>(text.data()),
+                                            static_cast<uint32_t>(text.size()), trim, skip_empty);
+          }
+          text.erase(0, consumed);
+          if (final_chunk && !text.empty()) {
+            vk::add_split_line(lines, text.data(), text.size(), trim, skip_empty);
+            text.clear();
+          }
+          uint64_t count = lines.size();
+          bool stop = false;
+          if (!unlimited && total_lines + count > max_lines) {
+            count = max_lines - total_lines;
+            stop = true;
+          }
+          total_lines += count;
+          callback(*this, context, lines, count, chunk_offset);
+          if (progress) {
+            double pct =
+                unlimited
+                    ? static_cast<double>(offset) / size * 100.0
+                    : (max_lines ? static_cast<double>(total_lines) / max_lines * 100.0 : 100.0);
+            vk::status_printf("percent done %d\n", static_cast<int>(pct));
+          }
+          if (stop || final_chunk) break;
+        }
+      },
+      [&] { ok = false; });
+  if (progress) vk::erase_status_line();
+  return ok;
+}
+
+bool fileio::zone_identifier_stream(std::vector<std::string>& out) {
+  out.clear();
+  if (!usable() || m_path.empty()) return false;
+  vk::guarded(
+      [&] {
+        std::string name = vk::path_from_wide(m_path) + ":" + "Zone.Identifier";
+        struct stat st;
+        if (vk::stat_path_utf8(name, st)) out.push_back(name);
+      },
+      [&] { out.clear(); });
+  return !out.empty();
 }
 
 }  // namespace uni

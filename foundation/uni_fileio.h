@@ -3,7 +3,8 @@
 //
 // Nothing here throws. Every operation answers with a bool, a count, or an
 // all-ones position, and an allocation failure becomes a false result. Paths
-// are held as wide text and handed to the system as UTF-8.
+// are held as wide text in the path form of vk_path.h and handed to the
+// system as the exact bytes of the name, UTF-8 or not.
 #pragma once
 
 #include <sys/stat.h>
@@ -71,6 +72,7 @@ class fileio {
   // Writing with `truncate` creates or empties the file; writing without it
   // needs an existing file; reading never creates one.
   bool open(const std::wstring& path, bool write, bool crlf, bool truncate);
+  // The path's bytes as they are (the name need not be UTF-8).
   bool open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short share = 0);
   // Opens for appending, creating the file.
   bool open_append(const std::wstring& path, bool crlf);
@@ -100,6 +102,9 @@ class fileio {
 
   // --- writing -----------------------------------------------------------
   bool append(const uint8_t* buf, uint32_t len);
+  // Appends; `written` receives how many bytes reached the file, also when
+  // the write failed partway (a full disk after a partial write).
+  bool append_counted(const uint8_t* buf, size_t len, size_t& written);
   bool append_bytes(const std::vector<uint8_t>& bytes);
   bool append_stream_text(const std::ostringstream& text);
   bool write_at(const uint8_t* buf, uint32_t len, uint64_t offset);
@@ -146,6 +151,7 @@ class fileio {
   // Takes the descriptor of an opening (-1 when it failed) and its size.
   bool attach_descriptor(int fd);
   bool append_raw(const uint8_t* buf, size_t len);
+  bool append_raw(const uint8_t* buf, size_t len, size_t& written);
 
   int m_fd = -1;
   uint64_t m_size = 0;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_guard.h"
 
 namespace uni {
 
@@ -11,11 +12,11 @@ template <class CharT>
 streambuf_generic_output<CharT>::streambuf_generic_output(uint32_t size) {
   // One byte stays in reserve for the character that triggers overflow().
   if (size < 2) return;
-  try {
-    m_buffer.resize(size);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        m_buffer.resize(size);
+        return true;
+      }))
     return;
-  }
   m_buffer_size = size;
   m_usable = true;
   reset_put_area(0);
@@ -101,10 +102,12 @@ fileio_ostream::~fileio_ostream() {
 }
 
 int64_t fileio_ostream::write_out(const char* bytes, size_t count) {
-  if (m_owner == nullptr || count > 0xFFFFFFFFu) return -1;
-  if (!m_owner->append(reinterpret_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count)))
-    return -1;
-  return static_cast<int64_t>(count);
+  if (m_owner == nullptr) return -1;
+  // A write that failed partway still hands back what reached the file, so
+  // that those bytes leave the area and are never written twice.
+  size_t written = 0;
+  m_owner->append_counted(reinterpret_cast<const uint8_t*>(bytes), count, written);
+  return written > 0 ? static_cast<int64_t>(written) : -1;
 }
 
 fileio_stats_ostream::fileio_stats_ostream(fileio_stats* owner, uint32_t size)

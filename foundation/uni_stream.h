@@ -12,6 +12,8 @@
 #include <streambuf>
 #include <vector>
 
+#include "foundation/vk_guard.h"
+
 namespace uni {
 
 class fileio;
@@ -140,12 +142,8 @@ class fileio_stats_output : public attached_output<fileio_stats_ostream, fileio_
 // stream would drop every byte written to it).
 template <class Out, class Owner>
 Out* new_attached_output(Owner* owner) {
-  Out* out = nullptr;
-  try {
-    out = new Out(owner, k_output_buffer_size);
-  } catch (...) {
-    return nullptr;
-  }
+  Out* out = vk::guarded([&]() -> Out* { return new Out(owner, k_output_buffer_size); });
+  if (out == nullptr) return nullptr;
   if (!out->attached()) {
     delete out;
     return nullptr;

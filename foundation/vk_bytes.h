@@ -6,13 +6,17 @@
 // possibly misaligned pointer.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -42,8 +46,7 @@ inline void store_le64(uint8_t* p, uint64_t v) {
 class byte_view {
  public:
   constexpr byte_view() = default;
-  constexpr byte_view(const uint8_t* data, size_t size)
-      : m_data(data), m_size(data ? size : 0) {}
+  constexpr byte_view(const uint8_t* data, size_t size) : m_data(data), m_size(data ? size : 0) {}
   byte_view(const std::vector<uint8_t>& v) : m_data(v.data()), m_size(v.size()) {}
 
   const uint8_t* data() const { return m_data; }
@@ -126,7 +129,16 @@ class byte_view {
 };
 
 // A cursor over a byte_view: each read advances on success and leaves the
-// position unchanged on failure.
+// position unchanged on failure. The bytes left (remaining) are a budget that
+// never goes below zero: a start past the end simply leaves none.
+//
+// Text reads come in two kinds. A counted read takes a field of a known
+// length whole and gives its text up to the first zero character; a
+// terminated read takes at most a budget of characters and stops after the
+// first zero one, which it requires. UTF-16 text becomes UTF-8; 8-bit text is
+// given as stored (its code page is the caller's business). The text reads
+// allocate their output: a parser calls them inside its guard (vk_guard.h),
+// and the output is never longer than the bytes read.
 class byte_cursor {
  public:
   explicit byte_cursor(byte_view v, size_t pos = 0) : m_view(v), m_pos(pos) {}
@@ -146,6 +158,61 @@ class byte_cursor {
     if (!m_view.copy(m_pos, dst, n)) return false;
     m_pos += n;
     return true;
+  }
+  // The next n bytes as a view of their own.
+  bool sub(size_t n, byte_view& out) {
+    auto v = m_view.sub(m_pos, n);
+    if (!v) return false;
+    out = *v;
+    m_pos += n;
+    return true;
+  }
+
+  // Counted text: `units` UTF-16 units (2 x units bytes) or `count` bytes.
+  bool text16(std::string& out, size_t units) {
+    out.clear();
+    if (units > remaining() / 2 || !m_view.has(m_pos, 2 * units)) return false;
+    if (units > 0) utf16_to_utf8(m_view.data() + m_pos, 2 * units, out, false);
+    m_pos += 2 * units;
+    return true;
+  }
+  bool text8(std::string& out, size_t count) {
+    out.clear();
+    if (!m_view.has(m_pos, count)) return false;
+    const uint8_t* p = m_view.data() + m_pos;
+    size_t n = 0;
+    while (n < count && p[n] != 0) ++n;
+    if (n > 0) out.assign(reinterpret_cast<const char*>(p), n);
+    m_pos += count;
+    return true;
+  }
+  // Terminated text within a budget of max_units UTF-16 units (max_count
+  // bytes); the terminator is consumed.
+  bool text16_z(std::string& out, size_t max_units) {
+    out.clear();
+    const size_t budget = std::min(max_units, remaining() / 2);
+    if (budget == 0) return false;
+    const uint8_t* p = m_view.data() + m_pos;
+    for (size_t i = 0; i < budget; ++i) {
+      if (p[2 * i] != 0 || p[2 * i + 1] != 0) continue;
+      utf16_to_utf8(p, 2 * i, out, false);
+      m_pos += 2 * i + 2;
+      return true;
+    }
+    return false;
+  }
+  bool text8_z(std::string& out, size_t max_count) {
+    out.clear();
+    const size_t budget = std::min(max_count, remaining());
+    if (budget == 0) return false;
+    const uint8_t* p = m_view.data() + m_pos;
+    for (size_t i = 0; i < budget; ++i) {
+      if (p[i] != 0) continue;
+      out.assign(reinterpret_cast<const char*>(p), i);
+      m_pos += i + 1;
+      return true;
+    }
+    return false;
   }
 
  private:

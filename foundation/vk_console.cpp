@@ -4,6 +4,8 @@
 #include <iostream>
 #include <vector>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 namespace {
@@ -21,12 +23,11 @@ std::ostream& console_stream(int target) {
 }
 
 void console_write(int target, std::string_view text, bool flush) {
-  try {
+  vk::guarded([&] {
     std::ostream& os = console_stream(target);
     os.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (flush) os.flush();
-  } catch (...) {
-  }
+  });
 }
 
 console_capture::console_capture() : m_prev_out(g_out), m_prev_err(g_err) {
@@ -41,7 +42,7 @@ console_capture::~console_capture() {
 
 int32_t status_line(bool to_stderr, int32_t width, const char* format, va_list args, bool title) {
   if (!format) return 0;
-  try {
+  return vk::guarded([&] {
     if (width < 0) width = 0;
     const size_t size = width > 256 ? static_cast<size_t>(width) + 1 : 256;
     std::vector<char> buf(size, 0);
@@ -60,9 +61,7 @@ int32_t status_line(bool to_stderr, int32_t width, const char* format, va_list a
       console_write(console_stdout, text, true);
     }
     return kept;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 int32_t status_printf(const char* format, ...) {
@@ -99,10 +98,7 @@ void erase_status_line_short() {
 
 bool set_console_title(const char* text) {
   if (!text) return false;
-  try {
-    console_write(console_stdout, std::string("\x1b]0;") + text + "\x07", true);
-  } catch (...) {
-  }
+  vk::guarded([&] { console_write(console_stdout, std::string("\x1b]0;") + text + "\x07", true); });
   return true;
 }
 
@@ -121,29 +117,28 @@ uint32_t console_title_printf(const char* format, ...) {
 int print_coloured(uint32_t foreground, uint32_t background, int32_t stream, const char* format,
                    ...) {
   if (!format) return 0;
-  try {
-    const int target = stream == 2 ? console_stderr : console_stdout;
-    char seq[64];
+  const int target = stream == 2 ? console_stderr : console_stdout;
+  char seq[64];
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  const int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  vk::guarded([&] {
     std::snprintf(seq, sizeof seq, "%c[%d;%d;%dm", 0x1b, 1, static_cast<int>(30 + foreground),
                   static_cast<int>(40 + background));
     std::string text = seq;
-    va_list ap;
-    va_start(ap, format);
-    va_list ap2;
-    va_copy(ap2, ap);
-    int n = std::vsnprintf(nullptr, 0, format, ap);
-    va_end(ap);
     if (n > 0) {
       std::vector<char> msg(static_cast<size_t>(n) + 1, 0);
       std::vsnprintf(msg.data(), msg.size(), format, ap2);
       text += msg.data();
     }
-    va_end(ap2);
     std::snprintf(seq, sizeof seq, "%c[%d;%d;%dm", 0x1b, 0, 37, 40);
     text += seq;
     console_write(target, text, true);
-  } catch (...) {
-  }
+  });
+  va_end(ap2);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_unicode.h"
 
@@ -118,51 +119,51 @@ size_t utf16_vector_length(const std::vector<uint16_t>& units) {
 const uint16_t* ascii_to_utf16_crlf(std::vector<uint16_t>& out, const char* text) {
   out.clear();
   if (text == nullptr || *text == '\0') return nullptr;
-  try {
-    for (const char* p = text; *p != '\0'; ++p) {
-      if (*p == '\n') out.push_back('\r');
-      out.push_back(unit_of(*p));
-    }
-    out.push_back(0);
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            for (const char* p = text; *p != '\0'; ++p) {
+              if (*p == '\n') out.push_back('\r');
+              out.push_back(unit_of(*p));
+            }
+            out.push_back(0);
+            return true;
+          },
+          [&] { out.clear(); }))
     return nullptr;
-  }
   return out.data();
 }
 
 const uint16_t* wide_to_utf16_crlf(std::vector<uint16_t>& out, const wchar_t* text) {
   out.clear();
   if (text == nullptr) return nullptr;
-  try {
-    for (const wchar_t* p = text; *p != L'\0'; ++p) {
-      if (*p == L'\n') out.push_back('\r');
-      out.push_back(unit_of(*p));
-    }
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        for (const wchar_t* p = text; *p != L'\0'; ++p) {
+          if (*p == L'\n') out.push_back('\r');
+          out.push_back(unit_of(*p));
+        }
+      },
+      [&] { out.clear(); });
   return out.empty() ? nullptr : out.data();
 }
 
 void widen_ascii(const char* text, std::wstring& out) {
   if (text == nullptr || *text == '\0') return;
-  try {
+  vk::guarded([&] {
     std::wstring w;
     for (const char* p = text; *p != '\0'; ++p) w.push_back(wide_of(*p));
     out.swap(w);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 void widen_bytes(const std::string& text, std::wstring& out) {
   out.clear();
-  try {
-    out.reserve(text.size());
-    for (char c : text) out.push_back(wide_of(c));
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        out.reserve(text.size());
+        for (char c : text) out.push_back(wide_of(c));
+      },
+      [&] { out.clear(); });
 }
 
 wchar_t* widen_to_buffer(const std::string& text, wchar_t* buffer, size_t capacity) {
@@ -179,51 +180,38 @@ wchar_t* widen_to_buffer(const std::string& text, wchar_t* buffer, size_t capaci
 
 void narrow_wstring(const std::wstring& text, std::string& out) {
   out.clear();
-  try {
-    out.reserve(text.size());
-    for (wchar_t c : text) out.push_back(static_cast<char>(static_cast<uint8_t>(c & 0xFF)));
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        out.reserve(text.size());
+        for (wchar_t c : text) out.push_back(static_cast<char>(static_cast<uint8_t>(c & 0xFF)));
+      },
+      [&] { out.clear(); });
 }
 
 std::string latin1_to_utf8(const char* text) {
   std::string out;
   if (text == nullptr) return out;
-  try {
-    latin1_string_to_utf8(text, out);
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { latin1_string_to_utf8(text, out); }, [&] { out.clear(); });
   return out;
 }
 
 std::string to_utf8_copy(const wchar_t* text) {
   if (text == nullptr) return std::string();
-  try {
-    return to_utf8(std::wstring(text));
-  } catch (const std::exception&) {
-    return std::string();
-  }
+  return vk::guarded([&] { return to_utf8(std::wstring(text)); });
 }
 
 void to_utf8_assign(const wchar_t* text, std::string& out) {
   out.clear();
   if (text == nullptr) return;
-  try {
-    out = to_utf8(std::wstring(text));
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = to_utf8(std::wstring(text)); }, [&] { out.clear(); });
 }
 
 bool widen_arg_array(int count, const char* const* args, std::vector<std::wstring>& out) {
   if (args != nullptr) {
-    try {
+    vk::guarded([&] {
       for (int i = 0; i < count; ++i)
         out.push_back(args[i] != nullptr ? from_utf8(args[i]) : std::wstring());
-    } catch (const std::exception&) {
-    }
+    });
   }
   return !out.empty();
 }
@@ -256,18 +244,19 @@ bool printable_text(std::string& out, const uint8_t* data, size_t length, bool k
                     char replacement) {
   out.clear();
   if (data == nullptr || length == 0) return false;
-  try {
-    for (size_t i = 0; i < length && data[i] != 0; ++i) {
-      const uint8_t b = data[i];
-      if ((b >= 32 && b <= 126) || (keep_crlf && (b == '\r' || b == '\n')))
-        out.push_back(static_cast<char>(b));
-      else if (replacement != 0)
-        out.push_back(replacement);
-    }
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            for (size_t i = 0; i < length && data[i] != 0; ++i) {
+              const uint8_t b = data[i];
+              if ((b >= 32 && b <= 126) || (keep_crlf && (b == '\r' || b == '\n')))
+                out.push_back(static_cast<char>(b));
+              else if (replacement != 0)
+                out.push_back(replacement);
+            }
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -276,12 +265,13 @@ size_t printable_prefix(const uint8_t* data, std::string& out, size_t length) {
   if (data == nullptr || length == 0) return 0;
   size_t n = 0;
   while (n < length && data[n] >= 32 && data[n] <= 126) ++n;
-  try {
-    out.assign(reinterpret_cast<const char*>(data), n);
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.assign(reinterpret_cast<const char*>(data), n);
+            return true;
+          },
+          [&] { out.clear(); }))
     return 0;
-  }
   return n;
 }
 
@@ -290,25 +280,22 @@ bool lf_to_crlf(const uint8_t* data, size_t length, std::string& out) {
   if (data == nullptr || length == 0) return false;
   const uint32_t judged = length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
   if (newline_style(data, judged) != nl_lf) return false;
-  try {
-    out.reserve(length + length / 8);
-    for (size_t i = 0; i < length; ++i) {
-      if (data[i] == '\n') out.push_back('\r');
-      out.push_back(static_cast<char>(data[i]));
-    }
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.reserve(length + length / 8);
+            for (size_t i = 0; i < length; ++i) {
+              if (data[i] == '\n') out.push_back('\r');
+              out.push_back(static_cast<char>(data[i]));
+            }
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
 void fill_blanks(std::string& text, size_t count) {
-  try {
-    text.assign(count, ' ');
-  } catch (const std::exception&) {
-    text.clear();
-  }
+  vk::guarded([&] { text.assign(count, ' '); }, [&] { text.clear(); });
 }
 
 bool netbios_name_decode(const char* letters, std::string& name, uint8_t& suffix) {
@@ -337,12 +324,13 @@ size_t read_counted_string(std::string& out, const uint8_t* data, size_t length)
     n = (static_cast<size_t>(data[0] & 0x7F) << 8) | data[1];
   }
   if (length == header || n > length - header) return header;
-  try {
-    out.assign(reinterpret_cast<const char*>(data + header), n);
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.assign(reinterpret_cast<const char*>(data + header), n);
+            return true;
+          },
+          [&] { out.clear(); }))
     return header;
-  }
   return header + n;
 }
 
@@ -363,13 +351,14 @@ bool write_counted_string(std::vector<uint8_t>& out, const std::string& text, bo
   if (!append) out.clear();
   if (text.size() > kMaxCounted) return false;
   const size_t old = out.size();
-  try {
-    put_count(out, text.size());
-    out.insert(out.end(), text.begin(), text.end());
-  } catch (const std::exception&) {
-    out.resize(old);
+  if (!vk::guarded(
+          [&] {
+            put_count(out, text.size());
+            out.insert(out.end(), text.begin(), text.end());
+            return true;
+          },
+          [&] { out.resize(old); }))
     return false;
-  }
   return true;
 }
 
@@ -382,12 +371,13 @@ bool write_counted_string_list(std::vector<uint8_t>& out, const std::vector<std:
   for (const std::string& s : list)
     if (s.size() > kMaxCounted) return false;
   const size_t old = out.size();
-  try {
-    put_count(out, list.size());
-  } catch (const std::exception&) {
-    out.resize(old);
+  if (!vk::guarded(
+          [&] {
+            put_count(out, list.size());
+            return true;
+          },
+          [&] { out.resize(old); }))
     return false;
-  }
   for (const std::string& s : list) {
     if (!write_counted_string(out, s, true)) {
       out.resize(old);

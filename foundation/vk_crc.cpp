@@ -4,6 +4,8 @@
 #include <exception>
 #include <iomanip>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 namespace {
@@ -38,12 +40,13 @@ std::array<T, 256> make_reflected_table(T poly) {
 // be allocated is left empty.
 template <class T, class Entry>
 void fill_table(std::vector<T>& table, Entry entry) {
-  try {
-    table.resize(256);
-  } catch (const std::exception&) {
-    table.clear();
+  if (!vk::guarded(
+          [&] {
+            table.resize(256);
+            return true;
+          },
+          [&] { table.clear(); }))
     return;
-  }
   for (unsigned i = 0; i < 256; ++i) table[i] = entry(static_cast<T>(i));
 }
 
@@ -200,16 +203,10 @@ bool crc32_with_table(uint32_t& reg, const std::string& data, std::vector<uint32
 // ---- table text ----
 
 void crc64_table_text(std::ostream& os, const std::vector<uint64_t>& table) {
-  try {
-    table_text(os, table, 16);
-  } catch (const std::exception&) {
-  }
+  vk::guarded([&] { table_text(os, table, 16); });
 }
 void crc32_table_text(std::ostream& os, const std::vector<uint32_t>& table) {
-  try {
-    table_text(os, table, 8);
-  } catch (const std::exception&) {
-  }
+  vk::guarded([&] { table_text(os, table, 8); });
 }
 
 }  // namespace vk

@@ -6,26 +6,20 @@
 
 #include <cstring>
 
+#include "foundation/vk_posix.h"
+
 namespace vk {
 
 namespace {
 
-bool system_entry_status(int dir_fd, const char* name, uint32_t& mode) {
+bool entry_status(int dir_fd, const char* name, uint32_t& mode) {
   struct stat st;
-  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (posix().fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   mode = static_cast<uint32_t>(st.st_mode);
   return true;
 }
 
-entry_status_call g_entry_status = system_entry_status;
-
 }  // namespace
-
-entry_status_call set_entry_status_call(entry_status_call call) {
-  const entry_status_call before = g_entry_status;
-  g_entry_status = call ? call : system_entry_status;
-  return before;
-}
 
 dir_reader::dir_reader(const std::string& dir) {
   if (dir.empty()) return;
@@ -48,7 +42,7 @@ bool dir_reader::next(dir_item& out) {
     // Status relative to the open directory: the same entry that readdir
     // named, whatever the separator style of the caller's path text.
     uint32_t mode = 0;
-    out.status_ok = g_entry_status(::dirfd(d), n, mode);
+    out.status_ok = entry_status(::dirfd(d), n, mode);
     out.mode = out.status_ok ? mode : 0;
     return true;
   }

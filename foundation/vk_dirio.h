@@ -23,13 +23,9 @@ inline bool mode_is_dir(uint32_t mode) {
   return (mode & mode_type_mask) == mode_type_dir;
 }
 
-// The link-preserving status call taken for each entry: the entry `name`
-// of the open directory `dir_fd`; true with the mode word filled, false
-// when the status cannot be taken.
-using entry_status_call = bool (*)(int dir_fd, const char* name, uint32_t& mode);
-// Replaces the call for every reader (tests use it to make the call fail);
-// nullptr puts the system call back. Returns the call in place before.
-entry_status_call set_entry_status_call(entry_status_call call);
+// The link-preserving status of each entry is taken through the fstatat
+// entry of the system-call table (vk_posix.h), which tests replace to make
+// it fail.
 
 class dir_reader {
  public:

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
@@ -24,7 +25,7 @@ constexpr int kMaxSubstitutions = 256;
 }  // namespace
 
 std::string expand_env_vars(std::string text, bool vss_rule) {
-  try {
+  vk::guarded([&] {
     size_t pos = 0;
     int substitutions = 0;
     while (text.size() < kExpandLimit) {
@@ -46,69 +47,65 @@ std::string expand_env_vars(std::string text, bool vss_rule) {
       }
       pos = close + 1;
     }
-  } catch (const std::exception&) {
-  }
+  });
   return text;
 }
 
 std::wstring expand_env_vars_w(std::wstring& text) {
-  try {
-    if (text.empty()) return text;
-    // A conversion that stops part way would hand back a cut path; the text
-    // then stays as it was.
-    std::string narrow;
-    if (!wide_to_utf8(text, narrow)) return text;
-    const std::string expanded = expand_env_vars(narrow, false);
-    std::wstring wide;
-    if (!expanded.empty() && !utf8_to_wide(expanded, wide)) return text;
-    text = wide;
-    return wide;
-  } catch (const std::exception&) {
-    return text;
-  }
+  return vk::guarded(
+      [&] {
+        if (text.empty()) return text;
+        // A conversion that stops part way would hand back a cut path; the text
+        // then stays as it was.
+        std::string narrow;
+        if (!wide_to_utf8(text, narrow)) return text;
+        const std::string expanded = expand_env_vars(narrow, false);
+        std::wstring wide;
+        if (!expanded.empty() && !utf8_to_wide(expanded, wide)) return text;
+        text = wide;
+        return wide;
+      },
+      [&] { return text; });
 }
 
 bool locale_exists(const char* name) {
   if (name == nullptr) return false;
-  try {
+  return vk::guarded([&] {
     std::locale loc(name);
     (void)loc;
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool pick_time_locale(std::string& name) {
-  try {
+  const bool found = vk::guarded([&] {
     name.clear();
     if (locale_exists("")) return true;
     name = expand_env_vars("%LC_TIME%", false);
     if (locale_exists(name.c_str())) return true;
     name = expand_env_vars("%LANG%", false);
-    if (locale_exists(name.c_str())) return true;
-  } catch (const std::exception&) {
-  }
-  name.clear();
-  return false;
+    return locale_exists(name.c_str());
+  });
+  if (!found) name.clear();
+  return found;
 }
 
 std::string get_host_name() {
   constexpr size_t kSize = 4096;
-  try {
-    std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
-    if (!buf) return "<unk>";
-    // One byte stays 0 so a truncated name is still terminated.
-    if (host_sys().query_hostname(buf.get(), kSize - 1) != 0) return "<unk>";
-    return std::string(buf.get());
-  } catch (const std::exception&) {
-    return "<unk>";
-  }
+  return vk::guarded(
+      [&]() -> std::string {
+        std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
+        if (!buf) return "<unk>";
+        // One byte stays 0 so a truncated name is still terminated.
+        if (host_sys().query_hostname(buf.get(), kSize - 1) != 0) return "<unk>";
+        return std::string(buf.get());
+      },
+      [&] { return "<unk>"; });
 }
 
 std::wstring get_exe_path() {
   constexpr size_t kSize = 4096;
-  try {
+  return vk::guarded([&] {
     std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
     if (!buf) return std::wstring();
     ssize_t n = host_sys().query_readlink("/proc/self/exe", buf.get(), 1023);
@@ -117,9 +114,7 @@ std::wstring get_exe_path() {
     // A link text that is not UTF-8 gives no path rather than a cut one.
     if (!utf8_to_wide(std::string(buf.get(), static_cast<size_t>(n)), path)) return std::wstring();
     return path;
-  } catch (const std::exception&) {
-    return std::wstring();
-  }
+  });
 }
 
 }  // namespace vk

@@ -6,6 +6,7 @@
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -52,7 +53,7 @@ bool path_stat_times(const std::string& path, uint64_t& size, uint32_t& mode, ui
                      uint64_t& modify, uint64_t& access) {
   zero_outputs(size, mode, change, modify, access);
   if (path.empty()) return false;
-  return path_stat_times_w(vk::from_utf8(path), size, mode, change, modify, access);
+  return path_stat_times_w(vk::path_to_wide(path), size, mode, change, modify, access);
 }
 
 bool get_file_times(const std::string& path, uint64_t& size, uint32_t& mode, uint64_t& change,
@@ -90,7 +91,7 @@ bool file_exists(const std::string& path) {
 bool file_exists_w(const std::wstring& path) {
   if (path.empty()) return false;
   std::string narrow;
-  if (!vk::wide_to_utf8(path, narrow)) return false;
+  if (!vk::path_to_bytes(path, narrow)) return false;
   return file_exists(narrow);
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -44,12 +45,11 @@ uint64_t sum_u64_words(const uint8_t* p, size_t count) {
 }
 
 void resize_zeroed(std::vector<uint8_t>& v, size_t n) {
-  try {
-    v.assign(n, 0);
-  } catch (const std::exception&) {
-    v.clear();
-    v.shrink_to_fit();
-  }
+  vk::guarded([&] { v.assign(n, 0); },
+              [&] {
+                v.clear();
+                v.shrink_to_fit();
+              });
 }
 void resize_zeroed_32(std::vector<uint8_t>& v) {
   resize_zeroed(v, 32);
@@ -155,13 +155,12 @@ bool find_pattern_offsets(const uint8_t* buf, size_t len, const uint8_t* pat, si
                           bool stop_at_first) {
   offsets.clear();
   if (!pattern_args_ok(buf, len, pat, pat_len)) return false;
-  try {
+  vk::guarded([&] {
     scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
       offsets.push_back(base + p);
       return !stop_at_first;
     });
-  } catch (const std::exception&) {
-  }
+  });
   return !offsets.empty();
 }
 
@@ -185,13 +184,12 @@ bool find_all_bytes(const uint8_t* buf, size_t len, const uint8_t* pat, size_t p
   // Offsets are 32-bit: no match is looked for at a position they cannot
   // express, rather than recording a wrapped, wrong offset.
   if (len - pat_len > 0xFFFFFFFFu) len = 0xFFFFFFFFu + pat_len;
-  try {
+  vk::guarded([&] {
     scan_pattern(buf, len, pat, pat_len, skip_table, [&](size_t p) {
       offsets.push_back(static_cast<uint32_t>(p));
       return !stop_at_first;
     });
-  } catch (const std::exception&) {
-  }
+  });
   return !offsets.empty();
 }
 
@@ -215,16 +213,18 @@ bool find_pattern_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>&
                           bool stop_at_first) {
   if (!pattern_args_ok(buf, len, pat, pat_len) || !alignment_ok(window, align)) return false;
   const size_t end = len - pat_len + 1;  // every position at which the pattern fits
-  try {
-    for (size_t p = 0; p < end; p = next_aligned_position(p, window, align)) {
-      if (buf[p] == pat[0] && std::memcmp(buf + p, pat, pat_len) == 0) {
-        offsets.push_back(p);
-        if (stop_at_first) return true;
-      }
-    }
-  } catch (const std::exception&) {
-  }
-  return !offsets.empty();
+  // Out of memory partway, the offsets found so far stand.
+  return vk::guarded(
+      [&] {
+        for (size_t p = 0; p < end; p = next_aligned_position(p, window, align)) {
+          if (buf[p] == pat[0] && std::memcmp(buf + p, pat, pat_len) == 0) {
+            offsets.push_back(p);
+            if (stop_at_first) return true;
+          }
+        }
+        return !offsets.empty();
+      },
+      [&] { return !offsets.empty(); });
 }
 
 bool find_patterns_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
@@ -234,24 +234,25 @@ bool find_patterns_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>
   offsets.clear();
   indexes.clear();
   if (!buf || len == 0 || patterns.empty() || !alignment_ok(window, align)) return false;
-  try {
-    for (size_t p = 0; p < len; p = next_aligned_position(p, window, align)) {
-      const size_t left = len - p;
-      for (size_t k = 0; k < patterns.size(); ++k) {
-        const auto& pat = patterns[k];
-        // An empty pattern would "match" everywhere; it is never reported.
-        if (pat.empty() || pat.size() > left) continue;
-        if (std::memcmp(buf + p, pat.data(), pat.size()) == 0) {
-          offsets.push_back(p);
-          indexes.push_back(static_cast<uint32_t>(k));
-          if (stop_at_first) return true;
-          break;
+  return vk::guarded(
+      [&] {
+        for (size_t p = 0; p < len; p = next_aligned_position(p, window, align)) {
+          const size_t left = len - p;
+          for (size_t k = 0; k < patterns.size(); ++k) {
+            const auto& pat = patterns[k];
+            // An empty pattern would "match" everywhere; it is never reported.
+            if (pat.empty() || pat.size() > left) continue;
+            if (std::memcmp(buf + p, pat.data(), pat.size()) == 0) {
+              offsets.push_back(p);
+              indexes.push_back(static_cast<uint32_t>(k));
+              if (stop_at_first) return true;
+              break;
+            }
+          }
         }
-      }
-    }
-  } catch (const std::exception&) {
-  }
-  return !indexes.empty();
+        return !indexes.empty();
+      },
+      [&] { return !indexes.empty(); });
 }
 
 namespace {
@@ -262,7 +263,7 @@ bool find_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets
   if (!buf || len < W || stride < W) return false;
   const size_t words = len / W;
   const size_t step = stride / W;
-  try {
+  vk::guarded([&] {
     for (size_t i = 0; i < words; i += step) {
       if (load(buf + i * W) == value) {
         offsets.push_back(static_cast<uint64_t>(i) * W);
@@ -270,8 +271,7 @@ bool find_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets
       }
       if (step > words - i) break;
     }
-  } catch (const std::exception&) {
-  }
+  });
   return !offsets.empty();
 }
 
@@ -295,15 +295,14 @@ bool find_u16_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& off
 bool find_u64_any4(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets, uint64_t value,
                    bool stop_at_first) {
   if (!buf || len < 4) return false;
-  try {
+  vk::guarded([&] {
     for (size_t p = 0; len >= 8 && p <= len - 8; p += 4) {
       if (load_le64(buf + p) == value) {
         offsets.push_back(p);
         if (stop_at_first) break;
       }
     }
-  } catch (const std::exception&) {
-  }
+  });
   return !offsets.empty();
 }
 
@@ -313,7 +312,7 @@ bool find_nonzero_blocks(const uint8_t* buf, size_t len, std::vector<uint64_t>& 
   const size_t bs = block_size < 512 ? 512 : block_size;
   if (!buf || len == 0 || len < bs) return false;
   const size_t blocks = stop_after_first_block ? 1 : len / bs;
-  try {
+  vk::guarded([&] {
     for (size_t b = 0; b < blocks; ++b) {
       const uint8_t* block = buf + b * bs;
       for (size_t off = 0; off + 8 <= bs; off += 8) {
@@ -323,8 +322,7 @@ bool find_nonzero_blocks(const uint8_t* buf, size_t len, std::vector<uint64_t>& 
         }
       }
     }
-  } catch (const std::exception&) {
-  }
+  });
   return true;
 }
 
@@ -355,12 +353,11 @@ void keep_run(std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
               const std::string& run, size_t min_len, uint64_t start) {
   if (run.empty() || run.size() < min_len) return;
   offsets.push_back(start);
-  try {
-    texts.push_back(run);
-  } catch (const std::exception&) {
-    offsets.pop_back();
-    throw;
-  }
+  vk::guarded([&] { texts.push_back(run); },
+              [&] {
+                offsets.pop_back();
+                throw;
+              });
 }
 
 }  // namespace
@@ -371,7 +368,7 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  try {
+  vk::guarded([&] {
     std::string run;
     size_t p = 0;
     while (p + 1 < len) {
@@ -386,8 +383,7 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
       ++p;  // one byte only, so a run at an odd offset is still found
     }
     keep_run(texts, offsets, run, min_len, p - 2 * run.size());
-  } catch (const std::exception&) {
-  }
+  });
   return true;
 }
 
@@ -397,7 +393,7 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  try {
+  vk::guarded([&] {
     std::string run;
     bool substantive = false;  // holds something other than blank, CR and LF
     for (size_t p = 0; p < len; ++p) {
@@ -413,8 +409,7 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
       substantive = false;
     }
     keep_run(texts, offsets, run, min_len, len - run.size());
-  } catch (const std::exception&) {
-  }
+  });
   return true;
 }
 

@@ -10,38 +10,41 @@
 #include <cstdlib>
 #include <exception>
 
+#include "foundation/vk_guard.h"
+#include "foundation/vk_posix.h"
+
 namespace vk {
 
 bool host_system::query_uname(host_uname& out) {
   struct utsname u {};
-  if (::uname(&u) != 0) return false;
-  try {
-    out.sysname = u.sysname;
-    out.nodename = u.nodename;
-    out.release = u.release;
-    out.version = u.version;
-    out.machine = u.machine;
-  } catch (const std::exception&) {
+  if (posix().uname(&u) != 0) return false;
+  if (!vk::guarded([&] {
+        out.sysname = u.sysname;
+        out.nodename = u.nodename;
+        out.release = u.release;
+        out.version = u.version;
+        out.machine = u.machine;
+        return true;
+      }))
     return false;
-  }
   return true;
 }
 
 int host_system::query_hostname(char* buf, size_t size) {
   if (buf == nullptr || size == 0) return -1;
-  return ::gethostname(buf, size) == 0 ? 0 : -1;
+  return posix().gethostname(buf, size) == 0 ? 0 : -1;
 }
 
 ssize_t host_system::query_readlink(const char* path, char* buf, size_t size) {
   if (path == nullptr || buf == nullptr || size == 0) return -1;
-  return ::readlink(path, buf, size);
+  return posix().readlink(path, buf, size);
 }
 
 bool host_system::query_fs_type(const char* path, uint64_t& fs_type) {
   fs_type = 0;
   if (path == nullptr) return false;
   struct statfs s {};
-  if (::statfs(path, &s) != 0) return false;
+  if (posix().statfs(path, &s) != 0) return false;
   // f_type is signed; magic numbers such as CIFS's have the top bit set.
   fs_type = static_cast<uint64_t>(static_cast<uint32_t>(s.f_type));
   return true;
@@ -52,7 +55,7 @@ bool host_system::query_device_numbers(const char* path, long& major_no, long& m
   minor_no = 0;
   if (path == nullptr) return false;
   struct stat st {};
-  if (::lstat(path, &st) != 0) return false;
+  if (posix().lstat(path, &st) != 0) return false;
   major_no = static_cast<long>(major(st.st_dev));
   minor_no = static_cast<long>(minor(st.st_dev));
   return true;
@@ -61,31 +64,17 @@ bool host_system::query_device_numbers(const char* path, long& major_no, long& m
 bool host_system::query_realpath(const char* path, std::string& resolved) {
   resolved.clear();
   if (path == nullptr) return false;
-  char* r = ::realpath(path, nullptr);
+  char* r = posix().realpath(path, nullptr);
   if (r == nullptr) return false;
   bool ok = true;
-  try {
-    resolved = r;
-  } catch (const std::exception&) {
-    ok = false;
-  }
+  vk::guarded([&] { resolved = r; }, [&] { ok = false; });
   std::free(r);
   return ok;
 }
 
-namespace {
-host_system* g_replacement = nullptr;
-}  // namespace
-
 host_system& host_sys() {
   static host_system real;
-  return g_replacement != nullptr ? *g_replacement : real;
-}
-
-host_system* replace_host_system(host_system* replacement) {
-  host_system* previous = g_replacement;
-  g_replacement = replacement;
-  return previous;
+  return real;
 }
 
 }  // namespace vk

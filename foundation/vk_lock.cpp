@@ -3,6 +3,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 LockableObject::LockableObject() {
@@ -16,10 +18,7 @@ char* LockableObject::name() {
 LightweightLock::~LightweightLock() = default;
 void LightweightLock::lock() {
   // Library calls never throw: a lock that cannot be taken goes unreported.
-  try {
-    m_mutex.lock();
-  } catch (const std::system_error&) {
-  }
+  vk::guarded([&] { m_mutex.lock(); });
 }
 void LightweightLock::unlock() {
   m_mutex.unlock();

@@ -1,6 +1,5 @@
-// Small library routines: seeded random bytes, path parts, byte-pattern
-// wrappers, blank filling, Base64 decoding, argument look-ups over wide
-// arguments, and the library's process-wide objects.
+// Small library routines: seeded random bytes, byte-pattern wrappers, blank
+// filling, Base64 decoding, and the library's process-wide objects.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +8,9 @@
 #include <streambuf>
 #include <string>
 #include <vector>
+
+#include "foundation/vk_args.h"  // the wide-argument look-ups once declared here
+#include "foundation/vk_path.h"  // the path parts once declared here
 
 namespace vk {
 
@@ -42,13 +44,6 @@ extern null_out_stream null_stream;
 uint8_t random_in_range(uint8_t low, uint8_t high);
 uint32_t random_u32();
 
-// ---- path parts ----
-
-bool split_path_cstr(const char* path, std::string& directory, std::string& name);
-// Directory, name before its last '.', and the text after that '.'.
-bool split_path_base_ext(const char* path, std::string& directory, std::string& base,
-                         std::string& extension);
-
 // ---- byte patterns ----
 
 bool find_vector_pattern(const uint8_t* buffer, uint32_t length,
@@ -70,16 +65,5 @@ int last_errno();
 // the first unit, or null when nothing was written.
 const uint16_t* format_to_utf16(std::vector<uint16_t>& out, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
-
-// ---- look-ups over wide arguments (names compared ignoring case) ----
-
-bool find_option_value_w(const char* name, std::wstring& value, std::vector<std::wstring>& args);
-bool find_option_value_pair_w(const char* name, std::wstring& value1, std::wstring& value2,
-                              std::vector<std::wstring>& args);
-bool take_option_flag_w(const char* name, std::vector<std::wstring>& args, bool keep);
-bool has_option_w(const char* name, const std::vector<std::wstring>& args, uint8_t start);
-bool find_option_value_argv(const char* name, std::string& value, int32_t* argc, char** argv);
-bool find_option_value_argv_keep(const char* name, std::string& value, int32_t* argc, char** argv);
-bool wide_args_to_vector(std::vector<std::string>& out, int32_t argc, const wchar_t** argv);
 
 }  // namespace vk

@@ -9,6 +9,7 @@
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 
 namespace vk {
@@ -82,8 +83,8 @@ uint64_t shift_by_zone(uint64_t ticks, const time_zone_record& zone, int sign) {
   uint64_t start = 0, end = 0;
   if (!daylight_window(start, end, zone.m_daylight_start, zone.m_standard_start, shifted)) return 0;
   // A zone south of the equator has its daylight window across the new year.
-  const bool inside = start <= end ? (shifted >= start && shifted < end)
-                                   : (shifted >= start || shifted < end);
+  const bool inside =
+      start <= end ? (shifted >= start && shifted < end) : (shifted >= start || shifted < end);
   uint64_t out = 0;
   if (!add_bias(shifted, inside ? zone.m_daylight_bias : zone.m_standard_bias, sign, out)) return 0;
   return out;
@@ -209,8 +210,8 @@ uint64_t ntp_to_filetime(const ntp_stamp& s) {
 bool ntp_value_to_filetime(uint64_t value, uint64_t& ticks) {
   ticks = 0;
   if ((value >> 32) == 0) return false;
-  ticks = ntp_to_filetime(make_ntp_stamp(static_cast<uint32_t>(value >> 32),
-                                         static_cast<uint32_t>(value)));
+  ticks = ntp_to_filetime(
+      make_ntp_stamp(static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)));
   return ticks != 0;
 }
 
@@ -378,12 +379,13 @@ uint16_t pack_time_group(const std::vector<uint64_t>& times, std::vector<uint8_t
   } else if (largest >> 8) {
     width = 2;
   }
-  try {
-    out.resize(9 + deltas.size() * width);
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.resize(9 + deltas.size() * width);
+            return true;
+          },
+          [&] { out.clear(); }))
     return 0;
-  }
   out[0] = static_cast<uint8_t>((count - 1) | (latest << 3) | (in_ms ? 0x40 : 0));
   store_le64(out.data() + 1, L);
   out[8] = static_cast<uint8_t>((out[8] & 0x0F) | ((width - 1) << 4));
@@ -406,23 +408,25 @@ uint32_t unpack_time_group(const uint8_t* bytes, uint32_t size, std::vector<uint
   const uint64_t L = load_le64(bytes + 1) & 0x0FFFFFFFFFFFFFFFULL;
   const bool known_width = width == 1 || width == 2 || width == 4 || width == 6 || width == 8;
   const uint8_t* p = bytes + 9;
-  try {
-    for (unsigned i = 0; i < count; ++i) {
-      if (i == latest) {
-        out.push_back(L);
-        continue;
-      }
-      uint64_t d = 0;
-      for (unsigned b = 0; b < width && b < 8; ++b) d |= static_cast<uint64_t>(p[b]) << (8 * b);
-      p += width;
-      if (!known_width) continue;
-      if (in_ms && !checked_mul(d, uint64_t{10000}, d)) d = UINT64_MAX;
-      out.push_back(d <= L ? L - d : 0);
-    }
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            for (unsigned i = 0; i < count; ++i) {
+              if (i == latest) {
+                out.push_back(L);
+                continue;
+              }
+              uint64_t d = 0;
+              for (unsigned b = 0; b < width && b < 8; ++b)
+                d |= static_cast<uint64_t>(p[b]) << (8 * b);
+              p += width;
+              if (!known_width) continue;
+              if (in_ms && !checked_mul(d, uint64_t{10000}, d)) d = UINT64_MAX;
+              out.push_back(d <= L ? L - d : 0);
+            }
+            return true;
+          },
+          [&] { out.clear(); }))
     return 0;
-  }
   return static_cast<uint32_t>(need);
 }
 
@@ -447,11 +451,7 @@ void gmt_date_now(std::string& out) {
   char buf[64];
   std::snprintf(buf, sizeof(buf), "%s, %d %s %d %02d:%02d:%02d GMT", days[t.tm_wday], t.tm_mday,
                 months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
 }
 
 void write_time_underscored(std::ostream& os, uint64_t ticks, bool with_hhmm, bool with_ss,

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 
 namespace vk {
@@ -132,36 +133,39 @@ bool build_time_format_settings(time_format_settings& out, const std::string& da
 bool parse_uint(const char* text, uint32_t& out) {
   out = 0;
   if (!text) return false;
-  try {
-    std::string trimmed = text;
-    if (!trim_ws(trimmed)) return false;
-    std::string lower = trimmed;
-    str_to_lower(lower);
+  return vk::guarded(
+      [&] {
+        std::string trimmed = text;
+        if (!trim_ws(trimmed)) return false;
+        std::string lower = trimmed;
+        str_to_lower(lower);
 
-    if (lower.size() > 1 && lower[1] == 'x') {
-      out = strtoul32(lower.c_str() + 2, 16);
-      return true;
-    }
-    if (lower[0] == 'x') {
-      out = strtoul32(lower.c_str() + 1, 16);
-      return true;
-    }
-    if (lower[0] == 'o') {
-      out = strtoul32(lower.c_str() + 1, 8);
-      return true;
-    }
-    if (lower[0] == '-' || lower[0] == '+' || (lower[0] >= '0' && lower[0] <= '9')) {
-      out = strtoul32(lower.c_str(), 10);
-      return true;
-    }
-    if (trimmed.size() == 3 && trimmed[0] == '\'' && trimmed[2] == '\'') {
-      out = static_cast<unsigned char>(trimmed[1]);
-      return true;
-    }
-  } catch (const std::exception&) {
-    out = 0;
-  }
-  return false;
+        if (lower.size() > 1 && lower[1] == 'x') {
+          out = strtoul32(lower.c_str() + 2, 16);
+          return true;
+        }
+        if (lower[0] == 'x') {
+          out = strtoul32(lower.c_str() + 1, 16);
+          return true;
+        }
+        if (lower[0] == 'o') {
+          out = strtoul32(lower.c_str() + 1, 8);
+          return true;
+        }
+        if (lower[0] == '-' || lower[0] == '+' || (lower[0] >= '0' && lower[0] <= '9')) {
+          out = strtoul32(lower.c_str(), 10);
+          return true;
+        }
+        if (trimmed.size() == 3 && trimmed[0] == '\'' && trimmed[2] == '\'') {
+          out = static_cast<unsigned char>(trimmed[1]);
+          return true;
+        }
+        return false;
+      },
+      [&] {
+        out = 0;
+        return false;
+      });
 }
 
 bool parse_uint(const std::string& text, uint32_t& out) {
@@ -169,41 +173,42 @@ bool parse_uint(const std::string& text, uint32_t& out) {
 }
 
 uint64_t parse_i64_base(const std::string& text, std::ios_base::fmtflags base) {
-  try {
+  return vk::guarded([&]() -> uint64_t {
     std::istringstream is(text);
     is.setf(base & std::ios_base::basefield, std::ios_base::basefield);
     uint64_t value = 0;
     if (!(is >> value)) return 0;
     return value;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 bool guid_from_text(const std::string& text, guid& out) {
   out.clear();
   if (text.size() < 22) return false;
-  try {
-    std::istringstream is(text);
-    is >> std::hex;
-    uint32_t data1 = 0;
-    uint16_t data2 = 0, data3 = 0, group4 = 0;
-    uint64_t group5 = 0;
-    char sep = 0;
-    is >> data1 >> sep >> data2 >> sep >> data3 >> sep >> group4 >> sep >> group5;
-    if (is.fail()) return false;
-    store_le32(out.m_bytes, data1);
-    store_le16(out.m_bytes + 4, data2);
-    store_le16(out.m_bytes + 6, data3);
-    // The last two groups keep the text's digit order.
-    out.m_bytes[8] = static_cast<uint8_t>(group4 >> 8);
-    out.m_bytes[9] = static_cast<uint8_t>(group4);
-    for (int i = 0; i < 6; ++i) out.m_bytes[10 + i] = static_cast<uint8_t>(group5 >> (40 - 8 * i));
-    return true;
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::istringstream is(text);
+        is >> std::hex;
+        uint32_t data1 = 0;
+        uint16_t data2 = 0, data3 = 0, group4 = 0;
+        uint64_t group5 = 0;
+        char sep = 0;
+        is >> data1 >> sep >> data2 >> sep >> data3 >> sep >> group4 >> sep >> group5;
+        if (is.fail()) return false;
+        store_le32(out.m_bytes, data1);
+        store_le16(out.m_bytes + 4, data2);
+        store_le16(out.m_bytes + 6, data3);
+        // The last two groups keep the text's digit order.
+        out.m_bytes[8] = static_cast<uint8_t>(group4 >> 8);
+        out.m_bytes[9] = static_cast<uint8_t>(group4);
+        for (int i = 0; i < 6; ++i)
+          out.m_bytes[10 + i] = static_cast<uint8_t>(group5 >> (40 - 8 * i));
+        return true;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 // ---- writing numbers and byte lists ----
@@ -225,18 +230,18 @@ const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix
     }
     std::snprintf(digits, sizeof(digits), "%llx", static_cast<unsigned long long>(value));
   }
-  try {
-    if (!prefix) {
-      out = digits;
-    } else {
-      const size_t n = std::strlen(digits);
-      out = "0x";
-      if (width > n) out.append(width - n, '0');
-      out.append(digits, n);
-    }
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        if (!prefix) {
+          out = digits;
+        } else {
+          const size_t n = std::strlen(digits);
+          out = "0x";
+          if (width > n) out.append(width - n, '0');
+          out.append(digits, n);
+        }
+      },
+      [&] { out.clear(); });
   return out;
 }
 
@@ -247,11 +252,7 @@ std::string hex_number_text(uint64_t value, bool prefix, unsigned width) {
 }
 
 std::string dash_line(size_t count) {
-  try {
-    return std::string(count, '-');
-  } catch (const std::exception&) {
-    return std::string();
-  }
+  return vk::guarded([&] { return std::string(count, '-'); });
 }
 
 bool bytes_to_hex_list(std::string& out, const uint8_t* bytes, size_t count, const std::string& sep,
@@ -259,18 +260,19 @@ bool bytes_to_hex_list(std::string& out, const uint8_t* bytes, size_t count, con
   out.clear();
   if (!bytes || count == 0) return false;
   static const char k_hex[] = "0123456789abcdef";
-  try {
-    out.reserve(count * (2 + sep.size() + (prefix ? 2 : 0)));
-    for (size_t i = 0; i < count; ++i) {
-      if (i) out += sep;
-      if (prefix) out += "0x";
-      out += k_hex[bytes[i] >> 4];
-      out += k_hex[bytes[i] & 0xF];
-    }
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out.reserve(count * (2 + sep.size() + (prefix ? 2 : 0)));
+            for (size_t i = 0; i < count; ++i) {
+              if (i) out += sep;
+              if (prefix) out += "0x";
+              out += k_hex[bytes[i] >> 4];
+              out += k_hex[bytes[i] & 0xF];
+            }
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -293,38 +295,32 @@ bool guid_initializer_text(std::string& out, const guid& g) {
                 load_le32(g.m_bytes), load_le16(g.m_bytes + 4), load_le16(g.m_bytes + 6),
                 g.m_bytes[8], g.m_bytes[9], g.m_bytes[10], g.m_bytes[11], g.m_bytes[12],
                 g.m_bytes[13], g.m_bytes[14], g.m_bytes[15]);
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
   return true;
 }
 
 bool propkey_initializer_text(std::string& out, const guid& g, uint16_t pid) {
   guid_initializer_text(out, g);
-  try {
-    out += ", " + std::to_string(pid);
-  } catch (const std::exception&) {
-  }
+  vk::guarded([&] { out += ", " + std::to_string(pid); });
   return true;
 }
 
 bool c_byte_array_text(const char* name, const std::vector<uint8_t>& bytes, std::string& out) {
   out.clear();
   if (!name || bytes.empty()) return false;
-  try {
-    std::string list;
-    bytes_to_hex_list(list, bytes.data(), bytes.size(), ", ", true);
-    out = "const byte ";
-    out += name;
-    out += "[] = {";
-    out += list;
-    out += "};";
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            std::string list;
+            bytes_to_hex_list(list, bytes.data(), bytes.size(), ", ", true);
+            out = "const byte ";
+            out += name;
+            out += "[] = {";
+            out += list;
+            out += "};";
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -342,12 +338,13 @@ bool address_bytes_text(const uint8_t* bytes, size_t count, std::string& out) {
   } else {
     return false;
   }
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out = buf;
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -369,11 +366,10 @@ bool ipv4_to_string(uint32_t address, std::string& out) {
 
 void write_hex_value_line(std::ostream& os, const char* label, uint64_t value) {
   if (!label) return;
-  try {
+  vk::guarded([&] {
     const std::string h = hex_number_text(value, true, 2);
     os << label << ": " << h << "/" << h;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 // ---- months ----
@@ -399,10 +395,9 @@ int month_from_abbrev(const std::string& text) {
 
 void fill_month_map(std::map<std::string, int>& months) {
   if (!months.empty()) return;
-  try {
+  vk::guarded([&] {
     for (int m = 0; m < 12; ++m) months.emplace(k_month_names_lower[m], m + 1);
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 }  // namespace vk

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/uni_file_utils.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
@@ -13,14 +14,6 @@
 namespace vk {
 
 namespace {
-
-// Option words compare without regard to case; the list keeps its texts.
-bool same_ignoring_case(const std::string& arg, const char* name) {
-  if (name == nullptr) return false;
-  std::string a = arg;
-  std::string b = name;
-  return iequals(a, b);
-}
 
 template <typename Str>
 bool split_path_impl(const Str& path, Str& dir, Str& name) {
@@ -60,13 +53,12 @@ bool split_path_guarded(const Str& path, Str& dir, Str& name, bool clear_when_em
   }
   dir.clear();
   name.clear();
-  try {
-    return split_path_impl(path, dir, name);
-  } catch (const std::exception&) {
-    dir.clear();
-    name.clear();
-    return false;
-  }
+  return vk::guarded([&] { return split_path_impl(path, dir, name); },
+                     [&] {
+                       dir.clear();
+                       name.clear();
+                       return false;
+                     });
 }
 
 }  // namespace
@@ -106,98 +98,144 @@ bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& nam
   return split_path_guarded(path, dir, name, false);
 }
 
-bool take_option_value(const char* name, std::string& value, std::vector<std::string>& args) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (!same_ignoring_case(args[i], name)) continue;
-    if (i + 1 >= args.size()) return false;
-    try {
-      value = args[i + 1];
-    } catch (const std::exception&) {
-      return false;
+bool split_path_cstr(const char* path, std::string& directory, std::string& name) {
+  if (!path) return false;
+  return guarded([&] { return split_path(path, directory, name); });
+}
+
+bool split_path_base_ext(const char* path, std::string& directory, std::string& base,
+                         std::string& extension) {
+  directory.clear();
+  base.clear();
+  extension.clear();
+  if (!path) return false;
+  return guarded([&] {
+    std::string name;
+    if (!split_path(path, directory, name)) return false;
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+      base = name;
+    } else {
+      base = name.substr(0, dot);
+      extension = name.substr(dot + 1);
     }
-    erase_string_at(static_cast<uint32_t>(i), args);
-    erase_string_at(static_cast<uint32_t>(i), args);
     return true;
-  }
-  return false;
-}
-
-bool take_option_flag(const char* name, std::vector<std::string>& args, bool keep) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (!same_ignoring_case(args[i], name)) continue;
-    if (!keep) erase_string_at(static_cast<uint32_t>(i), args);
-    return true;
-  }
-  return false;
-}
-
-bool has_option(const char* name, const std::vector<std::string>& args, uint8_t start) {
-  for (size_t i = start; i < args.size(); ++i)
-    if (same_ignoring_case(args[i], name)) return true;
-  return false;
-}
-
-bool take_arg_flag(const char* name, int& argc, char** argv, bool keep) {
-  if (argv == nullptr || name == nullptr) return false;
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i] == nullptr) continue;
-    try {
-      if (!same_ignoring_case(argv[i], name)) continue;
-    } catch (const std::exception&) {
-      return false;
-    }
-    if (!keep) remove_arg(static_cast<uint32_t>(i), argc, argv);
-    return true;
-  }
-  return false;
-}
-
-bool has_arg(const char* name, int argc, char** argv) {
-  return take_arg_flag(name, argc, argv, true);
+  });
 }
 
 namespace {
-template <typename Ch>
-bool remove_arg_impl(uint32_t index, int& argc, Ch** argv) {
-  if (argv == nullptr || argc <= 0 || index >= static_cast<uint32_t>(argc)) return false;
-  for (int j = static_cast<int>(index); j + 1 < argc; ++j) argv[j] = argv[j + 1];
-  --argc;
-  return true;
+
+// Code points that stand for one undecodable byte each.
+constexpr uint32_t escape_base = 0xDC00;
+constexpr uint32_t escape_first = 0xDC80;
+constexpr uint32_t escape_last = 0xDCFF;
+
+// Length of the well-formed UTF-8 sequence at `i` with its value, or 0.
+size_t decode_one(const std::string& s, size_t i, uint32_t& cp) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t len;
+  uint32_t min;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+    min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+    min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char cc = at(i + k);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
 }
+
 }  // namespace
 
-bool remove_arg(uint32_t index, int& argc, char** argv) {
-  return remove_arg_impl(index, argc, argv);
+std::wstring path_to_wide(const std::string& bytes) {
+  return guarded([&] {
+    std::wstring out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+      uint32_t cp = 0;
+      const size_t len = decode_one(bytes, i, cp);
+      if (len == 0) {
+        out.push_back(static_cast<wchar_t>(escape_base + static_cast<unsigned char>(bytes[i])));
+        ++i;
+      } else {
+        out.push_back(static_cast<wchar_t>(cp));
+        i += len;
+      }
+    }
+    return out;
+  });
 }
 
-bool remove_arg_w(uint32_t index, int& argc, wchar_t** argv) {
-  return remove_arg_impl(index, argc, argv);
+std::string path_from_wide(const std::wstring& wide) {
+  return guarded([&] {
+    std::string out;
+    out.reserve(wide.size());
+    for (wchar_t w : wide) {
+      const uint32_t cp = static_cast<uint32_t>(w);
+      if (cp >= escape_first && cp <= escape_last) {
+        out.push_back(static_cast<char>(cp - escape_base));
+      } else if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+      } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      } else if (cp <= 0x10FFFF) {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      }
+      // Anything beyond Unicode cannot name a file here and is left out.
+    }
+    return out;
+  });
 }
 
-bool erase_string_at(uint32_t index, std::vector<std::string>& list) {
-  if (index >= list.size()) return false;
-  list.erase(list.begin() + index);
-  return true;
-}
-
-bool erase_wstring_at(uint32_t index, std::vector<std::wstring>& list) {
-  if (index >= list.size()) return false;
-  list.erase(list.begin() + index);
-  return true;
+bool path_to_bytes(const std::wstring& wide, std::string& out) {
+  out.clear();
+  for (wchar_t w : wide)
+    if (static_cast<uint32_t>(w) > 0x10FFFF) return false;
+  return guarded([&] {
+    out = path_from_wide(wide);
+    return !out.empty();
+  });
 }
 
 std::string self_exe_path() {
   constexpr size_t kSize = 2048;
-  try {
+  return vk::guarded([&] {
     std::unique_ptr<char[]> buf(new (std::nothrow) char[kSize]());
     if (!buf) return std::string();
     ssize_t n = host_sys().query_readlink("/proc/self/exe", buf.get(), kSize - 1);
     if (n < 0) return std::string();
     return std::string(buf.get(),
                        static_cast<size_t>(n) < kSize ? static_cast<size_t>(n) : kSize - 1);
-  } catch (const std::exception&) {
-    return std::string();
-  }
+  });
 }
 
 bool exe_on_network_fs() {
@@ -223,42 +261,44 @@ bool exe_on_usb_device() {
 
 bool get_system_info(host_info& info, const std::string& exe_path) {
   clear_host_info(info);
-  try {
-    info.m_system_name = "Linux";
-    host_uname u;
-    if (!host_sys().query_uname(u)) {
-      info.m_valid = 0;
-      return false;
-    }
-    info.m_system_name = u.sysname;
-    info.m_version = u.version;
-    info.m_release = u.release;
-    info.m_node_name = u.nodename;
-    std::string machine = u.machine;
-    if (str_to_lower(machine).find("64") != std::string::npos) info.m_is_64bit = 1;
+  return vk::guarded(
+      [&] {
+        info.m_system_name = "Linux";
+        host_uname u;
+        if (!host_sys().query_uname(u)) {
+          info.m_valid = 0;
+          return false;
+        }
+        info.m_system_name = u.sysname;
+        info.m_version = u.version;
+        info.m_release = u.release;
+        info.m_node_name = u.nodename;
+        std::string machine = u.machine;
+        if (str_to_lower(machine).find("64") != std::string::npos) info.m_is_64bit = 1;
 
-    info.m_exe_path = exe_path;
-    size_t slash = exe_path.rfind('/');
-    if (slash != std::string::npos) {
-      size_t underscore = exe_path.find('_', slash + 1);
-      if (underscore != std::string::npos)
-        info.m_exe_name = exe_path.substr(slash + 1, underscore - slash - 1);
-    }
-  } catch (const std::exception&) {
-    info.m_valid = 0;
-    return false;
-  }
-  info.m_on_usb_device = exe_on_usb_device() ? 1 : 0;
-  info.m_on_network_fs = exe_on_network_fs() ? 1 : 0;
-  info.m_valid = 1;
-  return true;
+        info.m_exe_path = exe_path;
+        size_t slash = exe_path.rfind('/');
+        if (slash != std::string::npos) {
+          size_t underscore = exe_path.find('_', slash + 1);
+          if (underscore != std::string::npos)
+            info.m_exe_name = exe_path.substr(slash + 1, underscore - slash - 1);
+        }
+        info.m_on_usb_device = exe_on_usb_device() ? 1 : 0;
+        info.m_on_network_fs = exe_on_network_fs() ? 1 : 0;
+        info.m_valid = 1;
+        return true;
+      },
+      [&] {
+        info.m_valid = 0;
+        return false;
+      });
 }
 
 void write_system_info(const host_info& info, std::ostringstream& out, const std::string& separator,
                        const std::string& replacement, bool with_node, bool with_path) {
   out.str(std::string());
   out.clear();
-  try {
+  vk::guarded([&] {
     std::string cleaned;
     auto field = [&](const std::string& value) {
       if (separator.empty()) {
@@ -284,28 +324,24 @@ void write_system_info(const host_info& info, std::ostringstream& out, const std
       out << separator << str_to_lower(path);
     }
     if (info.m_exe_size != 0) out << separator << std::hex << info.m_exe_size << std::dec;
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 bool host_info_set_exe_size(host_info& info) {
-  try {
-    info.m_exe_size = file_size_wide(from_utf8(info.m_exe_path));
-  } catch (const std::exception&) {
-    info.m_exe_size = 0;
-  }
+  vk::guarded([&] { info.m_exe_size = file_size_wide(path_to_wide(info.m_exe_path)); },
+              [&] { info.m_exe_size = 0; });
   return info.m_exe_size != 0;
 }
 
 std::string vss_device_path(bool lower, bool with_root) {
   std::string s;
-  try {
-    if (with_root) s = "\\\\?\\GLOBALROOT";
-    s += "\\Device\\HarddiskVolumeShadowCopy";
-    if (lower) str_to_lower(s);
-  } catch (const std::exception&) {
-    s.clear();
-  }
+  vk::guarded(
+      [&] {
+        if (with_root) s = "\\\\?\\GLOBALROOT";
+        s += "\\Device\\HarddiskVolumeShadowCopy";
+        if (lower) str_to_lower(s);
+      },
+      [&] { s.clear(); });
   return s;
 }
 

@@ -1,13 +1,15 @@
-// Paths, argument lists, option look-ups and host queries: where a path's
-// directory ends and its name begins, whether an option word is in the
-// argument list (and its value), what the machine runs and where the program
-// lives, and the device path of a volume shadow copy.
+// Paths and host queries: where a path's directory ends and its name begins,
+// the path form of a name (its bytes as wide text and back), what the machine
+// runs and where the program lives, and the device path of a volume shadow
+// copy.
 #pragma once
 
 #include <cstdint>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "foundation/vk_args.h"  // the option look-ups once declared here
 
 namespace vk {
 
@@ -42,18 +44,22 @@ void destroy_host_info(host_info& info);
 bool split_path(const std::string& path, std::string& dir, std::string& name);
 // The wide form leaves the outputs untouched for an empty path.
 bool split_path_w(const std::wstring& path, std::wstring& dir, std::wstring& name);
+bool split_path_cstr(const char* path, std::string& directory, std::string& name);
+// Directory, name before its last '.', and the text after that '.'.
+bool split_path_base_ext(const char* path, std::string& directory, std::string& base,
+                         std::string& extension);
 
-// Argument-list look-ups; option names compare without regard to case.
-bool take_option_value(const char* name, std::string& value, std::vector<std::string>& args);
-bool take_option_flag(const char* name, std::vector<std::string>& args, bool keep);
-bool has_option(const char* name, const std::vector<std::string>& args, uint8_t start);
-bool take_arg_flag(const char* name, int& argc, char** argv, bool keep);
-bool has_arg(const char* name, int argc, char** argv);
-bool remove_arg(uint32_t index, int& argc, char** argv);
-bool remove_arg_w(uint32_t index, int& argc, wchar_t** argv);
-// Removes element index (order kept); false when it is out of range.
-bool erase_string_at(uint32_t index, std::vector<std::string>& list);
-bool erase_wstring_at(uint32_t index, std::vector<std::wstring>& list);
+// The path form of a name. File names are bytes on this system and need not
+// be UTF-8; the wide path form keeps every byte: well-formed UTF-8 becomes
+// its characters, every other byte b the code point 0xDC00 + b (a lone
+// surrogate that well-formed text never yields), and back again. Every
+// routine that takes a wide path opens exactly the bytes path_to_bytes gives.
+std::wstring path_to_wide(const std::string& bytes);
+// The bytes of a wide path; a character beyond Unicode is left out.
+std::string path_from_wide(const std::wstring& wide);
+// The bytes of a wide path; false (out empty) for an empty path or one with
+// a character beyond Unicode, which names no file.
+bool path_to_bytes(const std::wstring& wide, std::string& out);
 
 // Target of /proc/self/exe (at most 2047 bytes); "" on failure.
 std::string self_exe_path();

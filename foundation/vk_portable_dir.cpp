@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "foundation/vk_dirio.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
@@ -40,97 +41,6 @@ bool has_long_prefix_narrow(const std::string& p) {
 }
 
 }  // namespace
-
-// ---- path text between bytes and wide characters ----
-
-namespace {
-
-// Code points that stand for one undecodable byte each.
-constexpr uint32_t escape_base = 0xDC00;
-constexpr uint32_t escape_first = 0xDC80;
-constexpr uint32_t escape_last = 0xDCFF;
-
-// Length of the well-formed UTF-8 sequence at `i` with its value, or 0.
-size_t decode_one(const std::string& s, size_t i, uint32_t& cp) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = at(i);
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  }
-  size_t len;
-  uint32_t min;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    cp = c & 0x1F;
-    min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    cp = c & 0x0F;
-    min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    cp = c & 0x07;
-    min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < len) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const unsigned char cc = at(i + k);
-    if ((cc & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (cc & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-}  // namespace
-
-std::wstring path_to_wide(const std::string& bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    uint32_t cp = 0;
-    const size_t len = decode_one(bytes, i, cp);
-    if (len == 0) {
-      out.push_back(static_cast<wchar_t>(escape_base + static_cast<unsigned char>(bytes[i])));
-      ++i;
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-      i += len;
-    }
-  }
-  return out;
-}
-
-std::string path_from_wide(const std::wstring& wide) {
-  std::string out;
-  out.reserve(wide.size());
-  for (wchar_t w : wide) {
-    const uint32_t cp = static_cast<uint32_t>(w);
-    if (cp >= escape_first && cp <= escape_last) {
-      out.push_back(static_cast<char>(cp - escape_base));
-    } else if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp <= 0x10FFFF) {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-    // Anything beyond Unicode cannot name a file here and is left out.
-  }
-  return out;
-}
 
 // ---- records ----
 
@@ -189,7 +99,7 @@ bool is_slash_form_w(const std::wstring& path) {
 
 bool list_dir_entries(const std::string& dir, std::vector<find_entry>& out, uint32_t depth,
                       bool dirs_only, bool slash_form) {
-  try {
+  return vk::guarded([&] {
     vk::dir_reader reader(dir);
     if (!reader.is_open()) return false;
     const char sep = slash_form ? '/' : '\\';
@@ -208,13 +118,11 @@ bool list_dir_entries(const std::string& dir, std::vector<find_entry>& out, uint
       }
     }
     return out.size() > before;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool expand_dir_wildcard_once(std::vector<std::string>& paths, bool slash_form) {
-  try {
+  return vk::guarded([&] {
     const std::string token = wildcard_token(slash_form);
     bool changed = false;
     const size_t count = paths.size();
@@ -236,33 +144,29 @@ bool expand_dir_wildcard_once(std::vector<std::string>& paths, bool slash_form) 
       for (size_t k = 1; k < subdirs.size(); ++k) paths.push_back(subdirs[k].path + rest);
     }
     return changed;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool expand_dir_wildcards(const char* pattern, std::vector<std::string>& out) {
   if (!pattern) return true;
-  try {
+  vk::guarded([&] {
     const std::string text(pattern);
     const bool slash = is_slash_form(text);
     // Only the entries added here are expanded; earlier ones are the caller's.
     std::vector<std::string> mine{text};
     expand_all(mine, count_tokens(text, slash), slash);
     out.insert(out.end(), mine.begin(), mine.end());
-  } catch (...) {
-  }
+  });
   return true;
 }
 
 bool expand_dir_wildcards_w(const std::wstring& pattern, std::vector<std::wstring>& out) {
-  try {
+  vk::guarded([&] {
     std::vector<std::string> narrow;
     const std::string text = path_from_wide(pattern);
     expand_dir_wildcards(text.c_str(), narrow);
     for (const auto& s : narrow) out.push_back(path_to_wide(s));
-  } catch (...) {
-  }
+  });
   return true;
 }
 
@@ -277,7 +181,7 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
                        std::vector<find_entry>& out) {
   out.clear();
   if (dir_text.empty()) return;
-  try {
+  vk::guarded([&] {
     const bool slash = is_slash_form(dir_text);
     const char sep = slash ? '/' : '\\';
     std::string dir = dir_text;
@@ -314,19 +218,17 @@ void match_dir_entries(const std::string& dir_text, const std::string& pattern_t
       }
       out.push_back(std::move(e));
     }
-  } catch (...) {
-  }
+  });
 }
 
 void find_files(const std::string& dir, const std::string& pattern, std::vector<std::string>& out,
                 bool include_dirs) {
   std::vector<find_entry> found;
   match_dir_entries(dir, pattern, found);
-  try {
+  vk::guarded([&] {
     for (auto& e : found)
       if (include_dirs || !e.is_dir) out.push_back(std::move(e.path));
-  } catch (...) {
-  }
+  });
 }
 
 void find_files_cstr(const char* dir, const char* pattern, std::vector<std::string>& out) {
@@ -339,7 +241,7 @@ void find_files_any(const char* dir, std::vector<std::string>& out) {
 
 void find_files_w(const std::wstring& dir, const std::wstring& pattern,
                   std::vector<find_entry_w>& out) {
-  try {
+  vk::guarded([&] {
     std::vector<find_entry> found;
     match_dir_entries(path_from_wide(dir),
                       pattern.empty() ? std::string() : path_from_wide(pattern), found);
@@ -348,20 +250,18 @@ void find_files_w(const std::wstring& dir, const std::wstring& pattern,
       find_entry_to_wide(w, e);
       out.push_back(std::move(w));
     }
-  } catch (...) {
-  }
+  });
 }
 
 void find_files_by_pattern_w(const std::wstring& dir, const std::wstring& pattern,
                              std::vector<std::wstring>& out) {
-  try {
+  vk::guarded([&] {
     std::vector<std::string> found;
     const std::string d = path_from_wide(dir);
     const std::string p = path_from_wide(pattern);
     find_files_cstr(d.c_str(), p.c_str(), found);
     for (const auto& s : found) out.push_back(path_to_wide(s));
-  } catch (...) {
-  }
+  });
 }
 
 void cut_long_path_prefix(std::wstring& path) {
@@ -376,15 +276,12 @@ void cut_long_path_prefix(std::wstring& path) {
 
 // ---- input file-name source ----
 
-stdin_stream_ex::stdin_stream_ex(vk::cmd_params* options) : uni::stdin_stream(false) {
+stdin_stream_ex::stdin_stream_ex() : uni::stdin_stream(false) {
   reset();
-  m_options = options;
 }
 
-stdin_stream_ex::stdin_stream_ex(vk::cmd_params* options, std::FILE* source)
-    : uni::stdin_stream(false, source) {
+stdin_stream_ex::stdin_stream_ex(std::FILE* source) : uni::stdin_stream(false, source) {
   reset();
-  m_options = options;
 }
 
 void stdin_stream_ex::reset() {
@@ -405,16 +302,17 @@ bool stdin_stream_ex::use_stdin(bool probe) {
 
 bool stdin_stream_ex::start_walk(const std::wstring& root, uint32_t depth_limit, file_test test) {
   reset();
-  try {
-    m_depth_limit = depth_limit;
-    m_test = std::move(test);
-    dir_walk_item item{root, 0};
-    accept_path(item.path, true);
-    m_dirs.push_back(std::move(item));
-  } catch (...) {
-    reset();
+  if (!vk::guarded(
+          [&] {
+            m_depth_limit = depth_limit;
+            m_test = std::move(test);
+            dir_walk_item item{root, 0};
+            accept_path(item.path, true);
+            m_dirs.push_back(std::move(item));
+            return true;
+          },
+          [&] { reset(); }))
     return false;
-  }
   opened = true;
   m_dir_mode = 1;
   return opened;
@@ -424,11 +322,11 @@ bool stdin_stream_ex::getline(std::string& out, bool trim) {
   if (!m_dir_mode) return uni::stdin_stream::getline(out, trim);
   std::wstring name;
   if (!next_dir_entry(name)) return false;
-  try {
-    out = path_from_wide(name);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        out = path_from_wide(name);
+        return true;
+      }))
     return false;
-  }
   return true;
 }
 
@@ -441,12 +339,9 @@ bool stdin_stream_ex::accept_path(std::wstring& path, bool is_dir) {
   if (!is_dir && m_test) {
     bool open_failed = false;
     bool pass = false;
-    try {
-      pass = m_test(path, open_failed);
-    } catch (...) {
-      pass = false;
-    }
-    if (!pass && !open_failed) return false;
+    vk::guarded([&] { pass = m_test(path, open_failed); }, [&] { pass = false; });
+    // A file the test could not open is not one it selected.
+    if (!pass) return false;
   }
   cut_long_path_prefix(path);
   return true;
@@ -475,34 +370,36 @@ void list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
 }  // namespace
 
 bool stdin_stream_ex::next_dir_entry(std::wstring& out) {
-  try {
-    std::vector<find_entry_w> listed;
-    for (;;) {
-      out.clear();
-      if (!m_files.empty()) {
-        out = std::move(m_files.back());
-        m_files.pop_back();
-        return true;
-      }
-      if (m_dirs.empty()) return false;
-      dir_walk_item item = std::move(m_dirs.back());
-      m_dirs.pop_back();
-      if (item.depth > m_depth_limit) continue;
-      accept_path(item.path, true);
-      listed.clear();
-      list_walk_dir(item.path, listed);
-      for (auto& e : listed) {
-        if (e.is_dir) {
-          m_dirs.push_back(dir_walk_item{std::move(e.path), item.depth + 1});
-        } else if (accept_path(e.path, false)) {
-          m_files.push_back(std::move(e.path));
+  return vk::guarded(
+      [&] {
+        std::vector<find_entry_w> listed;
+        for (;;) {
+          out.clear();
+          if (!m_files.empty()) {
+            out = std::move(m_files.back());
+            m_files.pop_back();
+            return true;
+          }
+          if (m_dirs.empty()) return false;
+          dir_walk_item item = std::move(m_dirs.back());
+          m_dirs.pop_back();
+          if (item.depth > m_depth_limit) continue;
+          accept_path(item.path, true);
+          listed.clear();
+          list_walk_dir(item.path, listed);
+          for (auto& e : listed) {
+            if (e.is_dir) {
+              m_dirs.push_back(dir_walk_item{std::move(e.path), item.depth + 1});
+            } else if (accept_path(e.path, false)) {
+              m_files.push_back(std::move(e.path));
+            }
+          }
         }
-      }
-    }
-  } catch (...) {
-    out.clear();
-    return false;
-  }
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 }  // namespace vkportdir

@@ -14,20 +14,13 @@
 #include <vector>
 
 #include "foundation/uni_console.h"
-
-namespace vk {
-class cmd_params;
-class filter_entry;
-}  // namespace vk
+#include "foundation/vk_path.h"
 
 namespace vkportdir {
 
-// File names are bytes on this system and need not be UTF-8. These convert
-// a path to wide text and back without losing a byte: well-formed UTF-8
-// becomes its characters, every other byte b the code point 0xDC00 + b (a
-// lone surrogate that well-formed text never yields), and back again.
-std::wstring path_to_wide(const std::string& bytes);
-std::string path_from_wide(const std::wstring& wide);
+// The path form of a name (see vk_path.h), under the names callers know here.
+using vk::path_from_wide;
+using vk::path_to_wide;
 
 // One search result. A directory's path ends in the separator and its name is
 // empty; files carry their own name.
@@ -105,17 +98,18 @@ struct dir_walk_item {
 
 // The names of the input files: the lines of standard input, or the files
 // of a directory tree down to a depth limit that pass the file-selection
-// test.
+// test. The walk that takes the file filters and the settings' time window
+// is built on this in the command-line library (vk::filtered_walk).
 class stdin_stream_ex : public uni::stdin_stream {
  public:
   // The test of directory mode: true hands the file out. It sets
   // `open_failed` when a content test could not open the file; such a file is
-  // handed out as well.
+  // not handed out, since nothing shows that it is one the test selects.
   using file_test = std::function<bool(const std::wstring& path, bool& open_failed)>;
 
-  explicit stdin_stream_ex(vk::cmd_params* options = nullptr);
+  stdin_stream_ex();
   // Reads lines from `source` instead of standard input.
-  stdin_stream_ex(vk::cmd_params* options, std::FILE* source);
+  explicit stdin_stream_ex(std::FILE* source);
   ~stdin_stream_ex() override = default;
 
   void reset();
@@ -124,14 +118,6 @@ class stdin_stream_ex : public uni::stdin_stream {
   // Starts a walk under `root` that hands out every file passing `test`
   // (every file when `test` is empty).
   bool start_walk(const std::wstring& root, uint32_t depth_limit, file_test test);
-  // Starts a walk that hands out the files selected by `filters` with the
-  // settings given to the constructor. These two are built with the file
-  // filters, in the command-line library.
-  bool start_walk(const std::wstring& root, uint32_t depth_limit,
-                  const std::vector<vk::filter_entry>& filters);
-  bool start_dir(const std::string& root, uint32_t depth_limit,
-                 const std::vector<vk::filter_entry>& filters);
-
   bool getline(std::string& out, bool trim) override;
   bool getline_wide(std::wstring& out, bool trim) override;
 
@@ -139,7 +125,6 @@ class stdin_stream_ex : public uni::stdin_stream {
   bool next_dir_entry(std::wstring& out);
 
   bool directory_mode() const { return m_dir_mode != 0; }
-  vk::cmd_params* options() const { return m_options; }
 
  private:
   std::deque<dir_walk_item> m_dirs;
@@ -147,7 +132,6 @@ class stdin_stream_ex : public uni::stdin_stream {
   uint32_t m_depth_limit = 1;
   file_test m_test;  // holds its own copy of the filter list
   uint8_t m_dir_mode = 0;
-  vk::cmd_params* m_options = nullptr;
 };
 
 }  // namespace vkportdir

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -46,10 +47,29 @@ int sys_ftruncate(int fd, off_t length) {
 int sys_fchmod(int fd, mode_t mode) {
   return ::fchmod(fd, mode);
 }
+int sys_fstatat(int dir_fd, const char* name, struct stat* st, int flags) {
+  return ::fstatat(dir_fd, name, st, flags);
+}
+int sys_uname(struct utsname* out) {
+  return ::uname(out);
+}
+int sys_gethostname(char* name, size_t size) {
+  return ::gethostname(name, size);
+}
+ssize_t sys_readlink(const char* path, char* buf, size_t size) {
+  return ::readlink(path, buf, size);
+}
+int sys_statfs(const char* path, struct statfs* out) {
+  return ::statfs(path, out);
+}
+char* sys_realpath(const char* path, char* resolved) {
+  return ::realpath(path, resolved);
+}
 
-const posix_calls k_system_calls = {sys_open,  sys_close,  sys_read,      sys_write,
-                                    sys_pread, sys_pwrite, sys_lseek,     sys_fstat,
-                                    sys_stat,  sys_lstat,  sys_ftruncate, sys_fchmod};
+const posix_calls k_system_calls = {
+    sys_open,    sys_close, sys_read,        sys_write,    sys_pread,     sys_pwrite,
+    sys_lseek,   sys_fstat, sys_stat,        sys_lstat,    sys_ftruncate, sys_fchmod,
+    sys_fstatat, sys_uname, sys_gethostname, sys_readlink, sys_statfs,    sys_realpath};
 
 posix_calls g_calls = k_system_calls;
 

@@ -1,9 +1,12 @@
-// The one place where the file layer meets the operating system.
+// The one place where the library meets the operating system.
 //
-// Every open, read, write, seek and status call of the file classes goes
-// through the table returned by posix(). Tests install a table of their own
-// (scoped_posix_calls) to make any of these calls fail on demand, so that the
-// failure paths of the file object can be exercised without a broken disk.
+// Every open, read, write, seek and status call of the file classes, the
+// status taken for each directory entry, and the host queries of the run
+// header (uname, host name, the program's own path, the file-system type and
+// the real path of a device link) go through the table returned by posix().
+// Tests install a table of their own (scoped_posix_calls) to make any of
+// these calls fail or answer as another machine would, so that the failure
+// paths can be exercised without a broken disk or a network share.
 //
 // The transfer helpers loop until every byte has moved: a single read or
 // write may legally move fewer bytes than asked (Linux caps one call near
@@ -12,7 +15,9 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +37,15 @@ struct posix_calls {
   int (*lstat)(const char* path, struct stat* st);
   int (*ftruncate)(int fd, off_t length);
   int (*fchmod)(int fd, mode_t mode);
+  // The status of a directory entry, relative to its open directory.
+  int (*fstatat)(int dir_fd, const char* name, struct stat* st, int flags);
+  // Host queries.
+  int (*uname)(struct utsname* out);
+  int (*gethostname)(char* name, size_t size);
+  ssize_t (*readlink)(const char* path, char* buf, size_t size);
+  int (*statfs)(const char* path, struct statfs* out);
+  // As realpath(3) with a null buffer: the caller frees the result.
+  char* (*realpath)(const char* path, char* resolved);
 };
 
 // The table of the real system calls.

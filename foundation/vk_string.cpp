@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 namespace {
@@ -86,27 +88,29 @@ bool replace_first_impl(S& text, S& search, const S& replacement, bool ignore_ca
 bool build_replaced(std::string& out, const std::string& text, const std::string& search,
                     const std::string& replacement) {
   out.clear();
-  try {
-    out.reserve(text.size() + 256);
-    size_t pos = 0;
-    for (;;) {
-      const size_t hit = text.find(search, pos);
-      if (hit == std::string::npos) break;
-      out.append(text, pos, hit - pos);
-      if (!replacement.empty()) out.append(replacement);
-      pos = hit + search.size();
-    }
-    if (pos < text.size()) out.append(text, pos, std::string::npos);
-    return true;
-  } catch (...) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        out.reserve(text.size() + 256);
+        size_t pos = 0;
+        for (;;) {
+          const size_t hit = text.find(search, pos);
+          if (hit == std::string::npos) break;
+          out.append(text, pos, hit - pos);
+          if (!replacement.empty()) out.append(replacement);
+          pos = hit + search.size();
+        }
+        if (pos < text.size()) out.append(text, pos, std::string::npos);
+        return true;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 template <class S>
 bool seek_back(S& stream, size_t n, bool rewrite) {
-  try {
+  return vk::guarded([&] {
     if (!stream) return false;
     const std::streampos pos = stream.tellp();
     if (pos == std::streampos(-1)) return false;
@@ -122,9 +126,7 @@ bool seek_back(S& stream, size_t n, bool rewrite) {
       stream.write(kept.data(), static_cast<std::streamsize>(kept.size()));
     }
     return static_cast<bool>(stream);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 // Appends the non-empty pieces between delimiters of p[0..count) to list,
@@ -134,7 +136,7 @@ size_t split_pieces(const typename S::value_type* p, size_t count, typename S::v
                     std::vector<S>& list, size_t& delimiter_count, bool trim, bool (*trimmer)(S&)) {
   delimiter_count = 0;
   if (p == nullptr || count == 0) return 0;
-  try {
+  vk::guarded([&] {
     size_t start = 0;
     for (size_t i = 0; i <= count; ++i) {
       if (i < count && p[i] != delimiter) continue;
@@ -147,8 +149,7 @@ size_t split_pieces(const typename S::value_type* p, size_t count, typename S::v
       }
       start = i + 1;
     }
-  } catch (...) {
-  }
+  });
   return count;
 }
 
@@ -296,40 +297,28 @@ bool is_hex_digit(char c) {
 
 bool replace_first(std::string& text, std::string& search, const std::string& replacement,
                    bool ignore_case) {
-  try {
-    return replace_first_impl(text, search, replacement, ignore_case);
-  } catch (...) {
-    return false;
-  }
+  return vk::guarded([&] { return replace_first_impl(text, search, replacement, ignore_case); });
 }
 
 bool replace_first(std::string& text, const std::string& search, const std::string& replacement,
                    bool ignore_case) {
-  try {
+  return vk::guarded([&] {
     std::string copy(search);
     return replace_first_impl(text, copy, replacement, ignore_case);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool replace_first_w(std::wstring& text, std::wstring& search, const std::wstring& replacement,
                      bool ignore_case) {
-  try {
-    return replace_first_impl(text, search, replacement, ignore_case);
-  } catch (...) {
-    return false;
-  }
+  return vk::guarded([&] { return replace_first_impl(text, search, replacement, ignore_case); });
 }
 
 bool replace_first_w(std::wstring& text, const std::wstring& search,
                      const std::wstring& replacement, bool ignore_case) {
-  try {
+  return vk::guarded([&] {
     std::wstring copy(search);
     return replace_first_impl(text, copy, replacement, ignore_case);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 void replace_all(std::string& text, const std::string& search, const std::string& replacement) {
@@ -356,12 +345,12 @@ bool erase_first(std::string& text, const std::string& search, bool ignore_case)
 bool erase_from_substring(std::string& text, const std::string& search, bool ignore_case) {
   size_t pos;
   if (ignore_case) {
-    try {
-      std::string lowered(text);
-      pos = str_to_lower(lowered).find(search);
-    } catch (...) {
+    if (!vk::guarded([&] {
+          std::string lowered(text);
+          pos = str_to_lower(lowered).find(search);
+          return true;
+        }))
       return false;
-    }
   } else {
     pos = text.find(search);
   }
@@ -429,36 +418,36 @@ bool remove_all_occurrences(uint8_t** buffer, size_t* length, const char* search
 void join_strings(std::string& out, const std::vector<std::string>& list,
                   const std::string& separator, bool skip_empty) {
   out.clear();
-  try {
-    bool first = true;
-    for (const auto& item : list) {
-      if (skip_empty && item.empty()) continue;
-      if (!first) out += separator;
-      out += item;
-      first = false;
-    }
-  } catch (...) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        bool first = true;
+        for (const auto& item : list) {
+          if (skip_empty && item.empty()) continue;
+          if (!first) out += separator;
+          out += item;
+          first = false;
+        }
+      },
+      [&] { out.clear(); });
 }
 
 bool join_command_line(std::string& out, const std::vector<std::string>& list, char quote) {
   out.clear();
-  try {
-    for (size_t i = 0; i < list.size(); ++i) {
-      if (i > 0) out.push_back(' ');
-      const std::string& item = list[i];
-      if (item.find(' ') != std::string::npos) {
-        out.push_back(quote);
-        out += item;
-        out.push_back(quote);
-      } else {
-        out += item;
-      }
-    }
-  } catch (...) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        for (size_t i = 0; i < list.size(); ++i) {
+          if (i > 0) out.push_back(' ');
+          const std::string& item = list[i];
+          if (item.find(' ') != std::string::npos) {
+            out.push_back(quote);
+            out += item;
+            out.push_back(quote);
+          } else {
+            out += item;
+          }
+        }
+      },
+      [&] { out.clear(); });
   return true;
 }
 
@@ -467,28 +456,29 @@ bool join_args_quoted(std::string& out, size_t& count, const std::vector<std::st
   out.clear();
   count = list.size();
   if (list.empty()) return false;
-  try {
-    for (size_t i = 0; i < list.size(); ++i) {
-      const std::string& item = list[i];
-      if (item.empty()) continue;
-      if (i > 0) out.push_back(' ');
-      const bool quote =
-          item.find(' ') != std::string::npos || (quote_values && i > 0 && item.front() != '-');
-      if (quote) {
-        std::string bare(item);
-        erase_char(bare, '"');
-        out.push_back('"');
-        out += bare;
-        out.push_back('"');
-      } else {
-        out += item;
-      }
-    }
-    trim_ws(out);
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            for (size_t i = 0; i < list.size(); ++i) {
+              const std::string& item = list[i];
+              if (item.empty()) continue;
+              if (i > 0) out.push_back(' ');
+              const bool quote = item.find(' ') != std::string::npos ||
+                                 (quote_values && i > 0 && item.front() != '-');
+              if (quote) {
+                std::string bare(item);
+                erase_char(bare, '"');
+                out.push_back('"');
+                out += bare;
+                out.push_back('"');
+              } else {
+                out += item;
+              }
+            }
+            trim_ws(out);
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -507,7 +497,7 @@ size_t split_wchar_buffer(const wchar_t* chars, size_t count, wchar_t delimiter,
 bool split_text_lines(const std::vector<uint8_t>& bytes, std::vector<std::string>& lines) {
   lines.clear();
   if (bytes.empty()) return false;
-  try {
+  vk::guarded([&] {
     const char* p = reinterpret_cast<const char*>(bytes.data());
     const size_t n = bytes.size();
     size_t start = 0;
@@ -531,35 +521,35 @@ bool split_text_lines(const std::vector<uint8_t>& bytes, std::vector<std::string
       trim_ws(line);
       lines.push_back(std::move(line));
     }
-  } catch (...) {
-  }
+  });
   return !lines.empty();
 }
 
 bool split_utf16_lines(const std::vector<uint8_t>& bytes, std::vector<std::wstring>& lines) {
   lines.clear();
   if (bytes.size() < 2) return false;
-  try {
-    const uint8_t* p = bytes.data();
-    const size_t n = bytes.size() / 2;
-    auto unit = [p](size_t i) -> wchar_t {
-      return static_cast<wchar_t>(p[2 * i] | (p[2 * i + 1] << 8));
-    };
-    size_t start = 0;
-    for (size_t i = 0; i < n; ++i) {
-      if (unit(i) != L'\n') continue;
-      size_t s = start;
-      while (s < i && unit(s) == L'\r') ++s;
-      std::wstring line;
-      line.reserve(i - s);
-      for (size_t k = s; k < i; ++k) line.push_back(unit(k));
-      wtrim_ws(line);
-      lines.push_back(std::move(line));
-      start = i + 1;
-    }
-  } catch (...) {
-  }
-  return !lines.empty();
+  return vk::guarded(
+      [&] {
+        const uint8_t* p = bytes.data();
+        const size_t n = bytes.size() / 2;
+        auto unit = [p](size_t i) -> wchar_t {
+          return static_cast<wchar_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        };
+        size_t start = 0;
+        for (size_t i = 0; i < n; ++i) {
+          if (unit(i) != L'\n') continue;
+          size_t s = start;
+          while (s < i && unit(s) == L'\r') ++s;
+          std::wstring line;
+          line.reserve(i - s);
+          for (size_t k = s; k < i; ++k) line.push_back(unit(k));
+          wtrim_ws(line);
+          lines.push_back(std::move(line));
+          start = i + 1;
+        }
+        return !lines.empty();
+      },
+      [&] { return !lines.empty(); });
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <cwctype>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
 
@@ -205,17 +206,23 @@ bool sid_common(std::string& out, const uint8_t* bytes, uint32_t length, bool ex
   if (!bytes || length < 12) return false;
   const uint64_t need = 8 + 4ull * bytes[1];
   if (exact ? length != need : length < need) return false;
-  try {
-    std::string s = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(bytes[7]);
-    for (uint32_t i = 0; i < bytes[1]; ++i) {
-      s += "-" + std::to_string(load_le32(bytes + 8 + 4 * i));
-    }
-    out = std::move(s);
-    return true;
-  } catch (...) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::string s = "S-";
+        s += std::to_string(bytes[0]);
+        s += '-';
+        s += std::to_string(bytes[7]);
+        for (uint32_t i = 0; i < bytes[1]; ++i) {
+          s += '-';
+          s += std::to_string(load_le32(bytes + 8 + 4 * i));
+        }
+        out = std::move(s);
+        return true;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 }  // namespace
 
@@ -271,7 +278,7 @@ void join_words(std::ostringstream& os, uint32_t flags, const word_callback& wor
     sep = '\\';
   else if (flags & (1u << 21))
     sep = '|';
-  try {
+  vk::guarded([&] {
     for (size_t i = 0; i < count; ++i) {
       std::string w = word(handles[i]);
       auto cap = [&w] {
@@ -291,8 +298,7 @@ void join_words(std::ostringstream& os, uint32_t flags, const word_callback& wor
       os << w;
       if (sep && i + 1 < count) os << sep;
     }
-  } catch (...) {
-  }
+  });
 }
 
 bool text_between_markers(const char* text, const char* first, const char* second,
@@ -321,17 +327,16 @@ bool text_between_markers(const char* text, const char* first, const char* secon
 bool collect_angle_tags(const uint8_t* bytes, uint32_t length, std::vector<std::string>& out) {
   std::vector<std::pair<std::string, uint32_t>> tags;
   collect_angle_tags_pos(bytes, length, tags);
-  try {
+  vk::guarded([&] {
     for (auto& t : tags) out.push_back(std::move(t.first));
-  } catch (...) {
-  }
+  });
   return !out.empty();
 }
 
 bool collect_angle_tags_pos(const uint8_t* bytes, uint32_t length,
                             std::vector<std::pair<std::string, uint32_t>>& out) {
   if (!bytes) return !out.empty();
-  try {
+  vk::guarded([&] {
     bool in_run = false;
     uint32_t start = 0;
     for (uint32_t i = 0; i < length; ++i) {
@@ -348,8 +353,7 @@ bool collect_angle_tags_pos(const uint8_t* bytes, uint32_t length,
         in_run = false;
       }
     }
-  } catch (...) {
-  }
+  });
   return !out.empty();
 }
 
@@ -425,16 +429,14 @@ bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, st
 bool expand_tabs(const uint8_t* bytes, uint32_t length, uint32_t tab_width, std::string& out,
                  bool utf16) {
   if (!bytes || length == 0) return false;
-  try {
+  return vk::guarded([&] {
     if (utf16) {
       for (uint32_t i = 0; i + 1 < length; i += 2)
         if (bytes[i] == 0x09 && bytes[i + 1] == 0)
           return expand_tabs_units(bytes, length, tab_width, out, 2);
     }
     return expand_tabs_units(bytes, length, tab_width, out, 1);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 namespace {
@@ -501,21 +503,19 @@ bool strip_element_units(Ch* buf, size_t count, const std::basic_string<Ch>& tag
 
 bool strip_xml_element(uint8_t* buffer, uint32_t& length, const char* tag) {
   if (!buffer || length == 0 || !tag) return false;
-  try {
+  return vk::guarded([&] {
     size_t kept = 0;
     std::basic_string<uint8_t> t(reinterpret_cast<const uint8_t*>(tag), std::strlen(tag));
     strip_element_units<uint8_t>(
         buffer, length, t, [](uint8_t c) { return static_cast<uint8_t>(std::tolower(c)); }, kept);
     length = static_cast<uint32_t>(kept);
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool strip_xml_element_w(wchar_t* buffer, uint32_t& length, const wchar_t* tag) {
   if (!buffer || length == 0 || !tag) return false;
-  try {
+  return vk::guarded([&] {
     size_t kept = 0;
     const size_t count = length / sizeof(wchar_t);
     strip_element_units<wchar_t>(
@@ -525,50 +525,51 @@ bool strip_xml_element_w(wchar_t* buffer, uint32_t& length, const wchar_t* tag) 
     // Bytes of a partial trailing character are dropped with the rest.
     length = static_cast<uint32_t>(kept * sizeof(wchar_t));
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool split_json_objects(std::vector<std::string>& out, const std::string& text) {
   out.clear();
-  try {
-    size_t bracket = text.find('[');
-    size_t brace = text.find('{');
-    if (bracket == std::string::npos || (brace != std::string::npos && brace < bracket)) {
-      out.push_back(text);
-      return true;
-    }
-    size_t pos = bracket;
-    while ((pos = text.find('{', pos)) != std::string::npos) {
-      int64_t depth = 0;
-      size_t end = std::string::npos;
-      for (size_t i = pos; i < text.size(); ++i) {
-        if (text[i] == '{') {
-          ++depth;
-        } else if (text[i] == '}' && --depth == 0) {
-          end = i;
-          break;
+  return vk::guarded(
+      [&] {
+        size_t bracket = text.find('[');
+        size_t brace = text.find('{');
+        if (bracket == std::string::npos || (brace != std::string::npos && brace < bracket)) {
+          out.push_back(text);
+          return true;
         }
-      }
-      if (end == std::string::npos) break;
-      out.push_back(text.substr(pos, end - pos + 1));
-      pos = end + 1;
-    }
-  } catch (...) {
-  }
-  return !out.empty();
+        size_t pos = bracket;
+        while ((pos = text.find('{', pos)) != std::string::npos) {
+          int64_t depth = 0;
+          size_t end = std::string::npos;
+          for (size_t i = pos; i < text.size(); ++i) {
+            if (text[i] == '{') {
+              ++depth;
+            } else if (text[i] == '}' && --depth == 0) {
+              end = i;
+              break;
+            }
+          }
+          if (end == std::string::npos) break;
+          out.push_back(text.substr(pos, end - pos + 1));
+          pos = end + 1;
+        }
+        return !out.empty();
+      },
+      [&] { return !out.empty(); });
 }
 
 bool json_get_values(std::vector<std::string>& out, const std::vector<std::string>& keys,
                      const std::string& text) {
   out.clear();
   if (text.empty() || keys.empty()) return false;
-  try {
+  return vk::guarded([&] {
     const std::string lower = ascii_lower(text);
     out.resize(keys.size());
     for (size_t k = 0; k < keys.size(); ++k) {
-      const std::string quoted = "\"" + ascii_lower(keys[k]) + "\"";
+      std::string quoted(1, '"');
+      quoted += ascii_lower(keys[k]);
+      quoted += '"';
       // A key without a ':' after it leaves its value empty: no later
       // occurrence of the key has one either.
       const size_t key = lower.find(quoted);
@@ -597,49 +598,49 @@ bool json_get_values(std::vector<std::string>& out, const std::vector<std::strin
       out[k] = std::move(value);
     }
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool percent_decode(std::string& out, const std::string& text, char chosen,
                     const std::string& replacement) {
   out.clear();
   if (text.empty() || text.find('%') == std::string::npos) return false;
-  try {
-    std::string res;
-    res.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] != '%') {
-        res += text[i];
-        continue;
-      }
-      if (text.size() - i < 3) {
-        res.append(text, i, std::string::npos);
-        break;
-      }
-      int hi = hex_val(text[i + 1]), lo = hex_val(text[i + 2]);
-      if (hi < 0 || lo < 0) {
-        res += '%';
-        continue;
-      }
-      int v = hi * 16 + lo;
-      if (v >= 32 && v <= 127) {
-        if (static_cast<char>(v) == chosen)
-          res += replacement;
-        else
-          res += static_cast<char>(v);
-      } else {
-        res.append(text, i, 3);
-      }
-      i += 2;
-    }
-    out = std::move(res);
-    return true;
-  } catch (...) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::string res;
+        res.reserve(text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+          if (text[i] != '%') {
+            res += text[i];
+            continue;
+          }
+          if (text.size() - i < 3) {
+            res.append(text, i, std::string::npos);
+            break;
+          }
+          int hi = hex_val(text[i + 1]), lo = hex_val(text[i + 2]);
+          if (hi < 0 || lo < 0) {
+            res += '%';
+            continue;
+          }
+          int v = hi * 16 + lo;
+          if (v >= 32 && v <= 127) {
+            if (static_cast<char>(v) == chosen)
+              res += replacement;
+            else
+              res += static_cast<char>(v);
+          } else {
+            res.append(text, i, 3);
+          }
+          i += 2;
+        }
+        out = std::move(res);
+        return true;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 // ---------------------------------------------------------------------------
@@ -649,7 +650,7 @@ bool split_string(const std::string& text, char delimiter, std::vector<std::stri
                   bool keep_empty, bool append) {
   if (!append) out.clear();
   if (text.empty()) return false;
-  try {
+  vk::guarded([&] {
     size_t start = 0;
     while (true) {
       size_t pos = text.find(delimiter, start);
@@ -660,8 +661,7 @@ bool split_string(const std::string& text, char delimiter, std::vector<std::stri
       if (pos == std::string::npos) break;
       start = pos + 1;
     }
-  } catch (...) {
-  }
+  });
   return true;
 }
 
@@ -688,7 +688,7 @@ void replace_char(std::wstring& text, wchar_t from, wchar_t to, bool both_cases)
 
 std::string& show_line_ends(std::string& text) {
   if (text.empty() || text.find_first_of("\r\n") == std::string::npos) return text;
-  try {
+  vk::guarded([&] {
     std::string res;
     res.reserve(text.size() + 50);
     size_t s = 0;
@@ -719,8 +719,7 @@ std::string& show_line_ends(std::string& text) {
     }
     res.append(text, s, std::string::npos);
     text = std::move(res);
-  } catch (...) {
-  }
+  });
   return text;
 }
 
@@ -736,7 +735,7 @@ int32_t trim_line_end(std::string& text) {
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,
                                 const std::wstring& separator, bool skip_empty) {
   out.clear();
-  try {
+  vk::guarded([&] {
     for (size_t i = 0; i < parts.size(); ++i) {
       if (skip_empty && parts[i].empty()) continue;
       out += parts[i];
@@ -744,8 +743,7 @@ std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstrin
     }
     if (skip_empty && !out.empty() && !separator.empty() && out.back() == separator.front())
       out.pop_back();
-  } catch (...) {
-  }
+  });
   return out;
 }
 
@@ -758,7 +756,7 @@ char split_at_any_delim(std::vector<std::string>& out, const std::string& text, 
                         bool keep_empty, const std::string& delimiters) {
   out.clear();
   if (text.empty()) return 0;
-  try {
+  return vk::guarded([&]() -> char {
     for (char d : delimiters) {
       if (text.find(d) == std::string::npos) continue;
       if (d == '\0') break;
@@ -766,9 +764,8 @@ char split_at_any_delim(std::vector<std::string>& out, const std::string& text, 
       return d;
     }
     out.push_back(text);
-  } catch (...) {
-  }
-  return 0;
+    return 0;
+  });
 }
 
 bool split_quoted(const std::string& text, char delimiter, std::vector<std::string>& out, bool trim,
@@ -777,45 +774,46 @@ bool split_quoted(const std::string& text, char delimiter, std::vector<std::stri
   bool ok = split_string(text, delimiter, pieces, false, keep_empty, false);
   out.clear();
   if (!ok) return false;
-  try {
-    if (text.find('"') == std::string::npos) {
-      out = std::move(pieces);
-      return true;
-    }
-    auto add = [&](std::string s) {
-      if (trim) trim_ws(s);
-      if (!s.empty() || keep_empty) out.push_back(std::move(s));
-    };
-    bool open = false;
-    std::string group;
-    for (auto& p : pieces) {
-      const auto quotes = std::count(p.begin(), p.end(), '"');
-      if (open) {
-        group += delimiter;
-        group += p;
-        if (quotes > 0) {
-          open = false;
-          add(std::move(group));
-          group.clear();
+  return vk::guarded(
+      [&] {
+        if (text.find('"') == std::string::npos) {
+          out = std::move(pieces);
+          return true;
         }
-      } else if (quotes == 1) {
-        open = true;
-        group = p;
-      } else if (quotes > 1) {
-        add(std::move(p));
-      } else {
-        out.push_back(std::move(p));
-      }
-    }
-  } catch (...) {
-  }
-  return true;
+        auto add = [&](std::string s) {
+          if (trim) trim_ws(s);
+          if (!s.empty() || keep_empty) out.push_back(std::move(s));
+        };
+        bool open = false;
+        std::string group;
+        for (auto& p : pieces) {
+          const auto quotes = std::count(p.begin(), p.end(), '"');
+          if (open) {
+            group += delimiter;
+            group += p;
+            if (quotes > 0) {
+              open = false;
+              add(std::move(group));
+              group.clear();
+            }
+          } else if (quotes == 1) {
+            open = true;
+            group = p;
+          } else if (quotes > 1) {
+            add(std::move(p));
+          } else {
+            out.push_back(std::move(p));
+          }
+        }
+        return true;
+      },
+      [&] { return true; });
 }
 
 uint32_t split_words(const char* text, uint32_t max_words, std::vector<std::string>& out,
                      bool join_quoted) {
   if (!text) return 0;
-  try {
+  return vk::guarded([&] {
     std::istringstream is(text);
     std::vector<std::string> words;
     std::string w;
@@ -850,9 +848,7 @@ uint32_t split_words(const char* text, uint32_t max_words, std::vector<std::stri
       }
     }
     return static_cast<uint32_t>(words.size());
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 bool split_quoted_words(const std::string& text, std::vector<std::string>& out) {
@@ -863,49 +859,49 @@ bool split_quoted_words(const std::string& text, std::vector<std::string>& out) 
 bool first_word(const std::string& text, std::string& out) {
   out.clear();
   if (text.empty()) return false;
-  try {
+  vk::guarded([&] {
     std::istringstream is(text);
     std::string w;
     if (is >> w) out = w;
-  } catch (...) {
-  }
+  });
   return true;
 }
 
 bool split_lines(const uint8_t* buffer, uint32_t length, std::vector<std::string>& out) {
   out.clear();
   if (!buffer || length == 0) return false;
-  try {
-    uint32_t style = newline_style(buffer, std::min<uint32_t>(length, 1024));
-    std::string text(reinterpret_cast<const char*>(buffer), length);
-    char cut;
-    switch (style) {
-      case nl_crlf:
-      case nl_lf:
-        cut = '\n';
-        break;
-      case nl_cr:
-        cut = '\r';
-        break;
-      case nl_lfcr:
-        std::replace(text.begin(), text.end(), '\n', ' ');
-        cut = '\r';
-        break;
-      default:
-        return false;
-    }
-    size_t delimiters = 0;
-    split_char_buffer(text.data(), text.size(), cut, out, delimiters, true);
-  } catch (...) {
-  }
-  return !out.empty();
+  return vk::guarded(
+      [&] {
+        uint32_t style = newline_style(buffer, std::min<uint32_t>(length, 1024));
+        std::string text(reinterpret_cast<const char*>(buffer), length);
+        char cut;
+        switch (style) {
+          case nl_crlf:
+          case nl_lf:
+            cut = '\n';
+            break;
+          case nl_cr:
+            cut = '\r';
+            break;
+          case nl_lfcr:
+            std::replace(text.begin(), text.end(), '\n', ' ');
+            cut = '\r';
+            break;
+          default:
+            return false;
+        }
+        size_t delimiters = 0;
+        split_char_buffer(text.data(), text.size(), cut, out, delimiters, true);
+        return !out.empty();
+      },
+      [&] { return !out.empty(); });
 }
 
 bool split_buffer_lines(std::vector<std::string>& out, const uint8_t* buffer, uint32_t length,
                         bool trim, bool skip_empty) {
   out.clear();
   if (!buffer || length < 2) return false;
-  try {
+  vk::guarded([&] {
     bool narrow = buffer[0] != 0 && buffer[1] != 0;
     if (narrow && length >= 4) narrow = buffer[2] != 0 && buffer[3] != 0;
     if (narrow) {
@@ -938,8 +934,7 @@ bool split_buffer_lines(std::vector<std::string>& out, const uint8_t* buffer, ui
         start = i + 1;
       }
     }
-  } catch (...) {
-  }
+  });
   return !out.empty();
 }
 
@@ -947,7 +942,7 @@ bool split_wstring_simple(const std::wstring& text, wchar_t delimiter,
                           std::vector<std::wstring>& out) {
   out.clear();
   if (text.empty()) return false;
-  try {
+  vk::guarded([&] {
     size_t start = 0;
     while (start <= text.size()) {
       size_t pos = text.find(delimiter, start);
@@ -955,19 +950,19 @@ bool split_wstring_simple(const std::wstring& text, wchar_t delimiter,
       if (pos > start) out.push_back(text.substr(start, pos - start));
       start = pos + 1;
     }
-  } catch (...) {
-  }
+  });
   return true;
 }
 
 bool split_multi_string(const std::vector<wchar_t>& chars, std::vector<std::wstring>& out) {
   std::wstring text;
-  try {
-    text.assign(chars.begin(), chars.end());
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            text.assign(chars.begin(), chars.end());
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return split_wstring_simple(text, L'\0', out);
 }
 
@@ -977,13 +972,14 @@ bool split_multi_string_bytes(const std::vector<uint8_t>& bytes, std::vector<std
     return false;
   }
   std::wstring text;
-  try {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-      text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+              text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return split_wstring_simple(text, L'\0', out);
 }
 
@@ -1010,25 +1006,19 @@ void replace_wchar_buf(wchar_t* buffer, int32_t length, wchar_t from, wchar_t to
 
 bool replace_first_icase(std::string& text, const char* find, const char* replacement) {
   if (!find || !*find) return false;
-  try {
+  return vk::guarded([&] {
     std::string search = find;
     return replace_first(text, search, replacement ? replacement : "", true);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool erase_from_char(std::string& text, char c, bool ignore_case) {
-  try {
-    return erase_from_substring(text, std::string(1, c), ignore_case);
-  } catch (...) {
-    return false;
-  }
+  return vk::guarded([&] { return erase_from_substring(text, std::string(1, c), ignore_case); });
 }
 
 bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
   if (!buffer || !find || !*find) return false;
-  try {
+  return vk::guarded([&] {
     const size_t room = std::wcslen(buffer);
     std::string text = to_utf8(buffer);
     std::string needle = to_utf8(find);
@@ -1039,20 +1029,16 @@ bool erase_first_wbuf(wchar_t* buffer, const wchar_t* find, bool ignore_case) {
     for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<wchar_t>(static_cast<uint8_t>(text[i]));
     buffer[n] = L'\0';
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool join_argv(std::string& out, int32_t argc, char** argv) {
   if (argc <= 0 || !argv) return false;
-  try {
+  return vk::guarded([&] {
     std::vector<std::string> args;
     for (int32_t i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
     return join_command_line(out, args, '"');
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 void write_quoted_pairs(std::ostream& os, const std::vector<std::string>& keys,
@@ -1067,15 +1053,13 @@ void write_quoted_pairs(std::ostream& os, const std::vector<std::string>& keys,
 
 const wchar_t* find_wide_icase(const wchar_t* text, const wchar_t* find) {
   if (!text || !find) return nullptr;
-  try {
+  return vk::guarded([&] {
     std::wstring t(text), f(find);
     for (auto& c : t) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     for (auto& c : f) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     size_t p = t.find(f);
     return p == std::wstring::npos ? nullptr : text + p;
-  } catch (...) {
-    return nullptr;
-  }
+  });
 }
 
 int32_t compare_wide(const wchar_t* a, const wchar_t* b, bool ignore_case) {

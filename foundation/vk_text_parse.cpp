@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "foundation/vk_counted_string.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -153,16 +154,14 @@ double apply_meridiem(double hours, meridiem mark) {
 
 bool parse_int_text(const char* text, uint32_t* out) {
   if (!out) return false;
-  try {
+  return vk::guarded([&] {
     std::string work;
     unsigned base = 10;
     const char* digits = nullptr;
     if (!pick_int_branch(text, work, base, digits)) return false;
     *out = base == 10 ? static_cast<uint32_t>(strtol32(digits, 10)) : strtoul32(digits, base);
     return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_int_text(const std::string& text, uint32_t* out) {
@@ -170,13 +169,11 @@ bool parse_int_text(const std::string& text, uint32_t* out) {
 }
 
 bool parse_int_wtext(const std::wstring& text, uint32_t* out) {
-  try {
+  return vk::guarded([&] {
     std::string narrow;
     to_utf8_assign(text.c_str(), narrow);
     return parse_int_text(narrow, out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_u64_text(const char* text, uint64_t* out) {
@@ -218,7 +215,7 @@ bool parse_u64_text(const std::string& text, uint64_t* out) {
 
 bool parse_long_text(std::string& text, int64_t* out) {
   if (!out) return false;
-  try {
+  return vk::guarded([&] {
     trim_ws(text);
     str_to_lower(text);
     std::string work;
@@ -227,54 +224,45 @@ bool parse_long_text(std::string& text, int64_t* out) {
     if (!pick_int_branch(text.c_str(), work, base, digits)) return false;
     *out = strtol32(digits, base);
     return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_long_cstr(const char* text, int64_t* out) {
   if (!text) return false;
-  try {
+  return vk::guarded([&] {
     std::string copy = text;
     return parse_long_text(copy, out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_long_wtext(const std::wstring& text, int64_t* out) {
-  try {
+  return vk::guarded([&] {
     std::string narrow;
     narrow.reserve(text.size());
     for (wchar_t c : text) narrow.push_back(static_cast<char>(static_cast<uint8_t>(c)));
     return parse_long_text(narrow, out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_uint_wtext(const std::wstring& text, uint32_t* out) {
   if (!out) return false;
-  try {
+  return vk::guarded([&] {
     std::string narrow;
     to_utf8_assign(text.c_str(), narrow);
     return parse_uint(narrow, *out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_number_list(const std::string& text, std::vector<int64_t>& out) {
   out.clear();
-  try {
+  vk::guarded([&] {
     std::vector<std::string> words;
     split_quoted_words(text, words);
     for (std::string& w : words) {
       int64_t v = 0;
       if (parse_long_text(w, &v)) out.push_back(v);
     }
-  } catch (const std::exception&) {
-  }
+  });
   return !out.empty();
 }
 
@@ -292,129 +280,134 @@ bool parse_double_text(const char* text, double* out) {
 
 std::vector<uint8_t> parse_byte_list(const std::string& text, char delimiter, bool hex) {
   std::vector<uint8_t> bytes;
-  try {
-    std::vector<std::string> pieces;
-    split_string(text, delimiter, pieces, true, false);
-    bytes.reserve(pieces.size());
-    for (const std::string& piece : pieces) {
-      uint32_t v = 0;
-      if (hex) {
-        v = strtoul32(piece.c_str(), 16);
-      } else if (!parse_int_text(piece, &v)) {
-        v = 0;
-      }
-      bytes.push_back(static_cast<uint8_t>(v));
-    }
-  } catch (const std::exception&) {
-    bytes.clear();
-  }
+  vk::guarded(
+      [&] {
+        std::vector<std::string> pieces;
+        split_string(text, delimiter, pieces, true, false);
+        bytes.reserve(pieces.size());
+        for (const std::string& piece : pieces) {
+          uint32_t v = 0;
+          if (hex) {
+            v = strtoul32(piece.c_str(), 16);
+          } else if (!parse_int_text(piece, &v)) {
+            v = 0;
+          }
+          bytes.push_back(static_cast<uint8_t>(v));
+        }
+      },
+      [&] { bytes.clear(); });
   return bytes;
 }
 
 bool parse_hex_byte_text(const std::string& text, std::vector<uint8_t>& out) {
   out.clear();
-  try {
-    char delimiter = 0;
-    for (char d : {' ', ',', ':', '-'}) {
-      if (text.find(d) != std::string::npos) {
-        delimiter = d;
-        break;
-      }
-    }
-    std::vector<std::string> pieces;
-    if (delimiter == 0) {
-      const bool has_x = text.find('x') != std::string::npos;
-      if ((!has_x && text.size() != 2) || (has_x && text.size() > 4)) return false;
-      pieces.push_back(text);
-    } else {
-      split_string(text, delimiter, pieces, false, false);
-    }
-    for (const std::string& piece : pieces) {
-      const size_t x = piece.find('x');
-      if (x == std::string::npos && piece.empty()) continue;
-      const char* digits = x == std::string::npos ? piece.c_str() : piece.c_str() + x + 1;
-      out.push_back(static_cast<uint8_t>(strtoul32(digits, 16)));
-    }
-  } catch (const std::exception&) {
-    out.clear();
-  }
-  return !out.empty();
+  return vk::guarded(
+      [&] {
+        char delimiter = 0;
+        for (char d : {' ', ',', ':', '-'}) {
+          if (text.find(d) != std::string::npos) {
+            delimiter = d;
+            break;
+          }
+        }
+        std::vector<std::string> pieces;
+        if (delimiter == 0) {
+          const bool has_x = text.find('x') != std::string::npos;
+          if ((!has_x && text.size() != 2) || (has_x && text.size() > 4)) return false;
+          pieces.push_back(text);
+        } else {
+          split_string(text, delimiter, pieces, false, false);
+        }
+        for (const std::string& piece : pieces) {
+          const size_t x = piece.find('x');
+          if (x == std::string::npos && piece.empty()) continue;
+          const char* digits = x == std::string::npos ? piece.c_str() : piece.c_str() + x + 1;
+          out.push_back(static_cast<uint8_t>(strtoul32(digits, 16)));
+        }
+        return !out.empty();
+      },
+      [&] {
+        out.clear();
+        return !out.empty();
+      });
 }
 
 bool parse_hex_pairs(const std::string& text, std::vector<uint8_t>& out) {
   out.clear();
   if (text.empty()) return false;
-  try {
-    std::string spaced;
-    spaced.reserve(text.size() + text.size() / 2 + 1);
-    for (size_t i = 0; i < text.size(); ++i) {
-      spaced.push_back(text[i]);
-      if (i % 2 == 1) spaced.push_back(' ');
-    }
-    return parse_hex_byte_text(spaced, out);
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::string spaced;
+        spaced.reserve(text.size() + text.size() / 2 + 1);
+        for (size_t i = 0; i < text.size(); ++i) {
+          spaced.push_back(text[i]);
+          if (i % 2 == 1) spaced.push_back(' ');
+        }
+        return parse_hex_byte_text(spaced, out);
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 bool parse_separated_bytes(const char* text, std::vector<uint8_t>& out) {
   out.clear();
   if (!text) return false;
-  try {
-    const std::string s = text;
-    if (s.size() > 80) return false;
-    char sep = 0;
-    for (char d : {'.', ':', '-'}) {
-      if (s.find(d) != std::string::npos) {
-        sep = d;
-        break;
-      }
-    }
-    if (sep == 0) return false;
-    std::vector<std::string> pieces;
-    split_string(s, sep, pieces, false, false);
-    if (pieces.empty()) return false;
-    const std::string& first = pieces[0];
-    const bool prefixed = first[0] == 'x' || first[0] == 'X' ||
-                          (first.size() > 1 && (first[1] == 'x' || first[1] == 'X'));
-    if (!prefixed) {
-      static const std::string hex_letters = "abcdefABCDEF";
-      bool any_letter = false;
-      for (const std::string& p : pieces) {
-        if (p.find_first_of(hex_letters) != std::string::npos) any_letter = true;
-      }
-      if (any_letter) {
-        for (std::string& p : pieces) p.insert(0, "0x");
-      }
-    }
-    for (const std::string& p : pieces) {
-      uint32_t v = 0;
-      if (!parse_uint(p, v)) {
+  return vk::guarded(
+      [&] {
+        const std::string s = text;
+        if (s.size() > 80) return false;
+        char sep = 0;
+        for (char d : {'.', ':', '-'}) {
+          if (s.find(d) != std::string::npos) {
+            sep = d;
+            break;
+          }
+        }
+        if (sep == 0) return false;
+        std::vector<std::string> pieces;
+        split_string(s, sep, pieces, false, false);
+        if (pieces.empty()) return false;
+        const std::string& first = pieces[0];
+        const bool prefixed = first[0] == 'x' || first[0] == 'X' ||
+                              (first.size() > 1 && (first[1] == 'x' || first[1] == 'X'));
+        if (!prefixed) {
+          static const std::string hex_letters = "abcdefABCDEF";
+          bool any_letter = false;
+          for (const std::string& p : pieces) {
+            if (p.find_first_of(hex_letters) != std::string::npos) any_letter = true;
+          }
+          if (any_letter) {
+            for (std::string& p : pieces) p.insert(0, "0x");
+          }
+        }
+        for (const std::string& p : pieces) {
+          uint32_t v = 0;
+          if (!parse_uint(p, v)) {
+            out.clear();
+            return false;
+          }
+          out.push_back(static_cast<uint8_t>(v));
+        }
+        return true;
+      },
+      [&] {
         out.clear();
         return false;
-      }
-      out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+      });
 }
 
 bool parse_hex_bytes_fixed(const char* text, uint8_t* out, int32_t count) {
   if (!out || count < 0) return false;
-  try {
+  return vk::guarded([&] {
     std::vector<uint8_t> bytes;
     if (!parse_separated_bytes(text, bytes) || bytes.size() != static_cast<size_t>(count)) {
       return false;
     }
     if (count) std::memcpy(out, bytes.data(), bytes.size());
     return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 // ---- times of day ----
@@ -424,7 +417,7 @@ bool parse_clock_time(const char* text, uint32_t* hours, uint32_t* minutes, doub
   *hours = 0;
   *minutes = 0;
   *seconds = 0.0;
-  try {
+  return vk::guarded([&] {
     clock_fields f;
     if (!split_clock_text(text, f)) return false;
     if (f.hours.size() > 31 || f.minutes.empty() || f.minutes.size() > 31 ||
@@ -440,9 +433,7 @@ bool parse_clock_time(const char* text, uint32_t* hours, uint32_t* minutes, doub
     *minutes = mm;
     *seconds = s;
     return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_clock_time_whole(const char* text, uint32_t* hours, uint32_t* minutes,
@@ -457,7 +448,7 @@ bool parse_clock_time_whole(const char* text, uint32_t* hours, uint32_t* minutes
 bool parse_clock_time_ms(const char* text, uint32_t* milliseconds) {
   if (!milliseconds) return false;
   *milliseconds = 0;
-  try {
+  return vk::guarded([&] {
     clock_fields f;
     if (!split_clock_text(text, f)) return false;
     auto sized = [](const std::string& field) { return !field.empty() && field.size() <= 31; };
@@ -467,30 +458,20 @@ bool parse_clock_time_ms(const char* text, uint32_t* milliseconds) {
     if (f.has_seconds && !field_number(f.seconds, s)) return false;
     const double total = apply_meridiem(h, f.mark) * 3600000.0 + m * 60000.0 + s * 1000.0;
     return whole_u32(std::round(total), *milliseconds);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool int_to_text(int32_t value, std::string& out) {
   char buf[16];
   std::snprintf(buf, sizeof(buf), "%d", value);
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
   return true;
 }
 
 bool u64_to_text(uint64_t value, std::string& out) {
   char buf[24];
   std::snprintf(buf, sizeof(buf), "%llu", static_cast<unsigned long long>(value));
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
   return true;
 }
 
@@ -527,7 +508,7 @@ bool parse_date_by_order(const char* text, std::string& order, char separator, u
   if (!day || !month || !year) return false;
   *day = *month = *year = 0;
   if (!text || order.size() < 3) return false;
-  try {
+  return vk::guarded([&] {
     std::istringstream is(text);
     std::string field;
     if (!std::getline(is, field, separator)) return false;
@@ -565,16 +546,14 @@ bool parse_date_by_order(const char* text, std::string& order, char separator, u
       *year += 1900;
     }
     return *month <= 12 && *day <= 31;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 bool parse_mdy_date(const char* text, uint32_t* day, uint32_t* month, uint32_t* year) {
   if (!day || !month || !year) return false;
   *day = *month = *year = 0;
   if (!text) return false;
-  try {
+  return vk::guarded([&] {
     const std::string s(text, strnlen(text, 512));
     const char sep = s.find('-') != std::string::npos ? '-' : '/';
     const size_t p1 = s.find(sep);
@@ -599,9 +578,7 @@ bool parse_mdy_date(const char* text, uint32_t* day, uint32_t* month, uint32_t* 
     *month = static_cast<uint32_t>(m);
     *year = static_cast<uint32_t>(y);
     return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 }  // namespace vk

@@ -14,6 +14,7 @@
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -738,11 +739,11 @@ bool guid_v1_to_filetime(uint64_t& ticks, uint16_t& clock_sequence, std::vector<
   if ((guid[7] >> 4) != 1) return false;
   const uint64_t stamp = load_le64(guid) & 0x0FFFFFFFFFFFFFFFULL;
   if (stamp < k_gregorian_to_1601) return false;
-  try {
-    node.assign(guid + 10, guid + 16);
-  } catch (...) {
+  if (!vk::guarded([&] {
+        node.assign(guid + 10, guid + 16);
+        return true;
+      }))
     return false;
-  }
   ticks = stamp - k_gregorian_to_1601;
   clock_sequence = static_cast<uint16_t>(((guid[8] << 8) | guid[9]) & 0x3FFF);
   return true;

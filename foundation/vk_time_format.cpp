@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "foundation/vk_env.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -85,43 +86,42 @@ void put_clock(text_buffer& b, const time& t) {
 class locale_date_writer {
  public:
   locale_date_writer() {
-    try {
-      std::string name;
-      if (!pick_time_locale(name)) return;
-      std::locale loc = std::locale::classic();
-      try {
-        loc = std::locale(name.c_str());
-      } catch (...) {
-      }
-      m_stream.imbue(loc);
-      m_facet = &std::use_facet<std::time_put<char>>(m_stream.getloc());
-      m_ready = true;
-    } catch (...) {
-      m_ready = false;
-    }
+    vk::guarded(
+        [&] {
+          std::string name;
+          if (!pick_time_locale(name)) return;
+          std::locale loc = std::locale::classic();
+          vk::guarded([&] { loc = std::locale(name.c_str()); });
+          m_stream.imbue(loc);
+          m_facet = &std::use_facet<std::time_put<char>>(m_stream.getloc());
+          m_ready = true;
+        },
+        [&] { m_ready = false; });
   }
 
   // False when no time locale is available; the caller then writes the
   // plain form.
   bool write(const time& t, std::string& date) {
     if (!m_ready) return false;
-    try {
-      struct tm fields {};
-      fields.tm_mon = time_month(t) - 1;
-      fields.tm_mday = time_day(t);
-      fields.tm_year = time_year(t) - 1900;
-      fields.tm_hour = time_hour(t);
-      fields.tm_min = time_minute(t);
-      fields.tm_sec = time_second(t);
-      m_stream.str(std::string());
-      m_stream.clear();
-      m_facet->put(std::ostreambuf_iterator<char>(m_stream), m_stream, ' ', &fields, 'x');
-      date = m_stream.str();
-      return true;
-    } catch (...) {
-      date.clear();
-      return false;
-    }
+    return vk::guarded(
+        [&] {
+          struct tm fields {};
+          fields.tm_mon = time_month(t) - 1;
+          fields.tm_mday = time_day(t);
+          fields.tm_year = time_year(t) - 1900;
+          fields.tm_hour = time_hour(t);
+          fields.tm_min = time_minute(t);
+          fields.tm_sec = time_second(t);
+          m_stream.str(std::string());
+          m_stream.clear();
+          m_facet->put(std::ostreambuf_iterator<char>(m_stream), m_stream, ' ', &fields, 'x');
+          date = m_stream.str();
+          return true;
+        },
+        [&] {
+          date.clear();
+          return false;
+        });
   }
 
  private:
@@ -131,12 +131,10 @@ class locale_date_writer {
 };
 
 bool localised_date(const time& t, std::string& date) {
-  try {
+  return vk::guarded([&] {
     thread_local locale_date_writer writer;
     return writer.write(t, date);
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool contains(std::string_view s, std::string_view what) {
@@ -228,23 +226,25 @@ bool templates_impl(std::string& date, std::string& time_text, const time& t,
   date.clear();
   time_text.clear();
   if (!t.m_valid) return false;
-  try {
-    if (!date_template.empty()) {
-      text_buffer b;
-      template_date(b, t, date_template);
-      b.assign_to(date);
-    }
-    if (!time_template.empty()) {
-      text_buffer b;
-      template_time(b, t, time_template);
-      b.assign_to(time_text);
-    }
-    return true;
-  } catch (...) {
-    date.clear();
-    time_text.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        if (!date_template.empty()) {
+          text_buffer b;
+          template_date(b, t, date_template);
+          b.assign_to(date);
+        }
+        if (!time_template.empty()) {
+          text_buffer b;
+          template_time(b, t, time_template);
+          b.assign_to(time_text);
+        }
+        return true;
+      },
+      [&] {
+        date.clear();
+        time_text.clear();
+        return false;
+      });
 }
 
 void append_year(text_buffer& b, const time& t, bool four_digits) {
@@ -274,29 +274,31 @@ void format_date_time(std::string& date, std::string& time_text, const time& t, 
   date.clear();
   time_text.clear();
   if (!t.m_valid) return;
-  try {
-    if (!use_locale || !localised_date(t, date)) {
-      text_buffer b;
-      const unsigned year = time_year(t);
-      if (two_digit_year) {
-        b.number(year >= 2000 ? year - 2000 : year - 1900, 2);
-      } else {
-        b.number(year, 4);
-      }
-      b.put('-');
-      b.number(time_month(t), 2);
-      b.put('-');
-      b.number(time_day(t), 2);
-      b.assign_to(date);
-    }
-    text_buffer b;
-    put_clock(b, t);
-    if (subseconds) put_fraction(b, t, nanoseconds ? 9 : 3);
-    b.assign_to(time_text);
-  } catch (...) {
-    date.clear();
-    time_text.clear();
-  }
+  vk::guarded(
+      [&] {
+        if (!use_locale || !localised_date(t, date)) {
+          text_buffer b;
+          const unsigned year = time_year(t);
+          if (two_digit_year) {
+            b.number(year >= 2000 ? year - 2000 : year - 1900, 2);
+          } else {
+            b.number(year, 4);
+          }
+          b.put('-');
+          b.number(time_month(t), 2);
+          b.put('-');
+          b.number(time_day(t), 2);
+          b.assign_to(date);
+        }
+        text_buffer b;
+        put_clock(b, t);
+        if (subseconds) put_fraction(b, t, nanoseconds ? 9 : 3);
+        b.assign_to(time_text);
+      },
+      [&] {
+        date.clear();
+        time_text.clear();
+      });
 }
 
 void format_date_time_ms(std::string& date, std::string& time_text, const time& t,
@@ -310,46 +312,45 @@ void format_date_time_sec(std::string& date, std::string& time_text, const time&
 }
 
 void write_date_time(std::ostream& os, const time& t) {
-  try {
+  vk::guarded([&] {
     std::string line;
     append_date_time(line, t);
     os.write(line.data(), static_cast<std::streamsize>(line.size()));
-  } catch (...) {
-  }
+  });
 }
 
 void write_date_time_yy_ms(std::ostream& os, const time& t) {
-  try {
+  vk::guarded([&] {
     const std::string line = yy_ms_text(t);
     os.write(line.data(), static_cast<std::streamsize>(line.size()));
-  } catch (...) {
-  }
+  });
 }
 
 void append_date_time(std::string& out, const time& t) {
-  try {
+  vk::guarded([&] {
     std::string date;
     std::string time_text;
     format_date_time_ms(date, time_text, t, false);
     out.append(date).append(1, ' ').append(time_text);
-  } catch (...) {
-  }
+  });
 }
 
 void format_date_time_wide(std::wstring& date, std::wstring& time_text, const time& t,
                            bool use_locale) {
   date.clear();
   time_text.clear();
-  try {
-    std::string d;
-    std::string tm_text;
-    format_date_time_ms(d, tm_text, t, use_locale);
-    date = from_utf8(d);
-    time_text = from_utf8(tm_text);
-  } catch (...) {
-    date.clear();
-    time_text.clear();
-  }
+  vk::guarded(
+      [&] {
+        std::string d;
+        std::string tm_text;
+        format_date_time_ms(d, tm_text, t, use_locale);
+        date = from_utf8(d);
+        time_text = from_utf8(tm_text);
+      },
+      [&] {
+        date.clear();
+        time_text.clear();
+      });
 }
 
 bool format_with_templates(std::string& date, std::string& time_text, const time& t,
@@ -383,51 +384,53 @@ bool format_time_by_descriptor(std::string& date, std::string& time_text, const 
     templates_impl(date, time_text, t, "yyyy-mm-dd", "hh:mm:ss.xxx");
     return false;
   }
-  try {
-    using td = time_format_descriptor;
-    const uint8_t f = d.m_date_flags;
-    const char sep = static_cast<char>(d.m_separator);
-    const bool four = (f & td::year_four) != 0;
-    text_buffer b;
-    auto month = [&] {
-      if (f & td::month_digits) {
-        b.number(time_month(t), 2);
-      } else {
-        b.text(month_abbrev(time_month(t)));
-      }
-    };
-    if (f & td::order_mdy) {
-      month();
-      b.separator(sep);
-      b.number(time_day(t), 2);
-      b.separator(sep);
-      append_year(b, t, four);
-    } else if (f & td::order_dmy) {
-      b.number(time_day(t), 2);
-      b.separator(sep);
-      month();
-      b.separator(sep);
-      append_year(b, t, four);
-    } else if ((f & td::order_ymd) && (f & td::month_digits)) {
-      // A month name in year-month-day order has no layout: no date.
-      append_year(b, t, four);
-      b.separator(sep);
-      month();
-      b.separator(sep);
-      b.number(time_day(t), 2);
-    }
-    b.assign_to(date);
+  return vk::guarded(
+      [&] {
+        using td = time_format_descriptor;
+        const uint8_t f = d.m_date_flags;
+        const char sep = static_cast<char>(d.m_separator);
+        const bool four = (f & td::year_four) != 0;
+        text_buffer b;
+        auto month = [&] {
+          if (f & td::month_digits) {
+            b.number(time_month(t), 2);
+          } else {
+            b.text(month_abbrev(time_month(t)));
+          }
+        };
+        if (f & td::order_mdy) {
+          month();
+          b.separator(sep);
+          b.number(time_day(t), 2);
+          b.separator(sep);
+          append_year(b, t, four);
+        } else if (f & td::order_dmy) {
+          b.number(time_day(t), 2);
+          b.separator(sep);
+          month();
+          b.separator(sep);
+          append_year(b, t, four);
+        } else if ((f & td::order_ymd) && (f & td::month_digits)) {
+          // A month name in year-month-day order has no layout: no date.
+          append_year(b, t, four);
+          b.separator(sep);
+          month();
+          b.separator(sep);
+          b.number(time_day(t), 2);
+        }
+        b.assign_to(date);
 
-    text_buffer c;
-    put_clock(c, t);
-    put_fraction(c, t, d.subsecond_digits());
-    c.assign_to(time_text);
-    return true;
-  } catch (...) {
-    date.clear();
-    time_text.clear();
-    return false;
-  }
+        text_buffer c;
+        put_clock(c, t);
+        put_fraction(c, t, d.subsecond_digits());
+        c.assign_to(time_text);
+        return true;
+      },
+      [&] {
+        date.clear();
+        time_text.clear();
+        return false;
+      });
 }
 
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
@@ -436,7 +439,7 @@ bool format_time_by_descriptor(std::string& date, std::string& time_text, const 
 }
 
 void write_time_by_descriptor(std::ostream& os, const time& t, time_format_settings& settings) {
-  try {
+  vk::guarded([&] {
     if (settings.m_descriptor.is_zero()) {
       build_time_format_settings(settings, "yyyy-mm-dd", "hh:mm:ss.xxx", true);
     }
@@ -445,8 +448,7 @@ void write_time_by_descriptor(std::ostream& os, const time& t, time_format_setti
     format_time_by_descriptor(date, time_text, t, settings.m_descriptor);
     date.append(1, ' ').append(time_text);
     os.write(date.data(), static_cast<std::streamsize>(date.size()));
-  } catch (...) {
-  }
+  });
 }
 
 bool format_time_by_settings(std::string& date, std::string& time_text, const time& t,
@@ -459,13 +461,12 @@ bool format_time_by_settings(std::string& date, std::string& time_text, const ti
 }
 
 void write_filetime_line(uint64_t ticks, std::ostream& os) {
-  try {
+  vk::guarded([&] {
     std::string line;
     append_date_time(line, time(ticks, type_time::filetime));
     line.push_back('\n');
     os.write(line.data(), static_cast<std::streamsize>(line.size()));
-  } catch (...) {
-  }
+  });
 }
 
 void write_filetime_yy_ms(std::ostream& os, uint64_t ticks) {
@@ -473,28 +474,27 @@ void write_filetime_yy_ms(std::ostream& os, uint64_t ticks) {
 }
 
 void write_filetime_yy_ms(std::wostream& os, uint64_t ticks) {
-  try {
-    os << from_utf8(yy_ms_text(time(ticks, type_time::filetime)));
-  } catch (...) {
-  }
+  vk::guarded([&] { os << from_utf8(yy_ms_text(time(ticks, type_time::filetime))); });
 }
 
 bool format_filetime_ns(std::string& out, uint64_t ticks) {
   out.clear();
   if (ticks == 0) return false;
-  try {
-    std::string date;
-    std::string time_text;
-    if (!templates_impl(date, time_text, time(ticks, type_time::filetime), "yyyy-mm-dd",
-                        "hh:mm:ss.xxxxxxxxx")) {
-      return false;
-    }
-    out.append(date).append(1, ' ').append(time_text);
-    return true;
-  } catch (...) {
-    out.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::string date;
+        std::string time_text;
+        if (!templates_impl(date, time_text, time(ticks, type_time::filetime), "yyyy-mm-dd",
+                            "hh:mm:ss.xxxxxxxxx")) {
+          return false;
+        }
+        out.append(date).append(1, ' ').append(time_text);
+        return true;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 bool is_date_template(const std::string& text) {

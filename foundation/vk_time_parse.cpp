@@ -13,6 +13,7 @@
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text_parse.h"
 #include "foundation/vk_unicode.h"
@@ -31,8 +32,9 @@ constexpr uint32_t k_stamped_filetime_kind = 0x4000;
 // (seconds + epoch) * 10^7 + extra, false when it leaves the signed range.
 bool epoch_seconds_to_ticks(int64_t seconds, int64_t epoch, int64_t extra, uint64_t& ticks) {
   int64_t v = 0;
-  if (!checked_add(seconds, epoch, v) || !checked_mul(v, static_cast<int64_t>(k_ticks_per_second), v) ||
-      !checked_add(v, extra, v) || v <= 0) {
+  if (!checked_add(seconds, epoch, v) ||
+      !checked_mul(v, static_cast<int64_t>(k_ticks_per_second), v) || !checked_add(v, extra, v) ||
+      v <= 0) {
     return false;
   }
   ticks = static_cast<uint64_t>(v);
@@ -80,19 +82,21 @@ bool parse_date_time_text(const char* date, const char* time_text, const std::st
                           char separator, _windows_systemtime& out) {
   out = _windows_systemtime{};
   if (!date || !*date) return false;
-  try {
-    std::string order_copy = order;
-    uint32_t day = 0, month = 0, year = 0;
-    if (!parse_date_by_order(date, order_copy, separator, &day, &month, &year)) return false;
-    if (!fill_systemtime(year, month, day, time_text, out)) {
-      out = _windows_systemtime{};
-      return false;
-    }
-    return true;
-  } catch (const std::exception&) {
-    out = _windows_systemtime{};
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        std::string order_copy = order;
+        uint32_t day = 0, month = 0, year = 0;
+        if (!parse_date_by_order(date, order_copy, separator, &day, &month, &year)) return false;
+        if (!fill_systemtime(year, month, day, time_text, out)) {
+          out = _windows_systemtime{};
+          return false;
+        }
+        return true;
+      },
+      [&] {
+        out = _windows_systemtime{};
+        return false;
+      });
 }
 
 bool parse_mdy_date_time_text(const char* date, const char* time_text, _windows_systemtime& out) {
@@ -126,18 +130,18 @@ bool parse_date_time_to_tm(const char* date, const char* time_text, struct tm& o
 time& time_from_date_text(time& t, const char* text, bool utc) {
   t = time();
   if (!text) return t;
-  try {
-    const std::string s = text;
-    const size_t blank = s.find(' ');
-    const std::string date = s.substr(0, blank);
-    const std::string clock = blank == std::string::npos ? "00:00:00" : s.substr(blank + 1);
-    struct tm fields {};
-    if (parse_date_time_to_tm(date.c_str(), clock.c_str(), fields)) {
-      time_from_tm(t, fields, 0, utc);
-    }
-  } catch (const std::exception&) {
-    t = time();
-  }
+  vk::guarded(
+      [&] {
+        const std::string s = text;
+        const size_t blank = s.find(' ');
+        const std::string date = s.substr(0, blank);
+        const std::string clock = blank == std::string::npos ? "00:00:00" : s.substr(blank + 1);
+        struct tm fields {};
+        if (parse_date_time_to_tm(date.c_str(), clock.c_str(), fields)) {
+          time_from_tm(t, fields, 0, utc);
+        }
+      },
+      [&] { t = time(); });
   return t;
 }
 
@@ -146,29 +150,33 @@ bool guess_time_kind_by_years(uint64_t& ticks, uint32_t& kind, uint64_t value, i
   ticks = 0;
   kind = 0;
   if ((value >> 32) == 0 && (value & 0xFFFFFFFFu) <= 0xFFFFFF) return false;
-  try {
-    time low, high;
-    time_from_date_text(low, ("01/01/" + std::to_string(first_year)).c_str(), false);
-    time_from_date_text(high, ("01/01/" + std::to_string(last_year)).c_str(), false);
-    if (!low.valid() || !high.valid()) return false;
-    const uint32_t mask = 0xC004F;
-    const uint64_t swapped = (static_cast<uint64_t>(swap_bytes32(static_cast<uint32_t>(value >> 32))) << 32) |
-                             swap_bytes32(static_cast<uint32_t>(value));
-    for (uint64_t candidate : {value, swapped}) {
-      time_hit_store hits;
-      if (scan_value_for_times(hits, candidate, high.m_filetime, low.m_filetime, 0, true, true,
-                               mask) &&
-          hits.begin()->second.m_ticks != 0) {
-        ticks = hits.begin()->second.m_ticks;
-        kind = hits.begin()->second.m_kind;
-        return true;
-      }
-    }
-  } catch (const std::exception&) {
-    ticks = 0;
-    kind = 0;
-  }
-  return false;
+  return vk::guarded(
+      [&] {
+        time low, high;
+        time_from_date_text(low, ("01/01/" + std::to_string(first_year)).c_str(), false);
+        time_from_date_text(high, ("01/01/" + std::to_string(last_year)).c_str(), false);
+        if (!low.valid() || !high.valid()) return false;
+        const uint32_t mask = 0xC004F;
+        const uint64_t swapped =
+            (static_cast<uint64_t>(swap_bytes32(static_cast<uint32_t>(value >> 32))) << 32) |
+            swap_bytes32(static_cast<uint32_t>(value));
+        for (uint64_t candidate : {value, swapped}) {
+          time_hit_store hits;
+          if (scan_value_for_times(hits, candidate, high.m_filetime, low.m_filetime, 0, true, true,
+                                   mask) &&
+              hits.begin()->second.m_ticks != 0) {
+            ticks = hits.begin()->second.m_ticks;
+            kind = hits.begin()->second.m_kind;
+            return true;
+          }
+        }
+        return false;
+      },
+      [&] {
+        ticks = 0;
+        kind = 0;
+        return false;
+      });
 }
 
 bool guess_time_ticks(uint64_t& ticks, uint64_t value, int32_t first_year, int32_t last_year) {
@@ -180,11 +188,7 @@ bool write_us_date_time(std::string& out, const _windows_systemtime& st) {
   char buf[64];
   std::snprintf(buf, sizeof(buf), "%02d/%02d/%04d : %02d:%02d:%02d.%03d", st.m_month, st.m_day,
                 st.m_year, st.m_hour, st.m_minute, st.m_second, st.m_milliseconds);
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
   return true;
 }
 
@@ -196,12 +200,13 @@ bool write_iso_utc(int64_t unix_seconds, std::string& out, float offset_hours) {
   char buf[48];
   std::snprintf(buf, sizeof(buf), "%04d-%02d-%02dT%02d:%02d:%02dZ", t.tm_year + 1900, t.tm_mon + 1,
                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out = buf;
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -384,50 +389,50 @@ time& time_from_date_order_text(time& t, const char* text, const std::string& or
                                 char separator) {
   t = time();
   if (!text) return t;
-  try {
-    const std::string s = text;
-    std::string date;
-    std::string clock = "00:00:00";
-    if (separator != ' ') {
-      size_t cut = s.find(' ');
-      if (cut == std::string::npos) cut = s.find('T');
-      date = s.substr(0, cut);
-      if (cut != std::string::npos) clock = s.substr(cut + 1);
-    } else {
-      const size_t last = s.rfind(' ');
-      if (last == std::string::npos) {
-        date = s;
-      } else {
-        std::string tail = s.substr(last + 1);
-        trim_ws(tail);
-        if (!tail.empty() && tail[0] >= '0' && tail[0] <= '9') {
-          clock = tail;
-          date = s.substr(0, last);
+  vk::guarded(
+      [&] {
+        const std::string s = text;
+        std::string date;
+        std::string clock = "00:00:00";
+        if (separator != ' ') {
+          size_t cut = s.find(' ');
+          if (cut == std::string::npos) cut = s.find('T');
+          date = s.substr(0, cut);
+          if (cut != std::string::npos) clock = s.substr(cut + 1);
         } else {
-          const size_t prev = last == 0 ? std::string::npos : s.rfind(' ', last - 1);
-          const size_t from = prev == std::string::npos ? 0 : prev + 1;
-          clock = s.substr(from, last - from);
-          date = prev == std::string::npos ? std::string() : s.substr(0, prev);
+          const size_t last = s.rfind(' ');
+          if (last == std::string::npos) {
+            date = s;
+          } else {
+            std::string tail = s.substr(last + 1);
+            trim_ws(tail);
+            if (!tail.empty() && tail[0] >= '0' && tail[0] <= '9') {
+              clock = tail;
+              date = s.substr(0, last);
+            } else {
+              const size_t prev = last == 0 ? std::string::npos : s.rfind(' ', last - 1);
+              const size_t from = prev == std::string::npos ? 0 : prev + 1;
+              clock = s.substr(from, last - from);
+              date = prev == std::string::npos ? std::string() : s.substr(0, prev);
+            }
+          }
         }
-      }
-    }
-    std::string use_order = order;
-    char use_separator = separator;
-    if (order.find("Mon") != std::string::npos) {
-      std::string name_order = order;
-      uint32_t d = 0, m = 0, y = 0;
-      if (!parse_date_by_order(date.c_str(), name_order, separator, &d, &m, &y)) return t;
-      date = std::to_string(y) + "/" + std::to_string(m) + "/" + std::to_string(d);
-      use_order = "YMD";
-      use_separator = '/';
-    }
-    _windows_systemtime st;
-    if (parse_date_time_text(date.c_str(), clock.c_str(), use_order, use_separator, st)) {
-      time_from_systemtime(t, st);
-    }
-  } catch (const std::exception&) {
-    t = time();
-  }
+        std::string use_order = order;
+        char use_separator = separator;
+        if (order.find("Mon") != std::string::npos) {
+          std::string name_order = order;
+          uint32_t d = 0, m = 0, y = 0;
+          if (!parse_date_by_order(date.c_str(), name_order, separator, &d, &m, &y)) return;
+          date = std::to_string(y) + "/" + std::to_string(m) + "/" + std::to_string(d);
+          use_order = "YMD";
+          use_separator = '/';
+        }
+        _windows_systemtime st;
+        if (parse_date_time_text(date.c_str(), clock.c_str(), use_order, use_separator, st)) {
+          time_from_systemtime(t, st);
+        }
+      },
+      [&] { t = time(); });
   return t;
 }
 
@@ -561,7 +566,7 @@ void systemtime_zero(_windows_systemtime& st) {
 // ---- date text readers ----
 
 uint64_t parse_iso8601_time(const std::string& text) {
-  try {
+  return vk::guarded([&]() -> uint64_t {
     const size_t cut = text.find('T');
     const std::string date = text.substr(0, cut);
     std::string clock = cut == std::string::npos ? std::string() : text.substr(cut + 1);
@@ -585,14 +590,12 @@ uint64_t parse_iso8601_time(const std::string& text) {
     if (ticks == 0 || (ticks >> 63)) return 0;
     const auto nanoseconds = static_cast<uint64_t>((seconds - whole) * 1e9 + 0.5);
     return ticks + nanoseconds / 100;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 uint64_t parse_email_date(const std::string& text) {
   if (text.size() < 20) return 0;
-  try {
+  return vk::guarded([&]() -> uint64_t {
     const size_t comma = text.find(',');
     std::string s = comma == std::string::npos ? text : text.substr(comma + 1);
     trim_ws(s);
@@ -623,29 +626,25 @@ uint64_t parse_email_date(const std::string& text) {
     fields.tm_sec = static_cast<int>(seconds);
     const uint64_t ticks = tm_to_filetime(fields, 0);
     return (ticks >> 63) ? 0 : ticks;
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 bool parse_iso8601_systemtime(const std::string& text, const std::string& order, char separator,
                               _windows_systemtime& out) {
   out = _windows_systemtime{};
-  try {
+  return vk::guarded([&] {
     const size_t cut = text.find('T');
     if (cut == std::string::npos) return false;
     std::string clock = text.substr(cut + 1);
     if (!clock.empty() && clock.back() == 'Z') clock.pop_back();
     return parse_date_time_text(text.substr(0, cut).c_str(), clock.c_str(), order, separator, out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 int32_t local_offset_of_text(bool& is_dst, const char* text) {
   is_dst = false;
   if (!text) return 0;
-  try {
+  return vk::guarded([&] {
     const std::string s = text;
     const size_t blank = s.find(' ');
     const std::string date = s.substr(0, blank);
@@ -653,23 +652,19 @@ int32_t local_offset_of_text(bool& is_dst, const char* text) {
     struct tm fields {};
     if (!parse_date_time_to_tm(date.c_str(), clock.c_str(), fields)) return 0;
     return local_offset_for_tm(is_dst, fields);
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 bool parse_date_time_text_w(const std::wstring& date, const std::wstring& time_text,
                             _windows_systemtime& out) {
   out = _windows_systemtime{};
-  try {
+  return vk::guarded([&] {
     std::string d, t;
     wide_to_utf8(date, d);
     wide_to_utf8(time_text, t);
     return parse_mdy_date_time_text(d.empty() ? nullptr : d.c_str(),
                                     t.empty() ? nullptr : t.c_str(), out);
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 // ---- date text writers ----
@@ -689,12 +684,13 @@ bool write_email_date(std::string& out, int64_t unix_seconds, int32_t bias_minut
                 t.tm_mday, month_abbrev(t.tm_mon + 1), t.tm_year + 1900, t.tm_hour, t.tm_min,
                 t.tm_sec, sign, static_cast<long long>(magnitude / 60),
                 static_cast<long long>(magnitude % 60));
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out = buf;
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -724,40 +720,42 @@ bool format_date_time_by_template(std::string& date, std::string& time_text, con
   date.clear();
   time_text.clear();
   if (!t.valid()) return false;
-  try {
-    if (layout.empty()) {
-      format_date_time(date, time_text, t, subseconds, two_digit_year, use_locale, nanoseconds);
-      return true;
-    }
-    std::string date_template, time_template;
-    const size_t blank = layout.find(' ');
-    if (blank != std::string::npos) {
-      date_template = layout.substr(0, blank);
-      time_template = layout.substr(blank + 1);
-    } else if (layout.find_first_of("/-") != std::string::npos) {
-      date_template = layout;
-    } else if (layout.find(':') != std::string::npos) {
-      time_template = layout;
-    }
-    return format_with_templates(date, time_text, t, date_template, time_template);
-  } catch (const std::exception&) {
-    date.clear();
-    time_text.clear();
-    return false;
-  }
+  return vk::guarded(
+      [&] {
+        if (layout.empty()) {
+          format_date_time(date, time_text, t, subseconds, two_digit_year, use_locale, nanoseconds);
+          return true;
+        }
+        std::string date_template, time_template;
+        const size_t blank = layout.find(' ');
+        if (blank != std::string::npos) {
+          date_template = layout.substr(0, blank);
+          time_template = layout.substr(blank + 1);
+        } else if (layout.find_first_of("/-") != std::string::npos) {
+          date_template = layout;
+        } else if (layout.find(':') != std::string::npos) {
+          time_template = layout;
+        }
+        return format_with_templates(date, time_text, t, date_template, time_template);
+      },
+      [&] {
+        date.clear();
+        time_text.clear();
+        return false;
+      });
 }
 
 bool filetime_text_by_settings(std::string& out, uint64_t ticks, time_format_settings& settings) {
   out.clear();
   const time t = time_from_u64(ticks, type_time::filetime);
   if (!t.valid()) return false;
-  try {
-    std::ostringstream os;
-    write_time_by_descriptor(os, t, settings);
-    out = os.str();
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded(
+      [&] {
+        std::ostringstream os;
+        write_time_by_descriptor(os, t, settings);
+        out = os.str();
+      },
+      [&] { out.clear(); });
   return !out.empty();
 }
 
@@ -775,12 +773,13 @@ bool filetime_text_by_templates(std::string& out, uint64_t ticks, const std::str
                              time_template)) {
     return false;
   }
-  try {
-    out = date + ' ' + clock;
-  } catch (const std::exception&) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            out = date + ' ' + clock;
+            return true;
+          },
+          [&] { out.clear(); }))
     return false;
-  }
   return true;
 }
 
@@ -788,11 +787,7 @@ std::string& hex_u64_text(std::string& out, uint64_t value) {
   char buf[24];
   std::snprintf(buf, sizeof(buf), "0x%08x%08x", static_cast<unsigned>(value >> 32),
                 static_cast<unsigned>(value));
-  try {
-    out = buf;
-  } catch (const std::exception&) {
-    out.clear();
-  }
+  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
   return out;
 }
 
@@ -848,7 +843,8 @@ uint64_t subtract_local_offset(uint64_t ticks) {
     }
   }
   int64_t result = 0;
-  if (!checked_add(static_cast<int64_t>(ticks), static_cast<int64_t>((utc_hour - local_hour) * 36000000000LL), result) ||
+  if (!checked_add(static_cast<int64_t>(ticks),
+                   static_cast<int64_t>((utc_hour - local_hour) * 36000000000LL), result) ||
       result <= 0) {
     return 0;
   }
@@ -874,7 +870,7 @@ namespace {
 
 uint32_t field_line(std::ostream& os, const char* name, const std::string& value, uint64_t offset,
                     uint32_t width, const char* note) {
-  try {
+  vk::guarded([&] {
     char head[24];
     std::snprintf(head, sizeof(head), "%08llx : ", static_cast<unsigned long long>(offset));
     std::string line = head;
@@ -890,8 +886,7 @@ uint32_t field_line(std::ostream& os, const char* name, const std::string& value
     }
     line += '\n';
     os.write(line.data(), static_cast<std::streamsize>(line.size()));
-  } catch (const std::exception&) {
-  }
+  });
   return 0;
 }
 
@@ -930,8 +925,8 @@ uint32_t write_offset_field_line_str(std::ostream& os, const char* name, const s
   return bytes == 0 ? 4 : bytes;
 }
 
-uint32_t debug_field_line(const parse_debug& ctx, const char* name, uint32_t value,
-                          uint64_t offset, uint32_t width, const char* note, uint32_t bytes) {
+uint32_t debug_field_line(const parse_debug& ctx, const char* name, uint32_t value, uint64_t offset,
+                          uint32_t width, const char* note, uint32_t bytes) {
   if (!debug_output_enabled(ctx)) return 0;
   return write_offset_field_line(*ctx.m_debug_stream, name, value, offset, width, note, bytes);
 }
@@ -939,15 +934,13 @@ uint32_t debug_field_line(const parse_debug& ctx, const char* name, uint32_t val
 uint32_t write_dos_time_line(std::ostream& os, const char* name, uint32_t value, uint64_t offset,
                              uint32_t width) {
   if (!name) return 0;
-  const time t = time_from_dos(static_cast<uint16_t>(value), static_cast<uint16_t>(value >> 16),
-                               true);
-  try {
+  const time t =
+      time_from_dos(static_cast<uint16_t>(value), static_cast<uint16_t>(value >> 16), true);
+  return vk::guarded([&] {
     std::ostringstream note;
     write_date_time(note, t);
     return write_offset_field_line(os, name, value, offset, width, note.str().c_str(), 4);
-  } catch (const std::exception&) {
-    return 0;
-  }
+  });
 }
 
 uint32_t debug_dos_time_line(const parse_debug& ctx, const char* name, uint32_t value,
@@ -971,13 +964,14 @@ void time_hit_set(time_hit& hit, const uint8_t* value_bytes, uint64_t ticks, uin
                   uint32_t kind, bool little_endian, uint32_t width) {
   time_hit_clear(hit);
   if (!value_bytes || width > 16) return;
-  try {
-    hit.m_raw.assign(value_bytes, value_bytes + width);
-    if (!little_endian) std::reverse(hit.m_raw.begin(), hit.m_raw.end());
-  } catch (const std::exception&) {
-    time_hit_clear(hit);
+  if (!vk::guarded(
+          [&] {
+            hit.m_raw.assign(value_bytes, value_bytes + width);
+            if (!little_endian) std::reverse(hit.m_raw.begin(), hit.m_raw.end());
+            return true;
+          },
+          [&] { time_hit_clear(hit); }))
     return;
-  }
   hit.m_ticks = ticks;
   hit.m_offset = offset;
   hit.m_kind = kind;
@@ -997,13 +991,12 @@ bool scan_value_for_times(time_hit_store& hits, uint64_t value, uint64_t to, uin
     if (!t.valid()) return;
     const auto ticks = static_cast<int64_t>(t.m_filetime);
     if (ticks < static_cast<int64_t>(from) || ticks > static_cast<int64_t>(to)) return;
-    try {
+    vk::guarded([&] {
       time_hit hit;
       time_hit_set(hit, bytes, t.m_filetime, offset, kind, little_endian, width);
       hits.emplace(offset, std::move(hit));
       added = true;
-    } catch (const std::exception&) {
-    }
+    });
   };
   auto plain = [&](uint32_t kind) {
     if (mask & kind) try_time(time_from_u64(value, static_cast<type_time>(kind)), kind);
@@ -1014,7 +1007,8 @@ bool scan_value_for_times(time_hit_store& hits, uint64_t value, uint64_t to, uin
     plain(0x4);
     if (mask & 0x40) {
       uint64_t ticks = 0;
-      if (ntp_value_to_filetime(value, ticks)) try_time(time_from_u64(ticks, type_time::filetime), 0x40);
+      if (ntp_value_to_filetime(value, ticks))
+        try_time(time_from_u64(ticks, type_time::filetime), 0x40);
     }
     if (mask & 0x100) {
       // An OLE date is stored as a double: the value's bits are its days.
@@ -1031,8 +1025,9 @@ bool scan_value_for_times(time_hit_store& hits, uint64_t value, uint64_t to, uin
     plain(0x8);
     plain(0x10);
     if (mask & 0x20) {
-      try_time(time_from_dos(static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value), true),
-               0x20);
+      try_time(
+          time_from_dos(static_cast<uint16_t>(value >> 16), static_cast<uint16_t>(value), true),
+          0x20);
     }
     plain(0x80000);
     plain(0x40000);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 void macb_entry::clear() {
@@ -98,35 +100,37 @@ void timestamp_set::timestamp_set_default_labels() {
 void timestamp_set::timestamp_set_add_extra_time(uint64_t ticks, const std::string& label,
                                                  const std::string& text1,
                                                  const std::string& text2) {
-  try {
-    for (size_t i = 0; i < m_extra_times.size(); ++i) {
-      if (m_extra_times[i] != ticks) continue;
-      auto gather = [](std::string& stored, const std::string& text) {
-        if (text.empty() || stored.find(text) != std::string::npos) return;
-        if (!stored.empty()) stored += "; ";
-        stored += text;
-      };
-      gather(m_extra_labels[i], label);
-      gather(m_extra_texts1[i], text1);
-      gather(m_extra_texts2[i], text2);
-      return;
-    }
-    m_extra_times.push_back(ticks);
-    m_extra_labels.push_back(label);
-    m_extra_texts1.push_back(text1);
-    m_extra_texts2.push_back(text2);
-    m_extra_used.push_back(0);
-  } catch (const std::exception&) {
-    // The five lists must stay the same length.
-    const size_t n = std::min({m_extra_times.size(), m_extra_labels.size(),
-                               m_extra_texts1.size(), m_extra_texts2.size(),
-                               m_extra_used.size()});
-    m_extra_times.resize(n);
-    m_extra_labels.resize(n);
-    m_extra_texts1.resize(n);
-    m_extra_texts2.resize(n);
-    m_extra_used.resize(n);
-  }
+  return vk::guarded(
+      [&] {
+        for (size_t i = 0; i < m_extra_times.size(); ++i) {
+          if (m_extra_times[i] != ticks) continue;
+          auto gather = [](std::string& stored, const std::string& text) {
+            if (text.empty() || stored.find(text) != std::string::npos) return;
+            if (!stored.empty()) stored += "; ";
+            stored += text;
+          };
+          gather(m_extra_labels[i], label);
+          gather(m_extra_texts1[i], text1);
+          gather(m_extra_texts2[i], text2);
+          return;
+        }
+        m_extra_times.push_back(ticks);
+        m_extra_labels.push_back(label);
+        m_extra_texts1.push_back(text1);
+        m_extra_texts2.push_back(text2);
+        m_extra_used.push_back(0);
+      },
+      [&] {
+        // The five lists must stay the same length.
+        const size_t n =
+            std::min({m_extra_times.size(), m_extra_labels.size(), m_extra_texts1.size(),
+                      m_extra_texts2.size(), m_extra_used.size()});
+        m_extra_times.resize(n);
+        m_extra_labels.resize(n);
+        m_extra_texts1.resize(n);
+        m_extra_texts2.resize(n);
+        m_extra_used.resize(n);
+      });
 }
 
 namespace {
@@ -141,7 +145,7 @@ void join_text(std::string& into, const std::string& text) {
 
 void macb_summary(macb_map& out, timestamp_set& set, type_time kind) {
   static const char letters[4] = {'M', 'A', 'C', 'B'};
-  try {
+  return vk::guarded([&] {
     time times[4];
     for (int i = 0; i < 4; ++i) time_from_u64(times[i], set.m_times[i], kind);
     const size_t extras = set.m_extra_times.size();
@@ -160,8 +164,7 @@ void macb_summary(macb_map& out, timestamp_set& set, type_time kind) {
       std::string macb = "....";
       macb[anchor] = letters[anchor];
       for (int j = anchor + 1; j < 4; ++j) {
-        if (times[j].valid() && set.m_times[j] != 0 && !merged[j] &&
-            times[j].m_filetime == ticks) {
+        if (times[j].valid() && set.m_times[j] != 0 && !merged[j] && times[j].m_filetime == ticks) {
           macb[j] = letters[j];
           matched[j] = merged[j] = true;
         }
@@ -226,8 +229,7 @@ void macb_summary(macb_map& out, timestamp_set& set, type_time kind) {
       entry.m_tag = set.m_tag;
       out.emplace(set.m_extra_times[e], std::move(entry));
     }
-  } catch (const std::exception&) {
-  }
+  });
 }
 
 }  // namespace vk

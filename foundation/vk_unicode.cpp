@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -11,17 +12,6 @@ namespace {
 
 // Length-unknown UTF-16 text stops after this many units.
 constexpr size_t k_unterminated_unit_limit = 500;
-
-// Runs f and turns any standard-library exception (allocation, mostly) into
-// a false result, so callers never see one.
-template <class F>
-bool guarded(F&& f) {
-  try {
-    return f();
-  } catch (...) {
-    return false;
-  }
-}
 
 bool is_high_surrogate(uint32_t u) {
   return u >= 0xD800 && u <= 0xDBFF;
@@ -211,13 +201,14 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   if (text == nullptr || byte_length == 0) return 0;
   const auto* p = static_cast<const uint8_t*>(text);
   size_t n = 0;
-  try {
-    n = decode_struct_utf16(p, unit_limit(byte_length),
-                            [&out](uint32_t cp) { append_utf8(out, cp); });
-  } catch (...) {
-    out.clear();
+  if (!vk::guarded(
+          [&] {
+            n = decode_struct_utf16(p, unit_limit(byte_length),
+                                    [&out](uint32_t cp) { append_utf8(out, cp); });
+            return true;
+          },
+          [&] { out.clear(); }))
     return 0;
-  }
   const auto consumed = static_cast<uint32_t>(2 * n);
   if (count_terminator && consumed != 0 &&
       static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {
@@ -230,15 +221,17 @@ uint32_t utf16_to_wide_impl(const void* text, std::wstring& out, int32_t byte_le
   out.clear();
   if (text == nullptr || byte_length == 0) return 0;
   const auto* p = static_cast<const uint8_t*>(text);
-  try {
-    const size_t n = decode_struct_utf16(p, unit_limit(byte_length), [&out](uint32_t cp) {
-      out.push_back(static_cast<wchar_t>(cp));
-    });
-    return static_cast<uint32_t>(2 * n);
-  } catch (...) {
-    out.clear();
-    return 0;
-  }
+  return vk::guarded(
+      [&] {
+        const size_t n = decode_struct_utf16(p, unit_limit(byte_length), [&out](uint32_t cp) {
+          out.push_back(static_cast<wchar_t>(cp));
+        });
+        return static_cast<uint32_t>(2 * n);
+      },
+      [&] {
+        out.clear();
+        return 0;
+      });
 }
 
 }  // namespace
@@ -538,11 +531,7 @@ bool wide_to_utf8_list(const std::vector<std::wstring>& in, std::vector<std::str
 }
 
 std::string char_vector_to_string(const std::vector<char>& in) {
-  try {
-    return std::string(in.begin(), in.end());
-  } catch (...) {
-    return std::string();
-  }
+  return vk::guarded([&] { return std::string(in.begin(), in.end()); });
 }
 
 bool string_to_char_vector(const std::string& in, std::vector<char>& out) {

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 
 namespace vk {
 
@@ -119,7 +120,7 @@ void init_column(vk_variant_lite& cell, const std::string& title, uint64_t width
 }
 
 bool vk_variant_lite::pack_bytes(byte_array& out) const {
-  try {
+  return vk::guarded([&] {
     byte_array rec;
     put16(rec, m_type);
     put32(rec, m_flags);
@@ -170,96 +171,96 @@ bool vk_variant_lite::pack_bytes(byte_array& out) const {
     }
     out.insert(out.end(), rec.begin(), rec.end());
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 uint32_t vk_variant_lite::unpack_bytes(const byte_array& in, uint32_t offset) {
   clear();
-  try {
-    if (offset > in.size() || in.size() - offset < k_min_record) return 0;
-    // Records never exceed 32-bit sizes; a longer array is read up to that.
-    const uint8_t* p = in.data() + offset;
-    const size_t left = in.size() - offset;
-    uint16_t type = load_le16(p);
-    uint32_t flags = load_le32(p + 2);
-    size_t pos = k_header;
-    auto have = [&](size_t n) { return n <= left - pos; };
+  return vk::guarded(
+      [&]() -> uint32_t {
+        if (offset > in.size() || in.size() - offset < k_min_record) return 0;
+        // Records never exceed 32-bit sizes; a longer array is read up to that.
+        const uint8_t* p = in.data() + offset;
+        const size_t left = in.size() - offset;
+        uint16_t type = load_le16(p);
+        uint32_t flags = load_le32(p + 2);
+        size_t pos = k_header;
+        auto have = [&](size_t n) { return n <= left - pos; };
 
-    if (flags & vf_descriptor) {
-      if (!have(4)) return 0;
-      m_width = load_le32(p + pos);
-      pos += 4;
-    } else {
-      switch (payload_of(type)) {
-        case payload_kind::none:
-          return 0;
-        case payload_kind::pad2:
-          pos += 2;
-          break;
-        case payload_kind::u8_pad:
-          m_number = p[pos];
-          pos += 2;
-          break;
-        case payload_kind::u16:
-          m_number = load_le16(p + pos);
-          pos += 2;
-          break;
-        case payload_kind::u32:
+        if (flags & vf_descriptor) {
           if (!have(4)) return 0;
-          m_number = load_le32(p + pos);
+          m_width = load_le32(p + pos);
           pos += 4;
-          break;
-        case payload_kind::u64:
-          if (!have(8)) return 0;
-          m_number = load_le64(p + pos);
-          pos += 8;
-          if (carries_list(type, flags)) {
-            if (!have(4)) return 0;
-            uint32_t count = load_le32(p + pos);
-            pos += 4;
-            if (count > (left - pos) / 8) return 0;
-            m_list.reserve(count);
-            for (uint32_t i = 0; i < count; ++i, pos += 8) m_list.push_back(load_le64(p + pos));
+        } else {
+          switch (payload_of(type)) {
+            case payload_kind::none:
+              return 0;
+            case payload_kind::pad2:
+              pos += 2;
+              break;
+            case payload_kind::u8_pad:
+              m_number = p[pos];
+              pos += 2;
+              break;
+            case payload_kind::u16:
+              m_number = load_le16(p + pos);
+              pos += 2;
+              break;
+            case payload_kind::u32:
+              if (!have(4)) return 0;
+              m_number = load_le32(p + pos);
+              pos += 4;
+              break;
+            case payload_kind::u64:
+              if (!have(8)) return 0;
+              m_number = load_le64(p + pos);
+              pos += 8;
+              if (carries_list(type, flags)) {
+                if (!have(4)) return 0;
+                uint32_t count = load_le32(p + pos);
+                pos += 4;
+                if (count > (left - pos) / 8) return 0;
+                m_list.reserve(count);
+                for (uint32_t i = 0; i < count; ++i, pos += 8) m_list.push_back(load_le64(p + pos));
+              }
+              break;
+            case payload_kind::text: {
+              if (!have(4)) return 0;
+              uint32_t len = load_le32(p + pos);
+              pos += 4;
+              if (!have(len)) return 0;
+              m_text.assign(reinterpret_cast<const char*>(p + pos), len);
+              pos += len;
+              break;
+            }
+            case payload_kind::guid:
+              if (!have(16)) return 0;
+              m_bytes.assign(p + pos, p + pos + 16);
+              pos += 16;
+              break;
+            case payload_kind::bytes: {
+              if (!have(4)) return 0;
+              uint32_t len = load_le32(p + pos);
+              pos += 4;
+              if (!have(len)) return 0;
+              m_bytes.assign(p + pos, p + pos + len);
+              pos += len;
+              break;
+            }
           }
-          break;
-        case payload_kind::text: {
-          if (!have(4)) return 0;
-          uint32_t len = load_le32(p + pos);
-          pos += 4;
-          if (!have(len)) return 0;
-          m_text.assign(reinterpret_cast<const char*>(p + pos), len);
-          pos += len;
-          break;
         }
-        case payload_kind::guid:
-          if (!have(16)) return 0;
-          m_bytes.assign(p + pos, p + pos + 16);
-          pos += 16;
-          break;
-        case payload_kind::bytes: {
-          if (!have(4)) return 0;
-          uint32_t len = load_le32(p + pos);
-          pos += 4;
-          if (!have(len)) return 0;
-          m_bytes.assign(p + pos, p + pos + len);
-          pos += len;
-          break;
+        if (pos > std::numeric_limits<uint32_t>::max()) {
+          clear();
+          return 0;
         }
-      }
-    }
-    if (pos > std::numeric_limits<uint32_t>::max()) {
-      clear();
-      return 0;
-    }
-    m_type = type;
-    m_flags = flags;
-    return static_cast<uint32_t>(pos);
-  } catch (...) {
-    clear();
-    return 0;
-  }
+        m_type = type;
+        m_flags = flags;
+        return static_cast<uint32_t>(pos);
+      },
+      [&] {
+        clear();
+        return 0;
+      });
 }
 
 bool pack_variant_list(byte_array& out, const std::vector<vk_variant_lite>& cells, bool append) {
@@ -271,7 +272,7 @@ bool pack_variant_list(byte_array& out, const std::vector<vk_variant_lite>& cell
 bool unpack_variant_list(std::vector<vk_variant_lite>& out, const byte_array& in, bool append) {
   if (!append) out.clear();
   if (in.empty()) return false;
-  try {
+  vk::guarded([&] {
     size_t offset = 0;
     while (offset < in.size() && offset <= std::numeric_limits<uint32_t>::max()) {
       vk_variant_lite cell;
@@ -280,8 +281,7 @@ bool unpack_variant_list(std::vector<vk_variant_lite>& out, const byte_array& in
       out.push_back(std::move(cell));
       offset += used;
     }
-  } catch (...) {
-  }
+  });
   return !out.empty();
 }
 

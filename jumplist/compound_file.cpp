@@ -2,37 +2,24 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <iomanip>
 #include <unordered_map>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
+#include "jumplist/compound_file_space.h"
 
 namespace vk {
 
 namespace {
 
-constexpr uint32_t kSignatureLow = 0xE011CFD0u;
-constexpr uint32_t kSignatureHigh = 0xE11AB1A1u;
+namespace hdr = cfb::header;
+namespace dirent = cfb::dirent;
+
 constexpr std::string_view kRootKey = "root entry";
-
-// Header field offsets.
-constexpr size_t kSectorShift = 30;
-constexpr size_t kMiniSectorShift = 32;
-constexpr size_t kNumFatSectors = 44;
-constexpr size_t kFirstDirSector = 48;
-constexpr size_t kMiniCutoff = 56;
-constexpr size_t kFirstMiniFatSector = 60;
-constexpr size_t kFirstDifatSector = 68;
-constexpr size_t kNumDifatSectors = 72;
-constexpr size_t kHeaderDifat = 76;
-
-// Directory entry field offsets.
-constexpr size_t kEntryStart = 116;
-constexpr size_t kEntrySize = 120;
 
 // Directory names and asked-for names are compared in lower case.
 std::string lower_key(std::string_view s) {
@@ -40,15 +27,24 @@ std::string lower_key(std::string_view s) {
   return str_to_lower(out);
 }
 
+// A header the caller guarantees to be whole.
+byte_view header_view(const uint8_t* header) {
+  return byte_view(header, header ? hdr::size : 0);
+}
+
 // Sector and mini sector sizes of a header; false for shifts that give no
 // usable 32-bit size.
-bool header_sizes(const uint8_t* header, uint64_t& sector, uint64_t& mini) {
-  uint16_t shift = load_le16(header + kSectorShift);
-  uint16_t mini_shift = load_le16(header + kMiniSectorShift);
-  if (shift >= 32 || mini_shift >= 32) return false;
-  sector = uint64_t{1} << shift;
-  mini = uint64_t{1} << mini_shift;
+bool header_sizes(byte_view header, uint64_t& sector, uint64_t& mini) {
+  auto shift = header.u16(hdr::sector_shift);
+  auto mini_shift = header.u16(hdr::mini_sector_shift);
+  if (!shift || !mini_shift || *shift >= 32 || *mini_shift >= 32) return false;
+  sector = uint64_t{1} << *shift;
+  mini = uint64_t{1} << *mini_shift;
   return true;
+}
+
+uint32_t header_u32(byte_view header, size_t field) {
+  return header.u32(field).value_or(0);
 }
 
 // File offset of regular sector n, (n + 1) x S; false when it cannot be a
@@ -59,43 +55,16 @@ bool sector_offset(uint64_t n, uint64_t sector_size, uint64_t& offset) {
   return true;
 }
 
-bool sector_inside(uint64_t n, uint64_t sector_size, size_t size) {
+// The bytes of regular sector n when the image holds all of them.
+std::optional<byte_view> sector_view(byte_view image, uint64_t n, uint64_t sector_size) {
   uint64_t offset;
-  return sector_offset(n, sector_size, offset) && offset + sector_size <= size;
+  if (!sector_offset(n, sector_size, offset) || offset > image.size()) return std::nullopt;
+  return image.sub(static_cast<size_t>(offset), static_cast<size_t>(sector_size));
 }
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
   uint64_t r;
   return vk::checked_mul(a, b, r) ? r : UINT64_MAX;
-}
-
-// Walks a chain from start, calling visit(sector) for each sector not walked
-// before; stops at a missing link, a sector already marked in walked (by this
-// or an earlier walk) or ENDOFCHAIN.
-template <class Visit>
-void walk_unmarked(const fat_link_map& links, uint64_t start, std::vector<uint8_t>& walked,
-                   Visit&& visit) {
-  uint64_t n = start;
-  for (;;) {
-    auto link = links.find(n);
-    if (!link || walked[static_cast<size_t>(n)]) return;
-    walked[static_cast<size_t>(n)] = 1;
-    visit(n);
-    if (link->m_value == cfb_endofchain) return;
-    n = link->m_value;
-  }
-}
-
-void set_bit_range(cfb_granule_map& used, uint64_t first, uint64_t count) {
-  if (first >= used.m_count) return;
-  count = std::min(count, used.m_count - first);
-  uint64_t i = first, end = first + count;
-  while (i < end && (i & 63)) used.set(i++);
-  while (i + 64 <= end) {
-    used.m_bits[i >> 6] = ~uint64_t{0};
-    i += 64;
-  }
-  while (i < end) used.set(i++);
 }
 
 // Mini sectors the mini stream can hold; none when a mini sector would be
@@ -107,29 +76,82 @@ uint64_t mini_capacity(const compound_file_reader& reader) {
   return bytes / reader.m_mini_sector_size + (bytes % reader.m_mini_sector_size ? 1 : 0);
 }
 
-bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
-  // Header and sizes.
-  if (!image || size < cfb_header_size || !is_cfb_header(image)) return false;
-  std::memcpy(r.m_cfb_header.data(), image, cfb_header_size);
-  const uint8_t* h = r.m_cfb_header.data();
+// The chain walk behind both public forms. A repeated sector ends the walk
+// unless repeats are allowed and step x (sectors appended) is within bound;
+// limit caps the sectors given out. A walk cut short by an exception leaves
+// marks set: the caller's guard clears them (see chain_walk_failed).
+bool walk_chain(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start, bool repeats,
+                uint64_t bound, uint64_t step, uint64_t limit) {
+  out.clear();
+  if (links.empty()) return false;
+  std::vector<uint8_t>& marks = links.walk_marks();
+  if (marks.size() != links.index_limit()) marks.assign(links.index_limit(), 0);
+  uint64_t n = start;
+  while (out.size() < limit) {
+    auto link = links.find(n);
+    if (!link) break;
+    uint8_t& mark = marks[static_cast<size_t>(n)];
+    if (mark) {
+      // With a zero step repeats would never cover the bound.
+      if (!repeats || step == 0 || saturating_mul(step, out.size()) > bound) break;
+    } else {
+      mark = 1;
+    }
+    out.push_back(n);
+    if (link->m_value == cfb::endofchain) break;
+    n = link->m_value;
+  }
+  for (uint64_t s : out) marks[static_cast<size_t>(s)] = 0;
+  return !out.empty();
+}
+
+void chain_walk_failed(std::vector<uint64_t>& out, const fat_link_map& links) {
+  links.walk_marks().clear();  // reassigned, all clear, by the next walk
+  out.clear();
+}
+
+std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
+                                    const cfb_dir_entry& entry) {
+  std::vector<uint64_t> out;
+  uint64_t stream_size = entry.stream_size();
+  if (stream_size == 0 || entry.object_type() == 0) return out;
+  if (entry.m_mini) {
+    walk_chain(out, reader.m_minifat_links, entry.start_sector(), true,
+               static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
+               mini_capacity(reader));
+  } else {
+    walk_chain(out, reader.m_fat_links, entry.start_sector(), false, 0, 0, UINT64_MAX);
+  }
+  return out;
+}
+
+// ---- the stages of the parse ------------------------------------------------
+
+// The header, its sizes and the sectors the image holds; false for an image
+// that is no compound file or whose first directory sector lies outside it.
+bool read_header(compound_file_reader& r, byte_view image) {
+  if (!image.has(0, hdr::size) || !is_cfb_header(image.data())) return false;
+  image.copy(0, r.m_cfb_header.data(), hdr::size);
+  const byte_view h(r.m_cfb_header.data(), hdr::size);
   uint64_t S, M;
-  if (!header_sizes(h, S, M) || S > size) return false;
+  if (!header_sizes(h, S, M) || S > image.size()) return false;
   r.m_sector_size = S;
   r.m_mini_sector_size = M;
-  r.m_mini_cutoff = load_le32(h + kMiniCutoff);
-  r.m_sector_count = static_cast<uint32_t>(std::min<uint64_t>((size - S) / S, 0xFFFFFFFFull));
+  r.m_mini_cutoff = header_u32(h, hdr::mini_cutoff);
+  r.m_sector_count =
+      static_cast<uint32_t>(std::min<uint64_t>((image.size() - S) / S, 0xFFFFFFFFull));
+  return cfb_directory_offset(h.data()) + S <= image.size();
+}
 
-  // The first directory sector must lie wholly inside the image.
-  if (cfb_directory_offset(h) + S > size) return false;
-
-  const uint64_t E = S / 4;
+// The FAT, read from the sectors the header slots and the DIFAT chain name,
+// never beyond the sectors the image holds: repeated slots then cost no more
+// than one pass over the image. Marks the DIFAT and FAT sectors used.
+bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
+  const byte_view h(r.m_cfb_header.data(), hdr::size);
+  const uint64_t S = r.m_sector_size;
+  const uint64_t E = S / cfb::fat_entry_size;
   // Sectors that start inside the image: the only ones a link can matter for.
-  const uint64_t sector_limit = std::min<uint64_t>((size - 1) / S, 0xFFFFFFFFull);
-
-  cfb_granule_map used;
-  used.m_per_sector = S >= M ? S / M : 0;
-  used.m_count = uint64_t{r.m_sector_count} * used.m_per_sector;
-  used.m_bits.assign(static_cast<size_t>((used.m_count + 63) / 64), 0);
+  const uint64_t sector_limit = std::min<uint64_t>((image.size() - 1) / S, 0xFFFFFFFFull);
 
   // The first sector after the header is always taken.
   mark_sector_used(r, used, 0);
@@ -140,166 +162,151 @@ bool parse_image(compound_file_reader& r, const uint8_t* image, size_t size) {
   auto add_difat = [&](uint32_t id) {
     if (difat_pos.emplace(id, difat.size()).second) difat.push_back(id);
   };
-  const uint32_t num_fat = load_le32(h + kNumFatSectors);
-  const uint32_t first_difat = load_le32(h + kFirstDifatSector);
-  if (num_fat > cfb_header_difat_slots && load_le32(h + kNumDifatSectors) != 0 &&
-      first_difat != cfb_endofchain && first_difat != 0) {
+  const uint32_t num_fat = header_u32(h, hdr::num_fat_sectors);
+  const uint32_t first_difat = header_u32(h, hdr::first_difat_sector);
+  if (num_fat > hdr::difat_slots && header_u32(h, hdr::num_difat_sectors) != 0 &&
+      first_difat != cfb::endofchain && first_difat != 0) {
     add_difat(first_difat);
     mark_sector_used(r, used, first_difat);
   }
 
-  // FAT, never beyond the sectors the image holds: repeated slots then
-  // cost no more than one pass over the image.
   uint64_t next = 0;
   auto full = [&] { return next >= sector_limit; };
-  auto read_fat_sector = [&](uint32_t id) {
-    const uint8_t* p = image + (uint64_t{id} + 1) * S;
-    for (uint64_t i = 0; i < E && !full(); ++i) {
-      uint32_t v = load_le32(p + 4 * i);
-      uint32_t sector = static_cast<uint32_t>(next);
-      if (v == cfb_difatsect) {
-        mark_sector_used(r, used, sector);
-        add_difat(sector);
-      } else if (v == cfb_fatsect) {
-        mark_sector_used(r, used, sector);
+  bool stored = true;
+  auto read_fat_sector = [&](byte_view sector) {
+    byte_cursor c(sector);
+    uint32_t v;
+    while (!full() && c.u32(v)) {
+      ++r.m_work;
+      uint32_t id = static_cast<uint32_t>(next);
+      if (v == cfb::difatsect) {
+        mark_sector_used(r, used, id);
+        add_difat(id);
+      } else if (v == cfb::fatsect) {
+        mark_sector_used(r, used, id);
       }
-      if (!r.m_fat_links.set(sector, v)) throw std::bad_alloc();
+      if (!r.m_fat_links.set(id, v)) stored = false;
       ++next;
     }
   };
-  const uint32_t header_slots = std::min<uint32_t>(num_fat, cfb_header_difat_slots);
-  for (uint32_t k = 0; k < header_slots && !full(); ++k) {
-    uint32_t id = load_le32(h + kHeaderDifat + 4 * k);
-    if (id == cfb_endofchain) break;
-    if (id == cfb_freesect || !sector_inside(id, S, size)) {
+  // One slot naming a FAT sector: read it, or skip the sectors it would
+  // have described. False at ENDOFCHAIN.
+  auto take_slot = [&](uint32_t id) {
+    if (id == cfb::endofchain) return false;
+    auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
+    if (sector)
+      read_fat_sector(*sector);
+    else
       next += E;
-      continue;
-    }
-    read_fat_sector(id);
+    return true;
+  };
+
+  byte_cursor slots(h, hdr::difat);
+  const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
+  uint32_t id;
+  for (uint32_t k = 0; k < header_slots && !full() && slots.u32(id); ++k) {
+    ++r.m_work;
+    if (!take_slot(id)) break;
   }
-  if (num_fat > cfb_header_difat_slots) {
+  if (num_fat > hdr::difat_slots) {
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
-      uint32_t d = difat[k];
-      if (!sector_inside(d, S, size)) continue;
-      const uint8_t* p = image + (uint64_t{d} + 1) * S;
-      for (uint64_t j = 0; j < E && !full(); ++j) {
-        uint32_t id = load_le32(p + 4 * j);
+      auto sector = sector_view(image, difat[k], S);
+      if (!sector) continue;
+      byte_cursor c(*sector);
+      while (!full() && c.u32(id)) {
+        ++r.m_work;
         auto pos = difat_pos.find(id);
         if (pos != difat_pos.end() && pos->second > k) continue;  // link to a later one
-        if (id == cfb_endofchain) break;
-        if (id == cfb_freesect || !sector_inside(id, S, size)) {
-          next += E;
-          continue;
-        }
-        read_fat_sector(id);
+        if (!take_slot(id)) break;
       }
     }
   }
+  return stored;
+}
 
-  // Directory and mini FAT chains.
-  follow_fat_chain(r, r.m_dir_sectors, load_le32(h + kFirstDirSector));
-  follow_fat_chain(r, r.m_minifat_sectors, load_le32(h + kFirstMiniFatSector));
-
-  // Directory, a flat array of entries.
-  const uint64_t per_sector = S / cfb_dir_entry_size;
+// The directory, a flat array of entries along its chain; the root entry, or
+// null when there is none.
+const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
+  const uint64_t S = r.m_sector_size;
+  const uint64_t per_sector = S / dirent::size;
   uint64_t e = 0;
   for (uint64_t s : r.m_dir_sectors) {
-    if (!sector_inside(s, S, size)) {
+    auto sector = sector_view(image, s, S);
+    if (!sector) {
       e += per_sector;
       continue;
     }
-    const uint8_t* p = image + (s + 1) * S;
+    byte_cursor c(*sector);
     for (uint64_t i = 0; i < per_sector; ++i, ++e) {
+      ++r.m_work;
       cfb_dir_entry entry;
-      std::memcpy(entry.m_raw.data(), p + i * cfb_dir_entry_size, cfb_dir_entry_size);
-      utf16_to_utf8(entry.m_raw.data(), 64, entry.m_name, false);
+      c.bytes(entry.m_raw.data(), dirent::size);
+      byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
+      name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       std::string key = lower_key(entry.m_name);
       r.m_entries.emplace(std::move(key), std::move(entry));  // after equal keys
     }
   }
+  return find_cfb_entry(r, kRootKey);
+}
 
-  const cfb_dir_entry* root = find_cfb_entry(r, kRootKey);
-  if (!root) return false;
-
-  // Mini FAT.
+// The mini FAT along its chain (marked used), then which streams live in the
+// mini stream and the sectors of the mini stream itself. Sector lists of
+// the other entries are followed on demand: entries that share a chain cost
+// nothing here.
+bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry& root,
+                   cfb_granule_map& used) {
+  const uint64_t S = r.m_sector_size;
+  const uint64_t E = S / cfb::fat_entry_size;
   uint64_t mini_index = 0;
+  bool stored = true;
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
-    if (!sector_inside(s, S, size)) {
+    auto sector = sector_view(image, s, S);
+    if (!sector) {
       mini_index += E;
       continue;
     }
-    const uint8_t* p = image + (s + 1) * S;
-    for (uint64_t j = 0; j < E; ++j, ++mini_index) {
-      if (mini_index > 0xFFFFFFFFull) break;
-      if (!r.m_minifat_links.set(static_cast<uint32_t>(mini_index), load_le32(p + 4 * j)))
-        throw std::bad_alloc();
+    byte_cursor c(*sector);
+    uint32_t v;
+    for (; mini_index <= 0xFFFFFFFFull && c.u32(v); ++mini_index) {
+      ++r.m_work;
+      if (!r.m_minifat_links.set(static_cast<uint32_t>(mini_index), v)) stored = false;
     }
   }
 
-  // Which streams live in the mini stream. Sector lists are followed on
-  // demand (cfb_entry_sectors): entries that share a chain cost nothing.
   for (auto& [key, entry] : r.m_entries) {
     entry.m_mini = 0;
     uint64_t stream_size = entry.stream_size();
     if (stream_size == 0 || entry.object_type() == 0) continue;
     if (stream_size < r.m_mini_cutoff && key != kRootKey) entry.m_mini = 1;
   }
-  r.m_root_sectors = cfb_entry_sectors(r, *root);
+  r.m_root_sectors = entry_sectors(r, root);
+  r.m_work += r.m_root_sectors.size();
+  return stored;
+}
 
-  // Used space: the directory, then every stream but the mini stream as
-  // a whole. A chain already walked by another entry is not walked again.
-  for (uint64_t s : r.m_dir_sectors) mark_sector_used(r, used, s);
-  std::vector<uint8_t> walked(r.m_fat_links.index_limit(), 0);
-  std::vector<uint8_t> walked_mini(r.m_minifat_links.index_limit(), 0);
-  // Only the root entry itself is left out: another entry under the same
-  // lower-cased name is a stream like any other.
-  for (const auto& [key, entry] : r.m_entries) {
-    if (&entry == root || entry.stream_size() == 0 || entry.object_type() == 0) continue;
-    if (entry.m_mini) {
-      walk_unmarked(r.m_minifat_links, entry.start_sector(), walked_mini,
-                    [&](uint64_t m) { mark_mini_sector_used(r, used, m, r.m_root_sectors); });
-    } else {
-      walk_unmarked(r.m_fat_links, entry.start_sector(), walked,
-                    [&](uint64_t n) { mark_sector_used(r, used, n); });
-    }
-  }
-
-  // Free space: unreached granules, FREESECT sectors and runs of adjacent
-  // free granules.
-  const uint64_t gps = used.m_per_sector;
-  for (uint64_t k = 0; k < r.m_sector_count && gps; ++k) {
-    for (uint64_t j = 0; j < gps; ++j) {
-      if (!used.test(k * gps + j)) r.m_free_granules.push_back((k + 1) * S + j * M);
-    }
-  }
-  r.m_fat_links.for_each([&](const fat_link& link) {
-    if (!link.m_allocated && (uint64_t{link.m_sector} + 1) * S < size)
-      r.m_free_sectors.push_back(link.m_sector);
-  });
-  for (size_t i = 0; i < r.m_free_granules.size();) {
-    size_t j = i + 1;
-    while (j < r.m_free_granules.size() && r.m_free_granules[j] == r.m_free_granules[j - 1] + M)
-      ++j;
-    r.m_slack_areas.emplace_back(r.m_free_granules[i], (j - i) * M);
-    i = j;
-  }
+bool parse_image(compound_file_reader& r, byte_view image) {
+  if (!read_header(r, image)) return false;
+  cfb_granule_map used = make_granule_map(r);
+  if (!load_fat(r, image, used)) return false;
+  const byte_view h(r.m_cfb_header.data(), hdr::size);
+  walk_chain(r.m_dir_sectors, r.m_fat_links, header_u32(h, hdr::first_dir_sector), false, 0, 0,
+             UINT64_MAX);
+  walk_chain(r.m_minifat_sectors, r.m_fat_links, header_u32(h, hdr::first_minifat_sector), false, 0,
+             0, UINT64_MAX);
+  r.m_work += r.m_dir_sectors.size() + r.m_minifat_sectors.size();
+  const cfb_dir_entry* root = load_directory(r, image);
+  if (!root || !load_mini_fat(r, image, *root, used)) return false;
+  mark_used_space(r, *root, used);
+  derive_free_space(r, used, image.size());
   return true;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-
-fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini) {
-  fat_link link;
-  link.m_sector = sector;
-  link.m_value = value;
-  link.m_allocated = value != cfb_freesect;
-  link.m_is_difat = !mini && value == cfb_difatsect;
-  return link;
-}
 
 void fat_link_map::clear() {
   m_values.clear();
@@ -308,20 +315,21 @@ void fat_link_map::clear() {
   m_count = 0;
 }
 
-std::optional<fat_link> fat_link_map::find(uint64_t sector) const {
-  if (!contains(sector)) return std::nullopt;
-  return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
-                       m_mini);
-}
-
 bool fat_link_map::set(uint32_t sector, uint32_t value) {
-  try {
-    if (sector >= m_values.size()) {
-      m_values.resize(size_t{sector} + 1, 0);
-      m_present.resize(size_t{sector} + 1, 0);
-    }
-  } catch (const std::exception&) {
-    return false;
+  if (sector >= m_values.size()) {
+    const size_t had = m_values.size();
+    const bool grown = guarded(
+        [&] {
+          m_values.resize(size_t{sector} + 1, 0);
+          m_present.resize(size_t{sector} + 1, 0);
+          return true;
+        },
+        // Both tables keep one length, or contains() would read past one.
+        [&] {
+          m_values.resize(had);
+          m_present.resize(had);
+        });
+    if (!grown) return false;
   }
   if (!m_present[sector]) ++m_count;
   m_present[sector] = 1;
@@ -330,10 +338,10 @@ bool fat_link_map::set(uint32_t sector, uint32_t value) {
 }
 
 uint32_t cfb_dir_entry::start_sector() const {
-  return load_le32(m_raw.data() + kEntryStart);
+  return byte_view(m_raw.data(), m_raw.size()).u32(dirent::start_sector).value_or(0);
 }
 uint64_t cfb_dir_entry::stream_size() const {
-  return load_le64(m_raw.data() + kEntrySize);
+  return byte_view(m_raw.data(), m_raw.size()).u64(dirent::stream_size).value_or(0);
 }
 
 compound_file_reader::compound_file_reader() {
@@ -349,6 +357,7 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   reader.m_guard_tail.fill(0xBB);
   clear_cfb_header(reader.m_cfb_header);
   reader.m_sector_count = 0;
+  reader.m_work = 0;
   reader.m_fat_links.clear();
   reader.m_dir_sectors.clear();
   reader.m_minifat_sectors.clear();
@@ -379,10 +388,12 @@ void init_cfb_dir_entry(cfb_dir_entry& entry) {
 }
 
 bool is_cfb_header(const uint8_t* bytes) {
-  if (!bytes || load_le32(bytes) != kSignatureLow || load_le32(bytes + 4) != kSignatureHigh)
+  const byte_view h(bytes, bytes ? hdr::minor_version : 0);
+  if (h.u32(hdr::signature) != cfb::signature_low ||
+      h.u32(hdr::signature + 4) != cfb::signature_high)
     return false;
-  for (size_t i = 8; i < 24; ++i)
-    if (bytes[i] != 0) return false;
+  for (size_t i = hdr::clsid; i < hdr::clsid + hdr::clsid_size; ++i)
+    if (h.u8(i) != 0) return false;
   return true;
 }
 
@@ -392,110 +403,65 @@ bool is_compound_file(const uint8_t* bytes, size_t size) {
 
 uint64_t cfb_directory_offset(const uint8_t* header) {
   uint64_t S, M;
-  if (!is_cfb_header(header) || !header_sizes(header, S, M)) return 0;
-  return (uint64_t{load_le32(header + kFirstDirSector)} + 1) * S;
+  const byte_view h = header_view(header);
+  if (!is_cfb_header(header) || !header_sizes(h, S, M)) return 0;
+  return (uint64_t{header_u32(h, hdr::first_dir_sector)} + 1) * S;
 }
 
 uint64_t cfb_max_image_size(const uint8_t* header) {
   uint64_t S, M;
-  if (!is_cfb_header(header) || !header_sizes(header, S, M)) return 0;
-  uint64_t bytes = saturating_mul(saturating_mul(load_le32(header + kNumFatSectors), S), S / 4);
+  const byte_view h = header_view(header);
+  if (!is_cfb_header(header) || !header_sizes(h, S, M)) return 0;
+  uint64_t bytes = saturating_mul(saturating_mul(header_u32(h, hdr::num_fat_sectors), S),
+                                  S / cfb::fat_entry_size);
   return bytes > UINT64_MAX - S ? UINT64_MAX : bytes + S;
 }
 
 bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size) {
   if (!reader) return false;
   reset_compound_file_reader(*reader);
-  try {
-    if (parse_image(*reader, image, size)) return true;
-  } catch (const std::exception&) {
-  }
+  if (guarded([&] { return parse_image(*reader, byte_view(image, size)); })) return true;
   // Results of a failed parse are never half-filled.
   reader->m_free_sectors.clear();
   reader->m_free_granules.clear();
   reader->m_slack_areas.clear();
+  reader->m_fat_links.walk_marks().clear();
   return false;
 }
 
 const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::string_view key) {
-  auto it = reader.m_entries.lower_bound(std::string(key));
+  auto it = reader.m_entries.lower_bound(key);
   if (it == reader.m_entries.end() || it->first != key) return nullptr;
   return &it->second;
 }
 
 std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
                                         const cfb_dir_entry& entry) {
-  std::vector<uint64_t> out;
-  uint64_t stream_size = entry.stream_size();
-  if (stream_size == 0 || entry.object_type() == 0) return out;
-  if (entry.m_mini) {
-    follow_fat_chain_bounded(out, reader.m_minifat_links, entry.start_sector(),
-                             static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
-                             mini_capacity(reader));
-  } else {
-    follow_fat_chain(reader, out, entry.start_sector());
-  }
-  return out;
+  return guarded([&] { return entry_sectors(reader, entry); },
+                 [&] {
+                   reader.m_fat_links.walk_marks().clear();
+                   reader.m_minifat_links.walk_marks().clear();
+                 });
 }
-
-namespace {
-
-// The chain walk behind both public forms. A repeated sector ends the walk
-// unless repeats are allowed and step x (sectors appended) is within bound;
-// limit caps the sectors given out.
-bool walk_chain(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start, bool repeats,
-                uint64_t bound, uint64_t step, uint64_t limit) {
-  out.clear();
-  if (links.empty()) return false;
-  std::vector<uint8_t>& marks = links.walk_marks();
-  try {
-    if (marks.size() != links.index_limit()) marks.assign(links.index_limit(), 0);
-    uint64_t n = start;
-    while (out.size() < limit) {
-      auto link = links.find(n);
-      if (!link) break;
-      uint8_t& mark = marks[static_cast<size_t>(n)];
-      if (mark) {
-        // With a zero step repeats would never cover the bound.
-        if (!repeats || step == 0 || saturating_mul(step, out.size()) > bound) break;
-      } else {
-        mark = 1;
-      }
-      out.push_back(n);
-      if (link->m_value == cfb_endofchain) break;
-      n = link->m_value;
-    }
-    for (uint64_t s : out) marks[static_cast<size_t>(s)] = 0;
-  } catch (const std::exception&) {
-    marks.clear();
-    out.clear();
-    return false;
-  }
-  return !out.empty();
-}
-
-}  // namespace
 
 bool follow_fat_chain(const compound_file_reader& reader, std::vector<uint64_t>& out,
                       uint64_t start) {
-  return walk_chain(out, reader.m_fat_links, start, false, 0, 0, UINT64_MAX);
+  return guarded(
+      [&] { return walk_chain(out, reader.m_fat_links, start, false, 0, 0, UINT64_MAX); },
+      [&] { chain_walk_failed(out, reader.m_fat_links); });
 }
 
 bool follow_fat_chain_bounded(std::vector<uint64_t>& out, const fat_link_map& links, uint64_t start,
                               uint64_t bound, uint64_t step, uint64_t limit) {
-  return walk_chain(out, links, start, true, bound, step, limit);
+  return guarded([&] { return walk_chain(out, links, start, true, bound, step, limit); },
+                 [&] { chain_walk_failed(out, links); });
 }
 
 namespace {
 
-// The first entry under the lower-cased name; null when there is none (or
-// the name cannot be lower-cased for want of memory).
+// The first entry under the lower-cased name; null when there is none.
 const cfb_dir_entry* entry_named(const compound_file_reader& reader, std::string_view name) {
-  try {
-    return find_cfb_entry(reader, lower_key(name));
-  } catch (const std::exception&) {
-    return nullptr;
-  }
+  return find_cfb_entry(reader, lower_key(name));
 }
 
 bool locate_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
@@ -505,96 +471,55 @@ bool locate_entry(const compound_file_reader& reader, const cfb_dir_entry& entry
   mini.clear();
   offset_in_sector = 0;
   first_offset = 0;
-  try {
-    std::vector<uint64_t> sectors = cfb_entry_sectors(reader, entry);
-    if (sectors.empty()) return false;
-    const uint64_t S = reader.m_sector_size;
-    if (entry.m_mini) {
-      if (!find_cfb_entry(reader, kRootKey)) return false;
-      const auto& root = reader.m_root_sectors;
-      uint64_t p = sectors.front() * reader.m_mini_sector_size;
-      // A first mini sector beyond the mini stream: a missing stream.
-      if (p / S >= root.size()) return false;
-      offset_in_sector = static_cast<uint32_t>(p % S);
-      first_offset = (root[static_cast<size_t>(p / S)] + 1) * S + p % S;
-      mini = std::move(sectors);
-    } else {
-      first_offset = (sectors.front() + 1) * S;
-      regular = std::move(sectors);
-    }
-    return true;
-  } catch (const std::exception&) {
-    regular.clear();
-    mini.clear();
-    return false;
-  }
-}
-
-// Reads the entry's stream, cut to its declared size: sector slack after
-// the stream's end is not part of it.
-bool read_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
-                std::vector<uint8_t>& out, std::vector<uint64_t>& regular,
-                std::vector<uint64_t>& mini, uint8_t& mini_flag, uint64_t& first_offset,
-                const uint8_t* image, size_t size) {
-  out.clear();
-  mini_flag = 0;
-  uint32_t offset_in_sector;
-  if (!locate_entry(reader, entry, regular, mini, offset_in_sector, first_offset)) return false;
-  bool ok;
-  if (!mini.empty()) {
-    mini_flag = 1;
-    ok = read_mini_sectors(reader, out, first_offset, image, size, mini);
+  std::vector<uint64_t> sectors = entry_sectors(reader, entry);
+  if (sectors.empty()) return false;
+  const uint64_t S = reader.m_sector_size;
+  if (entry.m_mini) {
+    if (!find_cfb_entry(reader, kRootKey)) return false;
+    const auto& root = reader.m_root_sectors;
+    uint64_t p = sectors.front() * reader.m_mini_sector_size;
+    // A first mini sector beyond the mini stream: a missing stream.
+    if (p / S >= root.size()) return false;
+    offset_in_sector = static_cast<uint32_t>(p % S);
+    first_offset = (root[static_cast<size_t>(p / S)] + 1) * S + p % S;
+    mini = std::move(sectors);
   } else {
-    ok = read_fat_sectors(reader, out, first_offset, image, size, regular);
+    first_offset = (sectors.front() + 1) * S;
+    regular = std::move(sectors);
   }
-  if (ok && out.size() > entry.stream_size()) out.resize(static_cast<size_t>(entry.stream_size()));
-  return ok;
+  return true;
 }
 
-}  // namespace
-
-bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
-                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
-                   std::string_view name) {
-  const cfb_dir_entry* entry = entry_named(reader, name);
-  if (entry) return locate_entry(reader, *entry, regular, mini, offset_in_sector, first_offset);
+// The failure result of the routines that give out sector lists.
+void clear_lists(const compound_file_reader& reader, std::vector<uint64_t>& regular,
+                 std::vector<uint64_t>& mini) {
+  reader.m_fat_links.walk_marks().clear();
+  reader.m_minifat_links.walk_marks().clear();
   regular.clear();
   mini.clear();
-  offset_in_sector = 0;
-  first_offset = 0;
-  return false;
 }
 
-namespace {
-
-// Sizes out to count units of unit bytes, all zero; false when that cannot
-// be had.
+// Sizes out to count units of unit bytes, all zero; false when the total
+// does not fit in memory's range (never more than the caller's list asks).
 bool zeroed_units(std::vector<uint8_t>& out, size_t count, uint64_t unit) {
   out.clear();
   uint64_t total;
   if (!vk::checked_mul(uint64_t{count}, unit, total) || total > out.max_size()) return false;
-  try {
-    out.assign(static_cast<size_t>(total), 0);
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  out.assign(static_cast<size_t>(total), 0);
   return true;
 }
 
 // Copies the unit bytes at file offset o into out at cursor, as far as the
 // image holds them; the rest stays zero.
-void copy_unit(std::vector<uint8_t>& out, uint64_t cursor, const uint8_t* image, size_t size,
-               uint64_t o, uint64_t unit) {
-  if (!image || o >= size) return;
-  std::memcpy(out.data() + cursor, image + o,
-              static_cast<size_t>(std::min<uint64_t>(unit, size - o)));
+void copy_unit(std::vector<uint8_t>& out, uint64_t cursor, byte_view image, uint64_t o,
+               uint64_t unit) {
+  if (o >= image.size()) return;
+  const byte_view part = image.clamp(static_cast<size_t>(o), static_cast<size_t>(unit));
+  if (!part.empty()) std::memcpy(out.data() + cursor, part.data(), part.size());
 }
 
-}  // namespace
-
-bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                      uint64_t& first_offset, const uint8_t* image, size_t size,
+bool fat_sectors_into(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, byte_view image,
                       const std::vector<uint64_t>& sectors) {
   first_offset = 0;
   out.clear();
@@ -606,13 +531,13 @@ bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& 
     uint64_t o;
     if (!sector_offset(sectors[i], S, o)) continue;
     if (i == 0) first_offset = o;
-    copy_unit(out, cursor, image, size, o, S);
+    copy_unit(out, cursor, image, o, S);
   }
   return true;
 }
 
-bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                       uint64_t& first_offset, const uint8_t* image, size_t size,
+bool mini_sectors_into(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                       uint64_t& first_offset, byte_view image,
                        const std::vector<uint64_t>& mini_sectors) {
   first_offset = 0;
   out.clear();
@@ -631,36 +556,109 @@ bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>&
     if (!sector_offset(root[static_cast<size_t>(q)], S, o)) continue;
     o += p % S;
     if (first_offset == 0) first_offset = o;
-    copy_unit(out, cursor, image, size, o, M);
+    copy_unit(out, cursor, image, o, M);
   }
   return true;
+}
+
+// Reads the entry's stream, cut to its declared size: sector slack after
+// the stream's end is not part of it.
+bool read_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                std::vector<uint8_t>& out, std::vector<uint64_t>& regular,
+                std::vector<uint64_t>& mini, uint8_t& mini_flag, uint64_t& first_offset,
+                byte_view image) {
+  out.clear();
+  mini_flag = 0;
+  uint32_t offset_in_sector;
+  if (!locate_entry(reader, entry, regular, mini, offset_in_sector, first_offset)) return false;
+  bool ok;
+  if (!mini.empty()) {
+    mini_flag = 1;
+    ok = mini_sectors_into(reader, out, first_offset, image, mini);
+  } else {
+    ok = fat_sectors_into(reader, out, first_offset, image, regular);
+  }
+  if (ok && out.size() > entry.stream_size()) out.resize(static_cast<size_t>(entry.stream_size()));
+  return ok;
+}
+
+}  // namespace
+
+bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
+                   std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
+                   std::string_view name) {
+  offset_in_sector = 0;
+  first_offset = 0;
+  return guarded(
+      [&] {
+        const cfb_dir_entry* entry = entry_named(reader, name);
+        if (entry)
+          return locate_entry(reader, *entry, regular, mini, offset_in_sector, first_offset);
+        clear_lists(reader, regular, mini);
+        return false;
+      },
+      [&] { clear_lists(reader, regular, mini); });
+}
+
+bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, const uint8_t* image, size_t size,
+                      const std::vector<uint64_t>& sectors) {
+  return guarded(
+      [&] { return fat_sectors_into(reader, out, first_offset, byte_view(image, size), sectors); },
+      [&] { out.clear(); });
+}
+
+bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                       uint64_t& first_offset, const uint8_t* image, size_t size,
+                       const std::vector<uint64_t>& mini_sectors) {
+  return guarded(
+      [&] {
+        return mini_sectors_into(reader, out, first_offset, byte_view(image, size), mini_sectors);
+      },
+      [&] { out.clear(); });
 }
 
 bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
                  uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size) {
   out.clear();
   first_offset = 0;
-  const cfb_dir_entry* entry = entry_named(reader, name);
-  if (!entry) return false;
-  entry_num = entry->m_entry_num;
-  std::vector<uint64_t> regular, mini;
-  uint8_t mini_flag;
-  return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset, image, size);
+  return guarded(
+      [&] {
+        const cfb_dir_entry* entry = entry_named(reader, name);
+        if (!entry) return false;
+        entry_num = entry->m_entry_num;
+        std::vector<uint64_t> regular, mini;
+        uint8_t mini_flag;
+        return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset,
+                          byte_view(image, size));
+      },
+      [&] {
+        std::vector<uint64_t> none;
+        clear_lists(reader, none, none);
+        out.clear();
+      });
 }
 
 bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                          std::vector<uint64_t>& regular, std::vector<uint64_t>& mini,
                          uint8_t& mini_flag, uint64_t& first_offset, std::string_view name,
                          const uint8_t* image, size_t size) {
-  const cfb_dir_entry* entry = entry_named(reader, name);
-  if (entry)
-    return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset, image, size);
   out.clear();
-  regular.clear();
-  mini.clear();
   mini_flag = 0;
   first_offset = 0;
-  return false;
+  return guarded(
+      [&] {
+        const cfb_dir_entry* entry = entry_named(reader, name);
+        if (entry)
+          return read_entry(reader, *entry, out, regular, mini, mini_flag, first_offset,
+                            byte_view(image, size));
+        clear_lists(reader, regular, mini);
+        return false;
+      },
+      [&] {
+        clear_lists(reader, regular, mini);
+        out.clear();
+      });
 }
 
 void sector_id_name(std::ostream& out, uint32_t id, std::string_view prefix) {
@@ -690,21 +688,23 @@ void sector_id_name(std::ostream& out, uint32_t id, std::string_view prefix) {
 bool find_entry_sectors(const compound_file_reader& reader, std::vector<uint64_t>& out,
                         uint64_t& stream_size, std::string_view name) {
   out.clear();
-  try {
-    std::string key = lower_key(name);
-    bool found = false;
-    auto [first, last] = reader.m_entries.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-      found = true;
-      stream_size = it->second.stream_size();
-      if (stream_size == 0) break;
-      out = cfb_entry_sectors(reader, it->second);
-    }
-    return found && !out.empty();
-  } catch (const std::exception&) {
-    out.clear();
-    return false;
-  }
+  return guarded(
+      [&] {
+        std::string key = lower_key(name);
+        bool found = false;
+        auto [first, last] = reader.m_entries.equal_range(key);
+        for (auto it = first; it != last; ++it) {
+          found = true;
+          stream_size = it->second.stream_size();
+          if (stream_size == 0) break;
+          out = entry_sectors(reader, it->second);
+        }
+        return found && !out.empty();
+      },
+      [&] {
+        std::vector<uint64_t> none;
+        clear_lists(reader, out, none);
+      });
 }
 
 bool entry_sectors_by_index(const compound_file_reader& reader, std::vector<uint64_t>& out,
@@ -713,11 +713,7 @@ bool entry_sectors_by_index(const compound_file_reader& reader, std::vector<uint
   for (const auto& [key, entry] : reader.m_entries) {
     if (entry.m_entry_num != index) continue;
     stream_size = entry.stream_size();
-    try {
-      out = cfb_entry_sectors(reader, entry);
-    } catch (const std::exception&) {
-      out.clear();
-    }
+    out = cfb_entry_sectors(reader, entry);
     return !out.empty();
   }
   return false;
@@ -732,34 +728,32 @@ bool mini_to_regular_sectors(const compound_file_reader& reader, std::vector<uin
   if (mini_sectors.empty() || !find_cfb_entry(reader, kRootKey)) return false;
   const uint64_t S = reader.m_sector_size, M = reader.m_mini_sector_size;
   const auto& root = reader.m_root_sectors;
-  try {
-    for (size_t i = 0; i < mini_sectors.size(); ++i) {
-      uint64_t m = mini_sectors[i];
-      if (m > 0xFFFFFFFFull) return true;
-      uint64_t p = m * M, q = p / S;
-      if (q >= root.size()) return true;
-      uint64_t sector = root[static_cast<size_t>(q)];
-      if (out.empty() || out.back() != sector) out.push_back(sector);
-      if (i == 0) {
-        offset_in_sector = static_cast<uint32_t>(p % S);
-        first_offset = (sector + 1) * S + p % S;
-      }
-    }
-  } catch (const std::exception&) {
-    return false;
-  }
-  return true;
+  return guarded(
+      [&] {
+        for (size_t i = 0; i < mini_sectors.size(); ++i) {
+          uint64_t m = mini_sectors[i];
+          if (m > 0xFFFFFFFFull) return true;
+          uint64_t p = m * M, q = p / S;
+          if (q >= root.size()) return true;
+          uint64_t sector = root[static_cast<size_t>(q)];
+          if (out.empty() || out.back() != sector) out.push_back(sector);
+          if (i == 0) {
+            offset_in_sector = static_cast<uint32_t>(p % S);
+            first_offset = (sector + 1) * S + p % S;
+          }
+        }
+        return true;
+      },
+      [&] {});
 }
 
 bool is_mini_stream(const compound_file_reader& reader, std::string_view name) {
   if (name.empty()) return false;
-  try {
+  return guarded([&] {
     std::string key = lower_key(name);
     const cfb_dir_entry* entry = find_cfb_entry(reader, key);
     return entry && entry->stream_size() < reader.m_mini_cutoff && key != kRootKey;
-  } catch (const std::exception&) {
-    return false;
-  }
+  });
 }
 
 void dump_directory(const compound_file_reader& reader, std::ostream& out) {
@@ -776,58 +770,50 @@ size_t directory_entry_count(const compound_file_reader& reader) {
   return reader.m_entries.size();
 }
 
-void mark_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t n) {
-  if (n >= reader.m_sector_count || used.m_per_sector == 0) return;
-  set_bit_range(used, n * used.m_per_sector, used.m_per_sector);
+namespace {
+
+// Appends the stream sectors and the gaps between them; see
+// stream_sector_ranges. Every byte comes through a sub-view of the image.
+void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
+                        std::vector<uint8_t>& gaps, byte_view image) {
+  const uint64_t S = reader.m_sector_size;
+  allocated.reserve(allocated.size() + image.size());
+  std::vector<uint8_t> seen(reader.m_fat_links.index_limit(), 0);
+  bool any_seen = false;
+  uint64_t steps = 0;
+  for (const auto& [key, entry] : reader.m_entries) {
+    uint64_t stream_size = entry.stream_size();
+    bool takes =
+        entry.m_name == "Root Entry" || (stream_size != 0 && stream_size >= reader.m_mini_cutoff);
+    if (!takes || stream_size == 0 || entry.object_type() == 0 || entry.m_mini) continue;
+    // A sector already seen ends this entry's visit; so does a repeat.
+    walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, steps, [&](uint64_t n) {
+      any_seen = true;
+      if (auto sector = sector_view(image, n, S))
+        allocated.insert(allocated.end(), sector->data(), sector->data() + sector->size());
+    });
+  }
+  if (!any_seen) return;
+  uint64_t prev = UINT64_MAX;
+  for (uint64_t k = 0; k < seen.size(); ++k) {
+    if (!seen[static_cast<size_t>(k)]) continue;
+    if (prev != UINT64_MAX && k - prev >= 2) {
+      uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
+      if (start <= image.size())
+        if (auto gap = image.sub(static_cast<size_t>(start), static_cast<size_t>(len)))
+          gaps.insert(gaps.end(), gap->data(), gap->data() + gap->size());
+    }
+    prev = k;
+  }
 }
 
-void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t m,
-                           const std::vector<uint64_t>& root_sectors) {
-  const uint64_t S = reader.m_sector_size, M = reader.m_mini_sector_size;
-  if (S == 0 || M == 0 || M > S || m > 0xFFFFFFFFull) return;
-  uint64_t p = m * M, q = p / S;
-  if (q >= root_sectors.size()) return;
-  uint64_t sector = root_sectors[static_cast<size_t>(q)];
-  if (sector >= reader.m_sector_count) return;
-  used.set(sector * used.m_per_sector + (p % S) / M);
-}
+}  // namespace
 
 bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
                           std::vector<uint8_t>& gaps, const uint8_t* image, size_t size) {
   if (reader.m_entries.empty() || !image) return false;
-  const uint64_t S = reader.m_sector_size;
-  try {
-    allocated.reserve(allocated.size() + size);
-    std::vector<uint8_t> seen(reader.m_fat_links.index_limit(), 0);
-    bool any_seen = false;
-    for (const auto& [key, entry] : reader.m_entries) {
-      uint64_t stream_size = entry.stream_size();
-      bool takes =
-          entry.m_name == "Root Entry" || (stream_size != 0 && stream_size >= reader.m_mini_cutoff);
-      if (!takes || stream_size == 0 || entry.object_type() == 0 || entry.m_mini) continue;
-      // A sector already seen ends this entry's visit; so does a repeat.
-      walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, [&](uint64_t n) {
-        any_seen = true;
-        if (sector_inside(n, S, size)) {
-          const uint8_t* p = image + (n + 1) * S;
-          allocated.insert(allocated.end(), p, p + S);
-        }
-      });
-    }
-    if (any_seen) {
-      uint64_t prev = UINT64_MAX;
-      for (uint64_t k = 0; k < seen.size(); ++k) {
-        if (!seen[static_cast<size_t>(k)]) continue;
-        if (prev != UINT64_MAX && k - prev >= 2) {
-          uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
-          if (start + len <= size) gaps.insert(gaps.end(), image + start, image + start + len);
-        }
-        prev = k;
-      }
-    }
-  } catch (const std::exception&) {
-    return !allocated.empty();
-  }
+  // Out of memory partway, what was appended stands.
+  guarded([&] { sector_ranges_into(reader, allocated, gaps, byte_view(image, size)); });
   return !allocated.empty();
 }
 

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -21,18 +22,21 @@
 #include <utility>
 #include <vector>
 
+#include "jumplist/cfb_layout.h"
+
 namespace vk {
 
-// Special sector ids.
-inline constexpr uint32_t cfb_maxregsect = 0xFFFFFFFAu;
-inline constexpr uint32_t cfb_difatsect = 0xFFFFFFFCu;
-inline constexpr uint32_t cfb_fatsect = 0xFFFFFFFDu;
-inline constexpr uint32_t cfb_endofchain = 0xFFFFFFFEu;
-inline constexpr uint32_t cfb_freesect = 0xFFFFFFFFu;
+// Special sector ids and sizes, under the names callers know (the layout
+// itself is in cfb_layout.h).
+inline constexpr uint32_t cfb_maxregsect = cfb::maxregsect;
+inline constexpr uint32_t cfb_difatsect = cfb::difatsect;
+inline constexpr uint32_t cfb_fatsect = cfb::fatsect;
+inline constexpr uint32_t cfb_endofchain = cfb::endofchain;
+inline constexpr uint32_t cfb_freesect = cfb::freesect;
 
-inline constexpr size_t cfb_header_size = 512;
-inline constexpr size_t cfb_dir_entry_size = 128;
-inline constexpr size_t cfb_header_difat_slots = 109;
+inline constexpr size_t cfb_header_size = cfb::header::size;
+inline constexpr size_t cfb_dir_entry_size = cfb::dirent::size;
+inline constexpr size_t cfb_header_difat_slots = cfb::header::difat_slots;
 
 // One FAT or mini FAT entry.
 struct fat_link {
@@ -42,7 +46,14 @@ struct fat_link {
   uint8_t m_is_difat = 0;   // 1 when the value is DIFATSECT (never in the mini FAT)
 };
 
-fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini);
+inline fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini) {
+  fat_link link;
+  link.m_sector = sector;
+  link.m_value = value;
+  link.m_allocated = value != cfb::freesect;
+  link.m_is_difat = !mini && value == cfb::difatsect;
+  return link;
+}
 
 // FAT or mini FAT links, indexed by sector. Sectors never read from the file
 // have no link. Also keeps the scratch marks of chain walks, so that a walk
@@ -59,7 +70,11 @@ class fat_link_map {
   bool contains(uint64_t sector) const {
     return sector < m_values.size() && m_present[static_cast<size_t>(sector)] != 0;
   }
-  std::optional<fat_link> find(uint64_t sector) const;
+  std::optional<fat_link> find(uint64_t sector) const {
+    if (!contains(sector)) return std::nullopt;
+    return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
+                         m_mini);
+  }
   // Sets the link of a sector; false (nothing stored) when memory runs out.
   bool set(uint32_t sector, uint32_t value);
   // Calls f(fat_link) for every link in ascending sector order.
@@ -87,7 +102,7 @@ struct cfb_dir_entry {
   uint32_t m_entry_num = 0;                         // position in the directory chain
   uint8_t m_mini = 0;                               // 1: the stream lives in the mini stream
 
-  uint8_t object_type() const { return m_raw[66]; }
+  uint8_t object_type() const { return m_raw[cfb::dirent::object_type]; }
   uint32_t start_sector() const;
   uint64_t stream_size() const;
 };
@@ -118,10 +133,14 @@ struct compound_file_reader {
   std::vector<uint64_t> m_minifat_sectors;
   // Keyed by the lower-cased name; equal keys stay in directory order. Look
   // an entry up with find_cfb_entry (multimap::find need not give the first).
-  std::multimap<std::string, cfb_dir_entry> m_entries;
+  std::multimap<std::string, cfb_dir_entry, std::less<>> m_entries;
   fat_link_map m_minifat_links{true};
   std::array<uint8_t, 16> m_guard_tail{};
   uint32_t m_sector_count = 0;  // whole sectors after the header
+  // Steps the last parse took (table entries and directory entries read,
+  // chain steps, granules looked at): in proportion to the image, however
+  // hostile, which the robustness tests check.
+  uint64_t m_work = 0;
 
   // Free-space results, each in ascending order.
   std::vector<uint64_t> m_free_sectors;   // sector numbers marked FREESECT
@@ -217,7 +236,7 @@ bool is_mini_stream(const compound_file_reader& reader, std::string_view name);
 void dump_directory(const compound_file_reader& reader, std::ostream& out);
 size_t directory_entry_count(const compound_file_reader& reader);
 
-// Used-space bookkeeping of the parse.
+// Used-space bookkeeping of the parse (compound_file_space.cpp).
 void mark_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t n);
 void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& used, uint64_t m,
                            const std::vector<uint64_t>& root_sectors);

@@ -15,16 +15,17 @@
 #include <vector>
 
 #include "foundation/vk_guid.h"
+#include "jumplist/destlist_layout.h"
 
 namespace vk {
 
-inline constexpr size_t destlist_header_size = 32;
-inline constexpr size_t destlist_fixed_size_114 = 114;
-inline constexpr size_t destlist_fixed_size_130 = 130;
+inline constexpr size_t destlist_header_size = destlist::header::size;
+inline constexpr size_t destlist_fixed_size_114 = destlist::entry_114::fixed_size;
+inline constexpr size_t destlist_fixed_size_130 = destlist::entry_130::fixed_size;
 // Room the entry loop asks for before it loads an entry: the fixed part and
 // one path character.
-inline constexpr size_t destlist_min_entry_114 = 116;
-inline constexpr size_t destlist_min_entry_130 = 132;
+inline constexpr size_t destlist_min_entry_114 = destlist_fixed_size_114 + 2;
+inline constexpr size_t destlist_min_entry_130 = destlist_fixed_size_130 + 2;
 
 struct destlist_entry {
   uint8_t m_valid = 0;

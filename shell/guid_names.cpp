@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
 
 namespace vk {
@@ -38,7 +39,7 @@ guid guid_from_parts(const guid_parts& e) {
 }
 
 bool clsid_name_table(clsid_map& table) {
-  try {
+  return vk::guarded([&] {
     table.clear();
     if (g_fail_next) {
       g_fail_next = false;
@@ -49,9 +50,7 @@ bool clsid_name_table(clsid_map& table) {
     for (size_t i = 0; i < count; ++i)
       table.emplace(guid_from_parts(entries[i].id), entries[i].name);  // first insertion wins
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool clsid_name(std::string& out, const guid* g) {
@@ -65,27 +64,33 @@ bool clsid_name(std::string& out, const guid* g) {
     }
     g_built = true;
   }
-  try {
-    auto it = table.find(*g);
-    if (it != table.end()) {
-      out = "{CLSID_" + it->second + "}";
-      return true;
-    }
-    if (tail_equals(*g, 4, {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54})) {
-      out = "{CLSID_Visio}";
-      return true;
-    }
-    if (tail_equals(*g, 9, {0x00, 0x00, 0x00, 0x00, 0x0F, 0xF1, 0xCE}) ||
-        tail_equals(*g, 4, {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x01, 0x50, 0x04, 0x83, 0x83, 0xC9}) ||
-        tail_equals(*g, 4, {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x00, 0x50, 0x04, 0x83, 0x83, 0xC9})) {
-      out = "{CLSID_Microsoft Office}";
-      return true;
-    }
-    guid_to_string(out, g);
-  } catch (...) {
-    out.clear();
-  }
-  return false;
+  return vk::guarded(
+      [&] {
+        auto it = table.find(*g);
+        if (it != table.end()) {
+          out = "{CLSID_" + it->second + "}";
+          return true;
+        }
+        if (tail_equals(*g, 4,
+                        {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54})) {
+          out = "{CLSID_Visio}";
+          return true;
+        }
+        if (tail_equals(*g, 9, {0x00, 0x00, 0x00, 0x00, 0x0F, 0xF1, 0xCE}) ||
+            tail_equals(*g, 4,
+                        {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x01, 0x50, 0x04, 0x83, 0x83, 0xC9}) ||
+            tail_equals(*g, 4,
+                        {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x00, 0x50, 0x04, 0x83, 0x83, 0xC9})) {
+          out = "{CLSID_Microsoft Office}";
+          return true;
+        }
+        guid_to_string(out, g);
+        return false;
+      },
+      [&] {
+        out.clear();
+        return false;
+      });
 }
 
 std::string clsid_text(const guid* g) {

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "foundation/vk_guard.h"
+
 namespace vk {
 
 namespace {
@@ -26,7 +28,7 @@ const guid& string_named_set() {
 const char* const k_no_key_word = "unknown";
 
 bool property_key_table(property_key_map& table) {
-  try {
+  return vk::guarded([&] {
     table.clear();
     if (g_fail_next) {
       g_fail_next = false;
@@ -44,9 +46,7 @@ bool property_key_table(property_key_map& table) {
       }
     }
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
@@ -58,7 +58,7 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
     }
     g_built = true;
   }
-  try {
+  return vk::guarded([&] {
     guid key = fmtid;
     auto it = table.find(key);
     if (it == table.end()) {
@@ -85,9 +85,7 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
     rec.table_bit5 = (entry->flags & 0x20) ? 1 : 0;
     rec.key_known = 1;
     return true;
-  } catch (...) {
-    return false;
-  }
+  });
 }
 
 bool lookup_property_value_key(property_value& rec) {

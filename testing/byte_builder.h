@@ -49,6 +49,7 @@ class byte_builder {
     return *this;
   }
   // Overwrites at an absolute position, growing the buffer when needed.
+  byte_builder& put_u8(size_t at, uint8_t v) { return put(at, v, 1); }
   byte_builder& put_u16(size_t at, uint16_t v) { return put(at, v, 2); }
   byte_builder& put_u32(size_t at, uint32_t v) { return put(at, v, 4); }
   byte_builder& put_u64(size_t at, uint64_t v) { return put(at, v, 8); }

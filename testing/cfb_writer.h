@@ -14,7 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "jumplist/cfb_layout.h"
+
 namespace vesk_test {
+
+namespace hdr = vk::cfb::header;
+namespace dirent = vk::cfb::dirent;
 
 // Stream contents that differ from byte to byte and from stream to stream.
 inline std::vector<uint8_t> cfb_pattern(size_t n, uint8_t seed) {
@@ -39,10 +44,10 @@ struct cfb_layout {
 
 class cfb_writer {
  public:
-  static constexpr uint32_t kFree = 0xFFFFFFFFu;
-  static constexpr uint32_t kEnd = 0xFFFFFFFEu;
-  static constexpr uint32_t kFatSect = 0xFFFFFFFDu;
-  static constexpr uint32_t kDifatSect = 0xFFFFFFFCu;
+  static constexpr uint32_t kFree = vk::cfb::freesect;
+  static constexpr uint32_t kEnd = vk::cfb::endofchain;
+  static constexpr uint32_t kFatSect = vk::cfb::fatsect;
+  static constexpr uint32_t kDifatSect = vk::cfb::difatsect;
 
   struct stream_info {
     std::u16string name;
@@ -87,7 +92,7 @@ class cfb_writer {
   std::vector<uint8_t> build() {
     S = uint64_t{1} << m_layout.sector_shift;
     M = uint64_t{1} << m_layout.mini_shift;
-    const uint64_t E = S / 4, per_dir = S / 128;
+    const uint64_t E = S / vk::cfb::fat_entry_size, per_dir = S / dirent::size;
     if (S < 512) throw std::invalid_argument("sector size below 512");
 
     // Mini stream.
@@ -176,27 +181,28 @@ class cfb_writer {
 
     // Header.
     const uint8_t sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    for (int i = 0; i < 8; ++i) img[i] = sig[i];
-    put16(24, 0x003E);
-    put16(26, m_layout.sector_shift == 12 ? 4 : 3);
-    put16(28, 0xFFFE);
-    put16(30, m_layout.sector_shift);
-    put16(32, m_layout.mini_shift);
-    put32(40, m_layout.sector_shift == 12 ? static_cast<uint32_t>(n_dir) : 0);
-    put32(44, static_cast<uint32_t>(f));
-    put32(48, dir_sectors.front());
-    put32(56, m_layout.mini_cutoff);
-    put32(60, minifat_sectors.empty() ? kEnd : minifat_sectors.front());
-    put32(64, static_cast<uint32_t>(n_minifat));
-    put32(68, difat_sectors.empty() ? kEnd : difat_sectors.front());
-    put32(72, static_cast<uint32_t>(d));
-    for (size_t k = 0; k < 109; ++k) put32(76 + 4 * k, k < f ? fat_sectors[k] : kFree);
+    for (int i = 0; i < 8; ++i) img[hdr::signature + i] = sig[i];
+    put16(hdr::minor_version, 0x003E);
+    put16(hdr::major_version, m_layout.sector_shift == 12 ? 4 : 3);
+    put16(hdr::byte_order, 0xFFFE);
+    put16(hdr::sector_shift, m_layout.sector_shift);
+    put16(hdr::mini_sector_shift, m_layout.mini_shift);
+    put32(hdr::num_dir_sectors, m_layout.sector_shift == 12 ? static_cast<uint32_t>(n_dir) : 0);
+    put32(hdr::num_fat_sectors, static_cast<uint32_t>(f));
+    put32(hdr::first_dir_sector, dir_sectors.front());
+    put32(hdr::mini_cutoff, m_layout.mini_cutoff);
+    put32(hdr::first_minifat_sector, minifat_sectors.empty() ? kEnd : minifat_sectors.front());
+    put32(hdr::num_minifat_sectors, static_cast<uint32_t>(n_minifat));
+    put32(hdr::first_difat_sector, difat_sectors.empty() ? kEnd : difat_sectors.front());
+    put32(hdr::num_difat_sectors, static_cast<uint32_t>(d));
+    for (size_t k = 0; k < hdr::difat_slots; ++k)
+      put32(hdr::difat + 4 * k, k < f ? fat_sectors[k] : kFree);
 
     // DIFAT sectors: E - 1 FAT sector ids, then the link to the next one.
     for (size_t i = 0; i < d; ++i) {
       size_t base = sector_offset(difat_sectors[i]);
       for (size_t j = 0; j + 1 < E; ++j) {
-        size_t k = 109 + i * (E - 1) + j;
+        size_t k = hdr::difat_slots + i * (E - 1) + j;
         put32(base + 4 * j, k < f ? fat_sectors[k] : kFree);
       }
       put32(base + 4 * (E - 1), i + 1 < d ? difat_sectors[i + 1] : kEnd);
@@ -213,21 +219,22 @@ class cfb_writer {
     auto write_entry = [&](uint32_t e, std::u16string_view name, uint8_t type, uint32_t right,
                            uint32_t child, uint32_t start, uint64_t size) {
       size_t at = dir_entry_offset(e);
-      for (size_t i = 0; i < name.size() && i < 31; ++i) put16(at + 2 * i, name[i]);
-      put16(at + 64, static_cast<uint16_t>((std::min<size_t>(name.size(), 31) + 1) * 2));
-      img[at + 66] = type;
-      img[at + 67] = 1;
-      put32(at + 68, kFree);
-      put32(at + 72, right);
-      put32(at + 76, child);
-      put32(at + 116, start);
-      put64(at + 120, size);
+      for (size_t i = 0; i < name.size() && i < 31; ++i) put16(at + dirent::name + 2 * i, name[i]);
+      put16(at + dirent::name_length,
+            static_cast<uint16_t>((std::min<size_t>(name.size(), 31) + 1) * 2));
+      img[at + dirent::object_type] = type;
+      img[at + dirent::color] = 1;
+      put32(at + dirent::left_sibling, kFree);
+      put32(at + dirent::right_sibling, right);
+      put32(at + dirent::child, child);
+      put32(at + dirent::start_sector, start);
+      put64(at + dirent::stream_size, size);
     };
     for (size_t e = n_entries; e < n_dir * per_dir; ++e) {
       size_t at = dir_entry_offset(static_cast<uint32_t>(e));
-      put32(at + 68, kFree);
-      put32(at + 72, kFree);
-      put32(at + 76, kFree);
+      put32(at + dirent::left_sibling, kFree);
+      put32(at + dirent::right_sibling, kFree);
+      put32(at + dirent::child, kFree);
     }
     write_entry(0, u"Root Entry", 5, kFree, m_streams.empty() ? kFree : 1,
                 root_sectors.empty() ? kEnd : root_sectors.front(), mini_bytes);
@@ -265,13 +272,16 @@ class cfb_writer {
   const std::vector<stream_info>& streams() const { return m_streams; }
   size_t sector_offset(uint32_t n) const { return (size_t{n} + 1) * S; }
   size_t fat_entry_offset(uint32_t n) const {
-    return sector_offset(fat_sectors.at(n / (S / 4))) + 4 * (n % (S / 4));
+    const size_t E = S / vk::cfb::fat_entry_size;
+    return sector_offset(fat_sectors.at(n / E)) + vk::cfb::fat_entry_size * (n % E);
   }
   size_t minifat_entry_offset(uint32_t m) const {
-    return sector_offset(minifat_sectors.at(m / (S / 4))) + 4 * (m % (S / 4));
+    const size_t E = S / vk::cfb::fat_entry_size;
+    return sector_offset(minifat_sectors.at(m / E)) + vk::cfb::fat_entry_size * (m % E);
   }
   size_t dir_entry_offset(uint32_t e) const {
-    return sector_offset(dir_sectors.at(e / (S / 128))) + 128 * (e % (S / 128));
+    const size_t per = S / dirent::size;
+    return sector_offset(dir_sectors.at(e / per)) + dirent::size * (e % per);
   }
   // File offset of mini sector m.
   size_t mini_offset(uint32_t m) const {

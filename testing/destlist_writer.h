@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_builder.h"
+#include "jumplist/destlist_layout.h"
 
 namespace vesk_test {
 
@@ -27,22 +28,28 @@ struct destlist_test_entry {
 };
 
 inline std::vector<uint8_t> destlist_entry_bytes(const destlist_test_entry& e, bool v1) {
+  namespace entry = vk::destlist::entry;
+  const size_t length_at = v1 ? vk::destlist::entry_114::path_length
+                              : vk::destlist::entry_130::path_length;
   byte_builder b;
-  b.u64(e.checksum);
-  for (const auto& d : e.droids) b.bytes(std::vector<uint8_t>(d.begin(), d.end()));
-  for (size_t i = 0; i < 16; ++i) b.u8(i < e.host.size() ? static_cast<uint8_t>(e.host[i]) : 0);
-  b.u64(e.entry_num);
-  b.u32(0xAAAAAAAAu);  // not read
-  b.u64(e.mru_time);
-  b.u32(e.pin_status);
+  b.put_u64(entry::checksum, e.checksum);
+  for (size_t i = 0; i < entry::droid_count; ++i)
+    for (size_t k = 0; k < entry::droid_size; ++k)
+      b.put_u8(entry::droids + entry::droid_size * i + k, e.droids[i][k]);
+  for (size_t i = 0; i < entry::host_name_size; ++i)
+    b.put_u8(entry::host_name + i, i < e.host.size() ? static_cast<uint8_t>(e.host[i]) : 0);
+  b.put_u64(entry::entry_num, e.entry_num);
+  b.put_u32(entry::entry_num + 8, 0xAAAAAAAAu);  // not read
+  b.put_u64(entry::mru_time, e.mru_time);
+  b.put_u32(entry::pin_status, e.pin_status);
   if (!v1) {
-    b.u32(0xBBBBBBBBu);  // not read
-    b.u32(e.access_count);
-    b.u64(0xCCCCCCCCCCCCCCCCull);  // not read
+    b.put_u32(entry::pin_status + 4, 0xBBBBBBBBu);  // not read
+    b.put_u32(vk::destlist::entry_130::access_count, e.access_count);
+    b.put_u64(vk::destlist::entry_130::access_count + 4, 0xCCCCCCCCCCCCCCCCull);  // not read
   }
   uint16_t length = e.length_override >= 0 ? static_cast<uint16_t>(e.length_override)
                                            : static_cast<uint16_t>(e.path.size());
-  b.u16(length);
+  b.put_u16(length_at, length);
   b.utf16(e.path);
   if (!v1) {
     b.u32(static_cast<uint32_t>(e.property_storage.size()));
@@ -54,9 +61,9 @@ inline std::vector<uint8_t> destlist_entry_bytes(const destlist_test_entry& e, b
 inline std::vector<uint8_t> build_destlist(uint32_t version,
                                            const std::vector<destlist_test_entry>& entries) {
   byte_builder b;
-  b.u32(version);
-  b.u32(static_cast<uint32_t>(entries.size()));
-  b.fill(24, 0);
+  b.put_u32(vk::destlist::header::version, version);
+  b.put_u32(vk::destlist::header::entry_count, static_cast<uint32_t>(entries.size()));
+  b.pad_to(vk::destlist::header::size);
   for (const auto& e : entries) b.bytes(destlist_entry_bytes(e, version == 1));
   return b.take();
 }

@@ -26,9 +26,9 @@ struct sample_jumplist {
   }
 };
 
-// Every *.automaticDestinations-ms file listed in the manifest (empty when the
-// sample folder is absent).
-inline std::vector<sample_jumplist> automatic_jumplist_samples() {
+// Every sample file of a manifest kind ("automaticDestinations", "lnk", ...),
+// read whole (empty when the sample folder is absent).
+inline std::vector<sample_jumplist> samples_of_kind(const std::string& kind) {
   std::vector<sample_jumplist> out;
   auto dir = samples_dir();
   if (dir.empty()) return out;
@@ -40,7 +40,7 @@ inline std::vector<sample_jumplist> automatic_jumplist_samples() {
     std::stringstream ss(line);
     std::string col;
     while (std::getline(ss, col, '\t')) cols.push_back(col);
-    if (cols.size() < 10 || cols[7] != "automaticDestinations") continue;
+    if (cols.size() < 10 || cols[7] != kind) continue;
     sample_jumplist s;
     s.relpath = cols[0];
     s.path = dir / cols[0];
@@ -55,6 +55,11 @@ inline std::vector<sample_jumplist> automatic_jumplist_samples() {
     out.push_back(std::move(s));
   }
   return out;
+}
+
+// Every *.automaticDestinations-ms file listed in the manifest.
+inline std::vector<sample_jumplist> automatic_jumplist_samples() {
+  return samples_of_kind("automaticDestinations");
 }
 
 }  // namespace vesk_test

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cmdline/filter_entry.h"
+#include "temp_tree.h"
 
 using namespace vk;
 
@@ -21,13 +22,9 @@ std::string read_file(const std::string& path) {
 class LogFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_dir = std::filesystem::temp_directory_path() /
-            ("vesk_settings_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(m_dir);
-    m_path = (m_dir / "diags.log").string();
+    ASSERT_TRUE(m_dir.ok());
+    m_path = m_dir.path("diags.log");
   }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
 
   // What the option parser does for "-diags".
   void open_log(cmd_params& p) {
@@ -37,7 +34,7 @@ class LogFile : public ::testing::Test {
     p.m_log_on = 1;
   }
 
-  std::filesystem::path m_dir;
+  vesk_test::temp_tree m_dir;
   std::string m_path;
 };
 

@@ -1,6 +1,9 @@
 #include "cmdline/file_filters.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <climits>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "foundation/vk_portable_dir.h"
+#include "foundation/vk_posix.h"
 #include "temp_tree.h"
 
 namespace {
@@ -287,7 +291,7 @@ TEST(FilteredWalk, FiltersAndWindowApplyToTheWalk) {
   t.file("sub/c.LNK");
   t.file("sub/d.lnk.bak");
 
-  vkportdir::stdin_stream_ex plain;
+  vk::filtered_walk plain;
   ASSERT_TRUE(plain.start_dir(t.root(), UINT32_MAX, parse("*.lnk")));
   EXPECT_EQ(drain(plain), (std::set<std::string>{t.path("a.lnk"), t.path("sub/c.LNK")}));
   ASSERT_TRUE(plain.start_dir(t.root(), 0, {}));
@@ -295,7 +299,7 @@ TEST(FilteredWalk, FiltersAndWindowApplyToTheWalk) {
   EXPECT_FALSE(plain.start_dir("", 0, {}));
 
   cmd_params s;
-  vkportdir::stdin_stream_ex windowed(&s);
+  vk::filtered_walk windowed(&s);
   ASSERT_TRUE(windowed.start_dir(t.root(), UINT32_MAX, parse("*.lnk")));
   EXPECT_EQ(drain(windowed).size(), 2u);
   open_window(s, UINT32_MAX - 1);
@@ -303,15 +307,32 @@ TEST(FilteredWalk, FiltersAndWindowApplyToTheWalk) {
   EXPECT_TRUE(drain(windowed).empty());
 }
 
-TEST(FilteredWalk, UnopenableSignatureFilesAreHandedOut) {
+// A file is selected by a signature only when its bytes were read and
+// match: neither a file that cannot be opened (a dangling link, a FIFO, an
+// open the system refuses) nor a name that is not UTF-8 without the
+// signature is handed out, while such a name with it is.
+TEST(FilteredWalk, SignatureSelectsOnlyFilesReadAndMatching) {
   vesk_test::temp_tree t;
   ASSERT_TRUE(t.ok());
   t.file("match.bin", "MZ..");
   t.file("nomatch.bin", "PK..");
-  t.symlink(t.path("nowhere"), "dangling.bin");  // cannot be opened for the content test
-  vkportdir::stdin_stream_ex s;
+  t.file("sig\xFE.bin", "PK..");
+  t.file("caf\xE9.bin", "MZ..");
+  t.symlink(t.path("nowhere"), "dangling.bin");
+  ASSERT_EQ(::mkfifo(t.path("p.bin").c_str(), 0600), 0);
+  vk::filtered_walk s;
   ASSERT_TRUE(s.start_dir(t.root() + "/", 0, {signature({'M', 'Z'}, 0)}));
-  EXPECT_EQ(drain(s), (std::set<std::string>{t.path("match.bin"), t.path("dangling.bin")}));
+  EXPECT_EQ(drain(s), (std::set<std::string>{t.path("match.bin"), t.path("caf\xE9.bin")}));
+
+  // Every open refused by the system: nothing is handed out.
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.open = [](const char*, int, mode_t) {
+    errno = EACCES;
+    return -1;
+  };
+  vk::scoped_posix_calls refuse(calls);
+  ASSERT_TRUE(s.start_dir(t.root() + "/", 0, {signature({'M', 'Z'}, 0)}));
+  EXPECT_TRUE(drain(s).empty());
 }
 
 }  // namespace

@@ -10,13 +10,14 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/uni_stream.h"
+#include "temp_tree.h"
 
 namespace {
 
+// A path in a scratch folder that goes when the program ends.
 std::string scratch_path(const char* name) {
-  return (std::filesystem::temp_directory_path() /
-          (std::string("vesk-bench-") + std::to_string(::getpid()) + "-" + name))
-      .string();
+  static vesk_test::temp_tree tree;
+  return tree.path(name);
 }
 
 // One report line of typical length, written with '\n' or with std::endl.

@@ -58,6 +58,54 @@ TEST(ByteCursor, AdvancesOnlyOnSuccess) {
   EXPECT_FALSE(c.skip(1));
 }
 
+// Counted reads take the whole field and give its text up to the first zero
+// character; terminated reads need their terminator inside the budget (and
+// the bytes left), consume it, and leave the position alone without it.
+TEST(ByteCursor, TextReadsCountedAndTerminated) {
+  auto b = vesk_test::byte_builder()
+               .utf16(u"ab")
+               .u16(0)
+               .utf16(u"c")  // a 4-unit field: "ab", a zero unit, "c"
+               .ascii("HOST", true)
+               .ascii("xy")  // a 7-byte field: "HOST", a zero, "xy"
+               .utf16(u"name", true)
+               .ascii("tail", true)
+               .take();
+  vk::byte_cursor c{vk::byte_view(b)};
+  std::string out = "old";
+  ASSERT_TRUE(c.text16(out, 4));
+  EXPECT_EQ(out, "ab");
+  EXPECT_EQ(c.pos(), 8u);
+  ASSERT_TRUE(c.text8(out, 7));
+  EXPECT_EQ(out, "HOST");
+  EXPECT_EQ(c.pos(), 15u);
+  const size_t at = c.pos();
+  EXPECT_FALSE(c.text16_z(out, 4));  // terminator is the fifth unit: past the budget
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(c.pos(), at);
+  ASSERT_TRUE(c.text16_z(out, 5));
+  EXPECT_EQ(out, "name");
+  EXPECT_EQ(c.pos(), at + 10);
+  ASSERT_TRUE(c.text8_z(out, SIZE_MAX));
+  EXPECT_EQ(out, "tail");
+  EXPECT_EQ(c.remaining(), 0u);
+
+  // Past the end: nothing read, the position kept, no budget below zero.
+  for (size_t n : {size_t{1}, size_t{1000}, SIZE_MAX}) {
+    EXPECT_FALSE(c.text16(out, n));
+    EXPECT_FALSE(c.text8(out, n));
+    EXPECT_FALSE(c.text16_z(out, n));
+    EXPECT_FALSE(c.text8_z(out, n));
+  }
+  EXPECT_TRUE(c.text8(out, 0));
+  EXPECT_EQ(c.pos(), b.size());
+  vk::byte_cursor beyond{vk::byte_view(b), b.size() + 10};
+  EXPECT_EQ(beyond.remaining(), 0u);
+  EXPECT_FALSE(beyond.text8_z(out, 3));
+  vk::byte_view part;
+  EXPECT_FALSE(beyond.sub(1, part));
+}
+
 TEST(ByteView, RandomOffsetsNeverReadOutside) {
   std::mt19937 rng(1);
   for (int n = 0; n < 64; ++n) {

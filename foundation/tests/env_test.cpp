@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fake_host.h"
 #include "foundation/vk_env.h"
 #include "foundation/vk_hostsys.h"
 
@@ -154,27 +155,14 @@ TEST(TimeLocale, ExistsAndPick) {
   }
 }
 
-namespace {
-class hostname_host : public host_system {
- public:
-  int result = 0;
-  std::string name;
-  int query_hostname(char* buf, size_t size) override {
-    if (result != 0) return result;
-    name.copy(buf, std::min(size, name.size()));
-    return 0;
-  }
-};
-}  // namespace
-
 TEST(HostName, FromQueryOrUnknown) {
-  hostname_host host;
-  scoped_host_system use(&host);
-  host.name = "forensic-ws";
+  vesk_test::fake_host host;
+  vesk_test::fake_host_scope use(&host);
+  host.hostname = "forensic-ws";
   EXPECT_EQ(get_host_name(), "forensic-ws");
-  host.name = std::string(5000, 'h');  // truncated, still terminated
+  host.hostname = std::string(5000, 'h');  // truncated, still terminated
   EXPECT_EQ(get_host_name(), std::string(4095, 'h'));
-  host.result = -1;
+  host.hostname_result = -1;
   EXPECT_EQ(get_host_name(), "<unk>");
 }
 
@@ -183,28 +171,15 @@ TEST(HostName, RealMachine) {
   EXPECT_FALSE(get_exe_path().empty());
 }
 
-namespace {
-class exe_host : public host_system {
- public:
-  std::string target;
-  ssize_t query_readlink(const char* path, char* buf, size_t size) override {
-    if (target.empty() || std::string(path) != "/proc/self/exe") return -1;
-    size_t n = std::min(size, target.size());
-    target.copy(buf, n);
-    return static_cast<ssize_t>(n);
-  }
-};
-}  // namespace
-
 TEST(ExePath, WideAndLimited) {
-  exe_host host;
-  scoped_host_system use(&host);
-  host.target = "/opt/caf\xC3\xA9/vesk";
+  vesk_test::fake_host host;
+  vesk_test::fake_host_scope use(&host);
+  host.exe = "/opt/caf\xC3\xA9/vesk";
   EXPECT_EQ(get_exe_path(), L"/opt/caf\u00e9/vesk");
-  host.target = std::string(2000, 'p');
+  host.exe = std::string(2000, 'p');
   EXPECT_EQ(get_exe_path().size(), 1023u);
-  host.target = "/opt/\xFF/vesk";  // not UTF-8: no path rather than a cut one
+  host.exe = "/opt/\xFF/vesk";  // not UTF-8: no path rather than a cut one
   EXPECT_EQ(get_exe_path(), L"");
-  host.target.clear();
+  host.exe.clear();
   EXPECT_EQ(get_exe_path(), L"");
 }

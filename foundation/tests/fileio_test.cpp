@@ -9,7 +9,10 @@
 
 #include "fileio_test_support.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/uni_file_utils.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_file_status.h"
+#include "foundation/vk_portable_dir.h"
 #include "foundation/vk_posix.h"
 
 namespace {
@@ -38,8 +41,14 @@ bool g_fail_lseek_set = false;  // absolute seeks fail with EINVAL
 int g_pcap = 0;                 // when set, pread()/pwrite() move at most this many bytes
 int g_eintr_positioned = 0;     // how many pread()/pwrite() calls fail with EINTR first
 bool g_zero_pwrites = false;    // pwrite() takes nothing
+int g_writes_before_full = -1;  // when not -1, write() calls that succeed before ENOSPC
 
 ssize_t fake_write(int fd, const void* buf, size_t len) {
+  if (g_writes_before_full == 0) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (g_writes_before_full > 0) --g_writes_before_full;
   if (g_fail_writes > 0) {
     --g_fail_writes;
     errno = EIO;
@@ -120,6 +129,7 @@ class FakeCalls {
     g_fail_writes = g_write_cap = g_read_cap = g_eintr_reads = g_zero_writes = g_fail_reads = 0;
     g_pcap = g_eintr_positioned = 0;
     g_lseek_end_zero_einval = g_fail_lseek_set = g_zero_pwrites = false;
+    g_writes_before_full = -1;
   }
   vk::scoped_posix_calls m_scope;
 };
@@ -247,6 +257,45 @@ TEST(FileioOpen, WidePathThatCannotBeEncodedIsRefused) {
   EXPECT_FALSE(f.open_append(bad, false));
   EXPECT_EQ(uni::open_file_fd_wide(bad, O_RDONLY, 0), -1);
   EXPECT_EQ(read_file(dir.file("a")), "keep");
+}
+
+// A name that is not UTF-8, as the directory walk hands it out, is opened,
+// timed and read by every routine that takes a path, narrow or wide.
+TEST(FileioOpen, NamesThatAreNotUtf8OpenAsTheWalkListsThem) {
+  scratch_dir dir;
+  const std::string name = dir.file("caf\xE9.lnk");
+  write_file(name, std::string("L\0\0\0body", 8));
+  vkportdir::stdin_stream_ex walk;
+  ASSERT_TRUE(walk.start_walk(vkportdir::path_to_wide(dir.path() + "/"), 0, nullptr));
+  std::wstring listed;
+  ASSERT_TRUE(walk.getline_wide(listed, false));
+  EXPECT_EQ(vkportdir::path_from_wide(listed), name);
+
+  uni::fileio wide(listed, false);
+  EXPECT_TRUE(wide.is_open());
+  EXPECT_EQ(wide.stored_size(), 8u);
+  uni::fileio narrow;
+  EXPECT_TRUE(narrow.open_utf8(name, false, false, false));
+  uint64_t size, change, modify, access;
+  uint32_t mode;
+  EXPECT_TRUE(vkportdir::get_file_times(name, size, mode, change, modify, access));
+  EXPECT_EQ(size, 8u);
+  EXPECT_TRUE(vkportdir::get_file_times_w(listed, size, mode, change, modify, access));
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(vkportdir::read_file_bytes(bytes, name, 4));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{'L', 0, 0, 0}));
+  EXPECT_TRUE(vk::read_file_capped(bytes, name, 100));
+  EXPECT_EQ(bytes.size(), 8u);
+  EXPECT_TRUE(vkportdir::file_exists(name));
+  EXPECT_TRUE(vkportdir::file_exists_w(listed));
+
+  // The report ("-out") path opens exactly those bytes, too.
+  const std::string out = dir.file("r\xFF.txt");
+  uni::fileio report;
+  ASSERT_TRUE(report.open_utf8(out, true, false, true));
+  EXPECT_TRUE(report.append(reinterpret_cast<const uint8_t*>("ok"), 2));
+  report.close();
+  EXPECT_EQ(read_file(out), "ok");
 }
 
 TEST(FileioOpen, NarrowAppendRecordsTheTextOfItsPath) {
@@ -725,6 +774,32 @@ TEST(FileioStream, PartialDrainDoesNotDuplicateBytes) {
     EXPECT_EQ(read_file(path), expect);
   }
   EXPECT_EQ(read_file(path), expect);
+}
+
+// A write that takes part of the area, then a full disk: the bytes written
+// leave the area, so the report stays a prefix of itself, and close() after
+// the disk has room again writes the rest of what was accepted once.
+TEST(FileioStream, PartialWriteThenFullDiskLeavesAPrefix) {
+  scratch_dir dir;
+  std::string path = dir.file("full.txt");
+  const std::string report = bytes_0_to(262144);
+  FakeCalls fake;
+  g_write_cap = 1000;
+  g_writes_before_full = 1;
+  uni::fileio f(path, true);
+  uni::fileio_output* out = f.output_stream();
+  ASSERT_NE(out, nullptr);
+  *out << report;
+  EXPECT_TRUE(out->bad());
+  out->clear();
+  out->flush();  // fails again: nothing more reaches the file
+  EXPECT_TRUE(read_file(path) == report.substr(0, 1000));
+  g_writes_before_full = -1;  // the disk has room again
+  f.close();
+  // Everything but the character the failed insertion refused, once.
+  const std::string got = read_file(path);
+  EXPECT_EQ(got.size(), report.size() - 1);
+  EXPECT_TRUE(got == report.substr(0, got.size()));
 }
 
 TEST(FileioStream, StatsSinkAddsByteValues) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_path.h"
 #include "temp_tree.h"
@@ -13,45 +14,8 @@ using namespace vk;
 
 namespace {
 
-// A machine described in code: what uname says, where the program lives and
-// on what kind of storage.
-class fake_host : public host_system {
- public:
-  bool uname_ok = true;
-  host_uname uname_fields{"Linux", "box", "6.1.0-13-amd64", "#1 SMP Debian", "x86_64"};
-  std::string exe = "/opt/tools/vesk_x64";
-  bool readlink_ok = true;
-  uint64_t fs_type = 0xEF53;  // ext4
-  long major_no = 8, minor_no = 1;
-  std::string sys_target = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/block/sda/sda1";
-  std::string asked_link;
-
-  bool query_uname(host_uname& out) override {
-    if (!uname_ok) return false;
-    out = uname_fields;
-    return true;
-  }
-  ssize_t query_readlink(const char* path, char* buf, size_t size) override {
-    if (!readlink_ok || std::strcmp(path, "/proc/self/exe") != 0) return -1;
-    size_t n = exe.size() < size ? exe.size() : size;
-    std::memcpy(buf, exe.data(), n);
-    return static_cast<ssize_t>(n);
-  }
-  bool query_fs_type(const char*, uint64_t& t) override {
-    t = fs_type;
-    return true;
-  }
-  bool query_device_numbers(const char*, long& ma, long& mi) override {
-    ma = major_no;
-    mi = minor_no;
-    return true;
-  }
-  bool query_realpath(const char* path, std::string& resolved) override {
-    asked_link = path;
-    resolved = sys_target;
-    return true;
-  }
-};
+using vesk_test::fake_host;
+using vesk_test::fake_host_scope;
 
 }  // namespace
 
@@ -209,7 +173,7 @@ TEST(SystemInfo, VssDevicePath) {
 
 TEST(SystemInfo, FillsFromQueries) {
   fake_host host;
-  scoped_host_system use(&host);
+  fake_host_scope use(&host);
   host_info info;
   info.m_extra = "old";
   EXPECT_TRUE(get_system_info(info, "/opt/tools/vesk_x64"));
@@ -239,7 +203,7 @@ TEST(SystemInfo, FillsFromQueries) {
 
 TEST(SystemInfo, NetworkFileSystems) {
   fake_host host;
-  scoped_host_system use(&host);
+  fake_host_scope use(&host);
   for (uint64_t t : {0x6969ull, 0x517Bull, 0x65735546ull, 0xFF534D42ull}) {
     host.fs_type = t;
     EXPECT_TRUE(exe_on_network_fs()) << std::hex << t;
@@ -255,7 +219,7 @@ TEST(SystemInfo, NetworkFileSystems) {
 
 TEST(SystemInfo, UsbDevice) {
   fake_host host;
-  scoped_host_system use(&host);
+  fake_host_scope use(&host);
   EXPECT_FALSE(exe_on_usb_device());
   EXPECT_EQ(host.asked_link, "/sys/dev/block/8:1");
   host.sys_target = "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/block/sdb/sdb1";
@@ -273,7 +237,7 @@ TEST(SystemInfo, UsbDevice) {
 
 TEST(SystemInfo, ExecutablePath) {
   fake_host host;
-  scoped_host_system use(&host);
+  fake_host_scope use(&host);
   EXPECT_EQ(self_exe_path(), "/opt/tools/vesk_x64");
   host.exe = std::string(3000, 'a');
   EXPECT_EQ(self_exe_path().size(), 2047u);  // always terminated inside its buffer

@@ -6,8 +6,6 @@
 // and real files alike.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 
@@ -15,12 +13,14 @@
 #include "cfb_writer.h"
 #include "foundation/vk_bytes.h"
 #include "jumplist/compound_file.h"
+#include "jumplist_samples.h"
 
 using namespace vk;
 using vesk_test::cfb_layout;
 using vesk_test::cfb_pattern;
 using vesk_test::cfb_writer;
 using vesk_test::put_le32;
+namespace hdr = vk::cfb::header;
 
 namespace {
 
@@ -48,8 +48,9 @@ free_space plain_free_space(const compound_file_reader& r, size_t size) {
 
   const uint8_t* h = r.m_cfb_header.data();
   mark(0);
-  uint32_t first_difat = load_le32(h + 68);
-  if (load_le32(h + 44) > 109 && load_le32(h + 72) != 0 && first_difat != cfb_endofchain &&
+  uint32_t first_difat = load_le32(h + hdr::first_difat_sector);
+  if (load_le32(h + hdr::num_fat_sectors) > hdr::difat_slots &&
+      load_le32(h + hdr::num_difat_sectors) != 0 && first_difat != cfb_endofchain &&
       first_difat != 0)
     mark(first_difat);
   r.m_fat_links.for_each([&](const fat_link& link) {
@@ -177,14 +178,11 @@ TEST(CompoundFileFreeSpace, DamagedImagesMatchTheDefinition) {
 }
 
 TEST(CompoundFileFreeSpace, SampleFilesMatchTheDefinition) {
-  auto dir = vesk_test::samples_dir();
-  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  const auto samples = vesk_test::automatic_jumplist_samples();
+  if (samples.empty()) GTEST_SKIP() << "sample folder absent";
   size_t files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-    if (e.path().extension() != ".automaticDestinations-ms") continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    std::vector<uint8_t> img{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_TRUE(same_as_definition(img, e.path().string()));
+  for (const auto& s : samples) {
+    EXPECT_TRUE(same_as_definition(s.bytes, s.relpath));
     ++files;
   }
   EXPECT_GT(files, 0u);

@@ -13,6 +13,7 @@ using vesk_test::cfb_layout;
 using vesk_test::cfb_pattern;
 using vesk_test::cfb_writer;
 using vesk_test::put_le32;
+namespace hdr = vk::cfb::header;
 
 namespace {
 
@@ -103,13 +104,13 @@ TEST(CompoundFileRead, HeaderChecks) {
   EXPECT_FALSE(is_compound_file(img.data(), 511));
 
   auto clsid = img;
-  clsid[20] = 1;
+  clsid[hdr::clsid + 12] = 1;
   EXPECT_FALSE(is_cfb_header(clsid.data()));
   EXPECT_FALSE(parse_compound_image(&r, clsid.data(), clsid.size()));
 
   // Directory sector beyond the image.
   auto dir = img;
-  put_le32(dir, 48, 1000);
+  put_le32(dir, hdr::first_dir_sector, 1000);
   EXPECT_FALSE(parse_compound_image(&r, dir.data(), dir.size()));
   // 512 bytes only: the first directory sector cannot lie inside.
   EXPECT_FALSE(parse_compound_image(&r, img.data(), 512));
@@ -117,18 +118,18 @@ TEST(CompoundFileRead, HeaderChecks) {
   // Shifts of 32 or more, and sectors larger than the image, are refused.
   for (uint16_t shift : {32, 40, 0xFFFF, 20}) {
     auto bad = img;
-    bad[30] = static_cast<uint8_t>(shift);
-    bad[31] = static_cast<uint8_t>(shift >> 8);
+    bad[hdr::sector_shift] = static_cast<uint8_t>(shift);
+    bad[hdr::sector_shift + 1] = static_cast<uint8_t>(shift >> 8);
     EXPECT_FALSE(parse_compound_image(&r, bad.data(), bad.size())) << shift;
   }
   auto bad_mini = img;
-  bad_mini[32] = 33;
+  bad_mini[hdr::mini_sector_shift] = 33;
   EXPECT_FALSE(parse_compound_image(&r, bad_mini.data(), bad_mini.size()));
 
   // No root entry.
   cfb_writer w = basic_writer();
   auto noroot = w.build();
-  noroot[w.dir_entry_offset(0)] = 'X';
+  noroot[w.dir_entry_offset(0) + cfb::dirent::name] = 'X';
   EXPECT_FALSE(parse_compound_image(&r, noroot.data(), noroot.size()));
   EXPECT_TRUE(r.m_slack_areas.empty());
   EXPECT_TRUE(r.m_free_granules.empty());
@@ -136,16 +137,17 @@ TEST(CompoundFileRead, HeaderChecks) {
 
 TEST(CompoundFileRead, DirectoryOffsetAndMaxImageSizeIn64Bits) {
   std::vector<uint8_t> img = basic_writer().build();
-  EXPECT_EQ(cfb_directory_offset(img.data()), (uint64_t{load_le32(img.data() + 48)} + 1) * 512);
-  put_le32(img, 48, 0xFFFFFFF0u);
+  EXPECT_EQ(cfb_directory_offset(img.data()),
+            (uint64_t{load_le32(img.data() + hdr::first_dir_sector)} + 1) * 512);
+  put_le32(img, hdr::first_dir_sector, 0xFFFFFFF0u);
   EXPECT_EQ(cfb_directory_offset(img.data()), 0xFFFFFFF1ull * 512);
-  put_le32(img, 44, 0xFFFFFFFFu);
+  put_le32(img, hdr::num_fat_sectors, 0xFFFFFFFFu);
   EXPECT_EQ(cfb_max_image_size(img.data()), 0xFFFFFFFFull * 512 * 128 + 512);
-  img[30] = 31;  // 2 GiB sectors: saturates instead of wrapping
+  img[hdr::sector_shift] = 31;  // 2 GiB sectors: saturates instead of wrapping
   EXPECT_EQ(cfb_max_image_size(img.data()), UINT64_MAX);
-  img[30] = 32;
+  img[hdr::sector_shift] = 32;
   EXPECT_EQ(cfb_max_image_size(img.data()), 0u);
-  img[0] = 0;
+  img[hdr::signature] = 0;
   EXPECT_EQ(cfb_directory_offset(img.data()), 0u);
 }
 
@@ -190,7 +192,7 @@ TEST(CompoundFileRead, EmptyAndUnallocatedEntriesHaveNoSectors) {
   cfb_writer w;
   w.stream(u"empty", {}).stream(u"gone", cfb_pattern(5000, 9));
   auto img = w.build();
-  img[w.dir_entry_offset(w.info(u"gone").entry_num) + 66] = 0;  // object type 0
+  img[w.dir_entry_offset(w.info(u"gone").entry_num) + cfb::dirent::object_type] = 0;
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> out;
@@ -295,7 +297,8 @@ TEST(CompoundFileChains, MiniStreamBeyondRootSectorsIsMissing) {
   w.stream(u"m", cfb_pattern(100, 1)).stream(u"n", cfb_pattern(100, 2));
   auto img = w.build();
   uint32_t e = w.info(u"m").entry_num;
-  put_le32(img, w.dir_entry_offset(e) + 116, 200);  // no such mini sector in the root's sectors
+  put_le32(img, w.dir_entry_offset(e) + cfb::dirent::start_sector,
+           200);  // no such mini sector in the root's sectors
   put_le32(img, w.minifat_entry_offset(0), cfb_endofchain);
   // Give mini sector 200 a link so the chain has something to start from.
   parsed p(img);
@@ -328,15 +331,15 @@ TEST(CompoundFileChains, MoreThan109FatSectorsWithDifatSectors) {
   // Every FAT sector now comes from the first DIFAT sector, whose second slot
   // is the link to the next DIFAT sector: read as a FAT sector, it would move
   // every later FAT entry and break the stream's chain.
-  put_le32(img, 76, cfb_endofchain);
+  put_le32(img, hdr::difat, cfb_endofchain);
   size_t d0 = w.sector_offset(w.difat_sectors[0]);
-  std::fill(img.begin() + d0, img.begin() + d0 + 512, 0xFF);
-  put_le32(img, d0 + 0, w.fat_sectors[0]);
-  put_le32(img, d0 + 4, w.difat_sectors[1]);
-  put_le32(img, d0 + 8, w.fat_sectors[1]);
-  put_le32(img, d0 + 12, w.fat_sectors[2]);
-  put_le32(img, d0 + 16, w.fat_sectors[3]);
-  put_le32(img, d0 + 20, cfb_endofchain);
+  std::fill(img.begin() + d0, img.begin() + d0 + w.S, 0xFF);
+  put_le32(img, d0 + 0 * cfb::fat_entry_size, w.fat_sectors[0]);
+  put_le32(img, d0 + 1 * cfb::fat_entry_size, w.difat_sectors[1]);
+  put_le32(img, d0 + 2 * cfb::fat_entry_size, w.fat_sectors[1]);
+  put_le32(img, d0 + 3 * cfb::fat_entry_size, w.fat_sectors[2]);
+  put_le32(img, d0 + 4 * cfb::fat_entry_size, w.fat_sectors[3]);
+  put_le32(img, d0 + 5 * cfb::fat_entry_size, cfb_endofchain);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> out;
@@ -356,7 +359,7 @@ TEST(CompoundFileChains, FirstDifatSectorZeroIsNotTaken) {
   w.stream(u"s", cfb_pattern(6000, 3));
   auto img = w.build();
   ASSERT_EQ(w.difat_sectors[0], 0u);
-  ASSERT_EQ(load_le32(img.data() + 68), 0u);  // the header names sector 0
+  ASSERT_EQ(load_le32(img.data() + hdr::first_difat_sector), 0u);  // the header names sector 0
   parsed p(img);
   ASSERT_TRUE(p.ok);  // still found: the FAT marks it DIFATSECT
   std::vector<uint8_t> out;
@@ -373,8 +376,8 @@ TEST(CompoundFileChains, RepeatedDifatSlotsStayBoundedByTheImage) {
   auto img = w.build();
   // Every header slot and every DIFAT slot names FAT sector 0; the DIFAT
   // sector links to itself.
-  put_le32(img, 44, 0xFFFFFFFFu);
-  for (size_t k = 0; k < 109; ++k) put_le32(img, 76 + 4 * k, w.fat_sectors[0]);
+  put_le32(img, hdr::num_fat_sectors, 0xFFFFFFFFu);
+  for (size_t k = 0; k < hdr::difat_slots; ++k) put_le32(img, hdr::difat + 4 * k, w.fat_sectors[0]);
   size_t d0 = w.sector_offset(w.difat_sectors[0]);
   for (size_t j = 0; j < 128; ++j)
     put_le32(img, d0 + 4 * j, j % 2 ? w.difat_sectors[0] : w.fat_sectors[0]);
@@ -462,7 +465,8 @@ TEST(CompoundFileSpace, StreamsSharingSectorsCountOnce) {
   w.stream(u"a", cfb_pattern(5000, 1)).stream(u"b", cfb_pattern(5000, 2));
   auto img = w.build();
   // b starts in the middle of a's chain.
-  put_le32(img, w.dir_entry_offset(w.info(u"b").entry_num) + 116, w.info(u"a").chain[4]);
+  put_le32(img, w.dir_entry_offset(w.info(u"b").entry_num) + cfb::dirent::start_sector,
+           w.info(u"a").chain[4]);
   parsed p(img);
   ASSERT_TRUE(p.ok);
   std::vector<uint8_t> alloc, gaps;

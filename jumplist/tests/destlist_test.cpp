@@ -141,7 +141,8 @@ TEST(DestListEntry, PathPastTheStreamIsNotLoaded) {
 
 TEST(DestListEntry, FixedPartIsTestedBeforeThePathLength) {
   auto bytes = vesk_test::destlist_entry_bytes(full_entry(), false);
-  for (size_t n : {0u, 1u, 100u, 113u, 129u}) {
+  for (size_t n : {size_t{0}, size_t{1}, size_t{100}, destlist_fixed_size_114 - 1,
+                   destlist_fixed_size_130 - 1}) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + n);
     auto raw = exact_copy(cut);
     destlist_entry e;
@@ -149,7 +150,7 @@ TEST(DestListEntry, FixedPartIsTestedBeforeThePathLength) {
     EXPECT_FALSE(load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(n))) << n;
     EXPECT_EQ(e.m_entry_num, 0u);
     EXPECT_EQ(e.m_entry_size, 0u);
-    if (n < 114) {
+    if (n < destlist_fixed_size_114) {
       EXPECT_FALSE(load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(n)));
     }
   }
@@ -168,7 +169,8 @@ TEST(DestListEntry, PropertyStorageAfterThePathIsSteppedOver) {
   auto entries = walk(stream);
   ASSERT_TRUE(entries);
   ASSERT_EQ(entries->size(), 2u);
-  EXPECT_EQ((*entries)[0].m_entry_size, 134u + 2 * first.path.size() + 60);
+  EXPECT_EQ((*entries)[0].m_entry_size, destlist_fixed_size_130 + 2 * first.path.size() +
+                                            destlist::entry_130::storage_size + 60);
   EXPECT_EQ((*entries)[1].m_entry_num, 0x2bu);
   EXPECT_EQ((*entries)[1].m_path, "D:\\second");
 
@@ -183,7 +185,8 @@ TEST(DestListEntry, PropertyStorageAfterThePathIsSteppedOver) {
 }
 
 TEST(DestListEntry, StreamFitRules) {
-  // A later-layout stream shorter than 132 bytes holds no entries.
+  // A later-layout stream shorter than one entry with a one-character path
+  // holds no entries.
   std::vector<uint8_t> short_stream(40, 0);
   short_stream[0] = 3;
   auto none = walk(short_stream);
@@ -194,7 +197,7 @@ TEST(DestListEntry, StreamFitRules) {
   destlist_test_entry one;
   one.path = u"a";
   auto v1 = vesk_test::build_destlist(1, {one});
-  ASSERT_EQ(v1.size(), 32u + 116);
+  ASSERT_EQ(v1.size(), destlist_header_size + destlist_fixed_size_114 + 2);
   auto entries = walk(v1);
   ASSERT_TRUE(entries);
   EXPECT_EQ(entries->size(), 1u);
@@ -202,7 +205,7 @@ TEST(DestListEntry, StreamFitRules) {
   entries = walk(v1);
   ASSERT_TRUE(entries);
   EXPECT_EQ(entries->size(), 2u);
-  v1.resize(32 + 115);
+  v1.resize(destlist_header_size + destlist_fixed_size_114 + 1);
   EXPECT_FALSE(walk(v1));
   // A later-layout first entry whose trailer is missing loads nothing.
   auto v3 = vesk_test::build_destlist(3, {one});
@@ -279,14 +282,14 @@ TEST(DestListEntry, RawAccessors) {
   const uint8_t* raw = bytes.data();
   const int64_t n = static_cast<int64_t>(bytes.size());
   EXPECT_EQ(destlist_entry_size_130(raw, n), bytes.size());
-  EXPECT_EQ(destlist_entry_size_130(raw, 129), 0u);
+  EXPECT_EQ(destlist_entry_size_130(raw, destlist::entry_130::path_length + 1), 0u);
   EXPECT_EQ(destlist_entry_mru_time(raw, n), want.mru_time);
-  EXPECT_EQ(destlist_entry_mru_time(raw, 107), 0u);
+  EXPECT_EQ(destlist_entry_mru_time(raw, destlist::entry::mru_time + 7), 0u);
   EXPECT_EQ(destlist_entry_droid_text(raw, n, 1), "14131211-1615-1817-191a-1b1c1d1e1f20");
   EXPECT_EQ(destlist_entry_droid_text(raw, n, 4), "");
   EXPECT_EQ(destlist_entry_droid_text(raw, n, -1), "");
   EXPECT_EQ(destlist_entry_host_name(raw, n), "WORKSTATION-0123");
-  EXPECT_EQ(destlist_entry_host_name(raw, 80), "");
+  EXPECT_EQ(destlist_entry_host_name(raw, destlist::entry::host_name + 8), "");
   std::string path;
   EXPECT_TRUE(destlist_entry_path_130(raw, path, n));
   EXPECT_EQ(path, "C:\\Users\\Ann\\Documents\\r\xC3\xA9sum\xC3\xA9.docx");
@@ -296,7 +299,7 @@ TEST(DestListEntry, RawAccessors) {
   destlist_entry_130_raw block;
   block.fill(7);
   clear_destlist_entry_130_raw(block);
-  EXPECT_EQ(block[131], 0);
+  EXPECT_EQ(block[destlist_min_entry_130 - 1], 0);
 }
 
 TEST(DestListEntry, MutatedStreamsStayInBounds) {

@@ -1,0 +1,252 @@
+// The ID-list walk and the item dispatcher. The walk cuts a list into items
+// by their u16 sizes; the dispatcher picks an item's parser by its type byte
+// and, when none accepts it, runs the fallbacks that still find names,
+// GUIDs and properties in its bytes.
+#include "shell/idlist.h"
+
+#include <algorithm>
+
+#include "shell/guid_names.h"
+
+namespace vk {
+
+namespace {
+
+bool guard_spent() {
+  parse_guard* g = active_parse_guard();
+  return g && g->tripped();
+}
+
+// Type 0x00 items: embedded structures, else string properties.
+void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t size,
+                         bool keep_raw, parse_ctx& ctx, const cmd_params& opts) {
+  if (size <= 24 || size >= 0x8000) return;
+  if (keep_raw) {
+    rec.raw.insert(rec.raw.end(), item, item + size);
+    rec.item_offset = ctx.offset;
+  }
+  shell_item_record t;
+  scan_extension_blocks(ctx, t, item, size, opts);
+  if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() &&
+      t.children.empty()) {
+    merge_shell_item(rec, t);
+    hexdump_limited(ctx, item, static_cast<uint32_t>(size), ctx.offset);
+    scan_string_properties(item, size, rec.found_properties, nullptr, ctx);
+    return;
+  }
+  t.not_parsed = 0;
+  if (t.properties.empty()) {
+    scan_string_properties(item, size, t.found_properties, nullptr, ctx);
+  } else {
+    for (const auto& [key, value] : t.properties)
+      if (value.table_bit3 && !value.bytes.empty())
+        scan_string_properties(reinterpret_cast<const uint8_t*>(value.bytes.data()),
+                               static_cast<int64_t>(value.bytes.size()), t.found_properties,
+                               &value.key.fmtid, ctx);
+  }
+  merge_shell_item(rec, t);
+}
+
+bool either(item_parser a, item_parser b, const uint8_t* item, parse_ctx& ctx,
+            shell_item_record& rec, int64_t size, const cmd_params& opts) {
+  return a(item, ctx, rec, item, size, opts) || b(item, ctx, rec, item, size, opts);
+}
+
+}  // namespace
+
+bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
+                  bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts) {
+  out.clear();
+  if (!p || size < 3) return false;
+  guard_level level(size);
+  if (!level) return false;
+  shell_item_record work;
+  uint64_t pos = ctx.offset;
+  int64_t at = 0, rem = size;
+  while (rem >= 4 && !guard_spent()) {
+    const int64_t n = load_le16(p + at);
+    if (n < 5 || n > rem) break;
+    int64_t step = n;
+    if (n < 0xF000) {
+      ctx.offset = pos;
+      if (parse_shell_item(work, p + at, rem, keep_raw, skip_marker_items, work.flags, ctx,
+                           opts, &step))
+        out.push_back(work);
+      rem -= step;
+      if (rem < 0) break;
+      at += step;
+      pos += step;
+      while (rem >= 2 && load_le16(p + at) == 0) {
+        rem -= 2;
+        at += 2;
+        pos += 2;
+      }
+    } else if (n == 0xF1F1 && !skip_marker_items) {
+      at += 4;
+      pos += 4;
+      ctx.offset = pos;
+      rem -= 4;
+    } else {
+      rem -= n;
+      at += n;
+      pos += n;
+    }
+    if (rem < 1) break;
+  }
+  return !out.empty();
+}
+
+uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t available,
+                          bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
+                          parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
+  rec.clear();
+  rec.flags = initial_flags;
+  if (!item || available < 3) return 0;
+  guard_level level(available);
+  if (!level) return 0;
+  rec.not_parsed = 0;
+  const uint8_t type = item[2];
+  rec.item_type = type;
+  const int64_t declared = available >= 2 ? load_le16(item) : 0;
+  // The item's own size, trusted only inside the bytes there are.
+  const bool sized = declared >= 3 && declared <= available;
+  const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
+  if (step_out) *step_out = declared;
+  uint32_t result = static_cast<uint32_t>(size);
+  if (sized && is_94_byte_structure(item, size)) rec.flags |= itemflag_94_byte;
+
+  bool ok = false;
+  if (sized) {
+    switch (type) {
+      case 0x00:
+        if (!skip_marker_items) {
+          embedded_block_pass(rec, item, size, keep_raw, ctx, opts);
+          ok = true;
+        }
+        break;
+      case 0x01:
+        if (control_panel_category_name(item, ctx, rec, item, size, opts)) {
+          ok = true;
+          result = 12;
+        } else {
+          ok = parse_type_01_item(item, ctx, rec, item, size, opts);
+        }
+        break;
+      case 0x02:
+        ok = parse_type_02_item(item, ctx, rec, item, size, opts);
+        result = 8;
+        break;
+      case 0x1E:
+        ok = parse_type_1e_item(item, ctx, rec, item, size, opts);
+        break;
+      case 0x1F:
+        ok = parse_root_folder_item(item, ctx, rec, item, size, opts) ||
+             scan_root_folder_item(ctx, rec, item, size, opts);
+        if (!ok && size <= 19 && available > 30) {
+          // The short form: a known CLSID at 4 makes a 20-byte item.
+          guid g;
+          g.set(item + 4);
+          std::string name;
+          if (clsid_name(name, &g)) {
+            add_item_guid(rec, g);
+            ok = true;
+            result = 20;
+            if (step_out) *step_out = 20;
+          }
+        }
+        break;
+      case 0x20:
+        ok = parse_type_20_item(item, ctx, rec, item, size, opts);
+        break;
+      case 0x23: case 0x25: case 0x29: case 0x2F:
+        ok = parse_volume_item(item, ctx, rec, item, size, opts);
+        result = 7;
+        break;
+      case 0x2E:
+        ok = parse_type_2e_item(ctx, rec, item, size, opts);
+        break;
+      case 0x30: case 0x31: case 0x32: case 0x34: case 0x35: case 0x36:
+      case 0x38: case 0x39: case 0x3A: case 0x3D: case 0x3E: case 0xB1:
+        ok = parse_file_entry_item(item, ctx, rec, item, size, opts);
+        break;
+      case 0x40: case 0x41: case 0x42: case 0x44: case 0x45: case 0x46: case 0x47:
+      case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4D: case 0x4E: case 0x4F:
+      case 0xC3:
+        ok = either(parse_root_folder_item, parse_network_item, item, ctx, rec, size, opts);
+        break;
+      case 0x43: case 0x64:
+        ok = parse_type_64_item(item, ctx, rec, item, size, opts);
+        break;
+      case 0x52:
+        ok = parse_type_52_item(item, ctx, rec, item, size, opts);
+        break;
+      case 0x61: case 0x67:
+        if (parse_uri_item_short(item, ctx, rec, item, size, opts)) {
+          ok = true;
+        } else if (parse_uri_item(item, ctx, rec, item, size, opts)) {
+          reset_consumed(item, ctx);
+          ok = true;
+        }
+        break;
+      case 0x71:
+        ok = parse_control_panel_item(item, ctx, rec, item, size, opts);
+        result = 14;
+        break;
+      case 0x73: case 0x74: case 0x77:
+        ok = parse_delegate_item(item, ctx, rec, item, size, opts);
+        break;
+      default:
+        break;
+    }
+  }
+  if (!ok) rec.not_parsed = 1;
+  if (keep_raw) rec.raw.insert(rec.raw.end(), item, item + available);
+  if (rec.not_parsed == 0) return result;
+
+  // Fallbacks for an item no parser accepted; they see only its own bytes.
+  if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||
+      parse_type_2c_item(item, ctx, rec, item, size, opts) ||
+      scan_extension_blocks(ctx, rec, item, size, opts)) {
+    rec.not_parsed = 0;
+    return static_cast<uint32_t>(size);
+  }
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  // An item found by the search does not search again. The search stays in
+  // the item's own bytes: a block further on belongs to a following item,
+  // which the walk reports in its own place.
+  if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
+      find_embedded_item(ctx, rec, item, size, opts))
+    return static_cast<uint32_t>(size);
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  scan_string_properties(item, size, rec.properties, nullptr, ctx);
+  return static_cast<uint32_t>(size);
+}
+
+bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                        int64_t available, const cmd_params& opts) {
+  if (!p || available < 8) return false;
+  const uint8_t sig[2] = {0xEF, 0xBE};
+  const uint8_t* hit = std::search(p, p + available, sig, sig + 2);
+  if (hit == p + available) return false;
+  const int64_t k = hit - p;
+  if (k < 16) return false;
+  const int64_t s = k - 6;
+  const int64_t block_end = s + load_le16(p + s);
+  if (block_end > available || block_end < s + 8) return false;
+  const int64_t back = load_le16(p + block_end - 2);
+  if (back > s) return false;
+  const int64_t i = s - back;
+  if (i <= 0) return false;  // its own item again would never end
+  shell_item_record found;
+  const uint64_t saved = ctx.offset;
+  ctx.offset += i;
+  if (!parse_shell_item(found, p + i, available - i, false, true, itemflag_found_by_search, ctx,
+                        opts)) {
+    ctx.offset = saved;
+    return false;
+  }
+  rec = std::move(found);
+  return true;
+}
+
+}  // namespace vk

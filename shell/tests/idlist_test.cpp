@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include "idlist_writer.h"
+#include "foundation/vk_unicode.h"
+#include "shell/guid_names.h"
+#include "shell/idlist.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+shell_item_list walk(const bytes_t& in, bool* ok = nullptr, int64_t size = -1) {
+  parse_ctx ctx;
+  shell_item_list out;
+  bool r = parse_idlist(out, in.data(), size >= 0 ? size : static_cast<int64_t>(in.size()),
+                        false, false, ctx, opts());
+  if (ok) *ok = r;
+  return out;
+}
+
+const bytes_t k_my_computer_guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
+
+TEST(IdListWalk, FileEntryWithExtension) {
+  bytes_t in = from_hex(
+      "5a00320034120000215a00602000544553542e5458540000420009000400efbe215a0060225a00002e00"
+      "0000341200000000050000000000000000000000000000000000000074006500730074002e0074007800"
+      "740000001800");
+  ASSERT_EQ(in.size(), 90u);
+  parse_ctx ctx;
+  shell_item_list out;
+  ASSERT_TRUE(parse_idlist(out, in.data(), 90, false, false, ctx, opts()));
+  ASSERT_EQ(out.size(), 1u);
+  const shell_item_record& r = out[0];
+  EXPECT_EQ(r.item_type, 0x32);
+  EXPECT_EQ(r.not_parsed, 0);
+  EXPECT_EQ(r.primary_name, "TEST.TXT");
+  EXPECT_EQ(r.names, std::vector<std::string>{"TEST.TXT"});
+  EXPECT_EQ(r.size, 4660u);
+  EXPECT_EQ(r.is_directory, 0);
+  EXPECT_EQ(r.modified, 133802064000000000ull);
+  EXPECT_EQ(r.modified_date, "2025-01-01");
+  EXPECT_EQ(r.modified_time, "12:00:00");
+  EXPECT_EQ(r.long_name, "test.txt");
+  EXPECT_EQ(r.created, 133802064000000000ull);
+  EXPECT_EQ(r.accessed, 133802496000000000ull);
+  EXPECT_EQ(r.mft_entry, 0x1234u);
+  EXPECT_EQ(r.mft_sequence, 5);
+
+  // The writer makes the same item.
+  bytes_t made = file_entry_item(
+      0x32, 0x1234, 0x5A21, 0x6000, 0x20, "TEST.TXT",
+      file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"test.txt", 0x1234, 5));
+  EXPECT_EQ(made, in);
+}
+
+TEST(IdListWalk, SingleItems) {
+  struct row {
+    const char* hex;
+    size_t zero_pad;
+    uint32_t result;
+  };
+  auto one = [](const bytes_t& item, uint32_t* result) {
+    shell_item_record rec;
+    parse_ctx ctx;
+    *result = parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, opts());
+    return rec;
+  };
+  uint32_t result = 0;
+  shell_item_record r = one(from_hex("14001f50e04fd020ea3a6910a2d808002b30309d"), &result);
+  ASSERT_EQ(r.guids.size(), 1u);
+  EXPECT_EQ(guid_to_string(r.guids[0]), "20d04fe0-3aea-1069-a2d8-08002b30309d");
+  EXPECT_EQ(r.guid_names.size(), 1u);
+  EXPECT_EQ(result, 20u);
+
+  bytes_t volume = from_hex("19002f433a5c");
+  volume.resize(volume.size() + 19, 0);
+  r = one(volume, &result);
+  EXPECT_EQ(r.long_name, "C:");
+  EXPECT_EQ(result, 7u);
+
+  r = one(from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000"), &result);
+  EXPECT_EQ(r.names, (std::vector<std::string>{"\\\\server\\share", "desc", "comm"}));
+
+  r = one(from_hex("1a00360000000000215a00601000440069007200310000000000"), &result);
+  EXPECT_EQ(r.primary_name, "Dir1");
+  EXPECT_EQ(r.is_directory, 1);
+  EXPECT_TRUE(r.names.empty());
+
+  // Network item: a path of three parts gives its last part, then the whole.
+  r = one(shell_item(0x41, cat({{0, 0}, asciiz("a\\b\\c"), {0, 0}})), &result);
+  EXPECT_EQ(r.names, (std::vector<std::string>{"c", "a\\b\\c"}));
+}
+
+TEST(IdListWalk, EdgeCases) {
+  bool ok = true;
+  EXPECT_TRUE(walk({0, 0}, &ok).empty());
+  EXPECT_FALSE(ok);
+
+  bytes_t root = shell_item(0x1F, cat({{0x50}, k_my_computer_guid}));
+  bytes_t vol = shell_item(0x2F, cat({{'C', ':', '\\'}, bytes_t(19, 0)}));
+  // Second item claiming more than is left: only the first.
+  bytes_t cut = idlist({root, shell_item(0x2F, {'C', ':', '\\', 0}, 200)});
+  EXPECT_EQ(walk(cut, &ok).size(), 1u);
+  EXPECT_TRUE(ok);
+  // Two zero u16s between items are both skipped.
+  EXPECT_EQ(walk(idlist({root, {0, 0, 0, 0}, vol})).size(), 2u);
+  // A 0xF000 entry is skipped whole; 0xF1F1 with fewer bytes left ends the walk.
+  bytes_t big(0xF000, 0);
+  big[0] = 0x00;
+  big[1] = 0xF0;
+  EXPECT_EQ(walk(idlist({root, big, vol})).size(), 2u);
+  bytes_t marker = {0xF1, 0xF1, 0, 0, 0, 0};
+  EXPECT_EQ(walk(idlist({root, marker, vol})).size(), 1u);
+
+  // Short root-folder form: 18 bytes with a known CLSID become 20.
+  bytes_t short_root = cat({{18, 0, 0x1F, 0x50}, k_my_computer_guid});
+  short_root.resize(20, 0);  // the two bytes the short form takes over
+  bytes_t list = idlist({short_root, vol});
+  const bytes_t before = list;
+  auto items = walk(list);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].guids.size(), 1u);
+  EXPECT_EQ(items[1].long_name, "C:");
+  EXPECT_EQ(list, before);  // the input is never written
+
+  // An unknown type is kept, not parsed; flags carry to the next item.
+  bytes_t unknown = shell_item(0x99, bytes_t(10, 0x41));
+  bytes_t root_marker = shell_item(
+      0x1F, cat({{0x50}, from_hex("6e610709e6f5d8489d61a91c3d28106d")}));
+  items = walk(idlist({root_marker, unknown, shell_item(0x00, bytes_t(10, 0))}));
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].flags, 0x10u);
+  EXPECT_EQ(items[1].not_parsed, 1);
+  EXPECT_EQ(items[1].item_type, 0x99);
+  EXPECT_EQ(items[1].flags & 0x10u, 0x10u);
+  EXPECT_EQ(items[2].not_parsed, 0);  // a small type 0x00 item is accepted empty
+
+  // Nested 0x1E items with their own list.
+  bytes_t nested = shell_item(0x1E, cat({{0}, k_my_computer_guid, idlist({vol})}));
+  items = walk(idlist({nested}));
+  ASSERT_EQ(items.size(), 1u);
+  ASSERT_EQ(items[0].children.size(), 1u);
+  EXPECT_EQ(items[0].children[0].long_name, "C:");
+}
+
+TEST(ItemParsers, CategoriesUrisAndRefusals) {
+  auto category = [](uint32_t id) {
+    byte_builder b;
+    b.u16(12).u8(0x01).u8(0).u32(0x39DE2184).u32(id);
+    shell_item_record rec;
+    parse_ctx ctx;
+    uint32_t r = parse_shell_item(rec, b.data().data(), 12, false, false, 0, ctx, opts());
+    EXPECT_EQ(r, 12u);
+    return rec.long_name;
+  };
+  EXPECT_EQ(category(2), "Hardward and Sound");
+  EXPECT_EQ(category(12), "<unk>");
+
+  auto uri = [](const std::string& t1, const std::string& t2, const std::string& t3) {
+    byte_builder b;
+    b.u16(0).u8(0x61).fill(11).u64(0).fill(20);
+    b.u32(static_cast<uint32_t>(t1.size() + 1)).u8(0).ascii(t1);
+    b.u32(static_cast<uint32_t>(t2.size())).ascii(t2);
+    b.u32(static_cast<uint32_t>(t3.size())).ascii(t3).fill(4);
+    b.put_u16(0, static_cast<uint16_t>(b.size()));
+    shell_item_record rec;
+    parse_ctx ctx;
+    parse_shell_item(rec, b.data().data(), b.size(), false, false, 0, ctx, opts());
+    return rec.long_name;
+  };
+  EXPECT_EQ(uri("user", "host.example", "https"), "https://host.example@user");
+  EXPECT_EQ(uri("host", "", "ftp"), "ftp://host");
+
+  for (uint8_t type : {0x74, 0x43}) {
+    shell_item_record rec;
+    parse_ctx ctx;
+    bytes_t item = shell_item(type, cat({{0, 0, 0}, utf16z(u"name"), bytes_t(20, 0x11)}));
+    parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, opts());
+    EXPECT_EQ(rec.not_parsed, 1) << int(type);
+  }
+}
+
+TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
+  byte_builder body;
+  body.u32(0).u64(133802064000000000ull).u64(133802496000000000ull);
+  bytes_t times = beef_block(0, 37, body.take());
+  bytes_t name = beef_block(5, 6, cat({utf16z(u"nm"), bytes_t(4, 0), {0, 0}}));
+  bytes_t run = cat({times, name});
+  shell_item_record rec;
+  parse_ctx ctx;
+  EXPECT_EQ(parse_beef_block_list(rec, run.data(), run.size(), ctx, opts()),
+            static_cast<int32_t>(run.size()));
+  EXPECT_EQ(rec.date_texts,
+            (std::vector<std::string>{"Created [guess]: 2025-01-01 12:00:00.000 [UTC]",
+                                      "Modified [guess]: 2025-01-02 00:00:00.000 [UTC]"}));
+  EXPECT_EQ(rec.long_name, "nm");
+
+  for (size_t size : {16383u, 16384u}) {
+    bytes_t block = beef_block(0, 99, bytes_t(size - 8, 0x01));
+    shell_item_record r;
+    EXPECT_EQ(parse_beef_block_list(r, block.data(), block.size(), ctx, opts()),
+              size == 16383 ? 16383 : 0);
+  }
+  // A (5,6) block of 9 bytes has no room for a name.
+  bytes_t tiny = beef_block(5, 6, {0x41});
+  tiny.resize(18, 0x41);
+  shell_item_record r;
+  parse_beef_block(r, tiny.data(), tiny.size(), ctx, opts());
+  EXPECT_TRUE(r.long_name.empty());
+}
+
+}  // namespace
+}  // namespace vk

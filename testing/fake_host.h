@@ -1,0 +1,102 @@
+// A machine described in code for the host queries of the run header: what
+// uname says, the host name, where the program lives and on what kind of
+// storage. While a fake_host_scope lives, the system-call table of vk_posix.h
+// answers those queries from the description.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "foundation/vk_hostsys.h"
+#include "foundation/vk_posix.h"
+
+namespace vesk_test {
+
+struct fake_host {
+  bool uname_ok = true;
+  vk::host_uname uname_fields{"Linux", "box", "6.1.0-13-amd64", "#1 SMP Debian", "x86_64"};
+  int hostname_result = 0;
+  std::string hostname = "box";
+  std::string exe = "/opt/tools/vesk_x64";  // /proc/self/exe; empty: the link cannot be read
+  bool readlink_ok = true;
+  uint64_t fs_type = 0xEF53;  // ext4
+  long major_no = 8, minor_no = 1;
+  std::string sys_target = "/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/block/sda/sda1";
+  std::string asked_link;  // the last path given to realpath
+};
+
+class fake_host_scope {
+ public:
+  explicit fake_host_scope(fake_host* host) : m_previous(current()), m_calls(make()) {
+    current() = host;
+  }
+  ~fake_host_scope() { current() = m_previous; }
+  fake_host_scope(const fake_host_scope&) = delete;
+  fake_host_scope& operator=(const fake_host_scope&) = delete;
+
+ private:
+  static fake_host*& current() {
+    static fake_host* host = nullptr;
+    return host;
+  }
+  static void put(char* field, const std::string& value) {
+    std::strncpy(field, value.c_str(), sizeof(utsname::sysname) - 1);
+  }
+  static vk::posix_calls make() {
+    vk::posix_calls c = vk::posix();
+    c.uname = [](struct utsname* u) {
+      if (!current()->uname_ok) return -1;
+      std::memset(u, 0, sizeof *u);
+      const vk::host_uname& f = current()->uname_fields;
+      put(u->sysname, f.sysname);
+      put(u->nodename, f.nodename);
+      put(u->release, f.release);
+      put(u->version, f.version);
+      put(u->machine, f.machine);
+      return 0;
+    };
+    c.gethostname = [](char* buf, size_t size) {
+      const fake_host& h = *current();
+      if (h.hostname_result != 0) return h.hostname_result;
+      h.hostname.copy(buf, std::min(size, h.hostname.size()));
+      return 0;
+    };
+    c.readlink = [](const char* path, char* buf, size_t size) -> ssize_t {
+      const fake_host& h = *current();
+      if (!h.readlink_ok || h.exe.empty() || std::strcmp(path, "/proc/self/exe") != 0) return -1;
+      const size_t n = std::min(size, h.exe.size());
+      std::memcpy(buf, h.exe.data(), n);
+      return static_cast<ssize_t>(n);
+    };
+    c.statfs = [](const char*, struct statfs* out) {
+      std::memset(out, 0, sizeof *out);
+      out->f_type = static_cast<decltype(out->f_type)>(current()->fs_type);
+      return 0;
+    };
+    c.lstat = [](const char* path, struct stat* st) {
+      const fake_host& h = *current();
+      if (h.exe != path) return vk::system_posix_calls().lstat(path, st);
+      std::memset(st, 0, sizeof *st);
+      st->st_dev = makedev(static_cast<unsigned>(h.major_no), static_cast<unsigned>(h.minor_no));
+      return 0;
+    };
+    c.realpath = [](const char* path, char*) -> char* {
+      current()->asked_link = path;
+      return ::strdup(current()->sys_target.c_str());
+    };
+    return c;
+  }
+
+  fake_host* m_previous;
+  vk::scoped_posix_calls m_calls;
+};
+
+}  // namespace vesk_test
