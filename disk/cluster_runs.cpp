@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <new>
 
 #include "cmdline/cmd_params.h"
 #include "cmdline/console.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_checked.h"
 #include "foundation/vk_console.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 
 namespace vk {
@@ -42,14 +42,10 @@ bool status_on(const cmd_params* settings) { return settings && settings->m_stat
 
 template <typename T>
 bool try_resize(std::vector<T>& v, size_t n) {
-  try {
+  return guarded([&] {
     v.resize(n);
     return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  });
 }
 
 // Gathers the all-zero clusters of a piece read from the medium.
@@ -283,22 +279,18 @@ bool cluster_runs_append(cluster_runs& list, uint64_t first, uint64_t count) {
       return true;
     }
   }
-  try {
+  return guarded([&] {
     list.m_runs.push_back(make_run(first, count, 0));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
+    return true;
+  });
 }
 
 bool cluster_runs_append_sparse(cluster_runs& list, uint64_t count) {
   if (list.m_bytes_per_cluster == 0 || count == 0 || count > cluster_count_open) return false;
-  try {
+  return guarded([&] {
     list.m_runs.push_back(make_run(0, count, cluster_run_sparse_flag));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
+    return true;
+  });
 }
 
 namespace {
@@ -333,23 +325,25 @@ bool cluster_runs_add_cluster(cluster_runs& list, uint64_t cluster) {
 }
 
 bool cluster_runs_remove(cluster_runs& list, const cluster_run& run) {
-  const uint64_t count = run.count();
-  if (count == 0 || run.sparse()) return true;
-  const uint64_t lo = run.m_first;
-  const uint64_t hi = count > ~uint64_t{0} - lo ? ~uint64_t{0} : lo + count;  // exclusive
-  std::vector<cluster_run> kept;
-  for (const cluster_run& r : list.m_runs) {
-    const uint64_t rc = r.count();
-    const uint64_t r_end = rc > ~uint64_t{0} - r.m_first ? ~uint64_t{0} : r.m_first + rc;
-    if (r.sparse() || r_end <= lo || r.m_first >= hi) {
-      kept.push_back(r);
-      continue;
+  return guarded([&] {
+    const uint64_t count = run.count();
+    if (count == 0 || run.sparse()) return true;
+    const uint64_t lo = run.m_first;
+    const uint64_t hi = count > ~uint64_t{0} - lo ? ~uint64_t{0} : lo + count;  // exclusive
+    std::vector<cluster_run> kept;
+    for (const cluster_run& r : list.m_runs) {
+      const uint64_t rc = r.count();
+      const uint64_t r_end = rc > ~uint64_t{0} - r.m_first ? ~uint64_t{0} : r.m_first + rc;
+      if (r.sparse() || r_end <= lo || r.m_first >= hi) {
+        kept.push_back(r);
+        continue;
+      }
+      if (r.m_first < lo) kept.push_back(make_run(r.m_first, lo - r.m_first, r.flags()));
+      if (r_end > hi) kept.push_back(make_run(hi, r_end - hi, r.flags()));
     }
-    if (r.m_first < lo) kept.push_back(make_run(r.m_first, lo - r.m_first, r.flags()));
-    if (r_end > hi) kept.push_back(make_run(hi, r_end - hi, r.flags()));
-  }
-  list.m_runs.swap(kept);
-  return true;
+    list.m_runs.swap(kept);
+    return true;
+  });
 }
 
 bool cluster_runs_remove_all(cluster_runs& list, const cluster_runs& other) {
@@ -360,78 +354,88 @@ bool cluster_runs_remove_all(cluster_runs& list, const cluster_runs& other) {
 // ---------------------------------------------------------------------------
 
 bool cluster_runs_tail(const cluster_runs& list, uint64_t start_vcn, cluster_runs& out) {
-  cluster_runs_init(out, list.m_base_offset, list.m_bytes_per_cluster, list.m_content_size);
-  if (!cluster_runs_usable(list)) return false;
-  if (start_vcn == 0) {
-    out.m_runs = list.m_runs;
-    return true;
-  }
-  uint64_t start = 0;
-  bool found = false;
-  for (const cluster_run& r : list.m_runs) {
-    const uint64_t count = r.count();
-    if (found) {
-      out.m_runs.push_back(r);
-    } else if (start_vcn >= start && start_vcn - start < count) {
-      const uint64_t skip = start_vcn - start;
-      const uint64_t rest = r.open_ended() ? cluster_count_open : count - skip;
-      if (r.sparse())
-        cluster_runs_append_sparse(out, rest);
-      else
-        cluster_runs_append(out, r.m_first + skip, rest);
-      found = true;
+  return guarded([&] {
+    cluster_runs_init(out, list.m_base_offset, list.m_bytes_per_cluster, list.m_content_size);
+    if (!cluster_runs_usable(list)) return false;
+    if (start_vcn == 0) {
+      out.m_runs = list.m_runs;
+      return true;
     }
-    start += count;
-  }
-  return found;
+    uint64_t start = 0;
+    bool found = false;
+    for (const cluster_run& r : list.m_runs) {
+      const uint64_t count = r.count();
+      if (found) {
+        out.m_runs.push_back(r);
+      } else if (start_vcn >= start && start_vcn - start < count) {
+        const uint64_t skip = start_vcn - start;
+        const uint64_t rest = r.open_ended() ? cluster_count_open : count - skip;
+        if (r.sparse())
+          cluster_runs_append_sparse(out, rest);
+        else
+          cluster_runs_append(out, r.m_first + skip, rest);
+        found = true;
+      }
+      start += count;
+    }
+    return found;
+  });
 }
 
 bool cluster_runs_extents_from(const cluster_runs& list, uint64_t start_vcn,
                                std::vector<uint64_t>& offsets, std::vector<uint64_t>& firsts,
                                std::vector<uint64_t>& counts, std::vector<uint8_t>* sparse) {
-  offsets.clear();
-  firsts.clear();
-  counts.clear();
-  if (sparse) sparse->clear();
-  cluster_runs tail;
-  if (!cluster_runs_tail(list, start_vcn, tail)) return false;
-  for (const cluster_run& r : tail.m_runs) {
-    offsets.push_back(cluster_runs_cluster_offset(tail, r.m_first));
-    firsts.push_back(r.m_first);
-    counts.push_back(r.count());
-    if (sparse) sparse->push_back(r.sparse() ? 1 : 0);
-  }
-  return true;
+  return guarded([&] {
+    offsets.clear();
+    firsts.clear();
+    counts.clear();
+    if (sparse) sparse->clear();
+    cluster_runs tail;
+    if (!cluster_runs_tail(list, start_vcn, tail)) return false;
+    for (const cluster_run& r : tail.m_runs) {
+      offsets.push_back(cluster_runs_cluster_offset(tail, r.m_first));
+      firsts.push_back(r.m_first);
+      counts.push_back(r.count());
+      if (sparse) sparse->push_back(r.sparse() ? 1 : 0);
+    }
+    return true;
+  });
 }
 
 bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters) {
-  clusters.clear();
-  for (const cluster_run& r : list.m_runs) {
-    if (r.sparse() || r.open_ended()) continue;
-    for (uint64_t i = 0; i < r.count(); ++i) clusters.push_back(r.m_first + i);
-  }
-  return !clusters.empty();
+  return guarded([&] {
+    clusters.clear();
+    for (const cluster_run& r : list.m_runs) {
+      if (r.sparse() || r.open_ended()) continue;
+      for (uint64_t i = 0; i < r.count(); ++i) clusters.push_back(r.m_first + i);
+    }
+    return !clusters.empty();
+  });
 }
 
 bool record_extents32(const cluster_runs& list, std::vector<uint32_t>& firsts,
                       std::vector<uint32_t>& counts) {
-  firsts.clear();
-  counts.clear();
-  if (list.m_runs.empty()) return false;
-  for (const cluster_run& r : list.m_runs) {
-    firsts.push_back(static_cast<uint32_t>(r.m_first));
-    counts.push_back(static_cast<uint32_t>(r.count()));
-  }
-  return true;
+  return guarded([&] {
+    firsts.clear();
+    counts.clear();
+    if (list.m_runs.empty()) return false;
+    for (const cluster_run& r : list.m_runs) {
+      firsts.push_back(static_cast<uint32_t>(r.m_first));
+      counts.push_back(static_cast<uint32_t>(r.count()));
+    }
+    return true;
+  });
 }
 
 bool record_clusters32(const cluster_runs& list, std::vector<uint32_t>& clusters) {
-  clusters.clear();
-  if (list.m_runs.empty()) return false;
-  std::vector<uint64_t> all;
-  cluster_runs_to_clusters(list, all);
-  for (uint64_t c : all) clusters.push_back(static_cast<uint32_t>(c));
-  return true;
+  return guarded([&] {
+    clusters.clear();
+    if (list.m_runs.empty()) return false;
+    std::vector<uint64_t> all;
+    cluster_runs_to_clusters(list, all);
+    for (uint64_t c : all) clusters.push_back(static_cast<uint32_t>(c));
+    return true;
+  });
 }
 
 bool record_total_clusters(const cluster_runs& list, uint64_t& total) {
@@ -463,33 +467,33 @@ std::ostream& dump_cluster_runs(const cluster_runs& list, std::ostream& out,
 bool read_cluster_runs(const cluster_runs& list, uni::fileio* file, std::vector<uint8_t>& bytes,
                        cluster_runs* zero_clusters, RAW_DISK_IO& disk, uint64_t start_vcn,
                        uint64_t length, bool find_zero, bool scan_only) {
-  const bool to_vector = !file && !scan_only;
-  if (to_vector) bytes.clear();
-  if (zero_clusters) {
-    cluster_runs_reset(*zero_clusters);
-    if (find_zero)
-      cluster_runs_init(*zero_clusters, list.m_base_offset, list.m_bytes_per_cluster,
-                        list.m_content_size);
-  }
-  const uint32_t cs = list.m_bytes_per_cluster;
-  bool stored = true;
-  const bool ok = cluster_runs_walk(list, disk, start_vcn, length, [&](const cluster_piece& p) {
-    if (find_zero && zero_clusters) note_zero_clusters(p, cs, *zero_clusters);
-    if (scan_only) return true;
-    if (file) {
-      stored = file->append(p.bytes, static_cast<uint32_t>(p.length));
+  return guarded([&] {
+    const bool to_vector = !file && !scan_only;
+    if (to_vector) bytes.clear();
+    if (zero_clusters) {
+      cluster_runs_reset(*zero_clusters);
+      if (find_zero)
+        cluster_runs_init(*zero_clusters, list.m_base_offset, list.m_bytes_per_cluster,
+                          list.m_content_size);
+    }
+    const uint32_t cs = list.m_bytes_per_cluster;
+    bool stored = true;
+    const bool ok = cluster_runs_walk(list, disk, start_vcn, length, [&](const cluster_piece& p) {
+      if (find_zero && zero_clusters) note_zero_clusters(p, cs, *zero_clusters);
+      if (scan_only) return true;
+      if (file) {
+        stored = file->append(p.bytes, static_cast<uint32_t>(p.length));
+        return stored;
+      }
+      // Outside the outer guard's reach: the walk holds its own state.
+      stored = guarded([&] {
+        bytes.insert(bytes.end(), p.bytes, p.bytes + p.length);
+        return true;
+      });
       return stored;
-    }
-    try {
-      bytes.insert(bytes.end(), p.bytes, p.bytes + p.length);
-    } catch (const std::bad_alloc&) {
-      stored = false;
-    } catch (const std::length_error&) {
-      stored = false;
-    }
-    return stored;
+    });
+    return ok && stored;
   });
-  return ok && stored;
 }
 
 bool read_cluster_runs_to_vector(const cluster_runs& list, std::vector<uint8_t>& bytes,
@@ -665,24 +669,26 @@ bool read_fat_clusters(const boot_sector& bs, std::vector<uint8_t>& bytes,
 
 bool copy_disk_to_image(RAW_DISK_IO& disk, const std::wstring& path, uint64_t start,
                         uint64_t length, const cmd_params* settings, bool append) {
-  if (!disk.is_open() || start >= disk.size() || length == 0) return false;
-  length = std::min(length, disk.size() - start);
-  uni::fileio out;
-  if (!(append ? out.open_append(path, false) : out.open(path, true, false, true))) return false;
-  std::vector<uint8_t> buffer(kImageChunk);
-  uint64_t pos = start;
-  const uint64_t end = start + length;
-  for (uint64_t chunk = 0; pos < end; ++chunk) {
-    if (status_on(settings) && chunk % 17 == 0)
-      status_printf("percent done %4.2f", double(pos - start) / double(length) * 100.0);
-    uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(kImageChunk, end - pos));
-    if (!disk.read_at(buffer.data(), got, pos) || got == 0) break;
-    if (!out.append(buffer.data(), got)) break;
-    pos += got;
-  }
-  out.close();
-  erase_status_line_if_enabled(settings);
-  return pos == end;
+  return guarded([&] {
+    if (!disk.is_open() || start >= disk.size() || length == 0) return false;
+    length = std::min(length, disk.size() - start);
+    uni::fileio out;
+    if (!(append ? out.open_append(path, false) : out.open(path, true, false, true))) return false;
+    std::vector<uint8_t> buffer(kImageChunk);
+    uint64_t pos = start;
+    const uint64_t end = start + length;
+    for (uint64_t chunk = 0; pos < end; ++chunk) {
+      if (status_on(settings) && chunk % 17 == 0)
+        status_printf("percent done %4.2f", double(pos - start) / double(length) * 100.0);
+      uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(kImageChunk, end - pos));
+      if (!disk.read_at(buffer.data(), got, pos) || got == 0) break;
+      if (!out.append(buffer.data(), got)) break;
+      pos += got;
+    }
+    out.close();
+    erase_status_line_if_enabled(settings);
+    return pos == end;
+  });
 }
 
 namespace {
@@ -703,75 +709,79 @@ bool write_zero_sectors(RAW_DISK_IO& target, uint64_t offset, uint32_t length) {
 bool copy_disk_to_disk(RAW_DISK_IO& source, int32_t target_drive, uint64_t source_offset,
                        uint64_t target_offset, uint64_t length, const cmd_params* settings,
                        uint64_t* zero_filled) {
-  if (zero_filled) *zero_filled = 0;
-  RAW_DISK_IO target(target_drive, true, false, disk_mode_drive);
-  if (!target.is_open() || !source.is_open()) return false;
-  if (source_offset >= source.size() || target_offset >= target.size()) return false;
-  length = std::min({length, source.size() - source_offset, target.size() - target_offset});
-  std::vector<uint8_t> buffer(kCopyChunk);
-  bool ok = true;
-  uint64_t done = 0;
-  for (uint64_t chunk = 0; done < length; ++chunk) {
-    if (status_on(settings) && chunk % 17 == 0)
-      status_printf("percent done %4.2f", double(done) / double(length) * 100.0);
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, length - done));
-    uint32_t got = want;
-    if (!source.read_at(buffer.data(), got, source_offset + done) || got < want) {
-      if (!write_zero_sectors(target, target_offset + done, want)) {
-        std::fprintf(stderr, "prob writing data out to disk, aborting\n");
-        ok = false;
-        break;
+  return guarded([&] {
+    if (zero_filled) *zero_filled = 0;
+    RAW_DISK_IO target(target_drive, true, false, disk_mode_drive);
+    if (!target.is_open() || !source.is_open()) return false;
+    if (source_offset >= source.size() || target_offset >= target.size()) return false;
+    length = std::min({length, source.size() - source_offset, target.size() - target_offset});
+    std::vector<uint8_t> buffer(kCopyChunk);
+    bool ok = true;
+    uint64_t done = 0;
+    for (uint64_t chunk = 0; done < length; ++chunk) {
+      if (status_on(settings) && chunk % 17 == 0)
+        status_printf("percent done %4.2f", double(done) / double(length) * 100.0);
+      const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, length - done));
+      uint32_t got = want;
+      if (!source.read_at(buffer.data(), got, source_offset + done) || got < want) {
+        if (!write_zero_sectors(target, target_offset + done, want)) {
+          std::fprintf(stderr, "prob writing data out to disk, aborting\n");
+          ok = false;
+          break;
+        }
+        if (zero_filled) *zero_filled += want;
+      } else {
+        uint32_t put = want;
+        if (!target.write_at(buffer.data(), put, target_offset + done) || put != want) {
+          std::fprintf(stderr,
+                       "prob writing data out to disk, aborting [num bytes: 0x%08x bytes at offset "
+                       "0x%llx]\n",
+                       want, static_cast<unsigned long long>(target_offset + done));
+          ok = false;
+          break;
+        }
       }
-      if (zero_filled) *zero_filled += want;
-    } else {
-      uint32_t put = want;
-      if (!target.write_at(buffer.data(), put, target_offset + done) || put != want) {
-        std::fprintf(stderr,
-                     "prob writing data out to disk, aborting [num bytes: 0x%08x bytes at offset "
-                     "0x%llx]\n",
-                     want, static_cast<unsigned long long>(target_offset + done));
-        ok = false;
-        break;
-      }
+      done += want;
     }
-    done += want;
-  }
-  target.reset();
-  erase_status_line_if_enabled(settings);
-  return ok && done == length;
+    target.reset();
+    erase_status_line_if_enabled(settings);
+    return ok && done == length;
+  });
 }
 
 bool copy_image_to_disk(RAW_DISK_IO& target, uni::fileio& image, uint64_t image_offset,
                         uint64_t disk_offset, uint64_t length, const cmd_params* settings,
                         uint64_t* zero_filled) {
-  if (zero_filled) *zero_filled = 0;
-  if (!target.is_open() || !image.usable()) return false;
-  const uint64_t image_size = image.stored_size();
-  if (image_offset >= image_size || disk_offset >= target.size()) return false;
-  length = std::min({length, image_size - image_offset, target.size() - disk_offset});
-  std::vector<uint8_t> buffer(kCopyChunk);
-  bool ok = true;
-  uint64_t done = 0;
-  for (uint64_t chunk = 0; done < length; ++chunk) {
-    if (status_on(settings) && chunk % 57 == 0)
-      status_printf("percent done %4.1f", double(done) / double(length) * 100.0);
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, length - done));
-    uint32_t got = want;
-    const bool read_ok =
-        image.read_at(buffer.data(), got, image_offset + done) && got == want;
-    uint32_t put = want;
-    if (!read_ok || !target.write_at(buffer.data(), put, disk_offset + done) || put != want) {
-      if (!write_zero_sectors(target, disk_offset + done, want)) {
-        std::fprintf(stderr, "prob writing data out to disk, aborting\n");
-        ok = false;
-        break;
+  return guarded([&] {
+    if (zero_filled) *zero_filled = 0;
+    if (!target.is_open() || !image.usable()) return false;
+    const uint64_t image_size = image.stored_size();
+    if (image_offset >= image_size || disk_offset >= target.size()) return false;
+    length = std::min({length, image_size - image_offset, target.size() - disk_offset});
+    std::vector<uint8_t> buffer(kCopyChunk);
+    bool ok = true;
+    uint64_t done = 0;
+    for (uint64_t chunk = 0; done < length; ++chunk) {
+      if (status_on(settings) && chunk % 57 == 0)
+        status_printf("percent done %4.1f", double(done) / double(length) * 100.0);
+      const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, length - done));
+      uint32_t got = want;
+      const bool read_ok =
+          image.read_at(buffer.data(), got, image_offset + done) && got == want;
+      uint32_t put = want;
+      if (!read_ok || !target.write_at(buffer.data(), put, disk_offset + done) || put != want) {
+        if (!write_zero_sectors(target, disk_offset + done, want)) {
+          std::fprintf(stderr, "prob writing data out to disk, aborting\n");
+          ok = false;
+          break;
+        }
+        if (zero_filled) *zero_filled += want;
       }
-      if (zero_filled) *zero_filled += want;
+      done += want;
     }
-    done += want;
-  }
-  erase_status_line_if_enabled(settings);
-  return ok && done == length;
+    erase_status_line_if_enabled(settings);
+    return ok && done == length;
+  });
 }
 
 }  // namespace vk

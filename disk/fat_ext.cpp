@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <set>
 #include <sstream>
 #include <utility>
 
 #include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 
@@ -23,14 +23,10 @@ constexpr int kMaxExtDepth = 5;
 
 template <typename T>
 bool try_resize(std::vector<T>& v, size_t n) {
-  try {
+  return guarded([&] {
     v.resize(n);
     return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  });
 }
 
 void report_read(uint64_t offset) {
@@ -139,25 +135,29 @@ bool ext_is_ext4(const ext_superblock& sb) {
 
 bool fat16_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
                  uint64_t wanted) {
-  out.clear();
-  if (fat_bytes < 512) return false;
-  const uint64_t entries = table_entries(fat_bytes, 2);
-  if (!walk_chain(out, first, fat, fat_bytes, 2, 0xFFF7, 0, entries)) return false;
-  // A wanted count pads with the clusters after the last, inside the table.
-  while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
-    out.push_back(out.back() + 1);
-  return true;
+  return guarded([&] {
+    out.clear();
+    if (fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 2);
+    if (!walk_chain(out, first, fat, fat_bytes, 2, 0xFFF7, 0, entries)) return false;
+    // A wanted count pads with the clusters after the last, inside the table.
+    while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
+      out.push_back(out.back() + 1);
+    return true;
+  });
 }
 
 bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
                  uint64_t wanted) {
-  out.clear();
-  if (fat_bytes < 512) return false;
-  const uint64_t entries = table_entries(fat_bytes, 4);
-  if (!walk_chain(out, first, fat, fat_bytes, 4, kFat32End, 0, entries)) return false;
-  while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
-    out.push_back(out.back() + 1);
-  return true;
+  return guarded([&] {
+    out.clear();
+    if (fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 4);
+    if (!walk_chain(out, first, fat, fat_bytes, 4, kFat32End, 0, entries)) return false;
+    while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
+      out.push_back(out.back() + 1);
+    return true;
+  });
 }
 
 bool fat32_chains(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes, uint32_t width) {
@@ -167,60 +167,64 @@ bool fat32_chains(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes, uin
 }
 
 bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes) {
-  out.clear();
-  if (!fat || fat_bytes < 512) return false;
-  const uint64_t entries = table_entries(fat_bytes, 4);
-  // The first (lowest) cluster pointing at each cluster, and the chain ends.
-  std::vector<uint32_t> pred;
-  if (!try_resize(pred, static_cast<size_t>(entries))) return false;
-  std::vector<std::pair<uint32_t, uint32_t>> ends;  // (value, cluster)
-  for (uint64_t c = 2; c < entries; ++c) {
-    const uint32_t v = entry_at(fat, 4, c);
-    if (v >= kFat32End)
-      ends.emplace_back(v, static_cast<uint32_t>(c));
-    else if (v >= 2 && v < entries && pred[v] == 0)
-      pred[v] = static_cast<uint32_t>(c);
-  }
-  std::sort(ends.begin(), ends.end(), [](const auto& a, const auto& b) { return a > b; });
-  std::vector<bool> seen;
-  if (!try_resize(seen, static_cast<size_t>(entries))) return false;
-  for (const auto& end : ends) {
-    std::vector<uint32_t> chain;
-    for (uint32_t c = end.second; c != 0 && !seen[c]; c = pred[c]) {
-      seen[c] = true;
-      chain.push_back(c);
+  return guarded([&] {
+    out.clear();
+    if (!fat || fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 4);
+    // The first (lowest) cluster pointing at each cluster, and the chain ends.
+    std::vector<uint32_t> pred;
+    if (!try_resize(pred, static_cast<size_t>(entries))) return false;
+    std::vector<std::pair<uint32_t, uint32_t>> ends;  // (value, cluster)
+    for (uint64_t c = 2; c < entries; ++c) {
+      const uint32_t v = entry_at(fat, 4, c);
+      if (v >= kFat32End)
+        ends.emplace_back(v, static_cast<uint32_t>(c));
+      else if (v >= 2 && v < entries && pred[v] == 0)
+        pred[v] = static_cast<uint32_t>(c);
     }
-    std::reverse(chain.begin(), chain.end());
-    std::vector<std::pair<uint32_t, uint32_t>> runs;
-    for (uint32_t c : chain) {
-      if (!runs.empty() && uint64_t{runs.back().first} + runs.back().second == c)
-        ++runs.back().second;
-      else
-        runs.emplace_back(c, 1);
+    std::sort(ends.begin(), ends.end(), [](const auto& a, const auto& b) { return a > b; });
+    std::vector<bool> seen;
+    if (!try_resize(seen, static_cast<size_t>(entries))) return false;
+    for (const auto& end : ends) {
+      std::vector<uint32_t> chain;
+      for (uint32_t c = end.second; c != 0 && !seen[c]; c = pred[c]) {
+        seen[c] = true;
+        chain.push_back(c);
+      }
+      std::reverse(chain.begin(), chain.end());
+      std::vector<std::pair<uint32_t, uint32_t>> runs;
+      for (uint32_t c : chain) {
+        if (!runs.empty() && uint64_t{runs.back().first} + runs.back().second == c)
+          ++runs.back().second;
+        else
+          runs.emplace_back(c, 1);
+      }
+      out.push_back(std::move(runs));
     }
-    out.push_back(std::move(runs));
-  }
-  return !out.empty();
+    return !out.empty();
+  });
 }
 
 bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
                          uint64_t size, const uint8_t* fat, size_t fat_bytes,
                          uint64_t volume_offset) {
-  runs.m_runs.clear();
-  const uint32_t cs = fat_cluster_size(bs);
-  if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
-  if (runs.m_base_offset == 0) {
-    const int64_t zero = fat16_data_start(bs);
-    runs.m_base_offset = zero < 0 && static_cast<uint64_t>(-zero) > volume_offset
-                             ? 0
-                             : volume_offset + static_cast<uint64_t>(zero);
-  }
-  if (cs == 0 || fat_bytes < cs) return false;
-  std::vector<uint32_t> chain;
-  const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
-  if (!walk_chain(chain, first, fat, fat_bytes, 2, 0xFFF7, wanted, kMaxFatEntries)) return false;
-  for (uint32_t c : chain) cluster_runs_add_cluster(runs, c);
-  return !runs.m_runs.empty();
+  return guarded([&] {
+    runs.m_runs.clear();
+    const uint32_t cs = fat_cluster_size(bs);
+    if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
+    if (runs.m_base_offset == 0) {
+      const int64_t zero = fat16_data_start(bs);
+      runs.m_base_offset = zero < 0 && static_cast<uint64_t>(-zero) > volume_offset
+                               ? 0
+                               : volume_offset + static_cast<uint64_t>(zero);
+    }
+    if (cs == 0 || fat_bytes < cs) return false;
+    std::vector<uint32_t> chain;
+    const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
+    if (!walk_chain(chain, first, fat, fat_bytes, 2, 0xFFF7, wanted, kMaxFatEntries)) return false;
+    for (uint32_t c : chain) cluster_runs_add_cluster(runs, c);
+    return !runs.m_runs.empty();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -241,10 +245,12 @@ std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend
 }
 
 std::string lfn_ordinal_text(uint8_t ordinal) {
-  if ((ordinal & 0x1F) == 0) return std::string();
-  std::string text = "seqnum: " + std::to_string(ordinal & 0x1F);
-  if (ordinal & 0x40) text += ", last_entry";
-  return text;
+  return guarded([&] {
+    if ((ordinal & 0x1F) == 0) return std::string();
+    std::string text = "seqnum: " + std::to_string(ordinal & 0x1F);
+    if (ordinal & 0x40) text += ", last_entry";
+    return text;
+  });
 }
 
 uint8_t vfat_short_name_checksum(const uint8_t* name11) {
@@ -330,40 +336,44 @@ bool is_plausible_fat_entry(const uint8_t* e, bool allow_empty) {
 }
 
 std::string fat_short_name_text(const uint8_t* e) {
-  std::string out;
-  if (!e) return out;
-  size_t from = 0;
-  if (e[0] == 0xE5) {
-    out += '_';
-    from = 1;
-  }
-  fat_name_part(out, e + from, 8 - from, (e[12] & 0x08) != 0);
-  std::string ext;
-  fat_name_part(ext, e + 8, 3, (e[12] & 0x10) != 0);
-  if (!ext.empty()) out += "." + ext;
-  return out;
+  return guarded([&] {
+    std::string out;
+    if (!e) return out;
+    size_t from = 0;
+    if (e[0] == 0xE5) {
+      out += '_';
+      from = 1;
+    }
+    fat_name_part(out, e + from, 8 - from, (e[12] & 0x08) != 0);
+    std::string ext;
+    fat_name_part(ext, e + 8, 3, (e[12] & 0x10) != 0);
+    if (!ext.empty()) out += "." + ext;
+    return out;
+  });
 }
 
 size_t collect_fat_dir_entries(std::vector<fat_dir_entry>& entries, std::vector<uint64_t>& offsets,
                                const boot_sector& bs, const uint8_t* buffer, size_t length,
                                uint64_t earliest, uint64_t latest, bool append, uint64_t base) {
-  if (!append) {
-    entries.clear();
-    offsets.clear();
-  }
-  if (!buffer) return 0;
-  // Worked out for this boot sector, not kept from an earlier call.
-  const uint64_t highest = fat32_cluster_count(bs);
-  size_t added = 0;
-  for (size_t i = 0; i + 32 <= length; i += 32) {
-    if (!is_valid_fat32_dir_entry(buffer + i, true, earliest, latest, highest)) continue;
-    fat_dir_entry e;
-    std::memcpy(e.m_raw.data(), buffer + i, 32);
-    entries.push_back(e);
-    offsets.push_back(base + i);
-    ++added;
-  }
-  return added;
+  return guarded([&] {
+    if (!append) {
+      entries.clear();
+      offsets.clear();
+    }
+    if (!buffer) return size_t{0};
+    // Worked out for this boot sector, not kept from an earlier call.
+    const uint64_t highest = fat32_cluster_count(bs);
+    size_t added = 0;
+    for (size_t i = 0; i + 32 <= length; i += 32) {
+      if (!is_valid_fat32_dir_entry(buffer + i, true, earliest, latest, highest)) continue;
+      fat_dir_entry e;
+      std::memcpy(e.m_raw.data(), buffer + i, 32);
+      entries.push_back(e);
+      offsets.push_back(base + i);
+      ++added;
+    }
+    return added;
+  });
 }
 
 size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
@@ -371,45 +381,47 @@ size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
                                 std::vector<uint64_t>& offsets, const boot_sector& bs,
                                 const uint8_t* buffer, size_t length, uint64_t earliest,
                                 uint64_t latest, bool append, uint64_t base) {
-  if (!append) {
-    names.clear();
-    entries.clear();
-    offsets.clear();
-  }
-  if (!buffer) return 0;
-  const uint64_t highest = fat16_highest_cluster(bs);
-  size_t added = 0;
-  size_t i = 0;
-  while (i + 32 <= length) {
-    const uint8_t* e = buffer + i;
-    if (e[11] == 0x0F && e[0] != 0) {
-      std::string name;
-      size_t j = i;
-      while (j + 32 <= length && buffer[j + 11] == 0x0F) {
-        lfn_name_part(name, buffer + j, true);
-        j += 32;
+  return guarded([&] {
+    if (!append) {
+      names.clear();
+      entries.clear();
+      offsets.clear();
+    }
+    if (!buffer) return size_t{0};
+    const uint64_t highest = fat16_highest_cluster(bs);
+    size_t added = 0;
+    size_t i = 0;
+    while (i + 32 <= length) {
+      const uint8_t* e = buffer + i;
+      if (e[11] == 0x0F && e[0] != 0) {
+        std::string name;
+        size_t j = i;
+        while (j + 32 <= length && buffer[j + 11] == 0x0F) {
+          lfn_name_part(name, buffer + j, true);
+          j += 32;
+        }
+        if (j + 32 > length) break;  // the run reaches the end of the buffer
+        if (is_valid_fat_dir_entry(buffer + j, true, earliest, latest, highest)) {
+          names.push_back(name);
+          entries.emplace_back(buffer + i, buffer + j + 32);
+          offsets.push_back(base + i);
+          ++added;
+          i = j + 32;
+        } else {
+          i = j;  // the run is dropped; scanning goes on after it
+        }
+        continue;
       }
-      if (j + 32 > length) break;  // the run reaches the end of the buffer
-      if (is_valid_fat_dir_entry(buffer + j, true, earliest, latest, highest)) {
-        names.push_back(name);
-        entries.emplace_back(buffer + i, buffer + j + 32);
+      if (e[0] != 0 && is_valid_fat_dir_entry(e, true, earliest, latest, highest)) {
+        names.push_back(fat_short_name_text(e));
+        entries.emplace_back(e, e + 32);
         offsets.push_back(base + i);
         ++added;
-        i = j + 32;
-      } else {
-        i = j;  // the run is dropped; scanning goes on after it
       }
-      continue;
+      i += 32;
     }
-    if (e[0] != 0 && is_valid_fat_dir_entry(e, true, earliest, latest, highest)) {
-      names.push_back(fat_short_name_text(e));
-      entries.emplace_back(e, e + 32);
-      offsets.push_back(base + i);
-      ++added;
-    }
-    i += 32;
-  }
-  return added;
+    return added;
+  });
 }
 
 namespace {
@@ -498,28 +510,30 @@ uint64_t fat16_root_dir_offset(const boot_sector& bs) {
 
 bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& offsets,
                                 RAW_DISK_IO& disk, uint64_t volume_offset) {
-  offsets.clear();
-  const uint32_t cs = fat_cluster_size(bs);
-  if (cs == 0 || cs > (32u << 20)) return false;
-  std::vector<uint8_t> table;
-  if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
-  const uint64_t entries =
-      std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
-  std::vector<uint8_t> cluster(cs);
-  const uint64_t data = volume_offset + fat32_data_offset(bs);
-  for (uint64_t c = 2; c < entries; ++c) {
-    if (load_le32(&table[4 * c]) & 0x0FFFFFFFu) continue;
-    const uint64_t at = data + (c - 2) * cs;
-    uint32_t got = cs;
-    if (!disk.read_at(cluster.data(), got, at) || got != cs) {
-      report_read(at);
-      continue;
+  return guarded([&] {
+    offsets.clear();
+    const uint32_t cs = fat_cluster_size(bs);
+    if (cs == 0 || cs > (32u << 20)) return false;
+    std::vector<uint8_t> table;
+    if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
+    const uint64_t entries =
+        std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
+    std::vector<uint8_t> cluster(cs);
+    const uint64_t data = volume_offset + fat32_data_offset(bs);
+    for (uint64_t c = 2; c < entries; ++c) {
+      if (load_le32(&table[4 * c]) & 0x0FFFFFFFu) continue;
+      const uint64_t at = data + (c - 2) * cs;
+      uint32_t got = cs;
+      if (!disk.read_at(cluster.data(), got, at) || got != cs) {
+        report_read(at);
+        continue;
+      }
+      std::vector<uint64_t> found;
+      if (find_nonzero_blocks(cluster.data(), cs, found, 512, true, at) && !found.empty())
+        offsets.push_back(found.front());
     }
-    std::vector<uint64_t> found;
-    if (find_nonzero_blocks(cluster.data(), cs, found, 512, true, at) && !found.empty())
-      offsets.push_back(found.front());
-  }
-  return !offsets.empty();
+    return !offsets.empty();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -563,12 +577,10 @@ bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_run
   if (load_le32(fat + 4 * uint64_t{first}) == 0) {
     const uint64_t n = std::min(wanted ? wanted : entries - first, entries - first);
     if (runs) return cluster_runs_append(*runs, first, n);
-    try {
+    return guarded([&] {
       for (uint64_t i = 0; i < n; ++i) list->push_back(static_cast<uint32_t>(first + i));
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    return !list->empty();
+      return !list->empty();
+    });
   }
   std::vector<uint32_t> chain;
   if (!walk_chain(chain, first, fat, fat_bytes, 4, kFat32End, wanted, entries)) return false;
@@ -602,14 +614,16 @@ bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t fir
 }
 
 std::string exfat_volume_flags_text(const boot_sector& bs) {
-  const uint16_t flags = load_le16(&bs.m_raw[106]);
-  std::string out;
-  static const char* const kNames[4] = {"active fat", "vol dirty", "media fail", "clear zero"};
-  for (int i = 0; i < 4; ++i)
-    if (flags & (1u << i)) out += std::string(kNames[i]) + ";";
-  if (flags & 0xFFF0) out += "reserved non-zero;";
-  if (!out.empty()) out.pop_back();
-  return out;
+  return guarded([&] {
+    const uint16_t flags = load_le16(&bs.m_raw[106]);
+    std::string out;
+    static const char* const kNames[4] = {"active fat", "vol dirty", "media fail", "clear zero"};
+    for (int i = 0; i < 4; ++i)
+      if (flags & (1u << i)) out += std::string(kNames[i]) + ";";
+    if (flags & 0xFFF0) out += "reserved non-zero;";
+    if (!out.empty()) out.pop_back();
+    return out;
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -624,17 +638,19 @@ bool ext_inode_is_live(const uint8_t* inode, size_t length) {
 
 bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8_t* inode,
                     size_t length, uint64_t number) {
-  out = ext_inode_record();
-  const uint16_t size = sb.inode_size();
-  if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 || size > 256 ||
-      size > length)
-    return false;
-  out.m_inode.assign(inode, inode + size);
-  out.m_number = number;
-  out.m_ext4 = ext_is_ext4(sb);
-  out.m_inode_size = size;
-  out.m_block_size = ext_block_size(sb);
-  return out.m_block_size != 0;
+  return guarded([&] {
+    out = ext_inode_record();
+    const uint16_t size = sb.inode_size();
+    if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 || size > 256 ||
+        size > length)
+      return false;
+    out.m_inode.assign(inode, inode + size);
+    out.m_number = number;
+    out.m_ext4 = ext_is_ext4(sb);
+    out.m_inode_size = size;
+    out.m_block_size = ext_block_size(sb);
+    return out.m_block_size != 0;
+  });
 }
 
 namespace {
@@ -748,22 +764,24 @@ class ext_walker {
 
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb) {
-  const uint8_t* inode = rec.m_inode.data();
-  if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
-      !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0)
-    return false;
-  const uint16_t type = u16_at(inode, 0) >> 12;
-  if (type != 0x8 && type != 0x4) return false;
-  cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));
-  const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
-  const uint64_t blocks = ceil_div_u64(size, rec.m_block_size);
-  ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
-  const uint8_t* iblock = inode + 40;
-  if (load_le16(iblock) == 0xF30A)
-    walker.extent_node(iblock, 60, -1);
-  else
-    walker.block_map(iblock);
-  return !runs.m_runs.empty();
+  return guarded([&] {
+    const uint8_t* inode = rec.m_inode.data();
+    if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
+        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0)
+      return false;
+    const uint16_t type = u16_at(inode, 0) >> 12;
+    if (type != 0x8 && type != 0x4) return false;
+    cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));
+    const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
+    const uint64_t blocks = ceil_div_u64(size, rec.m_block_size);
+    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
+    const uint8_t* iblock = inode + 40;
+    if (load_le16(iblock) == 0xF30A)
+      walker.extent_node(iblock, 60, -1);
+    else
+      walker.block_map(iblock);
+    return !runs.m_runs.empty();
+  });
 }
 
 bool check_ext_inode(const uint8_t* inode, size_t length, std::ostream& out) {
@@ -777,11 +795,13 @@ void ext_superblock_tail_clear(ext_superblock& sb) {
 }
 
 std::string unix_time_text(uint32_t seconds) {
-  vk::time t;
-  time_from_u64(t, seconds, type_time::unix_time);
-  std::ostringstream out;
-  write_date_time(out, t);
-  return out.str();
+  return guarded([&] {
+    vk::time t;
+    time_from_u64(t, seconds, type_time::unix_time);
+    std::ostringstream out;
+    write_date_time(out, t);
+    return out.str();
+  });
 }
 
 }  // namespace vk
