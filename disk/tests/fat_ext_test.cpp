@@ -10,7 +10,7 @@
 
 #include "byte_builder.h"
 #include "disk_images.h"
-//DIGEST#include "foundation/vk_digest.h"
+#include "foundation/vk_digest.h"
 #include "temp_tree.h"
 
 using namespace vk;
@@ -119,9 +119,9 @@ uint64_t number_after(const std::string& text, const std::string& label, int bas
   return at == std::string::npos ? 0 : std::stoull(text.substr(at + label.size()), nullptr, base);
 }
 
-//DIGESTstd::string hex(const uint8_t* d, size_t n) { return digest_hex_text(d, n); }
+std::string hex(const uint8_t* d, size_t n) { return digest_hex_text(d, n); }
 
-//DIGESTstd::string first_word(const std::string& s) { return s.substr(0, s.find_first_of(" \t\n")); }
+std::string first_word(const std::string& s) { return s.substr(0, s.find_first_of(" \t\n")); }
 
 uint64_t filetime_to_unix(uint64_t ft) { return (ft - 116444736000000000ull) / 10000000ull; }
 
@@ -398,7 +398,6 @@ TEST(FatVolumes, Fat32ChainsContentDigestsNamesAndFreeClusters) {
     ASSERT_TRUE(read_cluster_runs_to_vector(runs, content, disk, 0, size));
     EXPECT_EQ(content, whole_file(copy));
 
-#if 0 //DIGEST
     guid md5;
     std::vector<uint8_t> sha1, sha256;
     ASSERT_TRUE(digest_cluster_runs(runs, md5, sha1, sha256, 7, disk, size));
@@ -407,7 +406,6 @@ TEST(FatVolumes, Fat32ChainsContentDigestsNamesAndFreeClusters) {
     EXPECT_EQ(hex(sha1.data(), 20), first_word(run_ok("sha1sum " + q)));
     EXPECT_EQ(hex(sha256.data(), 32), first_word(run_ok("sha256sum " + q)));
 
-#endif //DIGEST
     EXPECT_EQ(filetime_to_unix(dos_time_to_filetime(load_le16(e + 24), load_le16(e + 22), 0)),
               mtimes.at(names[k]));
   }
