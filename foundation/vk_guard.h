@@ -12,6 +12,7 @@
 //   }
 #pragma once
 
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -42,6 +43,16 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
 template <class F>
 auto guarded(F&& f) noexcept -> std::invoke_result_t<F&> {
   return guarded(std::forward<F>(f), [] {});
+}
+
+// Copies a formatted text into out; on failure out is left empty.
+inline bool assign_text(std::string& out, const char* text) noexcept {
+  return guarded(
+      [&] {
+        out = text;
+        return true;
+      },
+      [&] { out.clear(); });
 }
 
 }  // namespace vk

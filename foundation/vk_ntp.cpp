@@ -451,7 +451,7 @@ void gmt_date_now(std::string& out) {
   char buf[64];
   std::snprintf(buf, sizeof(buf), "%s, %d %s %d %02d:%02d:%02d GMT", days[t.tm_wday], t.tm_mday,
                 months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
 }
 
 void write_time_underscored(std::ostream& os, uint64_t ticks, bool with_hhmm, bool with_ss,

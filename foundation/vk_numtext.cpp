@@ -295,7 +295,7 @@ bool guid_initializer_text(std::string& out, const guid& g) {
                 load_le32(g.m_bytes), load_le16(g.m_bytes + 4), load_le16(g.m_bytes + 6),
                 g.m_bytes[8], g.m_bytes[9], g.m_bytes[10], g.m_bytes[11], g.m_bytes[12],
                 g.m_bytes[13], g.m_bytes[14], g.m_bytes[15]);
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
   return true;
 }
 
@@ -338,14 +338,7 @@ bool address_bytes_text(const uint8_t* bytes, size_t count, std::string& out) {
   } else {
     return false;
   }
-  if (!vk::guarded(
-          [&] {
-            out = buf;
-            return true;
-          },
-          [&] { out.clear(); }))
-    return false;
-  return true;
+  return vk::assign_text(out, buf);
 }
 
 bool swap_bytes_u32(uint32_t value, uint32_t& out) {

@@ -464,14 +464,14 @@ bool parse_clock_time_ms(const char* text, uint32_t* milliseconds) {
 bool int_to_text(int32_t value, std::string& out) {
   char buf[16];
   std::snprintf(buf, sizeof(buf), "%d", value);
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
   return true;
 }
 
 bool u64_to_text(uint64_t value, std::string& out) {
   char buf[24];
   std::snprintf(buf, sizeof(buf), "%llu", static_cast<unsigned long long>(value));
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
   return true;
 }
 

@@ -188,7 +188,7 @@ bool write_us_date_time(std::string& out, const _windows_systemtime& st) {
   char buf[64];
   std::snprintf(buf, sizeof(buf), "%02d/%02d/%04d : %02d:%02d:%02d.%03d", st.m_month, st.m_day,
                 st.m_year, st.m_hour, st.m_minute, st.m_second, st.m_milliseconds);
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
   return true;
 }
 
@@ -200,14 +200,7 @@ bool write_iso_utc(int64_t unix_seconds, std::string& out, float offset_hours) {
   char buf[48];
   std::snprintf(buf, sizeof(buf), "%04d-%02d-%02dT%02d:%02d:%02dZ", t.tm_year + 1900, t.tm_mon + 1,
                 t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  if (!vk::guarded(
-          [&] {
-            out = buf;
-            return true;
-          },
-          [&] { out.clear(); }))
-    return false;
-  return true;
+  return vk::assign_text(out, buf);
 }
 
 // ---- time values from other encodings ----
@@ -684,14 +677,7 @@ bool write_email_date(std::string& out, int64_t unix_seconds, int32_t bias_minut
                 t.tm_mday, month_abbrev(t.tm_mon + 1), t.tm_year + 1900, t.tm_hour, t.tm_min,
                 t.tm_sec, sign, static_cast<long long>(magnitude / 60),
                 static_cast<long long>(magnitude % 60));
-  if (!vk::guarded(
-          [&] {
-            out = buf;
-            return true;
-          },
-          [&] { out.clear(); }))
-    return false;
-  return true;
+  return vk::assign_text(out, buf);
 }
 
 void write_date_time_yy(std::ostream& os, const time& t) {
@@ -787,7 +773,7 @@ std::string& hex_u64_text(std::string& out, uint64_t value) {
   char buf[24];
   std::snprintf(buf, sizeof(buf), "0x%08x%08x", static_cast<unsigned>(value >> 32),
                 static_cast<unsigned>(value));
-  vk::guarded([&] { out = buf; }, [&] { out.clear(); });
+  vk::assign_text(out, buf);
   return out;
 }
 
