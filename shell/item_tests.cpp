@@ -118,11 +118,6 @@ bool parse_type_2e_item(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
                         const cmd_params&) {
   return false;
 }
-bool is_embedded_property_storage(const uint8_t*, int64_t) { return false; }
-bool parse_storage_block(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
-                         const cmd_params&) {
-  return false;
-}
 bool scan_string_properties(const uint8_t*, int64_t, property_value_map&, const guid*,
                             parse_ctx&) {
   return false;

@@ -16,14 +16,13 @@ property_key_map& table_instance() {
   return table;
 }
 
-// D5CDD505-2E9C-101B-9397-08002B2CF9AE: values named by strings, not ids.
+}  // namespace
+
 const guid& string_named_set() {
   static const guid g =
       guid_from_parts({0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}});
   return g;
 }
-
-}  // namespace
 
 const char* const k_no_key_word = "unknown";
 

@@ -64,6 +64,9 @@ bool property_key_table(property_key_map& table);
 // True when the key is known: found in the table (names, flags and flag
 // bytes copied into rec) or the FMTID is the string-named property set. The
 // record is changed only when true.
+// D5CDD505-2E9C-101B-9397-08002B2CF9AE: values named by strings, not ids.
+const guid& string_named_set();
+
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
 bool lookup_property_value_key(property_value& rec);
 

@@ -43,11 +43,11 @@ void shell_item_record::clear() {
 void clear_item_property_fields(shell_item_record& rec) {
   rec.prop_key_text.clear();
   rec.prop_texts.clear();
-  rec.prop_numbers.clear();
+  rec.prop_qwords.clear();
   rec.prop_offsets.clear();
-  rec.prop_vartypes.clear();
+  rec.prop_dwords.clear();
   rec.prop_bytes.clear();
-  rec.prop_names.clear();
+  rec.prop_guid_texts.clear();
   rec.prop_names2.clear();
   rec.prop_flags.fill(0);
 }

@@ -66,11 +66,11 @@ struct shell_item_record {
   // The property being added (scratch of the property filer).
   std::string prop_key_text;
   std::vector<std::string> prop_texts;
-  std::vector<uint64_t> prop_numbers;
+  std::vector<uint64_t> prop_qwords;
   std::vector<uint64_t> prop_offsets;
-  std::vector<uint32_t> prop_vartypes;
+  std::vector<uint32_t> prop_dwords;
   std::vector<uint8_t> prop_bytes;
-  std::vector<std::string> prop_names;
+  std::vector<std::string> prop_guid_texts;
   std::vector<std::string> prop_names2;
   std::array<uint8_t, 6> prop_flags{};
 

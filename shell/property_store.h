@@ -1,0 +1,59 @@
+// Serialized property values filed into a shell item: one record per
+// element under a key text that is unique per file position.
+#pragma once
+
+#include <cstdint>
+
+#include "cmdline/cmd_params.h"
+#include "shell/shell_item.h"
+#include "shell/typed_value.h"
+
+namespace vk {
+
+// Parses the value at data (size bytes allowed) and files its records.
+// Returns the bytes consumed, 0 on failure; the same number is left in
+// ctx.consumed. pid is the low half of the stored property id.
+int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
+                          int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
+                          const cmd_params& opts);
+
+// Files the elements of tv with pv (key, names, flags already set) as the
+// template; pv ends holding the last element filed. False for the kinds
+// that carry nothing (none, null), true otherwise, also when nothing fits.
+bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
+                       property_value& pv, const cmd_params& opts);
+
+// Expands a stream value whose name marks an ID list, an autolist or a
+// search condition; false when the stream is none of these.
+bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
+                                property_value& pv, const cmd_params& opts);
+
+}  // namespace vk
+
+namespace vk {
+
+// ---- serialized property storages ("1SPS") ----
+// Storage sizes are read as their low 16 bits, except by the embedded test.
+bool is_property_storage(const uint8_t* p, int64_t available);
+bool is_string_named_storage(const uint8_t* p, int64_t available);
+bool is_integer_named_storage(const uint8_t* p, int64_t available);
+bool is_string_list_entry(const uint8_t* p, int64_t available);
+
+// Walks consecutive storages from p and merges their properties into rec;
+// ctx.consumed = bytes walked. True only when the walk moved past a storage
+// with room for another behind it.
+bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                             int64_t size, const cmd_params& opts);
+bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                                 int64_t size, const cmd_params& opts);
+bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,
+                               const uint8_t* value, int64_t available, const cmd_params& opts);
+bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                                int64_t size, const cmd_params& opts);
+// The property list of the three-string structures; always 0.
+uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* list, int64_t size,
+                                      parse_ctx& ctx, const cmd_params& opts);
+// out = the FMTID text of the storage (24 bytes at storage); ctx.consumed = 11.
+void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::string& out);
+
+}  // namespace vk

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <vector>
+
+#include "byte_builder.h"
+#include "shell/property_store.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+using bytes_t = std::vector<uint8_t>;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+std::vector<const property_value*> filed(const shell_item_record& rec, const std::string& key) {
+  std::vector<const property_value*> out;
+  auto range = rec.properties.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) out.push_back(&it->second);
+  return out;
+}
+
+TEST(PropertyFiling, DwordKeyedByPosition) {
+  shell_item_record rec;
+  parse_ctx ctx;
+  ctx.offset = 0x1C5;
+  bytes_t in{7, 0, 0, 0};
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 4, 19, 3, nullptr, opts()), 4);
+  EXPECT_EQ(ctx.consumed, 4u);
+  auto got = filed(rec, "26cbc756_000001c5");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0]->vartype, 19u);
+  EXPECT_EQ(got[0]->number, 7u);
+  EXPECT_EQ(got[0]->is_number, 1);
+  EXPECT_EQ(got[0]->text, "26cbc756_000001c5");
+  EXPECT_EQ(got[0]->offset, 0x1C5u);
+  EXPECT_EQ(rec.prop_dwords, (std::vector<uint32_t>{7}));
+}
+
+TEST(PropertyFiling, KeyTextsOfNumbers) {
+  struct row {
+    uint16_t vt;
+    uint64_t offset;
+    const char* key;
+    uint32_t vartype;
+  } rows[] = {{64, 0x123456789, "f0b57858_123456789", 64},
+              {21, 0x10, "94b5d121_00000010", 21},
+              {20, 0, "94b5d121_00000000", 21},
+              {7, 0xABC, "56e2ac24_00000abc", 7}};
+  for (const row& r : rows) {
+    shell_item_record rec;
+    parse_ctx ctx;
+    ctx.offset = r.offset;
+    bytes_t in{1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(add_item_property(rec, ctx, in.data(), 8, r.vt, 2, nullptr, opts()), 8);
+    auto got = filed(rec, r.key);
+    ASSERT_EQ(got.size(), 1u) << r.key;
+    EXPECT_EQ(got[0]->vartype, r.vartype);
+    EXPECT_EQ(got[0]->number, 0x0807060504030201u);
+    EXPECT_EQ(got[0]->is_filetime, r.vt == 64 ? 1 : 0);
+  }
+}
+
+TEST(PropertyFiling, TextsFiledUnderLowerCase) {
+  shell_item_record rec;
+  parse_ctx ctx;
+  typed_value tv;
+  byte_builder b;
+  b.u32(2).u32(8).utf16(u"Notepad", true).u32(8).utf16(u"notepad", true);
+  bytes_t in = b.take();
+  ASSERT_TRUE(parse_typed_value(tv, ctx, in.data(), static_cast<int64_t>(in.size()), 0x101F));
+  property_value pv;
+  EXPECT_TRUE(store_typed_value(rec, ctx, tv, pv, opts()));
+  auto got = filed(rec, "notepad");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0]->text, "Notepad");
+  EXPECT_EQ(got[1]->text, "notepad");
+  EXPECT_EQ(got[0]->vartype, 31u);
+  EXPECT_EQ(rec.prop_texts.size(), 2u);
+}
+
+TEST(PropertyFiling, BlobKeyedBehindTheValue) {
+  shell_item_record rec;
+  parse_ctx ctx;
+  ctx.offset = 0x3C;
+  byte_builder b;
+  b.u32(10).fill(10, 0x5A);
+  bytes_t in = b.take();
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 14, 65, 4, nullptr, opts()), 14);
+  auto got = filed(rec, "b816936b_0000004a");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0]->offset, 0x40u);
+  EXPECT_EQ(got[0]->vartype, 4113u);
+  EXPECT_EQ(got[0]->bytes, std::string(10, 0x5A));
+  EXPECT_EQ(rec.prop_bytes.size(), 10u);
+  EXPECT_EQ(rec.prop_flags[4], 1);
+}
+
+TEST(PropertyFiling, GuidsAndStreams) {
+  shell_item_record rec;
+  parse_ctx ctx;
+  bytes_t g{0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
+            0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
+  EXPECT_EQ(add_item_property(rec, ctx, g.data(), 16, 72, 4, nullptr, opts()), 16);
+  ASSERT_EQ(rec.properties.size(), 1u);
+  const property_value& pv = rec.properties.begin()->second;
+  EXPECT_EQ(pv.vartype, 72u);
+  std::string lower = pv.text;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(pv.key_text, lower);
+  EXPECT_EQ(rec.prop_guid_texts.size(), 1u);
+
+  // A stream with an empty name files nothing and still succeeds.
+  shell_item_record empty;
+  property_value tmpl;
+  typed_value unnamed;
+  unnamed.kind = tv_stream;
+  EXPECT_TRUE(store_typed_value(empty, ctx, unnamed, tmpl, opts()));
+  EXPECT_TRUE(empty.properties.empty());
+
+  byte_builder s;
+  s.u32(0).bytes({1, 2, 3});
+  bytes_t stream = s.take();
+  EXPECT_EQ(add_item_property(empty, ctx, stream.data(), 7, 66, 4, nullptr, opts()), 4);
+  EXPECT_TRUE(empty.properties.empty());
+
+  byte_builder named;
+  named.u32(4).utf16(u"ab", false).bytes({1, 2, 3});
+  bytes_t ns = named.take();
+  shell_item_record with_name;
+  EXPECT_EQ(add_item_property(with_name, ctx, ns.data(), 11, 66, 4, nullptr, opts()), 11);
+  auto got = filed(with_name, "ab");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0]->vartype, 66u);
+  EXPECT_EQ(with_name.prop_flags[4], 1);
+}
+
+TEST(PropertyFiling, KindsWithoutValues) {
+  shell_item_record rec;
+  parse_ctx ctx;
+  property_value pv;
+  typed_value tv;
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  tv.kind = tv_null;
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  tv.kind = 7;
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  bytes_t in{1, 0};
+  rec.prop_texts.push_back("old");
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 2, 2, 4, nullptr, opts()), 0);
+  EXPECT_EQ(ctx.consumed, 0u);
+  EXPECT_TRUE(rec.prop_texts.empty());  // cleared before the parse
+  EXPECT_EQ(add_item_property(rec, ctx, nullptr, 4, 3, 4, nullptr, opts()), 0);
+}
+
+TEST(PropertyFiling, KnownKeyCarriesItsFlags) {
+  // ItemNameDisplay B725F130-47EF-101A-A5F1-02608C9EEBAC/10; the id is
+  // given as the low half of a stored 0x1000A.
+  bytes_t fmtid{0x30, 0xF1, 0x25, 0xB7, 0xEF, 0x47, 0x1A, 0x10,
+                0xA5, 0xF1, 0x02, 0x60, 0x8C, 0x9E, 0xEB, 0xAC};
+  guid g;
+  g.set(fmtid.data());
+  shell_item_record rec;
+  parse_ctx ctx;
+  byte_builder b;
+  b.u32(3).utf16(u"ab", true);
+  bytes_t in = b.take();
+  uint32_t stored_pid = 0x1000A;
+  ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31,
+                              static_cast<uint16_t>(stored_pid), &g, opts()),
+            0);
+  auto got = filed(rec, "ab");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0]->key.pid, 10u);
+  EXPECT_EQ(rec.prop_flags[5], 1);
+  EXPECT_EQ(got[0]->key_known, 1u);
+}
+
+}  // namespace
+}  // namespace vk

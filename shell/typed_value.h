@@ -1,0 +1,52 @@
+// One decoded serialized property value: a VARTYPE and its data window
+// turned into lists of elements, each tagged with its file offset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/parse_ctx.h"
+
+namespace vk {
+
+enum typed_value_kind : uint16_t {
+  tv_none = 1,
+  tv_null = 2,
+  tv_dword = 3,
+  tv_qword = 4,
+  tv_filetime = 5,
+  tv_date = 6,
+  tv_bytes = 8,
+  tv_text = 9,
+  tv_guid = 10,
+  tv_stream = 11,
+};
+
+struct typed_value {
+  uint16_t kind = tv_none;
+  uint16_t vartype = 0;   // low byte of the VARTYPE parsed
+  uint32_t consumed = 0;  // bytes of the window taken, the vector count included
+  uint32_t count = 0;     // elements; for byte kinds the number of bytes
+  std::vector<uint64_t> offsets;
+  std::vector<uint32_t> dwords;
+  std::vector<uint64_t> qwords;
+  std::vector<std::string> blobs;
+  std::vector<std::string> texts;
+
+  typed_value() { reset(); }
+  void reset();
+};
+
+// Decodes the data of one value (behind its VARTYPE field) within available
+// bytes. ctx.offset advances over every byte taken (not over stream data);
+// ctx.consumed is not touched. False for a null or empty window, a failed
+// size test, VT_NULL and any unsupported type; a text list that stops early
+// still succeeds with the complete elements before it.
+bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
+                       uint16_t vartype);
+
+// Non-negative and the low 12 bits at most 73.
+bool is_valid_vartype(int16_t vartype);
+
+}  // namespace vk
