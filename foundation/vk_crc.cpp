@@ -176,6 +176,10 @@ uint32_t crc32_table_hash(const uint8_t* data, size_t len) {
   if (!data || len == 0) return 0;
   return update_reflected<uint32_t>(0xFFFFFFFFu, data, len, crc32_table());
 }
+uint32_t crc32_update_register(uint32_t reg, const uint8_t* data, size_t len) {
+  if (!data) return reg;
+  return update_reflected<uint32_t>(reg, data, len, crc32_table());
+}
 bool crc32_table_hash(const std::vector<uint8_t>& data, uint32_t& out) {
   out = crc32_table_hash(data.data(), data.size());
   return out != 0;

@@ -44,6 +44,10 @@ uint64_t crc64_ecma182_msb(uint64_t& reg, const std::string& data, std::vector<u
 uint32_t crc32_table_hash(const uint8_t* data, size_t len);
 // Stores the value in out; true when it is not zero (false, out 0, when empty).
 bool crc32_table_hash(const std::vector<uint8_t>& data, uint32_t& out);
+// Runs a CRC-32 register (reflected 0xEDB88320) over more bytes and returns
+// it; the caller starts it at all ones and inverts it at the end, so calls
+// chain.
+uint32_t crc32_update_register(uint32_t reg, const uint8_t* data, size_t len);
 // The same with a caller-owned table; the register receives the value.
 uint32_t crc32_with_table(uint32_t& reg, const uint8_t* data, size_t len,
                           std::vector<uint32_t>& table);

@@ -1,0 +1,113 @@
+#include "shell/file_attributes.h"
+
+#include <sstream>
+
+#include "foundation/vk_guard.h"
+#include "foundation/vk_string.h"
+
+namespace vk {
+
+namespace {
+struct attribute_name {
+  uint32_t bit;
+  const char* name;
+};
+constexpr attribute_name k_attribute_names[] = {
+    {0x1, "FILE_ATTRIBUTE_READONLY"},
+    {0x2, "FILE_ATTRIBUTE_HIDDEN"},
+    {0x4, "FILE_ATTRIBUTE_SYSTEM"},
+    {0x8, "Reserved1"},
+    {0x10, "FILE_ATTRIBUTE_DIRECTORY"},
+    {0x20, "FILE_ATTRIBUTE_ARCHIVE"},
+    {0x40, "Reserved2"},
+    {0x80, "FILE_ATTRIBUTE_NORMAL"},
+    {0x100, "FILE_ATTRIBUTE_TEMPORARY"},
+    {0x200, "FILE_ATTRIBUTE_SPARSE_FILE"},
+    {0x400, "FILE_ATTRIBUTE_REPARSE_POINT"},
+    {0x800, "FILE_ATTRIBUTE_COMPRESSED"},
+    {0x1000, "FILE_ATTRIBUTE_OFFLINE"},
+    {0x2000, "FILE_ATTRIBUTE_NOT_CONTENT_INDEXED"},
+    {0x4000, "FILE_ATTRIBUTE_ENCRYPTED"},
+    {0x8000, "Reserved3"},
+    {0x10000, "FILE_ATTRIBUTE_VIRTUAL"},
+};
+}  // namespace
+
+std::string file_attributes_text(uint32_t mask, const std::string& separator) {
+  return guarded(
+      [&]() -> std::string {
+        std::ostringstream os;
+        for (const attribute_name& a : k_attribute_names)
+          if (mask & a.bit) os << a.name << separator;
+        if (!stream_drop_tail(os, separator.size(), true)) return "unk";
+        return os.str();
+      },
+      [] { return std::string("unk"); });
+}
+
+void item_names(const shell_item_record& record, std::string& name,
+                std::vector<std::string>& names) {
+  guarded(
+      [&] {
+        name = !record.long_name.empty() ? record.long_name : record.primary_name;
+        names = !record.names.empty() ? record.names : record.guid_names;
+        if (!names.empty()) return;
+        for (const auto& entry : record.properties) {
+          const property_value& v = entry.second;
+          if (name.empty() && v.table_bit1)
+            name = v.text;
+          else
+            names.push_back(v.text);
+        }
+      },
+      [&] {
+        name.clear();
+        names.clear();
+      });
+}
+
+void write_property_texts(std::ostream& out, const property_value_map& values,
+                          const std::string& separator, bool end_line) {
+  size_t index = 0;
+  for (const auto& entry : values) {
+    const property_value& v = entry.second;
+    const bool last = ++index == values.size();
+    if (!v.key_known) continue;
+    bool wrote = false;
+    if (v.vartype == 30 || v.vartype == 8 || v.vartype == 31) {
+      out << v.text;
+      wrote = true;
+    }
+    if (!v.pair_key_text.empty()) {
+      out << "[" << v.pair_key_text << " : " << v.pair_value_text << "]";
+      wrote = true;
+    }
+    if (wrote && !last) out << separator;
+  }
+  if (end_line) out << '\n';
+}
+
+bool prune_property_names(property_value_map& values, std::vector<std::string>& names) {
+  if (values.empty()) return false;
+  for (std::string& name : names) {
+    str_to_lower(name);
+    values.erase(name);
+  }
+  property_value* remembered = nullptr;
+  const std::string* remembered_key = nullptr;
+  for (auto& entry : values) {
+    property_value& current = entry.second;
+    if (remembered && *remembered_key == entry.first) {
+      if (current.key_known) {
+        remembered->skip_copy = 1;
+        continue;
+      }
+      current.skip_copy = 1;
+    }
+    remembered = &current;
+    remembered_key = &entry.first;
+  }
+  return true;
+}
+
+}  // namespace vk
