@@ -1,6 +1,5 @@
 #include "cmdline/file_filters.h"
 
-#include <chrono>
 #include <limits>
 
 #include "foundation/uni_file_utils.h"
@@ -9,6 +8,7 @@
 #include "foundation/vk_path.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 
 namespace vk {
@@ -44,6 +44,16 @@ bool star_match(const std::wstring& text, const std::wstring& pattern, bool lead
   if (lead) return wends_with(text, pattern);
   if (trail) return wstarts_with(text, pattern);
   return text == pattern;
+}
+
+// The ":stream" rules: a name without a stream part passes the entries
+// without one (or with "*"), a name with one only the entries whose stream
+// pattern matches it.
+bool stream_part_passes(const filter_entry& e, bool has_stream, const std::wstring& stream) {
+  if (!has_stream) return !e.m_has_colon_part || e.m_colon_match_all;
+  if (!e.m_has_colon_part) return false;
+  return e.m_colon_match_all ||
+         star_match(stream, e.m_colon_part, e.m_colon_lead_star, e.m_colon_trail_star);
 }
 
 // A fixed-size read of the file's bytes at the entry's offset.
@@ -217,16 +227,7 @@ bool file_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
     for (const filter_entry& e : filters) {
       if (e.m_anchored && anchored_match(dir, dir_ready, e.m_name)) return true;
 
-      if (colon_part) {
-        if (!name_has_colon) {
-          if (e.m_has_colon_part && !e.m_colon_match_all) continue;
-        } else {
-          if (!e.m_has_colon_part) continue;
-          if (!e.m_colon_match_all &&
-              !star_match(name_colon, e.m_colon_part, e.m_colon_lead_star, e.m_colon_trail_star))
-            continue;
-        }
-      }
+      if (colon_part && !stream_part_passes(e, name_has_colon, name_colon)) continue;
 
       if (e.m_match_all) return true;
       const bool lead = e.m_name_lead_star, trail = e.m_name_trail_star;
@@ -260,14 +261,67 @@ bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
   if (path.empty()) return false;
   if (filters.empty()) return true;
   return vk::guarded([&] {
-    static const cmd_params defaults([] {
-      // FILETIME ticks of now.
-      const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-      const auto ticks =
-          std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
-      return static_cast<uint64_t>(ticks) + 116444736000000000ULL;
-    }());
+    static const cmd_params defaults(time_now().m_filetime, true);
     return file_passes_filters(defaults, open_failed, path, filters, nullptr, colon_part);
+  });
+}
+
+bool parse_filter_list_w(std::vector<filter_entry>& out, const std::string& text,
+                         const std::string& filter_path) {
+  if (!parse_filter_list(out, text)) return false;
+  if (filter_path.empty()) return true;
+  vk::guarded([&] {
+    std::string lower = filter_path;
+    str_to_lower(lower);
+    const std::wstring wide = from_utf8(lower);
+    for (filter_entry& e : out) {
+      e.m_filter_path = wide;
+      e.m_filter_path_length = static_cast<uint32_t>(wide.size());
+    }
+  });
+  return true;
+}
+
+bool file_passes_filters_w(const cmd_params& settings, uint8_t& open_failed,
+                           const std::wstring& directory, const std::wstring& name,
+                           const std::vector<filter_entry>& filters, file_stat_info* info,
+                           bool colon_part) {
+  open_failed = 0;
+  if (name.empty()) return false;
+  if (directory.empty())
+    return file_passes_filters(settings, open_failed, name, filters, info, colon_part);
+  return vk::guarded([&] {
+    if (info && (settings.m_start_set || settings.m_stop_set) &&
+        !inside_time_window(settings, directory + L"/" + name, *info))
+      return false;
+    if (filters.empty()) return true;
+    if (filters.size() == 1 && filters[0].m_match_all) return true;
+
+    std::wstring dir = directory, file = name, stream;
+    wstr_to_lower(dir);
+    wstr_to_lower(file);
+    bool has_stream = false;
+    if (colon_part) {
+      const size_t colon = file.find(L':');
+      if (colon != std::wstring::npos) {
+        has_stream = true;
+        stream = file.substr(colon + 1);
+        file.resize(colon);
+      }
+    }
+
+    for (const filter_entry& e : filters) {
+      if (e.m_filter_path_length != 0 && !wcontains(dir, e.m_filter_path)) continue;
+      if (colon_part && !stream_part_passes(e, has_stream, stream)) continue;
+      if (e.m_match_all) return true;
+      const bool lead = e.m_name_lead_star, trail = e.m_name_trail_star;
+      if (lead || trail) {
+        if (star_match(file, e.m_name, lead, trail)) return true;
+        continue;
+      }
+      if (!e.m_name.empty() && e.m_name == file) return true;
+    }
+    return false;
   });
 }
 

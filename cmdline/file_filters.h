@@ -48,6 +48,20 @@ bool path_passes_filters(const cmd_params& settings, uint8_t& open_failed, const
 bool path_passes_filters_default(uint8_t& open_failed, const std::wstring& path,
                                  const std::vector<filter_entry>& filters, bool colon_part);
 
+// parse_filter_list, and when `filter_path` is not empty its lower-cased
+// form written into every entry made (the length counted in characters).
+bool parse_filter_list_w(std::vector<filter_entry>& out, const std::string& text,
+                         const std::string& filter_path);
+
+// The selection test over a directory and a name held apart. An entry with
+// a filter path counts only when that path occurs in the lower-cased
+// directory; there are no anchored patterns and no signature comparison.
+// An empty directory hands the name to file_passes_filters as the path.
+bool file_passes_filters_w(const cmd_params& settings, uint8_t& open_failed,
+                           const std::wstring& directory, const std::wstring& name,
+                           const std::vector<filter_entry>& filters, file_stat_info* info,
+                           bool colon_part);
+
 // The directory walk of the input files with the file filters and the time
 // window of the settings (default settings without one).
 class filtered_walk : public vkportdir::stdin_stream_ex {

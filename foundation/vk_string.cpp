@@ -119,11 +119,13 @@ bool seek_back(S& stream, size_t n, bool rewrite) {
         static_cast<uint64_t>(cur) >= n ? cur - static_cast<std::streamoff>(n) : 0;
     stream.seekp(target);
     if (!stream) return false;
-    if (rewrite) {
-      // Cut the contents at the new position and keep writing from there.
-      std::string kept = stream.str().substr(0, static_cast<size_t>(target));
-      stream.str(std::string());
-      stream.write(kept.data(), static_cast<std::streamsize>(kept.size()));
+    if constexpr (requires { stream.str(); }) {
+      if (rewrite) {
+        // Cut the contents at the new position and keep writing from there.
+        auto kept = stream.str().substr(0, static_cast<size_t>(target));
+        stream.str({});
+        stream.write(kept.data(), static_cast<std::streamsize>(kept.size()));
+      }
     }
     return static_cast<bool>(stream);
   });
@@ -569,6 +571,14 @@ bool stream_seek_back(std::ostringstream& stream, size_t n) {
 }
 
 bool stream_seek_back(std::stringstream& stream, size_t n) {
+  return seek_back(stream, n, false);
+}
+
+bool wstream_drop_tail(std::wostringstream& stream, size_t n, bool rewrite) {
+  return seek_back(stream, n, rewrite);
+}
+
+bool stream_step_back(std::ostream& stream, size_t n) {
   return seek_back(stream, n, false);
 }
 

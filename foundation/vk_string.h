@@ -142,5 +142,8 @@ bool stream_drop_tail(std::ostringstream& stream, size_t n, bool rewrite);
 bool stream_drop_tail(std::stringstream& stream, size_t n, bool rewrite);
 bool stream_seek_back(std::ostringstream& stream, size_t n);
 bool stream_seek_back(std::stringstream& stream, size_t n);
+bool wstream_drop_tail(std::wostringstream& stream, size_t n, bool rewrite);
+// The put position of any output stream moved back as by stream_seek_back.
+bool stream_step_back(std::ostream& stream, size_t n);
 
 }  // namespace vk

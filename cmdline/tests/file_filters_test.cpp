@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "cmdline/common_options.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_posix.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_unicode.h"
+#include "byte_builder.h"
 #include "temp_tree.h"
 
 namespace {
@@ -333,6 +338,78 @@ TEST(FilteredWalk, SignatureSelectsOnlyFilesReadAndMatching) {
   vk::scoped_posix_calls refuse(calls);
   ASSERT_TRUE(s.start_dir(t.root() + "/", 0, {signature({'M', 'Z'}, 0)}));
   EXPECT_TRUE(drain(s).empty());
+}
+
+TEST(FileFiltersWide, DirectoryAndNameHeldApart) {
+  cmd_params s;
+  std::vector<filter_entry> list;
+  ASSERT_TRUE(parse_filter_list_w(list, "*.LNK|x:*", "/Data"));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[1].m_filter_path, L"/data");
+  EXPECT_EQ(list[1].m_filter_path_length, 5u);
+  std::vector<filter_entry> anchored;
+  ASSERT_TRUE(parse_filter_list_w(anchored, "/data", ""));
+  EXPECT_EQ(anchored[0].m_filter_path_length, 0u);
+
+  struct row {
+    std::wstring dir, name;
+    const std::vector<filter_entry>* filters;
+    bool colon, selected;
+  };
+  const std::vector<filter_entry> none, sig = {signature({'M', 'Z'}, 0)};
+  const row rows[] = {
+      {L"/mnt/DATA/x", L"A.lnk", &list, false, true},
+      {L"/mnt/other", L"a.lnk", &list, false, false},  // the filter path is not in the directory
+      {L"/mnt/data", L"x:zone", &list, true, true},
+      {L"/mnt/data", L"", &list, false, false},
+      {L"", L"a.lnk", &list, false, true},            // the name taken as the whole path
+      {L"/data", L"f", &anchored, false, false},      // no anchored patterns here
+      {L"/x", L"a.exe", &sig, false, false},          // nor signatures
+      {L"/x", L"a.exe", &none, false, true},
+  };
+  uint8_t failed = 5;
+  for (const row& r : rows)
+    EXPECT_EQ(file_passes_filters_w(s, failed, r.dir, r.name, *r.filters, nullptr, r.colon),
+              r.selected)
+        << to_utf8(r.dir + L"/" + r.name);
+  EXPECT_EQ(failed, 0);
+}
+
+TEST(FileFilters, SampleJumpListsByNameAndBySignature) {
+  const auto dir = vesk_test::samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  std::vector<std::string> paths;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file() || e.is_symlink()) continue;
+    std::string name = e.path().filename().string();
+    str_to_lower(name);
+    if (name.ends_with("destinations-ms")) paths.push_back(e.path().string());
+  }
+  ASSERT_FALSE(paths.empty());
+  auto selected = [&](const std::string& option, const std::string& value) {
+    cmd_params s;
+    std::vector<std::string> args{"prog", option, value};
+    EXPECT_EQ(parse_common_options(s, args), 1);
+    std::set<std::string> out;
+    uint8_t failed = 0;
+    for (const auto& p : paths)
+      if (path_passes_filters(s, failed, p, s.m_filters, nullptr, false)) out.insert(p);
+    return out;
+  };
+  auto named = [&](const std::string& kind) {
+    std::set<std::string> out;
+    for (const auto& p : paths) {
+      std::string lower = p;
+      str_to_lower(lower);
+      if (lower.ends_with(kind)) out.insert(p);
+    }
+    return out;
+  };
+  const auto custom = named(".customdestinations-ms");
+  const auto automatic = named(".automaticdestinations-ms");
+  EXPECT_FALSE(custom.empty() || automatic.empty());
+  EXPECT_EQ(selected("-filter", "*.customdestinations-ms"), custom);
+  EXPECT_EQ(selected("-filter_sig", "d0 cf 11 e0"), automatic);
 }
 
 }  // namespace

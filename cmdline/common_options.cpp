@@ -1,0 +1,403 @@
+#include "cmdline/common_options.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+
+#include "cmdline/file_filters.h"
+#include "cmdline/filter_entry.h"
+#include "cmdline/progress.h"
+#include "foundation/uni_file_utils.h"
+#include "foundation/uni_fileio.h"
+#include "foundation/vk_console.h"
+#include "foundation/vk_env.h"
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_args.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_posix.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
+#include "foundation/vk_text_parse.h"
+#include "foundation/vk_time.h"
+#include "foundation/vk_time_parse.h"
+#include "foundation/vk_unicode.h"
+
+namespace vk {
+
+namespace {
+
+const char k_imbalanced_alias[] = "imbalanced alias to true pathfiles";
+
+void print_error(const std::string& text) { console_write(console_stderr, text, true); }
+
+// The separator of a format option or "-csv_separator"; the text is lower-
+// cased by the setter, so it gets a copy.
+void use_separator(cmd_params& s, std::string text) { set_field_separator(s, text, false); }
+
+void clear_formats(cmd_params& s) {
+  s.m_xml = s.m_csv = s.m_csvl2t = s.m_bodyfile = s.m_multiline = 0;
+}
+
+void read_format_options(cmd_params& s, std::vector<std::string>& args) {
+  if (take_option_flag("-csv", args, false)) {
+    clear_formats(s);
+    s.m_csv = 1;
+    use_separator(s, ",");
+    s.m_no_padding = s.m_pair_datetime ? 0 : 1;
+  }
+  if (take_option_flag("-csvgen", args, false)) {
+    clear_formats(s);
+    s.m_csvgen = 1;
+    use_separator(s, ",");
+    s.m_no_padding = 1;
+  }
+  if (take_option_flag("-csvl2t", args, false)) {
+    clear_formats(s);
+    s.m_csvl2t = 1;
+    s.m_header_pending = 1;
+    use_separator(s, ",");
+  }
+  if (take_option_flag("-bodyfile", args, false)) {
+    clear_formats(s);
+    s.m_bodyfile = 1;
+    s.m_header_pending = 1;
+    use_separator(s, "|");
+  }
+  if (take_option_flag("-xml", args, false)) {
+    clear_formats(s);
+    s.m_xml = 1;
+    s.m_header_pending = 0;
+    use_separator(s, "");
+  }
+  if (take_option_flag("-multiline", args, false)) {
+    clear_formats(s);
+    s.m_multiline = 1;
+    s.m_header_pending = 1;
+    s.m_separator.clear();
+    s.m_replace_char = 0;
+    s.m_replacement_char = 0;
+  }
+}
+
+// "-alias" (whole paths) or "-aliaspath" (path prefixes): pairs separated
+// by '|'. False, after the message, for an odd number of pieces and, for
+// "-alias", an empty value.
+bool read_alias_pairs(cmd_params& s, const std::string& value, bool prefixes) {
+  std::vector<std::string> pieces;
+  const bool split = split_string(value, '|', pieces, true, false, false);
+  if ((!split && !prefixes) || pieces.size() % 2 != 0) {
+    print_error(std::string(k_imbalanced_alias) + ", aborting\n");
+    return false;
+  }
+  for (size_t i = 0; i + 1 < pieces.size(); i += 2) {
+    std::string key = expand_env_vars(pieces[i], true);
+    std::string path = expand_env_vars(pieces[i + 1], true);
+    str_to_lower(key);
+    if (prefixes) {
+      if (!key.empty() && key.back() == '/') key.pop_back();
+      erase_char(path, '"');
+      if (!path.empty() && path.back() == '/') path.pop_back();
+      s.m_alias_paths.emplace(std::move(key), std::move(path));
+    } else {
+      s.m_aliases.emplace(std::move(key), std::move(path));
+    }
+  }
+  return true;
+}
+
+// Makes sure the run will be able to open its output file without harming
+// anything that is there: an absent path is created exclusively and removed
+// again; anything present (file, link, device) is only opened for writing,
+// never created, emptied or removed.
+bool probe_output_file(const std::string& path) {
+  struct stat st;
+  if (!posix_lstat(path.c_str(), st)) {
+    const int fd = uni::open_file_fd(path, O_RDWR | O_CREAT | O_EXCL, 0666);
+    if (fd != -1) {
+      posix_close(fd);
+      std::remove(path.c_str());
+      return true;
+    }
+    if (errno != EEXIST) return false;
+    // Made by someone else meanwhile: treated as present.
+  }
+  uni::fileio file;
+  if (!file.open_utf8(path, true, false, false)) return false;
+  file.close();
+  return true;
+}
+
+// Takes every occurrence of a filter option into `list`; "-filter_path",
+// looked up once the list holds entries, goes into all of them.
+void read_filter_option(const char* name, std::vector<filter_entry>& list,
+                        std::vector<std::string>& args) {
+  std::string value;
+  while (take_option_value(name, value, args)) {
+    std::vector<filter_entry> entries;
+    parse_filter_list(entries, value);
+    list.insert(list.end(), entries.begin(), entries.end());
+    std::string filter_path;
+    if (list.empty() || !take_option_value("-filter_path", filter_path, args)) continue;
+    str_to_lower(filter_path);
+    const std::wstring wide = from_utf8(filter_path);
+    for (filter_entry& e : list) {
+      e.m_filter_path = wide;
+      e.m_filter_path_length = static_cast<uint32_t>(filter_path.size());
+    }
+  }
+}
+
+// "-filter_sig": hexadecimal bytes, then '|' or ',' and an offset.
+void read_signature_filters(cmd_params& s, std::vector<std::string>& args) {
+  std::string value;
+  while (take_option_value("-filter_sig", value, args)) {
+    std::vector<std::string> pieces;
+    if (value.find('|') != std::string::npos) split_string(value, '|', pieces, true, false, false);
+    if (value.find(',') != std::string::npos) split_string(value, ',', pieces, true, false, false);
+    if (pieces.empty()) pieces.push_back(value);
+    std::vector<uint8_t> bytes = parse_byte_list(pieces[0], ' ', true);
+    uint64_t offset = 0;
+    if (pieces.size() == 2) parse_u64_text(pieces[1], &offset);
+    if (bytes.empty()) continue;
+    filter_entry entry;
+    init_filter_entry(entry);
+    entry.m_signature = std::move(bytes);
+    entry.m_signature_offset = offset;
+    s.m_filters.push_back(std::move(entry));
+  }
+}
+
+enum class window_read { bad_form, not_parsed, ok };
+
+// One end of the time window: a date (year, month, day in that order,
+// separated by '/' or '-') and optionally a blank and a clock time.
+window_read read_window_end(const std::string& value, const char* default_clock,
+                            uint64_t& ticks, uint32_t& unix_seconds) {
+  ticks = 0;
+  unix_seconds = 0;
+  const size_t blank = value.find(' ');
+  const std::string date = value.substr(0, blank);
+  std::string clock = blank == std::string::npos ? std::string() : value.substr(blank + 1);
+  if (date.empty()) return window_read::bad_form;
+  char separator = 0;
+  if (date.find('/') != std::string::npos)
+    separator = '/';
+  else if (date.find('-') != std::string::npos)
+    separator = '-';
+  else
+    return window_read::bad_form;
+  if (clock.empty()) clock = default_clock;
+
+  _windows_systemtime st;
+  if (!parse_date_time_text(date.c_str(), clock.c_str(), "YMD", separator, st))
+    return window_read::not_parsed;
+  // Tick counts exist for these years only.
+  if (st.m_year < 1601 || st.m_year > 30827) return window_read::not_parsed;
+  uint64_t value_ticks = 0;
+  if (!systemtime_to_filetime(value_ticks, st)) return window_read::not_parsed;
+  const time t(value_ticks, type_time::filetime);
+  if (!t.valid()) return window_read::not_parsed;
+  ticks = value_ticks;
+  // The 32-bit unix form covers 1970 to 2106: clamp rather than wrap.
+  if (t.m_unix_seconds > 0)
+    unix_seconds = t.m_unix_seconds > 0xFFFFFFFFLL ? 0xFFFFFFFFu
+                                                   : static_cast<uint32_t>(t.m_unix_seconds);
+  return window_read::ok;
+}
+
+bool read_time_window(cmd_params& s, std::vector<std::string>& args) {
+  std::string value;
+  if (take_option_value("-cmd_start_time", value, args)) {
+    s.m_start_set = 0;
+    const window_read r = read_window_end(value, "", s.m_start_time, s.m_start_unix);
+    if (r == window_read::bad_form) return false;
+    if (r == window_read::ok) {
+      s.m_start_set = 1;
+      s.m_stop_set = 1;
+      s.m_stop_time = std::numeric_limits<uint64_t>::max();
+      s.m_stop_unix = std::numeric_limits<uint32_t>::max();
+    } else {
+      s.m_stop_set = 0;
+      s.m_stop_time = 0;
+      s.m_stop_unix = 0;
+      print_error("invalid start time, ignoring\n");
+    }
+  }
+  if (take_option_value("-cmd_stop_time", value, args)) {
+    s.m_stop_set = 0;
+    const window_read r = read_window_end(value, "23:59:59", s.m_stop_time, s.m_stop_unix);
+    if (r == window_read::bad_form) return false;
+    if (r == window_read::ok && (!s.m_start_set || s.m_stop_time >= s.m_start_time)) {
+      s.m_stop_set = 1;
+    } else {
+      s.m_stop_time = 0;
+      s.m_stop_unix = 0;
+      print_error("invalid stop time, ignoring\n");
+    }
+  }
+  return true;
+}
+
+void read_layout_options(cmd_params& s, std::vector<std::string>& args) {
+  std::string value;
+  if (take_option_value("-dateformat", value, args)) {
+    if (value.size() == 8 || value.size() == 10)
+      s.m_date_format = str_to_lower(value);
+    else
+      print_error("invalid " + value + ", using default format\n");
+  }
+  if (take_option_value("-timeformat", value, args)) {
+    const bool length_ok = value.size() == 8 || (value.size() >= 12 && value.size() <= 18);
+    if (length_ok && value.find(':') != std::string::npos)
+      s.m_time_format = str_to_lower(value);
+    else
+      print_error("invalid " + value + ", using default format\n");
+  }
+}
+
+// The product version of the system version file, where there is one.
+void read_os_version(cmd_params& s) {
+  std::vector<uint8_t> bytes;
+  if (!read_file_capped(bytes, "/System/Library/CoreServices/SystemVersion.plist",
+                        std::numeric_limits<uint32_t>::max()))
+    return;
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t key = text.find(">ProductVersion<");
+  if (key == std::string::npos) return;
+  const size_t open = text.find("<string>", key);
+  if (open == std::string::npos) return;
+  const size_t start = open + 8;
+  const size_t end = text.find("</s", start);
+  s.m_os_version = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (s.m_os_version.empty()) return;
+  std::vector<std::string> parts;
+  split_string(s.m_os_version, '.', parts, false, true, false);
+  if (!parts.empty()) parse_uint(parts[0], s.m_os_version_major);
+  if (parts.size() >= 2) parse_uint(parts[1], s.m_os_version_minor);
+  if (parts.size() >= 3) parse_uint(parts[2], s.m_os_version_patch);
+}
+
+int parse_options(cmd_params& s, std::vector<std::string>& args) {
+  if (args.empty()) return 0;
+  if (s.m_command_line.empty()) join_command_line(s.m_command_line, args, '"');
+  if (s.m_program_name.empty()) {
+    std::string name = args[0];
+    if (const size_t slash = name.rfind('/'); slash != std::string::npos)
+      name.erase(0, slash + 1);
+    if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.erase(dot);
+    s.m_program_name = name;
+  }
+
+  std::string value;
+  uint32_t number = 0;
+  if (take_option_flag("-pair_datetime", args, false)) s.m_pair_datetime = 1;
+  if (take_option_value("-diags", value, args) && open_diags_log(s, value)) {
+    if (take_option_flag("-l2", args, false))
+      s.m_log_level = 2;
+    else if (take_option_flag("-l3", args, false))
+      s.m_log_level = 3;
+  }
+  read_format_options(s, args);
+  if (take_option_value("-alias", value, args) && !read_alias_pairs(s, value, false)) return 0;
+  if (take_option_value("-aliaspath", value, args) && !read_alias_pairs(s, value, true)) return 0;
+  if (take_option_flag("-gzip", args, false)) s.m_compress = s.m_gzip = 1;
+  if (take_option_flag("-zlib", args, false)) s.m_compress = s.m_zlib = 1;
+  if (take_option_value("-threads", value, args) && parse_int_text(value, &number))
+    s.m_threads = static_cast<int32_t>(number);
+  if (take_option_value("-zlibex", value, args)) {
+    s.m_compress = s.m_zlibex = 1;
+    s.m_zlibex_value = value;
+  }
+  if (take_option_value("-sqlite_log", value, args) || take_option_value("-sqlite", value, args)) {
+    print_error("This option is not offered in this build\n");
+    return 0;
+  }
+  if (take_option_value("-signal", value, args)) s.m_signal = value;
+  if (take_option_value("-hostname", value, args)) {
+    s.m_host_name = value;
+    s.m_host_name_given = 1;
+  }
+  if (take_option_flag("-split_pathfile", args, false)) s.m_split_pathfile = 1;
+  if (take_option_value("-username", value, args)) {
+    s.m_user_name = value;
+    s.m_user_name_given = 1;
+  }
+  if (take_option_value("-cpuinst", value, args)) {
+    parse_uint(value, number);
+    s.m_cpu_instance = static_cast<int32_t>(number);
+  }
+  if (take_option_value("-cpu", value, args)) {
+    parse_uint(value, number);
+    s.m_cpu = static_cast<int32_t>(number);
+  }
+  if (take_option_value("-fragment_files", value, args)) {
+    parse_uint(value, number);
+    s.m_fragment_files = static_cast<int32_t>(number);
+    s.m_separate_files = 1;
+  }
+  if (take_option_flag("-separate_files", args, false)) s.m_separate_files = 1;
+  if (take_option_value("-out", value, args) || take_option_value("-outfile", value, args)) {
+    s.m_out_file = expand_env_vars(value, true);
+    replace_char(s.m_out_file, '\\', '/');
+    s.m_out_file_given = 1;
+    if (!probe_output_file(s.m_out_file)) {
+      print_error("prob opening file " + s.m_out_file + " for output, aborting\n");
+      return 0;
+    }
+  }
+  if (take_option_value("-outdir", value, args)) {
+    s.m_out_dir = expand_env_vars(value, true);
+    s.m_out_dir_given = 1;
+  }
+  if (take_option_value("-enumdir", value, args)) {
+    s.m_enum_dir = expand_env_vars(value, true);
+    s.m_enum_dir_given = 1;
+  }
+  if (take_option_value("-num_subdirs", value, args)) {
+    parse_uint(value, number);
+    s.m_num_subdirs = static_cast<int32_t>(number);
+  }
+  if (take_option_flag("-profile", args, false)) s.m_profile = 1;
+  if (take_option_flag("-pipe", args, false)) s.m_pipe = 1;
+  read_filter_option("-filter_skip", s.m_skip_filters, args);
+  read_filter_option("-filter", s.m_filters, args);
+  read_signature_filters(s, args);
+  if (!read_time_window(s, args)) return 0;
+  if (take_option_flag("-base10", args, false)) s.m_hex_numbers = 0;
+  if (take_option_flag("-base16", args, false)) s.m_hex_numbers = 1;
+  if (take_option_value("-csv_separator", value, args)) use_separator(s, value);
+  if (take_option_flag("-enable_quoted_csv_fields", args, false)) {
+    s.m_quoted_csv = 1;
+    if (s.m_separator.find('\t') == std::string::npos) trim_ws(s.m_separator);
+    s.m_cell_blank = 0;
+    s.m_replace_char = 0;
+  }
+  if (take_option_flag("-no_whitespace", args, false)) {
+    s.m_no_padding = 1;
+    s.m_cell_blank = 0;
+    erase_char(s.m_separator, ' ');
+  }
+  read_layout_options(s, args);
+  if (take_option_flag("-verbose", args, false) || take_option_flag("-v", args, false))
+    s.m_verbose = 1;
+  if (take_option_flag("-quiet", args, false)) s.m_status_messages = 0;
+
+  // The layouts are read whether given or not; one they cannot read keeps
+  // what was read of it and is no error here.
+  build_time_format_settings(s.m_time_settings, s.m_date_format, s.m_time_format,
+                             s.m_pair_datetime != 0);
+  read_os_version(s);
+  return 1;
+}
+
+}  // namespace
+
+int parse_common_options(cmd_params& settings, std::vector<std::string>& args) {
+  // Only an allocation failure fails here; the run cannot go on then.
+  return guarded([&] { return parse_options(settings, args); });
+}
+
+}  // namespace vk
