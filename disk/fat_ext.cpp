@@ -1,0 +1,807 @@
+#include "disk/fat_ext.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "foundation/vk_checked.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_time.h"
+#include "foundation/vk_unicode.h"
+
+namespace vk {
+
+namespace {
+
+constexpr uint64_t kMaxFatEntries = uint64_t{1} << 28;
+constexpr uint32_t kFat32End = 0x0FFFFFF8u;
+constexpr uint32_t kTableChunk = 1u << 20;
+constexpr int kMaxExtDepth = 5;
+
+template <typename T>
+bool try_resize(std::vector<T>& v, size_t n) {
+  return guarded([&] {
+    v.resize(n);
+    return true;
+  });
+}
+
+void report_read(uint64_t offset) {
+  std::fprintf(stderr, "prob reading disk at offset 0x%08llx\n",
+               static_cast<unsigned long long>(offset));
+}
+
+// Reads count bytes at offset in bounded pieces; false (and a message) when
+// any piece fails or comes back short. Nothing beyond the medium is asked.
+bool read_region(RAW_DISK_IO& disk, std::vector<uint8_t>& out, uint64_t offset, uint64_t count) {
+  out.clear();
+  if (count == 0 || !disk.is_open() || offset >= disk.size() || count > disk.size() - offset) {
+    report_read(offset);
+    return false;
+  }
+  if (!try_resize(out, static_cast<size_t>(count))) return false;
+  for (uint64_t done = 0; done < count;) {
+    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kTableChunk, count - done));
+    uint32_t got = want;
+    if (!disk.read_at(out.data() + done, got, offset + done) || got != want) {
+      report_read(offset + done);
+      out.clear();
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
+// The entry count of a table, at most 2^28.
+uint64_t table_entries(size_t fat_bytes, size_t width) {
+  return std::min<uint64_t>(fat_bytes / width, kMaxFatEntries);
+}
+
+uint32_t entry_at(const uint8_t* fat, size_t width, uint64_t index) {
+  return width == 2 ? load_le16(fat + 2 * index) : load_le32(fat + 4 * index) & 0x0FFFFFFFu;
+}
+
+// The common chain walk: from first, while the value names a cluster of the
+// table not yet visited and below end_at.
+bool walk_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                size_t width, uint32_t end_at, uint64_t wanted, uint64_t limit) {
+  out.clear();
+  const uint64_t entries = std::min(table_entries(fat_bytes, width), limit);
+  if (!fat || first < 2 || entries < 3 || first > entries - 2) return false;
+  std::vector<bool> seen;
+  if (!try_resize(seen, static_cast<size_t>(entries))) return false;
+  uint32_t cur = first;
+  while (cur >= 2 && cur < end_at && cur < entries && !seen[cur] &&
+         (wanted == 0 || out.size() < wanted)) {
+    seen[cur] = true;
+    out.push_back(cur);
+    cur = entry_at(fat, width, cur);
+  }
+  return !out.empty();
+}
+
+void fat_name_part(std::string& out, const uint8_t* p, size_t n, bool lower) {
+  std::string part;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = p[i];
+    if (c == ' ') continue;
+    if (c < 32 || c > 126) {
+      part += '?';
+      continue;
+    }
+    part += lower && c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : static_cast<char>(c);
+  }
+  out += part;
+}
+
+bool name_printable(const uint8_t* entry) {
+  std::vector<uint8_t> name(entry, entry + 11);
+  if (name[0] == 0xE5) name.erase(name.begin());
+  return bytes_are_text(name);
+}
+
+uint16_t u16_at(const uint8_t* e, size_t off) { return load_le16(e + off); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void fat_file_entry_clear(fat_file_entry& e) {
+  const uint64_t base = e.m_runs.m_base_offset;
+  const uint32_t cs = e.m_runs.m_bytes_per_cluster;
+  e = fat_file_entry();
+  cluster_runs_init(e.m_runs, base, cs, 0);
+}
+
+ext_superblock ext_superblock_from(const uint8_t* bytes, size_t length) {
+  ext_superblock sb;
+  if (bytes) std::memcpy(sb.m_raw.data(), bytes, std::min(length, sb.m_raw.size()));
+  return sb;
+}
+
+uint32_t ext_block_size(const ext_superblock& sb) {
+  return sb.log_block_size() <= 6 ? 1024u << sb.log_block_size() : 0;
+}
+
+bool ext_is_ext4(const ext_superblock& sb) {
+  return (sb.incompat_features() & (0x0008 | 0x0040 | 0x0080 | 0x0200 | 0x8000)) != 0;
+}
+
+// ---------------------------------------------------------------------------
+
+bool fat16_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted) {
+  return guarded([&] {
+    out.clear();
+    if (fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 2);
+    if (!walk_chain(out, first, fat, fat_bytes, 2, 0xFFF7, 0, entries)) return false;
+    // A wanted count pads with the clusters after the last, inside the table.
+    while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
+      out.push_back(out.back() + 1);
+    return true;
+  });
+}
+
+bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted) {
+  return guarded([&] {
+    out.clear();
+    if (fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 4);
+    if (!walk_chain(out, first, fat, fat_bytes, 4, kFat32End, 0, entries)) return false;
+    while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
+      out.push_back(out.back() + 1);
+    return true;
+  });
+}
+
+bool fat32_chains(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes, uint32_t width) {
+  out.clear();
+  if (!fat || fat_bytes < 512 || width != 4) return false;
+  return fat32_chains_from_table(out, fat, fat_bytes);
+}
+
+bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes) {
+  return guarded([&] {
+    out.clear();
+    if (!fat || fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 4);
+    // The first (lowest) cluster pointing at each cluster, and the chain ends.
+    std::vector<uint32_t> pred;
+    if (!try_resize(pred, static_cast<size_t>(entries))) return false;
+    std::vector<std::pair<uint32_t, uint32_t>> ends;  // (value, cluster)
+    for (uint64_t c = 2; c < entries; ++c) {
+      const uint32_t v = entry_at(fat, 4, c);
+      if (v >= kFat32End)
+        ends.emplace_back(v, static_cast<uint32_t>(c));
+      else if (v >= 2 && v < entries && pred[v] == 0)
+        pred[v] = static_cast<uint32_t>(c);
+    }
+    std::sort(ends.begin(), ends.end(), [](const auto& a, const auto& b) { return a > b; });
+    std::vector<bool> seen;
+    if (!try_resize(seen, static_cast<size_t>(entries))) return false;
+    for (const auto& end : ends) {
+      std::vector<uint32_t> chain;
+      for (uint32_t c = end.second; c != 0 && !seen[c]; c = pred[c]) {
+        seen[c] = true;
+        chain.push_back(c);
+      }
+      std::reverse(chain.begin(), chain.end());
+      std::vector<std::pair<uint32_t, uint32_t>> runs;
+      for (uint32_t c : chain) {
+        if (!runs.empty() && uint64_t{runs.back().first} + runs.back().second == c)
+          ++runs.back().second;
+        else
+          runs.emplace_back(c, 1);
+      }
+      out.push_back(std::move(runs));
+    }
+    return !out.empty();
+  });
+}
+
+bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
+                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                         uint64_t volume_offset) {
+  return guarded([&] {
+    runs.m_runs.clear();
+    const uint32_t cs = fat_cluster_size(bs);
+    if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
+    if (runs.m_base_offset == 0) {
+      const int64_t zero = fat16_data_start(bs);
+      runs.m_base_offset = zero < 0 && static_cast<uint64_t>(-zero) > volume_offset
+                               ? 0
+                               : volume_offset + static_cast<uint64_t>(zero);
+    }
+    if (cs == 0 || fat_bytes < cs) return false;
+    std::vector<uint32_t> chain;
+    const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
+    if (!walk_chain(chain, first, fat, fat_bytes, 2, 0xFFF7, wanted, kMaxFatEntries)) return false;
+    for (uint32_t c : chain) cluster_runs_add_cluster(runs, c);
+    return !runs.m_runs.empty();
+  });
+}
+
+// ---------------------------------------------------------------------------
+
+std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend) {
+  if (!entry) return name;
+  static constexpr size_t kUnits[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  std::vector<uint16_t> units;
+  for (size_t at : kUnits) {
+    const uint16_t u = u16_at(entry, at);
+    if (u == 0x0000 || u == 0xFFFF) break;
+    units.push_back(u);
+  }
+  std::string piece;
+  if (!units.empty()) utf16_vector_to_utf8(units, piece);
+  name = prepend ? piece + name : name + piece;
+  return name;
+}
+
+std::string lfn_ordinal_text(uint8_t ordinal) {
+  return guarded([&] {
+    if ((ordinal & 0x1F) == 0) return std::string();
+    std::string text = "seqnum: " + std::to_string(ordinal & 0x1F);
+    if (ordinal & 0x40) text += ", last_entry";
+    return text;
+  });
+}
+
+uint8_t vfat_short_name_checksum(const uint8_t* name11) {
+  uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+  return sum;
+}
+
+bool is_lfn_entry(const uint8_t* entry, uint8_t checksum) {
+  if (!entry || entry[11] != 0x0F || entry[13] == 0) return false;
+  if (checksum && entry[13] != checksum) return false;
+  return u16_at(entry, 26) == 0;
+}
+
+uint64_t dos_time_to_filetime(uint16_t date, uint16_t time_word, uint8_t tens_of_ms) {
+  vk::time t;
+  time_from_dos(t, date, time_word, false);
+  if (!t.valid()) return 0;
+  time_add_milliseconds(t, 10 * int32_t{tens_of_ms});
+  return t.valid() ? t.m_filetime : 0;
+}
+
+uint64_t fat_time_to_filetime(uint16_t date, uint16_t time_word, uint8_t tens_of_ms) {
+  return dos_time_to_filetime(date, time_word, tens_of_ms);
+}
+
+namespace {
+
+// The tests shared by the FAT12/16 and FAT32 forms for a file or directory.
+bool valid_file_entry(const uint8_t* e, bool allow_empty, uint64_t earliest, uint64_t latest,
+                      uint64_t first_cluster, uint64_t highest) {
+  if (e[13] > 199) return false;
+  if (!allow_empty && (first_cluster == 0 || load_le32(e + 28) == 0)) return false;
+  if (highest && first_cluster > highest) return false;
+  const uint64_t written = dos_time_to_filetime(u16_at(e, 24), u16_at(e, 22), 0);
+  const uint64_t created = dos_time_to_filetime(u16_at(e, 16), u16_at(e, 14), e[13]);
+  if (!written || !created) return false;
+  if (written < earliest || written > latest || created < earliest || created > latest)
+    return false;
+  return name_printable(e);
+}
+
+}  // namespace
+
+bool is_valid_fat_dir_entry(const uint8_t* e, bool allow_empty, uint64_t earliest,
+                            uint64_t latest, uint64_t highest) {
+  if (!e || e[11] == 0x0F) return false;
+  if (e[11] & 0x08) {
+    for (int i = 0; i < 11; ++i)
+      if (e[i] < 32 || e[i] > 126) return false;
+    return true;
+  }
+  // A highest cluster of 0 would refuse every file: the boot sector gave none.
+  return valid_file_entry(e, allow_empty, earliest, latest, u16_at(e, 26),
+                          highest ? highest : 0xFFFF);
+}
+
+bool is_valid_fat32_dir_entry(const uint8_t* e, bool allow_empty, uint64_t earliest,
+                              uint64_t latest, uint64_t highest) {
+  if (!e || e[11] == 0x0F || (e[11] & 0x08)) return false;
+  const uint64_t first = (uint64_t{u16_at(e, 20)} << 16) | u16_at(e, 26);
+  return valid_file_entry(e, allow_empty, earliest, latest, first, highest);
+}
+
+bool is_valid_fat_entry_any(const uint8_t* e, bool allow_empty) {
+  if (!e) return false;
+  if (e[11] == 0x0F) return is_lfn_entry(e, vfat_short_name_checksum(e));
+  if (!name_printable(e)) return false;
+  const bool written = dos_time_to_filetime(u16_at(e, 24), u16_at(e, 22), 0) != 0;
+  if (e[11] & 0x08) return written && u16_at(e, 26) == 0 && load_le32(e + 28) == 0;
+  const bool created = dos_time_to_filetime(u16_at(e, 16), u16_at(e, 14), e[13]) != 0;
+  if (!written || !created || e[13] >= 200) return false;
+  return allow_empty || (u16_at(e, 26) != 0 && load_le32(e + 28) != 0);
+}
+
+bool is_plausible_fat_entry(const uint8_t* e, bool allow_empty) {
+  if (!e || !name_printable(e)) return false;
+  if (e[11] < 1 || e[11] > 63) return false;
+  const uint16_t date = u16_at(e, 24);
+  if (date < 1 || date > 65534) return false;
+  return is_valid_fat_entry_any(e, allow_empty);
+}
+
+std::string fat_short_name_text(const uint8_t* e) {
+  return guarded([&] {
+    std::string out;
+    if (!e) return out;
+    size_t from = 0;
+    if (e[0] == 0xE5) {
+      out += '_';
+      from = 1;
+    }
+    fat_name_part(out, e + from, 8 - from, (e[12] & 0x08) != 0);
+    std::string ext;
+    fat_name_part(ext, e + 8, 3, (e[12] & 0x10) != 0);
+    if (!ext.empty()) out += "." + ext;
+    return out;
+  });
+}
+
+size_t collect_fat_dir_entries(std::vector<fat_dir_entry>& entries, std::vector<uint64_t>& offsets,
+                               const boot_sector& bs, const uint8_t* buffer, size_t length,
+                               uint64_t earliest, uint64_t latest, bool append, uint64_t base) {
+  return guarded([&] {
+    if (!append) {
+      entries.clear();
+      offsets.clear();
+    }
+    if (!buffer) return size_t{0};
+    // Worked out for this boot sector, not kept from an earlier call.
+    const uint64_t highest = fat32_cluster_count(bs);
+    size_t added = 0;
+    for (size_t i = 0; i + 32 <= length; i += 32) {
+      if (!is_valid_fat32_dir_entry(buffer + i, true, earliest, latest, highest)) continue;
+      fat_dir_entry e;
+      std::memcpy(e.m_raw.data(), buffer + i, 32);
+      entries.push_back(e);
+      offsets.push_back(base + i);
+      ++added;
+    }
+    return added;
+  });
+}
+
+size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
+                                std::vector<std::vector<uint8_t>>& entries,
+                                std::vector<uint64_t>& offsets, const boot_sector& bs,
+                                const uint8_t* buffer, size_t length, uint64_t earliest,
+                                uint64_t latest, bool append, uint64_t base) {
+  return guarded([&] {
+    if (!append) {
+      names.clear();
+      entries.clear();
+      offsets.clear();
+    }
+    if (!buffer) return size_t{0};
+    const uint64_t highest = fat16_highest_cluster(bs);
+    size_t added = 0;
+    size_t i = 0;
+    while (i + 32 <= length) {
+      const uint8_t* e = buffer + i;
+      if (e[11] == 0x0F && e[0] != 0) {
+        std::string name;
+        size_t j = i;
+        while (j + 32 <= length && buffer[j + 11] == 0x0F) {
+          lfn_name_part(name, buffer + j, true);
+          j += 32;
+        }
+        if (j + 32 > length) break;  // the run reaches the end of the buffer
+        if (is_valid_fat_dir_entry(buffer + j, true, earliest, latest, highest)) {
+          names.push_back(name);
+          entries.emplace_back(buffer + i, buffer + j + 32);
+          offsets.push_back(base + i);
+          ++added;
+          i = j + 32;
+        } else {
+          i = j;  // the run is dropped; scanning goes on after it
+        }
+        continue;
+      }
+      if (e[0] != 0 && is_valid_fat_dir_entry(e, true, earliest, latest, highest)) {
+        names.push_back(fat_short_name_text(e));
+        entries.emplace_back(e, e + 32);
+        offsets.push_back(base + i);
+        ++added;
+      }
+      i += 32;
+    }
+    return added;
+  });
+}
+
+namespace {
+
+bool entry_to_file(fat_file_entry& out, const uint8_t* e, const std::string& name,
+                   const uint8_t* fat, size_t fat_bytes, bool fat32) {
+  fat_file_entry_clear(out);
+  if (!e) return false;
+  out.m_attributes = e[11];
+  if (e[0] == 0xE5) out.m_flags |= fat_entry_deleted;
+  out.m_name = name;
+  out.m_created = dos_time_to_filetime(u16_at(e, 16), u16_at(e, 14), e[13]);
+  out.m_accessed = dos_time_to_filetime(u16_at(e, 18), 0, 0);
+  out.m_written = dos_time_to_filetime(u16_at(e, 24), u16_at(e, 22), 0);
+  out.m_raw.assign(e, e + 32);
+  if (e[11] & 0x08 && e[11] != 0x0F) return true;
+  out.m_size = load_le32(e + 28);
+  const uint32_t first = fat32 ? (uint32_t{u16_at(e, 20)} << 16) | u16_at(e, 26) : u16_at(e, 26);
+  // Without a cluster size the runs hold cluster numbers.
+  if (out.m_runs.m_bytes_per_cluster == 0) out.m_runs.m_bytes_per_cluster = 1;
+  std::vector<uint32_t> chain;
+  if (fat && first >= 2) {
+    if (fat32)
+      fat32_chain(chain, first, fat, fat_bytes, 0);
+    else
+      fat16_chain(chain, first, fat, fat_bytes, 0);
+  }
+  if (chain.empty() && first) chain.push_back(first);
+  for (uint32_t c : chain) cluster_runs_add_cluster(out.m_runs, c);
+  out.m_covered_bytes = uint64_t{chain.size()} * out.m_runs.m_bytes_per_cluster;
+  return true;
+}
+
+}  // namespace
+
+bool fat_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                       const uint8_t* fat, size_t fat_bytes) {
+  return entry_to_file(out, entry, name, fat, fat_bytes, false);
+}
+
+bool fat32_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                         const uint8_t* fat, size_t fat_bytes) {
+  return entry_to_file(out, entry, name, fat, fat_bytes, true);
+}
+
+bool fat_entry_add_cluster(fat_file_entry& e, uint64_t cluster, bool append) {
+  if (!append) cluster_runs_clear(e.m_runs);
+  return cluster_runs_append(e.m_runs, cluster, 1);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool read_fat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                    uint64_t volume_offset, uint32_t copy, uint64_t sectors_per_fat,
+                    size_t width) {
+  out.clear();
+  const uint64_t sector = bs.bytes_per_sector();
+  uint64_t bytes = sector * sectors_per_fat;
+  if (bytes == 0) return false;
+  // No table has more entries than 2^28, whatever its sector count says.
+  bytes = std::min<uint64_t>(bytes, kMaxFatEntries * width);
+  uint64_t at = uint64_t{bs.reserved_sectors()} * sector;
+  if (copy) at += sector * sectors_per_fat;
+  return read_region(disk, out, volume_offset + at, bytes);
+}
+
+}  // namespace
+
+bool read_fat16_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, uint32_t copy) {
+  return read_fat_table(bs, out, disk, volume_offset, copy, bs.sectors_per_fat_16(), 2);
+}
+
+bool read_fat32_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, uint32_t copy) {
+  return read_fat_table(bs, out, disk, volume_offset, copy, bs.sectors_per_fat_32(), 4);
+}
+
+uint64_t fat16_root_dir_offset(const boot_sector& bs) {
+  const uint64_t sector = bs.bytes_per_sector();
+  return uint64_t{bs.reserved_sectors()} * sector +
+         (bs.num_fats() == 1 ? 1 : 2) * uint64_t{bs.sectors_per_fat_16()} * sector;
+}
+
+bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& offsets,
+                                RAW_DISK_IO& disk, uint64_t volume_offset) {
+  return guarded([&] {
+    offsets.clear();
+    const uint32_t cs = fat_cluster_size(bs);
+    if (cs == 0 || cs > (32u << 20)) return false;
+    std::vector<uint8_t> table;
+    if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
+    const uint64_t entries =
+        std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
+    std::vector<uint8_t> cluster(cs);
+    const uint64_t data = volume_offset + fat32_data_offset(bs);
+    for (uint64_t c = 2; c < entries; ++c) {
+      if (load_le32(&table[4 * c]) & 0x0FFFFFFFu) continue;
+      const uint64_t at = data + (c - 2) * cs;
+      uint32_t got = cs;
+      if (!disk.read_at(cluster.data(), got, at) || got != cs) {
+        report_read(at);
+        continue;
+      }
+      std::vector<uint64_t> found;
+      if (find_nonzero_blocks(cluster.data(), cs, found, 512, true, at) && !found.empty())
+        offsets.push_back(found.front());
+    }
+    return !offsets.empty();
+  });
+}
+
+// ---------------------------------------------------------------------------
+
+uint32_t exfat_cluster_size(const boot_sector& bs) {
+  return exfat_sector_size(bs) * exfat_sectors_per_cluster(bs);
+}
+
+uint64_t exfat_cluster_offset(const boot_sector& bs, uint64_t cluster) {
+  if (cluster < 2) return 0;
+  return uint64_t{exfat_cluster_size(bs)} * (cluster - 2) + exfat_heap_start(bs);
+}
+
+uint64_t exfat_root_dir_offset(const boot_sector& bs, uint64_t volume_offset) {
+  const uint64_t root = bs.exfat_root_cluster();
+  return exfat_heap_start(bs) + volume_offset +
+         (root >= 2 ? uint64_t{exfat_cluster_size(bs)} * (root - 2) : 0);
+}
+
+bool read_exfat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset) {
+  out.clear();
+  const uint64_t bytes = std::min<uint64_t>(exfat_fat_bytes(bs), kMaxFatEntries * 4);
+  if (bytes == 0) return false;
+  return read_region(disk, out, exfat_fat_offset(bs, volume_offset), bytes);
+}
+
+namespace {
+
+// The clusters of an exFAT file: its chain, or, when the table entry of the
+// first cluster is 0, the wanted count from the first on. Never more than
+// the table and the volume hold.
+bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_runs* runs,
+                 uint32_t first, uint64_t size, const uint8_t* fat, size_t fat_bytes) {
+  const uint32_t cs = exfat_cluster_size(bs);
+  const uint64_t entries = std::min<uint64_t>(table_entries(fat_bytes, 4),
+                                              uint64_t{bs.exfat_cluster_count()} + 2);
+  if (!fat || cs == 0 || fat_bytes < cs || first < 2 || entries < 3 || first > entries - 2)
+    return false;
+  const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
+  if (load_le32(fat + 4 * uint64_t{first}) == 0) {
+    const uint64_t n = std::min(wanted ? wanted : entries - first, entries - first);
+    if (runs) return cluster_runs_append(*runs, first, n);
+    return guarded([&] {
+      for (uint64_t i = 0; i < n; ++i) list->push_back(static_cast<uint32_t>(first + i));
+      return !list->empty();
+    });
+  }
+  std::vector<uint32_t> chain;
+  if (!walk_chain(chain, first, fat, fat_bytes, 4, kFat32End, wanted, entries)) return false;
+  if (runs) {
+    for (uint32_t c : chain) cluster_runs_add_cluster(*runs, c);
+    return !runs->m_runs.empty();
+  }
+  *list = std::move(chain);
+  return true;
+}
+
+}  // namespace
+
+bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
+                          uint64_t size, const uint8_t* fat, size_t fat_bytes) {
+  out.clear();
+  return exfat_chain(bs, &out, nullptr, first, size, fat, fat_bytes);
+}
+
+bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
+                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                         uint64_t volume_offset) {
+  runs.m_runs.clear();
+  const uint32_t cs = exfat_cluster_size(bs);
+  if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
+  if (runs.m_base_offset == 0) {
+    const uint64_t heap = exfat_heap_start(bs) + volume_offset;
+    runs.m_base_offset = heap >= 2 * uint64_t{cs} ? heap - 2 * uint64_t{cs} : 0;
+  }
+  return exfat_chain(bs, nullptr, &runs, first, size, fat, fat_bytes);
+}
+
+std::string exfat_volume_flags_text(const boot_sector& bs) {
+  return guarded([&] {
+    const uint16_t flags = load_le16(&bs.m_raw[106]);
+    std::string out;
+    static const char* const kNames[4] = {"active fat", "vol dirty", "media fail", "clear zero"};
+    for (int i = 0; i < 4; ++i)
+      if (flags & (1u << i)) out += std::string(kNames[i]) + ";";
+    if (flags & 0xFFF0) out += "reserved non-zero;";
+    if (!out.empty()) out.pop_back();
+    return out;
+  });
+}
+
+// ---------------------------------------------------------------------------
+
+bool ext_inode_is_live(const uint8_t* inode, size_t length) {
+  if (!inode || length < 44) return false;
+  if (u16_at(inode, 0) == 0 || u16_at(inode, 26) == 0 || load_le32(inode + 40) == 0) return false;
+  vk::time t;
+  time_from_i64(t, load_le32(inode + 12), type_time::unix_time);
+  return t.valid();
+}
+
+bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8_t* inode,
+                    size_t length, uint64_t number) {
+  return guarded([&] {
+    out = ext_inode_record();
+    const uint16_t size = sb.inode_size();
+    if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 || size > 256 ||
+        size > length)
+      return false;
+    out.m_inode.assign(inode, inode + size);
+    out.m_number = number;
+    out.m_ext4 = ext_is_ext4(sb);
+    out.m_inode_size = size;
+    out.m_block_size = ext_block_size(sb);
+    return out.m_block_size != 0;
+  });
+}
+
+namespace {
+
+// Builds the runs of one ext file in logical order; holes become sparse runs.
+class ext_walker {
+ public:
+  ext_walker(cluster_runs& runs, RAW_DISK_IO& disk, uint64_t volume_offset, uint32_t block_size,
+             uint64_t blocks)
+      : m_runs(runs), m_disk(disk), m_volume(volume_offset), m_bs(block_size), m_blocks(blocks) {}
+
+  // Adds a piece of the file at logical block lb (hole when physical is 0
+  // and hole is set). Pieces behind the last one are dropped.
+  void add(uint64_t lb, uint64_t physical, uint64_t count, bool hole) {
+    if (lb < m_next || count == 0) return;
+    if (lb > m_next) cluster_runs_append_sparse(m_runs, lb - m_next);
+    if (hole)
+      cluster_runs_append_sparse(m_runs, count);
+    else
+      cluster_runs_append(m_runs, physical, count);
+    m_next = lb + count;
+  }
+
+  bool read_block(uint64_t block, std::vector<uint8_t>& out, const char* message) {
+    uint64_t at = 0;
+    if (!checked_mul<uint64_t>(block, m_bs, at) || !checked_add(at, m_volume, at)) at = ~uint64_t{0};
+    uint32_t got = m_bs;
+    out.assign(m_bs, 0);
+    if (!m_disk.read_at(out.data(), got, at) || got != m_bs) {
+      std::fprintf(stderr, message, static_cast<unsigned long long>(at));
+      return false;
+    }
+    return true;
+  }
+
+  bool extent_node(const uint8_t* node, size_t node_bytes, int expected_depth) {
+    if (node_bytes < 12 || load_le16(node) != 0xF30A) return false;
+    const uint16_t depth = load_le16(node + 6);
+    if (depth > kMaxExtDepth || (expected_depth >= 0 && depth != expected_depth)) return false;
+    const size_t capacity = node_bytes / 12 - 1;
+    const size_t count = std::min<size_t>(load_le16(node + 2), capacity);
+    // Entries are taken in logical order whatever order the node holds.
+    std::vector<const uint8_t*> entries;
+    for (size_t i = 1; i <= count; ++i) entries.push_back(node + 12 * i);
+    std::stable_sort(entries.begin(), entries.end(), [](const uint8_t* a, const uint8_t* b) {
+      return load_le32(a) < load_le32(b);
+    });
+    for (const uint8_t* e : entries) {
+      if (depth == 0) {
+        uint64_t len = load_le16(e + 4);
+        bool uninit = false;
+        if (len > 32768) {
+          len -= 32768;
+          uninit = true;
+        }
+        const uint64_t phys = (uint64_t{load_le16(e + 6)} << 32) | load_le32(e + 8);
+        add(load_le32(e), phys, len, uninit);
+        continue;
+      }
+      const uint64_t child = (uint64_t{load_le16(e + 8)} << 32) | load_le32(e + 4);
+      if (!m_visited.insert(child).second) continue;  // a loop in the tree
+      std::vector<uint8_t> block;
+      if (!read_block(child, block, "prob reading blk at offset 0x%08llx\n")) continue;
+      extent_node(block.data(), block.size(), depth - 1);
+    }
+    return true;
+  }
+
+  // Pointers of one block-map level; level 0 are data blocks.
+  bool map_level(const uint8_t* pointers, size_t count, int level) {
+    const uint64_t per_block = m_bs / 4;
+    uint64_t span = 1;
+    for (int i = 0; i < level; ++i) span *= per_block;
+    for (size_t i = 0; i < count && m_lb < m_blocks; ++i) {
+      const uint32_t p = load_le32(pointers + 4 * i);
+      const uint64_t take = std::min(span, m_blocks - m_lb);
+      if (p == 0) {
+        m_lb += take;  // a hole: added before the next real block
+        continue;
+      }
+      if (level == 0) {
+        add(m_lb, p, 1, false);
+        ++m_lb;
+        continue;
+      }
+      std::vector<uint8_t> block;
+      if (!read_block(p, block, "prob reading disk at offset 0x%08llx\n")) return false;
+      if (!map_level(block.data(), static_cast<size_t>(per_block), level - 1)) return false;
+    }
+    return true;
+  }
+
+  bool block_map(const uint8_t* iblock) {
+    if (!map_level(iblock, 12, 0)) return false;
+    if (!map_level(iblock + 48, 1, 1)) return false;
+    return map_level(iblock + 52, 1, 2);  // triple-indirect blocks stay unread
+  }
+
+ private:
+  cluster_runs& m_runs;
+  RAW_DISK_IO& m_disk;
+  uint64_t m_volume;
+  uint32_t m_bs;
+  uint64_t m_blocks;
+  uint64_t m_next = 0;  // logical block after the last piece added
+  uint64_t m_lb = 0;    // logical block of the block-map walk
+  std::set<uint64_t> m_visited;
+};
+
+}  // namespace
+
+bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, const ext_superblock& sb) {
+  return guarded([&] {
+    const uint8_t* inode = rec.m_inode.data();
+    if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
+        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0)
+      return false;
+    const uint16_t type = u16_at(inode, 0) >> 12;
+    if (type != 0x8 && type != 0x4) return false;
+    cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));
+    const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
+    const uint64_t blocks = ceil_div_u64(size, rec.m_block_size);
+    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
+    const uint8_t* iblock = inode + 40;
+    if (load_le16(iblock) == 0xF30A)
+      walker.extent_node(iblock, 60, -1);
+    else
+      walker.block_map(iblock);
+    return !runs.m_runs.empty();
+  });
+}
+
+bool check_ext_inode(const uint8_t* inode, size_t length, std::ostream& out) {
+  if (ext_inode_is_live(inode, length)) return true;
+  out << "invalid data" << '\n';
+  return false;
+}
+
+void ext_superblock_tail_clear(ext_superblock& sb) {
+  std::fill(sb.m_raw.begin() + 84, sb.m_raw.end(), uint8_t{0});
+}
+
+std::string unix_time_text(uint32_t seconds) {
+  return guarded([&] {
+    vk::time t;
+    time_from_u64(t, seconds, type_time::unix_time);
+    std::ostringstream out;
+    write_date_time(out, t);
+    return out.str();
+  });
+}
+
+}  // namespace vk

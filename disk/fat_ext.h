@@ -1,0 +1,152 @@
+// File-level structures of FAT12/16/32, exFAT and ext2/3/4 volumes: cluster
+// chains through a file allocation table, directory entries with their long
+// names, free clusters that still hold data, the exFAT volume flags, and an
+// ext inode's data blocks (extent tree or block map).
+//
+// Every chain walk keeps a set of the clusters it visited and never takes
+// more clusters than its table has entries, so a looping or hostile table
+// ends; tables are read in bounded pieces and only from inside the medium.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "disk/cluster_runs.h"
+#include "disk/raw_disk_io.h"
+#include "disk/vk_disk_structs.h"
+#include "foundation/vk_guid.h"
+
+namespace vk {
+
+// A chain-run table: per chain, its runs as (first cluster, count).
+using fat_chain_runs = std::vector<std::vector<std::pair<uint32_t, uint32_t>>>;
+
+// One file of a FAT directory.
+struct fat_file_entry {
+  uint64_t m_entry_number = 0;
+  uint32_t m_size = 0;
+  uint64_t m_covered_bytes = 0;  // bytes its cluster runs cover
+  cluster_runs m_runs;
+  std::string m_name;
+  uint64_t m_created = 0;  // FILETIME ticks
+  uint64_t m_written = 0;
+  uint64_t m_accessed = 0;
+  std::vector<uint8_t> m_raw;  // the 32-byte directory entry
+  uint8_t m_attributes = 0;
+  uint32_t m_flags = 0;  // fat_entry_deleted
+  std::string m_text1;
+  std::string m_text2;
+  std::vector<uint8_t> m_bytes32;
+  std::vector<uint8_t> m_bytes20;
+  guid m_guid;
+  uint32_t m_word1 = 0;
+  uint32_t m_word2 = 0;
+  uint32_t m_word3 = 0;
+};
+inline constexpr uint32_t fat_entry_deleted = 0x0008;
+void fat_file_entry_clear(fat_file_entry& e);
+
+// The fixed part of an ext superblock as it lies 1024 bytes into the volume.
+struct ext_superblock {
+  std::array<uint8_t, 1024> m_raw{};
+
+  uint32_t log_block_size() const { return load_le32(&m_raw[24]); }
+  uint16_t magic() const { return load_le16(&m_raw[56]); }
+  uint16_t inode_size() const { return load_le16(&m_raw[88]); }
+  uint32_t incompat_features() const { return load_le32(&m_raw[96]); }
+};
+ext_superblock ext_superblock_from(const uint8_t* bytes, size_t length);
+// 1024 shifted by the log (up to 64 KiB); 0 beyond.
+uint32_t ext_block_size(const ext_superblock& sb);
+bool ext_is_ext4(const ext_superblock& sb);
+
+struct ext_inode_record {
+  std::vector<uint8_t> m_inode;  // at most 256 bytes
+  uint64_t m_number = 0;
+  uint8_t m_ext4 = 0;
+  uint16_t m_inode_size = 0;
+  uint32_t m_block_size = 0;
+};
+
+// ---- chains ----
+bool fat16_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted);
+bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted);
+bool fat32_chains(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes, uint32_t width);
+bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes);
+bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
+                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                         uint64_t volume_offset);
+
+// ---- long names and short entries ----
+std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend);
+std::string lfn_ordinal_text(uint8_t ordinal);
+uint8_t vfat_short_name_checksum(const uint8_t* name11);
+bool is_lfn_entry(const uint8_t* entry, uint8_t checksum);
+uint64_t dos_time_to_filetime(uint16_t date, uint16_t time, uint8_t tens_of_ms);
+uint64_t fat_time_to_filetime(uint16_t date, uint16_t time, uint8_t tens_of_ms);
+bool is_valid_fat_dir_entry(const uint8_t* entry, bool allow_empty, uint64_t earliest,
+                            uint64_t latest, uint64_t highest_cluster);
+bool is_valid_fat32_dir_entry(const uint8_t* entry, bool allow_empty, uint64_t earliest,
+                              uint64_t latest, uint64_t highest_cluster);
+bool is_valid_fat_entry_any(const uint8_t* entry, bool allow_empty);
+bool is_plausible_fat_entry(const uint8_t* entry, bool allow_empty);
+std::string fat_short_name_text(const uint8_t* entry);
+
+size_t collect_fat_dir_entries(std::vector<fat_dir_entry>& entries, std::vector<uint64_t>& offsets,
+                               const boot_sector& bs, const uint8_t* buffer, size_t length,
+                               uint64_t earliest, uint64_t latest, bool append, uint64_t base);
+// Per file: its name, its raw entries (long ones, then the short one) and
+// the offset of its first entry.
+size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
+                                std::vector<std::vector<uint8_t>>& entries,
+                                std::vector<uint64_t>& offsets, const boot_sector& bs,
+                                const uint8_t* buffer, size_t length, uint64_t earliest,
+                                uint64_t latest, bool append, uint64_t base);
+bool fat_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                       const uint8_t* fat, size_t fat_bytes);
+bool fat32_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                         const uint8_t* fat, size_t fat_bytes);
+bool fat_entry_add_cluster(fat_file_entry& e, uint64_t cluster, bool append);
+
+// ---- tables ----
+bool read_fat16_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, uint32_t copy);
+bool read_fat32_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, uint32_t copy);
+uint64_t fat16_root_dir_offset(const boot_sector& bs);
+// For every free cluster that still holds data, the absolute offset of its
+// first non-zero 64-bit word (FAT32).
+bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& offsets,
+                                RAW_DISK_IO& disk, uint64_t volume_offset);
+
+// ---- exFAT ----
+uint32_t exfat_cluster_size(const boot_sector& bs);
+uint64_t exfat_cluster_offset(const boot_sector& bs, uint64_t cluster);
+uint64_t exfat_root_dir_offset(const boot_sector& bs, uint64_t volume_offset);
+bool read_exfat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
+                      uint64_t volume_offset);
+bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
+                          uint64_t size, const uint8_t* fat, size_t fat_bytes);
+bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
+                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                         uint64_t volume_offset);
+std::string exfat_volume_flags_text(const boot_sector& bs);
+
+// ---- ext ----
+bool ext_inode_is_live(const uint8_t* inode, size_t length);
+bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8_t* inode,
+                    size_t length, uint64_t number);
+bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
+                      uint64_t volume_offset, const ext_superblock& sb);
+bool check_ext_inode(const uint8_t* inode, size_t length, std::ostream& out);
+// Zeroes the superblock from byte 84 on; the fixed fields before stay.
+void ext_superblock_tail_clear(ext_superblock& sb);
+std::string unix_time_text(uint32_t seconds);
+
+}  // namespace vk
