@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -66,10 +67,24 @@ char* sys_realpath(const char* path, char* resolved) {
   return ::realpath(path, resolved);
 }
 
+int sys_mkdir(const char* path, mode_t mode) {
+  return ::mkdir(path, mode);
+}
+int sys_rename(const char* from, const char* to) {
+  return ::rename(from, to);
+}
+int sys_remove(const char* path) {
+  return ::remove(path);
+}
+int sys_rmdir(const char* path) {
+  return ::rmdir(path);
+}
+
 const posix_calls k_system_calls = {
     sys_open,    sys_close, sys_read,        sys_write,    sys_pread,     sys_pwrite,
     sys_lseek,   sys_fstat, sys_stat,        sys_lstat,    sys_ftruncate, sys_fchmod,
-    sys_fstatat, sys_uname, sys_gethostname, sys_readlink, sys_statfs,    sys_realpath};
+    sys_fstatat, sys_uname, sys_gethostname, sys_readlink, sys_statfs,    sys_realpath,
+    sys_mkdir,   sys_rename, sys_remove,     sys_rmdir};
 
 posix_calls g_calls = k_system_calls;
 

@@ -46,6 +46,11 @@ struct posix_calls {
   int (*statfs)(const char* path, struct statfs* out);
   // As realpath(3) with a null buffer: the caller frees the result.
   char* (*realpath)(const char* path, char* resolved);
+  // Path-level changes: the only calls that alter a file system's names.
+  int (*mkdir)(const char* path, mode_t mode);
+  int (*rename)(const char* from, const char* to);
+  int (*remove)(const char* path);
+  int (*rmdir)(const char* path);
 };
 
 // The table of the real system calls.
