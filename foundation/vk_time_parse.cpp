@@ -680,25 +680,22 @@ bool write_email_date(std::string& out, int64_t unix_seconds, int32_t bias_minut
   return vk::assign_text(out, buf);
 }
 
-void write_date_time_yy(std::ostream& os, const time& t) {
+namespace {
+// The two short date-and-time forms differ only in the year's width.
+void write_short_date_time(std::ostream& os, const time& t, bool two_digit_year) {
   if (!t.valid()) {
     os << "00/00/00 00:00:00";
     return;
   }
   std::string date, clock;
-  format_date_time(date, clock, t, false, true, false, false);
+  format_date_time(date, clock, t, false, two_digit_year, false, false);
   os << date << ' ' << clock;
 }
+}  // namespace
 
-void write_date_time_sec(std::ostream& os, const time& t) {
-  if (!t.valid()) {
-    os << "00/00/00 00:00:00";
-    return;
-  }
-  std::string date, clock;
-  format_date_time(date, clock, t, false, false, false, false);
-  os << date << ' ' << clock;
-}
+void write_date_time_yy(std::ostream& os, const time& t) { write_short_date_time(os, t, true); }
+
+void write_date_time_sec(std::ostream& os, const time& t) { write_short_date_time(os, t, false); }
 
 bool format_date_time_by_template(std::string& date, std::string& time_text, const time& t,
                                   const std::string& layout, bool subseconds, bool two_digit_year,
