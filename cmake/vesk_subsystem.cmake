@@ -1,14 +1,22 @@
 # One static library per subsystem folder; sources, tests and benchmarks are
 # picked up by name so that adding a file never needs a build-file edit.
 #
-#   vesk_subsystem(<name> DEPS <other vesk_ libraries>)
+#   vesk_subsystem(<name> DEPS <other vesk_ libraries> [SUBDIRS <folders>])
 #
 # builds vesk_<name> from <folder>/*.cpp, the test program
 # vesk_<name>_tests from <folder>/tests/*.cpp and, with VESK_BUILD_BENCH,
-# vesk_<name>_bench from <folder>/bench/*.cpp.
+# vesk_<name>_bench from <folder>/bench/*.cpp. Each SUBDIRS folder adds its
+# own *.cpp, tests/*.cpp and bench/*.cpp to the same three targets.
 function(vesk_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB lib_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;SUBDIRS" ${ARGN})
+  set(dirs ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(sub IN LISTS ARG_SUBDIRS)
+    list(APPEND dirs ${CMAKE_CURRENT_SOURCE_DIR}/${sub})
+  endforeach()
+  list(TRANSFORM dirs APPEND /*.cpp OUTPUT_VARIABLE lib_globs)
+  list(TRANSFORM dirs APPEND /tests/*.cpp OUTPUT_VARIABLE test_globs)
+  list(TRANSFORM dirs APPEND /bench/*.cpp OUTPUT_VARIABLE bench_globs)
+  file(GLOB lib_sources CONFIGURE_DEPENDS ${lib_globs})
   list(FILTER lib_sources EXCLUDE REGEX "/main\\.cpp$")
   if(lib_sources)
     add_library(vesk_${name} STATIC ${lib_sources})
@@ -21,7 +29,7 @@ function(vesk_subsystem name)
   endif()
 
   if(VESK_BUILD_TESTS)
-    file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+    file(GLOB test_sources CONFIGURE_DEPENDS ${test_globs})
     if(test_sources)
       add_executable(vesk_${name}_tests ${test_sources})
       target_include_directories(vesk_${name}_tests PRIVATE ${CMAKE_SOURCE_DIR}
@@ -37,7 +45,7 @@ function(vesk_subsystem name)
   endif()
 
   if(VESK_BUILD_BENCH)
-    file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/bench/*.cpp)
+    file(GLOB bench_sources CONFIGURE_DEPENDS ${bench_globs})
     if(bench_sources)
       add_executable(vesk_${name}_bench ${bench_sources})
       target_include_directories(vesk_${name}_bench PRIVATE ${CMAKE_SOURCE_DIR}
