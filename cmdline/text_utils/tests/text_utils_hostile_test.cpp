@@ -169,3 +169,73 @@ TEST(TextUtilsHostile, ByteReaders) {
   });
   EXPECT_GE(runs, static_cast<size_t>(k_mutations));
 }
+
+TEST(TextUtilsHostile, ListsStringsAndWriters) {
+  size_t runs = 0;
+  each_hostile_input(k_text_seeds, 26003, [&](const uint8_t* p, size_t n) {
+    const std::string t = text_of(p, n);
+    std::vector<std::string> pieces;
+    for (size_t i = 0; i < n; i += 3) pieces.push_back(t.substr(i, 3 + i % 2));
+    std::vector<std::string> list = pieces;
+    vk::dedupe_keep_first(list);
+    EXPECT_LE(list.size(), pieces.size());
+    std::string joined;
+    vk::join_set(joined, {pieces.begin(), pieces.end()}, ",", true);
+    std::vector<std::string> diff;
+    vk::set_difference_texts(pieces, list, diff, true);
+    std::ostringstream os;
+    std::vector<uint32_t> ends, widths = {4};
+    std::map<std::string, uint32_t> titles;
+    vk::write_title_line(os, ends, titles, widths, pieces, t.substr(0, 3), true);
+    vk::write_json_pairs(os, {{t, t}}, ',');
+    std::vector<std::string> mixed;
+    vk::interleave_lists(mixed, pieces, list.size() == pieces.size() ? list : pieces);
+
+    const std::wstring w(t.begin(), t.end());
+    std::vector<std::wstring> wl(1, w);
+    std::map<std::wstring, uint32_t> wtitles;
+    vk::write_title_line_w(os, ends, wtitles, widths, wl, L" | ");
+    wl.push_back(w.substr(0, n / 2));
+    wl.push_back(w);
+    vk::remove_duplicate_wstrings(wl);
+    vk::byte_array multi;
+    vk::list_to_utf16_multi_string(wl, multi);
+    std::vector<uint16_t> units;
+    vk::wide_to_utf16_vector(units, w);
+    EXPECT_LE(units.size(), 2 * n);
+    std::vector<uint16_t> path(units.begin(), units.end());
+    path.push_back(0);
+    std::wstring dir, name;
+    vk::split_utf16_path(path.data(), dir, name);
+    vk::escape_units(units, L"\\.");
+    vk::trim_trailing_zero_units(units);
+    std::string ipv6;
+    vk::format_ipv6_text(units.data(), units.size() * 2, ipv6);
+
+    std::string a = t, needle = t.substr(n / 3, 2);
+    vk::find_fold(a, needle, true);
+    std::wstring wa = w, wn = w.substr(n / 2, 1);
+    vk::werase_first(wa, wn, true);
+    vk::werase_from(wa, L"x", true);
+    vk::wescape_chars(wa, L"\\");
+    vk::wtrim_trailing_nuls(wa);
+    EXPECT_LE(vk::remove_char_copy(t, 'a').size(), n);
+    std::string e = t;
+    vk::escape_chars(e, "\\\"");
+    EXPECT_LE(e.size(), 2 * n);
+    vk::non_alpha_to_underscore(e);
+    vk::byte_array b;
+    vk::assign_bytes_from_text(b, t);
+    EXPECT_EQ(vk::remove_byte_value(b, 'a') + b.size(), n);
+    vk::vk_variant_lite cell;
+    vk::make_bytes_cell(cell, p, n, vk::vt_bytes_hex);
+    std::string hex;
+    vk::bytes_to_hex_text(hex, p, n, true);
+    EXPECT_EQ(hex.size(), n ? 3 * n - 1 : 0);
+    if (n >= 16) vk::write_hex16_line(p, os);
+    std::string plain;
+    vk::format_double_plain(plain, static_cast<double>(n) / 7.0 - 3.0, static_cast<int>(n % 20));
+    ++runs;
+  });
+  EXPECT_GE(runs, static_cast<size_t>(k_mutations));
+}
