@@ -139,12 +139,12 @@ bool device_id_serial(std::string& serial, std::string& base, std::string& sep,
       [&] {
         const bool hash_form = id.find('#') != std::string::npos;
         if (hash_form) {
-          sep = "#";
+          sep.assign(1, '#');
         } else if (sep.empty()) {
           if (id.find('/') != std::string::npos)
-            sep = "/";
+            sep.assign(1, '/');
           else if (id.find('\\') != std::string::npos)
-            sep = "\\";
+            sep.assign(1, '\\');
           else
             return false;
         }

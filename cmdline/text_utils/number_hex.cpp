@@ -237,11 +237,11 @@ std::string& format_double_plain(std::string& out, double value, int precision) 
       [&] {
         out.clear();
         if (std::isnan(value)) {
-          out = "nan";
+          out += "nan";
           return;
         }
         if (value < 0) {
-          out = "-";
+          out += '-';
           value = -value;
         }
         if (std::isinf(value)) {
