@@ -116,8 +116,7 @@ std::string temp_dir() {
 bool rename_move_remove(const std::string& path, bool printable, vk::cmd_params* log) {
   std::string current = path;
   std::string renamed;
-  if (draw_free_name(dir_of(current), printable, renamed) &&
-      rename_file(current, renamed, false)) {
+  if (draw_free_name(dir_of(current), printable, renamed) && rename_file(current, renamed, false)) {
     if (log) vk::diag_note(*log, "rename: %s => %s", current.c_str(), renamed.c_str());
     current = renamed;
     const std::string tmp = temp_dir();
@@ -256,7 +255,8 @@ bool wipe_path(const std::wstring& path, bool is_dir, wipe_results* results,
       return;
     }
     std::string bytes;
-    const bool wiped = vk::path_to_bytes(path, bytes) && plain_file(bytes) && vk::zero_fill_file(path);
+    const bool wiped =
+        vk::path_to_bytes(path, bytes) && plain_file(bytes) && vk::zero_fill_file(path);
     (*results)[path] = wiped ? k_wipe_done : k_wipe_failed;
     if (settings != nullptr)
       vk::diag_note(*settings, wiped ? "wipe: %s" : "not wiped: %s", bytes.c_str());
@@ -308,6 +308,8 @@ scoped_random_names::scoped_random_names(const random_name_sources& sources)
   name_sources() = sources;
 }
 
-scoped_random_names::~scoped_random_names() { name_sources() = m_previous; }
+scoped_random_names::~scoped_random_names() {
+  name_sources() = m_previous;
+}
 
 }  // namespace vkportdir

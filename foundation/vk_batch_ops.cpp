@@ -223,7 +223,8 @@ bool find_files_wildcard(const std::string& path, std::map<std::string, std::str
           } else {
             // The run a '?' stands for may be empty, but head and tail never
             // share characters.
-            match = name.size() >= head.size() + tail.size() && name.compare(0, head.size(), head) == 0 &&
+            match = name.size() >= head.size() + tail.size() &&
+                    name.compare(0, head.size(), head) == 0 &&
                     name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
           }
           if (match) out.emplace(p, name);
@@ -312,7 +313,8 @@ bool relative_path(std::string& out, const std::string& from, const std::string&
         while (common < f.size() && common < t.size() && f[common] == t[common]) ++common;
         const size_t last = f.rfind('/', common - 1);
         const size_t base = last == std::string::npos ? 0 : last + 1;
-        const size_t ups = static_cast<size_t>(std::count(f.begin() + static_cast<std::ptrdiff_t>(base), f.end(), '/'));
+        const size_t ups = static_cast<size_t>(
+            std::count(f.begin() + static_cast<std::ptrdiff_t>(base), f.end(), '/'));
         if (ups * 3 + (t.size() - base) > max_length) return false;
         for (size_t i = 0; i < ups; ++i) out += "../";
         out.append(t, base, std::string::npos);

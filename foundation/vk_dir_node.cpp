@@ -65,7 +65,9 @@ bool mode_is_dir(uint32_t mode, uint8_t using_st_mode) {
 
 }  // namespace
 
-_DIR_NODE::_DIR_NODE() { clear(); }
+_DIR_NODE::_DIR_NODE() {
+  clear();
+}
 
 _DIR_NODE::_DIR_NODE(const std::wstring& name_in, uint64_t extra, uint64_t size_in,
                      uint32_t mode_in, uint64_t created_in, uint64_t altered_in, uint64_t mft_in,
@@ -104,7 +106,9 @@ void _DIR_NODE::clear() {
   flag1 = flag2 = 0;
 }
 
-bool _DIR_NODE::is_dir() const { return mode_is_dir(mode, m_using_st_mode_flags); }
+bool _DIR_NODE::is_dir() const {
+  return mode_is_dir(mode, m_using_st_mode_flags);
+}
 
 bool _DIR_NODE::from_path_w(const std::wstring& path) {
   clear();
@@ -137,7 +141,9 @@ bool _DIR_NODE::from_path(const std::string& path) {
 
 // ---- _DIR_NODE_STL ----
 
-_DIR_NODE_STL::_DIR_NODE_STL() { clear(); }
+_DIR_NODE_STL::_DIR_NODE_STL() {
+  clear();
+}
 
 _DIR_NODE_STL::_DIR_NODE_STL(const std::wstring& path, uint64_t size_in, uint64_t extra,
                              uint16_t tag_in, uint32_t mode_in, uint64_t created_in,
@@ -170,7 +176,9 @@ _DIR_NODE_STL::_DIR_NODE_STL(const std::string& path, uint64_t size_in, uint32_t
     : _DIR_NODE_STL(path, size_in, 0, 0, mode_in, created_in, altered_in, mft_in, accessed_in,
                     permissions_in) {}
 
-_DIR_NODE_STL::_DIR_NODE_STL(const _DIR_NODE& node) { dir_node_to_stl(*this, node); }
+_DIR_NODE_STL::_DIR_NODE_STL(const _DIR_NODE& node) {
+  dir_node_to_stl(*this, node);
+}
 
 _DIR_NODE_STL& _DIR_NODE_STL::operator=(const _DIR_NODE& node) {
   dir_node_to_stl(*this, node);
@@ -192,7 +200,9 @@ void _DIR_NODE_STL::clear() {
   m_using_st_mode_flags = 1;
 }
 
-bool _DIR_NODE_STL::is_dir() const { return mode_is_dir(mode, m_using_st_mode_flags); }
+bool _DIR_NODE_STL::is_dir() const {
+  return mode_is_dir(mode, m_using_st_mode_flags);
+}
 
 bool _DIR_NODE_STL::from_path(const char* path) {
   clear();
@@ -216,7 +226,7 @@ bool _DIR_NODE_STL::from_path(const char* path) {
             extension = ext;
           }
         } else {
-          directory = ".";
+          directory.assign(1, '.');
           name = full_path;
         }
         return true;
@@ -224,10 +234,9 @@ bool _DIR_NODE_STL::from_path(const char* path) {
       [&] { clear(); });
 }
 
-void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t size,
-                       uint64_t extra, uint16_t tag, uint32_t mode, uint64_t created,
-                       uint64_t altered, uint64_t mft_changed, uint64_t accessed,
-                       uint32_t permissions) {
+void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t size, uint64_t extra,
+                       uint16_t tag, uint32_t mode, uint64_t created, uint64_t altered,
+                       uint64_t mft_changed, uint64_t accessed, uint32_t permissions) {
   out.clear();
   vk::guarded(
       [&] {
@@ -335,10 +344,17 @@ void dir_node_attribute_text(const _DIR_NODE_STL& node, std::string& out) {
     os << "file size     " << std::setw(8) << node.size << '\n';
     os << "flags:        " << std::setw(4) << node.mode << " [";
     switch (node.mode & 0xF000u) {
-      case 0x4000u: os << "directory"; break;
-      case 0x2000u: os << "char special"; break;
-      case 0x8000u: os << "regular"; break;
-      default: break;
+      case 0x4000u:
+        os << "directory";
+        break;
+      case 0x2000u:
+        os << "char special";
+        break;
+      case 0x8000u:
+        os << "regular";
+        break;
+      default:
+        break;
     }
     os << "]\n";
     const struct {

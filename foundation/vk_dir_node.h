@@ -97,10 +97,9 @@ struct _DIR_NODE_STL {
 
 // Clears, then stores the path (UTF-8 and lower-cased), its directory, its
 // name with extension and the extension, and the values unchanged.
-void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t size,
-                       uint64_t extra, uint16_t tag, uint32_t mode, uint64_t created,
-                       uint64_t altered, uint64_t mft_changed, uint64_t accessed,
-                       uint32_t permissions);
+void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t size, uint64_t extra,
+                       uint16_t tag, uint32_t mode, uint64_t created, uint64_t altered,
+                       uint64_t mft_changed, uint64_t accessed, uint32_t permissions);
 // The same without an extra value and tag (both 0).
 void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t size, uint32_t mode,
                        uint64_t created, uint64_t altered, uint64_t mft_changed, uint64_t accessed,

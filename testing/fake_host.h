@@ -4,12 +4,11 @@
 // answers those queries from the description.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/utsname.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -2,6 +2,7 @@
 // delete what it finds, inside a scratch tree with "%TEMP%" pointing into it.
 #include "cmdline/dir_tree_ops.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +15,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "foundation/vk_batch_ops.h"
 #include "foundation/vk_dir_node.h"
@@ -48,12 +47,16 @@ class scoped_env {
       m_had = true;
       m_old = old;
     }
-    if (value) ::setenv(name, value, 1);
-    else ::unsetenv(name);
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
   }
   ~scoped_env() {
-    if (m_had) ::setenv(m_name.c_str(), m_old.c_str(), 1);
-    else ::unsetenv(m_name.c_str());
+    if (m_had)
+      ::setenv(m_name.c_str(), m_old.c_str(), 1);
+    else
+      ::unsetenv(m_name.c_str());
   }
 
  private:
@@ -91,8 +94,10 @@ std::vector<visit> expected_walk(const std::string& root, int32_t levels) {
       const std::string base = dir.back() == '/' ? dir : dir + "/";
       for (const auto& e : fs::directory_iterator(base)) {
         const std::string name = e.path().filename().string();
-        if (e.symlink_status().type() == fs::file_type::directory) next.push_back(base + name + "/");
-        else out.emplace_back(base + name, false);
+        if (e.symlink_status().type() == fs::file_type::directory)
+          next.push_back(base + name + "/");
+        else
+          out.emplace_back(base + name, false);
       }
     }
     current.swap(next);
@@ -138,8 +143,8 @@ struct fixed_names {
 TEST(WalkDir, LevelsOrderAndFilters) {
   temp_tree t;
   ASSERT_TRUE(t.ok());
-  for (const char* f : {"w/f1", "w/f2.txt", "w/d1/x", "w/d1/e/y.txt", "w/d2/x.txt", "w/d3/z",
-                        "w/d3/g/h/deep.txt"})
+  for (const char* f :
+       {"w/f1", "w/f2.txt", "w/d1/x", "w/d1/e/y.txt", "w/d2/x.txt", "w/d3/z", "w/d3/g/h/deep.txt"})
     t.file(f);
   t.symlink(t.path("w/d3"), "w/link_to_dir");
   const std::string root = t.path("w");
@@ -253,10 +258,10 @@ TEST(ShredFile, NothingLeftAndNoNeighbourReplaced) {
     std::vector<std::string> draws;
     bool temp_set;
   } rows[] = {
-      {{"keep", "zzzz"}, true},          // first name taken beside it
+      {{"keep", "zzzz"}, true},               // first name taken beside it
       {{"../a", "..", "a/b", "q1w2"}, true},  // not single components
-      {{"keep"}, true},                  // never a free name: removed where it stands
-      {{"nnnn"}, false},                 // no "%TEMP%": removed where it stands
+      {{"keep"}, true},                       // never a free name: removed where it stands
+      {{"nnnn"}, false},                      // no "%TEMP%": removed where it stands
   };
   for (const auto& r : rows) {
     t.file("s/a.txt", "to be shredded");
@@ -309,8 +314,8 @@ TEST(RemoveTreeLogged, TreeGoneLoggedAndLinksNotFollowed) {
     ASSERT_NE(resize, lines.end()) << rel;
     ASSERT_GE(lines.end() - resize, 4) << rel;
     EXPECT_EQ(*(resize - 1), "->-----------");
-    EXPECT_EQ(resize[1].rfind("->rename: " + path + " => " + path.substr(0, path.rfind('/') + 1), 0),
-              0u)
+    EXPECT_EQ(
+        resize[1].rfind("->rename: " + path + " => " + path.substr(0, path.rfind('/') + 1), 0), 0u)
         << resize[1];
     EXPECT_EQ(resize[2].rfind("->move: ", 0), 0u) << resize[2];
     EXPECT_NE(resize[2].find(" => " + t.path("tmp/")), std::string::npos) << resize[2];

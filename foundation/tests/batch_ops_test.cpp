@@ -1,11 +1,11 @@
 // Moves into directories of their own, selection by status and content,
 // wildcard and level searches, listings, stream sizes and relative paths,
 // all inside a scratch tree; hostile texts with every change refused.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
 
 #include <ctime>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -13,8 +13,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "foundation/vk_batch_ops.h"
 #include "foundation/vk_dir_walk.h"
@@ -40,7 +38,9 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
   return out;
 }
 
-std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytes(const std::string& s) {
+  return {s.begin(), s.end()};
+}
 
 TEST(MoveIntoOwnDir, MovesTheFileAndItsRelatives) {
   temp_tree t;
@@ -64,9 +64,9 @@ TEST(MoveIntoOwnDir, MovesTheFileAndItsRelatives) {
   t.file("y/data.bin", "new");
   t.file("y/data/data.bin", "kept");
   const auto before = snapshot(t.root());
-  for (const std::string& p : {t.path("r/report/report.txt"), t.path("x/plain"),
-                               t.path("x/missing.txt"), t.path("y/data.bin"), std::string("a.b"),
-                               t.path("x/.hidden")}) {
+  for (const std::string& p :
+       {t.path("r/report/report.txt"), t.path("x/plain"), t.path("x/missing.txt"),
+        t.path("y/data.bin"), std::string("a.b"), t.path("x/.hidden")}) {
     EXPECT_FALSE(vkportdir::move_into_own_dir(moved, p, {}, false)) << p;
     EXPECT_EQ(moved, "");
   }
@@ -109,24 +109,51 @@ TEST(SelectFilesByContent, StatusAndEachPatternKind) {
       {"no criterion", {}, {}},
       {"status alone", {C{}}, {"big.bin", "small.txt", "old.txt"}},
       {"extension", {c([](C& x) { x.m_extension = L"txt"; })}, {"small.txt", "old.txt"}},
-      {"size range", {c([](C& x) { x.m_min_size = 8; x.m_max_size = 11; })}, {"small.txt"}},
+      {"size range",
+       {c([](C& x) {
+         x.m_min_size = 8;
+         x.m_max_size = 11;
+       })},
+       {"small.txt"}},
       // old.txt was altered long ago, but its status changed just now.
       {"since", {c([](C& x) { x.m_since = 100000; })}, {"big.bin", "small.txt", "old.txt"}},
       {"since tomorrow", {c([](C& x) { x.m_since = ::time(nullptr) + 86400; })}, {}},
       {"range across a boundary",
-       {c([](C& x) { x.m_range_end = 40000; x.m_range_pattern = bytes("BOUNDARY"); })},
+       {c([](C& x) {
+         x.m_range_end = 40000;
+         x.m_range_pattern = bytes("BOUNDARY");
+       })},
        {"big.bin"}},
       {"range that ends before the pattern",
-       {c([](C& x) { x.m_range_end = 16385; x.m_range_pattern = bytes("BOUNDARY"); })},
+       {c([](C& x) {
+         x.m_range_end = 16385;
+         x.m_range_pattern = bytes("BOUNDARY");
+       })},
        {}},
-      {"range end 0 searches nothing",
-       {c([](C& x) { x.m_range_pattern = bytes("hello"); })},
+      {"range end 0 searches nothing", {c([](C& x) { x.m_range_pattern = bytes("hello"); })}, {}},
+      {"tail",
+       {c([](C& x) {
+         x.m_tail_length = 20;
+         x.m_tail_pattern = bytes("TAIL");
+       })},
+       {"big.bin"}},
+      {"tail too short",
+       {c([](C& x) {
+         x.m_tail_length = 5;
+         x.m_tail_pattern = bytes("TAIL");
+       })},
        {}},
-      {"tail", {c([](C& x) { x.m_tail_length = 20; x.m_tail_pattern = bytes("TAIL"); })}, {"big.bin"}},
-      {"tail too short", {c([](C& x) { x.m_tail_length = 5; x.m_tail_pattern = bytes("TAIL"); })}, {}},
-      {"step", {c([](C& x) { x.m_step_length = 8; x.m_step_pattern = bytes("STEP"); })}, {"big.bin"}},
+      {"step",
+       {c([](C& x) {
+         x.m_step_length = 8;
+         x.m_step_pattern = bytes("STEP");
+       })},
+       {"big.bin"}},
       {"step misses a later offset",
-       {c([](C& x) { x.m_step_length = 100; x.m_step_pattern = bytes("MISS"); })},
+       {c([](C& x) {
+         x.m_step_length = 100;
+         x.m_step_pattern = bytes("MISS");
+       })},
        {}},
       {"all three must be found",
        {c([](C& x) {
@@ -154,8 +181,8 @@ TEST(SelectFilesByContent, StatusAndEachPatternKind) {
 TEST(DirSearches, WildcardLevelsAndListings) {
   temp_tree t;
   ASSERT_TRUE(t.ok());
-  for (const char* f : {"d/az.log", "d/abcz.log", "d/a.log", "d/AZ2.txt", "d/sub/az.log",
-                        "d/xy", "d/sub/deeper/n.txt", "d/n.txt", "d/sub/m.TXT"})
+  for (const char* f : {"d/az.log", "d/abcz.log", "d/a.log", "d/AZ2.txt", "d/sub/az.log", "d/xy",
+                        "d/sub/deeper/n.txt", "d/n.txt", "d/sub/m.TXT"})
     t.file(f);
   struct row {
     std::string pattern;
@@ -278,7 +305,7 @@ TEST(BatchOpsHostile, TruncationsAndMutations) {
   t.file("r/report.txt", "report");
   t.file("r/report_x.txt", "rel");
   const std::vector<std::string> seeds = {
-      t.path("d/a?z.log"),  t.path("r/report.txt"), t.path("d/??"), "\\\\?\\c:\\a\\b?.c",
+      t.path("d/a?z.log"), t.path("r/report.txt"), t.path("d/??"), "\\\\?\\c:\\a\\b?.c",
       "/a/b/c/../d/e.txt", "c:\\x\\y.z",           "?.?",          "..//..",
   };
   const auto before = snapshot(t.root());
@@ -302,9 +329,15 @@ TEST(BatchOpsHostile, TruncationsAndMutations) {
         const size_t pos = rng() % (s.size() + 1);
         const char ch = alphabet[rng() % (sizeof alphabet - 1)];
         switch (rng() % 3) {
-          case 0: s.insert(s.begin() + static_cast<long>(pos), ch); break;
-          case 1: if (pos < s.size()) s[pos] = ch; break;
-          default: if (pos < s.size()) s.erase(pos, 1); break;
+          case 0:
+            s.insert(s.begin() + static_cast<long>(pos), ch);
+            break;
+          case 1:
+            if (pos < s.size()) s[pos] = ch;
+            break;
+          default:
+            if (pos < s.size()) s.erase(pos, 1);
+            break;
         }
       }
       return s;
@@ -316,16 +349,38 @@ TEST(BatchOpsHostile, TruncationsAndMutations) {
   }
   EXPECT_EQ(snapshot(t.root()), before);
 
+  // Every truncation of a file whose patterns sit at the read boundaries.
+  const std::string file = t.path("content.bin");
+  {
+    std::string full(1100, 'x');
+    full.replace(508, 8, "ACROSS__");
+    full.replace(1090, 4, "TAIL");
+    std::ofstream(file, std::ios::binary) << full;
+    std::vector<vkportdir::content_criterion> all(3);
+    all[0].m_range_start = 500;
+    all[0].m_range_end = 1100;
+    all[0].m_range_pattern = bytes("ACROSS__");
+    all[1].m_tail_length = 12;
+    all[1].m_tail_pattern = bytes("TAIL");
+    all[2].m_step_length = 8;
+    all[2].m_step_pattern = bytes("__");
+    for (size_t n = full.size() + 1; n-- > 0;) {
+      fs::resize_file(file, n);
+      std::vector<std::string> paths{file};
+      EXPECT_EQ(vkportdir::select_files_by_content(paths, all), n >= 516) << n;
+    }
+  }
+
   // Criteria and contents: mutated lengths, offsets and patterns over files
   // whose bytes change between rounds.
-  const std::string file = t.path("content.bin");
   std::string content(20000, 'a');
   std::mt19937 rng(7);
   std::vector<uint8_t> pattern;
   for (int i = 0; i < 100000; ++i) {
     if (i % 64 == 0) {
       content.resize(rng() % 40000);
-      for (size_t k = 0; k < content.size(); k += 1 + rng() % 512) content[k] = static_cast<char>(rng());
+      for (size_t k = 0; k < content.size(); k += 1 + rng() % 512)
+        content[k] = static_cast<char>(rng());
       std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
     }
     vkportdir::content_criterion c;
@@ -345,10 +400,18 @@ TEST(BatchOpsHostile, TruncationsAndMutations) {
     c.m_tail_length = static_cast<uint32_t>(rng() % 2 ? rng() % 20000 : rng());
     c.m_step_length = static_cast<uint32_t>(rng() % 2 ? rng() % 600 : rng());
     switch (rng() % 4) {
-      case 0: c.m_range_pattern = pattern; break;
-      case 1: c.m_tail_pattern = pattern; break;
-      case 2: c.m_step_pattern = pattern; break;
-      default: c.m_range_pattern = c.m_tail_pattern = c.m_step_pattern = pattern; break;
+      case 0:
+        c.m_range_pattern = pattern;
+        break;
+      case 1:
+        c.m_tail_pattern = pattern;
+        break;
+      case 2:
+        c.m_step_pattern = pattern;
+        break;
+      default:
+        c.m_range_pattern = c.m_tail_pattern = c.m_step_pattern = pattern;
+        break;
     }
     std::vector<std::string> paths{file, file + "x", t.path("d")};
     vkportdir::select_files_by_content(paths, {c, vkportdir::content_criterion{}});

@@ -1,6 +1,6 @@
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "foundation/vk_dir_node.h"
 #include "foundation/vk_path.h"
@@ -54,8 +54,8 @@ TEST(DirNode, ModeWordConvention) {
     uint8_t using_st_mode;
     bool dir;
   } rows[] = {
-      {2, 1, true},       {2, 0, true},      {0, 1, false},      {1, 1, false},
-      {8, 1, false},      {040755, 1, true}, {0100644, 1, false}, {020600, 1, false},
+      {2, 1, true},       {2, 0, true},        {0, 1, false},       {1, 1, false},
+      {8, 1, false},      {040755, 1, true},   {0100644, 1, false}, {020600, 1, false},
       {040755, 0, false}, {0100644, 0, false},
   };
   for (const auto& r : rows) {

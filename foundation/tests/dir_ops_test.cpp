@@ -1,6 +1,7 @@
 // Directory creation, removal, renaming and stream opening, all inside a
 // scratch tree; failure paths through a replaced system-call table.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +13,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "foundation/vk_dir_ops.h"
 #include "foundation/vk_path.h"
@@ -284,9 +283,15 @@ TEST(WriteFileMakeDirs, TrueOnlyWhenEveryByteIsWritten) {
 // or removed (every path-changing call is recorded and refused).
 TEST(DirOpsHostile, TruncationsAndMutations) {
   const std::vector<std::string> seeds = {
-      "/x/y/z",          "\\\\?\\c:\\dir\\sub", "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x\\y\\z",
-      "\"a\"/\"b\"",     "c:\\",                "\\\\.\\pipe\\x",
-      "rel/one/two.txt", "../../up",            "//",
+      "/x/y/z",
+      "\\\\?\\c:\\dir\\sub",
+      "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x\\y\\z",
+      "\"a\"/\"b\"",
+      "c:\\",
+      "\\\\.\\pipe\\x",
+      "rel/one/two.txt",
+      "../../up",
+      "//",
   };
   recorder scope;
   auto run = [](const std::string& s) {
@@ -306,9 +311,15 @@ TEST(DirOpsHostile, TruncationsAndMutations) {
       size_t pos = s.empty() ? 0 : rng() % (s.size() + 1);
       char c = alphabet[rng() % (sizeof alphabet - 1)];
       switch (rng() % 3) {
-        case 0: s.insert(s.begin() + static_cast<long>(pos), c); break;
-        case 1: if (pos < s.size()) s[pos] = c; break;
-        default: if (pos < s.size()) s.erase(pos, 1); break;
+        case 0:
+          s.insert(s.begin() + static_cast<long>(pos), c);
+          break;
+        case 1:
+          if (pos < s.size()) s[pos] = c;
+          break;
+        default:
+          if (pos < s.size()) s.erase(pos, 1);
+          break;
       }
     }
     run(s);
