@@ -253,12 +253,12 @@ TEST(ShredFile, NothingLeftAndNoNeighbourReplaced) {
   ASSERT_TRUE(t.ok());
   t.dir("tmp");
   t.file("outside/target", "secret");
-  scoped_env temp("TEMP", t.path("tmp").c_str());
   struct row {
     std::vector<std::string> draws;
     bool temp_set;
   } rows[] = {
-      {{"keep", "zzzz"}, true},               // first name taken beside it
+      {{"keep", "yyyy"}, true},               // first name taken beside it
+      {{"zzzz", "keep", "yyyy"}, true},       // taken in "%TEMP%": drawn again there
       {{"../a", "..", "a/b", "q1w2"}, true},  // not single components
       {{"keep"}, true},                       // never a free name: removed where it stands
       {{"nnnn"}, false},                      // no "%TEMP%": removed where it stands
@@ -267,14 +267,15 @@ TEST(ShredFile, NothingLeftAndNoNeighbourReplaced) {
     t.file("s/a.txt", "to be shredded");
     t.file("s/keep", "KEEP");
     t.file("tmp/keep", "TEMP KEEP");
+    t.file("tmp/zzzz", "TEMP Z");
     fixed_names names(r.draws);
     scoped_env unset("TEMP", r.temp_set ? t.path("tmp").c_str() : nullptr);
     vesk_test::scoped_cwd cwd(t.root());
     EXPECT_TRUE(vkportdir::shred_file(vk::path_to_wide(t.path("s/a.txt")))) << r.draws[0];
     EXPECT_EQ(names_in(t.path("s")), std::vector<std::string>{"keep"});
     EXPECT_EQ(slurp(t.path("s/keep")), "KEEP");
-    EXPECT_EQ(names_in(t.path("tmp")), std::vector<std::string>{"keep"});
-    EXPECT_EQ(slurp(t.path("tmp/keep")), "TEMP KEEP");
+    EXPECT_EQ(names_in(t.path("tmp")), (std::vector<std::string>{"keep", "zzzz"}));
+    EXPECT_EQ(slurp(t.path("tmp/keep")) + slurp(t.path("tmp/zzzz")), "TEMP KEEPTEMP Z");
     EXPECT_EQ(names_in(t.root()), (std::vector<std::string>{"outside", "s", "tmp"}));
   }
   // A link goes as a link; the file it points to stays.

@@ -96,11 +96,26 @@ TEST(SelectFilesByContent, StatusAndEachPatternKind) {
   ASSERT_EQ(::utime(t.path("old.txt").c_str(), &times), 0);
 
   using C = vkportdir::content_criterion;
-  auto c = [](auto change) {
+  // A criterion with one pattern: 'r' searched in [0, n), 't' in the last n
+  // bytes, 's' in the first n bytes of every 512-byte step.
+  auto pat = [](char kind, uint32_t n, const char* text) {
     C x;
-    change(x);
+    (kind == 'r'   ? x.m_range_pattern
+     : kind == 't' ? x.m_tail_pattern
+                   : x.m_step_pattern) = bytes(text);
+    (kind == 'r' ? x.m_range_end : kind == 't' ? x.m_tail_length : x.m_step_length) = n;
     return x;
   };
+  C txt, sized, recent, future, zip, tiny, both = pat('t', 100, "TAIL");
+  txt.m_extension = L"txt";
+  sized.m_min_size = 8;
+  sized.m_max_size = 11;
+  recent.m_since = 100000;
+  future.m_since = static_cast<uint64_t>(::time(nullptr)) + 86400;
+  zip.m_extension = L"zip";
+  tiny.m_max_size = 8;
+  both.m_step_length = 8;
+  both.m_step_pattern = bytes("NONE");
   struct row {
     const char* what;
     std::vector<C> criteria;
@@ -108,64 +123,20 @@ TEST(SelectFilesByContent, StatusAndEachPatternKind) {
   } rows[] = {
       {"no criterion", {}, {}},
       {"status alone", {C{}}, {"big.bin", "small.txt", "old.txt"}},
-      {"extension", {c([](C& x) { x.m_extension = L"txt"; })}, {"small.txt", "old.txt"}},
-      {"size range",
-       {c([](C& x) {
-         x.m_min_size = 8;
-         x.m_max_size = 11;
-       })},
-       {"small.txt"}},
+      {"extension", {txt}, {"small.txt", "old.txt"}},
+      {"size range", {sized}, {"small.txt"}},
       // old.txt was altered long ago, but its status changed just now.
-      {"since", {c([](C& x) { x.m_since = 100000; })}, {"big.bin", "small.txt", "old.txt"}},
-      {"since tomorrow", {c([](C& x) { x.m_since = ::time(nullptr) + 86400; })}, {}},
-      {"range across a boundary",
-       {c([](C& x) {
-         x.m_range_end = 40000;
-         x.m_range_pattern = bytes("BOUNDARY");
-       })},
-       {"big.bin"}},
-      {"range that ends before the pattern",
-       {c([](C& x) {
-         x.m_range_end = 16385;
-         x.m_range_pattern = bytes("BOUNDARY");
-       })},
-       {}},
-      {"range end 0 searches nothing", {c([](C& x) { x.m_range_pattern = bytes("hello"); })}, {}},
-      {"tail",
-       {c([](C& x) {
-         x.m_tail_length = 20;
-         x.m_tail_pattern = bytes("TAIL");
-       })},
-       {"big.bin"}},
-      {"tail too short",
-       {c([](C& x) {
-         x.m_tail_length = 5;
-         x.m_tail_pattern = bytes("TAIL");
-       })},
-       {}},
-      {"step",
-       {c([](C& x) {
-         x.m_step_length = 8;
-         x.m_step_pattern = bytes("STEP");
-       })},
-       {"big.bin"}},
-      {"step misses a later offset",
-       {c([](C& x) {
-         x.m_step_length = 100;
-         x.m_step_pattern = bytes("MISS");
-       })},
-       {}},
-      {"all three must be found",
-       {c([](C& x) {
-         x.m_tail_length = 100;
-         x.m_tail_pattern = bytes("TAIL");
-         x.m_step_length = 8;
-         x.m_step_pattern = bytes("NONE");
-       })},
-       {}},
-      {"any criterion keeps",
-       {c([](C& x) { x.m_extension = L"zip"; }), c([](C& x) { x.m_max_size = 8; })},
-       {"old.txt"}},
+      {"since", {recent}, {"big.bin", "small.txt", "old.txt"}},
+      {"since tomorrow", {future}, {}},
+      {"range across a read boundary", {pat('r', 40000, "BOUNDARY")}, {"big.bin"}},
+      {"range that ends inside the pattern", {pat('r', 16385, "BOUNDARY")}, {}},
+      {"range end 0 searches nothing", {pat('r', 0, "hello")}, {}},
+      {"tail", {pat('t', 20, "TAIL")}, {"big.bin"}},
+      {"tail too short", {pat('t', 5, "TAIL")}, {}},
+      {"step", {pat('s', 8, "STEP")}, {"big.bin"}},
+      {"step misses a later offset", {pat('s', 100, "MISS")}, {}},
+      {"every pattern must be found", {both}, {}},
+      {"any criterion keeps", {zip, tiny}, {"old.txt"}},
   };
   for (const auto& r : rows) {
     std::vector<std::string> paths;
