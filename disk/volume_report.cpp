@@ -234,7 +234,7 @@ void partition_row(row_filler& f, const drive_stats& d, size_t i, bool sectors, 
     count = count_ok ? next - p.m_start : 0;
   }
   range_text r = range_of(p.m_start, count, unit, hex);
-  if (!count_ok) r.end = r.count = "-";
+  if (!count_ok) r = {r.start, std::string(1, '-'), std::string(1, '-')};
   f.text(col_start, r.start);
   f.text(col_end, r.end);
   f.text(col_count, r.count);
@@ -484,7 +484,7 @@ bool split_entry_path(const fat_file_entry& entry, std::string& dir, std::string
     if ((entry.m_attributes & 0x10) && !raw) {
       dir = path;
       while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-      name = ".";
+      name.assign(1, '.');
       return true;
     }
     return split_path(path, dir, name);

@@ -250,3 +250,42 @@ TEST(DriveStats, SectorParseSurvivesHostileBuffers) {
     EXPECT_TRUE(d.m_disk_guid.empty() || d.m_disk_guid.size() == 16);
   }
 }
+
+TEST(DriveStats, ScansSurviveHostileDrives) {
+  // A small MBR disk with an extended chain and a GPT probe, mutated: the
+  // scans, the dump and the report must stay within the medium.
+  std::vector<uint8_t> base(64 * 1024);
+  const uint8_t types[4] = {0x07, 0x05, 0xEE, 0x0C};
+  for (size_t i = 0; i < 4; ++i) {
+    base[446 + 16 * i + 4] = types[i];
+    store_le32(&base[446 + 16 * i + 8], static_cast<uint32_t>(8 + 16 * i));
+    store_le32(&base[446 + 16 * i + 12], 16);
+  }
+  store_le16(&base[510], 0xAA55);
+  std::copy_n("EFI PART", 8, &base[512]);
+  store_le64(&base[512 + 24], 1);
+  std::copy_n("NTFS    ", 8, &base[8 * 512 + 3]);
+  std::mt19937 rng(5);
+  vesk_test::temp_tree root;
+  vesk_test::device_root_scope scope(root.root());
+  for (int round = 0; round < 60; ++round) {
+    std::vector<uint8_t> v = base;
+    for (int k = 0; k < 24; ++k) {
+      const size_t at = rng() % 2 ? rng() % 1024 : rng() % v.size();
+      v[at] = static_cast<uint8_t>(rng());
+    }
+    v.resize(512 + rng() % (v.size() - 512));
+    std::ofstream(root.path("sda"), std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size()));
+    drive_stats_array drives;
+    scan_drives(drives, 0, rng() & 1);
+    scan_drives_windows(drives, rng() & 1, rng() & 1);
+    scan_linux_drives(drives);
+    for (const auto& d : drives) {
+      for (const auto& p : d.m_partitions) EXPECT_LE(p.m_sector_copy.size(), 65535u);
+      std::ostringstream out;
+      dump_drive_stats(d, out);
+      EXPECT_FALSE(out.str().empty());
+    }
+  }
+}
