@@ -48,13 +48,13 @@ constexpr size_t kDriveColumns = 3;
 constexpr uint16_t kMediaRemovable = 11;
 constexpr uint16_t kMediaFixed = 12;
 
-struct column_spec {
+struct column_def {
   const char* title;
   uint64_t width;
 };
 
-std::vector<column_spec> report_columns(bool sectors, bool no_drive) {
-  std::vector<column_spec> c = {
+std::vector<column_def> report_columns(bool sectors, bool no_drive) {
+  std::vector<column_def> c = {
       {"drive", 11},
       {"drive_type", 10},
       {"media_type", 10},
@@ -77,19 +77,19 @@ std::vector<column_spec> report_columns(bool sectors, bool no_drive) {
 
 // The report's columns are the last ones of the settings' list; they are
 // appended unless the list already ends with them.
-bool has_columns(const cmd_params& s, const std::vector<column_spec>& specs) {
-  if (s.m_columns.size() < specs.size()) return false;
-  const size_t base = s.m_columns.size() - specs.size();
-  for (size_t i = 0; i < specs.size(); ++i)
-    if (s.m_columns[base + i].m_text != specs[i].title) return false;
+bool has_columns(const cmd_params& s, const std::vector<column_def>& defs) {
+  if (s.m_columns.size() < defs.size()) return false;
+  const size_t base = s.m_columns.size() - defs.size();
+  for (size_t i = 0; i < defs.size(); ++i)
+    if (s.m_columns[base + i].m_text != defs[i].title) return false;
   return true;
 }
 
-void register_columns(cmd_params& s, const std::vector<column_spec>& specs) {
-  if (has_columns(s, specs)) return;
-  for (const auto& spec : specs) {
+void register_columns(cmd_params& s, const std::vector<column_def>& defs) {
+  if (has_columns(s, defs)) return;
+  for (const auto& def : defs) {
     vk_variant_lite column;
-    init_column(column, spec.title, spec.width);
+    init_column(column, def.title, def.width);
     s.m_columns.push_back(column);
   }
 }
@@ -310,14 +310,14 @@ constexpr size_t kMaxListedPartitions = 768;
 void report_volumes(const drive_stats& d, std::ostream& out, cmd_params& s, bool sectors) {
   guarded([&] {
     const bool no_drive = d.m_no_drive != 0;
-    const std::vector<column_spec> specs = report_columns(sectors, no_drive);
-    if (s.m_header_pending || !has_columns(s, specs)) {
-      register_columns(s, specs);
+    const std::vector<column_def> defs = report_columns(sectors, no_drive);
+    if (s.m_header_pending || !has_columns(s, defs)) {
+      register_columns(s, defs);
       if (s.m_csv)
         for (auto& c : s.m_columns) c.m_width = 0;
       if (s.m_header_pending) write_table_header(out, s);
     }
-    const size_t base = s.m_columns.size() - specs.size();
+    const size_t base = s.m_columns.size() - defs.size();
     const bool hex = s.m_hex_numbers != 0;
     const uint32_t flags = s.m_quoted_csv ? uint32_t{vf_quoted} : 0u;
     const int32_t count = static_cast<int32_t>(s.m_columns.size());
