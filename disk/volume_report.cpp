@@ -6,6 +6,7 @@
 
 #include "cmdline/cmd_params.h"
 #include "cmdline/record_writer.h"
+#include "cmdline/text_utils/number_hex.h"
 #include "disk/field_dump.h"
 #include "disk/gpt_type_names.h"
 #include "disk/ntfs_select.h"
@@ -495,30 +496,29 @@ bool dump_disk_volumes(std::ostream& out, const std::vector<disk_volume_entry>& 
                        bool guid_form) {
   return guarded([&] {
     const bool hex = (out.flags() & std::ios_base::basefield) == std::ios_base::hex;
-    auto number = [&](uint64_t v) {
-      return hex ? "0x" + hex_digits(v, 1) : std::to_string(v);
+    std::ostringstream text;
+    auto number = [&](const char* label, uint64_t v) {
+      text << ";" << label;
+      text << number_format_prefix(text, hex, 0) << v;
     };
-    std::string text;
     bool first_volume = true;
-    size_t taken = 0;
-    for (size_t i = 0; i < volumes.size() && taken < 4; ++i) {
+    for (size_t i = 0; i < volumes.size() && i < 4; ++i) {
       const disk_volume_entry& v = volumes[i];
-      ++taken;
       if (v.m_byte_count == 0) continue;
-      if (first_volume && guid_form) text += "disk_guid:" + guid_to_string(v.m_disk_guid) + ";";
-      if (!first_volume) text += ";";
+      if (first_volume && guid_form) text << "disk_guid:" << guid_to_string(v.m_disk_guid) << ";";
+      if (!first_volume) text << ";";
       first_volume = false;
-      text += "vol" + hex_digits(v.m_volume_number, 1);
-      text += ";byte_offset:" + number(v.m_byte_offset);
-      text += ";num_bytes:" + number(v.m_byte_count);
+      text << "vol" << hex_digits(v.m_volume_number, 1);
+      number("byte_offset:", v.m_byte_offset);
+      number("num_bytes:", v.m_byte_count);
       if (guid_form)
-        text += ";vol_guid:" + guid_to_string(v.m_volume_guid);
+        text << ";vol_guid:" << guid_to_string(v.m_volume_guid);
       else if (v.m_disk_signature)
-        text += ";disk_sig:" + disk_signature_text(v.m_disk_signature);
-      text += ";vol_type:" + partition_type_name(v.m_type);
+        text << ";disk_sig:" << disk_signature_text(v.m_disk_signature);
+      text << ";vol_type:" << partition_type_name(v.m_type);
     }
-    out << text;
-    return !text.empty();
+    out << text.str();
+    return !first_volume;
   });
 }
 
