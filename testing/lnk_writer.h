@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "byte_builder.h"
+#include "idlist_writer.h"
+#include "propstore_writer.h"
 
 namespace vesk_test {
 
@@ -257,6 +259,45 @@ inline lnk_bytes_t known_folder_block(const guid_bytes_t& id, uint32_t offset = 
 // Items with their terminator.
 inline lnk_bytes_t vista_idlist_block(const lnk_bytes_t& items) {
   return extra_block(0xA000000C, items);
+}
+
+// A link with every part the parser reads: the seed of the robustness
+// tests and the benchmark.
+inline lnk_bytes_t full_written_link() {
+  lnk_spec s;
+  s.attributes = 0x20;
+  s.create_time = 132572616638819438u;
+  s.file_size = 4096;
+  s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                     file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
+                                     file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904,
+                                                          u"report.docx", 1234, 5))});
+  lnk_link_info li;
+  li.label = "DATA";
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Temp\\";
+  li.network = lnk_network_link{"\\\\server\\share", "Z:"};
+  li.suffix = "report.docx";
+  s.link_info = li;
+  s.strings = {u"Отчёт 2024", u"..\\report.docx", u"C:\\Temp", u"/q", u"%SystemRoot%\\a.ico"};
+  const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
+                               0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
+  const auto store =
+      storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"report.docx"))});
+  s.extra_blocks = {
+      environment_block("%TEMP%\\x", u"%TEMP%\\x"),
+      console_block(),
+      tracker_block("desktop-01", object, object, object, object),
+      console_fe_block(1252),
+      special_folder_block(36),
+      darwin_block("", u"w_?=5}!!!!!!!!!!!!!!Feature>!!!!!!!!!!!!!!!!!!!!"),
+      icon_environment_block("", u"%SystemRoot%\\a.ico"),
+      shim_block(u"WinXPSp3"),
+      property_store_block({store}),
+      known_folder_block(object),
+      vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")})),
+  };
+  return write_lnk(s);
 }
 
 }  // namespace vesk_test
