@@ -2,12 +2,15 @@
 // clear and reset, on links made by the test writer.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "idlist_writer.h"
 #include "jumplist/lnk_names.h"
 #include "jumplist/lnk_parser.h"
 #include "lnk_writer.h"
+#include "temp_tree.h"
 
 namespace vk {
 namespace {
@@ -248,6 +251,28 @@ TEST(LnkParser, StringData) {
   EXPECT_EQ(p.rec.m_icon_location_offset, 78u);
   EXPECT_EQ(p.rec.m_icon_location, "");  // held a line feed
   EXPECT_EQ(p.rec.m_lnk_size, write_lnk(zero).size());
+}
+
+TEST(LnkParser, DumpCopiesTheParsedBytes) {
+  temp_tree dir;
+  ASSERT_TRUE(dir.ok());
+  lnk_spec s;
+  s.strings[lnk_name] = u"n";
+  s.trailing = {1, 2, 3};
+  const lnk_bytes_t bytes = write_lnk(s);
+  lnk_dump_settings dump;
+  lnk_record rec;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  EXPECT_EQ(dump.lnk_dump_count, 0u);  // no folder, no copy
+  dump.lnk_dump_dir = dir.root();
+  dump.lnk_dump_count = 41;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  EXPECT_EQ(dump.lnk_dump_count, 42u);
+  std::ifstream in(dir.path("carvelnk_0042_0x000001234_0x0054.bin"), std::ios::binary);
+  const lnk_bytes_t copied{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(copied, lnk_bytes_t(bytes.begin(), bytes.end() - 3));
+  dump.lnk_dump_dir = dir.path("missing/folder");
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
 }
 
 TEST(LnkNames, TablesAndRecordLifecycle) {
