@@ -22,6 +22,9 @@ namespace {
 constexpr uint32_t kMaxClusterBytes = 64u << 20;
 // At most this many bytes are held for one piece of a run.
 constexpr uint64_t kMaxPieceBytes = 8u << 20;
+// The most clusters a list may expand to one by one (a FAT holds at most
+// 2^28 entries).
+constexpr uint64_t kMaxListedClusters = uint64_t{1} << 28;
 constexpr uint32_t kCopyChunk = 32768;
 constexpr uint32_t kImageChunk = 0x80000;
 
@@ -72,9 +75,16 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
   const bool whole = length == whole_content;
   if (whole) {
     uint64_t clusters = 0;
-    for (const cluster_run& r : tail.m_runs) clusters += r.m_count_low;
-    length = clusters * cs;
+    for (const cluster_run& r : tail.m_runs)
+      if (!checked_add<uint64_t>(clusters, r.count(), clusters)) clusters = ~uint64_t{0};
+    if (!checked_mul<uint64_t>(clusters, cs, length)) length = ~uint64_t{0};
   }
+  if (length == 0) return false;
+  // Content longer than the medium it lives on can only be sparse runs from
+  // a damaged or crafted list; delivering it would cost work and memory by
+  // a count from the medium. Deliver what the medium could hold and fail.
+  const uint64_t wanted = length;
+  length = std::min(length, disk.size());
   if (length == 0) return false;
   const uint64_t chunk_clusters = cs <= 4096 ? 64 : 32;
   const uint64_t piece_clusters = std::max<uint64_t>(1, std::min(chunk_clusters, kMaxPieceBytes / cs));
@@ -112,6 +122,7 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
     if (!ok) break;
   }
   if (delivered_out) *delivered_out = done;
+  if (length < wanted && done == length) return false;
   return ok && (done == length || whole);
 }
 
@@ -405,6 +416,12 @@ bool cluster_runs_extents_from(const cluster_runs& list, uint64_t start_vcn,
 bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters) {
   return guarded([&] {
     clusters.clear();
+    // The counts come from the medium: refuse a list no volume could hold
+    // rather than grow the vector by them.
+    uint64_t total = 0;
+    for (const cluster_run& r : list.m_runs)
+      if (!r.sparse() && !r.open_ended()) total = std::min(total + r.count(), ~uint64_t{0} >> 2);
+    if (total > kMaxListedClusters) return false;
     for (const cluster_run& r : list.m_runs) {
       if (r.sparse() || r.open_ended()) continue;
       for (uint64_t i = 0; i < r.count(); ++i) clusters.push_back(r.m_first + i);

@@ -144,7 +144,9 @@ using cluster_piece_sink = std::function<bool(const cluster_piece&)>;
 // the sink until length bytes (whole_content: all the runs) are delivered.
 // Sparse runs come as zeros, unread. A failed or short read delivers its
 // piece with the unread part zeroed and ends the walk with false; so does
-// running out of runs before the length. delivered receives the byte count.
+// running out of runs before the length. No walk delivers more bytes than
+// the medium holds: longer content is cut there and the walk is false.
+// delivered receives the byte count.
 bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t start_vcn,
                        uint64_t length, const cluster_piece_sink& sink,
                        uint64_t* delivered = nullptr);

@@ -200,6 +200,44 @@ TEST(ClusterRuns, ReadersDeliverRunsSparseZerosAndFailOnShortMedia) {
   EXPECT_EQ(length, uint64_t{cs});
 }
 
+TEST(ClusterRuns, HostileCountsCostNoMoreThanTheMediumHolds) {
+  vesk_test::temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const uint32_t cs = 512;
+  const std::vector<uint8_t> medium = random_bytes(64 * cs, 9);
+  write_file(tree.path("m"), medium);
+  RAW_DISK_IO disk(tree.path("m"), false, 0, disk_mode_path);
+  ASSERT_TRUE(disk.is_open());
+
+  // A data run, then sparse runs of 2^40 clusters and an open-ended one.
+  cluster_runs huge = list_with({{0, 2}}, cs, 0);
+  ASSERT_TRUE(cluster_runs_append_sparse(huge, uint64_t{1} << 40));
+  cluster_runs_append_sparse(huge, cluster_count_open);
+  for (const uint64_t length : {whole_content, uint64_t{1} << 50}) {
+    std::vector<uint8_t> got;
+    EXPECT_FALSE(read_cluster_runs_to_vector(huge, got, disk, 0, length));
+    EXPECT_EQ(got.size(), medium.size());
+    EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + 2 * cs),
+              std::vector<uint8_t>(medium.begin(), medium.begin() + 2 * cs));
+    size_t pieces = 0;
+    uint64_t delivered = 0;
+    EXPECT_FALSE(cluster_runs_walk(huge, disk, 0, length,
+                                   [&](const cluster_piece&) { return ++pieces < 1000; },
+                                   &delivered));
+    EXPECT_LT(pieces, 10u);
+    EXPECT_EQ(delivered, medium.size());
+  }
+  cluster_runs zeros;
+  EXPECT_FALSE(scan_zero_clusters(huge, zeros, disk, 0, whole_content));
+
+  // Expanding to single clusters is refused beyond what any table holds.
+  std::vector<uint64_t> clusters{1, 2};
+  EXPECT_FALSE(cluster_runs_to_clusters(list_with({{5, uint64_t{1} << 40}}, cs), clusters));
+  EXPECT_TRUE(clusters.empty());
+  EXPECT_TRUE(cluster_runs_to_clusters(list_with({{5, 3}}, cs), clusters));
+  EXPECT_EQ(clusters, (std::vector<uint64_t>{5, 6, 7}));
+}
+
 TEST(ClusterRuns, CopiesBetweenMediaImagesAndDrives) {
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
