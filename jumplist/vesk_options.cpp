@@ -54,7 +54,7 @@ vesk_options::~vesk_options() = default;
 void vesk_options::clear() {
   useropts::clear();
   m_appid_path.clear();
-  m_appid_separator = "|";
+  m_appid_separator.assign(1, '|');
   m_appid_mode = false;
 }
 
@@ -110,7 +110,7 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
       opts.m_appid_mode = true;
       opts.m_csv = 1;
       if (opts.m_separator.empty()) {
-        opts.m_separator = "|";
+        opts.m_separator.assign(1, '|');
         opts.m_replace_char = '|';
         opts.m_replacement_char = ';';
       }

@@ -148,7 +148,7 @@ inline uint32_t lnk_spec_flags(const lnk_spec& s) {
 inline lnk_bytes_t lnk_header_bytes(const lnk_spec& s) {
   byte_builder b;
   b.u32(76);
-  b.bytes(lnk_bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+  for (uint8_t c : lnk_clsid_bytes) b.u8(c);
   b.u32(lnk_spec_flags(s)).u32(s.attributes).u64(s.create_time).u64(s.access_time)
       .u64(s.write_time).u32(s.file_size).u32(static_cast<uint32_t>(s.icon_index))
       .u32(s.show_cmd).u16(s.hotkey).u16(s.reserved1).u32(s.reserved2).u32(s.reserved3);
