@@ -4,6 +4,7 @@
 // answers those queries from the description.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_posix.h"
@@ -96,6 +98,49 @@ class fake_host_scope {
   }
 
   fake_host* m_previous;
+  vk::scoped_posix_calls m_calls;
+};
+
+// A file system that takes no change: while a change_recorder_scope lives,
+// mkdir, rename, remove, rmdir and every open that could create or write are
+// recorded (as "mkdir <path>", "rename <from> <to>", ...) and refused. mkdir
+// answers "exists" so that directory creation runs on to the end; opens for
+// reading, status calls and listings reach the real system.
+class change_recorder_scope {
+ public:
+  change_recorder_scope() : m_calls(make()) { log().clear(); }
+  change_recorder_scope(const change_recorder_scope&) = delete;
+  change_recorder_scope& operator=(const change_recorder_scope&) = delete;
+
+  static std::vector<std::string>& log() {
+    static std::vector<std::string> entries;
+    return entries;
+  }
+
+ private:
+  static int refuse(std::string entry, int error) {
+    // A long hostile run keeps only the recent calls.
+    if (log().size() > 4096) log().clear();
+    log().push_back(std::move(entry));
+    errno = error;
+    return -1;
+  }
+  static vk::posix_calls make() {
+    vk::posix_calls c = vk::posix();
+    c.mkdir = [](const char* p, mode_t) { return refuse(std::string("mkdir ") + p, EEXIST); };
+    c.rename = [](const char* a, const char* b) {
+      return refuse(std::string("rename ") + a + " " + b, EACCES);
+    };
+    c.remove = [](const char* p) { return refuse(std::string("remove ") + p, EACCES); };
+    c.rmdir = [](const char* p) { return refuse(std::string("rmdir ") + p, EACCES); };
+    c.open = [](const char* p, int flags, mode_t mode) {
+      if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0)
+        return refuse(std::string("open ") + p, EACCES);
+      return vk::system_posix_calls().open(p, flags, mode);
+    };
+    return c;
+  }
+
   vk::scoped_posix_calls m_calls;
 };
 

@@ -1,6 +1,7 @@
 // Directory creation, removal, renaming and stream opening, all inside a
 // scratch tree; failure paths through a replaced system-call table.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,11 +14,10 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "foundation/vk_dir_ops.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
+#include "testing/fake_host.h"
 #include "testing/temp_tree.h"
 
 namespace {
@@ -113,47 +113,7 @@ TEST(MakeDirs, QuotesBackslashesAndFiles) {
   EXPECT_TRUE(fs::is_directory(t.path("wide/dir")));
 }
 
-// Records every path-changing call instead of making it.
-struct recorder {
-  static std::vector<std::string>& log() {
-    static std::vector<std::string> l;
-    return l;
-  }
-  static int mkdir(const char* p, mode_t) {
-    log().push_back(std::string("mkdir ") + p);
-    errno = EEXIST;
-    return -1;
-  }
-  static int rename(const char* a, const char* b) {
-    log().push_back(std::string("rename ") + a + " " + b);
-    errno = EACCES;
-    return -1;
-  }
-  static int remove(const char* p) {
-    log().push_back(std::string("remove ") + p);
-    errno = EACCES;
-    return -1;
-  }
-  static int rmdir(const char* p) {
-    log().push_back(std::string("rmdir ") + p);
-    errno = EACCES;
-    return -1;
-  }
-  static int open(const char* p, int, mode_t) {
-    log().push_back(std::string("open ") + p);
-    errno = EACCES;
-    return -1;
-  }
-  static vk::posix_calls table() {
-    vk::posix_calls c = vk::system_posix_calls();
-    c.mkdir = mkdir;
-    c.rename = rename;
-    c.remove = remove;
-    c.rmdir = rmdir;
-    c.open = open;
-    return c;
-  }
-};
+using recorder = vesk_test::change_recorder_scope;
 
 TEST(MakeDirs, CreatesEachComponentOnceAndNeverADrive) {
   struct row {
@@ -167,7 +127,7 @@ TEST(MakeDirs, CreatesEachComponentOnceAndNeverADrive) {
       {"a\"b", {"mkdir ab"}},
       {"/", {"mkdir /"}},
   };
-  vk::scoped_posix_calls scope(recorder::table());
+  recorder scope;
   for (const auto& r : rows) {
     recorder::log().clear();
     EXPECT_TRUE(vkportdir::make_dirs(r.path)) << r.path;
@@ -217,8 +177,7 @@ TEST(RemoveFile, ARemovedWorkingDirectoryIsRefused) {
   if (pid == 0) {
     int code = 0;
     if (::chdir(t.path("gone").c_str()) != 0 || ::rmdir(t.path("gone").c_str()) != 0) ::_exit(10);
-    recorder::log().clear();
-    vk::scoped_posix_calls scope(recorder::table());
+    recorder scope;
     if (vkportdir::remove_file("abc")) code |= 1;
     if (vkportdir::rename_file("abc", "def", true)) code |= 2;
     if (!recorder::log().empty()) code |= 4;
@@ -324,17 +283,22 @@ TEST(WriteFileMakeDirs, TrueOnlyWhenEveryByteIsWritten) {
 // or removed (every path-changing call is recorded and refused).
 TEST(DirOpsHostile, TruncationsAndMutations) {
   const std::vector<std::string> seeds = {
-      "/x/y/z",          "\\\\?\\c:\\dir\\sub", "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x\\y\\z",
-      "\"a\"/\"b\"",     "c:\\",                "\\\\.\\pipe\\x",
-      "rel/one/two.txt", "../../up",            "//",
+      "/x/y/z",
+      "\\\\?\\c:\\dir\\sub",
+      "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x\\y\\z",
+      "\"a\"/\"b\"",
+      "c:\\",
+      "\\\\.\\pipe\\x",
+      "rel/one/two.txt",
+      "../../up",
+      "//",
   };
-  vk::scoped_posix_calls scope(recorder::table());
+  recorder scope;
   auto run = [](const std::string& s) {
     vkportdir::make_dirs(s);
     vkportdir::remove_file(s);
     vkportdir::rename_file(s, s + "x", true);
     vkportdir::rename_file(s, "", false);
-    if (recorder::log().size() > 4096) recorder::log().clear();
   };
   for (const auto& s : seeds)
     for (size_t n = 0; n <= s.size(); ++n) run(s.substr(0, n));
@@ -347,9 +311,15 @@ TEST(DirOpsHostile, TruncationsAndMutations) {
       size_t pos = s.empty() ? 0 : rng() % (s.size() + 1);
       char c = alphabet[rng() % (sizeof alphabet - 1)];
       switch (rng() % 3) {
-        case 0: s.insert(s.begin() + static_cast<long>(pos), c); break;
-        case 1: if (pos < s.size()) s[pos] = c; break;
-        default: if (pos < s.size()) s.erase(pos, 1); break;
+        case 0:
+          s.insert(s.begin() + static_cast<long>(pos), c);
+          break;
+        case 1:
+          if (pos < s.size()) s[pos] = c;
+          break;
+        default:
+          if (pos < s.size()) s.erase(pos, 1);
+          break;
       }
     }
     run(s);
