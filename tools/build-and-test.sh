@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g dosfstools mtools e2fsprogs exfatprogs fdisk gdisk sleuthkit python3-libfwsi)
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g dosfstools mtools e2fsprogs exfatprogs fdisk gdisk sleuthkit python3-libfwsi python3-liblnk)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

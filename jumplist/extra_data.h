@@ -1,0 +1,79 @@
+// The ExtraData section of a shell link: the block walk, the size-and-
+// signature test of every block kind, and the values each kind carries.
+//
+// Every test takes the block's first byte and the bytes that remain from it;
+// the value readers take a block that has passed its test.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "cmdline/cmd_params.h"
+#include "jumplist/lnk_record.h"
+#include "shell/parse_ctx.h"
+
+namespace vk {
+
+inline constexpr uint32_t environment_block_signature = 0xA0000001;
+inline constexpr uint32_t console_block_signature = 0xA0000002;
+inline constexpr uint32_t tracker_block_signature = 0xA0000003;
+inline constexpr uint32_t console_fe_block_signature = 0xA0000004;
+inline constexpr uint32_t special_folder_block_signature = 0xA0000005;
+inline constexpr uint32_t darwin_block_signature = 0xA0000006;
+inline constexpr uint32_t icon_environment_block_signature = 0xA0000007;
+inline constexpr uint32_t shim_block_signature = 0xA0000008;
+inline constexpr uint32_t property_store_block_signature = 0xA0000009;
+inline constexpr uint32_t known_folder_block_signature = 0xA000000B;
+inline constexpr uint32_t vista_idlist_block_signature = 0xA000000C;
+
+// BlockSize (its low 16 bits) at least 8 and within remaining, its third
+// byte 0.
+bool is_extra_data_block(const uint8_t* block, int64_t remaining);
+bool is_environment_block(const uint8_t* block, int64_t remaining);
+bool is_console_block(const uint8_t* block, int64_t remaining);
+bool is_tracker_block(const uint8_t* block, int64_t remaining);
+bool is_console_fe_block(const uint8_t* block, int64_t remaining);
+bool is_special_folder_block(const uint8_t* block, int64_t remaining);
+bool is_darwin_block(const uint8_t* block, int64_t remaining);
+bool is_icon_environment_block(const uint8_t* block, int64_t remaining);
+bool is_shim_block(const uint8_t* block, int64_t remaining);
+bool is_property_store_block(const uint8_t* block, int64_t remaining);
+bool is_known_folder_block(const uint8_t* block, int64_t remaining);
+// The full 32-bit BlockSize at least 8 and within remaining.
+bool is_vista_idlist_block(const uint8_t* block, int64_t remaining);
+
+// The three 788-byte blocks: 8-bit text at 8 (260 bytes), UTF-16 at 268
+// (520 bytes).
+std::string environment_target_text(const uint8_t* block);
+std::string icon_environment_text(const uint8_t* block);
+// The UTF-16 layer name at 8, within size bytes of the block.
+std::string shim_layer_text(const uint8_t* block, int64_t size);
+// Product, feature and component of a Darwin block's descriptor; false when
+// the descriptor is too short, has no delimiter or fails to decode.
+bool parse_darwin_descriptor(const uint8_t* block, std::string& product, std::string& feature,
+                             std::string& component);
+
+// TrackerDataBlock values; birth picks the birth droids. Droid texts are ""
+// for an all-zero droid; the time is 0 unless the droid is a version-1 GUID.
+std::string tracker_machine_id(const uint8_t* block);
+std::string tracker_mac_address(const uint8_t* block, bool birth);
+std::string tracker_volume_id(const uint8_t* block, bool birth);
+std::string tracker_object_id(const uint8_t* block, bool birth);
+uint64_t tracker_object_time(const uint8_t* block, bool birth);
+
+// The property storages of a PropertyStoreDataBlock of size bytes, as key
+// and value texts appended to the record.
+bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
+                                parse_ctx& ctx, const cmd_params& opts);
+// The ID list of a VistaAndAboveIDListDataBlock of size bytes, as texts.
+bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
+                              parse_ctx& ctx, const cmd_params& opts);
+
+// Walks the blocks of data[off, size) into the record; link_offset is the
+// file offset of the link's first byte. Returns the position of the first
+// byte that no accepted block covers.
+size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
+                       uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts);
+
+}  // namespace vk

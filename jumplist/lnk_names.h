@@ -1,0 +1,21 @@
+// Names of the coded values of a shell link: show command, LinkFlags,
+// drive type and CSIDL. Values without a name give "unk".
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace vk {
+
+const char* show_command_name(uint32_t value);
+// Names of the set bits 0 to 25 joined by ", "; "Default" for 0, "" when no
+// named bit is set.
+std::string link_flags_names(uint32_t flags);
+const char* drive_type_text(uint32_t type);
+std::ostream& drive_type_name(std::ostream& out, uint32_t type);
+const char* csidl_name(uint32_t special_folder_id);
+// |a - b| without overflow.
+uint64_t u64_distance(int64_t a, int64_t b);
+
+}  // namespace vk

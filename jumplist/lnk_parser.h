@@ -1,0 +1,63 @@
+// The shell-link (LNK) parser: header, LinkTargetIDList, LinkInfo,
+// StringData and the ExtraData walk, into one lnk_record. It stops cleanly at
+// the first structure that does not fit and never reads outside the bytes it
+// was given.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "cmdline/cmd_params.h"
+#include "jumplist/lnk_record.h"
+
+namespace vk {
+
+// 00021401-0000-0000-C000-000000000046 as stored.
+inline constexpr std::array<uint8_t, 16> lnk_clsid = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
+                                                      0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,
+                                                      0x00, 0x00, 0x00, 0x46};
+
+// LinkFlags bits the parser reads.
+inline constexpr uint32_t lnk_has_idlist = 0x01;
+inline constexpr uint32_t lnk_has_link_info = 0x02;
+inline constexpr uint32_t lnk_has_name = 0x04;
+inline constexpr uint32_t lnk_has_relative_path = 0x08;
+inline constexpr uint32_t lnk_has_working_dir = 0x10;
+inline constexpr uint32_t lnk_has_arguments = 0x20;
+inline constexpr uint32_t lnk_has_icon_location = 0x40;
+inline constexpr uint32_t lnk_is_unicode = 0x80;
+
+// Where parsed links are copied as files, when a caller asks for it.
+struct lnk_dump_settings {
+  std::string lnk_dump_dir;  // empty: no copies
+  uint64_t lnk_dump_count = 0;
+};
+
+// HeaderSize 76 and the link CLSID; false for fewer than 20 bytes.
+bool is_lnk_header(const uint8_t* p, size_t size);
+
+// Parses the link at data (size bytes available from its first byte; more
+// may follow it). carved is passed to the ID-list walk; file_offset is the
+// link's position in its source file. True when the header was accepted and
+// the parse ran to its end, m_lnk_size then telling how far it got; false
+// when the data is not a link, is too short or declares an ID list running
+// past the data (the record may then hold a header copy: callers reset it).
+bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
+               bool carved, uint64_t file_offset, lnk_dump_settings* dump = nullptr);
+
+// Texts of the LinkInfo parts at p, with available bytes from p to the end
+// of the data. Every text ends at the end of the data at the latest.
+std::string network_net_name(const uint8_t* link, size_t available);
+std::string network_device_name(const uint8_t* link, size_t available);
+std::string volume_label_text(const uint8_t* volume_id, size_t available);
+// "1234-abcd": the serial's bytes from the most significant down.
+std::ostream& write_volume_serial(std::ostream& out, uint32_t serial);
+std::string volume_serial_text(uint32_t serial);
+// The text of the StringData item at p: CountCharacters units of two bytes
+// (unicode) or one, up to a NUL; "" when they are not all inside available.
+std::string string_data_text(const uint8_t* item, size_t available, bool unicode);
+
+}  // namespace vk

@@ -1,0 +1,46 @@
+#include "jumplist/lnk_signature.h"
+
+#include "foundation/vk_guard.h"
+#include "jumplist/lnk_parser.h"
+
+namespace vk {
+
+namespace {
+
+// Calls found(position) for each header until it returns false.
+template <class Found>
+void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
+  if (!buffer || size < lnk_header_size) return;
+  const uint64_t stride = step ? step : 1;  // a zero step would never advance
+  for (uint64_t pos = 0; pos + lnk_header_size < size && pos <= 0xFFFFFFFFu; pos += stride)
+    if (is_lnk_header(buffer + pos, size - pos) && !found(static_cast<uint32_t>(pos))) return;
+}
+
+}  // namespace
+
+bool find_lnk_signature(uint32_t& position, const uint8_t* buffer, size_t size, uint32_t step) {
+  position = 0;
+  bool hit = false;
+  search(buffer, size, step, [&](uint32_t pos) {
+    position = pos;
+    hit = true;
+    return false;
+  });
+  return hit;
+}
+
+bool find_all_lnk_signatures(std::vector<uint32_t>& positions, const uint8_t* buffer, size_t size,
+                             uint32_t step) {
+  positions.clear();
+  return guarded(
+      [&] {
+        search(buffer, size, step, [&](uint32_t pos) {
+          positions.push_back(pos);
+          return true;
+        });
+        return !positions.empty();
+      },
+      [&] { return !positions.empty(); });
+}
+
+}  // namespace vk

@@ -1,0 +1,250 @@
+// The extra-data walk and every block kind, the tracker values, the Darwin
+// descriptor and the base-85 codecs.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "idlist_writer.h"
+#include "jumplist/base85.h"
+#include "jumplist/extra_data.h"
+#include "jumplist/lnk_parser.h"
+#include "lnk_writer.h"
+#include "propstore_writer.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+constexpr size_t kBlocksAt = 76;  // a link with no ID list, LinkInfo or StringData
+
+lnk_record parse_blocks(const std::vector<lnk_bytes_t>& blocks, bool terminate = true,
+                        size_t* size = nullptr) {
+  lnk_spec s;
+  s.extra_blocks = blocks;
+  s.terminate = terminate;
+  std::vector<uint8_t> bytes = write_lnk(s);
+  if (size) *size = bytes.size();
+  lnk_record rec;
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0x1000));
+  return rec;
+}
+
+guid_bytes_t guid_of(std::string_view hex) {
+  guid_bytes_t g{};
+  auto b = from_hex(hex);
+  std::copy(b.begin(), b.end(), g.begin());
+  return g;
+}
+
+TEST(ExtraData, EveryKindAndTheWalk) {
+  const guid_bytes_t folder = guid_of("dbb5f6ee5e0d7446a1b3261845eef1b2");
+  const auto storage_bytes =
+      storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))});
+  std::vector<lnk_bytes_t> blocks = {
+      environment_block("%USERPROFILE%\\a", u""),
+      console_block(),
+      console_fe_block(936),
+      special_folder_block(62),
+      icon_environment_block("ansi.ico", u"%SystemRoot%\\wide.ico"),
+      shim_block(u"WinXPSp3"),
+      property_store_block({storage_bytes}),
+      storage_bytes,
+      known_folder_block(folder),
+      vista_idlist_block(
+          idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "vista.txt")})),
+      extra_block(0xA000000E, lnk_bytes_t(24, 7)),  // unknown kinds are stepped over
+  };
+  size_t size = 0;
+  lnk_record rec = parse_blocks(blocks, true, &size);
+  EXPECT_EQ(rec.m_lnk_size, size);
+  std::vector<uint32_t> at;
+  size_t pos = kBlocksAt;
+  for (const auto& b : blocks) {
+    at.push_back(static_cast<uint32_t>(pos));
+    pos += b.size();
+  }
+  EXPECT_EQ(rec.m_environment_offset, at[0]);
+  EXPECT_EQ(rec.m_environment_target, "%USERPROFILE%\\a");  // empty UTF-16 field
+  EXPECT_EQ(rec.m_console_offset, at[1]);
+  EXPECT_EQ(rec.m_console_fe_offset, at[2]);
+  EXPECT_EQ(rec.m_code_page, 936u);
+  EXPECT_EQ(rec.m_special_folder_offset, at[3]);
+  EXPECT_EQ(rec.m_special_folder_id, 62u);
+  EXPECT_EQ(rec.m_special_folder_name, "IDLIST_COMMON_FILE_UNICODE");
+  EXPECT_EQ(rec.m_icon_environment_offset, at[4]);
+  EXPECT_EQ(rec.m_icon_environment, "%SystemRoot%\\wide.ico");
+  EXPECT_EQ(rec.m_shim_offset, at[5]);
+  EXPECT_EQ(rec.m_shim_layer, "WinXPSp3");
+  EXPECT_EQ(rec.m_property_store_offset, at[6]);
+  ASSERT_EQ(rec.m_property_values.size(), 1u);
+  EXPECT_EQ(rec.m_property_values[0], "hello.txt");
+  EXPECT_EQ(rec.m_property_keys.size(), 1u);
+  EXPECT_EQ(rec.m_property_storage_offset, at[7]);
+  EXPECT_FALSE(rec.m_property_storage_fmtid.empty());
+  EXPECT_EQ(rec.m_known_folder_offset, at[8]);
+  EXPECT_EQ(rec.m_known_folder_id, "eef6b5db-0d5e-4674-a1b3-261845eef1b2");
+  EXPECT_EQ(rec.m_vista_idlist_offset, at[9]);
+  EXPECT_NE(rec.m_vista_idlist_path.find("vista.txt"), std::string::npos);
+
+  // The second byte of the icon path's UTF-16 field set: the 8-bit field.
+  lnk_bytes_t icon = icon_environment_block("ansi.ico", u"\x4100");
+  EXPECT_EQ(parse_blocks({icon}).m_icon_environment, "ansi.ico");
+
+  // Sizes that are not the kind's: a 200-byte console block is stepped over.
+  rec = parse_blocks({console_block(200), console_fe_block(437)});
+  EXPECT_EQ(rec.m_console_offset, 0u);
+  EXPECT_EQ(rec.m_code_page, 437u);
+
+  // A carriage return empties the environment text and ends the walk.
+  rec = parse_blocks({environment_block("", u"C:\\a\rb"), console_fe_block(437)});
+  EXPECT_EQ(rec.m_environment_offset, kBlocksAt);
+  EXPECT_EQ(rec.m_environment_target, "");
+  EXPECT_EQ(rec.m_code_page, 0u);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
+
+  // A BlockSize whose third byte is 1 ends the walk, though its low 16 bits fit.
+  rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), console_fe_block(850)});
+  EXPECT_EQ(rec.m_console_fe_offset, 0u);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
+
+  // A block ending at the data's end is not read.
+  rec = parse_blocks({console_fe_block(437)}, false);
+  EXPECT_EQ(rec.m_console_fe_offset, 0u);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
+
+  // 8-bit fields without a NUL stop at their 260 bytes, not in the UTF-16 field.
+  lnk_bytes_t full = icon_environment_block(std::string(260, 'x'), u"\x7a79");
+  EXPECT_EQ(parse_blocks({full}).m_icon_environment, std::string(260, 'x'));
+
+  // A property store holding a storage too large for it, and one of 1 to 3
+  // bytes left: nothing read outside the block.
+  lnk_bytes_t store = property_store_block({storage_bytes});
+  store[8] = 0xFF;
+  EXPECT_TRUE(parse_blocks({store}).m_property_values.empty());
+}
+
+TEST(ExtraData, TrackerValues) {
+  const guid_bytes_t object = guid_of("bbe36e843970de119d20001d09fa5a1c");
+  const guid_bytes_t volume = guid_of("00112233445566778899aabbccddeeff");
+  const guid_bytes_t v4 = guid_of("bbe36e843970de419d20001d09fa5a1c");
+  const guid_bytes_t zero{};
+  lnk_record rec =
+      parse_blocks({tracker_block("desktop-01", volume, object, zero, v4)});
+  EXPECT_EQ(rec.m_tracker_offset, kBlocksAt);
+  EXPECT_EQ(rec.m_machine_id, "desktop-01");
+  EXPECT_EQ(rec.m_object_droid, "846ee3bb-7039-11de-9d20-001d09fa5a1c");
+  EXPECT_EQ(rec.m_volume_droid, "33221100-5544-7766-8899-aabbccddeeff");
+  EXPECT_EQ(rec.m_mac_address, "00:1d:09:fa:5a:1c");
+  EXPECT_EQ(rec.m_object_droid_time, 128920239205000123u);
+  EXPECT_EQ(rec.m_birth_volume_droid, "");
+  EXPECT_EQ(rec.m_birth_object_droid, "846ee3bb-7039-41de-9d20-001d09fa5a1c");
+  EXPECT_EQ(rec.m_birth_object_droid_time, 0u);  // version 4
+  EXPECT_EQ(rec.m_object_droid_bytes, lnk_bytes_t(object.begin(), object.end()));
+
+  // A zero object droid with a birth droid: only the birth texts.
+  rec = parse_blocks({tracker_block(std::string(16, 'm'), zero, zero, volume, object)});
+  EXPECT_EQ(rec.m_machine_id, std::string(16, 'm'));
+  EXPECT_EQ(rec.m_object_droid, "");
+  EXPECT_EQ(rec.m_mac_address, "");
+  EXPECT_EQ(rec.m_object_droid_time, 0u);
+  EXPECT_EQ(rec.m_birth_object_droid, "846ee3bb-7039-11de-9d20-001d09fa5a1c");
+  EXPECT_EQ(rec.m_birth_mac_address, "00:1d:09:fa:5a:1c");
+  EXPECT_EQ(rec.m_birth_object_droid_time, 128920239205000123u);
+  EXPECT_EQ(rec.m_birth_volume_droid, "33221100-5544-7766-8899-aabbccddeeff");
+}
+
+TEST(ExtraData, DarwinDescriptor) {
+  std::array<uint32_t, 4> words{1, 2, 3, 4};
+  EXPECT_TRUE(darwin_guid_decode(std::string(20, '!'), words));
+  EXPECT_EQ(darwin_words_text(words), "00000000-0000-0000-0000-000000000000");
+  std::string bad(20, '!');
+  bad[7] = '"';
+  EXPECT_FALSE(darwin_guid_decode(bad, words));
+  bad[7] = static_cast<char>(0xE9);  // above 0x7F: no table look-up
+  EXPECT_FALSE(darwin_guid_decode(bad, words));
+  EXPECT_FALSE(darwin_guid_decode(std::string(19, '!'), words));
+
+  const std::array<uint32_t, 4> product{0x90110409, 0x6000, 0x11D3, 0xFFFFFFFF};
+  const std::array<uint32_t, 4> component{0x12345678, 0x9ABCDEF0, 0, 85};
+  std::array<uint32_t, 4> back{};
+  ASSERT_TRUE(darwin_guid_decode(darwin_guid_encode(product), back));
+  EXPECT_EQ(back, product);
+
+  struct {
+    std::string ansi;
+    std::u16string wide;
+    bool ok;
+    std::string product, feature, component;
+  } cases[] = {
+      // The usual descriptor in the UTF-16 field.
+      {"", u"", true, "", "", ""},
+      // 21 characters: too short.
+      {std::string(21, '!'), u"", false, "", "", ""},
+      // 30 characters, '>' at 25: no room for a component.
+      {std::string(20, '!') + "Feat>" + "!!!!!", u"", true,
+       "00000000-0000-0000-0000-000000000000", "Feat", ""},
+      // No delimiter: the product stays.
+      {std::string(20, '!') + "Feature", u"", false, "00000000-0000-0000-0000-000000000000", "",
+       ""},
+      // '<' when there is no '>'.
+      {std::string(20, '!') + "Feat<" + std::string(20, '!'), u"", true,
+       "00000000-0000-0000-0000-000000000000", "Feat", "00000000-0000-0000-0000-000000000000"},
+  };
+  const std::string full = darwin_guid_encode(product) + "Office>" + darwin_guid_encode(component);
+  cases[0].wide = std::u16string(full.begin(), full.end());
+  cases[0].product = darwin_words_text(product);
+  cases[0].feature = "Office";
+  cases[0].component = darwin_words_text(component);
+  for (const auto& c : cases) {
+    lnk_record rec = parse_blocks({darwin_block(c.ansi, c.wide)});
+    EXPECT_EQ(rec.m_darwin_offset, kBlocksAt);
+    EXPECT_EQ(rec.m_darwin_product, c.product) << c.ansi;
+    EXPECT_EQ(rec.m_darwin_feature, c.feature) << c.ansi;
+    EXPECT_EQ(rec.m_darwin_component, c.component) << c.ansi;
+    std::string p, f, k;
+    lnk_bytes_t block = darwin_block(c.ansi, c.wide);
+    EXPECT_EQ(parse_darwin_descriptor(block.data(), p, f, k), c.ok) << c.ansi;
+  }
+}
+
+TEST(ExtraData, Ascii85Codec) {
+  const std::string text = "Man sure.";
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  EXPECT_EQ(ascii85_encode(bytes, text.size(), false), "9jqo^F*2M7/c");
+  EXPECT_EQ(ascii85_encode(bytes, text.size(), true), "<~9jqo^F*2M7/c");
+  const uint8_t zeros[8] = {};
+  EXPECT_EQ(ascii85_encode(zeros, 8, false), "zz");
+  std::ostringstream os;
+  ascii85_encode(os, zeros, 5, false);
+  EXPECT_EQ(os.str(), "z!!");
+
+  std::mt19937 rng(85);
+  for (size_t n : {0, 1, 2, 3, 4, 5, 70, 301}) {
+    std::vector<uint8_t> in = random_bytes(n, rng);
+    const std::string enc = ascii85_encode(in.data(), in.size(), n % 2);
+    for (size_t i = 72; i < enc.size(); i += 73) EXPECT_EQ(enc[i], '\n');
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(ascii85_decode(enc + "~>", out)) << n;
+    EXPECT_EQ(out, in) << n;
+  }
+  std::vector<uint8_t> out;
+  EXPECT_TRUE(ascii85_decode("<~ 9jqo^\nF*2M7/c~>junk", out));
+  EXPECT_EQ(std::string(out.begin(), out.end()), text);
+  EXPECT_FALSE(ascii85_decode("9jzqo", out));  // 'z' inside a group
+  EXPECT_FALSE(ascii85_decode("s8W-\"", out));  // above 32 bits
+  EXPECT_FALSE(ascii85_decode("9jqo^F", out));  // a lone last character
+  EXPECT_FALSE(ascii85_decode("9jqo{", out));
+  std::ostringstream decoded;
+  EXPECT_TRUE(ascii85_decode("z", decoded));
+  EXPECT_EQ(decoded.str(), std::string(4, '\0'));
+}
+
+}  // namespace
+}  // namespace vk

@@ -1,0 +1,342 @@
+// The LNK parser's gates, LinkInfo, StringData, value names and the record's
+// clear and reset, on links made by the test writer.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "idlist_writer.h"
+#include "jumplist/lnk_names.h"
+#include "jumplist/lnk_parser.h"
+#include "lnk_writer.h"
+#include "temp_tree.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+struct parsed {
+  bool ok;
+  lnk_record rec;
+};
+
+parsed parse(const std::vector<uint8_t>& bytes, uint64_t file_offset = 0) {
+  parsed p{false, {}};
+  // An exactly sized copy, so that the sanitizers see any read past it.
+  std::vector<uint8_t> copy(bytes);
+  p.ok = parse_lnk(p.rec, copy.data(), copy.size(), opts(), false, file_offset);
+  return p;
+}
+
+// A My Computer root item and a file entry item named name.
+lnk_bytes_t two_items(const std::string& name = "report.docx") {
+  return idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                 file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, name)});
+}
+
+TEST(LnkParser, HeaderAndIdListGates) {
+  lnk_spec bare;
+  bare.unicode = false;
+  lnk_bytes_t header = lnk_header_bytes(bare);
+  // 76 bytes: nothing; 77 to 81: the header copy only.
+  for (size_t n = 76; n <= 81; ++n) {
+    lnk_bytes_t b = header;
+    b.resize(n, 0);
+    auto p = parse(b);
+    EXPECT_FALSE(p.ok) << n;
+    EXPECT_EQ(p.rec.m_header.m_lnk_header_size, n == 76 ? 0u : 76u) << n;
+  }
+  lnk_bytes_t b82 = header;
+  b82.resize(82, 0);
+  auto p82 = parse(b82);
+  EXPECT_TRUE(p82.ok);
+  EXPECT_EQ(p82.rec.m_lnk_size, 80u);
+  EXPECT_FALSE(is_lnk_header(b82.data(), 19));
+  EXPECT_TRUE(is_lnk_header(b82.data(), 20));
+  lnk_bytes_t bad_clsid = b82;
+  bad_clsid[19] ^= 1;
+  EXPECT_FALSE(parse(bad_clsid).ok);
+
+  // IDListSize 2 and a zero first item: an empty list, LinkInfo at 80.
+  lnk_spec empty_list;
+  empty_list.idlist = lnk_bytes_t{0, 0};
+  empty_list.link_info = lnk_link_info{};
+  auto pe = parse(write_lnk(empty_list));
+  ASSERT_TRUE(pe.ok);
+  EXPECT_TRUE(pe.rec.m_idlist_items.empty());
+  EXPECT_EQ(pe.rec.m_volume_id_offset, 80u + 28u);
+
+  // A full list: items, path, and the link's bytes all consumed.
+  lnk_spec full;
+  full.idlist = two_items();
+  auto pf = parse(write_lnk(full));
+  ASSERT_TRUE(pf.ok);
+  EXPECT_EQ(pf.rec.m_idlist_items.size(), 2u);
+  EXPECT_NE(pf.rec.m_idlist_path.find("report.docx"), std::string::npos);
+  EXPECT_EQ(pf.rec.m_lnk_size, write_lnk(full).size());
+
+  // Declared ends past the data: 2 bytes → false; 1 byte → clipped from 88
+  // bytes on, false below.
+  struct {
+    lnk_bytes_t items;
+    int past;
+    bool ok;
+  } cases[] = {
+      {two_items(), 2, false},
+      {two_items(), 1, true},
+      {idlist({shell_item(0x31, {0, 0})}), 1, false},
+  };
+  for (const auto& c : cases) {
+    lnk_spec s;
+    s.idlist = c.items;
+    s.terminate = false;
+    s.idlist_declared = static_cast<int64_t>(c.items.size()) + c.past;
+    lnk_bytes_t bytes = write_lnk(s);
+    auto p = parse(bytes);
+    EXPECT_EQ(p.ok, c.ok) << bytes.size() << " +" << c.past;
+    if (p.ok) {
+      EXPECT_EQ(p.rec.m_lnk_size, bytes.size());
+    }
+  }
+
+  // IDListSize 0 or 1 before a non-zero item: no walk of a wrapped length;
+  // the parse goes on after the declared list.
+  for (int declared : {0, 1}) {
+    lnk_spec s;
+    s.idlist = two_items();
+    s.idlist_declared = declared;
+    auto p = parse(write_lnk(s));
+    EXPECT_TRUE(p.ok);
+    EXPECT_TRUE(p.rec.m_idlist_items.empty());
+  }
+
+  // A path holding a line feed is reported as corrupted.
+  lnk_spec lf;
+  lf.idlist = two_items("a\nb.txt");
+  auto pl = parse(write_lnk(lf));
+  ASSERT_TRUE(pl.ok);
+  EXPECT_EQ(pl.rec.m_idlist_path, "<corrupted>");
+}
+
+TEST(LnkParser, LinkInfo) {
+  auto with = [](const lnk_link_info& li) {
+    lnk_spec s;
+    s.link_info = li;
+    s.strings[lnk_name] = u"after";
+    return parse(write_lnk(s));
+  };
+  lnk_link_info li;
+  li.label = "DATA";
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Temp\\";
+  li.suffix = "report.docx";
+  auto p = with(li);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_volume_label, "DATA");
+  EXPECT_EQ(p.rec.m_volume_serial, "1234-abcd");
+  EXPECT_EQ(p.rec.m_drive_type, "fixed");
+  EXPECT_EQ(p.rec.m_local_base_path, "C:\\Temp\\");
+  EXPECT_EQ(p.rec.m_common_path_suffix, "report.docx");
+  EXPECT_EQ(p.rec.m_volume_id_offset, 76u + 28u);
+  EXPECT_EQ(p.rec.m_name, "after");
+
+  li.unicode_label = true;
+  li.serial = 10;
+  li.drive_type = 6;
+  li.suffix.reset();
+  p = with(li);
+  EXPECT_EQ(p.rec.m_volume_label, "");
+  EXPECT_EQ(p.rec.m_volume_serial, "0000-000a");
+  EXPECT_EQ(p.rec.m_drive_type, "RAM drive");
+  EXPECT_EQ(p.rec.m_path_suffix_offset, 0u);
+  EXPECT_EQ(p.rec.m_common_path_suffix, "");
+  EXPECT_EQ(p.rec.m_local_base_path, "C:\\Temp\\");
+
+  lnk_link_info net;
+  net.has_volume = false;
+  net.network = lnk_network_link{"\\\\server\\share", "Z:", 0x20000, 2048};
+  p = with(net);
+  EXPECT_EQ(p.rec.m_net_name, "\\\\server\\share");
+  EXPECT_EQ(p.rec.m_device_name, "");
+  net.network->device_name_offset = -1;
+  p = with(net);
+  EXPECT_EQ(p.rec.m_device_name, "Z:");
+
+  // Offsets near 0x7FFFFFFF must not wrap into the data.
+  lnk_link_info far = li;
+  far.volume_id_offset = 0x7FFFFFF0;
+  far.network_offset = 0x7FFFFFF0;
+  far.local_path_offset = 0x7FFFFFFF;
+  far.suffix_offset = 0xFFFFFFF0;
+  p = with(far);
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
+                p.rec.m_path_suffix_offset, 0u);
+
+  // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
+  lnk_spec big;
+  big.link_info_raw = lnk_link_info_bytes(li);
+  big.link_info_raw->resize(1280, 0);
+  big.link_info_raw->at(0) = 0x00;
+  big.link_info_raw->at(1) = 0x05;
+  big.strings[lnk_name] = u"n";
+  p = parse(write_lnk(big));
+  EXPECT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_volume_id_offset, 0u);
+  EXPECT_EQ(p.rec.m_name_offset, 76u);
+  EXPECT_EQ(p.rec.m_lnk_size, 76u);
+}
+
+TEST(LnkParser, StringData) {
+  lnk_spec s;
+  s.strings[lnk_name] = u"Отчёт 2024";
+  s.strings[lnk_relative_path] = u"..\\测试 1.txt";
+  s.strings[lnk_arguments] = u"\U0001F600 ok";
+  s.extra_blocks.push_back(console_fe_block(1252));
+  auto p = parse(write_lnk(s));
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_name, "Отчёт 2024");
+  EXPECT_EQ(p.rec.m_relative_path, "..\\测试 1.txt");
+  EXPECT_EQ(p.rec.m_arguments, "\U0001F600 ok");
+  EXPECT_EQ(p.rec.m_name_offset, 76u);
+  EXPECT_EQ(p.rec.m_code_page, 1252u);
+  EXPECT_EQ(p.rec.m_lnk_size, write_lnk(s).size());
+
+  // 8-bit: the arguments start right after the name's characters; a
+  // second byte of 0 does not make the name UTF-16.
+  lnk_spec ansi;
+  ansi.unicode = false;
+  ansi.strings[lnk_name] = std::u16string(u"A\0BC", 4);
+  ansi.strings[lnk_arguments] = u"-x \xe9t\xe9";
+  p = parse(write_lnk(ansi));
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_name, "A");
+  EXPECT_EQ(p.rec.m_arguments, "-x \xe9t\xe9");
+  EXPECT_EQ(p.rec.m_arguments_offset, 76u + 2u + 4u);
+  EXPECT_EQ(p.rec.m_lnk_size, write_lnk(ansi).size());
+
+  // An item reaching the end of the data: its offset set, no text, no
+  // extra data; the size is the item's offset.
+  lnk_spec cut;
+  cut.strings[lnk_name] = u"abc";
+  cut.strings[lnk_working_dir] = u"C:\\";
+  cut.string_counts[lnk_working_dir] = 200;
+  cut.extra_blocks.push_back(console_fe_block(1252));
+  p = parse(write_lnk(cut));
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_name, "abc");
+  EXPECT_EQ(p.rec.m_working_dir_offset, 76u + 8u);
+  EXPECT_EQ(p.rec.m_working_dir, "");
+  EXPECT_EQ(p.rec.m_console_fe_offset, 0u);
+  EXPECT_EQ(p.rec.m_lnk_size, 76u + 8u);
+
+  // A count whose u16 itself does not fit, and count 0.
+  lnk_bytes_t odd = write_lnk(cut);
+  odd.resize(76 + 8 + 1);
+  p = parse(odd);
+  EXPECT_TRUE(p.ok);
+  EXPECT_EQ(p.rec.m_lnk_size, 76u + 8u);
+  lnk_spec zero;
+  zero.strings[lnk_name] = u"";
+  zero.strings[lnk_icon_location] = u"x\ny";
+  p = parse(write_lnk(zero));
+  EXPECT_EQ(p.rec.m_name, "");
+  EXPECT_EQ(p.rec.m_icon_location_offset, 78u);
+  EXPECT_EQ(p.rec.m_icon_location, "");  // held a line feed
+  EXPECT_EQ(p.rec.m_lnk_size, write_lnk(zero).size());
+}
+
+TEST(LnkParser, DumpCopiesTheParsedBytes) {
+  temp_tree dir;
+  ASSERT_TRUE(dir.ok());
+  lnk_spec s;
+  s.strings[lnk_name] = u"n";
+  s.trailing = {1, 2, 3};
+  const lnk_bytes_t bytes = write_lnk(s);
+  lnk_dump_settings dump;
+  lnk_record rec;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  EXPECT_EQ(dump.lnk_dump_count, 0u);  // no folder, no copy
+  dump.lnk_dump_dir = dir.root();
+  dump.lnk_dump_count = 41;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  EXPECT_EQ(dump.lnk_dump_count, 42u);
+  std::ifstream in(dir.path("carvelnk_0042_0x000001234_0x0054.bin"), std::ios::binary);
+  const lnk_bytes_t copied{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(copied, lnk_bytes_t(bytes.begin(), bytes.end() - 3));
+  dump.lnk_dump_dir = dir.path("missing/folder");
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+}
+
+TEST(LnkNames, TablesAndRecordLifecycle) {
+  EXPECT_STREQ(show_command_name(12), "unk");
+  EXPECT_STREQ(show_command_name(7), "SW_SHOWMINNOACTIVE");
+  struct {
+    uint32_t flags;
+    const char* text;
+  } flags[] = {{0, "Default"},
+               {0x80, "IsUnicode"},
+               {3, "HasLinkTargetIDList, HasLinkInfo"},
+               {1u << 26, ""},
+               {(1u << 25) | (1u << 31), "KeepLocalIDListForUNCTarget"}};
+  for (const auto& f : flags) EXPECT_EQ(link_flags_names(f.flags), f.text) << f.flags;
+  std::ostringstream drives;
+  for (uint32_t d : {0u, 1u, 3u, 6u, 7u}) drive_type_name(drives, d) << ";";
+  EXPECT_EQ(drives.str(), "unk;no root dir;fixed;RAM drive;unk;");
+  struct {
+    uint32_t id;
+    const char* name;
+  } csidl[] = {{0, "CSIDL_DESKTOP"},          {14, "CSIDL_MYVIDEO"},
+               {15, "unk"},                   {16, "CSIDL_DESKTOPDIRECTORY"},
+               {49, "CSIDL_CONNECTIONS"},     {50, "unk"},
+               {52, "unk"},                   {53, "CSIDL_COMMON_MUSIC"},
+               {60, "CSID_UNUSED"},           {61, "CSIDL_COMPUTERSNEARME"},
+               {62, "IDLIST_COMMON_FILE_UNICODE"}, {63, "unk"},
+               {0x800, "CSIDL_FLAG_PER_USER_INIT"}, {0x1000, "CSIDL_FLAG_NO_ALIAS"},
+               {0x4000, "CSIDL_FLAG_DONT_VERIFY"}, {0x8000, "CSIDL_FLAG_CREATE"},
+               {0xFF00, "CSIDL_FLAG_MASK"},   {32769, "unk"}};
+  for (const auto& c : csidl) EXPECT_STREQ(csidl_name(c.id), c.name) << c.id;
+  int named = 0;
+  for (uint32_t id = 0; id < 0x10000; ++id) named += std::string(csidl_name(id)) != "unk";
+  EXPECT_EQ(named, 64);
+  EXPECT_EQ(u64_distance(INT64_MIN, INT64_MAX), UINT64_MAX);
+  EXPECT_EQ(u64_distance(5, -3), 8u);
+
+  // Clear keeps the three context texts and nothing else; reset drops them.
+  lnk_spec s;
+  s.idlist = two_items();
+  s.strings[lnk_name] = u"n";
+  lnk_record rec;
+  rec.m_source_name = "LNK";
+  rec.m_source_type = "VESKLIST (automatic)";
+  rec.m_source_alt_label = "inner";
+  rec.m_has_access_count = 1;
+  rec.m_destlist_droids[1].m_bytes[0] = 9;
+  std::vector<uint8_t> bytes = write_lnk(s);
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  const lnk_record copy = rec;
+  clear_lnk_record(rec);
+  EXPECT_EQ(rec.m_source_name, "LNK");
+  EXPECT_EQ(rec.m_source_type, "VESKLIST (automatic)");
+  EXPECT_EQ(rec.m_source_alt_label, "inner");
+  EXPECT_EQ(rec.m_has_access_count, 0);
+  EXPECT_EQ(rec.m_destlist_droids[1].m_bytes[0], 0);
+  EXPECT_TRUE(rec.m_name.empty() && rec.m_idlist_items.empty() && rec.m_lnk_size == 0);
+  EXPECT_EQ(rec.m_header.m_lnk_header_size, 0u);
+  reset_lnk_record(rec);
+  EXPECT_TRUE(rec.m_source_name.empty() && rec.m_source_type.empty() &&
+              rec.m_source_alt_label.empty());
+  EXPECT_EQ(copy.m_name, "n");
+  EXPECT_EQ(copy.m_idlist_items.size(), 2u);
+  EXPECT_EQ(copy.m_source_type, "VESKLIST (automatic)");
+}
+
+}  // namespace
+}  // namespace vk

@@ -1,0 +1,69 @@
+// Hostile links: every truncation of a full written link, zeroed and random
+// bodies, and 100,000 random mutations parse without a fault, and a parse
+// that succeeds never claims more bytes than it was given.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "jumplist/lnk_parser.h"
+#include "lnk_writer.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+// Parses an exactly sized copy; false when a true result overstates its size.
+bool parse_checked(const std::vector<uint8_t>& bytes, bool carved) {
+  std::vector<uint8_t> copy(bytes);
+  lnk_record rec;
+  if (!parse_lnk(rec, copy.data(), copy.size(), opts(), carved, 0)) return true;
+  return rec.m_lnk_size <= copy.size();
+}
+
+TEST(LnkRobust, TruncatedZeroedAndMutatedLinks) {
+  const lnk_bytes_t link = full_written_link();
+  lnk_record whole;
+  ASSERT_TRUE(parse_lnk(whole, link.data(), link.size(), opts(), false, 0));
+  ASSERT_EQ(whole.m_lnk_size, link.size());
+  ASSERT_FALSE(whole.m_darwin_feature.empty());
+  ASSERT_FALSE(whole.m_property_values.empty());
+
+  for (size_t n = 0; n <= link.size(); ++n) {
+    const lnk_bytes_t cut(link.begin(), link.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_TRUE(parse_checked(cut, n % 2)) << n;
+  }
+
+  std::mt19937 rng(18);
+  const lnk_bytes_t header(link.begin(), link.begin() + 76);
+  for (size_t n : {82, 100, 1000, 4000}) {
+    lnk_bytes_t zeroed = header;
+    zeroed.resize(n, 0);
+    EXPECT_TRUE(parse_checked(zeroed, false));
+    for (uint32_t flags : {0xFFu, 0xFFFFFFFFu, 0x81u}) {
+      lnk_bytes_t noisy = cat({header, random_bytes(n - 76, rng)});
+      noisy[20] = static_cast<uint8_t>(flags);
+      EXPECT_TRUE(parse_checked(noisy, true));
+    }
+  }
+
+  size_t parsed = 0;
+  for (int i = 0; i < 100000; ++i) {
+    lnk_bytes_t m = mutate(link, rng, 1 + i % 16);
+    if (i % 5 == 0) m.resize(std::uniform_int_distribution<size_t>(0, m.size())(rng));
+    lnk_record rec;
+    if (parse_lnk(rec, m.data(), m.size(), opts(), i % 2, 0)) {
+      ++parsed;
+      ASSERT_LE(rec.m_lnk_size, m.size()) << i;
+    }
+  }
+  EXPECT_GT(parsed, 50000u);
+}
+
+}  // namespace
+}  // namespace vk

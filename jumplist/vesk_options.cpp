@@ -1,0 +1,161 @@
+#include "jumplist/vesk_options.h"
+
+#include <cstdio>
+#include <ios>
+#include <limits>
+
+#include "cmdline/common_options.h"
+#include "foundation/vk_args.h"
+#include "foundation/vk_file_status.h"
+#include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
+#include "foundation/vk_time.h"
+
+namespace vk {
+
+namespace lnk {
+
+useropts::useropts() : cmd_params(time_now().m_filetime, true) {
+  clear();
+}
+
+useropts::~useropts() = default;
+
+void useropts::clear() {
+  set_defaults();
+  lnk_dump_dir.clear();
+  lnk_dump_count = 0;
+  m_carve_mode = false;
+  m_scan_step = 512;
+  m_store_records = false;
+  m_records.clear();
+  m_source_path.clear();
+  m_source_size = m_source_change_time = m_source_modify_time = m_source_access_time = 0;
+  m_source_type.clear();
+  m_appid_text.clear();
+  m_appid = 0;
+  m_file_extension.clear();
+  m_automatic_list = m_custom_list = false;
+  m_appids.clear();
+  m_idlist_times = m_slack = m_show_offset = m_show_target_mft = false;
+}
+
+}  // namespace lnk
+
+vesk_options::vesk_options() {
+  clear();
+}
+
+vesk_options::~vesk_options() = default;
+
+void vesk_options::clear() {
+  useropts::clear();
+  m_appid_path.clear();
+  m_appid_separator.assign(1, '|');
+  m_appid_mode = false;
+}
+
+namespace {
+
+bool hex_digit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool load_appids_body(appid_map& out, const std::string& path, char separator, size_t& count) {
+  out.clear();
+  count = 0;
+  std::vector<uint8_t> bytes;
+  if (!vkportdir::read_file_bytes(bytes, path, std::numeric_limits<uint32_t>::max())) return false;
+  std::vector<std::string> lines;
+  if (!split_text_lines(bytes, lines)) return true;
+  count = lines.size();
+  std::vector<std::string> fields;
+  for (const auto& line : lines) {
+    if (line.size() <= 1 || line.compare(0, 2, "//") == 0) continue;
+    split_string(line, separator, fields, true, false, false);
+    // A first field that is not a hexadecimal number names nothing.
+    if (fields.size() < 2 || fields[0].size() > 16 || !hex_digit(fields[0][0])) continue;
+    out.emplace(parse_i64_base(fields[0], std::ios_base::hex), fields[1]);
+  }
+  return true;
+}
+
+// The program's own folder: up to the last '/' (else '\'), or ".".
+std::string program_folder() {
+  const std::string exe = self_exe_path();
+  size_t cut = exe.rfind('/');
+  if (cut == std::string::npos) cut = exe.rfind('\\');
+  return cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
+}
+
+bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::string& version) {
+  if (!parse_common_options(opts, args)) return false;
+  if (!opts.m_xml && !opts.m_csv && !opts.m_csvl2t && !opts.m_csvgen && !opts.m_bodyfile) {
+    opts.m_multiline = 1;
+    opts.m_header_pending = 0;
+    opts.m_separator.clear();
+    opts.m_replace_char = 0;
+    opts.m_replacement_char = 0;
+  }
+  opts.m_version = version;
+
+  std::string value;
+  if (take_option_value("-appid_separator", value, args)) opts.m_appid_separator = value;
+  if (has_option("-appid", args, 1)) {
+    if (opts.m_pipe) {
+      take_option_flag("-appid", args, false);
+      opts.m_appid_mode = true;
+      opts.m_csv = 1;
+      if (opts.m_separator.empty()) {
+        opts.m_separator.assign(1, '|');
+        opts.m_replace_char = '|';
+        opts.m_replacement_char = ';';
+      }
+    } else if (take_option_value("-appid", value, args)) {
+      opts.m_appid_path = value;
+      opts.m_appid_mode = true;
+    }
+  }
+  if (take_option_value("-appid_ref", value, args)) {
+    opts.m_appid_path = value;
+    const char sep = opts.m_appid_separator.empty() ? '|' : opts.m_appid_separator[0];
+    size_t lines = 0;
+    if (!load_appid_file(opts.m_appids, value, sep, lines)) {
+      std::fprintf(stderr, "Probs reading AppID file %s, aborting \n", value.c_str());
+      return false;
+    }
+    if (lines == 0) {
+      std::fprintf(stderr, "Probs parsing AppID file %s, aborting \n", value.c_str());
+      return false;
+    }
+  } else if (take_option_flag("-translate_appid", args, false)) {
+    opts.m_appid_path = program_folder() + "/appids.txt";
+    size_t lines = 0;
+    load_appid_file(opts.m_appids, opts.m_appid_path, '|', lines);
+  }
+  if (take_option_flag("-idltimes", args, false)) opts.m_idlist_times = true;
+  if (take_option_flag("-slack", args, false)) opts.m_slack = true;
+  if (take_option_flag("-show_offset", args, false)) opts.m_show_offset = true;
+  opts.m_show_target_mft = true;
+  return true;
+}
+
+}  // namespace
+
+bool load_appid_file(appid_map& out, const std::string& path, char separator, size_t& lines) {
+  return guarded([&] { return load_appids_body(out, path, separator, lines); },
+                 [&] {
+                   out.clear();
+                   lines = 0;
+                 });
+}
+
+bool parse_jumplist_options(vesk_options& opts, std::vector<std::string>& args,
+                            const std::string& version) {
+  return guarded([&] { return parse_body(opts, args, version); });
+}
+
+}  // namespace vk

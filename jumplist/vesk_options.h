@@ -1,0 +1,76 @@
+// The tool's settings object: the common settings, the jump-list settings
+// and per-file state (lnk::useropts), and the AppID options; the tool's
+// option parser and the AppID file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cmdline/cmd_params.h"
+#include "jumplist/lnk_parser.h"
+#include "jumplist/lnk_record.h"
+
+namespace vk {
+
+// AppID -> application name; the first line naming an AppID wins.
+using appid_map = std::map<uint64_t, std::string>;
+
+namespace lnk {
+
+class useropts : public cmd_params, public lnk_dump_settings {
+ public:
+  useropts();
+  useropts(const useropts&) = delete;
+  useropts& operator=(const useropts&) = delete;
+  ~useropts() override;
+
+  void clear();
+
+  bool m_carve_mode = false;
+  uint32_t m_scan_step = 512;
+  bool m_store_records = false;
+  std::multimap<int64_t, lnk_record> m_records;  // the current file's records
+  std::string m_source_path;
+  uint64_t m_source_size = 0;
+  uint64_t m_source_change_time = 0;
+  uint64_t m_source_modify_time = 0;
+  uint64_t m_source_access_time = 0;
+  std::string m_source_type;
+  std::string m_appid_text;
+  uint64_t m_appid = 0;
+  std::string m_file_extension;
+  bool m_automatic_list = false;
+  bool m_custom_list = false;
+  appid_map m_appids;
+  bool m_idlist_times = false;
+  bool m_slack = false;
+  bool m_show_offset = false;
+  bool m_show_target_mft = false;
+};
+
+}  // namespace lnk
+
+class vesk_options : public lnk::useropts {
+ public:
+  vesk_options();
+  ~vesk_options() override;
+
+  void clear();
+
+  std::string m_appid_path;
+  std::string m_appid_separator = "|";
+  bool m_appid_mode = false;
+};
+
+// Loads an AppID file (fields split at separator) into out, emptied first.
+// False when the file cannot be read; lines tells how many lines it held.
+bool load_appid_file(appid_map& out, const std::string& path, char separator, size_t& lines);
+
+// Reads the common options, then the tool's own, removing each one taken.
+// False when the run must stop (the reason is then on standard error).
+bool parse_jumplist_options(vesk_options& opts, std::vector<std::string>& args,
+                            const std::string& version);
+
+}  // namespace vk

@@ -1,0 +1,303 @@
+// Test-only writer of shell links (LNK): every header field, an ID list with
+// any declared size, LinkInfo (8-bit or Unicode-form label, local base path,
+// network link, suffix, any offsets), Unicode or 8-bit StringData, any
+// extra-data block with any declared size, the terminal block and trailing
+// bytes; so that tests, fixtures and fuzz seeds make their own links.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "byte_builder.h"
+#include "idlist_writer.h"
+#include "propstore_writer.h"
+
+namespace vesk_test {
+
+using lnk_bytes_t = std::vector<uint8_t>;
+using guid_bytes_t = std::array<uint8_t, 16>;
+
+inline constexpr guid_bytes_t lnk_clsid_bytes = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+struct lnk_network_link {
+  std::string net_name;
+  std::string device_name;  // none when empty
+  uint32_t provider_type = 0x00020000;
+  int64_t device_name_offset = -1;  // -1: where the writer puts it
+};
+
+struct lnk_link_info {
+  uint32_t header_size = 28;  // 36 adds the two Unicode offsets (written as 0)
+  bool has_volume = true;
+  uint32_t drive_type = 3;
+  uint32_t serial = 0;
+  std::string label;
+  bool unicode_label = false;  // label offset 20, the label in UTF-16 at 20
+  std::optional<std::string> local_base_path;
+  std::optional<lnk_network_link> network;
+  std::optional<std::string> suffix;  // no suffix offset when absent
+  int64_t declared_size = -1;         // -1: the real size
+  // Overrides of the four offsets of the header (-1: the writer's own).
+  int64_t volume_id_offset = -1, local_path_offset = -1, network_offset = -1,
+          suffix_offset = -1;
+};
+
+// The five StringData items in their stored order.
+enum lnk_string_slot { lnk_name = 0, lnk_relative_path, lnk_working_dir, lnk_arguments,
+                       lnk_icon_location };
+
+struct lnk_spec {
+  // Header. The presence flags and IsUnicode are derived from the parts
+  // below; extra_flags adds bits, flags_override replaces the whole word.
+  uint32_t extra_flags = 0;
+  std::optional<uint32_t> flags_override;
+  uint32_t attributes = 0;
+  uint64_t create_time = 0, access_time = 0, write_time = 0;
+  uint32_t file_size = 0;
+  int32_t icon_index = 0;
+  uint32_t show_cmd = 1;
+  uint16_t hotkey = 0;
+  uint16_t reserved1 = 0;
+  uint32_t reserved2 = 0, reserved3 = 0;
+
+  std::optional<lnk_bytes_t> idlist;  // items with their terminator
+  int64_t idlist_declared = -1;       // IDListSize; -1: the real size
+
+  std::optional<lnk_link_info> link_info;
+  std::optional<lnk_bytes_t> link_info_raw;  // written as is instead of link_info
+
+  bool unicode = true;
+  std::array<std::optional<std::u16string>, 5> strings;
+  std::array<int64_t, 5> string_counts = {-1, -1, -1, -1, -1};  // -1: the real count
+
+  std::vector<lnk_bytes_t> extra_blocks;
+  bool terminate = true;
+  lnk_bytes_t trailing;
+};
+
+inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
+  byte_builder vol;
+  if (li.has_volume) {
+    vol.u32(0).u32(li.drive_type).u32(li.serial);
+    if (li.unicode_label) {
+      vol.u32(20).u32(20);
+      for (char c : li.label) vol.u16(static_cast<uint8_t>(c));
+      vol.u16(0);
+    } else {
+      vol.u32(16).ascii(li.label, true);
+    }
+    vol.put_u32(0, static_cast<uint32_t>(vol.size()));
+  }
+  byte_builder net;
+  if (li.network) {
+    const auto& n = *li.network;
+    const uint32_t net_at = 20;
+    const uint32_t device_at =
+        n.device_name.empty() ? 0 : static_cast<uint32_t>(net_at + n.net_name.size() + 1);
+    net.u32(0).u32(n.device_name.empty() ? 0 : 1).u32(net_at)
+        .u32(n.device_name_offset >= 0 ? static_cast<uint32_t>(n.device_name_offset) : device_at)
+        .u32(n.provider_type).ascii(n.net_name, true);
+    if (!n.device_name.empty()) net.ascii(n.device_name, true);
+    net.put_u32(0, static_cast<uint32_t>(net.size()));
+  }
+  const uint32_t header = li.header_size;
+  uint32_t at = header;
+  const uint32_t vol_at = li.has_volume ? at : 0;
+  at += static_cast<uint32_t>(vol.size());
+  const uint32_t local_at = li.local_base_path ? at : 0;
+  if (li.local_base_path) at += static_cast<uint32_t>(li.local_base_path->size() + 1);
+  const uint32_t net_at = li.network ? at : 0;
+  at += static_cast<uint32_t>(net.size());
+  const uint32_t suffix_at = li.suffix ? at : 0;
+  if (li.suffix) at += static_cast<uint32_t>(li.suffix->size() + 1);
+
+  auto pick = [](int64_t override_value, uint32_t own) {
+    return override_value >= 0 ? static_cast<uint32_t>(override_value) : own;
+  };
+  byte_builder b;
+  b.u32(li.declared_size >= 0 ? static_cast<uint32_t>(li.declared_size) : at)
+      .u32(header)
+      .u32((li.has_volume || li.local_base_path ? 1u : 0u) | (li.network ? 2u : 0u))
+      .u32(pick(li.volume_id_offset, vol_at))
+      .u32(pick(li.local_path_offset, local_at))
+      .u32(pick(li.network_offset, net_at))
+      .u32(pick(li.suffix_offset, suffix_at));
+  b.pad_to(header);
+  b.bytes(vol.data());
+  if (li.local_base_path) b.ascii(*li.local_base_path, true);
+  b.bytes(net.data());
+  if (li.suffix) b.ascii(*li.suffix, true);
+  return b.take();
+}
+
+inline uint32_t lnk_spec_flags(const lnk_spec& s) {
+  if (s.flags_override) return *s.flags_override;
+  uint32_t flags = s.extra_flags;
+  if (s.idlist) flags |= 0x01;
+  if (s.link_info || s.link_info_raw) flags |= 0x02;
+  for (size_t i = 0; i < s.strings.size(); ++i)
+    if (s.strings[i]) flags |= 0x04u << i;
+  if (s.unicode) flags |= 0x80;
+  return flags;
+}
+
+inline lnk_bytes_t lnk_header_bytes(const lnk_spec& s) {
+  byte_builder b;
+  b.u32(76);
+  for (uint8_t c : lnk_clsid_bytes) b.u8(c);
+  b.u32(lnk_spec_flags(s)).u32(s.attributes).u64(s.create_time).u64(s.access_time)
+      .u64(s.write_time).u32(s.file_size).u32(static_cast<uint32_t>(s.icon_index))
+      .u32(s.show_cmd).u16(s.hotkey).u16(s.reserved1).u32(s.reserved2).u32(s.reserved3);
+  return b.take();
+}
+
+inline lnk_bytes_t write_lnk(const lnk_spec& s) {
+  byte_builder b;
+  b.bytes(lnk_header_bytes(s));
+  if (s.idlist) {
+    b.u16(static_cast<uint16_t>(s.idlist_declared >= 0 ? s.idlist_declared
+                                                       : int64_t(s.idlist->size())));
+    b.bytes(*s.idlist);
+  }
+  if (s.link_info_raw)
+    b.bytes(*s.link_info_raw);
+  else if (s.link_info)
+    b.bytes(lnk_link_info_bytes(*s.link_info));
+  for (size_t i = 0; i < s.strings.size(); ++i) {
+    if (!s.strings[i]) continue;
+    const std::u16string& text = *s.strings[i];
+    b.u16(static_cast<uint16_t>(s.string_counts[i] >= 0 ? s.string_counts[i]
+                                                         : int64_t(text.size())));
+    for (char16_t c : text) {
+      if (s.unicode)
+        b.u16(static_cast<uint16_t>(c));
+      else
+        b.u8(static_cast<uint8_t>(c));
+    }
+  }
+  for (const auto& block : s.extra_blocks) b.bytes(block);
+  if (s.terminate) b.u32(0);
+  b.bytes(s.trailing);
+  return b.take();
+}
+
+// ---- extra-data blocks ----
+
+// BlockSize (the real one unless declared is given), signature, body.
+inline lnk_bytes_t extra_block(uint32_t signature, const lnk_bytes_t& body,
+                               int64_t declared = -1) {
+  byte_builder b;
+  b.u32(static_cast<uint32_t>(declared >= 0 ? declared : int64_t(body.size()) + 8))
+      .u32(signature).bytes(body);
+  return b.take();
+}
+
+// The 788-byte layout of the environment, Darwin and icon-environment blocks.
+inline lnk_bytes_t text_pair_block(uint32_t signature, const std::string& ansi,
+                                   const std::u16string& wide) {
+  byte_builder body;
+  body.ascii(ansi).pad_to(260);
+  for (char16_t c : wide) body.u16(static_cast<uint16_t>(c));
+  body.pad_to(780);
+  lnk_bytes_t bytes = body.take();
+  bytes.resize(780);
+  return extra_block(signature, bytes);
+}
+inline lnk_bytes_t environment_block(const std::string& ansi, const std::u16string& wide) {
+  return text_pair_block(0xA0000001, ansi, wide);
+}
+inline lnk_bytes_t darwin_block(const std::string& ansi, const std::u16string& wide) {
+  return text_pair_block(0xA0000006, ansi, wide);
+}
+inline lnk_bytes_t icon_environment_block(const std::string& ansi, const std::u16string& wide) {
+  return text_pair_block(0xA0000007, ansi, wide);
+}
+inline lnk_bytes_t console_block(uint32_t size = 204) {
+  return extra_block(0xA0000002, lnk_bytes_t(size - 8, 0));
+}
+inline lnk_bytes_t tracker_block(const std::string& machine_id, const guid_bytes_t& volume,
+                                 const guid_bytes_t& object, const guid_bytes_t& birth_volume,
+                                 const guid_bytes_t& birth_object) {
+  byte_builder b;
+  b.u32(88).u32(0).ascii(machine_id).pad_to(24);
+  for (const auto* g : {&volume, &object, &birth_volume, &birth_object})
+    b.bytes(lnk_bytes_t(g->begin(), g->end()));
+  return extra_block(0xA0000003, b.take());
+}
+inline lnk_bytes_t console_fe_block(uint32_t code_page) {
+  byte_builder b;
+  b.u32(code_page);
+  return extra_block(0xA0000004, b.take());
+}
+inline lnk_bytes_t special_folder_block(uint32_t id, uint32_t offset = 0) {
+  byte_builder b;
+  b.u32(id).u32(offset);
+  return extra_block(0xA0000005, b.take());
+}
+inline lnk_bytes_t shim_block(const std::u16string& layer, size_t size = 136) {
+  byte_builder b;
+  b.utf16(layer, true).pad_to(size - 8);
+  return extra_block(0xA0000008, b.take());
+}
+// Storages one after another and the terminating u32 zero.
+inline lnk_bytes_t property_store_block(const std::vector<lnk_bytes_t>& storages) {
+  byte_builder b;
+  for (const auto& s : storages) b.bytes(s);
+  b.u32(0);
+  b.pad_to(38);
+  return extra_block(0xA0000009, b.take());
+}
+inline lnk_bytes_t known_folder_block(const guid_bytes_t& id, uint32_t offset = 0) {
+  byte_builder b;
+  b.bytes(lnk_bytes_t(id.begin(), id.end())).u32(offset);
+  return extra_block(0xA000000B, b.take());
+}
+// Items with their terminator.
+inline lnk_bytes_t vista_idlist_block(const lnk_bytes_t& items) {
+  return extra_block(0xA000000C, items);
+}
+
+// A link with every part the parser reads: the seed of the robustness
+// tests and the benchmark.
+inline lnk_bytes_t full_written_link() {
+  lnk_spec s;
+  s.attributes = 0x20;
+  s.create_time = 132572616638819438u;
+  s.file_size = 4096;
+  s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                     file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
+                                     file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904,
+                                                          u"report.docx", 1234, 5))});
+  lnk_link_info li;
+  li.label = "DATA";
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Temp\\";
+  li.network = lnk_network_link{"\\\\server\\share", "Z:"};
+  li.suffix = "report.docx";
+  s.link_info = li;
+  s.strings = {u"Отчёт 2024", u"..\\report.docx", u"C:\\Temp", u"/q", u"%SystemRoot%\\a.ico"};
+  const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
+                               0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
+  const auto store =
+      storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"report.docx"))});
+  s.extra_blocks = {
+      environment_block("%TEMP%\\x", u"%TEMP%\\x"),
+      console_block(),
+      tracker_block("desktop-01", object, object, object, object),
+      console_fe_block(1252),
+      special_folder_block(36),
+      darwin_block("", u"w_?=5}!!!!!!!!!!!!!!Feature>!!!!!!!!!!!!!!!!!!!!"),
+      icon_environment_block("", u"%SystemRoot%\\a.ico"),
+      shim_block(u"WinXPSp3"),
+      property_store_block({store}),
+      known_folder_block(object),
+      vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")})),
+  };
+  return write_lnk(s);
+}
+
+}  // namespace vesk_test
