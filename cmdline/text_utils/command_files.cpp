@@ -114,16 +114,14 @@ bool parse_commands(command_list& commands, std::string& text, bool keep_line_br
 int find_wide_arg(const wchar_t* name, int argc, wchar_t** argv) {
   if (!name || !argv) return 0;
   for (int i = 1; i < argc; ++i)
-    if (argv[i] && same_option_word(std::wstring_view(argv[i]), std::wstring_view(name)))
-      return i;
+    if (argv[i] && same_option_word(std::wstring_view(argv[i]), std::wstring_view(name))) return i;
   return 0;
 }
 
 bool take_wide_values(const wchar_t* name, std::initializer_list<std::wstring*> values, int& argc,
                       wchar_t** argv) {
   const int at = find_wide_arg(name, argc, argv);
-  if (at == 0 || static_cast<size_t>(at) + values.size() >= static_cast<size_t>(argc))
-    return false;
+  if (at == 0 || static_cast<size_t>(at) + values.size() >= static_cast<size_t>(argc)) return false;
   const bool copied = guarded([&] {
     int k = at;
     for (std::wstring* v : values) *v = argv[++k] ? argv[k] : L"";
@@ -224,7 +222,8 @@ bool split_url_query(std::vector<std::string>& names, std::vector<std::string>& 
 void write_zone_info(std::ostream& os, const std::map<std::string, std::string>& entries,
                      bool zone_names) {
   if (entries.empty()) return;
-  os << "zone_info" << "={";
+  os << "zone_info"
+     << "={";
   bool first = true;
   for (const auto& [name, value] : entries) {
     if (!first) os << ';';
@@ -292,7 +291,9 @@ bool take_packed_option_w(uint64_t code, std::vector<std::wstring>& list, bool k
   return false;
 }
 
-bool vmdk_option_given(const std::vector<std::wstring>&) { return false; }
+bool vmdk_option_given(const std::vector<std::wstring>&) {
+  return false;
+}
 
 bool wtext_to_float(const wchar_t* text, float& out) {
   if (!text) return false;

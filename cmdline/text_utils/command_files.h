@@ -17,7 +17,7 @@ using command_list = std::vector<std::vector<std::string>>;
 
 struct json_record {
   std::vector<std::string> m_names;
-  std::vector<std::string> m_values;         // one per name
+  std::vector<std::string> m_values;        // one per name
   std::map<std::string, uint32_t> m_index;  // lower-cased name -> its position
 };
 

@@ -43,8 +43,8 @@ bool collect_attributes(const uint8_t* text, uint32_t length, std::vector<std::s
     if (!collect_angle_tags(text, length, tags)) return;
     std::string value;
     for (const std::string& tag : tags) {
-      const auto n = static_cast<int32_t>(
-          std::min<size_t>(tag.size(), std::numeric_limits<int32_t>::max()));
+      const auto n =
+          static_cast<int32_t>(std::min<size_t>(tag.size(), std::numeric_limits<int32_t>::max()));
       for (const char* name : names) {
         if (!get_html_attribute(reinterpret_cast<const uint8_t*>(tag.data()), n, name, value))
           continue;
@@ -122,8 +122,7 @@ std::string html_escape_text(const std::string& text) {
   return guarded([&] {
     std::string escaped;
     if (!escape_pieces(text, escaped, [&](const char* p, int32_t n, std::string& piece) {
-          return escape_text(reinterpret_cast<const uint8_t*>(p), n, from, to, piece, false,
-                             false);
+          return escape_text(reinterpret_cast<const uint8_t*>(p), n, from, to, piece, false, false);
         }))
       escaped = text;
     std::string out;

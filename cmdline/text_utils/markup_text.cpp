@@ -251,8 +251,7 @@ bool strip_script_file(const char* in_path, const char* out_path, bool in_place)
   if (!in_path) return false;
   return guarded([&] {
     std::vector<uint8_t> bytes;
-    if (!markup_io::read_whole(in_path, bytes, std::numeric_limits<uint32_t>::max()))
-      return false;
+    if (!markup_io::read_whole(in_path, bytes, std::numeric_limits<uint32_t>::max())) return false;
     auto length = static_cast<uint32_t>(bytes.size());
     const bool stripped = length != 0 && strip_xml_element(bytes.data(), length, "script");
     const size_t kept = stripped ? length : 0;
@@ -262,7 +261,9 @@ bool strip_script_file(const char* in_path, const char* out_path, bool in_place)
       const bool written = markup_io::write_whole(target, bytes.data(), kept, opened);
       if (opened) return written;
     }
-    if (kept) console_write(console_stdout, std::string_view(reinterpret_cast<const char*>(bytes.data()), kept));
+    if (kept)
+      console_write(console_stdout,
+                    std::string_view(reinterpret_cast<const char*>(bytes.data()), kept));
     return true;
   });
 }
@@ -271,8 +272,7 @@ bool remove_text_from_file(const char* path, const char* text, bool ignore_case)
   if (!path || !text) return false;
   return guarded([&] {
     std::vector<uint8_t> bytes;
-    if (!markup_io::read_whole(path, bytes, std::numeric_limits<uint64_t>::max()) ||
-        bytes.empty())
+    if (!markup_io::read_whole(path, bytes, std::numeric_limits<uint64_t>::max()) || bytes.empty())
       return false;
     // The remover replaces the buffer it is given with one of its own.
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[bytes.size()]);

@@ -10,7 +10,9 @@ namespace vk {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Hexadecimal value of the leading digits of s (reading stops at the first
 // other character); 0 when there are none. s is at most two characters.

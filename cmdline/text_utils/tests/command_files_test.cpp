@@ -1,11 +1,12 @@
 // Command files, JSON records, URL queries, zone information and the wide
 // option look-ups.
+#include "cmdline/text_utils/command_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
 
-#include "cmdline/text_utils/command_files.h"
 #include "fileio_test_support.h"
 
 namespace vk {
@@ -102,14 +103,17 @@ TEST(CommandFiles, JsonRecordsUrlQueriesAndZones) {
   write_zone_info(empty, {}, true);
   EXPECT_EQ(with.str(), R"(zone_info={"A":"x";"ZoneId":"3 [internet]"})");
   EXPECT_EQ(without.str(), R"(zone_info={"A":"x";"ZoneId":"3"})");
-  EXPECT_EQ(other.str(),
-            R"(zone_info={"ZoneId2":"? [local machine]";"ZoneIdX":"0x4 [untrusted]";"zoneid":"1"})");
+  EXPECT_EQ(
+      other.str(),
+      R"(zone_info={"ZoneId2":"? [local machine]";"ZoneIdX":"0x4 [untrusted]";"zoneid":"1"})");
   EXPECT_EQ(empty.str(), "");
 }
 
 TEST(CommandFiles, WideOptions) {
   std::wstring p = L"prog", a = L"-V", b = L"1", c = L"-Out", d = L"f", e = L"-v";
-  auto fresh = [&](std::vector<wchar_t*>& argv) { argv = {p.data(), a.data(), b.data(), c.data(), d.data(), e.data()}; };
+  auto fresh = [&](std::vector<wchar_t*>& argv) {
+    argv = {p.data(), a.data(), b.data(), c.data(), d.data(), e.data()};
+  };
   std::vector<wchar_t*> argv;
   fresh(argv);
   int argc = 6;

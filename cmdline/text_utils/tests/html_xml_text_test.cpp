@@ -1,9 +1,10 @@
 // Entity escaping, attribute collection, the UTF-16 markup tokenizer, the
 // XML-document test and element removal from files in a scratch folder.
+#include "cmdline/text_utils/html_xml_text.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "cmdline/text_utils/html_xml_text.h"
 #include "fileio_test_support.h"
 
 namespace vk {
@@ -12,7 +13,9 @@ namespace {
 using strings = std::vector<std::string>;
 using bytes_t = std::vector<uint8_t>;
 
-const uint8_t* as_bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+const uint8_t* as_bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 bytes_t utf16le(const std::u16string& s, bool bom = false) {
   bytes_t out;
@@ -36,8 +39,7 @@ TEST(HtmlXmlText, Escaping) {
 }
 
 TEST(HtmlXmlText, AttributeCollectors) {
-  const std::string page =
-      R"(<a href="h1" src="s1"><img SRC='s2'><link href=h3 >text<p>)";
+  const std::string page = R"(<a href="h1" src="s1"><img SRC='s2'><link href=h3 >text<p>)";
   strings links{"kept"};
   EXPECT_TRUE(collect_link_attributes(as_bytes(page), static_cast<uint32_t>(page.size()), links));
   EXPECT_EQ(links, (strings{"kept", "h1", "s2", "h3"}));
@@ -116,7 +118,8 @@ TEST(HtmlXmlText, ElementRemovalFromFiles) {
   EXPECT_EQ(vesk_test::read_file(in), "<r><secret k='1'>s</secret>t</r>");
 
   // Without the element nothing is written: same bytes and times, false.
-  struct stat before{}, after{};
+  struct stat before {
+  }, after{};
   ASSERT_EQ(::stat(in.c_str(), &before), 0);
   const std::string untouched = dir.file("untouched.xml");
   EXPECT_FALSE(strip_xml_element_in_file(in.c_str(), untouched.c_str(), "missing"));

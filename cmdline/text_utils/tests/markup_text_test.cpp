@@ -1,8 +1,9 @@
 // Element extraction, wide tag normalising, the HTML-to-markup conversion,
 // script and text removal from files, and link collection.
+#include "cmdline/text_utils/markup_text.h"
+
 #include <gtest/gtest.h>
 
-#include "cmdline/text_utils/markup_text.h"
 #include "fileio_test_support.h"
 #include "foundation/vk_console.h"
 
@@ -12,7 +13,9 @@ namespace {
 using vesk_test::read_file;
 using vesk_test::write_file;
 
-const uint8_t* as_bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+const uint8_t* as_bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 TEST(MarkupText, ExtractElement) {
   struct row {
@@ -41,15 +44,25 @@ TEST(MarkupText, ExtractElement) {
 }
 
 TEST(MarkupText, NormalizeWideTags) {
-  std::vector<std::wstring> tokens = {
-      L"<A HREF = Page.HTM>", L"<?PHP X = Y?>", L"<%A B%>", L"Text Run", L"",
-      L"<IMG SRC=A.GIF ALT=\"Keep Case\">", L"<P CLASS='X Y'>", L"<TD\tWIDTH=5 NOWRAP>",
-      L"<X a=B"};
+  std::vector<std::wstring> tokens = {L"<A HREF = Page.HTM>",
+                                      L"<?PHP X = Y?>",
+                                      L"<%A B%>",
+                                      L"Text Run",
+                                      L"",
+                                      L"<IMG SRC=A.GIF ALT=\"Keep Case\">",
+                                      L"<P CLASS='X Y'>",
+                                      L"<TD\tWIDTH=5 NOWRAP>",
+                                      L"<X a=B"};
   EXPECT_EQ(normalize_wide_tags(tokens), 1);
-  const std::vector<std::wstring> want = {
-      L"<a href=\"Page.htm\">", L"<?PHP X = Y?>", L"<%A B%>", L"Text Run", L"",
-      L"<img src=\"A.gif\" alt=\"Keep Case\">", L"<p class='X Y'>",
-      L"<td\twidth=\"5\" nowrap>", L"<x a=\"B"};
+  const std::vector<std::wstring> want = {L"<a href=\"Page.htm\">",
+                                          L"<?PHP X = Y?>",
+                                          L"<%A B%>",
+                                          L"Text Run",
+                                          L"",
+                                          L"<img src=\"A.gif\" alt=\"Keep Case\">",
+                                          L"<p class='X Y'>",
+                                          L"<td\twidth=\"5\" nowrap>",
+                                          L"<x a=\"B"};
   EXPECT_EQ(tokens, want);
   std::vector<std::wstring> none;
   EXPECT_EQ(normalize_wide_tags(none), 0);
@@ -66,9 +79,11 @@ TEST(MarkupText, HtmlToMarkupText) {
        "[s.png, x][t]<img src=\"s.png\" alt=\"x\"><img src=\"t\">"},
       {"<h2000000000>", "<h2000000000>"},
       {"<h7>a</h0><h-1><h 3><hr><html>", "a===<h7>a</h0><h-1><h 3><hr><html>"},
-      {"<pre>x</pre><blockquote>q</blockquote>", "\nx%][\"q\"]<pre>x</pre><blockquote>q</blockquote>"},
+      {"<pre>x</pre><blockquote>q</blockquote>",
+       "\nx%][\"q\"]<pre>x</pre><blockquote>q</blockquote>"},
       {"<b>B</b><i>I</i><sup>1</sup><sub>2</sub><code>c</code><strong>s</strong>",
-       "_B_*I*^1^~2~%c%*s*<b>B</b><i>I</i><sup>1</sup><sub>2</sub><code>c</code><strong>s</strong>"},
+       "_B_*I*^1^~2~%c%*s*<b>B</b><i>I</i><sup>1</sup><sub>2</sub><code>c</code><strong>s</"
+       "strong>"},
       {"<OL><LI>x</OL>", "1. x<ol><li>x</ol>"},  // tags are normalised first
   };
   for (const auto& [html, want] : rows) {

@@ -1,8 +1,8 @@
 // Template, JSON-array, name=value, byte-pattern, range-list, string-list
 // and parenthesis readers against worked examples.
-#include <gtest/gtest.h>
-
 #include "cmdline/text_utils/small_parsers.h"
+
+#include <gtest/gtest.h>
 
 namespace vk {
 namespace {
@@ -88,7 +88,8 @@ TEST(SmallParsers, BytePatterns) {
 TEST(SmallParsers, RangesStringListsAndParentheses) {
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   EXPECT_TRUE(parse_range_list(ranges, "1-3, 7, 0x10,, ,20-", ',', '-'));
-  EXPECT_EQ(ranges, (std::vector<std::pair<uint64_t, uint64_t>>{{1, 3}, {7, 7}, {16, 16}, {20, 0}}));
+  EXPECT_EQ(ranges,
+            (std::vector<std::pair<uint64_t, uint64_t>>{{1, 3}, {7, 7}, {16, 16}, {20, 0}}));
   EXPECT_FALSE(parse_range_list(ranges, "", ',', '-'));
   EXPECT_TRUE(ranges.empty());
 
@@ -108,18 +109,15 @@ TEST(SmallParsers, RangesStringListsAndParentheses) {
   const uint16_t lone[] = {0xD800, 0, 0xD801, 'y'};
   EXPECT_EQ(split_utf16_multi_string(lone, wide, 8), 8u);
   EXPECT_EQ(wide, (std::vector<std::wstring>{std::wstring(1, wchar_t{0xD800}),
-                                               std::wstring{wchar_t{0xD801}, L'y'}}));
+                                             std::wstring{wchar_t{0xD801}, L'y'}}));
   EXPECT_EQ(split_utf16_multi_string(nullptr, wide, 6), 0u);
   EXPECT_EQ(split_utf16_multi_string(units, wide, 1), 0u);
   EXPECT_TRUE(wide.empty());
 
   const std::tuple<std::string, bool, std::string> rows[] = {
-      {"a(b(c)d)e", true, "ad)e"},
-      {"x (1) y (2)", true, "x  y "},
-      {"a(b", false, "a(b"},
-      {"a)b(", false, "a)b("},
-      {"none", false, ""},
-      {"", false, ""},
+      {"a(b(c)d)e", true, "ad)e"}, {"x (1) y (2)", true, "x  y "},
+      {"a(b", false, "a(b"},       {"a)b(", false, "a)b("},
+      {"none", false, ""},         {"", false, ""},
   };
   for (const auto& [in, result, want] : rows) {
     std::string out = "junk";
