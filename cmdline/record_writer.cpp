@@ -400,6 +400,17 @@ vk_variant_lite* settable_cell(table_row& row, int32_t index, uint16_t type, uin
 }
 
 void store_text(vk_variant_lite& cell, const std::string& text) {
+  store_cell_text(cell, text);
+  if (cell.m_flags == vf_show_line_ends) show_line_ends(cell.m_text);
+}
+
+}  // namespace
+
+vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags) {
+  return settable_cell(row, index, type, flags);
+}
+
+void store_cell_text(vk_variant_lite& cell, const std::string& text) {
   if (cell.m_flags & vf_quoted) {
     cell.m_text.reserve(text.size() + 2);
     cell.m_text = '"';
@@ -411,10 +422,7 @@ void store_text(vk_variant_lite& cell, const std::string& text) {
   } else {
     cell.m_text = text;
   }
-  if (cell.m_flags == vf_show_line_ends) show_line_ends(cell.m_text);
 }
-
-}  // namespace
 
 // ---- table rows ----
 
@@ -723,6 +731,99 @@ void write_l2t_header(std::ostream& os, const std::string& delimiter, bool exten
   });
 }
 
+namespace {
+
+void l2t_columns(std::string& line, const l2t_record& r, macb_entry& group,
+                 const std::string& date, const std::string& clock) {
+  const std::string& d = r.m_delimiter;
+  const bool blank = r.m_padded && !r.m_no_padding;
+  if (r.m_pair_datetime) {
+    if (blank) line += ' ';
+    line += date;
+    line += ' ';
+    line += clock;
+  } else {
+    line += date;
+    line += d;
+    if (blank) line += ' ';
+    line += clock;
+  }
+  line += d;
+  line += r.m_timezone;
+  line += d;
+  if (r.m_lower_macb) str_to_lower(group.m_macb);
+  line += group.m_macb;
+  line += d;
+  line += group.m_source.empty() ? r.m_source : group.m_source;
+  line += d;
+  line += r.m_sourcetype;
+  line += d;
+  line += r.m_type.empty() ? group.m_label : r.m_type;
+  line += d;
+  line += group.m_user.empty() ? r.m_user : group.m_user;
+  line += d;
+  line += r.m_host;
+  line += d;
+  line += r.m_short;
+  line += d;
+  line += r.m_desc;
+  line += d;
+  append_dec(line, r.m_version);
+  line += d;
+  line += group.m_filename.empty() ? r.m_filename : group.m_filename;
+  line += d;
+  line += r.m_inode;
+  line += d;
+  line += r.m_notes;
+  line += d;
+  line += r.m_format;
+  line += d;
+  line += r.m_extra;
+  if (r.m_extended) {
+    line += d;
+    if (r.m_hex_numbers) {
+      append_hex(line, r.m_ref_count, 4);
+      line += d;
+      line += r.m_extension;
+      line += d;
+      append_hex(line, r.m_size_data, 6);
+      line += d;
+      append_hex(line, r.m_inode_seqnum, 4);
+      line += d;
+      append_hex(line, r.m_parent_inode, 8);
+      line += d;
+      append_hex(line, r.m_parent_seqnum, 4);
+    } else {
+      append_dec(line, r.m_ref_count);
+      line += d;
+      line += r.m_extension;
+      line += d;
+      append_dec(line, r.m_size_data);
+      line += d;
+      append_dec(line, r.m_inode_seqnum);
+      line += d;
+      append_dec(line, r.m_parent_inode);
+      line += d;
+      append_dec(line, r.m_parent_seqnum);
+    }
+    line += d;
+    line += r.m_clusters;
+    line += d;
+    char buf[24];
+    for (uint8_t b : r.m_header_info) {
+      append_padded(line, hex_text(buf, b), 2, true, r.m_hex_numbers ? '0' : ' ');
+      line += ' ';
+    }
+  }
+}
+
+}  // namespace
+
+void append_l2t_line(std::string& line, const l2t_record& record, macb_entry& group,
+                     const std::string& date, const std::string& clock) {
+  vk::guarded([&] { l2t_columns(line, record, group, date, clock); });
+}
+
 int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r) {
   vk::guarded([&] {
     if (header_pending) {
@@ -733,8 +834,6 @@ int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r
     }
     macb_map groups;
     macb_summary(groups, r.m_times, static_cast<type_time>(r.m_times.m_kind));
-    const std::string& d = r.m_delimiter;
-    const bool blank = r.m_padded && !r.m_no_padding;
     const bool line_break = !r.m_settings || r.m_settings->m_row_line_break;
     if (r.m_replace_char && r.m_replacement_char) {
       for (std::string* field : {&r.m_short, &r.m_desc, &r.m_filename, &r.m_notes, &r.m_extra}) {
@@ -751,84 +850,7 @@ int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r
       if (r.m_window_start != 0 && (raw < r.m_window_start || raw > r.m_window_stop)) continue;
       format_time_by_descriptor(date, clock, group.m_time, r.m_time_settings);
       line.clear();
-      if (r.m_pair_datetime) {
-        if (blank) line += ' ';
-        line += date;
-        line += ' ';
-        line += clock;
-      } else {
-        line += date;
-        line += d;
-        if (blank) line += ' ';
-        line += clock;
-      }
-      line += d;
-      line += r.m_timezone;
-      line += d;
-      if (r.m_lower_macb) str_to_lower(group.m_macb);
-      line += group.m_macb;
-      line += d;
-      line += group.m_source.empty() ? r.m_source : group.m_source;
-      line += d;
-      line += r.m_sourcetype;
-      line += d;
-      line += r.m_type.empty() ? group.m_label : r.m_type;
-      line += d;
-      line += group.m_user.empty() ? r.m_user : group.m_user;
-      line += d;
-      line += r.m_host;
-      line += d;
-      line += r.m_short;
-      line += d;
-      line += r.m_desc;
-      line += d;
-      append_dec(line, r.m_version);
-      line += d;
-      line += group.m_filename.empty() ? r.m_filename : group.m_filename;
-      line += d;
-      line += r.m_inode;
-      line += d;
-      line += r.m_notes;
-      line += d;
-      line += r.m_format;
-      line += d;
-      line += r.m_extra;
-      if (r.m_extended) {
-        line += d;
-        if (r.m_hex_numbers) {
-          append_hex(line, r.m_ref_count, 4);
-          line += d;
-          line += r.m_extension;
-          line += d;
-          append_hex(line, r.m_size_data, 6);
-          line += d;
-          append_hex(line, r.m_inode_seqnum, 4);
-          line += d;
-          append_hex(line, r.m_parent_inode, 8);
-          line += d;
-          append_hex(line, r.m_parent_seqnum, 4);
-        } else {
-          append_dec(line, r.m_ref_count);
-          line += d;
-          line += r.m_extension;
-          line += d;
-          append_dec(line, r.m_size_data);
-          line += d;
-          append_dec(line, r.m_inode_seqnum);
-          line += d;
-          append_dec(line, r.m_parent_inode);
-          line += d;
-          append_dec(line, r.m_parent_seqnum);
-        }
-        line += d;
-        line += r.m_clusters;
-        line += d;
-        char buf[24];
-        for (uint8_t b : r.m_header_info) {
-          append_padded(line, hex_text(buf, b), 2, true, r.m_hex_numbers ? '0' : ' ');
-          line += ' ';
-        }
-      }
+      l2t_columns(line, r, group, date, clock);
       if (line_break) line += '\n';
       write_line(os, line);
     }

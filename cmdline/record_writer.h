@@ -54,6 +54,12 @@ int32_t set_row_text(table_row& row, int32_t index, const std::string& text, uin
                      uint32_t flags);
 int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, uint16_t type,
                       uint32_t flags);
+// The cell that a setter stores into, cleared and given the type and the
+// row's default flags with flags; null when the setter must ignore the call.
+vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags);
+// The one quoting rule of stored texts: with the cell's flag 0x8000 a CSV
+// field (between double quotes, each inner quote doubled), else the text.
+void store_cell_text(vk_variant_lite& cell, const std::string& text);
 // Numbers and times read from the stream's text (parse_u64_text); texts as
 // set_row_text. 0 for another type, the cell left cleared.
 int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstream& stream,
@@ -141,6 +147,10 @@ void set_l2t_extended(l2t_record& record, uint32_t ref_count, uint64_t parent_in
                       const char* extension, const char* clusters);
 // The column titles joined by the delimiter, without a line end.
 void write_l2t_header(std::ostream& os, const std::string& delimiter, bool extended, bool pair);
+// The columns of one log2timeline line for one time group (its date and
+// time texts given), without the line end.
+void append_l2t_line(std::string& line, const l2t_record& record, macb_entry& group,
+                     const std::string& date, const std::string& clock);
 // One line per MACB group of the record's times (ascending), within the
 // record's window; the header first when header_pending is set.
 int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& record);
