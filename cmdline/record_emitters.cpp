@@ -429,7 +429,7 @@ int32_t write_mft_entry_rows(uint8_t& header_pending, std::ostream& os, l2t_reco
     macb_map groups;
     macb_summary(groups, r.m_times, static_cast<type_time>(r.m_times.m_kind));
     const auto count = static_cast<int32_t>(layout.columns.size());
-    const uint32_t default_flags = settings->m_quoted_csv ? vf_quoted : 0;
+    const uint32_t default_flags = settings->m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u;
     int32_t rows = 0;
     for (auto& [raw, group] : groups) {
       if (!group.m_time.valid()) continue;

@@ -411,17 +411,21 @@ vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, 
 }
 
 void store_cell_text(vk_variant_lite& cell, const std::string& text) {
-  if (cell.m_flags & vf_quoted) {
-    cell.m_text.reserve(text.size() + 2);
-    cell.m_text = '"';
-    for (char c : text) {
-      if (c == '"') cell.m_text += '"';
-      cell.m_text += c;
-    }
-    cell.m_text += '"';
-  } else {
-    cell.m_text = text;
-  }
+  vk::guarded(
+      [&] {
+        if (cell.m_flags & vf_quoted) {
+          cell.m_text.reserve(text.size() + 2);
+          cell.m_text = '"';
+          for (char c : text) {
+            if (c == '"') cell.m_text += '"';
+            cell.m_text += c;
+          }
+          cell.m_text += '"';
+        } else {
+          cell.m_text = text;
+        }
+      },
+      [&] { cell.m_text.clear(); });
 }
 
 // ---- table rows ----

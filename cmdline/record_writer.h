@@ -58,7 +58,8 @@ int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, u
 // row's default flags with flags; null when the setter must ignore the call.
 vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags);
 // The one quoting rule of stored texts: with the cell's flag 0x8000 a CSV
-// field (between double quotes, each inner quote doubled), else the text.
+// field (between double quotes, each inner quote doubled), else the text;
+// empty when memory runs out.
 void store_cell_text(vk_variant_lite& cell, const std::string& text);
 // Numbers and times read from the stream's text (parse_u64_text); texts as
 // set_row_text. 0 for another type, the cell left cleared.

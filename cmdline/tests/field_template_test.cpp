@@ -116,12 +116,10 @@ TEST(FieldTemplate, ArgumentsPairsListsAndMalformedCodes) {
     EXPECT_EQ(t.m_flags2, c.flags2) << c.text;
   }
 
-  t.m_label = "x";
+  text = "lbl!AFN(nm)!SC(tx)!SR(l)!S(k:v)!TS15";
+  vk::parse_field_template(t, text);
   t.m_index = 7;
-  t.m_flags = t.m_flags2 = t.m_width = t.m_spare = 3;
-  t.m_parsed = 1;
-  t.m_pairs["k"] = "v";
-  t.m_list.push_back("l");
+  t.m_spare = 3;
   t.reset();
   EXPECT_EQ(t.m_index, -1);
   EXPECT_EQ(t.m_flags | t.m_flags2 | t.m_width | t.m_spare | t.m_parsed, 0u);
