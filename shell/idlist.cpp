@@ -17,6 +17,15 @@ bool guard_spent() {
   return g && g->tripped();
 }
 
+// The string properties found in the bytes join those already in out (the
+// scan itself starts from an empty collection).
+void add_string_properties(property_value_map& out, const uint8_t* p, int64_t size,
+                           const guid* filter, parse_ctx& ctx) {
+  property_value_map found;
+  if (!scan_string_properties(p, size, found, filter, ctx)) return;
+  for (auto& entry : found) out.insert(out.end(), std::move(entry));
+}
+
 // Type 0x00 items: embedded structures, else string properties.
 void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t size,
                          bool keep_raw, parse_ctx& ctx, const cmd_params& opts) {
@@ -31,18 +40,18 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
       t.children.empty()) {
     merge_shell_item(rec, t);
     hexdump_limited(ctx, item, static_cast<uint32_t>(size), ctx.offset);
-    scan_string_properties(item, size, rec.found_properties, nullptr, ctx);
+    add_string_properties(rec.found_properties, item, size, nullptr, ctx);
     return;
   }
   t.not_parsed = 0;
   if (t.properties.empty()) {
-    scan_string_properties(item, size, t.found_properties, nullptr, ctx);
+    add_string_properties(t.found_properties, item, size, nullptr, ctx);
   } else {
     for (const auto& [key, value] : t.properties)
       if (value.table_bit3 && !value.bytes.empty())
-        scan_string_properties(reinterpret_cast<const uint8_t*>(value.bytes.data()),
-                               static_cast<int64_t>(value.bytes.size()), t.found_properties,
-                               &value.key.fmtid, ctx);
+        add_string_properties(t.found_properties,
+                              reinterpret_cast<const uint8_t*>(value.bytes.data()),
+                              static_cast<int64_t>(value.bytes.size()), &value.key.fmtid, ctx);
   }
   merge_shell_item(rec, t);
 }
@@ -218,7 +227,7 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
       find_embedded_item(ctx, rec, item, size, opts))
     return static_cast<uint32_t>(size);
   if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  scan_string_properties(item, size, rec.properties, nullptr, ctx);
+  add_string_properties(rec.properties, item, size, nullptr, ctx);
   return static_cast<uint32_t>(size);
 }
 

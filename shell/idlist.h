@@ -75,7 +75,9 @@ int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t av
 int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64_t available,
                               parse_ctx& ctx, const cmd_params& opts);
 
-// ---- the embedded-structure and property-storage side, filled in elsewhere ----
+// ---- the embedded-structure scanner (shell/embedded_scan.h) and storages ----
+// Tries the known embedded structures at each position of [p, p + available)
+// and steps past each; the result of the last structure parser called.
 bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                            int64_t available, const cmd_params& opts);
 bool scan_root_folder_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* item,
@@ -85,7 +87,9 @@ bool parse_type_2e_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* i
 bool is_embedded_property_storage(const uint8_t* p, int64_t available);
 bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                          int64_t available, const cmd_params& opts);
-// String properties found in raw bytes, filed into out; fmtid filters when not null.
+// UTF-16 strings of 3 or more characters in raw bytes, each keyed by the
+// property header found in front of it, filed into out (emptied first); a
+// non-null fmtid is the only header test. True when out is not empty.
 bool scan_string_properties(const uint8_t* p, int64_t size, property_value_map& out,
                             const guid* fmtid, parse_ctx& ctx);
 

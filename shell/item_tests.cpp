@@ -96,31 +96,4 @@ bool is_string_named_value(const uint8_t* p, int64_t available) {
          name_size <= value_size && p[8] == 0;
 }
 
-bool is_lpwstr_value(const uint8_t* p, int64_t available) {
-  if (!p || available < 17) return false;
-  int64_t value_size = load_le32(p);
-  if (value_size > available || load_le32(p + 4) == 0 || load_le32(p + 9) != 31) return false;
-  int64_t c = load_le32(p + 13);
-  return available >= 2 * c + 17 && 2 * c <= value_size - 17;
-}
-
-// Until the embedded-structure scanner and the property storages are built,
-// these find nothing.
-bool scan_extension_blocks(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
-                           const cmd_params&) {
-  return false;
-}
-bool scan_root_folder_item(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
-                           const cmd_params&) {
-  return false;
-}
-bool parse_type_2e_item(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
-                        const cmd_params&) {
-  return false;
-}
-bool scan_string_properties(const uint8_t*, int64_t, property_value_map&, const guid*,
-                            parse_ctx&) {
-  return false;
-}
-
 }  // namespace vk

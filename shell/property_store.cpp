@@ -155,10 +155,4 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
       });
 }
 
-// Until the stream expansion is built, no stream is special.
-bool parse_special_stream_value(shell_item_record&, parse_ctx&, const typed_value&,
-                                property_value&, const cmd_params&) {
-  return false;
-}
-
 }  // namespace vk

@@ -23,10 +23,31 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts);
 
-// Expands a stream value whose name marks an ID list, an autolist or a
-// search condition; false when the stream is none of these.
+// Expands a stream value filed under the name prop4294967295 whose key the
+// table names "autolist" (a list of ID lists) or "condition" (a search-
+// condition tree) into the item; sets item flag 0x1 for every known, non-
+// empty stream. False when the stream is not expanded, which is always the
+// case while another special stream is being expanded on this thread.
 bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
-                                property_value& pv, const cmd_params& opts);
+                                const property_value& pv, const cmd_params& opts);
+// The two walks on stream data of their own (size bytes at data).
+bool parse_autolist_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
+                           int64_t size, const cmd_params& opts);
+bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
+                            int64_t size, const cmd_params& opts);
+
+bool is_autolist_header(const uint8_t* p, int64_t available);
+bool is_autolist_entry(const uint8_t* p, int64_t available);
+bool is_condition_tree(const uint8_t* p, int64_t available);
+bool is_condition_guid_record(const uint8_t* p, int64_t available);
+// ctx.consumed += 58 when an autolist header is at p.
+bool skip_autolist_header(const uint8_t* header, parse_ctx& ctx, shell_item_record& rec,
+                          const uint8_t* p, int64_t available, const cmd_params& opts);
+// One condition record at p (record points at it too) into rec: a value
+// record's 64-bit value as its modified time, or a property leaf's value
+// filed under its key.
+bool parse_condition_record(const uint8_t* record, parse_ctx& ctx, shell_item_record& rec,
+                            const uint8_t* p, int64_t available, const cmd_params& opts);
 
 }  // namespace vk
 

@@ -78,4 +78,85 @@ inline prop_bytes_t storage(const prop_bytes_t& fmtid, const std::vector<prop_by
   return b.take();
 }
 
+// 5AB5C75F-15E1-4D65-924A-04754567243C: id 6 is the search condition.
+inline prop_bytes_t condition_set_fmtid() {
+  return {0x5F, 0xC7, 0xB5, 0x5A, 0xE1, 0x15, 0x65, 0x4D,
+          0x92, 0x4A, 0x04, 0x75, 0x45, 0x67, 0x24, 0x3C};
+}
+// The name under which special streams are filed.
+inline constexpr std::u16string_view k_special_stream = u"prop4294967295";
+
+// ---- search conditions ----
+
+// 52F15C89-5A17-48E1-BBCD-46A3F89C7CC2, which starts every condition record.
+inline prop_bytes_t condition_record_guid() {
+  return {0x89, 0x5C, 0xF1, 0x52, 0x17, 0x5A, 0xE1, 0x48,
+          0xBB, 0xCD, 0x46, 0xA3, 0xF8, 0x9C, 0x7C, 0xC2};
+}
+// 116F8D13-101E-4FA5-84D4-FF8279381935, at offset 4 of a condition tree.
+inline prop_bytes_t condition_tree_guid() {
+  return {0x13, 0x8D, 0x6F, 0x11, 0x1E, 0x10, 0xA5, 0x4F,
+          0x84, 0xD4, 0xFF, 0x82, 0x79, 0x38, 0x19, 0x35};
+}
+
+// A property leaf (kind other than 1): GUID, kind, FMTID, id, 4 unread
+// bytes, VARTYPE and the value data at 46.
+inline prop_bytes_t condition_record(const prop_bytes_t& fmtid, uint32_t pid, uint16_t vartype,
+                                     const prop_bytes_t& data, uint32_t kind = 0) {
+  byte_builder b;
+  b.bytes(condition_record_guid()).u32(kind).bytes(fmtid).u32(pid).u32(0).u16(vartype).bytes(data);
+  return b.take();
+}
+// A value record (kind 1) with its 64-bit value at 72.
+inline prop_bytes_t condition_value_record(uint64_t value) {
+  byte_builder b;
+  b.bytes(condition_record_guid()).u32(1).pad_to(72).u64(value).pad_to(84);
+  return b.take();
+}
+// A condition tree: its size (unread, but not zero: a stream's data starts
+// behind the zero bytes that follow its name), the tree GUID, its kind at
+// 20, then the records from 32.
+inline prop_bytes_t condition_tree(const std::vector<prop_bytes_t>& records, uint32_t kind = 0) {
+  byte_builder b;
+  b.u32(0).bytes(condition_tree_guid()).u32(kind).pad_to(32);
+  for (const auto& r : records) b.bytes(r);
+  b.put_u32(0, static_cast<uint32_t>(b.size()));
+  return b.take();
+}
+// A leaf as the autolist carries it: name "item" counted 4 at 32, the GUID
+// at 82, the value's unit count at 118 and its text from 120.
+inline prop_bytes_t condition_leaf(std::u16string_view value) {
+  byte_builder b;
+  b.fill(32).u16(4).utf16(u"item").pad_to(118).u16(static_cast<uint16_t>(value.size()));
+  b.utf16(value).pad_to(122);
+  return b.take();
+}
+
+// ---- autolists ----
+
+// 384EA5AE-ADE1-4E8A-8A9B-7BEA78FFF1E9, at offset 4 of an autolist.
+inline prop_bytes_t autolist_guid() {
+  return {0xAE, 0xA5, 0x4E, 0x38, 0xE1, 0xAD, 0x8A, 0x4E,
+          0x8A, 0x9B, 0x7B, 0xEA, 0x78, 0xFF, 0xF1, 0xE9};
+}
+// One entry: 16 unread bytes, the u16 size of the ID list, the list, and
+// the condition leaves behind it.
+struct autolist_entry {
+  prop_bytes_t idlist;
+  std::vector<prop_bytes_t> leaves;
+};
+// The total size at 0, the GUID, 20 unread bytes, the entries from 40. The
+// header test reads the u32 at 56, which takes in the first two bytes of
+// the first list: an empty first list keeps it small.
+inline prop_bytes_t autolist_stream(const std::vector<autolist_entry>& entries) {
+  byte_builder b;
+  b.u32(0).bytes(autolist_guid()).pad_to(40);
+  for (const auto& e : entries) {
+    b.fill(16).u16(static_cast<uint16_t>(e.idlist.size())).bytes(e.idlist);
+    for (const auto& leaf : e.leaves) b.bytes(leaf);
+  }
+  b.put_u32(0, static_cast<uint32_t>(b.size()));
+  return b.take();
+}
+
 }  // namespace vesk_test

@@ -1,0 +1,204 @@
+// Hostile property storages, special streams and embedded structures: the
+// shapes that once cost exponential work or read past their bytes, every
+// truncation and seeded mutations. Work is bounded by the parse guard and
+// counted through it; the sanitizers catch any read outside the input.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "idlist_writer.h"
+#include "propstore_writer.h"
+#include "shell/embedded_scan.h"
+#include "shell/idlist.h"
+#include "shell/property_store.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+const bytes_t k_guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
+
+using driver = std::function<void(const uint8_t*, int64_t, shell_item_record&)>;
+
+void storages(const uint8_t* p, int64_t n, shell_item_record& rec) {
+  parse_ctx ctx;
+  parse_property_storages(ctx, rec, p, n, opts());
+}
+void scanner(const uint8_t* p, int64_t n, shell_item_record& rec) {
+  parse_ctx ctx;
+  scan_extension_blocks(ctx, rec, p, n, opts());
+  property_value_map found;
+  scan_string_properties(p, n, found, nullptr, ctx);
+  shell_item_list list;
+  parse_idlist(list, p, n, false, false, ctx, opts());
+}
+void streams(const uint8_t* p, int64_t n, shell_item_record& rec) {
+  parse_ctx ctx;
+  parse_condition_stream(rec, ctx, p, n, opts());
+  parse_autolist_stream(rec, ctx, p, n, opts());
+}
+
+// Records, each a leaf whose value is a condition stream holding a tree of
+// every later record; the innermost holds one text leaf.
+bytes_t nested_conditions(int depth) {
+  bytes_t tree = condition_tree({condition_record(storage_fmtid_b725(), 10, 31,
+                                                  lpwstr_data(u"Innermost"))});
+  for (int d = 0; d < depth; ++d)
+    tree = condition_tree({condition_record(condition_set_fmtid(), 6, 66,
+                                            stream_data(k_special_stream, tree))});
+  return storage(condition_set_fmtid(), {int_value(6, 66, stream_data(k_special_stream, tree))});
+}
+
+// 0xF5A6B710 structures nested in the item at 10, each also followed by a
+// list holding the same structure again.
+bytes_t nested_f5a6b710(int depth) {
+  bytes_t inner = shell_item(0x1F, cat({{0x50}, k_guid}));
+  for (int d = 0; d < depth; ++d) inner = f5a6b710_record(inner, idlist({inner}));
+  return inner;
+}
+
+struct seed {
+  bytes_t bytes;
+  driver run;
+};
+
+std::vector<seed> seeds() {
+  bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
+  bytes_t file = file_entry_item(0x32, 10, 0x5A21, 0x6000, 0x20, "a.txt");
+  byte_builder plist;
+  plist.u32(13).bytes(k_guid).u32(1).bytes(storage_fmtid_b725()).u32(10).u16(31).u16(0)
+      .bytes(lpwstr_data(u"listed"));
+  byte_builder string_value;
+  string_value.fill(40).u32(29).u32(10).u8(0).u32(31).u32(6).utf16(u"Named", true);
+  std::vector<seed> out;
+  out.push_back({cat({storage(storage_fmtid_b725(),
+                              {int_value(10, 31, lpwstr_data(u"one")),
+                               int_value(12, 0x1013, {2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}),
+                               int_value(13, 0x100B, {3, 0, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0}),
+                               int_value(4, 66, stream_data(u"s", {1, 2, 3}))}),
+                      storage(string_named_fmtid(),
+                              {named_value(u"Title", 31, lpwstr_data(u"Report")),
+                               named_value(u"n", 8, {4, 0, 0, 0, 'a', 0, 'b', 0})})}),
+                 storages});
+  out.push_back({storage(condition_set_fmtid(),
+                         {int_value(6, 66,
+                                    stream_data(k_special_stream,
+                                                condition_tree({condition_record(
+                                                                    storage_fmtid_b725(), 10, 31,
+                                                                    lpwstr_data(u"Alpha")),
+                                                                condition_value_record(7)})))}),
+                 storages});
+  out.push_back({nested_conditions(3), storages});
+  out.push_back({autolist_stream({{{0, 0}, {}}, {idlist({root}), {condition_leaf(u"w")}}}),
+                 streams});
+  out.push_back({cat({cfsf_record(0x10, 5, 0x5A21, 0x6000, "n.txt",
+                                  beef_block(0, 3, cat({k_guid, bytes_t(2, 0)}))),
+                      three_string_record(0x07192006, true, u"a", u"b", u"c", plist.data()),
+                      three_string_record(0x08312006, true, u"d", u"e", u"f", plist.data()),
+                      three_string_record(0x08312006, false, u"g", u"h", u"i", plist.data())}),
+                 scanner});
+  out.push_back({cat({f5a6b710_record(root, idlist({root})), augm_record(3, {file, file}),
+                      sized_record(26, k_guid, 3, beef_block(0, 3, cat({k_guid, bytes_t(2, 0)}))),
+                      untyped_time(3, 133802064000000000ull, "nm", u"tx"),
+                      c001b000_record(u"first", {u"second"}), untyped_text(u"end", 0, false)}),
+                 scanner});
+  out.push_back({string_value.take(), scanner});
+  return out;
+}
+
+void run(const seed& s, const bytes_t& in) {
+  bytes_t exact(in);
+  shell_item_record rec;
+  s.run(exact.data(), static_cast<int64_t>(exact.size()), rec);
+}
+
+TEST(PropertyHostile, ShapesEndWithBoundedWork) {
+  // 40 nested condition streams: each is filed, none is expanded inside
+  // another, so every record is filed once and the work stays linear.
+  bytes_t nested = nested_conditions(40);
+  ASSERT_LT(nested.size(), 6000u);
+  shell_item_record rec;
+  int64_t used = 0, budget = 0;
+  {
+    guard_level top(static_cast<int64_t>(nested.size()));
+    storages(nested.data(), static_cast<int64_t>(nested.size()), rec);
+    used = active_parse_guard()->used();
+    budget = active_parse_guard()->budget();
+    EXPECT_FALSE(active_parse_guard()->tripped());
+  }
+  EXPECT_EQ(rec.properties.count("innermost"), 1u);
+  EXPECT_EQ(rec.properties.count("prop4294967295"), 41u);
+  EXPECT_LT(used, budget / 8);
+
+  // Nested 0xF5A6B710 items with a copy of themselves behind: the guard
+  // bounds depth and work.
+  bytes_t f5 = nested_f5a6b710(10);
+  {
+    guard_level top(static_cast<int64_t>(f5.size()));
+    shell_item_record r;
+    scanner(f5.data(), static_cast<int64_t>(f5.size()), r);
+    EXPECT_LE(active_parse_guard()->used(), active_parse_guard()->budget());
+  }
+
+  // A first value of 5 bytes; a string name past its storage; an untyped
+  // text at the buffer's end; a sized record whose GUID data passes the end;
+  // AugM with d = 0xFFFFFFF0: nothing is filed or read past the bytes.
+  bytes_t five = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"abc"), 5)});
+  shell_item_record r5;
+  storages(five.data(), static_cast<int64_t>(five.size()), r5);
+  EXPECT_TRUE(r5.properties.empty());
+  bytes_t long_name = storage(string_named_fmtid(), {named_value(u"Title", 31, lpwstr_data(u"R"))});
+  long_name[28] = 0xF0;  // name size far past the storage
+  shell_item_record rn;
+  storages(long_name.data(), static_cast<int64_t>(long_name.size()), rn);
+  EXPECT_TRUE(rn.properties.empty());
+  bytes_t last = untyped_text(u"Z", 0, false);
+  ASSERT_EQ(last.size(), 8u);
+  shell_item_record ru;
+  parse_ctx ctx;
+  EXPECT_FALSE(parse_untyped_block(ctx, ru, last.data(), 8, opts()));
+  EXPECT_EQ(ru.flags, uint64_t{itemflag_untyped});
+  byte_builder sized;
+  sized.u16(16).u16(0).u16(16).fill(6).u16(15).u16(0xBEEF);
+  bytes_t near_end = sized.take();
+  shell_item_record rs;
+  EXPECT_EQ(parse_sized_record_with_offsets(ctx, rs, near_end.data(), 16, opts()), 29);
+  scan_extension_blocks(ctx, rs, near_end.data(), 16, opts());
+  EXPECT_TRUE(rs.guids.empty());
+  bytes_t far = augm_record(1, {file_entry_item(0x32, 1, 0, 0, 0, "x")});
+  far[8] = 0xF0, far[9] = far[10] = far[11] = 0xFF;
+  shell_item_record ra;
+  scanner(far.data(), static_cast<int64_t>(far.size()), ra);
+  EXPECT_EQ(ra.flags & itemflag_augm, 0u);
+}
+
+TEST(PropertyHostile, TruncationsAndMutations) {
+  auto all = seeds();
+  for (const seed& s : all)
+    for (size_t len = 0; len <= s.bytes.size(); ++len)
+      run(s, bytes_t(s.bytes.begin(), s.bytes.begin() + len));
+  const seed large{nested_conditions(40), storages};
+  for (size_t len = 0; len <= large.bytes.size(); len += 7)
+    run(large, bytes_t(large.bytes.begin(), large.bytes.begin() + len));
+
+  std::mt19937 rng(1717);
+  size_t runs = 0;
+  for (int i = 0; i < 100'000; ++i) {
+    const seed& s = all[i % all.size()];
+    bytes_t in = mutate(s.bytes, rng, 1 + i % 6);
+    in.resize(in.size() - rng() % std::min<size_t>(in.size(), 8));
+    run(s, in);
+    ++runs;
+  }
+  EXPECT_EQ(runs, 100'000u);
+}
+
+}  // namespace
+}  // namespace vk
