@@ -159,7 +159,7 @@ inline bytes_t f5a6b710_record(const bytes_t& item, const bytes_t& tail, int k =
 // each later one 6 bytes after the end of the one before.
 inline bytes_t augm_record(uint32_t count, const std::vector<bytes_t>& items, uint32_t d = 0) {
   byte_builder b;
-  b.u16(0).u16(0).ascii("AugM").u32(d).u32(count).fill(d);
+  b.u16(0).u16(0).u32(0x4D677541).u32(d).u32(count).fill(d);  // "AugM"
   for (size_t i = 0; i < items.size(); ++i) {
     if (i) b.fill(6);
     b.bytes(items[i]);

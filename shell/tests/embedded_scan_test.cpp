@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "idlist_writer.h"
 #include "propstore_writer.h"
@@ -192,12 +193,17 @@ TEST(EmbeddedScan, StructureParsers) {
   EXPECT_EQ(st.rec.primary_name, "name");
   EXPECT_EQ(st.rec.long_name, "text");
 
-  // A step of 0 ends the scan: the text behind is not reached.
-  bytes_t zero_step = c001b000_record(u"", {});
-  zero_step[8] = zero_step[9] = 0;
-  zero_step[20] = 0;
-  scanned sz = scan(cat({zero_step, untyped_text(u"behind", 2)}));
-  EXPECT_TRUE(sz.rec.long_name.empty());
+  // A step of 0 (an inner length of 0) ends the scan: the text behind is
+  // not reached.
+  bytes_t zero_c001 = c001b000_record(u"", {});
+  zero_c001[8] = zero_c001[9] = 0;
+  zero_c001[20] = 0;
+  bytes_t zero_inner = three_string_record(0x07192006, true, u"a", u"b", u"c");
+  zero_inner[4] = zero_inner[5] = 0;
+  for (const bytes_t& zero_step : {zero_c001, zero_inner}) {
+    scanned sz = scan(cat({zero_step, untyped_text(u"behind", 2)}));
+    EXPECT_TRUE(sz.rec.long_name.empty());
+  }
 }
 
 TEST(EmbeddedScan, ThroughTheWalk) {
@@ -222,6 +228,13 @@ TEST(EmbeddedScan, ThroughTheWalk) {
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].properties.count("inner.doc"), 1u);
 
+  // An AugM item with a count of 0xFFFFFFFF: its items, nothing by the count.
+  bytes_t f1 = file_entry_item(0x32, 10, 0x5A21, 0x6000, 0x20, "a.txt");
+  auto augm = walk(idlist({augm_record(0xFFFFFFFF, {f1, f1})}));
+  ASSERT_EQ(augm.size(), 1u);
+  EXPECT_EQ(augm[0].primary_name, "a.txt");
+  EXPECT_EQ(augm[0].children.size(), 1u);
+
   // Type 0x2E and 0x1F items scan their bytes.
   bytes_t t2e = shell_item(0x2E, cat({{0x80}, k_guid, untyped_text(u"in 2e", 2), {0, 0}}));
   auto s2e = walk(idlist({t2e}));
@@ -234,6 +247,13 @@ TEST(EmbeddedScan, ThroughTheWalk) {
   ASSERT_EQ(s1f.size(), 1u);
   EXPECT_EQ(s1f[0].not_parsed, 0);
   EXPECT_EQ(s1f[0].guids.size(), 2u);
+
+  // The diagnostic dump walks the first item and writes its text.
+  bytes_t list = idlist({f1});
+  std::ostringstream dump;
+  EXPECT_EQ(idlist_debug_text(list.data(), static_cast<int64_t>(list.size()), dump, 0, false, o),
+            f1.size());
+  EXPECT_NE(dump.str().find("a.txt"), std::string::npos);
 }
 
 }  // namespace
