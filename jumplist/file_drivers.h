@@ -1,0 +1,29 @@
+// Per-file drivers: tell automatic jump lists, custom jump lists and other
+// files holding shell links apart, turn their links into records and report
+// them once the whole file has been read.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+
+#include "jumplist/lnk_record.h"
+#include "jumplist/vesk_options.h"
+
+namespace vk {
+
+// Classifies the file and runs its road; false when it holds no shell link
+// in its first 32768 bytes or its road fails. Prints nothing of its own.
+bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options);
+
+// The DestList entries of a compound file in order, each with its LNK
+// stream; reported from the highest DestList position down.
+bool process_automatic_jumplist(std::ostream& out, const std::string& path,
+                                vesk_options& options,
+                                std::multimap<int64_t, lnk_record>& free_space_records);
+
+// Custom jump lists and carved files: not handled yet; says so on stderr.
+bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options);
+
+}  // namespace vk

@@ -1,0 +1,228 @@
+#include "jumplist/record_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "cmdline/path_alias.h"
+#include "foundation/vk_time.h"
+#include "jumplist/lnk_names.h"
+#include "shell/file_attributes.h"
+
+namespace vk {
+namespace {
+
+constexpr uint32_t k_max_mru_position = 99998;
+
+bool valid_filetime(uint64_t ticks, time& t) {
+  if (ticks == 0) return false;
+  t = time(ticks, type_time::filetime);
+  return t.valid() && t.m_calendar.m_year >= 1900 && t.m_calendar.m_year <= 3000;
+}
+
+// "<date> <time> [UTC]", or "" for a value that is not a time.
+std::string date_time_text(uint64_t ticks, const time_format_settings& settings) {
+  time t;
+  if (!valid_filetime(ticks, t)) return {};
+  std::string date, clock;
+  format_time_by_descriptor(date, clock, t, settings);
+  if (date.empty()) return {};
+  date += ' ';
+  date += clock;
+  date += " [UTC]";
+  return date;
+}
+
+std::string base_number(uint64_t value, bool hex, int hex_digits) {
+  char buf[32];
+  if (hex)
+    std::snprintf(buf, sizeof buf, "0x%0*" PRIx64, hex_digits, value);
+  else
+    std::snprintf(buf, sizeof buf, "%" PRIu64, value);
+  return buf;
+}
+
+std::string hex_and_decimal(uint64_t value, const char* unit) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "0x%08" PRIx64 " [%" PRIu64 "%s]", value, value, unit);
+  return buf;
+}
+
+bool present(const std::string& s) { return !s.empty() && s[0] != '\0'; }
+
+void line(std::ostream& out, const char* label, const std::string& value) {
+  out << label << value << '\n';
+}
+
+void with_orig(std::ostream& out, const char* label, const std::string& value,
+               const std::string& orig) {
+  out << label << value;
+  if (!orig.empty() && orig != value) out << " [orig: " << orig << ']';
+  out << '\n';
+}
+
+void numbered(std::ostream& out, const char* label, const std::vector<std::string>& entries) {
+  out << label;
+  if (entries.size() == 1) {
+    out << entries[0] << '\n';
+    return;
+  }
+  out << '\n';
+  for (size_t i = 0; i < entries.size(); ++i) out << " [" << i + 1 << "] " << entries[i] << '\n';
+}
+
+void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o,
+                      const std::array<uint64_t, 3>& target, const std::string& appid) {
+  const time_format_settings& ts = o.m_time_settings;
+  const bool hex = o.m_hex_numbers != 0;
+  const bool offsets = o.m_carve_mode || o.m_show_offset;
+
+  std::string aliased;
+  line(out, "source path/filename:     ", apply_path_alias(o, aliased, o.m_source_path));
+  if (r.m_file_offset != 0 && offsets)
+    line(out, "file offset:              ", base_number(r.m_file_offset, hex, 8));
+  if (o.m_automatic_list || o.m_custom_list) line(out, "AppID:                    ", appid);
+  if (o.m_automatic_list) {
+    if (r.m_from_free_space) {
+      line(out, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
+    } else {
+      const uint32_t position = static_cast<uint32_t>(r.m_mru_position);
+      line(out, "MRU/MFU index:            ",
+           position <= k_max_mru_position ? std::to_string(position)
+                                          : std::string("not available for this record"));
+      line(out, "stream #:                 ", std::to_string(r.m_entry_num));
+      line(out, "MRU time:                 ", date_time_text(r.m_mru_time, ts));
+      if (r.m_has_access_count)
+        line(out, "Interaction count:        ", std::to_string(r.m_access_count));
+    }
+  }
+  line(out, "file modified:            ", date_time_text(o.m_source_modify_time, ts));
+  line(out, "file accessed:            ", date_time_text(o.m_source_access_time, ts));
+  line(out, "file stats changed:       ", date_time_text(o.m_source_change_time, ts));
+  if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
+    line(out, "MFT Entry:                ", base_number(r.m_target_mft_entry, hex, 8));
+    line(out, "MFT Sequence#:            ", base_number(r.m_target_mft_seq, hex, 4));
+  }
+  const lnk_header& h = r.m_header;
+  line(out, "Target flags:             ", link_flags_names(h.m_lnk_flags));
+  line(out, "Target attributes:        ",
+       h.m_file_attributes ? file_attributes_text(h.m_file_attributes, "; ")
+                           : std::string("not specified"));
+  static const char* const target_labels[3] = {"Target modified:          ",
+                                               "Target accessed:          ",
+                                               "Target created:           "};
+  for (size_t i = 0; i < 3; ++i) {
+    std::string text = date_time_text(target[i], ts);
+    line(out, target_labels[i], text.empty() ? std::string("not available") : text);
+  }
+  const std::string objid_time = date_time_text(r.m_object_droid_time, ts);
+  if (!objid_time.empty()) line(out, "Target ObjID time:        ", objid_time);
+  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
+    line(out, "Target ObjID time [orig]: ", date_time_text(r.m_birth_object_droid_time, ts));
+  if (offsets) line(out, "File offset:              ", hex_and_decimal(r.m_file_offset, ""));
+  line(out, "Parsed size:              ", hex_and_decimal(r.m_lnk_size, " bytes"));
+  line(out, "Target file size:         ", hex_and_decimal(h.m_file_size, " bytes"));
+  const std::string show = show_command_name(h.m_show_cmd);
+  if (show != "unk") line(out, "Show cmd:                 ", "[" + show + "]");
+  if (present(r.m_idlist_path)) line(out, "ID List:                  ", r.m_idlist_path);
+  if (!r.m_idlist_details.empty()) numbered(out, "Embedded ID List info:    ", r.m_idlist_details);
+
+  struct labelled {
+    const char* label;
+    const std::string& value;
+  };
+  const labelled link_info[] = {
+      {"Volume Type:              ", r.m_drive_type},
+      {"Volume serial num:        ", r.m_volume_serial},
+      {"Volume label:             ", r.m_volume_label},
+      {"Network name:             ", r.m_net_name},
+      {"Device name:              ", r.m_device_name},
+      {"Local base path:          ", r.m_local_base_path},
+      {"Common path:              ", r.m_common_path_suffix},
+      {"Description:              ", r.m_name},
+  };
+  for (const auto& l : link_info)
+    if (present(l.value)) line(out, l.label, l.value);
+  const labelled strings[] = {
+      {"Relative path:            ", r.m_relative_path},
+      {"Working directory:        ", r.m_working_dir},
+      {"Cmdline args:             ", r.m_arguments},
+      {"Icon filename:            ", r.m_icon_location},
+      {"Icon environ name:        ", r.m_icon_environment},
+      {"Environment DataBlk:      ", r.m_environment_target},
+      {"Special Folder ID:        ", r.m_special_folder_name},
+      {"Known Folder ID:          ", r.m_known_folder_id},
+  };
+  for (const auto& l : strings)
+    if (!l.value.empty()) line(out, l.label, l.value);
+  if (!r.m_machine_id.empty())
+    line(out, "NETBIOS name:             ", r.m_machine_id);
+  else if (o.m_automatic_list && !r.m_netbios_name.empty())
+    line(out, "NETBIOS name:             ", r.m_netbios_name);
+  if (!r.m_volume_droid.empty())
+    with_orig(out, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
+  if (!r.m_vista_idlist_path.empty())
+    line(out, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
+  if (!r.m_vista_idlist_details.empty())
+    numbered(out, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
+  if (!r.m_object_droid.empty())
+    with_orig(out, "Object ID:                ", r.m_object_droid, r.m_birth_object_droid);
+  if (!r.m_mac_address.empty())
+    with_orig(out, "MAC address:              ", r.m_mac_address, r.m_birth_mac_address);
+  const size_t keys = r.m_property_keys.size();
+  if (keys != 0 && keys == r.m_property_values.size()) {
+    out << "PropertyStoreDataBlk:    format guid/id [value] \n";
+    for (size_t i = 0; i < keys; ++i) {
+      const std::string& key = r.m_property_keys[i];
+      out << " [" << i + 1 << "] " << key;
+      if (key.size() < 49) out << std::string(49 - key.size(), ' ');
+      out << " [" << r.m_property_values[i] << "]\n";
+    }
+  }
+  if (!o.m_host_name.empty()) {
+    line(out, "username:                 ", o.m_user_name);
+    line(out, "hostname:                 ", o.m_host_name);
+  }
+  out << '\n';
+}
+
+}  // namespace
+
+std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
+  const lnk_header& h = record.m_header;
+  std::array<uint64_t, 3> times = {h.m_write_time, h.m_access_time, h.m_create_time};
+  for (size_t i = 0; i < 3; ++i) {
+    time t;
+    if (times[i] == 0 && valid_filetime(record.m_idlist_times[i], t))
+      times[i] = record.m_idlist_times[i];
+  }
+  return times;
+}
+
+std::string record_target_name(const lnk_record& record) {
+  for (const std::string* s : {&record.m_idlist_path, &record.m_vista_idlist_path,
+                               &record.m_environment_target, &record.m_relative_path,
+                               &record.m_icon_location})
+    if (!s->empty()) return *s;
+  return {};
+}
+
+std::string record_appid_text(const lnk::useropts& options) {
+  std::string text = options.m_appid_text;
+  if (!options.m_appids.empty() && options.m_appid != 0) {
+    auto it = options.m_appids.find(options.m_appid);
+    if (it != options.m_appids.end()) text += " [" + it->second + "]";
+  }
+  return text;
+}
+
+bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options) {
+  out.fill(' ');
+  out.setf(std::ios::left, std::ios::adjustfield);
+  out.setf(std::ios::dec, std::ios::basefield);
+  const std::array<uint64_t, 3> target = record_target_times(record);
+  const std::string appid = record_appid_text(options);
+  write_text_block(out, record, options, target, appid);
+  return true;
+}
+
+}  // namespace vk

@@ -1,0 +1,33 @@
+// One record of a shell link written as the labelled text block: the
+// examiner-facing form of a record, with the values derived from it first
+// (target times from the ID list where the header has none, the AppID text
+// with its application name).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "jumplist/lnk_record.h"
+#include "jumplist/vesk_options.h"
+
+namespace vk {
+
+// Modify, access and create time of the target: the header's, a zero one
+// taken from the ID list's times when those are valid.
+std::array<uint64_t, 3> record_target_times(const lnk_record& record);
+
+// The name the row forms show for the target: the first non-empty of the
+// ID-list path, the Vista ID-list path, the environment target, the relative
+// path and the icon location.
+std::string record_target_name(const lnk_record& record);
+
+// The settings' AppID text, with " [name]" when the AppID file names it.
+std::string record_appid_text(const lnk::useropts& options);
+
+// Writes one record; always true. The stream is left decimal, blank-filled
+// and left-adjusted.
+bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options);
+
+}  // namespace vk

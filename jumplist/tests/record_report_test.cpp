@@ -1,0 +1,218 @@
+// The labelled text block of one record: the full block of a written link,
+// and the conditions under which each optional line appears.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "jumplist/lnk_parser.h"
+#include "jumplist/record_report.h"
+#include "report_fixture.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+constexpr uint64_t k_2024_03_05_070809 = 133540960890000000ull;
+
+std::string report(lnk_record& r, lnk::useropts& o) {
+  std::ostringstream out;
+  EXPECT_TRUE(report_record(out, r, o));
+  return out.str();
+}
+
+lnk_record fixture_record(const lnk::useropts& o) {
+  const auto bytes = fixture_link();
+  lnk_record r;
+  EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, false, 0));
+  return r;
+}
+
+TEST(RecordReport, FullBlockOfAnAutomaticListEntry) {
+  lnk::useropts o;
+  o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  o.m_automatic_list = true;
+  o.m_appid_text = "5f7b5f1e01b83767";
+  o.m_appid = 0x5f7b5f1e01b83767;
+  o.m_source_modify_time = k_2024_03_05_070809;
+  lnk_record r = fixture_record(o);
+  r.m_mru_position = 1;
+  r.m_entry_num = 10;
+  r.m_mru_time = 133540960891234567ull;
+  r.m_has_access_count = 1;
+  r.m_access_count = 5;
+  const std::string size = "0x" + [&] {
+    char b[48];
+    std::snprintf(b, sizeof b, "%08x [%u bytes]", r.m_lnk_size, r.m_lnk_size);
+    return std::string(b);
+  }();
+  EXPECT_EQ(report(r, o),
+            "source path/filename:     d/5f7b5f1e01b83767.automaticDestinations-ms\n"
+            "AppID:                    5f7b5f1e01b83767\n"
+            "MRU/MFU index:            1\n"
+            "stream #:                 10\n"
+            "MRU time:                 2024-03-05 07:08:09.123 [UTC]\n"
+            "Interaction count:        5\n"
+            "file modified:            2024-03-05 07:08:09.000 [UTC]\n"
+            "file accessed:            \n"
+            "file stats changed:       \n"
+            "Target flags:             HasLinkInfo, HasName, IsUnicode\n"
+            "Target attributes:        FILE_ATTRIBUTE_ARCHIVE\n"
+            "Target modified:          not available\n"
+            "Target accessed:          not available\n"
+            "Target created:           not available\n"
+            "Target ObjID time:        2009-07-14 05:45:20.500 [UTC]\n"
+            "Parsed size:              " + size + "\n"
+            "Target file size:         0x00001000 [4096 bytes]\n"
+            "Show cmd:                 [SW_SHOWNORMAL]\n"
+            "Volume Type:              fixed\n"
+            "Volume serial num:        1234-abcd\n"
+            "Local base path:          C:\\Temp\\report.docx\n"
+            "Description:              Отчёт 2024\n"
+            "NETBIOS name:             desktop-01\n"
+            "Object ID:                846ee3bb-7039-11de-9d20-001d09fa5a1c\n"
+            "MAC address:              00:1d:09:fa:5a:1c\n"
+            "\n");
+  // The AppID file's name follows the AppID.
+  o.m_appids[0x5f7b5f1e01b83767] = "Pinned";
+  EXPECT_NE(report(r, o).find("AppID:                    5f7b5f1e01b83767 [Pinned]\n"),
+            std::string::npos);
+}
+
+TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
+  struct row {
+    const char* name;
+    void (*setup)(lnk_record&, lnk::useropts&);
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+  };
+  const std::vector<row> rows = {
+      {"empty record, no list",
+       [](lnk_record&, lnk::useropts&) {},
+       {"Target attributes:        not specified\n", "Target modified:          not available\n",
+        "Parsed size:              0x00000000 [0 bytes]\n"},
+       {"AppID:", "MRU/MFU", "stream #:", "file offset:", "File offset:",
+        "username:"}},
+      {"header time 0 takes the ID list's valid time",
+       [](lnk_record& r, lnk::useropts&) {
+         r.m_idlist_times = {k_2024_03_05_070809, 1, 0};
+       },
+       {"Target modified:          2024-03-05 07:08:09.000 [UTC]\n",
+        "Target accessed:          not available\n", "Target created:           not available\n"},
+       {}},
+      {"mru position 99998 shown", [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_mru_position = 99998;
+       },
+       {"MRU/MFU index:            99998\n", "MRU time:                 \n", "AppID:"},
+       {"Interaction count:"}},
+      {"mru position 99999 not available", [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_mru_position = 99999;
+       },
+       {"MRU/MFU index:            not available for this record\n"}, {}},
+      {"negative position not available", [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_mru_position = -1;
+       },
+       {"MRU/MFU index:            not available for this record\n"}, {}},
+      {"slack record", [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_from_free_space = 1;
+       },
+       {"MRU/MFU/Stream# data:     not avail - parsed from slack space\n"},
+       {"MRU/MFU index:", "stream #:", "MRU time:"}},
+      {"custom list: AppID only", [](lnk_record&, lnk::useropts& o) {
+         o.m_custom_list = true;
+         o.m_appid_text = "abc";
+       },
+       {"AppID:                    abc\n"}, {"MRU/MFU", "stream #:"}},
+      {"offsets and MFT, hex", [](lnk_record& r, lnk::useropts& o) {
+         o.m_show_offset = true;
+         o.m_show_target_mft = true;
+         r.m_file_offset = 0x200;
+         r.m_target_mft_entry = 77;
+         r.m_target_mft_seq = 3;
+       },
+       {"file offset:              0x00000200\n", "File offset:              0x00000200 [512]\n",
+        "MFT Entry:                0x0000004d\n", "MFT Sequence#:            0x0003\n"},
+       {}},
+      {"offsets and MFT, decimal", [](lnk_record& r, lnk::useropts& o) {
+         o.m_carve_mode = true;
+         o.m_show_target_mft = true;
+         o.m_hex_numbers = 0;
+         r.m_file_offset = 0x200;
+         r.m_target_mft_entry = 77;
+         r.m_target_mft_seq = 3;
+       },
+       {"file offset:              512\n", "File offset:              0x00000200 [512]\n",
+        "MFT Entry:                77\n", "MFT Sequence#:            3\n"},
+       {}},
+      {"property counts differ", [](lnk_record& r, lnk::useropts&) {
+         r.m_property_keys = {"a", "b", "c"};
+         r.m_property_values = {"1", "2"};
+       },
+       {}, {"PropertyStoreDataBlk", " [1] "}},
+      {"property lines", [](lnk_record& r, lnk::useropts&) {
+         r.m_property_keys = {"k", std::string(60, 'x')};
+         r.m_property_values = {"1", "2"};
+       },
+       {"PropertyStoreDataBlk:    format guid/id [value] \n",
+        " [1] k" + std::string(48, ' ') + " [1]\n", " [2] " + std::string(60, 'x') + " [2]\n"},
+       {}},
+      {"numbered details", [](lnk_record& r, lnk::useropts&) {
+         r.m_idlist_details = {"one"};
+         r.m_vista_idlist_details = {"a", "b"};
+       },
+       {"Embedded ID List info:    one\n", "VistaAndAboveIDList-info: \n [1] a\n [2] b\n"}, {}},
+      {"orig values differ", [](lnk_record& r, lnk::useropts&) {
+         r.m_volume_droid = "v";
+         r.m_birth_volume_droid = "w";
+         r.m_mac_address = "m";
+         r.m_birth_mac_address = "m";
+         r.m_object_droid_time = k_2024_03_05_070809;
+         r.m_birth_object_droid_time = k_2024_03_05_070809 + 10000000;
+       },
+       {"Volume ID:                v [orig: w]\n", "MAC address:              m\n",
+        "Target ObjID time [orig]: 2024-03-05 07:08:10.000 [UTC]\n"},
+       {}},
+      {"DestList netbios name only for automatic lists", [](lnk_record& r, lnk::useropts&) {
+         r.m_netbios_name = "pc";
+       },
+       {}, {"NETBIOS name:"}},
+      {"hostname without username", [](lnk_record&, lnk::useropts& o) {
+         o.m_host_name = "h";
+       },
+       {"username:                 \nhostname:                 h\n"}, {}},
+      {"username alone", [](lnk_record&, lnk::useropts& o) { o.m_user_name = "u"; },
+       {}, {"username:"}},
+      {"first character NUL hides LinkInfo text", [](lnk_record& r, lnk::useropts&) {
+         r.m_drive_type = std::string(1, '\0');
+         r.m_relative_path = std::string(1, '\0');
+       },
+       {"Relative path:            "}, {"Volume Type:"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    lnk::useropts o;
+    lnk_record r;
+    row.setup(r, o);
+    const std::string text = report(r, o);
+    for (const auto& s : row.present) EXPECT_NE(text.find(s), std::string::npos) << s;
+    for (const auto& s : row.absent) EXPECT_EQ(text.find(s), std::string::npos) << s;
+    EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+  }
+}
+
+TEST(RecordReport, TargetNameIsTheFirstNonEmptyPath) {
+  lnk_record r;
+  EXPECT_EQ(record_target_name(r), "");
+  r.m_icon_location = "icon";
+  r.m_relative_path = "rel";
+  EXPECT_EQ(record_target_name(r), "rel");
+  r.m_idlist_path = "id";
+  EXPECT_EQ(record_target_name(r), "id");
+}
+
+}  // namespace
+}  // namespace vk

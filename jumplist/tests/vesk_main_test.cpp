@@ -1,0 +1,67 @@
+// The program's usage text, run header and the AppID of a jump list's name.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "jumplist/vesk_main.h"
+
+namespace vk {
+namespace {
+
+TEST(VeskMain, UsageTextFramesBannerAndOptions) {
+  std::ostringstream out;
+  write_vesk_usage(out);
+  const std::string text = out.str();
+  EXPECT_EQ(text.rfind(std::string(77, '-') + "\n\nvesk ver: 0.64\n\nUsage\n\n", 0), 0u);
+  EXPECT_NE(text.find("\n  -csv_separator \"|\"         = use a pipe char for separator\n"),
+            std::string::npos);
+  const std::string last =
+      "  -idltimes                  = incl the IDList times (only [default|-csv])\n\n";
+  EXPECT_EQ(text.substr(text.size() - last.size()), last);
+}
+
+TEST(VeskMain, RunHeaderLines) {
+  const time start(uint64_t{133540960891234567ull}, type_time::filetime);  // 2024-03-05 07:08:09
+  const std::vector<std::string> args = {"./vesk", "-pipe", "a b", "-quiet"};
+  EXPECT_EQ(vesk_run_header(args, start, "", "box", "Linux;6.1;x;64", false, false),
+            "vesk ver: 0.64\n"
+            "run time: 03/05/2024 07:08:09 [UTC]; host: box; os: Linux;6.1;x;64\n"
+            "\"command: <filelist> ... | ./vesk -pipe 'a b' -quiet\"\n");
+  EXPECT_EQ(vesk_run_header({"vesk", "f"}, start, "yyyy-mm-dd", "h", "s", true, true),
+            "vesk ver: 0.64\n"
+            "run time: 2024-03-05 07:08:09 [UTC]; host: h; os: s; <~>:=\n"
+            "\"command: vesk f\"\n");
+  const std::string system = vesk_system_text("/proc/self/exe");
+  EXPECT_EQ(system.rfind("Linux;", 0), 0u) << system;
+  EXPECT_EQ(system.substr(system.size() - 3), ";64") << system;
+}
+
+TEST(VeskMain, AppIdFromPath) {
+  struct row {
+    const char* path;
+    const char* text;
+    uint64_t value;
+    const char* extension;
+  };
+  const row rows[] = {
+      {"d/5f7b5f1e01b83767.automaticDestinations-ms", "5f7b5f1e01b83767", 0x5f7b5f1e01b83767,
+       "automaticDestinations-ms"},
+      {"c:\\x\\ABCD12345f7b5f1e01b83767.customDestinations-ms", "5f7b5f1e01b83767",
+       0x5f7b5f1e01b83767, "customDestinations-ms"},
+      {"d/zz1a.bin", "1a", 0x1a, "bin"},
+      // From the first hexadecimal digit up to the '.'; the value stops at 'm'.
+      {"d/name.txt", "ame", 0xa, "txt"},
+      {"5f7b5f1e01b83767.automaticDestinations-ms", "", 0, ""},
+      {"d/noextension", "", 0, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.path);
+    const source_appid id = appid_from_path(r.path);
+    EXPECT_EQ(id.text, r.text);
+    EXPECT_EQ(id.value, r.value);
+    EXPECT_EQ(id.extension, r.extension);
+  }
+}
+
+}  // namespace
+}  // namespace vk

@@ -1,0 +1,303 @@
+#include "jumplist/vesk_main.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_path.h"
+#include "foundation/vk_string.h"
+
+namespace vk {
+namespace {
+
+bool is_option(const std::string& arg, const char* name) {
+  size_t i = 0;
+  for (; name[i] != '\0'; ++i)
+    if (i >= arg.size() ||
+        std::tolower(static_cast<unsigned char>(arg[i])) != static_cast<unsigned char>(name[i]))
+      return false;
+  return i == arg.size();
+}
+
+}  // namespace
+
+void write_vesk_usage(std::ostream& out) {
+  out << std::string(77, '-') << "\n\n"
+      << k_vesk_banner << "\n\n"
+      << "Usage\n\n"
+      << "  vesk <filename> [-csv]\n"
+      << "  find /home -name *ions-ms -type f | vesk -pipe [-csv]\n"
+      << "  ls /home/lnk_dir/*ions-ms | vesk -pipe [-csv] > ./results\n"
+      << "  vesk -enumdir <location vesk files> -num_subdirs <#> [-csv]\n\n"
+      << " Basic options\n"
+      << "  -csv                       = output in comma separated value format\n"
+      << "  -csvl2t                    = log2timeline output\n"
+      << "  -bodyfile                  = sleuthkit output\n\n"
+      << " Additional options\n"
+      << "  -username <name>           = output will contain this username\n"
+      << "  -hostname <name>           = output will contain this hostname\n"
+      << "  -base10                    = use base10 for file size instead of std::hex\n"
+      << "  -pipe                      = pipe files into app for processing\n"
+      << "  -dateformat mm/dd/yyyy     = \"yyyy-mm-dd\" is the default\n"
+      << "  -timeformat hh:mm:ss       = \"hh:mm:ss.xxx\" is the default\n"
+      << "  -pair_datetime             = combine date/time into 1 field for csv\n"
+      << "  -no_whitespace             = remove whitespace between csv delimiter\n"
+      << "  -quiet                     = don't display status during run\n"
+      << "  -csv_separator \"|\"         = use a pipe char for separator\n"
+      << "  -show_offset               = include file offset of the entry\n"
+      << "  -filter <*partial*|*.ext>  = filters stdin data from -pipe option\n"
+      << "  -translate_appid           = uses default AppID translation\n\n"
+      << " Experimental options\n"
+      << "  -slack                     = parse slack [automaticDestinations only]\n"
+      << "  -appid <pathfile>          = compute AppID for given path/file\n"
+      << "  -appid_ref <file> -appid_separator \"|\" = ref for AppID translation\n"
+      << "  -idltimes                  = incl the IDList times (only [default|-csv])\n\n";
+}
+
+std::string vesk_run_header(const std::vector<std::string>& args, const time& start,
+                            const std::string& date_template, const std::string& host,
+                            const std::string& system_text, bool on_network_fs,
+                            bool on_usb_device) {
+  std::string date, clock;
+  format_with_templates(date, clock, start, date_template.empty() ? "mm/dd/yyyy" : date_template,
+                        "hh:mm:ss");
+  std::string out = k_vesk_banner;
+  out += "\nrun time: " + date + " " + clock + " [UTC]; host: " + host + "; os: " + system_text;
+  if (on_network_fs || on_usb_device) {
+    out += "; ";
+    if (on_network_fs) out += "<~>";
+    if (on_usb_device) out += ":=";
+  }
+  out += "\n\"command: ";
+  for (size_t i = 1; i < args.size(); ++i)
+    if (is_option(args[i], "-pipe")) {
+      out += "<filelist> ... | ";
+      break;
+    }
+  std::string joined;
+  join_command_line(joined, args, '\'');
+  out += joined + "\"\n";
+  return out;
+}
+
+std::string vesk_system_text(const std::string& exe_path) {
+  host_info info;
+  init_host_info(info);
+  if (!get_system_info(info, exe_path)) return {};
+  std::ostringstream out;
+  write_system_info(info, out, ";", " ", false, false);
+  return out.str();
+}
+
+source_appid appid_from_path(const std::string& path) {
+  source_appid id;
+  if (path.find_first_of("\\/") == std::string::npos) return id;
+  std::string dir, name;
+  if (!split_path(path, dir, name)) return id;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return id;
+  id.extension = name.substr(dot + 1);
+  size_t first = dot > 16 ? dot - 16 : 0;
+  while (first < dot && !std::isxdigit(static_cast<unsigned char>(name[first]))) ++first;
+  id.text = name.substr(first, dot - first);
+  if (!id.text.empty()) id.value = parse_i64_base(id.text, std::ios_base::hex);
+  return id;
+}
+
+}  // namespace vk
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "cmdline/file_filters.h"
+#include "cmdline/run_context.h"
+#include "foundation/uni_file_utils.h"
+#include "foundation/vk_console.h"
+#include "foundation/vk_crc.h"
+#include "foundation/vk_env.h"
+#include "foundation/vk_file_status.h"
+#include "foundation/vk_unicode.h"
+#include "jumplist/file_drivers.h"
+#include "jumplist/vesk_options.h"
+
+namespace vk {
+namespace {
+
+int empty_run_callback(std::string&) { return 0; }
+
+std::string hash_text(uint64_t hash) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%" PRIx64, hash);
+  return buf;
+}
+
+// One input file: its AppID from the name, the status line, the driver.
+bool run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
+                  bool status_line) {
+  const std::string path = expand_env_vars(line, true);
+  options.m_source_path = path;
+  const source_appid id = appid_from_path(path);
+  options.m_appid_text = id.text;
+  options.m_appid = id.value;
+  options.m_file_extension = id.extension;
+  if (status_line && options.m_status_messages) {
+    std::string dir, name;
+    split_path(path, dir, name);
+    std::string shown;
+    for (char c : name)
+      if (c != '%') shown += c;
+    status_printf("analyzing: %s", shown.substr(0, 45).c_str());
+  }
+  try {
+    return process_jumplist_file(out, path, options);
+  } catch (...) {
+    error_printf("exception caught on file %s\n", path.c_str());
+    return false;
+  }
+}
+
+int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
+  std::vector<appid_candidate> candidates;
+  if (!listing) {
+    if (!appid_candidates(options.m_appid_path, candidates)) return -1;
+    for (const auto& c : candidates)
+      std::printf("hash: %s : %s\n", hash_text(appid_crc64(c.bytes)).c_str(), c.name.c_str());
+    std::fflush(stdout);
+    return 0;
+  }
+  filtered_walk input(&options);
+  const bool started = options.m_pipe ? input.use_stdin(false)
+                                      : input.start_dir(options.m_enum_dir,
+                                                        static_cast<uint32_t>(options.m_num_subdirs),
+                                                        options.m_filters);
+  if (!started) return -1;
+  const bool pad = options.m_no_padding == 0;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s", "hash");
+  out << buf << options.m_separator << "path/pefile\n";
+  int status = -1;
+  std::string line;
+  while (input.getline(line, true)) {
+    uint8_t open_failed = 0;
+    file_stat_info info{};
+    if (line.empty() || !path_passes_filters(options, open_failed, line, options.m_filters, &info,
+                                             false))
+      continue;
+    std::vector<uint8_t> head;
+    if (!read_file_capped(head, line, 2) || head.size() < 2 || head[0] != 'M' || head[1] != 'Z')
+      continue;
+    error_printf("%s\n", line.c_str());
+    options.m_appid_path = line;
+    if (!appid_candidates(line, candidates)) continue;
+    for (const auto& c : candidates) {
+      std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s", hash_text(appid_crc64(c.bytes)).c_str());
+      out << buf << options.m_separator << c.name << '\n';
+    }
+    status = 0;
+  }
+  return status;
+}
+
+}  // namespace
+
+bool appid_candidates(const std::string& path, std::vector<appid_candidate>& out) {
+  out.clear();
+  if (path.empty()) return false;
+  appid_candidate c;
+  c.name = path;
+  for (char& ch : c.name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  std::vector<uint16_t> wide;
+  utf8_to_utf16_vector(c.name, wide);
+  for (uint16_t u : wide) {
+    c.bytes.push_back(static_cast<uint8_t>(u & 0xFF));
+    c.bytes.push_back(static_cast<uint8_t>(u >> 8));
+  }
+  out.push_back(std::move(c));
+  return true;
+}
+
+int vesk_run(std::vector<std::string> args) {
+  if (args.empty()) return -1;
+  cmdline_ctx ctx;
+  vesk_options options;
+  join_command_line(options.m_command_line, args, '"');
+  for (const char* help : {"-h", "-help", "/?", "--help"})
+    for (const auto& a : args)
+      if (is_option(a, help)) {
+        write_vesk_usage(std::cerr);
+        return 0;
+      }
+  if (args.size() == 1) {
+    write_vesk_usage(std::cerr);
+    return 0;
+  }
+  std::string header;
+  for (size_t i = 1; i < args.size(); ++i)
+    if (is_option(args[i], "-bom")) {
+      // The mark is for the header only; left in, it would be taken for a file name.
+      header = "\xEF\xBB\xBF";
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  std::string date_template;
+  for (size_t i = 1; i + 1 < args.size(); ++i)
+    if (is_option(args[i], "-dateformat")) {
+      date_template = args[i + 1];
+      break;
+    }
+  const std::string exe = self_exe_path();
+  header += vesk_run_header(args, time_now(), date_template, get_host_name(),
+                            vesk_system_text(exe.empty() ? args[0] : exe), exe_on_network_fs(),
+                            exe_on_usb_device());
+  if (!parse_jumplist_options(options, args, k_vesk_version)) {
+    std::cout << header << '\n' << std::flush;
+    return -1;
+  }
+  setup_run_context(ctx, options, empty_run_callback);
+  std::ofstream file;
+  std::ostream* out = &std::cout;
+  if (!options.m_out_file.empty()) {
+    file.open(options.m_out_file, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+      error_printf("prob opening results file: %s for writing\n", options.m_out_file.c_str());
+      return -1;
+    }
+    out = &file;
+  }
+  *out << header << '\n';
+  int status = -1;
+  const bool listing = options.m_pipe || options.m_enum_dir_given;
+  if (options.m_appid_mode) {
+    status = run_appid_mode(*out, options, listing);
+  } else if (listing) {
+    filtered_walk input(&options);
+    const bool started =
+        options.m_pipe ? input.use_stdin(false)
+                       : input.start_dir(options.m_enum_dir,
+                                         static_cast<uint32_t>(options.m_num_subdirs),
+                                         options.m_filters);
+    std::string line;
+    while (started && input.getline(line, true)) {
+      uint8_t open_failed = 0;
+      file_stat_info info{};
+      if (line.empty() ||
+          !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
+        continue;
+      if (run_one_file(*out, line, options, true)) status = 0;
+    }
+  } else if (args.size() < 2) {
+    write_vesk_usage(std::cerr);
+  } else {
+    const std::string path = expand_env_vars(args[1], true);
+    if (!vkportdir::file_exists(path))
+      error_printf("can't read specified file: %s, aborting\n", path.c_str());
+    else if (run_one_file(*out, args[1], options, false))
+      status = 0;
+  }
+  out->flush();
+  return status;
+}
+
+}  // namespace vk

@@ -1,0 +1,56 @@
+// The testable pieces of the program's entry: the usage text, the run
+// header and the AppID taken from a jump list's file name.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "foundation/vk_time.h"
+
+namespace vk {
+
+inline constexpr const char* k_vesk_version = "ver: 0.64";
+inline constexpr const char* k_vesk_banner = "vesk ver: 0.64";
+
+void write_vesk_usage(std::ostream& out);
+
+// The run header's lines (banner, run line, command line), each ending in a
+// line feed. args holds the program path first; date_template is the
+// "-dateformat" value or "" for month/day/year; system_text is the os field.
+std::string vesk_run_header(const std::vector<std::string>& args, const time& start,
+                            const std::string& date_template, const std::string& host,
+                            const std::string& system_text, bool on_network_fs,
+                            bool on_usb_device);
+
+// "<system>;<version>;<release>;64" of this host for the program at exe_path.
+std::string vesk_system_text(const std::string& exe_path);
+
+// The AppID of a jump list's path: the hexadecimal digits before the name's
+// last '.' (at most 16), their value, and the text after that '.'. A path
+// with no '\' or '/' gives no AppID.
+struct source_appid {
+  std::string text;
+  uint64_t value = 0;
+  std::string extension;
+};
+source_appid appid_from_path(const std::string& path);
+
+}  // namespace vk
+
+namespace vk {
+
+// One whole run of the tool over its argument vector (program path first);
+// the process status (0: at least one file or AppID path done, -1: none).
+int vesk_run(std::vector<std::string> args);
+
+// Stand-in for the AppID candidates of a path: the upper-cased path alone,
+// as UTF-16LE bytes with its text as name. False for an empty path.
+struct appid_candidate {
+  std::string name;
+  std::vector<uint8_t> bytes;
+};
+bool appid_candidates(const std::string& path, std::vector<appid_candidate>& out);
+
+}  // namespace vk

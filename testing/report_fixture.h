@@ -1,0 +1,52 @@
+// Test-only: the link of the tool's reference fixture (LinkInfo with a local
+// base path, a Unicode name and tracker data), used by the report tests and
+// by the example jump list.
+#pragma once
+
+#include "cfb_writer.h"
+#include "destlist_writer.h"
+#include "lnk_writer.h"
+
+namespace vesk_test {
+
+inline lnk_bytes_t fixture_link() {
+  lnk_spec s;
+  s.attributes = 0x20;
+  s.show_cmd = 1;
+  s.file_size = 4096;
+  lnk_link_info li;
+  li.drive_type = 3;
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Temp\\report.docx";
+  s.link_info = li;
+  s.strings[lnk_name] = u"Отчёт 2024";
+  const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
+                               0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
+  s.extra_blocks = {tracker_block("desktop-01", guid_bytes_t{}, object, guid_bytes_t{},
+                                  guid_bytes_t{})};
+  return write_lnk(s);
+}
+
+// An automatic jump list: DestList version 4 with entries 10, 2 and 1 in
+// stream order (entry 10 last used 133540960891234567, used 5 times), and
+// streams "a", "2" and "1" each holding the fixture link. Streams named in
+// skip are left out.
+inline std::vector<uint8_t> fixture_jumplist(uint32_t version = 4,
+                                             const std::vector<std::u16string>& skip = {}) {
+  std::vector<destlist_test_entry> entries(3);
+  entries[0].entry_num = 10;
+  entries[0].mru_time = 133540960891234567ull;
+  entries[0].access_count = 5;
+  entries[1].entry_num = 2;
+  entries[2].entry_num = 1;
+  cfb_writer w;
+  for (const std::u16string name : {u"a", u"2", u"1"}) {
+    bool skipped = false;
+    for (const auto& s : skip) skipped |= s == name;
+    if (!skipped) w.stream(name, fixture_link());
+  }
+  w.stream(u"DestList", build_destlist(version, entries));
+  return w.build();
+}
+
+}  // namespace vesk_test
