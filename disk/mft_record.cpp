@@ -529,9 +529,10 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
           list.insert(list.end(), cluster, 0);
           continue;
         }
-        uint64_t offset = 0;
+        uint64_t lcn = 0, offset = 0;
         uint32_t got = cluster;
-        if (!checked_mul(r.m_cluster + c, uint64_t{cluster}, offset) ||
+        if (!checked_add(r.m_cluster, uint64_t{c}, lcn) ||
+            !checked_mul(lcn, uint64_t{cluster}, offset) ||
             !disk->read(piece.data(), got, offset, false) || got != cluster)
           break;
         list.insert(list.end(), piece.begin(), piece.end());
