@@ -128,6 +128,7 @@ class cmd_params_fields {
   uint8_t m_stop_set = 0;
   uint64_t m_stop_time = 0;  // all bits set: open end
   uint32_t m_stop_unix = 0;
+  uint64_t m_scan_start_offset = 0;  // where an NTFS volume carve begins; 0 = its start
 
  private:
   friend class cmd_params;

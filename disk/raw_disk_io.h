@@ -118,6 +118,8 @@ class RAW_DISK_IO {
   uint32_t tracks_per_cylinder() const { return m_tracks_per_cylinder; }
   uint32_t sectors_per_track() const { return m_sectors_per_track; }
   uint32_t cluster_size() const { return m_cluster_size; }
+  // Whether reads asked for remapping go through the extent table.
+  bool remap_active() const { return m_remap_active != 0; }
   void set_cluster_size(uint32_t bytes) { m_cluster_size = bytes; }
 
  private:
