@@ -179,7 +179,10 @@ bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>
 bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>& runs) {
   if (list.m_bytes_per_cluster == 0) return false;
   bool ok = true;
-  for (const data_run& r : runs) ok = cluster_runs_append(list, r.m_cluster, r.m_count) && ok;
+  for (const data_run& r : runs)
+    ok = ((r.m_negative & data_run_sparse) ? cluster_runs_append_sparse(list, r.m_count)
+                                           : cluster_runs_append(list, r.m_cluster, r.m_count)) &&
+         ok;
   return ok;
 }
 

@@ -63,8 +63,10 @@ struct data_run {
   uint64_t m_delta = 0;
   uint32_t m_count = 0;
   uint64_t m_vcn = 0;
-  uint8_t m_negative = 0;
+  uint8_t m_negative = 0;  // the flags below
 };
+inline constexpr uint8_t data_run_negative = 0x01;
+inline constexpr uint8_t data_run_sparse = 0x02;  // no clusters on the medium
 
 // ---- construction and state ----
 void cluster_runs_construct_empty(cluster_runs& list);

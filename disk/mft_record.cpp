@@ -363,15 +363,7 @@ bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_
 bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster) {
   return guarded([&] {
-    if (bytes_per_cluster == 0) return false;
-    cluster_runs_init(list, base, bytes_per_cluster, 0);
-    bool ok = true;
-    for (const data_run& r : runs) {
-      ok = ((r.m_negative & data_run_sparse) ? cluster_runs_append_sparse(list, r.m_count)
-                                             : cluster_runs_append(list, r.m_cluster, r.m_count)) &&
-           ok;
-    }
-    return ok;
+    return cluster_runs_from_data_runs(list, runs, base, bytes_per_cluster, 0);
   });
 }
 

@@ -170,10 +170,6 @@ inline constexpr uint32_t attr_index_root = 0x90;
 inline constexpr uint32_t attr_index_allocation = 0xA0;
 inline constexpr uint32_t attr_end = 0xFFFFFFFF;
 
-// m_negative of a data_run holds these bits.
-inline constexpr uint8_t data_run_negative = 0x01;
-inline constexpr uint8_t data_run_sparse = 0x02;  // no clusters on the medium
-
 // Decodes the run list of a non-resident attribute (attr, attr_length bytes)
 // and appends its runs. Length fields of 1 to 8 bytes, offset fields of 0
 // (a sparse run) to 8; a zero count, a cluster number that would go below

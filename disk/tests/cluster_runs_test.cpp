@@ -115,6 +115,16 @@ TEST(ClusterRuns, BuildingMergingRemovingAndExtents) {
   EXPECT_EQ(data_run_length(entry), 0x18u);
   EXPECT_EQ(data_run_offset(entry), 0x5634u);
   EXPECT_EQ(data_run_size(nullptr), 0u);
+
+  // Decoded runs keep their sparse flag on the way into a list.
+  std::vector<data_run> decoded(3);
+  decoded[0].m_cluster = 40, decoded[0].m_count = 4;
+  decoded[1].m_count = 6, decoded[1].m_negative = data_run_sparse;
+  decoded[2].m_cluster = 44, decoded[2].m_count = 2;
+  cluster_runs from_runs;
+  ASSERT_TRUE(cluster_runs_from_data_runs(from_runs, decoded, 0, 4096, 0));
+  EXPECT_EQ(runs_of(from_runs), (run_list{{40, 4}, {0, 6}, {44, 2}}));
+  EXPECT_TRUE(from_runs.m_runs[1].sparse());
 }
 
 TEST(ClusterRuns, FreeAndBadMapsOfBitmapsAndTables) {
