@@ -92,46 +92,45 @@ bool is_valid_usn_record_v4(const uint8_t* record, uint64_t available, uint64_t 
   return load_le64(record + 40) != 0;
 }
 
-bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position) {
-  usn_entry_clear(e);
-  if (!is_valid_usn_record_v2(record, available, 0xFFFFFFFFu)) return false;
+namespace {
+
+// Versions 2 and 3 differ only in the width of the two references: the
+// fields from the USN on keep one layout behind it.
+bool take_usn_fields(usn_entry& e, const uint8_t* record, uint64_t position, size_t parent_at,
+                     size_t usn_at) {
   return guarded(
       [&] {
         take_position(e, record, position);
         e.m_file_ref = load_le64(record + 8);
-        e.m_parent_ref = load_le64(record + 16);
-        e.m_usn = load_le64(record + 24);
-        e.m_timestamp = load_le64(record + 32);
-        e.m_reason = load_le32(record + 40);
-        e.m_source = load_le32(record + 44);
-        e.m_security_id = load_le32(record + 48);
-        e.m_attributes = load_le32(record + 52);
-        take_name(e, record, 60, load_le16(record + 56) / 2);
+        e.m_parent_ref = load_le64(record + parent_at);
+        e.m_usn = load_le64(record + usn_at);
+        e.m_timestamp = load_le64(record + usn_at + 8);
+        e.m_reason = load_le32(record + usn_at + 16);
+        e.m_source = load_le32(record + usn_at + 20);
+        e.m_security_id = load_le32(record + usn_at + 24);
+        e.m_attributes = load_le32(record + usn_at + 28);
+        take_name(e, record, usn_at + 36, load_le16(record + usn_at + 32) / 2);
         return true;
       },
       [&] { usn_entry_clear(e); });
+}
+
+}  // namespace
+
+bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available,
+                       uint64_t position) {
+  usn_entry_clear(e);
+  if (!is_valid_usn_record_v2(record, available, 0xFFFFFFFFu)) return false;
+  // Version 2 references are 8 bytes wide.
+  return take_usn_fields(e, record, position, 16, 24);
 }
 
 bool usn_entry_from_v3(usn_entry& e, const uint8_t* record, uint64_t available,
                        uint64_t position) {
   usn_entry_clear(e);
   if (!is_valid_usn_record_v3(record, available, 0xFFFFFFFFu)) return false;
-  return guarded(
-      [&] {
-        take_position(e, record, position);
-        e.m_file_ref = load_le64(record + 8);
-        e.m_parent_ref = load_le64(record + 24);
-        e.m_usn = load_le64(record + 40);
-        e.m_timestamp = load_le64(record + 48);
-        e.m_reason = load_le32(record + 56);
-        e.m_source = load_le32(record + 60);
-        e.m_security_id = load_le32(record + 64);
-        e.m_attributes = load_le32(record + 68);
-        take_name(e, record, 76, load_le16(record + 72) / 2);
-        return true;
-      },
-      [&] { usn_entry_clear(e); });
+  // Version 3 references are 16 bytes wide.
+  return take_usn_fields(e, record, position, 24, 40);
 }
 
 bool usn_entry_from_v4(usn_entry& e, const uint8_t* record, uint64_t available,

@@ -367,12 +367,19 @@ bool parse_delegate_item(const uint8_t* item, parse_ctx& ctx, shell_item_record&
   return true;
 }
 
-bool parse_type_64_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
-                        const uint8_t* p, int64_t avail, const cmd_params&) {
-  if (!p || avail <= 0 || !is_type_64_item(p, avail)) return false;
+// Items whose one text is a UTF-16 name from a fixed offset to the item's end.
+static bool parse_tail_name_item(bool (*test)(const uint8_t*, int64_t), int64_t name_at,
+                                 const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
+                                 const uint8_t* p, int64_t avail) {
+  if (!p || avail <= 0 || !test(p, avail)) return false;
   reset_consumed(item, ctx);
   const int64_t size = load_le16(p);
-  return read_utf16(view(p, size), 4, size, rec.long_name) != 0;
+  return read_utf16(view(p, size), name_at, size, rec.long_name) != 0;
+}
+
+bool parse_type_64_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
+                        const uint8_t* p, int64_t avail, const cmd_params&) {
+  return parse_tail_name_item(is_type_64_item, 4, item, ctx, rec, p, avail);
 }
 
 bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec,
@@ -397,10 +404,7 @@ bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec,
 
 bool parse_type_2c_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
                         const uint8_t* p, int64_t avail, const cmd_params&) {
-  if (!p || avail <= 0 || !is_type_2c_item(p, avail)) return false;
-  reset_consumed(item, ctx);
-  const int64_t size = load_le16(p);
-  return read_utf16(view(p, size), 40, size, rec.long_name) != 0;
+  return parse_tail_name_item(is_type_2c_item, 40, item, ctx, rec, p, avail);
 }
 
 bool parse_type_1e_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
