@@ -1,0 +1,265 @@
+// The bodies of the fuzz targets: one routine per parser of untrusted bytes,
+// each building all of its state afresh from one input. The libFuzzer entry
+// points call them, and the regression replay test calls the same routines
+// in the normal sanitizer build, so that a saved input runs exactly as it
+// ran under the fuzzer.
+//
+// A routine aborts (so that the fuzzer stops on it) only where the parse
+// broke a promise the callers rely on; everything else a hostile input can
+// do is a refused parse.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jumplist/compound_file.h"
+#include "jumplist/destlist.h"
+#include "jumplist/file_drivers.h"
+#include "jumplist/lnk_parser.h"
+#include "jumplist/record_report.h"
+#include "jumplist/vesk_main.h"
+#include "jumplist/vesk_options.h"
+#include "shell/idlist.h"
+#include "shell/idlist_text.h"
+#include "shell/property_store.h"
+
+namespace vesk_fuzz {
+
+// Longest input each target takes (the fuzzer's -max_len); longer inputs
+// are cut to it so that a replay sees what the fuzzer saw.
+inline constexpr size_t k_max_image_input = 64 * 1024;
+inline constexpr size_t k_max_record_input = 16 * 1024;
+
+// The LNK target's input: a flag byte (bit 0: carved), the file offset as a
+// little-endian u32, then the link.
+inline constexpr size_t k_lnk_prefix = 5;
+
+// The driver target's input: an option byte, then the file's bytes. Bits
+// 0-1 pick the form (text, "-csv", "-csvl2t", "-bodyfile"); bits 2, 3 and 4
+// add "-slack", "-idltimes" and "-show_offset".
+inline constexpr size_t k_driver_prefix = 1;
+
+// Swallows everything, so that every value is still formatted.
+class null_buffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+class null_stream : public std::ostream {
+ public:
+  null_stream() : std::ostream(&m_buffer) {}
+
+ private:
+  null_buffer m_buffer;
+};
+
+[[noreturn]] inline void broken_promise(const char* what) {
+  std::fprintf(stderr, "vesk fuzz: %s\n", what);
+  std::abort();
+}
+
+// The tool's own option parser on "vesk" and the given arguments, status
+// lines off.
+inline void set_options(vk::vesk_options& options, std::vector<std::string> args) {
+  args.insert(args.begin(), "vesk");
+  args.push_back("-quiet");
+  if (!vk::parse_jumplist_options(options, args, "fuzz")) broken_promise("options refused");
+  options.m_status_messages = 0;
+}
+
+inline int run_compound_file(const uint8_t* data, size_t size) {
+  if (size > k_max_image_input) size = k_max_image_input;
+  vk::compound_file_reader reader;
+  if (!vk::parse_compound_image(&reader, data, size)) return 0;
+  std::vector<uint8_t> bytes;
+  uint32_t entry = 0;
+  uint64_t first = 0;
+  for (const auto& named : reader.m_entries) {
+    if (!vk::read_stream(reader, bytes, entry, first, named.first, data, size)) continue;
+    // Equal names read the first of them: check against the entry read.
+    for (const auto& [key, dir_entry] : reader.m_entries)
+      if (dir_entry.m_entry_num == entry && bytes.size() > dir_entry.stream_size())
+        broken_promise("stream longer than its declared size");
+  }
+  for (uint64_t sector : reader.m_free_sectors)
+    if ((sector + 1) * reader.m_sector_size >= size)
+      broken_promise("free sector outside the image");
+  for (uint64_t granule : reader.m_free_granules)
+    if (granule >= size) broken_promise("free granule outside the image");
+  for (const auto& [offset, length] : reader.m_slack_areas)
+    if (offset > size || length > size - offset) broken_promise("slack area outside the image");
+  std::vector<uint8_t> allocated, gaps;
+  vk::stream_sector_ranges(reader, allocated, gaps, data, size);
+  return 0;
+}
+
+// The walk the automatic driver makes, each loader on the first entry, then
+// the walk again under each entry layout (the version word set to 1 and 4).
+inline int run_destlist(const uint8_t* data, size_t size) {
+  if (size > k_max_record_input) size = k_max_record_input;
+  uint32_t version = 0;
+  std::vector<vk::destlist_entry> entries;
+  vk::load_destlist_entries(data, size, version, entries);
+  if (size < vk::destlist_header_size) return 0;
+  // Each loader on its own, on the bytes behind the header.
+  vk::destlist_entry entry;
+  const int64_t left = static_cast<int64_t>(size - vk::destlist_header_size);
+  vk::load_destlist_entry_114(entry, data + vk::destlist_header_size, left);
+  vk::load_destlist_entry_130(entry, data + vk::destlist_header_size, left);
+  for (uint8_t layout : {1, 4}) {
+    std::vector<uint8_t> copy(data, data + size);
+    copy[0] = layout;
+    copy[1] = copy[2] = copy[3] = 0;
+    entries.clear();
+    vk::load_destlist_entries(copy.data(), copy.size(), version, entries);
+    size_t at = vk::destlist_header_size;
+    for (const auto& e : entries) {
+      if (e.m_entry_size == 0 || e.m_entry_size > copy.size() - at)
+        broken_promise("DestList entry outside the stream");
+      at += e.m_entry_size;
+    }
+  }
+  return 0;
+}
+
+// The four report forms, each with "-idltimes", parsed once per process as
+// the tool parses its options once per run; the driver target, whose options
+// also hold per-file state, builds its own for every input.
+class report_forms {
+ public:
+  report_forms() {
+    const char* const forms[] = {"", "-csv", "-csvl2t", "-bodyfile"};
+    for (size_t i = 0; i < 4; ++i) {
+      std::vector<std::string> args{"-idltimes"};
+      if (*forms[i]) args.emplace_back(forms[i]);
+      set_options(m_options[i], args);
+    }
+  }
+  vk::vesk_options& operator[](size_t i) { return m_options[i]; }
+
+ private:
+  vk::vesk_options m_options[4];
+};
+
+inline int run_lnk(const uint8_t* data, size_t size) {
+  if (size > k_max_record_input) size = k_max_record_input;
+  if (size < k_lnk_prefix) return 0;
+  static report_forms forms;
+  const bool carved = data[0] & 1;
+  const uint64_t offset = uint64_t{data[1]} | uint64_t{data[2]} << 8 | uint64_t{data[3]} << 16 |
+                          uint64_t{data[4]} << 24;
+  // An exact copy, so that a read past the link's last byte is caught even
+  // when the input was cut above.
+  const std::vector<uint8_t> link(data + k_lnk_prefix, data + size);
+  vk::lnk_record record;
+  if (!vk::parse_lnk(record, link.data(), link.size(), forms[0], carved, offset)) return 0;
+  if (record.m_lnk_size > link.size()) broken_promise("link size past the data");
+  null_stream out;
+  for (size_t i = 0; i < 4; ++i) {
+    vk::lnk_record copy = record;
+    vk::report_record(out, copy, forms[i]);
+  }
+  return 0;
+}
+
+inline int run_idlist(const uint8_t* data, size_t size) {
+  if (size > k_max_record_input) size = k_max_record_input;
+  const vk::cmd_params settings;
+  for (bool carved : {false, true}) {
+    vk::shell_item_list items;
+    vk::parse_ctx ctx;
+    vk::parse_idlist(items, data, static_cast<int64_t>(size), false, carved, ctx, settings);
+    std::string path, line;
+    std::vector<std::string> details;
+    uint64_t modified = 0, accessed = 0, created = 0;
+    vk::idlist_text(path, line, details, modified, accessed, created, settings, items);
+  }
+  return 0;
+}
+
+inline int run_property_storage(const uint8_t* data, size_t size) {
+  if (size > k_max_record_input) size = k_max_record_input;
+  const vk::cmd_params settings;
+  vk::is_property_storage(data, static_cast<int64_t>(size));
+  vk::shell_item_record record;
+  vk::parse_ctx ctx;
+  vk::parse_property_storages(ctx, record, data, static_cast<int64_t>(size), settings);
+  if (ctx.consumed > size) broken_promise("storage walk past the data");
+  for (bool split : {false, true}) {
+    std::vector<std::string> parsing, primary, keys, values;
+    vk::collect_property_texts(record, parsing, primary, keys, values, settings, split);
+  }
+  return 0;
+}
+
+// A private directory for the driver's input file, made once per process
+// and removed at exit.
+class driver_folder {
+ public:
+  driver_folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vesk-fuzz-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) broken_promise("no temporary directory");
+    m_root = pattern;
+  }
+  ~driver_folder() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_root, ec);
+  }
+  driver_folder(const driver_folder&) = delete;
+  driver_folder& operator=(const driver_folder&) = delete;
+  const std::filesystem::path& root() const { return m_root; }
+
+ private:
+  std::filesystem::path m_root;
+};
+
+inline int run_driver(const uint8_t* data, size_t size) {
+  if (size > k_max_image_input) size = k_max_image_input;
+  if (size < k_driver_prefix) return 0;
+  static driver_folder folder;
+  const std::filesystem::path input = folder.root() / "5f7b5f1e01b83767.automaticDestinations-ms";
+  {
+    std::ofstream file(input, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data + k_driver_prefix),
+               static_cast<std::streamsize>(size - k_driver_prefix));
+    if (!file) broken_promise("input file not written");
+  }
+  const uint8_t choice = data[0];
+  static const char* const forms[] = {"", "-csv", "-csvl2t", "-bodyfile"};
+  std::vector<std::string> args;
+  if (*forms[choice & 3]) args.emplace_back(forms[choice & 3]);
+  if (choice & 4) args.emplace_back("-slack");
+  if (choice & 8) args.emplace_back("-idltimes");
+  if (choice & 16) args.emplace_back("-show_offset");
+  vk::vesk_options options;
+  set_options(options, args);
+  options.m_source_path = input.string();
+  const vk::source_appid id = vk::appid_from_path(options.m_source_path);
+  options.m_appid_text = id.text;
+  options.m_appid = id.value;
+  options.m_file_extension = id.extension;
+  null_stream out;
+  vk::process_jumplist_file(out, options.m_source_path, options);
+  // The run may touch no file but its input.
+  size_t files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(folder.root())) {
+    (void)item;
+    ++files;
+  }
+  if (files != 1) broken_promise("the driver left files beside its input");
+  return 0;
+}
+
+}  // namespace vesk_fuzz

@@ -1,0 +1,108 @@
+// The fuzz targets' inputs in the normal sanitizer build: every written seed
+// passes its parser's first gate (so the fuzzers start past it) and runs
+// clean through its target, and every saved input of the regression corpus
+// replays clean through the target it was found by.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "fuzz/fuzz_seeds.h"
+
+namespace vk {
+namespace {
+
+using vesk_fuzz::seed_bytes;
+
+using target_fn = std::function<int(const uint8_t*, size_t)>;
+
+const std::map<std::string, target_fn>& targets() {
+  static const std::map<std::string, target_fn> all = {
+      {"compound_file", vesk_fuzz::run_compound_file},
+      {"destlist", vesk_fuzz::run_destlist},
+      {"lnk", vesk_fuzz::run_lnk},
+      {"idlist", vesk_fuzz::run_idlist},
+      {"property_storage", vesk_fuzz::run_property_storage},
+      {"driver", vesk_fuzz::run_driver}};
+  return all;
+}
+
+bool parses_as_compound(const seed_bytes& b) {
+  compound_file_reader reader;
+  return parse_compound_image(&reader, b.data(), b.size()) && find_cfb_entry(reader, "destlist");
+}
+
+// The first gate of each target's parser.
+bool passes_gate(const std::string& target, const seed_bytes& b) {
+  const cmd_params settings;
+  if (target == "compound_file") return parses_as_compound(b);
+  if (target == "driver") {
+    const seed_bytes file(b.begin() + vesk_fuzz::k_driver_prefix, b.end());
+    return parses_as_compound(file) || is_lnk_header(file.data(), file.size());
+  }
+  if (target == "destlist") {
+    uint32_t version = 0;
+    std::vector<destlist_entry> entries;
+    return load_destlist_entries(b.data(), b.size(), version, entries) && entries.size() == 3;
+  }
+  if (target == "lnk") {
+    const seed_bytes link(b.begin() + vesk_fuzz::k_lnk_prefix, b.end());
+    lnk_record record;
+    return parse_lnk(record, link.data(), link.size(), settings, b[0] & 1, 0) &&
+           record.m_lnk_size > 0;
+  }
+  if (target == "idlist") {
+    shell_item_list items;
+    parse_ctx ctx;
+    return parse_idlist(items, b.data(), static_cast<int64_t>(b.size()), false, false, ctx,
+                        settings) &&
+           !items.empty();
+  }
+  shell_item_record record;
+  parse_ctx ctx;
+  parse_property_storages(ctx, record, b.data(), static_cast<int64_t>(b.size()), settings);
+  return is_property_storage(b.data(), static_cast<int64_t>(b.size())) && ctx.consumed > 0 &&
+         !record.properties.empty();
+}
+
+TEST(FuzzInputs, WrittenSeedsPassTheFirstGateAndRunClean) {
+  const vesk_fuzz::seed_map seeds = vesk_fuzz::written_seeds();
+  for (const std::string& target : vesk_fuzz::target_names()) {
+    SCOPED_TRACE(target);
+    ASSERT_TRUE(seeds.count(target));
+    const size_t limit = target == "compound_file" || target == "driver"
+                             ? vesk_fuzz::k_max_image_input
+                             : vesk_fuzz::k_max_record_input;
+    for (size_t i = 0; i < seeds.at(target).size(); ++i) {
+      SCOPED_TRACE(i);
+      const seed_bytes& seed = seeds.at(target)[i];
+      EXPECT_LE(seed.size(), limit);
+      EXPECT_TRUE(passes_gate(target, seed));
+      EXPECT_EQ(targets().at(target)(seed.data(), seed.size()), 0);
+    }
+  }
+}
+
+TEST(FuzzInputs, RegressionCorpusReplaysClean) {
+  const std::filesystem::path corpus =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "fuzz" /
+      "regressions";
+  ASSERT_TRUE(std::filesystem::is_directory(corpus)) << corpus;
+  size_t replayed = 0;
+  for (const auto& folder : std::filesystem::directory_iterator(corpus)) {
+    if (!folder.is_directory()) continue;
+    const std::string target = folder.path().filename().string();
+    ASSERT_TRUE(targets().count(target)) << "no target named " << target;
+    for (const auto& input : std::filesystem::directory_iterator(folder.path())) {
+      SCOPED_TRACE(input.path().string());
+      // An exactly sized copy, as the fuzzer hands it over.
+      const seed_bytes bytes = vesk_fuzz::detail::read_whole(input.path());
+      EXPECT_EQ(targets().at(target)(bytes.data(), bytes.size()), 0);
+      ++replayed;
+    }
+  }
+  RecordProperty("replayed", static_cast<int>(replayed));
+}
+
+}  // namespace
+}  // namespace vk
