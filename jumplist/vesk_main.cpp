@@ -119,6 +119,7 @@ source_appid appid_from_path(const std::string& path) {
 #include "foundation/vk_env.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_unicode.h"
+#include "jumplist/appid_candidates.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/vesk_options.h"
 
@@ -159,11 +160,16 @@ bool run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
 }
 
 int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
-  std::vector<appid_candidate> candidates;
+  std::vector<std::vector<uint8_t>> candidates;
+  std::vector<std::string> names;
   if (!listing) {
-    if (!appid_candidates(options.m_appid_path, candidates)) return -1;
-    for (const auto& c : candidates)
-      std::printf("hash: %s : %s\n", hash_text(appid_crc64(c.bytes)).c_str(), c.name.c_str());
+    if (!appid_candidates(candidates, names, options.m_appid_path, true)) {
+      error_printf("no AppID text for path: %s\n", options.m_appid_path.c_str());
+      return -1;
+    }
+    for (size_t i = 0; i < candidates.size(); ++i)
+      std::printf("hash: %s : %s\n", hash_text(appid_crc64(candidates[i])).c_str(),
+                  names[i].c_str());
     std::fflush(stdout);
     return 0;
   }
@@ -190,10 +196,14 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
       continue;
     error_printf("%s\n", line.c_str());
     options.m_appid_path = line;
-    if (!appid_candidates(line, candidates)) continue;
-    for (const auto& c : candidates) {
-      std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s", hash_text(appid_crc64(c.bytes)).c_str());
-      out << buf << options.m_separator << c.name << '\n';
+    if (!appid_candidates(candidates, names, line, true)) {
+      error_printf("no AppID text for path: %s\n", line.c_str());
+      continue;
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s",
+                    hash_text(appid_crc64(candidates[i])).c_str());
+      out << buf << options.m_separator << names[i] << '\n';
     }
     status = 0;
   }
@@ -201,22 +211,6 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
 }
 
 }  // namespace
-
-bool appid_candidates(const std::string& path, std::vector<appid_candidate>& out) {
-  out.clear();
-  if (path.empty()) return false;
-  appid_candidate c;
-  c.name = path;
-  for (char& ch : c.name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  std::vector<uint16_t> wide;
-  utf8_to_utf16_vector(c.name, wide);
-  for (uint16_t u : wide) {
-    c.bytes.push_back(static_cast<uint8_t>(u & 0xFF));
-    c.bytes.push_back(static_cast<uint8_t>(u >> 8));
-  }
-  out.push_back(std::move(c));
-  return true;
-}
 
 int vesk_run(std::vector<std::string> args) {
   if (args.empty()) return -1;

@@ -45,12 +45,4 @@ namespace vk {
 // the process status (0: at least one file or AppID path done, -1: none).
 int vesk_run(std::vector<std::string> args);
 
-// Stand-in for the AppID candidates of a path: the upper-cased path alone,
-// as UTF-16LE bytes with its text as name. False for an empty path.
-struct appid_candidate {
-  std::string name;
-  std::vector<uint8_t> bytes;
-};
-bool appid_candidates(const std::string& path, std::vector<appid_candidate>& out);
-
 }  // namespace vk

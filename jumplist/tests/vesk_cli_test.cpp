@@ -123,6 +123,35 @@ TEST(VeskCli, RefusedInputsAndAppIds) {
   EXPECT_EQ(vesk(tree, {"%X%"}).status, 255);
 }
 
+// Known folders give their identifier forms first, then the path itself.
+TEST(VeskCli, AppIdOfKnownFolders) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const struct {
+    const char* path;
+    const char* out;
+  } cases[] = {
+      {"E:\\Windows\\System32\\notepad.exe",
+       "hash: 9b9cdc69c1c24e2b : {1AC14E77-02E7-4E5D-B744-2EB1AE5198B7}\\NOTEPAD.EXE\n"
+       "hash: 48369e257cab8920 : E:\\WINDOWS\\SYSTEM32\\NOTEPAD.EXE\n"},
+      {"C:\\Windows\\explorer.exe",
+       "hash: 1b4dd67f29cb1962 : {F38BF404-1D43-42F2-9305-67DE0B28FC23}\\EXPLORER.EXE\n"
+       "hash: 668a1f52fb5a99d6 : C:\\WINDOWS\\EXPLORER.EXE\n"},
+  };
+  for (const auto& c : cases) {
+    const outcome o = vesk(tree, {"-appid", c.path});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(after_header(o.out), c.out);
+  }
+  const outcome paint = vesk(tree, {"-appid", "C:\\Windows\\System32\\mspaint.exe"});
+  EXPECT_EQ(after_header(paint.out).rfind("hash: 12dc1ea8e34b5a6 : {1AC14E77-", 0), 0u);
+  // A path that is not UTF-8 has no UTF-16 form to hash: said, not skipped.
+  const outcome bad = vesk(tree, {"-appid", "C:\\\xFF.exe"});
+  EXPECT_EQ(bad.status, 255);
+  EXPECT_EQ(after_header(bad.out), "");
+  EXPECT_EQ(bad.err, "no AppID text for path: C:\\\xFF.exe\n");
+}
+
 TEST(VeskCli, AutomaticListFromTheCommandLine) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
