@@ -1,10 +1,12 @@
 #include "jumplist/file_drivers.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
-#include "foundation/uni_file_utils.h"
+#include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
+#include "foundation/vk_guard.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
 #include "jumplist/lnk_parser.h"
@@ -31,54 +33,97 @@ std::string hex_name(uint64_t value) {
   return buf;
 }
 
+// Opens the file and reads its first bytes, at most the probe size, for the
+// classification; the file stays open for the rest.
+bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image) {
+  image.clear();
+  if (!file.open_utf8(path, false, false, false)) return false;
+  const uint64_t size = file.stored_size();
+  if (size < lnk_header_size) return false;
+  return file.read_bytes_at(image, size < k_probe_size ? size : k_probe_size, 0) &&
+         image.size() >= lnk_header_size;
+}
+
+// Appends the bytes after the head up to size (the file's size when it was
+// opened); a file that shrank in between gives what is there.
+bool read_rest(uni::fileio& file, std::vector<uint8_t>& image, uint64_t size) {
+  const size_t head = image.size();
+  if (size <= head) return true;
+  if (!guarded([&] {
+        image.resize(static_cast<size_t>(size));
+        return true;
+      }))
+    return false;
+  uint32_t length = static_cast<uint32_t>(size - head);
+  if (!file.read_at(image.data() + head, length, head)) return false;
+  image.resize(head + length);
+  return true;
+}
+
+// A copy of one LNK stream: <dir>/<entry, 3 hex digits>_<offset, 8 hex digits>.bin.
+void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset,
+                 const std::vector<uint8_t>& stream) {
+  char name[48];
+  std::snprintf(name, sizeof name, "/%03x_%08llx.bin", dir_entry,
+                static_cast<unsigned long long>(offset));
+  uni::fileio file(dir + name, true);
+  if (file.is_open()) file.append_bytes(stream);
+}
+
+bool automatic_road(std::ostream& out, vesk_options& options,
+                    std::multimap<int64_t, lnk_record>& free_space_records, uni::fileio& file,
+                    std::vector<uint8_t>& image);
+
 }  // namespace
 
 bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options) {
   options.m_automatic_list = false;
   options.m_custom_list = false;
   if (path.empty()) return false;
-  std::vector<uint8_t> probe;
-  if (!read_file_capped(probe, path, k_probe_size) || probe.size() < lnk_header_size) return false;
+  uni::fileio file;
+  std::vector<uint8_t> image;
+  if (!read_head(file, path, image)) return false;
   uint32_t position = 0;
-  if (!find_lnk_signature(position, probe.data(), probe.size(), 1)) return false;
+  if (!find_lnk_signature(position, image.data(), image.size(), 1)) return false;
   uint32_t mode = 0;
   if (vkportdir::get_file_times(path, options.m_source_size, mode, options.m_source_change_time,
                                 options.m_source_modify_time, options.m_source_access_time)) {
-    if (is_compound_file(probe.data(), probe.size()))
+    if (is_compound_file(image.data(), image.size()))
       options.m_automatic_list = true;
     else if (position < 512)
       options.m_custom_list = true;
   }
-  probe = {};
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type = "VESKLIST (automatic)";
     std::multimap<int64_t, lnk_record> free_space;
-    return process_automatic_jumplist(out, path, options, free_space);
+    return automatic_road(out, options, free_space, file, image);
   }
+  file.close();
+  image = {};
   options.m_carve_mode = true;
   options.m_source_type = options.m_custom_list ? "VESKLIST (custom)" : "LNK signature (carve)";
   return process_custom_jumplist(out, path, options);
 }
 
-bool process_automatic_jumplist(std::ostream& out, const std::string& path,
-                                vesk_options& options,
-                                std::multimap<int64_t, lnk_record>& free_space_records) {
+namespace {
+
+// The automatic road over the file's bytes: the classification hands over
+// what it has read so far (its probe) and the open file, and only the rest
+// is read here, so that each file is read once.
+bool automatic_road(std::ostream& out, vesk_options& options,
+                    std::multimap<int64_t, lnk_record>& free_space_records, uni::fileio& file,
+                    std::vector<uint8_t>& image) {
   free_space_records.clear();
   options.m_records.clear();
-  if (path.empty()) return false;
-  uint64_t size = 0, change = 0, modify = 0, access = 0;
-  uint32_t mode = 0;
-  if (!vkportdir::get_file_times(path, size, mode, change, modify, access) ||
-      size >= k_max_image_size)
-    return false;
-  std::vector<uint8_t> image;
-  if (!read_file_capped(image, path, 0xFFFFFFFFu)) return false;
   const size_t probe = image.size() < k_probe_size ? image.size() : k_probe_size;
   uint32_t position = 0;
   if (!find_lnk_signature(position, image.data(), probe, 512) ||
       !is_compound_file(image.data(), probe))
     return false;
+  const uint64_t size = file.stored_size();
+  if (size >= k_max_image_size || !read_rest(file, image, size)) return false;
+  file.close();
   options.m_source_size = image.size();
 
   compound_file_reader reader;
@@ -101,9 +146,12 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
     reset_lnk_record(record);
     const bool found = read_stream(reader, stream, dir_entry, first_offset,
                                    hex_name(entry.m_entry_num), image.data(), image.size());
+    // The stream is cut to its declared size or to the sectors it has,
+    // whichever is less, so the parser never reads past it.
     if (found && is_lnk_header(stream.data(), stream.size())) {
-      if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0,
-                     nullptr))
+      if (!options.lnk_dump_dir.empty())
+        dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
+      if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0, &options))
         reset_lnk_record(record);
     }
     record.m_file_offset = found ? first_offset : 0;
@@ -122,7 +170,7 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
       record.m_empty = 1;
       continue;
     }
-    options.m_records.emplace(position_key++, record);
+    options.m_records.emplace(position_key++, std::move(record));
   }
 
   for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
@@ -130,6 +178,20 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
   for (auto& [offset, free_record] : free_space_records) report_record(out, free_record, options);
   options.m_records.clear();
   return true;
+}
+
+}  // namespace
+
+bool process_automatic_jumplist(std::ostream& out, const std::string& path,
+                                vesk_options& options,
+                                std::multimap<int64_t, lnk_record>& free_space_records) {
+  free_space_records.clear();
+  options.m_records.clear();
+  if (path.empty()) return false;
+  uni::fileio file;
+  std::vector<uint8_t> image;
+  return read_head(file, path, image) &&
+         automatic_road(out, options, free_space_records, file, image);
 }
 
 bool process_custom_jumplist(std::ostream&, const std::string& path, vesk_options& options) {

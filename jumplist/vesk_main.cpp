@@ -108,12 +108,13 @@ source_appid appid_from_path(const std::string& path) {
 
 #include <cinttypes>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 
 #include "cmdline/file_filters.h"
 #include "cmdline/run_context.h"
 #include "foundation/uni_file_utils.h"
+#include "foundation/uni_fileio.h"
+#include "foundation/uni_stream.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_crc.h"
 #include "foundation/vk_env.h"
@@ -250,15 +251,14 @@ int vesk_run(std::vector<std::string> args) {
     return -1;
   }
   setup_run_context(ctx, options, empty_run_callback);
-  std::ofstream file;
+  uni::fileio file;
   std::ostream* out = &std::cout;
   if (!options.m_out_file.empty()) {
-    file.open(options.m_out_file, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
+    if (!file.open_utf8(options.m_out_file, true, false, true) ||
+        (out = file.output_stream()) == nullptr) {
       error_printf("prob opening results file: %s for writing\n", options.m_out_file.c_str());
       return -1;
     }
-    out = &file;
   }
   *out << header << '\n';
   int status = -1;
@@ -291,6 +291,12 @@ int vesk_run(std::vector<std::string> args) {
       status = 0;
   }
   out->flush();
+  // A report that did not reach its destination (a full disk) is no success.
+  if (!out->good()) {
+    error_printf("prob writing results to %s\n",
+                 options.m_out_file.empty() ? "standard output" : options.m_out_file.c_str());
+    return -1;
+  }
   return status;
 }
 

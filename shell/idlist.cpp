@@ -5,6 +5,7 @@
 #include "shell/idlist.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "shell/guid_names.h"
 
@@ -78,9 +79,10 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
+      // The next parse clears the work record, so it can be moved out.
       if (parse_shell_item(work, p + at, rem, keep_raw, skip_marker_items, work.flags, ctx,
                            opts, &step))
-        out.push_back(work);
+        out.push_back(std::move(work));
       rem -= step;
       if (rem < 0) break;
       at += step;

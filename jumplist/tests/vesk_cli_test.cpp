@@ -2,12 +2,18 @@
 // the AppID modes and a written automatic jump list.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "example_jumplist.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
 
@@ -150,6 +156,193 @@ TEST(VeskCli, AppIdOfKnownFolders) {
   EXPECT_EQ(bad.status, 255);
   EXPECT_EQ(after_header(bad.out), "");
   EXPECT_EQ(bad.err, "no AppID text for path: C:\\\xFF.exe\n");
+}
+
+// Every line with the label, its value (after the 26-column label field).
+std::vector<std::string> values(const std::string& text, const std::string& label) {
+  std::vector<std::string> found;
+  for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1))
+    if (at == 0 || text[at - 1] == '\n')
+      found.push_back(text.substr(at + 26, text.find('\n', at) - at - 26));
+  return found;
+}
+
+TEST(VeskCli, OutputFileAndAppIdFiles) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+
+  const outcome nodir = vesk(tree, {"-out", "no/such/r.txt", name});
+  EXPECT_EQ(nodir.status, 255);
+  EXPECT_EQ(nodir.err, "prob opening file no/such/r.txt for output, aborting\n");
+  EXPECT_EQ(nodir.out.rfind("vesk ver: 0.64\nrun time: ", 0), 0u);
+  EXPECT_EQ(after_header(nodir.out), "");
+
+  const outcome written = vesk(tree, {"-out", "r.txt", name});
+  EXPECT_EQ(written.status, 0);
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(values(slurp(tree.path("r.txt")), "MRU/MFU index:"),
+            (std::vector<std::string>{"3", "2", "1"}));
+
+  // A report that cannot be written is no success.
+  if (access("/dev/full", W_OK) == 0) {
+    const std::string full = "cd " + quoted(tree.root()) + " && " + quoted(VESK_BINARY) + " " +
+                             name + " >/dev/full 2>stderr.txt";
+    EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 255);
+    EXPECT_EQ(without_status(slurp(tree.path("stderr.txt"))),
+              "prob writing results to standard output\n");
+  }
+
+  tree.file("empty.txt", "");
+  for (const char* bad : {"missing.txt", "empty.txt"}) {
+    const outcome o = vesk(tree, {"-appid_ref", bad, name});
+    EXPECT_EQ(o.status, 255) << bad;
+    EXPECT_EQ(o.err, "Probs reading AppID file " + std::string(bad) + ", aborting \n");
+    EXPECT_EQ(after_header(o.out), "");
+  }
+  tree.file("ids.txt",
+            "// 5f7b5f1e01b83767|Comment\nx\n15f7b5f1e01b83767|Long\n"
+            "5f7b5f1e01b83767 | Pinned\n5f7b5f1e01b83767|Other\n");
+  const outcome named = vesk(tree, {"-appid_ref", "ids.txt", name});
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(values(named.out, "AppID:"),
+            std::vector<std::string>(3, "5f7b5f1e01b83767 [Pinned]"));
+
+  // "-translate_appid" reads appids.txt beside the program.
+  std::filesystem::create_directories(tree.path("bin"));
+  std::filesystem::copy_file(VESK_BINARY, tree.path("bin/vesk"));
+  tree.file("bin/appids.txt", "5f7b5f1e01b83767|Beside\n");
+  const std::string cmd = "cd " + quoted(tree.root()) + " && bin/vesk -translate_appid " + name +
+                          " >stdout.txt 2>stderr.txt";
+  EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+  EXPECT_EQ(values(slurp(tree.path("stdout.txt")), "AppID:"),
+            std::vector<std::string>(3, "5f7b5f1e01b83767 [Beside]"));
+}
+
+TEST(VeskCli, FileListsAndNames) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("d/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("e/1111111111111111.automaticDestinations-ms", bytes);
+  tree.file("p/x%5f7b5f1e01b83767.automaticDestinations-ms-copy", bytes);
+
+  // A bare name takes no AppID, also after a file that had one; "-pipe"
+  // wins over "-enumdir".
+  const outcome piped = vesk(tree, {"-pipe", "-quiet", "-enumdir", "e"},
+                             "d/5f7b5f1e01b83767.automaticDestinations-ms\n"
+                             "5f7b5f1e01b83767.automaticDestinations-ms\n");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
+  std::vector<std::string> ids(3, "5f7b5f1e01b83767");
+  ids.resize(6);
+  EXPECT_EQ(values(piped.out, "AppID:"), ids);
+
+  // The status line shows the name without '%', cut at 45 characters.
+  const outcome shown =
+      vesk(tree, {"-pipe"}, "p/x%5f7b5f1e01b83767.automaticDestinations-ms-copy\n");
+  EXPECT_EQ(shown.status, 0);
+  const std::string raw = slurp(tree.path("stderr.txt"));
+  EXPECT_NE(raw.find("analyzing: x5f7b5f1e01b83767.automaticDestinations-ms-co\r"),
+            std::string::npos)
+      << raw;
+
+  // The directory walk when there is no "-pipe".
+  const outcome walked = vesk(tree, {"-quiet", "-enumdir", "e", "-num_subdirs", "1"});
+  EXPECT_EQ(walked.status, 0);
+  EXPECT_EQ(values(walked.out, "AppID:"), std::vector<std::string>(3, "1111111111111111"));
+}
+
+TEST(VeskCli, SampleTreeThroughThePipe) {
+  const auto dir = samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  std::string names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) names += e.path().string() + "\n";
+  const outcome o = vesk(tree, {"-pipe", "-quiet"}, names);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err.find("exception caught"), std::string::npos);
+  EXPECT_EQ(o.err.find("runtime error"), std::string::npos);
+  EXPECT_EQ(o.err.find("Sanitizer"), std::string::npos);
+  EXPECT_GE(values(o.out, "source path/filename:").size(), 165u);
+}
+
+TEST(VeskCli, CommittedExample) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const outcome o = vesk(tree, {std::string(VESK_EXAMPLES_DIR) + "/" + k_example_jumplist_name});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(values(o.out, "stream #:"), (std::vector<std::string>{"3", "2", "1"}));
+  EXPECT_EQ(values(o.out, "Description:"),
+            (std::vector<std::string>{"Evidence list", "Meeting notes", "Отчёт 2024"}));
+}
+
+// The report with the values that reading the file moves masked.
+std::string masked_times(std::string text) {
+  for (const char* label : {"file accessed:            ", "file stats changed:       "})
+    for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1)) {
+      const size_t from = at + std::strlen(label);
+      text.replace(from, text.find('\n', from) - from, "<not compared>");
+    }
+  return text;
+}
+
+TEST(VeskCli, FixtureReportAgainstItsGoldenText) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+  const struct timespec times[2] = {{1709622489, 0}, {1709622489, 0}};  // 2024-03-05 07:08:09
+  ASSERT_EQ(utimensat(AT_FDCWD, tree.path(name).c_str(), times, 0), 0);
+  const outcome o = vesk(tree, {name});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  const std::string block_tail =
+      "file modified:            2024-03-05 07:08:09.000 [UTC]\n"
+      "file accessed:            <not compared>\n"
+      "file stats changed:       <not compared>\n"
+      "Target flags:             HasLinkInfo, HasName, IsUnicode\n"
+      "Target attributes:        FILE_ATTRIBUTE_ARCHIVE\n"
+      "Target modified:          not available\n"
+      "Target accessed:          not available\n"
+      "Target created:           not available\n"
+      "Target ObjID time:        2009-07-14 05:45:20.500 [UTC]\n"
+      "Parsed size:              0x00000107 [263 bytes]\n"
+      "Target file size:         0x00001000 [4096 bytes]\n"
+      "Show cmd:                 [SW_SHOWNORMAL]\n"
+      "Volume Type:              fixed\n"
+      "Volume serial num:        1234-abcd\n"
+      "Local base path:          C:\\Temp\\report.docx\n"
+      "Description:              Отчёт 2024\n"
+      "NETBIOS name:             desktop-01\n"
+      "Object ID:                846ee3bb-7039-11de-9d20-001d09fa5a1c\n"
+      "MAC address:              00:1d:09:fa:5a:1c\n"
+      "\n";
+  const std::string head =
+      "source path/filename:     d/5f7b5f1e01b83767.automaticDestinations-ms\n"
+      "AppID:                    5f7b5f1e01b83767\n";
+  const std::string older = "MRU time:                 2019-11-23 04:02:03.905 [UTC]\n"
+                            "Interaction count:        3\n";
+  EXPECT_EQ(masked_times(after_header(o.out)),
+            head + "MRU/MFU index:            3\nstream #:                 1\n" + older +
+                block_tail + head + "MRU/MFU index:            2\nstream #:                 2\n" +
+                older + block_tail + head +
+                "MRU/MFU index:            1\nstream #:                 10\n"
+                "MRU time:                 2024-03-05 07:08:09.123 [UTC]\n"
+                "Interaction count:        5\n" +
+                block_tail);
+
+  // "-show_offset" adds both offset lines to every block.
+  const outcome shown = vesk(tree, {"-show_offset", name});
+  EXPECT_EQ(values(shown.out, "file offset:").size(), 3u);
+  EXPECT_EQ(values(shown.out, "File offset:").size(), 3u);
 }
 
 TEST(VeskCli, AutomaticListFromTheCommandLine) {
