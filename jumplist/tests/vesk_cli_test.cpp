@@ -53,8 +53,16 @@ std::string quoted(const std::string& s) {
 outcome vesk(const temp_tree& tree, const std::vector<std::string>& args,
              const std::string& input = "") {
   tree.file("stdin.txt", input);
-  std::string cmd = "cd " + quoted(tree.root()) + " && " + quoted(VESK_BINARY);
-  for (const auto& a : args) cmd += " " + quoted(a);
+  // Appended piece by piece: GCC 12 misreads "literal" + string as an
+  // overlapping copy (-Wrestrict) in the optimised build.
+  std::string cmd = "cd ";
+  cmd += quoted(tree.root());
+  cmd += " && ";
+  cmd += quoted(VESK_BINARY);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += quoted(a);
+  }
   cmd += " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")),
