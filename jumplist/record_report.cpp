@@ -5,6 +5,7 @@
 
 #include "cmdline/path_alias.h"
 #include "foundation/vk_time.h"
+#include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
 #include "shell/file_attributes.h"
 
@@ -182,6 +183,7 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
     line(out, "username:                 ", o.m_user_name);
     line(out, "hostname:                 ", o.m_host_name);
   }
+  if (o.m_idlist_times) idlist_breakout(out, r, o);
   out << '\n';
 }
 

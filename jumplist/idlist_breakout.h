@@ -1,0 +1,53 @@
+// The "-idltimes" breakout of a link's target ID list: one segment per shell
+// item and per nested item, with its name, three times and MFT reference,
+// each distinct segment once and in ID-list order. Written as labelled
+// lines in the text block, or as the compact "IDList segments" CSV cell.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "cmdline/cmd_params.h"
+#include "jumplist/lnk_record.h"
+#include "shell/shell_item.h"
+
+namespace vk {
+
+struct idlist_segment {
+  std::string m_name;
+  uint64_t m_mft_entry = 0;
+  uint64_t m_mft_seq = 0;
+  uint64_t m_modify_time = 0;
+  uint64_t m_access_time = 0;
+  uint64_t m_create_time = 0;
+  uint8_t m_no_numbers = 1;  // the five numbers above are all 0
+  std::string m_label;
+  uint8_t m_has_nested = 0;  // the item has nested items, or the segment is one
+  uint8_t m_is_nested = 0;
+  uint16_t m_item_index = 0;
+  uint16_t m_nested_index = 0;
+};
+
+void clear_idlist_segment(idlist_segment& segment);
+idlist_segment copy_idlist_segment(const idlist_segment& segment);
+
+// Fills segment from item, or with nested set from the item's nested item of
+// that number (left cleared when there is no such nested item).
+void build_idlist_segment(idlist_segment& segment, const shell_item_record& item,
+                          const std::string& label, uint16_t item_index, bool nested,
+                          uint16_t nested_index);
+
+// Equal exactly when the names and the five numbers are equal.
+std::string idlist_segment_key(const idlist_segment& segment);
+
+// One segment of the CSV cell; first adds the cell's header.
+void write_segment_cell(const idlist_segment& segment, std::ostream& out,
+                        const cmd_params& options, bool first);
+
+// The breakout of record's target ID list: labelled lines, or with the
+// settings' CSV flag set the cell text without line feeds. Nothing for a
+// record without ID-list items.
+void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options);
+
+}  // namespace vk
