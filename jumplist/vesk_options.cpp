@@ -30,6 +30,7 @@ void useropts::clear() {
   lnk_dump_count = 0;
   m_carve_mode = false;
   m_scan_step = 512;
+  m_deep_scan = false;
   m_store_records = false;
   m_records.clear();
   m_source_path.clear();
@@ -41,6 +42,12 @@ void useropts::clear() {
   m_automatic_list = m_custom_list = false;
   m_appids.clear();
   m_idlist_times = m_slack = m_show_offset = m_show_target_mft = false;
+  m_ntfs_scan = m_include_unalloc_clusters = m_include_vss_clusters = false;
+  m_include_pagefile_clusters = false;
+  m_scan_offset = 0;
+  m_source_name.clear();
+  m_scan_texts[0].clear();
+  m_scan_texts[1].clear();
 }
 
 }  // namespace lnk

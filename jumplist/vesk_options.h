@@ -30,6 +30,7 @@ class useropts : public cmd_params, public lnk_dump_settings {
 
   bool m_carve_mode = false;
   uint32_t m_scan_step = 512;
+  bool m_deep_scan = false;
   bool m_store_records = false;
   std::multimap<int64_t, lnk_record> m_records;  // the current file's records
   std::string m_source_path;
@@ -48,6 +49,15 @@ class useropts : public cmd_params, public lnk_dump_settings {
   bool m_slack = false;
   bool m_show_offset = false;
   bool m_show_target_mft = false;
+  // Raw-image scan settings ("-ntfs_scan", its three "-include_*" flags,
+  // "-offset"), the source name and the two texts a front end hands in.
+  bool m_ntfs_scan = false;
+  bool m_include_unalloc_clusters = false;
+  bool m_include_vss_clusters = false;
+  bool m_include_pagefile_clusters = false;
+  int64_t m_scan_offset = 0;
+  std::string m_source_name;
+  std::string m_scan_texts[2];
 };
 
 }  // namespace lnk
