@@ -775,7 +775,23 @@ namespace {
 // Appends the stream sectors and the gaps between them; see
 // stream_sector_ranges. Every byte comes through a sub-view of the image.
 void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
-                        std::vector<uint8_t>& gaps, byte_view image) {
+                        std::vector<uint8_t>& gaps, byte_view image,
+                        std::vector<cfb_run_piece>* allocated_pieces,
+                        std::vector<cfb_run_piece>* gap_pieces) {
+  // Adjacent sectors in file order make one piece.
+  auto note = [](std::vector<cfb_run_piece>* pieces, uint64_t run_at, uint64_t file_at,
+                 uint64_t len) {
+    if (!pieces) return;
+    if (!pieces->empty()) {
+      cfb_run_piece& last = pieces->back();
+      if (last.m_run_offset + last.m_length == run_at &&
+          last.m_file_offset + last.m_length == file_at) {
+        last.m_length += len;
+        return;
+      }
+    }
+    pieces->push_back({run_at, file_at, len});
+  };
   const uint64_t S = reader.m_sector_size;
   allocated.reserve(allocated.size() + image.size());
   std::vector<uint8_t> seen(reader.m_fat_links.index_limit(), 0);
@@ -789,8 +805,10 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
     // A sector already seen ends this entry's visit; so does a repeat.
     walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, steps, [&](uint64_t n) {
       any_seen = true;
-      if (auto sector = sector_view(image, n, S))
+      if (auto sector = sector_view(image, n, S)) {
+        note(allocated_pieces, allocated.size(), (n + 1) * S, sector->size());
         allocated.insert(allocated.end(), sector->data(), sector->data() + sector->size());
+      }
     });
   }
   if (!any_seen) return;
@@ -800,8 +818,10 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
     if (prev != UINT64_MAX && k - prev >= 2) {
       uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
       if (start <= image.size())
-        if (auto gap = image.sub(static_cast<size_t>(start), static_cast<size_t>(len)))
+        if (auto gap = image.sub(static_cast<size_t>(start), static_cast<size_t>(len))) {
+          note(gap_pieces, gaps.size(), start, gap->size());
           gaps.insert(gaps.end(), gap->data(), gap->data() + gap->size());
+        }
     }
     prev = k;
   }
@@ -813,8 +833,40 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
                           std::vector<uint8_t>& gaps, const uint8_t* image, size_t size) {
   if (reader.m_entries.empty() || !image) return false;
   // Out of memory partway, what was appended stands.
-  guarded([&] { sector_ranges_into(reader, allocated, gaps, byte_view(image, size)); });
+  guarded([&] {
+    sector_ranges_into(reader, allocated, gaps, byte_view(image, size), nullptr, nullptr);
+  });
   return !allocated.empty();
+}
+
+bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
+                          std::vector<uint8_t>& gaps, const uint8_t* image, size_t size,
+                          std::vector<cfb_run_piece>& allocated_pieces,
+                          std::vector<cfb_run_piece>& gap_pieces) {
+  allocated_pieces.clear();
+  gap_pieces.clear();
+  if (reader.m_entries.empty() || !image) return false;
+  const bool done = guarded([&] {
+    sector_ranges_into(reader, allocated, gaps, byte_view(image, size), &allocated_pieces,
+                       &gap_pieces);
+    return true;
+  });
+  if (!done) {
+    // The pieces no longer describe the runs: give neither.
+    allocated_pieces.clear();
+    gap_pieces.clear();
+  }
+  return !allocated.empty();
+}
+
+uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t run_offset) {
+  auto it = std::upper_bound(
+      pieces.begin(), pieces.end(), run_offset,
+      [](uint64_t at, const cfb_run_piece& piece) { return at < piece.m_run_offset; });
+  if (it == pieces.begin()) return run_offset;
+  --it;
+  if (run_offset - it->m_run_offset >= it->m_length) return run_offset;
+  return it->m_file_offset + (run_offset - it->m_run_offset);
 }
 
 }  // namespace vk

@@ -246,4 +246,21 @@ void mark_mini_sector_used(const compound_file_reader& reader, cfb_granule_map& 
 bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
                           std::vector<uint8_t>& gaps, const uint8_t* image, size_t size);
 
+// A stretch of one of those runs that lies in one piece in the image: its
+// offset in the run, its offset in the image and its length.
+struct cfb_run_piece {
+  uint64_t m_run_offset = 0;
+  uint64_t m_file_offset = 0;
+  uint64_t m_length = 0;
+};
+// The same, also telling where every stretch of the two runs lies in the
+// image (the piece lists are emptied first, in ascending run offset).
+bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
+                          std::vector<uint8_t>& gaps, const uint8_t* image, size_t size,
+                          std::vector<cfb_run_piece>& allocated_pieces,
+                          std::vector<cfb_run_piece>& gap_pieces);
+// The image offset of a byte of a run; the run offset itself when no piece
+// holds it.
+uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t run_offset);
+
 }  // namespace vk

@@ -1,6 +1,7 @@
 #include "jumplist/file_drivers.h"
 
 #include <cstdio>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -9,9 +10,11 @@
 #include "foundation/vk_guard.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
+#include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/record_report.h"
+#include "jumplist/slack_recovery.h"
 
 namespace vk {
 namespace {
@@ -25,6 +28,15 @@ bool record_is_empty(const lnk_record& r) {
   return r.m_object_droid.empty() && r.m_idlist_path.empty() && r.m_vista_idlist_path.empty() &&
          r.m_local_base_path.empty() && r.m_idlist_times[2] == 0 &&
          (r.m_property_keys.empty() || r.m_lnk_size == 0);
+}
+
+// A carved link is kept when anything names its target: also an
+// environment block or the link's own texts, which console and shell-command
+// links carry without any path above.
+bool carved_record_is_empty(const lnk_record& r) {
+  return record_is_empty(r) && r.m_environment_target.empty() && r.m_relative_path.empty() &&
+         r.m_working_dir.empty() && r.m_arguments.empty() && r.m_icon_location.empty() &&
+         r.m_name.empty();
 }
 
 std::string hex_name(uint64_t value) {
@@ -140,12 +152,14 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries)) return false;
 
   int64_t position_key = 1;
+  std::set<uint64_t> stream_starts;
   std::vector<uint8_t> stream;
   lnk_record record;
   for (const destlist_entry& entry : entries) {
     reset_lnk_record(record);
     const bool found = read_stream(reader, stream, dir_entry, first_offset,
                                    hex_name(entry.m_entry_num), image.data(), image.size());
+    if (found) stream_starts.insert(first_offset);
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it.
     if (found && is_lnk_header(stream.data(), stream.size())) {
@@ -172,6 +186,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
     options.m_records.emplace(position_key++, std::move(record));
   }
+  if (options.m_slack)
+    recover_free_space_links(reader, image.data(), image.size(), stream_starts, options,
+                             free_space_records);
 
   for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
     report_record(out, it->second, options);
@@ -194,12 +211,17 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
          automatic_road(out, options, free_space_records, file, image);
 }
 
-bool process_custom_jumplist(std::ostream&, const std::string& path, vesk_options& options) {
-  options.m_records.clear();
+bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options) {
   if (path.empty()) return false;
-  std::fprintf(stderr, "%s: %s jump lists are not handled yet\n", path.c_str(),
-               options.m_custom_list ? "custom" : "carved");
-  return false;
+  options.m_store_records = true;
+  options.m_records.clear();
+  options.m_scan_step = 1;
+  if (!scan_file_for_lnk(out, path, options, false)) return false;
+  // Highest file offset first; records of an embedded compound file, keyed
+  // by their write times, come before them.
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    if (!carved_record_is_empty(it->second)) report_record(out, it->second, options);
+  return true;
 }
 
 }  // namespace vk

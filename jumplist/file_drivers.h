@@ -23,7 +23,8 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
                                 vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records);
 
-// Custom jump lists and carved files: not handled yet; says so on stderr.
+// Custom jump lists and other files holding links: every link the scanner
+// carves, reported from the highest file offset down.
 bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options);
 
 }  // namespace vk

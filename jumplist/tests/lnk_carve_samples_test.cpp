@@ -1,0 +1,122 @@
+// Real custom jump lists and link files through the carving roads: every
+// link the manifest counts, one record per sound link file, and the whole
+// sample folder through the program with "-slack".
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "jumplist/file_drivers.h"
+#include "jumplist/vesk_main.h"
+#include "jumplist_samples.h"
+#include "temp_tree.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+struct manifest_line {
+  std::string relpath, kind, check, details;
+};
+
+std::vector<manifest_line> manifest() {
+  std::vector<manifest_line> out;
+  std::ifstream in(samples_dir() / "MANIFEST.tsv");
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> cols;
+    std::stringstream ss(line);
+    std::string col;
+    while (std::getline(ss, col, '\t')) cols.push_back(col);
+    if (cols.size() >= 10) out.push_back({cols[0], cols[7], cols[8], cols[9]});
+  }
+  return out;
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Records reported for the file, and whether it was processed.
+std::pair<bool, size_t> records_of(const std::string& path) {
+  vesk_options options;
+  options.m_status_messages = 0;
+  options.m_source_path = path;
+  std::ostringstream out;
+  const bool ok = process_jumplist_file(out, path, options);
+  return {ok, count_of(out.str(), "source path/filename:")};
+}
+
+TEST(LnkCarveSamples, CustomListsAndLinkFiles) {
+  if (samples_dir().empty()) GTEST_SKIP() << "sample folder absent";
+  size_t custom_total = 0, link_files = 0;
+  for (const manifest_line& m : manifest()) {
+    const std::string path = (samples_dir() / m.relpath).string();
+    if (m.kind == "customDestinations") {
+      const size_t at = m.details.find("carved_lnk_ok=");
+      ASSERT_NE(at, std::string::npos) << m.relpath;
+      const size_t expected = std::stoul(m.details.substr(at + 14));
+      const auto [ok, n] = records_of(path);
+      EXPECT_EQ(n, expected) << m.relpath;
+      EXPECT_EQ(ok, expected != 0) << m.relpath;
+      custom_total += n;
+    } else if (m.kind == "lnk" && m.check == "ok") {
+      const auto [ok, n] = records_of(path);
+      EXPECT_TRUE(ok) << m.relpath;
+      EXPECT_EQ(n, 1u) << m.relpath;
+      ++link_files;
+    }
+  }
+  EXPECT_EQ(custom_total, 55u);
+  EXPECT_EQ(link_files, 230u);
+  const auto win11 = records_of(
+      (samples_dir() / "alfaifi-jumplist/win11/CustomDestinations/5d696d521de238c3.customDestinations-ms")
+          .string());
+  EXPECT_EQ(win11.second, 8u);
+}
+
+#ifdef VESK_BINARY
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+int run_shell(const std::string& cmd) {
+  const int raw = std::system(cmd.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(LnkCarveSamples, WholeFolderThroughTheProgram) {
+  if (samples_dir().empty()) GTEST_SKIP() << "sample folder absent";
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string dir = samples_dir().string();
+  const std::string out = tree.path("out.txt"), err = tree.path("err.txt");
+  for (const std::string form : {"", "-csv", "-csvl2t", "-bodyfile"}) {
+    const std::string cmd = "find '" + dir + "' -type f | '" + std::string(VESK_BINARY) +
+                            "' -pipe -slack -idltimes -quiet " + form + " >'" + out + "' 2>'" +
+                            err + "'";
+    EXPECT_EQ(run_shell(cmd), 0) << form;
+    const std::string errors = slurp(err);
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << form << errors.substr(0, 2000);
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << form << errors.substr(0, 2000);
+  }
+  // A custom list too short for a link: nothing processed.
+  const std::string tiny = dir + "/plaso/customDestinations-ms/c98dce577f884ef8.customDestinations-ms";
+  EXPECT_EQ(run_shell("'" + std::string(VESK_BINARY) + "' '" + tiny + "' >'" + out + "' 2>&1"),
+            255);
+}
+
+#endif
+
+}  // namespace
+}  // namespace vk

@@ -1,0 +1,378 @@
+// Carving links out of files: chunk edges, back-to-back links, labels, a read
+// that gives nothing, the custom and carve roads, compound files met inside
+// scanned data, "-slack" recovery on an automatic list, and hostile bytes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "foundation/vk_console.h"
+#include "foundation/vk_posix.h"
+#include "jumplist/file_drivers.h"
+#include "jumplist/lnk_carve.h"
+#include "jumplist/vesk_main.h"
+#include "report_fixture.h"
+#include "temp_tree.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+using bytes_t = std::vector<uint8_t>;
+
+// The fixture link with its own target write time.
+bytes_t timed_link(uint64_t write_time) {
+  lnk_spec s;
+  s.write_time = write_time;
+  s.file_size = 4096;
+  lnk_link_info li;
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Temp\\report" + std::to_string(write_time % 100) + ".docx";
+  s.link_info = li;
+  s.strings[lnk_name] = u"carved";
+  return write_lnk(s);
+}
+
+void put(bytes_t& into, size_t at, const bytes_t& what) {
+  if (into.size() < at + what.size()) into.resize(at + what.size(), 0);
+  std::copy(what.begin(), what.end(), into.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+std::vector<std::string> values(const std::string& text, const std::string& label) {
+  std::vector<std::string> found;
+  for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1))
+    found.push_back(text.substr(at + 26, text.find('\n', at) - at - 26));
+  return found;
+}
+
+struct scan_outcome {
+  bool ok;
+  std::vector<std::pair<int64_t, lnk_record>> records;
+};
+
+scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string& label = "",
+                  bool carve_mode = true) {
+  tree.file("scan.bin", std::string(bytes.begin(), bytes.end()));
+  vesk_options options;
+  options.m_status_messages = 0;
+  options.m_store_records = true;
+  options.m_scan_step = 1;
+  options.m_carve_mode = carve_mode;
+  options.m_source_type = label;
+  std::ostringstream out;
+  const bool ok = scan_file_for_lnk(out, tree.path("scan.bin"), options, false);
+  return {ok, {options.m_records.begin(), options.m_records.end()}};
+}
+
+struct drive_outcome {
+  bool ok;
+  std::string text;
+  std::string err;
+  std::vector<lnk_record> records;
+};
+
+drive_outcome drive(const temp_tree& tree, const bytes_t& bytes, const std::string& name,
+                    bool quiet = false) {
+  tree.file(name, std::string(bytes.begin(), bytes.end()));
+  vesk_options options;
+  options.m_status_messages = quiet ? 0 : 1;
+  options.m_source_path = tree.path(name);
+  const source_appid id = appid_from_path(options.m_source_path);
+  options.m_appid_text = id.text;
+  options.m_appid = id.value;
+  std::ostringstream out;
+  console_capture capture;
+  const bool ok = process_jumplist_file(out, options.m_source_path, options);
+  drive_outcome o{ok, out.str(), capture.err(), {}};
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    o.records.push_back(it->second);
+  return o;
+}
+
+// The fixture jump list's streams and DestList in a compound file.
+bytes_t jumplist_with(cfb_writer& w, const bytes_t& link) {
+  std::vector<destlist_test_entry> entries(2);
+  entries[0].entry_num = 10;
+  entries[0].mru_time = 133540960891234567ull;
+  entries[1].entry_num = 1;
+  w.stream(u"a", link).stream(u"1", link);
+  w.stream(u"DestList", build_destlist(4, entries));
+  return w.build();
+}
+
+TEST(LnkCarve, ScannerFindsEveryLinkAtItsOffset) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const bytes_t link = timed_link(0);
+  const uint32_t L = static_cast<uint32_t>(link.size());
+
+  // Back to back from 0, and one more at 4660: each found at its offset,
+  // the first labelled as the file, the others by offset.
+  bytes_t file;
+  put(file, 0, link);
+  put(file, L, link);
+  put(file, 4660, link);
+  scan_outcome s = scan(tree, file, "VESKLIST (custom)");
+  ASSERT_TRUE(s.ok);
+  ASSERT_EQ(s.records.size(), 3u);
+  EXPECT_EQ(s.records[0].first, 0);
+  EXPECT_EQ(s.records[1].first, L);
+  EXPECT_EQ(s.records[1].second.m_lnk_size, L);
+  EXPECT_EQ(s.records[2].first, 4660);
+  EXPECT_EQ(s.records[2].second.m_file_offset, 4660u);
+  EXPECT_EQ(s.records[0].second.m_source_type, "VESKLIST (custom)");
+  EXPECT_EQ(s.records[2].second.m_source_type, "Shortcut LNK (carved - 0x00001234)");
+  EXPECT_EQ(s.records[2].second.m_source_name, "LNK");
+  EXPECT_EQ(scan(tree, link).records.at(0).second.m_source_type, "Shortcut LNK (carved)");
+
+  // A header in the last 76 bytes of a full chunk is never seen: the next
+  // chunk begins after it.
+  bytes_t edge(32768 - 70, 0);
+  put(edge, edge.size(), link);
+  edge.resize(70000, 0);
+  EXPECT_FALSE(scan(tree, edge).ok);
+  // Nothing past the first chunk without a header outside carve mode.
+  bytes_t late(40000, 0);
+  put(late, 33000, link);
+  EXPECT_TRUE(scan(tree, late).ok);
+  EXPECT_FALSE(scan(tree, late, "", false).ok);
+  // 76 bytes are too few to scan; 77 hold a header but not a link.
+  EXPECT_FALSE(scan(tree, bytes_t(link.begin(), link.begin() + 76)).ok);
+  EXPECT_FALSE(scan(tree, bytes_t(link.begin(), link.begin() + 77)).ok);
+  EXPECT_FALSE(scan(tree, {}).ok);
+}
+
+// Every read comes back empty, as from a file that shrank after it was
+// opened: the scan ends at once instead of spinning.
+int g_reads = 0;
+ssize_t empty_read(int, void*, size_t) {
+  ++g_reads;
+  return 0;
+}
+ssize_t empty_pread(int, void*, size_t, off_t) {
+  ++g_reads;
+  return 0;
+}
+
+TEST(LnkCarve, ReadGivingNothingEndsTheScan) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  bytes_t file(100000, 0);
+  put(file, 50000, timed_link(0));
+  tree.file("shrunk.bin", std::string(file.begin(), file.end()));
+  uni::fileio io(tree.path("shrunk.bin"), false);
+  ASSERT_TRUE(io.usable());
+  vesk_options options;
+  options.m_status_messages = 0;
+  options.m_carve_mode = true;
+  options.m_scan_step = 1;
+  posix_calls calls = system_posix_calls();
+  calls.read = empty_read;
+  calls.pread = empty_pread;
+  g_reads = 0;
+  std::ostringstream out;
+  {
+    scoped_posix_calls fake(calls);
+    EXPECT_FALSE(scan_fileio_for_lnk(out, io, options, false));
+  }
+  EXPECT_EQ(g_reads, 1);
+  EXPECT_EQ(out.str(), "");
+}
+
+TEST(LnkCarve, CustomAndCarveRoads) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const bytes_t link = timed_link(0);
+  const uint32_t L = static_cast<uint32_t>(link.size());
+  for (const uint32_t first : {511u, 512u}) {
+    bytes_t file;
+    put(file, first, link);
+    put(file, first + L + 3, link);
+    const drive_outcome d = drive(tree, file, "5f7b5f1e01b83767.customDestinations-ms");
+    ASSERT_TRUE(d.ok) << first;
+    const bool custom = first == 511;
+    EXPECT_EQ(values(d.text, "AppID:").size(), custom ? 2u : 0u);
+    // Highest offset first.
+    const std::string second = std::to_string(first + L + 3);
+    EXPECT_NE(values(d.text, "File offset:").at(0).find(second), std::string::npos);
+    EXPECT_EQ(values(d.text, "File offset:").size(), 2u);
+    EXPECT_EQ(d.records.back().m_source_type,
+              custom ? "Shortcut LNK (carved - 0x000001ff)" : "Shortcut LNK (carved - 0x00000200)");
+    EXPECT_NE(d.err.find("percent done: 0"), std::string::npos);
+  }
+  bytes_t at_zero = link;
+  const drive_outcome quiet = drive(tree, at_zero, "x.lnk", true);
+  ASSERT_TRUE(quiet.ok);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.records.at(0).m_source_type, "VESKLIST (custom)");
+
+  // A link whose only target is a Vista ID list is kept.
+  lnk_spec vista;
+  vista.extra_blocks = {
+      vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")}))};
+  const drive_outcome kept = drive(tree, write_lnk(vista), "vista.lnk", true);
+  ASSERT_TRUE(kept.ok);
+  EXPECT_EQ(values(kept.text, "source path/filename:").size(), 1u);
+  // Nothing of the target at all: dropped.
+  lnk_spec bare;
+  bare.trailing = bytes_t(32, 0);
+  const drive_outcome dropped = drive(tree, write_lnk(bare), "empty.lnk", true);
+  EXPECT_TRUE(dropped.ok);
+  EXPECT_EQ(dropped.text, "");
+}
+
+TEST(LnkCarve, CompoundFileInsideScannedData) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const bytes_t lead = timed_link(0);
+  cfb_writer w;
+  w.stream(u"a", timed_link(133540960891234567ull))
+      .stream(u"2", timed_link(133540960891234599ull))
+      .stream(u"big", bytes_t(5000, 0x11));
+  bytes_t list = w.build();
+  // A link in the gap between two stream sectors.
+  bytes_t file = lead;
+  put(file, file.size(), list);
+
+  const drive_outcome d = drive(tree, file, "x.customDestinations-ms", true);
+  ASSERT_TRUE(d.ok);
+  ASSERT_EQ(d.records.size(), 3u);
+  EXPECT_EQ(d.records[0].m_source_type, "VESKLIST (carved allocated)");
+  EXPECT_EQ(d.records[0].m_source_alt_label, "VESKLIST");
+  EXPECT_EQ(d.records[0].m_header.m_write_time, 133540960891234599ull);
+  EXPECT_EQ(d.records[0].m_file_offset, lead.size() + w.info(u"2").first_offset);
+  EXPECT_EQ(d.records[1].m_file_offset, lead.size() + w.info(u"a").first_offset);
+  EXPECT_EQ(d.records[2].m_file_offset, 0u);
+  const auto offsets = values(d.text, "File offset:");
+  ASSERT_EQ(offsets.size(), 3u);
+  EXPECT_EQ(offsets[0].find(std::to_string(lead.size() + w.info(u"2").first_offset)) !=
+                std::string::npos,
+            true)
+      << offsets[0];
+
+  // The compound file alone: its links are the scan's result.
+  const scan_outcome alone = scan(tree, list);
+  EXPECT_TRUE(alone.ok);
+  EXPECT_EQ(alone.records.size(), 2u);
+
+  // A link in the gap between stream sectors: slack of the embedded file.
+  cfb_writer g;
+  g.stream(u"x", bytes_t(5000, 0x22)).free_sector(2).stream(u"y", bytes_t(5000, 0x33));
+  bytes_t gapped = g.build();
+  const size_t hole = g.sector_offset(g.free_sectors[0]) + 32;
+  put(gapped, hole, timed_link(5));
+  // Something for the allocated run to start with.
+  put(gapped, g.sector_offset(g.info(u"x").chain[1]), timed_link(7));
+  const scan_outcome slack = scan(tree, gapped);
+  ASSERT_TRUE(slack.ok);
+  ASSERT_EQ(slack.records.size(), 2u);
+  bool seen_slack = false;
+  for (const auto& [key, r] : slack.records) {
+    if (r.m_source_type != "VESKLIST (carved slack)") continue;
+    seen_slack = true;
+    EXPECT_EQ(r.m_file_offset, hole);
+    EXPECT_EQ(r.m_source_alt_label, "VESKLIST (slack)");
+  }
+  EXPECT_TRUE(seen_slack);
+}
+
+TEST(LnkCarve, SlackRecoversDeletedLinks) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const bytes_t link = fixture_link();
+  ASSERT_LT(link.size(), 512u);
+  cfb_writer w;
+  w.stream(u"a", link).stream(u"2", link).stream(u"1", link);
+  w.mini_gap(static_cast<size_t>((link.size() + 63) / 64 + 1));
+  std::vector<destlist_test_entry> entries(3);
+  entries[0].entry_num = 10;
+  entries[1].entry_num = 2;
+  entries[2].entry_num = 1;
+  w.stream(u"DestList", build_destlist(4, entries));
+  w.free_sector().stream(u"pad", bytes_t(4096, 0x5A));
+  bytes_t list = w.build();
+  const uint64_t free_at = w.sector_offset(w.free_sectors.at(0));
+  const uint64_t mini_at = w.mini_offset(w.free_mini.at(0));
+  put(list, free_at, link);
+  put(list, mini_at, link);
+  const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+
+  auto run = [&](bool slack, std::multimap<int64_t, lnk_record>& found) {
+    vesk_options options;
+    options.m_status_messages = 0;
+    options.m_slack = slack;
+    options.m_automatic_list = true;
+    options.m_source_type = "VESKLIST (automatic)";
+    options.m_source_path = tree.path(name);
+    std::ostringstream out;
+    EXPECT_TRUE(process_automatic_jumplist(out, tree.path(name), options, found));
+    return out.str();
+  };
+  std::multimap<int64_t, lnk_record> found;
+  const std::string plain = run(false, found);
+  EXPECT_TRUE(found.empty());
+  const std::string text = run(true, found);
+  EXPECT_EQ(text.rfind(plain, 0), 0u);  // the DestList blocks first, unchanged
+  std::vector<std::pair<uint64_t, std::string>> got;
+  for (const auto& [key, r] : found) {
+    got.emplace_back(key, r.m_source_type);
+    EXPECT_EQ(r.m_file_offset, static_cast<uint64_t>(key));
+    EXPECT_EQ(r.m_local_base_path, "C:\\Temp\\report.docx");
+  }
+  EXPECT_EQ(got, (std::vector<std::pair<uint64_t, std::string>>{
+                     {mini_at, "VESKLIST (automatic)-slack"},
+                     {free_at, "VESKLIST (automatic)-unalloc"},
+                     {free_at, "VESKLIST (automatic)-slack"}}));
+  const std::string extra = text.substr(plain.size());
+  EXPECT_EQ(values(extra, "MRU/MFU/Stream# data:"),
+            std::vector<std::string>(3, "not avail - parsed from slack space"));
+  EXPECT_TRUE(values(extra, "MRU time:").empty());
+  EXPECT_TRUE(values(extra, "MRU/MFU index:").empty());
+
+  // Through the classification too: three more blocks.
+  EXPECT_EQ(values(drive(tree, list, name, true).text, "source path/filename:").size(), 3u);
+}
+
+// Truncated, zeroed and mutated copies of a scanned file with an embedded
+// compound file and of a jump list with free space: no crash, no hang.
+TEST(LnkCarve, HostileBytesAreSurvived) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  cfb_writer w;
+  w.mini_gap(3);
+  bytes_t list = jumplist_with(w.free_sector(), fixture_link());
+  put(list, w.sector_offset(w.free_sectors.at(0)), fixture_link());
+  bytes_t carved = timed_link(9);
+  put(carved, carved.size(), list);
+
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  for (const bytes_t& base : {list, carved}) {
+    std::vector<bytes_t> inputs;
+    for (size_t cut : {size_t{80}, size_t{600}, base.size() / 2, base.size() - 1})
+      inputs.emplace_back(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(cut));
+    for (size_t zero_from : {size_t{512}, base.size() / 3}) {
+      bytes_t z = base;
+      std::fill(z.begin() + static_cast<std::ptrdiff_t>(zero_from), z.end(), 0);
+      inputs.push_back(z);
+    }
+    for (int round = 0; round < 40; ++round) {
+      bytes_t m = base;
+      for (int k = 0; k < 24; ++k) m[next() % m.size()] = static_cast<uint8_t>(next() >> 8);
+      inputs.push_back(m);
+    }
+    for (const bytes_t& in : inputs) {
+      tree.file("h.automaticDestinations-ms", std::string(in.begin(), in.end()));
+      vesk_options options;
+      options.m_status_messages = 0;
+      options.m_slack = true;
+      options.m_source_path = tree.path("h.automaticDestinations-ms");
+      std::ostringstream out;
+      process_jumplist_file(out, options.m_source_path, options);
+      scan(tree, in);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vk
