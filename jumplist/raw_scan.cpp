@@ -16,6 +16,7 @@
 #include "foundation/vk_misc.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_text_parse.h"
+#include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
 
@@ -265,6 +266,17 @@ bool scan_disk_for_lnk(std::ostream& out, RAW_DISK_IO* disk, lnk::useropts& opti
     mft_lnk_candidate context;
     if (!fill_mft_lnk_candidate(context, disk)) return false;
     return scan_image_for_lnk(out, context, options);
+  });
+}
+
+bool deep_scan_file(const std::string& path, std::ostream& out, bool raw_scan, bool csv,
+                    bool status_messages) {
+  return guarded([&] {
+    lnk::useropts options;
+    options.m_carve_mode = raw_scan;
+    options.m_csv = csv ? 1 : 0;
+    options.m_status_messages = status_messages ? 1 : 0;
+    return scan_file_for_lnk(out, path, options, true);
   });
 }
 

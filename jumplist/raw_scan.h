@@ -67,6 +67,12 @@ bool scan_image_records(mft_lnk_candidate& context, lnk::useropts& options,
 bool scan_image_for_lnk(std::ostream& out, mft_lnk_candidate& context, lnk::useropts& options);
 bool scan_disk_for_lnk(std::ostream& out, RAW_DISK_IO* disk, lnk::useropts& options);
 
+// Carves the links of one file with a fresh settings object: the raw-scan
+// flag chooses the carve mode, csv the CSV form, status_messages the
+// progress line; each link is parsed as carved and reported at once.
+bool deep_scan_file(const std::string& path, std::ostream& out, bool raw_scan, bool csv,
+                    bool status_messages);
+
 // Reads the scan mode's options into options (cleared first), removing each
 // one taken; text1 and text2 are kept in its two front-end texts. False when
 // the run must stop (the reason is then on standard error).

@@ -269,6 +269,28 @@ TEST(RawScanImage, DumpFolderHoldsEachReportedLink) {
   }
 }
 
+// A deep scan carves every link of a file, each parsed as carved.
+TEST(RawScanDeep, BothLinksOfAFile) {
+  scratch_dir dir;
+  const std::string path = dir.file("two");
+  std::vector<uint8_t> bytes = fixture_link();
+  bytes.resize(1024, 0);
+  const std::vector<uint8_t> second = fixture_link();
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  bytes.resize(bytes.size() + 100, 0);
+  write_file(path, bytes);
+  std::ostringstream out;
+  ASSERT_TRUE(deep_scan_file(path, out, true, false, false));
+  size_t blocks = 0;
+  for (size_t at = out.str().find("Target file size:"); at != std::string::npos;
+       at = out.str().find("Target file size:", at + 1))
+    ++blocks;
+  EXPECT_EQ(blocks, 2u);
+  std::ostringstream none;
+  EXPECT_FALSE(deep_scan_file(dir.file("missing"), none, true, false, false));
+  EXPECT_EQ(none.str(), "");
+}
+
 TEST(RawScanStringItems, LabelTextOffsetAndDump) {
   const std::vector<uint8_t> item = {3, 0, 'a', 0, 'b', 0, 'c', 0, 0x77, 0x77};
   std::ostringstream out;
