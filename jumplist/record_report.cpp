@@ -7,6 +7,7 @@
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
+#include "jumplist/record_rows.h"
 #include "shell/file_attributes.h"
 
 namespace vk {
@@ -20,18 +21,6 @@ bool valid_filetime(uint64_t ticks, time& t) {
   return t.valid() && t.m_calendar.m_year >= 1900 && t.m_calendar.m_year <= 3000;
 }
 
-// "<date> <time> [UTC]", or "" for a value that is not a time.
-std::string date_time_text(uint64_t ticks, const time_format_settings& settings) {
-  time t;
-  if (!valid_filetime(ticks, t)) return {};
-  std::string date, clock;
-  format_time_by_descriptor(date, clock, t, settings);
-  if (date.empty()) return {};
-  date += ' ';
-  date += clock;
-  date += " [UTC]";
-  return date;
-}
 
 std::string base_number(uint64_t value, bool hex, int hex_digits) {
   char buf[32];
@@ -91,14 +80,14 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
            position <= k_max_mru_position ? std::to_string(position)
                                           : std::string("not available for this record"));
       line(out, "stream #:                 ", std::to_string(r.m_entry_num));
-      line(out, "MRU time:                 ", date_time_text(r.m_mru_time, ts));
+      line(out, "MRU time:                 ", record_date_time_text(r.m_mru_time, ts));
       if (r.m_has_access_count)
         line(out, "Interaction count:        ", std::to_string(r.m_access_count));
     }
   }
-  line(out, "file modified:            ", date_time_text(o.m_source_modify_time, ts));
-  line(out, "file accessed:            ", date_time_text(o.m_source_access_time, ts));
-  line(out, "file stats changed:       ", date_time_text(o.m_source_change_time, ts));
+  line(out, "file modified:            ", record_date_time_text(o.m_source_modify_time, ts));
+  line(out, "file accessed:            ", record_date_time_text(o.m_source_access_time, ts));
+  line(out, "file stats changed:       ", record_date_time_text(o.m_source_change_time, ts));
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
     line(out, "MFT Entry:                ", base_number(r.m_target_mft_entry, hex, 8));
     line(out, "MFT Sequence#:            ", base_number(r.m_target_mft_seq, hex, 4));
@@ -112,13 +101,13 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
                                                "Target accessed:          ",
                                                "Target created:           "};
   for (size_t i = 0; i < 3; ++i) {
-    std::string text = date_time_text(target[i], ts);
+    std::string text = record_date_time_text(target[i], ts);
     line(out, target_labels[i], text.empty() ? std::string("not available") : text);
   }
-  const std::string objid_time = date_time_text(r.m_object_droid_time, ts);
+  const std::string objid_time = record_date_time_text(r.m_object_droid_time, ts);
   if (!objid_time.empty()) line(out, "Target ObjID time:        ", objid_time);
   if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
-    line(out, "Target ObjID time [orig]: ", date_time_text(r.m_birth_object_droid_time, ts));
+    line(out, "Target ObjID time [orig]: ", record_date_time_text(r.m_birth_object_droid_time, ts));
   if (offsets) line(out, "File offset:              ", hex_and_decimal(r.m_file_offset, ""));
   line(out, "Parsed size:              ", hex_and_decimal(r.m_lnk_size, " bytes"));
   line(out, "Target file size:         ", hex_and_decimal(h.m_file_size, " bytes"));
@@ -189,6 +178,18 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
 
 }  // namespace
 
+std::string record_date_time_text(uint64_t ticks, const time_format_settings& settings) {
+  time t;
+  if (!valid_filetime(ticks, t)) return {};
+  std::string date, clock;
+  format_time_by_descriptor(date, clock, t, settings);
+  if (date.empty()) return {};
+  date += ' ';
+  date += clock;
+  date += " [UTC]";
+  return date;
+}
+
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
   const lnk_header& h = record.m_header;
   std::array<uint64_t, 3> times = {h.m_write_time, h.m_access_time, h.m_create_time};
@@ -221,9 +222,23 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
   out.setf(std::ios::dec, std::ios::basefield);
-  const std::array<uint64_t, 3> target = record_target_times(record);
-  const std::string appid = record_appid_text(options);
-  write_text_block(out, record, options, target, appid);
+  const bool rows = options.m_csv || !(options.m_bodyfile || options.m_csvl2t || options.m_multiline);
+  // Without a column list a row has no cells: register one rather than drop
+  // the row.
+  if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
+    register_record_columns(out, options);
+  record_values values;
+  values.m_target_times = record_target_times(record);
+  values.m_appid_text = record_appid_text(options);
+  values.m_target_name = record_target_name(record);
+  if (options.m_bodyfile)
+    write_record_bodyfile(out, record, options, values);
+  else if (options.m_csvl2t)
+    write_record_l2t(out, record, options, values);
+  else if (options.m_csv)
+    write_record_row(out, record, options, values);
+  else
+    write_text_block(out, record, options, values.m_target_times, values.m_appid_text);
   return true;
 }
 

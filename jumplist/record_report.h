@@ -14,6 +14,10 @@
 
 namespace vk {
 
+// "<date> <time> [UTC]" by the settings, or "" for a value that is no time
+// (0, or outside the years 1900 to 3000).
+std::string record_date_time_text(uint64_t ticks, const time_format_settings& settings);
+
 // Modify, access and create time of the target: the header's, a zero one
 // taken from the ID list's times when those are valid.
 std::array<uint64_t, 3> record_target_times(const lnk_record& record);
@@ -26,8 +30,10 @@ std::string record_target_name(const lnk_record& record);
 // The settings' AppID text, with " [name]" when the AppID file names it.
 std::string record_appid_text(const lnk::useropts& options);
 
-// Writes one record; always true. The stream is left decimal, blank-filled
-// and left-adjusted.
+// Writes one record in the chosen form (body file, log2timeline, CSV row,
+// else the labelled block), registering the row forms' columns first while
+// the header is pending; always true. The stream is left decimal,
+// blank-filled and left-adjusted.
 bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options);
 
 }  // namespace vk

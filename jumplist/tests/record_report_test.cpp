@@ -15,7 +15,9 @@ using namespace vesk_test;
 
 constexpr uint64_t k_2024_03_05_070809 = 133540960890000000ull;
 
+// The labelled form, as the tool chooses it when no row form is asked for.
 std::string report(lnk_record& r, lnk::useropts& o) {
+  o.m_multiline = 1;
   std::ostringstream out;
   EXPECT_TRUE(report_record(out, r, o));
   return out.str();

@@ -1,0 +1,46 @@
+// The row forms of one record: a CSV (or width-padded table) row, the
+// log2timeline lines and the body-file line, with the one-time step that
+// registers the column list of the table form.
+//
+// The column list is fixed by the first record of a run; a later record of
+// another kind (an automatic list after a carved file, say) fills each cell
+// under its own title and leaves empty the columns its kind has no value for.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "jumplist/lnk_record.h"
+#include "jumplist/vesk_options.h"
+
+namespace vk {
+
+// What every form derives from the record before it is written.
+struct record_values {
+  std::array<uint64_t, 3> m_target_times{};  // modify, access, create (FILETIME)
+  std::string m_target_name;
+  std::string m_appid_text;
+};
+
+// Empties the settings' column list, registers the columns that the current
+// per-file flags and run options call for, and writes the title line
+// (clearing the header-pending flag).
+void register_record_columns(std::ostream& out, lnk::useropts& options);
+
+// One table row against the registered column list. Replaces the settings'
+// separator-like character inside the record's ID-list extra texts.
+void write_record_row(std::ostream& out, lnk_record& record, lnk::useropts& options,
+                      const record_values& values);
+
+// One log2timeline line per distinct valid time of the target time set (the
+// header first while pending).
+void write_record_l2t(std::ostream& out, const lnk_record& record, lnk::useropts& options,
+                      const record_values& values);
+
+// One body-file line (the header first while pending).
+void write_record_bodyfile(std::ostream& out, const lnk_record& record, lnk::useropts& options,
+                           const record_values& values);
+
+}  // namespace vk

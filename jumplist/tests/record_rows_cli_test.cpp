@@ -1,0 +1,241 @@
+// The row forms through the built program: the CSV, log2timeline and body
+// file of a written automatic jump list, and every row form over the real
+// sample files read back by other tools (Python's csv reader, mactime).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "byte_builder.h"
+#include "report_fixture.h"
+#include "vesk_run.h"
+
+#ifdef VESK_BINARY
+
+namespace {
+
+using namespace vesk_test;
+
+const std::string k_list = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+
+outcome vesk(const temp_tree& tree, const std::vector<std::string>& args,
+             const std::string& input = "") {
+  return run_program(VESK_BINARY, tree, args, input);
+}
+
+std::vector<std::string> report_lines(const outcome& o) {
+  std::vector<std::string> out;
+  std::istringstream in(after_header(o.out));
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+std::vector<std::string> cells(const std::string& line) {
+  std::vector<std::string> out(1);
+  for (char c : line) {
+    if (c == ',')
+      out.emplace_back();
+    else
+      out.back() += c;
+  }
+  return out;
+}
+
+TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  tree.file(k_list, std::string(list.begin(), list.end()));
+
+  const std::string titles =
+      "source path/filename,source type,appid,MRU/MFU,stream#,MRU date, MRU-UTC,interaction,"
+      "file mdate, time-UTC,file adate, time-UTC,file mftdate, time-UTC,tgt mdate, time-UTC,"
+      "tgt adate, time-UTC,tgt cdate, time-UTC,ObjID date, time-UTC,tgt attrib,target inode,"
+      "target seq#,file size,target name,IDList extra info,vol type,vol serial,vol label,"
+      "local path,common path,network/device info,extra info,netbios name,volume id,object id,"
+      "mac addr";
+  for (const bool base10 : {false, true}) {
+    std::vector<std::string> args = {"-csv", "-quiet", k_list};
+    if (base10) args.push_back("-base10");
+    const outcome csv = vesk(tree, args);
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    const auto lines = report_lines(csv);
+    ASSERT_EQ(lines.size(), 4u) << csv.out;
+    EXPECT_EQ(lines[0], titles);
+    EXPECT_EQ(cells(titles).size(), 39u);
+    // Highest DestList position first: entry 10 (position 1) last.
+    const auto last = cells(lines[3]);
+    ASSERT_EQ(last.size(), 39u);
+    EXPECT_EQ(last[0], k_list);
+    EXPECT_EQ(last[1], "VESKLIST (automatic)");
+    EXPECT_EQ(last[2], "5f7b5f1e01b83767");
+    EXPECT_EQ(last[3], "1");
+    EXPECT_EQ(last[4], "10");
+    EXPECT_EQ(last[5] + "|" + last[6], "2024-03-05| 07:08:09.123");
+    EXPECT_EQ(last[7], "5");
+    EXPECT_EQ(last[25], base10 ? "4096" : "0x00001000");
+    EXPECT_EQ(cells(lines[1])[4], "1");
+  }
+  const outcome pair = vesk(tree, {"-csv", "-pair_datetime", "-quiet", k_list});
+  EXPECT_NE(report_lines(pair)[0].find(", MRU date [UTC]"), std::string::npos) << pair.out;
+
+  const outcome l2t = vesk(tree, {"-csvl2t", "-quiet", k_list});
+  EXPECT_EQ(l2t.status, 0) << l2t.err;
+  const auto events = report_lines(l2t);
+  ASSERT_EQ(events.size(), 4u) << l2t.out;
+  EXPECT_EQ(events[0],
+            "date,time,timezone,MACB,source,sourcetype,type,user,host,short,desc,version,"
+            "filename,inode,notes,format,extra");
+  for (size_t i = 1; i < events.size(); ++i) {
+    const auto c = cells(events[i]);
+    ASSERT_EQ(c.size(), 17u) << events[i];
+    EXPECT_EQ(c[4], "VESKLIST");
+    EXPECT_EQ(c[6], "MRU Time");
+    EXPECT_EQ(c[16], "5f7b5f1e01b83767");
+    const std::string tail = "; nebios-desktop-01; mac-00:1d:09:fa:5a:1c";
+    EXPECT_EQ(c[10].substr(c[10].size() - tail.size()), tail);
+    EXPECT_EQ(c[14],
+              "VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
+              "ObjID time: 2009-07-14 05:45:20.500 [UTC]");
+  }
+  EXPECT_EQ(events[3].rfind("2024-03-05, 07:08:09.123,UTC,..C.,", 0), 0u);
+
+  const outcome body = vesk(tree, {"-bodyfile", "-quiet", k_list});
+  EXPECT_EQ(body.status, 0) << body.err;
+  const auto entries = report_lines(body);
+  ASSERT_EQ(entries.size(), 4u) << body.out;
+  EXPECT_EQ(entries[0],
+            "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|"
+            "create time");
+  EXPECT_EQ(entries[3], "0| (LNK TARGET)|0||0|0|4096|0|0|1709622489|0");
+}
+
+// Real files: every row keeps the header's column count when read back, the
+// values stand under their titles, body-file lines are whole and mactime
+// reads them.
+const char k_check_script[] = R"PY(
+import csv, os, re, sys
+bad = []
+def fail(where, what):
+    bad.append(where + ": " + what)
+date = re.compile(r'^(\d{4}-\d\d-\d\d)?$')
+clock = re.compile(r'^(\d\d:\d\d:\d\d(\.\d+)?)?$')
+count = re.compile(r'^(\d+|na)?$')
+hexnum = re.compile(r'^(0x[0-9a-f]+)?$')
+for name in sys.argv[2:]:
+    kind, path = name.split(':', 1)
+    with open(path, newline='', encoding='utf-8', errors='replace') as f:
+        text = f.read().split('\n')
+    body = [l for l in text[4:] if l]
+    if kind == 'csv':
+        rows = list(csv.reader(body, quoting=csv.QUOTE_NONE))
+        if not rows:
+            continue
+        head = rows[0]
+        for n, row in enumerate(rows[1:], 1):
+            where = path + ' row ' + str(n)
+            if len(row) != len(head):
+                fail(where, 'cells %d, titles %d' % (len(row), len(head)))
+                continue
+            for title, cell in zip(head, row):
+                v = cell.strip()
+                if v == 'na':
+                    continue
+                ok = True
+                if title.endswith('date') :
+                    ok = date.match(v)
+                elif title.endswith('-UTC'):
+                    ok = clock.match(v)
+                elif title in ('MRU/MFU', 'stream#', 'interaction'):
+                    ok = count.match(v)
+                elif title in ('file size', 'target inode', 'LNK offset'):
+                    ok = hexnum.match(v)
+                elif title == 'source path/filename':
+                    ok = os.path.exists(v)
+                elif title == 'source type':
+                    ok = v != '' and not date.match(v)
+                elif title == 'appid':
+                    ok = re.match(r'^([0-9a-f]{1,16}( \[.*\])?)?$', v)
+                elif title == 'tgt attrib':
+                    ok = re.match(r'^((FILE_ATTRIBUTE_\w+)(; )?)*$', v)
+                if not ok:
+                    fail(where, title + ' = ' + repr(v))
+    else:
+        for n, line in enumerate(body[1:], 1):
+            f = line.split('|')
+            if len(f) != 11:
+                fail(path + ' line ' + str(n), 'fields %d' % len(f))
+            elif not all(re.match(r'^\d+$', f[i]) for i in (2, 4, 5, 6, 7, 8, 9, 10)):
+                fail(path + ' line ' + str(n), 'numbers ' + line)
+        if sys.argv[1] == 'mactime':
+            import subprocess
+            with open(path + '.body', 'w', encoding='utf-8') as out:
+                out.write('\n'.join(body[1:]) + '\n')
+            r = subprocess.run(['mactime', '-b', path + '.body', '-d'], capture_output=True)
+            if r.returncode != 0:
+                fail(path, 'mactime status %d' % r.returncode)
+            listed = r.stdout.decode('utf-8', 'replace')
+            for line in body[1:]:
+                f = line.split('|')
+                if len(f) == 11 and any(x != '0' for x in f[7:]) and f[1].replace('"', '""') not in listed:
+                    fail(path, 'mactime lists no ' + f[1])
+for b in bad[:40]:
+    print(b)
+print('%d problems' % len(bad))
+sys.exit(1 if bad else 0)
+)PY";
+
+TEST(RecordRowsCli, RealFilesInEveryRowForm) {
+  const auto dir = samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "no sample folder at " << VESK_SAMPLES_DIR;
+  if (!have_command("python3")) GTEST_SKIP() << "python3 is not installed";
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.file("check.py", k_check_script);
+
+  std::vector<std::string> per_file;
+  std::string all;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string path = entry.path().string();
+    all += path + "\n";
+    const std::string name = entry.path().filename().string();
+    if (name.find(".automaticDestinations-ms") != std::string::npos) per_file.push_back(path);
+  }
+  ASSERT_FALSE(per_file.empty());
+
+  std::vector<std::string> checks;
+  for (size_t i = 0; i < per_file.size(); ++i) {
+    // A list without DestList entries ends with status -1 and no rows.
+    const outcome o = vesk(tree, {"-csv", "-quiet", per_file[i]});
+    const std::string out = "csv" + std::to_string(i) + ".txt";
+    tree.file(out, o.out);
+    checks.push_back("csv:" + tree.path(out));
+  }
+  for (const char* form : {"", "-csv", "-csvl2t", "-bodyfile"}) {
+    std::vector<std::string> args = {"-pipe", "-quiet", "-slack", "-idltimes"};
+    if (*form) args.push_back(form);
+    const outcome o = vesk(tree, args, all);
+    EXPECT_EQ(o.status, 0) << form << "\n" << o.err.substr(0, 2000);
+    EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << o.err.substr(0, 2000);
+    const std::string out = std::string("all") + form + ".txt";
+    tree.file(out, o.out);
+    if (std::string(form) == "-csv") checks.push_back("csv:" + tree.path(out));
+    if (std::string(form) == "-bodyfile") checks.push_back("body:" + tree.path(out));
+  }
+  const outcome body = vesk(tree, {"-pipe", "-quiet", "-bodyfile"}, all);
+  tree.file("body.txt", body.out);
+  checks.push_back("body:" + tree.path("body.txt"));
+
+  std::string cmd = "python3 " + quoted(tree.path("check.py")) + " " +
+                    (have_command("mactime") ? "mactime" : "none");
+  for (const auto& c : checks) cmd += " " + quoted(c);
+  cmd += " >" + quoted(tree.path("check.out")) + " 2>&1";
+  const int status = std::system(cmd.c_str());
+  EXPECT_EQ(status, 0) << slurp(tree.path("check.out"));
+  if (!have_command("mactime")) std::cout << "mactime is not installed: body files not fed to it\n";
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,70 @@
+// Test-only: runs the built program in a temporary tree with given
+// arguments and standard input, and reads back its status and output.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "temp_tree.h"
+
+namespace vesk_test {
+
+struct outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Standard error without the status line's erase sequences.
+inline std::string without_status(std::string err) {
+  for (size_t at = err.find("\x1B[2K\r"); at != std::string::npos; at = err.find("\x1B[2K\r")) {
+    const size_t end = err.find('\r', at + 5);
+    err.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  }
+  return err;
+}
+
+inline std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs the program (path given) with the arguments (each quoted) and the
+// given stdin text, in the tree's root.
+inline outcome run_program(const std::string& program, const temp_tree& tree,
+                           const std::vector<std::string>& args, const std::string& input = "") {
+  tree.file("stdin.txt", input);
+  std::string cmd = "cd " + quoted(tree.root()) + " && " + quoted(program);
+  for (const auto& a : args) cmd += " " + quoted(a);
+  cmd += " <stdin.txt >stdout.txt 2>stderr.txt";
+  const int raw = std::system(cmd.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")),
+          without_status(slurp(tree.path("stderr.txt")))};
+}
+
+// The run header's three lines and its empty line removed.
+inline std::string after_header(const std::string& out) {
+  size_t at = 0;
+  for (int i = 0; i < 4 && at != std::string::npos; ++i) {
+    at = out.find('\n', at);
+    if (at != std::string::npos) ++at;
+  }
+  return at == std::string::npos ? std::string() : out.substr(at);
+}
+
+// True when the shell finds the command.
+inline bool have_command(const std::string& name) {
+  return std::system(("command -v " + quoted(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace vesk_test
