@@ -391,7 +391,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   // those of the other texts itself.
   show_line_ends(l2t.m_short);
   show_line_ends(l2t.m_filename);
-  l2t.m_inode = "0";  // the source file's inode: not known outside an NTFS scan
+  l2t.m_inode.assign(1, '0');  // the source file's inode: not known outside an NTFS scan
   l2t.m_times.timestamp_set_values(v.m_target_times[0], v.m_target_times[1], r.m_mru_time,
                                    v.m_target_times[2], type_time::filetime);
   l2t.m_times.timestamp_set_labels("Last Modified", "Last Access", "MRU Time", "Created");
