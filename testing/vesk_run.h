@@ -44,7 +44,10 @@ inline std::string quoted(const std::string& s) {
 inline outcome run_program(const std::string& program, const temp_tree& tree,
                            const std::vector<std::string>& args, const std::string& input = "") {
   tree.file("stdin.txt", input);
-  std::string cmd = "cd " + quoted(tree.root()) + " && " + quoted(program);
+  std::string cmd = "cd ";
+  cmd += quoted(tree.root());
+  cmd += " && ";
+  cmd += quoted(program);
   for (const auto& a : args) cmd += " " + quoted(a);
   cmd += " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.c_str());
