@@ -2,6 +2,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_timestamp_set.h"
+#include "jumplist/idlist_breakout.h"
 #include "jumplist/record_report.h"
 #include "shell/file_attributes.h"
 
@@ -170,6 +172,9 @@ class row_filler {
 
   void text(column_id id, const std::string& value) {
     if (m_at[id] >= 0) set_row_text(m_row, m_at[id], value, vt_text, 0);
+  }
+  void stream(column_id id, const std::ostringstream& text) {
+    if (m_at[id] >= 0) set_row_from_stream(m_row, m_at[id], text, vt_text, 0);
   }
   void number(column_id id, uint64_t value, uint16_t type, uint32_t flags = 0) {
     if (m_at[id] >= 0) set_row_number(m_row, m_at[id], value, type, flags);
@@ -351,6 +356,11 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
   row.text(c_mac, r.m_mac_address);
   if (!o.m_user_name.empty()) row.text(c_user, o.m_user_name);
   if (!o.m_host_name.empty()) row.text(c_host, o.m_host_name);
+  if (o.m_idlist_times) {
+    std::ostringstream segments;
+    idlist_breakout(segments, r, o);
+    row.stream(c_segments, segments);
+  }
   output_table_row(out, row.row(), o);
 }
 

@@ -248,6 +248,8 @@ TEST(RecordRows, ColumnsAreFixedByTheFirstRecordOfARun) {
   c.m_user_name = "u";
   c.m_host_name = "h";
   build_time_format_settings(c.m_time_settings, c.m_date_format, c.m_time_format, true);
+  carved.m_idlist_items.emplace_back();
+  carved.m_idlist_items.back().long_name = "Users";
   std::ostringstream out2;
   report_record(out2, carved, c);
   automatic_file(c);
@@ -263,6 +265,11 @@ TEST(RecordRows, ColumnsAreFixedByTheFirstRecordOfARun) {
   for (const auto& l : lines) EXPECT_EQ(split(l, ',').size(), split(lines[0], ',').size()) << l;
   EXPECT_NE(lines[1].find(",0x00001234,"), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find(", 2009-07-14 05:45:20.500,"), std::string::npos) << lines[1];
+  // The breakout's cell last; a record without ID-list items leaves it empty.
+  EXPECT_TRUE(lines[1].ends_with(
+      ",!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>*<Users;0;0;0;0;0>"))
+      << lines[1];
+  EXPECT_TRUE(lines[2].ends_with(",h        ," + std::string(20, ' '))) << lines[2];
   EXPECT_EQ(lines[2].find("0x00001234"), std::string::npos);
   EXPECT_NE(lines[2].find(",u        ,h        ,"), std::string::npos) << lines[2];
 }
