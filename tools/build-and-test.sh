@@ -4,17 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g dosfstools mtools e2fsprogs exfatprogs fdisk gdisk sleuthkit python3-libfwsi python3-liblnk)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" </dev/null
-fi
+tools/install-packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev ntfs-3g dosfstools mtools e2fsprogs exfatprogs fdisk gdisk sleuthkit python3-libfwsi python3-liblnk
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_SANITIZE=ON
