@@ -71,6 +71,15 @@ void hex16(std::string& s, const uint8_t* p) { append_format(s, "%04" PRIx64, lo
 void hex32(std::string& s, const uint8_t* p) { append_format(s, "%08" PRIx64, load_le32(p)); }
 void hex64(std::string& s, const uint8_t* p) { append_format(s, "%016" PRIx64, load_le64(p)); }
 
+// A field line whose value is the 32-bit number at that position.
+void hex32_line(std::string& s, uint64_t base, size_t at, const char* member, const uint8_t* p,
+                const char* suffix = "") {
+  field(s, base, at, member);
+  hex32(s, p + at);
+  s += suffix;
+  s += '\n';
+}
+
 void guid_text(std::string& s, const uint8_t* p) {
   guid g;
   g.set(p);
@@ -194,9 +203,7 @@ bool dump_lnk_header(std::ostream& out, const uint8_t* h, size_t available,
     s += "0x";
     hex32(s, h + 52);
     append_format(s, " [%" PRIu64 " bytes]\n", load_le32(h + 52));
-    field(s, base, 56, "m_icon_index");
-    hex32(s, h + 56);
-    s += '\n';
+    hex32_line(s, base, 56, "m_icon_index", h);
     field(s, base, 60, "m_show_cmd");
     hex32(s, h + 60);
     s += " [";
@@ -208,12 +215,8 @@ bool dump_lnk_header(std::ostream& out, const uint8_t* h, size_t available,
     field(s, base, 66, "m_reserved1");
     hex16(s, h + 66);
     s += "     [should be zero]\n";
-    field(s, base, 68, "m_reserved2");
-    hex32(s, h + 68);
-    s += " [should be zero]\n";
-    field(s, base, 72, "m_reserved3");
-    hex32(s, h + 72);
-    s += " [should be zero]\n";
+    hex32_line(s, base, 68, "m_reserved2", h, " [should be zero]");
+    hex32_line(s, base, 72, "m_reserved3", h, " [should be zero]");
     return true;
   });
 }
@@ -269,19 +272,10 @@ bool dump_volume_id(std::ostream& out, const uint8_t* volume, size_t available,
   const size_t n = volume_bytes(volume, available);
   if (n == 0) return false;
   return write_built(out, [&](std::string& s) {
-    field(s, file_offset, 0, "m_size");
-    hex32(s, volume);
-    s += '\n';
-    field(s, file_offset, 4, "m_DriveType");
-    hex32(s, volume + 4);
-    s += dump_drive_type(load_le32(volume + 4));
-    s += '\n';
-    field(s, file_offset, 8, "m_volume_serial_num");
-    hex32(s, volume + 8);
-    s += '\n';
-    field(s, file_offset, 12, "m_volume_name_offset");
-    hex32(s, volume + 12);
-    s += '\n';
+    hex32_line(s, file_offset, 0, "m_size", volume);
+    hex32_line(s, file_offset, 4, "m_DriveType", volume, dump_drive_type(load_le32(volume + 4)));
+    hex32_line(s, file_offset, 8, "m_volume_serial_num", volume);
+    hex32_line(s, file_offset, 12, "m_volume_name_offset", volume);
     if (n > kVolumeIdFixed) {
       field(s, file_offset, 16, "m_volume_label");
       s += one_line(volume_label_text(volume, n));
@@ -321,11 +315,7 @@ bool dump_network_link(std::ostream& out, const uint8_t* link, size_t available,
   return write_built(out, [&](std::string& s) {
     static constexpr const char* kMembers[] = {"m_size", "m_flags", "m_net_name_offset",
                                                "m_device_name_offset", "m_provider_type"};
-    for (size_t i = 0; i < 5; ++i) {
-      field(s, file_offset, 4 * i, kMembers[i]);
-      hex32(s, link + 4 * i);
-      s += '\n';
-    }
+    for (size_t i = 0; i < 5; ++i) hex32_line(s, file_offset, 4 * i, kMembers[i], link);
     // The names at the positions their offsets give.
     field(s, file_offset, load_le32(link + 8), "net name");
     s += one_line(network_net_name(link, n));
@@ -364,12 +354,8 @@ bool dump_tracker_block(std::ostream& out, const uint8_t* block, size_t availabl
   if (!tracker_fits(block, available)) return false;
   return write_built(out, [&](std::string& s) {
     s += "TrackerDataBlock\n";
-    field(s, file_offset, kTrackerLength, "m_length");
-    hex32(s, block + kTrackerLength);
-    s += '\n';
-    field(s, file_offset, kTrackerVersion, "m_version");
-    hex32(s, block + kTrackerVersion);
-    s += '\n';
+    hex32_line(s, file_offset, kTrackerLength, "m_length", block);
+    hex32_line(s, file_offset, kTrackerVersion, "m_version", block);
     field(s, file_offset, kTrackerMachineId, "m_machine_id");
     s += one_line(tracker_machine_id(block));
     s += '\n';
