@@ -31,6 +31,7 @@ enum column_id : uint8_t {
   c_interaction,
   c_file_modify,
   c_file_access,
+  c_file_create,
   c_file_mft,
   c_tgt_modify,
   c_tgt_access,
@@ -38,6 +39,8 @@ enum column_id : uint8_t {
   c_objid_date,
   c_attributes,
   c_lnk_offset,
+  c_src_inode,
+  c_src_seq,
   c_target_inode,
   c_target_seq,
   c_file_size,
@@ -81,6 +84,7 @@ constexpr column_def k_columns[c_count] = {
     {"interaction", 11, false, nullptr, nullptr},
     {"file modify date [UTC]", 0, true, "file mdate", "time-UTC"},
     {"file access date [UTC]", 0, true, "file adate", "time-UTC"},
+    {"file create date [UTC]", 0, true, "file cdate", "time-UTC"},
     {"file mft date [UTC]", 0, true, "file mftdate", "time-UTC"},
     {"tgt modify date [UTC]", 0, true, "tgt mdate", "time-UTC"},
     {"tgt access date [UTC]", 0, true, "tgt adate", "time-UTC"},
@@ -88,6 +92,8 @@ constexpr column_def k_columns[c_count] = {
     {"ObjID date [UTC]", 0, true, "ObjID date", "time-UTC"},
     {"tgt attrib", 24, false, nullptr, nullptr},
     {"LNK offset", 10, false, nullptr, nullptr},
+    {"src inode", 10, false, nullptr, nullptr},
+    {"src seq#", 6, false, nullptr, nullptr},
     {"target inode", 10, false, nullptr, nullptr},
     {"target seq#", 6, false, nullptr, nullptr},
     {"file size", 10, false, nullptr, nullptr},
@@ -132,8 +138,13 @@ bool column_wanted(column_id id, const lnk::useropts& o, record_kind kind) {
     case c_file_access:
     case c_file_mft:
       return !kind.carved;
+    case c_file_create:
+      return !kind.carved && o.m_ntfs_scan;
     case c_lnk_offset:
       return kind.carved || o.m_show_offset;
+    case c_src_inode:
+    case c_src_seq:
+      return o.m_ntfs_scan;
     case c_target_inode:
     case c_target_seq:
       return o.m_show_target_mft;
@@ -316,7 +327,13 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
   if (!kind.carved) {
     row.date(c_file_modify, o.m_source_modify_time, vf_no_subseconds);
     row.date(c_file_access, o.m_source_access_time, vf_no_subseconds);
-    row.date(c_file_mft, o.m_source_change_time, vf_no_subseconds);
+    if (o.m_ntfs_scan) {
+      // An NTFS scan knows the file's MFT time apart from its creation time.
+      row.date(c_file_create, o.m_source_change_time, vf_no_subseconds);
+      row.date(c_file_mft, o.m_source_mft_time);
+    } else {
+      row.date(c_file_mft, o.m_source_change_time, vf_no_subseconds);
+    }
   }
   row.date(c_tgt_modify, v.m_target_times[0]);
   row.date(c_tgt_access, v.m_target_times[1]);
@@ -326,6 +343,10 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
   const lnk_header& h = r.m_header;
   row.text(c_attributes, file_attributes_text(h.m_file_attributes, "; "));
   if (kind.carved || o.m_show_offset) row.number(c_lnk_offset, r.m_file_offset, vt_u64);
+  if (o.m_ntfs_scan && o.m_source_inode != 0) {
+    row.number(c_src_inode, o.m_source_inode, vt_u64);
+    row.number(c_src_seq, o.m_source_seq, vt_u16);
+  }
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
     row.number(c_target_inode, r.m_target_mft_entry, vt_u64);
     row.number(c_target_seq, r.m_target_mft_seq, vt_u16);
@@ -401,7 +422,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   // those of the other texts itself.
   show_line_ends(l2t.m_short);
   show_line_ends(l2t.m_filename);
-  l2t.m_inode.assign(1, '0');  // the source file's inode: not known outside an NTFS scan
+  l2t.m_inode = std::to_string(o.m_source_inode);  // 0 outside an NTFS scan
   l2t.m_times.timestamp_set_values(v.m_target_times[0], v.m_target_times[1], r.m_mru_time,
                                    v.m_target_times[2], type_time::filetime);
   l2t.m_times.timestamp_set_labels("Last Modified", "Last Access", "MRU Time", "Created");

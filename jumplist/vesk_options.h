@@ -52,6 +52,10 @@ class useropts : public cmd_params, public lnk_dump_settings {
   // Raw-image scan settings ("-ntfs_scan", its three "-include_*" flags,
   // "-offset"), the source name and the two texts a front end hands in.
   bool m_ntfs_scan = false;
+  // What an NTFS scan knows of the file a link was found in.
+  uint64_t m_source_mft_time = 0;
+  uint64_t m_source_inode = 0;
+  uint16_t m_source_seq = 0;
   bool m_include_unalloc_clusters = false;
   bool m_include_vss_clusters = false;
   bool m_include_pagefile_clusters = false;

@@ -166,6 +166,20 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
        },
        {{"appid", "5f7b5f1e01b83767 [Tool]"}, {"MRU/MFU", "na"}, {"stream#", "na"},
         {"MRU date", "na"}, {"MRU date+", "na"}, {"interaction", "na"}}},
+      {"NTFS scan: creation and MFT times apart, the source's MFT reference",
+       [](lnk_record&, lnk::useropts& o) {
+         o.m_ntfs_scan = true;
+         o.m_source_change_time = k_2024_03_05_070809;
+         o.m_source_mft_time = k_mru;
+         o.m_source_inode = 0x1234;
+         o.m_source_seq = 2;
+       },
+       {{"file cdate", "2024-03-05"}, {"file cdate+", "07:08:09"},
+        {"file mftdate", "2024-03-05"}, {"file mftdate+", "07:08:09.123"},
+        {"src inode", "0x00001234"}, {"src seq#", "0x0002"}}},
+      {"NTFS scan of a file without an MFT reference",
+       [](lnk_record&, lnk::useropts& o) { o.m_ntfs_scan = true; },
+       {{"src inode", ""}, {"src seq#", ""}, {"file cdate", ""}}},
       {"texts joined, separators replaced",
        [](lnk_record& r, lnk::useropts&) {
          r.m_header.m_file_attributes = 0x40000000;  // no named bit
@@ -302,10 +316,11 @@ TEST(RecordRows, Log2timelineLines) {
          r.m_volume_droid = "vol";
          r.m_object_droid = "obj";
          r.m_object_droid_time = 1;  // no valid time: no time text
+         o.m_source_inode = 4660;     // as an NTFS scan sets it
        },
        {"2024-03-05, 07:08:09.000,UTC,MA..,LNK,t,Last Modified; Last Access,,,C:\\a,C:\\a <- "
-        "x.lnk,2,x.lnk,0,VolID: vol; ObjID: obj; (rawscan), (velkor),",
-        "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- x.lnk,2,x.lnk,0,VolID: "
+        "x.lnk,2,x.lnk,4660,VolID: vol; ObjID: obj; (rawscan), (velkor),",
+        "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- x.lnk,2,x.lnk,4660,VolID: "
         "vol; ObjID: obj; (rawscan), (velkor),"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
   };
