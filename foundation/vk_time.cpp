@@ -28,7 +28,6 @@ constexpr int16_t k_month_starts_common[13] = {-1,  30,  58,  89,  119, 150, 180
                                                211, 242, 272, 303, 333, 364};
 constexpr int16_t k_month_starts_leap[13] = {-1,  30,  59,  90,  120, 151, 181,
                                              212, 243, 273, 304, 334, 365};
-constexpr uint8_t k_month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 constexpr bool is_leap(int64_t year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -404,7 +403,7 @@ bool unix_to_tm(int64_t seconds, struct tm& out, float offset_hours) {
   }
   // Tested after the shift, so that a zone west of UTC cannot make it negative.
   if (seconds < 0) return false;
-  int64_t days = seconds / k_seconds_per_day;
+  const int64_t days = seconds / k_seconds_per_day;
   const int64_t sod = seconds % k_seconds_per_day;
   if (days >= k_days_1970_to_3001) {
     out = tm{};
@@ -414,24 +413,21 @@ bool unix_to_tm(int64_t seconds, struct tm& out, float offset_hours) {
   out.tm_hour = static_cast<int>(sod / 3600);
   out.tm_min = static_cast<int>((sod % 3600) / 60);
   out.tm_wday = static_cast<int>((days + 4) % 7);
-  int64_t year = 1970;
-  while (days >= k_days_per_400_years) {  // 400 Gregorian years are always this long
-    days -= k_days_per_400_years;
-    year += 400;
-  }
-  while (days >= year_days(year)) {
-    days -= year_days(year);
-    ++year;
-  }
+  // The civil date in closed form: years counted from March 1 so that the
+  // leap day ends a year, in 400-year eras of equal length.
+  const int64_t z = days + 719468;  // days since 0000-03-01
+  const int64_t era = z / k_days_per_400_years;
+  const int64_t doe = z - era * k_days_per_400_years;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);  // from March 1
+  const int64_t mp = (5 * doy + 2) / 153;                          // March = 0
+  const int64_t year = era * 400 + yoe + (mp >= 10 ? 1 : 0);
+  const int month = static_cast<int>(mp < 10 ? mp + 2 : mp - 10);  // January = 0
+  const int mday = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int16_t* starts = is_leap(year) ? k_month_starts_leap : k_month_starts_common;
   out.tm_year = static_cast<int>(year - 1900);
-  out.tm_yday = static_cast<int>(days);
-  int month = 0;
-  for (; month < 11; ++month) {
-    const int64_t len = k_month_days[month] + ((month == 1 && is_leap(year)) ? 1 : 0);
-    if (days < len) break;
-    days -= len;
-  }
-  out.tm_mday = static_cast<int>(days + 1);
+  out.tm_yday = starts[month] + mday;
+  out.tm_mday = mday;
   out.tm_mon = month;
   out.tm_isdst = 0;
   return true;

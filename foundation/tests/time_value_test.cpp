@@ -372,6 +372,22 @@ TEST(TimeTm, UnixToTmBoundsAndOffset) {
   EXPECT_FALSE(vk::unix_to_tm(1800, out, std::numeric_limits<float>::quiet_NaN()));
   EXPECT_FALSE(vk::unix_to_tm(1800, out, 1e9f));
   EXPECT_EQ(vk::local_utc_offset(), 0);
+
+  // Every day to the end of year 3000 against the C library's calendar.
+  int wrong = 0;
+  for (int64_t day = 0; day * 86400 < y3001 && wrong < 5; ++day) {
+    const time_t at = static_cast<time_t>(day * 86400 + 45296);  // 12:34:56
+    struct tm want {};
+    ASSERT_TRUE(gmtime_r(&at, &want));
+    ASSERT_TRUE(vk::unix_to_tm_utc(at, out));
+    if (out.tm_year != want.tm_year || out.tm_mon != want.tm_mon ||
+        out.tm_mday != want.tm_mday || out.tm_yday != want.tm_yday ||
+        out.tm_wday != want.tm_wday || out.tm_hour != 12 || out.tm_min != 34 ||
+        out.tm_sec != 56) {
+      ADD_FAILURE() << "day " << day;
+      ++wrong;
+    }
+  }
 }
 
 TEST(TimeReaders, SubSecondsTruncateUnlessRounded) {
