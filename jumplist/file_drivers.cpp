@@ -86,6 +86,19 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>& free_space_records, uni::fileio& file,
                     std::vector<uint8_t>& image);
 
+// The custom and carve roads over an open file (or the bytes of one).
+bool carve_road(std::ostream& out, uni::fileio& file, vesk_options& options) {
+  options.m_store_records = true;
+  options.m_records.clear();
+  options.m_scan_step = 1;
+  if (!scan_fileio_for_lnk(out, file, options, false)) return false;
+  // Highest file offset first; records of an embedded compound file, keyed
+  // by their write times, come before them.
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    if (!carved_record_is_empty(it->second)) report_record(out, it->second, options);
+  return true;
+}
+
 }  // namespace
 
 bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options) {
@@ -111,10 +124,17 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
     std::multimap<int64_t, lnk_record> free_space;
     return automatic_road(out, options, free_space, file, image);
   }
-  file.close();
-  image = {};
   options.m_carve_mode = true;
   options.m_source_type = options.m_custom_list ? "VESKLIST (custom)" : "LNK signature (carve)";
+  // A file the probe holds whole (every link file) is carved from those
+  // bytes rather than opened and read again.
+  if (image.size() == file.stored_size()) {
+    file.close();
+    uni::fileio bytes;
+    return bytes.attach_memory(image, false, false) && carve_road(out, bytes, options);
+  }
+  file.close();
+  image = {};
   return process_custom_jumplist(out, path, options);
 }
 
@@ -213,15 +233,8 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
 
 bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options) {
   if (path.empty()) return false;
-  options.m_store_records = true;
-  options.m_records.clear();
-  options.m_scan_step = 1;
-  if (!scan_file_for_lnk(out, path, options, false)) return false;
-  // Highest file offset first; records of an embedded compound file, keyed
-  // by their write times, come before them.
-  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-    if (!carved_record_is_empty(it->second)) report_record(out, it->second, options);
-  return true;
+  uni::fileio file(path, false);
+  return carve_road(out, file, options);
 }
 
 }  // namespace vk
