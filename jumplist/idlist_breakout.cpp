@@ -52,14 +52,6 @@ time_format_settings whole_seconds(const cmd_params& options) {
   return layout;
 }
 
-std::string number_text(uint64_t value, bool hex, int hex_digits) {
-  char buf[32];
-  if (hex)
-    std::snprintf(buf, sizeof buf, "0x%0*" PRIx64, hex_digits, value);
-  else
-    std::snprintf(buf, sizeof buf, "%" PRIu64, value);
-  return buf;
-}
 
 void write_segment_lines(const idlist_segment& s, std::ostream& out,
                          const time_format_settings& layout) {
@@ -71,9 +63,9 @@ void write_segment_lines(const idlist_segment& s, std::ostream& out,
   for (const auto& [label, ticks] : times)
     if (ticks != 0) out << label << date_time_text(ticks, layout) << '\n';
   if (s.m_mft_entry != 0) {
-    out << "  mft entry#:   " << number_text(s.m_mft_entry, true, 8) << " [" << s.m_mft_entry
+    out << "  mft entry#:   " << hex_number_text(s.m_mft_entry, true, 8) << " [" << s.m_mft_entry
         << "]\n";
-    out << "  mft seq#:     " << number_text(s.m_mft_seq, true, 4) << " [" << s.m_mft_seq
+    out << "  mft seq#:     " << hex_number_text(s.m_mft_seq, true, 4) << " [" << s.m_mft_seq
         << "]\n";
   }
 }
@@ -188,8 +180,8 @@ void write_segment_cell(const idlist_segment& segment, std::ostream& out,
         out << "0;";
     }
     const bool hex = options.m_hex_numbers != 0;
-    out << number_text(segment.m_mft_entry, hex, 8) << ';'
-        << number_text(segment.m_mft_seq, hex, 4) << '>';
+    out << hex_number_text(segment.m_mft_entry, hex, 8) << ';'
+        << hex_number_text(segment.m_mft_seq, hex, 4) << '>';
   });
 }
 

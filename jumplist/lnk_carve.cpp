@@ -23,14 +23,6 @@ constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 constexpr int32_t k_status_width = 45;
 
-// The first 20 bytes of a ShellLinkHeader: HeaderSize and the link CLSID.
-const std::vector<uint8_t>& lnk_pattern() {
-  static const std::vector<uint8_t> pattern = {0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02,
-                                               0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00,
-                                               0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-  return pattern;
-}
-
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
 }
@@ -90,8 +82,8 @@ bool carve_run(std::ostream& out, const std::vector<uint8_t>& run,
                lnk::useropts& options, bool carved, bool progress, uint64_t base_offset) {
   if (run.empty() || run.size() > UINT32_MAX) return false;
   std::vector<uint64_t> hits;
-  if (!find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()), lnk_pattern(),
-                                   hits, 0, false))
+  if (!find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
+                                   lnk_header_pattern(), hits, 0, false))
     return false;
   bool found = false;
   lnk_record record;

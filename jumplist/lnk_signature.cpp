@@ -18,6 +18,13 @@ void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
 
 }  // namespace
 
+const std::vector<uint8_t>& lnk_header_pattern() {
+  static const std::vector<uint8_t> pattern = {0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02,
+                                               0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00,
+                                               0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  return pattern;
+}
+
 bool find_lnk_signature(uint32_t& position, const uint8_t* buffer, size_t size, uint32_t step) {
   position = 0;
   bool hit = false;

@@ -18,6 +18,7 @@
 #include "foundation/vk_text_parse.h"
 #include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
+#include "jumplist/lnk_signature.h"
 #include "jumplist/record_report.h"
 
 namespace vk {
@@ -27,13 +28,6 @@ namespace {
 constexpr uint64_t kSector = 512;
 constexpr uint64_t kProgressMinImage = 16384;
 constexpr int32_t kProgressWidth = 45;
-
-const std::vector<uint8_t>& lnk_pattern() {
-  static const std::vector<uint8_t> pattern = {0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02,
-                                               0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00,
-                                               0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-  return pattern;
-}
 
 const std::vector<uint8_t>& mft_record_pattern() {
   static const std::vector<uint8_t> pattern = {'F', 'I', 'L', 'E'};
@@ -242,8 +236,8 @@ bool fill_mft_lnk_candidate(mft_lnk_candidate& c, RAW_DISK_IO* disk) {
         c.m_min_tail = raw_scan_min_tail;
         c.m_block.assign(raw_scan_block_size, 0);
         c.m_image_size = c.m_image_end = disk->size();
-        c.m_lnk_pattern = lnk_pattern();
-        c.m_patterns = {lnk_pattern(), mft_record_pattern()};
+        c.m_lnk_pattern = lnk_header_pattern();
+        c.m_patterns = {lnk_header_pattern(), mft_record_pattern()};
         c.m_extension_patterns = {{0xEF, 0xBE}};
         c.m_ready = 1;
         return true;

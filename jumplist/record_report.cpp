@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cmdline/path_alias.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
@@ -22,14 +23,6 @@ bool valid_filetime(uint64_t ticks, time& t) {
 }
 
 
-std::string base_number(uint64_t value, bool hex, int hex_digits) {
-  char buf[32];
-  if (hex)
-    std::snprintf(buf, sizeof buf, "0x%0*" PRIx64, hex_digits, value);
-  else
-    std::snprintf(buf, sizeof buf, "%" PRIu64, value);
-  return buf;
-}
 
 std::string hex_and_decimal(uint64_t value, const char* unit) {
   char buf[64];
@@ -69,7 +62,7 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
   std::string aliased;
   line(out, "source path/filename:     ", apply_path_alias(o, aliased, o.m_source_path));
   if (r.m_file_offset != 0 && offsets)
-    line(out, "file offset:              ", base_number(r.m_file_offset, hex, 8));
+    line(out, "file offset:              ", hex_number_text(r.m_file_offset, hex, 8));
   if (o.m_automatic_list || o.m_custom_list) line(out, "AppID:                    ", appid);
   if (o.m_automatic_list) {
     if (r.m_from_free_space) {
@@ -89,8 +82,8 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
   line(out, "file accessed:            ", record_date_time_text(o.m_source_access_time, ts));
   line(out, "file stats changed:       ", record_date_time_text(o.m_source_change_time, ts));
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
-    line(out, "MFT Entry:                ", base_number(r.m_target_mft_entry, hex, 8));
-    line(out, "MFT Sequence#:            ", base_number(r.m_target_mft_seq, hex, 4));
+    line(out, "MFT Entry:                ", hex_number_text(r.m_target_mft_entry, hex, 8));
+    line(out, "MFT Sequence#:            ", hex_number_text(r.m_target_mft_seq, hex, 4));
   }
   const lnk_header& h = r.m_header;
   line(out, "Target flags:             ", link_flags_names(h.m_lnk_flags));

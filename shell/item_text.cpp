@@ -7,6 +7,7 @@
 #include <set>
 
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -24,14 +25,6 @@ bool contains(const std::string& hay, const std::string& needle) {
   return hay.find(needle) != std::string::npos;
 }
 
-std::string number_text(uint64_t value, bool hex, int hex_digits) {
-  char buf[32];
-  if (hex)
-    std::snprintf(buf, sizeof buf, "0x%0*" PRIx64, hex_digits, value);
-  else
-    std::snprintf(buf, sizeof buf, "%" PRIu64, value);
-  return buf;
-}
 
 std::string labelled(const std::string& name, const std::string& value) {
   return name.empty() ? value : name + " : " + value;
@@ -112,7 +105,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
       case 21:
         if (contains(v.name, "Size") || contains(v.name, "Time") ||
             contains(v.name, "Thumbnail") || (v.table_flags & propflag_unsigned64))
-          sink.emit(labelled(v.name, number_text(v.number, hex, 16)));
+          sink.emit(labelled(v.name, hex_number_text(v.number, hex, 16)));
         break;
       case 19:
       case 22:
@@ -120,7 +113,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         if (v.table_flags & propflag_sfgao)
           sink.emit("Flags : " + sfgao_text(static_cast<uint32_t>(v.number)));
         else if (contains(v.name, "Time") || contains(v.name, "Attrib"))
-          sink.emit(labelled(v.name, number_text(v.number, hex, 8)));
+          sink.emit(labelled(v.name, hex_number_text(v.number, hex, 8)));
         else if ((v.table_flags & propflag_value_code) && v.number >= 1 && v.number <= 4)
           sink.emit(labelled(v.name, value_code_label(v.number)));
         break;
