@@ -103,22 +103,11 @@ inline std::vector<bytes_t> property_storages() {
 
 inline std::vector<bytes_t> links() {
   std::vector<bytes_t> out = {full_written_link(), fixture_link()};
-  const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
-                               0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
-  const std::vector<bytes_t> blocks = {
-      environment_block("%TEMP%\\x", u"%TEMP%\\x"),
-      console_block(),
-      tracker_block("desktop-01", object, object, object, object),
-      console_fe_block(1252),
-      special_folder_block(36),
-      darwin_block("", u"w_?=5}!!!!!!!!!!!!!!Feature>!!!!!!!!!!!!!!!!!!!!"),
-      icon_environment_block("", u"%SystemRoot%\\a.ico"),
-      shim_block(u"WinXPSp3"),
-      property_store_block(property_storages()),
-      extra_block(0xA000000A, bytes_t(8, 0)),
-      known_folder_block(object),
-      vista_idlist_block(id_lists()[0]),
-  };
+  std::vector<bytes_t> blocks = simple_extra_blocks();
+  blocks.insert(blocks.end(), {property_store_block(property_storages()),
+                               extra_block(0xA000000A, bytes_t(8, 0)),
+                               known_folder_block(written_object_id()),
+                               vista_idlist_block(id_lists()[0])});
   for (const auto& block : blocks) {
     lnk_spec s;
     s.extra_blocks = {block};

@@ -261,6 +261,29 @@ inline lnk_bytes_t vista_idlist_block(const lnk_bytes_t& items) {
   return extra_block(0xA000000C, items);
 }
 
+// The object identifier of the written tracker blocks.
+inline guid_bytes_t written_object_id() {
+  return {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
+          0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
+}
+
+// One block of each kind that needs no other structure: environment,
+// console, tracker, console code page, special folder, darwin, icon
+// environment and shim.
+inline std::vector<lnk_bytes_t> simple_extra_blocks() {
+  const guid_bytes_t object = written_object_id();
+  return {
+      environment_block("%TEMP%\\x", u"%TEMP%\\x"),
+      console_block(),
+      tracker_block("desktop-01", object, object, object, object),
+      console_fe_block(1252),
+      special_folder_block(36),
+      darwin_block("", u"w_?=5}!!!!!!!!!!!!!!Feature>!!!!!!!!!!!!!!!!!!!!"),
+      icon_environment_block("", u"%SystemRoot%\\a.ico"),
+      shim_block(u"WinXPSp3"),
+  };
+}
+
 // A link with every part the parser reads: the seed of the robustness
 // tests and the benchmark.
 inline lnk_bytes_t full_written_link() {
@@ -280,23 +303,13 @@ inline lnk_bytes_t full_written_link() {
   li.suffix = "report.docx";
   s.link_info = li;
   s.strings = {u"Отчёт 2024", u"..\\report.docx", u"C:\\Temp", u"/q", u"%SystemRoot%\\a.ico"};
-  const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
-                               0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
   const auto store =
       storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"report.docx"))});
-  s.extra_blocks = {
-      environment_block("%TEMP%\\x", u"%TEMP%\\x"),
-      console_block(),
-      tracker_block("desktop-01", object, object, object, object),
-      console_fe_block(1252),
-      special_folder_block(36),
-      darwin_block("", u"w_?=5}!!!!!!!!!!!!!!Feature>!!!!!!!!!!!!!!!!!!!!"),
-      icon_environment_block("", u"%SystemRoot%\\a.ico"),
-      shim_block(u"WinXPSp3"),
-      property_store_block({store}),
-      known_folder_block(object),
-      vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")})),
-  };
+  s.extra_blocks = simple_extra_blocks();
+  s.extra_blocks.insert(
+      s.extra_blocks.end(),
+      {property_store_block({store}), known_folder_block(written_object_id()),
+       vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")}))});
   return write_lnk(s);
 }
 
