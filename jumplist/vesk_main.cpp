@@ -266,6 +266,7 @@ int vesk_run(std::vector<std::string> args) {
   if (options.m_appid_mode) {
     status = run_appid_mode(*out, options, listing);
   } else if (listing) {
+    options.m_list_run = true;
     filtered_walk input(&options);
     const bool started =
         options.m_pipe ? input.use_stdin(false)
