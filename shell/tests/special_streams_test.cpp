@@ -117,6 +117,13 @@ TEST(SpecialStreams, Autolists) {
   EXPECT_EQ(rec.embedded_lists[1].size(), 2u);
   ASSERT_EQ(rec.names.size(), 1u);
   EXPECT_EQ(rec.names[0].rfind("item [word]", 0), 0u);
+  // Filed from a storage under the key the table names AutoList, the
+  // stream is expanded; under the condition key it is not an autolist.
+  shell_item_record parsed =
+      walk_storage(storage(condition_set_fmtid(), {int_value(2, 66, stream_data(k_special_stream, stream))}));
+  EXPECT_EQ(parsed.embedded_lists.size(), 2u);
+  EXPECT_EQ(parsed.names.size(), 1u);
+  EXPECT_TRUE(walk_storage(condition_in_storage(stream)).embedded_lists.empty());
   // The header test reads the first list's first bytes: a first list that
   // is not empty makes the u32 at 56 too large for the stream.
   bytes_t big = autolist_stream({{idlist({root}), {}}});
