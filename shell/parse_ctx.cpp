@@ -43,6 +43,7 @@ int64_t variable_header_length(const uint8_t* data, int64_t available) {
 
 namespace {
 thread_local parse_guard* t_active_guard = nullptr;
+thread_local int64_t t_filed_total = 0;
 }
 
 namespace {
@@ -78,6 +79,7 @@ bool parse_guard::charge_filed(int64_t bytes) {
     return false;
   }
   m_filed += bytes;
+  t_filed_total += bytes;
   return true;
 }
 
@@ -114,6 +116,8 @@ bool guard_charge(int64_t units) {
 bool guard_charge_filed(int64_t bytes) {
   return t_active_guard ? t_active_guard->charge_filed(bytes) : true;
 }
+
+int64_t filed_bytes_total() { return t_filed_total; }
 
 bool guard_claim_range(const uint8_t* data, int64_t size) {
   if (!t_active_guard) return true;

@@ -65,10 +65,11 @@ class parse_guard {
   static constexpr int k_max_depth = 32;
   static constexpr int64_t k_units_per_byte = 64;
   static constexpr int64_t k_base_units = 1024;
-  static constexpr int64_t k_filed_bytes_per_byte = 4;
+  static constexpr int64_t k_filed_bytes_per_byte = 2;
   static constexpr int64_t k_base_filed_bytes = 1024;
-  // What one filed record costs beside the bytes it copies.
-  static constexpr int64_t k_filed_record_bytes = 32;
+  // The work units of one filed record, beside the bytes it copies: as much
+  // as one byte of input allows, so that records never outnumber the bytes.
+  static constexpr int64_t k_units_per_filed_record = k_units_per_byte;
 
   explicit parse_guard(int64_t input_length);
   bool charge(int64_t units);
@@ -116,11 +117,14 @@ class guard_level {
   bool m_ok = false;
 };
 
-// Charges work, filed bytes, or an expanded range to the active guard; true
-// when there is none or it holds.
+// Charges work, filed bytes (the bytes of the input copied or converted
+// into a filed value), or an expanded range to the active guard; true when
+// there is none or it holds.
 bool guard_charge(int64_t units);
 bool guard_charge_filed(int64_t bytes);
 bool guard_claim_range(const uint8_t* data, int64_t size);
+// The bytes filed under every guard of this thread so far.
+int64_t filed_bytes_total();
 
 // ---------------------------------------------------------------------------
 // String readers over view[start, end): end is clipped to the view, and an

@@ -44,8 +44,10 @@ class filer {
   filer(shell_item_record& rec, property_value& pv, bool consume)
       : m_rec(rec), m_pv(pv), m_consume(consume) {}
 
+  // copied: the bytes of the input the text was made from (0 for texts
+  // made here).
   property_value* file(uint32_t vartype, std::string text, std::string key_text, uint64_t offset,
-                       bool last) {
+                       bool last, int64_t copied = 0) {
     m_pv.key_known = 1;
     m_pv.vartype = vartype;
     m_pv.text = std::move(text);
@@ -53,9 +55,8 @@ class filer {
     m_pv.offset = offset;
     m_pv.offset2 = offset;
     // The byte run of a byte value is charged before it is copied.
-    const int64_t cost =
-        parse_guard::k_filed_record_bytes + static_cast<int64_t>(m_pv.text.size());
-    if (!guard_charge_filed(cost)) return nullptr;
+    if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
+      return nullptr;
     auto it = m_consume && last ? m_rec.properties.emplace(m_pv.key_text, std::move(m_pv))
                                 : m_rec.properties.emplace(m_pv.key_text, m_pv);
     return &it->second;
@@ -130,7 +131,9 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
           text = tv.texts[i];
         else
           text = std::move(tv.texts[i]);
-        if (!f.file(31, std::move(text), std::move(key), offset_of(i), i + 1 == tv.texts.size())) {
+        const auto copied = static_cast<int64_t>(text.size());
+        if (!f.file(31, std::move(text), std::move(key), offset_of(i), i + 1 == tv.texts.size(),
+                    copied)) {
           rec.prop_texts.pop_back();
           break;
         }
@@ -159,7 +162,9 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       pv.offset = offset_of(0);
       if (tv.blobs.empty()) return true;
       std::string text = pv.text, key = pv.key_text;
-      const property_value* filed = f.file(66, std::move(text), std::move(key), offset_of(0), true);
+      const auto copied = static_cast<int64_t>(text.size());
+      const property_value* filed =
+          f.file(66, std::move(text), std::move(key), offset_of(0), true, copied);
       if (!filed) return true;
       rec.prop_texts.push_back(tv.texts[0]);
       rec.prop_flags[4] = 1;
