@@ -178,8 +178,10 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
   if (!storage || size <= 0 || !is_string_named_storage(storage, size)) return false;
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
-  std::string fmtid_text;
-  property_storage_fmtid_text(storage, ctx, fmtid_text);
+  // What property_storage_fmtid_text leaves in the context; its text would
+  // not be kept here.
+  skip_item_header(storage, ctx);
+  ctx.consumed += 8;
   uint64_t position = base + st::values;
   ctx.offset = position;
   bool result = false;

@@ -101,6 +101,18 @@ TEST(SpecialStreams, ConditionTrees) {
   shell_item_record n = walk_storage(condition_in_storage(nested));
   EXPECT_EQ(n.properties.count("inner"), 1u);
   EXPECT_EQ(n.properties.count("prop4294967295"), 2u);
+
+  // Two further condition streams: the first one's window runs to the
+  // storage's end and holds the second; the second is filed, not expanded
+  // again, so each record is filed once.
+  shell_item_record twice = walk_storage(storage(
+      condition_set_fmtid(),
+      {int_value(4, 31, lpwstr_data(u"first")),
+       int_value(6, 66, stream_data(k_special_stream, condition_tree({text_leaf(10, u"Alpha")}))),
+       int_value(6, 66, stream_data(k_special_stream, condition_tree({text_leaf(11, u"Beta")})))}));
+  EXPECT_EQ(twice.properties.count("prop4294967295"), 2u);
+  EXPECT_EQ(twice.properties.count("alpha"), 1u);
+  EXPECT_EQ(twice.properties.count("beta"), 1u);
 }
 
 TEST(SpecialStreams, Autolists) {
