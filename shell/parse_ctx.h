@@ -78,6 +78,10 @@ class parse_guard {
   // Records [begin, end) as expanded; false when it overlaps a range
   // recorded before (or the guard is tripped).
   bool claim_range(const uint8_t* begin, const uint8_t* end);
+  size_t claimed_ranges() const { return m_claimed.size(); }
+  // Keeps a buffer parsed during the parse (a copy that ranges were claimed
+  // in) until the parse ends, so that its bytes' addresses are not reused.
+  void keep(std::string&& buffer) { m_kept.push_back(std::move(buffer)); }
   bool tripped() const { return m_tripped; }
   int64_t budget() const { return m_budget; }
   int64_t used() const { return m_used; }
@@ -92,6 +96,7 @@ class parse_guard {
   int64_t m_filed_budget;
   int64_t m_filed = 0;
   std::vector<std::pair<uintptr_t, uintptr_t>> m_claimed;
+  std::vector<std::string> m_kept;
   int m_depth = 0;
   bool m_tripped = false;
 };

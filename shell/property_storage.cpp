@@ -55,17 +55,21 @@ void fold_into(shell_item_record& rec, shell_item_record& part) {
 void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
   if (it != temp.properties.end() && it->first.find(k_byte_value_prefix) != std::string::npos) {
-    const std::string& bytes = it->second.bytes;
+    std::string bytes = std::move(it->second.bytes);
+    temp.properties.erase(it);
     if (bytes.size() > 2) {
       const size_t skip = string_named ? 2 : 0;
       const uint8_t* list = reinterpret_cast<const uint8_t*>(bytes.data()) + skip;
+      parse_guard* guard = active_parse_guard();
+      const size_t claimed = guard ? guard->claimed_ranges() : 0;
       parse_ctx fresh;
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
         for (auto& item : items) temp.children.push_back(std::move(item));
+      // Streams expanded in this copy keep it until the parse ends.
+      if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
     }
-    temp.properties.erase(it);
   }
   temp.found_properties.clear();
 }

@@ -54,7 +54,8 @@ class filer {
     m_pv.key_text = std::move(key_text);
     m_pv.offset = offset;
     m_pv.offset2 = offset;
-    // The byte run of a byte value is charged before it is copied.
+    // A record costs the work of one input byte; the bytes it copied from the
+    // input count as filed (a byte run's before it is copied, by the caller).
     if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
       return nullptr;
     auto it = m_consume && last ? m_rec.properties.emplace(m_pv.key_text, std::move(m_pv))
