@@ -14,6 +14,9 @@ namespace vesk_test {
 
 class byte_builder {
  public:
+  byte_builder() = default;
+  // Room for a fixed-size structure up front, so that it is built without regrowing.
+  explicit byte_builder(size_t capacity) { m_bytes.reserve(capacity); }
   byte_builder& u8(uint8_t v) {
     m_bytes.push_back(v);
     return *this;

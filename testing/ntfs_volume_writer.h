@@ -50,7 +50,7 @@ inline std::vector<uint8_t> encode_runs(const std::vector<ntfs_run>& runs) {
 // size and table position.
 inline std::vector<uint8_t> ntfs_boot_sector(uint32_t cluster, uint64_t total_sectors,
                                              uint64_t mft_lcn, uint32_t record_size = 1024) {
-  byte_builder b;
+  byte_builder b(512);
   b.bytes({0xEB, 0x52, 0x90}).ascii("NTFS    ").u16(512).u8(static_cast<uint8_t>(cluster / 512));
   b.pad_to(21).u8(0xF8).pad_to(40).u64(total_sectors).u64(mft_lcn).u64(mft_lcn + 2);
   int8_t per_record = 0;

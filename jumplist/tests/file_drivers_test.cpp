@@ -165,9 +165,10 @@ TEST(FileDrivers, LongListWithItsLinksPastTheFirst32KiB) {
   for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = 300 - i;
   w.stream(u"DestList", build_destlist(4, entries));
   for (size_t n = 1; n <= entries.size(); ++n) {
-    char name[8];
-    std::snprintf(name, sizeof name, "%zx", n);
-    w.stream(std::u16string(name, name + std::strlen(name)), link);
+    std::ostringstream hex;
+    hex << std::hex << n;
+    const std::string name = hex.str();
+    w.stream(std::u16string(name.begin(), name.end()), link);
   }
   const auto bytes = w.build();
   uint64_t first_link = UINT64_MAX;
