@@ -147,6 +147,36 @@ int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out)
   return taken;
 }
 
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F; the five it leaves undefined keep their
+// own value, as C1 controls.
+constexpr uint16_t k_cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n) {
+  out.reserve(out.size() + n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = p[i];
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      continue;
+    }
+    const uint16_t c = b < 0xA0 ? k_cp1252_high[b - 0x80] : b;
+    if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) {
   out.clear();
   if (!clip(view, start, end)) return 0;
@@ -155,7 +185,7 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
   size_t n = 0;
   while (n < bytes && p[n] != 0) ++n;
   if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
-  out.assign(reinterpret_cast<const char*>(p), n);
+  append_cp1252_as_utf8(out, p, n);
   return static_cast<int64_t>(n < bytes ? n + 1 : n);
 }
 

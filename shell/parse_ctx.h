@@ -137,8 +137,12 @@ int64_t filed_bytes_total();
 // return the bytes taken (the terminator counted when it lies inside).
 // ---------------------------------------------------------------------------
 int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out);
-// 8-bit text up to its NUL; the bytes are kept as they are.
+// 8-bit text up to its NUL, read as Windows-1252 and given as UTF-8 (the
+// count is of the bytes read). Every 8-bit text of the input comes through
+// here, so that every report is UTF-8.
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out);
+// The n bytes as Windows-1252 text, appended as UTF-8.
+void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n);
 
 // ---------------------------------------------------------------------------
 // Small structure tests: (first byte, bytes available) -> passes.
