@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "byte_builder.h"
@@ -16,13 +17,15 @@ struct parsed {
   bool ok;
   typed_value tv;
   uint64_t end_offset;
+  std::shared_ptr<const bytes_t> bytes;  // what the byte elements view
 };
 
 parsed parse(const bytes_t& in, uint16_t vartype, uint64_t start = 0x100, int64_t avail = -1) {
   parsed r{};
+  r.bytes = std::make_shared<const bytes_t>(in);
   parse_ctx ctx;
   ctx.offset = start;
-  r.ok = parse_typed_value(r.tv, ctx, in.data(),
+  r.ok = parse_typed_value(r.tv, ctx, r.bytes->data(),
                            avail >= 0 ? avail : static_cast<int64_t>(in.size()), vartype);
   r.end_offset = ctx.offset;
   EXPECT_EQ(ctx.consumed, 0u);
