@@ -268,15 +268,16 @@ void replace_in_record(lnk_record& r, char from, char to) {
 }  // namespace
 
 void register_record_columns(std::ostream& out, lnk::useropts& o) {
-  const record_kind kind = kind_of(o);
+  // A run over a file list cannot know its later files' kinds: it takes the
+  // automatic road's columns, then those only the carve road fills.
+  const record_kind kind = o.m_list_run ? record_kind{true, false} : kind_of(o);
   const uint64_t path_width = o.m_source_path.size() > 40 ? o.m_source_path.size() : 40;
   const uint64_t d = o.m_date_format.size();
   const uint64_t t = o.m_time_format.size();
   const bool pair = o.m_pair_datetime != 0;
   o.m_columns.clear();
   vk_variant_lite column;
-  for (size_t id = 0; id < c_count; ++id) {
-    if (!column_wanted(static_cast<column_id>(id), o, kind)) continue;
+  auto add = [&](size_t id) {
     const column_def& def = k_columns[id];
     if (def.date && pair) {
       init_typed_column(column, def.title, d + t + 1, vt_filetime_1col, 0);
@@ -290,7 +291,10 @@ void register_record_columns(std::ostream& out, lnk::useropts& o) {
       init_column(column, def.title, id == c_source_path ? path_width : def.width);
       o.m_columns.push_back(column);
     }
-  }
+  };
+  for (size_t id = 0; id < c_count; ++id)
+    if (column_wanted(static_cast<column_id>(id), o, kind)) add(id);
+  if (o.m_list_run && !column_wanted(c_lnk_offset, o, kind)) add(c_lnk_offset);
   if (o.m_no_padding) {
     for (vk_variant_lite& c : o.m_columns) c.m_width = 0;
   }
@@ -301,8 +305,7 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
                       const record_values& v) {
   const record_kind kind = kind_of(o);
   row_filler row(o);
-  std::string aliased;
-  row.text(c_source_path, apply_path_alias(o, aliased, o.m_source_path));
+  row.text(c_source_path, record_source_text(o));
   row.text(c_source_type, r.m_source_type);
 
   if (kind.listed) row.text(c_appid, v.m_appid_text);
@@ -390,8 +393,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   l2t_record l2t;
   init_l2t_record(l2t);
   fill_l2t_from_options(l2t, &o);
-  std::string aliased;
-  const std::string& source = apply_path_alias(o, aliased, o.m_source_path);
+  const std::string source = record_source_text(o);
   l2t.m_short = v.m_target_name;
   l2t.m_desc = v.m_target_name + " <- " + source + "; ";
   append_parts(l2t.m_desc, {{"vol label-", &r.m_volume_label},
@@ -447,9 +449,8 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
   body.m_size = r.m_header.m_file_size;
   body.m_name = v.m_target_name + " (LNK TARGET)";
   if (!r.m_idlist_path.empty()) {
-    std::string aliased;
     body.m_name += " <- ";
-    body.m_name += apply_path_alias(o, aliased, o.m_source_path);
+    body.m_name += record_source_text(o);
   }
   if (!r.m_arguments.empty()) body.m_name += "; cmdargs-" + r.m_arguments;
   if (o.m_carve_mode) body.m_name += " (rawscan)";
