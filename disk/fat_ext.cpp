@@ -829,6 +829,7 @@ class ext_walker {
     std::stable_sort(entries.begin(), entries.end(), [](const uint8_t* a, const uint8_t* b) {
       return load_le32(a) < load_le32(b);
     });
+    bool whole = true;
     for (const uint8_t* e : entries) {
       if (depth == 0) {
         uint64_t len = load_le16(e + 4);
@@ -841,13 +842,16 @@ class ext_walker {
         add(load_le32(e), phys, len, uninit);
         continue;
       }
+      // A loop in the tree or an unreadable child: the other children are
+      // still read, but the walk is not whole (no hole is made up for it).
       const uint64_t child = (uint64_t{load_le16(e + 8)} << 32) | load_le32(e + 4);
-      if (!m_visited.insert(child).second) continue;  // a loop in the tree
       std::vector<uint8_t> block;
-      if (!read_block(child, block, "prob reading blk at offset 0x%08llx\n")) continue;
-      extent_node(block.data(), block.size(), depth - 1);
+      if (!m_visited.insert(child).second ||
+          !read_block(child, block, "prob reading blk at offset 0x%08llx\n") ||
+          !extent_node(block.data(), block.size(), depth - 1))
+        whole = false;
     }
-    return true;
+    return whole;
   }
 
   // Pointers of one block-map level; level 0 are data blocks. A pointer
