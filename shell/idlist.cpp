@@ -8,10 +8,14 @@
 #include <utility>
 
 #include "shell/guid_names.h"
+#include "shell/item_layout.h"
 
 namespace vk {
 
 namespace {
+
+namespace L = item_layout;
+using L::le16;
 
 bool guard_spent() {
   parse_guard* g = active_parse_guard();
@@ -39,7 +43,7 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
   scan_extension_blocks(ctx, t, item, size, opts);
   if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() &&
       t.children.empty()) {
-    merge_shell_item(rec, t);
+    merge_shell_item(rec, std::move(t));
     hexdump_limited(ctx, item, static_cast<uint32_t>(size), ctx.offset);
     add_string_properties(rec.found_properties, item, size, nullptr, ctx);
     return;
@@ -54,7 +58,20 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
                               reinterpret_cast<const uint8_t*>(value.bytes.data()),
                               static_cast<int64_t>(value.bytes.size()), &value.key.fmtid, ctx);
   }
-  merge_shell_item(rec, t);
+  merge_shell_item(rec, std::move(t));
+}
+
+// How many items the walk may find: the items cut by their sizes, so that
+// the output is sized once; never more than one per 5 bytes of the list.
+size_t item_count_hint(byte_view v) {
+  size_t count = 0;
+  for (size_t at = 0; v.has(at, 4);) {
+    const uint16_t n = le16(v, at);
+    if (n < 5 || !v.has(at, n)) break;
+    ++count;
+    at += n;
+  }
+  return count;
 }
 
 bool either(item_parser a, item_parser b, const uint8_t* item, parse_ctx& ctx,
@@ -70,11 +87,13 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   if (!p || size < 3) return false;
   guard_level level(size);
   if (!level) return false;
+  const byte_view v = L::view_of(p, size);
+  out.reserve(item_count_hint(v));
   shell_item_record work;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
   while (rem >= 4 && !guard_spent()) {
-    const int64_t n = load_le16(p + at);
+    const int64_t n = le16(v, static_cast<size_t>(at));
     if (n < 5 || n > rem) break;
     int64_t step = n;
     if (n < 0xF000) {
@@ -87,7 +106,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       if (rem < 0) break;
       at += step;
       pos += step;
-      while (rem >= 2 && load_le16(p + at) == 0) {
+      while (rem >= 2 && le16(v, static_cast<size_t>(at)) == 0) {
         rem -= 2;
         at += 2;
         pos += 2;
@@ -116,9 +135,10 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
   guard_level level(available);
   if (!level) return 0;
   rec.not_parsed = 0;
-  const uint8_t type = item[2];
+  const byte_view iv = L::view_of(item, available);
+  const uint8_t type = L::le8(iv, L::item::type);
   rec.item_type = type;
-  const int64_t declared = available >= 2 ? load_le16(item) : 0;
+  const int64_t declared = le16(iv, L::item::size);
   // The item's own size, trusted only inside the bytes there are.
   const bool sized = declared >= 3 && declared <= available;
   const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
@@ -156,7 +176,7 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
         if (!ok && size <= 19 && available > 30) {
           // The short form: a known CLSID at 4 makes a 20-byte item.
           guid g;
-          g.set(item + 4);
+          g.set(item + L::item::guid);  // available > 30: the GUID lies inside
           std::string name;
           if (clsid_name(name, &g)) {
             add_item_guid(rec, g);
@@ -242,9 +262,10 @@ bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p
   const int64_t k = hit - p;
   if (k < 16) return false;
   const int64_t s = k - 6;
-  const int64_t block_end = s + load_le16(p + s);
+  const byte_view v = L::view_of(p, available);
+  const int64_t block_end = s + le16(v, static_cast<size_t>(s));
   if (block_end > available || block_end < s + 8) return false;
-  const int64_t back = load_le16(p + block_end - 2);
+  const int64_t back = le16(v, static_cast<size_t>(block_end - 2));
   if (back > s) return false;
   const int64_t i = s - back;
   if (i <= 0) return false;  // its own item again would never end

@@ -44,8 +44,8 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(r.size, 4660u);
   EXPECT_EQ(r.is_directory, 0);
   EXPECT_EQ(r.modified, 133802064000000000ull);
-  EXPECT_EQ(r.modified_date, "2025-01-01");
-  EXPECT_EQ(r.modified_time, "12:00:00");
+  EXPECT_EQ(r.modified_date(), "2025-01-01");
+  EXPECT_EQ(r.modified_time(), "12:00:00");
   EXPECT_EQ(r.long_name, "test.txt");
   EXPECT_EQ(r.created, 133802064000000000ull);
   EXPECT_EQ(r.accessed, 133802496000000000ull);
