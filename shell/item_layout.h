@@ -253,4 +253,109 @@ inline constexpr bool is_file_ext_version(uint16_t version) {
 }
 }  // namespace beef
 
+// ---- structures found inside items by the embedded-structure scanner ----
+namespace embedded {
+inline constexpr int64_t max_structure = 16384;
+
+namespace x0a291cf0 {
+inline constexpr int64_t min_size = 10;
+inline constexpr size_t bound = 4;  // u16, not above size
+inline constexpr size_t signature_at = 6;
+inline constexpr uint32_t signature = 0x0A291CF0;
+inline constexpr int64_t step = 10;  // the scan looks on inside the structure
+}  // namespace x0a291cf0
+
+namespace cfsf {
+inline constexpr int64_t min_size = 25;
+inline constexpr size_t inner = 4;  // the structure spans inner + 4
+inline constexpr int64_t inner_extra = 4;
+inline constexpr size_t signature_at = 6;
+inline constexpr uint32_t signature = 0x46534643;  // "CFSF"
+inline constexpr size_t bound = 10;
+inline constexpr size_t flags = 12;  // bit 0x10: directory
+inline constexpr size_t file_size = 14;
+inline constexpr size_t dos_date = 18;
+inline constexpr size_t dos_time = 20;
+inline constexpr size_t name = 24;  // 8-bit, NUL-terminated
+// The last u16: offset of the first 0xBEEF block, 0 or not below size = none.
+}  // namespace cfsf
+
+// Three-string structures: where each field of a form lies.
+struct three_string_form {
+  int64_t min_size;
+  int64_t inner_at;  // u16 inner length; -1: the size at 0 serves
+  int64_t signature_at;
+  uint32_t signature;
+  int64_t list_length_at;
+  int64_t counts_at;  // three u32 character counts
+  int64_t strings_at;
+};
+inline constexpr three_string_form form_07192006{76, 4, 6, 0x07192006, 58, 62, 74};
+inline constexpr three_string_form form_10312005{56, 4, 6, 0x10312005, 34, 38, 54};
+inline constexpr three_string_form form_08312006{36, -1, 2, 0x08312006, 18, 22, 34};
+// The outer 0x08312006 form: 4 bytes more in front of the inner one.
+namespace outer_08312006 {
+inline constexpr int64_t min_size = 40;
+inline constexpr size_t inner = 4;
+inline constexpr size_t signature_at = 6;
+inline constexpr size_t list_length = 22;
+inline constexpr size_t counts = 26;
+}  // namespace outer_08312006
+inline constexpr int64_t three_string_fixed = 26;  // 2 x (c1 + c2 + c3) + 26 <= available
+
+namespace f5a6b710 {
+inline constexpr int64_t min_size = 13;
+inline constexpr size_t k = 4;
+inline constexpr size_t signature_at = 6;
+inline constexpr uint32_t signature = 0xF5A6B710;
+inline constexpr size_t item = 10;  // a shell item; its u16 size n is here
+inline constexpr int64_t guid1 = 6;  // from k
+inline constexpr int64_t guid2 = 22;
+}  // namespace f5a6b710
+
+namespace augm {
+inline constexpr int64_t min_size = 16;
+inline constexpr size_t signature_at = 4;
+inline constexpr uint32_t signature = 0x4D677541;  // "AugM"
+inline constexpr size_t first = 8;  // u32 d: the first item starts at d + 16
+inline constexpr size_t count = 12;
+inline constexpr int64_t first_base = 16;
+inline constexpr int64_t gap = 6;  // between an item's end and the next item
+}  // namespace augm
+
+namespace sized_record {
+inline constexpr size_t a = 4;
+inline constexpr size_t b = 12;
+inline constexpr size_t guids = 14;
+}  // namespace sized_record
+
+namespace untyped {
+inline constexpr size_t zero = 4;
+inline constexpr size_t word = 6;  // 0xBEEF, a text from here (>= 32), or a time record
+inline constexpr size_t second_unit = 8;
+inline constexpr size_t filetime = 22;
+inline constexpr size_t name = 38;
+inline constexpr int64_t time_min_size = 39;
+inline constexpr uint16_t text_min_word = 32;
+}  // namespace untyped
+
+namespace c001b000 {
+inline constexpr int64_t min_size = 25;
+inline constexpr size_t signature_at = 4;
+inline constexpr uint32_t signature = 0xC001B000;
+inline constexpr size_t length = 8;  // u16, the scan's step
+inline constexpr size_t first_length = 20;
+inline constexpr size_t first_text = 24;
+inline constexpr size_t entry_length = 16;  // in each entry
+inline constexpr size_t entry_text = 20;
+inline constexpr int64_t max_entry = 16383;
+}  // namespace c001b000
+
+namespace type_2e {
+inline constexpr size_t sort = 3;  // a high nibble set: GUID form
+inline constexpr size_t header = 4;  // u16 h - 6 in the other form
+inline constexpr size_t run = 20;
+}  // namespace type_2e
+}  // namespace embedded
+
 }  // namespace vk::item_layout
