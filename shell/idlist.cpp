@@ -89,7 +89,8 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   if (!level) return false;
   const byte_view v = L::view_of(p, size);
   out.reserve(item_count_hint(v));
-  shell_item_record work;
+  // Each record's flags start from those of the item before it.
+  uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
   while (rem >= 4 && !guard_spent()) {
@@ -98,10 +99,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
-      // The next parse clears the work record, so it can be moved out.
-      if (parse_shell_item(work, p + at, rem, keep_raw, skip_marker_items, work.flags, ctx,
-                           opts, &step))
-        out.push_back(std::move(work));
+      // Parsed in its place in the list; dropped again when not accepted.
+      shell_item_record& rec = out.emplace_back();
+      const bool taken = parse_shell_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
+                                          ctx, opts, &step) != 0;
+      flags = rec.flags;
+      if (!taken) out.pop_back();
       rem -= step;
       if (rem < 0) break;
       at += step;
