@@ -201,6 +201,7 @@ inline constexpr size_t mft_sequence = 26;
 inline constexpr size_t localized = 36;  // u16 offset (v7, v8, v9)
 inline constexpr int64_t localized_min = 38;
 inline constexpr int64_t mft_min = 28;
+inline constexpr size_t v9_names = 46;  // a version-9 block's fixed part ends, its names begin
 }  // namespace file_ext
 
 // The kinds, each with its pair of sizes. A kind's "consumed" is what the
