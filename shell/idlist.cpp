@@ -5,6 +5,7 @@
 #include "shell/idlist.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "shell/guid_names.h"
@@ -74,9 +75,75 @@ size_t item_count_hint(byte_view v) {
   return count;
 }
 
-bool either(item_parser a, item_parser b, const uint8_t* item, parse_ctx& ctx,
-            shell_item_record& rec, int64_t size, const cmd_params& opts) {
-  return a(item, ctx, rec, item, size, opts) || b(item, ctx, rec, item, size, opts);
+// The item parsers by class-type byte. A route's parsers are tried in
+// order until one accepts the item; its result is the step it reports (the
+// item's size unless fixed). Type 0x00 and the short root-folder form are
+// decided in the dispatcher itself.
+bool scan_root_folder(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
+                      const uint8_t* p, int64_t n, const cmd_params& opts) {
+  return scan_root_folder_item(ctx, rec, p, n, opts);
+}
+bool type_2e(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+             const cmd_params& opts) {
+  return parse_type_2e_item(ctx, rec, p, n, opts);
+}
+bool uri_long(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+              int64_t n, const cmd_params& opts) {
+  if (!parse_uri_item(item, ctx, rec, p, n, opts)) return false;
+  reset_consumed(item, ctx);
+  return true;
+}
+
+struct route_step {
+  item_parser parse;
+  int32_t result;  // < 0: the item's size
+};
+struct item_route {
+  uint8_t first, last;  // a range of type bytes
+  route_step steps[2];
+};
+constexpr item_route k_routes[] = {
+    {0x01, 0x01, {{control_panel_category_name, 12}, {parse_type_01_item, -1}}},
+    {0x02, 0x02, {{parse_type_02_item, 8}, {}}},
+    {0x1E, 0x1E, {{parse_type_1e_item, -1}, {}}},
+    {0x1F, 0x1F, {{parse_root_folder_item, -1}, {scan_root_folder, -1}}},
+    {0x20, 0x20, {{parse_type_20_item, -1}, {}}},
+    {0x23, 0x23, {{parse_volume_item, 7}, {}}},
+    {0x25, 0x25, {{parse_volume_item, 7}, {}}},
+    {0x29, 0x29, {{parse_volume_item, 7}, {}}},
+    {0x2F, 0x2F, {{parse_volume_item, 7}, {}}},
+    {0x2E, 0x2E, {{type_2e, -1}, {}}},
+    {0x30, 0x32, {{parse_file_entry_item, -1}, {}}},
+    {0x34, 0x36, {{parse_file_entry_item, -1}, {}}},
+    {0x38, 0x3A, {{parse_file_entry_item, -1}, {}}},
+    {0x3D, 0x3E, {{parse_file_entry_item, -1}, {}}},
+    {0xB1, 0xB1, {{parse_file_entry_item, -1}, {}}},
+    {0x40, 0x42, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x44, 0x4B, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x4D, 0x4F, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0xC3, 0xC3, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x43, 0x43, {{parse_type_64_item, -1}, {}}},
+    {0x64, 0x64, {{parse_type_64_item, -1}, {}}},
+    {0x52, 0x52, {{parse_type_52_item, -1}, {}}},
+    {0x61, 0x61, {{parse_uri_item_short, -1}, {uri_long, -1}}},
+    {0x67, 0x67, {{parse_uri_item_short, -1}, {uri_long, -1}}},
+    {0x71, 0x71, {{parse_control_panel_item, 14}, {}}},
+    {0x73, 0x74, {{parse_delegate_item, -1}, {}}},
+    {0x77, 0x77, {{parse_delegate_item, -1}, {}}},
+};
+
+// Route index + 1 of every type byte (0: no parser).
+constexpr std::array<uint8_t, 256> k_route_of = [] {
+  std::array<uint8_t, 256> out{};
+  for (size_t i = 0; i < std::size(k_routes); ++i)
+    for (unsigned t = k_routes[i].first; t <= k_routes[i].last; ++t)
+      out[t] = static_cast<uint8_t>(i + 1);
+  return out;
+}();
+
+const item_route* route_of(uint8_t type) {
+  const uint8_t i = k_route_of[type];
+  return i ? &k_routes[i - 1] : nullptr;
 }
 
 }  // namespace
@@ -150,87 +217,33 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
   if (sized && is_94_byte_structure(item, size)) rec.flags |= itemflag_94_byte;
 
   bool ok = false;
-  if (sized) {
-    switch (type) {
-      case 0x00:
-        if (!skip_marker_items) {
-          embedded_block_pass(rec, item, size, keep_raw, ctx, opts);
+  if (sized && type == L::type::embedded) {
+    if (!skip_marker_items) {
+      embedded_block_pass(rec, item, size, keep_raw, ctx, opts);
+      ok = true;
+    }
+  } else if (sized) {
+    if (const item_route* route = route_of(type)) {
+      for (const route_step& step : route->steps) {
+        if (!step.parse) break;
+        if (step.parse(item, ctx, rec, item, size, opts)) {
           ok = true;
+          if (step.result >= 0) result = static_cast<uint32_t>(step.result);
+          break;
         }
-        break;
-      case 0x01:
-        if (control_panel_category_name(item, ctx, rec, item, size, opts)) {
-          ok = true;
-          result = 12;
-        } else {
-          ok = parse_type_01_item(item, ctx, rec, item, size, opts);
-        }
-        break;
-      case 0x02:
-        ok = parse_type_02_item(item, ctx, rec, item, size, opts);
-        result = 8;
-        break;
-      case 0x1E:
-        ok = parse_type_1e_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x1F:
-        ok = parse_root_folder_item(item, ctx, rec, item, size, opts) ||
-             scan_root_folder_item(ctx, rec, item, size, opts);
-        if (!ok && size <= 19 && available > 30) {
-          // The short form: a known CLSID at 4 makes a 20-byte item.
-          guid g;
-          g.set(item + L::item::guid);  // available > 30: the GUID lies inside
-          std::string name;
-          if (clsid_name(name, &g)) {
-            add_item_guid(rec, g);
-            ok = true;
-            result = 20;
-            if (step_out) *step_out = 20;
-          }
-        }
-        break;
-      case 0x20:
-        ok = parse_type_20_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x23: case 0x25: case 0x29: case 0x2F:
-        ok = parse_volume_item(item, ctx, rec, item, size, opts);
-        result = 7;
-        break;
-      case 0x2E:
-        ok = parse_type_2e_item(ctx, rec, item, size, opts);
-        break;
-      case 0x30: case 0x31: case 0x32: case 0x34: case 0x35: case 0x36:
-      case 0x38: case 0x39: case 0x3A: case 0x3D: case 0x3E: case 0xB1:
-        ok = parse_file_entry_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x40: case 0x41: case 0x42: case 0x44: case 0x45: case 0x46: case 0x47:
-      case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4D: case 0x4E: case 0x4F:
-      case 0xC3:
-        ok = either(parse_root_folder_item, parse_network_item, item, ctx, rec, size, opts);
-        break;
-      case 0x43: case 0x64:
-        ok = parse_type_64_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x52:
-        ok = parse_type_52_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x61: case 0x67:
-        if (parse_uri_item_short(item, ctx, rec, item, size, opts)) {
-          ok = true;
-        } else if (parse_uri_item(item, ctx, rec, item, size, opts)) {
-          reset_consumed(item, ctx);
-          ok = true;
-        }
-        break;
-      case 0x71:
-        ok = parse_control_panel_item(item, ctx, rec, item, size, opts);
-        result = 14;
-        break;
-      case 0x73: case 0x74: case 0x77:
-        ok = parse_delegate_item(item, ctx, rec, item, size, opts);
-        break;
-      default:
-        break;
+      }
+    }
+    if (!ok && type == L::type::root_folder && size <= 19 && available > 30) {
+      // The short form: a known CLSID at 4 makes a 20-byte item.
+      guid g;
+      g.set(item + L::item::guid);  // available > 30: the GUID lies inside
+      std::string name;
+      if (clsid_name(name, &g)) {
+        add_item_guid(rec, g);
+        ok = true;
+        result = L::root_folder::short_size;
+        if (step_out) *step_out = L::root_folder::short_size;
+      }
     }
   }
   if (!ok) rec.not_parsed = 1;
