@@ -80,10 +80,12 @@ inline bytes_t file_entry_item(uint8_t type, uint32_t file_size, uint16_t dos_da
                                const bytes_t& blocks = {}) {
   namespace F = item_layout::file_entry;
   constexpr size_t h = item_layout::item::header_size;  // the body starts after the header
+  // The fields follow each other from the sort byte at 3 on.
+  static_assert(F::file_size == h + 1 && F::dos_date == F::file_size + 4 &&
+                F::dos_time == F::dos_date + 2 && F::attributes == F::dos_time + 2 &&
+                F::name == F::attributes + 2);
   byte_builder b;
-  b.put_u32(F::file_size - h, file_size).put_u16(F::dos_date - h, dos_date);
-  b.put_u16(F::dos_time - h, dos_time).put_u16(F::attributes - h, attributes);
-  b.pad_to(F::name - h).ascii(name).u8(0);
+  b.u8(0).u32(file_size).u16(dos_date).u16(dos_time).u16(attributes).ascii(name).u8(0);
   if ((h + b.size()) % 2) b.u8(0);  // the blocks start at an even offset
   uint16_t block_at = static_cast<uint16_t>(b.size() + h);
   bytes_t patched = blocks;
