@@ -165,7 +165,7 @@ void add_item_guid(shell_item_record& rec, const guid& g) {
   if (guid_equals(g, zero)) return;
   rec.guids.push_back(g);
   std::string name;
-  if (clsid_name(name, &g)) rec.guid_names.push_back(name);
+  if (clsid_name(name, &g)) rec.guid_names.push_back(std::move(name));
 }
 
 void add_item_guid(shell_item_record& rec, const uint8_t* p) {
