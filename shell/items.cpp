@@ -95,7 +95,7 @@ bool parse_volume_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& r
   const int64_t size = le16(view(p, avail), L::item::size);
   const byte_view v = view(p, size);
   if (le8(v, V::drive_colon) == '\\')
-    rec.long_name.assign(reinterpret_cast<const char*>(p + V::text), V::drive_text_size);
+    read_ansi(v, V::text, V::text + V::drive_text_size, rec.long_name);
   else
     read_ansi(v, V::text, size, rec.long_name);
   if (le8(v, L::item::type) == L::type::guid_volume) {

@@ -4,15 +4,9 @@
 // times the input.
 #include <gtest/gtest.h>
 
+#include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "shell/idlist.h"
-
-// Defined with this binary's allocation functions (alloc_count.cpp).
-namespace vesk_test {
-void count_allocations(bool on);
-size_t counted_bytes();
-size_t counted_blocks();
-}  // namespace vesk_test
 
 namespace vk {
 namespace {
@@ -29,10 +23,10 @@ usage walk_counted(const bytes_t& in) {
   static const cmd_params opts;
   shell_item_list out;
   parse_ctx ctx;
-  count_allocations(true);
+  heap::scope counted;
   parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx, opts);
-  count_allocations(false);
-  return {counted_bytes(), counted_blocks(), out.size()};
+  return {static_cast<size_t>(counted.peak_above_start()),
+          static_cast<size_t>(counted.allocations()), out.size()};
 }
 
 bytes_t repeat(const bytes_t& item, size_t total) {
