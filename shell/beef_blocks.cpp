@@ -1,17 +1,26 @@
 // 0xBEEF extension blocks: an 8-byte header (size, version, identifier,
-// signature 0xBEEF) and a body by kind. Each block is read into a fresh
-// record that is merged into the caller's. A field that does not fit in the
-// block is absent; the block is still stepped by its size.
+// signature 0xBEEF) and a body by kind. A block is read straight into the
+// caller's record under the merge rules (lists appended, single fields
+// filled only while empty), so no record is built per block. A field that
+// does not fit in the block is absent; the block is still stepped by its size.
 #include <algorithm>
 
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
+#include "shell/item_layout.h"
 
 namespace vk {
 
 namespace {
 
-constexpr int64_t k_max_block = 16383;
+namespace L = item_layout;
+namespace B = item_layout::beef;
+using L::le8;
+using L::le16;
+using L::le32;
+using L::le64;
+
+int32_t clamp32(int64_t n) { return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)); }
 
 void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
                const cmd_params& opts) {
@@ -19,92 +28,107 @@ void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
   if (!t.valid()) return;
   std::string date, clock;
   format_time_by_descriptor(date, clock, t, opts.m_time_settings);
-  rec.date_texts.push_back(std::string(label) + date + " " + clock + " [UTC]");
+  std::string line;
+  line.reserve(std::char_traits<char>::length(label) + date.size() + clock.size() + 7);
+  line.append(label).append(date).append(" ").append(clock).append(" [UTC]");
+  rec.date_texts.push_back(std::move(line));
 }
 
-uint64_t dos_ticks(const uint8_t* p) {
-  time t = time_from_dos(load_le16(p), load_le16(p + 2), true);
-  return t.valid() ? t.m_filetime : 0;
+uint64_t dos_ticks(byte_view v, size_t at) { return dos_filetime(le16(v, at), le16(v, at + 2)); }
+
+void push_name(shell_item_record& rec, std::string&& s) {
+  if (!s.empty()) rec.names.push_back(std::move(s));
 }
 
 void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse_ctx& ctx) {
+  namespace R = B::recycle;
   byte_view v(p, static_cast<size_t>(size));
   shell_item_record nested;
-  nested.modified = load_le64(p + 16);
+  nested.modified = le64(v, R::deleted);
   std::string text;
-  int64_t n = read_utf16(v, 24, 24 + 520, text);
+  int64_t n = read_utf16(v, R::path, R::path + R::path_size, text);
   nested.names.push_back(text + " [orig path/file]");
-  int64_t left = 520 - n;
-  int64_t q = 24 + n;
+  int64_t left = R::path_size - n;
+  size_t q = R::path + static_cast<size_t>(n);
   if (left > 4) {
-    while (left > 4 && p[q] == 0) {
+    while (left > 4 && le8(v, q) == 0) {
       ++q;
       --left;
     }
-    if (left > 4 && p[q] != 0) {
-      read_utf16(v, q, q + left, text);
+    if (left > 4 && le8(v, q) != 0) {
+      read_utf16(v, static_cast<int64_t>(q), static_cast<int64_t>(q) + left, text);
       nested.names.push_back(text + " [orig file]");
     }
   }
-  read_utf16(v, 544, 544 + 160, text);
+  read_utf16(v, R::recycle_path, R::recycle_path + R::recycle_path_size, text);
   nested.names.push_back(text + " [recycle path/file]");
   recycle_block_debug_length(p, size, ctx);
   rec.children.push_back(std::move(nested));
 }
 
-void file_entry_extension(shell_item_record& t, const uint8_t* p, int64_t size, int64_t avail,
-                          uint16_t version, int32_t& taken) {
-  byte_view v(p, static_cast<size_t>(size));
-  taken = static_cast<int32_t>(avail);
-  if (size >= 12 && load_le16(p + 8)) t.created = dos_ticks(p + 8);
-  if (size >= 16 && load_le16(p + 12)) t.accessed = dos_ticks(p + 12);
-  if (size < 18) return;
-  uint16_t long_at = load_le16(p + 16);
-  if (long_at == 0 || long_at >= avail) return;
+// Versions 3, 7, 8 and 9. Returns the bytes taken.
+int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
+                             uint16_t version) {
+  namespace F = B::file_ext;
+  const int64_t size = static_cast<int64_t>(v.size());
+  if (size >= 12 && le16(v, F::created)) merge_time(rec.created, dos_ticks(v, F::created));
+  if (size >= 16 && le16(v, F::accessed)) merge_time(rec.accessed, dos_ticks(v, F::accessed));
+  if (size < 18) return avail;
+  const uint16_t long_at = le16(v, F::long_name);
+  if (long_at == 0 || long_at >= avail) return avail;
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
-  read_utf16(v, long_at, names_end, t.long_name);
+  std::string long_name, localized;
+  read_utf16(v, long_at, names_end, long_name);
   if (version == 3) {
-    if (size < 20) return;
-    uint16_t loc = load_le16(p + 18);
-    if (loc == 0 || loc >= size) return;
-    if (loc + 1 < size && p[loc + 1] != 0)
-      read_ansi(v, loc, size, t.localized_name);
-    else
-      read_utf16(v, loc, names_end, t.localized_name);
-    return;
+    const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
+    if (loc != 0 && loc < size) {
+      if (loc + 1 < size && le8(v, loc + 1u) != 0)
+        read_ansi(v, loc, size, localized);
+      else
+        read_utf16(v, loc, names_end, localized);
+    }
+    merge_name(rec, rec.long_name, std::move(long_name));
+    merge_name(rec, rec.localized_name, std::move(localized));
+    return avail;
   }
-  if (version != 3 && size >= 28) {
-    t.mft_entry = load_le32(p + 20) | (static_cast<uint64_t>(load_le16(p + 24)) << 32);
-    t.mft_sequence = load_le16(p + 26);
+  if (size >= F::mft_min && !rec.mft_entry) {
+    const uint64_t entry = le32(v, F::mft_low) | (uint64_t{le16(v, F::mft_high)} << 32);
+    if (entry) {
+      rec.mft_entry = entry;
+      rec.mft_sequence = le16(v, F::mft_sequence);
+    }
   }
   if (version != 7 && size >= 20) {
-    uint16_t at = load_le16(p + 18);
+    const uint16_t at = le16(v, F::second);
     std::string s;
-    if (at && at < size && read_utf16(v, at, names_end, s) && !s.empty()) t.names.push_back(s);
+    if (at && at < size) read_utf16(v, at, names_end, s);
+    push_name(rec, std::move(s));
   }
-  if (size >= 38) {
-    uint16_t at = load_le16(p + 36);
-    if (at && at < size) read_utf16(v, at, names_end, t.localized_name);
+  if (size >= F::localized_min) {
+    const uint16_t at = le16(v, F::localized);
+    if (at && at < size) read_utf16(v, at, names_end, localized);
   }
-  taken = static_cast<int32_t>(size);
+  merge_name(rec, rec.long_name, std::move(long_name));
+  merge_name(rec, rec.localized_name, std::move(localized));
+  return size;
 }
 
 // Texts of a block of unknown kind; they may run on into the following
 // bytes, which count against the parse's work bound through the reader.
-int64_t string_scan(shell_item_record& t, const uint8_t* p, int64_t avail) {
-  byte_view v(p, static_cast<size_t>(avail));
-  int64_t pos = 8, b = avail - 8;
+int64_t string_scan(shell_item_record& rec, byte_view v) {
+  const int64_t avail = static_cast<int64_t>(v.size());
+  int64_t pos = B::header_size, b = avail - B::header_size;
+  std::string s;
   while (true) {
     int64_t skipped = 0;
-    while (b > 0 && pos + 2 <= avail && load_le16(p + pos) <= 0x1F) {
+    while (b > 0 && pos + 2 <= avail && le16(v, static_cast<size_t>(pos)) <= 0x1F) {
       pos += 2;
       b -= 2;
       ++skipped;
     }
     if (!guard_charge(skipped) || b <= 3) break;
-    std::string s;
     int64_t n = read_utf16(v, pos, pos + b, s);
-    if (s.size() > 5) t.names.push_back(s);
+    if (s.size() > 5) rec.names.push_back(s);
     if (n == 0) break;
     b -= n;
     if (b <= 15) break;
@@ -113,144 +137,149 @@ int64_t string_scan(shell_item_record& t, const uint8_t* p, int64_t avail) {
   return b;
 }
 
+const B::kind* find_kind(uint16_t version, uint16_t id) {
+  for (const B::kind& k : B::kinds)
+    if (k.version == version && k.id == id) return &k;
+  return nullptr;
+}
+
 }  // namespace
 
 bool is_beef_block(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 8) && load_le16(p + 6) == 0xBEEF;
+  return sized_structure(p, available, B::header_size) &&
+         le16(L::view_of(p, available), B::signature_at) == B::signature;
 }
 
 bool is_beef_v0_id20_body(const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, 66);
+  namespace C = B::chain;
+  auto size = sized_structure(p, available, C::min_size);
   if (!size) return false;
-  uint64_t inner = load_le16(p + 24);
-  return inner + 24 <= *size && static_cast<uint64_t>(load_le32(p + 60)) + 58 <= inner;
+  byte_view v(p, *size);
+  uint64_t inner = le16(v, C::inner);
+  return inner + C::inner <= *size && uint64_t{le32(v, C::length)} + 58 <= inner;
 }
 
 int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
                          parse_ctx& ctx, const cmd_params& opts) {
-  if (!p || avail < 18 || !is_beef_block(p, avail)) return 0;
-  const int64_t size = load_le16(p);
-  const uint16_t version = load_le16(p + 2), id = load_le16(p + 4);
+  if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
+  const byte_view all = L::view_of(p, avail);
+  const int64_t size = le16(all, B::size);
+  const byte_view v(p, static_cast<size_t>(size));
+  const uint16_t version = le16(v, B::version), id = le16(v, B::id);
   const uint64_t remembered = ctx.offset;
-  byte_view v(p, static_cast<size_t>(size));
-  shell_item_record t;
-  int32_t taken = static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX));
-  auto kind = [&](uint16_t ver, uint16_t ident) { return version == ver && id == ident; };
+  int64_t taken = avail;
 
-  if (kind(0, 0)) {
-    if (size >= 40) {
-      add_item_guid(t, p + 8);
-      add_item_guid(t, p + 24);
-    }
-    ctx.consumed = 48;
-    taken = 40;
-  } else if (kind(0, 3) || kind(0, 5)) {
-    if (size >= 24) add_item_guid(t, p + 8);
-    ctx.consumed = 32;
-    taken = 24;
-  } else if (kind(0, 4)) {
-    if (size >= 12) t.created = dos_ticks(p + 8);
-    ctx.consumed = 18;
-    taken = 20;
-  } else if (kind(0, 8)) {
-    if (size >= 704) recycle_block(t, p, size, ctx);
-    taken = 704;
-  } else if (kind(0, 14)) {
-    ctx.consumed = 20;
-    // The nested list ends with the block, not with the caller's bytes.
-    shell_item_list list;
-    if (parse_idlist(list, p + 12, size - 12, false, false, ctx, opts))
-      t.children.insert(t.children.end(), list.begin(), list.end());
-    taken = 12;
-  } else if (kind(0, 16)) {
-    ctx.offset = remembered + 16;
-    ctx.consumed = 24;
-    taken = 16;
-    if (is_embedded_property_storage(p + 16, avail - 16)) {
-      uint32_t saved = ctx.consumed;
-      parse_storage_block(ctx, t, p + 16, avail - 16, opts);
-      uint32_t storage = load_le32(p + 16);
-      ctx.consumed = saved + storage;
-      taken = static_cast<int32_t>(std::min<int64_t>(16 + int64_t{storage}, INT32_MAX));
-    }
-  } else if (kind(0, 19) || kind(0, 25)) {
-    if (size >= 40) {
-      add_item_guid(t, p + 8);
-      add_item_guid(t, p + 24);
-    }
-    ctx.consumed = 50;
-    taken = 42;
-  } else if (kind(0, 20) && is_beef_v0_id20_body(p, avail)) {
-    add_item_guid(t, p + 8);
-    byte_view all(p, static_cast<size_t>(avail));
-    int64_t pos = 64;
-    std::string s;
-    int64_t n = read_utf16(all, pos, avail, s);
-    t.names.push_back(s);
-    while (avail - pos - n > 4) {
-      pos += n + 8;
-      n = read_utf16(all, pos, avail, s);
-      t.names.push_back(s);
-      if (pos >= avail) break;
-    }
-  } else if (kind(0, 29) || kind(0, 26) || kind(0, 1)) {
-    t.names.push_back("");
-    ctx.consumed = 18;
-  } else if (kind(0, 37)) {
-    if (size >= 28) {
-      time_line(t, "Created [guess]: ", load_le64(p + 12), opts);
-      time_line(t, "Modified [guess]: ", load_le64(p + 20), opts);
-    }
-    ctx.consumed = 36;
-    taken = 28;
-  } else if (kind(1, 37) || kind(1, 38)) {
-    if (size >= 36) {
-      time_line(t, "Created [guess]: ", load_le64(p + 12), opts);
-      time_line(t, "Modified [guess]: ", load_le64(p + 20), opts);
-      time_line(t, "Accessed [guess]: ", load_le64(p + 28), opts);
-    }
-    ctx.consumed = 36;
-    taken = 36;
-  } else if (version == 3 || version == 7 || version == 8 || version == 9) {
-    ctx.consumed = version == 3 ? 30 : version == 7 ? 46 : version == 8 ? 50 : 54;
-    file_entry_extension(t, p, size, avail, version, taken);
-  } else if (kind(5, 6) || kind(13, 6) || kind(39, 6)) {
-    read_utf16(v, 8, size - 2, t.long_name);
-    ctx.consumed = 16;
-    taken = static_cast<int32_t>(size);
-  } else if (kind(5, 11)) {
-    ctx.consumed = 24;
-    std::string name, s1, s2, s3;
-    uint64_t a = 0, b = 0;
-    if (parse_beef_v5_id11(p, size, name, s1, s2, s3, a, b)) {
-      t.long_name = name;
-      for (const std::string* s : {&s1, &s2, &s3})
-        if (!s->empty()) t.names.push_back(*s);
-      if (a || b) {
-        time_line(t, "Embedded date: ", a, opts);
-        time_line(t, "Embedded date: ", b, opts);
+  const B::kind* k = find_kind(version, id);
+  if (k && k->act == B::action::string_chain && !is_beef_v0_id20_body(p, avail)) k = nullptr;
+  if (k) {
+    if (k->consumed >= 0) ctx.consumed = static_cast<uint32_t>(k->consumed);
+    if (k->taken >= 0) taken = k->taken;
+    switch (k->act) {
+      case B::action::two_guids:
+        if (size >= B::two_guid_size) {
+          add_item_guid(record, p + B::guid1);
+          add_item_guid(record, p + B::guid2);
+        }
+        break;
+      case B::action::one_guid:
+        if (size >= B::one_guid_size) add_item_guid(record, p + B::guid1);
+        break;
+      case B::action::dos_created:
+        if (size >= 12) merge_time(record.created, dos_ticks(v, B::dos_time));
+        break;
+      case B::action::recycle:
+        if (size >= B::recycle::block_size) recycle_block(record, p, size, ctx);
+        break;
+      case B::action::nested_list: {
+        // The nested list ends with the block, not with the caller's bytes.
+        shell_item_list list;
+        if (parse_idlist(list, p + B::nested_list, size - B::nested_list, false, false, ctx,
+                         opts))
+          append_moved(record.children, std::move(list));
+        break;
+      }
+      case B::action::storage:
+        ctx.offset = remembered + B::storage;
+        if (is_embedded_property_storage(p + B::storage, avail - B::storage)) {
+          // A storage files its values into a record of its own first, so
+          // that its keys join the item's as a merge adds them.
+          shell_item_record t;
+          const uint32_t saved = ctx.consumed;
+          parse_storage_block(ctx, t, p + B::storage, avail - B::storage, opts);
+          const uint32_t storage = le32(all, B::storage);
+          ctx.consumed = saved + storage;
+          taken = B::storage + int64_t{storage};
+          merge_shell_item(record, std::move(t));
+        }
+        break;
+      case B::action::string_chain: {
+        add_item_guid(record, p + B::guid1);
+        int64_t pos = B::chain::strings;
+        std::string s;
+        int64_t n = read_utf16(all, pos, avail, s);
+        push_name(record, std::move(s));
+        while (avail - pos - n > 4) {
+          pos += n + B::chain::gap;
+          n = read_utf16(all, pos, avail, s);
+          push_name(record, std::move(s));  // empty ones are not kept, as in a merge
+          if (pos >= avail) break;
+        }
+        break;
+      }
+      case B::action::empty_name:
+        break;
+      case B::action::guessed_times2:
+      case B::action::guessed_times3:
+        if (size >= k->taken) {
+          time_line(record, "Created [guess]: ", le64(v, B::guess_created), opts);
+          time_line(record, "Modified [guess]: ", le64(v, B::guess_modified), opts);
+          if (k->act == B::action::guessed_times3)
+            time_line(record, "Accessed [guess]: ", le64(v, B::guess_accessed), opts);
+        }
+        break;
+      case B::action::name: {
+        std::string name;
+        read_utf16(v, B::name, size - 2, name);
+        merge_name(record, record.long_name, std::move(name));
+        taken = size;
+        break;
+      }
+      case B::action::v5_id11: {
+        std::string name, s1, s2, s3;
+        uint64_t a = 0, b = 0;
+        if (parse_beef_v5_id11(p, size, name, s1, s2, s3, a, b)) {
+          push_name(record, std::move(s1));
+          push_name(record, std::move(s2));
+          push_name(record, std::move(s3));
+          if (a || b) {
+            time_line(record, "Embedded date: ", a, opts);
+            time_line(record, "Embedded date: ", b, opts);
+          }
+          merge_name(record, record.long_name, std::move(name));
+        }
+        taken = size;
+        break;
       }
     }
-    taken = static_cast<int32_t>(size);
+  } else if (B::is_file_ext_version(version)) {
+    ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
+    taken = file_entry_extension(record, v, avail, version);
   } else {
-    int64_t left = string_scan(t, p, avail);
-    taken = static_cast<int32_t>(std::min<int64_t>(avail - left, INT32_MAX));
+    taken = avail - string_scan(record, all);
   }
-  if (taken <= 0) taken = static_cast<int32_t>(std::min<int64_t>(avail, INT32_MAX));
-  merge_shell_item(record, t);
-  return taken;
+  if (taken <= 0) taken = avail;
+  return clamp32(taken);
 }
 
 int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64_t avail,
                               parse_ctx& ctx, const cmd_params& opts) {
   if (!p) return 0;
   int64_t total = 0;
-  while (avail >= 9 && is_beef_block(p, avail)) {
-    int64_t size = load_le16(p);
-    if (size > k_max_block || !guard_charge(1)) break;
-    shell_item_record t;
-    if (parse_beef_block(t, p, avail, ctx, opts) != 0) merge_shell_item(record, t);
-    ctx.offset += size;
+  while (avail >= B::min_walk && is_beef_block(p, avail)) {
+    const int64_t size = le16(L::view_of(p, avail), B::size);
+    if (size > B::max_block || !guard_charge(1)) break;
+    parse_beef_block(record, p, avail, ctx, opts);
+    ctx.offset += static_cast<uint64_t>(size);
     ctx.consumed += static_cast<uint32_t>(size);
     p += size;
     avail -= size;

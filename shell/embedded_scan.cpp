@@ -12,77 +12,74 @@
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
+#include "shell/item_layout.h"
 #include "shell/property_store.h"
 
 namespace vk {
 
 namespace {
 
-constexpr int64_t k_max_structure = 16384;
+namespace L = item_layout;
+namespace E = item_layout::embedded;
+using L::le16;
+using L::le32;
+using L::le64;
+using L::le8;
 
-byte_view view(const uint8_t* p, int64_t n) {
-  return byte_view(p, n > 0 ? static_cast<size_t>(n) : 0);
+byte_view view(const uint8_t* p, int64_t n) { return L::view_of(p, n); }
+size_t at(int64_t off) { return static_cast<size_t>(off); }
+
+void push_nonempty_name(shell_item_record& rec, std::string&& s) {
+  if (!s.empty()) rec.names.push_back(std::move(s));
 }
 
-// The three-string layouts: where each field of a form lies.
-struct three_string_form {
-  int64_t min_size;
-  int64_t inner_at;  // u16 inner length; -1: the size at 0 serves
-  int64_t signature_at;
-  uint32_t signature;
-  int64_t list_length_at;
-  int64_t counts_at;
-  int64_t strings_at;
-  uint64_t flag;
-};
-
-constexpr three_string_form k_07192006{76, 4, 6, 0x07192006, 58, 62, 74, itemflag_07192006};
-constexpr three_string_form k_10312005{56, 4, 6, 0x10312005, 34, 38, 54, itemflag_10312005};
-constexpr three_string_form k_08312006{36, -1, 2, 0x08312006, 18, 22, 34, 0};
-
-bool is_three_string(const three_string_form& f, const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, f.min_size, k_max_structure);
+bool is_three_string(const E::three_string_form& f, const uint8_t* p, int64_t available) {
+  auto size = sized_structure(p, available, f.min_size, E::max_structure);
   if (!size) return false;
+  const byte_view v = view(p, *size);
   int64_t inner = *size;
   if (f.inner_at >= 0) {
-    inner = load_le16(p + f.inner_at);
+    inner = le16(v, at(f.inner_at));
     if (inner > *size || inner > available) return false;
   }
-  if (load_le32(p + f.signature_at) != f.signature) return false;
-  if (load_le32(p + f.list_length_at) > inner) return false;
-  const int64_t c1 = load_le32(p + f.counts_at), c2 = load_le32(p + f.counts_at + 4),
-                c3 = load_le32(p + f.counts_at + 8);
-  return 2 * (c1 + c2 + c3) + 26 <= available;
+  if (le32(v, at(f.signature_at)) != f.signature) return false;
+  if (le32(v, at(f.list_length_at)) > inner) return false;
+  const int64_t c1 = le32(v, at(f.counts_at)), c2 = le32(v, at(f.counts_at + 4)),
+                c3 = le32(v, at(f.counts_at + 8));
+  return 2 * (c1 + c2 + c3) + E::three_string_fixed <= available;
 }
 
-bool parse_three_string(const three_string_form& f, parse_ctx& ctx, shell_item_record& rec,
-                        const uint8_t* p, int64_t available, const cmd_params& opts) {
+bool parse_three_string(const E::three_string_form& f, uint64_t flag, parse_ctx& ctx,
+                        shell_item_record& rec, const uint8_t* p, int64_t available,
+                        const cmd_params& opts) {
   if (!p || available <= 0 || !is_three_string(f, p, available)) return false;
   const bool outer = f.inner_at >= 0;
   if (outer) {
-    rec.flags |= f.flag;
+    rec.flags |= flag;
     reset_consumed(p, ctx);
   }
-  const int64_t size = load_le16(p);
-  const int64_t inner = outer ? load_le16(p + f.inner_at) : size;
-  byte_view v = view(p, available);
-  shell_item_record t;
-  int64_t at = f.strings_at;
+  const byte_view v = view(p, available);
+  const int64_t size = le16(v, L::item::size);
+  const int64_t inner = outer ? le16(v, at(f.inner_at)) : size;
+  // The texts go in at once; the property list files into a record of its
+  // own, merged after them as the structure's one merge adds it.
+  int64_t pos = f.strings_at;
+  std::string s;
   for (int i = 0; i < 3; ++i) {
-    const int64_t budget = 2 * static_cast<int64_t>(load_le32(p + f.counts_at + 4 * i));
-    std::string s;
-    read_utf16(v, at, at + budget, s);
-    if (!s.empty()) t.names.push_back(std::move(s));
-    at += budget;
+    const int64_t budget = 2 * static_cast<int64_t>(le32(v, at(f.counts_at + 4 * i)));
+    read_utf16(v, pos, pos + budget, s);
+    push_nonempty_name(rec, std::move(s));
+    pos += budget;
   }
-  const int64_t m = load_le32(p + f.list_length_at);
+  const int64_t m = le32(v, at(f.list_length_at));
   const int64_t end = outer ? inner + 4 : size;
   const int64_t start = end - m;
   if (start >= 0 && (!outer || inner + 4 <= size)) {
     ctx.offset += static_cast<uint64_t>(start);
+    shell_item_record t;
     parse_embedded_property_list(t, p + start, m, ctx, opts);
+    merge_shell_item(rec, std::move(t));
   }
-  merge_shell_item(rec, t);
   return true;
 }
 
@@ -92,15 +89,16 @@ bool parse_three_string(const three_string_form& f, parse_ctx& ctx, shell_item_r
 void augm_further_items(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                         int64_t available, int64_t first, uint32_t count,
                         const cmd_params& opts) {
+  const byte_view v = view(p, available);
   const uint64_t first_offset = ctx.offset;
-  int64_t at = first;
+  int64_t pos = first;
   for (uint32_t i = 1; i < count; ++i) {
-    const int64_t step = int64_t{load_le16(p + at)} + 6;
-    if (available - at < step + 16 || !guard_charge(1)) return;
-    at += step;
-    ctx.offset = first_offset + static_cast<uint64_t>(at - first);
+    const int64_t step = int64_t{le16(v, at(pos))} + E::augm::gap;
+    if (available - pos < step + 16 || !guard_charge(1)) return;
+    pos += step;
+    ctx.offset = first_offset + static_cast<uint64_t>(pos - first);
     shell_item_record t;
-    if (!parse_file_entry_item(p + at, ctx, t, p + at, available - at, opts)) return;
+    if (!parse_file_entry_item(p + pos, ctx, t, p + pos, available - pos, opts)) return;
     rec.children.push_back(std::move(t));
   }
 }
@@ -110,62 +108,82 @@ void augm_further_items(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p
 // ---- tests ----
 
 bool is_0a291cf0_block(const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, 10);
-  return size && load_le16(p + 4) <= *size && load_le32(p + 6) == 0x0A291CF0;
+  namespace X = E::x0a291cf0;
+  auto size = sized_structure(p, available, X::min_size);
+  if (!size) return false;
+  const byte_view v = view(p, *size);
+  return le16(v, X::bound) <= *size && le32(v, X::signature_at) == X::signature;
 }
 
 bool is_cfsf_block(const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, 25);
-  return size && load_le16(p + 4) <= *size && load_le16(p + 10) <= *size &&
-         load_le32(p + 6) == 0x46534643;
+  namespace C = E::cfsf;
+  auto size = sized_structure(p, available, C::min_size);
+  if (!size) return false;
+  const byte_view v = view(p, *size);
+  return le16(v, C::inner) <= *size && le16(v, C::bound) <= *size &&
+         le32(v, C::signature_at) == C::signature;
 }
 
 bool is_07192006_block(const uint8_t* p, int64_t available) {
-  return is_three_string(k_07192006, p, available);
+  return is_three_string(E::form_07192006, p, available);
 }
 
 bool is_10312005_block(const uint8_t* p, int64_t available) {
-  return is_three_string(k_10312005, p, available);
+  return is_three_string(E::form_10312005, p, available);
 }
 
 bool is_08312006_block(const uint8_t* p, int64_t available) {
-  return is_three_string(k_08312006, p, available);
+  return is_three_string(E::form_08312006, p, available);
 }
 
 bool is_08312006_item(const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, 40);
+  namespace O = E::outer_08312006;
+  auto size = sized_structure(p, available, O::min_size);
   if (!size) return false;
-  const int64_t inner = load_le16(p + 4);
-  if (inner > k_max_structure || inner > *size || inner > available) return false;
-  if (load_le32(p + 6) != 0x08312006 || load_le32(p + 22) > inner) return false;
-  const int64_t c1 = load_le32(p + 26), c2 = load_le32(p + 30), c3 = load_le32(p + 34);
-  return 2 * (c1 + c2 + c3) + 26 <= available;
+  const byte_view v = view(p, *size);
+  const int64_t inner = le16(v, O::inner);
+  if (inner > E::max_structure || inner > *size || inner > available) return false;
+  if (le32(v, O::signature_at) != E::form_08312006.signature ||
+      le32(v, O::list_length) > inner)
+    return false;
+  const int64_t c1 = le32(v, O::counts), c2 = le32(v, O::counts + 4),
+                c3 = le32(v, O::counts + 8);
+  return 2 * (c1 + c2 + c3) + E::three_string_fixed <= available;
 }
 
 bool is_f5a6b710_block(const uint8_t* p, int64_t available) {
-  auto size = sized_structure(p, available, 13);
+  namespace F = E::f5a6b710;
+  auto size = sized_structure(p, available, F::min_size);
   if (!size) return false;
-  const int64_t k = load_le16(p + 4);
-  return k <= *size + 4 && load_le32(p + 6) == 0xF5A6B710 && load_le16(p + 10) <= k + 4;
+  const byte_view v = view(p, *size);
+  const int64_t k = le16(v, F::k);
+  return k <= *size + 4 && le32(v, F::signature_at) == F::signature && le16(v, F::item) <= k + 4;
 }
 
 bool is_augm_block(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 16) && load_le32(p + 4) == 0x4D677541 &&
-         load_le32(p + 12) != 0;
+  namespace A = E::augm;
+  auto size = sized_structure(p, available, A::min_size);
+  if (!size) return false;
+  const byte_view v = view(p, *size);
+  return le32(v, A::signature_at) == A::signature && le32(v, A::count) != 0;
 }
 
 bool is_untyped_block(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 8, k_max_structure) && load_le16(p + 4) == 0 &&
-         load_le16(p + 6) != 0;
+  auto size = sized_structure(p, available, 8, E::max_structure);
+  if (!size) return false;
+  const byte_view v = view(p, *size);
+  return le16(v, E::untyped::zero) == 0 && le16(v, E::untyped::word) != 0;
 }
 
 bool is_c001b000_block(const uint8_t* p, int64_t available) {
-  if (!p || available < 25) return false;
-  const int64_t size = load_le32(p);
-  if (size < 25 || size > k_max_structure || size > available) return false;
-  if (load_le32(p + 4) != 0xC001B000) return false;
-  const int64_t length = load_le16(p + 8), t0 = load_le32(p + 20);
-  return length <= size && t0 <= length && t0 + 25 <= available;
+  namespace C = E::c001b000;
+  if (!p || available < C::min_size) return false;
+  const byte_view v = view(p, available);
+  const int64_t size = le32(v, 0);  // this structure's size is a u32
+  if (size < C::min_size || size > E::max_structure || size > available) return false;
+  if (le32(v, C::signature_at) != C::signature) return false;
+  const int64_t length = le16(v, C::length), t0 = le32(v, C::first_length);
+  return length <= size && t0 <= length && t0 + C::min_size <= available;
 }
 
 bool is_autolist_entry_nonnull(const uint8_t* p, int64_t available) {
@@ -183,20 +201,21 @@ bool parse_0a291cf0_block(parse_ctx&, shell_item_record& rec, const uint8_t* p,
 
 bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                       int64_t available, const cmd_params& opts) {
+  namespace C = E::cfsf;
   if (!p || available <= 0 || !is_cfsf_block(p, available)) return false;
-  const int64_t size = load_le16(p);
+  const byte_view v = view(p, available);
+  const int64_t size = le16(v, L::item::size);
+  // The structure's fields land in a record of its own: its name and times
+  // take their slots before the merge decides against the item's.
   shell_item_record t;
-  t.size = load_le32(p + 14);
-  if (load_le16(p + 18)) {
-    time when = time_from_dos(load_le16(p + 18), load_le16(p + 20), true);
-    if (when.valid()) t.modified = when.m_filetime;
-  }
-  t.is_directory = (p[12] & 0x10) ? 1 : (t.size == 0 ? 1 : 0);
-  read_ansi(view(p, available), 24, available, t.primary_name);
+  t.size = le32(v, C::file_size);
+  if (const uint16_t date = le16(v, C::dos_date)) t.modified = dos_filetime(date, le16(v, C::dos_time));
+  t.is_directory = (le8(v, C::flags) & 0x10) ? 1 : (t.size == 0 ? 1 : 0);
+  read_ansi(v, C::name, available, t.primary_name);
   if (!t.primary_name.empty()) t.names.push_back(t.primary_name);
   rec.flags |= itemflag_cfsf;
   reset_consumed(p, ctx);
-  const int64_t e = load_le16(p + size - 2);
+  const int64_t e = le16(v, at(size - 2));
   ctx.offset += static_cast<uint64_t>(e);
   if (e != 0 && e < size) {
     const uint64_t after = ctx.offset;
@@ -208,46 +227,47 @@ bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
     }
   }
   const bool result = !t.long_name.empty() || !t.primary_name.empty();
-  merge_shell_item(rec, t);
+  merge_shell_item(rec, std::move(t));
   return result;
 }
 
 bool parse_07192006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts) {
-  return parse_three_string(k_07192006, ctx, rec, p, available, opts);
+  return parse_three_string(E::form_07192006, itemflag_07192006, ctx, rec, p, available, opts);
 }
 
 bool parse_10312005_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts) {
-  return parse_three_string(k_10312005, ctx, rec, p, available, opts);
+  return parse_three_string(E::form_10312005, itemflag_10312005, ctx, rec, p, available, opts);
 }
 
 bool parse_three_string_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                               int64_t available, const cmd_params& opts) {
-  return parse_three_string(k_08312006, ctx, rec, p, available, opts);
+  return parse_three_string(E::form_08312006, 0, ctx, rec, p, available, opts);
 }
 
 bool parse_f5a6b710_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts) {
+  namespace F = E::f5a6b710;
   if (!p || available <= 0 || !is_f5a6b710_block(p, available)) return false;
   reset_consumed(p, ctx);
   rec.flags |= itemflag_f5a6b710;
-  const int64_t size = load_le16(p), k = load_le16(p + 4), n = load_le16(p + 10);
-  shell_item_record t;
+  const byte_view v = view(p, available);
+  const int64_t size = le16(v, L::item::size), k = le16(v, F::k), n = le16(v, F::item);
   bool result = false;
-  if (k + 22 <= size) {
-    add_item_guid(t, p + k + 6);
-    if (k + 38 <= size) add_item_guid(t, p + k + 22);
-    merge_shell_item(rec, t);
+  if (k + F::guid2 <= size) {
+    add_item_guid(rec, p + k + F::guid1);
+    if (k + F::guid2 + 16 <= size) add_item_guid(rec, p + k + F::guid2);
     result = true;
   }
-  if (parse_shell_item(t, p + 10, available - 10, false, false, t.flags, ctx, opts)) {
-    merge_shell_item(rec, t);
+  shell_item_record t;
+  if (parse_shell_item(t, p + F::item, available - F::item, false, false, 0, ctx, opts)) {
+    merge_shell_item(rec, std::move(t));
     result = true;
   }
-  if (available - 10 - n > 3) {
+  if (available - static_cast<int64_t>(F::item) - n > 3) {
     shell_item_list list;
-    if (parse_idlist(list, p + 10 + n, available - 10 - n, false, false, ctx, opts))
+    if (parse_idlist(list, p + F::item + n, available - F::item - n, false, false, ctx, opts))
       rec.embedded_lists.push_back(std::move(list));
   }
   return result;
@@ -255,8 +275,10 @@ bool parse_f5a6b710_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
 
 bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                       int64_t available, const cmd_params& opts) {
+  namespace A = E::augm;
   if (!p || available <= 0 || !is_augm_block(p, available)) return false;
-  const int64_t first = int64_t{load_le32(p + 8)} + 16;
+  const byte_view v = view(p, available);
+  const int64_t first = int64_t{le32(v, A::first)} + A::first_base;
   if (first > available) return false;
   rec.flags |= itemflag_augm;
   ctx.offset += static_cast<uint64_t>(first);
@@ -264,34 +286,38 @@ bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
   shell_item_record t;
   if (!parse_file_entry_item(p + first, ctx, t, p + first, available - first, opts))
     return false;
-  merge_shell_item(rec, t);
+  merge_shell_item(rec, std::move(t));
   ctx.offset = first_offset;
-  augm_further_items(ctx, rec, p, available, first, load_le32(p + 12), opts);
+  augm_further_items(ctx, rec, p, available, first, le32(v, A::count), opts);
   return true;
 }
 
 int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec,
                                         const uint8_t* p, int64_t available,
                                         const cmd_params& opts) {
+  namespace S = E::sized_record;
   if (!p || available <= 0 || !is_sized_record_with_offsets(p, available)) return 0;
   rec.flags |= itemflag_sized_record;
+  // The run's blocks gather in a record of their own first: merged as one,
+  // their displaced names keep the order a single merge gives them.
   shell_item_record t;
-  const int64_t a = load_le16(p + 4), b = load_le16(p + 12);
+  const byte_view v = view(p, available);
+  const int64_t a = le16(v, S::a), b = le16(v, S::b);
   if (a >= 26 && b == 16) {
-    if (available >= 30) add_item_guid(t, p + 14);
+    if (available >= 30) add_item_guid(t, p + S::guids);
   } else if (a >= 27 && b == 32) {
-    if (available >= 30) add_item_guid(t, p + 14);
-    if (available >= 46) add_item_guid(t, p + 30);
+    if (available >= 30) add_item_guid(t, p + S::guids);
+    if (available >= 46) add_item_guid(t, p + S::guids + 16);
   } else {
     const int64_t r = available - (a + 6);
     if (r >= 16) add_item_guid(t, p + a + 6);
     if (r - 16 >= 16) add_item_guid(t, p + a + 22);
   }
   // The 0xBEEF run may stand behind zero padding.
-  int64_t pos = 14 + b, rem = available - pos;
+  int64_t pos = static_cast<int64_t>(S::guids) + b, rem = available - pos;
   while (pos + 2 <= available) {
-    const uint16_t w = load_le16(p + pos);
-    if (w != 0 && (w <= rem || p[pos] != 0)) break;
+    const uint16_t w = le16(v, at(pos));
+    if (w != 0 && (w <= rem || le8(v, at(pos)) != 0)) break;
     ++pos;
     --rem;
     if (rem <= 1) break;
@@ -308,69 +334,138 @@ int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec,
       taken = pos + n;
     }
   }
-  merge_shell_item(rec, t);
+  merge_shell_item(rec, std::move(t));
   return static_cast<int32_t>(taken);
 }
 
 bool parse_untyped_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                          int64_t available, const cmd_params& opts) {
+  namespace U = E::untyped;
   if (!p || available <= 0 || !is_untyped_block(p, available)) return false;
-  const int64_t size = load_le16(p);
-  const uint16_t w = load_le16(p + 6);
-  shell_item_record t;
-  if (w == 0xBEEF) {
-    if (parse_beef_block(t, p, available, ctx, opts) == 0) return false;
-  } else if (w >= 32) {
+  const byte_view all = view(p, available);
+  const int64_t size = le16(all, L::item::size);
+  const byte_view v = view(p, size);
+  const uint16_t w = le16(v, U::word);
+  if (w == L::beef::signature) return parse_beef_block(rec, p, available, ctx, opts) != 0;
+  if (w >= U::text_min_word) {
     rec.flags |= itemflag_untyped;
-    read_utf16(view(p, size), 6, size, t.long_name);
+    std::string text;
+    read_utf16(v, U::word, size, text);
     // A record of 8 bytes has no second unit: its text is one character.
-    const uint16_t second = size >= 10 ? load_le16(p + 8) : 0;
-    if (t.long_name.size() <= 4 && second == 0) return false;
-    t.flags |= itemflag_named;
-  } else if (size >= 39) {
+    if (text.size() <= 4 && le16(v, U::second_unit) == 0) return false;
+    rec.flags |= itemflag_named;
+    merge_name(rec, rec.long_name, std::move(text));
+    return true;
+  }
+  if (size >= U::time_min_size) {
     rec.flags |= itemflag_untyped;
-    const int64_t ticks = static_cast<int64_t>(load_le64(p + 22));
+    const int64_t ticks = static_cast<int64_t>(le64(v, U::filetime));
     if (ticks != 0) {
       time when = time_from_i64(ticks, type_time::filetime);
-      if (when.valid()) t.created = when.m_filetime;
+      if (when.valid()) merge_time(rec.created, when.m_filetime);
     }
-    int64_t q = 38;
-    if (p[38] != 0) {
-      read_ansi(view(p, available), 38, available, t.primary_name);
-      q += static_cast<int64_t>(t.primary_name.size());
+    std::string name, text;
+    int64_t q = U::name;
+    if (le8(v, U::name) != 0) {
+      read_ansi(all, U::name, available, name);
+      q += static_cast<int64_t>(name.size());
     }
-    while (q < size && p[q] == 0) ++q;
-    if (size - q > 1) read_utf16(view(p, size), q, size, t.long_name);
+    while (q < size && le8(v, at(q)) == 0) ++q;
+    if (size - q > 1) read_utf16(v, q, size, text);
+    merge_name(rec, rec.primary_name, std::move(name));
+    merge_name(rec, rec.long_name, std::move(text));
   }
-  merge_shell_item(rec, t);
   return true;
 }
 
 bool parse_c001b000_block(parse_ctx&, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params&) {
+  namespace C = E::c001b000;
   if (!p || available <= 0 || !is_c001b000_block(p, available)) return false;
-  shell_item_record t;
   bool result = false;
-  const int64_t t0 = load_le32(p + 20);
-  byte_view v = view(p, available);
+  const byte_view v = view(p, available);
+  const int64_t t0 = le32(v, C::first_length);
   std::string s;
-  read_utf16(v, 24, 24 + t0, s);
-  if (!s.empty()) t.names.push_back(s);
-  int64_t at = 24 + t0, rem = available - at;
-  while (rem >= 1 && is_string_list_entry(p + at, rem) && guard_charge(1)) {
-    const int64_t n = load_le32(p + at + 16);
-    if (n > 16383) break;
-    read_utf16(v, at + 20, at + 20 + n, s);
-    if (s.size() > 1) t.names.push_back(s);
+  read_utf16(v, C::first_text, C::first_text + t0, s);
+  push_nonempty_name(rec, std::move(s));
+  int64_t pos = static_cast<int64_t>(C::first_text) + t0, rem = available - pos;
+  while (rem >= 1 && is_string_list_entry(p + pos, rem) && guard_charge(1)) {
+    const int64_t n = le32(v, at(pos + C::entry_length));
+    if (n > C::max_entry) break;
+    const int64_t text_at = pos + static_cast<int64_t>(C::entry_text);
+    read_utf16(v, text_at, text_at + n, s);
+    if (s.size() > 1) rec.names.push_back(std::move(s));
     result = true;
-    at += n + 20;
-    rem -= n + 20;
+    pos += n + C::entry_text;
+    rem -= n + C::entry_text;
   }
-  merge_shell_item(rec, t);
   return result;
 }
 
 // ---- the scanner ----
+
+namespace {
+
+// How the scanner steps past a structure: a fixed count, a stored field
+// (plus a constant), or the count its parser returns.
+enum class step_kind : uint8_t { fixed, field16, field32, returned };
+using scan_parser = int64_t (*)(parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
+                                const cmd_params&);
+struct scan_entry {
+  bool (*test)(const uint8_t*, int64_t);
+  scan_parser parse;  // > 0: the structure was taken
+  step_kind step;
+  uint8_t field;  // the stored step's offset, or the fixed step
+  uint8_t plus;
+};
+
+template <bool (*F)(parse_ctx&, shell_item_record&, const uint8_t*, int64_t, const cmd_params&)>
+int64_t as_count(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+                 const cmd_params& opts) {
+  return F(ctx, rec, p, n, opts) ? 1 : 0;
+}
+
+int64_t scan_45177777(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+                      const cmd_params&) {
+  return parse_45177777_block(p, ctx, rec, p, n);
+}
+int64_t scan_sized_record(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+                          const cmd_params& opts) {
+  return parse_sized_record_with_offsets(ctx, rec, p, n, opts);
+}
+int64_t scan_94_byte(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+                     const cmd_params& opts) {
+  return parse_94_byte_structure(p, ctx, rec, p, n, opts) ? 1 : 0;
+}
+int64_t scan_beef(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+                  const cmd_params& opts) {
+  return parse_beef_block(rec, p, n, ctx, opts) > 0 ? 1 : 0;
+}
+
+// Tried in this order at each position; the first test that passes decides.
+const scan_entry k_scan_table[] = {
+    {is_0a291cf0_block, as_count<parse_0a291cf0_block>, step_kind::fixed,
+     E::x0a291cf0::step, 0},
+    {is_cfsf_block, as_count<parse_cfsf_block>, step_kind::field16, E::cfsf::inner,
+     E::cfsf::inner_extra},
+    {is_07192006_block, as_count<parse_07192006_block>, step_kind::field16, 4, 0},
+    {is_10312005_block, as_count<parse_10312005_block>, step_kind::field16, 4, 0},
+    {is_45177777_block, scan_45177777, step_kind::returned, 0, 0},
+    {is_08312006_item, as_count<parse_08312006_block>, step_kind::field16,
+     E::outer_08312006::inner, 0},
+    {is_f5a6b710_block, as_count<parse_f5a6b710_block>, step_kind::field16, 0, 0},
+    {is_augm_block, as_count<parse_augm_block>, step_kind::field16, 0, 0},
+    {is_sized_record_with_offsets, scan_sized_record, step_kind::returned, 0, 0},
+    {is_untyped_block, as_count<parse_untyped_block>, step_kind::field16, 0, 0},
+    {is_embedded_property_storage, as_count<parse_storage_block>, step_kind::field32, 0, 0},
+    {is_08312006_block, as_count<parse_three_string_block>, step_kind::field16, 0, 0},
+    {is_c001b000_block, as_count<parse_c001b000_block>, step_kind::field16,
+     E::c001b000::length, 0},
+    {is_94_byte_structure, scan_94_byte, step_kind::field16, 0, 0},
+    {is_beef_block, scan_beef, step_kind::field16, 0, 0},
+};
+
+}  // namespace
 
 bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                            int64_t available, const cmd_params& opts) {
@@ -381,55 +476,23 @@ bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t
   int64_t pos = 0, remaining = available;
   while (remaining > 8 && guard_charge(1)) {
     const uint64_t remembered = ctx.offset;
-    const uint8_t* at = p + pos;
+    const uint8_t* here = p + pos;
+    const byte_view v = view(here, remaining);
+    const scan_entry* entry = nullptr;
+    for (const scan_entry& e : k_scan_table)
+      if (e.test(here, remaining)) {
+        entry = &e;
+        break;
+      }
+    if (!entry) break;
+    const int64_t value = entry->parse(ctx, rec, here, remaining, opts);
+    result = value > 0;
     int64_t step = 0;
-    if (is_0a291cf0_block(at, remaining)) {
-      result = parse_0a291cf0_block(ctx, rec, at, remaining, opts);
-      step = 10;
-    } else if (is_cfsf_block(at, remaining)) {
-      result = parse_cfsf_block(ctx, rec, at, remaining, opts);
-      step = int64_t{load_le16(at + 4)} + 4;
-    } else if (is_07192006_block(at, remaining)) {
-      result = parse_07192006_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at + 4);
-    } else if (is_10312005_block(at, remaining)) {
-      result = parse_10312005_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at + 4);
-    } else if (is_45177777_block(at, remaining)) {
-      step = parse_45177777_block(at, ctx, rec, at, remaining);
-      result = step > 0;
-    } else if (is_08312006_item(at, remaining)) {
-      result = parse_08312006_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at + 4);
-    } else if (is_f5a6b710_block(at, remaining)) {
-      result = parse_f5a6b710_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at);
-    } else if (is_augm_block(at, remaining)) {
-      result = parse_augm_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at);
-    } else if (is_sized_record_with_offsets(at, remaining)) {
-      step = parse_sized_record_with_offsets(ctx, rec, at, remaining, opts);
-      result = step > 0;
-    } else if (is_untyped_block(at, remaining)) {
-      result = parse_untyped_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at);
-    } else if (is_embedded_property_storage(at, remaining)) {
-      result = parse_storage_block(ctx, rec, at, remaining, opts);
-      step = load_le32(at);
-    } else if (is_08312006_block(at, remaining)) {
-      result = parse_three_string_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at);
-    } else if (is_c001b000_block(at, remaining)) {
-      result = parse_c001b000_block(ctx, rec, at, remaining, opts);
-      step = load_le16(at + 8);
-    } else if (is_94_byte_structure(at, remaining)) {
-      result = parse_94_byte_structure(at, ctx, rec, at, remaining, opts);
-      step = load_le16(at);
-    } else if (is_beef_block(at, remaining)) {
-      result = parse_beef_block(rec, at, remaining, ctx, opts) > 0;
-      step = load_le16(at);
-    } else {
-      break;
+    switch (entry->step) {
+      case step_kind::fixed: step = entry->field; break;
+      case step_kind::field16: step = int64_t{le16(v, entry->field)} + entry->plus; break;
+      case step_kind::field32: step = le32(v, entry->field); break;
+      case step_kind::returned: step = value; break;
     }
     // A structure whose step is zero or runs past the bytes ends the scan.
     if (step <= 0 || step > remaining) {
@@ -446,23 +509,26 @@ bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t
 bool scan_root_folder_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* item,
                            int64_t available, const cmd_params& opts) {
   if (!item || available <= 0 || !is_root_folder_item_with_data(item, available)) return false;
-  return scan_extension_blocks(ctx, rec, item, load_le16(item), opts);
+  return scan_extension_blocks(ctx, rec, item, le16(view(item, available), L::item::size), opts);
 }
 
 bool parse_type_2e_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* item,
                         int64_t available, const cmd_params& opts) {
+  namespace T = E::type_2e;
   if (!item || available <= 0 || !is_type_2e_item(item, available)) return false;
+  const byte_view v = view(item, available);
   const uint64_t remembered = ctx.offset;
   reset_consumed(item, ctx);
-  const int64_t size = load_le16(item);
-  if ((item[3] & 0xF0) != 0 || size == 20) {
-    add_item_guid(rec, item + 4);
-    if (available > 20 && available - 20 > 8 && load_le16(item + 20) <= available - 20) {
-      ctx.offset = 20;
-      scan_extension_blocks(ctx, rec, item + 20, load_le16(item + 20), opts);
+  const int64_t size = le16(v, L::item::size);
+  if ((le8(v, T::sort) & 0xF0) != 0 || size == 20) {
+    add_item_guid(rec, item + L::item::guid);
+    const int64_t run = le16(v, T::run);
+    if (available > 20 && available - 20 > 8 && run <= available - 20) {
+      ctx.offset = T::run;
+      scan_extension_blocks(ctx, rec, item + T::run, run, opts);
     }
   } else {
-    const int64_t h = int64_t{load_le16(item + 4)} + 6;
+    const int64_t h = int64_t{le16(v, T::header)} + 6;
     const int64_t r = available - h;
     if (r > 15) add_item_guid(rec, item + h);
     if (r - 16 > 15) add_item_guid(rec, item + h + 16);
@@ -479,7 +545,7 @@ uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out,
   if (!p || size < 3) return 0;
   return guarded(
       [&]() -> uint32_t {
-        const int64_t declared = std::min<int64_t>(load_le16(p), size);
+        const int64_t declared = std::min<int64_t>(le16(view(p, size), L::item::size), size);
         parse_ctx ctx;
         ctx.offset = file_offset;
         ctx.debug = 1;
@@ -494,7 +560,7 @@ uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out,
           return 0;
         out << path;
         if (!detail.empty()) out << " [" << detail << "]";
-        return load_le16(p);
+        return le16(view(p, size), L::item::size);
       },
       [] { return uint32_t{0}; });
 }

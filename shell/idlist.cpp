@@ -5,13 +5,18 @@
 #include "shell/idlist.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "shell/guid_names.h"
+#include "shell/item_layout.h"
 
 namespace vk {
 
 namespace {
+
+namespace L = item_layout;
+using L::le16;
 
 bool guard_spent() {
   parse_guard* g = active_parse_guard();
@@ -39,7 +44,7 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
   scan_extension_blocks(ctx, t, item, size, opts);
   if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() &&
       t.children.empty()) {
-    merge_shell_item(rec, t);
+    merge_shell_item(rec, std::move(t));
     hexdump_limited(ctx, item, static_cast<uint32_t>(size), ctx.offset);
     add_string_properties(rec.found_properties, item, size, nullptr, ctx);
     return;
@@ -54,12 +59,91 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
                               reinterpret_cast<const uint8_t*>(value.bytes.data()),
                               static_cast<int64_t>(value.bytes.size()), &value.key.fmtid, ctx);
   }
-  merge_shell_item(rec, t);
+  merge_shell_item(rec, std::move(t));
 }
 
-bool either(item_parser a, item_parser b, const uint8_t* item, parse_ctx& ctx,
-            shell_item_record& rec, int64_t size, const cmd_params& opts) {
-  return a(item, ctx, rec, item, size, opts) || b(item, ctx, rec, item, size, opts);
+// How many items the walk may find: the items cut by their sizes, so that
+// the output is sized once; never more than one per 5 bytes of the list.
+size_t item_count_hint(byte_view v) {
+  size_t count = 0;
+  for (size_t at = 0; v.has(at, 4);) {
+    const uint16_t n = le16(v, at);
+    if (n < 5 || !v.has(at, n)) break;
+    ++count;
+    at += n;
+  }
+  return count;
+}
+
+// The item parsers by class-type byte. A route's parsers are tried in
+// order until one accepts the item; its result is the step it reports (the
+// item's size unless fixed). Type 0x00 and the short root-folder form are
+// decided in the dispatcher itself.
+bool scan_root_folder(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
+                      const uint8_t* p, int64_t n, const cmd_params& opts) {
+  return scan_root_folder_item(ctx, rec, p, n, opts);
+}
+bool type_2e(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
+             const cmd_params& opts) {
+  return parse_type_2e_item(ctx, rec, p, n, opts);
+}
+bool uri_long(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+              int64_t n, const cmd_params& opts) {
+  if (!parse_uri_item(item, ctx, rec, p, n, opts)) return false;
+  reset_consumed(item, ctx);
+  return true;
+}
+
+struct route_step {
+  item_parser parse;
+  int32_t result;  // < 0: the item's size
+};
+struct item_route {
+  uint8_t first, last;  // a range of type bytes
+  route_step steps[2];
+};
+constexpr item_route k_routes[] = {
+    {0x01, 0x01, {{control_panel_category_name, 12}, {parse_type_01_item, -1}}},
+    {0x02, 0x02, {{parse_type_02_item, 8}, {}}},
+    {0x1E, 0x1E, {{parse_type_1e_item, -1}, {}}},
+    {0x1F, 0x1F, {{parse_root_folder_item, -1}, {scan_root_folder, -1}}},
+    {0x20, 0x20, {{parse_type_20_item, -1}, {}}},
+    {0x23, 0x23, {{parse_volume_item, 7}, {}}},
+    {0x25, 0x25, {{parse_volume_item, 7}, {}}},
+    {0x29, 0x29, {{parse_volume_item, 7}, {}}},
+    {0x2F, 0x2F, {{parse_volume_item, 7}, {}}},
+    {0x2E, 0x2E, {{type_2e, -1}, {}}},
+    {0x30, 0x32, {{parse_file_entry_item, -1}, {}}},
+    {0x34, 0x36, {{parse_file_entry_item, -1}, {}}},
+    {0x38, 0x3A, {{parse_file_entry_item, -1}, {}}},
+    {0x3D, 0x3E, {{parse_file_entry_item, -1}, {}}},
+    {0xB1, 0xB1, {{parse_file_entry_item, -1}, {}}},
+    {0x40, 0x42, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x44, 0x4B, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x4D, 0x4F, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0xC3, 0xC3, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
+    {0x43, 0x43, {{parse_type_64_item, -1}, {}}},
+    {0x64, 0x64, {{parse_type_64_item, -1}, {}}},
+    {0x52, 0x52, {{parse_type_52_item, -1}, {}}},
+    {0x61, 0x61, {{parse_uri_item_short, -1}, {uri_long, -1}}},
+    {0x67, 0x67, {{parse_uri_item_short, -1}, {uri_long, -1}}},
+    {0x71, 0x71, {{parse_control_panel_item, 14}, {}}},
+    {0x73, 0x74, {{parse_delegate_item, -1}, {}}},
+    {0x77, 0x77, {{parse_delegate_item, -1}, {}}},
+};
+
+// Route index + 1 of every type byte (0: no parser).
+constexpr std::array<uint8_t, 256> k_route_of = [] {
+  std::array<uint8_t, 256> out{};
+  for (size_t i = 0; i < std::size(k_routes); ++i)
+    for (unsigned t = k_routes[i].first; t <= k_routes[i].last; ++t)
+      out[t] = static_cast<uint8_t>(i + 1);
+  return out;
+}();
+
+const item_route* route_of(uint8_t type) {
+  const uint8_t i = k_route_of[type];
+  return i ? &k_routes[i - 1] : nullptr;
 }
 
 }  // namespace
@@ -70,24 +154,29 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   if (!p || size < 3) return false;
   guard_level level(size);
   if (!level) return false;
-  shell_item_record work;
+  const byte_view v = L::view_of(p, size);
+  out.reserve(item_count_hint(v));
+  // Each record's flags start from those of the item before it.
+  uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
   while (rem >= 4 && !guard_spent()) {
-    const int64_t n = load_le16(p + at);
+    const int64_t n = le16(v, static_cast<size_t>(at));
     if (n < 5 || n > rem) break;
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
-      // The next parse clears the work record, so it can be moved out.
-      if (parse_shell_item(work, p + at, rem, keep_raw, skip_marker_items, work.flags, ctx,
-                           opts, &step))
-        out.push_back(std::move(work));
+      // Parsed in its place in the list; dropped again when not accepted.
+      shell_item_record& rec = out.emplace_back();
+      const bool taken = parse_shell_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
+                                          ctx, opts, &step) != 0;
+      flags = rec.flags;
+      if (!taken) out.pop_back();
       rem -= step;
       if (rem < 0) break;
       at += step;
       pos += step;
-      while (rem >= 2 && load_le16(p + at) == 0) {
+      while (rem >= 2 && le16(v, static_cast<size_t>(at)) == 0) {
         rem -= 2;
         at += 2;
         pos += 2;
@@ -116,9 +205,10 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
   guard_level level(available);
   if (!level) return 0;
   rec.not_parsed = 0;
-  const uint8_t type = item[2];
+  const byte_view iv = L::view_of(item, available);
+  const uint8_t type = L::le8(iv, L::item::type);
   rec.item_type = type;
-  const int64_t declared = available >= 2 ? load_le16(item) : 0;
+  const int64_t declared = le16(iv, L::item::size);
   // The item's own size, trusted only inside the bytes there are.
   const bool sized = declared >= 3 && declared <= available;
   const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
@@ -127,87 +217,33 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
   if (sized && is_94_byte_structure(item, size)) rec.flags |= itemflag_94_byte;
 
   bool ok = false;
-  if (sized) {
-    switch (type) {
-      case 0x00:
-        if (!skip_marker_items) {
-          embedded_block_pass(rec, item, size, keep_raw, ctx, opts);
+  if (sized && type == L::type::embedded) {
+    if (!skip_marker_items) {
+      embedded_block_pass(rec, item, size, keep_raw, ctx, opts);
+      ok = true;
+    }
+  } else if (sized) {
+    if (const item_route* route = route_of(type)) {
+      for (const route_step& step : route->steps) {
+        if (!step.parse) break;
+        if (step.parse(item, ctx, rec, item, size, opts)) {
           ok = true;
+          if (step.result >= 0) result = static_cast<uint32_t>(step.result);
+          break;
         }
-        break;
-      case 0x01:
-        if (control_panel_category_name(item, ctx, rec, item, size, opts)) {
-          ok = true;
-          result = 12;
-        } else {
-          ok = parse_type_01_item(item, ctx, rec, item, size, opts);
-        }
-        break;
-      case 0x02:
-        ok = parse_type_02_item(item, ctx, rec, item, size, opts);
-        result = 8;
-        break;
-      case 0x1E:
-        ok = parse_type_1e_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x1F:
-        ok = parse_root_folder_item(item, ctx, rec, item, size, opts) ||
-             scan_root_folder_item(ctx, rec, item, size, opts);
-        if (!ok && size <= 19 && available > 30) {
-          // The short form: a known CLSID at 4 makes a 20-byte item.
-          guid g;
-          g.set(item + 4);
-          std::string name;
-          if (clsid_name(name, &g)) {
-            add_item_guid(rec, g);
-            ok = true;
-            result = 20;
-            if (step_out) *step_out = 20;
-          }
-        }
-        break;
-      case 0x20:
-        ok = parse_type_20_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x23: case 0x25: case 0x29: case 0x2F:
-        ok = parse_volume_item(item, ctx, rec, item, size, opts);
-        result = 7;
-        break;
-      case 0x2E:
-        ok = parse_type_2e_item(ctx, rec, item, size, opts);
-        break;
-      case 0x30: case 0x31: case 0x32: case 0x34: case 0x35: case 0x36:
-      case 0x38: case 0x39: case 0x3A: case 0x3D: case 0x3E: case 0xB1:
-        ok = parse_file_entry_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x40: case 0x41: case 0x42: case 0x44: case 0x45: case 0x46: case 0x47:
-      case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4D: case 0x4E: case 0x4F:
-      case 0xC3:
-        ok = either(parse_root_folder_item, parse_network_item, item, ctx, rec, size, opts);
-        break;
-      case 0x43: case 0x64:
-        ok = parse_type_64_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x52:
-        ok = parse_type_52_item(item, ctx, rec, item, size, opts);
-        break;
-      case 0x61: case 0x67:
-        if (parse_uri_item_short(item, ctx, rec, item, size, opts)) {
-          ok = true;
-        } else if (parse_uri_item(item, ctx, rec, item, size, opts)) {
-          reset_consumed(item, ctx);
-          ok = true;
-        }
-        break;
-      case 0x71:
-        ok = parse_control_panel_item(item, ctx, rec, item, size, opts);
-        result = 14;
-        break;
-      case 0x73: case 0x74: case 0x77:
-        ok = parse_delegate_item(item, ctx, rec, item, size, opts);
-        break;
-      default:
-        break;
+      }
+    }
+    if (!ok && type == L::type::root_folder && size <= 19 && available > 30) {
+      // The short form: a known CLSID at 4 makes a 20-byte item.
+      guid g;
+      g.set(item + L::item::guid);  // available > 30: the GUID lies inside
+      std::string name;
+      if (clsid_name(name, &g)) {
+        add_item_guid(rec, g);
+        ok = true;
+        result = L::root_folder::short_size;
+        if (step_out) *step_out = L::root_folder::short_size;
+      }
     }
   }
   if (!ok) rec.not_parsed = 1;
@@ -242,9 +278,10 @@ bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p
   const int64_t k = hit - p;
   if (k < 16) return false;
   const int64_t s = k - 6;
-  const int64_t block_end = s + load_le16(p + s);
+  const byte_view v = L::view_of(p, available);
+  const int64_t block_end = s + le16(v, static_cast<size_t>(s));
   if (block_end > available || block_end < s + 8) return false;
-  const int64_t back = load_le16(p + block_end - 2);
+  const int64_t back = le16(v, static_cast<size_t>(block_end - 2));
   if (back > s) return false;
   const int64_t i = s - back;
   if (i <= 0) return false;  // its own item again would never end

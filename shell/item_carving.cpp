@@ -24,9 +24,7 @@ void take_modified(shell_item_record& rec, byte_view buf, int64_t item) {
   auto date = field_at(buf, item + 8, 2);
   auto clock = field_at(buf, item + 10, 2);
   if (!date || !clock || *date == 0) return;
-  const time t = time_from_dos(static_cast<uint16_t>(*date), static_cast<uint16_t>(*clock), true);
-  rec.modified = t.m_filetime;
-  format_date_time_sec(rec.modified_date, rec.modified_time, t, false);
+  rec.modified = dos_filetime(static_cast<uint16_t>(*date), static_cast<uint16_t>(*clock));
 }
 
 // The item named by the extension block whose signature tail is at hit.

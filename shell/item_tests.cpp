@@ -1,8 +1,17 @@
 #include "shell/idlist.h"
+#include "shell/item_layout.h"
 
 namespace vk {
 
 namespace {
+
+namespace L = item_layout;
+using L::le16;
+using L::le32;
+using L::le8;
+
+// The item's bytes once its size test has passed.
+byte_view sized_view(const uint8_t* p, uint16_t size) { return byte_view(p, size); }
 bool network_type(uint8_t t) {
   return t == 0x20 || (t >= 0x40 && t <= 0x4B) || (t >= 0x4D && t <= 0x4F) || t == 0xC3;
 }
@@ -14,17 +23,22 @@ bool is_type_1e_item(const uint8_t* p, int64_t available) {
 
 bool is_root_folder_item(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 20);
-  if (!size || (p[2] != 0x1F && p[2] != 0x4D)) return false;
-  if (*size == 20) return true;
-  if (p[2] == 0x4D) return false;
-  uint16_t last = load_le16(p + *size - 2);
+  if (!size) return false;
+  const byte_view v = sized_view(p, *size);
+  const uint8_t type = le8(v, L::item::type);
+  if (type != L::type::root_folder && type != L::type::type_4d) return false;
+  if (*size == L::root_folder::short_size) return true;
+  if (type == L::type::type_4d) return false;
+  uint16_t last = le16(v, *size - 2u);
   return last <= available && last <= *size && last == 20;
 }
 
 bool is_root_folder_item_with_data(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 14);
-  if (!size || p[2] != 0x1F || *size <= 20) return false;
-  uint16_t a = load_le16(p + 4), b = load_le16(p + 12);
+  if (!size || *size <= L::root_folder::short_size) return false;
+  const byte_view v = sized_view(p, *size);
+  if (le8(v, L::item::type) != L::type::root_folder) return false;
+  uint16_t a = le16(v, 4), b = le16(v, 12);
   return a != 0 && a <= *size && b != 0 && b <= a;
 }
 
@@ -33,12 +47,19 @@ bool is_type_71_item(const uint8_t* p, int64_t available) {
 }
 
 bool is_control_panel_category_item(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 12) && load_le32(p + 4) == 0x39DE2184 && p[2] == 0x01;
+  namespace C = L::control_panel_category;
+  auto size = sized_structure(p, available, 12);
+  if (!size) return false;
+  const byte_view v = sized_view(p, *size);
+  return le32(v, C::signature_at) == C::signature &&
+         le8(v, L::item::type) == L::type::control_panel_category;
 }
 
 bool is_type_01_item(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 8);
-  return size && *size >= 50 && load_le16(p + 4) == 0 && p[2] == 0x01;
+  if (!size || *size < L::small_item::min_size) return false;
+  const byte_view v = sized_view(p, *size);
+  return le16(v, 4) == 0 && le8(v, L::item::type) == 0x01;
 }
 
 bool is_type_02_item(const uint8_t* p, int64_t available) {
@@ -53,7 +74,7 @@ bool is_volume_item(const uint8_t* p, int64_t available) {
 bool is_type_52_body(const uint8_t* p, int64_t available) {
   // The count at 46 must itself lie inside the bytes.
   if (!sized_structure(p, available, 4) || available < 50) return false;
-  uint32_t c = load_le32(p + 46);
+  uint32_t c = le32(L::view_of(p, available), L::type_52::count);
   return c != 0 && 2 * static_cast<int64_t>(c) <= available;
 }
 
@@ -83,17 +104,22 @@ bool is_file_entry_item(const uint8_t* p, int64_t available) {
 
 bool is_94_byte_structure(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 94);
-  if (!size || load_le32(p + 76) != 0) return false;
-  int64_t c1 = load_le16(p + 84), c2 = load_le16(p + 88);
-  if (c1 == 0 || *size != 100 + 2 * (c1 + c2)) return false;
-  return load_le16(p + 92 + 2 * c1) == 0 && load_le16(p + 94 + 2 * c1 + 2 * c2) == 0;
+  namespace S = L::s94;
+  if (!size) return false;
+  const byte_view v = sized_view(p, *size);
+  if (le32(v, S::zero_word) != 0) return false;
+  const size_t c1 = le16(v, S::count1), c2 = le16(v, S::count2);
+  if (c1 == 0 || *size != S::fixed_size + 2 * static_cast<int64_t>(c1 + c2)) return false;
+  // Both texts end in a zero unit.
+  return le16(v, S::text + 2 * c1) == 0 && le16(v, S::text + 2 + 2 * c1 + 2 * c2) == 0;
 }
 
 bool is_string_named_value(const uint8_t* p, int64_t available) {
   if (!p || available < 11) return false;
-  uint32_t value_size = load_le32(p), name_size = load_le32(p + 4);
+  const byte_view v = L::view_of(p, available);
+  uint32_t value_size = le32(v, 0), name_size = le32(v, 4);
   return value_size >= 11 && value_size <= available && value_size <= 32768 &&
-         name_size <= value_size && p[8] == 0;
+         name_size <= value_size && le8(v, 8) == 0;
 }
 
 }  // namespace vk

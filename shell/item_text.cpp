@@ -43,26 +43,19 @@ struct detail_sink {
 
 // Fills the record's first empty time slot that the value's flags name; a
 // flagged slot already set ends the chain.
-void fill_record_time(shell_item_record& rec, const property_value& v, const std::string& date,
-                      const std::string& clock) {
+void fill_record_time(shell_item_record& rec, const property_value& v) {
   struct slot {
     uint32_t flag;
     uint64_t& ticks;
-    std::string& date;
-    std::string& clock;
   };
   slot slots[] = {
-      {propflag_fills_created, rec.created, rec.created_date, rec.created_time},
-      {propflag_fills_modified, rec.modified, rec.modified_date, rec.modified_time},
-      {propflag_fills_accessed, rec.accessed, rec.accessed_date, rec.accessed_time},
+      {propflag_fills_created, rec.created},
+      {propflag_fills_modified, rec.modified},
+      {propflag_fills_accessed, rec.accessed},
   };
   for (slot& s : slots) {
     if (!(v.table_flags & s.flag)) continue;
-    if (s.ticks == 0) {
-      s.ticks = v.number;
-      s.date = date;
-      s.clock = clock;
-    }
+    if (s.ticks == 0) s.ticks = v.number;
     return;
   }
 }
@@ -99,7 +92,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         std::string date, clock;
         format_time_by_descriptor(date, clock, t, settings.m_time_settings);
         sink.emit(labelled(v.name, date + " " + clock + " [UTC]"));
-        fill_record_time(rec, v, date, clock);
+        fill_record_time(rec, v);
         break;
       }
       case 21:

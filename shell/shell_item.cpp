@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/vk_time.h"
 #include "shell/guid_names.h"
 
 namespace vk {
@@ -22,12 +23,6 @@ void shell_item_record::clear() {
   long_name.clear();
   localized_name.clear();
   extra_name.clear();
-  modified_date.clear();
-  modified_time.clear();
-  created_date.clear();
-  created_time.clear();
-  accessed_date.clear();
-  accessed_time.clear();
   size = 0;
   accessed = modified = created = 0;
   mft_entry = 0;
@@ -53,6 +48,15 @@ void clear_item_property_fields(shell_item_record& rec) {
 }
 
 namespace {
+
+// Date (part 0) or time (part 1) text of a FILETIME; "" for 0.
+std::string time_part(uint64_t ticks, int part) {
+  if (!ticks) return {};
+  std::string date, clock;
+  format_date_time_sec(date, clock, time_from_u64(ticks, type_time::filetime), false);
+  return part == 0 ? date : clock;
+}
+
 void merge_name(shell_item_record& dst, std::string& field, const std::string& src) {
   if (src.empty()) return;
   if (field.empty())
@@ -64,7 +68,38 @@ template <class V>
 void append(V& dst, const V& src) {
   dst.insert(dst.end(), src.begin(), src.end());
 }
+
+// Cumulative day counts before each month, minus one (index 0 = January).
+constexpr int16_t k_month_starts[12] = {-1, 30, 58, 89, 119, 150, 180, 211, 242, 272, 303, 333};
+
 }  // namespace
+
+std::string shell_item_record::modified_date() const { return time_part(modified, 0); }
+std::string shell_item_record::modified_time() const { return time_part(modified, 1); }
+std::string shell_item_record::created_date() const { return time_part(created, 0); }
+std::string shell_item_record::created_time() const { return time_part(created, 1); }
+std::string shell_item_record::accessed_date() const { return time_part(accessed, 0); }
+std::string shell_item_record::accessed_time() const { return time_part(accessed, 1); }
+
+uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
+  const int64_t day = dos_date & 31, month = ((dos_date >> 5) & 15) - 1;
+  const int64_t year = (dos_date >> 9) + 1980;
+  const int64_t sec = (dos_time & 31) * 2, min = (dos_time >> 5) & 63, hour = dos_time >> 11;
+  if (day == 0 || month < 0 || month > 11 || sec > 59 || min > 59 || hour > 23) return 0;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int64_t y1 = year - 1;
+  const int64_t days = (year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388 +
+                       k_month_starts[month] + (leap && month >= 2 ? 1 : 0) + day;
+  return static_cast<uint64_t>((((days * 24 + hour) * 60 + min) * 60 + sec) * 10000000);
+}
+
+void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
+  if (text.empty()) return;
+  if (slot.empty())
+    slot = std::move(text);
+  else
+    rec.names.push_back(std::move(text));
+}
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (&dst == &src) return;
@@ -93,12 +128,44 @@ void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (src.size) dst.size = src.size;
 }
 
+void merge_shell_item(shell_item_record& dst, shell_item_record&& src) {
+  if (&dst == &src) return;
+  for (std::string& n : src.names)
+    if (!n.empty()) dst.names.push_back(std::move(n));
+  if (src.flags) dst.flags |= src.flags;
+  append_moved(dst.date_texts, std::move(src.date_texts));
+  append_moved(dst.guid_names, std::move(src.guid_names));
+  append_moved(dst.guids, std::move(src.guids));
+  merge_name(dst, dst.primary_name, std::move(src.primary_name));
+  merge_name(dst, dst.long_name, std::move(src.long_name));
+  merge_name(dst, dst.localized_name, std::move(src.localized_name));
+  merge_name(dst, dst.extra_name, std::move(src.extra_name));
+  if (dst.properties.empty())
+    dst.properties = std::move(src.properties);
+  else
+    dst.properties.merge(src.properties);
+  if (dst.found_properties.empty())
+    dst.found_properties = std::move(src.found_properties);
+  else
+    dst.found_properties.merge(src.found_properties);
+  if (src.mft_entry && !dst.mft_entry) {
+    dst.mft_entry = src.mft_entry;
+    dst.mft_sequence = src.mft_sequence;
+  }
+  merge_time(dst.created, src.created);
+  merge_time(dst.modified, src.modified);
+  merge_time(dst.accessed, src.accessed);
+  append_moved(dst.children, std::move(src.children));
+  append_moved(dst.embedded_lists, std::move(src.embedded_lists));
+  if (src.size) dst.size = src.size;
+}
+
 void add_item_guid(shell_item_record& rec, const guid& g) {
   static const guid zero;
   if (guid_equals(g, zero)) return;
   rec.guids.push_back(g);
   std::string name;
-  if (clsid_name(name, &g)) rec.guid_names.push_back(name);
+  if (clsid_name(name, &g)) rec.guid_names.push_back(std::move(name));
 }
 
 void add_item_guid(shell_item_record& rec, const uint8_t* p) {

@@ -49,9 +49,6 @@ struct shell_item_record {
   uint64_t accessed = 0;
   uint64_t modified = 0;
   uint64_t created = 0;
-  std::string modified_date, modified_time;
-  std::string created_date, created_time;
-  std::string accessed_date, accessed_time;
   uint8_t is_directory = 1;
   uint8_t not_parsed = 1;
   uint64_t mft_entry = 0;
@@ -76,13 +73,46 @@ struct shell_item_record {
 
   shell_item_record();
   void clear();
+
+  // Date and time texts of the three times (UTC, to the second), made when
+  // asked: the record keeps only the raw FILETIMEs. "" for a time of 0.
+  std::string modified_date() const;
+  std::string modified_time() const;
+  std::string created_date() const;
+  std::string created_time() const;
+  std::string accessed_date() const;
+  std::string accessed_time() const;
 };
+
+// The FILETIME of a DOS date and time read as UTC; 0 when a field is out of
+// range (day 0, month 0 or above 12, hour, minute or second too large). A
+// day past its month's end runs on into the next month.
+uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time);
+
+// The merge rules for one field written straight into a record: an empty
+// text adds nothing, an empty slot takes the text, a filled one passes it on
+// to names; a time fills only an empty slot.
+void merge_name(shell_item_record& rec, std::string& slot, std::string&& text);
+inline void merge_time(uint64_t& slot, uint64_t ticks) {
+  if (ticks && !slot) slot = ticks;
+}
+template <class V>
+void append_moved(V& dst, V&& src) {
+  if (dst.empty()) {
+    dst = std::move(src);
+    return;
+  }
+  dst.reserve(dst.size() + src.size());
+  for (auto& x : src) dst.push_back(std::move(x));
+}
 
 void clear_item_property_fields(shell_item_record& rec);
 
 // Folds src into dst: lists appended, single fields filled only while empty
 // (a displaced name goes to dst.names), size overwritten when non-zero.
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src);
+// The same, taking src's contents instead of copying them.
+void merge_shell_item(shell_item_record& dst, shell_item_record&& src);
 
 // Adds the 16 bytes at p (nothing for an all-zero GUID) and its name text
 // when the GUID table knows it. p must hold 16 bytes.

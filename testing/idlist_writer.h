@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "byte_builder.h"
+#include "shell/item_layout.h"
 
 namespace vesk_test {
 
 using bytes_t = std::vector<uint8_t>;
+namespace item_layout = vk::item_layout;
 
 inline bytes_t cat(std::initializer_list<bytes_t> parts) {
   bytes_t out;
@@ -23,15 +25,19 @@ inline bytes_t cat(std::initializer_list<bytes_t> parts) {
 // u16 size (the real one unless declared is given), type byte, body.
 inline bytes_t shell_item(uint8_t type, const bytes_t& body, int declared = -1) {
   byte_builder b;
-  b.u16(static_cast<uint16_t>(declared >= 0 ? declared : body.size() + 3)).u8(type).bytes(body);
+  b.u16(static_cast<uint16_t>(declared >= 0 ? declared
+                                            : body.size() + item_layout::item::header_size))
+      .u8(type)
+      .bytes(body);
   return b.take();
 }
 
 // An 0xBEEF block: size, version, identifier, signature, body.
 inline bytes_t beef_block(uint16_t version, uint16_t id, const bytes_t& body, int declared = -1) {
+  namespace B = item_layout::beef;
   byte_builder b;
-  b.u16(static_cast<uint16_t>(declared >= 0 ? declared : body.size() + 8))
-      .u16(version).u16(id).u16(0xBEEF).bytes(body);
+  b.u16(static_cast<uint16_t>(declared >= 0 ? declared : body.size() + B::header_size))
+      .u16(version).u16(id).u16(B::signature).bytes(body);
   return b.take();
 }
 
@@ -53,11 +59,16 @@ inline bytes_t file_entry_extension(uint16_t offset_in_item, uint16_t created_da
                                     uint16_t created_time, uint16_t accessed_date,
                                     uint16_t accessed_time, std::u16string_view long_name,
                                     uint64_t mft_entry, uint16_t mft_sequence) {
+  namespace F = item_layout::beef::file_ext;
+  constexpr size_t h = item_layout::beef::header_size;  // the body starts after the header
   byte_builder b;
-  b.u16(created_date).u16(created_time).u16(accessed_date).u16(accessed_time);
-  b.u16(46).u16(0).u32(static_cast<uint32_t>(mft_entry))
-      .u16(static_cast<uint16_t>(mft_entry >> 32)).u16(mft_sequence);
-  b.pad_to(38);
+  b.put_u16(F::created - h, created_date).put_u16(F::created + 2 - h, created_time);
+  b.put_u16(F::accessed - h, accessed_date).put_u16(F::accessed + 2 - h, accessed_time);
+  b.put_u16(F::long_name - h, static_cast<uint16_t>(F::v9_names));
+  b.put_u32(F::mft_low - h, static_cast<uint32_t>(mft_entry));
+  b.put_u16(F::mft_high - h, static_cast<uint16_t>(mft_entry >> 32));
+  b.put_u16(F::mft_sequence - h, mft_sequence);
+  b.pad_to(F::v9_names - h);
   b.bytes(utf16z(long_name)).u16(offset_in_item);
   return beef_block(9, 4, b.take());
 }
@@ -67,10 +78,16 @@ inline bytes_t file_entry_extension(uint16_t offset_in_item, uint16_t created_da
 inline bytes_t file_entry_item(uint8_t type, uint32_t file_size, uint16_t dos_date,
                                uint16_t dos_time, uint16_t attributes, std::string_view name,
                                const bytes_t& blocks = {}) {
+  namespace F = item_layout::file_entry;
+  constexpr size_t h = item_layout::item::header_size;  // the body starts after the header
+  // The fields follow each other from the sort byte at 3 on.
+  static_assert(F::file_size == h + 1 && F::dos_date == F::file_size + 4 &&
+                F::dos_time == F::dos_date + 2 && F::attributes == F::dos_time + 2 &&
+                F::name == F::attributes + 2);
   byte_builder b;
   b.u8(0).u32(file_size).u16(dos_date).u16(dos_time).u16(attributes).ascii(name).u8(0);
-  if ((3 + b.size()) % 2) b.u8(0);  // the blocks start at an even offset
-  uint16_t block_at = static_cast<uint16_t>(b.size() + 3);
+  if ((h + b.size()) % 2) b.u8(0);  // the blocks start at an even offset
+  uint16_t block_at = static_cast<uint16_t>(b.size() + h);
   bytes_t patched = blocks;
   if (patched.size() >= 8) {  // the first block's last u16 is its offset in the item
     size_t first = patched[0] | (patched[1] << 8);
@@ -106,14 +123,17 @@ inline bytes_t from_hex(std::string_view hex) {
 inline bytes_t cfsf_record(uint8_t flags, uint32_t file_size, uint16_t dos_date,
                            uint16_t dos_time, std::string_view name, const bytes_t& blocks = {},
                            int inner = -1) {
+  namespace C = item_layout::embedded::cfsf;
   byte_builder b;
-  b.u16(0).u16(0).u16(0).u32(0x46534643).u16(0).u8(flags).u8(0).u32(file_size);
-  b.u16(dos_date).u16(dos_time).u16(0).ascii(name).u8(0);
+  b.put_u32(C::signature_at, C::signature);
+  b.put_u8(C::flags, flags).put_u32(C::file_size, file_size);
+  b.put_u16(C::dos_date, dos_date).put_u16(C::dos_time, dos_time);
+  b.pad_to(C::name).ascii(name).u8(0);
   if (b.size() % 2) b.u8(0);
   const size_t run_at = blocks.empty() ? 0 : b.size();
   b.bytes(blocks).u16(static_cast<uint16_t>(run_at));
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
-  b.put_u16(4, static_cast<uint16_t>(inner >= 0 ? inner : int(b.size()) - 4));
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
+  b.put_u16(C::inner, static_cast<uint16_t>(inner >= 0 ? inner : int(b.size()) - C::inner_extra));
   return b.take();
 }
 
@@ -124,23 +144,22 @@ inline bytes_t cfsf_record(uint8_t flags, uint32_t file_size, uint16_t dos_date,
 inline bytes_t three_string_record(uint32_t signature, bool outer, std::u16string_view s1,
                                    std::u16string_view s2, std::u16string_view s3,
                                    const bytes_t& property_list = {}) {
-  // (list length, first count, first string) of each form
-  size_t m_at = 18, c_at = 22, s_at = 34;
-  if (signature == 0x07192006) {
-    m_at = 58, c_at = 62, s_at = 74;
-  } else if (signature == 0x10312005) {
-    m_at = 34, c_at = 38, s_at = 54;
-  } else if (outer) {
-    m_at += 4, c_at += 4, s_at += 4;
-  }
+  namespace E = item_layout::embedded;
+  const E::three_string_form& f = signature == E::form_07192006.signature ? E::form_07192006
+                                  : signature == E::form_10312005.signature ? E::form_10312005
+                                                                            : E::form_08312006;
+  // The outer 0x08312006 form carries 4 bytes more in front of the inner one.
+  const size_t shift = (outer && f.inner_at < 0) ? E::outer_08312006::inner : 0;
+  const size_t m_at = f.list_length_at + shift, c_at = f.counts_at + shift,
+               s_at = f.strings_at + shift;
   byte_builder b;
   b.pad_to(s_at);
-  b.put_u32(outer ? 6 : 2, signature).put_u32(m_at, static_cast<uint32_t>(property_list.size()));
+  b.put_u32(f.signature_at + shift, signature).put_u32(m_at, static_cast<uint32_t>(property_list.size()));
   b.put_u32(c_at, static_cast<uint32_t>(s1.size())).put_u32(c_at + 4, static_cast<uint32_t>(s2.size()));
   b.put_u32(c_at + 8, static_cast<uint32_t>(s3.size()));
   b.utf16(s1).utf16(s2).utf16(s3).u16(0).bytes(property_list);
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
-  if (outer) b.put_u16(4, static_cast<uint16_t>(b.size() - 4));
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
+  if (outer) b.put_u16(E::outer_08312006::inner, static_cast<uint16_t>(b.size() - 4));
   return b.take();
 }
 
@@ -148,23 +167,26 @@ inline bytes_t three_string_record(uint32_t signature, bool outer, std::u16strin
 // the u16 there), then the bytes at 10 + n: an ID list, read also as the
 // GUIDs at k + 6 (k = n + 4 unless given).
 inline bytes_t f5a6b710_record(const bytes_t& item, const bytes_t& tail, int k = -1) {
+  namespace F = item_layout::embedded::f5a6b710;
   byte_builder b;
-  b.u16(0).u16(0).u16(0).u32(0xF5A6B710).bytes(item).bytes(tail);
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
-  b.put_u16(4, static_cast<uint16_t>(k >= 0 ? k : int(item.size()) + 4));
+  b.put_u32(F::signature_at, F::signature).pad_to(F::item).bytes(item).bytes(tail);
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
+  b.put_u16(F::k, static_cast<uint16_t>(k >= 0 ? k : int(item.size()) + 4));
   return b.take();
 }
 
 // "AugM": size, signature, d at 8, count at 12, the first item at d + 16,
 // each later one 6 bytes after the end of the one before.
 inline bytes_t augm_record(uint32_t count, const std::vector<bytes_t>& items, uint32_t d = 0) {
+  namespace A = item_layout::embedded::augm;
   byte_builder b;
-  b.u16(0).u16(0).u32(0x4D677541).u32(d).u32(count).fill(d);  // "AugM"
+  b.put_u32(A::signature_at, A::signature).put_u32(A::first, d).put_u32(A::count, count);
+  b.pad_to(A::first_base + d);
   for (size_t i = 0; i < items.size(); ++i) {
-    if (i) b.fill(6);
+    if (i) b.fill(A::gap);
     b.bytes(items[i]);
   }
-  b.put_u16(0, static_cast<uint16_t>(std::min<size_t>(b.size(), 0xFFFF)));
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(std::min<size_t>(b.size(), 0xFFFF)));
   return b.take();
 }
 
@@ -172,10 +194,12 @@ inline bytes_t augm_record(uint32_t count, const std::vector<bytes_t>& items, ui
 // at 14, padding zeros, then 0xBEEF blocks.
 inline bytes_t sized_record(uint16_t a, const bytes_t& guid_data, size_t padding,
                             const bytes_t& blocks) {
+  namespace S = item_layout::embedded::sized_record;
   byte_builder b;
-  b.u16(0).u16(0).u16(a).fill(6).u16(static_cast<uint16_t>(guid_data.size())).bytes(guid_data);
+  b.put_u16(S::a, a).put_u16(S::b, static_cast<uint16_t>(guid_data.size()));
+  b.pad_to(S::guids).bytes(guid_data);
   b.fill(padding).bytes(blocks);
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
   return b.take();
 }
 
@@ -183,16 +207,18 @@ inline bytes_t sized_record(uint16_t a, const bytes_t& guid_data, size_t padding
 // at 22, 8-bit name at 38, zeros, UTF-16 text).
 inline bytes_t untyped_text(std::u16string_view text, size_t pad = 0, bool terminate = true) {
   byte_builder b;
-  b.u16(0).u16(0).u16(0).utf16(text, terminate).fill(pad);
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
+  b.pad_to(item_layout::embedded::untyped::word).utf16(text, terminate).fill(pad);
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
   return b.take();
 }
 inline bytes_t untyped_time(uint16_t w, uint64_t filetime, std::string_view name,
                             std::u16string_view text) {
+  namespace U = item_layout::embedded::untyped;
   byte_builder b;
-  b.u16(0).u16(0).u16(0).u16(w).pad_to(22).u64(filetime).pad_to(38).ascii(name).u8(0).fill(3);
+  b.put_u16(U::word, w).pad_to(U::filetime).u64(filetime).pad_to(U::name);
+  b.ascii(name).u8(0).fill(3);
   b.utf16(text, true);
-  b.put_u16(0, static_cast<uint16_t>(b.size()));
+  b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));
   return b.take();
 }
 
@@ -200,12 +226,15 @@ inline bytes_t untyped_time(uint16_t w, uint64_t filetime, std::string_view name
 // then entries (16 bytes, u32 byte length, UTF-16 text) and a zero unit.
 inline bytes_t c001b000_record(std::u16string_view first,
                                const std::vector<std::u16string_view>& entries) {
+  namespace C = item_layout::embedded::c001b000;
   byte_builder b;
-  b.u32(0).u32(0xC001B000).u16(0).pad_to(20).u32(static_cast<uint32_t>(2 * first.size() + 2));
+  b.put_u32(C::signature_at, C::signature);
+  b.put_u32(C::first_length, static_cast<uint32_t>(2 * first.size() + 2));
   b.utf16(first, true);
-  for (auto e : entries) b.fill(16).u32(static_cast<uint32_t>(2 * e.size() + 2)).utf16(e, true);
+  for (auto e : entries)
+    b.fill(C::entry_length).u32(static_cast<uint32_t>(2 * e.size() + 2)).utf16(e, true);
   b.u16(0);
-  b.put_u32(0, static_cast<uint32_t>(b.size())).put_u16(8, static_cast<uint16_t>(b.size()));
+  b.put_u32(0, static_cast<uint32_t>(b.size())).put_u16(C::length, static_cast<uint16_t>(b.size()));
   return b.take();
 }
 

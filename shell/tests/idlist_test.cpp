@@ -44,8 +44,8 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(r.size, 4660u);
   EXPECT_EQ(r.is_directory, 0);
   EXPECT_EQ(r.modified, 133802064000000000ull);
-  EXPECT_EQ(r.modified_date, "2025-01-01");
-  EXPECT_EQ(r.modified_time, "12:00:00");
+  EXPECT_EQ(r.modified_date(), "2025-01-01");
+  EXPECT_EQ(r.modified_time(), "12:00:00");
   EXPECT_EQ(r.long_name, "test.txt");
   EXPECT_EQ(r.created, 133802064000000000ull);
   EXPECT_EQ(r.accessed, 133802496000000000ull);
@@ -95,6 +95,26 @@ TEST(IdListWalk, SingleItems) {
   // Network item: a path of three parts gives its last part, then the whole.
   r = one(shell_item(0x41, cat({{0, 0}, asciiz("a\\b\\c"), {0, 0}})), &result);
   EXPECT_EQ(r.names, (std::vector<std::string>{"c", "a\\b\\c"}));
+
+  // The step each kind reports: fixed for some kinds, the item's size for
+  // others, also when a kind's first parser refused the item.
+  bytes_t named01 = shell_item(0x01, cat({{0, 0, 0}, utf16z(u"Name")}));
+  named01.resize(50, 0);
+  named01[0] = 50;
+  const struct {
+    bytes_t item;
+    uint32_t step;
+  } steps[] = {
+      {named01, 50},
+      {shell_item(0x02, cat({{0, 0, 0}, utf16z(u"Ab")})), 8},
+      {shell_item(0x71, cat({bytes_t(11, 0), k_my_computer_guid})), 14},
+      {shell_item(0x64, cat({{0}, utf16z(u"tail")})), 14},
+  };
+  for (const auto& row : steps) {
+    r = one(row.item, &result);
+    EXPECT_EQ(r.not_parsed, 0) << int(row.item[2]);
+    EXPECT_EQ(result, row.step) << int(row.item[2]);
+  }
 }
 
 TEST(IdListWalk, EdgeCases) {

@@ -137,7 +137,7 @@ TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].size, 4660u);
   EXPECT_EQ(out[0].modified, k_jan1_noon);
-  EXPECT_EQ(out[0].modified_date, "2025-01-01");
+  EXPECT_EQ(out[0].modified_date(), "2025-01-01");
   EXPECT_EQ(out[0].is_directory, 0);
   EXPECT_EQ(out[0].long_name, "test.txt");
 

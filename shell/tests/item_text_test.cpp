@@ -110,7 +110,9 @@ TEST(IdlistText, NestingStopsAtGuardDepth) {
   cmd_params s;
   shell_item_record leaf = named("L2000");
   for (int i = 1999; i >= 0; --i) {
-    shell_item_record parent = named("L" + std::to_string(i));
+    std::string name = std::to_string(i);
+    name.insert(0, 1, 'L');
+    shell_item_record parent = named(name);
     parent.children.push_back(std::move(leaf));
     leaf = std::move(parent);
   }
@@ -206,7 +208,7 @@ TEST(ShellItemText, ValueDetails) {
   add(times, "a", ft);
   o = text_of(times, s);
   EXPECT_EQ(times.modified, k_jan1_noon);
-  EXPECT_EQ(times.modified_date, "2025-01-01");
+  EXPECT_EQ(times.modified_date(), "2025-01-01");
   EXPECT_EQ(o.details, strings{"Written : 2025-01-01 12:00:00.000 [UTC]"});
   shell_item_record set_already = named("x");
   set_already.modified = 1;

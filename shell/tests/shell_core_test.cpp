@@ -4,6 +4,7 @@
 
 #include "byte_builder.h"
 #include "shell/guid_names.h"
+#include "foundation/vk_time.h"
 #include "shell/shell_item.h"
 
 namespace vk {
@@ -25,44 +26,51 @@ TEST(ShellItemRecord, ClearedRecordAndMerge) {
   EXPECT_EQ(r.flags, 0u);
   EXPECT_TRUE(r.long_name.empty());
 
-  shell_item_record dst, src;
-  dst.primary_name = "b";
-  dst.long_name = "L";
-  dst.created = 7;
-  dst.size = 10;
-  dst.flags = 0x2;
-  src.primary_name = "a";
-  src.long_name = "M";
-  src.localized_name = "loc";
-  src.extra_name = "ex";
-  src.names = {"", "n1"};
-  src.date_texts = {"", "d"};
-  src.created = 9;
-  src.modified = 11;
-  src.created_date = "not merged";
-  src.size = 20;
-  src.flags = 0x10;
-  src.mft_entry = 3;
-  src.mft_sequence = 4;
-  src.children.resize(1);
-  merge_shell_item(dst, src);
-  EXPECT_EQ(dst.primary_name, "b");
-  EXPECT_EQ(dst.long_name, "L");
-  EXPECT_EQ(dst.localized_name, "loc");
-  EXPECT_EQ(dst.extra_name, "ex");
-  EXPECT_EQ(dst.names, (std::vector<std::string>{"n1", "a", "M"}));
-  EXPECT_EQ(dst.date_texts, (std::vector<std::string>{"", "d"}));
-  EXPECT_EQ(dst.created, 7u);
-  EXPECT_EQ(dst.modified, 11u);
-  EXPECT_TRUE(dst.created_date.empty());
-  EXPECT_EQ(dst.size, 20u);
-  EXPECT_EQ(dst.flags, 0x12u);
-  EXPECT_EQ(dst.mft_entry, 3u);
-  EXPECT_EQ(dst.mft_sequence, 4);
-  EXPECT_EQ(dst.children.size(), 1u);
-  shell_item_record zero_size;
-  merge_shell_item(dst, zero_size);
-  EXPECT_EQ(dst.size, 20u);
+  // The copying and the moving merge give the same record.
+  for (bool moved : {false, true}) {
+    shell_item_record dst, src;
+    dst.primary_name = "b";
+    dst.long_name = "L";
+    dst.created = 7;
+    dst.size = 10;
+    dst.flags = 0x2;
+    src.primary_name = "a";
+    src.long_name = "M";
+    src.localized_name = "loc";
+    src.extra_name = "ex";
+    src.names = {"", "n1"};
+    src.date_texts = {"", "d"};
+    src.created = 9;
+    src.modified = 11;
+    src.size = 20;
+    src.flags = 0x10;
+    src.mft_entry = 3;
+    src.mft_sequence = 4;
+    src.children.resize(1);
+    if (moved)
+      merge_shell_item(dst, std::move(src));
+    else
+      merge_shell_item(dst, src);
+    EXPECT_EQ(dst.primary_name, "b");
+    EXPECT_EQ(dst.long_name, "L");
+    EXPECT_EQ(dst.localized_name, "loc");
+    EXPECT_EQ(dst.extra_name, "ex");
+    EXPECT_EQ(dst.names, (std::vector<std::string>{"n1", "a", "M"}));
+    EXPECT_EQ(dst.date_texts, (std::vector<std::string>{"", "d"}));
+    EXPECT_EQ(dst.created, 7u);
+    EXPECT_EQ(dst.modified, 11u);
+    EXPECT_EQ(dst.size, 20u);
+    EXPECT_EQ(dst.flags, 0x12u);
+    EXPECT_EQ(dst.mft_entry, 3u);
+    EXPECT_EQ(dst.mft_sequence, 4);
+    EXPECT_EQ(dst.children.size(), 1u);
+    shell_item_record zero_size;
+    if (moved)
+      merge_shell_item(dst, std::move(zero_size));
+    else
+      merge_shell_item(dst, zero_size);
+    EXPECT_EQ(dst.size, 20u);
+  }
 
   // Equal property keys keep their insertion order, through the merge too.
   shell_item_record p1, p2;
@@ -73,10 +81,14 @@ TEST(ShellItemRecord, ClearedRecordAndMerge) {
   p1.properties.emplace("k", v1);
   p1.properties.emplace("k", v2);
   p2.properties.emplace("k", v3);
+  shell_item_record p3 = p1, p4 = p2;
   merge_shell_item(p1, p2);
-  std::vector<std::string> order;
-  for (auto& [k, v] : p1.properties) order.push_back(v.text);
-  EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
+  merge_shell_item(p3, std::move(p4));
+  for (const shell_item_record* merged : {&p1, &p3}) {
+    std::vector<std::string> order;
+    for (auto& [k, v] : merged->properties) order.push_back(v.text);
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
+  }
   property_value_map copy;
   p1.properties.begin()->second.skip_copy = 1;
   copy_property_map(copy, p1.properties);
@@ -296,6 +308,31 @@ TEST(ParseGuard, DepthWorkAndFreshContexts) {
   }
   EXPECT_TRUE(guard_charge(1'000'000));  // no parse running: nothing to bound
   EXPECT_EQ(nest(3, 100), 3);            // the next top-level parse starts afresh
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+// The closed-form DOS conversion agrees with the calendar one for every date
+// word (under a few time words) and every time word (under a few dates).
+TEST(ShellItemRecord, DosFiletimeMatchesCalendarConversion) {
+  auto oracle = [](uint16_t d, uint16_t t) {
+    const time v = time_from_dos(d, t, true);
+    return v.valid() ? v.m_filetime : uint64_t{0};
+  };
+  size_t mismatches = 0;
+  for (uint32_t d = 0; d <= 0xFFFF; ++d)
+    for (uint16_t t : {0x0000, 0x6000, 0xBF7D, 0xBF7E, 0xC000})
+      mismatches += dos_filetime(static_cast<uint16_t>(d), t) != oracle(static_cast<uint16_t>(d), t);
+  for (uint32_t t = 0; t <= 0xFFFF; ++t)
+    for (uint16_t d : {0x0021, 0x5A21, 0x905D, 0xFF9F, 0xFFFF})
+      mismatches += dos_filetime(d, static_cast<uint16_t>(t)) != oracle(d, static_cast<uint16_t>(t));
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(dos_filetime(0x5A21, 0x6000), 133802064000000000u);  // 2025-01-01 12:00:00
+  EXPECT_EQ(dos_filetime(0, 0x6000), 0u);
 }
 
 }  // namespace
