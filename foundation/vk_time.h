@@ -185,8 +185,11 @@ bool unix_to_tm_utc(int64_t seconds, struct tm& out);
 bool unix_to_tm_local(int64_t seconds, struct tm& out);
 // mktime on a copy; true when the result is above 0.
 bool tm_to_unix_local(const struct tm& tm_in, int64_t& out);
-// Seconds east of UTC at the present moment.
+// Seconds east of UTC, measured once (on first use) and kept for the run.
 int32_t local_utc_offset();
+// Measures the offset again from the zone setting as it now stands and keeps
+// that; for a caller that has changed the setting on purpose.
+int32_t settle_local_utc_offset();
 bool store_filetime(uint64_t ticks, FILETIME& out);
 bool filetime_words_to_calendar(const FILETIME& ft, calendar_fields& out);
 
