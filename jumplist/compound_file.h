@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/vk_bytes.h"
 #include "jumplist/cfb_layout.h"
 
 namespace vk {
@@ -75,6 +76,9 @@ class fat_link_map {
     return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
                          m_mini);
   }
+  // Makes room for links of sectors below limit at once; false when memory
+  // runs out.
+  bool reserve_index(size_t limit);
   // Sets the link of a sector; false (nothing stored) when memory runs out.
   bool set(uint32_t sector, uint32_t value);
   // Calls f(fat_link) for every link in ascending sector order.
@@ -178,7 +182,10 @@ uint64_t cfb_max_image_size(const uint8_t* header);
 
 // Parses the image; false for no reader, no compound-file header, unusable
 // sector shifts, a directory outside the image or no root entry.
-bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size);
+// The free sectors, free granules and slack areas are worked out only when
+// free_space is set.
+bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size,
+                          bool free_space = true);
 
 // The first entry, in directory order, whose lower-cased name is the given
 // (already lower-cased) key; null when there is none.
@@ -193,6 +200,13 @@ std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
 // with its directory entry number and the file offset of its first byte.
 bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
                  uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size);
+// The same bytes as read_stream without copying where it can: a view into
+// the image when the stream's sectors (or mini sectors) lie one after
+// another inside it, else a view of scratch, filled once. The view lives as
+// long as the image and scratch are left alone.
+bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out,
+                  uint32_t& entry_num, uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);
