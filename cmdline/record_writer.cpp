@@ -165,12 +165,11 @@ struct row_writer {
   void text(vk_variant_lite& cell, uint64_t w, uint64_t prefix) {
     const bool right = (cell.m_flags & vf_right_align) != 0;
     const uint64_t padded = (pad && w >= prefix) ? w - prefix : 0;
-    if (s.m_replace_char && s.m_replacement_char) {
-      replace_char(cell.m_text, s.m_replace_char, s.m_replacement_char);
-    }
-    // Two plain scans first: most texts hold no line end at all.
-    if ((s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile) &&
-        (cell.m_text.find('\n') != std::string::npos || cell.m_text.find('\r') != std::string::npos)) {
+    // One pass replaces the separator and looks for line ends, which most
+    // texts do not hold.
+    const char from = s.m_replacement_char ? s.m_replace_char : 0;
+    if (replace_char_find_line_ends(cell.m_text, from, s.m_replacement_char) &&
+        (s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile)) {
       show_line_ends(cell.m_text);
     }
     const std::string& t = cell.m_text;
