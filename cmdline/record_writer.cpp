@@ -838,14 +838,12 @@ int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r
     macb_map groups;
     macb_summary(groups, r.m_times, static_cast<type_time>(r.m_times.m_kind));
     const bool line_break = !r.m_settings || r.m_settings->m_row_line_break;
-    if (r.m_replace_char && r.m_replacement_char) {
-      for (std::string* field : {&r.m_short, &r.m_desc, &r.m_filename, &r.m_notes, &r.m_extra}) {
-        replace_char(*field, r.m_replace_char, r.m_replacement_char);
-      }
-    }
-    show_line_ends(r.m_desc);
-    show_line_ends(r.m_notes);
-    show_line_ends(r.m_extra);
+    // The separator replaced and line ends looked for in one pass a field.
+    const char from = r.m_replacement_char ? r.m_replace_char : 0;
+    for (std::string* field : {&r.m_short, &r.m_filename})
+      replace_char_find_line_ends(*field, from, r.m_replacement_char);
+    for (std::string* field : {&r.m_desc, &r.m_notes, &r.m_extra})
+      if (replace_char_find_line_ends(*field, from, r.m_replacement_char)) show_line_ends(*field);
 
     std::string date, clock, line;
     for (auto& [raw, group] : groups) {
