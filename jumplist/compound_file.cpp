@@ -232,6 +232,8 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
   const uint64_t S = r.m_sector_size;
   const uint64_t per_sector = S / dirent::size;
   uint64_t e = 0;
+  r.m_entries.reserve(static_cast<size_t>(std::min<uint64_t>(
+      saturating_mul(r.m_dir_sectors.size(), per_sector), image.size() / dirent::size)));
   for (uint64_t s : r.m_dir_sectors) {
     auto sector = sector_view(image, s, S);
     if (!sector) {
@@ -247,9 +249,10 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       std::string key = lower_key(entry.m_name);
-      r.m_entries.emplace(std::move(key), std::move(entry));  // after equal keys
+      r.m_entries.append(std::move(key), std::move(entry));
     }
   }
+  r.m_entries.sort();
   return find_cfb_entry(r, kRootKey);
 }
 
@@ -316,6 +319,30 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
+  return std::lower_bound(m_items.begin(), m_items.end(), key,
+                          [](const value_type& item, std::string_view k) { return item.first < k; });
+}
+
+std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
+    std::string_view key) const {
+  const_iterator first = lower_bound(key);
+  const_iterator last = std::upper_bound(
+      first, m_items.end(), key,
+      [](std::string_view k, const value_type& item) { return k < item.first; });
+  return {first, last};
+}
+
+size_t cfb_entry_map::count(std::string_view key) const {
+  const auto [first, last] = equal_range(key);
+  return static_cast<size_t>(last - first);
+}
+
+void cfb_entry_map::sort() {
+  std::stable_sort(m_items.begin(), m_items.end(),
+                   [](const value_type& a, const value_type& b) { return a.first < b.first; });
+}
 
 void fat_link_map::clear() {
   m_values.clear();

@@ -111,6 +111,39 @@ struct cfb_dir_entry {
   uint64_t stream_size() const;
 };
 
+// The directory entries keyed by lower-cased name, equal keys in directory
+// order: one array, sized once, filled in directory order and sorted once,
+// so a directory costs no allocation per entry.
+class cfb_entry_map {
+ public:
+  using value_type = std::pair<std::string, cfb_dir_entry>;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  iterator begin() { return m_items.begin(); }
+  iterator end() { return m_items.end(); }
+  const_iterator begin() const { return m_items.begin(); }
+  const_iterator end() const { return m_items.end(); }
+  size_t size() const { return m_items.size(); }
+  bool empty() const { return m_items.empty(); }
+  void clear() { m_items.clear(); }
+
+  const_iterator lower_bound(std::string_view key) const;
+  std::pair<const_iterator, const_iterator> equal_range(std::string_view key) const;
+  size_t count(std::string_view key) const;
+
+  // Building: room for count entries, entries appended in directory order,
+  // then one stable sort by key.
+  void reserve(size_t count) { m_items.reserve(count); }
+  void append(std::string key, cfb_dir_entry entry) {
+    m_items.emplace_back(std::move(key), std::move(entry));
+  }
+  void sort();
+
+ private:
+  std::vector<value_type> m_items;
+};
+
 // A slack area: file offset and length in bytes, in ascending offset order.
 using cfb_area = std::pair<uint64_t, uint64_t>;
 
@@ -136,8 +169,8 @@ struct compound_file_reader {
   std::vector<uint64_t> m_dir_sectors;
   std::vector<uint64_t> m_minifat_sectors;
   // Keyed by the lower-cased name; equal keys stay in directory order. Look
-  // an entry up with find_cfb_entry (multimap::find need not give the first).
-  std::multimap<std::string, cfb_dir_entry, std::less<>> m_entries;
+  // an entry up with find_cfb_entry.
+  cfb_entry_map m_entries;
   fat_link_map m_minifat_links{true};
   std::array<uint8_t, 16> m_guard_tail{};
   uint32_t m_sector_count = 0;  // whole sectors after the header
