@@ -99,13 +99,13 @@ bool read_rest(uni::fileio& file, std::vector<uint8_t>& image, uint64_t size) {
 }
 
 // A copy of one LNK stream: <dir>/<entry, 3 hex digits>_<offset, 8 hex digits>.bin.
-void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset,
-                 const std::vector<uint8_t>& stream) {
+void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, byte_view stream) {
   char name[48];
   std::snprintf(name, sizeof name, "/%03x_%08llx.bin", dir_entry,
                 static_cast<unsigned long long>(offset));
   uni::fileio file(dir + name, true);
-  if (file.is_open()) file.append_bytes(stream);
+  size_t written = 0;
+  if (file.is_open()) file.append_counted(stream.data(), stream.size(), written);
 }
 
 bool automatic_road(std::ostream& out, vesk_options& options,
@@ -144,8 +144,13 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   const bool has_link = find_lnk_signature(position, image.data(), image.size(), 1);
   if (!compound && !has_link) return fail(options, failure::not_a_list);
   uint32_t mode = 0;
-  if (vkportdir::get_file_times(path, options.m_source_size, mode, options.m_source_change_time,
-                                options.m_source_modify_time, options.m_source_access_time)) {
+  // The times come from the status of the open descriptor: no second look
+  // by name.
+  struct stat status;
+  if (file.opened_status(status) &&
+      vkportdir::status_file_times(status, options.m_source_size, mode,
+                                   options.m_source_change_time, options.m_source_modify_time,
+                                   options.m_source_access_time)) {
     if (compound)
       options.m_automatic_list = true;
     else if (position < 512)
@@ -165,7 +170,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (image.size() == file.stored_size()) {
     file.close();
     uni::fileio bytes;
-    return bytes.attach_memory(image, false, false) && carve_road(out, bytes, options);
+    return bytes.adopt_memory(image, false, false) && carve_road(out, bytes, options);
   }
   file.close();
   image = {};
@@ -192,13 +197,16 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   options.m_source_size = image.size();
 
   compound_file_reader reader;
-  if (!parse_compound_image(&reader, image.data(), image.size()))
+  // Free space and slack are worked out only when they are searched.
+  if (!parse_compound_image(&reader, image.data(), image.size(), options.m_slack != 0))
     return fail(options, failure::damaged, "compound file structures");
-  std::vector<uint8_t> destlist;
+  // Streams are read in place from the image where their sectors allow.
+  std::vector<uint8_t> destlist_scratch, scratch;
+  byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  if (!read_stream(reader, destlist, dir_entry, first_offset, "destlist", image.data(),
-                   image.size()))
+  if (!stream_bytes(reader, "destlist", image.data(), image.size(), destlist_scratch, destlist,
+                    dir_entry, first_offset))
     return fail(options, failure::no_destlist);
   if (destlist.size() < destlist_header_size)
     return fail(options, failure::damaged, "DestList header");
@@ -209,12 +217,12 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 
   int64_t position_key = 1;
   std::set<uint64_t> stream_starts;
-  std::vector<uint8_t> stream;
+  byte_view stream;
   lnk_record record;
   for (const destlist_entry& entry : entries) {
     reset_lnk_record(record);
-    const bool found = read_stream(reader, stream, dir_entry, first_offset,
-                                   hex_name(entry.m_entry_num), image.data(), image.size());
+    const bool found = stream_bytes(reader, hex_name(entry.m_entry_num), image.data(),
+                                    image.size(), scratch, stream, dir_entry, first_offset);
     if (found) stream_starts.insert(first_offset);
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it.

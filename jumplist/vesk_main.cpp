@@ -115,6 +115,7 @@ std::string input_path(const std::string& name) {
 }  // namespace vk
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -325,7 +326,9 @@ int vesk_run(std::vector<std::string> args) {
     }
   }
   uni::fileio file;
-  std::ostream* out = &std::cout;
+  // Standard output is written in large blocks straight to its descriptor.
+  uni::descriptor_output standard_output(STDOUT_FILENO);
+  std::ostream* out = &standard_output;
   if (!options.m_out_file.empty()) {
     if (!file.open_utf8(options.m_out_file, true, false, true) ||
         (out = file.output_stream()) == nullptr) {
