@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
@@ -65,14 +66,22 @@ bool fail(lnk::useropts& options, failure why, std::string detail = {}) {
 bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image,
                lnk::useropts& options) {
   image.clear();
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return fail(options, failure::cannot_open, std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
-    return fail(options, failure::cannot_read, "not a regular file");
+  // The open comes first and its descriptor's status tells a directory; only
+  // a failed open looks at the name again, to say why.
   errno = 0;
-  if (!file.open_utf8(path, false, false, false))
-    return fail(options, failure::cannot_open, std::strerror(errno ? errno : EIO));
+  if (!file.open_utf8(path, false, false, false)) {
+    const int open_error = errno ? errno : EIO;
+    struct stat st;
+    if (vk::stat_path(path.c_str(), st) != 0)
+      return fail(options, failure::cannot_open, std::strerror(errno));
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+      return fail(options, failure::cannot_read, "not a regular file");
+    if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
+    return fail(options, failure::cannot_open, std::strerror(open_error));
+  }
+  struct stat st;
+  if (file.opened_status(st) && S_ISDIR(st.st_mode))
+    return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
   if (size < lnk_header_size) return fail(options, failure::not_a_list);
   errno = 0;

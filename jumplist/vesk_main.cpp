@@ -109,6 +109,8 @@ source_appid appid_from_path(const std::string& path) {
 }
 
 std::string input_path(const std::string& name) {
+  // A name without '%' has nothing to expand: no look at the file system.
+  if (name.find('%') == std::string::npos) return name;
   return vkportdir::file_exists(name) ? name : expand_env_vars(name, true);
 }
 
