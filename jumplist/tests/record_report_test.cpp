@@ -2,6 +2,8 @@
 // and the conditions under which each optional line appears.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <sstream>
 
 #include "jumplist/lnk_parser.h"
@@ -214,6 +216,60 @@ TEST(RecordReport, TargetNameIsTheFirstNonEmptyPath) {
   EXPECT_EQ(record_target_name(r), "rel");
   r.m_idlist_path = "id";
   EXPECT_EQ(record_target_name(r), "id");
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace {
+// Heap allocations made while counting is on (every operator new of the
+// test program goes through here).
+size_t g_allocations = 0;
+bool g_counting = false;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_counting) ++g_allocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+// Through a pointer, so the compiler cannot pair a new expression it sees
+// with the free below.
+void (*volatile g_release)(void*) = std::free;
+void operator delete(void* p) noexcept { g_release(p); }
+void operator delete(void* p, std::size_t) noexcept { g_release(p); }
+
+namespace vk {
+namespace {
+
+// Reporting a parsed record costs a handful of allocations, not one per
+// line or per cell: the labelled block and the body-file line at most 8, the
+// rows (a cell per column) and the log2timeline lines at most 20.
+TEST(RecordReport, AllocationsPerReportedRecord) {
+  const struct {
+    char form;
+    size_t most;
+  } forms[] = {{'t', 8}, {'c', 20}, {'l', 20}, {'b', 8}};
+  for (const auto& f : forms) {
+    lnk::useropts o;
+    o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+    o.m_automatic_list = true;
+    o.m_appid_text = "5f7b5f1e01b83767";
+    o.m_source_modify_time = k_2024_03_05_070809;
+    o.m_multiline = f.form == 't';
+    o.m_csv = f.form == 'c';
+    o.m_csvl2t = f.form == 'l';
+    o.m_bodyfile = f.form == 'b';
+    lnk_record r = fixture_record(o);
+    std::ostringstream out;
+    report_record(out, r, o);  // the header and the buffers' first growth
+    constexpr size_t k_records = 50;
+    g_allocations = 0;
+    g_counting = true;
+    for (size_t i = 0; i < k_records; ++i) report_record(out, r, o);
+    g_counting = false;
+    EXPECT_LE(g_allocations, f.most * k_records) << f.form << ": " << g_allocations;
+  }
 }
 
 }  // namespace
