@@ -11,6 +11,7 @@
 #include "jumplist/lnk_names.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
+#include "shell/parse_ctx.h"
 #include "shell/property_store.h"
 
 namespace vk {
@@ -55,9 +56,9 @@ bool exactly(uint16_t size, uint16_t want) {
 }
 
 std::string ansi_text(const uint8_t* p, size_t max) {
-  size_t n = 0;
-  while (n < max && p[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(p), n);
+  std::string out;
+  read_ansi(byte_view(p, max), 0, static_cast<int64_t>(max), out);
+  return out;
 }
 
 std::string wide_text(const uint8_t* p, size_t max_bytes) {

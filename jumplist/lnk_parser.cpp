@@ -30,11 +30,11 @@ void drop_if_line_feed(std::string& text) {
   if (has_line_feed(text)) text.clear();
 }
 
-// NUL-terminated 8-bit text, kept as stored; ends at the end of the data.
+// NUL-terminated 8-bit text; ends at the end of the data.
 std::string text_z(const uint8_t* p, size_t available) {
-  const void* nul = std::memchr(p, 0, available);
-  const size_t n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : available;
-  return std::string(reinterpret_cast<const char*>(p), n);
+  std::string out;
+  read_ansi(byte_view(p, available), 0, static_cast<int64_t>(available), out);
+  return out;
 }
 
 std::string network_text(const uint8_t* link, size_t available, size_t field) {
