@@ -165,12 +165,11 @@ struct row_writer {
   void text(vk_variant_lite& cell, uint64_t w, uint64_t prefix) {
     const bool right = (cell.m_flags & vf_right_align) != 0;
     const uint64_t padded = (pad && w >= prefix) ? w - prefix : 0;
-    if (s.m_replace_char && s.m_replacement_char) {
-      replace_char(cell.m_text, s.m_replace_char, s.m_replacement_char);
-    }
-    // Two plain scans first: most texts hold no line end at all.
-    if ((s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile) &&
-        (cell.m_text.find('\n') != std::string::npos || cell.m_text.find('\r') != std::string::npos)) {
+    // One pass replaces the separator and looks for line ends, which most
+    // texts do not hold.
+    const char from = s.m_replacement_char ? s.m_replace_char : 0;
+    if (replace_char_find_line_ends(cell.m_text, from, s.m_replacement_char) &&
+        (s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile)) {
       show_line_ends(cell.m_text);
     }
     const std::string& t = cell.m_text;
@@ -839,14 +838,12 @@ int32_t write_l2t_lines(uint8_t& header_pending, std::ostream& os, l2t_record& r
     macb_map groups;
     macb_summary(groups, r.m_times, static_cast<type_time>(r.m_times.m_kind));
     const bool line_break = !r.m_settings || r.m_settings->m_row_line_break;
-    if (r.m_replace_char && r.m_replacement_char) {
-      for (std::string* field : {&r.m_short, &r.m_desc, &r.m_filename, &r.m_notes, &r.m_extra}) {
-        replace_char(*field, r.m_replace_char, r.m_replacement_char);
-      }
-    }
-    show_line_ends(r.m_desc);
-    show_line_ends(r.m_notes);
-    show_line_ends(r.m_extra);
+    // The separator replaced and line ends looked for in one pass a field.
+    const char from = r.m_replacement_char ? r.m_replace_char : 0;
+    for (std::string* field : {&r.m_short, &r.m_filename})
+      replace_char_find_line_ends(*field, from, r.m_replacement_char);
+    for (std::string* field : {&r.m_desc, &r.m_notes, &r.m_extra})
+      if (replace_char_find_line_ends(*field, from, r.m_replacement_char)) show_line_ends(*field);
 
     std::string date, clock, line;
     for (auto& [raw, group] : groups) {

@@ -37,10 +37,14 @@ bool starts_with_proc(const std::wstring& path) {
 }  // namespace
 
 int open_file_fd(const std::string& path, int flags, mode_t mode) {
+  struct stat st;
+  return open_file_fd(path, flags, mode, st);
+}
+
+int open_file_fd(const std::string& path, int flags, mode_t mode, struct stat& st) {
   if (path.empty()) return -1;
   int fd = vk::posix_open(path.c_str(), flags | O_NONBLOCK, mode);
   if (fd == -1) return -1;
-  struct stat st;
   if (!vk::posix_fstat(fd, st) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
     int saved = errno;
     vk::posix_close(fd);
@@ -51,10 +55,15 @@ int open_file_fd(const std::string& path, int flags, mode_t mode) {
 }
 
 int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode) {
+  struct stat st;
+  return open_file_fd_wide(path, flags, mode, st);
+}
+
+int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode, struct stat& st) {
   // A text that does not encode completely must not open another file.
   std::string narrow;
   if (!vk::path_to_bytes(path, narrow)) return -1;
-  return open_file_fd(narrow, flags, mode);
+  return open_file_fd(narrow, flags, mode, st);
 }
 
 // ---------------------------------------------------------------------------
@@ -64,21 +73,13 @@ fileio::fileio() = default;
 fileio::fileio(const std::string& path, bool write, bool crlf, short share) {
   m_crlf = crlf;
   m_opened = open_utf8(path, write, crlf, true, share);
-  if (m_opened) {
-    m_size = fileio_size();
-  } else {
-    clear_state();
-  }
+  if (!m_opened) clear_state();
 }
 
 fileio::fileio(const std::wstring& path, bool write, bool crlf, short) {
   m_crlf = crlf;
   m_opened = open(path, write, crlf, true);
-  if (m_opened) {
-    m_size = fileio_size();
-  } else {
-    clear_state();
-  }
+  if (!m_opened) clear_state();
 }
 
 fileio::fileio(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
@@ -96,6 +97,9 @@ void fileio::clear_state() {
   m_opened = false;
   m_crlf = false;
   m_path.clear();
+  m_path_bytes.clear();
+  m_path_pending = false;
+  m_has_status = false;
   m_data.clear();
   m_memory = false;
   m_position = 0;
@@ -120,6 +124,12 @@ bool fileio::enter_memory(std::vector<uint8_t>& data, bool write, bool crlf, uin
   m_size = m_data.size();
   m_position = position;
   return true;
+}
+
+bool fileio::adopt_memory(std::vector<uint8_t>& bytes, bool write, bool crlf) {
+  std::vector<uint8_t> taken;
+  taken.swap(bytes);
+  return enter_memory(taken, write, crlf, taken.size());
 }
 
 bool fileio::attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf) {
@@ -196,11 +206,31 @@ void fileio::begin_open(std::wstring& path, bool write, bool crlf) {
   m_path.swap(path);
 }
 
+const std::wstring& fileio::path() const {
+  if (m_path_pending) {
+    m_path = vk::path_to_wide(m_path_bytes);
+    m_path_pending = false;
+  }
+  return m_path;
+}
+
+bool fileio::opened_status(struct stat& st) const {
+  if (!m_has_status || !usable()) return false;
+  st = m_status;
+  return true;
+}
+
 bool fileio::attach_descriptor(int fd) {
   m_fd = fd;
   if (m_fd == -1) return false;
   m_opened = true;
-  m_size = fileio_size();
+  m_has_status = true;
+  // A regular file's size comes with the status of the open; devices and
+  // pseudo files (which show 0) are measured.
+  if (S_ISREG(m_status.st_mode) && m_status.st_size > 0)
+    m_size = static_cast<uint64_t>(m_status.st_size);
+  else
+    m_size = fileio_size();
   return true;
 }
 
@@ -210,22 +240,30 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
   begin_open(p, write, crlf);
   int flags = O_RDONLY;
   if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
-  return attach_descriptor(open_file_fd_wide(m_path, flags, write ? k_create_mode : 0));
+  return attach_descriptor(
+      open_file_fd_wide(m_path, flags, write ? k_create_mode : 0, m_status));
 }
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
-  if (path.empty()) return false;
-  // The path form keeps every byte of the name, UTF-8 or not.
-  std::wstring wide = vk::path_to_wide(path);
-  if (wide.empty()) return false;
-  return open(wide, write, crlf, truncate);
+  // The name's bytes go to the system as they are; the wide path form (which
+  // keeps every byte, UTF-8 or not) is made only when asked for.
+  std::string p;
+  if (m_memory || !stripped_copy(path, p)) return false;
+  std::wstring none;
+  begin_open(none, write, crlf);
+  m_path_bytes.swap(p);
+  m_path_pending = true;
+  int flags = O_RDONLY;
+  if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
+  return attach_descriptor(
+      open_file_fd(m_path_bytes, flags, write ? k_create_mode : 0, m_status));
 }
 
 bool fileio::open_append(const std::wstring& path, bool crlf) {
   std::wstring p;
   if (m_memory || !stripped_copy(path, p)) return false;
   begin_open(p, true, crlf);
-  return attach_descriptor(open_file_fd_wide(m_path, k_append_flags, k_create_mode));
+  return attach_descriptor(open_file_fd_wide(m_path, k_append_flags, k_create_mode, m_status));
 }
 
 bool fileio::open_append(const std::string& path, bool crlf) {
@@ -235,7 +273,7 @@ bool fileio::open_append(const std::string& path, bool crlf) {
   std::wstring wide = vk::path_to_wide(p);
   if (wide.empty()) return false;
   begin_open(wide, true, crlf);
-  if (!attach_descriptor(open_file_fd(p, k_append_flags, k_create_mode))) return false;
+  if (!attach_descriptor(open_file_fd(p, k_append_flags, k_create_mode, m_status))) return false;
   seek_from_end(0);
   return true;
 }
@@ -251,7 +289,7 @@ uint64_t fileio::fileio_size() {
   uint64_t result = 0;
   if (end > 0) {
     result = static_cast<uint64_t>(end);
-  } else if (end == -1 && errno == EINVAL && starts_with_proc(m_path)) {
+  } else if (end == -1 && errno == EINVAL && starts_with_proc(path())) {
     // Pseudo files cannot tell their length; read them up to this much.
     result = 0x40000;
   }
@@ -343,13 +381,12 @@ bool fileio::read_at(void* buf, uint32_t& len, uint64_t offset) {
     len = want;
     return true;
   }
-  if (offset > static_cast<uint64_t>(INT64_MAX) ||
-      vk::posix_lseek(m_fd, static_cast<int64_t>(offset), SEEK_SET) == -1)
-    return false;
+  // A positioned read: the descriptor's own position is left alone.
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
   if (want == 0) return true;
   uint64_t left = m_size - offset;
   if (want > left) want = static_cast<uint32_t>(left);
-  return read_outcome(vk::posix_read_full(m_fd, buf, want), len);
+  return read_outcome(vk::posix_pread_full(m_fd, buf, want, offset), len);
 }
 
 bool fileio::read(void* buf, uint32_t& len) {
@@ -390,9 +427,7 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
   if (count == 0) return true;
   uint64_t n = std::min(count, size - offset);
   if (n > static_cast<uint64_t>(SIZE_MAX / 2)) return false;
-  if (!memory && (offset > static_cast<uint64_t>(INT64_MAX) ||
-                  vk::posix_lseek(fd, static_cast<int64_t>(offset), SEEK_SET) == -1))
-    return false;
+  if (!memory && offset > static_cast<uint64_t>(INT64_MAX)) return false;
   if (!vk::guarded([&] {
         if (out.size() != n) out.resize(static_cast<size_t>(n));
         return true;
@@ -403,7 +438,7 @@ bool read_into(fileio& file, int fd, bool memory, const std::vector<uint8_t>& da
     position = offset + n;
     return true;
   }
-  vk::io_result r = vk::posix_read_full(fd, out.data(), static_cast<size_t>(n));
+  vk::io_result r = vk::posix_pread_full(fd, out.data(), static_cast<size_t>(n), offset);
   if (r.count < n) out.resize(r.count);
   // A device error before the first byte is a failure, not an empty file.
   return !(r.failed() && r.count == 0);
@@ -921,10 +956,10 @@ bool fileio::scan_text_lines(lines_callback callback, void* context, bool trim, 
 
 bool fileio::zone_identifier_stream(std::vector<std::string>& out) {
   out.clear();
-  if (!usable() || m_path.empty()) return false;
+  if (!usable() || path().empty()) return false;
   vk::guarded(
       [&] {
-        std::string name = vk::path_from_wide(m_path) + ":" + "Zone.Identifier";
+        std::string name = vk::path_from_wide(path()) + ":" + "Zone.Identifier";
         struct stat st;
         if (vk::stat_path_utf8(name, st)) out.push_back(name);
       },

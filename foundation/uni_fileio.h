@@ -27,6 +27,9 @@ inline constexpr uint64_t k_bad_position = ~uint64_t{0};
 // Returns the descriptor, or -1.
 int open_file_fd(const std::string& path, int flags, mode_t mode);
 int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode);
+// The same, handing back the status of the open descriptor.
+int open_file_fd(const std::string& path, int flags, mode_t mode, struct stat& st);
+int open_file_fd_wide(const std::wstring& path, int flags, mode_t mode, struct stat& st);
 
 class fileio {
  public:
@@ -51,6 +54,9 @@ class fileio {
   // --- state -------------------------------------------------------------
   // Memory mode over a copy of `bytes`, positioned at the end.
   bool attach_memory(const std::vector<uint8_t>& bytes, bool write, bool crlf);
+  // Memory mode over `bytes`, taken over without a copy (`bytes` is left
+  // empty), positioned at the end.
+  bool adopt_memory(std::vector<uint8_t>& bytes, bool write, bool crlf);
   // Memory mode over `count` zero bytes, positioned at 0.
   bool open_memory(uint32_t count, bool write, bool crlf);
   // Back to the empty, closed state. The attached stream is drained and
@@ -65,7 +71,10 @@ class fileio {
   bool crlf() const { return m_crlf; }
   bool is_memory() const { return m_memory; }
   int fd() const { return m_fd; }
-  const std::wstring& path() const { return m_path; }
+  const std::wstring& path() const;
+  // The status the descriptor had when it was opened (no further system
+  // call); false for memory mode or a closed object.
+  bool opened_status(struct stat& st) const;
   const std::vector<uint8_t>& data() const { return m_data; }
 
   // --- opening -----------------------------------------------------------
@@ -90,6 +99,7 @@ class fileio {
   bool set_length(uint64_t length);
 
   // --- reading -----------------------------------------------------------
+  // Positioned reads: the sequential position (tell, read) is not moved.
   // Reads up to `len` bytes at `offset`; `len` receives the count read
   // (short only at the end of the file or when the device stopped), or all
   // ones when the read failed before any byte arrived. A call refused before
@@ -158,7 +168,13 @@ class fileio {
   bool m_writable = false;
   bool m_opened = false;
   bool m_crlf = false;
-  std::wstring m_path;
+  // The path as opened: wide, or the bytes of a UTF-8 opening whose wide
+  // form is made on first use.
+  mutable std::wstring m_path;
+  std::string m_path_bytes;
+  mutable bool m_path_pending = false;
+  bool m_has_status = false;
+  struct stat m_status {};
   std::vector<uint8_t> m_data;
   bool m_memory = false;
   uint64_t m_position = 0;

@@ -5,6 +5,7 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_posix.h"
 
 namespace uni {
 
@@ -108,6 +109,31 @@ int64_t fileio_ostream::write_out(const char* bytes, size_t count) {
   size_t written = 0;
   m_owner->append_counted(reinterpret_cast<const uint8_t*>(bytes), count, written);
   return written > 0 ? static_cast<int64_t>(written) : -1;
+}
+
+descriptor_ostream::descriptor_ostream(int fd, uint32_t size) : streambuf_generic_output(size) {
+  if (usable() && fd >= 0) m_fd = fd;
+}
+
+descriptor_ostream::~descriptor_ostream() {
+  flush_buffer();
+}
+
+int64_t descriptor_ostream::write_out(const char* bytes, size_t count) {
+  if (m_fd < 0) return -1;
+  // What reached the descriptor before a failure leaves the area, so that no
+  // byte is written twice.
+  const vk::io_result r = vk::posix_write_full(m_fd, bytes, count);
+  return r.count > 0 ? static_cast<int64_t>(r.count) : -1;
+}
+
+descriptor_output::descriptor_output(int fd, uint32_t size)
+    : std::ostream(nullptr), m_buf(fd, size) {
+  if (m_buf.attached()) rdbuf(&m_buf);
+}
+
+descriptor_output::~descriptor_output() {
+  if (rdbuf() != nullptr) flush();
 }
 
 fileio_stats_ostream::fileio_stats_ostream(fileio_stats* owner, uint32_t size)

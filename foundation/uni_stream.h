@@ -94,6 +94,40 @@ class fileio_stats_ostream : public streambuf_generic_output<char> {
   bool m_attached = false;
 };
 
+// Stream buffer whose sink is an open descriptor (standard output, say),
+// written with plain write calls in blocks of the put area's size: no stdio
+// buffer and no synchronisation with C streams in between.
+class descriptor_ostream : public streambuf_generic_output<char> {
+ public:
+  descriptor_ostream(int fd, uint32_t size);
+  ~descriptor_ostream() override;
+
+  bool attached() const { return m_fd >= 0 && usable(); }
+
+ protected:
+  int64_t write_out(const char* bytes, size_t count) override;
+
+ private:
+  int m_fd = -1;
+};
+
+// The std::ostream over a descriptor. The descriptor stays open; whatever is
+// pending is written when the stream flushes or goes away. A stream whose
+// buffer could not be set up has no buffer: every insertion fails.
+class descriptor_output : public std::ostream {
+ public:
+  explicit descriptor_output(int fd, uint32_t size = k_output_buffer_size);
+  ~descriptor_output() override;
+
+  descriptor_output(const descriptor_output&) = delete;
+  descriptor_output& operator=(const descriptor_output&) = delete;
+
+  size_t pending() const { return m_buf.pending(); }
+
+ private:
+  descriptor_ostream m_buf;
+};
+
 // The std::ostream over one of the stream buffers above. A stream whose
 // buffer could not be set up has no buffer: every insertion fails.
 template <class Buf, class Owner>

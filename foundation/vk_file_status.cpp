@@ -36,6 +36,17 @@ void seconds_to_ticks(uint64_t& change, uint64_t& modify, uint64_t& access) {
 
 }  // namespace
 
+bool status_file_times(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_t& change,
+                       uint64_t& modify, uint64_t& access) {
+  size = static_cast<uint64_t>(st.st_size);
+  mode = static_cast<uint32_t>(st.st_mode);
+  change = static_cast<uint64_t>(static_cast<int64_t>(st.st_ctim.tv_sec));
+  modify = static_cast<uint64_t>(static_cast<int64_t>(st.st_mtim.tv_sec));
+  access = static_cast<uint64_t>(static_cast<int64_t>(st.st_atim.tv_sec));
+  seconds_to_ticks(change, modify, access);
+  return true;
+}
+
 bool path_stat_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                        uint64_t& modify, uint64_t& access) {
   zero_outputs(size, mode, change, modify, access);

@@ -4,6 +4,8 @@
 // zeroed (or the byte vector empty); nothing here throws or prints.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +25,11 @@ bool get_file_times(const std::string& path, uint64_t& size, uint32_t& mode, uin
                     uint64_t& modify, uint64_t& access);
 bool get_file_times_w(const std::wstring& path, uint64_t& size, uint32_t& mode, uint64_t& change,
                       uint64_t& modify, uint64_t& access);
+
+// The same from a status already at hand (that of an open descriptor), so
+// that a file read through a descriptor needs no second look by its name.
+bool status_file_times(const struct stat& st, uint64_t& size, uint32_t& mode, uint64_t& change,
+                       uint64_t& modify, uint64_t& access);
 
 // The first min(size, max) bytes of a file; true when at least one byte came.
 bool read_file_bytes(std::vector<uint8_t>& out, const std::string& path, uint32_t max);

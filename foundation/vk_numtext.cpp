@@ -172,7 +172,52 @@ bool parse_uint(const std::string& text, uint32_t& out) {
   return parse_uint(text.c_str(), out);
 }
 
+namespace {
+
+// The value of a digit in the base, or -1.
+int digit_value(char c, unsigned base) {
+  int v = -1;
+  if (c >= '0' && c <= '9') v = c - '0';
+  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  return v >= 0 && static_cast<unsigned>(v) < base ? v : -1;
+}
+
+// The plain form (leading digits that cannot overflow, no blank, sign or
+// base prefix) read directly; false leaves the rest to the stream reader.
+bool plain_number(const std::string& text, std::ios_base::fmtflags base, uint64_t& value) {
+  const std::ios_base::fmtflags field = base & std::ios_base::basefield;
+  unsigned b = 0, safe = 0;
+  if (field == std::ios_base::hex) {
+    b = 16;
+    safe = 16;
+  } else if (field == std::ios_base::dec) {
+    b = 10;
+    safe = 19;
+  } else if (field == std::ios_base::oct) {
+    b = 8;
+    safe = 21;
+  } else {
+    return false;
+  }
+  if (text.empty() || digit_value(text[0], b) < 0) return false;
+  if (b == 16 && text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    return false;
+  uint64_t v = 0;
+  size_t i = 0;
+  for (int d; i < text.size() && (d = digit_value(text[i], b)) >= 0; ++i) {
+    if (i == safe) return false;
+    v = v * b + static_cast<unsigned>(d);
+  }
+  value = v;
+  return true;
+}
+
+}  // namespace
+
 uint64_t parse_i64_base(const std::string& text, std::ios_base::fmtflags base) {
+  uint64_t plain = 0;
+  if (plain_number(text, base, plain)) return plain;
   return vk::guarded([&]() -> uint64_t {
     std::istringstream is(text);
     is.setf(base & std::ios_base::basefield, std::ios_base::basefield);

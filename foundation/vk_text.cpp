@@ -1,6 +1,7 @@
 #include "foundation/vk_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <cwchar>
@@ -676,8 +677,36 @@ void replace_char(std::wstring& text, wchar_t from, wchar_t to, bool both_cases)
     if (c == a || c == b) c = to;
 }
 
+namespace {
+
+// 1 for the two line-end bytes.
+constexpr std::array<uint8_t, 256> k_line_end_table = [] {
+  std::array<uint8_t, 256> t{};
+  t['\r'] = 1;
+  t['\n'] = 1;
+  return t;
+}();
+
+}  // namespace
+
+bool has_line_end(std::string_view text) {
+  uint8_t any = 0;
+  for (const char c : text) any |= k_line_end_table[static_cast<unsigned char>(c)];
+  return any != 0;
+}
+
+bool replace_char_find_line_ends(std::string& text, char from, char to) {
+  uint8_t any = 0;
+  if (from == 0 || from == to) return has_line_end(text);
+  for (char& c : text) {
+    if (c == from) c = to;
+    any |= k_line_end_table[static_cast<unsigned char>(c)];
+  }
+  return any != 0;
+}
+
 std::string& show_line_ends(std::string& text) {
-  if (text.empty() || text.find_first_of("\r\n") == std::string::npos) return text;
+  if (!has_line_end(text)) return text;
   vk::guarded([&] {
     std::string res;
     res.reserve(text.size() + 50);

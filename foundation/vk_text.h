@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -90,6 +91,12 @@ void replace_char(std::wstring& text, wchar_t from, wchar_t to, bool both_cases 
 // Makes line breaks visible: "[CRLF]", "[LFCR]", "[LF]", and "[CR]" in text
 // without any LF.
 std::string& show_line_ends(std::string& text);
+// True when the text holds a CR or LF, in one pass.
+bool has_line_end(std::string_view text);
+// replace_char (case-sensitive; a from of 0 replaces nothing) and
+// has_line_end in the same pass; the answer is for the text after the
+// replacement.
+bool replace_char_find_line_ends(std::string& text, char from, char to);
 // Removes the CR and LF characters at the end; returns how many.
 int32_t trim_line_end(std::string& text);
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,

@@ -450,37 +450,49 @@ bool tm_to_unix_local(const struct tm& tm_in, int64_t& out) {
   return result > 0;
 }
 
-int32_t local_utc_offset() {
-  // The offset of the present moment is constant within one second for one
-  // zone setting, and every derivation asks for it, so the last answer is
-  // kept per second and TZ value.
-  struct cache_entry {
-    time_t at = -1;
-    bool tz_set = false;
-    char tz[128] = {};
-    int32_t offset = 0;
-  };
-  thread_local cache_entry cache;
+namespace {
+
+// The offset of the zone setting as it stands, at the present moment.
+int32_t measure_local_utc_offset() {
   const time_t now = ::time(nullptr);
-  const char* tz = std::getenv("TZ");
-  const bool tz_fits = tz == nullptr || std::strlen(tz) < sizeof(cache.tz);
-  if (tz_fits && now == cache.at && cache.tz_set == (tz != nullptr) &&
-      (tz == nullptr || std::strcmp(tz, cache.tz) == 0)) {
-    return cache.offset;
-  }
   struct tm local {};
   struct tm utc {};
   int32_t offset = 0;
   if (localtime_r(&now, &local) && gmtime_r(&now, &utc)) {
     offset = static_cast<int32_t>(mktime(&local) - mktime(&utc));
   }
-  if (tz_fits) {
-    cache.at = now;
-    cache.tz_set = tz != nullptr;
-    if (tz) std::strcpy(cache.tz, tz);
-    cache.offset = offset;
-  }
   return offset;
+}
+
+struct zone_cache {
+  bool settled = false;
+  int32_t offset = 0;
+};
+
+zone_cache& settled_zone() {
+  thread_local zone_cache cache;
+  return cache;
+}
+
+}  // namespace
+
+int32_t local_utc_offset() {
+  // Every time value derives its local form, so the offset is settled on
+  // first use and kept: like any long-running report, a run does not follow
+  // a change of the zone setting made while it runs.
+  zone_cache& cache = settled_zone();
+  if (!cache.settled) {
+    cache.offset = measure_local_utc_offset();
+    cache.settled = true;
+  }
+  return cache.offset;
+}
+
+int32_t settle_local_utc_offset() {
+  zone_cache& cache = settled_zone();
+  cache.offset = measure_local_utc_offset();
+  cache.settled = true;
+  return cache.offset;
 }
 
 bool store_filetime(uint64_t ticks, FILETIME& out) {

@@ -185,8 +185,11 @@ bool unix_to_tm_utc(int64_t seconds, struct tm& out);
 bool unix_to_tm_local(int64_t seconds, struct tm& out);
 // mktime on a copy; true when the result is above 0.
 bool tm_to_unix_local(const struct tm& tm_in, int64_t& out);
-// Seconds east of UTC at the present moment.
+// Seconds east of UTC, measured once (on first use) and kept for the run.
 int32_t local_utc_offset();
+// Measures the offset again from the zone setting as it now stands and keeps
+// that; for a caller that has changed the setting on purpose.
+int32_t settle_local_utc_offset();
 bool store_filetime(uint64_t ticks, FILETIME& out);
 bool filetime_words_to_calendar(const FILETIME& ft, calendar_fields& out);
 
@@ -271,6 +274,11 @@ bool format_without_subseconds(std::string& date, std::string& time_text, const 
 // Layouts from the compact descriptor built by build_time_format_settings.
 // False for an invalid value, and for the all-zero descriptor (which still
 // formats "yyyy-mm-dd" and "hh:mm:ss.xxx").
+// Appends "<date> <clock>" of FILETIME ticks by the layout (a zero layout
+// is yyyy-mm-dd hh:mm:ss.xxx), worked out from the ticks alone with no time
+// value and no library call. False, appending nothing, when the ticks are
+// not a valid time of the years 1900 to 3000 or the layout gives no date.
+bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
                                const time_format_descriptor& descriptor);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

@@ -247,14 +247,6 @@ bool templates_impl(std::string& date, std::string& time_text, const time& t,
       });
 }
 
-void append_year(text_buffer& b, const time& t, bool four_digits) {
-  if (four_digits) {
-    b.number(time_year(t), 4);
-  } else {
-    b.number(time_year(t) % 100, 2);
-  }
-}
-
 std::string yy_ms_text(const time& t) {
   if (!t.m_valid) return "0000-00-00 00:00:00";
   std::string date;
@@ -375,6 +367,121 @@ bool format_without_subseconds(std::string& date, std::string& time_text, const 
   return ok;
 }
 
+namespace {
+
+// The UTC fields a layout prints, from a time value or straight from ticks.
+struct clock_parts {
+  uint32_t year = 0;
+  uint32_t month = 0;
+  uint32_t day = 0;
+  uint32_t hour = 0;
+  uint32_t minute = 0;
+  uint32_t second = 0;
+  uint64_t fraction = 0;  // sub-second ticks (100 ns)
+};
+
+clock_parts parts_of(const time& t) {
+  clock_parts p;
+  p.year = time_year(t);
+  p.month = time_month(t);
+  p.day = time_day(t);
+  p.hour = time_hour(t);
+  p.minute = time_minute(t);
+  p.second = time_second(t);
+  p.fraction = t.m_calendar.m_nanoseconds / 100;
+  return p;
+}
+
+// The date by the layout's order, month form and year form; a month name in
+// year-month-day order has no layout and writes nothing.
+void layout_date(text_buffer& b, const clock_parts& p, const time_format_descriptor& d) {
+  using td = time_format_descriptor;
+  const uint8_t f = d.m_date_flags;
+  const char sep = static_cast<char>(d.m_separator);
+  auto month = [&] {
+    if (f & td::month_digits) {
+      b.number(p.month, 2);
+    } else {
+      b.text(month_abbrev(static_cast<int>(p.month)));
+    }
+  };
+  auto year = [&] {
+    if (f & td::year_four) {
+      b.number(p.year, 4);
+    } else {
+      b.number(p.year % 100, 2);
+    }
+  };
+  if (f & td::order_mdy) {
+    month();
+    b.separator(sep);
+    b.number(p.day, 2);
+    b.separator(sep);
+    year();
+  } else if (f & td::order_dmy) {
+    b.number(p.day, 2);
+    b.separator(sep);
+    month();
+    b.separator(sep);
+    year();
+  } else if ((f & td::order_ymd) && (f & td::month_digits)) {
+    year();
+    b.separator(sep);
+    month();
+    b.separator(sep);
+    b.number(p.day, 2);
+  }
+}
+
+// hh:mm:ss and the layout's sub-second digits (digits above 9 write none).
+void layout_clock(text_buffer& b, const clock_parts& p, unsigned digits) {
+  b.number(p.hour, 2);
+  b.put(':');
+  b.number(p.minute, 2);
+  b.put(':');
+  b.number(p.second, 2);
+  if (digits == 0 || digits > 9) return;
+  b.put('.');
+  const uint64_t nanoseconds = p.fraction * 100;
+  b.number(nanoseconds / k_pow10[9 - digits], static_cast<int>(digits));
+}
+
+// The layout a zero descriptor stands for: yyyy-mm-dd hh:mm:ss.xxx.
+constexpr time_format_descriptor k_default_layout{
+    '-',
+    time_format_descriptor::order_ymd | time_format_descriptor::month_digits |
+        time_format_descriptor::year_four,
+    3 << 1, 0};
+
+constexpr uint64_t k_ticks_per_day = 864000000000ULL;
+// Days from 1601-01-01 to 0000-03-01 of the proleptic calendar, negated.
+constexpr int64_t k_days_0000_03_01_to_1601 = 584694;
+
+// Ticks to UTC fields in closed form: the civil date from the day count, in
+// 400-year eras counted from March 1 so that the leap day ends a year.
+clock_parts parts_of_ticks(uint64_t ticks) {
+  clock_parts p;
+  const uint64_t days = ticks / k_ticks_per_day;
+  const uint64_t in_day = ticks % k_ticks_per_day;
+  const uint64_t seconds = in_day / k_ticks_per_second;
+  p.fraction = in_day % k_ticks_per_second;
+  p.hour = static_cast<uint32_t>(seconds / 3600);
+  p.minute = static_cast<uint32_t>(seconds / 60 % 60);
+  p.second = static_cast<uint32_t>(seconds % 60);
+  const int64_t z = static_cast<int64_t>(days) + k_days_0000_03_01_to_1601;
+  const int64_t era = z / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  p.day = static_cast<uint32_t>(doy - (153 * mp + 2) / 5 + 1);
+  p.month = static_cast<uint32_t>(mp < 10 ? mp + 3 : mp - 9);
+  p.year = static_cast<uint32_t>(yoe + era * 400 + (p.month <= 2 ? 1 : 0));
+  return p;
+}
+
+}  // namespace
+
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
                                const time_format_descriptor& d) {
   date.clear();
@@ -386,43 +493,12 @@ bool format_time_by_descriptor(std::string& date, std::string& time_text, const 
   }
   return vk::guarded(
       [&] {
-        using td = time_format_descriptor;
-        const uint8_t f = d.m_date_flags;
-        const char sep = static_cast<char>(d.m_separator);
-        const bool four = (f & td::year_four) != 0;
+        const clock_parts p = parts_of(t);
         text_buffer b;
-        auto month = [&] {
-          if (f & td::month_digits) {
-            b.number(time_month(t), 2);
-          } else {
-            b.text(month_abbrev(time_month(t)));
-          }
-        };
-        if (f & td::order_mdy) {
-          month();
-          b.separator(sep);
-          b.number(time_day(t), 2);
-          b.separator(sep);
-          append_year(b, t, four);
-        } else if (f & td::order_dmy) {
-          b.number(time_day(t), 2);
-          b.separator(sep);
-          month();
-          b.separator(sep);
-          append_year(b, t, four);
-        } else if ((f & td::order_ymd) && (f & td::month_digits)) {
-          // A month name in year-month-day order has no layout: no date.
-          append_year(b, t, four);
-          b.separator(sep);
-          month();
-          b.separator(sep);
-          b.number(time_day(t), 2);
-        }
+        layout_date(b, p, d);
         b.assign_to(date);
-
         text_buffer c;
-        put_clock(c, t);
-        put_fraction(c, t, d.subsecond_digits());
+        layout_clock(c, p, d.subsecond_digits());
         c.assign_to(time_text);
         return true;
       },
@@ -431,6 +507,27 @@ bool format_time_by_descriptor(std::string& date, std::string& time_text, const 
         time_text.clear();
         return false;
       });
+}
+
+bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d) {
+  // Valid as a time value and printable: not 0, within the signed range, not
+  // within the first second of 1970 (unix seconds 0 means unset), and in the
+  // years 1900 to 3000.
+  if (ticks == 0 || (ticks >> 63) != 0) return false;
+  if (ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second) return false;
+  const clock_parts p = parts_of_ticks(ticks);
+  if (p.year < 1900 || p.year > 3000) return false;
+  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
+  text_buffer b;
+  layout_date(b, p, layout);
+  if (b.view().empty()) return false;
+  b.put(' ');
+  layout_clock(b, p, layout.subsecond_digits());
+  const std::string_view text = b.view();
+  return vk::guarded([&] {
+    out.append(text.data(), text.size());
+    return true;
+  });
 }
 
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

@@ -155,6 +155,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
 
   // The first sector after the header is always taken.
   mark_sector_used(r, used, 0);
+  // The link table is sized once, for every sector the image holds.
+  if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit))) return false;
 
   // DIFAT list, with each sector's position for the link test.
   std::vector<uint32_t> difat;
@@ -230,6 +232,8 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
   const uint64_t S = r.m_sector_size;
   const uint64_t per_sector = S / dirent::size;
   uint64_t e = 0;
+  r.m_entries.reserve(static_cast<size_t>(std::min<uint64_t>(
+      saturating_mul(r.m_dir_sectors.size(), per_sector), image.size() / dirent::size)));
   for (uint64_t s : r.m_dir_sectors) {
     auto sector = sector_view(image, s, S);
     if (!sector) {
@@ -245,9 +249,10 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       std::string key = lower_key(entry.m_name);
-      r.m_entries.emplace(std::move(key), std::move(entry));  // after equal keys
+      r.m_entries.append(std::move(key), std::move(entry));
     }
   }
+  r.m_entries.sort();
   return find_cfb_entry(r, kRootKey);
 }
 
@@ -261,6 +266,9 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   const uint64_t E = S / cfb::fat_entry_size;
   uint64_t mini_index = 0;
   bool stored = true;
+  if (!r.m_minifat_links.reserve_index(static_cast<size_t>(
+          std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1))))
+    return false;
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
     auto sector = sector_view(image, s, S);
@@ -287,9 +295,11 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   return stored;
 }
 
-bool parse_image(compound_file_reader& r, byte_view image) {
+bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
   if (!read_header(r, image)) return false;
-  cfb_granule_map used = make_granule_map(r);
+  // Without the free-space results no granule is recorded (marking an empty
+  // map does nothing).
+  cfb_granule_map used = free_space ? make_granule_map(r) : cfb_granule_map{};
   if (!load_fat(r, image, used)) return false;
   const byte_view h(r.m_cfb_header.data(), hdr::size);
   walk_chain(r.m_dir_sectors, r.m_fat_links, header_u32(h, hdr::first_dir_sector), false, 0, 0,
@@ -299,8 +309,10 @@ bool parse_image(compound_file_reader& r, byte_view image) {
   r.m_work += r.m_dir_sectors.size() + r.m_minifat_sectors.size();
   const cfb_dir_entry* root = load_directory(r, image);
   if (!root || !load_mini_fat(r, image, *root, used)) return false;
-  mark_used_space(r, *root, used);
-  derive_free_space(r, used, image.size());
+  if (free_space) {
+    mark_used_space(r, *root, used);
+    derive_free_space(r, used, image.size());
+  }
   return true;
 }
 
@@ -308,11 +320,50 @@ bool parse_image(compound_file_reader& r, byte_view image) {
 
 // ---------------------------------------------------------------------------
 
+cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
+  return std::lower_bound(m_items.begin(), m_items.end(), key,
+                          [](const value_type& item, std::string_view k) { return item.first < k; });
+}
+
+std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
+    std::string_view key) const {
+  const_iterator first = lower_bound(key);
+  const_iterator last = std::upper_bound(
+      first, m_items.end(), key,
+      [](std::string_view k, const value_type& item) { return k < item.first; });
+  return {first, last};
+}
+
+size_t cfb_entry_map::count(std::string_view key) const {
+  const auto [first, last] = equal_range(key);
+  return static_cast<size_t>(last - first);
+}
+
+void cfb_entry_map::sort() {
+  std::stable_sort(m_items.begin(), m_items.end(),
+                   [](const value_type& a, const value_type& b) { return a.first < b.first; });
+}
+
 void fat_link_map::clear() {
   m_values.clear();
   m_present.clear();
   m_walk_marks.clear();
   m_count = 0;
+}
+
+bool fat_link_map::reserve_index(size_t limit) {
+  if (limit <= m_values.size()) return true;
+  const size_t had = m_values.size();
+  return guarded(
+      [&] {
+        m_values.resize(limit, 0);
+        m_present.resize(limit, 0);
+        return true;
+      },
+      [&] {
+        m_values.resize(had);
+        m_present.resize(had);
+      });
 }
 
 bool fat_link_map::set(uint32_t sector, uint32_t value) {
@@ -417,10 +468,12 @@ uint64_t cfb_max_image_size(const uint8_t* header) {
   return bytes > UINT64_MAX - S ? UINT64_MAX : bytes + S;
 }
 
-bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size) {
+bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size,
+                          bool free_space) {
   if (!reader) return false;
   reset_compound_file_reader(*reader);
-  if (guarded([&] { return parse_image(*reader, byte_view(image, size)); })) return true;
+  if (guarded([&] { return parse_image(*reader, byte_view(image, size), free_space); }))
+    return true;
   // Results of a failed parse are never half-filled.
   reader->m_free_sectors.clear();
   reader->m_free_granules.clear();
@@ -636,6 +689,93 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
         std::vector<uint64_t> none;
         clear_lists(reader, none, none);
         out.clear();
+      });
+}
+
+namespace {
+
+// Where each unit of a located stream lies in the image (all ones when it
+// has no place there), as the copying readers find it.
+uint64_t unit_offset(const compound_file_reader& reader, bool mini, uint64_t unit_id) {
+  const uint64_t S = reader.m_sector_size;
+  uint64_t o;
+  if (!mini) return sector_offset(unit_id, S, o) ? o : ~uint64_t{0};
+  const uint64_t M = reader.m_mini_sector_size;
+  if (unit_id > 0xFFFFFFFFull) return ~uint64_t{0};
+  const uint64_t p = unit_id * M, q = p / S;
+  const auto& root = reader.m_root_sectors;
+  if (q >= root.size() || !sector_offset(root[static_cast<size_t>(q)], S, o)) return ~uint64_t{0};
+  return o + p % S;
+}
+
+bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry, byte_view image,
+                 std::vector<uint8_t>& scratch, byte_view& out, uint64_t& first_offset) {
+  std::vector<uint64_t> regular, mini;
+  uint32_t offset_in_sector;
+  if (!locate_entry(reader, entry, regular, mini, offset_in_sector, first_offset)) return false;
+  const bool is_mini = !mini.empty();
+  const std::vector<uint64_t>& units = is_mini ? mini : regular;
+  const uint64_t unit = is_mini ? reader.m_mini_sector_size : reader.m_sector_size;
+  if (unit == 0 || (is_mini && !find_cfb_entry(reader, kRootKey))) return false;
+  uint64_t total;
+  if (!vk::checked_mul(uint64_t{units.size()}, unit, total) || total > scratch.max_size())
+    return false;
+  const uint64_t length = std::min(total, entry.stream_size());
+  // In place when the units follow one another wholly inside the image.
+  const uint64_t first = unit_offset(reader, is_mini, units.front());
+  bool in_place = first != ~uint64_t{0} && first <= image.size() &&
+                  total <= image.size() - first;
+  for (size_t i = 1; in_place && i < units.size(); ++i)
+    in_place = unit_offset(reader, is_mini, units[i]) == first + i * unit;
+  if (in_place) {
+    first_offset = first;
+    out = byte_view(image.data() + first, static_cast<size_t>(length));
+    return true;
+  }
+  // Otherwise one copy, unit by unit; a unit outside the image reads as
+  // zeros and keeps its place.
+  first_offset = 0;
+  scratch.clear();
+  scratch.reserve(static_cast<size_t>(length));
+  for (size_t i = 0; i < units.size(); ++i) {
+    const uint64_t o = unit_offset(reader, is_mini, units[i]);
+    if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
+    if (scratch.size() >= length) {
+      if (first_offset != 0 || !is_mini) break;
+      continue;
+    }
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(unit, length - scratch.size()));
+    size_t taken = 0;
+    if (o != ~uint64_t{0} && o < image.size()) {
+      const byte_view part = image.clamp(static_cast<size_t>(o), want);
+      scratch.insert(scratch.end(), part.data(), part.data() + part.size());
+      taken = part.size();
+    }
+    scratch.insert(scratch.end(), want - taken, uint8_t{0});
+  }
+  out = byte_view(scratch.data(), scratch.size());
+  return true;
+}
+
+}  // namespace
+
+bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out,
+                  uint32_t& entry_num, uint64_t& first_offset) {
+  out = byte_view();
+  first_offset = 0;
+  return guarded(
+      [&] {
+        const cfb_dir_entry* entry = entry_named(reader, name);
+        if (!entry) return false;
+        entry_num = entry->m_entry_num;
+        return entry_bytes(reader, *entry, byte_view(image, size), scratch, out, first_offset);
+      },
+      [&] {
+        std::vector<uint64_t> none;
+        clear_lists(reader, none, none);
+        out = byte_view();
+        scratch.clear();
       });
 }
 

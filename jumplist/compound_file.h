@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/vk_bytes.h"
 #include "jumplist/cfb_layout.h"
 
 namespace vk {
@@ -75,6 +76,9 @@ class fat_link_map {
     return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
                          m_mini);
   }
+  // Makes room for links of sectors below limit at once; false when memory
+  // runs out.
+  bool reserve_index(size_t limit);
   // Sets the link of a sector; false (nothing stored) when memory runs out.
   bool set(uint32_t sector, uint32_t value);
   // Calls f(fat_link) for every link in ascending sector order.
@@ -107,6 +111,39 @@ struct cfb_dir_entry {
   uint64_t stream_size() const;
 };
 
+// The directory entries keyed by lower-cased name, equal keys in directory
+// order: one array, sized once, filled in directory order and sorted once,
+// so a directory costs no allocation per entry.
+class cfb_entry_map {
+ public:
+  using value_type = std::pair<std::string, cfb_dir_entry>;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  iterator begin() { return m_items.begin(); }
+  iterator end() { return m_items.end(); }
+  const_iterator begin() const { return m_items.begin(); }
+  const_iterator end() const { return m_items.end(); }
+  size_t size() const { return m_items.size(); }
+  bool empty() const { return m_items.empty(); }
+  void clear() { m_items.clear(); }
+
+  const_iterator lower_bound(std::string_view key) const;
+  std::pair<const_iterator, const_iterator> equal_range(std::string_view key) const;
+  size_t count(std::string_view key) const;
+
+  // Building: room for count entries, entries appended in directory order,
+  // then one stable sort by key.
+  void reserve(size_t count) { m_items.reserve(count); }
+  void append(std::string key, cfb_dir_entry entry) {
+    m_items.emplace_back(std::move(key), std::move(entry));
+  }
+  void sort();
+
+ private:
+  std::vector<value_type> m_items;
+};
+
 // A slack area: file offset and length in bytes, in ascending offset order.
 using cfb_area = std::pair<uint64_t, uint64_t>;
 
@@ -132,8 +169,8 @@ struct compound_file_reader {
   std::vector<uint64_t> m_dir_sectors;
   std::vector<uint64_t> m_minifat_sectors;
   // Keyed by the lower-cased name; equal keys stay in directory order. Look
-  // an entry up with find_cfb_entry (multimap::find need not give the first).
-  std::multimap<std::string, cfb_dir_entry, std::less<>> m_entries;
+  // an entry up with find_cfb_entry.
+  cfb_entry_map m_entries;
   fat_link_map m_minifat_links{true};
   std::array<uint8_t, 16> m_guard_tail{};
   uint32_t m_sector_count = 0;  // whole sectors after the header
@@ -178,7 +215,10 @@ uint64_t cfb_max_image_size(const uint8_t* header);
 
 // Parses the image; false for no reader, no compound-file header, unusable
 // sector shifts, a directory outside the image or no root entry.
-bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size);
+// The free sectors, free granules and slack areas are worked out only when
+// free_space is set.
+bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size,
+                          bool free_space = true);
 
 // The first entry, in directory order, whose lower-cased name is the given
 // (already lower-cased) key; null when there is none.
@@ -193,6 +233,13 @@ std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
 // with its directory entry number and the file offset of its first byte.
 bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
                  uint64_t& first_offset, std::string_view name, const uint8_t* image, size_t size);
+// The same bytes as read_stream without copying where it can: a view into
+// the image when the stream's sectors (or mini sectors) lie one after
+// another inside it, else a view of scratch, filled once. The view lives as
+// long as the image and scratch are left alone.
+bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out,
+                  uint32_t& entry_num, uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
@@ -65,14 +66,22 @@ bool fail(lnk::useropts& options, failure why, std::string detail = {}) {
 bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image,
                lnk::useropts& options) {
   image.clear();
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return fail(options, failure::cannot_open, std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
-    return fail(options, failure::cannot_read, "not a regular file");
+  // The open comes first and its descriptor's status tells a directory; only
+  // a failed open looks at the name again, to say why.
   errno = 0;
-  if (!file.open_utf8(path, false, false, false))
-    return fail(options, failure::cannot_open, std::strerror(errno ? errno : EIO));
+  if (!file.open_utf8(path, false, false, false)) {
+    const int open_error = errno ? errno : EIO;
+    struct stat st;
+    if (vk::stat_path(path.c_str(), st) != 0)
+      return fail(options, failure::cannot_open, std::strerror(errno));
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+      return fail(options, failure::cannot_read, "not a regular file");
+    if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
+    return fail(options, failure::cannot_open, std::strerror(open_error));
+  }
+  struct stat st;
+  if (file.opened_status(st) && S_ISDIR(st.st_mode))
+    return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
   if (size < lnk_header_size) return fail(options, failure::not_a_list);
   errno = 0;
@@ -99,13 +108,13 @@ bool read_rest(uni::fileio& file, std::vector<uint8_t>& image, uint64_t size) {
 }
 
 // A copy of one LNK stream: <dir>/<entry, 3 hex digits>_<offset, 8 hex digits>.bin.
-void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset,
-                 const std::vector<uint8_t>& stream) {
+void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, byte_view stream) {
   char name[48];
   std::snprintf(name, sizeof name, "/%03x_%08llx.bin", dir_entry,
                 static_cast<unsigned long long>(offset));
   uni::fileio file(dir + name, true);
-  if (file.is_open()) file.append_bytes(stream);
+  size_t written = 0;
+  if (file.is_open()) file.append_counted(stream.data(), stream.size(), written);
 }
 
 bool automatic_road(std::ostream& out, vesk_options& options,
@@ -144,8 +153,13 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   const bool has_link = find_lnk_signature(position, image.data(), image.size(), 1);
   if (!compound && !has_link) return fail(options, failure::not_a_list);
   uint32_t mode = 0;
-  if (vkportdir::get_file_times(path, options.m_source_size, mode, options.m_source_change_time,
-                                options.m_source_modify_time, options.m_source_access_time)) {
+  // The times come from the status of the open descriptor: no second look
+  // by name.
+  struct stat status;
+  if (file.opened_status(status) &&
+      vkportdir::status_file_times(status, options.m_source_size, mode,
+                                   options.m_source_change_time, options.m_source_modify_time,
+                                   options.m_source_access_time)) {
     if (compound)
       options.m_automatic_list = true;
     else if (position < 512)
@@ -165,7 +179,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (image.size() == file.stored_size()) {
     file.close();
     uni::fileio bytes;
-    return bytes.attach_memory(image, false, false) && carve_road(out, bytes, options);
+    return bytes.adopt_memory(image, false, false) && carve_road(out, bytes, options);
   }
   file.close();
   image = {};
@@ -192,13 +206,16 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   options.m_source_size = image.size();
 
   compound_file_reader reader;
-  if (!parse_compound_image(&reader, image.data(), image.size()))
+  // Free space and slack are worked out only when they are searched.
+  if (!parse_compound_image(&reader, image.data(), image.size(), options.m_slack != 0))
     return fail(options, failure::damaged, "compound file structures");
-  std::vector<uint8_t> destlist;
+  // Streams are read in place from the image where their sectors allow.
+  std::vector<uint8_t> destlist_scratch, scratch;
+  byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  if (!read_stream(reader, destlist, dir_entry, first_offset, "destlist", image.data(),
-                   image.size()))
+  if (!stream_bytes(reader, "destlist", image.data(), image.size(), destlist_scratch, destlist,
+                    dir_entry, first_offset))
     return fail(options, failure::no_destlist);
   if (destlist.size() < destlist_header_size)
     return fail(options, failure::damaged, "DestList header");
@@ -209,12 +226,12 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 
   int64_t position_key = 1;
   std::set<uint64_t> stream_starts;
-  std::vector<uint8_t> stream;
+  byte_view stream;
   lnk_record record;
   for (const destlist_entry& entry : entries) {
     reset_lnk_record(record);
-    const bool found = read_stream(reader, stream, dir_entry, first_offset,
-                                   hex_name(entry.m_entry_num), image.data(), image.size());
+    const bool found = stream_bytes(reader, hex_name(entry.m_entry_num), image.data(),
+                                    image.size(), scratch, stream, dir_entry, first_offset);
     if (found) stream_starts.insert(first_offset);
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it.

@@ -32,7 +32,9 @@ uint64_t align_up(uint64_t x, uint64_t step) {
 class file_window {
  public:
   file_window(uni::fileio& file, uint64_t size)
-      : m_file(file), m_size(size), m_bytes(static_cast<size_t>(std::min<uint64_t>(size, k_window_size))) {}
+      : m_file(file),
+        m_size(size),
+        m_bytes(file.is_memory() ? 0 : static_cast<size_t>(std::min<uint64_t>(size, k_window_size))) {}
 
   // Up to want bytes (at most one chunk) at offset; got tells how many are
   // there, 0 when the read failed or gave nothing (the file shrank).
@@ -40,6 +42,13 @@ class file_window {
     got = 0;
     if (offset >= m_size) return nullptr;
     want = static_cast<uint32_t>(std::min<uint64_t>(want, m_size - offset));
+    if (m_file.is_memory()) {
+      // Bytes already in memory are handed out where they lie.
+      const std::vector<uint8_t>& data = m_file.data();
+      if (offset >= data.size()) return nullptr;
+      got = static_cast<uint32_t>(std::min<uint64_t>(want, data.size() - offset));
+      return data.data() + offset;
+    }
     if (offset < m_start || offset - m_start + want > m_length) {
       uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(m_bytes.size(), m_size - offset));
       m_length = 0;
@@ -70,7 +79,7 @@ std::string carved_label(uint64_t offset, const std::string& fallback) {
 
 void keep_record(std::ostream& out, lnk_record& record, lnk::useropts& options, int64_t key) {
   if (options.m_store_records)
-    options.m_records.emplace(key, record);
+    options.m_records.emplace(key, std::move(record));
   else
     report_record(out, record, options);
 }
@@ -215,9 +224,10 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
         record.m_source_name = "LNK";
         record.m_source_type = carved_label(a, options.m_source_type);
         record.m_file_offset = a;
+        const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
         keep_record(out, record, options, static_cast<int64_t>(a));
         found = true;
-        o = align_up(a + std::max<uint64_t>(record.m_lnk_size, 1), step);
+        o = align_up(a + parsed, step);
       } else {
         o = align_up(a + step, step);
       }

@@ -1,5 +1,8 @@
 #include "jumplist/lnk_signature.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "foundation/vk_guard.h"
 #include "jumplist/lnk_parser.h"
 
@@ -12,6 +15,23 @@ template <class Found>
 void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
   if (!buffer || size < lnk_header_size) return;
   const uint64_t stride = step ? step : 1;  // a zero step would never advance
+  if (stride == 1) {
+    // Only a byte 0x4C can start a header: memchr skips to each one before
+    // the full test.
+    const size_t limit = static_cast<size_t>(
+        std::min<uint64_t>(size - lnk_header_size, uint64_t{0xFFFFFFFF} + 1));
+    const uint8_t* at = buffer;
+    const uint8_t* const end = buffer + limit;
+    while (at < end) {
+      const void* hit = std::memchr(at, lnk_header_size, static_cast<size_t>(end - at));
+      if (hit == nullptr) return;
+      at = static_cast<const uint8_t*>(hit);
+      const size_t pos = static_cast<size_t>(at - buffer);
+      if (is_lnk_header(at, size - pos) && !found(static_cast<uint32_t>(pos))) return;
+      ++at;
+    }
+    return;
+  }
   for (uint64_t pos = 0; pos + lnk_header_size < size && pos <= 0xFFFFFFFFu; pos += stride)
     if (is_lnk_header(buffer + pos, size - pos) && !found(static_cast<uint32_t>(pos))) return;
 }

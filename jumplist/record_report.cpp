@@ -1,7 +1,7 @@
 #include "jumplist/record_report.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <algorithm>
+#include <string_view>
 
 #include "cmdline/path_alias.h"
 #include "foundation/vk_numtext.h"
@@ -22,89 +22,194 @@ bool valid_filetime(uint64_t ticks, time& t) {
   return t.valid() && t.m_calendar.m_year >= 1900 && t.m_calendar.m_year <= 3000;
 }
 
+// "<date> <time> [UTC]" appended; false (nothing appended) for no valid time.
+bool append_date_time(std::string& out, uint64_t ticks, const time_format_settings& settings) {
+  if (!append_filetime_text(out, ticks, settings.m_descriptor)) return false;
+  out += " [UTC]";
+  return true;
+}
 
+void append_decimal(std::string& out, uint64_t value) {
+  char digits[20];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out += digits[--n];
+}
 
-std::string hex_and_decimal(uint64_t value, const char* unit) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "0x%08" PRIx64 " [%" PRIu64 "%s]", value, value, unit);
-  return buf;
+// "0x%08x [%u<unit>]".
+void append_hex_and_decimal(std::string& out, uint64_t value, const char* unit) {
+  static const char k_hex[] = "0123456789abcdef";
+  char digits[16];
+  size_t n = 0;
+  uint64_t v = value;
+  do {
+    digits[n++] = k_hex[v & 15];
+    v >>= 4;
+  } while (v != 0 || n < 8);
+  out += "0x";
+  while (n > 0) out += digits[--n];
+  out += " [";
+  append_decimal(out, value);
+  out += unit;
+  out += ']';
 }
 
 bool present(const std::string& s) { return !s.empty() && s[0] != '\0'; }
 
-void line(std::ostream& out, const char* label, const std::string& value) {
-  out << label << value << '\n';
+void line(std::string& out, const char* label, std::string_view value) {
+  out += label;
+  out += value;
+  out += '\n';
 }
 
-void with_orig(std::ostream& out, const char* label, const std::string& value,
+// A labelled date-and-time line; false (nothing written) for no valid time.
+bool date_line(std::string& out, const char* label, uint64_t ticks,
+               const time_format_settings& settings) {
+  const size_t mark = out.size();
+  out += label;
+  if (!append_date_time(out, ticks, settings)) {
+    out.resize(mark);
+    return false;
+  }
+  out += '\n';
+  return true;
+}
+
+void with_orig(std::string& out, const char* label, const std::string& value,
                const std::string& orig) {
-  out << label << value;
-  if (!orig.empty() && orig != value) out << " [orig: " << orig << ']';
-  out << '\n';
+  out += label;
+  out += value;
+  if (!orig.empty() && orig != value) {
+    out += " [orig: ";
+    out += orig;
+    out += ']';
+  }
+  out += '\n';
 }
 
-void numbered(std::ostream& out, const char* label, const std::vector<std::string>& entries) {
-  out << label;
+void numbered(std::string& out, const char* label, const std::vector<std::string>& entries) {
+  out += label;
   if (entries.size() == 1) {
-    out << entries[0] << '\n';
+    out += entries[0];
+    out += '\n';
     return;
   }
-  out << '\n';
-  for (size_t i = 0; i < entries.size(); ++i) out << " [" << i + 1 << "] " << entries[i] << '\n';
+  out += '\n';
+  for (size_t i = 0; i < entries.size(); ++i) {
+    out += " [";
+    append_decimal(out, i + 1);
+    out += "] ";
+    out += entries[i];
+    out += '\n';
+  }
 }
 
-void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o,
-                      const std::array<uint64_t, 3>& target, const std::string& appid) {
+// The source file's three times are the same for every record of a file:
+// their lines are made once and kept while the values and layout stay.
+struct file_time_lines {
+  uint64_t ticks[3] = {0, 0, 0};
+  uint32_t layout = 0;
+  bool made = false;
+  std::string text;
+};
+
+const std::string& source_time_lines(const lnk::useropts& o) {
+  thread_local file_time_lines cache;
+  const uint64_t ticks[3] = {o.m_source_modify_time, o.m_source_access_time,
+                             o.m_source_change_time};
+  const uint32_t layout = o.m_time_settings.m_descriptor.as_u32();
+  if (cache.made && cache.layout == layout && std::equal(ticks, ticks + 3, cache.ticks))
+    return cache.text;
+  static const char* const labels[3] = {"file modified:            ",
+                                        "file accessed:            ",
+                                        "file stats changed:       "};
+  cache.text.clear();
+  for (size_t i = 0; i < 3; ++i) {
+    cache.text += labels[i];
+    append_date_time(cache.text, ticks[i], o.m_time_settings);
+    cache.text += '\n';
+    cache.ticks[i] = ticks[i];
+  }
+  cache.layout = layout;
+  cache.made = true;
+  return cache.text;
+}
+
+// The labelled block of one record, built whole in out.
+void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
+                const std::array<uint64_t, 3>& target, const std::string& appid) {
   const time_format_settings& ts = o.m_time_settings;
   const bool hex = o.m_hex_numbers != 0;
   const bool offsets = o.m_carve_mode || o.m_show_offset;
 
+  std::string scratch;
   line(out, "source path/filename:     ", record_source_text(o));
   if (r.m_file_offset != 0 && offsets)
-    line(out, "file offset:              ", hex_number_text(r.m_file_offset, hex, 8));
+    line(out, "file offset:              ", hex_number_text(scratch, r.m_file_offset, hex, 8));
   if (o.m_automatic_list || o.m_custom_list) line(out, "AppID:                    ", appid);
   if (o.m_automatic_list) {
     if (r.m_from_free_space) {
       line(out, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
     } else {
       const uint32_t position = static_cast<uint32_t>(r.m_mru_position);
-      line(out, "MRU/MFU index:            ",
-           position <= k_max_mru_position ? std::to_string(position)
-                                          : std::string("not available for this record"));
-      line(out, "stream #:                 ", std::to_string(r.m_entry_num));
-      line(out, "MRU time:                 ", record_date_time_text(r.m_mru_time, ts));
-      if (r.m_has_access_count)
-        line(out, "Interaction count:        ", std::to_string(r.m_access_count));
+      out += "MRU/MFU index:            ";
+      if (position <= k_max_mru_position)
+        append_decimal(out, position);
+      else
+        out += "not available for this record";
+      out += "\nstream #:                 ";
+      append_decimal(out, r.m_entry_num);
+      out += "\nMRU time:                 ";
+      append_date_time(out, r.m_mru_time, ts);
+      out += '\n';
+      if (r.m_has_access_count) {
+        out += "Interaction count:        ";
+        append_decimal(out, r.m_access_count);
+        out += '\n';
+      }
     }
   }
-  line(out, "file modified:            ", record_date_time_text(o.m_source_modify_time, ts));
-  line(out, "file accessed:            ", record_date_time_text(o.m_source_access_time, ts));
-  line(out, "file stats changed:       ", record_date_time_text(o.m_source_change_time, ts));
+  out += source_time_lines(o);
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
-    line(out, "MFT Entry:                ", hex_number_text(r.m_target_mft_entry, hex, 8));
-    line(out, "MFT Sequence#:            ", hex_number_text(r.m_target_mft_seq, hex, 4));
+    line(out, "MFT Entry:                ", hex_number_text(scratch, r.m_target_mft_entry, hex, 8));
+    line(out, "MFT Sequence#:            ", hex_number_text(scratch, r.m_target_mft_seq, hex, 4));
   }
   const lnk_header& h = r.m_header;
   line(out, "Target flags:             ", link_flags_names(h.m_lnk_flags));
-  line(out, "Target attributes:        ",
-       h.m_file_attributes ? file_attributes_text(h.m_file_attributes, "; ")
-                           : std::string("not specified"));
+  if (h.m_file_attributes)
+    line(out, "Target attributes:        ", file_attributes_text(h.m_file_attributes, "; "));
+  else
+    line(out, "Target attributes:        ", "not specified");
   static const char* const target_labels[3] = {"Target modified:          ",
                                                "Target accessed:          ",
                                                "Target created:           "};
-  for (size_t i = 0; i < 3; ++i) {
-    std::string text = record_date_time_text(target[i], ts);
-    line(out, target_labels[i], text.empty() ? std::string("not available") : text);
+  for (size_t i = 0; i < 3; ++i)
+    if (!date_line(out, target_labels[i], target[i], ts)) line(out, target_labels[i], "not available");
+  date_line(out, "Target ObjID time:        ", r.m_object_droid_time, ts);
+  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time) {
+    out += "Target ObjID time [orig]: ";
+    append_date_time(out, r.m_birth_object_droid_time, ts);
+    out += '\n';
   }
-  const std::string objid_time = record_date_time_text(r.m_object_droid_time, ts);
-  if (!objid_time.empty()) line(out, "Target ObjID time:        ", objid_time);
-  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
-    line(out, "Target ObjID time [orig]: ", record_date_time_text(r.m_birth_object_droid_time, ts));
-  if (offsets) line(out, "File offset:              ", hex_and_decimal(r.m_file_offset, ""));
-  line(out, "Parsed size:              ", hex_and_decimal(r.m_lnk_size, " bytes"));
-  line(out, "Target file size:         ", hex_and_decimal(h.m_file_size, " bytes"));
+  if (offsets) {
+    out += "File offset:              ";
+    append_hex_and_decimal(out, r.m_file_offset, "");
+    out += '\n';
+  }
+  out += "Parsed size:              ";
+  append_hex_and_decimal(out, r.m_lnk_size, " bytes");
+  out += "\nTarget file size:         ";
+  append_hex_and_decimal(out, h.m_file_size, " bytes");
+  out += '\n';
   const std::string show = show_command_name(h.m_show_cmd);
-  if (show != "unk") line(out, "Show cmd:                 ", "[" + show + "]");
+  if (show != "unk") {
+    out += "Show cmd:                 [";
+    out += show;
+    out += "]\n";
+  }
   if (present(r.m_idlist_path)) line(out, "ID List:                  ", r.m_idlist_path);
   if (!r.m_idlist_details.empty()) numbered(out, "Embedded ID List info:    ", r.m_idlist_details);
 
@@ -152,34 +257,47 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
     with_orig(out, "MAC address:              ", r.m_mac_address, r.m_birth_mac_address);
   const size_t keys = r.m_property_keys.size();
   if (keys != 0 && keys == r.m_property_values.size()) {
-    out << "PropertyStoreDataBlk:    format guid/id [value] \n";
+    out += "PropertyStoreDataBlk:    format guid/id [value] \n";
     for (size_t i = 0; i < keys; ++i) {
       const std::string& key = r.m_property_keys[i];
-      out << " [" << i + 1 << "] " << key;
-      if (key.size() < 49) out << std::string(49 - key.size(), ' ');
-      out << " [" << r.m_property_values[i] << "]\n";
+      out += " [";
+      append_decimal(out, i + 1);
+      out += "] ";
+      out += key;
+      if (key.size() < 49) out.append(49 - key.size(), ' ');
+      out += " [";
+      out += r.m_property_values[i];
+      out += "]\n";
     }
   }
   if (!o.m_host_name.empty()) {
     line(out, "username:                 ", o.m_user_name);
     line(out, "hostname:                 ", o.m_host_name);
   }
-  if (o.m_idlist_times) idlist_breakout(out, r, o);
-  out << '\n';
+}
+
+void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o,
+                      const std::array<uint64_t, 3>& target, const std::string& appid) {
+  // One buffer per record, written whole; it keeps its room from record to
+  // record.
+  thread_local std::string block;
+  block.clear();
+  text_block(block, r, o, target, appid);
+  if (o.m_idlist_times) {
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    idlist_breakout(out, r, o);
+    block.clear();
+  }
+  block += '\n';
+  out.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
 }  // namespace
 
 std::string record_date_time_text(uint64_t ticks, const time_format_settings& settings) {
-  time t;
-  if (!valid_filetime(ticks, t)) return {};
-  std::string date, clock;
-  format_time_by_descriptor(date, clock, t, settings);
-  if (date.empty()) return {};
-  date += ' ';
-  date += clock;
-  date += " [UTC]";
-  return date;
+  std::string text;
+  append_date_time(text, ticks, settings);
+  return text;
 }
 
 std::string utf8_or_escaped(const std::string& text) {

@@ -161,20 +161,43 @@ bool column_wanted(column_id id, const lnk::useropts& o, record_kind kind) {
 
 // Cells placed by column title, so that a record never lands under another
 // kind's titles.
-class row_filler {
- public:
-  explicit row_filler(const lnk::useropts& o) : m_columns(o.m_columns) {
-    m_at.fill(-1);
-    for (size_t i = 0; i < m_columns.size() && i < static_cast<size_t>(k_max_row_cells); ++i) {
-      const std::string& title = m_columns[i].m_text;
-      for (size_t id = 0; id < c_count; ++id) {
-        const column_def& d = k_columns[id];
-        if (title == d.title || (d.split_title && title == d.split_title)) {
-          if (m_at[id] < 0) m_at[id] = static_cast<int32_t>(i);
-          break;
-        }
+using column_map = std::array<int32_t, c_count>;
+
+// Where each column landed among the registered titles. Worked out once per
+// column list (once per header), not per record: a record only checks that
+// the titles are still those the map was made from.
+const column_map& column_positions(const std::vector<vk_variant_lite>& columns) {
+  struct cached {
+    bool made = false;
+    std::vector<std::string> titles;
+    column_map at{};
+  };
+  thread_local cached c;
+  bool same = c.made && c.titles.size() == columns.size();
+  for (size_t i = 0; same && i < columns.size(); ++i) same = c.titles[i] == columns[i].m_text;
+  if (same) return c.at;
+  c.made = false;
+  c.titles.clear();
+  for (const vk_variant_lite& column : columns) c.titles.push_back(column.m_text);
+  c.at.fill(-1);
+  for (size_t i = 0; i < columns.size() && i < static_cast<size_t>(k_max_row_cells); ++i) {
+    const std::string& title = columns[i].m_text;
+    for (size_t id = 0; id < c_count; ++id) {
+      const column_def& d = k_columns[id];
+      if (title == d.title || (d.split_title && title == d.split_title)) {
+        if (c.at[id] < 0) c.at[id] = static_cast<int32_t>(i);
+        break;
       }
     }
+  }
+  c.made = true;
+  return c.at;
+}
+
+class row_filler {
+ public:
+  explicit row_filler(const lnk::useropts& o)
+      : m_columns(o.m_columns), m_at(column_positions(o.m_columns)) {
     init_table_row(m_row, static_cast<int32_t>(m_columns.size()), true,
                    o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u);
   }
@@ -208,7 +231,7 @@ class row_filler {
   }
 
   const std::vector<vk_variant_lite>& m_columns;
-  std::array<int32_t, c_count> m_at{};
+  const column_map m_at;
   table_row m_row;
 };
 

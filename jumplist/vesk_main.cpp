@@ -110,12 +110,15 @@ source_appid appid_from_path(const std::string& path) {
 }
 
 std::string input_path(const std::string& name) {
+  // A name without '%' has nothing to expand: no look at the file system.
+  if (name.find('%') == std::string::npos) return name;
   return vkportdir::file_exists(name) ? name : expand_env_vars(name, true);
 }
 
 }  // namespace vk
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -326,7 +329,9 @@ int vesk_run(std::vector<std::string> args) {
     }
   }
   uni::fileio file;
-  std::ostream* out = &std::cout;
+  // Standard output is written in large blocks straight to its descriptor.
+  uni::descriptor_output standard_output(STDOUT_FILENO);
+  std::ostream* out = &standard_output;
   if (!options.m_out_file.empty()) {
     if (!file.open_utf8(options.m_out_file, true, false, true) ||
         (out = file.output_stream()) == nullptr) {

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fileio_test_support.h"
+#include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
 
 namespace {
@@ -56,6 +58,16 @@ TEST(FileTimes, EpochSecondsBecomeFiletimeTicks) {
   EXPECT_EQ(modify, k_filetime_1970);
   EXPECT_EQ(access, k_filetime_1970 + 10000000ULL);  // whole seconds: the 500 ns are dropped
   EXPECT_GT(change, k_filetime_1970);
+  // The status of the open descriptor gives the same, with no look by name.
+  {
+    uni::fileio f(path, false);
+    struct stat st;
+    ASSERT_TRUE(f.opened_status(st));
+    uint64_t s2, c2, m2, a2;
+    uint32_t mode2;
+    ASSERT_TRUE(vkportdir::status_file_times(st, s2, mode2, c2, m2, a2));
+    EXPECT_EQ(std::tie(s2, mode2, c2, m2, a2), std::tie(size, mode, change, modify, access));
+  }
 
   ASSERT_TRUE(vkportdir::path_stat_times(path, size, mode, change, modify, access));
   EXPECT_EQ(modify, 0u);

@@ -32,8 +32,8 @@ std::string bytes_0_to(size_t n) {
 
 int g_fail_writes = 0;  // how many write() calls fail with EIO
 int g_write_cap = 0;    // when set, write() takes at most this many bytes
-int g_read_cap = 0;     // when set, read() returns at most this many bytes
-int g_eintr_reads = 0;  // how many read() calls fail with EINTR first
+int g_read_cap = 0;     // when set, read() and pread() return at most this many bytes
+int g_eintr_reads = 0;  // how many read() or pread() calls fail with EINTR first
 int g_zero_writes = 0;  // how many write() calls take nothing
 int g_fail_reads = 0;   // how many read() calls fail with EIO
 bool g_lseek_end_zero_einval = false;
@@ -90,12 +90,23 @@ off_t fake_lseek(int fd, off_t off, int whence) {
 }
 
 ssize_t fake_pread(int fd, void* buf, size_t len, off_t offset) {
+  if (g_fail_reads > 0) {
+    --g_fail_reads;
+    errno = EIO;
+    return -1;
+  }
   if (g_eintr_positioned > 0) {
     --g_eintr_positioned;
     errno = EINTR;
     return -1;
   }
+  if (g_eintr_reads > 0) {
+    --g_eintr_reads;
+    errno = EINTR;
+    return -1;
+  }
   if (g_pcap > 0 && len > static_cast<size_t>(g_pcap)) len = g_pcap;
+  if (g_read_cap > 0 && len > static_cast<size_t>(g_read_cap)) len = g_read_cap;
   return vk::system_posix_calls().pread(fd, buf, len, offset);
 }
 
@@ -484,13 +495,12 @@ TEST(FileioRead, FailuresAreReportedAsFailures) {
   g_fail_reads = 1;
   EXPECT_FALSE(f.read_bytes_at(out, 50, 0));
   EXPECT_TRUE(out.empty());
-  // A failed seek leaves the vector as it was.
-  out = {4, 5};
+  // Positioned reads need no seek: one that would fail changes nothing.
   g_fail_lseek_set = true;
-  EXPECT_FALSE(f.read_bytes_at(out, 50, 0));
+  EXPECT_TRUE(f.read_bytes_at(out, 2, 4));
   EXPECT_EQ(out, (std::vector<uint8_t>{4, 5}));
   len = 4;
-  EXPECT_FALSE(f.read_at(buf, len, 0));
+  EXPECT_TRUE(f.read_at(buf, len, 0));
   EXPECT_EQ(len, 4u);
   g_fail_lseek_set = false;
 
@@ -820,3 +830,130 @@ TEST(FileioStream, StatsSinkAddsByteValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every call through the system-call layer, counted by name.
+struct call_counts {
+  int open = 0, close = 0, read = 0, pread = 0, lseek = 0, fstat = 0, stat = 0, write = 0;
+  std::vector<size_t> write_sizes;
+  int total() const { return open + close + read + pread + lseek + fstat + stat + write; }
+};
+call_counts* g_counts = nullptr;
+
+class CountedCalls {
+ public:
+  explicit CountedCalls(call_counts& c) : m_scope(make()) { g_counts = &c; }
+  ~CountedCalls() { g_counts = nullptr; }
+
+ private:
+  static vk::posix_calls make() {
+    vk::posix_calls c = vk::system_posix_calls();
+    c.open = [](const char* p, int f, mode_t m) {
+      ++g_counts->open;
+      return vk::system_posix_calls().open(p, f, m);
+    };
+    c.close = [](int fd) {
+      ++g_counts->close;
+      return vk::system_posix_calls().close(fd);
+    };
+    c.read = [](int fd, void* b, size_t n) {
+      ++g_counts->read;
+      return vk::system_posix_calls().read(fd, b, n);
+    };
+    c.pread = [](int fd, void* b, size_t n, off_t o) {
+      ++g_counts->pread;
+      return vk::system_posix_calls().pread(fd, b, n, o);
+    };
+    c.lseek = [](int fd, off_t o, int w) {
+      ++g_counts->lseek;
+      return vk::system_posix_calls().lseek(fd, o, w);
+    };
+    c.fstat = [](int fd, struct stat* st) {
+      ++g_counts->fstat;
+      return vk::system_posix_calls().fstat(fd, st);
+    };
+    c.stat = [](const char* p, struct stat* st) {
+      ++g_counts->stat;
+      return vk::system_posix_calls().stat(p, st);
+    };
+    c.write = [](int fd, const void* b, size_t n) {
+      ++g_counts->write;
+      g_counts->write_sizes.push_back(n);
+      return fake_write(fd, b, n);
+    };
+    return c;
+  }
+  vk::scoped_posix_calls m_scope;
+};
+
+}  // namespace
+
+// Reading a file whole costs an open, the status of the open descriptor, one
+// positioned read and a close, whatever the name's bytes; the status and the
+// size come from that one fstat.
+TEST(FileioRoad, AFileCostsFourCalls) {
+  scratch_dir dir;
+  const std::string names[] = {"plain.lnk", "\xff\xfe odd.bin", "trailing/"};
+  for (const std::string& name : names) {
+    const bool dir_name = name.back() == '/';
+    const std::string path = dir_name ? dir.file("trailing") + "/" : dir.file(name);
+    write_file(dir_name ? dir.file("trailing") : path, bytes_0_to(3000));
+    call_counts counts;
+    {
+      CountedCalls counted(counts);
+      uni::fileio f;
+      ASSERT_TRUE(f.open_utf8(path, false, false, false)) << name;
+      EXPECT_EQ(f.stored_size(), 3000u);
+      struct stat st;
+      ASSERT_TRUE(f.opened_status(st));
+      EXPECT_EQ(st.st_size, 3000);
+      std::vector<uint8_t> bytes;
+      ASSERT_TRUE(f.read_bytes_at(bytes, 4096, 0));
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), bytes_0_to(3000));
+      f.close();
+      EXPECT_FALSE(f.opened_status(st));
+    }
+    EXPECT_EQ(counts.total(), 4) << name;
+    EXPECT_EQ(counts.open + counts.fstat + counts.pread + counts.close, 4) << name;
+    uni::fileio again(path, false);
+    EXPECT_EQ(vkportdir::path_from_wide(again.path()) + (dir_name ? "/" : ""), path);
+  }
+}
+
+// The report stream over a descriptor writes whole blocks of its buffer (far
+// above 64 KB), keeps every byte in order, and reports a failed write.
+TEST(DescriptorStream, WritesLargeBlocksInOrder) {
+  scratch_dir dir;
+  const std::string path = dir.file("report.txt");
+  write_file(path, "");
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  call_counts counts;
+  std::string expect;
+  {
+    CountedCalls counted(counts);
+    uni::descriptor_output out(fd);
+    for (int i = 0; i < 60000; ++i) {
+      out << "record " << i << '\n';
+      expect += "record " + std::to_string(i) + "\n";
+    }
+    EXPECT_TRUE(out.good());
+  }
+  ::close(fd);
+  EXPECT_EQ(read_file(path), expect);
+  const size_t block = uni::k_output_buffer_size;
+  ASSERT_EQ(counts.write_sizes.size(), (expect.size() + block - 1) / block);
+  for (size_t i = 0; i + 1 < counts.write_sizes.size(); ++i)
+    EXPECT_EQ(counts.write_sizes[i], block);
+
+  call_counts failing;
+  {
+    CountedCalls counted(failing);
+    FakeCalls fake;
+    g_fail_writes = 1000;
+    uni::descriptor_output out(fd);  // closed: every write fails too
+    out << "lost" << std::flush;
+    EXPECT_FALSE(out.good());
+  }
+}

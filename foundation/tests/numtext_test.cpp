@@ -70,6 +70,19 @@ TEST(ParseNumbers, StreamBaseAndGuidText) {
   EXPECT_EQ(parse_i64_base("123", std::ios_base::dec), 123u);
   EXPECT_EQ(parse_i64_base("17", std::ios_base::oct), 15u);
   EXPECT_EQ(parse_i64_base("zz", std::ios_base::hex), 0u);
+  // Every form reads as the stream reads it, the plain ones and the others.
+  for (const char* text : {"0", "ffffffffffffffff", "10000000000000000", "18446744073709551615",
+                           "18446744073709551616", "9999999999999999999", "0x1f", "0X1F", " 12",
+                           "+7", "-1", "12zz", "1a", "777777777777777777777", "1777777777777777777777",
+                           "2000000000000000000000", "", "g", "00000000000000000000001"}) {
+    for (auto base : {std::ios_base::hex, std::ios_base::dec, std::ios_base::oct}) {
+      std::istringstream is(text);
+      is.setf(base, std::ios_base::basefield);
+      uint64_t want = 0;
+      if (!(is >> want)) want = 0;
+      EXPECT_EQ(parse_i64_base(text, base), want) << text << " base " << base;
+    }
+  }
 
   guid g;
   ASSERT_TRUE(guid_from_text("00112233-4455-6677-8899-aabbccddeeff", g));

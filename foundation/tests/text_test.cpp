@@ -341,6 +341,27 @@ TEST(TextSplit, WideAndMultiStrings) {
   EXPECT_FALSE(split_multi_string_bytes({}, v));
 }
 
+// The one-pass separator replacement tells whether a line end is left.
+TEST(TextEdit, ReplaceCharAndFindLineEnds) {
+  struct row {
+    std::string in;
+    char from, to;
+    std::string out;
+    bool line_end;
+  } rows[] = {
+      {"a,b,c", ',', ' ', "a b c", false}, {"a,b\n", ',', ' ', "a b\n", true},
+      {"a\nb", '\n', ' ', "a b", false},  {"a,\rb", ',', '\n', "a\n\rb", true},
+      {"a,b", ',', '\r', "a\rb", true},    {"x\r", 0, ' ', "x\r", true},
+      {"", ',', ' ', "", false},            {std::string(300, '\xff'), ',', ' ', std::string(300, '\xff'), false},
+  };
+  for (auto& r : rows) {
+    std::string t = r.in;
+    EXPECT_EQ(replace_char_find_line_ends(t, r.from, r.to), r.line_end) << r.in;
+    EXPECT_EQ(t, r.out) << r.in;
+    EXPECT_EQ(has_line_end(r.out), r.line_end) << r.in;
+  }
+}
+
 TEST(TextEdit, ReplaceChar) {
   std::string s = "c:\\a\\b";
   replace_char(s, '\\', '/', true);

@@ -329,3 +329,56 @@ TEST(TimeFormatFixed, TemplateChecks) {
   EXPECT_FALSE(vk::is_time_template("hh:mm:ss.xxxxxxxxxx"));
   EXPECT_FALSE(vk::is_time_template("hh:mm:ss,xxx"));
 }
+
+// The text made straight from ticks agrees with the time value's formatter,
+// whose validity and year window a report applies, for edge instants and a
+// spread of others under every kind of layout.
+TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
+  std::vector<uint64_t> ticks = {0,
+                                 1,
+                                 vk::k_unix_epoch_ticks - 1,
+                                 vk::k_unix_epoch_ticks,
+                                 vk::k_unix_epoch_ticks + vk::k_ticks_per_second - 1,
+                                 vk::k_unix_epoch_ticks + vk::k_ticks_per_second,
+                                 ticks_of(1900, 1, 1) - 1,
+                                 ticks_of(1900, 1, 1),
+                                 ticks_of(1900, 3, 1) - 1,
+                                 ticks_of(2000, 2, 29, 23, 59, 59),
+                                 ticks_of(2000, 3, 1),
+                                 ticks_of(2100, 2, 28, 12, 0, 0),
+                                 ticks_of(3000, 12, 31, 23, 59, 59) + 9999999,
+                                 ticks_of(3001, 1, 1),
+                                 uint64_t{INT64_MAX},
+                                 uint64_t{1} << 63,
+                                 ~uint64_t{0}};
+  uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 3000; ++i) {
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    // Mostly 1900 to 3000, some anywhere in the signed range.
+    ticks.push_back(i % 8 == 0 ? x >> 1 : ticks_of(1900, 1, 1) + (x >> 11) % (uint64_t{347} << 47));
+  }
+  std::vector<vk::time_format_descriptor> layouts = {descriptor(0, 0, 0)};
+  const uint8_t separators[] = {0, '/', '-', ' '};
+  for (unsigned i = 0; i < 64; ++i)
+    layouts.push_back(descriptor(separators[i % 4], static_cast<uint8_t>(i * 37 + 5),
+                                 static_cast<uint8_t>((i % 11) << 1)));
+  int wrong = 0;
+  for (const uint64_t t : ticks) {
+    const vk::time value(t, vk::type_time::filetime);
+    const bool printable = t != 0 && value.valid() && vk::time_year(value) >= 1900 &&
+                           vk::time_year(value) <= 3000;
+    for (const auto& d : layouts) {
+      std::string want;
+      if (printable) {
+        const texts parts = by_descriptor(value, d);
+        if (!parts.date.empty()) want = parts.date + ' ' + parts.time;
+      }
+      std::string got = "> ";
+      const bool ok = vk::append_filetime_text(got, t, d);
+      if (ok != !want.empty() || got != "> " + want) {
+        ADD_FAILURE() << t << " layout " << d.as_u32() << ": '" << got << "' want '" << want << "'";
+        if (++wrong > 5) return;
+      }
+    }
+  }
+}

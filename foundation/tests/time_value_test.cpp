@@ -507,10 +507,12 @@ class TimeLocalZone : public ::testing::Test {
       unsetenv("TZ");
     }
     tzset();
+    vk::settle_local_utc_offset();
   }
   static void use_zone(const char* rule) {
     setenv("TZ", rule, 1);
     tzset();
+    vk::settle_local_utc_offset();
   }
 
  private:

@@ -39,10 +39,24 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
     uint32_t entry_num;
     uint64_t offset;
     size_t read_total = 0;
+    std::vector<uint8_t> scratch;
     for (const auto& [key, entry] : r.m_entries) {
-      if (read_stream(r, out, entry_num, offset, key, img.data(), img.size()))
-        read_total += out.size();
+      const bool read = read_stream(r, out, entry_num, offset, key, img.data(), img.size());
+      if (read) read_total += out.size();
       EXPECT_LE(out.size(), img.size() + r.m_sector_size) << what << " #" << variant;
+      // The bytes handed out in place (or copied once) are the bytes read.
+      byte_view view;
+      uint32_t view_entry = 0;
+      uint64_t view_offset = 0;
+      const bool viewed =
+          stream_bytes(r, key, img.data(), img.size(), scratch, view, view_entry, view_offset);
+      EXPECT_EQ(viewed, read) << what << " #" << variant << " " << key;
+      if (viewed && read) {
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), view.data(), view.data() + view.size()))
+            << what << " #" << variant << " " << key;
+        EXPECT_EQ(view_offset, offset) << what << " #" << variant << " " << key;
+        EXPECT_EQ(view_entry, entry_num);
+      }
     }
     // A stream is never longer than its declared size, nor than the image.
     EXPECT_LE(read_total, r.m_entries.size() * (img.size() + r.m_sector_size))

@@ -64,6 +64,18 @@ TEST(CompoundFileRead, RegularAndMiniStreamsGiveExactBytesAndOffsets) {
     EXPECT_EQ(offset, info.first_offset) << narrow;
     EXPECT_EQ(entry, info.entry_num);
   }
+  // Streams whose sectors follow one another are handed out in place.
+  std::vector<uint8_t> scratch;
+  for (auto name : {u"DestList", u"1", u"a"}) {
+    const auto& info = w.info(name);
+    std::string narrow(info.name.begin(), info.name.end());
+    byte_view view;
+    ASSERT_TRUE(stream_bytes(p.reader, narrow, p.image.data(), p.image.size(), scratch, view,
+                             entry, offset));
+    EXPECT_EQ(view.data(), p.image.data() + info.first_offset) << narrow;
+    EXPECT_EQ(std::vector<uint8_t>(view.data(), view.data() + view.size()), info.data);
+  }
+  EXPECT_TRUE(scratch.empty());
   // Names are matched without regard to case; unknown names fail.
   EXPECT_TRUE(p.read("DESTLIST", out, offset));
   EXPECT_TRUE(p.read("A", out, offset));

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "foundation/vk_posix.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
 #include "jumplist/file_drivers.h"
@@ -84,6 +85,68 @@ TEST(FileDrivers, AutomaticListReportsEntriesFromTheHighestPositionDown) {
   ASSERT_TRUE(v1.ok);
   EXPECT_EQ(values(v1.text, "stream #:").size(), 3u);
   EXPECT_TRUE(values(v1.text, "Interaction count:").empty());
+}
+
+// Calls through the system-call layer, all of them counted.
+int g_calls = 0;
+
+vk::posix_calls counting_calls() {
+  vk::posix_calls c = vk::system_posix_calls();
+  c.open = [](const char* p, int f, mode_t m) { return ++g_calls, vk::system_posix_calls().open(p, f, m); };
+  c.close = [](int fd) { return ++g_calls, vk::system_posix_calls().close(fd); };
+  c.read = [](int fd, void* b, size_t n) { return ++g_calls, vk::system_posix_calls().read(fd, b, n); };
+  c.write = [](int fd, const void* b, size_t n) {
+    return ++g_calls, vk::system_posix_calls().write(fd, b, n);
+  };
+  c.pread = [](int fd, void* b, size_t n, off_t o) {
+    return ++g_calls, vk::system_posix_calls().pread(fd, b, n, o);
+  };
+  c.lseek = [](int fd, off_t o, int w) { return ++g_calls, vk::system_posix_calls().lseek(fd, o, w); };
+  c.fstat = [](int fd, struct stat* st) { return ++g_calls, vk::system_posix_calls().fstat(fd, st); };
+  c.stat = [](const char* p, struct stat* st) {
+    return ++g_calls, vk::system_posix_calls().stat(p, st);
+  };
+  c.lstat = [](const char* p, struct stat* st) {
+    return ++g_calls, vk::system_posix_calls().lstat(p, st);
+  };
+  c.fstatat = [](int d, const char* n, struct stat* st, int f) {
+    return ++g_calls, vk::system_posix_calls().fstatat(d, n, st, f);
+  };
+  return c;
+}
+
+// Every kind of file costs at most five calls from name to report (open,
+// the status of the open descriptor, a read or two, close), and the report
+// is the same as without counting.
+TEST(FileDrivers, AFileCostsAtMostFiveSystemCalls) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto link = fixture_link();
+  std::vector<uint8_t> custom;
+  for (int i = 0; i < 3; ++i) custom.insert(custom.end(), link.begin(), link.end());
+  std::vector<uint8_t> big_list = fixture_jumplist();
+  big_list.resize(std::max<size_t>(big_list.size(), 40000), 0);  // past the first read
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } files[] = {
+      {"5f7b5f1e01b83767.automaticDestinations-ms", fixture_jumplist()},
+      {"b/5f7b5f1e01b83767.automaticDestinations-ms", big_list},
+      {"report.lnk", {link.begin(), link.end()}},
+      {"ccba5a5986c77e43.customDestinations-ms", custom},
+  };
+  for (const auto& f : files) {
+    const run_result plain = run(tree, f.bytes, f.name);
+    ASSERT_TRUE(plain.ok) << f.name;
+    g_calls = 0;
+    run_result counted;
+    {
+      vk::scoped_posix_calls scope(counting_calls());
+      counted = run(tree, {}, f.name);
+    }
+    EXPECT_LE(g_calls, 5) << f.name;
+    EXPECT_EQ(counted.text, plain.text) << f.name;
+  }
 }
 
 TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
@@ -165,10 +228,9 @@ TEST(FileDrivers, LongListWithItsLinksPastTheFirst32KiB) {
   for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = 300 - i;
   w.stream(u"DestList", build_destlist(4, entries));
   for (size_t n = 1; n <= entries.size(); ++n) {
-    std::ostringstream hex;
-    hex << std::hex << n;
-    const std::string name = hex.str();
-    w.stream(std::u16string(name.begin(), name.end()), link);
+    char name[24];
+    std::snprintf(name, sizeof name, "%zx", n);
+    w.stream(std::u16string(name, name + std::strlen(name)), link);
   }
   const auto bytes = w.build();
   uint64_t first_link = UINT64_MAX;

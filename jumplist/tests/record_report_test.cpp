@@ -2,10 +2,13 @@
 // and the conditions under which each optional line appears.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <sstream>
 
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
+#include "alloc_hook.h"
 #include "report_fixture.h"
 
 namespace vk {
@@ -232,6 +235,41 @@ TEST(RecordReport, NamesThatAreNotUtf8AreEscaped) {
       {"\xE2\x82x", "\\xE2\\x82x"},
   };
   for (const auto& r : rows) EXPECT_EQ(utf8_or_escaped(r.in), r.out) << r.in;
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+// Reporting a parsed record costs a handful of allocations, not one per
+// line or per cell: the body-file line at most 8, the labelled block 10, the
+// rows (a cell per column) and the log2timeline lines 22.
+TEST(RecordReport, AllocationsPerReportedRecord) {
+  const struct {
+    char form;
+    size_t most;
+  } forms[] = {{'t', 10}, {'c', 22}, {'l', 22}, {'b', 8}};
+  for (const auto& f : forms) {
+    lnk::useropts o;
+    o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+    o.m_automatic_list = true;
+    o.m_appid_text = "5f7b5f1e01b83767";
+    o.m_source_modify_time = k_2024_03_05_070809;
+    o.m_multiline = f.form == 't';
+    o.m_csv = f.form == 'c';
+    o.m_csvl2t = f.form == 'l';
+    o.m_bodyfile = f.form == 'b';
+    lnk_record r = fixture_record(o);
+    std::ostringstream out;
+    report_record(out, r, o);  // the header and the buffers' first growth
+    constexpr size_t k_records = 50;
+    vesk_test::heap::scope counted;
+    for (size_t i = 0; i < k_records; ++i) report_record(out, r, o);
+    const int64_t made = counted.allocations();
+    EXPECT_LE(made, static_cast<int64_t>(f.most * k_records)) << f.form << ": " << made;
+  }
 }
 
 }  // namespace
