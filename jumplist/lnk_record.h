@@ -14,7 +14,7 @@
 
 namespace vk {
 
-inline constexpr size_t lnk_header_size = 76;
+inline constexpr size_t lnk_header_size = 76;  // lnk_layout::header::size
 
 // The 76-byte ShellLinkHeader exactly as stored.
 struct lnk_header {
