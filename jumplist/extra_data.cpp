@@ -84,8 +84,10 @@ void wide_text(byte_view block, size_t at, size_t max_bytes, std::string& out) {
 }
 
 bool all_zero(byte_view v, size_t at, size_t n) {
+  if (!v.has(at, n)) return false;
+  const uint8_t* p = v.data() + at;
   for (size_t i = 0; i < n; ++i)
-    if (v.u8(at + i) != uint8_t{0}) return false;
+    if (p[i]) return false;
   return true;
 }
 
@@ -97,7 +99,7 @@ size_t droid_at(bool birth, bool object) {
 void guid_text(byte_view block, size_t at, std::string& out) {
   guid g;
   g.set(block.data() + at);  // the callers' blocks hold the 16 bytes at `at`
-  out = guid_to_string(g);
+  guid_to_string(out, &g);
 }
 
 void droid_text(byte_view tracker, size_t at, std::string& out) {

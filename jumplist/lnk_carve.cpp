@@ -68,10 +68,13 @@ std::string carved_label(uint64_t offset, const std::string& fallback) {
   return text;
 }
 
+// A stored record is moved into the store: the caller resets its working
+// record before the next link.
 void keep_record(std::ostream& out, lnk_record& record, lnk::useropts& options, int64_t key) {
-  if (options.m_store_records)
-    options.m_records.emplace(key, record);
-  else
+  if (options.m_store_records) {
+    compact_lnk_record(record, options.m_idlist_times);
+    options.m_records.emplace(key, std::move(record));
+  } else
     report_record(out, record, options);
 }
 
@@ -211,9 +214,10 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
         record.m_source_name = "LNK";
         record.m_source_type = carved_label(a, options.m_source_type);
         record.m_file_offset = a;
+        const uint64_t lnk_size = record.m_lnk_size;
         keep_record(out, record, options, static_cast<int64_t>(a));
         found = true;
-        o = align_up(a + std::max<uint64_t>(record.m_lnk_size, 1), step);
+        o = align_up(a + std::max<uint64_t>(lnk_size, 1), step);
       } else {
         o = align_up(a + step, step);
       }

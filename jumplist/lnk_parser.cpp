@@ -120,13 +120,7 @@ void string_data(byte_view item, bool unicode, std::string& out) {
               out);
     return;
   }
-  // Room for the characters before the first NUL at one byte each (the
-  // common case), so that the text is allocated once.
-  const uint8_t* chars = item.data() + L::string_data::chars;
-  size_t units = 0;
-  while (units < *count && (chars[2 * units] | chars[2 * units + 1]) != 0) ++units;
-  out.reserve(units);
-  utf16_to_utf8(chars, bytes, out, true);
+  utf16_to_utf8(item.data() + L::string_data::chars, bytes, out, true);
 }
 
 struct string_data_item {

@@ -50,4 +50,9 @@ void reset_lnk_record(lnk_record& record) noexcept {
   record.m_source_alt_label.clear();
 }
 
+void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
+  if (!keep_items) shell_item_list().swap(record.m_idlist_items);
+  std::vector<uint8_t>().swap(record.m_object_droid_bytes);
+}
+
 }  // namespace vk

@@ -140,4 +140,9 @@ void clear_lnk_record(lnk_record& record) noexcept;
 // clear_lnk_record, and the three context texts emptied too.
 void reset_lnk_record(lnk_record& record) noexcept;
 
+// Releases what no report form reads from a record about to be stored: its
+// shell items unless keep_items (the ID-list breakout prints them) and the
+// raw object-droid bytes. Every text and number stays.
+void compact_lnk_record(lnk_record& record, bool keep_items) noexcept;
+
 }  // namespace vk
