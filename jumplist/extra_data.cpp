@@ -138,7 +138,8 @@ void take_tracker(lnk_record& rec, byte_view block) {
   droid_text(block, T::object_droid, rec.m_object_droid);
   droid_text(block, T::birth_volume_droid, rec.m_birth_volume_droid);
   droid_text(block, T::birth_object_droid, rec.m_birth_object_droid);
-  std::vector<uint8_t> node;
+  // The node bytes are not kept: one buffer serves every tracker block.
+  thread_local std::vector<uint8_t> node;
   rec.m_object_droid_time = droid_time(block, false, node);
   rec.m_birth_object_droid_time = droid_time(block, true, node);
   const uint8_t* object = block.data() + T::object_droid;
