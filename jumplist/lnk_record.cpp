@@ -53,6 +53,11 @@ void reset_lnk_record(lnk_record& record) noexcept {
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
   if (!keep_items) shell_item_list().swap(record.m_idlist_items);
   std::vector<uint8_t>().swap(record.m_object_droid_bytes);
+  for (std::string lnk_record_fields::*text :
+       {&lnk_record_fields::m_destlist_path, &lnk_record_fields::m_darwin_product,
+        &lnk_record_fields::m_darwin_feature, &lnk_record_fields::m_darwin_component,
+        &lnk_record_fields::m_shim_layer, &lnk_record_fields::m_property_storage_fmtid})
+    std::string().swap(record.*text);
 }
 
 }  // namespace vk

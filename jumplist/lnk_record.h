@@ -141,8 +141,10 @@ void clear_lnk_record(lnk_record& record) noexcept;
 void reset_lnk_record(lnk_record& record) noexcept;
 
 // Releases what no report form reads from a record about to be stored: its
-// shell items unless keep_items (the ID-list breakout prints them) and the
-// raw object-droid bytes. Every text and number stays.
+// shell items unless keep_items (the ID-list breakout prints them), the raw
+// object-droid bytes, the DestList path, the Darwin and shim texts and the
+// format identifier of a storage in the block chain. Every number and every
+// other text stays.
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept;
 
 }  // namespace vk

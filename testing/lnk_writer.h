@@ -131,8 +131,9 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
   byte_builder b;
   b.put_u32(I::size, li.declared_size >= 0 ? static_cast<uint32_t>(li.declared_size) : at)
       .put_u32(I::header_size, header)
-      .put_u32(I::flags, (li.has_volume || li.local_base_path ? I::flag_volume_and_local_path : 0u) |
-                             (li.network ? I::flag_network_and_suffix : 0u))
+      .put_u32(I::flags,
+               (li.has_volume || li.local_base_path ? I::flag_volume_and_local_path : 0u) |
+                   (li.network ? I::flag_network_and_suffix : 0u))
       .put_u32(I::volume_id_offset, pick(li.volume_id_offset, vol_at))
       .put_u32(I::local_base_path_offset, pick(li.local_path_offset, local_at))
       .put_u32(I::network_link_offset, pick(li.network_offset, net_at))

@@ -110,7 +110,8 @@ void run(benchmark::State& state, bool idltimes) {
     const auto image = large_automatic_list(entries);
     file_size = image.size();
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(file_size));
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(file_size));
   }
   for (auto _ : state) {
     vk::vesk_options options;

@@ -58,7 +58,8 @@ TEST(LnkLayout, HeaderFieldsWrittenAndReadAtTheirOffsets) {
       {L::header::reserved3, 4, 0x81828384u, h.m_reserved3},
   };
   for (const auto& f : fields) {
-    const uint64_t stored = f.width == 2 ? *v.u16(f.at) : f.width == 4 ? *v.u32(f.at) : *v.u64(f.at);
+    const uint64_t stored =
+        f.width == 2 ? *v.u16(f.at) : f.width == 4 ? *v.u32(f.at) : *v.u64(f.at);
     EXPECT_EQ(stored, f.want) << f.at;
     EXPECT_EQ(f.got, f.want) << f.at;
   }
@@ -143,7 +144,8 @@ TEST(LnkRecordStore, ShellItemsKeptOnlyForTheIdListBreakout) {
     ASSERT_EQ(options.m_records.size(), 1u);
     const lnk_record& kept = options.m_records.begin()->second;
     EXPECT_EQ(kept.m_idlist_items.size(), idltimes ? 2u : 0u);
-    EXPECT_TRUE(kept.m_object_droid_bytes.empty());
+    EXPECT_TRUE(kept.m_object_droid_bytes.empty() && kept.m_darwin_product.empty() &&
+                kept.m_shim_layer.empty());
     // Every text a report prints stays.
     EXPECT_EQ(kept.m_idlist_path.empty(), false);
     EXPECT_EQ(kept.m_object_droid, "846ee3bb-7039-11de-9d20-001d09fa5a1c");
