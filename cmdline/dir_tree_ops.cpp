@@ -66,6 +66,14 @@ bool removable_name(const std::string& path) {
   return S_ISLNK(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink > 1);
 }
 
+// The path names a symbolic link (trailing separators ignored: with them
+// the status call would follow the link).
+bool is_link(std::string path) {
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+  struct stat st;
+  return vk::posix_lstat(path.c_str(), st) && S_ISLNK(st.st_mode);
+}
+
 std::string dir_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -198,8 +206,9 @@ void walk_dir(const std::wstring& root, const std::vector<vk::filter_entry>& fil
           callback(shown, true, user, options);
         }
         // The directory itself is listed, never a wildcard expansion of its
-        // name, and no link is followed.
-        if (!vk::path_to_bytes(path, dir)) continue;
+        // name, and no link is followed: listing a link with a separator
+        // appended would list the folder it points to.
+        if (!vk::path_to_bytes(path, dir) || is_link(dir)) continue;
         const bool slash = is_slash_form(dir);
         const char sep = slash ? '/' : '\\';
         if (dir.back() != sep) dir += sep;
@@ -285,8 +294,24 @@ bool shred_file(const std::wstring& path) {
 bool remove_tree_logged(const std::wstring& root, const std::vector<vk::filter_entry>& filters,
                         int32_t levels, vk::cmd_params& settings) {
   return vk::guarded([&] {
+    std::wstring expanded = root;
+    vk::expand_env_vars_w(expanded);
+    // A root that is a link is removed as a link: nothing behind it is part
+    // of the tree.
+    std::string root_bytes;
+    if (levels > 0 && vk::path_to_bytes(expanded, root_bytes) && is_link(root_bytes)) {
+      while (root_bytes.size() > 1 && (root_bytes.back() == '/' || root_bytes.back() == '\\'))
+        root_bytes.pop_back();
+      vk::diag_note(settings, "-----------");
+      vk::diag_note(settings, "delete: %s", root_bytes.c_str());
+      const bool removed = remove_file(root_bytes);
+      if (settings.m_status_messages)
+        std::fprintf(stderr, "deleted: %s - %s", root_bytes.c_str(),
+                     removed ? "success\n" : "failed\n");
+      return removed;
+    }
     tree_record record;
-    walk_dir_expanded_w(root, filters, record_entry, &record, &settings, levels);
+    walk_dir(expanded, filters, record_entry, &record, &settings, levels);
     bool all = true;
     for (const auto& file : record.files)
       if (!remove_logged_file(vk::path_from_wide(file), settings)) all = false;

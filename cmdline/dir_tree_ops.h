@@ -62,7 +62,8 @@ bool shred_file(const std::wstring& path);
 // Wipes every accepted file of the tree (walk_dir_expanded_w), then per file
 // appends a byte, renames it to a random name, moves it into "%TEMP%" and
 // removes it, logging each step; then removes the recorded directories,
-// deepest first. True when everything recorded was removed.
+// deepest first. A root that is a symbolic link is removed as a link and
+// nothing behind it is touched. True when everything recorded was removed.
 bool remove_tree_logged(const std::wstring& root, const std::vector<vk::filter_entry>& filters,
                         int32_t levels, vk::cmd_params& settings);
 

@@ -56,19 +56,24 @@ bool read_region(RAW_DISK_IO& disk, std::vector<uint8_t>& out, uint64_t offset, 
   return true;
 }
 
-// The entry count of a table, at most 2^28.
-uint64_t table_entries(size_t fat_bytes, size_t width) {
-  return std::min<uint64_t>(fat_bytes / width, kMaxFatEntries);
+// The entry count of a table of 12-, 16- or 32-bit entries, at most 2^28.
+uint64_t table_entries(size_t fat_bytes, unsigned bits) {
+  return std::min<uint64_t>(uint64_t{fat_bytes} * 8 / bits, kMaxFatEntries);
 }
 
-uint32_t entry_at(const uint8_t* fat, size_t width, uint64_t index) {
-  return width == 2 ? load_le16(fat + 2 * index) : load_le32(fat + 4 * index) & 0x0FFFFFFFu;
+uint32_t entry_at(const uint8_t* fat, unsigned bits, uint64_t index) {
+  if (bits == 12) {
+    // Two entries share three bytes; the odd one takes the high 12 bits.
+    const uint16_t pair = load_le16(fat + index + index / 2);
+    return index & 1 ? pair >> 4 : pair & 0x0FFFu;
+  }
+  return bits == 16 ? load_le16(fat + 2 * index) : load_le32(fat + 4 * index) & 0x0FFFFFFFu;
 }
 
 // The common chain walk: from first, while the value names a cluster of the
 // table not yet visited and below end_at.
 bool walk_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
-                size_t width, uint32_t end_at, uint64_t wanted, uint64_t limit) {
+                unsigned width, uint32_t end_at, uint64_t wanted, uint64_t limit) {
   out.clear();
   const uint64_t entries = std::min(table_entries(fat_bytes, width), limit);
   if (!fat || first < 2 || entries < 3 || first > entries - 2) return false;
@@ -98,10 +103,14 @@ void fat_name_part(std::string& out, const uint8_t* p, size_t n, bool lower) {
   out += part;
 }
 
+// A short name's bytes: printable ASCII or code-page bytes above 0x7F
+// (Windows writes those for names in the local code page); a leading 0xE5
+// marks a deleted entry and 0x05 stands for a first byte of 0xE5.
 bool name_printable(const uint8_t* entry) {
-  std::vector<uint8_t> name(entry, entry + 11);
-  if (name[0] == 0xE5) name.erase(name.begin());
-  return bytes_are_text(name);
+  const size_t from = entry[0] == 0xE5 || entry[0] == 0x05 ? 1 : 0;
+  for (size_t i = from; i < 11; ++i)
+    if (entry[i] < 0x20 || entry[i] == 0x7F) return false;
+  return true;
 }
 
 uint16_t u16_at(const uint8_t* e, size_t off) { return load_le16(e + off); }
@@ -138,9 +147,22 @@ bool fat16_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat,
   return guarded([&] {
     out.clear();
     if (fat_bytes < 512) return false;
-    const uint64_t entries = table_entries(fat_bytes, 2);
-    if (!walk_chain(out, first, fat, fat_bytes, 2, 0xFFF7, 0, entries)) return false;
+    const uint64_t entries = table_entries(fat_bytes, 16);
+    if (!walk_chain(out, first, fat, fat_bytes, 16, 0xFFF7, 0, entries)) return false;
     // A wanted count pads with the clusters after the last, inside the table.
+    while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
+      out.push_back(out.back() + 1);
+    return true;
+  });
+}
+
+bool fat12_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted) {
+  return guarded([&] {
+    out.clear();
+    if (fat_bytes < 512) return false;
+    const uint64_t entries = table_entries(fat_bytes, 12);
+    if (!walk_chain(out, first, fat, fat_bytes, 12, 0xFF7, 0, entries)) return false;
     while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
       out.push_back(out.back() + 1);
     return true;
@@ -152,8 +174,8 @@ bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat,
   return guarded([&] {
     out.clear();
     if (fat_bytes < 512) return false;
-    const uint64_t entries = table_entries(fat_bytes, 4);
-    if (!walk_chain(out, first, fat, fat_bytes, 4, kFat32End, 0, entries)) return false;
+    const uint64_t entries = table_entries(fat_bytes, 32);
+    if (!walk_chain(out, first, fat, fat_bytes, 32, kFat32End, 0, entries)) return false;
     while (wanted && out.size() < wanted && uint64_t{out.back()} + 1 < entries)
       out.push_back(out.back() + 1);
     return true;
@@ -170,13 +192,13 @@ bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat
   return guarded([&] {
     out.clear();
     if (!fat || fat_bytes < 512) return false;
-    const uint64_t entries = table_entries(fat_bytes, 4);
+    const uint64_t entries = table_entries(fat_bytes, 32);
     // The first (lowest) cluster pointing at each cluster, and the chain ends.
     std::vector<uint32_t> pred;
     if (!try_resize(pred, static_cast<size_t>(entries))) return false;
     std::vector<std::pair<uint32_t, uint32_t>> ends;  // (value, cluster)
     for (uint64_t c = 2; c < entries; ++c) {
-      const uint32_t v = entry_at(fat, 4, c);
+      const uint32_t v = entry_at(fat, 32, c);
       if (v >= kFat32End)
         ends.emplace_back(v, static_cast<uint32_t>(c));
       else if (v >= 2 && v < entries && pred[v] == 0)
@@ -221,7 +243,10 @@ bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t fir
     if (cs == 0 || fat_bytes < cs) return false;
     std::vector<uint32_t> chain;
     const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
-    if (!walk_chain(chain, first, fat, fat_bytes, 2, 0xFFF7, wanted, kMaxFatEntries)) return false;
+    const unsigned bits = fat_entry_bits(bs) == 12 ? 12 : 16;
+    if (!walk_chain(chain, first, fat, fat_bytes, bits, bits == 12 ? 0xFF7 : 0xFFF7, wanted,
+                    kMaxFatEntries))
+      return false;
     for (uint32_t c : chain) cluster_runs_add_cluster(runs, c);
     return !runs.m_runs.empty();
   });
@@ -229,18 +254,39 @@ bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t fir
 
 // ---------------------------------------------------------------------------
 
-std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend) {
-  if (!entry) return name;
-  static constexpr size_t kUnits[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-  std::vector<uint16_t> units;
+namespace {
+
+constexpr size_t kLfnUnitsPerEntry = 13;
+// A long name holds at most 255 UTF-16 units: 20 entries.
+constexpr size_t kMaxLfnEntries = 20;
+constexpr size_t kMaxLfnUnits = 255;
+
+// The units of one long-name entry up to its terminator (0x0000 or 0xFFFF).
+size_t lfn_units(const uint8_t* entry, uint16_t* out) {
+  static constexpr size_t kUnits[kLfnUnitsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  size_t n = 0;
   for (size_t at : kUnits) {
     const uint16_t u = u16_at(entry, at);
     if (u == 0x0000 || u == 0xFFFF) break;
-    units.push_back(u);
+    out[n++] = u;
   }
+  return n;
+}
+
+}  // namespace
+
+std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend) {
+  if (!entry) return name;
+  // No name grows past the longest a long name can be written as.
+  if (name.size() >= 3 * kMaxLfnUnits) return name;
+  uint16_t buf[kLfnUnitsPerEntry];
+  const size_t n = lfn_units(entry, buf);
   std::string piece;
-  if (!units.empty()) utf16_vector_to_utf8(units, piece);
-  name = prepend ? piece + name : name + piece;
+  if (n) utf16_vector_to_utf8(std::vector<uint16_t>(buf, buf + n), piece);
+  if (prepend)
+    name.insert(0, piece);
+  else
+    name += piece;
   return name;
 }
 
@@ -394,14 +440,22 @@ size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
     while (i + 32 <= length) {
       const uint8_t* e = buffer + i;
       if (e[11] == 0x0F && e[0] != 0) {
-        std::string name;
         size_t j = i;
-        while (j + 32 <= length && buffer[j + 11] == 0x0F) {
-          lfn_name_part(name, buffer + j, true);
-          j += 32;
-        }
+        while (j + 32 <= length && buffer[j + 11] == 0x0F) j += 32;
         if (j + 32 > length) break;  // the run reaches the end of the buffer
         if (is_valid_fat_dir_entry(buffer + j, true, earliest, latest, highest)) {
+          // The entries lie last piece first; the name is read from the
+          // entry before the short one backwards, in one pass, and only
+          // from as many entries as a long name can fill.
+          std::vector<uint16_t> units;
+          uint16_t buf[kLfnUnitsPerEntry];
+          for (size_t k = 0; k < kMaxLfnEntries && j - 32 * k > i; ++k) {
+            const size_t n = lfn_units(buffer + j - 32 * (k + 1), buf);
+            units.insert(units.end(), buf, buf + n);
+            if (n < kLfnUnitsPerEntry) break;
+          }
+          std::string name;
+          if (!units.empty()) utf16_vector_to_utf8(units, name);
           names.push_back(name);
           entries.emplace_back(buffer + i, buffer + j + 32);
           offsets.push_back(base + i);
@@ -427,7 +481,8 @@ size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
 namespace {
 
 bool entry_to_file(fat_file_entry& out, const uint8_t* e, const std::string& name,
-                   const uint8_t* fat, size_t fat_bytes, bool fat32) {
+                   const uint8_t* fat, size_t fat_bytes, unsigned bits) {
+  const bool fat32 = bits == 32;
   fat_file_entry_clear(out);
   if (!e) return false;
   out.m_attributes = e[11];
@@ -446,6 +501,8 @@ bool entry_to_file(fat_file_entry& out, const uint8_t* e, const std::string& nam
   if (fat && first >= 2) {
     if (fat32)
       fat32_chain(chain, first, fat, fat_bytes, 0);
+    else if (bits == 12)
+      fat12_chain(chain, first, fat, fat_bytes, 0);
     else
       fat16_chain(chain, first, fat, fat_bytes, 0);
   }
@@ -459,12 +516,17 @@ bool entry_to_file(fat_file_entry& out, const uint8_t* e, const std::string& nam
 
 bool fat_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
                        const uint8_t* fat, size_t fat_bytes) {
-  return entry_to_file(out, entry, name, fat, fat_bytes, false);
+  return entry_to_file(out, entry, name, fat, fat_bytes, 16);
+}
+
+bool fat12_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                         const uint8_t* fat, size_t fat_bytes) {
+  return entry_to_file(out, entry, name, fat, fat_bytes, 12);
 }
 
 bool fat32_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
                          const uint8_t* fat, size_t fat_bytes) {
-  return entry_to_file(out, entry, name, fat, fat_bytes, true);
+  return entry_to_file(out, entry, name, fat, fat_bytes, 32);
 }
 
 bool fat_entry_add_cluster(fat_file_entry& e, uint64_t cluster, bool append) {
@@ -513,7 +575,8 @@ bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& of
   return guarded([&] {
     offsets.clear();
     const uint32_t cs = fat_cluster_size(bs);
-    if (cs == 0 || cs > (32u << 20)) return false;
+    // No cluster is larger than the medium that holds it.
+    if (cs == 0 || cs > (32u << 20) || cs > disk.size()) return false;
     std::vector<uint8_t> table;
     if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
     const uint64_t entries =
@@ -563,27 +626,36 @@ bool read_exfat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK
 
 namespace {
 
-// The clusters of an exFAT file: its chain, or, when the table entry of the
-// first cluster is 0, the wanted count from the first on. Never more than
-// the table and the volume hold.
+// The clusters of an exFAT file: with the "no FAT chain" flag of its stream
+// entry, the wanted count from the first cluster on, without reading the
+// table; otherwise its chain through the table. Never more than the table
+// (or, for a contiguous file, the volume) holds.
 bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_runs* runs,
-                 uint32_t first, uint64_t size, const uint8_t* fat, size_t fat_bytes) {
+                 uint32_t first, uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                 bool no_fat_chain) {
   const uint32_t cs = exfat_cluster_size(bs);
-  const uint64_t entries = std::min<uint64_t>(table_entries(fat_bytes, 4),
-                                              uint64_t{bs.exfat_cluster_count()} + 2);
-  if (!fat || cs == 0 || fat_bytes < cs || first < 2 || entries < 3 || first > entries - 2)
-    return false;
+  const uint64_t volume_entries = uint64_t{bs.exfat_cluster_count()} + 2;
   const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
-  if (load_le32(fat + 4 * uint64_t{first}) == 0) {
-    const uint64_t n = std::min(wanted ? wanted : entries - first, entries - first);
+  if (cs == 0 || first < 2) return false;
+  if (no_fat_chain) {
+    // The table, when given, has an entry for every cluster there is: it
+    // bounds the file too. A list of cluster numbers is never made without it.
+    uint64_t limit = volume_entries;
+    if (fat && fat_bytes) limit = std::min(limit, table_entries(fat_bytes, 32));
+    else if (list) return false;
+    if (first >= limit) return false;
+    const uint64_t room = limit - first;
+    const uint64_t n = std::min(wanted ? wanted : room, room);
     if (runs) return cluster_runs_append(*runs, first, n);
     return guarded([&] {
       for (uint64_t i = 0; i < n; ++i) list->push_back(static_cast<uint32_t>(first + i));
       return !list->empty();
     });
   }
+  const uint64_t entries = std::min<uint64_t>(table_entries(fat_bytes, 32), volume_entries);
+  if (!fat || fat_bytes < cs || entries < 3 || first > entries - 2) return false;
   std::vector<uint32_t> chain;
-  if (!walk_chain(chain, first, fat, fat_bytes, 4, kFat32End, wanted, entries)) return false;
+  if (!walk_chain(chain, first, fat, fat_bytes, 32, kFat32End, wanted, entries)) return false;
   if (runs) {
     for (uint32_t c : chain) cluster_runs_add_cluster(*runs, c);
     return !runs->m_runs.empty();
@@ -592,25 +664,81 @@ bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_run
   return true;
 }
 
-}  // namespace
-
-bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
-                          uint64_t size, const uint8_t* fat, size_t fat_bytes) {
-  out.clear();
-  return exfat_chain(bs, &out, nullptr, first, size, fat, fat_bytes);
-}
-
-bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
-                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset) {
-  runs.m_runs.clear();
+void exfat_runs_base(const boot_sector& bs, cluster_runs& runs, uint64_t volume_offset) {
   const uint32_t cs = exfat_cluster_size(bs);
   if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
   if (runs.m_base_offset == 0) {
     const uint64_t heap = exfat_heap_start(bs) + volume_offset;
     runs.m_base_offset = heap >= 2 * uint64_t{cs} ? heap - 2 * uint64_t{cs} : 0;
   }
-  return exfat_chain(bs, nullptr, &runs, first, size, fat, fat_bytes);
+}
+
+}  // namespace
+
+bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
+                          uint64_t size, const uint8_t* fat, size_t fat_bytes, bool no_fat_chain) {
+  out.clear();
+  return exfat_chain(bs, &out, nullptr, first, size, fat, fat_bytes, no_fat_chain);
+}
+
+bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
+                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
+                         uint64_t volume_offset, bool no_fat_chain) {
+  runs.m_runs.clear();
+  exfat_runs_base(bs, runs, volume_offset);
+  return exfat_chain(bs, nullptr, &runs, first, size, fat, fat_bytes, no_fat_chain);
+}
+
+size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
+                              size_t length, uint64_t base, bool deleted) {
+  return guarded([&] {
+    out.clear();
+    if (!buffer) return size_t{0};
+    size_t i = 0;
+    while (i + 32 <= length) {
+      const uint8_t* e = buffer + i;
+      const uint8_t type = e[0];
+      const bool file = type == 0x85 || (deleted && type == 0x05);
+      const size_t secondaries = e[1];
+      // A file set: the file entry, its stream entry and 1 to 17 name entries.
+      if (!file || secondaries < 2 || secondaries > 18 || (secondaries + 1) * 32 > length - i) {
+        i += 32;
+        continue;
+      }
+      const uint8_t in_use = type & 0x80;
+      const uint8_t* stream = e + 32;
+      if (stream[0] != (0x40 | in_use)) {
+        i += 32;
+        continue;
+      }
+      exfat_file_entry f;
+      f.m_offset = base + i;
+      f.m_deleted = in_use == 0;
+      f.m_attributes = u16_at(e, 4);
+      f.m_stream_flags = stream[1];
+      f.m_valid_length = load_le64(stream + 8);
+      f.m_first_cluster = load_le32(stream + 20);
+      f.m_data_length = load_le64(stream + 24);
+      const size_t name_units = stream[3];
+      std::vector<uint16_t> units;
+      for (size_t k = 2; k <= secondaries && units.size() < name_units; ++k) {
+        const uint8_t* n = e + 32 * k;
+        if (n[0] != (0x41 | in_use)) break;
+        for (size_t u = 0; u < 15 && units.size() < name_units; ++u)
+          units.push_back(u16_at(n, 2 + 2 * u));
+      }
+      if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
+      out.push_back(std::move(f));
+      i += (secondaries + 1) * 32;
+    }
+    return out.size();
+  });
+}
+
+bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset) {
+  return exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
+                             volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
 }
 
 std::string exfat_volume_flags_text(const boot_sector& bs) {
@@ -630,7 +758,9 @@ std::string exfat_volume_flags_text(const boot_sector& bs) {
 
 bool ext_inode_is_live(const uint8_t* inode, size_t length) {
   if (!inode || length < 44) return false;
-  if (u16_at(inode, 0) == 0 || u16_at(inode, 26) == 0 || load_le32(inode + 40) == 0) return false;
+  // A file that starts with a hole (or is all hole) has a first block
+  // pointer of 0 and is live all the same.
+  if (u16_at(inode, 0) == 0 || u16_at(inode, 26) == 0) return false;
   vk::time t;
   time_from_i64(t, load_le32(inode + 12), type_time::unix_time);
   return t.valid();
@@ -641,8 +771,9 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
   return guarded([&] {
     out = ext_inode_record();
     const uint16_t size = sb.inode_size();
-    if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 || size > 256 ||
-        size > length)
+    // Inodes of 128 bytes up to a whole block (mke2fs -I 512, 1024, ...).
+    if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 ||
+        (size & (size - 1)) != 0 || size > ext_block_size(sb) || size > length)
       return false;
     out.m_inode.assign(inode, inode + size);
     out.m_number = number;
@@ -719,7 +850,9 @@ class ext_walker {
     return true;
   }
 
-  // Pointers of one block-map level; level 0 are data blocks.
+  // Pointers of one block-map level; level 0 are data blocks. A pointer
+  // block met twice (a map that points back into itself) ends the walk, so
+  // no block is read twice and the work is bounded by the medium.
   bool map_level(const uint8_t* pointers, size_t count, int level) {
     const uint64_t per_block = m_bs / 4;
     uint64_t span = 1;
@@ -736,6 +869,7 @@ class ext_walker {
         ++m_lb;
         continue;
       }
+      if (!m_visited.insert(p).second) return false;
       std::vector<uint8_t> block;
       if (!read_block(p, block, "prob reading disk at offset 0x%08llx\n")) return false;
       if (!map_level(block.data(), static_cast<size_t>(per_block), level - 1)) return false;
@@ -744,9 +878,14 @@ class ext_walker {
   }
 
   bool block_map(const uint8_t* iblock) {
-    if (!map_level(iblock, 12, 0)) return false;
-    if (!map_level(iblock + 48, 1, 1)) return false;
-    return map_level(iblock + 52, 1, 2);  // triple-indirect blocks stay unread
+    return map_level(iblock, 12, 0) && map_level(iblock + 48, 1, 1) &&
+           map_level(iblock + 52, 1, 2) && map_level(iblock + 56, 1, 3);
+  }
+
+  // A file whose last blocks are a hole still has runs for its whole size.
+  void finish() {
+    if (m_next < m_blocks) cluster_runs_append_sparse(m_runs, m_blocks - m_next);
+    m_next = m_blocks;
   }
 
  private:
@@ -773,14 +912,58 @@ bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_
     if (type != 0x8 && type != 0x4) return false;
     cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));
     const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
-    const uint64_t blocks = ceil_div_u64(size, rec.m_block_size);
+    // Logical block numbers are 32 bits wide: no file has more blocks.
+    const uint64_t blocks =
+        std::min<uint64_t>(ceil_div_u64(size, rec.m_block_size), uint64_t{1} << 32);
     ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
     const uint8_t* iblock = inode + 40;
-    if (load_le16(iblock) == 0xF30A)
-      walker.extent_node(iblock, 60, -1);
-    else
-      walker.block_map(iblock);
+    const bool whole = load_le16(iblock) == 0xF30A ? walker.extent_node(iblock, 60, -1)
+                                                   : walker.block_map(iblock);
+    if (whole) walker.finish();
     return !runs.m_runs.empty();
+  });
+}
+
+bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volume_offset,
+                      uint64_t number, uint64_t& offset) {
+  offset = 0;
+  const uint32_t bs = ext_block_size(sb);
+  const uint32_t per_group = load_le32(&sb.m_raw[40]);
+  const uint16_t inode_size = sb.inode_size();
+  if (sb.magic() != ext_magic || bs == 0 || per_group == 0 || inode_size < 128 || number == 0 ||
+      number > load_le32(&sb.m_raw[0]))
+    return false;
+  const uint64_t group = (number - 1) / per_group;
+  const uint64_t index = (number - 1) % per_group;
+  // 64-bit volumes give the descriptor size; others use 32 bytes.
+  uint32_t desc = 32;
+  if (sb.incompat_features() & 0x80) {
+    desc = load_le16(&sb.m_raw[254]);
+    if (desc < 32 || desc > bs || (desc & (desc - 1)) != 0) return false;
+  }
+  uint64_t at = 0, table = 0;
+  const uint64_t table_block = uint64_t{load_le32(&sb.m_raw[20])} + 1;
+  if (!checked_mul<uint64_t>(table_block, bs, at) || !checked_add(at, group * desc, at) ||
+      !checked_add(at, volume_offset, at) || at >= disk.size() || disk.size() - at < desc)
+    return false;
+  uint8_t d[64] = {};
+  uint32_t got = std::min<uint32_t>(desc, sizeof d);
+  if (!disk.read_at(d, got, at) || got < 32) return false;
+  table = load_le32(d + 8) | (desc >= 64 ? uint64_t{load_le32(d + 40)} << 32 : 0);
+  return checked_mul<uint64_t>(table, bs, at) && checked_add(at, index * inode_size, at) &&
+         checked_add(at, volume_offset, offset) && offset < disk.size() &&
+         disk.size() - offset >= inode_size;
+}
+
+bool ext_read_inode(ext_inode_record& out, const ext_superblock& sb, RAW_DISK_IO& disk,
+                    uint64_t volume_offset, uint64_t number) {
+  return guarded([&] {
+    out = ext_inode_record();
+    uint64_t at = 0;
+    if (!ext_inode_offset(sb, disk, volume_offset, number, at)) return false;
+    std::vector<uint8_t> inode;
+    if (!read_region(disk, inode, at, sb.inode_size())) return false;
+    return ext_inode_load(out, sb, inode.data(), inode.size(), number);
   });
 }
 

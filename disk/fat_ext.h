@@ -65,7 +65,7 @@ uint32_t ext_block_size(const ext_superblock& sb);
 bool ext_is_ext4(const ext_superblock& sb);
 
 struct ext_inode_record {
-  std::vector<uint8_t> m_inode;  // at most 256 bytes
+  std::vector<uint8_t> m_inode;  // the inode's own size, at most a block
   uint64_t m_number = 0;
   uint8_t m_ext4 = 0;
   uint16_t m_inode_size = 0;
@@ -74,6 +74,9 @@ struct ext_inode_record {
 
 // ---- chains ----
 bool fat16_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
+                 uint64_t wanted);
+// 12-bit entries packed two to three bytes; the chain ends at 0xFF7 and above.
+bool fat12_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
                  uint64_t wanted);
 bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, size_t fat_bytes,
                  uint64_t wanted);
@@ -110,6 +113,8 @@ size_t read_fat_dir_entries_lfn(std::vector<std::string>& names,
                                 uint64_t latest, bool append, uint64_t base);
 bool fat_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
                        const uint8_t* fat, size_t fat_bytes);
+bool fat12_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
+                         const uint8_t* fat, size_t fat_bytes);
 bool fat32_entry_to_file(fat_file_entry& out, const uint8_t* entry, const std::string& name,
                          const uint8_t* fat, size_t fat_bytes);
 bool fat_entry_add_cluster(fat_file_entry& e, uint64_t cluster, bool append);
@@ -131,11 +136,33 @@ uint64_t exfat_cluster_offset(const boot_sector& bs, uint64_t cluster);
 uint64_t exfat_root_dir_offset(const boot_sector& bs, uint64_t volume_offset);
 bool read_exfat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
                       uint64_t volume_offset);
+// With no_fat_chain (the stream entry's flag) the file is contiguous and
+// the table is not read; otherwise its chain is followed.
 bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
-                          uint64_t size, const uint8_t* fat, size_t fat_bytes);
+                          uint64_t size, const uint8_t* fat, size_t fat_bytes, bool no_fat_chain);
 bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
                          uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset);
+                         uint64_t volume_offset, bool no_fat_chain);
+
+// One file of an exFAT directory: its file entry, stream entry and names.
+inline constexpr uint8_t exfat_no_fat_chain = 0x02;  // stream entry flag
+struct exfat_file_entry {
+  uint64_t m_offset = 0;  // base + position of the file entry
+  std::string m_name;
+  uint16_t m_attributes = 0;
+  uint8_t m_stream_flags = 0;
+  uint32_t m_first_cluster = 0;
+  uint64_t m_valid_length = 0;
+  uint64_t m_data_length = 0;
+  bool m_deleted = false;  // the entries' in-use bits are clear
+};
+// The file sets of a directory buffer (with deleted ones when asked): a
+// file entry (0x85), its stream entry (0xC0) right behind it and the name
+// entries (0xC1) that follow, the name cut at the stream's name length.
+size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
+                              size_t length, uint64_t base, bool deleted);
+bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset);
 std::string exfat_volume_flags_text(const boot_sector& bs);
 
 // ---- ext ----
@@ -144,6 +171,15 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
                     size_t length, uint64_t number);
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb);
+// Where an inode lies: through its group's descriptor (32 bytes, or the
+// superblock's descriptor size on a 64-bit volume), the descriptor table in
+// the block after the superblock's. False for a number beyond the inode
+// count or an inode outside the medium.
+bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volume_offset,
+                      uint64_t number, uint64_t& offset);
+// Finds, reads and loads an inode.
+bool ext_read_inode(ext_inode_record& out, const ext_superblock& sb, RAW_DISK_IO& disk,
+                    uint64_t volume_offset, uint64_t number);
 bool check_ext_inode(const uint8_t* inode, size_t length, std::ostream& out);
 // Zeroes the superblock from byte 84 on; the fixed fields before stay.
 void ext_superblock_tail_clear(ext_superblock& sb);

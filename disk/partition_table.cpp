@@ -155,14 +155,21 @@ partition_entry gap_record(uint64_t start, uint64_t count, uint32_t ss, bool gpt
 // Interleaves "unalloc" records for the sectors no record covers, up to the
 // end of the medium (medium bytes in sectors of the last record, or of
 // end_sector_size when that is given).
+// The records are put in disk order first (a GPT need not list its
+// partitions by start), and a record inside another (a logical partition
+// in its extended one) never moves the position back.
 void add_gaps(partition_list& list, uint64_t medium_bytes, uint32_t end_sector_size, bool gpt) {
   partition_list records;
   records.swap(list);
+  std::stable_sort(records.begin(), records.end(),
+                   [](const partition_entry& a, const partition_entry& b) {
+                     return a.m_start < b.m_start;
+                   });
   uint64_t p = 0;
   uint32_t last_ss = 512;
   for (auto& r : records) {
     if (p < r.m_start) list.push_back(gap_record(p, r.m_start - p, r.m_sector_size, gpt));
-    p = r.m_start > UINT64_MAX - r.m_count ? UINT64_MAX : r.m_start + r.m_count;
+    p = std::max(p, r.m_start > UINT64_MAX - r.m_count ? UINT64_MAX : r.m_start + r.m_count);
     if (r.m_sector_size) last_ss = r.m_sector_size;
     list.push_back(std::move(r));
   }
@@ -392,7 +399,7 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
   uint32_t ss = 0;
   if (is_mbr_sector(h, n)) {
     ss = 512;
-  } else if (is_vbr_oem_id(h, n)) {
+  } else if (is_vbr_oem_id(h, n) || is_fat_boot_sector(h, n)) {
     list.push_back(single_volume(h, std::min<size_t>(n, 512)));
     return true;
   } else {
@@ -400,7 +407,7 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
   }
 
   if (ss) {
-    bool taken = false;
+    bool taken = false, chained = false;
     for (size_t i = 0; i < 4; ++i) {
       const mbr_entry e = entry_at(h, i);
       if (e.partition_type() == 0xEE) return scan_gpt_partitions(disk, list, layout);
@@ -408,14 +415,16 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
       if (!taken && layout) list.push_back(named_record(0, 1, 0, ss, "mbr", false));
       taken = true;
       list.emplace_back(e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-      if (!is_extended_link(e)) continue;
+      // The first extended entry holds the chain; the slots after it are
+      // read all the same, for primaries listed behind it.
+      if (!is_extended_link(e) || chained) continue;
+      chained = true;
       if (e.lba_first_sector() != 0) {
         disk_source src(disk);
         uint16_t type = 0;
         if (!walk_extended_chain(src, e.lba_first_sector(), ss, list, type)) return false;
         guess_ntfs_volume(disk, e.lba_first_sector(), ss, type, list);
       }
-      break;
     }
     identify_records(disk, list);
     return finish_walk(disk, list, layout);
@@ -445,7 +454,7 @@ void fill_gpt_entry(partition_entry& p, const uint8_t* entry, const uint8_t* vol
   p.m_gpt = 1;
   if (e.first_lba() != 0) p.m_start = e.first_lba();
   if (e.last_lba() != 0) p.m_count = e.last_lba() >= p.m_start ? e.last_lba() - p.m_start + 1 : 0;
-  p.m_flags = static_cast<uint32_t>(e.attributes());
+  p.m_flags = e.attributes();
   utf16_to_utf8(e.name_utf16(), 72, p.m_description, false);
   if (volume && volume_length >= 512) {
     p.m_type = 0xEE;
@@ -498,14 +507,15 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
   const size_t head_n = static_cast<size_t>(std::min<uint64_t>(length, kHeadBytes));
   buffer_source src(buffer, length);
   uint32_t ss = 0;
+  const bool volume = is_vbr_oem_id(buffer, head_n) || is_fat_boot_sector(buffer, head_n);
   if (is_mbr_sector(buffer, head_n))
     ss = 512;
-  else if (!is_vbr_oem_id(buffer, head_n))
+  else if (!volume)
     ss = probe_large_sector(buffer, head_n);
 
   if (!ss) {
     if (!search) return false;
-    if (is_vbr_oem_id(buffer, head_n)) {
+    if (volume) {
       list.push_back(single_volume(buffer, 512));
       return true;
     }
@@ -522,17 +532,19 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
     return true;
   }
 
+  bool taken = false, chained = false;
   for (size_t i = 0; i < 4; ++i) {
     const mbr_entry e = entry_at(buffer, i);
-    if (!counts(e)) break;
-    if (i == 0 && gaps) list.push_back(named_record(0, 1, 0, ss, "mbr", false));
+    if (!counts(e)) continue;
+    if (!taken && gaps) list.push_back(named_record(0, 1, 0, ss, "mbr", false));
+    taken = true;
     list.emplace_back(e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-    if (!is_extended_link(e)) continue;
+    if (!is_extended_link(e) || chained) continue;
+    chained = true;
     uint16_t type = 0;
     if (e.lba_first_sector() != 0 &&
         !walk_extended_chain(src, e.lba_first_sector(), ss, list, type))
       return false;
-    break;
   }
   for (auto& r : list) {
     uint64_t at = 0;

@@ -141,11 +141,25 @@ int64_t fat16_data_start(const boot_sector& bs) {
   return static_cast<int64_t>(fat16_data_offset(bs)) - 2 * int64_t{fat_cluster_size(bs)};
 }
 
+uint64_t fat_total_sectors(const boot_sector& bs) {
+  return bs.total_sectors_16() ? bs.total_sectors_16() : bs.total_sectors_32();
+}
+
+uint32_t fat_entry_bits(const boot_sector& bs) {
+  if (bs.sectors_per_fat_16() == 0) return 32;
+  const uint32_t cluster = fat_cluster_size(bs);
+  if (cluster == 0) return 0;
+  const uint64_t bytes = fat_total_sectors(bs) * bs.bytes_per_sector();
+  const uint64_t data = fat16_data_offset(bs);
+  const uint64_t clusters = bytes > data ? (bytes - data) / cluster : 0;
+  return clusters < fat12_max_clusters ? 12 : 16;
+}
+
 uint64_t fat16_highest_cluster(const boot_sector& bs) {
   const uint32_t cluster = fat_cluster_size(bs);
   if (cluster == 0) return 0;
   // Small FAT12/16 volumes give their size in the 16-bit field.
-  const uint64_t sectors = bs.total_sectors_16() ? bs.total_sectors_16() : bs.total_sectors_32();
+  const uint64_t sectors = fat_total_sectors(bs);
   const int64_t beyond =
       static_cast<int64_t>(sectors * bs.bytes_per_sector()) - fat16_data_start(bs);
   return beyond > 0 ? static_cast<uint64_t>(beyond) / cluster : 0;

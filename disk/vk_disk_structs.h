@@ -193,7 +193,7 @@ struct partition_entry {
   std::string m_volume_letter;  // drive letter, or ext last-mounted path
   std::string m_text7;
   int32_t m_disk_number = -1;
-  uint32_t m_flags = 0;  // GPT attributes (low half) or FAT32 extended flags
+  uint64_t m_flags = 0;  // GPT attributes (all 64 bits) or FAT32 extended flags
 
   partition_entry() = default;
   partition_entry(uint64_t start, uint64_t count, uint16_t type, uint32_t sector_size = 512)
@@ -237,6 +237,14 @@ uint64_t fat32_cluster_count(const boot_sector& bs);
 // The FAT12/16 counterparts: where cluster 0 would lie, and the cluster
 // numbers of the volume lie below fat16_highest_cluster.
 int64_t fat16_data_start(const boot_sector& bs);
+// The sector count: the 16-bit field when it is not 0 (small volumes), else
+// the 32-bit one.
+uint64_t fat_total_sectors(const boot_sector& bs);
+// The width of a FAT volume's table entries: 32 for a FAT32 boot sector
+// (no 16-bit sectors-per-FAT), else 12 below 4085 data clusters and 16 from
+// there, the count alone deciding; 0 without a cluster size.
+inline constexpr uint64_t fat12_max_clusters = 4085;
+uint32_t fat_entry_bits(const boot_sector& bs);
 uint64_t fat16_highest_cluster(const boot_sector& bs);
 
 // exFAT sizes from the shift bytes: sectors 512 to 4096, clusters at most

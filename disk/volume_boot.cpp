@@ -57,15 +57,21 @@ bool identify_ntfs(partition_entry& r, const boot_sector& bs, const char* name) 
   return true;
 }
 
-void identify_fat(partition_entry& r, const boot_sector& bs, bool fat32) {
-  r.m_type = fat32 ? 0x0C : 0x04;
-  r.m_type_name = fat32 ? "fat32" : "fat16";
+void identify_fat(partition_entry& r, const boot_sector& bs, uint32_t bits) {
+  r.m_type = bits == 32 ? 0x0C : bits == 12 ? 0x01 : 0x04;
+  r.m_type_name = bits == 32 ? "fat32" : bits == 12 ? "fat12" : "fat16";
   r.m_sector_size = bs.bytes_per_sector();
   r.m_sectors_per_cluster = bs.sectors_per_cluster();
-  r.m_serial = fat32 ? bs.fat32_serial() : bs.fat16_serial();
-  if (fat32) r.m_flags = bs.fat32_ext_flags();
-  if (r.m_count == 0) r.m_count = bs.total_sectors_32();
+  r.m_serial = bits == 32 ? bs.fat32_serial() : bs.fat16_serial();
+  if (bits == 32) r.m_flags = bs.fat32_ext_flags();
+  if (r.m_count == 0) r.m_count = fat_total_sectors(bs);
   r.m_identified = 1;
+}
+
+// "FAT12" or "FAT16" at 54: the type text of a FAT12/16 boot sector, which
+// only names the kind; the cluster count decides it.
+bool has_fat1x_text(const uint8_t* p, size_t length) {
+  return bytes_at(p, length, 54, "FAT12") || bytes_at(p, length, 54, "FAT16");
 }
 
 // ext behind an OEM id this library does not know. The start is kept and
@@ -127,11 +133,13 @@ bool parse_volume_boot_record(partition_entry& r, const uint8_t* p, size_t lengt
   if (bytes_at(p, length, 3, "NTFS    ")) return identify_ntfs(r, bs, "ntfs");
   if (bytes_at(p, length, 3, "-FVE-FS-")) return identify_ntfs(r, bs, "bitlocker container");
   if (is_fat32_vbr(p, length)) {
-    identify_fat(r, bs, true);
+    identify_fat(r, bs, 32);
     return true;
   }
-  if (is_fat16_vbr(p, length)) {
-    identify_fat(r, bs, false);
+  if (has_fat1x_text(p, length)) {
+    // Without a cluster size the text is all there is to go by.
+    const uint32_t bits = fat_entry_bits(bs);
+    identify_fat(r, bs, bits == 12 || (bits == 0 && !is_fat16_vbr(p, length)) ? 12 : 16);
     return true;
   }
   if (has_ext_magic(p, length)) return identify_ext_behind_oem(r, p);
@@ -149,7 +157,18 @@ bool is_vbr_oem_id(const uint8_t* s, size_t length) {
 
 bool is_mbr_sector(const uint8_t* s, size_t length) {
   return s && length >= 512 && load_le16(s + boot_signature_at) == boot_signature &&
-         !is_vbr_oem_id(s, length);
+         !is_vbr_oem_id(s, length) && !is_fat_boot_sector(s, length);
+}
+
+bool is_fat_boot_sector(const uint8_t* s, size_t length) {
+  if (!s || length < 512 || load_le16(s + boot_signature_at) != boot_signature) return false;
+  const boot_sector bs = boot_sector_from(s, length);
+  const uint8_t per_cluster = bs.sectors_per_cluster();
+  if (!valid_sector_size(bs.bytes_per_sector()) || per_cluster == 0 ||
+      (per_cluster & (per_cluster - 1)) != 0 || bs.reserved_sectors() == 0 || bs.num_fats() == 0)
+    return false;
+  if (bs.sectors_per_fat_16() == 0) return is_fat32_vbr(s, length) && bs.sectors_per_fat_32() != 0;
+  return has_fat1x_text(s, length);
 }
 
 bool is_fat32_vbr(const uint8_t* s, size_t length) { return bytes_at(s, length, 82, "FAT32"); }

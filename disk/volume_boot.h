@@ -16,7 +16,7 @@ namespace vk {
 // fields of the record (type word, type name, sector size, sectors per
 // cluster, serial, and the count when the record has none). False when
 // nothing is recognised; never reads past length. Recognised: exFAT, NTFS,
-// BitLocker, FAT32, FAT16, ext (behind a blank or an unknown OEM id) and
+// BitLocker, FAT32, FAT16, FAT12 (by cluster count), ext (behind a blank or an unknown OEM id) and
 // HFS+/HFSX; a blank-OEM ext or HFS volume is named but not "identified".
 bool parse_volume_boot_record(partition_entry& record, const uint8_t* bytes, size_t length);
 // The same, under the name the partition walks use.
@@ -24,8 +24,12 @@ bool identify_volume(partition_entry& record, const uint8_t* bytes, size_t lengt
 
 // "EXFA", "MSDO" or "NTFS" at byte 3.
 bool is_vbr_oem_id(const uint8_t* sector, size_t length);
-// 0xAA55 at 510 and no volume OEM id: a master boot record.
+// 0xAA55 at 510, no volume OEM id and no FAT boot sector: a master boot
+// record.
 bool is_mbr_sector(const uint8_t* sector, size_t length);
+// A FAT12/16/32 boot sector whatever its OEM id (mkfs.fat writes its own):
+// the signature, a sound parameter block and the FAT type text.
+bool is_fat_boot_sector(const uint8_t* sector, size_t length);
 bool is_fat32_vbr(const uint8_t* sector, size_t length);  // "FAT32" at 82
 bool is_fat16_vbr(const uint8_t* sector, size_t length);  // "FAT16" at 54
 bool is_exfat_vbr_valid(const boot_sector& bs);

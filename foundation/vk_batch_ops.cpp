@@ -34,6 +34,15 @@ std::string join_dir(const std::string& dir, const std::string& name) {
   return out + name;
 }
 
+// A related file: its name, without the text from its last '.', is the
+// stem (a name without '.' is compared whole).
+bool same_stem(const std::string& path, const std::string& stem) {
+  const size_t slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  return (dot == std::string::npos ? name : name.substr(0, dot)) == stem;
+}
+
 // ---- content search ----
 
 constexpr uint32_t k_read_size = 16384;
@@ -144,8 +153,10 @@ bool move_into_own_dir(std::string& new_path, const std::string& path,
           return false;
         if (!name_taken(path)) return false;
         const std::string stem = path.substr(slash + 1, dot - slash - 1);
-        // Already in a directory of its own.
-        if (path.substr(0, slash).find(stem) != std::string::npos) return false;
+        // Already in a directory of its own: the directory's own name is the
+        // stem. Names are compared whole; "a" inside "/data" is no match.
+        const std::string parent = path.substr(0, slash);
+        if (parent.substr(parent.rfind('/') + 1) == stem) return false;
         const std::string own_dir = path.substr(0, dot);
         if (!move_into_dir(new_path, own_dir, path)) return false;
         if (move_related) {
@@ -154,7 +165,7 @@ bool move_into_own_dir(std::string& new_path, const std::string& path,
           for (const auto& dir : related_dirs) {
             list_files_only(dir, files);
             for (const auto& f : files)
-              if (f.find(stem) != std::string::npos) move_into_dir(moved, own_dir, f);
+              if (same_stem(f, stem)) move_into_dir(moved, own_dir, f);
           }
         }
         return true;

@@ -39,9 +39,10 @@ struct content_criterion {
 // destination name is taken, or the rename fails.
 bool move_into_dir(std::string& new_path, const std::string& dest_dir, const std::string& source);
 
-// Moves "dir/stem.ext" into "dir/stem/" unless its directory text already
-// holds the stem; with move_related, files of the related directories whose
-// path holds the stem follow it. True when the file itself was moved.
+// Moves "dir/stem.ext" into "dir/stem/" unless its directory is already
+// named stem; with move_related, the files of the related directories whose
+// name without extension is the stem follow it (names compared whole). True
+// when the file itself was moved.
 bool move_into_own_dir(std::string& new_path, const std::string& path,
                        const std::vector<std::string>& related_dirs, bool move_related);
 

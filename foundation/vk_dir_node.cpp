@@ -278,7 +278,12 @@ void dir_node_to_stl(_DIR_NODE_STL& out, const _DIR_NODE& node) {
         out.directory = vk::path_from_wide(node.directory);
         out.name = vk::path_from_wide(node.name);
         out.extension = vk::path_from_wide(node.extension);
-        out.full_path = out.directory + '\\' + out.name + '.' + out.extension;
+        // '/' is this system's separator; a name without extension gets no
+        // '.', and an empty directory no separator.
+        out.full_path = out.directory;
+        if (!out.full_path.empty() && out.full_path.back() != '/') out.full_path += '/';
+        out.full_path += out.name;
+        if (!out.extension.empty()) out.full_path += '.' + out.extension;
         out.full_path_lower = out.full_path;
         vk::str_to_lower(out.full_path_lower);
       },

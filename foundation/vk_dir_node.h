@@ -105,8 +105,9 @@ void make_dir_node_stl(_DIR_NODE_STL& out, const std::wstring& path, uint64_t si
                        uint64_t created, uint64_t altered, uint64_t mft_changed, uint64_t accessed,
                        uint32_t permissions);
 
-// Clears, then converts the strings; the full path is directory + '\' +
-// name + "." + extension, whatever parts are empty. The tag becomes 0.
+// Clears, then converts the strings; the full path is directory + '/' +
+// name, then "." + extension when there is one (no '/' after an empty
+// directory or one that ends in '/'). The tag becomes 0.
 void dir_node_to_stl(_DIR_NODE_STL& out, const _DIR_NODE& node);
 
 // path_stat_times for a NUL-terminated path; a null path gives false with

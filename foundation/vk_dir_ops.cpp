@@ -1,10 +1,13 @@
 #include "foundation/vk_dir_ops.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <string>
 #include <vector>
 
 #include "foundation/uni_file_utils.h"
@@ -37,6 +40,9 @@ bool absolute_form(const std::string& path, std::string& out) {
   return true;
 }
 
+// Numbers the temporary names of this process.
+std::atomic<unsigned long> g_temp_counter{0};
+
 }  // namespace
 
 bool make_dir(const std::string& path) {
@@ -44,7 +50,11 @@ bool make_dir(const std::string& path) {
   // The process mask is left as it is: every later file of the run, the
   // report included, must keep the permissions the examiner chose.
   if (vk::posix().mkdir(path.c_str(), 0777) == 0) return true;
-  return errno == EEXIST;
+  if (errno != EEXIST) return false;
+  // A file of that name is no directory: whatever is to be put there next
+  // would fail later, far from the cause.
+  struct stat st;
+  return vk::posix_stat(path.c_str(), st) && S_ISDIR(st.st_mode);
 }
 
 bool make_dir_w(const std::wstring& path) {
@@ -88,19 +98,55 @@ bool make_dirs_w(const std::wstring& path) {
   return vk::guarded([&] { return make_dirs(vk::path_from_wide(path)); });
 }
 
+bool replace_file_contents(const std::string& path, const void* data, size_t count) {
+  if (path.empty() || path.back() == '/') return false;
+  if (data == nullptr) count = 0;
+  return vk::guarded([&] {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".")
+                            : slash == 0              ? std::string("/")
+                                                      : path.substr(0, slash);
+    // What stands at the path now: a regular file keeps its permission bits;
+    // a link is replaced as a name; anything else (a directory, a device, a
+    // pipe) is not a file this call may replace.
+    mode_t keep_mode = 0;
+    bool keep = false;
+    struct stat st;
+    if (vk::posix_lstat(path.c_str(), st)) {
+      if (S_ISREG(st.st_mode)) {
+        keep = true;
+        keep_mode = st.st_mode & 07777;
+      } else if (!S_ISLNK(st.st_mode)) {
+        return false;
+      }
+    }
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+      temp = (dir == "/" ? dir : dir + '/') + ".vesk-" + std::to_string(::getpid()) + '-' +
+             std::to_string(g_temp_counter++) + ".tmp";
+      fd = vk::posix_open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = count == 0 || !vk::posix_write_full(fd, data, count).failed();
+    if (ok && keep) ok = vk::posix_fchmod(fd, keep_mode);
+    // The bytes reach the disk before the name moves over to them.
+    if (ok) ok = ::fsync(fd) == 0;
+    if (vk::posix_close(fd) != 0) ok = false;
+    if (ok) ok = vk::posix().rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) vk::posix().remove(temp.c_str());
+    return ok;
+  });
+}
+
 bool write_file_make_dirs(const std::string& path, const void* data, size_t count) {
   return vk::guarded([&] {
     std::string dir;
     std::string name;
     if (!vk::split_path(path, dir, name)) return false;
     if (!make_dirs(dir)) return false;
-    int fd = vk::posix_open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = true;
-    if (data != nullptr && count != 0) ok = !vk::posix_write_full(fd, data, count).failed();
-    // A file whose bytes did not all reach the disk is not a written file.
-    if (vk::posix_close(fd) != 0) ok = false;
-    return ok;
+    return replace_file_contents(path, data, count);
   });
 }
 
@@ -145,9 +191,22 @@ bool open_cfile(FILE*& out, const std::wstring& path, bool write, uint32_t /*res
     const bool w = write || create;
     std::string mode = w ? "w+" : "r";
     if (raw) mode += 'b';
-    int flags = (w ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDONLY) | O_CLOEXEC;
+    // For writing, a link at the path is not followed, and a file that
+    // another name shares is not emptied: either would change a file other
+    // than the one named. The file is emptied only after that check.
+    int flags = (w ? (O_RDWR | O_CREAT | O_NOFOLLOW) : O_RDONLY) | O_CLOEXEC;
     int fd = vk::posix_open(bytes.c_str(), flags, 0666);
     if (fd < 0) return false;
+    if (w) {
+      struct stat st;
+      const bool writable = vk::posix_fstat(fd, st) &&
+                            (!S_ISREG(st.st_mode) ||
+                             (st.st_nlink <= 1 && vk::posix_ftruncate(fd, 0)));
+      if (!writable) {
+        vk::posix_close(fd);
+        return false;
+      }
+    }
     out = ::fdopen(fd, mode.c_str());
     if (out == nullptr) vk::posix_close(fd);
     return out != nullptr;

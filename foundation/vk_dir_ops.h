@@ -17,7 +17,8 @@
 namespace vkportdir {
 
 // Creates one directory with mode 0777 (less the process mask); true when it
-// was created or already exists, false for an empty path or any other error.
+// was created or a directory (or a link to one) already stands there; false
+// for an empty path, an existing file of another kind, or any other error.
 bool make_dir(const std::string& path);
 bool make_dir_w(const std::wstring& path);
 
@@ -27,8 +28,15 @@ bool make_dir_w(const std::wstring& path);
 bool make_dirs(std::string path);
 bool make_dirs_w(const std::wstring& path);
 
-// make_dirs on the path's directory, then writes count bytes to the file,
-// replacing it; true only when every byte was written and the file closed.
+// Replaces the file at path with count bytes: they go to a new file beside
+// it, which is flushed and renamed over the path. A failed write removes the
+// new file and leaves the old one whole; a link or a second name at the path
+// is replaced as a name, so nothing it points to changes. A regular file
+// keeps its permission bits; a directory, device or pipe at the path is
+// refused. True only when every byte was written and the rename done.
+bool replace_file_contents(const std::string& path, const void* data, size_t count);
+
+// make_dirs on the path's directory, then replace_file_contents.
 bool write_file_make_dirs(const std::string& path, const void* data, size_t count);
 bool write_file_make_dirs_w(const std::wstring& path, const void* data, size_t count);
 
@@ -42,7 +50,9 @@ bool rename_file(const std::string& from, const std::string& to, bool make_absol
 bool rename_file_w(const std::wstring& from, const std::wstring& to);
 
 // Opens a stdio stream: "w+" when write or create is set, else "r"; "b"
-// added in raw mode. True when the handle is not null.
+// added in raw mode. For writing, a link at the path is not followed and a
+// regular file with more than one name is refused (false). True when the
+// handle is not null.
 bool open_cfile(FILE*& out, const std::wstring& path, bool write, uint32_t reserved, bool create,
                 bool raw);
 bool open_cfile_write(FILE*& out, const std::wstring& path, bool raw);

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <sstream>
 
+#include "foundation/vk_dir_ops.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 
@@ -80,8 +82,12 @@ void append_line(std::string& s, const uint8_t* data, size_t n, uint64_t base, b
   append_tail(s, data, n);
 }
 
+// The caller's stream keeps its number base: what it writes next is not
+// turned hexadecimal by this line.
 void refuse_size(std::ostream& os, size_t size) {
+  const std::ios_base::fmtflags flags = os.flags();
   os << "size to big to output: size 0x" << std::hex << size << '\n';
+  os.flags(flags);
 }
 
 // A borrowing view of the caller's buffer in the hex-dump-lines form.
@@ -421,11 +427,10 @@ void write_binary_data(std::ostream& os, const binary_data& view) {
 
 bool write_binary_data_file(const binary_data& view, const std::string& path) {
   return guarded([&] {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    write_binary_data(out, view);
-    out.close();
-    return true;
+    std::ostringstream text;
+    write_binary_data(text, view);
+    const std::string bytes = text.str();
+    return vkportdir::replace_file_contents(path, bytes.data(), bytes.size());
   });
 }
 

@@ -36,7 +36,8 @@ void hexdump_text(std::string& out, const uint8_t* data, size_t start, size_t en
                   hex_progress_callback callback = nullptr, uint32_t context = 0);
 
 // The dump of [0, size) with addresses onto os, or, above k_hexdump_limit,
-// "size to big to output: size 0x<size>" and a line end.
+// "size to big to output: size 0x<size>" and a line end (the stream's format
+// flags are restored after it).
 void hexdump_limited_to(std::ostream& os, const uint8_t* data, size_t size, uint64_t base_address);
 // The same onto the parse's debug stream, only when its debug output is on.
 void hexdump_limited(const parse_debug& debug, const uint8_t* data, size_t size,
@@ -114,6 +115,9 @@ void dump_text_lines(std::ostream& os, const binary_data& view, uint32_t start, 
                      uint64_t base, bool grouped);
 // All bytes, or a range, in the form of m_mode.
 void write_binary_data(std::ostream& os, const binary_data& view);
+// Replaces the file at path with write_binary_data's output: written beside
+// it and renamed over it, so a failed write leaves the old file and a link
+// at the path is replaced, never written through.
 bool write_binary_data_file(const binary_data& view, const std::string& path);
 void write_binary_data_range(const binary_data& view, std::ostream& os, uint32_t start,
                              uint32_t count, uint64_t base);

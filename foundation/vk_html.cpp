@@ -241,6 +241,8 @@ bool split_html_tokens(const uint8_t* text, int32_t length, std::vector<std::str
     emit(tag, trim);
     tag.clear();
   }
+  // The text after the last tag is part of the page too.
+  if (!in_tag && !run.empty()) emit(run, trim);
   return emitted;
 }
 

@@ -36,7 +36,8 @@ bool find_html_attribute(const std::string& text, int32_t length, const char* na
                          html_attribute& out);
 
 // Tag tokens and text runs; "<?"/"<%" blocks and the content of pre and
-// script elements stay whole. Text after the last tag is not emitted.
+// script elements stay whole. The text after the last tag is a token;
+// an unfinished tag at the end is not.
 bool split_html_tokens(const uint8_t* text, int32_t length, std::vector<std::string>& tokens,
                        bool trim);
 

@@ -378,8 +378,7 @@ bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, st
   auto put_unit = [&](size_t i) {
     res.append(reinterpret_cast<const char*>(bytes + i * unit), unit);
   };
-  size_t line_start = 0;
-  uint64_t extra = 0;  // the per-line count the blank rule below keeps
+  uint64_t column = 0;  // units written since the line start
   for (size_t i = 0; i < count; ++i) {
     uint32_t c = at(i);
     bool line_end = false;
@@ -394,26 +393,17 @@ bool expand_tabs_units(const uint8_t* bytes, uint32_t length, uint32_t width, st
     if (line_end) {
       for (size_t k = 0; k < end_len; ++k) put_unit(i + k);
       i += end_len - 1;
-      line_start = i + 1;
-      extra = 0;
+      column = 0;
       continue;
     }
     if (c != '\t') {
       put_unit(i);
+      ++column;
       continue;
     }
-    const uint64_t r = ((i - line_start) + extra) % width;
-    uint64_t blanks;
-    if (r != 0) {
-      blanks = width - r + 1;
-      extra += width - r;
-    } else if (extra == 0) {
-      blanks = width;
-      extra += width;
-    } else {
-      blanks = 1;
-      extra += 1;
-    }
+    // Blanks up to the next multiple of the width.
+    const uint64_t blanks = width - column % width;
+    column += blanks;
     for (uint64_t k = 0; k < blanks; ++k) {
       res += ' ';
       if (unit == 2) res += '\0';

@@ -65,15 +65,20 @@ int32_t scan_into(time_hit_store& hits, const uint8_t* buffer, size_t length, ui
                                    mask32));
   }
   if ((mask & 0x1) || (mask & 0xC8146)) {
+    // A 64-bit value whose high word is 0 would be read as a 32-bit one at
+    // the wrong offset (big-endian) or a second time (little-endian); its
+    // 32-bit kinds belong to the pass above, at the value's own offset.
     const uint32_t mask64 = mask & 0xC8047;
+    auto wide_value = [&](uint64_t value, size_t i, bool little_endian) {
+      if (value >> 32)
+        counted(scan_value_for_times(hits, value, to, from, base + i, little_endian, false,
+                                     mask64));
+    };
     for (size_t i = 0; i + 7 < length; ++i) {
-      counted(scan_value_for_times(hits, load_le64(buffer + i), to, from, base + i, true, false,
-                                   mask64));
+      wide_value(load_le64(buffer + i), i, true);
       counted(scan_ole_double_at(hits, buffer + i, to, from, base + i));
     }
-    for (size_t i = 0; i + 7 < length; ++i)
-      counted(scan_value_for_times(hits, load_be64(buffer + i), to, from, base + i, false, false,
-                                   mask64));
+    for (size_t i = 0; i + 7 < length; ++i) wide_value(load_be64(buffer + i), i, false);
   }
   if (mask & 0x80)
     for (size_t i = 0; i + 15 < length; ++i)

@@ -1,6 +1,10 @@
 #include "jumplist/file_drivers.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
@@ -20,19 +24,21 @@ namespace vk {
 namespace {
 
 constexpr uint32_t k_probe_size = 32768;
+// A header at the probe's last offsets is tested with the bytes after it.
+constexpr uint32_t k_probe_read = k_probe_size + lnk_header_size;
 constexpr uint64_t k_max_image_size = 0xFFFFFFFFull;
 
-// No object, no target path, no creation time and no property store: a
-// stream that was missing or not a link.
+// No object, no target path, no creation time and no property store.
 bool record_is_empty(const lnk_record& r) {
   return r.m_object_droid.empty() && r.m_idlist_path.empty() && r.m_vista_idlist_path.empty() &&
          r.m_local_base_path.empty() && r.m_idlist_times[2] == 0 &&
          (r.m_property_keys.empty() || r.m_lnk_size == 0);
 }
 
-// A carved link is kept when anything names its target: also an
+// A link is kept on every road when anything names its target: also an
 // environment block or the link's own texts, which console and shell-command
-// links carry without any path above.
+// links carry without any path above. A stream that was missing or not a
+// link has none of them.
 bool carved_record_is_empty(const lnk_record& r) {
   return record_is_empty(r) && r.m_environment_target.empty() && r.m_relative_path.empty() &&
          r.m_working_dir.empty() && r.m_arguments.empty() && r.m_icon_location.empty() &&
@@ -45,15 +51,35 @@ std::string hex_name(uint64_t value) {
   return buf;
 }
 
+using failure = lnk::useropts::failure;
+
+bool fail(lnk::useropts& options, failure why, std::string detail = {}) {
+  options.m_failure = why;
+  options.m_failure_detail = std::move(detail);
+  return false;
+}
+
 // Opens the file and reads its first bytes, at most the probe size, for the
-// classification; the file stays open for the rest.
-bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image) {
+// classification; the file stays open for the rest. Folders, pipes and
+// sockets are refused before the open, which would not wait for a writer.
+bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image,
+               lnk::useropts& options) {
   image.clear();
-  if (!file.open_utf8(path, false, false, false)) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return fail(options, failure::cannot_open, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+    return fail(options, failure::cannot_read, "not a regular file");
+  errno = 0;
+  if (!file.open_utf8(path, false, false, false))
+    return fail(options, failure::cannot_open, std::strerror(errno ? errno : EIO));
   const uint64_t size = file.stored_size();
-  if (size < lnk_header_size) return false;
-  return file.read_bytes_at(image, size < k_probe_size ? size : k_probe_size, 0) &&
-         image.size() >= lnk_header_size;
+  if (size < lnk_header_size) return fail(options, failure::not_a_list);
+  errno = 0;
+  if (!file.read_bytes_at(image, size < k_probe_read ? size : k_probe_read, 0) ||
+      image.size() < lnk_header_size)
+    return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
+  return true;
 }
 
 // Appends the bytes after the head up to size (the file's size when it was
@@ -91,7 +117,8 @@ bool carve_road(std::ostream& out, uni::fileio& file, vesk_options& options) {
   options.m_store_records = true;
   options.m_records.clear();
   options.m_scan_step = 1;
-  if (!scan_fileio_for_lnk(out, file, options, false)) return false;
+  if (!scan_fileio_for_lnk(out, file, options, false))
+    return fail(options, failure::damaged, "no link could be read at its header");
   // Highest file offset first; records of an embedded compound file, keyed
   // by their write times, come before them.
   for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
@@ -104,20 +131,27 @@ bool carve_road(std::ostream& out, uni::fileio& file, vesk_options& options) {
 bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options) {
   options.m_automatic_list = false;
   options.m_custom_list = false;
-  if (path.empty()) return false;
+  options.m_failure = failure::none;
+  options.m_failure_detail.clear();
+  if (path.empty()) return fail(options, failure::cannot_open, std::strerror(ENOENT));
   uni::fileio file;
   std::vector<uint8_t> image;
-  if (!read_head(file, path, image)) return false;
+  if (!read_head(file, path, image, options)) return false;
+  // A compound file holds its links wherever its streams lie, so only the
+  // other files must show a header among their first bytes.
   uint32_t position = 0;
-  if (!find_lnk_signature(position, image.data(), image.size(), 1)) return false;
+  const bool compound = is_compound_file(image.data(), image.size());
+  const bool has_link = find_lnk_signature(position, image.data(), image.size(), 1);
+  if (!compound && !has_link) return fail(options, failure::not_a_list);
   uint32_t mode = 0;
   if (vkportdir::get_file_times(path, options.m_source_size, mode, options.m_source_change_time,
                                 options.m_source_modify_time, options.m_source_access_time)) {
-    if (is_compound_file(image.data(), image.size()))
+    if (compound)
       options.m_automatic_list = true;
     else if (position < 512)
       options.m_custom_list = true;
   }
+  if (!options.m_automatic_list && !has_link) return fail(options, failure::not_a_list);
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type = "VESKLIST (automatic)";
@@ -148,28 +182,30 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                     std::vector<uint8_t>& image) {
   free_space_records.clear();
   options.m_records.clear();
-  const size_t probe = image.size() < k_probe_size ? image.size() : k_probe_size;
-  uint32_t position = 0;
-  if (!find_lnk_signature(position, image.data(), probe, 512) ||
-      !is_compound_file(image.data(), probe))
-    return false;
+  if (!is_compound_file(image.data(), image.size())) return fail(options, failure::not_a_list);
   const uint64_t size = file.stored_size();
-  if (size >= k_max_image_size || !read_rest(file, image, size)) return false;
+  if (size >= k_max_image_size) return fail(options, failure::damaged, "4 GiB or larger");
+  errno = 0;
+  if (!read_rest(file, image, size))
+    return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
   file.close();
   options.m_source_size = image.size();
 
   compound_file_reader reader;
-  if (!parse_compound_image(&reader, image.data(), image.size())) return false;
+  if (!parse_compound_image(&reader, image.data(), image.size()))
+    return fail(options, failure::damaged, "compound file structures");
   std::vector<uint8_t> destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
   if (!read_stream(reader, destlist, dir_entry, first_offset, "destlist", image.data(),
-                   image.size()) ||
-      destlist.size() < destlist_header_size)
-    return false;
+                   image.size()))
+    return fail(options, failure::no_destlist);
+  if (destlist.size() < destlist_header_size)
+    return fail(options, failure::damaged, "DestList header");
   uint32_t version = 0;
   std::vector<destlist_entry> entries;
-  if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries)) return false;
+  if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries))
+    return fail(options, failure::damaged, "DestList entries");
 
   int64_t position_key = 1;
   std::set<uint64_t> stream_starts;
@@ -200,7 +236,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     record.m_mru_position = static_cast<int32_t>(position_key);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type = options.m_source_type;
-    if (record_is_empty(record)) {
+    if (carved_record_is_empty(record)) {
       record.m_empty = 1;
       continue;
     }
@@ -228,7 +264,7 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
   if (path.empty()) return false;
   uni::fileio file;
   std::vector<uint8_t> image;
-  return read_head(file, path, image) &&
+  return read_head(file, path, image, options) &&
          automatic_road(out, options, free_space_records, file, image);
 }
 
@@ -236,6 +272,30 @@ bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_op
   if (path.empty()) return false;
   uni::fileio file(path, false);
   return carve_road(out, file, options);
+}
+
+std::string failure_line(const lnk::useropts& options, const std::string& path) {
+  const std::string& detail = options.m_failure_detail;
+  switch (options.m_failure) {
+    case failure::cannot_open:
+      return "can't open file: " + path + " (" + detail + ")\n";
+    case failure::cannot_read:
+      return "can't read file: " + path + " (" + detail + ")\n";
+    case failure::not_a_list:
+      return "not a jump list or link file: " + path + "\n";
+    case failure::no_destlist:
+      return "no destlist stream in file: " + path + "\n";
+    case failure::damaged:
+      return "damaged file: " + path + " (" + detail + ")\n";
+    case failure::none:
+    case failure::no_entries:
+      break;
+  }
+  return "no entries in file: " + path + "\n";
+}
+
+bool failure_is_access(const lnk::useropts& options) {
+  return options.m_failure == failure::cannot_open || options.m_failure == failure::cannot_read;
 }
 
 }  // namespace vk

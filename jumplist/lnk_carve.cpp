@@ -186,18 +186,22 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
         }
       }
       ++chunks;
-      // Each chunk is at most 32768 bytes from o; a read that gives nothing
-      // (the file shrank) ends the scan rather than spinning on the spot.
-      uint32_t c = 0;
-      const uint8_t* chunk = window.at(o, k_chunk_size, c);
-      if (c == 0) break;
+      // Each chunk tests the offsets of at most 32768 bytes from o, reading
+      // the header's length past them so that a header at the chunk's end is
+      // seen; consecutive chunks overlap by that much and no offset is
+      // tested twice. A read that gives nothing (the file shrank) ends the
+      // scan rather than spinning on the spot.
+      uint32_t got = 0;
+      const uint8_t* chunk = window.at(o, k_chunk_size + lnk_header_size, got);
+      if (got <= lnk_header_size) break;
+      const uint32_t c = std::min<uint32_t>(got - lnk_header_size, k_chunk_size);
       uint32_t p = 0;
-      if (!find_lnk_signature(p, chunk, c, static_cast<uint32_t>(step))) {
+      if (!find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step))) {
         if (!options.m_carve_mode && !options.m_deep_scan) break;
         o += c;
         continue;
       }
-      if (p != 0 && is_compound_file(chunk, c)) {
+      if (p != 0 && is_compound_file(chunk, got)) {
         uint64_t taken = 0;
         if (scan_embedded(out, file, o, size, chunk, options, carved, taken)) {
           found = true;
@@ -207,7 +211,7 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
       }
       const uint64_t a = o + p;
       uint32_t len = 0;
-      const uint8_t* data = window.at(a, c, len);
+      const uint8_t* data = window.at(a, k_chunk_size, len);
       if (len == 0) break;
       reset_lnk_record(record);
       if (parse_lnk(record, data, len, options, carved, a)) {

@@ -212,6 +212,7 @@ std::string record_appid_text(const lnk::useropts& options) {
 }
 
 bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options) {
+  ++options.m_records_written;
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
   out.setf(std::ios::dec, std::ios::basefield);

@@ -268,15 +268,16 @@ void replace_in_record(lnk_record& r, char from, char to) {
 }  // namespace
 
 void register_record_columns(std::ostream& out, lnk::useropts& o) {
-  const record_kind kind = kind_of(o);
+  // A run over a file list cannot know its later files' kinds: it takes the
+  // automatic road's columns, then those only the carve road fills.
+  const record_kind kind = o.m_list_run ? record_kind{true, false} : kind_of(o);
   const uint64_t path_width = o.m_source_path.size() > 40 ? o.m_source_path.size() : 40;
   const uint64_t d = o.m_date_format.size();
   const uint64_t t = o.m_time_format.size();
   const bool pair = o.m_pair_datetime != 0;
   o.m_columns.clear();
   vk_variant_lite column;
-  for (size_t id = 0; id < c_count; ++id) {
-    if (!column_wanted(static_cast<column_id>(id), o, kind)) continue;
+  auto add = [&](size_t id) {
     const column_def& def = k_columns[id];
     if (def.date && pair) {
       init_typed_column(column, def.title, d + t + 1, vt_filetime_1col, 0);
@@ -290,7 +291,10 @@ void register_record_columns(std::ostream& out, lnk::useropts& o) {
       init_column(column, def.title, id == c_source_path ? path_width : def.width);
       o.m_columns.push_back(column);
     }
-  }
+  };
+  for (size_t id = 0; id < c_count; ++id)
+    if (column_wanted(static_cast<column_id>(id), o, kind)) add(id);
+  if (o.m_list_run && !column_wanted(c_lnk_offset, o, kind)) add(c_lnk_offset);
   if (o.m_no_padding) {
     for (vk_variant_lite& c : o.m_columns) c.m_width = 0;
   }

@@ -2,9 +2,10 @@
 // log2timeline lines and the body-file line, with the one-time step that
 // registers the column list of the table form.
 //
-// The column list is fixed by the first record of a run; a later record of
-// another kind (an automatic list after a carved file, say) fills each cell
-// under its own title and leaves empty the columns its kind has no value for.
+// A single file's run registers the columns of its kind; a run over a file
+// list registers every column any kind fills (the automatic list's, then the
+// carved links' offset). Each record's cells go under their own titles, and
+// the columns its kind has no value for stay empty.
 #pragma once
 
 #include <array>

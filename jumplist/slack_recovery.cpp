@@ -75,6 +75,8 @@ void recover_body(const compound_file_reader& reader, const uint8_t* image, size
     if (!find_all_lnk_signatures(hits, image + a, static_cast<size_t>(l), k_free_space_step))
       continue;
     for (uint32_t h : hits) {
+      // A free sector that is also slack gives its link once, as free space.
+      if (records.count(static_cast<int64_t>(a + h))) continue;
       reset_lnk_record(record);
       if (parse_lnk(record, image + a + h, static_cast<size_t>(l - h), options, true, 0))
         keep(record, slack_label, a + h, options.m_idlist_times, records);

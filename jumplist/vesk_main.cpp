@@ -3,6 +3,8 @@
 #include <cctype>
 #include <sstream>
 
+#include "foundation/vk_env.h"
+#include "foundation/vk_file_status.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
@@ -91,20 +93,28 @@ std::string vesk_system_text(const std::string& exe_path) {
 
 source_appid appid_from_path(const std::string& path) {
   source_appid id;
-  if (path.find_first_of("\\/") == std::string::npos) return id;
-  std::string dir, name;
-  if (!split_path(path, dir, name)) return id;
+  const size_t slash = path.find_last_of("\\/");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return id;
   id.extension = name.substr(dot + 1);
-  size_t first = dot > 16 ? dot - 16 : 0;
-  while (first < dot && !std::isxdigit(static_cast<unsigned char>(name[first]))) ++first;
+  // Only the hexadecimal digits that run up to the dot name an AppID: in
+  // "manual.lnk" nothing does.
+  size_t first = dot;
+  while (first > 0 && std::isxdigit(static_cast<unsigned char>(name[first - 1]))) --first;
+  if (dot - first > 16) first = dot - 16;
   id.text = name.substr(first, dot - first);
   if (!id.text.empty()) id.value = parse_i64_base(id.text, std::ios_base::hex);
   return id;
 }
 
+std::string input_path(const std::string& name) {
+  return vkportdir::file_exists(name) ? name : expand_env_vars(name, true);
+}
+
 }  // namespace vk
+
+#include <sys/stat.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -135,10 +145,37 @@ std::string hash_text(uint64_t hash) {
   return buf;
 }
 
-// One input file: its AppID from the name, the status line, the driver.
+// Device and inode of a file, to tell when two names reach the same file.
+struct file_identity {
+  bool known = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool same_as(const file_identity& other) const {
+    return known && other.known && device == other.device && inode == other.inode;
+  }
+};
+
+file_identity identity_of(const std::string& path) {
+  file_identity id;
+  struct stat st;
+  if (!path.empty() && stat_path(path.c_str(), st) == 0) {
+    id.known = true;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+  }
+  return id;
+}
+
+// One input file: its AppID from the name, the status line, the driver; and
+// when it gave no record, why (for a file of a list, only when it could not
+// be opened or read: a tree walk meets many files that are no jump lists).
 bool run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
-                  bool status_line) {
-  const std::string path = expand_env_vars(line, true);
+                  bool status_line, const file_identity& report) {
+  const std::string path = input_path(line);
+  if (report.known && identity_of(path).same_as(report)) {
+    error_printf("output file is the input file: %s, skipped\n", path.c_str());
+    return false;
+  }
   options.m_source_path = path;
   const source_appid id = appid_from_path(path);
   options.m_appid_text = id.text;
@@ -152,12 +189,35 @@ bool run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
       if (c != '%') shown += c;
     status_printf("analyzing: %s", shown.substr(0, 45).c_str());
   }
+  const uint64_t written = options.m_records_written;
+  bool done = false;
   try {
-    return process_jumplist_file(out, path, options);
+    done = process_jumplist_file(out, path, options);
   } catch (...) {
     error_printf("exception caught on file %s\n", path.c_str());
     return false;
   }
+  if (options.m_records_written == written && (!status_line || failure_is_access(options)))
+    error_printf("%s", failure_line(options, path).c_str());
+  return done;
+}
+
+// Arguments that no option took: the single file mode's file name is the
+// first of them. True when there are none other.
+bool leftovers_are_fine(const std::vector<std::string>& args, bool single_file) {
+  bool fine = true;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool named_file = vkportdir::file_exists(input_path(a));
+    if (!a.empty() && a[0] == '-' && !named_file) {
+      error_printf("unknown option: %s\n", a.c_str());
+      fine = false;
+    } else if (i > 1 || !single_file) {
+      error_printf("unexpected argument: %s\n", a.c_str());
+      fine = false;
+    }
+  }
+  return fine;
 }
 
 int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
@@ -169,9 +229,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
       return -1;
     }
     for (size_t i = 0; i < candidates.size(); ++i)
-      std::printf("hash: %s : %s\n", hash_text(appid_crc64(candidates[i])).c_str(),
-                  names[i].c_str());
-    std::fflush(stdout);
+      out << "hash: " << hash_text(appid_crc64(candidates[i])) << " : " << names[i] << '\n';
     return 0;
   }
   filtered_walk input(&options);
@@ -250,7 +308,22 @@ int vesk_run(std::vector<std::string> args) {
     std::cout << header << '\n' << std::flush;
     return -1;
   }
+  const bool listing = options.m_pipe || options.m_enum_dir_given;
+  if (!leftovers_are_fine(args, !listing && !options.m_appid_mode)) {
+    std::cout << header << '\n' << std::flush;
+    return -1;
+  }
   setup_run_context(ctx, options, empty_run_callback);
+  // Truncating the report must never destroy the evidence it reports on.
+  if (!options.m_out_file.empty() && !listing) {
+    const std::string input = options.m_appid_mode ? options.m_appid_path
+                              : args.size() > 1     ? input_path(args[1])
+                                                    : std::string();
+    if (identity_of(input).same_as(identity_of(options.m_out_file))) {
+      error_printf("output file is the input file: %s\n", options.m_out_file.c_str());
+      return -1;
+    }
+  }
   uni::fileio file;
   std::ostream* out = &std::cout;
   if (!options.m_out_file.empty()) {
@@ -261,11 +334,13 @@ int vesk_run(std::vector<std::string> args) {
     }
   }
   *out << header << '\n';
+  const file_identity report = options.m_out_file.empty() ? file_identity{}
+                                                          : identity_of(options.m_out_file);
   int status = -1;
-  const bool listing = options.m_pipe || options.m_enum_dir_given;
   if (options.m_appid_mode) {
     status = run_appid_mode(*out, options, listing);
   } else if (listing) {
+    options.m_list_run = true;
     filtered_walk input(&options);
     const bool started =
         options.m_pipe ? input.use_stdin(false)
@@ -279,15 +354,15 @@ int vesk_run(std::vector<std::string> args) {
       if (line.empty() ||
           !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
         continue;
-      if (run_one_file(*out, line, options, true)) status = 0;
+      if (run_one_file(*out, line, options, true, report)) status = 0;
     }
   } else if (args.size() < 2) {
     write_vesk_usage(std::cerr);
   } else {
-    const std::string path = expand_env_vars(args[1], true);
+    const std::string path = input_path(args[1]);
     if (!vkportdir::file_exists(path))
       error_printf("can't read specified file: %s, aborting\n", path.c_str());
-    else if (run_one_file(*out, args[1], options, false))
+    else if (run_one_file(*out, args[1], options, false, file_identity{}))
       status = 0;
   }
   out->flush();

@@ -27,15 +27,20 @@ std::string vesk_run_header(const std::vector<std::string>& args, const time& st
 // "<system>;<version>;<release>;64" of this host for the program at exe_path.
 std::string vesk_system_text(const std::string& exe_path);
 
-// The AppID of a jump list's path: the hexadecimal digits before the name's
-// last '.' (at most 16), their value, and the text after that '.'. A path
-// with no '\' or '/' gives no AppID.
+// The AppID of a jump list's path: the run of hexadecimal digits that ends
+// at the name's last '.' (its last 16 at most), their value, and the text
+// after that '.'. A name whose character before the '.' is no hexadecimal
+// digit has no AppID.
 struct source_appid {
   std::string text;
   uint64_t value = 0;
   std::string extension;
 };
 source_appid appid_from_path(const std::string& path);
+
+// The file an input name stands for: the name itself when a file has it,
+// else the name with its %VAR% references expanded.
+std::string input_path(const std::string& name);
 
 }  // namespace vk
 

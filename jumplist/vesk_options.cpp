@@ -41,10 +41,13 @@ void useropts::clear() {
   m_file_extension.clear();
   m_automatic_list = m_custom_list = false;
   m_appids.clear();
-  m_idlist_times = m_slack = m_show_offset = m_show_target_mft = false;
+  m_idlist_times = m_slack = m_show_offset = m_show_target_mft = m_list_run = false;
   m_ntfs_scan = m_include_unalloc_clusters = m_include_vss_clusters = false;
   m_include_pagefile_clusters = false;
   m_scan_offset = 0;
+  m_failure = failure::none;
+  m_failure_detail.clear();
+  m_records_written = 0;
   m_source_name.clear();
   m_scan_texts[0].clear();
   m_scan_texts[1].clear();
@@ -98,7 +101,32 @@ std::string program_folder() {
   return cut == std::string::npos ? std::string(".") : exe.substr(0, cut);
 }
 
+// A date layout the writer can keep: its fields, and between them one
+// separator the writer knows ('/', '-' or ' ', with ',' after a month name)
+// or none at all. "dd.mm.yyyy" would lose its dots.
+bool date_layout_kept(std::string layout) {
+  str_to_lower(layout);
+  time_format_settings settings;
+  if (!build_time_format_settings(settings, layout, "")) return false;
+  const char separator = static_cast<char>(settings.m_descriptor.m_separator);
+  for (char c : layout)
+    if (c != 'd' && c != 'm' && c != 'y' && c != ',' && (separator == 0 || c != separator))
+      return false;
+  return true;
+}
+
 bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::string& version) {
+  // A date layout the writer would garble is refused as the common parser
+  // refuses a time layout: with a message, keeping the default.
+  for (size_t i = 1; i + 1 < args.size(); ++i) {
+    std::string name = args[i];
+    str_to_lower(name);
+    if (name != "-dateformat" || date_layout_kept(args[i + 1])) continue;
+    std::fprintf(stderr, "invalid %s, using default format\n", args[i + 1].c_str());
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i + 2));
+    break;
+  }
   if (!parse_common_options(opts, args)) return false;
   if (!opts.m_xml && !opts.m_csv && !opts.m_csvl2t && !opts.m_csvgen && !opts.m_bodyfile) {
     opts.m_multiline = 1;

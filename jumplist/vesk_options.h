@@ -49,6 +49,22 @@ class useropts : public cmd_params, public lnk_dump_settings {
   bool m_slack = false;
   bool m_show_offset = false;
   bool m_show_target_mft = false;
+  // The run reads a list of files ("-pipe", "-enumdir"), not one named file.
+  bool m_list_run = false;
+  // Why the current file gave no record (set by the drivers), with what
+  // failed; and the records written so far in the run.
+  enum class failure : uint8_t {
+    none,
+    cannot_open,
+    cannot_read,
+    not_a_list,
+    no_destlist,
+    no_entries,
+    damaged
+  };
+  failure m_failure = failure::none;
+  std::string m_failure_detail;
+  uint64_t m_records_written = 0;
   // Raw-image scan settings ("-ntfs_scan", its three "-include_*" flags,
   // "-offset"), the source name and the two texts a front end hands in.
   bool m_ntfs_scan = false;

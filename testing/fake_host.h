@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,11 +105,15 @@ class fake_host_scope {
 // A file system that takes no change: while a change_recorder_scope lives,
 // mkdir, rename, remove, rmdir and every open that could create or write are
 // recorded (as "mkdir <path>", "rename <from> <to>", ...) and refused. mkdir
-// answers "exists" so that directory creation runs on to the end; opens for
-// reading, status calls and listings reach the real system.
+// answers "exists", and the status of a path it answered so is a directory's,
+// so that directory creation runs on to the end; opens for reading, other
+// status calls and listings reach the real system.
 class change_recorder_scope {
  public:
-  change_recorder_scope() : m_calls(make()) { log().clear(); }
+  change_recorder_scope() : m_calls(make()) {
+    log().clear();
+    made().clear();
+  }
   change_recorder_scope(const change_recorder_scope&) = delete;
   change_recorder_scope& operator=(const change_recorder_scope&) = delete;
 
@@ -118,6 +123,10 @@ class change_recorder_scope {
   }
 
  private:
+  static std::set<std::string>& made() {
+    static std::set<std::string> paths;
+    return paths;
+  }
   static int refuse(std::string entry, int error) {
     // A long hostile run keeps only the recent calls.
     if (log().size() > 4096) log().clear();
@@ -127,7 +136,17 @@ class change_recorder_scope {
   }
   static vk::posix_calls make() {
     vk::posix_calls c = vk::posix();
-    c.mkdir = [](const char* p, mode_t) { return refuse(std::string("mkdir ") + p, EEXIST); };
+    c.mkdir = [](const char* p, mode_t) {
+      if (made().size() > 4096) made().clear();
+      made().insert(p);
+      return refuse(std::string("mkdir ") + p, EEXIST);
+    };
+    c.stat = [](const char* p, struct stat* st) {
+      if (made().count(p) == 0) return vk::system_posix_calls().stat(p, st);
+      std::memset(st, 0, sizeof *st);
+      st->st_mode = S_IFDIR | 0755;
+      return 0;
+    };
     c.rename = [](const char* a, const char* b) {
       return refuse(std::string("rename ") + a + " " + b, EACCES);
     };

@@ -18,6 +18,7 @@ cd "$(dirname "$0")/.."
 tools/install-packages.sh clang-14 libclang-rt-14-dev
 
 targets=(${VESK_FUZZ_TARGETS:-compound_file destlist lnk idlist property_storage driver})
+[ -n "${VESK_FUZZ_TARGETS:-}" ] || targets+=(partition_walk boot_sector fat exfat ext)
 build=build-fuzz
 jobs=${VESK_BUILD_JOBS:-$(nproc 2>/dev/null || echo 2)}
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -46,7 +47,7 @@ fi
 
 run_target() {
   local t=$1 max_len=16384 quiet=()
-  case $t in compound_file | driver) max_len=65536 ;; esac
+  case $t in compound_file | driver | partition_walk | fat | exfat | ext) max_len=65536 ;; esac
   # The driver's roads report refused files on standard error.
   [ "$t" = driver ] && quiet=(-close_fd_mask=2)
   mkdir -p "$work/corpus/$t" "$work/artifacts"

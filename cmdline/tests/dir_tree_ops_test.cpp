@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -20,7 +21,9 @@
 #include "foundation/vk_dir_node.h"
 #include "foundation/vk_dir_ops.h"
 #include "foundation/vk_dir_walk.h"
+#include "foundation/vk_hex_view.h"
 #include "foundation/vk_path.h"
+#include "foundation/vk_sha256.h"
 #include "testing/temp_tree.h"
 
 namespace {
@@ -341,6 +344,91 @@ TEST(RemoveTreeLogged, WhatCannotBeOpenedStays) {
   EXPECT_NE(err.find("can't access: " + t.path("tree/pipe") + "\n"), std::string::npos) << err;
   EXPECT_NE(err.find("can't delete: " + t.path("tree") + "\n"), std::string::npos) << err;
   EXPECT_EQ(names_in(t.path("tree")), std::vector<std::string>{"pipe"});
+}
+
+// A digest of everything under root: names, kinds, file bytes and link
+// targets, in name order.
+std::string tree_digest(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string p = e.path().string();
+    const auto type = e.symlink_status().type();
+    std::string& v = entries[p.substr(root.size())];
+    v = std::to_string(static_cast<int>(type)) + ':';
+    if (type == fs::file_type::symlink)
+      v += fs::read_symlink(e.path()).string();
+    else if (type == fs::file_type::regular)
+      v += slurp(p);
+  }
+  vk::sha256_ctx ctx;
+  vk::sha256_init(ctx);
+  for (const auto& [name, value] : entries) {
+    const std::string record = name + '\0' + value + '\0';
+    vk::sha256_update(ctx, reinterpret_cast<const uint8_t*>(record.data()), record.size());
+  }
+  uint8_t digest[32];
+  vk::sha256_finish(ctx, digest);
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+// A tree reached through a root link, a link to a file outside and a file
+// hard-linked from outside: removal and every writer change names inside the
+// tree only, and the outside folder stays byte-identical.
+TEST(OutsideTheTree, RemovalAndWritersLeaveItUnchanged) {
+  temp_tree t;
+  ASSERT_TRUE(t.ok());
+  t.dir("tmp");
+  t.file("outside/secret", "secret");
+  t.file("outside/shared", "shared");
+  t.file("outside/deep/x.bin", std::string(1000, 'x'));
+  for (const char* f : {"tree/a.txt", "tree/sub/b.txt"}) t.file(f, "inside");
+  t.symlink(t.path("outside/secret"), "tree/to_secret");
+  t.symlink(t.path("outside/secret"), "tree/to_secret2");
+  t.symlink(t.path("outside/secret"), "tree/to_secret3");
+  t.symlink(t.path("outside"), "tree/to_outside");
+  for (const char* name : {"tree/shared", "tree/shared2", "tree/shared3"})
+    ASSERT_EQ(::link(t.path("outside/shared").c_str(), t.path(name).c_str()), 0);
+  t.symlink(t.path("outside"), "rootlink");
+  t.symlink(t.path("outside"), "rootlink2");
+  scoped_env temp("TEMP", t.path("tmp").c_str());
+  vk::cmd_params settings;
+  open_log(settings, t.path("diags.log"));
+  const std::string before = tree_digest(t.path("outside"));
+
+  testing::internal::CaptureStderr();
+  // A root that is a link goes as a link, with or without a trailing '/'.
+  EXPECT_TRUE(vkportdir::remove_tree_logged(vk::path_to_wide(t.path("rootlink")), {}, 9, settings));
+  EXPECT_TRUE(
+      vkportdir::remove_tree_logged(vk::path_to_wide(t.path("rootlink2") + "/"), {}, 9, settings));
+  for (const char* rel : {"rootlink", "rootlink2"})
+    EXPECT_FALSE(fs::exists(fs::symlink_status(t.path(rel)))) << rel;
+  EXPECT_EQ(tree_digest(t.path("outside")), before);
+
+  // The writers replace a link or a shared name at the path by a file of
+  // their own.
+  const std::string data = "written";
+  EXPECT_TRUE(vkportdir::write_file_make_dirs(t.path("tree/to_secret"), data.data(), data.size()));
+  EXPECT_TRUE(vkportdir::write_file_make_dirs(t.path("tree/shared"), data.data(), data.size()));
+  vk::binary_data view =
+      vk::binary_data_from_vector(std::vector<uint8_t>(data.begin(), data.end()), true);
+  view.m_mode = 0;
+  EXPECT_TRUE(vk::write_binary_data_file(view, t.path("tree/to_secret2")));
+  EXPECT_TRUE(vk::write_binary_data_file(view, t.path("tree/shared2")));
+  for (const char* rel : {"tree/to_secret", "tree/shared", "tree/to_secret2", "tree/shared2"}) {
+    EXPECT_EQ(slurp(t.path(rel)), data) << rel;
+    EXPECT_FALSE(fs::is_symlink(t.path(rel))) << rel;
+  }
+  FILE* f = nullptr;
+  for (const char* rel : {"tree/to_secret3", "tree/shared3"})
+    EXPECT_FALSE(vkportdir::open_cfile_write(f, vk::path_to_wide(t.path(rel)), true)) << rel;
+  EXPECT_EQ(tree_digest(t.path("outside")), before);
+
+  // The whole tree: links and shared names removed as names.
+  EXPECT_TRUE(vkportdir::remove_tree_logged(vk::path_to_wide(t.path("tree")), {}, 9, settings));
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(fs::exists(t.path("tree")));
+  EXPECT_EQ(tree_digest(t.path("outside")), before);
+  EXPECT_TRUE(names_in(t.path("tmp")).empty());
 }
 
 template <class... F>

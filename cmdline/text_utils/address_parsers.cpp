@@ -349,31 +349,62 @@ bool parse_hex_pattern(const std::string& text, byte_array& out) {
   });
 }
 
+namespace {
+
+// The byte column of one dump line: up to 16 "hh" pairs from `at`, each
+// followed by a blank (or the line end), with one more blank allowed before
+// the ninth (the middle of a full line). The column ends at a blank where a
+// pair would stand. False for anything else in the column.
+int dump_digit(char c) {
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return hex_value(c);
+}
+
+bool read_dump_line(const std::string& line, size_t at, byte_array& out, size_t& count) {
+  constexpr size_t k_per_line = 16;
+  count = 0;
+  while (count < k_per_line) {
+    if (count == 8 && at + 1 < line.size() && line[at] == ' ' && dump_digit(line[at + 1]) >= 0)
+      ++at;
+    if (at >= line.size() || line[at] == ' ') break;
+    if (at + 1 >= line.size()) return false;
+    const int hi = dump_digit(line[at]), lo = dump_digit(line[at + 1]);
+    if (hi < 0 || lo < 0 || (at + 2 < line.size() && line[at + 2] != ' ')) return false;
+    out.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    ++count;
+    at += 3;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool parse_hex_dump_text(byte_array& out, const std::string& text) {
   out.clear();
   if (text.empty()) return false;
-  return guarded(
+  const bool read = guarded(
       [&] {
         std::vector<std::string> lines;
         split_string(text, '\n', lines, true, false, false);
         if (lines.empty()) return false;
-        const size_t gap = lines[0].find("  ");
-        if (gap == std::string::npos) return false;
-        const size_t start = gap + 2;
-        const size_t end = lines[0].find("  ", start);
-        if (end == std::string::npos) return false;
-        for (const auto& line : lines) {
-          if (line.size() < start) break;
-          std::vector<std::string> pieces;
-          split_string(line.substr(start, end - start), ' ', pieces, true, false, false);
-          if (pieces.empty()) break;
-          for (const auto& piece : pieces)
-            if (piece.size() == 2 && is_hex_digit(piece[0]) && is_hex_digit(piece[1]))
-              out.push_back(static_cast<uint8_t>(strtoul32(piece.c_str(), 16)));
+        // Every line is read whole; a line that cannot be read, or a short
+        // line before the last, means bytes would be missing: the dump is
+        // refused rather than returned in part.
+        size_t full = 0;
+        for (size_t i = 0; i < lines.size(); ++i) {
+          const std::string& line = lines[i];
+          const size_t gap = line.find("  ");
+          if (gap == std::string::npos) return false;
+          size_t count = 0;
+          if (!read_dump_line(line, gap + 2, out, count) || count == 0) return false;
+          if (i == 0) full = count;
+          if (count > full || (count < full && i + 1 < lines.size())) return false;
         }
-        return !out.empty();
+        return true;
       },
       [&] { out.clear(); });
+  if (!read) out.clear();
+  return read;
 }
 
 }  // namespace vk

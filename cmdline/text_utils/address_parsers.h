@@ -61,8 +61,11 @@ bool parse_hex_float(std::string& text, double& out);
 // False at a longer word or a value above 0xFF (the bytes so far stay).
 bool parse_hex_pattern(const std::string& text, byte_array& out);
 
-// The byte column of a hex dump (between the first two double blanks of
-// the first line) read from every line. True when bytes were produced.
+// The bytes of a hex dump in the library's line form: after the first
+// double blank of each line, up to 16 two-digit values (the middle double
+// blank of a full line included). True only when every line was read and
+// every line but the last holds as many bytes as the first; out is emptied
+// on failure.
 bool parse_hex_dump_text(byte_array& out, const std::string& text);
 
 }  // namespace vk

@@ -194,21 +194,25 @@ bool split_url_query(std::vector<std::string>& names, std::vector<std::string>& 
   if (url.empty()) return false;
   return guarded(
       [&] {
-        std::string decoded;
-        if (!percent_decode(decoded, url, '\0', std::string())) decoded = url;
-        const size_t mark = decoded.find('?');
-        if (mark == std::string::npos || mark + 1 == decoded.size()) return false;
+        // Split first, decode each part after: an escaped '&', '=' or '?'
+        // is data, never a separator.
+        auto decoded = [](const std::string& part) {
+          std::string out;
+          return percent_decode(out, part, '\0', std::string()) ? out : part;
+        };
+        const size_t mark = url.find('?');
+        if (mark == std::string::npos || mark + 1 == url.size()) return false;
         std::vector<std::string> pieces;
-        split_string(decoded.substr(mark + 1), '&', pieces, true, true);
+        split_string(url.substr(mark + 1), '&', pieces, true, true);
         for (const std::string& piece : pieces) {
           size_t eq = piece.find('=');
           if (eq != std::string::npos && piece.back() == '=') eq = piece.size() - 1;
           if (eq == std::string::npos) {
-            names.push_back(piece);
+            names.push_back(decoded(piece));
             values.emplace_back();
           } else {
-            names.push_back(piece.substr(0, eq));
-            values.push_back(piece.substr(eq + 1));
+            names.push_back(decoded(piece.substr(0, eq)));
+            values.push_back(decoded(piece.substr(eq + 1)));
           }
         }
         return !names.empty();

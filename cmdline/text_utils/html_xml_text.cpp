@@ -35,12 +35,15 @@ bool escape_pieces(const std::basic_string<C>& text, std::basic_string<C>& out, 
 
 using attribute_names = std::vector<const char*>;
 
-// For each tag, the value of the first of the names it holds.
+// For each tag, the value of the first of the names it holds. A text with
+// no tag is false whatever the list held before.
 bool collect_attributes(const uint8_t* text, uint32_t length, std::vector<std::string>& out,
                         const attribute_names& names) {
+  bool tagged = false;
   guarded([&] {
     std::vector<std::string> tags;
     if (!collect_angle_tags(text, length, tags)) return;
+    tagged = true;
     std::string value;
     for (const std::string& tag : tags) {
       const auto n =
@@ -53,7 +56,7 @@ bool collect_attributes(const uint8_t* text, uint32_t length, std::vector<std::s
       }
     }
   });
-  return !out.empty();
+  return tagged && !out.empty();
 }
 
 bool starts_with_icase(const std::wstring& text, const char* prefix) {

@@ -18,8 +18,8 @@ std::string html_escape_text(const std::string& text);
 std::wstring html_escape_w(const std::wstring& text);
 
 // The "src" / "href" values of every tag of a page, appended to out (not
-// emptied); collect_link_attributes takes "href", else "src". True when out
-// holds anything afterwards.
+// emptied); collect_link_attributes takes "href", else "src". True when the
+// page has a tag and out holds anything afterwards.
 bool collect_src_attributes(const uint8_t* text, uint32_t length, std::vector<std::string>& out);
 bool collect_href_attributes(const uint8_t* text, uint32_t length, std::vector<std::string>& out);
 bool collect_link_attributes(const uint8_t* text, uint32_t length, std::vector<std::string>& out);

@@ -77,11 +77,7 @@ uint32_t intersect_u64_sets(std::vector<uint64_t>& out, const std::set<uint64_t>
   return guarded(
       [&]() -> uint32_t {
         out.clear();
-        if (a.empty()) return 0;
-        if (b.empty()) {
-          out.assign(a.begin(), a.end());
-          return 0;
-        }
+        if (a.empty() || b.empty()) return 0;
         for (uint64_t v : a)
           if (b.count(v)) out.push_back(v);
         return static_cast<uint32_t>(out.size());

@@ -32,8 +32,8 @@ int set_difference_texts(const std::vector<std::string>& a, const std::vector<st
 // and the result false; otherwise true when out is not empty.
 bool union_u64_sets(std::vector<uint64_t>& out, const std::set<uint64_t>& a,
                     const std::set<uint64_t>& b);
-// out = the values of a also in b, returning their number; an empty b gives
-// all of a and 0.
+// out = the values of a also in b, returning their number; an empty set on
+// either side gives an empty out and 0.
 uint32_t intersect_u64_sets(std::vector<uint64_t>& out, const std::set<uint64_t>& a,
                             const std::set<uint64_t>& b);
 

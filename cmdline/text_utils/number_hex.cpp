@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iomanip>
 #include <limits>
+#include <string_view>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_counted_string.h"
@@ -33,12 +34,38 @@ void put_hex(std::string& out, uint64_t value, unsigned digits) {
   out.append(buf, n);
 }
 
+// The text as one whole number in the notations parse_u64_text reads
+// (decimal, hexadecimal after "0x" or "x", octal after "o", blanks around
+// it): every character after the prefix a digit of the base and the value
+// within 64 bits. A reader that stops at the first foreign character would
+// show "no" or "xyz" as 0.
+bool whole_number(const std::string& text, uint64_t& value) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  const size_t last = text.find_last_not_of(" \t");
+  std::string_view digits(text.data() + first, last - first + 1);
+  int base = 10;
+  if (digits.size() > 2 && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  } else if (digits.size() > 2 && (digits[0] == 'x' || digits[0] == 'X')) {
+    base = 16;
+    digits.remove_prefix(1);
+  } else if (digits[0] == 'o' || digits[0] == 'O') {
+    base = 8;
+    digits.remove_prefix(1);
+  }
+  if (digits.empty()) return false;
+  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  return r.ec == std::errc() && r.ptr == digits.data() + digits.size();
+}
+
 }  // namespace
 
 std::string format_number_text(const std::string& text, bool hex, unsigned width) {
   return guarded([&]() -> std::string {
     uint64_t v = 0;
-    if (!parse_u64_text(text, &v)) return "NaN";
+    if (!whole_number(text, v)) return "NaN";
     if (!hex) return std::to_string(v);
     if (width == 0) {
       if (v < 0xFFull)

@@ -14,19 +14,19 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Hexadecimal value of the leading digits of s (reading stops at the first
-// other character); 0 when there are none. s is at most two characters.
-uint16_t leading_hex(const std::string& s) {
-  uint16_t v = 0;
+// Hexadecimal value of s (at most two characters; empty is 0); false when
+// any character is not a hexadecimal digit.
+bool hex_token(const std::string& s, uint16_t& v) {
+  v = 0;
   for (char c : s) {
     int d = c >= '0' && c <= '9'   ? c - '0'
             : c >= 'a' && c <= 'f' ? c - 'a' + 10
             : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                    : -1;
-    if (d < 0) break;
+    if (d < 0) return false;
     v = static_cast<uint16_t>(v * 16 + d);
   }
-  return v;
+  return true;
 }
 
 bool is_space(char c) {
@@ -180,11 +180,16 @@ bool parse_byte_pattern(const std::string& text, std::vector<uint16_t>& out) {
       if (token == "??") {
         out.push_back(k_pattern_any);
       } else if (token[0] == '*') {
-        if (token.size() > 3) return false;
+        uint16_t count = 0;
+        if (token.size() > 3 || !hex_token(token.substr(1), count)) return false;
         out.push_back(k_pattern_gap);
-        out.push_back(leading_hex(token.substr(1)));
+        out.push_back(count);
       } else if (token.size() == 2) {
-        out.push_back(leading_hex(token));
+        // "GG" is no byte: a pattern that read it as 00 would match bytes
+        // it was never meant to.
+        uint16_t byte = 0;
+        if (!hex_token(token, byte)) return false;
+        out.push_back(byte);
       } else {
         return false;
       }

@@ -36,7 +36,8 @@ bool parse_name_value_lines(std::map<std::string, std::string>& out,
                             const std::vector<uint8_t>& bytes);
 
 // "4D 5A ?? *10 00": literal bytes, k_pattern_any for "??", k_pattern_gap and
-// its count for "*n". Trailing wildcards and gaps are dropped; the pattern
+// its count for "*n" (hexadecimal digits only; any other character fails the
+// pattern). Trailing wildcards and gaps are dropped; the pattern
 // must keep a literal byte and every gap must be followed by one. The output
 // is emptied first, and again on failure.
 bool parse_byte_pattern(const std::string& text, std::vector<uint16_t>& out);

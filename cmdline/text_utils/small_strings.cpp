@@ -73,8 +73,10 @@ bool werase_from(std::wstring& text, const std::wstring& needle, bool fold) {
   return guarded([&] {
     size_t p;
     if (fold) {
+      // Both sides folded: an upper-case needle must match too.
       std::wstring lower = text;
-      p = find_not_at_end(wstr_to_lower(lower), needle, 0);
+      std::wstring lower_needle = needle;
+      p = find_not_at_end(wstr_to_lower(lower), wstr_to_lower(lower_needle), 0);
     } else {
       p = find_not_at_end(text, needle, 0);
     }

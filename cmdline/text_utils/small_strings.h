@@ -31,7 +31,7 @@ bool wfind_after(size_t& pos, const std::wstring& text, size_t start, const wcha
 bool find_at(size_t& pos, const std::string& text, size_t start, const char* needle);
 bool wfind_at(size_t& pos, const std::wstring& text, size_t start, const wchar_t* needle);
 // Erases from the first occurrence to the end. With fold the search runs on
-// a lower-cased copy of the text; the needle is used as given.
+// lower-cased copies of the text and the needle.
 bool werase_from(std::wstring& text, const std::wstring& needle, bool fold);
 // Erases the first occurrence. With fold the search runs on a lower-cased
 // copy and the needle is lower-cased in place.

@@ -242,17 +242,17 @@ TEST(FatChains, HostileTablesAndTreesEndQuickly) {
   ex.m_raw[108] = 9;
   ex.m_raw[109] = 0;
   store_le32(&ex.m_raw[92], 1000);  // clusters
-  ASSERT_TRUE(exfat_chain_clusters(ex, chain, 5, 0, fat32.data(), fat32.size()));
+  ASSERT_TRUE(exfat_chain_clusters(ex, chain, 5, 0, fat32.data(), fat32.size(), false));
   EXPECT_EQ(chain, (std::vector<uint32_t>{5, 6}));
   cluster_runs_reset(runs);
-  ASSERT_TRUE(exfat_chain_to_runs(ex, runs, 5, 0, fat32.data(), fat32.size(), 0));
+  ASSERT_TRUE(exfat_chain_to_runs(ex, runs, 5, 0, fat32.data(), fat32.size(), 0, false));
   EXPECT_EQ(cluster_runs_total_clusters(runs), 2u);
-  // All-ones size with a first entry of 0: the rest of the table, no more.
-  ASSERT_TRUE(exfat_chain_clusters(ex, chain, 100, ~uint64_t{0}, fat32.data(), fat32.size()));
+  // A contiguous file of all-ones size: the rest of the table, no more.
+  ASSERT_TRUE(exfat_chain_clusters(ex, chain, 100, ~uint64_t{0}, fat32.data(), fat32.size(), true));
   EXPECT_EQ(chain.size(), 1002u - 100);
   store_le32(&ex.m_raw[92], 0xFFFFFFFF);
   cluster_runs_reset(runs);
-  ASSERT_TRUE(exfat_chain_to_runs(ex, runs, 100, ~uint64_t{0}, fat32.data(), fat32.size(), 0));
+  ASSERT_TRUE(exfat_chain_to_runs(ex, runs, 100, ~uint64_t{0}, fat32.data(), fat32.size(), 0, true));
   EXPECT_EQ(cluster_runs_total_clusters(runs), 1024u - 100);
 
   vesk_test::temp_tree tree;
@@ -495,7 +495,7 @@ TEST(FatVolumes, Fat16ChainAboveCluster4096AndExfatLayout) {
   store_le32(&table[4 * root], 0);  // as a contiguous file would have it
   cluster_runs exruns;
   ASSERT_TRUE(exfat_chain_to_runs(xb, exruns, root, 3 * exfat_cluster_size(xb) - 1, table.data(),
-                                  table.size(), 0));
+                                  table.size(), 0, true));
   ASSERT_EQ(exruns.m_runs.size(), 1u);
   EXPECT_EQ(exruns.m_runs[0].m_first, root);
   EXPECT_EQ(exruns.m_runs[0].count(), 3u);

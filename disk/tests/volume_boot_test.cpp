@@ -9,6 +9,7 @@
 
 #include "byte_builder.h"
 #include "disk/field_dump.h"
+#include "disk/partition_table.h"
 #include "disk_images.h"
 #include "temp_tree.h"
 
@@ -102,7 +103,7 @@ TEST(VolumeBoot, NtfsVolumesOfEveryClusterSizeMatchSleuthkit) {
   }
 }
 
-TEST(VolumeBoot, OtherToolMadeVolumesAreNamedAndFat12IsNot) {
+TEST(VolumeBoot, OtherToolMadeVolumesAreNamedCountedAndNotTakenForTables) {
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
   struct row {
@@ -117,7 +118,7 @@ TEST(VolumeBoot, OtherToolMadeVolumesAreNamedAndFat12IsNot) {
       {"mkfs.fat", "-F 32 -i 12345678", 34 << 20, true, "fat32", true},
       {"mkfs.exfat", "", 16 << 20, true, "exfat", true},
       {"mkfs.ext4", "-q -F -L lbl -M /mnt/x", 2 << 20, true, "ext", false},
-      {"mkfs.fat", "-F 12", 1 << 20, false, "", false},
+      {"mkfs.fat", "-F 12", 1 << 20, true, "fat12", true},
   };
   int made = 0;
   for (const auto& r : rows) {
@@ -136,6 +137,20 @@ TEST(VolumeBoot, OtherToolMadeVolumesAreNamedAndFat12IsNot) {
     if (!r.recognised) continue;
     EXPECT_EQ(p.m_type_name, r.name);
     EXPECT_EQ(p.m_identified, r.identified ? 1 : 0);
+    if (p.m_type_name.compare(0, 3, "fat") == 0) {
+      // Small volumes count their sectors in the 16-bit field; mkfs.fat's
+      // boot code and signature do not make the volume a partition table.
+      EXPECT_EQ(p.m_count, r.size / 512);
+      EXPECT_FALSE(is_mbr_sector(head.data(), head.size()));
+      RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+      partition_list list;
+      ASSERT_TRUE(scan_partitions(disk, list, true, true));
+      ASSERT_EQ(list.size(), 1u);
+      EXPECT_EQ(list[0].m_type_name, r.name);
+      ASSERT_TRUE(scan_partitions_buffer(head.data(), head.size(), list, true, true));
+      ASSERT_EQ(list.size(), 1u);
+      EXPECT_EQ(list[0].m_type_name, r.name);
+    }
     if (std::string(r.name) == "fat32") {
       EXPECT_EQ(p.m_serial, 0x12345678u);
       EXPECT_EQ(p.m_type, 0x0C);

@@ -46,17 +46,30 @@ TEST(MoveIntoOwnDir, MovesTheFileAndItsRelatives) {
   temp_tree t;
   ASSERT_TRUE(t.ok());
   t.file("r/report.txt", "main");
-  t.file("side/report_notes.log", "rel");
-  t.file("side/other.log", "unrelated");
+  // Relatives share the whole name without extension; a name that merely
+  // holds the stem is unrelated.
+  t.file("side/report.log", "rel");
+  t.file("side/report", "rel2");
+  for (const char* other : {"side/report_notes.log", "side/myreport.log", "side/report.x.log"})
+    t.file(other, "unrelated");
   t.file("r/report/report.csv", "old");
   std::string moved;
   ASSERT_TRUE(vkportdir::move_into_own_dir(moved, t.path("r/report.txt"), {t.path("side")}, true));
   EXPECT_EQ(moved, t.path("r/report/report.txt"));
   EXPECT_EQ(slurp(t.path("r/report/report.txt")), "main");
-  EXPECT_EQ(slurp(t.path("r/report/report_notes.log")), "rel");
-  EXPECT_EQ(slurp(t.path("side/other.log")), "unrelated");
+  EXPECT_EQ(slurp(t.path("r/report/report.log")), "rel");
+  EXPECT_EQ(slurp(t.path("r/report/report")), "rel2");
+  for (const char* other : {"side/report_notes.log", "side/myreport.log", "side/report.x.log"})
+    EXPECT_EQ(slurp(t.path(other)), "unrelated") << other;
   EXPECT_EQ(slurp(t.path("r/report/report.csv")), "old");
   EXPECT_FALSE(fs::exists(t.path("r/report.txt")));
+
+  // A stem that occurs in the folder path is no reason to refuse: only a
+  // folder named the stem is.
+  t.file("data/a.txt", "a");
+  ASSERT_TRUE(vkportdir::move_into_own_dir(moved, t.path("data/a.txt"), {}, false));
+  EXPECT_EQ(moved, t.path("data/a/a.txt"));
+  EXPECT_EQ(slurp(moved), "a");
 
   // Already in its own directory, no extension, missing, or the name taken:
   // false and nothing moved.

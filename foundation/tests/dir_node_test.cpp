@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <string>
 
 #include "foundation/vk_dir_node.h"
@@ -163,17 +165,37 @@ TEST(DirNodeStl, ValuesConversionAndOrder) {
   EXPECT_EQ(b.extension, "");
   EXPECT_EQ(b.extra_value, 0u);
 
-  // From the wide record: separator and dot always inserted.
-  vkportdir::_DIR_NODE n(L"noext", 5, 9, 0100644, 1, 2, 3, 4, 0600);
-  std::wcscpy(n.directory, L"c:\\x");
-  vkportdir::_DIR_NODE_STL c(n);
-  EXPECT_EQ(c.full_path, "c:\\x\\noext.");
-  EXPECT_EQ(c.size, 9u);
-  EXPECT_EQ(c.extra_value, 5u);
+  // From the wide record: '/' between directory and name, '.' only before
+  // an extension.
+  const struct {
+    const wchar_t* dir;
+    const wchar_t* name;
+    const wchar_t* ext;
+    const char* full;
+  } joins[] = {
+      {L"/srv/docs", L"README", L"", "/srv/docs/README"},
+      {L"/srv/docs", L"report", L"TXT", "/srv/docs/report.TXT"},
+      {L"/srv/docs/", L"a", L"b", "/srv/docs/a.b"},
+      {L"/", L"etc", L"", "/etc"},
+      {L"", L"loose", L"c", "loose.c"},
+  };
+  for (const auto& j : joins) {
+    vkportdir::_DIR_NODE n(L"x", 5, 9, 0100644, 1, 2, 3, 4, 0600);
+    std::wcscpy(n.directory, j.dir);
+    std::wcscpy(n.name, j.name);
+    n.extension = j.ext;
+    vkportdir::_DIR_NODE_STL c(n);
+    EXPECT_EQ(c.full_path, j.full);
+    std::string lower = j.full;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(c.full_path_lower, lower);
+    EXPECT_EQ(c.size, 9u);
+    EXPECT_EQ(c.extra_value, 5u);
+  }
+  vkportdir::_DIR_NODE_STL c;
   c.tag = 4;
   c = vkportdir::_DIR_NODE(L"Two.Log", 0, 0, 0, 0, 0, 0, 0);
-  EXPECT_EQ(c.full_path, "\\Two.Log.Log");
-  EXPECT_EQ(c.full_path_lower, "\\two.log.log");
+  EXPECT_EQ(c.full_path, "Two.Log.Log");
   EXPECT_EQ(c.tag, 0u);
 
   // Predicates.

@@ -2,19 +2,25 @@
 // scratch tree; failure paths through a replaced system-call table.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/vk_dir_ops.h"
+#include "foundation/vk_hex_view.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
 #include "testing/fake_host.h"
@@ -87,6 +93,9 @@ TEST(MakeDirs, QuotesBackslashesAndFiles) {
   temp_tree t;
   ASSERT_TRUE(t.ok());
   t.file("plain", "p");
+  t.dir("real");
+  t.symlink(t.path("real"), "dirlink");
+  t.symlink(t.path("plain"), "filelink");
   struct row {
     std::string path;
     bool result;
@@ -94,7 +103,12 @@ TEST(MakeDirs, QuotesBackslashesAndFiles) {
   } rows[] = {
       {"\"" + t.path("q\"x/y\"") + "\"", true, "qx/y"},
       {t.root() + "\\bs\\one\\two", true, "bs/one/two"},
-      {t.path("plain"), true, nullptr},
+      // An existing file of another kind is no directory.
+      {t.path("plain"), false, nullptr},
+      {t.path("plain/"), false, nullptr},
+      {t.path("filelink"), false, nullptr},
+      {t.path("dirlink"), true, "real"},
+      {t.path("dirlink/in"), true, "real/in"},
       {t.path("plain/below"), false, nullptr},
       {t.path("plain/below/more"), false, nullptr},
       {"\"\"", false, nullptr},
@@ -111,6 +125,8 @@ TEST(MakeDirs, QuotesBackslashesAndFiles) {
   EXPECT_EQ(slurp(t.path("plain")), "p");
   EXPECT_TRUE(vkportdir::make_dirs_w(vk::path_to_wide(t.path("wide/dir"))));
   EXPECT_TRUE(fs::is_directory(t.path("wide/dir")));
+  EXPECT_FALSE(vkportdir::make_dir(t.path("plain")));
+  EXPECT_TRUE(vkportdir::make_dir(t.path("real")));
 }
 
 using recorder = vesk_test::change_recorder_scope;
@@ -210,6 +226,20 @@ TEST(OpenCfile, ReadAndWriteModes) {
   ASSERT_TRUE(vkportdir::open_cfile(f, vk::path_to_wide(t.path("made.bin")), false, 0, true, true));
   std::fclose(f);
   EXPECT_EQ(slurp(t.path("made.bin")), "");
+  // For writing, a link at the path is not followed and a file that another
+  // name shares is not emptied; reading through a link still works.
+  t.file("target", "kept");
+  t.symlink(t.path("target"), "link");
+  ASSERT_EQ(::link(t.path("target").c_str(), t.path("second").c_str()), 0);
+  for (const char* rel : {"link", "second"}) {
+    f = reinterpret_cast<FILE*>(1);
+    EXPECT_FALSE(vkportdir::open_cfile_write(f, vk::path_to_wide(t.path(rel)), true)) << rel;
+    EXPECT_EQ(f, nullptr);
+    EXPECT_FALSE(vkportdir::open_cfile(f, vk::path_to_wide(t.path(rel)), false, 0, true, false));
+  }
+  EXPECT_EQ(slurp(t.path("target")), "kept");
+  ASSERT_TRUE(vkportdir::open_cfile_read(f, vk::path_to_wide(t.path("link")), true));
+  std::fclose(f);
 }
 
 TEST(PlatformAnswers, FixedOnThisSystem) {
@@ -271,12 +301,82 @@ TEST(WriteFileMakeDirs, TrueOnlyWhenEveryByteIsWritten) {
   EXPECT_FALSE(vkportdir::write_file_make_dirs("", "x", 1));
   t.file("blocker", "b");
   EXPECT_FALSE(vkportdir::write_file_make_dirs(t.path("blocker/f"), "x", 1));
+  // A failed write leaves the old file whole and no temporary file behind.
+  t.file("n/fail.bin", "old");
+  ::chmod(t.path("n/fail.bin").c_str(), 0640);
   for (auto* w : {fail_write, half_write}) {
     vk::posix_calls c = vk::system_posix_calls();
     c.write = w;
     vk::scoped_posix_calls scope(c);
     EXPECT_FALSE(vkportdir::write_file_make_dirs(t.path("n/fail.bin"), data.data(), data.size()));
   }
+  EXPECT_EQ(slurp(t.path("n/fail.bin")), "old");
+  // A written file keeps the permission bits of the one it replaces.
+  EXPECT_TRUE(vkportdir::write_file_make_dirs(t.path("n/fail.bin"), "new", 3));
+  EXPECT_EQ(slurp(t.path("n/fail.bin")), "new");
+  struct stat st;
+  ASSERT_EQ(::stat(t.path("n/fail.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // Only what is a file, or a name, at the path is replaced.
+  t.dir("n/adir");
+  ASSERT_EQ(::mkfifo(t.path("n/fifo").c_str(), 0600), 0);
+  for (const char* rel : {"n/adir", "n/fifo", "n/"})
+    EXPECT_FALSE(vkportdir::write_file_make_dirs(t.path(rel), "x", 1)) << rel;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(t.path("n"))) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"adir", "e", "empty", "fail.bin", "fifo", "w2"}));
+}
+
+// A write that the file-size limit cuts short (in a child process, with the
+// limit below the new content and SIGXFSZ ignored) returns false and leaves
+// the old content; the same for the binary-view writer.
+TEST(WriteFileMakeDirs, FileSizeLimitKeepsTheOldContent) {
+  temp_tree t;
+  ASSERT_TRUE(t.ok());
+  constexpr rlim_t k_limit = 4096;
+  const std::string big(3 * k_limit, 'n');
+  using writer = bool (*)(const std::string&, const std::string&);
+  const std::pair<const char*, writer> writers[] = {
+      {"write_file_make_dirs",
+       [](const std::string& p, const std::string& d) {
+         return vkportdir::write_file_make_dirs(p, d.data(), d.size());
+       }},
+      {"replace_file_contents",
+       [](const std::string& p, const std::string& d) {
+         return vkportdir::replace_file_contents(p, d.data(), d.size());
+       }},
+      {"write_binary_data_file",
+       [](const std::string& p, const std::string& d) {
+         vk::binary_data view =
+             vk::binary_data_from_vector(std::vector<uint8_t>(d.begin(), d.end()), true);
+         view.m_mode = 0;  // the raw bytes
+         return vk::write_binary_data_file(view, p);
+       }},
+  };
+  for (const auto& [name, write] : writers) {
+    const std::string path = t.path(std::string("lim/") + name);
+    t.file(std::string("lim/") + name, "old content");
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{k_limit, k_limit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+      // A small write still fits: the limit alone is not what fails.
+      if (!write(path + ".small", "fits")) ::_exit(4);
+      ::_exit(write(path, big) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << name;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << name;
+    EXPECT_EQ(slurp(path), "old content") << name;
+    EXPECT_EQ(slurp(path + ".small"), "fits") << name;
+  }
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(t.path("lim"))) entries += e.exists() ? 1 : 0;
+  EXPECT_EQ(entries, 2 * std::size(writers));  // no temporary file left
 }
 
 // Hostile texts: every truncation and seeded mutations, with nothing created

@@ -4,6 +4,7 @@
 // UTF-16 form.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,9 +85,17 @@ TEST(HexView, SizeLimitByteListsAndRuns) {
   vk::hexdump_to_stream(big.data(), 0x1000000, os, 0, 0);
   const std::string dump = os.str();
   EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 0x100000);
-  std::ostringstream refused;
-  vk::hexdump_to_stream(big.data(), 0x1000001, refused, 0, 0);
-  EXPECT_EQ(refused.str(), "size to big to output: size 0x1000001\n");
+  // The refusal leaves the caller's stream as it found it: what comes next
+  // is written in the caller's base, fill and width.
+  for (const auto& refuse : std::vector<std::function<void(std::ostream&)>>{
+           [&](std::ostream& o) { vk::hexdump_to_stream(big.data(), 0x1000001, o, 0, 0); },
+           [&](std::ostream& o) { vk::hexdump_limited_to(o, big.data(), 0x1000001, 0); }}) {
+    std::ostringstream refused;
+    refused << std::oct << 8 << ' ';
+    refuse(refused);
+    refused << 255 << ' ' << std::dec << std::showbase << std::hex << 255;
+    EXPECT_EQ(refused.str(), "10 size to big to output: size 0x1000001\n377 0xff");
+  }
   std::ostringstream debug;
   vk::hexdump_limited(vk::parse_debug{&debug, false}, big.data(), 16, 0);
   EXPECT_EQ(debug.str(), "");

@@ -55,9 +55,26 @@ TEST(HtmlText, AttributesStayInsideTheirLength) {
 
 TEST(HtmlText, TokensAndNormalisedTags) {
   std::vector<std::string> tokens;
-  const char page[] = "a<b>b</b>c";
-  ASSERT_TRUE(split_html_tokens(bytes(page), sizeof(page) - 1, tokens, true));
-  EXPECT_EQ(tokens, (std::vector<std::string>{"a", "<b>", "b", "</b>"}));
+  // The text after the last tag is a token; an unfinished tag is not.
+  const struct {
+    const char* page;
+    bool trim;
+    std::vector<std::string> want;
+  } pages[] = {
+      {"a<b>b</b>c", true, {"a", "<b>", "b", "</b>", "c"}},
+      {"<p>x <br/> more ", true, {"<p>", "x", "<br/>", "more"}},
+      {"<p>x <br/> more ", false, {"", "<p>", "x ", "<br/>", " more "}},
+      {"<p> \n", true, {"<p>"}},
+      {"text", false, {"text"}},
+      {"a<b", false, {"a"}},
+  };
+  for (const auto& p : pages) {
+    tokens.clear();
+    EXPECT_TRUE(split_html_tokens(bytes(p.page), static_cast<int32_t>(std::strlen(p.page)), tokens,
+                                  p.trim))
+        << p.page;
+    EXPECT_EQ(tokens, p.want) << p.page;
+  }
 
   tokens.clear();
   const char raw[] = "<script>if(a<b)x;</script><?x a>b ?>";

@@ -182,23 +182,31 @@ TEST(TextScanners, ExpandTabs) {
   std::string out = "untouched";
   EXPECT_FALSE(expand_tabs(u8p("no tabs"), 7, 4, out, false));
   EXPECT_EQ(out, "untouched");
-  EXPECT_TRUE(expand_tabs(u8p("\tb"), 2, 4, out, false));
-  EXPECT_EQ(out, "    b");
-  // r = 1: width - r + 1 blanks; then r = (3 + 3) mod 4 = 2: three blanks.
-  EXPECT_TRUE(expand_tabs(u8p("a\tb\tc"), 5, 4, out, false));
-  EXPECT_EQ(out, "a    b   c");
-  // r = 0 with blanks already added on the line: a single blank.
-  EXPECT_TRUE(expand_tabs(u8p("a\tbcd\ty"), 7, 4, out, false));
-  EXPECT_EQ(out, "a    bcd y");
-  // The count starts again on each line (CR LF lines here).
-  const char* lines = "abcd\te\r\nxy\tz";
-  EXPECT_TRUE(expand_tabs(u8p(lines), len(lines), 0, out, false));
-  EXPECT_EQ(out, "abcd    e\r\nxy   z");
-  EXPECT_TRUE(expand_tabs(u8p("a\tb"), 3, 8, out, false));
-  EXPECT_EQ(out, "a        b");
+  // Each TAB reaches the next multiple of the width, counted from the line
+  // start (as expand -t does).
+  const struct {
+    const char* in;
+    uint32_t width;
+    const char* out;
+  } cases[] = {
+      {"\tb", 4, "    b"},
+      {"a\tbc\td", 4, "a   bc  d"},
+      {"a\tb\tc", 4, "a   b   c"},
+      {"a\tbcd\ty", 4, "a   bcd y"},
+      {"abcd\te", 4, "abcd    e"},
+      {"a\tb", 8, "a       b"},
+      {"a\t\tb", 0, "a       b"},
+      {"abcd\te\r\nxy\tz", 0, "abcd    e\r\nxy  z"},
+      {"ab\tc\nx\ty", 4, "ab  c\nx   y"},
+      {"ab\tc\rx\ty", 3, "ab c\rx  y"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(expand_tabs(u8p(c.in), len(c.in), c.width, out, false)) << c.in;
+    EXPECT_EQ(out, c.out) << c.in;
+  }
   auto w = utf16("a\tb");
   EXPECT_TRUE(expand_tabs(w.data(), static_cast<uint32_t>(w.size()), 4, out, true));
-  EXPECT_EQ(out, std::string("a\0 \0 \0 \0 \0b\0", 12));
+  EXPECT_EQ(out, std::string("a\0 \0 \0 \0b\0", 10));
 }
 
 TEST(TextScanners, StripXmlElement) {

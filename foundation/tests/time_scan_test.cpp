@@ -3,6 +3,7 @@
 // position finders and the varint readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,6 +97,29 @@ TEST(TimeScan, HitLinesCountsAndWindow) {
   const uint8_t dos_bytes[] = {0x60, 0x43, 0x2E, 0x52};  // 2021-01-14 08:27:00 little-endian
   EXPECT_EQ(vk::scan_buffer_for_times(dos, dos_bytes, 4, day_to, day_from, 0, 0x20), 1);
   EXPECT_EQ(dos.str(), "000000, LE, dos time  , 2021-01-14 08:27:00.000000000 LOC, 60 43 2e 52 \n");
+
+  // A 32-bit value next to four zero bytes is also a 64-bit value with a
+  // zero high word; it is still one hit, at its own offset, in either order.
+  const struct {
+    uint32_t mask, value;
+    const char* name;
+  } narrow[] = {{0x40000, 0x25b037e0, "safari time"}, {0x80000, 0xdc25b0e0, "hfs+ time"}};
+  for (const auto& k : narrow) {
+    for (const bool big : {false, true}) {
+      uint8_t b8[8] = {};
+      const size_t at = big ? 4 : 0;
+      for (size_t i = 0; i < 4; ++i)
+        b8[at + i] = static_cast<uint8_t>(k.value >> (big ? 24 - 8 * i : 8 * i));
+      std::ostringstream out;
+      EXPECT_EQ(vk::scan_buffer_for_times(out, b8, 8, day_to, day_from, 0, k.mask | 0x1), 1)
+          << k.name << big;
+      const std::string text = out.str();
+      const std::string head = std::string(big ? "000004, BE, " : "000000, LE, ") + k.name;
+      EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+      EXPECT_NE(text.find(", 2021-01-14 08:27:12.000000000 UTC, "), std::string::npos) << text;
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
+  }
 }
 
 TEST(TimeScan, VarintPassesFindersAndReaders) {

@@ -3,7 +3,11 @@
 // only their entry, and files that are refused.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -21,24 +25,28 @@ namespace {
 
 using namespace vesk_test;
 
+using failure = lnk::useropts::failure;
+
 struct run_result {
   bool ok;
   std::string text;
+  failure why = failure::none;
 };
 
 run_result run(const temp_tree& tree, const std::vector<uint8_t>& bytes,
                const std::string& name = "5f7b5f1e01b83767.automaticDestinations-ms",
-               bool show_offset = false) {
-  tree.file(name, std::string(bytes.begin(), bytes.end()));
+               bool show_offset = false, bool slack = false) {
+  if (!bytes.empty()) tree.file(name, std::string(bytes.begin(), bytes.end()));
   vesk_options options;
   options.m_show_offset = show_offset;
+  options.m_slack = slack;
   options.m_source_path = tree.path(name);
   const source_appid id = appid_from_path(options.m_source_path);
   options.m_appid_text = id.text;
   options.m_appid = id.value;
   std::ostringstream out;
   const bool ok = process_jumplist_file(out, options.m_source_path, options);
-  return {ok, out.str()};
+  return {ok, out.str(), options.m_failure};
 }
 
 std::vector<std::string> values(const std::string& text, const std::string& label) {
@@ -104,8 +112,8 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.text, "");
   }
-  // Links that start only off 512-byte boundaries: not an automatic list
-  // the road takes, and not scanned instead.
+  // Links that start only off 512-byte boundaries: an automatic list all
+  // the same.
   {
     std::vector<destlist_test_entry> entries(2);
     entries[1].entry_num = 2;
@@ -115,8 +123,8 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
     const auto bytes = w.build();
     for (const auto* name : {u"1", u"2"}) ASSERT_NE(w.info(name).first_offset % 512, 0u);
     const run_result r = run(tree, bytes, "u/x.automaticDestinations-ms");
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.text, "");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(values(r.text, "stream #:"), (std::vector<std::string>{"2", "1"}));
   }
   // With a dump folder, each LNK stream is copied there under its directory
   // entry and file offset.
@@ -144,21 +152,127 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
   }
 }
 
-TEST(FileDrivers, RefusedFilesReportNothing) {
+// A list of hundreds of entries keeps its DestList in the first sectors, so
+// that no link starts in the first 32 KiB: every entry is reported all the
+// same, in DestList order.
+TEST(FileDrivers, LongListWithItsLinksPastTheFirst32KiB) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  std::vector<uint8_t> tiny(75, 0);
+  auto link = fixture_link();
+  link.resize(4096, 0);  // a regular stream, after the DestList's sectors
+  std::vector<destlist_test_entry> entries(300);
+  cfb_writer w;
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = 300 - i;
+  w.stream(u"DestList", build_destlist(4, entries));
+  for (size_t n = 1; n <= entries.size(); ++n) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%zx", n);
+    w.stream(std::u16string(name, name + std::strlen(name)), link);
+  }
+  const auto bytes = w.build();
+  uint64_t first_link = UINT64_MAX;
+  for (const auto& st : w.streams())
+    if (st.name != u"DestList") first_link = std::min(first_link, st.first_offset);
+  ASSERT_GT(first_link, 32768u);
+  const run_result r = run(tree, bytes, "big/1b4dd67f29cb1962.automaticDestinations-ms");
+  ASSERT_TRUE(r.ok);
+  const auto streams = values(r.text, "stream #:");
+  ASSERT_EQ(streams.size(), 300u);
+  for (size_t i = 0; i < streams.size(); ++i) EXPECT_EQ(streams[i], std::to_string(i + 1));
+}
+
+// Links kept and dropped on the automatic road by one rule with the other
+// roads, and "-slack" giving a free sector's link once.
+TEST(FileDrivers, EntriesKeptByAnyTargetFieldAndFreeSectorLinksOnce) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec only_args;
+  only_args.strings[lnk_arguments] = u"/c start";
+  lnk_spec nothing;
+  std::vector<destlist_test_entry> entries(2);
+  entries[0].entry_num = 1;
+  entries[1].entry_num = 2;
+  {
+    cfb_writer w;
+    w.stream(u"1", write_lnk(only_args)).stream(u"2", write_lnk(nothing));
+    w.stream(u"DestList", build_destlist(4, entries));
+    const run_result r = run(tree, w.build(), "k/x.automaticDestinations-ms");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(values(r.text, "stream #:"), std::vector<std::string>{"1"});
+    EXPECT_EQ(values(r.text, "Cmdline args:"), std::vector<std::string>{"/c start"});
+  }
+  {
+    cfb_writer w;
+    w.stream(u"1", fixture_link()).free_sector().stream(u"DestList",
+                                                       build_destlist(4, {entries[0]}));
+    auto bytes = w.build();
+    const auto link = fixture_link();
+    ASSERT_EQ(w.free_sectors.size(), 1u);
+    const size_t at = w.sector_offset(w.free_sectors[0]);
+    ASSERT_LE(link.size(), 512u);
+    std::copy(link.begin(), link.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    const run_result r = run(tree, bytes, "f/x.automaticDestinations-ms", true, true);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(values(r.text, "File offset:").size(), 2u) << r.text;
+    EXPECT_EQ(values(r.text, "MRU/MFU/Stream# data:").size(), 1u) << r.text;
+    EXPECT_NE(values(r.text, "File offset:").back().find(std::to_string(at)), std::string::npos)
+        << r.text;
+  }
+}
+
+TEST(FileDrivers, RefusedFilesReportNothingAndKeepTheirReason) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
   const auto link = fixture_link();
-  std::vector<uint8_t> far(40000, 0);
-  far.insert(far.end(), link.begin(), link.end());
+  auto at = [&](size_t offset) {
+    std::vector<uint8_t> bytes(offset, 0);
+    bytes.insert(bytes.end(), link.begin(), link.end());
+    return bytes;
+  };
   auto zeroed = fixture_jumplist();
   for (size_t i = 512; i < zeroed.size(); ++i) zeroed[i] = 0;
-  for (const auto& bytes : {tiny, far, zeroed}) {
-    const run_result r = run(tree, bytes, "r/x.bin");
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.text, "");
+  cfb_writer no_destlist;
+  no_destlist.stream(u"1", link);
+  std::vector<uint8_t> empty_destlist(40, 0);
+  empty_destlist[0] = 3;
+  cfb_writer no_entries;
+  no_entries.stream(u"1", link).stream(u"DestList", empty_destlist);
+  tree.dir("r/folder");
+  const std::string fifo = tree.path("r/fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct row {
+    std::vector<uint8_t> bytes;
+    const char* name;
+    bool ok;
+    failure why;
+  };
+  const row rows[] = {
+      {std::vector<uint8_t>(75, 0), "r/tiny", false, failure::not_a_list},
+      {at(40000), "r/far", false, failure::not_a_list},
+      {at(32768 - 76), "r/edge", true, failure::none},
+      {at(32768), "r/past", false, failure::not_a_list},
+      {zeroed, "r/zeroed", false, failure::damaged},
+      {no_destlist.build(), "r/nodl", false, failure::no_destlist},
+      {no_entries.build(), "r/none", true, failure::none},
+      {{}, "r/missing", false, failure::cannot_open},
+      {{}, "r/folder", false, failure::cannot_read},
+      {{}, "r/fifo", false, failure::cannot_read},
+  };
+  for (const row& w : rows) {
+    const run_result r = run(tree, w.bytes, w.name);
+    EXPECT_EQ(r.ok, w.ok) << w.name;
+    EXPECT_EQ(r.why, w.why) << w.name;
+    if (!w.ok) {
+      EXPECT_EQ(r.text, "") << w.name;
+    }
   }
-  EXPECT_FALSE(run(tree, {}, "r/missing").ok);
+  vesk_options o;
+  o.m_failure = failure::damaged;
+  o.m_failure_detail = "DestList entries";
+  EXPECT_EQ(failure_line(o, "f"), "damaged file: f (DestList entries)\n");
+  o.m_failure = failure::none;
+  EXPECT_EQ(failure_line(o, "f"), "no entries in file: f\n");
+  EXPECT_FALSE(failure_is_access(o));
 }
 
 TEST(FileDriversSamples, OneBlockPerLinkStreamInDestListOrder) {

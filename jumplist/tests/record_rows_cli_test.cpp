@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "byte_builder.h"
@@ -108,6 +109,87 @@ TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
             "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|"
             "create time");
   EXPECT_EQ(entries[3], "0| (LNK TARGET)|0||0|0|4096|0|0|1709622489|0");
+}
+
+std::string trimmed(const std::string& s) {
+  const size_t a = s.find_first_not_of(' ');
+  return a == std::string::npos ? std::string() : s.substr(a, s.find_last_not_of(' ') + 1 - a);
+}
+
+// Rows of one CSV report as title -> cell maps (cells trimmed).
+std::vector<std::map<std::string, std::string>> titled_rows(const outcome& o) {
+  const auto lines = report_lines(o);
+  std::vector<std::map<std::string, std::string>> rows;
+  if (lines.empty()) return rows;
+  const auto titles = cells(lines[0]);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const auto c = cells(lines[i]);
+    std::map<std::string, std::string> row;
+    std::string date_title;
+    for (size_t k = 0; k < titles.size() && k < c.size(); ++k) {
+      std::string title = trimmed(titles[k]);
+      // A time column is known by the date column before it.
+      if (title.ends_with("-UTC"))
+        title = date_title + " " + title;
+      else
+        date_title = title;
+      row[title] = trimmed(c[k]);
+    }
+    row["#cells"] = std::to_string(c.size());
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Whatever kind of file comes first in a list run, every record's cells stand
+// under the titles they have when the file is run alone.
+TEST(RecordRowsCli, ListRunColumnsDoNotDependOnTheFirstFile) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  tree.file(k_list, std::string(list.begin(), list.end()));
+  std::string carve(600, '\0');
+  const auto link = fixture_link();
+  carve.append(link.begin(), link.end());
+  tree.file("carve.bin", carve);
+
+  for (const bool pair : {false, true}) {
+    std::vector<std::string> args = {"-csv", "-quiet"};
+    if (pair) args.push_back("-pair_datetime");
+    auto alone = [&](const std::string& file) {
+      auto a = args;
+      a.push_back(file);
+      return titled_rows(vesk(tree, a));
+    };
+    auto listed = args;
+    listed.push_back("-pipe");
+    const auto list_alone = alone(k_list), carve_alone = alone("carve.bin");
+    ASSERT_EQ(list_alone.size(), 3u);
+    ASSERT_EQ(carve_alone.size(), 1u);
+    for (const bool carve_first : {true, false}) {
+      const std::string input =
+          carve_first ? "carve.bin\n" + k_list + "\n" : k_list + "\ncarve.bin\n";
+      const auto rows = titled_rows(vesk(tree, listed, input));
+      ASSERT_EQ(rows.size(), 4u) << input;
+      for (size_t i = 0; i < rows.size(); ++i) {
+        const bool is_carve = rows[i].at("source path/filename") == "carve.bin";
+        const auto& want = is_carve ? carve_alone[0] : list_alone[carve_first ? i - 1 : i];
+        EXPECT_EQ(rows[i].at("#cells"), rows[0].at("#cells"));
+        for (const auto& [title, cell] : want) {
+          if (title != "#cells") {
+            EXPECT_EQ(rows[i].count(title) ? rows[i].at(title) : "<none>", cell)
+                << title << " row " << i << " pair " << pair;
+          }
+        }
+        // Columns the record's kind does not fill stay empty.
+        for (const auto& [title, cell] : rows[i]) {
+          if (!want.count(title)) {
+            EXPECT_EQ(cell, "") << title << " row " << i;
+          }
+        }
+      }
+    }
+  }
 }
 
 // Real files: every row keeps the header's column count when read back, the

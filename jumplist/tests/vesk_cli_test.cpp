@@ -118,10 +118,13 @@ TEST(VeskCli, RefusedInputsAndAppIds) {
   EXPECT_EQ(missing.status, 255);
   EXPECT_EQ(missing.err, "can't read specified file: /no/such, aborting\n");
 
+  // Every line of the run goes to the report file.
   const outcome appid = vesk(tree, {"-appid", "D:\\tools\\a.exe", "-out", "r.txt"});
   EXPECT_EQ(appid.status, 0);
-  EXPECT_EQ(appid.out, "hash: e20c5311135f2dc5 : D:\\TOOLS\\A.EXE\n");
-  EXPECT_EQ(slurp(tree.path("r.txt")).rfind("vesk ver: 0.64\n", 0), 0u);
+  EXPECT_EQ(appid.out, "");
+  const std::string report = slurp(tree.path("r.txt"));
+  EXPECT_EQ(report.rfind("vesk ver: 0.64\n", 0), 0u);
+  EXPECT_EQ(after_header(report), "hash: e20c5311135f2dc5 : D:\\TOOLS\\A.EXE\n");
 
   tree.file("mz.exe", "MZ rest");
   tree.file("other.bin", "PE");
@@ -173,6 +176,89 @@ std::vector<std::string> values(const std::string& text, const std::string& labe
     if (at == 0 || text[at - 1] == '\n')
       found.push_back(text.substr(at + 26, text.find('\n', at) - at - 26));
   return found;
+}
+
+// Command lines that go wrong, and files that give no record, say so on
+// standard error with the status they end with.
+TEST(VeskCli, CommandLineFaultsAndFailureReasons) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+  const auto link = fixture_link();
+  tree.file("-weird.lnk", std::string(link.begin(), link.end()));
+  tree.file("pct%PATH%x.lnk", std::string(link.begin(), link.end()));
+  tree.file("junk.bin", std::string(100, 'j'));
+  tree.dir("folder");
+  ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  cfb_writer no_destlist;
+  no_destlist.stream(u"1", link);
+  const auto nodl = no_destlist.build();
+  tree.file("nodl.bin", std::string(nodl.begin(), nodl.end()));
+  std::vector<uint8_t> empty_destlist(40, 0);
+  empty_destlist[0] = 3;
+  cfb_writer empty;
+  empty.stream(u"1", link).stream(u"DestList", empty_destlist);
+  const auto none = empty.build();
+  tree.file("none.bin", std::string(none.begin(), none.end()));
+
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string err;
+  } rows[] = {
+      {{"-bogus"}, "", 255, "unknown option: -bogus\n"},
+      {{name, "-bogus", "/other"}, "", 255,
+       "unknown option: -bogus\nunexpected argument: /other\n"},
+      {{"-pipe", "-quiet", "extra"}, "", 255, "unexpected argument: extra\n"},
+      {{"-quiet", "-weird.lnk"}, "", 0, ""},
+      {{"-quiet", "pct%PATH%x.lnk"}, "", 0, ""},
+      {{"junk.bin"}, "", 255, "not a jump list or link file: junk.bin\n"},
+      {{"folder"}, "", 255, "can't read file: folder (Is a directory)\n"},
+      {{"fifo"}, "", 255, "can't read file: fifo (not a regular file)\n"},
+      {{"nodl.bin"}, "", 255, "no destlist stream in file: nodl.bin\n"},
+      {{"none.bin"}, "", 0, "no entries in file: none.bin\n"},
+      // In a list only what cannot be read is said.
+      {{"-pipe", "-quiet"}, "junk.bin\nfolder\nnone.bin\n", 0,
+       "can't read file: folder (Is a directory)\n"},
+      {{"-dateformat", "dd.mm.yyyy", "-csv", name}, "", 0,
+       "invalid dd.mm.yyyy, using default format\n"},
+      {{"-dateformat", "dd/mm/yyyy", "-csv", name}, "", 0, ""},
+  };
+  for (const auto& r : rows) {
+    const outcome o = vesk(tree, r.args, r.input);
+    EXPECT_EQ(o.status, r.status) << r.args[0] << " " << o.err;
+    EXPECT_EQ(o.err, r.err) << r.args[0];
+  }
+  const outcome dots = vesk(tree, {"-dateformat", "dd.mm.yyyy", "-csv", "-quiet", name});
+  EXPECT_NE(after_header(dots.out).find(",2024-03-05,"), std::string::npos) << dots.out;
+  const outcome slashes = vesk(tree, {"-dateformat", "dd/mm/yyyy", "-csv", "-quiet", name});
+  EXPECT_NE(after_header(slashes.out).find(",05/03/2024,"), std::string::npos) << slashes.out;
+}
+
+// A report path that reaches the input, by any name, never truncates it.
+TEST(VeskCli, OutputFileThatIsTheInput) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, bytes);
+  tree.symlink(tree.path(name), "soft.ms");
+  ASSERT_EQ(::link(tree.path(name).c_str(), tree.path("hard.ms").c_str()), 0);
+  for (const char* out : {name.c_str(), "soft.ms", "hard.ms", "./d/../hard.ms"}) {
+    const outcome o = vesk(tree, {name, "-out", out});
+    EXPECT_EQ(o.status, 255) << out;
+    EXPECT_EQ(o.err, "output file is the input file: " + std::string(out) + "\n");
+    EXPECT_EQ(slurp(tree.path(name)), bytes) << out;
+  }
+  tree.file("r.txt", "old");
+  const outcome skipped = vesk(tree, {"-pipe", "-quiet", "-out", "r.txt"}, "r.txt\n" + name + "\n");
+  EXPECT_EQ(skipped.status, 0);
+  EXPECT_EQ(skipped.err, "output file is the input file: r.txt, skipped\n");
+  EXPECT_EQ(values(slurp(tree.path("r.txt")), "MRU/MFU index:").size(), 3u);
 }
 
 TEST(VeskCli, OutputFileAndAppIdFiles) {
@@ -239,16 +325,14 @@ TEST(VeskCli, FileListsAndNames) {
   tree.file("e/1111111111111111.automaticDestinations-ms", bytes);
   tree.file("p/x%5f7b5f1e01b83767.automaticDestinations-ms-copy", bytes);
 
-  // A bare name takes no AppID, also after a file that had one; "-pipe"
-  // wins over "-enumdir".
+  // A bare name takes its AppID as a path with a folder does; "-pipe" wins
+  // over "-enumdir".
   const outcome piped = vesk(tree, {"-pipe", "-quiet", "-enumdir", "e"},
                              "d/5f7b5f1e01b83767.automaticDestinations-ms\n"
                              "5f7b5f1e01b83767.automaticDestinations-ms\n");
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.err, "");
-  std::vector<std::string> ids(3, "5f7b5f1e01b83767");
-  ids.resize(6);
-  EXPECT_EQ(values(piped.out, "AppID:"), ids);
+  EXPECT_EQ(values(piped.out, "AppID:"), std::vector<std::string>(6, "5f7b5f1e01b83767"));
 
   // The status line shows the name without '%', cut at 45 characters.
   const outcome shown =
@@ -378,6 +462,49 @@ TEST(VeskCli, AutomaticListFromTheCommandLine) {
             std::string::npos);
   EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").status, 255);
   EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").err, "");
+}
+
+// The README's first command configures the tool alone: GoogleTest absent,
+// with the tests switched off or not, the "vesk" target is there and no test
+// program is.
+TEST(VeskCli, ReadmeFirstCommandNeedsNoGoogleTest) {
+  if (std::system("command -v cmake >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "cmake is not installed";
+  const std::string source = std::string(VESK_EXAMPLES_DIR) + "/..";
+  const std::string readme = slurp(source + "/README.md");
+  const size_t block = readme.find("```sh\n");
+  ASSERT_NE(block, std::string::npos);
+  std::string command = readme.substr(block + 6, readme.find("```", block + 6) - block - 6);
+  for (size_t at = command.find("\\\n"); at != std::string::npos; at = command.find("\\\n"))
+    command.replace(at, 2, " ");
+  const std::string configure = command.substr(0, command.find("&&"));
+  ASSERT_EQ(configure.rfind("cmake -S . -B build ", 0), 0u) << configure;
+  EXPECT_NE(command.find("cmake --build build"), std::string::npos) << command;
+  EXPECT_NE(command.find("build/jumplist/vesk examples/"), std::string::npos) << command;
+  EXPECT_EQ(std::string(VESK_BINARY).substr(std::strlen(VESK_BINARY) - 14), "/jumplist/vesk");
+
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string options = configure.substr(std::strlen("cmake -S . -B build "));
+  for (const std::string& extra : {options, std::string("-DCMAKE_BUILD_TYPE=Release")}) {
+    const std::string dir = tree.path("b" + std::to_string(extra.size()));
+    std::string cmd = "cmake -S ";
+    cmd += quoted(source);
+    cmd += " -B ";
+    cmd += quoted(dir);
+    cmd += " ";
+    cmd += extra;
+    cmd += " -DCMAKE_DISABLE_FIND_PACKAGE_GTest=TRUE >";
+    cmd += quoted(tree.path("cmake.txt"));
+    cmd += " 2>&1 && cmake --build ";
+    cmd += quoted(dir);
+    cmd += " --target help >";
+    cmd += quoted(tree.path("targets.txt"));
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << extra << "\n" << slurp(tree.path("cmake.txt"));
+    const std::string targets = slurp(tree.path("targets.txt"));
+    EXPECT_NE(targets.find("... vesk\n"), std::string::npos) << targets;
+    EXPECT_EQ(targets.find("_tests"), std::string::npos) << targets;
+  }
 }
 
 }  // namespace

@@ -49,10 +49,16 @@ TEST(VeskMain, AppIdFromPath) {
       {"c:\\x\\ABCD12345f7b5f1e01b83767.customDestinations-ms", "5f7b5f1e01b83767",
        0x5f7b5f1e01b83767, "customDestinations-ms"},
       {"d/zz1a.bin", "1a", 0x1a, "bin"},
-      // From the first hexadecimal digit up to the '.'; the value stops at 'm'.
-      {"d/name.txt", "ame", 0xa, "txt"},
-      {"5f7b5f1e01b83767.automaticDestinations-ms", "", 0, ""},
-      {"d/noextension", "", 0, ""},
+      // Only the digits that run up to the '.': none before a letter past 'f'.
+      {"d/manual.lnk", "", 0, "lnk"},
+      {"network_share.lnk", "e", 0xe, "lnk"},
+      {"d/name.txt", "e", 0xe, "txt"},
+      // A bare name (read from the current folder) has its AppID too.
+      {"1b4dd67f29cb1962.automaticDestinations-ms", "1b4dd67f29cb1962", 0x1b4dd67f29cb1962,
+       "automaticDestinations-ms"},
+      {"d/x.y/noextension", "", 0, ""},
+      {"d/.bin", "", 0, "bin"},
+      {"d/1b4dd67f29cb1962.", "1b4dd67f29cb1962", 0x1b4dd67f29cb1962, ""},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.path);

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/vk_hex_view.h"
 
 using namespace vk;
 
@@ -188,10 +194,31 @@ TEST(AddressParsers, GuidsFloatsPatternsAndDumps) {
   EXPECT_FALSE(parse_hex_pattern("7 -1", b));
   EXPECT_EQ(b, (byte_array{7}));
 
+  // The library's own dumps read back whole: both halves of each line, a
+  // short last line, blank characters at a line's end, and an address that
+  // widens past 4 GiB.
+  for (const auto& [count, base] : std::vector<std::pair<size_t, uint64_t>>{
+           {32, 0}, {19, 0x10}, {8, 0}, {9, 0}, {1, 0}, {48, 0xFFFFFFF0}}) {
+    byte_array data(count);
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<uint8_t>(i * 37 + 0x20);
+    if (count == 32) std::fill(data.begin() + 8, data.begin() + 16, 0x20);
+    std::string dump;
+    hexdump_text(dump, data.data(), 0, count, base, true);
+    b = {9};
+    EXPECT_TRUE(parse_hex_dump_text(b, dump)) << dump;
+    EXPECT_EQ(b, data) << dump;
+  }
   EXPECT_TRUE(parse_hex_dump_text(b, "x:  41 42  AB\nx:  43 44  CD"));
   EXPECT_EQ(b, (byte_array{0x41, 0x42, 0x43, 0x44}));
-  EXPECT_TRUE(parse_hex_dump_text(b, "0000:  41 zz 4  42  A.B\n\n0010:  43\nshort\n0020:  44  D"));
-  EXPECT_EQ(b, (byte_array{0x41, 0x43}));  // the column of the first line only
-  EXPECT_FALSE(parse_hex_dump_text(b, "no double gap"));
+  EXPECT_TRUE(parse_hex_dump_text(b, "0:  4A 4b  Jk"));
+  EXPECT_EQ(b, (byte_array{0x4a, 0x4b}));
+  // What cannot be read whole is refused, with nothing kept.
+  for (const char* bad : {"0000:  41 zz 4  42  A.B\n0010:  43", "x:  41 42  AB\nx:  43  C\nx:  44 45  DE",
+                          "x:  41 42  AB\nx:  43 44 45  CDE", "x:  41 42  AB\nno gap here",
+                          "x:  4142  AB", "x:  41 4", "x:    A", "no double gap"}) {
+    b = {9};
+    EXPECT_FALSE(parse_hex_dump_text(b, bad)) << bad;
+    EXPECT_TRUE(b.empty()) << bad;
+  }
   EXPECT_FALSE(parse_hex_dump_text(b, ""));
 }

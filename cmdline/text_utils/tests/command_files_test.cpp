@@ -82,6 +82,12 @@ TEST(CommandFiles, JsonRecordsUrlQueriesAndZones) {
   const query queries[] = {
       {"a?x=1&y=&z", true, {"x", "y", "z"}, {"1", "", ""}},
       {"a?q=%41", true, {"q"}, {"A"}},
+      // Escaped separators are data: split first, then decode.
+      {"s?text=a%26b%3Dc", true, {"text"}, {"a&b=c"}},
+      {"s?a%3Db=1&c%26d", true, {"a=b", "c&d"}, {"1", ""}},
+      {"p%3Fq?x=%3F", true, {"x"}, {"?"}},
+      {"p%3Fq", false, {}, {}},
+      {"a?n%20m=v%2", true, {"n m"}, {"v%2"}},
       {"a?k=v=w& t = u &", true, {"k", "t ", ""}, {"v=w", " u", ""}},
       {"a?k=v=", true, {"k=v"}, {""}},
       {"a?", false, {}, {}},

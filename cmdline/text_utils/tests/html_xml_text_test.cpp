@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <utility>
+#include <vector>
+
 #include "fileio_test_support.h"
 
 namespace vk {
@@ -50,8 +53,21 @@ TEST(HtmlXmlText, AttributeCollectors) {
   EXPECT_EQ(href, (strings{"h1", "h3"}));
   strings none;
   EXPECT_FALSE(collect_link_attributes(as_bytes(page), 0, none));
-  strings old{"x"};
-  EXPECT_TRUE(collect_src_attributes(nullptr, 10, old));  // what was there counts
+  // A buffer with no tag is false even when the list held entries; a page
+  // with tags counts what the list held before.
+  using collector = bool (*)(const uint8_t*, uint32_t, strings&);
+  const std::string untagged = "no tags here", tagged = "<p>";
+  for (collector c : {collect_src_attributes, collect_href_attributes, collect_link_attributes}) {
+    for (const auto& [bytes, length] : std::vector<std::pair<const uint8_t*, uint32_t>>{
+             {nullptr, 10}, {as_bytes(untagged), 0}, {as_bytes(untagged), 12}}) {
+      strings old{"x"};
+      EXPECT_FALSE(c(bytes, length, old));
+      EXPECT_EQ(old, strings{"x"});
+    }
+    strings old{"x"};
+    EXPECT_TRUE(c(as_bytes(tagged), 3, old));
+    EXPECT_EQ(old, strings{"x"});
+  }
 }
 
 TEST(HtmlXmlText, MarkupTokenizer) {

@@ -5,7 +5,10 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "temp_tree.h"
 
@@ -43,10 +46,13 @@ TEST(ListsSets, DuplicatesJoinsAndSetAlgebra) {
 
   EXPECT_EQ(intersect_u64_sets(v, {1, 2, 3}, {2, 9}), 1u);
   EXPECT_EQ(v, (u64s{2}));
-  EXPECT_EQ(intersect_u64_sets(v, {1, 2, 3}, {}), 0u);
-  EXPECT_EQ(v, (u64s{1, 2, 3}));
-  EXPECT_EQ(intersect_u64_sets(v, {}, {1}), 0u);
-  EXPECT_TRUE(v.empty());
+  // The intersection with an empty set is empty, whichever side it is on.
+  for (const auto& [a, b] : std::vector<std::pair<std::set<uint64_t>, std::set<uint64_t>>>{
+           {{4, 5}, {}}, {{}, {1}}, {{}, {}}, {{1, 2}, {3}}}) {
+    v = {7};
+    EXPECT_EQ(intersect_u64_sets(v, a, b), 0u);
+    EXPECT_TRUE(v.empty());
+  }
 }
 
 TEST(ListsSets, ByteSearches) {
@@ -121,7 +127,7 @@ TEST(ListsSets, ExpandTabsFile) {
   const std::string tab = tree.path("tab.txt"), plain = tree.path("plain.txt");
 
   EXPECT_TRUE(expand_tabs_file(tab, tree.path("out1"), 0, false));
-  EXPECT_EQ(slurp(tree.path("out1")), "a    b\n");  // the converter's stops
+  EXPECT_EQ(slurp(tree.path("out1")), "a   b\n");  // stops at multiples of 4
   EXPECT_FALSE(expand_tabs_file(tab, "", 4, false));  // a TAB needs an output
   EXPECT_TRUE(expand_tabs_file(plain, tree.path("out2"), 4, false));
   EXPECT_EQ(slurp(tree.path("out2")), "no tabs\n");
@@ -129,7 +135,7 @@ TEST(ListsSets, ExpandTabsFile) {
   EXPECT_EQ(slurp(plain), "no tabs\n");
   EXPECT_TRUE(expand_tabs_file(plain, "", 4, false));
   EXPECT_TRUE(expand_tabs_file(tab, tab, 8, false));  // in place
-  EXPECT_EQ(slurp(tab), "a        b\n");
+  EXPECT_EQ(slurp(tab), "a       b\n");
   EXPECT_FALSE(expand_tabs_file(tree.path("missing"), tree.path("out3"), 4, false));
   EXPECT_FALSE(expand_tabs_file(plain, tree.path("no/such/dir/out"), 4, false));
 }

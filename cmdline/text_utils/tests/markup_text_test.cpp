@@ -72,6 +72,10 @@ TEST(MarkupText, HtmlToMarkupText) {
   const std::pair<std::string, std::string> rows[] = {
       {"<h2>Title</h2><p>Text<br/>more</p>",
        "==Title==\nText// more<h2>Title</h2><p>Text<br/>more</p>"},
+      // The text after the last tag is converted and kept.
+      {"<h2>Title</h2><p>Text<br/>more", "==Title==\nText// more<h2>Title</h2><p>Text<br/>more"},
+      {"plain", "plainplain"},
+      {"<b>x</b>tail <i", "_x_tail <b>x</b>tail "},
       {"<ol><li>a<li>b</ol>", "1. a2. b<ol><li>a<li>b</ol>"},
       {"<ul><li>a</ul>", "*a<ul><li>a</ul>"},
       {"<img alt=\"x\">", ", x]<img alt=\"x\">"},

@@ -70,7 +70,7 @@ TEST(SmallParsers, BytePatterns) {
       {"4D 5A ?? *10 00 ??", {0x4D, 0x5A, 0xFFFF, 0xFFFE, 0x10, 0x00}},
       {"4D *05 ??", {0x4D}},
       {"4d\t*  ff ?? *0 *ff", {0x4D, 0xFFFE, 0, 0xFF}},
-      {"4Z zz", {0x04, 0x00}},  // digits read up to the first non-digit
+      {"aB Cd *", {0xAB, 0xCD}},
   };
   for (const auto& [text, want] : good) {
     pattern out{1, 2};
@@ -78,7 +78,9 @@ TEST(SmallParsers, BytePatterns) {
     EXPECT_EQ(out, want) << text;
   }
   for (const char* text : {"4D *05 ?? 00", "4D *05 *01 00", "??", "*05", "", "  ", "4D 5", "4D 123",
-                           "4D *123 00", "?? ??"}) {
+                           "4D *123 00", "?? ??",
+                           // Every token is hexadecimal through and through.
+                           "GG 41", "41 4Z", "41 zz", "41 *G 42", "41 *1x 42", "-1 41"}) {
     pattern out;
     EXPECT_FALSE(parse_byte_pattern(text, out)) << text;
     EXPECT_TRUE(out.empty()) << text;

@@ -44,8 +44,13 @@ TEST(SmallStrings, SearchAndErase) {
 
   std::wstring w = L"Path\\Sub\\File";
   EXPECT_FALSE(werase_from(w, L"SUB", false));
-  EXPECT_FALSE(werase_from(w, L"SUB", true));  // the needle is used as given
-  EXPECT_TRUE(werase_from(w, L"sub", true));
+  // With folding, text and needle are both folded.
+  for (const wchar_t* needle : {L"SUB", L"sub", L"sUb"}) {
+    w = L"Path\\Sub\\File";
+    EXPECT_TRUE(werase_from(w, needle, true)) << needle;
+    EXPECT_EQ(w, L"Path\\");
+  }
+  EXPECT_FALSE(werase_from(w, L"XYZ", true));
   EXPECT_EQ(w, L"Path\\");
   w = L"one TWO two";
   std::wstring n = L"TWO";

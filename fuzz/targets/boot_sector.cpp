@@ -1,0 +1,6 @@
+// libFuzzer entry point of the boot_sector target.
+#include "fuzz/volume_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return vesk_fuzz::run_boot_sector(data, size);
+}

@@ -1,0 +1,43 @@
+// Seeds of the volume fuzz targets, written by the test-side volume writer:
+// partitioned disks, boot sectors, and small FAT, exFAT and ext volumes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "volume_writer.h"
+
+namespace vesk_fuzz {
+
+// Target name -> its seeds.
+using volume_seed_map = std::map<std::string, std::vector<std::vector<uint8_t>>>;
+
+inline const std::vector<std::string>& volume_target_names() {
+  static const std::vector<std::string> names = {"partition_walk", "boot_sector", "fat", "exfat",
+                                                 "ext"};
+  return names;
+}
+
+inline volume_seed_map volume_seeds() {
+  using namespace vesk_test;
+  volume_seed_map seeds;
+  const image_t mbr = mbr_image();
+  const image_t gpt = gpt_image({{80, 99, 0x8000000000000001ull, u"second"},
+                                 {40, 59, 0, u"first"},
+                                 {100, 119, 0x0001000000000000ull, u"third"}});
+  seeds["partition_walk"] = {mbr, gpt, fat_image(32, 64), exfat_image()};
+  for (const image_t& v :
+       {fat_image(12), fat_image(16, 70000), fat_image(32, 16), exfat_image(), ext_image()}) {
+    seeds["boot_sector"].emplace_back(v.begin(), v.begin() + std::min<size_t>(v.size(), 4096));
+    seeds["fat"].push_back(v);
+  }
+  seeds["fat"].resize(3);
+  seeds["exfat"] = {exfat_image()};
+  seeds["ext"] = {ext_image(), ext_image(128), ext_image(512)};
+  return seeds;
+}
+
+}  // namespace vesk_fuzz

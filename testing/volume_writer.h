@@ -1,0 +1,354 @@
+// Small volume and disk images written byte by byte: FAT12/16/32 with long
+// names, exFAT with a contiguous and a chained file, ext with block-mapped
+// and extent-mapped files, MBR disks with an extended chain and GPT disks
+// whose table is not in disk order. The fuzz seeds and the disk tests share
+// them; every image fits in 64 KiB unless its spec asks for more.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/vk_bytes.h"
+
+namespace vesk_test {
+
+using image_t = std::vector<uint8_t>;
+
+inline void put16(image_t& b, size_t at, uint16_t v) { vk::store_le16(&b[at], v); }
+inline void put32(image_t& b, size_t at, uint32_t v) { vk::store_le32(&b[at], v); }
+inline void put64(image_t& b, size_t at, uint64_t v) { vk::store_le64(&b[at], v); }
+inline void put_text(image_t& b, size_t at, const std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) b[at + i] = static_cast<uint8_t>(s[i]);
+}
+
+// ---- FAT ----
+
+// One table entry of 12, 16 or 32 bits.
+inline void set_fat_entry(image_t& b, size_t fat_at, unsigned bits, uint32_t index, uint32_t value) {
+  if (bits == 32) return put32(b, fat_at + 4 * size_t{index}, value);
+  if (bits == 16) return put16(b, fat_at + 2 * size_t{index}, static_cast<uint16_t>(value));
+  const size_t at = fat_at + index + index / 2;
+  uint16_t pair = static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+  pair = index & 1 ? static_cast<uint16_t>((pair & 0x000F) | (value << 4))
+                   : static_cast<uint16_t>((pair & 0xF000) | (value & 0x0FFF));
+  put16(b, at, pair);
+}
+
+// A 32-byte short entry: 11-byte name, attributes, first cluster, size; the
+// dates are 2024-03-05 10:20:30.
+inline image_t fat_short_entry(const std::string& name11, uint8_t attributes, uint32_t first,
+                               uint32_t size) {
+  image_t e(32, 0);
+  put_text(e, 0, name11);
+  e[11] = attributes;
+  const uint16_t date = (44 << 9) | (3 << 5) | 5, time = (10 << 11) | (20 << 5) | 15;
+  put16(e, 14, time);
+  put16(e, 16, date);
+  put16(e, 18, date);
+  put16(e, 20, static_cast<uint16_t>(first >> 16));
+  put16(e, 22, time);
+  put16(e, 24, date);
+  put16(e, 26, static_cast<uint16_t>(first));
+  put32(e, 28, size);
+  return e;
+}
+
+// The long-name entries of name (ASCII) for the short entry, last piece
+// first, as they lie on disk, followed by the short entry.
+inline image_t fat_lfn_run(const std::string& name, const image_t& short_entry) {
+  uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + short_entry[i]);
+  std::vector<uint16_t> units(name.begin(), name.end());
+  const size_t pieces = (units.size() + 12) / 13;
+  if (units.size() % 13) units.push_back(0);
+  units.resize(pieces * 13, 0xFFFF);
+  static constexpr size_t kAt[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  image_t out;
+  for (size_t p = pieces; p-- > 0;) {
+    image_t e(32, 0);
+    e[0] = static_cast<uint8_t>((p + 1) | (p + 1 == pieces ? 0x40 : 0));
+    e[11] = 0x0F;
+    e[13] = sum;
+    for (size_t k = 0; k < 13; ++k) put16(e, kAt[k], units[p * 13 + k]);
+    out.insert(out.end(), e.begin(), e.end());
+  }
+  out.insert(out.end(), short_entry.begin(), short_entry.end());
+  return out;
+}
+
+struct fat_layout {
+  size_t fat_at = 512;      // one table of one sector after the boot sector
+  size_t root_at = 1024;    // FAT12/16 root folder (one sector, 16 entries)
+  size_t data_at = 1536;    // cluster 2
+  uint32_t cluster = 512;
+};
+
+// A FAT volume of sectors 512-byte sectors (1 sector per cluster, one
+// table, 16 root entries); bits 32 puts the root folder in cluster 2. The
+// root holds "Long file name.txt" (clusters 3, 5, 4), a short name with a
+// code-page byte (cluster 6), a deleted file and a volume label.
+inline image_t fat_image(unsigned bits, uint32_t sectors = 96, bool text = true) {
+  const fat_layout l;
+  // The image holds the first 16 sectors at most: enough for every entry.
+  image_t b(std::min<size_t>(size_t{sectors} * 512, 8192), 0);
+  b[0] = 0xEB;
+  b[1] = 0x3C;
+  b[2] = 0x90;
+  put_text(b, 3, "mkfs.fat");
+  put16(b, 11, 512);
+  b[13] = 1;
+  put16(b, 14, 1);
+  b[16] = 1;
+  b[21] = 0xF8;
+  if (bits == 32) {
+    put32(b, 32, sectors);
+    put32(b, 36, 1);
+    put32(b, 44, 2);
+    put32(b, 67, 0x0BADCAFE);
+    if (text) put_text(b, 82, "FAT32   ");
+  } else {
+    put16(b, 17, 16);
+    if (sectors < 65536)
+      put16(b, 19, static_cast<uint16_t>(sectors));
+    else
+      put32(b, 32, sectors);
+    put16(b, 22, 1);
+    put32(b, 39, 0x1234ABCD);
+    if (text) put_text(b, 54, bits == 12 ? "FAT12   " : "FAT16   ");
+  }
+  b[510] = 0x55;
+  b[511] = 0xAA;
+  const size_t fat = l.fat_at;
+  const uint32_t end = bits == 32 ? 0x0FFFFFFF : bits == 16 ? 0xFFFF : 0xFFF;
+  set_fat_entry(b, fat, bits, 0, end - 7);
+  set_fat_entry(b, fat, bits, 1, end);
+  set_fat_entry(b, fat, bits, 2, end);
+  set_fat_entry(b, fat, bits, 3, 5);
+  set_fat_entry(b, fat, bits, 5, 4);
+  set_fat_entry(b, fat, bits, 4, end);
+  set_fat_entry(b, fat, bits, 6, end);
+  image_t dir;
+  const auto add = [&dir](const image_t& e) { dir.insert(dir.end(), e.begin(), e.end()); };
+  add(fat_short_entry("VOLUME     ", 0x08, 0, 0));
+  add(fat_lfn_run("Long file name.txt", fat_short_entry("LONGFI~1TXT", 0x20, 3, 1400)));
+  add(fat_short_entry("CAF\x82    TXT", 0x20, 6, 10));
+  image_t gone = fat_short_entry("GONE    TXT", 0x20, 7, 10);
+  gone[0] = 0xE5;
+  add(gone);
+  // FAT32: cluster 2 lies where a FAT12/16 root folder would.
+  for (size_t i = 0; i < dir.size() && l.root_at + i < b.size(); ++i) b[l.root_at + i] = dir[i];
+  return b;
+}
+
+// ---- exFAT ----
+
+// 512-byte sectors and clusters; table at sector 1, heap at sector 2, 60
+// clusters; the root folder in cluster 2 holds "contig.bin" (clusters 3-5,
+// "no FAT chain", table entries 0) and "chained.bin" (6, 8, 7), and a
+// deleted "old.txt" (cluster 9).
+inline image_t exfat_image() {
+  image_t b(2 * 512 + 12 * 512, 0);
+  put_text(b, 3, "EXFAT   ");
+  put64(b, 72, 62);
+  put32(b, 80, 1);
+  put32(b, 84, 1);
+  put32(b, 88, 2);
+  put32(b, 92, 60);
+  put32(b, 96, 2);
+  put32(b, 100, 0xE0F1A2B3);
+  b[108] = 9;
+  b[109] = 0;
+  b[510] = 0x55;
+  b[511] = 0xAA;
+  const size_t fat = 512;
+  put32(b, fat, 0xFFFFFFF8);
+  put32(b, fat + 4, 0xFFFFFFFF);
+  put32(b, fat + 4 * 2, 0xFFFFFFFF);
+  put32(b, fat + 4 * 6, 8);
+  put32(b, fat + 4 * 8, 7);
+  put32(b, fat + 4 * 7, 0xFFFFFFFF);
+  size_t at = 1024;  // cluster 2
+  const auto file_set = [&](const std::u16string& name, uint8_t flags, uint32_t first,
+                            uint64_t size, bool live) {
+    const size_t names = (name.size() + 14) / 15;
+    const uint8_t in_use = live ? 0x80 : 0;
+    b[at] = 0x05 | in_use;
+    b[at + 1] = static_cast<uint8_t>(1 + names);
+    put16(b, at + 4, 0x20);
+    at += 32;
+    b[at] = 0x40 | in_use;
+    b[at + 1] = flags;
+    b[at + 3] = static_cast<uint8_t>(name.size());
+    put64(b, at + 8, size);
+    put32(b, at + 20, first);
+    put64(b, at + 24, size);
+    at += 32;
+    for (size_t n = 0; n < names; ++n, at += 32) {
+      b[at] = 0x41 | in_use;
+      for (size_t u = 0; u < 15 && n * 15 + u < name.size(); ++u)
+        put16(b, at + 2 + 2 * u, name[n * 15 + u]);
+    }
+  };
+  b[at] = 0x83;  // volume label
+  at += 32;
+  file_set(u"contig.bin", 0x03, 3, 1300, true);
+  file_set(u"chained.bin", 0x01, 6, 1500, true);
+  file_set(u"old.txt", 0x03, 9, 100, false);
+  return b;
+}
+
+// ---- ext ----
+
+struct ext_inode_spec {
+  uint32_t number;
+  uint16_t mode;         // 0x81A4 file, 0x41ED folder
+  uint64_t size;
+  bool extents;
+  std::vector<uint32_t> block;  // i_block as 15 words (or the extent root)
+};
+
+inline constexpr uint32_t k_ext_inode_table = 5;  // block of the inode table
+
+// An ext volume of 1 KiB blocks and 64 blocks: superblock in block 1, group
+// descriptors in 2, 16 inodes of inode_size bytes from block 5. Its inodes:
+//  12: block map starting with a hole: blocks 1-11 at 21-31, 12-15 through
+//      the single-indirect block 32 (33-36), size 20 blocks (a hole at the end);
+//  13: extent tree of depth 1: leaf block 40 maps 0-1 to 41-42 and 5 to 45;
+//  14: a double-indirect block 50 -> 51 -> 52 for block 268 only;
+//  15: a triple-indirect block 55 -> 56 -> 57 -> 58 for block 65804 only.
+// extra adds more inodes (or replaces these).
+inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_spec>& extra = {}) {
+  constexpr size_t bs = 1024;
+  image_t b(64 * bs, 0);
+  const size_t sb = 1024;
+  put32(b, sb + 0, 16);       // inodes
+  put32(b, sb + 4, 64);       // blocks
+  put32(b, sb + 20, 1);       // first data block
+  put32(b, sb + 24, 0);       // 1 KiB blocks
+  put32(b, sb + 32, 8192);    // blocks per group
+  put32(b, sb + 40, 16);      // inodes per group
+  put32(b, sb + 44, 1700000000);
+  put16(b, sb + 56, 0xEF53);
+  put32(b, sb + 76, 1);       // dynamic revision
+  put32(b, sb + 84, 11);
+  put16(b, sb + 88, inode_size);
+  put32(b, sb + 96, 0x0040);  // extents
+  put_text(b, sb + 120, "seedvol");
+  const size_t gd = 2 * bs;
+  put32(b, gd + 0, 3);
+  put32(b, gd + 4, 4);
+  put32(b, gd + 8, k_ext_inode_table);
+  std::vector<ext_inode_spec> inodes = {
+      {2, 0x41ED, 1024, true, {0x0001F30A, 0x00000004, 0, 0, 1, 20}},
+      {12, 0x81A4, 20 * bs, false, {0, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32}},
+      {13, 0x81A4, 6 * bs, true, {0x0001F30A, 0x00010004, 0, 0, 40}},
+      {14, 0x81A4, 269 * bs, false, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 50}},
+      {15, 0x81A4, 65805ull * bs, false,
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 55}},
+  };
+  inodes.insert(inodes.end(), extra.begin(), extra.end());
+  for (const auto& in : inodes) {
+    const size_t at = k_ext_inode_table * bs + size_t{in.number - 1} * inode_size;
+    if (at + inode_size > b.size()) continue;
+    std::fill(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + inode_size), 0);
+    put16(b, at + 0, in.mode);
+    put32(b, at + 4, static_cast<uint32_t>(in.size));
+    put32(b, at + 12, 1700000000);
+    put16(b, at + 26, 1);
+    put32(b, at + 32, in.extents ? 0x80000 : 0);
+    put32(b, at + 108, static_cast<uint32_t>(in.size >> 32));
+    for (size_t i = 0; i < in.block.size() && i < 15; ++i) put32(b, at + 40 + 4 * i, in.block[i]);
+  }
+  // Single-indirect block 32 of inode 12.
+  for (uint32_t i = 0; i < 4; ++i) put32(b, 32 * bs + 4 * i, 33 + i);
+  // Leaf block 40 of inode 13.
+  put16(b, 40 * bs, 0xF30A);
+  put16(b, 40 * bs + 2, 2);
+  put16(b, 40 * bs + 4, 84);
+  put32(b, 40 * bs + 12, 0);
+  put16(b, 40 * bs + 16, 2);
+  put32(b, 40 * bs + 20, 41);
+  put32(b, 40 * bs + 24, 5);
+  put16(b, 40 * bs + 28, 1);
+  put32(b, 40 * bs + 32, 45);
+  put32(b, 50 * bs, 51);
+  put32(b, 51 * bs, 52);
+  put32(b, 55 * bs, 56);
+  put32(b, 56 * bs, 57);
+  put32(b, 57 * bs, 58);
+  // Data blocks hold their own number, so that a read shows which was read.
+  for (uint32_t blk = 20; blk < 64; ++blk)
+    if (blk != 32 && blk != 40 && (blk < 50 || blk > 57 || blk == 52))
+      for (size_t k = 0; k < bs; k += 4) put32(b, blk * bs + k, blk);
+  return b;
+}
+
+// ---- partition tables ----
+
+inline void mbr_slot(image_t& b, size_t sector_at, int slot, uint8_t type, uint32_t lba,
+                     uint32_t count) {
+  const size_t at = sector_at + 446 + 16 * size_t(slot);
+  b[at + 4] = type;
+  put32(b, at + 8, lba);
+  put32(b, at + 12, count);
+  b[sector_at + 510] = 0x55;
+  b[sector_at + 511] = 0xAA;
+}
+
+// 128 sectors: slot 0 FAT32 (0x0C) at 8 for 16, slot 1 extended (0x05) at
+// 32 for 64 holding logicals 0x07 at 34 (10) and 0x83 at 50 (8), slot 2 a
+// primary 0x83 at 100 for 20 behind the extended entry.
+inline image_t mbr_image() {
+  image_t b(128 * 512, 0);
+  put32(b, 440, 0x12345678);
+  mbr_slot(b, 0, 0, 0x0C, 8, 16);
+  mbr_slot(b, 0, 1, 0x05, 32, 64);
+  mbr_slot(b, 0, 2, 0x83, 100, 20);
+  mbr_slot(b, 32 * 512, 0, 0x07, 2, 10);
+  mbr_slot(b, 32 * 512, 1, 0x05, 16, 16);
+  mbr_slot(b, 48 * 512, 0, 0x83, 2, 8);
+  const image_t fat = fat_image(32, 16);
+  std::copy(fat.begin(), fat.begin() + 512, b.begin() + 8 * 512);
+  return b;
+}
+
+struct gpt_part {
+  uint64_t first, last;
+  uint64_t attributes;
+  std::u16string name;
+};
+
+// 128 sectors of 512 bytes: protective MBR, header at LBA 1, an array of
+// count 128-byte entries at LBA 2, the partitions in the order given.
+inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4) {
+  image_t b(128 * 512, 0);
+  mbr_slot(b, 0, 0, 0xEE, 1, 127);
+  const size_t h = 512;
+  put_text(b, h, "EFI PART");
+  put32(b, h + 8, 0x00010000);
+  put32(b, h + 12, 92);
+  put64(b, h + 24, 1);
+  put64(b, h + 32, 127);
+  put64(b, h + 40, 34);
+  put64(b, h + 48, 94);
+  for (int i = 0; i < 16; ++i) b[h + 56 + i] = static_cast<uint8_t>(0x10 + i);
+  put64(b, h + 72, 2);
+  put32(b, h + 80, count);
+  put32(b, h + 84, 128);
+  const uint8_t basic_data[16] = {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44,
+                                  0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7};
+  for (size_t i = 0; i < parts.size() && i < count; ++i) {
+    const size_t e = 1024 + 128 * i;
+    std::copy(basic_data, basic_data + 16, b.begin() + static_cast<long>(e));
+    for (int k = 0; k < 16; ++k) b[e + 16 + k] = static_cast<uint8_t>(0x40 + 16 * i + k);
+    put64(b, e + 32, parts[i].first);
+    put64(b, e + 40, parts[i].last);
+    put64(b, e + 48, parts[i].attributes);
+    for (size_t k = 0; k < parts[i].name.size() && k < 36; ++k) put16(b, e + 56 + 2 * k, parts[i].name[k]);
+  }
+  return b;
+}
+
+}  // namespace vesk_test
