@@ -165,7 +165,7 @@ TEST(FileDrivers, LongListWithItsLinksPastTheFirst32KiB) {
   for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = 300 - i;
   w.stream(u"DestList", build_destlist(4, entries));
   for (size_t n = 1; n <= entries.size(); ++n) {
-    char name[8];
+    char name[24];
     std::snprintf(name, sizeof name, "%zx", n);
     w.stream(std::u16string(name, name + std::strlen(name)), link);
   }
