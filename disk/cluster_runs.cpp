@@ -22,9 +22,6 @@ namespace {
 constexpr uint32_t kMaxClusterBytes = 64u << 20;
 // At most this many bytes are held for one piece of a run.
 constexpr uint64_t kMaxPieceBytes = 8u << 20;
-// The most clusters a list may expand to one by one (a FAT holds at most
-// 2^28 entries).
-constexpr uint64_t kMaxListedClusters = uint64_t{1} << 28;
 constexpr uint32_t kCopyChunk = 32768;
 constexpr uint32_t kImageChunk = 0x80000;
 
@@ -80,12 +77,13 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
     if (!checked_mul<uint64_t>(clusters, cs, length)) length = ~uint64_t{0};
   }
   if (length == 0) return false;
-  // Content longer than the medium it lives on can only be sparse runs from
-  // a damaged or crafted list; delivering it would cost work and memory by
-  // a count from the medium. Deliver what the medium could hold and fail.
-  const uint64_t wanted = length;
-  length = std::min(length, disk.size());
-  if (length == 0) return false;
+  // Sparse runs occupy nothing on the medium (a sparse file may be far
+  // larger than its volume): only the bytes read from the medium are held
+  // against its size. More of them than it holds can only come from a
+  // damaged or crafted list; the walk delivers what the medium could hold
+  // and fails.
+  const uint64_t medium = disk.size();
+  uint64_t from_medium = 0;
   const uint64_t chunk_clusters = cs <= 4096 ? 64 : 32;
   const uint64_t piece_clusters = std::max<uint64_t>(1, std::min(chunk_clusters, kMaxPieceBytes / cs));
   std::vector<uint8_t> buffer;
@@ -102,7 +100,11 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
       cluster_piece p{buffer.data(), want, run.sparse(), run.m_first + index};
       if (run.sparse()) {
         std::memset(buffer.data(), 0, want);
+      } else if (want > medium - from_medium) {
+        if (delivered_out) *delivered_out = done;
+        return false;
       } else {
+        from_medium += want;
         uint64_t offset = 0;
         uint32_t got = static_cast<uint32_t>(want);
         if (!checked_mul<uint64_t>(run.m_first + index, cs, offset) ||
@@ -122,7 +124,6 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
     if (!ok) break;
   }
   if (delivered_out) *delivered_out = done;
-  if (length < wanted && done == length) return false;
   return ok && (done == length || whole);
 }
 
@@ -178,8 +179,17 @@ bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>
 
 bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>& runs) {
   if (list.m_bytes_per_cluster == 0) return false;
+  // The runs go in content order, whatever order their pieces were met in.
+  std::vector<data_run> ordered;
+  if (!guarded([&] {
+        ordered = runs;
+        std::stable_sort(ordered.begin(), ordered.end(),
+                         [](const data_run& a, const data_run& b) { return a.m_vcn < b.m_vcn; });
+        return true;
+      }))
+    return false;
   bool ok = true;
-  for (const data_run& r : runs)
+  for (const data_run& r : ordered)
     ok = ((r.m_negative & data_run_sparse) ? cluster_runs_append_sparse(list, r.m_count)
                                            : cluster_runs_append(list, r.m_cluster, r.m_count)) &&
          ok;
@@ -416,15 +426,26 @@ bool cluster_runs_extents_from(const cluster_runs& list, uint64_t start_vcn,
   });
 }
 
-bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters) {
+bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters,
+                              uint64_t medium_bytes) {
   return guarded([&] {
     clusters.clear();
-    // The counts come from the medium: refuse a list no volume could hold
-    // rather than grow the vector by them.
+    // The counts come from the medium: every listed cluster must lie on it,
+    // so a list is refused before anything grows when its runs reach past
+    // the medium's end or hold more clusters than the medium has.
+    const uint32_t cs = list.m_bytes_per_cluster;
+    if (cs == 0) return false;
+    const uint64_t on_medium =
+        medium_bytes > list.m_base_offset ? (medium_bytes - list.m_base_offset) / cs : 0;
     uint64_t total = 0;
-    for (const cluster_run& r : list.m_runs)
-      if (!r.sparse() && !r.open_ended()) total = std::min(total + r.count(), ~uint64_t{0} >> 2);
-    if (total > kMaxListedClusters) return false;
+    for (const cluster_run& r : list.m_runs) {
+      if (r.sparse() || r.open_ended()) continue;
+      const uint64_t count = r.count();
+      if (r.m_first > on_medium || count > on_medium - r.m_first) return false;
+      total += count;
+      if (total > on_medium) return false;
+    }
+    clusters.reserve(static_cast<size_t>(total));
     for (const cluster_run& r : list.m_runs) {
       if (r.sparse() || r.open_ended()) continue;
       for (uint64_t i = 0; i < r.count(); ++i) clusters.push_back(r.m_first + i);
@@ -447,12 +468,14 @@ bool record_extents32(const cluster_runs& list, std::vector<uint32_t>& firsts,
   });
 }
 
-bool record_clusters32(const cluster_runs& list, std::vector<uint32_t>& clusters) {
+bool record_clusters32(const cluster_runs& list, std::vector<uint32_t>& clusters,
+                       uint64_t medium_bytes) {
   return guarded([&] {
     clusters.clear();
     if (list.m_runs.empty()) return false;
     std::vector<uint64_t> all;
-    cluster_runs_to_clusters(list, all);
+    if (!cluster_runs_to_clusters(list, all, medium_bytes)) return false;
+    clusters.reserve(all.size());
     for (uint64_t c : all) clusters.push_back(static_cast<uint32_t>(c));
     return true;
   });
@@ -575,18 +598,27 @@ bool read_cluster_list(RAW_DISK_IO& disk, std::vector<uint8_t>& bytes, uint64_t&
   if (!disk.is_open() || length == 0 || cluster_size == 0 || cluster_size % 512 != 0 ||
       cluster_size > kMaxClusterBytes)
     return false;
-  // Never more clusters than the list holds.
+  // Never more clusters than the list holds, nor than the medium does: every
+  // one of them is read from it, so room is made only for what it can give.
   uint64_t count = length == whole_content ? clusters.size()
                                            : std::min<uint64_t>(ceil_div_u64(length, cluster_size),
                                                                 clusters.size());
   if (length == whole_content) length = count * cluster_size;
+  bool ok = true;
+  const uint64_t held = disk.size() / cluster_size;
+  if (count > held) {
+    count = held;
+    ok = false;
+  }
   if (!try_resize(bytes, static_cast<size_t>(count * cluster_size))) return false;
   std::fill(bytes.begin(), bytes.end(), uint8_t{0});
   uint64_t done = 0;
-  bool ok = true;
   for (uint64_t i = first_index; i < count; ++i) {
     uint32_t got = cluster_size;
-    if (!disk.read_at(bytes.data() + done, got, base + uint64_t{clusters[i]} * cluster_size)) got = 0;
+    uint64_t offset = 0;
+    if (!checked_mul<uint64_t>(clusters[i], cluster_size, offset) ||
+        !checked_add(offset, base, offset) || !disk.read_at(bytes.data() + done, got, offset))
+      got = 0;
     done += got;
     if (got < cluster_size) {
       ok = false;

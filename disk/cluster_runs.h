@@ -119,10 +119,15 @@ bool cluster_runs_extents_from(const cluster_runs& list, uint64_t start_vcn,
                                std::vector<uint64_t>& offsets, std::vector<uint64_t>& firsts,
                                std::vector<uint64_t>& counts,
                                std::vector<uint8_t>* sparse = nullptr);
-bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters);
+// Every cluster number of the real runs, in order. The runs must lie on a
+// medium of medium_bytes (from the list's base offset on); a list that
+// reaches past it is refused before anything is listed.
+bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& clusters,
+                              uint64_t medium_bytes);
 bool record_extents32(const cluster_runs& list, std::vector<uint32_t>& firsts,
                       std::vector<uint32_t>& counts);
-bool record_clusters32(const cluster_runs& list, std::vector<uint32_t>& clusters);
+bool record_clusters32(const cluster_runs& list, std::vector<uint32_t>& clusters,
+                       uint64_t medium_bytes);
 bool record_total_clusters(const cluster_runs& list, uint64_t& total);
 
 // ---- printing ----
@@ -146,8 +151,9 @@ using cluster_piece_sink = std::function<bool(const cluster_piece&)>;
 // the sink until length bytes (whole_content: all the runs) are delivered.
 // Sparse runs come as zeros, unread. A failed or short read delivers its
 // piece with the unread part zeroed and ends the walk with false; so does
-// running out of runs before the length. No walk delivers more bytes than
-// the medium holds: longer content is cut there and the walk is false.
+// running out of runs before the length. Sparse runs may be as long as
+// asked; the bytes read from the medium never exceed its size: a list that
+// asks for more is cut there and the walk is false.
 // delivered receives the byte count.
 bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t start_vcn,
                        uint64_t length, const cluster_piece_sink& sink,

@@ -75,6 +75,7 @@ _inode_collection::_inode_collection() { reset(); }
 _inode_collection::~_inode_collection() { release_disk(); }
 
 void _inode_collection::release_disk() {
+  if (m_volume.m_disk == m_disk) m_volume = ntfs_volume_map();
   if (m_disk && m_owns_disk) delete m_disk;
   m_disk = nullptr;
   m_owns_disk = 0;
@@ -97,6 +98,40 @@ void _inode_collection::reset() {
   m_progress_interval = 0;
   m_options = 0;
   m_progress = nullptr;
+  m_volume = ntfs_volume_map();
+}
+
+bool _inode_collection::set_volume(RAW_DISK_IO* disk, uint64_t volume_offset) {
+  return ntfs_volume_map_from_boot(m_volume, disk, volume_offset);
+}
+
+void _inode_collection::find_volume(RAW_DISK_IO* disk) {
+  m_volume = ntfs_volume_map();
+  guarded([&] {
+    std::vector<uint8_t> raw(m_record_size);
+    uint32_t got = m_record_size;
+    if (!disk->read(raw.data(), got, m_base_offset, false) || got != m_record_size) return false;
+    inode_record mft;
+    mft.m_options = mft_keep_data_runs;
+    if (!parse_file_record(mft, raw.data(), raw.size(), disk, m_base_offset, m_record_size,
+                           false) ||
+        mft.m_data_runs.empty() || (mft.m_data_runs[0].m_negative & data_run_sparse))
+      return false;
+    // Each cluster size puts the volume's first byte elsewhere; the boot
+    // sector found there must agree.
+    const uint64_t lcn = mft.m_data_runs[0].m_cluster;
+    for (uint32_t cs = 512; cs <= (2u << 20); cs *= 2) {
+      uint64_t back = 0;
+      if (!checked_mul(lcn, uint64_t{cs}, back) || back > m_base_offset) break;
+      ntfs_volume_map map;
+      if (ntfs_volume_map_from_boot(map, disk, m_base_offset - back) && map.m_cluster_size == cs &&
+          map.m_record_size == m_record_size) {
+        m_volume = std::move(map);
+        return true;
+      }
+    }
+    return false;
+  });
 }
 
 bool _inode_collection::reset_reserve(uint64_t /*capacity*/) {
@@ -162,6 +197,7 @@ bool _inode_collection::attach_disk(RAW_DISK_IO* disk, bool no_load,
     m_base_offset = base_offset;
     m_range_length = range_length;
     m_record_size = size;
+    if (!m_volume.m_disk) find_volume(disk);
     return true;
   });
   if (!attached) return false;
@@ -230,7 +266,7 @@ bool _inode_collection::accept(uint8_t* raw, uint64_t entry, uint64_t offset,
           rec.m_file_offset = offset;
         }
         if (!parse_file_record(m_store[index], raw, m_record_size, m_disk, m_base_offset,
-                               m_record_size, false)) {
+                               m_record_size, false, volume())) {
           m_store.pop_back();
           return true;
         }
@@ -271,7 +307,13 @@ bool _inode_collection::walk(bool scan_mode, inode_record_callback callback,
   const uint64_t size = m_record_size;
   // A record must hold at least its header and update-sequence array.
   if (size < 512) return false;
-  const uint64_t wanted = std::min(m_range_length / size, inode_store_reserve_max);
+  // The range's length is a claim (a boot sector's, a caller's): only the
+  // records the medium holds behind the base offset can be read, so room is
+  // reserved for no more than those.
+  uint64_t range = m_range_length;
+  if (scan_mode || !m_disk->remap_active())
+    range = std::min(range, m_disk->size() > m_base_offset ? m_disk->size() - m_base_offset : 0);
+  const uint64_t wanted = std::min(range / size, inode_store_reserve_max);
   std::vector<uint8_t> buffer;
   const bool ready = guarded([&] {
     m_store.reserve(static_cast<size_t>(wanted));
@@ -284,11 +326,11 @@ bool _inode_collection::walk(bool scan_mode, inode_record_callback callback,
   scan_progress& report = m_progress ? *m_progress : local_progress;
   uint64_t counted = 0;
   uint64_t pos = scan_mode ? m_start_offset : 0;
-  while (pos < m_range_length) {
+  while (pos < range) {
     uint64_t at = 0;
     if (!checked_add(m_base_offset, pos, at)) break;
-    if (!scan_mode && status_on(m_settings)) show_percent_done(60, pos, m_range_length, 1);
-    uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), m_range_length - pos));
+    if (!scan_mode && status_on(m_settings)) show_percent_done(60, pos, range, 1);
+    uint32_t got = static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), range - pos));
     if (!m_disk->read(buffer.data(), got, at, !scan_mode)) break;
     const uint64_t slots = got / size;
     for (uint64_t i = 0; i < slots; ++i) {
@@ -539,7 +581,7 @@ bool read_slot(_inode_collection& c, inode_record& out, uint64_t entry) {
   out.m_filter = c.m_filter;
   out.m_stream_name = c.m_stream_name;
   return parse_file_record(out, raw.data(), raw.size(), c.m_disk, c.m_base_offset,
-                           c.m_record_size, false);
+                           c.m_record_size, false, c.m_volume.m_disk ? &c.m_volume : nullptr);
 }
 
 }  // namespace
@@ -632,6 +674,9 @@ bool scan_ntfs_volume(std::vector<uint8_t>& out, RAW_DISK_IO* disk, uint64_t vol
         if (record_size == 0 ||
             !checked_mul(uint64_t{bs.bytes_per_sector()}, bs.ntfs_total_sectors(), range))
           return false;
+        // The boot sector's size is a claim: the volume ends where the medium
+        // does at the latest, and so does every slot carved from it.
+        range = std::min(range, disk->size() - std::min(disk->size(), volume_offset));
         disk->set_cluster_size(ntfs_cluster_size(bs));
 
         _inode_collection c;
@@ -646,6 +691,7 @@ bool scan_ntfs_volume(std::vector<uint8_t>& out, RAW_DISK_IO* disk, uint64_t vol
         c.m_progress_interval = disk->cluster_size();
         c.m_options = mft_keep_index_runs | mft_keep_zone_identifier | mft_keep_data_runs;
         c.m_settings = settings;
+        c.set_volume(disk, volume_offset);
         const bool scanned = c.scan(keep_newer_inode, nullptr, &c);
         c.m_disk = nullptr;  // the caller's
         if (!scanned) return false;

@@ -4,9 +4,10 @@
 // of every directory; and the rebuilt MFT image of a carved volume.
 //
 // The store is addressed by index: nothing keeps a pointer into it across
-// an append. No reservation exceeds the records the range can hold, path
-// walks stop at the first directory met twice, and a carved MFT is never
-// larger than its volume.
+// an append. No reservation exceeds the records the medium holds behind the
+// range's start (a range's length is a claim), path walks stop at the first
+// directory met twice, and a carved MFT is never larger than its volume nor
+// its volume than the medium.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +83,14 @@ class _inode_collection {
                     uint32_t interval, inode_record_callback callback,
                     scan_progress_callback progress, void* context, scan_progress* progress_out);
 
+  // Names the volume the table belongs to (its medium and first byte), so
+  // that extension records and attribute lists held outside the records
+  // are read where they lie; false (and no volume) when none is there.
+  // attach_disk finds the volume of a table on its own medium.
+  bool set_volume(RAW_DISK_IO* disk, uint64_t volume_offset);
+  // The named or found volume; null when unknown.
+  const ntfs_volume_map* volume() const { return m_volume.m_disk ? &m_volume : nullptr; }
+
   bool load(inode_record_callback callback, void* context);
   bool scan(inode_record_callback callback, scan_progress_callback progress, void* context);
   void build_paths();
@@ -113,6 +122,7 @@ class _inode_collection {
   uint32_t m_progress_interval = 0;
   uint32_t m_options = 0;
   scan_progress* m_progress = nullptr;  // filled for the progress callback when set
+  ntfs_volume_map m_volume;             // no medium when the volume is unknown
 
  private:
   void release_disk();
@@ -124,6 +134,9 @@ class _inode_collection {
               inode_record_callback callback, void* context);
   uint64_t append(const inode_record& rec, bool keyed);
   bool is_root(const inode_record& rec) const;
+  // The volume of a table at the base offset of disk: the boot sector that
+  // puts the table's first run there.
+  void find_volume(RAW_DISK_IO* disk);
 };
 
 void build_inode_paths(_inode_collection& collection);

@@ -92,6 +92,7 @@ void inode_record_clear_ext(inode_record& r) {
   r.m_si_times.timestamp_set_clear();
   r.m_allocated_size = 0;
   r.m_real_size = 0;
+  r.m_sizes_from_data = 0;
   r.m_fn_times.timestamp_set_clear();
   r.m_options = 0;
   r.m_index_runs.clear();
@@ -276,11 +277,31 @@ void take_file_name(inode_record& rec, const attr_view& a) {
   rec.m_fn_times.m_times[timestamp_set::k_m] = load_le64(v + 16);
   rec.m_fn_times.m_times[timestamp_set::k_c] = load_le64(v + 24);
   rec.m_fn_times.m_times[timestamp_set::k_a] = load_le64(v + 32);
+  // The name's copy of the sizes is refreshed only now and then: the
+  // unnamed $DATA's own sizes, when the record has one, win.
+  if (rec.m_sizes_from_data) return;
   if (rec.m_allocated_size == 0) rec.m_allocated_size = load_le64(v + 40);
   if (rec.m_real_size == 0) rec.m_real_size = load_le64(v + 48);
 }
 
+// The sizes of the unnamed $DATA: a resident value's length, or the header
+// of the non-resident piece that starts the content (later pieces, in
+// extension records, carry no sizes).
+void take_data_sizes(inode_record& rec, const attr_view& a) {
+  if (a.named() || rec.m_sizes_from_data) return;
+  if (a.nonresident) {
+    if (load_le64(a.p + 16) != 0) return;
+    rec.m_allocated_size = load_le64(a.p + 40);
+    rec.m_real_size = load_le64(a.p + 48);
+  } else {
+    rec.m_allocated_size = a.value_length;
+    rec.m_real_size = a.value_length;
+  }
+  rec.m_sizes_from_data = 1;
+}
+
 void take_data(inode_record& rec, const attr_view& a) {
+  take_data_sizes(rec, a);
   const uint32_t o = rec.m_options;
   const bool look = (a.nonresident && (o & mft_keep_data_runs)) ||
                     ((o & mft_look_resident_data) && a.has_value());
@@ -295,13 +316,6 @@ void take_data(inode_record& rec, const attr_view& a) {
     return;
   }
   if (!(o & (mft_keep_resident_data | mft_keep_data_runs))) return;
-  if (a.nonresident) {
-    if (rec.m_allocated_size == 0) rec.m_allocated_size = load_le64(a.p + 40);
-    if (rec.m_real_size == 0) rec.m_real_size = load_le64(a.p + 48);
-  } else {
-    if (rec.m_allocated_size == 0) rec.m_allocated_size = a.value_length;
-    if (rec.m_real_size == 0) rec.m_real_size = a.value_length;
-  }
   const bool copy_only = rec.m_name.empty() && !rec.m_filter.empty();
   if (!copy_only && (o & mft_keep_data_runs) && a.nonresident)
     decode_data_runs(a.p, a.length, rec.m_data_runs);
@@ -377,8 +391,11 @@ bool is_valid_attr_list_entry(const uint8_t* entry, size_t available) {
 
 namespace {
 
+bool by_vcn(const data_run& a, const data_run& b) { return a.m_vcn < b.m_vcn; }
+
 bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
-                            uint64_t base_offset, uint32_t record_size, bool attr_list_mode) {
+                            uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
+                            const ntfs_volume_map* volume) {
   if (!raw || !disk || !disk->is_open() || record_size == 0 || length < record_size ||
       !is_mft_file_record(raw, length))
     return false;
@@ -425,10 +442,10 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
           if (attr_list_mode) break;
           if (a.has_value())
             read_attribute_list_records(rec, a.value(), a.value_length, entry_low, 0, disk,
-                                        base_offset, record_size);
+                                        base_offset, record_size, volume);
           else if (a.nonresident)
             read_attribute_list_nonresident(rec, a.p, a.length, entry_low, 0, disk, base_offset,
-                                            record_size);
+                                            record_size, volume);
           break;
         case attr_file_name:
           take_file_name(rec, a);
@@ -446,22 +463,31 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     }
     pos += a.length;
   }
+  // Extension records are merged where the attribute list names them, which
+  // may be before the base record's own pieces: the content's order is the
+  // pieces' starting virtual clusters.
+  if (!attr_list_mode) {
+    std::stable_sort(rec.m_data_runs.begin(), rec.m_data_runs.end(), by_vcn);
+    std::stable_sort(rec.m_index_runs.begin(), rec.m_index_runs.end(), by_vcn);
+  }
   return !rec.m_parents.empty() || !rec.m_related.empty();
 }
 
 }  // namespace
 
 bool parse_file_record(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
-                       uint64_t base_offset, uint32_t record_size, bool attr_list_mode) {
+                       uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
+                       const ntfs_volume_map* volume) {
   return guarded([&] {
     return parse_file_record_body(rec, raw, length, disk, base_offset, record_size,
-                                  attr_list_mode);
+                                  attr_list_mode, volume);
   });
 }
 
 bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size_t count,
                                  uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
-                                 uint64_t base_offset, uint32_t record_size) {
+                                 uint64_t base_offset, uint32_t record_size,
+                                 const ntfs_volume_map* volume) {
   return guarded([&] {
     if (!entries || count < 32 || count < load_le16(entries + 4) || !disk || !disk->is_open() ||
         record_size == 0)
@@ -477,13 +503,20 @@ bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size
       const uint8_t* e = entries + pos;
       const uint64_t number = load_le32(e + 16) | (uint64_t{load_le16(e + 20)} << 32);
       if (number != 0 && number != own && requested.insert(number).second) {
-        uint64_t offset = 0;
-        bool placed = checked_mul(number, uint64_t{record_size}, offset);
-        if (placed && !disk->remap_active()) placed = checked_add(offset, base_offset, offset);
-        uint32_t got = record_size;
-        if (placed && disk->read(buffer.data(), got, offset, true) && got == record_size)
+        bool read = false;
+        if (volume && volume->m_record_size == record_size) {
+          // The MFT need not be contiguous: its own runs place the entry.
+          read = read_mft_entry(*volume, number, buffer);
+        } else {
+          uint64_t offset = 0;
+          bool placed = checked_mul(number, uint64_t{record_size}, offset);
+          if (placed && !disk->remap_active()) placed = checked_add(offset, base_offset, offset);
+          uint32_t got = record_size;
+          read = placed && disk->read(buffer.data(), got, offset, true) && got == record_size;
+        }
+        if (read)
           parse_file_record(rec, buffer.data(), buffer.size(), disk, base_offset, record_size,
-                            true);
+                            true, volume);
       }
       pos += load_le16(e + 4);
     }
@@ -493,7 +526,8 @@ bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size
 
 bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uint32_t attr_length,
                                      uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
-                                     uint64_t base_offset, uint32_t record_size) {
+                                     uint64_t base_offset, uint32_t record_size,
+                                     const ntfs_volume_map* volume) {
   return guarded([&] {
     if (!attr || attr_length < resident_header) return false;
     attr_view a;
@@ -503,14 +537,24 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
       if (a.value_length == 0) return true;
       if (!is_valid_attr_list_entry(a.value(), a.value_length)) return false;
       return read_attribute_list_records(rec, a.value(), a.value_length, entry_low, entry_high,
-                                         disk, base_offset, record_size);
+                                         disk, base_offset, record_size, volume);
     }
     if (!disk || !disk->is_open()) return false;
     const uint64_t initialized = load_le64(attr + 56);
     if (initialized == 0) return true;
     std::vector<data_run> runs;
     decode_data_runs(attr, attr_length, runs);
-    const uint32_t cluster = disk->cluster_size() ? disk->cluster_size() : 4096;
+    // The list's clusters are the volume's: with the volume known they are
+    // read on its medium from its first byte on, else on this medium from
+    // its start.
+    RAW_DISK_IO* medium = disk;
+    uint64_t origin = 0;
+    uint32_t cluster = disk->cluster_size() ? disk->cluster_size() : 4096;
+    if (volume && volume->m_disk && volume->m_disk->is_open() && volume->m_cluster_size) {
+      medium = volume->m_disk;
+      origin = volume->m_offset;
+      cluster = volume->m_cluster_size;
+    }
     // Never more than the list's real size, and never a hostile amount.
     const uint64_t wanted = std::min<uint64_t>(load_le64(attr + 48), attr_list_max_bytes);
     std::vector<uint8_t> list;
@@ -524,8 +568,8 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
         uint64_t lcn = 0, offset = 0;
         uint32_t got = cluster;
         if (!checked_add(r.m_cluster, uint64_t{c}, lcn) ||
-            !checked_mul(lcn, uint64_t{cluster}, offset) ||
-            !disk->read(piece.data(), got, offset, false) || got != cluster)
+            !checked_mul(lcn, uint64_t{cluster}, offset) || !checked_add(offset, origin, offset) ||
+            !medium->read(piece.data(), got, offset, false) || got != cluster)
           break;
         list.insert(list.end(), piece.begin(), piece.end());
       }
@@ -534,7 +578,7 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
     if (list.size() > wanted) list.resize(wanted);
     if (!is_valid_attr_list_entry(list.data(), list.size())) return false;
     return read_attribute_list_records(rec, list.data(), list.size(), entry_low, entry_high, disk,
-                                       base_offset, record_size);
+                                       base_offset, record_size, volume);
   });
 }
 
@@ -616,6 +660,83 @@ std::ostream& write_indent(std::ostream& out, size_t count) {
   out.fill(fill);
   out.flags(flags);
   return out;
+}
+
+}  // namespace vk
+
+namespace vk {
+
+bool read_mft_entry(const ntfs_volume_map& map, uint64_t entry, std::vector<uint8_t>& buffer) {
+  return guarded([&] {
+    const uint32_t cs = map.m_cluster_size;
+    const uint32_t size = map.m_record_size;
+    if (!map.m_disk || !map.m_disk->is_open() || cs == 0 || size == 0) return false;
+    buffer.assign(size, 0);
+    uint64_t pos = 0;  // a byte of the MFT's content
+    if (!checked_mul(entry, uint64_t{size}, pos)) return false;
+    size_t done = 0;
+    while (done < size) {
+      const uint64_t vcn = pos / cs;
+      const data_run* holder = nullptr;
+      for (const data_run& r : map.m_mft_runs)
+        if (vcn >= r.m_vcn && vcn - r.m_vcn < r.m_count) {
+          holder = &r;
+          break;
+        }
+      if (!holder || (holder->m_negative & data_run_sparse)) return false;
+      uint64_t run_end = 0, offset = 0;
+      if (!checked_mul(holder->m_vcn + holder->m_count, uint64_t{cs}, run_end) ||
+          !checked_mul(holder->m_cluster + (vcn - holder->m_vcn), uint64_t{cs}, offset) ||
+          !checked_add(offset, map.m_offset + pos % cs, offset))
+        return false;
+      uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(size - done, run_end - pos));
+      const uint32_t asked = want;
+      if (!map.m_disk->read(buffer.data() + done, want, offset, false) || want != asked)
+        return false;
+      done += want;
+      pos += want;
+    }
+    return true;
+  });
+}
+
+bool ntfs_volume_map_from_boot(ntfs_volume_map& map, RAW_DISK_IO* disk, uint64_t offset) {
+  map = ntfs_volume_map();
+  return guarded([&] {
+    if (!disk || !disk->is_open()) return false;
+    std::vector<uint8_t> head(512);
+    uint32_t got = 512;
+    if (!disk->read(head.data(), got, offset, false) || got != 512 ||
+        std::memcmp(head.data() + 3, "NTFS", 4) != 0)
+      return false;
+    const boot_sector bs = boot_sector_from(head.data(), head.size());
+    const uint32_t cs = ntfs_cluster_size(bs);
+    const uint32_t size = ntfs_mft_record_size(bs);
+    uint64_t mft_at = 0;
+    if (cs == 0 || size < 512 || size > 65536 ||
+        !checked_mul(bs.ntfs_mft_lcn(), uint64_t{cs}, mft_at) ||
+        !checked_add(mft_at, offset, mft_at))
+      return false;
+    std::vector<uint8_t> raw(size);
+    got = size;
+    if (!disk->read(raw.data(), got, mft_at, false) || got != size) return false;
+    inode_record mft;
+    mft.m_options = mft_keep_data_runs;
+    if (!parse_file_record(mft, raw.data(), raw.size(), disk, mft_at, size, false) ||
+        mft.m_data_runs.empty())
+      return false;
+    // The runs must start where the boot sector puts the table.
+    const data_run& first = mft.m_data_runs.front();
+    if (first.m_vcn != 0 || (first.m_negative & data_run_sparse) ||
+        first.m_cluster != bs.ntfs_mft_lcn())
+      return false;
+    map.m_disk = disk;
+    map.m_offset = offset;
+    map.m_cluster_size = cs;
+    map.m_record_size = size;
+    map.m_mft_runs = std::move(mft.m_data_runs);
+    return true;
+  });
 }
 
 }  // namespace vk

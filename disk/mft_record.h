@@ -96,6 +96,7 @@ struct inode_record : inode_entry {
   timestamp_set m_si_times;  // modified, accessed, MFT changed, created
   uint64_t m_allocated_size = 0;
   uint64_t m_real_size = 0;
+  uint8_t m_sizes_from_data = 0;  // the sizes are the unnamed $DATA's own
   timestamp_set m_fn_times;
   uint32_t m_options = 0;
   std::vector<data_run> m_index_runs;
@@ -181,18 +182,41 @@ bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>
 
 bool is_valid_attr_list_entry(const uint8_t* entry, size_t available);
 
+// Where the volume of a master file table lies, for what a record names
+// outside itself: extension records, placed through the table's own runs
+// (a table grows in pieces and need not be contiguous), and attribute lists
+// held in clusters of the volume.
+struct ntfs_volume_map {
+  RAW_DISK_IO* m_disk = nullptr;  // the medium that holds the volume
+  uint64_t m_offset = 0;          // the volume's first byte on it
+  uint32_t m_cluster_size = 0;
+  uint32_t m_record_size = 0;
+  std::vector<data_run> m_mft_runs;  // $MFT's unnamed $DATA, in content order
+};
+// The volume whose boot sector lies at offset: its geometry and the runs of
+// its table's record 0; false (and an empty map) when either is unsound.
+bool ntfs_volume_map_from_boot(ntfs_volume_map& map, RAW_DISK_IO* disk, uint64_t offset);
+// The record-size bytes of an entry of the table, read through its runs.
+bool read_mft_entry(const ntfs_volume_map& map, uint64_t entry, std::vector<uint8_t>& buffer);
+
 // Parses one FILE record (fixups applied in place) into rec. In attribute-
 // list mode the header is not taken, an already merged record is not merged
-// again, and $ATTRIBUTE_LIST is ignored.
+// again, and $ATTRIBUTE_LIST is ignored. Without a volume map, extension
+// records are read at base_offset + entry x record_size (a contiguous
+// table) and a non-resident attribute list at its clusters from the start
+// of disk. Run lists come out in content order (by starting VCN).
 bool parse_file_record(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
-                       uint64_t base_offset, uint32_t record_size, bool attr_list_mode);
+                       uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
+                       const ntfs_volume_map* volume = nullptr);
 // Merges the records named by the entries of an attribute list.
 bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size_t count,
                                  uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
-                                 uint64_t base_offset, uint32_t record_size);
+                                 uint64_t base_offset, uint32_t record_size,
+                                 const ntfs_volume_map* volume = nullptr);
 bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uint32_t attr_length,
                                      uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
-                                     uint64_t base_offset, uint32_t record_size);
+                                     uint64_t base_offset, uint32_t record_size,
+                                     const ntfs_volume_map* volume = nullptr);
 // The largest attribute list read from the medium.
 inline constexpr size_t attr_list_max_bytes = 1u << 20;
 

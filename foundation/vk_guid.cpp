@@ -347,17 +347,21 @@ void add_run_char(std::string& run, uint8_t c, bool skip_punct) {
 }
 
 // Records a run of at least min_len characters with its start; an empty run
-// is never recorded, whatever the minimum. The two lists stay the same length
-// even when memory runs out.
-void keep_run(std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
+// is never recorded, whatever the minimum. False when memory ran out; the two
+// lists then stay as they were, the same length.
+bool keep_run(std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
               const std::string& run, size_t min_len, uint64_t start) {
-  if (run.empty() || run.size() < min_len) return;
-  offsets.push_back(start);
-  vk::guarded([&] { texts.push_back(run); },
-              [&] {
-                offsets.pop_back();
-                throw;
-              });
+  if (run.empty() || run.size() < min_len) return true;
+  return vk::guarded([&] {
+    offsets.push_back(start);
+    try {
+      texts.push_back(run);
+    } catch (...) {
+      offsets.pop_back();
+      throw;
+    }
+    return true;
+  });
 }
 
 }  // namespace
@@ -368,7 +372,7 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  vk::guarded([&] {
+  return vk::guarded([&] {
     std::string run;
     size_t p = 0;
     while (p + 1 < len) {
@@ -378,13 +382,12 @@ bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
         p += 2;
         continue;
       }
-      keep_run(texts, offsets, run, min_len, p - 2 * run.size());
+      if (!keep_run(texts, offsets, run, min_len, p - 2 * run.size())) return false;
       run.clear();
       ++p;  // one byte only, so a run at an odd offset is still found
     }
-    keep_run(texts, offsets, run, min_len, p - 2 * run.size());
+    return keep_run(texts, offsets, run, min_len, p - 2 * run.size());
   });
-  return true;
 }
 
 bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
@@ -393,7 +396,7 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
   texts.clear();
   offsets.clear();
   if (!buf || len < 1) return false;
-  vk::guarded([&] {
+  return vk::guarded([&] {
     std::string run;
     bool substantive = false;  // holds something other than blank, CR and LF
     for (size_t p = 0; p < len; ++p) {
@@ -404,13 +407,12 @@ bool extract_ascii_strings(const uint8_t* buf, size_t len, size_t min_len,
         if (run.size() != before && c != ' ' && c != '\r' && c != '\n') substantive = true;
         continue;
       }
-      if (substantive) keep_run(texts, offsets, run, min_len, p - run.size());
+      if (substantive && !keep_run(texts, offsets, run, min_len, p - run.size())) return false;
       run.clear();
       substantive = false;
     }
-    keep_run(texts, offsets, run, min_len, len - run.size());
+    return keep_run(texts, offsets, run, min_len, len - run.size());
   });
-  return true;
 }
 
 }  // namespace vk

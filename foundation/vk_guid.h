@@ -120,7 +120,8 @@ bool find_nonzero_blocks(const uint8_t* buf, size_t len, std::vector<uint64_t>& 
 
 // ---- printable text runs ----
 // UTF-16LE runs of printable ASCII with the byte offset of each; both lists
-// are cleared first; false only for an empty buffer.
+// are cleared first; false for an empty buffer, and when memory runs out (the
+// lists then hold the runs found before, one offset for each text).
 bool extract_utf16_strings(const uint8_t* buf, size_t len, size_t min_len,
                            std::vector<std::string>& texts, std::vector<uint64_t>& offsets,
                            bool also_tab_cr_lf = false, bool skip_leading_punct = false);

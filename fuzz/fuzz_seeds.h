@@ -17,6 +17,7 @@
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "fuzz/fuzz_harness.h"
+#include "fuzz/seeds_ntfs.h"
 #include "idlist_writer.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
@@ -30,10 +31,14 @@ using seed_bytes = std::vector<uint8_t>;
 // Target name -> its seeds.
 using seed_map = std::map<std::string, std::vector<seed_bytes>>;
 
-// The six target names, as the programs, dictionaries and folders use them.
+// The target names, as the programs, dictionaries and folders use them.
 inline const std::vector<std::string>& target_names() {
-  static const std::vector<std::string> names = {"compound_file", "destlist", "lnk",
-                                                 "idlist",        "property_storage", "driver"};
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all = {"compound_file", "destlist", "lnk",
+                                    "idlist",        "property_storage", "driver"};
+    for (const disk_target& t : ntfs_targets()) all.emplace_back(t.name);
+    return all;
+  }();
   return names;
 }
 
@@ -204,6 +209,7 @@ inline seed_map written_seeds() {
   seeds["lnk"].push_back(lnk_input(vesk_test::full_written_link(), 1, 0x1200));
   seeds["idlist"] = detail::id_lists();
   seeds["property_storage"] = detail::property_storages();
+  add_ntfs_seeds(seeds);
   return seeds;
 }
 

@@ -5,6 +5,7 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
+#include "shell/parse_ctx.h"
 
 namespace vk {
 
@@ -22,8 +23,8 @@ byte_view view_of(const uint8_t* raw, int64_t available) {
 
 std::string host_name(byte_view v) {
   std::string out;
-  byte_cursor c(v, field::host_name);
-  c.text8(out, field::host_name_size);
+  if (v.has(field::host_name, field::host_name_size))
+    read_ansi(v, field::host_name, field::host_name + field::host_name_size, out);
   return out;
 }
 

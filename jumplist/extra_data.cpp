@@ -12,6 +12,7 @@
 #include "jumplist/lnk_names.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
+#include "shell/parse_ctx.h"
 #include "shell/property_store.h"
 
 namespace vk {

@@ -59,8 +59,7 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
   const bool hex = o.m_hex_numbers != 0;
   const bool offsets = o.m_carve_mode || o.m_show_offset;
 
-  std::string aliased;
-  line(out, "source path/filename:     ", apply_path_alias(o, aliased, o.m_source_path));
+  line(out, "source path/filename:     ", record_source_text(o));
   if (r.m_file_offset != 0 && offsets)
     line(out, "file offset:              ", hex_number_text(r.m_file_offset, hex, 8));
   if (o.m_automatic_list || o.m_custom_list) line(out, "AppID:                    ", appid);
@@ -181,6 +180,51 @@ std::string record_date_time_text(uint64_t ticks, const time_format_settings& se
   date += clock;
   date += " [UTC]";
   return date;
+}
+
+std::string utf8_or_escaped(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  std::string out;
+  out.reserve(n);
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char b = p[i];
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (b < 0x80) len = 1;
+    else if (b >= 0xC2 && b <= 0xDF) len = 2;
+    else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    }
+    bool whole = len != 0 && i + len <= n;
+    for (size_t k = 1; whole && k < len; ++k) {
+      const unsigned char c = p[i + k];
+      whole = k == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    }
+    if (whole) {
+      out.append(text, i, len);
+      i += len;
+    } else {
+      static const char digits[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += digits[b >> 4];
+      out += digits[b & 0xF];
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string record_source_text(const lnk::useropts& options) {
+  std::string aliased;
+  return apply_path_alias(options, aliased, utf8_or_escaped(options.m_source_path));
 }
 
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {

@@ -30,6 +30,13 @@ std::string record_target_name(const lnk_record& record);
 // The settings' AppID text, with " [name]" when the AppID file names it.
 std::string record_appid_text(const lnk::useropts& options);
 
+// The text as it is when it is UTF-8; each byte that is not part of a UTF-8
+// sequence written as \xNN (file names may hold any bytes).
+std::string utf8_or_escaped(const std::string& text);
+
+// The source path as the reports show it: escaped, then aliased.
+std::string record_source_text(const lnk::useropts& options);
+
 // Writes one record in the chosen form (body file, log2timeline, CSV row,
 // else the labelled block), registering the row forms' columns first while
 // the header is pending; always true. The stream is left decimal,

@@ -305,8 +305,7 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
                       const record_values& v) {
   const record_kind kind = kind_of(o);
   row_filler row(o);
-  std::string aliased;
-  row.text(c_source_path, apply_path_alias(o, aliased, o.m_source_path));
+  row.text(c_source_path, record_source_text(o));
   row.text(c_source_type, r.m_source_type);
 
   if (kind.listed) row.text(c_appid, v.m_appid_text);
@@ -394,8 +393,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   l2t_record l2t;
   init_l2t_record(l2t);
   fill_l2t_from_options(l2t, &o);
-  std::string aliased;
-  const std::string& source = apply_path_alias(o, aliased, o.m_source_path);
+  const std::string source = record_source_text(o);
   l2t.m_short = v.m_target_name;
   l2t.m_desc = v.m_target_name + " <- " + source + "; ";
   append_parts(l2t.m_desc, {{"vol label-", &r.m_volume_label},
@@ -451,9 +449,8 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
   body.m_size = r.m_header.m_file_size;
   body.m_name = v.m_target_name + " (LNK TARGET)";
   if (!r.m_idlist_path.empty()) {
-    std::string aliased;
     body.m_name += " <- ";
-    body.m_name += apply_path_alias(o, aliased, o.m_source_path);
+    body.m_name += record_source_text(o);
   }
   if (!r.m_arguments.empty()) body.m_name += "; cmdargs-" + r.m_arguments;
   if (o.m_carve_mode) body.m_name += " (rawscan)";

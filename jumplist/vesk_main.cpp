@@ -8,6 +8,7 @@
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_string.h"
+#include "jumplist/record_report.h"
 
 namespace vk {
 namespace {
@@ -78,7 +79,7 @@ std::string vesk_run_header(const std::vector<std::string>& args, const time& st
     }
   std::string joined;
   join_command_line(joined, args, '\'');
-  out += joined + "\"\n";
+  out += utf8_or_escaped(joined) + "\"\n";
   return out;
 }
 

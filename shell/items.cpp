@@ -73,7 +73,7 @@ bool parse_volume_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& r
   ctx.consumed += 3;
   int64_t size = load_le16(p);
   if (p[5] == '\\')
-    rec.long_name.assign(reinterpret_cast<const char*>(p + 3), 2);
+    read_ansi(view(p, size), 3, 5, rec.long_name);
   else
     read_ansi(view(p, size), 3, size, rec.long_name);
   if (p[2] == 0x2F) {

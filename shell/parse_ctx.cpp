@@ -5,6 +5,7 @@
 
 #include "foundation/vk_hex_view.h"
 #include "foundation/vk_unicode.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -42,13 +43,21 @@ int64_t variable_header_length(const uint8_t* data, int64_t available) {
 
 namespace {
 thread_local parse_guard* t_active_guard = nullptr;
+thread_local int64_t t_filed_total = 0;
 }
 
-parse_guard::parse_guard(int64_t input_length) {
-  int64_t len = std::max<int64_t>(input_length, 0);
-  int64_t cap = (std::numeric_limits<int64_t>::max() - k_base_units) / k_units_per_byte;
-  m_budget = std::min(len, cap) * k_units_per_byte + k_base_units;
+namespace {
+// len * per_byte + base, saturated.
+int64_t scaled_budget(int64_t input_length, int64_t per_byte, int64_t base) {
+  const int64_t len = std::max<int64_t>(input_length, 0);
+  const int64_t cap = (std::numeric_limits<int64_t>::max() - base) / per_byte;
+  return std::min(len, cap) * per_byte + base;
 }
+}  // namespace
+
+parse_guard::parse_guard(int64_t input_length)
+    : m_budget(scaled_budget(input_length, k_units_per_byte, k_base_units)),
+      m_filed_budget(scaled_budget(input_length, k_filed_bytes_per_byte, k_base_filed_bytes)) {}
 
 bool parse_guard::charge(int64_t units) {
   if (m_tripped) return false;
@@ -59,6 +68,27 @@ bool parse_guard::charge(int64_t units) {
     return false;
   }
   m_used += units;
+  return true;
+}
+
+bool parse_guard::charge_filed(int64_t bytes) {
+  if (m_tripped) return false;
+  if (bytes < 0) bytes = 0;
+  if (bytes > m_filed_budget - m_filed) {
+    m_tripped = true;
+    return false;
+  }
+  m_filed += bytes;
+  t_filed_total += bytes;
+  return true;
+}
+
+bool parse_guard::claim_range(const uint8_t* begin, const uint8_t* end) {
+  if (m_tripped) return false;
+  const auto b = reinterpret_cast<uintptr_t>(begin), e = reinterpret_cast<uintptr_t>(end);
+  for (const auto& [cb, ce] : m_claimed)
+    if (b < ce && cb < e) return false;
+  m_claimed.emplace_back(b, e);
   return true;
 }
 
@@ -81,6 +111,17 @@ guard_level::~guard_level() {
 
 bool guard_charge(int64_t units) {
   return t_active_guard ? t_active_guard->charge(units) : true;
+}
+
+bool guard_charge_filed(int64_t bytes) {
+  return t_active_guard ? t_active_guard->charge_filed(bytes) : true;
+}
+
+int64_t filed_bytes_total() { return t_filed_total; }
+
+bool guard_claim_range(const uint8_t* data, int64_t size) {
+  if (!t_active_guard) return true;
+  return t_active_guard->claim_range(data, data + std::max<int64_t>(size, 0));
 }
 
 // ---- strings ----
@@ -106,6 +147,36 @@ int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out)
   return taken;
 }
 
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F; the five it leaves undefined keep their
+// own value, as C1 controls.
+constexpr uint16_t k_cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n) {
+  out.reserve(out.size() + n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = p[i];
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      continue;
+    }
+    const uint16_t c = b < 0xA0 ? k_cp1252_high[b - 0x80] : b;
+    if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) {
   out.clear();
   if (!clip(view, start, end)) return 0;
@@ -114,73 +185,81 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
   size_t n = 0;
   while (n < bytes && p[n] != 0) ++n;
   if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
-  out.assign(reinterpret_cast<const char*>(p), n);
+  append_cp1252_as_utf8(out, p, n);
   return static_cast<int64_t>(n < bytes ? n + 1 : n);
 }
 
 // ---- tests ----
 
+namespace {
+byte_view view_of(const uint8_t* p, int64_t available) {
+  return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
+}
+// The type byte at 2 (and the byte behind it) of an item already sized.
+uint8_t byte_at(const uint8_t* p, size_t at) { return *view_of(p, at + 1).u8(at); }
+}  // namespace
+
 std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available, int64_t min_size,
                                         int64_t max_size) {
   if (!p || available < min_size || available < 2) return std::nullopt;
-  uint16_t size = load_le16(p);
+  const uint16_t size = *view_of(p, available).u16(0);
   if (size < min_size || size > available || size > max_size) return std::nullopt;
   return size;
 }
 
-namespace {
-byte_view view_of(const uint8_t* p, int64_t available) {
-  return byte_view(p, available > 0 ? static_cast<size_t>(available) : 0);
-}
-}  // namespace
-
 bool is_type_2e_item(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 20) && p[2] == 0x2E;
+  return sized_structure(p, available, 20) && byte_at(p, 2) == 0x2E;
 }
 
 bool is_type_73_77_item(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 20) && (p[2] == 0x73 || p[2] == 0x77);
+  return sized_structure(p, available, 20) && (byte_at(p, 2) == 0x73 || byte_at(p, 2) == 0x77);
 }
 
 bool is_type_2c_item(const uint8_t* p, int64_t available) {
   if (!p || available < 42) return false;
-  return load_le16(p) <= available && p[2] == 0x2C;
+  const byte_view v = view_of(p, available);
+  return *v.u16(0) <= available && *v.u8(2) == 0x2C;
 }
 
 bool is_type_61_67_item(const uint8_t* p, int64_t available) {
   if (!sized_structure(p, available, 10)) return false;
-  return (p[2] == 0x61 && p[3] == 0x80) || (p[2] == 0x67 && p[3] == 0x45);
+  const uint8_t type = byte_at(p, 2), sub = byte_at(p, 3);
+  return (type == 0x61 && sub == 0x80) || (type == 0x67 && sub == 0x45);
 }
 
 bool is_type_61_item(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 47) && p[2] == 0x61;
+  return sized_structure(p, available, 47) && byte_at(p, 2) == 0x61;
 }
 
 bool is_property_list_header(const uint8_t* p, int64_t available) {
-  if (!p || available < 24) return false;
-  return load_le32(p) == 13 && load_le32(p + 20) != 0;
+  namespace pl = propstore::property_list;
+  if (!p || available < static_cast<int64_t>(pl::header_size)) return false;
+  const byte_view v = view_of(p, available);
+  return *v.u32(pl::marker) == pl::marker_value && *v.u32(pl::nonzero) != 0;
 }
 
 bool is_sized_record_with_offsets(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 14, 16384);
   if (!size) return false;
-  uint16_t a = load_le16(p + 4), b = load_le16(p + 12);
+  const byte_view v = view_of(p, available);
+  const uint16_t a = *v.u16(4), b = *v.u16(12);
   return a != 0 && a <= available && a <= *size && b != 0 && b <= available && b <= a;
 }
 
 bool is_cfsf_header(const uint8_t* p, int64_t available) {
   if (!p || available < 53) return false;
-  uint16_t size = load_le16(p);
+  const byte_view v = view_of(p, available);
+  const uint16_t size = *v.u16(0);
   if (size > 16384 || size + 32 > available) return false;
-  if (load_le32(p + 2) != 0x46534643) return false;
-  uint16_t inner = load_le16(p + 6);
+  if (*v.u32(2) != 0x46534643) return false;  // "CFSF"
+  const uint16_t inner = *v.u16(6);
   return inner <= 16384 && inner <= size;
 }
 
 bool is_45177777_block(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 19);
   if (!size) return false;
-  byte_view v = view_of(p, available);
+  const byte_view v = view_of(p, available);
   return *v.u16(4) <= *size && *v.u32(6) == 0x45177777;
 }
 

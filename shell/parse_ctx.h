@@ -8,6 +8,8 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_parse_debug.h"
@@ -47,29 +49,54 @@ int64_t variable_header_length(const uint8_t* data, int64_t available);
 // Shell-item parsers call each other recursively (walks, dispatches, scans,
 // storages, stream values), and hostile bytes can make that deep or
 // exponentially wide. One guard bounds a whole top-level parse: at most
-// k_max_depth nested levels, and at most k_units_per_byte work units per
-// byte of the top-level input. It lives beside the thread, not in parse_ctx,
-// so that a parser which makes a fresh context still sees it. Once tripped
-// it stays tripped until the top-level parse ends; nested parsers then
-// return false or 0 and what was decoded stays.
+// k_max_depth nested levels, at most k_units_per_byte work units per byte of
+// the top-level input, and at most k_filed_bytes_per_byte bytes filed into
+// property values per byte of it. Values may claim windows that overlap
+// (each further value of a storage may run to the storage's end), so what
+// they copy is charged as it is filed, not only their number. The guard also
+// remembers the byte ranges of the special streams expanded, so that no byte
+// is expanded twice. It lives beside the thread, not in parse_ctx, so that a
+// parser which makes a fresh context still sees it. Once tripped it stays
+// tripped until the top-level parse ends; nested parsers then return false
+// or 0 and what was decoded stays.
 // ---------------------------------------------------------------------------
 class parse_guard {
  public:
   static constexpr int k_max_depth = 32;
   static constexpr int64_t k_units_per_byte = 64;
   static constexpr int64_t k_base_units = 1024;
+  static constexpr int64_t k_filed_bytes_per_byte = 2;
+  static constexpr int64_t k_base_filed_bytes = 1024;
+  // The work units of one filed record, beside the bytes it copies: as much
+  // as one byte of input allows, so that records never outnumber the bytes.
+  static constexpr int64_t k_units_per_filed_record = k_units_per_byte;
 
   explicit parse_guard(int64_t input_length);
   bool charge(int64_t units);
+  // Charges bytes about to be filed; trips the guard when they do not fit.
+  bool charge_filed(int64_t bytes);
+  // Records [begin, end) as expanded; false when it overlaps a range
+  // recorded before (or the guard is tripped).
+  bool claim_range(const uint8_t* begin, const uint8_t* end);
+  size_t claimed_ranges() const { return m_claimed.size(); }
+  // Keeps a buffer parsed during the parse (a copy that ranges were claimed
+  // in) until the parse ends, so that its bytes' addresses are not reused.
+  void keep(std::string&& buffer) { m_kept.push_back(std::move(buffer)); }
   bool tripped() const { return m_tripped; }
   int64_t budget() const { return m_budget; }
   int64_t used() const { return m_used; }
+  int64_t filed_budget() const { return m_filed_budget; }
+  int64_t filed() const { return m_filed; }
   int depth() const { return m_depth; }
 
  private:
   friend class guard_level;
   int64_t m_budget;
   int64_t m_used = 0;
+  int64_t m_filed_budget;
+  int64_t m_filed = 0;
+  std::vector<std::pair<uintptr_t, uintptr_t>> m_claimed;
+  std::vector<std::string> m_kept;
   int m_depth = 0;
   bool m_tripped = false;
 };
@@ -95,8 +122,14 @@ class guard_level {
   bool m_ok = false;
 };
 
-// Charges work to the active guard; true when there is none or it holds.
+// Charges work, filed bytes (the bytes of the input copied or converted
+// into a filed value), or an expanded range to the active guard; true when
+// there is none or it holds.
 bool guard_charge(int64_t units);
+bool guard_charge_filed(int64_t bytes);
+bool guard_claim_range(const uint8_t* data, int64_t size);
+// The bytes filed under every guard of this thread so far.
+int64_t filed_bytes_total();
 
 // ---------------------------------------------------------------------------
 // String readers over view[start, end): end is clipped to the view, and an
@@ -104,8 +137,12 @@ bool guard_charge(int64_t units);
 // return the bytes taken (the terminator counted when it lies inside).
 // ---------------------------------------------------------------------------
 int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out);
-// 8-bit text up to its NUL; the bytes are kept as they are.
+// 8-bit text up to its NUL, read as Windows-1252 and given as UTF-8 (the
+// count is of the bytes read). Every 8-bit text of the input comes through
+// here, so that every report is UTF-8.
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out);
+// The n bytes as Windows-1252 text, appended as UTF-8.
+void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n);
 
 // ---------------------------------------------------------------------------
 // Small structure tests: (first byte, bytes available) -> passes.

@@ -8,22 +8,46 @@
 #include "shell/idlist.h"
 #include "shell/property_keys.h"
 #include "shell/property_store.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
 namespace {
 
-constexpr uint32_t k_storage_version = 0x53505331;  // "1SPS"
-constexpr int64_t k_max_first_value = 32768;
-constexpr int64_t k_max_further_value = 65536;
+namespace st = propstore::storage;
+namespace iv = propstore::int_value;
+namespace nv = propstore::named_value;
+namespace pl = propstore::property_list;
+
 const char k_byte_value_prefix[] = "b816936b_";
 
-int64_t storage_size16(const uint8_t* p) { return load_le16(p); }
+byte_view view_of(const uint8_t* p, int64_t available) {
+  return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
+}
 
-bool is_string_named_fmtid(const uint8_t* p) {
+// The storage size as every walk sees it: its low 16 bits.
+int64_t storage_size16(byte_view v) { return *v.u16(st::size); }
+
+guid guid_at(byte_view v, size_t at) {
   guid g;
-  g.set(p);
-  return guid_equals(g, string_named_set());
+  g.set(v.data() + at);
+  return g;
+}
+
+bool is_string_named_fmtid(byte_view v) {
+  return v.starts_with(st::fmtid, string_named_set().m_bytes, 16);
+}
+
+// Folds the record of one storage into the item: its properties, item lists
+// and nested lists move over; the rest merges as usual.
+void fold_into(shell_item_record& rec, shell_item_record& part) {
+  rec.properties.merge(part.properties);
+  rec.found_properties.merge(part.found_properties);
+  for (auto& item : part.children) rec.children.push_back(std::move(item));
+  part.children.clear();
+  for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
+  part.embedded_lists.clear();
+  merge_shell_item(rec, part);
 }
 
 // A byte value of a storage that holds an ID list becomes the items it
@@ -31,17 +55,21 @@ bool is_string_named_fmtid(const uint8_t* p) {
 void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
   if (it != temp.properties.end() && it->first.find(k_byte_value_prefix) != std::string::npos) {
-    const std::string& bytes = it->second.bytes;
+    std::string bytes = std::move(it->second.bytes);
+    temp.properties.erase(it);
     if (bytes.size() > 2) {
-      size_t skip = string_named ? 2 : 0;
+      const size_t skip = string_named ? 2 : 0;
       const uint8_t* list = reinterpret_cast<const uint8_t*>(bytes.data()) + skip;
+      parse_guard* guard = active_parse_guard();
+      const size_t claimed = guard ? guard->claimed_ranges() : 0;
       parse_ctx fresh;
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
-        temp.children.insert(temp.children.end(), items.begin(), items.end());
+        for (auto& item : items) temp.children.push_back(std::move(item));
+      // Streams expanded in this copy keep it until the parse ends.
+      if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
     }
-    temp.properties.erase(it);
   }
   temp.found_properties.clear();
 }
@@ -53,24 +81,26 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     ctx.consumed = 0;
     return false;
   }
+  const byte_view all = view_of(p, size);
   uint64_t base = ctx.offset;
   bool string_named = false;
   bool result = false;
-  const uint8_t* current = p;
+  size_t at = 0;  // the current storage, from p
   int64_t remaining = size;
-  while (p && is_property_storage(current, remaining)) {
+  while (p && is_property_storage(p + at, remaining)) {
     if (!guard_charge(1)) break;
+    const byte_view current = all.tail(at);
     shell_item_record temp;
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
-    if (is_string_named_storage(current, remaining)) {
-      if (!parse_string_named_storage(ctx, temp, current, storage_size, opts)) {
+    if (is_string_named_storage(current.data(), remaining)) {
+      if (!parse_string_named_storage(ctx, temp, current.data(), storage_size, opts)) {
         ctx.offset = base;
         break;
       }
       string_named = true;
-    } else if (is_integer_named_storage(current, remaining)) {
-      if (!parse_integer_named_storage(ctx, temp, current, storage_size, opts)) {
+    } else if (is_integer_named_storage(current.data(), remaining)) {
+      if (!parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts)) {
         ctx.offset = base;
         break;
       }
@@ -80,26 +110,26 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
-    merge_shell_item(rec, temp);
+    fold_into(rec, temp);
     ctx.offset = base;
-    if (load_le32(current + 24) > k_max_first_value) break;
+    if (*current.u32(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
-    if (remaining < 37) break;
+    if (remaining < st::room_for_next - 1) break;
     base += static_cast<uint64_t>(storage_size);
-    current += storage_size;
+    at += static_cast<size_t>(storage_size);
     // Padding between storages: the next size lies where its first value's
     // size would be zero.
     const int64_t before_skip = remaining;
     int64_t skipped = 0;
-    while (remaining > 36 && load_le32(current + 24) == 0) {
-      current += 2;
+    while (remaining > st::room_for_next - 2 && *all.u32(at + st::values + iv::size) == 0) {
+      at += 2;
       base += 2;
       skipped += 2;
       remaining -= 2;
     }
-    if (remaining < 38) break;
+    if (remaining < st::room_for_next) break;
     result = true;
-    if (skipped > 0 && !is_property_storage(current, remaining)) {
+    if (skipped > 0 && !is_property_storage(p + at, remaining)) {
       remaining = before_skip;
       break;
     }
@@ -111,33 +141,34 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
 bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                         int64_t size, const cmd_params& opts) {
   if (!storage || size <= 0 || !is_integer_named_storage(storage, size)) return false;
+  const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
-  guid fmtid;
-  fmtid.set(storage + 8);
-  const int64_t v = load_le32(storage + 24);
-  if (v == 0) {
+  const guid fmtid = guid_at(v, st::fmtid);
+  const int64_t first = *v.u32(st::values + iv::size);
+  if (first == 0) {
     add_item_guid(rec, fmtid);
     return true;
   }
-  if (v > size || v > size - 24) return false;
-  // A first value smaller than its own 13-byte header has no data window.
-  if (v < 13) return true;
-  ctx.offset = base + 37;
+  if (first > size || first > size - static_cast<int64_t>(st::header_size)) return false;
+  // A first value smaller than its own header has no data window.
+  if (first < iv::header_size) return true;
+  ctx.offset = base + st::values + iv::data;
   ctx.consumed = 0;
-  add_item_property(rec, ctx, storage + 37, v - 13, load_le16(storage + 33),
-                    load_le16(storage + 28), &fmtid, opts);
-  const int64_t end = storage_size16(storage);
-  int64_t position = 24 + v;
+  add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
+                    *v.u16(st::values + iv::vartype), *v.u16(st::values + iv::pid), &fmtid,
+                    opts);
+  const int64_t end = storage_size16(v);
+  int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
-  while (remaining >= 14) {
+  while (remaining >= iv::min_further) {
     if (!guard_charge(1)) break;
-    while (remaining >= 2 && load_le16(storage + position) == 0) {
+    while (remaining >= 2 && *v.u16(static_cast<size_t>(position)) == 0) {
       position += 2;
       remaining -= 2;
     }
-    if (remaining < 13) break;
-    const int64_t value_size = load_le32(storage + position);
-    if (value_size == 0 || value_size > k_max_further_value) break;
+    if (remaining < iv::header_size) break;
+    const int64_t value_size = *v.u32(static_cast<size_t>(position));
+    if (value_size == 0 || value_size > st::max_further_value) break;
     ctx.offset = base + static_cast<uint64_t>(position);
     parse_integer_named_value(ctx, rec, &fmtid, storage + position, remaining, opts);
     position += value_size;
@@ -149,19 +180,22 @@ bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* s
 bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                        int64_t size, const cmd_params& opts) {
   if (!storage || size <= 0 || !is_string_named_storage(storage, size)) return false;
+  const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
-  std::string fmtid_text;
-  property_storage_fmtid_text(storage, ctx, fmtid_text);
-  uint64_t position = base + 24;
+  // What property_storage_fmtid_text leaves in the context; its text would
+  // not be kept here.
+  skip_item_header(storage, ctx);
+  ctx.consumed += 8;
+  uint64_t position = base + st::values;
   ctx.offset = position;
   bool result = false;
-  int64_t at = 24;  // cursor, from the storage start
-  int64_t remaining = size - 24;
+  int64_t at = st::values;  // cursor, from the storage start
+  int64_t remaining = size - at;
   for (;;) {
     if (!guard_charge(1)) break;
     const uint64_t offset_before = ctx.offset;
     const uint32_t consumed_before = ctx.consumed;
-    int64_t n = parse_beef_block_list(rec, storage + at, remaining, ctx, opts);
+    const int64_t n = parse_beef_block_list(rec, storage + at, remaining, ctx, opts);
     if (n > 0 && n <= remaining) {
       at += n;
       position += static_cast<uint64_t>(n);
@@ -169,36 +203,39 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
       ctx.offset = offset_before + static_cast<uint64_t>(n);
       ctx.consumed = consumed_before + static_cast<uint32_t>(n);
     }
-    const uint8_t* cursor = storage + at;
-    if (!is_string_named_value(cursor, remaining)) break;
-    const int64_t value_size = load_le32(cursor);
-    const int64_t name_size = load_le32(cursor + 4);
-    // The name starts at +9 and must lie inside its value.
-    if (9 + name_size > value_size) break;
+    if (!is_string_named_value(storage + at, remaining)) break;
+    const byte_view value = v.tail(static_cast<size_t>(at));
+    const int64_t value_size = *value.u32(nv::size);
+    const int64_t name_size = *value.u32(nv::name_size);
+    // The name must lie inside its value.
+    if (static_cast<int64_t>(nv::name) + name_size > value_size) break;
     ctx.offset = position;
     std::string name;
-    utf16_to_utf8(cursor + 9, static_cast<size_t>(name_size), name, true);
-    int64_t q = at + 9 + name_size;
+    utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
+    int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
     int64_t r = size - q;
-    while (r > 0 && storage[q] == 0) {
+    while (r > 0 && *v.u8(static_cast<size_t>(q)) == 0) {
       ++q;
       --r;
     }
-    if (r < 8) break;
-    ctx.offset = base + static_cast<uint64_t>(q) + 4;
-    typed_value tv;
-    parse_typed_value(tv, ctx, storage + q + 4, size - (q + 4), load_le16(storage + q));
+    if (r < nv::min_tail) break;
+    const int64_t data = q + static_cast<int64_t>(nv::tail_data);
+    ctx.offset = base + static_cast<uint64_t>(data);
+    typed_value_scratch scratch;
+    typed_value& tv = scratch.get();
+    parse_typed_value(tv, ctx, storage + data, size - data,
+                      *v.u16(static_cast<size_t>(q) + nv::tail_vartype));
     property_value pv(&string_named_set(), 0);
     pv.name = name;
-    pv.name2 = name;
+    pv.name2 = std::move(name);
     pv.string_named = 1;
-    store_typed_value(rec, ctx, tv, pv, opts);
+    file_typed_value(rec, ctx, tv, std::move(pv), opts);
     at += value_size;
     position += static_cast<uint64_t>(value_size);
     remaining -= value_size;
     ctx.offset = position;
     result = true;
-    if (remaining <= 11) break;
+    if (remaining <= nv::min_size) break;
   }
   return result;
 }
@@ -206,35 +243,45 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
 }  // namespace
 
 bool is_property_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < 24) return false;
-  int64_t size = storage_size16(p);
-  return size >= 24 && size <= available && load_le32(p + 4) == k_storage_version;
+  if (!p || available < static_cast<int64_t>(st::header_size)) return false;
+  const byte_view v = view_of(p, available);
+  const int64_t size = storage_size16(v);
+  return size >= static_cast<int64_t>(st::header_size) && size <= available &&
+         *v.u32(st::version) == st::version_value;
 }
 
 bool is_string_named_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < 35) return false;
-  int64_t size = storage_size16(p);
-  if (size < 35 || size > available || !is_property_storage(p, available)) return false;
-  int64_t first = load_le32(p + 24);
-  return first <= size && int64_t{load_le32(p + 28)} + 5 <= first && is_string_named_fmtid(p + 8);
+  if (!p || available < st::min_string_named) return false;
+  const byte_view v = view_of(p, available);
+  const int64_t size = storage_size16(v);
+  if (size < st::min_string_named || size > available || !is_property_storage(p, available))
+    return false;
+  const int64_t first = *v.u32(st::values + nv::size);
+  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
+         is_string_named_fmtid(v);
 }
 
 bool is_integer_named_storage(const uint8_t* p, int64_t available) {
   if (!is_property_storage(p, available)) return false;
-  if (available <= 36) return available >= 28 && load_le32(p + 24) == 0;
-  return load_le32(p + 24) == 0 || is_valid_vartype(static_cast<int16_t>(load_le16(p + 33)));
+  const byte_view v = view_of(p, available);
+  if (available <= st::short_integer_named)
+    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
+  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
 }
 
 bool is_embedded_property_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < 38) return false;
-  int64_t size = load_le32(p);
-  if (size < 38 || size > available || load_le32(p + 4) != k_storage_version) return false;
-  return is_string_named_fmtid(p + 8) || is_valid_vartype(static_cast<int16_t>(load_le16(p + 33)));
+  if (!p || available < st::min_embedded) return false;
+  const byte_view v = view_of(p, available);
+  const int64_t size = *v.u32(st::size);
+  if (size < st::min_embedded || size > available || *v.u32(st::version) != st::version_value)
+    return false;
+  return is_string_named_fmtid(v) || is_valid_vartype(*v.i16(st::values + iv::vartype));
 }
 
 bool is_string_list_entry(const uint8_t* p, int64_t available) {
+  // 16 bytes, the u32 byte length of the text, the UTF-16 text.
   if (!p || available < 21) return false;
-  int64_t length = load_le32(p + 16);
+  const int64_t length = *view_of(p, available).u32(16);
   return length != 0 && length + 20 <= available;
 }
 
@@ -250,11 +297,12 @@ bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const u
 
 bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,
                                const uint8_t* value, int64_t available, const cmd_params& opts) {
-  if (!value || available < 13) return false;
-  ctx.offset += 13;
+  if (!value || available < iv::header_size) return false;
+  const byte_view v = view_of(value, available);
+  ctx.offset += iv::header_size;
   ctx.consumed = 0;
-  return add_item_property(rec, ctx, value + 13, available - 13, load_le16(value + 9),
-                           load_le16(value + 4), fmtid, opts) > 0;
+  return add_item_property(rec, ctx, value + iv::data, available - iv::header_size,
+                           *v.u16(iv::vartype), *v.u16(iv::pid), fmtid, opts) > 0;
 }
 
 bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
@@ -265,26 +313,27 @@ bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const ui
 bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                          int64_t available, const cmd_params& opts) {
   if (!p || available <= 0 || !is_embedded_property_storage(p, available)) return false;
-  return parse_property_storages(ctx, rec, p, load_le32(p), opts);
+  return parse_property_storages(ctx, rec, p, *view_of(p, available).u32(st::size), opts);
 }
 
 uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* list, int64_t size,
                                       parse_ctx& ctx, const cmd_params& opts) {
   if (!is_property_list_header(list, size)) return 0;
   guarded([&] {
-    add_item_guid(rec, list + 4);
-    ctx.offset += 24;
-    const uint8_t* cursor = list + 24;
-    int64_t remaining = size - 24;
-    while (remaining >= 25 && load_le32(cursor + 16) != 0) {
+    const byte_view v = view_of(list, size);
+    add_item_guid(rec, list + pl::guid);
+    ctx.offset += pl::header_size;
+    size_t at = pl::entries;
+    int64_t remaining = size - static_cast<int64_t>(pl::header_size);
+    while (remaining >= pl::entry::min_size && *v.u32(at + pl::entry::pid) != 0) {
       if (!guard_charge(1)) break;
-      guid fmtid;
-      fmtid.set(cursor);
-      int64_t n = add_item_property(rec, ctx, cursor + 24, remaining - 24, load_le16(cursor + 20),
-                                    load_le16(cursor + 16), &fmtid, opts);
-      remaining = remaining - 24 - n;
+      const guid fmtid = guid_at(v, at + pl::entry::fmtid);
+      const int64_t n = add_item_property(
+          rec, ctx, list + at + pl::entry::data, remaining - static_cast<int64_t>(pl::entry::data),
+          *v.u16(at + pl::entry::vartype), *v.u16(at + pl::entry::pid), &fmtid, opts);
+      remaining = remaining - static_cast<int64_t>(pl::entry::data) - n;
       if (remaining < 1) break;
-      cursor += 24 + n;
+      at += pl::entry::data + static_cast<size_t>(n);
     }
   });
   return 0;
@@ -294,7 +343,7 @@ void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::st
   guarded(
       [&] {
         guid fmtid;
-        fmtid.set(storage + 8);
+        fmtid.set(storage + st::fmtid);
         out = clsid_text(&fmtid);
         skip_item_header(storage, ctx);
         ctx.consumed += 8;

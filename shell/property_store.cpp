@@ -1,6 +1,6 @@
 #include "shell/property_store.h"
 
-#include <cstdio>
+#include <type_traits>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -18,65 +18,106 @@ constexpr uint32_t k_tag_date = 0x56e2ac24;
 constexpr uint32_t k_tag_bytes = 0xb816936b;
 
 // Numbers and byte runs have no text of their own to key on: the kind's tag
-// and the file position make the key unique.
+// (8 hex digits), "_" and the file position (at least 8) make the key unique.
 std::string position_key(uint32_t tag, uint64_t offset) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%08x_%08llx", tag, static_cast<unsigned long long>(offset));
-  return buf;
+  static constexpr char digits[] = "0123456789abcdef";
+  int width = 8;
+  while (width < 16 && (offset >> (4 * width)) != 0) ++width;
+  std::string key(9 + static_cast<size_t>(width), '_');
+  for (int i = 0; i < 8; ++i) key[static_cast<size_t>(i)] = digits[(tag >> (28 - 4 * i)) & 0xF];
+  for (int i = 0; i < width; ++i)
+    key[9 + static_cast<size_t>(i)] = digits[(offset >> (4 * (width - 1 - i))) & 0xF];
+  return key;
 }
 
-void file_record(shell_item_record& rec, property_value& pv, uint32_t vartype,
-                 const std::string& text, std::string key_text, uint64_t offset) {
-  pv.key_known = 1;
-  pv.vartype = vartype;
-  pv.text = text;
-  pv.key_text = std::move(key_text);
-  pv.offset = offset;
-  pv.offset2 = offset;
-  rec.properties.emplace(pv.key_text, pv);
+std::string lowered(const std::string& text) {
+  std::string out = text;
+  str_to_lower(out);
+  return out;
 }
 
-void file_number(shell_item_record& rec, property_value& pv, uint32_t tag, uint32_t vartype,
-                 uint64_t value, uint64_t offset, bool filetime) {
-  pv.number = value;
-  if (filetime)
-    pv.is_filetime = 1;
-  else
-    pv.is_number = 1;
-  std::string key = position_key(tag, offset);
-  file_record(rec, pv, vartype, key, key, offset);
-}
+// Files pv under its key text after setting the element's fields. The last
+// record of a consumed template takes the template itself. Null when the
+// parse guard refuses the record.
+class filer {
+ public:
+  filer(shell_item_record& rec, property_value& pv, bool consume)
+      : m_rec(rec), m_pv(pv), m_consume(consume) {}
 
-std::string lowered(std::string text) { return str_to_lower(text); }
+  // copied: the bytes of the input the text was made from (0 for texts
+  // made here).
+  property_value* file(uint32_t vartype, std::string text, std::string key_text, uint64_t offset,
+                       bool last, int64_t copied = 0) {
+    m_pv.key_known = 1;
+    m_pv.vartype = vartype;
+    m_pv.text = std::move(text);
+    m_pv.key_text = std::move(key_text);
+    m_pv.offset = offset;
+    m_pv.offset2 = offset;
+    // A record costs the work of one input byte; the bytes it copied from the
+    // input count as filed (a byte run's before it is copied, by the caller).
+    if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
+      return nullptr;
+    auto it = m_consume && last ? m_rec.properties.emplace(m_pv.key_text, std::move(m_pv))
+                                : m_rec.properties.emplace(m_pv.key_text, m_pv);
+    return &it->second;
+  }
 
-bool store_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
-                property_value& pv, const cmd_params& opts) {
+  property_value* number(uint32_t tag, uint32_t vartype, uint64_t value, uint64_t offset,
+                         bool filetime, bool last) {
+    m_pv.number = value;
+    if (filetime)
+      m_pv.is_filetime = 1;
+    else
+      m_pv.is_number = 1;
+    std::string key = position_key(tag, offset);
+    std::string text = key;
+    return file(vartype, std::move(text), std::move(key), offset, last);
+  }
+
+ private:
+  shell_item_record& m_rec;
+  property_value& m_pv;
+  bool m_consume;
+};
+
+template <class Value>
+bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv,
+                bool consume, const cmd_params& opts) {
+  filer f(rec, pv, consume);
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
   switch (tv.kind) {
     case tv_dword:
       for (size_t i = 0; i < tv.dwords.size(); ++i) {
-        file_number(rec, pv, k_tag_dword, 19, tv.dwords[i], offset_of(i), false);
+        if (!f.number(k_tag_dword, 19, tv.dwords[i], offset_of(i), false,
+                      i + 1 == tv.dwords.size()))
+          break;
         rec.prop_dwords.push_back(tv.dwords[i]);
       }
       return true;
     case tv_qword:
     case tv_filetime:
     case tv_date: {
-      uint32_t tag = tv.kind == tv_qword ? k_tag_qword
-                     : tv.kind == tv_filetime ? k_tag_filetime : k_tag_date;
-      uint32_t vartype = tv.kind == tv_qword ? 21 : tv.kind == tv_filetime ? 64 : 7;
+      const uint32_t tag = tv.kind == tv_qword      ? k_tag_qword
+                           : tv.kind == tv_filetime ? k_tag_filetime
+                                                    : k_tag_date;
+      const uint32_t vartype = tv.kind == tv_qword ? 21 : tv.kind == tv_filetime ? 64 : 7;
       for (size_t i = 0; i < tv.qwords.size(); ++i) {
-        file_number(rec, pv, tag, vartype, tv.qwords[i], offset_of(i), tv.kind == tv_filetime);
+        if (!f.number(tag, vartype, tv.qwords[i], offset_of(i), tv.kind == tv_filetime,
+                      i + 1 == tv.qwords.size()))
+          break;
         rec.prop_qwords.push_back(tv.qwords[i]);
       }
       return true;
     }
     case tv_bytes: {
       if (tv.blobs.empty() || tv.blobs[0].size() < tv.count) return true;
-      const std::string& blob = tv.blobs[0];
+      const std::string_view blob = tv.blobs[0];
+      if (!guard_charge_filed(static_cast<int64_t>(blob.size()))) return true;
       std::string key = position_key(k_tag_bytes, ctx.offset);
       pv.bytes += blob;
-      file_record(rec, pv, 4113, key, key, offset_of(0));
+      std::string text = key;
+      if (!f.file(4113, std::move(text), std::move(key), offset_of(0), true)) return true;
       rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
       rec.prop_flags[4] = 1;
       return true;
@@ -84,8 +125,19 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
     case tv_text:
       for (size_t i = 0; i < tv.texts.size(); ++i) {
         if (tv.texts[i].empty()) continue;
-        file_record(rec, pv, 31, tv.texts[i], lowered(tv.texts[i]), offset_of(i));
+        std::string key = lowered(tv.texts[i]);
         rec.prop_texts.push_back(tv.texts[i]);
+        std::string text;
+        if constexpr (std::is_const_v<Value>)
+          text = tv.texts[i];
+        else
+          text = std::move(tv.texts[i]);
+        const auto copied = static_cast<int64_t>(text.size());
+        if (!f.file(31, std::move(text), std::move(key), offset_of(i), i + 1 == tv.texts.size(),
+                    copied)) {
+          rec.prop_texts.pop_back();
+          break;
+        }
       }
       return true;
     case tv_guid:
@@ -94,8 +146,12 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
         guid g;
         g.set(tv.blobs[i].data());
         std::string text = clsid_text(&g);
-        file_record(rec, pv, 72, text, lowered(text), offset_of(i));
+        std::string key = lowered(text);
         rec.prop_guid_texts.push_back(text);
+        if (!f.file(72, std::move(text), std::move(key), offset_of(i), i + 1 == tv.blobs.size())) {
+          rec.prop_guid_texts.pop_back();
+          break;
+        }
       }
       return true;
     case tv_stream: {
@@ -106,10 +162,14 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
       pv.key_text = lowered(tv.texts[0]);
       pv.offset = offset_of(0);
       if (tv.blobs.empty()) return true;
-      file_record(rec, pv, 66, tv.texts[0], pv.key_text, offset_of(0));
+      std::string text = pv.text, key = pv.key_text;
+      const auto copied = static_cast<int64_t>(text.size());
+      const property_value* filed =
+          f.file(66, std::move(text), std::move(key), offset_of(0), true, copied);
+      if (!filed) return true;
       rec.prop_texts.push_back(tv.texts[0]);
       rec.prop_flags[4] = 1;
-      parse_special_stream_value(rec, ctx, tv, pv, opts);
+      parse_special_stream_value(rec, ctx, tv, *filed, opts);
       return true;
     }
     default:
@@ -121,7 +181,12 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
 
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
-  return guarded([&] { return store_body(rec, ctx, tv, pv, opts); });
+  return guarded([&] { return store_body(rec, ctx, tv, pv, false, opts); });
+}
+
+bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
+                      property_value&& pv, const cmd_params& opts) {
+  return guarded([&] { return store_body(rec, ctx, tv, pv, true, opts); });
 }
 
 int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
@@ -139,12 +204,13 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }
-        typed_value tv;
+        typed_value_scratch scratch;
+        typed_value& tv = scratch.get();
         int32_t result = 0;
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;
-          store_typed_value(rec, ctx, tv, pv, opts);
           result = static_cast<int32_t>(tv.consumed);
+          file_typed_value(rec, ctx, tv, std::move(pv), opts);
         }
         ctx.consumed = static_cast<uint32_t>(result);
         return result;

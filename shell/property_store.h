@@ -23,11 +23,19 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts);
 
+// As store_typed_value for a value decoded only to be filed: the template
+// and the value's texts move into the records filed, so both are left
+// unspecified. Every record filed, and the bytes it copies, is charged to
+// the parse guard; filing stops when the guard refuses.
+bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
+                      property_value&& pv, const cmd_params& opts);
+
 // Expands a stream value filed under the name prop4294967295 whose key the
 // table names "autolist" (a list of ID lists) or "condition" (a search-
 // condition tree) into the item; sets item flag 0x1 for every known, non-
 // empty stream. False when the stream is not expanded, which is always the
-// case while another special stream is being expanded on this thread.
+// case while another special stream is being expanded on this thread, and
+// when its bytes overlap a stream expanded before in the same parse.
 bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                                 const property_value& pv, const cmd_params& opts);
 // The two walks on stream data of their own (size bytes at data).

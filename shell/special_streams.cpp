@@ -2,10 +2,13 @@
 // a search-condition tree), and the string-property scan of raw item bytes.
 //
 // A condition record's value may itself be a condition stream holding every
-// later record; expanding it again would redo the work of the rest of the
-// tree at every level. So a special stream met while another is being
-// expanded stays a plain stream, and each record's value window counts
-// against the parse's work bound.
+// later record, and each further value of a storage may run to the
+// storage's end, so one stream's bytes may hold another's. Expanding them
+// all would redo the work of the rest of the bytes at every level. So a
+// special stream met while another is being expanded stays a plain stream,
+// a stream whose bytes overlap one expanded before in the same parse is not
+// expanded again, and each record's value window counts against the parse's
+// work bound.
 #include <algorithm>
 #include <cstring>
 
@@ -16,10 +19,15 @@
 #include "shell/idlist_text.h"
 #include "shell/property_keys.h"
 #include "shell/property_store.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
 namespace {
+
+namespace al = propstore::autolist;
+namespace cr = propstore::condition::record;
+namespace ct = propstore::condition::tree;
 
 // 384EA5AE-ADE1-4E8A-8A9B-7BEA78FFF1E9
 constexpr uint8_t k_autolist_guid[16] = {0xAE, 0xA5, 0x4E, 0x38, 0xE1, 0xAD, 0x8A, 0x4E,
@@ -33,13 +41,12 @@ constexpr uint8_t k_condition_record_guid[16] = {0x89, 0x5C, 0xF1, 0x52, 0x17, 0
                                                  0xF8, 0x9C, 0x7C, 0xC2};
 
 constexpr char k_special_stream_name[] = "prop4294967295";
-constexpr int64_t k_autolist_header = 58;
-constexpr int64_t k_autolist_entry_header = 18;
-constexpr int64_t k_condition_value_at = 46;
 // One work unit per this many bytes of a value window handed to the decoder.
 constexpr int64_t k_window_bytes_per_unit = 64;
 
-bool same16(const uint8_t* p, const uint8_t* pattern) { return std::memcmp(p, pattern, 16) == 0; }
+byte_view view_of(const uint8_t* p, int64_t available) {
+  return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
+}
 
 // Expansions of special streams running on this thread.
 thread_local int t_expanding = 0;
@@ -55,23 +62,31 @@ bool charge_window(int64_t bytes) {
   return guard_charge(1 + (bytes > 0 ? bytes / k_window_bytes_per_unit : 0));
 }
 
+// Moves what a record found into the item, as merge_shell_item would copy it.
+void fold_into(shell_item_record& rec, shell_item_record& part) {
+  rec.properties.merge(part.properties);
+  rec.found_properties.merge(part.found_properties);
+  merge_shell_item(rec, part);
+}
+
 bool walk_autolist(shell_item_record& rec, parse_ctx& ctx, const uint8_t* d, int64_t n,
                    const cmd_params& opts) {
   if (!skip_autolist_header(d, ctx, rec, d, n, opts)) return false;
-  ctx.offset += k_autolist_header;
-  int64_t pos = 40;
+  const byte_view v = view_of(d, n);
+  ctx.offset += al::header_size;
+  int64_t pos = al::entries;
   while (pos < n && is_autolist_entry(d + pos, n - pos) && guard_charge(1)) {
     // The entry's list ends at its own size, not at the stream's end.
-    const int64_t size = load_le16(d + pos + 16);
+    const int64_t size = *v.u16(static_cast<size_t>(pos) + al::entry::list_size);
     shell_item_list list;
-    if (parse_idlist(list, d + pos + k_autolist_entry_header, size, false, false, ctx, opts))
+    if (parse_idlist(list, d + pos + al::entry::list, size, false, false, ctx, opts))
       rec.embedded_lists.push_back(std::move(list));
-    pos += k_autolist_entry_header + size;
+    pos += al::entry::header_size + size;
     while (pos < n && is_condition_leaf_record(d + pos, n - pos) && guard_charge(1)) {
       shell_item_record leaf;
       if (!condition_leaf_text(ctx, leaf, d + pos, static_cast<uint32_t>(n - pos))) break;
       pos += condition_leaf_length(d + pos, n - pos);
-      merge_shell_item(rec, leaf);
+      fold_into(rec, leaf);
     }
   }
   return true;
@@ -80,12 +95,15 @@ bool walk_autolist(shell_item_record& rec, parse_ctx& ctx, const uint8_t* d, int
 bool walk_condition_tree(shell_item_record& rec, parse_ctx& ctx, const uint8_t* d, int64_t n,
                          const cmd_params& opts) {
   if (!is_condition_tree(d, n)) return false;
+  const byte_view v = view_of(d, n);
   std::vector<uint64_t> found;
   if (!find_pattern_offsets(d, static_cast<size_t>(n), k_condition_record_guid, 16, found))
     return false;
   for (uint64_t at : found) {
     const int64_t o = static_cast<int64_t>(at);
-    if (!is_condition_guid_record(d + o, n - o) || load_le32(d + o + 16) == 1) continue;
+    if (!is_condition_guid_record(d + o, n - o) ||
+        *v.u32(static_cast<size_t>(o) + cr::kind) == cr::value_kind)
+      continue;
     if (!charge_window(n - o)) break;
     parse_condition_record(d + o, ctx, rec, d + o, n - o, opts);
   }
@@ -104,11 +122,11 @@ bool special_stream_body(shell_item_record& rec, parse_ctx& ctx, const typed_val
   if (!autolist && name != "condition") return false;
   // Met inside another expansion: it stays a plain stream.
   if (t_expanding > 0) return false;
-  const std::string& data = tv.blobs[0];
+  const std::string_view data = tv.blobs[0];
   const uint8_t* d = reinterpret_cast<const uint8_t*>(data.data());
   const int64_t n = static_cast<int64_t>(data.size());
   guard_level level(n);
-  if (!level) return false;
+  if (!level || !guard_claim_range(d, n)) return false;
   expansion running;
   return autolist ? walk_autolist(rec, ctx, d, n, opts) : walk_condition_tree(rec, ctx, d, n, opts);
 }
@@ -116,50 +134,54 @@ bool special_stream_body(shell_item_record& rec, parse_ctx& ctx, const typed_val
 // ---- string-property scan ----
 
 // An LPWSTR value header 24 bytes before the string: FMTID, id, vartype 31.
-bool is_lpwstr_value_header(const uint8_t* p, int64_t length, const guid* filter) {
-  if (filter) return same16(p, filter->m_bytes);
-  return load_le32(p + 20) == 31 && length >= 28 && load_le32(p + 24) <= length &&
-         load_le32(p + 16) != 0;
+bool is_lpwstr_value_header(byte_view at, int64_t length, const guid* filter) {
+  if (filter) return at.starts_with(0, filter->m_bytes, 16);
+  return *at.u32(20) == 31 && length >= 28 && *at.u32(24) <= length && *at.u32(16) != 0;
 }
 
 // A storage header whose first value holds the string, 42 bytes before it.
-bool is_storage_before_string(const uint8_t* p, int64_t available, const guid* filter) {
-  if (filter) return same16(p + 8, filter->m_bytes);
-  return is_embedded_property_storage(p, available);
+bool is_storage_before_string(byte_view at, const guid* filter) {
+  if (filter) return at.starts_with(propstore::storage::fmtid, filter->m_bytes, 16);
+  return is_embedded_property_storage(at.data(), static_cast<int64_t>(at.size()));
 }
 
-void take_bytes(property_value& pv, const uint8_t* buffer, int64_t from, int64_t to) {
-  pv.bytes.assign(reinterpret_cast<const char*>(buffer + from), static_cast<size_t>(to - from));
-}
-
-// Fills the key of a string found behind a header; false when the work
-// bound does not allow the copy of its bytes.
-bool string_property(property_value& pv, const uint8_t* buffer, int64_t length, int64_t o,
-                     int64_t text_bytes, const guid* filter) {
-  int64_t from = 0, to = 0;
-  if (is_lpwstr_value_header(buffer + o - 24, text_bytes, filter)) {
-    pv.vartype = load_le32(buffer + o - 4);
-    pv.key.fmtid.set(buffer + o - 24);
-    pv.key.pid = load_le32(buffer + o - 8);
-    from = o - 24;
-    to = std::min<int64_t>(length, o + int64_t{load_le32(buffer + o)});
-  } else if (o >= 42 && is_storage_before_string(buffer + o - 42, length - (o - 42), filter)) {
-    pv.vartype = load_le16(buffer + o - 9);
-    pv.key.fmtid.set(buffer + o - 34);
-    pv.key.pid = load_le32(buffer + o - 14);
-    from = o - 42;
-    to = o + text_bytes;
-  } else if (is_lpwstr_value(buffer + o - 17, length - (o - 17))) {
-    pv.vartype = load_le32(buffer + o - 8);
+// Fills the key of a string found behind a header; false when the parse
+// guard does not allow the copy of its bytes.
+bool string_property(property_value& pv, byte_view buffer, int64_t o, int64_t text_bytes,
+                     const guid* filter) {
+  const int64_t length = static_cast<int64_t>(buffer.size());
+  auto from = [&](int64_t back) { return buffer.tail(static_cast<size_t>(o - back)); };
+  int64_t start = 0, end = 0;
+  if (is_lpwstr_value_header(from(24), text_bytes, filter)) {
+    // FMTID at -24, id at -8, vartype at -4; the u32 at the string bounds its bytes.
+    const byte_view h = from(24);
+    pv.vartype = *h.u32(20);
+    pv.key.fmtid.set(h.data());
+    pv.key.pid = *h.u32(16);
+    start = o - 24;
+    end = std::min<int64_t>(length, o + int64_t{*h.u32(24)});
+  } else if (o >= 42 && is_storage_before_string(from(42), filter)) {
+    // A storage's first value: FMTID at -34, id at -14, vartype at -9.
+    const byte_view h = from(42);
+    pv.vartype = *h.u16(33);
+    pv.key.fmtid.set(h.data() + propstore::storage::fmtid);
+    pv.key.pid = *h.u32(28);
+    start = o - 42;
+    end = o + text_bytes;
+  } else if (is_lpwstr_value(buffer.data() + o - 17, length - (o - 17))) {
+    // An LPWSTR value: id at -13, vartype at -8, count at -4.
+    const byte_view h = from(17);
+    pv.vartype = *h.u32(9);
     if (filter) pv.key.fmtid = *filter;
-    pv.key.pid = load_le32(buffer + o - 13);
-    from = o - 17;
-    to = o + text_bytes;
+    pv.key.pid = *h.u32(4);
+    start = o - 17;
+    end = o + text_bytes;
   } else {
     return true;
   }
-  if (!guard_charge(to - from)) return false;
-  take_bytes(pv, buffer, from, to);
+  if (!guard_charge(end - start) || !guard_charge_filed(end - start)) return false;
+  pv.bytes.assign(reinterpret_cast<const char*>(buffer.data() + start),
+                  static_cast<size_t>(end - start));
   lookup_property_value_key(pv);
   pv.key_known = 1;
   return true;
@@ -169,6 +191,7 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
                        const guid* filter) {
   guard_level level(length);
   if (!level || !guard_charge(length)) return false;
+  const byte_view all = view_of(buffer, length);
   std::vector<std::string> texts;
   std::vector<uint64_t> offsets;
   if (!extract_utf16_strings(buffer, static_cast<size_t>(length), 3, texts, offsets))
@@ -177,19 +200,21 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
     const int64_t o = static_cast<int64_t>(offsets[i]);
     const int64_t text_bytes = 2 * static_cast<int64_t>(texts[i].size());
     property_value pv;
-    pv.text = texts[i];
     pv.key_text = texts[i];
     str_to_lower(pv.key_text);
+    pv.text = std::move(texts[i]);
     pv.offset = static_cast<uint64_t>(o);
     if (o < 24) {
-      if (!guard_charge(text_bytes)) break;
+      if (!guard_charge(text_bytes) || !guard_charge_filed(text_bytes)) break;
       pv.vartype = 13;
-      take_bytes(pv, buffer, o, o + text_bytes);
-      out.emplace(pv.text, pv);
+      pv.bytes.assign(reinterpret_cast<const char*>(buffer + o), static_cast<size_t>(text_bytes));
+      std::string key = pv.text;
+      out.emplace(std::move(key), std::move(pv));
       continue;
     }
-    if (!string_property(pv, buffer, length, o, text_bytes, filter)) break;
-    out.emplace(pv.key_text, pv);
+    if (!string_property(pv, all, o, text_bytes, filter)) break;
+    std::string key = pv.key_text;
+    out.emplace(std::move(key), std::move(pv));
   }
   return !out.empty();
 }
@@ -199,27 +224,33 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
 // ---- tests ----
 
 bool is_autolist_header(const uint8_t* p, int64_t available) {
-  if (!p || available < 60) return false;
-  const int64_t need = int64_t{load_le32(p + 56)} + k_autolist_header;
-  const int64_t total = load_le32(p);
+  if (!p || available < al::min_header) return false;
+  const byte_view v = view_of(p, available);
+  const int64_t need = int64_t{*v.u32(al::first_list_word)} + al::header_size;
+  const int64_t total = *v.u32(al::total_size);
   return available >= need && total >= need && total <= available &&
-         same16(p + 4, k_autolist_guid);
+         v.starts_with(al::guid, k_autolist_guid, 16);
 }
 
 bool is_autolist_entry(const uint8_t* p, int64_t available) {
-  return p && available >= k_autolist_entry_header &&
-         available - k_autolist_entry_header >= load_le16(p + 16);
+  return p && available >= al::entry::header_size &&
+         available - al::entry::header_size >= *view_of(p, available).u16(al::entry::list_size);
 }
 
 bool is_condition_tree(const uint8_t* p, int64_t available) {
-  if (!p || available < 32 || !same16(p + 4, k_condition_tree_guid)) return false;
-  return load_le32(p + 20) != 1 || available >= 88;
+  if (!p || available < ct::min_size) return false;
+  const byte_view v = view_of(p, available);
+  if (!v.starts_with(ct::guid, k_condition_tree_guid, 16)) return false;
+  return *v.u32(ct::kind) != cr::value_kind || available >= ct::min_value_kind;
 }
 
 bool is_condition_guid_record(const uint8_t* p, int64_t available) {
-  if (!p || available < 46) return false;
-  if (!same16(p, k_condition_record_guid) && !same16(p, k_condition_tree_guid)) return false;
-  return load_le32(p + 16) != 1 || available >= 84;
+  if (!p || available < cr::min_size) return false;
+  const byte_view v = view_of(p, available);
+  if (!v.starts_with(cr::guid, k_condition_record_guid, 16) &&
+      !v.starts_with(cr::guid, k_condition_tree_guid, 16))
+    return false;
+  return *v.u32(cr::kind) != cr::value_kind || available >= cr::min_value_kind;
 }
 
 // ---- parsers ----
@@ -227,7 +258,7 @@ bool is_condition_guid_record(const uint8_t* p, int64_t available) {
 bool skip_autolist_header(const uint8_t*, parse_ctx& ctx, shell_item_record&, const uint8_t* p,
                           int64_t available, const cmd_params&) {
   if (!p || available <= 0 || !is_autolist_header(p, available)) return false;
-  ctx.consumed += k_autolist_header;
+  ctx.consumed += al::header_size;
   return true;
 }
 
@@ -235,27 +266,30 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
                             const uint8_t* p, int64_t available, const cmd_params& opts) {
   if (!p || available <= 0 || !is_condition_guid_record(p, available)) return false;
   return guarded([&] {
+    const byte_view v = view_of(p, available);
     shell_item_record fresh;
-    if (load_le32(p + 16) == 1) {
-      fresh.modified = load_le64(p + 72);
+    if (*v.u32(cr::kind) == cr::value_kind) {
+      fresh.modified = *v.u64(cr::value);
       merge_shell_item(rec, fresh);
       return true;
     }
-    ctx.offset = k_condition_value_at;
-    const uint16_t vartype = load_le16(p + 44);
-    typed_value tv;
-    if (!parse_typed_value(tv, ctx, p + k_condition_value_at, available - k_condition_value_at,
+    // The offset is set to the value's position in the record, not advanced.
+    ctx.offset = cr::data;
+    const uint16_t vartype = *v.u16(cr::vartype);
+    typed_value_scratch scratch;
+    typed_value& tv = scratch.get();
+    if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
                            vartype))
       return false;
     guid fmtid;
-    fmtid.set(p + 20);
-    property_value pv(&fmtid, load_le32(p + 36));
+    fmtid.set(p + cr::fmtid);
+    property_value pv(&fmtid, *v.u32(cr::pid));
     if (lookup_property_value_key(pv))
       fresh.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                           pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
     pv.vartype = vartype;
-    store_typed_value(fresh, ctx, tv, pv, opts);
-    merge_shell_item(rec, fresh);
+    file_typed_value(fresh, ctx, tv, std::move(pv), opts);
+    fold_into(rec, fresh);
     return true;
   });
 }
@@ -295,10 +329,12 @@ bool scan_string_properties(const uint8_t* p, int64_t size, property_value_map& 
 }
 
 bool is_lpwstr_value(const uint8_t* p, int64_t available) {
+  // Its size, the id at 4, vartype 31 at 9 and the character count at 13.
   if (!p || available < 17) return false;
-  const int64_t value_size = load_le32(p);
-  if (value_size > available || load_le32(p + 4) == 0 || load_le32(p + 9) != 31) return false;
-  const int64_t c = load_le32(p + 13);
+  const byte_view v = view_of(p, available);
+  const int64_t value_size = *v.u32(0);
+  if (value_size > available || *v.u32(4) == 0 || *v.u32(9) != 31) return false;
+  const int64_t c = *v.u32(13);
   return available >= 2 * c + 17 && 2 * c <= value_size - 17;
 }
 

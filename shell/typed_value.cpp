@@ -3,6 +3,7 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -18,6 +19,21 @@ void typed_value::reset() {
   texts.clear();
 }
 
+namespace {
+thread_local std::vector<std::unique_ptr<typed_value>> t_scratch;
+thread_local size_t t_scratch_used = 0;
+}  // namespace
+
+typed_value_scratch::typed_value_scratch() {
+  if (t_scratch_used == t_scratch.size()) t_scratch.push_back(std::make_unique<typed_value>());
+  m_value = t_scratch[t_scratch_used++].get();
+}
+
+typed_value_scratch::~typed_value_scratch() {
+  m_value->reset();
+  --t_scratch_used;
+}
+
 bool is_valid_vartype(int16_t vartype) {
   if (vartype < 0) return false;
   return (vartype & 0xFFF) <= 73;
@@ -25,41 +41,140 @@ bool is_valid_vartype(int16_t vartype) {
 
 namespace {
 
-// The window being read: p[pos, end). Every take advances the context's
-// offset and the value's consumed count together.
+using propstore::typed::count_size;
+
+// The window being read: every take advances the context's offset and the
+// value's consumed count together with the cursor.
 struct value_cursor {
   typed_value& out;
   parse_ctx& ctx;
-  const uint8_t* p;
-  int64_t pos;
-  int64_t end;
+  byte_view window;
+  size_t pos = 0;
 
-  int64_t left() const { return end - pos; }
-  const uint8_t* at() const { return p + pos; }
+  int64_t left() const { return static_cast<int64_t>(window.remaining(pos)); }
+  uint16_t u16() const { return *window.u16(pos); }
+  uint32_t u32() const { return *window.u32(pos); }
+  uint64_t u64() const { return *window.u64(pos); }
+  std::string_view bytes(int64_t n) const {
+    return {reinterpret_cast<const char*>(window.data() + pos), static_cast<size_t>(n)};
+  }
+  const uint8_t* at() const { return window.data() + pos; }
   void take(int64_t n) {
-    pos += n;
+    pos += static_cast<size_t>(n);
     ctx.offset += static_cast<uint64_t>(n);
     out.consumed += static_cast<uint32_t>(n);
   }
   void skip_zeros() {
-    while (pos < end && p[pos] == 0) take(1);
+    while (left() > 0 && *window.u8(pos) == 0) take(1);
   }
+  uint32_t done_at(uint64_t i) { return out.count = static_cast<uint32_t>(i); }
 };
 
 bool fixed_elements(value_cursor& c, uint64_t n, int64_t width, uint16_t kind) {
   if (n * static_cast<uint64_t>(width) > static_cast<uint64_t>(c.left())) return false;
-  c.out.kind = kind;
-  c.out.count = static_cast<uint32_t>(n);
+  typed_value& out = c.out;
+  out.kind = kind;
+  out.count = static_cast<uint32_t>(n);
+  out.offsets.reserve(n);
   for (uint64_t i = 0; i < n; ++i) {
-    c.out.offsets.push_back(c.ctx.offset);
+    out.offsets.push_back(c.ctx.offset);
     if (width == 4)
-      c.out.dwords.push_back(load_le32(c.at()));
+      out.dwords.push_back(c.u32());
     else if (width == 8)
-      c.out.qwords.push_back(load_le64(c.at()));
+      out.qwords.push_back(c.u64());
     else
-      c.out.blobs.emplace_back(reinterpret_cast<const char*>(c.at()), 16);
+      out.blobs.push_back(c.bytes(width));
     c.take(width);
   }
+  return true;
+}
+
+bool booleans(value_cursor& c, uint64_t n) {
+  if (n * 2 > static_cast<uint64_t>(c.left())) return false;
+  c.out.kind = tv_dword;
+  c.out.count = static_cast<uint32_t>(n);
+  for (uint64_t i = 0; i < n; ++i) {
+    // A boolean may take 4 bytes (2 of padding), so each one is tested.
+    if (c.left() < 2) {
+      c.done_at(i);
+      break;
+    }
+    uint32_t v = c.left() >= 4 ? c.u32() : 0x10000;
+    int64_t width = 4;
+    if (v != 0 && v != 0xFFFF) {
+      v = c.u16();
+      width = 2;
+    }
+    c.out.dwords.push_back(v);
+    c.out.offsets.push_back(c.ctx.offset);
+    c.take(width);
+  }
+  return true;
+}
+
+void store_text(value_cursor& c, std::string&& text) {
+  c.out.offsets.push_back(c.ctx.offset);
+  c.out.texts.push_back(std::move(text));
+}
+
+bool bstr_texts(value_cursor& c, uint64_t n) {
+  c.out.kind = tv_text;
+  c.out.count = static_cast<uint32_t>(n);
+  for (uint64_t i = 0; i < n; ++i) {
+    if (c.left() < static_cast<int64_t>(count_size)) return c.done_at(i), true;
+    const int64_t len = c.u32();
+    c.take(count_size);
+    if (len > c.left()) return c.done_at(i), true;
+    std::string text;
+    utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
+    store_text(c, std::move(text));
+    c.take(len);
+    c.skip_zeros();
+  }
+  return true;
+}
+
+bool lpwstr_texts(value_cursor& c, uint64_t n) {
+  c.out.kind = tv_text;
+  c.out.count = static_cast<uint32_t>(n);
+  for (uint64_t i = 0; i < n; ++i) {
+    if (c.left() < static_cast<int64_t>(count_size)) return c.done_at(i), true;
+    const int64_t chars = c.u32();
+    int64_t span = 2 * chars;
+    if (span > c.left()) {
+      if (chars > c.left()) return c.done_at(i), true;
+      span = chars;  // a count written in bytes
+    }
+    c.take(count_size);
+    if (span > c.left()) return c.done_at(i), true;
+    std::string text;
+    const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
+    if (text.empty()) return c.done_at(i), true;
+    store_text(c, std::move(text));
+    if (r < span) span /= 2;
+    c.take(span);
+    c.skip_zeros();
+  }
+  return true;
+}
+
+bool stream(value_cursor& c) {
+  c.out.count = 1;
+  c.out.kind = tv_stream;
+  if (c.left() < static_cast<int64_t>(count_size)) return true;
+  const uint64_t name_size = c.u32();
+  if (name_size + count_size > static_cast<uint64_t>(c.left())) return true;
+  c.take(count_size);
+  std::string name;
+  const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(name_size), name, false);
+  if (name.empty()) return true;
+  store_text(c, std::move(name));
+  c.take(r);
+  c.skip_zeros();
+  // The stream data is the rest of the window; the offset stays before it.
+  c.out.offsets.push_back(c.ctx.offset);
+  c.out.blobs.push_back(c.bytes(c.left()));
+  c.out.consumed += static_cast<uint32_t>(c.left());
   return true;
 }
 
@@ -67,12 +182,12 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
                 uint16_t vartype) {
   out.reset();
   if (!data || available <= 0) return false;
-  value_cursor c{out, ctx, data, 0, available};
+  value_cursor c{out, ctx, byte_view(data, static_cast<size_t>(available))};
   uint64_t n = 1;
-  if ((vartype >> 8) == 0x10) {
-    if (c.left() < 4) return false;
-    n = load_le32(data);
-    c.take(4);
+  if ((vartype >> 8) == propstore::typed::vector_flag_byte) {
+    if (c.left() < static_cast<int64_t>(count_size)) return false;
+    n = c.u32();
+    c.take(count_size);
     if (n > static_cast<uint64_t>(c.left())) return false;
   }
   const uint8_t low = static_cast<uint8_t>(vartype & 0xFF);
@@ -87,110 +202,36 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
     case 7:
       return fixed_elements(c, n, 8, tv_date);
     case 72:
-      return fixed_elements(c, n, 16, tv_guid);
-    case 11: {
-      if (n * 2 > static_cast<uint64_t>(c.left())) return false;
-      out.kind = tv_dword;
-      out.count = static_cast<uint32_t>(n);
-      for (uint64_t i = 0; i < n; ++i) {
-        // A boolean may take 4 bytes (2 of padding), so each one is tested.
-        if (c.left() < 2) {
-          out.count = static_cast<uint32_t>(i);
-          break;
-        }
-        uint32_t v = c.left() >= 4 ? load_le32(c.at()) : 0x10000;
-        int64_t width = 4;
-        if (v != 0 && v != 0xFFFF) {
-          v = load_le16(c.at());
-          width = 2;
-        }
-        out.dwords.push_back(v);
-        out.offsets.push_back(ctx.offset);
-        c.take(width);
-      }
-      return true;
-    }
+      return fixed_elements(c, n, propstore::typed::guid_size, tv_guid);
+    case 11:
+      return booleans(c, n);
     case 16: case 17:
       if (n > static_cast<uint64_t>(c.left())) return false;
       out.kind = tv_bytes;
       out.count = static_cast<uint32_t>(n);
-      out.blobs.emplace_back(reinterpret_cast<const char*>(c.at()), n);
+      out.blobs.push_back(c.bytes(static_cast<int64_t>(n)));
       out.offsets.push_back(ctx.offset);
       c.take(static_cast<int64_t>(n));
       return true;
     case 65: {
-      if (c.left() < 4) return false;
-      uint64_t s = load_le32(c.at());
-      if (s + 4 > static_cast<uint64_t>(c.left())) return false;
+      // One blob, whatever a vector count said.
+      if (c.left() < static_cast<int64_t>(count_size)) return false;
+      const uint64_t s = c.u32();
+      if (s + count_size > static_cast<uint64_t>(c.left())) return false;
       out.kind = tv_bytes;
       out.count = static_cast<uint32_t>(s);
-      c.take(4);
-      out.blobs.emplace_back(reinterpret_cast<const char*>(c.at()), s);
+      c.take(count_size);
+      out.blobs.push_back(c.bytes(static_cast<int64_t>(s)));
       out.offsets.push_back(ctx.offset);
       c.take(static_cast<int64_t>(s));
       return true;
     }
-    case 8: {
-      out.kind = tv_text;
-      out.count = static_cast<uint32_t>(n);
-      for (uint64_t i = 0; i < n; ++i) {
-        if (c.left() < 4) return out.count = static_cast<uint32_t>(i), true;
-        int64_t len = load_le32(c.at());
-        c.take(4);
-        if (len > c.left()) return out.count = static_cast<uint32_t>(i), true;
-        std::string text;
-        utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
-        out.offsets.push_back(ctx.offset);
-        out.texts.push_back(std::move(text));
-        c.take(len);
-        c.skip_zeros();
-      }
-      return true;
-    }
-    case 31: {
-      out.kind = tv_text;
-      out.count = static_cast<uint32_t>(n);
-      for (uint64_t i = 0; i < n; ++i) {
-        if (c.left() < 4) return out.count = static_cast<uint32_t>(i), true;
-        int64_t chars = load_le32(c.at());
-        int64_t span = 2 * chars;
-        if (span > c.left()) {
-          if (chars > c.left()) return out.count = static_cast<uint32_t>(i), true;
-          span = chars;  // a count written in bytes
-        }
-        c.take(4);
-        if (span > c.left()) return out.count = static_cast<uint32_t>(i), true;
-        std::string text;
-        uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
-        if (text.empty()) return out.count = static_cast<uint32_t>(i), true;
-        out.offsets.push_back(ctx.offset);
-        out.texts.push_back(std::move(text));
-        if (r < span) span /= 2;
-        c.take(span);
-        c.skip_zeros();
-      }
-      return true;
-    }
-    case 66: {
-      out.count = 1;
-      out.kind = tv_stream;
-      if (c.left() < 4) return true;
-      uint64_t z = load_le32(c.at());
-      if (z + 4 > static_cast<uint64_t>(c.left())) return true;
-      c.take(4);
-      std::string name;
-      uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(z), name, false);
-      if (name.empty()) return true;
-      out.offsets.push_back(ctx.offset);
-      out.texts.push_back(std::move(name));
-      c.take(r);
-      c.skip_zeros();
-      // The stream data is the rest of the window.
-      out.offsets.push_back(ctx.offset);
-      out.blobs.emplace_back(reinterpret_cast<const char*>(c.at()), c.left());
-      out.consumed += static_cast<uint32_t>(c.left());
-      return true;
-    }
+    case 8:
+      return bstr_texts(c, n);
+    case 31:
+      return lpwstr_texts(c, n);
+    case 66:
+      return stream(c);
     case 1:
       out.kind = tv_null;
       return false;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <memory>
 #include <vector>
 
 #include "shell/parse_ctx.h"
@@ -31,7 +33,9 @@ struct typed_value {
   std::vector<uint64_t> offsets;
   std::vector<uint32_t> dwords;
   std::vector<uint64_t> qwords;
-  std::vector<std::string> blobs;
+  // Byte elements are views of the parsed bytes: they are copied only when
+  // filed, and are valid while those bytes are.
+  std::vector<std::string_view> blobs;
   std::vector<std::string> texts;
 
   typed_value() { reset(); }
@@ -45,6 +49,20 @@ struct typed_value {
 // still succeeds with the complete elements before it.
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype);
+
+// A typed value to decode into, one per nesting level of the thread, kept
+// from value to value so that its lists keep their room; reset on release.
+class typed_value_scratch {
+ public:
+  typed_value_scratch();
+  ~typed_value_scratch();
+  typed_value_scratch(const typed_value_scratch&) = delete;
+  typed_value_scratch& operator=(const typed_value_scratch&) = delete;
+  typed_value& get() { return *m_value; }
+
+ private:
+  typed_value* m_value;
+};
 
 // Non-negative and the low 12 bits at most 73.
 bool is_valid_vartype(int16_t vartype);

@@ -8,10 +8,18 @@
 #include <vector>
 
 #include "byte_builder.h"
+#include "shell/propstore_layout.h"
 
 namespace vesk_test {
 
 using prop_bytes_t = std::vector<uint8_t>;
+namespace layout = vk::propstore;
+
+// Writes bytes at an absolute position of a builder, growing it as needed.
+inline byte_builder& put_bytes(byte_builder& b, size_t at, const prop_bytes_t& v) {
+  for (size_t i = 0; i < v.size(); ++i) b.put_u8(at + i, v[i]);
+  return b;
+}
 
 // The string-named set D5CDD505-2E9C-101B-9397-08002B2CF9AE.
 inline prop_bytes_t string_named_fmtid() {
@@ -49,20 +57,23 @@ inline prop_bytes_t stream_data(std::u16string_view name, const prop_bytes_t& da
 // An integer-named value: size, id, reserved, VARTYPE, padding, data.
 inline prop_bytes_t int_value(uint32_t pid, uint16_t vartype, const prop_bytes_t& data,
                               int64_t declared = -1) {
+  namespace iv = layout::int_value;
   byte_builder b;
-  b.u32(static_cast<uint32_t>(declared >= 0 ? declared : int64_t(data.size()) + 13))
-      .u32(pid).u8(0).u16(vartype).u16(0).bytes(data);
+  b.put_u32(iv::pid, pid).put_u16(iv::vartype, vartype).pad_to(iv::data).bytes(data);
+  b.put_u32(iv::size, static_cast<uint32_t>(declared >= 0 ? declared : int64_t(b.size())));
   return b.take();
 }
 
 // A string-named value: size, name size, reserved, name, VARTYPE, padding, data.
 inline prop_bytes_t named_value(std::u16string_view name, uint16_t vartype,
                                 const prop_bytes_t& data, int64_t declared = -1) {
+  namespace nv = layout::named_value;
   byte_builder b;
   const uint32_t name_size = static_cast<uint32_t>(2 * (name.size() + 1));
-  const uint32_t real = 9 + name_size + 4 + static_cast<uint32_t>(data.size());
-  b.u32(static_cast<uint32_t>(declared >= 0 ? declared : real)).u32(name_size).u8(0)
-      .utf16(name, true).u16(vartype).u16(0).bytes(data);
+  b.put_u32(nv::name_size, name_size).pad_to(nv::name).utf16(name, true);
+  const size_t tail = b.size();
+  b.put_u16(tail + nv::tail_vartype, vartype).pad_to(tail + nv::tail_data).bytes(data);
+  b.put_u32(nv::size, static_cast<uint32_t>(declared >= 0 ? declared : int64_t(b.size())));
   return b.take();
 }
 
@@ -70,11 +81,13 @@ inline prop_bytes_t named_value(std::u16string_view name, uint16_t vartype,
 // terminate is false.
 inline prop_bytes_t storage(const prop_bytes_t& fmtid, const std::vector<prop_bytes_t>& values,
                             bool terminate = true, int64_t declared = -1) {
+  namespace st = layout::storage;
   byte_builder b;
-  b.u32(0).u32(0x53505331).bytes(fmtid);
+  b.put_u32(st::version, st::version_value);
+  put_bytes(b, st::fmtid, fmtid).pad_to(st::values);
   for (const auto& v : values) b.bytes(v);
   if (terminate) b.u32(0);
-  b.put_u32(0, static_cast<uint32_t>(declared >= 0 ? declared : int64_t(b.size())));
+  b.put_u32(st::size, static_cast<uint32_t>(declared >= 0 ? declared : int64_t(b.size())));
   return b.take();
 }
 
@@ -100,35 +113,43 @@ inline prop_bytes_t condition_tree_guid() {
 }
 
 // A property leaf (kind other than 1): GUID, kind, FMTID, id, 4 unread
-// bytes, VARTYPE and the value data at 46.
+// bytes, VARTYPE and the value data.
 inline prop_bytes_t condition_record(const prop_bytes_t& fmtid, uint32_t pid, uint16_t vartype,
                                      const prop_bytes_t& data, uint32_t kind = 0) {
+  namespace cr = layout::condition::record;
   byte_builder b;
-  b.bytes(condition_record_guid()).u32(kind).bytes(fmtid).u32(pid).u32(0).u16(vartype).bytes(data);
+  put_bytes(b, cr::guid, condition_record_guid()).put_u32(cr::kind, kind);
+  put_bytes(b, cr::fmtid, fmtid).put_u32(cr::pid, pid).put_u16(cr::vartype, vartype);
+  b.pad_to(cr::data).bytes(data);
   return b.take();
 }
-// A value record (kind 1) with its 64-bit value at 72.
+// A value record (kind 1) with its 64-bit value.
 inline prop_bytes_t condition_value_record(uint64_t value) {
+  namespace cr = layout::condition::record;
   byte_builder b;
-  b.bytes(condition_record_guid()).u32(1).pad_to(72).u64(value).pad_to(84);
+  put_bytes(b, cr::guid, condition_record_guid()).put_u32(cr::kind, cr::value_kind);
+  b.put_u64(cr::value, value).pad_to(cr::min_value_kind);
   return b.take();
 }
 // A condition tree: its size (unread, but not zero: a stream's data starts
-// behind the zero bytes that follow its name), the tree GUID, its kind at
-// 20, then the records from 32.
+// behind the zero bytes that follow its name), the tree GUID, its kind, then
+// the records.
 inline prop_bytes_t condition_tree(const std::vector<prop_bytes_t>& records, uint32_t kind = 0) {
+  namespace ct = layout::condition::tree;
   byte_builder b;
-  b.u32(0).bytes(condition_tree_guid()).u32(kind).pad_to(32);
+  put_bytes(b, ct::guid, condition_tree_guid()).put_u32(ct::kind, kind).pad_to(ct::min_size);
   for (const auto& r : records) b.bytes(r);
   b.put_u32(0, static_cast<uint32_t>(b.size()));
   return b.take();
 }
-// A leaf as the autolist carries it: name "item" counted 4 at 32, the GUID
-// at 82, the value's unit count at 118 and its text from 120.
+// A leaf as the autolist carries it: name "item" counted 4, the value's
+// unit count and its text.
 inline prop_bytes_t condition_leaf(std::u16string_view value) {
+  namespace lf = layout::condition::leaf;
   byte_builder b;
-  b.fill(32).u16(4).utf16(u"item").pad_to(118).u16(static_cast<uint16_t>(value.size()));
-  b.utf16(value).pad_to(122);
+  b.put_u16(lf::name_count, 4).utf16(u"item").put_u16(lf::value_count,
+                                                     static_cast<uint16_t>(value.size()));
+  b.utf16(value).pad_to(lf::min_size);
   return b.take();
 }
 
@@ -145,17 +166,19 @@ struct autolist_entry {
   prop_bytes_t idlist;
   std::vector<prop_bytes_t> leaves;
 };
-// The total size at 0, the GUID, 20 unread bytes, the entries from 40. The
-// header test reads the u32 at 56, which takes in the first two bytes of
-// the first list: an empty first list keeps it small.
+// The total size, the GUID, 20 unread bytes, the entries. The header test
+// reads the u32 at 56, which takes in the first two bytes of the first
+// list: an empty first list keeps it small.
 inline prop_bytes_t autolist_stream(const std::vector<autolist_entry>& entries) {
+  namespace al = layout::autolist;
   byte_builder b;
-  b.u32(0).bytes(autolist_guid()).pad_to(40);
+  put_bytes(b, al::guid, autolist_guid()).pad_to(al::entries);
   for (const auto& e : entries) {
-    b.fill(16).u16(static_cast<uint16_t>(e.idlist.size())).bytes(e.idlist);
+    const size_t at = b.size();
+    b.put_u16(at + al::entry::list_size, static_cast<uint16_t>(e.idlist.size())).bytes(e.idlist);
     for (const auto& leaf : e.leaves) b.bytes(leaf);
   }
-  b.put_u32(0, static_cast<uint32_t>(b.size()));
+  b.put_u32(al::total_size, static_cast<uint32_t>(b.size()));
   return b.take();
 }
 

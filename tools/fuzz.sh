@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in a build directory of their own
-# (build-fuzz) and runs each one on its seeds, the six in parallel.
+# (build-fuzz) and runs each one on its seeds, as many at once as there are
+# processors (or targets, when fewer).
 #
 #   VESK_FUZZ_SECONDS  seconds per target (default 60)
 #   VESK_FUZZ_RUNS     executions per target instead of a time (e.g. 1000000)
-#   VESK_FUZZ_PARALLEL targets run at once (default 6)
-#   VESK_FUZZ_TARGETS  the targets to run (default all six)
+#   VESK_FUZZ_PARALLEL targets run at once (default: processors, at most the
+#                      number of targets)
+#   VESK_FUZZ_TARGETS  the targets to run (default all)
 #   VESK_FUZZ_ARGS     more libFuzzer flags (e.g. -fork=2 for parallel jobs)
 #
 # Any crash, sanitizer or leak report, timeout (1 s per input) or memory
@@ -18,7 +20,8 @@ cd "$(dirname "$0")/.."
 tools/install-packages.sh clang-14 libclang-rt-14-dev
 
 targets=(${VESK_FUZZ_TARGETS:-compound_file destlist lnk idlist property_storage driver})
-[ -n "${VESK_FUZZ_TARGETS:-}" ] || targets+=(partition_walk boot_sector fat exfat ext)
+[ -n "${VESK_FUZZ_TARGETS:-}" ] || targets+=(partition_walk boot_sector fat exfat ext
+                                                   file_record mft cluster_runs usn_secure field_dump)
 build=build-fuzz
 jobs=${VESK_BUILD_JOBS:-$(nproc 2>/dev/null || echo 2)}
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -47,7 +50,8 @@ fi
 
 run_target() {
   local t=$1 max_len=16384 quiet=()
-  case $t in compound_file | driver | partition_walk | fat | exfat | ext) max_len=65536 ;; esac
+  case $t in compound_file | driver | partition_walk | fat | exfat | ext | file_record | mft | \
+            cluster_runs) max_len=65536 ;; esac
   # The driver's roads report refused files on standard error.
   [ "$t" = driver ] && quiet=(-close_fd_mask=2)
   mkdir -p "$work/corpus/$t" "$work/artifacts"
@@ -67,10 +71,11 @@ run_target() {
 # A small quarantine keeps ASan's own memory well inside the 256 MB limit.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=16:malloc_context_size=10}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-# The driver target writes its input to a file for every run: a memory-backed
-# folder spares the disk.
+# The driver and disk targets write their input to a file for every run: a
+# memory-backed folder spares the disk.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
-parallel=${VESK_FUZZ_PARALLEL:-6}
+cpus=$(nproc 2>/dev/null || echo 2)
+parallel=${VESK_FUZZ_PARALLEL:-$((cpus < ${#targets[@]} ? cpus : ${#targets[@]}))}
 declare -A pids=()
 failed=()
 for t in "${targets[@]}"; do

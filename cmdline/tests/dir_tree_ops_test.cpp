@@ -368,7 +368,9 @@ std::string tree_digest(const std::string& root) {
   }
   uint8_t digest[32];
   vk::sha256_finish(ctx, digest);
-  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+  std::string hex;
+  for (uint8_t b : digest) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+  return hex;
 }
 
 // A tree reached through a root link, a link to a file outside and a file

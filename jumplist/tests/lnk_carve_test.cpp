@@ -338,6 +338,7 @@ TEST(LnkCarve, SlackRecoversDeletedLinks) {
     EXPECT_EQ(r.m_file_offset, static_cast<uint64_t>(key));
     EXPECT_EQ(r.m_local_base_path, "C:\\Temp\\report.docx");
   }
+  // The free sector's link once, as free space, though it is slack too.
   EXPECT_EQ(got, (std::vector<std::pair<uint64_t, std::string>>{
                      {mini_at, "VESKLIST (automatic)-slack"},
                      {free_at, "VESKLIST (automatic)-unalloc"}}));

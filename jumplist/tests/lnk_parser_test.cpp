@@ -218,7 +218,7 @@ TEST(LnkParser, StringData) {
   p = parse(write_lnk(ansi));
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.rec.m_name, "A");
-  EXPECT_EQ(p.rec.m_arguments, "-x \xe9t\xe9");
+  EXPECT_EQ(p.rec.m_arguments, "-x \xC3\xA9t\xC3\xA9");  // Windows-1252 read as UTF-8
   EXPECT_EQ(p.rec.m_arguments_offset, 76u + 2u + 4u);
   EXPECT_EQ(p.rec.m_lnk_size, write_lnk(ansi).size());
 

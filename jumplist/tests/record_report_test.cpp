@@ -216,5 +216,23 @@ TEST(RecordReport, TargetNameIsTheFirstNonEmptyPath) {
   EXPECT_EQ(record_target_name(r), "id");
 }
 
+// File names may hold any bytes: what is not UTF-8 is shown as \xNN.
+TEST(RecordReport, NamesThatAreNotUtf8AreEscaped) {
+  const struct {
+    const char* in;
+    const char* out;
+  } rows[] = {
+      {"plain/x.lnk", "plain/x.lnk"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"bad\xFF.lnk", "bad\\xFF.lnk"},
+      {"cut\xC3", "cut\\xC3"},
+      {"\xC0\xAF", "\\xC0\\xAF"},                    // overlong
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},         // surrogate
+      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+      {"\xE2\x82x", "\\xE2\\x82x"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(utf8_or_escaped(r.in), r.out) << r.in;
+}
+
 }  // namespace
 }  // namespace vk

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "byte_builder.h"
+#include "jumplist/record_report.h"
 #include "report_fixture.h"
 #include "vesk_run.h"
 
@@ -298,6 +299,14 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
   for (const char* form : {"", "-csv", "-csvl2t", "-bodyfile"}) {
     std::vector<std::string> args = {"-pipe", "-quiet", "-slack", "-idltimes"};
     if (*form) args.push_back(form);
+    // Every line of every form is UTF-8, with and without the extra parts.
+    for (const auto& plain : {std::vector<std::string>{"-pipe", "-quiet", form}, args}) {
+      const outcome o = vesk(tree, plain, all);
+      std::istringstream in(o.out);
+      size_t n = 0;
+      for (std::string line; std::getline(in, line); ++n)
+        ASSERT_EQ(vk::utf8_or_escaped(line), line) << form << " line " << n;
+    }
     const outcome o = vesk(tree, args, all);
     EXPECT_EQ(o.status, 0) << form << "\n" << o.err.substr(0, 2000);
     EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << o.err.substr(0, 2000);
@@ -306,6 +315,15 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     if (std::string(form) == "-csv") checks.push_back("csv:" + tree.path(out));
     if (std::string(form) == "-bodyfile") checks.push_back("body:" + tree.path(out));
   }
+  // A LinkInfo path written in Windows-1252.
+  const outcome code_page = vesk(
+      tree, {"-csv", "-quiet",
+             (dir / "alfaifi-jumplist/win10/AutomaticDestinations/"
+                    "5f7b5f1e01b83767.automaticDestinations-ms")
+                 .string()});
+  EXPECT_NE(code_page.out.find("sample_640\xC3\x97" "426.jpeg"), std::string::npos);
+  EXPECT_EQ(code_page.out.find("sample_640\xD7"), std::string::npos);
+
   const outcome body = vesk(tree, {"-pipe", "-quiet", "-bodyfile"}, all);
   tree.file("body.txt", body.out);
   checks.push_back("body:" + tree.path("body.txt"));

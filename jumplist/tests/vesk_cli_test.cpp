@@ -227,6 +227,13 @@ TEST(VeskCli, CommandLineFaultsAndFailureReasons) {
        "invalid dd.mm.yyyy, using default format\n"},
       {{"-dateformat", "dd/mm/yyyy", "-csv", name}, "", 0, ""},
   };
+  // A name that is not UTF-8 is shown escaped, in the header and the report.
+  tree.file("bad\xFF.lnk", std::string(link.begin(), link.end()));
+  const outcome bad = vesk(tree, {"-quiet", "bad\xFF.lnk"});
+  EXPECT_EQ(bad.status, 0);
+  EXPECT_NE(bad.out.find(" bad\\xFF.lnk\"\n"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("source path/filename:     bad\\xFF.lnk\n"), std::string::npos);
+  EXPECT_EQ(bad.out.find('\xFF'), std::string::npos);
   for (const auto& r : rows) {
     const outcome o = vesk(tree, r.args, r.input);
     EXPECT_EQ(o.status, r.status) << r.args[0] << " " << o.err;

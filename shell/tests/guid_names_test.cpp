@@ -64,7 +64,7 @@ family family_of(const std::string& t) {
 TEST(ClsidName, TableShapeAndFamilies) {
   size_t count = 0;
   const clsid_table_entry* entries = clsid_table_entries(count);
-  EXPECT_LE(count, 524u);
+  EXPECT_EQ(count, 524u);
   std::map<guid, std::string, guid_less_fn> first;
   std::map<family, size_t> families;
   size_t repeats = 0;
@@ -82,14 +82,14 @@ TEST(ClsidName, TableShapeAndFamilies) {
     EXPECT_NE(t.substr(8, 19), "-6000-11d3-8cfe-015");
     EXPECT_NE(t.substr(8, 19), "-6000-11d3-8cfe-005");
   }
-  EXPECT_LE(first.size(), 511u);
+  EXPECT_EQ(first.size(), 511u);
   EXPECT_EQ(repeats, count - first.size());
-  EXPECT_LE(families[zero], 1u);
-  EXPECT_LE(families[com], 45u);
-  EXPECT_LE(families[devclass], 22u);
+  EXPECT_EQ(families[zero], 1u);
+  EXPECT_EQ(families[com], 45u);
+  EXPECT_EQ(families[devclass], 22u);
   EXPECT_EQ(families[startmenu], 8u);
-  EXPECT_LE(families[rootfolder], 7u);
-  EXPECT_LE(families[other], 428u);
+  EXPECT_EQ(families[rootfolder], 7u);
+  EXPECT_EQ(families[other], 428u);
 
   const char* must[] = {
       "00000000-0000-0000-0000-000000000000", "00020906-0000-0000-C000-000000000046",

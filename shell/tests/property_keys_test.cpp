@@ -176,6 +176,7 @@ TEST(PropertyKeys, LookupCases) {
   } names[] = {{"B725F130-47EF-101A-A5F1-02608C9EEBAC", 4, "Type"},
                {"B725F130-47EF-101A-A5F1-02608C9EEBAC", 12, "Size"},
                {"28636AA6-953D-11D2-B5D6-00C04FD918D0", 24, "ParsingName"},
+               {"5AB5C75F-15E1-4D65-924A-04754567243C", 2, "AutoList"},
                {"5AB5C75F-15E1-4D65-924A-04754567243C", 6, "Condition"}};
   for (const named& n : names) {
     property_value r;

@@ -101,6 +101,18 @@ TEST(SpecialStreams, ConditionTrees) {
   shell_item_record n = walk_storage(condition_in_storage(nested));
   EXPECT_EQ(n.properties.count("inner"), 1u);
   EXPECT_EQ(n.properties.count("prop4294967295"), 2u);
+
+  // Two further condition streams: the first one's window runs to the
+  // storage's end and holds the second; the second is filed, not expanded
+  // again, so each record is filed once.
+  shell_item_record twice = walk_storage(storage(
+      condition_set_fmtid(),
+      {int_value(4, 31, lpwstr_data(u"first")),
+       int_value(6, 66, stream_data(k_special_stream, condition_tree({text_leaf(10, u"Alpha")}))),
+       int_value(6, 66, stream_data(k_special_stream, condition_tree({text_leaf(11, u"Beta")})))}));
+  EXPECT_EQ(twice.properties.count("prop4294967295"), 2u);
+  EXPECT_EQ(twice.properties.count("alpha"), 1u);
+  EXPECT_EQ(twice.properties.count("beta"), 1u);
 }
 
 TEST(SpecialStreams, Autolists) {
@@ -117,6 +129,13 @@ TEST(SpecialStreams, Autolists) {
   EXPECT_EQ(rec.embedded_lists[1].size(), 2u);
   ASSERT_EQ(rec.names.size(), 1u);
   EXPECT_EQ(rec.names[0].rfind("item [word]", 0), 0u);
+  // Filed from a storage under the key the table names AutoList, the
+  // stream is expanded; under the condition key it is not an autolist.
+  shell_item_record parsed =
+      walk_storage(storage(condition_set_fmtid(), {int_value(2, 66, stream_data(k_special_stream, stream))}));
+  EXPECT_EQ(parsed.embedded_lists.size(), 2u);
+  EXPECT_EQ(parsed.names.size(), 1u);
+  EXPECT_TRUE(walk_storage(condition_in_storage(stream)).embedded_lists.empty());
   // The header test reads the first list's first bytes: a first list that
   // is not empty makes the u32 at 56 too large for the stream.
   bytes_t big = autolist_stream({{idlist({root}), {}}});

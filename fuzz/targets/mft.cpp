@@ -1,0 +1,6 @@
+// libFuzzer entry point of the mft target.
+#include "fuzz/ntfs_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return vesk_fuzz::run_mft(data, size);
+}
