@@ -203,8 +203,16 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   size_t n = 0;
   if (!vk::guarded(
           [&] {
-            n = decode_struct_utf16(p, unit_limit(byte_length),
-                                    [&out](uint32_t cp) { append_utf8(out, cp); });
+            // Plain ASCII, the common case, is copied without decoding.
+            const size_t limit = unit_limit(byte_length);
+            uint32_t high = 0;
+            while (n < limit && (p[2 * n] | p[2 * n + 1]) != 0) high |= load_le16(p + 2 * n++);
+            if (high < 0x80) {
+              out.resize(n);
+              for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(p[2 * i]);
+              return true;
+            }
+            n = decode_struct_utf16(p, limit, [&out](uint32_t cp) { append_utf8(out, cp); });
             return true;
           },
           [&] { out.clear(); }))

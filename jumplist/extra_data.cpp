@@ -8,6 +8,7 @@
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 #include "jumplist/base85.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_names.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
@@ -18,135 +19,200 @@ namespace vk {
 
 namespace {
 
-// Layout of the three 788-byte blocks.
-constexpr size_t kAnsiField = 8;
-constexpr size_t kAnsiFieldSize = 260;
-constexpr size_t kWideField = 268;
-constexpr size_t kWideFieldSize = 520;
-constexpr size_t kTextBlockSize = 788;
+namespace L = lnk_layout;
+namespace B = lnk_layout::block;
+namespace T = lnk_layout::tracker;
+namespace X = lnk_layout::text_block;
 
-// Tracker block layout.
-constexpr size_t kTrackerSize = 96;
-constexpr size_t kMachineId = 16;
-constexpr size_t kMachineIdSize = 16;
-constexpr size_t kVolumeDroid = 32;
-constexpr size_t kObjectDroid = 48;
-constexpr size_t kBirthVolumeDroid = 64;
-constexpr size_t kBirthObjectDroid = 80;
-constexpr size_t kDroidNode = 10;  // the MAC address: the last six bytes
+// The size rule and signature of one block kind.
+struct kind_rule {
+  uint32_t signature;
+  uint16_t size;
+  bool exact;  // else a least size
+};
 
-constexpr uint32_t kMaxStorageSize = 16383;
-constexpr size_t kMaxShimUnits = 500;
+constexpr kind_rule kEnvironment{L::signature::environment, X::size, true};
+constexpr kind_rule kConsole{L::signature::console, L::console::size, true};
+constexpr kind_rule kTracker{L::signature::tracker, T::size, true};
+constexpr kind_rule kConsoleFe{L::signature::console_fe, L::console_fe::size, true};
+constexpr kind_rule kSpecialFolder{L::signature::special_folder, L::special_folder::min_size,
+                                   false};
+constexpr kind_rule kDarwin{L::signature::darwin, X::size, true};
+constexpr kind_rule kIconEnvironment{L::signature::icon_environment, X::size, true};
+constexpr kind_rule kShim{L::signature::shim, L::shim::min_size, false};
+constexpr kind_rule kPropertyStore{L::signature::property_store, L::property_store::min_size,
+                                   false};
+constexpr kind_rule kKnownFolder{L::signature::known_folder, L::known_folder::min_size, false};
 
-uint16_t block_size16(const uint8_t* block) {
-  return load_le16(block);
+bool is_block(byte_view block) {
+  const auto size = block.u16(B::size);
+  return block.size() >= B::header_size && *size >= B::header_size && *size <= block.size() &&
+         *block.u8(B::size_high_byte) == 0;
 }
 
 // The common form of every kind test but the Vista ID list's.
-template <class SizeRule>
-bool is_kind(const uint8_t* block, int64_t remaining, uint32_t signature, SizeRule rule) {
-  if (!is_extra_data_block(block, remaining)) return false;
-  const uint16_t size = block_size16(block);
-  return rule(size) && load_le16(block + 4) == (signature & 0xFFFF) &&
-         load_le16(block + 6) == 0xA000;
+bool is_kind(byte_view block, const kind_rule& rule) {
+  if (!is_block(block)) return false;
+  const uint16_t size = *block.u16(B::size);
+  return (rule.exact ? size == rule.size : size >= rule.size) &&
+         block.u16(B::signature) == (rule.signature & 0xFFFF) &&
+         block.u16(B::signature_high) == B::signature_high_value;
 }
 
-bool exactly(uint16_t size, uint16_t want) {
-  return size == want;
+bool is_vista(byte_view block) {
+  const auto size = block.u32(B::size);
+  return size && *size >= L::vista_idlist::min_size && *size <= block.size() &&
+         block.u32(B::signature) == L::signature::vista_idlist;
 }
 
-std::string ansi_text(const uint8_t* p, size_t max) {
-  std::string out;
-  read_ansi(byte_view(p, max), 0, static_cast<int64_t>(max), out);
-  return out;
+byte_view view_of(const uint8_t* block, int64_t remaining) {
+  return block && remaining > 0 ? byte_view(block, static_cast<size_t>(remaining)) : byte_view();
 }
 
-std::string wide_text(const uint8_t* p, size_t max_bytes) {
-  std::string out;
-  utf16_to_utf8(p, max_bytes, out, false);
-  return out;
+// A block that has passed its kind test, cut to the bytes its kind has.
+byte_view fixed_block(const uint8_t* block, size_t size) {
+  return byte_view(block, size);
 }
 
-bool all_zero(const uint8_t* p, size_t n) {
+void ansi_text(byte_view block, size_t at, size_t max, std::string& out) {
+  read_ansi(block, static_cast<int64_t>(at), static_cast<int64_t>(at + max), out);
+}
+
+void wide_text(byte_view block, size_t at, size_t max_bytes, std::string& out) {
+  out.clear();
+  const byte_view field = block.clamp(at, max_bytes);
+  if (!field.empty()) utf16_to_utf8(field.data(), field.size(), out, false);
+}
+
+bool all_zero(byte_view v, size_t at, size_t n) {
+  if (!v.has(at, n)) return false;
+  const uint8_t* p = v.data() + at;
   for (size_t i = 0; i < n; ++i)
     if (p[i]) return false;
   return true;
 }
 
 size_t droid_at(bool birth, bool object) {
-  if (object) return birth ? kBirthObjectDroid : kObjectDroid;
-  return birth ? kBirthVolumeDroid : kVolumeDroid;
+  if (object) return birth ? T::birth_object_droid : T::object_droid;
+  return birth ? T::birth_volume_droid : T::volume_droid;
 }
 
-std::string droid_text(const uint8_t* droid) {
-  if (all_zero(droid, 16)) return std::string();
+void guid_text(byte_view block, size_t at, std::string& out) {
   guid g;
-  g.set(droid);
-  return guid_to_string(g);
+  g.set(block.data() + at);  // the callers' blocks hold the 16 bytes at `at`
+  guid_to_string(out, &g);
 }
 
-void take_tracker(lnk_record& rec, const uint8_t* block) {
-  rec.m_machine_id = tracker_machine_id(block);
-  rec.m_mac_address = tracker_mac_address(block, false);
-  rec.m_birth_mac_address = tracker_mac_address(block, true);
-  rec.m_volume_droid = tracker_volume_id(block, false);
-  rec.m_object_droid = tracker_object_id(block, false);
-  rec.m_birth_volume_droid = tracker_volume_id(block, true);
-  rec.m_birth_object_droid = tracker_object_id(block, true);
-  rec.m_object_droid_time = tracker_object_time(block, false);
-  rec.m_birth_object_droid_time = tracker_object_time(block, true);
-  rec.m_object_droid_bytes.insert(rec.m_object_droid_bytes.end(), block + kObjectDroid,
-                                  block + kObjectDroid + 16);
+void droid_text(byte_view tracker, size_t at, std::string& out) {
+  out.clear();
+  if (!all_zero(tracker, at, T::droid_size)) guid_text(tracker, at, out);
 }
 
-std::string known_folder_text(const uint8_t* block) {
-  guid g;
-  g.set(block + 8);
-  return guid_to_string(g);
+void mac_text(byte_view tracker, bool birth, std::string& out) {
+  out.clear();
+  const size_t droid = droid_at(birth, true);
+  if (all_zero(tracker, droid, T::droid_size)) return;
+  static constexpr char kHex[] = "0123456789abcdef";
+  char text[3 * T::node_size];
+  size_t n = 0;
+  for (size_t i = 0; i < T::node_size; ++i) {
+    const uint8_t b = *tracker.u8(droid + T::droid_node + i);
+    if (i) text[n++] = ':';
+    text[n++] = kHex[b >> 4];
+    text[n++] = kHex[b & 0xF];
+  }
+  out.assign(text, n);
 }
 
-bool darwin_descriptor(const uint8_t* block, std::string& product, std::string& feature,
+uint64_t droid_time(byte_view tracker, bool birth, std::vector<uint8_t>& node) {
+  uint64_t ticks = 0;
+  uint16_t clock_sequence = 0;
+  guid_v1_to_filetime(ticks, clock_sequence, node, tracker.data() + droid_at(birth, true));
+  return ticks;
+}
+
+void take_tracker(lnk_record& rec, byte_view block) {
+  ansi_text(block, T::machine_id, T::machine_id_size, rec.m_machine_id);
+  mac_text(block, false, rec.m_mac_address);
+  mac_text(block, true, rec.m_birth_mac_address);
+  droid_text(block, T::volume_droid, rec.m_volume_droid);
+  droid_text(block, T::object_droid, rec.m_object_droid);
+  droid_text(block, T::birth_volume_droid, rec.m_birth_volume_droid);
+  droid_text(block, T::birth_object_droid, rec.m_birth_object_droid);
+  // The node bytes are not kept: one buffer serves every tracker block.
+  thread_local std::vector<uint8_t> node;
+  rec.m_object_droid_time = droid_time(block, false, node);
+  rec.m_birth_object_droid_time = droid_time(block, true, node);
+  const uint8_t* object = block.data() + T::object_droid;
+  rec.m_object_droid_bytes.insert(rec.m_object_droid_bytes.end(), object,
+                                  object + T::droid_size);
+}
+
+void environment_text(byte_view block, std::string& out) {
+  wide_text(block, X::wide, X::wide_size, out);
+  if (out.empty()) ansi_text(block, X::ansi, X::ansi_size, out);
+}
+
+void icon_text(byte_view block, std::string& out) {
+  if (*block.u8(X::wide + 1) != 0)
+    ansi_text(block, X::ansi, X::ansi_size, out);
+  else
+    wide_text(block, X::wide, X::wide_size, out);
+}
+
+void shim_text(byte_view block, std::string& out) {
+  out.clear();
+  if (block.size() < L::shim::layer + 2 || *block.u8(L::shim::layer + 1) != 0) return;
+  wide_text(block, L::shim::layer, 2 * L::shim::max_units, out);
+}
+
+bool darwin_descriptor(byte_view block, std::string& product, std::string& feature,
                        std::string& component) {
   product.clear();
   feature.clear();
   component.clear();
-  const uint8_t* wide = block + kWideField;
-  std::string text = wide[0] != 0 && wide[1] == 0 ? wide_text(wide, kWideFieldSize)
-                                                  : ansi_text(block + kAnsiField, kAnsiFieldSize);
+  std::string text;
+  if (*block.u8(X::wide) != 0 && *block.u8(X::wide + 1) == 0)
+    wide_text(block, X::wide, X::wide_size, text);
+  else
+    ansi_text(block, X::ansi, X::ansi_size, text);
+  // The product code, the shortest feature name and its delimiter.
   constexpr size_t kMin = 22;
+  constexpr size_t kCode = 20;  // characters of one base-85 GUID
   if (text.size() < kMin) {
-    text = ansi_text(block + kAnsiField, kAnsiFieldSize);
+    ansi_text(block, X::ansi, X::ansi_size, text);
     if (text.size() < kMin) return false;
   }
   std::array<uint32_t, 4> words{};
   const bool product_ok = darwin_guid_decode(text, words);
   product = darwin_words_text(words);
-  size_t delim = text.find('>', 20);
-  if (delim == std::string::npos) delim = text.find('<', 20);
+  size_t delim = text.find('>', kCode);
+  if (delim == std::string::npos) delim = text.find('<', kCode);
   if (delim == std::string::npos) return false;
-  feature = text.substr(20, delim - 20);
+  feature.assign(text, kCode, delim - kCode);
   // The component code is the 20 characters after the delimiter, when they
   // are all there.
-  if (delim + 21 > text.size()) return product_ok;
+  if (delim + kCode + 1 > text.size()) return product_ok;
   words = {};
   const bool component_ok = darwin_guid_decode(std::string_view(text).substr(delim + 1), words);
   component = darwin_words_text(words);
   return product_ok && component_ok;
 }
 
-bool property_store_body(lnk_record& rec, const uint8_t* block, int64_t size, parse_ctx& ctx,
+bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                          const cmd_params& opts) {
-  skip_item_header(block, ctx);
+  skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
   shell_item_record scratch;
   // Only inside the accepted block, and only while a storage size fits.
-  int64_t pos = 8;
-  while (size - pos >= 4) {
-    const uint32_t storage = load_le32(block + pos);
-    if (storage == 0 || storage > kMaxStorageSize || storage >= size - pos) break;
-    ctx.offset = block_offset + static_cast<uint64_t>(pos);
-    parse_property_storages(ctx, scratch, block + pos, storage, opts);
-    pos += storage;
+  size_t pos = L::property_store::storages;
+  while (const auto storage = block.u32(pos)) {
+    if (*storage == 0 || *storage > L::property_store::max_storage_size ||
+        *storage >= block.size() - pos)
+      break;
+    ctx.offset = block_offset + pos;
+    parse_property_storages(ctx, scratch, block.data() + pos, *storage, opts);
+    pos += *storage;
   }
   std::vector<std::string> parsing_names, primary_names;
   collect_property_texts(scratch, parsing_names, primary_names, rec.m_property_keys,
@@ -154,12 +220,15 @@ bool property_store_body(lnk_record& rec, const uint8_t* block, int64_t size, pa
   return true;
 }
 
-bool vista_idlist_body(lnk_record& rec, const uint8_t* block, int64_t size, parse_ctx& ctx,
+bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                        const cmd_params& opts) {
   ctx.consumed = 0;
-  ctx.offset += 8;
+  ctx.offset += L::vista_idlist::items;
   shell_item_list items;
-  if (!parse_idlist(items, block + 8, size - 8, false, false, ctx, opts)) return false;
+  if (!parse_idlist(items, block.data() + L::vista_idlist::items,
+                    static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
+                    ctx, opts))
+    return false;
   std::string path, extra;
   std::vector<std::string> details;
   uint64_t modified = 0, accessed = 0, created = 0;
@@ -170,187 +239,241 @@ bool vista_idlist_body(lnk_record& rec, const uint8_t* block, int64_t size, pars
   return true;
 }
 
+// ---- the walk's table: each kind's test and what it takes ----
+
+// A block as the walk sees it: from its first byte to the end of the data.
+struct walk_block {
+  byte_view rest;
+  uint16_t size;  // the low 16 bits of BlockSize
+};
+
+// False ends the walk at the block.
+using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&);
+
+bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  rec.m_environment_target = environment_target_text(b.rest.data());
+  if (rec.m_environment_target.find('\r') == std::string::npos) return true;
+  rec.m_environment_target.clear();
+  return false;
+}
+bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&) {
+  return true;
+}
+bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  guarded([&] { take_tracker(rec, b.rest.clamp(0, T::size)); });
+  return true;
+}
+bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  rec.m_code_page = *b.rest.u32(L::console_fe::code_page);
+  return true;
+}
+bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  rec.m_special_folder_id = *b.rest.u32(L::special_folder::id);
+  assign_text(rec.m_special_folder_name, csidl_name(rec.m_special_folder_id));
+  return true;
+}
+bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  parse_darwin_descriptor(b.rest.data(), rec.m_darwin_product, rec.m_darwin_feature,
+                          rec.m_darwin_component);
+  return true;
+}
+bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&,
+                           const cmd_params&) {
+  rec.m_icon_environment = icon_environment_text(b.rest.data());
+  return true;
+}
+bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  rec.m_shim_layer = shim_layer_text(b.rest.data(), b.size);
+  return true;
+}
+bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
+                         const cmd_params& opts) {
+  parse_property_store_block(rec, b.rest.data(), b.size, ctx, opts);
+  return true;
+}
+bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+  guarded([&] { property_storage_fmtid_text(b.rest.data(), ctx, rec.m_property_storage_fmtid); });
+  return true;
+}
+bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+  guarded([&] { guid_text(b.rest, L::known_folder::id, rec.m_known_folder_id); });
+  return true;
+}
+bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params& opts) {
+  parse_vista_idlist_block(rec, b.rest.data(), *b.rest.u32(B::size), ctx, opts);
+  return true;
+}
+
+template <const kind_rule& rule>
+bool accepts(byte_view rest) {
+  return is_kind(rest, rule);
+}
+bool accepts_storage(byte_view rest) {
+  return is_property_storage(rest.data(), static_cast<int64_t>(rest.size()));
+}
+
+struct block_kind {
+  bool (*accepts)(byte_view rest);
+  uint32_t lnk_record_fields::*offset;
+  take_fn take;
+};
+
+// In the order the kinds are offered a block: the first that accepts it
+// takes it.
+constexpr block_kind kKinds[] = {
+    {accepts<kEnvironment>, &lnk_record_fields::m_environment_offset, take_environment},
+    {accepts<kConsole>, &lnk_record_fields::m_console_offset, take_nothing},
+    {accepts<kTracker>, &lnk_record_fields::m_tracker_offset, take_tracker_block},
+    {accepts<kConsoleFe>, &lnk_record_fields::m_console_fe_offset, take_console_fe},
+    {accepts<kSpecialFolder>, &lnk_record_fields::m_special_folder_offset, take_special_folder},
+    {accepts<kDarwin>, &lnk_record_fields::m_darwin_offset, take_darwin},
+    {accepts<kIconEnvironment>, &lnk_record_fields::m_icon_environment_offset,
+     take_icon_environment},
+    {accepts<kShim>, &lnk_record_fields::m_shim_offset, take_shim},
+    {accepts<kPropertyStore>, &lnk_record_fields::m_property_store_offset, take_property_store},
+    {accepts_storage, &lnk_record_fields::m_property_storage_offset, take_storage},
+    {accepts<kKnownFolder>, &lnk_record_fields::m_known_folder_offset, take_known_folder},
+    {is_vista, &lnk_record_fields::m_vista_idlist_offset, take_vista},
+};
+
 }  // namespace
 
 bool is_extra_data_block(const uint8_t* block, int64_t remaining) {
-  if (!block || remaining < 8) return false;
-  const uint16_t size = block_size16(block);
-  return size >= 8 && size <= remaining && block[2] == 0;
+  return is_block(view_of(block, remaining));
 }
 
 bool is_environment_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, environment_block_signature,
-                 [](uint16_t s) { return exactly(s, kTextBlockSize); });
+  return is_kind(view_of(block, remaining), kEnvironment);
 }
 bool is_console_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, console_block_signature,
-                 [](uint16_t s) { return exactly(s, 204); });
+  return is_kind(view_of(block, remaining), kConsole);
 }
 bool is_tracker_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, tracker_block_signature,
-                 [](uint16_t s) { return exactly(s, kTrackerSize); });
+  return is_kind(view_of(block, remaining), kTracker);
 }
 bool is_console_fe_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, console_fe_block_signature,
-                 [](uint16_t s) { return exactly(s, 12); });
+  return is_kind(view_of(block, remaining), kConsoleFe);
 }
 bool is_special_folder_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, special_folder_block_signature,
-                 [](uint16_t s) { return s >= 16; });
+  return is_kind(view_of(block, remaining), kSpecialFolder);
 }
 bool is_darwin_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, darwin_block_signature,
-                 [](uint16_t s) { return exactly(s, kTextBlockSize); });
+  return is_kind(view_of(block, remaining), kDarwin);
 }
 bool is_icon_environment_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, icon_environment_block_signature,
-                 [](uint16_t s) { return exactly(s, kTextBlockSize); });
+  return is_kind(view_of(block, remaining), kIconEnvironment);
 }
 bool is_shim_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, shim_block_signature, [](uint16_t s) { return s >= 136; });
+  return is_kind(view_of(block, remaining), kShim);
 }
 bool is_property_store_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, property_store_block_signature,
-                 [](uint16_t s) { return s >= 46; });
+  return is_kind(view_of(block, remaining), kPropertyStore);
 }
 bool is_known_folder_block(const uint8_t* block, int64_t remaining) {
-  return is_kind(block, remaining, known_folder_block_signature,
-                 [](uint16_t s) { return s >= 28; });
+  return is_kind(view_of(block, remaining), kKnownFolder);
 }
 bool is_vista_idlist_block(const uint8_t* block, int64_t remaining) {
-  if (!block || remaining < 8) return false;
-  const uint32_t size = load_le32(block);
-  return size >= 8 && size <= remaining && load_le32(block + 4) == vista_idlist_block_signature;
+  return is_vista(view_of(block, remaining));
 }
 
 std::string environment_target_text(const uint8_t* block) {
   return guarded([&] {
-    std::string text = wide_text(block + kWideField, kWideFieldSize);
-    if (text.empty()) text = ansi_text(block + kAnsiField, kAnsiFieldSize);
+    std::string text;
+    environment_text(fixed_block(block, X::size), text);
     return text;
   });
 }
 
 std::string icon_environment_text(const uint8_t* block) {
   return guarded([&] {
-    if (block[kWideField + 1] != 0) return ansi_text(block + kAnsiField, kAnsiFieldSize);
-    return wide_text(block + kWideField, kWideFieldSize);
+    std::string text;
+    icon_text(fixed_block(block, X::size), text);
+    return text;
   });
 }
 
 std::string shim_layer_text(const uint8_t* block, int64_t size) {
-  if (!block || size < 10 || block[9] != 0) return std::string();
-  const size_t room = static_cast<size_t>(size - 8);
-  return guarded([&] { return wide_text(block + 8, std::min(room, 2 * kMaxShimUnits)); });
+  return guarded([&] {
+    std::string text;
+    shim_text(view_of(block, size), text);
+    return text;
+  });
 }
 
 bool parse_darwin_descriptor(const uint8_t* block, std::string& product, std::string& feature,
                              std::string& component) {
-  return guarded([&] { return darwin_descriptor(block, product, feature, component); });
+  return guarded([&] {
+    return darwin_descriptor(fixed_block(block, X::size), product, feature, component);
+  });
 }
 
 std::string tracker_machine_id(const uint8_t* block) {
-  return guarded([&] { return ansi_text(block + kMachineId, kMachineIdSize); });
+  return guarded([&] {
+    std::string text;
+    ansi_text(fixed_block(block, T::size), T::machine_id, T::machine_id_size, text);
+    return text;
+  });
 }
 
 std::string tracker_mac_address(const uint8_t* block, bool birth) {
-  const uint8_t* droid = block + droid_at(birth, true);
-  if (all_zero(droid, 16)) return std::string();
-  static constexpr char kHex[] = "0123456789abcdef";
-  char text[17];
-  size_t n = 0;
-  for (size_t i = 0; i < 6; ++i) {
-    if (i) text[n++] = ':';
-    text[n++] = kHex[droid[kDroidNode + i] >> 4];
-    text[n++] = kHex[droid[kDroidNode + i] & 0xF];
-  }
-  return guarded([&] { return std::string(text, n); });
+  return guarded([&] {
+    std::string text;
+    mac_text(fixed_block(block, T::size), birth, text);
+    return text;
+  });
 }
 
 std::string tracker_volume_id(const uint8_t* block, bool birth) {
-  return guarded([&] { return droid_text(block + droid_at(birth, false)); });
+  return guarded([&] {
+    std::string text;
+    droid_text(fixed_block(block, T::size), droid_at(birth, false), text);
+    return text;
+  });
 }
 
 std::string tracker_object_id(const uint8_t* block, bool birth) {
-  return guarded([&] { return droid_text(block + droid_at(birth, true)); });
+  return guarded([&] {
+    std::string text;
+    droid_text(fixed_block(block, T::size), droid_at(birth, true), text);
+    return text;
+  });
 }
 
 uint64_t tracker_object_time(const uint8_t* block, bool birth) {
   return guarded([&] {
-    uint64_t ticks = 0;
-    uint16_t clock_sequence = 0;
     std::vector<uint8_t> node;
-    guid_v1_to_filetime(ticks, clock_sequence, node, block + droid_at(birth, true));
-    return ticks;
+    return droid_time(fixed_block(block, T::size), birth, node);
   });
 }
 
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
                                 parse_ctx& ctx, const cmd_params& opts) {
-  if (!block || size < 8) return false;
-  return guarded([&] { return property_store_body(record, block, size, ctx, opts); });
+  if (!block || size < static_cast<int64_t>(B::header_size)) return false;
+  return guarded([&] { return property_store_body(record, view_of(block, size), ctx, opts); });
 }
 
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
                               parse_ctx& ctx, const cmd_params& opts) {
-  if (!block || size < 8) return false;
-  return guarded([&] { return vista_idlist_body(record, block, size, ctx, opts); });
+  if (!block || size < static_cast<int64_t>(B::header_size)) return false;
+  return guarded([&] { return vista_idlist_body(record, view_of(block, size), ctx, opts); });
 }
 
-size_t walk_extra_data(lnk_record& rec, const uint8_t* data, size_t size, size_t off,
+size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts) {
+  const byte_view data(bytes, size);
   // A block must end before the end of the data: a stored link ends with
   // the terminal block.
-  while (off + 8 < size) {
-    const uint8_t* block = data + off;
-    const int64_t remaining = static_cast<int64_t>(size - off);
-    const uint16_t s = block_size16(block);
-    if (off + s >= size || !is_extra_data_block(block, remaining)) break;
+  while (off + B::header_size < size) {
+    const walk_block block{data.tail(off), *data.u16(off + B::size)};
+    if (off + block.size >= size || !is_block(block.rest)) break;
     ctx.offset = link_offset + off;
-    const auto at = static_cast<uint32_t>(off);
-    if (is_environment_block(block, remaining)) {
-      rec.m_environment_offset = at;
-      rec.m_environment_target = environment_target_text(block);
-      if (rec.m_environment_target.find('\r') != std::string::npos) {
-        rec.m_environment_target.clear();
-        break;
-      }
-    } else if (is_console_block(block, remaining)) {
-      rec.m_console_offset = at;
-    } else if (is_tracker_block(block, remaining)) {
-      rec.m_tracker_offset = at;
-      guarded([&] { take_tracker(rec, block); });
-    } else if (is_console_fe_block(block, remaining)) {
-      rec.m_console_fe_offset = at;
-      rec.m_code_page = load_le32(block + 8);
-    } else if (is_special_folder_block(block, remaining)) {
-      rec.m_special_folder_offset = at;
-      rec.m_special_folder_id = load_le32(block + 8);
-      assign_text(rec.m_special_folder_name, csidl_name(rec.m_special_folder_id));
-    } else if (is_darwin_block(block, remaining)) {
-      rec.m_darwin_offset = at;
-      parse_darwin_descriptor(block, rec.m_darwin_product, rec.m_darwin_feature,
-                              rec.m_darwin_component);
-    } else if (is_icon_environment_block(block, remaining)) {
-      rec.m_icon_environment_offset = at;
-      rec.m_icon_environment = icon_environment_text(block);
-    } else if (is_shim_block(block, remaining)) {
-      rec.m_shim_offset = at;
-      rec.m_shim_layer = shim_layer_text(block, s);
-    } else if (is_property_store_block(block, remaining)) {
-      rec.m_property_store_offset = at;
-      parse_property_store_block(rec, block, s, ctx, opts);
-    } else if (is_property_storage(block, remaining)) {
-      rec.m_property_storage_offset = at;
-      guarded([&] { property_storage_fmtid_text(block, ctx, rec.m_property_storage_fmtid); });
-    } else if (is_known_folder_block(block, remaining)) {
-      rec.m_known_folder_offset = at;
-      rec.m_known_folder_id = guarded([&] { return known_folder_text(block); });
-    } else if (is_vista_idlist_block(block, remaining)) {
-      rec.m_vista_idlist_offset = at;
-      parse_vista_idlist_block(rec, block, load_le32(block), ctx, opts);
+    for (const block_kind& kind : kKinds) {
+      if (!kind.accepts(block.rest)) continue;
+      rec.*kind.offset = static_cast<uint32_t>(off);
+      if (!kind.take(rec, block, ctx, opts)) return off;
+      break;
     }
-    off += s;
+    off += block.size;
   }
   return off;
 }

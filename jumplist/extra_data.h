@@ -10,22 +10,24 @@
 #include <string>
 
 #include "cmdline/cmd_params.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_record.h"
 #include "shell/parse_ctx.h"
 
 namespace vk {
 
-inline constexpr uint32_t environment_block_signature = 0xA0000001;
-inline constexpr uint32_t console_block_signature = 0xA0000002;
-inline constexpr uint32_t tracker_block_signature = 0xA0000003;
-inline constexpr uint32_t console_fe_block_signature = 0xA0000004;
-inline constexpr uint32_t special_folder_block_signature = 0xA0000005;
-inline constexpr uint32_t darwin_block_signature = 0xA0000006;
-inline constexpr uint32_t icon_environment_block_signature = 0xA0000007;
-inline constexpr uint32_t shim_block_signature = 0xA0000008;
-inline constexpr uint32_t property_store_block_signature = 0xA0000009;
-inline constexpr uint32_t known_folder_block_signature = 0xA000000B;
-inline constexpr uint32_t vista_idlist_block_signature = 0xA000000C;
+inline constexpr uint32_t environment_block_signature = lnk_layout::signature::environment;
+inline constexpr uint32_t console_block_signature = lnk_layout::signature::console;
+inline constexpr uint32_t tracker_block_signature = lnk_layout::signature::tracker;
+inline constexpr uint32_t console_fe_block_signature = lnk_layout::signature::console_fe;
+inline constexpr uint32_t special_folder_block_signature = lnk_layout::signature::special_folder;
+inline constexpr uint32_t darwin_block_signature = lnk_layout::signature::darwin;
+inline constexpr uint32_t icon_environment_block_signature =
+    lnk_layout::signature::icon_environment;
+inline constexpr uint32_t shim_block_signature = lnk_layout::signature::shim;
+inline constexpr uint32_t property_store_block_signature = lnk_layout::signature::property_store;
+inline constexpr uint32_t known_folder_block_signature = lnk_layout::signature::known_folder;
+inline constexpr uint32_t vista_idlist_block_signature = lnk_layout::signature::vista_idlist;
 
 // BlockSize (its low 16 bits) at least 8 and within remaining, its third
 // byte 0.

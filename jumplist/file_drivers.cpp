@@ -257,6 +257,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
       record.m_empty = 1;
       continue;
     }
+    compact_lnk_record(record, options.m_idlist_times);
     options.m_records.emplace(position_key++, std::move(record));
   }
   if (options.m_slack)

@@ -77,10 +77,13 @@ std::string carved_label(uint64_t offset, const std::string& fallback) {
   return text;
 }
 
+// A stored record is moved into the store: the caller resets its working
+// record before the next link.
 void keep_record(std::ostream& out, lnk_record& record, lnk::useropts& options, int64_t key) {
-  if (options.m_store_records)
+  if (options.m_store_records) {
+    compact_lnk_record(record, options.m_idlist_times);
     options.m_records.emplace(key, std::move(record));
-  else
+  } else
     report_record(out, record, options);
 }
 

@@ -11,6 +11,7 @@
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 #include "jumplist/extra_data.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_names.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
@@ -20,20 +21,15 @@ namespace vk {
 
 namespace {
 
-constexpr size_t kLabelWidth = 29;
-constexpr size_t kLinkInfoHeader = 28;
-constexpr size_t kVolumeIdFixed = 16;
-constexpr size_t kNetworkLinkFixed = 20;
-constexpr size_t kTrackerSize = 96;
+namespace L = lnk_layout;
+namespace H = lnk_layout::header;
+namespace T = lnk_layout::tracker;
 
-// Tracker fields, from the block's first byte.
-constexpr size_t kTrackerLength = 8;
-constexpr size_t kTrackerVersion = 12;
-constexpr size_t kTrackerMachineId = 16;
-constexpr size_t kDroidVolume = 32;
-constexpr size_t kDroidObject = 48;
-constexpr size_t kBirthVolume = 64;
-constexpr size_t kBirthObject = 80;
+constexpr size_t kLabelWidth = 29;
+constexpr size_t kLinkInfoHeader = L::link_info::fixed_size;
+constexpr size_t kVolumeIdFixed = L::volume_id::fixed_size;
+constexpr size_t kNetworkLinkFixed = L::network_link::fixed_size;
+constexpr size_t kTrackerSize = T::size;
 
 // The text is written at once, so that a writer that stops leaves nothing.
 bool emit(std::ostream& out, const std::string& text) {
@@ -67,28 +63,37 @@ void field(std::string& s, uint64_t base, size_t at, const char* member) {
   if (width < kLabelWidth) s.append(kLabelWidth - width, ' ');
 }
 
-void hex16(std::string& s, const uint8_t* p) { append_format(s, "%04" PRIx64, load_le16(p)); }
-void hex32(std::string& s, const uint8_t* p) { append_format(s, "%08" PRIx64, load_le32(p)); }
-void hex64(std::string& s, const uint8_t* p) { append_format(s, "%016" PRIx64, load_le64(p)); }
+// Every writer has checked that its fields lie inside v before it runs, so
+// the reads below take their values whole.
+void hex16(std::string& s, byte_view v, size_t at) {
+  append_format(s, "%04" PRIx64, v.u16(at).value_or(0));
+}
+void hex32(std::string& s, byte_view v, size_t at) {
+  append_format(s, "%08" PRIx64, v.u32(at).value_or(0));
+}
+void hex64(std::string& s, byte_view v, size_t at) {
+  append_format(s, "%016" PRIx64, v.u64(at).value_or(0));
+}
+uint32_t u32_at(byte_view v, size_t at) { return v.u32(at).value_or(0); }
 
 // A field line whose value is the 32-bit number at that position.
-void hex32_line(std::string& s, uint64_t base, size_t at, const char* member, const uint8_t* p,
+void hex32_line(std::string& s, uint64_t base, size_t at, const char* member, byte_view v,
                 const char* suffix = "") {
   field(s, base, at, member);
-  hex32(s, p + at);
+  hex32(s, v, at);
   s += suffix;
   s += '\n';
 }
 
-void guid_text(std::string& s, const uint8_t* p) {
+void guid_text(std::string& s, byte_view v, size_t at) {
   guid g;
-  g.set(p);
+  if (auto bytes = v.guid_bytes(at)) g.set(bytes->data());
   s += guid_to_string(g);
 }
 
-bool all_zero(const uint8_t* p, size_t n) {
+bool all_zero(byte_view v, size_t at, size_t n) {
   for (size_t i = 0; i < n; ++i)
-    if (p[i]) return false;
+    if (v.u8(at + i).value_or(0)) return false;
   return true;
 }
 
@@ -124,10 +129,10 @@ const char* dump_drive_type(uint32_t type) {
 }
 
 void filetime_field(std::string& s, uint64_t base, size_t at, const char* member,
-                    const uint8_t* header) {
+                    byte_view header) {
   field(s, base, at, member);
-  hex64(s, header + at);
-  const time t(load_le64(header + at), type_time::filetime);
+  hex64(s, header, at);
+  const time t(header.u64(at).value_or(0), type_time::filetime);
   if (t.valid()) {
     s += " -- ";
     append_date_time(s, t);
@@ -138,32 +143,37 @@ void filetime_field(std::string& s, uint64_t base, size_t at, const char* member
 
 // Bytes of a VolumeID, a network link or a tracker block that its own size
 // field and the bytes available both cover; 0 when it does not fit.
-size_t structure_bytes(const uint8_t* p, size_t available, size_t fixed) {
-  if (!p || available < fixed) return 0;
-  const uint32_t declared = load_le32(p);
-  return declared >= fixed && declared <= available ? declared : 0;
+// The size field at 0 of a VolumeID, a network link and a tracker block.
+constexpr size_t kSizeField = 0;
+
+size_t structure_bytes(byte_view v, size_t fixed) {
+  if (v.size() < fixed) return 0;
+  const uint32_t declared = u32_at(v, kSizeField);
+  return declared >= fixed && declared <= v.size() ? declared : 0;
 }
 
 size_t volume_bytes(const uint8_t* volume, size_t available) {
-  return structure_bytes(volume, available, kVolumeIdFixed);
+  return structure_bytes(byte_view(volume, available), kVolumeIdFixed);
 }
 size_t network_bytes(const uint8_t* link, size_t available) {
-  return structure_bytes(link, available, kNetworkLinkFixed);
+  return structure_bytes(byte_view(link, available), kNetworkLinkFixed);
 }
 // The tracker's fields are read from the first 96 bytes whatever size the
 // block declares beyond them.
 bool tracker_fits(const uint8_t* block, size_t available) {
-  return block && available >= kTrackerSize && load_le32(block) >= kTrackerSize;
+  const byte_view v(block, available);
+  return v.size() >= kTrackerSize && u32_at(v, L::block::size) >= kTrackerSize;
 }
 
-bool locate(const uint8_t* info, size_t available, size_t field_at, size_t fixed, size_t& at,
+bool locate(const uint8_t* p, size_t available, size_t field_at, size_t fixed, size_t& at,
             size_t& size) {
-  if (!info || available < kLinkInfoHeader) return false;
-  const uint32_t declared = load_le32(info);
+  const byte_view info(p, available);
+  if (info.size() < kLinkInfoHeader) return false;
+  const uint32_t declared = u32_at(info, L::link_info::size);
   const size_t limit = declared < available ? declared : available;
-  const uint32_t offset = load_le32(info + field_at);
+  const uint32_t offset = u32_at(info, field_at);
   if (offset == 0 || offset >= limit) return false;
-  const size_t n = structure_bytes(info + offset, limit - offset, fixed);
+  const size_t n = structure_bytes(info.clamp(offset, limit - offset), fixed);
   if (n == 0) return false;
   at = offset;
   size = n;
@@ -172,71 +182,82 @@ bool locate(const uint8_t* info, size_t available, size_t field_at, size_t fixed
 
 }  // namespace
 
-bool dump_lnk_header(std::ostream& out, const uint8_t* h, size_t available,
+bool dump_lnk_header(std::ostream& out, const uint8_t* p, size_t available,
                      uint64_t file_offset) {
-  if (!h || available < lnk_header_size) return false;
+  if (!p || available < lnk_header_size) return false;
+  const byte_view h(p, H::size);
   return write_built(out, [&](std::string& s) {
     const uint64_t base = file_offset;
-    field(s, base, 0, "m_lnk_header_size");
-    for (size_t i = 0; i < 4; ++i) append_format(s, "%02" PRIx64 " ", h[i]);
+    field(s, base, H::header_size, "m_lnk_header_size");
+    for (size_t i = 0; i < 4; ++i)
+      append_format(s, "%02" PRIx64 " ", h.u8(H::header_size + i).value_or(0));
     s += '\n';
-    field(s, base, 4, "m_lnk_clsid");
-    guid_text(s, h + 4);
+    field(s, base, H::clsid, "m_lnk_clsid");
+    guid_text(s, h, H::clsid);
     s += '\n';
 
-    field(s, base, 20, "m_lnk_flags");
-    hex32(s, h + 20);
-    const std::string flags = link_flags_names(load_le32(h + 20));
+    field(s, base, H::flags, "m_lnk_flags");
+    hex32(s, h, H::flags);
+    const std::string flags = link_flags_names(u32_at(h, H::flags));
     if (!flags.empty()) s += " -- " + flags;
     s += '\n';
-    field(s, base, 24, "m_file_attributes");
-    hex32(s, h + 24);
-    const std::string attributes = file_attributes_text(load_le32(h + 24), ", ");
+    field(s, base, H::file_attributes, "m_file_attributes");
+    hex32(s, h, H::file_attributes);
+    const std::string attributes = file_attributes_text(u32_at(h, H::file_attributes), ", ");
     if (!attributes.empty()) s += " -- " + attributes;
     s += '\n';
 
-    filetime_field(s, base, 28, "m_create_time", h);
-    filetime_field(s, base, 36, "m_access_time", h);
-    filetime_field(s, base, 44, "m_write_time", h);
+    filetime_field(s, base, H::create_time, "m_create_time", h);
+    filetime_field(s, base, H::access_time, "m_access_time", h);
+    filetime_field(s, base, H::write_time, "m_write_time", h);
 
-    field(s, base, 52, "m_file_size");
+    field(s, base, H::file_size, "m_file_size");
     s += "0x";
-    hex32(s, h + 52);
-    append_format(s, " [%" PRIu64 " bytes]\n", load_le32(h + 52));
-    hex32_line(s, base, 56, "m_icon_index", h);
-    field(s, base, 60, "m_show_cmd");
-    hex32(s, h + 60);
+    hex32(s, h, H::file_size);
+    append_format(s, " [%" PRIu64 " bytes]\n", u32_at(h, H::file_size));
+    hex32_line(s, base, H::icon_index, "m_icon_index", h);
+    field(s, base, H::show_cmd, "m_show_cmd");
+    hex32(s, h, H::show_cmd);
     s += " [";
-    s += show_command_name(load_le32(h + 60));
+    s += show_command_name(u32_at(h, H::show_cmd));
     s += "]\n";
-    field(s, base, 64, "m_hotkey");
-    hex16(s, h + 64);
+    field(s, base, H::hotkey, "m_hotkey");
+    hex16(s, h, H::hotkey);
     s += '\n';
-    field(s, base, 66, "m_reserved1");
-    hex16(s, h + 66);
+    field(s, base, H::reserved1, "m_reserved1");
+    hex16(s, h, H::reserved1);
     s += "     [should be zero]\n";
-    hex32_line(s, base, 68, "m_reserved2", h, " [should be zero]");
-    hex32_line(s, base, 72, "m_reserved3", h, " [should be zero]");
+    hex32_line(s, base, H::reserved2, "m_reserved2", h, " [should be zero]");
+    hex32_line(s, base, H::reserved3, "m_reserved3", h, " [should be zero]");
     return true;
   });
 }
 
-bool dump_link_info(std::ostream& out, const uint8_t* info, size_t available,
+bool dump_link_info(std::ostream& out, const uint8_t* p, size_t available,
                     uint64_t file_offset) {
-  if (!info || available < kLinkInfoHeader) return false;
+  if (!p || available < kLinkInfoHeader) return false;
+  const byte_view info(p, kLinkInfoHeader);
   return write_built(out, [&](std::string& s) {
-    static constexpr const char* kMembers[] = {
-        "m_size",          "m_LinkInfoHeaderSize",   "m_LinkInfoFlags",
-        "m_VolumeIDOffset", "m_LocalBasePathOffset", "m_NetworkReleLinkOffset",
-        "m_CommonPathSuffixOffset"};
-    for (size_t i = 0; i < 7; ++i) {
-      const size_t at = 4 * i;
-      field(s, file_offset, at, kMembers[i]);
-      hex32(s, info + at);
-      const uint32_t value = load_le32(info + at);
-      if (at == 4 && value == kLinkInfoHeader) s += " [no optional fields]";
-      if (at == 8 && value == 1) s += " [VolumeIDAndLocalBasePath] ";
-      if (at == 8 && value == 2) s += " [CommonNetworkRelativeLinkAndPathSuffix] ";
+    namespace I = L::link_info;
+    static constexpr struct {
+      size_t at;
+      const char* member;
+    } kFields[] = {{I::size, "m_size"},
+                   {I::header_size, "m_LinkInfoHeaderSize"},
+                   {I::flags, "m_LinkInfoFlags"},
+                   {I::volume_id_offset, "m_VolumeIDOffset"},
+                   {I::local_base_path_offset, "m_LocalBasePathOffset"},
+                   {I::network_link_offset, "m_NetworkReleLinkOffset"},
+                   {I::common_path_suffix_offset, "m_CommonPathSuffixOffset"}};
+    for (const auto& f : kFields) {
+      field(s, file_offset, f.at, f.member);
+      hex32(s, info, f.at);
+      const uint32_t value = u32_at(info, f.at);
+      if (f.at == I::header_size && value == kLinkInfoHeader) s += " [no optional fields]";
+      if (f.at == I::flags && value == I::flag_volume_and_local_path)
+        s += " [VolumeIDAndLocalBasePath] ";
+      if (f.at == I::flags && value == I::flag_network_and_suffix)
+        s += " [CommonNetworkRelativeLinkAndPathSuffix] ";
       s += '\n';
     }
     return true;
@@ -246,10 +267,11 @@ bool dump_link_info(std::ostream& out, const uint8_t* info, size_t available,
 bool write_link_info_flags(std::ostream& out, const uint8_t* info, size_t available) {
   if (!info || available < kLinkInfoHeader) return false;
   return write_built(out, [&](std::string& s) {
-    const uint32_t flags = load_le32(info + 8);
+    const uint32_t flags = u32_at(byte_view(info, available), L::link_info::flags);
     std::string names;
-    if (flags & 1) names += "VolumeIDAndLocalBasePath, ";
-    if (flags & 2) names += "CommonNetworkRelativeLinkAndPathSuffix, ";
+    if (flags & L::link_info::flag_volume_and_local_path) names += "VolumeIDAndLocalBasePath, ";
+    if (flags & L::link_info::flag_network_and_suffix)
+      names += "CommonNetworkRelativeLinkAndPathSuffix, ";
     if (names.empty())
       names = "unk";
     else
@@ -260,25 +282,29 @@ bool write_link_info_flags(std::ostream& out, const uint8_t* info, size_t availa
 }
 
 bool link_info_volume_id(const uint8_t* info, size_t available, size_t& at, size_t& size) {
-  return locate(info, available, 12, kVolumeIdFixed, at, size);
+  return locate(info, available, L::link_info::volume_id_offset, kVolumeIdFixed, at, size);
 }
 
 bool link_info_network_link(const uint8_t* info, size_t available, size_t& at, size_t& size) {
-  return locate(info, available, 20, kNetworkLinkFixed, at, size);
+  return locate(info, available, L::link_info::network_link_offset, kNetworkLinkFixed, at,
+                size);
 }
 
 bool dump_volume_id(std::ostream& out, const uint8_t* volume, size_t available,
                     uint64_t file_offset) {
+  namespace V = L::volume_id;
   const size_t n = volume_bytes(volume, available);
   if (n == 0) return false;
+  const byte_view v(volume, n);
   return write_built(out, [&](std::string& s) {
-    hex32_line(s, file_offset, 0, "m_size", volume);
-    hex32_line(s, file_offset, 4, "m_DriveType", volume, dump_drive_type(load_le32(volume + 4)));
-    hex32_line(s, file_offset, 8, "m_volume_serial_num", volume);
-    hex32_line(s, file_offset, 12, "m_volume_name_offset", volume);
+    hex32_line(s, file_offset, V::size, "m_size", v);
+    hex32_line(s, file_offset, V::drive_type, "m_DriveType", v,
+               dump_drive_type(u32_at(v, V::drive_type)));
+    hex32_line(s, file_offset, V::serial, "m_volume_serial_num", v);
+    hex32_line(s, file_offset, V::label_offset, "m_volume_name_offset", v);
     if (n > kVolumeIdFixed) {
-      field(s, file_offset, 16, "m_volume_label");
-      s += one_line(volume_label_text(volume, n));
+      field(s, file_offset, V::label, "m_volume_label");
+      s += one_line(volume_label_text(v));
       s += '\n';
     }
     return true;
@@ -288,10 +314,11 @@ bool dump_volume_id(std::ostream& out, const uint8_t* volume, size_t available,
 bool write_volume_id_lines(std::ostream& out, const uint8_t* volume, size_t available) {
   const size_t n = volume_bytes(volume, available);
   if (n == 0) return false;
+  const byte_view v(volume, n);
   return write_built(out, [&](std::string& s) {
-    line(s, "DriveType:             ", drive_type_text(load_le32(volume + 4)));
-    line(s, "volume serial num:     ", volume_serial_text(load_le32(volume + 8)));
-    const std::string label = one_line(volume_label_text(volume, n));
+    line(s, "DriveType:             ", drive_type_text(u32_at(v, L::volume_id::drive_type)));
+    line(s, "volume serial num:     ", volume_serial_text(u32_at(v, L::volume_id::serial)));
+    const std::string label = one_line(volume_label_text(v));
     if (!label.empty()) line(s, "volume label:          ", label);
     return true;
   });
@@ -300,28 +327,37 @@ bool write_volume_id_lines(std::ostream& out, const uint8_t* volume, size_t avai
 bool write_volume_id_columns(std::ostream& out, const uint8_t* volume, size_t available) {
   const size_t n = volume_bytes(volume, available);
   if (n == 0) return false;
+  const byte_view v(volume, n);
   return write_built(out, [&](std::string& s) {
-    column(s, drive_type_text(load_le32(volume + 4)));
-    column(s, volume_serial_text(load_le32(volume + 8)));
-    column(s, one_line(volume_label_text(volume, n)));
+    column(s, drive_type_text(u32_at(v, L::volume_id::drive_type)));
+    column(s, volume_serial_text(u32_at(v, L::volume_id::serial)));
+    column(s, one_line(volume_label_text(v)));
     return true;
   });
 }
 
 bool dump_network_link(std::ostream& out, const uint8_t* link, size_t available,
                        uint64_t file_offset) {
+  namespace N = L::network_link;
   const size_t n = network_bytes(link, available);
   if (n == 0) return false;
+  const byte_view v(link, n);
   return write_built(out, [&](std::string& s) {
-    static constexpr const char* kMembers[] = {"m_size", "m_flags", "m_net_name_offset",
-                                               "m_device_name_offset", "m_provider_type"};
-    for (size_t i = 0; i < 5; ++i) hex32_line(s, file_offset, 4 * i, kMembers[i], link);
+    static constexpr struct {
+      size_t at;
+      const char* member;
+    } kFields[] = {{N::size, "m_size"},
+                   {N::flags, "m_flags"},
+                   {N::net_name_offset, "m_net_name_offset"},
+                   {N::device_name_offset, "m_device_name_offset"},
+                   {N::provider_type, "m_provider_type"}};
+    for (const auto& f : kFields) hex32_line(s, file_offset, f.at, f.member, v);
     // The names at the positions their offsets give.
-    field(s, file_offset, load_le32(link + 8), "net name");
-    s += one_line(network_net_name(link, n));
+    field(s, file_offset, u32_at(v, N::net_name_offset), "net name");
+    s += one_line(network_net_name(v));
     s += '\n';
-    field(s, file_offset, load_le32(link + 12), "device name");
-    s += one_line(network_device_name(link, n));
+    field(s, file_offset, u32_at(v, N::device_name_offset), "device name");
+    s += one_line(network_device_name(v));
     s += '\n';
     return true;
   });
@@ -330,9 +366,10 @@ bool dump_network_link(std::ostream& out, const uint8_t* link, size_t available,
 bool write_network_link_lines(std::ostream& out, const uint8_t* link, size_t available) {
   const size_t n = network_bytes(link, available);
   if (n == 0) return false;
+  const byte_view v(link, n);
   return write_built(out, [&](std::string& s) {
-    const std::string net = one_line(network_net_name(link, n));
-    const std::string device = one_line(network_device_name(link, n));
+    const std::string net = one_line(network_net_name(v));
+    const std::string device = one_line(network_device_name(v));
     if (!net.empty()) line(s, "network link:          ", net + "\\");
     if (!device.empty()) line(s, "device name:           ", device);
     return true;
@@ -342,8 +379,9 @@ bool write_network_link_lines(std::ostream& out, const uint8_t* link, size_t ava
 bool write_network_link_column(std::ostream& out, const uint8_t* link, size_t available) {
   const size_t n = network_bytes(link, available);
   if (n == 0) return false;
+  const byte_view v(link, n);
   return write_built(out, [&](std::string& s) {
-    const std::string net = one_line(network_net_name(link, n));
+    const std::string net = one_line(network_net_name(v));
     column(s, net.empty() ? net : net + "\\");
     return true;
   });
@@ -352,23 +390,24 @@ bool write_network_link_column(std::ostream& out, const uint8_t* link, size_t av
 bool dump_tracker_block(std::ostream& out, const uint8_t* block, size_t available,
                         uint64_t file_offset) {
   if (!tracker_fits(block, available)) return false;
+  const byte_view v(block, kTrackerSize);
   return write_built(out, [&](std::string& s) {
     s += "TrackerDataBlock\n";
-    hex32_line(s, file_offset, kTrackerLength, "m_length", block);
-    hex32_line(s, file_offset, kTrackerVersion, "m_version", block);
-    field(s, file_offset, kTrackerMachineId, "m_machine_id");
+    hex32_line(s, file_offset, T::length, "m_length", v);
+    hex32_line(s, file_offset, T::version, "m_version", v);
+    field(s, file_offset, T::machine_id, "m_machine_id");
     s += one_line(tracker_machine_id(block));
     s += '\n';
     static constexpr struct {
       size_t at;
       const char* member;
-    } kDroids[] = {{kDroidVolume, "m_droid_vol"},
-                   {kDroidObject, "m_droid_obj"},
-                   {kBirthVolume, "m_droid_birth_vol"},
-                   {kBirthObject, "m_droid_birth_obj"}};
+    } kDroids[] = {{T::volume_droid, "m_droid_vol"},
+                   {T::object_droid, "m_droid_obj"},
+                   {T::birth_volume_droid, "m_droid_birth_vol"},
+                   {T::birth_object_droid, "m_droid_birth_obj"}};
     for (const auto& d : kDroids) {
       field(s, file_offset, d.at, d.member);
-      guid_text(s, block + d.at);
+      guid_text(s, v, d.at);
       s += '\n';
     }
     line(s, "MAC address:\t                        ", tracker_mac_address(block, false));
@@ -378,22 +417,24 @@ bool dump_tracker_block(std::ostream& out, const uint8_t* block, size_t availabl
 
 bool write_tracker_lines(std::ostream& out, const uint8_t* block, size_t available) {
   if (!tracker_fits(block, available)) return false;
+  const byte_view v(block, kTrackerSize);
   return write_built(out, [&](std::string& s) {
     const std::string machine = one_line(tracker_machine_id(block));
     if (!machine.empty()) line(s, "NETBIOS name:          ", machine);
-    if (!all_zero(block + kDroidVolume, 16))
+    if (!all_zero(v, T::volume_droid, T::droid_size))
       line(s, "Volume ID:             ", tracker_volume_id(block, false));
-    if (!all_zero(block + kDroidObject, 16)) {
+    if (!all_zero(v, T::object_droid, T::droid_size)) {
       line(s, "Object ID:             ", tracker_object_id(block, false));
       line(s, "MAC address:\t       ", tracker_mac_address(block, false));
     }
     // A birth droid is news only where the link has moved since.
     const auto moved = [&](size_t birth, size_t now) {
-      return !all_zero(block + birth, 16) && std::memcmp(block + birth, block + now, 16) != 0;
+      return !all_zero(v, birth, T::droid_size) &&
+             std::memcmp(block + birth, block + now, T::droid_size) != 0;
     };
-    if (moved(kBirthVolume, kDroidVolume))
+    if (moved(T::birth_volume_droid, T::volume_droid))
       line(s, "Volume ID (original):  ", tracker_volume_id(block, true));
-    if (moved(kBirthObject, kDroidObject))
+    if (moved(T::birth_object_droid, T::object_droid))
       line(s, "Object ID (original):  ", tracker_object_id(block, true));
     return true;
   });

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "foundation/uni_fileio.h"
-#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
 #include "jumplist/extra_data.h"
@@ -17,10 +16,7 @@ namespace vk {
 
 namespace {
 
-constexpr size_t kIdListAt = 76;
-constexpr size_t kFirstItemAt = 78;
-constexpr uint32_t kMaxLinkInfoSize = 1279;
-constexpr uint32_t kMaxNetTextOffset = 2048;
+namespace L = lnk_layout;
 
 bool has_line_feed(const std::string& text) {
   return text.find('\n') != std::string::npos;
@@ -30,61 +26,71 @@ void drop_if_line_feed(std::string& text) {
   if (has_line_feed(text)) text.clear();
 }
 
-// NUL-terminated 8-bit text; ends at the end of the data.
-std::string text_z(const uint8_t* p, size_t available) {
-  std::string out;
-  read_ansi(byte_view(p, available), 0, static_cast<int64_t>(available), out);
-  return out;
+// NUL-terminated 8-bit text at `at`, ending at the end of the view at the
+// latest; the one 8-bit reader decides how its bytes become text.
+void text_z(byte_view view, size_t at, std::string& out) {
+  read_ansi(view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out);
 }
 
-std::string network_text(const uint8_t* link, size_t available, size_t field) {
-  if (!link || available < field + 4) return std::string();
-  const uint32_t at = load_le32(link + field);
-  const uint32_t link_size = load_le32(link);
-  if (at == 0 || at >= link_size || at >= kMaxNetTextOffset || at >= available)
-    return std::string();
-  return text_z(link + at, available - at);
+void network_text(byte_view link, size_t field, std::string& out) {
+  out.clear();
+  const auto at = link.u32(field);
+  if (!at) return;
+  const uint32_t link_size = *link.u32(L::network_link::size);
+  if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset ||
+      *at >= link.size())
+    return;
+  text_z(link, *at, out);
 }
 
-// A LinkInfo offset field: the structure's position when it is positive and
-// the structure starts at least `room` bytes before the end of the data.
-bool link_info_part(const uint8_t* info, size_t field, uint64_t off, uint64_t room, size_t size,
-                    uint64_t& at) {
-  const int32_t rel = static_cast<int32_t>(load_le32(info + field));
-  if (rel <= 0) return false;
-  at = off + static_cast<uint64_t>(rel);
-  return at + room < size;
+void volume_label(byte_view volume, std::string& out) {
+  out.clear();
+  if (volume.size() <= L::volume_id::label ||
+      volume.u32(L::volume_id::label_offset) != L::volume_id::ansi_label_at ||
+      *volume.u8(L::volume_id::label) == 0)
+    return;
+  text_z(volume, L::volume_id::label, out);
 }
 
-void read_link_info(lnk_record& rec, const uint8_t* data, size_t size, uint64_t off) {
-  const uint8_t* info = data + off;
+// A LinkInfo offset field: the structure's position in the data when it is
+// positive and the structure starts at least `room` bytes before the end.
+bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room, uint64_t& at) {
+  const auto rel = data.i32(info_at + field);
+  if (!rel || *rel <= 0) return false;
+  at = info_at + static_cast<uint64_t>(*rel);
+  return at + room < data.size();
+}
+
+void read_link_info(lnk_record& rec, byte_view data, size_t off) {
+  namespace I = L::link_info;
   uint64_t at = 0;
-  if (link_info_part(info, 12, off, 17, size, at)) {
-    const uint8_t* volume = data + at;
+  if (link_info_part(data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at)) {
+    const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
-    rec.m_volume_label = volume_label_text(volume, size - at);
+    volume_label(volume, rec.m_volume_label);
     drop_if_line_feed(rec.m_volume_label);
-    rec.m_drive_type = drive_type_text(load_le32(volume + 4));
-    rec.m_volume_serial = volume_serial_text(load_le32(volume + 8));
+    rec.m_drive_type = drive_type_text(*volume.u32(L::volume_id::drive_type));
+    rec.m_volume_serial = volume_serial_text(*volume.u32(L::volume_id::serial));
   }
-  if (link_info_part(info, 20, off, 20, size, at)) {
+  if (link_info_part(data, off, I::network_link_offset, L::network_link::fixed_size, at)) {
+    const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
-    rec.m_net_name = network_net_name(data + at, size - at);
+    network_text(link, L::network_link::net_name_offset, rec.m_net_name);
     drop_if_line_feed(rec.m_net_name);
-    rec.m_device_name = network_device_name(data + at, size - at);
+    network_text(link, L::network_link::device_name_offset, rec.m_device_name);
     drop_if_line_feed(rec.m_device_name);
   }
-  if (link_info_part(info, 16, off, 0, size, at)) {
+  if (link_info_part(data, off, I::local_base_path_offset, 0, at)) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (data[at] != 0) {
-      rec.m_local_base_path = text_z(data + at, size - at);
+    if (*data.u8(at) != 0) {
+      text_z(data, at, rec.m_local_base_path);
       drop_if_line_feed(rec.m_local_base_path);
     }
   }
-  if (link_info_part(info, 24, off, 0, size, at)) {
+  if (link_info_part(data, off, I::common_path_suffix_offset, 0, at)) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data[at] != 0) {
-      rec.m_common_path_suffix = text_z(data + at, size - at);
+    if (*data.u8(at) != 0) {
+      text_z(data, at, rec.m_common_path_suffix);
       drop_if_line_feed(rec.m_common_path_suffix);
     }
   }
@@ -100,6 +106,21 @@ void serial_chars(char (&text)[9], uint32_t serial) {
     text[i] = kHex[(serial >> shift) & 0xF];
     shift -= 4;
   }
+}
+
+// The text of the StringData item at the view's first byte into out.
+void string_data(byte_view item, bool unicode, std::string& out) {
+  out.clear();
+  const auto count = item.u16(L::string_data::count);
+  if (!count || *count == 0) return;
+  const size_t bytes = size_t{*count} * (unicode ? 2 : 1);
+  if (!item.has(L::string_data::chars, bytes)) return;
+  if (!unicode) {
+    read_ansi(item, L::string_data::chars, static_cast<int64_t>(L::string_data::chars + bytes),
+              out);
+    return;
+  }
+  utf16_to_utf8(item.data() + L::string_data::chars, bytes, out, true);
 }
 
 struct string_data_item {
@@ -119,78 +140,90 @@ constexpr string_data_item kStringData[] = {
      &lnk_record_fields::m_icon_location},
 };
 
-void dump_link(lnk_dump_settings& dump, const uint8_t* data, uint64_t length,
-               uint64_t file_offset) {
+void dump_link(lnk_dump_settings& dump, byte_view link, uint64_t file_offset) {
   ++dump.lnk_dump_count;
   char name[96];
   std::snprintf(name, sizeof name, "/carvelnk_%04llu_0x%09llx_0x%04llx.bin",
                 static_cast<unsigned long long>(dump.lnk_dump_count),
                 static_cast<unsigned long long>(file_offset),
-                static_cast<unsigned long long>(length));
+                static_cast<unsigned long long>(link.size()));
   uni::fileio out(dump.lnk_dump_dir + name, true);
   if (!out.is_open()) return;
-  out.append(data, static_cast<uint32_t>(length));
+  out.append(link.data(), static_cast<uint32_t>(link.size()));
   out.close();
 }
 
-bool parse_body(lnk_record& rec, const uint8_t* data, size_t size, const cmd_params& opts,
+// The target ID list; false when its declared size runs past the data.
+bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool carved,
+                 uint64_t file_offset, parse_ctx& ctx, uint64_t& off) {
+  constexpr size_t first = L::idlist::first_item;
+  const size_t size = data.size();
+  uint64_t list_size = *data.u16(L::idlist::size_field);
+  if (list_size + L::idlist::size_field >= size) return false;
+  off = first;
+  if (*data.u16(first) == 0) {
+    off = first + L::idlist::terminator_size;
+    return true;
+  }
+  if (list_size + first >= size) {
+    // A list declared to end at the data's end or one byte past it is taken
+    // to end there, when the data can hold an item at all.
+    if (size <= first + 9) return false;
+    list_size = size - first;
+  }
+  // A declared size below the terminator's two bytes holds no item.
+  bool decoded = false;
+  if (list_size >= L::idlist::terminator_size) {
+    ctx.offset = file_offset + first;
+    decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
+                           static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
+                           carved, ctx, opts);
+  }
+  if (decoded) {
+    idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details,
+                rec.m_idlist_times[0], rec.m_idlist_times[1], rec.m_idlist_times[2], opts,
+                rec.m_idlist_items);
+    if (!rec.m_idlist_items.empty()) {
+      rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
+      rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;
+    }
+    if (has_line_feed(rec.m_idlist_path)) rec.m_idlist_path = "<corrupted>";
+    drop_if_line_feed(rec.m_idlist_extra);
+  }
+  off = first + list_size;
+  return true;
+}
+
+bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_params& opts,
                 bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
-  if (!data || size < lnk_header_size) return false;
+  if (!bytes || size < L::header::size) return false;
+  const byte_view data(bytes, size);
   parse_ctx ctx;
   ctx.clear();
-  if (size < lnk_header_size + 1 || !is_lnk_header(data, size)) return false;
-  rec.m_header = load_lnk_header(data);
-  if (size < 82) return false;
+  if (size < L::header::size + 1 || !is_lnk_header(bytes, size)) return false;
+  rec.m_header = load_lnk_header(bytes);
+  // The header, the ID list's size and the first item's size at least.
+  if (size < L::idlist::first_item + 4) return false;
   rec.m_idlist_items.clear();
 
   // One work budget for everything nested below, in proportion to the link.
   guard_level level(static_cast<int64_t>(size));
   const uint32_t flags = rec.m_header.m_lnk_flags;
   const bool unicode = flags & lnk_is_unicode;
-  uint64_t off = kIdListAt;
+  uint64_t off = L::idlist::size_field;
 
-  if (flags & lnk_has_idlist) {
-    uint64_t list_size = load_le16(data + kIdListAt);
-    if (list_size + kIdListAt >= size) return false;
-    off = kFirstItemAt;
-    if (load_le16(data + kFirstItemAt) == 0) {
-      off = kFirstItemAt + 2;
-    } else {
-      if (list_size + kFirstItemAt >= size) {
-        if (size <= 87) return false;
-        list_size = size - kFirstItemAt;
-      }
-      // A declared size below the terminator's two bytes holds no item.
-      bool decoded = false;
-      if (list_size >= 2) {
-        ctx.offset = file_offset + kFirstItemAt;
-        decoded = parse_idlist(rec.m_idlist_items, data + kFirstItemAt,
-                               static_cast<int64_t>(list_size - 2), false, carved, ctx, opts);
-      }
-      if (decoded) {
-        idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details,
-                    rec.m_idlist_times[0], rec.m_idlist_times[1], rec.m_idlist_times[2], opts,
-                    rec.m_idlist_items);
-        if (!rec.m_idlist_items.empty()) {
-          rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
-          rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;
-        }
-        if (has_line_feed(rec.m_idlist_path)) rec.m_idlist_path = "<corrupted>";
-        drop_if_line_feed(rec.m_idlist_extra);
-      }
-      off = kFirstItemAt + list_size;
-    }
-  }
+  if ((flags & lnk_has_idlist) &&
+      !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
+    return false;
 
-  if ((flags & lnk_has_link_info) && off + 28 < size) {
-    const uint8_t* info = data + off;
-    const uint32_t info_size = load_le32(info);
-    const int32_t header_size = static_cast<int32_t>(load_le32(info + 4));
+  if ((flags & lnk_has_link_info) && off + L::link_info::fixed_size < size) {
+    const uint32_t info_size = *data.u32(off + L::link_info::size);
+    const int32_t header_size = *data.i32(off + L::link_info::header_size);
     // A LinkInfo that fails this test is not stepped over: StringData is
     // read from the same position.
-    if (info_size > 27 && header_size >= 0 && info_size <= kMaxLinkInfoSize &&
-        off + info_size < size) {
-      read_link_info(rec, data, size, off);
+    if (info_size >= L::link_info::fixed_size && header_size >= 0 &&
+        info_size <= L::link_info::max_size && off + info_size < size) {
+      read_link_info(rec, data, off);
       off += info_size;
     }
   }
@@ -200,35 +233,37 @@ bool parse_body(lnk_record& rec, const uint8_t* data, size_t size, const cmd_par
     if (!(flags & item.flag)) continue;
     if (off >= size) break;
     rec.*item.offset = static_cast<uint32_t>(off);
-    if (off + 2 > size) {
+    const auto count = data.u16(off + L::string_data::count);
+    if (!count) {
       stopped = true;
       break;
     }
-    const uint64_t count = load_le16(data + off);
-    const uint64_t end = off + 2 + count * (unicode ? 2 : 1);
+    const uint64_t end = off + L::string_data::chars + uint64_t{*count} * (unicode ? 2 : 1);
     if (end >= size) {
       stopped = true;
       break;
     }
     std::string& text = rec.*item.text;
-    text = string_data_text(data + off, size - off, unicode);
+    string_data(data.tail(off), unicode, text);
     drop_if_line_feed(text);
     off = end;
   }
 
-  if (!stopped) off = walk_extra_data(rec, data, size, off, file_offset, ctx, opts);
-  if (off + 4 <= size && load_le32(data + off) == 0) off += 4;
+  if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts);
+  if (data.u32(off) == 0u) off += L::block::terminal_size;
   rec.m_lnk_size = static_cast<uint32_t>(off);
 
-  if (dump && !dump->lnk_dump_dir.empty()) dump_link(*dump, data, off, file_offset);
+  if (dump && !dump->lnk_dump_dir.empty()) dump_link(*dump, data.clamp(0, off), file_offset);
   return true;
 }
 
 }  // namespace
 
 bool is_lnk_header(const uint8_t* p, size_t size) {
-  return p && size >= 20 && load_le32(p) == lnk_header_size &&
-         std::memcmp(p + 4, lnk_clsid.data(), lnk_clsid.size()) == 0;
+  const byte_view v(p, size);
+  return size >= L::header::clsid + L::header::clsid_size &&
+         v.u32(L::header::header_size) == lnk_header_size &&
+         v.starts_with(L::header::clsid, lnk_clsid.data(), lnk_clsid.size());
 }
 
 bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
@@ -236,18 +271,40 @@ bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_p
   return guarded([&] { return parse_body(record, data, size, opts, carved, file_offset, dump); });
 }
 
+std::string network_net_name(byte_view link) {
+  return guarded([&] {
+    std::string out;
+    network_text(link, L::network_link::net_name_offset, out);
+    return out;
+  });
+}
+
+std::string network_device_name(byte_view link) {
+  return guarded([&] {
+    std::string out;
+    network_text(link, L::network_link::device_name_offset, out);
+    return out;
+  });
+}
+
+std::string volume_label_text(byte_view volume_id) {
+  return guarded([&] {
+    std::string out;
+    volume_label(volume_id, out);
+    return out;
+  });
+}
+
 std::string network_net_name(const uint8_t* link, size_t available) {
-  return guarded([&] { return network_text(link, available, 8); });
+  return network_net_name(byte_view(link, available));
 }
 
 std::string network_device_name(const uint8_t* link, size_t available) {
-  return guarded([&] { return network_text(link, available, 12); });
+  return network_device_name(byte_view(link, available));
 }
 
 std::string volume_label_text(const uint8_t* volume_id, size_t available) {
-  if (!volume_id || available <= 16 || load_le32(volume_id + 12) != 16 || volume_id[16] == 0)
-    return std::string();
-  return guarded([&] { return text_z(volume_id + 16, available - 16); });
+  return volume_label_text(byte_view(volume_id, available));
 }
 
 std::string volume_serial_text(uint32_t serial) {
@@ -263,13 +320,10 @@ std::ostream& write_volume_serial(std::ostream& out, uint32_t serial) {
 }
 
 std::string string_data_text(const uint8_t* item, size_t available, bool unicode) {
-  if (!item || available < 2) return std::string();
-  const size_t count = load_le16(item);
-  const size_t bytes = count * (unicode ? 2 : 1);
-  if (count == 0 || bytes > available - 2) return std::string();
   return guarded([&] {
-    if (unicode) return utf16_to_utf8(item + 2, bytes);
-    return text_z(item + 2, bytes);
+    std::string out;
+    string_data(byte_view(item, available), unicode, out);
+    return out;
   });
 }
 

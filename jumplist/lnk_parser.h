@@ -11,24 +11,24 @@
 #include <string>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_bytes.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_record.h"
 
 namespace vk {
 
 // 00021401-0000-0000-C000-000000000046 as stored.
-inline constexpr std::array<uint8_t, 16> lnk_clsid = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00,
-                                                      0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,
-                                                      0x00, 0x00, 0x00, 0x46};
+inline constexpr std::array<uint8_t, 16> lnk_clsid = lnk_layout::clsid;
 
 // LinkFlags bits the parser reads.
-inline constexpr uint32_t lnk_has_idlist = 0x01;
-inline constexpr uint32_t lnk_has_link_info = 0x02;
-inline constexpr uint32_t lnk_has_name = 0x04;
-inline constexpr uint32_t lnk_has_relative_path = 0x08;
-inline constexpr uint32_t lnk_has_working_dir = 0x10;
-inline constexpr uint32_t lnk_has_arguments = 0x20;
-inline constexpr uint32_t lnk_has_icon_location = 0x40;
-inline constexpr uint32_t lnk_is_unicode = 0x80;
+inline constexpr uint32_t lnk_has_idlist = lnk_layout::flag::has_idlist;
+inline constexpr uint32_t lnk_has_link_info = lnk_layout::flag::has_link_info;
+inline constexpr uint32_t lnk_has_name = lnk_layout::flag::has_name;
+inline constexpr uint32_t lnk_has_relative_path = lnk_layout::flag::has_relative_path;
+inline constexpr uint32_t lnk_has_working_dir = lnk_layout::flag::has_working_dir;
+inline constexpr uint32_t lnk_has_arguments = lnk_layout::flag::has_arguments;
+inline constexpr uint32_t lnk_has_icon_location = lnk_layout::flag::has_icon_location;
+inline constexpr uint32_t lnk_is_unicode = lnk_layout::flag::is_unicode;
 
 // Where parsed links are copied as files, when a caller asks for it.
 struct lnk_dump_settings {
@@ -59,5 +59,11 @@ std::string volume_serial_text(uint32_t serial);
 // The text of the StringData item at p: CountCharacters units of two bytes
 // (unicode) or one, up to a NUL; "" when they are not all inside available.
 std::string string_data_text(const uint8_t* item, size_t available, bool unicode);
+
+// The same readers over a view that starts at the structure and ends at the
+// end of the data.
+std::string network_net_name(byte_view link);
+std::string network_device_name(byte_view link);
+std::string volume_label_text(byte_view volume_id);
 
 }  // namespace vk

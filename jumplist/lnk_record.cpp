@@ -3,25 +3,28 @@
 #include <utility>
 
 #include "foundation/vk_bytes.h"
+#include "jumplist/lnk_layout.h"
 
 namespace vk {
 
 lnk_header load_lnk_header(const uint8_t* p) {
+  namespace H = lnk_layout::header;
+  const byte_view v(p, H::size);
   lnk_header h;
-  h.m_lnk_header_size = load_le32(p);
-  for (size_t i = 0; i < h.m_lnk_clsid.size(); ++i) h.m_lnk_clsid[i] = p[4 + i];
-  h.m_lnk_flags = load_le32(p + 20);
-  h.m_file_attributes = load_le32(p + 24);
-  h.m_create_time = load_le64(p + 28);
-  h.m_access_time = load_le64(p + 36);
-  h.m_write_time = load_le64(p + 44);
-  h.m_file_size = load_le32(p + 52);
-  h.m_icon_index = static_cast<int32_t>(load_le32(p + 56));
-  h.m_show_cmd = load_le32(p + 60);
-  h.m_hotkey = load_le16(p + 64);
-  h.m_reserved1 = load_le16(p + 66);
-  h.m_reserved2 = load_le32(p + 68);
-  h.m_reserved3 = load_le32(p + 72);
+  h.m_lnk_header_size = *v.u32(H::header_size);
+  v.copy(H::clsid, h.m_lnk_clsid.data(), h.m_lnk_clsid.size());
+  h.m_lnk_flags = *v.u32(H::flags);
+  h.m_file_attributes = *v.u32(H::file_attributes);
+  h.m_create_time = *v.u64(H::create_time);
+  h.m_access_time = *v.u64(H::access_time);
+  h.m_write_time = *v.u64(H::write_time);
+  h.m_file_size = *v.u32(H::file_size);
+  h.m_icon_index = *v.i32(H::icon_index);
+  h.m_show_cmd = *v.u32(H::show_cmd);
+  h.m_hotkey = *v.u16(H::hotkey);
+  h.m_reserved1 = *v.u16(H::reserved1);
+  h.m_reserved2 = *v.u32(H::reserved2);
+  h.m_reserved3 = *v.u32(H::reserved3);
   return h;
 }
 
@@ -45,6 +48,16 @@ void reset_lnk_record(lnk_record& record) noexcept {
   record.m_source_name.clear();
   record.m_source_type.clear();
   record.m_source_alt_label.clear();
+}
+
+void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
+  if (!keep_items) shell_item_list().swap(record.m_idlist_items);
+  std::vector<uint8_t>().swap(record.m_object_droid_bytes);
+  for (std::string lnk_record_fields::*text :
+       {&lnk_record_fields::m_destlist_path, &lnk_record_fields::m_darwin_product,
+        &lnk_record_fields::m_darwin_feature, &lnk_record_fields::m_darwin_component,
+        &lnk_record_fields::m_shim_layer, &lnk_record_fields::m_property_storage_fmtid})
+    std::string().swap(record.*text);
 }
 
 }  // namespace vk

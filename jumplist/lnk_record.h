@@ -14,7 +14,7 @@
 
 namespace vk {
 
-inline constexpr size_t lnk_header_size = 76;
+inline constexpr size_t lnk_header_size = 76;  // lnk_layout::header::size
 
 // The 76-byte ShellLinkHeader exactly as stored.
 struct lnk_header {
@@ -139,5 +139,12 @@ struct lnk_record : lnk_record_fields {
 void clear_lnk_record(lnk_record& record) noexcept;
 // clear_lnk_record, and the three context texts emptied too.
 void reset_lnk_record(lnk_record& record) noexcept;
+
+// Releases what no report form reads from a record about to be stored: its
+// shell items unless keep_items (the ID-list breakout prints them), the raw
+// object-droid bytes, the DestList path, the Darwin and shim texts and the
+// format identifier of a storage in the block chain. Every number and every
+// other text stays.
+void compact_lnk_record(lnk_record& record, bool keep_items) noexcept;
 
 }  // namespace vk

@@ -290,8 +290,10 @@ void print_string_item_at(const uint8_t* item, size_t available, std::ostream& o
                           const std::string& label, uint64_t offset) {
   write_offset(out, offset);
   out << label << ' ' << item_text(item, available) << '\n';
-  if (!item || available < 2) return;
-  const uint64_t size = std::min<uint64_t>(uint64_t{load_le16(item)} * 2 + 2, available);
+  const auto count = byte_view(item, available).u16(lnk_layout::string_data::count);
+  if (!count) return;
+  const uint64_t size =
+      std::min<uint64_t>(uint64_t{*count} * 2 + lnk_layout::string_data::chars, available);
   hexdump_to_stream(item, static_cast<uint32_t>(size), out, 0, offset);
 }
 

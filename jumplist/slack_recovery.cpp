@@ -13,12 +13,15 @@ namespace {
 // Headers are looked for at this alignment in free space.
 constexpr uint32_t k_free_space_step = 16;
 
-void keep(lnk_record& record, const std::string& label, uint64_t offset,
+// The record is moved into the store: the caller resets it before the next
+// link.
+void keep(lnk_record& record, const std::string& label, uint64_t offset, bool keep_items,
           std::multimap<int64_t, lnk_record>& records) {
   record.m_source_type = label;
   record.m_from_free_space = 1;
   record.m_file_offset = offset;
-  records.emplace(static_cast<int64_t>(offset), record);
+  compact_lnk_record(record, keep_items);
+  records.emplace(static_cast<int64_t>(offset), std::move(record));
 }
 
 void recover_body(const compound_file_reader& reader, const uint8_t* image, size_t size,
@@ -62,7 +65,7 @@ void recover_body(const compound_file_reader& reader, const uint8_t* image, size
       continue;
     reset_lnk_record(record);
     if (parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options, true, 0))
-      keep(record, unalloc_label, offset, records);
+      keep(record, unalloc_label, offset, options.m_idlist_times, records);
   }
 
   for (const cfb_area& area : reader.m_slack_areas) {
@@ -76,7 +79,7 @@ void recover_body(const compound_file_reader& reader, const uint8_t* image, size
       if (records.count(static_cast<int64_t>(a + h))) continue;
       reset_lnk_record(record);
       if (parse_lnk(record, image + a + h, static_cast<size_t>(l - h), options, true, 0))
-        keep(record, slack_label, a + h, records);
+        keep(record, slack_label, a + h, options.m_idlist_times, records);
     }
   }
 }

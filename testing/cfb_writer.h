@@ -40,6 +40,9 @@ struct cfb_layout {
   uint32_t mini_cutoff = 4096;
   uint32_t min_fat_sectors = 0;  // pad the FAT (and so the DIFAT) to this many sectors
   bool unused_sector0 = false;   // sector 0 allocated but reached by nothing
+  // The mini stream and the regular streams before the directory and the
+  // mini FAT, so that the first links of a large file lie near its start.
+  bool streams_first = false;
 };
 
 class cfb_writer {
@@ -152,20 +155,24 @@ class cfb_writer {
     if (m_layout.unused_sector0) take(1, orphan_sectors, kEnd, false);
     take(d, difat_sectors, kDifatSect, false);
     take(f, fat_sectors, kFatSect, false);
+    auto take_streams = [&] {
+      take(n_root, root_sectors, kEnd, true);
+      for (const auto& it : m_items) {
+        if (it.kind == item::kFree) {
+          take(it.value, free_sectors, kFree, false);
+        } else if (it.kind == item::kOrphan) {
+          take(it.value, orphan_sectors, kEnd, false);
+        } else {
+          auto& s = m_streams[it.value];
+          s.chain.clear();
+          take((s.data.size() + S - 1) / S, s.chain, kEnd, true);
+        }
+      }
+    };
+    if (m_layout.streams_first) take_streams();
     take(n_dir, dir_sectors, kEnd, true);
     take(n_minifat, minifat_sectors, kEnd, true);
-    take(n_root, root_sectors, kEnd, true);
-    for (const auto& it : m_items) {
-      if (it.kind == item::kFree) {
-        take(it.value, free_sectors, kFree, false);
-      } else if (it.kind == item::kOrphan) {
-        take(it.value, orphan_sectors, kEnd, false);
-      } else {
-        auto& s = m_streams[it.value];
-        s.chain.clear();
-        take((s.data.size() + S - 1) / S, s.chain, kEnd, true);
-      }
-    }
+    if (!m_layout.streams_first) take_streams();
 
     std::vector<uint8_t> img((total + 1) * S, 0);
     auto put16 = [&](size_t at, uint16_t v) {

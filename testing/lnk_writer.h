@@ -13,15 +13,17 @@
 
 #include "byte_builder.h"
 #include "idlist_writer.h"
+#include "jumplist/lnk_layout.h"
 #include "propstore_writer.h"
 
 namespace vesk_test {
 
+namespace lnk_l = vk::lnk_layout;
+
 using lnk_bytes_t = std::vector<uint8_t>;
 using guid_bytes_t = std::array<uint8_t, 16>;
 
-inline constexpr guid_bytes_t lnk_clsid_bytes = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+inline constexpr guid_bytes_t lnk_clsid_bytes = lnk_l::clsid;
 
 struct lnk_network_link {
   std::string net_name;
@@ -31,7 +33,7 @@ struct lnk_network_link {
 };
 
 struct lnk_link_info {
-  uint32_t header_size = 28;  // 36 adds the two Unicode offsets (written as 0)
+  uint32_t header_size = lnk_l::link_info::fixed_size;  // 36 adds the two Unicode offsets (0)
   bool has_volume = true;
   uint32_t drive_type = 3;
   uint32_t serial = 0;
@@ -80,29 +82,37 @@ struct lnk_spec {
 };
 
 inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
+  namespace V = lnk_l::volume_id;
+  namespace N = lnk_l::network_link;
+  namespace I = lnk_l::link_info;
   byte_builder vol;
   if (li.has_volume) {
-    vol.u32(0).u32(li.drive_type).u32(li.serial);
+    vol.put_u32(V::drive_type, li.drive_type).put_u32(V::serial, li.serial);
     if (li.unicode_label) {
-      vol.u32(20).u32(20);
+      vol.put_u32(V::label_offset, V::unicode_label_at)
+          .put_u32(V::label_offset_unicode, V::unicode_label_at);
       for (char c : li.label) vol.u16(static_cast<uint8_t>(c));
       vol.u16(0);
     } else {
-      vol.u32(16).ascii(li.label, true);
+      vol.put_u32(V::label_offset, V::ansi_label_at).ascii(li.label, true);
     }
-    vol.put_u32(0, static_cast<uint32_t>(vol.size()));
+    vol.put_u32(V::size, static_cast<uint32_t>(vol.size()));
   }
   byte_builder net;
   if (li.network) {
     const auto& n = *li.network;
-    const uint32_t net_at = 20;
+    const uint32_t net_at = N::fixed_size;
     const uint32_t device_at =
         n.device_name.empty() ? 0 : static_cast<uint32_t>(net_at + n.net_name.size() + 1);
-    net.u32(0).u32(n.device_name.empty() ? 0 : 1).u32(net_at)
-        .u32(n.device_name_offset >= 0 ? static_cast<uint32_t>(n.device_name_offset) : device_at)
-        .u32(n.provider_type).ascii(n.net_name, true);
+    net.put_u32(N::flags, n.device_name.empty() ? 0 : 1)
+        .put_u32(N::net_name_offset, net_at)
+        .put_u32(N::device_name_offset,
+                 n.device_name_offset >= 0 ? static_cast<uint32_t>(n.device_name_offset)
+                                           : device_at)
+        .put_u32(N::provider_type, n.provider_type)
+        .ascii(n.net_name, true);
     if (!n.device_name.empty()) net.ascii(n.device_name, true);
-    net.put_u32(0, static_cast<uint32_t>(net.size()));
+    net.put_u32(N::size, static_cast<uint32_t>(net.size()));
   }
   const uint32_t header = li.header_size;
   uint32_t at = header;
@@ -119,13 +129,15 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
     return override_value >= 0 ? static_cast<uint32_t>(override_value) : own;
   };
   byte_builder b;
-  b.u32(li.declared_size >= 0 ? static_cast<uint32_t>(li.declared_size) : at)
-      .u32(header)
-      .u32((li.has_volume || li.local_base_path ? 1u : 0u) | (li.network ? 2u : 0u))
-      .u32(pick(li.volume_id_offset, vol_at))
-      .u32(pick(li.local_path_offset, local_at))
-      .u32(pick(li.network_offset, net_at))
-      .u32(pick(li.suffix_offset, suffix_at));
+  b.put_u32(I::size, li.declared_size >= 0 ? static_cast<uint32_t>(li.declared_size) : at)
+      .put_u32(I::header_size, header)
+      .put_u32(I::flags,
+               (li.has_volume || li.local_base_path ? I::flag_volume_and_local_path : 0u) |
+                   (li.network ? I::flag_network_and_suffix : 0u))
+      .put_u32(I::volume_id_offset, pick(li.volume_id_offset, vol_at))
+      .put_u32(I::local_base_path_offset, pick(li.local_path_offset, local_at))
+      .put_u32(I::network_link_offset, pick(li.network_offset, net_at))
+      .put_u32(I::common_path_suffix_offset, pick(li.suffix_offset, suffix_at));
   b.pad_to(header);
   b.bytes(vol.data());
   if (li.local_base_path) b.ascii(*li.local_base_path, true);
@@ -136,22 +148,34 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
 
 inline uint32_t lnk_spec_flags(const lnk_spec& s) {
   if (s.flags_override) return *s.flags_override;
+  namespace F = lnk_l::flag;
   uint32_t flags = s.extra_flags;
-  if (s.idlist) flags |= 0x01;
-  if (s.link_info || s.link_info_raw) flags |= 0x02;
+  if (s.idlist) flags |= F::has_idlist;
+  if (s.link_info || s.link_info_raw) flags |= F::has_link_info;
   for (size_t i = 0; i < s.strings.size(); ++i)
-    if (s.strings[i]) flags |= 0x04u << i;
-  if (s.unicode) flags |= 0x80;
+    if (s.strings[i]) flags |= F::has_name << i;  // the five flags follow one another
+  if (s.unicode) flags |= F::is_unicode;
   return flags;
 }
 
 inline lnk_bytes_t lnk_header_bytes(const lnk_spec& s) {
+  namespace H = lnk_l::header;
   byte_builder b;
-  b.u32(76);
-  for (uint8_t c : lnk_clsid_bytes) b.u8(c);
-  b.u32(lnk_spec_flags(s)).u32(s.attributes).u64(s.create_time).u64(s.access_time)
-      .u64(s.write_time).u32(s.file_size).u32(static_cast<uint32_t>(s.icon_index))
-      .u32(s.show_cmd).u16(s.hotkey).u16(s.reserved1).u32(s.reserved2).u32(s.reserved3);
+  b.put_u32(H::header_size, H::size);
+  for (size_t i = 0; i < lnk_clsid_bytes.size(); ++i) b.put_u8(H::clsid + i, lnk_clsid_bytes[i]);
+  b.put_u32(H::flags, lnk_spec_flags(s))
+      .put_u32(H::file_attributes, s.attributes)
+      .put_u64(H::create_time, s.create_time)
+      .put_u64(H::access_time, s.access_time)
+      .put_u64(H::write_time, s.write_time)
+      .put_u32(H::file_size, s.file_size)
+      .put_u32(H::icon_index, static_cast<uint32_t>(s.icon_index))
+      .put_u32(H::show_cmd, s.show_cmd)
+      .put_u16(H::hotkey, s.hotkey)
+      .put_u16(H::reserved1, s.reserved1)
+      .put_u32(H::reserved2, s.reserved2)
+      .put_u32(H::reserved3, s.reserved3)
+      .pad_to(H::size);
   return b.take();
 }
 
@@ -190,75 +214,83 @@ inline lnk_bytes_t write_lnk(const lnk_spec& s) {
 // BlockSize (the real one unless declared is given), signature, body.
 inline lnk_bytes_t extra_block(uint32_t signature, const lnk_bytes_t& body,
                                int64_t declared = -1) {
+  namespace B = lnk_l::block;
   byte_builder b;
-  b.u32(static_cast<uint32_t>(declared >= 0 ? declared : int64_t(body.size()) + 8))
-      .u32(signature).bytes(body);
+  b.put_u32(B::size, static_cast<uint32_t>(declared >= 0 ? declared
+                                                         : int64_t(body.size() + B::header_size)))
+      .put_u32(B::signature, signature)
+      .bytes(body);
   return b.take();
 }
 
 // The 788-byte layout of the environment, Darwin and icon-environment blocks.
 inline lnk_bytes_t text_pair_block(uint32_t signature, const std::string& ansi,
                                    const std::u16string& wide) {
+  namespace X = lnk_l::text_block;
+  constexpr size_t body_at = lnk_l::block::body;
   byte_builder body;
-  body.ascii(ansi).pad_to(260);
+  body.ascii(ansi).pad_to(X::wide - body_at);
   for (char16_t c : wide) body.u16(static_cast<uint16_t>(c));
-  body.pad_to(780);
+  body.pad_to(X::size - body_at);
   lnk_bytes_t bytes = body.take();
-  bytes.resize(780);
+  bytes.resize(X::size - body_at);
   return extra_block(signature, bytes);
 }
 inline lnk_bytes_t environment_block(const std::string& ansi, const std::u16string& wide) {
-  return text_pair_block(0xA0000001, ansi, wide);
+  return text_pair_block(lnk_l::signature::environment, ansi, wide);
 }
 inline lnk_bytes_t darwin_block(const std::string& ansi, const std::u16string& wide) {
-  return text_pair_block(0xA0000006, ansi, wide);
+  return text_pair_block(lnk_l::signature::darwin, ansi, wide);
 }
 inline lnk_bytes_t icon_environment_block(const std::string& ansi, const std::u16string& wide) {
-  return text_pair_block(0xA0000007, ansi, wide);
+  return text_pair_block(lnk_l::signature::icon_environment, ansi, wide);
 }
-inline lnk_bytes_t console_block(uint32_t size = 204) {
-  return extra_block(0xA0000002, lnk_bytes_t(size - 8, 0));
+inline lnk_bytes_t console_block(uint32_t size = lnk_l::console::size) {
+  return extra_block(lnk_l::signature::console, lnk_bytes_t(size - lnk_l::block::header_size, 0));
 }
 inline lnk_bytes_t tracker_block(const std::string& machine_id, const guid_bytes_t& volume,
                                  const guid_bytes_t& object, const guid_bytes_t& birth_volume,
                                  const guid_bytes_t& birth_object) {
+  namespace T = lnk_l::tracker;
+  constexpr size_t body_at = lnk_l::block::body;
   byte_builder b;
-  b.u32(88).u32(0).ascii(machine_id).pad_to(24);
+  b.put_u32(T::length - body_at, T::size - T::length).put_u32(T::version - body_at, 0);
+  b.ascii(machine_id).pad_to(T::volume_droid - body_at);
   for (const auto* g : {&volume, &object, &birth_volume, &birth_object})
     b.bytes(lnk_bytes_t(g->begin(), g->end()));
-  return extra_block(0xA0000003, b.take());
+  return extra_block(lnk_l::signature::tracker, b.take());
 }
 inline lnk_bytes_t console_fe_block(uint32_t code_page) {
   byte_builder b;
   b.u32(code_page);
-  return extra_block(0xA0000004, b.take());
+  return extra_block(lnk_l::signature::console_fe, b.take());
 }
 inline lnk_bytes_t special_folder_block(uint32_t id, uint32_t offset = 0) {
   byte_builder b;
   b.u32(id).u32(offset);
-  return extra_block(0xA0000005, b.take());
+  return extra_block(lnk_l::signature::special_folder, b.take());
 }
-inline lnk_bytes_t shim_block(const std::u16string& layer, size_t size = 136) {
+inline lnk_bytes_t shim_block(const std::u16string& layer, size_t size = lnk_l::shim::min_size) {
   byte_builder b;
-  b.utf16(layer, true).pad_to(size - 8);
-  return extra_block(0xA0000008, b.take());
+  b.utf16(layer, true).pad_to(size - lnk_l::block::header_size);
+  return extra_block(lnk_l::signature::shim, b.take());
 }
 // Storages one after another and the terminating u32 zero.
 inline lnk_bytes_t property_store_block(const std::vector<lnk_bytes_t>& storages) {
   byte_builder b;
   for (const auto& s : storages) b.bytes(s);
   b.u32(0);
-  b.pad_to(38);
-  return extra_block(0xA0000009, b.take());
+  b.pad_to(lnk_l::property_store::min_size - lnk_l::block::header_size);
+  return extra_block(lnk_l::signature::property_store, b.take());
 }
 inline lnk_bytes_t known_folder_block(const guid_bytes_t& id, uint32_t offset = 0) {
   byte_builder b;
   b.bytes(lnk_bytes_t(id.begin(), id.end())).u32(offset);
-  return extra_block(0xA000000B, b.take());
+  return extra_block(lnk_l::signature::known_folder, b.take());
 }
 // Items with their terminator.
 inline lnk_bytes_t vista_idlist_block(const lnk_bytes_t& items) {
-  return extra_block(0xA000000C, items);
+  return extra_block(lnk_l::signature::vista_idlist, items);
 }
 
 // The object identifier of the written tracker blocks.

@@ -48,7 +48,10 @@ inline outcome run_program(const std::string& program, const temp_tree& tree,
   cmd += quoted(tree.root());
   cmd += " && ";
   cmd += quoted(program);
-  for (const auto& a : args) cmd += " " + quoted(a);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += quoted(a);
+  }
   cmd += " <stdin.txt >stdout.txt 2>stderr.txt";
   const int raw = std::system(cmd.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")),

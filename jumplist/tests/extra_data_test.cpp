@@ -22,7 +22,8 @@ const cmd_params& opts() {
   return params;
 }
 
-constexpr size_t kBlocksAt = 76;  // a link with no ID list, LinkInfo or StringData
+// A link with no ID list, LinkInfo or StringData.
+constexpr size_t kBlocksAt = lnk_layout::header::size;
 
 lnk_record parse_blocks(const std::vector<lnk_bytes_t>& blocks, bool terminate = true,
                         size_t* size = nullptr) {

@@ -66,9 +66,13 @@ struct link_parts {
 
 link_parts parts_of(const std::vector<uint8_t>& link) {
   link_parts p;
-  if (link.size() < 80) return p;
-  const uint32_t flags = load_le32(link.data() + 20);
-  if (flags & 2) p.info = (flags & 1) ? 78 + load_le16(link.data() + 76) : 76;
+  namespace L = lnk_layout;
+  const byte_view v(link);
+  if (link.size() < L::idlist::first_item + 2) return p;
+  const uint32_t flags = *v.u32(L::header::flags);
+  if (flags & L::flag::has_link_info)
+    p.info = (flags & L::flag::has_idlist) ? L::idlist::first_item + *v.u16(L::idlist::size_field)
+                                           : L::header::size;
   size_t at = 0, size = 0;
   if (p.info && p.info < link.size()) {
     if (link_info_volume_id(link.data() + p.info, link.size() - p.info, at, size))

@@ -26,7 +26,7 @@ void use_form(lnk::useropts& o, char form) {
   o.m_bodyfile = form == 'b';
   o.m_header_pending = 1;
   o.m_no_padding = form == 'c' ? 1 : 0;
-  o.m_separator = form == 'b' ? "|" : ",";
+  o.m_separator.assign(1, form == 'b' ? '|' : ',');
   o.m_replace_char = form == 'b' ? '|' : ',';
   o.m_replacement_char = form == 'b' ? ';' : ' ';
   o.m_show_target_mft = true;
