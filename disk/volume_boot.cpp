@@ -129,9 +129,12 @@ bool parse_volume_boot_record(partition_entry& r, const uint8_t* p, size_t lengt
   }
 
   const boot_sector bs = boot_sector_from(p, length);
-  if (bytes_at(p, length, 3, "EXFAT   ")) return identify_exfat(r, bs);
-  if (bytes_at(p, length, 3, "NTFS    ")) return identify_ntfs(r, bs, "ntfs");
-  if (bytes_at(p, length, 3, "-FVE-FS-")) return identify_ntfs(r, bs, "bitlocker container");
+  // The OEM name is free text: a sector that names exFAT or NTFS but does not
+  // hold their geometry is still tried as FAT, so no FAT volume is lost.
+  if (bytes_at(p, length, 3, "EXFAT   ") && identify_exfat(r, bs)) return true;
+  if (bytes_at(p, length, 3, "NTFS    ") && identify_ntfs(r, bs, "ntfs")) return true;
+  if (bytes_at(p, length, 3, "-FVE-FS-") && identify_ntfs(r, bs, "bitlocker container"))
+    return true;
   if (is_fat32_vbr(p, length)) {
     identify_fat(r, bs, 32);
     return true;
