@@ -13,6 +13,7 @@
 #include "disk/inode_store.h"
 #include "disk/mft_record.h"
 #include "disk_images.h"
+#include "fileio_test_support.h"
 #include "mft_writer.h"
 #include "ntfs_volume_writer.h"
 #include "temp_tree.h"
@@ -21,16 +22,6 @@ using namespace vk;
 using namespace vesk_test;
 
 namespace {
-
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 const inode_record* stored(const _inode_collection& c, uint64_t entry) {
   const auto it = c.m_entries.find(entry);
@@ -219,7 +210,8 @@ TEST(NtfsVolume, MkntfsFilesReadLikeIcat) {
                     " > " + shell_quote(tree.path("icat.out")),
                 ok);
     ASSERT_TRUE(ok);
-    const std::vector<uint8_t> theirs = read_file(tree.path("icat.out"));
+    const std::string icat_out = read_file(tree.path("icat.out"));
+    const std::vector<uint8_t> theirs(icat_out.begin(), icat_out.end());
     EXPECT_EQ(rec.m_real_size, theirs.size());
     std::vector<uint8_t> ours;
     if (rec.m_data_runs.empty()) continue;  // resident content
