@@ -104,15 +104,24 @@ const char* show_command_name(uint32_t value) {
   return value < kShowCommands.size() ? kShowCommands[value] : "unk";
 }
 
+void append_link_flags_names(std::string& out, uint32_t flags) {
+  if (flags == 0) {
+    out += "Default";
+    return;
+  }
+  bool first = true;
+  for (size_t bit = 0; bit < kLinkFlags.size(); ++bit) {
+    if (!(flags & (1u << bit))) continue;
+    if (!first) out += ", ";
+    out += kLinkFlags[bit];
+    first = false;
+  }
+}
+
 std::string link_flags_names(uint32_t flags) {
-  if (flags == 0) return guarded([] { return std::string("Default"); });
   return guarded([&] {
     std::string out;
-    for (size_t bit = 0; bit < kLinkFlags.size(); ++bit) {
-      if (!(flags & (1u << bit))) continue;
-      if (!out.empty()) out += ", ";
-      out += kLinkFlags[bit];
-    }
+    append_link_flags_names(out, flags);
     return out;
   });
 }
