@@ -398,9 +398,9 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
                                        {"[IconName]: ", &r.m_icon_location},
                                        {"[EnvBlk]: ", &r.m_environment_target}}));
   row.text(c_netbios, r.m_machine_id);
-  row.text(c_volume_id, r.m_volume_droid);
-  row.text(c_object_id, r.m_object_droid);
-  row.text(c_mac, r.m_mac_address);
+  row.text(c_volume_id, std::string(r.m_volume_droid));
+  row.text(c_object_id, std::string(r.m_object_droid));
+  row.text(c_mac, std::string(r.m_mac_address));
   if (!o.m_user_name.empty()) row.text(c_user, o.m_user_name);
   if (!o.m_host_name.empty()) row.text(c_host, o.m_host_name);
   if (o.m_idlist_times) {
@@ -419,10 +419,11 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   const std::string source = record_source_text(o);
   l2t.m_short = v.m_target_name;
   l2t.m_desc = v.m_target_name + " <- " + source + "; ";
+  const std::string mac(r.m_mac_address);
   append_parts(l2t.m_desc, {{"vol label-", &r.m_volume_label},
                             {"local path-", &r.m_local_base_path},
                             {"nebios-", &r.m_machine_id},
-                            {"mac-", &r.m_mac_address},
+                            {"mac-", &mac},
                             {"cmdargs-", &r.m_arguments}});
   drop_last_chars(l2t.m_desc, 2);
 
@@ -431,8 +432,8 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
   if (r.m_header.m_file_size != 0)
     notes.push_back("target size: " + std::to_string(r.m_header.m_file_size));
   if (r.m_object_droid_time != 0) {
-    if (!r.m_volume_droid.empty()) notes.push_back("VolID: " + r.m_volume_droid);
-    notes.push_back("ObjID: " + r.m_object_droid);
+    if (!r.m_volume_droid.empty()) notes.push_back(std::string("VolID: ").append(r.m_volume_droid));
+    notes.push_back(std::string("ObjID: ").append(r.m_object_droid));
     const std::string when = record_date_time_text(r.m_object_droid_time, o.m_time_settings);
     if (!when.empty()) notes.push_back("ObjID time: " + when);
   }
