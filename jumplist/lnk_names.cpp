@@ -1,6 +1,7 @@
 #include "jumplist/lnk_names.h"
 
 #include <array>
+#include <bit>
 #include <string_view>
 
 #include "foundation/vk_guard.h"
@@ -109,12 +110,11 @@ void append_link_flags_names(std::string& out, uint32_t flags) {
     out += "Default";
     return;
   }
-  bool first = true;
-  for (size_t bit = 0; bit < kLinkFlags.size(); ++bit) {
-    if (!(flags & (1u << bit))) continue;
-    if (!first) out += ", ";
-    out += kLinkFlags[bit];
-    first = false;
+  const size_t mark = out.size();
+  // Only the set bits are visited, lowest first.
+  for (uint32_t rest = flags & ((1u << kLinkFlags.size()) - 1); rest != 0; rest &= rest - 1) {
+    if (out.size() != mark) out += ", ";
+    out += kLinkFlags[static_cast<size_t>(std::countr_zero(rest))];
   }
 }
 

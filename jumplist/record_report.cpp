@@ -1,10 +1,10 @@
 #include "jumplist/record_report.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "cmdline/path_alias.h"
-#include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
@@ -357,6 +357,15 @@ void append_utf8_or_escaped(std::string& out, std::string_view text) {
   const size_t n = text.size();
   size_t i = 0, run = 0;  // run: the first byte not yet copied
   while (i < n) {
+    // Plain ASCII, eight bytes at a time.
+    uint64_t word = 0;
+    if (i + sizeof word <= n) {
+      std::memcpy(&word, p + i, sizeof word);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
     const unsigned char b = p[i];
     if (b < 0x80) {
       ++i;
