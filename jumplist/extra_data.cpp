@@ -1,6 +1,7 @@
 #include "jumplist/extra_data.h"
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 #include "foundation/vk_bytes.h"
@@ -99,19 +100,29 @@ size_t droid_at(bool birth, bool object) {
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// Two lower-case hex digits of every byte value.
+constexpr std::array<char, 512> kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (size_t b = 0; b < 256; ++b) {
+    pairs[2 * b] = kHex[b >> 4];
+    pairs[2 * b + 1] = kHex[b & 15];
+  }
+  return pairs;
+}();
+
 // The GUID text of the 16 bytes at `at` (the callers' blocks hold them).
 lnk_guid_text guid_chars(byte_view block, size_t at) {
   static constexpr uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   const uint8_t* b = block.data() + at;
   char text[36];
-  size_t n = 0;
+  char* p = text;
   for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
-    text[n++] = kHex[b[order[i]] >> 4];
-    text[n++] = kHex[b[order[i]] & 15];
+    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
+    std::memcpy(p, &kHexPairs[2 * size_t{b[order[i]]}], 2);
+    p += 2;
   }
   lnk_guid_text out;
-  out = std::string_view(text, n);
+  out = std::string_view(text, sizeof text);
   return out;
 }
 
@@ -214,7 +225,10 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                          const cmd_params& opts) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
-  shell_item_record scratch;
+  // One scratch item for every block, emptied in place: it keeps the room
+  // its value lists grew to.
+  thread_local shell_item_record scratch;
+  scratch.clear();
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
