@@ -29,14 +29,31 @@ bool append_date_time(std::string& out, uint64_t ticks, const time_format_settin
   return true;
 }
 
+// The decimal digits of value, ending at end; returns where they start.
+char* decimal_digits(char* end, uint64_t value) {
+  static constexpr char k_pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, k_pairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, k_pairs + 2 * value, 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
 void append_decimal(std::string& out, uint64_t value) {
   char digits[20];
-  size_t n = sizeof digits;
-  do {
-    digits[--n] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  out.append(digits + n, sizeof digits - n);
+  const char* p = decimal_digits(digits + sizeof digits, value);
+  out.append(p, static_cast<size_t>(digits + sizeof digits - p));
 }
 
 // Lower-case hex digits of value, at least width of them, ending at end;
@@ -58,11 +75,15 @@ void append_hex_and_decimal(std::string& out, uint64_t value, std::string_view u
   char* p = hex_digits(hex_end, value, 8);
   *--p = 'x';
   *--p = '0';
+  char decimal[20];
+  const char* d = decimal_digits(decimal + sizeof decimal, value);
+  const size_t decimal_size = static_cast<size_t>(decimal + sizeof decimal - d);
   char* q = hex_end;
   *q++ = ' ';
   *q++ = '[';
+  std::memcpy(q, d, decimal_size);
+  q += decimal_size;
   out.append(p, static_cast<size_t>(q - p));
-  append_decimal(out, value);
   out += unit;
   out += ']';
 }
