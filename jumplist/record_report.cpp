@@ -448,12 +448,21 @@ std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
   return times;
 }
 
-std::string record_target_name(const lnk_record& record) {
+namespace {
+
+const std::string& target_name_of(const lnk_record& record) {
+  static const std::string none;
   for (const std::string* s : {&record.m_idlist_path, &record.m_vista_idlist_path,
                                &record.m_environment_target, &record.m_relative_path,
                                &record.m_icon_location})
     if (!s->empty()) return *s;
-  return {};
+  return none;
+}
+
+}  // namespace
+
+std::string record_target_name(const lnk_record& record) {
+  return target_name_of(record);
 }
 
 void append_record_appid_text(std::string& out, const lnk::useropts& options) {
@@ -487,10 +496,12 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
     write_text_block(out, record, options);
     return true;
   }
-  record_values values;
+  // One set of values for every record: its texts keep their room.
+  thread_local record_values values;
   values.m_target_times = record_target_times(record);
-  values.m_appid_text = record_appid_text(options);
-  values.m_target_name = record_target_name(record);
+  values.m_appid_text.clear();
+  append_record_appid_text(values.m_appid_text, options);
+  values.m_target_name = target_name_of(record);
   if (options.m_bodyfile)
     write_record_bodyfile(out, record, options, values);
   else if (options.m_csvl2t)
