@@ -470,6 +470,7 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   if (text.empty()) {
     if (embedded_path.empty()) {
       if (!rec.guids.empty()) {
+        text.reserve(44);
         text = "CLSID_{";
         append_guid_text(text, rec.guids.front());
         text += '}';
