@@ -253,9 +253,11 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   out += "Target flags:             ";
   append_link_flags_names(out, h.m_lnk_flags);
   out += '\n';
-  if (h.m_file_attributes)
-    line(out, "Target attributes:        ", file_attributes_text(h.m_file_attributes, "; "));
-  else
+  if (h.m_file_attributes) {
+    out += "Target attributes:        ";
+    append_file_attributes_text(out, h.m_file_attributes, "; ");
+    out += '\n';
+  } else
     line(out, "Target attributes:        ", "not specified");
   static constexpr std::string_view target_labels[3] = {"Target modified:          ",
                                                "Target accessed:          ",
