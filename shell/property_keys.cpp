@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "foundation/vk_guard.h"
@@ -16,41 +17,57 @@ bool g_fail_next = false;
 
 // The table flattened for lookup, built straight from the groups: one slot
 // per (FMTID, pid), ordered by the FMTID's two 64-bit halves and the pid
-// (any order serves an exact lookup); where a key comes twice the first
-// entry wins, as in the table.
-struct slot_key {
-  uint64_t low;
-  uint64_t high;
-  uint32_t pid;
+// (any order serves an exact lookup), and one range of slots per FMTID.
+// Where a key comes twice the first entry wins, as in the table.
+struct fmtid_bits {
+  uint64_t low = 0;
+  uint64_t high = 0;
 
-  slot_key(const guid& g, uint32_t id) : pid(id) {
+  explicit fmtid_bits(const guid& g) {
     std::memcpy(&low, g.m_bytes, 8);
     std::memcpy(&high, g.m_bytes + 8, 8);
   }
-  bool same_fmtid(const slot_key& other) const { return low == other.low && high == other.high; }
-  bool operator==(const slot_key& other) const { return same_fmtid(other) && pid == other.pid; }
-  bool operator<(const slot_key& other) const {
-    if (low != other.low) return low < other.low;
-    if (high != other.high) return high < other.high;
-    return pid < other.pid;
-  }
+  bool operator==(const fmtid_bits& o) const { return low == o.low && high == o.high; }
+  bool operator<(const fmtid_bits& o) const { return low != o.low ? low < o.low : high < o.high; }
 };
 
 struct key_slot {
-  slot_key key;
+  fmtid_bits fmtid;
+  uint32_t pid;
   uint32_t flags;
-  const char* name;
+  std::string_view name;
+
+  bool operator<(const key_slot& o) const {
+    return fmtid == o.fmtid ? pid < o.pid : fmtid < o.fmtid;
+  }
+  bool same_key(const key_slot& o) const { return fmtid == o.fmtid && pid == o.pid; }
 };
 
-std::vector<key_slot>& slots_instance() {
-  static std::vector<key_slot> slots;
-  return slots;
+struct fmtid_range {
+  fmtid_bits fmtid;
+  uint32_t begin;
+  uint32_t end;
+};
+
+struct key_index {
+  std::vector<key_slot> slots;
+  std::vector<fmtid_range> fmtids;
+
+  void clear() {
+    slots.clear();
+    fmtids.clear();
+  }
+};
+
+key_index& index_instance() {
+  static key_index index;
+  return index;
 }
 
-bool build_slots(std::vector<key_slot>& slots) {
+bool build_index(key_index& index) {
   return vk::guarded(
       [&] {
-        slots.clear();
+        index.clear();
         if (g_fail_next) {
           g_fail_next = false;
           throw std::bad_alloc();
@@ -59,21 +76,28 @@ bool build_slots(std::vector<key_slot>& slots) {
         const propkey_group* groups = property_key_groups(count);
         size_t entries = 0;
         for (size_t i = 0; i < count; ++i) entries += groups[i].count;
+        std::vector<key_slot>& slots = index.slots;
         slots.reserve(entries);
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
+          const fmtid_bits fmtid(guid_from_parts(groups[i].fmtid));
           for (size_t k = 0; k < groups[i].count; ++k) {
             const propid_entry& e = groups[i].entries[k];
-            slots.push_back(key_slot{slot_key(guid_from_parts(groups[i].fmtid), e.pid), e.flags,
-                                     e.name ? e.name : ""});
+            slots.push_back(key_slot{fmtid, e.pid, e.flags,
+                                     e.name ? std::string_view(e.name) : std::string_view()});
           }
-        std::stable_sort(slots.begin(), slots.end(),
-                         [](const key_slot& x, const key_slot& y) { return x.key < y.key; });
+        }
+        std::stable_sort(slots.begin(), slots.end());
         slots.erase(std::unique(slots.begin(), slots.end(),
-                                [](const key_slot& x, const key_slot& y) { return x.key == y.key; }),
+                                [](const key_slot& x, const key_slot& y) { return x.same_key(y); }),
                     slots.end());
+        for (size_t i = 0; i < slots.size(); ++i) {
+          if (index.fmtids.empty() || !(index.fmtids.back().fmtid == slots[i].fmtid))
+            index.fmtids.push_back(fmtid_range{slots[i].fmtid, static_cast<uint32_t>(i), 0});
+          index.fmtids.back().end = static_cast<uint32_t>(i + 1);
+        }
         return true;
       },
-      [&] { slots.clear(); });
+      [&] { index.clear(); });
 }
 
 }  // namespace
@@ -109,30 +133,32 @@ bool property_key_table(property_key_map& table) {
 }
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
-  std::vector<key_slot>& slots = slots_instance();
+  key_index& index = index_instance();
   if (!g_built) {
-    if (!build_slots(slots)) return false;
+    if (!build_index(index)) return false;
     g_built = true;
   }
   return vk::guarded([&] {
-    const slot_key key(fmtid, pid);
-    const auto at =
-        std::lower_bound(slots.begin(), slots.end(), key,
-                         [](const key_slot& slot, const slot_key& k) { return slot.key < k; });
-    if (at == slots.end() || !(at->key == key)) {
-      // A known FMTID without this pid is unknown; only an FMTID the table
-      // lacks may be the string-named set.
-      const bool fmtid_known = (at != slots.end() && at->key.same_fmtid(key)) ||
-                               (at != slots.begin() && (at - 1)->key.same_fmtid(key));
-      if (fmtid_known || !guid_equals(fmtid, string_named_set())) return false;
+    const fmtid_bits bits(fmtid);
+    const auto range = std::lower_bound(
+        index.fmtids.begin(), index.fmtids.end(), bits,
+        [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
+    if (range == index.fmtids.end() || !(range->fmtid == bits)) {
+      // Only an FMTID the table lacks may be the string-named set.
+      if (!guid_equals(fmtid, string_named_set())) return false;
       rec.name2.clear();
       rec.name3.clear();
       rec.string_named = 1;
       rec.key_known = 1;
       return true;
     }
+    const auto first = index.slots.begin() + range->begin;
+    const auto last = index.slots.begin() + range->end;
+    const auto at = std::lower_bound(first, last, pid,
+                                     [](const key_slot& slot, uint32_t p) { return slot.pid < p; });
+    if (at == last || at->pid != pid) return false;
     const key_slot& entry = *at;
-    rec.name = entry.name;
+    rec.name.assign(entry.name);
     rec.name2.clear();
     rec.name3.clear();
     rec.table_flags = entry.flags;
@@ -164,7 +190,7 @@ std::string value_code_label(uint64_t value) {
 }
 
 void property_key_table_reset_for_test() {
-  slots_instance().clear();
+  index_instance().clear();
   g_built = false;
 }
 

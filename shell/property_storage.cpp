@@ -43,8 +43,15 @@ bool is_string_named_fmtid(byte_view v) {
 // Folds the record of one storage into the item: its properties, item lists
 // and nested lists move over; the rest merges as usual.
 void fold_into(shell_item_record& rec, shell_item_record& part) {
-  rec.properties.merge(part.properties);
-  rec.found_properties.merge(part.found_properties);
+  // Into an empty collection the storage's own moves whole, in its order.
+  if (rec.properties.empty())
+    rec.properties.swap(part.properties);
+  else
+    rec.properties.merge(part.properties);
+  if (rec.found_properties.empty())
+    rec.found_properties.swap(part.found_properties);
+  else
+    rec.found_properties.merge(part.found_properties);
   for (auto& item : part.children) rec.children.push_back(std::move(item));
   part.children.clear();
   for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
