@@ -250,13 +250,14 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
     byte_cursor c(*sector);
     for (uint64_t i = 0; i < per_sector; ++i, ++e) {
       ++r.m_work;
-      cfb_dir_entry entry;
+      // Filled where it is stored: no entry is moved on the way in.
+      auto& [key, entry] = r.m_entries.append_new();
       c.bytes(entry.m_raw.data(), dirent::size);
       byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
       name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
-      std::string key = lower_key(entry.m_name);
-      r.m_entries.append(std::move(key), std::move(entry));
+      key.assign(entry.m_name);
+      str_to_lower(key);
     }
   }
   r.m_entries.sort();

@@ -147,6 +147,8 @@ class cfb_entry_map {
   void append(std::string key, cfb_dir_entry entry) {
     m_items.emplace_back(std::move(key), std::move(entry));
   }
+  // An empty entry appended in directory order, to be filled in place.
+  value_type& append_new() { return m_items.emplace_back(); }
   void sort();
 
  private:
