@@ -82,12 +82,17 @@ struct driver_workspace {
     m_file.close();
     m_length = 0;
   }
-  // Ends a file: the file closed and a buffer grown far beyond the usual
-  // file let go.
+  // Ends a file: the file closed, and after a file far beyond the usual
+  // size its buffer and what grew with it (the reader's tables, the stream
+  // copies) let go.
   void end() {
     m_file.close();
     m_length = 0;
-    if (m_image.capacity() > k_keep_image) std::vector<uint8_t>().swap(m_image);
+    if (m_image.capacity() <= k_keep_image) return;
+    std::vector<uint8_t>().swap(m_image);
+    std::vector<uint8_t>().swap(m_destlist_scratch);
+    std::vector<uint8_t>().swap(m_scratch);
+    m_reader = compound_file_reader();
   }
   static constexpr size_t k_keep_image = size_t{64} << 20;
 };
