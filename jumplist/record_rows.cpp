@@ -367,7 +367,10 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
   row.date(c_objid_date, r.m_object_droid_time);
 
   const lnk_header& h = r.m_header;
-  row.text(c_attributes, file_attributes_text(h.m_file_attributes, "; "));
+  thread_local std::string attributes;
+  attributes.clear();
+  append_file_attributes_text(attributes, h.m_file_attributes, "; ");
+  row.text(c_attributes, attributes);
   if (kind.carved || o.m_show_offset) row.number(c_lnk_offset, r.m_file_offset, vt_u64);
   if (o.m_ntfs_scan && o.m_source_inode != 0) {
     row.number(c_src_inode, o.m_source_inode, vt_u64);
