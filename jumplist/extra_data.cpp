@@ -276,9 +276,12 @@ struct walk_block {
 using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&);
 
 bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  rec.m_environment_target = environment_target_text(b.rest.data());
-  if (rec.m_environment_target.find('\r') == std::string::npos) return true;
-  rec.m_environment_target.clear();
+  // Written into the record's own text, which keeps its room between links.
+  std::string& text = rec.m_environment_target;
+  guarded([&] { environment_text(fixed_block(b.rest.data(), X::size), text); },
+          [&] { text.clear(); });
+  if (text.find('\r') == std::string::npos) return true;
+  text.clear();
   return false;
 }
 bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&) {
@@ -304,7 +307,8 @@ bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_par
 }
 bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&,
                            const cmd_params&) {
-  rec.m_icon_environment = icon_environment_text(b.rest.data());
+  std::string& text = rec.m_icon_environment;
+  guarded([&] { icon_text(fixed_block(b.rest.data(), X::size), text); }, [&] { text.clear(); });
   return true;
 }
 bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
