@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "foundation/vk_bytes.h"
+#include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
 
 namespace vk {
@@ -55,7 +56,8 @@ constexpr size_t kContextTexts = 3;
 // A member added to the texts and missing above would outlive a clearing.
 static_assert(sizeof(texts) == (std::size(kTexts) + kContextTexts) * sizeof(std::string) +
                                    std::size(kLists) * sizeof(std::vector<std::string>) +
-                                   sizeof(shell_item_list) + sizeof(droid_byte_list));
+                                   sizeof(shell_item_list) + sizeof(std::vector<idlist_segment>) +
+                                   sizeof(droid_byte_list));
 static_assert(std::is_trivially_copyable_v<lnk_record_values>);
 
 }  // namespace
@@ -67,6 +69,7 @@ void clear_lnk_record(lnk_record& record) noexcept {
   for (std::string texts::*text : kTexts) (record.*text).clear();
   for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
   record.m_idlist_items.clear();
+  record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
 }
 
@@ -78,7 +81,8 @@ void reset_lnk_record(lnk_record& record) noexcept {
 }
 
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
-  if (!keep_items) shell_item_list().swap(record.m_idlist_items);
+  if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
+  shell_item_list().swap(record.m_idlist_items);
   record.m_object_droid_bytes.release();
   for (std::string texts::*text :
        {&texts::m_destlist_path, &texts::m_darwin_product, &texts::m_darwin_feature,
