@@ -4,6 +4,7 @@
 // common layouts are written digit by digit into a small buffer: no stream,
 // locale or regular expression is built per call. The one locale-dependent
 // form keeps its locale and stream for the life of the thread.
+#include <cstring>
 #include <iterator>
 #include <locale>
 #include <ostream>
@@ -30,16 +31,39 @@ constexpr size_t k_buffer_size = 64;
 // A fixed buffer filled left to right.
 class text_buffer {
  public:
-  // v in decimal, zero-filled to at least width digits.
+  // v in decimal, zero-filled to at least width digits. Two digits at a
+  // time: every date and clock field goes through here.
   void number(uint64_t v, int width) {
-    char digits[20];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    for (int i = n; i < width; ++i) put('0');
-    while (n > 0) put(digits[--n]);
+    static constexpr char k_pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char digits[24];
+    int n = 24;
+    while (v >= 100) {
+      const char* pair = k_pairs + 2 * (v % 100);
+      digits[--n] = pair[1];
+      digits[--n] = pair[0];
+      v /= 100;
+    }
+    if (v >= 10) {
+      digits[--n] = k_pairs[2 * v + 1];
+      digits[--n] = k_pairs[2 * v];
+    } else {
+      digits[--n] = static_cast<char>('0' + v);
+    }
+    const size_t length = static_cast<size_t>(24 - n);
+    const size_t zeros = width > 0 && static_cast<size_t>(width) > length
+                             ? static_cast<size_t>(width) - length
+                             : 0;
+    if (m_size + zeros + length > k_buffer_size) {
+      for (size_t i = 0; i < zeros; ++i) put('0');
+      for (int i = n; i < 24; ++i) put(digits[i]);
+      return;
+    }
+    for (size_t i = 0; i < zeros; ++i) m_text[m_size++] = '0';
+    std::memcpy(m_text + m_size, digits + n, length);
+    m_size += length;
   }
   void put(char c) {
     if (m_size < k_buffer_size) m_text[m_size++] = c;
@@ -528,6 +552,29 @@ bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_de
     out.append(text.data(), text.size());
     return true;
   });
+}
+
+bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_descriptor& d) {
+  out.m_date_size = out.m_clock_size = 0;
+  // The validity of a time value: not 0, within the signed range, not within
+  // the first second of 1970, from 1900 on; past 3000 the value decides.
+  if (ticks == 0 || (ticks >> 63) != 0) return false;
+  if (ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second) return false;
+  const clock_parts p = parts_of_ticks(ticks);
+  if (p.year < 1900) return false;
+  if (p.year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
+  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
+  text_buffer b;
+  layout_date(b, p, layout);
+  const std::string_view date = b.view();
+  std::memcpy(out.m_date, date.data(), date.size());
+  out.m_date_size = static_cast<uint8_t>(date.size());
+  text_buffer c;
+  layout_clock(c, p, layout.subsecond_digits());
+  const std::string_view clock = c.view();
+  std::memcpy(out.m_clock, clock.data(), clock.size());
+  out.m_clock_size = static_cast<uint8_t>(clock.size());
+  return true;
 }
 
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

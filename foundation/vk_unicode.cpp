@@ -138,6 +138,72 @@ size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
   return n;
 }
 
+// decode_struct_utf16 into UTF-8 in one pass: runs of ASCII copied byte by
+// byte into a small buffer, the rest encoded in place, the buffer appended
+// when full. A high surrogate without its low partner starts the text over
+// unit by unit. Returns the number of units taken.
+size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, std::string& out) {
+  constexpr size_t k_room = 256;
+  char buf[k_room];
+  bool paired = true;
+  for (;;) {
+    size_t i = 0;
+    size_t k = 0;
+    bool again = false;
+    while (i < limit) {
+      if (k > k_room - 4) {
+        out.append(buf, k);
+        k = 0;
+      }
+      const size_t run_end = i + (k_room - k) < limit ? i + (k_room - k) : limit;
+      while (i < run_end) {
+        const uint8_t low_byte = p[2 * i];
+        if (p[2 * i + 1] != 0 || low_byte >= 0x80 || low_byte == 0) break;
+        buf[k++] = static_cast<char>(low_byte);
+        ++i;
+      }
+      if (i == run_end) continue;
+      uint32_t u = load_le16(p + 2 * i);
+      if (u == 0) break;
+      if (k > k_room - 4) {
+        out.append(buf, k);
+        k = 0;
+      }
+      if (u < 0x800) {
+        buf[k++] = static_cast<char>(0xC0 | (u >> 6));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        ++i;
+        continue;
+      }
+      if (paired && is_high_surrogate(u)) {
+        const uint32_t next = i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
+        if (!is_low_surrogate(next)) {
+          paired = false;
+          again = true;
+          break;
+        }
+        u = join_surrogates(u, next);
+        buf[k++] = static_cast<char>(0xF0 | (u >> 18));
+        buf[k++] = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        i += 2;
+        continue;
+      }
+      buf[k++] = static_cast<char>(0xE0 | (u >> 12));
+      buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+      ++i;
+    }
+    if (again) {
+      out.clear();
+      continue;
+    }
+    out.append(buf, k);
+    return i;
+  }
+}
+
 // Strict UTF-8 decoding into a wide text or a code-point vector.
 template <class Out>
 bool decode_utf8(const std::string& in, Out& out) {
@@ -203,16 +269,7 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   size_t n = 0;
   if (!vk::guarded(
           [&] {
-            // Plain ASCII, the common case, is copied without decoding.
-            const size_t limit = unit_limit(byte_length);
-            uint32_t high = 0;
-            while (n < limit && (p[2 * n] | p[2 * n + 1]) != 0) high |= load_le16(p + 2 * n++);
-            if (high < 0x80) {
-              out.resize(n);
-              for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(p[2 * i]);
-              return true;
-            }
-            n = decode_struct_utf16(p, limit, [&out](uint32_t cp) { append_utf8(out, cp); });
+            n = struct_utf16_to_utf8(p, unit_limit(byte_length), out);
             return true;
           },
           [&] { out.clear(); }))

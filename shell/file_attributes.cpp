@@ -45,6 +45,16 @@ std::string file_attributes_text(uint32_t mask, const std::string& separator) {
       [] { return std::string("unk"); });
 }
 
+void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator) {
+  bool first = true;
+  for (const attribute_name& a : k_attribute_names) {
+    if (!(mask & a.bit)) continue;
+    if (!first) out += separator;
+    out += a.name;
+    first = false;
+  }
+}
+
 void item_names(const shell_item_record& record, std::string& name,
                 std::vector<std::string>& names) {
   guarded(
