@@ -28,16 +28,22 @@ constexpr uint64_t k_pow10[] = {1,      10,      100,      1000,      10000,
 // number with separators).
 constexpr size_t k_buffer_size = 64;
 
+constexpr char k_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // A fixed buffer filled left to right.
 class text_buffer {
  public:
   // v in decimal, zero-filled to at least width digits. Two digits at a
   // time: every date and clock field goes through here.
   void number(uint64_t v, int width) {
-    static constexpr char k_pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
+    if (width == 2 && v < 100 && m_size + 2 <= k_buffer_size) {
+      std::memcpy(m_text + m_size, k_pairs + 2 * v, 2);
+      m_size += 2;
+      return;
+    }
     char digits[24];
     int n = 24;
     while (v >= 100) {
