@@ -150,6 +150,8 @@ TEST(GuidText, StoredOrderAndNullPointer) {
   EXPECT_TRUE(guid_to_string(out, &g));
   EXPECT_EQ(out.size(), 36u);
   EXPECT_EQ(guid_to_string(guid()), "00000000-0000-0000-0000-000000000000");
+  append_guid_text(out, guid());  // appends, keeping what was there
+  EXPECT_EQ(out, "f3f2f1f0-f5f4-f7f6-f8f9-fafbfcfdfeff00000000-0000-0000-0000-000000000000");
 }
 
 // ---------------------------------------------------------------------------
