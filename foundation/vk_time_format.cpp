@@ -39,10 +39,24 @@ class text_buffer {
   // v in decimal, zero-filled to at least width digits. Two digits at a
   // time: every date and clock field goes through here.
   void number(uint64_t v, int width) {
-    if (width == 2 && v < 100 && m_size + 2 <= k_buffer_size) {
-      std::memcpy(m_text + m_size, k_pairs + 2 * v, 2);
-      m_size += 2;
-      return;
+    if (m_size + 4 <= k_buffer_size) {
+      if (width == 2 && v < 100) {
+        std::memcpy(m_text + m_size, k_pairs + 2 * v, 2);
+        m_size += 2;
+        return;
+      }
+      if (width == 3 && v < 1000) {  // milliseconds
+        m_text[m_size] = static_cast<char>('0' + v / 100);
+        std::memcpy(m_text + m_size + 1, k_pairs + 2 * (v % 100), 2);
+        m_size += 3;
+        return;
+      }
+      if (width == 4 && v < 10000) {  // years
+        std::memcpy(m_text + m_size, k_pairs + 2 * (v / 100), 2);
+        std::memcpy(m_text + m_size + 2, k_pairs + 2 * (v % 100), 2);
+        m_size += 4;
+        return;
+      }
     }
     char digits[24];
     int n = 24;

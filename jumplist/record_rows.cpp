@@ -251,9 +251,9 @@ void append_aligned(std::string& out, std::string_view value, uint64_t width, bo
                     char fill = ' ') {
   if (width > k_max_pad) width = k_max_pad;
   const size_t n = width > value.size() ? static_cast<size_t>(width - value.size()) : 0;
-  if (right) out.append(n, fill);
+  if (n != 0 && right) out.append(n, fill);
   out.append(value);
-  if (!right) out.append(n, fill);
+  if (n != 0 && !right) out.append(n, fill);
 }
 
 // Blanks after what was written from start, up to the width.
