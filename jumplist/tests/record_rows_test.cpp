@@ -323,6 +323,18 @@ TEST(RecordRows, Log2timelineLines) {
         "x.lnk,2,x.lnk,4660,VolID: vol; ObjID: obj; (rawscan), (velkor),",
         "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- x.lnk,2,x.lnk,4660,VolID: "
         "vol; ObjID: obj; (rawscan), (velkor),"}},
+      {"paired date and time, no padding: separators replaced, line ends shown",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_pair_datetime = 1;
+         o.m_no_padding = 1;
+         r.m_idlist_path = "a,b\nc";
+         r.m_arguments = "-x\r\n";
+       },
+       {"2024-03-05 07:08:09.123,UTC,..C.,VESKLIST,VESKLIST (automatic),MRU Time,,,a b[LF]c,a "
+        "b[LF]c <- " + path + "; local path-C:\\Temp\\report.docx; nebios-desktop-01; "
+        "mac-00:1d:09:fa:5a:1c; cmdargs--x[CRLF],2," + path +
+        ",0,VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
+        "ObjID time: 2009-07-14 05:45:20.500 [UTC], (velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
   };
   for (const auto& row : rows) {
@@ -334,7 +346,7 @@ TEST(RecordRows, Log2timelineLines) {
     row.setup(r, o);
     const auto lines = lines_of(report(r, o));
     ASSERT_EQ(lines.size(), row.lines.size() + 1);
-    EXPECT_EQ(lines[0], head);
+    EXPECT_EQ(lines[0], o.m_pair_datetime ? "date/time" + head.substr(9) : head);
     for (size_t i = 0; i < row.lines.size(); ++i) EXPECT_EQ(lines[i + 1], row.lines[i]);
     EXPECT_EQ(o.m_header_pending, 0);
     EXPECT_EQ(lines_of(report(r, o)).size(), row.lines.size());  // header once
