@@ -179,9 +179,11 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   }
   const lnk_header& h = r.m_header;
   line(out, "Target flags:             ", link_flags_names(h.m_lnk_flags));
-  if (h.m_file_attributes)
-    line(out, "Target attributes:        ", file_attributes_text(h.m_file_attributes, "; "));
-  else
+  if (h.m_file_attributes) {
+    out += "Target attributes:        ";
+    append_file_attributes_text(out, h.m_file_attributes, "; ");
+    out += '\n';
+  } else
     line(out, "Target attributes:        ", "not specified");
   static const char* const target_labels[3] = {"Target modified:          ",
                                                "Target accessed:          ",

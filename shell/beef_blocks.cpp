@@ -26,18 +26,23 @@ void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
                const cmd_params& opts) {
   time t = time_from_u64(ticks, type_time::filetime);
   if (!t.valid()) return;
-  std::string date, clock;
+  // Scratch texts kept by the thread: a line costs only its own storage.
+  thread_local std::string date, clock;
   format_time_by_descriptor(date, clock, t, opts.m_time_settings);
   std::string line;
+  take_pooled(line);
   line.reserve(std::char_traits<char>::length(label) + date.size() + clock.size() + 7);
   line.append(label).append(date).append(" ").append(clock).append(" [UTC]");
+  take_pooled(rec.date_texts);
   rec.date_texts.push_back(std::move(line));
 }
 
 uint64_t dos_ticks(byte_view v, size_t at) { return dos_filetime(le16(v, at), le16(v, at + 2)); }
 
 void push_name(shell_item_record& rec, std::string&& s) {
-  if (!s.empty()) rec.names.push_back(std::move(s));
+  if (s.empty()) return;
+  take_pooled(rec.names);
+  rec.names.push_back(std::move(s));
 }
 
 void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse_ctx& ctx) {
@@ -77,8 +82,13 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
   const uint16_t long_at = le16(v, F::long_name);
   if (long_at == 0 || long_at >= avail) return avail;
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
-  std::string long_name, localized;
-  read_utf16(v, long_at, names_end, long_name);
+  // While the record has no long name the text is read straight into its
+  // slot, which is what the merge at the end would do; nothing in between
+  // reads or writes the slot.
+  std::string other_long, localized;
+  const bool into_slot = rec.long_name.empty();
+  if (into_slot) take_pooled(rec.long_name);
+  read_utf16(v, long_at, names_end, into_slot ? rec.long_name : other_long);
   if (version == 3) {
     const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
     if (loc != 0 && loc < size) {
@@ -87,7 +97,7 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
       else
         read_utf16(v, loc, names_end, localized);
     }
-    merge_name(rec, rec.long_name, std::move(long_name));
+    if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
     merge_name(rec, rec.localized_name, std::move(localized));
     return avail;
   }
@@ -108,7 +118,7 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
     const uint16_t at = le16(v, F::localized);
     if (at && at < size) read_utf16(v, at, names_end, localized);
   }
-  merge_name(rec, rec.long_name, std::move(long_name));
+  if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
   merge_name(rec, rec.localized_name, std::move(localized));
   return size;
 }
@@ -137,7 +147,17 @@ int64_t string_scan(shell_item_record& rec, byte_view v) {
   return b;
 }
 
+// No kind has a file-entry extension's version, so those blocks, the most
+// common, skip the search.
+constexpr bool kinds_skip_file_ext_versions() {
+  for (const B::kind& k : B::kinds)
+    if (B::is_file_ext_version(k.version)) return false;
+  return true;
+}
+static_assert(kinds_skip_file_ext_versions());
+
 const B::kind* find_kind(uint16_t version, uint16_t id) {
+  if (B::is_file_ext_version(version)) return nullptr;
   for (const B::kind& k : B::kinds)
     if (k.version == version && k.id == id) return &k;
   return nullptr;

@@ -1,6 +1,5 @@
 #include "shell/file_attributes.h"
 
-#include <sstream>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -33,26 +32,28 @@ constexpr attribute_name k_attribute_names[] = {
 };
 }  // namespace
 
-std::string file_attributes_text(uint32_t mask, const std::string& separator) {
-  return guarded(
-      [&]() -> std::string {
-        std::ostringstream os;
-        for (const attribute_name& a : k_attribute_names)
-          if (mask & a.bit) os << a.name << separator;
-        if (!stream_drop_tail(os, separator.size(), true)) return "unk";
-        return os.str();
+void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator) {
+  const size_t size = out.size();
+  guarded(
+      [&] {
+        bool first = true;
+        for (const attribute_name& a : k_attribute_names) {
+          if (!(mask & a.bit)) continue;
+          if (!first) out += separator;
+          out += a.name;
+          first = false;
+        }
       },
-      [] { return std::string("unk"); });
+      [&] {
+        out.resize(size);
+        out += "unk";
+      });
 }
 
-void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator) {
-  bool first = true;
-  for (const attribute_name& a : k_attribute_names) {
-    if (!(mask & a.bit)) continue;
-    if (!first) out += separator;
-    out += a.name;
-    first = false;
-  }
+std::string file_attributes_text(uint32_t mask, const std::string& separator) {
+  std::string out;
+  append_file_attributes_text(out, mask, separator);
+  return out;
 }
 
 void item_names(const shell_item_record& record, std::string& name,

@@ -14,9 +14,8 @@
 namespace vk {
 
 // Names of the set FILE_ATTRIBUTE_* bits joined by separator; "" when no
-// named bit is set; "unk" only when the text stream fails.
+// named bit is set; "unk" when the text cannot be made.
 std::string file_attributes_text(uint32_t mask, const std::string& separator);
-// The same names appended to out (no stream, so never "unk").
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator);
 
 // name: long_name, else primary_name; names: names, else guid_names, else

@@ -1,8 +1,11 @@
 #include "shell/guid_names.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
 
@@ -13,9 +16,64 @@ namespace {
 bool g_built = false;
 bool g_fail_next = false;
 
-clsid_map& table_instance() {
-  static clsid_map table;
-  return table;
+// The table as a sorted array searched in place: a name is found without
+// building any text, and the whole table takes one allocation per run.
+struct clsid_slot {
+  uint64_t hi, lo;  // the 16 bytes as two numbers: the search compares these
+  std::string_view name;
+  size_t order;  // insertion order: the first insertion of a key wins
+};
+
+clsid_slot key_of(const guid& g) {
+  clsid_slot k{load_le64(g.m_bytes), load_le64(g.m_bytes + 8), {}, 0};
+  return k;
+}
+bool key_less(const clsid_slot& a, const clsid_slot& b) {
+  return a.hi < b.hi || (a.hi == b.hi && a.lo < b.lo);
+}
+bool key_equal(const clsid_slot& a, const clsid_slot& b) { return a.hi == b.hi && a.lo == b.lo; }
+
+std::vector<clsid_slot>& slots_instance() {
+  static std::vector<clsid_slot> slots;
+  return slots;
+}
+
+bool slot_less(const clsid_slot& a, const clsid_slot& b) {
+  return key_less(a, b) || (key_equal(a, b) && a.order < b.order);
+}
+
+bool build_slots(std::vector<clsid_slot>& slots) {
+  return vk::guarded([&] {
+    slots.clear();
+    if (g_fail_next) {
+      g_fail_next = false;
+      throw std::bad_alloc();
+    }
+    size_t count = 0;
+    const clsid_table_entry* entries = clsid_table_entries(count);
+    slots.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      clsid_slot slot = key_of(guid_from_parts(entries[i].id));
+      slot.name = entries[i].name;
+      slot.order = i;
+      slots.push_back(slot);
+    }
+    std::sort(slots.begin(), slots.end(), slot_less);
+    slots.erase(std::unique(slots.begin(), slots.end(), key_equal), slots.end());
+    return true;
+  });
+}
+
+// False when the table could not be built (tried again on the next call).
+bool table_ready() {
+  if (g_built) return true;
+  std::vector<clsid_slot>& slots = slots_instance();
+  if (!build_slots(slots)) {
+    slots.clear();
+    return false;
+  }
+  g_built = true;
+  return true;
 }
 
 bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> bytes) {
@@ -23,6 +81,20 @@ bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> byte
   for (uint8_t b : bytes)
     if (g.m_bytes[i++] != b) return false;
   return true;
+}
+
+std::string_view known_name(const guid& g) {
+  const std::vector<clsid_slot>& slots = slots_instance();
+  const clsid_slot key = key_of(g);
+  auto it = std::lower_bound(slots.begin(), slots.end(), key, key_less);
+  if (it != slots.end() && key_equal(*it, key)) return it->name;
+  if (tail_equals(g, 4, {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54}))
+    return "Visio";
+  if (tail_equals(g, 9, {0x00, 0x00, 0x00, 0x00, 0x0F, 0xF1, 0xCE}) ||
+      tail_equals(g, 4, {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x01, 0x50, 0x04, 0x83, 0x83, 0xC9}) ||
+      tail_equals(g, 4, {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x00, 0x50, 0x04, 0x83, 0x83, 0xC9}))
+    return "Microsoft Office";
+  return {};
 }
 
 }  // namespace
@@ -53,44 +125,30 @@ bool clsid_name_table(clsid_map& table) {
   });
 }
 
+std::string_view clsid_known_name(const guid& g) {
+  if (!table_ready()) return {};
+  return known_name(g);
+}
+
+bool append_clsid_text(std::string& out, std::string_view name) {
+  return vk::guarded([&] {
+    out.reserve(out.size() + name.size() + 8);
+    out.append("{CLSID_").append(name).append(1, '}');
+    return true;
+  });
+}
+
 bool clsid_name(std::string& out, const guid* g) {
   out.clear();
-  if (!g) return false;
-  clsid_map& table = table_instance();
-  if (!g_built) {
-    if (!clsid_name_table(table)) {
-      table.clear();
-      return false;
-    }
-    g_built = true;
+  if (!g || !table_ready()) return false;
+  const std::string_view name = known_name(*g);
+  if (!name.empty()) {
+    if (append_clsid_text(out, name)) return true;
+    out.clear();
+    return false;
   }
-  return vk::guarded(
-      [&] {
-        auto it = table.find(*g);
-        if (it != table.end()) {
-          out = "{CLSID_" + it->second + "}";
-          return true;
-        }
-        if (tail_equals(*g, 4,
-                        {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54})) {
-          out = "{CLSID_Visio}";
-          return true;
-        }
-        if (tail_equals(*g, 9, {0x00, 0x00, 0x00, 0x00, 0x0F, 0xF1, 0xCE}) ||
-            tail_equals(*g, 4,
-                        {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x01, 0x50, 0x04, 0x83, 0x83, 0xC9}) ||
-            tail_equals(*g, 4,
-                        {0x00, 0x60, 0xD3, 0x11, 0x8C, 0xFE, 0x00, 0x50, 0x04, 0x83, 0x83, 0xC9})) {
-          out = "{CLSID_Microsoft Office}";
-          return true;
-        }
-        guid_to_string(out, g);
-        return false;
-      },
-      [&] {
-        out.clear();
-        return false;
-      });
+  guid_to_string(out, g);
+  return false;
 }
 
 std::string clsid_text(const guid* g) {
@@ -100,7 +158,7 @@ std::string clsid_text(const guid* g) {
 }
 
 void clsid_table_reset_for_test() {
-  table_instance().clear();
+  slots_instance().clear();
   g_built = false;
 }
 

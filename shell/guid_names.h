@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "foundation/vk_guid.h"
 
@@ -45,6 +46,12 @@ bool clsid_name_table(clsid_map& table);
 // any other; "" and false for a null g or a failed table build (retried on
 // the next call).
 bool clsid_name(std::string& out, const guid* g);
+// The name the table (then the Visio and Office families) gives g, without
+// braces or prefix; empty for any other GUID or a failed table build.
+std::string_view clsid_known_name(const guid& g);
+// Appends "{CLSID_<name>}" to out in one allocation at most; false (out as
+// it was) when the memory is not there.
+bool append_clsid_text(std::string& out, std::string_view name);
 // The text clsid_name leaves in out; "" for a null g.
 std::string clsid_text(const guid* g);
 

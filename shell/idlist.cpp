@@ -146,11 +146,23 @@ const item_route* route_of(uint8_t type) {
   return i ? &k_routes[i - 1] : nullptr;
 }
 
+// parse_shell_item on a record already in its cleared state.
+uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
+                            bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out);
+
 }  // namespace
 
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts) {
-  out.clear();
+  // The records already in out are parsed into again (cleared, keeping
+  // their storage); those left over go at the end.
+  size_t used = 0;
+  struct trim {
+    shell_item_list& list;
+    size_t& used;
+    ~trim() { list.erase(list.begin() + static_cast<std::ptrdiff_t>(used), list.end()); }
+  } trim_at_end{out, used};
   if (!p || size < 3) return false;
   guard_level level(size);
   if (!level) return false;
@@ -166,12 +178,16 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
-      // Parsed in its place in the list; dropped again when not accepted.
-      shell_item_record& rec = out.emplace_back();
-      const bool taken = parse_shell_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
-                                          ctx, opts, &step) != 0;
+      // Parsed in its place in the list; a record not accepted is used again.
+      if (used == out.size())
+        out.emplace_back();
+      else
+        out[used].clear();
+      shell_item_record& rec = out[used];
+      const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
+                                            ctx, opts, &step) != 0;
       flags = rec.flags;
-      if (!taken) out.pop_back();
+      if (taken) ++used;
       rem -= step;
       if (rem < 0) break;
       at += step;
@@ -193,13 +209,21 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     }
     if (rem < 1) break;
   }
-  return !out.empty();
+  return used != 0;
 }
 
 uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                           bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
                           parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
   rec.clear();
+  return parse_cleared_item(rec, item, available, keep_raw, skip_marker_items, initial_flags, ctx,
+                            opts, step_out);
+}
+
+namespace {
+uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
+                            bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
   rec.flags = initial_flags;
   if (!item || available < 3) return 0;
   guard_level level(available);
@@ -237,8 +261,7 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
       // The short form: a known CLSID at 4 makes a 20-byte item.
       guid g;
       g.set(item + L::item::guid);  // available > 30: the GUID lies inside
-      std::string name;
-      if (clsid_name(name, &g)) {
+      if (!clsid_known_name(g).empty()) {
         add_item_guid(rec, g);
         ok = true;
         result = L::root_folder::short_size;
@@ -268,6 +291,7 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
   add_string_properties(rec.properties, item, size, nullptr, ctx);
   return static_cast<uint32_t>(size);
 }
+}  // namespace
 
 bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                         int64_t available, const cmd_params& opts) {

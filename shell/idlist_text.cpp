@@ -1,8 +1,7 @@
 #include "shell/idlist_text.h"
 
+#include <algorithm>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
 #include <map>
 
 #include "foundation/vk_guard.h"
@@ -11,37 +10,11 @@
 #include "shell/guid_names.h"
 #include "shell/item_text.h"
 #include "shell/property_keys.h"
+#include "shell/text_append.h"
 
 namespace vk {
 
 namespace {
-
-// Nesting of idlist_text through embedded lists and children; records built
-// by hand may nest without end, so the walk stops at the parse guard's depth.
-thread_local int t_text_depth = 0;
-
-struct text_depth_level {
-  bool ok;
-  text_depth_level() : ok(++t_text_depth <= parse_guard::k_max_depth) {}
-  ~text_depth_level() { --t_text_depth; }
-};
-
-std::string hex_text(uint64_t value, int min_digits) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%0*" PRIx64, min_digits, value);
-  return buf;
-}
-
-// Every run of backslashes becomes one, and a trailing one goes.
-void squeeze_separators(std::string& path) {
-  size_t out = 0;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '\\' && out > 0 && path[out - 1] == '\\') continue;
-    path[out++] = path[i];
-  }
-  path.resize(out);
-  if (!path.empty() && path.back() == '\\') path.pop_back();
-}
 
 bool all_zero(const guid& g) { return guid_equals(g, guid()); }
 
@@ -49,61 +22,50 @@ bool shown_vartype(uint32_t vt) {
   return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
 }
 
-}  // namespace
-
-bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
-                 uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                 const cmd_params& settings, shell_item_list& items) {
-  path.clear();
-  detail_line.clear();
-  details.clear();
-  modified = accessed = created = 0;
-  text_depth_level level;
-  if (items.empty() || !level.ok) return false;
-  return guarded([&] {
-    std::map<std::string, int> first_seen;
-    std::string item_text, item_line;
-    std::vector<std::string> item_details;
-    for (size_t i = 0; i < items.size(); ++i) {
-      shell_item_record& item = items[i];
-      if (shell_item_text(item, item_text, item_line, item_details, settings, true, false)) {
-        item.long_name = item_text;
-        path += item.long_name;
-        path += '\\';
-      }
-      for (const std::string& d : item_details)
-        first_seen.emplace(d, static_cast<int>(first_seen.size()));
-      if (i + 1 == items.size()) {
-        modified = item.modified;
-        accessed = item.accessed;
-        created = item.created;
-      }
+void append_property_value_text(std::string& out, const property_value& v,
+                                const cmd_params& settings) {
+  if (v.is_number) {
+    if (v.vartype == 7) {
+      const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
+      if (t.valid())
+        append_time_text(out, t, settings, " [UTC]");
+      else
+        append_hex(out, v.number, 1);
+    } else if (settings.m_hex_numbers) {
+      append_hex(out, v.number, 8);
+    } else {
+      append_decimal(out, v.number);
     }
-    if (!first_seen.empty()) {
-      details.resize(first_seen.size());
-      for (auto& [text, index] : first_seen) details[static_cast<size_t>(index)] = text;
-      detail_line = numbered_detail_line(details);
-    }
-    squeeze_separators(path);
-    return !path.empty();
-  }, [&] { path.clear(); });
+  } else if (v.is_filetime) {
+    const time t = time_from_u64(v.number, type_time::filetime);
+    if (t.valid())
+      append_time_text(out, t, settings, " [UTC]");
+    else
+      append_hex(out, v.number, 1);
+  } else {
+    out += v.text;
+  }
 }
 
+// Room for n more, growing geometrically over repeated calls.
+void reserve_more(std::vector<std::string>& v, size_t n) {
+  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
+}
+
+// A value in file-position order; seq keeps equal positions in map order.
+struct placed_value {
+  uint64_t offset;
+  size_t seq;
+  const property_value* value;
+};
+
+}  // namespace
+
 std::string property_value_text(const property_value& v, const cmd_params& settings) {
-  return guarded([&]() -> std::string {
-    if (v.is_number) {
-      if (v.vartype == 7) {
-        const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
-        return t.valid() ? time_text(t, settings, " [UTC]") : hex_text(v.number, 1);
-      }
-      if (settings.m_hex_numbers) return hex_text(v.number, 8);
-      return std::to_string(v.number);
-    }
-    if (v.is_filetime) {
-      const time t = time_from_u64(v.number, type_time::filetime);
-      return t.valid() ? time_text(t, settings, " [UTC]") : hex_text(v.number, 1);
-    }
-    return v.text;
+  return guarded([&] {
+    std::string out;
+    append_property_value_text(out, v, settings);
+    return out;
   });
 }
 
@@ -113,12 +75,24 @@ void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& keys, std::vector<std::string>& values,
                             const cmd_params& settings, bool split_names) {
   guarded([&] {
-    std::multimap<uint64_t, const property_value*> by_position;
-    for (const auto& entry : record.properties)
-      if (!all_zero(entry.second.key.fmtid))
-        by_position.emplace(entry.second.offset, &entry.second);
-    for (const auto& entry : by_position) {
-      const property_value& v = *entry.second;
+    thread_local std::vector<placed_value> placed;
+    thread_local property_value lookup;
+    placed.clear();
+    size_t shown = 0;
+    for (const auto& entry : record.properties) {
+      const property_value& v = entry.second;
+      if (all_zero(v.key.fmtid)) continue;
+      placed.push_back({v.offset, placed.size(), &v});
+      if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+    }
+    if (shown == 0) return;
+    std::sort(placed.begin(), placed.end(), [](const placed_value& a, const placed_value& b) {
+      return a.offset != b.offset ? a.offset < b.offset : a.seq < b.seq;
+    });
+    reserve_more(keys, shown);
+    reserve_more(values, shown);
+    for (const placed_value& p : placed) {
+      const property_value& v = *p.value;
       if (v.table_bit3 || !shown_vartype(v.vartype)) continue;
       if (split_names && v.table_bit0) {
         primary_names.push_back(v.text);
@@ -128,11 +102,19 @@ void collect_property_texts(const shell_item_record& record,
         parsing_names.push_back(v.text);
         continue;
       }
-      property_value lookup(&v.key.fmtid, v.key.pid);
-      lookup_property_value_key(lookup);
-      std::string key = guid_to_string(v.key.fmtid) + "/";
-      key += lookup.name.empty() ? hex_text(v.key.pid, 2) : lookup.name;
-      std::string value = property_value_text(v, settings);
+      // The table's name only: a value's own name may come from elsewhere.
+      lookup.name.clear();
+      lookup_property_key(lookup, v.key.fmtid, v.key.pid);
+      std::string key;
+      key.reserve(37 + (lookup.name.empty() ? 10 : lookup.name.size()));
+      append_guid_text(key, v.key.fmtid);
+      key += '/';
+      if (lookup.name.empty())
+        append_hex(key, v.key.pid, 2);
+      else
+        key += lookup.name;
+      std::string value;
+      append_property_value_text(value, v, settings);
       // Both or neither, so that the two lists stay aligned by index.
       keys.push_back(std::move(key));
       values.push_back(std::move(value));
@@ -194,9 +176,10 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
     for (auto& entry : record.properties) {
       property_value& v = entry.second;
       if (v.table_bit3) continue;
-      v.pair_key_text = (all_zero(v.key.fmtid) ? std::string("CLSID_unk")
-                                               : clsid_text(&v.key.fmtid)) +
-                        "/" + hex_text(v.key.pid, 2);
+      v.pair_key_text = all_zero(v.key.fmtid) ? std::string("CLSID_unk")
+                                              : clsid_text(&v.key.fmtid);
+      v.pair_key_text += '/';
+      append_hex(v.pair_key_text, v.key.pid, 2);
       v.pair_value_text = property_value_text(v, settings);
       const std::string combined = v.pair_key_text + "_" + v.pair_value_text;
       auto [it, inserted] = out.emplace(combined, v);

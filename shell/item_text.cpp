@@ -1,19 +1,24 @@
+// The item and ID-list text walk. Texts are built in one per-thread buffer
+// that keeps its capacity; a record's details are places in it until the
+// public routines copy them out.
 #include "shell/item_text.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
-#include <map>
-#include <set>
+#include <functional>
+#include <string_view>
+#include <type_traits>
 
 #include "foundation/vk_guard.h"
-#include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 #include "shell/idlist_text.h"
+#include "shell/parse_ctx.h"
 #include "shell/property_keys.h"
 #include "shell/property_listing.h"
+#include "shell/text_append.h"
 
 namespace vk {
 
@@ -21,25 +26,212 @@ namespace {
 
 bool is_string_vartype(uint32_t vt) { return vt == 31 || vt == 30 || vt == 8; }
 
-bool contains(const std::string& hay, const std::string& needle) {
-  return hay.find(needle) != std::string::npos;
+bool contains(std::string_view hay, std::string_view needle) {
+  return hay.find(needle) != std::string_view::npos;
 }
 
+constexpr std::string_view k_blanks = " \t\r\n";
 
-std::string labelled(const std::string& name, const std::string& value) {
-  return name.empty() ? value : name + " : " + value;
+std::string_view trimmed(std::string_view s) {
+  const size_t first = s.find_first_not_of(k_blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(k_blanks) - first + 1);
 }
 
-// The details of one call: each text emitted once, in the order first met.
-struct detail_sink {
-  std::vector<std::string>& details;
-  std::set<std::string> seen;
+// "0x" and hex of at least min_digits digits, or decimal.
+void append_number(std::string& out, uint64_t value, bool hex, unsigned min_digits) {
+  if (hex)
+    append_hex(out, value, min_digits);
+  else
+    append_decimal(out, value);
+}
 
-  void emit(const std::string& detail, const std::string& key) {
-    if (seen.insert(key).second) details.push_back(detail);
-  }
-  void emit(const std::string& detail) { emit(detail, detail); }
+// ---- the walk's workspace ----
+//
+// The texts of a walk go end to end into one buffer per thread that keeps
+// its capacity, and lists of texts are places in it, so that a record's
+// details cost no allocation of their own once the buffers have grown.
+
+// A text in the buffer, with its hash for the distinctness tests.
+struct span {
+  size_t off = 0;
+  size_t len = 0;
+  size_t hash = 0;
 };
+
+// Texts seen (open addressing over spans; cleared by a new stamp, so a
+// table grown once by a large input costs nothing on later clears).
+class text_set {
+ public:
+  void clear() {
+    count_ = 0;
+    if (++stamp_ == 0) {
+      for (slot& s : slots_) s.stamp = 0;
+      stamp_ = 1;
+    }
+  }
+  size_t bytes() const { return slots_.capacity() * sizeof(slot); }
+  void release() {
+    std::vector<slot>().swap(slots_);
+    count_ = 0;
+  }
+  // True when s was not in the set; it is now.
+  bool insert(const std::string& buffer, const span& s) {
+    if ((count_ + 1) * 2 > slots_.size()) grow(buffer);
+    const std::string_view text(buffer.data() + s.off, s.len);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = s.hash & mask;; i = (i + 1) & mask) {
+      slot& at = slots_[i];
+      if (at.stamp != stamp_) {
+        at = {stamp_, s};
+        ++count_;
+        return true;
+      }
+      if (at.s.hash == s.hash && at.s.len == s.len &&
+          std::string_view(buffer.data() + at.s.off, at.s.len) == text)
+        return false;
+    }
+  }
+
+ private:
+  struct slot {
+    uint32_t stamp = 0;
+    span s;
+  };
+  void grow(const std::string& buffer) {
+    std::vector<slot> old(std::max<size_t>(16, slots_.size() * 2));
+    old.swap(slots_);
+    const uint32_t live = stamp_;
+    stamp_ = 1;
+    count_ = 0;
+    for (const slot& o : old)
+      if (o.stamp == live) insert(buffer, o.s);
+  }
+
+  std::vector<slot> slots_;
+  uint32_t stamp_ = 1;
+  size_t count_ = 0;
+};
+
+// What one nesting level of the walk keeps: the details of the item in hand
+// (distinct by their keys) and those of the list (distinct by text), and the
+// list's path.
+struct text_level {
+  text_set item_keys;
+  std::vector<span> item_details;
+  text_set list_seen;
+  std::vector<span> list_details;
+  std::string path;
+};
+
+struct text_workspace {
+  std::string buffer;
+  std::string lowered;
+  std::string date, clock;
+  std::array<text_level, parse_guard::k_max_depth + 1> levels;
+  size_t deepest = 0;  // the deepest level used since the last release
+
+  // What a hostile record grew far past ordinary needs goes back to the heap.
+  void release_large() {
+    constexpr size_t k_keep = size_t{1} << 20;
+    auto drop = [](auto& x, size_t bytes) {
+      if (bytes > k_keep) std::remove_reference_t<decltype(x)>().swap(x);
+    };
+    drop(buffer, buffer.capacity());
+    for (size_t d = 0; d <= deepest; ++d) {
+      text_level& l = levels[d];
+      drop(l.path, l.path.capacity());
+      drop(l.item_details, l.item_details.capacity() * sizeof(span));
+      drop(l.list_details, l.list_details.capacity() * sizeof(span));
+      if (l.item_keys.bytes() > k_keep) l.item_keys.release();
+      if (l.list_seen.bytes() > k_keep) l.list_seen.release();
+    }
+    deepest = 0;
+  }
+};
+
+text_workspace& workspace() {
+  thread_local text_workspace ws;
+  return ws;
+}
+
+// Nesting of the list walk through embedded lists and children; records
+// built by hand may nest without end, so the walk stops at the parse guard's
+// depth.
+thread_local int t_text_depth = 0;
+
+struct text_depth_level {
+  bool ok;
+  text_depth_level() : ok(++t_text_depth <= parse_guard::k_max_depth) {}
+  ~text_depth_level() { --t_text_depth; }
+};
+
+// The buffer's texts from one public call go when it returns.
+struct buffer_mark {
+  text_workspace& ws;
+  size_t size;
+  explicit buffer_mark(text_workspace& w) : ws(w), size(w.buffer.size()) {}
+  ~buffer_mark() {
+    ws.buffer.resize(size);
+    if (t_text_depth == 0 && size == 0) ws.release_large();
+  }
+};
+
+std::string_view view_of(const text_workspace& ws, const span& s) {
+  return std::string_view(ws.buffer.data() + s.off, s.len);
+}
+
+span make_span(const text_workspace& ws, size_t off, size_t len) {
+  return {off, len, std::hash<std::string_view>{}(std::string_view(ws.buffer.data() + off, len))};
+}
+
+// The details of one item: each emitted once per key, in the order first met.
+struct detail_sink {
+  text_workspace& ws;
+  text_level& level;
+
+  // Ends the detail written to the buffer from start; its key is its tail
+  // from key_at. A detail whose key was met already is taken back.
+  void finish(size_t start, size_t key_at) {
+    const span detail = make_span(ws, start, ws.buffer.size() - start);
+    const span key = key_at == start ? detail : make_span(ws, key_at, ws.buffer.size() - key_at);
+    if (level.item_keys.insert(ws.buffer, key))
+      level.item_details.push_back(detail);
+    else
+      ws.buffer.resize(start);
+  }
+  void emit(std::string_view detail) {
+    const size_t start = ws.buffer.size();
+    ws.buffer += detail;
+    finish(start, start);
+  }
+  // Starts a detail with "label : " (nothing for an empty label); returns
+  // where it starts.
+  size_t begin_labelled(std::string_view label) {
+    const size_t start = ws.buffer.size();
+    if (!label.empty()) ws.buffer.append(label).append(" : ");
+    return start;
+  }
+  // "label : value" (the value alone for an empty label), keyed by value.
+  void emit_labelled(std::string_view label, std::string_view value) {
+    const size_t start = begin_labelled(label);
+    const size_t key_at = ws.buffer.size();
+    ws.buffer += value;
+    finish(start, key_at);
+  }
+  // A text already in the buffer, keyed by itself.
+  void emit_span(const span& s) {
+    if (level.item_keys.insert(ws.buffer, s)) level.item_details.push_back(s);
+  }
+  // Starts a detail written piecewise; end it with finish(start, start).
+  size_t begin() const { return ws.buffer.size(); }
+};
+
+// Date, a blank and clock of a valid time by the settings.
+void append_date_clock(text_workspace& ws, const time& t, const cmd_params& settings) {
+  format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
+  ws.buffer.append(ws.date).append(1, ' ').append(ws.clock);
+}
 
 // Fills the record's first empty time slot that the value's flags name; a
 // flagged slot already set ends the chain.
@@ -63,13 +255,14 @@ void fill_record_time(shell_item_record& rec, const property_value& v) {
 void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& settings,
                    bool keep_plain_ids) {
   const bool hex = settings.m_hex_numbers != 0;
+  std::string& out = sink.ws.buffer;
   for (const auto& entry : rec.properties) {
     const property_value& v = entry.second;
     if (v.name.empty() && v.table_flags == 0) {
       if (!is_string_vartype(v.vartype)) continue;
       if (v.text.starts_with("Provider\\M") || v.text.starts_with("Layered\\M") ||
           v.text.starts_with("\\\\"))
-        sink.emit("ID : " + v.text, v.text);
+        sink.emit_labelled("ID", v.text);
       else if (keep_plain_ids)
         sink.emit(v.text);
       continue;
@@ -79,36 +272,53 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
       case 30:
       case 8:
         if (v.name == "Type" || v.name == "ParsingName") break;
-        sink.emit(labelled(v.name, v.text), v.text);
+        sink.emit_labelled(v.name, v.text);
         break;
       case 7: {
         const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
-        if (t.valid()) sink.emit(v.name + " : " + time_text(t, settings, " [local]"));
+        if (!t.valid()) break;
+        const size_t start = sink.begin();
+        out.append(v.name).append(" : ");
+        append_date_clock(sink.ws, t, settings);
+        out += " [local]";
+        sink.finish(start, start);
         break;
       }
       case 64: {
         const time t = time_from_u64(v.number, type_time::filetime);
         if (!t.valid()) break;
-        std::string date, clock;
-        format_time_by_descriptor(date, clock, t, settings.m_time_settings);
-        sink.emit(labelled(v.name, date + " " + clock + " [UTC]"));
+        const size_t start = sink.begin_labelled(v.name);
+        append_date_clock(sink.ws, t, settings);
+        out += " [UTC]";
+        sink.finish(start, start);
         fill_record_time(rec, v);
         break;
       }
       case 21:
         if (contains(v.name, "Size") || contains(v.name, "Time") ||
-            contains(v.name, "Thumbnail") || (v.table_flags & propflag_unsigned64))
-          sink.emit(labelled(v.name, hex_number_text(v.number, hex, 16)));
+            contains(v.name, "Thumbnail") || (v.table_flags & propflag_unsigned64)) {
+          const size_t start = sink.begin_labelled(v.name);
+          append_number(out, v.number, hex, 16);
+          sink.finish(start, start);
+        }
         break;
       case 19:
       case 22:
       case 23:
-        if (v.table_flags & propflag_sfgao)
-          sink.emit("Flags : " + sfgao_text(static_cast<uint32_t>(v.number)));
-        else if (contains(v.name, "Time") || contains(v.name, "Attrib"))
-          sink.emit(labelled(v.name, hex_number_text(v.number, hex, 8)));
-        else if ((v.table_flags & propflag_value_code) && v.number >= 1 && v.number <= 4)
-          sink.emit(labelled(v.name, value_code_label(v.number)));
+        if (v.table_flags & propflag_sfgao) {
+          const size_t start = sink.begin();
+          out += "Flags : ";
+          append_sfgao_text(out, static_cast<uint32_t>(v.number));
+          sink.finish(start, start);
+        } else if (contains(v.name, "Time") || contains(v.name, "Attrib")) {
+          const size_t start = sink.begin_labelled(v.name);
+          append_number(out, v.number, hex, 8);
+          sink.finish(start, start);
+        } else if ((v.table_flags & propflag_value_code) && v.number >= 1 && v.number <= 4) {
+          const size_t start = sink.begin_labelled(v.name);
+          out += value_code_label(v.number);
+          sink.finish(start, start);
+        }
         break;
       default:
         break;
@@ -116,90 +326,122 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
   }
 }
 
+// Erases every value whose key text equals, contains or is contained in the
+// lower-cased name.
+void erase_overlapping(property_value_map& values, std::string_view name) {
+  for (auto it = values.begin(); it != values.end();) {
+    const std::string& key = it->first;
+    if (contains(key, name) || contains(name, key))
+      it = values.erase(it);
+    else
+      ++it;
+  }
+}
+
+void erase_overlapping_name(text_workspace& ws, property_value_map& values,
+                            const std::string& name) {
+  ws.lowered.assign(name);
+  str_to_lower(ws.lowered);
+  erase_overlapping(values, ws.lowered);
+}
+
+const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings);
+
 // Path, times and details of an embedded list as details of the item; the
-// trimmed path is returned.
-std::string embedded_details(shell_item_list& list, detail_sink& sink,
-                             const cmd_params& settings) {
-  std::string path, line;
-  std::vector<std::string> list_details;
+// trimmed path is returned (a view into the list's level, valid until the
+// next list of that depth).
+std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
+                                  const cmd_params& settings) {
+  text_workspace& ws = sink.ws;
   uint64_t modified = 0, accessed = 0, created = 0;
-  if (!idlist_text(path, line, list_details, modified, accessed, created, settings, list))
-    return std::string();
-  trim_ws(path);
-  if (!path.empty()) sink.emit("Embedded Path : " + path, path);
+  const text_level* inner = list_walk(ws, list, modified, accessed, created, settings);
+  if (!inner || inner->path.empty()) return {};
+  const std::string_view path = trimmed(inner->path);
+  if (!path.empty()) sink.emit_labelled("Embedded Path", path);
   const std::pair<const char*, uint64_t> times[] = {
       {"Created : ", created}, {"Modified : ", modified}, {"Accessed : ", accessed}};
   for (const auto& [label, ticks] : times) {
     if (ticks == 0) continue;
     const time t = time_from_u64(ticks, type_time::filetime);
-    if (t.valid()) sink.emit(label + time_text(t, settings, " [UTC]"));
+    if (!t.valid()) continue;
+    const size_t start = sink.begin();
+    ws.buffer += label;
+    append_date_clock(ws, t, settings);
+    ws.buffer += " [UTC]";
+    sink.finish(start, start);
   }
-  for (std::string& d : list_details) {
-    trim_ws(d);
-    if (!d.empty()) sink.emit(d);
+  for (const span& d : inner->list_details) {
+    const std::string_view whole = view_of(ws, d);
+    const std::string_view t = trimmed(whole);
+    if (t.empty()) continue;
+    sink.emit_span(t.size() == whole.size()
+                       ? d
+                       : make_span(ws, d.off + static_cast<size_t>(t.data() - whole.data()),
+                                   t.size()));
   }
   return path;
 }
 
-bool item_text_impl(shell_item_record& rec, std::string& text, std::string& detail_line,
-                    std::vector<std::string>& details, const cmd_params& settings,
-                    bool with_embedded, bool keep_plain_ids) {
-  detail_sink sink{details, {}};
-  std::vector<std::string> scratch;
+// The text of one item into text (which may be the record's own long_name),
+// its details into the level of the current depth.
+void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
+               const cmd_params& settings, bool with_embedded, bool keep_plain_ids) {
+  text_level& level = ws.levels[static_cast<size_t>(t_text_depth)];
+  level.item_keys.clear();
+  level.item_details.clear();
+  detail_sink sink{ws, level};
 
-  if (!rec.long_name.empty() && !rec.properties.empty()) {
-    scratch.push_back(rec.long_name);
-    remove_overlapping_names(rec.properties, scratch);
-  }
+  if (!rec.long_name.empty() && !rec.properties.empty())
+    erase_overlapping_name(ws, rec.properties, rec.long_name);
 
   std::string custom_prop;
   if (!rec.properties.empty()) {
     using pos = property_value_map::iterator;
-    std::map<uint64_t, pos> primary, secondary;
-    std::string parsing;
-    for (pos it = rec.properties.begin(); it != rec.properties.end(); ++it) {
+    const pos none = rec.properties.end();
+    // Of each kind of name candidate the longest key text, on a tie the first.
+    pos primary = none, secondary = none;
+    const std::string* parsing = nullptr;
+    for (pos it = rec.properties.begin(); it != none; ++it) {
       const property_value& v = it->second;
-      if (v.table_bit0)
-        primary.emplace(it->first.size(), it);
-      else if (v.table_bit2)
-        secondary.emplace(it->first.size(), it);
-      else if (v.table_bit1)
-        parsing = v.text;
-      else if (v.string_named)
+      if (v.table_bit0) {
+        if (primary == none || it->first.size() > primary->first.size()) primary = it;
+      } else if (v.table_bit2) {
+        if (secondary == none || it->first.size() > secondary->first.size()) secondary = it;
+      } else if (v.table_bit1) {
+        parsing = &v.text;
+      } else if (v.string_named) {
         custom_prop = "CUSTOM_PROP_" + v.name;
-    }
-    std::map<uint64_t, pos>* chosen =
-        !primary.empty() ? &primary : (!secondary.empty() ? &secondary : nullptr);
-    if (chosen) {
-      if (rec.long_name.empty()) {
-        pos it = chosen->rbegin()->second;
-        rec.long_name = it->second.text;
-        rec.properties.erase(it);
       }
-    } else if (rec.long_name.empty() && !parsing.empty()) {
-      rec.long_name = parsing;
-      scratch.push_back(parsing);
-      remove_overlapping_names(rec.properties, scratch);
     }
-    property_value_map kept;
-    copy_property_map(kept, rec.properties);
-    rec.properties.swap(kept);
+    const pos chosen = primary != none ? primary : secondary;
+    if (chosen != none) {
+      if (rec.long_name.empty()) {
+        rec.long_name = chosen->second.text;
+        rec.properties.erase(chosen);
+      }
+    } else if (rec.long_name.empty() && parsing && !parsing->empty()) {
+      rec.long_name = *parsing;
+      erase_overlapping_name(ws, rec.properties, rec.long_name);
+    }
+    for (auto it = rec.properties.begin(); it != rec.properties.end();)
+      it = it->second.skip_copy ? rec.properties.erase(it) : std::next(it);
   }
 
   size_t names_from = 0, guid_names_from = 0;
+  const std::string* source = &custom_prop;
   if (!rec.long_name.empty()) {
-    text = rec.long_name;
+    source = &rec.long_name;
   } else if (!rec.primary_name.empty()) {
-    text = rec.primary_name;
+    source = &rec.primary_name;
   } else if (!rec.guid_names.empty()) {
-    text = rec.guid_names.front();
+    source = &rec.guid_names.front();
     guid_names_from = 1;
   } else if (!rec.names.empty()) {
-    text = rec.names.front();
+    source = &rec.names.front();
     names_from = 1;
-  } else {
-    text = custom_prop;
   }
+  if (source != &text) text = *source;
 
   value_details(rec, sink, settings, keep_plain_ids);
 
@@ -211,49 +453,152 @@ bool item_text_impl(shell_item_record& rec, std::string& text, std::string& deta
     for (const std::string* extra : {&rec.localized_name, &rec.extra_name})
       if (!extra->empty() && !contains(text, *extra)) sink.emit(*extra);
   }
-  for (const std::string& d : rec.date_texts)
-    if (!d.empty()) details.push_back(d);
+  for (const std::string& d : rec.date_texts) {
+    if (d.empty()) continue;
+    const size_t start = ws.buffer.size();
+    ws.buffer += d;
+    level.item_details.push_back(make_span(ws, start, d.size()));
+  }
 
-  std::string embedded_path;
+  std::string_view embedded_path;
   if (with_embedded) {
     for (shell_item_list& list : rec.embedded_lists)
       embedded_path = embedded_details(list, sink, settings);
     if (!rec.children.empty()) embedded_path = embedded_details(rec.children, sink, settings);
   }
 
-  detail_line = numbered_detail_line(details);
-
   if (text.empty()) {
     if (embedded_path.empty()) {
-      if (!rec.guids.empty()) text = "CLSID_{" + guid_to_string(rec.guids.front()) + "}";
+      if (!rec.guids.empty()) {
+        text.reserve(44);
+        text = "CLSID_{";
+        append_guid_text(text, rec.guids.front());
+        text += '}';
+      }
     } else {
       const size_t slash = embedded_path.rfind('\\');
-      if (slash != std::string::npos) text = embedded_path.substr(slash + 1);
+      if (slash != std::string_view::npos) text.assign(embedded_path.substr(slash + 1));
     }
   }
-  return !text.empty();
+}
+
+// Appends text with every run of backslashes, across the joint too, made one.
+void append_squeezed(std::string& path, std::string_view text) {
+  for (;;) {
+    const size_t slash = text.find('\\');
+    if (slash == std::string_view::npos) {
+      path += text;
+      return;
+    }
+    path.append(text.data(), slash);
+    if (path.empty() || path.back() != '\\') path += '\\';
+    text.remove_prefix(slash + 1);
+  }
+}
+
+// The list's path and distinct details into the level of its depth, which
+// is returned; null for an empty list or one nested too deep.
+const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings) {
+  text_depth_level depth;
+  if (items.empty() || !depth.ok) return nullptr;
+  const size_t at = static_cast<size_t>(t_text_depth);
+  ws.deepest = std::max(ws.deepest, at);
+  text_level& level = ws.levels[at];
+  level.path.clear();
+  level.list_seen.clear();
+  level.list_details.clear();
+  for (shell_item_record& item : items) {
+    // The item's text becomes its long name.
+    item_walk(ws, item, item.long_name, settings, true, false);
+    if (!item.long_name.empty()) {
+      append_squeezed(level.path, item.long_name);
+      if (level.path.back() != '\\') level.path += '\\';
+    }
+    for (const span& d : level.item_details)
+      if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+  }
+  modified = items.back().modified;
+  accessed = items.back().accessed;
+  created = items.back().created;
+  if (!level.path.empty() && level.path.back() == '\\') level.path.pop_back();
+  return &level;
+}
+
+// "[1] a; [2] b" of the texts, appended.
+template <class Texts, class View>
+void append_numbered(std::string& out, const Texts& texts, View view) {
+  size_t size = 0;
+  for (const auto& t : texts) size += view(t).size() + 8;
+  out.reserve(out.size() + size);
+  size_t n = 0;
+  for (const auto& t : texts) {
+    if (n) out += "; ";
+    out += '[';
+    append_decimal(out, ++n);
+    out += "] ";
+    out += view(t);
+  }
+}
+
+void spans_out(const text_workspace& ws, const std::vector<span>& spans,
+               std::vector<std::string>& details, std::string& detail_line) {
+  details.reserve(spans.size());
+  for (const span& s : spans) details.emplace_back(view_of(ws, s));
+  append_numbered(detail_line, spans, [&](const span& s) { return view_of(ws, s); });
 }
 
 }  // namespace
 
+bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
+                 uint64_t& modified, uint64_t& accessed, uint64_t& created,
+                 const cmd_params& settings, shell_item_list& items) {
+  path.clear();
+  detail_line.clear();
+  details.clear();
+  modified = accessed = created = 0;
+  return guarded(
+      [&] {
+        text_workspace& ws = workspace();
+        buffer_mark mark(ws);
+        const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
+        if (!level) return false;
+        path.assign(level->path);
+        spans_out(ws, level->list_details, details, detail_line);
+        return !path.empty();
+      },
+      [&] { path.clear(); });
+}
+
+void append_time_text(std::string& out, const time& t, const cmd_params& settings,
+                      const char* suffix) {
+  if (!t.valid()) return;
+  const size_t size = out.size();
+  guarded(
+      [&] {
+        text_workspace& ws = workspace();
+        format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
+        out.append(ws.date).append(1, ' ').append(ws.clock).append(suffix);
+      },
+      [&] { out.resize(size); });
+}
+
 std::string time_text(const time& t, const cmd_params& settings, const char* suffix) {
-  if (!t.valid()) return std::string();
-  return guarded([&] {
-    std::string date, clock;
-    format_time_by_descriptor(date, clock, t, settings.m_time_settings);
-    return date + " " + clock + suffix;
-  });
+  std::string out;
+  append_time_text(out, t, settings, suffix);
+  return out;
+}
+
+void append_numbered_detail_line(std::string& out, const std::vector<std::string>& details) {
+  const size_t size = out.size();
+  guarded([&] { append_numbered(out, details, [](const std::string& s) -> std::string_view { return s; }); },
+          [&] { out.resize(size); });
 }
 
 std::string numbered_detail_line(const std::vector<std::string>& details) {
-  return guarded([&] {
-    std::string line;
-    for (size_t i = 0; i < details.size(); ++i) {
-      if (i) line += "; ";
-      line.append(1, '[').append(std::to_string(i + 1)).append("] ").append(details[i]);
-    }
-    return line;
-  });
+  std::string line;
+  append_numbered_detail_line(line, details);
+  return line;
 }
 
 bool shell_item_text(shell_item_record& record, std::string& text, std::string& detail_line,
@@ -264,8 +609,12 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
   details.clear();
   return guarded(
       [&] {
-        return item_text_impl(record, text, detail_line, details, settings, with_embedded,
-                              keep_plain_ids);
+        text_workspace& ws = workspace();
+        buffer_mark mark(ws);
+        item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
+        spans_out(ws, ws.levels[static_cast<size_t>(t_text_depth)].item_details, details,
+                  detail_line);
+        return !text.empty();
       },
       [&] { return !text.empty(); });
 }
@@ -277,13 +626,7 @@ bool remove_overlapping_names(property_value_map& values, std::vector<std::strin
     str_to_lower(name);
     // Whether an entry goes depends only on its key and the name, so one
     // pass removes what repeated restarts would (equal keys included).
-    for (auto it = values.begin(); it != values.end();) {
-      const std::string& key = it->first;
-      if (key == name || contains(key, name) || contains(name, key))
-        it = values.erase(it);
-      else
-        ++it;
-    }
+    erase_overlapping(values, name);
   }
   return true;
 }

@@ -25,9 +25,12 @@ bool remove_overlapping_names(property_value_map& values, std::vector<std::strin
 
 // "[1] a; [2] b" of the details a, b.
 std::string numbered_detail_line(const std::vector<std::string>& details);
+void append_numbered_detail_line(std::string& out, const std::vector<std::string>& details);
 
 // Date, a blank, time and the suffix, laid out by the settings; "" for an
 // invalid value.
 std::string time_text(const time& t, const cmd_params& settings, const char* suffix);
+void append_time_text(std::string& out, const time& t, const cmd_params& settings,
+                      const char* suffix);
 
 }  // namespace vk

@@ -33,7 +33,9 @@ void add_guid_at(shell_item_record& rec, byte_view v, size_t at) {
 }
 
 void push_nonempty_name(shell_item_record& rec, std::string&& s) {
-  if (!s.empty()) rec.names.push_back(std::move(s));
+  if (s.empty()) return;
+  take_pooled(rec.names);
+  rec.names.push_back(std::move(s));
 }
 
 // 8-bit text from the first non-zero byte of [start, end).
@@ -141,7 +143,10 @@ bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_recor
     read_utf16(v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
     read_ansi(v, F::name, size, rec.primary_name);
-    if (!rec.primary_name.empty()) rec.names.push_back(rec.primary_name);
+    if (!rec.primary_name.empty()) {
+      take_pooled(rec.names);
+      rec.names.push_back(rec.primary_name);
+    }
   }
   if (e) {
     ctx.offset += e;

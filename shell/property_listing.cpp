@@ -3,7 +3,6 @@
 #include <bit>
 #include <iomanip>
 #include <map>
-#include <sstream>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -96,25 +95,36 @@ struct sfgao_name {
   const char* text;
 };
 constexpr sfgao_name k_sfgao_names[] = {
-    {0x1, "can_copy; "},         {0x2, "can_move; "},       {0x4, "can_link; "},
-    {0x10, "can_rename; "},      {0x20, "can_delete; "},    {0x40, "has_propsheet; "},
-    {0x100, "drop_target; "},    {0x1000, "system_item; "}, {0x2000, "encrypted; "},
-    {0x4000, "slow; "},          {0x8000, "dimmed; "},      {0x10000, "link; "},
-    {0x20000, "shared; "},       {0x40000, "read_only; "},  {0x80000, "hidden; "},
-    {0x100000, "enum_item; "},   {0x200000, "new_content; "}, {0x400000, "has_stream; "},
-    {0x2000000, "removable; "},  {0x4000000, "compressed; "}, {0x8000000, "browsable; "},
-    {0x20000000, "folder; "},    {0x40000000, "system_file; "}, {0x80000000, "has_subdirs; "},
+    {0x1, "can_copy"},         {0x2, "can_move"},          {0x4, "can_link"},
+    {0x10, "can_rename"},      {0x20, "can_delete"},       {0x40, "has_propsheet"},
+    {0x100, "drop_target"},    {0x1000, "system_item"},    {0x2000, "encrypted"},
+    {0x4000, "slow"},          {0x8000, "dimmed"},         {0x10000, "link"},
+    {0x20000, "shared"},       {0x40000, "read_only"},     {0x80000, "hidden"},
+    {0x100000, "enum_item"},   {0x200000, "new_content"},  {0x400000, "has_stream"},
+    {0x2000000, "removable"},  {0x4000000, "compressed"},  {0x8000000, "browsable"},
+    {0x20000000, "folder"},    {0x40000000, "system_file"}, {0x80000000, "has_subdirs"},
 };
 }  // namespace
 
+void append_sfgao_text(std::string& out, uint32_t mask) {
+  const size_t size = out.size();
+  guarded(
+      [&] {
+        bool first = true;
+        for (const sfgao_name& n : k_sfgao_names) {
+          if (!(mask & n.mask)) continue;
+          if (!first) out += "; ";
+          out += n.text;
+          first = false;
+        }
+      },
+      [&] { out.resize(size); });
+}
+
 std::string sfgao_text(uint32_t mask) {
-  return guarded([&] {
-    std::ostringstream os;
-    for (const sfgao_name& n : k_sfgao_names)
-      if (mask & n.mask) os << n.text;
-    stream_drop_tail(os, 2, true);
-    return os.str();
-  });
+  std::string out;
+  append_sfgao_text(out, mask);
+  return out;
 }
 
 }  // namespace vk

@@ -29,5 +29,6 @@ void print_property_value(const property_value& value, std::ostream& os,
 
 // Names of the set attribute bits joined by "; "; "" when no named bit is set.
 std::string sfgao_text(uint32_t mask);
+void append_sfgao_text(std::string& out, uint32_t mask);
 
 }  // namespace vk

@@ -1,13 +1,120 @@
 #include "shell/shell_item.h"
 
 #include <algorithm>
+#include <array>
+#include <type_traits>
 
 #include "foundation/vk_time.h"
 #include "shell/guid_names.h"
 
 namespace vk {
 
-shell_item_record::shell_item_record() { clear(); }
+namespace {
+
+// The pool behind take_pooled: a stack of buffers per kind, fixed in size so
+// that keeping a buffer never allocates. Buffers above the size limits are
+// freed as usual, so hostile input cannot make the pool hold much.
+constexpr size_t k_pool_slots = 256;
+constexpr size_t k_pooled_list_max = 16;   // elements
+constexpr size_t k_pooled_text_max = 512;  // bytes
+constexpr size_t k_new_list = 4;   // elements of a list made when the pool is empty
+constexpr size_t k_new_text = 64;  // bytes of such a text
+
+template <class T>
+struct buffer_stack {
+  std::array<T, k_pool_slots> slots;
+  size_t count = 0;
+
+  void give(T& buffer) {
+    if (count < k_pool_slots) slots[count++] = std::move(buffer);
+  }
+  void take(T& buffer) {
+    if (count) buffer = std::move(slots[--count]);
+  }
+};
+
+struct buffer_pool {
+  buffer_stack<std::vector<std::string>> string_lists;
+  buffer_stack<std::vector<guid>> guid_lists;
+  buffer_stack<std::string> texts;
+  ~buffer_pool();
+};
+
+// The pool is made on first use; records destroyed after it (at the
+// thread's end) free as usual. Plain pointers read without a TLS wrapper.
+thread_local buffer_pool* t_pool = nullptr;
+thread_local bool t_pool_closed = false;
+buffer_pool::~buffer_pool() {
+  t_pool = nullptr;
+  t_pool_closed = true;
+}
+
+buffer_pool* thread_pool() {
+  if (t_pool || t_pool_closed) return t_pool;
+  thread_local buffer_pool pool;
+  t_pool = &pool;
+  return t_pool;
+}
+
+// Only texts of the size the pool hands out are kept: a smaller one would
+// be grown again when taken.
+bool has_heap_text(const std::string& s) {
+  return s.capacity() >= k_new_text && s.capacity() <= k_pooled_text_max;
+}
+
+void give_text(buffer_pool& pool, std::string& s) {
+  if (!has_heap_text(s)) return;
+  s.clear();
+  pool.texts.give(s);
+}
+
+template <class V>
+void give_list(buffer_stack<V>& stack, V& list) {
+  if (list.capacity() == 0 || list.capacity() > k_pooled_list_max) return;
+  list.clear();
+  stack.give(list);
+}
+
+}  // namespace
+
+// Lists of records grow by moving them.
+static_assert(std::is_nothrow_move_constructible_v<shell_item_record>);
+
+// Every member starts in its cleared state by its initializer.
+shell_item_record::shell_item_record() = default;
+
+shell_item_record::~shell_item_record() {
+  if (names.capacity() == 0 && guid_names.capacity() == 0 && date_texts.capacity() == 0 &&
+      guids.capacity() == 0 && !has_heap_text(long_name))
+    return;  // nothing to keep, as for most records made in passing
+  buffer_pool* pool = thread_pool();
+  if (!pool) return;
+  for (std::string& name : guid_names) give_text(*pool, name);
+  for (std::string& line : date_texts) give_text(*pool, line);
+  give_text(*pool, long_name);
+  give_list(pool->string_lists, names);
+  give_list(pool->string_lists, guid_names);
+  give_list(pool->string_lists, date_texts);
+  give_list(pool->guid_lists, guids);
+}
+
+void take_pooled(std::vector<std::string>& list) {
+  if (list.capacity() != 0) return;
+  if (buffer_pool* pool = thread_pool()) pool->string_lists.take(list);
+  if (list.capacity() == 0) list.reserve(k_new_list);
+}
+
+void take_pooled(std::vector<guid>& list) {
+  if (list.capacity() != 0) return;
+  if (buffer_pool* pool = thread_pool()) pool->guid_lists.take(list);
+  if (list.capacity() == 0) list.reserve(k_new_list);
+}
+
+void take_pooled(std::string& text) {
+  if (text.capacity() > std::string().capacity()) return;
+  if (buffer_pool* pool = thread_pool()) pool->texts.take(text);
+  if (text.capacity() < k_new_text) text.reserve(k_new_text);
+}
 
 void shell_item_record::clear() {
   guids.clear();
@@ -81,24 +188,43 @@ std::string shell_item_record::created_time() const { return time_part(created, 
 std::string shell_item_record::accessed_date() const { return time_part(accessed, 0); }
 std::string shell_item_record::accessed_time() const { return time_part(accessed, 1); }
 
+namespace {
+// Days from 1601-01-01 to January 1st of each year a DOS date can hold
+// (1980 to 2107), and whether the year is a leap year.
+struct dos_year {
+  int32_t days_before;
+  bool leap;
+};
+constexpr std::array<dos_year, 128> k_dos_years = [] {
+  std::array<dos_year, 128> out{};
+  for (int64_t i = 0; i < 128; ++i) {
+    const int64_t year = 1980 + i, y1 = year - 1;
+    out[static_cast<size_t>(i)] = {
+        static_cast<int32_t>((year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388),
+        (year % 4 == 0 && year % 100 != 0) || year % 400 == 0};
+  }
+  return out;
+}();
+}  // namespace
+
 uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
   const int64_t day = dos_date & 31, month = ((dos_date >> 5) & 15) - 1;
-  const int64_t year = (dos_date >> 9) + 1980;
   const int64_t sec = (dos_time & 31) * 2, min = (dos_time >> 5) & 63, hour = dos_time >> 11;
   if (day == 0 || month < 0 || month > 11 || sec > 59 || min > 59 || hour > 23) return 0;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  const int64_t y1 = year - 1;
-  const int64_t days = (year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388 +
-                       k_month_starts[month] + (leap && month >= 2 ? 1 : 0) + day;
+  const dos_year& y = k_dos_years[dos_date >> 9];
+  const int64_t days =
+      y.days_before + k_month_starts[month] + (y.leap && month >= 2 ? 1 : 0) + day;
   return static_cast<uint64_t>((((days * 24 + hour) * 60 + min) * 60 + sec) * 10000000);
 }
 
 void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
   if (text.empty()) return;
-  if (slot.empty())
+  if (slot.empty()) {
     slot = std::move(text);
-  else
+  } else {
+    take_pooled(rec.names);
     rec.names.push_back(std::move(text));
+  }
 }
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
@@ -163,9 +289,14 @@ void merge_shell_item(shell_item_record& dst, shell_item_record&& src) {
 void add_item_guid(shell_item_record& rec, const guid& g) {
   static const guid zero;
   if (guid_equals(g, zero)) return;
+  take_pooled(rec.guids);
   rec.guids.push_back(g);
-  std::string name;
-  if (clsid_name(name, &g)) rec.guid_names.push_back(std::move(name));
+  const std::string_view name = clsid_known_name(g);
+  if (name.empty()) return;
+  take_pooled(rec.guid_names);
+  std::string& text = rec.guid_names.emplace_back();
+  take_pooled(text);
+  if (!append_clsid_text(text, name)) rec.guid_names.pop_back();
 }
 
 void add_item_guid(shell_item_record& rec, const uint8_t* p) {

@@ -72,6 +72,13 @@ struct shell_item_record {
   std::array<uint8_t, 6> prop_flags{};
 
   shell_item_record();
+  // Gives the storage of its lists and long texts to the thread's pool (see
+  // take_pooled), so that the next records parsed need not allocate it.
+  ~shell_item_record();
+  shell_item_record(const shell_item_record&) = default;
+  shell_item_record(shell_item_record&&) = default;
+  shell_item_record& operator=(const shell_item_record&) = default;
+  shell_item_record& operator=(shell_item_record&&) = default;
   void clear();
 
   // Date and time texts of the three times (UTC, to the second), made when
@@ -83,6 +90,15 @@ struct shell_item_record {
   std::string accessed_date() const;
   std::string accessed_time() const;
 };
+
+// Storage given back by destroyed records, kept per thread (a bounded number
+// of buffers, each of bounded size). Each call gives an empty list, or a text
+// without storage of its own, a pooled buffer, or when the pool has none a
+// new one of a few elements (64 bytes for a text), so that buffers fit the
+// next uses. The contents stay empty; only the capacity is taken.
+void take_pooled(std::vector<std::string>& list);
+void take_pooled(std::vector<guid>& list);
+void take_pooled(std::string& text);
 
 // The FILETIME of a DOS date and time read as UTC; 0 when a field is out of
 // range (day 0, month 0 or above 12, hour, minute or second too large). A

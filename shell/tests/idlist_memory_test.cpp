@@ -4,7 +4,10 @@
 // times the input.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "alloc_hook.h"
+#include "byte_builder.h"
 #include "idlist_writer.h"
 #include "shell/idlist.h"
 
@@ -71,6 +74,70 @@ TEST(IdListMemory, HeapStaysLinearInTheInput) {
     EXPECT_LE(u.bytes, 400 * shape.in.size() + 65536) << u.bytes << " for " << shape.in.size();
     EXPECT_LE(u.blocks, shape.in.size() / 2 + 64) << u.blocks << " for " << shape.in.size();
   }
+}
+
+// Every field a walk fills, as one text per list.
+std::string fields(const shell_item_list& list) {
+  std::string out;
+  auto join = [&](const std::vector<std::string>& v) {
+    for (const std::string& s : v) out.append(s).append("|");
+    out += ";";
+  };
+  for (const shell_item_record& r : list) {
+    out += r.primary_name + ";" + r.long_name + ";" + r.localized_name + ";" + r.extra_name + ";";
+    join(r.names);
+    join(r.guid_names);
+    join(r.date_texts);
+    for (uint64_t n : {uint64_t{r.guids.size()}, uint64_t{r.size}, r.created, r.modified,
+                       r.accessed, r.mft_entry, r.flags, uint64_t{r.item_type},
+                       uint64_t{r.not_parsed}, uint64_t{r.children.size()}})
+      out += std::to_string(n) + ",";
+    out += "\n";
+  }
+  return out;
+}
+
+// Destroyed records leave the storage of their lists and long texts to the
+// thread: a walk after the first allocates only its list of records, and a
+// walk into records still holding an earlier list gives what a fresh one does.
+TEST(IdListMemory, LaterWalksReuseStorage) {
+  byte_builder times;
+  times.fill(4).u64(132000000000000000u).u64(132100000000000000u).u16(20);  // blocks at 20
+  const bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid, beef_block(0, 37, times.take())}));
+  auto entry = [](std::string_view short_name, std::u16string_view long_name) {
+    return file_entry_item(0x32, 10, 0x5A21, 0, 0x20, short_name,
+                           file_entry_extension(0, 0x5A21, 0, 0x5A21, 0, long_name, 7, 1));
+  };
+  const bytes_t list = idlist({root, entry("DOCUME~1", u"Documents and Settings of a user"),
+                               entry("REPORT~1.TXT", u"report for the second quarter.txt"),
+                               entry("A.TXT", u"a")});
+  const bytes_t other = idlist({entry("B.TXT", u"b"), root, shell_item(0x99, {1, 2})});
+  auto walk = [](shell_item_list& out, const bytes_t& in) {
+    static const cmd_params opts;
+    parse_ctx ctx;
+    return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx, opts);
+  };
+  std::string first;
+  {
+    shell_item_list warm;
+    ASSERT_TRUE(walk(warm, list));
+    first = fields(warm);
+  }
+  for (const char* part : {"DOCUME~1;Documents and Settings of a user;;;DOCUME~1|;;",
+                           ";{CLSID_MyComputer}|;Created [guess]: ", " [UTC]|Modified [guess]: "})
+    EXPECT_NE(first.find(part), std::string::npos) << part << "\n" << first;
+  for (int round = 0; round < 3; ++round) {
+    shell_item_list again;
+    heap::scope counted;
+    ASSERT_TRUE(walk(again, list));
+    EXPECT_EQ(counted.allocations(), 1) << round;  // the list of records
+    EXPECT_EQ(fields(again), first);
+  }
+  shell_item_list used, fresh;
+  ASSERT_TRUE(walk(used, list) && walk(used, other) && walk(fresh, other));
+  EXPECT_EQ(fields(used), fields(fresh));
+  ASSERT_TRUE(walk(used, list));
+  EXPECT_EQ(fields(used), first);
 }
 
 }  // namespace

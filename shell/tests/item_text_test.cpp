@@ -3,6 +3,7 @@
 #include <bit>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "byte_builder.h"
 #include "foundation/vk_unicode.h"
 #include "shell/file_attributes.h"
@@ -179,6 +180,15 @@ TEST(ShellItemText, NameChoice) {
   o = text_of(parsing, s);
   EXPECT_EQ(o.text, "C:\\Dir\\File");
   EXPECT_EQ(o.details, strings{"Note : Other"});
+  // Values marked skip_copy leave the record before the details are taken.
+  shell_item_record marked = named("m");
+  property_value skipped = value("s", 31, "S", 1);
+  skipped.skip_copy = 1;
+  add(marked, "k1", skipped);
+  add(marked, "k2", value("t", 31, "T", 1));
+  o = text_of(marked, s);
+  EXPECT_EQ(marked.properties.size(), 1u);
+  EXPECT_EQ(o.details, strings{"T : t"});
 }
 
 TEST(ShellItemText, ValueDetails) {
@@ -301,6 +311,18 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
   EXPECT_EQ(values, (strings{"one", "three", "five", "0x1234", "2025-01-01 12:00:00.000 [UTC]",
                              "0x7ff8000000000001", "primary", "parsing"}));
   EXPECT_TRUE(parsing.empty() && primary.empty());
+
+  // Equal positions keep the key order.
+  shell_item_record same;
+  for (const char* k : {"m", "c", "x"}) {
+    property_value v = value(k, 31);
+    v.key.fmtid = f;
+    v.offset = 3;
+    same.properties.emplace(k, v);
+  }
+  strings same_keys, same_values;
+  collect_property_texts(same, parsing, primary, same_keys, same_values, s, false);
+  EXPECT_EQ(same_values, (strings{"c", "m", "x"}));
 
   strings p2, q2, k2, v2;
   shell_item_list list{r, r};
@@ -502,6 +524,47 @@ TEST(ItemUtilities, NamesPruningAndOverlaps) {
   EXPECT_FALSE(remove_overlapping_names(overlap, empty));
 }
 
+// Once the working buffers have grown, a walk allocates its outputs only:
+// the path, the detail list with its long texts and the numbered line; the
+// property texts their two lists and each key.
+TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
+  cmd_params s;
+  shell_item_record users = named("Users", {"a detail longer than sixteen", "n2"});
+  property_value written = value("", 64, "Written", 0);
+  written.number = k_jan1_noon;
+  add(users, "w", written);
+  const shell_item_list model{named("C:\\"), users, named("file.txt", {"n2"})};
+  for (int round = 0; round < 2; ++round) {
+    shell_item_list items = model;
+    vesk_test::heap::scope counted;
+    const list_out o = text_of(items, s);
+    const int64_t allocations = counted.allocations();
+    if (round == 0) continue;
+    EXPECT_EQ(o.path, "C:\\Users\\file.txt");
+    EXPECT_EQ(o.details.size(), 3u);
+    EXPECT_LE(allocations, 5);
+  }
+
+  const guid f = make_guid(7);
+  shell_item_record r;
+  for (uint32_t pid = 2; pid < 6; ++pid) {
+    property_value v = value("text", 31);
+    v.key.fmtid = f;
+    v.key.pid = pid;
+    r.properties.emplace(std::to_string(pid), v);
+  }
+  for (int round = 0; round < 2; ++round) {
+    strings parsing, primary, keys, values;
+    vesk_test::heap::scope counted;
+    collect_property_texts(r, parsing, primary, keys, values, s, false);
+    const int64_t allocations = counted.allocations();
+    ASSERT_EQ(keys.size(), 4u);
+    if (round == 1) {
+      EXPECT_LE(allocations, 6);
+    }
+  }
+}
+
 // Sizes at which the repeated-restart erase and the pairwise separator
 // replacement would take minutes.
 TEST(ItemUtilities, LargeInputsStayLinear) {
@@ -517,6 +580,20 @@ TEST(ItemUtilities, LargeInputsStayLinear) {
   shell_item_list items{named(std::string(100000, '\\') + "x" + std::string(100000, '\\'))};
   list_out o = text_of(items, s);
   EXPECT_EQ(o.path, "\\x");
+  // Many details, each met twice: each kept once, in order; the buffers
+  // grown for them go back to the heap afterwards.
+  shell_item_record many = named("x");
+  for (int i = 0; i < 20000; ++i)
+    for (int twice = 0; twice < 2; ++twice)
+      many.names.push_back(std::to_string(i) + std::string(400, 'n'));
+  shell_item_list many_items{std::move(many)};
+  const int64_t live_before = vesk_test::heap::state().live_bytes;
+  {
+    list_out m = text_of(many_items, s);
+    ASSERT_EQ(m.details.size(), 20000u);
+    EXPECT_EQ(m.details.back(), "19999" + std::string(400, 'n'));
+  }
+  EXPECT_LT(vesk_test::heap::state().live_bytes - live_before, 4 << 20);
 }
 
 }  // namespace

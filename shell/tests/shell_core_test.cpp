@@ -5,6 +5,7 @@
 #include "byte_builder.h"
 #include "shell/guid_names.h"
 #include "foundation/vk_time.h"
+#include "foundation/vk_unicode.h"
 #include "shell/shell_item.h"
 
 namespace vk {
@@ -225,6 +226,31 @@ TEST(StringReader, BudgetIsTheRange) {
   EXPECT_EQ(read_ansi(byte_view(a.data()), 3, 5, s), 2);
   EXPECT_EQ(s, "cd");
   EXPECT_EQ(read_ansi(byte_view(a.data()), 3, 2, s), 0);
+}
+
+// The reader's fast paths (whole words of ASCII units, short texts narrowed
+// on the stack) give what the general decoder gives, wherever the
+// terminator or the first wide unit falls and wherever the range ends.
+TEST(StringReader, AgreesWithTheDecoder) {
+  const uint16_t breaks[] = {0, 0x7F, 0x80, 0xE9, 0x100, 0x20AC, 0xD83D};
+  for (size_t n : {0, 1, 3, 4, 5, 8, 9, 33, 127, 128, 129, 200}) {
+    for (uint16_t unit : breaks) {
+      for (size_t at : {size_t{0}, n / 2, n}) {
+        byte_builder b;
+        for (size_t i = 0; i <= n + 4; ++i)
+          b.u16(i == at ? unit : static_cast<uint16_t>('a' + i % 26));
+        b.u16(0);
+        const std::vector<uint8_t>& bytes = b.data();
+        for (size_t cut : {bytes.size(), bytes.size() - 1, 2 * at + 1, 2 * at + 2, 2 * n + 3}) {
+          std::string got = "stale", want;
+          const int64_t taken = read_utf16(byte_view(bytes), 0, static_cast<int64_t>(cut), got);
+          const uint32_t want_taken = utf16_to_utf8(bytes.data(), cut, want, true);
+          EXPECT_EQ(taken, want_taken) << n << " " << unit << " " << at << " " << cut;
+          EXPECT_EQ(got, want) << n << " " << unit << " " << at << " " << cut;
+        }
+      }
+    }
+  }
 }
 
 std::vector<uint8_t> v5_id11_block(bool one_control_unit) {
