@@ -658,6 +658,14 @@ bool split_string(const std::string& text, char delimiter, std::vector<std::stri
 
 void replace_char(std::string& text, char from, char to, bool both_cases) {
   if (from == to) return;
+  if (!both_cases) {
+    // The library scan skips the long stretches without the character.
+    char* const end = text.data() + text.size();
+    for (char* p = text.data();
+         (p = static_cast<char*>(std::memchr(p, from, static_cast<size_t>(end - p)))) != nullptr;)
+      *p++ = to;
+    return;
+  }
   char a = from, b = from;
   if (both_cases) {
     a = static_cast<char>(std::tolower(static_cast<unsigned char>(from)));
