@@ -247,11 +247,12 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
   // The name's bytes go to the system as they are; the wide path form (which
   // keeps every byte, UTF-8 or not) is made only when asked for.
-  std::string p;
-  if (m_memory || !stripped_copy(path, p)) return false;
+  if (m_memory || path.empty()) return false;
   std::wstring none;
   begin_open(none, write, crlf);
-  m_path_bytes.swap(p);
+  // Into the object's own buffer, whose room stays from one opening to the
+  // next; an object that cannot hold the name is left closed.
+  if (!stripped_copy(path, m_path_bytes)) return false;
   m_path_pending = true;
   int flags = O_RDONLY;
   if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;

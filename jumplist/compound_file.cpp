@@ -110,11 +110,12 @@ void chain_walk_failed(std::vector<uint64_t>& out, const fat_link_map& links) {
   out.clear();
 }
 
-std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
-                                    const cfb_dir_entry& entry) {
-  std::vector<uint64_t> out;
+// The entry's sectors into out (emptied first; its room is kept).
+void entry_sectors_into(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                        std::vector<uint64_t>& out) {
+  out.clear();
   uint64_t stream_size = entry.stream_size();
-  if (stream_size == 0 || entry.object_type() == 0) return out;
+  if (stream_size == 0 || entry.object_type() == 0) return;
   if (entry.m_mini) {
     walk_chain(out, reader.m_minifat_links, entry.start_sector(), true,
                static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
@@ -122,6 +123,12 @@ std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
   } else {
     walk_chain(out, reader.m_fat_links, entry.start_sector(), false, 0, 0, UINT64_MAX);
   }
+}
+
+std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
+                                    const cfb_dir_entry& entry) {
+  std::vector<uint64_t> out;
+  entry_sectors_into(reader, entry, out);
   return out;
 }
 
@@ -243,13 +250,14 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
     byte_cursor c(*sector);
     for (uint64_t i = 0; i < per_sector; ++i, ++e) {
       ++r.m_work;
-      cfb_dir_entry entry;
+      // Filled where it is stored: no entry is moved on the way in.
+      auto& [key, entry] = r.m_entries.append_new();
       c.bytes(entry.m_raw.data(), dirent::size);
       byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
       name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
-      std::string key = lower_key(entry.m_name);
-      r.m_entries.append(std::move(key), std::move(entry));
+      key.assign(entry.m_name);
+      str_to_lower(key);
     }
   }
   r.m_entries.sort();
@@ -290,7 +298,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
     if (stream_size == 0 || entry.object_type() == 0) continue;
     if (stream_size < r.m_mini_cutoff && key != kRootKey) entry.m_mini = 1;
   }
-  r.m_root_sectors = entry_sectors(r, root);
+  entry_sectors_into(r, root, r.m_root_sectors);
   r.m_work += r.m_root_sectors.size();
   return stored;
 }
@@ -340,8 +348,12 @@ size_t cfb_entry_map::count(std::string_view key) const {
 }
 
 void cfb_entry_map::sort() {
-  std::stable_sort(m_items.begin(), m_items.end(),
-                   [](const value_type& a, const value_type& b) { return a.first < b.first; });
+  // Entry numbers follow directory order and never repeat, so ordering equal
+  // keys by them keeps directory order without a stable sort's buffer.
+  std::sort(m_items.begin(), m_items.end(), [](const value_type& a, const value_type& b) {
+    const int c = a.first.compare(b.first);
+    return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
+  });
 }
 
 void fat_link_map::clear() {
@@ -366,26 +378,19 @@ bool fat_link_map::reserve_index(size_t limit) {
       });
 }
 
-bool fat_link_map::set(uint32_t sector, uint32_t value) {
-  if (sector >= m_values.size()) {
-    const size_t had = m_values.size();
-    const bool grown = guarded(
-        [&] {
-          m_values.resize(size_t{sector} + 1, 0);
-          m_present.resize(size_t{sector} + 1, 0);
-          return true;
-        },
-        // Both tables keep one length, or contains() would read past one.
-        [&] {
-          m_values.resize(had);
-          m_present.resize(had);
-        });
-    if (!grown) return false;
-  }
-  if (!m_present[sector]) ++m_count;
-  m_present[sector] = 1;
-  m_values[sector] = value;
-  return true;
+bool fat_link_map::grow_to(uint32_t sector) {
+  const size_t had = m_values.size();
+  return guarded(
+      [&] {
+        m_values.resize(size_t{sector} + 1, 0);
+        m_present.resize(size_t{sector} + 1, 0);
+        return true;
+      },
+      // Both tables keep one length, or contains() would read past one.
+      [&] {
+        m_values.resize(had);
+        m_present.resize(had);
+      });
 }
 
 uint32_t cfb_dir_entry::start_sector() const {
@@ -514,7 +519,9 @@ namespace {
 
 // The first entry under the lower-cased name; null when there is none.
 const cfb_dir_entry* entry_named(const compound_file_reader& reader, std::string_view name) {
-  return find_cfb_entry(reader, lower_key(name));
+  for (char c : name)
+    if (c >= 'A' && c <= 'Z') return find_cfb_entry(reader, lower_key(name));
+  return find_cfb_entry(reader, name);
 }
 
 bool locate_entry(const compound_file_reader& reader, const cfb_dir_entry& entry,
@@ -708,25 +715,57 @@ uint64_t unit_offset(const compound_file_reader& reader, bool mini, uint64_t uni
   return o + p % S;
 }
 
+// The units (sectors or mini sectors) of the entry's chain that hold its
+// declared size: the same first units as entry_sectors gives, walked into
+// the reader's scratch. False for what locate_entry refuses.
+bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                 std::vector<uint64_t>& units) {
+  units.clear();
+  const uint64_t stream_size = entry.stream_size();
+  if (stream_size == 0 || entry.object_type() == 0) return false;
+  const uint64_t unit = entry.m_mini ? reader.m_mini_sector_size : reader.m_sector_size;
+  if (unit == 0) return false;
+  // Units past the declared size add no byte: the walk stops before them.
+  const uint64_t needed = stream_size / unit + (stream_size % unit != 0);
+  if (entry.m_mini) {
+    walk_chain(units, reader.m_minifat_links, entry.start_sector(), true,
+               static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
+               std::min(needed, mini_capacity(reader)));
+    if (units.empty() || !find_cfb_entry(reader, kRootKey)) return false;
+    // A first mini sector beyond the mini stream: a missing stream.
+    return units.front() * reader.m_mini_sector_size / reader.m_sector_size <
+           reader.m_root_sectors.size();
+  }
+  walk_chain(units, reader.m_fat_links, entry.start_sector(), false, 0, 0, needed);
+  return !units.empty();
+}
+
 bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry, byte_view image,
                  std::vector<uint8_t>& scratch, byte_view& out, uint64_t& first_offset) {
-  std::vector<uint64_t> regular, mini;
-  uint32_t offset_in_sector;
-  if (!locate_entry(reader, entry, regular, mini, offset_in_sector, first_offset)) return false;
-  const bool is_mini = !mini.empty();
-  const std::vector<uint64_t>& units = is_mini ? mini : regular;
+  first_offset = 0;
+  std::vector<uint64_t>& units = reader.m_chain_scratch;
+  if (!entry_units(reader, entry, units)) return false;
+  const bool is_mini = entry.m_mini != 0;
   const uint64_t unit = is_mini ? reader.m_mini_sector_size : reader.m_sector_size;
-  if (unit == 0 || (is_mini && !find_cfb_entry(reader, kRootKey))) return false;
   uint64_t total;
   if (!vk::checked_mul(uint64_t{units.size()}, unit, total) || total > scratch.max_size())
     return false;
   const uint64_t length = std::min(total, entry.stream_size());
-  // In place when the units follow one another wholly inside the image.
+  // In place when the units follow one another wholly inside the image:
+  // consecutive unit numbers, and for mini sectors consecutive sectors of
+  // the mini stream under them. (Bytes and offset are the copy's anyway.)
   const uint64_t first = unit_offset(reader, is_mini, units.front());
   bool in_place = first != ~uint64_t{0} && first <= image.size() &&
                   total <= image.size() - first;
-  for (size_t i = 1; in_place && i < units.size(); ++i)
-    in_place = unit_offset(reader, is_mini, units[i]) == first + i * unit;
+  for (size_t i = 1; in_place && i < units.size(); ++i) in_place = units[i] == units[0] + i;
+  if (in_place && is_mini) {
+    const auto& root = reader.m_root_sectors;
+    const uint64_t per_sector = reader.m_sector_size / unit;
+    const uint64_t q0 = units.front() / per_sector, q1 = units.back() / per_sector;
+    in_place = q1 < root.size();
+    for (uint64_t q = q0 + 1; in_place && q <= q1; ++q)
+      in_place = root[static_cast<size_t>(q)] == root[static_cast<size_t>(q0)] + (q - q0);
+  }
   if (in_place) {
     first_offset = first;
     out = byte_view(image.data() + first, static_cast<size_t>(length));

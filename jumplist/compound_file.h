@@ -80,7 +80,13 @@ class fat_link_map {
   // runs out.
   bool reserve_index(size_t limit);
   // Sets the link of a sector; false (nothing stored) when memory runs out.
-  bool set(uint32_t sector, uint32_t value);
+  bool set(uint32_t sector, uint32_t value) {
+    if (sector >= m_values.size() && !grow_to(sector)) return false;
+    m_count += m_present[sector] == 0;
+    m_present[sector] = 1;
+    m_values[sector] = value;
+    return true;
+  }
   // Calls f(fat_link) for every link in ascending sector order.
   template <class F>
   void for_each(F&& f) const {
@@ -92,6 +98,9 @@ class fat_link_map {
   std::vector<uint8_t>& walk_marks() const { return m_walk_marks; }
 
  private:
+  // Room for sector's link; false (both tables as they were) when memory runs out.
+  bool grow_to(uint32_t sector);
+
   bool m_mini;
   std::vector<uint32_t> m_values;
   std::vector<uint8_t> m_present;
@@ -138,6 +147,8 @@ class cfb_entry_map {
   void append(std::string key, cfb_dir_entry entry) {
     m_items.emplace_back(std::move(key), std::move(entry));
   }
+  // An empty entry appended in directory order, to be filled in place.
+  value_type& append_new() { return m_items.emplace_back(); }
   void sort();
 
  private:
@@ -190,6 +201,9 @@ struct compound_file_reader {
   uint32_t m_mini_cutoff = 0;
   // Sectors of the mini stream (the root entry's chain).
   std::vector<uint64_t> m_root_sectors;
+  // Scratch of the stream readers: a chain walked for one read, kept so that
+  // reading stream after stream allocates nothing.
+  mutable std::vector<uint64_t> m_chain_scratch;
 
   compound_file_reader();
 };

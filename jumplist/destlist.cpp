@@ -45,7 +45,8 @@ bool path_of(const uint8_t* raw, std::string& out, int64_t available, bool v1) {
       [&] { out.clear(); });
 }
 
-bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bool v1) {
+bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bool v1,
+                bool with_path = true) {
   clear_destlist_entry(entry);
   const byte_view v = view_of(raw, available);
   const size_t fixed = v1 ? destlist_fixed_size_114 : destlist_fixed_size_130;
@@ -61,7 +62,8 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
   entry.m_checksum = *v.u64(field::checksum);
   for (size_t i = 0; i < entry.m_droids.size(); ++i)
     entry.m_droids[i].set(v.guid_bytes(field::droids + field::droid_size * i)->data());
-  entry.m_netbios_name = host_name(v);
+  if (v.has(field::host_name, field::host_name_size))
+    read_ansi(v, field::host_name, field::host_name + field::host_name_size, entry.m_netbios_name);
   entry.m_entry_num = *v.u64(field::entry_num);
   entry.m_mru_time = *v.u64(field::mru_time);
   entry.m_pin_status = *v.u32(field::pin_status);
@@ -70,7 +72,7 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
     entry.m_access_count = *v.u32(destlist::entry_130::access_count);
   }
   entry.m_path_length = length;
-  path_text(v, v1 ? kPathLength114 : kPathLength130, fixed, entry.m_path);
+  if (with_path) path_text(v, v1 ? kPathLength114 : kPathLength130, fixed, entry.m_path);
 
   if (!v1) {
     // A property storage that follows the entry belongs to it: the next
@@ -133,7 +135,19 @@ size_t destlist_min_entry_size(uint32_t version) {
 
 bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
                            std::vector<destlist_entry>& out) {
-  out.clear();
+  return load_destlist_entries(stream, size, version, out, true);
+}
+
+bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
+                           std::vector<destlist_entry>& out, bool with_paths) {
+  // Entries already in out are loaded over (their texts keep their room);
+  // the ones not reached are dropped at the end.
+  size_t count = 0;
+  struct trim {
+    std::vector<destlist_entry>& out;
+    const size_t& count;
+    ~trim() { out.erase(out.begin() + static_cast<std::ptrdiff_t>(count), out.end()); }
+  } trim_to_count{out, count};
   version = 0;
   const byte_view v(stream, size);
   if (v.size() < destlist_header_size) return false;
@@ -154,19 +168,19 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
   // Out of memory partway, the entries loaded so far stand.
   return guarded(
       [&] {
-        destlist_entry entry;
-        int64_t left = static_cast<int64_t>(v.size() - first);
-        if (!load_entry(entry, v.data() + first, left, version == 1)) return true;
         for (size_t o = first; o + m <= v.size();) {
-          out.push_back(entry);
+          if (count == out.size()) out.emplace_back();
+          destlist_entry& entry = out[count];
+          if (!load_entry(entry, v.data() + o, static_cast<int64_t>(v.size() - o), version == 1,
+                          with_paths))
+            break;
+          ++count;
           o += entry.m_entry_size;
           if (o > v.size() || v.size() - o < m) break;
-          left = static_cast<int64_t>(v.size() - o);
-          if (!load_entry(entry, v.data() + o, left, version == 1)) break;
         }
         return true;
       },
-      [&] { return !out.empty(); });
+      [&] { return count != 0; });
 }
 
 bool destlist_entry_path_114(const uint8_t* raw, std::string& out, int64_t available) {

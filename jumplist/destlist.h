@@ -64,6 +64,10 @@ size_t destlist_min_entry_size(uint32_t version);
 // at the end of the stream is loaded.
 bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
                            std::vector<destlist_entry>& out);
+// The same; without with_paths every m_path stays empty (its length is
+// still read), for a caller that keeps no path.
+bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
+                           std::vector<destlist_entry>& out, bool with_paths);
 
 // The path text; empty (false) when the path does not fit in available.
 bool destlist_entry_path_114(const uint8_t* raw, std::string& out, int64_t available);

@@ -46,26 +46,82 @@ bool carved_record_is_empty(const lnk_record& r) {
          r.m_name.empty();
 }
 
-std::string hex_name(uint64_t value) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(value));
-  return buf;
+// A stream name: the entry number in lower-case hexadecimal, no leading zeros.
+std::string_view hex_name(uint64_t value, char (&buf)[16]) {
+  size_t n = sizeof buf;
+  do {
+    buf[--n] = "0123456789abcdef"[value & 15];
+    value >>= 4;
+  } while (value != 0);
+  return std::string_view(buf + n, sizeof buf - n);
 }
 
 using failure = lnk::useropts::failure;
 
-bool fail(lnk::useropts& options, failure why, std::string detail = {}) {
+bool fail(lnk::useropts& options, failure why, const char* detail = "") {
   options.m_failure = why;
-  options.m_failure_detail = std::move(detail);
+  options.m_failure_detail.assign(detail);
   return false;
+}
+
+// What the drivers keep from one file to the next: the open file, the read
+// buffer, the compound-file reader and the DestList entries keep their room,
+// so that a file costs few allocations. Bytes [0, m_length) of m_image are
+// the current file's.
+struct driver_workspace {
+  uni::fileio m_file;
+  std::vector<uint8_t> m_image;
+  size_t m_length = 0;
+  compound_file_reader m_reader;
+  std::vector<uint8_t> m_destlist_scratch, m_scratch;
+  std::vector<destlist_entry> m_entries;
+
+  byte_view image() const { return byte_view(m_image.data(), m_length); }
+  // Starts a file: nothing of the last one is open or counted.
+  void begin() {
+    m_file.close();
+    m_length = 0;
+  }
+  // Ends a file: the file closed, and after a file far beyond the usual
+  // size its buffer and what grew with it (the reader's tables, the stream
+  // copies) let go.
+  void end() {
+    m_file.close();
+    m_length = 0;
+    if (m_image.capacity() <= k_keep_image) return;
+    std::vector<uint8_t>().swap(m_image);
+    std::vector<uint8_t>().swap(m_destlist_scratch);
+    std::vector<uint8_t>().swap(m_scratch);
+    m_reader = compound_file_reader();
+  }
+  static constexpr size_t k_keep_image = size_t{64} << 20;
+};
+
+driver_workspace& workspace() {
+  thread_local driver_workspace w;
+  return w;
+}
+
+// The workspace's file closed on every way out of a driver.
+struct file_done {
+  driver_workspace& w;
+  ~file_done() { w.end(); }
+};
+
+// Makes bytes [0, length) of the buffer writable, growing it when needed.
+bool fit(driver_workspace& w, size_t length) {
+  return w.m_image.size() >= length || guarded([&] {
+           w.m_image.resize(length);
+           return true;
+         });
 }
 
 // Opens the file and reads its first bytes, at most the probe size, for the
 // classification; the file stays open for the rest. Folders, pipes and
 // sockets are refused before the open, which would not wait for a writer.
-bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>& image,
-               lnk::useropts& options) {
-  image.clear();
+bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& options) {
+  uni::fileio& file = w.m_file;
+  w.m_length = 0;
   // The open comes first and its descriptor's status tells a directory; only
   // a failed open looks at the name again, to say why.
   errno = 0;
@@ -84,26 +140,23 @@ bool read_head(uni::fileio& file, const std::string& path, std::vector<uint8_t>&
     return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
   if (size < lnk_header_size) return fail(options, failure::not_a_list);
+  uint32_t length = static_cast<uint32_t>(size < k_probe_read ? size : k_probe_read);
   errno = 0;
-  if (!file.read_bytes_at(image, size < k_probe_read ? size : k_probe_read, 0) ||
-      image.size() < lnk_header_size)
+  if (!fit(w, length) || !file.read_at(w.m_image.data(), length, 0) || length < lnk_header_size)
     return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
+  w.m_length = length;
   return true;
 }
 
-// Appends the bytes after the head up to size (the file's size when it was
+// Reads the bytes after the head up to size (the file's size when it was
 // opened); a file that shrank in between gives what is there.
-bool read_rest(uni::fileio& file, std::vector<uint8_t>& image, uint64_t size) {
-  const size_t head = image.size();
+bool read_rest(driver_workspace& w, uint64_t size) {
+  const size_t head = w.m_length;
   if (size <= head) return true;
-  if (!guarded([&] {
-        image.resize(static_cast<size_t>(size));
-        return true;
-      }))
-    return false;
+  if (!fit(w, static_cast<size_t>(size))) return false;
   uint32_t length = static_cast<uint32_t>(size - head);
-  if (!file.read_at(image.data() + head, length, head)) return false;
-  image.resize(head + length);
+  if (!w.m_file.read_at(w.m_image.data() + head, length, head)) return false;
+  w.m_length = head + length;
   return true;
 }
 
@@ -117,23 +170,29 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
   if (file.is_open()) file.append_counted(stream.data(), stream.size(), written);
 }
 
-bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, uni::fileio& file,
-                    std::vector<uint8_t>& image);
+// Reports the settings' records from the highest key down, those the keep
+// rule passes.
+void report_stored(std::ostream& out, vesk_options& options, bool carved) {
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    if (!carved || !carved_record_is_empty(it->second)) report_record(out, it->second, options);
+}
 
-// The custom and carve roads over an open file (or the bytes of one).
-bool carve_road(std::ostream& out, uni::fileio& file, vesk_options& options) {
+// The custom and carve roads over an open file, or over bytes read whole.
+bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options) {
   options.m_store_records = true;
-  options.m_records.clear();
+  recycle_records(options.m_records);
   options.m_scan_step = 1;
-  if (!scan_fileio_for_lnk(out, file, options, false))
-    return fail(options, failure::damaged, "no link could be read at its header");
+  const bool found = file ? scan_fileio_for_lnk(out, *file, options, false)
+                          : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false);
+  if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   // Highest file offset first; records of an embedded compound file, keyed
   // by their write times, come before them.
-  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-    if (!carved_record_is_empty(it->second)) report_record(out, it->second, options);
+  report_stored(out, options, true);
   return true;
 }
+
+bool automatic_road(std::ostream& out, vesk_options& options,
+                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w);
 
 }  // namespace
 
@@ -143,14 +202,16 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   options.m_failure = failure::none;
   options.m_failure_detail.clear();
   if (path.empty()) return fail(options, failure::cannot_open, std::strerror(ENOENT));
-  uni::fileio file;
-  std::vector<uint8_t> image;
-  if (!read_head(file, path, image, options)) return false;
+  driver_workspace& w = workspace();
+  w.begin();
+  file_done done{w};
+  if (!read_head(w, path, options)) return false;
+  uni::fileio& file = w.m_file;
   // A compound file holds its links wherever its streams lie, so only the
   // other files must show a header among their first bytes.
   uint32_t position = 0;
-  const bool compound = is_compound_file(image.data(), image.size());
-  const bool has_link = find_lnk_signature(position, image.data(), image.size(), 1);
+  const bool compound = is_compound_file(w.m_image.data(), w.m_length);
+  const bool has_link = find_lnk_signature(position, w.m_image.data(), w.m_length, 1);
   if (!compound && !has_link) return fail(options, failure::not_a_list);
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
@@ -168,22 +229,20 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (!options.m_automatic_list && !has_link) return fail(options, failure::not_a_list);
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
-    options.m_source_type = "VESKLIST (automatic)";
+    options.m_source_type.assign("VESKLIST (automatic)");
     std::multimap<int64_t, lnk_record> free_space;
-    return automatic_road(out, options, free_space, file, image);
+    return automatic_road(out, options, free_space, w);
   }
   options.m_carve_mode = true;
-  options.m_source_type = options.m_custom_list ? "VESKLIST (custom)" : "LNK signature (carve)";
+  options.m_source_type.assign(options.m_custom_list ? "VESKLIST (custom)"
+                                                     : "LNK signature (carve)");
   // A file the probe holds whole (every link file) is carved from those
-  // bytes rather than opened and read again.
-  if (image.size() == file.stored_size()) {
+  // bytes rather than read again.
+  if (w.m_length == file.stored_size()) {
     file.close();
-    uni::fileio bytes;
-    return bytes.adopt_memory(image, false, false) && carve_road(out, bytes, options);
+    return carve_road(out, nullptr, w.image(), options);
   }
-  file.close();
-  image = {};
-  return process_custom_jumplist(out, path, options);
+  return carve_road(out, &file, byte_view(), options);
 }
 
 namespace {
@@ -192,47 +251,56 @@ namespace {
 // what it has read so far (its probe) and the open file, and only the rest
 // is read here, so that each file is read once.
 bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, uni::fileio& file,
-                    std::vector<uint8_t>& image) {
+                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w) {
   free_space_records.clear();
-  options.m_records.clear();
-  if (!is_compound_file(image.data(), image.size())) return fail(options, failure::not_a_list);
-  const uint64_t size = file.stored_size();
+  recycle_records(options.m_records);
+  if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
+  const uint64_t size = w.m_file.stored_size();
   if (size >= k_max_image_size) return fail(options, failure::damaged, "4 GiB or larger");
   errno = 0;
-  if (!read_rest(file, image, size))
+  if (!read_rest(w, size))
     return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
-  file.close();
-  options.m_source_size = image.size();
+  w.m_file.close();
+  options.m_source_size = w.m_length;
+  const uint8_t* image = w.m_image.data();
+  const size_t image_size = w.m_length;
 
-  compound_file_reader reader;
+  compound_file_reader& reader = w.m_reader;
   // Free space and slack are worked out only when they are searched.
-  if (!parse_compound_image(&reader, image.data(), image.size(), options.m_slack != 0))
+  if (!parse_compound_image(&reader, image, image_size, options.m_slack != 0))
     return fail(options, failure::damaged, "compound file structures");
   // Streams are read in place from the image where their sectors allow.
-  std::vector<uint8_t> destlist_scratch, scratch;
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  if (!stream_bytes(reader, "destlist", image.data(), image.size(), destlist_scratch, destlist,
+  if (!stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist,
                     dir_entry, first_offset))
     return fail(options, failure::no_destlist);
   if (destlist.size() < destlist_header_size)
     return fail(options, failure::damaged, "DestList header");
   uint32_t version = 0;
-  std::vector<destlist_entry> entries;
-  if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries))
+  std::vector<destlist_entry>& entries = w.m_entries;
+  // The paths are left out: a stored record gives its DestList path up
+  // (compact_lnk_record) and nothing reads it before.
+  if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries, false))
     return fail(options, failure::damaged, "DestList entries");
 
   int64_t position_key = 1;
+  // Only the free-space search asks where the streams start.
   std::set<uint64_t> stream_starts;
   byte_view stream;
-  lnk_record record;
-  for (const destlist_entry& entry : entries) {
-    reset_lnk_record(record);
-    const bool found = stream_bytes(reader, hex_name(entry.m_entry_num), image.data(),
-                                    image.size(), scratch, stream, dir_entry, first_offset);
-    if (found) stream_starts.insert(first_offset);
+  // Each record is parsed straight into a spare node of the record map.
+  record_node node;
+  for (destlist_entry& entry : entries) {
+    if (node.empty())
+      node = spare_record_node();
+    else
+      reset_lnk_record(node.mapped());
+    lnk_record& record = node.mapped();
+    char name[16];
+    const bool found = stream_bytes(reader, hex_name(entry.m_entry_num, name), image, image_size,
+                                    w.m_scratch, stream, dir_entry, first_offset);
+    if (found && options.m_slack) stream_starts.insert(first_offset);
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it.
     if (found && is_lnk_header(stream.data(), stream.size())) {
@@ -247,27 +315,28 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     record.m_has_access_count = entry.m_has_access_count;
     record.m_access_count = entry.m_access_count;
     record.m_netbios_name = entry.m_netbios_name;
-    record.m_destlist_path = entry.m_path;
     record.m_checksum = entry.m_checksum;
     record.m_destlist_droids = entry.m_droids;
     record.m_mru_position = static_cast<int32_t>(position_key);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
-    record.m_source_type = options.m_source_type;
+    record.m_source_type.assign(options.m_source_type);
     if (carved_record_is_empty(record)) {
       record.m_empty = 1;
       continue;
     }
     compact_lnk_record(record, options.m_idlist_times);
-    options.m_records.emplace(position_key++, std::move(record));
+    node.key() = position_key++;
+    // Keys rise: each record goes in at the end.
+    options.m_records.insert(options.m_records.end(), std::move(node));
   }
+  if (!node.empty()) return_spare_node(std::move(node));
   if (options.m_slack)
-    recover_free_space_links(reader, image.data(), image.size(), stream_starts, options,
+    recover_free_space_links(reader, image, image_size, stream_starts, options,
                              free_space_records);
 
-  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-    report_record(out, it->second, options);
+  report_stored(out, options, false);
   for (auto& [offset, free_record] : free_space_records) report_record(out, free_record, options);
-  options.m_records.clear();
+  recycle_records(options.m_records);
   return true;
 }
 
@@ -277,18 +346,18 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path,
                                 vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records) {
   free_space_records.clear();
-  options.m_records.clear();
+  recycle_records(options.m_records);
   if (path.empty()) return false;
-  uni::fileio file;
-  std::vector<uint8_t> image;
-  return read_head(file, path, image, options) &&
-         automatic_road(out, options, free_space_records, file, image);
+  driver_workspace& w = workspace();
+  w.begin();
+  file_done done{w};
+  return read_head(w, path, options) && automatic_road(out, options, free_space_records, w);
 }
 
 bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options) {
   if (path.empty()) return false;
   uni::fileio file(path, false);
-  return carve_road(out, file, options);
+  return carve_road(out, &file, byte_view(), options);
 }
 
 std::string failure_line(const lnk::useropts& options, const std::string& path) {

@@ -70,10 +70,9 @@ void write_segment_lines(const idlist_segment& s, std::ostream& out,
   }
 }
 
-void breakout_body(std::ostream& out, const lnk_record& record, const cmd_params& options) {
-  const shell_item_list& items = record.m_idlist_items;
+void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& items) {
+  out.clear();
   if (items.empty()) return;
-
   std::map<std::string, idlist_segment> by_content;
   idlist_segment segment;
   for (size_t i = 0; i < items.size() && i < k_max_items; ++i) {
@@ -92,26 +91,36 @@ void breakout_body(std::ostream& out, const lnk_record& record, const cmd_params
 
   // Nested items follow their item: numbered from 1 so that none shares
   // the item's own place.
-  std::map<uint64_t, const idlist_segment*> by_order;
-  for (const auto& entry : by_content) {
-    const idlist_segment& s = entry.second;
+  std::map<uint64_t, idlist_segment*> by_order;
+  for (auto& entry : by_content) {
+    idlist_segment& s = entry.second;
     const uint64_t place = uint64_t{s.m_item_index} * 65536 +
                            (s.m_is_nested ? uint64_t{s.m_nested_index} + 1 : 0);
     by_order.emplace(place, &s);
   }
-  if (by_order.empty()) return;
+  out.reserve(by_order.size());
+  for (const auto& entry : by_order) out.push_back(std::move(*entry.second));
+}
+
+void breakout_body(std::ostream& out, const lnk_record& record, const cmd_params& options) {
+  // A stored record keeps its segments; one straight from the parser, its items.
+  std::vector<idlist_segment> made;
+  if (record.m_idlist_segments.empty()) collect_segments(made, record.m_idlist_items);
+  const std::vector<idlist_segment>& segments =
+      record.m_idlist_segments.empty() ? made : record.m_idlist_segments;
+  if (segments.empty()) return;
 
   if (options.m_csv) {
     bool first = true;
-    for (const auto& entry : by_order) {
-      write_segment_cell(*entry.second, out, options, first);
+    for (const idlist_segment& s : segments) {
+      write_segment_cell(s, out, options, first);
       first = false;
     }
     return;
   }
   const time_format_settings layout = whole_seconds(options);
   out << "IDList subpath breakout\n";
-  for (const auto& entry : by_order) write_segment_lines(*entry.second, out, layout);
+  for (const idlist_segment& s : segments) write_segment_lines(s, out, layout);
 }
 
 }  // namespace
@@ -183,6 +192,10 @@ void write_segment_cell(const idlist_segment& segment, std::ostream& out,
     out << hex_number_text(segment.m_mft_entry, hex, 8) << ';'
         << hex_number_text(segment.m_mft_seq, hex, 4) << '>';
   });
+}
+
+void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items) {
+  guarded([&] { collect_segments(out, items); }, [&] { out.clear(); });
 }
 
 void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options) {

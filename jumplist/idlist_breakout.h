@@ -7,27 +7,14 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "jumplist/idlist_segment.h"
 #include "jumplist/lnk_record.h"
 #include "shell/shell_item.h"
 
 namespace vk {
-
-struct idlist_segment {
-  std::string m_name;
-  uint64_t m_mft_entry = 0;
-  uint64_t m_mft_seq = 0;
-  uint64_t m_modify_time = 0;
-  uint64_t m_access_time = 0;
-  uint64_t m_create_time = 0;
-  uint8_t m_no_numbers = 1;  // the five numbers above are all 0
-  std::string m_label;
-  uint8_t m_has_nested = 0;  // the item has nested items, or the segment is one
-  uint8_t m_is_nested = 0;
-  uint16_t m_item_index = 0;
-  uint16_t m_nested_index = 0;
-};
 
 void clear_idlist_segment(idlist_segment& segment);
 idlist_segment copy_idlist_segment(const idlist_segment& segment);
@@ -44,6 +31,10 @@ std::string idlist_segment_key(const idlist_segment& segment);
 // One segment of the CSV cell; first adds the cell's header.
 void write_segment_cell(const idlist_segment& segment, std::ostream& out,
                         const cmd_params& options, bool first);
+
+// The distinct segments of items in ID-list order, nested items after their
+// item: what the breakout prints. out is replaced.
+void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items);
 
 // The breakout of record's target ID list: labelled lines, or with the
 // settings' CSV flag set the cell text without line feeds. Nothing for a

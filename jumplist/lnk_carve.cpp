@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -27,14 +29,32 @@ uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
 }
 
-// A window of the file held in memory; bytes asked for are read only when
-// the window does not hold them already.
+// Where the scanner's bytes come from: an open file (descriptor or memory
+// mode), or bytes the caller holds.
+struct scan_source {
+  uni::fileio* file = nullptr;
+  const uint8_t* bytes = nullptr;  // in place of the file when set
+  uint64_t size = 0;               // the bytes the source holds
+
+  // Copies up to len bytes at offset into buf; len tells how many came.
+  bool read_at(uint8_t* buf, uint64_t& len, uint64_t offset) const {
+    if (!bytes) return file->read_at64(buf, len, offset);
+    if (offset >= size) return false;
+    len = std::min(len, size - offset);
+    std::memcpy(buf, bytes + offset, static_cast<size_t>(len));
+    return true;
+  }
+};
+
+// A window of the source held in memory; bytes asked for are read only when
+// the window does not hold them already. Bytes already in memory are handed
+// out where they lie.
 class file_window {
  public:
-  file_window(uni::fileio& file, uint64_t size)
-      : m_file(file),
+  file_window(const scan_source& source, uint64_t size)
+      : m_source(source),
         m_size(size),
-        m_bytes(file.is_memory() ? 0 : static_cast<size_t>(std::min<uint64_t>(size, k_window_size))) {}
+        m_bytes(source.bytes ? 0 : static_cast<size_t>(std::min<uint64_t>(size, k_window_size))) {}
 
   // Up to want bytes (at most one chunk) at offset; got tells how many are
   // there, 0 when the read failed or gave nothing (the file shrank).
@@ -42,17 +62,16 @@ class file_window {
     got = 0;
     if (offset >= m_size) return nullptr;
     want = static_cast<uint32_t>(std::min<uint64_t>(want, m_size - offset));
-    if (m_file.is_memory()) {
-      // Bytes already in memory are handed out where they lie.
-      const std::vector<uint8_t>& data = m_file.data();
-      if (offset >= data.size()) return nullptr;
-      got = static_cast<uint32_t>(std::min<uint64_t>(want, data.size() - offset));
-      return data.data() + offset;
+    if (m_source.bytes) {
+      if (offset >= m_source.size) return nullptr;
+      got = static_cast<uint32_t>(std::min<uint64_t>(want, m_source.size - offset));
+      return m_source.bytes + offset;
     }
     if (offset < m_start || offset - m_start + want > m_length) {
       uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(m_bytes.size(), m_size - offset));
       m_length = 0;
-      if (!m_file.read_at(m_bytes.data(), len, offset) || len > m_bytes.size()) return nullptr;
+      if (!m_source.file->read_at(m_bytes.data(), len, offset) || len > m_bytes.size())
+        return nullptr;
       m_start = offset;
       m_length = len;
     }
@@ -62,19 +81,39 @@ class file_window {
   }
 
  private:
-  uni::fileio& m_file;
+  const scan_source& m_source;
   uint64_t m_size;
   std::vector<uint8_t> m_bytes;
   uint64_t m_start = 0;
   uint64_t m_length = 0;
 };
 
-std::string carved_label(uint64_t offset, const std::string& fallback) {
-  if (offset == 0) return fallback.empty() ? std::string("Shortcut LNK (carved)") : fallback;
-  char text[48];
-  std::snprintf(text, sizeof text, "Shortcut LNK (carved - 0x%08llx)",
-                static_cast<unsigned long long>(offset));
-  return text;
+// Nodes of emptied record multimaps, kept for the next records: a record is
+// parsed straight into a node, so storing it neither moves it nor allocates.
+// The spares keep what their records held until they are reset for reuse,
+// never more nodes than k_spare_limit.
+constexpr size_t k_spare_limit = 1024;
+std::vector<record_node>& spare_nodes() {
+  thread_local std::vector<record_node> spares;
+  return spares;
+}
+
+// The label of a carved link at offset, into out (its room kept).
+void assign_carved_label(std::string& out, uint64_t offset, const std::string& fallback) {
+  if (offset == 0) {
+    if (fallback.empty())
+      out.assign("Shortcut LNK (carved)");
+    else
+      out.assign(fallback);
+    return;
+  }
+  // "0x" and at least eight lower-case hexadecimal digits.
+  char digits[16];
+  int n = 0;
+  for (uint64_t v = offset; v != 0 || n < 8; v >>= 4) digits[n++] = "0123456789abcdef"[v & 15];
+  out.assign("Shortcut LNK (carved - 0x");
+  while (n > 0) out.push_back(digits[--n]);
+  out.push_back(')');
 }
 
 // A stored record is moved into the store: the caller resets its working
@@ -139,7 +178,7 @@ bool embedded_body(std::ostream& out, const uint8_t* image, size_t size, bool im
 // A compound file starting at offset o of the scanned file: read it whole
 // (as far as its FAT can reach, at most 128 MiB) and carve it. read tells
 // how many bytes it took.
-bool scan_embedded(std::ostream& out, uni::fileio& file, uint64_t o, uint64_t file_size,
+bool scan_embedded(std::ostream& out, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, lnk::useropts& options, bool carved, uint64_t& read) {
   read = 0;
   const uint64_t declared = cfb_max_image_size(header);
@@ -148,7 +187,7 @@ bool scan_embedded(std::ostream& out, uni::fileio& file, uint64_t o, uint64_t fi
   return guarded([&] {
     std::vector<uint8_t> image(static_cast<size_t>(want));
     uint64_t len = want;
-    if (!file.read_at64(image.data(), len, o) || len > want) return false;
+    if (!source.read_at(image.data(), len, o) || len > want) return false;
     read = len;
     return process_embedded_jumplist(out, image.data(), static_cast<size_t>(len), false, options,
                                      carved, options.m_status_messages != 0, o);
@@ -173,17 +212,53 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
   return scan_fileio_for_lnk(out, file, options, carved);
 }
 
-bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
-                         bool carved) {
-  if (!file.usable()) return false;
-  const uint64_t size = file.stored_size();
+void recycle_records(std::multimap<int64_t, lnk_record>& records) {
+  std::vector<record_node>& spares = spare_nodes();
+  const size_t room = k_spare_limit - std::min(spares.size(), k_spare_limit);
+  const size_t keep = std::min(records.size(), room);
+  // Out of memory for the list, the nodes are simply freed.
+  if (keep != 0 && guarded([&] {
+        spares.reserve(spares.size() + keep);
+        return true;
+      }))
+    for (size_t i = 0; i < keep; ++i) spares.push_back(records.extract(std::prev(records.end())));
+  records.clear();
+}
+
+record_node spare_record_node() {
+  std::vector<record_node>& spares = spare_nodes();
+  if (spares.empty()) {
+    std::multimap<int64_t, lnk_record> one;
+    one.emplace(std::piecewise_construct, std::forward_as_tuple(0), std::forward_as_tuple());
+    return one.extract(one.begin());
+  }
+  record_node node = std::move(spares.back());
+  spares.pop_back();
+  reset_lnk_record(node.mapped());
+  return node;
+}
+
+void return_spare_node(record_node&& node) {
+  std::vector<record_node>& spares = spare_nodes();
+  if (!node.empty() && spares.size() < k_spare_limit)
+    guarded([&] {
+      spares.push_back(std::move(node));
+      return true;
+    });
+}
+
+namespace {
+
+// Scans the source for links; see scan_fileio_for_lnk.
+bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t size,
+                         lnk::useropts& options, bool carved) {
   if (size <= lnk_header_size) return false;
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
   bool found = false;
   guarded([&] {
-    file_window window(file, size);
-    lnk_record record;
+    file_window window(source, size);
+    record_node node;
     uint64_t o = 0, chunks = 0;
     int64_t last_percent = -1;
     while (o < size - lnk_header_size) {
@@ -212,7 +287,7 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
       }
       if (p != 0 && is_compound_file(chunk, got)) {
         uint64_t taken = 0;
-        if (scan_embedded(out, file, o, size, chunk, options, carved, taken)) {
+        if (scan_embedded(out, source, o, size, chunk, options, carved, taken)) {
           found = true;
           o = align_up(o + taken, step);
           continue;
@@ -222,22 +297,58 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
       uint32_t len = 0;
       const uint8_t* data = window.at(a, k_chunk_size, len);
       if (len == 0) break;
-      reset_lnk_record(record);
+      // The working record lives in a map node: a stored record goes into
+      // the map with its node, and the next link takes a spare one.
+      if (node.empty())
+        node = spare_record_node();
+      else
+        reset_lnk_record(node.mapped());
+      lnk_record& record = node.mapped();
       if (parse_lnk(record, data, len, options, carved, a)) {
-        record.m_source_name = "LNK";
-        record.m_source_type = carved_label(a, options.m_source_type);
+        record.m_source_name.assign("LNK");
+        assign_carved_label(record.m_source_type, a, options.m_source_type);
         record.m_file_offset = a;
         const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
-        keep_record(out, record, options, static_cast<int64_t>(a));
+        if (options.m_store_records) {
+          compact_lnk_record(record, options.m_idlist_times);
+          node.key() = static_cast<int64_t>(a);
+          options.m_records.insert(std::move(node));
+        } else {
+          report_record(out, record, options);
+        }
         found = true;
         o = align_up(a + parsed, step);
       } else {
         o = align_up(a + step, step);
       }
     }
+    if (!node.empty()) return_spare_node(std::move(node));
   });
   if (status) erase_status_line();
   return found;
+}
+
+}  // namespace
+
+bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
+                         bool carved) {
+  if (!file.usable()) return false;
+  scan_source source;
+  source.file = &file;
+  if (file.is_memory()) {
+    source.bytes = file.data().data();
+    source.size = file.data().size();
+  }
+  return scan_source_for_lnk(out, source, file.stored_size(), options, carved);
+}
+
+bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
+                        lnk::useropts& options, bool carved) {
+  if (!bytes) return false;
+  scan_source source;
+  source.bytes = bytes;
+  source.size = size;
+  return scan_source_for_lnk(out, source, size, options, carved);
 }
 
 }  // namespace vk

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -21,6 +22,19 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
 // The same over a file already open for reading.
 bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
                          bool carved);
+
+// The same over bytes in memory (a file read whole).
+bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
+                        lnk::useropts& options, bool carved);
+
+// Empties a record multimap, keeping its nodes (records and all) for reuse:
+// the scanner and the drivers parse each link straight into a spare node.
+using record_node = std::multimap<int64_t, lnk_record>::node_type;
+void recycle_records(std::multimap<int64_t, lnk_record>& records);
+// A spare node with its record reset (a new one when none is spare).
+record_node spare_record_node();
+// Gives a node taken with spare_record_node back unused.
+void return_spare_node(record_node&& node);
 
 // Parses a compound-file image and carves links out of the sectors its
 // streams use and out of the gaps between them. Records carry their offset

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "foundation/vk_bytes.h"
+#include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
 
 namespace vk {
@@ -51,7 +52,8 @@ void reset_lnk_record(lnk_record& record) noexcept {
 }
 
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
-  if (!keep_items) shell_item_list().swap(record.m_idlist_items);
+  if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
+  shell_item_list().swap(record.m_idlist_items);
   std::vector<uint8_t>().swap(record.m_object_droid_bytes);
   for (std::string lnk_record_fields::*text :
        {&lnk_record_fields::m_destlist_path, &lnk_record_fields::m_darwin_product,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/vk_guid.h"
+#include "jumplist/idlist_segment.h"
 #include "shell/shell_item.h"
 
 namespace vk {
@@ -61,6 +62,8 @@ struct lnk_record_fields {
   // The link itself.
   lnk_header m_header;
   shell_item_list m_idlist_items;
+  // A stored record's breakout segments, made from its items as they go.
+  std::vector<idlist_segment> m_idlist_segments;
   std::string m_idlist_path;
   std::string m_idlist_extra;
   std::vector<std::string> m_idlist_details;
@@ -141,7 +144,8 @@ void clear_lnk_record(lnk_record& record) noexcept;
 void reset_lnk_record(lnk_record& record) noexcept;
 
 // Releases what no report form reads from a record about to be stored: its
-// shell items unless keep_items (the ID-list breakout prints them), the raw
+// shell items (with keep_items the ID-list breakout's segments are made from
+// them first, as that is all of them a report prints), the raw
 // object-droid bytes, the DestList path, the Darwin and shim texts and the
 // format identifier of a storage in the block chain. Every number and every
 // other text stays.

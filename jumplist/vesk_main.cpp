@@ -13,6 +13,14 @@
 namespace vk {
 namespace {
 
+// The value of one hexadecimal digit, -1 for any other character.
+int hex_digit_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool is_option(const std::string& arg, const char* name) {
   size_t i = 0;
   for (; name[i] != '\0'; ++i)
@@ -92,20 +100,29 @@ std::string vesk_system_text(const std::string& exe_path) {
   return out.str();
 }
 
-source_appid appid_from_path(const std::string& path) {
-  source_appid id;
-  const size_t slash = path.find_last_of("\\/");
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& value,
+                            std::string& extension) {
+  text.clear();
+  extension.clear();
+  value = 0;
+  size_t start = path.size();
+  while (start > 0 && path[start - 1] != '/' && path[start - 1] != '\\') --start;
+  const std::string_view name = path.substr(start);
   const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return id;
-  id.extension = name.substr(dot + 1);
+  if (dot == std::string_view::npos) return;
+  extension.assign(name.substr(dot + 1));
   // Only the hexadecimal digits that run up to the dot name an AppID: in
   // "manual.lnk" nothing does.
   size_t first = dot;
-  while (first > 0 && std::isxdigit(static_cast<unsigned char>(name[first - 1]))) --first;
+  while (first > 0 && hex_digit_value(name[first - 1]) >= 0) --first;
   if (dot - first > 16) first = dot - 16;
-  id.text = name.substr(first, dot - first);
-  if (!id.text.empty()) id.value = parse_i64_base(id.text, std::ios_base::hex);
+  text.assign(name.substr(first, dot - first));
+  for (char c : text) value = value << 4 | static_cast<uint64_t>(hex_digit_value(c));
+}
+
+source_appid appid_from_path(const std::string& path) {
+  source_appid id;
+  assign_appid_from_path(path, id.text, id.value, id.extension);
   return id;
 }
 
@@ -175,16 +192,17 @@ file_identity identity_of(const std::string& path) {
 // be opened or read: a tree walk meets many files that are no jump lists).
 bool run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
                   bool status_line, const file_identity& report) {
-  const std::string path = input_path(line);
+  // A name without '%' is its own path: no copy of it per file.
+  const bool expands = line.find('%') != std::string::npos;
+  const std::string expanded = expands ? input_path(line) : std::string();
+  const std::string& path = expands ? expanded : line;
   if (report.known && identity_of(path).same_as(report)) {
     error_printf("output file is the input file: %s, skipped\n", path.c_str());
     return false;
   }
   options.m_source_path = path;
-  const source_appid id = appid_from_path(path);
-  options.m_appid_text = id.text;
-  options.m_appid = id.value;
-  options.m_file_extension = id.extension;
+  // The settings' texts keep their room from file to file.
+  assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
   if (status_line && options.m_status_messages) {
     std::string dir, name;
     split_path(path, dir, name);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/vk_time.h"
@@ -37,6 +38,9 @@ struct source_appid {
   std::string extension;
 };
 source_appid appid_from_path(const std::string& path);
+// The same into the caller's texts (emptied first; their room is kept).
+void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& value,
+                            std::string& extension);
 
 // The file an input name stands for: the name itself when a file has it,
 // else the name with its %VAR% references expanded.

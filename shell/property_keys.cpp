@@ -1,6 +1,10 @@
 #include "shell/property_keys.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "foundation/vk_guard.h"
 
@@ -11,9 +15,89 @@ namespace {
 bool g_built = false;
 bool g_fail_next = false;
 
-property_key_map& table_instance() {
-  static property_key_map table;
-  return table;
+// The table flattened for lookup, built straight from the groups: one slot
+// per (FMTID, pid), ordered by the FMTID's two 64-bit halves and the pid
+// (any order serves an exact lookup), and one range of slots per FMTID.
+// Where a key comes twice the first entry wins, as in the table.
+struct fmtid_bits {
+  uint64_t low = 0;
+  uint64_t high = 0;
+
+  explicit fmtid_bits(const guid& g) {
+    std::memcpy(&low, g.m_bytes, 8);
+    std::memcpy(&high, g.m_bytes + 8, 8);
+  }
+  bool operator==(const fmtid_bits& o) const { return low == o.low && high == o.high; }
+  bool operator<(const fmtid_bits& o) const { return low != o.low ? low < o.low : high < o.high; }
+};
+
+struct key_slot {
+  fmtid_bits fmtid;
+  uint32_t pid;
+  uint32_t flags;
+  std::string_view name;
+
+  bool operator<(const key_slot& o) const {
+    return fmtid == o.fmtid ? pid < o.pid : fmtid < o.fmtid;
+  }
+  bool same_key(const key_slot& o) const { return fmtid == o.fmtid && pid == o.pid; }
+};
+
+struct fmtid_range {
+  fmtid_bits fmtid;
+  uint32_t begin;
+  uint32_t end;
+};
+
+struct key_index {
+  std::vector<key_slot> slots;
+  std::vector<fmtid_range> fmtids;
+
+  void clear() {
+    slots.clear();
+    fmtids.clear();
+  }
+};
+
+key_index& index_instance() {
+  static key_index index;
+  return index;
+}
+
+bool build_index(key_index& index) {
+  return vk::guarded(
+      [&] {
+        index.clear();
+        if (g_fail_next) {
+          g_fail_next = false;
+          throw std::bad_alloc();
+        }
+        size_t count = 0;
+        const propkey_group* groups = property_key_groups(count);
+        size_t entries = 0;
+        for (size_t i = 0; i < count; ++i) entries += groups[i].count;
+        std::vector<key_slot>& slots = index.slots;
+        slots.reserve(entries);
+        for (size_t i = 0; i < count; ++i) {
+          const fmtid_bits fmtid(guid_from_parts(groups[i].fmtid));
+          for (size_t k = 0; k < groups[i].count; ++k) {
+            const propid_entry& e = groups[i].entries[k];
+            slots.push_back(key_slot{fmtid, e.pid, e.flags,
+                                     e.name ? std::string_view(e.name) : std::string_view()});
+          }
+        }
+        std::stable_sort(slots.begin(), slots.end());
+        slots.erase(std::unique(slots.begin(), slots.end(),
+                                [](const key_slot& x, const key_slot& y) { return x.same_key(y); }),
+                    slots.end());
+        for (size_t i = 0; i < slots.size(); ++i) {
+          if (index.fmtids.empty() || !(index.fmtids.back().fmtid == slots[i].fmtid))
+            index.fmtids.push_back(fmtid_range{slots[i].fmtid, static_cast<uint32_t>(i), 0});
+          index.fmtids.back().end = static_cast<uint32_t>(i + 1);
+        }
+        return true;
+      },
+      [&] { index.clear(); });
 }
 
 }  // namespace
@@ -49,47 +133,50 @@ bool property_key_table(property_key_map& table) {
 }
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
-  property_key_map& table = table_instance();
+  key_index& index = index_instance();
   if (!g_built) {
-    if (!property_key_table(table)) {
-      table.clear();
-      return false;
-    }
+    if (!build_index(index)) return false;
     g_built = true;
   }
   return vk::guarded([&] {
-    guid key = fmtid;
-    auto it = table.find(key);
-    if (it == table.end()) {
-      if (!guid_equals(key, string_named_set())) return false;
+    const fmtid_bits bits(fmtid);
+    const auto range = std::lower_bound(
+        index.fmtids.begin(), index.fmtids.end(), bits,
+        [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
+    if (range == index.fmtids.end() || !(range->fmtid == bits)) {
+      // Only an FMTID the table lacks may be the string-named set.
+      if (!guid_equals(fmtid, string_named_set())) return false;
       rec.name2.clear();
       rec.name3.clear();
       rec.string_named = 1;
       rec.key_known = 1;
       return true;
     }
-    auto entry = it->second.find(windows_propid(pid, nullptr, nullptr, nullptr, 0));
-    if (entry == it->second.end()) return false;
-    rec.name = entry->name;
-    rec.name2 = entry->name2;
-    rec.name3 = entry->name3;
-    rec.table_flags = entry->flags;
+    const auto first = index.slots.begin() + range->begin;
+    const auto last = index.slots.begin() + range->end;
+    const auto at = std::lower_bound(first, last, pid,
+                                     [](const key_slot& slot, uint32_t p) { return slot.pid < p; });
+    if (at == last || at->pid != pid) return false;
+    const key_slot& entry = *at;
+    rec.name.assign(entry.name);
+    rec.name2.clear();
+    rec.name3.clear();
+    rec.table_flags = entry.flags;
     rec.table_flags_high = 0;
     rec.listed = 1;
-    rec.table_bit0 = (entry->flags & 0x1) ? 1 : 0;
-    rec.table_bit1 = (entry->flags & 0x2) ? 1 : 0;
-    rec.table_bit2 = (entry->flags & 0x4) ? 1 : 0;
-    rec.table_bit3 = (entry->flags & 0x8) ? 1 : 0;
-    rec.is_filetime = (entry->flags & 0x10) ? 1 : 0;
-    rec.table_bit5 = (entry->flags & 0x20) ? 1 : 0;
+    rec.table_bit0 = (entry.flags & 0x1) ? 1 : 0;
+    rec.table_bit1 = (entry.flags & 0x2) ? 1 : 0;
+    rec.table_bit2 = (entry.flags & 0x4) ? 1 : 0;
+    rec.table_bit3 = (entry.flags & 0x8) ? 1 : 0;
+    rec.is_filetime = (entry.flags & 0x10) ? 1 : 0;
+    rec.table_bit5 = (entry.flags & 0x20) ? 1 : 0;
     rec.key_known = 1;
     return true;
   });
 }
 
 bool lookup_property_value_key(property_value& rec) {
-  guid fmtid = rec.key.fmtid;
-  return lookup_property_key(rec, fmtid, rec.key.pid);
+  return lookup_property_key(rec, rec.key.fmtid, rec.key.pid);
 }
 
 std::string value_code_label(uint64_t value) {
@@ -103,7 +190,7 @@ std::string value_code_label(uint64_t value) {
 }
 
 void property_key_table_reset_for_test() {
-  table_instance().clear();
+  index_instance().clear();
   g_built = false;
 }
 

@@ -1,4 +1,6 @@
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
@@ -41,14 +43,48 @@ bool is_string_named_fmtid(byte_view v) {
 // Folds the record of one storage into the item: its properties, item lists
 // and nested lists move over; the rest merges as usual.
 void fold_into(shell_item_record& rec, shell_item_record& part) {
-  rec.properties.merge(part.properties);
-  rec.found_properties.merge(part.found_properties);
+  // Into an empty collection the storage's own moves whole, in its order.
+  if (rec.properties.empty())
+    rec.properties.swap(part.properties);
+  else
+    rec.properties.merge(part.properties);
+  if (rec.found_properties.empty())
+    rec.found_properties.swap(part.found_properties);
+  else
+    rec.found_properties.merge(part.found_properties);
   for (auto& item : part.children) rec.children.push_back(std::move(item));
   part.children.clear();
   for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
   part.embedded_lists.clear();
-  merge_shell_item(rec, part);
+  merge_shell_item(rec, std::move(part));
 }
+
+// The record one storage is parsed into: one per nesting level of the
+// thread, kept from storage to storage so that its lists keep their room,
+// and cleared on release. A large byte run's room is given back.
+thread_local std::vector<std::unique_ptr<shell_item_record>> t_storage_records;
+thread_local size_t t_storage_records_used = 0;
+
+class storage_record {
+ public:
+  storage_record() {
+    if (t_storage_records_used == t_storage_records.size())
+      t_storage_records.push_back(std::make_unique<shell_item_record>());
+    m_rec = t_storage_records[t_storage_records_used++].get();
+  }
+  ~storage_record() {
+    m_rec->clear();
+    if (m_rec->prop_bytes.capacity() > k_kept_bytes) std::vector<uint8_t>().swap(m_rec->prop_bytes);
+    --t_storage_records_used;
+  }
+  storage_record(const storage_record&) = delete;
+  storage_record& operator=(const storage_record&) = delete;
+  shell_item_record& get() { return *m_rec; }
+
+ private:
+  static constexpr size_t k_kept_bytes = 64 * 1024;
+  shell_item_record* m_rec;
+};
 
 // A byte value of a storage that holds an ID list becomes the items it
 // lists, and leaves the property collection.
@@ -90,7 +126,8 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   while (p && is_property_storage(p + at, remaining)) {
     if (!guard_charge(1)) break;
     const byte_view current = all.tail(at);
-    shell_item_record temp;
+    storage_record scratch;
+    shell_item_record& temp = scratch.get();
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
     if (is_string_named_storage(current.data(), remaining)) {

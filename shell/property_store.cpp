@@ -1,5 +1,7 @@
 #include "shell/property_store.h"
 
+#include <string_view>
+#include <tuple>
 #include <type_traits>
 
 #include "foundation/vk_guard.h"
@@ -19,26 +21,28 @@ constexpr uint32_t k_tag_bytes = 0xb816936b;
 
 // Numbers and byte runs have no text of their own to key on: the kind's tag
 // (8 hex digits), "_" and the file position (at least 8) make the key unique.
-std::string position_key(uint32_t tag, uint64_t offset) {
+// Written into out (room for the widest key); returns its length.
+size_t position_key(char (&out)[25], uint32_t tag, uint64_t offset) {
   static constexpr char digits[] = "0123456789abcdef";
   int width = 8;
   while (width < 16 && (offset >> (4 * width)) != 0) ++width;
-  std::string key(9 + static_cast<size_t>(width), '_');
-  for (int i = 0; i < 8; ++i) key[static_cast<size_t>(i)] = digits[(tag >> (28 - 4 * i)) & 0xF];
-  for (int i = 0; i < width; ++i)
-    key[9 + static_cast<size_t>(i)] = digits[(offset >> (4 * (width - 1 - i))) & 0xF];
-  return key;
+  for (int i = 0; i < 8; ++i) out[i] = digits[(tag >> (28 - 4 * i)) & 0xF];
+  out[8] = '_';
+  for (int i = 0; i < width; ++i) out[9 + i] = digits[(offset >> (4 * (width - 1 - i))) & 0xF];
+  return 9 + static_cast<size_t>(width);
 }
 
-std::string lowered(const std::string& text) {
-  std::string out = text;
-  str_to_lower(out);
-  return out;
+// The template's key text: its text lower-cased, built in the template's
+// own buffer.
+void set_lowered_key(property_value& pv) {
+  pv.key_text.assign(pv.text);
+  str_to_lower(pv.key_text);
 }
 
-// Files pv under its key text after setting the element's fields. The last
-// record of a consumed template takes the template itself. Null when the
-// parse guard refuses the record.
+// Files the template under its key text once its text and key text are set.
+// The last record of a consumed template takes the template itself; other
+// records are copies, and the template keeps its buffers for the next
+// element. Null when the parse guard refuses the record.
 class filer {
  public:
   filer(shell_item_record& rec, property_value& pv, bool consume)
@@ -46,23 +50,26 @@ class filer {
 
   // copied: the bytes of the input the text was made from (0 for texts
   // made here).
-  property_value* file(uint32_t vartype, std::string text, std::string key_text, uint64_t offset,
-                       bool last, int64_t copied = 0) {
+  property_value* file(uint32_t vartype, uint64_t offset, bool last, int64_t copied = 0) {
     m_pv.key_known = 1;
     m_pv.vartype = vartype;
-    m_pv.text = std::move(text);
-    m_pv.key_text = std::move(key_text);
     m_pv.offset = offset;
     m_pv.offset2 = offset;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
     if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
       return nullptr;
-    auto it = m_consume && last ? m_rec.properties.emplace(m_pv.key_text, std::move(m_pv))
-                                : m_rec.properties.emplace(m_pv.key_text, m_pv);
+    // The key is copied out of the template before the template is moved.
+    const std::string_view key = m_pv.key_text;
+    auto it = m_consume && last
+                  ? m_rec.properties.emplace(std::piecewise_construct, std::forward_as_tuple(key),
+                                             std::forward_as_tuple(std::move(m_pv)))
+                  : m_rec.properties.emplace(std::piecewise_construct, std::forward_as_tuple(key),
+                                             std::forward_as_tuple(m_pv));
     return &it->second;
   }
 
+  // Key text and text are the position key.
   property_value* number(uint32_t tag, uint32_t vartype, uint64_t value, uint64_t offset,
                          bool filetime, bool last) {
     m_pv.number = value;
@@ -70,9 +77,15 @@ class filer {
       m_pv.is_filetime = 1;
     else
       m_pv.is_number = 1;
-    std::string key = position_key(tag, offset);
-    std::string text = key;
-    return file(vartype, std::move(text), std::move(key), offset, last);
+    set_position_key(tag, offset);
+    return file(vartype, offset, last);
+  }
+
+  void set_position_key(uint32_t tag, uint64_t offset) {
+    char key[25];
+    const size_t n = position_key(key, tag, offset);
+    m_pv.text.assign(key, n);
+    m_pv.key_text.assign(key, n);
   }
 
  private:
@@ -114,10 +127,9 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       if (tv.blobs.empty() || tv.blobs[0].size() < tv.count) return true;
       const std::string_view blob = tv.blobs[0];
       if (!guard_charge_filed(static_cast<int64_t>(blob.size()))) return true;
-      std::string key = position_key(k_tag_bytes, ctx.offset);
       pv.bytes += blob;
-      std::string text = key;
-      if (!f.file(4113, std::move(text), std::move(key), offset_of(0), true)) return true;
+      f.set_position_key(k_tag_bytes, ctx.offset);
+      if (!f.file(4113, offset_of(0), true)) return true;
       rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
       rec.prop_flags[4] = 1;
       return true;
@@ -125,16 +137,14 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
     case tv_text:
       for (size_t i = 0; i < tv.texts.size(); ++i) {
         if (tv.texts[i].empty()) continue;
-        std::string key = lowered(tv.texts[i]);
         rec.prop_texts.push_back(tv.texts[i]);
-        std::string text;
         if constexpr (std::is_const_v<Value>)
-          text = tv.texts[i];
+          pv.text = tv.texts[i];
         else
-          text = std::move(tv.texts[i]);
-        const auto copied = static_cast<int64_t>(text.size());
-        if (!f.file(31, std::move(text), std::move(key), offset_of(i), i + 1 == tv.texts.size(),
-                    copied)) {
+          pv.text = std::move(tv.texts[i]);
+        set_lowered_key(pv);
+        const auto copied = static_cast<int64_t>(pv.text.size());
+        if (!f.file(31, offset_of(i), i + 1 == tv.texts.size(), copied)) {
           rec.prop_texts.pop_back();
           break;
         }
@@ -145,10 +155,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         if (tv.blobs[i].size() != 16) continue;
         guid g;
         g.set(tv.blobs[i].data());
-        std::string text = clsid_text(&g);
-        std::string key = lowered(text);
-        rec.prop_guid_texts.push_back(text);
-        if (!f.file(72, std::move(text), std::move(key), offset_of(i), i + 1 == tv.blobs.size())) {
+        pv.text = clsid_text(&g);
+        set_lowered_key(pv);
+        rec.prop_guid_texts.push_back(pv.text);
+        if (!f.file(72, offset_of(i), i + 1 == tv.blobs.size())) {
           rec.prop_guid_texts.pop_back();
           break;
         }
@@ -159,13 +169,11 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       pv.key_known = 1;
       pv.vartype = 66;
       pv.text = tv.texts[0];
-      pv.key_text = lowered(tv.texts[0]);
+      set_lowered_key(pv);
       pv.offset = offset_of(0);
       if (tv.blobs.empty()) return true;
-      std::string text = pv.text, key = pv.key_text;
-      const auto copied = static_cast<int64_t>(text.size());
-      const property_value* filed =
-          f.file(66, std::move(text), std::move(key), offset_of(0), true, copied);
+      const auto copied = static_cast<int64_t>(pv.text.size());
+      const property_value* filed = f.file(66, offset_of(0), true, copied);
       if (!filed) return true;
       rec.prop_texts.push_back(tv.texts[0]);
       rec.prop_flags[4] = 1;

@@ -2,6 +2,68 @@
 
 namespace vk {
 
+namespace property_nodes {
+namespace {
+
+struct free_node {
+  free_node* next;
+};
+
+// Set once the thread's list is gone: nodes freed later (by collections
+// destroyed after it) go straight back to the heap.
+thread_local bool t_gone = false;
+
+struct node_list {
+  free_node* head = nullptr;
+  std::size_t count = 0;
+  std::size_t size = 0;  // the one node size kept
+
+  ~node_list() {
+    while (head) {
+      free_node* next = head->next;
+      ::operator delete(head);
+      head = next;
+    }
+    count = 0;
+    t_gone = true;
+  }
+};
+
+thread_local node_list t_list;
+
+}  // namespace
+
+void* take(std::size_t size) {
+  if (!t_gone) {
+    node_list& list = t_list;
+    if (list.head && list.size == size) {
+      free_node* node = list.head;
+      list.head = node->next;
+      --list.count;
+      node->~free_node();
+      return node;
+    }
+  }
+  return ::operator new(size);
+}
+
+void give(void* node, std::size_t size) noexcept {
+  if (!t_gone && size >= sizeof(free_node)) {
+    node_list& list = t_list;
+    if (list.count == 0) list.size = size;
+    if (list.size == size && list.count < k_kept_most) {
+      list.head = ::new (node) free_node{list.head};
+      ++list.count;
+      return;
+    }
+  }
+  ::operator delete(node);
+}
+
+std::size_t kept() { return t_gone ? 0 : t_list.count; }
+
+}  // namespace property_nodes
+
 property_value::property_value(const guid* fmtid, uint32_t pid) {
   clear();
   if (fmtid) key.fmtid = *fmtid;

@@ -2,9 +2,14 @@
 // them (a multimap by key text that keeps equal keys in insertion order).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/vk_guid.h"
@@ -56,6 +61,50 @@ struct property_value {
   void clear();
 };
 
-using property_value_map = std::multimap<std::string, property_value>;
+// Map nodes of the property collections come from a free list of the
+// thread: parsers file and drop a few values per item, every node is the
+// same size, and a heap round trip per node was a large share of the parse.
+// The list keeps a bounded number of nodes; the rest go back to the heap.
+namespace property_nodes {
+inline constexpr std::size_t k_kept_most = 4096;
+void* take(std::size_t size);
+void give(void* node, std::size_t size) noexcept;
+// Nodes waiting on this thread's list.
+std::size_t kept();
+}  // namespace property_nodes
+
+template <class T>
+struct property_node_allocator {
+  using value_type = T;
+  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+
+  property_node_allocator() noexcept = default;
+  template <class U>
+  property_node_allocator(const property_node_allocator<U>&) noexcept {}
+
+  T* allocate(std::size_t n) {
+    if (n == 1) return static_cast<T*>(property_nodes::take(sizeof(T)));
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n == 1)
+      property_nodes::give(p, sizeof(T));
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const property_node_allocator<U>&) const noexcept {
+    return true;
+  }
+  template <class U>
+  bool operator!=(const property_node_allocator<U>&) const noexcept {
+    return false;
+  }
+};
+
+// Looked up by any text (std::less<>), so no key string is built for a lookup.
+using property_value_map =
+    std::multimap<std::string, property_value, std::less<>,
+                  property_node_allocator<std::pair<const std::string, property_value>>>;
 
 }  // namespace vk

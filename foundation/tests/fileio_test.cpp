@@ -918,6 +918,15 @@ TEST(FileioRoad, AFileCostsFourCalls) {
     EXPECT_EQ(counts.open + counts.fstat + counts.pread + counts.close, 4) << name;
     uni::fileio again(path, false);
     EXPECT_EQ(vkportdir::path_from_wide(again.path()) + (dir_name ? "/" : ""), path);
+    // The same object opened again (its name buffer reused) names the new
+    // file, and a failed opening leaves it closed.
+    const std::string other = dir.file("other.bin");
+    write_file(other, "12345");
+    ASSERT_TRUE(again.open_utf8(other, false, false, false));
+    EXPECT_EQ(vkportdir::path_from_wide(again.path()), other);
+    EXPECT_EQ(again.stored_size(), 5u);
+    EXPECT_FALSE(again.open_utf8(dir.file("missing"), false, false, false));
+    EXPECT_FALSE(again.is_open());
   }
 }
 

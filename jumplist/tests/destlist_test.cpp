@@ -311,6 +311,9 @@ TEST(DestListEntry, MutatedStreamsStayInBounds) {
                                              vesk_test::build_destlist(4, {a, b, a}),
                                              vesk_test::build_destlist(3, {b, b})};
   size_t total = 0;
+  // Entries loaded over those of the stream before (and, every other time,
+  // without their paths) are the entries loaded afresh.
+  std::vector<destlist_entry> kept;
   for (int i = 0; i < 3000; ++i) {
     auto s = vesk_test::mutate(bases[i % 3], rng, 1 + i % 12);
     if (i % 3 == 0) s.resize(std::uniform_int_distribution<size_t>(0, s.size())(rng));
@@ -318,6 +321,24 @@ TEST(DestListEntry, MutatedStreamsStayInBounds) {
     std::vector<uint8_t> exact(raw.get(), raw.get() + s.size());
     auto entries = walk(exact);
     if (entries) total += entries->size();
+    uint32_t version = 0;
+    const bool paths = i % 2 == 0;
+    EXPECT_EQ(load_destlist_entries(exact.data(), exact.size(), version, kept, paths),
+              entries.has_value());
+    ASSERT_EQ(kept.size(), entries ? entries->size() : 0u) << i;
+    for (size_t k = 0; k < kept.size(); ++k) {
+      const destlist_entry& want = (*entries)[k];
+      EXPECT_TRUE(kept[k].m_entry_size == want.m_entry_size &&
+                  kept[k].m_entry_num == want.m_entry_num &&
+                  kept[k].m_mru_time == want.m_mru_time &&
+                  kept[k].m_checksum == want.m_checksum &&
+                  kept[k].m_access_count == want.m_access_count &&
+                  kept[k].m_droids == want.m_droids &&
+                  kept[k].m_netbios_name == want.m_netbios_name &&
+                  kept[k].m_path_length == want.m_path_length &&
+                  kept[k].m_path == (paths ? want.m_path : std::string()))
+          << i << " #" << k;
+    }
     destlist_entry e;
     load_destlist_entry_130(e, raw.get(), static_cast<int64_t>(s.size()));
     load_destlist_entry_114(e, raw.get(), static_cast<int64_t>(s.size()));

@@ -20,6 +20,7 @@
 #include "jumplist_samples.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
+#include "alloc_hook.h"
 
 namespace vk {
 namespace {
@@ -147,6 +148,70 @@ TEST(FileDrivers, AFileCostsAtMostFiveSystemCalls) {
     EXPECT_LE(g_calls, 5) << f.name;
     EXPECT_EQ(counted.text, plain.text) << f.name;
   }
+}
+
+// The drivers keep their buffers, reader and records from file to file: a
+// file's report is the same whatever was read before it, and a list read
+// again costs few allocations of its own. Its links carry only a name, so
+// that parsing and reporting them costs next to nothing.
+TEST(FileDrivers, FilesReportTheSameInAnyOrderAndAllocateLittle) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto link = fixture_link();
+  lnk_spec bare;
+  bare.strings[lnk_name] = u"n";
+  const auto named = write_lnk(bare);
+  std::vector<destlist_test_entry> entries(40);
+  cfb_writer w;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].entry_num = i + 1;
+    char name[24];
+    std::snprintf(name, sizeof name, "%zx", i + 1);
+    w.stream(std::u16string(name, name + std::strlen(name)), named);
+  }
+  w.stream(u"DestList", build_destlist(4, entries));
+  const auto bare_list = w.build();
+  std::vector<uint8_t> custom, carved(700, 'x'), big_list = fixture_jumplist();
+  for (int i = 0; i < 3; ++i) custom.insert(custom.end(), link.begin(), link.end());
+  carved.insert(carved.end(), named.begin(), named.end());
+  carved.resize(40000, 'y');  // past the first read
+  big_list.resize(40000, 0);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } files[] = {
+      {"1/5f7b5f1e01b83767.automaticDestinations-ms", fixture_jumplist()},
+      {"2/5f7b5f1e01b83767.automaticDestinations-ms", big_list},
+      {"3/report.lnk", {link.begin(), link.end()}},
+      {"4/ccba5a5986c77e43.customDestinations-ms", custom},
+      {"5/x.automaticDestinations-ms", fixture_jumplist(4, {u"2"})},
+      {"6/carved.bin", carved},
+      {"7/bare.automaticDestinations-ms", bare_list},
+  };
+  std::vector<std::string> first;
+  for (const auto& f : files) {
+    const run_result r = run(tree, f.bytes, f.name);
+    ASSERT_TRUE(r.ok) << f.name;
+    first.push_back(r.text);
+  }
+  EXPECT_EQ(values(first[5], "stream #:").size(), 0u);
+  EXPECT_EQ(values(first[6], "stream #:").size(), entries.size());
+  for (size_t i = std::size(files); i-- > 0;)
+    EXPECT_EQ(run(tree, {}, files[i].name).text, first[i]) << files[i].name;
+
+  vesk_options options;
+  options.m_bodyfile = 1;
+  options.m_source_path = tree.path(files[6].name);
+  std::ostringstream out;
+  ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
+  out.str("");
+  int64_t made = 0;
+  {
+    vesk_test::heap::scope counted;
+    ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
+    made = counted.allocations();
+  }
+  EXPECT_LE(made, static_cast<int64_t>(2 * entries.size() + 8)) << made;
 }
 
 TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {

@@ -9,6 +9,7 @@
 
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_parser.h"
+#include "jumplist/lnk_record.h"
 #include "jumplist/record_report.h"
 #include "lnk_writer.h"
 #include "report_fixture.h"
@@ -61,6 +62,11 @@ std::string breakout(const lnk_record& r, const cmd_params& o) {
 
 TEST(IdlistBreakout, TextLinesAndCsvCell) {
   const lnk_record r = every_case();
+  // A stored record keeps only its segments, and breaks out the same.
+  lnk_record stored = every_case();
+  compact_lnk_record(stored, true);
+  EXPECT_TRUE(stored.m_idlist_items.empty());
+  EXPECT_EQ(stored.m_idlist_segments.size(), 7u);
   const std::string users =
       " segment: Users\n"
       "  modify [UTC]: 2024-03-05 07:08:09\n"
@@ -90,6 +96,7 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
     cmd_params o;
     o.m_hex_numbers = hex;
     EXPECT_EQ(breakout(r, o), text) << int(hex);
+    EXPECT_EQ(breakout(stored, o), text) << int(hex);
   }
 
   const std::string header = "!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>";
@@ -117,6 +124,7 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
     o.m_csv = 1;
     o.m_hex_numbers = c.hex;
     EXPECT_EQ(breakout(r, o), c.cell) << int(c.hex);
+    EXPECT_EQ(breakout(stored, o), c.cell) << int(c.hex);
   }
 
   // No items: nothing in either form.

@@ -61,6 +61,26 @@ scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string
   options.m_source_type = label;
   std::ostringstream out;
   const bool ok = scan_file_for_lnk(out, tree.path("scan.bin"), options, false);
+  // The scan over the same bytes in memory stores the same records, and
+  // scanning again (now into reused record nodes) too.
+  for (int again = 0; again < 2; ++again) {
+    vesk_options in_memory;
+    in_memory.m_status_messages = 0;
+    in_memory.m_store_records = true;
+    in_memory.m_scan_step = 1;
+    in_memory.m_carve_mode = carve_mode;
+    in_memory.m_source_type = label;
+    EXPECT_EQ(scan_bytes_for_lnk(out, bytes.data(), bytes.size(), in_memory, false), ok);
+    EXPECT_EQ(in_memory.m_records.size(), options.m_records.size());
+    for (auto a = options.m_records.begin(), b = in_memory.m_records.begin();
+         a != options.m_records.end() && b != in_memory.m_records.end(); ++a, ++b)
+      EXPECT_TRUE(a->first == b->first && a->second.m_source_type == b->second.m_source_type &&
+                  a->second.m_lnk_size == b->second.m_lnk_size &&
+                  a->second.m_name == b->second.m_name &&
+                  a->second.m_local_base_path == b->second.m_local_base_path)
+          << a->first;
+    recycle_records(in_memory.m_records);
+  }
   return {ok, {options.m_records.begin(), options.m_records.end()}};
 }
 

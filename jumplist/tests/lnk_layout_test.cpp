@@ -130,7 +130,7 @@ TEST(LnkLayout, EveryBlockKindTakenAtItsSizeRuleOnly) {
   }
 }
 
-TEST(LnkRecordStore, ShellItemsKeptOnlyForTheIdListBreakout) {
+TEST(LnkRecordStore, OnlyBreakoutSegmentsKeptOfTheShellItems) {
   const lnk_bytes_t link = full_written_link();
   temp_tree tree;
   tree.file("a.lnk", std::string(link.begin(), link.end()));
@@ -143,7 +143,8 @@ TEST(LnkRecordStore, ShellItemsKeptOnlyForTheIdListBreakout) {
     ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
     ASSERT_EQ(options.m_records.size(), 1u);
     const lnk_record& kept = options.m_records.begin()->second;
-    EXPECT_EQ(kept.m_idlist_items.size(), idltimes ? 2u : 0u);
+    EXPECT_TRUE(kept.m_idlist_items.empty());
+    EXPECT_EQ(kept.m_idlist_segments.size(), idltimes ? 2u : 0u);
     EXPECT_TRUE(kept.m_object_droid_bytes.empty() && kept.m_darwin_product.empty() &&
                 kept.m_shim_layer.empty());
     // Every text a report prints stays.

@@ -186,9 +186,23 @@ TEST(PropertyKeys, LookupCases) {
 
   property_value d;
   d.name = "keep";
-  EXPECT_FALSE(lookup_property_key(d, parse("D5CDD502-2E9C-101B-9397-08002B2CF9AE"), 18));
+  // A known FMTID with a pid inside, below and above its listed ones.
+  for (uint32_t pid : {18u, 0u, 30u})
+    EXPECT_FALSE(lookup_property_key(d, parse("D5CDD502-2E9C-101B-9397-08002B2CF9AE"), pid));
   EXPECT_EQ(d.name, "keep");
   EXPECT_EQ(d.key_known, 0u);
+
+  // The lookup agrees with the table as built, where a repeated key keeps
+  // its first entry.
+  property_key_map table;
+  ASSERT_TRUE(property_key_table(table));
+  for (const auto& [fmtid, entries] : table)
+    for (const windows_propid& e : entries) {
+      property_value r;
+      ASSERT_TRUE(lookup_property_key(r, fmtid, e.pid));
+      EXPECT_EQ(r.name, e.name) << guid_to_string(fmtid) << "/" << e.pid;
+      EXPECT_EQ(r.table_flags, e.flags) << guid_to_string(fmtid) << "/" << e.pid;
+    }
   EXPECT_FALSE(lookup_property_key(d, parse("01234567-89AB-CDEF-0123-456789ABCDEF"), 2));
 
   property_value e;

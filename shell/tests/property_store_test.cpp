@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <utility>
 #include <vector>
 
+#include "alloc_hook.h"
 #include "byte_builder.h"
+#include "shell/property_keys.h"
 #include "shell/property_store.h"
 
 namespace vk {
@@ -137,6 +140,88 @@ TEST(PropertyFiling, GuidsAndStreams) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]->vartype, 66u);
   EXPECT_EQ(with_name.prop_flags[4], 1);
+}
+
+// Each element of a vector is filed whole, whether the template is kept
+// (copied for every element) or consumed (moved into the last record).
+TEST(PropertyFiling, VectorElementsEachFiledWhole) {
+  const bytes_t title_set{0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                          0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+  guid title;
+  title.set(title_set.data());
+  struct row {
+    uint16_t vartype;
+    bytes_t data;
+    std::vector<std::string> texts;
+    std::string last;
+  } rows[] = {
+      {0x1013, byte_builder().u32(3).u32(1).u32(2).u32(3).take(),
+       {"26cbc756_00000104", "26cbc756_00000108", "26cbc756_0000010c"}, "26cbc756_0000010c"},
+      {0x1015, byte_builder().u32(2).u64(1).u64(2).take(),
+       {"94b5d121_00000104", "94b5d121_0000010c"}, "94b5d121_0000010c"},
+      {0x101F,
+       byte_builder().u32(3).u32(10).utf16(u"LongName1", true).u32(2).utf16(u"b", true).u32(10)
+           .utf16(u"LongName3", true).take(),
+       {"b", "LongName1", "LongName3"}, "LongName3"},
+      {0x1048, byte_builder().u32(2).fill(16, 0x11).fill(16, 0x22).take(), {}, ""},
+  };
+  for (const row& r : rows) {
+    const auto size = static_cast<int64_t>(r.data.size());
+    shell_item_record kept, consumed;
+    parse_ctx ctx;
+    ctx.offset = 0x100;
+    typed_value tv;
+    ASSERT_TRUE(parse_typed_value(tv, ctx, r.data.data(), size, r.vartype)) << r.vartype;
+    property_value tmpl(&title, 2);
+    ASSERT_TRUE(lookup_property_value_key(tmpl));
+    ASSERT_TRUE(store_typed_value(kept, ctx, tv, tmpl, opts()));
+    ctx.offset = 0x100;
+    ASSERT_EQ(add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, opts()),
+              size);
+    ASSERT_EQ(kept.properties.size(), tv.count) << r.vartype;
+    ASSERT_EQ(consumed.properties.size(), tv.count) << r.vartype;
+    std::vector<std::string> texts;
+    for (auto a = kept.properties.begin(), b = consumed.properties.begin();
+         a != kept.properties.end(); ++a, ++b) {
+      const property_value& v = a->second;
+      texts.push_back(v.text);
+      EXPECT_EQ(a->first, v.key_text);
+      EXPECT_EQ(b->first, v.key_text);
+      EXPECT_EQ(v.name, "Title");
+      EXPECT_EQ(v.offset, v.offset2);
+      for (const property_value* w : {&v, &std::as_const(b->second)}) {
+        std::string lower = w->text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(w->key_text, lower);
+      }
+      EXPECT_EQ(b->second.text, v.text);
+      EXPECT_EQ(b->second.name, "Title");
+      EXPECT_EQ(b->second.offset, v.offset);
+      EXPECT_EQ(b->second.number, v.number);
+    }
+    // In key order; the kept template holds the last element filed.
+    EXPECT_EQ(tmpl.offset, tv.offsets.back());
+    if (!r.texts.empty()) {
+      EXPECT_EQ(texts, r.texts);
+      EXPECT_EQ(tmpl.text, r.last);
+    }
+
+    // Once warm, a value costs its texts only: the map nodes come back from
+    // the thread's list.
+    if (r.vartype != 0x1013) continue;
+    consumed.properties.clear();
+    vesk_test::heap::scope counted;
+    ctx.offset = 0x100;
+    add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, opts());
+    EXPECT_LE(counted.allocations(), 3 * 3);  // key, text, key text per element
+  }
+
+  // The list keeps a bounded number of nodes.
+  {
+    property_value_map many;
+    for (size_t i = 0; i < property_nodes::k_kept_most + 100; ++i) many.emplace("k", property_value());
+  }
+  EXPECT_EQ(property_nodes::kept(), property_nodes::k_kept_most);
 }
 
 TEST(PropertyFiling, KindsWithoutValues) {
