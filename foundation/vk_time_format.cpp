@@ -36,6 +36,12 @@ constexpr char k_pairs[] =
 // A fixed buffer filled left to right.
 class text_buffer {
  public:
+  text_buffer() : m_text(m_own) {}
+  // Fills the caller's array instead of its own.
+  explicit text_buffer(char (&into)[k_buffer_size]) : m_text(into) {}
+  text_buffer(const text_buffer&) = delete;
+  text_buffer& operator=(const text_buffer&) = delete;
+
   // v in decimal, zero-filled to at least width digits. Two digits at a
   // time: every date and clock field goes through here.
   void number(uint64_t v, int width) {
@@ -97,9 +103,11 @@ class text_buffer {
   }
   std::string_view view() const { return {m_text, m_size}; }
   void assign_to(std::string& out) const { out.assign(m_text, m_size); }
+  size_t size() const { return m_size; }
 
  private:
-  char m_text[k_buffer_size];
+  char m_own[k_buffer_size];
+  char* m_text;
   size_t m_size = 0;
 };
 
@@ -584,15 +592,12 @@ bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_
   if (p.year < 1900) return false;
   if (p.year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
   const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
-  text_buffer b;
-  layout_date(b, p, layout);
-  const std::string_view date = b.view();
-  std::memcpy(out.m_date, date.data(), date.size());
+  static_assert(sizeof(out.m_date) == k_buffer_size && sizeof(out.m_clock) == k_buffer_size);
+  text_buffer date(out.m_date);
+  layout_date(date, p, layout);
   out.m_date_size = static_cast<uint8_t>(date.size());
-  text_buffer c;
-  layout_clock(c, p, layout.subsecond_digits());
-  const std::string_view clock = c.view();
-  std::memcpy(out.m_clock, clock.data(), clock.size());
+  text_buffer clock(out.m_clock);
+  layout_clock(clock, p, layout.subsecond_digits());
   out.m_clock_size = static_cast<uint8_t>(clock.size());
   return true;
 }
