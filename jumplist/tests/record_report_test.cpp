@@ -250,7 +250,7 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
   const struct {
     char form;
     size_t most;
-  } forms[] = {{'t', 10}, {'c', 22}, {'l', 22}, {'b', 8}};
+  } forms[] = {{'t', 10}, {'c', 2}, {'l', 2}, {'b', 2}};
   for (const auto& f : forms) {
     lnk::useropts o;
     o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
