@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
@@ -21,11 +22,18 @@ void zero_outputs(uint64_t& size, uint32_t& mode, uint64_t& change, uint64_t& mo
   change = modify = access = 0;
 }
 
-// Whole unix seconds as FILETIME ticks, through the time kinds so that every
-// file time of a report is converted by the same rules.
-// The seconds are signed: a time before 1970 keeps its place.
-uint64_t unix_seconds_to_ticks(uint64_t seconds) {
-  return vk::time_from_i64(static_cast<int64_t>(seconds), vk::type_time::unix_time).m_filetime;
+// Whole unix seconds as FILETIME ticks, as a unix time value holds them, so
+// that every file time of a report is converted by the same rules: the
+// seconds are signed (a time before 1970 keeps its place), and a count whose
+// ticks pass the signed range gives 0.
+uint64_t unix_seconds_to_ticks(uint64_t value) {
+  constexpr int64_t k_epoch_seconds =
+      static_cast<int64_t>(vk::k_unix_epoch_ticks / vk::k_ticks_per_second);
+  const auto seconds = static_cast<int64_t>(value);
+  if (seconds <= 0) return value * vk::k_ticks_per_second + vk::k_unix_epoch_ticks;
+  if (seconds > INT64_MAX / static_cast<int64_t>(vk::k_ticks_per_second) - k_epoch_seconds)
+    return 0;
+  return static_cast<uint64_t>(seconds + k_epoch_seconds) * vk::k_ticks_per_second;
 }
 
 void seconds_to_ticks(uint64_t& change, uint64_t& modify, uint64_t& access) {

@@ -1,5 +1,6 @@
 #include "foundation/vk_numtext.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -261,7 +262,7 @@ bool guid_from_text(const std::string& text, guid& out) {
 const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
   char digits[24];
   if (!prefix) {
-    std::snprintf(digits, sizeof(digits), "%llu", static_cast<unsigned long long>(value));
+    *std::to_chars(digits, digits + sizeof(digits) - 1, value).ptr = '\0';
   } else {
     if (width == 0) {
       if (value <= 0xFFull)
@@ -273,7 +274,7 @@ const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix
       else
         width = 8;
     }
-    std::snprintf(digits, sizeof(digits), "%llx", static_cast<unsigned long long>(value));
+    *std::to_chars(digits, digits + sizeof(digits) - 1, value, 16).ptr = '\0';
   }
   vk::guarded(
       [&] {

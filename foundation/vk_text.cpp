@@ -658,6 +658,14 @@ bool split_string(const std::string& text, char delimiter, std::vector<std::stri
 
 void replace_char(std::string& text, char from, char to, bool both_cases) {
   if (from == to) return;
+  if (!both_cases) {
+    // The library scan skips the long stretches without the character.
+    char* const end = text.data() + text.size();
+    for (char* p = text.data();
+         (p = static_cast<char*>(std::memchr(p, from, static_cast<size_t>(end - p)))) != nullptr;)
+      *p++ = to;
+    return;
+  }
   char a = from, b = from;
   if (both_cases) {
     a = static_cast<char>(std::tolower(static_cast<unsigned char>(from)));
@@ -677,32 +685,25 @@ void replace_char(std::wstring& text, wchar_t from, wchar_t to, bool both_cases)
     if (c == a || c == b) c = to;
 }
 
-namespace {
-
-// 1 for the two line-end bytes.
-constexpr std::array<uint8_t, 256> k_line_end_table = [] {
-  std::array<uint8_t, 256> t{};
-  t['\r'] = 1;
-  t['\n'] = 1;
-  return t;
-}();
-
-}  // namespace
-
 bool has_line_end(std::string_view text) {
-  uint8_t any = 0;
-  for (const char c : text) any |= k_line_end_table[static_cast<unsigned char>(c)];
-  return any != 0;
+  // Two library scans outrun one byte loop on the long texts of a report.
+  return !text.empty() && (std::memchr(text.data(), '\n', text.size()) != nullptr ||
+                           std::memchr(text.data(), '\r', text.size()) != nullptr);
 }
 
 bool replace_char_find_line_ends(std::string& text, char from, char to) {
-  uint8_t any = 0;
-  if (from == 0 || from == to) return has_line_end(text);
-  for (char& c : text) {
-    if (c == from) c = to;
-    any |= k_line_end_table[static_cast<unsigned char>(c)];
+  return replace_char_find_line_ends(text.data(), text.size(), from, to);
+}
+
+bool replace_char_find_line_ends(char* text, size_t size, char from, char to) {
+  if (size == 0) return false;
+  if (from != 0 && from != to) {
+    char* const end = text + size;
+    for (auto* p = static_cast<char*>(std::memchr(text, from, size)); p != nullptr;
+         p = static_cast<char*>(std::memchr(p + 1, from, static_cast<size_t>(end - p - 1))))
+      *p = to;
   }
-  return any != 0;
+  return has_line_end(std::string_view(text, size));
 }
 
 std::string& show_line_ends(std::string& text) {

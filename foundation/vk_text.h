@@ -97,6 +97,7 @@ bool has_line_end(std::string_view text);
 // has_line_end in the same pass; the answer is for the text after the
 // replacement.
 bool replace_char_find_line_ends(std::string& text, char from, char to);
+bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
 // Removes the CR and LF characters at the end; returns how many.
 int32_t trim_line_end(std::string& text);
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,

@@ -16,6 +16,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vk {
@@ -279,6 +280,19 @@ bool format_without_subseconds(std::string& date, std::string& time_text, const 
 // value and no library call. False, appending nothing, when the ticks are
 // not a valid time of the years 1900 to 3000 or the layout gives no date.
 bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d);
+// The date and the clock texts of FILETIME ticks, held in place.
+struct filetime_texts {
+  char m_date[64];
+  char m_clock[64];
+  uint8_t m_date_size = 0;
+  uint8_t m_clock_size = 0;
+  std::string_view date() const { return {m_date, m_date_size}; }
+  std::string_view clock() const { return {m_clock, m_clock_size}; }
+};
+// The two texts format_time_by_descriptor gives for time(ticks, filetime)
+// and the layout, worked out from the ticks; false (both empty) when that
+// time is not valid.
+bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_descriptor& d);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
                                const time_format_descriptor& descriptor);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

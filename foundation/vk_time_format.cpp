@@ -4,6 +4,7 @@
 // common layouts are written digit by digit into a small buffer: no stream,
 // locale or regular expression is built per call. The one locale-dependent
 // form keeps its locale and stream for the life of the thread.
+#include <cstring>
 #include <iterator>
 #include <locale>
 #include <ostream>
@@ -27,19 +28,68 @@ constexpr uint64_t k_pow10[] = {1,      10,      100,      1000,      10000,
 // number with separators).
 constexpr size_t k_buffer_size = 64;
 
+constexpr char k_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // A fixed buffer filled left to right.
 class text_buffer {
  public:
-  // v in decimal, zero-filled to at least width digits.
+  text_buffer() : m_text(m_own) {}
+  // Fills the caller's array instead of its own.
+  explicit text_buffer(char (&into)[k_buffer_size]) : m_text(into) {}
+  text_buffer(const text_buffer&) = delete;
+  text_buffer& operator=(const text_buffer&) = delete;
+
+  // v in decimal, zero-filled to at least width digits. Two digits at a
+  // time: every date and clock field goes through here.
   void number(uint64_t v, int width) {
-    char digits[20];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    for (int i = n; i < width; ++i) put('0');
-    while (n > 0) put(digits[--n]);
+    if (m_size + 4 <= k_buffer_size) {
+      if (width == 2 && v < 100) {
+        std::memcpy(m_text + m_size, k_pairs + 2 * v, 2);
+        m_size += 2;
+        return;
+      }
+      if (width == 3 && v < 1000) {  // milliseconds
+        m_text[m_size] = static_cast<char>('0' + v / 100);
+        std::memcpy(m_text + m_size + 1, k_pairs + 2 * (v % 100), 2);
+        m_size += 3;
+        return;
+      }
+      if (width == 4 && v < 10000) {  // years
+        std::memcpy(m_text + m_size, k_pairs + 2 * (v / 100), 2);
+        std::memcpy(m_text + m_size + 2, k_pairs + 2 * (v % 100), 2);
+        m_size += 4;
+        return;
+      }
+    }
+    char digits[24];
+    int n = 24;
+    while (v >= 100) {
+      const char* pair = k_pairs + 2 * (v % 100);
+      digits[--n] = pair[1];
+      digits[--n] = pair[0];
+      v /= 100;
+    }
+    if (v >= 10) {
+      digits[--n] = k_pairs[2 * v + 1];
+      digits[--n] = k_pairs[2 * v];
+    } else {
+      digits[--n] = static_cast<char>('0' + v);
+    }
+    const size_t length = static_cast<size_t>(24 - n);
+    const size_t zeros = width > 0 && static_cast<size_t>(width) > length
+                             ? static_cast<size_t>(width) - length
+                             : 0;
+    if (m_size + zeros + length > k_buffer_size) {
+      for (size_t i = 0; i < zeros; ++i) put('0');
+      for (int i = n; i < 24; ++i) put(digits[i]);
+      return;
+    }
+    for (size_t i = 0; i < zeros; ++i) m_text[m_size++] = '0';
+    std::memcpy(m_text + m_size, digits + n, length);
+    m_size += length;
   }
   void put(char c) {
     if (m_size < k_buffer_size) m_text[m_size++] = c;
@@ -53,9 +103,11 @@ class text_buffer {
   }
   std::string_view view() const { return {m_text, m_size}; }
   void assign_to(std::string& out) const { out.assign(m_text, m_size); }
+  size_t size() const { return m_size; }
 
  private:
-  char m_text[k_buffer_size];
+  char m_own[k_buffer_size];
+  char* m_text;
   size_t m_size = 0;
 };
 
@@ -528,6 +580,26 @@ bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_de
     out.append(text.data(), text.size());
     return true;
   });
+}
+
+bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_descriptor& d) {
+  out.m_date_size = out.m_clock_size = 0;
+  // The validity of a time value: not 0, within the signed range, not within
+  // the first second of 1970, from 1900 on; past 3000 the value decides.
+  if (ticks == 0 || (ticks >> 63) != 0) return false;
+  if (ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second) return false;
+  const clock_parts p = parts_of_ticks(ticks);
+  if (p.year < 1900) return false;
+  if (p.year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
+  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
+  static_assert(sizeof(out.m_date) == k_buffer_size && sizeof(out.m_clock) == k_buffer_size);
+  text_buffer date(out.m_date);
+  layout_date(date, p, layout);
+  out.m_date_size = static_cast<uint8_t>(date.size());
+  text_buffer clock(out.m_clock);
+  layout_clock(clock, p, layout.subsecond_digits());
+  out.m_clock_size = static_cast<uint8_t>(clock.size());
+  return true;
 }
 
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

@@ -1,5 +1,6 @@
 #include "foundation/vk_unicode.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -138,6 +139,85 @@ size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
   return n;
 }
 
+// decode_struct_utf16 into UTF-8 in one pass: runs of ASCII copied byte by
+// byte into a small buffer, the rest encoded in place, the buffer appended
+// when full. A high surrogate without its low partner starts the text over
+// unit by unit. Returns the number of units taken.
+size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, std::string& out) {
+  constexpr size_t k_room = 256;
+  char buf[k_room];
+  bool paired = true;
+  for (;;) {
+    size_t i = 0;
+    size_t k = 0;
+    bool again = false;
+    while (i < limit) {
+      if (k > k_room - 4) {
+        out.append(buf, k);
+        k = 0;
+      }
+      const size_t run_end = i + (k_room - k) < limit ? i + (k_room - k) : limit;
+      // Four units at a time while all are ASCII and none is the terminator.
+      while (i + 4 <= run_end) {
+        const uint64_t w = load_le64(p + 2 * i);
+        if ((w & 0xFF80FF80FF80FF80ull) != 0 ||
+            ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull) != 0)
+          break;
+        buf[k] = static_cast<char>(w & 0x7F);
+        buf[k + 1] = static_cast<char>((w >> 16) & 0x7F);
+        buf[k + 2] = static_cast<char>((w >> 32) & 0x7F);
+        buf[k + 3] = static_cast<char>((w >> 48) & 0x7F);
+        k += 4;
+        i += 4;
+      }
+      while (i < run_end) {
+        const uint8_t low_byte = p[2 * i];
+        if (p[2 * i + 1] != 0 || low_byte >= 0x80 || low_byte == 0) break;
+        buf[k++] = static_cast<char>(low_byte);
+        ++i;
+      }
+      if (i == run_end) continue;
+      uint32_t u = load_le16(p + 2 * i);
+      if (u == 0) break;
+      if (k > k_room - 4) {
+        out.append(buf, k);
+        k = 0;
+      }
+      if (u < 0x800) {
+        buf[k++] = static_cast<char>(0xC0 | (u >> 6));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        ++i;
+        continue;
+      }
+      if (paired && is_high_surrogate(u)) {
+        const uint32_t next = i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
+        if (!is_low_surrogate(next)) {
+          paired = false;
+          again = true;
+          break;
+        }
+        u = join_surrogates(u, next);
+        buf[k++] = static_cast<char>(0xF0 | (u >> 18));
+        buf[k++] = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        i += 2;
+        continue;
+      }
+      buf[k++] = static_cast<char>(0xE0 | (u >> 12));
+      buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+      ++i;
+    }
+    if (again) {
+      out.clear();
+      continue;
+    }
+    out.append(buf, k);
+    return i;
+  }
+}
+
 // Strict UTF-8 decoding into a wide text or a code-point vector.
 template <class Out>
 bool decode_utf8(const std::string& in, Out& out) {
@@ -203,16 +283,7 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   size_t n = 0;
   if (!vk::guarded(
           [&] {
-            // Plain ASCII, the common case, is copied without decoding.
-            const size_t limit = unit_limit(byte_length);
-            uint32_t high = 0;
-            while (n < limit && (p[2 * n] | p[2 * n + 1]) != 0) high |= load_le16(p + 2 * n++);
-            if (high < 0x80) {
-              out.resize(n);
-              for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(p[2 * i]);
-              return true;
-            }
-            n = decode_struct_utf16(p, limit, [&out](uint32_t cp) { append_utf8(out, cp); });
+            n = struct_utf16_to_utf8(p, unit_limit(byte_length), out);
             return true;
           },
           [&] { out.clear(); }))
@@ -293,22 +364,34 @@ std::string guid_to_string(const guid& g) {
 bool guid_to_string(std::string& out, const guid* g) {
   out.clear();
   if (g == nullptr) return false;
-  // "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x" by table: the record
-  // writer prints several GUIDs per row.
-  static const char digits[] = "0123456789abcdef";
-  static const uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  const uint8_t* b = g->m_bytes;
-  char text[36];
-  size_t n = 0;
-  for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text[n++] = '-';
-    text[n++] = digits[b[order[i]] >> 4];
-    text[n++] = digits[b[order[i]] & 15];
-  }
   return guarded([&] {
-    out.assign(text, n);
+    append_guid_text(out, *g);
     return true;
   });
+}
+
+void append_guid_text(std::string& out, const guid& g) {
+  // "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x" by table: reports
+  // print several GUIDs per record.
+  static constexpr auto k_pairs = [] {
+    std::array<char, 512> t{};
+    const char digits[] = "0123456789abcdef";
+    for (size_t b = 0; b < 256; ++b) {
+      t[2 * b] = digits[b >> 4];
+      t[2 * b + 1] = digits[b & 15];
+    }
+    return t;
+  }();
+  static constexpr uint8_t k_order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static constexpr uint8_t k_at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+  char text[36];
+  text[8] = text[13] = text[18] = text[23] = '-';
+  for (size_t i = 0; i < 16; ++i) {
+    const char* pair = &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}];
+    text[k_at[i]] = pair[0];
+    text[k_at[i] + 1] = pair[1];
+  }
+  out.append(text, sizeof(text));
 }
 
 // ---------------------------------------------------------------------------

@@ -47,6 +47,8 @@ std::string utf16_to_utf8(const uint16_t* text);
 std::string guid_to_string(const guid& g);
 // Clears out; false for a null pointer.
 bool guid_to_string(std::string& out, const guid* g);
+// The same text appended to out.
+void append_guid_text(std::string& out, const guid& g);
 
 // ---------------------------------------------------------------------------
 // Core decoders and encoders. Each clears its output first unless noted.

@@ -35,6 +35,12 @@ void register_record_columns(std::ostream& out, lnk::useropts& options);
 void write_record_row(std::ostream& out, lnk_record& record, lnk::useropts& options,
                       const record_values& values);
 
+// The same row through the general table writer: the layouts the direct
+// writer leaves to it (labelled lines, a redirected row), and the reference
+// it is held to.
+void write_record_row_as_table(std::ostream& out, lnk_record& record, lnk::useropts& options,
+                               const record_values& values);
+
 // One log2timeline line per distinct valid time of the target time set (the
 // header first while pending).
 void write_record_l2t(std::ostream& out, const lnk_record& record, lnk::useropts& options,

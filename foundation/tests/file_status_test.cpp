@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "fileio_test_support.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
+#include "foundation/vk_time.h"
 
 namespace {
 
@@ -78,6 +80,22 @@ TEST(FileTimes, EpochSecondsBecomeFiletimeTicks) {
   EXPECT_EQ(modify, k_filetime_1970);
   ASSERT_TRUE(vkportdir::path_stat_times_w(wide, size, mode, change, modify, access));
   EXPECT_EQ(access, 1u);
+}
+
+// Seconds from a status become the ticks a unix time value holds, at the
+// edges of the signed range too.
+TEST(FileTimes, StatusSecondsConvertAsUnixTimeValues) {
+  const int64_t edges[] = {INT64_MIN, -11644473601, -11644473600, -1, 0, 1, 1700000000,
+                           922337203685 - 11644473600, 922337203685 - 11644473599,
+                           INT64_MAX};
+  for (const int64_t seconds : edges) {
+    struct stat st {};
+    st.st_mtim.tv_sec = static_cast<time_t>(seconds);
+    uint64_t size, change, modify, access;
+    uint32_t mode;
+    ASSERT_TRUE(vkportdir::status_file_times(st, size, mode, change, modify, access));
+    EXPECT_EQ(modify, vk::time_from_i64(seconds, vk::type_time::unix_time).m_filetime) << seconds;
+  }
 }
 
 TEST(FileTimes, BeforeNineteenSeventy) {

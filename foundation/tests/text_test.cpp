@@ -372,6 +372,9 @@ TEST(TextEdit, ReplaceChar) {
   s = "aAbA";
   replace_char(s, 'a', 'x', false);
   EXPECT_EQ(s, "xAbA");
+  s.assign("\0a\0", 3);  // NUL is a character like any other, the last one too
+  replace_char(s, '\0', '.', false);
+  EXPECT_EQ(s, ".a.");
   std::wstring w = L"aA\u0100";
   replace_char(w, L'a', L'z', true);
   EXPECT_EQ(w, L"zz\u0100");

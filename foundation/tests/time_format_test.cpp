@@ -369,9 +369,16 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
                            vk::time_year(value) <= 3000;
     for (const auto& d : layouts) {
       std::string want;
-      if (printable) {
-        const texts parts = by_descriptor(value, d);
-        if (!parts.date.empty()) want = parts.date + ' ' + parts.time;
+      const texts parts = by_descriptor(value, d);
+      if (printable && !parts.date.empty()) want = parts.date + ' ' + parts.time;
+      // The two texts apart, with the time value's validity alone.
+      vk::filetime_texts apart;
+      const bool valid = vk::filetime_date_clock(apart, t, d);
+      if (valid != (t != 0 && value.valid()) ||
+          (valid && (apart.date() != parts.date || apart.clock() != parts.time))) {
+        ADD_FAILURE() << t << " layout " << d.as_u32() << ": '" << apart.date() << "' '"
+                      << apart.clock() << "' want '" << parts.date << "' '" << parts.time << "'";
+        if (++wrong > 5) return;
       }
       std::string got = "> ";
       const bool ok = vk::append_filetime_text(got, t, d);

@@ -150,6 +150,8 @@ TEST(GuidText, StoredOrderAndNullPointer) {
   EXPECT_TRUE(guid_to_string(out, &g));
   EXPECT_EQ(out.size(), 36u);
   EXPECT_EQ(guid_to_string(guid()), "00000000-0000-0000-0000-000000000000");
+  append_guid_text(out, guid());  // appends, keeping what was there
+  EXPECT_EQ(out, "f3f2f1f0-f5f4-f7f6-f8f9-fafbfcfdfeff00000000-0000-0000-0000-000000000000");
 }
 
 // ---------------------------------------------------------------------------
@@ -319,8 +321,15 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
   std::uniform_int_distribution<int> len(0, 64);
   for (int round = 0; round < 2000; ++round) {
     // Exact-size heap buffers so any read past the end is an ASan report.
-    std::vector<uint8_t> buf(static_cast<size_t>(len(rng)));
+    // Now and then longer than the converter's own buffer.
+    std::vector<uint8_t> buf(static_cast<size_t>(round % 100 == 1 ? 1100 : len(rng)));
     for (auto& b : buf) b = static_cast<uint8_t>(round % 3 == 0 ? (byte(rng) & 0xDF) : byte(rng));
+    // Long texts mostly ASCII, so that runs fill the converter's buffer.
+    for (size_t i = 0; buf.size() > 64 && i + 1 < buf.size(); i += 2) {
+      if (byte(rng) < 16) continue;
+      buf[i] = static_cast<uint8_t>('a' + i % 26);
+      buf[i + 1] = 0;
+    }
     // Bias toward surrogates in every other unit.
     if (round % 2 == 0) {
       for (size_t i = 1; i < buf.size(); i += 4)
@@ -333,6 +342,8 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
       const uint32_t used = utf16_to_utf8(p, cut, out);
       EXPECT_LE(used, cut);
       EXPECT_LE(utf16_to_wide(p, cut, wide), cut);
+      // The same code points as the wide form, each encoded alone.
+      ASSERT_EQ(out, to_utf8(wide)) << round << " " << cut;
       utf16le_bytes_to_utf8(p, static_cast<int64_t>(cut), out);
       std::vector<uint16_t> units;
       bytes_to_utf16_units(p, cut, units);

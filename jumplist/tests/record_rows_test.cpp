@@ -9,6 +9,7 @@
 #include "foundation/vk_time.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
+#include "jumplist/record_rows.h"
 #include "report_fixture.h"
 
 namespace vk {
@@ -322,6 +323,18 @@ TEST(RecordRows, Log2timelineLines) {
         "x.lnk,2,x.lnk,4660,VolID: vol; ObjID: obj; (rawscan), (velkor),",
         "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- x.lnk,2,x.lnk,4660,VolID: "
         "vol; ObjID: obj; (rawscan), (velkor),"}},
+      {"paired date and time, no padding: separators replaced, line ends shown",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_pair_datetime = 1;
+         o.m_no_padding = 1;
+         r.m_idlist_path = "a,b\nc";
+         r.m_arguments = "-x\r\n";
+       },
+       {"2024-03-05 07:08:09.123,UTC,..C.,VESKLIST,VESKLIST (automatic),MRU Time,,,a b[LF]c,a "
+        "b[LF]c <- " + path + "; local path-C:\\Temp\\report.docx; nebios-desktop-01; "
+        "mac-00:1d:09:fa:5a:1c; cmdargs--x[CRLF],2," + path +
+        ",0,VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
+        "ObjID time: 2009-07-14 05:45:20.500 [UTC], (velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
   };
   for (const auto& row : rows) {
@@ -333,7 +346,7 @@ TEST(RecordRows, Log2timelineLines) {
     row.setup(r, o);
     const auto lines = lines_of(report(r, o));
     ASSERT_EQ(lines.size(), row.lines.size() + 1);
-    EXPECT_EQ(lines[0], head);
+    EXPECT_EQ(lines[0], o.m_pair_datetime ? "date/time" + head.substr(9) : head);
     for (size_t i = 0; i < row.lines.size(); ++i) EXPECT_EQ(lines[i + 1], row.lines[i]);
     EXPECT_EQ(o.m_header_pending, 0);
     EXPECT_EQ(lines_of(report(r, o)).size(), row.lines.size());  // header once
@@ -379,6 +392,76 @@ TEST(RecordRows, BodyFileLines) {
     EXPECT_EQ(report(r, o),
               "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|"
               "create time\n" + row.line + "\n");
+  }
+}
+
+// The row written straight into its line equals the general table writer's
+// layout of the same cells, under every layout setting.
+TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
+  using setup = void (*)(lnk::useropts&);
+  const std::vector<std::pair<const char*, setup>> settings = {
+      {"csv", [](lnk::useropts&) {}},
+      {"padded, hex, no blank cells",
+       [](lnk::useropts& o) {
+         o.m_no_padding = 0;
+         o.m_hex_numbers = 1;
+         o.m_cell_blank = 0;
+       }},
+      {"pair, quoted, tab",
+       [](lnk::useropts& o) {
+         o.m_pair_datetime = 1;
+         o.m_quoted_csv = 1;
+         o.m_separator = "\t";
+         o.m_replace_char = 0;
+       }},
+      {"other layouts, bar replaced, no line break",
+       [](lnk::useropts& o) {
+         o.m_date_format = "dd/mmm/yy";
+         o.m_time_format = "hh:mm:ss.xxxxxxx";
+         o.m_separator = "|";
+         o.m_replace_char = '|';
+         o.m_replacement_char = ';';
+         o.m_row_line_break = 0;
+         o.m_no_padding = 0;
+       }},
+      {"zero layout, NTFS scan, breakout, carved",
+       [](lnk::useropts& o) {
+         o.m_ntfs_scan = o.m_idlist_times = o.m_show_offset = true;
+         o.m_source_inode = 77;
+         o.m_user_name = "u\"1\"";
+         carved_file(o);
+       }},
+  };
+  lnk_record odd;
+  odd.m_mru_time = odd.m_header.m_write_time = UINT64_MAX;
+  odd.m_header.m_create_time = 1;
+  odd.m_header.m_file_attributes = UINT32_MAX;
+  odd.m_idlist_path = "a,b|c\r\nd\"e\"";
+  odd.m_arguments = "\"q\"\n\r";
+  odd.m_idlist_details = {"", ",", "|\n"};
+  odd.m_mru_position = 99999;
+  for (const auto& [name, apply] : settings) {
+    for (int record = 0; record < 3; ++record) {
+      SCOPED_TRACE(std::string(name) + " record " + std::to_string(record));
+      lnk::useropts o;
+      use_form(o, 'c');
+      automatic_file(o);
+      apply(o);
+      build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format,
+                                 o.m_pair_datetime != 0);
+      if (std::string(name).starts_with("zero")) o.m_time_settings = time_format_settings{};
+      lnk_record r = record == 0 ? entry_10(o) : record == 1 ? odd : lnk_record();
+      record_values v;
+      v.m_target_times = record_target_times(r);
+      v.m_appid_text = record_appid_text(o);
+      v.m_target_name = record_target_name(r);
+      std::ostringstream header, direct, general;
+      register_record_columns(header, o);
+      lnk_record r2 = r;
+      write_record_row(direct, r, o, v);
+      write_record_row_as_table(general, r2, o, v);
+      EXPECT_EQ(direct.str(), general.str());
+    }
   }
 }
 
