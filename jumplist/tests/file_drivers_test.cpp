@@ -137,7 +137,10 @@ TEST(FileDrivers, AFileCostsAtMostFiveSystemCalls) {
       {"ccba5a5986c77e43.customDestinations-ms", custom},
   };
   for (const auto& f : files) {
-    const run_result plain = run(tree, f.bytes, f.name);
+    // The first read of a file just written moves its access time, which
+    // the report shows: compare runs after it.
+    ASSERT_TRUE(run(tree, f.bytes, f.name).ok) << f.name;
+    const run_result plain = run(tree, {}, f.name);
     ASSERT_TRUE(plain.ok) << f.name;
     g_calls = 0;
     run_result counted;
@@ -188,9 +191,12 @@ TEST(FileDrivers, FilesReportTheSameInAnyOrderAndAllocateLittle) {
       {"6/carved.bin", carved},
       {"7/bare.automaticDestinations-ms", bare_list},
   };
+  // Each file is read once before the runs compared: the first read of a
+  // file just written moves its access time, which the report shows.
+  for (const auto& f : files) ASSERT_TRUE(run(tree, f.bytes, f.name).ok) << f.name;
   std::vector<std::string> first;
   for (const auto& f : files) {
-    const run_result r = run(tree, f.bytes, f.name);
+    const run_result r = run(tree, {}, f.name);
     ASSERT_TRUE(r.ok) << f.name;
     first.push_back(r.text);
   }
