@@ -227,7 +227,9 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
       vesk_test::heap::scope counted;
       ctx.offset = 0x100;
       ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, opts()), 4);
-      if (round > 0) EXPECT_LE(counted.allocations(), 1) << round;
+      if (round > 0) {
+        EXPECT_LE(counted.allocations(), 1) << round;
+      }
     }
     EXPECT_EQ(warm.properties.begin()->second.key_text, "26cbc756_00000100");
   }
