@@ -1,6 +1,7 @@
 #include "jumplist/extra_data.h"
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 #include "foundation/vk_bytes.h"
@@ -97,22 +98,43 @@ size_t droid_at(bool birth, bool object) {
   return birth ? T::birth_volume_droid : T::volume_droid;
 }
 
-void guid_text(byte_view block, size_t at, std::string& out) {
-  guid g;
-  g.set(block.data() + at);  // the callers' blocks hold the 16 bytes at `at`
-  guid_to_string(out, &g);
+constexpr char kHex[] = "0123456789abcdef";
+
+// Two lower-case hex digits of every byte value.
+constexpr std::array<char, 512> kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (size_t b = 0; b < 256; ++b) {
+    pairs[2 * b] = kHex[b >> 4];
+    pairs[2 * b + 1] = kHex[b & 15];
+  }
+  return pairs;
+}();
+
+// The GUID text of the 16 bytes at `at` (the callers' blocks hold them).
+lnk_guid_text guid_chars(byte_view block, size_t at) {
+  static constexpr uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  const uint8_t* b = block.data() + at;
+  char text[36];
+  char* p = text;
+  for (size_t i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
+    std::memcpy(p, &kHexPairs[2 * size_t{b[order[i]]}], 2);
+    p += 2;
+  }
+  lnk_guid_text out;
+  out = std::string_view(text, sizeof text);
+  return out;
 }
 
-void droid_text(byte_view tracker, size_t at, std::string& out) {
-  out.clear();
-  if (!all_zero(tracker, at, T::droid_size)) guid_text(tracker, at, out);
+lnk_guid_text droid_text(byte_view tracker, size_t at) {
+  if (all_zero(tracker, at, T::droid_size)) return lnk_guid_text();
+  return guid_chars(tracker, at);
 }
 
-void mac_text(byte_view tracker, bool birth, std::string& out) {
-  out.clear();
+lnk_mac_text mac_chars(byte_view tracker, bool birth) {
   const size_t droid = droid_at(birth, true);
-  if (all_zero(tracker, droid, T::droid_size)) return;
-  static constexpr char kHex[] = "0123456789abcdef";
+  lnk_mac_text out;
+  if (all_zero(tracker, droid, T::droid_size)) return out;
   char text[3 * T::node_size];
   size_t n = 0;
   for (size_t i = 0; i < T::node_size; ++i) {
@@ -121,7 +143,8 @@ void mac_text(byte_view tracker, bool birth, std::string& out) {
     text[n++] = kHex[b >> 4];
     text[n++] = kHex[b & 0xF];
   }
-  out.assign(text, n);
+  out = std::string_view(text, n);
+  return out;
 }
 
 uint64_t droid_time(byte_view tracker, bool birth, std::vector<uint8_t>& node) {
@@ -133,19 +156,18 @@ uint64_t droid_time(byte_view tracker, bool birth, std::vector<uint8_t>& node) {
 
 void take_tracker(lnk_record& rec, byte_view block) {
   ansi_text(block, T::machine_id, T::machine_id_size, rec.m_machine_id);
-  mac_text(block, false, rec.m_mac_address);
-  mac_text(block, true, rec.m_birth_mac_address);
-  droid_text(block, T::volume_droid, rec.m_volume_droid);
-  droid_text(block, T::object_droid, rec.m_object_droid);
-  droid_text(block, T::birth_volume_droid, rec.m_birth_volume_droid);
-  droid_text(block, T::birth_object_droid, rec.m_birth_object_droid);
+  rec.m_mac_address = mac_chars(block, false);
+  rec.m_birth_mac_address = mac_chars(block, true);
+  rec.m_volume_droid = droid_text(block, T::volume_droid);
+  rec.m_object_droid = droid_text(block, T::object_droid);
+  rec.m_birth_volume_droid = droid_text(block, T::birth_volume_droid);
+  rec.m_birth_object_droid = droid_text(block, T::birth_object_droid);
   // The node bytes are not kept: one buffer serves every tracker block.
   thread_local std::vector<uint8_t> node;
   rec.m_object_droid_time = droid_time(block, false, node);
   rec.m_birth_object_droid_time = droid_time(block, true, node);
   const uint8_t* object = block.data() + T::object_droid;
-  rec.m_object_droid_bytes.insert(rec.m_object_droid_bytes.end(), object,
-                                  object + T::droid_size);
+  rec.m_object_droid_bytes.append(object);
 }
 
 void environment_text(byte_view block, std::string& out) {
@@ -203,7 +225,10 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                          const cmd_params& opts) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
-  shell_item_record scratch;
+  // One scratch item for every block, emptied in place: it keeps the room
+  // its value lists grew to.
+  thread_local shell_item_record scratch;
+  scratch.clear();
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
@@ -251,9 +276,12 @@ struct walk_block {
 using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&);
 
 bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  rec.m_environment_target = environment_target_text(b.rest.data());
-  if (rec.m_environment_target.find('\r') == std::string::npos) return true;
-  rec.m_environment_target.clear();
+  // Written into the record's own text, which keeps its room between links.
+  std::string& text = rec.m_environment_target;
+  guarded([&] { environment_text(fixed_block(b.rest.data(), X::size), text); },
+          [&] { text.clear(); });
+  if (text.find('\r') == std::string::npos) return true;
+  text.clear();
   return false;
 }
 bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&) {
@@ -269,7 +297,7 @@ bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd
 }
 bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
   rec.m_special_folder_id = *b.rest.u32(L::special_folder::id);
-  assign_text(rec.m_special_folder_name, csidl_name(rec.m_special_folder_id));
+  rec.m_special_folder_name = csidl_name(rec.m_special_folder_id);
   return true;
 }
 bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -279,7 +307,8 @@ bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_par
 }
 bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&,
                            const cmd_params&) {
-  rec.m_icon_environment = icon_environment_text(b.rest.data());
+  std::string& text = rec.m_icon_environment;
+  guarded([&] { icon_text(fixed_block(b.rest.data(), X::size), text); }, [&] { text.clear(); });
   return true;
 }
 bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -296,7 +325,7 @@ bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cm
   return true;
 }
 bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  guarded([&] { guid_text(b.rest, L::known_folder::id, rec.m_known_folder_id); });
+  rec.m_known_folder_id = guid_chars(b.rest, L::known_folder::id);
   return true;
 }
 bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params& opts) {
@@ -417,25 +446,19 @@ std::string tracker_machine_id(const uint8_t* block) {
 
 std::string tracker_mac_address(const uint8_t* block, bool birth) {
   return guarded([&] {
-    std::string text;
-    mac_text(fixed_block(block, T::size), birth, text);
-    return text;
+    return std::string(mac_chars(fixed_block(block, T::size), birth));
   });
 }
 
 std::string tracker_volume_id(const uint8_t* block, bool birth) {
   return guarded([&] {
-    std::string text;
-    droid_text(fixed_block(block, T::size), droid_at(birth, false), text);
-    return text;
+    return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, false)));
   });
 }
 
 std::string tracker_object_id(const uint8_t* block, bool birth) {
   return guarded([&] {
-    std::string text;
-    droid_text(fixed_block(block, T::size), droid_at(birth, true), text);
-    return text;
+    return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, true)));
   });
 }
 

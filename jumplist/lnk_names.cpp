@@ -1,6 +1,7 @@
 #include "jumplist/lnk_names.h"
 
 #include <array>
+#include <bit>
 #include <string_view>
 
 #include "foundation/vk_guard.h"
@@ -104,15 +105,23 @@ const char* show_command_name(uint32_t value) {
   return value < kShowCommands.size() ? kShowCommands[value] : "unk";
 }
 
+void append_link_flags_names(std::string& out, uint32_t flags) {
+  if (flags == 0) {
+    out += "Default";
+    return;
+  }
+  const size_t mark = out.size();
+  // Only the set bits are visited, lowest first.
+  for (uint32_t rest = flags & ((1u << kLinkFlags.size()) - 1); rest != 0; rest &= rest - 1) {
+    if (out.size() != mark) out += ", ";
+    out += kLinkFlags[static_cast<size_t>(std::countr_zero(rest))];
+  }
+}
+
 std::string link_flags_names(uint32_t flags) {
-  if (flags == 0) return guarded([] { return std::string("Default"); });
   return guarded([&] {
     std::string out;
-    for (size_t bit = 0; bit < kLinkFlags.size(); ++bit) {
-      if (!(flags & (1u << bit))) continue;
-      if (!out.empty()) out += ", ";
-      out += kLinkFlags[bit];
-    }
+    append_link_flags_names(out, flags);
     return out;
   });
 }

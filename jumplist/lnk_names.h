@@ -12,6 +12,7 @@ const char* show_command_name(uint32_t value);
 // Names of the set bits 0 to 25 joined by ", "; "Default" for 0, "" when no
 // named bit is set.
 std::string link_flags_names(uint32_t flags);
+void append_link_flags_names(std::string& out, uint32_t flags);
 const char* drive_type_text(uint32_t type);
 std::ostream& drive_type_name(std::ostream& out, uint32_t type);
 const char* csidl_name(uint32_t special_folder_id);

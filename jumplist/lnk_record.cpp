@@ -1,5 +1,7 @@
 #include "jumplist/lnk_record.h"
 
+#include <iterator>
+#include <type_traits>
 #include <utility>
 
 #include "foundation/vk_bytes.h"
@@ -29,19 +31,46 @@ lnk_header load_lnk_header(const uint8_t* p) {
   return h;
 }
 
-lnk_record::lnk_record() {
-  reset_lnk_record(*this);
-}
+lnk_record::lnk_record() = default;
+
+namespace {
+
+using texts = lnk_record_texts;
+
+// Every text but the three context texts, and every list.
+constexpr std::string texts::*kTexts[] = {
+    &texts::m_netbios_name,     &texts::m_destlist_path,      &texts::m_idlist_path,
+    &texts::m_idlist_extra,     &texts::m_volume_label,       &texts::m_volume_serial,
+    &texts::m_drive_type,       &texts::m_net_name,           &texts::m_device_name,
+    &texts::m_local_base_path,  &texts::m_common_path_suffix, &texts::m_name,
+    &texts::m_relative_path,    &texts::m_working_dir,        &texts::m_arguments,
+    &texts::m_icon_location,    &texts::m_environment_target, &texts::m_machine_id,
+    &texts::m_darwin_product,   &texts::m_darwin_feature,     &texts::m_darwin_component,
+    &texts::m_icon_environment, &texts::m_shim_layer,         &texts::m_property_storage_fmtid,
+    &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra};
+constexpr std::vector<std::string> texts::*kLists[] = {
+    &texts::m_idlist_details, &texts::m_property_keys, &texts::m_property_values,
+    &texts::m_vista_idlist_details};
+constexpr size_t kContextTexts = 3;
+
+// A member added to the texts and missing above would outlive a clearing.
+static_assert(sizeof(texts) == (std::size(kTexts) + kContextTexts) * sizeof(std::string) +
+                                   std::size(kLists) * sizeof(std::vector<std::string>) +
+                                   sizeof(shell_item_list) + sizeof(std::vector<idlist_segment>) +
+                                   sizeof(droid_byte_list));
+static_assert(std::is_trivially_copyable_v<lnk_record_values>);
+
+}  // namespace
 
 void clear_lnk_record(lnk_record& record) noexcept {
-  // Moving the context texts out and back allocates nothing.
-  std::string name = std::move(record.m_source_name);
-  std::string type = std::move(record.m_source_type);
-  std::string alt = std::move(record.m_source_alt_label);
-  static_cast<lnk_record_fields&>(record) = lnk_record_fields{};
-  record.m_source_name = std::move(name);
-  record.m_source_type = std::move(type);
-  record.m_source_alt_label = std::move(alt);
+  // The values are assigned whole; each text is emptied where it is, keeping
+  // its room for the next link parsed into the same record.
+  static_cast<lnk_record_values&>(record) = lnk_record_values{};
+  for (std::string texts::*text : kTexts) (record.*text).clear();
+  for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
+  record.m_idlist_items.clear();
+  record.m_idlist_segments.clear();
+  record.m_object_droid_bytes.clear();
 }
 
 void reset_lnk_record(lnk_record& record) noexcept {
@@ -54,11 +83,10 @@ void reset_lnk_record(lnk_record& record) noexcept {
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
   if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
   shell_item_list().swap(record.m_idlist_items);
-  std::vector<uint8_t>().swap(record.m_object_droid_bytes);
-  for (std::string lnk_record_fields::*text :
-       {&lnk_record_fields::m_destlist_path, &lnk_record_fields::m_darwin_product,
-        &lnk_record_fields::m_darwin_feature, &lnk_record_fields::m_darwin_component,
-        &lnk_record_fields::m_shim_layer, &lnk_record_fields::m_property_storage_fmtid})
+  record.m_object_droid_bytes.release();
+  for (std::string texts::*text :
+       {&texts::m_destlist_path, &texts::m_darwin_product, &texts::m_darwin_feature,
+        &texts::m_darwin_component, &texts::m_shim_layer, &texts::m_property_storage_fmtid})
     std::string().swap(record.*text);
 }
 

@@ -6,7 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/vk_guid.h"
@@ -38,19 +41,85 @@ struct lnk_header {
 // Decodes the 76 bytes at p (the caller has checked they are there).
 lnk_header load_lnk_header(const uint8_t* p);
 
-// The fields with their empty values. Offsets count from the first byte of
-// the LNK data handed to the parser; 0 means "not found".
-struct lnk_record_fields {
+// Text of at most N bytes held in place: the GUID and address texts of a
+// link, which a record then holds without a heap block of its own. Longer
+// text is cut to N bytes.
+template <size_t N>
+class short_text {
+  static_assert(N <= 255);
+
+ public:
+  short_text& operator=(std::string_view text) {
+    m_size = static_cast<uint8_t>(text.size() < N ? text.size() : N);
+    std::memcpy(m_chars, text.data(), m_size);
+    return *this;
+  }
+  void clear() { m_size = 0; }
+  bool empty() const { return m_size == 0; }
+  size_t size() const { return m_size; }
+  const char* data() const { return m_chars; }
+  std::string_view view() const { return {m_chars, m_size}; }
+  operator std::string_view() const { return view(); }
+  friend bool operator==(const short_text& a, std::string_view b) { return a.view() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const short_text& t) {
+    return out << t.view();
+  }
+
+ private:
+  char m_chars[N];
+  uint8_t m_size = 0;
+};
+
+using lnk_guid_text = short_text<36>;  // lower-case, without braces
+using lnk_mac_text = short_text<17>;   // six hex pairs joined by ':'
+
+// The 16 object-droid bytes of each tracker block met, in order: the first
+// block's held in place (a link has one as a rule), any more on the heap.
+class droid_byte_list {
+ public:
+  void append(const uint8_t* droid) {
+    if (m_blocks == 0)
+      std::memcpy(m_first.data(), droid, m_first.size());
+    else
+      m_more.insert(m_more.end(), droid, droid + m_first.size());
+    ++m_blocks;
+  }
+  void clear() {
+    m_blocks = 0;
+    m_more.clear();
+  }
+  void release() {
+    clear();
+    std::vector<uint8_t>().swap(m_more);
+  }
+  bool empty() const { return m_blocks == 0; }
+  size_t size() const { return m_blocks == 0 ? 0 : m_first.size() + m_more.size(); }
+  uint8_t operator[](size_t i) const {
+    return i < m_first.size() ? m_first[i] : m_more[i - m_first.size()];
+  }
+  friend bool operator==(const droid_byte_list& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < b.size(); ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+
+ private:
+  std::array<uint8_t, 16> m_first{};
+  size_t m_blocks = 0;
+  std::vector<uint8_t> m_more;
+};
+
+// The fields with their empty values, in two parts: every value of a fixed
+// size first, then the texts and lists, so that clearing a record is one
+// assignment and an emptying of each text in place. Offsets count from the
+// first byte of the LNK data handed to the parser; 0 means "not found".
+struct lnk_record_values {
   // Context, set by the drivers and the carver.
   uint64_t m_file_offset = 0;
-  std::string m_source_name;
-  std::string m_source_type;
-  std::string m_source_alt_label;
   uint64_t m_entry_num = 0;
   uint64_t m_mru_time = 0;
   int32_t m_mru_position = 0;
-  std::string m_netbios_name;
-  std::string m_destlist_path;
   uint64_t m_checksum = 0;
   uint32_t m_lnk_size = 0;
   uint8_t m_has_access_count = 0;
@@ -61,77 +130,92 @@ struct lnk_record_fields {
 
   // The link itself.
   lnk_header m_header;
-  shell_item_list m_idlist_items;
-  // A stored record's breakout segments, made from its items as they go.
-  std::vector<idlist_segment> m_idlist_segments;
-  std::string m_idlist_path;
-  std::string m_idlist_extra;
-  std::vector<std::string> m_idlist_details;
   std::array<uint64_t, 3> m_idlist_times{};  // modified, accessed, created
   uint64_t m_target_mft_entry = 0;
   uint16_t m_target_mft_seq = 0;
   uint32_t m_volume_id_offset = 0;
-  std::string m_volume_label;
-  std::string m_volume_serial;
-  std::string m_drive_type;
   uint32_t m_net_link_offset = 0;
-  std::string m_net_name;
-  std::string m_device_name;
   uint32_t m_local_path_offset = 0;
-  std::string m_local_base_path;
   uint32_t m_path_suffix_offset = 0;
-  std::string m_common_path_suffix;
   uint32_t m_name_offset = 0;
-  std::string m_name;
   uint32_t m_relative_path_offset = 0;
-  std::string m_relative_path;
   uint32_t m_working_dir_offset = 0;
-  std::string m_working_dir;
   uint32_t m_arguments_offset = 0;
-  std::string m_arguments;
   uint32_t m_icon_location_offset = 0;
-  std::string m_icon_location;
 
   // Extra-data blocks.
   uint32_t m_environment_offset = 0;
-  std::string m_environment_target;
   uint32_t m_console_offset = 0;
   uint32_t m_tracker_offset = 0;
-  std::string m_machine_id;
-  std::string m_mac_address;
-  std::string m_birth_mac_address;
-  std::string m_volume_droid;
-  std::string m_object_droid;
-  std::string m_birth_volume_droid;
-  std::string m_birth_object_droid;
-  std::vector<uint8_t> m_object_droid_bytes;  // 16 per tracker block met
+  lnk_mac_text m_mac_address;
+  lnk_mac_text m_birth_mac_address;
+  lnk_guid_text m_volume_droid;
+  lnk_guid_text m_object_droid;
+  lnk_guid_text m_birth_volume_droid;
+  lnk_guid_text m_birth_object_droid;
   uint64_t m_object_droid_time = 0;
   uint64_t m_birth_object_droid_time = 0;
   uint32_t m_console_fe_offset = 0;
   uint32_t m_code_page = 0;
   uint32_t m_special_folder_offset = 0;
   uint32_t m_special_folder_id = 0;
-  std::string m_special_folder_name;
+  short_text<32> m_special_folder_name;
   uint32_t m_darwin_offset = 0;
+  uint32_t m_icon_environment_offset = 0;
+  uint32_t m_shim_offset = 0;
+  uint32_t m_property_store_offset = 0;
+  uint32_t m_property_storage_offset = 0;
+  uint32_t m_known_folder_offset = 0;
+  lnk_guid_text m_known_folder_id;
+  uint32_t m_vista_idlist_offset = 0;
+};
+
+struct lnk_record_texts {
+  // Context, set by the drivers and the carver.
+  std::string m_source_name;
+  std::string m_source_type;
+  std::string m_source_alt_label;
+  std::string m_netbios_name;
+  std::string m_destlist_path;
+
+  // The link itself.
+  shell_item_list m_idlist_items;
+  // A stored record's breakout segments, made from its items as they go.
+  std::vector<idlist_segment> m_idlist_segments;
+  std::string m_idlist_path;
+  std::string m_idlist_extra;
+  std::vector<std::string> m_idlist_details;
+  std::string m_volume_label;
+  std::string m_volume_serial;
+  std::string m_drive_type;
+  std::string m_net_name;
+  std::string m_device_name;
+  std::string m_local_base_path;
+  std::string m_common_path_suffix;
+  std::string m_name;
+  std::string m_relative_path;
+  std::string m_working_dir;
+  std::string m_arguments;
+  std::string m_icon_location;
+
+  // Extra-data blocks.
+  std::string m_environment_target;
+  std::string m_machine_id;
+  droid_byte_list m_object_droid_bytes;
   std::string m_darwin_product;
   std::string m_darwin_feature;
   std::string m_darwin_component;
-  uint32_t m_icon_environment_offset = 0;
   std::string m_icon_environment;
-  uint32_t m_shim_offset = 0;
   std::string m_shim_layer;
-  uint32_t m_property_store_offset = 0;
   std::vector<std::string> m_property_keys;
   std::vector<std::string> m_property_values;
-  uint32_t m_property_storage_offset = 0;
   std::string m_property_storage_fmtid;
-  uint32_t m_known_folder_offset = 0;
-  std::string m_known_folder_id;
-  uint32_t m_vista_idlist_offset = 0;
   std::string m_vista_idlist_path;
   std::string m_vista_idlist_extra;
   std::vector<std::string> m_vista_idlist_details;
 };
+
+struct lnk_record_fields : lnk_record_values, lnk_record_texts {};
 
 struct lnk_record : lnk_record_fields {
   lnk_record();

@@ -1,10 +1,10 @@
 #include "jumplist/record_report.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "cmdline/path_alias.h"
-#include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
@@ -29,44 +29,85 @@ bool append_date_time(std::string& out, uint64_t ticks, const time_format_settin
   return true;
 }
 
+// The decimal digits of value, ending at end; returns where they start.
+char* decimal_digits(char* end, uint64_t value) {
+  static constexpr char k_pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, k_pairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, k_pairs + 2 * value, 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
 void append_decimal(std::string& out, uint64_t value) {
   char digits[20];
-  size_t n = 0;
+  const char* p = decimal_digits(digits + sizeof digits, value);
+  out.append(p, static_cast<size_t>(digits + sizeof digits - p));
+}
+
+// Lower-case hex digits of value, at least width of them, ending at end;
+// returns where they start.
+char* hex_digits(char* end, uint64_t value, size_t width) {
+  static const char k_hex[] = "0123456789abcdef";
+  char* p = end;
   do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) out += digits[--n];
+    *--p = k_hex[value & 15];
+    value >>= 4;
+  } while (value != 0 || static_cast<size_t>(end - p) < width);
+  return p;
 }
 
 // "0x%08x [%u<unit>]".
-void append_hex_and_decimal(std::string& out, uint64_t value, const char* unit) {
-  static const char k_hex[] = "0123456789abcdef";
-  char digits[16];
-  size_t n = 0;
-  uint64_t v = value;
-  do {
-    digits[n++] = k_hex[v & 15];
-    v >>= 4;
-  } while (v != 0 || n < 8);
-  out += "0x";
-  while (n > 0) out += digits[--n];
-  out += " [";
-  append_decimal(out, value);
+void append_hex_and_decimal(std::string& out, uint64_t value, std::string_view unit) {
+  char text[2 + 16 + 2 + 20];
+  char* const hex_end = text + 2 + 16;
+  char* p = hex_digits(hex_end, value, 8);
+  *--p = 'x';
+  *--p = '0';
+  char decimal[20];
+  const char* d = decimal_digits(decimal + sizeof decimal, value);
+  const size_t decimal_size = static_cast<size_t>(decimal + sizeof decimal - d);
+  char* q = hex_end;
+  *q++ = ' ';
+  *q++ = '[';
+  std::memcpy(q, d, decimal_size);
+  q += decimal_size;
+  out.append(p, static_cast<size_t>(q - p));
   out += unit;
   out += ']';
 }
 
-bool present(const std::string& s) { return !s.empty() && s[0] != '\0'; }
+// A number as decimal, or as "0x" and at least width hex digits.
+void append_number(std::string& out, uint64_t value, bool hex, size_t width) {
+  if (!hex) return append_decimal(out, value);
+  char text[2 + 16];
+  char* p = hex_digits(text + sizeof text, value, width);
+  *--p = 'x';
+  *--p = '0';
+  out.append(p, static_cast<size_t>(text + sizeof text - p));
+}
 
-void line(std::string& out, const char* label, std::string_view value) {
+bool present(std::string_view s) { return !s.empty() && s[0] != '\0'; }
+
+void line(std::string& out, std::string_view label, std::string_view value) {
   out += label;
   out += value;
   out += '\n';
 }
 
 // A labelled date-and-time line; false (nothing written) for no valid time.
-bool date_line(std::string& out, const char* label, uint64_t ticks,
+bool date_line(std::string& out, std::string_view label, uint64_t ticks,
                const time_format_settings& settings) {
   const size_t mark = out.size();
   out += label;
@@ -78,8 +119,8 @@ bool date_line(std::string& out, const char* label, uint64_t ticks,
   return true;
 }
 
-void with_orig(std::string& out, const char* label, const std::string& value,
-               const std::string& orig) {
+void with_orig(std::string& out, std::string_view label, std::string_view value,
+               std::string_view orig) {
   out += label;
   out += value;
   if (!orig.empty() && orig != value) {
@@ -90,7 +131,7 @@ void with_orig(std::string& out, const char* label, const std::string& value,
   out += '\n';
 }
 
-void numbered(std::string& out, const char* label, const std::vector<std::string>& entries) {
+void numbered(std::string& out, std::string_view label, const std::vector<std::string>& entries) {
   out += label;
   if (entries.size() == 1) {
     out += entries[0];
@@ -105,6 +146,28 @@ void numbered(std::string& out, const char* label, const std::vector<std::string
     out += entries[i];
     out += '\n';
   }
+}
+
+// The source path as the reports show it is the same for every record of a
+// file: it is made once and kept while the path stays (and no alias applies).
+const std::string& source_text(const lnk::useropts& o) {
+  thread_local struct {
+    std::string path, text;
+    bool made = false;
+  } cache;
+  const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
+  if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
+  cache.made = false;
+  cache.text.clear();
+  append_utf8_or_escaped(cache.text, o.m_source_path);
+  if (!plain) {
+    std::string aliased;
+    const std::string& shown = apply_path_alias(o, aliased, cache.text);
+    if (&shown != &cache.text) cache.text = shown;
+  }
+  cache.path = o.m_source_path;
+  cache.made = plain;
+  return cache.text;
 }
 
 // The source file's three times are the same for every record of a file:
@@ -140,16 +203,22 @@ const std::string& source_time_lines(const lnk::useropts& o) {
 
 // The labelled block of one record, built whole in out.
 void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
-                const std::array<uint64_t, 3>& target, const std::string& appid) {
+                const std::array<uint64_t, 3>& target) {
   const time_format_settings& ts = o.m_time_settings;
   const bool hex = o.m_hex_numbers != 0;
   const bool offsets = o.m_carve_mode || o.m_show_offset;
 
-  std::string scratch;
-  line(out, "source path/filename:     ", record_source_text(o));
-  if (r.m_file_offset != 0 && offsets)
-    line(out, "file offset:              ", hex_number_text(scratch, r.m_file_offset, hex, 8));
-  if (o.m_automatic_list || o.m_custom_list) line(out, "AppID:                    ", appid);
+  line(out, "source path/filename:     ", source_text(o));
+  if (r.m_file_offset != 0 && offsets) {
+    out += "file offset:              ";
+    append_number(out, r.m_file_offset, hex, 8);
+    out += '\n';
+  }
+  if (o.m_automatic_list || o.m_custom_list) {
+    out += "AppID:                    ";
+    append_record_appid_text(out, o);
+    out += '\n';
+  }
   if (o.m_automatic_list) {
     if (r.m_from_free_space) {
       line(out, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
@@ -174,18 +243,23 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   }
   out += source_time_lines(o);
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
-    line(out, "MFT Entry:                ", hex_number_text(scratch, r.m_target_mft_entry, hex, 8));
-    line(out, "MFT Sequence#:            ", hex_number_text(scratch, r.m_target_mft_seq, hex, 4));
+    out += "MFT Entry:                ";
+    append_number(out, r.m_target_mft_entry, hex, 8);
+    out += "\nMFT Sequence#:            ";
+    append_number(out, r.m_target_mft_seq, hex, 4);
+    out += '\n';
   }
   const lnk_header& h = r.m_header;
-  line(out, "Target flags:             ", link_flags_names(h.m_lnk_flags));
+  out += "Target flags:             ";
+  append_link_flags_names(out, h.m_lnk_flags);
+  out += '\n';
   if (h.m_file_attributes) {
     out += "Target attributes:        ";
     append_file_attributes_text(out, h.m_file_attributes, "; ");
     out += '\n';
   } else
     line(out, "Target attributes:        ", "not specified");
-  static const char* const target_labels[3] = {"Target modified:          ",
+  static constexpr std::string_view target_labels[3] = {"Target modified:          ",
                                                "Target accessed:          ",
                                                "Target created:           "};
   for (size_t i = 0; i < 3; ++i)
@@ -206,7 +280,7 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   out += "\nTarget file size:         ";
   append_hex_and_decimal(out, h.m_file_size, " bytes");
   out += '\n';
-  const std::string show = show_command_name(h.m_show_cmd);
+  const std::string_view show = show_command_name(h.m_show_cmd);
   if (show != "unk") {
     out += "Show cmd:                 [";
     out += show;
@@ -216,8 +290,8 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   if (!r.m_idlist_details.empty()) numbered(out, "Embedded ID List info:    ", r.m_idlist_details);
 
   struct labelled {
-    const char* label;
-    const std::string& value;
+    std::string_view label;
+    std::string_view value;
   };
   const labelled link_info[] = {
       {"Volume Type:              ", r.m_drive_type},
@@ -278,13 +352,12 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   }
 }
 
-void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o,
-                      const std::array<uint64_t, 3>& target, const std::string& appid) {
+void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o) {
   // One buffer per record, written whole; it keeps its room from record to
   // record.
   thread_local std::string block;
   block.clear();
-  text_block(block, r, o, target, appid);
+  text_block(block, r, o, record_target_times(r));
   if (o.m_idlist_times) {
     out.write(block.data(), static_cast<std::streamsize>(block.size()));
     idlist_breakout(out, r, o);
@@ -302,18 +375,28 @@ std::string record_date_time_text(uint64_t ticks, const time_format_settings& se
   return text;
 }
 
-std::string utf8_or_escaped(const std::string& text) {
+void append_utf8_or_escaped(std::string& out, std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
-  std::string out;
-  out.reserve(n);
-  size_t i = 0;
+  size_t i = 0, run = 0;  // run: the first byte not yet copied
   while (i < n) {
+    // Plain ASCII, eight bytes at a time.
+    uint64_t word = 0;
+    if (i + sizeof word <= n) {
+      std::memcpy(&word, p + i, sizeof word);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
     const unsigned char b = p[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
     size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (b < 0x80) len = 1;
-    else if (b >= 0xC2 && b <= 0xDF) len = 2;
+    if (b >= 0xC2 && b <= 0xDF) len = 2;
     else if (b >= 0xE0 && b <= 0xEF) {
       len = 3;
       if (b == 0xE0) lo = 0xA0;
@@ -329,22 +412,31 @@ std::string utf8_or_escaped(const std::string& text) {
       whole = k == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
     }
     if (whole) {
-      out.append(text, i, len);
       i += len;
-    } else {
-      static const char digits[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += digits[b >> 4];
-      out += digits[b & 0xF];
-      ++i;
+      continue;
     }
+    static const char digits[] = "0123456789ABCDEF";
+    const char escaped[4] = {'\\', 'x', digits[b >> 4], digits[b & 0xF]};
+    out.append(text.data() + run, i - run);
+    out.append(escaped, 4);
+    run = ++i;
   }
+  out.append(text.data() + run, n - run);
+}
+
+std::string utf8_or_escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  append_utf8_or_escaped(out, text);
   return out;
 }
 
+void append_record_source_text(std::string& out, const lnk::useropts& options) {
+  out += source_text(options);
+}
+
 std::string record_source_text(const lnk::useropts& options) {
-  std::string aliased;
-  return apply_path_alias(options, aliased, utf8_or_escaped(options.m_source_path));
+  return source_text(options);
 }
 
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
@@ -358,20 +450,36 @@ std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
   return times;
 }
 
-std::string record_target_name(const lnk_record& record) {
+namespace {
+
+const std::string& target_name_of(const lnk_record& record) {
+  static const std::string none;
   for (const std::string* s : {&record.m_idlist_path, &record.m_vista_idlist_path,
                                &record.m_environment_target, &record.m_relative_path,
                                &record.m_icon_location})
     if (!s->empty()) return *s;
-  return {};
+  return none;
+}
+
+}  // namespace
+
+std::string record_target_name(const lnk_record& record) {
+  return target_name_of(record);
+}
+
+void append_record_appid_text(std::string& out, const lnk::useropts& options) {
+  out += options.m_appid_text;
+  if (options.m_appids.empty() || options.m_appid == 0) return;
+  const auto it = options.m_appids.find(options.m_appid);
+  if (it == options.m_appids.end()) return;
+  out += " [";
+  out += it->second;
+  out += ']';
 }
 
 std::string record_appid_text(const lnk::useropts& options) {
-  std::string text = options.m_appid_text;
-  if (!options.m_appids.empty() && options.m_appid != 0) {
-    auto it = options.m_appids.find(options.m_appid);
-    if (it != options.m_appids.end()) text += " [" + it->second + "]";
-  }
+  std::string text;
+  append_record_appid_text(text, options);
   return text;
 }
 
@@ -385,18 +493,23 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   // the row.
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
     register_record_columns(out, options);
-  record_values values;
+  // The labelled block derives what it shows as it writes.
+  if (!(options.m_bodyfile || options.m_csvl2t || options.m_csv)) {
+    write_text_block(out, record, options);
+    return true;
+  }
+  // One set of values for every record: its texts keep their room.
+  thread_local record_values values;
   values.m_target_times = record_target_times(record);
-  values.m_appid_text = record_appid_text(options);
-  values.m_target_name = record_target_name(record);
+  values.m_appid_text.clear();
+  append_record_appid_text(values.m_appid_text, options);
+  values.m_target_name = target_name_of(record);
   if (options.m_bodyfile)
     write_record_bodyfile(out, record, options, values);
   else if (options.m_csvl2t)
     write_record_l2t(out, record, options, values);
-  else if (options.m_csv)
-    write_record_row(out, record, options, values);
   else
-    write_text_block(out, record, options, values.m_target_times, values.m_appid_text);
+    write_record_row(out, record, options, values);
   return true;
 }
 

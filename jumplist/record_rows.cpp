@@ -802,10 +802,13 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     tail += " <- ";
     tail += source;
     tail += "; ";
+    // The address is held in place in the record; the parts take texts.
+    thread_local std::string mac;
+    mac.assign(r.m_mac_address);
     append_parts(tail, {{"vol label-", &r.m_volume_label},
                         {"local path-", &r.m_local_base_path},
                         {"nebios-", &r.m_machine_id},
-                        {"mac-", &r.m_mac_address},
+                        {"mac-", &mac},
                         {"cmdargs-", &r.m_arguments}});
     tail.resize(tail.size() - 2);
     finish_text(tail, start, from, to, true, spare);

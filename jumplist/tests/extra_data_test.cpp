@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
 #include "jumplist/extra_data.h"
@@ -159,6 +160,35 @@ TEST(ExtraData, TrackerValues) {
   EXPECT_EQ(rec.m_birth_mac_address, "00:1d:09:fa:5a:1c");
   EXPECT_EQ(rec.m_birth_object_droid_time, 128920239205000123u);
   EXPECT_EQ(rec.m_birth_volume_droid, "33221100-5544-7766-8899-aabbccddeeff");
+}
+
+// The tracker and folder texts live in the record itself and a cleared
+// record keeps the room of its texts, which the blocks write into: the same
+// link parsed into it again takes no heap block.
+TEST(ExtraData, ReparsedLinkTakesNoHeapBlock) {
+  const guid_bytes_t object = guid_of("bbe36e843970de119d20001d09fa5a1c");
+  const guid_bytes_t volume = guid_of("00112233445566778899aabbccddeeff");
+  lnk_spec s;
+  s.strings[0] = u"a description longer than a short string";
+  s.extra_blocks = {environment_block("", u"%ProgramFiles%\\Vendor\\Application\\app.exe"),
+                    tracker_block("desktop-01", volume, object, volume, object),
+                    special_folder_block(25), known_folder_block(volume),
+                    icon_environment_block("", u"%SystemRoot%\\system32\\shell32.dll")};
+  const std::vector<uint8_t> bytes = write_lnk(s);
+  lnk_record rec;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  for (int i = 0; i < 2; ++i) {
+    clear_lnk_record(rec);
+    vesk_test::heap::scope counted;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    EXPECT_EQ(counted.allocations(), 0);
+  }
+  EXPECT_EQ(rec.m_environment_target, "%ProgramFiles%\\Vendor\\Application\\app.exe");
+  EXPECT_EQ(rec.m_icon_environment, "%SystemRoot%\\system32\\shell32.dll");
+  EXPECT_EQ(rec.m_special_folder_name, "CSIDL_COMMON_DESKTOPDIRECTORY");
+  EXPECT_EQ(rec.m_known_folder_id, "33221100-5544-7766-8899-aabbccddeeff");
+  EXPECT_EQ(rec.m_birth_mac_address, "00:1d:09:fa:5a:1c");
+  EXPECT_EQ(rec.m_object_droid_bytes, lnk_bytes_t(object.begin(), object.end()));
 }
 
 TEST(ExtraData, DarwinDescriptor) {
