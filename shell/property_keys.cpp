@@ -23,6 +23,7 @@ struct fmtid_bits {
   uint64_t low = 0;
   uint64_t high = 0;
 
+  fmtid_bits() = default;
   explicit fmtid_bits(const guid& g) {
     std::memcpy(&low, g.m_bytes, 8);
     std::memcpy(&high, g.m_bytes + 8, 8);
@@ -58,6 +59,17 @@ struct key_index {
     fmtids.clear();
   }
 };
+
+// The FMTID found last and its range, for the build of the index it came
+// from (0: none): the values of one storage share their FMTID.
+uint64_t g_builds = 0;
+struct found_fmtid {
+  fmtid_bits fmtid;
+  uint32_t begin = 0;
+  uint32_t end = 0;
+  uint64_t build = 0;
+};
+thread_local found_fmtid t_found;
 
 key_index& index_instance() {
   static key_index index;
@@ -137,23 +149,28 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
   if (!g_built) {
     if (!build_index(index)) return false;
     g_built = true;
+    ++g_builds;
   }
   return vk::guarded([&] {
     const fmtid_bits bits(fmtid);
-    const auto range = std::lower_bound(
-        index.fmtids.begin(), index.fmtids.end(), bits,
-        [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
-    if (range == index.fmtids.end() || !(range->fmtid == bits)) {
-      // Only an FMTID the table lacks may be the string-named set.
-      if (!guid_equals(fmtid, string_named_set())) return false;
-      rec.name2.clear();
-      rec.name3.clear();
-      rec.string_named = 1;
-      rec.key_known = 1;
-      return true;
+    found_fmtid& found = t_found;
+    if (found.build != g_builds || !(found.fmtid == bits)) {
+      const auto range = std::lower_bound(
+          index.fmtids.begin(), index.fmtids.end(), bits,
+          [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
+      if (range == index.fmtids.end() || !(range->fmtid == bits)) {
+        // Only an FMTID the table lacks may be the string-named set.
+        if (!guid_equals(fmtid, string_named_set())) return false;
+        rec.name2.clear();
+        rec.name3.clear();
+        rec.string_named = 1;
+        rec.key_known = 1;
+        return true;
+      }
+      found = found_fmtid{bits, range->begin, range->end, g_builds};
     }
-    const auto first = index.slots.begin() + range->begin;
-    const auto last = index.slots.begin() + range->end;
+    const auto first = index.slots.begin() + found.begin;
+    const auto last = index.slots.begin() + found.end;
     const auto at = std::lower_bound(first, last, pid,
                                      [](const key_slot& slot, uint32_t p) { return slot.pid < p; });
     if (at == last || at->pid != pid) return false;

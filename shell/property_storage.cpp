@@ -263,6 +263,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     parse_typed_value(tv, ctx, storage + data, size - data,
                       *v.u16(static_cast<size_t>(q) + nv::tail_vartype));
     property_value pv(&string_named_set(), 0);
+    pv.take_room();
     pv.name = name;
     pv.name2 = std::move(name);
     pv.string_named = 1;

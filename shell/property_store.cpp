@@ -141,7 +141,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         if constexpr (std::is_const_v<Value>)
           pv.text = tv.texts[i];
         else
-          pv.text = std::move(tv.texts[i]);
+          pv.text.swap(tv.texts[i]);  // the value keeps the template's room
         set_lowered_key(pv);
         const auto copied = static_cast<int64_t>(pv.text.size());
         if (!f.file(31, offset_of(i), i + 1 == tv.texts.size(), copied)) {
@@ -155,7 +155,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         if (tv.blobs[i].size() != 16) continue;
         guid g;
         g.set(tv.blobs[i].data());
-        pv.text = clsid_text(&g);
+        clsid_name(pv.text, &g);
         set_lowered_key(pv);
         rec.prop_guid_texts.push_back(pv.text);
         if (!f.file(72, offset_of(i), i + 1 == tv.blobs.size())) {
@@ -208,6 +208,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           return 0;
         }
         property_value pv(fmtid, pid);
+        pv.take_room();
         if (lookup_property_value_key(pv)) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};

@@ -1,5 +1,7 @@
 #include "shell/property_value.h"
 
+#include <vector>
+
 namespace vk {
 
 namespace property_nodes {
@@ -63,6 +65,73 @@ void give(void* node, std::size_t size) noexcept {
 std::size_t kept() { return t_gone ? 0 : t_list.count; }
 
 }  // namespace property_nodes
+
+namespace property_buffers {
+namespace {
+
+// Set once the thread's list is gone, as for the node list.
+thread_local bool t_gone = false;
+
+struct room_list {
+  std::vector<std::string> rooms;
+  ~room_list() { t_gone = true; }
+};
+
+thread_local room_list t_rooms;
+
+constexpr std::size_t k_short = std::string().capacity();
+
+// Moves rather than swaps: a string move is a few inline stores.
+void take_from(std::vector<std::string>& rooms, std::string& s) noexcept {
+  if (s.capacity() > k_short || rooms.empty()) return;
+  s = std::move(rooms.back());
+  s.clear();
+  rooms.pop_back();
+}
+
+void give_to(std::vector<std::string>& rooms, std::string& s) noexcept {
+  const std::size_t room = s.capacity();
+  if (room <= k_short || room > k_room_most || rooms.size() >= k_kept_most) return;
+  if (rooms.capacity() == 0) {
+    // The list's own room, once; without it nothing is kept.
+    try {
+      rooms.reserve(k_kept_most);
+    } catch (...) {
+      return;
+    }
+  }
+  rooms.push_back(std::move(s));
+}
+
+}  // namespace
+
+void take(std::string& s) noexcept {
+  if (!t_gone) take_from(t_rooms.rooms, s);
+}
+
+void give(std::string& s) noexcept {
+  if (!t_gone) give_to(t_rooms.rooms, s);
+}
+
+std::size_t kept() { return t_gone ? 0 : t_rooms.rooms.size(); }
+
+}  // namespace property_buffers
+
+void property_value::give_room() noexcept {
+  if (property_buffers::t_gone) return;
+  std::vector<std::string>& rooms = property_buffers::t_rooms.rooms;
+  property_buffers::give_to(rooms, text);
+  property_buffers::give_to(rooms, key_text);
+  property_buffers::give_to(rooms, name);
+}
+
+void property_value::take_room() noexcept {
+  if (property_buffers::t_gone) return;
+  std::vector<std::string>& rooms = property_buffers::t_rooms.rooms;
+  property_buffers::take_from(rooms, text);
+  property_buffers::take_from(rooms, key_text);
+  property_buffers::take_from(rooms, name);
+}
 
 property_value::property_value(const guid* fmtid, uint32_t pid) {
   clear();

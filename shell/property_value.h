@@ -59,7 +59,26 @@ struct property_value {
   // Everything empty; the key from fmtid (all zero when null) and pid.
   explicit property_value(const guid* fmtid = nullptr, uint32_t pid = 0);
   void clear();
+  // Gives the texts that have no room of their own the room of texts of
+  // values dropped before (see property_buffers).
+  void take_room() noexcept;
+  // Leaves the texts' room to values built later; the texts end empty.
+  void give_room() noexcept;
 };
+
+// Text room of dropped values: a value filed into a collection and dropped
+// with it gives its texts' heap room to a bounded list of the thread, and a
+// value being built takes it back, so that filing the same few texts per
+// item does not cost heap round trips. Only moderate rooms are kept.
+namespace property_buffers {
+inline constexpr std::size_t k_kept_most = 1024;
+inline constexpr std::size_t k_room_most = 512;
+// Room for s when s has none on the heap (empty otherwise is left as is).
+void take(std::string& s) noexcept;
+void give(std::string& s) noexcept;
+// Rooms waiting on this thread's list.
+std::size_t kept();
+}  // namespace property_buffers
 
 // Map nodes of the property collections come from a free list of the
 // thread: parsers file and drop a few values per item, every node is the
@@ -91,6 +110,12 @@ struct property_node_allocator {
       property_nodes::give(p, sizeof(T));
     else
       std::allocator<T>().deallocate(p, n);
+  }
+  // A dropped value's texts leave their room behind for the next values.
+  template <class U>
+  void destroy(U* p) noexcept {
+    if constexpr (requires { p->second.give_room(); }) p->second.give_room();
+    p->~U();
   }
   template <class U>
   bool operator==(const property_node_allocator<U>&) const noexcept {

@@ -216,12 +216,45 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     EXPECT_LE(counted.allocations(), 3 * 3);  // key, text, key text per element
   }
 
-  // The list keeps a bounded number of nodes.
+  // Warm, a lone number costs its key only: its texts take the room of
+  // values dropped before.
+  {
+    shell_item_record warm;
+    parse_ctx ctx;
+    const bytes_t one{1, 0, 0, 0};
+    for (int round = 0; round < 3; ++round) {
+      warm.properties.clear();
+      vesk_test::heap::scope counted;
+      ctx.offset = 0x100;
+      ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, opts()), 4);
+      if (round > 0) {
+        EXPECT_LE(counted.allocations(), 1) << round;
+      }
+    }
+    EXPECT_EQ(warm.properties.begin()->second.key_text, "26cbc756_00000100");
+  }
+
+  // Both lists are bounded: nodes, and texts' rooms (a room too large for
+  // the list is given back to the heap).
   {
     property_value_map many;
-    for (size_t i = 0; i < property_nodes::k_kept_most + 100; ++i) many.emplace("k", property_value());
+    property_value big;
+    big.text.assign(property_buffers::k_room_most + 1, 'x');
+    many.emplace("big", big);
+    for (size_t i = 0; i < property_nodes::k_kept_most + 100; ++i) {
+      auto& v = many.emplace("k", property_value())->second;
+      v.text.assign(40, 't');
+      v.key_text.assign(40, 'k');
+    }
   }
   EXPECT_EQ(property_nodes::kept(), property_nodes::k_kept_most);
+  EXPECT_EQ(property_buffers::kept(), property_buffers::k_kept_most);
+  property_value taker;
+  taker.take_room();
+  EXPECT_TRUE(taker.text.empty());
+  EXPECT_GE(taker.text.capacity(), 40u);
+  EXPECT_LE(taker.text.capacity(), property_buffers::k_room_most);
+  EXPECT_EQ(property_buffers::kept(), property_buffers::k_kept_most - 3);
 }
 
 TEST(PropertyFiling, KindsWithoutValues) {
