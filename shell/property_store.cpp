@@ -3,6 +3,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -195,9 +196,29 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
   }
 }
 
+// Nodes of dropped values, kept with their texts' room (up to a bound) for
+// the values built next: their key texts then need no heap round trip.
+constexpr size_t k_spare_most = 64;
+constexpr size_t k_spare_room = 512;
+thread_local std::vector<property_value_map::node_type> t_spare_nodes;
+
+void trim_room(std::string& s) {
+  if (s.capacity() > k_spare_room) std::string().swap(s);
+}
+
 // A value built in a map node of its own: filed last, it moves into the
 // collection with its node instead of being copied into a new one.
 property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) {
+  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+  if (!spare.empty()) {
+    property_value_map::node_type node = std::move(spare.back());
+    spare.pop_back();
+    property_value& pv = node.mapped();
+    pv.clear();
+    if (fmtid) pv.key.fmtid = *fmtid;
+    pv.key.pid = pid;
+    return node;
+  }
   thread_local property_value_map maker;
   maker.emplace(std::piecewise_construct, std::forward_as_tuple(),
                 std::forward_as_tuple(fmtid, pid));
@@ -214,6 +235,27 @@ bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value
 bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
                       property_value&& pv, const cmd_params& opts) {
   return guarded([&] { return store_body(rec, ctx, tv, pv, true, opts); });
+}
+
+void keep_property_nodes(property_value_map& values) noexcept {
+  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+  if (spare.capacity() < k_spare_most) {
+    try {
+      spare.reserve(k_spare_most);
+    } catch (...) {
+      return;
+    }
+  }
+  while (!values.empty() && spare.size() < k_spare_most) {
+    property_value_map::node_type node = values.extract(values.begin());
+    property_value& pv = node.mapped();
+    for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name, &pv.name2,
+                           &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
+      trim_room(*s);
+    if (pv.offset_list.capacity() > k_spare_room / sizeof(uint64_t))
+      std::vector<uint64_t>().swap(pv.offset_list);
+    spare.push_back(std::move(node));
+  }
 }
 
 int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
