@@ -19,6 +19,7 @@ constexpr size_t k_pooled_list_max = 16;   // elements
 constexpr size_t k_pooled_text_max = 512;  // bytes
 constexpr size_t k_new_list = 4;   // elements of a list made when the pool is empty
 constexpr size_t k_new_text = 64;  // bytes of such a text
+constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
 template <class T>
 struct buffer_stack {
@@ -37,6 +38,8 @@ struct buffer_pool {
   buffer_stack<std::vector<std::string>> string_lists;
   buffer_stack<std::vector<guid>> guid_lists;
   buffer_stack<std::string> texts;
+  // Destroyed after t_pool is reset, so its records free as usual.
+  shell_item_list spare_items;
   ~buffer_pool();
 };
 
@@ -114,6 +117,22 @@ void take_pooled(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
   if (buffer_pool* pool = thread_pool()) pool->texts.take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
+}
+
+void give_spare_items(shell_item_list& items) noexcept {
+  shell_item_list given;
+  given.swap(items);
+  if (given.empty() || given.capacity() > k_spare_items_max) return;
+  buffer_pool* pool = thread_pool();
+  if (!pool || pool->spare_items.size() > given.size()) return;
+  pool->spare_items.swap(given);  // the former spare (mostly empty) goes
+}
+
+void take_spare_items(shell_item_list& items) noexcept {
+  if (!items.empty()) return;
+  if (buffer_pool* pool = thread_pool()) {
+    if (!pool->spare_items.empty()) items.swap(pool->spare_items);
+  }
 }
 
 void shell_item_record::clear() {
