@@ -136,15 +136,17 @@ void take_spare_items(shell_item_list& items) noexcept {
 }
 
 void shell_item_record::clear() {
+  // A record parsed into again mostly had few of its members filled: only
+  // those are touched (the maps' clearing is not free even when empty).
   guids.clear();
-  guid_names.clear();
-  names.clear();
-  date_texts.clear();
+  if (!guid_names.empty()) guid_names.clear();
+  if (!names.empty()) names.clear();
+  if (!date_texts.empty()) date_texts.clear();
   raw.clear();
-  children.clear();
-  embedded_lists.clear();
-  properties.clear();
-  found_properties.clear();
+  if (!children.empty()) children.clear();
+  if (!embedded_lists.empty()) embedded_lists.clear();
+  if (!properties.empty()) properties.clear();
+  if (!found_properties.empty()) found_properties.clear();
   primary_name.clear();
   long_name.clear();
   localized_name.clear();
@@ -163,13 +165,13 @@ void shell_item_record::clear() {
 
 void clear_item_property_fields(shell_item_record& rec) {
   rec.prop_key_text.clear();
-  rec.prop_texts.clear();
+  if (!rec.prop_texts.empty()) rec.prop_texts.clear();
   rec.prop_qwords.clear();
   rec.prop_offsets.clear();
   rec.prop_dwords.clear();
   rec.prop_bytes.clear();
-  rec.prop_guid_texts.clear();
-  rec.prop_names2.clear();
+  if (!rec.prop_guid_texts.empty()) rec.prop_guid_texts.clear();
+  if (!rec.prop_names2.empty()) rec.prop_names2.clear();
   rec.prop_flags.fill(0);
 }
 
