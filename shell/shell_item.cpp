@@ -139,9 +139,16 @@ void shell_item_record::clear() {
   // A record parsed into again mostly had few of its members filled: only
   // those are touched (the maps' clearing is not free even when empty).
   guids.clear();
-  if (!guid_names.empty()) guid_names.clear();
+  if (!guid_names.empty() || !date_texts.empty()) {
+    // Their texts' storage goes to the pool, as when a record is destroyed.
+    if (buffer_pool* pool = thread_pool()) {
+      for (std::string& name : guid_names) give_text(*pool, name);
+      for (std::string& line : date_texts) give_text(*pool, line);
+    }
+    guid_names.clear();
+    date_texts.clear();
+  }
   if (!names.empty()) names.clear();
-  if (!date_texts.empty()) date_texts.clear();
   raw.clear();
   if (!children.empty()) children.clear();
   if (!embedded_lists.empty()) embedded_lists.clear();
