@@ -117,7 +117,7 @@ class utf8_locale {
   virtual ~utf8_locale() = default;
 
  private:
-  uint32_t m_reserved[2] = {0, 0};
+  [[maybe_unused]] uint32_t m_reserved[2] = {0, 0};
 };
 
 extern utf8_locale utf8_locale_instance;

@@ -175,6 +175,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   bool decoded = false;
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
+    take_spare_items(rec.m_idlist_items);
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
                            static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
                            carved, ctx, opts);
@@ -204,7 +205,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   rec.m_header = load_lnk_header(bytes);
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
-  rec.m_idlist_items.clear();
+  give_spare_items(rec.m_idlist_items);
 
   // One work budget for everything nested below, in proportion to the link.
   guard_level level(static_cast<int64_t>(size));

@@ -68,7 +68,7 @@ void clear_lnk_record(lnk_record& record) noexcept {
   static_cast<lnk_record_values&>(record) = lnk_record_values{};
   for (std::string texts::*text : kTexts) (record.*text).clear();
   for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
-  record.m_idlist_items.clear();
+  give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
 }
@@ -82,7 +82,8 @@ void reset_lnk_record(lnk_record& record) noexcept {
 
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
   if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
-  shell_item_list().swap(record.m_idlist_items);
+  // The items go to the spare the next link's ID list is parsed into.
+  give_spare_items(record.m_idlist_items);
   record.m_object_droid_bytes.release();
   for (std::string texts::*text :
        {&texts::m_destlist_path, &texts::m_darwin_product, &texts::m_darwin_feature,

@@ -79,7 +79,9 @@ struct room_list {
 
 thread_local room_list t_rooms;
 
-constexpr std::size_t k_short = std::string().capacity();
+// The short-string room of an empty text (not a constant expression for
+// every compiler and library pair).
+const std::size_t k_short = std::string().capacity();
 
 // Moves rather than swaps: a string move is a few inline stores.
 void take_from(std::vector<std::string>& rooms, std::string& s) noexcept {

@@ -19,6 +19,7 @@ constexpr size_t k_pooled_list_max = 16;   // elements
 constexpr size_t k_pooled_text_max = 512;  // bytes
 constexpr size_t k_new_list = 4;   // elements of a list made when the pool is empty
 constexpr size_t k_new_text = 64;  // bytes of such a text
+constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
 template <class T>
 struct buffer_stack {
@@ -37,6 +38,8 @@ struct buffer_pool {
   buffer_stack<std::vector<std::string>> string_lists;
   buffer_stack<std::vector<guid>> guid_lists;
   buffer_stack<std::string> texts;
+  // Destroyed after t_pool is reset, so its records free as usual.
+  shell_item_list spare_items;
   ~buffer_pool();
 };
 
@@ -116,16 +119,41 @@ void take_pooled(std::string& text) {
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
 }
 
+void give_spare_items(shell_item_list& items) noexcept {
+  shell_item_list given;
+  given.swap(items);
+  if (given.empty() || given.capacity() > k_spare_items_max) return;
+  buffer_pool* pool = thread_pool();
+  if (!pool || pool->spare_items.size() > given.size()) return;
+  pool->spare_items.swap(given);  // the former spare (mostly empty) goes
+}
+
+void take_spare_items(shell_item_list& items) noexcept {
+  if (!items.empty()) return;
+  if (buffer_pool* pool = thread_pool()) {
+    if (!pool->spare_items.empty()) items.swap(pool->spare_items);
+  }
+}
+
 void shell_item_record::clear() {
+  // A record parsed into again mostly had few of its members filled: only
+  // those are touched (the maps' clearing is not free even when empty).
   guids.clear();
-  guid_names.clear();
-  names.clear();
-  date_texts.clear();
+  if (!guid_names.empty() || !date_texts.empty()) {
+    // Their texts' storage goes to the pool, as when a record is destroyed.
+    if (buffer_pool* pool = thread_pool()) {
+      for (std::string& name : guid_names) give_text(*pool, name);
+      for (std::string& line : date_texts) give_text(*pool, line);
+    }
+    guid_names.clear();
+    date_texts.clear();
+  }
+  if (!names.empty()) names.clear();
   raw.clear();
-  children.clear();
-  embedded_lists.clear();
-  properties.clear();
-  found_properties.clear();
+  if (!children.empty()) children.clear();
+  if (!embedded_lists.empty()) embedded_lists.clear();
+  if (!properties.empty()) properties.clear();
+  if (!found_properties.empty()) found_properties.clear();
   primary_name.clear();
   long_name.clear();
   localized_name.clear();
@@ -144,13 +172,13 @@ void shell_item_record::clear() {
 
 void clear_item_property_fields(shell_item_record& rec) {
   rec.prop_key_text.clear();
-  rec.prop_texts.clear();
+  if (!rec.prop_texts.empty()) rec.prop_texts.clear();
   rec.prop_qwords.clear();
   rec.prop_offsets.clear();
   rec.prop_dwords.clear();
   rec.prop_bytes.clear();
-  rec.prop_guid_texts.clear();
-  rec.prop_names2.clear();
+  if (!rec.prop_guid_texts.empty()) rec.prop_guid_texts.clear();
+  if (!rec.prop_names2.empty()) rec.prop_names2.clear();
   rec.prop_flags.fill(0);
 }
 

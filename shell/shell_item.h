@@ -100,6 +100,15 @@ void take_pooled(std::vector<std::string>& list);
 void take_pooled(std::vector<guid>& list);
 void take_pooled(std::string& text);
 
+// A per-thread spare list of item records, so that the items of one link are
+// parsed into again for the next instead of being destroyed and rebuilt.
+// give_spare_items leaves items empty without storage; a list of more than a
+// few dozen records is freed instead of kept. take_spare_items gives an empty
+// items the spare's records (left as they were: parse_idlist clears each one
+// it parses into and drops those it does not use).
+void give_spare_items(shell_item_list& items) noexcept;
+void take_spare_items(shell_item_list& items) noexcept;
+
 // The FILETIME of a DOS date and time read as UTC; 0 when a field is out of
 // range (day 0, month 0 or above 12, hour, minute or second too large). A
 // day past its month's end runs on into the next month.

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "jumplist/lnk_names.h"
 #include "jumplist/lnk_parser.h"
@@ -336,6 +337,27 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   EXPECT_EQ(copy.m_name, "n");
   EXPECT_EQ(copy.m_idlist_items.size(), 2u);
   EXPECT_EQ(copy.m_source_type, "VESKLIST (automatic)");
+
+  // A stored record holds no items: they are parsed into again by the next
+  // link, which then allocates less than one with none to reuse.
+  const auto parse_counted = [&](lnk_record& r) {
+    heap::scope counted;
+    EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), opts(), false, 0));
+    return counted.allocations();
+  };
+  lnk_record stored, reusing, fresh;
+  parse_counted(stored);
+  compact_lnk_record(stored, false);
+  EXPECT_EQ(stored.m_idlist_items.capacity(), 0u);
+  const int64_t reused = parse_counted(reusing);
+  EXPECT_EQ(reusing.m_idlist_path, copy.m_idlist_path);
+  EXPECT_EQ(reusing.m_idlist_items.size(), 2u);
+  compact_lnk_record(reusing, false);
+  take_spare_items(reusing.m_idlist_items);
+  shell_item_list().swap(reusing.m_idlist_items);  // the spare's records destroyed
+  const int64_t built = parse_counted(fresh);
+  EXPECT_EQ(fresh.m_idlist_path, copy.m_idlist_path);
+  EXPECT_LT(reused, built);
 }
 
 }  // namespace
