@@ -228,6 +228,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
   // One scratch item for every block, emptied in place: it keeps the room
   // its value lists grew to.
   thread_local shell_item_record scratch;
+  keep_property_nodes(scratch.properties);
+  keep_property_nodes(scratch.found_properties);
   scratch.clear();
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;

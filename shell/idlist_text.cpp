@@ -76,7 +76,6 @@ void collect_property_texts(const shell_item_record& record,
                             const cmd_params& settings, bool split_names) {
   guarded([&] {
     thread_local std::vector<placed_value> placed;
-    thread_local property_value lookup;
     placed.clear();
     size_t shown = 0;
     for (const auto& entry : record.properties) {
@@ -103,16 +102,15 @@ void collect_property_texts(const shell_item_record& record,
         continue;
       }
       // The table's name only: a value's own name may come from elsewhere.
-      lookup.name.clear();
-      lookup_property_key(lookup, v.key.fmtid, v.key.pid);
+      const std::string_view name = property_key_name(v.key.fmtid, v.key.pid);
       std::string key;
-      key.reserve(37 + (lookup.name.empty() ? 10 : lookup.name.size()));
+      key.reserve(37 + (name.empty() ? 10 : name.size()));
       append_guid_text(key, v.key.fmtid);
       key += '/';
-      if (lookup.name.empty())
+      if (name.empty())
         append_hex(key, v.key.pid, 2);
       else
-        key += lookup.name;
+        key += name;
       std::string value;
       append_property_value_text(value, v, settings);
       // Both or neither, so that the two lists stay aligned by index.

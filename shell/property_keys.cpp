@@ -1,6 +1,7 @@
 #include "shell/property_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -60,8 +61,9 @@ struct key_index {
   }
 };
 
-// The FMTID found last and its range, for the build of the index it came
-// from (0: none): the values of one storage share their FMTID.
+// FMTIDs found lately and their ranges (an empty one: not in the table),
+// each for the build of the index it came from (0: none). The values of a
+// store alternate between a few FMTIDs.
 uint64_t g_builds = 0;
 struct found_fmtid {
   fmtid_bits fmtid;
@@ -69,7 +71,12 @@ struct found_fmtid {
   uint32_t end = 0;
   uint64_t build = 0;
 };
-thread_local found_fmtid t_found;
+constexpr size_t k_found_slots = 16;
+thread_local std::array<found_fmtid, k_found_slots> t_found;
+
+size_t found_slot(const fmtid_bits& b) {
+  return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
+}
 
 key_index& index_instance() {
   static key_index index;
@@ -144,37 +151,52 @@ bool property_key_table(property_key_map& table) {
   });
 }
 
-bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
+namespace {
+
+// The table's slot of the key; null when the table lacks it (or cannot be
+// built). Never throws: the index is built once, behind its own guard.
+const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
   key_index& index = index_instance();
   if (!g_built) {
-    if (!build_index(index)) return false;
+    if (!build_index(index)) return nullptr;
     g_built = true;
     ++g_builds;
   }
-  return vk::guarded([&] {
-    const fmtid_bits bits(fmtid);
-    found_fmtid& found = t_found;
-    if (found.build != g_builds || !(found.fmtid == bits)) {
-      const auto range = std::lower_bound(
-          index.fmtids.begin(), index.fmtids.end(), bits,
-          [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
-      if (range == index.fmtids.end() || !(range->fmtid == bits)) {
-        // Only an FMTID the table lacks may be the string-named set.
-        if (!guid_equals(fmtid, string_named_set())) return false;
-        rec.name2.clear();
-        rec.name3.clear();
-        rec.string_named = 1;
-        rec.key_known = 1;
-        return true;
-      }
+  const fmtid_bits bits(fmtid);
+  found_fmtid& found = t_found[found_slot(bits)];
+  if (found.build != g_builds || !(found.fmtid == bits)) {
+    const auto range = std::lower_bound(
+        index.fmtids.begin(), index.fmtids.end(), bits,
+        [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
+    if (range == index.fmtids.end() || !(range->fmtid == bits))
+      found = found_fmtid{bits, 0, 0, g_builds};
+    else
       found = found_fmtid{bits, range->begin, range->end, g_builds};
+  }
+  if (found.begin == found.end) return nullptr;
+  const auto first = index.slots.begin() + found.begin;
+  const auto last = index.slots.begin() + found.end;
+  const auto at = std::lower_bound(first, last, pid,
+                                   [](const key_slot& slot, uint32_t p) { return slot.pid < p; });
+  if (at == last || at->pid != pid) return nullptr;
+  return &*at;
+}
+
+}  // namespace
+
+bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
+  return vk::guarded([&] {
+    const key_slot* slot = find_key_slot(fmtid, pid);
+    if (!slot) {
+      // Only an FMTID the table lacks may be the string-named set.
+      if (!g_built || !guid_equals(fmtid, string_named_set())) return false;
+      rec.name2.clear();
+      rec.name3.clear();
+      rec.string_named = 1;
+      rec.key_known = 1;
+      return true;
     }
-    const auto first = index.slots.begin() + found.begin;
-    const auto last = index.slots.begin() + found.end;
-    const auto at = std::lower_bound(first, last, pid,
-                                     [](const key_slot& slot, uint32_t p) { return slot.pid < p; });
-    if (at == last || at->pid != pid) return false;
-    const key_slot& entry = *at;
+    const key_slot& entry = *slot;
     rec.name.assign(entry.name);
     rec.name2.clear();
     rec.name3.clear();
@@ -190,6 +212,11 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
     rec.key_known = 1;
     return true;
   });
+}
+
+std::string_view property_key_name(const guid& fmtid, uint32_t pid) {
+  const key_slot* slot = find_key_slot(fmtid, pid);
+  return slot ? slot->name : std::string_view();
 }
 
 bool lookup_property_value_key(property_value& rec) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "shell/guid_names.h"
 #include "shell/property_value.h"
@@ -69,6 +70,8 @@ const guid& string_named_set();
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
 bool lookup_property_value_key(property_value& rec);
+// The table's name of the key; empty when the table lacks the key.
+std::string_view property_key_name(const guid& fmtid, uint32_t pid);
 
 // Two-word label of a value code: 1 to 4 have their own, any other value the default.
 std::string value_code_label(uint64_t value);

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -45,8 +46,10 @@ void set_lowered_key(property_value& pv) {
 // element. Null when the parse guard refuses the record.
 class filer {
  public:
-  filer(shell_item_record& rec, property_value& pv, bool consume)
-      : m_rec(rec), m_pv(pv), m_consume(consume) {}
+  // node, when given, holds pv: the record filed last is that node itself.
+  filer(shell_item_record& rec, property_value& pv, bool consume,
+        property_value_map::node_type* node = nullptr)
+      : m_rec(rec), m_pv(pv), m_consume(consume), m_node(node) {}
 
   // copied: the bytes of the input the text was made from (0 for texts
   // made here).
@@ -61,6 +64,12 @@ class filer {
       return nullptr;
     // The key is copied out of the template before the template is moved.
     const std::string_view key = m_pv.key_text;
+    if (m_node && last) {
+      // Past the last keyed record, or after the records of an equal key,
+      // as an insert without hint would place it.
+      m_node->key().assign(key);
+      return &m_rec.properties.insert(m_rec.properties.end(), std::move(*m_node))->second;
+    }
     auto it = m_consume && last
                   ? m_rec.properties.emplace(std::piecewise_construct, std::forward_as_tuple(key),
                                              std::forward_as_tuple(std::move(m_pv)))
@@ -92,12 +101,14 @@ class filer {
   shell_item_record& m_rec;
   property_value& m_pv;
   bool m_consume;
+  property_value_map::node_type* m_node;
 };
 
 template <class Value>
 bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv,
-                bool consume, const cmd_params& opts) {
-  filer f(rec, pv, consume);
+                bool consume, const cmd_params& opts,
+                property_value_map::node_type* node = nullptr) {
+  filer f(rec, pv, consume, node);
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
   switch (tv.kind) {
     case tv_dword:
@@ -185,6 +196,35 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
   }
 }
 
+// Nodes of dropped values, kept with their texts' room (up to a bound) for
+// the values built next: their key texts then need no heap round trip.
+constexpr size_t k_spare_most = 64;
+constexpr size_t k_spare_room = 512;
+thread_local std::vector<property_value_map::node_type> t_spare_nodes;
+
+void trim_room(std::string& s) {
+  if (s.capacity() > k_spare_room) std::string().swap(s);
+}
+
+// A value built in a map node of its own: filed last, it moves into the
+// collection with its node instead of being copied into a new one.
+property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) {
+  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+  if (!spare.empty()) {
+    property_value_map::node_type node = std::move(spare.back());
+    spare.pop_back();
+    property_value& pv = node.mapped();
+    pv.clear();
+    if (fmtid) pv.key.fmtid = *fmtid;
+    pv.key.pid = pid;
+    return node;
+  }
+  thread_local property_value_map maker;
+  maker.emplace(std::piecewise_construct, std::forward_as_tuple(),
+                std::forward_as_tuple(fmtid, pid));
+  return maker.extract(maker.begin());
+}
+
 }  // namespace
 
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
@@ -197,6 +237,27 @@ bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
   return guarded([&] { return store_body(rec, ctx, tv, pv, true, opts); });
 }
 
+void keep_property_nodes(property_value_map& values) noexcept {
+  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+  if (spare.capacity() < k_spare_most) {
+    try {
+      spare.reserve(k_spare_most);
+    } catch (...) {
+      return;
+    }
+  }
+  while (!values.empty() && spare.size() < k_spare_most) {
+    property_value_map::node_type node = values.extract(values.begin());
+    property_value& pv = node.mapped();
+    for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name, &pv.name2,
+                           &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
+      trim_room(*s);
+    if (pv.offset_list.capacity() > k_spare_room / sizeof(uint64_t))
+      std::vector<uint64_t>().swap(pv.offset_list);
+    spare.push_back(std::move(node));
+  }
+}
+
 int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                           int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
@@ -207,7 +268,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = 0;
           return 0;
         }
-        property_value pv(fmtid, pid);
+        property_value_map::node_type node = fresh_value_node(fmtid, pid);
+        property_value& pv = node.mapped();
         pv.take_room();
         if (lookup_property_value_key(pv)) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
@@ -219,7 +281,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;
           result = static_cast<int32_t>(tv.consumed);
-          file_typed_value(rec, ctx, tv, std::move(pv), opts);
+          guarded([&] { return store_body(rec, ctx, tv, pv, true, opts, &node); });
         }
         ctx.consumed = static_cast<uint32_t>(result);
         return result;

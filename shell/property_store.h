@@ -17,6 +17,10 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts);
 
+// Moves the values of the collection to this thread's spare list (as many as
+// it keeps; the rest stay), where the values parsed later take their room.
+void keep_property_nodes(property_value_map& values) noexcept;
+
 // Files the elements of tv with pv (key, names, flags already set) as the
 // template; pv ends holding the last element filed. False for the kinds
 // that carry nothing (none, null), true otherwise, also when nothing fits.

@@ -3,6 +3,7 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
+#include "shell/property_value.h"
 #include "shell/propstore_layout.h"
 
 namespace vk {
@@ -16,6 +17,8 @@ void typed_value::reset() {
   dwords.clear();
   qwords.clear();
   blobs.clear();
+  // The texts' room serves the texts decoded next (see property_buffers).
+  for (std::string& text : texts) property_buffers::give(text);
   texts.clear();
 }
 
@@ -126,6 +129,7 @@ bool bstr_texts(value_cursor& c, uint64_t n) {
     c.take(count_size);
     if (len > c.left()) return c.done_at(i), true;
     std::string text;
+    property_buffers::take(text);
     utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
     store_text(c, std::move(text));
     c.take(len);
@@ -148,6 +152,7 @@ bool lpwstr_texts(value_cursor& c, uint64_t n) {
     c.take(count_size);
     if (span > c.left()) return c.done_at(i), true;
     std::string text;
+    property_buffers::take(text);
     const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
     if (text.empty()) return c.done_at(i), true;
     store_text(c, std::move(text));

@@ -191,6 +191,26 @@ TEST(ExtraData, ReparsedLinkTakesNoHeapBlock) {
   EXPECT_EQ(rec.m_object_droid_bytes, lnk_bytes_t(object.begin(), object.end()));
 }
 
+// A property store's values leave their map nodes, key texts and texts'
+// room to the values parsed next: numbers, whose keys are longer than a
+// short string, parsed again take no heap block.
+TEST(ExtraData, ReparsedPropertyNumbersTakeNoHeapBlock) {
+  lnk_spec s;
+  s.extra_blocks = {property_store_block({storage(
+      storage_fmtid_b725(), {int_value(10, 0x13, u32_data(7)), int_value(11, 0x13, u32_data(8)),
+                             int_value(12, 0x13, u32_data(9))})})};
+  const std::vector<uint8_t> bytes = write_lnk(s);
+  lnk_record rec;
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  for (int i = 0; i < 2; ++i) {
+    clear_lnk_record(rec);
+    vesk_test::heap::scope counted;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    EXPECT_EQ(counted.allocations(), 0);
+  }
+  EXPECT_NE(rec.m_property_store_offset, 0u);
+}
+
 TEST(ExtraData, DarwinDescriptor) {
   std::array<uint32_t, 4> words{1, 2, 3, 4};
   EXPECT_TRUE(darwin_guid_decode(std::string(20, '!'), words));
