@@ -162,6 +162,17 @@ TEST(ExtraData, TrackerValues) {
   EXPECT_EQ(rec.m_birth_volume_droid, "33221100-5544-7766-8899-aabbccddeeff");
 }
 
+// Parsing bytes again into the cleared record takes no heap block, twice.
+void expect_reparse_takes_no_heap_block(lnk_record& rec, const std::vector<uint8_t>& bytes) {
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  for (int i = 0; i < 2; ++i) {
+    clear_lnk_record(rec);
+    vesk_test::heap::scope counted;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    EXPECT_EQ(counted.allocations(), 0);
+  }
+}
+
 // The tracker and folder texts live in the record itself and a cleared
 // record keeps the room of its texts, which the blocks write into: the same
 // link parsed into it again takes no heap block.
@@ -176,13 +187,7 @@ TEST(ExtraData, ReparsedLinkTakesNoHeapBlock) {
                     icon_environment_block("", u"%SystemRoot%\\system32\\shell32.dll")};
   const std::vector<uint8_t> bytes = write_lnk(s);
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
-  for (int i = 0; i < 2; ++i) {
-    clear_lnk_record(rec);
-    vesk_test::heap::scope counted;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
-    EXPECT_EQ(counted.allocations(), 0);
-  }
+  expect_reparse_takes_no_heap_block(rec, bytes);
   EXPECT_EQ(rec.m_environment_target, "%ProgramFiles%\\Vendor\\Application\\app.exe");
   EXPECT_EQ(rec.m_icon_environment, "%SystemRoot%\\system32\\shell32.dll");
   EXPECT_EQ(rec.m_special_folder_name, "CSIDL_COMMON_DESKTOPDIRECTORY");
@@ -201,13 +206,7 @@ TEST(ExtraData, ReparsedPropertyNumbersTakeNoHeapBlock) {
                              int_value(12, 0x13, u32_data(9))})})};
   const std::vector<uint8_t> bytes = write_lnk(s);
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
-  for (int i = 0; i < 2; ++i) {
-    clear_lnk_record(rec);
-    vesk_test::heap::scope counted;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
-    EXPECT_EQ(counted.allocations(), 0);
-  }
+  expect_reparse_takes_no_heap_block(rec, bytes);
   EXPECT_NE(rec.m_property_store_offset, 0u);
 }
 
