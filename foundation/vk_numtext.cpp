@@ -259,35 +259,59 @@ bool guid_from_text(const std::string& text, guid& out) {
 
 // ---- writing numbers and byte lists ----
 
-const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
-  char digits[24];
-  if (!prefix) {
-    *std::to_chars(digits, digits + sizeof(digits) - 1, value).ptr = '\0';
-  } else {
-    if (width == 0) {
-      if (value <= 0xFFull)
-        width = 2;
-      else if (value <= 0xFFFFull)
-        width = 4;
-      else if (value <= 0xFFFFFFull)
-        width = 6;
-      else
-        width = 8;
-    }
-    *std::to_chars(digits, digits + sizeof(digits) - 1, value, 16).ptr = '\0';
+namespace {
+
+constexpr char k_digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The decimal digits of value, ending at end (room for 20); returns where
+// they start. Two digits at a time: reports write many numbers.
+char* decimal_digits(char* end, uint64_t value) {
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, k_digit_pairs + 2 * (value % 100), 2);
+    value /= 100;
   }
-  vk::guarded(
-      [&] {
-        if (!prefix) {
-          out = digits;
-        } else {
-          const size_t n = std::strlen(digits);
-          out = "0x";
-          if (width > n) out.append(width - n, '0');
-          out.append(digits, n);
-        }
-      },
-      [&] { out.clear(); });
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, k_digit_pairs + 2 * value, 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
+}  // namespace
+
+void append_decimal(std::string& out, uint64_t value) {
+  char digits[20];
+  const char* p = decimal_digits(digits + sizeof digits, value);
+  out.append(p, static_cast<size_t>(digits + sizeof digits - p));
+}
+
+void append_hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
+  if (!prefix) return append_decimal(out, value);
+  if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
+  static const char k_hex[] = "0123456789abcdef";
+  char digits[16];
+  char* const end = digits + sizeof digits;
+  char* p = end;
+  do {
+    *--p = k_hex[value & 15];
+    value >>= 4;
+  } while (value != 0);
+  const auto n = static_cast<size_t>(end - p);
+  out += "0x";
+  if (width > n) out.append(width - n, '0');
+  out.append(p, n);
+}
+
+const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
+  out.clear();
+  vk::guarded([&] { append_hex_number_text(out, value, prefix, width); }, [&] { out.clear(); });
   return out;
 }
 

@@ -88,6 +88,10 @@ bool guid_from_text(const std::string& text, guid& out);
 // 4, 6 or 8 digits by the value's size (a minimum). Without: decimal.
 std::string hex_number_text(uint64_t value, bool prefix, unsigned width);
 const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width);
+// The same text appended to out.
+void append_hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width);
+// value in decimal appended to out.
+void append_decimal(std::string& out, uint64_t value);
 std::string dash_line(size_t count);
 // Two lower-case hex digits per byte (optionally "0x"-prefixed), sep between.
 bool bytes_to_hex_list(std::string& out, const uint8_t* bytes, size_t count, const std::string& sep,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -48,12 +49,8 @@ bool carved_record_is_empty(const lnk_record& r) {
 
 // A stream name: the entry number in lower-case hexadecimal, no leading zeros.
 std::string_view hex_name(uint64_t value, char (&buf)[16]) {
-  size_t n = sizeof buf;
-  do {
-    buf[--n] = "0123456789abcdef"[value & 15];
-    value >>= 4;
-  } while (value != 0);
-  return std::string_view(buf + n, sizeof buf - n);
+  const auto end = std::to_chars(buf, buf + sizeof buf, value, 16).ptr;
+  return std::string_view(buf, static_cast<size_t>(end - buf));
 }
 
 using failure = lnk::useropts::failure;

@@ -9,6 +9,7 @@
 #include "foundation/vk_console.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
+#include "foundation/vk_numtext.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
@@ -107,12 +108,8 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
       out.assign(fallback);
     return;
   }
-  // "0x" and at least eight lower-case hexadecimal digits.
-  char digits[16];
-  int n = 0;
-  for (uint64_t v = offset; v != 0 || n < 8; v >>= 4) digits[n++] = "0123456789abcdef"[v & 15];
-  out.assign("Shortcut LNK (carved - 0x");
-  while (n > 0) out.push_back(digits[--n]);
+  out.assign("Shortcut LNK (carved - ");
+  append_hex_number_text(out, offset, true, 8);
   out.push_back(')');
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cmdline/path_alias.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
@@ -29,73 +30,13 @@ bool append_date_time(std::string& out, uint64_t ticks, const time_format_settin
   return true;
 }
 
-// The decimal digits of value, ending at end; returns where they start.
-char* decimal_digits(char* end, uint64_t value) {
-  static constexpr char k_pairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  char* p = end;
-  while (value >= 100) {
-    p -= 2;
-    std::memcpy(p, k_pairs + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    p -= 2;
-    std::memcpy(p, k_pairs + 2 * value, 2);
-  } else {
-    *--p = static_cast<char>('0' + value);
-  }
-  return p;
-}
-
-void append_decimal(std::string& out, uint64_t value) {
-  char digits[20];
-  const char* p = decimal_digits(digits + sizeof digits, value);
-  out.append(p, static_cast<size_t>(digits + sizeof digits - p));
-}
-
-// Lower-case hex digits of value, at least width of them, ending at end;
-// returns where they start.
-char* hex_digits(char* end, uint64_t value, size_t width) {
-  static const char k_hex[] = "0123456789abcdef";
-  char* p = end;
-  do {
-    *--p = k_hex[value & 15];
-    value >>= 4;
-  } while (value != 0 || static_cast<size_t>(end - p) < width);
-  return p;
-}
-
 // "0x%08x [%u<unit>]".
 void append_hex_and_decimal(std::string& out, uint64_t value, std::string_view unit) {
-  char text[2 + 16 + 2 + 20];
-  char* const hex_end = text + 2 + 16;
-  char* p = hex_digits(hex_end, value, 8);
-  *--p = 'x';
-  *--p = '0';
-  char decimal[20];
-  const char* d = decimal_digits(decimal + sizeof decimal, value);
-  const size_t decimal_size = static_cast<size_t>(decimal + sizeof decimal - d);
-  char* q = hex_end;
-  *q++ = ' ';
-  *q++ = '[';
-  std::memcpy(q, d, decimal_size);
-  q += decimal_size;
-  out.append(p, static_cast<size_t>(q - p));
+  append_hex_number_text(out, value, true, 8);
+  out += " [";
+  append_decimal(out, value);
   out += unit;
   out += ']';
-}
-
-// A number as decimal, or as "0x" and at least width hex digits.
-void append_number(std::string& out, uint64_t value, bool hex, size_t width) {
-  if (!hex) return append_decimal(out, value);
-  char text[2 + 16];
-  char* p = hex_digits(text + sizeof text, value, width);
-  *--p = 'x';
-  *--p = '0';
-  out.append(p, static_cast<size_t>(text + sizeof text - p));
 }
 
 bool present(std::string_view s) { return !s.empty() && s[0] != '\0'; }
@@ -211,7 +152,7 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   line(out, "source path/filename:     ", source_text(o));
   if (r.m_file_offset != 0 && offsets) {
     out += "file offset:              ";
-    append_number(out, r.m_file_offset, hex, 8);
+    append_hex_number_text(out, r.m_file_offset, hex, 8);
     out += '\n';
   }
   if (o.m_automatic_list || o.m_custom_list) {
@@ -244,9 +185,9 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   out += source_time_lines(o);
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
     out += "MFT Entry:                ";
-    append_number(out, r.m_target_mft_entry, hex, 8);
+    append_hex_number_text(out, r.m_target_mft_entry, hex, 8);
     out += "\nMFT Sequence#:            ";
-    append_number(out, r.m_target_mft_seq, hex, 4);
+    append_hex_number_text(out, r.m_target_mft_seq, hex, 4);
     out += '\n';
   }
   const lnk_header& h = r.m_header;

@@ -10,6 +10,7 @@
 
 #include "cmdline/path_alias.h"
 #include "cmdline/record_writer.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -572,12 +573,6 @@ void replace_in_record(lnk_record& r, char from, char to) {
   replace_char(r.m_vista_idlist_extra, from, to);
   for (std::string& s : r.m_vista_idlist_details) replace_char(s, from, to);
   for (std::string& s : r.m_idlist_details) replace_char(s, from, to);
-}
-
-void append_decimal(std::string& out, uint64_t v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof(buf), v);
-  out.append(buf, static_cast<size_t>(r.ptr - buf));
 }
 
 // The record's cells by column.

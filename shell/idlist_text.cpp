@@ -5,12 +5,12 @@
 #include <map>
 
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
 #include "shell/guid_names.h"
 #include "shell/item_text.h"
 #include "shell/property_keys.h"
-#include "shell/text_append.h"
 
 namespace vk {
 
@@ -30,9 +30,9 @@ void append_property_value_text(std::string& out, const property_value& v,
       if (t.valid())
         append_time_text(out, t, settings, " [UTC]");
       else
-        append_hex(out, v.number, 1);
+        append_hex_number_text(out, v.number, true, 1);
     } else if (settings.m_hex_numbers) {
-      append_hex(out, v.number, 8);
+      append_hex_number_text(out, v.number, true, 8);
     } else {
       append_decimal(out, v.number);
     }
@@ -41,7 +41,7 @@ void append_property_value_text(std::string& out, const property_value& v,
     if (t.valid())
       append_time_text(out, t, settings, " [UTC]");
     else
-      append_hex(out, v.number, 1);
+      append_hex_number_text(out, v.number, true, 1);
   } else {
     out += v.text;
   }
@@ -108,7 +108,7 @@ void collect_property_texts(const shell_item_record& record,
       append_guid_text(key, v.key.fmtid);
       key += '/';
       if (name.empty())
-        append_hex(key, v.key.pid, 2);
+        append_hex_number_text(key, v.key.pid, true, 2);
       else
         key += name;
       std::string value;
@@ -177,7 +177,7 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
       v.pair_key_text = all_zero(v.key.fmtid) ? std::string("CLSID_unk")
                                               : clsid_text(&v.key.fmtid);
       v.pair_key_text += '/';
-      append_hex(v.pair_key_text, v.key.pid, 2);
+      append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
       v.pair_value_text = property_value_text(v, settings);
       const std::string combined = v.pair_key_text + "_" + v.pair_value_text;
       auto [it, inserted] = out.emplace(combined, v);

@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -18,7 +19,6 @@
 #include "shell/parse_ctx.h"
 #include "shell/property_keys.h"
 #include "shell/property_listing.h"
-#include "shell/text_append.h"
 
 namespace vk {
 
@@ -36,14 +36,6 @@ std::string_view trimmed(std::string_view s) {
   const size_t first = s.find_first_not_of(k_blanks);
   if (first == std::string_view::npos) return {};
   return s.substr(first, s.find_last_not_of(k_blanks) - first + 1);
-}
-
-// "0x" and hex of at least min_digits digits, or decimal.
-void append_number(std::string& out, uint64_t value, bool hex, unsigned min_digits) {
-  if (hex)
-    append_hex(out, value, min_digits);
-  else
-    append_decimal(out, value);
 }
 
 // ---- the walk's workspace ----
@@ -298,7 +290,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         if (contains(v.name, "Size") || contains(v.name, "Time") ||
             contains(v.name, "Thumbnail") || (v.table_flags & propflag_unsigned64)) {
           const size_t start = sink.begin_labelled(v.name);
-          append_number(out, v.number, hex, 16);
+          append_hex_number_text(out, v.number, hex, 16);
           sink.finish(start, start);
         }
         break;
@@ -312,7 +304,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
           sink.finish(start, start);
         } else if (contains(v.name, "Time") || contains(v.name, "Attrib")) {
           const size_t start = sink.begin_labelled(v.name);
-          append_number(out, v.number, hex, 8);
+          append_hex_number_text(out, v.number, hex, 8);
           sink.finish(start, start);
         } else if ((v.table_flags & propflag_value_code) && v.number >= 1 && v.number <= 4) {
           const size_t start = sink.begin_labelled(v.name);
