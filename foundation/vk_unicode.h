@@ -49,6 +49,8 @@ std::string guid_to_string(const guid& g);
 bool guid_to_string(std::string& out, const guid* g);
 // The same text appended to out.
 void append_guid_text(std::string& out, const guid& g);
+// The same 36 characters written into text.
+void write_guid_text(char (&text)[36], const guid& g);
 
 // ---------------------------------------------------------------------------
 // Core decoders and encoders. Each clears its output first unless noted.

@@ -1,7 +1,6 @@
 #include "jumplist/extra_data.h"
 
 #include <array>
-#include <cstring>
 #include <vector>
 
 #include "foundation/vk_bytes.h"
@@ -100,27 +99,12 @@ size_t droid_at(bool birth, bool object) {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Two lower-case hex digits of every byte value.
-constexpr std::array<char, 512> kHexPairs = [] {
-  std::array<char, 512> pairs{};
-  for (size_t b = 0; b < 256; ++b) {
-    pairs[2 * b] = kHex[b >> 4];
-    pairs[2 * b + 1] = kHex[b & 15];
-  }
-  return pairs;
-}();
-
 // The GUID text of the 16 bytes at `at` (the callers' blocks hold them).
 lnk_guid_text guid_chars(byte_view block, size_t at) {
-  static constexpr uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  const uint8_t* b = block.data() + at;
+  guid g;
+  g.set(block.data() + at);
   char text[36];
-  char* p = text;
-  for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
-    std::memcpy(p, &kHexPairs[2 * size_t{b[order[i]]}], 2);
-    p += 2;
-  }
+  write_guid_text(text, g);
   lnk_guid_text out;
   out = std::string_view(text, sizeof text);
   return out;
