@@ -39,12 +39,6 @@ void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
 
 uint64_t dos_ticks(byte_view v, size_t at) { return dos_filetime(le16(v, at), le16(v, at + 2)); }
 
-void push_name(shell_item_record& rec, std::string&& s) {
-  if (s.empty()) return;
-  take_pooled(rec.names);
-  rec.names.push_back(std::move(s));
-}
-
 void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse_ctx& ctx) {
   namespace R = B::recycle;
   byte_view v(p, static_cast<size_t>(size));
@@ -112,7 +106,7 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
     const uint16_t at = le16(v, F::second);
     std::string s;
     if (at && at < size) read_utf16(v, at, names_end, s);
-    push_name(rec, std::move(s));
+    add_item_name(rec, std::move(s));
   }
   if (size >= F::localized_min) {
     const uint16_t at = le16(v, F::localized);
@@ -237,11 +231,11 @@ int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t av
         int64_t pos = B::chain::strings;
         std::string s;
         int64_t n = read_utf16(all, pos, avail, s);
-        push_name(record, std::move(s));
+        add_item_name(record, std::move(s));
         while (avail - pos - n > 4) {
           pos += n + B::chain::gap;
           n = read_utf16(all, pos, avail, s);
-          push_name(record, std::move(s));  // empty ones are not kept, as in a merge
+          add_item_name(record, std::move(s));  // empty ones are not kept, as in a merge
           if (pos >= avail) break;
         }
         break;
@@ -268,9 +262,9 @@ int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t av
         std::string name, s1, s2, s3;
         uint64_t a = 0, b = 0;
         if (parse_beef_v5_id11(p, size, name, s1, s2, s3, a, b)) {
-          push_name(record, std::move(s1));
-          push_name(record, std::move(s2));
-          push_name(record, std::move(s3));
+          add_item_name(record, std::move(s1));
+          add_item_name(record, std::move(s2));
+          add_item_name(record, std::move(s3));
           if (a || b) {
             time_line(record, "Embedded date: ", a, opts);
             time_line(record, "Embedded date: ", b, opts);

@@ -29,10 +29,6 @@ using L::le8;
 byte_view view(const uint8_t* p, int64_t n) { return L::view_of(p, n); }
 size_t at(int64_t off) { return static_cast<size_t>(off); }
 
-void push_nonempty_name(shell_item_record& rec, std::string&& s) {
-  if (!s.empty()) rec.names.push_back(std::move(s));
-}
-
 bool is_three_string(const E::three_string_form& f, const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, f.min_size, E::max_structure);
   if (!size) return false;
@@ -68,7 +64,7 @@ bool parse_three_string(const E::three_string_form& f, uint64_t flag, parse_ctx&
   for (int i = 0; i < 3; ++i) {
     const int64_t budget = 2 * static_cast<int64_t>(le32(v, at(f.counts_at + 4 * i)));
     read_utf16(v, pos, pos + budget, s);
-    push_nonempty_name(rec, std::move(s));
+    add_item_name(rec, std::move(s));
     pos += budget;
   }
   const int64_t m = le32(v, at(f.list_length_at));
@@ -387,7 +383,7 @@ bool parse_c001b000_block(parse_ctx&, shell_item_record& rec, const uint8_t* p,
   const int64_t t0 = le32(v, C::first_length);
   std::string s;
   read_utf16(v, C::first_text, C::first_text + t0, s);
-  push_nonempty_name(rec, std::move(s));
+  add_item_name(rec, std::move(s));
   int64_t pos = static_cast<int64_t>(C::first_text) + t0, rem = available - pos;
   while (rem >= 1 && is_string_list_entry(p + pos, rem) && guard_charge(1)) {
     const int64_t n = le32(v, at(pos + C::entry_length));

@@ -32,12 +32,6 @@ void add_guid_at(shell_item_record& rec, byte_view v, size_t at) {
   if (v.has(at, L::item::guid_size)) add_item_guid(rec, v.data() + at);
 }
 
-void push_nonempty_name(shell_item_record& rec, std::string&& s) {
-  if (s.empty()) return;
-  take_pooled(rec.names);
-  rec.names.push_back(std::move(s));
-}
-
 // 8-bit text from the first non-zero byte of [start, end).
 std::string counted_text(byte_view v, int64_t start, int64_t end) {
   while (start < end && v.has(static_cast<size_t>(start), 1) &&
@@ -143,10 +137,7 @@ bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_recor
     read_utf16(v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
     read_ansi(v, F::name, size, rec.primary_name);
-    if (!rec.primary_name.empty()) {
-      take_pooled(rec.names);
-      rec.names.push_back(rec.primary_name);
-    }
+    add_item_name(rec, std::string(rec.primary_name));
   }
   if (e) {
     ctx.offset += e;
@@ -452,7 +443,7 @@ bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec,
   int64_t q = S::text + 2 * c1;
   while (q < size && le8(v, static_cast<size_t>(q)) == 0) ++q;
   if (q < size && c2) read_utf16(v, q, std::min(size, q + 2 * c2), text);
-  push_nonempty_name(rec, std::move(text));
+  add_item_name(rec, std::move(text));
   merge_name(rec, rec.long_name, std::move(name));
   merge_name(rec, rec.extra_name, std::move(extra));
   return true;

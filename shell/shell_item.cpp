@@ -11,14 +11,14 @@ namespace vk {
 
 namespace {
 
-// The pool behind take_pooled: a stack of buffers per kind, fixed in size so
-// that keeping a buffer never allocates. Buffers above the size limits are
-// freed as usual, so hostile input cannot make the pool hold much.
+// The pool behind take_pooled for lists: a stack per kind, fixed in size so
+// that keeping a list never allocates. Lists above the size limit are freed
+// as usual, so hostile input cannot make the pool hold much. Texts share
+// the thread's list of text room (property_buffers).
 constexpr size_t k_pool_slots = 256;
 constexpr size_t k_pooled_list_max = 16;   // elements
-constexpr size_t k_pooled_text_max = 512;  // bytes
 constexpr size_t k_new_list = 4;   // elements of a list made when the pool is empty
-constexpr size_t k_new_text = 64;  // bytes of such a text
+constexpr size_t k_new_text = 64;  // bytes of a text made when no room is kept
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
 template <class T>
@@ -37,7 +37,6 @@ struct buffer_stack {
 struct buffer_pool {
   buffer_stack<std::vector<std::string>> string_lists;
   buffer_stack<std::vector<guid>> guid_lists;
-  buffer_stack<std::string> texts;
   // Destroyed after t_pool is reset, so its records free as usual.
   shell_item_list spare_items;
   ~buffer_pool();
@@ -59,17 +58,9 @@ buffer_pool* thread_pool() {
   return t_pool;
 }
 
-// Only texts of the size the pool hands out are kept: a smaller one would
-// be grown again when taken.
-bool has_heap_text(const std::string& s) {
-  return s.capacity() >= k_new_text && s.capacity() <= k_pooled_text_max;
-}
-
-void give_text(buffer_pool& pool, std::string& s) {
-  if (!has_heap_text(s)) return;
-  s.clear();
-  pool.texts.give(s);
-}
+// Texts go to the one per-thread list of text room (property_buffers),
+// which keeps room of moderate size only.
+void give_text(std::string& s) { property_buffers::give(s); }
 
 template <class V>
 void give_list(buffer_stack<V>& stack, V& list) {
@@ -88,13 +79,13 @@ shell_item_record::shell_item_record() = default;
 
 shell_item_record::~shell_item_record() {
   if (names.capacity() == 0 && guid_names.capacity() == 0 && date_texts.capacity() == 0 &&
-      guids.capacity() == 0 && !has_heap_text(long_name))
+      guids.capacity() == 0 && long_name.capacity() <= std::string().capacity())
     return;  // nothing to keep, as for most records made in passing
   buffer_pool* pool = thread_pool();
   if (!pool) return;
-  for (std::string& name : guid_names) give_text(*pool, name);
-  for (std::string& line : date_texts) give_text(*pool, line);
-  give_text(*pool, long_name);
+  for (std::string& name : guid_names) give_text(name);
+  for (std::string& line : date_texts) give_text(line);
+  give_text(long_name);
   give_list(pool->string_lists, names);
   give_list(pool->string_lists, guid_names);
   give_list(pool->string_lists, date_texts);
@@ -115,8 +106,14 @@ void take_pooled(std::vector<guid>& list) {
 
 void take_pooled(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
-  if (buffer_pool* pool = thread_pool()) pool->texts.take(text);
+  property_buffers::take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
+}
+
+void add_item_name(shell_item_record& rec, std::string&& name) {
+  if (name.empty()) return;
+  take_pooled(rec.names);
+  rec.names.push_back(std::move(name));
 }
 
 void give_spare_items(shell_item_list& items) noexcept {
@@ -141,10 +138,8 @@ void shell_item_record::clear() {
   guids.clear();
   if (!guid_names.empty() || !date_texts.empty()) {
     // Their texts' storage goes to the pool, as when a record is destroyed.
-    if (buffer_pool* pool = thread_pool()) {
-      for (std::string& name : guid_names) give_text(*pool, name);
-      for (std::string& line : date_texts) give_text(*pool, line);
-    }
+    for (std::string& name : guid_names) give_text(name);
+    for (std::string& line : date_texts) give_text(line);
     guid_names.clear();
     date_texts.clear();
   }
@@ -247,12 +242,10 @@ uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
 
 void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
   if (text.empty()) return;
-  if (slot.empty()) {
+  if (slot.empty())
     slot = std::move(text);
-  } else {
-    take_pooled(rec.names);
-    rec.names.push_back(std::move(text));
-  }
+  else
+    add_item_name(rec, std::move(text));
 }
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {

@@ -99,6 +99,8 @@ struct shell_item_record {
 void take_pooled(std::vector<std::string>& list);
 void take_pooled(std::vector<guid>& list);
 void take_pooled(std::string& text);
+// Adds name to the record's names; an empty one adds nothing.
+void add_item_name(shell_item_record& rec, std::string&& name);
 
 // A per-thread spare list of item records, so that the items of one link are
 // parsed into again for the next instead of being destroyed and rebuilt.
