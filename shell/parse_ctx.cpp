@@ -142,43 +142,15 @@ int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out)
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
   const size_t bytes = static_cast<size_t>(end - start);
-  const size_t limit = bytes / 2;
-  // One pass finds the terminator and whether every unit is ASCII, four
-  // units at a time while they are; short ASCII texts are narrowed on the
-  // stack as they go and stored with one copy.
-  char narrow[128];
-  size_t units = 0;
-  for (; units + 4 <= limit; units += 4) {
-    const uint64_t x = load_le64(p + 2 * units);
-    const uint64_t zero_unit = (x - 0x0001000100010001u) & ~x & 0x8000800080008000u;
-    if (zero_unit != 0 || (x & 0xFF80FF80FF80FF80u) != 0) break;
-    if (units + 4 <= sizeof narrow)
-      for (size_t k = 0; k < 4; ++k) narrow[units + k] = static_cast<char>(x >> (16 * k));
+  const uint32_t taken = utf16_to_utf8(p, bytes, out, true);
+  // The work is charged as the units up to and with the terminator, whether
+  // or not the bytes hold it; refused, the text is not given.
+  const bool terminated = taken >= 2 && (p[taken - 2] | p[taken - 1]) == 0;
+  if (!guard_charge(static_cast<int64_t>(taken) + (terminated ? 0 : 2))) {
+    out.clear();
+    return 0;
   }
-  const size_t narrowed = units;
-  unsigned wide = 0;
-  for (; units < limit; ++units) {
-    const uint8_t lo = p[2 * units], hi = p[2 * units + 1];
-    if ((lo | hi) == 0) break;
-    wide |= hi | (lo & 0x80u);
-  }
-  if (!guard_charge(static_cast<int64_t>(2 * units + 2))) return 0;
-  if (wide != 0 || bytes > 0x7FFFFFFF) return utf16_to_utf8(p, bytes, out, true);
-  const bool copied = guarded(
-      [&] {
-        if (units <= sizeof narrow) {
-          for (size_t i = narrowed; i < units; ++i) narrow[i] = static_cast<char>(p[2 * i]);
-          out.assign(narrow, units);
-        } else {
-          out.resize(units);
-          for (size_t i = 0; i < units; ++i) out[i] = static_cast<char>(p[2 * i]);
-        }
-        return true;
-      },
-      [&] { out.clear(); });
-  if (!copied || units == 0) return 0;
-  // The terminator counts when it lies inside the bytes.
-  return static_cast<int64_t>(2 * units + (2 * units + 2 <= bytes ? 2 : 0));
+  return taken;
 }
 
 namespace {
@@ -222,16 +194,8 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
   const size_t bytes = static_cast<size_t>(end - start);
   const void* nul = std::memchr(p, 0, bytes);
   const size_t n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : bytes;
-  // Whether any byte is above ASCII, eight at a time.
-  uint64_t high = 0;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) high |= load_le64(p + i);
-  for (; i < n; ++i) high |= p[i];
   if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
-  if ((high & 0x8080808080808080u) == 0)
-    out.assign(reinterpret_cast<const char*>(p), n);
-  else
-    append_cp1252_as_utf8(out, p, n);
+  append_cp1252_as_utf8(out, p, n);
   return static_cast<int64_t>(n < bytes ? n + 1 : n);
 }
 
