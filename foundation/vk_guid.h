@@ -45,6 +45,22 @@ inline bool operator<(const guid& a, const guid& b) {
   return guid_less(a, b);
 }
 
+// A GUID as two 64-bit numbers, for sorted tables searched often: two
+// integer compares where a byte compare would loop. Its order is its own
+// (any order serves an exact lookup), not guid_less's.
+struct guid_key {
+  uint64_t low = 0;
+  uint64_t high = 0;
+
+  guid_key() = default;
+  explicit guid_key(const guid& g) {
+    std::memcpy(&low, g.m_bytes, 8);
+    std::memcpy(&high, g.m_bytes + 8, 8);
+  }
+  bool operator==(const guid_key& o) const { return low == o.low && high == o.high; }
+  bool operator<(const guid_key& o) const { return low != o.low ? low < o.low : high < o.high; }
+};
+
 // ---- byte blocks ----
 
 bool bytes_equal(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);

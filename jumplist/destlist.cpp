@@ -21,11 +21,11 @@ byte_view view_of(const uint8_t* raw, int64_t available) {
   return byte_view(raw, static_cast<size_t>(available));
 }
 
-std::string host_name(byte_view v) {
-  std::string out;
+// The entry's NetBIOS host name into out (empty when the bytes lack it).
+void host_name_into(byte_view v, std::string& out) {
+  out.clear();
   if (v.has(field::host_name, field::host_name_size))
     read_ansi(v, field::host_name, field::host_name + field::host_name_size, out);
-  return out;
 }
 
 bool path_text(byte_view v, size_t length_at, size_t path_at, std::string& out) {
@@ -62,8 +62,7 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
   entry.m_checksum = *v.u64(field::checksum);
   for (size_t i = 0; i < entry.m_droids.size(); ++i)
     entry.m_droids[i].set(v.guid_bytes(field::droids + field::droid_size * i)->data());
-  if (v.has(field::host_name, field::host_name_size))
-    read_ansi(v, field::host_name, field::host_name + field::host_name_size, entry.m_netbios_name);
+  host_name_into(v, entry.m_netbios_name);
   entry.m_entry_num = *v.u64(field::entry_num);
   entry.m_mru_time = *v.u64(field::mru_time);
   entry.m_pin_status = *v.u32(field::pin_status);
@@ -219,7 +218,11 @@ std::string destlist_entry_droid_text(const uint8_t* raw, int64_t available, int
 }
 
 std::string destlist_entry_host_name(const uint8_t* raw, int64_t available) {
-  return guarded([&] { return host_name(view_of(raw, available)); });
+  return guarded([&] {
+    std::string out;
+    host_name_into(view_of(raw, available), out);
+    return out;
+  });
 }
 
 void clear_destlist_header_raw(destlist_header_raw& raw) {

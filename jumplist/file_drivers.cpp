@@ -287,13 +287,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::set<uint64_t> stream_starts;
   byte_view stream;
   // Each record is parsed straight into a spare node of the record map.
-  record_node node;
+  record_slot slot;
   for (destlist_entry& entry : entries) {
-    if (node.empty())
-      node = spare_record_node();
-    else
-      reset_lnk_record(node.mapped());
-    lnk_record& record = node.mapped();
+    lnk_record& record = slot.next();
     char name[16];
     const bool found = stream_bytes(reader, hex_name(entry.m_entry_num, name), image, image_size,
                                     w.m_scratch, stream, dir_entry, first_offset);
@@ -322,11 +318,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
       continue;
     }
     compact_lnk_record(record, options.m_idlist_times);
-    node.key() = position_key++;
-    // Keys rise: each record goes in at the end.
-    options.m_records.insert(options.m_records.end(), std::move(node));
+    slot.store(options.m_records, position_key++);
   }
-  if (!node.empty()) return_spare_node(std::move(node));
   if (options.m_slack)
     recover_free_space_links(reader, image, image_size, stream_starts, options,
                              free_space_records);

@@ -113,14 +113,15 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
   out.push_back(')');
 }
 
-// A stored record is moved into the store: the caller resets its working
-// record before the next link.
-void keep_record(std::ostream& out, lnk_record& record, lnk::useropts& options, int64_t key) {
+// The slot's record stored under key (with its node) or reported.
+void keep_record(std::ostream& out, record_slot& slot, lnk_record& record,
+                 lnk::useropts& options, int64_t key) {
   if (options.m_store_records) {
     compact_lnk_record(record, options.m_idlist_times);
-    options.m_records.emplace(key, std::move(record));
-  } else
+    slot.store(options.m_records, key);
+  } else {
     report_record(out, record, options);
+  }
 }
 
 // Links of one run of an embedded image, each running to the next pattern
@@ -134,15 +135,16 @@ bool carve_run(std::ostream& out, const std::vector<uint8_t>& run,
                                    lnk_header_pattern(), hits, 0, false))
     return false;
   bool found = false;
-  lnk_record record;
+  record_slot slot;
   for (size_t i = 0; i < hits.size(); ++i) {
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : run.size();
+    lnk_record& record = slot.next();
     record = tmpl;
     const uint64_t offset = base_offset + run_to_image_offset(pieces, hits[i]);
     record.m_file_offset = offset;
     if (parse_lnk(record, run.data() + hits[i], static_cast<size_t>(end - hits[i]), options,
                   carved, offset)) {
-      keep_record(out, record, options, static_cast<int64_t>(record.m_header.m_write_time));
+      keep_record(out, slot, record, options, static_cast<int64_t>(record.m_header.m_write_time));
       found = true;
     }
     if (progress)
@@ -255,7 +257,7 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
   bool found = false;
   guarded([&] {
     file_window window(source, size);
-    record_node node;
+    record_slot slot;
     uint64_t o = 0, chunks = 0;
     int64_t last_percent = -1;
     while (o < size - lnk_header_size) {
@@ -294,32 +296,19 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
       uint32_t len = 0;
       const uint8_t* data = window.at(a, k_chunk_size, len);
       if (len == 0) break;
-      // The working record lives in a map node: a stored record goes into
-      // the map with its node, and the next link takes a spare one.
-      if (node.empty())
-        node = spare_record_node();
-      else
-        reset_lnk_record(node.mapped());
-      lnk_record& record = node.mapped();
+      lnk_record& record = slot.next();
       if (parse_lnk(record, data, len, options, carved, a)) {
         record.m_source_name.assign("LNK");
         assign_carved_label(record.m_source_type, a, options.m_source_type);
         record.m_file_offset = a;
         const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
-        if (options.m_store_records) {
-          compact_lnk_record(record, options.m_idlist_times);
-          node.key() = static_cast<int64_t>(a);
-          options.m_records.insert(std::move(node));
-        } else {
-          report_record(out, record, options);
-        }
+        keep_record(out, slot, record, options, static_cast<int64_t>(a));
         found = true;
         o = align_up(a + parsed, step);
       } else {
         o = align_up(a + step, step);
       }
     }
-    if (!node.empty()) return_spare_node(std::move(node));
   });
   if (status) erase_status_line();
   return found;

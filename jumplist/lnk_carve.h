@@ -36,6 +36,36 @@ record_node spare_record_node();
 // Gives a node taken with spare_record_node back unused.
 void return_spare_node(record_node&& node);
 
+// The working record of a road, held in a map node: reset for each link,
+// stored into a record map with its node (no move, no allocation), and the
+// node given back to the spares when the road ends without storing it.
+class record_slot {
+ public:
+  record_slot() = default;
+  record_slot(const record_slot&) = delete;
+  record_slot& operator=(const record_slot&) = delete;
+  ~record_slot() {
+    if (!m_node.empty()) return_spare_node(std::move(m_node));
+  }
+  // The record, reset for the next link.
+  lnk_record& next() {
+    if (m_node.empty())
+      m_node = spare_record_node();
+    else
+      reset_lnk_record(m_node.mapped());
+    return m_node.mapped();
+  }
+  // Stores the record under key, after the records of an equal key; the
+  // next call to next() takes another node.
+  void store(std::multimap<int64_t, lnk_record>& records, int64_t key) {
+    m_node.key() = key;
+    records.insert(records.end(), std::move(m_node));
+  }
+
+ private:
+  record_node m_node;
+};
+
 // Parses a compound-file image and carves links out of the sectors its
 // streams use and out of the gaps between them. Records carry their offset
 // in the scanned source: base_offset (where the image starts there) plus the

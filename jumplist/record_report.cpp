@@ -89,28 +89,6 @@ void numbered(std::string& out, std::string_view label, const std::vector<std::s
   }
 }
 
-// The source path as the reports show it is the same for every record of a
-// file: it is made once and kept while the path stays (and no alias applies).
-const std::string& source_text(const lnk::useropts& o) {
-  thread_local struct {
-    std::string path, text;
-    bool made = false;
-  } cache;
-  const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
-  if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
-  cache.made = false;
-  cache.text.clear();
-  append_utf8_or_escaped(cache.text, o.m_source_path);
-  if (!plain) {
-    std::string aliased;
-    const std::string& shown = apply_path_alias(o, aliased, cache.text);
-    if (&shown != &cache.text) cache.text = shown;
-  }
-  cache.path = o.m_source_path;
-  cache.made = plain;
-  return cache.text;
-}
-
 // The source file's three times are the same for every record of a file:
 // their lines are made once and kept while the values and layout stay.
 struct file_time_lines {
@@ -149,7 +127,7 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
   const bool hex = o.m_hex_numbers != 0;
   const bool offsets = o.m_carve_mode || o.m_show_offset;
 
-  line(out, "source path/filename:     ", source_text(o));
+  line(out, "source path/filename:     ", shown_source_text(o));
   if (r.m_file_offset != 0 && offsets) {
     out += "file offset:              ";
     append_hex_number_text(out, r.m_file_offset, hex, 8);
@@ -372,12 +350,30 @@ std::string utf8_or_escaped(const std::string& text) {
   return out;
 }
 
-void append_record_source_text(std::string& out, const lnk::useropts& options) {
-  out += source_text(options);
+// The source path as the reports show it is the same for every record of a
+// file: it is made once and kept while the path stays (and no alias applies).
+const std::string& shown_source_text(const lnk::useropts& o) {
+  thread_local struct {
+    std::string path, text;
+    bool made = false;
+  } cache;
+  const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
+  if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
+  cache.made = false;
+  cache.text.clear();
+  append_utf8_or_escaped(cache.text, o.m_source_path);
+  if (!plain) {
+    std::string aliased;
+    const std::string& shown = apply_path_alias(o, aliased, cache.text);
+    if (&shown != &cache.text) cache.text = shown;
+  }
+  cache.path = o.m_source_path;
+  cache.made = plain;
+  return cache.text;
 }
 
 std::string record_source_text(const lnk::useropts& options) {
-  return source_text(options);
+  return shown_source_text(options);
 }
 
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {

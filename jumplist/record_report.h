@@ -39,7 +39,9 @@ void append_utf8_or_escaped(std::string& out, std::string_view text);
 
 // The source path as the reports show it: escaped, then aliased.
 std::string record_source_text(const lnk::useropts& options);
-void append_record_source_text(std::string& out, const lnk::useropts& options);
+// The same text, made once per file and kept (valid until the next call
+// for another path or with aliases).
+const std::string& shown_source_text(const lnk::useropts& options);
 
 // Writes one record in the chosen form (body file, log2timeline, CSV row,
 // else the labelled block), registering the row forms' columns first while

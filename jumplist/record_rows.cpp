@@ -198,25 +198,6 @@ const column_map& column_positions(const std::vector<vk_variant_lite>& columns) 
   return c.at;
 }
 
-// The source path as the reports show it, worked out once per file: without
-// aliases it depends on the path alone.
-const std::string& source_text(const lnk::useropts& o) {
-  struct cached {
-    bool made = false;
-    std::string path;
-    std::string text;
-  };
-  thread_local cached c;
-  const bool aliased = !o.m_aliases.empty() || !o.m_alias_paths.empty();
-  if (aliased || !c.made || c.path != o.m_source_path) {
-    c.made = false;
-    c.text = record_source_text(o);
-    c.path = o.m_source_path;
-    c.made = !aliased;
-  }
-  return c.text;
-}
-
 // One cell of a record's row: a text (one the record or the settings hold,
 // or one built in the row's scratch text), a number, or a FILETIME in one
 // or in two columns.
@@ -580,7 +561,7 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   const record_kind kind = kind_of(o);
   row_filler row(o, b);
   std::string& scratch = row.scratch();
-  row.text(c_source_path, source_text(o));
+  row.text(c_source_path, shown_source_text(o));
   row.text(c_source_type, r.m_source_type);
 
   if (kind.listed) row.text(c_appid, v.m_appid_text);
@@ -778,7 +759,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const std::string& d = o.m_separator;
     const char from = o.m_replacement_char ? o.m_replace_char : 0;
     const char to = o.m_replacement_char;
-    const std::string& source = source_text(o);
+    const std::string& source = shown_source_text(o);
     // Everything after the type column is the same on each line.
     std::string& tail = b.scratch;
     tail.clear();
@@ -905,7 +886,7 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     name += " (LNK TARGET)";
     if (!r.m_idlist_path.empty()) {
       name += " <- ";
-      name += source_text(o);
+      name += shown_source_text(o);
     }
     if (!r.m_arguments.empty()) {
       name += "; cmdargs-";

@@ -126,10 +126,16 @@ source_appid appid_from_path(const std::string& path) {
   return id;
 }
 
-std::string input_path(const std::string& name) {
+const std::string& input_path(const std::string& name, std::string& expanded) {
   // A name without '%' has nothing to expand: no look at the file system.
-  if (name.find('%') == std::string::npos) return name;
-  return vkportdir::file_exists(name) ? name : expand_env_vars(name, true);
+  if (name.find('%') == std::string::npos || vkportdir::file_exists(name)) return name;
+  expanded = expand_env_vars(name, true);
+  return expanded;
+}
+
+std::string input_path(const std::string& name) {
+  std::string expanded;
+  return input_path(name, expanded);
 }
 
 }  // namespace vk
@@ -192,10 +198,8 @@ file_identity identity_of(const std::string& path) {
 // be opened or read: a tree walk meets many files that are no jump lists).
 bool run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
                   bool status_line, const file_identity& report) {
-  // A name without '%' is its own path: no copy of it per file.
-  const bool expands = line.find('%') != std::string::npos;
-  const std::string expanded = expands ? input_path(line) : std::string();
-  const std::string& path = expands ? expanded : line;
+  std::string expanded;
+  const std::string& path = input_path(line, expanded);
   if (report.known && identity_of(path).same_as(report)) {
     error_printf("output file is the input file: %s, skipped\n", path.c_str());
     return false;

@@ -45,6 +45,8 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
 // The file an input name stands for: the name itself when a file has it,
 // else the name with its %VAR% references expanded.
 std::string input_path(const std::string& name);
+// The same without a copy: name itself, or expanded holding the expansion.
+const std::string& input_path(const std::string& name, std::string& expanded);
 
 }  // namespace vk
 

@@ -5,7 +5,6 @@
 #include <new>
 #include <vector>
 
-#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
 
@@ -19,19 +18,13 @@ bool g_fail_next = false;
 // The table as a sorted array searched in place: a name is found without
 // building any text, and the whole table takes one allocation per run.
 struct clsid_slot {
-  uint64_t hi, lo;  // the 16 bytes as two numbers: the search compares these
+  guid_key key;
   std::string_view name;
   size_t order;  // insertion order: the first insertion of a key wins
 };
 
-clsid_slot key_of(const guid& g) {
-  clsid_slot k{load_le64(g.m_bytes), load_le64(g.m_bytes + 8), {}, 0};
-  return k;
-}
-bool key_less(const clsid_slot& a, const clsid_slot& b) {
-  return a.hi < b.hi || (a.hi == b.hi && a.lo < b.lo);
-}
-bool key_equal(const clsid_slot& a, const clsid_slot& b) { return a.hi == b.hi && a.lo == b.lo; }
+bool key_less(const clsid_slot& a, const clsid_slot& b) { return a.key < b.key; }
+bool key_equal(const clsid_slot& a, const clsid_slot& b) { return a.key == b.key; }
 
 std::vector<clsid_slot>& slots_instance() {
   static std::vector<clsid_slot> slots;
@@ -53,10 +46,7 @@ bool build_slots(std::vector<clsid_slot>& slots) {
     const clsid_table_entry* entries = clsid_table_entries(count);
     slots.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-      clsid_slot slot = key_of(guid_from_parts(entries[i].id));
-      slot.name = entries[i].name;
-      slot.order = i;
-      slots.push_back(slot);
+      slots.push_back(clsid_slot{guid_key(guid_from_parts(entries[i].id)), entries[i].name, i});
     }
     std::sort(slots.begin(), slots.end(), slot_less);
     slots.erase(std::unique(slots.begin(), slots.end(), key_equal), slots.end());
@@ -85,7 +75,7 @@ bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> byte
 
 std::string_view known_name(const guid& g) {
   const std::vector<clsid_slot>& slots = slots_instance();
-  const clsid_slot key = key_of(g);
+  const clsid_slot key{guid_key(g), {}, 0};
   auto it = std::lower_bound(slots.begin(), slots.end(), key, key_less);
   if (it != slots.end() && key_equal(*it, key)) return it->name;
   if (tail_equals(g, 4, {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54}))

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "foundation/vk_guard.h"
 #include "foundation/vk_hex_view.h"
 #include "foundation/vk_unicode.h"
 #include "shell/propstore_layout.h"

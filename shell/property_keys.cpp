@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -20,21 +19,8 @@ bool g_fail_next = false;
 // per (FMTID, pid), ordered by the FMTID's two 64-bit halves and the pid
 // (any order serves an exact lookup), and one range of slots per FMTID.
 // Where a key comes twice the first entry wins, as in the table.
-struct fmtid_bits {
-  uint64_t low = 0;
-  uint64_t high = 0;
-
-  fmtid_bits() = default;
-  explicit fmtid_bits(const guid& g) {
-    std::memcpy(&low, g.m_bytes, 8);
-    std::memcpy(&high, g.m_bytes + 8, 8);
-  }
-  bool operator==(const fmtid_bits& o) const { return low == o.low && high == o.high; }
-  bool operator<(const fmtid_bits& o) const { return low != o.low ? low < o.low : high < o.high; }
-};
-
 struct key_slot {
-  fmtid_bits fmtid;
+  guid_key fmtid;
   uint32_t pid;
   uint32_t flags;
   std::string_view name;
@@ -46,7 +32,7 @@ struct key_slot {
 };
 
 struct fmtid_range {
-  fmtid_bits fmtid;
+  guid_key fmtid;
   uint32_t begin;
   uint32_t end;
 };
@@ -66,7 +52,7 @@ struct key_index {
 // store alternate between a few FMTIDs.
 uint64_t g_builds = 0;
 struct found_fmtid {
-  fmtid_bits fmtid;
+  guid_key fmtid;
   uint32_t begin = 0;
   uint32_t end = 0;
   uint64_t build = 0;
@@ -74,7 +60,7 @@ struct found_fmtid {
 constexpr size_t k_found_slots = 16;
 thread_local std::array<found_fmtid, k_found_slots> t_found;
 
-size_t found_slot(const fmtid_bits& b) {
+size_t found_slot(const guid_key& b) {
   return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
 }
 
@@ -98,7 +84,7 @@ bool build_index(key_index& index) {
         std::vector<key_slot>& slots = index.slots;
         slots.reserve(entries);
         for (size_t i = 0; i < count; ++i) {
-          const fmtid_bits fmtid(guid_from_parts(groups[i].fmtid));
+          const guid_key fmtid(guid_from_parts(groups[i].fmtid));
           for (size_t k = 0; k < groups[i].count; ++k) {
             const propid_entry& e = groups[i].entries[k];
             slots.push_back(key_slot{fmtid, e.pid, e.flags,
@@ -162,12 +148,12 @@ const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
     g_built = true;
     ++g_builds;
   }
-  const fmtid_bits bits(fmtid);
+  const guid_key bits(fmtid);
   found_fmtid& found = t_found[found_slot(bits)];
   if (found.build != g_builds || !(found.fmtid == bits)) {
     const auto range = std::lower_bound(
         index.fmtids.begin(), index.fmtids.end(), bits,
-        [](const fmtid_range& r, const fmtid_bits& b) { return r.fmtid < b; });
+        [](const fmtid_range& r, const guid_key& b) { return r.fmtid < b; });
     if (range == index.fmtids.end() || !(range->fmtid == bits))
       found = found_fmtid{bits, 0, 0, g_builds};
     else
