@@ -349,11 +349,33 @@ size_t cfb_entry_map::count(std::string_view key) const {
 
 void cfb_entry_map::sort() {
   // Entry numbers follow directory order and never repeat, so ordering equal
-  // keys by them keeps directory order without a stable sort's buffer.
-  std::sort(m_items.begin(), m_items.end(), [](const value_type& a, const value_type& b) {
+  // keys by them keeps directory order without a stable sort's buffer. The
+  // positions are sorted, and each entry then moved once, into its place.
+  const size_t n = m_items.size();
+  if (n < 2) return;
+  m_order.resize(n);
+  for (size_t i = 0; i < n; ++i) m_order[i] = i;
+  std::sort(m_order.begin(), m_order.end(), [&](size_t x, size_t y) {
+    const value_type& a = m_items[x];
+    const value_type& b = m_items[y];
     const int c = a.first.compare(b.first);
     return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
   });
+  // Position i takes the entry at m_order[i]; a position filled is marked
+  // with its own index.
+  for (size_t i = 0; i < n; ++i) {
+    if (m_order[i] == i) continue;
+    value_type held = std::move(m_items[i]);
+    size_t at = i;
+    while (m_order[at] != i) {
+      const size_t from = m_order[at];
+      m_items[at] = std::move(m_items[from]);
+      m_order[at] = at;
+      at = from;
+    }
+    m_items[at] = std::move(held);
+    m_order[at] = at;
+  }
 }
 
 void fat_link_map::clear() {
@@ -728,13 +750,21 @@ bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // Units past the declared size add no byte: the walk stops before them.
   const uint64_t needed = stream_size / unit + (stream_size % unit != 0);
   if (entry.m_mini) {
-    walk_chain(units, reader.m_minifat_links, entry.start_sector(), true,
-               static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
-               std::min(needed, mini_capacity(reader)));
-    if (units.empty() || !find_cfb_entry(reader, kRootKey)) return false;
-    // A first mini sector beyond the mini stream: a missing stream.
-    return units.front() * reader.m_mini_sector_size / reader.m_sector_size <
-           reader.m_root_sectors.size();
+    // The chain as walk_chain gives it with repeats allowed up to the
+    // declared size: a stream below the mini cutoff never reaches that size
+    // in fewer than `needed` units, so no repeat ends this walk and it needs
+    // no marks.
+    const fat_link_map& links = reader.m_minifat_links;
+    const uint64_t limit = std::min(needed, mini_capacity(reader));
+    for (uint64_t n = entry.start_sector(); units.size() < limit && links.contains(n);) {
+      units.push_back(n);
+      n = links.value(n);
+      if (n == cfb::endofchain) break;
+    }
+    // A first mini sector beyond the mini stream (none without a root
+    // entry): a missing stream.
+    return !units.empty() && units.front() * reader.m_mini_sector_size / reader.m_sector_size <
+                                 reader.m_root_sectors.size();
   }
   walk_chain(units, reader.m_fat_links, entry.start_sector(), false, 0, 0, needed);
   return !units.empty();

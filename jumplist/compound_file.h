@@ -76,6 +76,8 @@ class fat_link_map {
     return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
                          m_mini);
   }
+  // The link's value of a sector that contains() holds.
+  uint32_t value(uint64_t sector) const { return m_values[static_cast<size_t>(sector)]; }
   // Makes room for links of sectors below limit at once; false when memory
   // runs out.
   bool reserve_index(size_t limit);
@@ -153,6 +155,7 @@ class cfb_entry_map {
 
  private:
   std::vector<value_type> m_items;
+  std::vector<size_t> m_order;  // sort scratch, kept from directory to directory
 };
 
 // A slack area: file offset and length in bytes, in ascending offset order.

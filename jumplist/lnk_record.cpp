@@ -59,13 +59,15 @@ static_assert(sizeof(texts) == (std::size(kTexts) + kContextTexts) * sizeof(std:
                                    sizeof(shell_item_list) + sizeof(std::vector<idlist_segment>) +
                                    sizeof(droid_byte_list));
 static_assert(std::is_trivially_copyable_v<lnk_record_values>);
+// Copied over a record's values: one copy, no empty record built each time.
+const lnk_record_values kEmptyValues{};
 
 }  // namespace
 
 void clear_lnk_record(lnk_record& record) noexcept {
   // The values are assigned whole; each text is emptied where it is, keeping
   // its room for the next link parsed into the same record.
-  static_cast<lnk_record_values&>(record) = lnk_record_values{};
+  static_cast<lnk_record_values&>(record) = kEmptyValues;
   for (std::string texts::*text : kTexts) (record.*text).clear();
   for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
   give_spare_items(record.m_idlist_items);

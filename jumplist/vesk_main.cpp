@@ -105,8 +105,11 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   text.clear();
   extension.clear();
   value = 0;
-  size_t start = path.size();
-  while (start > 0 && path[start - 1] != '/' && path[start - 1] != '\\') --start;
+  // The name starts after the last '/' or '\': each found by a search for
+  // it (memchr) rather than a test of every character of the path.
+  size_t start = 0;
+  for (size_t at; (at = path.find('/', start)) != std::string_view::npos;) start = at + 1;
+  for (size_t at; (at = path.find('\\', start)) != std::string_view::npos;) start = at + 1;
   const std::string_view name = path.substr(start);
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return;
