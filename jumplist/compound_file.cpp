@@ -284,10 +284,12 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
       mini_index += E;
       continue;
     }
-    byte_cursor c(*sector);
-    uint32_t v;
-    for (; mini_index <= 0xFFFFFFFFull && c.u32(v); ++mini_index) {
+    // The sector's whole 32-bit values, read straight from its bytes.
+    const uint8_t* values = sector->data();
+    const size_t count = sector->size() / cfb::fat_entry_size;
+    for (size_t i = 0; i < count && mini_index <= 0xFFFFFFFFull; ++i, ++mini_index) {
       ++r.m_work;
+      const uint32_t v = load_le32(values + i * cfb::fat_entry_size);
       if (!r.m_minifat_links.set(static_cast<uint32_t>(mini_index), v)) stored = false;
     }
   }

@@ -245,11 +245,20 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
   return true;
 }
 
+constexpr size_t k_kept_items = 64;
+
 bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                        const cmd_params& opts) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
-  shell_item_list items;
+  // One list for every block of the thread: its records are parsed into
+  // again rather than built and destroyed each time. A long one is let go.
+  thread_local shell_item_list items;
+  struct let_go_long {
+    ~let_go_long() {
+      if (items.size() > k_kept_items) shell_item_list().swap(items);
+    }
+  } let_go;
   if (!parse_idlist(items, block.data() + L::vista_idlist::items,
                     static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
                     ctx, opts))
