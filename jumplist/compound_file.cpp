@@ -804,26 +804,43 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
     return true;
   }
   // Otherwise one copy, unit by unit; a unit outside the image reads as
-  // zeros and keeps its place.
+  // zeros and keeps its place. Units that follow one another in the image
+  // are copied as one run.
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
+  uint64_t placed = 0;  // copied, or held in the run
+  const uint8_t* run = nullptr;
+  size_t run_size = 0;
+  auto flush = [&] {
+    scratch.insert(scratch.end(), run, run + run_size);
+    run_size = 0;
+  };
   for (size_t i = 0; i < units.size(); ++i) {
     const uint64_t o = unit_offset(reader, is_mini, units[i]);
     if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
-    if (scratch.size() >= length) {
+    if (placed >= length) {
       if (first_offset != 0 || !is_mini) break;
       continue;
     }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(unit, length - scratch.size()));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(unit, length - placed));
     size_t taken = 0;
     if (o != ~uint64_t{0} && o < image.size()) {
       const byte_view part = image.clamp(static_cast<size_t>(o), want);
-      scratch.insert(scratch.end(), part.data(), part.data() + part.size());
+      if (run_size == 0 || part.data() != run + run_size) {
+        flush();
+        run = part.data();
+      }
+      run_size += part.size();
       taken = part.size();
     }
-    scratch.insert(scratch.end(), want - taken, uint8_t{0});
+    if (taken < want) {
+      flush();
+      scratch.insert(scratch.end(), want - taken, uint8_t{0});
+    }
+    placed += want;
   }
+  flush();
   out = byte_view(scratch.data(), scratch.size());
   return true;
 }

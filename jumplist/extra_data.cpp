@@ -134,11 +134,19 @@ void put_mac_text(lnk_mac_text& out, byte_view tracker, bool birth) {
     out.clear();
     return;
   }
+  // Each byte's two digits from one table entry.
+  static constexpr auto kPairs = [] {
+    std::array<char, 512> t{};
+    for (size_t b = 0; b < 256; ++b) {
+      t[2 * b] = kHex[b >> 4];
+      t[2 * b + 1] = kHex[b & 0xF];
+    }
+    return t;
+  }();
   char(&text)[3 * T::node_size - 1] = out.fill();
   const uint8_t* node = tracker.data() + droid + T::droid_node;
   for (size_t i = 0; i < T::node_size; ++i) {
-    text[3 * i] = kHex[node[i] >> 4];
-    text[3 * i + 1] = kHex[node[i] & 0xF];
+    std::memcpy(text + 3 * i, &kPairs[2 * size_t{node[i]}], 2);
     if (i + 1 < T::node_size) text[3 * i + 2] = ':';
   }
 }
