@@ -284,14 +284,15 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
       mini_index += E;
       continue;
     }
-    // The sector's whole 32-bit values, read straight from its bytes.
-    const uint8_t* values = sector->data();
-    const size_t count = sector->size() / cfb::fat_entry_size;
-    for (size_t i = 0; i < count && mini_index <= 0xFFFFFFFFull; ++i, ++mini_index) {
-      ++r.m_work;
-      const uint32_t v = load_le32(values + i * cfb::fat_entry_size);
-      if (!r.m_minifat_links.set(static_cast<uint32_t>(mini_index), v)) stored = false;
-    }
+    // The sector's whole 32-bit values, up to the last mini sector id.
+    if (mini_index > 0xFFFFFFFFull) continue;
+    const uint64_t count = std::min<uint64_t>(sector->size() / cfb::fat_entry_size,
+                                              uint64_t{0xFFFFFFFF} + 1 - mini_index);
+    r.m_work += count;
+    if (!r.m_minifat_links.set_run(static_cast<uint32_t>(mini_index), sector->data(),
+                                   static_cast<size_t>(count)))
+      stored = false;
+    mini_index += count;
   }
 
   for (auto& [key, entry] : r.m_entries) {

@@ -89,6 +89,23 @@ class fat_link_map {
     m_values[sector] = value;
     return true;
   }
+  // Sets the links of sectors first, first + 1, ... to the count 32-bit
+  // little-endian values at bytes, as set() one by one would.
+  bool set_run(uint32_t first, const uint8_t* bytes, size_t count) {
+    const size_t end = size_t{first} + count;
+    if (end > m_values.size()) {
+      bool stored = true;
+      for (size_t i = 0; i < count; ++i)
+        if (!set(static_cast<uint32_t>(first + i), load_le32(bytes + 4 * i))) stored = false;
+      return stored;
+    }
+    for (size_t i = first, at = 0; i < end; ++i, at += 4) {
+      m_count += m_present[i] == 0;
+      m_present[i] = 1;
+      m_values[i] = load_le32(bytes + at);
+    }
+    return true;
+  }
   // Calls f(fat_link) for every link in ascending sector order.
   template <class F>
   void for_each(F&& f) const {
