@@ -72,6 +72,9 @@ struct driver_workspace {
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
   std::vector<destlist_entry> m_entries;
+  // The open file's status, taken once when it is opened.
+  struct stat m_status {};
+  bool m_has_status = false;
 
   byte_view image() const { return byte_view(m_image.data(), m_length); }
   // Starts a file: nothing of the last one is open or counted.
@@ -119,6 +122,7 @@ bool fit(driver_workspace& w, size_t length) {
 bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& options) {
   uni::fileio& file = w.m_file;
   w.m_length = 0;
+  w.m_has_status = false;
   // The open comes first and its descriptor's status tells a directory; only
   // a failed open looks at the name again, to say why.
   errno = 0;
@@ -132,8 +136,8 @@ bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& opti
     if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
     return fail(options, failure::cannot_open, std::strerror(open_error));
   }
-  struct stat st;
-  if (file.opened_status(st) && S_ISDIR(st.st_mode))
+  w.m_has_status = file.opened_status(w.m_status);
+  if (w.m_has_status && S_ISDIR(w.m_status.st_mode))
     return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
   if (size < lnk_header_size) return fail(options, failure::not_a_list);
@@ -213,9 +217,8 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
   // by name.
-  struct stat status;
-  if (file.opened_status(status) &&
-      vkportdir::status_file_times(status, options.m_source_size, mode,
+  if (w.m_has_status &&
+      vkportdir::status_file_times(w.m_status, options.m_source_size, mode,
                                    options.m_source_change_time, options.m_source_modify_time,
                                    options.m_source_access_time)) {
     if (compound)
