@@ -1,6 +1,7 @@
 #include "jumplist/vesk_main.h"
 
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 #include "foundation/vk_env.h"
@@ -19,6 +20,25 @@ int hex_digit_value(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// The position after the last '/' or '\' of path, 0 when there is none.
+// Eight characters are tested at once, back from the end, until a group
+// holds a separator.
+size_t name_start(std::string_view path) {
+  constexpr uint64_t ones = 0x0101010101010101ull;
+  constexpr uint64_t highs = 0x8080808080808080ull;
+  size_t end = path.size();
+  for (; end >= 8; end -= 8) {
+    uint64_t group;
+    std::memcpy(&group, path.data() + end - 8, sizeof group);
+    // A byte of a or b is zero where the group holds a separator.
+    const uint64_t a = group ^ (ones * '/');
+    const uint64_t b = group ^ (ones * '\\');
+    if ((((a - ones) & ~a) | ((b - ones) & ~b)) & highs) break;
+  }
+  while (end > 0 && path[end - 1] != '/' && path[end - 1] != '\\') --end;
+  return end;
 }
 
 bool is_option(const std::string& arg, const char* name) {
@@ -105,12 +125,7 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   text.clear();
   extension.clear();
   value = 0;
-  // The name starts after the last '/' or '\': each found by a search for
-  // it (memchr) rather than a test of every character of the path.
-  size_t start = 0;
-  for (size_t at; (at = path.find('/', start)) != std::string_view::npos;) start = at + 1;
-  for (size_t at; (at = path.find('\\', start)) != std::string_view::npos;) start = at + 1;
-  const std::string_view name = path.substr(start);
+  const std::string_view name = path.substr(name_start(path));
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return;
   extension.assign(name.substr(dot + 1));
