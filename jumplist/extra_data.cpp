@@ -350,17 +350,14 @@ bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_
   return true;
 }
 
-template <const kind_rule& rule>
-bool accepts(byte_view rest) {
-  return is_kind(rest, rule);
-}
 bool accepts_storage(byte_view rest) {
   return is_property_storage(rest.data(), static_cast<int64_t>(rest.size()));
 }
 
 struct block_kind {
   uint32_t signature;  // 0 for the storage, which has none of its own
-  bool (*accepts)(byte_view rest);
+  const kind_rule* rule;  // the size rule of a kind its signature names, or null
+  bool (*accepts)(byte_view rest);  // else the kind's own test
   uint32_t lnk_record_fields::*offset;
   take_fn take;
 };
@@ -368,47 +365,59 @@ struct block_kind {
 // In the order the kinds are offered a block: the first that accepts it
 // takes it.
 constexpr block_kind kKinds[] = {
-    {L::signature::environment, accepts<kEnvironment>, &lnk_record_fields::m_environment_offset,
+    {L::signature::environment, &kEnvironment, nullptr, &lnk_record_fields::m_environment_offset,
      take_environment},
-    {L::signature::console, accepts<kConsole>, &lnk_record_fields::m_console_offset,
+    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset,
      take_nothing},
-    {L::signature::tracker, accepts<kTracker>, &lnk_record_fields::m_tracker_offset,
+    {L::signature::tracker, &kTracker, nullptr, &lnk_record_fields::m_tracker_offset,
      take_tracker_block},
-    {L::signature::console_fe, accepts<kConsoleFe>, &lnk_record_fields::m_console_fe_offset,
+    {L::signature::console_fe, &kConsoleFe, nullptr, &lnk_record_fields::m_console_fe_offset,
      take_console_fe},
-    {L::signature::special_folder, accepts<kSpecialFolder>,
+    {L::signature::special_folder, &kSpecialFolder, nullptr,
      &lnk_record_fields::m_special_folder_offset, take_special_folder},
-    {L::signature::darwin, accepts<kDarwin>, &lnk_record_fields::m_darwin_offset, take_darwin},
-    {L::signature::icon_environment, accepts<kIconEnvironment>,
+    {L::signature::darwin, &kDarwin, nullptr, &lnk_record_fields::m_darwin_offset, take_darwin},
+    {L::signature::icon_environment, &kIconEnvironment, nullptr,
      &lnk_record_fields::m_icon_environment_offset, take_icon_environment},
-    {L::signature::shim, accepts<kShim>, &lnk_record_fields::m_shim_offset, take_shim},
-    {L::signature::property_store, accepts<kPropertyStore>,
+    {L::signature::shim, &kShim, nullptr, &lnk_record_fields::m_shim_offset, take_shim},
+    {L::signature::property_store, &kPropertyStore, nullptr,
      &lnk_record_fields::m_property_store_offset, take_property_store},
-    {0, accepts_storage, &lnk_record_fields::m_property_storage_offset, take_storage},
-    {L::signature::known_folder, accepts<kKnownFolder>, &lnk_record_fields::m_known_folder_offset,
+    {0, nullptr, accepts_storage, &lnk_record_fields::m_property_storage_offset, take_storage},
+    {L::signature::known_folder, &kKnownFolder, nullptr, &lnk_record_fields::m_known_folder_offset,
      take_known_folder},
-    {L::signature::vista_idlist, is_vista, &lnk_record_fields::m_vista_idlist_offset, take_vista},
+    {L::signature::vista_idlist, nullptr, is_vista, &lnk_record_fields::m_vista_idlist_offset,
+     take_vista},
 };
 constexpr size_t kStorage = 9;
 
 // Every kind but the storage sits at its signature's distance from the
 // first, so a block's signature names the one kind besides the storage
-// that can accept it.
+// that can accept it; a size rule is its kind's.
 constexpr bool kinds_in_signature_order() {
-  for (size_t i = 0; i < std::size(kKinds); ++i)
-    if (kKinds[i].signature != (i == kStorage ? 0 : L::signature::environment + i)) return false;
+  for (size_t i = 0; i < std::size(kKinds); ++i) {
+    const block_kind& k = kKinds[i];
+    if (k.signature != (i == kStorage ? 0 : L::signature::environment + i)) return false;
+    if ((k.rule == nullptr) == (k.accepts == nullptr)) return false;
+    if (k.rule && k.rule->signature != k.signature) return false;
+  }
   return true;
 }
 static_assert(kinds_in_signature_order());
 
-// The first kind in table order that accepts the block (whose header the
-// walk has checked), testing only the kinds that can.
-const block_kind* kind_of(byte_view rest) {
-  const uint32_t named = *rest.u32(B::signature) - L::signature::environment;
+// The kind accepts a block the walk has found whole (is_block) and whose
+// signature names it, or the storage's test passes.
+bool kind_accepts(const block_kind& kind, const walk_block& b) {
+  if (!kind.rule) return kind.accepts(b.rest);
+  return kind.rule->exact ? b.size == kind.rule->size : b.size >= kind.rule->size;
+}
+
+// The first kind in table order that accepts the block, testing only the
+// kinds that can.
+const block_kind* kind_of(const walk_block& b) {
+  const uint32_t named = *b.rest.u32(B::signature) - L::signature::environment;
   const bool has_kind = named < std::size(kKinds) && named != kStorage;
-  if (has_kind && named < kStorage && kKinds[named].accepts(rest)) return &kKinds[named];
-  if (kKinds[kStorage].accepts(rest)) return &kKinds[kStorage];
-  if (has_kind && named > kStorage && kKinds[named].accepts(rest)) return &kKinds[named];
+  if (has_kind && named < kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
+  if (kind_accepts(kKinds[kStorage], b)) return &kKinds[kStorage];
+  if (has_kind && named > kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
   return nullptr;
 }
 
@@ -534,7 +543,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     const walk_block block{data.tail(off), *data.u16(off + B::size)};
     if (off + block.size >= size || !is_block(block.rest)) break;
     ctx.offset = link_offset + off;
-    if (const block_kind* kind = kind_of(block.rest)) {
+    if (const block_kind* kind = kind_of(block)) {
       rec.*kind->offset = static_cast<uint32_t>(off);
       if (!kind->take(rec, block, ctx, opts)) return off;
     }
