@@ -179,12 +179,14 @@ void report_stored(std::ostream& out, vesk_options& options, bool carved) {
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
-bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options) {
+bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
+                uint64_t first_header = k_header_not_searched) {
   options.m_store_records = true;
   recycle_records(options.m_records);
   options.m_scan_step = 1;
-  const bool found = file ? scan_fileio_for_lnk(out, *file, options, false)
-                          : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false);
+  const bool found =
+      file ? scan_fileio_for_lnk(out, *file, options, false)
+           : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false, first_header);
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   // Highest file offset first; records of an embedded compound file, keyed
   // by their write times, come before them.
@@ -240,7 +242,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   // bytes rather than read again.
   if (w.m_length == file.stored_size()) {
     file.close();
-    return carve_road(out, nullptr, w.image(), options);
+    return carve_road(out, nullptr, w.image(), options, position);
   }
   return carve_road(out, &file, byte_view(), options);
 }
