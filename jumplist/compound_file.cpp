@@ -805,43 +805,36 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
     return true;
   }
   // Otherwise one copy, unit by unit; a unit outside the image reads as
-  // zeros and keeps its place. Units that follow one another in the image
-  // are copied as one run.
+  // zeros and keeps its place. Units that lie one after another in the
+  // image (consecutive numbers, and mini sectors inside one sector of the
+  // mini stream) are taken as one run: they share their place in it or
+  // their lack of one.
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
-  uint64_t placed = 0;  // copied, or held in the run
-  const uint8_t* run = nullptr;
-  size_t run_size = 0;
-  auto flush = [&] {
-    scratch.insert(scratch.end(), run, run + run_size);
-    run_size = 0;
-  };
-  for (size_t i = 0; i < units.size(); ++i) {
+  const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
+  uint64_t placed = 0;
+  for (size_t i = 0, j = 0; i < units.size(); i = j) {
+    for (j = i + 1; j < units.size() && units[j] == units[j - 1] + 1 &&
+                    units[j] <= 0xFFFFFFFFull && (!is_mini || units[j] % per_sector != 0);
+         ++j) {
+    }
     const uint64_t o = unit_offset(reader, is_mini, units[i]);
     if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
     if (placed >= length) {
       if (first_offset != 0 || !is_mini) break;
       continue;
     }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(unit, length - placed));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>((j - i) * unit, length - placed));
     size_t taken = 0;
     if (o != ~uint64_t{0} && o < image.size()) {
       const byte_view part = image.clamp(static_cast<size_t>(o), want);
-      if (run_size == 0 || part.data() != run + run_size) {
-        flush();
-        run = part.data();
-      }
-      run_size += part.size();
+      scratch.insert(scratch.end(), part.data(), part.data() + part.size());
       taken = part.size();
     }
-    if (taken < want) {
-      flush();
-      scratch.insert(scratch.end(), want - taken, uint8_t{0});
-    }
+    scratch.insert(scratch.end(), want - taken, uint8_t{0});
     placed += want;
   }
-  flush();
   out = byte_view(scratch.data(), scratch.size());
   return true;
 }
