@@ -77,16 +77,14 @@ struct driver_workspace {
   bool m_has_status = false;
 
   byte_view image() const { return byte_view(m_image.data(), m_length); }
-  // Starts a file: nothing of the last one is open or counted.
-  void begin() {
-    m_file.close();
-    m_length = 0;
-  }
+  // Starts a file: nothing of the last one is counted (end() closed it;
+  // an open starts from a closed state anyway).
+  void begin() { m_length = 0; }
   // Ends a file: the file closed, and after a file far beyond the usual
   // size its buffer and what grew with it (the reader's tables, the stream
   // copies) let go.
   void end() {
-    m_file.close();
+    if (m_file.is_open()) m_file.close();
     m_length = 0;
     if (m_image.capacity() <= k_keep_image) return;
     std::vector<uint8_t>().swap(m_image);
