@@ -331,9 +331,24 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The order of std::string's compare (bytes as unsigned, then length),
+// inline: keys are short and mostly differ in their first byte.
+int compare_keys(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i])
+      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+}  // namespace
+
 cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
-  return std::lower_bound(m_items.begin(), m_items.end(), key,
-                          [](const value_type& item, std::string_view k) { return item.first < k; });
+  return std::lower_bound(
+      m_items.begin(), m_items.end(), key,
+      [](const value_type& item, std::string_view k) { return compare_keys(item.first, k) < 0; });
 }
 
 std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
@@ -341,7 +356,7 @@ std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entr
   const_iterator first = lower_bound(key);
   const_iterator last = std::upper_bound(
       first, m_items.end(), key,
-      [](std::string_view k, const value_type& item) { return k < item.first; });
+      [](std::string_view k, const value_type& item) { return compare_keys(k, item.first) < 0; });
   return {first, last};
 }
 
@@ -361,7 +376,7 @@ void cfb_entry_map::sort() {
   std::sort(m_order.begin(), m_order.end(), [&](size_t x, size_t y) {
     const value_type& a = m_items[x];
     const value_type& b = m_items[y];
-    const int c = a.first.compare(b.first);
+    const int c = compare_keys(a.first, b.first);
     return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
   });
   // Position i takes the entry at m_order[i]; a position filled is marked
@@ -514,7 +529,7 @@ bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, si
 
 const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::string_view key) {
   auto it = reader.m_entries.lower_bound(key);
-  if (it == reader.m_entries.end() || it->first != key) return nullptr;
+  if (it == reader.m_entries.end() || compare_keys(it->first, key) != 0) return nullptr;
   return &it->second;
 }
 
