@@ -131,11 +131,16 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   extension.assign(name.substr(dot + 1));
   // Only the hexadecimal digits that run up to the dot name an AppID: in
   // "manual.lnk" nothing does.
+  // At most the last 16 of them, read back from the dot.
   size_t first = dot;
-  while (first > 0 && hex_digit_value(name[first - 1]) >= 0) --first;
-  if (dot - first > 16) first = dot - 16;
+  uint64_t digits = 0;
+  for (unsigned shift = 0; first > 0 && dot - first < 16; shift += 4, --first) {
+    const int digit = hex_digit_value(name[first - 1]);
+    if (digit < 0) break;
+    digits |= static_cast<uint64_t>(digit) << shift;
+  }
   text.assign(name.substr(first, dot - first));
-  for (char c : text) value = value << 4 | static_cast<uint64_t>(hex_digit_value(c));
+  value = digits;
 }
 
 source_appid appid_from_path(const std::string& path) {
