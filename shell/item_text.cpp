@@ -435,7 +435,7 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   }
   if (source != &text) text = *source;
 
-  value_details(rec, sink, settings, keep_plain_ids);
+  if (!rec.properties.empty()) value_details(rec, sink, settings, keep_plain_ids);
 
   if (!text.empty()) {
     for (size_t i = names_from; i < rec.names.size(); ++i)
@@ -525,10 +525,15 @@ void append_numbered(std::string& out, const Texts& texts, View view) {
   out.reserve(out.size() + size);
   size_t n = 0;
   for (const auto& t : texts) {
-    if (n) out += "; ";
-    out += '[';
-    append_decimal(out, ++n);
-    out += "] ";
+    if (n)
+      out.append("; [", 3);
+    else
+      out += '[';
+    if (++n < 10)
+      out += static_cast<char>('0' + n);
+    else
+      append_decimal(out, n);
+    out.append("] ", 2);
     out += view(t);
   }
 }
