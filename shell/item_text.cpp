@@ -442,8 +442,9 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
       if (!contains(text, rec.names[i])) sink.emit(rec.names[i]);
     for (size_t i = guid_names_from; i < rec.guid_names.size(); ++i)
       if (!contains(text, rec.guid_names[i])) sink.emit(rec.guid_names[i]);
-    for (const std::string* extra : {&rec.localized_name, &rec.extra_name})
-      if (!extra->empty() && !contains(text, *extra)) sink.emit(*extra);
+    if (!rec.localized_name.empty() && !contains(text, rec.localized_name))
+      sink.emit(rec.localized_name);
+    if (!rec.extra_name.empty() && !contains(text, rec.extra_name)) sink.emit(rec.extra_name);
   }
   for (const std::string& d : rec.date_texts) {
     if (d.empty()) continue;
