@@ -418,11 +418,8 @@ void write_guid_text(char (&text)[36], const guid& g) {
   static constexpr uint8_t k_order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   static constexpr uint8_t k_at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
   text[8] = text[13] = text[18] = text[23] = '-';
-  for (size_t i = 0; i < 16; ++i) {
-    const char* pair = &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}];
-    text[k_at[i]] = pair[0];
-    text[k_at[i] + 1] = pair[1];
-  }
+  for (size_t i = 0; i < 16; ++i)
+    std::memcpy(text + k_at[i], &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}], 2);
 }
 
 void append_guid_text(std::string& out, const guid& g) {
