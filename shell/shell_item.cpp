@@ -231,13 +231,14 @@ constexpr std::array<dos_year, 128> k_dos_years = [] {
 }  // namespace
 
 uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
-  const int64_t day = dos_date & 31, month = ((dos_date >> 5) & 15) - 1;
-  const int64_t sec = (dos_time & 31) * 2, min = (dos_time >> 5) & 63, hour = dos_time >> 11;
-  if (day == 0 || month < 0 || month > 11 || sec > 59 || min > 59 || hour > 23) return 0;
+  const uint32_t day = dos_date & 31u, month = (dos_date >> 5) & 15u;
+  const uint32_t sec = (dos_time & 31u) * 2, min = (dos_time >> 5) & 63u, hour = dos_time >> 11;
+  // Month 0 wraps above 11 too.
+  if (day == 0 || month - 1 > 11u || sec > 59 || min > 59 || hour > 23) return 0;
   const dos_year& y = k_dos_years[dos_date >> 9];
-  const int64_t days =
-      y.days_before + k_month_starts[month] + (y.leap && month >= 2 ? 1 : 0) + day;
-  return static_cast<uint64_t>((((days * 24 + hour) * 60 + min) * 60 + sec) * 10000000);
+  const uint64_t days = static_cast<uint64_t>(y.days_before + k_month_starts[month - 1] +
+                                              (y.leap && month > 2 ? 1 : 0) + day);
+  return (days * 86400 + hour * 3600 + min * 60 + sec) * 10000000;
 }
 
 void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
