@@ -155,8 +155,19 @@ std::string_view clsid_known_name(const guid& g) {
 
 bool append_clsid_text(std::string& out, std::string_view name) {
   return vk::guarded([&] {
-    out.reserve(out.size() + name.size() + 8);
-    out.append("{CLSID_").append(name).append(1, '}');
+    // "{CLSID_" name "}" in one append when it fits a small buffer.
+    constexpr size_t k_room = 128;
+    const size_t n = name.size() + 8;
+    if (n > k_room) {
+      out.reserve(out.size() + n);
+      out.append("{CLSID_").append(name).append(1, '}');
+      return true;
+    }
+    char text[k_room];
+    std::memcpy(text, "{CLSID_", 7);
+    std::memcpy(text + 7, name.data(), name.size());
+    text[n - 1] = '}';
+    out.append(text, n);
     return true;
   });
 }
