@@ -92,28 +92,22 @@ shell_item_record::~shell_item_record() {
   give_list(pool->guid_lists, guids);
 }
 
-void take_pooled(std::vector<std::string>& list) {
+void take_pooled_list(std::vector<std::string>& list) {
   if (list.capacity() != 0) return;
   if (buffer_pool* pool = thread_pool()) pool->string_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
-void take_pooled(std::vector<guid>& list) {
+void take_pooled_list(std::vector<guid>& list) {
   if (list.capacity() != 0) return;
   if (buffer_pool* pool = thread_pool()) pool->guid_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
-void take_pooled(std::string& text) {
+void take_pooled_text(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
   property_buffers::take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
-}
-
-void add_item_name(shell_item_record& rec, std::string&& name) {
-  if (name.empty()) return;
-  take_pooled(rec.names);
-  rec.names.push_back(std::move(name));
 }
 
 void give_spare_items(shell_item_list& items) noexcept {
