@@ -235,14 +235,6 @@ uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
   return (days * 86400 + hour * 3600 + min * 60 + sec) * 10000000;
 }
 
-void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
-  if (text.empty()) return;
-  if (slot.empty())
-    slot = std::move(text);
-  else
-    add_item_name(rec, std::move(text));
-}
-
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (&dst == &src) return;
   for (const std::string& n : src.names)

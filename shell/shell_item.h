@@ -133,7 +133,13 @@ uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time);
 // The merge rules for one field written straight into a record: an empty
 // text adds nothing, an empty slot takes the text, a filled one passes it on
 // to names; a time fills only an empty slot.
-void merge_name(shell_item_record& rec, std::string& slot, std::string&& text);
+inline void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
+  if (text.empty()) return;
+  if (slot.empty())
+    slot = std::move(text);
+  else
+    add_item_name(rec, std::move(text));
+}
 inline void merge_time(uint64_t& slot, uint64_t ticks) {
   if (ticks && !slot) slot = ticks;
 }
