@@ -7,6 +7,7 @@
 #include "foundation/vk_bytes.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
+#include "shell/property_value.h"
 
 namespace vk {
 
@@ -67,7 +68,11 @@ void clear_lnk_record(lnk_record& record) noexcept {
   // its room for the next link parsed into the same record.
   static_cast<lnk_record_values&>(record) = lnk_record_values{};
   for (std::string texts::*text : kTexts) (record.*text).clear();
-  for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
+  for (std::vector<std::string> texts::*list : kLists) {
+    // The list texts' room serves the texts of the next link.
+    for (std::string& text : record.*list) property_buffers::give(text);
+    (record.*list).clear();
+  }
   give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
