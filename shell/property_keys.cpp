@@ -74,11 +74,11 @@ struct found_key {
   uint8_t text_size = 0;
   char text[79] = {};
 };
-constexpr size_t k_found_keys = 64;
+constexpr size_t k_found_keys = 256;
 thread_local std::array<found_key, k_found_keys> t_found_keys;
 
 size_t found_key_slot(const guid_key& b, uint32_t pid) {
-  return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 58) %
+  return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 56) %
          k_found_keys;
 }
 

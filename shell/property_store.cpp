@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "foundation/vk_guard.h"
-#include "foundation/vk_string.h"
 #include "shell/guid_names.h"
 #include "shell/property_keys.h"
 
