@@ -70,6 +70,14 @@ struct shell_item_record {
   std::vector<std::string> prop_guid_texts;
   std::vector<std::string> prop_names2;
   std::array<uint8_t, 6> prop_flags{};
+  // Set on scratch records whose lists above nobody reads (the records a
+  // storage is parsed into before it is folded into its item): filing then
+  // leaves the lists empty. Clearing keeps it.
+  bool prop_lists_unread = false;
+  // Set on records parsed only for the values a report shows (texts and
+  // times): a single number or GUID is then decoded, and charged to the
+  // parse guard as a filed record, but not filed. Clearing keeps it.
+  bool prop_shown_only = false;
 
   shell_item_record();
   // Gives the storage of its lists and long texts to the thread's pool (see
