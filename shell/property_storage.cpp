@@ -43,13 +43,17 @@ bool is_string_named_fmtid(byte_view v) {
 }  // namespace
 
 bool holds_values_only(const shell_item_record& r) {
-  return r.found_properties.empty() && r.children.empty() && r.embedded_lists.empty() &&
-         r.names.empty() && r.guids.empty() && r.guid_names.empty() && r.date_texts.empty() &&
-         r.raw.empty() && r.flags == 0 && r.primary_name.empty() && r.long_name.empty() &&
-         r.localized_name.empty() && r.extra_name.empty() && r.size == 0 && r.accessed == 0 &&
-         r.modified == 0 && r.created == 0 && r.mft_entry == 0 && r.mft_sequence == 0 &&
-         r.item_offset == 0 && r.item_type == 0xFFFF && r.is_directory == 1 &&
-         r.not_parsed == 1;
+  // Every test is made (no early exit): most records pass them all, and
+  // the tests then cost no branches.
+  const bool lists_empty = r.found_properties.empty() & r.children.empty() &
+                           r.embedded_lists.empty() & r.names.empty() & r.guids.empty() &
+                           r.guid_names.empty() & r.date_texts.empty() & r.raw.empty();
+  const bool texts_empty = r.primary_name.empty() & r.long_name.empty() &
+                           r.localized_name.empty() & r.extra_name.empty();
+  const bool numbers_zero =
+      (r.flags | r.size | r.accessed | r.modified | r.created | r.mft_entry | r.mft_sequence |
+       r.item_offset | (r.item_type ^ 0xFFFFu) | (r.is_directory ^ 1u) | (r.not_parsed ^ 1u)) == 0;
+  return lists_empty & texts_empty & numbers_zero;
 }
 
 namespace {

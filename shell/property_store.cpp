@@ -159,8 +159,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       pv.bytes += blob;
       f.set_position_key(k_tag_bytes, ctx.offset);
       if (!f.file(4113, offset_of(0), true)) return true;
-      if (lists) rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
-      rec.prop_flags[4] = 1;
+      if (lists) {
+        rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
+        rec.prop_flags[4] = 1;
+      }
       return true;
     }
     case tv_text:
@@ -204,8 +206,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       const auto copied = static_cast<int64_t>(pv.text.size());
       const property_value* filed = f.file(66, offset_of(0), true, copied);
       if (!filed) return true;
-      if (lists) rec.prop_texts.push_back(tv.texts[0]);
-      rec.prop_flags[4] = 1;
+      if (lists) {
+        rec.prop_texts.push_back(tv.texts[0]);
+        rec.prop_flags[4] = 1;
+      }
       parse_special_stream_value(rec, ctx, tv, *filed, opts);
       return true;
     }
@@ -357,7 +361,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         property_value& pv = node.mapped();
         pv.take_room();
         property_buffers::take(node.key());
-        if (lookup_property_value_key(pv)) {
+        if (lookup_property_value_key(pv) && !rec.prop_lists_unread) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }

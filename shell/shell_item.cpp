@@ -160,6 +160,8 @@ void shell_item_record::clear() {
 }
 
 void clear_item_property_fields(shell_item_record& rec) {
+  // Such a record's scratch is never filled.
+  if (rec.prop_lists_unread) return;
   rec.prop_key_text.clear();
   if (!rec.prop_texts.empty()) rec.prop_texts.clear();
   rec.prop_qwords.clear();
