@@ -268,12 +268,15 @@ bool g_single_path = true;
 
 // Nodes of dropped values, kept with their texts' room (up to a bound) for
 // the values built next: their key texts then need no heap round trip.
+// A text with k_spare_room of room or more is let go (a power of two: a
+// union of rooms each below it stays below it).
 constexpr size_t k_spare_most = 64;
 constexpr size_t k_spare_room = 512;
+static_assert((k_spare_room & (k_spare_room - 1)) == 0);
 thread_local std::vector<property_value_map::node_type> t_spare_nodes;
 
 void trim_room(std::string& s) {
-  if (s.capacity() > k_spare_room) std::string().swap(s);
+  if (s.capacity() >= k_spare_room) std::string().swap(s);
 }
 
 // A value built in a map node of its own: filed last, it moves into the
@@ -322,9 +325,14 @@ void keep_property_nodes(property_value_map& values) noexcept {
   while (!values.empty() && spare.size() < k_spare_most) {
     property_value_map::node_type node = values.extract(values.begin());
     property_value& pv = node.mapped();
-    for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name, &pv.name2,
-                           &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
-      trim_room(*s);
+    const size_t rooms = node.key().capacity() | pv.text.capacity() | pv.key_text.capacity() |
+                         pv.bytes.capacity() | pv.name.capacity() | pv.name2.capacity() |
+                         pv.name3.capacity() | pv.pair_key_text.capacity() |
+                         pv.pair_value_text.capacity();
+    if (rooms >= k_spare_room)
+      for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name,
+                             &pv.name2, &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
+        trim_room(*s);
     if (pv.offset_list.capacity() > k_spare_room / sizeof(uint64_t))
       std::vector<uint64_t>().swap(pv.offset_list);
     spare.push_back(std::move(node));
