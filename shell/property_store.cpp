@@ -367,8 +367,12 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         }
         property_value_map::node_type node = fresh_value_node(fmtid, pid);
         property_value& pv = node.mapped();
-        pv.take_room();
-        property_buffers::take(node.key());
+        // A node kept from a dropped value mostly has its texts' room already.
+        constexpr auto roomless = [](const std::string& t) {
+          return t.capacity() <= std::string().capacity();
+        };
+        if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name)) pv.take_room();
+        if (roomless(node.key())) property_buffers::take(node.key());
         if (lookup_property_value_key(pv) && !rec.prop_lists_unread) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
