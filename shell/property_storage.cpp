@@ -142,6 +142,9 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
   temp.found_properties.clear();
 }
 
+bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                          int64_t size, const cmd_params& opts);
+
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                    const cmd_params& opts) {
   guard_level level(size);
@@ -170,7 +173,15 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
       string_named = true;
     } else if (is_integer_named_storage(current.data(), remaining)) {
-      if (!parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts)) {
+      // Past the short-storage bound the test within the storage's own size
+      // reads the same bytes and gives the same answer: it is not made again.
+      const bool parsed =
+          storage_size > st::short_integer_named
+              ? guarded([&] {
+                  return integer_named_values(ctx, temp, current.data(), storage_size, opts);
+                })
+              : parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts);
+      if (!parsed) {
         ctx.offset = base;
         break;
       }
@@ -211,6 +222,12 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
 bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                         int64_t size, const cmd_params& opts) {
   if (!storage || size <= 0 || !is_integer_named_storage(storage, size)) return false;
+  return integer_named_values(ctx, rec, storage, size, opts);
+}
+
+// The values of a storage that passed is_integer_named_storage within size.
+bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                          int64_t size, const cmd_params& opts) {
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   const guid fmtid = guid_at(v, st::fmtid);
