@@ -146,7 +146,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
                           int64_t size, const cmd_params& opts);
 
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
-                   const cmd_params& opts) {
+                   const cmd_params& opts, bool* values_only = nullptr) {
   guard_level level(size);
   if (!level) {
     ctx.consumed = 0;
@@ -191,7 +191,13 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
-    if (fold_into(rec, temp)) scratch.set_cleared();
+    // Unknown until the fold has returned (it may throw half-way).
+    const bool was_values_only = values_only && *values_only;
+    if (values_only) *values_only = false;
+    if (fold_into(rec, temp)) {
+      scratch.set_cleared();
+      if (values_only) *values_only = was_values_only;
+    }
     ctx.offset = base;
     if (*current.u32(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
@@ -376,6 +382,11 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                              int64_t size, const cmd_params& opts) {
   return guarded([&] { return storages_body(ctx, rec, p, size, opts); });
+}
+
+bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                                    int64_t size, const cmd_params& opts, bool& values_only) {
+  return guarded([&] { return storages_body(ctx, rec, p, size, opts, &values_only); });
 }
 
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
