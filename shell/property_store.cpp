@@ -43,18 +43,23 @@ void set_lowered_key(property_value& pv) {
   char* p = pv.key_text.data();
   const size_t n = pv.key_text.size();
   constexpr uint64_t k_ones = 0x0101010101010101ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  auto lower8 = [](char* at) {
     uint64_t w;
-    std::memcpy(&w, p + i, 8);
+    std::memcpy(&w, at, 8);
     const uint64_t low7 = w & (0x7F * k_ones);
     const uint64_t from_a = low7 + (0x80 - 'A') * k_ones;      // top bit: >= 'A'
     const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * k_ones;  // top bit: > 'Z'
     w |= ((from_a ^ past_z) & ~w & (0x80 * k_ones)) >> 2;
-    std::memcpy(p + i, &w, 8);
+    std::memcpy(at, &w, 8);
+  };
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i)
+      if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
+    return;
   }
-  for (; i < n; ++i)
-    if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
+  for (size_t i = 0; i + 8 <= n; i += 8) lower8(p + i);
+  // The last eight bytes again: lowering twice changes nothing.
+  if (n % 8 != 0) lower8(p + n - 8);
 }
 
 // Files the template under its key text once its text and key text are set.
