@@ -255,15 +255,24 @@ class time_memo {
   // The date and clock texts of the ticks (nullptr for a time not valid).
   const filetime_texts* find(uint64_t ticks, const time_format_descriptor& layout) {
     const uint32_t key = layout.as_u32();
+    // Neighbouring cells often hold one time (a file's own times, a
+    // target's access and creation).
+    const entry& last = m_entries[m_last];
+    if (last.ticks == ticks && last.layout == key && m_used != 0)
+      return last.valid ? &last.texts : nullptr;
     const uint64_t day = ticks / k_ticks_per_day;
     const entry* same_day = nullptr;
     for (size_t i = 0; i < m_used; ++i) {
       const entry& e = m_entries[i];
       if (e.layout != key) continue;
-      if (e.ticks == ticks) return e.valid ? &e.texts : nullptr;
+      if (e.ticks == ticks) {
+        m_last = i;
+        return e.valid ? &e.texts : nullptr;
+      }
       if (e.valid && e.day == day) same_day = &e;
     }
     // Round robin: a caller uses a find's texts before its next find.
+    m_last = m_next;
     entry& e = m_entries[m_next];
     m_next = (m_next + 1) % m_entries.size();
     if (m_used < m_entries.size()) ++m_used;
@@ -330,6 +339,7 @@ class time_memo {
   std::array<entry, 8> m_entries;
   size_t m_next = 0;
   size_t m_used = 0;
+  size_t m_last = 0;  // the entry the last find gave
 };
 
 // Kept from record to record: a row allocates only while these grow.
@@ -386,21 +396,18 @@ class row_filler {
     static_assert(std::is_trivially_copyable_v<row_cell>);
     m_b.cells.resize(n);
     if (n != 0) std::memset(static_cast<void*>(m_b.cells.data()), 0, n * sizeof(row_cell));
-    m_b.scratch.clear();
   }
-
-  std::string& scratch() { return m_b.scratch; }
 
   void text(column_id id, std::string_view value) {
     if (row_cell* c = at(m_at[id])) set_text(*c, value);
   }
-  // The scratch text from start on.
-  void built(column_id id, size_t start) {
+  // The scratch text from start to end.
+  void built(column_id id, size_t start, size_t end) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
     c->kind = row_cell::built;
     c->value = start;
-    c->size = m_b.scratch.size() - start;
+    c->size = end - start;
   }
   void number(column_id id, uint64_t value, uint16_t type, uint32_t flags = 0) {
     row_cell* c = at(m_at[id]);
@@ -634,37 +641,32 @@ table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
   return row;
 }
 
-using labelled_parts = std::initializer_list<std::pair<const char*, const std::string*>>;
+using labelled_parts = std::initializer_list<std::pair<std::string_view, std::string_view>>;
 
-// Each non-empty part, after its label, followed by "; ".
-void append_parts(std::string& out, labelled_parts parts) {
+// The non-empty parts, each after its label, joined by "; ".
+void put_joined_parts(line_sink& out, labelled_parts parts) {
+  bool first = true;
   for (const auto& [label, value] : parts) {
-    if (value->empty()) continue;
-    out += label;
-    out += *value;
-    out += "; ";
+    if (value.empty()) continue;
+    if (!first) out.put("; ");
+    out.put(label);
+    out.put(value);
+    first = false;
   }
 }
 
-// The parts joined by "; ".
-void append_joined_parts(std::string& out, labelled_parts parts) {
-  const size_t start = out.size();
-  append_parts(out, parts);
-  if (out.size() > start) out.resize(out.size() - 2);
-}
-
-void append_idlist_extra(std::string& out, const lnk_record& r) {
+void put_idlist_extra(line_sink& out, const lnk_record& r) {
   const size_t start = out.size();
   auto next = [&] {
-    if (out.size() > start) out += "; ";
+    if (out.size() > start) out.put("; ");
   };
   for (const std::string& detail : r.m_idlist_details) {
     next();
-    out += detail;
+    out.put(detail);
   }
   if (!r.m_vista_idlist_extra.empty()) {
     next();
-    out += r.m_vista_idlist_extra;
+    out.put(r.m_vista_idlist_extra);
   }
   if (!r.m_property_keys.empty() && !r.m_property_values.empty()) {
     next();
@@ -672,11 +674,11 @@ void append_idlist_extra(std::string& out, const lnk_record& r) {
                          ? r.m_property_keys.size()
                          : r.m_property_values.size();
     for (size_t i = 0; i < n; ++i) {
-      if (i) out += "; ";
-      out += r.m_property_keys[i];
-      out += " [";
-      out += r.m_property_values[i];
-      out += ']';
+      if (i) out.put("; ");
+      out.put(r.m_property_keys[i]);
+      out.put(" [");
+      out.put(r.m_property_values[i]);
+      out.put(']');
     }
   }
 }
@@ -695,7 +697,7 @@ void replace_in_record(lnk_record& r, char from, char to) {
 void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_values& v) {
   const record_kind kind = kind_of(o);
   row_filler row(o, b);
-  std::string& scratch = row.scratch();
+  line_sink scratch(b.scratch);
   row.text(c_source_path, shown_source_text(o));
   row.text(c_source_type, r.m_source_type);
 
@@ -756,27 +758,25 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
 
   if (o.m_replace_char) replace_in_record(r, o.m_replace_char, o.m_replacement_char);
   size_t start = scratch.size();
-  append_idlist_extra(scratch, r);
-  row.built(c_idlist_extra, start);
+  put_idlist_extra(scratch, r);
+  row.built(c_idlist_extra, start, scratch.size());
   row.text(c_vol_type, r.m_drive_type);
   row.text(c_vol_serial, r.m_volume_serial);
   row.text(c_vol_label, r.m_volume_label);
   row.text(c_local_path, r.m_local_base_path);
   row.text(c_common_path, r.m_common_path_suffix);
   start = scratch.size();
-  append_joined_parts(scratch, {{"[NetworkName]: ", &r.m_net_name},
-                                {"[DeviceName]: ", &r.m_device_name}});
-  row.built(c_network, start);
-  static const std::string none;
+  put_joined_parts(scratch, {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
+  row.built(c_network, start, scratch.size());
   const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
   start = scratch.size();
-  append_joined_parts(scratch, {{"[Description]: ", has_name ? &r.m_name : &none},
-                                {"[RelPath]: ", &r.m_relative_path},
-                                {"[WorkDir]: ", &r.m_working_dir},
-                                {"[CmdArgs]: ", &r.m_arguments},
-                                {"[IconName]: ", &r.m_icon_location},
-                                {"[EnvBlk]: ", &r.m_environment_target}});
-  row.built(c_extra_info, start);
+  put_joined_parts(scratch, {{"[Description]: ", has_name ? std::string_view(r.m_name) : ""},
+                             {"[RelPath]: ", r.m_relative_path},
+                             {"[WorkDir]: ", r.m_working_dir},
+                             {"[CmdArgs]: ", r.m_arguments},
+                             {"[IconName]: ", r.m_icon_location},
+                             {"[EnvBlk]: ", r.m_environment_target}});
+  row.built(c_extra_info, start, scratch.size());
   row.text(c_netbios, r.m_machine_id);
   row.text(c_volume_id, r.m_volume_droid);
   row.text(c_object_id, r.m_object_droid);
@@ -787,8 +787,8 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
     std::ostringstream segments;
     idlist_breakout(segments, r, o);
     start = scratch.size();
-    scratch += segments.str();
-    row.built(c_segments, start);
+    scratch.put(segments.str());
+    row.built(c_segments, start, scratch.size());
   }
 }
 
