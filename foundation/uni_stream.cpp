@@ -14,7 +14,8 @@ streambuf_generic_output<CharT>::streambuf_generic_output(uint32_t size) {
   // One byte stays in reserve for the character that triggers overflow().
   if (size < 2) return;
   if (!vk::guarded([&] {
-        m_buffer.resize(size);
+        // Left unfilled: only bytes written into it are ever read.
+        m_buffer = std::make_unique_for_overwrite<CharT[]>(size);
         return true;
       }))
     return;
@@ -25,7 +26,7 @@ streambuf_generic_output<CharT>::streambuf_generic_output(uint32_t size) {
 
 template <class CharT>
 void streambuf_generic_output<CharT>::reset_put_area(size_t keep) {
-  CharT* begin = m_buffer.data();
+  CharT* begin = m_buffer.get();
   this->setp(begin, begin + (m_buffer_size - 1));
   this->pbump(static_cast<int>(keep));
 }
@@ -34,7 +35,7 @@ template <class CharT>
 typename streambuf_generic_output<CharT>::int_type streambuf_generic_output<CharT>::overflow(
     int_type c) {
   if (!m_usable) return traits_type::eof();
-  CharT* begin = m_buffer.data();
+  CharT* begin = m_buffer.get();
   CharT* end = begin + m_buffer_size;
   const bool has_char = !traits_type::eq_int_type(c, traits_type::eof());
   bool stored = false;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <streambuf>
 #include <vector>
@@ -55,7 +56,7 @@ class streambuf_generic_output : public std::basic_streambuf<CharT> {
   void reset_put_area(size_t keep);
 
   uint32_t m_buffer_size = 0;
-  std::vector<CharT> m_buffer;
+  std::unique_ptr<CharT[]> m_buffer;
   bool m_usable = false;
 };
 

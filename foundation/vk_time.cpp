@@ -757,6 +757,12 @@ bool guid_v1_to_filetime(uint64_t& ticks, uint16_t& clock_sequence, std::vector<
   return true;
 }
 
+uint64_t guid_v1_ticks(const uint8_t* guid) {
+  if (guid == nullptr || (guid[7] >> 4) != 1) return 0;
+  const uint64_t stamp = load_le64(guid) & 0x0FFFFFFFFFFFFFFFULL;
+  return stamp < k_gregorian_to_1601 ? 0 : stamp - k_gregorian_to_1601;
+}
+
 bool guid_v1_bytes_to_filetime(uint64_t& ticks, uint16_t& clock_sequence,
                                std::vector<uint8_t>& node, const std::vector<uint8_t>& bytes,
                                uint32_t offset) {

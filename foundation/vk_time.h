@@ -218,6 +218,8 @@ bool safari_to_filetime(uint64_t value, uint64_t& ticks);
 // before 1601.
 bool guid_v1_to_filetime(uint64_t& ticks, uint16_t& clock_sequence, std::vector<uint8_t>& node,
                          const uint8_t* guid);
+// Only the ticks of guid_v1_to_filetime (0 where it gives false).
+uint64_t guid_v1_ticks(const uint8_t* guid);
 // The same on bytes at an offset; a leading '{' at offset 0 is skipped. False
 // unless 16 bytes are there.
 bool guid_v1_bytes_to_filetime(uint64_t& ticks, uint16_t& clock_sequence,

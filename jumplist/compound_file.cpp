@@ -284,12 +284,15 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
       mini_index += E;
       continue;
     }
-    byte_cursor c(*sector);
-    uint32_t v;
-    for (; mini_index <= 0xFFFFFFFFull && c.u32(v); ++mini_index) {
-      ++r.m_work;
-      if (!r.m_minifat_links.set(static_cast<uint32_t>(mini_index), v)) stored = false;
-    }
+    // The sector's whole 32-bit values, up to the last mini sector id.
+    if (mini_index > 0xFFFFFFFFull) continue;
+    const uint64_t count = std::min<uint64_t>(sector->size() / cfb::fat_entry_size,
+                                              uint64_t{0xFFFFFFFF} + 1 - mini_index);
+    r.m_work += count;
+    if (!r.m_minifat_links.set_run(static_cast<uint32_t>(mini_index), sector->data(),
+                                   static_cast<size_t>(count)))
+      stored = false;
+    mini_index += count;
   }
 
   for (auto& [key, entry] : r.m_entries) {
@@ -328,9 +331,24 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The order of std::string's compare (bytes as unsigned, then length),
+// inline: keys are short and mostly differ in their first byte.
+int compare_keys(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i])
+      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+}  // namespace
+
 cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
-  return std::lower_bound(m_items.begin(), m_items.end(), key,
-                          [](const value_type& item, std::string_view k) { return item.first < k; });
+  return std::lower_bound(
+      m_items.begin(), m_items.end(), key,
+      [](const value_type& item, std::string_view k) { return compare_keys(item.first, k) < 0; });
 }
 
 std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
@@ -338,7 +356,7 @@ std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entr
   const_iterator first = lower_bound(key);
   const_iterator last = std::upper_bound(
       first, m_items.end(), key,
-      [](std::string_view k, const value_type& item) { return k < item.first; });
+      [](std::string_view k, const value_type& item) { return compare_keys(k, item.first) < 0; });
   return {first, last};
 }
 
@@ -349,11 +367,33 @@ size_t cfb_entry_map::count(std::string_view key) const {
 
 void cfb_entry_map::sort() {
   // Entry numbers follow directory order and never repeat, so ordering equal
-  // keys by them keeps directory order without a stable sort's buffer.
-  std::sort(m_items.begin(), m_items.end(), [](const value_type& a, const value_type& b) {
-    const int c = a.first.compare(b.first);
+  // keys by them keeps directory order without a stable sort's buffer. The
+  // positions are sorted, and each entry then moved once, into its place.
+  const size_t n = m_items.size();
+  if (n < 2) return;
+  m_order.resize(n);
+  for (size_t i = 0; i < n; ++i) m_order[i] = i;
+  std::sort(m_order.begin(), m_order.end(), [&](size_t x, size_t y) {
+    const value_type& a = m_items[x];
+    const value_type& b = m_items[y];
+    const int c = compare_keys(a.first, b.first);
     return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
   });
+  // Position i takes the entry at m_order[i]; a position filled is marked
+  // with its own index.
+  for (size_t i = 0; i < n; ++i) {
+    if (m_order[i] == i) continue;
+    value_type held = std::move(m_items[i]);
+    size_t at = i;
+    while (m_order[at] != i) {
+      const size_t from = m_order[at];
+      m_items[at] = std::move(m_items[from]);
+      m_order[at] = at;
+      at = from;
+    }
+    m_items[at] = std::move(held);
+    m_order[at] = at;
+  }
 }
 
 void fat_link_map::clear() {
@@ -489,7 +529,7 @@ bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, si
 
 const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::string_view key) {
   auto it = reader.m_entries.lower_bound(key);
-  if (it == reader.m_entries.end() || it->first != key) return nullptr;
+  if (it == reader.m_entries.end() || compare_keys(it->first, key) != 0) return nullptr;
   return &it->second;
 }
 
@@ -728,13 +768,21 @@ bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // Units past the declared size add no byte: the walk stops before them.
   const uint64_t needed = stream_size / unit + (stream_size % unit != 0);
   if (entry.m_mini) {
-    walk_chain(units, reader.m_minifat_links, entry.start_sector(), true,
-               static_cast<uint32_t>(stream_size), reader.m_mini_sector_size,
-               std::min(needed, mini_capacity(reader)));
-    if (units.empty() || !find_cfb_entry(reader, kRootKey)) return false;
-    // A first mini sector beyond the mini stream: a missing stream.
-    return units.front() * reader.m_mini_sector_size / reader.m_sector_size <
-           reader.m_root_sectors.size();
+    // The chain as walk_chain gives it with repeats allowed up to the
+    // declared size: a stream below the mini cutoff never reaches that size
+    // in fewer than `needed` units, so no repeat ends this walk and it needs
+    // no marks.
+    const fat_link_map& links = reader.m_minifat_links;
+    const uint64_t limit = std::min(needed, mini_capacity(reader));
+    for (uint64_t n = entry.start_sector(); units.size() < limit && links.contains(n);) {
+      units.push_back(n);
+      n = links.value(n);
+      if (n == cfb::endofchain) break;
+    }
+    // A first mini sector beyond the mini stream (none without a root
+    // entry): a missing stream.
+    return !units.empty() && units.front() * reader.m_mini_sector_size / reader.m_sector_size <
+                                 reader.m_root_sectors.size();
   }
   walk_chain(units, reader.m_fat_links, entry.start_sector(), false, 0, 0, needed);
   return !units.empty();
@@ -772,18 +820,27 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
     return true;
   }
   // Otherwise one copy, unit by unit; a unit outside the image reads as
-  // zeros and keeps its place.
+  // zeros and keeps its place. Units that lie one after another in the
+  // image (consecutive numbers, and mini sectors inside one sector of the
+  // mini stream) are taken as one run: they share their place in it or
+  // their lack of one.
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
-  for (size_t i = 0; i < units.size(); ++i) {
+  const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
+  uint64_t placed = 0;
+  for (size_t i = 0, j = 0; i < units.size(); i = j) {
+    for (j = i + 1; j < units.size() && units[j] == units[j - 1] + 1 &&
+                    units[j] <= 0xFFFFFFFFull && (!is_mini || units[j] % per_sector != 0);
+         ++j) {
+    }
     const uint64_t o = unit_offset(reader, is_mini, units[i]);
     if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
-    if (scratch.size() >= length) {
+    if (placed >= length) {
       if (first_offset != 0 || !is_mini) break;
       continue;
     }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(unit, length - scratch.size()));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>((j - i) * unit, length - placed));
     size_t taken = 0;
     if (o != ~uint64_t{0} && o < image.size()) {
       const byte_view part = image.clamp(static_cast<size_t>(o), want);
@@ -791,6 +848,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
       taken = part.size();
     }
     scratch.insert(scratch.end(), want - taken, uint8_t{0});
+    placed += want;
   }
   out = byte_view(scratch.data(), scratch.size());
   return true;

@@ -76,6 +76,8 @@ class fat_link_map {
     return make_fat_link(static_cast<uint32_t>(sector), m_values[static_cast<size_t>(sector)],
                          m_mini);
   }
+  // The link's value of a sector that contains() holds.
+  uint32_t value(uint64_t sector) const { return m_values[static_cast<size_t>(sector)]; }
   // Makes room for links of sectors below limit at once; false when memory
   // runs out.
   bool reserve_index(size_t limit);
@@ -85,6 +87,23 @@ class fat_link_map {
     m_count += m_present[sector] == 0;
     m_present[sector] = 1;
     m_values[sector] = value;
+    return true;
+  }
+  // Sets the links of sectors first, first + 1, ... to the count 32-bit
+  // little-endian values at bytes, as set() one by one would.
+  bool set_run(uint32_t first, const uint8_t* bytes, size_t count) {
+    const size_t end = size_t{first} + count;
+    if (end > m_values.size()) {
+      bool stored = true;
+      for (size_t i = 0; i < count; ++i)
+        if (!set(static_cast<uint32_t>(first + i), load_le32(bytes + 4 * i))) stored = false;
+      return stored;
+    }
+    for (size_t i = first, at = 0; i < end; ++i, at += 4) {
+      m_count += m_present[i] == 0;
+      m_present[i] = 1;
+      m_values[i] = load_le32(bytes + at);
+    }
     return true;
   }
   // Calls f(fat_link) for every link in ascending sector order.
@@ -153,6 +172,7 @@ class cfb_entry_map {
 
  private:
   std::vector<value_type> m_items;
+  std::vector<size_t> m_order;  // sort scratch, kept from directory to directory
 };
 
 // A slack area: file offset and length in bytes, in ascending offset order.

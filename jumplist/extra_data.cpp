@@ -1,6 +1,8 @@
 #include "jumplist/extra_data.h"
 
 #include <array>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "foundation/vk_bytes.h"
@@ -84,12 +86,11 @@ void wide_text(byte_view block, size_t at, size_t max_bytes, std::string& out) {
   if (!field.empty()) utf16_to_utf8(field.data(), field.size(), out, false);
 }
 
-bool all_zero(byte_view v, size_t at, size_t n) {
-  if (!v.has(at, n)) return false;
-  const uint8_t* p = v.data() + at;
-  for (size_t i = 0; i < n; ++i)
-    if (p[i]) return false;
-  return true;
+// The 16 bytes at p are all zero.
+bool zero_droid(const uint8_t* p) {
+  uint64_t half[2];
+  std::memcpy(half, p, sizeof half);
+  return (half[0] | half[1]) == 0;
 }
 
 size_t droid_at(bool birth, bool object) {
@@ -99,59 +100,80 @@ size_t droid_at(bool birth, bool object) {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// The GUID text of the 16 bytes at `at` (the callers' blocks hold them).
-lnk_guid_text guid_chars(byte_view block, size_t at) {
+// The GUID text of the 16 bytes at `at` (the callers' blocks hold them),
+// written where out holds its characters.
+void put_guid_text(lnk_guid_text& out, byte_view block, size_t at) {
   guid g;
   g.set(block.data() + at);
-  char text[36];
-  write_guid_text(text, g);
+  write_guid_text(out.fill(), g);
+}
+
+lnk_guid_text guid_chars(byte_view block, size_t at) {
   lnk_guid_text out;
-  out = std::string_view(text, sizeof text);
+  put_guid_text(out, block, at);
   return out;
+}
+
+// Empty for a droid of zeros or one the block does not hold.
+void put_droid_text(lnk_guid_text& out, byte_view tracker, size_t at) {
+  if (!tracker.has(at, T::droid_size) || zero_droid(tracker.data() + at))
+    out.clear();
+  else
+    put_guid_text(out, tracker, at);
 }
 
 lnk_guid_text droid_text(byte_view tracker, size_t at) {
-  if (all_zero(tracker, at, T::droid_size)) return lnk_guid_text();
-  return guid_chars(tracker, at);
-}
-
-lnk_mac_text mac_chars(byte_view tracker, bool birth) {
-  const size_t droid = droid_at(birth, true);
-  lnk_mac_text out;
-  if (all_zero(tracker, droid, T::droid_size)) return out;
-  char text[3 * T::node_size];
-  size_t n = 0;
-  for (size_t i = 0; i < T::node_size; ++i) {
-    const uint8_t b = *tracker.u8(droid + T::droid_node + i);
-    if (i) text[n++] = ':';
-    text[n++] = kHex[b >> 4];
-    text[n++] = kHex[b & 0xF];
-  }
-  out = std::string_view(text, n);
+  lnk_guid_text out;
+  put_droid_text(out, tracker, at);
   return out;
 }
 
-uint64_t droid_time(byte_view tracker, bool birth, std::vector<uint8_t>& node) {
-  uint64_t ticks = 0;
-  uint16_t clock_sequence = 0;
-  guid_v1_to_filetime(ticks, clock_sequence, node, tracker.data() + droid_at(birth, true));
-  return ticks;
+void put_mac_text(lnk_mac_text& out, byte_view tracker, bool birth) {
+  const size_t droid = droid_at(birth, true);
+  if (!tracker.has(droid, T::droid_size) || zero_droid(tracker.data() + droid)) {
+    out.clear();
+    return;
+  }
+  // Each byte's two digits from one table entry.
+  static constexpr auto kPairs = [] {
+    std::array<char, 512> t{};
+    for (size_t b = 0; b < 256; ++b) {
+      t[2 * b] = kHex[b >> 4];
+      t[2 * b + 1] = kHex[b & 0xF];
+    }
+    return t;
+  }();
+  char(&text)[3 * T::node_size - 1] = out.fill();
+  const uint8_t* node = tracker.data() + droid + T::droid_node;
+  for (size_t i = 0; i < T::node_size; ++i) {
+    std::memcpy(text + 3 * i, &kPairs[2 * size_t{node[i]}], 2);
+    if (i + 1 < T::node_size) text[3 * i + 2] = ':';
+  }
+}
+
+lnk_mac_text mac_chars(byte_view tracker, bool birth) {
+  lnk_mac_text out;
+  put_mac_text(out, tracker, birth);
+  return out;
+}
+
+uint64_t droid_time(byte_view tracker, bool birth) {
+  const size_t at = droid_at(birth, true);
+  return tracker.has(at, T::droid_size) ? guid_v1_ticks(tracker.data() + at) : 0;
 }
 
 void take_tracker(lnk_record& rec, byte_view block) {
   ansi_text(block, T::machine_id, T::machine_id_size, rec.m_machine_id);
-  rec.m_mac_address = mac_chars(block, false);
-  rec.m_birth_mac_address = mac_chars(block, true);
-  rec.m_volume_droid = droid_text(block, T::volume_droid);
-  rec.m_object_droid = droid_text(block, T::object_droid);
-  rec.m_birth_volume_droid = droid_text(block, T::birth_volume_droid);
-  rec.m_birth_object_droid = droid_text(block, T::birth_object_droid);
-  // The node bytes are not kept: one buffer serves every tracker block.
-  thread_local std::vector<uint8_t> node;
-  rec.m_object_droid_time = droid_time(block, false, node);
-  rec.m_birth_object_droid_time = droid_time(block, true, node);
-  const uint8_t* object = block.data() + T::object_droid;
-  rec.m_object_droid_bytes.append(object);
+  put_mac_text(rec.m_mac_address, block, false);
+  put_mac_text(rec.m_birth_mac_address, block, true);
+  put_droid_text(rec.m_volume_droid, block, T::volume_droid);
+  put_droid_text(rec.m_object_droid, block, T::object_droid);
+  put_droid_text(rec.m_birth_volume_droid, block, T::birth_volume_droid);
+  put_droid_text(rec.m_birth_object_droid, block, T::birth_object_droid);
+  rec.m_object_droid_time = droid_time(block, false);
+  rec.m_birth_object_droid_time = droid_time(block, true);
+  if (block.has(T::object_droid, T::droid_size))
+    rec.m_object_droid_bytes.append(block.data() + T::object_droid);
 }
 
 void environment_text(byte_view block, std::string& out) {
@@ -231,11 +253,20 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
   return true;
 }
 
+constexpr size_t k_kept_items = 64;
+
 bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                        const cmd_params& opts) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
-  shell_item_list items;
+  // One list for every block of the thread: its records are parsed into
+  // again rather than built and destroyed each time. A long one is let go.
+  thread_local shell_item_list items;
+  struct let_go_long {
+    ~let_go_long() {
+      if (items.size() > k_kept_items) shell_item_list().swap(items);
+    }
+  } let_go;
   if (!parse_idlist(items, block.data() + L::vista_idlist::items,
                     static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
                     ctx, opts))
@@ -319,16 +350,14 @@ bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_
   return true;
 }
 
-template <const kind_rule& rule>
-bool accepts(byte_view rest) {
-  return is_kind(rest, rule);
-}
 bool accepts_storage(byte_view rest) {
   return is_property_storage(rest.data(), static_cast<int64_t>(rest.size()));
 }
 
 struct block_kind {
-  bool (*accepts)(byte_view rest);
+  uint32_t signature;  // 0 for the storage, which has none of its own
+  const kind_rule* rule;  // the size rule of a kind its signature names, or null
+  bool (*accepts)(byte_view rest);  // else the kind's own test
   uint32_t lnk_record_fields::*offset;
   take_fn take;
 };
@@ -336,20 +365,61 @@ struct block_kind {
 // In the order the kinds are offered a block: the first that accepts it
 // takes it.
 constexpr block_kind kKinds[] = {
-    {accepts<kEnvironment>, &lnk_record_fields::m_environment_offset, take_environment},
-    {accepts<kConsole>, &lnk_record_fields::m_console_offset, take_nothing},
-    {accepts<kTracker>, &lnk_record_fields::m_tracker_offset, take_tracker_block},
-    {accepts<kConsoleFe>, &lnk_record_fields::m_console_fe_offset, take_console_fe},
-    {accepts<kSpecialFolder>, &lnk_record_fields::m_special_folder_offset, take_special_folder},
-    {accepts<kDarwin>, &lnk_record_fields::m_darwin_offset, take_darwin},
-    {accepts<kIconEnvironment>, &lnk_record_fields::m_icon_environment_offset,
-     take_icon_environment},
-    {accepts<kShim>, &lnk_record_fields::m_shim_offset, take_shim},
-    {accepts<kPropertyStore>, &lnk_record_fields::m_property_store_offset, take_property_store},
-    {accepts_storage, &lnk_record_fields::m_property_storage_offset, take_storage},
-    {accepts<kKnownFolder>, &lnk_record_fields::m_known_folder_offset, take_known_folder},
-    {is_vista, &lnk_record_fields::m_vista_idlist_offset, take_vista},
+    {L::signature::environment, &kEnvironment, nullptr, &lnk_record_fields::m_environment_offset,
+     take_environment},
+    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset,
+     take_nothing},
+    {L::signature::tracker, &kTracker, nullptr, &lnk_record_fields::m_tracker_offset,
+     take_tracker_block},
+    {L::signature::console_fe, &kConsoleFe, nullptr, &lnk_record_fields::m_console_fe_offset,
+     take_console_fe},
+    {L::signature::special_folder, &kSpecialFolder, nullptr,
+     &lnk_record_fields::m_special_folder_offset, take_special_folder},
+    {L::signature::darwin, &kDarwin, nullptr, &lnk_record_fields::m_darwin_offset, take_darwin},
+    {L::signature::icon_environment, &kIconEnvironment, nullptr,
+     &lnk_record_fields::m_icon_environment_offset, take_icon_environment},
+    {L::signature::shim, &kShim, nullptr, &lnk_record_fields::m_shim_offset, take_shim},
+    {L::signature::property_store, &kPropertyStore, nullptr,
+     &lnk_record_fields::m_property_store_offset, take_property_store},
+    {0, nullptr, accepts_storage, &lnk_record_fields::m_property_storage_offset, take_storage},
+    {L::signature::known_folder, &kKnownFolder, nullptr, &lnk_record_fields::m_known_folder_offset,
+     take_known_folder},
+    {L::signature::vista_idlist, nullptr, is_vista, &lnk_record_fields::m_vista_idlist_offset,
+     take_vista},
 };
+constexpr size_t kStorage = 9;
+
+// Every kind but the storage sits at its signature's distance from the
+// first, so a block's signature names the one kind besides the storage
+// that can accept it; a size rule is its kind's.
+constexpr bool kinds_in_signature_order() {
+  for (size_t i = 0; i < std::size(kKinds); ++i) {
+    const block_kind& k = kKinds[i];
+    if (k.signature != (i == kStorage ? 0 : L::signature::environment + i)) return false;
+    if ((k.rule == nullptr) == (k.accepts == nullptr)) return false;
+    if (k.rule && k.rule->signature != k.signature) return false;
+  }
+  return true;
+}
+static_assert(kinds_in_signature_order());
+
+// The kind accepts a block the walk has found whole (is_block) and whose
+// signature names it, or the storage's test passes.
+bool kind_accepts(const block_kind& kind, const walk_block& b) {
+  if (!kind.rule) return kind.accepts(b.rest);
+  return kind.rule->exact ? b.size == kind.rule->size : b.size >= kind.rule->size;
+}
+
+// The first kind in table order that accepts the block, testing only the
+// kinds that can.
+const block_kind* kind_of(const walk_block& b) {
+  const uint32_t named = *b.rest.u32(B::signature) - L::signature::environment;
+  const bool has_kind = named < std::size(kKinds) && named != kStorage;
+  if (has_kind && named < kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
+  if (kind_accepts(kKinds[kStorage], b)) return &kKinds[kStorage];
+  if (has_kind && named > kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
+  return nullptr;
+}
 
 }  // namespace
 
@@ -449,10 +519,7 @@ std::string tracker_object_id(const uint8_t* block, bool birth) {
 }
 
 uint64_t tracker_object_time(const uint8_t* block, bool birth) {
-  return guarded([&] {
-    std::vector<uint8_t> node;
-    return droid_time(fixed_block(block, T::size), birth, node);
-  });
+  return droid_time(fixed_block(block, T::size), birth);
 }
 
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
@@ -476,11 +543,9 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     const walk_block block{data.tail(off), *data.u16(off + B::size)};
     if (off + block.size >= size || !is_block(block.rest)) break;
     ctx.offset = link_offset + off;
-    for (const block_kind& kind : kKinds) {
-      if (!kind.accepts(block.rest)) continue;
-      rec.*kind.offset = static_cast<uint32_t>(off);
-      if (!kind.take(rec, block, ctx, opts)) return off;
-      break;
+    if (const block_kind* kind = kind_of(block)) {
+      rec.*kind->offset = static_cast<uint32_t>(off);
+      if (!kind->take(rec, block, ctx, opts)) return off;
     }
     off += block.size;
   }

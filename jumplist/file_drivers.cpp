@@ -72,18 +72,19 @@ struct driver_workspace {
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
   std::vector<destlist_entry> m_entries;
+  // The open file's status, taken once when it is opened.
+  struct stat m_status {};
+  bool m_has_status = false;
 
   byte_view image() const { return byte_view(m_image.data(), m_length); }
-  // Starts a file: nothing of the last one is open or counted.
-  void begin() {
-    m_file.close();
-    m_length = 0;
-  }
+  // Starts a file: nothing of the last one is counted (end() closed it;
+  // an open starts from a closed state anyway).
+  void begin() { m_length = 0; }
   // Ends a file: the file closed, and after a file far beyond the usual
   // size its buffer and what grew with it (the reader's tables, the stream
   // copies) let go.
   void end() {
-    m_file.close();
+    if (m_file.is_open()) m_file.close();
     m_length = 0;
     if (m_image.capacity() <= k_keep_image) return;
     std::vector<uint8_t>().swap(m_image);
@@ -119,6 +120,7 @@ bool fit(driver_workspace& w, size_t length) {
 bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& options) {
   uni::fileio& file = w.m_file;
   w.m_length = 0;
+  w.m_has_status = false;
   // The open comes first and its descriptor's status tells a directory; only
   // a failed open looks at the name again, to say why.
   errno = 0;
@@ -132,8 +134,8 @@ bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& opti
     if (S_ISDIR(st.st_mode)) return fail(options, failure::cannot_read, std::strerror(EISDIR));
     return fail(options, failure::cannot_open, std::strerror(open_error));
   }
-  struct stat st;
-  if (file.opened_status(st) && S_ISDIR(st.st_mode))
+  w.m_has_status = file.opened_status(w.m_status);
+  if (w.m_has_status && S_ISDIR(w.m_status.st_mode))
     return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
   if (size < lnk_header_size) return fail(options, failure::not_a_list);
@@ -175,12 +177,14 @@ void report_stored(std::ostream& out, vesk_options& options, bool carved) {
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
-bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options) {
+bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
+                uint64_t first_header = k_header_not_searched) {
   options.m_store_records = true;
   recycle_records(options.m_records);
   options.m_scan_step = 1;
-  const bool found = file ? scan_fileio_for_lnk(out, *file, options, false)
-                          : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false);
+  const bool found =
+      file ? scan_fileio_for_lnk(out, *file, options, false)
+           : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false, first_header);
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   // Highest file offset first; records of an embedded compound file, keyed
   // by their write times, come before them.
@@ -213,9 +217,8 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
   // by name.
-  struct stat status;
-  if (file.opened_status(status) &&
-      vkportdir::status_file_times(status, options.m_source_size, mode,
+  if (w.m_has_status &&
+      vkportdir::status_file_times(w.m_status, options.m_source_size, mode,
                                    options.m_source_change_time, options.m_source_modify_time,
                                    options.m_source_access_time)) {
     if (compound)
@@ -237,7 +240,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   // bytes rather than read again.
   if (w.m_length == file.stored_size()) {
     file.close();
-    return carve_road(out, nullptr, w.image(), options);
+    return carve_road(out, nullptr, w.image(), options, position);
   }
   return carve_road(out, &file, byte_view(), options);
 }

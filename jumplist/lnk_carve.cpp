@@ -250,7 +250,7 @@ namespace {
 
 // Scans the source for links; see scan_fileio_for_lnk.
 bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t size,
-                         lnk::useropts& options, bool carved) {
+                         lnk::useropts& options, bool carved, uint64_t first_header) {
   if (size <= lnk_header_size) return false;
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
@@ -279,7 +279,16 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
       if (got <= lnk_header_size) break;
       const uint32_t c = std::min<uint32_t>(got - lnk_header_size, k_chunk_size);
       uint32_t p = 0;
-      if (!find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step))) {
+      bool hit = false;
+      if (o == 0 && step == 1 && first_header != k_header_not_searched) {
+        // The source's first header is the first chunk's when the chunk's
+        // search reaches it.
+        hit = first_header < got - lnk_header_size;
+        if (hit) p = static_cast<uint32_t>(first_header);
+      } else {
+        hit = find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step));
+      }
+      if (!hit) {
         if (!options.m_carve_mode && !options.m_deep_scan) break;
         o += c;
         continue;
@@ -325,16 +334,17 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
     source.bytes = file.data().data();
     source.size = file.data().size();
   }
-  return scan_source_for_lnk(out, source, file.stored_size(), options, carved);
+  return scan_source_for_lnk(out, source, file.stored_size(), options, carved,
+                             k_header_not_searched);
 }
 
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
-                        lnk::useropts& options, bool carved) {
+                        lnk::useropts& options, bool carved, uint64_t first_header) {
   if (!bytes) return false;
   scan_source source;
   source.bytes = bytes;
   source.size = size;
-  return scan_source_for_lnk(out, source, size, options, carved);
+  return scan_source_for_lnk(out, source, size, options, carved, first_header);
 }
 
 }  // namespace vk

@@ -23,9 +23,14 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
 bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
                          bool carved);
 
-// The same over bytes in memory (a file read whole).
+// The same over bytes in memory (a file read whole). A caller that has
+// searched the bytes for headers one offset apart (find_lnk_signature with
+// step 1) hands the first one over as first_header, so the scan does not
+// search for it again.
+inline constexpr uint64_t k_header_not_searched = UINT64_MAX;
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
-                        lnk::useropts& options, bool carved);
+                        lnk::useropts& options, bool carved,
+                        uint64_t first_header = k_header_not_searched);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse:
 // the scanner and the drivers parse each link straight into a spare node.

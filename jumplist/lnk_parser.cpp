@@ -61,6 +61,18 @@ bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room,
   return at + room < data.size();
 }
 
+void serial_chars(char (&text)[9], uint32_t serial) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (int i = 0, shift = 28; i < 9; ++i) {
+    if (i == 4) {
+      text[i] = '-';
+      continue;
+    }
+    text[i] = kHex[(serial >> shift) & 0xF];
+    shift -= 4;
+  }
+}
+
 void read_link_info(lnk_record& rec, byte_view data, size_t off) {
   namespace I = L::link_info;
   uint64_t at = 0;
@@ -70,7 +82,9 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     volume_label(volume, rec.m_volume_label);
     drop_if_line_feed(rec.m_volume_label);
     rec.m_drive_type = drive_type_text(*volume.u32(L::volume_id::drive_type));
-    rec.m_volume_serial = volume_serial_text(*volume.u32(L::volume_id::serial));
+    char serial[9];
+    serial_chars(serial, *volume.u32(L::volume_id::serial));
+    rec.m_volume_serial.assign(serial, sizeof serial);
   }
   if (link_info_part(data, off, I::network_link_offset, L::network_link::fixed_size, at)) {
     const byte_view link = data.tail(at);
@@ -93,18 +107,6 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
       text_z(data, at, rec.m_common_path_suffix);
       drop_if_line_feed(rec.m_common_path_suffix);
     }
-  }
-}
-
-void serial_chars(char (&text)[9], uint32_t serial) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0, shift = 28; i < 9; ++i) {
-    if (i == 4) {
-      text[i] = '-';
-      continue;
-    }
-    text[i] = kHex[(serial >> shift) & 0xF];
-    shift -= 4;
   }
 }
 

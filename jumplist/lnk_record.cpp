@@ -1,6 +1,5 @@
 #include "jumplist/lnk_record.h"
 
-#include <iterator>
 #include <type_traits>
 #include <utility>
 
@@ -37,37 +36,51 @@ namespace {
 
 using texts = lnk_record_texts;
 
+// Members named at compile time, so that emptying them all is a run of
+// stores at fixed offsets.
+template <auto... Members>
+struct member_list {
+  static constexpr size_t size = sizeof...(Members);
+  template <class T>
+  static void clear(T& t) noexcept {
+    ((t.*Members).clear(), ...);
+  }
+};
+
 // Every text but the three context texts, and every list.
-constexpr std::string texts::*kTexts[] = {
-    &texts::m_netbios_name,     &texts::m_destlist_path,      &texts::m_idlist_path,
-    &texts::m_idlist_extra,     &texts::m_volume_label,       &texts::m_volume_serial,
-    &texts::m_drive_type,       &texts::m_net_name,           &texts::m_device_name,
-    &texts::m_local_base_path,  &texts::m_common_path_suffix, &texts::m_name,
-    &texts::m_relative_path,    &texts::m_working_dir,        &texts::m_arguments,
-    &texts::m_icon_location,    &texts::m_environment_target, &texts::m_machine_id,
-    &texts::m_darwin_product,   &texts::m_darwin_feature,     &texts::m_darwin_component,
-    &texts::m_icon_environment, &texts::m_shim_layer,         &texts::m_property_storage_fmtid,
-    &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra};
-constexpr std::vector<std::string> texts::*kLists[] = {
-    &texts::m_idlist_details, &texts::m_property_keys, &texts::m_property_values,
-    &texts::m_vista_idlist_details};
+using text_members = member_list<
+    &texts::m_netbios_name, &texts::m_destlist_path, &texts::m_idlist_path,
+    &texts::m_idlist_extra, &texts::m_volume_label, &texts::m_volume_serial,
+    &texts::m_drive_type, &texts::m_net_name, &texts::m_device_name, &texts::m_local_base_path,
+    &texts::m_common_path_suffix, &texts::m_name, &texts::m_relative_path,
+    &texts::m_working_dir, &texts::m_arguments, &texts::m_icon_location,
+    &texts::m_environment_target, &texts::m_machine_id, &texts::m_darwin_product,
+    &texts::m_darwin_feature, &texts::m_darwin_component, &texts::m_icon_environment,
+    &texts::m_shim_layer, &texts::m_property_storage_fmtid, &texts::m_vista_idlist_path,
+    &texts::m_vista_idlist_extra>;
+using list_members = member_list<&texts::m_idlist_details, &texts::m_property_keys,
+                           &texts::m_property_values, &texts::m_vista_idlist_details>;
 constexpr size_t kContextTexts = 3;
+// The room of a text held in place (no heap block to let go).
+const size_t kShortCapacity = std::string().capacity();
 
 // A member added to the texts and missing above would outlive a clearing.
-static_assert(sizeof(texts) == (std::size(kTexts) + kContextTexts) * sizeof(std::string) +
-                                   std::size(kLists) * sizeof(std::vector<std::string>) +
+static_assert(sizeof(texts) == (text_members::size + kContextTexts) * sizeof(std::string) +
+                                   list_members::size * sizeof(std::vector<std::string>) +
                                    sizeof(shell_item_list) + sizeof(std::vector<idlist_segment>) +
                                    sizeof(droid_byte_list));
 static_assert(std::is_trivially_copyable_v<lnk_record_values>);
+// Copied over a record's values: one copy, no empty record built each time.
+const lnk_record_values kEmptyValues{};
 
 }  // namespace
 
 void clear_lnk_record(lnk_record& record) noexcept {
   // The values are assigned whole; each text is emptied where it is, keeping
   // its room for the next link parsed into the same record.
-  static_cast<lnk_record_values&>(record) = lnk_record_values{};
-  for (std::string texts::*text : kTexts) (record.*text).clear();
-  for (std::vector<std::string> texts::*list : kLists) (record.*list).clear();
+  static_cast<lnk_record_values&>(record) = kEmptyValues;
+  text_members::clear<texts>(record);
+  list_members::clear<texts>(record);
   give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
@@ -87,8 +100,13 @@ void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
   record.m_object_droid_bytes.release();
   for (std::string texts::*text :
        {&texts::m_destlist_path, &texts::m_darwin_product, &texts::m_darwin_feature,
-        &texts::m_darwin_component, &texts::m_shim_layer, &texts::m_property_storage_fmtid})
-    std::string().swap(record.*text);
+        &texts::m_darwin_component, &texts::m_shim_layer, &texts::m_property_storage_fmtid}) {
+    std::string& t = record.*text;
+    if (t.capacity() > kShortCapacity)
+      std::string().swap(t);
+    else
+      t.clear();
+  }
 }
 
 }  // namespace vk

@@ -54,6 +54,11 @@ class short_text {
     std::memcpy(m_chars, text.data(), m_size);
     return *this;
   }
+  // All N characters in use, to be written where they are held.
+  char (&fill())[N] {
+    m_size = static_cast<uint8_t>(N);
+    return m_chars;
+  }
   void clear() { m_size = 0; }
   bool empty() const { return m_size == 0; }
   size_t size() const { return m_size; }

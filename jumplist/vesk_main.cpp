@@ -1,6 +1,7 @@
 #include "jumplist/vesk_main.h"
 
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 #include "foundation/vk_env.h"
@@ -19,6 +20,25 @@ int hex_digit_value(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// The position after the last '/' or '\' of path, 0 when there is none.
+// Eight characters are tested at once, back from the end, until a group
+// holds a separator.
+size_t name_start(std::string_view path) {
+  constexpr uint64_t ones = 0x0101010101010101ull;
+  constexpr uint64_t highs = 0x8080808080808080ull;
+  size_t end = path.size();
+  for (; end >= 8; end -= 8) {
+    uint64_t group;
+    std::memcpy(&group, path.data() + end - 8, sizeof group);
+    // A byte of a or b is zero where the group holds a separator.
+    const uint64_t a = group ^ (ones * '/');
+    const uint64_t b = group ^ (ones * '\\');
+    if ((((a - ones) & ~a) | ((b - ones) & ~b)) & highs) break;
+  }
+  while (end > 0 && path[end - 1] != '/' && path[end - 1] != '\\') --end;
+  return end;
 }
 
 bool is_option(const std::string& arg, const char* name) {
@@ -105,19 +125,22 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   text.clear();
   extension.clear();
   value = 0;
-  size_t start = path.size();
-  while (start > 0 && path[start - 1] != '/' && path[start - 1] != '\\') --start;
-  const std::string_view name = path.substr(start);
+  const std::string_view name = path.substr(name_start(path));
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return;
   extension.assign(name.substr(dot + 1));
   // Only the hexadecimal digits that run up to the dot name an AppID: in
   // "manual.lnk" nothing does.
+  // At most the last 16 of them, read back from the dot.
   size_t first = dot;
-  while (first > 0 && hex_digit_value(name[first - 1]) >= 0) --first;
-  if (dot - first > 16) first = dot - 16;
+  uint64_t digits = 0;
+  for (unsigned shift = 0; first > 0 && dot - first < 16; shift += 4, --first) {
+    const int digit = hex_digit_value(name[first - 1]);
+    if (digit < 0) break;
+    digits |= static_cast<uint64_t>(digit) << shift;
+  }
   text.assign(name.substr(first, dot - first));
-  for (char c : text) value = value << 4 | static_cast<uint64_t>(hex_digit_value(c));
+  value = digits;
 }
 
 source_appid appid_from_path(const std::string& path) {

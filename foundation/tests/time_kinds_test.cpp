@@ -180,6 +180,7 @@ TEST(TimeKinds, GuidTimestamps) {
   EXPECT_EQ(ticks, 133000000000000000ULL);
   EXPECT_EQ(clock, 0x1234);
   EXPECT_EQ(node, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(vk::guid_v1_ticks(g), 133000000000000000ULL);
 
   uint8_t v4[16];
   std::copy(g, g + 16, v4);
@@ -188,6 +189,8 @@ TEST(TimeKinds, GuidTimestamps) {
   EXPECT_EQ(ticks, 0u);
   EXPECT_TRUE(node.empty());
   EXPECT_FALSE(vk::guid_v1_to_filetime(ticks, clock, node, nullptr));
+  EXPECT_EQ(vk::guid_v1_ticks(v4), 0u);
+  EXPECT_EQ(vk::guid_v1_ticks(nullptr), 0u);
 
   // The GUID timestamp of 1601-01-01 is tick 0; one tick earlier fails.
   uint8_t epoch[16] = {};
@@ -199,6 +202,7 @@ TEST(TimeKinds, GuidTimestamps) {
   for (int i = 0; i < 8; ++i) epoch[i] = static_cast<uint8_t>((e - 1) >> (8 * i));
   epoch[7] |= 0x10;
   EXPECT_FALSE(vk::guid_v1_to_filetime(ticks, clock, node, epoch));
+  EXPECT_EQ(vk::guid_v1_ticks(epoch), 0u);
 
   std::vector<uint8_t> bytes(g, g + 16);
   ASSERT_TRUE(vk::guid_v1_bytes_to_filetime(ticks, clock, node, bytes, 0));

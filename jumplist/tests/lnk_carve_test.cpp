@@ -10,6 +10,7 @@
 #include "foundation/vk_posix.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_carve.h"
+#include "jumplist/lnk_signature.h"
 #include "jumplist/vesk_main.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
@@ -62,15 +63,20 @@ scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string
   std::ostringstream out;
   const bool ok = scan_file_for_lnk(out, tree.path("scan.bin"), options, false);
   // The scan over the same bytes in memory stores the same records, and
-  // scanning again (now into reused record nodes) too.
+  // scanning again (now into reused record nodes, and told where the first
+  // header is, as the drivers do) too.
   for (int again = 0; again < 2; ++again) {
+    uint32_t first = 0;
+    const uint64_t hint = again == 1 && find_lnk_signature(first, bytes.data(), bytes.size(), 1)
+                              ? first
+                              : k_header_not_searched;
     vesk_options in_memory;
     in_memory.m_status_messages = 0;
     in_memory.m_store_records = true;
     in_memory.m_scan_step = 1;
     in_memory.m_carve_mode = carve_mode;
     in_memory.m_source_type = label;
-    EXPECT_EQ(scan_bytes_for_lnk(out, bytes.data(), bytes.size(), in_memory, false), ok);
+    EXPECT_EQ(scan_bytes_for_lnk(out, bytes.data(), bytes.size(), in_memory, false, hint), ok);
     EXPECT_EQ(in_memory.m_records.size(), options.m_records.size());
     for (auto a = options.m_records.begin(), b = in_memory.m_records.begin();
          a != options.m_records.end() && b != in_memory.m_records.end(); ++a, ++b)

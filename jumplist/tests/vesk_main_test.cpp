@@ -67,6 +67,18 @@ TEST(VeskMain, AppIdFromPath) {
     EXPECT_EQ(id.value, r.value);
     EXPECT_EQ(id.extension, r.extension);
   }
+  // The last separator, of either kind, wherever it falls in the path.
+  for (size_t lead = 0; lead < 20; ++lead)
+    for (const char* tail : {"/1a.lnk", "\\1a.lnk", "/b\\1a.lnk", "\\b/1a.lnk", "1a.lnk"}) {
+      const std::string path = std::string(lead, 'x') + "/y.z.q" + std::string(lead, 'c') + tail;
+      SCOPED_TRACE(path);
+      // Without a separator in the tail the name takes in the 'c's before it.
+      std::string text = tail[0] == '1' ? std::string(lead, 'c') + "1a" : "1a";
+      if (text.size() > 16) text.erase(0, text.size() - 16);
+      const source_appid id = appid_from_path(path);
+      EXPECT_EQ(id.text, text);
+      EXPECT_EQ(id.extension, "lnk");
+    }
 }
 
 }  // namespace
