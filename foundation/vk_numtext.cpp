@@ -1,5 +1,8 @@
 #include "foundation/vk_numtext.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -284,6 +287,24 @@ char* decimal_digits(char* end, uint64_t value) {
   return p;
 }
 
+constexpr uint64_t k_pow10[20] = {
+    1ull,           10ull,           100ull,           1000ull,           10000ull,
+    100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
+    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
+    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+    10000000000000000000ull};
+
+// "000102...feff": two lower-case hex digits for each byte value.
+constexpr std::array<char, 512> k_hex_pairs = [] {
+  constexpr char digits[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (size_t i = 0; i < 256; ++i) {
+    pairs[2 * i] = digits[i >> 4];
+    pairs[2 * i + 1] = digits[i & 15];
+  }
+  return pairs;
+}();
+
 }  // namespace
 
 void append_decimal(std::string& out, uint64_t value) {
@@ -292,7 +313,36 @@ void append_decimal(std::string& out, uint64_t value) {
   out.append(p, static_cast<size_t>(digits + sizeof digits - p));
 }
 
+char* put_decimal(char* at, uint64_t value) {
+  size_t n = 1;
+  while (n < 20 && value >= k_pow10[n]) ++n;
+  decimal_digits(at + n, value);
+  return at + n;
+}
+
+char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width) {
+  if (!prefix) return put_decimal(at, value);
+  if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
+  if (width > 16) width = 16;
+  const unsigned digits = std::max(width, value == 0 ? 1u : (static_cast<unsigned>(std::bit_width(value)) + 3) / 4);
+  at[0] = '0';
+  at[1] = 'x';
+  char* const end = at + 2 + digits;
+  char* p = end;
+  for (unsigned left = digits; left >= 2; left -= 2, value >>= 8) {
+    p -= 2;
+    std::memcpy(p, k_hex_pairs.data() + 2 * (value & 0xFF), 2);
+  }
+  if (p != at + 2) *--p = k_hex_pairs[2 * (value & 15) + 1];
+  return end;
+}
+
 void append_hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width) {
+  if (width <= 16) {
+    char text[k_number_text_room];
+    out.append(text, static_cast<size_t>(put_hex_number_text(text, value, prefix, width) - text));
+    return;
+  }
   if (!prefix) return append_decimal(out, value);
   if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
   static const char k_hex[] = "0123456789abcdef";

@@ -92,6 +92,11 @@ const std::string& hex_number_text(std::string& out, uint64_t value, bool prefix
 void append_hex_number_text(std::string& out, uint64_t value, bool prefix, unsigned width);
 // value in decimal appended to out.
 void append_decimal(std::string& out, uint64_t value);
+// The same texts written at `at`, which has k_number_text_room bytes of room
+// (hex widths up to 16); they return the text's end.
+inline constexpr size_t k_number_text_room = 20;
+char* put_decimal(char* at, uint64_t value);
+char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width);
 std::string dash_line(size_t count);
 // Two lower-case hex digits per byte (optionally "0x"-prefixed), sep between.
 bool bytes_to_hex_list(std::string& out, const uint8_t* bytes, size_t count, const std::string& sep,

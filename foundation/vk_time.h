@@ -282,6 +282,14 @@ bool format_without_subseconds(std::string& date, std::string& time_text, const 
 // value and no library call. False, appending nothing, when the ticks are
 // not a valid time of the years 1900 to 3000 or the layout gives no date.
 bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d);
+// A valid time of the years 1900 to 3000: the ticks append_filetime_text
+// writes under a layout that gives a date.
+bool filetime_printable(uint64_t ticks);
+// The room put_filetime_text needs at its destination.
+inline constexpr size_t k_filetime_text_room = 32;
+// The same text written at `at`, which has k_filetime_text_room bytes of
+// room; returns its end, or `at` when there is no text.
+char* put_filetime_text(char* at, uint64_t ticks, const time_format_descriptor& d);
 // The date and the clock texts of FILETIME ticks, held in place.
 struct filetime_texts {
   char m_date[64];

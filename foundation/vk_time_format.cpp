@@ -509,8 +509,28 @@ constexpr uint64_t k_ticks_per_day = 864000000000ULL;
 // Days from 1601-01-01 to 0000-03-01 of the proleptic calendar, negated.
 constexpr int64_t k_days_0000_03_01_to_1601 = 584694;
 
-// Ticks to UTC fields in closed form: the civil date from the day count, in
-// 400-year eras counted from March 1 so that the leap day ends a year.
+struct civil_date {
+  uint32_t year, month, day;
+};
+
+// The civil date of a day count from 1601-01-01 below 2^32 - 584694 (any
+// tick count below 2^63 gives one), in 400-year eras counted from March 1
+// so that the leap day ends a year.
+civil_date civil_of_days(uint64_t days) {
+  const auto z = static_cast<uint32_t>(days + k_days_0000_03_01_to_1601);
+  const uint32_t era = z / 146097;
+  const uint32_t doe = z - era * 146097;
+  const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const uint32_t mp = (5 * doy + 2) / 153;
+  civil_date c;
+  c.day = doy - (153 * mp + 2) / 5 + 1;
+  c.month = mp < 10 ? mp + 3 : mp - 9;
+  c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
+  return c;
+}
+
+// Ticks below 2^63 to UTC fields in closed form.
 clock_parts parts_of_ticks(uint64_t ticks) {
   clock_parts p;
   const uint64_t days = ticks / k_ticks_per_day;
@@ -520,16 +540,143 @@ clock_parts parts_of_ticks(uint64_t ticks) {
   p.hour = static_cast<uint32_t>(seconds / 3600);
   p.minute = static_cast<uint32_t>(seconds / 60 % 60);
   p.second = static_cast<uint32_t>(seconds % 60);
-  const int64_t z = static_cast<int64_t>(days) + k_days_0000_03_01_to_1601;
-  const int64_t era = z / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  p.day = static_cast<uint32_t>(doy - (153 * mp + 2) / 5 + 1);
-  p.month = static_cast<uint32_t>(mp < 10 ? mp + 3 : mp - 9);
-  p.year = static_cast<uint32_t>(yoe + era * 400 + (p.month <= 2 ? 1 : 0));
+  const civil_date c = civil_of_days(days);
+  p.year = c.year;
+  p.month = c.month;
+  p.day = c.day;
   return p;
+}
+
+// Where each field of a layout's "<date> <clock>" text goes: every field has
+// a fixed width (years 1900 to 9999), so the separators are laid once in a
+// pattern and each text is the pattern with its digits written in place.
+// The pattern with the date of the last day asked for is kept too: the times
+// of a record are mostly of a few days.
+struct filetime_shape {
+  uint32_t key = 0;
+  bool made = false;
+  bool year_four = false;
+  bool month_name = false;
+  uint8_t date_size = 0;  // 0: the layout gives no date
+  uint8_t size = 0;
+  uint8_t year_at = 0, month_at = 0, day_at = 0, clock_at = 0;
+  uint8_t fraction_digits = 0;
+  uint32_t fraction_divisor = 1;  // nanoseconds to the shown digits
+  char pattern[k_filetime_text_room] = {};
+  uint64_t day = ~uint64_t{0};  // the day `dated` holds
+  uint32_t day_year = 0;
+  char dated[k_filetime_text_room] = {};
+};
+
+filetime_shape shape_of(const time_format_descriptor& given) {
+  using td = time_format_descriptor;
+  const time_format_descriptor& d = given.is_zero() ? k_default_layout : given;
+  filetime_shape s;
+  s.key = given.as_u32();
+  s.made = true;
+  const uint8_t f = d.m_date_flags;
+  s.year_four = (f & td::year_four) != 0;
+  s.month_name = (f & td::month_digits) == 0;
+  uint8_t n = 0;
+  auto separator = [&] {
+    if (d.m_separator != 0) s.pattern[n++] = static_cast<char>(d.m_separator);
+  };
+  auto month = [&] {
+    s.month_at = n;
+    n += s.month_name ? 3 : 2;
+  };
+  auto year = [&] {
+    s.year_at = n;
+    n += s.year_four ? 4 : 2;
+  };
+  auto day = [&] {
+    s.day_at = n;
+    n += 2;
+  };
+  if (f & td::order_mdy) {
+    month(), separator(), day(), separator(), year();
+  } else if (f & td::order_dmy) {
+    day(), separator(), month(), separator(), year();
+  } else if ((f & td::order_ymd) && (f & td::month_digits)) {
+    year(), separator(), month(), separator(), day();
+  } else {
+    return s;  // no date: nothing is written
+  }
+  s.date_size = n;
+  s.pattern[n++] = ' ';
+  s.clock_at = n;
+  s.pattern[n + 2] = s.pattern[n + 5] = ':';
+  n += 8;
+  const unsigned digits = d.subsecond_digits();
+  if (digits != 0 && digits <= 9) {
+    s.pattern[n++] = '.';
+    s.fraction_digits = static_cast<uint8_t>(digits);
+    s.fraction_divisor = static_cast<uint32_t>(k_pow10[9 - digits]);
+    n += static_cast<uint8_t>(digits);
+  }
+  s.size = n;
+  return s;
+}
+
+// The shape of the layout last asked for: a run keeps one layout.
+filetime_shape& shape_for(const time_format_descriptor& d) {
+  thread_local filetime_shape shape;
+  if (!shape.made || shape.key != d.as_u32()) shape = shape_of(d);
+  return shape;
+}
+
+void put_pair(char* at, uint32_t v) { std::memcpy(at, k_pairs + 2 * v, 2); }
+
+// Makes s.dated the pattern with the date of `days` in place (for a year
+// below 10000); returns the year.
+uint32_t date_for(filetime_shape& s, uint64_t days) {
+  if (days == s.day) return s.day_year;
+  const civil_date c = civil_of_days(days);
+  s.day = days;
+  s.day_year = c.year;
+  if (c.year > 9999) return c.year;
+  char* at = s.dated;
+  std::memcpy(at, s.pattern, sizeof s.pattern);
+  if (s.year_four) {
+    put_pair(at + s.year_at, c.year / 100);
+    put_pair(at + s.year_at + 2, c.year % 100);
+  } else {
+    put_pair(at + s.year_at, c.year % 100);
+  }
+  if (s.month_name)
+    std::memcpy(at + s.month_at, month_abbrev(static_cast<int>(c.month)), 3);
+  else
+    put_pair(at + s.month_at, c.month);
+  put_pair(at + s.day_at, c.day);
+  return c.year;
+}
+
+// The text of ticks whose date s.dated holds, at `at` with room for the
+// whole pattern; returns the end.
+char* put_dated(char* at, uint64_t ticks, const filetime_shape& s) {
+  std::memcpy(at, s.dated, sizeof s.dated);
+  const uint64_t in_day = ticks - s.day * k_ticks_per_day;
+  const auto seconds = static_cast<uint32_t>(in_day / k_ticks_per_second);
+  const uint32_t hour = seconds / 3600;
+  const uint32_t rest = seconds - hour * 3600;
+  const uint32_t minute = rest / 60;
+  char* clock = at + s.clock_at;
+  put_pair(clock, hour);
+  put_pair(clock + 3, minute);
+  put_pair(clock + 6, rest - minute * 60);
+  if (s.fraction_digits != 0) {
+    // The sub-second digits, truncated, last first.
+    const auto fraction = static_cast<uint32_t>(in_day - uint64_t{seconds} * k_ticks_per_second);
+    uint32_t v = fraction * 100 / s.fraction_divisor;
+    char* q = clock + 9 + s.fraction_digits;
+    for (unsigned i = s.fraction_digits; i >= 2; i -= 2) {
+      q -= 2;
+      put_pair(q, v % 100);
+      v /= 100;
+    }
+    if (s.fraction_digits & 1) *--q = static_cast<char>('0' + v);
+  }
+  return at + s.size;
 }
 
 }  // namespace
@@ -561,38 +708,62 @@ bool format_time_by_descriptor(std::string& date, std::string& time_text, const 
       });
 }
 
-bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d) {
-  // Valid as a time value and printable: not 0, within the signed range, not
-  // within the first second of 1970 (unix seconds 0 means unset), and in the
-  // years 1900 to 3000.
+namespace {
+
+// Valid as a time value and printable: not 0, within the signed range, not
+// within the first second of 1970 (unix seconds 0 means unset).
+bool plausible_ticks(uint64_t ticks) {
   if (ticks == 0 || (ticks >> 63) != 0) return false;
-  if (ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second) return false;
-  const clock_parts p = parts_of_ticks(ticks);
-  if (p.year < 1900 || p.year > 3000) return false;
-  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
-  text_buffer b;
-  layout_date(b, p, layout);
-  if (b.view().empty()) return false;
-  b.put(' ');
-  layout_clock(b, p, layout.subsecond_digits());
-  const std::string_view text = b.view();
+  return !(ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second);
+}
+
+}  // namespace
+
+bool filetime_printable(uint64_t ticks) {
+  // Days from 1601-01-01 to 1900-01-01 and to 3001-01-01.
+  constexpr uint64_t k_first_day = 109207, k_end_day = 511339;
+  return plausible_ticks(ticks) && ticks / k_ticks_per_day - k_first_day < k_end_day - k_first_day;
+}
+
+char* put_filetime_text(char* at, uint64_t ticks, const time_format_descriptor& d) {
+  if (!filetime_printable(ticks)) return at;
+  filetime_shape& s = shape_for(d);
+  if (s.date_size == 0) return at;
+  date_for(s, ticks / k_ticks_per_day);
+  return put_dated(at, ticks, s);
+}
+
+bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d) {
+  char text[k_filetime_text_room];
+  const char* end = put_filetime_text(text, ticks, d);
+  if (end == text) return false;
   return vk::guarded([&] {
-    out.append(text.data(), text.size());
+    out.append(text, static_cast<size_t>(end - text));
     return true;
   });
 }
 
 bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_descriptor& d) {
   out.m_date_size = out.m_clock_size = 0;
-  // The validity of a time value: not 0, within the signed range, not within
-  // the first second of 1970, from 1900 on; past 3000 the value decides.
-  if (ticks == 0 || (ticks >> 63) != 0) return false;
-  if (ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second) return false;
-  const clock_parts p = parts_of_ticks(ticks);
-  if (p.year < 1900) return false;
-  if (p.year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
-  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
+  // The validity of a time value: from 1900 on; past 3000 the value decides.
+  if (!plausible_ticks(ticks)) return false;
+  filetime_shape& s = shape_for(d);
+  const uint32_t year = date_for(s, ticks / k_ticks_per_day);
+  if (year < 1900) return false;
+  if (year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
   static_assert(sizeof(out.m_date) == k_buffer_size && sizeof(out.m_clock) == k_buffer_size);
+  if (year <= 9999 && s.date_size != 0) {
+    char text[k_filetime_text_room];
+    put_dated(text, ticks, s);
+    std::memcpy(out.m_date, text, s.date_size);
+    out.m_date_size = s.date_size;
+    const size_t clock_size = s.size - s.clock_at;
+    std::memcpy(out.m_clock, text + s.clock_at, clock_size);
+    out.m_clock_size = static_cast<uint8_t>(clock_size);
+    return true;
+  }
+  const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
+  const clock_parts p = parts_of_ticks(ticks);
   text_buffer date(out.m_date);
   layout_date(date, p, layout);
   out.m_date_size = static_cast<uint8_t>(date.size());

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cstring>
 #include <string_view>
 
 #include "foundation/vk_guard.h"
@@ -105,17 +106,58 @@ const char* show_command_name(uint32_t value) {
   return value < kShowCommands.size() ? kShowCommands[value] : "unk";
 }
 
-void append_link_flags_names(std::string& out, uint32_t flags) {
-  if (flags == 0) {
-    out += "Default";
-    return;
+namespace {
+
+// The names in fixed-size slots, so that each is copied whole in one move.
+constexpr size_t k_flag_slot = 32;
+struct flag_slot {
+  char text[k_flag_slot];
+  uint8_t size;
+};
+constexpr std::array<flag_slot, kLinkFlags.size()> kFlagSlots = [] {
+  std::array<flag_slot, kLinkFlags.size()> slots{};
+  for (size_t i = 0; i < kLinkFlags.size(); ++i) {
+    for (size_t k = 0; k < kLinkFlags[i].size(); ++k) slots[i].text[k] = kLinkFlags[i][k];
+    slots[i].size = static_cast<uint8_t>(kLinkFlags[i].size());
   }
-  const size_t mark = out.size();
+  return slots;
+}();
+
+constexpr size_t all_link_flags_size() {
+  size_t n = 0;
+  for (const std::string_view name : kLinkFlags) {
+    if (name.size() > k_flag_slot) return ~size_t{0};
+    n += name.size() + 2;
+  }
+  return n;
+}
+// Every name written, with the slot's overhang past the last.
+static_assert(all_link_flags_size() + k_flag_slot <= k_link_flags_names_room);
+
+}  // namespace
+
+char* put_link_flags_names(char* at, uint32_t flags) {
+  if (flags == 0) {
+    std::memcpy(at, "Default", 7);
+    return at + 7;
+  }
+  char* p = at;
   // Only the set bits are visited, lowest first.
   for (uint32_t rest = flags & ((1u << kLinkFlags.size()) - 1); rest != 0; rest &= rest - 1) {
-    if (out.size() != mark) out += ", ";
-    out += kLinkFlags[static_cast<size_t>(std::countr_zero(rest))];
+    if (p != at) {
+      std::memcpy(p, ", ", 2);
+      p += 2;
+    }
+    const flag_slot& name = kFlagSlots[static_cast<size_t>(std::countr_zero(rest))];
+    std::memcpy(p, name.text, k_flag_slot);
+    p += name.size;
   }
+  return p;
+}
+
+void append_link_flags_names(std::string& out, uint32_t flags) {
+  char text[k_link_flags_names_room];
+  out.append(text, static_cast<size_t>(put_link_flags_names(text, flags) - text));
 }
 
 std::string link_flags_names(uint32_t flags) {

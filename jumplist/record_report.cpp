@@ -17,12 +17,6 @@ namespace {
 
 constexpr uint32_t k_max_mru_position = 99998;
 
-bool valid_filetime(uint64_t ticks, time& t) {
-  if (ticks == 0) return false;
-  t = time(ticks, type_time::filetime);
-  return t.valid() && t.m_calendar.m_year >= 1900 && t.m_calendar.m_year <= 3000;
-}
-
 // "<date> <time> [UTC]" appended; false (nothing appended) for no valid time.
 bool append_date_time(std::string& out, uint64_t ticks, const time_format_settings& settings) {
   if (!append_filetime_text(out, ticks, settings.m_descriptor)) return false;
@@ -30,63 +24,184 @@ bool append_date_time(std::string& out, uint64_t ticks, const time_format_settin
   return true;
 }
 
-// "0x%08x [%u<unit>]".
-void append_hex_and_decimal(std::string& out, uint64_t value, std::string_view unit) {
-  append_hex_number_text(out, value, true, 8);
-  out += " [";
-  append_decimal(out, value);
-  out += unit;
-  out += ']';
+// The labelled block is written straight into one buffer that keeps its
+// room from record to record: each piece makes sure of its room once and is
+// copied in place.
+class block_writer {
+ public:
+  explicit block_writer(std::string& buffer)
+      : m_buffer(buffer), m_at(buffer.data()), m_end(buffer.data() + buffer.size()) {}
+  block_writer(const block_writer&) = delete;
+  block_writer& operator=(const block_writer&) = delete;
+
+  // Room for n more bytes at the end; good until the next call.
+  char* room(size_t n) {
+    if (static_cast<size_t>(m_end - m_at) < n) grow(n);
+    return m_at;
+  }
+  void advance_to(char* end) { m_at = end; }
+  void put(std::string_view s) {
+    if (s.empty()) return;
+    char* p = room(s.size());
+    std::memcpy(p, s.data(), s.size());
+    m_at = p + s.size();
+  }
+  template <size_t N>
+  void put(const char (&s)[N]) {
+    char* p = room(N - 1);
+    std::memcpy(p, s, N - 1);
+    m_at = p + N - 1;
+  }
+  void put(char c) {
+    *room(1) = c;
+    ++m_at;
+  }
+  size_t size() const { return static_cast<size_t>(m_at - m_buffer.data()); }
+  void truncate(size_t size) { m_at = m_buffer.data() + size; }
+  std::string_view text() const { return {m_buffer.data(), size()}; }
+
+ private:
+  void grow(size_t n) {
+    const size_t used = size();
+    m_buffer.resize(std::max(used + n, 2 * m_buffer.size() + 1024));
+    m_at = m_buffer.data() + used;
+    m_end = m_buffer.data() + m_buffer.size();
+  }
+
+  std::string& m_buffer;
+  char* m_at;
+  char* m_end;
+};
+
+// Every label is this wide, blank-padded.
+constexpr size_t k_label_size = 26;
+
+struct labelled {
+  const char* label;  // k_label_size characters
+  std::string_view value;
+};
+
+template <size_t N>
+char* put_label(char* at, const char (&label)[N]) {
+  static_assert(N - 1 == k_label_size);
+  std::memcpy(at, label, k_label_size);
+  return at + k_label_size;
+}
+
+char* put_view(char* at, std::string_view s) {
+  if (!s.empty()) std::memcpy(at, s.data(), s.size());
+  return at + s.size();
+}
+
+void line(block_writer& w, const char* label, std::string_view value) {
+  char* p = w.room(k_label_size + value.size() + 1);
+  std::memcpy(p, label, k_label_size);
+  p = put_view(p + k_label_size, value);
+  *p++ = '\n';
+  w.advance_to(p);
+}
+
+// The time text and " [UTC]"; false (nothing written) for no valid time.
+bool put_date_time(block_writer& w, uint64_t ticks, const time_format_descriptor& layout) {
+  char* const p = w.room(k_filetime_text_room + 6);
+  char* const end = put_filetime_text(p, ticks, layout);
+  if (end == p) return false;
+  std::memcpy(end, " [UTC]", 6);
+  w.advance_to(end + 6);
+  return true;
+}
+
+// A labelled date-and-time line, with `none` for no valid time.
+template <size_t N>
+void date_line(block_writer& w, const char (&label)[N], uint64_t ticks,
+               const time_format_descriptor& layout, std::string_view none) {
+  w.advance_to(put_label(w.room(k_label_size), label));
+  if (!put_date_time(w, ticks, layout)) w.put(none);
+  w.put('\n');
+}
+
+// A labelled date-and-time line; nothing at all for no valid time.
+template <size_t N>
+void date_line_if_valid(block_writer& w, const char (&label)[N], uint64_t ticks,
+                        const time_format_descriptor& layout) {
+  const size_t mark = w.size();
+  w.advance_to(put_label(w.room(k_label_size), label));
+  if (put_date_time(w, ticks, layout))
+    w.put('\n');
+  else
+    w.truncate(mark);
+}
+
+// label "0x%08x [%u]", or "0x%08x [%u bytes]" for a size.
+template <size_t N>
+void hex_and_decimal_line(block_writer& w, const char (&label)[N], uint64_t value, bool bytes) {
+  char* p = w.room(k_label_size + 2 * k_number_text_room + 10);
+  p = put_label(p, label);
+  p = put_hex_number_text(p, value, true, 8);
+  std::memcpy(p, " [", 2);
+  p = put_decimal(p + 2, value);
+  if (bytes) {
+    std::memcpy(p, " bytes]\n", 8);
+    p += 8;
+  } else {
+    std::memcpy(p, "]\n", 2);
+    p += 2;
+  }
+  w.advance_to(p);
+}
+
+// label and a number by the hex option.
+template <size_t N>
+void number_line(block_writer& w, const char (&label)[N], uint64_t value, bool hex,
+                 unsigned width) {
+  char* p = put_hex_number_text(put_label(w.room(k_label_size + k_number_text_room + 1), label),
+                                value, hex, width);
+  *p++ = '\n';
+  w.advance_to(p);
+}
+
+template <size_t N>
+void decimal_line(block_writer& w, const char (&label)[N], uint64_t value) {
+  char* p = put_decimal(put_label(w.room(k_label_size + k_number_text_room + 1), label), value);
+  *p++ = '\n';
+  w.advance_to(p);
 }
 
 bool present(std::string_view s) { return !s.empty() && s[0] != '\0'; }
 
-void line(std::string& out, std::string_view label, std::string_view value) {
-  out += label;
-  out += value;
-  out += '\n';
+void with_orig(block_writer& w, const char* label, std::string_view value, std::string_view orig) {
+  if (orig.empty() || orig == value) return line(w, label, value);
+  char* p = w.room(k_label_size + value.size() + orig.size() + 10);
+  std::memcpy(p, label, k_label_size);
+  p = put_view(p + k_label_size, value);
+  std::memcpy(p, " [orig: ", 8);
+  p = put_view(p + 8, orig);
+  std::memcpy(p, "]\n", 2);
+  w.advance_to(p + 2);
 }
 
-// A labelled date-and-time line; false (nothing written) for no valid time.
-bool date_line(std::string& out, std::string_view label, uint64_t ticks,
-               const time_format_settings& settings) {
-  const size_t mark = out.size();
-  out += label;
-  if (!append_date_time(out, ticks, settings)) {
-    out.resize(mark);
-    return false;
-  }
-  out += '\n';
-  return true;
-}
-
-void with_orig(std::string& out, std::string_view label, std::string_view value,
-               std::string_view orig) {
-  out += label;
-  out += value;
-  if (!orig.empty() && orig != value) {
-    out += " [orig: ";
-    out += orig;
-    out += ']';
-  }
-  out += '\n';
-}
-
-void numbered(std::string& out, std::string_view label, const std::vector<std::string>& entries) {
-  out += label;
-  if (entries.size() == 1) {
-    out += entries[0];
-    out += '\n';
-    return;
-  }
-  out += '\n';
+void numbered(block_writer& w, const char* label, const std::vector<std::string>& entries) {
+  if (entries.size() == 1) return line(w, label, entries[0]);
+  line(w, label, {});
   for (size_t i = 0; i < entries.size(); ++i) {
-    out += " [";
-    append_decimal(out, i + 1);
-    out += "] ";
-    out += entries[i];
-    out += '\n';
+    char* p = w.room(k_number_text_room + entries[i].size() + 5);
+    std::memcpy(p, " [", 2);
+    p = put_decimal(p + 2, i + 1);
+    std::memcpy(p, "] ", 2);
+    p = put_view(p + 2, entries[i]);
+    *p++ = '\n';
+    w.advance_to(p);
   }
+}
+
+void put_appid(block_writer& w, const lnk::useropts& options) {
+  w.put(options.m_appid_text);
+  if (options.m_appids.empty() || options.m_appid == 0) return;
+  const auto it = options.m_appids.find(options.m_appid);
+  if (it == options.m_appids.end()) return;
+  w.put(" [");
+  w.put(it->second);
+  w.put(']');
 }
 
 // The source file's three times are the same for every record of a file:
@@ -120,98 +235,78 @@ const std::string& source_time_lines(const lnk::useropts& o) {
   return cache.text;
 }
 
-// The labelled block of one record, built whole in out.
-void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
+// The labelled block of one record, built whole in w.
+void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
                 const std::array<uint64_t, 3>& target) {
-  const time_format_settings& ts = o.m_time_settings;
+  const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
   const bool hex = o.m_hex_numbers != 0;
   const bool offsets = o.m_carve_mode || o.m_show_offset;
 
-  line(out, "source path/filename:     ", shown_source_text(o));
-  if (r.m_file_offset != 0 && offsets) {
-    out += "file offset:              ";
-    append_hex_number_text(out, r.m_file_offset, hex, 8);
-    out += '\n';
-  }
+  line(w, "source path/filename:     ", shown_source_text(o));
+  if (r.m_file_offset != 0 && offsets)
+    number_line(w, "file offset:              ", r.m_file_offset, hex, 8);
   if (o.m_automatic_list || o.m_custom_list) {
-    out += "AppID:                    ";
-    append_record_appid_text(out, o);
-    out += '\n';
+    w.put("AppID:                    ");
+    put_appid(w, o);
+    w.put('\n');
   }
   if (o.m_automatic_list) {
     if (r.m_from_free_space) {
-      line(out, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
+      line(w, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
     } else {
       const uint32_t position = static_cast<uint32_t>(r.m_mru_position);
-      out += "MRU/MFU index:            ";
       if (position <= k_max_mru_position)
-        append_decimal(out, position);
+        decimal_line(w, "MRU/MFU index:            ", position);
       else
-        out += "not available for this record";
-      out += "\nstream #:                 ";
-      append_decimal(out, r.m_entry_num);
-      out += "\nMRU time:                 ";
-      append_date_time(out, r.m_mru_time, ts);
-      out += '\n';
-      if (r.m_has_access_count) {
-        out += "Interaction count:        ";
-        append_decimal(out, r.m_access_count);
-        out += '\n';
-      }
+        line(w, "MRU/MFU index:            ", "not available for this record");
+      decimal_line(w, "stream #:                 ", r.m_entry_num);
+      date_line(w, "MRU time:                 ", r.m_mru_time, layout, {});
+      if (r.m_has_access_count)
+        decimal_line(w, "Interaction count:        ", r.m_access_count);
     }
   }
-  out += source_time_lines(o);
+  w.put(source_time_lines(o));
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
-    out += "MFT Entry:                ";
-    append_hex_number_text(out, r.m_target_mft_entry, hex, 8);
-    out += "\nMFT Sequence#:            ";
-    append_hex_number_text(out, r.m_target_mft_seq, hex, 4);
-    out += '\n';
+    number_line(w, "MFT Entry:                ", r.m_target_mft_entry, hex, 8);
+    number_line(w, "MFT Sequence#:            ", r.m_target_mft_seq, hex, 4);
   }
   const lnk_header& h = r.m_header;
-  out += "Target flags:             ";
-  append_link_flags_names(out, h.m_lnk_flags);
-  out += '\n';
+  {
+    char* p = put_label(w.room(k_label_size + k_link_flags_names_room + 1),
+                        "Target flags:             ");
+    p = put_link_flags_names(p, h.m_lnk_flags);
+    *p++ = '\n';
+    w.advance_to(p);
+  }
   if (h.m_file_attributes) {
-    out += "Target attributes:        ";
-    append_file_attributes_text(out, h.m_file_attributes, "; ");
-    out += '\n';
-  } else
-    line(out, "Target attributes:        ", "not specified");
-  static constexpr std::string_view target_labels[3] = {"Target modified:          ",
-                                               "Target accessed:          ",
-                                               "Target created:           "};
-  for (size_t i = 0; i < 3; ++i)
-    if (!date_line(out, target_labels[i], target[i], ts)) line(out, target_labels[i], "not available");
-  date_line(out, "Target ObjID time:        ", r.m_object_droid_time, ts);
-  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time) {
-    out += "Target ObjID time [orig]: ";
-    append_date_time(out, r.m_birth_object_droid_time, ts);
-    out += '\n';
+    char* p = put_label(w.room(k_label_size + file_attributes_text_room(2) + 1),
+                        "Target attributes:        ");
+    p = put_file_attributes_text(p, h.m_file_attributes, "; ");
+    *p++ = '\n';
+    w.advance_to(p);
+  } else {
+    line(w, "Target attributes:        ", "not specified");
   }
-  if (offsets) {
-    out += "File offset:              ";
-    append_hex_and_decimal(out, r.m_file_offset, "");
-    out += '\n';
-  }
-  out += "Parsed size:              ";
-  append_hex_and_decimal(out, r.m_lnk_size, " bytes");
-  out += "\nTarget file size:         ";
-  append_hex_and_decimal(out, h.m_file_size, " bytes");
-  out += '\n';
+  date_line(w, "Target modified:          ", target[0], layout, "not available");
+  date_line(w, "Target accessed:          ", target[1], layout, "not available");
+  date_line(w, "Target created:           ", target[2], layout, "not available");
+  date_line_if_valid(w, "Target ObjID time:        ", r.m_object_droid_time, layout);
+  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
+    date_line(w, "Target ObjID time [orig]: ", r.m_birth_object_droid_time, layout, {});
+  if (offsets) hex_and_decimal_line(w, "File offset:              ", r.m_file_offset, false);
+  hex_and_decimal_line(w, "Parsed size:              ", r.m_lnk_size, true);
+  hex_and_decimal_line(w, "Target file size:         ", h.m_file_size, true);
   const std::string_view show = show_command_name(h.m_show_cmd);
   if (show != "unk") {
-    out += "Show cmd:                 [";
-    out += show;
-    out += "]\n";
+    char* p = put_label(w.room(k_label_size + show.size() + 3), "Show cmd:                 ");
+    *p++ = '[';
+    p = put_view(p, show);
+    std::memcpy(p, "]\n", 2);
+    w.advance_to(p + 2);
   }
-  if (present(r.m_idlist_path)) line(out, "ID List:                  ", r.m_idlist_path);
-  if (!r.m_idlist_details.empty()) numbered(out, "Embedded ID List info:    ", r.m_idlist_details);
+  if (present(r.m_idlist_path)) line(w, "ID List:                  ", r.m_idlist_path);
+  if (!r.m_idlist_details.empty()) numbered(w, "Embedded ID List info:    ", r.m_idlist_details);
 
-  struct labelled {
-    std::string_view label;
-    std::string_view value;
-  };
   const labelled link_info[] = {
       {"Volume Type:              ", r.m_drive_type},
       {"Volume serial num:        ", r.m_volume_serial},
@@ -223,7 +318,7 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
       {"Description:              ", r.m_name},
   };
   for (const auto& l : link_info)
-    if (present(l.value)) line(out, l.label, l.value);
+    if (present(l.value)) line(w, l.label, l.value);
   const labelled strings[] = {
       {"Relative path:            ", r.m_relative_path},
       {"Working directory:        ", r.m_working_dir},
@@ -235,55 +330,59 @@ void text_block(std::string& out, const lnk_record& r, const lnk::useropts& o,
       {"Known Folder ID:          ", r.m_known_folder_id},
   };
   for (const auto& l : strings)
-    if (!l.value.empty()) line(out, l.label, l.value);
+    if (!l.value.empty()) line(w, l.label, l.value);
   if (!r.m_machine_id.empty())
-    line(out, "NETBIOS name:             ", r.m_machine_id);
+    line(w, "NETBIOS name:             ", r.m_machine_id);
   else if (o.m_automatic_list && !r.m_netbios_name.empty())
-    line(out, "NETBIOS name:             ", r.m_netbios_name);
+    line(w, "NETBIOS name:             ", r.m_netbios_name);
   if (!r.m_volume_droid.empty())
-    with_orig(out, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
+    with_orig(w, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
   if (!r.m_vista_idlist_path.empty())
-    line(out, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
+    line(w, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
   if (!r.m_vista_idlist_details.empty())
-    numbered(out, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
+    numbered(w, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
   if (!r.m_object_droid.empty())
-    with_orig(out, "Object ID:                ", r.m_object_droid, r.m_birth_object_droid);
+    with_orig(w, "Object ID:                ", r.m_object_droid, r.m_birth_object_droid);
   if (!r.m_mac_address.empty())
-    with_orig(out, "MAC address:              ", r.m_mac_address, r.m_birth_mac_address);
+    with_orig(w, "MAC address:              ", r.m_mac_address, r.m_birth_mac_address);
   const size_t keys = r.m_property_keys.size();
   if (keys != 0 && keys == r.m_property_values.size()) {
-    out += "PropertyStoreDataBlk:    format guid/id [value] \n";
+    w.put("PropertyStoreDataBlk:    format guid/id [value] \n");
     for (size_t i = 0; i < keys; ++i) {
       const std::string& key = r.m_property_keys[i];
-      out += " [";
-      append_decimal(out, i + 1);
-      out += "] ";
-      out += key;
-      if (key.size() < 49) out.append(49 - key.size(), ' ');
-      out += " [";
-      out += r.m_property_values[i];
-      out += "]\n";
+      const std::string& value = r.m_property_values[i];
+      const size_t pad = key.size() < 49 ? 49 - key.size() : 0;
+      char* p = w.room(k_number_text_room + key.size() + pad + value.size() + 9);
+      std::memcpy(p, " [", 2);
+      p = put_decimal(p + 2, i + 1);
+      std::memcpy(p, "] ", 2);
+      p = put_view(p + 2, key);
+      std::memset(p, ' ', pad);
+      p += pad;
+      std::memcpy(p, " [", 2);
+      p = put_view(p + 2, value);
+      std::memcpy(p, "]\n", 2);
+      w.advance_to(p + 2);
     }
   }
   if (!o.m_host_name.empty()) {
-    line(out, "username:                 ", o.m_user_name);
-    line(out, "hostname:                 ", o.m_host_name);
+    line(w, "username:                 ", o.m_user_name);
+    line(w, "hostname:                 ", o.m_host_name);
   }
 }
 
 void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o) {
-  // One buffer per record, written whole; it keeps its room from record to
-  // record.
+  // One buffer for every record, written whole; it keeps its room.
   thread_local std::string block;
-  block.clear();
-  text_block(block, r, o, record_target_times(r));
+  block_writer w(block);
+  text_block(w, r, o, record_target_times(r));
   if (o.m_idlist_times) {
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    out.write(block.data(), static_cast<std::streamsize>(w.size()));
     idlist_breakout(out, r, o);
-    block.clear();
+    w.truncate(0);
   }
-  block += '\n';
-  out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  w.put('\n');
+  out.write(block.data(), static_cast<std::streamsize>(w.size()));
 }
 
 }  // namespace
@@ -379,11 +478,9 @@ std::string record_source_text(const lnk::useropts& options) {
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
   const lnk_header& h = record.m_header;
   std::array<uint64_t, 3> times = {h.m_write_time, h.m_access_time, h.m_create_time};
-  for (size_t i = 0; i < 3; ++i) {
-    time t;
-    if (times[i] == 0 && valid_filetime(record.m_idlist_times[i], t))
+  for (size_t i = 0; i < 3; ++i)
+    if (times[i] == 0 && filetime_printable(record.m_idlist_times[i]))
       times[i] = record.m_idlist_times[i];
-  }
   return times;
 }
 

@@ -1,5 +1,8 @@
 #include "shell/file_attributes.h"
 
+#include <array>
+#include <cstring>
+#include <iterator>
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -9,7 +12,7 @@ namespace vk {
 namespace {
 struct attribute_name {
   uint32_t bit;
-  const char* name;
+  std::string_view name;
 };
 constexpr attribute_name k_attribute_names[] = {
     {0x1, "FILE_ATTRIBUTE_READONLY"},
@@ -30,7 +33,47 @@ constexpr attribute_name k_attribute_names[] = {
     {0x8000, "Reserved3"},
     {0x10000, "FILE_ATTRIBUTE_VIRTUAL"},
 };
+
+// The names in fixed-size slots, so that each is copied whole in one move.
+constexpr size_t k_name_slot = 40;
+struct name_slot {
+  char text[k_name_slot];
+  uint8_t size;
+};
+constexpr auto k_name_slots = [] {
+  std::array<name_slot, std::size(k_attribute_names)> slots{};
+  for (size_t i = 0; i < slots.size(); ++i) {
+    const std::string_view name = k_attribute_names[i].name;
+    for (size_t k = 0; k < name.size(); ++k) slots[i].text[k] = name[k];
+    slots[i].size = static_cast<uint8_t>(name.size());
+  }
+  return slots;
+}();
+
+constexpr size_t all_attribute_names_size() {
+  size_t n = 0;
+  for (const attribute_name& a : k_attribute_names) {
+    if (a.name.size() > k_name_slot) return ~size_t{0};
+    n += a.name.size();
+  }
+  return n;
+}
+// Every name and separator written, with the slot's overhang past the last.
+static_assert(all_attribute_names_size() + k_name_slot <= file_attributes_text_room(0));
+static_assert(std::size(k_attribute_names) <= 17);
 }  // namespace
+
+char* put_file_attributes_text(char* at, uint32_t mask, std::string_view separator) {
+  char* p = at;
+  for (size_t i = 0; i < k_name_slots.size(); ++i) {
+    if (!(mask & k_attribute_names[i].bit)) continue;
+    if (p != at)
+      for (const char c : separator) *p++ = c;
+    std::memcpy(p, k_name_slots[i].text, k_name_slot);
+    p += k_name_slots[i].size;
+  }
+  return p;
+}
 
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator) {
   const size_t size = out.size();

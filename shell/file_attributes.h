@@ -17,6 +17,12 @@ namespace vk {
 // named bit is set; "unk" when the text cannot be made.
 std::string file_attributes_text(uint32_t mask, const std::string& separator);
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator);
+// The same text written at `at`, which has file_attributes_text_room bytes of
+// room; returns its end.
+constexpr size_t file_attributes_text_room(size_t separator_size) {
+  return 416 + 17 * separator_size;
+}
+char* put_file_attributes_text(char* at, uint32_t mask, std::string_view separator);
 
 // name: long_name, else primary_name; names: names, else guid_names, else
 // (in key order) the property texts, the first parsing-name candidate

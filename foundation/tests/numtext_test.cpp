@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include "byte_builder.h"
 #include "foundation/vk_numtext.h"
@@ -120,6 +122,29 @@ TEST(NumberText, HexWidthsFollowTheValueSize) {
   EXPECT_EQ(out, "0xab");
   EXPECT_EQ(dash_line(3), "---");
   EXPECT_EQ(dash_line(0), "");
+}
+
+// The in-place writers give the printf texts and stay within their room
+// (a heap block of exactly that size).
+TEST(NumberText, InPlaceWritersStayWithinTheirRoom) {
+  const uint64_t values[] = {0,          9,           10,          99,
+                             100,        0xFF,        0x100,       0xABCDEF,
+                             0xFFFFFFFF, 0x100000000, 1234567890123456789ull, ~0ull};
+  for (const uint64_t v : values) {
+    std::vector<char> room(k_number_text_room);
+    char want[48];
+    std::snprintf(want, sizeof want, "%llu", static_cast<unsigned long long>(v));
+    EXPECT_EQ(std::string(room.data(), put_decimal(room.data(), v)), want);
+    EXPECT_EQ(std::string(room.data(), put_hex_number_text(room.data(), v, false, 8)), want);
+    for (const int width : {1, 2, 4, 8, 9, 16}) {
+      std::snprintf(want, sizeof want, "0x%0*llx", width, static_cast<unsigned long long>(v));
+      char* end = put_hex_number_text(room.data(), v, true, static_cast<unsigned>(width));
+      EXPECT_EQ(std::string(room.data(), end), want) << width;
+      std::string appended = "<";
+      append_hex_number_text(appended, v, true, static_cast<unsigned>(width));
+      EXPECT_EQ(appended, std::string("<") + want);
+    }
+  }
 }
 
 TEST(NumberText, ByteListsAndInitializers) {

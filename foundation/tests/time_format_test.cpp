@@ -356,6 +356,9 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
     x = x * 6364136223846793005ull + 1442695040888963407ull;
     // Mostly 1900 to 3000, some anywhere in the signed range.
     ticks.push_back(i % 8 == 0 ? x >> 1 : ticks_of(1900, 1, 1) + (x >> 11) % (uint64_t{347} << 47));
+    // Now and then another time of the same day.
+    constexpr uint64_t k_day = 864000000000ull;
+    if (i % 4 == 1) ticks.push_back(ticks.back() - ticks.back() % k_day + x % k_day);
   }
   std::vector<vk::time_format_descriptor> layouts = {descriptor(0, 0, 0)};
   const uint8_t separators[] = {0, '/', '-', ' '};
@@ -363,11 +366,12 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
     layouts.push_back(descriptor(separators[i % 4], static_cast<uint8_t>(i * 37 + 5),
                                  static_cast<uint8_t>((i % 11) << 1)));
   int wrong = 0;
-  for (const uint64_t t : ticks) {
-    const vk::time value(t, vk::type_time::filetime);
-    const bool printable = t != 0 && value.valid() && vk::time_year(value) >= 1900 &&
-                           vk::time_year(value) <= 3000;
-    for (const auto& d : layouts) {
+  // One layout at a time, as a run uses them.
+  for (const auto& d : layouts) {
+    for (const uint64_t t : ticks) {
+      const vk::time value(t, vk::type_time::filetime);
+      const bool printable = t != 0 && value.valid() && vk::time_year(value) >= 1900 &&
+                             vk::time_year(value) <= 3000;
       std::string want;
       const texts parts = by_descriptor(value, d);
       if (printable && !parts.date.empty()) want = parts.date + ' ' + parts.time;
@@ -382,7 +386,7 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
       }
       std::string got = "> ";
       const bool ok = vk::append_filetime_text(got, t, d);
-      if (ok != !want.empty() || got != "> " + want) {
+      if (ok != !want.empty() || got != "> " + want || vk::filetime_printable(t) != printable) {
         ADD_FAILURE() << t << " layout " << d.as_u32() << ": '" << got << "' want '" << want << "'";
         if (++wrong > 5) return;
       }

@@ -2,9 +2,11 @@
 // clear and reset, on links made by the test writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 #include "alloc_hook.h"
 #include "idlist_writer.h"
@@ -288,6 +290,11 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
                {1u << 26, ""},
                {(1u << 25) | (1u << 31), "KeepLocalIDListForUNCTarget"}};
   for (const auto& f : flags) EXPECT_EQ(link_flags_names(f.flags), f.text) << f.flags;
+  // Every name at once fits the stated room.
+  std::vector<char> room(k_link_flags_names_room);
+  const std::string all(room.data(), put_link_flags_names(room.data(), ~0u));
+  EXPECT_EQ(std::count(all.begin(), all.end(), ','), 25);
+  EXPECT_EQ(all.substr(all.size() - 29), ", KeepLocalIDListForUNCTarget");
   std::ostringstream drives;
   for (uint32_t d : {0u, 1u, 3u, 6u, 7u}) drive_type_name(drives, d) << ";";
   EXPECT_EQ(drives.str(), "unk;no root dir;fixed;RAM drive;unk;");

@@ -191,6 +191,17 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"username:                 \nhostname:                 h\n"}, {}},
       {"username alone", [](lnk_record&, lnk::useropts& o) { o.m_user_name = "u"; },
        {}, {"username:"}},
+      {"long values and every flag", [](lnk_record& r, lnk::useropts&) {
+         r.m_header.m_lnk_flags = ~0u;
+         r.m_header.m_file_attributes = ~0u;
+         r.m_arguments = std::string(5000, 'a');
+         r.m_property_keys = {std::string(3000, 'k')};
+         r.m_property_values = {std::string(3000, 'v')};
+       },
+       {"Cmdline args:             " + std::string(5000, 'a') + "\n",
+        ", KeepLocalIDListForUNCTarget\n", "; FILE_ATTRIBUTE_VIRTUAL\n",
+        " [1] " + std::string(3000, 'k') + " [" + std::string(3000, 'v') + "]\n"},
+       {}},
       {"first character NUL hides LinkInfo text", [](lnk_record& r, lnk::useropts&) {
          r.m_drive_type = std::string(1, '\0');
          r.m_relative_path = std::string(1, '\0');

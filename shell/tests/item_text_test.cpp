@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <sstream>
+#include <vector>
 
 #include "alloc_hook.h"
 #include "byte_builder.h"
@@ -404,6 +405,14 @@ TEST(AttributeTexts, SfgaoAndFileAttributes) {
       {0x10010, " | ", "FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_VIRTUAL"},
   };
   for (const auto& a : attrs) EXPECT_EQ(file_attributes_text(a.mask, a.sep), a.text) << a.mask;
+  // The in-place writer agrees and stays within its room, every name at once
+  // included.
+  for (const auto& a : attrs)
+    for (const uint32_t mask : {a.mask, ~0u}) {
+      std::vector<char> room(file_attributes_text_room(a.sep.size()));
+      char* end = put_file_attributes_text(room.data(), mask, a.sep);
+      EXPECT_EQ(std::string(room.data(), end), file_attributes_text(mask, a.sep)) << mask;
+    }
 }
 
 std::string pad(std::string s, size_t width) {
