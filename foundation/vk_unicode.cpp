@@ -1,6 +1,7 @@
 #include "foundation/vk_unicode.h"
 
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -139,12 +140,35 @@ size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
   return n;
 }
 
-// decode_struct_utf16 into UTF-8 in one pass: runs of ASCII copied byte by
-// byte into a small buffer, the rest encoded in place, the buffer appended
-// when full. A high surrogate without its low partner starts the text over
-// unit by unit. Returns the number of units taken.
-size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, std::string& out) {
+// Four ASCII units of w (each below 0x80) packed into the low four bytes.
+inline uint32_t pack_ascii4(uint64_t w) {
+  w = (w | (w >> 8)) & 0x0000FFFF0000FFFFull;
+  return static_cast<uint32_t>(w | (w >> 16));
+}
+
+// Eight units from p as two host words holding the little-endian values.
+inline void load_units8(const uint8_t* p, uint64_t& a, uint64_t& b) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+  } else {
+    a = load_le64(p);
+    b = load_le64(p + 8);
+  }
+}
+
+// decode_struct_utf16 into UTF-8 in one pass, into a small buffer appended
+// when full. Eight units at a time while they are ASCII (the terminator found
+// inside such a block ends the text there); any other unit is encoded on its
+// own. A text of unknown length (a buffer that need only hold its
+// terminator) is read unit by unit. A high surrogate without its low partner
+// starts the text over unit by unit. Returns the number of units taken.
+size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units,
+                            std::string& out) {
   constexpr size_t k_room = 256;
+  constexpr uint64_t k_high_bits = 0xFF80FF80FF80FF80ull;
+  constexpr uint64_t k_seven_f = 0x007F007F007F007Full;
+  constexpr uint64_t k_bit7 = 0x0080008000800080ull;
   char buf[k_room];
   bool paired = true;
   for (;;) {
@@ -152,62 +176,71 @@ size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, std::string& out) {
     size_t k = 0;
     bool again = false;
     while (i < limit) {
-      if (k > k_room - 4) {
+      if (k > k_room - 32) {
         out.append(buf, k);
         k = 0;
       }
-      const size_t run_end = i + (k_room - k) < limit ? i + (k_room - k) : limit;
-      // Four units at a time while all are ASCII and none is the terminator.
-      while (i + 4 <= run_end) {
-        const uint64_t w = load_le64(p + 2 * i);
-        if ((w & 0xFF80FF80FF80FF80ull) != 0 ||
-            ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull) != 0)
-          break;
-        buf[k] = static_cast<char>(w & 0x7F);
-        buf[k + 1] = static_cast<char>((w >> 16) & 0x7F);
-        buf[k + 2] = static_cast<char>((w >> 32) & 0x7F);
-        buf[k + 3] = static_cast<char>((w >> 48) & 0x7F);
-        k += 4;
-        i += 4;
-      }
-      while (i < run_end) {
-        const uint8_t low_byte = p[2 * i];
-        if (p[2 * i + 1] != 0 || low_byte >= 0x80 || low_byte == 0) break;
-        buf[k++] = static_cast<char>(low_byte);
-        ++i;
-      }
-      if (i == run_end) continue;
-      uint32_t u = load_le16(p + 2 * i);
-      if (u == 0) break;
-      if (k > k_room - 4) {
-        out.append(buf, k);
-        k = 0;
-      }
-      if (u < 0x800) {
-        buf[k++] = static_cast<char>(0xC0 | (u >> 6));
-        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
-        ++i;
-        continue;
-      }
-      if (paired && is_high_surrogate(u)) {
-        const uint32_t next = i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
-        if (!is_low_surrogate(next)) {
-          paired = false;
-          again = true;
+      if (whole_units && i + 8 <= limit) {
+        uint64_t a, b;
+        load_units8(p + 2 * i, a, b);
+        if (((a | b) & k_high_bits) == 0) {
+          // Every unit is below 0x80: adding 0x7F sets bit 7 of each one not zero.
+          const uint64_t za = ~(a + k_seven_f) & k_bit7, zb = ~(b + k_seven_f) & k_bit7;
+          const uint64_t packed = pack_ascii4(a) | (uint64_t{pack_ascii4(b)} << 32);
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(buf + k, &packed, 8);
+          } else {
+            for (int j = 0; j < 8; ++j) buf[k + j] = static_cast<char>(packed >> (8 * j));
+          }
+          if ((za | zb) == 0) {
+            k += 8;
+            i += 8;
+            continue;
+          }
+          const size_t n = za ? std::countr_zero(za) / 16 : 4 + std::countr_zero(zb) / 16;
+          k += n;
+          i += n;
           break;
         }
-        u = join_surrogates(u, next);
-        buf[k++] = static_cast<char>(0xF0 | (u >> 18));
-        buf[k++] = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-        buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
-        i += 2;
-        continue;
       }
-      buf[k++] = static_cast<char>(0xE0 | (u >> 12));
-      buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
-      ++i;
+      // Up to eight units one by one.
+      const size_t stop = i + 8 < limit ? i + 8 : limit;
+      bool ended = false;
+      while (i < stop) {
+        uint32_t u = load_le16(p + 2 * i);
+        if (u < 0x80) {
+          if (u == 0) {
+            ended = true;
+            break;
+          }
+          buf[k++] = static_cast<char>(u);
+          ++i;
+        } else if (u < 0x800) {
+          buf[k++] = static_cast<char>(0xC0 | (u >> 6));
+          buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+          ++i;
+        } else if (paired && is_high_surrogate(u)) {
+          const uint32_t next = i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
+          if (!is_low_surrogate(next)) {
+            paired = false;
+            again = true;
+            ended = true;
+            break;
+          }
+          u = join_surrogates(u, next);
+          buf[k++] = static_cast<char>(0xF0 | (u >> 18));
+          buf[k++] = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+          buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+          buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+          i += 2;
+        } else {
+          buf[k++] = static_cast<char>(0xE0 | (u >> 12));
+          buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+          buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+          ++i;
+        }
+      }
+      if (ended) break;
     }
     if (again) {
       out.clear();
@@ -283,7 +316,7 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   size_t n = 0;
   if (!vk::guarded(
           [&] {
-            n = struct_utf16_to_utf8(p, unit_limit(byte_length), out);
+            n = struct_utf16_to_utf8(p, unit_limit(byte_length), byte_length != -1, out);
             return true;
           },
           [&] { out.clear(); }))
@@ -385,11 +418,8 @@ void write_guid_text(char (&text)[36], const guid& g) {
   static constexpr uint8_t k_order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   static constexpr uint8_t k_at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
   text[8] = text[13] = text[18] = text[23] = '-';
-  for (size_t i = 0; i < 16; ++i) {
-    const char* pair = &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}];
-    text[k_at[i]] = pair[0];
-    text[k_at[i] + 1] = pair[1];
-  }
+  for (size_t i = 0; i < 16; ++i)
+    std::memcpy(text + k_at[i], &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}], 2);
 }
 
 void append_guid_text(std::string& out, const guid& g) {

@@ -231,25 +231,35 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                          const cmd_params& opts) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
-  // One scratch item for every block, emptied in place: it keeps the room
-  // its value lists grew to.
-  thread_local shell_item_record scratch;
-  keep_property_nodes(scratch.properties);
-  keep_property_nodes(scratch.found_properties);
-  scratch.clear();
+  // Scratch items kept from block to block, emptied in place: they keep the
+  // room their value lists grew to. Each walk of storages is parsed into an
+  // item of its own, so that no walk's values are merged into another's;
+  // walks past the last item share it.
+  constexpr size_t k_parts = 8;
+  thread_local std::array<shell_item_record, k_parts> parts;
+  size_t used = 0;
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
     if (*storage == 0 || *storage > L::property_store::max_storage_size ||
         *storage >= block.size() - pos)
       break;
+    if (used < k_parts) {
+      shell_item_record& part = parts[used++];
+      keep_property_nodes(part.properties);
+      keep_property_nodes(part.found_properties);
+      // A part that took values only is clear once they are gone.
+      if (!part.properties.empty() || !holds_values_only(part)) part.clear();
+      // Only the values the record's key and value lists show are filed.
+      part.prop_shown_only = true;
+    }
     ctx.offset = block_offset + pos;
-    parse_property_storages(ctx, scratch, block.data() + pos, *storage, opts);
+    parse_property_storages(ctx, parts[used - 1], block.data() + pos, *storage, opts);
     pos += *storage;
   }
   std::vector<std::string> parsing_names, primary_names;
-  collect_property_texts(scratch, parsing_names, primary_names, rec.m_property_keys,
-                         rec.m_property_values, opts, false);
+  collect_merged_property_texts(parts.data(), used, parsing_names, primary_names,
+                                rec.m_property_keys, rec.m_property_values, opts, false);
   return true;
 }
 

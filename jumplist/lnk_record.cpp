@@ -6,6 +6,7 @@
 #include "foundation/vk_bytes.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
+#include "shell/property_value.h"
 
 namespace vk {
 
@@ -80,6 +81,11 @@ void clear_lnk_record(lnk_record& record) noexcept {
   // its room for the next link parsed into the same record.
   static_cast<lnk_record_values&>(record) = kEmptyValues;
   text_members::clear<texts>(record);
+  // The list texts' room serves the texts of the next link.
+  for (std::vector<std::string>* list :
+       {&record.m_idlist_details, &record.m_property_keys, &record.m_property_values,
+        &record.m_vista_idlist_details})
+    for (std::string& text : *list) property_buffers::give(text);
   list_members::clear<texts>(record);
   give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();

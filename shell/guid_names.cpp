@@ -1,6 +1,7 @@
 #include "shell/guid_names.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -31,6 +32,31 @@ std::vector<clsid_slot>& slots_instance() {
   return slots;
 }
 
+// An open-addressing index over the sorted slots (slot + 1; 0 is empty), so
+// that a lookup is a hash and a probe or two instead of a binary search.
+constexpr size_t k_index_size = 4096;  // a power of two, far above twice the table
+std::array<uint16_t, k_index_size>& index_instance() {
+  static std::array<uint16_t, k_index_size> index{};
+  return index;
+}
+
+size_t key_hash(const guid_key& k) {
+  uint64_t h = k.low ^ (k.high * 0x9E3779B97F4A7C15ull);
+  h ^= h >> 31;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return static_cast<size_t>(h ^ (h >> 29));
+}
+
+void build_index(const std::vector<clsid_slot>& slots) {
+  auto& index = index_instance();
+  index.fill(0);
+  for (size_t s = 0; s < slots.size(); ++s) {
+    size_t i = key_hash(slots[s].key) & (k_index_size - 1);
+    while (index[i] != 0) i = (i + 1) & (k_index_size - 1);
+    index[i] = static_cast<uint16_t>(s + 1);
+  }
+}
+
 bool slot_less(const clsid_slot& a, const clsid_slot& b) {
   return key_less(a, b) || (key_equal(a, b) && a.order < b.order);
 }
@@ -50,6 +76,9 @@ bool build_slots(std::vector<clsid_slot>& slots) {
     }
     std::sort(slots.begin(), slots.end(), slot_less);
     slots.erase(std::unique(slots.begin(), slots.end(), key_equal), slots.end());
+    // The index needs free places to end every probe.
+    if (slots.size() * 2 > k_index_size) throw std::bad_alloc();
+    build_index(slots);
     return true;
   });
 }
@@ -75,9 +104,13 @@ bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> byte
 
 std::string_view known_name(const guid& g) {
   const std::vector<clsid_slot>& slots = slots_instance();
-  const clsid_slot key{guid_key(g), {}, 0};
-  auto it = std::lower_bound(slots.begin(), slots.end(), key, key_less);
-  if (it != slots.end() && key_equal(*it, key)) return it->name;
+  const guid_key key(g);
+  const auto& index = index_instance();
+  for (size_t i = key_hash(key) & (k_index_size - 1); index[i] != 0;
+       i = (i + 1) & (k_index_size - 1)) {
+    const clsid_slot& slot = slots[index[i] - 1u];
+    if (slot.key == key) return slot.name;
+  }
   if (tail_equals(g, 4, {0x54, 0x6D, 0xD4, 0x11, 0xBE, 0xE3, 0x00, 0xC0, 0x4F, 0x99, 0x03, 0x54}))
     return "Visio";
   if (tail_equals(g, 9, {0x00, 0x00, 0x00, 0x00, 0x0F, 0xF1, 0xCE}) ||
@@ -122,8 +155,19 @@ std::string_view clsid_known_name(const guid& g) {
 
 bool append_clsid_text(std::string& out, std::string_view name) {
   return vk::guarded([&] {
-    out.reserve(out.size() + name.size() + 8);
-    out.append("{CLSID_").append(name).append(1, '}');
+    // "{CLSID_" name "}" in one append when it fits a small buffer.
+    constexpr size_t k_room = 128;
+    const size_t n = name.size() + 8;
+    if (n > k_room) {
+      out.reserve(out.size() + n);
+      out.append("{CLSID_").append(name).append(1, '}');
+      return true;
+    }
+    char text[k_room];
+    std::memcpy(text, "{CLSID_", 7);
+    std::memcpy(text + 7, name.data(), name.size());
+    text[n - 1] = '}';
+    out.append(text, n);
     return true;
   });
 }

@@ -52,10 +52,14 @@ void reserve_more(std::vector<std::string>& v, size_t n) {
   if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
 }
 
-// A value in file-position order; seq keeps equal positions in map order.
+// A value in file-position order; equal positions keep the order of the
+// records' collections merged into one: by key, then by record, then by
+// place in the record's own collection (seq).
 struct placed_value {
   uint64_t offset;
   size_t seq;
+  size_t record;
+  const std::string* key;
   const property_value* value;
 };
 
@@ -74,19 +78,36 @@ void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& primary_names,
                             std::vector<std::string>& keys, std::vector<std::string>& values,
                             const cmd_params& settings, bool split_names) {
+  collect_merged_property_texts(&record, 1, parsing_names, primary_names, keys, values, settings,
+                                split_names);
+}
+
+void collect_merged_property_texts(const shell_item_record* records, size_t count,
+                                   std::vector<std::string>& parsing_names,
+                                   std::vector<std::string>& primary_names,
+                                   std::vector<std::string>& keys,
+                                   std::vector<std::string>& values, const cmd_params& settings,
+                                   bool split_names) {
   guarded([&] {
     thread_local std::vector<placed_value> placed;
     placed.clear();
     size_t shown = 0;
-    for (const auto& entry : record.properties) {
-      const property_value& v = entry.second;
-      if (all_zero(v.key.fmtid)) continue;
-      placed.push_back({v.offset, placed.size(), &v});
-      if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+    for (size_t r = 0; r < count; ++r) {
+      size_t seq = 0;
+      for (const auto& entry : records[r].properties) {
+        const property_value& v = entry.second;
+        ++seq;
+        if (all_zero(v.key.fmtid)) continue;
+        placed.push_back({v.offset, seq, r, &entry.first, &v});
+        if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+      }
     }
     if (shown == 0) return;
     std::sort(placed.begin(), placed.end(), [](const placed_value& a, const placed_value& b) {
-      return a.offset != b.offset ? a.offset < b.offset : a.seq < b.seq;
+      if (a.offset != b.offset) return a.offset < b.offset;
+      if (a.record == b.record) return a.seq < b.seq;
+      const int by_key = a.key->compare(*b.key);
+      return by_key != 0 ? by_key < 0 : a.record < b.record;
     });
     reserve_more(keys, shown);
     reserve_more(values, shown);
@@ -102,16 +123,11 @@ void collect_property_texts(const shell_item_record& record,
         continue;
       }
       // The table's name only: a value's own name may come from elsewhere.
-      const std::string_view name = property_key_name(v.key.fmtid, v.key.pid);
       std::string key;
-      key.reserve(37 + (name.empty() ? 10 : name.size()));
-      append_guid_text(key, v.key.fmtid);
-      key += '/';
-      if (name.empty())
-        append_hex_number_text(key, v.key.pid, true, 2);
-      else
-        key += name;
+      property_buffers::take(key);
+      append_property_key_text(key, v.key.fmtid, v.key.pid);
       std::string value;
+      property_buffers::take(value);
       append_property_value_text(value, v, settings);
       // Both or neither, so that the two lists stay aligned by index.
       keys.push_back(std::move(key));

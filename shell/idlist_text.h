@@ -31,6 +31,14 @@ void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& primary_names,
                             std::vector<std::string>& keys, std::vector<std::string>& values,
                             const cmd_params& settings, bool split_names);
+// As collect_property_texts on one record holding the values of count
+// records merged (equal keys in record order), without merging them.
+void collect_merged_property_texts(const shell_item_record* records, size_t count,
+                                   std::vector<std::string>& parsing_names,
+                                   std::vector<std::string>& primary_names,
+                                   std::vector<std::string>& keys,
+                                   std::vector<std::string>& values, const cmd_params& settings,
+                                   bool split_names);
 // Clears the four lists, then collects every record in order.
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
                                  std::vector<std::string>& primary_names,

@@ -435,15 +435,16 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   }
   if (source != &text) text = *source;
 
-  value_details(rec, sink, settings, keep_plain_ids);
+  if (!rec.properties.empty()) value_details(rec, sink, settings, keep_plain_ids);
 
   if (!text.empty()) {
     for (size_t i = names_from; i < rec.names.size(); ++i)
       if (!contains(text, rec.names[i])) sink.emit(rec.names[i]);
     for (size_t i = guid_names_from; i < rec.guid_names.size(); ++i)
       if (!contains(text, rec.guid_names[i])) sink.emit(rec.guid_names[i]);
-    for (const std::string* extra : {&rec.localized_name, &rec.extra_name})
-      if (!extra->empty() && !contains(text, *extra)) sink.emit(*extra);
+    if (!rec.localized_name.empty() && !contains(text, rec.localized_name))
+      sink.emit(rec.localized_name);
+    if (!rec.extra_name.empty() && !contains(text, rec.extra_name)) sink.emit(rec.extra_name);
   }
   for (const std::string& d : rec.date_texts) {
     if (d.empty()) continue;
@@ -525,10 +526,15 @@ void append_numbered(std::string& out, const Texts& texts, View view) {
   out.reserve(out.size() + size);
   size_t n = 0;
   for (const auto& t : texts) {
-    if (n) out += "; ";
-    out += '[';
-    append_decimal(out, ++n);
-    out += "] ";
+    if (n)
+      out.append("; [", 3);
+    else
+      out += '[';
+    if (++n < 10)
+      out += static_cast<char>('0' + n);
+    else
+      append_decimal(out, n);
+    out.append("] ", 2);
     out += view(t);
   }
 }

@@ -137,7 +137,10 @@ bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_recor
     read_utf16(v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
     read_ansi(v, F::name, size, rec.primary_name);
-    add_item_name(rec, std::string(rec.primary_name));
+    if (!rec.primary_name.empty()) {
+      take_pooled(rec.names);
+      rec.names.push_back(rec.primary_name);
+    }
   }
   if (e) {
     ctx.offset += e;

@@ -1,6 +1,7 @@
 #include "shell/parse_ctx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -42,8 +43,9 @@ int64_t variable_header_length(const uint8_t* data, int64_t available) {
 
 // ---- guard ----
 
+constinit thread_local parse_guard* t_active_parse_guard = nullptr;
+
 namespace {
-thread_local parse_guard* t_active_guard = nullptr;
 thread_local int64_t t_filed_total = 0;
 }
 
@@ -59,18 +61,6 @@ int64_t scaled_budget(int64_t input_length, int64_t per_byte, int64_t base) {
 parse_guard::parse_guard(int64_t input_length)
     : m_budget(scaled_budget(input_length, k_units_per_byte, k_base_units)),
       m_filed_budget(scaled_budget(input_length, k_filed_bytes_per_byte, k_base_filed_bytes)) {}
-
-bool parse_guard::charge(int64_t units) {
-  if (m_tripped) return false;
-  if (units < 0) units = 0;
-  if (units > m_budget - m_used) {
-    m_used = m_budget;
-    m_tripped = true;
-    return false;
-  }
-  m_used += units;
-  return true;
-}
 
 bool parse_guard::charge_filed(int64_t bytes) {
   if (m_tripped) return false;
@@ -93,36 +83,21 @@ bool parse_guard::claim_range(const uint8_t* begin, const uint8_t* end) {
   return true;
 }
 
-parse_guard* active_parse_guard() { return t_active_guard; }
-
-guard_level::guard_level(int64_t input_length) {
-  if (!t_active_guard) {
-    m_own.emplace(input_length);
-    t_active_guard = &*m_own;
-  }
-  m_guard = t_active_guard;
-  ++m_guard->m_depth;
-  m_ok = m_guard->m_depth <= parse_guard::k_max_depth && m_guard->charge(1);
-}
-
-guard_level::~guard_level() {
-  --m_guard->m_depth;
-  if (m_own) t_active_guard = nullptr;
-}
-
-bool guard_charge(int64_t units) {
-  return t_active_guard ? t_active_guard->charge(units) : true;
+parse_guard* guard_level::start(int64_t input_length) {
+  m_own.emplace(input_length);
+  t_active_parse_guard = &*m_own;
+  return t_active_parse_guard;
 }
 
 bool guard_charge_filed(int64_t bytes) {
-  return t_active_guard ? t_active_guard->charge_filed(bytes) : true;
+  return t_active_parse_guard ? t_active_parse_guard->charge_filed(bytes) : true;
 }
 
 int64_t filed_bytes_total() { return t_filed_total; }
 
 bool guard_claim_range(const uint8_t* data, int64_t size) {
-  if (!t_active_guard) return true;
-  return t_active_guard->claim_range(data, data + std::max<int64_t>(size, 0));
+  if (!t_active_parse_guard) return true;
+  return t_active_parse_guard->claim_range(data, data + std::max<int64_t>(size, 0));
 }
 
 // ---- strings ----
@@ -163,17 +138,34 @@ constexpr uint16_t k_cp1252_high[32] = {
 
 }  // namespace
 
+namespace {
+
+// The end of the run of ASCII bytes from i, eight bytes at a time.
+size_t ascii_run_end(const uint8_t* p, size_t i, size_t n) {
+  constexpr uint64_t k_high = 0x8080808080808080ull;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if ((w & k_high) == 0) continue;
+    if constexpr (std::endian::native == std::endian::little)
+      return i + static_cast<size_t>(std::countr_zero(w & k_high)) / 8;
+    break;
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
 void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n) {
+  size_t i = ascii_run_end(p, 0, n);
+  if (i == n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+    return;
+  }
   out.reserve(out.size() + n);
-  for (size_t i = 0; i < n;) {
-    // A run of ASCII bytes goes in at once.
-    size_t run = i;
-    while (run < n && p[run] < 0x80) ++run;
-    if (run > i) {
-      out.append(reinterpret_cast<const char*>(p + i), run - i);
-      i = run;
-      if (i == n) break;
-    }
+  out.append(reinterpret_cast<const char*>(p), i);
+  while (i < n) {
     const uint8_t b = p[i++];
     const uint16_t c = b < 0xA0 ? k_cp1252_high[b - 0x80] : b;
     if (c < 0x800) {
@@ -183,6 +175,10 @@ void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n) {
       out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     }
     out += static_cast<char>(0x80 | (c & 0x3F));
+    // The ASCII run behind it goes in at once.
+    const size_t run = ascii_run_end(p, i, n);
+    out.append(reinterpret_cast<const char*>(p + i), run - i);
+    i = run;
   }
 }
 
@@ -191,10 +187,31 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
   const size_t bytes = static_cast<size_t>(end - start);
-  const void* nul = std::memchr(p, 0, bytes);
-  const size_t n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : bytes;
+  // Mostly ASCII up to the NUL: found in one pass eight bytes at a time.
+  size_t n = 0;
+  bool ascii = false;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t k_ones = 0x0101010101010101ull, k_high = 0x8080808080808080ull;
+    for (; n + 8 <= bytes; n += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + n, 8);
+      const uint64_t stop = ((w - k_ones) & ~w & k_high) | (w & k_high);
+      if (stop == 0) continue;
+      // The lowest flagged byte is the first NUL or high byte.
+      n += static_cast<size_t>(std::countr_zero(stop)) / 8;
+      ascii = p[n] == 0;
+      break;
+    }
+  }
+  if (!ascii) {
+    const void* nul = std::memchr(p + n, 0, bytes - n);
+    n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : bytes;
+  }
   if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
-  append_cp1252_as_utf8(out, p, n);
+  if (ascii)
+    out.append(reinterpret_cast<const char*>(p), n);
+  else
+    append_cp1252_as_utf8(out, p, n);
   return static_cast<int64_t>(n < bytes ? n + 1 : n);
 }
 
@@ -207,14 +224,6 @@ byte_view view_of(const uint8_t* p, int64_t available) {
 // The type byte at 2 (and the byte behind it) of an item already sized.
 uint8_t byte_at(const uint8_t* p, size_t at) { return *view_of(p, at + 1).u8(at); }
 }  // namespace
-
-std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available, int64_t min_size,
-                                        int64_t max_size) {
-  if (!p || available < min_size || available < 2) return std::nullopt;
-  const uint16_t size = *view_of(p, available).u16(0);
-  if (size < min_size || size > available || size > max_size) return std::nullopt;
-  return size;
-}
 
 bool is_type_2e_item(const uint8_t* p, int64_t available) {
   return sized_structure(p, available, 20) && byte_at(p, 2) == 0x2E;

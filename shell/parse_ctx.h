@@ -72,7 +72,17 @@ class parse_guard {
   static constexpr int64_t k_units_per_filed_record = k_units_per_byte;
 
   explicit parse_guard(int64_t input_length);
-  bool charge(int64_t units);
+  bool charge(int64_t units) {
+    if (m_tripped) return false;
+    if (units < 0) units = 0;
+    if (units > m_budget - m_used) {
+      m_used = m_budget;
+      m_tripped = true;
+      return false;
+    }
+    m_used += units;
+    return true;
+  }
   // Charges bytes about to be filed; trips the guard when they do not fit.
   bool charge_filed(int64_t bytes);
   // Records [begin, end) as expanded; false when it overlaps a range
@@ -101,8 +111,10 @@ class parse_guard {
   bool m_tripped = false;
 };
 
-// The guard of the parse running on this thread, or null.
-parse_guard* active_parse_guard();
+// The guard of the parse running on this thread, or null. Read inline: every
+// item and text charges it.
+extern constinit thread_local parse_guard* t_active_parse_guard;
+inline parse_guard* active_parse_guard() { return t_active_parse_guard; }
 
 // One nested level (a walk, dispatch, scan, storage or stream expansion).
 // The outermost level starts the guard for an input of input_length bytes;
@@ -110,13 +122,22 @@ parse_guard* active_parse_guard();
 // too deep, or the work bound is spent. Entering charges one unit.
 class guard_level {
  public:
-  explicit guard_level(int64_t input_length);
-  ~guard_level();
+  explicit guard_level(int64_t input_length) {
+    m_guard = t_active_parse_guard ? t_active_parse_guard : start(input_length);
+    ++m_guard->m_depth;
+    m_ok = m_guard->m_depth <= parse_guard::k_max_depth && m_guard->charge(1);
+  }
+  ~guard_level() {
+    --m_guard->m_depth;
+    if (m_own) t_active_parse_guard = nullptr;
+  }
   guard_level(const guard_level&) = delete;
   guard_level& operator=(const guard_level&) = delete;
   explicit operator bool() const { return m_ok; }
 
  private:
+  // The outermost level's own guard, made the thread's.
+  parse_guard* start(int64_t input_length);
   std::optional<parse_guard> m_own;
   parse_guard* m_guard = nullptr;
   bool m_ok = false;
@@ -125,7 +146,9 @@ class guard_level {
 // Charges work, filed bytes (the bytes of the input copied or converted
 // into a filed value), or an expanded range to the active guard; true when
 // there is none or it holds.
-bool guard_charge(int64_t units);
+inline bool guard_charge(int64_t units) {
+  return t_active_parse_guard ? t_active_parse_guard->charge(units) : true;
+}
 bool guard_charge_filed(int64_t bytes);
 bool guard_claim_range(const uint8_t* data, int64_t size);
 // The bytes filed under every guard of this thread so far.
@@ -158,8 +181,14 @@ bool is_cfsf_header(const uint8_t* p, int64_t available);
 bool is_45177777_block(const uint8_t* p, int64_t available);
 
 // The u16 size at 0 when available >= min_size, min_size <= size <=
-// available and size <= max_size; otherwise nothing.
-std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available, int64_t min_size,
-                                        int64_t max_size = 0xFFFF);
+// available and size <= max_size; otherwise nothing. Inline: every item and
+// block test starts with it.
+inline std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available,
+                                               int64_t min_size, int64_t max_size = 0xFFFF) {
+  if (!p || available < min_size || available < 2) return std::nullopt;
+  const uint16_t size = load_le16(p);
+  if (size < min_size || size > available || size > max_size) return std::nullopt;
+  return size;
+}
 
 }  // namespace vk

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_unicode.h"
 
 namespace vk {
 
@@ -59,6 +61,26 @@ struct found_fmtid {
 };
 constexpr size_t k_found_slots = 16;
 thread_local std::array<found_fmtid, k_found_slots> t_found;
+
+// Keys looked up lately and their slots (null: not in the table), each for
+// the build of the index it came from: the values of a store repeat a few
+// keys, and a hit here costs one comparison.
+struct found_key {
+  guid_key fmtid;
+  uint32_t pid = 0;
+  uint64_t build = 0;
+  const key_slot* slot = nullptr;
+  // The key's text (append_property_key_text), once made; 0: not yet.
+  uint8_t text_size = 0;
+  char text[79] = {};
+};
+constexpr size_t k_found_keys = 256;
+thread_local std::array<found_key, k_found_keys> t_found_keys;
+
+size_t found_key_slot(const guid_key& b, uint32_t pid) {
+  return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 56) %
+         k_found_keys;
+}
 
 size_t found_slot(const guid_key& b) {
   return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
@@ -139,16 +161,30 @@ bool property_key_table(property_key_map& table) {
 
 namespace {
 
+const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid);
+
 // The table's slot of the key; null when the table lacks it (or cannot be
 // built). Never throws: the index is built once, behind its own guard.
 const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
+  const guid_key bits(fmtid);
+  found_key& key = t_found_keys[found_key_slot(bits, pid)];
+  if (g_built && key.build == g_builds && key.pid == pid && key.fmtid == bits) return key.slot;
   key_index& index = index_instance();
   if (!g_built) {
     if (!build_index(index)) return nullptr;
     g_built = true;
     ++g_builds;
   }
-  const guid_key bits(fmtid);
+  const key_slot* slot = find_in_index(index, bits, pid);
+  key.fmtid = bits;
+  key.pid = pid;
+  key.build = g_builds;
+  key.slot = slot;
+  key.text_size = 0;
+  return slot;
+}
+
+const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid) {
   found_fmtid& found = t_found[found_slot(bits)];
   if (found.build != g_builds || !(found.fmtid == bits)) {
     const auto range = std::lower_bound(
@@ -198,6 +234,32 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
     rec.key_known = 1;
     return true;
   });
+}
+
+void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid) {
+  const key_slot* slot = find_key_slot(fmtid, pid);
+  // The entry find_key_slot left for the key, unless the table is not built.
+  found_key& key = t_found_keys[found_key_slot(guid_key(fmtid), pid)];
+  const bool cached = g_built && key.build == g_builds && key.pid == pid &&
+                      key.fmtid == guid_key(fmtid);
+  if (cached && key.text_size != 0) {
+    out.append(key.text, key.text_size);
+    return;
+  }
+  const std::string_view name = slot ? slot->name : std::string_view();
+  const size_t start = out.size();
+  out.reserve(start + 37 + (name.empty() ? 10 : name.size()));
+  append_guid_text(out, fmtid);
+  out += '/';
+  if (name.empty())
+    append_hex_number_text(out, pid, true, 2);
+  else
+    out += name;
+  const size_t size = out.size() - start;
+  if (cached && size <= sizeof key.text) {
+    out.copy(key.text, size, start);
+    key.text_size = static_cast<uint8_t>(size);
+  }
 }
 
 std::string_view property_key_name(const guid& fmtid, uint32_t pid) {

@@ -70,6 +70,9 @@ const guid& string_named_set();
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
 bool lookup_property_value_key(property_value& rec);
+// Appends "<FMTID text>/<the table's name>", or "<FMTID text>/0x<pid>" (at
+// least 2 hex digits) when the table has no name for the key.
+void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid);
 // The table's name of the key; empty when the table lacks the key.
 std::string_view property_key_name(const guid& fmtid, uint32_t pid);
 

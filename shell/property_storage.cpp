@@ -40,14 +40,35 @@ bool is_string_named_fmtid(byte_view v) {
   return v.starts_with(st::fmtid, string_named_set().m_bytes, 16);
 }
 
+}  // namespace
+
+bool holds_values_only(const shell_item_record& r) {
+  return r.found_properties.empty() && r.children.empty() && r.embedded_lists.empty() &&
+         r.names.empty() && r.guids.empty() && r.guid_names.empty() && r.date_texts.empty() &&
+         r.raw.empty() && r.flags == 0 && r.primary_name.empty() && r.long_name.empty() &&
+         r.localized_name.empty() && r.extra_name.empty() && r.size == 0 && r.accessed == 0 &&
+         r.modified == 0 && r.created == 0 && r.mft_entry == 0 && r.mft_sequence == 0 &&
+         r.item_offset == 0 && r.item_type == 0xFFFF && r.is_directory == 1 &&
+         r.not_parsed == 1;
+}
+
+namespace {
+
 // Folds the record of one storage into the item: its properties, item lists
-// and nested lists move over; the rest merges as usual.
-void fold_into(shell_item_record& rec, shell_item_record& part) {
+// and nested lists move over; the rest merges as usual. True when part is
+// left cleared.
+bool fold_into(shell_item_record& rec, shell_item_record& part) {
+  const bool values_only = holds_values_only(part);
   // Into an empty collection the storage's own moves whole, in its order.
   if (rec.properties.empty())
     rec.properties.swap(part.properties);
   else
     rec.properties.merge(part.properties);
+  if (values_only) {
+    // Merging the rest would add nothing.
+    clear_item_property_fields(part);
+    return true;
+  }
   if (rec.found_properties.empty())
     rec.found_properties.swap(part.found_properties);
   else
@@ -57,6 +78,7 @@ void fold_into(shell_item_record& rec, shell_item_record& part) {
   for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
   part.embedded_lists.clear();
   merge_shell_item(rec, std::move(part));
+  return false;
 }
 
 // The record one storage is parsed into: one per nesting level of the
@@ -68,22 +90,28 @@ thread_local size_t t_storage_records_used = 0;
 class storage_record {
  public:
   storage_record() {
-    if (t_storage_records_used == t_storage_records.size())
+    if (t_storage_records_used == t_storage_records.size()) {
       t_storage_records.push_back(std::make_unique<shell_item_record>());
+      t_storage_records.back()->prop_lists_unread = true;
+    }
     m_rec = t_storage_records[t_storage_records_used++].get();
   }
   ~storage_record() {
-    m_rec->clear();
+    if (!m_cleared) m_rec->clear();
+    m_rec->prop_shown_only = false;
     if (m_rec->prop_bytes.capacity() > k_kept_bytes) std::vector<uint8_t>().swap(m_rec->prop_bytes);
     --t_storage_records_used;
   }
   storage_record(const storage_record&) = delete;
   storage_record& operator=(const storage_record&) = delete;
   shell_item_record& get() { return *m_rec; }
+  // The record is known to be in its cleared state.
+  void set_cleared() { m_cleared = true; }
 
  private:
   static constexpr size_t k_kept_bytes = 64 * 1024;
   shell_item_record* m_rec;
+  bool m_cleared = false;
 };
 
 // A byte value of a storage that holds an ID list becomes the items it
@@ -128,6 +156,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     const byte_view current = all.tail(at);
     storage_record scratch;
     shell_item_record& temp = scratch.get();
+    temp.prop_shown_only = rec.prop_shown_only;
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
     if (is_string_named_storage(current.data(), remaining)) {
@@ -147,7 +176,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
-    fold_into(rec, temp);
+    if (fold_into(rec, temp)) scratch.set_cleared();
     ctx.offset = base;
     if (*current.u32(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;

@@ -1,12 +1,13 @@
 #include "shell/property_store.h"
 
+#include <bit>
+#include <cstring>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
 #include "foundation/vk_guard.h"
-#include "foundation/vk_string.h"
 #include "shell/guid_names.h"
 #include "shell/property_keys.h"
 
@@ -25,11 +26,12 @@ constexpr uint32_t k_tag_bytes = 0xb816936b;
 // Written into out (room for the widest key); returns its length.
 size_t position_key(char (&out)[25], uint32_t tag, uint64_t offset) {
   static constexpr char digits[] = "0123456789abcdef";
-  int width = 8;
-  while (width < 16 && (offset >> (4 * width)) != 0) ++width;
+  // Hex digits of the offset, at least 8.
+  const int width = offset >> 32 ? (67 - std::countl_zero(offset)) / 4 : 8;
   for (int i = 0; i < 8; ++i) out[i] = digits[(tag >> (28 - 4 * i)) & 0xF];
   out[8] = '_';
-  for (int i = 0; i < width; ++i) out[9 + i] = digits[(offset >> (4 * (width - 1 - i))) & 0xF];
+  char* at = out + 9 + width;
+  for (int i = 0; i < width; ++i, offset >>= 4) *--at = digits[offset & 0xF];
   return 9 + static_cast<size_t>(width);
 }
 
@@ -37,7 +39,22 @@ size_t position_key(char (&out)[25], uint32_t tag, uint64_t offset) {
 // own buffer.
 void set_lowered_key(property_value& pv) {
   pv.key_text.assign(pv.text);
-  str_to_lower(pv.key_text);
+  // Eight bytes at a time: a byte below 0x80 from 'A' to 'Z' gains 0x20.
+  char* p = pv.key_text.data();
+  const size_t n = pv.key_text.size();
+  constexpr uint64_t k_ones = 0x0101010101010101ull;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const uint64_t low7 = w & (0x7F * k_ones);
+    const uint64_t from_a = low7 + (0x80 - 'A') * k_ones;      // top bit: >= 'A'
+    const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * k_ones;  // top bit: > 'Z'
+    w |= ((from_a ^ past_z) & ~w & (0x80 * k_ones)) >> 2;
+    std::memcpy(p + i, &w, 8);
+  }
+  for (; i < n; ++i)
+    if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
 }
 
 // Files the template under its key text once its text and key text are set.
@@ -109,6 +126,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
                 bool consume, const cmd_params& opts,
                 property_value_map::node_type* node = nullptr) {
   filer f(rec, pv, consume, node);
+  const bool lists = !rec.prop_lists_unread;
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
   switch (tv.kind) {
     case tv_dword:
@@ -116,7 +134,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         if (!f.number(k_tag_dword, 19, tv.dwords[i], offset_of(i), false,
                       i + 1 == tv.dwords.size()))
           break;
-        rec.prop_dwords.push_back(tv.dwords[i]);
+        if (lists) rec.prop_dwords.push_back(tv.dwords[i]);
       }
       return true;
     case tv_qword:
@@ -130,7 +148,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         if (!f.number(tag, vartype, tv.qwords[i], offset_of(i), tv.kind == tv_filetime,
                       i + 1 == tv.qwords.size()))
           break;
-        rec.prop_qwords.push_back(tv.qwords[i]);
+        if (lists) rec.prop_qwords.push_back(tv.qwords[i]);
       }
       return true;
     }
@@ -141,14 +159,14 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       pv.bytes += blob;
       f.set_position_key(k_tag_bytes, ctx.offset);
       if (!f.file(4113, offset_of(0), true)) return true;
-      rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
+      if (lists) rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
       rec.prop_flags[4] = 1;
       return true;
     }
     case tv_text:
       for (size_t i = 0; i < tv.texts.size(); ++i) {
         if (tv.texts[i].empty()) continue;
-        rec.prop_texts.push_back(tv.texts[i]);
+        if (lists) rec.prop_texts.push_back(tv.texts[i]);
         if constexpr (std::is_const_v<Value>)
           pv.text = tv.texts[i];
         else
@@ -156,7 +174,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         set_lowered_key(pv);
         const auto copied = static_cast<int64_t>(pv.text.size());
         if (!f.file(31, offset_of(i), i + 1 == tv.texts.size(), copied)) {
-          rec.prop_texts.pop_back();
+          if (lists) rec.prop_texts.pop_back();
           break;
         }
       }
@@ -168,9 +186,9 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
         g.set(tv.blobs[i].data());
         clsid_name(pv.text, &g);
         set_lowered_key(pv);
-        rec.prop_guid_texts.push_back(pv.text);
+        if (lists) rec.prop_guid_texts.push_back(pv.text);
         if (!f.file(72, offset_of(i), i + 1 == tv.blobs.size())) {
-          rec.prop_guid_texts.pop_back();
+          if (lists) rec.prop_guid_texts.pop_back();
           break;
         }
       }
@@ -186,7 +204,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       const auto copied = static_cast<int64_t>(pv.text.size());
       const property_value* filed = f.file(66, offset_of(0), true, copied);
       if (!filed) return true;
-      rec.prop_texts.push_back(tv.texts[0]);
+      if (lists) rec.prop_texts.push_back(tv.texts[0]);
       rec.prop_flags[4] = 1;
       parse_special_stream_value(rec, ctx, tv, *filed, opts);
       return true;
@@ -195,6 +213,54 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       return false;
   }
 }
+
+// Files a single value that parse_single_value decoded (a text into the
+// template's own text) as store_body files the one element of a typed value;
+// the template's node moves into the collection.
+void file_single(shell_item_record& rec, const single_value& sv,
+                 property_value_map::node_type& node) {
+  property_value& pv = node.mapped();
+  filer f(rec, pv, true, &node);
+  const bool lists = !rec.prop_lists_unread;
+  switch (sv.kind) {
+    case tv_dword:
+      if (f.number(k_tag_dword, 19, sv.number, sv.offset, false, true) && lists)
+        rec.prop_dwords.push_back(static_cast<uint32_t>(sv.number));
+      return;
+    case tv_qword:
+    case tv_filetime:
+    case tv_date: {
+      const uint32_t tag = sv.kind == tv_qword      ? k_tag_qword
+                           : sv.kind == tv_filetime ? k_tag_filetime
+                                                    : k_tag_date;
+      const uint32_t vartype = sv.kind == tv_qword ? 21 : sv.kind == tv_filetime ? 64 : 7;
+      if (f.number(tag, vartype, sv.number, sv.offset, sv.kind == tv_filetime, true) && lists)
+        rec.prop_qwords.push_back(sv.number);
+      return;
+    }
+    case tv_text: {
+      if (pv.text.empty()) return;
+      if (lists) rec.prop_texts.push_back(pv.text);
+      set_lowered_key(pv);
+      const auto copied = static_cast<int64_t>(pv.text.size());
+      if (!f.file(31, sv.offset, true, copied) && lists) rec.prop_texts.pop_back();
+      return;
+    }
+    case tv_guid: {
+      guid g;
+      g.set(sv.guid_bytes);
+      clsid_name(pv.text, &g);
+      set_lowered_key(pv);
+      if (lists) rec.prop_guid_texts.push_back(pv.text);
+      if (!f.file(72, sv.offset, true) && lists) rec.prop_guid_texts.pop_back();
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+bool g_single_path = true;
 
 // Nodes of dropped values, kept with their texts' room (up to a bound) for
 // the values built next: their key texts then need no heap round trip.
@@ -227,6 +293,8 @@ property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) 
 
 }  // namespace
 
+void add_item_property_single_path_for_test(bool on) { g_single_path = on; }
+
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded([&] { return store_body(rec, ctx, tv, pv, false, opts); });
@@ -238,6 +306,7 @@ bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
 }
 
 void keep_property_nodes(property_value_map& values) noexcept {
+  if (values.empty()) return;
   std::vector<property_value_map::node_type>& spare = t_spare_nodes;
   if (spare.capacity() < k_spare_most) {
     try {
@@ -268,16 +337,44 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = 0;
           return 0;
         }
+        const uint16_t single = g_single_path ? single_value_kind(vartype) : uint16_t{tv_none};
+        if (rec.prop_shown_only &&
+            (single == tv_dword || single == tv_qword || single == tv_guid)) {
+          // Never shown: only what filing would take from the input and the
+          // guard.
+          single_value sv;
+          std::string unused;
+          int32_t result = 0;
+          if (parse_single_value(sv, unused, ctx, data, size, vartype)) {
+            result = static_cast<int32_t>(sv.consumed);
+            if (sv.present && guard_charge(parse_guard::k_units_per_filed_record))
+              guard_charge_filed(0);
+          }
+          ctx.consumed = static_cast<uint32_t>(result);
+          return result;
+        }
         property_value_map::node_type node = fresh_value_node(fmtid, pid);
         property_value& pv = node.mapped();
         pv.take_room();
+        property_buffers::take(node.key());
         if (lookup_property_value_key(pv)) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }
+        int32_t result = 0;
+        if (single != tv_none) {
+          // The common single values need no typed value between.
+          single_value sv;
+          if (parse_single_value(sv, pv.text, ctx, data, size, vartype)) {
+            pv.vartype = vartype & 0xFF;
+            result = static_cast<int32_t>(sv.consumed);
+            if (sv.present) guarded([&] { file_single(rec, sv, node); });
+          }
+          ctx.consumed = static_cast<uint32_t>(result);
+          return result;
+        }
         typed_value_scratch scratch;
         typed_value& tv = scratch.get();
-        int32_t result = 0;
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;
           result = static_cast<int32_t>(tv.consumed);

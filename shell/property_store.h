@@ -17,6 +17,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts);
 
+// Off: every value goes through parse_typed_value (for comparing the paths).
+void add_item_property_single_path_for_test(bool on);
+
 // Moves the values of the collection to this thread's spare list (as many as
 // it keeps; the rest stay), where the values parsed later take their room.
 void keep_property_nodes(property_value_map& values) noexcept;
@@ -71,6 +74,11 @@ bool is_property_storage(const uint8_t* p, int64_t available);
 bool is_string_named_storage(const uint8_t* p, int64_t available);
 bool is_integer_named_storage(const uint8_t* p, int64_t available);
 bool is_string_list_entry(const uint8_t* p, int64_t available);
+
+// True when nothing but property values (and the current-property group)
+// was filed into the record: every other member is as clear() leaves it.
+// A member added to shell_item_record must be tested here too.
+bool holds_values_only(const shell_item_record& r);
 
 // Walks consecutive storages from p and merges their properties into rec;
 // ctx.consumed = bytes walked. True only when the walk moved past a storage

@@ -92,28 +92,22 @@ shell_item_record::~shell_item_record() {
   give_list(pool->guid_lists, guids);
 }
 
-void take_pooled(std::vector<std::string>& list) {
+void take_pooled_list(std::vector<std::string>& list) {
   if (list.capacity() != 0) return;
   if (buffer_pool* pool = thread_pool()) pool->string_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
-void take_pooled(std::vector<guid>& list) {
+void take_pooled_list(std::vector<guid>& list) {
   if (list.capacity() != 0) return;
   if (buffer_pool* pool = thread_pool()) pool->guid_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
-void take_pooled(std::string& text) {
+void take_pooled_text(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
   property_buffers::take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
-}
-
-void add_item_name(shell_item_record& rec, std::string&& name) {
-  if (name.empty()) return;
-  take_pooled(rec.names);
-  rec.names.push_back(std::move(name));
 }
 
 void give_spare_items(shell_item_list& items) noexcept {
@@ -231,21 +225,14 @@ constexpr std::array<dos_year, 128> k_dos_years = [] {
 }  // namespace
 
 uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
-  const int64_t day = dos_date & 31, month = ((dos_date >> 5) & 15) - 1;
-  const int64_t sec = (dos_time & 31) * 2, min = (dos_time >> 5) & 63, hour = dos_time >> 11;
-  if (day == 0 || month < 0 || month > 11 || sec > 59 || min > 59 || hour > 23) return 0;
+  const uint32_t day = dos_date & 31u, month = (dos_date >> 5) & 15u;
+  const uint32_t sec = (dos_time & 31u) * 2, min = (dos_time >> 5) & 63u, hour = dos_time >> 11;
+  // Month 0 wraps above 11 too.
+  if (day == 0 || month - 1 > 11u || sec > 59 || min > 59 || hour > 23) return 0;
   const dos_year& y = k_dos_years[dos_date >> 9];
-  const int64_t days =
-      y.days_before + k_month_starts[month] + (y.leap && month >= 2 ? 1 : 0) + day;
-  return static_cast<uint64_t>((((days * 24 + hour) * 60 + min) * 60 + sec) * 10000000);
-}
-
-void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
-  if (text.empty()) return;
-  if (slot.empty())
-    slot = std::move(text);
-  else
-    add_item_name(rec, std::move(text));
+  const uint64_t days = static_cast<uint64_t>(y.days_before + k_month_starts[month - 1] +
+                                              (y.leap && month > 2 ? 1 : 0) + day);
+  return (days * 86400 + hour * 3600 + min * 60 + sec) * 10000000;
 }
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {

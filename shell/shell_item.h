@@ -70,6 +70,14 @@ struct shell_item_record {
   std::vector<std::string> prop_guid_texts;
   std::vector<std::string> prop_names2;
   std::array<uint8_t, 6> prop_flags{};
+  // Set on scratch records whose lists above nobody reads (the records a
+  // storage is parsed into before it is folded into its item): filing then
+  // leaves the lists empty. Clearing keeps it.
+  bool prop_lists_unread = false;
+  // Set on records parsed only for the values a report shows (texts and
+  // times): a single number or GUID is then decoded, and charged to the
+  // parse guard as a filed record, but not filed. Clearing keeps it.
+  bool prop_shown_only = false;
 
   shell_item_record();
   // Gives the storage of its lists and long texts to the thread's pool (see
@@ -96,11 +104,25 @@ struct shell_item_record {
 // without storage of its own, a pooled buffer, or when the pool has none a
 // new one of a few elements (64 bytes for a text), so that buffers fit the
 // next uses. The contents stay empty; only the capacity is taken.
-void take_pooled(std::vector<std::string>& list);
-void take_pooled(std::vector<guid>& list);
-void take_pooled(std::string& text);
+void take_pooled_list(std::vector<std::string>& list);
+void take_pooled_list(std::vector<guid>& list);
+void take_pooled_text(std::string& text);
+// Inline: most calls find the storage there already.
+inline void take_pooled(std::vector<std::string>& list) {
+  if (list.capacity() == 0) take_pooled_list(list);
+}
+inline void take_pooled(std::vector<guid>& list) {
+  if (list.capacity() == 0) take_pooled_list(list);
+}
+inline void take_pooled(std::string& text) {
+  if (text.capacity() <= std::string().capacity()) take_pooled_text(text);
+}
 // Adds name to the record's names; an empty one adds nothing.
-void add_item_name(shell_item_record& rec, std::string&& name);
+inline void add_item_name(shell_item_record& rec, std::string&& name) {
+  if (name.empty()) return;
+  take_pooled(rec.names);
+  rec.names.push_back(std::move(name));
+}
 
 // A per-thread spare list of item records, so that the items of one link are
 // parsed into again for the next instead of being destroyed and rebuilt.
@@ -119,7 +141,13 @@ uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time);
 // The merge rules for one field written straight into a record: an empty
 // text adds nothing, an empty slot takes the text, a filled one passes it on
 // to names; a time fills only an empty slot.
-void merge_name(shell_item_record& rec, std::string& slot, std::string&& text);
+inline void merge_name(shell_item_record& rec, std::string& slot, std::string&& text) {
+  if (text.empty()) return;
+  if (slot.empty())
+    slot = std::move(text);
+  else
+    add_item_name(rec, std::move(text));
+}
 inline void merge_time(uint64_t& slot, uint64_t ticks) {
   if (ticks && !slot) slot = ticks;
 }

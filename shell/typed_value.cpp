@@ -245,7 +245,143 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
   }
 }
 
+// The kind a single value of vartype is decoded as here; tv_none for the
+// vectors and the kinds left to parse_typed_value.
+uint16_t single_kind(uint16_t vartype) {
+  if ((vartype >> 8) == propstore::typed::vector_flag_byte) return tv_none;
+  switch (vartype & 0xFF) {
+    case 3: case 10: case 11: case 19: case 22:
+      return tv_dword;
+    case 5: case 20: case 21:
+      return tv_qword;
+    case 64:
+      return tv_filetime;
+    case 7:
+      return tv_date;
+    case 72:
+      return tv_guid;
+    case 8: case 31:
+      return tv_text;
+    default:
+      return tv_none;
+  }
+}
+
+// The window of a single value; every take advances the context's offset.
+struct single_cursor {
+  parse_ctx& ctx;
+  byte_view window;
+  size_t pos = 0;
+
+  int64_t left() const { return static_cast<int64_t>(window.remaining(pos)); }
+  const uint8_t* at() const { return window.data() + pos; }
+  void take(int64_t n) {
+    pos += static_cast<size_t>(n);
+    ctx.offset += static_cast<uint64_t>(n);
+  }
+  void skip_zeros() {
+    while (left() > 0 && *window.u8(pos) == 0) take(1);
+  }
+};
+
+bool single_number(single_value& out, single_cursor& c, int64_t width) {
+  if (width > c.left()) return false;
+  out.number = width == 4 ? *c.window.u32(c.pos) : *c.window.u64(c.pos);
+  out.offset = c.ctx.offset;
+  out.present = true;
+  c.take(width);
+  return true;
+}
+
+bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_t vartype) {
+  const uint8_t low = static_cast<uint8_t>(vartype & 0xFF);
+  switch (out.kind) {
+    case tv_dword:
+      if (low == 11) {
+        if (c.left() < 2) return false;
+        // A boolean may take 4 bytes (2 of padding).
+        uint32_t v = c.left() >= 4 ? *c.window.u32(c.pos) : 0x10000;
+        int64_t width = 4;
+        if (v != 0 && v != 0xFFFF) {
+          v = *c.window.u16(c.pos);
+          width = 2;
+        }
+        out.number = v;
+        out.offset = c.ctx.offset;
+        out.present = true;
+        c.take(width);
+        return true;
+      }
+      return single_number(out, c, 4);
+    case tv_qword:
+    case tv_filetime:
+    case tv_date:
+      return single_number(out, c, 8);
+    case tv_guid:
+      if (static_cast<int64_t>(propstore::typed::guid_size) > c.left()) return false;
+      out.guid_bytes = c.at();
+      out.offset = c.ctx.offset;
+      out.present = true;
+      c.take(propstore::typed::guid_size);
+      return true;
+    case tv_text: {
+      if (c.left() < static_cast<int64_t>(count_size)) return true;
+      if (low == 8) {
+        const int64_t len = *c.window.u32(c.pos);
+        c.take(count_size);
+        if (len > c.left()) return true;
+        utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
+        out.offset = c.ctx.offset;
+        out.present = true;
+        c.take(len);
+        c.skip_zeros();
+        return true;
+      }
+      const int64_t chars = *c.window.u32(c.pos);
+      int64_t span = 2 * chars;
+      if (span > c.left()) {
+        if (chars > c.left()) return true;
+        span = chars;  // a count written in bytes
+      }
+      c.take(count_size);
+      if (span > c.left()) return true;
+      const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
+      if (text.empty()) return true;
+      out.offset = c.ctx.offset;
+      out.present = true;
+      if (r < span) span /= 2;
+      c.take(span);
+      c.skip_zeros();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+uint16_t single_value_kind(uint16_t vartype) { return single_kind(vartype); }
+
+bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx,
+                        const uint8_t* data, int64_t available, uint16_t vartype) {
+  out = single_value{};
+  text.clear();
+  if (!data || available <= 0) return false;
+  out.kind = single_kind(vartype);
+  single_cursor c{ctx, byte_view(data, static_cast<size_t>(available))};
+  return guarded(
+      [&] {
+        const bool ok = single_body(out, text, c, vartype);
+        out.consumed = static_cast<uint32_t>(c.pos);
+        return ok;
+      },
+      [&] {
+        out.present = false;
+        out.consumed = 0;
+        text.clear();
+      });
+}
 
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype) {

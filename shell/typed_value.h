@@ -50,6 +50,27 @@ struct typed_value {
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype);
 
+// The one element of a single (not vector) value of the kinds met most
+// often: a number (u32 kinds and booleans as tv_dword, u64 kinds, FILETIME,
+// DATE), a GUID, or a text (BSTR, LPWSTR) decoded into the caller's text.
+struct single_value {
+  uint16_t kind = tv_none;
+  uint32_t consumed = 0;
+  bool present = false;  // false: a text that stopped before its element
+  uint64_t number = 0;
+  uint64_t offset = 0;  // the element's file offset
+  const uint8_t* guid_bytes = nullptr;
+};
+
+// The kind parse_single_value decodes a value of vartype as; tv_none for the
+// types it leaves to parse_typed_value.
+uint16_t single_value_kind(uint16_t vartype);
+// Decodes such a value exactly as parse_typed_value would decode it into a
+// one-element typed value (the same result, bytes taken and ctx.offset), a
+// text going into text (cleared first) instead of a list.
+bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx,
+                        const uint8_t* data, int64_t available, uint16_t vartype);
+
 // A typed value to decode into, one per nesting level of the thread, kept
 // from value to value so that its lists keep their room; reset on release.
 class typed_value_scratch {

@@ -330,6 +330,17 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
       buf[i] = static_cast<uint8_t>('a' + i % 26);
       buf[i + 1] = 0;
     }
+    // Mostly ASCII units with now and then a zero, a wider unit or a
+    // surrogate, so that every kind of unit falls at every place of a run.
+    if (round % 4 == 1) {
+      static constexpr uint16_t k_odd[] = {0, 0xE9, 0x20AC, 0xD83D, 0xDE00, 0x7F, 0x80};
+      for (size_t i = 0; i + 1 < buf.size(); i += 2) {
+        const int r = byte(rng);
+        const uint16_t u = r < 12 ? k_odd[r % 7] : static_cast<uint16_t>(0x20 + r % 0x5F);
+        buf[i] = static_cast<uint8_t>(u);
+        buf[i + 1] = static_cast<uint8_t>(u >> 8);
+      }
+    }
     // Bias toward surrogates in every other unit.
     if (round % 2 == 0) {
       for (size_t i = 1; i < buf.size(); i += 4)
@@ -340,8 +351,12 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
       std::string out;
       std::wstring wide;
       const uint32_t used = utf16_to_utf8(p, cut, out);
+      const uint32_t wide_used = utf16_to_wide(p, cut, wide);
       EXPECT_LE(used, cut);
-      EXPECT_LE(utf16_to_wide(p, cut, wide), cut);
+      // The same units, and the terminator behind them when it was there.
+      EXPECT_TRUE(used == wide_used || (used == wide_used + 2 && wide_used != 0 &&
+                                        p[wide_used] == 0 && p[wide_used + 1] == 0))
+          << round << " " << cut;
       // The same code points as the wide form, each encoded alone.
       ASSERT_EQ(out, to_utf8(wide)) << round << " " << cut;
       utf16le_bytes_to_utf8(p, static_cast<int64_t>(cut), out);

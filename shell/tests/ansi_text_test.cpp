@@ -31,6 +31,21 @@ TEST(AnsiText, WindowsCodePageToUtf8) {
               r.taken);
     EXPECT_EQ(out, r.text);
   }
+  // Long ASCII runs before and behind a wider character or the NUL, at
+  // every place.
+  for (size_t at = 0; at <= 20; ++at) {
+    std::vector<uint8_t> bytes(at, 'a');
+    bytes.push_back(0xE9);
+    bytes.insert(bytes.end(), 20 - at, 'b');
+    std::string out;
+    ASSERT_EQ(read_ansi(byte_view(bytes.data(), bytes.size()), 0, 21, out), 21);
+    EXPECT_EQ(out, std::string(at, 'a') + "\xC3\xA9" + std::string(20 - at, 'b'));
+    bytes.back() = 0xE9;
+    bytes[at] = 0;
+    ASSERT_EQ(read_ansi(byte_view(bytes.data(), bytes.size()), 0, 21, out),
+              static_cast<int64_t>(at + 1));
+    EXPECT_EQ(out, std::string(at, 'a'));
+  }
   // Every byte gives one character: 128 ASCII ones of one byte, 128 others
   // of two or three.
   std::vector<uint8_t> all;

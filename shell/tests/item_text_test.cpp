@@ -325,6 +325,26 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
   collect_property_texts(same, parsing, primary, same_keys, same_values, s, false);
   EXPECT_EQ(same_values, (strings{"c", "m", "x"}));
 
+  // Values held by several records come as from the records merged into
+  // one: equal positions by key, then by record.
+  shell_item_record parts[2], merged;
+  const std::pair<const char*, uint64_t> filed[2][3] = {{{"m", 3}, {"c", 3}, {"z", 9}},
+                                                        {{"c", 3}, {"a", 3}, {"z", 2}}};
+  for (int r = 0; r < 2; ++r)
+    for (const auto& [k, offset] : filed[r]) {
+      property_value v = value((std::string(k) + std::to_string(r)).c_str(), 31);
+      v.key.fmtid = f;
+      v.offset = offset;
+      parts[r].properties.emplace(k, v);
+      merged.properties.emplace(k, v);
+    }
+  strings merged_keys, merged_values, split_keys, split_values;
+  collect_property_texts(merged, parsing, primary, merged_keys, merged_values, s, false);
+  collect_merged_property_texts(parts, 2, parsing, primary, split_keys, split_values, s, false);
+  EXPECT_EQ(split_values, (strings{"z1", "a1", "c0", "c1", "m0", "z0"}));
+  EXPECT_EQ(split_values, merged_values);
+  EXPECT_EQ(split_keys, merged_keys);
+
   strings p2, q2, k2, v2;
   shell_item_list list{r, r};
   collect_list_property_texts(p2, q2, k2, v2, s, true, list);

@@ -219,3 +219,49 @@ TEST(PropertyStorage, TruncationsAndMutations) {
 
 }  // namespace
 }  // namespace vk
+
+namespace vk {
+namespace {
+
+// Parsed only for what a report shows, a storage keeps its texts and times
+// in the same order, takes the same bytes and spends the same parse budget;
+// numbers and GUIDs are left out.
+TEST(PropertyStorage, ShownOnlyKeepsTextsAndTimes) {
+  const bytes_t stamp = byte_builder().u64(0x01D0000000000000).take();
+  const bytes_t big = byte_builder().u64(0x1122334455667788).take();
+  const bytes_t in = storage(
+      storage_fmtid_b725(),
+      {int_value(4, 19, u32_data(7)), int_value(10, 31, lpwstr_data(u"Zeta")),
+       int_value(11, 72, storage_fmtid_b725()), int_value(12, 64, stamp),
+       int_value(13, 21, big), int_value(14, 11, byte_builder().u16(0xFFFF).u16(0).take()),
+       int_value(15, 31, lpwstr_data(u"alpha")), int_value(16, 0x101F, byte_builder().u32(1)
+           .bytes(lpwstr_data(u"Vec")).take())});
+  int64_t used[2], filed[2];
+  walked got[2];
+  for (int shown_only = 0; shown_only < 2; ++shown_only) {
+    guard_level outer(static_cast<int64_t>(in.size()));
+    parse_ctx ctx;
+    ctx.offset = 0x40;
+    got[shown_only].rec.prop_shown_only = shown_only == 1;
+    std::vector<uint8_t> exact(in);
+    got[shown_only].ok = parse_property_storages(ctx, got[shown_only].rec, exact.data(),
+                                                 static_cast<int64_t>(exact.size()), opts());
+    got[shown_only].consumed = ctx.consumed;
+    used[shown_only] = active_parse_guard()->used();
+    filed[shown_only] = active_parse_guard()->filed();
+  }
+  EXPECT_EQ(got[0].ok, got[1].ok);
+  EXPECT_EQ(got[0].consumed, got[1].consumed);
+  EXPECT_EQ(used[0], used[1]);
+  EXPECT_EQ(filed[0], filed[1]);
+  std::vector<std::string> all, kept;
+  for (const auto& e : got[0].rec.properties)
+    if (e.second.vartype == 31 || e.second.vartype == 64) all.push_back(e.first);
+  for (const auto& e : got[1].rec.properties) kept.push_back(e.first);
+  EXPECT_EQ(all, kept);
+  EXPECT_EQ(kept.size(), 4u);  // Zeta, the time, alpha, the vector's text
+  EXPECT_EQ(got[0].rec.properties.size(), 8u);
+}
+
+}  // namespace
+}  // namespace vk

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cctype>
+#include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -296,6 +299,117 @@ TEST(PropertyFiling, KnownKeyCarriesItsFlags) {
   EXPECT_EQ(got[0]->key.pid, 10u);
   EXPECT_EQ(rec.prop_flags[5], 1);
   EXPECT_EQ(got[0]->key_known, 1u);
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+void expect_same_value(const property_value& a, const property_value& b, const std::string& at) {
+  EXPECT_EQ(a.text, b.text) << at;
+  EXPECT_EQ(a.key_text, b.key_text) << at;
+  EXPECT_EQ(a.name, b.name) << at;
+  EXPECT_EQ(a.name2, b.name2) << at;
+  EXPECT_EQ(a.bytes, b.bytes) << at;
+  EXPECT_EQ(std::make_tuple(a.number, a.vartype, a.offset, a.offset2, a.key_known, a.key.pid,
+                            a.table_flags, a.listed, a.table_bit0, a.table_bit1, a.table_bit3,
+                            a.table_bit5, a.is_filetime, a.is_number),
+            std::make_tuple(b.number, b.vartype, b.offset, b.offset2, b.key_known, b.key.pid,
+                            b.table_flags, b.listed, b.table_bit0, b.table_bit1, b.table_bit3,
+                            b.table_bit5, b.is_filetime, b.is_number))
+      << at;
+}
+
+// Single values take a path of their own: whatever the bytes, it must file
+// exactly what decoding into a typed value files, and take the same bytes.
+TEST(PropertyFiling, SingleValuePathFilesAsTypedValues) {
+  // ParsingName 28636AA6-953D-11D2-B5D6-00C04FD918D0/24 (flags 3).
+  const bytes_t set{0xA6, 0x6A, 0x63, 0x28, 0x3D, 0x95, 0xD2, 0x11,
+                    0xB5, 0xD6, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0};
+  guid known;
+  known.set(set.data());
+  std::vector<bytes_t> inputs = {
+      byte_builder().u32(6).utf16(u"C:\\Win", true).u16(0).take(),
+      byte_builder().u32(12).utf16(u"AbC", false).u32(0).take(),  // a count in bytes
+      byte_builder().u32(0).u32(0).take(),
+      byte_builder().u32(9).take(),
+      byte_builder().u32(1).utf16(u"\xD800", false).take(),
+      byte_builder().u16(0xFFFF).u16(0).take(),
+      byte_builder().u16(7).take(),
+      byte_builder().u16(0).u16(0).u32(0).take(),
+      set,
+  };
+  uint32_t seed = 1;
+  for (int i = 0; i < 24; ++i) {
+    bytes_t mutated = inputs[static_cast<size_t>(i) % inputs.size()];
+    mutated.resize(mutated.size() + static_cast<size_t>(i % 5), 0);
+    for (uint8_t& x : mutated) {
+      seed = seed * 1103515245 + 12345;
+      if ((seed >> 16) % 4 == 0) x = static_cast<uint8_t>(seed >> 24);
+    }
+    inputs.push_back(mutated);
+  }
+  const uint16_t types[] = {3, 10, 11, 19, 22, 5, 20, 21, 64, 7, 72, 8, 31, 0x201F, 0x4013};
+  for (const bytes_t& in : inputs)
+    for (uint16_t vt : types)
+      for (int64_t size = 0; size <= static_cast<int64_t>(in.size()); ++size)
+        for (const guid* fmtid : std::array<const guid*, 2>{&known, nullptr}) {
+          shell_item_record rec[2];
+          parse_ctx ctx[2];
+          int32_t got[2];
+          for (int path = 0; path < 2; ++path) {
+            add_item_property_single_path_for_test(path == 0);
+            ctx[path].offset = 0xFFFFFFF0;
+            got[path] = add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid,
+                                          opts());
+          }
+          add_item_property_single_path_for_test(true);
+          const std::string at = std::to_string(vt) + "/" + std::to_string(size) + "/" +
+                                 std::to_string(in.size());
+          ASSERT_EQ(got[0], got[1]) << at;
+          EXPECT_EQ(ctx[0].offset, ctx[1].offset) << at;
+          EXPECT_EQ(ctx[0].consumed, ctx[1].consumed) << at;
+          EXPECT_EQ(rec[0].prop_texts, rec[1].prop_texts) << at;
+          EXPECT_EQ(rec[0].prop_guid_texts, rec[1].prop_guid_texts) << at;
+          EXPECT_EQ(rec[0].prop_dwords, rec[1].prop_dwords) << at;
+          EXPECT_EQ(rec[0].prop_qwords, rec[1].prop_qwords) << at;
+          EXPECT_EQ(rec[0].prop_flags, rec[1].prop_flags) << at;
+          ASSERT_EQ(rec[0].properties.size(), rec[1].properties.size()) << at;
+          for (auto a = rec[0].properties.begin(), b = rec[1].properties.begin();
+               a != rec[0].properties.end(); ++a, ++b) {
+            EXPECT_EQ(a->first, b->first) << at;
+            expect_same_value(a->second, b->second, at);
+          }
+        }
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+// Key texts lower ASCII letters only, whatever the length and the bytes
+// around them (UTF-8 sequences, the neighbours of 'A' and 'Z').
+TEST(PropertyFiling, KeyTextLowersAsciiOnly) {
+  for (std::u16string text : {u"@AZ[`az{", u"\u00C0\u00DEXY-\u0130Q@[Zab\u00C9ZZ", u"A",
+                              u"Long Name With Many Words.DOCX"}) {
+    shell_item_record rec;
+    parse_ctx ctx;
+    bytes_t in = byte_builder().u32(static_cast<uint32_t>(text.size() + 1)).utf16(text, true).take();
+    ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31, 2,
+                                nullptr, opts()),
+              0);
+    ASSERT_EQ(rec.properties.size(), 1u);
+    const property_value& v = rec.properties.begin()->second;
+    std::string lower = v.text;
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    EXPECT_EQ(v.key_text, lower);
+    EXPECT_EQ(rec.properties.begin()->first, lower);
+  }
 }
 
 }  // namespace
