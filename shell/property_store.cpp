@@ -21,6 +21,18 @@ constexpr uint32_t k_tag_filetime = 0xf0b57858;
 constexpr uint32_t k_tag_date = 0x56e2ac24;
 constexpr uint32_t k_tag_bytes = 0xb816936b;
 
+// The key tag and filed variant type of a 64-bit value kind (qword, FILETIME,
+// date).
+struct wide_number_kind {
+  uint32_t tag;
+  uint32_t vartype;
+};
+constexpr wide_number_kind wide_kind(int kind) {
+  return kind == tv_qword      ? wide_number_kind{k_tag_qword, 21}
+         : kind == tv_filetime ? wide_number_kind{k_tag_filetime, 64}
+                               : wide_number_kind{k_tag_date, 7};
+}
+
 // Numbers and byte runs have no text of their own to key on: the kind's tag
 // (8 hex digits), "_" and the file position (at least 8) make the key unique.
 // Written into out (room for the widest key); returns its length.
@@ -145,10 +157,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
     case tv_qword:
     case tv_filetime:
     case tv_date: {
-      const uint32_t tag = tv.kind == tv_qword      ? k_tag_qword
-                           : tv.kind == tv_filetime ? k_tag_filetime
-                                                    : k_tag_date;
-      const uint32_t vartype = tv.kind == tv_qword ? 21 : tv.kind == tv_filetime ? 64 : 7;
+      const auto [tag, vartype] = wide_kind(tv.kind);
       for (size_t i = 0; i < tv.qwords.size(); ++i) {
         if (!f.number(tag, vartype, tv.qwords[i], offset_of(i), tv.kind == tv_filetime,
                       i + 1 == tv.qwords.size()))
@@ -239,10 +248,7 @@ void file_single(shell_item_record& rec, const single_value& sv,
     case tv_qword:
     case tv_filetime:
     case tv_date: {
-      const uint32_t tag = sv.kind == tv_qword      ? k_tag_qword
-                           : sv.kind == tv_filetime ? k_tag_filetime
-                                                    : k_tag_date;
-      const uint32_t vartype = sv.kind == tv_qword ? 21 : sv.kind == tv_filetime ? 64 : 7;
+      const auto [tag, vartype] = wide_kind(sv.kind);
       if (f.number(tag, vartype, sv.number, sv.offset, sv.kind == tv_filetime, true) && lists)
         rec.prop_qwords.push_back(sv.number);
       return;
