@@ -298,11 +298,16 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                     static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
                     ctx, opts))
     return false;
-  std::string path, extra;
+  // Written into the record's own texts, which keep their room between
+  // links; a text an earlier block set is replaced only by one not empty.
+  std::string extra;
   std::vector<std::string> details;
+  std::string& extra_out = rec.m_vista_idlist_extra.empty() ? rec.m_vista_idlist_extra : extra;
+  std::vector<std::string>& details_out =
+      rec.m_vista_idlist_details.empty() ? rec.m_vista_idlist_details : details;
   uint64_t modified = 0, accessed = 0, created = 0;
-  idlist_text(path, extra, details, modified, accessed, created, opts, items);
-  rec.m_vista_idlist_path = std::move(path);
+  idlist_text(rec.m_vista_idlist_path, extra_out, details_out, modified, accessed, created, opts,
+              items);
   if (!extra.empty()) rec.m_vista_idlist_extra = std::move(extra);
   if (!details.empty()) rec.m_vista_idlist_details = std::move(details);
   return true;
