@@ -93,7 +93,8 @@ void clear_lnk_record(lnk_record& record) noexcept {
   give_texts(record.m_property_keys);
   give_texts(record.m_property_values);
   give_texts(record.m_vista_idlist_details);
-  give_spare_items(record.m_idlist_items);
+  // A stored record gave its items up already: nothing to give then.
+  if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
 }
