@@ -213,7 +213,8 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   rec.m_header = load_lnk_header(bytes);
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
-  give_spare_items(rec.m_idlist_items);
+  // A record cleared or stored holds no item room: nothing to give then.
+  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items);
 
   // One work budget for everything nested below, in proportion to the link.
   guard_level level(static_cast<int64_t>(size));
