@@ -169,7 +169,7 @@ TEST(ExtraData, TrackerValues) {
     rec = parse_blocks({tracker_block("m", volume, object, volume, birth)});
     const bool same = birth == object;
     EXPECT_EQ(rec.m_birth_volume_droid, rec.m_volume_droid);
-    EXPECT_EQ(rec.m_birth_object_droid, same ? rec.m_object_droid
+    EXPECT_EQ(rec.m_birth_object_droid, same ? "846ee3bb-7039-11de-9d20-001d09fa5a1c"
                                              : "846ee3bb-7039-11de-9d20-001d09fa5a1d");
     EXPECT_EQ(rec.m_birth_mac_address, same ? "00:1d:09:fa:5a:1c" : "00:1d:09:fa:5a:1d");
     EXPECT_EQ(rec.m_birth_object_droid_time, 128920239205000123u);
