@@ -162,16 +162,33 @@ uint64_t droid_time(byte_view tracker, bool birth) {
   return tracker.has(at, T::droid_size) ? guid_v1_ticks(tracker.data() + at) : 0;
 }
 
+// The droids at a and b are both held and alike.
+bool same_droids(byte_view tracker, size_t a, size_t b) {
+  return tracker.has(a, T::droid_size) && tracker.has(b, T::droid_size) &&
+         std::memcmp(tracker.data() + a, tracker.data() + b, T::droid_size) == 0;
+}
+
 void take_tracker(lnk_record& rec, byte_view block) {
   ansi_text(block, T::machine_id, T::machine_id_size, rec.m_machine_id);
   put_mac_text(rec.m_mac_address, block, false);
-  put_mac_text(rec.m_birth_mac_address, block, true);
   put_droid_text(rec.m_volume_droid, block, T::volume_droid);
   put_droid_text(rec.m_object_droid, block, T::object_droid);
-  put_droid_text(rec.m_birth_volume_droid, block, T::birth_volume_droid);
-  put_droid_text(rec.m_birth_object_droid, block, T::birth_object_droid);
   rec.m_object_droid_time = droid_time(block, false);
-  rec.m_birth_object_droid_time = droid_time(block, true);
+  // A birth droid is most often the droid itself: its texts (and the MAC
+  // address and time an object droid holds) are copied then.
+  if (same_droids(block, T::volume_droid, T::birth_volume_droid))
+    rec.m_birth_volume_droid = rec.m_volume_droid;
+  else
+    put_droid_text(rec.m_birth_volume_droid, block, T::birth_volume_droid);
+  if (same_droids(block, T::object_droid, T::birth_object_droid)) {
+    rec.m_birth_object_droid = rec.m_object_droid;
+    rec.m_birth_mac_address = rec.m_mac_address;
+    rec.m_birth_object_droid_time = rec.m_object_droid_time;
+  } else {
+    put_droid_text(rec.m_birth_object_droid, block, T::birth_object_droid);
+    put_mac_text(rec.m_birth_mac_address, block, true);
+    rec.m_birth_object_droid_time = droid_time(block, true);
+  }
   if (block.has(T::object_droid, T::droid_size))
     rec.m_object_droid_bytes.append(block.data() + T::object_droid);
 }
@@ -291,11 +308,16 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
                     static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
                     ctx, opts))
     return false;
-  std::string path, extra;
+  // Written into the record's own texts, which keep their room between
+  // links; a text an earlier block set is replaced only by one not empty.
+  std::string extra;
   std::vector<std::string> details;
+  std::string& extra_out = rec.m_vista_idlist_extra.empty() ? rec.m_vista_idlist_extra : extra;
+  std::vector<std::string>& details_out =
+      rec.m_vista_idlist_details.empty() ? rec.m_vista_idlist_details : details;
   uint64_t modified = 0, accessed = 0, created = 0;
-  idlist_text(path, extra, details, modified, accessed, created, opts, items);
-  rec.m_vista_idlist_path = std::move(path);
+  idlist_text(rec.m_vista_idlist_path, extra_out, details_out, modified, accessed, created, opts,
+              items);
   if (!extra.empty()) rec.m_vista_idlist_extra = std::move(extra);
   if (!details.empty()) rec.m_vista_idlist_details = std::move(details);
   return true;

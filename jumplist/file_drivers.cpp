@@ -210,10 +210,17 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   uni::fileio& file = w.m_file;
   // A compound file holds its links wherever its streams lie, so only the
   // other files must show a header among their first bytes.
+  // The header is searched for only when the file is no compound file or
+  // cannot go the automatic road.
   uint32_t position = 0;
   const bool compound = is_compound_file(w.m_image.data(), w.m_length);
-  const bool has_link = find_lnk_signature(position, w.m_image.data(), w.m_length, 1);
-  if (!compound && !has_link) return fail(options, failure::not_a_list);
+  bool searched = false, found = false;
+  const auto has_link = [&] {
+    if (!searched) found = find_lnk_signature(position, w.m_image.data(), w.m_length, 1);
+    searched = true;
+    return found;
+  };
+  if (!compound && !has_link()) return fail(options, failure::not_a_list);
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
   // by name.
@@ -226,7 +233,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
     else if (position < 512)
       options.m_custom_list = true;
   }
-  if (!options.m_automatic_list && !has_link) return fail(options, failure::not_a_list);
+  if (!options.m_automatic_list && !has_link()) return fail(options, failure::not_a_list);
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type.assign("VESKLIST (automatic)");

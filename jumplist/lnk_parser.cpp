@@ -1,5 +1,6 @@
 #include "jumplist/lnk_parser.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -62,15 +63,20 @@ bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room,
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0, shift = 28; i < 9; ++i) {
-    if (i == 4) {
-      text[i] = '-';
-      continue;
+  // Each byte's two digits from one table entry, high byte first.
+  static constexpr auto kPairs = [] {
+    constexpr char hex[] = "0123456789abcdef";
+    std::array<char, 512> t{};
+    for (size_t b = 0; b < 256; ++b) {
+      t[2 * b] = hex[b >> 4];
+      t[2 * b + 1] = hex[b & 0xF];
     }
-    text[i] = kHex[(serial >> shift) & 0xF];
-    shift -= 4;
-  }
+    return t;
+  }();
+  static constexpr uint8_t kAt[4] = {0, 2, 5, 7};
+  text[4] = '-';
+  for (int i = 0; i < 4; ++i)
+    std::memcpy(text + kAt[i], &kPairs[2 * size_t{(serial >> (24 - 8 * i)) & 0xFF}], 2);
 }
 
 void read_link_info(lnk_record& rec, byte_view data, size_t off) {
@@ -207,7 +213,8 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   rec.m_header = load_lnk_header(bytes);
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
-  give_spare_items(rec.m_idlist_items);
+  // A record cleared or stored holds no item room: nothing to give then.
+  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items);
 
   // One work budget for everything nested below, in proportion to the link.
   guard_level level(static_cast<int64_t>(size));

@@ -74,6 +74,13 @@ static_assert(std::is_trivially_copyable_v<lnk_record_values>);
 // Copied over a record's values: one copy, no empty record built each time.
 const lnk_record_values kEmptyValues{};
 
+// Empties the list, its texts' room left for the texts of the next link.
+void give_texts(std::vector<std::string>& list) noexcept {
+  if (list.empty()) return;
+  for (std::string& text : list) property_buffers::give(text);
+  list.clear();
+}
+
 }  // namespace
 
 void clear_lnk_record(lnk_record& record) noexcept {
@@ -82,12 +89,12 @@ void clear_lnk_record(lnk_record& record) noexcept {
   static_cast<lnk_record_values&>(record) = kEmptyValues;
   text_members::clear<texts>(record);
   // The list texts' room serves the texts of the next link.
-  for (std::vector<std::string>* list :
-       {&record.m_idlist_details, &record.m_property_keys, &record.m_property_values,
-        &record.m_vista_idlist_details})
-    for (std::string& text : *list) property_buffers::give(text);
-  list_members::clear<texts>(record);
-  give_spare_items(record.m_idlist_items);
+  give_texts(record.m_idlist_details);
+  give_texts(record.m_property_keys);
+  give_texts(record.m_property_values);
+  give_texts(record.m_vista_idlist_details);
+  // A stored record gave its items up already: nothing to give then.
+  if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
   record.m_object_droid_bytes.clear();
 }

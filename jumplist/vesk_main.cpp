@@ -1,5 +1,6 @@
 #include "jumplist/vesk_main.h"
 
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <sstream>
@@ -14,31 +15,38 @@
 namespace vk {
 namespace {
 
-// The value of one hexadecimal digit, -1 for any other character.
-int hex_digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each hexadecimal digit, -1 for any other character.
+constexpr auto kHexValues = [] {
+  std::array<int8_t, 256> t{};
+  for (size_t c = 0; c < t.size(); ++c)
+    t[c] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+           : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+           : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                                  : int8_t{-1};
+  return t;
+}();
 
-// The position after the last '/' or '\' of path, 0 when there is none.
-// Eight characters are tested at once, back from the end, until a group
-// holds a separator.
-size_t name_start(std::string_view path) {
+// The position of the last '.', '/' or '\' of path, npos when there is
+// none. Eight characters are tested at once, back from the end, until a
+// group holds one of them: a file name's extension is met before its name.
+size_t last_dot_or_separator(std::string_view path) {
   constexpr uint64_t ones = 0x0101010101010101ull;
   constexpr uint64_t highs = 0x8080808080808080ull;
   size_t end = path.size();
   for (; end >= 8; end -= 8) {
     uint64_t group;
     std::memcpy(&group, path.data() + end - 8, sizeof group);
-    // A byte of a or b is zero where the group holds a separator.
+    // A byte of a, b or c is zero where the group holds one of them.
     const uint64_t a = group ^ (ones * '/');
     const uint64_t b = group ^ (ones * '\\');
-    if ((((a - ones) & ~a) | ((b - ones) & ~b)) & highs) break;
+    const uint64_t c = group ^ (ones * '.');
+    if ((((a - ones) & ~a) | ((b - ones) & ~b) | ((c - ones) & ~c)) & highs) break;
   }
-  while (end > 0 && path[end - 1] != '/' && path[end - 1] != '\\') --end;
-  return end;
+  for (; end > 0; --end) {
+    const char ch = path[end - 1];
+    if (ch == '.' || ch == '/' || ch == '\\') return end - 1;
+  }
+  return std::string_view::npos;
 }
 
 bool is_option(const std::string& arg, const char* name) {
@@ -125,21 +133,21 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   text.clear();
   extension.clear();
   value = 0;
-  const std::string_view name = path.substr(name_start(path));
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return;
-  extension.assign(name.substr(dot + 1));
+  // The name's last dot, when the last of the dots and separators is one.
+  const size_t dot = last_dot_or_separator(path);
+  if (dot == std::string_view::npos || path[dot] != '.') return;
+  extension.assign(path.substr(dot + 1));
   // Only the hexadecimal digits that run up to the dot name an AppID: in
-  // "manual.lnk" nothing does.
-  // At most the last 16 of them, read back from the dot.
+  // "manual.lnk" nothing does. At most the last 16 of them, read back from
+  // the dot; a separator is no digit, so the run stays in the name.
   size_t first = dot;
   uint64_t digits = 0;
   for (unsigned shift = 0; first > 0 && dot - first < 16; shift += 4, --first) {
-    const int digit = hex_digit_value(name[first - 1]);
+    const int digit = kHexValues[static_cast<unsigned char>(path[first - 1])];
     if (digit < 0) break;
     digits |= static_cast<uint64_t>(digit) << shift;
   }
-  text.assign(name.substr(first, dot - first));
+  text.assign(path.substr(first, dot - first));
   value = digits;
 }
 

@@ -160,6 +160,20 @@ TEST(ExtraData, TrackerValues) {
   EXPECT_EQ(rec.m_birth_mac_address, "00:1d:09:fa:5a:1c");
   EXPECT_EQ(rec.m_birth_object_droid_time, 128920239205000123u);
   EXPECT_EQ(rec.m_birth_volume_droid, "33221100-5544-7766-8899-aabbccddeeff");
+
+  // Birth droids alike the droids, then one that differs in its last byte:
+  // every birth value follows its own bytes.
+  guid_bytes_t near = object;
+  near[15] ^= 1;
+  for (const guid_bytes_t& birth : {object, near}) {
+    rec = parse_blocks({tracker_block("m", volume, object, volume, birth)});
+    const bool same = birth == object;
+    EXPECT_EQ(rec.m_birth_volume_droid, rec.m_volume_droid);
+    EXPECT_EQ(rec.m_birth_object_droid, same ? "846ee3bb-7039-11de-9d20-001d09fa5a1c"
+                                             : "846ee3bb-7039-11de-9d20-001d09fa5a1d");
+    EXPECT_EQ(rec.m_birth_mac_address, same ? "00:1d:09:fa:5a:1c" : "00:1d:09:fa:5a:1d");
+    EXPECT_EQ(rec.m_birth_object_droid_time, 128920239205000123u);
+  }
 }
 
 // Parsing bytes again into the cleared record takes no heap block, twice.

@@ -57,6 +57,7 @@ TEST(VeskMain, AppIdFromPath) {
       {"1b4dd67f29cb1962.automaticDestinations-ms", "1b4dd67f29cb1962", 0x1b4dd67f29cb1962,
        "automaticDestinations-ms"},
       {"d/x.y/noextension", "", 0, ""},
+      {"a.b/c.d\\noextension-longer-than-a-group", "", 0, ""},
       {"d/.bin", "", 0, "bin"},
       {"d/1b4dd67f29cb1962.", "1b4dd67f29cb1962", 0x1b4dd67f29cb1962, ""},
   };
