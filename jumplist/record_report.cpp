@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cmdline/path_alias.h"
+#include "foundation/uni_stream.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
@@ -377,12 +378,12 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
   block_writer w(block);
   text_block(w, r, o, record_target_times(r));
   if (o.m_idlist_times) {
-    out.write(block.data(), static_cast<std::streamsize>(w.size()));
+    uni::write_block(out, block.data(), w.size());
     idlist_breakout(out, r, o);
     w.truncate(0);
   }
   w.put('\n');
-  out.write(block.data(), static_cast<std::streamsize>(w.size()));
+  uni::write_block(out, block.data(), w.size());
 }
 
 }  // namespace
