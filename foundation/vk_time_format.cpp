@@ -668,6 +668,11 @@ char* put_dated(char* at, uint64_t ticks, const filetime_shape& s) {
     // The sub-second digits, truncated, last first.
     const auto fraction = static_cast<uint32_t>(in_day - uint64_t{seconds} * k_ticks_per_second);
     uint32_t v = fraction * 100 / s.fraction_divisor;
+    if (s.fraction_digits == 3) {  // milliseconds, the usual layout
+      clock[9] = static_cast<char>('0' + v / 100);
+      put_pair(clock + 10, v % 100);
+      return at + s.size;
+    }
     char* q = clock + 9 + s.fraction_digits;
     for (unsigned i = s.fraction_digits; i >= 2; i -= 2) {
       q -= 2;

@@ -399,7 +399,15 @@ void append_utf8_or_escaped(std::string& out, std::string_view text) {
   const size_t n = text.size();
   size_t i = 0, run = 0;  // run: the first byte not yet copied
   while (i < n) {
-    // Plain ASCII, eight bytes at a time.
+    // Plain ASCII, 32 bytes and then eight bytes at a time.
+    if (i + 32 <= n) {
+      uint64_t words[4];
+      std::memcpy(words, p + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0) {
+        i += sizeof words;
+        continue;
+      }
+    }
     uint64_t word = 0;
     if (i + sizeof word <= n) {
       std::memcpy(&word, p + i, sizeof word);
