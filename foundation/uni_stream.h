@@ -47,6 +47,20 @@ class streambuf_generic_output : public std::basic_streambuf<CharT> {
   // Bytes waiting in the put area.
   size_t pending() const { return static_cast<size_t>(this->pptr() - this->pbase()); }
 
+  // At least `count` bytes of free room at the put pointer, the area drained
+  // into the sink first when short of it; null when the area cannot give it.
+  // Bytes written there count once put_advance moves past them.
+  CharT* put_room(size_t count) {
+    if (static_cast<size_t>(this->epptr() - this->pptr()) >= count) return this->pptr();
+    if (!m_usable || count >= m_buffer_size || flush_buffer() != 0 ||
+        static_cast<size_t>(this->epptr() - this->pptr()) < count)
+      return nullptr;
+    return this->pptr();
+  }
+  CharT* put_end() const { return this->epptr(); }
+  // Takes the bytes up to `to` (within the room handed out) into the area.
+  void put_advance(CharT* to) { this->pbump(static_cast<int>(to - this->pptr())); }
+
   // Appends `count` bytes, copied straight into the put area when they fit;
   // true when every byte was taken.
   bool put_bytes(const CharT* bytes, size_t count) {
