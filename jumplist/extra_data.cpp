@@ -237,6 +237,12 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
   // walks past the last item share it.
   constexpr size_t k_parts = 8;
   thread_local std::array<shell_item_record, k_parts> parts;
+  // Parts known to hold nothing but values (a new part holds none).
+  thread_local std::array<bool, k_parts> values_only = [] {
+    std::array<bool, k_parts> all;
+    all.fill(true);
+    return all;
+  }();
   size_t used = 0;
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
@@ -249,12 +255,16 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
       keep_property_nodes(part.properties);
       keep_property_nodes(part.found_properties);
       // A part that took values only is clear once they are gone.
-      if (!part.properties.empty() || !holds_values_only(part)) part.clear();
+      if (!part.properties.empty() || !values_only[used - 1]) {
+        part.clear();
+        values_only[used - 1] = true;
+      }
       // Only the values the record's key and value lists show are filed.
       part.prop_shown_only = true;
     }
     ctx.offset = block_offset + pos;
-    parse_property_storages(ctx, parts[used - 1], block.data() + pos, *storage, opts);
+    parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
+                                   values_only[used - 1]);
     pos += *storage;
   }
   std::vector<std::string> parsing_names, primary_names;

@@ -2,12 +2,15 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <initializer_list>
 #include <sstream>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "cmdline/line_sink.h"
 #include "cmdline/path_alias.h"
 #include "cmdline/record_writer.h"
 #include "foundation/vk_numtext.h"
@@ -20,6 +23,7 @@
 #include "shell/file_attributes.h"
 
 namespace vk {
+
 namespace {
 
 constexpr uint32_t k_max_mru_position = 99998;
@@ -167,6 +171,21 @@ bool column_wanted(column_id id, const lnk::useropts& o, record_kind kind) {
 // kind's titles.
 using column_map = std::array<int32_t, c_count>;
 
+// The titles are short: word loads instead of a library call per title.
+bool same_text(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) return a == b;
+  auto word = [](const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, sizeof(w));
+    return w;
+  };
+  for (size_t i = 0; i + 8 < n; i += 8)
+    if (word(a.data() + i) != word(b.data() + i)) return false;
+  return word(a.data() + n - 8) == word(b.data() + n - 8);
+}
+
 // Where each column landed among the registered titles. Worked out once per
 // column list (once per header), not per record: a record only checks that
 // the titles are still those the map was made from.
@@ -177,14 +196,15 @@ const column_map& column_positions(const std::vector<vk_variant_lite>& columns) 
     column_map at{};
   };
   thread_local cached c;
-  bool same = c.made && c.titles.size() == columns.size();
-  for (size_t i = 0; same && i < columns.size(); ++i) same = c.titles[i] == columns[i].m_text;
+  const size_t count = columns.size();
+  bool same = c.made && c.titles.size() == count;
+  for (size_t i = 0; same && i < count; ++i) same = same_text(c.titles[i], columns[i].m_text);
   if (same) return c.at;
   c.made = false;
   c.titles.clear();
   for (const vk_variant_lite& column : columns) c.titles.push_back(column.m_text);
   c.at.fill(-1);
-  for (size_t i = 0; i < columns.size() && i < static_cast<size_t>(k_max_row_cells); ++i) {
+  for (size_t i = 0; i < count && i < static_cast<size_t>(k_max_row_cells); ++i) {
     const std::string& title = columns[i].m_text;
     for (size_t id = 0; id < c_count; ++id) {
       const column_def& d = k_columns[id];
@@ -206,10 +226,120 @@ struct row_cell {
   kind_t kind = empty;
   uint16_t type = 0;   // a number's type
   uint32_t flags = 0;  // without the row's own
-  uint64_t value = 0;
+  uint64_t value = 0;           // a number or time; where a built text starts
   const char* data = nullptr;  // text
-  size_t offset = 0;           // built
-  size_t size = 0;
+  size_t size = 0;             // text, built
+};
+
+constexpr uint64_t k_ticks_per_day = 86400 * k_ticks_per_second;
+
+// Days from 1601-01-01 to the date (proleptic Gregorian calendar).
+constexpr uint64_t days_since_1601(uint64_t year, uint64_t month, uint64_t day) {
+  const uint64_t y = month <= 2 ? year - 1 : year;
+  const uint64_t m = month <= 2 ? month + 9 : month - 3;
+  const uint64_t from_0000 = y * 365 + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1;
+  return from_0000 - (1600 * 365 + 1600 / 4 - 1600 / 100 + 1600 / 400 + (153 * 10 + 2) / 5);
+}
+static_assert(days_since_1601(1601, 1, 1) == 0);
+static_assert(days_since_1601(1970, 1, 1) * k_ticks_per_day == k_unix_epoch_ticks);
+
+// Times before this are laid out in full by their day and clock alone.
+constexpr uint64_t k_ticks_3001 = days_since_1601(3001, 1, 1) * k_ticks_per_day;
+
+// The texts of the times laid out lately. A report's times repeat (a file's
+// own times stand on each of its records, a target's times often agree) and
+// share days: a time on the day of one laid out takes its date text and
+// lays out only its clock.
+class time_memo {
+ public:
+  // The date and clock texts of the ticks (nullptr for a time not valid).
+  const filetime_texts* find(uint64_t ticks, const time_format_descriptor& layout) {
+    const uint32_t key = layout.as_u32();
+    // Neighbouring cells often hold one time (a file's own times, a
+    // target's access and creation).
+    const entry& last = m_entries[m_last];
+    if (last.ticks == ticks && last.layout == key && m_used != 0)
+      return last.valid ? &last.texts : nullptr;
+    const uint64_t day = ticks / k_ticks_per_day;
+    const entry* same_day = nullptr;
+    for (size_t i = 0; i < m_used; ++i) {
+      const entry& e = m_entries[i];
+      if (e.layout != key) continue;
+      if (e.ticks == ticks) {
+        m_last = i;
+        return e.valid ? &e.texts : nullptr;
+      }
+      if (e.valid && e.day == day) same_day = &e;
+    }
+    // Round robin: a caller uses a find's texts before its next find.
+    m_last = m_next;
+    entry& e = m_entries[m_next];
+    m_next = (m_next + 1) % m_entries.size();
+    if (m_used < m_entries.size()) ++m_used;
+    // A valid time of the same day is from 1900 on; the first second of
+    // 1970 and the years past 3000 take the full rules.
+    const bool plain = ticks < k_ticks_3001 &&
+                       !(ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second);
+    if (same_day && plain) {
+      if (same_day != &e) {
+        std::memcpy(e.texts.m_date, same_day->texts.m_date, same_day->texts.m_date_size);
+        e.texts.m_date_size = same_day->texts.m_date_size;
+      }
+      layout_clock(e.texts, ticks % k_ticks_per_day,
+                   layout.is_zero() ? 3u : layout.subsecond_digits());
+      e.valid = true;
+    } else {
+      e.valid = filetime_date_clock(e.texts, ticks, layout);
+    }
+    e.ticks = ticks;
+    e.day = day;
+    e.layout = key;
+    return e.valid ? &e.texts : nullptr;
+  }
+
+ private:
+  struct entry {
+    uint64_t ticks = 0;
+    uint64_t day = 0;
+    uint32_t layout = 0;
+    bool valid = false;
+    filetime_texts texts;
+  };
+
+  // hh:mm:ss and 1 to 9 sub-second digits (none for 0 or above 9).
+  static void layout_clock(filetime_texts& t, uint64_t in_day, unsigned digits) {
+    static constexpr char k_pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const uint64_t seconds = in_day / k_ticks_per_second;
+    char* out = t.m_clock;
+    auto pair = [&](uint64_t v) {
+      std::memcpy(out, k_pairs + 2 * v, 2);
+      out += 2;
+    };
+    pair(seconds / 3600);
+    *out++ = ':';
+    pair(seconds / 60 % 60);
+    *out++ = ':';
+    pair(seconds % 60);
+    if (digits >= 1 && digits <= 9) {
+      *out++ = '.';
+      uint64_t v = in_day % k_ticks_per_second * 100;
+      for (unsigned i = digits; i < 9; ++i) v /= 10;
+      for (unsigned i = digits; i > 0; --i) {
+        out[i - 1] = static_cast<char>('0' + v % 10);
+        v /= 10;
+      }
+      out += digits;
+    }
+    t.m_clock_size = static_cast<uint8_t>(out - t.m_clock);
+  }
+
+  std::array<entry, 8> m_entries;
+  size_t m_next = 0;
+  size_t m_used = 0;
+  size_t m_last = 0;  // the entry the last find gave
 };
 
 // Kept from record to record: a row allocates only while these grow.
@@ -217,7 +347,11 @@ struct row_buffers {
   std::vector<row_cell> cells;
   std::string scratch;  // the texts built for this record
   std::string line;
-  std::string shown;  // a text with its line ends shown
+  time_memo times;
+  // The attribute names of the last mask: most records of a run share it.
+  std::string attributes;
+  uint32_t attribute_mask = 0;
+  bool attributes_made = false;
 };
 
 row_buffers& buffers() {
@@ -229,72 +363,55 @@ row_buffers& buffers() {
 // general table writer).
 constexpr uint64_t k_max_pad = 65535;
 
-void append_aligned(std::string& out, std::string_view value, uint64_t width, bool right,
-                    char fill = ' ') {
-  if (width > k_max_pad) width = k_max_pad;
-  const size_t n = width > value.size() ? static_cast<size_t>(width - value.size()) : 0;
-  if (n != 0 && right) out.append(n, fill);
-  out.append(value);
-  if (n != 0 && !right) out.append(n, fill);
-}
-
-// Blanks after what was written from start, up to the width.
-void pad_from(std::string& out, size_t start, uint64_t width) {
-  if (width > k_max_pad) width = k_max_pad;
-  const size_t used = out.size() - start;
-  if (width > used) out.append(static_cast<size_t>(width) - used, ' ');
-}
-
-// The text from start on with the separator-like character replaced and,
-// with show, its line ends shown.
-void finish_text(std::string& out, size_t start, char from, char to, bool show,
-                 std::string& spare) {
-  if (!replace_char_find_line_ends(out.data() + start, out.size() - start, from, to) || !show)
-    return;
-  spare.assign(out, start, std::string::npos);
-  show_line_ends(spare);
-  out.resize(start);
-  out += spare;
-}
-
-// The text with its line ends shown.
-void append_shown(std::string& out, std::string_view text, std::string& spare) {
-  if (!has_line_end(text)) {
-    out.append(text);
-    return;
+// Each from in the text becomes to (none when from is 0).
+inline void replace_from(char* text, size_t size, char from, char to) {
+  if (from == 0 || from == to || size == 0) return;
+  if (size >= 8 && size <= 16) {
+    // Most texts are short and hold none: two word tests instead of a scan.
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    const uint64_t pattern = ones * static_cast<uint8_t>(from);
+    auto holds = [&](const char* at) {
+      uint64_t w;
+      std::memcpy(&w, at, sizeof(w));
+      w ^= pattern;  // a zero byte where from stands
+      return ((w - ones) & ~w & highs) != 0;
+    };
+    if (!holds(text) && !holds(text + size - 8)) return;
   }
-  spare.assign(text);
-  show_line_ends(spare);
-  out += spare;
+  char* const end = text + size;
+  for (auto* p = static_cast<char*>(std::memchr(text, from, size)); p != nullptr;
+       p = static_cast<char*>(std::memchr(p + 1, from, static_cast<size_t>(end - p - 1))))
+    *p = to;
 }
 
 class row_filler {
  public:
   row_filler(const lnk::useropts& o, row_buffers& b)
       : m_columns(o.m_columns), m_at(column_positions(o.m_columns)), m_b(b) {
-    const size_t n = m_columns.size();
-    m_b.cells.assign(n <= static_cast<size_t>(k_max_row_cells) ? n : 0, row_cell{});
-    m_b.scratch.clear();
+    const size_t n = m_columns.size() <= static_cast<size_t>(k_max_row_cells) ? m_columns.size() : 0;
+    // All cells empty: the zero bytes of a row_cell are its empty state.
+    // Each cell is set at most once after, and a kind reads only the
+    // fields its setter sets.
+    static_assert(std::is_trivially_copyable_v<row_cell>);
+    m_b.cells.resize(n);
+    if (n != 0) std::memset(static_cast<void*>(m_b.cells.data()), 0, n * sizeof(row_cell));
   }
-
-  std::string& scratch() { return m_b.scratch; }
 
   void text(column_id id, std::string_view value) {
     if (row_cell* c = at(m_at[id])) set_text(*c, value);
   }
-  // The scratch text from start on.
-  void built(column_id id, size_t start) {
+  // The scratch text from start to end.
+  void built(column_id id, size_t start, size_t end) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
-    *c = row_cell{};
     c->kind = row_cell::built;
-    c->offset = start;
-    c->size = m_b.scratch.size() - start;
+    c->value = start;
+    c->size = end - start;
   }
   void number(column_id id, uint64_t value, uint16_t type, uint32_t flags = 0) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
-    *c = row_cell{};
     c->kind = row_cell::number;
     c->type = type;
     c->flags = flags;
@@ -304,12 +421,9 @@ class row_filler {
   void date(column_id id, uint64_t filetime, uint32_t flags = 0) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
-    const bool two = split(id);
-    *c = row_cell{};
-    c->kind = two ? row_cell::time_two : row_cell::time_one;
+    c->kind = split(id) ? row_cell::time_two : row_cell::time_one;
     c->flags = flags;
     c->value = filetime;
-    if (two) m_b.cells[static_cast<size_t>(m_at[id]) + 1] = row_cell{};
   }
   void na_date(column_id id) {
     text(id, "na");
@@ -324,7 +438,6 @@ class row_filler {
                                                                 : nullptr;
   }
   static void set_text(row_cell& c, std::string_view value) {
-    c = row_cell{};
     c.kind = row_cell::text;
     c.data = value.data();
     c.size = value.size();
@@ -340,29 +453,31 @@ class row_filler {
 };
 
 std::string_view cell_text(const row_buffers& b, const row_cell& c) {
-  if (c.kind == row_cell::built) return std::string_view(b.scratch).substr(c.offset, c.size);
+  if (c.kind == row_cell::built) return std::string_view(b.scratch).substr(c.value, c.size);
   return {c.data, c.size};
 }
 
 // The row's line as the general table writer lays a row of these cells out
-// (padding, quoting, replacement, line ends, time layouts), written straight
-// into one buffer.
+// (padding, quoting, replacement, time layouts), written straight into one
+// buffer.
 class row_line {
  public:
   row_line(const cmd_params& s, row_buffers& b)
-      : m_s(s), m_b(b), m_line(b.line), m_pad(!s.m_no_padding), m_blank(m_pad ? " " : ""),
+      : m_s(s), m_b(b), m_out(b.line), m_pad(!s.m_no_padding), m_blank(m_pad ? " " : ""),
         m_defaults(s.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
         m_from(s.m_replacement_char ? s.m_replace_char : 0), m_to(s.m_replacement_char),
-        m_show(s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile) {}
+        m_show(s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile),
+        m_separator(s.m_separator.size() == 1 ? s.m_separator[0] : '\0') {}
 
-  void write() {
-    m_line.clear();
+  // The line; empty when a text cell holds a line end to be shown, which
+  // the general writer does (such rows are rare).
+  std::string_view write() {
     const size_t count = m_b.cells.size();
     for (size_t i = 0; i < count; ++i) {
       const row_cell& c = m_b.cells[i];
       switch (c.kind) {
         case row_cell::empty:
-          pad_from(m_line, m_line.size(), width(i));
+          pad(m_out.size(), width(i));
           break;
         case row_cell::text:
         case row_cell::built:
@@ -376,9 +491,11 @@ class row_line {
           i = times(i);
           break;
       }
-      if (i + 1 < count) m_line += m_s.m_separator;
+      if (i + 1 < count) separator();
     }
-    if (m_s.m_row_line_break) m_line += '\n';
+    if (m_show && has_line_end(m_out.text())) return {};
+    if (m_s.m_row_line_break) m_out.put('\n');
+    return m_out.text();
   }
 
  private:
@@ -387,23 +504,45 @@ class row_line {
   }
   uint64_t width(size_t i) const { return m_pad ? column_width(i) : 0; }
 
+  void separator() {
+    if (m_separator != '\0')
+      m_out.put(m_separator);
+    else
+      m_out.put(m_s.m_separator);
+  }
+
+  // Blanks after what was written from start, up to the width.
+  void pad(size_t start, uint64_t w) {
+    if (w > k_max_pad) w = k_max_pad;
+    const size_t used = m_out.size() - start;
+    if (w > used) m_out.fill(static_cast<size_t>(w) - used, ' ');
+  }
+
+  void aligned(std::string_view value, uint64_t w, bool right, char fill) {
+    if (w > k_max_pad) w = k_max_pad;
+    const size_t n = w > value.size() ? static_cast<size_t>(w - value.size()) : 0;
+    if (right) m_out.fill(n, fill);
+    m_out.put(value);
+    if (!right) m_out.fill(n, fill);
+  }
+
   void text(std::string_view t, uint64_t w) {
-    const size_t start = m_line.size();
+    const size_t start = m_out.size();
     if (m_defaults & vf_quoted) {
-      m_line += '"';
+      m_out.put('"');
       size_t from = 0;
       for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
-        m_line.append(t.substr(from, q + 1 - from));
-        m_line += '"';
+        m_out.put(t.substr(from, q + 1 - from));
+        m_out.put('"');
         from = q + 1;
       }
-      m_line.append(t.substr(from));
-      m_line += '"';
+      m_out.put(t.substr(from));
+      m_out.put('"');
     } else {
-      m_line.append(t);
+      m_out.put(t);
     }
-    finish_text(m_line, start, m_from, m_to, m_show, m_b.shown);
-    pad_from(m_line, start, w);
+    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    pad(start, w);
   }
 
   void number(const row_cell& c, uint64_t w) {
@@ -421,14 +560,14 @@ class row_line {
         digits = 8;
       }
       const auto r = std::to_chars(buf, buf + sizeof(buf), c.value, 16);
-      m_line += "0x";
-      append_aligned(m_line, std::string_view(buf, static_cast<size_t>(r.ptr - buf)), digits, true,
-                     '0');
+      m_out.put('0');
+      m_out.put('x');
+      aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), digits, true, '0');
       return;
     }
     const auto r = std::to_chars(buf, buf + sizeof(buf), c.value);
-    append_aligned(m_line, std::string_view(buf, static_cast<size_t>(r.ptr - buf)),
-                   (m_pad && w > 0) ? w : 0, true);
+    aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), (m_pad && w > 0) ? w : 0,
+            true, ' ');
   }
 
   // Returns the index of the last cell used.
@@ -437,40 +576,40 @@ class row_line {
     time_format_descriptor d = m_s.m_time_settings.m_descriptor;
     if ((c.flags | m_defaults) & vf_no_subseconds)
       d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
-    filetime_texts texts;
     std::string_view date = m_blank;
     std::string_view clock = m_blank;
-    if (filetime_date_clock(texts, c.value, d)) {
-      date = texts.date();
-      clock = texts.clock();
+    if (const filetime_texts* texts = m_b.times.find(c.value, d)) {
+      date = texts->date();
+      clock = texts->clock();
     }
     if (c.kind == row_cell::time_one) {
-      if (m_pad && m_s.m_cell_blank) m_line += ' ';
-      const size_t start = m_line.size();
-      m_line.append(date);
-      m_line += ' ';
-      m_line.append(clock);
-      pad_from(m_line, start, width(i));
+      if (m_pad && m_s.m_cell_blank) m_out.put(' ');
+      const size_t start = m_out.size();
+      m_out.put(date);
+      m_out.put(' ');
+      m_out.put(clock);
+      pad(start, width(i));
       return i;
     }
-    append_aligned(m_line, date, width(i), false);
-    m_line += m_s.m_separator;
+    aligned(date, width(i), false, ' ');
+    separator();
     if (i + 1 >= m_b.cells.size()) return i;
     ++i;
-    if (m_s.m_cell_blank) m_line += ' ';
-    append_aligned(m_line, clock, width(i), false);
+    if (m_s.m_cell_blank) m_out.put(' ');
+    aligned(clock, width(i), false, ' ');
     return i;
   }
 
   const cmd_params& m_s;
   row_buffers& m_b;
-  std::string& m_line;
+  line_sink m_out;
   const bool m_pad;
   const std::string_view m_blank;
   const uint32_t m_defaults;
   const char m_from;
   const char m_to;
   const bool m_show;
+  const char m_separator;  // the separator when one character, else 0
 };
 
 // The same cells as a table row for the general writer.
@@ -502,37 +641,32 @@ table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
   return row;
 }
 
-using labelled_parts = std::initializer_list<std::pair<const char*, const std::string*>>;
+using labelled_parts = std::initializer_list<std::pair<std::string_view, std::string_view>>;
 
-// Each non-empty part, after its label, followed by "; ".
-void append_parts(std::string& out, labelled_parts parts) {
+// The non-empty parts, each after its label, joined by "; ".
+void put_joined_parts(line_sink& out, labelled_parts parts) {
+  bool first = true;
   for (const auto& [label, value] : parts) {
-    if (value->empty()) continue;
-    out += label;
-    out += *value;
-    out += "; ";
+    if (value.empty()) continue;
+    if (!first) out.put("; ");
+    out.put(label);
+    out.put(value);
+    first = false;
   }
 }
 
-// The parts joined by "; ".
-void append_joined_parts(std::string& out, labelled_parts parts) {
-  const size_t start = out.size();
-  append_parts(out, parts);
-  if (out.size() > start) out.resize(out.size() - 2);
-}
-
-void append_idlist_extra(std::string& out, const lnk_record& r) {
+void put_idlist_extra(line_sink& out, const lnk_record& r) {
   const size_t start = out.size();
   auto next = [&] {
-    if (out.size() > start) out += "; ";
+    if (out.size() > start) out.put("; ");
   };
   for (const std::string& detail : r.m_idlist_details) {
     next();
-    out += detail;
+    out.put(detail);
   }
   if (!r.m_vista_idlist_extra.empty()) {
     next();
-    out += r.m_vista_idlist_extra;
+    out.put(r.m_vista_idlist_extra);
   }
   if (!r.m_property_keys.empty() && !r.m_property_values.empty()) {
     next();
@@ -540,27 +674,30 @@ void append_idlist_extra(std::string& out, const lnk_record& r) {
                          ? r.m_property_keys.size()
                          : r.m_property_values.size();
     for (size_t i = 0; i < n; ++i) {
-      if (i) out += "; ";
-      out += r.m_property_keys[i];
-      out += " [";
-      out += r.m_property_values[i];
-      out += ']';
+      if (i) out.put("; ");
+      out.put(r.m_property_keys[i]);
+      out.put(" [");
+      out.put(r.m_property_values[i]);
+      out.put(']');
     }
   }
 }
 
 void replace_in_record(lnk_record& r, char from, char to) {
-  replace_char(r.m_idlist_extra, from, to);
-  replace_char(r.m_vista_idlist_extra, from, to);
-  for (std::string& s : r.m_vista_idlist_details) replace_char(s, from, to);
-  for (std::string& s : r.m_idlist_details) replace_char(s, from, to);
+  auto in = [&](std::string& s) {
+    if (!s.empty()) replace_char(s, from, to);
+  };
+  in(r.m_idlist_extra);
+  in(r.m_vista_idlist_extra);
+  for (std::string& s : r.m_vista_idlist_details) in(s);
+  for (std::string& s : r.m_idlist_details) in(s);
 }
 
 // The record's cells by column.
 void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_values& v) {
   const record_kind kind = kind_of(o);
   row_filler row(o, b);
-  std::string& scratch = row.scratch();
+  line_sink scratch(b.scratch);
   row.text(c_source_path, shown_source_text(o));
   row.text(c_source_type, r.m_source_type);
 
@@ -600,9 +737,13 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   row.date(c_objid_date, r.m_object_droid_time);
 
   const lnk_header& h = r.m_header;
-  size_t start = scratch.size();
-  append_file_attributes_text(scratch, h.m_file_attributes, "; ");
-  row.built(c_attributes, start);
+  if (!b.attributes_made || b.attribute_mask != h.m_file_attributes) {
+    b.attributes.clear();
+    append_file_attributes_text(b.attributes, h.m_file_attributes, "; ");
+    b.attribute_mask = h.m_file_attributes;
+    b.attributes_made = true;
+  }
+  row.text(c_attributes, b.attributes);
   if (kind.carved || o.m_show_offset) row.number(c_lnk_offset, r.m_file_offset, vt_u64);
   if (o.m_ntfs_scan && o.m_source_inode != 0) {
     row.number(c_src_inode, o.m_source_inode, vt_u64);
@@ -616,28 +757,26 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   row.text(c_target_name, v.m_target_name);
 
   if (o.m_replace_char) replace_in_record(r, o.m_replace_char, o.m_replacement_char);
-  start = scratch.size();
-  append_idlist_extra(scratch, r);
-  row.built(c_idlist_extra, start);
+  size_t start = scratch.size();
+  put_idlist_extra(scratch, r);
+  row.built(c_idlist_extra, start, scratch.size());
   row.text(c_vol_type, r.m_drive_type);
   row.text(c_vol_serial, r.m_volume_serial);
   row.text(c_vol_label, r.m_volume_label);
   row.text(c_local_path, r.m_local_base_path);
   row.text(c_common_path, r.m_common_path_suffix);
   start = scratch.size();
-  append_joined_parts(scratch, {{"[NetworkName]: ", &r.m_net_name},
-                                {"[DeviceName]: ", &r.m_device_name}});
-  row.built(c_network, start);
-  static const std::string none;
+  put_joined_parts(scratch, {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
+  row.built(c_network, start, scratch.size());
   const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
   start = scratch.size();
-  append_joined_parts(scratch, {{"[Description]: ", has_name ? &r.m_name : &none},
-                                {"[RelPath]: ", &r.m_relative_path},
-                                {"[WorkDir]: ", &r.m_working_dir},
-                                {"[CmdArgs]: ", &r.m_arguments},
-                                {"[IconName]: ", &r.m_icon_location},
-                                {"[EnvBlk]: ", &r.m_environment_target}});
-  row.built(c_extra_info, start);
+  put_joined_parts(scratch, {{"[Description]: ", has_name ? std::string_view(r.m_name) : ""},
+                             {"[RelPath]: ", r.m_relative_path},
+                             {"[WorkDir]: ", r.m_working_dir},
+                             {"[CmdArgs]: ", r.m_arguments},
+                             {"[IconName]: ", r.m_icon_location},
+                             {"[EnvBlk]: ", r.m_environment_target}});
+  row.built(c_extra_info, start, scratch.size());
   row.text(c_netbios, r.m_machine_id);
   row.text(c_volume_id, r.m_volume_droid);
   row.text(c_object_id, r.m_object_droid);
@@ -648,14 +787,120 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
     std::ostringstream segments;
     idlist_breakout(segments, r, o);
     start = scratch.size();
-    scratch += segments.str();
-    row.built(c_segments, start);
+    scratch.put(segments.str());
+    row.built(c_segments, start, scratch.size());
+  }
+}
+
+// The log2timeline columns after the type column, without the line end.
+// With show, each text shows its line ends as the line's own texts do;
+// without, the texts are only replaced in (for a record without line ends,
+// the same line).
+void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
+              const record_values& v, time_memo& times, bool show) {
+  const std::string& d = o.m_separator;
+  const char from = o.m_replacement_char ? o.m_replace_char : 0;
+  const char to = o.m_replacement_char;
+  const std::string& source = shown_source_text(o);
+  thread_local std::string spare;
+  auto shown = [&](std::string_view text) {
+    spare.assign(text);
+    show_line_ends(spare);
+    tail.put(spare);
+  };
+  // Shown before replacing (a name, the source) or after (the others).
+  auto shown_then_replaced = [&](std::string_view text) {
+    const size_t start = tail.size();
+    if (show && has_line_end(text))
+      shown(text);
+    else
+      tail.put(text);
+    replace_from(tail.data() + start, tail.size() - start, from, to);
+  };
+  auto replaced_then_shown = [&](size_t start) {
+    replace_from(tail.data() + start, tail.size() - start, from, to);
+    const std::string_view text = tail.text().substr(start);
+    if (!show || !has_line_end(text)) return;
+    spare.assign(text);
+    show_line_ends(spare);
+    tail.truncate(start);
+    tail.put(spare);
+  };
+  tail.put(d);
+  tail.put(o.m_user_name);
+  tail.put(d);
+  tail.put(o.m_host_name);
+  tail.put(d);
+  shown_then_replaced(v.m_target_name);
+  tail.put(d);
+  size_t start = tail.size();
+  tail.put(v.m_target_name);
+  tail.put(" <- ");
+  tail.put(source);
+  tail.put("; ");
+  for (const auto& [label, value] :
+       {std::pair<std::string_view, std::string_view>{"vol label-", r.m_volume_label},
+        {"local path-", r.m_local_base_path},
+        {"nebios-", r.m_machine_id},
+        {"mac-", r.m_mac_address},
+        {"cmdargs-", r.m_arguments}}) {
+    if (value.empty()) continue;
+    tail.put(label);
+    tail.put(value);
+    tail.put("; ");
+  }
+  tail.truncate(tail.size() - 2);
+  replaced_then_shown(start);
+  tail.put(d);
+  tail.put('2');
+  tail.put(d);
+  shown_then_replaced(source);
+  tail.put(d);
+  tail.put_decimal(o.m_source_inode);  // 0 outside an NTFS scan
+  tail.put(d);
+  start = tail.size();
+  auto note = [&](std::string_view label, std::string_view value) {
+    if (tail.size() > start) tail.put("; ");
+    tail.put(label);
+    tail.put(value);
+  };
+  if (!r.m_volume_serial.empty()) note("VSN: ", r.m_volume_serial);
+  if (r.m_header.m_file_size != 0) {
+    note("target size: ", "");
+    tail.put_decimal(r.m_header.m_file_size);
+  }
+  if (r.m_object_droid_time != 0) {
+    if (!r.m_volume_droid.empty()) note("VolID: ", r.m_volume_droid);
+    note("ObjID: ", r.m_object_droid);
+    // A date, a blank and a clock for a valid time of the years to 3000.
+    const filetime_texts* t =
+        r.m_object_droid_time < k_ticks_3001
+            ? times.find(r.m_object_droid_time, o.m_time_settings.m_descriptor)
+            : nullptr;
+    if (t && !t->date().empty()) {
+      note("ObjID time: ", t->date());
+      tail.put(' ');
+      tail.put(t->clock());
+      tail.put(" [UTC]");
+    }
+  }
+  if (o.m_carve_mode) note("(rawscan)", "");
+  replaced_then_shown(start);
+  tail.put(d);
+  tail.put(o.m_program_name);
+  tail.put(" (velkor)");
+  tail.put(d);
+  if (o.m_automatic_list || o.m_custom_list) {
+    start = tail.size();
+    tail.put(v.m_appid_text);
+    replaced_then_shown(start);
   }
 }
 
 }  // namespace
 
-void register_record_columns(std::ostream& out, lnk::useropts& o) {
+void register_record_columns(
+std::ostream& out, lnk::useropts& o) {
   // A run over a file list cannot know its later files' kinds: it takes the
   // automatic road's columns, then those only the carve road fills.
   const record_kind kind = o.m_list_run ? record_kind{true, false} : kind_of(o);
@@ -701,8 +946,13 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
     fill_row(b, r, o, v);
     if (o.m_header_pending) write_table_header(out, o);
     if (b.cells.empty()) return;
-    row_line(o, b).write();
-    out.write(b.line.data(), static_cast<std::streamsize>(b.line.size()));
+    const std::string_view line = row_line(o, b).write();
+    if (line.empty()) {
+      table_row row = as_table_row(b, o);
+      output_table_row(out, row, o);
+      return;
+    }
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
   });
 }
 
@@ -732,9 +982,15 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const uint64_t raw[4] = {v.m_target_times[0], v.m_target_times[1], r.m_mru_time,
                              v.m_target_times[2]};
     const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
+    row_buffers& b = buffers();
+    // Copied: a later find may take the entry of an earlier one.
     filetime_texts texts[4];
     bool valid[4];
-    for (int i = 0; i < 4; ++i) valid[i] = filetime_date_clock(texts[i], raw[i], layout);
+    for (int i = 0; i < 4; ++i) {
+      const filetime_texts* found = b.times.find(raw[i], layout);
+      valid[i] = found != nullptr;
+      if (found) texts[i] = *found;
+    }
     struct group {
       int anchor;
       uint8_t members;
@@ -755,119 +1011,53 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     }
     if (count == 0) return;
 
-    row_buffers& b = buffers();
-    const std::string& d = o.m_separator;
-    const char from = o.m_replacement_char ? o.m_replace_char : 0;
-    const char to = o.m_replacement_char;
-    const std::string& source = shown_source_text(o);
     // Everything after the type column is the same on each line.
-    std::string& tail = b.scratch;
-    tail.clear();
-    tail += d;
-    tail += o.m_user_name;
-    tail += d;
-    tail += o.m_host_name;
-    tail += d;
-    std::string spare;
-    size_t start = tail.size();
-    append_shown(tail, v.m_target_name, spare);
-    finish_text(tail, start, from, to, false, spare);
-    tail += d;
-    start = tail.size();
-    tail += v.m_target_name;
-    tail += " <- ";
-    tail += source;
-    tail += "; ";
-    // The address is held in place in the record; the parts take texts.
-    thread_local std::string mac;
-    mac.assign(r.m_mac_address);
-    append_parts(tail, {{"vol label-", &r.m_volume_label},
-                        {"local path-", &r.m_local_base_path},
-                        {"nebios-", &r.m_machine_id},
-                        {"mac-", &mac},
-                        {"cmdargs-", &r.m_arguments}});
-    tail.resize(tail.size() - 2);
-    finish_text(tail, start, from, to, true, spare);
-    tail += d;
-    tail += '2';
-    tail += d;
-    start = tail.size();
-    append_shown(tail, source, spare);
-    finish_text(tail, start, from, to, false, spare);
-    tail += d;
-    append_decimal(tail, o.m_source_inode);  // 0 outside an NTFS scan
-    tail += d;
-    start = tail.size();
-    auto note = [&](const char* label, std::string_view value) {
-      if (tail.size() > start) tail += "; ";
-      tail += label;
-      tail += value;
-    };
-    if (!r.m_volume_serial.empty()) note("VSN: ", r.m_volume_serial);
-    if (r.m_header.m_file_size != 0) {
-      note("target size: ", "");
-      append_decimal(tail, r.m_header.m_file_size);
+    line_sink tail(b.scratch);
+    l2t_tail(tail, r, o, v, b.times, false);
+    if (has_line_end(tail.text())) {
+      tail.truncate(0);
+      l2t_tail(tail, r, o, v, b.times, true);
     }
-    if (r.m_object_droid_time != 0) {
-      if (!r.m_volume_droid.empty()) note("VolID: ", r.m_volume_droid);
-      note("ObjID: ", r.m_object_droid);
-      const size_t before = tail.size();
-      note("ObjID time: ", "");
-      if (append_filetime_text(tail, r.m_object_droid_time, layout))
-        tail += " [UTC]";
-      else
-        tail.resize(before);
-    }
-    if (o.m_carve_mode) note("(rawscan)", "");
-    finish_text(tail, start, from, to, true, spare);
-    tail += d;
-    tail += o.m_program_name;
-    tail += " (velkor)";
-    tail += d;
-    const bool listed = o.m_automatic_list || o.m_custom_list;
-    if (listed) {
-      start = tail.size();
-      tail += v.m_appid_text;
-      finish_text(tail, start, from, to, true, spare);
-    }
-    if (o.m_row_line_break) tail += '\n';
+    if (o.m_row_line_break) tail.put('\n');
 
+    const std::string& d = o.m_separator;
+    const bool listed = o.m_automatic_list || o.m_custom_list;
     const bool blank = !o.m_no_padding;
-    std::string& line = b.line;
-    line.clear();
+    line_sink line(b.line);
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
       const filetime_texts& t = texts[e.anchor];
       if (o.m_pair_datetime) {
-        if (blank) line += ' ';
-        line += t.date();
-        line += ' ';
-        line += t.clock();
+        if (blank) line.put(' ');
+        line.put(t.date());
+        line.put(' ');
+        line.put(t.clock());
       } else {
-        line += t.date();
-        line += d;
-        if (blank) line += ' ';
-        line += t.clock();
+        line.put(t.date());
+        line.put(d);
+        if (blank) line.put(' ');
+        line.put(t.clock());
       }
-      line += d;
-      line += "UTC";
-      line += d;
-      for (int j = 0; j < 4; ++j) line += (e.members & (1u << j)) ? k_letters[j] : '.';
-      line += d;
-      line += listed ? "VESKLIST" : "LNK";
-      line += d;
-      line += r.m_source_type;
-      line += d;
+      line.put(d);
+      line.put("UTC");
+      line.put(d);
+      for (int j = 0; j < 4; ++j) line.put((e.members & (1u << j)) ? k_letters[j] : '.');
+      line.put(d);
+      line.put(listed ? "VESKLIST" : "LNK");
+      line.put(d);
+      line.put(r.m_source_type);
+      line.put(d);
       bool first = true;
       for (int j = 0; j < 4; ++j) {
         if (!(e.members & (1u << j))) continue;
-        if (!first) line += "; ";
-        line += k_labels[j];
+        if (!first) line.put("; ");
+        line.put(k_labels[j]);
         first = false;
       }
-      line += tail;
+      line.put(tail.text());
     }
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    const std::string_view text = line.text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
   });
 }
 
@@ -880,43 +1070,47 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
       out.put('\n');
     }
     row_buffers& b = buffers();
-    std::string& name = b.scratch;
-    name.clear();
-    name += v.m_target_name;
-    name += " (LNK TARGET)";
+    line_sink line(b.line);
+    line.put("0|");
+    const size_t start = line.size();
+    line.put(v.m_target_name);
+    line.put(" (LNK TARGET)");
     if (!r.m_idlist_path.empty()) {
-      name += " <- ";
-      name += shown_source_text(o);
+      line.put(" <- ");
+      line.put(shown_source_text(o));
     }
     if (!r.m_arguments.empty()) {
-      name += "; cmdargs-";
-      name += r.m_arguments;
+      line.put("; cmdargs-");
+      line.put(r.m_arguments);
     }
-    if (o.m_carve_mode) name += " (rawscan)";
-    show_line_ends(name);  // one record, one line
-    std::string& line = b.line;
-    line.clear();
-    line += "0|";
-    const size_t start = line.size();
-    line += name;
-    replace_char_find_line_ends(line.data() + start, line.size() - start, '|', ';');
-    line += '|';
-    append_decimal(line, o.m_show_target_mft ? r.m_target_mft_entry : 0);
-    line += '|';  // no mode
-    line += "|0|0|";
-    append_decimal(line, r.m_header.m_file_size);
+    if (o.m_carve_mode) line.put(" (rawscan)");
+    const std::string_view name = line.text().substr(start);
+    if (has_line_end(name)) {  // one record, one line
+      std::string& shown = b.scratch;
+      shown.assign(name);
+      show_line_ends(shown);
+      line.truncate(start);
+      line.put(shown);
+    }
+    replace_from(line.data() + start, line.size() - start, '|', ';');
+    line.put('|');
+    line.put_decimal(o.m_show_target_mft ? r.m_target_mft_entry : 0);
+    line.put('|');  // no mode
+    line.put("|0|0|");
+    line.put_decimal(r.m_header.m_file_size);
     // Unix seconds, 0 for a missing time or one before 1970: access,
     // modify, MRU (in the change column), create.
     for (uint64_t ticks : {v.m_target_times[1], v.m_target_times[0], r.m_mru_time,
                            v.m_target_times[2]}) {
       int64_t seconds = 0;
-      line += '|';
-      append_decimal(line, ticks != 0 && filetime_to_unix_seconds(ticks, seconds) && seconds > 0
-                               ? static_cast<uint64_t>(seconds)
-                               : 0);
+      line.put('|');
+      line.put_decimal(ticks != 0 && filetime_to_unix_seconds(ticks, seconds) && seconds > 0
+                           ? static_cast<uint64_t>(seconds)
+                           : 0);
     }
-    if (o.m_row_line_break) line += '\n';
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    if (o.m_row_line_break) line.put('\n');
+    const std::string_view text = line.text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
   });
 }
 

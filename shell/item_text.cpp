@@ -542,7 +542,14 @@ void append_numbered(std::string& out, const Texts& texts, View view) {
 void spans_out(const text_workspace& ws, const std::vector<span>& spans,
                std::vector<std::string>& details, std::string& detail_line) {
   details.reserve(spans.size());
-  for (const span& s : spans) details.emplace_back(view_of(ws, s));
+  for (const span& s : spans) {
+    const std::string_view text = view_of(ws, s);
+    std::string& d = details.emplace_back();
+    // Room of texts dropped before (a record's details give theirs back
+    // when it is cleared), rather than a heap block per detail.
+    if (text.size() > d.capacity()) property_buffers::take(d);
+    d.assign(text);
+  }
   append_numbered(detail_line, spans, [&](const span& s) { return view_of(ws, s); });
 }
 

@@ -163,25 +163,38 @@ namespace {
 
 const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid);
 
-// The table's slot of the key; null when the table lacks it (or cannot be
-// built). Never throws: the index is built once, behind its own guard.
-const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
-  const guid_key bits(fmtid);
-  found_key& key = t_found_keys[found_key_slot(bits, pid)];
-  if (g_built && key.build == g_builds && key.pid == pid && key.fmtid == bits) return key.slot;
+// Fills the remembered entry of a key missing from it; null when the table
+// cannot be built.
+found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
   key_index& index = index_instance();
   if (!g_built) {
     if (!build_index(index)) return nullptr;
     g_built = true;
     ++g_builds;
   }
-  const key_slot* slot = find_in_index(index, bits, pid);
+  key.slot = find_in_index(index, bits, pid);
   key.fmtid = bits;
   key.pid = pid;
   key.build = g_builds;
-  key.slot = slot;
   key.text_size = 0;
-  return slot;
+  return &key;
+}
+
+// The remembered entry of the key, its slot null when the table lacks it;
+// null when the table cannot be built. Never throws: the index is built
+// once, behind its own guard.
+inline found_key* find_key_entry(const guid& fmtid, uint32_t pid) {
+  const guid_key bits(fmtid);
+  found_key& key = t_found_keys[found_key_slot(bits, pid)];
+  if (g_built && key.build == g_builds && key.pid == pid && key.fmtid == bits) return &key;
+  return fill_key_entry(key, bits, pid);
+}
+
+// The table's slot of the key; null when the table lacks it (or cannot be
+// built).
+inline const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
+  const found_key* key = find_key_entry(fmtid, pid);
+  return key ? key->slot : nullptr;
 }
 
 const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid) {
@@ -237,15 +250,12 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
 }
 
 void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid) {
-  const key_slot* slot = find_key_slot(fmtid, pid);
-  // The entry find_key_slot left for the key, unless the table is not built.
-  found_key& key = t_found_keys[found_key_slot(guid_key(fmtid), pid)];
-  const bool cached = g_built && key.build == g_builds && key.pid == pid &&
-                      key.fmtid == guid_key(fmtid);
-  if (cached && key.text_size != 0) {
-    out.append(key.text, key.text_size);
+  found_key* key = find_key_entry(fmtid, pid);
+  if (key && key->text_size != 0) {
+    out.append(key->text, key->text_size);
     return;
   }
+  const key_slot* slot = key ? key->slot : nullptr;
   const std::string_view name = slot ? slot->name : std::string_view();
   const size_t start = out.size();
   out.reserve(start + 37 + (name.empty() ? 10 : name.size()));
@@ -256,9 +266,9 @@ void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid)
   else
     out += name;
   const size_t size = out.size() - start;
-  if (cached && size <= sizeof key.text) {
-    out.copy(key.text, size, start);
-    key.text_size = static_cast<uint8_t>(size);
+  if (key && size <= sizeof key->text) {
+    out.copy(key->text, size, start);
+    key->text_size = static_cast<uint8_t>(size);
   }
 }
 

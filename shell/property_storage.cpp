@@ -43,13 +43,17 @@ bool is_string_named_fmtid(byte_view v) {
 }  // namespace
 
 bool holds_values_only(const shell_item_record& r) {
-  return r.found_properties.empty() && r.children.empty() && r.embedded_lists.empty() &&
-         r.names.empty() && r.guids.empty() && r.guid_names.empty() && r.date_texts.empty() &&
-         r.raw.empty() && r.flags == 0 && r.primary_name.empty() && r.long_name.empty() &&
-         r.localized_name.empty() && r.extra_name.empty() && r.size == 0 && r.accessed == 0 &&
-         r.modified == 0 && r.created == 0 && r.mft_entry == 0 && r.mft_sequence == 0 &&
-         r.item_offset == 0 && r.item_type == 0xFFFF && r.is_directory == 1 &&
-         r.not_parsed == 1;
+  // Every test is made (no early exit): most records pass them all, and
+  // the tests then cost no branches.
+  const bool lists_empty = r.found_properties.empty() & r.children.empty() &
+                           r.embedded_lists.empty() & r.names.empty() & r.guids.empty() &
+                           r.guid_names.empty() & r.date_texts.empty() & r.raw.empty();
+  const bool texts_empty = r.primary_name.empty() & r.long_name.empty() &
+                           r.localized_name.empty() & r.extra_name.empty();
+  const bool numbers_zero =
+      (r.flags | r.size | r.accessed | r.modified | r.created | r.mft_entry | r.mft_sequence |
+       r.item_offset | (r.item_type ^ 0xFFFFu) | (r.is_directory ^ 1u) | (r.not_parsed ^ 1u)) == 0;
+  return lists_empty & texts_empty & numbers_zero;
 }
 
 namespace {
@@ -138,8 +142,11 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
   temp.found_properties.clear();
 }
 
+bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                          int64_t size, const cmd_params& opts);
+
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
-                   const cmd_params& opts) {
+                   const cmd_params& opts, bool* values_only = nullptr) {
   guard_level level(size);
   if (!level) {
     ctx.consumed = 0;
@@ -166,7 +173,15 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
       string_named = true;
     } else if (is_integer_named_storage(current.data(), remaining)) {
-      if (!parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts)) {
+      // Past the short-storage bound the test within the storage's own size
+      // reads the same bytes and gives the same answer: it is not made again.
+      const bool parsed =
+          storage_size > st::short_integer_named
+              ? guarded([&] {
+                  return integer_named_values(ctx, temp, current.data(), storage_size, opts);
+                })
+              : parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts);
+      if (!parsed) {
         ctx.offset = base;
         break;
       }
@@ -176,7 +191,13 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
-    if (fold_into(rec, temp)) scratch.set_cleared();
+    // Unknown until the fold has returned (it may throw half-way).
+    const bool was_values_only = values_only && *values_only;
+    if (values_only) *values_only = false;
+    if (fold_into(rec, temp)) {
+      scratch.set_cleared();
+      if (values_only) *values_only = was_values_only;
+    }
     ctx.offset = base;
     if (*current.u32(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
@@ -207,6 +228,12 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
 bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                         int64_t size, const cmd_params& opts) {
   if (!storage || size <= 0 || !is_integer_named_storage(storage, size)) return false;
+  return integer_named_values(ctx, rec, storage, size, opts);
+}
+
+// The values of a storage that passed is_integer_named_storage within size.
+bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                          int64_t size, const cmd_params& opts) {
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   const guid fmtid = guid_at(v, st::fmtid);
@@ -355,6 +382,11 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                              int64_t size, const cmd_params& opts) {
   return guarded([&] { return storages_body(ctx, rec, p, size, opts); });
+}
+
+bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                                    int64_t size, const cmd_params& opts, bool& values_only) {
+  return guarded([&] { return storages_body(ctx, rec, p, size, opts, &values_only); });
 }
 
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,

@@ -21,6 +21,18 @@ constexpr uint32_t k_tag_filetime = 0xf0b57858;
 constexpr uint32_t k_tag_date = 0x56e2ac24;
 constexpr uint32_t k_tag_bytes = 0xb816936b;
 
+// The key tag and filed variant type of a 64-bit value kind (qword, FILETIME,
+// date).
+struct wide_number_kind {
+  uint32_t tag;
+  uint32_t vartype;
+};
+constexpr wide_number_kind wide_kind(int kind) {
+  return kind == tv_qword      ? wide_number_kind{k_tag_qword, 21}
+         : kind == tv_filetime ? wide_number_kind{k_tag_filetime, 64}
+                               : wide_number_kind{k_tag_date, 7};
+}
+
 // Numbers and byte runs have no text of their own to key on: the kind's tag
 // (8 hex digits), "_" and the file position (at least 8) make the key unique.
 // Written into out (room for the widest key); returns its length.
@@ -43,18 +55,23 @@ void set_lowered_key(property_value& pv) {
   char* p = pv.key_text.data();
   const size_t n = pv.key_text.size();
   constexpr uint64_t k_ones = 0x0101010101010101ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  auto lower8 = [](char* at) {
     uint64_t w;
-    std::memcpy(&w, p + i, 8);
+    std::memcpy(&w, at, 8);
     const uint64_t low7 = w & (0x7F * k_ones);
     const uint64_t from_a = low7 + (0x80 - 'A') * k_ones;      // top bit: >= 'A'
     const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * k_ones;  // top bit: > 'Z'
     w |= ((from_a ^ past_z) & ~w & (0x80 * k_ones)) >> 2;
-    std::memcpy(p + i, &w, 8);
+    std::memcpy(at, &w, 8);
+  };
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i)
+      if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
+    return;
   }
-  for (; i < n; ++i)
-    if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
+  for (size_t i = 0; i + 8 <= n; i += 8) lower8(p + i);
+  // The last eight bytes again: lowering twice changes nothing.
+  if (n % 8 != 0) lower8(p + n - 8);
 }
 
 // Files the template under its key text once its text and key text are set.
@@ -140,10 +157,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
     case tv_qword:
     case tv_filetime:
     case tv_date: {
-      const uint32_t tag = tv.kind == tv_qword      ? k_tag_qword
-                           : tv.kind == tv_filetime ? k_tag_filetime
-                                                    : k_tag_date;
-      const uint32_t vartype = tv.kind == tv_qword ? 21 : tv.kind == tv_filetime ? 64 : 7;
+      const auto [tag, vartype] = wide_kind(tv.kind);
       for (size_t i = 0; i < tv.qwords.size(); ++i) {
         if (!f.number(tag, vartype, tv.qwords[i], offset_of(i), tv.kind == tv_filetime,
                       i + 1 == tv.qwords.size()))
@@ -159,8 +173,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       pv.bytes += blob;
       f.set_position_key(k_tag_bytes, ctx.offset);
       if (!f.file(4113, offset_of(0), true)) return true;
-      if (lists) rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
-      rec.prop_flags[4] = 1;
+      if (lists) {
+        rec.prop_bytes.insert(rec.prop_bytes.end(), blob.begin(), blob.end());
+        rec.prop_flags[4] = 1;
+      }
       return true;
     }
     case tv_text:
@@ -204,8 +220,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
       const auto copied = static_cast<int64_t>(pv.text.size());
       const property_value* filed = f.file(66, offset_of(0), true, copied);
       if (!filed) return true;
-      if (lists) rec.prop_texts.push_back(tv.texts[0]);
-      rec.prop_flags[4] = 1;
+      if (lists) {
+        rec.prop_texts.push_back(tv.texts[0]);
+        rec.prop_flags[4] = 1;
+      }
       parse_special_stream_value(rec, ctx, tv, *filed, opts);
       return true;
     }
@@ -230,10 +248,7 @@ void file_single(shell_item_record& rec, const single_value& sv,
     case tv_qword:
     case tv_filetime:
     case tv_date: {
-      const uint32_t tag = sv.kind == tv_qword      ? k_tag_qword
-                           : sv.kind == tv_filetime ? k_tag_filetime
-                                                    : k_tag_date;
-      const uint32_t vartype = sv.kind == tv_qword ? 21 : sv.kind == tv_filetime ? 64 : 7;
+      const auto [tag, vartype] = wide_kind(sv.kind);
       if (f.number(tag, vartype, sv.number, sv.offset, sv.kind == tv_filetime, true) && lists)
         rec.prop_qwords.push_back(sv.number);
       return;
@@ -264,12 +279,15 @@ bool g_single_path = true;
 
 // Nodes of dropped values, kept with their texts' room (up to a bound) for
 // the values built next: their key texts then need no heap round trip.
+// A text with k_spare_room of room or more is let go (a power of two: a
+// union of rooms each below it stays below it).
 constexpr size_t k_spare_most = 64;
 constexpr size_t k_spare_room = 512;
+static_assert((k_spare_room & (k_spare_room - 1)) == 0);
 thread_local std::vector<property_value_map::node_type> t_spare_nodes;
 
 void trim_room(std::string& s) {
-  if (s.capacity() > k_spare_room) std::string().swap(s);
+  if (s.capacity() >= k_spare_room) std::string().swap(s);
 }
 
 // A value built in a map node of its own: filed last, it moves into the
@@ -318,9 +336,14 @@ void keep_property_nodes(property_value_map& values) noexcept {
   while (!values.empty() && spare.size() < k_spare_most) {
     property_value_map::node_type node = values.extract(values.begin());
     property_value& pv = node.mapped();
-    for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name, &pv.name2,
-                           &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
-      trim_room(*s);
+    const size_t rooms = node.key().capacity() | pv.text.capacity() | pv.key_text.capacity() |
+                         pv.bytes.capacity() | pv.name.capacity() | pv.name2.capacity() |
+                         pv.name3.capacity() | pv.pair_key_text.capacity() |
+                         pv.pair_value_text.capacity();
+    if (rooms >= k_spare_room)
+      for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name,
+                             &pv.name2, &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
+        trim_room(*s);
     if (pv.offset_list.capacity() > k_spare_room / sizeof(uint64_t))
       std::vector<uint64_t>().swap(pv.offset_list);
     spare.push_back(std::move(node));
@@ -355,9 +378,13 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         }
         property_value_map::node_type node = fresh_value_node(fmtid, pid);
         property_value& pv = node.mapped();
-        pv.take_room();
-        property_buffers::take(node.key());
-        if (lookup_property_value_key(pv)) {
+        // A node kept from a dropped value mostly has its texts' room already.
+        constexpr auto roomless = [](const std::string& t) {
+          return t.capacity() <= std::string().capacity();
+        };
+        if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name)) pv.take_room();
+        if (roomless(node.key())) property_buffers::take(node.key());
+        if (lookup_property_value_key(pv) && !rec.prop_lists_unread) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }

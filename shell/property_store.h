@@ -85,6 +85,10 @@ bool holds_values_only(const shell_item_record& r);
 // with room for another behind it.
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                              int64_t size, const cmd_params& opts);
+// The same walk; values_only is set false when a storage may have added to
+// rec more than property values, and left as it is otherwise.
+bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                                    int64_t size, const cmd_params& opts, bool& values_only);
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                  int64_t size, const cmd_params& opts);
 bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,

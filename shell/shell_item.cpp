@@ -126,6 +126,16 @@ void take_spare_items(shell_item_list& items) noexcept {
   }
 }
 
+namespace {
+bool prop_scratch_empty(const shell_item_record& rec) noexcept {
+  const auto& f = rec.prop_flags;
+  return rec.prop_key_text.empty() && rec.prop_texts.empty() && rec.prop_qwords.empty() &&
+         rec.prop_offsets.empty() && rec.prop_dwords.empty() && rec.prop_bytes.empty() &&
+         rec.prop_guid_texts.empty() && rec.prop_names2.empty() &&
+         (f[0] | f[1] | f[2] | f[3] | f[4] | f[5]) == 0;
+}
+}  // namespace
+
 void shell_item_record::clear() {
   // A record parsed into again mostly had few of its members filled: only
   // those are touched (the maps' clearing is not free even when empty).
@@ -156,10 +166,13 @@ void shell_item_record::clear() {
   is_directory = 1;
   not_parsed = 1;
   item_type = 0xFFFF;
-  clear_item_property_fields(*this);
+  // Most records parsed into again filed no property: their scratch is empty.
+  if (!prop_scratch_empty(*this)) clear_item_property_fields(*this);
 }
 
 void clear_item_property_fields(shell_item_record& rec) {
+  // Such a record's scratch is never filled.
+  if (rec.prop_lists_unread) return;
   rec.prop_key_text.clear();
   if (!rec.prop_texts.empty()) rec.prop_texts.clear();
   rec.prop_qwords.clear();
@@ -206,33 +219,32 @@ std::string shell_item_record::accessed_date() const { return time_part(accessed
 std::string shell_item_record::accessed_time() const { return time_part(accessed, 1); }
 
 namespace {
-// Days from 1601-01-01 to January 1st of each year a DOS date can hold
-// (1980 to 2107), and whether the year is a leap year.
-struct dos_year {
-  int32_t days_before;
-  bool leap;
-};
-constexpr std::array<dos_year, 128> k_dos_years = [] {
-  std::array<dos_year, 128> out{};
+// Days from 1601-01-01 to the day before the 1st of each month a DOS date
+// can hold, indexed by the date's year and month bits together (date >> 5);
+// -1 where the month bits name no month.
+constexpr std::array<int32_t, 2048> k_dos_month_days = [] {
+  std::array<int32_t, 2048> out{};
   for (int64_t i = 0; i < 128; ++i) {
     const int64_t year = 1980 + i, y1 = year - 1;
-    out[static_cast<size_t>(i)] = {
-        static_cast<int32_t>((year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388),
-        (year % 4 == 0 && year % 100 != 0) || year % 400 == 0};
+    const int64_t before = (year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    for (int64_t m = 0; m < 16; ++m)
+      out[static_cast<size_t>(i * 16 + m)] =
+          m < 1 || m > 12 ? -1
+                          : static_cast<int32_t>(before + k_month_starts[m - 1] +
+                                                 (leap && m > 2 ? 1 : 0));
   }
   return out;
 }();
 }  // namespace
 
 uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
-  const uint32_t day = dos_date & 31u, month = (dos_date >> 5) & 15u;
-  const uint32_t sec = (dos_time & 31u) * 2, min = (dos_time >> 5) & 63u, hour = dos_time >> 11;
-  // Month 0 wraps above 11 too.
-  if (day == 0 || month - 1 > 11u || sec > 59 || min > 59 || hour > 23) return 0;
-  const dos_year& y = k_dos_years[dos_date >> 9];
-  const uint64_t days = static_cast<uint64_t>(y.days_before + k_month_starts[month - 1] +
-                                              (y.leap && month > 2 ? 1 : 0) + day);
-  return (days * 86400 + hour * 3600 + min * 60 + sec) * 10000000;
+  const uint32_t day = dos_date & 31u;
+  const uint32_t sec2 = dos_time & 31u, min = (dos_time >> 5) & 63u, hour = dos_time >> 11;
+  const int32_t before = k_dos_month_days[dos_date >> 5];
+  if (day == 0 || before < 0 || sec2 > 29 || min > 59 || hour > 23) return 0;
+  const uint64_t days = static_cast<uint64_t>(before) + day;
+  return (days * 86400 + hour * 3600 + min * 60 + sec2 * 2) * 10000000;
 }
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {

@@ -72,7 +72,8 @@ struct shell_item_record {
   std::array<uint8_t, 6> prop_flags{};
   // Set on scratch records whose lists above nobody reads (the records a
   // storage is parsed into before it is folded into its item): filing then
-  // leaves the lists empty. Clearing keeps it.
+  // leaves the lists and flags above empty, and clearing need not touch
+  // them. Clearing keeps it.
   bool prop_lists_unread = false;
   // Set on records parsed only for the values a report shows (texts and
   // times): a single number or GUID is then decoded, and charged to the

@@ -245,27 +245,7 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
   }
 }
 
-// The kind a single value of vartype is decoded as here; tv_none for the
-// vectors and the kinds left to parse_typed_value.
-uint16_t single_kind(uint16_t vartype) {
-  if ((vartype >> 8) == propstore::typed::vector_flag_byte) return tv_none;
-  switch (vartype & 0xFF) {
-    case 3: case 10: case 11: case 19: case 22:
-      return tv_dword;
-    case 5: case 20: case 21:
-      return tv_qword;
-    case 64:
-      return tv_filetime;
-    case 7:
-      return tv_date;
-    case 72:
-      return tv_guid;
-    case 8: case 31:
-      return tv_text;
-    default:
-      return tv_none;
-  }
-}
+static_assert(propstore::typed::vector_flag_byte == 0x10);
 
 // The window of a single value; every take advances the context's offset.
 struct single_cursor {
@@ -361,14 +341,12 @@ bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_
 
 }  // namespace
 
-uint16_t single_value_kind(uint16_t vartype) { return single_kind(vartype); }
-
 bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx,
                         const uint8_t* data, int64_t available, uint16_t vartype) {
   out = single_value{};
   text.clear();
   if (!data || available <= 0) return false;
-  out.kind = single_kind(vartype);
+  out.kind = single_value_kind(vartype);
   single_cursor c{ctx, byte_view(data, static_cast<size_t>(available))};
   return guarded(
       [&] {

@@ -2,6 +2,7 @@
 // turned into lists of elements, each tagged with its file offset.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,9 +63,26 @@ struct single_value {
   const uint8_t* guid_bytes = nullptr;
 };
 
+// The kind parse_single_value decodes a value of vartype's low byte (not a
+// vector) as; tv_none for the types it leaves to parse_typed_value.
+inline constexpr std::array<uint8_t, 256> k_single_value_kinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  kinds.fill(tv_none);
+  for (int v : {3, 10, 11, 19, 22}) kinds[v] = tv_dword;
+  for (int v : {5, 20, 21}) kinds[v] = tv_qword;
+  kinds[64] = tv_filetime;
+  kinds[7] = tv_date;
+  kinds[72] = tv_guid;
+  kinds[8] = kinds[31] = tv_text;
+  return kinds;
+}();
+
 // The kind parse_single_value decodes a value of vartype as; tv_none for the
-// types it leaves to parse_typed_value.
-uint16_t single_value_kind(uint16_t vartype);
+// vectors and the types it leaves to parse_typed_value.
+inline uint16_t single_value_kind(uint16_t vartype) {
+  // A high byte of 0x10 marks a vector.
+  return (vartype >> 8) == 0x10 ? uint16_t{tv_none} : k_single_value_kinds[vartype & 0xFF];
+}
 // Decodes such a value exactly as parse_typed_value would decode it into a
 // one-element typed value (the same result, bytes taken and ctx.offset), a
 // text going into text (cleared first) instead of a list.

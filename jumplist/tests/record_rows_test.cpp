@@ -465,6 +465,69 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
   }
 }
 
+// Time texts are remembered from record to record, by instant and by day:
+// every form still writes each time as the layout lays it out, also on the
+// edges of validity and after a layout change.
+TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
+  constexpr uint64_t day = 86400 * k_ticks_per_second;
+  constexpr uint64_t y1900 = k_unix_epoch_ticks - 2208988800ull * k_ticks_per_second;
+  constexpr uint64_t y3001 = k_unix_epoch_ticks + 32535216000ull * k_ticks_per_second;
+  const uint64_t ticks[] = {k_mru, k_mru + 1, k_mru + 36012345, k_mru + day, k_mru, k_mru - 1,
+                            k_unix_epoch_ticks + 5, k_unix_epoch_ticks + k_ticks_per_second,
+                            k_unix_epoch_ticks - 1, y1900 - 1, y1900, y1900 + 1,
+                            y3001 - 1, y3001 - day / 2, y3001, y3001 + 1, 0, UINT64_MAX / 2,
+                            UINT64_MAX};
+  const char* const layouts[][2] = {{"yyyy-mm-dd", "hh:mm:ss.xxx"},
+                                    {"dd/mmm/yy", "hh:mm:ss.xxxxxxx"},
+                                    {"mm/dd/yyyy", "hh:mm:ss"},
+                                    {"", ""}};  // the zero layout
+  for (const auto& [date_format, time_format] : layouts) {
+    for (const uint64_t tick : ticks) {
+      SCOPED_TRACE(std::string(date_format) + " " + std::to_string(tick));
+      lnk::useropts c, l;
+      for (lnk::useropts* o : {&c, &l}) {
+        use_form(*o, o == &c ? 'c' : 'l');
+        automatic_file(*o);
+        o->m_date_format = date_format;
+        o->m_time_format = time_format;
+        if (*date_format)
+          build_time_format_settings(o->m_time_settings, date_format, time_format, false);
+        else
+          o->m_time_settings = time_format_settings{};
+      }
+      const time_format_descriptor& layout = c.m_time_settings.m_descriptor;
+      filetime_texts want;
+      const bool valid = filetime_date_clock(want, tick, layout);
+      std::string objid;
+      const bool objid_valid = append_filetime_text(objid, tick, layout);
+      lnk_record r;
+      r.m_source_type = "t";
+      r.m_header.m_write_time = tick;
+      r.m_mru_time = k_2024_03_05_070809;  // a line whatever the tick
+      r.m_object_droid = "o";
+      r.m_object_droid_time = tick;
+
+      const table t(report(r, c));
+      EXPECT_EQ(t.at(0, "tgt mdate"), std::string(want.date()));
+      EXPECT_EQ(t.at(0, "tgt mdate", true), std::string(want.clock()));
+
+      std::string modified;
+      for (const auto& line : lines_of(report(r, l)))
+        if (line.find("Last Modified") != std::string::npos) modified = line;
+      EXPECT_EQ(modified.rfind(std::string(want.date()) + ", " + std::string(want.clock()) +
+                                   ",UTC,M...",
+                               0) == 0,
+                valid)
+          << modified;
+      if (valid) {
+        EXPECT_EQ(modified.find("ObjID time: " + objid + " [UTC]") != std::string::npos,
+                  objid_valid)
+            << modified;
+      }
+    }
+  }
+}
+
 // Extreme values in every field: no form reads past anything, loops or
 // splits a row.
 TEST(RecordRows, OddRecordValuesKeepEveryFormWhole) {

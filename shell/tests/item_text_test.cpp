@@ -554,8 +554,10 @@ TEST(ItemUtilities, NamesPruningAndOverlaps) {
 }
 
 // Once the working buffers have grown, a walk allocates its outputs only:
-// the path, the detail list with its long texts and the numbered line; the
-// property texts their two lists and each key.
+// the path, the detail list with its long texts and the numbered line, and
+// nothing at all into outputs kept from the walk before whose long texts
+// went back as a cleared record's do; the property texts their two lists
+// and each key.
 TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
   cmd_params s;
   shell_item_record users = named("Users", {"a detail longer than sixteen", "n2"});
@@ -563,15 +565,22 @@ TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
   written.number = k_jan1_noon;
   add(users, "w", written);
   const shell_item_list model{named("C:\\"), users, named("file.txt", {"n2"})};
-  for (int round = 0; round < 2; ++round) {
-    shell_item_list items = model;
+  list_out kept;
+  for (int round = 0; round < 3; ++round) {
+    shell_item_list items = model, again = model;
     vesk_test::heap::scope counted;
     const list_out o = text_of(items, s);
-    const int64_t allocations = counted.allocations();
-    if (round == 0) continue;
+    const int64_t fresh = counted.allocations();
+    for (std::string& d : kept.details) property_buffers::give(d);
+    idlist_text(kept.path, kept.line, kept.details, kept.modified, kept.accessed, kept.created, s,
+                again);
+    const int64_t reused = counted.allocations() - fresh;
+    if (round < 2) continue;  // the first rounds grow the buffers and the rooms' list
     EXPECT_EQ(o.path, "C:\\Users\\file.txt");
     EXPECT_EQ(o.details.size(), 3u);
-    EXPECT_LE(allocations, 5);
+    EXPECT_EQ(kept.details, o.details);
+    EXPECT_LE(fresh, 5);
+    EXPECT_EQ(reused, 0);
   }
 
   const guid f = make_guid(7);

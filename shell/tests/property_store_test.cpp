@@ -285,20 +285,26 @@ TEST(PropertyFiling, KnownKeyCarriesItsFlags) {
                 0xA5, 0xF1, 0x02, 0x60, 0x8C, 0x9E, 0xEB, 0xAC};
   guid g;
   g.set(fmtid.data());
-  shell_item_record rec;
-  parse_ctx ctx;
   byte_builder b;
   b.u32(3).utf16(u"ab", true);
   bytes_t in = b.take();
   uint32_t stored_pid = 0x1000A;
-  ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31,
-                              static_cast<uint16_t>(stored_pid), &g, opts()),
-            0);
-  auto got = filed(rec, "ab");
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0]->key.pid, 10u);
-  EXPECT_EQ(rec.prop_flags[5], 1);
-  EXPECT_EQ(got[0]->key_known, 1u);
+  // A record whose scratch nobody reads files the same value and leaves
+  // its scratch untouched (clearing it is then skipped).
+  for (bool unread : {false, true}) {
+    shell_item_record rec;
+    rec.prop_lists_unread = unread;
+    parse_ctx ctx;
+    ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31,
+                                static_cast<uint16_t>(stored_pid), &g, opts()),
+              0);
+    auto got = filed(rec, "ab");
+    ASSERT_EQ(got.size(), 1u) << unread;
+    EXPECT_EQ(got[0]->key.pid, 10u);
+    EXPECT_EQ(got[0]->key_known, 1u);
+    EXPECT_EQ(rec.prop_flags[5], unread ? 0 : 1);
+    EXPECT_EQ(rec.prop_texts.size(), unread ? 0u : 1u);
+  }
 }
 
 }  // namespace
