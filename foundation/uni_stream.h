@@ -8,9 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
+#include <typeinfo>
 #include <vector>
 
 #include "foundation/vk_guard.h"
@@ -44,6 +46,32 @@ class streambuf_generic_output : public std::basic_streambuf<CharT> {
   bool usable() const { return m_usable; }
   // Bytes waiting in the put area.
   size_t pending() const { return static_cast<size_t>(this->pptr() - this->pbase()); }
+
+  // At least `count` bytes of free room at the put pointer, the area drained
+  // into the sink first when short of it; null when the area cannot give it.
+  // Bytes written there count once put_advance moves past them.
+  CharT* put_room(size_t count) {
+    if (static_cast<size_t>(this->epptr() - this->pptr()) >= count) return this->pptr();
+    if (!m_usable || count >= m_buffer_size || flush_buffer() != 0 ||
+        static_cast<size_t>(this->epptr() - this->pptr()) < count)
+      return nullptr;
+    return this->pptr();
+  }
+  CharT* put_end() const { return this->epptr(); }
+  // Takes the bytes up to `to` (within the room handed out) into the area.
+  void put_advance(CharT* to) { this->pbump(static_cast<int>(to - this->pptr())); }
+
+  // Appends `count` bytes, copied straight into the put area when they fit;
+  // true when every byte was taken.
+  bool put_bytes(const CharT* bytes, size_t count) {
+    if (static_cast<size_t>(this->epptr() - this->pptr()) >= count) {
+      if (count != 0) std::memcpy(this->pptr(), bytes, count * sizeof(CharT));
+      this->pbump(static_cast<int>(count));  // below the area's size
+      return true;
+    }
+    return this->sputn(bytes, static_cast<std::streamsize>(count)) ==
+           static_cast<std::streamsize>(count);
+  }
 
  protected:
   int sync() override;
@@ -171,6 +199,31 @@ class fileio_stats_output : public attached_output<fileio_stats_ostream, fileio_
  public:
   using attached_output::attached_output;
 };
+
+// The put-area buffer under `out` when it is one of the file or descriptor
+// buffers above and the stream takes bytes with nothing else to do first
+// (good, not tied, not unit-buffered): a block can then go in by put_bytes
+// without the stream layer. Null otherwise: use out.write.
+inline streambuf_generic_output<char>* direct_output(std::ostream& out) {
+  std::streambuf* buf = out.rdbuf();
+  if (buf == nullptr || !out.good() || out.tie() != nullptr ||
+      (out.flags() & std::ios_base::unitbuf) != 0)
+    return nullptr;
+  const std::type_info& type = typeid(*buf);
+  if (type == typeid(descriptor_ostream) || type == typeid(fileio_ostream))
+    return static_cast<streambuf_generic_output<char>*>(buf);
+  return nullptr;
+}
+
+// Writes a block to `out`, straight into its put area when it can; a block
+// the sink refuses sets badbit as out.write would.
+inline void write_block(std::ostream& out, const char* bytes, size_t count) {
+  if (streambuf_generic_output<char>* direct = direct_output(out)) {
+    if (!direct->put_bytes(bytes, count)) out.setstate(std::ios_base::badbit);
+    return;
+  }
+  out.write(bytes, static_cast<std::streamsize>(count));
+}
 
 // A new stream of type Out over `owner` with the standard put area, or null
 // when it cannot be allocated or its buffer could not be set up (such a

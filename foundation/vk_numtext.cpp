@@ -287,6 +287,23 @@ char* decimal_digits(char* end, uint64_t value) {
   return p;
 }
 
+// decimal_digits for a value that fits 32 bits: cheaper division.
+char* decimal_digits32(char* end, uint32_t value) {
+  char* p = end;
+  while (value >= 100) {
+    p -= 2;
+    std::memcpy(p, k_digit_pairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    p -= 2;
+    std::memcpy(p, k_digit_pairs + 2 * value, 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
 constexpr uint64_t k_pow10[20] = {
     1ull,           10ull,           100ull,           1000ull,           10000ull,
     100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
@@ -314,9 +331,14 @@ void append_decimal(std::string& out, uint64_t value) {
 }
 
 char* put_decimal(char* at, uint64_t value) {
-  size_t n = 1;
-  while (n < 20 && value >= k_pow10[n]) ++n;
-  decimal_digits(at + n, value);
+  // floor(log10) from the bit width (1233/4096 just above log10(2)), one
+  // below the digit count, then set right by one comparison.
+  const unsigned t = (static_cast<unsigned>(std::bit_width(value | 1)) * 1233) >> 12;
+  const size_t n = t + 1 - ((value | 1) < k_pow10[t] ? 1 : 0);
+  if (value <= 0xFFFFFFFFull)
+    decimal_digits32(at + n, static_cast<uint32_t>(value));
+  else
+    decimal_digits(at + n, value);
   return at + n;
 }
 
@@ -324,6 +346,14 @@ char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width)
   if (!prefix) return put_decimal(at, value);
   if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
   if (width > 16) width = 16;
+  if (width == 8 && value <= 0xFFFFFFFFull) {
+    // The common 32-bit field: four pairs, no count.
+    at[0] = '0';
+    at[1] = 'x';
+    for (unsigned i = 0; i < 4; ++i)
+      std::memcpy(at + 8 - 2 * i, k_hex_pairs.data() + 2 * ((value >> (8 * i)) & 0xFF), 2);
+    return at + 10;
+  }
   const unsigned digits = std::max(width, value == 0 ? 1u : (static_cast<unsigned>(std::bit_width(value)) + 3) / 4);
   at[0] = '0';
   at[1] = 'x';

@@ -550,7 +550,7 @@ clock_parts parts_of_ticks(uint64_t ticks) {
 // Where each field of a layout's "<date> <clock>" text goes: every field has
 // a fixed width (years 1900 to 9999), so the separators are laid once in a
 // pattern and each text is the pattern with its digits written in place.
-// The pattern with the date of the last day asked for is kept too: the times
+// The pattern with the dates of the last two days asked for is kept too: the times
 // of a record are mostly of a few days.
 struct filetime_shape {
   uint32_t key = 0;
@@ -563,9 +563,14 @@ struct filetime_shape {
   uint8_t fraction_digits = 0;
   uint32_t fraction_divisor = 1;  // nanoseconds to the shown digits
   char pattern[k_filetime_text_room] = {};
-  uint64_t day = ~uint64_t{0};  // the day `dated` holds
-  uint32_t day_year = 0;
-  char dated[k_filetime_text_room] = {};
+  // The pattern with a day's date in place, for the last two days asked for.
+  struct dated_day {
+    uint64_t day = ~uint64_t{0};
+    uint32_t year = 0;
+    char text[k_filetime_text_room] = {};
+  };
+  dated_day days[2];
+  uint8_t replace = 0;  // the slot a new day goes to
 };
 
 filetime_shape shape_of(const time_format_descriptor& given) {
@@ -627,15 +632,18 @@ filetime_shape& shape_for(const time_format_descriptor& d) {
 
 void put_pair(char* at, uint32_t v) { std::memcpy(at, k_pairs + 2 * v, 2); }
 
-// Makes s.dated the pattern with the date of `days` in place (for a year
-// below 10000); returns the year.
-uint32_t date_for(filetime_shape& s, uint64_t days) {
-  if (days == s.day) return s.day_year;
+// The pattern with the date of `days` in place (for a year below 10000),
+// made when neither kept day is that day.
+const filetime_shape::dated_day& date_for(filetime_shape& s, uint64_t days) {
+  if (days == s.days[0].day) return s.days[0];
+  if (days == s.days[1].day) return s.days[1];
+  filetime_shape::dated_day& d = s.days[s.replace];
+  s.replace ^= 1;
   const civil_date c = civil_of_days(days);
-  s.day = days;
-  s.day_year = c.year;
-  if (c.year > 9999) return c.year;
-  char* at = s.dated;
+  d.day = days;
+  d.year = c.year;
+  if (c.year > 9999) return d;
+  char* at = d.text;
   std::memcpy(at, s.pattern, sizeof s.pattern);
   if (s.year_four) {
     put_pair(at + s.year_at, c.year / 100);
@@ -648,14 +656,15 @@ uint32_t date_for(filetime_shape& s, uint64_t days) {
   else
     put_pair(at + s.month_at, c.month);
   put_pair(at + s.day_at, c.day);
-  return c.year;
+  return d;
 }
 
-// The text of ticks whose date s.dated holds, at `at` with room for the
-// whole pattern; returns the end.
-char* put_dated(char* at, uint64_t ticks, const filetime_shape& s) {
-  std::memcpy(at, s.dated, sizeof s.dated);
-  const uint64_t in_day = ticks - s.day * k_ticks_per_day;
+// The text of ticks on the day `d` holds, at `at` with room for the whole
+// pattern; returns the end.
+char* put_dated(char* at, uint64_t ticks, const filetime_shape& s,
+                const filetime_shape::dated_day& d) {
+  std::memcpy(at, d.text, sizeof d.text);
+  const uint64_t in_day = ticks - d.day * k_ticks_per_day;
   const auto seconds = static_cast<uint32_t>(in_day / k_ticks_per_second);
   const uint32_t hour = seconds / 3600;
   const uint32_t rest = seconds - hour * 3600;
@@ -668,6 +677,11 @@ char* put_dated(char* at, uint64_t ticks, const filetime_shape& s) {
     // The sub-second digits, truncated, last first.
     const auto fraction = static_cast<uint32_t>(in_day - uint64_t{seconds} * k_ticks_per_second);
     uint32_t v = fraction * 100 / s.fraction_divisor;
+    if (s.fraction_digits == 3) {  // milliseconds, the usual layout
+      clock[9] = static_cast<char>('0' + v / 100);
+      put_pair(clock + 10, v % 100);
+      return at + s.size;
+    }
     char* q = clock + 9 + s.fraction_digits;
     for (unsigned i = s.fraction_digits; i >= 2; i -= 2) {
       q -= 2;
@@ -729,8 +743,7 @@ char* put_filetime_text(char* at, uint64_t ticks, const time_format_descriptor& 
   if (!filetime_printable(ticks)) return at;
   filetime_shape& s = shape_for(d);
   if (s.date_size == 0) return at;
-  date_for(s, ticks / k_ticks_per_day);
-  return put_dated(at, ticks, s);
+  return put_dated(at, ticks, s, date_for(s, ticks / k_ticks_per_day));
 }
 
 bool append_filetime_text(std::string& out, uint64_t ticks, const time_format_descriptor& d) {
@@ -748,13 +761,14 @@ bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_
   // The validity of a time value: from 1900 on; past 3000 the value decides.
   if (!plausible_ticks(ticks)) return false;
   filetime_shape& s = shape_for(d);
-  const uint32_t year = date_for(s, ticks / k_ticks_per_day);
+  const filetime_shape::dated_day& day = date_for(s, ticks / k_ticks_per_day);
+  const uint32_t year = day.year;
   if (year < 1900) return false;
   if (year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
   static_assert(sizeof(out.m_date) == k_buffer_size && sizeof(out.m_clock) == k_buffer_size);
   if (year <= 9999 && s.date_size != 0) {
     char text[k_filetime_text_room];
-    put_dated(text, ticks, s);
+    put_dated(text, ticks, s, day);
     std::memcpy(out.m_date, text, s.date_size);
     out.m_date_size = s.date_size;
     const size_t clock_size = s.size - s.clock_at;

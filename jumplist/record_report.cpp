@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cmdline/path_alias.h"
+#include "foundation/uni_stream.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
@@ -24,13 +25,22 @@ bool append_date_time(std::string& out, uint64_t ticks, const time_format_settin
   return true;
 }
 
-// The labelled block is written straight into one buffer that keeps its
-// room from record to record: each piece makes sure of its room once and is
-// copied in place.
+// The labelled block is written in place: straight into the report stream's
+// put area when it is one of ours, else into one buffer that keeps its room
+// from record to record. Each piece makes sure of its room once and is
+// copied in place; a piece the put area cannot hold sends the rest of the
+// block to the buffer.
 class block_writer {
  public:
-  explicit block_writer(std::string& buffer)
-      : m_buffer(buffer), m_at(buffer.data()), m_end(buffer.data() + buffer.size()) {}
+  block_writer(std::string& buffer, uni::streambuf_generic_output<char>* area)
+      : m_buffer(buffer), m_area(area) {
+    if (m_area) {
+      m_begin = m_at = m_area->put_room(0);
+      m_end = m_area->put_end();
+    } else {
+      use_buffer();
+    }
+  }
   block_writer(const block_writer&) = delete;
   block_writer& operator=(const block_writer&) = delete;
 
@@ -56,21 +66,51 @@ class block_writer {
     *room(1) = c;
     ++m_at;
   }
-  size_t size() const { return static_cast<size_t>(m_at - m_buffer.data()); }
-  void truncate(size_t size) { m_at = m_buffer.data() + size; }
-  std::string_view text() const { return {m_buffer.data(), size()}; }
+  // Bytes since the last grow: a mark to truncate back to stays good only
+  // while no room() call asks for more than was made sure of before it.
+  size_t size() const { return static_cast<size_t>(m_at - m_begin); }
+  void truncate(size_t size) { m_at = m_begin + size; }
+
+  // Hands what was written to `out`; the writer is done with it.
+  void flush_to(std::ostream& out) {
+    if (m_area)
+      m_area->put_advance(m_at);
+    else
+      uni::write_block(out, m_buffer.data(), size());
+    m_area = nullptr;
+    use_buffer();
+  }
 
  private:
+  void use_buffer() {
+    m_begin = m_at = m_buffer.data();
+    m_end = m_buffer.data() + m_buffer.size();
+  }
   void grow(size_t n) {
+    if (m_area) {
+      m_area->put_advance(m_at);
+      if (char* p = m_area->put_room(n)) {
+        m_begin = m_at = p;
+        m_end = m_area->put_end();
+        return;
+      }
+      // The rest of the block goes through the buffer, after what the area took.
+      m_area = nullptr;
+      use_buffer();
+      if (static_cast<size_t>(m_end - m_at) >= n) return;
+    }
     const size_t used = size();
     m_buffer.resize(std::max(used + n, 2 * m_buffer.size() + 1024));
-    m_at = m_buffer.data() + used;
+    m_begin = m_buffer.data();
+    m_at = m_begin + used;
     m_end = m_buffer.data() + m_buffer.size();
   }
 
   std::string& m_buffer;
-  char* m_at;
-  char* m_end;
+  uni::streambuf_generic_output<char>* m_area;
+  char* m_begin = nullptr;
+  char* m_at = nullptr;
+  char* m_end = nullptr;
 };
 
 // Every label is this wide, blank-padded.
@@ -124,6 +164,8 @@ void date_line(block_writer& w, const char (&label)[N], uint64_t ticks,
 template <size_t N>
 void date_line_if_valid(block_writer& w, const char (&label)[N], uint64_t ticks,
                         const time_format_descriptor& layout) {
+  // The whole line's room first, so that the mark stays good.
+  w.room(k_label_size + k_filetime_text_room + 6 + 1);
   const size_t mark = w.size();
   w.advance_to(put_label(w.room(k_label_size), label));
   if (put_date_time(w, ticks, layout))
@@ -235,6 +277,24 @@ const std::string& source_time_lines(const lnk::useropts& o) {
   return cache.text;
 }
 
+// The text of the last value of a field whose values mostly repeat from
+// record to record (link flags, attributes).
+template <size_t Room>
+struct kept_text {
+  uint32_t value = 0;
+  bool made = false;
+  size_t size = 0;
+  char text[Room];
+
+  bool holds(uint32_t v) const { return made && value == v; }
+  void keep(uint32_t v, const char* end) {
+    value = v;
+    size = static_cast<size_t>(end - text);
+    made = true;
+  }
+  std::string_view view() const { return {text, size}; }
+};
+
 // The labelled block of one record, built whole in w.
 void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
                 const std::array<uint64_t, 3>& target) {
@@ -272,18 +332,17 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
   }
   const lnk_header& h = r.m_header;
   {
-    char* p = put_label(w.room(k_label_size + k_link_flags_names_room + 1),
-                        "Target flags:             ");
-    p = put_link_flags_names(p, h.m_lnk_flags);
-    *p++ = '\n';
-    w.advance_to(p);
+    thread_local kept_text<k_link_flags_names_room> flags;
+    if (!flags.holds(h.m_lnk_flags))
+      flags.keep(h.m_lnk_flags, put_link_flags_names(flags.text, h.m_lnk_flags));
+    line(w, "Target flags:             ", flags.view());
   }
   if (h.m_file_attributes) {
-    char* p = put_label(w.room(k_label_size + file_attributes_text_room(2) + 1),
-                        "Target attributes:        ");
-    p = put_file_attributes_text(p, h.m_file_attributes, "; ");
-    *p++ = '\n';
-    w.advance_to(p);
+    thread_local kept_text<file_attributes_text_room(2)> attributes;
+    if (!attributes.holds(h.m_file_attributes))
+      attributes.keep(h.m_file_attributes,
+                      put_file_attributes_text(attributes.text, h.m_file_attributes, "; "));
+    line(w, "Target attributes:        ", attributes.view());
   } else {
     line(w, "Target attributes:        ", "not specified");
   }
@@ -372,17 +431,21 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
 }
 
 void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o) {
-  // One buffer for every record, written whole; it keeps its room.
+  // The buffer serves every record and keeps its room.
   thread_local std::string block;
-  block_writer w(block);
+  block_writer w(block, uni::direct_output(out));
   text_block(w, r, o, record_target_times(r));
   if (o.m_idlist_times) {
-    out.write(block.data(), static_cast<std::streamsize>(w.size()));
+    w.flush_to(out);
     idlist_breakout(out, r, o);
-    w.truncate(0);
+    // The breakout moved the stream on: the blank line goes after it.
+    block_writer tail(block, uni::direct_output(out));
+    tail.put('\n');
+    tail.flush_to(out);
+    return;
   }
   w.put('\n');
-  out.write(block.data(), static_cast<std::streamsize>(w.size()));
+  w.flush_to(out);
 }
 
 }  // namespace
@@ -398,7 +461,15 @@ void append_utf8_or_escaped(std::string& out, std::string_view text) {
   const size_t n = text.size();
   size_t i = 0, run = 0;  // run: the first byte not yet copied
   while (i < n) {
-    // Plain ASCII, eight bytes at a time.
+    // Plain ASCII, 32 bytes and then eight bytes at a time.
+    if (i + 32 <= n) {
+      uint64_t words[4];
+      std::memcpy(words, p + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0) {
+        i += sizeof words;
+        continue;
+      }
+    }
     uint64_t word = 0;
     if (i + sizeof word <= n) {
       std::memcpy(&word, p + i, sizeof word);
@@ -449,14 +520,39 @@ std::string utf8_or_escaped(const std::string& text) {
   return out;
 }
 
+namespace {
+
+bool plain_ascii(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size();
+  uint64_t any = 0;
+  for (; n >= 32; p += 32, n -= 32) {
+    uint64_t words[4];
+    std::memcpy(words, p, sizeof words);
+    any |= words[0] | words[1] | words[2] | words[3];
+  }
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    any |= word;
+  }
+  for (; n != 0; ++p, --n) any |= static_cast<unsigned char>(*p);
+  return (any & 0x8080808080808080ull) == 0;
+}
+
+}  // namespace
+
 // The source path as the reports show it is the same for every record of a
-// file: it is made once and kept while the path stays (and no alias applies).
+// file: a plain ASCII path shows as it stands; any other text is made once
+// and kept while the path stays (and no alias applies).
 const std::string& shown_source_text(const lnk::useropts& o) {
   thread_local struct {
     std::string path, text;
     bool made = false;
   } cache;
   const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
+  // A plain ASCII path is its own text.
+  if (plain && plain_ascii(o.m_source_path)) return o.m_source_path;
   if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
   cache.made = false;
   cache.text.clear();

@@ -127,9 +127,15 @@ TEST(NumberText, HexWidthsFollowTheValueSize) {
 // The in-place writers give the printf texts and stay within their room
 // (a heap block of exactly that size).
 TEST(NumberText, InPlaceWritersStayWithinTheirRoom) {
-  const uint64_t values[] = {0,          9,           10,          99,
-                             100,        0xFF,        0x100,       0xABCDEF,
-                             0xFFFFFFFF, 0x100000000, 1234567890123456789ull, ~0ull};
+  std::vector<uint64_t> values = {0,          9,           10,          99,
+                                  100,        0xFF,        0x100,       0xABCDEF,
+                                  0xFFFFFFFF, 0x100000000, 1234567890123456789ull, ~0ull};
+  // Each digit count's edges, and each bit width's.
+  for (uint64_t p = 10; p <= 10000000000000000000ull; p *= 10) {
+    values.insert(values.end(), {p - 1, p, p + 1});
+    if (p > ~0ull / 10) break;
+  }
+  for (unsigned b = 1; b < 64; ++b) values.insert(values.end(), {(1ull << b) - 1, 1ull << b});
   for (const uint64_t v : values) {
     std::vector<char> room(k_number_text_room);
     char want[48];

@@ -2,10 +2,12 @@
 // and the conditions under which each optional line appears.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <sstream>
 
+#include "foundation/uni_stream.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
 #include "alloc_hook.h"
@@ -283,6 +285,37 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
     for (size_t i = 0; i < k_records; ++i) report_record(out, r, o);
     const int64_t made = counted.allocations();
     EXPECT_LE(made, static_cast<int64_t>(f.most * k_records)) << f.form << ": " << made;
+  }
+}
+
+// A block written in place into a descriptor stream's put area reads as the
+// block through a plain stream, whatever the area's size: lines longer than
+// the area, blocks split over many drains, and the ID-list breakout between.
+TEST(RecordReport, BlockInThePutAreaReadsAsThroughAStream) {
+  for (const bool breakout : {false, true}) {
+    lnk::useropts o;
+    o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+    o.m_automatic_list = true;
+    o.m_multiline = 1;
+    o.m_idlist_times = breakout;
+    lnk_record r = fixture_record(o);
+    r.m_name.assign(300, 'n');
+    std::ostringstream plain;
+    for (int i = 0; i < 3; ++i) report_record(plain, r, o);
+    for (const uint32_t area : {2u, 64u, 200u, 1000u, uni::k_output_buffer_size}) {
+      std::FILE* file = std::tmpfile();
+      ASSERT_NE(file, nullptr);
+      {
+        uni::descriptor_output out(fileno(file), area);
+        for (int i = 0; i < 3; ++i) report_record(out, r, o);
+        EXPECT_TRUE(out.good()) << area;
+      }
+      std::string got(plain.str().size() + 1, '\0');
+      std::rewind(file);
+      got.resize(std::fread(got.data(), 1, got.size(), file));
+      std::fclose(file);
+      EXPECT_EQ(got, plain.str()) << area << " " << breakout;
+    }
   }
 }
 
