@@ -270,25 +270,10 @@ constexpr char k_digit_pairs[] =
     "8081828384858687888990919293949596979899";
 
 // The decimal digits of value, ending at end (room for 20); returns where
-// they start. Two digits at a time: reports write many numbers.
-char* decimal_digits(char* end, uint64_t value) {
-  char* p = end;
-  while (value >= 100) {
-    p -= 2;
-    std::memcpy(p, k_digit_pairs + 2 * (value % 100), 2);
-    value /= 100;
-  }
-  if (value >= 10) {
-    p -= 2;
-    std::memcpy(p, k_digit_pairs + 2 * value, 2);
-  } else {
-    *--p = static_cast<char>('0' + value);
-  }
-  return p;
-}
-
-// decimal_digits for a value that fits 32 bits: cheaper division.
-char* decimal_digits32(char* end, uint32_t value) {
+// they start. Two digits at a time: reports write many numbers. Values that
+// fit 32 bits go through the 32-bit type, whose division is cheaper.
+template <class Unsigned>
+char* decimal_digits(char* end, Unsigned value) {
   char* p = end;
   while (value >= 100) {
     p -= 2;
@@ -311,16 +296,6 @@ constexpr uint64_t k_pow10[20] = {
     1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
     10000000000000000000ull};
 
-// "000102...feff": two lower-case hex digits for each byte value.
-constexpr std::array<char, 512> k_hex_pairs = [] {
-  constexpr char digits[] = "0123456789abcdef";
-  std::array<char, 512> pairs{};
-  for (size_t i = 0; i < 256; ++i) {
-    pairs[2 * i] = digits[i >> 4];
-    pairs[2 * i + 1] = digits[i & 15];
-  }
-  return pairs;
-}();
 
 }  // namespace
 
@@ -336,7 +311,7 @@ char* put_decimal(char* at, uint64_t value) {
   const unsigned t = (static_cast<unsigned>(std::bit_width(value | 1)) * 1233) >> 12;
   const size_t n = t + 1 - ((value | 1) < k_pow10[t] ? 1 : 0);
   if (value <= 0xFFFFFFFFull)
-    decimal_digits32(at + n, static_cast<uint32_t>(value));
+    decimal_digits(at + n, static_cast<uint32_t>(value));
   else
     decimal_digits(at + n, value);
   return at + n;
@@ -351,7 +326,7 @@ char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width)
     at[0] = '0';
     at[1] = 'x';
     for (unsigned i = 0; i < 4; ++i)
-      std::memcpy(at + 8 - 2 * i, k_hex_pairs.data() + 2 * ((value >> (8 * i)) & 0xFF), 2);
+      std::memcpy(at + 8 - 2 * i, k_hex_byte_pairs.data() + 2 * ((value >> (8 * i)) & 0xFF), 2);
     return at + 10;
   }
   const unsigned digits = std::max(width, value == 0 ? 1u : (static_cast<unsigned>(std::bit_width(value)) + 3) / 4);
@@ -361,9 +336,9 @@ char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width)
   char* p = end;
   for (unsigned left = digits; left >= 2; left -= 2, value >>= 8) {
     p -= 2;
-    std::memcpy(p, k_hex_pairs.data() + 2 * (value & 0xFF), 2);
+    std::memcpy(p, k_hex_byte_pairs.data() + 2 * (value & 0xFF), 2);
   }
-  if (p != at + 2) *--p = k_hex_pairs[2 * (value & 15) + 1];
+  if (p != at + 2) *--p = k_hex_byte_pairs[2 * (value & 15) + 1];
   return end;
 }
 

@@ -2,6 +2,7 @@
 // date/time layout built from the "-dateformat" / "-timeformat" templates.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ios>
@@ -95,6 +96,18 @@ void append_decimal(std::string& out, uint64_t value);
 // The same texts written at `at`, which has k_number_text_room bytes of room
 // (hex widths up to 16); they return the text's end.
 inline constexpr size_t k_number_text_room = 20;
+
+// "000102...feff": the two lower-case hex digits of each byte value, for
+// writers that put out a byte at a time.
+inline constexpr std::array<char, 512> k_hex_byte_pairs = [] {
+  constexpr char digits[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (size_t i = 0; i < 256; ++i) {
+    pairs[2 * i] = digits[i >> 4];
+    pairs[2 * i + 1] = digits[i & 15];
+  }
+  return pairs;
+}();
 char* put_decimal(char* at, uint64_t value);
 char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width);
 std::string dash_line(size_t count);

@@ -6,6 +6,7 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_unicode.h"
 #include "jumplist/extra_data.h"
 #include "jumplist/lnk_names.h"
@@ -64,15 +65,7 @@ bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room,
 
 void serial_chars(char (&text)[9], uint32_t serial) {
   // Each byte's two digits from one table entry, high byte first.
-  static constexpr auto kPairs = [] {
-    constexpr char hex[] = "0123456789abcdef";
-    std::array<char, 512> t{};
-    for (size_t b = 0; b < 256; ++b) {
-      t[2 * b] = hex[b >> 4];
-      t[2 * b + 1] = hex[b & 0xF];
-    }
-    return t;
-  }();
+  const auto& kPairs = k_hex_byte_pairs;
   static constexpr uint8_t kAt[4] = {0, 2, 5, 7};
   text[4] = '-';
   for (int i = 0; i < 4; ++i)

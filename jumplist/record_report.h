@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "jumplist/lnk_record.h"
+#include "jumplist/source_text.h"
 #include "jumplist/vesk_options.h"
 
 namespace vk {
@@ -32,16 +33,6 @@ std::string record_target_name(const lnk_record& record);
 std::string record_appid_text(const lnk::useropts& options);
 void append_record_appid_text(std::string& out, const lnk::useropts& options);
 
-// The text as it is when it is UTF-8; each byte that is not part of a UTF-8
-// sequence written as \xNN (file names may hold any bytes).
-std::string utf8_or_escaped(const std::string& text);
-void append_utf8_or_escaped(std::string& out, std::string_view text);
-
-// The source path as the reports show it: escaped, then aliased.
-std::string record_source_text(const lnk::useropts& options);
-// The same text, made once per file and kept (valid until the next call
-// for another path or with aliases).
-const std::string& shown_source_text(const lnk::useropts& options);
 
 // Writes one record in the chosen form (body file, log2timeline, CSV row,
 // else the labelled block), registering the row forms' columns first while

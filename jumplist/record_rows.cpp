@@ -19,7 +19,7 @@
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
-#include "jumplist/record_report.h"
+#include "jumplist/source_text.h"
 #include "shell/file_attributes.h"
 
 namespace vk {
