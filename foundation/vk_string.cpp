@@ -1,6 +1,7 @@
 #include "foundation/vk_string.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -291,6 +292,20 @@ bool wdrop_last_chars(std::wstring& text, size_t n) {
 
 bool is_hex_digit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+size_t ascii_run_end(const uint8_t* p, size_t i, size_t n) {
+  constexpr uint64_t k_high = 0x8080808080808080ull;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if ((w & k_high) == 0) continue;
+    if constexpr (std::endian::native == std::endian::little)
+      return i + static_cast<size_t>(std::countr_zero(w & k_high)) / 8;
+    break;
+  }
+  while (i < n && p[i] < 0x80) ++i;
+  return i;
 }
 
 // ---------------------------------------------------------------------------

@@ -66,6 +66,9 @@ bool wtrim_ws(std::wstring& text);
 bool drop_last_chars(std::string& text, size_t n);
 bool wdrop_last_chars(std::wstring& text, size_t n);
 bool is_hex_digit(char c);
+// The end of the run of ASCII bytes (below 0x80) of p[0, n) that starts at
+// from: n when every byte from there on is ASCII. Eight bytes at a time.
+size_t ascii_run_end(const uint8_t* p, size_t from, size_t n);
 
 // ---------------------------------------------------------------------------
 // Replace and erase

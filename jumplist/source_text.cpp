@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cmdline/path_alias.h"
+#include "foundation/vk_string.h"
 
 namespace vk {
 
@@ -12,28 +13,9 @@ void append_utf8_or_escaped(std::string& out, std::string_view text) {
   const size_t n = text.size();
   size_t i = 0, run = 0;  // run: the first byte not yet copied
   while (i < n) {
-    // Plain ASCII, 32 bytes and then eight bytes at a time.
-    if (i + 32 <= n) {
-      uint64_t words[4];
-      std::memcpy(words, p + i, sizeof words);
-      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ull) == 0) {
-        i += sizeof words;
-        continue;
-      }
-    }
-    uint64_t word = 0;
-    if (i + sizeof word <= n) {
-      std::memcpy(&word, p + i, sizeof word);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += sizeof word;
-        continue;
-      }
-    }
+    i = ascii_run_end(p, i, n);
+    if (i == n) break;
     const unsigned char b = p[i];
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
     size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
     if (b >= 0xC2 && b <= 0xDF) len = 2;
@@ -74,21 +56,8 @@ std::string utf8_or_escaped(const std::string& text) {
 namespace {
 
 bool plain_ascii(std::string_view text) {
-  const char* p = text.data();
-  size_t n = text.size();
-  uint64_t any = 0;
-  for (; n >= 32; p += 32, n -= 32) {
-    uint64_t words[4];
-    std::memcpy(words, p, sizeof words);
-    any |= words[0] | words[1] | words[2] | words[3];
-  }
-  for (; n >= 8; p += 8, n -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    any |= word;
-  }
-  for (; n != 0; ++p, --n) any |= static_cast<unsigned char>(*p);
-  return (any & 0x8080808080808080ull) == 0;
+  return ascii_run_end(reinterpret_cast<const uint8_t*>(text.data()), 0, text.size()) ==
+         text.size();
 }
 
 }  // namespace

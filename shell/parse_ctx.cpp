@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "foundation/vk_hex_view.h"
+#include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
 #include "shell/propstore_layout.h"
 
@@ -135,25 +136,6 @@ constexpr uint16_t k_cp1252_high[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-}  // namespace
-
-namespace {
-
-// The end of the run of ASCII bytes from i, eight bytes at a time.
-size_t ascii_run_end(const uint8_t* p, size_t i, size_t n) {
-  constexpr uint64_t k_high = 0x8080808080808080ull;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if ((w & k_high) == 0) continue;
-    if constexpr (std::endian::native == std::endian::little)
-      return i + static_cast<size_t>(std::countr_zero(w & k_high)) / 8;
-    break;
-  }
-  while (i < n && p[i] < 0x80) ++i;
-  return i;
-}
 
 }  // namespace
 
