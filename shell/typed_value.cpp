@@ -73,6 +73,62 @@ struct value_cursor {
   uint32_t done_at(uint64_t i) { return out.count = static_cast<uint32_t>(i); }
 };
 
+// Element decoders shared by the vector walk and the one-value path; each
+// takes a cursor over the value's window. False when the element does not
+// fit (or, for a text, decodes to nothing): the walk stops there.
+
+// One boolean: 2 bytes, or 4 with 2 of padding.
+template <class Cursor>
+bool one_boolean(Cursor& c, uint32_t& value, uint64_t& at) {
+  if (c.left() < 2) return false;
+  uint32_t v = c.left() >= 4 ? *c.window.u32(c.pos) : 0x10000;
+  int64_t width = 4;
+  if (v != 0 && v != 0xFFFF) {
+    v = *c.window.u16(c.pos);
+    width = 2;
+  }
+  value = v;
+  at = c.ctx.offset;
+  c.take(width);
+  return true;
+}
+
+// A BSTR: a byte count, then UTF-16; at is where its text starts.
+template <class Cursor>
+bool one_bstr(Cursor& c, std::string& text, uint64_t& at) {
+  if (c.left() < static_cast<int64_t>(count_size)) return false;
+  const int64_t len = *c.window.u32(c.pos);
+  c.take(count_size);
+  if (len > c.left()) return false;
+  utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
+  at = c.ctx.offset;
+  c.take(len);
+  c.skip_zeros();
+  return true;
+}
+
+// An LPWSTR: a count of characters (or of bytes, when the characters would
+// not fit), then UTF-16 to its terminator.
+template <class Cursor>
+bool one_lpwstr(Cursor& c, std::string& text, uint64_t& at) {
+  if (c.left() < static_cast<int64_t>(count_size)) return false;
+  const int64_t chars = *c.window.u32(c.pos);
+  int64_t span = 2 * chars;
+  if (span > c.left()) {
+    if (chars > c.left()) return false;
+    span = chars;  // a count written in bytes
+  }
+  c.take(count_size);
+  if (span > c.left()) return false;
+  const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
+  if (text.empty()) return false;
+  at = c.ctx.offset;
+  if (r < span) span /= 2;
+  c.take(span);
+  c.skip_zeros();
+  return true;
+}
+
 bool fixed_elements(value_cursor& c, uint64_t n, int64_t width, uint16_t kind) {
   if (n * static_cast<uint64_t>(width) > static_cast<uint64_t>(c.left())) return false;
   typed_value& out = c.out;
@@ -97,20 +153,14 @@ bool booleans(value_cursor& c, uint64_t n) {
   c.out.kind = tv_dword;
   c.out.count = static_cast<uint32_t>(n);
   for (uint64_t i = 0; i < n; ++i) {
-    // A boolean may take 4 bytes (2 of padding), so each one is tested.
-    if (c.left() < 2) {
+    uint32_t v = 0;
+    uint64_t at = 0;
+    if (!one_boolean(c, v, at)) {
       c.done_at(i);
       break;
     }
-    uint32_t v = c.left() >= 4 ? c.u32() : 0x10000;
-    int64_t width = 4;
-    if (v != 0 && v != 0xFFFF) {
-      v = c.u16();
-      width = 2;
-    }
     c.out.dwords.push_back(v);
-    c.out.offsets.push_back(c.ctx.offset);
-    c.take(width);
+    c.out.offsets.push_back(at);
   }
   return true;
 }
@@ -120,45 +170,21 @@ void store_text(value_cursor& c, std::string&& text) {
   c.out.texts.push_back(std::move(text));
 }
 
-bool bstr_texts(value_cursor& c, uint64_t n) {
+// The vector walk of n texts, each read by one (one_bstr or one_lpwstr).
+template <bool (*one)(value_cursor&, std::string&, uint64_t&)>
+bool texts_of(value_cursor& c, uint64_t n) {
   c.out.kind = tv_text;
   c.out.count = static_cast<uint32_t>(n);
   for (uint64_t i = 0; i < n; ++i) {
-    if (c.left() < static_cast<int64_t>(count_size)) return c.done_at(i), true;
-    const int64_t len = c.u32();
-    c.take(count_size);
-    if (len > c.left()) return c.done_at(i), true;
     std::string text;
     property_buffers::take(text);
-    utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
-    store_text(c, std::move(text));
-    c.take(len);
-    c.skip_zeros();
-  }
-  return true;
-}
-
-bool lpwstr_texts(value_cursor& c, uint64_t n) {
-  c.out.kind = tv_text;
-  c.out.count = static_cast<uint32_t>(n);
-  for (uint64_t i = 0; i < n; ++i) {
-    if (c.left() < static_cast<int64_t>(count_size)) return c.done_at(i), true;
-    const int64_t chars = c.u32();
-    int64_t span = 2 * chars;
-    if (span > c.left()) {
-      if (chars > c.left()) return c.done_at(i), true;
-      span = chars;  // a count written in bytes
+    uint64_t at = 0;
+    if (!one(c, text, at)) {
+      property_buffers::give(text);
+      return c.done_at(i), true;
     }
-    c.take(count_size);
-    if (span > c.left()) return c.done_at(i), true;
-    std::string text;
-    property_buffers::take(text);
-    const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
-    if (text.empty()) return c.done_at(i), true;
-    store_text(c, std::move(text));
-    if (r < span) span /= 2;
-    c.take(span);
-    c.skip_zeros();
+    c.out.offsets.push_back(at);
+    c.out.texts.push_back(std::move(text));
   }
   return true;
 }
@@ -232,9 +258,9 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
       return true;
     }
     case 8:
-      return bstr_texts(c, n);
+      return texts_of<one_bstr<value_cursor>>(c, n);
     case 31:
-      return lpwstr_texts(c, n);
+      return texts_of<one_lpwstr<value_cursor>>(c, n);
     case 66:
       return stream(c);
     case 1:
@@ -278,18 +304,10 @@ bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_
   switch (out.kind) {
     case tv_dword:
       if (low == 11) {
-        if (c.left() < 2) return false;
-        // A boolean may take 4 bytes (2 of padding).
-        uint32_t v = c.left() >= 4 ? *c.window.u32(c.pos) : 0x10000;
-        int64_t width = 4;
-        if (v != 0 && v != 0xFFFF) {
-          v = *c.window.u16(c.pos);
-          width = 2;
-        }
+        uint32_t v = 0;
+        if (!one_boolean(c, v, out.offset)) return false;
         out.number = v;
-        out.offset = c.ctx.offset;
         out.present = true;
-        c.take(width);
         return true;
       }
       return single_number(out, c, 4);
@@ -304,36 +322,10 @@ bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_
       out.present = true;
       c.take(propstore::typed::guid_size);
       return true;
-    case tv_text: {
-      if (c.left() < static_cast<int64_t>(count_size)) return true;
-      if (low == 8) {
-        const int64_t len = *c.window.u32(c.pos);
-        c.take(count_size);
-        if (len > c.left()) return true;
-        utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
-        out.offset = c.ctx.offset;
-        out.present = true;
-        c.take(len);
-        c.skip_zeros();
-        return true;
-      }
-      const int64_t chars = *c.window.u32(c.pos);
-      int64_t span = 2 * chars;
-      if (span > c.left()) {
-        if (chars > c.left()) return true;
-        span = chars;  // a count written in bytes
-      }
-      c.take(count_size);
-      if (span > c.left()) return true;
-      const uint32_t r = utf16_to_utf8(c.at(), static_cast<size_t>(span), text, true);
-      if (text.empty()) return true;
-      out.offset = c.ctx.offset;
-      out.present = true;
-      if (r < span) span /= 2;
-      c.take(span);
-      c.skip_zeros();
+    case tv_text:
+      // A text that does not fit is no value, and no failure either.
+      out.present = low == 8 ? one_bstr(c, text, out.offset) : one_lpwstr(c, text, out.offset);
       return true;
-    }
     default:
       return false;
   }
