@@ -102,6 +102,10 @@ class cmd_params_fields {
   std::string m_run_texts[3];
   uint32_t m_run_words[4] = {};
   std::vector<vk_variant_lite> m_columns;
+  // Names the column list: whoever registers a list gives it a new nonzero
+  // stamp, whoever changes a list in any other way sets 0. A row writer that
+  // worked out where its cells go trusts that work while the stamp stays.
+  uint32_t m_columns_stamp = 0;
   uint8_t m_log_on = 0;
   int32_t m_log_level = 0;
   std::ostringstream* m_capture = nullptr;  // owned by cmd_params

@@ -44,6 +44,13 @@ class line_sink {
     if (m_end - m_at < 20) grow(20);
     m_at = std::to_chars(m_at, m_at + 20, v).ptr;
   }
+  // Room for n bytes at the end, written by the caller, who then says
+  // where the writing ended (at most n bytes on).
+  char* room(size_t n) {
+    if (static_cast<size_t>(m_end - m_at) < n) grow(n);
+    return m_at;
+  }
+  void advance_to(char* end) { m_at = end; }
   // Drops what was written from n on.
   void truncate(size_t n) {
     if (n < size()) m_at = m_begin + n;

@@ -404,6 +404,7 @@ void write_column_titles(std::ostream& os, const std::vector<vk_variant_lite>& c
   vk::guarded([&] {
     cmd_params settings;
     settings.m_columns = columns;
+    settings.m_columns_stamp = 0;
     settings.m_separator = separator;
     settings.m_cell_blank = cell_blank ? 1 : 0;
     settings.m_no_padding = no_padding ? 1 : 0;
@@ -424,6 +425,7 @@ int32_t write_mft_entry_rows(uint8_t& header_pending, std::ostream& os, l2t_reco
       header_pending = 0;
       settings->m_header_pending = 0;
       settings->m_columns = layout.columns;
+      settings->m_columns_stamp = 0;
       write_table_header(os, *settings);
     }
     macb_map groups;

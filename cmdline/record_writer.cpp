@@ -572,6 +572,7 @@ void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
     if (settings.m_header_pending) {
       if (settings.m_multiline) {
         settings.m_header_pending = 0;
+        settings.m_columns_stamp = 0;  // the titles change
         size_t longest = 0;
         for (vk_variant_lite& col : settings.m_columns) {
           if (col.m_type == vt_none) continue;

@@ -88,6 +88,7 @@ bool has_columns(const cmd_params& s, const std::vector<column_def>& defs) {
 
 void register_columns(cmd_params& s, const std::vector<column_def>& defs) {
   if (has_columns(s, defs)) return;
+  s.m_columns_stamp = 0;
   for (const auto& def : defs) {
     vk_variant_lite column;
     init_column(column, def.title, def.width);

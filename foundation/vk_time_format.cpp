@@ -623,11 +623,18 @@ filetime_shape shape_of(const time_format_descriptor& given) {
   return s;
 }
 
-// The shape of the layout last asked for: a run keeps one layout.
+// The shapes of the two layouts last asked for: a run keeps one layout, and
+// its rows show some times without sub-seconds.
 filetime_shape& shape_for(const time_format_descriptor& d) {
-  thread_local filetime_shape shape;
-  if (!shape.made || shape.key != d.as_u32()) shape = shape_of(d);
-  return shape;
+  thread_local filetime_shape shapes[2];
+  thread_local uint8_t next = 0;
+  const uint32_t key = d.as_u32();
+  if (shapes[0].made && shapes[0].key == key) return shapes[0];
+  if (shapes[1].made && shapes[1].key == key) return shapes[1];
+  filetime_shape& s = shapes[next];
+  next ^= 1;
+  s = shape_of(d);
+  return s;
 }
 
 void put_pair(char* at, uint32_t v) { std::memcpy(at, k_pairs + 2 * v, 2); }
@@ -784,6 +791,28 @@ bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_
   text_buffer clock(out.m_clock);
   layout_clock(clock, p, layout.subsecond_digits());
   out.m_clock_size = static_cast<uint8_t>(clock.size());
+  return true;
+}
+
+bool filetime_date_clock_view(uint64_t ticks, const time_format_descriptor& d,
+                              std::string_view& date, std::string_view& clock) {
+  date = clock = {};
+  if (!plausible_ticks(ticks)) return false;
+  filetime_shape& s = shape_for(d);
+  const filetime_shape::dated_day& day = date_for(s, ticks / k_ticks_per_day);
+  const uint32_t year = day.year;
+  if (year < 1900) return false;
+  if (year <= 3000 && s.date_size != 0) {
+    thread_local char text[k_filetime_text_room];
+    put_dated(text, ticks, s, day);
+    date = {text, s.date_size};
+    clock = {text + s.clock_at, static_cast<size_t>(s.size - s.clock_at)};
+    return true;
+  }
+  thread_local filetime_texts texts;
+  if (!filetime_date_clock(texts, ticks, d)) return false;
+  date = texts.date();
+  clock = texts.clock();
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "jumplist/record_rows.h"
 
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -13,6 +14,7 @@
 #include "cmdline/line_sink.h"
 #include "cmdline/path_alias.h"
 #include "cmdline/record_writer.h"
+#include "foundation/uni_stream.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_string.h"
@@ -246,108 +248,33 @@ static_assert(days_since_1601(1970, 1, 1) * k_ticks_per_day == k_unix_epoch_tick
 // Times before this are laid out in full by their day and clock alone.
 constexpr uint64_t k_ticks_3001 = days_since_1601(3001, 1, 1) * k_ticks_per_day;
 
-// The texts of the times laid out lately. A report's times repeat (a file's
-// own times stand on each of its records, a target's times often agree) and
-// share days: a time on the day of one laid out takes its date text and
-// lays out only its clock.
-class time_memo {
- public:
-  // The date and clock texts of the ticks (nullptr for a time not valid).
-  const filetime_texts* find(uint64_t ticks, const time_format_descriptor& layout) {
-    const uint32_t key = layout.as_u32();
-    // Neighbouring cells often hold one time (a file's own times, a
-    // target's access and creation).
-    const entry& last = m_entries[m_last];
-    if (last.ticks == ticks && last.layout == key && m_used != 0)
-      return last.valid ? &last.texts : nullptr;
-    const uint64_t day = ticks / k_ticks_per_day;
-    const entry* same_day = nullptr;
-    for (size_t i = 0; i < m_used; ++i) {
-      const entry& e = m_entries[i];
-      if (e.layout != key) continue;
-      if (e.ticks == ticks) {
-        m_last = i;
-        return e.valid ? &e.texts : nullptr;
-      }
-      if (e.valid && e.day == day) same_day = &e;
-    }
-    // Round robin: a caller uses a find's texts before its next find.
-    m_last = m_next;
-    entry& e = m_entries[m_next];
-    m_next = (m_next + 1) % m_entries.size();
-    if (m_used < m_entries.size()) ++m_used;
-    // A valid time of the same day is from 1900 on; the first second of
-    // 1970 and the years past 3000 take the full rules.
-    const bool plain = ticks < k_ticks_3001 &&
-                       !(ticks >= k_unix_epoch_ticks && ticks - k_unix_epoch_ticks < k_ticks_per_second);
-    if (same_day && plain) {
-      if (same_day != &e) {
-        std::memcpy(e.texts.m_date, same_day->texts.m_date, same_day->texts.m_date_size);
-        e.texts.m_date_size = same_day->texts.m_date_size;
-      }
-      layout_clock(e.texts, ticks % k_ticks_per_day,
-                   layout.is_zero() ? 3u : layout.subsecond_digits());
-      e.valid = true;
-    } else {
-      e.valid = filetime_date_clock(e.texts, ticks, layout);
-    }
-    e.ticks = ticks;
-    e.day = day;
-    e.layout = key;
-    return e.valid ? &e.texts : nullptr;
-  }
-
- private:
-  struct entry {
-    uint64_t ticks = 0;
-    uint64_t day = 0;
-    uint32_t layout = 0;
-    bool valid = false;
-    filetime_texts texts;
-  };
-
-  // hh:mm:ss and 1 to 9 sub-second digits (none for 0 or above 9).
-  static void layout_clock(filetime_texts& t, uint64_t in_day, unsigned digits) {
-    static constexpr char k_pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    const uint64_t seconds = in_day / k_ticks_per_second;
-    char* out = t.m_clock;
-    auto pair = [&](uint64_t v) {
-      std::memcpy(out, k_pairs + 2 * v, 2);
-      out += 2;
-    };
-    pair(seconds / 3600);
-    *out++ = ':';
-    pair(seconds / 60 % 60);
-    *out++ = ':';
-    pair(seconds % 60);
-    if (digits >= 1 && digits <= 9) {
-      *out++ = '.';
-      uint64_t v = in_day % k_ticks_per_second * 100;
-      for (unsigned i = digits; i < 9; ++i) v /= 10;
-      for (unsigned i = digits; i > 0; --i) {
-        out[i - 1] = static_cast<char>('0' + v % 10);
-        v /= 10;
-      }
-      out += digits;
-    }
-    t.m_clock_size = static_cast<uint8_t>(out - t.m_clock);
-  }
-
-  std::array<entry, 8> m_entries;
-  size_t m_next = 0;
-  size_t m_used = 0;
-  size_t m_last = 0;  // the entry the last find gave
-};
-
 // Kept from record to record: a row allocates only while these grow.
 struct row_buffers {
   std::vector<row_cell> cells;
   std::string scratch;  // the texts built for this record
   std::string line;
-  time_memo times;
+  // The date and clock texts of a time, each in room of its own.
+  struct time_texts {
+    static constexpr size_t k_room = sizeof(filetime_texts::m_date);
+    uint64_t ticks = 0;
+    uint32_t layout = 0;
+    bool made = false;
+    bool valid = false;
+    uint8_t date_size = 0, clock_size = 0;
+    char text[2 * k_room];
+    // The texts never pass the room filetime_texts has; cut, not overrun.
+    void set(std::string_view date, std::string_view clock) {
+      date_size = static_cast<uint8_t>(date.size() < k_room ? date.size() : k_room);
+      clock_size = static_cast<uint8_t>(clock.size() < k_room ? clock.size() : k_room);
+      std::memcpy(text, date.data(), date_size);
+      std::memcpy(text + k_room, clock.data(), clock_size);
+    }
+    std::string_view date() const { return {text, date_size}; }
+    std::string_view clock() const { return {text + k_room, clock_size}; }
+  };
+  // The last time each date column showed: a file's own times stand on each
+  // of its records, and a target's times often repeat from record to record.
+  std::array<time_texts, c_count> last_times{};
   // The attribute names of the last mask: most records of a run share it.
   std::string attributes;
   uint32_t attribute_mask = 0;
@@ -457,161 +384,6 @@ std::string_view cell_text(const row_buffers& b, const row_cell& c) {
   return {c.data, c.size};
 }
 
-// The row's line as the general table writer lays a row of these cells out
-// (padding, quoting, replacement, time layouts), written straight into one
-// buffer.
-class row_line {
- public:
-  row_line(const cmd_params& s, row_buffers& b)
-      : m_s(s), m_b(b), m_out(b.line), m_pad(!s.m_no_padding), m_blank(m_pad ? " " : ""),
-        m_defaults(s.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
-        m_from(s.m_replacement_char ? s.m_replace_char : 0), m_to(s.m_replacement_char),
-        m_show(s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile),
-        m_separator(s.m_separator.size() == 1 ? s.m_separator[0] : '\0') {}
-
-  // The line; empty when a text cell holds a line end to be shown, which
-  // the general writer does (such rows are rare).
-  std::string_view write() {
-    const size_t count = m_b.cells.size();
-    for (size_t i = 0; i < count; ++i) {
-      const row_cell& c = m_b.cells[i];
-      switch (c.kind) {
-        case row_cell::empty:
-          pad(m_out.size(), width(i));
-          break;
-        case row_cell::text:
-        case row_cell::built:
-          text(cell_text(m_b, c), width(i));
-          break;
-        case row_cell::number:
-          number(c, column_width(i));
-          break;
-        case row_cell::time_one:
-        case row_cell::time_two:
-          i = times(i);
-          break;
-      }
-      if (i + 1 < count) separator();
-    }
-    if (m_show && has_line_end(m_out.text())) return {};
-    if (m_s.m_row_line_break) m_out.put('\n');
-    return m_out.text();
-  }
-
- private:
-  uint64_t column_width(size_t i) const {
-    return i < m_s.m_columns.size() ? m_s.m_columns[i].m_width : 0;
-  }
-  uint64_t width(size_t i) const { return m_pad ? column_width(i) : 0; }
-
-  void separator() {
-    if (m_separator != '\0')
-      m_out.put(m_separator);
-    else
-      m_out.put(m_s.m_separator);
-  }
-
-  // Blanks after what was written from start, up to the width.
-  void pad(size_t start, uint64_t w) {
-    if (w > k_max_pad) w = k_max_pad;
-    const size_t used = m_out.size() - start;
-    if (w > used) m_out.fill(static_cast<size_t>(w) - used, ' ');
-  }
-
-  void aligned(std::string_view value, uint64_t w, bool right, char fill) {
-    if (w > k_max_pad) w = k_max_pad;
-    const size_t n = w > value.size() ? static_cast<size_t>(w - value.size()) : 0;
-    if (right) m_out.fill(n, fill);
-    m_out.put(value);
-    if (!right) m_out.fill(n, fill);
-  }
-
-  void text(std::string_view t, uint64_t w) {
-    const size_t start = m_out.size();
-    if (m_defaults & vf_quoted) {
-      m_out.put('"');
-      size_t from = 0;
-      for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
-        m_out.put(t.substr(from, q + 1 - from));
-        m_out.put('"');
-        from = q + 1;
-      }
-      m_out.put(t.substr(from));
-      m_out.put('"');
-    } else {
-      m_out.put(t);
-    }
-    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
-    pad(start, w);
-  }
-
-  void number(const row_cell& c, uint64_t w) {
-    const uint32_t f = c.flags | m_defaults;
-    char buf[24];
-    if (m_s.m_hex_numbers && !(f & vf_decimal)) {
-      uint64_t digits = 0;
-      if (m_pad && w >= 2) {
-        digits = w - 2;
-      } else if (c.type == vt_u8) {
-        digits = 2;
-      } else if (c.type == vt_u16) {
-        digits = 4;
-      } else if (c.type == vt_u32 || c.type == vt_u64) {
-        digits = 8;
-      }
-      const auto r = std::to_chars(buf, buf + sizeof(buf), c.value, 16);
-      m_out.put('0');
-      m_out.put('x');
-      aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), digits, true, '0');
-      return;
-    }
-    const auto r = std::to_chars(buf, buf + sizeof(buf), c.value);
-    aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), (m_pad && w > 0) ? w : 0,
-            true, ' ');
-  }
-
-  // Returns the index of the last cell used.
-  size_t times(size_t i) {
-    const row_cell& c = m_b.cells[i];
-    time_format_descriptor d = m_s.m_time_settings.m_descriptor;
-    if ((c.flags | m_defaults) & vf_no_subseconds)
-      d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
-    std::string_view date = m_blank;
-    std::string_view clock = m_blank;
-    if (const filetime_texts* texts = m_b.times.find(c.value, d)) {
-      date = texts->date();
-      clock = texts->clock();
-    }
-    if (c.kind == row_cell::time_one) {
-      if (m_pad && m_s.m_cell_blank) m_out.put(' ');
-      const size_t start = m_out.size();
-      m_out.put(date);
-      m_out.put(' ');
-      m_out.put(clock);
-      pad(start, width(i));
-      return i;
-    }
-    aligned(date, width(i), false, ' ');
-    separator();
-    if (i + 1 >= m_b.cells.size()) return i;
-    ++i;
-    if (m_s.m_cell_blank) m_out.put(' ');
-    aligned(clock, width(i), false, ' ');
-    return i;
-  }
-
-  const cmd_params& m_s;
-  row_buffers& m_b;
-  line_sink m_out;
-  const bool m_pad;
-  const std::string_view m_blank;
-  const uint32_t m_defaults;
-  const char m_from;
-  const char m_to;
-  const bool m_show;
-  const char m_separator;  // the separator when one character, else 0
-};
-
 // The same cells as a table row for the general writer.
 table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
   table_row row;
@@ -684,9 +456,7 @@ void put_idlist_extra(line_sink& out, const lnk_record& r) {
 }
 
 void replace_in_record(lnk_record& r, char from, char to) {
-  auto in = [&](std::string& s) {
-    if (!s.empty()) replace_char(s, from, to);
-  };
+  auto in = [&](std::string& s) { replace_from(s.data(), s.size(), from, to); };
   in(r.m_idlist_extra);
   in(r.m_vista_idlist_extra);
   for (std::string& s : r.m_vista_idlist_details) in(s);
@@ -792,12 +562,398 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   }
 }
 
+// What each column of the registered list shows, by position: worked out
+// once per registered list (a list made elsewhere is read by its titles on
+// each record).
+struct row_plan {
+  uint32_t stamp = 0;
+  const void* list = nullptr;
+  size_t size = 0;
+  std::vector<uint8_t> ids;    // the column_id at each position, c_count for none
+  std::vector<uint8_t> split;  // 1 where a date column has its time column after it
+};
+
+const row_plan& plan_for(const lnk::useropts& o) {
+  thread_local row_plan p;
+  const std::vector<vk_variant_lite>& columns = o.m_columns;
+  if (o.m_columns_stamp != 0 && p.stamp == o.m_columns_stamp && p.list == columns.data() &&
+      p.size == columns.size())
+    return p;
+  const column_map& at = column_positions(columns);
+  const size_t n = columns.size() <= static_cast<size_t>(k_max_row_cells) ? columns.size() : 0;
+  p.ids.assign(n, static_cast<uint8_t>(c_count));
+  p.split.assign(n, 0);
+  for (size_t id = 0; id < c_count; ++id)
+    if (at[id] >= 0 && static_cast<size_t>(at[id]) < n)
+      p.ids[static_cast<size_t>(at[id])] = static_cast<uint8_t>(id);
+  for (size_t i = 0; i + 1 < n; ++i) p.split[i] = columns[i + 1].m_type == vt_filetime_time;
+  p.stamp = o.m_columns_stamp;
+  p.list = columns.data();
+  p.size = columns.size();
+  return p;
+}
+
+// The record's row as the general table writer lays out the cells fill_row
+// makes (padding, quoting, replacement, time layouts), written cell by cell
+// in column order straight into one buffer.
+class row_line {
+ public:
+  row_line(lnk_record& r, const lnk::useropts& o, const record_values& v, row_buffers& b)
+      : m_r(r), m_o(o), m_v(v), m_s(o), m_b(b), m_out(b.line), m_kind(kind_of(o)),
+        m_pad(!o.m_no_padding), m_blank(m_pad ? " " : ""),
+        m_defaults(o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
+        m_from(o.m_replacement_char ? o.m_replace_char : 0), m_to(o.m_replacement_char),
+        m_show(o.m_csv || o.m_csvl2t || o.m_csvgen || o.m_bodyfile),
+        m_separator(o.m_separator.size() == 1 ? o.m_separator[0] : '\0'),
+        m_no_entry(m_kind.listed && (!o.m_automatic_list || r.m_from_free_space)) {}
+
+  // The line; empty when a text cell holds a line end to be shown, which
+  // the general writer does (such rows are rare).
+  std::string_view write(const row_plan& plan) {
+    if (m_o.m_replace_char) replace_in_record(m_r, m_o.m_replace_char, m_o.m_replacement_char);
+    const size_t count = plan.ids.size();
+    m_count = count;
+    for (size_t i = 0; i < count; ++i) {
+      i = cell(i, static_cast<column_id>(plan.ids[i]), plan.split[i] != 0);
+      if (i + 1 < count) separator();
+    }
+    if (m_show && has_line_end(m_out.text())) return {};
+    if (m_s.m_row_line_break) m_out.put('\n');
+    return m_out.text();
+  }
+
+ private:
+  // Writes the cell at i (a date with its time cell after it: both);
+  // returns the index of the last cell written.
+  size_t cell(size_t i, column_id id, bool split) {
+    const lnk_record& r = m_r;
+    const lnk::useropts& o = m_o;
+    const lnk_header& h = r.m_header;
+    const bool listed = m_kind.listed;
+    const bool no_entry = m_no_entry;
+    switch (id) {
+      case c_source_path:
+        return text(i, shown_source_text(o));
+      case c_source_type:
+        return text(i, r.m_source_type);
+      case c_appid:
+        return listed ? text(i, m_v.m_appid_text) : empty(i);
+      case c_mru_position: {
+        if (no_entry) return text(i, "na");
+        const auto position = static_cast<uint32_t>(r.m_mru_position);
+        if (listed && position >= 1 && position <= k_max_mru_position)
+          return number(i, position, vt_u32, vf_decimal);
+        return empty(i);
+      }
+      case c_stream:
+        if (no_entry) return text(i, "na");
+        if (listed && r.m_entry_num != 0) return number(i, r.m_entry_num, vt_u64, vf_decimal);
+        return empty(i);
+      case c_mru_date:
+        if (no_entry) return na_date(i, split);
+        return listed ? date(i, id, r.m_mru_time, 0, split) : empty(i);
+      case c_interaction:
+        if (no_entry || (listed && !r.m_has_access_count)) return text(i, "na");
+        return listed ? number(i, r.m_access_count, vt_u32, vf_decimal) : empty(i);
+      case c_file_modify:
+        return m_kind.carved ? empty(i) : date(i, id, o.m_source_modify_time, vf_no_subseconds, split);
+      case c_file_access:
+        return m_kind.carved ? empty(i) : date(i, id, o.m_source_access_time, vf_no_subseconds, split);
+      case c_file_create:
+        return m_kind.carved || !o.m_ntfs_scan
+                   ? empty(i)
+                   : date(i, id, o.m_source_change_time, vf_no_subseconds, split);
+      case c_file_mft:
+        // An NTFS scan knows the file's MFT time apart from its creation time.
+        if (m_kind.carved) return empty(i);
+        return o.m_ntfs_scan ? date(i, id, o.m_source_mft_time, 0, split)
+                             : date(i, id, o.m_source_change_time, vf_no_subseconds, split);
+      case c_tgt_modify:
+        return date(i, id, m_v.m_target_times[0], 0, split);
+      case c_tgt_access:
+        return date(i, id, m_v.m_target_times[1], 0, split);
+      case c_tgt_create:
+        return date(i, id, m_v.m_target_times[2], 0, split);
+      case c_objid_date:
+        return date(i, id, r.m_object_droid_time, 0, split);
+      case c_attributes:
+        if (!m_b.attributes_made || m_b.attribute_mask != h.m_file_attributes) {
+          m_b.attributes.clear();
+          append_file_attributes_text(m_b.attributes, h.m_file_attributes, "; ");
+          m_b.attribute_mask = h.m_file_attributes;
+          m_b.attributes_made = true;
+        }
+        return text(i, m_b.attributes);
+      case c_lnk_offset:
+        return m_kind.carved || o.m_show_offset ? number(i, r.m_file_offset, vt_u64) : empty(i);
+      case c_src_inode:
+        return o.m_ntfs_scan && o.m_source_inode != 0 ? number(i, o.m_source_inode, vt_u64)
+                                                      : empty(i);
+      case c_src_seq:
+        return o.m_ntfs_scan && o.m_source_inode != 0 ? number(i, o.m_source_seq, vt_u16)
+                                                      : empty(i);
+      case c_target_inode:
+        return o.m_show_target_mft && r.m_target_mft_entry != 0
+                   ? number(i, r.m_target_mft_entry, vt_u64)
+                   : empty(i);
+      case c_target_seq:
+        return o.m_show_target_mft && r.m_target_mft_entry != 0
+                   ? number(i, r.m_target_mft_seq, vt_u16)
+                   : empty(i);
+      case c_file_size:
+        return h.m_file_size != 0 ? number(i, h.m_file_size, vt_u32) : empty(i);
+      case c_target_name:
+        return text(i, m_v.m_target_name);
+      case c_idlist_extra:
+        return built(i, [&](line_sink& out) { put_idlist_extra(out, r); });
+      case c_vol_type:
+        return text(i, r.m_drive_type);
+      case c_vol_serial:
+        return text(i, r.m_volume_serial);
+      case c_vol_label:
+        return text(i, r.m_volume_label);
+      case c_local_path:
+        return text(i, r.m_local_base_path);
+      case c_common_path:
+        return text(i, r.m_common_path_suffix);
+      case c_network:
+        return built(i, [&](line_sink& out) {
+          put_joined_parts(out,
+                           {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
+        });
+      case c_extra_info:
+        return built(i, [&](line_sink& out) {
+          const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
+          put_joined_parts(out, {{"[Description]: ", has_name ? std::string_view(r.m_name) : ""},
+                                 {"[RelPath]: ", r.m_relative_path},
+                                 {"[WorkDir]: ", r.m_working_dir},
+                                 {"[CmdArgs]: ", r.m_arguments},
+                                 {"[IconName]: ", r.m_icon_location},
+                                 {"[EnvBlk]: ", r.m_environment_target}});
+        });
+      case c_netbios:
+        return text(i, r.m_machine_id);
+      case c_volume_id:
+        return text(i, r.m_volume_droid);
+      case c_object_id:
+        return text(i, r.m_object_droid);
+      case c_mac:
+        return text(i, r.m_mac_address);
+      case c_user:
+        return o.m_user_name.empty() ? empty(i) : text(i, o.m_user_name);
+      case c_host:
+        return o.m_host_name.empty() ? empty(i) : text(i, o.m_host_name);
+      case c_segments:
+        if (!o.m_idlist_times) return empty(i);
+        return built(i, [&](line_sink& out) {
+          std::ostringstream segments;
+          idlist_breakout(segments, r, o);
+          out.put(segments.str());
+        });
+      case c_count:
+        break;
+    }
+    return empty(i);
+  }
+
+  uint64_t column_width(size_t i) const {
+    return i < m_s.m_columns.size() ? m_s.m_columns[i].m_width : 0;
+  }
+  uint64_t width(size_t i) const { return m_pad ? column_width(i) : 0; }
+
+  void separator() {
+    if (m_separator != '\0')
+      m_out.put(m_separator);
+    else
+      m_out.put(m_s.m_separator);
+  }
+
+  // Blanks after what was written from start, up to the width.
+  void pad(size_t start, uint64_t w) {
+    if (w > k_max_pad) w = k_max_pad;
+    const size_t used = m_out.size() - start;
+    if (w > used) m_out.fill(static_cast<size_t>(w) - used, ' ');
+  }
+
+  void aligned(std::string_view value, uint64_t w, bool right, char fill) {
+    if (w > k_max_pad) w = k_max_pad;
+    const size_t n = w > value.size() ? static_cast<size_t>(w - value.size()) : 0;
+    if (right) m_out.fill(n, fill);
+    m_out.put(value);
+    if (!right) m_out.fill(n, fill);
+  }
+
+  size_t empty(size_t i) {
+    if (m_pad) pad(m_out.size(), width(i));
+    return i;
+  }
+
+  size_t text(size_t i, std::string_view t) {
+    if (t.empty() && !(m_defaults & vf_quoted)) return empty(i);
+    const size_t start = m_out.size();
+    if (m_defaults & vf_quoted) {
+      m_out.put('"');
+      size_t from = 0;
+      for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
+        m_out.put(t.substr(from, q + 1 - from));
+        m_out.put('"');
+        from = q + 1;
+      }
+      m_out.put(t.substr(from));
+      m_out.put('"');
+    } else {
+      m_out.put(t);
+    }
+    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    if (m_pad) pad(start, width(i));
+    return i;
+  }
+
+  // A text put together by make: in place, or through the scratch text
+  // when it is to be quoted.
+  template <class Make>
+  size_t built(size_t i, Make make) {
+    if (m_defaults & vf_quoted) {
+      line_sink scratch(m_b.scratch);
+      make(scratch);
+      return text(i, scratch.text());
+    }
+    const size_t start = m_out.size();
+    make(m_out);
+    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    if (m_pad) pad(start, width(i));
+    return i;
+  }
+
+  size_t number(size_t i, uint64_t value, uint16_t type, uint32_t flags = 0) {
+    const uint64_t w = column_width(i);
+    const uint32_t f = flags | m_defaults;
+    char buf[24];
+    if (m_s.m_hex_numbers && !(f & vf_decimal)) {
+      uint64_t digits = 0;
+      if (m_pad && w >= 2) {
+        digits = w - 2;
+      } else if (type == vt_u8) {
+        digits = 2;
+      } else if (type == vt_u16) {
+        digits = 4;
+      } else if (type == vt_u32 || type == vt_u64) {
+        digits = 8;
+      }
+      if (digits >= 1 && digits <= 16) {
+        char* at = m_out.room(k_number_text_room);
+        m_out.advance_to(put_hex_number_text(at, value, true, static_cast<unsigned>(digits)));
+        return i;
+      }
+      const auto r = std::to_chars(buf, buf + sizeof(buf), value, 16);
+      m_out.put('0');
+      m_out.put('x');
+      aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), digits, true, '0');
+      return i;
+    }
+    if (!m_pad || w == 0) {
+      m_out.advance_to(put_decimal(m_out.room(k_number_text_room), value));
+      return i;
+    }
+    const auto r = std::to_chars(buf, buf + sizeof(buf), value);
+    aligned(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), w, true, ' ');
+    return i;
+  }
+
+  // "na" in the date cell and, for a split column, in its time cell.
+  size_t na_date(size_t i, bool split) {
+    text(i, "na");
+    if (!split || i + 1 >= m_count) return i;
+    separator();
+    return text(i + 1, "na");
+  }
+
+  size_t date(size_t i, column_id id, uint64_t ticks, uint32_t flags, bool split) {
+    time_format_descriptor d = m_s.m_time_settings.m_descriptor;
+    if ((flags | m_defaults) & vf_no_subseconds)
+      d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
+    row_buffers::time_texts& last = m_b.last_times[id];
+    const uint32_t key = d.as_u32();
+    if (!last.made || last.ticks != ticks || last.layout != key) {
+      if (m_prev && m_prev->ticks == ticks && m_prev->layout == key) {
+        last = *m_prev;  // the cell before showed the same time
+      } else {
+        std::string_view date_text, clock_text;
+        last.valid = filetime_date_clock_view(ticks, d, date_text, clock_text);
+        if (last.valid)
+          last.set(date_text, clock_text);
+        else
+          last.date_size = last.clock_size = 0;
+        last.ticks = ticks;
+        last.layout = key;
+        last.made = true;
+      }
+    }
+    m_prev = &last;
+    const std::string_view date = last.valid ? last.date() : m_blank;
+    const std::string_view clock = last.valid ? last.clock() : m_blank;
+    if (!m_pad && split && i + 1 < m_count && m_separator != '\0') {
+      // The usual row: date, separator, blank, clock with no widths.
+      // Short texts go as whole blocks of a fixed size (the room holds them).
+      constexpr size_t k_block = 32;
+      char* at = m_out.room(2 * row_buffers::time_texts::k_room + 2);
+      auto copy = [&](std::string_view t) {
+        if (t.size() <= k_block && t.data() != m_blank.data())
+          std::memcpy(at, t.data(), k_block);
+        else
+          std::memcpy(at, t.data(), t.size());
+        at += t.size();
+      };
+      copy(date);
+      *at++ = m_separator;
+      if (m_s.m_cell_blank) *at++ = ' ';
+      copy(clock);
+      m_out.advance_to(at);
+      return i + 1;
+    }
+    if (!split) {
+      if (m_pad && m_s.m_cell_blank) m_out.put(' ');
+      const size_t start = m_out.size();
+      m_out.put(date);
+      m_out.put(' ');
+      m_out.put(clock);
+      pad(start, width(i));
+      return i;
+    }
+    aligned(date, width(i), false, ' ');
+    separator();
+    if (i + 1 >= m_count) return i;
+    ++i;
+    if (m_s.m_cell_blank) m_out.put(' ');
+    aligned(clock, width(i), false, ' ');
+    return i;
+  }
+
+  lnk_record& m_r;
+  const lnk::useropts& m_o;
+  const record_values& m_v;
+  const cmd_params& m_s;
+  row_buffers& m_b;
+  line_sink m_out;
+  const record_kind m_kind;
+  const bool m_pad;
+  const std::string_view m_blank;
+  const uint32_t m_defaults;
+  const char m_from;
+  const char m_to;
+  const bool m_show;
+  const char m_separator;  // the separator when one character, else 0
+  const bool m_no_entry;   // a listed record with no DestList entry behind it
+  size_t m_count = 0;
+  const row_buffers::time_texts* m_prev = nullptr;  // the last date cell's texts
+};
+
 // The log2timeline columns after the type column, without the line end.
 // With show, each text shows its line ends as the line's own texts do;
 // without, the texts are only replaced in (for a record without line ends,
 // the same line).
 void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
-              const record_values& v, time_memo& times, bool show) {
+              const record_values& v, bool show) {
   const std::string& d = o.m_separator;
   const char from = o.m_replacement_char ? o.m_replace_char : 0;
   const char to = o.m_replacement_char;
@@ -873,14 +1029,14 @@ void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
     if (!r.m_volume_droid.empty()) note("VolID: ", r.m_volume_droid);
     note("ObjID: ", r.m_object_droid);
     // A date, a blank and a clock for a valid time of the years to 3000.
-    const filetime_texts* t =
-        r.m_object_droid_time < k_ticks_3001
-            ? times.find(r.m_object_droid_time, o.m_time_settings.m_descriptor)
-            : nullptr;
-    if (t && !t->date().empty()) {
-      note("ObjID time: ", t->date());
+    std::string_view date, clock;
+    if (r.m_object_droid_time < k_ticks_3001 &&
+        filetime_date_clock_view(r.m_object_droid_time, o.m_time_settings.m_descriptor, date,
+                                 clock) &&
+        !date.empty()) {
+      note("ObjID time: ", date);
       tail.put(' ');
-      tail.put(t->clock());
+      tail.put(clock);
       tail.put(" [UTC]");
     }
   }
@@ -931,6 +1087,10 @@ std::ostream& out, lnk::useropts& o) {
   if (o.m_no_padding) {
     for (vk_variant_lite& c : o.m_columns) c.m_width = 0;
   }
+  static std::atomic<uint32_t> stamps{0};
+  uint32_t stamp = ++stamps;
+  if (stamp == 0) stamp = ++stamps;
+  o.m_columns_stamp = stamp;
   write_table_header(out, o);
 }
 
@@ -943,16 +1103,17 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
   }
   vk::guarded([&] {
     row_buffers& b = buffers();
-    fill_row(b, r, o, v);
     if (o.m_header_pending) write_table_header(out, o);
-    if (b.cells.empty()) return;
-    const std::string_view line = row_line(o, b).write();
+    const row_plan& plan = plan_for(o);
+    if (plan.ids.empty()) return;
+    const std::string_view line = row_line(r, o, v, b).write(plan);
     if (line.empty()) {
+      fill_row(b, r, o, v);
       table_row row = as_table_row(b, o);
       output_table_row(out, row, o);
       return;
     }
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    uni::write_block(out, line.data(), line.size());
   });
 }
 
@@ -983,13 +1144,13 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
                              v.m_target_times[2]};
     const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
     row_buffers& b = buffers();
-    // Copied: a later find may take the entry of an earlier one.
-    filetime_texts texts[4];
+    // Copied: the next time's texts take the room of the last.
+    row_buffers::time_texts texts[4];
     bool valid[4];
     for (int i = 0; i < 4; ++i) {
-      const filetime_texts* found = b.times.find(raw[i], layout);
-      valid[i] = found != nullptr;
-      if (found) texts[i] = *found;
+      std::string_view date, clock;
+      valid[i] = filetime_date_clock_view(raw[i], layout, date, clock);
+      if (valid[i]) texts[i].set(date, clock);
     }
     struct group {
       int anchor;
@@ -1013,10 +1174,10 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
 
     // Everything after the type column is the same on each line.
     line_sink tail(b.scratch);
-    l2t_tail(tail, r, o, v, b.times, false);
+    l2t_tail(tail, r, o, v, false);
     if (has_line_end(tail.text())) {
       tail.truncate(0);
-      l2t_tail(tail, r, o, v, b.times, true);
+      l2t_tail(tail, r, o, v, true);
     }
     if (o.m_row_line_break) tail.put('\n');
 
@@ -1026,7 +1187,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     line_sink line(b.line);
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
-      const filetime_texts& t = texts[e.anchor];
+      const row_buffers::time_texts& t = texts[e.anchor];
       if (o.m_pair_datetime) {
         if (blank) line.put(' ');
         line.put(t.date());
@@ -1057,7 +1218,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
       line.put(tail.text());
     }
     const std::string_view text = line.text();
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    uni::write_block(out, text.data(), text.size());
   });
 }
 
@@ -1110,7 +1271,7 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     }
     if (o.m_row_line_break) line.put('\n');
     const std::string_view text = line.text();
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    uni::write_block(out, text.data(), text.size());
   });
 }
 

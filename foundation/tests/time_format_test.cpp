@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "foundation/vk_numtext.h"
@@ -366,9 +367,24 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
     layouts.push_back(descriptor(separators[i % 4], static_cast<uint8_t>(i * 37 + 5),
                                  static_cast<uint8_t>((i % 11) << 1)));
   int wrong = 0;
-  // One layout at a time, as a run uses them.
+  // One layout at a time, as a run uses them, now and then the same layout
+  // without sub-seconds between (as a row shows a file's own times).
   for (const auto& d : layouts) {
+    vk::time_format_descriptor whole_seconds = d;
+    whole_seconds.m_time_flags &= static_cast<uint8_t>(~vk::time_format_descriptor::subsecond_mask);
     for (const uint64_t t : ticks) {
+      // The views, each checked before the next call takes their room.
+      for (const vk::time_format_descriptor* layout : {&std::as_const(whole_seconds), &d}) {
+        std::string_view date, clock;
+        const bool viewed = vk::filetime_date_clock_view(t, *layout, date, clock);
+        vk::filetime_texts want;
+        const bool valid = vk::filetime_date_clock(want, t, *layout);
+        if (viewed != valid || date != want.date() || clock != want.clock()) {
+          ADD_FAILURE() << t << " layout " << layout->as_u32() << " viewed '" << date << "' '"
+                        << clock << "'";
+          if (++wrong > 5) return;
+        }
+      }
       const vk::time value(t, vk::type_time::filetime);
       const bool printable = t != 0 && value.valid() && vk::time_year(value) >= 1900 &&
                              vk::time_year(value) <= 3000;

@@ -252,6 +252,17 @@ TEST(RecordRows, ColumnsAreFixedByTheFirstRecordOfARun) {
   EXPECT_EQ(t.at(1, "tgt attrib"), "FILE_ATTRIBUTE_ARCHIVE");
   EXPECT_EQ(t.at(1, "file size"), "0x00001000");
 
+  // A list changed elsewhere (its stamp reset, its size kept): the cells
+  // follow the new titles, not the plan made for the registered list.
+  std::swap(o.m_columns[1], o.m_columns[2]);
+  o.m_columns_stamp = 0;
+  automatic_file(o);
+  o.m_source_path = std::string(55, 'p');
+  std::ostringstream swapped;
+  report_record(swapped, r, o);
+  const std::string front = std::string(55, 'p') + ",5f7b5f1e01b83767,VESKLIST (automatic),1,10,";
+  EXPECT_EQ(swapped.str().rfind(front, 0), 0u) << swapped.str();
+
   // The other way round: a carved first record fixes a shorter list with
   // the offset; an automatic record has no offset and its list cells drop.
   lnk::useropts c;
