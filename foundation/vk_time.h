@@ -303,10 +303,6 @@ struct filetime_texts {
 // and the layout, worked out from the ticks; false (both empty) when that
 // time is not valid.
 bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_descriptor& d);
-// The same two texts as views into room kept per thread, good until the
-// thread's next call; false (both empty) when the time is not valid.
-bool filetime_date_clock_view(uint64_t ticks, const time_format_descriptor& d,
-                              std::string_view& date, std::string_view& clock);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,
                                const time_format_descriptor& descriptor);
 bool format_time_by_descriptor(std::string& date, std::string& time_text, const time& t,

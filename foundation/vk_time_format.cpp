@@ -774,13 +774,14 @@ bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_
   if (year > 3000 && !time(ticks, type_time::filetime).valid()) return false;
   static_assert(sizeof(out.m_date) == k_buffer_size && sizeof(out.m_clock) == k_buffer_size);
   if (year <= 9999 && s.date_size != 0) {
-    char text[k_filetime_text_room];
+    // Whole blocks of the pattern's room are copied: no count to follow.
+    char text[2 * k_filetime_text_room];
     put_dated(text, ticks, s, day);
-    std::memcpy(out.m_date, text, s.date_size);
+    static_assert(sizeof(out.m_date) >= k_filetime_text_room);
+    std::memcpy(out.m_date, text, k_filetime_text_room);
     out.m_date_size = s.date_size;
-    const size_t clock_size = s.size - s.clock_at;
-    std::memcpy(out.m_clock, text + s.clock_at, clock_size);
-    out.m_clock_size = static_cast<uint8_t>(clock_size);
+    std::memcpy(out.m_clock, text + s.clock_at, k_filetime_text_room);
+    out.m_clock_size = static_cast<uint8_t>(s.size - s.clock_at);
     return true;
   }
   const time_format_descriptor& layout = d.is_zero() ? k_default_layout : d;
@@ -791,28 +792,6 @@ bool filetime_date_clock(filetime_texts& out, uint64_t ticks, const time_format_
   text_buffer clock(out.m_clock);
   layout_clock(clock, p, layout.subsecond_digits());
   out.m_clock_size = static_cast<uint8_t>(clock.size());
-  return true;
-}
-
-bool filetime_date_clock_view(uint64_t ticks, const time_format_descriptor& d,
-                              std::string_view& date, std::string_view& clock) {
-  date = clock = {};
-  if (!plausible_ticks(ticks)) return false;
-  filetime_shape& s = shape_for(d);
-  const filetime_shape::dated_day& day = date_for(s, ticks / k_ticks_per_day);
-  const uint32_t year = day.year;
-  if (year < 1900) return false;
-  if (year <= 3000 && s.date_size != 0) {
-    thread_local char text[k_filetime_text_room];
-    put_dated(text, ticks, s, day);
-    date = {text, s.date_size};
-    clock = {text + s.clock_at, static_cast<size_t>(s.size - s.clock_at)};
-    return true;
-  }
-  thread_local filetime_texts texts;
-  if (!filetime_date_clock(texts, ticks, d)) return false;
-  date = texts.date();
-  clock = texts.clock();
   return true;
 }
 

@@ -253,24 +253,13 @@ struct row_buffers {
   std::vector<row_cell> cells;
   std::string scratch;  // the texts built for this record
   std::string line;
-  // The date and clock texts of a time, each in room of its own.
+  // The date and clock texts of a time and what they were laid out from.
   struct time_texts {
-    static constexpr size_t k_room = sizeof(filetime_texts::m_date);
     uint64_t ticks = 0;
     uint32_t layout = 0;
     bool made = false;
     bool valid = false;
-    uint8_t date_size = 0, clock_size = 0;
-    char text[2 * k_room];
-    // The texts never pass the room filetime_texts has; cut, not overrun.
-    void set(std::string_view date, std::string_view clock) {
-      date_size = static_cast<uint8_t>(date.size() < k_room ? date.size() : k_room);
-      clock_size = static_cast<uint8_t>(clock.size() < k_room ? clock.size() : k_room);
-      std::memcpy(text, date.data(), date_size);
-      std::memcpy(text + k_room, clock.data(), clock_size);
-    }
-    std::string_view date() const { return {text, date_size}; }
-    std::string_view clock() const { return {text + k_room, clock_size}; }
+    filetime_texts texts;
   };
   // The last time each date column showed: a file's own times stand on each
   // of its records, and a target's times often repeat from record to record.
@@ -605,7 +594,8 @@ class row_line {
         m_from(o.m_replacement_char ? o.m_replace_char : 0), m_to(o.m_replacement_char),
         m_show(o.m_csv || o.m_csvl2t || o.m_csvgen || o.m_bodyfile),
         m_separator(o.m_separator.size() == 1 ? o.m_separator[0] : '\0'),
-        m_no_entry(m_kind.listed && (!o.m_automatic_list || r.m_from_free_space)) {}
+        m_no_entry(m_kind.listed && (!o.m_automatic_list || r.m_from_free_space)),
+        m_plain(!m_pad && !(m_defaults & vf_quoted)) {}
 
   // The line; empty when a text cell holds a line end to be shown, which
   // the general writer does (such rows are rare).
@@ -788,7 +778,20 @@ class row_line {
     return i;
   }
 
+  // Small, so that the usual cell is written where it is asked for.
   size_t text(size_t i, std::string_view t) {
+    if (!m_plain) return laid_out_text(i, t);
+    // No quotes, no widths: the text as it stands, replaced in place.
+    const size_t n = t.size();
+    if (n == 0) return i;
+    char* const at = m_out.room(n);
+    std::memcpy(at, t.data(), n);
+    replace_from(at, n, m_from, m_to);
+    m_out.advance_to(at + n);
+    return i;
+  }
+
+  size_t laid_out_text(size_t i, std::string_view t) {
     if (t.empty() && !(m_defaults & vf_quoted)) return empty(i);
     const size_t start = m_out.size();
     if (m_defaults & vf_quoted) {
@@ -816,7 +819,7 @@ class row_line {
     if (m_defaults & vf_quoted) {
       line_sink scratch(m_b.scratch);
       make(scratch);
-      return text(i, scratch.text());
+      return laid_out_text(i, scratch.text());
     }
     const size_t start = m_out.size();
     make(m_out);
@@ -878,25 +881,22 @@ class row_line {
       if (m_prev && m_prev->ticks == ticks && m_prev->layout == key) {
         last = *m_prev;  // the cell before showed the same time
       } else {
-        std::string_view date_text, clock_text;
-        last.valid = filetime_date_clock_view(ticks, d, date_text, clock_text);
-        if (last.valid)
-          last.set(date_text, clock_text);
-        else
-          last.date_size = last.clock_size = 0;
+        last.valid = filetime_date_clock(last.texts, ticks, d);
         last.ticks = ticks;
         last.layout = key;
         last.made = true;
       }
     }
     m_prev = &last;
-    const std::string_view date = last.valid ? last.date() : m_blank;
-    const std::string_view clock = last.valid ? last.clock() : m_blank;
+    const std::string_view date = last.valid ? last.texts.date() : m_blank;
+    const std::string_view clock = last.valid ? last.texts.clock() : m_blank;
     if (!m_pad && split && i + 1 < m_count && m_separator != '\0') {
       // The usual row: date, separator, blank, clock with no widths.
       // Short texts go as whole blocks of a fixed size (the room holds them).
       constexpr size_t k_block = 32;
-      char* at = m_out.room(2 * row_buffers::time_texts::k_room + 2);
+      static_assert(sizeof(filetime_texts::m_date) >= k_block &&
+                    sizeof(filetime_texts::m_clock) >= k_block);
+      char* at = m_out.room(sizeof(filetime_texts::m_date) + sizeof(filetime_texts::m_clock) + 2);
       auto copy = [&](std::string_view t) {
         if (t.size() <= k_block && t.data() != m_blank.data())
           std::memcpy(at, t.data(), k_block);
@@ -944,6 +944,7 @@ class row_line {
   const bool m_show;
   const char m_separator;  // the separator when one character, else 0
   const bool m_no_entry;   // a listed record with no DestList entry behind it
+  const bool m_plain;      // no widths and no quotes: cells as they stand
   size_t m_count = 0;
   const row_buffers::time_texts* m_prev = nullptr;  // the last date cell's texts
 };
@@ -1029,14 +1030,13 @@ void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
     if (!r.m_volume_droid.empty()) note("VolID: ", r.m_volume_droid);
     note("ObjID: ", r.m_object_droid);
     // A date, a blank and a clock for a valid time of the years to 3000.
-    std::string_view date, clock;
+    filetime_texts t;
     if (r.m_object_droid_time < k_ticks_3001 &&
-        filetime_date_clock_view(r.m_object_droid_time, o.m_time_settings.m_descriptor, date,
-                                 clock) &&
-        !date.empty()) {
-      note("ObjID time: ", date);
+        filetime_date_clock(t, r.m_object_droid_time, o.m_time_settings.m_descriptor) &&
+        !t.date().empty()) {
+      note("ObjID time: ", t.date());
       tail.put(' ');
-      tail.put(clock);
+      tail.put(t.clock());
       tail.put(" [UTC]");
     }
   }
@@ -1145,13 +1145,9 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
     row_buffers& b = buffers();
     // Copied: the next time's texts take the room of the last.
-    row_buffers::time_texts texts[4];
+    filetime_texts texts[4];
     bool valid[4];
-    for (int i = 0; i < 4; ++i) {
-      std::string_view date, clock;
-      valid[i] = filetime_date_clock_view(raw[i], layout, date, clock);
-      if (valid[i]) texts[i].set(date, clock);
-    }
+    for (int i = 0; i < 4; ++i) valid[i] = filetime_date_clock(texts[i], raw[i], layout);
     struct group {
       int anchor;
       uint8_t members;
@@ -1187,7 +1183,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     line_sink line(b.line);
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
-      const row_buffers::time_texts& t = texts[e.anchor];
+      const filetime_texts& t = texts[e.anchor];
       if (o.m_pair_datetime) {
         if (blank) line.put(' ');
         line.put(t.date());
