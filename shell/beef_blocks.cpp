@@ -4,6 +4,7 @@
 // filled only while empty), so no record is built per block. A field that
 // does not fit in the block is absent; the block is still stepped by its size.
 #include <algorithm>
+#include <string_view>
 
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
@@ -22,22 +23,22 @@ using L::le64;
 
 int32_t clamp32(int64_t n) { return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)); }
 
-void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
+void time_line(shell_item_record& rec, std::string_view label, uint64_t ticks,
                const cmd_params& opts) {
-  time t = time_from_u64(ticks, type_time::filetime);
-  if (!t.valid()) return;
-  // Scratch texts kept by the thread: a line costs only its own storage.
-  thread_local std::string date, clock;
-  format_time_by_descriptor(date, clock, t, opts.m_time_settings);
+  // The texts come straight from the ticks, as a time value would give them.
+  filetime_texts t;
+  if (!filetime_date_clock(t, ticks, opts.m_time_settings.m_descriptor)) return;
   std::string line;
   take_pooled(line);
-  line.reserve(std::char_traits<char>::length(label) + date.size() + clock.size() + 7);
-  line.append(label).append(date).append(" ").append(clock).append(" [UTC]");
+  line.reserve(label.size() + t.m_date_size + t.m_clock_size + 7);
+  line.append(label).append(t.date()).append(1, ' ').append(t.clock()).append(" [UTC]", 6);
   take_pooled(rec.date_texts);
   rec.date_texts.push_back(std::move(line));
 }
 
-uint64_t dos_ticks(byte_view v, size_t at) { return dos_filetime(le16(v, at), le16(v, at + 2)); }
+inline uint64_t dos_ticks(byte_view v, size_t at) {
+  return dos_filetime(le16(v, at), le16(v, at + 2));
+}
 
 void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse_ctx& ctx) {
   namespace R = B::recycle;
@@ -173,11 +174,11 @@ bool is_beef_v0_id20_body(const uint8_t* p, int64_t available) {
   return inner + C::inner <= *size && uint64_t{le32(v, C::length)} + 58 <= inner;
 }
 
-int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
-                         parse_ctx& ctx, const cmd_params& opts) {
-  if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
+namespace {
+// A block that passed is_beef_block, with at least B::min_parse bytes.
+int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t avail,
+                        int64_t size, parse_ctx& ctx, const cmd_params& opts) {
   const byte_view all = L::view_of(p, avail);
-  const int64_t size = le16(all, B::size);
   const byte_view v(p, static_cast<size_t>(size));
   const uint16_t version = le16(v, B::version), id = le16(v, B::id);
   const uint64_t remembered = ctx.offset;
@@ -284,15 +285,22 @@ int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t av
   if (taken <= 0) taken = avail;
   return clamp32(taken);
 }
+}  // namespace
+
+int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
+                         parse_ctx& ctx, const cmd_params& opts) {
+  if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
+  return beef_block_body(record, p, avail, load_le16(p), ctx, opts);
+}
 
 int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64_t avail,
                               parse_ctx& ctx, const cmd_params& opts) {
   if (!p) return 0;
   int64_t total = 0;
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
-    const int64_t size = le16(L::view_of(p, avail), B::size);
+    const int64_t size = load_le16(p);  // is_beef_block: inside avail
     if (size > B::max_block || !guard_charge(1)) break;
-    parse_beef_block(record, p, avail, ctx, opts);
+    if (avail >= B::min_parse) beef_block_body(record, p, avail, size, ctx, opts);
     ctx.offset += static_cast<uint64_t>(size);
     ctx.consumed += static_cast<uint32_t>(size);
     p += size;
