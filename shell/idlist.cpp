@@ -168,21 +168,25 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   if (!level) return false;
   const byte_view v = L::view_of(p, size);
   out.reserve(item_count_hint(v));
+  size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
   uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
+  // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
   while (rem >= 4 && !guard_spent()) {
-    const int64_t n = le16(v, static_cast<size_t>(at));
+    const int64_t n = load_le16(p + at);
     if (n < 5 || n > rem) break;
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
       // Parsed in its place in the list; a record not accepted is used again.
-      if (used == out.size())
+      if (used == have) {
         out.emplace_back();
-      else
+        ++have;
+      } else {
         out[used].clear();
+      }
       shell_item_record& rec = out[used];
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
                                             ctx, opts, &step) != 0;
@@ -192,7 +196,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       if (rem < 0) break;
       at += step;
       pos += step;
-      while (rem >= 2 && le16(v, static_cast<size_t>(at)) == 0) {
+      while (rem >= 2 && load_le16(p + at) == 0) {
         rem -= 2;
         at += 2;
         pos += 2;
