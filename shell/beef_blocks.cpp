@@ -66,26 +66,44 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
   rec.children.push_back(std::move(nested));
 }
 
-// Versions 3, 7, 8 and 9. Returns the bytes taken.
+// Reads the UTF-16 text at [at, end) into slot under the merge rules: an
+// empty slot takes it in place (an empty text leaves it empty), a filled
+// one passes the text on to names.
+void merge_utf16_name(shell_item_record& rec, std::string& slot, byte_view v, int64_t at,
+                      int64_t end) {
+  if (slot.empty()) {
+    read_utf16(v, at, end, slot);
+    return;
+  }
+  std::string text;
+  read_utf16(v, at, end, text);
+  add_item_name(rec, std::move(text));
+}
+
+// Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
+// into their slots while these are empty, which is what a merge of the
+// block's own record would do: nothing in between reads or writes a slot.
 int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
                              uint16_t version) {
   namespace F = B::file_ext;
   const int64_t size = static_cast<int64_t>(v.size());
-  if (size >= 12 && le16(v, F::created)) merge_time(rec.created, dos_ticks(v, F::created));
-  if (size >= 16 && le16(v, F::accessed)) merge_time(rec.accessed, dos_ticks(v, F::accessed));
+  // A time fills only an empty slot: converted only then.
+  if (size >= 12 && !rec.created && le16(v, F::created)) rec.created = dos_ticks(v, F::created);
+  if (size >= 16 && !rec.accessed && le16(v, F::accessed))
+    rec.accessed = dos_ticks(v, F::accessed);
   if (size < 18) return avail;
   const uint16_t long_at = le16(v, F::long_name);
   if (long_at == 0 || long_at >= avail) return avail;
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
-  // While the record has no long name the text is read straight into its
-  // slot, which is what the merge at the end would do; nothing in between
-  // reads or writes the slot.
-  std::string other_long, localized;
+  // A long name displaced by one already there joins names after the
+  // block's second string and before its localized name, as in a merge.
+  std::string other_long;
   const bool into_slot = rec.long_name.empty();
   if (into_slot) take_pooled(rec.long_name);
   read_utf16(v, long_at, names_end, into_slot ? rec.long_name : other_long);
   if (version == 3) {
     const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
+    std::string localized;
     if (loc != 0 && loc < size) {
       if (loc + 1 < size && le8(v, loc + 1u) != 0)
         read_ansi(v, loc, size, localized);
@@ -105,16 +123,17 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
   }
   if (version != 7 && size >= 20) {
     const uint16_t at = le16(v, F::second);
-    std::string s;
-    if (at && at < size) read_utf16(v, at, names_end, s);
-    add_item_name(rec, std::move(s));
-  }
-  if (size >= F::localized_min) {
-    const uint16_t at = le16(v, F::localized);
-    if (at && at < size) read_utf16(v, at, names_end, localized);
+    if (at && at < size) {
+      std::string s;
+      read_utf16(v, at, names_end, s);
+      add_item_name(rec, std::move(s));
+    }
   }
   if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
-  merge_name(rec, rec.localized_name, std::move(localized));
+  if (size >= F::localized_min) {
+    const uint16_t at = le16(v, F::localized);
+    if (at && at < size) merge_utf16_name(rec, rec.localized_name, v, at, names_end);
+  }
   return size;
 }
 

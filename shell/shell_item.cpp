@@ -274,17 +274,46 @@ void merge_shell_item(shell_item_record& dst, shell_item_record&& src) {
   if (src.size) dst.size = src.size;
 }
 
+namespace {
+// The last known GUID added on this thread and its name text: most links
+// name the same few folders (My Computer above all), so the lookup and the
+// text are made once for a run of them. The names are the table's own
+// static texts, so a kept one never goes stale.
+struct last_known_guid {
+  guid key;
+  std::string text;
+  bool set = false;
+};
+thread_local last_known_guid t_last_guid;
+}  // namespace
+
 void add_item_guid(shell_item_record& rec, const guid& g) {
   static const guid zero;
   if (guid_equals(g, zero)) return;
   take_pooled(rec.guids);
   rec.guids.push_back(g);
-  const std::string_view name = clsid_known_name(g);
-  if (name.empty()) return;
+  last_known_guid& last = t_last_guid;
+  const bool again = last.set && guid_equals(g, last.key);
+  std::string_view name;
+  if (!again) {
+    name = clsid_known_name(g);
+    if (name.empty()) return;
+  }
   take_pooled(rec.guid_names);
   std::string& text = rec.guid_names.emplace_back();
   take_pooled(text);
-  if (!append_clsid_text(text, name)) rec.guid_names.pop_back();
+  if (again) {
+    text.append(last.text);
+    return;
+  }
+  if (!append_clsid_text(text, name)) {
+    rec.guid_names.pop_back();
+    return;
+  }
+  last.set = false;
+  last.text.assign(text);
+  last.key = g;
+  last.set = true;
 }
 
 void add_item_guid(shell_item_record& rec, const uint8_t* p) {
