@@ -319,7 +319,17 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
     const int64_t size = load_le16(p);  // is_beef_block: inside avail
     if (size > B::max_block || !guard_charge(1)) break;
-    if (avail >= B::min_parse) beef_block_body(record, p, avail, size, ctx, opts);
+    if (avail >= B::min_parse) {
+      // A file entry's own extension, the most common block, goes straight
+      // to its reader (the body would do the same, its result unused here).
+      const uint16_t version = load_le16(p + B::version);
+      if (B::is_file_ext_version(version)) {
+        ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
+        file_entry_extension(record, byte_view(p, static_cast<size_t>(size)), avail, version);
+      } else {
+        beef_block_body(record, p, avail, size, ctx, opts);
+      }
+    }
     ctx.offset += static_cast<uint64_t>(size);
     ctx.consumed += static_cast<uint32_t>(size);
     p += size;

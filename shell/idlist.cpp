@@ -242,7 +242,9 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
   if (step_out) *step_out = declared;
   uint32_t result = static_cast<uint32_t>(size);
-  if (sized && is_94_byte_structure(item, size)) rec.flags |= itemflag_94_byte;
+  // The test needs the structure's fixed size; most items are smaller.
+  if (sized && size >= L::s94::min_size && is_94_byte_structure(item, size))
+    rec.flags |= itemflag_94_byte;
 
   bool ok = false;
   if (sized && type == L::type::embedded) {
