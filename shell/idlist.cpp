@@ -94,6 +94,12 @@ bool uri_long(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const
   return true;
 }
 
+// The dispatcher has checked the type byte and that the size lies inside.
+bool file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                int64_t n, const cmd_params& opts) {
+  return n >= 15 && parse_sized_file_entry(item, ctx, rec, p, n, opts);
+}
+
 struct route_step {
   item_parser parse;
   int32_t result;  // < 0: the item's size
@@ -113,11 +119,11 @@ constexpr item_route k_routes[] = {
     {0x29, 0x29, {{parse_volume_item, 7}, {}}},
     {0x2F, 0x2F, {{parse_volume_item, 7}, {}}},
     {0x2E, 0x2E, {{type_2e, -1}, {}}},
-    {0x30, 0x32, {{parse_file_entry_item, -1}, {}}},
-    {0x34, 0x36, {{parse_file_entry_item, -1}, {}}},
-    {0x38, 0x3A, {{parse_file_entry_item, -1}, {}}},
-    {0x3D, 0x3E, {{parse_file_entry_item, -1}, {}}},
-    {0xB1, 0xB1, {{parse_file_entry_item, -1}, {}}},
+    {0x30, 0x32, {{file_entry, -1}, {}}},
+    {0x34, 0x36, {{file_entry, -1}, {}}},
+    {0x38, 0x3A, {{file_entry, -1}, {}}},
+    {0x3D, 0x3E, {{file_entry, -1}, {}}},
+    {0xB1, 0xB1, {{file_entry, -1}, {}}},
     {0x40, 0x42, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
     {0x44, 0x4B, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
     {0x4D, 0x4F, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},

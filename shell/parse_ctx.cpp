@@ -22,8 +22,6 @@ void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_
 
 std::string item_type_name(uint8_t) { return "unk"; }
 
-void reset_consumed(const uint8_t*, parse_ctx& ctx) { ctx.consumed = 0; }
-
 void skip_item_header(const uint8_t* item, parse_ctx& ctx) {
   reset_consumed(item, ctx);
   ctx.consumed = 3;
