@@ -173,7 +173,6 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   guard_level level(size);
   if (!level) return false;
   const byte_view v = L::view_of(p, size);
-  out.reserve(item_count_hint(v));
   size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
   uint64_t flags = 0;
@@ -188,6 +187,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       ctx.offset = pos;
       // Parsed in its place in the list; a record not accepted is used again.
       if (used == have) {
+        // Out of records to reuse and of room: room for the items left, once.
+        if (have == out.capacity())
+          out.reserve(have + item_count_hint(v.tail(static_cast<size_t>(at))));
         out.emplace_back();
         ++have;
       } else {
