@@ -187,9 +187,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       ctx.offset = pos;
       // Parsed in its place in the list; a record not accepted is used again.
       if (used == have) {
-        // Out of records to reuse and of room: room for the items left, once.
+        // Out of records to reuse and of room: room for the items left, or
+        // (when the count stops short, as at padding) at least twice as
+        // much, so that growing stays geometric.
         if (have == out.capacity())
-          out.reserve(have + item_count_hint(v.tail(static_cast<size_t>(at))));
+          out.reserve(have +
+                      std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
         out.emplace_back();
         ++have;
       } else {
