@@ -40,6 +40,23 @@ bool is_string_named_fmtid(byte_view v) {
   return v.starts_with(st::fmtid, string_named_set().m_bytes, 16);
 }
 
+// The two kind tests on v, all of available bytes, known to pass
+// is_property_storage.
+bool string_named_kind(byte_view v, int64_t available) {
+  if (available < st::min_string_named) return false;
+  const int64_t size = storage_size16(v);
+  if (size < st::min_string_named) return false;
+  const int64_t first = *v.u32(st::values + nv::size);
+  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
+         is_string_named_fmtid(v);
+}
+
+bool integer_named_kind(byte_view v, int64_t available) {
+  if (available <= st::short_integer_named)
+    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
+  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
+}
+
 }  // namespace
 
 bool holds_values_only(const shell_item_record& r) {
@@ -64,10 +81,13 @@ namespace {
 bool fold_into(shell_item_record& rec, shell_item_record& part) {
   const bool values_only = holds_values_only(part);
   // Into an empty collection the storage's own moves whole, in its order.
-  if (rec.properties.empty())
+  if (part.properties.empty()) {
+    // Nothing to move.
+  } else if (rec.properties.empty()) {
     rec.properties.swap(part.properties);
-  else
+  } else {
     rec.properties.merge(part.properties);
+  }
   if (values_only) {
     // Merging the rest would add nothing.
     clear_item_property_fields(part);
@@ -166,13 +186,15 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     temp.prop_shown_only = rec.prop_shown_only;
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
-    if (is_string_named_storage(current.data(), remaining)) {
+    // The walk's test above holds for current: the kind tests need not make
+    // it again.
+    if (string_named_kind(current, remaining)) {
       if (!parse_string_named_storage(ctx, temp, current.data(), storage_size, opts)) {
         ctx.offset = base;
         break;
       }
       string_named = true;
-    } else if (is_integer_named_storage(current.data(), remaining)) {
+    } else if (integer_named_kind(current, remaining)) {
       // Past the short-storage bound the test within the storage's own size
       // reads the same bytes and gives the same answer: it is not made again.
       const bool parsed =
@@ -345,22 +367,11 @@ bool is_property_storage(const uint8_t* p, int64_t available) {
 }
 
 bool is_string_named_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < st::min_string_named) return false;
-  const byte_view v = view_of(p, available);
-  const int64_t size = storage_size16(v);
-  if (size < st::min_string_named || size > available || !is_property_storage(p, available))
-    return false;
-  const int64_t first = *v.u32(st::values + nv::size);
-  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
-         is_string_named_fmtid(v);
+  return is_property_storage(p, available) && string_named_kind(view_of(p, available), available);
 }
 
 bool is_integer_named_storage(const uint8_t* p, int64_t available) {
-  if (!is_property_storage(p, available)) return false;
-  const byte_view v = view_of(p, available);
-  if (available <= st::short_integer_named)
-    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
-  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
+  return is_property_storage(p, available) && integer_named_kind(view_of(p, available), available);
 }
 
 bool is_embedded_property_storage(const uint8_t* p, int64_t available) {

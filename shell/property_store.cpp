@@ -355,7 +355,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           const cmd_params& opts) {
   return guarded(
       [&]() -> int32_t {
-        clear_item_property_fields(rec);
+        if (!rec.prop_lists_unread) clear_item_property_fields(rec);
         if (!data || size <= 0) {
           ctx.consumed = 0;
           return 0;
@@ -384,7 +384,12 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         };
         if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name)) pv.take_room();
         if (roomless(node.key())) property_buffers::take(node.key());
-        if (lookup_property_value_key(pv) && !rec.prop_lists_unread) {
+        // A single value parsed for a report's lists is never asked its
+        // names: its key's marks do.
+        const bool found = rec.prop_shown_only && single != tv_none
+                               ? lookup_property_value_flags(pv)
+                               : lookup_property_value_key(pv);
+        if (found && !rec.prop_lists_unread) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }
