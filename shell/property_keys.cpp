@@ -264,6 +264,13 @@ bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
   });
 }
 
+bool property_key_flags(const guid& fmtid, uint32_t pid, uint32_t& flags) noexcept {
+  bool named = false;
+  const key_slot* slot = slot_or_named(fmtid, pid, named);
+  flags = slot ? slot->flags : 0;
+  return slot || named;
+}
+
 bool lookup_property_value_flags(property_value& rec) noexcept {
   bool named = false;
   const key_slot* slot = slot_or_named(rec.key.fmtid, rec.key.pid, named);

@@ -97,9 +97,10 @@ bool fold_into(shell_item_record& rec, shell_item_record& part) {
     rec.found_properties.swap(part.found_properties);
   else
     rec.found_properties.merge(part.found_properties);
-  for (auto& item : part.children) rec.children.push_back(std::move(item));
+  // Into an empty list the storage's own moves whole, elements in place.
+  append_moved(rec.children, std::move(part.children));
   part.children.clear();
-  for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
+  append_moved(rec.embedded_lists, std::move(part.embedded_lists));
   part.embedded_lists.clear();
   merge_shell_item(rec, std::move(part));
   return false;
@@ -140,9 +141,16 @@ class storage_record {
 
 // A byte value of a storage that holds an ID list becomes the items it
 // lists, and leaves the property collection.
-void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts) {
+void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts,
+                        const size_t* flat_mark) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
-  if (it != temp.properties.end() && it->first.find(k_byte_value_prefix) != std::string::npos) {
+  const bool at_end = it == temp.properties.end();
+  // The storage's flat values count as if in the collection (a text is
+  // dropped as the collection's would be erased; it holds no bytes).
+  if (flat_mark && shown_values::take_flat_lower_bound(*flat_mark, k_byte_value_prefix,
+                                                       at_end ? nullptr : &it->first,
+                                                       at_end ? 0 : it->second.order)) {
+  } else if (!at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
     std::string bytes = std::move(it->second.bytes);
     temp.properties.erase(it);
     if (bytes.size() > 2) {
@@ -154,7 +162,7 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
-        for (auto& item : items) temp.children.push_back(std::move(item));
+        append_moved(temp.children, std::move(items));
       // Streams expanded in this copy keep it until the parse ends.
       if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
     }
@@ -184,6 +192,17 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     storage_record scratch;
     shell_item_record& temp = scratch.get();
     temp.prop_shown_only = rec.prop_shown_only;
+    // The flat values filed from here are the storage's: dropped with it
+    // unless it is folded. Only records parsed for a report's lists have
+    // them (and the storages within theirs).
+    struct flat_values {
+      bool on;
+      size_t mark = on ? shown_values::mark() : 0;
+      bool folded = false;
+      ~flat_values() {
+        if (on && !folded) shown_values::drop_from(mark);
+      }
+    } flat{rec.prop_shown_only};
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
     // The walk's test above holds for current: the kind tests need not make
@@ -212,7 +231,9 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       ctx.offset = base;
       break;
     }
-    if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
+    if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat.mark)))
+      take_id_list_value(temp, string_named, opts, flat.on ? &flat.mark : nullptr);
+    flat.folded = true;
     // Unknown until the fold has returned (it may throw half-way).
     const bool was_values_only = values_only && *values_only;
     if (values_only) *values_only = false;
