@@ -358,8 +358,8 @@ thread_local list t_list;
 
 // Rooms kept past a scope: a bounded number of entries, texts of moderate
 // room.
-constexpr size_t k_kept_entries = 256;
-constexpr size_t k_kept_room = 4096;
+constexpr size_t k_kept_entries = 64;
+constexpr size_t k_kept_room = 512;
 
 // The key text the value would be filed under.
 const std::string& key_of(entry& e) {

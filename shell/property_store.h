@@ -89,9 +89,10 @@ size_t mark() noexcept;
 void drop_from(size_t mark) noexcept;
 // True when a value past mark is kept.
 bool any_from(size_t mark) noexcept;
-// For the first key not below text in the collection merged with the
-// values past mark (key_of_found: the collection's own, order its filing
-// order): the flat value that is it, dropped when its key holds text, and
+// Of the keys not below text, in a collection merged with the values past
+// mark, the first: collection_key is the collection's own first (null: none)
+// and collection_order its filing order. When a flat value's key comes
+// first, that value is dropped if its key holds text, and the result is
 // true; false when the collection's own stands.
 bool take_flat_lower_bound(size_t mark, std::string_view text, const std::string* collection_key,
                            uint64_t collection_order);
