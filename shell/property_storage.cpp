@@ -147,10 +147,11 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
   const bool at_end = it == temp.properties.end();
   // The storage's flat values count as if in the collection (a text is
   // dropped as the collection's would be erased; it holds no bytes).
-  if (flat_mark && shown_values::take_flat_lower_bound(*flat_mark, k_byte_value_prefix,
+  const bool flat_first =
+      flat_mark && shown_values::take_flat_lower_bound(*flat_mark, k_byte_value_prefix,
                                                        at_end ? nullptr : &it->first,
-                                                       at_end ? 0 : it->second.order)) {
-  } else if (!at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
+                                                       at_end ? 0 : it->second.order);
+  if (!flat_first && !at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
     std::string bytes = std::move(it->second.bytes);
     temp.properties.erase(it);
     if (bytes.size() > 2) {
