@@ -182,9 +182,9 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
                            carved, ctx, opts);
   }
   if (decoded) {
-    // No report prints the detail line of this list: its details stand for it.
-    idlist_text(rec.m_idlist_path, rec.m_idlist_details, rec.m_idlist_times[0],
-                rec.m_idlist_times[1], rec.m_idlist_times[2], opts, rec.m_idlist_items);
+    idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details,
+                rec.m_idlist_times[0], rec.m_idlist_times[1], rec.m_idlist_times[2], opts,
+                rec.m_idlist_items);
     if (!rec.m_idlist_items.empty()) {
       rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
       rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;

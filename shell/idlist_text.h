@@ -21,11 +21,6 @@ namespace vk {
 bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
                  const cmd_params& settings, shell_item_list& items);
-// The same without the detail line, which numbered_detail_line(details)
-// gives when wanted.
-bool idlist_text(std::string& path, std::vector<std::string>& details, uint64_t& modified,
-                 uint64_t& accessed, uint64_t& created, const cmd_params& settings,
-                 shell_item_list& items);
 
 // Appends, in file-position order, the shown values of the record (strings
 // and times; hidden ones dropped): "fmtid/name" (or "fmtid/0x<pid>") to keys

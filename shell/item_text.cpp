@@ -637,29 +637,42 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
   return &level;
 }
 
-// "[1] a; [2] b" of the texts, appended.
+// "[1] a; [2] b" of the texts, appended: sized once and written in place.
 template <class Texts, class View>
 void append_numbered(std::string& out, const Texts& texts, View view) {
-  size_t size = 0;
-  for (const auto& t : texts) size += view(t).size() + 8;
-  out.reserve(out.size() + size);
-  size_t n = 0;
+  if (texts.empty()) return;
+  size_t size = 0, n = 0;
   for (const auto& t : texts) {
-    if (n)
-      out.append("; [", 3);
-    else
-      out += '[';
-    if (++n < 10)
-      out += static_cast<char>('0' + n);
-    else
-      append_decimal(out, n);
-    out.append("] ", 2);
-    out += view(t);
+    ++n;
+    const size_t digits = n < 10 ? 1 : n < 100 ? 2 : n < 1000 ? 3 : 20;
+    size += view(t).size() + digits + 5;  // "; [", the number, "] ", the text
   }
+  const size_t at = out.size();
+  out.resize(at + size);
+  char* const start = out.data();
+  char* to = start + at;
+  n = 0;
+  for (const auto& t : texts) {
+    if (n) {
+      *to++ = ';';
+      *to++ = ' ';
+    }
+    *to++ = '[';
+    if (++n < 10)
+      *to++ = static_cast<char>('0' + n);
+    else
+      to = put_decimal(to, n);
+    *to++ = ']';
+    *to++ = ' ';
+    const std::string_view text = view(t);
+    std::memcpy(to, text.data(), text.size());
+    to += text.size();
+  }
+  out.resize(static_cast<size_t>(to - start));
 }
 
 void spans_out(const text_workspace& ws, const std::vector<span>& spans,
-               std::vector<std::string>& details, std::string* detail_line) {
+               std::vector<std::string>& details, std::string& detail_line) {
   details.reserve(spans.size());
   for (const span& s : spans) {
     const std::string_view text = view_of(ws, s);
@@ -669,19 +682,16 @@ void spans_out(const text_workspace& ws, const std::vector<span>& spans,
     if (text.size() > d.capacity()) property_buffers::take(d);
     d.assign(text);
   }
-  if (detail_line)
-    append_numbered(*detail_line, spans, [&](const span& s) { return view_of(ws, s); });
+  append_numbered(detail_line, spans, [&](const span& s) { return view_of(ws, s); });
 }
 
 }  // namespace
 
-namespace {
-
-bool idlist_texts(std::string& path, std::string* detail_line, std::vector<std::string>& details,
-                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                  const cmd_params& settings, shell_item_list& items) {
+bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
+                 uint64_t& modified, uint64_t& accessed, uint64_t& created,
+                 const cmd_params& settings, shell_item_list& items) {
   path.clear();
-  if (detail_line) detail_line->clear();
+  detail_line.clear();
   details.clear();
   modified = accessed = created = 0;
   return guarded(
@@ -695,20 +705,6 @@ bool idlist_texts(std::string& path, std::string* detail_line, std::vector<std::
         return !path.empty();
       },
       [&] { path.clear(); });
-}
-
-}  // namespace
-
-bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
-                 uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                 const cmd_params& settings, shell_item_list& items) {
-  return idlist_texts(path, &detail_line, details, modified, accessed, created, settings, items);
-}
-
-bool idlist_text(std::string& path, std::vector<std::string>& details, uint64_t& modified,
-                 uint64_t& accessed, uint64_t& created, const cmd_params& settings,
-                 shell_item_list& items) {
-  return idlist_texts(path, nullptr, details, modified, accessed, created, settings, items);
 }
 
 void append_time_text(std::string& out, const time& t, const cmd_params& settings,
@@ -754,7 +750,7 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
         buffer_mark mark(ws);
         item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
         spans_out(ws, ws.levels[static_cast<size_t>(t_text_depth)].item_details, details,
-                  &detail_line);
+                  detail_line);
         return !text.empty();
       },
       [&] { return !text.empty(); });

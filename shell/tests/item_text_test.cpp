@@ -121,8 +121,10 @@ TEST(IdlistText, NameItemsMatchTheItemWalk) {
     for (char& c : t) c = alphabet[rng() % alphabet.size()];
     return t;
   };
+  size_t most = 0;
   for (int round = 0; round < 400; ++round) {
-    shell_item_list items(1 + rng() % 5);
+    // Now and then a long list, for ten details and more.
+    shell_item_list items(1 + rng() % (round % 8 == 0 ? 16 : 5));
     for (shell_item_record& r : items) {
       const unsigned kind = rng() % 6;
       r.long_name = kind == 5 ? "" : text(kind == 0 ? 3 : kind == 1 ? 9 : 24);
@@ -136,9 +138,10 @@ TEST(IdlistText, NameItemsMatchTheItemWalk) {
     // The oracle: each item through the full walk, the path joined and
     // squeezed, the details kept once in first-seen order.
     std::string joined;
-    strings details;
+    strings texts, details;
     for (shell_item_record r : items) {
       item_out io = text_of(r, s);
+      texts.push_back(io.text);
       if (!io.text.empty()) joined += io.text + "\\";
       for (const std::string& d : io.details)
         if (std::find(details.begin(), details.end(), d) == details.end()) details.push_back(d);
@@ -150,14 +153,14 @@ TEST(IdlistText, NameItemsMatchTheItemWalk) {
     const list_out o = text_of(items, s);
     EXPECT_EQ(o.path, path) << round;
     EXPECT_EQ(o.details, details) << round;
-    EXPECT_EQ(o.line, numbered_detail_line(details)) << round;
-    strings without_line;
-    std::string path_again;
-    uint64_t m, a, c;
-    idlist_text(path_again, without_line, m, a, c, s, items);
-    EXPECT_EQ(path_again, path);
-    EXPECT_EQ(without_line, details);
+    std::string line;
+    for (size_t i = 0; i < details.size(); ++i)
+      line += (i ? "; [" : "[") + std::to_string(i + 1) + "] " + details[i];
+    EXPECT_EQ(o.line, line) << round;
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].long_name, texts[i]) << round;
+    most = std::max(most, details.size());
   }
+  EXPECT_GE(most, 10u);
 }
 
 TEST(IdlistText, NestingStopsAtGuardDepth) {
