@@ -4,6 +4,7 @@
 // filled only while empty), so no record is built per block. A field that
 // does not fit in the block is absent; the block is still stepped by its size.
 #include <algorithm>
+#include <string_view>
 
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
@@ -22,22 +23,22 @@ using L::le64;
 
 int32_t clamp32(int64_t n) { return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)); }
 
-void time_line(shell_item_record& rec, const char* label, uint64_t ticks,
+void time_line(shell_item_record& rec, std::string_view label, uint64_t ticks,
                const cmd_params& opts) {
-  time t = time_from_u64(ticks, type_time::filetime);
-  if (!t.valid()) return;
-  // Scratch texts kept by the thread: a line costs only its own storage.
-  thread_local std::string date, clock;
-  format_time_by_descriptor(date, clock, t, opts.m_time_settings);
+  // The texts come straight from the ticks, as a time value would give them.
+  filetime_texts t;
+  if (!filetime_date_clock(t, ticks, opts.m_time_settings.m_descriptor)) return;
   std::string line;
   take_pooled(line);
-  line.reserve(std::char_traits<char>::length(label) + date.size() + clock.size() + 7);
-  line.append(label).append(date).append(" ").append(clock).append(" [UTC]");
+  line.reserve(label.size() + t.m_date_size + t.m_clock_size + 7);
+  line.append(label).append(t.date()).append(1, ' ').append(t.clock()).append(" [UTC]", 6);
   take_pooled(rec.date_texts);
   rec.date_texts.push_back(std::move(line));
 }
 
-uint64_t dos_ticks(byte_view v, size_t at) { return dos_filetime(le16(v, at), le16(v, at + 2)); }
+inline uint64_t dos_ticks(byte_view v, size_t at) {
+  return dos_filetime(le16(v, at), le16(v, at + 2));
+}
 
 void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse_ctx& ctx) {
   namespace R = B::recycle;
@@ -65,26 +66,44 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
   rec.children.push_back(std::move(nested));
 }
 
-// Versions 3, 7, 8 and 9. Returns the bytes taken.
+// Reads the UTF-16 text at [at, end) into slot under the merge rules: an
+// empty slot takes it in place (an empty text leaves it empty), a filled
+// one passes the text on to names.
+void merge_utf16_name(shell_item_record& rec, std::string& slot, byte_view v, int64_t at,
+                      int64_t end) {
+  if (slot.empty()) {
+    read_utf16(v, at, end, slot);
+    return;
+  }
+  std::string text;
+  read_utf16(v, at, end, text);
+  add_item_name(rec, std::move(text));
+}
+
+// Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
+// into their slots while these are empty, which is what a merge of the
+// block's own record would do: nothing in between reads or writes a slot.
 int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
                              uint16_t version) {
   namespace F = B::file_ext;
   const int64_t size = static_cast<int64_t>(v.size());
-  if (size >= 12 && le16(v, F::created)) merge_time(rec.created, dos_ticks(v, F::created));
-  if (size >= 16 && le16(v, F::accessed)) merge_time(rec.accessed, dos_ticks(v, F::accessed));
+  // A time fills only an empty slot: converted only then.
+  if (size >= 12 && !rec.created && le16(v, F::created)) rec.created = dos_ticks(v, F::created);
+  if (size >= 16 && !rec.accessed && le16(v, F::accessed))
+    rec.accessed = dos_ticks(v, F::accessed);
   if (size < 18) return avail;
   const uint16_t long_at = le16(v, F::long_name);
   if (long_at == 0 || long_at >= avail) return avail;
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
-  // While the record has no long name the text is read straight into its
-  // slot, which is what the merge at the end would do; nothing in between
-  // reads or writes the slot.
-  std::string other_long, localized;
+  // A long name displaced by one already there joins names after the
+  // block's second string and before its localized name, as in a merge.
+  std::string other_long;
   const bool into_slot = rec.long_name.empty();
   if (into_slot) take_pooled(rec.long_name);
   read_utf16(v, long_at, names_end, into_slot ? rec.long_name : other_long);
   if (version == 3) {
     const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
+    std::string localized;
     if (loc != 0 && loc < size) {
       if (loc + 1 < size && le8(v, loc + 1u) != 0)
         read_ansi(v, loc, size, localized);
@@ -104,16 +123,17 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
   }
   if (version != 7 && size >= 20) {
     const uint16_t at = le16(v, F::second);
-    std::string s;
-    if (at && at < size) read_utf16(v, at, names_end, s);
-    add_item_name(rec, std::move(s));
-  }
-  if (size >= F::localized_min) {
-    const uint16_t at = le16(v, F::localized);
-    if (at && at < size) read_utf16(v, at, names_end, localized);
+    if (at && at < size) {
+      std::string s;
+      read_utf16(v, at, names_end, s);
+      add_item_name(rec, std::move(s));
+    }
   }
   if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
-  merge_name(rec, rec.localized_name, std::move(localized));
+  if (size >= F::localized_min) {
+    const uint16_t at = le16(v, F::localized);
+    if (at && at < size) merge_utf16_name(rec, rec.localized_name, v, at, names_end);
+  }
   return size;
 }
 
@@ -173,11 +193,11 @@ bool is_beef_v0_id20_body(const uint8_t* p, int64_t available) {
   return inner + C::inner <= *size && uint64_t{le32(v, C::length)} + 58 <= inner;
 }
 
-int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
-                         parse_ctx& ctx, const cmd_params& opts) {
-  if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
+namespace {
+// A block that passed is_beef_block, with at least B::min_parse bytes.
+int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t avail,
+                        int64_t size, parse_ctx& ctx, const cmd_params& opts) {
   const byte_view all = L::view_of(p, avail);
-  const int64_t size = le16(all, B::size);
   const byte_view v(p, static_cast<size_t>(size));
   const uint16_t version = le16(v, B::version), id = le16(v, B::id);
   const uint64_t remembered = ctx.offset;
@@ -284,15 +304,32 @@ int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t av
   if (taken <= 0) taken = avail;
   return clamp32(taken);
 }
+}  // namespace
+
+int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
+                         parse_ctx& ctx, const cmd_params& opts) {
+  if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
+  return beef_block_body(record, p, avail, load_le16(p), ctx, opts);
+}
 
 int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64_t avail,
                               parse_ctx& ctx, const cmd_params& opts) {
   if (!p) return 0;
   int64_t total = 0;
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
-    const int64_t size = le16(L::view_of(p, avail), B::size);
+    const int64_t size = load_le16(p);  // is_beef_block: inside avail
     if (size > B::max_block || !guard_charge(1)) break;
-    parse_beef_block(record, p, avail, ctx, opts);
+    if (avail >= B::min_parse) {
+      // A file entry's own extension, the most common block, goes straight
+      // to its reader (the body would do the same, its result unused here).
+      const uint16_t version = load_le16(p + B::version);
+      if (B::is_file_ext_version(version)) {
+        ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
+        file_entry_extension(record, byte_view(p, static_cast<size_t>(size)), avail, version);
+      } else {
+        beef_block_body(record, p, avail, size, ctx, opts);
+      }
+    }
     ctx.offset += static_cast<uint64_t>(size);
     ctx.consumed += static_cast<uint32_t>(size);
     p += size;

@@ -413,6 +413,11 @@ struct scan_entry {
   step_kind step;
   uint8_t field;  // the stored step's offset, or the fixed step
   uint8_t plus;
+  // A u32 the test requires at signature_at (0: none), so that a position
+  // whose bytes there differ skips the test; every such test also needs
+  // more than signature_at + 4 bytes.
+  uint8_t signature_at = 0;
+  uint32_t signature = 0;
 };
 
 template <bool (*F)(parse_ctx&, shell_item_record&, const uint8_t*, int64_t, const cmd_params&)>
@@ -441,25 +446,34 @@ int64_t scan_beef(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int6
 // Tried in this order at each position; the first test that passes decides.
 const scan_entry k_scan_table[] = {
     {is_0a291cf0_block, as_count<parse_0a291cf0_block>, step_kind::fixed,
-     E::x0a291cf0::step, 0},
+     E::x0a291cf0::step, 0, E::x0a291cf0::signature_at, E::x0a291cf0::signature},
     {is_cfsf_block, as_count<parse_cfsf_block>, step_kind::field16, E::cfsf::inner,
-     E::cfsf::inner_extra},
-    {is_07192006_block, as_count<parse_07192006_block>, step_kind::field16, 4, 0},
-    {is_10312005_block, as_count<parse_10312005_block>, step_kind::field16, 4, 0},
-    {is_45177777_block, scan_45177777, step_kind::returned, 0, 0},
+     E::cfsf::inner_extra, E::cfsf::signature_at, E::cfsf::signature},
+    {is_07192006_block, as_count<parse_07192006_block>, step_kind::field16, 4, 0,
+     E::form_07192006.signature_at, E::form_07192006.signature},
+    {is_10312005_block, as_count<parse_10312005_block>, step_kind::field16, 4, 0,
+     E::form_10312005.signature_at, E::form_10312005.signature},
+    {is_45177777_block, scan_45177777, step_kind::returned, 0, 0, 6, 0x45177777},
     {is_08312006_item, as_count<parse_08312006_block>, step_kind::field16,
-     E::outer_08312006::inner, 0},
-    {is_f5a6b710_block, as_count<parse_f5a6b710_block>, step_kind::field16, 0, 0},
-    {is_augm_block, as_count<parse_augm_block>, step_kind::field16, 0, 0},
+     E::outer_08312006::inner, 0, E::outer_08312006::signature_at, E::form_08312006.signature},
+    {is_f5a6b710_block, as_count<parse_f5a6b710_block>, step_kind::field16, 0, 0,
+     E::f5a6b710::signature_at, E::f5a6b710::signature},
+    {is_augm_block, as_count<parse_augm_block>, step_kind::field16, 0, 0, E::augm::signature_at,
+     E::augm::signature},
     {is_sized_record_with_offsets, scan_sized_record, step_kind::returned, 0, 0},
     {is_untyped_block, as_count<parse_untyped_block>, step_kind::field16, 0, 0},
     {is_embedded_property_storage, as_count<parse_storage_block>, step_kind::field32, 0, 0},
     {is_08312006_block, as_count<parse_three_string_block>, step_kind::field16, 0, 0},
     {is_c001b000_block, as_count<parse_c001b000_block>, step_kind::field16,
-     E::c001b000::length, 0},
+     E::c001b000::length, 0, E::c001b000::signature_at, E::c001b000::signature},
     {is_94_byte_structure, scan_94_byte, step_kind::field16, 0, 0},
     {is_beef_block, scan_beef, step_kind::field16, 0, 0},
 };
+
+// The u32 at `at` of the bytes at p, or 0 when they end before it.
+uint32_t u32_or_zero(const uint8_t* p, int64_t available, size_t at) {
+  return available >= static_cast<int64_t>(at + 4) ? load_le32(p + at) : 0;
+}
 
 }  // namespace
 
@@ -474,12 +488,17 @@ bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t
     const uint64_t remembered = ctx.offset;
     const uint8_t* here = p + pos;
     const byte_view v = view(here, remaining);
+    // Most positions carry none of the signatures: those tests are skipped
+    // on a look at the two places the signatures lie.
+    const uint32_t at4 = u32_or_zero(here, remaining, 4), at6 = u32_or_zero(here, remaining, 6);
     const scan_entry* entry = nullptr;
-    for (const scan_entry& e : k_scan_table)
+    for (const scan_entry& e : k_scan_table) {
+      if (e.signature_at && (e.signature_at == 4 ? at4 : at6) != e.signature) continue;
       if (e.test(here, remaining)) {
         entry = &e;
         break;
       }
+    }
     if (!entry) break;
     const int64_t value = entry->parse(ctx, rec, here, remaining, opts);
     result = value > 0;

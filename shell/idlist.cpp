@@ -94,6 +94,12 @@ bool uri_long(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const
   return true;
 }
 
+// The dispatcher has checked the type byte and that the size lies inside.
+bool file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                int64_t n, const cmd_params& opts) {
+  return n >= 15 && parse_sized_file_entry(item, ctx, rec, p, n, opts);
+}
+
 struct route_step {
   item_parser parse;
   int32_t result;  // < 0: the item's size
@@ -113,11 +119,11 @@ constexpr item_route k_routes[] = {
     {0x29, 0x29, {{parse_volume_item, 7}, {}}},
     {0x2F, 0x2F, {{parse_volume_item, 7}, {}}},
     {0x2E, 0x2E, {{type_2e, -1}, {}}},
-    {0x30, 0x32, {{parse_file_entry_item, -1}, {}}},
-    {0x34, 0x36, {{parse_file_entry_item, -1}, {}}},
-    {0x38, 0x3A, {{parse_file_entry_item, -1}, {}}},
-    {0x3D, 0x3E, {{parse_file_entry_item, -1}, {}}},
-    {0xB1, 0xB1, {{parse_file_entry_item, -1}, {}}},
+    {0x30, 0x32, {{file_entry, -1}, {}}},
+    {0x34, 0x36, {{file_entry, -1}, {}}},
+    {0x38, 0x3A, {{file_entry, -1}, {}}},
+    {0x3D, 0x3E, {{file_entry, -1}, {}}},
+    {0xB1, 0xB1, {{file_entry, -1}, {}}},
     {0x40, 0x42, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
     {0x44, 0x4B, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
     {0x4D, 0x4F, {{parse_root_folder_item, -1}, {parse_network_item, -1}}},
@@ -167,22 +173,31 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   guard_level level(size);
   if (!level) return false;
   const byte_view v = L::view_of(p, size);
-  out.reserve(item_count_hint(v));
+  size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
   uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
+  // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
   while (rem >= 4 && !guard_spent()) {
-    const int64_t n = le16(v, static_cast<size_t>(at));
+    const int64_t n = load_le16(p + at);
     if (n < 5 || n > rem) break;
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
       // Parsed in its place in the list; a record not accepted is used again.
-      if (used == out.size())
+      if (used == have) {
+        // Out of records to reuse and of room: room for the items left, or
+        // (when the count stops short, as at padding) at least twice as
+        // much, so that growing stays geometric.
+        if (have == out.capacity())
+          out.reserve(have +
+                      std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
         out.emplace_back();
-      else
+        ++have;
+      } else {
         out[used].clear();
+      }
       shell_item_record& rec = out[used];
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
                                             ctx, opts, &step) != 0;
@@ -192,7 +207,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       if (rem < 0) break;
       at += step;
       pos += step;
-      while (rem >= 2 && le16(v, static_cast<size_t>(at)) == 0) {
+      while (rem >= 2 && load_le16(p + at) == 0) {
         rem -= 2;
         at += 2;
         pos += 2;
@@ -238,7 +253,9 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
   if (step_out) *step_out = declared;
   uint32_t result = static_cast<uint32_t>(size);
-  if (sized && is_94_byte_structure(item, size)) rec.flags |= itemflag_94_byte;
+  // The test needs the structure's fixed size; most items are smaller.
+  if (sized && size >= L::s94::min_size && is_94_byte_structure(item, size))
+    rec.flags |= itemflag_94_byte;
 
   bool ok = false;
   if (sized && type == L::type::embedded) {

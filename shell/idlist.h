@@ -35,6 +35,10 @@ bool parse_volume_item(const uint8_t*, parse_ctx&, shell_item_record&, const uin
                        const cmd_params&);
 bool parse_file_entry_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*,
                            int64_t, const cmd_params&);
+// parse_file_entry_item for an item of a file-entry type whose u16 size,
+// at least 15, the caller has checked to lie inside the bytes at p.
+bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
+                            const uint8_t* p, int64_t size, const cmd_params& opts);
 bool control_panel_category_name(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*,
                                  int64_t, const cmd_params&);
 bool parse_type_01_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,

@@ -105,9 +105,13 @@ bool parse_volume_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& r
 
 bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
                            const uint8_t* p, int64_t avail, const cmd_params& opts) {
-  namespace F = L::file_entry;
   if (!p || avail <= 0 || !is_file_entry_item(p, avail)) return false;
-  const int64_t size = le16(view(p, avail), L::item::size);
+  return parse_sized_file_entry(item, ctx, rec, p, le16(view(p, avail), L::item::size), opts);
+}
+
+bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
+                            const uint8_t* p, int64_t size, const cmd_params& opts) {
+  namespace F = L::file_entry;
   const byte_view v = view(p, size);
   rec.size = le32(v, F::file_size);
   if (const uint16_t date = le16(v, F::dos_date))

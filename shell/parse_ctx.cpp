@@ -22,8 +22,6 @@ void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_
 
 std::string item_type_name(uint8_t) { return "unk"; }
 
-void reset_consumed(const uint8_t*, parse_ctx& ctx) { ctx.consumed = 0; }
-
 void skip_item_header(const uint8_t* item, parse_ctx& ctx) {
   reset_consumed(item, ctx);
   ctx.consumed = 3;
@@ -169,9 +167,10 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
   const size_t bytes = static_cast<size_t>(end - start);
-  // Mostly ASCII up to the NUL: found in one pass eight bytes at a time.
+  // Mostly ASCII up to the NUL: found in one pass eight bytes at a time,
+  // the last few bytes one by one. n stops at the first NUL or high byte.
   size_t n = 0;
-  bool ascii = false;
+  bool stopped = false;
   if constexpr (std::endian::native == std::endian::little) {
     constexpr uint64_t k_ones = 0x0101010101010101ull, k_high = 0x8080808080808080ull;
     for (; n + 8 <= bytes; n += 8) {
@@ -181,10 +180,14 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
       if (stop == 0) continue;
       // The lowest flagged byte is the first NUL or high byte.
       n += static_cast<size_t>(std::countr_zero(stop)) / 8;
-      ascii = p[n] == 0;
+      stopped = true;
       break;
     }
   }
+  if (!stopped)
+    while (n < bytes && p[n] != 0 && p[n] < 0x80) ++n;
+  // All ASCII up to a NUL or the end; else the NUL lies past a high byte.
+  const bool ascii = n == bytes || p[n] == 0;
   if (!ascii) {
     const void* nul = std::memchr(p + n, 0, bytes - n);
     n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : bytes;

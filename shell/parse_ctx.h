@@ -37,7 +37,8 @@ bool debug_output_enabled(const parse_ctx& ctx);
 void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_t file_offset);
 
 std::string item_type_name(uint8_t type);
-void reset_consumed(const uint8_t* item, parse_ctx& ctx);
+// Inline: every item parser starts with it.
+inline void reset_consumed(const uint8_t*, parse_ctx& ctx) { ctx.consumed = 0; }
 void skip_item_header(const uint8_t* item, parse_ctx& ctx);
 parse_ctx& mark_consumed_18(const uint8_t* item, parse_ctx& ctx);
 // 4 when bit 7 of the byte at 3 is set, else the u16 at 4 plus 6; needs 6 bytes.

@@ -206,9 +206,6 @@ void append(V& dst, const V& src) {
   dst.insert(dst.end(), src.begin(), src.end());
 }
 
-// Cumulative day counts before each month, minus one (index 0 = January).
-constexpr int16_t k_month_starts[12] = {-1, 30, 58, 89, 119, 150, 180, 211, 242, 272, 303, 333};
-
 }  // namespace
 
 std::string shell_item_record::modified_date() const { return time_part(modified, 0); }
@@ -217,35 +214,6 @@ std::string shell_item_record::created_date() const { return time_part(created, 
 std::string shell_item_record::created_time() const { return time_part(created, 1); }
 std::string shell_item_record::accessed_date() const { return time_part(accessed, 0); }
 std::string shell_item_record::accessed_time() const { return time_part(accessed, 1); }
-
-namespace {
-// Days from 1601-01-01 to the day before the 1st of each month a DOS date
-// can hold, indexed by the date's year and month bits together (date >> 5);
-// -1 where the month bits name no month.
-constexpr std::array<int32_t, 2048> k_dos_month_days = [] {
-  std::array<int32_t, 2048> out{};
-  for (int64_t i = 0; i < 128; ++i) {
-    const int64_t year = 1980 + i, y1 = year - 1;
-    const int64_t before = (year - 1601) * 365 + y1 / 4 + y1 / 400 - y1 / 100 - 388;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    for (int64_t m = 0; m < 16; ++m)
-      out[static_cast<size_t>(i * 16 + m)] =
-          m < 1 || m > 12 ? -1
-                          : static_cast<int32_t>(before + k_month_starts[m - 1] +
-                                                 (leap && m > 2 ? 1 : 0));
-  }
-  return out;
-}();
-}  // namespace
-
-uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
-  const uint32_t day = dos_date & 31u;
-  const uint32_t sec2 = dos_time & 31u, min = (dos_time >> 5) & 63u, hour = dos_time >> 11;
-  const int32_t before = k_dos_month_days[dos_date >> 5];
-  if (day == 0 || before < 0 || sec2 > 29 || min > 59 || hour > 23) return 0;
-  const uint64_t days = static_cast<uint64_t>(before) + day;
-  return (days * 86400 + hour * 3600 + min * 60 + sec2 * 2) * 10000000;
-}
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (&dst == &src) return;
@@ -306,17 +274,46 @@ void merge_shell_item(shell_item_record& dst, shell_item_record&& src) {
   if (src.size) dst.size = src.size;
 }
 
+namespace {
+// The last known GUID added on this thread and its name text: most links
+// name the same few folders (My Computer above all), so the lookup and the
+// text are made once for a run of them. The names are the table's own
+// static texts, so a kept one never goes stale.
+struct last_known_guid {
+  guid key;
+  std::string text;
+  bool set = false;
+};
+thread_local last_known_guid t_last_guid;
+}  // namespace
+
 void add_item_guid(shell_item_record& rec, const guid& g) {
   static const guid zero;
   if (guid_equals(g, zero)) return;
   take_pooled(rec.guids);
   rec.guids.push_back(g);
-  const std::string_view name = clsid_known_name(g);
-  if (name.empty()) return;
+  last_known_guid& last = t_last_guid;
+  const bool again = last.set && guid_equals(g, last.key);
+  std::string_view name;
+  if (!again) {
+    name = clsid_known_name(g);
+    if (name.empty()) return;
+  }
   take_pooled(rec.guid_names);
   std::string& text = rec.guid_names.emplace_back();
   take_pooled(text);
-  if (!append_clsid_text(text, name)) rec.guid_names.pop_back();
+  if (again) {
+    text.append(last.text);
+    return;
+  }
+  if (!append_clsid_text(text, name)) {
+    rec.guid_names.pop_back();
+    return;
+  }
+  last.set = false;
+  last.text.assign(text);
+  last.key = g;
+  last.set = true;
 }
 
 void add_item_guid(shell_item_record& rec, const uint8_t* p) {

@@ -74,6 +74,13 @@ TEST(IdListMemory, HeapStaysLinearInTheInput) {
     EXPECT_LE(u.bytes, 400 * shape.in.size() + 65536) << u.bytes << " for " << shape.in.size();
     EXPECT_LE(u.blocks, shape.in.size() / 2 + 64) << u.blocks << " for " << shape.in.size();
   }
+  // Items each behind zero padding, where a count of the items ahead stops:
+  // the list of records still grows geometrically, not an item at a time.
+  bytes_t padded;
+  for (int i = 0; i < 256; ++i) padded = cat({padded, shell_item(0x99, {0x41, 0x41}), {0, 0}});
+  const usage u = walk_counted(padded);
+  EXPECT_EQ(u.items, 256u);
+  EXPECT_LE(u.blocks, 16u);
 }
 
 // Every field a walk fills, as one text per list.

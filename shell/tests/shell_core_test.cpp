@@ -110,6 +110,17 @@ TEST(ShellItemRecord, Guids) {
   add_item_guid(r, unknown);
   EXPECT_EQ(r.guids.size(), 3u);
   EXPECT_EQ(r.guid_names.size(), 2u);
+  // Known GUIDs in turn, each named by its own text however the runs go.
+  const uint8_t recycle_bin[16] = {0x40, 0xF0, 0x5F, 0x64, 0x81, 0x50, 0x1B, 0x10,
+                                   0x9F, 0x08, 0x00, 0xAA, 0x00, 0x2F, 0x95, 0x4E};
+  shell_item_record turns;
+  for (const uint8_t* g : {recycle_bin, k_my_computer, k_my_computer, recycle_bin,
+                           static_cast<const uint8_t*>(unknown), recycle_bin})
+    add_item_guid(turns, g);
+  EXPECT_EQ(turns.guid_names,
+            (std::vector<std::string>{"{CLSID_RecycleBin}", "{CLSID_MyComputer}",
+                                      "{CLSID_MyComputer}", "{CLSID_RecycleBin}",
+                                      "{CLSID_RecycleBin}"}));
 
   parse_ctx ctx;
   std::vector<uint8_t> two(32, 0x11);
