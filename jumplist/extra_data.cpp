@@ -261,6 +261,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
     return all;
   }();
   size_t used = 0;
+  // The single texts and times are kept flat, outside the parts.
+  shown_values::scope flat;
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
@@ -280,13 +282,12 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
       part.prop_shown_only = true;
     }
     ctx.offset = block_offset + pos;
+    flat.set_record(static_cast<uint32_t>(used - 1));
     parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
                                    values_only[used - 1]);
     pos += *storage;
   }
-  std::vector<std::string> parsing_names, primary_names;
-  collect_merged_property_texts(parts.data(), used, parsing_names, primary_names,
-                                rec.m_property_keys, rec.m_property_values, opts, false);
+  flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts);
   return true;
 }
 

@@ -22,6 +22,8 @@ bool shown_vartype(uint32_t vt) {
   return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
 }
 
+}  // namespace
+
 void append_property_value_text(std::string& out, const property_value& v,
                                 const cmd_params& settings) {
   if (v.is_number) {
@@ -46,6 +48,8 @@ void append_property_value_text(std::string& out, const property_value& v,
     out += v.text;
   }
 }
+
+namespace {
 
 // Room for n more, growing geometrically over repeated calls.
 void reserve_more(std::vector<std::string>& v, size_t n) {

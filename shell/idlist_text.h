@@ -48,6 +48,9 @@ void collect_list_property_texts(std::vector<std::string>& parsing_names,
 
 // The value text of a property as the report shows it.
 std::string property_value_text(const property_value& value, const cmd_params& settings);
+// The same text appended to out.
+void append_property_value_text(std::string& out, const property_value& value,
+                                const cmd_params& settings);
 
 // A search-condition leaf: at least 122 bytes, the name "ite.." counted 4
 // at +32, and the value's unit count at +118 fitting the bytes from +120.

@@ -219,34 +219,69 @@ const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint
 
 }  // namespace
 
+namespace {
+
+// The marks of a looked-up key but its names.
+void set_table_marks(property_value& rec, const key_slot& entry) {
+  rec.table_flags = entry.flags;
+  rec.table_flags_high = 0;
+  rec.listed = 1;
+  rec.table_bit0 = (entry.flags & 0x1) ? 1 : 0;
+  rec.table_bit1 = (entry.flags & 0x2) ? 1 : 0;
+  rec.table_bit2 = (entry.flags & 0x4) ? 1 : 0;
+  rec.table_bit3 = (entry.flags & 0x8) ? 1 : 0;
+  rec.is_filetime = (entry.flags & 0x10) ? 1 : 0;
+  rec.table_bit5 = (entry.flags & 0x20) ? 1 : 0;
+  rec.key_known = 1;
+}
+
+// The table's slot of the key, or null; string_named is set when the key is
+// of the string-named set instead.
+inline const key_slot* slot_or_named(const guid& fmtid, uint32_t pid, bool& string_named) {
+  const key_slot* slot = find_key_slot(fmtid, pid);
+  // Only an FMTID the table lacks may be the string-named set.
+  string_named = !slot && g_built && guid_equals(fmtid, string_named_set());
+  return slot;
+}
+
+}  // namespace
+
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid) {
   return vk::guarded([&] {
-    const key_slot* slot = find_key_slot(fmtid, pid);
+    bool named = false;
+    const key_slot* slot = slot_or_named(fmtid, pid, named);
+    if (!slot && !named) return false;
+    rec.name2.clear();
+    rec.name3.clear();
     if (!slot) {
-      // Only an FMTID the table lacks may be the string-named set.
-      if (!g_built || !guid_equals(fmtid, string_named_set())) return false;
-      rec.name2.clear();
-      rec.name3.clear();
       rec.string_named = 1;
       rec.key_known = 1;
       return true;
     }
-    const key_slot& entry = *slot;
-    rec.name.assign(entry.name);
-    rec.name2.clear();
-    rec.name3.clear();
-    rec.table_flags = entry.flags;
-    rec.table_flags_high = 0;
-    rec.listed = 1;
-    rec.table_bit0 = (entry.flags & 0x1) ? 1 : 0;
-    rec.table_bit1 = (entry.flags & 0x2) ? 1 : 0;
-    rec.table_bit2 = (entry.flags & 0x4) ? 1 : 0;
-    rec.table_bit3 = (entry.flags & 0x8) ? 1 : 0;
-    rec.is_filetime = (entry.flags & 0x10) ? 1 : 0;
-    rec.table_bit5 = (entry.flags & 0x20) ? 1 : 0;
-    rec.key_known = 1;
+    rec.name.assign(slot->name);
+    set_table_marks(rec, *slot);
     return true;
   });
+}
+
+bool property_key_flags(const guid& fmtid, uint32_t pid, uint32_t& flags) noexcept {
+  bool named = false;
+  const key_slot* slot = slot_or_named(fmtid, pid, named);
+  flags = slot ? slot->flags : 0;
+  return slot || named;
+}
+
+bool lookup_property_value_flags(property_value& rec) noexcept {
+  bool named = false;
+  const key_slot* slot = slot_or_named(rec.key.fmtid, rec.key.pid, named);
+  if (slot) {
+    set_table_marks(rec, *slot);
+    return true;
+  }
+  if (!named) return false;
+  rec.string_named = 1;
+  rec.key_known = 1;
+  return true;
 }
 
 void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid) {

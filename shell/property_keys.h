@@ -70,6 +70,12 @@ const guid& string_named_set();
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
 bool lookup_property_value_key(property_value& rec);
+// As lookup_property_value_key for a value whose names nobody reads: the
+// flags and marks only, the name texts left as they are. Never throws.
+bool lookup_property_value_flags(property_value& rec) noexcept;
+// The table's flags of the key (0 for a key of the string-named set); false
+// when neither. Never throws.
+bool property_key_flags(const guid& fmtid, uint32_t pid, uint32_t& flags) noexcept;
 // Appends "<FMTID text>/<the table's name>", or "<FMTID text>/0x<pid>" (at
 // least 2 hex digits) when the table has no name for the key.
 void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid);

@@ -40,6 +40,23 @@ bool is_string_named_fmtid(byte_view v) {
   return v.starts_with(st::fmtid, string_named_set().m_bytes, 16);
 }
 
+// The two kind tests on v, all of available bytes, known to pass
+// is_property_storage.
+bool string_named_kind(byte_view v, int64_t available) {
+  if (available < st::min_string_named) return false;
+  const int64_t size = storage_size16(v);
+  if (size < st::min_string_named) return false;
+  const int64_t first = *v.u32(st::values + nv::size);
+  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
+         is_string_named_fmtid(v);
+}
+
+bool integer_named_kind(byte_view v, int64_t available) {
+  if (available <= st::short_integer_named)
+    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
+  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
+}
+
 }  // namespace
 
 bool holds_values_only(const shell_item_record& r) {
@@ -64,10 +81,13 @@ namespace {
 bool fold_into(shell_item_record& rec, shell_item_record& part) {
   const bool values_only = holds_values_only(part);
   // Into an empty collection the storage's own moves whole, in its order.
-  if (rec.properties.empty())
+  if (part.properties.empty()) {
+    // Nothing to move.
+  } else if (rec.properties.empty()) {
     rec.properties.swap(part.properties);
-  else
+  } else {
     rec.properties.merge(part.properties);
+  }
   if (values_only) {
     // Merging the rest would add nothing.
     clear_item_property_fields(part);
@@ -77,9 +97,10 @@ bool fold_into(shell_item_record& rec, shell_item_record& part) {
     rec.found_properties.swap(part.found_properties);
   else
     rec.found_properties.merge(part.found_properties);
-  for (auto& item : part.children) rec.children.push_back(std::move(item));
+  // Into an empty list the storage's own moves whole, elements in place.
+  append_moved(rec.children, std::move(part.children));
   part.children.clear();
-  for (auto& list : part.embedded_lists) rec.embedded_lists.push_back(std::move(list));
+  append_moved(rec.embedded_lists, std::move(part.embedded_lists));
   part.embedded_lists.clear();
   merge_shell_item(rec, std::move(part));
   return false;
@@ -120,9 +141,17 @@ class storage_record {
 
 // A byte value of a storage that holds an ID list becomes the items it
 // lists, and leaves the property collection.
-void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts) {
+void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts,
+                        const size_t* flat_mark) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
-  if (it != temp.properties.end() && it->first.find(k_byte_value_prefix) != std::string::npos) {
+  const bool at_end = it == temp.properties.end();
+  // The storage's flat values count as if in the collection (a text is
+  // dropped as the collection's would be erased; it holds no bytes).
+  const bool flat_first =
+      flat_mark && shown_values::take_flat_lower_bound(*flat_mark, k_byte_value_prefix,
+                                                       at_end ? nullptr : &it->first,
+                                                       at_end ? 0 : it->second.order);
+  if (!flat_first && !at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
     std::string bytes = std::move(it->second.bytes);
     temp.properties.erase(it);
     if (bytes.size() > 2) {
@@ -134,7 +163,7 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
-        for (auto& item : items) temp.children.push_back(std::move(item));
+        append_moved(temp.children, std::move(items));
       // Streams expanded in this copy keep it until the parse ends.
       if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
     }
@@ -164,15 +193,28 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     storage_record scratch;
     shell_item_record& temp = scratch.get();
     temp.prop_shown_only = rec.prop_shown_only;
+    // The flat values filed from here are the storage's: dropped with it
+    // unless it is folded. Only records parsed for a report's lists have
+    // them (and the storages within theirs).
+    struct flat_values {
+      bool on;
+      size_t mark = on ? shown_values::mark() : 0;
+      bool folded = false;
+      ~flat_values() {
+        if (on && !folded) shown_values::drop_from(mark);
+      }
+    } flat{rec.prop_shown_only};
     ctx.offset = base;
     const int64_t storage_size = storage_size16(current);
-    if (is_string_named_storage(current.data(), remaining)) {
+    // The walk's test above holds for current: the kind tests need not make
+    // it again.
+    if (string_named_kind(current, remaining)) {
       if (!parse_string_named_storage(ctx, temp, current.data(), storage_size, opts)) {
         ctx.offset = base;
         break;
       }
       string_named = true;
-    } else if (is_integer_named_storage(current.data(), remaining)) {
+    } else if (integer_named_kind(current, remaining)) {
       // Past the short-storage bound the test within the storage's own size
       // reads the same bytes and gives the same answer: it is not made again.
       const bool parsed =
@@ -190,7 +232,9 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       ctx.offset = base;
       break;
     }
-    if (!temp.properties.empty()) take_id_list_value(temp, string_named, opts);
+    if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat.mark)))
+      take_id_list_value(temp, string_named, opts, flat.on ? &flat.mark : nullptr);
+    flat.folded = true;
     // Unknown until the fold has returned (it may throw half-way).
     const bool was_values_only = values_only && *values_only;
     if (values_only) *values_only = false;
@@ -345,22 +389,11 @@ bool is_property_storage(const uint8_t* p, int64_t available) {
 }
 
 bool is_string_named_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < st::min_string_named) return false;
-  const byte_view v = view_of(p, available);
-  const int64_t size = storage_size16(v);
-  if (size < st::min_string_named || size > available || !is_property_storage(p, available))
-    return false;
-  const int64_t first = *v.u32(st::values + nv::size);
-  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
-         is_string_named_fmtid(v);
+  return is_property_storage(p, available) && string_named_kind(view_of(p, available), available);
 }
 
 bool is_integer_named_storage(const uint8_t* p, int64_t available) {
-  if (!is_property_storage(p, available)) return false;
-  const byte_view v = view_of(p, available);
-  if (available <= st::short_integer_named)
-    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
-  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
+  return is_property_storage(p, available) && integer_named_kind(view_of(p, available), available);
 }
 
 bool is_embedded_property_storage(const uint8_t* p, int64_t available) {

@@ -1,5 +1,6 @@
 #include "shell/property_store.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "foundation/vk_guard.h"
 #include "shell/guid_names.h"
+#include "shell/idlist_text.h"
 #include "shell/property_keys.h"
 
 namespace vk {
@@ -47,13 +49,12 @@ size_t position_key(char (&out)[25], uint32_t tag, uint64_t offset) {
   return 9 + static_cast<size_t>(width);
 }
 
-// The template's key text: its text lower-cased, built in the template's
-// own buffer.
-void set_lowered_key(property_value& pv) {
-  pv.key_text.assign(pv.text);
+// out = text lower-cased (ASCII letters only).
+void assign_lowered(std::string& out, const std::string& text) {
+  out.assign(text);
   // Eight bytes at a time: a byte below 0x80 from 'A' to 'Z' gains 0x20.
-  char* p = pv.key_text.data();
-  const size_t n = pv.key_text.size();
+  char* p = out.data();
+  const size_t n = out.size();
   constexpr uint64_t k_ones = 0x0101010101010101ull;
   auto lower8 = [](char* at) {
     uint64_t w;
@@ -74,6 +75,13 @@ void set_lowered_key(property_value& pv) {
   if (n % 8 != 0) lower8(p + n - 8);
 }
 
+// The template's key text: its text lower-cased, built in the template's
+// own buffer.
+void set_lowered_key(property_value& pv) { assign_lowered(pv.key_text, pv.text); }
+
+// Counts the values filed on the thread (see property_value::order).
+thread_local uint64_t t_filing_order = 0;
+
 // Files the template under its key text once its text and key text are set.
 // The last record of a consumed template takes the template itself; other
 // records are copies, and the template keeps its buffers for the next
@@ -92,6 +100,7 @@ class filer {
     m_pv.vartype = vartype;
     m_pv.offset = offset;
     m_pv.offset2 = offset;
+    m_pv.order = ++t_filing_order;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
     if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
@@ -311,6 +320,312 @@ property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) 
 
 }  // namespace
 
+// ---- the flat list of shown values ----
+
+namespace shown_values {
+namespace {
+
+// One single text or time: what its key text, its value text and its place
+// among the values are made of.
+struct entry {
+  uint64_t offset = 0;
+  uint64_t order = 0;
+  uint64_t number = 0;
+  guid fmtid;
+  uint32_t pid = 0;
+  uint32_t vartype = 0;
+  uint32_t record = 0;
+  uint32_t tag = 0;  // the position key's tag of a time
+  uint8_t is_number = 0;
+  uint8_t is_filetime = 0;
+  uint8_t hidden = 0;  // the table's hidden mark
+  bool live = false;
+  bool key_made = false;
+  std::string text;
+  std::string key;  // made when two values share a place
+};
+
+// Entries past used keep their texts' room for the values filed next.
+struct list {
+  std::vector<entry> entries;
+  size_t used = 0;
+  size_t high = 0;  // entries used since the outermost scope last closed
+  bool open = false;
+  uint32_t record = 0;
+};
+
+thread_local list t_list;
+
+// Rooms kept past a scope: a bounded number of entries, texts of moderate
+// room.
+constexpr size_t k_kept_entries = 64;
+constexpr size_t k_kept_room = 512;
+
+// The key text the value would be filed under.
+const std::string& key_of(entry& e) {
+  if (!e.key_made) {
+    if (e.tag == 0) {
+      assign_lowered(e.key, e.text);
+    } else {
+      char key[25];
+      e.key.assign(key, position_key(key, e.tag, e.offset));
+    }
+    e.key_made = true;
+  }
+  return e.key;
+}
+
+bool all_zero(const guid& g) { return guid_equals(g, guid()); }
+
+// The kinds a report shows (as its value lists do).
+bool shown_vartype(uint32_t vt) { return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7; }
+
+void reserve_more(std::vector<std::string>& v, size_t n) {
+  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
+}
+
+struct placed {
+  uint64_t offset;
+  uint64_t order;
+  size_t record;
+  const std::string* key;       // a collection's value: its key
+  const property_value* value;  // ... and the value; null for a flat one
+  size_t flat;                  // a flat value's index
+};
+
+}  // namespace
+
+scope::scope() noexcept : m_start(t_list.used), m_record(t_list.record), m_open(t_list.open) {
+  t_list.open = true;
+  t_list.record = 0;
+}
+
+scope::~scope() {
+  list& l = t_list;
+  l.used = m_start;
+  l.record = m_record;
+  l.open = m_open;
+  if (l.open) return;
+  if (l.entries.size() > k_kept_entries) l.entries.resize(k_kept_entries);
+  const size_t high = std::min(l.high, l.entries.size());
+  for (size_t i = 0; i < high; ++i) {
+    entry& e = l.entries[i];
+    if (e.text.capacity() > k_kept_room) std::string().swap(e.text);
+    if (e.key.capacity() > k_kept_room) std::string().swap(e.key);
+  }
+  l.high = 0;
+}
+
+void scope::set_record(uint32_t record) noexcept { t_list.record = record; }
+
+size_t mark() noexcept { return t_list.used; }
+
+void drop_from(size_t at) noexcept {
+  if (t_list.used > at) t_list.used = at;
+}
+
+bool any_from(size_t at) noexcept {
+  const list& l = t_list;
+  for (size_t i = at; i < l.used; ++i)
+    if (l.entries[i].live) return true;
+  return false;
+}
+
+bool take_flat_lower_bound(size_t at, std::string_view text, const std::string* collection_key,
+                           uint64_t collection_order) {
+  list& l = t_list;
+  // A flat key holding text holds these digits as they stand. Without one,
+  // a flat key can come first only where it does not hold text either, or
+  // where the collection's key holds text but does not start with it.
+  constexpr std::string_view k_digits = "816936";
+  bool needed = collection_key && collection_key->find(text) != std::string::npos &&
+                !collection_key->starts_with(text);
+  for (size_t i = at; !needed && i < l.used; ++i)
+    needed = l.entries[i].live && l.entries[i].tag == 0 && l.entries[i].text.size() >= text.size() &&
+             l.entries[i].text.find(k_digits) != std::string::npos;
+  if (!needed) return false;
+  size_t best = l.used;
+  const std::string* best_key = collection_key;
+  uint64_t best_order = collection_order;
+  for (size_t i = at; i < l.used; ++i) {
+    entry& e = l.entries[i];
+    if (!e.live) continue;
+    const std::string& key = key_of(e);
+    if (key < text) continue;
+    if (best_key) {
+      const int by_key = key.compare(*best_key);
+      if (by_key > 0 || (by_key == 0 && e.order > best_order)) continue;
+    }
+    best = i;
+    best_key = &key;
+    best_order = e.order;
+  }
+  if (best == l.used) return false;
+  if (best_key->find(text) != std::string::npos) l.entries[best].live = false;
+  return true;
+}
+
+void scope::collect(const shell_item_record* records, size_t count,
+                    std::vector<std::string>& keys, std::vector<std::string>& values,
+                    const cmd_params& settings) {
+  // The lists' length up to the last pair filled whole.
+  size_t filled_keys = keys.size();
+  guarded(
+      [&] {
+        list& l = t_list;
+        thread_local std::vector<placed> places;
+        places.clear();
+        size_t shown = 0;
+        // Places met in rising order need no sort (the common case: one
+        // walk's values, each at a place of its own).
+        bool rising = true;
+        auto add = [&](const placed& p) {
+          if (!places.empty() && p.offset <= places.back().offset) rising = false;
+          places.push_back(p);
+        };
+        for (size_t r = 0; r < count; ++r) {
+          for (const auto& [key, v] : records[r].properties) {
+            if (all_zero(v.key.fmtid)) continue;
+            add({v.offset, v.order, r, &key, &v, 0});
+            if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+          }
+        }
+        for (size_t i = m_start; i < l.used; ++i) {
+          const entry& e = l.entries[i];
+          if (!e.live || all_zero(e.fmtid)) continue;
+          add({e.offset, e.order, e.record, nullptr, nullptr, i});
+          if (!e.hidden && shown_vartype(e.vartype)) ++shown;
+        }
+        if (shown == 0) return;
+        // File position, then key, then record, then filing order: the order
+        // of the records' collections merged. Keys are made only where two
+        // values share a place.
+        if (!rising)
+          std::sort(places.begin(), places.end(), [](const placed& a, const placed& b) {
+            if (a.offset != b.offset) return a.offset < b.offset;
+            if (a.record != b.record) return a.record < b.record;
+            return a.order < b.order;
+          });
+        for (size_t i = 0; !rising && i < places.size();) {
+          size_t end = i + 1;
+          while (end < places.size() && places[end].offset == places[i].offset) ++end;
+          if (end - i > 1) {
+            for (size_t k = i; k < end; ++k)
+              if (!places[k].key) places[k].key = &key_of(l.entries[places[k].flat]);
+            std::sort(places.begin() + static_cast<std::ptrdiff_t>(i),
+                      places.begin() + static_cast<std::ptrdiff_t>(end),
+                      [](const placed& a, const placed& b) {
+                        const int by_key = a.key->compare(*b.key);
+                        if (by_key != 0) return by_key < 0;
+                        if (a.record != b.record) return a.record < b.record;
+                        return a.order < b.order;
+                      });
+          }
+          i = end;
+        }
+        reserve_more(keys, shown);
+        reserve_more(values, shown);
+        thread_local property_value shown_value;
+        for (const placed& p : places) {
+          const property_value* v = p.value;
+          entry* e = v ? nullptr : &l.entries[p.flat];
+          if (v ? v->table_bit3 || !shown_vartype(v->vartype)
+                : e->hidden || !shown_vartype(e->vartype))
+            continue;
+          // Filled in place; a pair left half-filled is dropped on failure.
+          std::string& key = keys.emplace_back();
+          std::string& value = values.emplace_back();
+          property_buffers::take(key);
+          property_buffers::take(value);
+          if (v) {
+            append_property_key_text(key, v->key.fmtid, v->key.pid);
+            append_property_value_text(value, *v, settings);
+          } else {
+            append_property_key_text(key, e->fmtid, e->pid);
+            if (e->is_number | e->is_filetime) {
+              // Shown by its number alone.
+              property_value& number = shown_value;
+              number.is_number = e->is_number;
+              number.is_filetime = e->is_filetime;
+              number.vartype = e->vartype;
+              number.number = e->number;
+              append_property_value_text(value, number, settings);
+            } else {
+              value += e->text;  // a text is shown as it stands
+            }
+          }
+          filled_keys = keys.size();
+        }
+      },
+      [&] {
+        // Both or neither, so that the two lists stay aligned by index.
+        keys.resize(std::min(filled_keys, keys.size()));
+        values.resize(std::min(filled_keys, values.size()));
+      });
+}
+
+namespace {
+
+// Decodes a single text or time of a record parsed only for a report's
+// lists into the flat list, charging the guard as filing it would.
+int32_t file_flat_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint16_t vartype,
+                         uint16_t pid, const guid* fmtid) {
+  list& l = t_list;
+  if (l.used == l.entries.size()) l.entries.emplace_back();
+  entry& e = l.entries[l.used];
+  e.fmtid = fmtid ? *fmtid : guid();
+  e.pid = pid;
+  uint32_t flags = 0;
+  property_key_flags(e.fmtid, pid, flags);
+  single_value sv;
+  int32_t result = 0;
+  if (parse_single_value(sv, e.text, ctx, data, size, vartype)) {
+    result = static_cast<int32_t>(sv.consumed);
+    if (sv.present) {
+      e.hidden = (flags & 0x8) ? 1 : 0;
+      e.is_filetime = (flags & 0x10) ? 1 : 0;
+      e.is_number = 0;
+      e.number = 0;
+      e.tag = 0;
+      int64_t copied = 0;
+      switch (sv.kind) {
+        case tv_text:
+          e.vartype = 31;
+          copied = static_cast<int64_t>(e.text.size());
+          break;
+        case tv_filetime:
+          e.vartype = 64;
+          e.is_filetime = 1;
+          e.number = sv.number;
+          e.tag = k_tag_filetime;
+          break;
+        default:  // tv_date
+          e.vartype = 7;
+          e.is_number = 1;
+          e.number = sv.number;
+          e.tag = k_tag_date;
+          break;
+      }
+      const bool empty_text = sv.kind == tv_text && e.text.empty();
+      if (!empty_text && guard_charge(parse_guard::k_units_per_filed_record) &&
+          guard_charge_filed(copied)) {
+        e.offset = sv.offset;
+        e.order = ++t_filing_order;
+        e.record = l.record;
+        e.live = true;
+        e.key_made = false;
+        ++l.used;
+        if (l.used > l.high) l.high = l.used;
+      }
+    }
+  }
+  ctx.consumed = static_cast<uint32_t>(result);
+  return result;
+}
+
+}  // namespace
+}  // namespace shown_values
+
 void add_item_property_single_path_for_test(bool on) { g_single_path = on; }
 
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
@@ -355,7 +670,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           const cmd_params& opts) {
   return guarded(
       [&]() -> int32_t {
-        clear_item_property_fields(rec);
+        if (!rec.prop_lists_unread) clear_item_property_fields(rec);
         if (!data || size <= 0) {
           ctx.consumed = 0;
           return 0;
@@ -376,6 +691,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
+        if (rec.prop_shown_only && rec.prop_lists_unread && shown_values::t_list.open &&
+            (single == tv_text || single == tv_filetime || single == tv_date))
+          return shown_values::file_flat_single(ctx, data, size, vartype, pid, fmtid);
         property_value_map::node_type node = fresh_value_node(fmtid, pid);
         property_value& pv = node.mapped();
         // A node kept from a dropped value mostly has its texts' room already.
@@ -384,7 +702,12 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         };
         if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name)) pv.take_room();
         if (roomless(node.key())) property_buffers::take(node.key());
-        if (lookup_property_value_key(pv) && !rec.prop_lists_unread) {
+        // A single value parsed for a report's lists is never asked its
+        // names: its key's marks do.
+        const bool found = rec.prop_shown_only && single != tv_none
+                               ? lookup_property_value_flags(pv)
+                               : lookup_property_value_key(pv);
+        if (found && !rec.prop_lists_unread) {
           rec.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                             pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
         }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "cmdline/cmd_params.h"
 #include "shell/shell_item.h"
@@ -50,6 +53,51 @@ bool parse_autolist_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t
                            int64_t size, const cmd_params& opts);
 bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                             int64_t size, const cmd_params& opts);
+
+// ---- values kept flat for a report's key and value lists ----
+// While a scope is open on the thread, the single texts and times filed into
+// scratch records parsed only for those lists (prop_shown_only with lists
+// unread) go to a flat list of the thread instead of the records'
+// collections: no key text and no map node is made for them, and the guard
+// is charged as for filing. Scopes nest; each sees the values filed while
+// it is the innermost, and drops them when it closes.
+namespace shown_values {
+
+class scope {
+ public:
+  scope() noexcept;
+  ~scope();
+  scope(const scope&) = delete;
+  scope& operator=(const scope&) = delete;
+  // The index of the record the values filed next are folded into.
+  void set_record(uint32_t record) noexcept;
+  // As collect_merged_property_texts without split names over the count
+  // records and the scope's flat values, as if each flat value were in its
+  // record's collection.
+  void collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
+               std::vector<std::string>& values, const cmd_params& settings);
+
+ private:
+  size_t m_start;
+  uint32_t m_record;
+  bool m_open;
+};
+
+// The list's length now: the values filed from here on lie past it.
+size_t mark() noexcept;
+// Drops the values past mark (those of a storage that was not kept).
+void drop_from(size_t mark) noexcept;
+// True when a value past mark is kept.
+bool any_from(size_t mark) noexcept;
+// Of the keys not below text, in a collection merged with the values past
+// mark, the first: collection_key is the collection's own first (null: none)
+// and collection_order its filing order. When a flat value's key comes
+// first, that value is dropped if its key holds text, and the result is
+// true; false when the collection's own stands.
+bool take_flat_lower_bound(size_t mark, std::string_view text, const std::string* collection_key,
+                           uint64_t collection_order);
+
+}  // namespace shown_values
 
 bool is_autolist_header(const uint8_t* p, int64_t available);
 bool is_autolist_entry(const uint8_t* p, int64_t available);

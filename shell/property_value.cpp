@@ -161,6 +161,7 @@ void property_value::clear() {
   offset_list.clear();
   pair_key_text.clear();
   pair_value_text.clear();
+  order = 0;
 }
 
 }  // namespace vk

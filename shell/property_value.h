@@ -55,6 +55,9 @@ struct property_value {
   std::vector<uint64_t> offset_list;
   std::string pair_key_text;
   std::string pair_value_text;
+  // The thread's filing count when the value was filed: among equal keys a
+  // collection keeps its values in this order.
+  uint64_t order = 0;
 
   // Everything empty; the key from fmtid (all zero when null) and pid.
   explicit property_value(const guid* fmtid = nullptr, uint32_t pid = 0);

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <random>
 
 #include "idlist_writer.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
+#include "shell/idlist_text.h"
 #include "shell/property_store.h"
 
 namespace vk {
@@ -261,6 +264,101 @@ TEST(PropertyStorage, ShownOnlyKeepsTextsAndTimes) {
   EXPECT_EQ(all, kept);
   EXPECT_EQ(kept.size(), 4u);  // Zeta, the time, alpha, the vector's text
   EXPECT_EQ(got[0].rec.properties.size(), 8u);
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+// 28636AA6-953D-11D2-B5D6-00C04FD918D0: id 32 is hidden, 24 a parsing name.
+prop_bytes_t storage_fmtid_28636aa6() {
+  return {0xA6, 0x6A, 0x63, 0x28, 0x3D, 0x95, 0xD2, 0x11,
+          0xB5, 0xD6, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0};
+}
+
+// Texts, times and dates kept flat (while a scope is open) give the key and
+// value lists the collections give: same order, ties between equal places
+// broken by key, record and filing order alike, and a text whose key the
+// byte-run look-up finds dropped alike.
+TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
+  std::mt19937 rng(20261208);
+  const std::u16string texts[] = {u"Zeta", u"alpha", u"Alpha", u"b816936b_0", u"B816936B_!x",
+                                  u"c:\\b816936b_y", u"0", u"zz", u"Report.DOCX"};
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  size_t cases = 0, listed = 0;
+  for (int round = 0; round < 400; ++round) {
+    // A few walks, each of a few storages, some at the same offset and into
+    // the same record.
+    struct walk_in {
+      uint32_t record;
+      uint64_t offset;
+      bytes_t bytes;
+    };
+    std::vector<walk_in> walks;
+    const size_t n_walks = 1 + pick(4);
+    for (size_t w = 0; w < n_walks; ++w) {
+      std::vector<bytes_t> storages;
+      const size_t n_storages = 1 + pick(2);
+      for (size_t k = 0; k < n_storages; ++k) {
+        std::vector<prop_bytes_t> values;
+        const size_t n_values = 1 + pick(4);
+        for (size_t v = 0; v < n_values; ++v) {
+          const uint32_t pid = (pick(3) == 0) ? 32 : static_cast<uint32_t>(2 + pick(30));
+          switch (pick(6)) {
+            case 0:
+              values.push_back(int_value(pid, 19, u32_data(static_cast<uint32_t>(rng()))));
+              break;
+            case 1:
+              values.push_back(
+                  int_value(pid, 64, byte_builder().u64(0x01D0000000000000 + rng()).take()));
+              break;
+            case 2:
+              values.push_back(int_value(pid, 7, byte_builder().u64(0x40E5000000000000).take()));
+              break;
+            case 3:
+              values.push_back(int_value(pid, 0x1011, blob_data({1, 2, 3, 4})));
+              break;
+            default:
+              values.push_back(int_value(pid, pick(2) ? 31 : 8, lpwstr_data(texts[pick(9)])));
+          }
+        }
+        const prop_bytes_t fmtid = pick(2) ? storage_fmtid_b725() : storage_fmtid_28636aa6();
+        storages.push_back(storage(fmtid, values, k + 1 == n_storages));
+      }
+      bytes_t all;
+      for (const auto& st : storages) all.insert(all.end(), st.begin(), st.end());
+      walks.push_back({static_cast<uint32_t>(pick(3)), 0x40 + 0x10 * pick(3), all});
+    }
+    std::vector<std::string> keys[2], values[2];
+    for (int flat = 0; flat < 2; ++flat) {
+      std::array<shell_item_record, 3> parts;
+      for (auto& part : parts) part.prop_shown_only = true;
+      std::optional<shown_values::scope> scope;
+      if (flat) scope.emplace();
+      for (const walk_in& w : walks) {
+        if (scope) scope->set_record(w.record);
+        parse_ctx ctx;
+        ctx.offset = w.offset;
+        parse_property_storages(ctx, parts[w.record], w.bytes.data(),
+                                static_cast<int64_t>(w.bytes.size()), opts());
+      }
+      if (scope) {
+        scope->collect(parts.data(), parts.size(), keys[flat], values[flat], opts());
+      } else {
+        std::vector<std::string> parsing, primary;
+        collect_merged_property_texts(parts.data(), parts.size(), parsing, primary, keys[flat],
+                                      values[flat], opts(), false);
+      }
+    }
+    ASSERT_EQ(keys[0], keys[1]) << "round " << round;
+    ASSERT_EQ(values[0], values[1]) << "round " << round;
+    ++cases;
+    listed += values[0].size();
+  }
+  EXPECT_EQ(cases, 400u);
+  EXPECT_GT(listed, 800u);
 }
 
 }  // namespace
