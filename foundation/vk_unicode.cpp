@@ -157,6 +157,106 @@ inline void load_units8(const uint8_t* p, uint64_t& a, uint64_t& b) {
   }
 }
 
+constexpr uint64_t k_high_bits = 0xFF80FF80FF80FF80ull;  // any unit at or above 0x80
+constexpr uint64_t k_seven_f = 0x007F007F007F007Full;
+constexpr uint64_t k_bit7 = 0x0080008000800080ull;
+constexpr uint64_t k_unit_ones = 0x0001000100010001ull;
+
+// Where the first of W units from q is zero or not ASCII; W when none is.
+// Per four-unit word, a unit that is zero or at or above 0x80 sets a high
+// bit of its own after the subtraction; the lowest one set is exact, as no
+// unit below it borrows.
+template <size_t W>
+inline size_t first_stop(const uint8_t* q) {
+  static_assert(W % 4 == 0);
+  uint64_t stops[W / 4];
+  uint64_t any = 0;
+  for (size_t j = 0; j < W / 4; ++j) {
+    uint64_t w;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(&w, q + 8 * j, 8);
+    else
+      w = load_le64(q + 8 * j);
+    stops[j] = ((w - k_unit_ones) | w) & k_high_bits;
+    any |= stops[j];
+  }
+  if (any == 0) return W;
+  for (size_t j = 0;; ++j)
+    if (stops[j]) return 4 * j + static_cast<size_t>(std::countr_zero(stops[j])) / 16;
+}
+
+// The low bytes of W units from q, which are the units when they are ASCII.
+template <size_t W>
+inline void narrow_units(const uint8_t* q, char* to) {
+  uint16_t units[W];
+  std::memcpy(units, q, sizeof(units));
+  char bytes[W];
+  for (size_t j = 0; j < W; ++j) {
+    if constexpr (std::endian::native == std::endian::little)
+      bytes[j] = static_cast<char>(units[j]);
+    else
+      bytes[j] = static_cast<char>(units[j] >> 8);
+  }
+  std::memcpy(to, bytes, W);
+}
+
+// The common case of decode_struct_utf16 for a text of at least W whole
+// units: ASCII units only, W at a time into a small buffer appended when
+// full; the last units are read as the W that end at the limit (those before
+// them again). False, out to be cleared, for a text with any other unit.
+template <size_t W>
+bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t& taken) {
+  constexpr size_t k_room = 256;
+  char buf[k_room];
+  size_t i = 0, k = 0;
+  for (;;) {
+    size_t seen = 0;
+    const uint8_t* q = p + 2 * i;
+    if (i + W > limit) {
+      if (i == limit) break;
+      // The last block is the W units that end at the limit; the seen ones
+      // (before i) are ASCII, not zero and in the buffer, which keeps its
+      // last W bytes, and are written again over themselves.
+      seen = i - (limit - W);
+      q = p + 2 * (limit - W);
+    }
+    const size_t stop = first_stop<W>(q);
+    if (stop < W && (q[2 * stop] | q[2 * stop + 1]) != 0) return false;
+    narrow_units<W>(q, buf + k - seen);
+    i += stop - seen;
+    k += stop - seen;
+    if (stop < W || seen != 0) break;
+    if (k > k_room - W) {
+      out.append(buf, k - W);
+      std::memmove(buf, buf + k - W, W);
+      k = W;
+    }
+  }
+  out.append(buf, k);
+  taken = i;
+  return true;
+}
+
+// ascii_run_to_utf8 for any text: a short one or one of unknown length (a
+// buffer that need only hold its terminator, at most 500 units) unit by unit.
+bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units,
+                                std::string& out, size_t& taken) {
+  if (whole_units && limit >= 16) return ascii_run_to_utf8<16>(p, limit, out, taken);
+  if (whole_units && limit >= 8) return ascii_run_to_utf8<8>(p, limit, out, taken);
+  char buf[k_unterminated_unit_limit];
+  size_t i = 0;
+  for (; i < limit && i < sizeof(buf); ++i) {
+    const uint32_t u = load_le16(p + 2 * i);
+    if (u == 0) break;
+    if (u >= 0x80) return false;
+    buf[i] = static_cast<char>(u);
+  }
+  if (i == sizeof(buf)) return false;
+  out.append(buf, i);
+  taken = i;
+  return true;
+}
+
 // decode_struct_utf16 into UTF-8 in one pass, into a small buffer appended
 // when full. Eight units at a time while they are ASCII (the terminator found
 // inside such a block ends the text there); any other unit is encoded on its
@@ -166,9 +266,6 @@ inline void load_units8(const uint8_t* p, uint64_t& a, uint64_t& b) {
 size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units,
                             std::string& out) {
   constexpr size_t k_room = 256;
-  constexpr uint64_t k_high_bits = 0xFF80FF80FF80FF80ull;
-  constexpr uint64_t k_seven_f = 0x007F007F007F007Full;
-  constexpr uint64_t k_bit7 = 0x0080008000800080ull;
   char buf[k_room];
   bool paired = true;
   for (;;) {
@@ -316,7 +413,12 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
   size_t n = 0;
   if (!vk::guarded(
           [&] {
-            n = struct_utf16_to_utf8(p, unit_limit(byte_length), byte_length != -1, out);
+            const size_t limit = unit_limit(byte_length);
+            const bool whole_units = byte_length != -1;
+            if (!ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
+              out.clear();
+              n = struct_utf16_to_utf8(p, limit, whole_units, out);
+            }
             return true;
           },
           [&] { out.clear(); }))

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <type_traits>
@@ -28,6 +29,34 @@ bool is_string_vartype(uint32_t vt) { return vt == 31 || vt == 30 || vt == 8; }
 
 bool contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
+}
+
+// Equal bytes; short texts (most names) by word compares, not a call.
+inline bool same_bytes(const char* a, const char* b, size_t n) {
+  auto word = [](const char* p, auto w) {
+    std::memcpy(&w, p, sizeof(w));
+    return w;
+  };
+  if (n >= 8 && n <= 16)
+    return word(a, uint64_t{}) == word(b, uint64_t{}) &&
+           word(a + n - 8, uint64_t{}) == word(b + n - 8, uint64_t{});
+  if (n >= 4 && n < 8)
+    return word(a, uint32_t{}) == word(b, uint32_t{}) &&
+           word(a + n - 4, uint32_t{}) == word(b + n - 4, uint32_t{});
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  return std::memcmp(a, b, n) == 0;
+}
+
+// contains for an item's names, most of which equal its text (a short name
+// read twice) or are longer: a compare of sizes first.
+inline bool holds(std::string_view text, std::string_view name) {
+  if (name.size() >= text.size())
+    return name.size() == text.size() && same_bytes(name.data(), text.data(), name.size());
+  return contains(text, name);
 }
 
 constexpr std::string_view k_blanks = " \t\r\n";
@@ -439,12 +468,12 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
 
   if (!text.empty()) {
     for (size_t i = names_from; i < rec.names.size(); ++i)
-      if (!contains(text, rec.names[i])) sink.emit(rec.names[i]);
+      if (!holds(text, rec.names[i])) sink.emit(rec.names[i]);
     for (size_t i = guid_names_from; i < rec.guid_names.size(); ++i)
-      if (!contains(text, rec.guid_names[i])) sink.emit(rec.guid_names[i]);
-    if (!rec.localized_name.empty() && !contains(text, rec.localized_name))
+      if (!holds(text, rec.guid_names[i])) sink.emit(rec.guid_names[i]);
+    if (!rec.localized_name.empty() && !holds(text, rec.localized_name))
       sink.emit(rec.localized_name);
-    if (!rec.extra_name.empty() && !contains(text, rec.extra_name)) sink.emit(rec.extra_name);
+    if (!rec.extra_name.empty() && !holds(text, rec.extra_name)) sink.emit(rec.extra_name);
   }
   for (const std::string& d : rec.date_texts) {
     if (d.empty()) continue;
@@ -475,18 +504,110 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   }
 }
 
-// Appends text with every run of backslashes, across the joint too, made one.
-void append_squeezed(std::string& path, std::string_view text) {
-  for (;;) {
-    const size_t slash = text.find('\\');
-    if (slash == std::string_view::npos) {
-      path += text;
-      return;
-    }
-    path.append(text.data(), slash);
-    if (path.empty() || path.back() != '\\') path += '\\';
-    text.remove_prefix(slash + 1);
+// A detail of the list when it is new to the list.
+void add_list_detail(text_workspace& ws, text_level& level, std::string_view text) {
+  const size_t start = ws.buffer.size();
+  ws.buffer += text;
+  const span d = make_span(ws, start, text.size());
+  if (level.list_seen.insert(ws.buffer, d))
+    level.list_details.push_back(d);
+  else
+    ws.buffer.resize(start);
+}
+
+// item_walk in list_walk for an item that shows names only, as most do: its
+// long name or, lacking one, its only GUID name as text, and the other names
+// it does not hold as details. Those go straight to the list's details: the
+// item's own distinctness is by the same texts, which the list's covers.
+// False, nothing done, for any other item.
+bool names_only_item(text_workspace& ws, text_level& level, shell_item_record& rec) {
+  if (!rec.properties.empty() || !rec.date_texts.empty() || !rec.embedded_lists.empty() ||
+      !rec.children.empty())
+    return false;
+  const std::string* text = &rec.long_name;
+  if (!rec.long_name.empty()) {
+    if (!rec.guid_names.empty()) return false;
+  } else if (rec.primary_name.empty() && rec.guid_names.size() == 1 &&
+             !rec.guid_names.front().empty()) {
+    text = &rec.guid_names.front();
+  } else {
+    return false;
   }
+  for (const std::string& name : rec.names)
+    if (!holds(*text, name)) add_list_detail(ws, level, name);
+  if (!rec.localized_name.empty() && !holds(*text, rec.localized_name))
+    add_list_detail(ws, level, rec.localized_name);
+  if (!rec.extra_name.empty() && !holds(*text, rec.extra_name))
+    add_list_detail(ws, level, rec.extra_name);
+  if (text != &rec.long_name) rec.long_name = *text;
+  return true;
+}
+
+// Copies a text of at most 16 bytes holding no backslash (most item texts)
+// by word moves; false, nothing copied, for any other text.
+inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
+  constexpr uint64_t k_ones = 0x0101010101010101ull;
+  auto has_backslash = [](uint64_t w) {
+    w ^= 0x5C * k_ones;
+    return ((w - k_ones) & ~w & (0x80 * k_ones)) != 0;
+  };
+  if (n >= 8 && n <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    if (has_backslash(head) || has_backslash(tail)) return false;
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+    return true;
+  }
+  if (n >= 4 && n < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    if (has_backslash(head | (uint64_t{tail} << 32))) return false;
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+    return true;
+  }
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      if (from[i] == '\\') return false;
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    return true;
+  }
+  return false;
+}
+
+// Appends to path the texts in order, each followed by a backslash, with
+// every run of backslashes, across the joints too, made one. The room is
+// made once; a text with no backslash (most are) is copied whole.
+void append_path(std::string& path, const shell_item_list& items) {
+  size_t room = 0;
+  for (const shell_item_record& item : items) room += item.long_name.size() + 1;
+  const size_t at = path.size();
+  path.resize(at + room);
+  char* const start = path.data();
+  char* to = start + at;
+  for (const shell_item_record& item : items) {
+    const std::string& text = item.long_name;
+    if (text.empty()) continue;
+    const char* from = text.data();
+    const size_t n = text.size();
+    if (copy_short_without_backslash(from, n, to)) {
+      to += n;
+    } else if (n > 16 && !std::memchr(from, '\\', n)) {
+      std::memcpy(to, from, n);
+      to += n;
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        if (from[i] == '\\' && to != start && to[-1] == '\\') continue;
+        *to++ = from[i];
+      }
+      if (to[-1] == '\\') continue;
+    }
+    *to++ = '\\';
+  }
+  path.resize(static_cast<size_t>(to - start));
 }
 
 // The list's path and distinct details into the level of its depth, which
@@ -502,15 +623,13 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
   level.list_seen.clear();
   level.list_details.clear();
   for (shell_item_record& item : items) {
+    if (names_only_item(ws, level, item)) continue;
     // The item's text becomes its long name.
     item_walk(ws, item, item.long_name, settings, true, false);
-    if (!item.long_name.empty()) {
-      append_squeezed(level.path, item.long_name);
-      if (level.path.back() != '\\') level.path += '\\';
-    }
     for (const span& d : level.item_details)
       if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
   }
+  append_path(level.path, items);
   modified = items.back().modified;
   accessed = items.back().accessed;
   created = items.back().created;
@@ -518,25 +637,38 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
   return &level;
 }
 
-// "[1] a; [2] b" of the texts, appended.
+// "[1] a; [2] b" of the texts, appended: sized once and written in place.
 template <class Texts, class View>
 void append_numbered(std::string& out, const Texts& texts, View view) {
-  size_t size = 0;
-  for (const auto& t : texts) size += view(t).size() + 8;
-  out.reserve(out.size() + size);
-  size_t n = 0;
+  if (texts.empty()) return;
+  size_t size = 0, n = 0;
   for (const auto& t : texts) {
-    if (n)
-      out.append("; [", 3);
-    else
-      out += '[';
-    if (++n < 10)
-      out += static_cast<char>('0' + n);
-    else
-      append_decimal(out, n);
-    out.append("] ", 2);
-    out += view(t);
+    ++n;
+    const size_t digits = n < 10 ? 1 : n < 100 ? 2 : n < 1000 ? 3 : 20;
+    size += view(t).size() + digits + 5;  // "; [", the number, "] ", the text
   }
+  const size_t at = out.size();
+  out.resize(at + size);
+  char* const start = out.data();
+  char* to = start + at;
+  n = 0;
+  for (const auto& t : texts) {
+    if (n) {
+      *to++ = ';';
+      *to++ = ' ';
+    }
+    *to++ = '[';
+    if (++n < 10)
+      *to++ = static_cast<char>('0' + n);
+    else
+      to = put_decimal(to, n);
+    *to++ = ']';
+    *to++ = ' ';
+    const std::string_view text = view(t);
+    std::memcpy(to, text.data(), text.size());
+    to += text.size();
+  }
+  out.resize(static_cast<size_t>(to - start));
 }
 
 void spans_out(const text_workspace& ws, const std::vector<span>& spans,

@@ -28,6 +28,43 @@ std::vector<uint8_t> units_le(std::initializer_list<uint16_t> units) {
 // UTF-16 text inside parsed structures
 // ---------------------------------------------------------------------------
 
+// ASCII texts of every length about the converter's blocks and buffer, ended
+// by the bytes' end, by a zero unit (wider or more units behind it), or by a
+// wider unit of their own, each in a buffer of exactly its size.
+TEST(Utf16Decode, AsciiTextsAtEveryLength) {
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 40; ++n) lengths.push_back(n);
+  for (size_t n = 236; n <= 280; ++n) lengths.push_back(n);
+  for (size_t n = 496; n <= 530; ++n) lengths.push_back(n);
+  for (size_t n : lengths) {
+    for (int end = 0; end < 4; ++end) {
+      std::vector<uint8_t> bytes;
+      std::string text;
+      auto unit = [&](uint16_t u) {
+        bytes.push_back(static_cast<uint8_t>(u));
+        bytes.push_back(static_cast<uint8_t>(u >> 8));
+      };
+      for (size_t i = 0; i < n; ++i) {
+        text += static_cast<char>(' ' + (i * 7) % 95);
+        unit(static_cast<uint8_t>(text.back()));
+      }
+      uint32_t used = static_cast<uint32_t>(2 * n);
+      if (end == 1 || end == 2) {
+        unit(0);
+        used += n ? 2 : 0;  // an empty text takes nothing
+        for (int i = 0; i < (end == 1 ? 3 : 30); ++i) unit(end == 1 ? 0x20AC : 'x');
+      } else if (end == 3) {
+        unit(0xE9);
+        text += "\xC3\xA9";
+        used += 2;
+      }
+      std::string out = "old";
+      EXPECT_EQ(utf16_to_utf8(bytes.data(), bytes.size(), out), used) << n << " " << end;
+      EXPECT_EQ(out, text) << n << " " << end;
+    }
+  }
+}
+
 TEST(Utf16Decode, PairsJoinAndUnpairedHighSurrogateFallsBackUnitByUnit) {
   auto joined = units_le({0x0041, 0xD83D, 0xDE00});
   std::string out;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -106,6 +108,59 @@ TEST(IdlistText, SeparatorsEmptyItemsAndDistinctDetails) {
   o = text_of(twice, s);
   EXPECT_EQ(o.details, (strings{"n1", "n2", "n3"}));
   EXPECT_EQ(o.line, "[1] n1; [2] n2; [3] n3");
+}
+
+// Items that show only names take a shorter road through the list walk;
+// their texts, the path and the details must be those of the full item walk.
+TEST(IdlistText, NameItemsMatchTheItemWalk) {
+  cmd_params s;
+  std::mt19937 rng(7);
+  const std::string alphabet = "ab\\c";
+  auto text = [&](size_t max) {
+    std::string t(rng() % (max + 1), ' ');
+    for (char& c : t) c = alphabet[rng() % alphabet.size()];
+    return t;
+  };
+  size_t most = 0;
+  for (int round = 0; round < 400; ++round) {
+    // Now and then a long list, for ten details and more.
+    shell_item_list items(1 + rng() % (round % 8 == 0 ? 16 : 5));
+    for (shell_item_record& r : items) {
+      const unsigned kind = rng() % 6;
+      r.long_name = kind == 5 ? "" : text(kind == 0 ? 3 : kind == 1 ? 9 : 24);
+      if (r.long_name.empty() && rng() % 2) r.guid_names = {text(6)};
+      for (unsigned n = rng() % 3; n > 0; --n)
+        r.names.push_back(rng() % 2 ? r.long_name.substr(0, rng() % 4) : text(4));
+      if (rng() % 4 == 0) r.localized_name = text(5);
+      if (rng() % 4 == 0) r.extra_name = r.long_name;
+      if (rng() % 8 == 0) r.date_texts = {text(3)};
+    }
+    // The oracle: each item through the full walk, the path joined and
+    // squeezed, the details kept once in first-seen order.
+    std::string joined;
+    strings texts, details;
+    for (shell_item_record r : items) {
+      item_out io = text_of(r, s);
+      texts.push_back(io.text);
+      if (!io.text.empty()) joined += io.text + "\\";
+      for (const std::string& d : io.details)
+        if (std::find(details.begin(), details.end(), d) == details.end()) details.push_back(d);
+    }
+    std::string path;
+    for (char c : joined)
+      if (c != '\\' || path.empty() || path.back() != '\\') path += c;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    const list_out o = text_of(items, s);
+    EXPECT_EQ(o.path, path) << round;
+    EXPECT_EQ(o.details, details) << round;
+    std::string line;
+    for (size_t i = 0; i < details.size(); ++i)
+      line += (i ? "; [" : "[") + std::to_string(i + 1) + "] " + details[i];
+    EXPECT_EQ(o.line, line) << round;
+    for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i].long_name, texts[i]) << round;
+    most = std::max(most, details.size());
+  }
+  EXPECT_GE(most, 10u);
 }
 
 TEST(IdlistText, NestingStopsAtGuardDepth) {
