@@ -99,12 +99,12 @@ struct mft_layout {
       header = -1;
   std::vector<vk_variant_lite> columns;
 
-  int add(const std::string& title, uint64_t width, uint16_t type = vt_empty) {
+  int add(const std::string& title, uint64_t width, uint16_t value_type = vt_empty) {
     vk_variant_lite column;
-    if (type == vt_empty) {
+    if (value_type == vt_empty) {
       init_column(column, title, width);
     } else {
-      init_typed_column(column, title, width, type, 0);
+      init_typed_column(column, title, width, value_type, 0);
     }
     columns.push_back(column);
     return static_cast<int>(columns.size()) - 1;

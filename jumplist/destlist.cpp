@@ -104,6 +104,7 @@ void clear_destlist_entry(destlist_entry& entry) {
   entry.m_path.clear();
 }
 
+namespace {
 // The entry loaded, or on a failure to allocate its texts an entry cleared
 // but for its size, so that a caller can still step over it.
 bool load_entry_guarded(destlist_entry& entry, const uint8_t* raw, int64_t available, bool v1) {
@@ -114,6 +115,7 @@ bool load_entry_guarded(destlist_entry& entry, const uint8_t* raw, int64_t avail
                    entry.m_entry_size = size;
                  });
 }
+}  // namespace
 
 bool load_destlist_entry_114(destlist_entry& entry, const uint8_t* raw, int64_t available) {
   return load_entry_guarded(entry, raw, available, true);

@@ -227,22 +227,22 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
       case B::action::nested_list: {
         // The nested list ends with the block, not with the caller's bytes.
         shell_item_list list;
-        if (parse_idlist(list, p + B::nested_list, size - B::nested_list, false, false, ctx,
+        if (parse_idlist(list, p + B::nested_list_at, size - B::nested_list_at, false, false, ctx,
                          opts))
           append_moved(record.children, std::move(list));
         break;
       }
       case B::action::storage:
-        ctx.offset = remembered + B::storage;
-        if (is_embedded_property_storage(p + B::storage, avail - B::storage)) {
+        ctx.offset = remembered + B::storage_at;
+        if (is_embedded_property_storage(p + B::storage_at, avail - B::storage_at)) {
           // A storage files its values into a record of its own first, so
           // that its keys join the item's as a merge adds them.
           shell_item_record t;
           const uint32_t saved = ctx.consumed;
-          parse_storage_block(ctx, t, p + B::storage, avail - B::storage, opts);
-          const uint32_t storage = le32(all, B::storage);
+          parse_storage_block(ctx, t, p + B::storage_at, avail - B::storage_at, opts);
+          const uint32_t storage = le32(all, B::storage_at);
           ctx.consumed = saved + storage;
-          taken = B::storage + int64_t{storage};
+          taken = B::storage_at + int64_t{storage};
           merge_shell_item(record, std::move(t));
         }
         break;
@@ -273,7 +273,7 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
         break;
       case B::action::name: {
         std::string name;
-        read_utf16(v, B::name, size - 2, name);
+        read_utf16(v, B::name_at, size - 2, name);
         merge_name(record, record.long_name, std::move(name));
         taken = size;
         break;

@@ -162,12 +162,12 @@ inline constexpr size_t guid2 = 24;
 inline constexpr int64_t two_guid_size = 40;
 inline constexpr int64_t one_guid_size = 24;
 inline constexpr size_t dos_time = 8;  // kind (0,4): creation DOS date and time
-inline constexpr size_t nested_list = 12;  // kind (0,14)
-inline constexpr size_t storage = 16;      // kind (0,16): a serialized property storage
+inline constexpr size_t nested_list_at = 12;  // kind (0,14)
+inline constexpr size_t storage_at = 16;   // kind (0,16): a serialized property storage
 inline constexpr size_t guess_created = 12;  // kinds (0,37), (1,37), (1,38)
 inline constexpr size_t guess_modified = 20;
 inline constexpr size_t guess_accessed = 28;
-inline constexpr size_t name = 8;  // kinds (5,6), (13,6), (39,6)
+inline constexpr size_t name_at = 8;  // kinds (5,6), (13,6), (39,6)
 
 // Recycle-bin block (0,8): its deletion time, the former path in a 520-byte
 // field and the recycle path in a 160-byte field; 704 bytes in all.
@@ -246,11 +246,11 @@ inline constexpr kind kinds[] = {
     {39, 6, action::name, 16, -1},         {5, 11, action::v5_id11, 24, -1},
 };
 // What a file-entry extension records as consumed, by version.
-inline constexpr int16_t file_ext_consumed(uint16_t version) {
-  return version == 3 ? 30 : version == 7 ? 46 : version == 8 ? 50 : 54;
+inline constexpr int16_t file_ext_consumed(uint16_t block_version) {
+  return block_version == 3 ? 30 : block_version == 7 ? 46 : block_version == 8 ? 50 : 54;
 }
-inline constexpr bool is_file_ext_version(uint16_t version) {
-  return version == 3 || version == 7 || version == 8 || version == 9;
+inline constexpr bool is_file_ext_version(uint16_t block_version) {
+  return block_version == 3 || block_version == 7 || block_version == 8 || block_version == 9;
 }
 }  // namespace beef
 

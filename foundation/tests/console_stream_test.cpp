@@ -94,7 +94,7 @@ TEST(StdinStream, NullSourceIsNotUsable) {
 
 class pipe_out : public uni::stdout_stream {
  public:
-  explicit pipe_out(int fd) : uni::stdout_stream(false, fd) {}
+  explicit pipe_out(int descriptor) : uni::stdout_stream(false, descriptor) {}
 };
 
 TEST(StdoutStream, WritesEveryByteAndRefusesNothing) {

@@ -385,12 +385,12 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
   shell_item_record parts[2], merged;
   const std::pair<const char*, uint64_t> filed[2][3] = {{{"m", 3}, {"c", 3}, {"z", 9}},
                                                         {{"c", 3}, {"a", 3}, {"z", 2}}};
-  for (int r = 0; r < 2; ++r)
-    for (const auto& [k, offset] : filed[r]) {
-      property_value v = value((std::string(k) + std::to_string(r)).c_str(), 31);
+  for (int part = 0; part < 2; ++part)
+    for (const auto& [k, offset] : filed[part]) {
+      property_value v = value((std::string(k) + std::to_string(part)).c_str(), 31);
       v.key.fmtid = f;
       v.offset = offset;
-      parts[r].properties.emplace(k, v);
+      parts[part].properties.emplace(k, v);
       merged.properties.emplace(k, v);
     }
   strings merged_keys, merged_values, split_keys, split_values;

@@ -45,9 +45,9 @@ TEST(SmallStrings, SearchAndErase) {
   std::wstring w = L"Path\\Sub\\File";
   EXPECT_FALSE(werase_from(w, L"SUB", false));
   // With folding, text and needle are both folded.
-  for (const wchar_t* needle : {L"SUB", L"sub", L"sUb"}) {
+  for (const wchar_t* folded : {L"SUB", L"sub", L"sUb"}) {
     w = L"Path\\Sub\\File";
-    EXPECT_TRUE(werase_from(w, needle, true)) << needle;
+    EXPECT_TRUE(werase_from(w, folded, true)) << folded;
     EXPECT_EQ(w, L"Path\\");
   }
   EXPECT_FALSE(werase_from(w, L"XYZ", true));
