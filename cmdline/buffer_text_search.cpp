@@ -160,8 +160,8 @@ bool erase_first_in_buffer(char* buffer, const char* text, bool ignore_case) {
   if (!buffer || !text || !*text) return false;
   const size_t length = std::strlen(buffer);
   const size_t n = std::strlen(text);
-  const size_t at = find_text(std::string_view(buffer, length), std::string_view(text, n),
-                              ignore_case);
+  const size_t at =
+      find_text(std::string_view(buffer, length), std::string_view(text, n), ignore_case);
   if (at == std::string_view::npos) return false;
   // The tail and its terminator move down over the occurrence.
   std::memmove(buffer + at, buffer + at + n, length - at - n + 1);

@@ -1,10 +1,10 @@
 #include "cmdline/common_options.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
 
 #include "cmdline/file_filters.h"
@@ -12,11 +12,11 @@
 #include "cmdline/progress.h"
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_args.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_env.h"
-#include "foundation/vk_numtext.h"
-#include "foundation/vk_args.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
@@ -31,11 +31,15 @@ namespace {
 
 const char k_imbalanced_alias[] = "imbalanced alias to true pathfiles";
 
-void print_error(const std::string& text) { console_write(console_stderr, text, true); }
+void print_error(const std::string& text) {
+  console_write(console_stderr, text, true);
+}
 
 // The separator of a format option or "-csv_separator"; the text is lower-
 // cased by the setter, so it gets a copy.
-void use_separator(cmd_params& s, std::string text) { set_field_separator(s, text, false); }
+void use_separator(cmd_params& s, std::string text) {
+  set_field_separator(s, text, false);
+}
 
 void clear_formats(cmd_params& s) {
   s.m_xml = s.m_csv = s.m_csvl2t = s.m_bodyfile = s.m_multiline = 0;
@@ -174,8 +178,8 @@ enum class window_read { bad_form, not_parsed, ok };
 
 // One end of the time window: a date (year, month, day in that order,
 // separated by '/' or '-') and optionally a blank and a clock time.
-window_read read_window_end(const std::string& value, const char* default_clock,
-                            uint64_t& ticks, uint32_t& unix_seconds) {
+window_read read_window_end(const std::string& value, const char* default_clock, uint64_t& ticks,
+                            uint32_t& unix_seconds) {
   ticks = 0;
   unix_seconds = 0;
   const size_t blank = value.find(' ');
@@ -203,8 +207,8 @@ window_read read_window_end(const std::string& value, const char* default_clock,
   ticks = value_ticks;
   // The 32-bit unix form covers 1970 to 2106: clamp rather than wrap.
   if (t.m_unix_seconds > 0)
-    unix_seconds = t.m_unix_seconds > 0xFFFFFFFFLL ? 0xFFFFFFFFu
-                                                   : static_cast<uint32_t>(t.m_unix_seconds);
+    unix_seconds =
+        t.m_unix_seconds > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(t.m_unix_seconds);
   return window_read::ok;
 }
 
@@ -285,8 +289,7 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   if (s.m_command_line.empty()) join_command_line(s.m_command_line, args, '"');
   if (s.m_program_name.empty()) {
     std::string name = args[0];
-    if (const size_t slash = name.rfind('/'); slash != std::string::npos)
-      name.erase(0, slash + 1);
+    if (const size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
     if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.erase(dot);
     s.m_program_name = name;
   }

@@ -66,8 +66,7 @@ bool take_argument(std::string& text, size_t pos, size_t code_length, bool need_
                    std::string& argument) {
   const size_t start = pos + code_length;
   const size_t close = text.find(')', start);
-  if (close == std::string::npos ||
-      (need_colon && text.find(':', start) >= close)) {
+  if (close == std::string::npos || (need_colon && text.find(':', start) >= close)) {
     const size_t bang = text.find('!', start);
     text.erase(pos, bang == std::string::npos ? std::string::npos : bang - pos);
     return false;
@@ -147,8 +146,8 @@ void parse_codes(field_template& f, std::string& t) {
   static const struct {
     const char* code;
     uint32_t bit;
-  } suffixed[] = {{"!TAA", 0x200}, {"!TC", 0x800}, {"!TH", 0x400},   {"!TU", 0x10},
-                  {"!TO", 0x20},   {"!TG", 0x40},  {"!TMG", 0x80},   {"!TMZ", 0x1000}};
+  } suffixed[] = {{"!TAA", 0x200}, {"!TC", 0x800}, {"!TH", 0x400}, {"!TU", 0x10},
+                  {"!TO", 0x20},   {"!TG", 0x40},  {"!TMG", 0x80}, {"!TMZ", 0x1000}};
   for (const auto& s : suffixed) number_suffix(t, s.code, s.bit, f.m_flags, f.m_width);
 
   if (const size_t pos = t.find("!SP"); pos != std::string::npos) {

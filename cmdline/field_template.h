@@ -19,10 +19,10 @@ struct field_template {
   uint32_t m_flags2 = 0;
   uint8_t m_parsed = 0;
   uint32_t m_spare = 0;
-  uint32_t m_width = 0;  // the number argument of a code
+  uint32_t m_width = 0;                        // the number argument of a code
   std::map<std::string, std::string> m_pairs;  // "!S(key:value)"
   std::vector<std::string> m_list;             // "!SR(text)"
-  std::string m_text;  // "!SC(text)", or the part after ':' of "!CT("
+  std::string m_text;                          // "!SC(text)", or the part after ':' of "!CT("
 
   // Every text and list emptied, m_index -1, every word 0.
   void reset();

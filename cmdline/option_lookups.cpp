@@ -135,18 +135,20 @@ bool take_letter_option(std::vector<std::string>& args, uint32_t first, uint32_t
 bool column_widths(std::vector<uint32_t>& widths,
                    const std::vector<std::vector<std::string>>& rows) {
   widths.clear();
-  vk::guarded([&] {
-    for (const auto& row : rows) {
-      for (size_t c = 0; c < row.size(); ++c) {
-        const auto length = static_cast<uint32_t>(std::min<size_t>(row[c].size(), UINT32_MAX));
-        if (c < widths.size()) {
-          widths[c] = std::max(widths[c], length);
-        } else {
-          widths.push_back(length);
+  vk::guarded(
+      [&] {
+        for (const auto& row : rows) {
+          for (size_t c = 0; c < row.size(); ++c) {
+            const auto length = static_cast<uint32_t>(std::min<size_t>(row[c].size(), UINT32_MAX));
+            if (c < widths.size()) {
+              widths[c] = std::max(widths[c], length);
+            } else {
+              widths.push_back(length);
+            }
+          }
         }
-      }
-    }
-  }, [&] { widths.clear(); });
+      },
+      [&] { widths.clear(); });
   return !widths.empty();
 }
 
@@ -175,8 +177,9 @@ bool join_with_flags(std::string& out, uint32_t flags, const std::vector<std::st
         std::vector<const void*> handles;
         for (size_t i = 0; i < count; ++i) handles.push_back(&items[i]);
         std::ostringstream os;
-        join_words(os, flags, [](const void* h) { return *static_cast<const std::string*>(h); },
-                   handles.data());
+        join_words(
+            os, flags, [](const void* h) { return *static_cast<const std::string*>(h); },
+            handles.data());
         out = os.str();
         return true;
       },

@@ -38,7 +38,8 @@ bool take_letter_option(std::vector<std::string>& args, uint32_t first, uint32_t
 
 // The longest cell length of every column; a row longer than the others
 // adds columns. True when any width results.
-bool column_widths(std::vector<uint32_t>& widths, const std::vector<std::vector<std::string>>& rows);
+bool column_widths(std::vector<uint32_t>& widths,
+                   const std::vector<std::vector<std::string>>& rows);
 // One more row, each length limited to cap; false for an empty row.
 bool update_column_widths(std::vector<uint32_t>& widths, const std::vector<std::string>& row,
                           uint32_t cap);

@@ -44,7 +44,8 @@ uint32_t percent_below_total(uint64_t done, uint64_t total) {
 uint32_t percent_of(uint64_t done, uint64_t total) {
   if (total == 0) return 100;
   const uint64_t whole = done / total;
-  if (whole >= std::numeric_limits<uint32_t>::max() / 100) return std::numeric_limits<uint32_t>::max();
+  if (whole >= std::numeric_limits<uint32_t>::max() / 100)
+    return std::numeric_limits<uint32_t>::max();
   return static_cast<uint32_t>(whole * 100) + percent_below_total(done % total, total);
 }
 

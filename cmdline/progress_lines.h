@@ -29,8 +29,8 @@ struct progress_state {
   uint32_t m_flags = 0;
   uint32_t m_spare2 = 0;
   uint64_t m_total = 0;
-  uint32_t m_last_percent = 0;  // 100 once complete
-  uint32_t m_step = 0;          // smallest change worth showing
+  uint32_t m_last_percent = 0;       // 100 once complete
+  uint32_t m_step = 0;               // smallest change worth showing
   cmd_params* m_settings = nullptr;  // whose "-diags" log gets the line
 };
 

@@ -94,9 +94,8 @@ time time_from_text_double(const std::string& text, type_time kind) {
 
 struct mft_layout {
   int entry = -1, seqnum = -1, parent = -1, par_seqnum = -1, type = -1, ext = -1, ref = -1,
-      size = -1, date = -1, macb = -1, data_type = -1, other = -1, md5 = -1, sha1 = -1,
-      hash3 = -1, name = -1, path = -1, clusters = -1, various = -1, extracted = -1,
-      header = -1;
+      size = -1, date = -1, macb = -1, data_type = -1, other = -1, md5 = -1, sha1 = -1, hash3 = -1,
+      name = -1, path = -1, clusters = -1, various = -1, extracted = -1, header = -1;
   std::vector<vk_variant_lite> columns;
 
   int add(const std::string& title, uint64_t width, uint16_t value_type = vt_empty) {
@@ -157,8 +156,8 @@ std::string macb_text(const std::string& letters) {
   return os.str();
 }
 
-void fill_mft_row(table_row& row, const mft_layout& l, const l2t_record& r,
-                  const macb_entry& group, bool pair) {
+void fill_mft_row(table_row& row, const mft_layout& l, const l2t_record& r, const macb_entry& group,
+                  bool pair) {
   set_row_text(row, l.entry, r.m_inode, vt_text, 0);
   set_row_number(row, l.seqnum, r.m_inode_seqnum, vt_u32, vf_decimal);
   set_row_number(row, l.parent, r.m_parent_inode, vt_u64, 0);
@@ -216,22 +215,54 @@ void reset_macb_flags(macb_flags& record) {
   record.m_si_set = record.m_fn_set = record.m_fn83_set = 0;
 }
 
-void set_macb_m(macb_flags& r, uint32_t which) { vk::guarded([&] { set_flag(r, which, 0, 'm'); }); }
-void set_macb_a(macb_flags& r, uint32_t which) { vk::guarded([&] { set_flag(r, which, 1, 'a'); }); }
-void set_macb_c(macb_flags& r, uint32_t which) { vk::guarded([&] { set_flag(r, which, 2, 'c'); }); }
-void set_macb_b(macb_flags& r, uint32_t which) { vk::guarded([&] { set_flag(r, which, 3, 'b'); }); }
-void set_macb_m_si(macb_flags& r) { set_macb_m(r, macb_si); }
-void set_macb_a_si(macb_flags& r) { set_macb_a(r, macb_si); }
-void set_macb_c_si(macb_flags& r) { set_macb_c(r, macb_si); }
-void set_macb_b_si(macb_flags& r) { set_macb_b(r, macb_si); }
-void set_macb_m_fn(macb_flags& r) { set_macb_m(r, macb_fn); }
-void set_macb_a_fn(macb_flags& r) { set_macb_a(r, macb_fn); }
-void set_macb_c_fn(macb_flags& r) { set_macb_c(r, macb_fn); }
-void set_macb_b_fn(macb_flags& r) { set_macb_b(r, macb_fn); }
-void set_macb_m_fn83(macb_flags& r) { set_macb_m(r, macb_fn83); }
-void set_macb_a_fn83(macb_flags& r) { set_macb_a(r, macb_fn83); }
-void set_macb_c_fn83(macb_flags& r) { set_macb_c(r, macb_fn83); }
-void set_macb_b_fn83(macb_flags& r) { set_macb_b(r, macb_fn83); }
+void set_macb_m(macb_flags& r, uint32_t which) {
+  vk::guarded([&] { set_flag(r, which, 0, 'm'); });
+}
+void set_macb_a(macb_flags& r, uint32_t which) {
+  vk::guarded([&] { set_flag(r, which, 1, 'a'); });
+}
+void set_macb_c(macb_flags& r, uint32_t which) {
+  vk::guarded([&] { set_flag(r, which, 2, 'c'); });
+}
+void set_macb_b(macb_flags& r, uint32_t which) {
+  vk::guarded([&] { set_flag(r, which, 3, 'b'); });
+}
+void set_macb_m_si(macb_flags& r) {
+  set_macb_m(r, macb_si);
+}
+void set_macb_a_si(macb_flags& r) {
+  set_macb_a(r, macb_si);
+}
+void set_macb_c_si(macb_flags& r) {
+  set_macb_c(r, macb_si);
+}
+void set_macb_b_si(macb_flags& r) {
+  set_macb_b(r, macb_si);
+}
+void set_macb_m_fn(macb_flags& r) {
+  set_macb_m(r, macb_fn);
+}
+void set_macb_a_fn(macb_flags& r) {
+  set_macb_a(r, macb_fn);
+}
+void set_macb_c_fn(macb_flags& r) {
+  set_macb_c(r, macb_fn);
+}
+void set_macb_b_fn(macb_flags& r) {
+  set_macb_b(r, macb_fn);
+}
+void set_macb_m_fn83(macb_flags& r) {
+  set_macb_m(r, macb_fn83);
+}
+void set_macb_a_fn83(macb_flags& r) {
+  set_macb_a(r, macb_fn83);
+}
+void set_macb_c_fn83(macb_flags& r) {
+  set_macb_c(r, macb_fn83);
+}
+void set_macb_b_fn83(macb_flags& r) {
+  set_macb_b(r, macb_fn83);
+}
 
 void add_macb_times(macb_time_map& map, uint32_t which, uint64_t modified, uint64_t accessed,
                     uint64_t changed, uint64_t born, const std::wstring* name, bool name_flag) {
@@ -298,8 +329,8 @@ int32_t set_row_byte_range(table_row& row, int32_t index, const uint8_t* bytes, 
   return 1;
 }
 
-int32_t set_row_list(table_row& row, int32_t index, const std::set<uint64_t>& values,
-                     uint16_t type, uint32_t flags) {
+int32_t set_row_list(table_row& row, int32_t index, const std::set<uint64_t>& values, uint16_t type,
+                     uint32_t flags) {
   vk_variant_lite* cell = prepare_row_cell(row, index, type, flags);
   if (!cell) return 1;
   vk::guarded(
@@ -420,7 +451,8 @@ int32_t write_mft_entry_rows(uint8_t& header_pending, std::ostream& os, l2t_reco
   if (!settings) return 0;
   return vk::guarded([&]() -> int32_t {
     const bool pair = settings->m_pair_datetime != 0;
-    const mft_layout layout = mft_columns(r, pair, settings->m_date_format, settings->m_time_format);
+    const mft_layout layout =
+        mft_columns(r, pair, settings->m_date_format, settings->m_time_format);
     if (header_pending) {
       header_pending = 0;
       settings->m_header_pending = 0;
@@ -455,8 +487,7 @@ int32_t write_l2t_group_lines(uint8_t& header_pending, std::ostream& os, l2t_rec
   vk::guarded([&] {
     if (header_pending) {
       header_pending = 0;
-      write_l2t_header(os, record.m_delimiter, record.m_extended != 0,
-                       record.m_pair_datetime != 0);
+      write_l2t_header(os, record.m_delimiter, record.m_extended != 0, record.m_pair_datetime != 0);
       os.put('\n');
       if (record.m_settings) record.m_settings->m_header_pending = 0;
     }

@@ -88,8 +88,8 @@ int32_t set_row_byte_range(table_row& row, int32_t index, const uint8_t* bytes, 
 // m_list the values (a single 0 for none), m_number the first, or the last
 // when the combined flags are exactly 0x2000; the next cell, when there is
 // one, becomes an empty type-0 cell. Returns the cells used.
-int32_t set_row_list(table_row& row, int32_t index, const std::set<uint64_t>& values,
-                     uint16_t type, uint32_t flags);
+int32_t set_row_list(table_row& row, int32_t index, const std::set<uint64_t>& values, uint16_t type,
+                     uint32_t flags);
 // One-column time types only (13, 16, 18, 20, 22; -1 for any other type or
 // a bad index, the cell cleared): the value's date, a blank and time (by the
 // descriptor, or "yyyy-mm-dd hh:mm:ss.mmm" without one) as a text cell,

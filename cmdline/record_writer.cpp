@@ -114,7 +114,10 @@ struct row_writer {
   const std::string blank;
 
   row_writer(table_row& r, cmd_params& settings, std::string& line)
-      : row(r), s(settings), out(line), pad(!settings.m_no_padding),
+      : row(r),
+        s(settings),
+        out(line),
+        pad(!settings.m_no_padding),
         blank(settings.m_no_padding ? "" : " ") {}
 
   uint64_t width(size_t i) const { return pad ? column_width(s, i) : 0; }
@@ -195,7 +198,8 @@ struct row_writer {
       return;
     }
     time_format_descriptor d = s.m_time_settings.m_descriptor;
-    if (no_subseconds) d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
+    if (no_subseconds)
+      d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
     format_time_by_descriptor(date, clock, t, d);
   }
 
@@ -526,8 +530,7 @@ int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstr
   }
 }
 
-int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t type,
-                       uint32_t flags) {
+int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t type, uint32_t flags) {
   uint64_t number = 0;
   if (type == vt_safari || type == vt_safari_1col) {
     const time t = time_from_double(value, type_time::safari_time);
@@ -713,10 +716,10 @@ void set_l2t_extended(l2t_record& r, uint32_t ref_count, uint64_t parent_inode,
 }
 
 void write_l2t_header(std::ostream& os, const std::string& delimiter, bool extended, bool pair) {
-  static const char* const titles[] = {"timezone", "MACB", "source", "sourcetype", "type",
-                                       "user",     "host", "short",  "desc",       "version",
-                                       "filename", "inode", "notes", "format",     "extra"};
-  static const char* const extended_titles[] = {"ref count",    "extension",   "size data",
+  static const char* const titles[] = {"timezone", "MACB",  "source", "sourcetype", "type",
+                                       "user",     "host",  "short",  "desc",       "version",
+                                       "filename", "inode", "notes",  "format",     "extra"};
+  static const char* const extended_titles[] = {"ref count",    "extension",    "size data",
                                                 "inode seqnum", "parent inode", "parent seqnum",
                                                 "clusters",     "header info"};
   vk::guarded([&] {
@@ -737,8 +740,8 @@ void write_l2t_header(std::ostream& os, const std::string& delimiter, bool exten
 
 namespace {
 
-void l2t_columns(std::string& line, const l2t_record& r, macb_entry& group,
-                 const std::string& date, const std::string& clock) {
+void l2t_columns(std::string& line, const l2t_record& r, macb_entry& group, const std::string& date,
+                 const std::string& clock) {
   const std::string& d = r.m_delimiter;
   const bool blank = r.m_padded && !r.m_no_padding;
   if (r.m_pair_datetime) {

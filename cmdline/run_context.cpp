@@ -109,8 +109,7 @@ uint64_t host_to_big_endian_64(uint64_t value) {
          swap_bytes32(static_cast<uint32_t>(value >> 32));
 }
 
-const big_endian_routines host_to_big_endian_table = {host_to_big_endian_16,
-                                                      host_to_big_endian_32,
+const big_endian_routines host_to_big_endian_table = {host_to_big_endian_16, host_to_big_endian_32,
                                                       host_to_big_endian_64};
 
 }  // namespace vk

@@ -48,8 +48,8 @@ bool digest_and_copy_cluster_runs(const cluster_runs& list, guid& md5, std::vect
 bool digest_cluster_runs(const cluster_runs& list, guid& md5, std::vector<uint8_t>& sha1,
                          std::vector<uint8_t>& sha256, uint32_t flags, RAW_DISK_IO& disk,
                          uint64_t length) {
-  return digest_and_copy_cluster_runs(list, md5, sha1, sha256, flags & ~uint32_t{digest_copy},
-                                      disk, length, nullptr);
+  return digest_and_copy_cluster_runs(list, md5, sha1, sha256, flags & ~uint32_t{digest_copy}, disk,
+                                      length, nullptr);
 }
 
 }  // namespace vk

@@ -27,7 +27,8 @@ constexpr uint32_t kImageChunk = 0x80000;
 
 void set_count(cluster_run& run, uint64_t count) {
   run.m_count_low = static_cast<uint32_t>(count);
-  run.m_count_high = (run.m_count_high & 0xF0000000u) | static_cast<uint32_t>((count >> 32) & 0x0FFFFFFFu);
+  run.m_count_high =
+      (run.m_count_high & 0xF0000000u) | static_cast<uint32_t>((count >> 32) & 0x0FFFFFFFu);
 }
 
 cluster_run make_run(uint64_t first, uint64_t count, uint32_t flags) {
@@ -38,7 +39,9 @@ cluster_run make_run(uint64_t first, uint64_t count, uint32_t flags) {
   return run;
 }
 
-bool status_on(const cmd_params* settings) { return settings && settings->m_status_messages; }
+bool status_on(const cmd_params* settings) {
+  return settings && settings->m_status_messages;
+}
 
 template <typename T>
 bool try_resize(std::vector<T>& v, size_t n) {
@@ -62,8 +65,8 @@ void note_zero_clusters(const cluster_piece& p, uint32_t cs, cluster_runs& zero)
 // piece with its unread part zeroed and ends the walk with false; running
 // out of runs before the length is reached is false too (unless the length
 // was the whole content).
-bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t start_vcn, uint64_t length,
-               const cluster_piece_sink& sink, uint64_t* delivered_out) {
+bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t start_vcn,
+                       uint64_t length, const cluster_piece_sink& sink, uint64_t* delivered_out) {
   if (delivered_out) *delivered_out = 0;
   const uint32_t cs = list.m_bytes_per_cluster;
   if (!cluster_runs_usable(list) || cs > kMaxClusterBytes || !disk.is_open()) return false;
@@ -85,7 +88,8 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
   const uint64_t medium = disk.size();
   uint64_t from_medium = 0;
   const uint64_t chunk_clusters = cs <= 4096 ? 64 : 32;
-  const uint64_t piece_clusters = std::max<uint64_t>(1, std::min(chunk_clusters, kMaxPieceBytes / cs));
+  const uint64_t piece_clusters =
+      std::max<uint64_t>(1, std::min(chunk_clusters, kMaxPieceBytes / cs));
   std::vector<uint8_t> buffer;
   if (!try_resize(buffer, static_cast<size_t>(std::min<uint64_t>(piece_clusters * cs, length))))
     return false;
@@ -134,7 +138,9 @@ void cluster_run_set(cluster_run& run, uint64_t first, uint64_t count) {
   set_count(run, count);
 }
 
-void cluster_runs_construct_empty(cluster_runs& list) { cluster_runs_reset(list); }
+void cluster_runs_construct_empty(cluster_runs& list) {
+  cluster_runs_reset(list);
+}
 
 void cluster_runs_construct(cluster_runs& list, uint64_t base, uint32_t bytes_per_cluster,
                             uint32_t content_size) {
@@ -157,7 +163,9 @@ void cluster_runs_init(cluster_runs& list, uint64_t base, uint32_t bytes_per_clu
   list.m_content_size = content_size;
 }
 
-void cluster_runs_clear(cluster_runs& list) { list.m_runs.clear(); }
+void cluster_runs_clear(cluster_runs& list) {
+  list.m_runs.clear();
+}
 
 void cluster_runs_destroy(cluster_runs& list) {
   cluster_runs_reset(list);
@@ -169,8 +177,7 @@ bool cluster_runs_usable(const cluster_runs& list) {
 }
 
 bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>& runs,
-                                 uint64_t base, uint32_t bytes_per_cluster,
-                                 uint32_t content_size) {
+                                 uint64_t base, uint32_t bytes_per_cluster, uint32_t content_size) {
   list.m_runs.clear();
   if (bytes_per_cluster == 0) return false;
   cluster_runs_init(list, base, bytes_per_cluster, content_size);
@@ -545,8 +552,8 @@ bool read_cluster_runs_to_vector(const cluster_runs& list, std::vector<uint8_t>&
 }
 
 bool read_cluster_runs_zero_map(const cluster_runs& list, std::vector<uint8_t>& bytes,
-                                cluster_runs& zero_clusters, RAW_DISK_IO& disk,
-                                uint64_t start_vcn, uint64_t length) {
+                                cluster_runs& zero_clusters, RAW_DISK_IO& disk, uint64_t start_vcn,
+                                uint64_t length) {
   return read_cluster_runs(list, nullptr, bytes, &zero_clusters, disk, start_vcn, length, true,
                            false);
 }
@@ -600,9 +607,9 @@ bool read_cluster_list(RAW_DISK_IO& disk, std::vector<uint8_t>& bytes, uint64_t&
     return false;
   // Never more clusters than the list holds, nor than the medium does: every
   // one of them is read from it, so room is made only for what it can give.
-  uint64_t count = length == whole_content ? clusters.size()
-                                           : std::min<uint64_t>(ceil_div_u64(length, cluster_size),
-                                                                clusters.size());
+  uint64_t count = length == whole_content
+                       ? clusters.size()
+                       : std::min<uint64_t>(ceil_div_u64(length, cluster_size), clusters.size());
   if (length == whole_content) length = count * cluster_size;
   bool ok = true;
   const uint64_t held = disk.size() / cluster_size;
@@ -631,19 +638,25 @@ bool read_cluster_list(RAW_DISK_IO& disk, std::vector<uint8_t>& bytes, uint64_t&
 
 // ---------------------------------------------------------------------------
 
-bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs,
-                             const uint8_t* table, size_t table_bytes, uint32_t bits_per_entry,
-                             uint64_t base, uint32_t cluster_size, uint32_t content_size,
-                             uint64_t entry_limit) {
+bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs, const uint8_t* table,
+                             size_t table_bytes, uint32_t bits_per_entry, uint64_t base,
+                             uint32_t cluster_size, uint32_t content_size, uint64_t entry_limit) {
   cluster_runs_init(free_runs, base, cluster_size, content_size);
   cluster_runs_init(bad_runs, base, cluster_size, content_size);
   if (!table || table_bytes == 0 || cluster_size == 0) return false;
   uint64_t entries = 0;
   switch (bits_per_entry) {
-    case 1: entries = uint64_t{table_bytes} * 8; break;
-    case 16: entries = table_bytes / 2; break;
-    case 32: entries = table_bytes / 4; break;
-    default: return false;
+    case 1:
+      entries = uint64_t{table_bytes} * 8;
+      break;
+    case 16:
+      entries = table_bytes / 2;
+      break;
+    case 32:
+      entries = table_bytes / 4;
+      break;
+    default:
+      return false;
   }
   if (entry_limit) entries = std::min(entries, entry_limit);
   for (uint64_t c = 0; c < entries; ++c) {
@@ -652,8 +665,10 @@ bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs,
       continue;
     }
     const uint32_t v = bits_per_entry == 16 ? load_le16(table + 2 * c) : load_le32(table + 4 * c);
-    if (v == 0) cluster_runs_add_cluster(free_runs, c);
-    else if (v == (bits_per_entry == 16 ? 0xFFF7u : 0x0FFFFFF7u)) cluster_runs_add_cluster(bad_runs, c);
+    if (v == 0)
+      cluster_runs_add_cluster(free_runs, c);
+    else if (v == (bits_per_entry == 16 ? 0xFFF7u : 0x0FFFFFF7u))
+      cluster_runs_add_cluster(bad_runs, c);
   }
   return !free_runs.m_runs.empty() || !bad_runs.m_runs.empty();
 }
@@ -818,8 +833,7 @@ bool copy_image_to_disk(RAW_DISK_IO& target, uni::fileio& image, uint64_t image_
         status_printf("percent done %4.1f", double(done) / double(length) * 100.0);
       const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(kCopyChunk, length - done));
       uint32_t got = want;
-      const bool read_ok =
-          image.read_at(buffer.data(), got, image_offset + done) && got == want;
+      const bool read_ok = image.read_at(buffer.data(), got, image_offset + done) && got == want;
       uint32_t put = want;
       if (!read_ok || !target.write_at(buffer.data(), put, disk_offset + done) || put != want) {
         if (!write_zero_sectors(target, disk_offset + done, want)) {

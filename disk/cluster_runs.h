@@ -34,13 +34,11 @@ inline constexpr uint64_t cluster_count_open = (uint64_t{1} << 60) - 1;
 inline constexpr uint32_t cluster_run_sparse_flag = 1u << 28;
 
 struct cluster_run {
-  uint64_t m_first = 0;        // 0 for a sparse run
-  uint32_t m_count_low = 0;    // low 32 bits of the count
-  uint32_t m_count_high = 0;   // high 28 bits of the count; top 4 bits are flags
+  uint64_t m_first = 0;       // 0 for a sparse run
+  uint32_t m_count_low = 0;   // low 32 bits of the count
+  uint32_t m_count_high = 0;  // high 28 bits of the count; top 4 bits are flags
 
-  uint64_t count() const {
-    return m_count_low | (uint64_t{m_count_high & 0x0FFFFFFFu} << 32);
-  }
+  uint64_t count() const { return m_count_low | (uint64_t{m_count_high & 0x0FFFFFFFu} << 32); }
   uint32_t flags() const { return m_count_high & 0xF0000000u; }
   bool sparse() const { return (m_count_high & cluster_run_sparse_flag) != 0; }
   bool open_ended() const { return count() == cluster_count_open; }
@@ -79,8 +77,7 @@ void cluster_runs_clear(cluster_runs& list);
 void cluster_runs_destroy(cluster_runs& list);
 bool cluster_runs_usable(const cluster_runs& list);
 bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>& runs,
-                                 uint64_t base, uint32_t bytes_per_cluster,
-                                 uint32_t content_size);
+                                 uint64_t base, uint32_t bytes_per_cluster, uint32_t content_size);
 bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>& runs);
 
 // ---- queries ----
@@ -165,8 +162,8 @@ bool read_cluster_runs(const cluster_runs& list, uni::fileio* file, std::vector<
 bool read_cluster_runs_to_vector(const cluster_runs& list, std::vector<uint8_t>& bytes,
                                  RAW_DISK_IO& disk, uint64_t start_vcn, uint64_t length);
 bool read_cluster_runs_zero_map(const cluster_runs& list, std::vector<uint8_t>& bytes,
-                                cluster_runs& zero_clusters, RAW_DISK_IO& disk,
-                                uint64_t start_vcn, uint64_t length);
+                                cluster_runs& zero_clusters, RAW_DISK_IO& disk, uint64_t start_vcn,
+                                uint64_t length);
 bool read_cluster_runs_to_file(const cluster_runs& list, uni::fileio& file, RAW_DISK_IO& disk,
                                uint64_t start_vcn, uint64_t length);
 bool read_cluster_runs_to_file_zero_map(const cluster_runs& list, uni::fileio& file,
@@ -197,10 +194,9 @@ bool digest_and_copy_cluster_runs(const cluster_runs& list, guid& md5, std::vect
                                   uint64_t length, uni::fileio* file);
 
 // ---- cluster maps ----
-bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs,
-                             const uint8_t* table, size_t table_bytes, uint32_t bits_per_entry,
-                             uint64_t base, uint32_t cluster_size, uint32_t content_size,
-                             uint64_t entry_limit);
+bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs, const uint8_t* table,
+                             size_t table_bytes, uint32_t bits_per_entry, uint64_t base,
+                             uint32_t cluster_size, uint32_t content_size, uint64_t entry_limit);
 
 // ---- FAT chains ----
 uint64_t fat_cluster0_offset(const boot_sector& bs, uint64_t volume_offset);

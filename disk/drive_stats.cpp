@@ -62,10 +62,10 @@ void copy_first_sectors(drive_stats& d, RAW_DISK_IO& disk) {
     if (buffer.size() < ss) buffer.resize(ss);
     uint64_t at = 0;
     uint32_t got = ss;
-    if (!checked_mul(p.m_start, uint64_t{unit}, at) ||
-        !disk.read_at(buffer.data(), got, at))
+    if (!checked_mul(p.m_start, uint64_t{unit}, at) || !disk.read_at(buffer.data(), got, at))
       continue;
-    if (!p.m_sector_copy.empty()) identify_volume(p, p.m_sector_copy.data(), p.m_sector_copy.size());
+    if (!p.m_sector_copy.empty())
+      identify_volume(p, p.m_sector_copy.data(), p.m_sector_copy.size());
     p.m_sector_copy.assign(buffer.begin(), buffer.begin() + got);
   }
 }
@@ -215,8 +215,8 @@ bool parse_mbr_sector(drive_stats& d, const uint8_t* buffer, size_t length, bool
   });
 }
 
-bool open_disk_and_select_ntfs(std::ostream& out, uint32_t drive, uint64_t& offset,
-                               uint8_t& found, bool accept_partial) {
+bool open_disk_and_select_ntfs(std::ostream& out, uint32_t drive, uint64_t& offset, uint8_t& found,
+                               bool accept_partial) {
   found = 0;
   RAW_DISK_IO disk(drive < max_scanned_drives ? static_cast<int32_t>(drive) : -1, false, false,
                    disk_mode_drive);
@@ -258,8 +258,8 @@ void dump_geometry_record(const std::array<uint32_t, 7>& w, std::ostream& out) {
   guarded([&] {
     const uint64_t wide = (uint64_t{w[5]} << 32) | w[4];
     out << "0x" + hex_digits(w[0], 8) + ", 0x" + hex_digits(w[1], 8) + ", 0x" +
-               hex_digits(w[2], 8) + ", 0x" + hex_digits(w[3], 8) + ", 0x" +
-               hex_digits(wide, 16) + ", 0x" + hex_digits(w[6], 8) + "\n";
+               hex_digits(w[2], 8) + ", 0x" + hex_digits(w[3], 8) + ", 0x" + hex_digits(wide, 16) +
+               ", 0x" + hex_digits(w[6], 8) + "\n";
   });
 }
 

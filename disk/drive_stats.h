@@ -46,8 +46,8 @@ bool parse_mbr_sector(drive_stats& d, const uint8_t* buffer, size_t length, bool
 
 // Opens drive number drive and selects its NTFS volume; a drive that does
 // not open is reported on out.
-bool open_disk_and_select_ntfs(std::ostream& out, uint32_t drive, uint64_t& offset,
-                               uint8_t& found, bool accept_partial);
+bool open_disk_and_select_ntfs(std::ostream& out, uint32_t drive, uint64_t& offset, uint8_t& found,
+                               bool accept_partial);
 
 void dump_drive_stats(const drive_stats& d, std::ostream& out);
 void dump_drive_stats_b(const drive_stats& d, std::ostream& out, const cmd_params& settings);

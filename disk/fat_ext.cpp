@@ -113,7 +113,9 @@ bool name_printable(const uint8_t* entry) {
   return true;
 }
 
-uint16_t u16_at(const uint8_t* e, size_t off) { return load_le16(e + off); }
+uint16_t u16_at(const uint8_t* e, size_t off) {
+  return load_le16(e + off);
+}
 
 }  // namespace
 
@@ -227,9 +229,8 @@ bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat
   });
 }
 
-bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
-                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset) {
+bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first, uint64_t size,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset) {
   return guarded([&] {
     runs.m_runs.clear();
     const uint32_t cs = fat_cluster_size(bs);
@@ -263,7 +264,8 @@ constexpr size_t kMaxLfnUnits = 255;
 
 // The units of one long-name entry up to its terminator (0x0000 or 0xFFFF).
 size_t lfn_units(const uint8_t* entry, uint16_t* out) {
-  static constexpr size_t kUnits[kLfnUnitsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  static constexpr size_t kUnits[kLfnUnitsPerEntry] = {1,  3,  5,  7,  9,  14, 16,
+                                                       18, 20, 22, 24, 28, 30};
   size_t n = 0;
   for (size_t at : kUnits) {
     const uint16_t u = u16_at(entry, at);
@@ -342,8 +344,8 @@ bool valid_file_entry(const uint8_t* e, bool allow_empty, uint64_t earliest, uin
 
 }  // namespace
 
-bool is_valid_fat_dir_entry(const uint8_t* e, bool allow_empty, uint64_t earliest,
-                            uint64_t latest, uint64_t highest) {
+bool is_valid_fat_dir_entry(const uint8_t* e, bool allow_empty, uint64_t earliest, uint64_t latest,
+                            uint64_t highest) {
   if (!e || e[11] == 0x0F) return false;
   if (e[11] & 0x08) {
     for (int i = 0; i < 11; ++i)
@@ -539,8 +541,7 @@ bool fat_entry_add_cluster(fat_file_entry& e, uint64_t cluster, bool append) {
 namespace {
 
 bool read_fat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK_IO& disk,
-                    uint64_t volume_offset, uint32_t copy, uint64_t sectors_per_fat,
-                    size_t width) {
+                    uint64_t volume_offset, uint32_t copy, uint64_t sectors_per_fat, size_t width) {
   out.clear();
   const uint64_t sector = bs.bytes_per_sector();
   uint64_t bytes = sector * sectors_per_fat;
@@ -579,8 +580,7 @@ bool collect_used_free_clusters(const boot_sector& bs, std::vector<uint64_t>& of
     if (cs == 0 || cs > (32u << 20) || cs > disk.size()) return false;
     std::vector<uint8_t> table;
     if (!read_fat32_table(bs, table, disk, volume_offset, 0)) return false;
-    const uint64_t entries =
-        std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
+    const uint64_t entries = std::min<uint64_t>(table.size() / 4, fat32_cluster_count(bs));
     std::vector<uint8_t> cluster(cs);
     const uint64_t data = volume_offset + fat32_data_offset(bs);
     for (uint64_t c = 2; c < entries; ++c) {
@@ -641,8 +641,10 @@ bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_run
     // The table, when given, has an entry for every cluster there is: it
     // bounds the file too. A list of cluster numbers is never made without it.
     uint64_t limit = volume_entries;
-    if (fat && fat_bytes) limit = std::min(limit, table_entries(fat_bytes, 32));
-    else if (list) return false;
+    if (fat && fat_bytes)
+      limit = std::min(limit, table_entries(fat_bytes, 32));
+    else if (list)
+      return false;
     if (first >= limit) return false;
     const uint64_t room = limit - first;
     const uint64_t n = std::min(wanted ? wanted : room, room);
@@ -681,9 +683,9 @@ bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uin
   return exfat_chain(bs, &out, nullptr, first, size, fat, fat_bytes, no_fat_chain);
 }
 
-bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
-                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset, bool no_fat_chain) {
+bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first, uint64_t size,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset,
+                         bool no_fat_chain) {
   runs.m_runs.clear();
   exfat_runs_base(bs, runs, volume_offset);
   return exfat_chain(bs, nullptr, &runs, first, size, fat, fat_bytes, no_fat_chain);
@@ -807,7 +809,8 @@ class ext_walker {
 
   bool read_block(uint64_t block, std::vector<uint8_t>& out, const char* message) {
     uint64_t at = 0;
-    if (!checked_mul<uint64_t>(block, m_bs, at) || !checked_add(at, m_volume, at)) at = ~uint64_t{0};
+    if (!checked_mul<uint64_t>(block, m_bs, at) || !checked_add(at, m_volume, at))
+      at = ~uint64_t{0};
     uint32_t got = m_bs;
     out.assign(m_bs, 0);
     if (!m_disk.read_at(out.data(), got, at) || got != m_bs) {
@@ -921,8 +924,8 @@ bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_
         std::min<uint64_t>(ceil_div_u64(size, rec.m_block_size), uint64_t{1} << 32);
     ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
     const uint8_t* iblock = inode + 40;
-    const bool whole = load_le16(iblock) == 0xF30A ? walker.extent_node(iblock, 60, -1)
-                                                   : walker.block_map(iblock);
+    const bool whole =
+        load_le16(iblock) == 0xF30A ? walker.extent_node(iblock, 60, -1) : walker.block_map(iblock);
     if (whole) walker.finish();
     return !runs.m_runs.empty();
   });

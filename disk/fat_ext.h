@@ -82,9 +82,8 @@ bool fat32_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat,
                  uint64_t wanted);
 bool fat32_chains(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes, uint32_t width);
 bool fat32_chains_from_table(fat_chain_runs& out, const uint8_t* fat, size_t fat_bytes);
-bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
-                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset);
+bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first, uint64_t size,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset);
 
 // ---- long names and short entries ----
 std::string& lfn_name_part(std::string& name, const uint8_t* entry, bool prepend);
@@ -140,9 +139,9 @@ bool read_exfat_table(const boot_sector& bs, std::vector<uint8_t>& out, RAW_DISK
 // the table is not read; otherwise its chain is followed.
 bool exfat_chain_clusters(const boot_sector& bs, std::vector<uint32_t>& out, uint32_t first,
                           uint64_t size, const uint8_t* fat, size_t fat_bytes, bool no_fat_chain);
-bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first,
-                         uint64_t size, const uint8_t* fat, size_t fat_bytes,
-                         uint64_t volume_offset, bool no_fat_chain);
+bool exfat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first, uint64_t size,
+                         const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset,
+                         bool no_fat_chain);
 
 // One file of an exFAT directory: its file entry, stream entry and names.
 inline constexpr uint8_t exfat_no_fat_chain = 0x02;  // stream entry flag

@@ -93,8 +93,8 @@ void dump_ntfs_boot_sector(const boot_sector& bs, std::ostream& out, uint64_t se
   const uint32_t cluster = ntfs_cluster_size(bs);
   const uint32_t sector = bs.bytes_per_sector();
   const uint32_t index_bytes = ntfs_index_block_size(bs);
-  const std::string start = " byte offset from start of partition, partition start: 0x" +
-                            hex_digits(sector_offset, 1);
+  const std::string start =
+      " byte offset from start of partition, partition start: 0x" + hex_digits(sector_offset, 1);
 
   dump_u32_field(out, "m_drive_num", bs.ntfs_drive_num(), "", at + 36, w);
   dump_u64_field(out, "total_sectors", bs.ntfs_total_sectors(),

@@ -23,7 +23,9 @@ inline constexpr uint64_t root_entry = 5;
 inline constexpr uint64_t bit63 = uint64_t{1} << 63;
 inline constexpr size_t first_read_max = 1u << 20;
 
-unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
+unsigned long long ull(uint64_t v) {
+  return static_cast<unsigned long long>(v);
+}
 
 uint64_t first_parent_entry(const inode_record& rec) {
   return rec.m_parents.begin()->entry_number();
@@ -33,7 +35,9 @@ mft_ref record_ref(const inode_entry& rec) {
   return make_mft_ref(rec.m_entry_low, static_cast<uint16_t>(rec.m_entry_high), rec.m_sequence);
 }
 
-bool status_on(const cmd_params* settings) { return settings && settings->m_status_messages; }
+bool status_on(const cmd_params* settings) {
+  return settings && settings->m_status_messages;
+}
 
 }  // namespace
 
@@ -51,10 +55,12 @@ void clear_scan_progress(scan_progress& p) {
   p.m_text.clear();
 }
 
-void scan_progress_init(scan_progress& p) { clear_scan_progress(p); }
+void scan_progress_init(scan_progress& p) {
+  clear_scan_progress(p);
+}
 
-void path_part_init(path_part& p, const std::string& name, uint32_t entry_low,
-                    uint32_t entry_high, bool full_path, bool reaches_root) {
+void path_part_init(path_part& p, const std::string& name, uint32_t entry_low, uint32_t entry_high,
+                    bool full_path, bool reaches_root) {
   p.m_name = name;
   p.m_entry_low = entry_low;
   p.m_entry_high = entry_high;
@@ -70,9 +76,13 @@ void path_part_copy(path_part& dst, const path_part& src) {
 // Life cycle
 // ---------------------------------------------------------------------------
 
-_inode_collection::_inode_collection() { reset(); }
+_inode_collection::_inode_collection() {
+  reset();
+}
 
-_inode_collection::~_inode_collection() { release_disk(); }
+_inode_collection::~_inode_collection() {
+  release_disk();
+}
 
 void _inode_collection::release_disk() {
   if (m_volume.m_disk == m_disk) m_volume = ntfs_volume_map();
@@ -178,9 +188,8 @@ bool _inode_collection::open_mft_file(const std::string& path, bool no_load,
   return no_load || load(callback, context);
 }
 
-bool _inode_collection::attach_disk(RAW_DISK_IO* disk, bool no_load,
-                                    inode_record_callback callback, void* context,
-                                    uint64_t range_length, uint64_t base_offset) {
+bool _inode_collection::attach_disk(RAW_DISK_IO* disk, bool no_load, inode_record_callback callback,
+                                    void* context, uint64_t range_length, uint64_t base_offset) {
   const bool attached = guarded([&] {
     if (!disk || !disk->is_open()) return false;
     const size_t first =
@@ -250,8 +259,8 @@ uint64_t _inode_collection::append(const inode_record& rec, bool keyed) {
   return index;
 }
 
-bool _inode_collection::accept(uint8_t* raw, uint64_t entry, uint64_t offset,
-                               bool scan_mode, inode_record_callback callback, void* context) {
+bool _inode_collection::accept(uint8_t* raw, uint64_t entry, uint64_t offset, bool scan_mode,
+                               inode_record_callback callback, void* context) {
   return guarded(
       [&] {
         const uint64_t index = m_store.size();
@@ -273,8 +282,10 @@ bool _inode_collection::accept(uint8_t* raw, uint64_t entry, uint64_t offset,
         if (callback && context &&
             callback(context, m_store[index], index, entry, offset) == inode_record_handled) {
           if (scan_mode)
-            diag_printf(m_settings, "checking/updating store entry with: inode: 0x%llx, indx 0x%llx, offset 0x%llx",
-                        ull(entry), ull(index), ull(offset));
+            diag_printf(
+                m_settings,
+                "checking/updating store entry with: inode: 0x%llx, indx 0x%llx, offset 0x%llx",
+                ull(entry), ull(index), ull(offset));
           if (m_store.size() == index + 1) m_store.pop_back();
           return true;
         }
@@ -457,7 +468,9 @@ void _inode_collection::build_paths() {
   });
 }
 
-void build_inode_paths(_inode_collection& collection) { collection.build_paths(); }
+void build_inode_paths(_inode_collection& collection) {
+  collection.build_paths();
+}
 
 // ---------------------------------------------------------------------------
 // Records from elsewhere
@@ -546,8 +559,8 @@ uint64_t _inode_collection::add_usn_record(const usn_entry& e, bool& flag) {
       [] { return ~uint64_t{0}; });
 }
 
-bool _inode_collection::find_children(std::set<mft_ref, mft_ref_less>& out, uint32_t a,
-                                      uint32_t b, const mft_ref_multimap& map) {
+bool _inode_collection::find_children(std::set<mft_ref, mft_ref_less>& out, uint32_t a, uint32_t b,
+                                      const mft_ref_multimap& map) {
   out.clear();
   return guarded([&] {
     const uint16_t high = static_cast<uint16_t>(b);
@@ -580,8 +593,8 @@ bool read_slot(_inode_collection& c, inode_record& out, uint64_t entry) {
   out.m_options = c.m_options;
   out.m_filter = c.m_filter;
   out.m_stream_name = c.m_stream_name;
-  return parse_file_record(out, raw.data(), raw.size(), c.m_disk, c.m_base_offset,
-                           c.m_record_size, false, c.m_volume.m_disk ? &c.m_volume : nullptr);
+  return parse_file_record(out, raw.data(), raw.size(), c.m_disk, c.m_base_offset, c.m_record_size,
+                           false, c.m_volume.m_disk ? &c.m_volume : nullptr);
 }
 
 }  // namespace
@@ -684,7 +697,8 @@ bool scan_ntfs_volume(std::vector<uint8_t>& out, RAW_DISK_IO* disk, uint64_t vol
         c.m_disk = disk;
         c.m_owns_disk = 0;
         c.m_base_offset = volume_offset;
-        c.m_start_offset = settings && settings->m_scan_start_offset ? settings->m_scan_start_offset : 0;
+        c.m_start_offset =
+            settings && settings->m_scan_start_offset ? settings->m_scan_start_offset : 0;
         c.m_range_length = range;
         c.m_record_size = record_size;
         c.m_all_records = 1;
@@ -710,7 +724,8 @@ bool scan_ntfs_volume(std::vector<uint8_t>& out, RAW_DISK_IO* disk, uint64_t vol
           const inode_record& now = c.m_store[it->second];
           const inode_record& other = c.m_store[index];
           if (other.m_sequence > now.m_sequence ||
-              (other.m_sequence == now.m_sequence && other.m_si_times.m_times[k] > now.m_si_times.m_times[k]))
+              (other.m_sequence == now.m_sequence &&
+               other.m_si_times.m_times[k] > now.m_si_times.m_times[k]))
             it->second = index;
         }
         if (best.empty()) return true;
@@ -726,8 +741,10 @@ bool scan_ntfs_volume(std::vector<uint8_t>& out, RAW_DISK_IO* disk, uint64_t vol
           }
           const uint64_t at = entry * record_size;
           if (entry >= slots) {
-            diag_printf(settings, "inode offset requires a larger buffer than we have [0x%llx : 0x%llx : 0x%llx]",
-                        ull(entry), ull(at), ull(out.size()));
+            diag_printf(
+                settings,
+                "inode offset requires a larger buffer than we have [0x%llx : 0x%llx : 0x%llx]",
+                ull(entry), ull(at), ull(out.size()));
             continue;
           }
           const uint64_t from = c.m_store[index].m_file_offset;

@@ -42,11 +42,11 @@ struct path_part {
   std::string m_name;
   uint32_t m_entry_low = 0;
   uint32_t m_entry_high = 0;
-  uint8_t m_full_path = 0;     // the name is already a complete path
+  uint8_t m_full_path = 0;  // the name is already a complete path
   uint8_t m_reaches_root = 0;
 };
-void path_part_init(path_part& p, const std::string& name, uint32_t entry_low,
-                    uint32_t entry_high, bool full_path, bool reaches_root);
+void path_part_init(path_part& p, const std::string& name, uint32_t entry_low, uint32_t entry_high,
+                    bool full_path, bool reaches_root);
 void path_part_copy(path_part& dst, const path_part& src);
 
 // Record callback: (context, record, store index, entry number, absolute
@@ -76,8 +76,8 @@ class _inode_collection {
                           scan_progress_callback progress, void* context);
   bool open_mft_file(const std::string& path, bool no_load, inode_record_callback callback,
                      void* context);
-  bool attach_disk(RAW_DISK_IO* disk, bool no_load, inode_record_callback callback,
-                   void* context, uint64_t range_length, uint64_t base_offset);
+  bool attach_disk(RAW_DISK_IO* disk, bool no_load, inode_record_callback callback, void* context,
+                   uint64_t range_length, uint64_t base_offset);
   // Scans [start, end) of a caller's disk with 1024-byte records.
   bool attach_range(RAW_DISK_IO* disk, bool attach_only, uint64_t start, uint64_t end,
                     uint32_t interval, inode_record_callback callback,

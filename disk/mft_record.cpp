@@ -51,20 +51,23 @@ bool mft_ref_equal(const mft_ref& a, const mft_ref& b) {
 // Records
 // ---------------------------------------------------------------------------
 
-inode_entry::inode_entry(uint32_t low, uint32_t high, uint16_t sequence,
-                         const mft_ref_set& parents, const std::wstring& name, uint32_t flags) {
+inode_entry::inode_entry(uint32_t low, uint32_t high, uint16_t sequence, const mft_ref_set& parents,
+                         const std::wstring& name, uint32_t flags) {
   inode_entry_set(*this, low, high, sequence, parents, name, flags);
 }
 
-inode_entry::inode_entry(uint32_t low, uint32_t high, uint16_t sequence,
-                         const mft_ref_set& parents, const std::string& utf8_name,
-                         uint32_t flags) {
+inode_entry::inode_entry(uint32_t low, uint32_t high, uint16_t sequence, const mft_ref_set& parents,
+                         const std::string& utf8_name, uint32_t flags) {
   inode_entry_set(*this, low, high, sequence, parents, from_utf8(utf8_name), flags);
 }
 
-void inode_entry_init(inode_entry& e) { inode_entry_clear(e); }
+void inode_entry_init(inode_entry& e) {
+  inode_entry_clear(e);
+}
 
-void inode_record_init(inode_record& r) { inode_record_reset(r); }
+void inode_record_init(inode_record& r) {
+  inode_record_reset(r);
+}
 
 void inode_entry_clear(inode_entry& e) {
   e.m_entry_low = 0;
@@ -128,8 +131,7 @@ void inode_entry_set(inode_entry& e, uint32_t low, uint32_t high, uint16_t seque
 }
 
 inode_entry inode_entry_make(uint32_t low, uint32_t high, uint16_t sequence,
-                             const mft_ref_set& parents, const std::wstring& name,
-                             uint32_t flags) {
+                             const mft_ref_set& parents, const std::wstring& name, uint32_t flags) {
   return inode_entry(low, high, sequence, parents, name, flags);
 }
 
@@ -144,7 +146,9 @@ uint64_t inode_entry_byte_size(const inode_entry& e) {
          8 * (uint64_t{e.m_parents.size()} + e.m_second_refs.size());
 }
 
-void si_copy_clear(si_copy& copy) { copy.fill(0); }
+void si_copy_clear(si_copy& copy) {
+  copy.fill(0);
+}
 
 // ---------------------------------------------------------------------------
 // Header and fixups
@@ -376,9 +380,8 @@ bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_
 
 bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster) {
-  return guarded([&] {
-    return cluster_runs_from_data_runs(list, runs, base, bytes_per_cluster, 0);
-  });
+  return guarded(
+      [&] { return cluster_runs_from_data_runs(list, runs, base, bytes_per_cluster, 0); });
 }
 
 bool is_valid_attr_list_entry(const uint8_t* entry, size_t available) {
@@ -391,7 +394,9 @@ bool is_valid_attr_list_entry(const uint8_t* entry, size_t available) {
 
 namespace {
 
-bool by_vcn(const data_run& a, const data_run& b) { return a.m_vcn < b.m_vcn; }
+bool by_vcn(const data_run& a, const data_run& b) {
+  return a.m_vcn < b.m_vcn;
+}
 
 bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
                             uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
@@ -479,8 +484,8 @@ bool parse_file_record(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_
                        uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
                        const ntfs_volume_map* volume) {
   return guarded([&] {
-    return parse_file_record_body(rec, raw, length, disk, base_offset, record_size,
-                                  attr_list_mode, volume);
+    return parse_file_record_body(rec, raw, length, disk, base_offset, record_size, attr_list_mode,
+                                  volume);
   });
 }
 
@@ -515,8 +520,8 @@ bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size
           read = placed && disk->read(buffer.data(), got, offset, true) && got == record_size;
         }
         if (read)
-          parse_file_record(rec, buffer.data(), buffer.size(), disk, base_offset, record_size,
-                            true, volume);
+          parse_file_record(rec, buffer.data(), buffer.size(), disk, base_offset, record_size, true,
+                            volume);
       }
       pos += load_le16(e + 4);
     }

@@ -56,7 +56,7 @@ struct inode_entry {
   std::string m_name;     // from the last $FILE_NAME outside the DOS namespace
   std::wstring m_wname;
   uint8_t m_directory = 0;
-  uint32_t m_flags = 0;  // the header flags
+  uint32_t m_flags = 0;       // the header flags
   mft_ref_set m_second_refs;  // not filled by this library
   std::string m_second_name;  // a further name met for the same reference
 
@@ -72,13 +72,13 @@ struct inode_entry {
 
 // Option bits of inode_record::m_options: what the parser keeps.
 enum : uint32_t {
-  mft_keep_index_runs = 0x01,      // $INDEX_ALLOCATION run list
-  mft_look_resident_data = 0x02,   // resident $DATA at all
-  mft_look_named_streams = 0x04,   // named resident streams
-  mft_keep_resident_data = 0x08,   // the unnamed resident value
-  mft_keep_zone_identifier = 0x10, // the stream "zone.identifier"
-  mft_keep_named_stream = 0x20,    // the stream named by m_stream_name
-  mft_keep_data_runs = 0x40,       // non-resident unnamed $DATA run list
+  mft_keep_index_runs = 0x01,       // $INDEX_ALLOCATION run list
+  mft_look_resident_data = 0x02,    // resident $DATA at all
+  mft_look_named_streams = 0x04,    // named resident streams
+  mft_keep_resident_data = 0x08,    // the unnamed resident value
+  mft_keep_zone_identifier = 0x10,  // the stream "zone.identifier"
+  mft_keep_named_stream = 0x20,     // the stream named by m_stream_name
+  mft_keep_data_runs = 0x40,        // non-resident unnamed $DATA run list
 };
 
 struct inode_record : inode_entry {
@@ -123,8 +123,7 @@ void inode_record_assign(inode_record& dst, const inode_record& src);
 void inode_entry_set(inode_entry& e, uint32_t low, uint32_t high, uint16_t sequence,
                      const mft_ref_set& parents, const std::wstring& name, uint32_t flags);
 inode_entry inode_entry_make(uint32_t low, uint32_t high, uint16_t sequence,
-                             const mft_ref_set& parents, const std::wstring& name,
-                             uint32_t flags);
+                             const mft_ref_set& parents, const std::wstring& name, uint32_t flags);
 inode_entry inode_entry_make_utf8(uint32_t low, uint32_t high, uint16_t sequence,
                                   const mft_ref_set& parents, const std::string& name,
                                   uint32_t flags);

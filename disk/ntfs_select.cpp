@@ -13,7 +13,9 @@ namespace vk {
 
 namespace {
 
-std::string hex(uint64_t v) { return hex_number_text(v, true, 1).substr(2); }
+std::string hex(uint64_t v) {
+  return hex_number_text(v, true, 1).substr(2);
+}
 
 void out_of_bounds(std::ostream& out, uint64_t at) {
   out << "volume offset 0x" << hex(at) << " is not within image bounds\n";
@@ -25,8 +27,8 @@ bool byte_offset(const partition_entry& r, uint64_t& at) {
 
 // Accepts the record at offset when it is NTFS; otherwise lists every record
 // and proposes the last NTFS one.
-bool choose_from_list(std::ostream& out, const partition_list& list, uint64_t size,
-                      uint8_t& found, uint64_t& offset, bool accept_partial, bool buffer_wording) {
+bool choose_from_list(std::ostream& out, const partition_list& list, uint64_t size, uint8_t& found,
+                      uint64_t& offset, bool accept_partial, bool buffer_wording) {
   if (list.empty()) {
     out << "couldn't find any partitions on disk.\n";
     return false;
@@ -52,7 +54,8 @@ bool choose_from_list(std::ostream& out, const partition_list& list, uint64_t si
       found = 1;
       uint64_t end_sector = 0, end = 0;
       const bool whole = checked_add(match->m_start, match->m_count, end_sector) &&
-                         checked_mul(end_sector, uint64_t{match->m_sector_size}, end) && end <= size;
+                         checked_mul(end_sector, uint64_t{match->m_sector_size}, end) &&
+                         end <= size;
       if (!whole && !accept_partial) {
         out << "volume offset 0x" << hex(offset)
             << " is a NTFS partition, however image size does not encapsulate entire volume\n";
@@ -117,7 +120,8 @@ bool select_ntfs_volume_in_buffer(std::ostream& out, const uint8_t* image, uint6
   }
   partition_list list;
   if (!scan_partitions_buffer(image, length, list, false, false)) {
-    if (length >= 12 && has_ntfs_oem_id(image, static_cast<size_t>(std::min<uint64_t>(length, 512)), false)) {
+    if (length >= 12 &&
+        has_ntfs_oem_id(image, static_cast<size_t>(std::min<uint64_t>(length, 512)), false)) {
       offset = 0;
       found = 1;
       return true;
@@ -143,8 +147,8 @@ bool select_ntfs_volume_in_image(std::ostream& out, const std::wstring& path, ui
   return select_ntfs_volume(out, found, offset, disk, accept_partial);
 }
 
-bool select_ntfs_volume_in_image_utf8(std::ostream& out, const std::string& path,
-                                      uint64_t& offset, uint8_t& found, bool accept_partial) {
+bool select_ntfs_volume_in_image_utf8(std::ostream& out, const std::string& path, uint64_t& offset,
+                                      uint8_t& found, bool accept_partial) {
   found = 0;
   if (path.empty()) return false;
   const std::wstring wide = from_utf8(path);

@@ -21,8 +21,8 @@ bool select_ntfs_volume(std::ostream& out, uint8_t& found, uint64_t& offset, RAW
                         bool accept_partial);
 bool select_ntfs_volume_in_image(std::ostream& out, const std::wstring& path, uint64_t& offset,
                                  uint8_t& found, bool accept_partial);
-bool select_ntfs_volume_in_image_utf8(std::ostream& out, const std::string& path,
-                                      uint64_t& offset, uint8_t& found, bool accept_partial);
+bool select_ntfs_volume_in_image_utf8(std::ostream& out, const std::string& path, uint64_t& offset,
+                                      uint8_t& found, bool accept_partial);
 bool select_ntfs_volume_in_snapshots(std::ostream& out, const std::vector<std::wstring>& snapshots,
                                      uint64_t& offset, uint8_t& found, bool accept_partial);
 bool select_ntfs_volume_in_snapshots_utf8(std::ostream& out,

@@ -142,7 +142,8 @@ bool walk_extended_chain(sector_source& src, uint64_t base, uint32_t ss, partiti
 void guess_ntfs_volume(RAW_DISK_IO& disk, uint64_t base, uint32_t ss, uint16_t type,
                        partition_list& list) {
   if (base <= kGuessSector || !is_ntfs_at(disk, uint64_t{kGuessSector} * ss)) return;
-  list.emplace_front(kGuessSector, base - kGuessSector, static_cast<uint16_t>(kGuessBit | type), ss);
+  list.emplace_front(kGuessSector, base - kGuessSector, static_cast<uint16_t>(kGuessBit | type),
+                     ss);
 }
 
 partition_entry gap_record(uint64_t start, uint64_t count, uint32_t ss, bool gpt) {
@@ -161,10 +162,9 @@ partition_entry gap_record(uint64_t start, uint64_t count, uint32_t ss, bool gpt
 void add_gaps(partition_list& list, uint64_t medium_bytes, uint32_t end_sector_size, bool gpt) {
   partition_list records;
   records.swap(list);
-  std::stable_sort(records.begin(), records.end(),
-                   [](const partition_entry& a, const partition_entry& b) {
-                     return a.m_start < b.m_start;
-                   });
+  std::stable_sort(
+      records.begin(), records.end(),
+      [](const partition_entry& a, const partition_entry& b) { return a.m_start < b.m_start; });
   uint64_t p = 0;
   uint32_t last_ss = 512;
   for (auto& r : records) {
@@ -297,23 +297,31 @@ std::string product_text(uint64_t a, uint64_t b, bool hex, unsigned width) {
 
 // ---------------------------------------------------------------------------
 
-void drive_stats_init(drive_stats& d) { drive_stats_clear(d); }
+void drive_stats_init(drive_stats& d) {
+  drive_stats_clear(d);
+}
 
-void drive_stats_clear(drive_stats& d) { d = drive_stats(); }
+void drive_stats_clear(drive_stats& d) {
+  d = drive_stats();
+}
 
-void partition_entry_init(partition_entry& p) { partition_entry_clear(p); }
+void partition_entry_init(partition_entry& p) {
+  partition_entry_clear(p);
+}
 
-void partition_entry_clear(partition_entry& p) { p = partition_entry(); }
+void partition_entry_clear(partition_entry& p) {
+  p = partition_entry();
+}
 
 bool is_known_mbr_type(uint8_t t) {
   static constexpr uint8_t kKnown[] = {
-      0x01, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0B, 0x0C, 0x0E, 0x0F, 0x11, 0x12, 0x14, 0x15, 0x16,
-      0x1B, 0x1C, 0x1E, 0x1F, 0x24, 0x27, 0x41, 0x42, 0x43, 0x56, 0x64, 0x66, 0x74, 0x76, 0x79,
-      0x7A, 0x7B, 0x7C, 0x7D, 0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x8B, 0x8C,
-      0x8E, 0x90, 0x91, 0x92, 0x93, 0x97, 0x98, 0x9A, 0xA8, 0xAB, 0xAC, 0xAF, 0xB6, 0xB7, 0xBB,
-      0xBC, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD4, 0xD5, 0xD6,
-      0xD8, 0xDE, 0xE4, 0xE5, 0xE6, 0xE8, 0xEF, 0xF0, 0xF2, 0xF4, 0xF6, 0xF9, 0xFB, 0xFC, 0xFD,
-      0xFE};
+      0x01, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0B, 0x0C, 0x0E, 0x0F, 0x11, 0x12, 0x14,
+      0x15, 0x16, 0x1B, 0x1C, 0x1E, 0x1F, 0x24, 0x27, 0x41, 0x42, 0x43, 0x56, 0x64,
+      0x66, 0x74, 0x76, 0x79, 0x7A, 0x7B, 0x7C, 0x7D, 0x80, 0x81, 0x82, 0x83, 0x84,
+      0x85, 0x86, 0x87, 0x88, 0x8B, 0x8C, 0x8E, 0x90, 0x91, 0x92, 0x93, 0x97, 0x98,
+      0x9A, 0xA8, 0xAB, 0xAC, 0xAF, 0xB6, 0xB7, 0xBB, 0xBC, 0xC2, 0xC3, 0xC4, 0xC5,
+      0xC6, 0xC7, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD4, 0xD5, 0xD6, 0xD8, 0xDE, 0xE4,
+      0xE5, 0xE6, 0xE8, 0xEF, 0xF0, 0xF2, 0xF4, 0xF6, 0xF9, 0xFB, 0xFC, 0xFD, 0xFE};
   static_assert(sizeof(kKnown) == 91);
   return std::find(std::begin(kKnown), std::end(kKnown), t) != std::end(kKnown);
 }
@@ -327,43 +335,118 @@ std::string mbr_type_name(uint16_t type) {
   const uint16_t t = guess ? (type & 0xFF) : type;
   const char* name = "unk";
   switch (t) {
-    case 0x00: name = "empty"; break;
-    case 0x01: case 0x8D: name = "fat12"; break;
-    case 0x02: name = "xenix root"; break;
-    case 0x03: name = "xenix /usr"; break;
-    case 0x04: name = "fat16"; break;
-    case 0x05: case 0x0F: name = "exten"; break;
-    case 0x06: name = "fat"; break;
-    case 0x07: name = "ntfs or exfat"; break;
-    case 0x08: name = "aix boot"; break;
-    case 0x09: name = "aix data"; break;
-    case 0x0A: name = "os/2 boot"; break;
-    case 0x0B: case 0x0C: name = "fat32"; break;
-    case 0x0E: name = "fat16 LBA mapped"; break;
-    case 0x11: case 0x14: case 0x16: case 0x1E: case 0x90: case 0x91: case 0x92:
-      name = "hidden fat16"; break;
-    case 0x17: case 0x27: name = "hidden ntfs"; break;
-    case 0x1B: case 0x1C: case 0x97: case 0x98: name = "hidden fat32"; break;
-    case 0x82: name = "linux swap"; break;
-    case 0x83: name = "linux"; break;
-    case 0x86: name = "fat16 volume set"; break;
-    case 0x87: name = "ntfs volume set"; break;
-    case 0x88: name = "linux partition table"; break;
-    case 0x8B: case 0x8C: name = "fat32 fault tolerant"; break;
-    case 0x8E: name = "linux Logical Volume Mgr"; break;
-    case 0x93: name = "hidden linux"; break;
-    case 0xA0: case 0xA1: name = "hibernation partition"; break;
-    case 0xA6: name = "openbsd"; break;
-    case 0xAF: name = "hfs"; break;
-    case 0xEE: name = "gpt"; break;
-    default: break;
+    case 0x00:
+      name = "empty";
+      break;
+    case 0x01:
+    case 0x8D:
+      name = "fat12";
+      break;
+    case 0x02:
+      name = "xenix root";
+      break;
+    case 0x03:
+      name = "xenix /usr";
+      break;
+    case 0x04:
+      name = "fat16";
+      break;
+    case 0x05:
+    case 0x0F:
+      name = "exten";
+      break;
+    case 0x06:
+      name = "fat";
+      break;
+    case 0x07:
+      name = "ntfs or exfat";
+      break;
+    case 0x08:
+      name = "aix boot";
+      break;
+    case 0x09:
+      name = "aix data";
+      break;
+    case 0x0A:
+      name = "os/2 boot";
+      break;
+    case 0x0B:
+    case 0x0C:
+      name = "fat32";
+      break;
+    case 0x0E:
+      name = "fat16 LBA mapped";
+      break;
+    case 0x11:
+    case 0x14:
+    case 0x16:
+    case 0x1E:
+    case 0x90:
+    case 0x91:
+    case 0x92:
+      name = "hidden fat16";
+      break;
+    case 0x17:
+    case 0x27:
+      name = "hidden ntfs";
+      break;
+    case 0x1B:
+    case 0x1C:
+    case 0x97:
+    case 0x98:
+      name = "hidden fat32";
+      break;
+    case 0x82:
+      name = "linux swap";
+      break;
+    case 0x83:
+      name = "linux";
+      break;
+    case 0x86:
+      name = "fat16 volume set";
+      break;
+    case 0x87:
+      name = "ntfs volume set";
+      break;
+    case 0x88:
+      name = "linux partition table";
+      break;
+    case 0x8B:
+    case 0x8C:
+      name = "fat32 fault tolerant";
+      break;
+    case 0x8E:
+      name = "linux Logical Volume Mgr";
+      break;
+    case 0x93:
+      name = "hidden linux";
+      break;
+    case 0xA0:
+    case 0xA1:
+      name = "hibernation partition";
+      break;
+    case 0xA6:
+      name = "openbsd";
+      break;
+    case 0xAF:
+      name = "hfs";
+      break;
+    case 0xEE:
+      name = "gpt";
+      break;
+    default:
+      break;
   }
   return guess ? std::string(name) + " [guess]" : std::string(name);
 }
 
-std::string partition_type_name(uint16_t type) { return mbr_type_name(type); }
+std::string partition_type_name(uint16_t type) {
+  return mbr_type_name(type);
+}
 
-std::string mbr_entry_type_name(const mbr_entry& e) { return mbr_type_name(e.partition_type()); }
+std::string mbr_entry_type_name(const mbr_entry& e) {
+  return mbr_type_name(e.partition_type());
+}
 
 std::string partition_type_text(const partition_entry& p) {
   std::string text;
@@ -565,7 +648,8 @@ bool read_drive_mbr(drive_stats& d, RAW_DISK_IO& disk) {
   if (!disk.read_at(sector.data(), got, 0)) return true;
   sector.resize(got);
   d.m_sector0 = sector;
-  if (got >= mbr_disk_signature_at + 4) d.m_disk_signature = load_le32(&sector[mbr_disk_signature_at]);
+  if (got >= mbr_disk_signature_at + 4)
+    d.m_disk_signature = load_le32(&sector[mbr_disk_signature_at]);
   if (got == 512 && sector[510] == 0x55 && sector[511] == 0xAA) d.m_mbr_present = 1;
   if (got < 512) return true;
   bool gpt = false;
@@ -612,7 +696,8 @@ bool fill_drive_stats(drive_stats& d, RAW_DISK_IO& disk, int32_t drive_number,
   uint32_t got = ss;
   if (!disk.read_at(sector.data(), got, 0)) return false;
   sector.resize(got);
-  if (got >= mbr_disk_signature_at + 4) d.m_disk_signature = load_le32(&sector[mbr_disk_signature_at]);
+  if (got >= mbr_disk_signature_at + 4)
+    d.m_disk_signature = load_le32(&sector[mbr_disk_signature_at]);
   if (got == ss && got >= 512 && sector[510] == 0x55 && sector[511] == 0xAA) d.m_mbr_present = 1;
   d.m_sector0 = std::move(sector);
   return true;
@@ -631,8 +716,7 @@ void print_partition_line(const partition_entry& p, std::ostream& out, uint32_t 
   if (cluster_line) {
     const uint64_t cluster = static_cast<uint64_t>(static_cast<uint32_t>(p.m_sectors_per_cluster));
     line << " - cluster|sector     0x" << product_text(cluster, s, true, 6) << " | "
-         << hex_digits(s, 4) << ", [" << product_text(cluster, s, false, 0) << " | " << s
-         << "]\n";
+         << hex_digits(s, 4) << ", [" << product_text(cluster, s, false, 0) << " | " << s << "]\n";
   }
   out << line.str();
 }
@@ -659,8 +743,7 @@ void print_partition_row(const partition_entry& p, std::ostream& out, cmd_params
   out << line.str();
 }
 
-std::ostream& dump_mbr_entry(const mbr_entry& e, std::ostream& out, uint64_t offset,
-                             size_t width) {
+std::ostream& dump_mbr_entry(const mbr_entry& e, std::ostream& out, uint64_t offset, size_t width) {
   auto chs = [](const uint8_t* p) {
     return hex_digits(p[0], 2) + " " + hex_digits(p[1], 2) + " " + hex_digits(p[2], 2);
   };

@@ -58,7 +58,9 @@ std::unique_ptr<uint8_t[]> scratch(uint64_t bytes) {
 
 }  // namespace
 
-const std::string& device_root() { return root_setting(); }
+const std::string& device_root() {
+  return root_setting();
+}
 
 void set_device_root(const std::string& root) {
   root_setting() = root;
@@ -79,7 +81,9 @@ bool find_remap_extent(const std::vector<remap_extent>& table, uint64_t offset, 
 
 // ---------------------------------------------------------------------------
 
-RAW_DISK_IO::RAW_DISK_IO() { reset(); }
+RAW_DISK_IO::RAW_DISK_IO() {
+  reset();
+}
 
 RAW_DISK_IO::RAW_DISK_IO(int32_t drive, bool write, bool defer, uint32_t mode, bool, bool) {
   reset();
@@ -114,7 +118,9 @@ RAW_DISK_IO::RAW_DISK_IO(const std::vector<std::wstring>& snapshots, bool write)
   m_write = write;
 }
 
-RAW_DISK_IO::~RAW_DISK_IO() { close_descriptor(); }
+RAW_DISK_IO::~RAW_DISK_IO() {
+  close_descriptor();
+}
 
 void RAW_DISK_IO::close_descriptor() {
   if (m_fd != -1) posix_close(m_fd);
@@ -146,7 +152,8 @@ void RAW_DISK_IO::reset() {
 
 bool RAW_DISK_IO::open_descriptor(const std::string& path, bool write) {
   close_descriptor();
-  const int fd = write ? uni::open_file_fd(path, O_RDWR, 0606) : uni::open_file_fd(path, O_RDONLY, 0404);
+  const int fd =
+      write ? uni::open_file_fd(path, O_RDWR, 0606) : uni::open_file_fd(path, O_RDONLY, 0404);
   if (fd == -1) return false;
   uint64_t size = 0;
   if (!medium_size(fd, size)) {
@@ -324,8 +331,7 @@ bool RAW_DISK_IO::read_at(void* buffer, uint32_t& length, uint64_t offset) {
   return read(buffer, length, offset, false);
 }
 
-bool RAW_DISK_IO::read_unbounded(void* buffer, uint32_t& length, uint64_t offset,
-                                 bool no_bounds) {
+bool RAW_DISK_IO::read_unbounded(void* buffer, uint32_t& length, uint64_t offset, bool no_bounds) {
   if (!no_bounds) return read(buffer, length, offset, false);
   if (!buffer || !m_open || m_fd == -1 || length == 0) return false;
   if (m_access_mode == disk_mode_path) return read_direct(buffer, length, offset, false);
@@ -389,8 +395,7 @@ bool RAW_DISK_IO::read_base_blocks(uint64_t offset, void* buffer, uint32_t& leng
 }
 
 bool RAW_DISK_IO::read_remapped(const std::vector<remap_extent>& table, uint32_t block_size,
-                                uint64_t offset, void* buffer, uint32_t& length,
-                                uint32_t& status) {
+                                uint64_t offset, void* buffer, uint32_t& length, uint32_t& status) {
   if (!block_size || table.empty() || !buffer || length == 0) return false;
   if (offset > UINT64_MAX - length) return false;
   const bool skip_unbacked = (status & remap_skip_unbacked) != 0;
@@ -453,7 +458,9 @@ bool RAW_DISK_IO::size_parts(uint32_t& high, uint32_t& low) const {
   return m_open && s != 0;
 }
 
-uint32_t RAW_DISK_IO::bytes_per_sector() const { return m_open ? m_bytes_per_sector : 0; }
+uint32_t RAW_DISK_IO::bytes_per_sector() const {
+  return m_open ? m_bytes_per_sector : 0;
+}
 
 bool RAW_DISK_IO::partition_info(uint32_t& number, uint64_t& start, uint64_t& length) const {
   number = 0;
@@ -480,23 +487,39 @@ std::ostream& print_media_type(std::ostream& out, uint32_t code, bool show_unnam
 
 std::string bus_type_name(uint32_t code) {
   switch (code) {
-    case 1: return "scsi";
-    case 2: return "atapi";
-    case 3: return "ata";
-    case 4: return "1394";
-    case 5: return "ssa";
-    case 6: return "Fibre Chan";
-    case 7: return "usb";
-    case 8: return "raid";
-    case 9: return "iscsi";
-    case 10: return "sas";
-    case 12: return "sd";
-    case 13: return "mmc";
+    case 1:
+      return "scsi";
+    case 2:
+      return "atapi";
+    case 3:
+      return "ata";
+    case 4:
+      return "1394";
+    case 5:
+      return "ssa";
+    case 6:
+      return "Fibre Chan";
+    case 7:
+      return "usb";
+    case 8:
+      return "raid";
+    case 9:
+      return "iscsi";
+    case 10:
+      return "sas";
+    case 12:
+      return "sd";
+    case 13:
+      return "mmc";
     case 14:
-    case 15: return "virtual";
-    case 16: return "storage space";
-    case 17: return "nvme";
-    default: return "unk";
+    case 15:
+      return "virtual";
+    case 16:
+      return "storage space";
+    case 17:
+      return "nvme";
+    default:
+      return "unk";
   }
 }
 
@@ -504,7 +527,9 @@ std::ostream& hex_zero_fill(std::ostream& out) {
   return out << std::right << std::setfill('0') << std::hex;
 }
 
-std::ostream& hex_zero_fill_stdout() { return hex_zero_fill(std::cout); }
+std::ostream& hex_zero_fill_stdout() {
+  return hex_zero_fill(std::cout);
+}
 
 bool query_device_names(std::vector<std::wstring>& names) {
   names.clear();
@@ -516,7 +541,9 @@ bool is_device_name(const std::wstring&) {
   return false;
 }
 
-bool is_dos_device_name(const std::wstring&) { return false; }
+bool is_dos_device_name(const std::wstring&) {
+  return false;
+}
 
 bool query_volume_lists(std::vector<std::wstring>& a, std::vector<std::wstring>& b,
                         std::vector<std::wstring>& c) {

@@ -16,8 +16,8 @@ namespace vk {
 
 // Access modes.
 enum : uint32_t {
-  disk_mode_path = 0,       // file or device by path: unaligned reads, writable
-  disk_mode_aligned1 = 1,   // sector-aligned device reads (stored as 0 by path opens)
+  disk_mode_path = 0,      // file or device by path: unaligned reads, writable
+  disk_mode_aligned1 = 1,  // sector-aligned device reads (stored as 0 by path opens)
   disk_mode_aligned2 = 2,
   disk_mode_drive = 3,      // drive by number: reads widened to whole sectors
   disk_mode_snapshots = 4,  // snapshot collection: never opened

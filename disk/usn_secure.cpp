@@ -11,7 +11,9 @@
 
 namespace vk {
 
-void usn_entry_clear(usn_entry& e) { e = usn_entry(); }
+void usn_entry_clear(usn_entry& e) {
+  e = usn_entry();
+}
 
 bool is_valid_usn_header(const uint8_t* record, size_t length) {
   if (!record || length < 8) return false;
@@ -42,7 +44,8 @@ bool entry_plausible(uint64_t ref, uint64_t entry_count, bool sequence_required)
 // Header, version and the record inside the bytes available.
 bool usn_frame_ok(const uint8_t* record, uint64_t available, uint16_t version) {
   if (!record || available < 8) return false;
-  const size_t readable = available < usn_record_max ? static_cast<size_t>(available) : usn_record_max;
+  const size_t readable =
+      available < usn_record_max ? static_cast<size_t>(available) : usn_record_max;
   return is_valid_usn_header(record, readable) && load_le16(record + 4) == version &&
          load_le32(record) <= available;
 }
@@ -117,24 +120,21 @@ bool take_usn_fields(usn_entry& e, const uint8_t* record, uint64_t position, siz
 
 }  // namespace
 
-bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position) {
+bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position) {
   usn_entry_clear(e);
   if (!is_valid_usn_record_v2(record, available, 0xFFFFFFFFu)) return false;
   // Version 2 references are 8 bytes wide.
   return take_usn_fields(e, record, position, 16, 24);
 }
 
-bool usn_entry_from_v3(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position) {
+bool usn_entry_from_v3(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position) {
   usn_entry_clear(e);
   if (!is_valid_usn_record_v3(record, available, 0xFFFFFFFFu)) return false;
   // Version 3 references are 16 bytes wide.
   return take_usn_fields(e, record, position, 24, 40);
 }
 
-bool usn_entry_from_v4(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position) {
+bool usn_entry_from_v4(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position) {
   usn_entry_clear(e);
   if (!is_valid_usn_record_v4(record, available, 0xFFFFFFFFu)) return false;
   take_position(e, record, position);
@@ -167,16 +167,26 @@ std::string join_bits(uint32_t value, const bit_name* table, size_t count, const
 
 std::string usn_reason_text(uint32_t reason, bool closed_beside_others) {
   static const bit_name names[] = {
-      {0x1, "data_overwritten"},       {0x2, "data_appended"},
-      {0x4, "data_truncated"},         {0x10, "ads_data_overwritten"},
-      {0x20, "ads_data_appended"},     {0x40, "ads_data_truncated"},
-      {0x100, "file_created"},         {0x200, "file_deleted"},
-      {0x400, "extended_attrib_changed"}, {0x800, "access_changed"},
-      {0x1000, "file_old_name"},       {0x2000, "file_new_name"},
-      {0x4000, "context_indexed_changed"}, {0x8000, "basic_info_changed"},
-      {0x10000, "hardlink_changed"},   {0x20000, "compression_changed"},
-      {0x40000, "encryption_changed"}, {0x80000, "objid_changed"},
-      {0x100000, "reparse_changed"},   {0x200000, "ads_added_or_deleted"},
+      {0x1, "data_overwritten"},
+      {0x2, "data_appended"},
+      {0x4, "data_truncated"},
+      {0x10, "ads_data_overwritten"},
+      {0x20, "ads_data_appended"},
+      {0x40, "ads_data_truncated"},
+      {0x100, "file_created"},
+      {0x200, "file_deleted"},
+      {0x400, "extended_attrib_changed"},
+      {0x800, "access_changed"},
+      {0x1000, "file_old_name"},
+      {0x2000, "file_new_name"},
+      {0x4000, "context_indexed_changed"},
+      {0x8000, "basic_info_changed"},
+      {0x10000, "hardlink_changed"},
+      {0x20000, "compression_changed"},
+      {0x40000, "encryption_changed"},
+      {0x80000, "objid_changed"},
+      {0x100000, "reparse_changed"},
+      {0x200000, "ads_added_or_deleted"},
   };
   return guarded([&] {
     std::string out = join_bits(reason, names, std::size(names), "; ");
@@ -197,9 +207,9 @@ std::string usn_source_text(uint32_t source) {
 
 std::string file_attribute_text(uint32_t attributes) {
   static const bit_name names[] = {
-      {0x1, "readonly"},    {0x2, "hidden"},      {0x4, "system"},      {0x10, "dir"},
-      {0x20, "archive"},    {0x40, "device"},     {0x80, "normal"},     {0x100, "temp"},
-      {0x200, "sparse"},    {0x400, "symlink"},   {0x800, "compressed"}, {0x1000, "offline"},
+      {0x1, "readonly"},       {0x2, "hidden"},       {0x4, "system"},       {0x10, "dir"},
+      {0x20, "archive"},       {0x40, "device"},      {0x80, "normal"},      {0x100, "temp"},
+      {0x200, "sparse"},       {0x400, "symlink"},    {0x800, "compressed"}, {0x1000, "offline"},
       {0x2000, "not_indexed"}, {0x4000, "encrypted"}, {0x10000, "virtual"},
   };
   return guarded([&] {
@@ -210,11 +220,21 @@ std::string file_attribute_text(uint32_t attributes) {
 
 std::string file_attribute_caps_text(uint32_t attributes) {
   static const bit_name names[] = {
-      {0x1, "READ_ONLY"},    {0x2, "HIDDEN"},      {0x4, "SYSTEM"},
-      {0x10, "DIRECTORY"},   {0x20, "ARCHIVE"},    {0x40, "DEVICE"},
-      {0x80, "NORMAL"},      {0x100, "TEMPORARY"}, {0x200, "SPARSE_FILE"},
-      {0x400, "REPARSE_PT"}, {0x800, "COMPRESSED"}, {0x1000, "OFFLINE"},
-      {0x2000, "CONTENT_NOT_INDEXED"}, {0x4000, "ENCRYPTED"}, {0x10000, "VIRTUAL"},
+      {0x1, "READ_ONLY"},
+      {0x2, "HIDDEN"},
+      {0x4, "SYSTEM"},
+      {0x10, "DIRECTORY"},
+      {0x20, "ARCHIVE"},
+      {0x40, "DEVICE"},
+      {0x80, "NORMAL"},
+      {0x100, "TEMPORARY"},
+      {0x200, "SPARSE_FILE"},
+      {0x400, "REPARSE_PT"},
+      {0x800, "COMPRESSED"},
+      {0x1000, "OFFLINE"},
+      {0x2000, "CONTENT_NOT_INDEXED"},
+      {0x4000, "ENCRYPTED"},
+      {0x10000, "VIRTUAL"},
       {0x10000000, "DIRECTORY"},  // the directory bit of $FILE_NAME attributes
   };
   return guarded([&] {
@@ -225,26 +245,28 @@ std::string file_attribute_caps_text(uint32_t attributes) {
 }
 
 void inode_from_usn(inode_record& out, const usn_entry& e) {
-  guarded([&] {
-    inode_record_reset(out);
-    out.m_entry_low = static_cast<uint32_t>(e.m_file_ref);
-    out.m_entry_high = static_cast<uint32_t>((e.m_file_ref >> 32) & 0xFFFF);
-    out.m_sequence = static_cast<uint16_t>(e.m_file_ref >> 48);
-    out.m_parents.insert(mft_ref_from_u64(e.m_parent_ref));
-    out.m_usn = e.m_usn;
-    out.m_si_times.m_times[timestamp_set::k_m] = e.m_timestamp;
-    if (!e.m_name.empty()) {
-      out.m_wname = e.m_name;
-      out.m_name = to_utf8(e.m_name);
-    }
-    out.m_in_use = 1;
-    if (e.m_attributes & 0x10) {
-      out.m_directory = 1;
-      out.m_flags |= mft_flag_directory;
-    }
-    if (e.m_attributes & 0x4) out.m_flags |= 0x0004;
-    if (!(e.m_reason & usn_reason_file_deleted)) out.m_flags |= mft_flag_in_use;
-  }, [&] { inode_record_reset(out); });
+  guarded(
+      [&] {
+        inode_record_reset(out);
+        out.m_entry_low = static_cast<uint32_t>(e.m_file_ref);
+        out.m_entry_high = static_cast<uint32_t>((e.m_file_ref >> 32) & 0xFFFF);
+        out.m_sequence = static_cast<uint16_t>(e.m_file_ref >> 48);
+        out.m_parents.insert(mft_ref_from_u64(e.m_parent_ref));
+        out.m_usn = e.m_usn;
+        out.m_si_times.m_times[timestamp_set::k_m] = e.m_timestamp;
+        if (!e.m_name.empty()) {
+          out.m_wname = e.m_name;
+          out.m_name = to_utf8(e.m_name);
+        }
+        out.m_in_use = 1;
+        if (e.m_attributes & 0x10) {
+          out.m_directory = 1;
+          out.m_flags |= mft_flag_directory;
+        }
+        if (e.m_attributes & 0x4) out.m_flags |= 0x0004;
+        if (!(e.m_reason & usn_reason_file_deleted)) out.m_flags |= mft_flag_in_use;
+      },
+      [&] { inode_record_reset(out); });
 }
 
 void dump_secure_index_data(std::ostream& out, const secure_index_data& data, uint64_t base,

@@ -49,12 +49,9 @@ bool is_valid_usn_record_v4(const uint8_t* record, uint64_t available, uint64_t 
 
 // The record must pass its test (entry count 0xFFFFFFFF); a name of more
 // than 200 units keeps its first 10.
-bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position);
-bool usn_entry_from_v3(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position);
-bool usn_entry_from_v4(usn_entry& e, const uint8_t* record, uint64_t available,
-                       uint64_t position);
+bool usn_entry_from_v2(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position);
+bool usn_entry_from_v3(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position);
+bool usn_entry_from_v4(usn_entry& e, const uint8_t* record, uint64_t available, uint64_t position);
 
 // Names joined with "; "; "file_closed" only alone or when asked; "unk"
 // when nothing is named.

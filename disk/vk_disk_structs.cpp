@@ -8,8 +8,8 @@ namespace vk {
 
 namespace {
 
-constexpr uint32_t kMaxNtfsCluster = 2u << 20;   // 2 MiB
-constexpr uint32_t kMaxExfatClusterShift = 25;   // 32 MiB
+constexpr uint32_t kMaxNtfsCluster = 2u << 20;  // 2 MiB
+constexpr uint32_t kMaxExfatClusterShift = 25;  // 32 MiB
 constexpr uint32_t kMinRecord = 256;
 constexpr uint32_t kMaxRecord = 65536;
 
@@ -23,14 +23,16 @@ void zero_range(std::array<uint8_t, N>& raw, size_t from, size_t to) {
 }
 
 // FAT counts only ever distinguish one FAT from "two".
-uint64_t fat_copies(const boot_sector& bs) { return bs.num_fats() == 1 ? 1 : 2; }
+uint64_t fat_copies(const boot_sector& bs) {
+  return bs.num_fats() == 1 ? 1 : 2;
+}
 
 }  // namespace
 
 mbr_entry master_boot_record::entry(size_t index) const {
   mbr_entry e;
-  if (index < 4) std::memcpy(e.m_raw.data(), &m_raw[mbr_first_entry + index * mbr_entry_size],
-                             mbr_entry_size);
+  if (index < 4)
+    std::memcpy(e.m_raw.data(), &m_raw[mbr_first_entry + index * mbr_entry_size], mbr_entry_size);
   return e;
 }
 
@@ -192,42 +194,74 @@ uint64_t exfat_heap_start(const boot_sector& bs) {
   return uint64_t{exfat_sector_size(bs)} * bs.exfat_heap_offset_sectors();
 }
 
-uint64_t offset_plus_12k(uint64_t base) { return base + 0x3000; }
+uint64_t offset_plus_12k(uint64_t base) {
+  return base + 0x3000;
+}
 
 uint64_t ceil_div_u64(uint64_t value, uint32_t divisor) {
   if (divisor == 0) return 0;
   return value / divisor + (value % divisor != 0 ? 1 : 0);
 }
 
-uint64_t zero_value() { return 0; }
+uint64_t zero_value() {
+  return 0;
+}
 
 // ---------------------------------------------------------------------------
 
-bool is_fat12_type(uint8_t t) { return in_set(t, {0x01, 0x11}); }
-bool is_efi_system_type(uint8_t t) { return t == 0xEF; }
+bool is_fat12_type(uint8_t t) {
+  return in_set(t, {0x01, 0x11});
+}
+bool is_efi_system_type(uint8_t t) {
+  return t == 0xEF;
+}
 bool is_fat32_type(uint8_t t) {
   return in_set(t, {0x0B, 0x0C, 0x12, 0x1B, 0x1C, 0x7C, 0x7D, 0x8B, 0x8C, 0x97, 0x98, 0xBB, 0xBC,
                     0xCB, 0xCC, 0xD8});
 }
-bool is_ntfs_type(uint8_t t) { return in_set(t, {0x07, 0x11, 0x27, 0x87, 0xB7, 0xC7}); }
-bool is_apple_type(uint8_t t) { return in_set(t, {0xA8, 0xAB, 0xAC}); }
-bool is_hfs_type(uint8_t t) { return t == 0xAF; }
-bool is_vmware_type(uint8_t t) { return in_set(t, {0xFB, 0xFC}); }
+bool is_ntfs_type(uint8_t t) {
+  return in_set(t, {0x07, 0x11, 0x27, 0x87, 0xB7, 0xC7});
+}
+bool is_apple_type(uint8_t t) {
+  return in_set(t, {0xA8, 0xAB, 0xAC});
+}
+bool is_hfs_type(uint8_t t) {
+  return t == 0xAF;
+}
+bool is_vmware_type(uint8_t t) {
+  return in_set(t, {0xFB, 0xFC});
+}
 bool is_linux_type(uint8_t t) {
-  return in_set(t, {0x27, 0x41, 0x42, 0x43, 0x80, 0x81, 0x82, 0x83, 0x85, 0x86, 0x88, 0x8E, 0x93,
-                    0xC2, 0xC3, 0xCD, 0xE8, 0xF0, 0xF9, 0xFD, 0xFE});
+  return in_set(t, {0x27, 0x41, 0x42, 0x43, 0x80, 0x81, 0x82, 0x83, 0x85, 0x86, 0x88,
+                    0x8E, 0x93, 0xC2, 0xC3, 0xCD, 0xE8, 0xF0, 0xF9, 0xFD, 0xFE});
 }
 bool is_extended_type(uint8_t t) {
   return in_set(t, {0x05, 0x0F, 0x15, 0x1F, 0x91, 0x98, 0xC5, 0xCF, 0xD5});
 }
-bool is_fat12_type(const mbr_entry& e) { return is_fat12_type(e.partition_type()); }
-bool is_fat32_type(const mbr_entry& e) { return is_fat32_type(e.partition_type()); }
-bool is_ntfs_type(const mbr_entry& e) { return is_ntfs_type(e.partition_type()); }
-bool is_apple_type(const mbr_entry& e) { return is_apple_type(e.partition_type()); }
-bool is_hfs_type(const mbr_entry& e) { return is_hfs_type(e.partition_type()); }
-bool is_vmware_type(const mbr_entry& e) { return is_vmware_type(e.partition_type()); }
-bool is_linux_type(const mbr_entry& e) { return is_linux_type(e.partition_type()); }
-bool is_extended_type(const mbr_entry& e) { return is_extended_type(e.partition_type()); }
+bool is_fat12_type(const mbr_entry& e) {
+  return is_fat12_type(e.partition_type());
+}
+bool is_fat32_type(const mbr_entry& e) {
+  return is_fat32_type(e.partition_type());
+}
+bool is_ntfs_type(const mbr_entry& e) {
+  return is_ntfs_type(e.partition_type());
+}
+bool is_apple_type(const mbr_entry& e) {
+  return is_apple_type(e.partition_type());
+}
+bool is_hfs_type(const mbr_entry& e) {
+  return is_hfs_type(e.partition_type());
+}
+bool is_vmware_type(const mbr_entry& e) {
+  return is_vmware_type(e.partition_type());
+}
+bool is_linux_type(const mbr_entry& e) {
+  return is_linux_type(e.partition_type());
+}
+bool is_extended_type(const mbr_entry& e) {
+  return is_extended_type(e.partition_type());
+}
 
 // ---------------------------------------------------------------------------
 
@@ -237,7 +271,9 @@ bool is_hfsplus_signature(const uint8_t* p) {
   return v == hfsplus_signature || v == hfsx_signature;
 }
 
-bool is_hfsx_signature(const uint8_t* p) { return p && load_le16(p) == hfsx_signature; }
+bool is_hfsx_signature(const uint8_t* p) {
+  return p && load_le16(p) == hfsx_signature;
+}
 
 bool has_ntfs_oem_id(const uint8_t* bytes, size_t length, bool force) {
   if (!bytes || (!force && length < 12) || length < 11) return false;
@@ -284,21 +320,47 @@ bool is_zero_guid(const uint8_t* bytes16) {
     if (bytes16[i]) return false;
   return true;
 }
-bool is_nonzero_guid(const uint8_t* bytes16) { return !is_zero_guid(bytes16); }
-bool is_zero_guid(const guid& g) { return is_zero_guid(g.m_bytes); }
-bool is_nonzero_guid(const guid& g) { return !is_zero_guid(g.m_bytes); }
+bool is_nonzero_guid(const uint8_t* bytes16) {
+  return !is_zero_guid(bytes16);
+}
+bool is_zero_guid(const guid& g) {
+  return is_zero_guid(g.m_bytes);
+}
+bool is_nonzero_guid(const guid& g) {
+  return !is_zero_guid(g.m_bytes);
+}
 
-std::string init_string_from(const std::string& text) { return text; }
+std::string init_string_from(const std::string& text) {
+  return text;
+}
 
-void gpt_header_init(gpt_header& h) { h.m_raw.fill(0); }
-void gpt_header_clear(gpt_header& h) { h.m_raw.fill(0); }
-void gpt_block_clear(gpt_entry& e) { e.m_raw.fill(0); }
-void vbr_head_init(boot_sector& bs) { zero_range(bs.m_raw, 0, bpb_head_size); }
-void boot_sector_clear(boot_sector& bs) { bs.m_raw.fill(0); }
-void fat32_boot_sector_clear(boot_sector& bs) { zero_range(bs.m_raw, 36, 90); }
-void ntfs_boot_sector_clear(boot_sector& bs) { zero_range(bs.m_raw, 36, 84); }
-void exfat_boot_sector_clear(boot_sector& bs) { zero_range(bs.m_raw, 64, 112); }
-void mbr_entry_clear(mbr_entry& e) { e.m_raw.fill(0); }
+void gpt_header_init(gpt_header& h) {
+  h.m_raw.fill(0);
+}
+void gpt_header_clear(gpt_header& h) {
+  h.m_raw.fill(0);
+}
+void gpt_block_clear(gpt_entry& e) {
+  e.m_raw.fill(0);
+}
+void vbr_head_init(boot_sector& bs) {
+  zero_range(bs.m_raw, 0, bpb_head_size);
+}
+void boot_sector_clear(boot_sector& bs) {
+  bs.m_raw.fill(0);
+}
+void fat32_boot_sector_clear(boot_sector& bs) {
+  zero_range(bs.m_raw, 36, 90);
+}
+void ntfs_boot_sector_clear(boot_sector& bs) {
+  zero_range(bs.m_raw, 36, 84);
+}
+void exfat_boot_sector_clear(boot_sector& bs) {
+  zero_range(bs.m_raw, 64, 112);
+}
+void mbr_entry_clear(mbr_entry& e) {
+  e.m_raw.fill(0);
+}
 
 bool fat_entry_copy(fat_dir_entry& dst, const uint8_t* src, size_t length) {
   if (!src || length < dst.m_raw.size()) return false;
@@ -306,6 +368,8 @@ bool fat_entry_copy(fat_dir_entry& dst, const uint8_t* src, size_t length) {
   return true;
 }
 
-void fat_entry_clear(fat_dir_entry& e) { e.m_raw.fill(0); }
+void fat_entry_clear(fat_dir_entry& e) {
+  e.m_raw.fill(0);
+}
 
 }  // namespace vk

@@ -50,7 +50,8 @@ bool identify_ntfs(partition_entry& r, const boot_sector& bs, const char* name) 
   r.m_type = 0x07;
   r.m_type_name = name;
   r.m_sector_size = bs.bytes_per_sector();
-  r.m_sectors_per_cluster = static_cast<int32_t>(ntfs_sectors_per_cluster(bs.sectors_per_cluster()));
+  r.m_sectors_per_cluster =
+      static_cast<int32_t>(ntfs_sectors_per_cluster(bs.sectors_per_cluster()));
   r.m_serial = static_cast<uint32_t>(bs.ntfs_serial());
   if (r.m_count == 0) r.m_count = bs.ntfs_total_sectors();
   r.m_identified = 1;
@@ -174,12 +175,15 @@ bool is_fat_boot_sector(const uint8_t* s, size_t length) {
   return has_fat1x_text(s, length);
 }
 
-bool is_fat32_vbr(const uint8_t* s, size_t length) { return bytes_at(s, length, 82, "FAT32"); }
-bool is_fat16_vbr(const uint8_t* s, size_t length) { return bytes_at(s, length, 54, "FAT16"); }
+bool is_fat32_vbr(const uint8_t* s, size_t length) {
+  return bytes_at(s, length, 82, "FAT32");
+}
+bool is_fat16_vbr(const uint8_t* s, size_t length) {
+  return bytes_at(s, length, 54, "FAT16");
+}
 
 bool is_exfat_vbr_valid(const boot_sector& bs) {
-  return exfat_sector_size(bs) && exfat_sectors_per_cluster(bs) &&
-         bs.signature() == boot_signature;
+  return exfat_sector_size(bs) && exfat_sectors_per_cluster(bs) && bs.signature() == boot_signature;
 }
 
 bool is_ntfs_vbr_valid(const boot_sector& bs) {

@@ -158,8 +158,8 @@ range_text range_of(uint64_t first, uint64_t count, uint64_t unit, bool hex) {
   uint64_t start = 0, bytes = 0, end_unit = 0, end = 0;
   const bool start_ok = checked_mul(first, unit, start);
   const bool count_ok = checked_mul(count, unit, bytes);
-  const bool end_ok = count != 0 && checked_add(first, count, end_unit) &&
-                      checked_mul(end_unit, unit, end);
+  const bool end_ok =
+      count != 0 && checked_add(first, count, end_unit) && checked_mul(end_unit, unit, end);
   return {number_or_dash(start_ok, start, hex), number_or_dash(end_ok, end - 1, hex),
           number_or_dash(count_ok, bytes, hex)};
 }
@@ -436,8 +436,8 @@ void dump_boot_sector(const boot_sector& bs, std::ostream& out) {
     o << padded("signature:", w) << '"'
       << std::string(reinterpret_cast<const char*>(bs.oem_id()), 8) << "\"\n";
     o << padded("bytes/sector:", w) << hex_dec(bs.bytes_per_sector(), 4) << '\n';
-    o << padded("sectors/cluster:", w) << "0x" << hex_digits(bs.sectors_per_cluster(), 2)
-      << "   [" << unsigned{bs.sectors_per_cluster()} << "]\n";
+    o << padded("sectors/cluster:", w) << "0x" << hex_digits(bs.sectors_per_cluster(), 2) << "   ["
+      << unsigned{bs.sectors_per_cluster()} << "]\n";
     o << padded("media descriptor:", w) << "0x" << hex_digits(bs.media_descriptor(), 2) << '\n';
     if (std::memcmp(bs.oem_id(), "NTFS    ", 8) == 0) {
       o << padded("total sectors:", w) << hex_dec(bs.ntfs_total_sectors(), 16) << '\n';
@@ -476,8 +476,7 @@ std::string dos_date_time_text(std::string& date, std::string& time_text, uint16
   });
 }
 
-bool split_entry_path(const fat_file_entry& entry, std::string& dir, std::string& name,
-                      bool raw) {
+bool split_entry_path(const fat_file_entry& entry, std::string& dir, std::string& name, bool raw) {
   dir.clear();
   name.clear();
   const std::string& path = entry.m_name;

@@ -150,8 +150,7 @@ bool store_translate_path(const volume_store& store, std::string& out, const std
       [&] { out.clear(); });
 }
 
-bool store_translate_path_b(const volume_store& store, std::string& out,
-                            const std::string& path) {
+bool store_translate_path_b(const volume_store& store, std::string& out, const std::string& path) {
   out.clear();
   if (path.empty()) return false;
   return guarded(

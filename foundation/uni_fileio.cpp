@@ -240,8 +240,7 @@ bool fileio::open(const std::wstring& path, bool write, bool crlf, bool truncate
   begin_open(p, write, crlf);
   int flags = O_RDONLY;
   if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
-  return attach_descriptor(
-      open_file_fd_wide(m_path, flags, write ? k_create_mode : 0, m_status));
+  return attach_descriptor(open_file_fd_wide(m_path, flags, write ? k_create_mode : 0, m_status));
 }
 
 bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool truncate, short) {
@@ -256,8 +255,7 @@ bool fileio::open_utf8(const std::string& path, bool write, bool crlf, bool trun
   m_path_pending = true;
   int flags = O_RDONLY;
   if (write) flags = truncate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
-  return attach_descriptor(
-      open_file_fd(m_path_bytes, flags, write ? k_create_mode : 0, m_status));
+  return attach_descriptor(open_file_fd(m_path_bytes, flags, write ? k_create_mode : 0, m_status));
 }
 
 bool fileio::open_append(const std::wstring& path, bool crlf) {

@@ -104,8 +104,8 @@ bool replace_file_contents(const std::string& path, const void* data, size_t cou
   return vk::guarded([&] {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".")
-                            : slash == 0              ? std::string("/")
-                                                      : path.substr(0, slash);
+                            : slash == 0               ? std::string("/")
+                                                       : path.substr(0, slash);
     // What stands at the path now: a regular file keeps its permission bits;
     // a link is replaced as a name; anything else (a directory, a device, a
     // pipe) is not a file this call may replace.
@@ -199,9 +199,9 @@ bool open_cfile(FILE*& out, const std::wstring& path, bool write, uint32_t /*res
     if (fd < 0) return false;
     if (w) {
       struct stat st;
-      const bool writable = vk::posix_fstat(fd, st) &&
-                            (!S_ISREG(st.st_mode) ||
-                             (st.st_nlink <= 1 && vk::posix_ftruncate(fd, 0)));
+      const bool writable =
+          vk::posix_fstat(fd, st) &&
+          (!S_ISREG(st.st_mode) || (st.st_nlink <= 1 && vk::posix_ftruncate(fd, 0)));
       if (!writable) {
         vk::posix_close(fd);
         return false;

@@ -37,8 +37,7 @@ bool iequal_at(const uint8_t* text, size_t at, const char* name, size_t n) {
 }
 
 // Shared body of get_html_attribute and find_html_attribute.
-bool html_attribute_at(const uint8_t* text, size_t length, const char* name,
-                       html_attribute& out) {
+bool html_attribute_at(const uint8_t* text, size_t length, const char* name, html_attribute& out) {
   out = html_attribute();
   if (!text || !name) return false;
   size_t n = std::strlen(name);
@@ -128,8 +127,7 @@ bool escape_body(const C* text, int32_t length, const std::vector<std::basic_str
 
 }  // namespace
 
-bool get_quoted_attribute(const char* text, int32_t length, const char* name,
-                          std::string& value) {
+bool get_quoted_attribute(const char* text, int32_t length, const char* name, std::string& value) {
   value.clear();
   if (!text || length <= 0 || !name) return false;
   size_t len = static_cast<size_t>(length);
@@ -172,8 +170,7 @@ bool get_tag_attribute(const char* tag, uint32_t length, int32_t index, std::str
   }
 }
 
-bool get_html_attribute(const uint8_t* text, int32_t length, const char* name,
-                        std::string& value) {
+bool get_html_attribute(const uint8_t* text, int32_t length, const char* name, std::string& value) {
   value.clear();
   if (length <= 0) return false;
   html_attribute found;
@@ -186,8 +183,8 @@ bool find_html_attribute(const std::string& text, int32_t length, const char* na
                          html_attribute& out) {
   out = html_attribute();
   if (length <= 0) return false;
-  size_t len = static_cast<size_t>(length) < text.size() ? static_cast<size_t>(length)
-                                                         : text.size();
+  size_t len =
+      static_cast<size_t>(length) < text.size() ? static_cast<size_t>(length) : text.size();
   return html_attribute_at(reinterpret_cast<const uint8_t*>(text.data()), len, name, out);
 }
 
@@ -197,7 +194,7 @@ bool split_html_tokens(const uint8_t* text, int32_t length, std::vector<std::str
   size_t len = static_cast<size_t>(length);
   std::string tag, run;
   bool in_tag = false, emitted = false;
-  char pi = 0;           // '?' or '%' inside such a block
+  char pi = 0;               // '?' or '%' inside such a block
   bool raw_content = false;  // inside pre or script content
   auto emit = [&](std::string& s, bool trimmed) {
     if (trimmed) {
@@ -320,9 +317,8 @@ std::string html_escape(const char* text) {
   if (!text) return std::string();
   size_t n = std::strlen(text);
   std::string escaped;
-  if (n > 0x7FFFFFFF ||
-      !escape_text(reinterpret_cast<const uint8_t*>(text), static_cast<int32_t>(n), from, to,
-                   escaped, true, true))
+  if (n > 0x7FFFFFFF || !escape_text(reinterpret_cast<const uint8_t*>(text),
+                                     static_cast<int32_t>(n), from, to, escaped, true, true))
     escaped = text;
   return latin1_to_utf8(escaped.c_str());
 }

@@ -12,8 +12,7 @@ namespace vk {
 
 // Value of name="..." in text[0, length): the name, the next '=', the next
 // double quote and the closing one must all lie inside the length.
-bool get_quoted_attribute(const char* text, int32_t length, const char* name,
-                          std::string& value);
+bool get_quoted_attribute(const char* text, int32_t length, const char* name, std::string& value);
 
 // The index-th (from 1) attribute of the tag at text[0, length): its name
 // (blanks dropped) and its double-quoted value, both before the tag's '>'.
@@ -23,8 +22,7 @@ bool get_tag_attribute(const char* tag, uint32_t length, int32_t index, std::str
 // Value of the attribute name (compared ignoring case, at most 256 characters):
 // after the '=' and blanks, a double- or single-quoted value (CR and LF
 // dropped) or a bare one up to a blank or CR. False when the length ends first.
-bool get_html_attribute(const uint8_t* text, int32_t length, const char* name,
-                        std::string& value);
+bool get_html_attribute(const uint8_t* text, int32_t length, const char* name, std::string& value);
 
 struct html_attribute {
   std::string m_value;

@@ -125,8 +125,7 @@ bool ticks_difference_ms(int64_t a, int64_t b, uint64_t& out);
 // millisecond flag, the latest time with the delta width in its top 4 bits)
 // and one little-endian delta per other time. Returns the byte count, 0 for
 // an empty or oversized list or a latest time of 2^60 or more.
-uint16_t pack_time_group(const std::vector<uint64_t>& times, std::vector<uint8_t>& out,
-                         bool in_ms);
+uint16_t pack_time_group(const std::vector<uint64_t>& times, std::vector<uint8_t>& out, bool in_ms);
 // Returns the bytes read, 0 (out empty) when the group is not all there.
 uint32_t unpack_time_group(const uint8_t* bytes, uint32_t size, std::vector<uint64_t>& out);
 

@@ -181,9 +181,12 @@ namespace {
 // The value of a digit in the base, or -1.
 int digit_value(char c, unsigned base) {
   int v = -1;
-  if (c >= '0' && c <= '9') v = c - '0';
-  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    v = c - '0';
+  else if (c >= 'a' && c <= 'f')
+    v = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F')
+    v = c - 'A' + 10;
   return v >= 0 && static_cast<unsigned>(v) < base ? v : -1;
 }
 
@@ -289,13 +292,26 @@ char* decimal_digits(char* end, Unsigned value) {
   return p;
 }
 
-constexpr uint64_t k_pow10[20] = {
-    1ull,           10ull,           100ull,           1000ull,           10000ull,
-    100000ull,      1000000ull,      10000000ull,      100000000ull,      1000000000ull,
-    10000000000ull, 100000000000ull, 1000000000000ull, 10000000000000ull, 100000000000000ull,
-    1000000000000000ull, 10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
-    10000000000000000000ull};
-
+constexpr uint64_t k_pow10[20] = {1ull,
+                                  10ull,
+                                  100ull,
+                                  1000ull,
+                                  10000ull,
+                                  100000ull,
+                                  1000000ull,
+                                  10000000ull,
+                                  100000000ull,
+                                  1000000000ull,
+                                  10000000000ull,
+                                  100000000000ull,
+                                  1000000000000ull,
+                                  10000000000000ull,
+                                  100000000000000ull,
+                                  1000000000000000ull,
+                                  10000000000000000ull,
+                                  100000000000000000ull,
+                                  1000000000000000000ull,
+                                  10000000000000000000ull};
 
 }  // namespace
 
@@ -319,7 +335,8 @@ char* put_decimal(char* at, uint64_t value) {
 
 char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width) {
   if (!prefix) return put_decimal(at, value);
-  if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
+  if (width == 0)
+    width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
   if (width > 16) width = 16;
   if (width == 8 && value <= 0xFFFFFFFFull) {
     // The common 32-bit field: four pairs, no count.
@@ -329,7 +346,8 @@ char* put_hex_number_text(char* at, uint64_t value, bool prefix, unsigned width)
       std::memcpy(at + 8 - 2 * i, k_hex_byte_pairs.data() + 2 * ((value >> (8 * i)) & 0xFF), 2);
     return at + 10;
   }
-  const unsigned digits = std::max(width, value == 0 ? 1u : (static_cast<unsigned>(std::bit_width(value)) + 3) / 4);
+  const unsigned digits =
+      std::max(width, value == 0 ? 1u : (static_cast<unsigned>(std::bit_width(value)) + 3) / 4);
   at[0] = '0';
   at[1] = 'x';
   char* const end = at + 2 + digits;
@@ -349,7 +367,8 @@ void append_hex_number_text(std::string& out, uint64_t value, bool prefix, unsig
     return;
   }
   if (!prefix) return append_decimal(out, value);
-  if (width == 0) width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
+  if (width == 0)
+    width = value <= 0xFFull ? 2 : value <= 0xFFFFull ? 4 : value <= 0xFFFFFFull ? 6 : 8;
   static const char k_hex[] = "0123456789abcdef";
   char digits[16];
   char* const end = digits + sizeof digits;

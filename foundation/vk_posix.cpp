@@ -81,10 +81,10 @@ int sys_rmdir(const char* path) {
 }
 
 const posix_calls k_system_calls = {
-    sys_open,    sys_close, sys_read,        sys_write,    sys_pread,     sys_pwrite,
-    sys_lseek,   sys_fstat, sys_stat,        sys_lstat,    sys_ftruncate, sys_fchmod,
-    sys_fstatat, sys_uname, sys_gethostname, sys_readlink, sys_statfs,    sys_realpath,
-    sys_mkdir,   sys_rename, sys_remove,     sys_rmdir};
+    sys_open,    sys_close,  sys_read,        sys_write,    sys_pread,     sys_pwrite,
+    sys_lseek,   sys_fstat,  sys_stat,        sys_lstat,    sys_ftruncate, sys_fchmod,
+    sys_fstatat, sys_uname,  sys_gethostname, sys_readlink, sys_statfs,    sys_realpath,
+    sys_mkdir,   sys_rename, sys_remove,      sys_rmdir};
 
 posix_calls g_calls = k_system_calls;
 

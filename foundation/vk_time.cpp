@@ -420,7 +420,7 @@ bool unix_to_tm(int64_t seconds, struct tm& out, float offset_hours) {
   const int64_t doe = z - era * k_days_per_400_years;
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);  // from March 1
-  const int64_t mp = (5 * doy + 2) / 153;                          // March = 0
+  const int64_t mp = (5 * doy + 2) / 153;                       // March = 0
   const int64_t year = era * 400 + yoe + (mp >= 10 ? 1 : 0);
   const int month = static_cast<int>(mp < 10 ? mp + 2 : mp - 10);  // January = 0
   const int mday = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);

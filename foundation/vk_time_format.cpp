@@ -79,9 +79,8 @@ class text_buffer {
       digits[--n] = static_cast<char>('0' + v);
     }
     const size_t length = static_cast<size_t>(24 - n);
-    const size_t zeros = width > 0 && static_cast<size_t>(width) > length
-                             ? static_cast<size_t>(width) - length
-                             : 0;
+    const size_t zeros =
+        width > 0 && static_cast<size_t>(width) > length ? static_cast<size_t>(width) - length : 0;
     if (m_size + zeros + length > k_buffer_size) {
       for (size_t i = 0; i < zeros; ++i) put('0');
       for (int i = n; i < 24; ++i) put(digits[i]);
@@ -499,11 +498,11 @@ void layout_clock(text_buffer& b, const clock_parts& p, unsigned digits) {
 }
 
 // The layout a zero descriptor stands for: yyyy-mm-dd hh:mm:ss.xxx.
-constexpr time_format_descriptor k_default_layout{
-    '-',
-    time_format_descriptor::order_ymd | time_format_descriptor::month_digits |
-        time_format_descriptor::year_four,
-    3 << 1, 0};
+constexpr time_format_descriptor k_default_layout{'-',
+                                                  time_format_descriptor::order_ymd |
+                                                      time_format_descriptor::month_digits |
+                                                      time_format_descriptor::year_four,
+                                                  3 << 1, 0};
 
 constexpr uint64_t k_ticks_per_day = 864000000000ULL;
 // Days from 1601-01-01 to 0000-03-01 of the proleptic calendar, negated.
@@ -637,7 +636,9 @@ filetime_shape& shape_for(const time_format_descriptor& d) {
   return s;
 }
 
-void put_pair(char* at, uint32_t v) { std::memcpy(at, k_pairs + 2 * v, 2); }
+void put_pair(char* at, uint32_t v) {
+  std::memcpy(at, k_pairs + 2 * v, 2);
+}
 
 // The pattern with the date of `days` in place (for a year below 10000),
 // made when neither kept day is that day.

@@ -693,9 +693,13 @@ void write_short_date_time(std::ostream& os, const time& t, bool two_digit_year)
 }
 }  // namespace
 
-void write_date_time_yy(std::ostream& os, const time& t) { write_short_date_time(os, t, true); }
+void write_date_time_yy(std::ostream& os, const time& t) {
+  write_short_date_time(os, t, true);
+}
 
-void write_date_time_sec(std::ostream& os, const time& t) { write_short_date_time(os, t, false); }
+void write_date_time_sec(std::ostream& os, const time& t) {
+  write_short_date_time(os, t, false);
+}
 
 bool format_date_time_by_template(std::string& date, std::string& time_text, const time& t,
                                   const std::string& layout, bool subseconds, bool two_digit_year,

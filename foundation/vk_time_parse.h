@@ -56,10 +56,8 @@ bool write_iso_utc(int64_t unix_seconds, std::string& out, float offset_hours);
 time& time_from_text(time& t, const std::string& text, type_time kind);
 // The byte form of a kind at the offset (see the table in the source); false,
 // with the time invalid, when the bytes are not there or do not convert.
-bool time_set_from_bytes(time& t, const std::vector<uint8_t>& bytes, size_t offset,
-                         type_time kind);
-bool time_set_from_bytes(time& t, const uint8_t* bytes, size_t size, size_t offset,
-                         type_time kind);
+bool time_set_from_bytes(time& t, const std::vector<uint8_t>& bytes, size_t offset, type_time kind);
+bool time_set_from_bytes(time& t, const uint8_t* bytes, size_t size, size_t offset, type_time kind);
 time& time_from_bytes(time& t, const std::vector<uint8_t>& bytes, type_time kind);
 time& time_from_systemtime(time& t, const _windows_systemtime& st);
 time& time_from_tm_utc(time& t, const struct tm& tm_in, bool utc);
@@ -165,9 +163,8 @@ uint32_t write_offset_field_line_str(std::ostream& os, const char* name, const s
                                      uint64_t offset, uint32_t width, const char* note = nullptr,
                                      uint32_t bytes = 0);
 // To the debug stream, only when debug output is on (else 0).
-uint32_t debug_field_line(const parse_debug& ctx, const char* name, uint32_t value,
-                          uint64_t offset, uint32_t width, const char* note = nullptr,
-                          uint32_t bytes = 0);
+uint32_t debug_field_line(const parse_debug& ctx, const char* name, uint32_t value, uint64_t offset,
+                          uint32_t width, const char* note = nullptr, uint32_t bytes = 0);
 // A u32 holding a DOS date (low half) and time (high half); the note is its
 // date and time.
 uint32_t write_dos_time_line(std::ostream& os, const char* name, uint32_t value, uint64_t offset,

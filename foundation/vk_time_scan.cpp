@@ -71,8 +71,8 @@ int32_t scan_into(time_hit_store& hits, const uint8_t* buffer, size_t length, ui
     const uint32_t mask64 = mask & 0xC8047;
     auto wide_value = [&](uint64_t value, size_t i, bool little_endian) {
       if (value >> 32)
-        counted(scan_value_for_times(hits, value, to, from, base + i, little_endian, false,
-                                     mask64));
+        counted(
+            scan_value_for_times(hits, value, to, from, base + i, little_endian, false, mask64));
     };
     for (size_t i = 0; i + 7 < length; ++i) {
       wide_value(load_le64(buffer + i), i, true);

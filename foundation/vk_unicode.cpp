@@ -239,8 +239,8 @@ bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t&
 
 // ascii_run_to_utf8 for any text: a short one or one of unknown length (a
 // buffer that need only hold its terminator, at most 500 units) unit by unit.
-bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units,
-                                std::string& out, size_t& taken) {
+bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out,
+                                size_t& taken) {
   if (whole_units && limit >= 16) return ascii_run_to_utf8<16>(p, limit, out, taken);
   if (whole_units && limit >= 8) return ascii_run_to_utf8<8>(p, limit, out, taken);
   char buf[k_unterminated_unit_limit];
@@ -263,8 +263,7 @@ bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units
 // own. A text of unknown length (a buffer that need only hold its
 // terminator) is read unit by unit. A high surrogate without its low partner
 // starts the text over unit by unit. Returns the number of units taken.
-size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units,
-                            std::string& out) {
+size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out) {
   constexpr size_t k_room = 256;
   char buf[k_room];
   bool paired = true;

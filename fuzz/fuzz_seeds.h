@@ -34,7 +34,7 @@ using seed_map = std::map<std::string, std::vector<seed_bytes>>;
 // The target names, as the programs, dictionaries and folders use them.
 inline const std::vector<std::string>& target_names() {
   static const std::vector<std::string> names = [] {
-    std::vector<std::string> all = {"compound_file", "destlist", "lnk",
+    std::vector<std::string> all = {"compound_file", "destlist",         "lnk",
                                     "idlist",        "property_storage", "driver"};
     for (const disk_target& t : ntfs_targets()) all.emplace_back(t.name);
     return all;
@@ -82,11 +82,13 @@ inline std::vector<bytes_t> id_lists() {
       idlist({shell_item(0x2E, cat({{0x80}, some_guid(), untyped_text(u"in 2e", 2), {0, 0}}))}),
       idlist({augm_record(2, {f1, f1})}),
       idlist({root, shell_item(0x99, cat({cfsf_record(0x10, 1234, 0x5A21, 0x6000, "r.txt")}))}),
-      idlist({shell_item(0x99, three_string_record(0x07192006, true, u"one", u"two", u"3", plist))}),
+      idlist(
+          {shell_item(0x99, three_string_record(0x07192006, true, u"one", u"two", u"3", plist))}),
       idlist({shell_item(0x99, f5a6b710_record(root, idlist({root})))}),
       idlist({shell_item(0x99, c001b000_record(u"first", {u"second"}))}),
       idlist({shell_item(0x99, untyped_time(3, 133802064000000000ull, "name", u"text"))}),
-      idlist({sized_record(26, some_guid(), 0, beef_block(0, 3, cat({some_guid(), bytes_t(2, 0)})))}),
+      idlist(
+          {sized_record(26, some_guid(), 0, beef_block(0, 3, cat({some_guid(), bytes_t(2, 0)})))}),
       idlist({root, shell_item(0x00, cat({bytes_t(6, 0), store}))}),
   };
 }
@@ -101,7 +103,8 @@ inline std::vector<bytes_t> property_storages() {
       storage(string_named_fmtid(), {named_value(u"Custom", 0x1F, lpwstr_data(u"text")),
                                      named_value(u"Blob", 0x41, blob_data({1, 2, 3, 4}))}),
       cat({storage(storage_fmtid_b725(), {int_value(11, 0x1F, lpwstr_data(u"doc"))}),
-           storage(condition_set_fmtid(), {int_value(6, 66, stream_data(k_special_stream, tree))})}),
+           storage(condition_set_fmtid(),
+                   {int_value(6, 66, stream_data(k_special_stream, tree))})}),
       storage(condition_set_fmtid(), {int_value(2, 66, stream_data(k_special_stream, list))}),
   };
 }
@@ -109,10 +112,9 @@ inline std::vector<bytes_t> property_storages() {
 inline std::vector<bytes_t> links() {
   std::vector<bytes_t> out = {full_written_link(), fixture_link()};
   std::vector<bytes_t> blocks = simple_extra_blocks();
-  blocks.insert(blocks.end(), {property_store_block(property_storages()),
-                               extra_block(0xA000000A, bytes_t(8, 0)),
-                               known_folder_block(written_object_id()),
-                               vista_idlist_block(id_lists()[0])});
+  blocks.insert(blocks.end(),
+                {property_store_block(property_storages()), extra_block(0xA000000A, bytes_t(8, 0)),
+                 known_folder_block(written_object_id()), vista_idlist_block(id_lists()[0])});
   for (const auto& block : blocks) {
     lnk_spec s;
     s.extra_blocks = {block};
@@ -148,7 +150,8 @@ inline std::vector<bytes_t> destlists() {
 }
 
 inline std::vector<bytes_t> compound_files() {
-  std::vector<bytes_t> out = {fixture_jumplist(4), fixture_jumplist(1), fixture_jumplist(3, {u"2"})};
+  std::vector<bytes_t> out = {fixture_jumplist(4), fixture_jumplist(1),
+                              fixture_jumplist(3, {u"2"})};
   for (auto& image : varied_cfb_images())
     if (image.size() <= k_max_image_input - k_driver_prefix) out.push_back(std::move(image));
   // Links in the mini stream and in regular sectors, beside free sectors,
@@ -202,7 +205,8 @@ inline seed_map written_seeds() {
     seeds["driver"].push_back(driver_input(image, 0));
   }
   const auto jumplist = vesk_test::fixture_jumplist();
-  for (uint8_t choice : {1, 2, 3, 4, 8, 16, 31}) seeds["driver"].push_back(driver_input(jumplist, choice));
+  for (uint8_t choice : {1, 2, 3, 4, 8, 16, 31})
+    seeds["driver"].push_back(driver_input(jumplist, choice));
   seeds["driver"].push_back(driver_input(vesk_test::full_written_link(), 0));
   seeds["destlist"] = detail::destlists();
   for (const auto& link : detail::links()) seeds["lnk"].push_back(lnk_input(link));
@@ -224,7 +228,8 @@ inline seed_map sample_seeds(const std::filesystem::path& samples) {
     if (!item.is_regular_file(ec)) continue;
     const std::string name = item.path().filename().string();
     const auto ends = [&](const std::string& tail) {
-      return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+      return name.size() >= tail.size() &&
+             name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
     };
     const bool automatic = ends(".automaticDestinations-ms");
     const bool custom = ends(".customDestinations-ms");
@@ -233,7 +238,8 @@ inline seed_map sample_seeds(const std::filesystem::path& samples) {
     const seed_bytes bytes = detail::read_whole(item.path());
     if (bytes.size() < k_max_image_input) seeds["driver"].push_back(driver_input(bytes, 0));
     if (link) {
-      if (bytes.size() + k_lnk_prefix <= k_max_record_input) seeds["lnk"].push_back(lnk_input(bytes));
+      if (bytes.size() + k_lnk_prefix <= k_max_record_input)
+        seeds["lnk"].push_back(lnk_input(bytes));
       detail::add_link_parts(seeds, bytes);
     }
     if (!automatic) continue;

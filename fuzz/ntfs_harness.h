@@ -56,8 +56,9 @@ inline std::unique_ptr<vk::RAW_DISK_IO> open_medium(const uint8_t* data, size_t 
 }
 
 inline bool in_vcn_order(const std::vector<vk::data_run>& runs) {
-  return std::is_sorted(runs.begin(), runs.end(),
-                        [](const vk::data_run& a, const vk::data_run& b) { return a.m_vcn < b.m_vcn; });
+  return std::is_sorted(runs.begin(), runs.end(), [](const vk::data_run& a, const vk::data_run& b) {
+    return a.m_vcn < b.m_vcn;
+  });
 }
 
 // Reads at most k_max_content bytes of a run list and checks the walk kept
@@ -161,8 +162,9 @@ inline int run_mft(const uint8_t* data, size_t size) {
     if (index >= c.m_store.size()) broken_promise("entry map past the store");
     const vk::inode_record& stored = c.m_store[index];
     c.get_inode(rec, entry + 1);
-    c.get_inode_by_ref(rec, stored.m_entry_low,
-                       stored.m_entry_high | uint32_t{static_cast<uint16_t>(stored.m_sequence + 1)} << 16);
+    c.get_inode_by_ref(
+        rec, stored.m_entry_low,
+        stored.m_entry_high | uint32_t{static_cast<uint16_t>(stored.m_sequence + 1)} << 16);
   }
   return 0;
 }
@@ -200,7 +202,8 @@ inline int run_cluster_runs(const uint8_t* data, size_t size) {
     return 0;
   const uint64_t medium_clusters = disk->size() / cluster;
   std::vector<uint64_t> clusters;
-  if (vk::cluster_runs_to_clusters(list, clusters, disk->size()) && clusters.size() > medium_clusters)
+  if (vk::cluster_runs_to_clusters(list, clusters, disk->size()) &&
+      clusters.size() > medium_clusters)
     broken_promise("more clusters listed than the medium holds");
   std::vector<uint32_t> clusters32, firsts, counts;
   vk::record_clusters32(list, clusters32, disk->size());

@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path folder = argv[1];
   bool ok = vesk_fuzz::write_seeds(vesk_fuzz::written_seeds(), folder / "written");
   ok = vesk_fuzz::write_volume_seeds(folder / "written") && ok;
-  if (argc == 3) ok = vesk_fuzz::write_seeds(vesk_fuzz::sample_seeds(argv[2]), folder / "samples") && ok;
+  if (argc == 3)
+    ok = vesk_fuzz::write_seeds(vesk_fuzz::sample_seeds(argv[2]), folder / "samples") && ok;
   if (!ok) std::fprintf(stderr, "%s: seeds not written\n", argv[0]);
   return ok ? 0 : 1;
 }

@@ -31,7 +31,10 @@ inline std::vector<uint8_t> usn_seed_record(uint16_t version, const std::u16stri
   if (version == 4) {
     b.u32(0).u16(1).u16(16).u64(7).u64(3);
   } else {
-    b.u32(0x105).u32(0x20).u16(static_cast<uint16_t>(2 * name.size())).u16(static_cast<uint16_t>(fixed));
+    b.u32(0x105)
+        .u32(0x20)
+        .u16(static_cast<uint16_t>(2 * name.size()))
+        .u16(static_cast<uint16_t>(fixed));
     b.utf16(name);
   }
   b.pad_to((b.size() + 7) & ~size_t{7});
@@ -77,7 +80,8 @@ inline void add_ntfs_seeds(std::map<std::string, std::vector<std::vector<uint8_t
     body.push_back(0);
     body.insert(body.end(), vol.bytes.begin(), vol.bytes.end());
     seeds["cluster_runs"].push_back(detail::with_prefix({0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, body));
-    seeds["cluster_runs"].push_back(detail::with_prefix({0, 0x1A, 1, 0, 0, 0, 0x08, 0x07, 0, 0}, body));
+    seeds["cluster_runs"].push_back(
+        detail::with_prefix({0, 0x1A, 1, 0, 0, 0, 0x08, 0x07, 0, 0}, body));
   }
 
   std::vector<uint8_t> journal = {0, 0, 1, 0};
@@ -95,9 +99,9 @@ inline void add_ntfs_seeds(std::map<std::string, std::vector<std::vector<uint8_t
   std::vector<uint8_t> boot(vol.bytes.begin(), vol.bytes.begin() + 512);
   seeds["field_dump"].push_back(detail::with_prefix({30}, boot));
   seeds["field_dump"].push_back(detail::with_prefix({0xC0 | 20}, boot));
-  seeds["field_dump"].push_back(
-      detail::with_prefix({24}, std::vector<uint8_t>(vol.mft.begin() + 5 * v::record,
-                                                     vol.mft.begin() + 6 * v::record)));
+  seeds["field_dump"].push_back(detail::with_prefix(
+      {24},
+      std::vector<uint8_t>(vol.mft.begin() + 5 * v::record, vol.mft.begin() + 6 * v::record)));
 }
 
 }  // namespace vesk_fuzz

@@ -147,8 +147,7 @@ inline int run_boot_sector(const uint8_t* data, size_t size) {
   for (uint64_t count : {uint64_t{0}, uint64_t{1000}}) {
     vk::partition_entry r(0, count, 0);
     const bool known = vk::parse_volume_boot_record(r, p, size);
-    if (vk::is_fat_boot_sector(p, size) && !known)
-      volume_promise("FAT boot sector not recognised");
+    if (vk::is_fat_boot_sector(p, size) && !known) volume_promise("FAT boot sector not recognised");
   }
   if (vk::is_mbr_sector(p, size) && vk::is_fat_boot_sector(p, size))
     volume_promise("a sector both MBR and FAT boot sector");

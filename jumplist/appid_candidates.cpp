@@ -105,8 +105,8 @@ void add_folder_candidates(std::vector<std::vector<uint8_t>>& candidates,
   for (const auto& [key, pair] : table) {
     const size_t at = lower.find(key);
     if (at == std::string::npos) continue;
-    add_candidate(candidates, names, pair.first + "\\" + lower.substr(at + key.size()),
-                  pair.second, texts_as_names);
+    add_candidate(candidates, names, pair.first + "\\" + lower.substr(at + key.size()), pair.second,
+                  texts_as_names);
   }
 }
 

@@ -146,9 +146,8 @@ bool ascii85_decode(std::string_view text, std::vector<uint8_t>& out) {
 }
 
 bool ascii85_decode(std::string_view text, std::ostream& out) {
-  return guarded([&] {
-    return decode_to([&](uint8_t b) { out.put(static_cast<char>(b)); }, text);
-  });
+  return guarded(
+      [&] { return decode_to([&](uint8_t b) { out.put(static_cast<char>(b)); }, text); });
 }
 
 }  // namespace vk

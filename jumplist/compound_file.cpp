@@ -803,8 +803,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // consecutive unit numbers, and for mini sectors consecutive sectors of
   // the mini stream under them. (Bytes and offset are the copy's anyway.)
   const uint64_t first = unit_offset(reader, is_mini, units.front());
-  bool in_place = first != ~uint64_t{0} && first <= image.size() &&
-                  total <= image.size() - first;
+  bool in_place = first != ~uint64_t{0} && first <= image.size() && total <= image.size() - first;
   for (size_t i = 1; in_place && i < units.size(); ++i) in_place = units[i] == units[0] + i;
   if (in_place && is_mini) {
     const auto& root = reader.m_root_sectors;
@@ -830,8 +829,8 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
   uint64_t placed = 0;
   for (size_t i = 0, j = 0; i < units.size(); i = j) {
-    for (j = i + 1; j < units.size() && units[j] == units[j - 1] + 1 &&
-                    units[j] <= 0xFFFFFFFFull && (!is_mini || units[j] % per_sector != 0);
+    for (j = i + 1; j < units.size() && units[j] == units[j - 1] + 1 && units[j] <= 0xFFFFFFFFull &&
+                    (!is_mini || units[j] % per_sector != 0);
          ++j) {
     }
     const uint64_t o = unit_offset(reader, is_mini, units[i]);
@@ -857,8 +856,8 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
 }  // namespace
 
 bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
-                  size_t size, std::vector<uint8_t>& scratch, byte_view& out,
-                  uint32_t& entry_num, uint64_t& first_offset) {
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
+                  uint64_t& first_offset) {
   out = byte_view();
   first_offset = 0;
   return guarded(

@@ -272,8 +272,8 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
 // another inside it, else a view of scratch, filled once. The view lives as
 // long as the image and scratch are left alone.
 bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
-                  size_t size, std::vector<uint8_t>& scratch, byte_view& out,
-                  uint32_t& entry_num, uint64_t& first_offset);
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
+                  uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);

@@ -244,8 +244,7 @@ bool darwin_descriptor(byte_view block, std::string& product, std::string& featu
   return product_ok && component_ok;
 }
 
-bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
-                         const cmd_params& opts) {
+bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
   // Scratch items kept from block to block, emptied in place: they keep the
@@ -293,8 +292,7 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
 
 constexpr size_t k_kept_items = 64;
 
-bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
-                       const cmd_params& opts) {
+bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
   // One list for every block of the thread: its records are parsed into
@@ -306,8 +304,8 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx,
     }
   } let_go;
   if (!parse_idlist(items, block.data() + L::vista_idlist::items,
-                    static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
-                    ctx, opts))
+                    static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false, ctx,
+                    opts))
     return false;
   // Written into the record's own texts, which keep their room between
   // links; a text an earlier block set is replaced only by one not empty.
@@ -365,8 +363,7 @@ bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_par
                           rec.m_darwin_component);
   return true;
 }
-bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&,
-                           const cmd_params&) {
+bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
   std::string& text = rec.m_icon_environment;
   guarded([&] { icon_text(fixed_block(b.rest.data(), X::size), text); }, [&] { text.clear(); });
   return true;
@@ -398,8 +395,8 @@ bool accepts_storage(byte_view rest) {
 }
 
 struct block_kind {
-  uint32_t signature;  // 0 for the storage, which has none of its own
-  const kind_rule* rule;  // the size rule of a kind its signature names, or null
+  uint32_t signature;               // 0 for the storage, which has none of its own
+  const kind_rule* rule;            // the size rule of a kind its signature names, or null
   bool (*accepts)(byte_view rest);  // else the kind's own test
   uint32_t lnk_record_fields::*offset;
   take_fn take;
@@ -410,8 +407,7 @@ struct block_kind {
 constexpr block_kind kKinds[] = {
     {L::signature::environment, &kEnvironment, nullptr, &lnk_record_fields::m_environment_offset,
      take_environment},
-    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset,
-     take_nothing},
+    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset, take_nothing},
     {L::signature::tracker, &kTracker, nullptr, &lnk_record_fields::m_tracker_offset,
      take_tracker_block},
     {L::signature::console_fe, &kConsoleFe, nullptr, &lnk_record_fields::m_console_fe_offset,
@@ -530,9 +526,8 @@ std::string shim_layer_text(const uint8_t* block, int64_t size) {
 
 bool parse_darwin_descriptor(const uint8_t* block, std::string& product, std::string& feature,
                              std::string& component) {
-  return guarded([&] {
-    return darwin_descriptor(fixed_block(block, X::size), product, feature, component);
-  });
+  return guarded(
+      [&] { return darwin_descriptor(fixed_block(block, X::size), product, feature, component); });
 }
 
 std::string tracker_machine_id(const uint8_t* block) {
@@ -544,21 +539,17 @@ std::string tracker_machine_id(const uint8_t* block) {
 }
 
 std::string tracker_mac_address(const uint8_t* block, bool birth) {
-  return guarded([&] {
-    return std::string(mac_chars(fixed_block(block, T::size), birth));
-  });
+  return guarded([&] { return std::string(mac_chars(fixed_block(block, T::size), birth)); });
 }
 
 std::string tracker_volume_id(const uint8_t* block, bool birth) {
-  return guarded([&] {
-    return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, false)));
-  });
+  return guarded(
+      [&] { return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, false))); });
 }
 
 std::string tracker_object_id(const uint8_t* block, bool birth) {
-  return guarded([&] {
-    return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, true)));
-  });
+  return guarded(
+      [&] { return std::string(droid_text(fixed_block(block, T::size), droid_at(birth, true))); });
 }
 
 uint64_t tracker_object_time(const uint8_t* block, bool birth) {

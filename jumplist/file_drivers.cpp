@@ -224,10 +224,9 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
   // by name.
-  if (w.m_has_status &&
-      vkportdir::status_file_times(w.m_status, options.m_source_size, mode,
-                                   options.m_source_change_time, options.m_source_modify_time,
-                                   options.m_source_access_time)) {
+  if (w.m_has_status && vkportdir::status_file_times(
+                            w.m_status, options.m_source_size, mode, options.m_source_change_time,
+                            options.m_source_modify_time, options.m_source_access_time)) {
     if (compound)
       options.m_automatic_list = true;
     else if (position < 512)
@@ -331,8 +330,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     slot.store(options.m_records, position_key++);
   }
   if (options.m_slack)
-    recover_free_space_links(reader, image, image_size, stream_starts, options,
-                             free_space_records);
+    recover_free_space_links(reader, image, image_size, stream_starts, options, free_space_records);
 
   report_stored(out, options, false);
   for (auto& [offset, free_record] : free_space_records) report_record(out, free_record, options);
@@ -342,8 +340,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 
 }  // namespace
 
-bool process_automatic_jumplist(std::ostream& out, const std::string& path,
-                                vesk_options& options,
+bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records) {
   free_space_records.clear();
   recycle_records(options.m_records);

@@ -21,8 +21,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
 
 // The DestList entries of a compound file in order, each with its LNK
 // stream; reported from the highest DestList position down.
-bool process_automatic_jumplist(std::ostream& out, const std::string& path,
-                                vesk_options& options,
+bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records);
 
 // Custom jump lists and other files holding links: every link the scanner

@@ -47,11 +47,9 @@ time_format_settings whole_seconds(const cmd_params& options) {
   if (layout.m_descriptor.is_zero())
     build_time_format_settings(layout, options.m_date_format, options.m_time_format,
                                options.m_pair_datetime != 0);
-  layout.m_descriptor.m_time_flags &=
-      static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
+  layout.m_descriptor.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
   return layout;
 }
-
 
 void write_segment_lines(const idlist_segment& s, std::ostream& out,
                          const time_format_settings& layout) {
@@ -83,8 +81,7 @@ void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& i
       by_content.emplace(idlist_segment_key(segment), segment);
     const size_t nested = items[i].children.size();
     for (size_t j = 0; j < nested && j < k_max_nested; ++j) {
-      build_idlist_segment(segment, items[i], std::string(), index, true,
-                           static_cast<uint16_t>(j));
+      build_idlist_segment(segment, items[i], std::string(), index, true, static_cast<uint16_t>(j));
       by_content.emplace(idlist_segment_key(segment), segment);
     }
   }
@@ -94,8 +91,8 @@ void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& i
   std::map<uint64_t, idlist_segment*> by_order;
   for (auto& entry : by_content) {
     idlist_segment& s = entry.second;
-    const uint64_t place = uint64_t{s.m_item_index} * 65536 +
-                           (s.m_is_nested ? uint64_t{s.m_nested_index} + 1 : 0);
+    const uint64_t place =
+        uint64_t{s.m_item_index} * 65536 + (s.m_is_nested ? uint64_t{s.m_nested_index} + 1 : 0);
     by_order.emplace(place, &s);
   }
   out.reserve(by_order.size());
@@ -142,22 +139,24 @@ idlist_segment copy_idlist_segment(const idlist_segment& segment) {
 void build_idlist_segment(idlist_segment& segment, const shell_item_record& item,
                           const std::string& label, uint16_t item_index, bool nested,
                           uint16_t nested_index) {
-  guarded([&] {
-    clear_idlist_segment(segment);
-    segment.m_item_index = item_index;
-    if (!nested) {
-      take_item_fields(segment, item);
-      segment.m_has_nested = item.children.empty() ? 0 : 1;
-      segment.m_label = label;
-    } else if (nested_index < item.children.size()) {
-      take_item_fields(segment, item.children[nested_index]);
-      segment.m_has_nested = segment.m_is_nested = 1;
-      segment.m_label = label;
-      segment.m_nested_index = nested_index;
-    }
-    segment.m_no_numbers = (segment.m_mft_entry | segment.m_mft_seq | segment.m_modify_time |
-                            segment.m_access_time | segment.m_create_time) == 0;
-  }, [&] { clear_idlist_segment(segment); });
+  guarded(
+      [&] {
+        clear_idlist_segment(segment);
+        segment.m_item_index = item_index;
+        if (!nested) {
+          take_item_fields(segment, item);
+          segment.m_has_nested = item.children.empty() ? 0 : 1;
+          segment.m_label = label;
+        } else if (nested_index < item.children.size()) {
+          take_item_fields(segment, item.children[nested_index]);
+          segment.m_has_nested = segment.m_is_nested = 1;
+          segment.m_label = label;
+          segment.m_nested_index = nested_index;
+        }
+        segment.m_no_numbers = (segment.m_mft_entry | segment.m_mft_seq | segment.m_modify_time |
+                                segment.m_access_time | segment.m_create_time) == 0;
+      },
+      [&] { clear_idlist_segment(segment); });
 }
 
 // The five numbers as fixed-width hexadecimal, then the name: a fixed-size
@@ -165,16 +164,16 @@ void build_idlist_segment(idlist_segment& segment, const shell_item_record& item
 std::string idlist_segment_key(const idlist_segment& segment) {
   return guarded([&] {
     char numbers[5 * 16 + 1];
-    std::snprintf(numbers, sizeof numbers, "%016" PRIx64 "%016" PRIx64 "%016" PRIx64
-                                           "%016" PRIx64 "%016" PRIx64,
+    std::snprintf(numbers, sizeof numbers,
+                  "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64,
                   segment.m_mft_entry, segment.m_mft_seq, segment.m_modify_time,
                   segment.m_access_time, segment.m_create_time);
     return numbers + segment.m_name;
   });
 }
 
-void write_segment_cell(const idlist_segment& segment, std::ostream& out,
-                        const cmd_params& options, bool first) {
+void write_segment_cell(const idlist_segment& segment, std::ostream& out, const cmd_params& options,
+                        bool first) {
   guarded([&] {
     if (first) out << "!*<[name;modify [UTC];access [UTC];create [UTC];mft;mftseq]>";
     out << "*<" << segment.m_name << ';';

@@ -29,8 +29,8 @@ void build_idlist_segment(idlist_segment& segment, const shell_item_record& item
 std::string idlist_segment_key(const idlist_segment& segment);
 
 // One segment of the CSV cell; first adds the cell's header.
-void write_segment_cell(const idlist_segment& segment, std::ostream& out,
-                        const cmd_params& options, bool first);
+void write_segment_cell(const idlist_segment& segment, std::ostream& out, const cmd_params& options,
+                        bool first);
 
 // The distinct segments of items in ID-list order, nested items after their
 // item: what the breakout prints. out is replaced.

@@ -114,8 +114,8 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
 }
 
 // The slot's record stored under key (with its node) or reported.
-void keep_record(std::ostream& out, record_slot& slot, lnk_record& record,
-                 lnk::useropts& options, int64_t key) {
+void keep_record(std::ostream& out, record_slot& slot, lnk_record& record, lnk::useropts& options,
+                 int64_t key) {
   if (options.m_store_records) {
     compact_lnk_record(record, options.m_idlist_times);
     slot.store(options.m_records, key);
@@ -142,8 +142,8 @@ bool carve_run(std::ostream& out, const std::vector<uint8_t>& run,
     record = tmpl;
     const uint64_t offset = base_offset + run_to_image_offset(pieces, hits[i]);
     record.m_file_offset = offset;
-    if (parse_lnk(record, run.data() + hits[i], static_cast<size_t>(end - hits[i]), options,
-                  carved, offset)) {
+    if (parse_lnk(record, run.data() + hits[i], static_cast<size_t>(end - hits[i]), options, carved,
+                  offset)) {
       keep_record(out, slot, record, options, static_cast<int64_t>(record.m_header.m_write_time));
       found = true;
     }
@@ -166,8 +166,8 @@ bool embedded_body(std::ostream& out, const uint8_t* image, size_t size, bool im
   tmpl.m_source_name = "LNK";
   tmpl.m_source_type = image_flag ? "VESKLIST (carved image)" : "VESKLIST (carved allocated)";
   tmpl.m_source_alt_label = "VESKLIST";
-  bool found = carve_run(out, allocated, allocated_pieces, tmpl, options, carved, progress,
-                         base_offset);
+  bool found =
+      carve_run(out, allocated, allocated_pieces, tmpl, options, carved, progress, base_offset);
   tmpl.m_source_type = "VESKLIST (carved slack)";
   tmpl.m_source_alt_label = "VESKLIST (slack)";
   found |= carve_run(out, gaps, gap_pieces, tmpl, options, carved, progress, base_offset);
@@ -196,8 +196,8 @@ bool scan_embedded(std::ostream& out, const scan_source& source, uint64_t o, uin
 }  // namespace
 
 bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t size,
-                               bool image_flag, lnk::useropts& options, bool carved,
-                               bool progress, uint64_t base_offset) {
+                               bool image_flag, lnk::useropts& options, bool carved, bool progress,
+                               uint64_t base_offset) {
   if (!image || size < k_min_embedded_image) return false;
   return guarded([&] {
     return embedded_body(out, image, size, image_flag, options, carved, progress, base_offset);

@@ -20,8 +20,7 @@ namespace vk {
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
                        bool carved);
 // The same over a file already open for reading.
-bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
-                         bool carved);
+bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options, bool carved);
 
 // The same over bytes in memory (a file read whole). A caller that has
 // searched the bytes for headers one offset apart (find_lnk_signature with
@@ -77,7 +76,7 @@ class record_slot {
 // hit's place in the image. Stored under the header's write time with the
 // store-records flag, else reported at once. True when a link was parsed.
 bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t size,
-                               bool image_flag, lnk::useropts& options, bool carved,
-                               bool progress, uint64_t base_offset = 0);
+                               bool image_flag, lnk::useropts& options, bool carved, bool progress,
+                               uint64_t base_offset = 0);
 
 }  // namespace vk

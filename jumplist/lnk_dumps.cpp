@@ -74,7 +74,9 @@ void hex32(std::string& s, byte_view v, size_t at) {
 void hex64(std::string& s, byte_view v, size_t at) {
   append_format(s, "%016" PRIx64, v.u64(at).value_or(0));
 }
-uint32_t u32_at(byte_view v, size_t at) { return v.u32(at).value_or(0); }
+uint32_t u32_at(byte_view v, size_t at) {
+  return v.u32(at).value_or(0);
+}
 
 // A field line whose value is the 32-bit number at that position.
 void hex32_line(std::string& s, uint64_t base, size_t at, const char* member, byte_view v,
@@ -118,13 +120,20 @@ void column(std::string& s, const std::string& value) {
 // The dump's own drive-type names, which differ from the report's.
 const char* dump_drive_type(uint32_t type) {
   switch (type) {
-    case 1: return " [no root directory]";
-    case 2: return " [removable]";
-    case 3: return " [fixed]";
-    case 4: return " [remote]";
-    case 5: return " [cdrom]";
-    case 6: return " [RAM drive]";
-    default: return " [unk]";
+    case 1:
+      return " [no root directory]";
+    case 2:
+      return " [removable]";
+    case 3:
+      return " [fixed]";
+    case 4:
+      return " [remote]";
+    case 5:
+      return " [cdrom]";
+    case 6:
+      return " [RAM drive]";
+    default:
+      return " [unk]";
   }
 }
 
@@ -182,8 +191,7 @@ bool locate(const uint8_t* p, size_t available, size_t field_at, size_t fixed, s
 
 }  // namespace
 
-bool dump_lnk_header(std::ostream& out, const uint8_t* p, size_t available,
-                     uint64_t file_offset) {
+bool dump_lnk_header(std::ostream& out, const uint8_t* p, size_t available, uint64_t file_offset) {
   if (!p || available < lnk_header_size) return false;
   const byte_view h(p, H::size);
   return write_built(out, [&](std::string& s) {
@@ -233,8 +241,7 @@ bool dump_lnk_header(std::ostream& out, const uint8_t* p, size_t available,
   });
 }
 
-bool dump_link_info(std::ostream& out, const uint8_t* p, size_t available,
-                    uint64_t file_offset) {
+bool dump_link_info(std::ostream& out, const uint8_t* p, size_t available, uint64_t file_offset) {
   if (!p || available < kLinkInfoHeader) return false;
   const byte_view info(p, kLinkInfoHeader);
   return write_built(out, [&](std::string& s) {
@@ -286,8 +293,7 @@ bool link_info_volume_id(const uint8_t* info, size_t available, size_t& at, size
 }
 
 bool link_info_network_link(const uint8_t* info, size_t available, size_t& at, size_t& size) {
-  return locate(info, available, L::link_info::network_link_offset, kNetworkLinkFixed, at,
-                size);
+  return locate(info, available, L::link_info::network_link_offset, kNetworkLinkFixed, at, size);
 }
 
 bool dump_volume_id(std::ostream& out, const uint8_t* volume, size_t available,

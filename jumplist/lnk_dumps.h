@@ -23,8 +23,7 @@ bool dump_lnk_header(std::ostream& out, const uint8_t* header, size_t available,
                      uint64_t file_offset);
 
 // The seven fields of the 28-byte LinkInfo header.
-bool dump_link_info(std::ostream& out, const uint8_t* info, size_t available,
-                    uint64_t file_offset);
+bool dump_link_info(std::ostream& out, const uint8_t* info, size_t available, uint64_t file_offset);
 // "LinkInfoFlags:         " and the names of the set flags ("unk" for none).
 bool write_link_info_flags(std::ostream& out, const uint8_t* info, size_t available);
 

@@ -151,8 +151,8 @@ inline constexpr uint16_t size = 12;
 }  // namespace console_fe
 
 namespace tracker {
-inline constexpr size_t length = 8;   // u32
-inline constexpr size_t version = 12;  // u32
+inline constexpr size_t length = 8;       // u32
+inline constexpr size_t version = 12;     // u32
 inline constexpr size_t machine_id = 16;  // 8-bit NetBIOS name
 inline constexpr size_t machine_id_size = 16;
 inline constexpr size_t volume_droid = 32;  // 16-byte GUIDs from here on

@@ -12,93 +12,104 @@ namespace vk {
 namespace {
 
 constexpr std::array<const char*, 12> kShowCommands = {
-    "SW_HIDE",          "SW_SHOWNORMAL",      "SW_SHOWMINIMIZED", "SW_SHOWMAXIMIZED",
-    "SW_SHOWNOACTIVATE", "SW_SHOW",           "SW_MINIMIZE",      "SW_SHOWMINNOACTIVE",
-    "SW_SHOWNA",        "SW_RESTORE",         "SW_SHOWDEFAULT",   "SW_FORCEMINIMIZE"};
+    "SW_HIDE",           "SW_SHOWNORMAL", "SW_SHOWMINIMIZED", "SW_SHOWMAXIMIZED",
+    "SW_SHOWNOACTIVATE", "SW_SHOW",       "SW_MINIMIZE",      "SW_SHOWMINNOACTIVE",
+    "SW_SHOWNA",         "SW_RESTORE",    "SW_SHOWDEFAULT",   "SW_FORCEMINIMIZE"};
 
-constexpr std::array<std::string_view, 26> kLinkFlags = {
-    "HasLinkTargetIDList",     "HasLinkInfo",
-    "HasName",                 "HasRelativePath",
-    "HasWorkingDir",           "HasArguments",
-    "HasIconLocation",         "IsUnicode",
-    "ForceNoLinkInfo",         "HasExpString",
-    "RunInSeparateProcess",    "Unused1",
-    "HasDarwinID",             "RunAsUser",
-    "HasExpIcon",              "NoPidlAlias",
-    "Unused2",                 "RunWithShimLayer",
-    "EnableTargetMetadata",    "DisableLinkPathTracking",
-    "DisableKnownFolderTracking", "DisableKnownFolderAlias",
-    "AllowLinkToLink",         "UnaliasOnSave",
-    "PreferEnvironmentPath",   "KeepLocalIDListForUNCTarget"};
+constexpr std::array<std::string_view, 26> kLinkFlags = {"HasLinkTargetIDList",
+                                                         "HasLinkInfo",
+                                                         "HasName",
+                                                         "HasRelativePath",
+                                                         "HasWorkingDir",
+                                                         "HasArguments",
+                                                         "HasIconLocation",
+                                                         "IsUnicode",
+                                                         "ForceNoLinkInfo",
+                                                         "HasExpString",
+                                                         "RunInSeparateProcess",
+                                                         "Unused1",
+                                                         "HasDarwinID",
+                                                         "RunAsUser",
+                                                         "HasExpIcon",
+                                                         "NoPidlAlias",
+                                                         "Unused2",
+                                                         "RunWithShimLayer",
+                                                         "EnableTargetMetadata",
+                                                         "DisableLinkPathTracking",
+                                                         "DisableKnownFolderTracking",
+                                                         "DisableKnownFolderAlias",
+                                                         "AllowLinkToLink",
+                                                         "UnaliasOnSave",
+                                                         "PreferEnvironmentPath",
+                                                         "KeepLocalIDListForUNCTarget"};
 
-constexpr std::array<const char*, 7> kDriveTypes = {
-    "unk", "no root dir", "removable", "fixed", "remote", "cdrom", "RAM drive"};
+constexpr std::array<const char*, 7> kDriveTypes = {"unk",    "no root dir", "removable", "fixed",
+                                                    "remote", "cdrom",       "RAM drive"};
 
 // CSIDL 0 to 62; null where the number has no name.
-constexpr std::array<const char*, 63> kCsidl = {
-    "CSIDL_DESKTOP",
-    "CSIDL_INTERNET",
-    "CSIDL_PROGRAMS",
-    "CSIDL_CONTROLS",
-    "CSIDL_PRINTERS",
-    "CSIDL_PERSONAL",
-    "CSIDL_FAVORITES",
-    "CSIDL_STARTUP",
-    "CSIDL_RECENT",
-    "CSIDL_SENDTO",
-    "CSIDL_BITBUCKET",
-    "CSIDL_STARTMENU",
-    "CSIDL_MYDOCUMENTS",
-    "CSIDL_MYMUSIC",
-    "CSIDL_MYVIDEO",
-    nullptr,
-    "CSIDL_DESKTOPDIRECTORY",
-    "CSIDL_DRIVES",
-    "CSIDL_NETWORK",
-    "CSIDL_NETHOOD",
-    "CSIDL_FONTS",
-    "CSIDL_TEMPLATES",
-    "CSIDL_COMMON_STARTMENU",
-    "CSIDL_COMMON_PROGRAMS",
-    "CSIDL_COMMON_STARTUP",
-    "CSIDL_COMMON_DESKTOPDIRECTORY",
-    "CSIDL_APPDATA",
-    "CSIDL_PRINTHOOD",
-    "CSIDL_LOCAL_APPDATA",
-    "CSIDL_ALTSTARTUP",
-    "CSIDL_COMMON_ALTSTARTUP",
-    "CSIDL_COMMON_FAVORITES",
-    "CSIDL_INTERNET_CACHE",
-    "CSIDL_COOKIES",
-    "CSIDL_HISTORY",
-    "CSIDL_COMMON_APPDATA",
-    "CSIDL_WINDOWS",
-    "CSIDL_SYSTEM",
-    "CSIDL_PROGRAM_FILES",
-    "CSIDL_MYPICTURES",
-    "CSIDL_PROFILE",
-    "CSIDL_SYSTEMX86",
-    "CSIDL_PROGRAM_FILESX86",
-    "CSIDL_PROGRAM_FILES_COMMON",
-    "CSIDL_PROGRAM_FILES_COMMONX86",
-    "CSIDL_COMMON_TEMPLATES",
-    "CSIDL_COMMON_DOCUMENTS",
-    "CSIDL_COMMON_ADMINTOOLS",
-    "CSIDL_ADMINTOOLS",
-    "CSIDL_CONNECTIONS",
-    nullptr,
-    nullptr,
-    nullptr,
-    "CSIDL_COMMON_MUSIC",
-    "CSIDL_COMMON_PICTURES",
-    "CSIDL_COMMON_VIDEO",
-    "CSIDL_RESOURCES",
-    "CSIDL_RESOURCES_LOCALIZED",
-    "CSIDL_COMMON_OEM_LINKS",
-    "CSIDL_CDBURN_AREA",
-    "CSID_UNUSED",
-    "CSIDL_COMPUTERSNEARME",
-    "IDLIST_COMMON_FILE_UNICODE"};
+constexpr std::array<const char*, 63> kCsidl = {"CSIDL_DESKTOP",
+                                                "CSIDL_INTERNET",
+                                                "CSIDL_PROGRAMS",
+                                                "CSIDL_CONTROLS",
+                                                "CSIDL_PRINTERS",
+                                                "CSIDL_PERSONAL",
+                                                "CSIDL_FAVORITES",
+                                                "CSIDL_STARTUP",
+                                                "CSIDL_RECENT",
+                                                "CSIDL_SENDTO",
+                                                "CSIDL_BITBUCKET",
+                                                "CSIDL_STARTMENU",
+                                                "CSIDL_MYDOCUMENTS",
+                                                "CSIDL_MYMUSIC",
+                                                "CSIDL_MYVIDEO",
+                                                nullptr,
+                                                "CSIDL_DESKTOPDIRECTORY",
+                                                "CSIDL_DRIVES",
+                                                "CSIDL_NETWORK",
+                                                "CSIDL_NETHOOD",
+                                                "CSIDL_FONTS",
+                                                "CSIDL_TEMPLATES",
+                                                "CSIDL_COMMON_STARTMENU",
+                                                "CSIDL_COMMON_PROGRAMS",
+                                                "CSIDL_COMMON_STARTUP",
+                                                "CSIDL_COMMON_DESKTOPDIRECTORY",
+                                                "CSIDL_APPDATA",
+                                                "CSIDL_PRINTHOOD",
+                                                "CSIDL_LOCAL_APPDATA",
+                                                "CSIDL_ALTSTARTUP",
+                                                "CSIDL_COMMON_ALTSTARTUP",
+                                                "CSIDL_COMMON_FAVORITES",
+                                                "CSIDL_INTERNET_CACHE",
+                                                "CSIDL_COOKIES",
+                                                "CSIDL_HISTORY",
+                                                "CSIDL_COMMON_APPDATA",
+                                                "CSIDL_WINDOWS",
+                                                "CSIDL_SYSTEM",
+                                                "CSIDL_PROGRAM_FILES",
+                                                "CSIDL_MYPICTURES",
+                                                "CSIDL_PROFILE",
+                                                "CSIDL_SYSTEMX86",
+                                                "CSIDL_PROGRAM_FILESX86",
+                                                "CSIDL_PROGRAM_FILES_COMMON",
+                                                "CSIDL_PROGRAM_FILES_COMMONX86",
+                                                "CSIDL_COMMON_TEMPLATES",
+                                                "CSIDL_COMMON_DOCUMENTS",
+                                                "CSIDL_COMMON_ADMINTOOLS",
+                                                "CSIDL_ADMINTOOLS",
+                                                "CSIDL_CONNECTIONS",
+                                                nullptr,
+                                                nullptr,
+                                                nullptr,
+                                                "CSIDL_COMMON_MUSIC",
+                                                "CSIDL_COMMON_PICTURES",
+                                                "CSIDL_COMMON_VIDEO",
+                                                "CSIDL_RESOURCES",
+                                                "CSIDL_RESOURCES_LOCALIZED",
+                                                "CSIDL_COMMON_OEM_LINKS",
+                                                "CSIDL_CDBURN_AREA",
+                                                "CSID_UNUSED",
+                                                "CSIDL_COMPUTERSNEARME",
+                                                "IDLIST_COMMON_FILE_UNICODE"};
 
 }  // namespace
 
@@ -179,12 +190,18 @@ std::ostream& drive_type_name(std::ostream& out, uint32_t type) {
 const char* csidl_name(uint32_t id) {
   if (id < kCsidl.size()) return kCsidl[id] ? kCsidl[id] : "unk";
   switch (id) {
-    case 0x0800: return "CSIDL_FLAG_PER_USER_INIT";
-    case 0x1000: return "CSIDL_FLAG_NO_ALIAS";
-    case 0x4000: return "CSIDL_FLAG_DONT_VERIFY";
-    case 0x8000: return "CSIDL_FLAG_CREATE";
-    case 0xFF00: return "CSIDL_FLAG_MASK";
-    default: return "unk";
+    case 0x0800:
+      return "CSIDL_FLAG_PER_USER_INIT";
+    case 0x1000:
+      return "CSIDL_FLAG_NO_ALIAS";
+    case 0x4000:
+      return "CSIDL_FLAG_DONT_VERIFY";
+    case 0x8000:
+      return "CSIDL_FLAG_CREATE";
+    case 0xFF00:
+      return "CSIDL_FLAG_MASK";
+    default:
+      return "unk";
   }
 }
 

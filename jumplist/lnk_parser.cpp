@@ -39,8 +39,7 @@ void network_text(byte_view link, size_t field, std::string& out) {
   const auto at = link.u32(field);
   if (!at) return;
   const uint32_t link_size = *link.u32(L::network_link::size);
-  if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset ||
-      *at >= link.size())
+  if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset || *at >= link.size())
     return;
   text_z(link, *at, out);
 }
@@ -182,9 +181,8 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
                            carved, ctx, opts);
   }
   if (decoded) {
-    idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details,
-                rec.m_idlist_times[0], rec.m_idlist_times[1], rec.m_idlist_times[2], opts,
-                rec.m_idlist_items);
+    idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details, rec.m_idlist_times[0],
+                rec.m_idlist_times[1], rec.m_idlist_times[2], opts, rec.m_idlist_items);
     if (!rec.m_idlist_items.empty()) {
       rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
       rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;
@@ -215,8 +213,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   const bool unicode = flags & lnk_is_unicode;
   uint64_t off = L::idlist::size_field;
 
-  if ((flags & lnk_has_idlist) &&
-      !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
+  if ((flags & lnk_has_idlist) && !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
     return false;
 
   if ((flags & lnk_has_link_info) && off + L::link_info::fixed_size < size) {

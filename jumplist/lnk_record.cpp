@@ -49,18 +49,18 @@ struct member_list {
 };
 
 // Every text but the three context texts, and every list.
-using text_members = member_list<
-    &texts::m_netbios_name, &texts::m_destlist_path, &texts::m_idlist_path,
-    &texts::m_idlist_extra, &texts::m_volume_label, &texts::m_volume_serial,
-    &texts::m_drive_type, &texts::m_net_name, &texts::m_device_name, &texts::m_local_base_path,
-    &texts::m_common_path_suffix, &texts::m_name, &texts::m_relative_path,
-    &texts::m_working_dir, &texts::m_arguments, &texts::m_icon_location,
-    &texts::m_environment_target, &texts::m_machine_id, &texts::m_darwin_product,
-    &texts::m_darwin_feature, &texts::m_darwin_component, &texts::m_icon_environment,
-    &texts::m_shim_layer, &texts::m_property_storage_fmtid, &texts::m_vista_idlist_path,
-    &texts::m_vista_idlist_extra>;
+using text_members =
+    member_list<&texts::m_netbios_name, &texts::m_destlist_path, &texts::m_idlist_path,
+                &texts::m_idlist_extra, &texts::m_volume_label, &texts::m_volume_serial,
+                &texts::m_drive_type, &texts::m_net_name, &texts::m_device_name,
+                &texts::m_local_base_path, &texts::m_common_path_suffix, &texts::m_name,
+                &texts::m_relative_path, &texts::m_working_dir, &texts::m_arguments,
+                &texts::m_icon_location, &texts::m_environment_target, &texts::m_machine_id,
+                &texts::m_darwin_product, &texts::m_darwin_feature, &texts::m_darwin_component,
+                &texts::m_icon_environment, &texts::m_shim_layer, &texts::m_property_storage_fmtid,
+                &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra>;
 using list_members = member_list<&texts::m_idlist_details, &texts::m_property_keys,
-                           &texts::m_property_values, &texts::m_vista_idlist_details>;
+                                 &texts::m_property_values, &texts::m_vista_idlist_details>;
 constexpr size_t kContextTexts = 3;
 // The room of a text held in place (no heap block to let go).
 const size_t kShortCapacity = std::string().capacity();

@@ -18,8 +18,8 @@ void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
   if (stride == 1) {
     // Only a byte 0x4C can start a header: memchr skips to each one before
     // the full test.
-    const size_t limit = static_cast<size_t>(
-        std::min<uint64_t>(size - lnk_header_size, uint64_t{0xFFFFFFFF} + 1));
+    const size_t limit =
+        static_cast<size_t>(std::min<uint64_t>(size - lnk_header_size, uint64_t{0xFFFFFFFF} + 1));
     const uint8_t* at = buffer;
     const uint8_t* const end = buffer + limit;
     while (at < end) {

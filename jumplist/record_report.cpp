@@ -209,7 +209,9 @@ void decimal_line(block_writer& w, const char (&label)[N], uint64_t value) {
   w.advance_to(p);
 }
 
-bool present(std::string_view s) { return !s.empty() && s[0] != '\0'; }
+bool present(std::string_view s) {
+  return !s.empty() && s[0] != '\0';
+}
 
 void with_orig(block_writer& w, const char* label, std::string_view value, std::string_view orig) {
   if (orig.empty() || orig == value) return line(w, label, value);
@@ -262,9 +264,8 @@ const std::string& source_time_lines(const lnk::useropts& o) {
   const uint32_t layout = o.m_time_settings.m_descriptor.as_u32();
   if (cache.made && cache.layout == layout && std::equal(ticks, ticks + 3, cache.ticks))
     return cache.text;
-  static const char* const labels[3] = {"file modified:            ",
-                                        "file accessed:            ",
-                                        "file stats changed:       "};
+  static const char* const labels[3] = {
+      "file modified:            ", "file accessed:            ", "file stats changed:       "};
   cache.text.clear();
   for (size_t i = 0; i < 3; ++i) {
     cache.text += labels[i];
@@ -321,8 +322,7 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
         line(w, "MRU/MFU index:            ", "not available for this record");
       decimal_line(w, "stream #:                 ", r.m_entry_num);
       date_line(w, "MRU time:                 ", r.m_mru_time, layout, {});
-      if (r.m_has_access_count)
-        decimal_line(w, "Interaction count:        ", r.m_access_count);
+      if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
     }
   }
   w.put(source_time_lines(o));
@@ -396,8 +396,7 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
     line(w, "NETBIOS name:             ", r.m_netbios_name);
   if (!r.m_volume_droid.empty())
     with_orig(w, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
-  if (!r.m_vista_idlist_path.empty())
-    line(w, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
+  if (!r.m_vista_idlist_path.empty()) line(w, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
   if (!r.m_vista_idlist_details.empty())
     numbered(w, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
   if (!r.m_object_droid.empty())
@@ -456,8 +455,6 @@ std::string record_date_time_text(uint64_t ticks, const time_format_settings& se
   return text;
 }
 
-
-
 std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
   const lnk_header& h = record.m_header;
   std::array<uint64_t, 3> times = {h.m_write_time, h.m_access_time, h.m_create_time};
@@ -471,9 +468,9 @@ namespace {
 
 const std::string& target_name_of(const lnk_record& record) {
   static const std::string none;
-  for (const std::string* s : {&record.m_idlist_path, &record.m_vista_idlist_path,
-                               &record.m_environment_target, &record.m_relative_path,
-                               &record.m_icon_location})
+  for (const std::string* s :
+       {&record.m_idlist_path, &record.m_vista_idlist_path, &record.m_environment_target,
+        &record.m_relative_path, &record.m_icon_location})
     if (!s->empty()) return *s;
   return none;
 }
@@ -505,7 +502,8 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
   out.setf(std::ios::dec, std::ios::basefield);
-  const bool rows = options.m_csv || !(options.m_bodyfile || options.m_csvl2t || options.m_multiline);
+  const bool rows =
+      options.m_csv || !(options.m_bodyfile || options.m_csvl2t || options.m_multiline);
   // Without a column list a row has no cells: register one rather than drop
   // the row.
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))

@@ -33,7 +33,6 @@ std::string record_target_name(const lnk_record& record);
 std::string record_appid_text(const lnk::useropts& options);
 void append_record_appid_text(std::string& out, const lnk::useropts& options);
 
-
 // Writes one record in the chosen form (body file, log2timeline, CSV row,
 // else the labelled block), registering the row forms' columns first while
 // the header is pending; always true. The stream is left decimal,

@@ -15,8 +15,8 @@
 #include "cmdline/path_alias.h"
 #include "cmdline/record_writer.h"
 #include "foundation/uni_stream.h"
-#include "foundation/vk_numtext.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
@@ -226,9 +226,9 @@ const column_map& column_positions(const std::vector<vk_variant_lite>& columns) 
 struct row_cell {
   enum kind_t : uint8_t { empty, text, built, number, time_one, time_two };
   kind_t kind = empty;
-  uint16_t type = 0;   // a number's type
-  uint32_t flags = 0;  // without the row's own
-  uint64_t value = 0;           // a number or time; where a built text starts
+  uint16_t type = 0;           // a number's type
+  uint32_t flags = 0;          // without the row's own
+  uint64_t value = 0;          // a number or time; where a built text starts
   const char* data = nullptr;  // text
   size_t size = 0;             // text, built
 };
@@ -305,7 +305,8 @@ class row_filler {
  public:
   row_filler(const lnk::useropts& o, row_buffers& b)
       : m_columns(o.m_columns), m_at(column_positions(o.m_columns)), m_b(b) {
-    const size_t n = m_columns.size() <= static_cast<size_t>(k_max_row_cells) ? m_columns.size() : 0;
+    const size_t n =
+        m_columns.size() <= static_cast<size_t>(k_max_row_cells) ? m_columns.size() : 0;
     // All cells empty: the zero bytes of a row_cell are its empty state.
     // Each cell is set at most once after, and a kind reads only the
     // fields its setter sets.
@@ -351,7 +352,7 @@ class row_filler {
  private:
   row_cell* at(int32_t i) {
     return i >= 0 && static_cast<size_t>(i) < m_b.cells.size() ? &m_b.cells[static_cast<size_t>(i)]
-                                                                : nullptr;
+                                                               : nullptr;
   }
   static void set_text(row_cell& c, std::string_view value) {
     c.kind = row_cell::text;
@@ -525,7 +526,8 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   row.text(c_local_path, r.m_local_base_path);
   row.text(c_common_path, r.m_common_path_suffix);
   start = scratch.size();
-  put_joined_parts(scratch, {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
+  put_joined_parts(scratch,
+                   {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
   row.built(c_network, start, scratch.size());
   const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
   start = scratch.size();
@@ -588,10 +590,18 @@ const row_plan& plan_for(const lnk::useropts& o) {
 class row_line {
  public:
   row_line(lnk_record& r, const lnk::useropts& o, const record_values& v, row_buffers& b)
-      : m_r(r), m_o(o), m_v(v), m_s(o), m_b(b), m_out(b.line), m_kind(kind_of(o)),
-        m_pad(!o.m_no_padding), m_blank(m_pad ? " " : ""),
+      : m_r(r),
+        m_o(o),
+        m_v(v),
+        m_s(o),
+        m_b(b),
+        m_out(b.line),
+        m_kind(kind_of(o)),
+        m_pad(!o.m_no_padding),
+        m_blank(m_pad ? " " : ""),
         m_defaults(o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
-        m_from(o.m_replacement_char ? o.m_replace_char : 0), m_to(o.m_replacement_char),
+        m_from(o.m_replacement_char ? o.m_replace_char : 0),
+        m_to(o.m_replacement_char),
         m_show(o.m_csv || o.m_csvl2t || o.m_csvgen || o.m_bodyfile),
         m_separator(o.m_separator.size() == 1 ? o.m_separator[0] : '\0'),
         m_no_entry(m_kind.listed && (!o.m_automatic_list || r.m_from_free_space)),
@@ -646,9 +656,11 @@ class row_line {
         if (no_entry || (listed && !r.m_has_access_count)) return text(i, "na");
         return listed ? number(i, r.m_access_count, vt_u32, vf_decimal) : empty(i);
       case c_file_modify:
-        return m_kind.carved ? empty(i) : date(i, id, o.m_source_modify_time, vf_no_subseconds, split);
+        return m_kind.carved ? empty(i)
+                             : date(i, id, o.m_source_modify_time, vf_no_subseconds, split);
       case c_file_access:
-        return m_kind.carved ? empty(i) : date(i, id, o.m_source_access_time, vf_no_subseconds, split);
+        return m_kind.carved ? empty(i)
+                             : date(i, id, o.m_source_access_time, vf_no_subseconds, split);
       case c_file_create:
         return m_kind.carved || !o.m_ntfs_scan
                    ? empty(i)
@@ -708,8 +720,8 @@ class row_line {
         return text(i, r.m_common_path_suffix);
       case c_network:
         return built(i, [&](line_sink& out) {
-          put_joined_parts(out,
-                           {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
+          put_joined_parts(
+              out, {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
         });
       case c_extra_info:
         return built(i, [&](line_sink& out) {
@@ -953,8 +965,8 @@ class row_line {
 // With show, each text shows its line ends as the line's own texts do;
 // without, the texts are only replaced in (for a record without line ends,
 // the same line).
-void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
-              const record_values& v, bool show) {
+void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o, const record_values& v,
+              bool show) {
   const std::string& d = o.m_separator;
   const char from = o.m_replacement_char ? o.m_replace_char : 0;
   const char to = o.m_replacement_char;
@@ -1055,8 +1067,7 @@ void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o,
 
 }  // namespace
 
-void register_record_columns(
-std::ostream& out, lnk::useropts& o) {
+void register_record_columns(std::ostream& out, lnk::useropts& o) {
   // A run over a file list cannot know its later files' kinds: it takes the
   // automatic road's columns, then those only the carve road fills.
   const record_kind kind = o.m_list_run ? record_kind{true, false} : kind_of(o);
@@ -1094,8 +1105,7 @@ std::ostream& out, lnk::useropts& o) {
   write_table_header(out, o);
 }
 
-void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o,
-                      const record_values& v) {
+void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const record_values& v) {
   if (o.m_multiline || (o.m_row_redirect && o.m_row_target)) {
     // Labelled lines and redirected rows stay with the general writer.
     write_record_row_as_table(out, r, o, v);
@@ -1137,8 +1147,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     }
     // The MACB groups of the four times: each valid time not yet placed
     // takes the later ones of the same instant; the groups by instant.
-    static const char* const k_labels[4] = {"Last Modified", "Last Access", "MRU Time",
-                                            "Created"};
+    static const char* const k_labels[4] = {"Last Modified", "Last Access", "MRU Time", "Created"};
     static const char k_letters[4] = {'M', 'A', 'C', 'B'};
     const uint64_t raw[4] = {v.m_target_times[0], v.m_target_times[1], r.m_mru_time,
                              v.m_target_times[2]};
@@ -1257,8 +1266,8 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     line.put_decimal(r.m_header.m_file_size);
     // Unix seconds, 0 for a missing time or one before 1970: access,
     // modify, MRU (in the change column), create.
-    for (uint64_t ticks : {v.m_target_times[1], v.m_target_times[0], r.m_mru_time,
-                           v.m_target_times[2]}) {
+    for (uint64_t ticks :
+         {v.m_target_times[1], v.m_target_times[0], r.m_mru_time, v.m_target_times[2]}) {
       int64_t seconds = 0;
       line.put('|');
       line.put_decimal(ticks != 0 && filetime_to_unix_seconds(ticks, seconds) && seconds > 0

@@ -94,9 +94,8 @@ void init_unalloc_candidate(unalloc_candidate& candidate) {
   candidate.m_next_offset = 0;
 }
 
-void recover_free_space_links(const compound_file_reader& reader, const uint8_t* image,
-                              size_t size, const std::set<uint64_t>& stream_starts,
-                              lnk::useropts& options,
+void recover_free_space_links(const compound_file_reader& reader, const uint8_t* image, size_t size,
+                              const std::set<uint64_t>& stream_starts, lnk::useropts& options,
                               std::multimap<int64_t, lnk_record>& records) {
   if (!image) return;
   guarded([&] { recover_body(reader, image, size, stream_starts, options, records); });

@@ -29,9 +29,8 @@ void init_unalloc_candidate(unalloc_candidate& candidate);
 // loop starts) and then the slack areas of a parsed image for links; each
 // one parsed goes into records under its file offset, labelled with the
 // settings' source type and "-unalloc" or "-slack".
-void recover_free_space_links(const compound_file_reader& reader, const uint8_t* image,
-                              size_t size, const std::set<uint64_t>& stream_starts,
-                              lnk::useropts& options,
+void recover_free_space_links(const compound_file_reader& reader, const uint8_t* image, size_t size,
+                              const std::set<uint64_t>& stream_starts, lnk::useropts& options,
                               std::multimap<int64_t, lnk_record>& records);
 
 }  // namespace vk

@@ -18,7 +18,8 @@ void append_utf8_or_escaped(std::string& out, std::string_view text) {
     const unsigned char b = p[i];
     size_t len = 0;
     unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (b >= 0xC2 && b <= 0xDF) len = 2;
+    if (b >= 0xC2 && b <= 0xDF)
+      len = 2;
     else if (b >= 0xE0 && b <= 0xEF) {
       len = 3;
       if (b == 0xE0) lo = 0xA0;

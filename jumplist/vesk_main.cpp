@@ -195,7 +195,9 @@ std::string input_path(const std::string& name) {
 namespace vk {
 namespace {
 
-int empty_run_callback(std::string&) { return 0; }
+int empty_run_callback(std::string&) {
+  return 0;
+}
 
 std::string hash_text(uint64_t hash) {
   char buf[24];
@@ -290,10 +292,11 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
     return 0;
   }
   filtered_walk input(&options);
-  const bool started = options.m_pipe ? input.use_stdin(false)
-                                      : input.start_dir(options.m_enum_dir,
-                                                        static_cast<uint32_t>(options.m_num_subdirs),
-                                                        options.m_filters);
+  const bool started =
+      options.m_pipe
+          ? input.use_stdin(false)
+          : input.start_dir(options.m_enum_dir, static_cast<uint32_t>(options.m_num_subdirs),
+                            options.m_filters);
   if (!started) return -1;
   const bool pad = options.m_no_padding == 0;
   char buf[64];
@@ -304,8 +307,8 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
   while (input.getline(line, true)) {
     uint8_t open_failed = 0;
     file_stat_info info{};
-    if (line.empty() || !path_passes_filters(options, open_failed, line, options.m_filters, &info,
-                                             false))
+    if (line.empty() ||
+        !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
       continue;
     std::vector<uint8_t> head;
     if (!read_file_capped(head, line, 2) || head.size() < 2 || head[0] != 'M' || head[1] != 'Z')
@@ -374,8 +377,8 @@ int vesk_run(std::vector<std::string> args) {
   // Truncating the report must never destroy the evidence it reports on.
   if (!options.m_out_file.empty() && !listing) {
     const std::string input = options.m_appid_mode ? options.m_appid_path
-                              : args.size() > 1     ? input_path(args[1])
-                                                    : std::string();
+                              : args.size() > 1    ? input_path(args[1])
+                                                   : std::string();
     if (identity_of(input).same_as(identity_of(options.m_out_file))) {
       error_printf("output file is the input file: %s\n", options.m_out_file.c_str());
       return -1;
@@ -393,8 +396,8 @@ int vesk_run(std::vector<std::string> args) {
     }
   }
   *out << header << '\n';
-  const file_identity report = options.m_out_file.empty() ? file_identity{}
-                                                          : identity_of(options.m_out_file);
+  const file_identity report =
+      options.m_out_file.empty() ? file_identity{} : identity_of(options.m_out_file);
   int status = -1;
   if (options.m_appid_mode) {
     status = run_appid_mode(*out, options, listing);
@@ -402,10 +405,10 @@ int vesk_run(std::vector<std::string> args) {
     options.m_list_run = true;
     filtered_walk input(&options);
     const bool started =
-        options.m_pipe ? input.use_stdin(false)
-                       : input.start_dir(options.m_enum_dir,
-                                         static_cast<uint32_t>(options.m_num_subdirs),
-                                         options.m_filters);
+        options.m_pipe
+            ? input.use_stdin(false)
+            : input.start_dir(options.m_enum_dir, static_cast<uint32_t>(options.m_num_subdirs),
+                              options.m_filters);
     std::string line;
     while (started && input.getline(line, true)) {
       uint8_t open_failed = 0;

@@ -22,8 +22,7 @@ void write_vesk_usage(std::ostream& out);
 // "-dateformat" value or "" for month/day/year; system_text is the os field.
 std::string vesk_run_header(const std::vector<std::string>& args, const time& start,
                             const std::string& date_template, const std::string& host,
-                            const std::string& system_text, bool on_network_fs,
-                            bool on_usb_device);
+                            const std::string& system_text, bool on_network_fs, bool on_usb_device);
 
 // "<system>;<version>;<release>;64" of this host for the program at exe_path.
 std::string vesk_system_text(const std::string& exe_path);

@@ -16,12 +16,14 @@ namespace {
 
 namespace L = item_layout;
 namespace B = item_layout::beef;
-using L::le8;
 using L::le16;
 using L::le32;
 using L::le64;
+using L::le8;
 
-int32_t clamp32(int64_t n) { return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)); }
+int32_t clamp32(int64_t n) {
+  return static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX));
+}
 
 void time_line(shell_item_record& rec, std::string_view label, uint64_t ticks,
                const cmd_params& opts) {
@@ -83,14 +85,12 @@ void merge_utf16_name(shell_item_record& rec, std::string& slot, byte_view v, in
 // Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
 // into their slots while these are empty, which is what a merge of the
 // block's own record would do: nothing in between reads or writes a slot.
-int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
-                             uint16_t version) {
+int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail, uint16_t version) {
   namespace F = B::file_ext;
   const int64_t size = static_cast<int64_t>(v.size());
   // A time fills only an empty slot: converted only then.
   if (size >= 12 && !rec.created && le16(v, F::created)) rec.created = dos_ticks(v, F::created);
-  if (size >= 16 && !rec.accessed && le16(v, F::accessed))
-    rec.accessed = dos_ticks(v, F::accessed);
+  if (size >= 16 && !rec.accessed && le16(v, F::accessed)) rec.accessed = dos_ticks(v, F::accessed);
   if (size < 18) return avail;
   const uint16_t long_at = le16(v, F::long_name);
   if (long_at == 0 || long_at >= avail) return avail;
@@ -195,8 +195,8 @@ bool is_beef_v0_id20_body(const uint8_t* p, int64_t available) {
 
 namespace {
 // A block that passed is_beef_block, with at least B::min_parse bytes.
-int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t avail,
-                        int64_t size, parse_ctx& ctx, const cmd_params& opts) {
+int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t avail, int64_t size,
+                        parse_ctx& ctx, const cmd_params& opts) {
   const byte_view all = L::view_of(p, avail);
   const byte_view v(p, static_cast<size_t>(size));
   const uint16_t version = le16(v, B::version), id = le16(v, B::id);
@@ -306,8 +306,8 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
 }
 }  // namespace
 
-int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail,
-                         parse_ctx& ctx, const cmd_params& opts) {
+int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail, parse_ctx& ctx,
+                         const cmd_params& opts) {
   if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
   return beef_block_body(record, p, avail, load_le16(p), ctx, opts);
 }

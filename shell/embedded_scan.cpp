@@ -26,8 +26,12 @@ using L::le32;
 using L::le64;
 using L::le8;
 
-byte_view view(const uint8_t* p, int64_t n) { return L::view_of(p, n); }
-size_t at(int64_t off) { return static_cast<size_t>(off); }
+byte_view view(const uint8_t* p, int64_t n) {
+  return L::view_of(p, n);
+}
+size_t at(int64_t off) {
+  return static_cast<size_t>(off);
+}
 
 bool is_three_string(const E::three_string_form& f, const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, f.min_size, E::max_structure);
@@ -82,9 +86,8 @@ bool parse_three_string(const E::three_string_form& f, uint64_t flag, parse_ctx&
 // The later items of an AugM structure: each a file entry 6 bytes after the
 // end of the one before it. The stored count only limits the walk; the
 // bytes end it.
-void augm_further_items(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                        int64_t available, int64_t first, uint32_t count,
-                        const cmd_params& opts) {
+void augm_further_items(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                        int64_t first, uint32_t count, const cmd_params& opts) {
   const byte_view v = view(p, available);
   const uint64_t first_offset = ctx.offset;
   int64_t pos = first;
@@ -139,11 +142,9 @@ bool is_08312006_item(const uint8_t* p, int64_t available) {
   const byte_view v = view(p, *size);
   const int64_t inner = le16(v, O::inner);
   if (inner > E::max_structure || inner > *size || inner > available) return false;
-  if (le32(v, O::signature_at) != E::form_08312006.signature ||
-      le32(v, O::list_length) > inner)
+  if (le32(v, O::signature_at) != E::form_08312006.signature || le32(v, O::list_length) > inner)
     return false;
-  const int64_t c1 = le32(v, O::counts), c2 = le32(v, O::counts + 4),
-                c3 = le32(v, O::counts + 8);
+  const int64_t c1 = le32(v, O::counts), c2 = le32(v, O::counts + 4), c3 = le32(v, O::counts + 8);
   return 2 * (c1 + c2 + c3) + E::three_string_fixed <= available;
 }
 
@@ -188,15 +189,15 @@ bool is_autolist_entry_nonnull(const uint8_t* p, int64_t available) {
 
 // ---- parsers ----
 
-bool parse_0a291cf0_block(parse_ctx&, shell_item_record& rec, const uint8_t* p,
-                          int64_t available, const cmd_params&) {
+bool parse_0a291cf0_block(parse_ctx&, shell_item_record& rec, const uint8_t* p, int64_t available,
+                          const cmd_params&) {
   if (!p || available <= 0 || !is_0a291cf0_block(p, available)) return false;
   rec.flags |= itemflag_0a291cf0;
   return true;
 }
 
-bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                      int64_t available, const cmd_params& opts) {
+bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                      const cmd_params& opts) {
   namespace C = E::cfsf;
   if (!p || available <= 0 || !is_cfsf_block(p, available)) return false;
   const byte_view v = view(p, available);
@@ -205,7 +206,8 @@ bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
   // take their slots before the merge decides against the item's.
   shell_item_record t;
   t.size = le32(v, C::file_size);
-  if (const uint16_t date = le16(v, C::dos_date)) t.modified = dos_filetime(date, le16(v, C::dos_time));
+  if (const uint16_t date = le16(v, C::dos_date))
+    t.modified = dos_filetime(date, le16(v, C::dos_time));
   t.is_directory = (le8(v, C::flags) & 0x10) ? 1 : (t.size == 0 ? 1 : 0);
   read_ansi(v, C::name, available, t.primary_name);
   if (!t.primary_name.empty()) t.names.push_back(t.primary_name);
@@ -269,8 +271,8 @@ bool parse_f5a6b710_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   return result;
 }
 
-bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                      int64_t available, const cmd_params& opts) {
+bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                      const cmd_params& opts) {
   namespace A = E::augm;
   if (!p || available <= 0 || !is_augm_block(p, available)) return false;
   const byte_view v = view(p, available);
@@ -280,17 +282,15 @@ bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
   ctx.offset += static_cast<uint64_t>(first);
   const uint64_t first_offset = ctx.offset;
   shell_item_record t;
-  if (!parse_file_entry_item(p + first, ctx, t, p + first, available - first, opts))
-    return false;
+  if (!parse_file_entry_item(p + first, ctx, t, p + first, available - first, opts)) return false;
   merge_shell_item(rec, std::move(t));
   ctx.offset = first_offset;
   augm_further_items(ctx, rec, p, available, first, le32(v, A::count), opts);
   return true;
 }
 
-int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec,
-                                        const uint8_t* p, int64_t available,
-                                        const cmd_params& opts) {
+int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                                        int64_t available, const cmd_params& opts) {
   namespace S = E::sized_record;
   if (!p || available <= 0 || !is_sized_record_with_offsets(p, available)) return 0;
   rec.flags |= itemflag_sized_record;
@@ -374,8 +374,8 @@ bool parse_untyped_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
   return true;
 }
 
-bool parse_c001b000_block(parse_ctx&, shell_item_record& rec, const uint8_t* p,
-                          int64_t available, const cmd_params&) {
+bool parse_c001b000_block(parse_ctx&, shell_item_record& rec, const uint8_t* p, int64_t available,
+                          const cmd_params&) {
   namespace C = E::c001b000;
   if (!p || available <= 0 || !is_c001b000_block(p, available)) return false;
   bool result = false;
@@ -445,8 +445,8 @@ int64_t scan_beef(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int6
 
 // Tried in this order at each position; the first test that passes decides.
 const scan_entry k_scan_table[] = {
-    {is_0a291cf0_block, as_count<parse_0a291cf0_block>, step_kind::fixed,
-     E::x0a291cf0::step, 0, E::x0a291cf0::signature_at, E::x0a291cf0::signature},
+    {is_0a291cf0_block, as_count<parse_0a291cf0_block>, step_kind::fixed, E::x0a291cf0::step, 0,
+     E::x0a291cf0::signature_at, E::x0a291cf0::signature},
     {is_cfsf_block, as_count<parse_cfsf_block>, step_kind::field16, E::cfsf::inner,
      E::cfsf::inner_extra, E::cfsf::signature_at, E::cfsf::signature},
     {is_07192006_block, as_count<parse_07192006_block>, step_kind::field16, 4, 0,
@@ -454,8 +454,8 @@ const scan_entry k_scan_table[] = {
     {is_10312005_block, as_count<parse_10312005_block>, step_kind::field16, 4, 0,
      E::form_10312005.signature_at, E::form_10312005.signature},
     {is_45177777_block, scan_45177777, step_kind::returned, 0, 0, 6, 0x45177777},
-    {is_08312006_item, as_count<parse_08312006_block>, step_kind::field16,
-     E::outer_08312006::inner, 0, E::outer_08312006::signature_at, E::form_08312006.signature},
+    {is_08312006_item, as_count<parse_08312006_block>, step_kind::field16, E::outer_08312006::inner,
+     0, E::outer_08312006::signature_at, E::form_08312006.signature},
     {is_f5a6b710_block, as_count<parse_f5a6b710_block>, step_kind::field16, 0, 0,
      E::f5a6b710::signature_at, E::f5a6b710::signature},
     {is_augm_block, as_count<parse_augm_block>, step_kind::field16, 0, 0, E::augm::signature_at,
@@ -464,8 +464,8 @@ const scan_entry k_scan_table[] = {
     {is_untyped_block, as_count<parse_untyped_block>, step_kind::field16, 0, 0},
     {is_embedded_property_storage, as_count<parse_storage_block>, step_kind::field32, 0, 0},
     {is_08312006_block, as_count<parse_three_string_block>, step_kind::field16, 0, 0},
-    {is_c001b000_block, as_count<parse_c001b000_block>, step_kind::field16,
-     E::c001b000::length, 0, E::c001b000::signature_at, E::c001b000::signature},
+    {is_c001b000_block, as_count<parse_c001b000_block>, step_kind::field16, E::c001b000::length, 0,
+     E::c001b000::signature_at, E::c001b000::signature},
     {is_94_byte_structure, scan_94_byte, step_kind::field16, 0, 0},
     {is_beef_block, scan_beef, step_kind::field16, 0, 0},
 };
@@ -504,10 +504,18 @@ bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t
     result = value > 0;
     int64_t step = 0;
     switch (entry->step) {
-      case step_kind::fixed: step = entry->field; break;
-      case step_kind::field16: step = int64_t{le16(v, entry->field)} + entry->plus; break;
-      case step_kind::field32: step = le32(v, entry->field); break;
-      case step_kind::returned: step = value; break;
+      case step_kind::fixed:
+        step = entry->field;
+        break;
+      case step_kind::field16:
+        step = int64_t{le16(v, entry->field)} + entry->plus;
+        break;
+      case step_kind::field32:
+        step = le32(v, entry->field);
+        break;
+      case step_kind::returned:
+        step = value;
+        break;
     }
     // A structure whose step is zero or runs past the bytes ends the scan.
     if (step <= 0 || step > remaining) {
@@ -554,9 +562,8 @@ bool parse_type_2e_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* i
   return true;
 }
 
-uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out,
-                           uint64_t file_offset, bool skip_marker_items,
-                           const cmd_params& opts) {
+uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out, uint64_t file_offset,
+                           bool skip_marker_items, const cmd_params& opts) {
   if (!p || size < 3) return 0;
   return guarded(
       [&]() -> uint32_t {

@@ -34,8 +34,8 @@ bool is_c001b000_block(const uint8_t* p, int64_t available);
 // ---- structure parsers ----
 bool parse_0a291cf0_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts);
-bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                      int64_t available, const cmd_params& opts);
+bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                      const cmd_params& opts);
 bool parse_07192006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts);
 bool parse_10312005_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
@@ -48,14 +48,13 @@ bool parse_08312006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
                           int64_t available, const cmd_params& opts);
 bool parse_f5a6b710_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts);
-bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                      int64_t available, const cmd_params& opts);
+bool parse_augm_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                      const cmd_params& opts);
 // Bytes taken: the GUID data, its padding and the 0xBEEF run behind it. The
 // count may exceed available when the GUID data already does; the scanner
 // then ends.
-int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec,
-                                        const uint8_t* p, int64_t available,
-                                        const cmd_params& opts);
+int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                                        int64_t available, const cmd_params& opts);
 bool parse_untyped_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                          int64_t available, const cmd_params& opts);
 bool parse_c001b000_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
@@ -66,8 +65,7 @@ bool is_autolist_entry_nonnull(const uint8_t* p, int64_t available);
 
 // A diagnostic dump of the ID list at p (its u16 size counts): its path text
 // and, in brackets, its details, written to out. The list's size, or 0.
-uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out,
-                           uint64_t file_offset, bool skip_marker_items,
-                           const cmd_params& opts);
+uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out, uint64_t file_offset,
+                           bool skip_marker_items, const cmd_params& opts);
 
 }  // namespace vk

@@ -24,8 +24,12 @@ struct clsid_slot {
   size_t order;  // insertion order: the first insertion of a key wins
 };
 
-bool key_less(const clsid_slot& a, const clsid_slot& b) { return a.key < b.key; }
-bool key_equal(const clsid_slot& a, const clsid_slot& b) { return a.key == b.key; }
+bool key_less(const clsid_slot& a, const clsid_slot& b) {
+  return a.key < b.key;
+}
+bool key_equal(const clsid_slot& a, const clsid_slot& b) {
+  return a.key == b.key;
+}
 
 std::vector<clsid_slot>& slots_instance() {
   static std::vector<clsid_slot> slots;
@@ -196,6 +200,8 @@ void clsid_table_reset_for_test() {
   g_built = false;
 }
 
-void clsid_table_fail_next_build_for_test() { g_fail_next = true; }
+void clsid_table_fail_next_build_for_test() {
+  g_fail_next = true;
+}
 
 }  // namespace vk

@@ -33,8 +33,8 @@ void add_string_properties(property_value_map& out, const uint8_t* p, int64_t si
 }
 
 // Type 0x00 items: embedded structures, else string properties.
-void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t size,
-                         bool keep_raw, parse_ctx& ctx, const cmd_params& opts) {
+void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t size, bool keep_raw,
+                         parse_ctx& ctx, const cmd_params& opts) {
   if (size <= 24 || size >= 0x8000) return;
   if (keep_raw) {
     rec.raw.insert(rec.raw.end(), item, item + size);
@@ -42,8 +42,7 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
   }
   shell_item_record t;
   scan_extension_blocks(ctx, t, item, size, opts);
-  if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() &&
-      t.children.empty()) {
+  if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() && t.children.empty()) {
     merge_shell_item(rec, std::move(t));
     hexdump_limited(ctx, item, static_cast<uint32_t>(size), ctx.offset);
     add_string_properties(rec.found_properties, item, size, nullptr, ctx);
@@ -79,8 +78,8 @@ size_t item_count_hint(byte_view v) {
 // order until one accepts the item; its result is the step it reports (the
 // item's size unless fixed). Type 0x00 and the short root-folder form are
 // decided in the dispatcher itself.
-bool scan_root_folder(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
-                      const uint8_t* p, int64_t n, const cmd_params& opts) {
+bool scan_root_folder(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                      int64_t n, const cmd_params& opts) {
   return scan_root_folder_item(ctx, rec, p, n, opts);
 }
 bool type_2e(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t n,
@@ -191,8 +190,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // (when the count stops short, as at padding) at least twice as
         // much, so that growing stays geometric.
         if (have == out.capacity())
-          out.reserve(have +
-                      std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
+          out.reserve(have + std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
         out.emplace_back();
         ++have;
       } else {
@@ -250,7 +248,8 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   const int64_t declared = le16(iv, L::item::size);
   // The item's own size, trusted only inside the bytes there are.
   const bool sized = declared >= 3 && declared <= available;
-  const int64_t size = sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
+  const int64_t size =
+      sized ? declared : std::min<int64_t>(std::max<int64_t>(declared, 3), available);
   if (step_out) *step_out = declared;
   uint32_t result = static_cast<uint32_t>(size);
   // The test needs the structure's fixed size; most items are smaller.
@@ -310,8 +309,8 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
 }
 }  // namespace
 
-bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                        int64_t available, const cmd_params& opts) {
+bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                        const cmd_params& opts) {
   if (!p || available < 8) return false;
   const uint8_t sig[2] = {0xEF, 0xBE};
   const uint8_t* hit = std::search(p, p + available, sig, sig + 2);

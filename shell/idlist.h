@@ -22,19 +22,19 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
 uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                           bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
                           parse_ctx& ctx, const cmd_params& opts, int64_t* step_out = nullptr);
-bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                        int64_t available, const cmd_params& opts);
+bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t available,
+                        const cmd_params& opts);
 
 using item_parser = bool (*)(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
                              const uint8_t* p, int64_t available, const cmd_params& opts);
 bool parse_type_1e_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
                         const cmd_params&);
-bool parse_root_folder_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*,
-                            int64_t, const cmd_params&);
+bool parse_root_folder_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
+                            const cmd_params&);
 bool parse_volume_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
                        const cmd_params&);
-bool parse_file_entry_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*,
-                           int64_t, const cmd_params&);
+bool parse_file_entry_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
+                           const cmd_params&);
 // parse_file_entry_item for an item of a file-entry type whose u16 size,
 // at least 15, the caller has checked to lie inside the bytes at p.
 bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
@@ -53,8 +53,8 @@ bool parse_control_panel_item(const uint8_t*, parse_ctx&, shell_item_record&, co
                               int64_t, const cmd_params&);
 bool parse_network_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
                         const cmd_params&);
-bool parse_uri_item_short(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*,
-                          int64_t, const cmd_params&);
+bool parse_uri_item_short(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
+                          const cmd_params&);
 bool parse_uri_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,
                     const cmd_params&);
 bool parse_delegate_item(const uint8_t*, parse_ctx&, shell_item_record&, const uint8_t*, int64_t,

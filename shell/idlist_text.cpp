@@ -16,7 +16,9 @@ namespace vk {
 
 namespace {
 
-bool all_zero(const guid& g) { return guid_equals(g, guid()); }
+bool all_zero(const guid& g) {
+  return guid_equals(g, guid());
+}
 
 bool shown_vartype(uint32_t vt) {
   return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
@@ -79,9 +81,9 @@ std::string property_value_text(const property_value& v, const cmd_params& setti
 
 void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& parsing_names,
-                            std::vector<std::string>& primary_names,
-                            std::vector<std::string>& keys, std::vector<std::string>& values,
-                            const cmd_params& settings, bool split_names) {
+                            std::vector<std::string>& primary_names, std::vector<std::string>& keys,
+                            std::vector<std::string>& values, const cmd_params& settings,
+                            bool split_names) {
   collect_merged_property_texts(&record, 1, parsing_names, primary_names, keys, values, settings,
                                 split_names);
 }
@@ -89,71 +91,71 @@ void collect_property_texts(const shell_item_record& record,
 void collect_merged_property_texts(const shell_item_record* records, size_t count,
                                    std::vector<std::string>& parsing_names,
                                    std::vector<std::string>& primary_names,
-                                   std::vector<std::string>& keys,
-                                   std::vector<std::string>& values, const cmd_params& settings,
-                                   bool split_names) {
-  guarded([&] {
-    thread_local std::vector<placed_value> placed;
-    placed.clear();
-    size_t shown = 0;
-    for (size_t r = 0; r < count; ++r) {
-      size_t seq = 0;
-      for (const auto& entry : records[r].properties) {
-        const property_value& v = entry.second;
-        ++seq;
-        if (all_zero(v.key.fmtid)) continue;
-        placed.push_back({v.offset, seq, r, &entry.first, &v});
-        if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
-      }
-    }
-    if (shown == 0) return;
-    std::sort(placed.begin(), placed.end(), [](const placed_value& a, const placed_value& b) {
-      if (a.offset != b.offset) return a.offset < b.offset;
-      if (a.record == b.record) return a.seq < b.seq;
-      const int by_key = a.key->compare(*b.key);
-      return by_key != 0 ? by_key < 0 : a.record < b.record;
-    });
-    reserve_more(keys, shown);
-    reserve_more(values, shown);
-    for (const placed_value& p : placed) {
-      const property_value& v = *p.value;
-      if (v.table_bit3 || !shown_vartype(v.vartype)) continue;
-      if (split_names && v.table_bit0) {
-        primary_names.push_back(v.text);
-        continue;
-      }
-      if (split_names && v.table_bit1) {
-        parsing_names.push_back(v.text);
-        continue;
-      }
-      // The table's name only: a value's own name may come from elsewhere.
-      std::string key;
-      property_buffers::take(key);
-      append_property_key_text(key, v.key.fmtid, v.key.pid);
-      std::string value;
-      property_buffers::take(value);
-      append_property_value_text(value, v, settings);
-      // Both or neither, so that the two lists stay aligned by index.
-      keys.push_back(std::move(key));
-      values.push_back(std::move(value));
-    }
-  }, [&] {
-    if (keys.size() > values.size()) keys.resize(values.size());
-  });
+                                   std::vector<std::string>& keys, std::vector<std::string>& values,
+                                   const cmd_params& settings, bool split_names) {
+  guarded(
+      [&] {
+        thread_local std::vector<placed_value> placed;
+        placed.clear();
+        size_t shown = 0;
+        for (size_t r = 0; r < count; ++r) {
+          size_t seq = 0;
+          for (const auto& entry : records[r].properties) {
+            const property_value& v = entry.second;
+            ++seq;
+            if (all_zero(v.key.fmtid)) continue;
+            placed.push_back({v.offset, seq, r, &entry.first, &v});
+            if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+          }
+        }
+        if (shown == 0) return;
+        std::sort(placed.begin(), placed.end(), [](const placed_value& a, const placed_value& b) {
+          if (a.offset != b.offset) return a.offset < b.offset;
+          if (a.record == b.record) return a.seq < b.seq;
+          const int by_key = a.key->compare(*b.key);
+          return by_key != 0 ? by_key < 0 : a.record < b.record;
+        });
+        reserve_more(keys, shown);
+        reserve_more(values, shown);
+        for (const placed_value& p : placed) {
+          const property_value& v = *p.value;
+          if (v.table_bit3 || !shown_vartype(v.vartype)) continue;
+          if (split_names && v.table_bit0) {
+            primary_names.push_back(v.text);
+            continue;
+          }
+          if (split_names && v.table_bit1) {
+            parsing_names.push_back(v.text);
+            continue;
+          }
+          // The table's name only: a value's own name may come from elsewhere.
+          std::string key;
+          property_buffers::take(key);
+          append_property_key_text(key, v.key.fmtid, v.key.pid);
+          std::string value;
+          property_buffers::take(value);
+          append_property_value_text(value, v, settings);
+          // Both or neither, so that the two lists stay aligned by index.
+          keys.push_back(std::move(key));
+          values.push_back(std::move(value));
+        }
+      },
+      [&] {
+        if (keys.size() > values.size()) keys.resize(values.size());
+      });
 }
 
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
                                  std::vector<std::string>& primary_names,
-                                 std::vector<std::string>& keys,
-                                 std::vector<std::string>& values, const cmd_params& settings,
-                                 bool split_names, const shell_item_list& items) {
+                                 std::vector<std::string>& keys, std::vector<std::string>& values,
+                                 const cmd_params& settings, bool split_names,
+                                 const shell_item_list& items) {
   parsing_names.clear();
   primary_names.clear();
   keys.clear();
   values.clear();
   for (const shell_item_record& rec : items)
-    collect_property_texts(rec, parsing_names, primary_names, keys, values, settings,
-                           split_names);
+    collect_property_texts(rec, parsing_names, primary_names, keys, values, settings, split_names);
 }
 
 bool is_condition_leaf_record(const uint8_t* p, int64_t available) {
@@ -194,8 +196,7 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
     for (auto& entry : record.properties) {
       property_value& v = entry.second;
       if (v.table_bit3) continue;
-      v.pair_key_text = all_zero(v.key.fmtid) ? std::string("CLSID_unk")
-                                              : clsid_text(&v.key.fmtid);
+      v.pair_key_text = all_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
       v.pair_key_text += '/';
       append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
       v.pair_value_text = property_value_text(v, settings);

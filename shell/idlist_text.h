@@ -28,23 +28,22 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
 // parsing-name candidates go to their own lists instead.
 void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& parsing_names,
-                            std::vector<std::string>& primary_names,
-                            std::vector<std::string>& keys, std::vector<std::string>& values,
-                            const cmd_params& settings, bool split_names);
+                            std::vector<std::string>& primary_names, std::vector<std::string>& keys,
+                            std::vector<std::string>& values, const cmd_params& settings,
+                            bool split_names);
 // As collect_property_texts on one record holding the values of count
 // records merged (equal keys in record order), without merging them.
 void collect_merged_property_texts(const shell_item_record* records, size_t count,
                                    std::vector<std::string>& parsing_names,
                                    std::vector<std::string>& primary_names,
-                                   std::vector<std::string>& keys,
-                                   std::vector<std::string>& values, const cmd_params& settings,
-                                   bool split_names);
+                                   std::vector<std::string>& keys, std::vector<std::string>& values,
+                                   const cmd_params& settings, bool split_names);
 // Clears the four lists, then collects every record in order.
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
                                  std::vector<std::string>& primary_names,
-                                 std::vector<std::string>& keys,
-                                 std::vector<std::string>& values, const cmd_params& settings,
-                                 bool split_names, const shell_item_list& items);
+                                 std::vector<std::string>& keys, std::vector<std::string>& values,
+                                 const cmd_params& settings, bool split_names,
+                                 const shell_item_list& items);
 
 // The value text of a property as the report shows it.
 std::string property_value_text(const property_value& value, const cmd_params& settings);

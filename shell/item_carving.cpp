@@ -68,8 +68,7 @@ bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* 
   guard_level level(size);
   if (!level) return false;
   std::vector<uint64_t> hits;
-  if (!find_pattern_vector_offsets(buffer, size, {0x00, 0xEF, 0xBE}, hits, 0, false))
-    return false;
+  if (!find_pattern_vector_offsets(buffer, size, {0x00, 0xEF, 0xBE}, hits, 0, false)) return false;
   const byte_view buf(buffer, size);
   // Signatures were found: the result stays true even when a record cannot be kept.
   return guarded(

@@ -14,10 +14,18 @@ namespace vk::item_layout {
 
 // A field read from a view, or 0 when it does not lie wholly inside: a
 // field that does not fit is absent, and absent fields read as zero.
-inline uint8_t le8(byte_view v, size_t off) { return v.u8(off).value_or(0); }
-inline uint16_t le16(byte_view v, size_t off) { return v.u16(off).value_or(0); }
-inline uint32_t le32(byte_view v, size_t off) { return v.u32(off).value_or(0); }
-inline uint64_t le64(byte_view v, size_t off) { return v.u64(off).value_or(0); }
+inline uint8_t le8(byte_view v, size_t off) {
+  return v.u8(off).value_or(0);
+}
+inline uint16_t le16(byte_view v, size_t off) {
+  return v.u16(off).value_or(0);
+}
+inline uint32_t le32(byte_view v, size_t off) {
+  return v.u32(off).value_or(0);
+}
+inline uint64_t le64(byte_view v, size_t off) {
+  return v.u64(off).value_or(0);
+}
 inline byte_view view_of(const uint8_t* p, int64_t n) {
   return byte_view(p, n > 0 ? static_cast<size_t>(n) : 0);
 }
@@ -27,7 +35,7 @@ namespace item {
 inline constexpr size_t size = 0;
 inline constexpr size_t type = 2;
 inline constexpr size_t header_size = 3;
-inline constexpr size_t guid = 4;  // the CLSID of root-folder, 0x1E and delegate items
+inline constexpr size_t guid = 4;             // the CLSID of root-folder, 0x1E and delegate items
 inline constexpr size_t guid_item_size = 20;  // size, type, sort byte, GUID
 inline constexpr size_t guid_size = 16;
 }  // namespace item
@@ -66,9 +74,9 @@ inline constexpr uint16_t guid_form_size = 41;
 }  // namespace volume
 
 namespace file_entry {
-inline constexpr size_t file_size = 4;  // u32
-inline constexpr size_t dos_date = 8;   // u16 modification date, 0 = absent
-inline constexpr size_t dos_time = 10;  // u16
+inline constexpr size_t file_size = 4;    // u32
+inline constexpr size_t dos_date = 8;     // u16 modification date, 0 = absent
+inline constexpr size_t dos_time = 10;    // u16
 inline constexpr size_t attributes = 12;  // u16; bit 0x10 of the low byte: directory
 inline constexpr uint8_t directory_bit = 0x10;
 inline constexpr size_t name = 14;  // 8-bit, or UTF-16 for types 0x34..0x36
@@ -96,7 +104,7 @@ namespace small_item {
 inline constexpr size_t name = 6;
 inline constexpr size_t second_text = 50;
 inline constexpr int64_t min_size = 50;
-inline constexpr size_t created = 22;   // type 0x02: FILETIMEs
+inline constexpr size_t created = 22;  // type 0x02: FILETIMEs
 inline constexpr size_t modified = 30;
 inline constexpr size_t accessed = 38;
 inline constexpr size_t names_at = 5;  // type 0x20 and network items: 8-bit texts
@@ -116,8 +124,8 @@ inline constexpr size_t blocks = 30;
 }  // namespace control_panel
 
 namespace uri {
-inline constexpr size_t short_text = 8;  // short form: UTF-16 at 8
-inline constexpr size_t filetime = 14;   // long form
+inline constexpr size_t short_text = 8;    // short form: UTF-16 at 8
+inline constexpr size_t filetime = 14;     // long form
 inline constexpr size_t first_count = 42;  // u32 byte counts, each before its text
 inline constexpr size_t first_text = 46;
 }  // namespace uri
@@ -154,17 +162,17 @@ inline constexpr size_t id = 4;
 inline constexpr size_t signature_at = 6;
 inline constexpr uint16_t signature = 0xBEEF;
 inline constexpr size_t header_size = 8;
-inline constexpr int64_t min_parse = 18;   // fewer bytes left: stepped over unparsed
-inline constexpr int64_t min_walk = 9;     // a run ends with fewer bytes than this
+inline constexpr int64_t min_parse = 18;  // fewer bytes left: stepped over unparsed
+inline constexpr int64_t min_walk = 9;    // a run ends with fewer bytes than this
 inline constexpr int64_t max_block = 16383;
 inline constexpr size_t guid1 = 8;
 inline constexpr size_t guid2 = 24;
 inline constexpr int64_t two_guid_size = 40;
 inline constexpr int64_t one_guid_size = 24;
-inline constexpr size_t dos_time = 8;  // kind (0,4): creation DOS date and time
+inline constexpr size_t dos_time = 8;         // kind (0,4): creation DOS date and time
 inline constexpr size_t nested_list_at = 12;  // kind (0,14)
-inline constexpr size_t storage_at = 16;   // kind (0,16): a serialized property storage
-inline constexpr size_t guess_created = 12;  // kinds (0,37), (1,37), (1,38)
+inline constexpr size_t storage_at = 16;      // kind (0,16): a serialized property storage
+inline constexpr size_t guess_created = 12;   // kinds (0,37), (1,37), (1,38)
 inline constexpr size_t guess_modified = 20;
 inline constexpr size_t guess_accessed = 28;
 inline constexpr size_t name_at = 8;  // kinds (5,6), (13,6), (39,6)
@@ -234,16 +242,26 @@ struct kind {
   int16_t taken;
 };
 inline constexpr kind kinds[] = {
-    {0, 0, action::two_guids, 48, 40},     {0, 3, action::one_guid, 32, 24},
-    {0, 4, action::dos_created, 18, 20},   {0, 5, action::one_guid, 32, 24},
-    {0, 8, action::recycle, -1, 704},      {0, 14, action::nested_list, 20, 12},
-    {0, 16, action::storage, 24, 16},      {0, 19, action::two_guids, 50, 42},
-    {0, 25, action::two_guids, 50, 42},    {0, 20, action::string_chain, -1, -1},
-    {0, 29, action::empty_name, 18, -1},   {0, 26, action::empty_name, 18, -1},
-    {0, 1, action::empty_name, 18, -1},    {0, 37, action::guessed_times2, 36, 28},
-    {1, 37, action::guessed_times3, 36, 36}, {1, 38, action::guessed_times3, 36, 36},
-    {5, 6, action::name, 16, -1},          {13, 6, action::name, 16, -1},
-    {39, 6, action::name, 16, -1},         {5, 11, action::v5_id11, 24, -1},
+    {0, 0, action::two_guids, 48, 40},
+    {0, 3, action::one_guid, 32, 24},
+    {0, 4, action::dos_created, 18, 20},
+    {0, 5, action::one_guid, 32, 24},
+    {0, 8, action::recycle, -1, 704},
+    {0, 14, action::nested_list, 20, 12},
+    {0, 16, action::storage, 24, 16},
+    {0, 19, action::two_guids, 50, 42},
+    {0, 25, action::two_guids, 50, 42},
+    {0, 20, action::string_chain, -1, -1},
+    {0, 29, action::empty_name, 18, -1},
+    {0, 26, action::empty_name, 18, -1},
+    {0, 1, action::empty_name, 18, -1},
+    {0, 37, action::guessed_times2, 36, 28},
+    {1, 37, action::guessed_times3, 36, 36},
+    {1, 38, action::guessed_times3, 36, 36},
+    {5, 6, action::name, 16, -1},
+    {13, 6, action::name, 16, -1},
+    {39, 6, action::name, 16, -1},
+    {5, 11, action::v5_id11, 24, -1},
 };
 // What a file-entry extension records as consumed, by version.
 inline constexpr int16_t file_ext_consumed(uint16_t block_version) {
@@ -309,7 +327,7 @@ inline constexpr int64_t min_size = 13;
 inline constexpr size_t k = 4;
 inline constexpr size_t signature_at = 6;
 inline constexpr uint32_t signature = 0xF5A6B710;
-inline constexpr size_t item = 10;  // a shell item; its u16 size n is here
+inline constexpr size_t item = 10;   // a shell item; its u16 size n is here
 inline constexpr int64_t guid1 = 6;  // from k
 inline constexpr int64_t guid2 = 22;
 }  // namespace f5a6b710
@@ -318,7 +336,7 @@ namespace augm {
 inline constexpr int64_t min_size = 16;
 inline constexpr size_t signature_at = 4;
 inline constexpr uint32_t signature = 0x4D677541;  // "AugM"
-inline constexpr size_t first = 8;  // u32 d: the first item starts at d + 16
+inline constexpr size_t first = 8;                 // u32 d: the first item starts at d + 16
 inline constexpr size_t count = 12;
 inline constexpr int64_t first_base = 16;
 inline constexpr int64_t gap = 6;  // between an item's end and the next item
@@ -353,7 +371,7 @@ inline constexpr int64_t max_entry = 16383;
 }  // namespace c001b000
 
 namespace type_2e {
-inline constexpr size_t sort = 3;  // a high nibble set: GUID form
+inline constexpr size_t sort = 3;    // a high nibble set: GUID form
 inline constexpr size_t header = 4;  // u16 h - 6 in the other form
 inline constexpr size_t run = 20;
 }  // namespace type_2e

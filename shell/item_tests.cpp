@@ -11,7 +11,9 @@ using L::le32;
 using L::le8;
 
 // The item's bytes once its size test has passed.
-byte_view sized_view(const uint8_t* p, uint16_t size) { return byte_view(p, size); }
+byte_view sized_view(const uint8_t* p, uint16_t size) {
+  return byte_view(p, size);
+}
 bool network_type(uint8_t t) {
   return t == 0x20 || (t >= 0x40 && t <= 0x4B) || (t >= 0x4D && t <= 0x4F) || t == 0xC3;
 }
@@ -94,8 +96,18 @@ bool is_network_type_item(const uint8_t* p, int64_t available) {
 bool is_file_entry_item(const uint8_t* p, int64_t available) {
   if (!sized_structure(p, available, 15)) return false;
   switch (p[2]) {
-    case 0x30: case 0x31: case 0x32: case 0x34: case 0x35: case 0x36:
-    case 0x38: case 0x39: case 0x3A: case 0x3D: case 0x3E: case 0xB1:
+    case 0x30:
+    case 0x31:
+    case 0x32:
+    case 0x34:
+    case 0x35:
+    case 0x36:
+    case 0x38:
+    case 0x39:
+    case 0x3A:
+    case 0x3D:
+    case 0x3E:
+    case 0xB1:
       return true;
     default:
       return false;

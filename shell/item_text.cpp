@@ -25,7 +25,9 @@ namespace vk {
 
 namespace {
 
-bool is_string_vartype(uint32_t vt) { return vt == 31 || vt == 30 || vt == 8; }
+bool is_string_vartype(uint32_t vt) {
+  return vt == 31 || vt == 30 || vt == 8;
+}
 
 bool contains(std::string_view hay, std::string_view needle) {
   return hay.find(needle) != std::string_view::npos;
@@ -316,8 +318,8 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         break;
       }
       case 21:
-        if (contains(v.name, "Size") || contains(v.name, "Time") ||
-            contains(v.name, "Thumbnail") || (v.table_flags & propflag_unsigned64)) {
+        if (contains(v.name, "Size") || contains(v.name, "Time") || contains(v.name, "Thumbnail") ||
+            (v.table_flags & propflag_unsigned64)) {
           const size_t start = sink.begin_labelled(v.name);
           append_hex_number_text(out, v.number, hex, 16);
           sink.finish(start, start);
@@ -396,10 +398,10 @@ std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
     const std::string_view whole = view_of(ws, d);
     const std::string_view t = trimmed(whole);
     if (t.empty()) continue;
-    sink.emit_span(t.size() == whole.size()
-                       ? d
-                       : make_span(ws, d.off + static_cast<size_t>(t.data() - whole.data()),
-                                   t.size()));
+    sink.emit_span(
+        t.size() == whole.size()
+            ? d
+            : make_span(ws, d.off + static_cast<size_t>(t.data() - whole.data()), t.size()));
   }
   return path;
 }
@@ -728,8 +730,11 @@ std::string time_text(const time& t, const cmd_params& settings, const char* suf
 
 void append_numbered_detail_line(std::string& out, const std::vector<std::string>& details) {
   const size_t size = out.size();
-  guarded([&] { append_numbered(out, details, [](const std::string& s) -> std::string_view { return s; }); },
-          [&] { out.resize(size); });
+  guarded(
+      [&] {
+        append_numbered(out, details, [](const std::string& s) -> std::string_view { return s; });
+      },
+      [&] { out.resize(size); });
 }
 
 std::string numbered_detail_line(const std::vector<std::string>& details) {

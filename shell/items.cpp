@@ -18,7 +18,9 @@ using L::le32;
 using L::le64;
 using L::le8;
 
-byte_view view(const uint8_t* p, int64_t n) { return L::view_of(p, n); }
+byte_view view(const uint8_t* p, int64_t n) {
+  return L::view_of(p, n);
+}
 
 const uint8_t k_root_marker[16] = {0x6E, 0x61, 0x07, 0x09, 0xE6, 0xF5, 0xD8, 0x48,
                                    0x9D, 0x61, 0xA9, 0x1C, 0x3D, 0x28, 0x10, 0x6D};
@@ -121,9 +123,8 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   reset_consumed(item, ctx);
   if (attributes == 0 && le8(v, F::name) == 0) {
     // Second form: a counted UTF-16 text at 92 and 48 bytes of text at 36.
-    if (size < F::second_min_size ||
-        size - static_cast<int64_t>(F::second_text) <
-            2 * static_cast<int64_t>(le32(v, F::second_count))) {
+    if (size < F::second_min_size || size - static_cast<int64_t>(F::second_text) <
+                                         2 * static_cast<int64_t>(le32(v, F::second_count))) {
       rec.not_parsed = 1;
       return false;
     }
@@ -313,8 +314,8 @@ bool parse_control_panel_item(const uint8_t* item, parse_ctx& ctx, shell_item_re
   return found;
 }
 
-bool parse_network_item(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
-                        const uint8_t* p, int64_t avail, const cmd_params&) {
+bool parse_network_item(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                        int64_t avail, const cmd_params&) {
   if (!p || avail <= 0 || !is_network_item(p, avail)) return false;
   const bool found = each_ansi_text(p, avail, [&](std::string& s) {
     if (s.compare(0, 2, "\\\\") == 0) {
@@ -363,8 +364,8 @@ bool parse_uri_item_short(const uint8_t* item, parse_ctx& ctx, shell_item_record
   return n != 0;
 }
 
-bool parse_uri_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
-                    const uint8_t* p, int64_t avail, const cmd_params&) {
+bool parse_uri_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                    int64_t avail, const cmd_params&) {
   if (!p || avail <= 0 || !is_type_61_item(p, avail)) return false;
   const byte_view v = view(p, avail);
   reset_consumed(item, ctx);
@@ -437,8 +438,8 @@ bool parse_type_64_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   return parse_tail_name_item(is_type_64_item, L::type_64::name, item, ctx, rec, p, avail);
 }
 
-bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec,
-                             const uint8_t* p, int64_t avail, const cmd_params&) {
+bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec, const uint8_t* p,
+                             int64_t avail, const cmd_params&) {
   namespace S = L::s94;
   if (!p || avail <= 0 || !is_94_byte_structure(p, avail)) return false;
   const int64_t size = le16(view(p, avail), L::item::size);

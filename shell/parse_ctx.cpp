@@ -20,7 +20,9 @@ void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_
   hexdump_limited(ctx.debug_view(), data, size, file_offset);
 }
 
-std::string item_type_name(uint8_t) { return "unk"; }
+std::string item_type_name(uint8_t) {
+  return "unk";
+}
 
 void skip_item_header(const uint8_t* item, parse_ctx& ctx) {
   reset_consumed(item, ctx);
@@ -92,7 +94,9 @@ bool guard_charge_filed(int64_t bytes) {
   return t_active_parse_guard ? t_active_parse_guard->charge_filed(bytes) : true;
 }
 
-int64_t filed_bytes_total() { return t_filed_total; }
+int64_t filed_bytes_total() {
+  return t_filed_total;
+}
 
 bool guard_claim_range(const uint8_t* data, int64_t size) {
   if (!t_active_parse_guard) return true;
@@ -207,7 +211,9 @@ byte_view view_of(const uint8_t* p, int64_t available) {
   return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
 }
 // The type byte at 2 (and the byte behind it) of an item already sized.
-uint8_t byte_at(const uint8_t* p, size_t at) { return *view_of(p, at + 1).u8(at); }
+uint8_t byte_at(const uint8_t* p, size_t at) {
+  return *view_of(p, at + 1).u8(at);
+}
 }  // namespace
 
 bool is_type_2e_item(const uint8_t* p, int64_t available) {

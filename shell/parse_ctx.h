@@ -38,7 +38,9 @@ void hexdump_limited(parse_ctx& ctx, const uint8_t* data, uint32_t size, uint64_
 
 std::string item_type_name(uint8_t type);
 // Inline: every item parser starts with it.
-inline void reset_consumed(const uint8_t*, parse_ctx& ctx) { ctx.consumed = 0; }
+inline void reset_consumed(const uint8_t*, parse_ctx& ctx) {
+  ctx.consumed = 0;
+}
 void skip_item_header(const uint8_t* item, parse_ctx& ctx);
 parse_ctx& mark_consumed_18(const uint8_t* item, parse_ctx& ctx);
 // 4 when bit 7 of the byte at 3 is set, else the u16 at 4 plus 6; needs 6 bytes.
@@ -115,7 +117,9 @@ class parse_guard {
 // The guard of the parse running on this thread, or null. Read inline: every
 // item and text charges it.
 extern constinit thread_local parse_guard* t_active_parse_guard;
-inline parse_guard* active_parse_guard() { return t_active_parse_guard; }
+inline parse_guard* active_parse_guard() {
+  return t_active_parse_guard;
+}
 
 // One nested level (a walk, dispatch, scan, storage or stream expansion).
 // The outermost level starts the guard for an input of input_length bytes;

@@ -7,57 +7,450 @@
 namespace vk {
 
 namespace {
-const propid_entry k_group0[] = {{3, "Kind", 0x0}, {6, "FullText", 0x0}, {8, "Prop_1E3EE840_8", 0x6}};
+const propid_entry k_group0[] = {
+    {3, "Kind", 0x0}, {6, "FullText", 0x0}, {8, "Prop_1E3EE840_8", 0x6}};
 const propid_entry k_group1[] = {{100, "ThumbnailCacheId", 0x0}, {104, "VolumeId", 0x0}};
 const propid_entry k_group2[] = {{5, "Prop_0B63E350_5", 0x0}, {8, "", 0x90}};
 const propid_entry k_group3[] = {{100, "", 0x2000}};
-const propid_entry k_group4[] = {{0, "", 0x0}, {1, "", 0x0}, {2, "Title", 0x0}, {3, "Subject", 0x0}, {4, "Author", 0x0}, {5, "Keywords", 0x0}, {6, "Comment", 0x0}, {7, "Template", 0x0}, {8, "LastAuthor", 0x0}, {9, "RevisionNumber", 0x0}, {10, "", 0x0}, {11, "DatePrinted", 0x0}, {12, "DateCreated", 0x0}, {13, "DateSaved", 0x0}, {14, "PageCount", 0x0}, {15, "", 0x0}, {16, "", 0x0}, {17, "", 0x0}, {18, "ApplicationName", 0x0}, {19, "Security", 0x0}, {24, "HighKeywords", 0x0}, {25, "Prop_F29F85E0_25", 0x0}, {26, "Prop_F29F85E0_26", 0x0}, {27, "", 0x0}};
+const propid_entry k_group4[] = {{0, "", 0x0},
+                                 {1, "", 0x0},
+                                 {2, "Title", 0x0},
+                                 {3, "Subject", 0x0},
+                                 {4, "Author", 0x0},
+                                 {5, "Keywords", 0x0},
+                                 {6, "Comment", 0x0},
+                                 {7, "Template", 0x0},
+                                 {8, "LastAuthor", 0x0},
+                                 {9, "RevisionNumber", 0x0},
+                                 {10, "", 0x0},
+                                 {11, "DatePrinted", 0x0},
+                                 {12, "DateCreated", 0x0},
+                                 {13, "DateSaved", 0x0},
+                                 {14, "PageCount", 0x0},
+                                 {15, "", 0x0},
+                                 {16, "", 0x0},
+                                 {17, "", 0x0},
+                                 {18, "ApplicationName", 0x0},
+                                 {19, "Security", 0x0},
+                                 {24, "HighKeywords", 0x0},
+                                 {25, "Prop_F29F85E0_25", 0x0},
+                                 {26, "Prop_F29F85E0_26", 0x0},
+                                 {27, "", 0x0}};
 const propid_entry k_group5[] = {{2, "Prop_8F052D93_2", 0x0}};
 const propid_entry k_group6[] = {{2, "Prop_32A166EC_2", 0x4000}};
 const propid_entry k_group7[] = {{55297, "", 0x0}};
 const propid_entry k_group8[] = {{100, "", 0x2}};
-const propid_entry k_group9[] = {{2, "AutoList", 0x0}, {3, "Prop_5AB5C75F_3", 0x0}, {4, "Prop_5AB5C75F_4", 0x0}, {5, "Prop_5AB5C75F_5", 0x0}, {6, "Condition", 0x0}};
-const propid_entry k_group10[] = {{2, "", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x8000}};
-const propid_entry k_group11[] = {{2, "URL", 0x2000}, {5, "WorkingDirectory", 0x2000}, {6, "", 0x0}, {7, "", 0x0}, {8, "", 0x0}, {9, "HotKey", 0x2000}, {10, "ShowCommand", 0x2000}, {11, "IconIndex", 0x2000}, {12, "IconFile", 0x2000}, {13, "WhatsNew", 0x2000}, {14, "", 0x2000}, {15, "", 0x0}};
-const propid_entry k_group12[] = {{2, "RelaunchCommand", 0x0}, {3, "RelaunchIconResource", 0x0}, {4, "RelaunchDisplayNameResource", 0x0}, {5, "ID", 0x0}, {6, "", 0x0}, {8, "", 0x0}, {9, "PreventPinning", 0x0}, {11, "IsDualMode", 0x0}, {12, "StartPinOption", 0x0}, {14, "HostEnvironment", 0x0}, {15, "PackageInstallPath", 0x6}, {17, "PackageFamilyName", 0x2}, {20, "", 0x0}, {21, "PackageFullName", 0x2}};
-const propid_entry k_group13[] = {{2, "FreeSpace", 0x0}, {3, "Capacity", 0x0}, {4, "FileSystem", 0x0}, {5, "Prop_9B174B35_5", 0x0}, {7, "DecoratedFreeSpace", 0x0}, {10, "IsRoot", 0x0}};
-const propid_entry k_group14[] = {{2, "SmallLogoPath", 0x0}, {11, "LongDisplayName", 0x0}, {12, "Square150x150LogoPath", 0x0}, {13, "Wide310x150LogoPath", 0x0}, {15, "BadgeLogoPath", 0x0}, {19, "DisplayNameLanguage", 0x0}, {20, "Square310x310LogoPath", 0x0}};
-const propid_entry k_group15[] = {{0, "FindData", 0x0}, {1, "Prop_28636AA6_1", 0x0}, {2, "DescriptionID", 0x0}, {3, "Prop_28636AA6_3", 0x0}, {4, "NetworkLocation", 0x0}, {5, "ComputerName", 0x2}, {6, "NamespaceCLSID", 0x0}, {8, "Prop_28636AA6_8", 0x2}, {9, "PerceivedType", 0x0}, {11, "", 0x0}, {12, "FileCount", 0x0}, {14, "Prop_28636AA6_14", 0x0}, {24, "ParsingName", 0x3}, {25, "SFGAOFlags", 0x1000}, {29, "", 0x0}, {30, "ParsingPath", 0x0}, {32, "", 0x8}, {33, "", 0x0}, {37, "", 0x0}};
+const propid_entry k_group9[] = {{2, "AutoList", 0x0},
+                                 {3, "Prop_5AB5C75F_3", 0x0},
+                                 {4, "Prop_5AB5C75F_4", 0x0},
+                                 {5, "Prop_5AB5C75F_5", 0x0},
+                                 {6, "Condition", 0x0}};
+const propid_entry k_group10[] = {{2, "", 0x0}, {3, "", 0x0}, {4, "", 0x0},
+                                  {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x8000}};
+const propid_entry k_group11[] = {{2, "URL", 0x2000},
+                                  {5, "WorkingDirectory", 0x2000},
+                                  {6, "", 0x0},
+                                  {7, "", 0x0},
+                                  {8, "", 0x0},
+                                  {9, "HotKey", 0x2000},
+                                  {10, "ShowCommand", 0x2000},
+                                  {11, "IconIndex", 0x2000},
+                                  {12, "IconFile", 0x2000},
+                                  {13, "WhatsNew", 0x2000},
+                                  {14, "", 0x2000},
+                                  {15, "", 0x0}};
+const propid_entry k_group12[] = {{2, "RelaunchCommand", 0x0},
+                                  {3, "RelaunchIconResource", 0x0},
+                                  {4, "RelaunchDisplayNameResource", 0x0},
+                                  {5, "ID", 0x0},
+                                  {6, "", 0x0},
+                                  {8, "", 0x0},
+                                  {9, "PreventPinning", 0x0},
+                                  {11, "IsDualMode", 0x0},
+                                  {12, "StartPinOption", 0x0},
+                                  {14, "HostEnvironment", 0x0},
+                                  {15, "PackageInstallPath", 0x6},
+                                  {17, "PackageFamilyName", 0x2},
+                                  {20, "", 0x0},
+                                  {21, "PackageFullName", 0x2}};
+const propid_entry k_group13[] = {{2, "FreeSpace", 0x0},          {3, "Capacity", 0x0},
+                                  {4, "FileSystem", 0x0},         {5, "Prop_9B174B35_5", 0x0},
+                                  {7, "DecoratedFreeSpace", 0x0}, {10, "IsRoot", 0x0}};
+const propid_entry k_group14[] = {
+    {2, "SmallLogoPath", 0x0},          {11, "LongDisplayName", 0x0},
+    {12, "Square150x150LogoPath", 0x0}, {13, "Wide310x150LogoPath", 0x0},
+    {15, "BadgeLogoPath", 0x0},         {19, "DisplayNameLanguage", 0x0},
+    {20, "Square310x310LogoPath", 0x0}};
+const propid_entry k_group15[] = {{0, "FindData", 0x0},
+                                  {1, "Prop_28636AA6_1", 0x0},
+                                  {2, "DescriptionID", 0x0},
+                                  {3, "Prop_28636AA6_3", 0x0},
+                                  {4, "NetworkLocation", 0x0},
+                                  {5, "ComputerName", 0x2},
+                                  {6, "NamespaceCLSID", 0x0},
+                                  {8, "Prop_28636AA6_8", 0x2},
+                                  {9, "PerceivedType", 0x0},
+                                  {11, "", 0x0},
+                                  {12, "FileCount", 0x0},
+                                  {14, "Prop_28636AA6_14", 0x0},
+                                  {24, "ParsingName", 0x3},
+                                  {25, "SFGAOFlags", 0x1000},
+                                  {29, "", 0x0},
+                                  {30, "ParsingPath", 0x0},
+                                  {32, "", 0x8},
+                                  {33, "", 0x0},
+                                  {37, "", 0x0}};
 const propid_entry k_group16[] = {{9, "", 0x0}};
-const propid_entry k_group17[] = {{3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {9, "Prop_49691C90_9", 0x2}, {21, "", 0x0}};
-const propid_entry k_group18[] = {{1, "", 0x0}, {2, "", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "Prop_DEBDA43A_5", 0x0}, {6, "Prop_DEBDA43A_6", 0x0}, {7, "Prop_DEBDA43A_7", 0x0}, {8, "Prop_DEBDA43A_8", 0x0}};
-const propid_entry k_group19[] = {{257, "Prop_14B81DA1_257", 0x0}, {258, "", 0x0}, {259, "", 0x0}, {271, "CameraManufacturer", 0x0}, {272, "CameraModel", 0x0}, {305, "", 0x0}, {18248, "Prop_14B81DA1_18248", 0x2}, {18258, "DateImported", 0x10}, {33434, "", 0x0}, {33437, "", 0x0}, {34850, "", 0x0}, {34855, "", 0x0}, {36867, "DateTaken", 0x50}, {37377, "", 0x0}, {37378, "", 0x0}, {37380, "", 0x0}, {37382, "", 0x0}, {37383, "", 0x0}, {37384, "", 0x0}, {37385, "", 0x0}, {37386, "", 0x0}, {40961, "", 0x0}, {41483, "", 0x0}};
-const propid_entry k_group20[] = {{2, "BccAddress", 0x0}, {3, "BccName", 0x0}, {4, "CcAddress", 0x0}, {5, "CcName", 0x0}, {6, "ItemFolderPathDisplay", 0x2}, {7, "ItemPathDisplay", 0x2}, {13, "FromAddress", 0x0}, {14, "FromName", 0x0}, {16, "ToAddress", 0x0}, {17, "ToName", 0x0}, {18, "WebPage", 0x0}, {19, "DateSent", 0x10}, {20, "DateReceived", 0x10}, {21, "AttachmentNames", 0x0}};
-const propid_entry k_group21[] = {{2, "Prop_5CBF2787_2", 0x6}, {7, "Prop_5CBF2787_7", 0x0}, {17, "Prop_5CBF2787_17", 0x0}, {21, "Prop_5CBF2787_21", 0x2}, {23, "Prop_5CBF2787_23", 0x10}, {25, "Prop_5CBF2787_25", 0x2}};
-const propid_entry k_group22[] = {{2, "", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "Prop_5D76B67F_6", 0x2000}, {8, "", 0x0}, {10, "", 0x0}};
+const propid_entry k_group17[] = {
+    {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {9, "Prop_49691C90_9", 0x2}, {21, "", 0x0}};
+const propid_entry k_group18[] = {{1, "", 0x0},
+                                  {2, "", 0x0},
+                                  {3, "", 0x0},
+                                  {4, "", 0x0},
+                                  {5, "Prop_DEBDA43A_5", 0x0},
+                                  {6, "Prop_DEBDA43A_6", 0x0},
+                                  {7, "Prop_DEBDA43A_7", 0x0},
+                                  {8, "Prop_DEBDA43A_8", 0x0}};
+const propid_entry k_group19[] = {{257, "Prop_14B81DA1_257", 0x0},
+                                  {258, "", 0x0},
+                                  {259, "", 0x0},
+                                  {271, "CameraManufacturer", 0x0},
+                                  {272, "CameraModel", 0x0},
+                                  {305, "", 0x0},
+                                  {18248, "Prop_14B81DA1_18248", 0x2},
+                                  {18258, "DateImported", 0x10},
+                                  {33434, "", 0x0},
+                                  {33437, "", 0x0},
+                                  {34850, "", 0x0},
+                                  {34855, "", 0x0},
+                                  {36867, "DateTaken", 0x50},
+                                  {37377, "", 0x0},
+                                  {37378, "", 0x0},
+                                  {37380, "", 0x0},
+                                  {37382, "", 0x0},
+                                  {37383, "", 0x0},
+                                  {37384, "", 0x0},
+                                  {37385, "", 0x0},
+                                  {37386, "", 0x0},
+                                  {40961, "", 0x0},
+                                  {41483, "", 0x0}};
+const propid_entry k_group20[] = {{2, "BccAddress", 0x0},
+                                  {3, "BccName", 0x0},
+                                  {4, "CcAddress", 0x0},
+                                  {5, "CcName", 0x0},
+                                  {6, "ItemFolderPathDisplay", 0x2},
+                                  {7, "ItemPathDisplay", 0x2},
+                                  {13, "FromAddress", 0x0},
+                                  {14, "FromName", 0x0},
+                                  {16, "ToAddress", 0x0},
+                                  {17, "ToName", 0x0},
+                                  {18, "WebPage", 0x0},
+                                  {19, "DateSent", 0x10},
+                                  {20, "DateReceived", 0x10},
+                                  {21, "AttachmentNames", 0x0}};
+const propid_entry k_group21[] = {{2, "Prop_5CBF2787_2", 0x6},    {7, "Prop_5CBF2787_7", 0x0},
+                                  {17, "Prop_5CBF2787_17", 0x0},  {21, "Prop_5CBF2787_21", 0x2},
+                                  {23, "Prop_5CBF2787_23", 0x10}, {25, "Prop_5CBF2787_25", 0x2}};
+const propid_entry k_group22[] = {
+    {2, "", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "Prop_5D76B67F_6", 0x2000},
+    {8, "", 0x0}, {10, "", 0x0}};
 const propid_entry k_group23[] = {{4, "Prop_46588AE2_4", 0x0}};
 const propid_entry k_group24[] = {{100, "ItemFolderPathDisplayNarrow", 0x0}};
 const propid_entry k_group25[] = {{2, "Prop_841E4F90_2", 0x0}, {16, "DateLastUsed", 0x8000}};
-const propid_entry k_group26[] = {{2, "Prop_A8B865DD_2", 0x10}, {3, "Prop_A8B865DD_3", 0x0}, {4, "Prop_A8B865DD_4", 0x2}, {5, "Prop_A8B865DD_5", 0x0}, {6, "", 0x0}, {7, "", 0x0}, {8, "Prop_A8B865DD_8", 0x0}, {9, "Prop_A8B865DD_9", 0x0}, {10, "Prop_A8B865DD_10", 0x0}, {11, "", 0x0}, {12, "Prop_A8B865DD_12", 0x0}, {13, "", 0x0}, {14, "", 0x0}, {15, "", 0x0}};
-const propid_entry k_group27[] = {{3, "Prop_83DA6326_3", 0x0}, {6, "Prop_83DA6326_6", 0x0}, {10, "Prop_83DA6326_10", 0x0}, {100, "Prop_83DA6326_100", 0x10}, {101, "Prop_83DA6326_101", 0x10}, {102, "Prop_83DA6326_102", 0x10}, {103, "Prop_83DA6326_103", 0x10}};
-const propid_entry k_group28[] = {{4, "", 0x0}, {10, "Prop_540B947E_10", 0x2}, {11, "Prop_540B947E_11", 0x0}};
-const propid_entry k_group29[] = {{2, "Prop_80D81EA6_2", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x0}, {8, "", 0x0}};
+const propid_entry k_group26[] = {{2, "Prop_A8B865DD_2", 0x10},
+                                  {3, "Prop_A8B865DD_3", 0x0},
+                                  {4, "Prop_A8B865DD_4", 0x2},
+                                  {5, "Prop_A8B865DD_5", 0x0},
+                                  {6, "", 0x0},
+                                  {7, "", 0x0},
+                                  {8, "Prop_A8B865DD_8", 0x0},
+                                  {9, "Prop_A8B865DD_9", 0x0},
+                                  {10, "Prop_A8B865DD_10", 0x0},
+                                  {11, "", 0x0},
+                                  {12, "Prop_A8B865DD_12", 0x0},
+                                  {13, "", 0x0},
+                                  {14, "", 0x0},
+                                  {15, "", 0x0}};
+const propid_entry k_group27[] = {
+    {3, "Prop_83DA6326_3", 0x0},      {6, "Prop_83DA6326_6", 0x0},
+    {10, "Prop_83DA6326_10", 0x0},    {100, "Prop_83DA6326_100", 0x10},
+    {101, "Prop_83DA6326_101", 0x10}, {102, "Prop_83DA6326_102", 0x10},
+    {103, "Prop_83DA6326_103", 0x10}};
+const propid_entry k_group28[] = {
+    {4, "", 0x0}, {10, "Prop_540B947E_10", 0x2}, {11, "Prop_540B947E_11", 0x0}};
+const propid_entry k_group29[] = {{2, "Prop_80D81EA6_2", 0x0},
+                                  {3, "", 0x0},
+                                  {4, "", 0x0},
+                                  {5, "", 0x0},
+                                  {6, "", 0x0},
+                                  {7, "", 0x0},
+                                  {8, "", 0x0}};
 const propid_entry k_group30[] = {{4, "FileOwner", 0x0}};
-const propid_entry k_group31[] = {{39, "Prop_78C34FC8_39", 0x0}, {51, "Prop_78C34FC8_51", 0x0}, {52, "Prop_78C34FC8_52", 0x0}, {53, "Prop_78C34FC8_53", 0x0}, {54, "Prop_78C34FC8_54", 0x0}, {55, "Prop_78C34FC8_55", 0x0}, {56, "Prop_78C34FC8_56", 0x0}, {57, "Prop_78C34FC8_57", 0x0}, {65, "Prop_78C34FC8_65", 0x0}, {66, "Prop_78C34FC8_66", 0x10}, {67, "Prop_78C34FC8_67", 0x10}, {68, "", 0x0}, {70, "", 0x0}, {71, "", 0x0}, {72, "", 0x0}, {73, "", 0x0}, {74, "", 0x0}, {76, "", 0x0}, {77, "", 0x0}, {78, "", 0x0}, {79, "", 0x0}, {80, "", 0x0}, {81, "Prop_78C34FC8_81", 0x2}, {82, "Prop_78C34FC8_82", 0x2}, {83, "", 0x0}, {84, "", 0x0}, {85, "Prop_78C34FC8_85", 0x0}, {86, "", 0x0}, {87, "", 0x0}, {88, "", 0x0}, {89, "", 0x0}, {90, "", 0x0}, {91, "Prop_78C34FC8_91", 0x0}, {92, "Prop_78C34FC8_92", 0x0}, {93, "", 0x0}, {94, "Prop_78C34FC8_94", 0x0}, {95, "", 0x0}, {97, "", 0x0}, {98, "", 0x0}, {99, "", 0x0}, {100, "", 0x0}, {101, "", 0x0}, {105, "", 0x0}, {106, "Prop_78C34FC8_106", 0x0}, {107, "", 0x0}, {108, "", 0x0}, {256, "", 0x0}};
-const propid_entry k_group32[] = {{0, "Prop_0CEF7D53_0", 0x2000}, {3, "FileDescription", 0x2}, {4, "FileVersion", 0x2000}, {5, "Prop_0CEF7D53_5", 0x2}, {6, "OriginalFileName", 0x6}, {7, "ProductName", 0x2}};
-const propid_entry k_group33[] = {{2, "Prop_A45C254E_2", 0x2}, {3, "Prop_A45C254E_3", 0x0}, {4, "Prop_A45C254E_4", 0x0}, {6, "Prop_A45C254E_6", 0x0}, {9, "Prop_A45C254E_9", 0x0}, {10, "", 0x0}, {11, "Prop_A45C254E_11", 0x0}, {12, "Prop_A45C254E_12", 0x0}, {13, "Prop_A45C254E_13", 0x0}, {14, "Prop_A45C254E_14", 0x3}, {15, "Prop_A45C254E_15", 0x0}, {16, "Prop_A45C254E_16", 0x2}, {17, "", 0x0}, {18, "", 0x0}, {19, "Prop_A45C254E_19", 0x0}, {20, "Prop_A45C254E_20", 0x0}, {21, "", 0x0}, {22, "", 0x0}, {23, "", 0x0}, {24, "", 0x0}, {25, "", 0x0}, {26, "", 0x0}, {27, "", 0x0}, {28, "", 0x0}, {29, "", 0x0}, {30, "Prop_A45C254E_30", 0x0}, {31, "", 0x0}, {32, "", 0x0}, {33, "", 0x0}, {34, "", 0x0}, {35, "", 0x0}, {36, "", 0x0}, {37, "Prop_A45C254E_37", 0x0}, {38, "", 0x0}};
-const propid_entry k_group34[] = {{2, "ItemFolderNameDisplay", 0x3}, {4, "Type", 0x0}, {6, "Prop_B725F130_6", 0x2}, {10, "ItemNameDisplay", 0x3}, {12, "Size", 0x0}, {13, "FileAttributes", 0x0}, {14, "DateModified", 0x90}, {15, "DateCreated", 0x50}, {16, "DateAccessed", 0x110}, {18, "", 0x0}, {19, "Contents", 0x0}, {20, "Prop_B725F130_20", 0x0}, {21, "FileFRN", 0x800}, {23, "Prop_B725F130_23", 0x2}, {24, "", 0x0}, {25, "FolderNameDisplay", 0x2}};
-const propid_entry k_group35[] = {{2, "Prop_AFC25D66_2", 0x0}, {1001, "Prop_AFC25D66_1001", 0x2}, {1002, "Prop_AFC25D66_1002", 0x0}, {1003, "Prop_AFC25D66_1003", 0x2}, {1004, "", 0x0}};
-const propid_entry k_group36[] = {{2, "Prop_D8F907A6_2", 0x0}, {4, "", 0x0}, {1001, "Prop_D8F907A6_1001", 0x2}, {1002, "Prop_D8F907A6_1002", 0x2}};
-const propid_entry k_group37[] = {{6, "Prop_E354E95E_6", 0x2}, {8, "Prop_E354E95E_8", 0x2}, {10, "Prop_E354E95E_10", 0x88000}, {11, "Prop_E354E95E_11", 0x2}};
-const propid_entry k_group38[] = {{2, "Prop_B28AE94B_2", 0x2}, {3, "Prop_B28AE94B_3", 0x2}, {4, "", 0x0}, {5, "Prop_B28AE94B_5", 0x88000}, {6, "Prop_B28AE94B_6", 0x88000}, {7, "Prop_B28AE94B_7", 0x2}};
-const propid_entry k_group39[] = {{3, "Prop_F99EFD03_3", 0x2}, {7, "", 0x2}, {8, "Prop_F99EFD03_8", 0x2}, {9, "Prop_F99EFD03_9", 0x2}, {10, "Prop_F99EFD03_10", 0x2}, {11, "Prop_F99EFD03_11", 0x2}, {12, "Prop_F99EFD03_12", 0x2}, {13, "Prop_F99EFD03_13", 0x2}};
-const propid_entry k_group40[] = {{2, "Prop_41F8F65A_2", 0x2}, {3, "Prop_41F8F65A_3", 0x2}, {4, "Prop_41F8F65A_4", 0x2}, {7, "Prop_41F8F65A_7", 0x0}, {8, "Prop_41F8F65A_8", 0x8000}, {9, "Prop_41F8F65A_9", 0x0}, {10, "Prop_41F8F65A_10", 0x2}};
-const propid_entry k_group41[] = {{2, "Prop_26D4979A_2", 0x0}, {3, "Prop_26D4979A_3", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "Prop_26D4979A_6", 0x0}, {7, "Prop_26D4979A_7", 0x0}, {8, "Prop_26D4979A_8", 0x0}, {9, "Prop_26D4979A_9", 0x0}, {10, "", 0x0}, {11, "Prop_26D4979A_11", 0x8000}, {12, "Prop_26D4979A_12", 0x3}, {13, "", 0x0}, {14, "", 0x0}, {15, "", 0x0}, {16, "Prop_26D4979A_16", 0x0}};
+const propid_entry k_group31[] = {{39, "Prop_78C34FC8_39", 0x0},
+                                  {51, "Prop_78C34FC8_51", 0x0},
+                                  {52, "Prop_78C34FC8_52", 0x0},
+                                  {53, "Prop_78C34FC8_53", 0x0},
+                                  {54, "Prop_78C34FC8_54", 0x0},
+                                  {55, "Prop_78C34FC8_55", 0x0},
+                                  {56, "Prop_78C34FC8_56", 0x0},
+                                  {57, "Prop_78C34FC8_57", 0x0},
+                                  {65, "Prop_78C34FC8_65", 0x0},
+                                  {66, "Prop_78C34FC8_66", 0x10},
+                                  {67, "Prop_78C34FC8_67", 0x10},
+                                  {68, "", 0x0},
+                                  {70, "", 0x0},
+                                  {71, "", 0x0},
+                                  {72, "", 0x0},
+                                  {73, "", 0x0},
+                                  {74, "", 0x0},
+                                  {76, "", 0x0},
+                                  {77, "", 0x0},
+                                  {78, "", 0x0},
+                                  {79, "", 0x0},
+                                  {80, "", 0x0},
+                                  {81, "Prop_78C34FC8_81", 0x2},
+                                  {82, "Prop_78C34FC8_82", 0x2},
+                                  {83, "", 0x0},
+                                  {84, "", 0x0},
+                                  {85, "Prop_78C34FC8_85", 0x0},
+                                  {86, "", 0x0},
+                                  {87, "", 0x0},
+                                  {88, "", 0x0},
+                                  {89, "", 0x0},
+                                  {90, "", 0x0},
+                                  {91, "Prop_78C34FC8_91", 0x0},
+                                  {92, "Prop_78C34FC8_92", 0x0},
+                                  {93, "", 0x0},
+                                  {94, "Prop_78C34FC8_94", 0x0},
+                                  {95, "", 0x0},
+                                  {97, "", 0x0},
+                                  {98, "", 0x0},
+                                  {99, "", 0x0},
+                                  {100, "", 0x0},
+                                  {101, "", 0x0},
+                                  {105, "", 0x0},
+                                  {106, "Prop_78C34FC8_106", 0x0},
+                                  {107, "", 0x0},
+                                  {108, "", 0x0},
+                                  {256, "", 0x0}};
+const propid_entry k_group32[] = {{0, "Prop_0CEF7D53_0", 0x2000}, {3, "FileDescription", 0x2},
+                                  {4, "FileVersion", 0x2000},     {5, "Prop_0CEF7D53_5", 0x2},
+                                  {6, "OriginalFileName", 0x6},   {7, "ProductName", 0x2}};
+const propid_entry k_group33[] = {{2, "Prop_A45C254E_2", 0x2},
+                                  {3, "Prop_A45C254E_3", 0x0},
+                                  {4, "Prop_A45C254E_4", 0x0},
+                                  {6, "Prop_A45C254E_6", 0x0},
+                                  {9, "Prop_A45C254E_9", 0x0},
+                                  {10, "", 0x0},
+                                  {11, "Prop_A45C254E_11", 0x0},
+                                  {12, "Prop_A45C254E_12", 0x0},
+                                  {13, "Prop_A45C254E_13", 0x0},
+                                  {14, "Prop_A45C254E_14", 0x3},
+                                  {15, "Prop_A45C254E_15", 0x0},
+                                  {16, "Prop_A45C254E_16", 0x2},
+                                  {17, "", 0x0},
+                                  {18, "", 0x0},
+                                  {19, "Prop_A45C254E_19", 0x0},
+                                  {20, "Prop_A45C254E_20", 0x0},
+                                  {21, "", 0x0},
+                                  {22, "", 0x0},
+                                  {23, "", 0x0},
+                                  {24, "", 0x0},
+                                  {25, "", 0x0},
+                                  {26, "", 0x0},
+                                  {27, "", 0x0},
+                                  {28, "", 0x0},
+                                  {29, "", 0x0},
+                                  {30, "Prop_A45C254E_30", 0x0},
+                                  {31, "", 0x0},
+                                  {32, "", 0x0},
+                                  {33, "", 0x0},
+                                  {34, "", 0x0},
+                                  {35, "", 0x0},
+                                  {36, "", 0x0},
+                                  {37, "Prop_A45C254E_37", 0x0},
+                                  {38, "", 0x0}};
+const propid_entry k_group34[] = {{2, "ItemFolderNameDisplay", 0x3},
+                                  {4, "Type", 0x0},
+                                  {6, "Prop_B725F130_6", 0x2},
+                                  {10, "ItemNameDisplay", 0x3},
+                                  {12, "Size", 0x0},
+                                  {13, "FileAttributes", 0x0},
+                                  {14, "DateModified", 0x90},
+                                  {15, "DateCreated", 0x50},
+                                  {16, "DateAccessed", 0x110},
+                                  {18, "", 0x0},
+                                  {19, "Contents", 0x0},
+                                  {20, "Prop_B725F130_20", 0x0},
+                                  {21, "FileFRN", 0x800},
+                                  {23, "Prop_B725F130_23", 0x2},
+                                  {24, "", 0x0},
+                                  {25, "FolderNameDisplay", 0x2}};
+const propid_entry k_group35[] = {{2, "Prop_AFC25D66_2", 0x0},
+                                  {1001, "Prop_AFC25D66_1001", 0x2},
+                                  {1002, "Prop_AFC25D66_1002", 0x0},
+                                  {1003, "Prop_AFC25D66_1003", 0x2},
+                                  {1004, "", 0x0}};
+const propid_entry k_group36[] = {{2, "Prop_D8F907A6_2", 0x0},
+                                  {4, "", 0x0},
+                                  {1001, "Prop_D8F907A6_1001", 0x2},
+                                  {1002, "Prop_D8F907A6_1002", 0x2}};
+const propid_entry k_group37[] = {{6, "Prop_E354E95E_6", 0x2},
+                                  {8, "Prop_E354E95E_8", 0x2},
+                                  {10, "Prop_E354E95E_10", 0x88000},
+                                  {11, "Prop_E354E95E_11", 0x2}};
+const propid_entry k_group38[] = {
+    {2, "Prop_B28AE94B_2", 0x2},     {3, "Prop_B28AE94B_3", 0x2},     {4, "", 0x0},
+    {5, "Prop_B28AE94B_5", 0x88000}, {6, "Prop_B28AE94B_6", 0x88000}, {7, "Prop_B28AE94B_7", 0x2}};
+const propid_entry k_group39[] = {{3, "Prop_F99EFD03_3", 0x2},   {7, "", 0x2},
+                                  {8, "Prop_F99EFD03_8", 0x2},   {9, "Prop_F99EFD03_9", 0x2},
+                                  {10, "Prop_F99EFD03_10", 0x2}, {11, "Prop_F99EFD03_11", 0x2},
+                                  {12, "Prop_F99EFD03_12", 0x2}, {13, "Prop_F99EFD03_13", 0x2}};
+const propid_entry k_group40[] = {{2, "Prop_41F8F65A_2", 0x2},    {3, "Prop_41F8F65A_3", 0x2},
+                                  {4, "Prop_41F8F65A_4", 0x2},    {7, "Prop_41F8F65A_7", 0x0},
+                                  {8, "Prop_41F8F65A_8", 0x8000}, {9, "Prop_41F8F65A_9", 0x0},
+                                  {10, "Prop_41F8F65A_10", 0x2}};
+const propid_entry k_group41[] = {{2, "Prop_26D4979A_2", 0x0},
+                                  {3, "Prop_26D4979A_3", 0x0},
+                                  {4, "", 0x0},
+                                  {5, "", 0x0},
+                                  {6, "Prop_26D4979A_6", 0x0},
+                                  {7, "Prop_26D4979A_7", 0x0},
+                                  {8, "Prop_26D4979A_8", 0x0},
+                                  {9, "Prop_26D4979A_9", 0x0},
+                                  {10, "", 0x0},
+                                  {11, "Prop_26D4979A_11", 0x8000},
+                                  {12, "Prop_26D4979A_12", 0x3},
+                                  {13, "", 0x0},
+                                  {14, "", 0x0},
+                                  {15, "", 0x0},
+                                  {16, "Prop_26D4979A_16", 0x0}};
 const propid_entry k_group42[] = {{7, "", 0x0}, {8, "", 0x0}, {23, "", 0x0}};
-const propid_entry k_group43[] = {{2, "Format", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x0}, {8, "", 0x0}, {9, "StreamName", 0x2}, {10, "Compression", 0x0}};
-const propid_entry k_group44[] = {{2, "Prop_6444048F_2", 0x0}, {3, "HorizontalSize", 0x0}, {4, "VerticalSize", 0x0}, {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x0}, {8, "", 0x0}, {9, "", 0x0}, {10, "", 0x0}, {11, "", 0x0}, {12, "", 0x0}, {13, "", 0x0}};
-const propid_entry k_group45[] = {{2, "", 0x0}, {3, "SongTitle", 0x2}, {4, "AlbumTitle", 0x0}, {5, "", 0x0}, {6, "Prop_56A3372E_6", 0x0}, {7, "", 0x0}, {11, "", 0x0}, {12, "", 0x0}, {13, "", 0x0}, {33, "", 0x0}, {34, "", 0x0}, {35, "", 0x0}, {36, "", 0x0}, {37, "", 0x0}, {38, "SubTitle", 0x0}, {100, "", 0x0}};
-const propid_entry k_group46[] = {{100, "Prop_51236583_100", 0x2}, {105, "", 0x2}, {107, "Prop_51236583_107", 0x2}, {109, "", 0x2}, {122, "", 0x0}, {123, "Prop_51236583_123", 0x0}};
-const propid_entry k_group47[] = {{3, "", 0x0}, {4, "", 0x48000}, {4096, "", 0x0}, {4097, "", 0x0}, {4098, "", 0x0}, {4099, "", 0x0}, {4100, "", 0x0}, {4101, "", 0x0}, {4102, "Prop_656A3BB3_4102", 0x0}, {4103, "", 0x0}, {8192, "Prop_656A3BB3_8192", 0x0}, {8193, "", 0x0}, {8194, "Prop_656A3BB3_8194", 0x0}, {8195, "Prop_656A3BB3_8195", 0x0}, {8196, "", 0x0}, {8197, "", 0x0}, {8198, "", 0x0}, {12288, "Prop_656A3BB3_12288", 0x2}, {12289, "", 0x0}, {12290, "Prop_656A3BB3_12290", 0x0}, {12292, "", 0x0}, {12293, "", 0x0}, {12294, "Prop_656A3BB3_12294", 0x0}, {12296, "Prop_656A3BB3_12296", 0x0}, {12297, "Prop_656A3BB3_12297", 0x0}, {12298, "Prop_656A3BB3_12298", 0x0}, {12304, "", 0x0}, {16384, "Prop_656A3BB3_16384", 0x0}, {16385, "", 0x0}, {16386, "Prop_656A3BB3_16386", 0x0}, {16388, "Prop_656A3BB3_16388", 0x0}, {16389, "Prop_656A3BB3_16389", 0x0}, {16390, "", 0x0}, {20480, "Prop_656A3BB3_20480", 0x0}, {20481, "", 0x0}, {20482, "", 0x0}, {24576, "", 0x0}, {24577, "", 0x0}, {24578, "", 0x0}, {28672, "Prop_656A3BB3_28672", 0x0}, {28673, "", 0x0}, {28674, "", 0x0}, {28675, "", 0x0}, {28688, "", 0x0}};
-const propid_entry k_group48[] = {{2, "Prop_EF6B490D_2", 0x0}, {3, "Prop_EF6B490D_3", 0x0}, {4, "Prop_EF6B490D_4", 0x2}, {5, "Prop_EF6B490D_5", 0x20}, {6, "Prop_EF6B490D_6", 0x0}, {7, "", 0x0}, {9, "", 0x0}, {10, "", 0x0}, {11, "Prop_EF6B490D_11", 0x0}, {12, "Prop_EF6B490D_12", 0x3}, {13, "", 0x0}, {14, "", 0x0}, {15, "Prop_EF6B490D_15", 0x0}, {16, "Prop_EF6B490D_16", 0x0}, {17, "", 0x0}, {18, "Prop_EF6B490D_18", 0x18000}, {19, "Prop_EF6B490D_19", 0x28000}, {20, "Prop_EF6B490D_20", 0x18000}, {21, "", 0x0}, {23, "Prop_EF6B490D_23", 0x0}, {24, "Prop_EF6B490D_24", 0x0}, {25, "Prop_EF6B490D_25", 0x0}, {26, "", 0x0}, {27, "Prop_EF6B490D_27", 0x0}};
-const propid_entry k_group49[] = {{2, "Prop_01A3057A_2", 0x400}, {3, "Prop_01A3057A_3", 0x0}, {4, "Prop_01A3057A_4", 0x0}, {5, "Prop_01A3057A_5", 0x0}, {6, "Prop_01A3057A_6", 0x0}, {7, "Prop_01A3057A_7", 0x0}, {8, "Prop_01A3057A_8", 0x0}, {9, "Prop_01A3057A_9", 0x0}, {10, "Prop_01A3057A_10", 0x0}, {11, "", 0x0}};
-const propid_entry k_group50[] = {{1, "", 0x0}, {2, "Category", 0x0}, {3, "", 0x0}, {4, "", 0x0}, {5, "", 0x0}, {6, "", 0x0}, {7, "", 0x0}, {8, "", 0x0}, {9, "", 0x0}, {10, "", 0x0}, {11, "", 0x0}, {12, "", 0x0}, {13, "", 0x0}, {14, "", 0x0}, {15, "Company", 0x0}, {16, "", 0x0}, {17, "", 0x0}, {19, "", 0x0}, {20, "", 0x0}, {21, "", 0x0}, {22, "", 0x0}, {23, "Prop_D5CDD502_23", 0x0}, {24, "", 0x0}, {26, "", 0x0}, {27, "", 0x0}, {28, "", 0x0}, {29, "Version", 0x0}};
+const propid_entry k_group43[] = {
+    {2, "Format", 0x0}, {3, "", 0x0},           {4, "", 0x0},
+    {5, "", 0x0},       {6, "", 0x0},           {7, "", 0x0},
+    {8, "", 0x0},       {9, "StreamName", 0x2}, {10, "Compression", 0x0}};
+const propid_entry k_group44[] = {{2, "Prop_6444048F_2", 0x0},
+                                  {3, "HorizontalSize", 0x0},
+                                  {4, "VerticalSize", 0x0},
+                                  {5, "", 0x0},
+                                  {6, "", 0x0},
+                                  {7, "", 0x0},
+                                  {8, "", 0x0},
+                                  {9, "", 0x0},
+                                  {10, "", 0x0},
+                                  {11, "", 0x0},
+                                  {12, "", 0x0},
+                                  {13, "", 0x0}};
+const propid_entry k_group45[] = {{2, "", 0x0},
+                                  {3, "SongTitle", 0x2},
+                                  {4, "AlbumTitle", 0x0},
+                                  {5, "", 0x0},
+                                  {6, "Prop_56A3372E_6", 0x0},
+                                  {7, "", 0x0},
+                                  {11, "", 0x0},
+                                  {12, "", 0x0},
+                                  {13, "", 0x0},
+                                  {33, "", 0x0},
+                                  {34, "", 0x0},
+                                  {35, "", 0x0},
+                                  {36, "", 0x0},
+                                  {37, "", 0x0},
+                                  {38, "SubTitle", 0x0},
+                                  {100, "", 0x0}};
+const propid_entry k_group46[] = {{100, "Prop_51236583_100", 0x2},
+                                  {105, "", 0x2},
+                                  {107, "Prop_51236583_107", 0x2},
+                                  {109, "", 0x2},
+                                  {122, "", 0x0},
+                                  {123, "Prop_51236583_123", 0x0}};
+const propid_entry k_group47[] = {{3, "", 0x0},
+                                  {4, "", 0x48000},
+                                  {4096, "", 0x0},
+                                  {4097, "", 0x0},
+                                  {4098, "", 0x0},
+                                  {4099, "", 0x0},
+                                  {4100, "", 0x0},
+                                  {4101, "", 0x0},
+                                  {4102, "Prop_656A3BB3_4102", 0x0},
+                                  {4103, "", 0x0},
+                                  {8192, "Prop_656A3BB3_8192", 0x0},
+                                  {8193, "", 0x0},
+                                  {8194, "Prop_656A3BB3_8194", 0x0},
+                                  {8195, "Prop_656A3BB3_8195", 0x0},
+                                  {8196, "", 0x0},
+                                  {8197, "", 0x0},
+                                  {8198, "", 0x0},
+                                  {12288, "Prop_656A3BB3_12288", 0x2},
+                                  {12289, "", 0x0},
+                                  {12290, "Prop_656A3BB3_12290", 0x0},
+                                  {12292, "", 0x0},
+                                  {12293, "", 0x0},
+                                  {12294, "Prop_656A3BB3_12294", 0x0},
+                                  {12296, "Prop_656A3BB3_12296", 0x0},
+                                  {12297, "Prop_656A3BB3_12297", 0x0},
+                                  {12298, "Prop_656A3BB3_12298", 0x0},
+                                  {12304, "", 0x0},
+                                  {16384, "Prop_656A3BB3_16384", 0x0},
+                                  {16385, "", 0x0},
+                                  {16386, "Prop_656A3BB3_16386", 0x0},
+                                  {16388, "Prop_656A3BB3_16388", 0x0},
+                                  {16389, "Prop_656A3BB3_16389", 0x0},
+                                  {16390, "", 0x0},
+                                  {20480, "Prop_656A3BB3_20480", 0x0},
+                                  {20481, "", 0x0},
+                                  {20482, "", 0x0},
+                                  {24576, "", 0x0},
+                                  {24577, "", 0x0},
+                                  {24578, "", 0x0},
+                                  {28672, "Prop_656A3BB3_28672", 0x0},
+                                  {28673, "", 0x0},
+                                  {28674, "", 0x0},
+                                  {28675, "", 0x0},
+                                  {28688, "", 0x0}};
+const propid_entry k_group48[] = {{2, "Prop_EF6B490D_2", 0x0},
+                                  {3, "Prop_EF6B490D_3", 0x0},
+                                  {4, "Prop_EF6B490D_4", 0x2},
+                                  {5, "Prop_EF6B490D_5", 0x20},
+                                  {6, "Prop_EF6B490D_6", 0x0},
+                                  {7, "", 0x0},
+                                  {9, "", 0x0},
+                                  {10, "", 0x0},
+                                  {11, "Prop_EF6B490D_11", 0x0},
+                                  {12, "Prop_EF6B490D_12", 0x3},
+                                  {13, "", 0x0},
+                                  {14, "", 0x0},
+                                  {15, "Prop_EF6B490D_15", 0x0},
+                                  {16, "Prop_EF6B490D_16", 0x0},
+                                  {17, "", 0x0},
+                                  {18, "Prop_EF6B490D_18", 0x18000},
+                                  {19, "Prop_EF6B490D_19", 0x28000},
+                                  {20, "Prop_EF6B490D_20", 0x18000},
+                                  {21, "", 0x0},
+                                  {23, "Prop_EF6B490D_23", 0x0},
+                                  {24, "Prop_EF6B490D_24", 0x0},
+                                  {25, "Prop_EF6B490D_25", 0x0},
+                                  {26, "", 0x0},
+                                  {27, "Prop_EF6B490D_27", 0x0}};
+const propid_entry k_group49[] = {{2, "Prop_01A3057A_2", 0x400}, {3, "Prop_01A3057A_3", 0x0},
+                                  {4, "Prop_01A3057A_4", 0x0},   {5, "Prop_01A3057A_5", 0x0},
+                                  {6, "Prop_01A3057A_6", 0x0},   {7, "Prop_01A3057A_7", 0x0},
+                                  {8, "Prop_01A3057A_8", 0x0},   {9, "Prop_01A3057A_9", 0x0},
+                                  {10, "Prop_01A3057A_10", 0x0}, {11, "", 0x0}};
+const propid_entry k_group50[] = {{1, "", 0x0},         {2, "Category", 0x0},
+                                  {3, "", 0x0},         {4, "", 0x0},
+                                  {5, "", 0x0},         {6, "", 0x0},
+                                  {7, "", 0x0},         {8, "", 0x0},
+                                  {9, "", 0x0},         {10, "", 0x0},
+                                  {11, "", 0x0},        {12, "", 0x0},
+                                  {13, "", 0x0},        {14, "", 0x0},
+                                  {15, "Company", 0x0}, {16, "", 0x0},
+                                  {17, "", 0x0},        {19, "", 0x0},
+                                  {20, "", 0x0},        {21, "", 0x0},
+                                  {22, "", 0x0},        {23, "Prop_D5CDD502_23", 0x0},
+                                  {24, "", 0x0},        {26, "", 0x0},
+                                  {27, "", 0x0},        {28, "", 0x0},
+                                  {29, "Version", 0x0}};
 
 const propkey_group k_groups[] = {
     {{0x1E3EE840, 0xBC2B, 0x476C, {0x82, 0x37, 0x2A, 0xCD, 0x1A, 0x83, 0x9B, 0x22}}, k_group0, 3},

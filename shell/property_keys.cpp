@@ -78,8 +78,7 @@ constexpr size_t k_found_keys = 256;
 thread_local std::array<found_key, k_found_keys> t_found_keys;
 
 size_t found_key_slot(const guid_key& b, uint32_t pid) {
-  return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 56) %
-         k_found_keys;
+  return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 56) % k_found_keys;
 }
 
 size_t found_slot(const guid_key& b) {
@@ -130,8 +129,8 @@ bool build_index(key_index& index) {
 }  // namespace
 
 const guid& string_named_set() {
-  static const guid g =
-      guid_from_parts({0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}});
+  static const guid g = guid_from_parts(
+      {0xD5CDD505, 0x2E9C, 0x101B, {0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE}});
   return g;
 }
 
@@ -148,8 +147,8 @@ bool property_key_table(property_key_map& table) {
     const propkey_group* groups = property_key_groups(count);
     for (size_t i = 0; i < count; ++i) {
       // A repeated FMTID keeps its set; the later group's entries join it.
-      auto& set = table.emplace(guid_from_parts(groups[i].fmtid), std::set<windows_propid>())
-                      .first->second;
+      auto& set =
+          table.emplace(guid_from_parts(groups[i].fmtid), std::set<windows_propid>()).first->second;
       for (size_t k = 0; k < groups[i].count; ++k) {
         const propid_entry& e = groups[i].entries[k];
         set.insert(windows_propid(e.pid, e.name, "", "", e.flags));
@@ -200,9 +199,9 @@ inline const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
 const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid) {
   found_fmtid& found = t_found[found_slot(bits)];
   if (found.build != g_builds || !(found.fmtid == bits)) {
-    const auto range = std::lower_bound(
-        index.fmtids.begin(), index.fmtids.end(), bits,
-        [](const fmtid_range& r, const guid_key& b) { return r.fmtid < b; });
+    const auto range =
+        std::lower_bound(index.fmtids.begin(), index.fmtids.end(), bits,
+                         [](const fmtid_range& r, const guid_key& b) { return r.fmtid < b; });
     if (range == index.fmtids.end() || !(range->fmtid == bits))
       found = found_fmtid{bits, 0, 0, g_builds};
     else
@@ -318,11 +317,16 @@ bool lookup_property_value_key(property_value& rec) {
 
 std::string value_code_label(uint64_t value) {
   switch (value) {
-    case 1: return "low first";
-    case 2: return "high first";
-    case 3: return "low second";
-    case 4: return "high second";
-    default: return std::string(k_no_key_word) + " code";
+    case 1:
+      return "low first";
+    case 2:
+      return "high first";
+    case 3:
+      return "low second";
+    case 4:
+      return "high second";
+    default:
+      return std::string(k_no_key_word) + " code";
   }
 }
 
@@ -331,6 +335,8 @@ void property_key_table_reset_for_test() {
   g_built = false;
 }
 
-void property_key_table_fail_next_build_for_test() { g_fail_next = true; }
+void property_key_table_fail_next_build_for_test() {
+  g_fail_next = true;
+}
 
 }  // namespace vk

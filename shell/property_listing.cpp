@@ -67,8 +67,8 @@ void write_listing_line(const property_value& v, std::ostream& os, const std::st
     if (v.vartype == 7) {
       write_date_time(os, time_from_double(std::bit_cast<double>(v.number), type_time::ole));
     } else {
-      os << std::hex << std::setfill('0') << std::right << k_listing_number_prefix
-         << std::setw(8) << v.number;
+      os << std::hex << std::setfill('0') << std::right << k_listing_number_prefix << std::setw(8)
+         << v.number;
     }
   } else if (!v.table_bit3) {
     os << v.text;
@@ -95,14 +95,14 @@ struct sfgao_name {
   const char* text;
 };
 constexpr sfgao_name k_sfgao_names[] = {
-    {0x1, "can_copy"},         {0x2, "can_move"},          {0x4, "can_link"},
-    {0x10, "can_rename"},      {0x20, "can_delete"},       {0x40, "has_propsheet"},
-    {0x100, "drop_target"},    {0x1000, "system_item"},    {0x2000, "encrypted"},
-    {0x4000, "slow"},          {0x8000, "dimmed"},         {0x10000, "link"},
-    {0x20000, "shared"},       {0x40000, "read_only"},     {0x80000, "hidden"},
-    {0x100000, "enum_item"},   {0x200000, "new_content"},  {0x400000, "has_stream"},
-    {0x2000000, "removable"},  {0x4000000, "compressed"},  {0x8000000, "browsable"},
-    {0x20000000, "folder"},    {0x40000000, "system_file"}, {0x80000000, "has_subdirs"},
+    {0x1, "can_copy"},        {0x2, "can_move"},           {0x4, "can_link"},
+    {0x10, "can_rename"},     {0x20, "can_delete"},        {0x40, "has_propsheet"},
+    {0x100, "drop_target"},   {0x1000, "system_item"},     {0x2000, "encrypted"},
+    {0x4000, "slow"},         {0x8000, "dimmed"},          {0x10000, "link"},
+    {0x20000, "shared"},      {0x40000, "read_only"},      {0x80000, "hidden"},
+    {0x100000, "enum_item"},  {0x200000, "new_content"},   {0x400000, "has_stream"},
+    {0x2000000, "removable"}, {0x4000000, "compressed"},   {0x8000000, "browsable"},
+    {0x20000000, "folder"},   {0x40000000, "system_file"}, {0x80000000, "has_subdirs"},
 };
 }  // namespace
 

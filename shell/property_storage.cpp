@@ -28,7 +28,9 @@ byte_view view_of(const uint8_t* p, int64_t available) {
 }
 
 // The storage size as every walk sees it: its low 16 bits.
-int64_t storage_size16(byte_view v) { return *v.u16(st::size); }
+int64_t storage_size16(byte_view v) {
+  return *v.u16(st::size);
+}
 
 guid guid_at(byte_view v, size_t at) {
   guid g;
@@ -65,8 +67,8 @@ bool holds_values_only(const shell_item_record& r) {
   const bool lists_empty = r.found_properties.empty() & r.children.empty() &
                            r.embedded_lists.empty() & r.names.empty() & r.guids.empty() &
                            r.guid_names.empty() & r.date_texts.empty() & r.raw.empty();
-  const bool texts_empty = r.primary_name.empty() & r.long_name.empty() &
-                           r.localized_name.empty() & r.extra_name.empty();
+  const bool texts_empty = r.primary_name.empty() & r.long_name.empty() & r.localized_name.empty() &
+                           r.extra_name.empty();
   const bool numbers_zero =
       (r.flags | r.size | r.accessed | r.modified | r.created | r.mft_entry | r.mft_sequence |
        r.item_offset | (r.item_type ^ 0xFFFFu) | (r.is_directory ^ 1u) | (r.not_parsed ^ 1u)) == 0;
@@ -292,8 +294,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   ctx.offset = base + st::values + iv::data;
   ctx.consumed = 0;
   add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
-                    *v.u16(st::values + iv::vartype), *v.u16(st::values + iv::pid), &fmtid,
-                    opts);
+                    *v.u16(st::values + iv::vartype), *v.u16(st::values + iv::pid), &fmtid, opts);
   const int64_t end = storage_size16(v);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
@@ -314,8 +315,8 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   return true;
 }
 
-bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
-                       int64_t size, const cmd_params& opts) {
+bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage, int64_t size,
+                       const cmd_params& opts) {
   if (!storage || size <= 0 || !is_string_named_storage(storage, size)) return false;
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
@@ -412,8 +413,8 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
   return length != 0 && length + 20 <= available;
 }
 
-bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                             int64_t size, const cmd_params& opts) {
+bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
+                             const cmd_params& opts) {
   return guarded([&] { return storages_body(ctx, rec, p, size, opts); });
 }
 

@@ -77,7 +77,9 @@ void assign_lowered(std::string& out, const std::string& text) {
 
 // The template's key text: its text lower-cased, built in the template's
 // own buffer.
-void set_lowered_key(property_value& pv) { assign_lowered(pv.key_text, pv.text); }
+void set_lowered_key(property_value& pv) {
+  assign_lowered(pv.key_text, pv.text);
+}
 
 // Counts the values filed on the thread (see property_value::order).
 thread_local uint64_t t_filing_order = 0;
@@ -148,9 +150,8 @@ class filer {
 };
 
 template <class Value>
-bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv,
-                bool consume, const cmd_params& opts,
-                property_value_map::node_type* node = nullptr) {
+bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv, bool consume,
+                const cmd_params& opts, property_value_map::node_type* node = nullptr) {
   filer f(rec, pv, consume, node);
   const bool lists = !rec.prop_lists_unread;
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
@@ -375,10 +376,14 @@ const std::string& key_of(entry& e) {
   return e.key;
 }
 
-bool all_zero(const guid& g) { return guid_equals(g, guid()); }
+bool all_zero(const guid& g) {
+  return guid_equals(g, guid());
+}
 
 // The kinds a report shows (as its value lists do).
-bool shown_vartype(uint32_t vt) { return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7; }
+bool shown_vartype(uint32_t vt) {
+  return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
+}
 
 void reserve_more(std::vector<std::string>& v, size_t n) {
   if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
@@ -416,9 +421,13 @@ scope::~scope() {
   l.high = 0;
 }
 
-void scope::set_record(uint32_t record) noexcept { t_list.record = record; }
+void scope::set_record(uint32_t record) noexcept {
+  t_list.record = record;
+}
 
-size_t mark() noexcept { return t_list.used; }
+size_t mark() noexcept {
+  return t_list.used;
+}
 
 void drop_from(size_t at) noexcept {
   if (t_list.used > at) t_list.used = at;
@@ -441,7 +450,8 @@ bool take_flat_lower_bound(size_t at, std::string_view text, const std::string* 
   bool needed = collection_key && collection_key->find(text) != std::string::npos &&
                 !collection_key->starts_with(text);
   for (size_t i = at; !needed && i < l.used; ++i)
-    needed = l.entries[i].live && l.entries[i].tag == 0 && l.entries[i].text.size() >= text.size() &&
+    needed = l.entries[i].live && l.entries[i].tag == 0 &&
+             l.entries[i].text.size() >= text.size() &&
              l.entries[i].text.find(k_digits) != std::string::npos;
   if (!needed) return false;
   size_t best = l.used;
@@ -465,9 +475,8 @@ bool take_flat_lower_bound(size_t at, std::string_view text, const std::string* 
   return true;
 }
 
-void scope::collect(const shell_item_record* records, size_t count,
-                    std::vector<std::string>& keys, std::vector<std::string>& values,
-                    const cmd_params& settings) {
+void scope::collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
+                    std::vector<std::string>& values, const cmd_params& settings) {
   // The lists' length up to the last pair filled whole.
   size_t filled_keys = keys.size();
   guarded(
@@ -626,15 +635,17 @@ int32_t file_flat_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint
 }  // namespace
 }  // namespace shown_values
 
-void add_item_property_single_path_for_test(bool on) { g_single_path = on; }
+void add_item_property_single_path_for_test(bool on) {
+  g_single_path = on;
+}
 
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded([&] { return store_body(rec, ctx, tv, pv, false, opts); });
 }
 
-bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
-                      property_value&& pv, const cmd_params& opts) {
+bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, property_value&& pv,
+                      const cmd_params& opts) {
   return guarded([&] { return store_body(rec, ctx, tv, pv, true, opts); });
 }
 
@@ -656,8 +667,8 @@ void keep_property_nodes(property_value_map& values) noexcept {
                          pv.name3.capacity() | pv.pair_key_text.capacity() |
                          pv.pair_value_text.capacity();
     if (rooms >= k_spare_room)
-      for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name,
-                             &pv.name2, &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
+      for (std::string* s : {&node.key(), &pv.text, &pv.key_text, &pv.bytes, &pv.name, &pv.name2,
+                             &pv.name3, &pv.pair_key_text, &pv.pair_value_text})
         trim_room(*s);
     if (pv.offset_list.capacity() > k_spare_room / sizeof(uint64_t))
       std::vector<uint64_t>().swap(pv.offset_list);
@@ -665,8 +676,8 @@ void keep_property_nodes(property_value_map& values) noexcept {
   }
 }
 
-int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
-                          int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
+int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
+                          uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
   return guarded(
       [&]() -> int32_t {

@@ -16,8 +16,8 @@ namespace vk {
 // Parses the value at data (size bytes allowed) and files its records.
 // Returns the bytes consumed, 0 on failure; the same number is left in
 // ctx.consumed. pid is the low half of the stored property id.
-int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
-                          int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid,
+int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
+                          uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts);
 
 // Off: every value goes through parse_typed_value (for comparing the paths).
@@ -37,8 +37,8 @@ bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value
 // and the value's texts move into the records filed, so both are left
 // unspecified. Every record filed, and the bytes it copies, is charged to
 // the parse guard; filing stops when the guard refuses.
-bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv,
-                      property_value&& pv, const cmd_params& opts);
+bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, property_value&& pv,
+                      const cmd_params& opts);
 
 // Expands a stream value filed under the name prop4294967295 whose key the
 // table names "autolist" (a list of ID lists) or "condition" (a search-
@@ -131,8 +131,8 @@ bool holds_values_only(const shell_item_record& r);
 // Walks consecutive storages from p and merges their properties into rec;
 // ctx.consumed = bytes walked. True only when the walk moved past a storage
 // with room for another behind it.
-bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                             int64_t size, const cmd_params& opts);
+bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
+                             const cmd_params& opts);
 // The same walk; values_only is set false when a storage may have added to
 // rec more than property values, and left as it is otherwise.
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,

@@ -62,7 +62,9 @@ void give(void* node, std::size_t size) noexcept {
   ::operator delete(node);
 }
 
-std::size_t kept() { return t_gone ? 0 : t_list.count; }
+std::size_t kept() {
+  return t_gone ? 0 : t_list.count;
+}
 
 }  // namespace property_nodes
 
@@ -115,7 +117,9 @@ void give(std::string& s) noexcept {
   if (!t_gone) give_to(t_rooms.rooms, s);
 }
 
-std::size_t kept() { return t_gone ? 0 : t_rooms.rooms.size(); }
+std::size_t kept() {
+  return t_gone ? 0 : t_rooms.rooms.size();
+}
 
 }  // namespace property_buffers
 

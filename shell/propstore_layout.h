@@ -45,7 +45,8 @@ inline constexpr size_t vartype = 9;   // u16
 inline constexpr size_t padding = 11;  // u16
 inline constexpr size_t data = 13;
 inline constexpr int64_t header_size = 13;
-inline constexpr int64_t min_further = 14;  // a further value is looked for only with this much left
+inline constexpr int64_t min_further =
+    14;  // a further value is looked for only with this much left
 }  // namespace int_value
 
 // A string-named value: its size, the name's size in bytes, a reserved zero

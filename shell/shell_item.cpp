@@ -16,9 +16,9 @@ namespace {
 // as usual, so hostile input cannot make the pool hold much. Texts share
 // the thread's list of text room (property_buffers).
 constexpr size_t k_pool_slots = 256;
-constexpr size_t k_pooled_list_max = 16;   // elements
-constexpr size_t k_new_list = 4;   // elements of a list made when the pool is empty
-constexpr size_t k_new_text = 64;  // bytes of a text made when no room is kept
+constexpr size_t k_pooled_list_max = 16;  // elements
+constexpr size_t k_new_list = 4;          // elements of a list made when the pool is empty
+constexpr size_t k_new_text = 64;         // bytes of a text made when no room is kept
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
 template <class T>
@@ -60,7 +60,9 @@ buffer_pool* thread_pool() {
 
 // Texts go to the one per-thread list of text room (property_buffers),
 // which keeps room of moderate size only.
-void give_text(std::string& s) { property_buffers::give(s); }
+void give_text(std::string& s) {
+  property_buffers::give(s);
+}
 
 template <class V>
 void give_list(buffer_stack<V>& stack, V& list) {
@@ -208,12 +210,24 @@ void append(V& dst, const V& src) {
 
 }  // namespace
 
-std::string shell_item_record::modified_date() const { return time_part(modified, 0); }
-std::string shell_item_record::modified_time() const { return time_part(modified, 1); }
-std::string shell_item_record::created_date() const { return time_part(created, 0); }
-std::string shell_item_record::created_time() const { return time_part(created, 1); }
-std::string shell_item_record::accessed_date() const { return time_part(accessed, 0); }
-std::string shell_item_record::accessed_time() const { return time_part(accessed, 1); }
+std::string shell_item_record::modified_date() const {
+  return time_part(modified, 0);
+}
+std::string shell_item_record::modified_time() const {
+  return time_part(modified, 1);
+}
+std::string shell_item_record::created_date() const {
+  return time_part(created, 0);
+}
+std::string shell_item_record::created_time() const {
+  return time_part(created, 1);
+}
+std::string shell_item_record::accessed_date() const {
+  return time_part(accessed, 0);
+}
+std::string shell_item_record::accessed_time() const {
+  return time_part(accessed, 1);
+}
 
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (&dst == &src) return;
@@ -338,9 +352,8 @@ void copy_property_map(property_value_map& out, const property_value_map& src) {
     if (entry.second.skip_copy == 0) out.insert(out.end(), entry);
 }
 
-bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name,
-                        std::string& s1, std::string& s2, std::string& s3, uint64_t& time_a,
-                        uint64_t& time_b) {
+bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
+                        std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b) {
   name.clear();
   s1.clear();
   s2.clear();

@@ -221,9 +221,8 @@ void copy_property_map(property_value_map& out, const property_value_map& src);
 // The name, strings and two times of a 0xBEEF block of kind (5,11), read
 // inside the block (its u16 size, clipped to available). True when the name
 // is not empty.
-bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name,
-                        std::string& s1, std::string& s2, std::string& s3, uint64_t& time_a,
-                        uint64_t& time_b);
+bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
+                        std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b);
 
 // With debug output on, the bytes a recycle-bin block's texts span, in
 // ctx.consumed (696 in all); reads stay inside the block.

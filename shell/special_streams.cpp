@@ -36,9 +36,8 @@ constexpr uint8_t k_autolist_guid[16] = {0xAE, 0xA5, 0x4E, 0x38, 0xE1, 0xAD, 0x8
 constexpr uint8_t k_condition_tree_guid[16] = {0x13, 0x8D, 0x6F, 0x11, 0x1E, 0x10, 0xA5, 0x4F,
                                                0x84, 0xD4, 0xFF, 0x82, 0x79, 0x38, 0x19, 0x35};
 // 52F15C89-5A17-48E1-BBCD-46A3F89C7CC2
-constexpr uint8_t k_condition_record_guid[16] = {0x89, 0x5C, 0xF1, 0x52, 0x17, 0x5A,
-                                                 0xE1, 0x48, 0xBB, 0xCD, 0x46, 0xA3,
-                                                 0xF8, 0x9C, 0x7C, 0xC2};
+constexpr uint8_t k_condition_record_guid[16] = {0x89, 0x5C, 0xF1, 0x52, 0x17, 0x5A, 0xE1, 0x48,
+                                                 0xBB, 0xCD, 0x46, 0xA3, 0xF8, 0x9C, 0x7C, 0xC2};
 
 constexpr char k_special_stream_name[] = "prop4294967295";
 // One work unit per this many bytes of a value window handed to the decoder.
@@ -112,8 +111,7 @@ bool walk_condition_tree(shell_item_record& rec, parse_ctx& ctx, const uint8_t* 
 
 bool special_stream_body(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                          const property_value& pv, const cmd_params& opts) {
-  if (!pv.key_known || pv.vartype != 66 || tv.blobs.empty() || tv.blobs[0].empty())
-    return false;
+  if (!pv.key_known || pv.vartype != 66 || tv.blobs.empty() || tv.blobs[0].empty()) return false;
   rec.flags |= itemflag_stream_value;
   if (pv.key_text != k_special_stream_name) return false;
   std::string name = pv.name;
@@ -194,8 +192,7 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
   const byte_view all = view_of(buffer, length);
   std::vector<std::string> texts;
   std::vector<uint64_t> offsets;
-  if (!extract_utf16_strings(buffer, static_cast<size_t>(length), 3, texts, offsets))
-    return false;
+  if (!extract_utf16_strings(buffer, static_cast<size_t>(length), 3, texts, offsets)) return false;
   for (size_t i = 0; i < texts.size(); ++i) {
     const int64_t o = static_cast<int64_t>(offsets[i]);
     const int64_t text_bytes = 2 * static_cast<int64_t>(texts[i].size());

@@ -224,9 +224,14 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
   const uint8_t low = static_cast<uint8_t>(vartype & 0xFF);
   out.vartype = low;
   switch (low) {
-    case 3: case 10: case 19: case 22:
+    case 3:
+    case 10:
+    case 19:
+    case 22:
       return fixed_elements(c, n, 4, tv_dword);
-    case 5: case 20: case 21:
+    case 5:
+    case 20:
+    case 21:
       return fixed_elements(c, n, 8, tv_qword);
     case 64:
       return fixed_elements(c, n, 8, tv_filetime);
@@ -236,7 +241,8 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
       return fixed_elements(c, n, propstore::typed::guid_size, tv_guid);
     case 11:
       return booleans(c, n);
-    case 16: case 17:
+    case 16:
+    case 17:
       if (n > static_cast<uint64_t>(c.left())) return false;
       out.kind = tv_bytes;
       out.count = static_cast<uint32_t>(n);
@@ -333,8 +339,8 @@ bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_
 
 }  // namespace
 
-bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx,
-                        const uint8_t* data, int64_t available, uint16_t vartype) {
+bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, const uint8_t* data,
+                        int64_t available, uint16_t vartype) {
   out = single_value{};
   text.clear();
   if (!data || available <= 0) return false;

@@ -4,9 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <memory>
 #include <vector>
 
 #include "shell/parse_ctx.h"
@@ -86,8 +86,8 @@ inline uint16_t single_value_kind(uint16_t vartype) {
 // Decodes such a value exactly as parse_typed_value would decode it into a
 // one-element typed value (the same result, bytes taken and ctx.offset), a
 // text going into text (cleared first) instead of a list.
-bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx,
-                        const uint8_t* data, int64_t available, uint16_t vartype);
+bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, const uint8_t* data,
+                        int64_t available, uint16_t vartype);
 
 // A typed value to decode into, one per nesting level of the thread, kept
 // from value to value so that its lists keep their room; reset on release.

@@ -28,8 +28,12 @@ inline counters& state() {
 }
 
 // Makes the n-th allocation from now (0: the next one) fail once.
-inline void fail_nth(int64_t n) { state().fail_countdown = n + 1; }
-inline void no_failure() { state().fail_countdown = -1; }
+inline void fail_nth(int64_t n) {
+  state().fail_countdown = n + 1;
+}
+inline void no_failure() {
+  state().fail_countdown = -1;
+}
 
 // Peak live bytes above the level at the start of a scope, and the
 // allocations made within it.

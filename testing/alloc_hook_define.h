@@ -18,9 +18,21 @@ void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
   return vesk_test::heap::allocate(n);
 }
-void operator delete(void* p) noexcept { vesk_test::heap::release(p); }
-void operator delete[](void* p) noexcept { vesk_test::heap::release(p); }
-void operator delete(void* p, std::size_t) noexcept { vesk_test::heap::release(p); }
-void operator delete[](void* p, std::size_t) noexcept { vesk_test::heap::release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { vesk_test::heap::release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { vesk_test::heap::release(p); }
+void operator delete(void* p) noexcept {
+  vesk_test::heap::release(p);
+}
+void operator delete[](void* p) noexcept {
+  vesk_test::heap::release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  vesk_test::heap::release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  vesk_test::heap::release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  vesk_test::heap::release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  vesk_test::heap::release(p);
+}

@@ -29,8 +29,8 @@ struct destlist_test_entry {
 
 inline std::vector<uint8_t> destlist_entry_bytes(const destlist_test_entry& e, bool v1) {
   namespace entry = vk::destlist::entry;
-  const size_t length_at = v1 ? vk::destlist::entry_114::path_length
-                              : vk::destlist::entry_130::path_length;
+  const size_t length_at =
+      v1 ? vk::destlist::entry_114::path_length : vk::destlist::entry_130::path_length;
   byte_builder b;
   b.put_u64(entry::checksum, e.checksum);
   for (size_t i = 0; i < entry::droid_count; ++i)

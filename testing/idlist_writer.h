@@ -37,7 +37,10 @@ inline bytes_t beef_block(uint16_t version, uint16_t id, const bytes_t& body, in
   namespace B = item_layout::beef;
   byte_builder b;
   b.u16(static_cast<uint16_t>(declared >= 0 ? declared : body.size() + B::header_size))
-      .u16(version).u16(id).u16(B::signature).bytes(body);
+      .u16(version)
+      .u16(id)
+      .u16(B::signature)
+      .bytes(body);
   return b.take();
 }
 
@@ -120,9 +123,8 @@ inline bytes_t from_hex(std::string_view hex) {
 // "CFSF": size, inner length at 4 (size - 4 unless given), signature, flags
 // at 12, file size at 14, DOS date and time at 18, 8-bit name at 24, the
 // 0xBEEF run, and the run's offset in the last u16.
-inline bytes_t cfsf_record(uint8_t flags, uint32_t file_size, uint16_t dos_date,
-                           uint16_t dos_time, std::string_view name, const bytes_t& blocks = {},
-                           int inner = -1) {
+inline bytes_t cfsf_record(uint8_t flags, uint32_t file_size, uint16_t dos_date, uint16_t dos_time,
+                           std::string_view name, const bytes_t& blocks = {}, int inner = -1) {
   namespace C = item_layout::embedded::cfsf;
   byte_builder b;
   b.put_u32(C::signature_at, C::signature);
@@ -145,7 +147,7 @@ inline bytes_t three_string_record(uint32_t signature, bool outer, std::u16strin
                                    std::u16string_view s2, std::u16string_view s3,
                                    const bytes_t& property_list = {}) {
   namespace E = item_layout::embedded;
-  const E::three_string_form& f = signature == E::form_07192006.signature ? E::form_07192006
+  const E::three_string_form& f = signature == E::form_07192006.signature   ? E::form_07192006
                                   : signature == E::form_10312005.signature ? E::form_10312005
                                                                             : E::form_08312006;
   // The outer 0x08312006 form carries 4 bytes more in front of the inner one.
@@ -154,8 +156,10 @@ inline bytes_t three_string_record(uint32_t signature, bool outer, std::u16strin
                s_at = f.strings_at + shift;
   byte_builder b;
   b.pad_to(s_at);
-  b.put_u32(f.signature_at + shift, signature).put_u32(m_at, static_cast<uint32_t>(property_list.size()));
-  b.put_u32(c_at, static_cast<uint32_t>(s1.size())).put_u32(c_at + 4, static_cast<uint32_t>(s2.size()));
+  b.put_u32(f.signature_at + shift, signature)
+      .put_u32(m_at, static_cast<uint32_t>(property_list.size()));
+  b.put_u32(c_at, static_cast<uint32_t>(s1.size()))
+      .put_u32(c_at + 4, static_cast<uint32_t>(s2.size()));
   b.put_u32(c_at + 8, static_cast<uint32_t>(s3.size()));
   b.utf16(s1).utf16(s2).utf16(s3).u16(0).bytes(property_list);
   b.put_u16(item_layout::item::size, static_cast<uint16_t>(b.size()));

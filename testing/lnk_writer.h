@@ -44,13 +44,17 @@ struct lnk_link_info {
   std::optional<std::string> suffix;  // no suffix offset when absent
   int64_t declared_size = -1;         // -1: the real size
   // Overrides of the four offsets of the header (-1: the writer's own).
-  int64_t volume_id_offset = -1, local_path_offset = -1, network_offset = -1,
-          suffix_offset = -1;
+  int64_t volume_id_offset = -1, local_path_offset = -1, network_offset = -1, suffix_offset = -1;
 };
 
 // The five StringData items in their stored order.
-enum lnk_string_slot { lnk_name = 0, lnk_relative_path, lnk_working_dir, lnk_arguments,
-                       lnk_icon_location };
+enum lnk_string_slot {
+  lnk_name = 0,
+  lnk_relative_path,
+  lnk_working_dir,
+  lnk_arguments,
+  lnk_icon_location
+};
 
 struct lnk_spec {
   // Header. The presence flags and IsUnicode are derived from the parts
@@ -106,9 +110,9 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
         n.device_name.empty() ? 0 : static_cast<uint32_t>(net_at + n.net_name.size() + 1);
     net.put_u32(N::flags, n.device_name.empty() ? 0 : 1)
         .put_u32(N::net_name_offset, net_at)
-        .put_u32(N::device_name_offset,
-                 n.device_name_offset >= 0 ? static_cast<uint32_t>(n.device_name_offset)
-                                           : device_at)
+        .put_u32(N::device_name_offset, n.device_name_offset >= 0
+                                            ? static_cast<uint32_t>(n.device_name_offset)
+                                            : device_at)
         .put_u32(N::provider_type, n.provider_type)
         .ascii(n.net_name, true);
     if (!n.device_name.empty()) net.ascii(n.device_name, true);
@@ -194,8 +198,8 @@ inline lnk_bytes_t write_lnk(const lnk_spec& s) {
   for (size_t i = 0; i < s.strings.size(); ++i) {
     if (!s.strings[i]) continue;
     const std::u16string& text = *s.strings[i];
-    b.u16(static_cast<uint16_t>(s.string_counts[i] >= 0 ? s.string_counts[i]
-                                                         : int64_t(text.size())));
+    b.u16(
+        static_cast<uint16_t>(s.string_counts[i] >= 0 ? s.string_counts[i] : int64_t(text.size())));
     for (char16_t c : text) {
       if (s.unicode)
         b.u16(static_cast<uint16_t>(c));
@@ -212,12 +216,11 @@ inline lnk_bytes_t write_lnk(const lnk_spec& s) {
 // ---- extra-data blocks ----
 
 // BlockSize (the real one unless declared is given), signature, body.
-inline lnk_bytes_t extra_block(uint32_t signature, const lnk_bytes_t& body,
-                               int64_t declared = -1) {
+inline lnk_bytes_t extra_block(uint32_t signature, const lnk_bytes_t& body, int64_t declared = -1) {
   namespace B = lnk_l::block;
   byte_builder b;
-  b.put_u32(B::size, static_cast<uint32_t>(declared >= 0 ? declared
-                                                         : int64_t(body.size() + B::header_size)))
+  b.put_u32(B::size,
+            static_cast<uint32_t>(declared >= 0 ? declared : int64_t(body.size() + B::header_size)))
       .put_u32(B::signature, signature)
       .bytes(body);
   return b.take();

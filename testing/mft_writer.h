@@ -17,8 +17,8 @@ inline uint64_t mft_ref_value(uint64_t entry, uint16_t sequence) {
 }
 
 inline std::vector<uint8_t> std_info_value(uint64_t created, uint64_t modified, uint64_t changed,
-                                     uint64_t accessed, uint32_t attributes, size_t size = 72,
-                                     uint64_t usn = 0) {
+                                           uint64_t accessed, uint32_t attributes, size_t size = 72,
+                                           uint64_t usn = 0) {
   byte_builder b;
   b.u64(created).u64(modified).u64(changed).u64(accessed).u32(attributes).pad_to(size);
   if (size >= 72) b.put_u64(64, usn);
@@ -26,8 +26,8 @@ inline std::vector<uint8_t> std_info_value(uint64_t created, uint64_t modified, 
 }
 
 inline std::vector<uint8_t> file_name_value(uint64_t parent_ref, const std::u16string& name,
-                                     uint8_t name_space = 1, uint64_t time = 0,
-                                     uint64_t allocated = 0, uint64_t real = 0) {
+                                            uint8_t name_space = 1, uint64_t time = 0,
+                                            uint64_t allocated = 0, uint64_t real = 0) {
   byte_builder b;
   b.u64(parent_ref).u64(time).u64(time + 1).u64(time + 2).u64(time + 3);
   b.u64(allocated).u64(real).u32(0).u32(0);
@@ -35,7 +35,9 @@ inline std::vector<uint8_t> file_name_value(uint64_t parent_ref, const std::u16s
   return b.take();
 }
 
-inline size_t align8(size_t n) { return (n + 7) & ~size_t{7}; }
+inline size_t align8(size_t n) {
+  return (n + 7) & ~size_t{7};
+}
 
 inline std::vector<uint8_t> resident_attr(uint32_t type, const std::vector<uint8_t>& value,
                                           const std::u16string& name = u"") {

@@ -28,7 +28,8 @@ inline std::vector<uint8_t> encode_runs(const std::vector<ntfs_run>& runs) {
   int64_t previous = 0;
   for (const auto& [first, count] : runs) {
     std::vector<uint8_t> length;
-    for (uint64_t c = count; c != 0 || length.empty(); c >>= 8) length.push_back(static_cast<uint8_t>(c));
+    for (uint64_t c = count; c != 0 || length.empty(); c >>= 8)
+      length.push_back(static_cast<uint8_t>(c));
     if (length.back() & 0x80) length.push_back(0);
     std::vector<uint8_t> offset;
     if (first != k_sparse_run) {
@@ -37,7 +38,8 @@ inline std::vector<uint8_t> encode_runs(const std::vector<ntfs_run>& runs) {
       do {
         offset.push_back(static_cast<uint8_t>(delta));
         delta >>= 8;
-      } while (!((delta == 0 && !(offset.back() & 0x80)) || (delta == -1 && (offset.back() & 0x80))));
+      } while (
+          !((delta == 0 && !(offset.back() & 0x80)) || (delta == -1 && (offset.back() & 0x80))));
     }
     out.push_back(static_cast<uint8_t>(length.size() | (offset.size() << 4)));
     out.insert(out.end(), length.begin(), length.end());
@@ -87,8 +89,9 @@ struct small_ntfs_volume {
 
   // Byte offset inside the volume of an entry.
   static uint64_t entry_offset(uint64_t entry) {
-    return entry < first_piece_entries ? mft_lcn * cluster + entry * record
-                                       : second_piece_lcn * cluster + (entry - first_piece_entries) * record;
+    return entry < first_piece_entries
+               ? mft_lcn * cluster + entry * record
+               : second_piece_lcn * cluster + (entry - first_piece_entries) * record;
   }
   // The split file's content, in order.
   std::vector<uint8_t> report_content() const {
@@ -116,15 +119,15 @@ inline small_ntfs_volume make_small_ntfs_volume() {
 
   const auto si = resident_attr(0x10, std_info_value(1, 2, 3, 4, 0x20));
   const auto name = [](uint64_t parent, const std::u16string& n, uint64_t real = 0) {
-    return resident_attr(0x30, file_name_value(mft_ref_value(parent, 1), n, 1, 0x01D0000000000000ull,
-                                               real, real));
+    return resident_attr(
+        0x30, file_name_value(mft_ref_value(parent, 1), n, 1, 0x01D0000000000000ull, real, real));
   };
   std::vector<std::vector<uint8_t>> records(v::entries);
-  records[0] = file_record(0, 1, 1, 0,
-                           {si, name(5, u"$MFT"),
-                            nonresident_attr(0x80, encode_runs({{v::mft_lcn, 24}, {v::second_piece_lcn, 16}}),
-                                             40 * v::cluster, v::entries * v::record,
-                                             v::entries * v::record)});
+  records[0] = file_record(
+      0, 1, 1, 0,
+      {si, name(5, u"$MFT"),
+       nonresident_attr(0x80, encode_runs({{v::mft_lcn, 24}, {v::second_piece_lcn, 16}}),
+                        40 * v::cluster, v::entries * v::record, v::entries * v::record)});
   records[5] = file_record(5, 5, 3, 0, {si, name(5, u".")});
   records[11] = file_record(11, 11, 3, 0, {si, name(5, u"$Extend")});
   records[v::docs] = file_record(v::docs, 1, 3, 0, {si, name(5, u"docs")});
@@ -136,13 +139,13 @@ inline small_ntfs_volume make_small_ntfs_volume() {
       .bytes(attr_list_entry(0x80, mft_ref_value(v::report_ext, 1)))
       .bytes(attr_list_entry(0x80, mft_ref_value(v::report, 1)));
   const auto list = resident_attr(0x20, entries.take());
-  records[v::report] = file_record(
-      v::report, 1, 1, 0,
-      {si, list, name(v::docs, u"report.txt", v::report_stale_size),
-       nonresident_attr(0x80, encode_runs({{40, 2}}), 4 * v::cluster, v::report_size, v::report_size)});
-  records[v::report_ext] = file_record(
-      v::report_ext, 1, 1, mft_ref_value(v::report, 1),
-      {nonresident_attr(0x80, encode_runs({{50, 2}}), 0, 0, 0, 2)});
+  records[v::report] = file_record(v::report, 1, 1, 0,
+                                   {si, list, name(v::docs, u"report.txt", v::report_stale_size),
+                                    nonresident_attr(0x80, encode_runs({{40, 2}}), 4 * v::cluster,
+                                                     v::report_size, v::report_size)});
+  records[v::report_ext] =
+      file_record(v::report_ext, 1, 1, mft_ref_value(v::report, 1),
+                  {nonresident_attr(0x80, encode_runs({{50, 2}}), 0, 0, 0, 2)});
   // The file whose attribute list lies in cluster 60: its second name (a
   // hard link in docs) and its data are in the extension record.
   byte_builder held;
@@ -151,28 +154,29 @@ inline small_ntfs_volume make_small_ntfs_volume() {
       .bytes(attr_list_entry(0x80, mft_ref_value(v::big_ext, 1)));
   const std::vector<uint8_t> held_list = held.take();
   put(60 * v::cluster, held_list);
-  records[v::big] = file_record(
-      v::big, 1, 1, 0,
-      {si, nonresident_attr(0x20, encode_runs({{60, 1}}), v::cluster, held_list.size(), held_list.size()),
-       name(5, u"big.bin")});
+  records[v::big] = file_record(v::big, 1, 1, 0,
+                                {si,
+                                 nonresident_attr(0x20, encode_runs({{60, 1}}), v::cluster,
+                                                  held_list.size(), held_list.size()),
+                                 name(5, u"big.bin")});
   records[v::big_ext] = file_record(
       v::big_ext, 1, 1, mft_ref_value(v::big, 1),
       {name(v::docs, u"big-link.bin"),
        nonresident_attr(0x80, encode_runs({{45, 2}}), 2 * v::cluster, v::big_size, v::big_size)});
   // A sparse file larger than the volume: 1,000 clusters of hole, then one.
-  records[v::sparse] = file_record(
-      v::sparse, 1, 1, 0,
-      {si, name(5, u"sparse.dat"),
-       nonresident_attr(0x80, encode_runs({{k_sparse_run, 1000}, {85, 1}}), v::sparse_size,
-                        v::sparse_size, v::sparse_size)});
+  records[v::sparse] =
+      file_record(v::sparse, 1, 1, 0,
+                  {si, name(5, u"sparse.dat"),
+                   nonresident_attr(0x80, encode_runs({{k_sparse_run, 1000}, {85, 1}}),
+                                    v::sparse_size, v::sparse_size, v::sparse_size)});
   for (uint64_t e = 0; e < v::entries; ++e) {
     if (records[e].empty()) continue;
     put(v::entry_offset(e), records[e]);
   }
   vol.mft.assign(v::entries * v::record, 0);
   for (uint64_t e = 0; e < v::entries; ++e)
-    std::copy(vol.bytes.begin() + v::entry_offset(e), vol.bytes.begin() + v::entry_offset(e) + v::record,
-              vol.mft.begin() + e * v::record);
+    std::copy(vol.bytes.begin() + v::entry_offset(e),
+              vol.bytes.begin() + v::entry_offset(e) + v::record, vol.mft.begin() + e * v::record);
   return vol;
 }
 

@@ -147,8 +147,9 @@ inline prop_bytes_t condition_tree(const std::vector<prop_bytes_t>& records, uin
 inline prop_bytes_t condition_leaf(std::u16string_view value) {
   namespace lf = layout::condition::leaf;
   byte_builder b;
-  b.put_u16(lf::name_count, 4).utf16(u"item").put_u16(lf::value_count,
-                                                     static_cast<uint16_t>(value.size()));
+  b.put_u16(lf::name_count, 4)
+      .utf16(u"item")
+      .put_u16(lf::value_count, static_cast<uint16_t>(value.size()));
   b.utf16(value).pad_to(lf::min_size);
   return b.take();
 }

@@ -22,8 +22,8 @@ inline lnk_bytes_t fixture_link() {
   s.strings[lnk_name] = u"Отчёт 2024";
   const guid_bytes_t object = {0xbb, 0xe3, 0x6e, 0x84, 0x39, 0x70, 0xde, 0x11,
                                0x9d, 0x20, 0x00, 0x1d, 0x09, 0xfa, 0x5a, 0x1c};
-  s.extra_blocks = {tracker_block("desktop-01", guid_bytes_t{}, object, guid_bytes_t{},
-                                  guid_bytes_t{})};
+  s.extra_blocks = {
+      tracker_block("desktop-01", guid_bytes_t{}, object, guid_bytes_t{}, guid_bytes_t{})};
   return write_lnk(s);
 }
 

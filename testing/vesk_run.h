@@ -2,11 +2,12 @@
 // arguments and standard input, and reads back its status and output.
 #pragma once
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "temp_tree.h"

@@ -16,9 +16,15 @@ namespace vesk_test {
 
 using image_t = std::vector<uint8_t>;
 
-inline void put16(image_t& b, size_t at, uint16_t v) { vk::store_le16(&b[at], v); }
-inline void put32(image_t& b, size_t at, uint32_t v) { vk::store_le32(&b[at], v); }
-inline void put64(image_t& b, size_t at, uint64_t v) { vk::store_le64(&b[at], v); }
+inline void put16(image_t& b, size_t at, uint16_t v) {
+  vk::store_le16(&b[at], v);
+}
+inline void put32(image_t& b, size_t at, uint32_t v) {
+  vk::store_le32(&b[at], v);
+}
+inline void put64(image_t& b, size_t at, uint64_t v) {
+  vk::store_le64(&b[at], v);
+}
 inline void put_text(image_t& b, size_t at, const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) b[at + i] = static_cast<uint8_t>(s[i]);
 }
@@ -26,7 +32,8 @@ inline void put_text(image_t& b, size_t at, const std::string& s) {
 // ---- FAT ----
 
 // One table entry of 12, 16 or 32 bits.
-inline void set_fat_entry(image_t& b, size_t fat_at, unsigned bits, uint32_t index, uint32_t value) {
+inline void set_fat_entry(image_t& b, size_t fat_at, unsigned bits, uint32_t index,
+                          uint32_t value) {
   if (bits == 32) return put32(b, fat_at + 4 * size_t{index}, value);
   if (bits == 16) return put16(b, fat_at + 2 * size_t{index}, static_cast<uint16_t>(value));
   const size_t at = fat_at + index + index / 2;
@@ -59,7 +66,8 @@ inline image_t fat_short_entry(const std::string& name11, uint8_t attributes, ui
 // first, as they lie on disk, followed by the short entry.
 inline image_t fat_lfn_run(const std::string& name, const image_t& short_entry) {
   uint8_t sum = 0;
-  for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + short_entry[i]);
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + short_entry[i]);
   std::vector<uint16_t> units(name.begin(), name.end());
   const size_t pieces = (units.size() + 12) / 13;
   if (units.size() % 13) units.push_back(0);
@@ -79,9 +87,9 @@ inline image_t fat_lfn_run(const std::string& name, const image_t& short_entry) 
 }
 
 struct fat_layout {
-  size_t fat_at = 512;      // one table of one sector after the boot sector
-  size_t root_at = 1024;    // FAT12/16 root folder (one sector, 16 entries)
-  size_t data_at = 1536;    // cluster 2
+  size_t fat_at = 512;    // one table of one sector after the boot sector
+  size_t root_at = 1024;  // FAT12/16 root folder (one sector, 16 entries)
+  size_t data_at = 1536;  // cluster 2
   uint32_t cluster = 512;
 };
 
@@ -203,7 +211,7 @@ inline image_t exfat_image() {
 
 struct ext_inode_spec {
   uint32_t number;
-  uint16_t mode;         // 0x81A4 file, 0x41ED folder
+  uint16_t mode;  // 0x81A4 file, 0x41ED folder
   uint64_t size;
   bool extents;
   std::vector<uint32_t> block;  // i_block as 15 words (or the extent root)
@@ -223,15 +231,15 @@ inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_
   constexpr size_t bs = 1024;
   image_t b(64 * bs, 0);
   const size_t sb = 1024;
-  put32(b, sb + 0, 16);       // inodes
-  put32(b, sb + 4, 64);       // blocks
-  put32(b, sb + 20, 1);       // first data block
-  put32(b, sb + 24, 0);       // 1 KiB blocks
-  put32(b, sb + 32, 8192);    // blocks per group
-  put32(b, sb + 40, 16);      // inodes per group
+  put32(b, sb + 0, 16);     // inodes
+  put32(b, sb + 4, 64);     // blocks
+  put32(b, sb + 20, 1);     // first data block
+  put32(b, sb + 24, 0);     // 1 KiB blocks
+  put32(b, sb + 32, 8192);  // blocks per group
+  put32(b, sb + 40, 16);    // inodes per group
   put32(b, sb + 44, 1700000000);
   put16(b, sb + 56, 0xEF53);
-  put32(b, sb + 76, 1);       // dynamic revision
+  put32(b, sb + 76, 1);  // dynamic revision
   put32(b, sb + 84, 11);
   put16(b, sb + 88, inode_size);
   put32(b, sb + 96, 0x0040);  // extents
@@ -245,8 +253,7 @@ inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_
       {12, 0x81A4, 20 * bs, false, {0, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32}},
       {13, 0x81A4, 6 * bs, true, {0x0001F30A, 0x00010004, 0, 0, 40}},
       {14, 0x81A4, 269 * bs, false, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 50}},
-      {15, 0x81A4, 65805ull * bs, false,
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 55}},
+      {15, 0x81A4, 65805ull * bs, false, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 55}},
   };
   inodes.insert(inodes.end(), extra.begin(), extra.end());
   for (const auto& in : inodes) {
@@ -346,7 +353,8 @@ inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4)
     put64(b, e + 32, parts[i].first);
     put64(b, e + 40, parts[i].last);
     put64(b, e + 48, parts[i].attributes);
-    for (size_t k = 0; k < parts[i].name.size() && k < 36; ++k) put16(b, e + 56 + 2 * k, parts[i].name[k]);
+    for (size_t k = 0; k < parts[i].name.size() && k < 36; ++k)
+      put16(b, e + 56 + 2 * k, parts[i].name[k]);
   }
   return b;
 }

@@ -40,7 +40,8 @@ void fill(vk::table_row& row, uint64_t n) {
         c += vk::set_row_number(row, c, 133540960891234567ULL + n * 10000000, vk::vt_filetime, 0);
         continue;
       case 2:
-        vk::set_row_text(row, c, "C:\\Users\\examiner\\Documents\\report, final.docx", vk::vt_text, 0);
+        vk::set_row_text(row, c, "C:\\Users\\examiner\\Documents\\report, final.docx", vk::vt_text,
+                         0);
         break;
       case 3:
         vk::set_row_number(row, c, n, vk::vt_u32, 0);

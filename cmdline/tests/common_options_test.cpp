@@ -122,15 +122,15 @@ TEST(CommonOptions, SeparatorAndTheCharacterReplacedInValues) {
 
 TEST(CommonOptions, AliasPairs) {
   const std::string imbalanced = "imbalanced alias to true pathfiles, aborting\n";
-  for (const words& args : {words{"-alias", "a|b|c"}, words{"-aliaspath", "C:\\Users"},
-                            words{"-alias", ""}}) {
+  for (const words& args :
+       {words{"-alias", "a|b|c"}, words{"-aliaspath", "C:\\Users"}, words{"-alias", ""}}) {
     cmd_params s;
     auto r = run(s, args);
     EXPECT_EQ(r.status, 0) << args[1];
     EXPECT_EQ(r.err, imbalanced);
   }
-  for (const words& args : {words{"-alias", "  "}, words{"-aliaspath", "  "},
-                            words{"-aliaspath", ""}}) {
+  for (const words& args :
+       {words{"-alias", "  "}, words{"-aliaspath", "  "}, words{"-aliaspath", ""}}) {
     cmd_params s;
     auto r = run(s, args);
     EXPECT_EQ(r.status, 1);
@@ -219,14 +219,13 @@ TEST(CommonOptions, TimeWindow) {
   }
   {
     cmd_params s;
-    auto r = run(s, {"-cmd_start_time", "2021-03-04 10:00:00", "-cmd_stop_time",
-                     "2021-03-04 10:00:00"});
+    auto r =
+        run(s, {"-cmd_start_time", "2021-03-04 10:00:00", "-cmd_stop_time", "2021-03-04 10:00:00"});
     EXPECT_TRUE(s.m_stop_set);
     EXPECT_EQ(s.m_stop_time, s.m_start_time);
     EXPECT_EQ(r.err, "");
     cmd_params t;
-    r = run(t, {"-cmd_start_time", "2021-03-04 10:00:00", "-cmd_stop_time",
-                "2021-03-04 09:59:59"});
+    r = run(t, {"-cmd_start_time", "2021-03-04 10:00:00", "-cmd_stop_time", "2021-03-04 09:59:59"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "invalid stop time, ignoring\n");
     EXPECT_TRUE(t.m_start_set);

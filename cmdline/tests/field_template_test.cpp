@@ -1,12 +1,12 @@
 // Output field templates: labels, flag bits, number suffixes and the
 // parenthesised arguments, malformed codes included.
+#include "cmdline/field_template.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
-
-#include "cmdline/field_template.h"
 
 namespace {
 
@@ -24,24 +24,24 @@ TEST(FieldTemplate, LabelsBitsAndNumberSuffixes) {
       {"(all dates)", "(all dates)", 0x100000, 0, 0},
       {"(other fields)", "(other fields)", 0, 0x1000, 0},
       {"(unnamed) x", "(unnamed) x", 0, 0x8, 0},
-      {"x!R!AN", "x!R", 0, 0x1000000, 0},          // "!AN" stops parsing
+      {"x!R!AN", "x!R", 0, 0x1000000, 0},  // "!AN" stops parsing
       {"a!AFb!AF", "ab", 0, 0x4000000, 0},
       {"Time!TS212", "Time", 0x100, 0, 12},
       {"t!TF15x", "tx", 0x8, 0, 5},
       {"t!TU0x", "tx", 0x10, 0, 0},
-      {"t!TOq", "tq", 0x20, 0, 0},                  // any other character: 0, code only
-      {"x!TS", "x", 0x100, 0, 0},                   // nothing after the code
-      {"x!TS2", "x", 0x100, 0, 0},                  // digits missing: no number
+      {"t!TOq", "tq", 0x20, 0, 0},  // any other character: 0, code only
+      {"x!TS", "x", 0x100, 0, 0},   // nothing after the code
+      {"x!TS2", "x", 0x100, 0, 0},  // digits missing: no number
       {"x!TS21", "x", 0x100, 0, 0},
       {"x!SP", "x", 0, 0x8000, 0},
       {"x!SP7y", "xy", 0, 0x8000, 7},
-      {"!R!WP!Z!DM!DA!DC!DB a", "a", 0x1 | 0x4 | 0x200000 | 0x4000 | 0x8000 | 0x10000 | 0x20000,
-       0, 0},
+      {"!R!WP!Z!DM!DA!DC!DB a", "a", 0x1 | 0x4 | 0x200000 | 0x4000 | 0x8000 | 0x10000 | 0x20000, 0,
+       0},
       {"!JC!NR!SS!B64!L2TS!DE b", "b", 0,
        0x10000000 | 0x800 | 0x20000 | 0x8000000 | 0x200000 | 0x20000000, 0},
       {"!SKV!SK c", "c", 0, 0x800000 | 0x100000, 0},
-      {"!TAH!TAH d", "!TAH d", 0x80000, 0, 0},      // only the first occurrence
-      {"!!RR e", "e", 0x1, 0, 0},                   // an occurrence formed by an erase
+      {"!TAH!TAH d", "!TAH d", 0x80000, 0, 0},  // only the first occurrence
+      {"!!RR e", "e", 0x1, 0, 0},               // an occurrence formed by an erase
       {"!BP11!TMZ13 f", "f", 0x1000, 0x2000, 3},
       {"g!CT0", "g", 0, 0x80000, 0},
       {"  a\\nb\\nc ", "ab\\nc", 0, 0, 0},
@@ -103,11 +103,9 @@ TEST(FieldTemplate, ArgumentsPairsListsAndMalformedCodes) {
     const char* label;
     uint32_t flags2;
   } malformed[] = {
-      {"!S(ab)", "", 0},          {"!S(ab", "", 0},
-      {"!S(", "", 0},             {"!S(a:b!S(c", "", 0},
-      {"!S(x)!S(k:v)", "", 0x4},  {"!SR(p", "", 0},
-      {"!CT(n)y", "", 0},         {"!CT(nt", "", 0},
-      {"w!S(ab)!TS1", "w", 0},
+      {"!S(ab)", "", 0},     {"!S(ab", "", 0},          {"!S(", "", 0},
+      {"!S(a:b!S(c", "", 0}, {"!S(x)!S(k:v)", "", 0x4}, {"!SR(p", "", 0},
+      {"!CT(n)y", "", 0},    {"!CT(nt", "", 0},         {"w!S(ab)!TS1", "w", 0},
   };
   for (const auto& c : malformed) {
     text = c.text;

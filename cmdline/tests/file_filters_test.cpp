@@ -3,21 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "cmdline/common_options.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
-#include "byte_builder.h"
 #include "temp_tree.h"
 
 namespace {
@@ -362,9 +361,9 @@ TEST(FileFiltersWide, DirectoryAndNameHeldApart) {
       {L"/mnt/other", L"a.lnk", &list, false, false},  // the filter path is not in the directory
       {L"/mnt/data", L"x:zone", &list, true, true},
       {L"/mnt/data", L"", &list, false, false},
-      {L"", L"a.lnk", &list, false, true},            // the name taken as the whole path
-      {L"/data", L"f", &anchored, false, false},      // no anchored patterns here
-      {L"/x", L"a.exe", &sig, false, false},          // nor signatures
+      {L"", L"a.lnk", &list, false, true},        // the name taken as the whole path
+      {L"/data", L"f", &anchored, false, false},  // no anchored patterns here
+      {L"/x", L"a.exe", &sig, false, false},      // nor signatures
       {L"/x", L"a.exe", &none, false, true},
   };
   uint8_t failed = 5;

@@ -1,5 +1,7 @@
 // Option look-ups with several values or a counted list, column widths,
 // joining under a flag word, and the buffer scanners and text searches.
+#include "cmdline/option_lookups.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "cmdline/buffer_text_search.h"
-#include "cmdline/option_lookups.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
 // Progress lines through the console writer: the throttled percentage,
 // the position line, short status lines and the window title, and the
 // percentage arithmetic at the edges of the 64-bit range.
+#include "cmdline/progress_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <string>
 
-#include "cmdline/progress_lines.h"
 #include "foundation/vk_console.h"
 
 namespace {
@@ -88,9 +89,14 @@ TEST(ProgressLines, PositionStatusLinesAndTitles) {
     uint64_t done, total;
     uint32_t want;
   } percents[] = {
-      {0, 0, 100},           {5, 0, 100},          {1, 3, 33},
-      {max - 1, max, 99},    {max / 2, max, 49},   {max, max, 100},
-      {max, 1, 0xFFFFFFFFu}, {3ULL << 62, 1ULL << 63, 150},
+      {0, 0, 100},
+      {5, 0, 100},
+      {1, 3, 33},
+      {max - 1, max, 99},
+      {max / 2, max, 49},
+      {max, max, 100},
+      {max, 1, 0xFFFFFFFFu},
+      {3ULL << 62, 1ULL << 63, 150},
   };
   for (const auto& c : percents) EXPECT_EQ(vk::percent_of(c.done, c.total), c.want) << c.done;
 }

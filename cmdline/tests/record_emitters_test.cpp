@@ -1,6 +1,8 @@
 // The NTFS time-flag record, the further row setters, column titles with
 // explicit settings, the MFT-entry table writer and the log2timeline writer
 // over given time groups.
+#include "cmdline/record_emitters.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "cmdline/common_options.h"
-#include "cmdline/record_emitters.h"
 
 namespace {
 
@@ -61,7 +62,8 @@ TEST(RecordEmitters, SettersKeepTheRowRules) {
   EXPECT_EQ(vk::set_row_time_text(row, 0, k_ticks, vk::vt_filetime_1col, 0, nullptr), 1);
   EXPECT_EQ(row.m_cells[0].m_type, vk::vt_text);
   EXPECT_EQ(row.m_cells[0].m_text, "2024-03-05 07:08:09.123");
-  EXPECT_EQ(vk::set_row_time_text(row, 1, k_ticks, vk::vt_filetime_1col, vk::vf_quoted, nullptr), 1);
+  EXPECT_EQ(vk::set_row_time_text(row, 1, k_ticks, vk::vt_filetime_1col, vk::vf_quoted, nullptr),
+            1);
   EXPECT_EQ(row.m_cells[1].m_text, "\"2024-03-05 07:08:09.123\"");
   EXPECT_EQ(vk::set_row_time_text(row, 1, 1709622489, vk::vt_unixtime_1col, 0, nullptr), 1);
   EXPECT_EQ(row.m_cells[1].m_text, "2024-03-05 07:08:09.000");
@@ -166,11 +168,11 @@ TEST(RecordEmitters, MftEntryRowsAndGroupLines) {
   r.m_short = "A~1.TXT";
   EXPECT_EQ(vk::write_mft_entry_rows(settings.m_header_pending, os, r), 4);
   const std::string head = "42,7,0x00000005,1,file,txt,2,0x000003e8,";
-  EXPECT_EQ(os.str(),
-            head + "2024-03-05, 07:08:09.123,si:[ma.b],ntfs,n,a.txt,\\dir,c,e\n" +
-            head + "2024-03-05, 07:08:09.123,si:[ma.b],ntfs,n,A~1.TXT (FN 8.3),\\dir,c,e\n" +
-            head + "2024-03-05, 07:08:10.123,si:[..c.],ntfs,n,a.txt,\\dir,c,e\n" +
-            head + "2024-03-05, 07:08:10.123,si:[..c.],ntfs,n,A~1.TXT (FN 8.3),\\dir,c,e\n");
+  EXPECT_EQ(os.str(), head + "2024-03-05, 07:08:09.123,si:[ma.b],ntfs,n,a.txt,\\dir,c,e\n" + head +
+                          "2024-03-05, 07:08:09.123,si:[ma.b],ntfs,n,A~1.TXT (FN 8.3),\\dir,c,e\n" +
+                          head + "2024-03-05, 07:08:10.123,si:[..c.],ntfs,n,a.txt,\\dir,c,e\n" +
+                          head +
+                          "2024-03-05, 07:08:10.123,si:[..c.],ntfs,n,A~1.TXT (FN 8.3),\\dir,c,e\n");
 
   // The group writer: the record's own fields stay as they were.
   vk::l2t_record g;

@@ -1,6 +1,8 @@
 // The record writer: row set-up and setters, the printed form of every cell
 // type, the separated, quoted and labelled layouts read back by a CSV
 // reader, log2timeline lines and body-file lines.
+#include "cmdline/record_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "cmdline/record_writer.h"
 #include "foundation/vk_text.h"
 
 using vk::cmd_params;
@@ -296,7 +297,8 @@ TEST(RecordWriterCsv, DumpForPython) {
         std::string want = text;
         vk::show_line_ends(want);
         if (!quoted) vk::replace_char(want, ',', ' ');
-        for (unsigned char ch : want) expected << "0123456789abcdef"[ch >> 4] << "0123456789abcdef"[ch & 15];
+        for (unsigned char ch : want)
+          expected << "0123456789abcdef"[ch >> 4] << "0123456789abcdef"[ch & 15];
         expected << (c < 2 ? ' ' : '\n');
       }
       vk::output_table_row(csv, row, s);
@@ -406,8 +408,9 @@ TEST(RecordWriter, BodyFileLines) {
   vk::write_bodyfile_line(pending, os, r);
   const std::vector<std::string> lines = lines_of(os.str());
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0],
-            "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time");
+  EXPECT_EQ(
+      lines[0],
+      "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time");
   EXPECT_EQ(lines[1], "0|a;b|0||0|0|5|2|1|3|4");
   EXPECT_EQ(lines[2], "0|a;b|0||0|0|5|0|1|0|0");
   EXPECT_EQ(lines[3], "0||0||0|0|0|0|0|0|0");
@@ -425,7 +428,8 @@ TEST(RecordWriter, RandomCellsAndLayoutsStayInBounds) {
     s.m_csv = rng() % 2;
     s.m_multiline = rng() % 3 == 0;
     s.m_separator = rng() % 2 ? "," : " | ";
-    for (size_t c = rng() % 4; c > 0; --c) add_column(s, "c", static_cast<uint16_t>(rng() % 32), rng() % 40);
+    for (size_t c = rng() % 4; c > 0; --c)
+      add_column(s, "c", static_cast<uint16_t>(rng() % 32), rng() % 40);
     const int32_t count = 1 + static_cast<int32_t>(rng() % 6);
     table_row row(count, rng() % 2 == 0, rng() % 2 ? uint32_t{vk::vf_quoted} : 0u);
     for (int32_t i = 0; i < count; ++i) {
@@ -446,7 +450,8 @@ TEST(RecordWriter, RandomCellsAndLayoutsStayInBounds) {
       }
       row.m_cells[static_cast<size_t>(i)].m_max_len = static_cast<uint16_t>(rng() % 6);
       row.m_cells[static_cast<size_t>(i)].m_bytes.assign(rng() % 20, 0x5A);
-      if (rng() % 4 == 0) row.m_cells[static_cast<size_t>(i)].m_list = {rng(), 0, 133540960891234567ULL};
+      if (rng() % 4 == 0)
+        row.m_cells[static_cast<size_t>(i)].m_list = {rng(), 0, 133540960891234567ULL};
     }
     std::ostringstream os;
     vk::output_table_row(os, row, s);

@@ -1,5 +1,7 @@
 // The "-diags" list writers, the host lines, paired replacement and the
 // number readers at their range limits.
+#include "cmdline/report_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "cmdline/progress.h"
-#include "cmdline/report_helpers.h"
 
 namespace {
 

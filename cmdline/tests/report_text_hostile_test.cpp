@@ -75,7 +75,8 @@ std::vector<std::string> words_of(const bytes& b) {
 // exact-size heap copy, so a read past the end is caught.
 void run(const std::string& seed_text, uint32_t seed, const probe& f) {
   const bytes seed_bytes(seed_text.begin(), seed_text.end());
-  for (size_t n = 0; n <= seed_bytes.size(); ++n) f(bytes(seed_bytes.begin(), seed_bytes.begin() + n));
+  for (size_t n = 0; n <= seed_bytes.size(); ++n)
+    f(bytes(seed_bytes.begin(), seed_bytes.begin() + n));
   std::mt19937 rng(seed);
   for (int i = 0; i < k_mutations; ++i) {
     bytes m = vesk_test::mutate(seed_bytes, rng, 1 + static_cast<int>(rng() % 6));
@@ -84,7 +85,9 @@ void run(const std::string& seed_text, uint32_t seed, const probe& f) {
         m.resize(rng() % (m.size() + 1));
         break;
       case 1:
-        for (uint32_t k = rng() % 8; k > 0; --k) m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % (m.size() + 1)), static_cast<uint8_t>(rng()));
+        for (uint32_t k = rng() % 8; k > 0; --k)
+          m.insert(m.begin() + static_cast<std::ptrdiff_t>(rng() % (m.size() + 1)),
+                   static_cast<uint8_t>(rng()));
         break;
       default:
         break;

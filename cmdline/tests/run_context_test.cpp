@@ -31,7 +31,9 @@ bool elapsed_text(const std::string& text, const std::string& end) {
          text.substr(digits) == " secs" + end;
 }
 
-bool timed(const cmdline_ctx& ctx) { return !ctx.m_start_stamp.is_zero(); }
+bool timed(const cmdline_ctx& ctx) {
+  return !ctx.m_start_stamp.is_zero();
+}
 
 // Parses args into fresh settings, sets a context up from them, then ends
 // the settings and the context in the tool's order; returns standard error

@@ -1,10 +1,11 @@
 // Time lines that follow the settings: the end of daylight time in the
 // settings' layout, and the profile line that goes only to an open log.
+#include "cmdline/settings_time_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "cmdline/settings_time_lines.h"
 #include "time_reference.h"
 
 TEST(SettingsTimeLines, DaylightEndAndProfileLine) {

@@ -1,13 +1,13 @@
 // Text encoders and converters: Base64 and quoted-printable forms, the
 // duration text, GUID text reading, and hostile buffers through the
 // splitters.
+#include "cmdline/text_encoders.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "cmdline/text_encoders.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ TEST(TextEncoders, Base64AndQuotedPrintable) {
 
   std::string qp;
   vk::quoted_printable_encode(qp, std::string(200, 'a'));
-  EXPECT_EQ(qp, std::string(75, 'a') + "=\r\n" + std::string(75, 'a') + "=\r\n" +
-                    std::string(50, 'a'));
+  EXPECT_EQ(qp,
+            std::string(75, 'a') + "=\r\n" + std::string(75, 'a') + "=\r\n" + std::string(50, 'a'));
   vk::quoted_printable_encode(qp, std::string(74, 'a') + "=b");
   EXPECT_EQ(qp, std::string(74, 'a') + "=\r\n=3Db");  // "=3D" never split
   std::string back;
@@ -59,8 +59,11 @@ TEST(TextEncoders, DurationsNamesAndGuidTexts) {
   const struct {
     uint32_t seconds;
     const char* want;
-  } durations[] = {{120, "2 mins"}, {90061, "1 day 1 hour 1 min 1 sec"}, {0, ""},
-                   {0xFFFFFFFF, ""}, {172800 + 7200, "2 days 2 hours"}};
+  } durations[] = {{120, "2 mins"},
+                   {90061, "1 day 1 hour 1 min 1 sec"},
+                   {0, ""},
+                   {0xFFFFFFFF, ""},
+                   {172800 + 7200, "2 days 2 hours"}};
   for (const auto& c : durations) {
     vk::duration_text(text, c.seconds);
     EXPECT_EQ(text, c.want) << c.seconds;
@@ -84,7 +87,8 @@ TEST(TextEncoders, DurationsNamesAndGuidTexts) {
   EXPECT_EQ(std::vector<uint8_t>(h.m_bytes, h.m_bytes + 16), stored);
 
   std::string path;
-  EXPECT_TRUE(vk::normalize_windows_path("\\??\\C:\\Windows\\Foo.SYS -k netsvcs", path, "c:\\windows"));
+  EXPECT_TRUE(
+      vk::normalize_windows_path("\\??\\C:\\Windows\\Foo.SYS -k netsvcs", path, "c:\\windows"));
   EXPECT_EQ(path, "c:\\windows\\foo.sys");
   EXPECT_TRUE(vk::normalize_windows_path("System32\\drivers\\x.sys", path, "c:\\windows"));
   EXPECT_EQ(path, "c:\\windows\\system32\\drivers\\x.sys");
@@ -107,7 +111,8 @@ TEST(TextEncoders, SplittersOnHostileBuffers) {
   vk::split_nul_wstrings(wide, wout, sizeof(wide), true);
   EXPECT_EQ(wout, (std::vector<std::wstring>{L"a"}));
   const std::string tags = "<a> one </a><b>two<c>";
-  EXPECT_TRUE(vk::text_outside_tags(reinterpret_cast<const uint8_t*>(tags.data()), tags.size(), out));
+  EXPECT_TRUE(
+      vk::text_outside_tags(reinterpret_cast<const uint8_t*>(tags.data()), tags.size(), out));
   EXPECT_EQ(out, (std::vector<std::string>{"one", "two"}));
 
   std::mt19937 rng(11);
@@ -128,7 +133,8 @@ TEST(TextEncoders, SplittersOnHostileBuffers) {
     vk::hex_text_to_bytes(bytes, text);
     vk::base64_encode(buf.data(), buf.size(), bytes, true, true, true);
     std::vector<uint16_t> units(buf.size() / 2);
-    for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
+    for (size_t i = 0; i < units.size(); ++i)
+      units[i] = static_cast<uint16_t>(buf[2 * i] | buf[2 * i + 1] << 8);
     std::wstring w;
     vk::wide_from_utf16_lower(w, units.data(), units.size());
     EXPECT_LE(w.size(), units.size());

@@ -35,7 +35,8 @@ bool split_json_records(std::vector<json_record>& records, const std::vector<std
                         const std::string& text);
 
 // The name=value pairs of a URL's query, each name and value percent-decoded
-// after the split; both lists are emptied first and stay of equal length. False without "?" or a query.
+// after the split; both lists are emptied first and stay of equal length. False without "?" or a
+// query.
 bool split_url_query(std::vector<std::string>& names, std::vector<std::string>& values,
                      const std::string& url);
 

@@ -42,7 +42,8 @@ std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> whole_file(const std::string& path) {
@@ -73,8 +74,8 @@ TEST(ClusterRuns, BuildingMergingRemovingAndExtents) {
   EXPECT_EQ(counts, (std::vector<uint64_t>{2, 3}));
   EXPECT_EQ(flags, (std::vector<uint8_t>{1, 0}));
 
-  ASSERT_TRUE(cluster_runs_extents_from(list_with({{100, 5}, {200, 10}}), 7, offsets, firsts,
-                                        counts));
+  ASSERT_TRUE(
+      cluster_runs_extents_from(list_with({{100, 5}, {200, 10}}), 7, offsets, firsts, counts));
   EXPECT_EQ(firsts, (std::vector<uint64_t>{202}));
   EXPECT_EQ(counts, (std::vector<uint64_t>{8}));
   EXPECT_EQ(offsets, (std::vector<uint64_t>{202 * 4096}));
@@ -239,9 +240,9 @@ TEST(ClusterRuns, HostileCountsCostNoMoreThanTheMediumHolds) {
     SCOPED_TRACE(length);
     size_t pieces = 0;
     uint64_t delivered = 0;
-    EXPECT_FALSE(cluster_runs_walk(repeated, disk, 0, length,
-                                   [&](const cluster_piece&) { return ++pieces < 1000; },
-                                   &delivered));
+    EXPECT_FALSE(cluster_runs_walk(
+        repeated, disk, 0, length, [&](const cluster_piece&) { return ++pieces < 1000; },
+        &delivered));
     EXPECT_LE(pieces, 2u);
     EXPECT_EQ(delivered, medium.size());
   }
@@ -294,8 +295,8 @@ TEST(ClusterRuns, CopiesBetweenMediaImagesAndDrives) {
   {
     RAW_DISK_IO disk(tree.path("src"), false, 0, disk_mode_path);
     console_capture capture;
-    ASSERT_TRUE(copy_disk_to_image(disk, from_utf8(tree.path("img")), 0x40000, 1 << 20, &loud,
-                                   false));
+    ASSERT_TRUE(
+        copy_disk_to_image(disk, from_utf8(tree.path("img")), 0x40000, 1 << 20, &loud, false));
     EXPECT_NE(capture.err().find("percent done"), std::string::npos);
   }
   EXPECT_EQ(whole_file(tree.path("img")).size(), 0xC0000u);
@@ -335,8 +336,7 @@ TEST(ClusterRuns, CopiesBetweenMediaImagesAndDrives) {
     ASSERT_TRUE(image.open_utf8(tree.path("src"), false, false, false));
     RAW_DISK_IO target(0, true, false, disk_mode_drive);
     ASSERT_EQ(::truncate(tree.path("src").c_str(), 0x80000), 0);
-    EXPECT_FALSE(copy_disk_to_image(disk, from_utf8(tree.path("img2")), 0, 1 << 20, &quiet,
-                                    false));
+    EXPECT_FALSE(copy_disk_to_image(disk, from_utf8(tree.path("img2")), 0, 1 << 20, &quiet, false));
     EXPECT_EQ(whole_file(tree.path("img2")).size(), 0x80000u);
     uint64_t zeroed = 0;
     EXPECT_TRUE(copy_disk_to_disk(disk, 1, 0, 0, 1 << 20, &quiet, &zeroed));

@@ -1,10 +1,9 @@
-#include "disk/vk_disk_structs.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "byte_builder.h"
+#include "disk/vk_disk_structs.h"
 
 using namespace vk;
 
@@ -51,16 +50,17 @@ TEST(DiskStructs, NtfsSizesComeFromCheckedBytes) {
     uint8_t per_cluster, record, index;
     uint32_t cluster, record_size, index_size;
   } rows[] = {
-      {512, 8, 0xF6, 0x01, 4096, 1024, 4096},       // negative byte: bytes, whatever the cluster
-      {512, 8, 0x02, 0xF4, 4096, 8192, 4096},       // 2 clusters of 8 x 512; index 2^12
-      {512, 0x80, 0xF6, 0xF4, 65536, 1024, 4096},   // 0x80 is 128 sectors, not a shift
-      {512, 0xF4, 0xF6, 0x01, 2097152, 1024, 0},    // 4096 sectors = 2 MiB; an index block of 2 MiB is not
-      {4096, 0xF4, 0xF6, 0x01, 0, 1024, 0},         // 16 MiB clusters are refused
-      {512, 0x81, 0xF6, 0x01, 0, 1024, 0},          // between the count and the shift range
-      {0, 8, 0x01, 0x01, 0, 0, 0},                  // no sector size
-      {520, 8, 0xF6, 0x01, 0, 1024, 0},             // not a power of two
-      {512, 1, 0x80, 0xF7, 512, 0, 512},            // byte 0x80 at 64 would be 2^128 bytes
-      {512, 1, 0xEF, 0xF8, 512, 0, 256},            // 2^17 bytes is too large, 2^8 is the floor
+      {512, 8, 0xF6, 0x01, 4096, 1024, 4096},      // negative byte: bytes, whatever the cluster
+      {512, 8, 0x02, 0xF4, 4096, 8192, 4096},      // 2 clusters of 8 x 512; index 2^12
+      {512, 0x80, 0xF6, 0xF4, 65536, 1024, 4096},  // 0x80 is 128 sectors, not a shift
+      {512, 0xF4, 0xF6, 0x01, 2097152, 1024,
+       0},                                   // 4096 sectors = 2 MiB; an index block of 2 MiB is not
+      {4096, 0xF4, 0xF6, 0x01, 0, 1024, 0},  // 16 MiB clusters are refused
+      {512, 0x81, 0xF6, 0x01, 0, 1024, 0},   // between the count and the shift range
+      {0, 8, 0x01, 0x01, 0, 0, 0},           // no sector size
+      {520, 8, 0xF6, 0x01, 0, 1024, 0},      // not a power of two
+      {512, 1, 0x80, 0xF7, 512, 0, 512},     // byte 0x80 at 64 would be 2^128 bytes
+      {512, 1, 0xEF, 0xF8, 512, 0, 256},     // 2^17 bytes is too large, 2^8 is the floor
   };
   for (const auto& r : rows) {
     bpb b;
@@ -69,8 +69,8 @@ TEST(DiskStructs, NtfsSizesComeFromCheckedBytes) {
     b.record_byte = r.record;
     b.index_byte = r.index;
     const boot_sector bs = make(b);
-    SCOPED_TRACE(testing::Message() << r.sector << " " << int(r.per_cluster) << " "
-                                    << int(r.record) << " " << int(r.index));
+    SCOPED_TRACE(testing::Message() << r.sector << " " << int(r.per_cluster) << " " << int(r.record)
+                                    << " " << int(r.index));
     EXPECT_EQ(ntfs_cluster_size(bs), r.cluster);
     EXPECT_EQ(ntfs_mft_record_size(bs), r.record_size);
     EXPECT_EQ(ntfs_index_block_size(bs), r.index_size);
@@ -108,8 +108,8 @@ TEST(DiskStructs, FatAndExfatOffsetsCountAnyFatNumberButOneAsTwo) {
   const boot_sector ex = make(bpb{});
   EXPECT_EQ(exfat_sector_size(ex), 512u);
   EXPECT_EQ(exfat_sectors_per_cluster(ex), 8u);
-  for (auto [sector_shift, cluster_shift] :
-       {std::pair{8, 0}, std::pair{13, 0}, std::pair{40, 0}, std::pair{9, 17}, std::pair{12, 200}}) {
+  for (auto [sector_shift, cluster_shift] : {std::pair{8, 0}, std::pair{13, 0}, std::pair{40, 0},
+                                             std::pair{9, 17}, std::pair{12, 200}}) {
     bpb b;
     b.exfat_sector_shift = static_cast<uint8_t>(sector_shift);
     b.exfat_cluster_shift = static_cast<uint8_t>(cluster_shift);
@@ -137,7 +137,8 @@ TEST(DiskStructs, StringHashesAgreeEightBytesAtATime) {
       EXPECT_EQ(string_hash37_blocked(bytes.data(), len), string_hash37(bytes.data(), len)) << len;
     }
   }
-  EXPECT_FALSE(has_ntfs_oem_id(reinterpret_cast<const uint8_t*>("\xEB\x52\x90NTFS    "), 11, false));
+  EXPECT_FALSE(
+      has_ntfs_oem_id(reinterpret_cast<const uint8_t*>("\xEB\x52\x90NTFS    "), 11, false));
   EXPECT_TRUE(has_ntfs_oem_id(reinterpret_cast<const uint8_t*>("\xEB\x52\x90NTFS    "), 11, true));
   EXPECT_FALSE(has_ntfs_oem_id(reinterpret_cast<const uint8_t*>("\xEB\x52\x90NTFS"), 7, true))
       << "force never reads past the length";

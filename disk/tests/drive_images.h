@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "partition_images.h"
 #include "disk/raw_disk_io.h"
+#include "partition_images.h"
 
 namespace vesk_test {
 

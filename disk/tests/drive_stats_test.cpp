@@ -42,8 +42,8 @@ std::string guid_text(const std::vector<uint8_t>& bytes) {
 
 std::string sgdisk_disk_guid(const std::string& img) {
   bool ok = false;
-  const std::string out =
-      vesk_test::run_command(vesk_test::find_tool("sgdisk") + " -p " + vesk_test::shell_quote(img), ok);
+  const std::string out = vesk_test::run_command(
+      vesk_test::find_tool("sgdisk") + " -p " + vesk_test::shell_quote(img), ok);
   std::string v = vesk_test::labelled_value(out, "Disk identifier (GUID)");
   for (auto& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return v;

@@ -31,7 +31,8 @@ std::vector<uint8_t> whole_file(const std::string& path) {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 void patch_u32(const std::string& path, uint64_t offset, uint32_t value) {
@@ -119,11 +120,17 @@ uint64_t number_after(const std::string& text, const std::string& label, int bas
   return at == std::string::npos ? 0 : std::stoull(text.substr(at + label.size()), nullptr, base);
 }
 
-std::string hex(const uint8_t* d, size_t n) { return digest_hex_text(d, n); }
+std::string hex(const uint8_t* d, size_t n) {
+  return digest_hex_text(d, n);
+}
 
-std::string first_word(const std::string& s) { return s.substr(0, s.find_first_of(" \t\n")); }
+std::string first_word(const std::string& s) {
+  return s.substr(0, s.find_first_of(" \t\n"));
+}
 
-uint64_t filetime_to_unix(uint64_t ft) { return (ft - 116444736000000000ull) / 10000000ull; }
+uint64_t filetime_to_unix(uint64_t ft) {
+  return (ft - 116444736000000000ull) / 10000000ull;
+}
 
 bool tools(std::initializer_list<const char*> names, std::string& missing) {
   for (const char* n : names)
@@ -190,14 +197,18 @@ TEST(FatChains, EdgeCasesOfChainsNamesAndFlags) {
   EXPECT_EQ(lfn_ordinal_text(0x05), "seqnum: 5");
 
   std::vector<uint8_t> deleted(32, 0);
-  std::memcpy(deleted.data(), "\xE5" "BC     TXT", 11);
+  std::memcpy(deleted.data(),
+              "\xE5"
+              "BC     TXT",
+              11);
   deleted[12] = 0x18;
   EXPECT_EQ(fat_short_name_text(deleted.data()), "_bc.txt");
 
   boot_sector bs;
-  const std::pair<uint16_t, const char*> flags[] = {
-      {0x0003, "active fat;vol dirty"}, {0x0010, "reserved non-zero"}, {0x000C, "media fail;clear zero"},
-      {0, ""}};
+  const std::pair<uint16_t, const char*> flags[] = {{0x0003, "active fat;vol dirty"},
+                                                    {0x0010, "reserved non-zero"},
+                                                    {0x000C, "media fail;clear zero"},
+                                                    {0, ""}};
   for (const auto& [value, text] : flags) {
     store_le16(&bs.m_raw[106], value);
     EXPECT_EQ(exfat_volume_flags_text(bs), text);
@@ -252,7 +263,8 @@ TEST(FatChains, HostileTablesAndTreesEndQuickly) {
   EXPECT_EQ(chain.size(), 1002u - 100);
   store_le32(&ex.m_raw[92], 0xFFFFFFFF);
   cluster_runs_reset(runs);
-  ASSERT_TRUE(exfat_chain_to_runs(ex, runs, 100, ~uint64_t{0}, fat32.data(), fat32.size(), 0, true));
+  ASSERT_TRUE(
+      exfat_chain_to_runs(ex, runs, 100, ~uint64_t{0}, fat32.data(), fat32.size(), 0, true));
   EXPECT_EQ(cluster_runs_total_clusters(runs), 1024u - 100);
 
   vesk_test::temp_tree tree;
@@ -306,8 +318,8 @@ TEST(FatVolumes, Fat32ChainsContentDigestsNamesAndFreeClusters) {
     GTEST_SKIP() << missing;
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  const std::string img = vesk_test::make_volume(tree.path("f32"), 40 << 20, "mkfs.fat",
-                                                 "-F 32 -s 1", nullptr);
+  const std::string img =
+      vesk_test::make_volume(tree.path("f32"), 40 << 20, "mkfs.fat", "-F 32 -s 1", nullptr);
   ASSERT_FALSE(img.empty());
   write_file(tree.path("a"), random_bytes(5000, 1));
   write_file(tree.path("b"), random_bytes(9000, 2));
@@ -435,8 +447,8 @@ TEST(FatVolumes, Fat16ChainAboveCluster4096AndExfatLayout) {
     GTEST_SKIP() << missing;
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  const std::string img = vesk_test::make_volume(tree.path("f16"), 32 << 20, "mkfs.fat",
-                                                 "-F 16 -s 1", nullptr);
+  const std::string img =
+      vesk_test::make_volume(tree.path("f16"), 32 << 20, "mkfs.fat", "-F 16 -s 1", nullptr);
   ASSERT_FALSE(img.empty());
   write_file(tree.path("one"), random_bytes(1 << 20, 5));
   write_file(tree.path("big"), random_bytes(3 << 20, 6));
@@ -450,8 +462,8 @@ TEST(FatVolumes, Fat16ChainAboveCluster4096AndExfatLayout) {
   const boot_sector bs = boot_sector_from(head.data(), head.size());
   std::vector<uint8_t> fat;
   ASSERT_TRUE(read_fat16_table(bs, fat, disk, 0, 0));
-  const auto dir = vesk_test::read_file_range(img, fat16_root_dir_offset(bs),
-                                              bs.root_entries() * 32u);
+  const auto dir =
+      vesk_test::read_file_range(img, fat16_root_dir_offset(bs), bs.root_entries() * 32u);
   std::vector<std::string> names;
   std::vector<std::vector<uint8_t>> entries;
   std::vector<uint64_t> offsets;
@@ -474,8 +486,8 @@ TEST(FatVolumes, Fat16ChainAboveCluster4096AndExfatLayout) {
   EXPECT_EQ(content, whole_file(tree.path("big")));
 
   // exFAT: sleuthkit's layout, in sectors.
-  const std::string ex = vesk_test::make_volume(tree.path("ex"), 16 << 20, "mkfs.exfat",
-                                                "-L lbl", nullptr);
+  const std::string ex =
+      vesk_test::make_volume(tree.path("ex"), 16 << 20, "mkfs.exfat", "-L lbl", nullptr);
   ASSERT_FALSE(ex.empty());
   const std::string stat = run_ok("timeout 20 fsstat " + vesk_test::shell_quote(ex));
   auto first_sector = [&](const std::string& label) {
@@ -543,14 +555,16 @@ TEST(ExtVolumes, ExtentTreesAndBlockMapsMatchDebugfs) {
     for (const char* file : v.files) {
       SCOPED_TRACE(file);
       const std::string f = std::string("/") + file;
-      const std::string imap = run_ok("debugfs -R " + vesk_test::shell_quote("imap " + f) + " " + q);
+      const std::string imap =
+          run_ok("debugfs -R " + vesk_test::shell_quote("imap " + f) + " " + q);
       const uint64_t at = number_after(imap, "located at block ") * ext_block_size(sb) +
                           number_after(imap, "offset ", 16);
       const auto inode = vesk_test::read_file_range(img, at, 256);
       std::ostringstream note;
       EXPECT_TRUE(check_ext_inode(inode.data(), inode.size(), note));
       ext_inode_record rec;
-      ASSERT_TRUE(ext_inode_load(rec, sb, inode.data(), inode.size(), number_after(imap, "Inode ")));
+      ASSERT_TRUE(
+          ext_inode_load(rec, sb, inode.data(), inode.size(), number_after(imap, "Inode ")));
       cluster_runs runs;
       ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
       uint64_t end = 0;

@@ -22,7 +22,8 @@ namespace {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
@@ -52,7 +53,8 @@ std::string filetime_text(uint64_t ft) {
   char buf[64];
   strftime(buf, sizeof(buf), "%Y-%m-%d %H:%M:%S", &tm);
   char frac[32];
-  std::snprintf(frac, sizeof(frac), ".%09llu (UTC)", static_cast<unsigned long long>(ft % 10000000 * 100));
+  std::snprintf(frac, sizeof(frac), ".%09llu (UTC)",
+                static_cast<unsigned long long>(ft % 10000000 * 100));
   return std::string(buf) + frac;
 }
 
@@ -62,14 +64,14 @@ struct istat_info {
   bool directory = false;
   std::vector<std::string> names;
   std::vector<uint64_t> parents;
-  std::map<std::string, std::string> si;  // label -> time text
+  std::map<std::string, std::string> si;                  // label -> time text
   std::map<std::string, std::vector<uint64_t>> clusters;  // "Type: ..." line -> clusters
 };
 
 istat_info run_istat(const std::string& image, uint64_t entry) {
   bool ok = false;
-  const std::string out = run_command(find_tool("istat") + " " + shell_quote(image) + " " +
-                                          std::to_string(entry), ok);
+  const std::string out =
+      run_command(find_tool("istat") + " " + shell_quote(image) + " " + std::to_string(entry), ok);
   istat_info info;
   EXPECT_TRUE(ok) << out;
   std::istringstream lines(out);
@@ -103,9 +105,10 @@ istat_info run_istat(const std::string& image, uint64_t entry) {
 
 bool icat(const std::string& image, const std::string& address, const std::string& out) {
   bool ok = false;
-  const std::string text = run_command("(" + find_tool("icat") + " -f ntfs " + shell_quote(image) +
-                                           " " + address + " > " + shell_quote(out) + " 2>/dev/null)",
-                                       ok);
+  const std::string text =
+      run_command("(" + find_tool("icat") + " -f ntfs " + shell_quote(image) + " " + address +
+                      " > " + shell_quote(out) + " 2>/dev/null)",
+                  ok);
   return ok;
 }
 
@@ -125,16 +128,18 @@ std::string ntfs_image(const temp_tree& tree, const std::string& name, uint32_t 
     const std::string src = tree.path(name + ".src");
     write_file(src, std::vector<uint8_t>(static_cast<size_t>(700 * i), static_cast<uint8_t>(i)));
     bool ok = false;
-    const std::string out = run_command(find_tool("ntfscp") + " " + shell_quote(img) + " " +
-                                            shell_quote(src) + " /file" + std::to_string(i) + ".bin",
-                                        ok);
+    const std::string out =
+        run_command(find_tool("ntfscp") + " " + shell_quote(img) + " " + shell_quote(src) +
+                        " /file" + std::to_string(i) + ".bin",
+                    ok);
     EXPECT_TRUE(ok) << out;
   }
   return img;
 }
 
 // The attribute of the given type (and name) in a fixed-up record.
-std::vector<uint8_t> find_attribute(std::vector<uint8_t> raw, uint32_t type, const std::u16string& name) {
+std::vector<uint8_t> find_attribute(std::vector<uint8_t> raw, uint32_t type,
+                                    const std::u16string& name) {
   uint32_t kind = 0;
   if (!apply_fixups(kind, raw.data(), raw.size(), 512)) return {};
   size_t pos = load_le16(raw.data() + 20);
@@ -144,7 +149,8 @@ std::vector<uint8_t> find_attribute(std::vector<uint8_t> raw, uint32_t type, con
     const uint8_t units = raw[pos + 9];
     std::u16string n;
     for (size_t i = 0; i < units; ++i)
-      n += static_cast<char16_t>(load_le16(raw.data() + pos + load_le16(raw.data() + pos + 10) + 2 * i));
+      n += static_cast<char16_t>(
+          load_le16(raw.data() + pos + load_le16(raw.data() + pos + 10) + 2 * i));
     if (load_le32(raw.data() + pos) == type && n == name)
       return std::vector<uint8_t>(raw.begin() + pos, raw.begin() + pos + length);
     pos += length;
@@ -219,7 +225,8 @@ TEST(InodeStore, WalksStoreDirectoriesAndAnswerLookups) {
     EXPECT_EQ(entries, (std::vector<uint64_t>{20, 21, 23, 24}));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(progress.m_offset, 22u * 1024);
-    EXPECT_FALSE(ranged.attach_range(&mft_disk, false, 25, 20, 1024, nullptr, nullptr, &calls, nullptr));
+    EXPECT_FALSE(
+        ranged.attach_range(&mft_disk, false, 25, 20, 1024, nullptr, nullptr, &calls, nullptr));
   }
 
   // Look-ups: by entry from the store or from the medium; by reference with
@@ -317,7 +324,8 @@ TEST(InodeStore, WalksStoreDirectoriesAndAnswerLookups) {
 TEST(InodeStore, MkntfsVolumesMatchSleuthkit) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  for (const auto& [cluster, files] : std::vector<std::pair<uint32_t, int>>{{512, 0}, {4096, 0}, {4096, 40}}) {
+  for (const auto& [cluster, files] :
+       std::vector<std::pair<uint32_t, int>>{{512, 0}, {4096, 0}, {4096, 40}}) {
     SCOPED_TRACE(std::to_string(cluster) + "/" + std::to_string(files));
     std::string why;
     const std::string name = "v" + std::to_string(cluster) + "_" + std::to_string(files);
@@ -343,7 +351,8 @@ TEST(InodeStore, MkntfsVolumesMatchSleuthkit) {
       EXPECT_EQ(rec.m_directory != 0, info.directory);
       EXPECT_NE(std::find(info.names.begin(), info.names.end(), rec.m_name), info.names.end());
       ASSERT_FALSE(rec.m_parents.empty());
-      EXPECT_NE(std::find(info.parents.begin(), info.parents.end(), rec.m_parents.begin()->entry_number()),
+      EXPECT_NE(std::find(info.parents.begin(), info.parents.end(),
+                          rec.m_parents.begin()->entry_number()),
                 info.parents.end());
       // A zero time (ntfs-3g leaves them so in a rewritten $MFT record) is
       // shown by istat as a date in 2076; every other time must agree.
@@ -365,10 +374,12 @@ TEST(InodeStore, MkntfsVolumesMatchSleuthkit) {
       if (files == 0) {
         EXPECT_EQ(ours, theirs);
         ASSERT_EQ(rec.m_data_runs.size(), 1u);
-        EXPECT_EQ(std::make_pair(rec.m_data_runs[0].m_cluster, rec.m_data_runs[0].m_count),
-                  cluster == 512 ? std::make_pair(uint64_t{32}, 54u) : std::make_pair(uint64_t{4}, 7u));
+        EXPECT_EQ(
+            std::make_pair(rec.m_data_runs[0].m_cluster, rec.m_data_runs[0].m_count),
+            cluster == 512 ? std::make_pair(uint64_t{32}, 54u) : std::make_pair(uint64_t{4}, 7u));
       } else {
-        const auto data = find_attribute(std::vector<uint8_t>(mft.begin(), mft.begin() + 1024), 0x80, u"");
+        const auto data =
+            find_attribute(std::vector<uint8_t>(mft.begin(), mft.begin() + 1024), 0x80, u"");
         ASSERT_GE(data.size(), 64u);
         EXPECT_EQ(ours.size(), load_le64(data.data() + 40) / cluster);
         for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i)
@@ -387,8 +398,8 @@ TEST(InodeStore, MkntfsVolumesMatchSleuthkit) {
     const boot_sector bs = boot_sector_from(head.data(), head.size());
 
     // $BadClus:$Bad is one sparse run over the whole volume and reads as zeros.
-    const auto bad = find_attribute(std::vector<uint8_t>(mft.begin() + 8 * 1024, mft.begin() + 9 * 1024),
-                                    0x80, u"$Bad");
+    const auto bad = find_attribute(
+        std::vector<uint8_t>(mft.begin() + 8 * 1024, mft.begin() + 9 * 1024), 0x80, u"$Bad");
     std::vector<data_run> bad_runs;
     ASSERT_TRUE(decode_data_runs(bad.data(), bad.size(), bad_runs));
     ASSERT_EQ(bad_runs.size(), 1u);
@@ -413,7 +424,8 @@ TEST(InodeStore, MkntfsVolumesMatchSleuthkit) {
     const uint16_t usa = load_le16(block.data() + 4);
     const uint16_t count = load_le16(block.data() + 6);
     ASSERT_EQ(count, block_size / 512 + 1);
-    for (size_t s = 1; s < count; ++s) EXPECT_EQ(load_le16(block.data() + s * 512 - 2), load_le16(block.data() + usa));
+    for (size_t s = 1; s < count; ++s)
+      EXPECT_EQ(load_le16(block.data() + s * 512 - 2), load_le16(block.data() + usa));
     uint32_t kind = 0;
     ASSERT_TRUE(apply_fixups(kind, block.data(), block.size(), 512));
     EXPECT_EQ(kind, fixup_indx);

@@ -22,7 +22,8 @@ struct image_disk {
   std::unique_ptr<RAW_DISK_IO> disk;
   explicit image_disk(const std::vector<uint8_t>& bytes) {
     std::ofstream(tree.path("img"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     disk = std::make_unique<RAW_DISK_IO>(tree.path("img"), false, uint8_t{0}, disk_mode_path);
   }
 };
@@ -44,7 +45,8 @@ TEST(MftRecord, HeaderLayoutAndAttributeRules) {
     uint16_t count;
     size_t size;
     uint16_t expected;
-  } counts[] = {{0, 1024, 0}, {1, 1024, 0}, {2, 1024, 512}, {3, 1024, 1024}, {9, 4096, 4096}, {10, 8192, 0}};
+  } counts[] = {{0, 1024, 0},    {1, 1024, 0},    {2, 1024, 512},
+                {3, 1024, 1024}, {9, 4096, 4096}, {10, 8192, 0}};
   for (const auto& c : counts) {
     const auto r = file_record(1, 1, 1, 0, {}, c.size, c.count, 72);
     EXPECT_EQ(file_record_size(r.data(), r.size()), c.expected) << c.count;
@@ -94,20 +96,23 @@ TEST(MftRecord, HeaderLayoutAndAttributeRules) {
   value_past[16] = 0xF8;  // value length past the attribute
   auto short_si = resident_attr(0x10, std_info_value(1, 2, 3, 4, 5, 40));
   EXPECT_FALSE(parse(rec, file_record(42, 1, 1, 0, {name_past, value_past}), img.disk.get()));
-  ASSERT_TRUE(parse(rec, file_record(42, 1, 1, 0, {short_si, resident_attr(0x30, file_name_value(5, u"x"))}),
-                    img.disk.get()));
+  ASSERT_TRUE(parse(
+      rec, file_record(42, 1, 1, 0, {short_si, resident_attr(0x30, file_name_value(5, u"x"))}),
+      img.disk.get()));
   EXPECT_EQ(rec.m_si_times.m_times[timestamp_set::k_m], 0u);
   // A length that is not a multiple of 8, or below the header, ends the walk.
   auto odd = resident_attr(0x80, {1, 2, 3});
   odd[4] = 33;
-  EXPECT_FALSE(parse(rec, file_record(43, 1, 1, 0, {odd, resident_attr(0x30, file_name_value(5, u"x"))}),
+  EXPECT_FALSE(parse(rec,
+                     file_record(43, 1, 1, 0, {odd, resident_attr(0x30, file_name_value(5, u"x"))}),
                      img.disk.get()));
 
   // Resident streams by option bits.
   const auto streams = file_record(
       44, 1, 1, 0,
-      {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"f")), resident_attr(0x80, {1, 2, 3}),
-       resident_attr(0x80, {'Z', 'I'}, u"Zone.Identifier"), resident_attr(0x80, {9}, u"Extra")});
+      {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"f")),
+       resident_attr(0x80, {1, 2, 3}), resident_attr(0x80, {'Z', 'I'}, u"Zone.Identifier"),
+       resident_attr(0x80, {9}, u"Extra")});
   inode_record_reset(rec);
   rec.m_options = 0x3E;
   rec.m_stream_name = "extra";
@@ -124,11 +129,13 @@ TEST(MftRecord, HeaderLayoutAndAttributeRules) {
   uint32_t data_length = 0;
   si_copy si;
   raw = dos;
-  EXPECT_FALSE(read_resident_file_summary(name, parent, data, data_length, si, raw.data(), raw.size(), true));
+  EXPECT_FALSE(read_resident_file_summary(name, parent, data, data_length, si, raw.data(),
+                                          raw.size(), true));
   EXPECT_EQ(name, "LongName.txt");
   EXPECT_EQ(si[0], 11);
   raw = streams;
-  EXPECT_TRUE(read_resident_file_summary(name, parent, data, data_length, si, raw.data(), raw.size(), true));
+  EXPECT_TRUE(read_resident_file_summary(name, parent, data, data_length, si, raw.data(),
+                                         raw.size(), true));
   EXPECT_EQ(data_length, 3u);
   EXPECT_EQ(data[2], 3);
   EXPECT_EQ(parent.entry_number(), 5u);
@@ -155,15 +162,18 @@ TEST(MftRecord, RunListsDecodeSignedDeltasAndSparseRuns) {
     bool ok;
     std::vector<run> runs;
   } cases[] = {
-      {{0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0}, true, {{0x100, 16, 0}, {0xF0, 5, data_run_negative}}},
-      {{0x11, 0x04, 0x20, 0x01, 0x30, 0x11, 0x02, 0x10}, true,
+      {{0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0},
+       true,
+       {{0x100, 16, 0}, {0xF0, 5, data_run_negative}}},
+      {{0x11, 0x04, 0x20, 0x01, 0x30, 0x11, 0x02, 0x10},
+       true,
        {{0x20, 4, 0}, {0, 0x30, data_run_sparse}, {0x30, 2, 0}}},
       {eight({0x81, 0x02}), true, {{0x7FFFFFFFFFFFFFFF, 2, 0}}},
-      {{0x10, 0x05}, false, {}},                           // no length field
+      {{0x10, 0x05}, false, {}},                             // no length field
       {{0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9}, false, {}},  // a 9-byte offset
-      {{0x11, 0x00, 0x05}, false, {}},                     // zero count
-      {{0x11, 0x01, 0xFF}, false, {}},                     // below cluster 0
-      {{0x15, 1, 0, 0, 0, 1, 5}, false, {}},               // count past 32 bits
+      {{0x11, 0x00, 0x05}, false, {}},                       // zero count
+      {{0x11, 0x01, 0xFF}, false, {}},                       // below cluster 0
+      {{0x15, 1, 0, 0, 0, 1, 5}, false, {}},                 // count past 32 bits
       {overflow, false, {{0x7FFFFFFFFFFFFFFF, 1, 0}, {0xFFFFFFFFFFFFFFFE, 1, 0}}},
   };
   for (const auto& c : cases) {
@@ -207,7 +217,8 @@ TEST(MftRecord, AttributeListsMergeEachExtensionOnce) {
                                        attr_list_entry(0x80, mft_ref_value(31, 1)),
                                        attr_list_entry(0x80, mft_ref_value(31, 1)),
                                        attr_list_entry(0x30, mft_ref_value(32, 1))})}));
-  place_record(image, 31, file_record(31, 1, 1, mft_ref_value(30, 1), {runs_attr({0x11, 0x04, 0x10})}));
+  place_record(image, 31,
+               file_record(31, 1, 1, mft_ref_value(30, 1), {runs_attr({0x11, 0x04, 0x10})}));
   place_record(image, 32,
                file_record(32, 1, 1, mft_ref_value(30, 1),
                            {resident_attr(0x30, file_name_value(mft_ref_value(9, 1), u"other"))}));
@@ -227,8 +238,9 @@ TEST(MftRecord, AttributeListsMergeEachExtensionOnce) {
                             list({attr_list_entry(0x80, mft_ref_value(51, 1)),
                                   attr_list_entry(0x80, mft_ref_value(50, 1))})}));
   // A non-resident list at cluster 20 (4096-byte clusters).
-  place_record(image, 60,
-               file_record(60, 1, 1, 0, {fn5, nonresident_attr(0x20, {0x11, 0x01, 0x14}, 4096, 64, 64)}));
+  place_record(
+      image, 60,
+      file_record(60, 1, 1, 0, {fn5, nonresident_attr(0x20, {0x11, 0x01, 0x14}, 4096, 64, 64)}));
   image.resize(21 * 4096);
   auto entries = attr_list_entry(0x80, mft_ref_value(31, 1));
   const auto second = attr_list_entry(0x30, mft_ref_value(32, 1));
@@ -249,9 +261,10 @@ TEST(MftRecord, AttributeListsMergeEachExtensionOnce) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entry);
     inode_record rec;
-    ASSERT_TRUE(parse(rec, std::vector<uint8_t>(image.begin() + c.entry * 1024,
-                                                image.begin() + (c.entry + 1) * 1024),
-                      img.disk.get(), mft_keep_data_runs));
+    ASSERT_TRUE(parse(
+        rec,
+        std::vector<uint8_t>(image.begin() + c.entry * 1024, image.begin() + (c.entry + 1) * 1024),
+        img.disk.get(), mft_keep_data_runs));
     EXPECT_EQ(rec.m_data_runs.size(), c.data_runs);
     std::vector<uint64_t> related;
     for (const auto& r : rec.m_related) related.push_back(r.entry_number());
@@ -259,7 +272,8 @@ TEST(MftRecord, AttributeListsMergeEachExtensionOnce) {
     EXPECT_EQ(rec.m_parents.size(), c.parents);
   }
   // A list naming only the base record reads nothing more.
-  const auto self = file_record(34, 1, 1, 0, {fn5, list({attr_list_entry(0x80, mft_ref_value(34, 1))})});
+  const auto self =
+      file_record(34, 1, 1, 0, {fn5, list({attr_list_entry(0x80, mft_ref_value(34, 1))})});
   inode_record rec;
   ASSERT_TRUE(parse(rec, self, img.disk.get(), mft_keep_data_runs));
   EXPECT_TRUE(rec.m_related.empty());
@@ -333,13 +347,13 @@ TEST(MftRecord, FixupsRestoreSectorEndsOfEveryKind) {
 TEST(MftRecord, HostileRecordsStayInsideTheirBytes) {
   image_disk img(std::vector<uint8_t>(64 * 1024));
   inode_record rec;
-  const auto good = file_record(
-      70, 2, 3, 0,
-      {resident_attr(0x10, std_info_value(1, 2, 3, 4, 5)),
-       resident_attr(0x20, attr_list_entry(0x80, mft_ref_value(3, 1))),
-       resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"victim")),
-       runs_attr({0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0}),
-       nonresident_attr(0xA0, {0x11, 0x01, 0x02}, 4096, 4096, 4096, 0, u"$I30")});
+  const auto good =
+      file_record(70, 2, 3, 0,
+                  {resident_attr(0x10, std_info_value(1, 2, 3, 4, 5)),
+                   resident_attr(0x20, attr_list_entry(0x80, mft_ref_value(3, 1))),
+                   resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"victim")),
+                   runs_attr({0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0}),
+                   nonresident_attr(0xA0, {0x11, 0x01, 0x02}, 4096, 4096, 4096, 0, u"$I30")});
   ASSERT_TRUE(parse(rec, good, img.disk.get(), 0x7F));
   // Counts that make no record size, and a record size of 0.
   for (uint16_t count : {0, 1, 10}) {

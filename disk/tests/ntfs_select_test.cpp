@@ -35,7 +35,8 @@ outcome select_in(const std::string& image, uint64_t offset, bool partial = fals
 outcome select_in_memory(const std::vector<uint8_t>& image, uint64_t offset, bool partial = false) {
   std::ostringstream out;
   uint8_t found = 9;
-  const bool ok = select_ntfs_volume_in_buffer(out, image.data(), image.size(), offset, found, partial);
+  const bool ok =
+      select_ntfs_volume_in_buffer(out, image.data(), image.size(), offset, found, partial);
   return {ok, found, offset, out.str()};
 }
 
@@ -79,7 +80,8 @@ const char* const kSfdiskListing =
 TEST(NtfsSelect, BareVolumesAndBounds) {
   vesk_test::temp_tree tree;
   std::string why;
-  const std::string bare = vesk_test::make_volume(tree.path("bare.img"), 16u << 20, "mkntfs", "-F -Q", &why);
+  const std::string bare =
+      vesk_test::make_volume(tree.path("bare.img"), 16u << 20, "mkntfs", "-F -Q", &why);
   if (bare.empty()) GTEST_SKIP() << why;
   const outcome o = select_in(bare, 0);
   EXPECT_TRUE(o.ok);
@@ -112,7 +114,8 @@ TEST(NtfsSelect, BareVolumesAndBounds) {
   EXPECT_EQ(e.found, 0);
   EXPECT_EQ(e.text, "couldn't find any partitions on disk \n");
 
-  EXPECT_EQ(select_in(tree.path("missing.img"), 0).text, "invalid image: " + tree.path("missing.img") + "\n");
+  EXPECT_EQ(select_in(tree.path("missing.img"), 0).text,
+            "invalid image: " + tree.path("missing.img") + "\n");
   std::ostringstream snaps;
   uint64_t offset = 0;
   uint8_t found = 9;
@@ -184,5 +187,6 @@ TEST(NtfsSelect, CutAndNonNtfsPartitions) {
   o = select_in(exfat, 0);
   EXPECT_FALSE(o.ok);
   EXPECT_EQ(o.found, 0);
-  EXPECT_EQ(o.text, "\nvolume offset [ 0x100000 ] : ntfs or exfat\n\nprob detecting ntfs partition\n");
+  EXPECT_EQ(o.text,
+            "\nvolume offset [ 0x100000 ] : ntfs or exfat\n\nprob detecting ntfs partition\n");
 }

@@ -110,8 +110,10 @@ TEST(NtfsVolume, RecordsBeyondThemselvesAreReadWhereTheyLie) {
       ASSERT_GT(sparse->m_real_size, 10 * vol.bytes.size());
       ASSERT_TRUE(content_of(*sparse, disk, offset, v::cluster, content));
       ASSERT_EQ(content.size(), v::sparse_size);
-      EXPECT_TRUE(std::all_of(content.begin(), content.end() - v::cluster, [](uint8_t b) { return b == 0; }));
-      EXPECT_TRUE(std::all_of(content.end() - v::cluster, content.end(), [](uint8_t b) { return b == 85; }));
+      EXPECT_TRUE(std::all_of(content.begin(), content.end() - v::cluster,
+                              [](uint8_t b) { return b == 0; }));
+      EXPECT_TRUE(std::all_of(content.end() - v::cluster, content.end(),
+                              [](uint8_t b) { return b == 85; }));
 
       // A record read on its own (a look-up) merges the same way.
       inode_record again;
@@ -123,7 +125,8 @@ TEST(NtfsVolume, RecordsBeyondThemselvesAreReadWhereTheyLie) {
     std::vector<uint8_t> carved;
     ASSERT_TRUE(scan_ntfs_volume(carved, &disk, offset, nullptr));
     ASSERT_GE(carved.size(), (v::big_ext + 1) * v::record);
-    EXPECT_TRUE(std::equal(carved.begin(), carved.begin() + (v::big_ext + 1) * v::record, vol.mft.begin()));
+    EXPECT_TRUE(
+        std::equal(carved.begin(), carved.begin() + (v::big_ext + 1) * v::record, vol.mft.begin()));
   }
 }
 
@@ -140,7 +143,8 @@ TEST(NtfsVolume, SizesComeFromTheDataAttribute) {
     uint64_t real;
     uint64_t allocated;
   };
-  const std::vector<uint8_t> grown = nonresident_attr(0x80, {0x11, 0x04, 0x20}, 16384, 15000, 15000);
+  const std::vector<uint8_t> grown =
+      nonresident_attr(0x80, {0x11, 0x04, 0x20}, 16384, 15000, 15000);
   const std::vector<uint8_t> shrunk = nonresident_attr(0x80, {0x11, 0x01, 0x20}, 4096, 3000, 3000);
   const std::vector<uint8_t> later_piece = nonresident_attr(0x80, {0x11, 0x01, 0x20}, 0, 0, 0, 4);
   for (const auto& c : std::vector<size_case>{
@@ -152,7 +156,8 @@ TEST(NtfsVolume, SizesComeFromTheDataAttribute) {
            {"only a later piece", 700, later_piece, 700, 700},
            {"named stream only", 900, resident_attr(0x80, {1, 2}, u"ads"), 900, 900}}) {
     SCOPED_TRACE(c.what);
-    std::vector<std::vector<uint8_t>> attrs = {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"f", 1, 7, c.name_size, c.name_size))};
+    std::vector<std::vector<uint8_t>> attrs = {resident_attr(
+        0x30, file_name_value(mft_ref_value(5, 5), u"f", 1, 7, c.name_size, c.name_size))};
     if (!c.data.empty()) attrs.push_back(c.data);
     for (const uint32_t options : {0u, 0x7Fu}) {
       std::vector<uint8_t> raw = file_record(40, 1, 1, 0, attrs);
@@ -172,7 +177,8 @@ TEST(NtfsVolume, MkntfsFilesReadLikeIcat) {
     if (find_tool(tool).empty()) GTEST_SKIP() << tool << " is not installed";
   }
   std::string why;
-  const std::string img = make_volume(tree.path("v.img"), 16u << 20, "mkntfs", "-F -Q -c 512", &why);
+  const std::string img =
+      make_volume(tree.path("v.img"), 16u << 20, "mkntfs", "-F -Q -c 512", &why);
   if (img.empty()) GTEST_SKIP() << why;
   // Enough files that the table grows past the size mkntfs gave it (its
   // $FILE_NAME keeps the old one), of sizes that leave resident, one-run
@@ -183,9 +189,10 @@ TEST(NtfsVolume, MkntfsFilesReadLikeIcat) {
     for (size_t k = 0; k < body.size(); ++k) body[k] = static_cast<uint8_t>(k * 31 + i);
     write_file(tree.path("src"), body);
     bool ok = false;
-    const std::string out = run_command(find_tool("ntfscp") + " " + shell_quote(img) + " " +
-                                            shell_quote(tree.path("src")) + " /f" + std::to_string(i),
-                                        ok);
+    const std::string out =
+        run_command(find_tool("ntfscp") + " " + shell_quote(img) + " " +
+                        shell_quote(tree.path("src")) + " /f" + std::to_string(i),
+                    ok);
     ASSERT_TRUE(ok) << out;
   }
   RAW_DISK_IO disk(img, false, 0, disk_mode_path);

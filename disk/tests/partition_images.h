@@ -60,9 +60,10 @@ inline std::string make_sfdisk_image(const temp_tree& tree, std::string& why) {
     ADD_FAILURE() << out;
     return std::string();
   }
-  const std::string ntfs = make_volume(tree.path("mbr-ntfs.vol"), 16u << 20, "mkntfs", "-F -Q", nullptr);
-  const std::string fat =
-      make_volume(tree.path("mbr-fat.vol"), 2u << 20, "mkfs.fat", "-F 32 -s 1 -i 0badcafe", nullptr);
+  const std::string ntfs =
+      make_volume(tree.path("mbr-ntfs.vol"), 16u << 20, "mkntfs", "-F -Q", nullptr);
+  const std::string fat = make_volume(tree.path("mbr-fat.vol"), 2u << 20, "mkfs.fat",
+                                      "-F 32 -s 1 -i 0badcafe", nullptr);
   if (ntfs.empty() || fat.empty() || !put_volume(disk, ntfs, 4096) || !put_volume(disk, fat, 43008))
     return std::string();
   return disk;
@@ -85,7 +86,8 @@ inline std::string make_sgdisk_image(const temp_tree& tree, std::string& why) {
     ADD_FAILURE() << out;
     return std::string();
   }
-  const std::string ntfs = make_volume(tree.path("gpt-ntfs.vol"), 16u << 20, "mkntfs", "-F -Q", nullptr);
+  const std::string ntfs =
+      make_volume(tree.path("gpt-ntfs.vol"), 16u << 20, "mkntfs", "-F -Q", nullptr);
   if (ntfs.empty() || !put_volume(disk, ntfs, 4096)) return std::string();
   return disk;
 }

@@ -40,7 +40,8 @@ std::string upper(std::string s) {
 }
 
 // A 512-byte master boot record with the given (type, lba, count) entries.
-std::vector<uint8_t> mbr_sector(std::initializer_list<std::tuple<uint8_t, uint32_t, uint32_t>> entries) {
+std::vector<uint8_t> mbr_sector(
+    std::initializer_list<std::tuple<uint8_t, uint32_t, uint32_t>> entries) {
   std::vector<uint8_t> v(512);
   size_t at = 446;
   for (auto [type, lba, count] : entries) {
@@ -98,15 +99,15 @@ TEST(PartitionTable, MbrWalkListsWhatSfdiskLaidOut) {
 
   partition_list list;
   ASSERT_TRUE(scan_partitions(disk, list, false, false));
-  const std::vector<row> want = {
-      {2048, 2048, "linux"},  {4096, 32768, "ntfs or exfat"}, {36864, 14336, "exten"},
-      {38912, 2048, "linux"}, {43008, 4096, "fat32"},         {47104, 4096, "exten"},
-      {49152, 2048, "linux"}};
+  const std::vector<row> want = {{2048, 2048, "linux"},   {4096, 32768, "ntfs or exfat"},
+                                 {36864, 14336, "exten"}, {38912, 2048, "linux"},
+                                 {43008, 4096, "fat32"},  {47104, 4096, "exten"},
+                                 {49152, 2048, "linux"}};
   EXPECT_EQ(rows_of(list), want);
   // Every partition sfdisk reports is there at its start and size.
   bool ok = false;
-  const std::string dump = vesk_test::run_command(vesk_test::find_tool("sfdisk") + " --dump " +
-                                                      vesk_test::shell_quote(img), ok);
+  const std::string dump = vesk_test::run_command(
+      vesk_test::find_tool("sfdisk") + " --dump " + vesk_test::shell_quote(img), ok);
   size_t pos = 0, seen = 0;
   while ((pos = dump.find("start=", pos)) != std::string::npos) {
     const uint64_t start = std::stoull(dump.substr(pos + 6));
@@ -150,7 +151,9 @@ TEST(PartitionTable, GptWalkMatchesSgdisk) {
   ASSERT_TRUE(scan_partitions(disk, list, false, true));
   ASSERT_EQ(list.size(), 8u);
   const std::vector<std::tuple<std::string, uint64_t, uint64_t>> layout = {
-      {"protective_mbr", 0, 1}, {"gpt header", 1, 1}, {"gpt partition entries", 2, 32},
+      {"protective_mbr", 0, 1},
+      {"gpt header", 1, 1},
+      {"gpt partition entries", 2, 32},
       {"unalloc", 34, 2048 - 34}};
   for (size_t i = 0; i < layout.size(); ++i) {
     EXPECT_EQ(std::make_tuple(list[i].m_description, list[i].m_start, list[i].m_count), layout[i]);
@@ -165,14 +168,19 @@ TEST(PartitionTable, GptWalkMatchesSgdisk) {
     const partition_entry& p = list[3 + n];
     SCOPED_TRACE(n);
     bool ok = false;
-    const std::string info = vesk_test::run_command(
-        vesk_test::find_tool("sgdisk") + " -i " + std::to_string(n) + " " + vesk_test::shell_quote(img), ok);
+    const std::string info =
+        vesk_test::run_command(vesk_test::find_tool("sgdisk") + " -i " + std::to_string(n) + " " +
+                                   vesk_test::shell_quote(img),
+                               ok);
     const std::string code = vesk_test::labelled_value(info, "Partition GUID code");
     EXPECT_EQ(upper(guid_to_string(p.m_type_guid)), code.substr(0, 36));
     EXPECT_EQ(upper(guid_to_string(p.m_unique_guid)),
               vesk_test::labelled_value(info, "Partition unique GUID"));
-    EXPECT_EQ(std::to_string(p.m_start), vesk_test::labelled_value(info, "First sector").substr(0, std::to_string(p.m_start).size()));
-    EXPECT_NE(vesk_test::labelled_value(info, "Last sector").find(std::to_string(p.m_start + p.m_count - 1) + " "), std::string::npos);
+    EXPECT_EQ(std::to_string(p.m_start), vesk_test::labelled_value(info, "First sector")
+                                             .substr(0, std::to_string(p.m_start).size()));
+    EXPECT_NE(vesk_test::labelled_value(info, "Last sector")
+                  .find(std::to_string(p.m_start + p.m_count - 1) + " "),
+              std::string::npos);
     EXPECT_EQ("'" + p.m_description + "'", vesk_test::labelled_value(info, "Partition name"));
     EXPECT_TRUE(names.count(p.m_type_guid)) << code;
   }
@@ -206,7 +214,8 @@ TEST(PartitionTable, GptWithFourKilobyteSectors) {
   EXPECT_EQ(vol->m_type_name, "ntfs");
   const partition_entry* entries = find_desc(list, "gpt partition entries");
   ASSERT_NE(entries, nullptr);
-  EXPECT_EQ(std::make_pair(entries->m_start, entries->m_count), std::make_pair(uint64_t{2}, uint64_t{4}));
+  EXPECT_EQ(std::make_pair(entries->m_start, entries->m_count),
+            std::make_pair(uint64_t{2}, uint64_t{4}));
   drive_stats d;
   ASSERT_TRUE(fill_drive_stats(d, disk, 0, "disk"));
   EXPECT_EQ(d.m_bytes_per_sector, 4096u);
@@ -284,9 +293,10 @@ TEST(PartitionTable, TableShapesAndNames) {
   print_partition_row(p, rows, settings);
   print_partition_row(p, rows, settings);
   const std::string row_line = "0x00000800|0x00000fff|0x00000800|1234-abcd|ntfs or exfat|vol||3\n";
-  EXPECT_EQ(rows.str(), "start sect|end sect  |num sect  |signature      |type          |"
-                        "volume name         |volume letter  |disk#          \n" +
-                            row_line + row_line);
+  EXPECT_EQ(rows.str(),
+            "start sect|end sect  |num sect  |signature      |type          |"
+            "volume name         |volume letter  |disk#          \n" +
+                row_line + row_line);
   EXPECT_EQ(settings.m_header_pending, 0);
 
   master_boot_record mbr;
@@ -296,11 +306,14 @@ TEST(PartitionTable, TableShapesAndNames) {
   std::ostringstream dump;
   dump_mbr(mbr, dump);
   const std::string text = dump.str();
-  EXPECT_EQ(text.rfind("0x0001b8 : m_disk_signature     : 0x12345678 [305419896]\n", 0), 0u) << text;
-  EXPECT_NE(text.find("0x0001c2 : m_partition_type     : 0x07 [ntfs or exfat]\n"), std::string::npos);
+  EXPECT_EQ(text.rfind("0x0001b8 : m_disk_signature     : 0x12345678 [305419896]\n", 0), 0u)
+      << text;
+  EXPECT_NE(text.find("0x0001c2 : m_partition_type     : 0x07 [ntfs or exfat]\n"),
+            std::string::npos);
   EXPECT_NE(text.find("0x0001c6 : m_LBA_first_sector   : 0x00000800 [0x100000 byte offset]\n"),
             std::string::npos);
-  EXPECT_NE(text.find("m_num_sectors        : 0xffffffff [Maximum size available]\n"), std::string::npos);
+  EXPECT_NE(text.find("m_num_sectors        : 0xffffffff [Maximum size available]\n"),
+            std::string::npos);
   const std::string last = "\n0x0001fe : m_mbr_signature      : 0xaa55 [43605]\n";
   EXPECT_EQ(text.substr(text.size() - last.size()), last);
 }

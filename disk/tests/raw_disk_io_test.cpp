@@ -25,8 +25,8 @@ std::vector<uint8_t> pattern(size_t n) {
 }
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& v) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(v.data()),
-                                               static_cast<std::streamsize>(v.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(v.size()));
 }
 
 std::vector<uint8_t> slice(const std::vector<uint8_t>& v, size_t from, size_t n) {
@@ -160,8 +160,7 @@ TEST(RawDiskIo, RemappedReadsZeroFillOrSkipUnbackedBlocks) {
   ASSERT_TRUE(disk.is_open());
 
   // Virtual blocks: 0 -> base 1024, 1 unbacked, 2 -> base 0.
-  const std::vector<remap_extent> table = {
-      {1024, 0, 0, 512}, {0, 512, 1, 512}, {0, 1024, 0, 512}};
+  const std::vector<remap_extent> table = {{1024, 0, 0, 512}, {0, 512, 1, 512}, {0, 1024, 0, 512}};
   disk.set_remap(table, 512, 0, true);
   std::vector<uint8_t> buf(1024, 0xEE);
 

@@ -131,7 +131,8 @@ TEST(UsnRecords, BitNamesAndTheirEmptyForms) {
   EXPECT_EQ(fat_name_text_raw(label), "MYDISKX1");
   EXPECT_EQ(fat_name_text_raw(file), "README.txt");
   file[1] = 0x01;  // kept as stored
-  EXPECT_EQ(fat_name_text_raw(file), std::string("R\x01" "ADME.txt"));
+  EXPECT_EQ(fat_name_text_raw(file), std::string("R\x01"
+                                                 "ADME.txt"));
 
   std::ostringstream out;
   dump_secure_index_data(out, {0x101, 0xABCD, 0x101, 0x40, 0x78}, 0x100, 10);
@@ -139,15 +140,15 @@ TEST(UsnRecords, BitNamesAndTheirEmptyForms) {
   std::string line;
   std::vector<std::string> offsets;
   while (std::getline(lines, line)) offsets.push_back(line.substr(0, 8));
-  EXPECT_EQ(offsets, (std::vector<std::string>{"0x000100", "0x000104", "0x000108", "0x00010c",
-                                               "0x000114"}));
+  EXPECT_EQ(offsets,
+            (std::vector<std::string>{"0x000100", "0x000104", "0x000108", "0x00010c", "0x000114"}));
   EXPECT_NE(out.str().find("sds_offset : 0x0000000000000040 [64]"), std::string::npos) << out.str();
 }
 
 TEST(UsnRecords, EntriesJoinTheInodeStore) {
   usn_entry e;
-  const auto first = usn_record({2, 0, u"draft.txt", 0xFFFF, 0, mft_ref_value(40, 3),
-                                 mft_ref_value(5, 5), 0x100, 0x10});
+  const auto first = usn_record(
+      {2, 0, u"draft.txt", 0xFFFF, 0, mft_ref_value(40, 3), mft_ref_value(5, 5), 0x100, 0x10});
   ASSERT_TRUE(usn_entry_from_v2(e, first.data(), first.size(), 0));
   inode_record rec;
   inode_from_usn(rec, e);
@@ -163,8 +164,8 @@ TEST(UsnRecords, EntriesJoinTheInodeStore) {
   EXPECT_FALSE(flag);
   EXPECT_EQ(c.add_usn_record(e, flag), 0u);  // the same parent again
   EXPECT_TRUE(flag);
-  const auto renamed = usn_record({2, 0, u"final.txt", 0xFFFF, 0, mft_ref_value(40, 3),
-                                   mft_ref_value(9, 1)});
+  const auto renamed =
+      usn_record({2, 0, u"final.txt", 0xFFFF, 0, mft_ref_value(40, 3), mft_ref_value(9, 1)});
   ASSERT_TRUE(usn_entry_from_v2(e, renamed.data(), renamed.size(), 0));
   EXPECT_EQ(c.add_usn_record(e, flag), 0u);
   EXPECT_FALSE(flag);

@@ -19,8 +19,8 @@ namespace {
 
 std::string fsstat_value(const std::string& image, const std::string& label) {
   bool ok = false;
-  const std::string out =
-      vesk_test::run_command(vesk_test::find_tool("fsstat") + " " + vesk_test::shell_quote(image), ok);
+  const std::string out = vesk_test::run_command(
+      vesk_test::find_tool("fsstat") + " " + vesk_test::shell_quote(image), ok);
   EXPECT_TRUE(ok) << out;
   return vesk_test::labelled_value(out, label);
 }
@@ -46,12 +46,13 @@ TEST(VolumeBoot, NtfsVolumesOfEveryClusterSizeMatchSleuthkit) {
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
   const bool have_fsstat = !vesk_test::find_tool("fsstat").empty();
-  if (!have_fsstat) GTEST_LOG_(INFO) << "fsstat is not installed: sizes checked against mkntfs only";
+  if (!have_fsstat)
+    GTEST_LOG_(INFO) << "fsstat is not installed: sizes checked against mkntfs only";
   for (uint32_t cluster : {512u, 4096u, 65536u}) {
     std::string why;
-    const std::string img = vesk_test::make_volume(tree.path("n" + std::to_string(cluster)),
-                                                   16 << 20, "mkntfs",
-                                                   "-F -Q -c " + std::to_string(cluster), &why);
+    const std::string img =
+        vesk_test::make_volume(tree.path("n" + std::to_string(cluster)), 16 << 20, "mkntfs",
+                               "-F -Q -c " + std::to_string(cluster), &why);
     if (img.empty()) GTEST_SKIP() << why;
     const auto head = vesk_test::read_file_range(img, 0, 2048);
     ASSERT_EQ(head.size(), 2048u);
@@ -83,9 +84,11 @@ TEST(VolumeBoot, NtfsVolumesOfEveryClusterSizeMatchSleuthkit) {
     ASSERT_TRUE(dump_bpb(bpb, head.data(), head.size()));
     bpb << 255;
     const std::string text = bpb.str();
-    EXPECT_NE(text.find("\nreserved sectors:           0x0000 [zero for ntfs]\n"), std::string::npos)
+    EXPECT_NE(text.find("\nreserved sectors:           0x0000 [zero for ntfs]\n"),
+              std::string::npos)
         << text;
-    EXPECT_NE(text.find("\nnum fat copies (fat):       0x00   [zero for ntfs]\n"), std::string::npos);
+    EXPECT_NE(text.find("\nnum fat copies (fat):       0x00   [zero for ntfs]\n"),
+              std::string::npos);
     EXPECT_NE(text.find("\nmedia descriptor:           0xf8   [hard disk]\n"), std::string::npos);
     EXPECT_NE(text.find("\nkeyword:                    \"NTFS    \"\n"), std::string::npos);
     EXPECT_NE(text.find("\nbytes/sector:               0x0200 [512]\n"), std::string::npos);
@@ -123,8 +126,8 @@ TEST(VolumeBoot, OtherToolMadeVolumesAreNamedCountedAndNotTakenForTables) {
   int made = 0;
   for (const auto& r : rows) {
     std::string why;
-    const std::string img = vesk_test::make_volume(tree.path(std::to_string(made++)), r.size,
-                                                   r.tool, r.args, &why);
+    const std::string img =
+        vesk_test::make_volume(tree.path(std::to_string(made++)), r.size, r.tool, r.args, &why);
     if (img.empty()) {
       GTEST_LOG_(INFO) << "skipped: " << why;
       continue;
@@ -274,8 +277,8 @@ TEST(VolumeBoot, FieldLinesAndIdentifierTexts) {
 
 TEST(VolumeBoot, HostileSectorsNeverReadOutsideTheirBytes) {
   std::mt19937 rng(2027);
-  const char* oems[] = {"NTFS    ", "EXFAT   ", "-FVE-FS-", "MSDOS5.0", "mkfs.fat",
-                        "\0\0\0\0\0\0\0\0"};
+  const char* oems[] = {"NTFS    ", "EXFAT   ", "-FVE-FS-",
+                        "MSDOS5.0", "mkfs.fat", "\0\0\0\0\0\0\0\0"};
   size_t recognised = 0;
   for (int i = 0; i < 10000; ++i) {
     const size_t size = (i % 2) ? 2048 : 512;

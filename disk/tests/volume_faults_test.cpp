@@ -35,7 +35,8 @@ std::string write_image(const vesk_test::temp_tree& tree, const std::string& nam
                         const image_t& bytes) {
   const std::string path = tree.path(name);
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -71,7 +72,8 @@ bool have(std::initializer_list<const char*> tools, std::string& why) {
 // The partitions mmls lists (slot column a number), as (start, length).
 std::set<span> mmls_partitions(const std::string& image) {
   std::set<span> out;
-  std::istringstream lines(run_ok(vesk_test::find_tool("mmls") + " " + vesk_test::shell_quote(image)));
+  std::istringstream lines(
+      run_ok(vesk_test::find_tool("mmls") + " " + vesk_test::shell_quote(image)));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream cells(line);
     std::string index, slot;
@@ -87,8 +89,11 @@ std::set<span> mmls_partitions(const std::string& image) {
 TEST(VolumeFuzzInputs, SeedsPassTheirGateAndSavedInputsReplayClean) {
   using target_fn = int (*)(const uint8_t*, size_t);
   const std::map<std::string, target_fn> targets = {
-      {"partition_walk", vesk_fuzz::run_partition_walk}, {"boot_sector", vesk_fuzz::run_boot_sector},
-      {"fat", vesk_fuzz::run_fat}, {"exfat", vesk_fuzz::run_exfat}, {"ext", vesk_fuzz::run_ext}};
+      {"partition_walk", vesk_fuzz::run_partition_walk},
+      {"boot_sector", vesk_fuzz::run_boot_sector},
+      {"fat", vesk_fuzz::run_fat},
+      {"exfat", vesk_fuzz::run_exfat},
+      {"ext", vesk_fuzz::run_ext}};
   vesk_test::temp_tree tree;
   ASSERT_TRUE(tree.ok());
   const auto seeds = vesk_fuzz::volume_seeds();
@@ -177,7 +182,7 @@ TEST(PartitionWalks, ToolMadeTablesMatchMmlsAndSgdisk) {
   ASSERT_TRUE(tree.ok());
   struct disk_case {
     const char* name;
-    std::string make;  // command line; the image path is appended
+    std::string make;    // command line; the image path is appended
     uint64_t gpt_flags;  // partition 1's attributes on a GPT disk
   } cases[] = {
       // Extended partition in slot 2 with primaries before and after it.
@@ -193,8 +198,7 @@ TEST(PartitionWalks, ToolMadeTablesMatchMmlsAndSgdisk) {
        "start=8192, size=8192, type=f\\nstart=10240, size=1024, type=83\\n' | sfdisk -q",
        0},
       // A GPT whose table order differs from disk order, with bit 63 set.
-      {"gpt.img",
-       "sgdisk -n 1:8192:+1M -n 2:2048:+1M -n 3:12288:+1M -A 1:set:63 -A 1:set:0",
+      {"gpt.img", "sgdisk -n 1:8192:+1M -n 2:2048:+1M -n 3:12288:+1M -A 1:set:63 -A 1:set:0",
        0x8000000000000001ull},
   };
   for (const auto& c : cases) {
@@ -213,7 +217,8 @@ TEST(PartitionWalks, ToolMadeTablesMatchMmlsAndSgdisk) {
     for (const auto& r : list) {
       const bool structure = r.m_description == "unalloc" || r.m_type == 0x05 || r.m_type == 0x0F ||
                              r.m_type_name == "mbr" || r.m_type_name == "protective_mbr" ||
-                             r.m_type_name == "gpt header" || r.m_type_name == "gpt partition entries";
+                             r.m_type_name == "gpt header" ||
+                             r.m_type_name == "gpt partition entries";
       if (!structure) ours.insert({r.m_start, r.m_count});
     }
     const std::set<span> theirs = mmls_partitions(img);
@@ -265,7 +270,8 @@ TEST(FatVolumes, Fat12ChainsCodePageNamesAndBoundedLongNames) {
     std::vector<uint64_t> offsets;
     read_fat_dir_entries_lfn(names, entries, offsets, bs, img.data() + 1024, 512, 0, ~uint64_t{0},
                              false, 1024);
-    EXPECT_EQ(names, (std::vector<std::string>{"VOLUME", "Long file name.txt", "CAF?.TXT", "_ONE.TXT"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"VOLUME", "Long file name.txt", "CAF?.TXT", "_ONE.TXT"}));
     ASSERT_EQ(entries.size(), 4u);
     const uint8_t* table = img.data() + 512;
     fat_file_entry file;
@@ -338,8 +344,8 @@ TEST(FatVolumes, Fat12ChainsMatchMtools) {
     ASSERT_NE(at, names.end());
     const auto& raw = entries[static_cast<size_t>(at - names.begin())];
     fat_file_entry entry;
-    ASSERT_TRUE(fat12_entry_to_file(entry, raw.data() + raw.size() - 32, file, table.data(),
-                                    table.size()));
+    ASSERT_TRUE(
+        fat12_entry_to_file(entry, raw.data() + raw.size() - 32, file, table.data(), table.size()));
     std::string listed;
     for (const auto& r : pairs_of(entry.m_runs))
       listed += "<" + std::to_string(r.first) +
@@ -425,8 +431,8 @@ TEST(ExtVolumes, BlockMapsHolesDeepIndirectionLoopsAndLargeInodes) {
     std::vector<uint8_t> content;
     ASSERT_TRUE(read_cluster_runs_to_vector(runs, content, disk, 0, 20 * 1024));
     ASSERT_EQ(content.size(), 20u * 1024);
-    const uint32_t blocks[20] = {0, 21, 22, 23, 24, 25, 26, 27, 28, 29,
-                                 30, 31, 33, 34, 35, 36, 0, 0, 0, 0};
+    const uint32_t blocks[20] = {0,  21, 22, 23, 24, 25, 26, 27, 28, 29,
+                                 30, 31, 33, 34, 35, 36, 0,  0,  0,  0};
     for (size_t b = 0; b < 20; ++b) EXPECT_EQ(load_le32(&content[b * 1024 + 1020]), blocks[b]) << b;
   }
 }
@@ -449,17 +455,17 @@ TEST(ExtVolumes, SparseFilesAndLargeInodesMatchDebugfs) {
     std::filesystem::resize_file(tree.path(std::string("d/") + name), size);
   };
   put("lead.bin", {{65536, 'x'}}, 65536 + 4096);            // starts with a hole
-  put("tail.bin", {{0, 'y'}, {8192, 'z'}}, 200 * 1024);      // ends in a hole
-  put("deep.bin", {{70u << 20, 'd'}}, (70u << 20) + 4096);   // triple-indirect (1 KiB blocks)
+  put("tail.bin", {{0, 'y'}, {8192, 'z'}}, 200 * 1024);     // ends in a hole
+  put("deep.bin", {{70u << 20, 'd'}}, (70u << 20) + 4096);  // triple-indirect (1 KiB blocks)
   struct volume {
     const char* tool;
     const char* args;
   } volumes[] = {{"mkfs.ext4", "-q -I 512 -d"}, {"mkfs.ext2", "-q -b 1024 -I 512 -d"}};
   for (const auto& v : volumes) {
     SCOPED_TRACE(v.tool);
-    const std::string img =
-        vesk_test::make_volume(tree.path("v.img"), 16u << 20, v.tool,
-                               std::string(v.args) + " " + vesk_test::shell_quote(tree.path("d")), nullptr);
+    const std::string img = vesk_test::make_volume(
+        tree.path("v.img"), 16u << 20, v.tool,
+        std::string(v.args) + " " + vesk_test::shell_quote(tree.path("d")), nullptr);
     ASSERT_FALSE(img.empty());
     const std::string q = vesk_test::shell_quote(img);
     const image_t head = vesk_test::read_file_range(img, 1024, 1024);
@@ -469,11 +475,12 @@ TEST(ExtVolumes, SparseFilesAndLargeInodesMatchDebugfs) {
     for (const char* file : {"lead.bin", "tail.bin", "deep.bin"}) {
       SCOPED_TRACE(file);
       const std::string path = std::string("/") + file;
-      const std::string imap = run_ok("debugfs -R " + vesk_test::shell_quote("imap " + path) + " " + q);
+      const std::string imap =
+          run_ok("debugfs -R " + vesk_test::shell_quote("imap " + path) + " " + q);
       const uint64_t number = std::stoull(imap.substr(imap.find("Inode ") + 6));
-      const uint64_t at = std::stoull(imap.substr(imap.find("located at block ") + 17)) *
-                              ext_block_size(sb) +
-                          std::stoull(imap.substr(imap.find("offset ") + 7), nullptr, 16);
+      const uint64_t at =
+          std::stoull(imap.substr(imap.find("located at block ") + 17)) * ext_block_size(sb) +
+          std::stoull(imap.substr(imap.find("offset ") + 7), nullptr, 16);
       uint64_t found = 0;
       ASSERT_TRUE(ext_inode_offset(sb, disk, 0, number, found));
       EXPECT_EQ(found, at);
@@ -481,13 +488,15 @@ TEST(ExtVolumes, SparseFilesAndLargeInodesMatchDebugfs) {
       ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, number));
       cluster_runs runs;
       ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
-      const uint64_t size = load_le32(&rec.m_inode[4]) | uint64_t{load_le32(&rec.m_inode[108])} << 32;
+      const uint64_t size = load_le32(&rec.m_inode[4]) | uint64_t{load_le32(&rec.m_inode[108])}
+                                                             << 32;
       EXPECT_EQ(cluster_runs_total_clusters(runs) * ext_block_size(sb),
                 (size + ext_block_size(sb) - 1) / ext_block_size(sb) * ext_block_size(sb));
       if (std::string(file) == "deep.bin") {
         // Only its last block holds data; the walk reads it from there.
         std::vector<uint8_t> last;
-        ASSERT_TRUE(read_cluster_runs_to_vector(runs, last, disk, (70u << 20) / ext_block_size(sb), 4096));
+        ASSERT_TRUE(
+            read_cluster_runs_to_vector(runs, last, disk, (70u << 20) / ext_block_size(sb), 4096));
         EXPECT_EQ(last, std::vector<uint8_t>(4096, 'd'));
         continue;
       }

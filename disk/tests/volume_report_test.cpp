@@ -78,62 +78,141 @@ TEST(VolumeReport, DrivesReportAsGoldenTexts) {
   // CSV in sectors (decimal) and in bytes (hexadecimal), aligned in bytes
   // (decimal) and in sectors (hexadecimal).
   const golden goldens[] = {
-      {{true, true, false}, 
-         "drive,drive_type,media_type,disk_or_partition_type_guid,disk_sig,type,start_sector,end_sector,num_sectors,vol_guid,vol sig,format,mnt pt,vol_label,description\n"
-         "<root>/sda,disk,0,,1234-5678,MBR,0,0,1,,,0,,,mbr\n"
-         "<root>/sda,disk,0,,1234-5678,MBR,1,2047,2047,,,0,,,unalloc\n"
-         "<root>/sda,disk,0,,1234-5678,MBR,2048,4095,2048,,0bad-cafe,12,,,fat32; sector_size: 512; cluster_size: 512\n"
-         "<root>/sda,disk,0,,1234-5678,MBR,4096,36863,32768,,89ab-cdef,7,,,ntfs; sector_size: 512; cluster_size: 4096\n"
-         "<root>/sda,disk,0,,1234-5678,MBR,36864,131071,94208,,,0,,,unalloc\n"
-         "<root>/sdb,disk,0,,0000-0000,GPT,0,0,1,,,238,,,protective_mbr\n"
-         "<root>/sdb,disk,0,,0000-0000,GPT,1,1,1,,,238,,,gpt header\n"
-         "<root>/sdb,disk,0,,0000-0000,GPT,2,33,32,,,238,,,gpt partition entries\n"
-         "<root>/sdb,disk,0,,0000-0000,GPT,34,2047,2014,,,0,,,unalloc\n"
-         "<root>/sdb,disk,0,c12a7328-f81f-11d2-ba4b-00a0c93ec93b,0000-0000,GPT,2048,4095,2048,aaaaaaaa-0000-0000-0000-000000000001,,238,,,EFI system partition\n"
-         "<root>/sdb,disk,0,ebd0a0a2-b9e5-4433-87c0-68b6b72699c7,0000-0000,GPT,4096,36863,32768,aaaaaaaa-0000-0000-0000-000000000002,89ab-cdef,7,,,Microsoft basic data; ntfs; sector_size: 512; cluster_size: 4096\n"
-         "<root>/sdb,disk,0,,0000-0000,GPT,36864,65535,28672,,,0,,,unalloc\n"},
-      {{true, false, true}, 
-         "drive,drive_type,media_type,disk_or_partition_type_guid,disk_sig,type,start_offset,end_offset,num_bytes,vol_guid,vol sig,format,mnt pt,vol_label,description\n"
-         "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x00,0x01ff,0x0200,,,0x00,,,mbr\n"
-         "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x0200,0x0fffff,0x0ffe00,,,0x00,,,unalloc\n"
-         "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x100000,0x1fffff,0x100000,,0bad-cafe,0x0c,,,fat32; sector_size: 0x0200; cluster_size: 0x0200\n"
-         "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x200000,0x011fffff,0x01000000,,89ab-cdef,0x07,,,ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
-         "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x01200000,0x03ffffff,0x02e00000,,,0x00,,,unalloc\n"
-         "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x00,0x01ff,0x0200,,,0xee,,,protective_mbr\n"
-         "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x0200,0x03ff,0x0200,,,0xee,,,gpt header\n"
-         "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x0400,0x43ff,0x4000,,,0xee,,,gpt partition entries\n"
-         "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x4400,0x0fffff,0x0fbc00,,,0x00,,,unalloc\n"
-         "<root>/sdb,disk,0x00000000,c12a7328-f81f-11d2-ba4b-00a0c93ec93b,0000-0000,GPT,0x100000,0x1fffff,0x100000,aaaaaaaa-0000-0000-0000-000000000001,,0xee,,,EFI system partition\n"
-         "<root>/sdb,disk,0x00000000,ebd0a0a2-b9e5-4433-87c0-68b6b72699c7,0000-0000,GPT,0x200000,0x011fffff,0x01000000,aaaaaaaa-0000-0000-0000-000000000002,89ab-cdef,0x07,,,Microsoft basic data; ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
-         "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x01200000,0x01ffffff,0xe00000,,,0x00,,,unalloc\n"},
-      {{false, false, false}, 
-         "drive       | drive_type | media_type | disk_or_partition_type_guid          | disk_sig  | type | start_offset   | end_offset         | num_bytes      | vol_guid                             | vol sig   | format | mnt pt | vol_label | description\n"
-         "<root>/sda | disk       |          0 |                                      | 1234-5678 | MBR  | 0              | 511                | 512            |                                      |           | 0      |        |           | mbr\n"
-         "<root>/sda | disk       |          0 |                                      | 1234-5678 | MBR  | 512            | 1048575            | 1048064        |                                      |           | 0      |        |           | unalloc\n"
-         "<root>/sda | disk       |          0 |                                      | 1234-5678 | MBR  | 1048576        | 2097151            | 1048576        |                                      | 0bad-cafe | 12     |        |           | fat32; sector_size: 512; cluster_size: 512\n"
-         "<root>/sda | disk       |          0 |                                      | 1234-5678 | MBR  | 2097152        | 18874367           | 16777216       |                                      | 89ab-cdef | 7      |        |           | ntfs; sector_size: 512; cluster_size: 4096\n"
-         "<root>/sda | disk       |          0 |                                      | 1234-5678 | MBR  | 18874368       | 67108863           | 48234496       |                                      |           | 0      |        |           | unalloc\n"
-         "<root>/sdb | disk       |          0 |                                      | 0000-0000 | GPT  | 0              | 511                | 512            |                                      |           | 238    |        |           | protective_mbr\n"
-         "<root>/sdb | disk       |          0 |                                      | 0000-0000 | GPT  | 512            | 1023               | 512            |                                      |           | 238    |        |           | gpt header\n"
-         "<root>/sdb | disk       |          0 |                                      | 0000-0000 | GPT  | 1024           | 17407              | 16384          |                                      |           | 238    |        |           | gpt partition entries\n"
-         "<root>/sdb | disk       |          0 |                                      | 0000-0000 | GPT  | 17408          | 1048575            | 1031168        |                                      |           | 0      |        |           | unalloc\n"
-         "<root>/sdb | disk       |          0 | c12a7328-f81f-11d2-ba4b-00a0c93ec93b | 0000-0000 | GPT  | 1048576        | 2097151            | 1048576        | aaaaaaaa-0000-0000-0000-000000000001 |           | 238    |        |           | EFI system partition\n"
-         "<root>/sdb | disk       |          0 | ebd0a0a2-b9e5-4433-87c0-68b6b72699c7 | 0000-0000 | GPT  | 2097152        | 18874367           | 16777216       | aaaaaaaa-0000-0000-0000-000000000002 | 89ab-cdef | 7      |        |           | Microsoft basic data; ntfs; sector_size: 512; cluster_size: 4096\n"
-         "<root>/sdb | disk       |          0 |                                      | 0000-0000 | GPT  | 18874368       | 33554431           | 14680064       |                                      |           | 0      |        |           | unalloc\n"},
-      {{false, true, true}, 
-         "drive       | drive_type | media_type | disk_or_partition_type_guid          | disk_sig  | type | start_sector | end_sector   | num_sectors  | vol_guid                             | vol sig   | format | mnt pt | vol_label | description\n"
-         "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | MBR  | 0x00         | 0x00         | 0x01         |                                      |           | 0x00   |        |           | mbr\n"
-         "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | MBR  | 0x01         | 0x07ff       | 0x07ff       |                                      |           | 0x00   |        |           | unalloc\n"
-         "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | MBR  | 0x0800       | 0x0fff       | 0x0800       |                                      | 0bad-cafe | 0x0c   |        |           | fat32; sector_size: 0x0200; cluster_size: 0x0200\n"
-         "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | MBR  | 0x1000       | 0x8fff       | 0x8000       |                                      | 89ab-cdef | 0x07   |        |           | ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
-         "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | MBR  | 0x9000       | 0x01ffff     | 0x017000     |                                      |           | 0x00   |        |           | unalloc\n"
-         "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | GPT  | 0x00         | 0x00         | 0x01         |                                      |           | 0xee   |        |           | protective_mbr\n"
-         "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | GPT  | 0x01         | 0x01         | 0x01         |                                      |           | 0xee   |        |           | gpt header\n"
-         "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | GPT  | 0x02         | 0x21         | 0x20         |                                      |           | 0xee   |        |           | gpt partition entries\n"
-         "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | GPT  | 0x22         | 0x07ff       | 0x07de       |                                      |           | 0x00   |        |           | unalloc\n"
-         "<root>/sdb | disk       | 0x00000000 | c12a7328-f81f-11d2-ba4b-00a0c93ec93b | 0000-0000 | GPT  | 0x0800       | 0x0fff       | 0x0800       | aaaaaaaa-0000-0000-0000-000000000001 |           | 0xee   |        |           | EFI system partition\n"
-         "<root>/sdb | disk       | 0x00000000 | ebd0a0a2-b9e5-4433-87c0-68b6b72699c7 | 0000-0000 | GPT  | 0x1000       | 0x8fff       | 0x8000       | aaaaaaaa-0000-0000-0000-000000000002 | 89ab-cdef | 0x07   |        |           | Microsoft basic data; ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
-         "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | GPT  | 0x9000       | 0xffff       | 0x7000       |                                      |           | 0x00   |        |           | unalloc\n"},
+      {{true, true, false},
+       "drive,drive_type,media_type,disk_or_partition_type_guid,disk_sig,type,start_sector,end_"
+       "sector,num_sectors,vol_guid,vol sig,format,mnt pt,vol_label,description\n"
+       "<root>/sda,disk,0,,1234-5678,MBR,0,0,1,,,0,,,mbr\n"
+       "<root>/sda,disk,0,,1234-5678,MBR,1,2047,2047,,,0,,,unalloc\n"
+       "<root>/sda,disk,0,,1234-5678,MBR,2048,4095,2048,,0bad-cafe,12,,,fat32; sector_size: 512; "
+       "cluster_size: 512\n"
+       "<root>/sda,disk,0,,1234-5678,MBR,4096,36863,32768,,89ab-cdef,7,,,ntfs; sector_size: 512; "
+       "cluster_size: 4096\n"
+       "<root>/sda,disk,0,,1234-5678,MBR,36864,131071,94208,,,0,,,unalloc\n"
+       "<root>/sdb,disk,0,,0000-0000,GPT,0,0,1,,,238,,,protective_mbr\n"
+       "<root>/sdb,disk,0,,0000-0000,GPT,1,1,1,,,238,,,gpt header\n"
+       "<root>/sdb,disk,0,,0000-0000,GPT,2,33,32,,,238,,,gpt partition entries\n"
+       "<root>/sdb,disk,0,,0000-0000,GPT,34,2047,2014,,,0,,,unalloc\n"
+       "<root>/"
+       "sdb,disk,0,c12a7328-f81f-11d2-ba4b-00a0c93ec93b,0000-0000,GPT,2048,4095,2048,aaaaaaaa-0000-"
+       "0000-0000-000000000001,,238,,,EFI system partition\n"
+       "<root>/"
+       "sdb,disk,0,ebd0a0a2-b9e5-4433-87c0-68b6b72699c7,0000-0000,GPT,4096,36863,32768,aaaaaaaa-"
+       "0000-0000-0000-000000000002,89ab-cdef,7,,,Microsoft basic data; ntfs; sector_size: 512; "
+       "cluster_size: 4096\n"
+       "<root>/sdb,disk,0,,0000-0000,GPT,36864,65535,28672,,,0,,,unalloc\n"},
+      {{true, false, true},
+       "drive,drive_type,media_type,disk_or_partition_type_guid,disk_sig,type,start_offset,end_"
+       "offset,num_bytes,vol_guid,vol sig,format,mnt pt,vol_label,description\n"
+       "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x00,0x01ff,0x0200,,,0x00,,,mbr\n"
+       "<root>/sda,disk,0x00000000,,1234-5678,MBR,0x0200,0x0fffff,0x0ffe00,,,0x00,,,unalloc\n"
+       "<root>/"
+       "sda,disk,0x00000000,,1234-5678,MBR,0x100000,0x1fffff,0x100000,,0bad-cafe,0x0c,,,fat32; "
+       "sector_size: 0x0200; cluster_size: 0x0200\n"
+       "<root>/"
+       "sda,disk,0x00000000,,1234-5678,MBR,0x200000,0x011fffff,0x01000000,,89ab-cdef,0x07,,,ntfs; "
+       "sector_size: 0x0200; cluster_size: 0x1000\n"
+       "<root>/"
+       "sda,disk,0x00000000,,1234-5678,MBR,0x01200000,0x03ffffff,0x02e00000,,,0x00,,,unalloc\n"
+       "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x00,0x01ff,0x0200,,,0xee,,,protective_mbr\n"
+       "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x0200,0x03ff,0x0200,,,0xee,,,gpt header\n"
+       "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x0400,0x43ff,0x4000,,,0xee,,,gpt partition "
+       "entries\n"
+       "<root>/sdb,disk,0x00000000,,0000-0000,GPT,0x4400,0x0fffff,0x0fbc00,,,0x00,,,unalloc\n"
+       "<root>/"
+       "sdb,disk,0x00000000,c12a7328-f81f-11d2-ba4b-00a0c93ec93b,0000-0000,GPT,0x100000,0x1fffff,"
+       "0x100000,aaaaaaaa-0000-0000-0000-000000000001,,0xee,,,EFI system partition\n"
+       "<root>/"
+       "sdb,disk,0x00000000,ebd0a0a2-b9e5-4433-87c0-68b6b72699c7,0000-0000,GPT,0x200000,0x011fffff,"
+       "0x01000000,aaaaaaaa-0000-0000-0000-000000000002,89ab-cdef,0x07,,,Microsoft basic data; "
+       "ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
+       "<root>/"
+       "sdb,disk,0x00000000,,0000-0000,GPT,0x01200000,0x01ffffff,0xe00000,,,0x00,,,unalloc\n"},
+      {{false, false, false},
+       "drive       | drive_type | media_type | disk_or_partition_type_guid          | disk_sig  | "
+       "type | start_offset   | end_offset         | num_bytes      | vol_guid                     "
+       "        | vol sig   | format | mnt pt | vol_label | description\n"
+       "<root>/sda | disk       |          0 |                                      | 1234-5678 | "
+       "MBR  | 0              | 511                | 512            |                              "
+       "        |           | 0      |        |           | mbr\n"
+       "<root>/sda | disk       |          0 |                                      | 1234-5678 | "
+       "MBR  | 512            | 1048575            | 1048064        |                              "
+       "        |           | 0      |        |           | unalloc\n"
+       "<root>/sda | disk       |          0 |                                      | 1234-5678 | "
+       "MBR  | 1048576        | 2097151            | 1048576        |                              "
+       "        | 0bad-cafe | 12     |        |           | fat32; sector_size: 512; cluster_size: "
+       "512\n"
+       "<root>/sda | disk       |          0 |                                      | 1234-5678 | "
+       "MBR  | 2097152        | 18874367           | 16777216       |                              "
+       "        | 89ab-cdef | 7      |        |           | ntfs; sector_size: 512; cluster_size: "
+       "4096\n"
+       "<root>/sda | disk       |          0 |                                      | 1234-5678 | "
+       "MBR  | 18874368       | 67108863           | 48234496       |                              "
+       "        |           | 0      |        |           | unalloc\n"
+       "<root>/sdb | disk       |          0 |                                      | 0000-0000 | "
+       "GPT  | 0              | 511                | 512            |                              "
+       "        |           | 238    |        |           | protective_mbr\n"
+       "<root>/sdb | disk       |          0 |                                      | 0000-0000 | "
+       "GPT  | 512            | 1023               | 512            |                              "
+       "        |           | 238    |        |           | gpt header\n"
+       "<root>/sdb | disk       |          0 |                                      | 0000-0000 | "
+       "GPT  | 1024           | 17407              | 16384          |                              "
+       "        |           | 238    |        |           | gpt partition entries\n"
+       "<root>/sdb | disk       |          0 |                                      | 0000-0000 | "
+       "GPT  | 17408          | 1048575            | 1031168        |                              "
+       "        |           | 0      |        |           | unalloc\n"
+       "<root>/sdb | disk       |          0 | c12a7328-f81f-11d2-ba4b-00a0c93ec93b | 0000-0000 | "
+       "GPT  | 1048576        | 2097151            | 1048576        | "
+       "aaaaaaaa-0000-0000-0000-000000000001 |           | 238    |        |           | EFI "
+       "system partition\n"
+       "<root>/sdb | disk       |          0 | ebd0a0a2-b9e5-4433-87c0-68b6b72699c7 | 0000-0000 | "
+       "GPT  | 2097152        | 18874367           | 16777216       | "
+       "aaaaaaaa-0000-0000-0000-000000000002 | 89ab-cdef | 7      |        |           | Microsoft "
+       "basic data; ntfs; sector_size: 512; cluster_size: 4096\n"
+       "<root>/sdb | disk       |          0 |                                      | 0000-0000 | "
+       "GPT  | 18874368       | 33554431           | 14680064       |                              "
+       "        |           | 0      |        |           | unalloc\n"},
+      {{false, true, true},
+       "drive       | drive_type | media_type | disk_or_partition_type_guid          | disk_sig  | "
+       "type | start_sector | end_sector   | num_sectors  | vol_guid                             | "
+       "vol sig   | format | mnt pt | vol_label | description\n"
+       "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | "
+       "MBR  | 0x00         | 0x00         | 0x01         |                                      | "
+       "          | 0x00   |        |           | mbr\n"
+       "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | "
+       "MBR  | 0x01         | 0x07ff       | 0x07ff       |                                      | "
+       "          | 0x00   |        |           | unalloc\n"
+       "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | "
+       "MBR  | 0x0800       | 0x0fff       | 0x0800       |                                      | "
+       "0bad-cafe | 0x0c   |        |           | fat32; sector_size: 0x0200; cluster_size: "
+       "0x0200\n"
+       "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | "
+       "MBR  | 0x1000       | 0x8fff       | 0x8000       |                                      | "
+       "89ab-cdef | 0x07   |        |           | ntfs; sector_size: 0x0200; cluster_size: 0x1000\n"
+       "<root>/sda | disk       | 0x00000000 |                                      | 1234-5678 | "
+       "MBR  | 0x9000       | 0x01ffff     | 0x017000     |                                      | "
+       "          | 0x00   |        |           | unalloc\n"
+       "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | "
+       "GPT  | 0x00         | 0x00         | 0x01         |                                      | "
+       "          | 0xee   |        |           | protective_mbr\n"
+       "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | "
+       "GPT  | 0x01         | 0x01         | 0x01         |                                      | "
+       "          | 0xee   |        |           | gpt header\n"
+       "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | "
+       "GPT  | 0x02         | 0x21         | 0x20         |                                      | "
+       "          | 0xee   |        |           | gpt partition entries\n"
+       "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | "
+       "GPT  | 0x22         | 0x07ff       | 0x07de       |                                      | "
+       "          | 0x00   |        |           | unalloc\n"
+       "<root>/sdb | disk       | 0x00000000 | c12a7328-f81f-11d2-ba4b-00a0c93ec93b | 0000-0000 | "
+       "GPT  | 0x0800       | 0x0fff       | 0x0800       | aaaaaaaa-0000-0000-0000-000000000001 | "
+       "          | 0xee   |        |           | EFI system partition\n"
+       "<root>/sdb | disk       | 0x00000000 | ebd0a0a2-b9e5-4433-87c0-68b6b72699c7 | 0000-0000 | "
+       "GPT  | 0x1000       | 0x8fff       | 0x8000       | aaaaaaaa-0000-0000-0000-000000000002 | "
+       "89ab-cdef | 0x07   |        |           | Microsoft basic data; ntfs; sector_size: 0x0200; "
+       "cluster_size: 0x1000\n"
+       "<root>/sdb | disk       | 0x00000000 |                                      | 0000-0000 | "
+       "GPT  | 0x9000       | 0xffff       | 0x7000       |                                      | "
+       "          | 0x00   |        |           | unalloc\n"},
   };
   for (const auto& g : goldens) {
     const std::string text = replace_all(report(found, g.form), drives.root.root(), "<root>");
@@ -204,9 +283,8 @@ TEST(VolumeReport, EdgeRowsFollowTheDriveRecord) {
     one.m_media_type = 12;
     const std::string cell = rows_of(one, false)[1][14];
     EXPECT_EQ(cell, std::string(desc) + "; fixed" +
-                        (desc == std::string("data")
-                             ? "; sector_size: 0x0200; cluster_size: 0x1000"
-                             : ""));
+                        (desc == std::string("data") ? "; sector_size: 0x0200; cluster_size: 0x1000"
+                                                     : ""));
   }
 
   // Without the drive columns the first row reaches the second partition.
@@ -258,8 +336,8 @@ TEST(VolumeReport, BootSectorReadersKnowTheirOwnVolumes) {
       {"exfat", 16u << 20, "mkfs.exfat", ""},
   };
   using reader = bool (*)(boot_sector&, RAW_DISK_IO*, uint64_t);
-  const reader readers[] = {read_ntfs_boot_sector, read_fat16_boot_sector,
-                            read_fat32_boot_sector, read_exfat_boot_sector};
+  const reader readers[] = {read_ntfs_boot_sector, read_fat16_boot_sector, read_fat32_boot_sector,
+                            read_exfat_boot_sector};
   for (size_t v = 0; v < std::size(volumes); ++v) {
     const std::string img = vesk_test::make_volume(tree.path(volumes[v].name), volumes[v].size,
                                                    volumes[v].tool, volumes[v].args, &why);
@@ -286,7 +364,8 @@ TEST(VolumeReport, BootSectorReadersKnowTheirOwnVolumes) {
   for (auto& b : sector) b = static_cast<uint8_t>(rng());
   std::copy_n("-FVE-FS-", 8, &sector[512 + 3]);
   std::ofstream(tree.path("fve"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(sector.data()), static_cast<std::streamsize>(sector.size()));
+      .write(reinterpret_cast<const char*>(sector.data()),
+             static_cast<std::streamsize>(sector.size()));
   RAW_DISK_IO fve(tree.path("fve"), false, 0, disk_mode_path);
   EXPECT_TRUE(is_bitlocker_volume(fve, 512));
   EXPECT_FALSE(is_bitlocker_volume(fve, 0));
@@ -336,8 +415,8 @@ TEST(VolumeReport, NtfsListsHoldOnlyNtfsVolumes) {
 
   // An exFAT volume in a partition of type 7 is not NTFS.
   std::string why;
-  const std::string exfat = vesk_test::make_volume(drives.scratch.path("ex.vol"), 4u << 20,
-                                                   "mkfs.exfat", "", &why);
+  const std::string exfat =
+      vesk_test::make_volume(drives.scratch.path("ex.vol"), 4u << 20, "mkfs.exfat", "", &why);
   if (exfat.empty()) GTEST_SKIP() << why;
   const std::string disk = drives.scratch.path("exdisk");
   vesk_test::make_sparse_file(disk, 8u << 20);
@@ -366,8 +445,10 @@ TEST(VolumeReport, NtfsListsHoldOnlyNtfsVolumes) {
 TEST(VolumeReport, BootSectorDumpsAndEntryTexts) {
   vesk_test::temp_tree tree;
   std::string why;
-  const std::string ntfs = vesk_test::make_volume(tree.path("n"), 16u << 20, "mkntfs", "-F -Q", &why);
-  const std::string fat = vesk_test::make_volume(tree.path("f"), 40u << 20, "mkfs.fat", "-F 32", &why);
+  const std::string ntfs =
+      vesk_test::make_volume(tree.path("n"), 16u << 20, "mkntfs", "-F -Q", &why);
+  const std::string fat =
+      vesk_test::make_volume(tree.path("f"), 40u << 20, "mkfs.fat", "-F 32", &why);
   if (ntfs.empty() || fat.empty()) GTEST_SKIP() << why;
   for (const auto& [img, is_ntfs] : {std::pair{ntfs, true}, std::pair{fat, false}}) {
     const auto head = vesk_test::read_file_range(img, 0, 512);
@@ -377,12 +458,15 @@ TEST(VolumeReport, BootSectorDumpsAndEntryTexts) {
     dump_boot_sector(bs, out);
     const std::string text = out.str();
     EXPECT_NE(text.find("bytes/sector:               0x0200 [512]\n"), std::string::npos);
-    EXPECT_EQ(text.find("boot loader routine:        " + hex_number_text(head[0], true, 2).substr(2)),
-              0u);
-    EXPECT_NE(text.find("signature:                  \"" + std::string(head.begin() + 3, head.begin() + 11) + "\"\n"),
+    EXPECT_EQ(
+        text.find("boot loader routine:        " + hex_number_text(head[0], true, 2).substr(2)),
+        0u);
+    EXPECT_NE(text.find("signature:                  \"" +
+                        std::string(head.begin() + 3, head.begin() + 11) + "\"\n"),
               std::string::npos);
-    for (const char* ntfs_line : {"total sectors:              0x", "mft start lcn:              0x",
-                                  "volume serial number:       0x", "checksum:                   0x"})
+    for (const char* ntfs_line :
+         {"total sectors:              0x", "mft start lcn:              0x",
+          "volume serial number:       0x", "checksum:                   0x"})
       EXPECT_EQ(text.find(ntfs_line) != std::string::npos, is_ntfs) << ntfs_line;
     if (is_ntfs) {
       EXPECT_NE(text.find("total sectors:              0x" +
@@ -445,19 +529,21 @@ TEST(VolumeReport, VolumeLinesAndSnapshotSets) {
   std::ostringstream hex_out, dec_out, guid_out, none;
   hex_out << std::hex;
   EXPECT_TRUE(dump_disk_volumes(hex_out, {a, skipped, b}, false));
-  EXPECT_EQ(hex_out.str(),
-            "vol1;byte_offset:0x100000;num_bytes:0x200000;disk_sig:1234-5678;vol_type:ntfs or exfat;"
-            "vol1b;byte_offset:0x300000;num_bytes:0x200000;vol_type:fat32");
+  EXPECT_EQ(
+      hex_out.str(),
+      "vol1;byte_offset:0x100000;num_bytes:0x200000;disk_sig:1234-5678;vol_type:ntfs or exfat;"
+      "vol1b;byte_offset:0x300000;num_bytes:0x200000;vol_type:fat32");
   EXPECT_TRUE(dump_disk_volumes(dec_out, {a}, false));
   EXPECT_EQ(dec_out.str(),
             "vol1;byte_offset:1048576;num_bytes:2097152;disk_sig:1234-5678;vol_type:ntfs or exfat");
   EXPECT_TRUE(dump_disk_volumes(guid_out, {skipped, a, b}, true));
-  EXPECT_EQ(guid_out.str(),
-            "disk_guid:00000000-0000-0000-0000-000000000001;"
-            "vol1;byte_offset:1048576;num_bytes:2097152;vol_guid:00000000-0000-0000-0000-000000000000;"
-            "vol_type:ntfs or exfat;"
-            "vol1b;byte_offset:3145728;num_bytes:2097152;vol_guid:000000ab-0000-0000-0000-000000000000;"
-            "vol_type:fat32");
+  EXPECT_EQ(
+      guid_out.str(),
+      "disk_guid:00000000-0000-0000-0000-000000000001;"
+      "vol1;byte_offset:1048576;num_bytes:2097152;vol_guid:00000000-0000-0000-0000-000000000000;"
+      "vol_type:ntfs or exfat;"
+      "vol1b;byte_offset:3145728;num_bytes:2097152;vol_guid:000000ab-0000-0000-0000-000000000000;"
+      "vol_type:fat32");
   EXPECT_FALSE(dump_disk_volumes(none, {}, false));
   EXPECT_FALSE(dump_disk_volumes(none, {skipped}, true));
   EXPECT_TRUE(none.str().empty());

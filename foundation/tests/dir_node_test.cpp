@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-
 #include <string>
 
 #include "foundation/vk_dir_node.h"

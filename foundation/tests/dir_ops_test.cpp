@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -323,7 +323,8 @@ TEST(WriteFileMakeDirs, TrueOnlyWhenEveryByteIsWritten) {
   for (const char* rel : {"n/adir", "n/fifo", "n/"})
     EXPECT_FALSE(vkportdir::write_file_make_dirs(t.path(rel), "x", 1)) << rel;
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(t.path("n"))) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(t.path("n")))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"adir", "e", "empty", "fail.bin", "fifo", "w2"}));
 }

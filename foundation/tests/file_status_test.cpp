@@ -85,8 +85,15 @@ TEST(FileTimes, EpochSecondsBecomeFiletimeTicks) {
 // Seconds from a status become the ticks a unix time value holds, at the
 // edges of the signed range too.
 TEST(FileTimes, StatusSecondsConvertAsUnixTimeValues) {
-  const int64_t edges[] = {INT64_MIN, -11644473601, -11644473600, -1, 0, 1, 1700000000,
-                           922337203685 - 11644473600, 922337203685 - 11644473599,
+  const int64_t edges[] = {INT64_MIN,
+                           -11644473601,
+                           -11644473600,
+                           -1,
+                           0,
+                           1,
+                           1700000000,
+                           922337203685 - 11644473600,
+                           922337203685 - 11644473599,
                            INT64_MAX};
   for (const int64_t seconds : edges) {
     struct stat st {};

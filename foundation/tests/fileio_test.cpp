@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fileio_test_support.h"
-#include "foundation/uni_fileio.h"
 #include "foundation/uni_file_utils.h"
+#include "foundation/uni_fileio.h"
 #include "foundation/uni_stream.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_portable_dir.h"

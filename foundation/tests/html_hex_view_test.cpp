@@ -9,7 +9,9 @@
 namespace vk {
 namespace {
 
-const uint8_t* bytes(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
+const uint8_t* bytes(const char* s) {
+  return reinterpret_cast<const uint8_t*>(s);
+}
 
 TEST(HtmlText, EscapingAndSubstitution) {
   EXPECT_EQ(html_escape("a<b&c"), "a&lt;b&amp;c");
@@ -70,8 +72,8 @@ TEST(HtmlText, TokensAndNormalisedTags) {
   };
   for (const auto& p : pages) {
     tokens.clear();
-    EXPECT_TRUE(split_html_tokens(bytes(p.page), static_cast<int32_t>(std::strlen(p.page)), tokens,
-                                  p.trim))
+    EXPECT_TRUE(
+        split_html_tokens(bytes(p.page), static_cast<int32_t>(std::strlen(p.page)), tokens, p.trim))
         << p.page;
     EXPECT_EQ(tokens, p.want) << p.page;
   }
@@ -79,7 +81,8 @@ TEST(HtmlText, TokensAndNormalisedTags) {
   tokens.clear();
   const char raw[] = "<script>if(a<b)x;</script><?x a>b ?>";
   ASSERT_TRUE(split_html_tokens(bytes(raw), sizeof(raw) - 1, tokens, true));
-  EXPECT_EQ(tokens, (std::vector<std::string>{"<script>", "if(a<b)x;", "</script>", "", "<?x a>b ?>"}));
+  EXPECT_EQ(tokens,
+            (std::vector<std::string>{"<script>", "if(a<b)x;", "</script>", "", "<?x a>b ?>"}));
 
   std::vector<std::string> tags = {"<A HREF=x>", "<?X ?>", "text", "<IMG ALT = 'Q'>"};
   ASSERT_TRUE(normalize_html_tags(tags));
@@ -94,7 +97,8 @@ TEST(HexView, LinesAndLimit) {
   hexdump_text(text, data.data(), 0, data.size(), 0x10, true);
   EXPECT_EQ(text,
             "0000 0010:  41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50  ABCDEFGHIJKLMNOP\n"
-            "0000 0020:  00 41 7f" + std::string(42, ' ') + ".A.\n");
+            "0000 0020:  00 41 7f" +
+                std::string(42, ' ') + ".A.\n");
   hexdump_text(text, data.data() + 16, 0, 3, 0x100000020ull, true);
   EXPECT_EQ(text.substr(0, 12), "1 0000 0020:");
 

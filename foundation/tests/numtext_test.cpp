@@ -73,10 +73,11 @@ TEST(ParseNumbers, StreamBaseAndGuidText) {
   EXPECT_EQ(parse_i64_base("17", std::ios_base::oct), 15u);
   EXPECT_EQ(parse_i64_base("zz", std::ios_base::hex), 0u);
   // Every form reads as the stream reads it, the plain ones and the others.
-  for (const char* text : {"0", "ffffffffffffffff", "10000000000000000", "18446744073709551615",
-                           "18446744073709551616", "9999999999999999999", "0x1f", "0X1F", " 12",
-                           "+7", "-1", "12zz", "1a", "777777777777777777777", "1777777777777777777777",
-                           "2000000000000000000000", "", "g", "00000000000000000000001"}) {
+  for (const char* text :
+       {"0", "ffffffffffffffff", "10000000000000000", "18446744073709551615",
+        "18446744073709551616", "9999999999999999999", "0x1f", "0X1F", " 12", "+7", "-1", "12zz",
+        "1a", "777777777777777777777", "1777777777777777777777", "2000000000000000000000", "", "g",
+        "00000000000000000000001"}) {
     for (auto base : {std::ios_base::hex, std::ios_base::dec, std::ios_base::oct}) {
       std::istringstream is(text);
       is.setf(base, std::ios_base::basefield);
@@ -127,9 +128,9 @@ TEST(NumberText, HexWidthsFollowTheValueSize) {
 // The in-place writers give the printf texts and stay within their room
 // (a heap block of exactly that size).
 TEST(NumberText, InPlaceWritersStayWithinTheirRoom) {
-  std::vector<uint64_t> values = {0,          9,           10,          99,
-                                  100,        0xFF,        0x100,       0xABCDEF,
-                                  0xFFFFFFFF, 0x100000000, 1234567890123456789ull, ~0ull};
+  std::vector<uint64_t> values = {
+      0,    9, 10, 99, 100, 0xFF, 0x100, 0xABCDEF, 0xFFFFFFFF, 0x100000000, 1234567890123456789ull,
+      ~0ull};
   // Each digit count's edges, and each bit width's.
   for (uint64_t p = 10; p <= 10000000000000000000ull; p *= 10) {
     values.insert(values.end(), {p - 1, p, p + 1});

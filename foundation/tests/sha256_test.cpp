@@ -1,5 +1,3 @@
-#include "foundation/vk_sha256.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "disk_images.h"
+#include "foundation/vk_sha256.h"
 #include "temp_tree.h"
 
 using namespace vk;
@@ -68,8 +67,8 @@ TEST(Sha256, PublishedVectorsAndSha256sumOnEveryLength) {
 
   if (vesk_test::find_tool("sha256sum").empty()) GTEST_SKIP() << "sha256sum is not installed";
   bool ok = false;
-  const std::string out = vesk_test::run_command(
-      "cd " + vesk_test::shell_quote(tree.root()) + " && sha256sum *", ok);
+  const std::string out =
+      vesk_test::run_command("cd " + vesk_test::shell_quote(tree.root()) + " && sha256sum *", ok);
   ASSERT_TRUE(ok) << out;
   std::istringstream lines(out);
   std::string digest, name;

@@ -21,10 +21,17 @@ TEST(TextParse, IntegerReadersKeepTheirOwnPrefixRules) {
     uint32_t value;
   };
   const int_case int_cases[] = {
-      {" 0X1F ", true, 31},   {"o17", true, 15},      {"-12", true, 0xFFFFFFF4u},
-      {"none", true, 0},      {"1fx", true, 0},       {"abc", false, 0},
-      {"   ", false, 0},      {"", false, 0},         {"99999999999", true, 0x7FFFFFFF},
-      {"-99999999999", true, 0x80000000u},            {"0x1ffffffff", true, 0xFFFFFFFFu},
+      {" 0X1F ", true, 31},
+      {"o17", true, 15},
+      {"-12", true, 0xFFFFFFF4u},
+      {"none", true, 0},
+      {"1fx", true, 0},
+      {"abc", false, 0},
+      {"   ", false, 0},
+      {"", false, 0},
+      {"99999999999", true, 0x7FFFFFFF},
+      {"-99999999999", true, 0x80000000u},
+      {"0x1ffffffff", true, 0xFFFFFFFFu},
   };
   for (const auto& c : int_cases) {
     uint32_t v = 7;

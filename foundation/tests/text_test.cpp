@@ -349,10 +349,14 @@ TEST(TextEdit, ReplaceCharAndFindLineEnds) {
     std::string out;
     bool line_end;
   } rows[] = {
-      {"a,b,c", ',', ' ', "a b c", false}, {"a,b\n", ',', ' ', "a b\n", true},
-      {"a\nb", '\n', ' ', "a b", false},  {"a,\rb", ',', '\n', "a\n\rb", true},
-      {"a,b", ',', '\r', "a\rb", true},    {"x\r", 0, ' ', "x\r", true},
-      {"", ',', ' ', "", false},            {std::string(300, '\xff'), ',', ' ', std::string(300, '\xff'), false},
+      {"a,b,c", ',', ' ', "a b c", false},
+      {"a,b\n", ',', ' ', "a b\n", true},
+      {"a\nb", '\n', ' ', "a b", false},
+      {"a,\rb", ',', '\n', "a\n\rb", true},
+      {"a,b", ',', '\r', "a\rb", true},
+      {"x\r", 0, ' ', "x\r", true},
+      {"", ',', ' ', "", false},
+      {std::string(300, '\xff'), ',', ' ', std::string(300, '\xff'), false},
   };
   for (auto& r : rows) {
     std::string t = r.in;

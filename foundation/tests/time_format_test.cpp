@@ -377,13 +377,13 @@ TEST(TimeFormatTicks, AgreesWithTheTimeValue) {
       const bool whole_valid = vk::filetime_date_clock(whole, t, whole_seconds);
       const texts whole_parts = by_descriptor(vk::time(t, vk::type_time::filetime), whole_seconds);
       if (whole_valid && (whole.date() != whole_parts.date || whole.clock() != whole_parts.time)) {
-        ADD_FAILURE() << t << " layout " << whole_seconds.as_u32() << ": '" << whole.date()
-                      << "' '" << whole.clock() << "'";
+        ADD_FAILURE() << t << " layout " << whole_seconds.as_u32() << ": '" << whole.date() << "' '"
+                      << whole.clock() << "'";
         if (++wrong > 5) return;
       }
       const vk::time value(t, vk::type_time::filetime);
-      const bool printable = t != 0 && value.valid() && vk::time_year(value) >= 1900 &&
-                             vk::time_year(value) <= 3000;
+      const bool printable =
+          t != 0 && value.valid() && vk::time_year(value) >= 1900 && vk::time_year(value) <= 3000;
       std::string want;
       const texts parts = by_descriptor(value, d);
       if (printable && !parts.date.empty()) want = parts.date + ' ' + parts.time;

@@ -38,7 +38,7 @@ TEST(TimeParse, DateAndTimeTextsToSystemtime) {
     vk::_windows_systemtime st;
     st.m_year = 1;
     EXPECT_EQ(vk::parse_date_time_text(c.date, c.clock, "YMD", '-', st), c.ok) << c.date;
-    const uint16_t got[7] = {st.m_year, st.m_month,  st.m_day,         st.m_hour,
+    const uint16_t got[7] = {st.m_year,   st.m_month,  st.m_day,         st.m_hour,
                              st.m_minute, st.m_second, st.m_milliseconds};
     const uint16_t want[7] = {c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(got[i], want[i]) << (c.date ? c.date : "null") << i;
@@ -105,7 +105,8 @@ TEST(TimeParse, NtpStampsAndPackedGroups) {
 TEST(TimeParse, TimesFromTextsBytesAndOtherForms) {
   vk::time t;
   EXPECT_FALSE(vk::time_from_text(t, "0", type_time::unix_time).valid());
-  EXPECT_EQ(vk::time_from_text(t, "1", type_time::unix_time).m_filetime, ticks_of(1970, 1, 1, 0, 0, 1));
+  EXPECT_EQ(vk::time_from_text(t, "1", type_time::unix_time).m_filetime,
+            ticks_of(1970, 1, 1, 0, 0, 1));
   EXPECT_EQ(vk::time_from_text(t, "01d9000000000000", type_time::filetime).m_filetime,
             0x01D9000000000000ULL);
   EXPECT_FALSE(vk::time_from_text(t, "1", type_time::ole).valid());

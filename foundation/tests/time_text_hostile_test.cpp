@@ -24,15 +24,25 @@ std::string random_text(std::mt19937& rng) {
   const size_t n = rng() % 90;
   std::string s;
   for (size_t i = 0; i < n; ++i) {
-    s.push_back(rng() % 8 == 0 ? static_cast<char>(rng() % 256) : alphabet[rng() % alphabet.size()]);
+    s.push_back(rng() % 8 == 0 ? static_cast<char>(rng() % 256)
+                               : alphabet[rng() % alphabet.size()]);
   }
   return s;
 }
 
-const char* const k_seeds[] = {
-    "2024-03-05",      "13:45:10.25",  "7:05:09.5 pm", "12/31/99",   "31-Dec-2020",
-    "0x1f",            "o777",         "00:1a:2b",     "1, 2, 0x10", "2026-12-06T08:26:29.5Z",
-    "Sun, 06 Dec 2026 08:26:29 +0100", "05/07/21 10:00", "99999999999999999999"};
+const char* const k_seeds[] = {"2024-03-05",
+                               "13:45:10.25",
+                               "7:05:09.5 pm",
+                               "12/31/99",
+                               "31-Dec-2020",
+                               "0x1f",
+                               "o777",
+                               "00:1a:2b",
+                               "1, 2, 0x10",
+                               "2026-12-06T08:26:29.5Z",
+                               "Sun, 06 Dec 2026 08:26:29 +0100",
+                               "05/07/21 10:00",
+                               "99999999999999999999"};
 
 }  // namespace
 
@@ -99,8 +109,8 @@ TEST(TimeTextHostile, RandomAndCutTextsThroughEveryReader) {
 
 TEST(TimeTextHostile, RandomBytesThroughRawTimeForms) {
   std::mt19937 rng(7);
-  const uint32_t kinds[] = {0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200, 0x400,
-                            0x800, 0x1000, 0x4000, 0x8000, 0x20000, 0x40000, 0x80000};
+  const uint32_t kinds[] = {0x1,   0x2,   0x4,   0x8,    0x10,   0x20,   0x40,    0x80,    0x100,
+                            0x200, 0x400, 0x800, 0x1000, 0x4000, 0x8000, 0x20000, 0x40000, 0x80000};
   for (int round = 0; round < 400; ++round) {
     std::vector<uint8_t> buf(rng() % 24);
     for (auto& b : buf) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF : rng());
@@ -132,15 +142,18 @@ TEST(TimeTextHostile, RandomBytesThroughRawTimeForms) {
     vk::field_value_to_filetime(value, desc, false);
     vk::time_set_filetime_fraction(t, value, dv);
     vk::timestamp_set set;
-    set.timestamp_set_values(value, value >> 3, rng(), value, static_cast<vk::type_time>(kinds[rng() % 18]));
+    set.timestamp_set_values(value, value >> 3, rng(), value,
+                             static_cast<vk::type_time>(kinds[rng() % 18]));
     vk::macb_map out;
     vk::macb_summary(out, set, static_cast<vk::type_time>(set.m_kind));
     EXPECT_LE(out.size(), 4u);
-    set.timestamp_set_values_unix(value, value, value, value, static_cast<vk::type_time>(kinds[rng() % 18]));
+    set.timestamp_set_values_unix(value, value, value, value,
+                                  static_cast<vk::type_time>(kinds[rng() % 18]));
     std::ostringstream os;
     vk::write_ntp_stamp(os, vk::filetime_to_ntp(value));
     vk::time_zone_record zone;
-    if (!buf.empty()) std::memcpy(&zone.m_daylight_start, buf.data(), std::min<size_t>(buf.size(), 16));
+    if (!buf.empty())
+      std::memcpy(&zone.m_daylight_start, buf.data(), std::min<size_t>(buf.size(), 16));
     zone.m_standard_start.m_month = 10;
     zone.m_standard_start.m_day = static_cast<uint16_t>(rng() % 7);
     zone.m_bias = static_cast<int64_t>(value);

@@ -380,10 +380,9 @@ TEST(TimeTm, UnixToTmBoundsAndOffset) {
     struct tm want {};
     ASSERT_TRUE(gmtime_r(&at, &want));
     ASSERT_TRUE(vk::unix_to_tm_utc(at, out));
-    if (out.tm_year != want.tm_year || out.tm_mon != want.tm_mon ||
-        out.tm_mday != want.tm_mday || out.tm_yday != want.tm_yday ||
-        out.tm_wday != want.tm_wday || out.tm_hour != 12 || out.tm_min != 34 ||
-        out.tm_sec != 56) {
+    if (out.tm_year != want.tm_year || out.tm_mon != want.tm_mon || out.tm_mday != want.tm_mday ||
+        out.tm_yday != want.tm_yday || out.tm_wday != want.tm_wday || out.tm_hour != 12 ||
+        out.tm_min != 34 || out.tm_sec != 56) {
       ADD_FAILURE() << "day " << day;
       ++wrong;
     }

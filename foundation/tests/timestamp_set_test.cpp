@@ -42,9 +42,16 @@ TEST(TimestampSet, MacbGroupsAndLabels) {
   const group_case cases[] = {
       {t1, t1, t1, t1, {{"MACB", "Last Modified; Last Access; Metadata Changed; Created"}}},
       {t1, 0, 0, 0, {{"M...", "Last Modified"}}},
-      {t1, t2, t3, t2,
+      {t1,
+       t2,
+       t3,
+       t2,
        {{"M...", "Last Modified"}, {".A.B", "Last Access; Created"}, {"..C.", "Metadata Changed"}}},
-      {t2, t1, t2, t1, {{".A.B", "Last Access; Created"}, {"M.C.", "Last Modified; Metadata Changed"}}},
+      {t2,
+       t1,
+       t2,
+       t1,
+       {{".A.B", "Last Access; Created"}, {"M.C.", "Last Modified; Metadata Changed"}}},
       {old, t1, old, 0, {{".A..", "Last Access"}}},
       {0, 0, 0, 0, {}},
   };

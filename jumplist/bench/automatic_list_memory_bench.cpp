@@ -53,10 +53,9 @@ std::vector<uint8_t> entry_link() {
   s.create_time = 132572616638819438u;
   s.idlist = vesk_test::idlist(
       {vesk_test::shell_item(0x1F, vesk_test::from_hex("50e04fd020ea3a6910a2d808002b30309d")),
-       vesk_test::file_entry_item(
-           0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
-           vesk_test::file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"report.docx",
-                                           1234, 5))});
+       vesk_test::file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
+                                  vesk_test::file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904,
+                                                                  u"report.docx", 1234, 5))});
   vesk_test::lnk_link_info li;
   li.label = "DATA";
   li.local_base_path = "C:\\Users\\examiner\\Documents\\report.docx";
@@ -132,8 +131,12 @@ void run(benchmark::State& state, bool idltimes) {
   }
 }
 
-void BM_AutomaticListPeakHeap(benchmark::State& state) { run(state, false); }
-void BM_AutomaticListPeakHeapIdlTimes(benchmark::State& state) { run(state, true); }
+void BM_AutomaticListPeakHeap(benchmark::State& state) {
+  run(state, false);
+}
+void BM_AutomaticListPeakHeapIdlTimes(benchmark::State& state) {
+  run(state, true);
+}
 BENCHMARK(BM_AutomaticListPeakHeap)->Arg(5000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AutomaticListPeakHeapIdlTimes)
     ->Arg(5000)
@@ -157,7 +160,9 @@ void parse_allocations(benchmark::State& state, const std::vector<uint8_t>& link
       static_cast<double>(allocations) / static_cast<double>(parses ? parses : 1);
 }
 
-void BM_ParseAllocations(benchmark::State& state) { parse_allocations(state, entry_link()); }
+void BM_ParseAllocations(benchmark::State& state) {
+  parse_allocations(state, entry_link());
+}
 void BM_ParseAllocationsLnkOnly(benchmark::State& state) {
   auto link = entry_link();
   vesk_test::lnk_spec s;
@@ -178,9 +183,21 @@ BENCHMARK(BM_ParseAllocationsLnkOnly);
 
 }  // namespace
 
-void* operator new(size_t n) { return counted_alloc(n); }
-void* operator new[](size_t n) { return counted_alloc(n); }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, size_t) noexcept { counted_free(p); }
+void* operator new(size_t n) {
+  return counted_alloc(n);
+}
+void* operator new[](size_t n) {
+  return counted_alloc(n);
+}
+void operator delete(void* p) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p) noexcept {
+  counted_free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  counted_free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  counted_free(p);
+}

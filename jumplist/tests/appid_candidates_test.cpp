@@ -1,5 +1,7 @@
 // The texts an application path may have been hashed from, as the bytes the
 // hash sees, and their AppIDs against jump lists named by them.
+#include "jumplist/appid_candidates.h"
+
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -9,7 +11,6 @@
 #include "byte_builder.h"
 #include "foundation/vk_crc.h"
 #include "foundation/vk_unicode.h"
-#include "jumplist/appid_candidates.h"
 
 namespace vk {
 namespace {

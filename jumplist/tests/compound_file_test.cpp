@@ -70,8 +70,8 @@ TEST(CompoundFileRead, RegularAndMiniStreamsGiveExactBytesAndOffsets) {
     const auto& info = w.info(name);
     std::string narrow(info.name.begin(), info.name.end());
     byte_view view;
-    ASSERT_TRUE(stream_bytes(p.reader, narrow, p.image.data(), p.image.size(), scratch, view,
-                             entry, offset));
+    ASSERT_TRUE(stream_bytes(p.reader, narrow, p.image.data(), p.image.size(), scratch, view, entry,
+                             offset));
     EXPECT_EQ(view.data(), p.image.data() + info.first_offset) << narrow;
     EXPECT_EQ(std::vector<uint8_t>(view.data(), view.data() + view.size()), info.data);
   }

@@ -328,15 +328,13 @@ TEST(DestListEntry, MutatedStreamsStayInBounds) {
     ASSERT_EQ(kept.size(), entries ? entries->size() : 0u) << i;
     for (size_t k = 0; k < kept.size(); ++k) {
       const destlist_entry& want = (*entries)[k];
-      EXPECT_TRUE(kept[k].m_entry_size == want.m_entry_size &&
-                  kept[k].m_entry_num == want.m_entry_num &&
-                  kept[k].m_mru_time == want.m_mru_time &&
-                  kept[k].m_checksum == want.m_checksum &&
-                  kept[k].m_access_count == want.m_access_count &&
-                  kept[k].m_droids == want.m_droids &&
-                  kept[k].m_netbios_name == want.m_netbios_name &&
-                  kept[k].m_path_length == want.m_path_length &&
-                  kept[k].m_path == (paths ? want.m_path : std::string()))
+      EXPECT_TRUE(
+          kept[k].m_entry_size == want.m_entry_size && kept[k].m_entry_num == want.m_entry_num &&
+          kept[k].m_mru_time == want.m_mru_time && kept[k].m_checksum == want.m_checksum &&
+          kept[k].m_access_count == want.m_access_count && kept[k].m_droids == want.m_droids &&
+          kept[k].m_netbios_name == want.m_netbios_name &&
+          kept[k].m_path_length == want.m_path_length &&
+          kept[k].m_path == (paths ? want.m_path : std::string()))
           << i << " #" << k;
     }
     destlist_entry e;

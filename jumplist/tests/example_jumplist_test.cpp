@@ -1,6 +1,8 @@
 // The example jump list under examples/ is the one the test writers make:
 // rebuilt here and compared byte for byte. VESK_UPDATE_EXAMPLES=1 writes it
 // anew after a deliberate change to the writers.
+#include "example_jumplist.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include <iterator>
 #include <sstream>
 
-#include "example_jumplist.h"
 #include "jumplist/file_drivers.h"
 
 namespace vk {
@@ -25,9 +26,9 @@ TEST(ExampleJumpList, CommittedBytesAreTheWrittenOnes) {
   }
   std::ifstream in(path, std::ios::binary);
   const std::vector<uint8_t> committed{std::istreambuf_iterator<char>(in), {}};
-  EXPECT_TRUE(committed == built)
-      << path << " differs from the written example (" << committed.size() << " against "
-      << built.size() << " bytes); VESK_UPDATE_EXAMPLES=1 writes it anew";
+  EXPECT_TRUE(committed == built) << path << " differs from the written example ("
+                                  << committed.size() << " against " << built.size()
+                                  << " bytes); VESK_UPDATE_EXAMPLES=1 writes it anew";
 
   vesk_options options;
   std::ostringstream out;

@@ -1,5 +1,7 @@
 // The extra-data walk and every block kind, the tracker values, the Darwin
 // descriptor and the base-85 codecs.
+#include "jumplist/extra_data.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,7 +10,6 @@
 #include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
-#include "jumplist/extra_data.h"
 #include "jumplist/lnk_parser.h"
 #include "lnk_writer.h"
 #include "propstore_writer.h"
@@ -59,8 +60,7 @@ TEST(ExtraData, EveryKindAndTheWalk) {
       property_store_block({storage_bytes}),
       storage_bytes,
       known_folder_block(folder),
-      vista_idlist_block(
-          idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "vista.txt")})),
+      vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "vista.txt")})),
       extra_block(0xA000000E, lnk_bytes_t(24, 7)),  // unknown kinds are stepped over
   };
   size_t size = 0;
@@ -137,8 +137,7 @@ TEST(ExtraData, TrackerValues) {
   const guid_bytes_t volume = guid_of("00112233445566778899aabbccddeeff");
   const guid_bytes_t v4 = guid_of("bbe36e843970de419d20001d09fa5a1c");
   const guid_bytes_t zero{};
-  lnk_record rec =
-      parse_blocks({tracker_block("desktop-01", volume, object, zero, v4)});
+  lnk_record rec = parse_blocks({tracker_block("desktop-01", volume, object, zero, v4)});
   EXPECT_EQ(rec.m_tracker_offset, kBlocksAt);
   EXPECT_EQ(rec.m_machine_id, "desktop-01");
   EXPECT_EQ(rec.m_object_droid, "846ee3bb-7039-11de-9d20-001d09fa5a1c");
@@ -272,8 +271,8 @@ TEST(ExtraData, DarwinDescriptor) {
       // 21 characters: too short.
       {std::string(21, '!'), u"", false, "", "", ""},
       // 30 characters, '>' at 25: no room for a component.
-      {std::string(20, '!') + "Feat>" + "!!!!!", u"", true,
-       "00000000-0000-0000-0000-000000000000", "Feat", ""},
+      {std::string(20, '!') + "Feat>" + "!!!!!", u"", true, "00000000-0000-0000-0000-000000000000",
+       "Feat", ""},
       // No delimiter: the product stays.
       {std::string(20, '!') + "Feature", u"", false, "00000000-0000-0000-0000-000000000000", "",
        ""},
@@ -321,7 +320,7 @@ TEST(ExtraData, Ascii85Codec) {
   std::vector<uint8_t> out;
   EXPECT_TRUE(ascii85_decode("<~ 9jqo^\nF*2M7/c~>junk", out));
   EXPECT_EQ(std::string(out.begin(), out.end()), text);
-  EXPECT_FALSE(ascii85_decode("9jzqo", out));  // 'z' inside a group
+  EXPECT_FALSE(ascii85_decode("9jzqo", out));   // 'z' inside a group
   EXPECT_FALSE(ascii85_decode("s8W-\"", out));  // above 32 bits
   EXPECT_FALSE(ascii85_decode("9jqo^F", out));  // a lone last character
   EXPECT_FALSE(ascii85_decode("9jqo{", out));

@@ -1,8 +1,9 @@
 // The automatic road end to end on written jump lists: records in DestList
 // order reported from the highest position down, missing streams costing
 // only their entry, and files that are refused.
-#include <gtest/gtest.h>
+#include "jumplist/file_drivers.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,15 +13,14 @@
 #include <iterator>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "foundation/vk_posix.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
-#include "jumplist/file_drivers.h"
 #include "jumplist/vesk_main.h"
 #include "jumplist_samples.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
-#include "alloc_hook.h"
 
 namespace vk {
 namespace {
@@ -93,17 +93,25 @@ int g_calls = 0;
 
 vk::posix_calls counting_calls() {
   vk::posix_calls c = vk::system_posix_calls();
-  c.open = [](const char* p, int f, mode_t m) { return ++g_calls, vk::system_posix_calls().open(p, f, m); };
+  c.open = [](const char* p, int f, mode_t m) {
+    return ++g_calls, vk::system_posix_calls().open(p, f, m);
+  };
   c.close = [](int fd) { return ++g_calls, vk::system_posix_calls().close(fd); };
-  c.read = [](int fd, void* b, size_t n) { return ++g_calls, vk::system_posix_calls().read(fd, b, n); };
+  c.read = [](int fd, void* b, size_t n) {
+    return ++g_calls, vk::system_posix_calls().read(fd, b, n);
+  };
   c.write = [](int fd, const void* b, size_t n) {
     return ++g_calls, vk::system_posix_calls().write(fd, b, n);
   };
   c.pread = [](int fd, void* b, size_t n, off_t o) {
     return ++g_calls, vk::system_posix_calls().pread(fd, b, n, o);
   };
-  c.lseek = [](int fd, off_t o, int w) { return ++g_calls, vk::system_posix_calls().lseek(fd, o, w); };
-  c.fstat = [](int fd, struct stat* st) { return ++g_calls, vk::system_posix_calls().fstat(fd, st); };
+  c.lseek = [](int fd, off_t o, int w) {
+    return ++g_calls, vk::system_posix_calls().lseek(fd, o, w);
+  };
+  c.fstat = [](int fd, struct stat* st) {
+    return ++g_calls, vk::system_posix_calls().fstat(fd, st);
+  };
   c.stat = [](const char* p, struct stat* st) {
     return ++g_calls, vk::system_posix_calls().stat(p, st);
   };
@@ -252,8 +260,10 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
     std::vector<destlist_test_entry> entries(2);
     entries[1].entry_num = 2;
     cfb_writer w;
-    w.mini_gap().stream(u"1", link).stream(u"2", link).stream(u"DestList",
-                                                             build_destlist(4, entries));
+    w.mini_gap()
+        .stream(u"1", link)
+        .stream(u"2", link)
+        .stream(u"DestList", build_destlist(4, entries));
     const auto bytes = w.build();
     for (const auto* name : {u"1", u"2"}) ASSERT_NE(w.info(name).first_offset % 512, 0u);
     const run_result r = run(tree, bytes, "u/x.automaticDestinations-ms");
@@ -337,8 +347,9 @@ TEST(FileDrivers, EntriesKeptByAnyTargetFieldAndFreeSectorLinksOnce) {
   }
   {
     cfb_writer w;
-    w.stream(u"1", fixture_link()).free_sector().stream(u"DestList",
-                                                       build_destlist(4, {entries[0]}));
+    w.stream(u"1", fixture_link())
+        .free_sector()
+        .stream(u"DestList", build_destlist(4, {entries[0]}));
     auto bytes = w.build();
     const auto link = fixture_link();
     ASSERT_EQ(w.free_sectors.size(), 1u);

@@ -62,7 +62,8 @@ bool passes_disk_gate(const std::string& target, const seed_bytes& b) {
     }
     _inode_collection c;
     c.m_all_records = 1;
-    return c.attach_disk(disk.get(), false, nullptr, nullptr, b.size() - 1, 0) && c.m_store.size() > 8;
+    return c.attach_disk(disk.get(), false, nullptr, nullptr, b.size() - 1, 0) &&
+           c.m_store.size() > 8;
   }
   if (target == "cluster_runs") {
     const uint8_t header = b[vesk_fuzz::k_cluster_runs_prefix];

@@ -2,12 +2,13 @@
 // hand-built ID list that holds every case (a repeated folder, items with and
 // without numbers, nested items, a time no calendar holds), its place in the
 // text block, and hostile links parsed and broken out in both forms.
+#include "jumplist/idlist_breakout.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sstream>
 
-#include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
 #include "jumplist/record_report.h"
@@ -47,8 +48,8 @@ lnk_record every_case() {
   parent.children.push_back(item("in2.txt"));
   items.push_back(parent);
   shell_item_record bare = item("container");  // known only by its nested item
-  bare.children.push_back(item("Users", k_2024_03_05_070809_123, 0, k_2009_07_14_054520_500,
-                               0x1234, 5));  // a repeat of item 1: shown there only
+  bare.children.push_back(item("Users", k_2024_03_05_070809_123, 0, k_2009_07_14_054520_500, 0x1234,
+                               5));  // a repeat of item 1: shown there only
   bare.children.push_back(item("far", k_beyond_3000));
   items.push_back(bare);
   return r;
@@ -75,7 +76,8 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
       "  mft seq#:     0x0005 [5]\n";
   const std::string text =
       "IDList subpath breakout\n"
-      " segment: My Computer\n" + users +
+      " segment: My Computer\n" +
+      users +
       " segment: Users\n"
       "  modify [UTC]: 2024-03-05 07:08:09\n"
       "  mft entry#:   0x00001234 [4660]\n"
@@ -185,18 +187,17 @@ TEST(IdlistBreakout, ClosesTheTextBlock) {
 // forms without a fault, each segment line standing for a distinct item; a
 // nested item follows its own item.
 TEST(IdlistBreakout, HostileIdListsBreakOut) {
-  const bytes_t nested_list = idlist({file_entry_item(0x32, 7, 0x5865, 0x3904, 0x20, "n.txt",
-                                                      file_entry_extension(0, 0x5865, 0x3904,
-                                                                           0x5865, 0x3904,
-                                                                           u"n.txt", 9, 1))});
+  const bytes_t nested_list = idlist(
+      {file_entry_item(0x32, 7, 0x5865, 0x3904, 0x20, "n.txt",
+                       file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"n.txt", 9, 1))});
   lnk_spec s;
-  s.idlist = idlist(
-      {shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
-       file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, "dir",
-                       beef_block(0, 14, cat({bytes_t(4, 0), nested_list, bytes_t(2, 0)}))),
-       file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
-                       file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"report.docx",
-                                            1234, 5))});
+  s.idlist =
+      idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+              file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, "dir",
+                              beef_block(0, 14, cat({bytes_t(4, 0), nested_list, bytes_t(2, 0)}))),
+              file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "report.docx",
+                              file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904,
+                                                   u"report.docx", 1234, 5))});
   const lnk_bytes_t seed = write_lnk(s);
   const size_t idlist_end = 78 + s.idlist->size();
   {

@@ -2,7 +2,6 @@
 // link the manifest counts, one record per sound link file, and the whole
 // sample folder through the program with "-slack".
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -78,7 +77,8 @@ TEST(LnkCarveSamples, CustomListsAndLinkFiles) {
   EXPECT_EQ(custom_total, 55u);
   EXPECT_EQ(link_files, 230u);
   const auto win11 = records_of(
-      (samples_dir() / "alfaifi-jumplist/win11/CustomDestinations/5d696d521de238c3.customDestinations-ms")
+      (samples_dir() /
+       "alfaifi-jumplist/win11/CustomDestinations/5d696d521de238c3.customDestinations-ms")
           .string());
   EXPECT_EQ(win11.second, 8u);
 }
@@ -111,7 +111,8 @@ TEST(LnkCarveSamples, WholeFolderThroughTheProgram) {
     EXPECT_EQ(errors.find("runtime error"), std::string::npos) << form << errors.substr(0, 2000);
   }
   // A custom list too short for a link: nothing processed.
-  const std::string tiny = dir + "/plaso/customDestinations-ms/c98dce577f884ef8.customDestinations-ms";
+  const std::string tiny =
+      dir + "/plaso/customDestinations-ms/c98dce577f884ef8.customDestinations-ms";
   EXPECT_EQ(run_shell("'" + std::string(VESK_BINARY) + "' '" + tiny + "' >'" + out + "' 2>&1"),
             255);
 }

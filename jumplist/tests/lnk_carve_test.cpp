@@ -1,6 +1,8 @@
 // Carving links out of files: chunk edges, back-to-back links, labels, a read
 // that gives nothing, the custom and carve roads, compound files met inside
 // scanned data, "-slack" recovery on an automatic list, and hostile bytes.
+#include "jumplist/lnk_carve.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,7 +11,6 @@
 #include "foundation/vk_console.h"
 #include "foundation/vk_posix.h"
 #include "jumplist/file_drivers.h"
-#include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/vesk_main.h"
 #include "report_fixture.h"
@@ -289,9 +290,9 @@ TEST(LnkCarve, CompoundFileInsideScannedData) {
   EXPECT_EQ(d.records[2].m_file_offset, 0u);
   const auto offsets = values(d.text, "File offset:");
   ASSERT_EQ(offsets.size(), 3u);
-  EXPECT_EQ(offsets[0].find(std::to_string(lead.size() + w.info(u"2").first_offset)) !=
-                std::string::npos,
-            true)
+  EXPECT_EQ(
+      offsets[0].find(std::to_string(lead.size() + w.info(u"2").first_offset)) != std::string::npos,
+      true)
       << offsets[0];
 
   // The compound file alone: its links are the scan's result.

@@ -2,6 +2,8 @@
 // their positions and notes, the short line and column forms, structures
 // that do not fit, and every writer over cut, zeroed and mutated links and
 // over the real sample links.
+#include "jumplist/lnk_dumps.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "jumplist/lnk_dumps.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist_samples.h"
 #include "lnk_writer.h"
@@ -90,7 +91,7 @@ link_parts parts_of(const std::vector<uint8_t>& link) {
 size_t write_everything(const std::vector<uint8_t>& link, const link_parts& p) {
   size_t wrote = 0;
   for (size_t i = 0; i < all_writers().size(); ++i) {
-    const size_t at[] = {0, p.info, p.info, p.volume, p.volume, p.volume,
+    const size_t at[] = {0,         p.info,    p.info,    p.volume,  p.volume,  p.volume,
                          p.network, p.network, p.network, p.tracker, p.tracker, p.tracker};
     if (at[i] > link.size()) continue;
     bool ok = false;
@@ -129,18 +130,19 @@ TEST(LnkDumps, HeaderAndLinkInfoFieldLines) {
   ASSERT_EQ(load_le32(link.data() + 20), 0x86u);
   std::ostringstream at0;
   ASSERT_TRUE(dump_lnk_header(at0, link.data(), link.size(), 0));
-  for (const char* want : {
-           "00000000 : m_lnk_header_size:           4c 00 00 00 \n",
-           "00000004 : m_lnk_clsid:                 00021401-0000-0000-c000-000000000046\n",
-           "00000014 : m_lnk_flags:                 00000086 -- HasLinkInfo, HasName, IsUnicode\n",
-           "00000018 : m_file_attributes:           00000020 -- FILE_ATTRIBUTE_ARCHIVE\n",
-           "0000001c : m_create_time:               01d6fe17a9b36c6e -- 2021-02-08 12:41:03.881 [UTC]\n",
-           "00000024 : m_access_time:               0000000000000000\n",
-           "00000034 : m_file_size:                 0x00001000 [4096 bytes]\n",
-           "0000003c : m_show_cmd:                  00000001 [SW_SHOWNORMAL]\n",
-           "00000042 : m_reserved1:                 0000     [should be zero]\n",
-           "00000044 : m_reserved2:                 00000000 [should be zero]\n",
-           "00000048 : m_reserved3:                 00000000 [should be zero]\n"})
+  for (const char* want :
+       {"00000000 : m_lnk_header_size:           4c 00 00 00 \n",
+        "00000004 : m_lnk_clsid:                 00021401-0000-0000-c000-000000000046\n",
+        "00000014 : m_lnk_flags:                 00000086 -- HasLinkInfo, HasName, IsUnicode\n",
+        "00000018 : m_file_attributes:           00000020 -- FILE_ATTRIBUTE_ARCHIVE\n",
+        "0000001c : m_create_time:               01d6fe17a9b36c6e -- 2021-02-08 12:41:03.881 "
+        "[UTC]\n",
+        "00000024 : m_access_time:               0000000000000000\n",
+        "00000034 : m_file_size:                 0x00001000 [4096 bytes]\n",
+        "0000003c : m_show_cmd:                  00000001 [SW_SHOWNORMAL]\n",
+        "00000042 : m_reserved1:                 0000     [should be zero]\n",
+        "00000044 : m_reserved2:                 00000000 [should be zero]\n",
+        "00000048 : m_reserved3:                 00000000 [should be zero]\n"})
     EXPECT_TRUE(holds(at0.str(), want)) << want << "\nin\n" << at0.str();
   EXPECT_TRUE(holds(run(all_writers()[0].second, link, 0), "\n00001048 : m_reserved3:"));
 
@@ -151,15 +153,20 @@ TEST(LnkDumps, HeaderAndLinkInfoFieldLines) {
     const char* flags_line;
   };
   const info_case cases[] = {
-      {28, true, false, "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
-       "00000001 [VolumeIDAndLocalBasePath] \n", "VolumeIDAndLocalBasePath"},
-      {28, false, true, "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
+      {28, true, false,
+       "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
+       "00000001 [VolumeIDAndLocalBasePath] \n",
+       "VolumeIDAndLocalBasePath"},
+      {28, false, true,
+       "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
        "00000002 [CommonNetworkRelativeLinkAndPathSuffix] \n",
        "CommonNetworkRelativeLinkAndPathSuffix"},
       {36, true, true, "00000024\n00001008 : m_LinkInfoFlags:             00000003\n",
        "VolumeIDAndLocalBasePath, CommonNetworkRelativeLinkAndPathSuffix"},
-      {28, false, false, "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
-       "00000000\n", "unk"},
+      {28, false, false,
+       "0000001c [no optional fields]\n00001008 : m_LinkInfoFlags:             "
+       "00000000\n",
+       "unk"},
   };
   for (const auto& c : cases) {
     lnk_spec s = dump_spec();
@@ -187,9 +194,10 @@ TEST(LnkDumps, VolumeNetworkAndTrackerForms) {
   const volume_case volumes[] = {
       {3, "DATA", "00000003 [fixed]\n00001008 : m_volume_serial_num:         1234abcd\n",
        "DriveType:             fixed\nvolume serial num:     1234-abcd\n"
-       "volume label:          DATA\n", "fixed, 1234-abcd, DATA, "},
-      {0, "", "00000000 [unk]\n",
-       "DriveType:             unk\nvolume serial num:     1234-abcd\n", "unk, 1234-abcd, -, "},
+       "volume label:          DATA\n",
+       "fixed, 1234-abcd, DATA, "},
+      {0, "", "00000000 [unk]\n", "DriveType:             unk\nvolume serial num:     1234-abcd\n",
+       "unk, 1234-abcd, -, "},
       {1, "X", "00000001 [no root directory]\n", nullptr, "no root dir, 1234-abcd, X, "},
   };
   for (const auto& c : volumes) {
@@ -210,8 +218,8 @@ TEST(LnkDumps, VolumeNetworkAndTrackerForms) {
   }
 
   for (const auto& [net, device, lines, col] :
-       {std::tuple{"\\\\server\\share", "Z:",
-                   "network link:          \\\\server\\share\\\ndevice name:           Z:\n",
+       {std::tuple{"\\\\server\\share",
+                   "Z:", "network link:          \\\\server\\share\\\ndevice name:           Z:\n",
                    "\\\\server\\share\\, "},
         std::tuple{"", "", "", "-, "}}) {
     lnk_spec s = dump_spec();
@@ -244,15 +252,16 @@ TEST(LnkDumps, VolumeNetworkAndTrackerForms) {
        "pc, " + vol_text + ", " + obj_text + ", aa:ab:ac:ad:ae:af, "},
       {"pc", droid(0x33), object, droid(0x44),
        current + "Volume ID (original):  33333333-3333-3333-3333-333333333333\n"
-                 "Object ID (original):  44444444-4444-4444-4444-444444444444\n", ""},
+                 "Object ID (original):  44444444-4444-4444-4444-444444444444\n",
+       ""},
       {"", droid(0), droid(0), object,
        "Volume ID:             " + vol_text + "\nObject ID (original):  " + obj_text + "\n",
        "-, " + vol_text + ", -, -, "},
   };
   for (const auto& c : trackers) {
     lnk_spec s = dump_spec();
-    s.extra_blocks = {tracker_block(c.machine, droid(0x22), c.object, c.birth_volume,
-                                    c.birth_object)};
+    s.extra_blocks = {
+        tracker_block(c.machine, droid(0x22), c.object, c.birth_volume, c.birth_object)};
     const lnk_bytes_t l = write_lnk(s);
     const link_parts p = parts_of(l);
     ASSERT_NE(p.tracker, 0u);
@@ -261,8 +270,9 @@ TEST(LnkDumps, VolumeNetworkAndTrackerForms) {
       EXPECT_EQ(run(all_writers()[11].second, l, p.tracker), c.columns);
     }
     const std::string dump = run(all_writers()[9].second, l, p.tracker);
-    EXPECT_EQ(dump.rfind("TrackerDataBlock\n00001008 : m_length:                    00000058\n",
-                         0), 0u) << dump;
+    EXPECT_EQ(dump.rfind("TrackerDataBlock\n00001008 : m_length:                    00000058\n", 0),
+              0u)
+        << dump;
     EXPECT_TRUE(holds(dump, "00001010 : m_machine_id:                " + c.machine + "\n"));
     EXPECT_TRUE(holds(dump, "\nMAC address:\t                        " +
                                 std::string(c.object[0] ? "aa:ab:ac:ad:ae:af\n" : "\n")));
@@ -283,11 +293,18 @@ TEST(LnkDumps, StructuresThatDoNotFitAreNotWritten) {
   const size_t network_size = load_le32(link.data() + p.network);
 
   // writer, its structure, the bytes that just hold it
-  const std::tuple<size_t, size_t, size_t> fits[] = {
-      {0, 0, 76}, {1, p.info, 28}, {2, p.info, 28}, {3, p.volume, volume_size},
-      {4, p.volume, volume_size}, {5, p.volume, volume_size}, {6, p.network, network_size},
-      {7, p.network, network_size}, {8, p.network, network_size}, {9, p.tracker, 96},
-      {10, p.tracker, 96}, {11, p.tracker, 96}};
+  const std::tuple<size_t, size_t, size_t> fits[] = {{0, 0, 76},
+                                                     {1, p.info, 28},
+                                                     {2, p.info, 28},
+                                                     {3, p.volume, volume_size},
+                                                     {4, p.volume, volume_size},
+                                                     {5, p.volume, volume_size},
+                                                     {6, p.network, network_size},
+                                                     {7, p.network, network_size},
+                                                     {8, p.network, network_size},
+                                                     {9, p.tracker, 96},
+                                                     {10, p.tracker, 96},
+                                                     {11, p.tracker, 96}};
   for (const auto& [i, at, length] : fits) {
     bool wrote = false;
     run(all_writers()[i].second, link, at, length, &wrote);
@@ -335,8 +352,7 @@ TEST(LnkDumps, HostileBytes) {
   ASSERT_TRUE(p.info && p.volume && p.network && p.tracker);
   EXPECT_EQ(write_everything(link, p), all_writers().size());
   for (size_t n = 0; n <= link.size(); ++n)
-    write_everything(lnk_bytes_t(link.begin(), link.begin() + static_cast<std::ptrdiff_t>(n)),
-                     p);
+    write_everything(lnk_bytes_t(link.begin(), link.begin() + static_cast<std::ptrdiff_t>(n)), p);
 
   // Zeros: the header and LinkInfo fields are shown wherever there are
   // bytes enough for them; the sized structures declare 0 bytes.

@@ -2,13 +2,14 @@
 // parser reads it, each extra-data kind is taken at its size rule and not
 // outside it, and a stored record keeps its shell items only for the
 // ID-list breakout.
+#include "jumplist/lnk_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "jumplist/extra_data.h"
 #include "jumplist/file_drivers.h"
-#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/vesk_options.h"
 #include "lnk_writer.h"
@@ -58,8 +59,9 @@ TEST(LnkLayout, HeaderFieldsWrittenAndReadAtTheirOffsets) {
       {L::header::reserved3, 4, 0x81828384u, h.m_reserved3},
   };
   for (const auto& f : fields) {
-    const uint64_t stored =
-        f.width == 2 ? *v.u16(f.at) : f.width == 4 ? *v.u32(f.at) : *v.u64(f.at);
+    const uint64_t stored = f.width == 2   ? *v.u16(f.at)
+                            : f.width == 4 ? *v.u32(f.at)
+                                           : *v.u64(f.at);
     EXPECT_EQ(stored, f.want) << f.at;
     EXPECT_EQ(f.got, f.want) << f.at;
   }

@@ -1,5 +1,7 @@
 // The LNK parser's gates, LinkInfo, StringData, value names and the record's
 // clear and reset, on links made by the test writer.
+#include "jumplist/lnk_parser.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "jumplist/lnk_names.h"
-#include "jumplist/lnk_parser.h"
 #include "lnk_writer.h"
 #include "temp_tree.h"
 
@@ -181,7 +182,8 @@ TEST(LnkParser, LinkInfo) {
   p = with(far);
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
-                p.rec.m_path_suffix_offset, 0u);
+                p.rec.m_path_suffix_offset,
+            0u);
 
   // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
   lnk_spec big;
@@ -301,15 +303,24 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   struct {
     uint32_t id;
     const char* name;
-  } csidl[] = {{0, "CSIDL_DESKTOP"},          {14, "CSIDL_MYVIDEO"},
-               {15, "unk"},                   {16, "CSIDL_DESKTOPDIRECTORY"},
-               {49, "CSIDL_CONNECTIONS"},     {50, "unk"},
-               {52, "unk"},                   {53, "CSIDL_COMMON_MUSIC"},
-               {60, "CSID_UNUSED"},           {61, "CSIDL_COMPUTERSNEARME"},
-               {62, "IDLIST_COMMON_FILE_UNICODE"}, {63, "unk"},
-               {0x800, "CSIDL_FLAG_PER_USER_INIT"}, {0x1000, "CSIDL_FLAG_NO_ALIAS"},
-               {0x4000, "CSIDL_FLAG_DONT_VERIFY"}, {0x8000, "CSIDL_FLAG_CREATE"},
-               {0xFF00, "CSIDL_FLAG_MASK"},   {32769, "unk"}};
+  } csidl[] = {{0, "CSIDL_DESKTOP"},
+               {14, "CSIDL_MYVIDEO"},
+               {15, "unk"},
+               {16, "CSIDL_DESKTOPDIRECTORY"},
+               {49, "CSIDL_CONNECTIONS"},
+               {50, "unk"},
+               {52, "unk"},
+               {53, "CSIDL_COMMON_MUSIC"},
+               {60, "CSID_UNUSED"},
+               {61, "CSIDL_COMPUTERSNEARME"},
+               {62, "IDLIST_COMMON_FILE_UNICODE"},
+               {63, "unk"},
+               {0x800, "CSIDL_FLAG_PER_USER_INIT"},
+               {0x1000, "CSIDL_FLAG_NO_ALIAS"},
+               {0x4000, "CSIDL_FLAG_DONT_VERIFY"},
+               {0x8000, "CSIDL_FLAG_CREATE"},
+               {0xFF00, "CSIDL_FLAG_MASK"},
+               {32769, "unk"}};
   for (const auto& c : csidl) EXPECT_STREQ(csidl_name(c.id), c.name) << c.id;
   int named = 0;
   for (uint32_t id = 0; id < 0x10000; ++id) named += std::string(csidl_name(id)) != "unk";

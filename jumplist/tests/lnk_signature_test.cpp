@@ -1,9 +1,10 @@
 // LNK headers found at multiples of the step, with room for a link behind.
+#include "jumplist/lnk_signature.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "jumplist/lnk_signature.h"
 #include "lnk_writer.h"
 
 namespace vk {
@@ -15,7 +16,7 @@ TEST(LnkSignature, AlignedHeadersWithRoomBehind) {
   const lnk_bytes_t header = lnk_header_bytes(lnk_spec{});
   lnk_bytes_t buf(2048, 0);
   auto put = [&](size_t at) { std::copy(header.begin(), header.end(), buf.begin() + at); };
-  put(100);   // not on a 512 boundary
+  put(100);  // not on a 512 boundary
   put(512);
   put(1536);
   uint32_t pos = 7;

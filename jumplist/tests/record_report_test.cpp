@@ -1,5 +1,7 @@
 // The labelled text block of one record: the full block of a written link,
 // and the conditions under which each optional line appears.
+#include "jumplist/record_report.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,10 +9,9 @@
 #include <new>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "foundation/uni_stream.h"
 #include "jumplist/lnk_parser.h"
-#include "jumplist/record_report.h"
-#include "alloc_hook.h"
 #include "report_fixture.h"
 
 namespace vk {
@@ -69,17 +70,19 @@ TEST(RecordReport, FullBlockOfAnAutomaticListEntry) {
             "Target accessed:          not available\n"
             "Target created:           not available\n"
             "Target ObjID time:        2009-07-14 05:45:20.500 [UTC]\n"
-            "Parsed size:              " + size + "\n"
-            "Target file size:         0x00001000 [4096 bytes]\n"
-            "Show cmd:                 [SW_SHOWNORMAL]\n"
-            "Volume Type:              fixed\n"
-            "Volume serial num:        1234-abcd\n"
-            "Local base path:          C:\\Temp\\report.docx\n"
-            "Description:              Отчёт 2024\n"
-            "NETBIOS name:             desktop-01\n"
-            "Object ID:                846ee3bb-7039-11de-9d20-001d09fa5a1c\n"
-            "MAC address:              00:1d:09:fa:5a:1c\n"
-            "\n");
+            "Parsed size:              " +
+                size +
+                "\n"
+                "Target file size:         0x00001000 [4096 bytes]\n"
+                "Show cmd:                 [SW_SHOWNORMAL]\n"
+                "Volume Type:              fixed\n"
+                "Volume serial num:        1234-abcd\n"
+                "Local base path:          C:\\Temp\\report.docx\n"
+                "Description:              Отчёт 2024\n"
+                "NETBIOS name:             desktop-01\n"
+                "Object ID:                846ee3bb-7039-11de-9d20-001d09fa5a1c\n"
+                "MAC address:              00:1d:09:fa:5a:1c\n"
+                "\n");
   // The AppID file's name follows the AppID.
   o.m_appids[0x5f7b5f1e01b83767] = "Pinned";
   EXPECT_NE(report(r, o).find("AppID:                    5f7b5f1e01b83767 [Pinned]\n"),
@@ -98,8 +101,7 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        [](lnk_record&, lnk::useropts&) {},
        {"Target attributes:        not specified\n", "Target modified:          not available\n",
         "Parsed size:              0x00000000 [0 bytes]\n"},
-       {"AppID:", "MRU/MFU", "stream #:", "file offset:", "File offset:",
-        "username:"}},
+       {"AppID:", "MRU/MFU", "stream #:", "file offset:", "File offset:", "username:"}},
       {"header time 0 takes the ID list's valid time",
        [](lnk_record& r, lnk::useropts&) {
          r.m_idlist_times = {k_2024_03_05_070809, 1, 0};
@@ -107,34 +109,43 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"Target modified:          2024-03-05 07:08:09.000 [UTC]\n",
         "Target accessed:          not available\n", "Target created:           not available\n"},
        {}},
-      {"mru position 99998 shown", [](lnk_record& r, lnk::useropts& o) {
+      {"mru position 99998 shown",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_automatic_list = true;
          r.m_mru_position = 99998;
        },
        {"MRU/MFU index:            99998\n", "MRU time:                 \n", "AppID:"},
        {"Interaction count:"}},
-      {"mru position 99999 not available", [](lnk_record& r, lnk::useropts& o) {
+      {"mru position 99999 not available",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_automatic_list = true;
          r.m_mru_position = 99999;
        },
-       {"MRU/MFU index:            not available for this record\n"}, {}},
-      {"negative position not available", [](lnk_record& r, lnk::useropts& o) {
+       {"MRU/MFU index:            not available for this record\n"},
+       {}},
+      {"negative position not available",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_automatic_list = true;
          r.m_mru_position = -1;
        },
-       {"MRU/MFU index:            not available for this record\n"}, {}},
-      {"slack record", [](lnk_record& r, lnk::useropts& o) {
+       {"MRU/MFU index:            not available for this record\n"},
+       {}},
+      {"slack record",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_automatic_list = true;
          r.m_from_free_space = 1;
        },
        {"MRU/MFU/Stream# data:     not avail - parsed from slack space\n"},
        {"MRU/MFU index:", "stream #:", "MRU time:"}},
-      {"custom list: AppID only", [](lnk_record&, lnk::useropts& o) {
+      {"custom list: AppID only",
+       [](lnk_record&, lnk::useropts& o) {
          o.m_custom_list = true;
          o.m_appid_text = "abc";
        },
-       {"AppID:                    abc\n"}, {"MRU/MFU", "stream #:"}},
-      {"offsets and MFT, hex", [](lnk_record& r, lnk::useropts& o) {
+       {"AppID:                    abc\n"},
+       {"MRU/MFU", "stream #:"}},
+      {"offsets and MFT, hex",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_show_offset = true;
          o.m_show_target_mft = true;
          r.m_file_offset = 0x200;
@@ -144,7 +155,8 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"file offset:              0x00000200\n", "File offset:              0x00000200 [512]\n",
         "MFT Entry:                0x0000004d\n", "MFT Sequence#:            0x0003\n"},
        {}},
-      {"offsets and MFT, decimal", [](lnk_record& r, lnk::useropts& o) {
+      {"offsets and MFT, decimal",
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_carve_mode = true;
          o.m_show_target_mft = true;
          o.m_hex_numbers = 0;
@@ -155,24 +167,30 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"file offset:              512\n", "File offset:              0x00000200 [512]\n",
         "MFT Entry:                77\n", "MFT Sequence#:            3\n"},
        {}},
-      {"property counts differ", [](lnk_record& r, lnk::useropts&) {
+      {"property counts differ",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_property_keys = {"a", "b", "c"};
          r.m_property_values = {"1", "2"};
        },
-       {}, {"PropertyStoreDataBlk", " [1] "}},
-      {"property lines", [](lnk_record& r, lnk::useropts&) {
+       {},
+       {"PropertyStoreDataBlk", " [1] "}},
+      {"property lines",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_property_keys = {"k", std::string(60, 'x')};
          r.m_property_values = {"1", "2"};
        },
        {"PropertyStoreDataBlk:    format guid/id [value] \n",
         " [1] k" + std::string(48, ' ') + " [1]\n", " [2] " + std::string(60, 'x') + " [2]\n"},
        {}},
-      {"numbered details", [](lnk_record& r, lnk::useropts&) {
+      {"numbered details",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_idlist_details = {"one"};
          r.m_vista_idlist_details = {"a", "b"};
        },
-       {"Embedded ID List info:    one\n", "VistaAndAboveIDList-info: \n [1] a\n [2] b\n"}, {}},
-      {"orig values differ", [](lnk_record& r, lnk::useropts&) {
+       {"Embedded ID List info:    one\n", "VistaAndAboveIDList-info: \n [1] a\n [2] b\n"},
+       {}},
+      {"orig values differ",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_volume_droid = "v";
          r.m_birth_volume_droid = "w";
          r.m_mac_address = "m";
@@ -183,17 +201,20 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"Volume ID:                v [orig: w]\n", "MAC address:              m\n",
         "Target ObjID time [orig]: 2024-03-05 07:08:10.000 [UTC]\n"},
        {}},
-      {"DestList netbios name only for automatic lists", [](lnk_record& r, lnk::useropts&) {
-         r.m_netbios_name = "pc";
-       },
-       {}, {"NETBIOS name:"}},
-      {"hostname without username", [](lnk_record&, lnk::useropts& o) {
-         o.m_host_name = "h";
-       },
-       {"username:                 \nhostname:                 h\n"}, {}},
-      {"username alone", [](lnk_record&, lnk::useropts& o) { o.m_user_name = "u"; },
-       {}, {"username:"}},
-      {"long values and every flag", [](lnk_record& r, lnk::useropts&) {
+      {"DestList netbios name only for automatic lists",
+       [](lnk_record& r, lnk::useropts&) { r.m_netbios_name = "pc"; },
+       {},
+       {"NETBIOS name:"}},
+      {"hostname without username",
+       [](lnk_record&, lnk::useropts& o) { o.m_host_name = "h"; },
+       {"username:                 \nhostname:                 h\n"},
+       {}},
+      {"username alone",
+       [](lnk_record&, lnk::useropts& o) { o.m_user_name = "u"; },
+       {},
+       {"username:"}},
+      {"long values and every flag",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_header.m_lnk_flags = ~0u;
          r.m_header.m_file_attributes = ~0u;
          r.m_arguments = std::string(5000, 'a');
@@ -204,11 +225,13 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
         ", KeepLocalIDListForUNCTarget\n", "; FILE_ATTRIBUTE_VIRTUAL\n",
         " [1] " + std::string(3000, 'k') + " [" + std::string(3000, 'v') + "]\n"},
        {}},
-      {"first character NUL hides LinkInfo text", [](lnk_record& r, lnk::useropts&) {
+      {"first character NUL hides LinkInfo text",
+       [](lnk_record& r, lnk::useropts&) {
          r.m_drive_type = std::string(1, '\0');
          r.m_relative_path = std::string(1, '\0');
        },
-       {"Relative path:            "}, {"Volume Type:"}},
+       {"Relative path:            "},
+       {"Volume Type:"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -243,12 +266,17 @@ TEST(RecordReport, NamesThatAreNotUtf8AreEscaped) {
       {"bad\xFF.lnk", "bad\\xFF.lnk"},
       {"cut\xC3", "cut\\xC3"},
       {"\xC0\xAF", "\\xC0\\xAF"},                    // overlong
-      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},         // surrogate
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // surrogate
       {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
       {"\xE2\x82x", "\\xE2\\x82x"},
       // Runs longer than a word on both sides of what is kept or escaped.
-      {"0123456789abcdef\xFF""0123456789abcdef", "0123456789abcdef\\xFF0123456789abcdef"},
-      {"01234567\xC3\xA9""89abcdefgh\x80ijklmnop", "01234567\xC3\xA9""89abcdefgh\\x80ijklmnop"},
+      {"0123456789abcdef\xFF"
+       "0123456789abcdef",
+       "0123456789abcdef\\xFF0123456789abcdef"},
+      {"01234567\xC3\xA9"
+       "89abcdefgh\x80ijklmnop",
+       "01234567\xC3\xA9"
+       "89abcdefgh\\x80ijklmnop"},
   };
   for (const auto& r : rows) EXPECT_EQ(utf8_or_escaped(r.in), r.out) << r.in;
 }

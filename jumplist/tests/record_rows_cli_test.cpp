@@ -320,12 +320,13 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     if (std::string(form) == "-bodyfile") checks.push_back("body:" + tree.path(out));
   }
   // A LinkInfo path written in Windows-1252.
-  const outcome code_page = vesk(
-      tree, {"-csv", "-quiet",
-             (dir / "alfaifi-jumplist/win10/AutomaticDestinations/"
-                    "5f7b5f1e01b83767.automaticDestinations-ms")
-                 .string()});
-  EXPECT_NE(code_page.out.find("sample_640\xC3\x97" "426.jpeg"), std::string::npos);
+  const outcome code_page = vesk(tree, {"-csv", "-quiet",
+                                        (dir / "alfaifi-jumplist/win10/AutomaticDestinations/"
+                                               "5f7b5f1e01b83767.automaticDestinations-ms")
+                                            .string()});
+  EXPECT_NE(code_page.out.find("sample_640\xC3\x97"
+                               "426.jpeg"),
+            std::string::npos);
   EXPECT_EQ(code_page.out.find("sample_640\xD7"), std::string::npos);
 
   const outcome body = vesk(tree, {"-pipe", "-quiet", "-bodyfile"}, all);

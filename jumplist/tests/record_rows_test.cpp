@@ -1,6 +1,8 @@
 // The row forms of one record: which columns a run registers, what each
 // record puts under each title (also when a later record is of another
 // kind), the log2timeline and body-file lines, and odd record values.
+#include "jumplist/record_rows.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,7 +11,6 @@
 #include "foundation/vk_time.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
-#include "jumplist/record_rows.h"
 #include "report_fixture.h"
 
 namespace vk {
@@ -119,16 +120,31 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
     std::vector<std::array<std::string, 2>> cells;  // title, value ("title+" the time cell)
   };
   const std::vector<row> rows = {
-      {"entry 10", [](lnk_record&, lnk::useropts&) {},
-       {{"appid", "5f7b5f1e01b83767"}, {"MRU/MFU", "1"}, {"stream#", "10"},
-        {"MRU date", "2024-03-05"}, {"MRU date+", "07:08:09.123"}, {"interaction", "5"},
-        {"file mdate", "2024-03-05"}, {"file mdate+", "07:08:09"}, {"file adate", ""},
-        {"tgt mdate", ""}, {"ObjID date", "2009-07-14"}, {"ObjID date+", "05:45:20.500"},
-        {"tgt attrib", "FILE_ATTRIBUTE_ARCHIVE"}, {"target inode", ""},
-        {"file size", "0x00001000"}, {"target name", ""}, {"vol type", "fixed"},
-        {"vol serial", "1234-abcd"}, {"local path", "C:\\Temp\\report.docx"},
-        {"network/device info", ""}, {"extra info", "[Description]: Отчёт 2024"},
-        {"netbios name", "desktop-01"}, {"object id", "846ee3bb-7039-11de-9d20-001d09fa5a1c"},
+      {"entry 10",
+       [](lnk_record&, lnk::useropts&) {},
+       {{"appid", "5f7b5f1e01b83767"},
+        {"MRU/MFU", "1"},
+        {"stream#", "10"},
+        {"MRU date", "2024-03-05"},
+        {"MRU date+", "07:08:09.123"},
+        {"interaction", "5"},
+        {"file mdate", "2024-03-05"},
+        {"file mdate+", "07:08:09"},
+        {"file adate", ""},
+        {"tgt mdate", ""},
+        {"ObjID date", "2009-07-14"},
+        {"ObjID date+", "05:45:20.500"},
+        {"tgt attrib", "FILE_ATTRIBUTE_ARCHIVE"},
+        {"target inode", ""},
+        {"file size", "0x00001000"},
+        {"target name", ""},
+        {"vol type", "fixed"},
+        {"vol serial", "1234-abcd"},
+        {"local path", "C:\\Temp\\report.docx"},
+        {"network/device info", ""},
+        {"extra info", "[Description]: Отчёт 2024"},
+        {"netbios name", "desktop-01"},
+        {"object id", "846ee3bb-7039-11de-9d20-001d09fa5a1c"},
         {"mac addr", "00:1d:09:fa:5a:1c"}}},
       {"base 10: counters decimal anyway, size follows",
        [](lnk_record& r, lnk::useropts& o) {
@@ -152,12 +168,20 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
          r.m_mru_time = 0;
          r.m_header.m_file_size = 0;
        },
-       {{"MRU/MFU", ""}, {"stream#", ""}, {"interaction", "na"}, {"MRU date", ""},
-        {"MRU date+", ""}, {"file size", ""}}},
+       {{"MRU/MFU", ""},
+        {"stream#", ""},
+        {"interaction", "na"},
+        {"MRU date", ""},
+        {"MRU date+", ""},
+        {"file size", ""}}},
       {"from free space",
        [](lnk_record& r, lnk::useropts&) { r.m_from_free_space = 1; },
-       {{"MRU/MFU", "na"}, {"stream#", "na"}, {"MRU date", "na"}, {"MRU date+", "na"},
-        {"interaction", "na"}, {"file size", "0x00001000"}}},
+       {{"MRU/MFU", "na"},
+        {"stream#", "na"},
+        {"MRU date", "na"},
+        {"MRU date+", "na"},
+        {"interaction", "na"},
+        {"file size", "0x00001000"}}},
       {"custom list",
        [](lnk_record&, lnk::useropts& o) {
          o.m_automatic_list = false;
@@ -165,8 +189,12 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
          o.m_appid = 7;
          o.m_appids[7] = "Tool";
        },
-       {{"appid", "5f7b5f1e01b83767 [Tool]"}, {"MRU/MFU", "na"}, {"stream#", "na"},
-        {"MRU date", "na"}, {"MRU date+", "na"}, {"interaction", "na"}}},
+       {{"appid", "5f7b5f1e01b83767 [Tool]"},
+        {"MRU/MFU", "na"},
+        {"stream#", "na"},
+        {"MRU date", "na"},
+        {"MRU date+", "na"},
+        {"interaction", "na"}}},
       {"NTFS scan: creation and MFT times apart, the source's MFT reference",
        [](lnk_record&, lnk::useropts& o) {
          o.m_ntfs_scan = true;
@@ -175,9 +203,12 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
          o.m_source_inode = 0x1234;
          o.m_source_seq = 2;
        },
-       {{"file cdate", "2024-03-05"}, {"file cdate+", "07:08:09"},
-        {"file mftdate", "2024-03-05"}, {"file mftdate+", "07:08:09.123"},
-        {"src inode", "0x00001234"}, {"src seq#", "0x0002"}}},
+       {{"file cdate", "2024-03-05"},
+        {"file cdate+", "07:08:09"},
+        {"file mftdate", "2024-03-05"},
+        {"file mftdate+", "07:08:09.123"},
+        {"src inode", "0x00001234"},
+        {"src seq#", "0x0002"}}},
       {"NTFS scan of a file without an MFT reference",
        [](lnk_record&, lnk::useropts& o) { o.m_ntfs_scan = true; },
        {{"src inode", ""}, {"src seq#", ""}, {"file cdate", ""}}},
@@ -311,10 +342,10 @@ TEST(RecordRows, Log2timelineLines) {
       "inode,notes,format,extra";
   const std::string path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
   const std::vector<row> rows = {
-      {"entry 10", [](lnk_record&, lnk::useropts&) {},
+      {"entry 10",
+       [](lnk_record&, lnk::useropts&) {},
        {"2024-03-05, 07:08:09.123,UTC,..C.,VESKLIST,VESKLIST (automatic),MRU Time,,,, <- " + path +
-        "; local path-C:\\Temp\\report.docx; nebios-desktop-01; mac-00:1d:09:fa:5a:1c,2," +
-        path +
+        "; local path-C:\\Temp\\report.docx; nebios-desktop-01; mac-00:1d:09:fa:5a:1c,2," + path +
         ",0,VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
         "ObjID time: 2009-07-14 05:45:20.500 [UTC], (velkor),5f7b5f1e01b83767"}},
       {"carved, times grouped, volume id, nothing else",
@@ -328,11 +359,12 @@ TEST(RecordRows, Log2timelineLines) {
          r.m_volume_droid = "vol";
          r.m_object_droid = "obj";
          r.m_object_droid_time = 1;  // no valid time: no time text
-         o.m_source_inode = 4660;     // as an NTFS scan sets it
+         o.m_source_inode = 4660;    // as an NTFS scan sets it
        },
        {"2024-03-05, 07:08:09.000,UTC,MA..,LNK,t,Last Modified; Last Access,,,C:\\a,C:\\a <- "
         "x.lnk,2,x.lnk,4660,VolID: vol; ObjID: obj; (rawscan), (velkor),",
-        "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- x.lnk,2,x.lnk,4660,VolID: "
+        "2024-03-05, 07:08:09.123,UTC,...B,LNK,t,Created,,,C:\\a,C:\\a <- "
+        "x.lnk,2,x.lnk,4660,VolID: "
         "vol; ObjID: obj; (rawscan), (velkor),"}},
       {"paired date and time, no padding: separators replaced, line ends shown",
        [](lnk_record& r, lnk::useropts& o) {
@@ -342,8 +374,11 @@ TEST(RecordRows, Log2timelineLines) {
          r.m_arguments = "-x\r\n";
        },
        {"2024-03-05 07:08:09.123,UTC,..C.,VESKLIST,VESKLIST (automatic),MRU Time,,,a b[LF]c,a "
-        "b[LF]c <- " + path + "; local path-C:\\Temp\\report.docx; nebios-desktop-01; "
-        "mac-00:1d:09:fa:5a:1c; cmdargs--x[CRLF],2," + path +
+        "b[LF]c <- " +
+        path +
+        "; local path-C:\\Temp\\report.docx; nebios-desktop-01; "
+        "mac-00:1d:09:fa:5a:1c; cmdargs--x[CRLF],2," +
+        path +
         ",0,VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
         "ObjID time: 2009-07-14 05:45:20.500 [UTC], (velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
@@ -402,7 +437,8 @@ TEST(RecordRows, BodyFileLines) {
     row.setup(r, o);
     EXPECT_EQ(report(r, o),
               "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|"
-              "create time\n" + row.line + "\n");
+              "create time\n" +
+                  row.line + "\n");
   }
 }
 
@@ -483,10 +519,24 @@ TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
   constexpr uint64_t day = 86400 * k_ticks_per_second;
   constexpr uint64_t y1900 = k_unix_epoch_ticks - 2208988800ull * k_ticks_per_second;
   constexpr uint64_t y3001 = k_unix_epoch_ticks + 32535216000ull * k_ticks_per_second;
-  const uint64_t ticks[] = {k_mru, k_mru + 1, k_mru + 36012345, k_mru + day, k_mru, k_mru - 1,
-                            k_unix_epoch_ticks + 5, k_unix_epoch_ticks + k_ticks_per_second,
-                            k_unix_epoch_ticks - 1, y1900 - 1, y1900, y1900 + 1,
-                            y3001 - 1, y3001 - day / 2, y3001, y3001 + 1, 0, UINT64_MAX / 2,
+  const uint64_t ticks[] = {k_mru,
+                            k_mru + 1,
+                            k_mru + 36012345,
+                            k_mru + day,
+                            k_mru,
+                            k_mru - 1,
+                            k_unix_epoch_ticks + 5,
+                            k_unix_epoch_ticks + k_ticks_per_second,
+                            k_unix_epoch_ticks - 1,
+                            y1900 - 1,
+                            y1900,
+                            y1900 + 1,
+                            y3001 - 1,
+                            y3001 - day / 2,
+                            y3001,
+                            y3001 + 1,
+                            0,
+                            UINT64_MAX / 2,
                             UINT64_MAX};
   const char* const layouts[][2] = {{"yyyy-mm-dd", "hh:mm:ss.xxx"},
                                     {"dd/mmm/yy", "hh:mm:ss.xxxxxxx"},
@@ -525,10 +575,10 @@ TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
       std::string modified;
       for (const auto& line : lines_of(report(r, l)))
         if (line.find("Last Modified") != std::string::npos) modified = line;
-      EXPECT_EQ(modified.rfind(std::string(want.date()) + ", " + std::string(want.clock()) +
-                                   ",UTC,M...",
-                               0) == 0,
-                valid)
+      EXPECT_EQ(
+          modified.rfind(std::string(want.date()) + ", " + std::string(want.clock()) + ",UTC,M...",
+                         0) == 0,
+          valid)
           << modified;
       if (valid) {
         EXPECT_EQ(modified.find("ObjID time: " + objid + " [UTC]") != std::string::npos,

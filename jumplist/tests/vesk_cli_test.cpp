@@ -1,8 +1,7 @@
 // The built program from the outside: usage, run header, refused inputs,
 // the AppID modes and a written automatic jump list.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,7 +209,9 @@ TEST(VeskCli, CommandLineFaultsAndFailureReasons) {
     std::string err;
   } rows[] = {
       {{"-bogus"}, "", 255, "unknown option: -bogus\n"},
-      {{name, "-bogus", "/other"}, "", 255,
+      {{name, "-bogus", "/other"},
+       "",
+       255,
        "unknown option: -bogus\nunexpected argument: /other\n"},
       {{"-pipe", "-quiet", "extra"}, "", 255, "unexpected argument: extra\n"},
       {{"-quiet", "-weird.lnk"}, "", 0, ""},
@@ -221,9 +222,13 @@ TEST(VeskCli, CommandLineFaultsAndFailureReasons) {
       {{"nodl.bin"}, "", 255, "no destlist stream in file: nodl.bin\n"},
       {{"none.bin"}, "", 0, "no entries in file: none.bin\n"},
       // In a list only what cannot be read is said.
-      {{"-pipe", "-quiet"}, "junk.bin\nfolder\nnone.bin\n", 0,
+      {{"-pipe", "-quiet"},
+       "junk.bin\nfolder\nnone.bin\n",
+       0,
        "can't read file: folder (Is a directory)\n"},
-      {{"-dateformat", "dd.mm.yyyy", "-csv", name}, "", 0,
+      {{"-dateformat", "dd.mm.yyyy", "-csv", name},
+       "",
+       0,
        "invalid dd.mm.yyyy, using default format\n"},
       {{"-dateformat", "dd/mm/yyyy", "-csv", name}, "", 0, ""},
   };
@@ -308,8 +313,7 @@ TEST(VeskCli, OutputFileAndAppIdFiles) {
             "5f7b5f1e01b83767 | Pinned\n5f7b5f1e01b83767|Other\n");
   const outcome named = vesk(tree, {"-appid_ref", "ids.txt", name});
   EXPECT_EQ(named.status, 0);
-  EXPECT_EQ(values(named.out, "AppID:"),
-            std::vector<std::string>(3, "5f7b5f1e01b83767 [Pinned]"));
+  EXPECT_EQ(values(named.out, "AppID:"), std::vector<std::string>(3, "5f7b5f1e01b83767 [Pinned]"));
 
   // "-translate_appid" reads appids.txt beside the program.
   std::filesystem::create_directories(tree.path("bin"));
@@ -427,8 +431,9 @@ TEST(VeskCli, FixtureReportAgainstItsGoldenText) {
   const std::string head =
       "source path/filename:     d/5f7b5f1e01b83767.automaticDestinations-ms\n"
       "AppID:                    5f7b5f1e01b83767\n";
-  const std::string older = "MRU time:                 2019-11-23 04:02:03.905 [UTC]\n"
-                            "Interaction count:        3\n";
+  const std::string older =
+      "MRU time:                 2019-11-23 04:02:03.905 [UTC]\n"
+      "Interaction count:        3\n";
   EXPECT_EQ(masked_times(after_header(o.out)),
             head + "MRU/MFU index:            3\nstream #:                 1\n" + older +
                 block_tail + head + "MRU/MFU index:            2\nstream #:                 2\n" +

@@ -1,9 +1,9 @@
 // The program's usage text, run header and the AppID of a jump list's name.
+#include "jumplist/vesk_main.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
-
-#include "jumplist/vesk_main.h"
 
 namespace vk {
 namespace {

@@ -1,7 +1,8 @@
 // The tool's own options and the AppID file.
+#include "jumplist/vesk_options.h"
+
 #include <gtest/gtest.h>
 
-#include "jumplist/vesk_options.h"
 #include "temp_tree.h"
 
 namespace vk {

@@ -18,7 +18,10 @@ TEST(AnsiText, WindowsCodePageToUtf8) {
     std::string text;
   } rows[] = {
       {{'a', 'b', 0, 'c'}, 3, "ab"},
-      {{'s', 0xD7, '4', 0}, 4, "s\xC3\x97" "4"},          // multiplication sign
+      {{'s', 0xD7, '4', 0},
+       4,
+       "s\xC3\x97"
+       "4"},                                                        // multiplication sign
       {{0x80, 0x99, 0x9F}, 3, "\xE2\x82\xAC\xE2\x84\xA2\xC5\xB8"},  // euro, trade mark, Y diaeresis
       {{0x81, 0x8D, 0x8F, 0x90, 0x9D}, 5, "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
       {{0xA0, 0xE9, 0xFF, 0}, 4, "\xC2\xA0\xC3\xA9\xC3\xBF"},

@@ -1,5 +1,7 @@
 // The embedded-structure scanner: its order and steps, each structure's
 // edge, and the scanner reached through the ID-list walk.
+#include "shell/embedded_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 
 #include "idlist_writer.h"
 #include "propstore_writer.h"
-#include "shell/embedded_scan.h"
 #include "shell/idlist.h"
 #include "shell/property_store.h"
 
@@ -35,8 +36,8 @@ scanned scan(const bytes_t& in, size_t available = SIZE_MAX, uint64_t offset = 0
   bytes_t exact(in.begin(), in.begin() + std::min(available, in.size()));
   parse_ctx ctx;
   ctx.offset = offset;
-  s.ok = scan_extension_blocks(ctx, s.rec, exact.data(), static_cast<int64_t>(exact.size()),
-                               opts());
+  s.ok =
+      scan_extension_blocks(ctx, s.rec, exact.data(), static_cast<int64_t>(exact.size()), opts());
   s.end_offset = ctx.offset;
   return s;
 }

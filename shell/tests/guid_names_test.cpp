@@ -1,9 +1,10 @@
+#include "shell/guid_names.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "foundation/vk_unicode.h"
-#include "shell/guid_names.h"
 
 namespace vk {
 namespace {
@@ -11,8 +12,10 @@ namespace {
 guid parse(const std::string& text) {
   // "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" into its stored bytes.
   auto hex = [&](size_t at, int n) { return std::stoull(text.substr(at, n), nullptr, 16); };
-  guid_parts p{static_cast<uint32_t>(hex(0, 8)), static_cast<uint16_t>(hex(9, 4)),
-               static_cast<uint16_t>(hex(14, 4)), {}};
+  guid_parts p{static_cast<uint32_t>(hex(0, 8)),
+               static_cast<uint16_t>(hex(9, 4)),
+               static_cast<uint16_t>(hex(14, 4)),
+               {}};
   p.data4[0] = static_cast<uint8_t>(hex(19, 2));
   p.data4[1] = static_cast<uint8_t>(hex(21, 2));
   for (int i = 0; i < 6; ++i) p.data4[2 + i] = static_cast<uint8_t>(hex(24 + 2 * i, 2));

@@ -58,9 +58,10 @@ TEST(IdListMemory, HeapStaysLinearInTheInput) {
       {"tiny empty type 0x00 items", repeat(shell_item(0x00, {0, 0}), 60000)},
       {"root folders", repeat(shell_item(0x1F, cat({{0x50}, k_guid})), 60000)},
       {"file entries with names",
-       repeat(file_entry_item(0x32, 1, 0x5A21, 0, 0x20, "name.txt",
-                              file_entry_extension(0, 0x5A21, 0, 0x5A21, 0, u"long name.txt", 7, 1)),
-              60000)},
+       repeat(
+           file_entry_item(0x32, 1, 0x5A21, 0, 0x20, "name.txt",
+                           file_entry_extension(0, 0x5A21, 0, 0x5A21, 0, u"long name.txt", 7, 1)),
+           60000)},
       {"nested 0x1E lists", cat({nested, {0, 0}})},
       {"a run of empty blocks", cat({blocks, {0, 0}})},
   };
@@ -115,9 +116,9 @@ TEST(IdListMemory, LaterWalksReuseStorage) {
     return file_entry_item(0x32, 10, 0x5A21, 0, 0x20, short_name,
                            file_entry_extension(0, 0x5A21, 0, 0x5A21, 0, long_name, 7, 1));
   };
-  const bytes_t list = idlist({root, entry("DOCUME~1", u"Documents and Settings of a user"),
-                               entry("REPORT~1.TXT", u"report for the second quarter.txt"),
-                               entry("A.TXT", u"a")});
+  const bytes_t list =
+      idlist({root, entry("DOCUME~1", u"Documents and Settings of a user"),
+              entry("REPORT~1.TXT", u"report for the second quarter.txt"), entry("A.TXT", u"a")});
   const bytes_t other = idlist({entry("B.TXT", u"b"), root, shell_item(0x99, {1, 2})});
   auto walk = [](shell_item_list& out, const bytes_t& in) {
     static const cmd_params opts;

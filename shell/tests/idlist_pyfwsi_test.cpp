@@ -105,23 +105,25 @@ TEST(IdListCrossCheck, AgreesWithLibfwsi) {
       "7400000018000000");
   bytes_t volume = from_hex("19002f433a5c");
   volume.resize(25, 0);
-  inputs["fixture-mixed.bin"] = cat(
-      {from_hex("14001f50e04fd020ea3a6910a2d808002b30309d"), volume,
-       from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000"), {0, 0}});
+  inputs["fixture-mixed.bin"] =
+      cat({from_hex("14001f50e04fd020ea3a6910a2d808002b30309d"),
+           volume,
+           from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000"),
+           {0, 0}});
   size_t n = 0;
   for (const auto& s : samples_of_kind("lnk")) {
     const auto& b = s.bytes;
     if (b.size() < 80 || !(b[20] & 1)) continue;
     int64_t size = std::min<int64_t>(b[76] | (b[77] << 8), static_cast<int64_t>(b.size()) - 78);
     if (size < 2) continue;
-    inputs["sample-" + std::to_string(n++) + ".bin"] = bytes_t(b.begin() + 78, b.begin() + 78 + size);
+    inputs["sample-" + std::to_string(n++) + ".bin"] =
+        bytes_t(b.begin() + 78, b.begin() + 78 + size);
   }
-  for (const auto& [name, bytes] : inputs)
-    dir.file(name, std::string(bytes.begin(), bytes.end()));
+  for (const auto& [name, bytes] : inputs) dir.file(name, std::string(bytes.begin(), bytes.end()));
   dir.file("check.py", k_script);
   std::string out_path = dir.path("out.txt");
-  std::string cmd = std::string(k_python) + " " + dir.path("check.py") + " " + dir.root() +
-                    " > " + out_path + " 2>/dev/null";
+  std::string cmd = std::string(k_python) + " " + dir.path("check.py") + " " + dir.root() + " > " +
+                    out_path + " 2>/dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 
   std::map<std::string, std::vector<their_item>> theirs;
@@ -152,7 +154,8 @@ TEST(IdListCrossCheck, AgreesWithLibfwsi) {
     shell_item_list ours;
     parse_ctx ctx;
     if (!parse_idlist(ours, bytes.data(), static_cast<int64_t>(bytes.size()), false, false, ctx,
-                      opts) || list.empty())
+                      opts) ||
+        list.empty())
       continue;  // only inputs both accept
     ++compared;
     std::string shapes;
@@ -197,7 +200,8 @@ TEST(IdListCrossCheck, AgreesWithLibfwsi) {
       } else if (t.kind == "network_location") {
         // 8-bit names keep their code-page bytes; compare plain text only.
         auto has = [&](const std::string& s) {
-          return s.empty() || !ascii(s) || std::find(r.names.begin(), r.names.end(), s) != r.names.end();
+          return s.empty() || !ascii(s) ||
+                 std::find(r.names.begin(), r.names.end(), s) != r.names.end();
         };
         EXPECT_TRUE(has(f("loc"))) << f("loc");
         EXPECT_TRUE(has(f("desc"))) << f("desc");

@@ -24,8 +24,7 @@ const bytes_t k_guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
 
 bool walk(const bytes_t& in, shell_item_list& out) {
   parse_ctx ctx;
-  return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx,
-                      opts());
+  return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx, opts());
 }
 
 // A root-folder item whose run holds 40 (0,14) blocks, each carrying at +12
@@ -97,26 +96,40 @@ std::vector<bytes_t> small_seeds() {
       "5a00320034120000215a00602000544553542e5458540000420009000400efbe215a0060225a00002e00"
       "0000341200000000050000000000000000000000000000000000000074006500730074002e0074007800"
       "740000001800"));
-  out.push_back(idlist({shell_item(0x1F, cat({{0x50}, k_guid})),
-                        shell_item(0x2F, cat({{'C', ':', '\\'}, bytes_t(19, 0)})),
-                        from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000")}));
+  out.push_back(
+      idlist({shell_item(0x1F, cat({{0x50}, k_guid})),
+              shell_item(0x2F, cat({{'C', ':', '\\'}, bytes_t(19, 0)})),
+              from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000")}));
   out.push_back(idlist({self_pointing(10), shell_item(0x02, bytes_t(60, 0x41))}));
   out.push_back(idlist({nested_root_run(3)}));
   byte_builder uri;
-  uri.u16(0).u8(0x61).fill(11).u64(1).fill(20).u32(3).ascii("abc").u32(2).ascii("de").u32(3)
-      .ascii("ftp").fill(4);
+  uri.u16(0)
+      .u8(0x61)
+      .fill(11)
+      .u64(1)
+      .fill(20)
+      .u32(3)
+      .ascii("abc")
+      .u32(2)
+      .ascii("de")
+      .u32(3)
+      .ascii("ftp")
+      .fill(4);
   uri.put_u16(0, static_cast<uint16_t>(uri.size()));
   byte_builder beefs;
   beefs.u32(0).u64(133802064000000000ull).u64(1);
-  bytes_t blocks = cat({beef_block(0, 37, beefs.take()), beef_block(5, 6, cat({utf16z(u"nm"), bytes_t(6, 0)})),
-                        beef_block(0, 20, bytes_t(70, 0x20)), beef_block(3, 4, bytes_t(40, 0x30)),
-                        beef_block(5, 11, cat({bytes_t(8, 0), utf16z(u"x"), {1, 0}, utf16z(u"yy"), bytes_t(40, 0x42)})),
-                        beef_block(0, 8, bytes_t(696, 0x43))});
+  bytes_t blocks =
+      cat({beef_block(0, 37, beefs.take()), beef_block(5, 6, cat({utf16z(u"nm"), bytes_t(6, 0)})),
+           beef_block(0, 20, bytes_t(70, 0x20)), beef_block(3, 4, bytes_t(40, 0x30)),
+           beef_block(5, 11,
+                      cat({bytes_t(8, 0), utf16z(u"x"), {1, 0}, utf16z(u"yy"), bytes_t(40, 0x42)})),
+           beef_block(0, 8, bytes_t(696, 0x43))});
   out.push_back(idlist({uri.take(), shell_item(0x1F, cat({{0x50}, k_guid, blocks, {20, 0}}))}));
-  out.push_back(idlist({shell_item(0x71, cat({{0, 0, 0}, bytes_t(8, 0), k_guid, beef_block(0, 3, bytes_t(16, 7))})),
-                        shell_item(0x01, cat({{0, 0x84, 0x21, 0xDE, 0x39, 2, 0, 0, 0}})),
-                        shell_item(0x74, cat({{0, 0, 0}, bytes_t(40, 0x21)})),
-                        shell_item(0x52, bytes_t(60, 0x01)), shell_item(0x36, bytes_t(40, 0x61))}));
+  out.push_back(idlist(
+      {shell_item(0x71, cat({{0, 0, 0}, bytes_t(8, 0), k_guid, beef_block(0, 3, bytes_t(16, 7))})),
+       shell_item(0x01, cat({{0, 0x84, 0x21, 0xDE, 0x39, 2, 0, 0, 0}})),
+       shell_item(0x74, cat({{0, 0, 0}, bytes_t(40, 0x21)})), shell_item(0x52, bytes_t(60, 0x01)),
+       shell_item(0x36, bytes_t(40, 0x61))}));
   return out;
 }
 
@@ -134,7 +147,8 @@ TEST(IdListHostile, ShapesEndQuickly) {
 
   for (uint16_t back : {0, 10}) {
     ASSERT_TRUE(walk(idlist({self_pointing(back)}), out));
-    EXPECT_EQ(out[0].flags & itemflag_found_by_search, back ? uint64_t{itemflag_found_by_search} : uint64_t{0});
+    EXPECT_EQ(out[0].flags & itemflag_found_by_search,
+              back ? uint64_t{itemflag_found_by_search} : uint64_t{0});
   }
 
   ASSERT_TRUE(walk(idlist({shell_item(0x02, {0, 0, 0, 0, 0})}), out));

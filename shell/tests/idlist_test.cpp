@@ -1,9 +1,10 @@
+#include "shell/idlist.h"
+
 #include <gtest/gtest.h>
 
-#include "idlist_writer.h"
 #include "foundation/vk_unicode.h"
+#include "idlist_writer.h"
 #include "shell/guid_names.h"
-#include "shell/idlist.h"
 
 namespace vk {
 namespace {
@@ -18,8 +19,8 @@ const cmd_params& opts() {
 shell_item_list walk(const bytes_t& in, bool* ok = nullptr, int64_t size = -1) {
   parse_ctx ctx;
   shell_item_list out;
-  bool r = parse_idlist(out, in.data(), size >= 0 ? size : static_cast<int64_t>(in.size()),
-                        false, false, ctx, opts());
+  bool r = parse_idlist(out, in.data(), size >= 0 ? size : static_cast<int64_t>(in.size()), false,
+                        false, ctx, opts());
   if (ok) *ok = r;
   return out;
 }
@@ -53,9 +54,9 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(r.mft_sequence, 5);
 
   // The writer makes the same item.
-  bytes_t made = file_entry_item(
-      0x32, 0x1234, 0x5A21, 0x6000, 0x20, "TEST.TXT",
-      file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"test.txt", 0x1234, 5));
+  bytes_t made =
+      file_entry_item(0x32, 0x1234, 0x5A21, 0x6000, 0x20, "TEST.TXT",
+                      file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"test.txt", 0x1234, 5));
   EXPECT_EQ(made, in);
 }
 
@@ -151,8 +152,8 @@ TEST(IdListWalk, EdgeCases) {
 
   // An unknown type is kept, not parsed; flags carry to the next item.
   bytes_t unknown = shell_item(0x99, bytes_t(10, 0x41));
-  bytes_t root_marker = shell_item(
-      0x1F, cat({{0x50}, from_hex("6e610709e6f5d8489d61a91c3d28106d")}));
+  bytes_t root_marker =
+      shell_item(0x1F, cat({{0x50}, from_hex("6e610709e6f5d8489d61a91c3d28106d")}));
   items = walk(idlist({root_marker, unknown, shell_item(0x00, bytes_t(10, 0))}));
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].flags, 0x10u);

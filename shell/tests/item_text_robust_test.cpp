@@ -25,8 +25,8 @@ const bytes_t k_volume = cat({from_hex("19002f433a5c"), bytes_t(19, 0)});
 const bytes_t k_file_entry = from_hex(
     "5a00320034120000215a00602000544553542e5458540000420009000400efbe215a0060225a00002e0000003412"
     "00000000050000000000000000000000000000000000000074006500730074002e0074007800740000001800");
-const bytes_t k_network = from_hex(
-    "20004100805c5c7365727665725c7368617265006465736300636f6d6d000000");
+const bytes_t k_network =
+    from_hex("20004100805c5c7365727665725c7368617265006465736300636f6d6d000000");
 const bytes_t k_directory = from_hex("1a00360000000000215a00601000440069007200310000000000");
 
 const cmd_params& settings() {
@@ -85,9 +85,9 @@ TEST(ItemTextHostile, TruncatedAndMutatedIdLists) {
   const std::vector<bytes_t> seeds = {
       idlist({k_root, k_volume, k_file_entry}),
       idlist({k_network, k_directory, k_file_entry}),
-      idlist({k_root, file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DIR",
-                                      file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"dir",
-                                                           7, 1))}),
+      idlist({k_root,
+              file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DIR",
+                              file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"dir", 7, 1))}),
   };
   size_t runs = 0;
   auto run_one = [&](const bytes_t& in) {
@@ -133,7 +133,8 @@ TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
   const cmd_params& s = settings();
   std::vector<shell_item_record> out;
   bytes_t shifted = cat({{1, 2, 3, 4}, k_file_entry});
-  ASSERT_TRUE(carve_file_entry_items(out, shifted.data(), static_cast<uint32_t>(shifted.size()), s));
+  ASSERT_TRUE(
+      carve_file_entry_items(out, shifted.data(), static_cast<uint32_t>(shifted.size()), s));
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].size, 4660u);
   EXPECT_EQ(out[0].modified, k_jan1_noon);
@@ -164,7 +165,8 @@ TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
   bytes_t cfsf = cfsf_item();
   parse_ctx ctx;
   shell_item_record rec;
-  ASSERT_TRUE(parse_cfsf_item(cfsf.data(), ctx, rec, cfsf.data(), static_cast<uint32_t>(cfsf.size()), s));
+  ASSERT_TRUE(
+      parse_cfsf_item(cfsf.data(), ctx, rec, cfsf.data(), static_cast<uint32_t>(cfsf.size()), s));
   EXPECT_EQ(rec.names.front(), "nm");
   EXPECT_EQ(rec.guids.size(), 2u);
   EXPECT_EQ(rec.long_name, "long.txt");

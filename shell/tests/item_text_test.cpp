@@ -1,3 +1,5 @@
+#include "shell/item_text.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include "shell/file_attributes.h"
 #include "shell/guid_names.h"
 #include "shell/idlist_text.h"
-#include "shell/item_text.h"
 #include "shell/property_keys.h"
 #include "shell/property_listing.h"
 
@@ -187,8 +188,8 @@ TEST(IdlistText, NestingStopsAtGuardDepth) {
   holder.embedded_lists.back().back().modified = k_jan1_noon;
   item_out io = text_of(holder, s);
   EXPECT_EQ(io.text, "file.txt");
-  EXPECT_EQ(io.details, (strings{"Embedded Path : dir\\file.txt",
-                                 "Modified : 2025-01-01 12:00:00.000 [UTC]"}));
+  EXPECT_EQ(io.details,
+            (strings{"Embedded Path : dir\\file.txt", "Modified : 2025-01-01 12:00:00.000 [UTC]"}));
 }
 
 TEST(ShellItemText, NameChoice) {
@@ -362,8 +363,8 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
 
   strings parsing, primary, keys, values;
   collect_property_texts(r, parsing, primary, keys, values, s, false);
-  EXPECT_EQ(keys, (strings{ft + "/0x1234", ft + "/0x0a", ft + "/0x0a", ft + "/0x0b",
-                           ft + "/0x0b", ft + "/0x0b", ft + "/0x0a", ft + "/0x0a"}));
+  EXPECT_EQ(keys, (strings{ft + "/0x1234", ft + "/0x0a", ft + "/0x0a", ft + "/0x0b", ft + "/0x0b",
+                           ft + "/0x0b", ft + "/0x0a", ft + "/0x0a"}));
   EXPECT_EQ(values, (strings{"one", "three", "five", "0x1234", "2025-01-01 12:00:00.000 [UTC]",
                              "0x7ff8000000000001", "primary", "parsing"}));
   EXPECT_TRUE(parsing.empty() && primary.empty());
@@ -509,8 +510,8 @@ TEST(PropertyListing, LinesAndOrder) {
     print_property_value(pv, os, " : ", false, true);
     return os.str();
   };
-  EXPECT_EQ(line(v), p + "0001a2 : b725f130-47ef-101a-a5f1-02608c9eebac : " + p + "0e : " +
-                         pad("-", 15) + " : 2025-01-01 12:00:00.000");
+  EXPECT_EQ(line(v), p + "0001a2 : b725f130-47ef-101a-a5f1-02608c9eebac : " + p +
+                         "0e : " + pad("-", 15) + " : 2025-01-01 12:00:00.000");
   v.table_bit3 = 1;  // hidden, but a time is still shown
   EXPECT_TRUE(line(v).ends_with(" : 2025-01-01 12:00:00.000"));
 

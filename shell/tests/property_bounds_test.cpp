@@ -30,11 +30,11 @@ const cmd_params& opts() {
 }
 
 struct filed {
-  int64_t bytes = 0;       // bytes and texts held by the filed records
-  int64_t blobs = 0;       // records holding a byte run
-  int64_t streams = 0;     // stream records
-  int64_t charged = 0;     // bytes the parse guard allowed to be filed
-  int64_t peak_heap = 0;   // heap above the start, at its highest
+  int64_t bytes = 0;      // bytes and texts held by the filed records
+  int64_t blobs = 0;      // records holding a byte run
+  int64_t streams = 0;    // stream records
+  int64_t charged = 0;    // bytes the parse guard allowed to be filed
+  int64_t peak_heap = 0;  // heap above the start, at its highest
 };
 
 filed walk(const bytes_t& storage_bytes) {
@@ -124,11 +124,12 @@ TEST(PropertyBounds, OverlappingClaimsFileAtMostTwiceTheirBytes) {
   const filed o = walk(own);
   EXPECT_EQ(o.blobs, 2);
   EXPECT_GE(o.bytes, 8000);
-  bytes_t tree = condition_tree({condition_record(storage_fmtid_b725(), 10, 31, lpwstr_data(u"Alpha")),
-                                 condition_record(storage_fmtid_b725(), 11, 31, lpwstr_data(u"Beta"))});
-  const filed c = walk(storage(condition_set_fmtid(),
-                               {int_value(4, 31, lpwstr_data(u"first")),
-                                int_value(6, 66, stream_data(k_special_stream, tree))}));
+  bytes_t tree =
+      condition_tree({condition_record(storage_fmtid_b725(), 10, 31, lpwstr_data(u"Alpha")),
+                      condition_record(storage_fmtid_b725(), 11, 31, lpwstr_data(u"Beta"))});
+  const filed c =
+      walk(storage(condition_set_fmtid(), {int_value(4, 31, lpwstr_data(u"first")),
+                                           int_value(6, 66, stream_data(k_special_stream, tree))}));
   EXPECT_EQ(c.streams, 1);
   EXPECT_EQ(c.bytes, 5 + 5 + 4 + 14);
 }

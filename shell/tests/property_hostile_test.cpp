@@ -48,11 +48,11 @@ void streams(const uint8_t* p, int64_t n, shell_item_record& rec) {
 // Records, each a leaf whose value is a condition stream holding a tree of
 // every later record; the innermost holds one text leaf.
 bytes_t nested_conditions(int depth) {
-  bytes_t tree = condition_tree({condition_record(storage_fmtid_b725(), 10, 31,
-                                                  lpwstr_data(u"Innermost"))});
+  bytes_t tree =
+      condition_tree({condition_record(storage_fmtid_b725(), 10, 31, lpwstr_data(u"Innermost"))});
   for (int d = 0; d < depth; ++d)
-    tree = condition_tree({condition_record(condition_set_fmtid(), 6, 66,
-                                            stream_data(k_special_stream, tree))});
+    tree = condition_tree(
+        {condition_record(condition_set_fmtid(), 6, 66, stream_data(k_special_stream, tree))});
   return storage(condition_set_fmtid(), {int_value(6, 66, stream_data(k_special_stream, tree))});
 }
 
@@ -73,31 +73,37 @@ std::vector<seed> seeds() {
   bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
   bytes_t file = file_entry_item(0x32, 10, 0x5A21, 0x6000, 0x20, "a.txt");
   byte_builder plist;
-  plist.u32(13).bytes(k_guid).u32(1).bytes(storage_fmtid_b725()).u32(10).u16(31).u16(0)
+  plist.u32(13)
+      .bytes(k_guid)
+      .u32(1)
+      .bytes(storage_fmtid_b725())
+      .u32(10)
+      .u16(31)
+      .u16(0)
       .bytes(lpwstr_data(u"listed"));
   byte_builder string_value;
   string_value.fill(40).u32(29).u32(10).u8(0).u32(31).u32(6).utf16(u"Named", true);
   std::vector<seed> out;
-  out.push_back({cat({storage(storage_fmtid_b725(),
-                              {int_value(10, 31, lpwstr_data(u"one")),
-                               int_value(12, 0x1013, {2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}),
-                               int_value(13, 0x100B, {3, 0, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0}),
-                               int_value(4, 66, stream_data(u"s", {1, 2, 3}))}),
-                      storage(string_named_fmtid(),
-                              {named_value(u"Title", 31, lpwstr_data(u"Report")),
-                               named_value(u"n", 8, {4, 0, 0, 0, 'a', 0, 'b', 0})})}),
-                 storages});
-  out.push_back({storage(condition_set_fmtid(),
-                         {int_value(6, 66,
-                                    stream_data(k_special_stream,
-                                                condition_tree({condition_record(
-                                                                    storage_fmtid_b725(), 10, 31,
-                                                                    lpwstr_data(u"Alpha")),
-                                                                condition_value_record(7)})))}),
-                 storages});
+  out.push_back(
+      {cat({storage(storage_fmtid_b725(),
+                    {int_value(10, 31, lpwstr_data(u"one")),
+                     int_value(12, 0x1013, {2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}),
+                     int_value(13, 0x100B, {3, 0, 0, 0, 0xFF, 0xFF, 0, 0, 1, 0}),
+                     int_value(4, 66, stream_data(u"s", {1, 2, 3}))}),
+            storage(string_named_fmtid(), {named_value(u"Title", 31, lpwstr_data(u"Report")),
+                                           named_value(u"n", 8, {4, 0, 0, 0, 'a', 0, 'b', 0})})}),
+       storages});
+  out.push_back(
+      {storage(condition_set_fmtid(),
+               {int_value(6, 66,
+                          stream_data(k_special_stream,
+                                      condition_tree({condition_record(storage_fmtid_b725(), 10, 31,
+                                                                       lpwstr_data(u"Alpha")),
+                                                      condition_value_record(7)})))}),
+       storages});
   out.push_back({nested_conditions(3), storages});
-  out.push_back({autolist_stream({{{0, 0}, {}}, {idlist({root}), {condition_leaf(u"w")}}}),
-                 streams});
+  out.push_back(
+      {autolist_stream({{{0, 0}, {}}, {idlist({root}), {condition_leaf(u"w")}}}), streams});
   out.push_back({cat({cfsf_record(0x10, 5, 0x5A21, 0x6000, "n.txt",
                                   beef_block(0, 3, cat({k_guid, bytes_t(2, 0)}))),
                       three_string_record(0x07192006, true, u"a", u"b", u"c", plist.data()),

@@ -1,10 +1,11 @@
+#include "shell/property_keys.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
 #include "foundation/vk_unicode.h"
-#include "shell/property_keys.h"
 
 namespace vk {
 namespace {
@@ -65,8 +66,10 @@ D5CDD502-2E9C-101B-9397-08002B2CF9AE | 1-17, 19-24, 26-29 | - | 1, 3-14, 16-17, 
 
 guid parse(const std::string& text) {
   auto hex = [&](size_t at, int n) { return std::stoull(text.substr(at, n), nullptr, 16); };
-  guid_parts p{static_cast<uint32_t>(hex(0, 8)), static_cast<uint16_t>(hex(9, 4)),
-               static_cast<uint16_t>(hex(14, 4)), {}};
+  guid_parts p{static_cast<uint32_t>(hex(0, 8)),
+               static_cast<uint16_t>(hex(9, 4)),
+               static_cast<uint16_t>(hex(14, 4)),
+               {}};
   p.data4[0] = static_cast<uint8_t>(hex(19, 2));
   p.data4[1] = static_cast<uint8_t>(hex(21, 2));
   for (int i = 0; i < 6; ++i) p.data4[2 + i] = static_cast<uint8_t>(hex(24 + 2 * i, 2));
@@ -139,10 +142,25 @@ TEST(PropertyKeys, EveryListedRowHasItsFlagsAndNames) {
   EXPECT_EQ(entries, 508u);
   EXPECT_EQ(named, 280u);
   EXPECT_EQ(zero_flags, 400u);
-  EXPECT_EQ(bit_counts, (std::map<int, int>{{0, 6},  {1, 63}, {2, 4},  {3, 1},  {4, 16},
-                                            {5, 1},  {6, 2},  {7, 2},  {8, 1},  {10, 1},
-                                            {11, 1}, {12, 1}, {13, 12}, {14, 1}, {15, 11},
-                                            {16, 2}, {17, 1}, {18, 1}, {19, 3}}));
+  EXPECT_EQ(bit_counts, (std::map<int, int>{{0, 6},
+                                            {1, 63},
+                                            {2, 4},
+                                            {3, 1},
+                                            {4, 16},
+                                            {5, 1},
+                                            {6, 2},
+                                            {7, 2},
+                                            {8, 1},
+                                            {10, 1},
+                                            {11, 1},
+                                            {12, 1},
+                                            {13, 12},
+                                            {14, 1},
+                                            {15, 11},
+                                            {16, 2},
+                                            {17, 1},
+                                            {18, 1},
+                                            {19, 3}}));
 
   size_t groups = 0, raw_entries = 0;
   const propkey_group* g = property_key_groups(groups);

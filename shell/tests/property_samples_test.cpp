@@ -75,8 +75,7 @@ TEST(PropertySamples, StoragesOfSampleLinks) {
 
       if (size < 41 || !std::equal(item_set.begin(), item_set.end(), one.begin() + 8)) continue;
       const uint32_t first = le32(one, 24);
-      if (le32(one, 28) != 10 || one[33] != 31 || one[34] != 0 || first < 17 ||
-          first > size - 24)
+      if (le32(one, 28) != 10 || one[33] != 31 || one[34] != 0 || first < 17 || first > size - 24)
         continue;
       const size_t units = std::min<size_t>(le32(one, 37), (first - 17) / 2);
       const std::string expected = decode_utf16(one.data() + 41, units);

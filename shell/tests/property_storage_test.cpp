@@ -34,8 +34,8 @@ walked walk(const bytes_t& in, uint64_t offset = 0) {
   ctx.offset = offset;
   // an exact heap copy so that any read past the end is caught
   std::vector<uint8_t> exact(in);
-  w.ok = parse_property_storages(ctx, w.rec, exact.data(), static_cast<int64_t>(exact.size()),
-                                 opts());
+  w.ok =
+      parse_property_storages(ctx, w.rec, exact.data(), static_cast<int64_t>(exact.size()), opts());
   w.consumed = ctx.consumed;
   w.end_offset = ctx.offset;
   return w;
@@ -149,8 +149,8 @@ TEST(PropertyStorage, ByteValueHoldingAnIdList) {
   for (const auto& [k, v] : w.rec.properties) EXPECT_EQ(k.rfind("b816936b_", 0), std::string::npos);
 
   // in a string-named storage the first 2 bytes are skipped first
-  bytes_t named = storage(string_named_fmtid(),
-                          {named_value(u"x", 65, blob_data(cat({{0xAA, 0xBB}, list})))});
+  bytes_t named =
+      storage(string_named_fmtid(), {named_value(u"x", 65, blob_data(cat({{0xAA, 0xBB}, list})))});
   walked wn = walk(named);
   EXPECT_EQ(wn.rec.children.size(), 1u);
 }
@@ -185,18 +185,19 @@ TEST(PropertyStorage, EmbeddedPropertyList) {
   bytes_t in = b.take();
   shell_item_record rec;
   parse_ctx ctx;
-  EXPECT_EQ(parse_embedded_property_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx,
-                                         opts()),
-            0u);
+  EXPECT_EQ(
+      parse_embedded_property_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx, opts()),
+      0u);
   EXPECT_EQ(rec.properties.count("abc"), 1u);
   EXPECT_EQ(rec.properties.size(), 1u);
 }
 
 TEST(PropertyStorage, TruncationsAndMutations) {
   const std::vector<bytes_t> seeds = {
-      cat({storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"one")),
-                                          int_value(12, 0x1013, {2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}),
-                                          int_value(4, 66, stream_data(u"s", {1, 2, 3}))}),
+      cat({storage(storage_fmtid_b725(),
+                   {int_value(10, 31, lpwstr_data(u"one")),
+                    int_value(12, 0x1013, {2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}),
+                    int_value(4, 66, stream_data(u"s", {1, 2, 3}))}),
            storage(string_named_fmtid(), {named_value(u"Title", 31, lpwstr_data(u"Report")),
                                           named_value(u"n", 8, {4, 0, 0, 0, 'a', 0, 'b', 0})})}),
   };
@@ -232,13 +233,13 @@ namespace {
 TEST(PropertyStorage, ShownOnlyKeepsTextsAndTimes) {
   const bytes_t stamp = byte_builder().u64(0x01D0000000000000).take();
   const bytes_t big = byte_builder().u64(0x1122334455667788).take();
-  const bytes_t in = storage(
-      storage_fmtid_b725(),
-      {int_value(4, 19, u32_data(7)), int_value(10, 31, lpwstr_data(u"Zeta")),
-       int_value(11, 72, storage_fmtid_b725()), int_value(12, 64, stamp),
-       int_value(13, 21, big), int_value(14, 11, byte_builder().u16(0xFFFF).u16(0).take()),
-       int_value(15, 31, lpwstr_data(u"alpha")), int_value(16, 0x101F, byte_builder().u32(1)
-           .bytes(lpwstr_data(u"Vec")).take())});
+  const bytes_t in =
+      storage(storage_fmtid_b725(),
+              {int_value(4, 19, u32_data(7)), int_value(10, 31, lpwstr_data(u"Zeta")),
+               int_value(11, 72, storage_fmtid_b725()), int_value(12, 64, stamp),
+               int_value(13, 21, big), int_value(14, 11, byte_builder().u16(0xFFFF).u16(0).take()),
+               int_value(15, 31, lpwstr_data(u"alpha")),
+               int_value(16, 0x101F, byte_builder().u32(1).bytes(lpwstr_data(u"Vec")).take())});
   int64_t used[2], filed[2];
   walked got[2];
   for (int shown_only = 0; shown_only < 2; ++shown_only) {
@@ -284,8 +285,9 @@ prop_bytes_t storage_fmtid_28636aa6() {
 // byte-run look-up finds dropped alike.
 TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
   std::mt19937 rng(20261208);
-  const std::u16string texts[] = {u"Zeta", u"alpha", u"Alpha", u"b816936b_0", u"B816936B_!x",
-                                  u"c:\\b816936b_y", u"0", u"zz", u"Report.DOCX"};
+  const std::u16string texts[] = {u"Zeta",       u"alpha",       u"Alpha",
+                                  u"b816936b_0", u"B816936B_!x", u"c:\\b816936b_y",
+                                  u"0",          u"zz",          u"Report.DOCX"};
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
   size_t cases = 0, listed = 0;
   for (int round = 0; round < 400; ++round) {

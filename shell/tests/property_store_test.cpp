@@ -1,3 +1,5 @@
+#include "shell/property_store.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,7 +12,6 @@
 #include "alloc_hook.h"
 #include "byte_builder.h"
 #include "shell/property_keys.h"
-#include "shell/property_store.h"
 
 namespace vk {
 namespace {
@@ -158,14 +159,26 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     std::vector<std::string> texts;
     std::string last;
   } rows[] = {
-      {0x1013, byte_builder().u32(3).u32(1).u32(2).u32(3).take(),
-       {"26cbc756_00000104", "26cbc756_00000108", "26cbc756_0000010c"}, "26cbc756_0000010c"},
-      {0x1015, byte_builder().u32(2).u64(1).u64(2).take(),
-       {"94b5d121_00000104", "94b5d121_0000010c"}, "94b5d121_0000010c"},
+      {0x1013,
+       byte_builder().u32(3).u32(1).u32(2).u32(3).take(),
+       {"26cbc756_00000104", "26cbc756_00000108", "26cbc756_0000010c"},
+       "26cbc756_0000010c"},
+      {0x1015,
+       byte_builder().u32(2).u64(1).u64(2).take(),
+       {"94b5d121_00000104", "94b5d121_0000010c"},
+       "94b5d121_0000010c"},
       {0x101F,
-       byte_builder().u32(3).u32(10).utf16(u"LongName1", true).u32(2).utf16(u"b", true).u32(10)
-           .utf16(u"LongName3", true).take(),
-       {"b", "LongName1", "LongName3"}, "LongName3"},
+       byte_builder()
+           .u32(3)
+           .u32(10)
+           .utf16(u"LongName1", true)
+           .u32(2)
+           .utf16(u"b", true)
+           .u32(10)
+           .utf16(u"LongName3", true)
+           .take(),
+       {"b", "LongName1", "LongName3"},
+       "LongName3"},
       {0x1048, byte_builder().u32(2).fill(16, 0x11).fill(16, 0x22).take(), {}, ""},
   };
   for (const row& r : rows) {
@@ -368,12 +381,12 @@ TEST(PropertyFiling, SingleValuePathFilesAsTypedValues) {
           for (int path = 0; path < 2; ++path) {
             add_item_property_single_path_for_test(path == 0);
             ctx[path].offset = 0xFFFFFFF0;
-            got[path] = add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid,
-                                          opts());
+            got[path] =
+                add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid, opts());
           }
           add_item_property_single_path_for_test(true);
-          const std::string at = std::to_string(vt) + "/" + std::to_string(size) + "/" +
-                                 std::to_string(in.size());
+          const std::string at =
+              std::to_string(vt) + "/" + std::to_string(size) + "/" + std::to_string(in.size());
           ASSERT_EQ(got[0], got[1]) << at;
           EXPECT_EQ(ctx[0].offset, ctx[1].offset) << at;
           EXPECT_EQ(ctx[0].consumed, ctx[1].consumed) << at;
@@ -404,7 +417,8 @@ TEST(PropertyFiling, KeyTextLowersAsciiOnly) {
                               u"Long Name With Many Words.DOCX"}) {
     shell_item_record rec;
     parse_ctx ctx;
-    bytes_t in = byte_builder().u32(static_cast<uint32_t>(text.size() + 1)).utf16(text, true).take();
+    bytes_t in =
+        byte_builder().u32(static_cast<uint32_t>(text.size() + 1)).utf16(text, true).take();
     ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31, 2,
                                 nullptr, opts()),
               0);

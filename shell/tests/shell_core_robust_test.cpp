@@ -42,10 +42,15 @@ std::vector<std::vector<uint8_t>> seeds() {
 void run_all(const std::vector<uint8_t>& in) {
   const uint8_t* p = in.empty() ? nullptr : in.data();
   int64_t n = static_cast<int64_t>(in.size());
-  bool (*tests[])(const uint8_t*, int64_t) = {
-      is_type_2e_item,  is_type_73_77_item,           is_type_2c_item, is_type_61_67_item,
-      is_type_61_item,  is_property_list_header,      is_sized_record_with_offsets,
-      is_cfsf_header,   is_45177777_block};
+  bool (*tests[])(const uint8_t*, int64_t) = {is_type_2e_item,
+                                              is_type_73_77_item,
+                                              is_type_2c_item,
+                                              is_type_61_67_item,
+                                              is_type_61_item,
+                                              is_property_list_header,
+                                              is_sized_record_with_offsets,
+                                              is_cfsf_header,
+                                              is_45177777_block};
   for (auto test : tests) test(p, n);
   std::string name, s1, s2, s3;
   uint64_t a = 0, b = 0;

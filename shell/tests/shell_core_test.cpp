@@ -3,9 +3,9 @@
 #include <sstream>
 
 #include "byte_builder.h"
-#include "shell/guid_names.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
+#include "shell/guid_names.h"
 #include "shell/shell_item.h"
 
 namespace vk {
@@ -104,8 +104,7 @@ TEST(ShellItemRecord, Guids) {
   add_item_guid(r, k_my_computer);
   add_item_guid(r, k_my_computer);
   ASSERT_EQ(r.guids.size(), 2u);
-  EXPECT_EQ(r.guid_names,
-            (std::vector<std::string>{"{CLSID_MyComputer}", "{CLSID_MyComputer}"}));
+  EXPECT_EQ(r.guid_names, (std::vector<std::string>{"{CLSID_MyComputer}", "{CLSID_MyComputer}"}));
   uint8_t unknown[16] = {1, 2, 3};
   add_item_guid(r, unknown);
   EXPECT_EQ(r.guids.size(), 3u);
@@ -117,10 +116,9 @@ TEST(ShellItemRecord, Guids) {
   for (const uint8_t* g : {recycle_bin, k_my_computer, k_my_computer, recycle_bin,
                            static_cast<const uint8_t*>(unknown), recycle_bin})
     add_item_guid(turns, g);
-  EXPECT_EQ(turns.guid_names,
-            (std::vector<std::string>{"{CLSID_RecycleBin}", "{CLSID_MyComputer}",
-                                      "{CLSID_MyComputer}", "{CLSID_RecycleBin}",
-                                      "{CLSID_RecycleBin}"}));
+  EXPECT_EQ(turns.guid_names, (std::vector<std::string>{"{CLSID_RecycleBin}", "{CLSID_MyComputer}",
+                                                        "{CLSID_MyComputer}", "{CLSID_RecycleBin}",
+                                                        "{CLSID_RecycleBin}"}));
 
   parse_ctx ctx;
   std::vector<uint8_t> two(32, 0x11);
@@ -195,8 +193,10 @@ TEST(StructureTests, SizesAndSignatures) {
       {is_cfsf_header, item({21, 0, 0x43, 0x46, 0x53, 0x46, 21, 0}, 53), 53, true},
       {is_cfsf_header, item({21, 0, 0x43, 0x46, 0x53, 0x46, 21, 0}, 53), 52, false},
       {is_cfsf_header, item({21, 0, 0x43, 0x46, 0x53, 0x46, 22, 0}, 53), 53, false},
-      {is_sized_record_with_offsets, item({14, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0, 14, 0}, 14), 14, true},
-      {is_sized_record_with_offsets, item({14, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0, 15, 0}, 14), 14, false},
+      {is_sized_record_with_offsets, item({14, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0, 14, 0}, 14), 14,
+       true},
+      {is_sized_record_with_offsets, item({14, 0, 0, 0, 14, 0, 0, 0, 0, 0, 0, 0, 15, 0}, 14), 14,
+       false},
   };
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(cases[i].test(cases[i].bytes.data(), cases[i].available), cases[i].pass) << i;
@@ -223,9 +223,9 @@ TEST(StringReader, BudgetIsTheRange) {
   struct {
     int64_t start, end, taken;
     const char* text;
-  } cases[] = {{0, 8, 8, "abc"},  {0, 6, 6, "abc"}, {0, 5, 4, "ab"}, {2, 100, 6, "bc"},
-               {8, 12, 4, "de"},  {8, 8, 0, ""},    {8, 7, 0, ""},   {-1, 8, 0, ""},
-               {0, -1, 0, ""},    {11, 12, 0, ""},  {100, 200, 0, ""}};
+  } cases[] = {{0, 8, 8, "abc"}, {0, 6, 6, "abc"}, {0, 5, 4, "ab"},  {2, 100, 6, "bc"},
+               {8, 12, 4, "de"}, {8, 8, 0, ""},    {8, 7, 0, ""},    {-1, 8, 0, ""},
+               {0, -1, 0, ""},   {11, 12, 0, ""},  {100, 200, 0, ""}};
   for (auto& c : cases) {
     EXPECT_EQ(read_utf16(v, c.start, c.end, s), c.taken) << c.start << " " << c.end;
     EXPECT_EQ(s, c.text);
@@ -363,10 +363,12 @@ TEST(ShellItemRecord, DosFiletimeMatchesCalendarConversion) {
   size_t mismatches = 0;
   for (uint32_t d = 0; d <= 0xFFFF; ++d)
     for (uint16_t t : {0x0000, 0x6000, 0xBF7D, 0xBF7E, 0xC000})
-      mismatches += dos_filetime(static_cast<uint16_t>(d), t) != oracle(static_cast<uint16_t>(d), t);
+      mismatches +=
+          dos_filetime(static_cast<uint16_t>(d), t) != oracle(static_cast<uint16_t>(d), t);
   for (uint32_t t = 0; t <= 0xFFFF; ++t)
     for (uint16_t d : {0x0021, 0x5A21, 0x905D, 0xFF9F, 0xFFFF})
-      mismatches += dos_filetime(d, static_cast<uint16_t>(t)) != oracle(d, static_cast<uint16_t>(t));
+      mismatches +=
+          dos_filetime(d, static_cast<uint16_t>(t)) != oracle(d, static_cast<uint16_t>(t));
   EXPECT_EQ(mismatches, 0u);
   EXPECT_EQ(dos_filetime(0x5A21, 0x6000), 133802064000000000u);  // 2025-01-01 12:00:00
   EXPECT_EQ(dos_filetime(0, 0x6000), 0u);

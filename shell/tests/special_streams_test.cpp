@@ -96,8 +96,8 @@ TEST(SpecialStreams, ConditionTrees) {
   // not expanded again, so the leaf inside is filed once.
   byte_builder inner_stream;
   inner_stream.bytes(stream_data(k_special_stream, condition_tree({text_leaf(4, u"Inner")})));
-  bytes_t nested = condition_tree(
-      {condition_record(condition_set_fmtid(), 6, 66, inner_stream.take())});
+  bytes_t nested =
+      condition_tree({condition_record(condition_set_fmtid(), 6, 66, inner_stream.take())});
   shell_item_record n = walk_storage(condition_in_storage(nested));
   EXPECT_EQ(n.properties.count("inner"), 1u);
   EXPECT_EQ(n.properties.count("prop4294967295"), 2u);
@@ -117,13 +117,12 @@ TEST(SpecialStreams, ConditionTrees) {
 
 TEST(SpecialStreams, Autolists) {
   bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
-  bytes_t stream = autolist_stream({{{0, 0}, {}},
-                                    {idlist({root}), {condition_leaf(u"word")}},
-                                    {idlist({root, root}), {}}});
+  bytes_t stream = autolist_stream(
+      {{{0, 0}, {}}, {idlist({root}), {condition_leaf(u"word")}}, {idlist({root, root}), {}}});
   shell_item_record rec;
   parse_ctx ctx;
-  ASSERT_TRUE(parse_autolist_stream(rec, ctx, stream.data(), static_cast<int64_t>(stream.size()),
-                                    opts()));
+  ASSERT_TRUE(
+      parse_autolist_stream(rec, ctx, stream.data(), static_cast<int64_t>(stream.size()), opts()));
   ASSERT_EQ(rec.embedded_lists.size(), 2u);
   EXPECT_EQ(rec.embedded_lists[0].size(), 1u);
   EXPECT_EQ(rec.embedded_lists[1].size(), 2u);
@@ -131,16 +130,16 @@ TEST(SpecialStreams, Autolists) {
   EXPECT_EQ(rec.names[0].rfind("item [word]", 0), 0u);
   // Filed from a storage under the key the table names AutoList, the
   // stream is expanded; under the condition key it is not an autolist.
-  shell_item_record parsed =
-      walk_storage(storage(condition_set_fmtid(), {int_value(2, 66, stream_data(k_special_stream, stream))}));
+  shell_item_record parsed = walk_storage(
+      storage(condition_set_fmtid(), {int_value(2, 66, stream_data(k_special_stream, stream))}));
   EXPECT_EQ(parsed.embedded_lists.size(), 2u);
   EXPECT_EQ(parsed.names.size(), 1u);
   EXPECT_TRUE(walk_storage(condition_in_storage(stream)).embedded_lists.empty());
   // The header test reads the first list's first bytes: a first list that
   // is not empty makes the u32 at 56 too large for the stream.
   bytes_t big = autolist_stream({{idlist({root}), {}}});
-  EXPECT_FALSE(parse_autolist_stream(rec, ctx, big.data(), static_cast<int64_t>(big.size()),
-                                     opts()));
+  EXPECT_FALSE(
+      parse_autolist_stream(rec, ctx, big.data(), static_cast<int64_t>(big.size()), opts()));
 }
 
 TEST(StringScan, HeadersInFrontOfStrings) {
@@ -151,8 +150,8 @@ TEST(StringScan, HeadersInFrontOfStrings) {
   bytes_t plain = b.take();
   property_value_map out;
   parse_ctx ctx;
-  ASSERT_TRUE(scan_string_properties(plain.data(), static_cast<int64_t>(plain.size()), out,
-                                     nullptr, ctx));
+  ASSERT_TRUE(
+      scan_string_properties(plain.data(), static_cast<int64_t>(plain.size()), out, nullptr, ctx));
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out.find("AbC")->second.vartype, 13u);
   EXPECT_EQ(out.find("AbC")->second.bytes.size(), 6u);
@@ -164,8 +163,8 @@ TEST(StringScan, HeadersInFrontOfStrings) {
   byte_builder v;
   v.fill(40).u32(17 + 12).u32(0x0A).u8(0).u32(31).u32(6).utf16(u"Named", true);
   bytes_t value = v.take();
-  ASSERT_TRUE(scan_string_properties(value.data(), static_cast<int64_t>(value.size()), out,
-                                     nullptr, ctx));
+  ASSERT_TRUE(
+      scan_string_properties(value.data(), static_cast<int64_t>(value.size()), out, nullptr, ctx));
   ASSERT_EQ(out.count("named"), 1u);
   EXPECT_EQ(out.find("named")->second.key.pid, 10u);
   EXPECT_EQ(out.find("named")->second.vartype, 31u);

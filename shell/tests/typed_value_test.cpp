@@ -1,3 +1,5 @@
+#include "shell/typed_value.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -5,7 +7,6 @@
 
 #include "byte_builder.h"
 #include "shell/property_store.h"
-#include "shell/typed_value.h"
 
 namespace vk {
 namespace {
@@ -53,9 +54,9 @@ TEST(TypedValue, FixedWidthKinds) {
     uint16_t vt;
     size_t width;
     uint16_t kind;
-  } rows[] = {{3, 4, tv_dword},  {10, 4, tv_dword},    {19, 4, tv_dword}, {22, 4, tv_dword},
-              {0x2003, 4, tv_dword}, {5, 8, tv_qword}, {20, 8, tv_qword}, {21, 8, tv_qword},
-              {64, 8, tv_filetime},  {7, 8, tv_date},  {72, 16, tv_guid}};
+  } rows[] = {{3, 4, tv_dword},      {10, 4, tv_dword}, {19, 4, tv_dword}, {22, 4, tv_dword},
+              {0x2003, 4, tv_dword}, {5, 8, tv_qword},  {20, 8, tv_qword}, {21, 8, tv_qword},
+              {64, 8, tv_filetime},  {7, 8, tv_date},   {72, 16, tv_guid}};
   for (const row& rw : rows) {
     SCOPED_TRACE(rw.vt);
     bytes_t in(rw.width, 0xAB);
@@ -215,7 +216,7 @@ TEST(TypedValue, ValidVartype) {
   struct row {
     uint16_t vt;
     bool ok;
-  } rows[] = {{0x001F, true}, {0x0049, true},  {0x101F, true},
+  } rows[] = {{0x001F, true},  {0x0049, true},  {0x101F, true},
               {0x004A, false}, {0x8003, false}, {0x2FFF, false}};
   for (const row& r : rows) EXPECT_EQ(is_valid_vartype(static_cast<int16_t>(r.vt)), r.ok) << r.vt;
 }

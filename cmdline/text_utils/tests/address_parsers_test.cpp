@@ -213,9 +213,10 @@ TEST(AddressParsers, GuidsFloatsPatternsAndDumps) {
   EXPECT_TRUE(parse_hex_dump_text(b, "0:  4A 4b  Jk"));
   EXPECT_EQ(b, (byte_array{0x4a, 0x4b}));
   // What cannot be read whole is refused, with nothing kept.
-  for (const char* bad : {"0000:  41 zz 4  42  A.B\n0010:  43", "x:  41 42  AB\nx:  43  C\nx:  44 45  DE",
-                          "x:  41 42  AB\nx:  43 44 45  CDE", "x:  41 42  AB\nno gap here",
-                          "x:  4142  AB", "x:  41 4", "x:    A", "no double gap"}) {
+  for (const char* bad :
+       {"0000:  41 zz 4  42  A.B\n0010:  43", "x:  41 42  AB\nx:  43  C\nx:  44 45  DE",
+        "x:  41 42  AB\nx:  43 44 45  CDE", "x:  41 42  AB\nno gap here", "x:  4142  AB",
+        "x:  41 4", "x:    A", "no double gap"}) {
     b = {9};
     EXPECT_FALSE(parse_hex_dump_text(b, bad)) << bad;
     EXPECT_TRUE(b.empty()) << bad;

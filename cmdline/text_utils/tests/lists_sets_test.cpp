@@ -127,7 +127,7 @@ TEST(ListsSets, ExpandTabsFile) {
   const std::string tab = tree.path("tab.txt"), plain = tree.path("plain.txt");
 
   EXPECT_TRUE(expand_tabs_file(tab, tree.path("out1"), 0, false));
-  EXPECT_EQ(slurp(tree.path("out1")), "a   b\n");  // stops at multiples of 4
+  EXPECT_EQ(slurp(tree.path("out1")), "a   b\n");     // stops at multiples of 4
   EXPECT_FALSE(expand_tabs_file(tab, "", 4, false));  // a TAB needs an output
   EXPECT_TRUE(expand_tabs_file(plain, tree.path("out2"), 4, false));
   EXPECT_EQ(slurp(tree.path("out2")), "no tabs\n");

@@ -1,12 +1,12 @@
 // A buffer written as hexadecimal bytes or as the strings found in it,
 // under both names of the routine.
+#include "cmdline/text_utils/write_buffer_text.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "cmdline/text_utils/write_buffer_text.h"
 
 namespace {
 
