@@ -31,6 +31,10 @@ inline void copy_guid(guid& dst, const guid& src) {
 inline bool guid_equals(const guid& a, const guid& b) {
   return std::memcmp(a.m_bytes, b.m_bytes, 16) == 0;
 }
+// The all-zero GUID, which marks an unset key.
+inline bool guid_is_zero(const guid& g) {
+  return guid_equals(g, guid());
+}
 inline bool guid_differs(const guid& a, const guid& b) {
   return !guid_equals(a, b);
 }

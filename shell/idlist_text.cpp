@@ -14,18 +14,6 @@
 
 namespace vk {
 
-namespace {
-
-bool all_zero(const guid& g) {
-  return guid_equals(g, guid());
-}
-
-bool shown_vartype(uint32_t vt) {
-  return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
-}
-
-}  // namespace
-
 void append_property_value_text(std::string& out, const property_value& v,
                                 const cmd_params& settings) {
   if (v.is_number) {
@@ -52,11 +40,6 @@ void append_property_value_text(std::string& out, const property_value& v,
 }
 
 namespace {
-
-// Room for n more, growing geometrically over repeated calls.
-void reserve_more(std::vector<std::string>& v, size_t n) {
-  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
-}
 
 // A value in file-position order; equal positions keep the order of the
 // records' collections merged into one: by key, then by record, then by
@@ -103,9 +86,9 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
           for (const auto& entry : records[r].properties) {
             const property_value& v = entry.second;
             ++seq;
-            if (all_zero(v.key.fmtid)) continue;
+            if (guid_is_zero(v.key.fmtid)) continue;
             placed.push_back({v.offset, seq, r, &entry.first, &v});
-            if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+            if (!v.table_bit3 && shown_property_vartype(v.vartype)) ++shown;
           }
         }
         if (shown == 0) return;
@@ -119,7 +102,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
         reserve_more(values, shown);
         for (const placed_value& p : placed) {
           const property_value& v = *p.value;
-          if (v.table_bit3 || !shown_vartype(v.vartype)) continue;
+          if (v.table_bit3 || !shown_property_vartype(v.vartype)) continue;
           if (split_names && v.table_bit0) {
             primary_names.push_back(v.text);
             continue;
@@ -182,7 +165,7 @@ bool condition_leaf_text(parse_ctx&, shell_item_record& record, const uint8_t* p
     if (name.empty() || value.empty()) return false;
     guid g;
     g.set(p + 82);
-    const std::string guid_text = all_zero(g) ? std::string() : clsid_text(&g);
+    const std::string guid_text = guid_is_zero(g) ? std::string() : clsid_text(&g);
     record.names.push_back(name + " [" + value + "] : " + guid_text);
     return true;
   });
@@ -196,7 +179,8 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
     for (auto& entry : record.properties) {
       property_value& v = entry.second;
       if (v.table_bit3) continue;
-      v.pair_key_text = all_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
+      v.pair_key_text =
+          guid_is_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
       v.pair_key_text += '/';
       append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
       v.pair_value_text = property_value_text(v, settings);

@@ -3,6 +3,7 @@
 // of a search-condition leaf.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -50,6 +51,15 @@ std::string property_value_text(const property_value& value, const cmd_params& s
 // The same text appended to out.
 void append_property_value_text(std::string& out, const property_value& value,
                                 const cmd_params& settings);
+
+// Whether a value of this kind goes into a report's key and value lists.
+inline bool shown_property_vartype(uint32_t vt) {
+  return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
+}
+// Room for n more texts in a list, growing geometrically over repeated calls.
+inline void reserve_more(std::vector<std::string>& v, size_t n) {
+  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
+}
 
 // A search-condition leaf: at least 122 bytes, the name "ite.." counted 4
 // at +32, and the value's unit count at +118 fitting the bytes from +120.

@@ -376,19 +376,6 @@ const std::string& key_of(entry& e) {
   return e.key;
 }
 
-bool all_zero(const guid& g) {
-  return guid_equals(g, guid());
-}
-
-// The kinds a report shows (as its value lists do).
-bool shown_vartype(uint32_t vt) {
-  return vt == 31 || vt == 8 || vt == 30 || vt == 64 || vt == 7;
-}
-
-void reserve_more(std::vector<std::string>& v, size_t n) {
-  if (v.capacity() - v.size() < n) v.reserve(std::max(v.size() + n, 2 * v.capacity()));
-}
-
 struct placed {
   uint64_t offset;
   uint64_t order;
@@ -494,16 +481,16 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         };
         for (size_t r = 0; r < count; ++r) {
           for (const auto& [key, v] : records[r].properties) {
-            if (all_zero(v.key.fmtid)) continue;
+            if (guid_is_zero(v.key.fmtid)) continue;
             add({v.offset, v.order, r, &key, &v, 0});
-            if (!v.table_bit3 && shown_vartype(v.vartype)) ++shown;
+            if (!v.table_bit3 && shown_property_vartype(v.vartype)) ++shown;
           }
         }
         for (size_t i = m_start; i < l.used; ++i) {
           const entry& e = l.entries[i];
-          if (!e.live || all_zero(e.fmtid)) continue;
+          if (!e.live || guid_is_zero(e.fmtid)) continue;
           add({e.offset, e.order, e.record, nullptr, nullptr, i});
-          if (!e.hidden && shown_vartype(e.vartype)) ++shown;
+          if (!e.hidden && shown_property_vartype(e.vartype)) ++shown;
         }
         if (shown == 0) return;
         // File position, then key, then record, then filing order: the order
@@ -538,8 +525,8 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         for (const placed& p : places) {
           const property_value* v = p.value;
           entry* e = v ? nullptr : &l.entries[p.flat];
-          if (v ? v->table_bit3 || !shown_vartype(v->vartype)
-                : e->hidden || !shown_vartype(e->vartype))
+          if (v ? v->table_bit3 || !shown_property_vartype(v->vartype)
+                : e->hidden || !shown_property_vartype(e->vartype))
             continue;
           // Filled in place; a pair left half-filled is dropped on failure.
           std::string& key = keys.emplace_back();
