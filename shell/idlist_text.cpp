@@ -29,9 +29,9 @@ void append_property_value_text(std::string& out, const property_value& v,
       append_decimal(out, v.number);
     }
   } else if (v.is_filetime) {
-    const time t = time_from_u64(v.number, type_time::filetime);
-    if (t.valid())
-      append_time_text(out, t, settings, " [UTC]");
+    filetime_texts t;
+    if (filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor))
+      out.append(t.date()).append(1, ' ').append(t.clock()).append(" [UTC]");
     else
       append_hex_number_text(out, v.number, true, 1);
   } else {

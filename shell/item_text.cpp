@@ -308,10 +308,10 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         break;
       }
       case 64: {
-        const time t = time_from_u64(v.number, type_time::filetime);
-        if (!t.valid()) break;
+        filetime_texts t;
+        if (!filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor)) break;
         const size_t start = sink.begin_labelled(v.name);
-        append_date_clock(sink.ws, t, settings);
+        out.append(t.date()).append(1, ' ').append(t.clock());
         out += " [UTC]";
         sink.finish(start, start);
         fill_record_time(rec, v);
@@ -386,11 +386,10 @@ std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
       {"Created : ", created}, {"Modified : ", modified}, {"Accessed : ", accessed}};
   for (const auto& [label, ticks] : times) {
     if (ticks == 0) continue;
-    const time t = time_from_u64(ticks, type_time::filetime);
-    if (!t.valid()) continue;
+    filetime_texts t;
+    if (!filetime_date_clock(t, ticks, settings.m_time_settings.m_descriptor)) continue;
     const size_t start = sink.begin();
-    ws.buffer += label;
-    append_date_clock(ws, t, settings);
+    ws.buffer.append(label).append(t.date()).append(1, ' ').append(t.clock());
     ws.buffer += " [UTC]";
     sink.finish(start, start);
   }
