@@ -298,6 +298,8 @@ struct filetime_texts {
   uint8_t m_clock_size = 0;
   std::string_view date() const { return {m_date, m_date_size}; }
   std::string_view clock() const { return {m_clock, m_clock_size}; }
+  // Appends "<date> <clock>", as a report line shows a time.
+  void append_to(std::string& out) const { out.append(date()).append(1, ' ').append(clock()); }
 };
 // The two texts format_time_by_descriptor gives for time(ticks, filetime)
 // and the layout, worked out from the ticks; false (both empty) when that

@@ -33,7 +33,9 @@ void time_line(shell_item_record& rec, std::string_view label, uint64_t ticks,
   std::string line;
   take_pooled(line);
   line.reserve(label.size() + t.m_date_size + t.m_clock_size + 7);
-  line.append(label).append(t.date()).append(1, ' ').append(t.clock()).append(" [UTC]", 6);
+  line.append(label);
+  t.append_to(line);
+  line.append(" [UTC]", 6);
   take_pooled(rec.date_texts);
   rec.date_texts.push_back(std::move(line));
 }

@@ -30,10 +30,12 @@ void append_property_value_text(std::string& out, const property_value& v,
     }
   } else if (v.is_filetime) {
     filetime_texts t;
-    if (filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor))
-      out.append(t.date()).append(1, ' ').append(t.clock()).append(" [UTC]");
-    else
+    if (filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor)) {
+      t.append_to(out);
+      out += " [UTC]";
+    } else {
       append_hex_number_text(out, v.number, true, 1);
+    }
   } else {
     out += v.text;
   }

@@ -311,7 +311,7 @@ void value_details(shell_item_record& rec, detail_sink& sink, const cmd_params& 
         filetime_texts t;
         if (!filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor)) break;
         const size_t start = sink.begin_labelled(v.name);
-        out.append(t.date()).append(1, ' ').append(t.clock());
+        t.append_to(out);
         out += " [UTC]";
         sink.finish(start, start);
         fill_record_time(rec, v);
@@ -389,7 +389,8 @@ std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
     filetime_texts t;
     if (!filetime_date_clock(t, ticks, settings.m_time_settings.m_descriptor)) continue;
     const size_t start = sink.begin();
-    ws.buffer.append(label).append(t.date()).append(1, ' ').append(t.clock());
+    ws.buffer += label;
+    t.append_to(ws.buffer);
     ws.buffer += " [UTC]";
     sink.finish(start, start);
   }
