@@ -169,11 +169,28 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
   if (file.is_open()) file.append_counted(stream.data(), stream.size(), written);
 }
 
+// The faults a reported record's parse kept, said with the file: a link of
+// an automatic list by its stream, any other by its file offset.
+void note_faults(lnk::useropts& options, const lnk_record& r) {
+  if (r.m_fault_count == 0) return;
+  if (options.m_automatic_list && !r.m_from_free_space) {
+    char name[16];
+    options.m_notes.add_record(r, 0, hex_name(r.m_entry_num, name));
+  } else {
+    options.m_notes.add_record(r, r.m_file_offset);
+  }
+}
+
+void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {
+  note_faults(options, record);
+  report_record(out, record, options);
+}
+
 // Reports the settings' records from the highest key down, those the keep
 // rule passes.
 void report_stored(std::ostream& out, vesk_options& options, bool carved) {
   for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-    if (!carved || !carved_record_is_empty(it->second)) report_record(out, it->second, options);
+    if (!carved || !carved_record_is_empty(it->second)) report_noted(out, it->second, options);
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
@@ -202,6 +219,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   options.m_custom_list = false;
   options.m_failure = failure::none;
   options.m_failure_detail.clear();
+  options.m_notes.clear();
   if (path.empty()) return fail(options, failure::cannot_open, std::strerror(ENOENT));
   driver_workspace& w = workspace();
   w.begin();
@@ -333,7 +351,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     recover_free_space_links(reader, image, image_size, stream_starts, options, free_space_records);
 
   report_stored(out, options, false);
-  for (auto& [offset, free_record] : free_space_records) report_record(out, free_record, options);
+  for (auto& [offset, free_record] : free_space_records) report_noted(out, free_record, options);
   recycle_records(options.m_records);
   return true;
 }

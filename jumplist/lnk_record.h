@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/vk_guid.h"
+#include "foundation/vk_parse_fault.h"
 #include "jumplist/idlist_segment.h"
 #include "shell/shell_item.h"
 
@@ -132,6 +133,10 @@ struct lnk_record_values {
   std::array<guid, 4> m_destlist_droids{};  // volume, object, birth volume, birth object
   uint8_t m_empty = 0;
   uint8_t m_from_free_space = 0;
+  // Where the parse of the link stopped short (damage, a cap, the parse
+  // guard), offsets from the link's first byte; the first few are kept.
+  std::array<parse_fault, 4> m_faults{};
+  uint8_t m_fault_count = 0;
 
   // The link itself.
   lnk_header m_header;
@@ -225,6 +230,10 @@ struct lnk_record_fields : lnk_record_values, lnk_record_texts {};
 struct lnk_record : lnk_record_fields {
   lnk_record();
 };
+
+// Keeps fault in the record's list, unless the same structure and cause is
+// already there or the list is full.
+void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept;
 
 // Every field back to its empty value except the three context texts
 // (m_source_name, m_source_type, m_source_alt_label).

@@ -258,6 +258,8 @@ bool run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
   }
   if (options.m_records_written == written && (!status_line || failure_is_access(options)))
     error_printf("%s", failure_line(options, path).c_str());
+  // What was not read in full comes after the records that were.
+  options.m_notes.flush(path);
   return done;
 }
 

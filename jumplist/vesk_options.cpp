@@ -47,6 +47,7 @@ void useropts::clear() {
   m_scan_offset = 0;
   m_failure = failure::none;
   m_failure_detail.clear();
+  m_notes.clear();
   m_records_written = 0;
   m_source_name.clear();
   m_scan_texts[0].clear();

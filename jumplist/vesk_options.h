@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "jumplist/file_notes.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
 
@@ -64,6 +65,8 @@ class useropts : public cmd_params, public lnk_dump_settings {
   };
   failure m_failure = failure::none;
   std::string m_failure_detail;
+  // What of the current file was damaged, cut or not reported.
+  file_notes m_notes;
   uint64_t m_records_written = 0;
   // Raw-image scan settings ("-ntfs_scan", its three "-include_*" flags,
   // "-offset"), the source name and the two texts a front end hands in.

@@ -1,0 +1,19 @@
+// Why a walk over a structure stopped before the end of its data: the
+// structure that failed, where it lay and what was wrong with it. Parsers hand
+// one back beside their result flag; the caller that reports the file says
+// it. The texts are static, so a fault is cheap to keep and to copy.
+#pragma once
+
+#include <cstdint>
+
+namespace vk {
+
+struct parse_fault {
+  const char* structure = nullptr;  // e.g. "extra-data block"
+  uint64_t offset = 0;              // from the first byte of the data the parser was handed
+  const char* cause = nullptr;      // e.g. "declared size runs past the data"
+
+  explicit operator bool() const noexcept { return structure != nullptr; }
+};
+
+}  // namespace vk

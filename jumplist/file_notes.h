@@ -1,0 +1,46 @@
+// What could not be read of the current file: structures a walk stopped at,
+// caps that cut a record, records that could not be reported. Each structure
+// and cause is said once per file, with a count when it repeats, on one line
+// of standard error once the file's records are written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/vk_parse_fault.h"
+
+namespace vk {
+
+struct lnk_record;
+
+class file_notes {
+ public:
+  // Notes a structure of the file that was damaged, cut or not reported.
+  // offset counts from the start of the file or, when stream is given, from
+  // the start of that compound-file stream.
+  void add(std::string_view structure, uint64_t offset, std::string_view cause,
+           std::string_view stream = {});
+  void add(const parse_fault& fault, uint64_t base, std::string_view stream = {});
+  // The faults a record's parse kept, its link starting at base (in the
+  // file, or in the named stream).
+  void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {});
+
+  bool any() const { return !m_notes.empty(); }
+  // The lines for the file named path, each ending in a line feed.
+  std::string lines(const std::string& path) const;
+  // Writes the lines to standard error and forgets them.
+  void flush(const std::string& path);
+  void clear() { m_notes.clear(); }
+
+ private:
+  struct note {
+    std::string structure, cause, stream;
+    uint64_t offset = 0;
+    uint64_t count = 0;
+  };
+  std::vector<note> m_notes;
+};
+
+}  // namespace vk
