@@ -137,16 +137,19 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   const size_t dot = last_dot_or_separator(path);
   if (dot == std::string_view::npos || path[dot] != '.') return;
   extension.assign(path.substr(dot + 1));
-  // Only the hexadecimal digits that run up to the dot name an AppID: in
-  // "manual.lnk" nothing does. At most the last 16 of them, read back from
-  // the dot; a separator is no digit, so the run stays in the name.
+  // An AppID is a 64-bit CRC written as 16 hexadecimal digits: the last 16
+  // of the run of digits up to the dot, and none when the run is shorter
+  // ("desc_pipe.lnk" ends in a digit, not an AppID). A separator is no
+  // digit, so the run stays in the name.
+  constexpr size_t k_appid_digits = 16;
   size_t first = dot;
   uint64_t digits = 0;
-  for (unsigned shift = 0; first > 0 && dot - first < 16; shift += 4, --first) {
+  for (unsigned shift = 0; first > 0 && dot - first < k_appid_digits; shift += 4, --first) {
     const int digit = kHexValues[static_cast<unsigned char>(path[first - 1])];
     if (digit < 0) break;
     digits |= static_cast<uint64_t>(digit) << shift;
   }
+  if (dot - first < k_appid_digits) return;
   text.assign(path.substr(first, dot - first));
   value = digits;
 }
