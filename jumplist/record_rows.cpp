@@ -1065,10 +1065,12 @@ void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o, cons
   }
 }
 
-// The target a body-file line names: the ID-list path, else the LinkInfo
-// path (local, else network), else the relative path, else the name.
+// The target a body-file line names: an ID-list path, else the LinkInfo
+// path (local, else network), else the first of the other texts that name
+// it, else the description.
 void put_bodyfile_target(line_sink& out, const lnk_record& r) {
-  if (!r.m_idlist_path.empty()) return out.put(r.m_idlist_path);
+  for (const std::string* s : {&r.m_idlist_path, &r.m_vista_idlist_path})
+    if (!s->empty()) return out.put(*s);
   const std::string& suffix = r.m_common_path_suffix;
   if (!r.m_local_base_path.empty()) {
     out.put(r.m_local_base_path);
@@ -1079,7 +1081,8 @@ void put_bodyfile_target(line_sink& out, const lnk_record& r) {
     if (!suffix.empty()) out.put('\\');
     return out.put(suffix);
   }
-  if (!r.m_relative_path.empty()) return out.put(r.m_relative_path);
+  for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
+    if (!s->empty()) return out.put(*s);
   if (!r.m_name.empty() && r.m_name[0] != '\0') out.put(r.m_name);
 }
 

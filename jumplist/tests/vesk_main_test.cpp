@@ -48,13 +48,18 @@ TEST(VeskMain, AppIdFromPath) {
        "automaticDestinations-ms"},
       {"c:\\x\\ABCD12345f7b5f1e01b83767.customDestinations-ms", "5f7b5f1e01b83767",
        0x5f7b5f1e01b83767, "customDestinations-ms"},
-      // A 64-bit CRC is 16 digits: a shorter run before the '.' is no AppID,
-      // a longer one gives its last 16.
+      // 16 digits or more before the '.' give their last 16; fewer only
+      // as the whole name of a jump list (a CRC without leading zeros).
       {"d/zz1a.bin", "", 0, "bin"},
       {"d/desc_pipe.lnk", "", 0, "lnk"},
       {"network_share.lnk", "", 0, "lnk"},
       {"d/name.txt", "", 0, "txt"},
       {"d/x_5f7b5f1e01b8376.lnk", "", 0, "lnk"},
+      {"d/a.5f7b5f1e01b8376.lnk", "", 0, "lnk"},
+      {"d/faef7def55a1d4b.automaticDestinations-ms", "faef7def55a1d4b", 0xfaef7def55a1d4b,
+       "automaticDestinations-ms"},
+      {"d\\e.customDestinations-MS", "e", 0xe, "customDestinations-MS"},
+      {"d/067.lnk", "", 0, "lnk"},
       {"d/x_5f7b5f1e01b83767.lnk", "5f7b5f1e01b83767", 0x5f7b5f1e01b83767, "lnk"},
       {"d/9abc5f7b5f1e01b83767.lnk", "5f7b5f1e01b83767", 0x5f7b5f1e01b83767, "lnk"},
       {"d/manual.lnk", "", 0, "lnk"},
