@@ -143,10 +143,14 @@ void set_field_separator(cmd_params& settings, std::string& text, bool flag) {
   } else if (text.find(',') != std::string::npos) {
     settings.m_replace_char = ',';
     settings.m_replacement_char = flag ? ';' : ' ';
-  } else if (text == "tab" || text == "\\t") {
-    settings.m_separator.assign(1, '\t');
-    settings.m_replace_char = 0;
-    settings.m_replacement_char = 0;
+  } else if (text.find(';') != std::string::npos) {
+    settings.m_replace_char = ';';
+    settings.m_replacement_char = ',';
+  } else if (text == "tab" || text == "\\t" || text.find('\t') != std::string::npos) {
+    // A tab inside a value would split its row.
+    if (text == "tab" || text == "\\t") settings.m_separator.assign(1, '\t');
+    settings.m_replace_char = '\t';
+    settings.m_replacement_char = ' ';
   } else {
     settings.m_replace_char = 0;
     settings.m_replacement_char = 0;

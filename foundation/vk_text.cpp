@@ -743,6 +743,47 @@ std::string& show_line_ends(std::string& text) {
   return text;
 }
 
+namespace {
+
+bool is_marked_control(unsigned char c) {
+  return (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+}  // namespace
+
+bool has_control_char(std::string_view text) {
+  for (const char c : text)
+    if (is_marked_control(static_cast<unsigned char>(c))) return true;
+  return false;
+}
+
+std::string& show_control_chars(std::string& text) {
+  if (!has_control_char(text)) return text;
+  vk::guarded([&] {
+    static const char hex[] = "0123456789abcdef";
+    std::string res;
+    res.reserve(text.size() + 16);
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (!is_marked_control(c)) {
+        res += static_cast<char>(c);
+      } else if (c == '\r' || c == '\n') {
+        // A CR and LF side by side are one line end, the first met leading.
+        const char other = c == '\r' ? '\n' : '\r';
+        const bool pair = i + 1 < n && text[i + 1] == other;
+        if (pair) ++i;
+        res += c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
+      } else {
+        const char mark[6] = {'[', '0', 'x', hex[c >> 4], hex[c & 0xF], ']'};
+        res.append(mark, sizeof(mark));
+      }
+    }
+    text = std::move(res);
+  });
+  return text;
+}
+
 int32_t trim_line_end(std::string& text) {
   size_t n = 0;
   while (n < text.size() &&

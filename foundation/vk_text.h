@@ -98,6 +98,14 @@ bool has_line_end(std::string_view text);
 // replacement.
 bool replace_char_find_line_ends(std::string& text, char from, char to);
 bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
+// True when the text holds a control character a one-line text cannot
+// keep: any C0 character but the tab, or DEL.
+bool has_control_char(std::string_view text);
+// Writes those characters as marks, so that the text stays on one line and
+// nothing in it is lost: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends
+// (every CR, paired or lone), "[0xNN]" (lower-case hex) for the others.
+// A tab stays as it is.
+std::string& show_control_chars(std::string& text);
 // Removes the CR and LF characters at the end; returns how many.
 int32_t trim_line_end(std::string& text);
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,

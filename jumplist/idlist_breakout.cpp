@@ -6,6 +6,7 @@
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
+#include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 
 namespace vk {
@@ -22,6 +23,7 @@ std::string item_name(const shell_item_record& item) {
 
 void take_item_fields(idlist_segment& segment, const shell_item_record& item) {
   segment.m_name = item_name(item);
+  show_control_chars(segment.m_name);  // one segment, one line
   segment.m_mft_entry = item.mft_entry;
   segment.m_mft_seq = item.mft_sequence;
   segment.m_modify_time = item.modified;

@@ -20,14 +20,6 @@ namespace {
 
 namespace L = lnk_layout;
 
-bool has_line_feed(const std::string& text) {
-  return text.find('\n') != std::string::npos;
-}
-
-void drop_if_line_feed(std::string& text) {
-  if (has_line_feed(text)) text.clear();
-}
-
 // NUL-terminated 8-bit text at `at`, ending at the end of the view at the
 // latest; the one 8-bit reader decides how its bytes become text.
 void text_z(byte_view view, size_t at, std::string& out) {
@@ -78,7 +70,6 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
     volume_label(volume, rec.m_volume_label);
-    drop_if_line_feed(rec.m_volume_label);
     rec.m_drive_type = drive_type_text(*volume.u32(L::volume_id::drive_type));
     char serial[9];
     serial_chars(serial, *volume.u32(L::volume_id::serial));
@@ -88,23 +79,15 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
     network_text(link, L::network_link::net_name_offset, rec.m_net_name);
-    drop_if_line_feed(rec.m_net_name);
     network_text(link, L::network_link::device_name_offset, rec.m_device_name);
-    drop_if_line_feed(rec.m_device_name);
   }
   if (link_info_part(data, off, I::local_base_path_offset, 0, at)) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (*data.u8(at) != 0) {
-      text_z(data, at, rec.m_local_base_path);
-      drop_if_line_feed(rec.m_local_base_path);
-    }
+    if (*data.u8(at) != 0) text_z(data, at, rec.m_local_base_path);
   }
   if (link_info_part(data, off, I::common_path_suffix_offset, 0, at)) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (*data.u8(at) != 0) {
-      text_z(data, at, rec.m_common_path_suffix);
-      drop_if_line_feed(rec.m_common_path_suffix);
-    }
+    if (*data.u8(at) != 0) text_z(data, at, rec.m_common_path_suffix);
   }
 }
 
@@ -187,8 +170,6 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
       rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
       rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;
     }
-    if (has_line_feed(rec.m_idlist_path)) rec.m_idlist_path = "<corrupted>";
-    drop_if_line_feed(rec.m_idlist_extra);
   }
   off = first + list_size;
   return true;
@@ -245,7 +226,6 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     }
     std::string& text = rec.*item.text;
     string_data(data.tail(off), unicode, text);
-    drop_if_line_feed(text);
     off = end;
   }
 

@@ -7,6 +7,7 @@
 #include "cmdline/path_alias.h"
 #include "foundation/uni_stream.h"
 #include "foundation/vk_numtext.h"
+#include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
@@ -447,6 +448,43 @@ void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropt
   w.flush_to(out);
 }
 
+// Every form writes a record's texts on its lines as they stand: a control
+// character, once made a mark, can neither break a line nor hide a text's
+// rest. Made in place once per record, before any form reads a text.
+void mark_control_chars(lnk_record& r) {
+  // A text that the labelled block shows only when its first character is
+  // not NUL stays hidden: as a C text it is empty.
+  for (std::string* text :
+       {&r.m_drive_type, &r.m_volume_serial, &r.m_volume_label, &r.m_net_name, &r.m_device_name,
+        &r.m_local_base_path, &r.m_common_path_suffix, &r.m_name})
+    if (!text->empty() && (*text)[0] == '\0') text->clear();
+  for (std::string* text : {&r.m_netbios_name,
+                            &r.m_idlist_path,
+                            &r.m_idlist_extra,
+                            &r.m_volume_label,
+                            &r.m_volume_serial,
+                            &r.m_drive_type,
+                            &r.m_net_name,
+                            &r.m_device_name,
+                            &r.m_local_base_path,
+                            &r.m_common_path_suffix,
+                            &r.m_name,
+                            &r.m_relative_path,
+                            &r.m_working_dir,
+                            &r.m_arguments,
+                            &r.m_icon_location,
+                            &r.m_environment_target,
+                            &r.m_machine_id,
+                            &r.m_icon_environment,
+                            &r.m_vista_idlist_path,
+                            &r.m_vista_idlist_extra})
+    show_control_chars(*text);
+  for (std::vector<std::string>* list :
+       {&r.m_idlist_details, &r.m_vista_idlist_details, &r.m_property_keys, &r.m_property_values})
+    for (std::string& text : *list) show_control_chars(text);
+  for (idlist_segment& segment : r.m_idlist_segments) show_control_chars(segment.m_name);
+}
+
 }  // namespace
 
 std::string record_date_time_text(uint64_t ticks, const time_format_settings& settings) {
@@ -499,6 +537,7 @@ std::string record_appid_text(const lnk::useropts& options) {
 
 bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options) {
   ++options.m_records_written;
+  mark_control_chars(record);
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
   out.setf(std::ios::dec, std::ios::basefield);

@@ -1065,6 +1065,27 @@ void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o, cons
   }
 }
 
+// The target a body-file line names: an ID-list path, else the LinkInfo
+// path (local, else network), else the first of the other texts that name
+// it, else the description.
+void put_bodyfile_target(line_sink& out, const lnk_record& r) {
+  for (const std::string* s : {&r.m_idlist_path, &r.m_vista_idlist_path})
+    if (!s->empty()) return out.put(*s);
+  const std::string& suffix = r.m_common_path_suffix;
+  if (!r.m_local_base_path.empty()) {
+    out.put(r.m_local_base_path);
+    return out.put(suffix);
+  }
+  if (!r.m_net_name.empty()) {
+    out.put(r.m_net_name);
+    if (!suffix.empty()) out.put('\\');
+    return out.put(suffix);
+  }
+  for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
+    if (!s->empty()) return out.put(*s);
+  if (!r.m_name.empty() && r.m_name[0] != '\0') out.put(r.m_name);
+}
+
 }  // namespace
 
 void register_record_columns(std::ostream& out, lnk::useropts& o) {
@@ -1189,6 +1210,8 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const std::string& d = o.m_separator;
     const bool listed = o.m_automatic_list || o.m_custom_list;
     const bool blank = !o.m_no_padding;
+    const char from = o.m_replacement_char ? o.m_replace_char : 0;
+    const char to = o.m_replacement_char;
     line_sink line(b.line);
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
@@ -1213,6 +1236,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
       line.put(d);
       line.put(r.m_source_type);
       line.put(d);
+      const size_t labels = line.size();
       bool first = true;
       for (int j = 0; j < 4; ++j) {
         if (!(e.members & (1u << j))) continue;
@@ -1220,6 +1244,8 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
         line.put(k_labels[j]);
         first = false;
       }
+      // The labels' own "; " stays in its column when ';' separates.
+      replace_from(line.data() + labels, line.size() - labels, from, to);
       line.put(tail.text());
     }
     const std::string_view text = line.text();
@@ -1239,11 +1265,17 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     line_sink line(b.line);
     line.put("0|");
     const size_t start = line.size();
-    line.put(v.m_target_name);
-    line.put(" (LNK TARGET)");
-    if (!r.m_idlist_path.empty()) {
-      line.put(" <- ");
-      line.put(shown_source_text(o));
+    put_bodyfile_target(line, r);
+    line.put(" (LNK TARGET) <- ");
+    line.put(shown_source_text(o));
+    // mactime folds lines of one name together: the DestList entry, or
+    // else the link's place in its file, makes each record's name its own.
+    if (o.m_automatic_list && !r.m_from_free_space) {
+      line.put(" #");
+      line.put_decimal(r.m_entry_num);
+    } else {
+      line.put(" @");
+      line.advance_to(put_hex_number_text(line.room(k_number_text_room), r.m_file_offset, true, 8));
     }
     if (!r.m_arguments.empty()) {
       line.put("; cmdargs-");

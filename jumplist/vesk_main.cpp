@@ -1,5 +1,6 @@
 #include "jumplist/vesk_main.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstring>
@@ -137,15 +138,30 @@ void assign_appid_from_path(std::string_view path, std::string& text, uint64_t& 
   const size_t dot = last_dot_or_separator(path);
   if (dot == std::string_view::npos || path[dot] != '.') return;
   extension.assign(path.substr(dot + 1));
-  // Only the hexadecimal digits that run up to the dot name an AppID: in
-  // "manual.lnk" nothing does. At most the last 16 of them, read back from
-  // the dot; a separator is no digit, so the run stays in the name.
+  // An AppID is a 64-bit CRC in hexadecimal: the last 16 of the digits that
+  // run up to the dot. Windows names a jump list by it without leading
+  // zeros, so a shorter run is one only as the whole name of a jump list
+  // ("faef7def55a1d4b.automaticDestinations-ms"); in "desc_pipe.lnk" the
+  // 'e' is no AppID. A separator is no digit, so the run stays in the name.
+  constexpr size_t k_appid_digits = 16;
   size_t first = dot;
   uint64_t digits = 0;
-  for (unsigned shift = 0; first > 0 && dot - first < 16; shift += 4, --first) {
+  for (unsigned shift = 0; first > 0 && dot - first < k_appid_digits; shift += 4, --first) {
     const int digit = kHexValues[static_cast<unsigned char>(path[first - 1])];
     if (digit < 0) break;
     digits |= static_cast<uint64_t>(digit) << shift;
+  }
+  if (dot - first < k_appid_digits) {
+    const bool whole_name = first == 0 || path[first - 1] == '/' || path[first - 1] == '\\';
+    auto is = [&](std::string_view kind) {
+      return extension.size() == kind.size() &&
+             std::equal(kind.begin(), kind.end(), extension.begin(), [](char k, char c) {
+               return k == std::tolower(static_cast<unsigned char>(c));
+             });
+    };
+    if (first == dot || !whole_name ||
+        !(is("automaticdestinations-ms") || is("customdestinations-ms")))
+      return;
   }
   text.assign(path.substr(first, dot - first));
   value = digits;

@@ -124,47 +124,41 @@ TEST(SettingsDefaults, SetDefaultsRestoresOptionsButKeepsCreation) {
 }
 
 TEST(SettingsSeparator, PicksTheInValueReplacement) {
-  cmd_params p;
-  std::string s = "tab";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, "\t");
-  EXPECT_EQ(p.m_replace_char, 0);
-  EXPECT_EQ(p.m_replacement_char, 0);
-  s = "\\t";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, "\t");
-  EXPECT_EQ(p.m_replace_char, 0);
-  s = "TAB";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, "\t");
-  EXPECT_EQ(s, "tab");  // the caller's text is lower-cased
-
-  s = ", ";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, ", ");
-  EXPECT_EQ(p.m_replace_char, ',');
-  EXPECT_EQ(p.m_replacement_char, ' ');
-  set_field_separator(p, s, true);
-  EXPECT_EQ(p.m_replacement_char, ';');
-
-  s = "|";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, "|");
-  EXPECT_EQ(p.m_replace_char, '|');
-  EXPECT_EQ(p.m_replacement_char, ';');
-
-  s = ";";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, ";");
-  EXPECT_EQ(p.m_replace_char, 0);
-  EXPECT_EQ(p.m_replacement_char, 0);
-
-  p.m_quoted_csv = 1;
-  s = ",";
-  set_field_separator(p, s, false);
-  EXPECT_EQ(p.m_separator, ",");
-  EXPECT_EQ(p.m_replace_char, 0);
-  EXPECT_EQ(p.m_replacement_char, 0);
+  // A separator met inside a value would split its row: each separator
+  // names what stands for it inside values.
+  struct row {
+    const char* text;
+    bool flag;
+    bool quoted;
+    const char* separator;
+    char from, to;
+    const char* lowered;
+  };
+  const row rows[] = {
+      {"tab", false, false, "\t", '\t', ' ', "tab"},
+      {"\\t", false, false, "\t", '\t', ' ', "\\t"},
+      {"TAB", false, false, "\t", '\t', ' ', "tab"},  // the caller's text is lower-cased
+      {"\t", false, false, "\t", '\t', ' ', "\t"},
+      {", ", false, false, ", ", ',', ' ', ", "},
+      {", ", true, false, ", ", ',', ';', ", "},
+      {"|", false, false, "|", '|', ';', "|"},
+      {";", false, false, ";", ';', ',', ";"},
+      {" ; ", true, false, " ; ", ';', ',', " ; "},
+      {"#", false, false, "#", 0, 0, "#"},
+      {",", false, true, ",", 0, 0, ","},
+      {";", false, true, ";", 0, 0, ";"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.text);
+    cmd_params p;
+    p.m_quoted_csv = r.quoted;
+    std::string s = r.text;
+    set_field_separator(p, s, r.flag);
+    EXPECT_EQ(p.m_separator, r.separator);
+    EXPECT_EQ(p.m_replace_char, r.from);
+    EXPECT_EQ(p.m_replacement_char, r.to);
+    EXPECT_EQ(s, r.lowered);
+  }
 }
 
 TEST(SettingsCopy, CopiesSettingsButNotStreamsOrRowTarget) {

@@ -104,8 +104,8 @@ TEST(CommonOptions, SeparatorAndTheCharacterReplacedInValues) {
     char replaced, replacement;
   };
   const row rows[] = {
-      {{"-csv_separator", "tab"}, "\t", 0, 0},
-      {{"-csv_separator", ";"}, ";", 0, 0},
+      {{"-csv_separator", "tab"}, "\t", '\t', ' '},
+      {{"-csv_separator", ";"}, ";", ';', ','},
       {{"-csv_separator", " | "}, " | ", '|', ';'},
       {{"-csv_separator", " , ", "-no_whitespace"}, ",", ',', ' '},
       {{"-csv", "-csv_separator", "|"}, "|", '|', ';'},

@@ -59,6 +59,32 @@ TEST(TextLineEnds, ShowLineEnds) {
   EXPECT_EQ(shown("\n"), "[LF]");
 }
 
+TEST(TextLineEnds, ShowControlChars) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> rows[] = {
+      {"a\r\nb", "a[CRLF]b"},
+      {"a\n\rb", "a[LFCR]b"},
+      {"a\nb\rc", "a[LF]b[CR]c"},  // a lone CR too, beside an LF elsewhere
+      {"\r\n\r", "[CRLF][CR]"},
+      {"\n\r\n", "[LFCR][LF]"},
+      {"\r\r\n\n", "[CR][CRLF][LF]"},
+      {"x\n\n\ncalc", "x[LF][LF][LF]calc"},
+      {"x\ty\t", "x\ty\t"},
+      {"\x1b[31m", "[0x1b][31m"},
+      {"a\x7f", "a[0x7f]"},
+      {"\0b\x01\x1f"s, "[0x00]b[0x01][0x1f]"},
+      {"\xD0\x9E \xC2\x85 ~", "\xD0\x9E \xC2\x85 ~"},  // UTF-8, C1 included, stays
+      {"[LF]", "[LF]"},
+      {"", ""},
+  };
+  for (const auto& [text, want] : rows) {
+    SCOPED_TRACE(text);
+    std::string s = text;
+    EXPECT_EQ(show_control_chars(s), want);
+    EXPECT_EQ(has_control_char(text), text != want);
+  }
+}
+
 TEST(TextLineEnds, TrimLineEnd) {
   std::string s = "abc\r\n\r";
   EXPECT_EQ(trim_line_end(s), 3);

@@ -3,6 +3,7 @@
 // sample files read back by other tools (Python's csv reader, mactime).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -109,7 +110,225 @@ TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
   EXPECT_EQ(entries[0],
             "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|"
             "create time");
-  EXPECT_EQ(entries[3], "0| (LNK TARGET)|0||0|0|4096|0|0|1709622489|0");
+  EXPECT_EQ(entries[3], "0|C:\\Temp\\report.docx (LNK TARGET) <- " + k_list +
+                            " #10|0||0|0|4096|0|0|1709622489|0");
+}
+
+std::vector<std::string> split_by(const std::string& line, char sep) {
+  std::vector<std::string> out(1);
+  for (char c : line) {
+    if (c == sep)
+      out.emplace_back();
+    else
+      out.back() += c;
+  }
+  return out;
+}
+
+bool holds(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Line ends and other control characters inside a link's texts: every text
+// kept whole, each such character a mark, each record on its own lines in
+// every form (a tab stays where it separates nothing).
+TEST(RecordRowsCli, ControlCharactersInTextsAreMarkedInEveryForm) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec s;
+  s.write_time = 133540960890000000ull;  // 2024-03-05 07:08:09
+  s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                     file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "a\nb.txt")});
+  lnk_link_info li;
+  li.label = "VOL\nX";
+  li.local_base_path = "C:\\dir\\";
+  li.network = lnk_network_link{"\\\\srv\\sh\nare", "Z\n:"};
+  li.suffix = "f\x1b.txt";
+  s.link_info = li;
+  s.strings[lnk_name] = u"desc\rmore";
+  s.strings[lnk_relative_path] = u"..\\r\x7f";
+  s.strings[lnk_working_dir] = u"C:\\w\r\nx";
+  s.strings[lnk_arguments] = u"/c\n\n\ncalc.exe";
+  s.strings[lnk_icon_location] =
+      u"i\x01"
+      u"con\tx";
+  const auto link = write_lnk(s);
+  tree.file("t.lnk", std::string(link.begin(), link.end()));
+
+  struct row {
+    const char* form;
+    size_t lines;  // with the header
+    char separator;
+    std::vector<std::string> parts;
+  };
+  const std::vector<row> rows = {
+      {"",
+       0,
+       0,
+       {"\nID List:                  {CLSID_MyComputer}\\a[LF]b.txt\n",
+        "\nVolume label:             VOL[LF]X\n",
+        "\nNetwork name:             \\\\srv\\sh[LF]are\n", "\nDevice name:              Z[LF]:\n",
+        "\nCommon path:              f[0x1b].txt\n", "\nDescription:              desc[CR]more\n",
+        "\nRelative path:            ..\\r[0x7f]\n", "\nWorking directory:        C:\\w[CRLF]x\n",
+        "\nCmdline args:             /c[LF][LF][LF]calc.exe\n",
+        "\nIcon filename:            i[0x01]con\tx\n"}},
+      {"-csv",
+       2,
+       ',',
+       {",{CLSID_MyComputer}\\a[LF]b.txt,", ",VOL[LF]X,C:\\dir\\,f[0x1b].txt,",
+        ",[NetworkName]: \\\\srv\\sh[LF]are; [DeviceName]: Z[LF]:,",
+        ",[Description]: desc[CR]more; [RelPath]: ..\\r[0x7f]; [WorkDir]: C:\\w[CRLF]x; "
+        "[CmdArgs]: /c[LF][LF][LF]calc.exe; [IconName]: i[0x01]con\tx,"}},
+      {"-csvl2t",
+       2,
+       ',',
+       {",{CLSID_MyComputer}\\a[LF]b.txt,{CLSID_MyComputer}\\a[LF]b.txt <- t.lnk; vol "
+        "label-VOL[LF]X; local "
+        "path-C:\\dir\\; cmdargs-/c[LF][LF][LF]calc.exe,"}},
+      {"-bodyfile",
+       2,
+       '|',
+       {"\n0|{CLSID_MyComputer}\\a[LF]b.txt (LNK TARGET) <- t.lnk @0x00000000; "
+        "cmdargs-/c[LF][LF][LF]calc.exe (rawscan)|"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.form);
+    std::vector<std::string> args = {"-quiet", "t.lnk"};
+    if (*r.form) args.insert(args.begin(), r.form);
+    const outcome o = vesk(tree, args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::string text = after_header(o.out);
+    for (const char c : text)
+      EXPECT_TRUE(c == '\n' || c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))
+          << static_cast<int>(c);
+    for (const std::string& part : r.parts) EXPECT_TRUE(holds("\n" + text, part)) << part << text;
+    if (!r.separator) continue;
+    const auto lines = report_lines(o);
+    EXPECT_EQ(lines.size(), r.lines) << text;
+    for (const auto& line : lines)
+      EXPECT_EQ(split_by(line, r.separator).size(), split_by(lines[0], r.separator).size());
+  }
+}
+
+// A body-file name is its record's own: mactime, which folds lines of one
+// name together, lists each record with its own size.
+TEST(RecordRowsCli, BodyFileNamesAreTheirRecordsOwn) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // Links without an ID list, each target from another part (the LinkInfo
+  // paths as liblnk joins them).
+  lnk_spec local, network, relative, named;
+  local.file_size = 81920;
+  lnk_link_info li;
+  li.local_base_path = "C:\\Temp\\";
+  li.suffix = "big.bin";
+  local.link_info = li;
+  network.file_size = 1200;
+  lnk_link_info net;
+  net.has_volume = false;
+  net.network = lnk_network_link{"\\\\srv\\share", ""};
+  net.suffix = "doc.txt";
+  network.link_info = net;
+  network.strings[lnk_working_dir] = u"C:\\w";  // a network path alone keeps no record
+  relative.file_size = 24576;
+  relative.strings[lnk_relative_path] = u"..\\rel.txt";
+  relative.strings[lnk_name] = u"a name";
+  named.strings[lnk_name] = u"only a name";
+  std::vector<destlist_test_entry> entries(3);
+  cfb_writer w;
+  const lnk_spec* specs[] = {&local, &network, &relative};
+  for (uint64_t i = 0; i < 3; ++i) {
+    entries[i].entry_num = 3 - i;
+    entries[i].mru_time = 133540960891234567ull;  // one time for all three
+    w.stream(std::u16string(1, static_cast<char16_t>(u'3' - i)), write_lnk(*specs[i]));
+  }
+  w.stream(u"DestList", build_destlist(4, entries));
+  const auto list = w.build();
+  tree.file(k_list, std::string(list.begin(), list.end()));
+  // Two links of one carved file, at 0x100 and 0x400.
+  std::string carve;
+  for (const auto& [at, spec] : {std::pair{0x100, &named}, {0x400, &relative}}) {
+    const auto bytes = write_lnk(*spec);
+    carve.resize(at, '\0');
+    carve.append(bytes.begin(), bytes.end());
+  }
+  tree.file("c.bin", carve);
+
+  const std::string list_name = " <- " + k_list;
+  const outcome body = vesk(tree, {"-bodyfile", "-quiet", "-pipe"}, k_list + "\nc.bin\n");
+  EXPECT_EQ(body.status, 0) << body.err;
+  auto lines = report_lines(body);
+  ASSERT_EQ(lines.size(), 6u) << body.out;
+  std::sort(lines.begin() + 1, lines.end());
+  const std::vector<std::string> want = {
+      "0|..\\rel.txt (LNK TARGET) <- c.bin @0x00000400 (rawscan)|0||0|0|24576|0|0|0|0",
+      "0|..\\rel.txt (LNK TARGET)" + list_name + " #1|0||0|0|24576|0|0|1709622489|0",
+      "0|C:\\Temp\\big.bin (LNK TARGET)" + list_name + " #3|0||0|0|81920|0|0|1709622489|0",
+      "0|\\\\srv\\share\\doc.txt (LNK TARGET)" + list_name + " #2|0||0|0|1200|0|0|1709622489|0",
+      "0|only a name (LNK TARGET) <- c.bin @0x00000100 (rawscan)|0||0|0|0|0|0|0|0",
+  };
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), want);
+
+  if (!have_command("mactime")) {
+    std::cout << "mactime is not installed: body file not fed to it\n";
+    return;
+  }
+  std::string listed;
+  for (size_t i = 1; i < lines.size(); ++i) listed += lines[i] + "\n";
+  tree.file("list.body", listed);
+  const std::string cmd = "mactime -b " + quoted(tree.path("list.body")) + " -d -z UTC >" +
+                          quoted(tree.path("mactime.out")) + " 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << slurp(tree.path("mactime.out"));
+  const std::string timeline = slurp(tree.path("mactime.out"));
+  for (const char* size : {",81920,", ",1200,", ",24576,"})
+    EXPECT_TRUE(holds(timeline, size)) << size << "\n" << timeline;
+}
+
+// A value holding the run's separator keeps its row whole: ';' inside a
+// value becomes ',' when ';' separates, a tab a blank when a tab does.
+TEST(RecordRowsCli, ValuesHoldingTheSeparator) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec s;
+  s.attributes = 0x21;  // read-only and archive: "; " between the names
+  s.write_time = s.access_time = 133540960890000000ull;
+  s.strings[lnk_arguments] = u"a;b\tc,d";
+  const auto link = write_lnk(s);
+  tree.file("s.lnk", std::string(link.begin(), link.end()));
+  const size_t csv_titles =
+      split_by(report_lines(vesk(tree, {"-csv", "-quiet", "s.lnk"}))[0], ',').size();
+
+  struct row {
+    const char* form;
+    const char* separator;
+    char sep;
+    size_t titles;
+    std::vector<std::string> parts;
+  };
+  const std::vector<row> rows = {
+      {"-csv",
+       ";",
+       ';',
+       csv_titles,
+       {";FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_ARCHIVE;", ";[CmdArgs]: a,b\tc,d;"}},
+      {"-csv",
+       "tab",
+       '\t',
+       csv_titles,
+       {"\tFILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_ARCHIVE\t", "\t[CmdArgs]: a;b c,d\t"}},
+      {"-csvl2t", ";", ';', 17, {";Last Modified, Last Access;", ", cmdargs-a,b\tc,d;"}},
+      {"-csvl2t", "tab", '\t', 17, {"\tLast Modified; Last Access\t", "; cmdargs-a;b c,d\t"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(std::string(r.form) + " " + r.separator);
+    const outcome o = vesk(tree, {r.form, "-csv_separator", r.separator, "-quiet", "s.lnk"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto lines = report_lines(o);
+    ASSERT_EQ(lines.size(), 2u) << o.out;
+    for (const auto& line : lines) EXPECT_EQ(split_by(line, r.sep).size(), r.titles) << line;
+    for (const std::string& part : r.parts)
+      EXPECT_TRUE(holds(o.out, part)) << part << "\n" << o.out;
+  }
 }
 
 std::string trimmed(const std::string& s) {

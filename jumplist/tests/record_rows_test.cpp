@@ -407,7 +407,8 @@ TEST(RecordRows, BodyFileLines) {
   };
   const std::vector<row> rows = {
       {"entry 10", [](lnk_record&, lnk::useropts&) {},
-       "0| (LNK TARGET)|0||0|0|4096|0|0|1709622489|0"},
+       "0|C:\\Temp\\report.docx (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms "
+       "#10|0||0|0|4096|0|0|1709622489|0"},
       {"ID-list path, arguments, MFT entry",
        [](lnk_record& r, lnk::useropts&) {
          r.m_idlist_path = "C:\\a|b";
@@ -415,18 +416,20 @@ TEST(RecordRows, BodyFileLines) {
          r.m_target_mft_entry = 77;
          r.m_header.m_create_time = k_2024_03_05_070809;
        },
-       "0|C:\\a;b (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms; cmdargs--x"
+       "0|C:\\a;b (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms #10; cmdargs--x"
        "|77||0|0|4096|0|0|1709622489|1709622489"},
       {"carved, no MFT column",
        [](lnk_record& r, lnk::useropts& o) {
          carved_file(o);
          o.m_show_target_mft = false;
+         r.m_local_base_path.clear();
          r.m_relative_path = "..\\r";
+         r.m_file_offset = 0x12345678a;
          r.m_target_mft_entry = 77;
          r.m_mru_time = 0;
          r.m_header.m_access_time = UINT64_MAX;
        },
-       "0|..\\r (LNK TARGET) (rawscan)|0||0|0|4096|0|0|0|0"},
+       "0|..\\r (LNK TARGET) <- x.lnk @0x12345678a (rawscan)|0||0|0|4096|0|0|0|0"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

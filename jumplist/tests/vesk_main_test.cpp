@@ -48,11 +48,21 @@ TEST(VeskMain, AppIdFromPath) {
        "automaticDestinations-ms"},
       {"c:\\x\\ABCD12345f7b5f1e01b83767.customDestinations-ms", "5f7b5f1e01b83767",
        0x5f7b5f1e01b83767, "customDestinations-ms"},
-      {"d/zz1a.bin", "1a", 0x1a, "bin"},
-      // Only the digits that run up to the '.': none before a letter past 'f'.
+      // 16 digits or more before the '.' give their last 16; fewer only
+      // as the whole name of a jump list (a CRC without leading zeros).
+      {"d/zz1a.bin", "", 0, "bin"},
+      {"d/desc_pipe.lnk", "", 0, "lnk"},
+      {"network_share.lnk", "", 0, "lnk"},
+      {"d/name.txt", "", 0, "txt"},
+      {"d/x_5f7b5f1e01b8376.lnk", "", 0, "lnk"},
+      {"d/a.5f7b5f1e01b8376.lnk", "", 0, "lnk"},
+      {"d/faef7def55a1d4b.automaticDestinations-ms", "faef7def55a1d4b", 0xfaef7def55a1d4b,
+       "automaticDestinations-ms"},
+      {"d\\e.customDestinations-MS", "e", 0xe, "customDestinations-MS"},
+      {"d/067.lnk", "", 0, "lnk"},
+      {"d/x_5f7b5f1e01b83767.lnk", "5f7b5f1e01b83767", 0x5f7b5f1e01b83767, "lnk"},
+      {"d/9abc5f7b5f1e01b83767.lnk", "5f7b5f1e01b83767", 0x5f7b5f1e01b83767, "lnk"},
       {"d/manual.lnk", "", 0, "lnk"},
-      {"network_share.lnk", "e", 0xe, "lnk"},
-      {"d/name.txt", "e", 0xe, "txt"},
       // A bare name (read from the current folder) has its AppID too.
       {"1b4dd67f29cb1962.automaticDestinations-ms", "1b4dd67f29cb1962", 0x1b4dd67f29cb1962,
        "automaticDestinations-ms"},
@@ -73,8 +83,9 @@ TEST(VeskMain, AppIdFromPath) {
     for (const char* tail : {"/1a.lnk", "\\1a.lnk", "/b\\1a.lnk", "\\b/1a.lnk", "1a.lnk"}) {
       const std::string path = std::string(lead, 'x') + "/y.z.q" + std::string(lead, 'c') + tail;
       SCOPED_TRACE(path);
-      // Without a separator in the tail the name takes in the 'c's before it.
-      std::string text = tail[0] == '1' ? std::string(lead, 'c') + "1a" : "1a";
+      // Without a separator in the tail the name takes in the 'c's before it,
+      // which make 16 digits from 14 of them on.
+      std::string text = tail[0] == '1' && lead >= 14 ? std::string(lead, 'c') + "1a" : "";
       if (text.size() > 16) text.erase(0, text.size() - 16);
       const source_appid id = appid_from_path(path);
       EXPECT_EQ(id.text, text);
