@@ -151,6 +151,11 @@ time& time_from_dos(time& t, uint16_t dos_date, uint16_t dos_time, bool utc) {
       fields.tm_min > 59 || fields.tm_hour > 23) {
     return t;
   }
+  // A day past its month's end (February 30, April 31) names no day: it is
+  // refused rather than run on into the next month.
+  const int16_t* starts =
+      is_leap(fields.tm_year + 1900) ? k_month_starts_leap : k_month_starts_common;
+  if (fields.tm_mday > starts[fields.tm_mon + 1] - starts[fields.tm_mon]) return t;
   time_from_tm(t, fields, 0, utc);
   return t;
 }

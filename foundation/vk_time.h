@@ -122,8 +122,9 @@ void time_clear(time& t);
 // Derives every field from the ticks; returns the validity flag.
 bool time_set_filetime(time& t, uint64_t ticks);
 
-// From a DOS date word and DOS time word; out-of-range fields leave the value
-// cleared and invalid. utc false reads the fields as local time.
+// From a DOS date word and DOS time word; out-of-range fields (a day past its
+// month's end among them) leave the value cleared and invalid. utc false
+// reads the fields as local time.
 time& time_from_dos(time& t, const uint16_t (&date_time)[2], bool utc);
 time& time_from_dos(time& t, uint16_t dos_date, uint16_t dos_time, bool utc);
 time time_from_dos(const uint16_t (&date_time)[2], bool utc);

@@ -114,28 +114,26 @@ auto vector_units(const std::vector<uint16_t>& v) {
   return [&v](size_t i) -> uint32_t { return v[i]; };
 }
 
+// U+FFFD, the replacement character, for a unit that is half of no pair.
+constexpr uint32_t k_replacement = 0xFFFD;
+
 // Decoding of UTF-16 text inside parsed structures: the units are taken
-// under the limit up to the first zero unit; when every high surrogate has
-// its low partner the text is decoded normally, otherwise unit by unit (each
-// unit its own code point). Returns the number of units taken.
+// under the limit up to the first zero unit; pairs are joined and a
+// surrogate that is half of no pair becomes U+FFFD, so that the text always
+// has a well-formed UTF-8 form. Returns the number of units taken.
 template <class Emit>
 size_t decode_struct_utf16(const uint8_t* p, size_t limit, Emit&& emit) {
   const auto unit = le_units(p);
   size_t n = 0;
   while (n < limit && unit(n) != 0) ++n;
-  bool paired = true;
   for (size_t i = 0; i < n; ++i) {
-    if (!is_high_surrogate(unit(i))) continue;
-    if (i + 1 >= n || !is_low_surrogate(unit(i + 1))) {
-      paired = false;
-      break;
+    const uint32_t u = unit(i);
+    if (is_high_surrogate(u) && i + 1 < n && is_low_surrogate(unit(i + 1))) {
+      emit(join_surrogates(u, unit(i + 1)));
+      ++i;
+    } else {
+      emit(is_high_surrogate(u) || is_low_surrogate(u) ? k_replacement : u);
     }
-    ++i;
-  }
-  if (paired) {
-    walk_utf16(n, unit, emit);
-  } else {
-    for (size_t i = 0; i < n; ++i) emit(unit(i));
   }
   return n;
 }
@@ -261,90 +259,81 @@ bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units
 // when full. Eight units at a time while they are ASCII (the terminator found
 // inside such a block ends the text there); any other unit is encoded on its
 // own. A text of unknown length (a buffer that need only hold its
-// terminator) is read unit by unit. A high surrogate without its low partner
-// starts the text over unit by unit. Returns the number of units taken.
+// terminator) is read unit by unit. Returns the number of units taken.
 size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out) {
   constexpr size_t k_room = 256;
   char buf[k_room];
-  bool paired = true;
-  for (;;) {
-    size_t i = 0;
-    size_t k = 0;
-    bool again = false;
-    while (i < limit) {
-      if (k > k_room - 32) {
-        out.append(buf, k);
-        k = 0;
+  size_t i = 0;
+  size_t k = 0;
+  while (i < limit) {
+    if (k > k_room - 32) {
+      out.append(buf, k);
+      k = 0;
+    }
+    if (whole_units && i + 8 <= limit) {
+      uint64_t a, b;
+      load_units8(p + 2 * i, a, b);
+      if (((a | b) & k_high_bits) == 0) {
+        // Every unit is below 0x80: adding 0x7F sets bit 7 of each one not zero.
+        const uint64_t za = ~(a + k_seven_f) & k_bit7, zb = ~(b + k_seven_f) & k_bit7;
+        const uint64_t packed = pack_ascii4(a) | (uint64_t{pack_ascii4(b)} << 32);
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(buf + k, &packed, 8);
+        } else {
+          for (int j = 0; j < 8; ++j) buf[k + j] = static_cast<char>(packed >> (8 * j));
+        }
+        if ((za | zb) == 0) {
+          k += 8;
+          i += 8;
+          continue;
+        }
+        const size_t n = za ? std::countr_zero(za) / 16 : 4 + std::countr_zero(zb) / 16;
+        k += n;
+        i += n;
+        break;
       }
-      if (whole_units && i + 8 <= limit) {
-        uint64_t a, b;
-        load_units8(p + 2 * i, a, b);
-        if (((a | b) & k_high_bits) == 0) {
-          // Every unit is below 0x80: adding 0x7F sets bit 7 of each one not zero.
-          const uint64_t za = ~(a + k_seven_f) & k_bit7, zb = ~(b + k_seven_f) & k_bit7;
-          const uint64_t packed = pack_ascii4(a) | (uint64_t{pack_ascii4(b)} << 32);
-          if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(buf + k, &packed, 8);
-          } else {
-            for (int j = 0; j < 8; ++j) buf[k + j] = static_cast<char>(packed >> (8 * j));
-          }
-          if ((za | zb) == 0) {
-            k += 8;
-            i += 8;
-            continue;
-          }
-          const size_t n = za ? std::countr_zero(za) / 16 : 4 + std::countr_zero(zb) / 16;
-          k += n;
-          i += n;
+    }
+    // Up to eight units one by one.
+    const size_t stop = i + 8 < limit ? i + 8 : limit;
+    bool ended = false;
+    while (i < stop) {
+      uint32_t u = load_le16(p + 2 * i);
+      if (u < 0x80) {
+        if (u == 0) {
+          ended = true;
           break;
         }
-      }
-      // Up to eight units one by one.
-      const size_t stop = i + 8 < limit ? i + 8 : limit;
-      bool ended = false;
-      while (i < stop) {
-        uint32_t u = load_le16(p + 2 * i);
-        if (u < 0x80) {
-          if (u == 0) {
-            ended = true;
-            break;
-          }
-          buf[k++] = static_cast<char>(u);
-          ++i;
-        } else if (u < 0x800) {
-          buf[k++] = static_cast<char>(0xC0 | (u >> 6));
-          buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
-          ++i;
-        } else if (paired && is_high_surrogate(u)) {
-          const uint32_t next = i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
-          if (!is_low_surrogate(next)) {
-            paired = false;
-            again = true;
-            ended = true;
-            break;
-          }
+        buf[k++] = static_cast<char>(u);
+        ++i;
+      } else if (u < 0x800) {
+        buf[k++] = static_cast<char>(0xC0 | (u >> 6));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        ++i;
+      } else {
+        // A pair's low half may lie past this block of eight, never past
+        // the limit: a zero unit there is not a low half.
+        const uint32_t next =
+            is_high_surrogate(u) && i + 1 < limit ? load_le16(p + 2 * (i + 1)) : 0;
+        if (is_low_surrogate(next)) {
           u = join_surrogates(u, next);
           buf[k++] = static_cast<char>(0xF0 | (u >> 18));
           buf[k++] = static_cast<char>(0x80 | ((u >> 12) & 0x3F));
           buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
           buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
           i += 2;
-        } else {
-          buf[k++] = static_cast<char>(0xE0 | (u >> 12));
-          buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-          buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
-          ++i;
+          continue;
         }
+        if (is_high_surrogate(u) || is_low_surrogate(u)) u = k_replacement;
+        buf[k++] = static_cast<char>(0xE0 | (u >> 12));
+        buf[k++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        buf[k++] = static_cast<char>(0x80 | (u & 0x3F));
+        ++i;
       }
-      if (ended) break;
     }
-    if (again) {
-      out.clear();
-      continue;
-    }
-    out.append(buf, k);
-    return i;
+    if (ended) break;
   }
+  out.append(buf, k);
+  return i;
 }
 
 // Strict UTF-8 decoding into a wide text or a code-point vector.

@@ -23,6 +23,8 @@ namespace vk {
 // zero unit, and return the bytes consumed (twice the units taken, plus 2
 // when count_terminator is set and a zero unit was found inside the bytes),
 // so the caller can step over the string. The pointer may be unaligned.
+// Surrogate pairs are joined; a surrogate that is half of no pair becomes
+// U+FFFD, so the UTF-8 form is always well formed.
 //
 //   std::string name;
 //   pos += vk::utf16_to_utf8(buf + pos, size - pos, name);

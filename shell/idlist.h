@@ -110,6 +110,8 @@ bool is_type_52_body(const uint8_t* p, int64_t available);
 bool is_type_64_item(const uint8_t* p, int64_t available);
 bool is_network_item(const uint8_t* p, int64_t available);
 bool is_network_type_item(const uint8_t* p, int64_t available);
+// An item type byte (a record's item_type) of the network items.
+bool is_network_type_byte(uint16_t type);
 bool is_file_entry_item(const uint8_t* p, int64_t available);
 bool is_94_byte_structure(const uint8_t* p, int64_t available);
 bool is_string_named_value(const uint8_t* p, int64_t available);

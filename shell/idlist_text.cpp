@@ -16,7 +16,15 @@ namespace vk {
 
 void append_property_value_text(std::string& out, const property_value& v,
                                 const cmd_params& settings) {
-  if (v.is_number) {
+  if (holds_filetime(v)) {
+    filetime_texts t;
+    if (filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor)) {
+      t.append_to(out);
+      out += " [UTC]";
+    } else {
+      append_hex_number_text(out, v.number, true, 1);
+    }
+  } else if (v.is_number) {
     if (v.vartype == 7) {
       const time t = time_from_double(std::bit_cast<double>(v.number), type_time::ole);
       if (t.valid())
@@ -27,14 +35,6 @@ void append_property_value_text(std::string& out, const property_value& v,
       append_hex_number_text(out, v.number, true, 8);
     } else {
       append_decimal(out, v.number);
-    }
-  } else if (v.is_filetime) {
-    filetime_texts t;
-    if (filetime_date_clock(t, v.number, settings.m_time_settings.m_descriptor)) {
-      t.append_to(out);
-      out += " [UTC]";
-    } else {
-      append_hex_number_text(out, v.number, true, 1);
     }
   } else {
     out += v.text;

@@ -14,7 +14,8 @@
 
 namespace vk {
 
-// Item texts joined by "\" (every run of backslashes squeezed to one, no
+// Item texts joined by "\" (every run of backslashes squeezed to one, but a
+// network item's name starting "\\\\" keeps both in place of the separator; no
 // trailing one), every distinct detail once in first-seen order, and the
 // last item's FILETIME ticks (0: none). Sets each item's long_name to its
 // text. True when path is not empty. Nested lists deeper than the parse

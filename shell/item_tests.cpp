@@ -14,10 +14,11 @@ using L::le8;
 byte_view sized_view(const uint8_t* p, uint16_t size) {
   return byte_view(p, size);
 }
-bool network_type(uint8_t t) {
+}  // namespace
+
+bool is_network_type_byte(uint16_t t) {
   return t == 0x20 || (t >= 0x40 && t <= 0x4B) || (t >= 0x4D && t <= 0x4F) || t == 0xC3;
 }
-}  // namespace
 
 bool is_type_1e_item(const uint8_t* p, int64_t available) {
   return sized_structure(p, available, 20) && p[2] == 0x1E;
@@ -86,11 +87,11 @@ bool is_type_64_item(const uint8_t* p, int64_t available) {
 
 bool is_network_item(const uint8_t* p, int64_t available) {
   return sized_structure(p, available, 6) && p[5] >= 0x20 && p[5] <= 0x7D &&
-         (network_type(p[2]) || p[2] == 0x43);
+         (is_network_type_byte(p[2]) || p[2] == 0x43);
 }
 
 bool is_network_type_item(const uint8_t* p, int64_t available) {
-  return sized_structure(p, available, 6) && (network_type(p[2]) || p[2] == 0x43);
+  return sized_structure(p, available, 6) && (is_network_type_byte(p[2]) || p[2] == 0x43);
 }
 
 bool is_file_entry_item(const uint8_t* p, int64_t available) {

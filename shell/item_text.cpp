@@ -16,6 +16,7 @@
 #include "foundation/vk_string.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
+#include "shell/idlist.h"
 #include "shell/idlist_text.h"
 #include "shell/parse_ctx.h"
 #include "shell/property_keys.h"
@@ -580,9 +581,22 @@ inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
   return false;
 }
 
+// The length of the leading "\\\\" run of a network item's text that starts a
+// network name (\\server\share); 0 for any other item or text.
+size_t network_name_lead(const shell_item_record& item) {
+  const std::string& text = item.long_name;
+  if (text.size() < 3 || text[0] != '\\' || text[1] != '\\' ||
+      !is_network_type_byte(item.item_type))
+    return 0;
+  const size_t lead = text.find_first_not_of('\\');
+  return lead == std::string::npos ? 0 : lead;
+}
+
 // Appends to path the texts in order, each followed by a backslash, with
-// every run of backslashes, across the joints too, made one. The room is
-// made once; a text with no backslash (most are) is copied whole.
+// every run of backslashes, across the joints too, made one; only a network
+// name keeps its two leading backslashes, in place of the separator before
+// it. The room is made once; a text with no backslash (most are) is copied
+// whole.
 void append_path(std::string& path, const shell_item_list& items) {
   size_t room = 0;
   for (const shell_item_record& item : items) room += item.long_name.size() + 1;
@@ -594,7 +608,15 @@ void append_path(std::string& path, const shell_item_list& items) {
     const std::string& text = item.long_name;
     if (text.empty()) continue;
     const char* from = text.data();
-    const size_t n = text.size();
+    size_t n = text.size();
+    if (const size_t lead = network_name_lead(item)) {
+      // Two written for a run of at least two taken: the room holds.
+      while (to != start + at && to[-1] == '\\') --to;
+      *to++ = '\\';
+      *to++ = '\\';
+      from += lead;
+      n -= lead;
+    }
     if (copy_short_without_backslash(from, n, to)) {
       to += n;
     } else if (n > 16 && !std::memchr(from, '\\', n)) {

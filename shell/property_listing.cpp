@@ -61,7 +61,7 @@ void write_listing_line(const property_value& v, std::ostream& os, const std::st
 
   if (!v.key_known) {
     os << v.text;
-  } else if (v.is_filetime) {
+  } else if (holds_filetime(v)) {
     write_date_time(os, time_from_u64(v.number, type_time::filetime));
   } else if (v.is_number) {
     if (v.vartype == 7) {

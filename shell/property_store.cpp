@@ -538,8 +538,9 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
             append_property_value_text(value, *v, settings);
           } else {
             append_property_key_text(key, e->fmtid, e->pid);
-            if (e->is_number | e->is_filetime) {
-              // Shown by its number alone.
+            if (e->vartype != 31) {
+              // A time, shown by its number alone; a text stays a text under
+              // a date key too.
               property_value& number = shown_value;
               number.is_number = e->is_number;
               number.is_filetime = e->is_filetime;

@@ -43,7 +43,7 @@ struct property_value {
   uint8_t table_bit3 = 0;
   uint8_t table_bit0 = 0;
   uint8_t table_bit2 = 0;
-  uint8_t is_filetime = 0;
+  uint8_t is_filetime = 0;  // the key table's date mark, or a FILETIME value
   uint8_t is_number = 0;
   uint8_t skip_copy = 0;
   uint8_t string_named = 0;
@@ -68,6 +68,13 @@ struct property_value {
   // Leaves the texts' room to values built later; the texts end empty.
   void give_room() noexcept;
 };
+
+// The value's own type says whether it holds FILETIME ticks; the key table's
+// date mark (is_filetime) only names the property, so a text or a number
+// stored under a date key is shown as what it is.
+inline bool holds_filetime(const property_value& v) {
+  return v.vartype == 64;
+}
 
 // Text room of dropped values: a value filed into a collection and dropped
 // with it gives its texts' heap room to a bounded list of the thread, and a

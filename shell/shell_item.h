@@ -152,6 +152,20 @@ inline constexpr std::array<int64_t, 2048> k_dos_month_seconds = [] {
   }
   return out;
 }();
+// Days of the month named by a DOS date's year and month bits (date >> 5);
+// 0 where the month bits name no month.
+inline constexpr std::array<uint8_t, 2048> k_dos_month_days = [] {
+  constexpr uint8_t days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  std::array<uint8_t, 2048> out{};
+  for (int64_t i = 0; i < 128; ++i) {
+    const int64_t year = 1980 + i;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    for (int64_t m = 1; m <= 12; ++m)
+      out[static_cast<size_t>(i * 16 + m)] =
+          static_cast<uint8_t>(days[m - 1] + (leap && m == 2 ? 1 : 0));
+  }
+  return out;
+}();
 // Seconds of the hour and minute bits of a DOS time (time >> 5); -1 for an
 // hour above 23 or a minute above 59.
 inline constexpr std::array<int32_t, 2048> k_dos_clock_seconds = [] {
@@ -165,14 +179,15 @@ inline constexpr std::array<int32_t, 2048> k_dos_clock_seconds = [] {
 }  // namespace detail
 
 // The FILETIME of a DOS date and time read as UTC; 0 when a field is out of
-// range (day 0, month 0 or above 12, hour, minute or second too large). A
-// day past its month's end runs on into the next month. Inline and from two
-// tables: every file entry converts up to three.
+// range (day 0 or past its month's end, month 0 or above 12, hour, minute or
+// second too large). Inline and from tables: every file entry converts up to
+// three.
 inline uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
   const uint32_t day = dos_date & 31u, sec2 = dos_time & 31u;
   const int64_t month = detail::k_dos_month_seconds[dos_date >> 5];
   const int32_t clock = detail::k_dos_clock_seconds[dos_time >> 5];
-  if (day == 0 || sec2 > 29 || (month | clock) < 0) return 0;
+  if (day == 0 || day > detail::k_dos_month_days[dos_date >> 5] || sec2 > 29 || (month | clock) < 0)
+    return 0;
   return static_cast<uint64_t>(month + day * 86400 + clock + sec2 * 2) * 10000000;
 }
 

@@ -242,18 +242,35 @@ TEST(TimeCalendar, RandomInstantsAgreeWithReference) {
   }
 }
 
-TEST(TimeDos, ConstructorRangesAndRollover) {
-  const vk::time t = vk::time_from_dos(0x2A5E, 0, true);  // 2001-02-30 runs on to March 2
-  ASSERT_TRUE(t.valid());
-  expect_utc(t, 2001, 3, 2, 0, 0, 0);
-
-  EXPECT_FALSE(vk::time_from_dos(0x0000, 0, true).valid());       // day 0
-  EXPECT_FALSE(vk::time_from_dos(0x2A5E, 0x07E0, true).valid());  // minute 63
-  EXPECT_FALSE(vk::time_from_dos(0x2BA1, 0, true).valid());       // month 13
-  EXPECT_FALSE(vk::time_from_dos(0x2A21, 0xC000, true).valid());  // hour 24
-  EXPECT_FALSE(vk::time_from_dos(0x2A21, 0x001E, true).valid());  // 60 seconds
-  const vk::time rejected = vk::time_from_dos(0x0000, 0, true);
-  EXPECT_EQ(rejected.m_filetime, 0u);
+// Every field in range and the day inside its month (29 February only in a
+// leap year), or no time at all. Ticks from Python's datetime.
+TEST(TimeDos, ConstructorRangesAndMonthEnds) {
+  const struct {
+    uint16_t date, clock;
+    uint64_t ticks;  // 0: no time
+  } cases[] = {
+      {0x545C, 0x6DBD, 132905295580000000},  // 2022-02-28 13:45:58
+      {0x545F, 0x6DBD, 0},                   // 2022-02-31
+      {0x549F, 0x6DBD, 0},                   // 2022-04-31
+      {0x54DF, 0x6DBD, 0},                   // 2022-06-31
+      {0x585D, 0x6DBD, 133536879580000000},  // 2024-02-29
+      {0x565D, 0x6DBD, 0},                   // 2023-02-29
+      {0x285D, 0x6DBD, 125963055580000000},  // 2000-02-29: a leap year by 400
+      {0xF05D, 0x6DBD, 0},                   // 2100-02-29: no leap year by 100
+      {0x2A5E, 0x0000, 0},                   // 2001-02-30
+      {0x559F, 0x6DBD, 133169679580000000},  // 2022-12-31
+      {0xFF9F, 0x6DBD, 159992559580000000},  // 2107-12-31, the last DOS day
+      {0x0000, 0x0000, 0},                   // day 0
+      {0x2BA1, 0x0000, 0},                   // month 13
+      {0x2A5E, 0x07E0, 0},                   // minute 63
+      {0x2A21, 0xC000, 0},                   // hour 24
+      {0x2A21, 0x001E, 0},                   // 60 seconds
+  };
+  for (const auto& c : cases) {
+    const vk::time t = vk::time_from_dos(c.date, c.clock, true);
+    EXPECT_EQ(t.valid(), c.ticks != 0) << std::hex << c.date;
+    EXPECT_EQ(t.m_filetime, c.ticks) << std::hex << c.date;
+  }
 
   // 2022-07-14 13:45:58 stored with the array form, both as UTC and as local
   // time (the same under TZ=UTC).

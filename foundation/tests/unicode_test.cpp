@@ -22,6 +22,30 @@ std::vector<uint8_t> units_le(std::initializer_list<uint16_t> units) {
   return b.take();
 }
 
+// Well-formed UTF-8 as RFC 3629 defines it: no stray or cut sequence, no
+// overlong form, no surrogate, nothing above U+10FFFF.
+bool well_formed_utf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<uint8_t>(s[i]);
+    const size_t n = b < 0x80                 ? 1
+                     : b >= 0xC2 && b <= 0xDF ? 2
+                     : b >= 0xE0 && b <= 0xEF ? 3
+                     : b >= 0xF0 && b <= 0xF4 ? 4
+                                              : 0;
+    if (n == 0 || s.size() - i < n) return false;
+    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+      const auto c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (c & 0x3F);
+    }
+    static constexpr uint32_t k_least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < k_least[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+    i += n;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -65,42 +89,57 @@ TEST(Utf16Decode, AsciiTextsAtEveryLength) {
   }
 }
 
-TEST(Utf16Decode, PairsJoinAndUnpairedHighSurrogateFallsBackUnitByUnit) {
-  auto joined = units_le({0x0041, 0xD83D, 0xDE00});
-  std::string out;
-  EXPECT_EQ(utf16_to_utf8(joined.data(), joined.size(), out), 6u);
-  EXPECT_EQ(out, bytes({0x41, 0xF0, 0x9F, 0x98, 0x80}));
-
-  auto unpaired = units_le({0xD83D, 0x0041});
-  EXPECT_EQ(utf16_to_utf8(unpaired.data(), unpaired.size(), out), 4u);
-  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0x41}));
-
-  // One bad pair makes every unit stand alone, the good pair's halves too.
-  auto mixed = units_le({0xD83D, 0xDE00, 0xD800, 0x0042});
-  utf16_to_utf8(mixed.data(), mixed.size(), out);
-  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80, 0xED, 0xA0, 0x80, 0x42}));
-
-  // High surrogate as the last unit taken.
-  auto trailing = units_le({0x0061, 0xD83D});
-  EXPECT_EQ(utf16_to_utf8(trailing.data(), trailing.size(), out), 4u);
-  EXPECT_EQ(out, bytes({0x61, 0xED, 0xA0, 0xBD}));
-
-  // A lone low surrogate keeps the normal path: pairs elsewhere still join.
-  auto lone_low = units_le({0xDE00, 0xD83D, 0xDE00});
-  utf16_to_utf8(lone_low.data(), lone_low.size(), out);
-  EXPECT_EQ(out, bytes({0xED, 0xB8, 0x80, 0xF0, 0x9F, 0x98, 0x80}));
-
-  // The same through the form with a 32-bit byte length.
-  EXPECT_EQ(utf16_to_utf8(reinterpret_cast<const uint16_t*>(unpaired.data()), out, 4, true), 4u);
-  EXPECT_EQ(out, bytes({0xED, 0xA0, 0xBD, 0x41}));
-  EXPECT_EQ(utf16_to_utf8(reinterpret_cast<const uint16_t*>(joined.data()), out, 6, true), 6u);
-  EXPECT_EQ(out, bytes({0x41, 0xF0, 0x9F, 0x98, 0x80}));
-
-  std::wstring wide;
-  EXPECT_EQ(utf16_to_wide(unpaired.data(), unpaired.size(), wide), 4u);
-  EXPECT_EQ(wide, std::wstring({wchar_t(0xD83D), L'A'}));
-  EXPECT_EQ(utf16_to_wide(joined.data(), joined.size(), wide), 6u);
-  EXPECT_EQ(wide, std::wstring({L'A', wchar_t(0x1F600)}));
+// Pairs join; a surrogate that is half of no pair is U+FFFD and leaves the
+// pairs around it joined. Expected bytes: Python's UTF-16-LE decoder with
+// errors="replace", encoded as UTF-8.
+TEST(Utf16Decode, PairsJoinAndLoneSurrogatesBecomeReplacementCharacters) {
+  const std::string ascii20 = "abcdefghijklmnopqrst";
+  std::vector<uint16_t> long_units;
+  for (char c : ascii20) long_units.push_back(static_cast<uint16_t>(c));
+  long_units.insert(long_units.end(), {0xD83D, 0x0041, 0xDE00, 0x0042});
+  for (int i = 0; i < 4; ++i) long_units.push_back(static_cast<uint16_t>('w' + i));
+  long_units.insert(long_units.end(), {0xD83D, 0xDE00});  // a pair across a block of eight
+  const struct {
+    std::vector<uint16_t> units;
+    std::string utf8;
+  } cases[] = {
+      {{0x0041, 0xD83D, 0xDE00}, bytes({0x41, 0xF0, 0x9F, 0x98, 0x80})},
+      {{0xD83D, 0x0041}, bytes({0xEF, 0xBF, 0xBD, 0x41})},
+      {{0xD83D, 0xDE00, 0xD800, 0x0042}, bytes({0xF0, 0x9F, 0x98, 0x80, 0xEF, 0xBF, 0xBD, 0x42})},
+      {{0x0061, 0xD83D}, bytes({0x61, 0xEF, 0xBF, 0xBD})},
+      {{0xDE00, 0xD83D, 0xDE00}, bytes({0xEF, 0xBF, 0xBD, 0xF0, 0x9F, 0x98, 0x80})},
+      {{0xDC00, 0xD800}, bytes({0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD})},
+      {{0xD800, 0xD800, 0xDC00}, bytes({0xEF, 0xBF, 0xBD, 0xF0, 0x90, 0x80, 0x80})},
+      {{0x20AC, 0xDBFF, 0xDFFF, 0xDFFF, 0x00E9},
+       bytes({0xE2, 0x82, 0xAC, 0xF4, 0x8F, 0xBF, 0xBF, 0xEF, 0xBF, 0xBD, 0xC3, 0xA9})},
+      {long_units, ascii20 + bytes({0xEF, 0xBF, 0xBD, 0x41, 0xEF, 0xBF, 0xBD, 0x42}) + "wxyz" +
+                       bytes({0xF0, 0x9F, 0x98, 0x80})},
+  };
+  for (const auto& c : cases) {
+    byte_builder b;
+    for (uint16_t u : c.units) b.u16(u);
+    const std::vector<uint8_t> exact = b.take();
+    std::string out;
+    EXPECT_EQ(utf16_to_utf8(exact.data(), exact.size(), out), exact.size());
+    EXPECT_EQ(out, c.utf8);
+    // A high surrogate last before the terminator stays lone.
+    std::vector<uint8_t> ended = exact;
+    ended.insert(ended.end(), {0, 0, 0x00, 0xDC});
+    EXPECT_EQ(utf16_to_utf8(ended.data(), ended.size(), out), exact.size() + 2);
+    EXPECT_EQ(out, c.utf8);
+    // The forms with a 32-bit length, the unknown length among them, over
+    // aligned units.
+    std::vector<uint16_t> aligned = c.units;
+    const auto length = static_cast<int32_t>(exact.size());
+    EXPECT_EQ(utf16_to_utf8(aligned.data(), out, length, true), exact.size());
+    EXPECT_EQ(out, c.utf8);
+    aligned.push_back(0);
+    EXPECT_EQ(utf16_to_utf8(aligned.data()), c.utf8);
+    // The wide form holds the same code points.
+    std::wstring wide;
+    EXPECT_EQ(utf16_to_wide(exact.data(), exact.size(), wide), exact.size());
+    EXPECT_EQ(to_utf8(wide), c.utf8);
+  }
 }
 
 TEST(Utf16Decode, TerminatorCountedOnlyWhenFoundInsideLength) {
@@ -388,6 +427,7 @@ TEST(UnicodeRobustness, RandomAndTruncatedBuffers) {
       std::string out;
       std::wstring wide;
       const uint32_t used = utf16_to_utf8(p, cut, out);
+      ASSERT_TRUE(well_formed_utf8(out)) << round << " " << cut;
       const uint32_t wide_used = utf16_to_wide(p, cut, wide);
       EXPECT_LE(used, cut);
       // The same units, and the terminator behind them when it was there.

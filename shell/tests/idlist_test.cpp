@@ -60,6 +60,31 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(made, in);
 }
 
+// A DOS date past its month's end gives no time, in the item and in its
+// extension block alike; 29 February only in a leap year. Ticks from
+// Python's datetime; 0x6DBD is 13:45:58.
+TEST(IdListWalk, FileEntryDatesPastTheMonthsEndGiveNoTime) {
+  const struct {
+    uint16_t date;
+    uint64_t ticks;
+  } cases[] = {
+      {0x545F, 0},                   // 2022-02-31
+      {0x549F, 0},                   // 2022-04-31
+      {0x565D, 0},                   // 2023-02-29
+      {0x585D, 133536879580000000},  // 2024-02-29
+      {0x559F, 133169679580000000},  // 2022-12-31
+  };
+  for (const auto& c : cases) {
+    const shell_item_list out = walk(idlist({file_entry_item(
+        0x32, 1, c.date, 0x6DBD, 0x20, "A.TXT",
+        file_entry_extension(0, c.date, 0x6DBD, c.date, 0x6DBD, u"a.txt", 1, 1))}));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].modified, c.ticks) << std::hex << c.date;
+    EXPECT_EQ(out[0].created, c.ticks) << std::hex << c.date;
+    EXPECT_EQ(out[0].accessed, c.ticks) << std::hex << c.date;
+  }
+}
+
 TEST(IdListWalk, SingleItems) {
   struct row {
     const char* hex;

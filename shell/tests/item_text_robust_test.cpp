@@ -52,8 +52,15 @@ texts through_texts(const bytes_t& in, shell_item_list& items) {
   return t;
 }
 
-void expect_sound(const texts& t) {
-  ASSERT_EQ(t.path.find("\\\\"), std::string::npos) << t.path;
+void expect_sound(const texts& t, const shell_item_list& items) {
+  // Only a network name keeps a double backslash, and no run is longer.
+  size_t doubles = 0, names = 0;
+  for (size_t at = t.path.find("\\\\"); at != std::string::npos; at = t.path.find("\\\\", at + 2))
+    ++doubles;
+  for (const auto& item : items)
+    names += is_network_type_byte(item.item_type) && item.long_name.starts_with("\\\\");
+  ASSERT_LE(doubles, names) << t.path;
+  ASSERT_EQ(t.path.find("\\\\\\"), std::string::npos) << t.path;
   ASSERT_FALSE(!t.path.empty() && t.path.back() == '\\') << t.path;
   ASSERT_EQ(std::set<std::string>(t.details.begin(), t.details.end()).size(), t.details.size());
   ASSERT_EQ(t.keys.size(), t.values.size());
@@ -74,11 +81,38 @@ TEST(ItemTextEndToEnd, RootVolumeFileEntry) {
   EXPECT_EQ(items[1].long_name, "C:");
   EXPECT_EQ(items[2].long_name, "test.txt");
 
-  // A network share keeps one leading backslash.
+  // A network share keeps its two leading backslashes.
   items.clear();
   t = through_texts(idlist({k_network, k_directory}), items);
-  EXPECT_EQ(t.path, "\\server\\share\\Dir1");
+  EXPECT_EQ(t.path, "\\\\server\\share\\Dir1");
   EXPECT_EQ(t.details, (std::vector<std::string>{"desc", "comm"}));
+}
+
+// A network item's name keeps the double backslash that starts it, in place
+// of the separator before it; every other run of backslashes is one. The
+// items read by libfwsi: a root folder 20d04fe0-3aea-1069-a2d8-08002b30309d
+// and network locations of the texts written.
+TEST(ItemTextEndToEnd, NetworkNamesKeepTheirLeadingDoubleBackslash) {
+  auto network = [](uint8_t type, std::string_view location) {
+    return shell_item(type, cat({{0x01, 0x00}, asciiz(location), {0x00, 0x00}}));
+  };
+  const struct {
+    bytes_t list;
+    std::string path;
+  } cases[] = {
+      {idlist({k_root, network(0xC3, "\\\\server\\share\\leaf-network")}),
+       "{CLSID_MyComputer}\\\\server\\share\\leaf-network"},
+      {idlist({k_root, network(0x42, "\\\\\\server\\\\share\\"), k_directory}),
+       "{CLSID_MyComputer}\\\\server\\share\\Dir1"},
+      {idlist({network(0x41, "\\\\server"), k_directory}), "\\\\server\\Dir1"},
+      {idlist({k_root, k_volume, network(0xC3, "\\\\")}), "{CLSID_MyComputer}\\C:"},
+  };
+  for (const auto& c : cases) {
+    shell_item_list items;
+    const texts t = through_texts(c.list, items);
+    EXPECT_EQ(t.path, c.path);
+    expect_sound(t, items);
+  }
 }
 
 TEST(ItemTextHostile, TruncatedAndMutatedIdLists) {
@@ -92,7 +126,8 @@ TEST(ItemTextHostile, TruncatedAndMutatedIdLists) {
   size_t runs = 0;
   auto run_one = [&](const bytes_t& in) {
     shell_item_list items;
-    expect_sound(through_texts(in, items));
+    const texts t = through_texts(in, items);
+    expect_sound(t, items);
     ++runs;
   };
   for (const auto& seed : seeds)
@@ -114,7 +149,7 @@ TEST(ItemTextHostile, SampleLinkTargetLists) {
     bytes_t list(b.begin() + 78, b.begin() + 78 + std::max<int64_t>(list_size - 2, 0));
     shell_item_list items;
     texts t = through_texts(list, items);
-    expect_sound(t);
+    expect_sound(t, items);
     ++lists;
     with_path += !t.path.empty();
   }

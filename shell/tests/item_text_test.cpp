@@ -504,6 +504,7 @@ TEST(PropertyListing, LinesAndOrder) {
   v.offset = 0x1A2;
   v.key_known = 1;
   v.is_filetime = 1;
+  v.vartype = 64;
   v.number = k_jan1_noon;
   auto line = [](const property_value& pv) {
     std::ostringstream os;
@@ -514,6 +515,16 @@ TEST(PropertyListing, LinesAndOrder) {
                          "0e : " + pad("-", 15) + " : 2025-01-01 12:00:00.000");
   v.table_bit3 = 1;  // hidden, but a time is still shown
   EXPECT_TRUE(line(v).ends_with(" : 2025-01-01 12:00:00.000"));
+  // The key's date mark does not make a text or a number a time.
+  property_value date_key_text(&fmtid, 14);
+  date_key_text.key_known = date_key_text.is_filetime = 1;
+  date_key_text.vartype = 31;
+  date_key_text.text = "not a date";
+  EXPECT_TRUE(line(date_key_text).ends_with(" : not a date")) << line(date_key_text);
+  date_key_text.vartype = 21;
+  date_key_text.is_number = 1;
+  date_key_text.number = 0x2a;
+  EXPECT_TRUE(line(date_key_text).ends_with(" : " + p + "0000002a")) << line(date_key_text);
 
   property_value t(&fmtid, 0x123);
   t.key_known = 1;

@@ -279,6 +279,39 @@ prop_bytes_t storage_fmtid_28636aa6() {
           0xB5, 0xD6, 0x00, 0xC0, 0x4F, 0xD9, 0x18, 0xD0};
 }
 
+// A value is shown as its own type says, whatever the key table calls its
+// key: a text under b725f130-.../14, a date key, stays a text, and a FILETIME
+// under a key of no date is a time; through the collections and the flat
+// list alike. Times from Python's datetime.
+TEST(PropertyStorage, ValueTypeNotKeyChoosesTheText) {
+  const bytes_t in = storage(
+      storage_fmtid_b725(),
+      {int_value(14, 31, lpwstr_data(u"not a date")),
+       int_value(14, 64, byte_builder().u64(133802064000000000).take()),  // 2025-01-01 12:00
+       int_value(14, 7, byte_builder().u64(0x40E64B5000000000).take()),   // OLE 45658.5
+       int_value(10, 64, byte_builder().u64(133536879580000000).take()),  // 2024-02-29 13:45:58
+       int_value(14, 31, lpwstr_data(u"2025-01-01"))});
+  const std::vector<std::string> expected = {"not a date", "2025-01-01 12:00:00.000 [UTC]",
+                                             "2025-01-01 12:00:00.000 [UTC]",
+                                             "2024-02-29 13:45:58.000 [UTC]", "2025-01-01"};
+  for (int flat = 0; flat < 2; ++flat) {
+    shell_item_record rec;
+    rec.prop_shown_only = flat == 1;
+    std::optional<shown_values::scope> scope;
+    if (flat) scope.emplace();
+    parse_ctx ctx;
+    parse_property_storages(ctx, rec, in.data(), static_cast<int64_t>(in.size()), opts());
+    std::vector<std::string> keys, values, parsing, primary;
+    if (scope)
+      scope->collect(&rec, 1, keys, values, opts());
+    else
+      collect_property_texts(rec, parsing, primary, keys, values, opts(), false);
+    EXPECT_EQ(values, expected) << "flat " << flat;
+    ASSERT_EQ(keys.size(), 5u);
+    for (const auto& k : keys) EXPECT_TRUE(k.starts_with("b725f130-47ef-101a-a5f1-02608c9eebac/"));
+  }
+}
+
 // Texts, times and dates kept flat (while a scope is open) give the key and
 // value lists the collections give: same order, ties between equal places
 // broken by key, record and filing order alike, and a text whose key the
