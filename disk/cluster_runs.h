@@ -48,7 +48,10 @@ struct cluster_run {
 void cluster_run_set(cluster_run& run, uint64_t first, uint64_t count);
 
 struct cluster_runs {
-  uint64_t m_base_offset = 0;  // byte offset on the medium of cluster 0
+  // Byte offset on the medium of cluster 0. A data area that begins less
+  // than two clusters into the medium puts it before the first byte: it is
+  // then kept modulo 2^64 and only clusters on the medium are read.
+  uint64_t m_base_offset = 0;
   uint32_t m_content_size = 0;
   uint32_t m_bytes_per_cluster = 0;
   std::vector<cluster_run> m_runs;

@@ -235,13 +235,13 @@ bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t fir
     runs.m_runs.clear();
     const uint32_t cs = fat_cluster_size(bs);
     if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
-    if (runs.m_base_offset == 0) {
-      const int64_t zero = fat16_data_start(bs);
-      runs.m_base_offset = zero < 0 && static_cast<uint64_t>(-zero) > volume_offset
-                               ? 0
-                               : volume_offset + static_cast<uint64_t>(zero);
-    }
-    if (cs == 0 || fat_bytes < cs) return false;
+    // Cluster 0 may lie before the medium (small volumes with large
+    // clusters): the base is then kept modulo 2^64, as the run list allows.
+    if (runs.m_base_offset == 0)
+      runs.m_base_offset = volume_offset + static_cast<uint64_t>(fat16_data_start(bs));
+    // A table may be shorter than one cluster (small volumes, 4 KiB
+    // sectors): its entry count bounds the chain, not the cluster size.
+    if (cs == 0 || !fat) return false;
     std::vector<uint32_t> chain;
     const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
     const unsigned bits = fat_entry_bits(bs) == 12 ? 12 : 16;
@@ -655,7 +655,7 @@ bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_run
     });
   }
   const uint64_t entries = std::min<uint64_t>(table_entries(fat_bytes, 32), volume_entries);
-  if (!fat || fat_bytes < cs || entries < 3 || first > entries - 2) return false;
+  if (!fat || entries < 3 || first > entries - 2) return false;
   std::vector<uint32_t> chain;
   if (!walk_chain(chain, first, fat, fat_bytes, 32, kFat32End, wanted, entries)) return false;
   if (runs) {
@@ -671,7 +671,7 @@ void exfat_runs_base(const boot_sector& bs, cluster_runs& runs, uint64_t volume_
   if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
   if (runs.m_base_offset == 0) {
     const uint64_t heap = exfat_heap_start(bs) + volume_offset;
-    runs.m_base_offset = heap >= 2 * uint64_t{cs} ? heap - 2 * uint64_t{cs} : 0;
+    runs.m_base_offset = heap - 2 * uint64_t{cs};  // modulo 2^64 when before the medium
   }
 }
 
