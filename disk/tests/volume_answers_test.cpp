@@ -129,8 +129,8 @@ TEST(VolumeAnswers, TablesShorterThanAClusterStillBoundTheirChains) {
     std::vector<std::string> names;
     std::vector<std::vector<uint8_t>> entries;
     std::vector<uint64_t> offsets;
-    read_fat_dir_entries_lfn(names, entries, offsets, bs, root.data(), root.size(), 0,
-                             ~uint64_t{0}, false, 0);
+    read_fat_dir_entries_lfn(names, entries, offsets, bs, root.data(), root.size(), 0, ~uint64_t{0},
+                             false, 0);
     for (const char* file : {"a.bin", "b.txt"}) {
       SCOPED_TRACE(file);
       const auto at = std::find(names.begin(), names.end(), file);
@@ -138,12 +138,55 @@ TEST(VolumeAnswers, TablesShorterThanAClusterStillBoundTheirChains) {
       const auto& raw = entries[static_cast<size_t>(at - names.begin())];
       const uint8_t* e = raw.data() + raw.size() - 32;
       cluster_runs runs;
-      ASSERT_TRUE(fat16_chain_to_runs(bs, runs, load_le16(e + 26), load_le32(e + 28),
-                                      table.data(), table.size(), 0));
+      ASSERT_TRUE(fat16_chain_to_runs(bs, runs, load_le16(e + 26), load_le32(e + 28), table.data(),
+                                      table.size(), 0));
       std::vector<uint8_t> content;
       ASSERT_TRUE(read_cluster_runs_to_vector(runs, content, disk, 0, load_le32(e + 28)));
       run_ok("mcopy -n -i " + q + " ::/" + std::string(file) + " " + shell_quote(tree.path("out")));
       EXPECT_EQ(content, bytes_of(read_file(tree.path("out"))));
     }
   }
+}
+
+TEST(VolumeAnswers, GptAttributesStayBesideTheFat32Flags) {
+  // Written: a FAT32 volume with extended flags 0x0081 in a partition whose
+  // entry sets attribute bits 62 and 0.
+  image_t gpt = gpt_image({{40, 120, 0x4000000000000001ull, u"fat"}});
+  image_t fat = fat_image(32, 81);
+  put16(fat, 40, 0x0081);
+  std::copy(fat.begin(), fat.begin() + 512, gpt.begin() + 40 * 512);
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  write_file(tree.path("gpt.img"), gpt);
+  const auto check = [](const std::string& path, uint64_t start, uint64_t attributes,
+                        uint16_t fat_flags) {
+    RAW_DISK_IO disk(path, false, 0, disk_mode_path);
+    partition_list list;
+    ASSERT_TRUE(scan_partitions(disk, list, false, false));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].m_start, start);
+    EXPECT_EQ(list[0].m_type_name, "fat32");
+    EXPECT_EQ(list[0].m_flags, attributes);
+    EXPECT_EQ(list[0].m_fat32_flags, fat_flags);
+    // The volume read alone carries its flags and no attributes.
+    partition_entry alone;
+    const image_t head = read_file_range(path, start * 512, 512);
+    ASSERT_TRUE(identify_volume(alone, head.data(), head.size()));
+    EXPECT_EQ(alone.m_flags, 0u);
+    EXPECT_EQ(alone.m_fat32_flags, fat_flags);
+  };
+  check(tree.path("gpt.img"), 40, 0x4000000000000001ull, 0x0081);
+
+  // Made by sgdisk and mkfs.fat; the attributes as sgdisk lists them.
+  std::string why;
+  if (!have({"sgdisk", "mkfs.fat"}, why)) GTEST_SKIP() << why;
+  const std::string img = tree.path("tool.img");
+  ASSERT_TRUE(make_sparse_file(img, 64u << 20));
+  const std::string q = shell_quote(img);
+  run_ok(find_tool("sgdisk") + " -n 1:2048:+40M -t 1:0700 -A 1:set:62 -A 1:set:0 " + q);
+  run_ok(find_tool("mkfs.fat") + " -F 32 -s 1 --offset 2048 " + q + " 40960");
+  const uint64_t listed = std::stoull(
+      labelled_value(run_ok(find_tool("sgdisk") + " -i 1 " + q), "Attribute flags"), nullptr, 16);
+  EXPECT_EQ(listed, 0x4000000000000001ull);
+  check(img, 2048, listed, 0);
 }
