@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "disk/cluster_runs.h"
 #include "disk/fat_ext.h"
@@ -189,4 +190,72 @@ TEST(VolumeAnswers, GptAttributesStayBesideTheFat32Flags) {
       labelled_value(run_ok(find_tool("sgdisk") + " -i 1 " + q), "Attribute flags"), nullptr, 16);
   EXPECT_EQ(listed, 0x4000000000000001ull);
   check(img, 2048, listed, 0);
+}
+
+TEST(VolumeAnswers, GptPartitionsPastTheEndOfACutDiskAreListedAndMarked) {
+  // Written: 128 sectors; one partition inside, one reaching past the end,
+  // one wholly past it, one inside again, in that table order.
+  const image_t gpt = gpt_image({{40, 59, 0, u"in"},
+                                 {100, 199, 0, u"across"},
+                                 {300, 400, 0, u"beyond"},
+                                 {60, 79, 0, u"in2"}});
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  write_file(tree.path("gpt.img"), gpt);
+  {
+    RAW_DISK_IO disk(tree.path("gpt.img"), false, 0, disk_mode_path);
+    for (const bool layout : {false, true}) {
+      SCOPED_TRACE(layout);
+      partition_list list;
+      ASSERT_TRUE(scan_partitions(disk, list, false, layout));
+      std::vector<std::tuple<std::string, uint64_t, uint64_t, int>> got;
+      for (const auto& r : list)
+        if (r.m_gpt && r.m_type_guid != guid() && r.m_description != "unalloc")
+          got.emplace_back(r.m_description, r.m_start, r.m_count, r.m_past_end);
+      std::sort(got.begin(), got.end(),
+                [](const auto& a, const auto& b) { return std::get<1>(a) < std::get<1>(b); });
+      EXPECT_EQ(got, (std::vector<std::tuple<std::string, uint64_t, uint64_t, int>>{
+                         {"in", 40, 20, 0},
+                         {"in2", 60, 20, 0},
+                         {"across", 100, 100, 1},
+                         {"beyond", 300, 101, 1}}));
+    }
+  }
+
+  // Made by sgdisk: nine partitions of 40 MiB on 400 MiB, the image cut at
+  // 200 MiB; every partition sgdisk lists is listed, those past the cut
+  // marked.
+  std::string why;
+  if (!have({"sgdisk"}, why)) GTEST_SKIP() << why;
+  const std::string img = tree.path("cut.img");
+  ASSERT_TRUE(make_sparse_file(img, 400u << 20));
+  std::string args;
+  for (int i = 1; i <= 9; ++i)
+    args += " -n " + std::to_string(i) + ":0:+40M -c " + std::to_string(i) + ":part" +
+            std::to_string(i);
+  run_ok(find_tool("sgdisk") + args + " " + shell_quote(img));
+  ASSERT_EQ(::truncate(img.c_str(), 200 << 20), 0);
+  std::map<std::string, std::pair<uint64_t, uint64_t>> listed;  // name -> (start, end)
+  std::istringstream lines(run_ok(find_tool("sgdisk") + " -p " + shell_quote(img)));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream cells(line);
+    uint64_t number = 0, start = 0, end = 0;
+    std::string size, unit, code, name;
+    if (cells >> number >> start >> end >> size >> unit >> code >> name)
+      listed[name] = {start, end};
+  }
+  ASSERT_EQ(listed.size(), 9u);
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  partition_list list;
+  ASSERT_TRUE(scan_partitions(disk, list, false, false));
+  ASSERT_EQ(list.size(), 9u);
+  const uint64_t sectors = (200u << 20) / 512;
+  for (const auto& r : list) {
+    SCOPED_TRACE(r.m_description);
+    ASSERT_EQ(listed.count(r.m_description), 1u);
+    const auto [start, end] = listed[r.m_description];
+    EXPECT_EQ(r.m_start, start);
+    EXPECT_EQ(r.m_start + r.m_count - 1, end);
+    EXPECT_EQ(r.m_past_end, end >= sectors ? 1 : 0);
+  }
 }
