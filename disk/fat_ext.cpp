@@ -908,13 +908,78 @@ class ext_walker {
 
 }  // namespace
 
+bool ext_has_inline_data(const ext_inode_record& rec) {
+  return rec.m_inode.size() >= 128 && (load_le32(rec.m_inode.data() + 32) & ext_inline_data_flag);
+}
+
+namespace {
+
+constexpr size_t kInlineBlockBytes = 60;
+constexpr uint32_t kXattrMagic = 0xEA020000u;
+constexpr uint8_t kXattrIndexSystem = 7;
+
+// The value of the in-inode extended attribute "system.data": its bytes
+// inside the inode, or false when the inode has no such value there.
+bool inline_data_value(const std::vector<uint8_t>& inode, const uint8_t*& value, size_t& size) {
+  const size_t n = inode.size();
+  if (n <= 128 + 2) return false;
+  const size_t extra = load_le16(inode.data() + 128);
+  if (extra % 4 != 0 || 128 + extra + 4 > n) return false;
+  const size_t header = 128 + extra;
+  if (load_le32(inode.data() + header) != kXattrMagic) return false;
+  // Value offsets count from the first entry, right after the magic.
+  const size_t first = header + 4;
+  for (size_t at = first; at + 16 <= n && load_le32(inode.data() + at) != 0;) {
+    const uint8_t* e = inode.data() + at;
+    const size_t name_length = e[0];
+    const size_t entry_bytes = (16 + name_length + 3) & ~size_t{3};
+    if (at + 16 + name_length > n) return false;
+    if (e[1] == kXattrIndexSystem && name_length == 4 && std::memcmp(e + 16, "data", 4) == 0) {
+      // A value kept in an inode of its own is not read here.
+      if (load_le32(e + 4) != 0) return false;
+      const size_t offset = load_le16(e + 2);
+      const size_t length = load_le32(e + 8);
+      if (offset > n - first || length > n - first - offset) return false;
+      value = inode.data() + first + offset;
+      size = length;
+      return true;
+    }
+    at += entry_bytes;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out) {
+  out.clear();
+  return guarded([&] {
+    if (!ext_has_inline_data(rec)) return false;
+    const uint8_t* inode = rec.m_inode.data();
+    const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
+    const size_t head = static_cast<size_t>(std::min<uint64_t>(size, kInlineBlockBytes));
+    const uint64_t rest = size - head;
+    const uint8_t* value = nullptr;
+    size_t value_size = 0;
+    if (rest != 0 && (!inline_data_value(rec.m_inode, value, value_size) || value_size < rest))
+      return false;
+    out.assign(inode + 40, inode + 40 + head);
+    if (rest != 0) out.insert(out.end(), value, value + static_cast<size_t>(rest));
+    return true;
+  });
+}
+
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb) {
   return guarded([&] {
     const uint8_t* inode = rec.m_inode.data();
+    // Inline data: the block area holds content, not block numbers.
     if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
-        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0)
+        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0 ||
+        ext_has_inline_data(rec)) {
+      runs.m_runs.clear();
       return false;
+    }
     const uint16_t type = u16_at(inode, 0) >> 12;
     if (type != 0x8 && type != 0x4) return false;
     cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));

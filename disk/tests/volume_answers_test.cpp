@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <tuple>
@@ -257,5 +258,106 @@ TEST(VolumeAnswers, GptPartitionsPastTheEndOfACutDiskAreListedAndMarked) {
     EXPECT_EQ(r.m_start, start);
     EXPECT_EQ(r.m_start + r.m_count - 1, end);
     EXPECT_EQ(r.m_past_end, end >= sectors ? 1 : 0);
+  }
+}
+
+TEST(VolumeAnswers, Ext4InlineDataIsReadAsContentOrRefused) {
+  // Written: inline inodes of 256 and 128 bytes; content given, or refused
+  // when the attribute cannot give every byte. None is walked as blocks.
+  const std::vector<uint8_t> text = bytes_of("short inline text\n");
+  const std::vector<uint8_t> longer = pattern(100, 2);
+  const std::vector<uint8_t> forty = pattern(40, 3);
+  const struct {
+    uint16_t inode_size;
+    const std::vector<uint8_t>* content;
+    size_t value_bytes;
+    bool no_attribute;
+    bool readable;
+  } cases[] = {{256, &text, ~size_t{0}, false, true},   {256, &longer, ~size_t{0}, false, true},
+               {256, &longer, 20, false, false},        {256, &longer, ~size_t{0}, true, false},
+               {256, &forty, ~size_t{0}, true, true},   {128, &forty, ~size_t{0}, false, true},
+               {128, &longer, ~size_t{0}, false, false}};
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.inode_size) + " " + std::to_string(c.content->size()) + " " +
+                 std::to_string(c.value_bytes) + (c.no_attribute ? " no attribute" : ""));
+    image_t img = ext_image(c.inode_size);
+    put_ext_inline_inode(img, c.inode_size, 4, *c.content, c.value_bytes, c.no_attribute);
+    write_file(tree.path("ext.img"), img);
+    RAW_DISK_IO disk(tree.path("ext.img"), false, 0, disk_mode_path);
+    const ext_superblock sb = ext_superblock_from(img.data() + 1024, 1024);
+    ext_inode_record rec;
+    ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, 4));
+    EXPECT_TRUE(ext_has_inline_data(rec));
+    std::vector<uint8_t> content = {1};
+    EXPECT_EQ(read_ext_inline_data(rec, content), c.readable);
+    EXPECT_EQ(content, c.readable ? *c.content : std::vector<uint8_t>());
+    cluster_runs runs;
+    EXPECT_FALSE(walk_ext_extents(rec, runs, disk, 0, sb));
+    EXPECT_TRUE(runs.m_runs.empty());
+    // A block-mapped inode is not inline.
+    ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, 12));
+    EXPECT_FALSE(read_ext_inline_data(rec, content));
+    EXPECT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
+  }
+
+  // Made by mkfs.ext4 and debugfs: a short inline file, one of 360 bytes
+  // (60 in the inode's block area, 300 in its attribute), one whose size
+  // claims more than the attribute holds, and a file in blocks. debugfs
+  // dumps the reference content.
+  std::string why;
+  if (!have({"mkfs.ext4", "debugfs"}, why)) GTEST_SKIP() << why;
+  const std::string img = make_volume(tree.path("inline.img"), 8u << 20, "mkfs.ext4",
+                                      "-q -F -O inline_data -I 1024", &why);
+  ASSERT_FALSE(img.empty()) << why;
+  write_file(tree.path("s.txt"), text);
+  write_file(tree.path("head60"), pattern(60, 4));
+  write_file(tree.path("tail"), pattern(300, 5));
+  write_file(tree.path("blocks"), pattern(3000, 6));
+  std::ofstream(tree.path("cmds"))
+      << "write " << tree.path("s.txt") << " s.txt\n"
+      << "write " << tree.path("head60") << " big.txt\n"
+      << "ea_set -f " << tree.path("tail") << " big.txt system.data\n"
+      << "sif big.txt size 360\n"
+      << "write " << tree.path("head60") << " short.txt\n"
+      << "ea_set -f " << tree.path("tail") << " short.txt system.data\n"
+      << "sif short.txt size 500\n"
+      << "write " << tree.path("blocks") << " blocks.bin\n";
+  run_ok(find_tool("debugfs") + " -w -f " + shell_quote(tree.path("cmds")) + " " +
+         shell_quote(img));
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  const image_t sbytes = read_file_range(img, 1024, 1024);
+  const ext_superblock sb = ext_superblock_from(sbytes.data(), sbytes.size());
+  for (const std::string name : {"s.txt", "big.txt", "short.txt", "blocks.bin"}) {
+    SCOPED_TRACE(name);
+    const std::string q = shell_quote(img);
+    const std::string stat =
+        run_ok(find_tool("debugfs") + " -R " + shell_quote("stat " + name) + " " + q);
+    const uint64_t inode = std::stoull(stat.substr(stat.find("Inode: ") + 7));
+    run_ok(find_tool("debugfs") + " -R " + shell_quote("dump " + name + " " + tree.path("dumped")) +
+           " " + q);
+    const std::vector<uint8_t> dumped = bytes_of(read_file(tree.path("dumped")));
+    ext_inode_record rec;
+    ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, inode));
+    const bool inline_file = stat.find("Flags: 0x10000000") != std::string::npos;
+    EXPECT_EQ(ext_has_inline_data(rec), inline_file);
+    std::vector<uint8_t> content;
+    if (!inline_file) {
+      cluster_runs runs;
+      ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
+      ASSERT_TRUE(read_cluster_runs_to_vector(runs, content, disk, 0, dumped.size()));
+      EXPECT_EQ(content, dumped);
+      continue;
+    }
+    // debugfs dumps what the inode holds, the whole block area even for a
+    // shorter file: the file is its size's worth of that, and a size beyond
+    // it is refused.
+    const uint64_t size = std::stoull(stat.substr(stat.find("Size: ") + 6));
+    const bool whole = size <= dumped.size();
+    EXPECT_EQ(read_ext_inline_data(rec, content), whole);
+    if (whole) {
+      EXPECT_EQ(content, std::vector<uint8_t>(dumped.begin(), dumped.begin() + size));
+    }
   }
 }
