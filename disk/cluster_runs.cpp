@@ -86,7 +86,10 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
                        uint64_t length, const cluster_piece_sink& sink, uint64_t* delivered_out) {
   if (delivered_out) *delivered_out = 0;
   const uint32_t cs = list.m_bytes_per_cluster;
-  if (!cluster_runs_usable(list) || cs > kMaxClusterBytes || !disk.is_open()) return false;
+  // Compressed units are not the content: nothing of them is handed out.
+  if (!cluster_runs_usable(list) || cs > kMaxClusterBytes || !disk.is_open() ||
+      cluster_runs_compressed(list))
+    return false;
   cluster_runs tail;
   if (!cluster_runs_tail(list, start_vcn, tail)) return false;
   const bool whole = length == whole_content;
@@ -192,6 +195,11 @@ bool cluster_runs_usable(const cluster_runs& list) {
   return list.m_bytes_per_cluster != 0 && !list.m_runs.empty();
 }
 
+bool cluster_runs_compressed(const cluster_runs& list) {
+  return std::any_of(list.m_runs.begin(), list.m_runs.end(),
+                     [](const cluster_run& r) { return r.compressed(); });
+}
+
 bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster, uint32_t content_size) {
   list.m_runs.clear();
@@ -212,10 +220,13 @@ bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>&
       }))
     return false;
   bool ok = true;
-  for (const data_run& r : ordered)
+  for (const data_run& r : ordered) {
     ok = ((r.m_negative & data_run_sparse) ? cluster_runs_append_sparse(list, r.m_count)
                                            : cluster_runs_append(list, r.m_cluster, r.m_count)) &&
          ok;
+    if ((r.m_negative & data_run_compressed) && !list.m_runs.empty())
+      list.m_runs.back().m_count_high |= cluster_run_compressed_flag;
+  }
   return ok;
 }
 
@@ -608,7 +619,9 @@ bool read_runs_whole(const cluster_runs& list, uni::fileio* file, std::vector<ui
 
 bool read_first_run_content(const cluster_runs& list, std::vector<uint8_t>& bytes,
                             RAW_DISK_IO& disk) {
-  if (!cluster_runs_usable(list) || list.m_content_size == 0 || !disk.is_open()) return false;
+  if (!cluster_runs_usable(list) || list.m_content_size == 0 || !disk.is_open() ||
+      cluster_runs_compressed(list))
+    return false;
   const cluster_run& r = list.m_runs[0];
   if (r.sparse()) return false;
   if (bytes.size() < list.m_content_size && !try_resize(bytes, list.m_content_size)) return false;

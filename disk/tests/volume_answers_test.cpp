@@ -5,11 +5,14 @@
 // installed, on an image the tool made (mkfs.fat and mtools, debugfs,
 // ntfs-3g with sleuthkit, sgdisk), the tool's own answer as the reference.
 #include <gtest/gtest.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -21,6 +24,8 @@
 #include "disk/volume_boot.h"
 #include "disk_images.h"
 #include "fileio_test_support.h"
+#include "mft_writer.h"
+#include "ntfs_volume_writer.h"
 #include "temp_tree.h"
 #include "volume_writer.h"
 
@@ -61,6 +66,66 @@ std::vector<uint8_t> pattern(size_t n, unsigned seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 131 + seed * 17) ^ (i >> 7));
   return v;
+}
+
+// An NTFS image mounted through ntfs-3g (FUSE) for the life of the object.
+class ntfs3g_mount {
+ public:
+  ntfs3g_mount(const std::string& image, const std::string& dir) : m_dir(dir) {
+    std::filesystem::create_directories(dir);
+    const std::string tool = find_tool("ntfs-3g");
+    if (tool.empty()) {
+      m_why = "ntfs-3g is not installed";
+      return;
+    }
+    bool ok = false;
+    const std::string out =
+        run_command(tool + " -o compression " + shell_quote(image) + " " + shell_quote(dir), ok);
+    if (ok)
+      m_mounted = true;
+    else
+      m_why = "no FUSE mount here: " + out;
+  }
+  ~ntfs3g_mount() { unmount(); }
+  bool unmount() {
+    if (!m_mounted) return true;
+    bool ok = false;
+    run_command("umount " + shell_quote(m_dir) + " || fusermount -u " + shell_quote(m_dir), ok);
+    m_mounted = !ok;
+    return ok;
+  }
+  bool mounted() const { return m_mounted; }
+  const std::string& why() const { return m_why; }
+
+ private:
+  std::string m_dir;
+  bool m_mounted = false;
+  std::string m_why;
+};
+
+// Sets FILE_ATTRIBUTE_COMPRESSED on a folder of an ntfs-3g mount.
+bool set_compressed(const std::string& path) {
+  uint8_t value[4] = {};
+  if (::getxattr(path.c_str(), "system.ntfs_attrib_be", value, 4) != 4) return false;
+  value[2] |= 0x08;
+  return ::setxattr(path.c_str(), "system.ntfs_attrib_be", value, 4, 0) == 0;
+}
+
+const inode_record* named(const _inode_collection& c, const std::string& name) {
+  for (const inode_record& r : c.m_store)
+    if (r.m_name == name && r.m_base_record) return &r;
+  return nullptr;
+}
+
+// The table of the NTFS volume at the start of an image, walked in place.
+bool load_table(_inode_collection& c, RAW_DISK_IO& disk) {
+  ntfs_volume_map map;
+  if (!ntfs_volume_map_from_boot(map, &disk, 0)) return false;
+  const data_run& first = map.m_mft_runs.front();
+  c.m_all_records = 1;
+  c.m_options = mft_keep_data_runs;
+  return c.attach_disk(&disk, false, nullptr, nullptr, uint64_t{first.m_count} * map.m_cluster_size,
+                       first.m_cluster * map.m_cluster_size);
 }
 
 }  // namespace
@@ -358,6 +423,225 @@ TEST(VolumeAnswers, Ext4InlineDataIsReadAsContentOrRefused) {
     EXPECT_EQ(read_ext_inline_data(rec, content), whole);
     if (whole) {
       EXPECT_EQ(content, std::vector<uint8_t>(dumped.begin(), dumped.begin() + size));
+    }
+  }
+}
+
+TEST(VolumeAnswers, CompressedNtfsContentIsRefusedNeverHandedOut) {
+  // Written: 64 clusters of 512 bytes, each holding its own number; a
+  // compressed file (one unit: 2 clusters stored, 14 sparse) and a plain
+  // file flagged compressed only in its $STANDARD_INFORMATION, as a file
+  // moved into a compressed folder is.
+  std::vector<uint8_t> medium(64 * 512);
+  for (size_t c = 0; c < 64; ++c)
+    std::fill(medium.begin() + c * 512, medium.begin() + (c + 1) * 512, static_cast<uint8_t>(c));
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  write_file(tree.path("medium"), medium);
+  RAW_DISK_IO disk(tree.path("medium"), false, 0, disk_mode_path);
+  const auto name = resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"f"));
+  const struct {
+    const char* what;
+    uint32_t si_attributes;
+    std::vector<uint8_t> data;
+    bool compressed;
+  } cases[] = {
+      {"compressed", 0x800,
+       nonresident_attr(0x80, encode_runs({{10, 2}, {k_sparse_run, 14}}), 8192, 5000, 5000, 0, u"",
+                        0x0001, 4),
+       true},
+      {"plain in a compressed folder", 0x800,
+       nonresident_attr(0x80, encode_runs({{20, 2}}), 1024, 1000, 1000), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> raw = file_record(
+        40, 1, 1, 0,
+        {resident_attr(0x10, std_info_value(1, 2, 3, 4, c.si_attributes)), name, c.data});
+    inode_record rec;
+    rec.m_options = mft_keep_data_runs;
+    ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
+    EXPECT_EQ(rec.m_unread, c.compressed ? mft_unread_compressed : 0u);
+    EXPECT_EQ(mft_unread_text(rec.m_unread), c.compressed ? "content compressed" : "");
+    cluster_runs list;
+    ASSERT_TRUE(cluster_runs_from_file_runs(list, rec.m_data_runs, 0, 512));
+    EXPECT_EQ(cluster_runs_compressed(list), c.compressed);
+    std::vector<uint8_t> content;
+    EXPECT_EQ(read_cluster_runs_to_vector(list, content, disk, 0, rec.m_real_size), !c.compressed);
+    guid md5;
+    std::vector<uint8_t> sha1, sha256;
+    EXPECT_EQ(digest_cluster_runs(list, md5, sha1, sha256, digest_md5, disk, rec.m_real_size),
+              !c.compressed);
+    std::vector<uint8_t> first;
+    list.m_content_size = 512;
+    EXPECT_EQ(read_first_run_content(list, first, disk), !c.compressed);
+    if (c.compressed) {
+      EXPECT_TRUE(content.empty());
+      EXPECT_EQ(md5, guid());
+    } else {
+      ASSERT_EQ(content.size(), 1000u);
+      EXPECT_EQ(content[0], 20);
+      EXPECT_EQ(content[999], 21);
+    }
+  }
+
+  // Made through ntfs-3g: a compressed folder holding a file written there
+  // (compressed) and one moved in (not compressed). sleuthkit tells which
+  // is compressed; icat gives the plain one's content.
+  std::string why;
+  if (!have({"mkntfs", "ntfs-3g", "istat", "icat", "ifind"}, why)) GTEST_SKIP() << why;
+  const std::string img =
+      make_volume(tree.path("c.img"), 16u << 20, "mkntfs", "-F -Q -c 4096", &why);
+  ASSERT_FALSE(img.empty()) << why;
+  {
+    ntfs3g_mount mount(img, tree.path("mnt"));
+    if (!mount.mounted()) GTEST_SKIP() << mount.why();
+    const std::string dir = tree.path("mnt/packed");
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(set_compressed(dir));
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += "compressible line " + std::to_string(i % 7) + "\n";
+    write_file(dir + "/packed.txt", text);
+    write_file(tree.path("mnt/plain.txt"), text);
+    std::filesystem::rename(tree.path("mnt/plain.txt"), dir + "/plain.txt");
+    ASSERT_TRUE(mount.unmount());
+  }
+  RAW_DISK_IO ntfs(img, false, 0, disk_mode_path);
+  _inode_collection c;
+  ASSERT_TRUE(load_table(c, ntfs));
+  for (const char* file : {"packed.txt", "plain.txt"}) {
+    SCOPED_TRACE(file);
+    const std::string q = shell_quote(img);
+    const std::string entry =
+        std::to_string(std::stoull(run_ok("ifind -n /packed/" + std::string(file) + " " + q)));
+    const std::string stat = run_ok("istat " + q + " " + entry);
+    const bool compressed = stat.find("Non-Resident, Compressed") != std::string::npos;
+    EXPECT_EQ(compressed, std::string(file) == "packed.txt");
+    const inode_record* rec = named(c, file);
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(rec->entry_number(), std::stoull(entry));
+    EXPECT_EQ((rec->m_unread & mft_unread_compressed) != 0, compressed);
+    cluster_runs list;
+    ASSERT_TRUE(cluster_runs_from_file_runs(list, rec->m_data_runs, 0, 4096));
+    std::vector<uint8_t> content;
+    EXPECT_EQ(read_cluster_runs_to_vector(list, content, ntfs, 0, rec->m_real_size), !compressed);
+    run_ok("icat " + q + " " + entry + " > " + shell_quote(tree.path("icat.out")));
+    if (!compressed) {
+      EXPECT_EQ(content, bytes_of(read_file(tree.path("icat.out"))));
+    }
+  }
+}
+
+TEST(VolumeAnswers, AttributeListsWithoutTheirVolumeAreMarkedNotGuessed) {
+  // Written: the small volume's "big.bin" keeps its list in cluster 60 (a
+  // hard link in docs and its data are named there); "report.txt" keeps a
+  // resident list. Its table extracted, or on a medium remapped so that the
+  // table lies contiguous from 0, with and without the volume named.
+  using v = small_ntfs_volume;
+  const small_ntfs_volume vol = make_small_ntfs_volume();
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  write_file(tree.path("table.mft"), vol.mft);
+  write_file(tree.path("volume.img"), vol.bytes);
+  for (const bool remapped : {false, true}) {
+    for (const bool named_volume : {false, true}) {
+      SCOPED_TRACE(std::string(remapped ? "remapped" : "extracted") +
+                   (named_volume ? ", volume named" : ""));
+      RAW_DISK_IO disk(tree.path("volume.img"), false, 0, disk_mode_path);
+      _inode_collection c;
+      c.m_all_records = 1;
+      c.m_options = mft_keep_data_runs;
+      if (named_volume) {
+        ASSERT_TRUE(c.set_volume(&disk, 0));
+      }
+      if (remapped) {
+        const uint64_t first = v::first_piece_entries * v::record;
+        disk.set_remap({{v::mft_lcn * v::cluster, 0, 0, static_cast<uint32_t>(first)},
+                        {v::second_piece_lcn * v::cluster, first, 0,
+                         static_cast<uint32_t>((v::entries - v::first_piece_entries) * v::record)}},
+                       512, 0, true);
+        ASSERT_TRUE(c.attach_disk(&disk, false, nullptr, nullptr, v::entries * v::record, 0));
+      } else {
+        ASSERT_TRUE(c.open_mft_file(tree.path("table.mft"), true, nullptr, nullptr));
+        ASSERT_TRUE(c.load(nullptr, nullptr));
+      }
+      EXPECT_EQ(c.volume() != nullptr, named_volume);
+      const inode_record* big = named(c, "big.bin");
+      ASSERT_NE(big, nullptr);
+      std::vector<uint64_t> parents;
+      for (const mft_ref& r : big->m_parents) parents.push_back(r.entry_number());
+      if (named_volume) {
+        EXPECT_EQ(big->m_unread, 0u);
+        EXPECT_EQ(parents, (std::vector<uint64_t>{5, v::docs}));
+        EXPECT_EQ(big->m_data_runs.size(), 1u);
+      } else {
+        EXPECT_EQ(big->m_unread, mft_unread_list_no_volume);
+        EXPECT_EQ(mft_unread_text(big->m_unread),
+                  "attribute list in the volume's clusters, volume unknown");
+        EXPECT_EQ(parents, (std::vector<uint64_t>{5}));
+        EXPECT_TRUE(big->m_data_runs.empty());
+      }
+      const inode_record* report = named(c, "report.txt");
+      ASSERT_NE(report, nullptr);
+      EXPECT_EQ(report->m_unread, 0u);
+      EXPECT_EQ(report->m_data_runs.size(), 2u);
+    }
+  }
+
+  // Made through ntfs-3g: a file with 150 hard links over three folders,
+  // whose attribute list is non-resident. Its table carved and read without
+  // the volume: marked, kept; with it: every parent sleuthkit lists.
+  std::string why;
+  if (!have({"mkntfs", "ntfs-3g", "istat", "ifind"}, why)) GTEST_SKIP() << why;
+  const std::string img =
+      make_volume(tree.path("l.img"), 16u << 20, "mkntfs", "-F -Q -c 4096", &why);
+  ASSERT_FALSE(img.empty()) << why;
+  {
+    ntfs3g_mount mount(img, tree.path("mnt"));
+    if (!mount.mounted()) GTEST_SKIP() << mount.why();
+    write_file(tree.path("mnt/target.txt"), std::string("linked\n"));
+    for (int d = 1; d <= 3; ++d)
+      std::filesystem::create_directories(tree.path("mnt/d" + std::to_string(d)));
+    for (int i = 0; i < 150; ++i)
+      std::filesystem::create_hard_link(
+          tree.path("mnt/target.txt"),
+          tree.path("mnt/d" + std::to_string(i % 3 + 1) + "/a_rather_long_link_name_" +
+                    std::to_string(i) + ".txt"));
+    ASSERT_TRUE(mount.unmount());
+  }
+  const std::string q = shell_quote(img);
+  const uint64_t entry = std::stoull(run_ok("ifind -n /target.txt " + q));
+  const std::string stat = run_ok("istat " + q + " " + std::to_string(entry));
+  ASSERT_NE(stat.find("$ATTRIBUTE_LIST (32-"), std::string::npos);
+  ASSERT_NE(stat.find("Non-Resident", stat.find("$ATTRIBUTE_LIST")), std::string::npos);
+  std::set<uint64_t> listed;
+  for (size_t at = stat.find("Parent MFT Entry: "); at != std::string::npos;
+       at = stat.find("Parent MFT Entry: ", at + 1))
+    listed.insert(std::stoull(stat.substr(at + 18)));
+  ASSERT_EQ(listed.size(), 4u);
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  std::vector<uint8_t> carved;
+  ASSERT_TRUE(scan_ntfs_volume(carved, &disk, 0, nullptr));
+  write_file(tree.path("carved.mft"), carved);
+  for (const bool named_volume : {false, true}) {
+    SCOPED_TRACE(named_volume ? "volume named" : "no volume");
+    _inode_collection c;
+    c.m_all_records = 1;
+    ASSERT_TRUE(c.open_mft_file(tree.path("carved.mft"), true, nullptr, nullptr));
+    if (named_volume) {
+      ASSERT_TRUE(c.set_volume(&disk, 0));
+    }
+    ASSERT_TRUE(c.load(nullptr, nullptr));
+    const auto it = c.m_entries.find(entry);
+    ASSERT_NE(it, c.m_entries.end());
+    const inode_record& rec = c.m_store[it->second];
+    std::set<uint64_t> parents;
+    for (const mft_ref& r : rec.m_parents) parents.insert(r.entry_number());
+    EXPECT_EQ(rec.m_unread, named_volume ? 0u : mft_unread_list_no_volume);
+    if (named_volume) {
+      EXPECT_EQ(parents, listed);
+    } else {
+      EXPECT_LT(parents.size(), listed.size());
     }
   }
 }
