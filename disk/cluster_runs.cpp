@@ -31,6 +31,23 @@ void set_count(cluster_run& run, uint64_t count) {
       (run.m_count_high & 0xF0000000u) | static_cast<uint32_t>((count >> 32) & 0x0FFFFFFFu);
 }
 
+// The byte offset of a cluster: false when the product overflows or the
+// offset lies before the medium's first byte (a base before it, kept modulo
+// 2^64, with a cluster below the data area) or past 2^63.
+bool cluster_byte_offset(const cluster_runs& list, uint64_t cluster, uint64_t& offset) {
+  uint64_t product = 0;
+  if (!checked_mul<uint64_t>(cluster, list.m_bytes_per_cluster, product)) return false;
+  const uint64_t base = list.m_base_offset;
+  if (base >> 63) {
+    const uint64_t before = ~base + 1;
+    if (product < before) return false;
+    offset = product - before;
+  } else if (!checked_add(product, base, offset)) {
+    return false;
+  }
+  return (offset >> 63) == 0;
+}
+
 cluster_run make_run(uint64_t first, uint64_t count, uint32_t flags) {
   cluster_run run;
   run.m_first = first;
@@ -69,7 +86,10 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
                        uint64_t length, const cluster_piece_sink& sink, uint64_t* delivered_out) {
   if (delivered_out) *delivered_out = 0;
   const uint32_t cs = list.m_bytes_per_cluster;
-  if (!cluster_runs_usable(list) || cs > kMaxClusterBytes || !disk.is_open()) return false;
+  // Compressed units are not the content: nothing of them is handed out.
+  if (!cluster_runs_usable(list) || cs > kMaxClusterBytes || !disk.is_open() ||
+      cluster_runs_compressed(list))
+    return false;
   cluster_runs tail;
   if (!cluster_runs_tail(list, start_vcn, tail)) return false;
   const bool whole = length == whole_content;
@@ -111,8 +131,7 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
         from_medium += want;
         uint64_t offset = 0;
         uint32_t got = static_cast<uint32_t>(want);
-        if (!checked_mul<uint64_t>(run.m_first + index, cs, offset) ||
-            !checked_add(offset, list.m_base_offset, offset) ||
+        if (!cluster_byte_offset(list, run.m_first + index, offset) ||
             !disk.read_at(buffer.data(), got, offset)) {
           got = 0;
         }
@@ -176,6 +195,11 @@ bool cluster_runs_usable(const cluster_runs& list) {
   return list.m_bytes_per_cluster != 0 && !list.m_runs.empty();
 }
 
+bool cluster_runs_compressed(const cluster_runs& list) {
+  return std::any_of(list.m_runs.begin(), list.m_runs.end(),
+                     [](const cluster_run& r) { return r.compressed(); });
+}
+
 bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster, uint32_t content_size) {
   list.m_runs.clear();
@@ -196,10 +220,13 @@ bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>&
       }))
     return false;
   bool ok = true;
-  for (const data_run& r : ordered)
+  for (const data_run& r : ordered) {
     ok = ((r.m_negative & data_run_sparse) ? cluster_runs_append_sparse(list, r.m_count)
                                            : cluster_runs_append(list, r.m_cluster, r.m_count)) &&
          ok;
+    if ((r.m_negative & data_run_compressed) && !list.m_runs.empty())
+      list.m_runs.back().m_count_high |= cluster_run_compressed_flag;
+  }
   return ok;
 }
 
@@ -442,8 +469,12 @@ bool cluster_runs_to_clusters(const cluster_runs& list, std::vector<uint64_t>& c
     // the medium's end or hold more clusters than the medium has.
     const uint32_t cs = list.m_bytes_per_cluster;
     if (cs == 0) return false;
-    const uint64_t on_medium =
-        medium_bytes > list.m_base_offset ? (medium_bytes - list.m_base_offset) / cs : 0;
+    const uint64_t base = list.m_base_offset;
+    uint64_t on_medium = 0;
+    if (base >> 63)
+      on_medium = medium_bytes > (uint64_t{1} << 62) ? 0 : (medium_bytes + (~base + 1)) / cs;
+    else
+      on_medium = medium_bytes > base ? (medium_bytes - base) / cs : 0;
     uint64_t total = 0;
     for (const cluster_run& r : list.m_runs) {
       if (r.sparse() || r.open_ended()) continue;
@@ -588,12 +619,15 @@ bool read_runs_whole(const cluster_runs& list, uni::fileio* file, std::vector<ui
 
 bool read_first_run_content(const cluster_runs& list, std::vector<uint8_t>& bytes,
                             RAW_DISK_IO& disk) {
-  if (!cluster_runs_usable(list) || list.m_content_size == 0 || !disk.is_open()) return false;
+  if (!cluster_runs_usable(list) || list.m_content_size == 0 || !disk.is_open() ||
+      cluster_runs_compressed(list))
+    return false;
   const cluster_run& r = list.m_runs[0];
   if (r.sparse()) return false;
   if (bytes.size() < list.m_content_size && !try_resize(bytes, list.m_content_size)) return false;
   uint32_t got = list.m_content_size;
-  const bool ok = disk.read_at(bytes.data(), got, cluster_runs_cluster_offset(list, r.m_first));
+  uint64_t at = 0;
+  const bool ok = cluster_byte_offset(list, r.m_first, at) && disk.read_at(bytes.data(), got, at);
   if (!ok) got = 0;
   std::fill(bytes.begin() + got, bytes.begin() + list.m_content_size, uint8_t{0});
   return ok && got == list.m_content_size;
@@ -676,9 +710,9 @@ bool cluster_maps_from_table(cluster_runs& free_runs, cluster_runs& bad_runs, co
 // ---------------------------------------------------------------------------
 
 uint64_t fat_cluster0_offset(const boot_sector& bs, uint64_t volume_offset) {
-  const int64_t zero = fat32_cluster_zero_offset(bs);
-  if (zero < 0 && static_cast<uint64_t>(-zero) > volume_offset) return 0;
-  return volume_offset + static_cast<uint64_t>(zero);
+  // A data area closer than two clusters to the medium's start puts cluster
+  // 0 before it: the offset is then kept modulo 2^64.
+  return volume_offset + static_cast<uint64_t>(fat32_cluster_zero_offset(bs));
 }
 
 bool fat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first_cluster,
@@ -689,8 +723,9 @@ bool fat_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t first
   if (runs.m_base_offset == 0) runs.m_base_offset = fat_cluster0_offset(bs, volume_offset);
   const uint32_t cs = runs.m_bytes_per_cluster;
   const uint64_t entries = std::min<uint64_t>(fat_bytes / 4, uint64_t{1} << 28);
-  if (!fat || cs == 0 || first_cluster < 2 || fat_bytes < cs || entries < 2 ||
-      first_cluster > entries - 2)
+  // The table's entry count bounds the chain; a table may be shorter than
+  // one cluster.
+  if (!fat || cs == 0 || first_cluster < 2 || entries < 2 || first_cluster > entries - 2)
     return false;
   const uint64_t wanted = length ? ceil_div_u64(length, cs) : 0;
   std::vector<bool> seen;

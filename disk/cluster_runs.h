@@ -32,6 +32,9 @@ class cmd_params;
 // All 60 count bits set: a run that runs to the end of whatever holds it.
 inline constexpr uint64_t cluster_count_open = (uint64_t{1} << 60) - 1;
 inline constexpr uint32_t cluster_run_sparse_flag = 1u << 28;
+// The run holds compressed units (NTFS LZNT1), not content: every reader
+// refuses a list that holds such a run.
+inline constexpr uint32_t cluster_run_compressed_flag = 1u << 29;
 
 struct cluster_run {
   uint64_t m_first = 0;       // 0 for a sparse run
@@ -41,6 +44,7 @@ struct cluster_run {
   uint64_t count() const { return m_count_low | (uint64_t{m_count_high & 0x0FFFFFFFu} << 32); }
   uint32_t flags() const { return m_count_high & 0xF0000000u; }
   bool sparse() const { return (m_count_high & cluster_run_sparse_flag) != 0; }
+  bool compressed() const { return (m_count_high & cluster_run_compressed_flag) != 0; }
   bool open_ended() const { return count() == cluster_count_open; }
 };
 
@@ -48,7 +52,10 @@ struct cluster_run {
 void cluster_run_set(cluster_run& run, uint64_t first, uint64_t count);
 
 struct cluster_runs {
-  uint64_t m_base_offset = 0;  // byte offset on the medium of cluster 0
+  // Byte offset on the medium of cluster 0. A data area that begins less
+  // than two clusters into the medium puts it before the first byte: it is
+  // then kept modulo 2^64 and only clusters on the medium are read.
+  uint64_t m_base_offset = 0;
   uint32_t m_content_size = 0;
   uint32_t m_bytes_per_cluster = 0;
   std::vector<cluster_run> m_runs;
@@ -64,7 +71,8 @@ struct data_run {
   uint8_t m_negative = 0;  // the flags below
 };
 inline constexpr uint8_t data_run_negative = 0x01;
-inline constexpr uint8_t data_run_sparse = 0x02;  // no clusters on the medium
+inline constexpr uint8_t data_run_sparse = 0x02;      // no clusters on the medium
+inline constexpr uint8_t data_run_compressed = 0x04;  // a piece of compressed data
 
 // ---- construction and state ----
 void cluster_runs_construct_empty(cluster_runs& list);
@@ -76,6 +84,8 @@ void cluster_runs_init(cluster_runs& list, uint64_t base, uint32_t bytes_per_clu
 void cluster_runs_clear(cluster_runs& list);
 void cluster_runs_destroy(cluster_runs& list);
 bool cluster_runs_usable(const cluster_runs& list);
+// Whether any run holds compressed units: the content cannot be read as is.
+bool cluster_runs_compressed(const cluster_runs& list);
 bool cluster_runs_from_data_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster, uint32_t content_size);
 bool cluster_runs_add_data_runs(cluster_runs& list, const std::vector<data_run>& runs);
@@ -150,7 +160,8 @@ using cluster_piece_sink = std::function<bool(const cluster_piece&)>;
 // piece with the unread part zeroed and ends the walk with false; so does
 // running out of runs before the length. Sparse runs may be as long as
 // asked; the bytes read from the medium never exceed its size: a list that
-// asks for more is cut there and the walk is false.
+// asks for more is cut there and the walk is false. A list holding a
+// compressed run delivers nothing and is false.
 // delivered receives the byte count.
 bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t start_vcn,
                        uint64_t length, const cluster_piece_sink& sink,

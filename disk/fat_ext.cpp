@@ -235,13 +235,13 @@ bool fat16_chain_to_runs(const boot_sector& bs, cluster_runs& runs, uint32_t fir
     runs.m_runs.clear();
     const uint32_t cs = fat_cluster_size(bs);
     if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
-    if (runs.m_base_offset == 0) {
-      const int64_t zero = fat16_data_start(bs);
-      runs.m_base_offset = zero < 0 && static_cast<uint64_t>(-zero) > volume_offset
-                               ? 0
-                               : volume_offset + static_cast<uint64_t>(zero);
-    }
-    if (cs == 0 || fat_bytes < cs) return false;
+    // Cluster 0 may lie before the medium (small volumes with large
+    // clusters): the base is then kept modulo 2^64, as the run list allows.
+    if (runs.m_base_offset == 0)
+      runs.m_base_offset = volume_offset + static_cast<uint64_t>(fat16_data_start(bs));
+    // A table may be shorter than one cluster (small volumes, 4 KiB
+    // sectors): its entry count bounds the chain, not the cluster size.
+    if (cs == 0 || !fat) return false;
     std::vector<uint32_t> chain;
     const uint64_t wanted = size ? ceil_div_u64(size, cs) : 0;
     const unsigned bits = fat_entry_bits(bs) == 12 ? 12 : 16;
@@ -655,7 +655,7 @@ bool exfat_chain(const boot_sector& bs, std::vector<uint32_t>* list, cluster_run
     });
   }
   const uint64_t entries = std::min<uint64_t>(table_entries(fat_bytes, 32), volume_entries);
-  if (!fat || fat_bytes < cs || entries < 3 || first > entries - 2) return false;
+  if (!fat || entries < 3 || first > entries - 2) return false;
   std::vector<uint32_t> chain;
   if (!walk_chain(chain, first, fat, fat_bytes, 32, kFat32End, wanted, entries)) return false;
   if (runs) {
@@ -671,7 +671,7 @@ void exfat_runs_base(const boot_sector& bs, cluster_runs& runs, uint64_t volume_
   if (runs.m_bytes_per_cluster == 0) runs.m_bytes_per_cluster = cs;
   if (runs.m_base_offset == 0) {
     const uint64_t heap = exfat_heap_start(bs) + volume_offset;
-    runs.m_base_offset = heap >= 2 * uint64_t{cs} ? heap - 2 * uint64_t{cs} : 0;
+    runs.m_base_offset = heap - 2 * uint64_t{cs};  // modulo 2^64 when before the medium
   }
 }
 
@@ -908,13 +908,78 @@ class ext_walker {
 
 }  // namespace
 
+bool ext_has_inline_data(const ext_inode_record& rec) {
+  return rec.m_inode.size() >= 128 && (load_le32(rec.m_inode.data() + 32) & ext_inline_data_flag);
+}
+
+namespace {
+
+constexpr size_t kInlineBlockBytes = 60;
+constexpr uint32_t kXattrMagic = 0xEA020000u;
+constexpr uint8_t kXattrIndexSystem = 7;
+
+// The value of the in-inode extended attribute "system.data": its bytes
+// inside the inode, or false when the inode has no such value there.
+bool inline_data_value(const std::vector<uint8_t>& inode, const uint8_t*& value, size_t& size) {
+  const size_t n = inode.size();
+  if (n <= 128 + 2) return false;
+  const size_t extra = load_le16(inode.data() + 128);
+  if (extra % 4 != 0 || 128 + extra + 4 > n) return false;
+  const size_t header = 128 + extra;
+  if (load_le32(inode.data() + header) != kXattrMagic) return false;
+  // Value offsets count from the first entry, right after the magic.
+  const size_t first = header + 4;
+  for (size_t at = first; at + 16 <= n && load_le32(inode.data() + at) != 0;) {
+    const uint8_t* e = inode.data() + at;
+    const size_t name_length = e[0];
+    const size_t entry_bytes = (16 + name_length + 3) & ~size_t{3};
+    if (at + 16 + name_length > n) return false;
+    if (e[1] == kXattrIndexSystem && name_length == 4 && std::memcmp(e + 16, "data", 4) == 0) {
+      // A value kept in an inode of its own is not read here.
+      if (load_le32(e + 4) != 0) return false;
+      const size_t offset = load_le16(e + 2);
+      const size_t length = load_le32(e + 8);
+      if (offset > n - first || length > n - first - offset) return false;
+      value = inode.data() + first + offset;
+      size = length;
+      return true;
+    }
+    at += entry_bytes;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out) {
+  out.clear();
+  return guarded([&] {
+    if (!ext_has_inline_data(rec)) return false;
+    const uint8_t* inode = rec.m_inode.data();
+    const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
+    const size_t head = static_cast<size_t>(std::min<uint64_t>(size, kInlineBlockBytes));
+    const uint64_t rest = size - head;
+    const uint8_t* value = nullptr;
+    size_t value_size = 0;
+    if (rest != 0 && (!inline_data_value(rec.m_inode, value, value_size) || value_size < rest))
+      return false;
+    out.assign(inode + 40, inode + 40 + head);
+    if (rest != 0) out.insert(out.end(), value, value + static_cast<size_t>(rest));
+    return true;
+  });
+}
+
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb) {
   return guarded([&] {
     const uint8_t* inode = rec.m_inode.data();
+    // Inline data: the block area holds content, not block numbers.
     if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
-        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0)
+        !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0 ||
+        ext_has_inline_data(rec)) {
+      runs.m_runs.clear();
       return false;
+    }
     const uint16_t type = u16_at(inode, 0) >> 12;
     if (type != 0x8 && type != 0x4) return false;
     cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));

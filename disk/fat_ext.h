@@ -168,8 +168,17 @@ std::string exfat_volume_flags_text(const boot_sector& bs);
 bool ext_inode_is_live(const uint8_t* inode, size_t length);
 bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8_t* inode,
                     size_t length, uint64_t number);
+// An inode whose content is kept inside it (inline data) has no blocks:
+// the walk refuses it, and read_ext_inline_data gives its bytes.
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb);
+inline constexpr uint32_t ext_inline_data_flag = 0x10000000;  // i_flags
+bool ext_has_inline_data(const ext_inode_record& rec);
+// The content of an inline-data inode: up to 60 bytes in its block area,
+// the rest in its "system.data" extended attribute inside the inode. False
+// (and nothing) when the inode is not inline or the attribute cannot give
+// every byte of the size: never bytes of anything else.
+bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out);
 // Where an inode lies: through its group's descriptor (32 bytes, or the
 // superblock's descriptor size on a 64-bit volume), the descriptor table in
 // the block after the superblock's. False for a number beyond the inode

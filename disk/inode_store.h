@@ -86,7 +86,9 @@ class _inode_collection {
   // Names the volume the table belongs to (its medium and first byte), so
   // that extension records and attribute lists held outside the records
   // are read where they lie; false (and no volume) when none is there.
-  // attach_disk finds the volume of a table on its own medium.
+  // attach_disk finds the volume of a table on its own medium. Without a
+  // volume a non-resident attribute list is not read: its record is kept,
+  // marked in m_unread.
   bool set_volume(RAW_DISK_IO* disk, uint64_t volume_offset);
   // The named or found volume; null when unknown.
   const ntfs_volume_map* volume() const { return m_volume.m_disk ? &m_volume : nullptr; }

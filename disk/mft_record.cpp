@@ -106,6 +106,7 @@ void inode_record_clear_ext(inode_record& r) {
   r.m_file_offset = 0;
   r.m_filter.clear();
   r.m_stream_name.clear();
+  r.m_unread = 0;
 }
 
 void inode_record_reset(inode_record& r) {
@@ -144,6 +145,22 @@ inode_entry inode_entry_make_utf8(uint32_t low, uint32_t high, uint16_t sequence
 uint64_t inode_entry_byte_size(const inode_entry& e) {
   return 80 + e.m_name.size() + e.m_wname.size() +
          8 * (uint64_t{e.m_parents.size()} + e.m_second_refs.size());
+}
+
+std::string mft_unread_text(uint32_t bits) {
+  static const std::pair<uint32_t, const char*> kReasons[] = {
+      {mft_unread_list_no_volume, "attribute list in the volume's clusters, volume unknown"},
+      {mft_unread_list_unreadable, "attribute list not read whole"},
+      {mft_unread_extension, "extension record not read"},
+      {mft_unread_compressed, "content compressed"},
+  };
+  std::string text;
+  for (const auto& [bit, reason] : kReasons) {
+    if (!(bits & bit)) continue;
+    if (!text.empty()) text += "; ";
+    text += reason;
+  }
+  return text;
 }
 
 void si_copy_clear(si_copy& copy) {
@@ -304,8 +321,18 @@ void take_data_sizes(inode_record& rec, const attr_view& a) {
   rec.m_sizes_from_data = 1;
 }
 
+// Attribute header flag of compressed data (the compression unit, at 34 of
+// a non-resident header, gives its unit size).
+constexpr uint16_t kAttrCompressed = 0x0001;
+
 void take_data(inode_record& rec, const attr_view& a) {
   take_data_sizes(rec, a);
+  // Compressed clusters are no content: the record says so, and its runs
+  // are marked for the readers to refuse. Resident values are never
+  // compressed.
+  const bool compressed =
+      a.nonresident && !a.named() && (load_le16(a.p + 12) & kAttrCompressed) != 0;
+  if (compressed) rec.m_unread |= mft_unread_compressed;
   const uint32_t o = rec.m_options;
   const bool look = (a.nonresident && (o & mft_keep_data_runs)) ||
                     ((o & mft_look_resident_data) && a.has_value());
@@ -321,8 +348,13 @@ void take_data(inode_record& rec, const attr_view& a) {
   }
   if (!(o & (mft_keep_resident_data | mft_keep_data_runs))) return;
   const bool copy_only = rec.m_name.empty() && !rec.m_filter.empty();
-  if (!copy_only && (o & mft_keep_data_runs) && a.nonresident)
+  if (!copy_only && (o & mft_keep_data_runs) && a.nonresident) {
+    const size_t before = rec.m_data_runs.size();
     decode_data_runs(a.p, a.length, rec.m_data_runs);
+    if (compressed)
+      for (size_t i = before; i < rec.m_data_runs.size(); ++i)
+        rec.m_data_runs[i].m_negative |= data_run_compressed;
+  }
   if ((o & mft_keep_resident_data) && !a.nonresident && a.value_length != 0)
     rec.m_resident_data.assign(a.value(), a.value() + a.value_length);
 }
@@ -475,7 +507,11 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     std::stable_sort(rec.m_data_runs.begin(), rec.m_data_runs.end(), by_vcn);
     std::stable_sort(rec.m_index_runs.begin(), rec.m_index_runs.end(), by_vcn);
   }
-  return !rec.m_parents.empty() || !rec.m_related.empty();
+  // A record part of which could not be read is kept, marked, rather than
+  // dropped for the names it may lack.
+  return !rec.m_parents.empty() || !rec.m_related.empty() ||
+         (rec.m_unread &
+          (mft_unread_list_no_volume | mft_unread_list_unreadable | mft_unread_extension)) != 0;
 }
 
 }  // namespace
@@ -519,9 +555,9 @@ bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size
           uint32_t got = record_size;
           read = placed && disk->read(buffer.data(), got, offset, true) && got == record_size;
         }
-        if (read)
-          parse_file_record(rec, buffer.data(), buffer.size(), disk, base_offset, record_size, true,
-                            volume);
+        if (!read || !parse_file_record(rec, buffer.data(), buffer.size(), disk, base_offset,
+                                        record_size, true, volume))
+          rec.m_unread |= mft_unread_extension;
       }
       pos += load_le16(e + 4);
     }
@@ -547,19 +583,18 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
     if (!disk || !disk->is_open()) return false;
     const uint64_t initialized = load_le64(attr + 56);
     if (initialized == 0) return true;
+    // The list's clusters are the volume's, read on its medium from its
+    // first byte on. Without the volume they have no place: any other
+    // would merge records the list does not name, or drop those it does.
+    if (!volume || !volume->m_disk || !volume->m_disk->is_open() || !volume->m_cluster_size) {
+      rec.m_unread |= mft_unread_list_no_volume;
+      return false;
+    }
     std::vector<data_run> runs;
     decode_data_runs(attr, attr_length, runs);
-    // The list's clusters are the volume's: with the volume known they are
-    // read on its medium from its first byte on, else on this medium from
-    // its start.
-    RAW_DISK_IO* medium = disk;
-    uint64_t origin = 0;
-    uint32_t cluster = disk->cluster_size() ? disk->cluster_size() : 4096;
-    if (volume && volume->m_disk && volume->m_disk->is_open() && volume->m_cluster_size) {
-      medium = volume->m_disk;
-      origin = volume->m_offset;
-      cluster = volume->m_cluster_size;
-    }
+    RAW_DISK_IO* medium = volume->m_disk;
+    const uint64_t origin = volume->m_offset;
+    const uint32_t cluster = volume->m_cluster_size;
     // Never more than the list's real size, and never a hostile amount.
     const uint64_t wanted = std::min<uint64_t>(load_le64(attr + 48), attr_list_max_bytes);
     std::vector<uint8_t> list;
@@ -580,8 +615,13 @@ bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uin
       }
       if (list.size() >= wanted) break;
     }
+    if (list.size() < wanted || load_le64(attr + 48) > attr_list_max_bytes)
+      rec.m_unread |= mft_unread_list_unreadable;
     if (list.size() > wanted) list.resize(wanted);
-    if (!is_valid_attr_list_entry(list.data(), list.size())) return false;
+    if (!is_valid_attr_list_entry(list.data(), list.size())) {
+      rec.m_unread |= mft_unread_list_unreadable;
+      return false;
+    }
     return read_attribute_list_records(rec, list.data(), list.size(), entry_low, entry_high, disk,
                                        base_offset, record_size, volume);
   });

@@ -81,6 +81,24 @@ enum : uint32_t {
   mft_keep_data_runs = 0x40,        // non-resident unnamed $DATA run list
 };
 
+// Bits of inode_record::m_unread: what of a record or its content could not
+// be taken as it is, so that nothing is left out in silence.
+enum : uint32_t {
+  // A non-resident attribute list: its clusters are the volume's, and the
+  // volume is unknown (an extracted or remapped table without set_volume).
+  mft_unread_list_no_volume = 0x01,
+  // A non-resident attribute list that could not be read whole, or whose
+  // bytes are no list.
+  mft_unread_list_unreadable = 0x02,
+  // An extension record named by the attribute list could not be read.
+  mft_unread_extension = 0x04,
+  // The unnamed $DATA is compressed: its clusters hold compression units,
+  // not the file's bytes, and its runs are refused by the readers.
+  mft_unread_compressed = 0x08,
+};
+// The reasons of the set bits, joined by "; "; empty for 0.
+std::string mft_unread_text(uint32_t bits);
+
 struct inode_record : inode_entry {
   std::string m_path;
   uint8_t m_path_built = 0;
@@ -107,6 +125,7 @@ struct inode_record : inode_entry {
   uint64_t m_file_offset = 0;
   std::string m_filter;
   std::string m_stream_name;  // compared with lower-cased stream names
+  uint32_t m_unread = 0;      // mft_unread_* bits; 0 when the record was read whole
 
   inode_record() = default;
 };
@@ -202,8 +221,10 @@ bool read_mft_entry(const ntfs_volume_map& map, uint64_t entry, std::vector<uint
 // list mode the header is not taken, an already merged record is not merged
 // again, and $ATTRIBUTE_LIST is ignored. Without a volume map, extension
 // records are read at base_offset + entry x record_size (a contiguous
-// table) and a non-resident attribute list at its clusters from the start
-// of disk. Run lists come out in content order (by starting VCN).
+// table) and a non-resident attribute list is not read (see m_unread). Run
+// lists come out in content order (by starting VCN); the runs of compressed
+// data carry data_run_compressed. A record is accepted when it names a
+// parent or a related record, or when part of it could not be read.
 bool parse_file_record(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
                        uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
                        const ntfs_volume_map* volume = nullptr);
@@ -212,6 +233,9 @@ bool read_attribute_list_records(inode_record& rec, const uint8_t* entries, size
                                  uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
                                  uint64_t base_offset, uint32_t record_size,
                                  const ntfs_volume_map* volume = nullptr);
+// A non-resident list is read in the volume's clusters: without a volume it
+// is refused (false, and mft_unread_list_no_volume on the record), never
+// read from some other place of the medium.
 bool read_attribute_list_nonresident(inode_record& rec, const uint8_t* attr, uint32_t attr_length,
                                      uint32_t entry_low, uint32_t entry_high, RAW_DISK_IO* disk,
                                      uint64_t base_offset, uint32_t record_size,

@@ -159,6 +159,15 @@ partition_entry gap_record(uint64_t start, uint64_t count, uint32_t ss, bool gpt
 // The records are put in disk order first (a GPT need not list its
 // partitions by start), and a record inside another (a logical partition
 // in its extended one) never moves the position back.
+// Marks the records whose sectors reach past the end of the medium.
+void mark_past_end(partition_list& list, uint64_t medium_bytes) {
+  for (auto& r : list) {
+    const uint64_t ss = r.m_sector_size ? r.m_sector_size : 512;
+    const uint64_t on_medium = medium_bytes / ss;
+    r.m_past_end = r.m_start > on_medium || r.m_count > on_medium - r.m_start ? 1 : 0;
+  }
+}
+
 void add_gaps(partition_list& list, uint64_t medium_bytes, uint32_t end_sector_size, bool gpt) {
   partition_list records;
   records.swap(list);
@@ -256,6 +265,7 @@ void identify_records(RAW_DISK_IO& disk, partition_list& list) {
 
 bool finish_walk(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   if (list.empty()) return false;
+  mark_past_end(list, disk.size());
   if (layout) add_gaps(list, disk.size(), 0, false);
   return true;
 }
@@ -574,11 +584,15 @@ bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
     const uint32_t want = large ? static_cast<uint32_t>(kIdentifyBytes) : ss;
     uint64_t at = 0;
     uint32_t got = want;
-    if (!byte_offset(e.first_lba(), ss, at) || !disk.read_at(volume.data(), got, at)) return false;
+    // A partition whose first sector cannot be read (a disk image cut
+    // short) is listed all the same, as the table gives it, unidentified.
+    const bool read = byte_offset(e.first_lba(), ss, at) && disk.read_at(volume.data(), got, at);
     list.emplace_back();
-    fill_gpt_entry(list.back(), raw, volume.data(), got, ss);
+    fill_gpt_entry(list.back(), raw, read ? volume.data() : nullptr, read ? got : 0, ss);
+    if (!read) list.back().m_type = 0xEE;
   }
   if (list.empty()) return false;
+  mark_past_end(list, disk.size());
   if (layout) add_gaps(list, disk.size(), 0, true);
   return true;
 }
@@ -635,6 +649,7 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
     identify_volume(r, buffer + at, static_cast<size_t>(length - at));
   }
   if (list.empty()) return false;
+  mark_past_end(list, length);
   if (gaps) add_gaps(list, length, ss, false);
   return true;
 }

@@ -193,7 +193,12 @@ struct partition_entry {
   std::string m_volume_letter;  // drive letter, or ext last-mounted path
   std::string m_text7;
   int32_t m_disk_number = -1;
-  uint64_t m_flags = 0;  // GPT attributes (all 64 bits) or FAT32 extended flags
+  uint64_t m_flags = 0;        // GPT attributes (all 64 bits)
+  uint16_t m_fat32_flags = 0;  // a FAT32 volume's extended flags (boot sector byte 40)
+  // Some of its sectors lie past the end of the medium (an image cut short):
+  // start and count are the table's, and the volume is identified only when
+  // its first sectors could be read.
+  uint8_t m_past_end = 0;
 
   partition_entry() = default;
   partition_entry(uint64_t start, uint64_t count, uint16_t type, uint32_t sector_size = 512)

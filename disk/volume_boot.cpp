@@ -64,7 +64,8 @@ void identify_fat(partition_entry& r, const boot_sector& bs, uint32_t bits) {
   r.m_sector_size = bs.bytes_per_sector();
   r.m_sectors_per_cluster = bs.sectors_per_cluster();
   r.m_serial = bits == 32 ? bs.fat32_serial() : bs.fat16_serial();
-  if (bits == 32) r.m_flags = bs.fat32_ext_flags();
+  // In their own member: the flags member holds a GPT entry's attributes.
+  if (bits == 32) r.m_fat32_flags = bs.fat32_ext_flags();
   if (r.m_count == 0) r.m_count = fat_total_sectors(bs);
   r.m_identified = 1;
 }

@@ -282,6 +282,10 @@ inline int run_ext(const uint8_t* data, size_t size) {
     if (!vk::ext_read_inode(rec, sb, disk, 0, number)) continue;
     volume_null_stream out;
     vk::check_ext_inode(rec.m_inode.data(), rec.m_inode.size(), out);
+    // Inline content comes from the inode alone, never longer than it.
+    std::vector<uint8_t> content;
+    if (vk::read_ext_inline_data(rec, content) && content.size() > rec.m_inode.size())
+      volume_promise("inline content longer than its inode");
     vk::cluster_runs runs;
     if (!vk::walk_ext_extents(rec, runs, disk, 0, sb)) continue;
     // Each run is a piece the walk read a pointer for: no more than the

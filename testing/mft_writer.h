@@ -52,16 +52,19 @@ inline std::vector<uint8_t> resident_attr(uint32_t type, const std::vector<uint8
   return b.take();
 }
 
+// flags: the attribute header's flags (0x0001 compressed); compression_unit:
+// the log2 of the clusters per compression unit.
 inline std::vector<uint8_t> nonresident_attr(uint32_t type, const std::vector<uint8_t>& runs,
                                              uint64_t allocated, uint64_t real,
                                              uint64_t initialized, uint64_t start_vcn = 0,
-                                             const std::u16string& name = u"") {
+                                             const std::u16string& name = u"", uint16_t flags = 0,
+                                             uint16_t compression_unit = 0) {
   const size_t name_at = 64;
   const size_t runs_at = align8(name_at + 2 * name.size());
   byte_builder b;
   b.u32(type).u32(0).u8(1).u8(static_cast<uint8_t>(name.size()));
-  b.u16(static_cast<uint16_t>(name.empty() ? 0 : name_at)).u16(0).u16(0);
-  b.u64(start_vcn).u64(0).u16(static_cast<uint16_t>(runs_at)).u16(0).u32(0);
+  b.u16(static_cast<uint16_t>(name.empty() ? 0 : name_at)).u16(flags).u16(0);
+  b.u64(start_vcn).u64(0).u16(static_cast<uint16_t>(runs_at)).u16(compression_unit).u32(0);
   b.u64(allocated).u64(real).u64(initialized);
   b.utf16(name).pad_to(runs_at).bytes(runs).u8(0).pad_to(align8(runs_at + runs.size() + 1));
   b.put_u32(4, static_cast<uint32_t>(b.size()));

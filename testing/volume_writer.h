@@ -292,6 +292,38 @@ inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_
   return b;
 }
 
+// Writes inode number of an ext_image as an inline-data file of content:
+// up to 60 bytes in its block area, the rest as the value of its in-inode
+// "system.data" attribute (32 extra inode bytes, then the attribute magic,
+// one entry, the end mark and the value). value_bytes (when not ~0) cuts
+// the attribute's declared length; no_attribute leaves the area empty.
+inline void put_ext_inline_inode(image_t& b, uint16_t inode_size, uint32_t number,
+                                 const std::vector<uint8_t>& content,
+                                 size_t value_bytes = ~size_t{0}, bool no_attribute = false) {
+  const size_t at = k_ext_inode_table * 1024 + size_t{number - 1} * inode_size;
+  std::fill(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + inode_size), 0);
+  put16(b, at + 0, 0x81A4);
+  put32(b, at + 4, static_cast<uint32_t>(content.size()));
+  put32(b, at + 12, 1700000000);
+  put16(b, at + 26, 1);
+  put32(b, at + 32, 0x10000000);
+  for (size_t i = 0; i < content.size() && i < 60; ++i) b[at + 40 + i] = content[i];
+  if (inode_size <= 128) return;
+  put16(b, at + 128, 32);
+  if (no_attribute) return;
+  const size_t first = at + 128 + 32 + 4;
+  put32(b, first - 4, 0xEA020000);
+  const size_t value_at = 24;  // entry (16 + "data"), end mark
+  const size_t value = content.size() > 60 ? content.size() - 60 : 0;
+  b[first] = 4;
+  b[first + 1] = 7;
+  put16(b, first + 2, static_cast<uint16_t>(value_at));
+  put32(b, first + 8, static_cast<uint32_t>(std::min(value, value_bytes)));
+  put_text(b, first + 16, "data");
+  for (size_t i = 0; i < value && first + value_at + i < at + inode_size; ++i)
+    b[first + value_at + i] = content[60 + i];
+}
+
 // ---- partition tables ----
 
 inline void mbr_slot(image_t& b, size_t sector_at, int slot, uint8_t type, uint32_t lba,

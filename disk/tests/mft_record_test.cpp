@@ -28,10 +28,11 @@ struct image_disk {
   }
 };
 
-bool parse(inode_record& rec, std::vector<uint8_t> raw, RAW_DISK_IO* disk, uint32_t options = 0) {
+bool parse(inode_record& rec, std::vector<uint8_t> raw, RAW_DISK_IO* disk, uint32_t options = 0,
+           const ntfs_volume_map* volume = nullptr) {
   inode_record_reset(rec);
   rec.m_options = options;
-  return parse_file_record(rec, raw.data(), raw.size(), disk, 0, 1024, false);
+  return parse_file_record(rec, raw.data(), raw.size(), disk, 0, 1024, false, volume);
 }
 
 std::vector<uint8_t> runs_attr(const std::vector<uint8_t>& runs) {
@@ -237,39 +238,60 @@ TEST(MftRecord, AttributeListsMergeEachExtensionOnce) {
                            {runs_attr({0x11, 0x01, 0x40}),
                             list({attr_list_entry(0x80, mft_ref_value(51, 1)),
                                   attr_list_entry(0x80, mft_ref_value(50, 1))})}));
-  // A non-resident list at cluster 20 (4096-byte clusters).
+  // A non-resident list at cluster 20 (4096-byte clusters of a volume that
+  // begins with the table).
   place_record(
       image, 60,
       file_record(60, 1, 1, 0, {fn5, nonresident_attr(0x20, {0x11, 0x01, 0x14}, 4096, 64, 64)}));
+  // The same list in a record that names nothing else.
+  place_record(
+      image, 61,
+      file_record(61, 1, 1, 0, {nonresident_attr(0x20, {0x11, 0x01, 0x14}, 4096, 64, 64)}));
   image.resize(21 * 4096);
   auto entries = attr_list_entry(0x80, mft_ref_value(31, 1));
   const auto second = attr_list_entry(0x30, mft_ref_value(32, 1));
   entries.insert(entries.end(), second.begin(), second.end());
   std::copy(entries.begin(), entries.end(), image.begin() + 20 * 4096);
   image_disk img(image);
+  ntfs_volume_map volume;
+  volume.m_disk = img.disk.get();
+  volume.m_cluster_size = 4096;
+  volume.m_record_size = 1024;
+  data_run table;
+  table.m_count = 21;
+  volume.m_mft_runs = {table};
 
   const struct {
     uint32_t entry;
+    bool with_volume;
     size_t data_runs;
     std::vector<uint64_t> related;
     size_t parents;
+    uint32_t unread;
   } cases[] = {
-      {30, 1, {31, 32}, 2},
-      {50, 1, {51}, 1},
-      {60, 1, {31, 32}, 2},
+      {30, false, 1, {31, 32}, 2, 0},
+      {50, false, 1, {51}, 1, 0},
+      {60, true, 1, {31, 32}, 2, 0},
+      // Without the volume the list has no place: nothing is merged, and
+      // the record says so.
+      {60, false, 0, {}, 1, mft_unread_list_no_volume},
+      // ... and a record that has nothing else is still kept.
+      {61, false, 0, {}, 0, mft_unread_list_no_volume},
+      {61, true, 1, {31, 32}, 1, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.entry);
+    SCOPED_TRACE(std::to_string(c.entry) + (c.with_volume ? " with volume" : ""));
     inode_record rec;
     ASSERT_TRUE(parse(
         rec,
         std::vector<uint8_t>(image.begin() + c.entry * 1024, image.begin() + (c.entry + 1) * 1024),
-        img.disk.get(), mft_keep_data_runs));
+        img.disk.get(), mft_keep_data_runs, c.with_volume ? &volume : nullptr));
     EXPECT_EQ(rec.m_data_runs.size(), c.data_runs);
     std::vector<uint64_t> related;
     for (const auto& r : rec.m_related) related.push_back(r.entry_number());
     EXPECT_EQ(related, c.related);
     EXPECT_EQ(rec.m_parents.size(), c.parents);
+    EXPECT_EQ(rec.m_unread, c.unread);
   }
   // A list naming only the base record reads nothing more.
   const auto self =
