@@ -193,7 +193,7 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
 }
 
 bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w);
+                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w);
 
 }  // namespace
 
@@ -237,8 +237,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type.assign("VESKLIST (automatic)");
-    std::multimap<int64_t, lnk_record> free_space;
-    return automatic_road(out, options, free_space, w);
+    return automatic_road(out, options, nullptr, w);
   }
   options.m_carve_mode = true;
   options.m_source_type.assign(options.m_custom_list ? "VESKLIST (custom)"
@@ -327,6 +326,9 @@ struct automatic_list {
     byte_view stream;
     uint32_t dir_entry = 0;
     first_offset = 0;
+    // Memory that runs out in the stream's copy or its parse loses the link
+    // or part of it: said, never silent.
+    const uint64_t failures = guarded_failures();
     const bool found = stream_bytes(reader, hex_name(number, name), image.data(), image.size(),
                                     w.m_scratch, stream, dir_entry, first_offset);
     // The stream is cut to its declared size or to the sectors it has,
@@ -351,6 +353,8 @@ struct automatic_list {
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
+    if (guarded_failures() != failures)
+      options.m_notes.add("link", 0, "not read in full: out of memory", hex_name(number, name));
     return found;
   }
 };
@@ -387,10 +391,11 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
 // is read here, so that each file is read once. Records are reported from
 // the highest position down, then the links of free space; records beyond
 // the budget are parsed a second time for the report, which then starts
-// before the free space has been searched.
+// before the free space has been searched. Only a caller that asks for them
+// (free_space_records) gets copies of the free-space records.
 bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w) {
-  free_space_records.clear();
+                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
+  if (free_space_records) free_space_records->clear();
   recycle_records(options.m_records);
   if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
   const uint64_t size = w.m_file.stored_size();
@@ -435,7 +440,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   auto take = [&](const link_source& source) {
     lnk_record& record = slot.next();
     const bool found = list.read_link(record, source, position, true, first_offset);
-    if (found && options.m_slack) stream_starts.push_back(first_offset);
+    if (found && options.m_slack && (stream_starts.empty() || stream_starts.back() != first_offset))
+      stream_starts.push_back(first_offset);
     if (carved_record_is_empty(record)) return;
     compact_lnk_record(record, options.m_idlist_times);
     if (listed.empty()) {
@@ -492,17 +498,27 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     });
     if (!reported) {
       const link_source& source = listed[i];
-      options.m_notes.add(source.m_from_entry ? "DestList entry" : "link stream",
-                          source.m_from_entry ? source.m_value : 0, "not reported: out of memory",
-                          source.m_from_entry ? "DestList" : "");
+      char name[16];
+      if (source.m_from_entry)
+        options.m_notes.add("DestList entry", source.m_value, "link not reported: out of memory",
+                            "DestList");
+      else
+        options.m_notes.add("link", 0, "not reported: out of memory",
+                            hex_name(source.m_value, name));
     }
   }
   report_stored(out, options, false);
   recycle_records(options.m_records);
   if (options.m_slack) {
     std::sort(stream_starts.begin(), stream_starts.end());
-    if (!recover_free_space_links(reader, image, image_size, stream_starts, options,
-                                  [&](lnk_record& record) { report_noted(out, record, options); }))
+    stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()),
+                        stream_starts.end());
+    if (!recover_free_space_links(
+            reader, image, image_size, stream_starts, options, [&](lnk_record& record) {
+              report_noted(out, record, options);
+              if (free_space_records)
+                free_space_records->emplace(static_cast<int64_t>(record.m_file_offset), record);
+            }))
       options.m_notes.add("free space", 0, "not searched in full: out of memory");
   }
   return true;
@@ -518,7 +534,7 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk
   driver_workspace& w = workspace();
   w.begin();
   file_done done{w};
-  return read_head(w, path, options) && automatic_road(out, options, free_space_records, w);
+  return read_head(w, path, options) && automatic_road(out, options, &free_space_records, w);
 }
 
 bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options) {

@@ -138,39 +138,48 @@ void recover_body(const compound_file_reader& reader, byte_view image,
   unalloc_candidate c;
   lnk_record record;
   std::vector<uint8_t> bytes;
-  // Where the last link kept from a free sector starts.
-  uint64_t kept_unalloc = k_none;
+  // Where the last link read from a free sector starts.
+  uint64_t read_unalloc = k_none;
   auto hand_over = [&](const std::string& label, uint64_t offset) {
-    if (carved_record_is_empty(record)) return false;
+    if (carved_record_is_empty(record)) return;
     record.m_source_type = label;
     record.m_from_free_space = 1;
     record.m_file_offset = offset;
     take(record);
-    return true;
+  };
+  // A candidate of a free sector, read from its sector list.
+  auto read_unalloc_hit = [&](uint64_t u) {
+    unalloc.take(c);
+    uint64_t first = 0;
+    bytes.clear();
+    if (!read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors) ||
+        bytes.size() <= c.m_offset)
+      return;
+    if (parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options, true, 0)) {
+      read_unalloc = u;
+      hand_over(unalloc_label, u);
+    }
+  };
+  auto read_slack_hit = [&] {
+    uint64_t a = 0, l = 0;
+    const uint64_t at = slack.take(a, l);
+    // A free sector that is also slack gives its link once, as free space.
+    if (at == read_unalloc) return;
+    if (parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options, true, 0))
+      hand_over(slack_label, at);
   };
   for (;;) {
     const uint64_t u = unalloc.peek(), s = slack.peek();
     if (u == k_none && s == k_none) break;
     reset_lnk_record(record);
-    if (u <= s) {
-      unalloc.take(c);
-      uint64_t first = 0;
-      bytes.clear();
-      if (!read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors) ||
-          bytes.size() <= c.m_offset)
-        continue;
-      if (parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options, true,
-                    0) &&
-          hand_over(unalloc_label, u))
-        kept_unalloc = u;
-      continue;
-    }
-    uint64_t a = 0, l = 0;
-    const uint64_t at = slack.take(a, l);
-    // A free sector that is also slack gives its link once, as free space.
-    if (at == kept_unalloc) continue;
-    if (parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options, true, 0))
-      hand_over(slack_label, at);
+    // Memory that runs out in a candidate's parse is said, never silent.
+    const uint64_t failures = guarded_failures();
+    if (u <= s)
+      read_unalloc_hit(u);
+    else
+      read_slack_hit();
+    if (guarded_failures() != failures)
+      options.m_notes.add("free-space link", std::min(u, s), "not read in full: out of memory");
   }
 }
 

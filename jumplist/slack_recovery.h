@@ -28,7 +28,7 @@ void init_unalloc_candidate(unalloc_candidate& candidate);
 // DestList starts; stream_starts is sorted) and the slack areas of a parsed
 // image for links, and hands each one the keep rule passes to take, in
 // ascending file offset (at one offset a free-sector link before a slack
-// one, and a link kept from a free sector is not taken again as slack). Each
+// one, and a link read from a free sector is not read again as slack). Each
 // is labelled with the settings' source type and "-unalloc" or "-slack";
 // take may reuse it. Holds one candidate at a time. False when memory ran
 // out before the search was done.

@@ -34,9 +34,11 @@ struct outcome {
   int64_t peak = 0;  // live heap bytes above the start, report text left out
 };
 
+// Runs the file; with fail_at, the allocation that many from the start of
+// the driver fails.
 outcome run_list(const temp_tree& tree, const std::string& name, const std::vector<uint8_t>& bytes,
-                 bool keep_text, bool slack = false) {
-  tree.file(name, std::string(bytes.begin(), bytes.end()));
+                 bool keep_text, bool slack = false, int64_t fail_at = -1) {
+  if (!bytes.empty()) tree.file(name, std::string(bytes.begin(), bytes.end()));
   vesk_options options;
   options.m_slack = slack;
   options.m_show_offset = true;
@@ -47,8 +49,14 @@ outcome run_list(const temp_tree& tree, const std::string& name, const std::vect
   std::ostringstream text;
   {
     heap::scope counted;
-    o.ok = process_jumplist_file(keep_text ? static_cast<std::ostream&>(text) : discarded,
-                                 options.m_source_path, options);
+    if (fail_at >= 0) heap::fail_nth(fail_at);
+    try {
+      o.ok = process_jumplist_file(keep_text ? static_cast<std::ostream&>(text) : discarded,
+                                   options.m_source_path, options);
+    } catch (const std::bad_alloc&) {
+      o.ok = false;  // the main loop says so for the file
+    }
+    heap::no_failure();
     o.peak = counted.peak_above_start();
   }
   o.records = options.m_records_written;
@@ -224,6 +232,29 @@ TEST(AutomaticList, FreeSpaceKeepsOnlyLinksAndHoldsNone) {
             std::string::npos)
       << o.text;
   EXPECT_LE(o.peak, static_cast<int64_t>(2 * bytes.size() + (size_t{1} << 20)));
+}
+
+}  // namespace
+}  // namespace vk
+
+namespace vk {
+namespace {
+
+// Whichever allocation of a list's road fails, the file is refused, or
+// every record is written, or a note says what was not.
+TEST(AutomaticList, MemoryThatRunsOutIsSaid) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string name = "m/5f7b5f1e01b83767.automaticDestinations-ms";
+  ASSERT_EQ(run_list(tree, name, fixture_jumplist(), false, true).records, 3u);
+  size_t noted = 0;
+  for (int64_t n = 0; n < 600; ++n) {
+    const outcome o = run_list(tree, name, {}, false, true, n);
+    if (!o.ok) continue;
+    EXPECT_TRUE(o.records == 3 || !o.notes.empty()) << n << " " << o.records;
+    noted += !o.notes.empty();
+  }
+  EXPECT_GT(noted, 0u);
 }
 
 }  // namespace
