@@ -363,7 +363,7 @@ struct automatic_list {
 // names (names that are a number in lower-case hexadecimal as an entry
 // would give it), ascending.
 std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
-                                           destlist_walker& destlist) {
+                                           const destlist_walker& destlist) {
   std::vector<uint64_t> named;
   destlist_entry entry;
   destlist_walker again;
@@ -492,6 +492,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
       lnk_record& record = slot.next();
       list.read_link(record, listed[i], first_listed + static_cast<int64_t>(i), false,
                      first_offset);
+      // Kept once, the same link is kept again unless memory ran out.
+      if (carved_record_is_empty(record)) return false;
       compact_lnk_record(record, options.m_idlist_times);
       report_noted(out, record, options);
       return true;
