@@ -12,11 +12,19 @@
 //   }
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <type_traits>
 #include <utility>
 
 namespace vk {
+
+// The failures guarded() has turned into results on this thread: a caller
+// that must say what was lost compares the count before and after a call.
+inline uint64_t& guarded_failures() noexcept {
+  thread_local uint64_t count = 0;
+  return count;
+}
 
 // Runs f and returns its result; when f throws, runs on_failure (which must
 // not throw) and returns the failure result: false for bool, a
@@ -28,6 +36,7 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
   try {
     return f();
   } catch (...) {
+    ++guarded_failures();
     if constexpr (std::is_void_v<R>) {
       on_failure();
     } else if constexpr (std::is_convertible_v<std::invoke_result_t<OnFailure&>, R> &&

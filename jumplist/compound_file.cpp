@@ -165,7 +165,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   // The link table is sized once, for every sector the image holds.
   if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit))) return false;
 
-  // DIFAT list, with each sector's position for the link test.
+  // DIFAT list in the order its sectors are met, each sector once, with
+  // each one's position.
   std::vector<uint32_t> difat;
   std::unordered_map<uint32_t, size_t> difat_pos;
   auto add_difat = [&](uint32_t id) {
@@ -173,10 +174,13 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   };
   const uint32_t num_fat = header_u32(h, hdr::num_fat_sectors);
   const uint32_t first_difat = header_u32(h, hdr::first_difat_sector);
-  if (num_fat > hdr::difat_slots && header_u32(h, hdr::num_difat_sectors) != 0 &&
-      first_difat != cfb::endofchain && first_difat != 0) {
+  // DIFAT sectors the chain may still reach through links.
+  uint32_t chain_left = header_u32(h, hdr::num_difat_sectors);
+  if (num_fat > hdr::difat_slots && chain_left != 0 && first_difat != cfb::endofchain &&
+      first_difat != 0) {
     add_difat(first_difat);
     mark_sector_used(r, used, first_difat);
+    --chain_left;
   }
 
   uint64_t next = 0;
@@ -217,16 +221,27 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     ++r.m_work;
     if (!take_slot(id)) break;
   }
-  if (num_fat > hdr::difat_slots) {
+  if (num_fat > hdr::difat_slots && E != 0) {
+    // The last slot of a DIFAT sector links to the next one, whatever the
+    // FAT says of that sector; the header's count bounds the chain, and a
+    // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
       auto sector = sector_view(image, difat[k], S);
       if (!sector) continue;
       byte_cursor c(*sector);
-      while (!full() && c.u32(id)) {
+      for (uint64_t slot = 0; slot + 1 < E && !full() && c.u32(id); ++slot) {
         ++r.m_work;
+        // A slot naming a DIFAT sector known to come later is a misplaced
+        // link, never a FAT sector.
         auto pos = difat_pos.find(id);
-        if (pos != difat_pos.end() && pos->second > k) continue;  // link to a later one
+        if (pos != difat_pos.end() && pos->second > k) continue;
         if (!take_slot(id)) break;
+      }
+      const uint32_t link = *sector->u32(static_cast<size_t>((E - 1) * cfb::fat_entry_size));
+      if (chain_left != 0 && link < cfb::maxregsect) {
+        --chain_left;
+        if (!difat_pos.count(link)) mark_sector_used(r, used, link);
+        add_difat(link);
       }
     }
   }

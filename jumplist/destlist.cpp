@@ -139,6 +139,56 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
   return load_destlist_entries(stream, size, version, out, true);
 }
 
+bool destlist_walker::start(const uint8_t* stream, size_t size) {
+  m_stream = stream;
+  m_size = stream ? size : 0;
+  m_count = 0;
+  m_version = 0;
+  m_offset = m_next = destlist_header_size;
+  m_stop = stop::end;
+  const byte_view v(m_stream, m_size);
+  if (v.size() < destlist_header_size) return false;
+  m_version = *v.u32(destlist::header::version);
+  m_stop = stop::none;
+  return true;
+}
+
+bool destlist_walker::next(destlist_entry& entry, bool with_path) {
+  if (m_stop != stop::none) return false;
+  m_offset = m_next;
+  if (m_size - m_offset < destlist_min_entry_size(m_version)) {
+    m_stop = stop::end;
+    return false;
+  }
+  const uint8_t* raw = m_stream + m_offset;
+  const int64_t available = static_cast<int64_t>(m_size - m_offset);
+  const bool v1 = m_version == 1;
+  bool loaded = false;
+  if (!guarded([&] {
+        loaded = load_entry(entry, raw, available, v1, with_path);
+        return true;
+      })) {
+    m_stop = stop::no_memory;
+    return false;
+  }
+  if (!loaded) {
+    m_stop = stop::damaged;
+    return false;
+  }
+  ++m_count;
+  // The entry fits, so the next offset stays inside the stream.
+  m_next = m_offset + entry.m_entry_size;
+  return true;
+}
+
+bool destlist_walker::load_at(size_t offset, destlist_entry& entry, bool with_path) const {
+  if (offset > m_size) return false;
+  return guarded([&] {
+    return load_entry(entry, m_stream + offset, static_cast<int64_t>(m_size - offset),
+                      m_version == 1, with_path);
+  });
+}
+
 bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
                            std::vector<destlist_entry>& out, bool with_paths) {
   // Entries already in out are loaded over (their texts keep their room);
@@ -149,37 +199,19 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
     const size_t& count;
     ~trim() { out.erase(out.begin() + static_cast<std::ptrdiff_t>(count), out.end()); }
   } trim_to_count{out, count};
-  version = 0;
-  const byte_view v(stream, size);
-  if (v.size() < destlist_header_size) return false;
-  version = *v.u32(destlist::header::version);
-  const size_t m = destlist_min_entry_size(version);
-  const size_t first = destlist_header_size;
-  if (version == 1) {
-    // The first entry must fit; it may end at the very end of the stream.
-    auto length = v.u16(first + kPathLength114);
-    if (!length || first + destlist_fixed_size_114 + 2 * size_t{*length} > v.size()) return false;
-  } else {
-    if (v.size() < destlist_min_entry_130) return true;
-    auto length = v.u16(first + kPathLength130);
-    if (v.size() <= first + destlist_fixed_size_130 || !length ||
-        first + destlist_fixed_size_130 + 2 * size_t{*length} >= v.size())
-      return false;
-  }
+  destlist_walker walker;
+  const bool started = walker.start(stream, size);
+  version = walker.version();
+  if (!started) return false;
   // Out of memory partway, the entries loaded so far stand.
   return guarded(
       [&] {
-        for (size_t o = first; o + m <= v.size();) {
+        for (;;) {
           if (count == out.size()) out.emplace_back();
-          destlist_entry& entry = out[count];
-          if (!load_entry(entry, v.data() + o, static_cast<int64_t>(v.size() - o), version == 1,
-                          with_paths))
-            break;
+          if (!walker.next(out[count], with_paths)) break;
           ++count;
-          o += entry.m_entry_size;
-          if (o > v.size() || v.size() - o < m) break;
         }
-        return true;
+        return walker.stopped() != destlist_walker::stop::damaged || count != 0;
       },
       [&] { return count != 0; });
 }

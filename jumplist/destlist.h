@@ -57,11 +57,42 @@ bool load_destlist_entry_for_version(destlist_entry& entry, uint32_t version, co
                                      int64_t available);
 size_t destlist_min_entry_size(uint32_t version);
 
+// Walks the entries of a whole DestList stream one at a time, in stream
+// order, so that a caller holds one entry rather than all of them. An entry
+// that ends exactly at the end of the stream is loaded; fewer bytes left than
+// one entry with a one-character path needs end the walk quietly; an entry
+// that runs past the stream ends it as damaged.
+class destlist_walker {
+ public:
+  enum class stop : uint8_t { none, end, damaged, no_memory };
+
+  // False when the stream is shorter than its header (nothing to walk).
+  bool start(const uint8_t* stream, size_t size);
+  uint32_t version() const { return m_version; }
+  const uint8_t* stream() const { return m_stream; }
+  size_t size() const { return m_size; }
+  // The next entry into entry (its texts keep their room); false once the
+  // walk has stopped, stopped() telling why.
+  bool next(destlist_entry& entry, bool with_path = true);
+  stop stopped() const { return m_stop; }
+  // Where the entry last loaded starts, or where the walk stopped.
+  size_t offset() const { return m_offset; }
+  // Entries loaded so far.
+  size_t count() const { return m_count; }
+  // Loads again the entry at an offset that next() gave before.
+  bool load_at(size_t offset, destlist_entry& entry, bool with_path = false) const;
+
+ private:
+  const uint8_t* m_stream = nullptr;
+  size_t m_size = 0;
+  uint32_t m_version = 0;
+  size_t m_offset = 0, m_next = 0, m_count = 0;
+  stop m_stop = stop::end;
+};
+
 // Loads every entry of a whole DestList stream, in stream order. False when
-// the stream is refused: shorter than its header, or a first entry that does
-// not fit. A later-layout stream too short for any entry, or whose first
-// entry does not load, gives true with no entries. An entry that ends exactly
-// at the end of the stream is loaded.
+// the stream is refused: shorter than its header, or a first entry that runs
+// past the stream. A stream with no room for an entry gives true with none.
 bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version,
                            std::vector<destlist_entry>& out);
 // The same; without with_paths every m_path stays empty (its length is

@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -19,6 +19,7 @@
 #include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
+#include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
 #include "jumplist/slack_recovery.h"
 
@@ -29,23 +30,6 @@ constexpr uint32_t k_probe_size = 32768;
 // A header at the probe's last offsets is tested with the bytes after it.
 constexpr uint32_t k_probe_read = k_probe_size + lnk_header_size;
 constexpr uint64_t k_max_image_size = 0xFFFFFFFFull;
-
-// No object, no target path, no creation time and no property store.
-bool record_is_empty(const lnk_record& r) {
-  return r.m_object_droid.empty() && r.m_idlist_path.empty() && r.m_vista_idlist_path.empty() &&
-         r.m_local_base_path.empty() && r.m_idlist_times[2] == 0 &&
-         (r.m_property_keys.empty() || r.m_lnk_size == 0);
-}
-
-// A link is kept on every road when anything names its target: also an
-// environment block or the link's own texts, which console and shell-command
-// links carry without any path above. A stream that was missing or not a
-// link has none of them.
-bool carved_record_is_empty(const lnk_record& r) {
-  return record_is_empty(r) && r.m_environment_target.empty() && r.m_relative_path.empty() &&
-         r.m_working_dir.empty() && r.m_arguments.empty() && r.m_icon_location.empty() &&
-         r.m_name.empty();
-}
 
 // A stream name: the entry number in lower-case hexadecimal, no leading zeros.
 std::string_view hex_name(uint64_t value, char (&buf)[16]) {
@@ -71,7 +55,6 @@ struct driver_workspace {
   size_t m_length = 0;
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
-  std::vector<destlist_entry> m_entries;
   // The open file's status, taken once when it is opened.
   struct stat m_status {};
   bool m_has_status = false;
@@ -210,7 +193,7 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
 }
 
 bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w);
+                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w);
 
 }  // namespace
 
@@ -254,8 +237,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type.assign("VESKLIST (automatic)");
-    std::multimap<int64_t, lnk_record> free_space;
-    return automatic_road(out, options, free_space, w);
+    return automatic_road(out, options, nullptr, w);
   }
   options.m_carve_mode = true;
   options.m_source_type.assign(options.m_custom_list ? "VESKLIST (custom)"
@@ -271,12 +253,149 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
 
 namespace {
 
+// Records of an automatic list are held whole while their bytes stay within
+// this; past it only where each one comes from is kept, and it is parsed
+// again when its turn in the report comes. The common list fits whole.
+constexpr size_t k_held_record_budget = size_t{4} << 20;
+
+// Heap bytes of a text or list beyond its own object.
+size_t heap_bytes(const std::string& t) {
+  return t.capacity() > std::string().capacity() ? t.capacity() + 1 : 0;
+}
+size_t heap_bytes(const std::vector<std::string>& list) {
+  size_t n = list.capacity() * sizeof(std::string);
+  for (const std::string& t : list) n += heap_bytes(t);
+  return n;
+}
+
+// What a stored record costs: its map node and the heap blocks of its
+// texts and lists (the fields a compacted record may still hold).
+size_t record_footprint(const lnk_record& r) {
+  size_t n = sizeof(lnk_record) + 64;
+  using texts = lnk_record_texts;
+  for (std::string texts::*t :
+       {&texts::m_source_name,       &texts::m_source_type,        &texts::m_source_alt_label,
+        &texts::m_netbios_name,      &texts::m_destlist_path,      &texts::m_idlist_path,
+        &texts::m_idlist_extra,      &texts::m_volume_label,       &texts::m_volume_serial,
+        &texts::m_drive_type,        &texts::m_net_name,           &texts::m_device_name,
+        &texts::m_local_base_path,   &texts::m_common_path_suffix, &texts::m_name,
+        &texts::m_relative_path,     &texts::m_working_dir,        &texts::m_arguments,
+        &texts::m_icon_location,     &texts::m_environment_target, &texts::m_machine_id,
+        &texts::m_darwin_product,    &texts::m_darwin_feature,     &texts::m_darwin_component,
+        &texts::m_icon_environment,  &texts::m_shim_layer,         &texts::m_property_storage_fmtid,
+        &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra})
+    n += heap_bytes(r.*t);
+  for (std::vector<std::string> texts::*l :
+       {&texts::m_idlist_details, &texts::m_property_keys, &texts::m_property_values,
+        &texts::m_vista_idlist_details})
+    n += heap_bytes(r.*l);
+  n += r.m_idlist_segments.capacity() * sizeof(idlist_segment);
+  for (const idlist_segment& s : r.m_idlist_segments)
+    n += heap_bytes(s.m_name) + heap_bytes(s.m_label);
+  return n + r.m_object_droid_bytes.size();
+}
+
+// Where a record of an automatic list comes from: the DestList entry at an
+// offset, or the link stream of a number that no entry read names.
+struct link_source {
+  uint64_t m_value = 0;
+  bool m_from_entry = false;
+};
+
+// One file on the automatic road: the parsed image and its DestList.
+struct automatic_list {
+  driver_workspace& w;
+  vesk_options& options;
+  const compound_file_reader& reader;
+  byte_view image;
+  destlist_walker destlist;
+  destlist_entry entry;
+
+  // Parses the link of source into record with its list context; false
+  // when its stream is missing. first_offset: where the stream starts.
+  bool read_link(lnk_record& record, const link_source& source, int64_t position, bool first_time,
+                 uint64_t& first_offset) {
+    const destlist_entry* from = nullptr;
+    if (source.m_from_entry) {
+      if (!first_time && !destlist.load_at(static_cast<size_t>(source.m_value), entry))
+        return false;
+      from = &entry;
+    }
+    const uint64_t number = from ? from->m_entry_num : source.m_value;
+    char name[16];
+    byte_view stream;
+    uint32_t dir_entry = 0;
+    first_offset = 0;
+    // Memory that runs out in the stream's copy or its parse loses the link
+    // or part of it: said, never silent.
+    const uint64_t failures = guarded_failures();
+    const bool found = stream_bytes(reader, hex_name(number, name), image.data(), image.size(),
+                                    w.m_scratch, stream, dir_entry, first_offset);
+    // The stream is cut to its declared size or to the sectors it has,
+    // whichever is less, so the parser never reads past it.
+    if (found && is_lnk_header(stream.data(), stream.size())) {
+      if (first_time && !options.lnk_dump_dir.empty())
+        dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
+      if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0,
+                     first_time ? &options : nullptr))
+        reset_lnk_record(record);
+    }
+    record.m_file_offset = found ? first_offset : 0;
+    record.m_entry_num = number;
+    if (from) {
+      record.m_mru_time = from->m_mru_time;
+      record.m_has_access_count = from->m_has_access_count;
+      record.m_access_count = from->m_access_count;
+      record.m_netbios_name = from->m_netbios_name;
+      record.m_checksum = from->m_checksum;
+      record.m_destlist_droids = from->m_droids;
+    }
+    record.m_mru_position = static_cast<int32_t>(position);
+    if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
+    record.m_source_type.assign(options.m_source_type);
+    if (guarded_failures() != failures)
+      options.m_notes.add("link", 0, "not read in full: out of memory", hex_name(number, name));
+    return found;
+  }
+};
+
+// The numbers of the link streams of the directory that no entry read
+// names (names that are a number in lower-case hexadecimal as an entry
+// would give it), ascending.
+std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
+                                           const destlist_walker& destlist) {
+  std::vector<uint64_t> named;
+  destlist_entry entry;
+  destlist_walker again;
+  again.start(destlist.stream(), destlist.size());
+  for (size_t i = 0; i < destlist.count() && again.next(entry, false); ++i)
+    named.push_back(entry.m_entry_num);
+  std::sort(named.begin(), named.end());
+  std::vector<uint64_t> numbers;
+  for (const auto& [key, dir_entry] : reader.m_entries) {
+    uint64_t number = 0;
+    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
+    char name[16];
+    if (error != std::errc() || end != key.data() + key.size() || hex_name(number, name) != key ||
+        std::binary_search(named.begin(), named.end(), number))
+      continue;
+    numbers.push_back(number);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  return numbers;
+}
+
 // The automatic road over the file's bytes: the classification hands over
 // what it has read so far (its probe) and the open file, and only the rest
-// is read here, so that each file is read once.
+// is read here, so that each file is read once. Records are reported from
+// the highest position down, then the links of free space; records beyond
+// the budget are parsed a second time for the report, which then starts
+// before the free space has been searched. Only a caller that asks for them
+// (free_space_records) gets copies of the free-space records.
 bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>& free_space_records, driver_workspace& w) {
-  free_space_records.clear();
+                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
+  if (free_space_records) free_space_records->clear();
   recycle_records(options.m_records);
   if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
   const uint64_t size = w.m_file.stored_size();
@@ -297,62 +416,113 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  if (!stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist,
-                    dir_entry, first_offset))
-    return fail(options, failure::no_destlist);
-  if (destlist.size() < destlist_header_size)
-    return fail(options, failure::damaged, "DestList header");
-  uint32_t version = 0;
-  std::vector<destlist_entry>& entries = w.m_entries;
-  // The paths are left out: a stored record gives its DestList path up
-  // (compact_lnk_record) and nothing reads it before.
-  if (!load_destlist_entries(destlist.data(), destlist.size(), version, entries, false))
-    return fail(options, failure::damaged, "DestList entries");
+  automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
+  if (stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
+                   first_offset)) {
+    if (!list.destlist.start(destlist.data(), destlist.size()))
+      return fail(options, failure::damaged, "DestList header");
+  } else {
+    const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
+    if (!named || named->object_type() == 0 || named->stream_size() != 0)
+      return fail(options, failure::no_destlist);
+    // A list whose DestList is there but empty: valid, with no entries.
+  }
 
-  int64_t position_key = 1;
+  // Kept records within the budget are held in the settings' records; the
+  // others are only listed, with positions from first_listed on.
+  int64_t position = 1, first_listed = 0;
+  size_t held_bytes = 0;
+  std::vector<link_source> listed;
   // Only the free-space search asks where the streams start.
-  std::set<uint64_t> stream_starts;
-  byte_view stream;
+  std::vector<uint64_t> stream_starts;
   // Each record is parsed straight into a spare node of the record map.
   record_slot slot;
-  for (destlist_entry& entry : entries) {
+  auto take = [&](const link_source& source) {
     lnk_record& record = slot.next();
-    char name[16];
-    const bool found = stream_bytes(reader, hex_name(entry.m_entry_num, name), image, image_size,
-                                    w.m_scratch, stream, dir_entry, first_offset);
-    if (found && options.m_slack) stream_starts.insert(first_offset);
-    // The stream is cut to its declared size or to the sectors it has,
-    // whichever is less, so the parser never reads past it.
-    if (found && is_lnk_header(stream.data(), stream.size())) {
-      if (!options.lnk_dump_dir.empty())
-        dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
-      if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0, &options))
-        reset_lnk_record(record);
-    }
-    record.m_file_offset = found ? first_offset : 0;
-    record.m_entry_num = entry.m_entry_num;
-    record.m_mru_time = entry.m_mru_time;
-    record.m_has_access_count = entry.m_has_access_count;
-    record.m_access_count = entry.m_access_count;
-    record.m_netbios_name = entry.m_netbios_name;
-    record.m_checksum = entry.m_checksum;
-    record.m_destlist_droids = entry.m_droids;
-    record.m_mru_position = static_cast<int32_t>(position_key);
-    if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
-    record.m_source_type.assign(options.m_source_type);
-    if (carved_record_is_empty(record)) {
-      record.m_empty = 1;
-      continue;
-    }
+    const bool found = list.read_link(record, source, position, true, first_offset);
+    if (found && options.m_slack && (stream_starts.empty() || stream_starts.back() != first_offset))
+      stream_starts.push_back(first_offset);
+    if (carved_record_is_empty(record)) return;
     compact_lnk_record(record, options.m_idlist_times);
-    slot.store(options.m_records, position_key++);
-  }
-  if (options.m_slack)
-    recover_free_space_links(reader, image, image_size, stream_starts, options, free_space_records);
+    if (listed.empty()) {
+      const size_t cost = record_footprint(record);
+      if (cost <= k_held_record_budget - held_bytes) {
+        held_bytes += cost;
+        slot.store(options.m_records, position++);
+        return;
+      }
+      first_listed = position;
+    }
+    listed.push_back(source);
+    ++position;
+  };
+  // Out of memory partway, what was read so far is reported and the rest
+  // is said to be missing.
+  std::string missing;
+  const bool walked = guarded([&] {
+    while (list.destlist.next(list.entry, false)) take(link_source{list.destlist.offset(), true});
+    if (list.destlist.stopped() == destlist_walker::stop::no_memory) {
+      missing = "out of memory";
+      return true;
+    }
+    if (list.destlist.stopped() != destlist_walker::stop::damaged) return true;
+    // The entries after a damaged one are lost, their streams are not: each
+    // stream no entry read names is reported without DestList data.
+    const int64_t before = position;
+    for (uint64_t number : unnamed_link_streams(reader, list.destlist))
+      take(link_source{number, false});
+    options.m_notes.add("DestList entry " + std::to_string(list.destlist.count() + 1),
+                        list.destlist.offset(),
+                        "runs past the stream; " + std::to_string(position - before) +
+                            " link streams reported without DestList data",
+                        "DestList");
+    return true;
+  });
+  if (!walked) missing = "out of memory";
+  if (!missing.empty())
+    options.m_notes.add("DestList entry " + std::to_string(list.destlist.count() + 1),
+                        list.destlist.offset(), "not read, nor the entries after it: " + missing,
+                        "DestList");
+  if (list.destlist.count() == 0 && list.destlist.stopped() == destlist_walker::stop::end)
+    options.m_failure = failure::no_entries;
 
+  // The listed records, parsed again one at a time, highest position first.
+  for (size_t i = listed.size(); i-- > 0;) {
+    const bool reported = guarded([&] {
+      lnk_record& record = slot.next();
+      list.read_link(record, listed[i], first_listed + static_cast<int64_t>(i), false,
+                     first_offset);
+      // Kept once, the same link is kept again unless memory ran out.
+      if (carved_record_is_empty(record)) return false;
+      compact_lnk_record(record, options.m_idlist_times);
+      report_noted(out, record, options);
+      return true;
+    });
+    if (!reported) {
+      const link_source& source = listed[i];
+      char name[16];
+      if (source.m_from_entry)
+        options.m_notes.add("DestList entry", source.m_value, "link not reported: out of memory",
+                            "DestList");
+      else
+        options.m_notes.add("link", 0, "not reported: out of memory",
+                            hex_name(source.m_value, name));
+    }
+  }
   report_stored(out, options, false);
-  for (auto& [offset, free_record] : free_space_records) report_noted(out, free_record, options);
   recycle_records(options.m_records);
+  if (options.m_slack) {
+    std::sort(stream_starts.begin(), stream_starts.end());
+    stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()),
+                        stream_starts.end());
+    if (!recover_free_space_links(
+            reader, image, image_size, stream_starts, options, [&](lnk_record& record) {
+              report_noted(out, record, options);
+              if (free_space_records)
+                free_space_records->emplace(static_cast<int64_t>(record.m_file_offset), record);
+            }))
+      options.m_notes.add("free space", 0, "not searched in full: out of memory");
+  }
   return true;
 }
 
@@ -366,7 +536,7 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk
   driver_workspace& w = workspace();
   w.begin();
   file_done done{w};
-  return read_head(w, path, options) && automatic_road(out, options, free_space_records, w);
+  return read_head(w, path, options) && automatic_road(out, options, &free_space_records, w);
 }
 
 bool process_custom_jumplist(std::ostream& out, const std::string& path, vesk_options& options) {

@@ -20,7 +20,9 @@ namespace vk {
 bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options);
 
 // The DestList entries of a compound file in order, each with its LNK
-// stream; reported from the highest DestList position down.
+// stream; reported from the highest DestList position down, then the links
+// of free space as they are found, a copy of each kept in
+// free_space_records under its file offset.
 bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records);
 

@@ -4,8 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <set>
+#include <functional>
 #include <vector>
 
 #include "jumplist/compound_file.h"
@@ -25,12 +24,16 @@ struct unalloc_candidate {
 
 void init_unalloc_candidate(unalloc_candidate& candidate);
 
-// Searches the free sectors (skipping hits where a stream read in the entry
-// loop starts) and then the slack areas of a parsed image for links; each
-// one parsed goes into records under its file offset, labelled with the
-// settings' source type and "-unalloc" or "-slack".
-void recover_free_space_links(const compound_file_reader& reader, const uint8_t* image, size_t size,
-                              const std::set<uint64_t>& stream_starts, lnk::useropts& options,
-                              std::multimap<int64_t, lnk_record>& records);
+// Searches the free sectors (skipping hits where a stream read from the
+// DestList starts; stream_starts is sorted) and the slack areas of a parsed
+// image for links, and hands each one the keep rule passes to take, in
+// ascending file offset (at one offset a free-sector link before a slack
+// one, and a link read from a free sector is not read again as slack). Each
+// is labelled with the settings' source type and "-unalloc" or "-slack";
+// take may reuse it. Holds one candidate at a time. False when memory ran
+// out before the search was done.
+bool recover_free_space_links(const compound_file_reader& reader, const uint8_t* image, size_t size,
+                              const std::vector<uint64_t>& stream_starts, lnk::useropts& options,
+                              const std::function<void(lnk_record&)>& take);
 
 }  // namespace vk

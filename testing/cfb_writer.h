@@ -4,7 +4,8 @@
 // records where everything went so that tests can check or patch exact bytes.
 //
 // Sector order: [orphan sector 0], DIFAT sectors, FAT sectors, directory,
-// mini FAT, mini stream, then the regular items in the order they were added.
+// mini FAT, mini stream, then the regular items in the order they were added
+// (and the later DIFAT sectors, when asked for at the end).
 #pragma once
 
 #include <algorithm>
@@ -43,6 +44,10 @@ struct cfb_layout {
   // The mini stream and the regular streams before the directory and the
   // mini FAT, so that the first links of a large file lie near its start.
   bool streams_first = false;
+  // DIFAT sectors after the first at the very end of the file: in a file
+  // large enough, each is then marked DIFATSECT only in a FAT sector that
+  // its own slots list.
+  bool later_difat_last = false;
 };
 
 class cfb_writer {
@@ -153,7 +158,8 @@ class cfb_writer {
     minifat_sectors.clear();
     root_sectors.clear();
     if (m_layout.unused_sector0) take(1, orphan_sectors, kEnd, false);
-    take(d, difat_sectors, kDifatSect, false);
+    const size_t d_first = m_layout.later_difat_last && d > 1 ? 1 : d;
+    take(d_first, difat_sectors, kDifatSect, false);
     take(f, fat_sectors, kFatSect, false);
     auto take_streams = [&] {
       take(n_root, root_sectors, kEnd, true);
@@ -173,6 +179,7 @@ class cfb_writer {
     take(n_dir, dir_sectors, kEnd, true);
     take(n_minifat, minifat_sectors, kEnd, true);
     if (!m_layout.streams_first) take_streams();
+    take(d - d_first, difat_sectors, kDifatSect, false);
 
     std::vector<uint8_t> img((total + 1) * S, 0);
     auto put16 = [&](size_t at, uint16_t v) {

@@ -193,7 +193,7 @@ TEST(DestListEntry, StreamFitRules) {
   ASSERT_TRUE(none);
   EXPECT_TRUE(none->empty());
   // A version-1 entry that ends exactly at the end of the stream is loaded,
-  // first or last; one byte short, the stream is refused.
+  // first or last; one byte short, no entry has room.
   destlist_test_entry one;
   one.path = u"a";
   auto v1 = vesk_test::build_destlist(1, {one});
@@ -206,15 +206,41 @@ TEST(DestListEntry, StreamFitRules) {
   ASSERT_TRUE(entries);
   EXPECT_EQ(entries->size(), 2u);
   v1.resize(destlist_header_size + destlist_fixed_size_114 + 1);
-  EXPECT_FALSE(walk(v1));
-  // A later-layout first entry whose trailer is missing loads nothing.
-  auto v3 = vesk_test::build_destlist(3, {one});
-  v3.resize(v3.size() - 2);
-  entries = walk(v3);
+  entries = walk(v1);
   ASSERT_TRUE(entries);
   EXPECT_TRUE(entries->empty());
-  // Too short for a header.
+  // A later-layout first entry whose trailer is missing runs past the stream.
+  auto v3 = vesk_test::build_destlist(3, {one});
+  v3.resize(v3.size() - 2);
+  EXPECT_FALSE(walk(v3));
+  // With no room for an entry after the header, a stream of either layout
+  // holds none; too short for a header, it is refused.
+  for (uint32_t version : {1u, 4u}) {
+    auto header = vesk_test::build_destlist(version, {});
+    header.resize(destlist_header_size + destlist_min_entry_size(version) - 1, 0);
+    entries = walk(header);
+    ASSERT_TRUE(entries) << version;
+    EXPECT_TRUE(entries->empty());
+  }
   EXPECT_FALSE(walk(std::vector<uint8_t>(31, 0)));
+
+  // The walk stops at the end quietly and at a damaged entry as damaged,
+  // each entry's offset given; an entry is loaded again from its offset.
+  auto bad = one;
+  bad.length_override = 0xFFFF;
+  const auto two = vesk_test::build_destlist(4, {one, one, bad, one});
+  destlist_walker walker;
+  ASSERT_TRUE(walker.start(two.data(), two.size()));
+  destlist_entry e;
+  std::vector<size_t> offsets;
+  while (walker.next(e)) offsets.push_back(walker.offset());
+  EXPECT_EQ(offsets, (std::vector<size_t>{32, 168}));
+  EXPECT_EQ(walker.stopped(), destlist_walker::stop::damaged);
+  EXPECT_EQ(walker.offset(), 304u);
+  EXPECT_EQ(walker.count(), 2u);
+  ASSERT_TRUE(walker.load_at(168, e, true));
+  EXPECT_EQ(e.m_path, "a");
+  EXPECT_FALSE(walker.load_at(304, e));
 }
 
 TEST(DestListEntry, SectorSlackAfterTheStreamGivesNoPhantomEntries) {
