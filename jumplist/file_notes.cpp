@@ -17,7 +17,8 @@ void file_notes::add(std::string_view structure, uint64_t offset, std::string_vi
     }
   // A hostile file repeats one damage endlessly, never many kinds of it: the
   // kinds are few, so the list stays short.
-  m_notes.push_back(note{std::string(structure), std::string(cause), std::string(stream), offset, 1});
+  m_notes.push_back(
+      note{std::string(structure), std::string(cause), std::string(stream), offset, 1});
 }
 
 void file_notes::add(const parse_fault& fault, uint64_t base, std::string_view stream) {
