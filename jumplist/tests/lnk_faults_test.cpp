@@ -141,8 +141,9 @@ TEST(LnkFaults, DamageKeepsAReason) {
       {"block past the data",
        with(named, {console_fe_block(437), extra_block(0xA0000003, lnk_bytes_t(40, 0), 200)}),
        "extra-data block", 80 + 12, "declared size runs past the data"},
-      {"block below its header", with(named, {console_fe_block(437), extra_block(0xA0000003, {}, 4)}),
-       "extra-data block", 80 + 12, "declared size below the block's header"},
+      {"block below its header",
+       with(named, {console_fe_block(437), extra_block(0xA0000003, {}, 4)}), "extra-data block",
+       80 + 12, "declared size below the block's header"},
       {"storage past its block", with(named, {property_store_block({good, bad_storage})}),
        "property storage", 80 + 8 + good.size(), "declared size runs past its block"},
       {"value past its storage", with(named, {property_store_block({good, bad_value})}),
@@ -217,7 +218,8 @@ TEST(LnkFaults, BlocksOf64KiBAndMoreInAnAutomaticList) {
     std::vector<prop_bytes_t> values;
     for (uint32_t v = 0; v < 700; ++v) {
       const std::string text = "s" + std::to_string(s) + "v" + std::to_string(v);
-      values.push_back(int_value(v + 2, 0x1F, lpwstr_data(std::u16string(text.begin(), text.end()))));
+      values.push_back(
+          int_value(v + 2, 0x1F, lpwstr_data(std::u16string(text.begin(), text.end()))));
     }
     storages.push_back(storage(storage_fmtid_b725(), values));
     ASSERT_GT(storages.back().size(), 16384u);
