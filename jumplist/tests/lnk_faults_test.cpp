@@ -119,6 +119,11 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // The second value claims 0x400 bytes. The first, "a", takes 21: size, id,
   // reserved byte, type, padding, character count, "a" and its NUL.
   put_le32(bad_value, 24 + 21, 0x400);
+  // One storage of 70,000 bytes: its walk reads sizes through 16 bits.
+  std::vector<prop_bytes_t> many;
+  for (uint32_t v = 0; v < 3200; ++v) many.push_back(int_value(v + 2, 0x1F, lpwstr_data(u"v")));
+  const prop_bytes_t huge = storage(storage_fmtid_b725(), many);
+  ASSERT_GT(huge.size(), 65536u);
   const lnk_bytes_t vista_past =
       vista_idlist_block(idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 300)}));
 
@@ -148,6 +153,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "property storage", 80 + 8 + good.size(), "declared size runs past its block"},
       {"value past its storage", with(named, {property_store_block({good, bad_value})}),
        "property value", 80 + 8 + good.size() + 24 + 21, "value size runs past the storage"},
+      {"storage of 64 KiB", with(named, {property_store_block({good, huge})}), "property storage",
+       80 + 8 + good.size(), "storage of 64 KiB or more read only in part"},
       {"item past the Vista list", with(named, {vista_past}), "shell item", 80 + 8 + 20,
        "item size runs past the ID list"},
   };
@@ -167,12 +174,12 @@ TEST(LnkFaults, DamageKeepsAReason) {
   EXPECT_EQ(parse_exact(cases[2].bytes).m_volume_id_offset, 0u);
   EXPECT_EQ(parse_exact(cases[3].bytes).m_code_page, 437u);
   EXPECT_EQ(parse_exact(cases[4].bytes).m_code_page, 437u);
-  for (size_t i : {5, 6}) {
+  for (size_t i : {5, 6, 7}) {
     const lnk_record rec = parse_exact(cases[i].bytes);
     ASSERT_FALSE(rec.m_property_values.empty());
     EXPECT_EQ(rec.m_property_values[0], "hello.txt");
   }
-  EXPECT_NE(parse_exact(cases[7].bytes).m_vista_idlist_offset, 0u);
+  EXPECT_NE(parse_exact(cases[8].bytes).m_vista_idlist_offset, 0u);
 
   // The parse guard spent before a long Vista list ends: the walk stops
   // where it was and says so.
