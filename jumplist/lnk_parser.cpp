@@ -244,8 +244,8 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     // A LinkInfo that fails this test is not stepped over: StringData is
     // read from the same position.
     const char* dropped = info_size < L::link_info::fixed_size || header_size < 0
-                              ? "LinkInfo fails its test"
-                          : info_size > L::link_info::max_size ? "LinkInfo larger than is read"
+                              ? "size below its fixed part or header size negative"
+                          : info_size > L::link_info::max_size ? "larger than the 1279 bytes read"
                           : off + info_size > size             ? "declared size runs past the data"
                                                                : nullptr;
     if (dropped) {

@@ -195,7 +195,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   for (;;) {
     if (!p || !is_property_storage(p + at, remaining)) {
       if (fault && p && remaining > 0)
-        *fault = parse_fault{"property storage", at, "storage fails its test"};
+        *fault = parse_fault{"property storage", at, "not a property storage"};
       break;
     }
     if (!guard_charge(1)) {

@@ -198,6 +198,9 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset, 0u);
   EXPECT_EQ(p.rec.m_name_offset, 76u);
   EXPECT_EQ(p.rec.m_lnk_size, 76u);
+  ASSERT_GE(p.rec.m_fault_count, 1);  // said, at the LinkInfo
+  EXPECT_STREQ(p.rec.m_faults[0].structure, "LinkInfo");
+  EXPECT_EQ(p.rec.m_faults[0].offset, 76u);
 }
 
 // A header of 36 bytes or more carries the paths in UTF-16 too; the 8-bit
