@@ -55,11 +55,15 @@ void volume_label(byte_view volume, std::string& out) {
 
 // A LinkInfo offset field: the structure's position in the data when it is
 // positive and the data holds the `room` bytes the structure needs there.
-bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room, uint64_t& at) {
+// One that does not fit is kept in the record as a fault of the LinkInfo.
+bool link_info_part(lnk_record& rec, byte_view data, size_t info_at, size_t field, uint64_t room,
+                    uint64_t& at, const char* past) {
   const auto rel = data.i32(info_at + field);
   if (!rel || *rel <= 0) return false;
   at = info_at + static_cast<uint64_t>(*rel);
-  return at + room <= data.size();
+  if (at + room <= data.size()) return true;
+  add_record_fault(rec, parse_fault{"LinkInfo", info_at, past});
+  return false;
 }
 
 // A path's UTF-16 form, which Windows adds when the path holds characters
@@ -88,7 +92,8 @@ void serial_chars(char (&text)[9], uint32_t serial) {
 void read_link_info(lnk_record& rec, byte_view data, size_t off) {
   namespace I = L::link_info;
   uint64_t at = 0;
-  if (link_info_part(data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at)) {
+  if (link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
+                     "VolumeID runs past the data")) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
     volume_label(volume, rec.m_volume_label);
@@ -98,7 +103,8 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     serial_chars(serial, *volume.u32(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
-  if (link_info_part(data, off, I::network_link_offset, L::network_link::fixed_size, at)) {
+  if (link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
+                     "network link runs past the data")) {
     const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
     network_text(link, L::network_link::net_name_offset, rec.m_net_name);
@@ -106,14 +112,16 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     network_text(link, L::network_link::device_name_offset, rec.m_device_name);
     drop_if_line_feed(rec.m_device_name);
   }
-  if (link_info_part(data, off, I::local_base_path_offset, 1, at)) {
+  if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
+                     "local base path lies past the data")) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
     if (*data.u8(at) != 0) {
       text_z(data, at, rec.m_local_base_path);
       drop_if_line_feed(rec.m_local_base_path);
     }
   }
-  if (link_info_part(data, off, I::common_path_suffix_offset, 1, at)) {
+  if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
+                     "path suffix lies past the data")) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
     if (*data.u8(at) != 0) {
       text_z(data, at, rec.m_common_path_suffix);

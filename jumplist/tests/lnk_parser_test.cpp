@@ -185,6 +185,9 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
                 p.rec.m_path_suffix_offset,
             0u);
+  // Three parts past the data said (the suffix offset is negative), at the LinkInfo.
+  ASSERT_EQ(p.rec.m_fault_count, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
   // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
   lnk_spec big;
