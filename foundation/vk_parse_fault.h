@@ -16,4 +16,7 @@ struct parse_fault {
   explicit operator bool() const noexcept { return structure != nullptr; }
 };
 
+// The cause of a walk that the parse guard stopped.
+inline constexpr const char* k_fault_work_limit = "the parse's work limit was reached";
+
 }  // namespace vk

@@ -134,6 +134,16 @@ inline std::vector<bytes_t> links() {
   net.suffix = "file.txt";
   ansi.link_info = net;
   out.push_back(write_lnk(ansi));
+  lnk_spec wide;  // paths in UTF-16 beside their 8-bit forms
+  lnk_link_info paths;
+  paths.header_size = lnk_l::link_info::long_header_size;
+  paths.local_base_path = "C:\\?\\";
+  paths.suffix = "?.txt";
+  paths.local_base_path_unicode = u"C:\\\u00e9\\";
+  paths.suffix_unicode = u"\u6d4b.txt";
+  wide.link_info = paths;
+  wide.terminate = false;
+  out.push_back(write_lnk(wide));
   return out;
 }
 

@@ -29,7 +29,7 @@ namespace X = lnk_layout::text_block;
 // The size rule and signature of one block kind.
 struct kind_rule {
   uint32_t signature;
-  uint16_t size;
+  uint32_t size;
   bool exact;  // else a least size
 };
 
@@ -47,15 +47,14 @@ constexpr kind_rule kPropertyStore{L::signature::property_store, L::property_sto
 constexpr kind_rule kKnownFolder{L::signature::known_folder, L::known_folder::min_size, false};
 
 bool is_block(byte_view block) {
-  const auto size = block.u16(B::size);
-  return block.size() >= B::header_size && *size >= B::header_size && *size <= block.size() &&
-         *block.u8(B::size_high_byte) == 0;
+  const auto size = block.u32(B::size);
+  return block.size() >= B::header_size && *size >= B::header_size && *size <= block.size();
 }
 
 // The common form of every kind test but the Vista ID list's.
 bool is_kind(byte_view block, const kind_rule& rule) {
   if (!is_block(block)) return false;
-  const uint16_t size = *block.u16(B::size);
+  const uint32_t size = *block.u32(B::size);
   return (rule.exact ? size == rule.size : size >= rule.size) &&
          block.u16(B::signature) == (rule.signature & 0xFFFF) &&
          block.u16(B::signature_high) == B::signature_high_value;
@@ -65,6 +64,11 @@ bool is_vista(byte_view block) {
   const auto size = block.u32(B::size);
   return size && *size >= L::vista_idlist::min_size && *size <= block.size() &&
          block.u32(B::signature) == L::signature::vista_idlist;
+}
+
+bool guard_spent() {
+  const parse_guard* g = active_parse_guard();
+  return g && g->tripped();
 }
 
 byte_view view_of(const uint8_t* block, int64_t remaining) {
@@ -244,7 +248,8 @@ bool darwin_descriptor(byte_view block, std::string& product, std::string& featu
   return product_ok && component_ok;
 }
 
-bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts) {
+bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
+                         uint64_t block_at) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
   // Scratch items kept from block to block, emptied in place: they keep the
@@ -265,9 +270,12 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
-    if (*storage == 0 || *storage > L::property_store::max_storage_size ||
-        *storage >= block.size() - pos)
+    if (*storage == 0) break;
+    if (*storage > block.size() - pos) {
+      add_record_fault(rec, parse_fault{"property storage", block_at + pos,
+                                        "declared size runs past its block"});
       break;
+    }
     if (used < k_parts) {
       shell_item_record& part = parts[used++];
       keep_property_nodes(part.properties);
@@ -282,8 +290,19 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     ctx.offset = block_offset + pos;
     flat.set_record(static_cast<uint32_t>(used - 1));
+    parse_fault fault;
+    // Past the walk's reach the storage is said once, not by where the walk
+    // lost its way in it.
+    const bool whole = *storage <= L::property_store::max_whole_storage;
+    if (!whole)
+      add_record_fault(rec, parse_fault{"property storage", block_at + pos,
+                                        "storage of 64 KiB or more read only in part"});
     parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
-                                   values_only[used - 1]);
+                                   values_only[used - 1], whole ? &fault : nullptr);
+    if (fault) {
+      fault.offset += block_at + pos;
+      add_record_fault(rec, fault);
+    }
     pos += *storage;
   }
   flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts);
@@ -292,7 +311,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
 
 constexpr size_t k_kept_items = 64;
 
-bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts) {
+bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
+                       uint64_t block_at) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
   // One list for every block of the thread: its records are parsed into
@@ -303,10 +323,15 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
       if (items.size() > k_kept_items) shell_item_list().swap(items);
     }
   } let_go;
-  if (!parse_idlist(items, block.data() + L::vista_idlist::items,
-                    static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false, ctx,
-                    opts))
-    return false;
+  parse_fault fault;
+  const bool decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
+                                    static_cast<int64_t>(block.size() - L::vista_idlist::items),
+                                    false, false, ctx, opts, &fault);
+  if (fault) {
+    fault.offset += block_at + L::vista_idlist::items;
+    add_record_fault(rec, fault);
+  }
+  if (!decoded) return false;
   // Written into the record's own texts, which keep their room between
   // links; a text an earlier block set is replaced only by one not empty.
   std::string extra;
@@ -327,7 +352,8 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
 // A block as the walk sees it: from its first byte to the end of the data.
 struct walk_block {
   byte_view rest;
-  uint16_t size;  // the low 16 bits of BlockSize
+  uint32_t size;  // BlockSize
+  uint32_t at;    // from the link's first byte
 };
 
 // False ends the walk at the block.
@@ -374,7 +400,7 @@ bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_param
 }
 bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
                          const cmd_params& opts) {
-  parse_property_store_block(rec, b.rest.data(), b.size, ctx, opts);
+  parse_property_store_block(rec, b.rest.data(), b.size, ctx, opts, b.at);
   return true;
 }
 bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
@@ -386,7 +412,7 @@ bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const c
   return true;
 }
 bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params& opts) {
-  parse_vista_idlist_block(rec, b.rest.data(), *b.rest.u32(B::size), ctx, opts);
+  parse_vista_idlist_block(rec, b.rest.data(), b.size, ctx, opts, b.at);
   return true;
 }
 
@@ -461,6 +487,12 @@ const block_kind* kind_of(const walk_block& b) {
 }
 
 }  // namespace
+
+bool has_work_limit_fault(const lnk_record& rec) {
+  for (uint8_t i = 0; i < rec.m_fault_count; ++i)
+    if (std::strcmp(rec.m_faults[i].cause, k_fault_work_limit) == 0) return true;
+  return false;
+}
 
 bool is_extra_data_block(const uint8_t* block, int64_t remaining) {
   return is_block(view_of(block, remaining));
@@ -557,29 +589,46 @@ uint64_t tracker_object_time(const uint8_t* block, bool birth) {
 }
 
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
-                                parse_ctx& ctx, const cmd_params& opts) {
+                                parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
-  return guarded([&] { return property_store_body(record, view_of(block, size), ctx, opts); });
+  return guarded(
+      [&] { return property_store_body(record, view_of(block, size), ctx, opts, block_at); });
 }
 
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
-                              parse_ctx& ctx, const cmd_params& opts) {
+                              parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
-  return guarded([&] { return vista_idlist_body(record, view_of(block, size), ctx, opts); });
+  return guarded(
+      [&] { return vista_idlist_body(record, view_of(block, size), ctx, opts, block_at); });
 }
 
 size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts) {
   const byte_view data(bytes, size);
-  // A block must end before the end of the data: a stored link ends with
-  // the terminal block.
-  while (off + B::header_size < size) {
-    const walk_block block{data.tail(off), *data.u16(off + B::size)};
-    if (off + block.size >= size || !is_block(block.rest)) break;
+  // A link may end right after its last block, the terminal one missing.
+  // Bytes after a block that hold no block are damage, save fewer than the
+  // four a BlockSize takes.
+  while (const auto declared = data.u32(off)) {
+    if (*declared == 0) break;  // the terminal block
+    const char* cause = *declared < B::header_size ? "declared size below the block's header"
+                        : *declared > size - off   ? "declared size runs past the data"
+                                                   : nullptr;
+    if (cause) {
+      add_record_fault(rec, parse_fault{"extra-data block", off, cause});
+      break;
+    }
+    const walk_block block{data.tail(off), *declared, static_cast<uint32_t>(off)};
     ctx.offset = link_offset + off;
     if (const block_kind* kind = kind_of(block)) {
       rec.*kind->offset = static_cast<uint32_t>(off);
-      if (!kind->take(rec, block, ctx, opts)) return off;
+      const bool go_on = kind->take(rec, block, ctx, opts);
+      if (guard_spent()) {
+        // Said once, where the walk that met it stopped.
+        if (!has_work_limit_fault(rec))
+          add_record_fault(rec, parse_fault{"extra-data block", off, k_fault_work_limit});
+        return off + block.size;
+      }
+      if (!go_on) return off;
     }
     off += block.size;
   }

@@ -29,8 +29,7 @@ inline constexpr uint32_t property_store_block_signature = lnk_layout::signature
 inline constexpr uint32_t known_folder_block_signature = lnk_layout::signature::known_folder;
 inline constexpr uint32_t vista_idlist_block_signature = lnk_layout::signature::vista_idlist;
 
-// BlockSize (its low 16 bits) at least 8 and within remaining, its third
-// byte 0.
+// BlockSize at least 8 and within remaining.
 bool is_extra_data_block(const uint8_t* block, int64_t remaining);
 bool is_environment_block(const uint8_t* block, int64_t remaining);
 bool is_console_block(const uint8_t* block, int64_t remaining);
@@ -65,16 +64,21 @@ std::string tracker_object_id(const uint8_t* block, bool birth);
 uint64_t tracker_object_time(const uint8_t* block, bool birth);
 
 // The property storages of a PropertyStoreDataBlock of size bytes, as key
-// and value texts appended to the record.
+// and value texts appended to the record. block_at, the block's offset in
+// its link, places the faults kept in the record.
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
-                                parse_ctx& ctx, const cmd_params& opts);
+                                parse_ctx& ctx, const cmd_params& opts, uint64_t block_at = 0);
 // The ID list of a VistaAndAboveIDListDataBlock of size bytes, as texts.
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
-                              parse_ctx& ctx, const cmd_params& opts);
+                              parse_ctx& ctx, const cmd_params& opts, uint64_t block_at = 0);
+
+// The record keeps a fault of the parse guard's stop.
+bool has_work_limit_fault(const lnk_record& rec);
 
 // Walks the blocks of data[off, size) into the record; link_offset is the
 // file offset of the link's first byte. Returns the position of the first
-// byte that no accepted block covers.
+// byte that no accepted block covers. A block whose size does not fit the
+// bytes there is kept in the record as a fault.
 size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts);
 

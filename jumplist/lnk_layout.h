@@ -65,7 +65,8 @@ inline constexpr size_t local_base_path_offset = 16;
 inline constexpr size_t network_link_offset = 20;
 inline constexpr size_t common_path_suffix_offset = 24;
 inline constexpr size_t fixed_size = 28;
-// The two Unicode offsets of a 36-byte header (never read).
+// A header of 36 bytes or more adds the offsets of the two paths in
+// UTF-16, written when the path holds characters the ANSI code page lacks.
 inline constexpr size_t local_base_path_offset_unicode = 28;
 inline constexpr size_t common_path_suffix_offset_unicode = 32;
 inline constexpr size_t long_header_size = 36;
@@ -105,11 +106,9 @@ inline constexpr size_t count = 0;
 inline constexpr size_t chars = 2;
 }  // namespace string_data
 
-// Every extra-data block begins with its size and signature. BlockSize is
-// read through its low 16 bits; its third byte must be 0.
+// Every extra-data block begins with its size and signature.
 namespace block {
-inline constexpr size_t size = 0;  // u32 (u16 in use)
-inline constexpr size_t size_high_byte = 2;
+inline constexpr size_t size = 0;            // u32 BlockSize
 inline constexpr size_t signature = 4;       // u32
 inline constexpr size_t signature_high = 6;  // u16, 0xA000 for every kind
 inline constexpr size_t body = 8;
@@ -179,7 +178,9 @@ inline constexpr uint16_t min_size = 136;
 
 namespace property_store {
 inline constexpr size_t storages = 8;  // serialized storages, each led by its u32 size
-inline constexpr uint32_t max_storage_size = 16383;
+// The storage walk reads a storage's size through its low 16 bits: a larger
+// storage is read only in part.
+inline constexpr uint32_t max_whole_storage = 0xFFFF;
 inline constexpr uint16_t min_size = 46;
 }  // namespace property_store
 

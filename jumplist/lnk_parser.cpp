@@ -46,12 +46,30 @@ void volume_label(byte_view volume, std::string& out) {
 }
 
 // A LinkInfo offset field: the structure's position in the data when it is
-// positive and the structure starts at least `room` bytes before the end.
-bool link_info_part(byte_view data, size_t info_at, size_t field, uint64_t room, uint64_t& at) {
+// positive and the data holds the `room` bytes the structure needs there.
+// One that does not fit is kept in the record as a fault of the LinkInfo.
+bool link_info_part(lnk_record& rec, byte_view data, size_t info_at, size_t field, uint64_t room,
+                    uint64_t& at, const char* past) {
   const auto rel = data.i32(info_at + field);
   if (!rel || *rel <= 0) return false;
   at = info_at + static_cast<uint64_t>(*rel);
-  return at + room < data.size();
+  if (at + room <= data.size()) return true;
+  add_record_fault(rec, parse_fault{"LinkInfo", info_at, past});
+  return false;
+}
+
+// A path's UTF-16 form, which Windows adds when the path holds characters
+// the ANSI code page lacks (the 8-bit form then holds "?" for them). It
+// replaces the 8-bit text when it is there and not empty; it ends at the
+// LinkInfo's end at the latest.
+void unicode_path(byte_view info, size_t field, std::string& text) {
+  const auto rel = info.u32(field);
+  if (!rel || *rel == 0 || *rel >= info.size()) return;
+  std::string wide;
+  utf16_to_utf8(info.data() + *rel, info.size() - *rel, wide, false);
+  if (wide.empty()) return;
+  text = std::move(wide);
+  drop_if_line_feed(text);
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
@@ -66,7 +84,8 @@ void serial_chars(char (&text)[9], uint32_t serial) {
 void read_link_info(lnk_record& rec, byte_view data, size_t off) {
   namespace I = L::link_info;
   uint64_t at = 0;
-  if (link_info_part(data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at)) {
+  if (link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
+                     "VolumeID runs past the data")) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
     volume_label(volume, rec.m_volume_label);
@@ -75,19 +94,27 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     serial_chars(serial, *volume.u32(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
-  if (link_info_part(data, off, I::network_link_offset, L::network_link::fixed_size, at)) {
+  if (link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
+                     "network link runs past the data")) {
     const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
     network_text(link, L::network_link::net_name_offset, rec.m_net_name);
     network_text(link, L::network_link::device_name_offset, rec.m_device_name);
   }
-  if (link_info_part(data, off, I::local_base_path_offset, 0, at)) {
+  if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
+                     "local base path lies past the data")) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
     if (*data.u8(at) != 0) text_z(data, at, rec.m_local_base_path);
   }
-  if (link_info_part(data, off, I::common_path_suffix_offset, 0, at)) {
+  if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
+                     "path suffix lies past the data")) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
     if (*data.u8(at) != 0) text_z(data, at, rec.m_common_path_suffix);
+  }
+  if (*data.u32(off + I::header_size) >= I::long_header_size) {
+    const byte_view info = data.clamp(off, *data.u32(off + I::size));
+    unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
+    unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix);
   }
 }
 
@@ -159,9 +186,12 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
     take_spare_items(rec.m_idlist_items);
+    parse_fault fault;
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
                            static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
-                           carved, ctx, opts);
+                           carved, ctx, opts, &fault);
+    fault.offset += first;
+    add_record_fault(rec, fault);
   }
   if (decoded) {
     idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details, rec.m_idlist_times[0],
@@ -202,8 +232,14 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     const int32_t header_size = *data.i32(off + L::link_info::header_size);
     // A LinkInfo that fails this test is not stepped over: StringData is
     // read from the same position.
-    if (info_size >= L::link_info::fixed_size && header_size >= 0 &&
-        info_size <= L::link_info::max_size && off + info_size < size) {
+    const char* dropped = info_size < L::link_info::fixed_size || header_size < 0
+                              ? "size below its fixed part or header size negative"
+                          : info_size > L::link_info::max_size ? "larger than the 1279 bytes read"
+                          : off + info_size > size             ? "declared size runs past the data"
+                                                               : nullptr;
+    if (dropped) {
+      add_record_fault(rec, parse_fault{"LinkInfo", off, dropped});
+    } else {
       read_link_info(rec, data, off);
       off += info_size;
     }
@@ -220,7 +256,9 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
       break;
     }
     const uint64_t end = off + L::string_data::chars + uint64_t{*count} * (unicode ? 2 : 1);
-    if (end >= size) {
+    if (end > size) {
+      add_record_fault(rec,
+                       parse_fault{"StringData item", off, "declared size runs past the data"});
       stopped = true;
       break;
     }
@@ -232,6 +270,10 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts);
   if (data.u32(off) == 0u) off += L::block::terminal_size;
   rec.m_lnk_size = static_cast<uint32_t>(off);
+  // The guard stopped a walk that kept no reason of its own.
+  if (const parse_guard* guard = active_parse_guard();
+      guard && guard->tripped() && !has_work_limit_fault(rec))
+    add_record_fault(rec, parse_fault{"shell link", 0, k_fault_work_limit});
 
   if (dump && !dump->lnk_dump_dir.empty()) dump_link(*dump, data.clamp(0, off), file_offset);
   return true;

@@ -159,7 +159,8 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
 }  // namespace
 
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
-                  bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts) {
+                  bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
+                  parse_fault* fault) {
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;
@@ -170,7 +171,10 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   } trim_at_end{out, used};
   if (!p || size < 3) return false;
   guard_level level(size);
-  if (!level) return false;
+  if (!level) {
+    if (fault && guard_spent()) *fault = parse_fault{"shell item", 0, k_fault_work_limit};
+    return false;
+  }
   const byte_view v = L::view_of(p, size);
   size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
@@ -178,8 +182,15 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
   // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
-  while (rem >= 4 && !guard_spent()) {
+  while (rem >= 4) {
+    if (guard_spent()) {
+      if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
+      break;
+    }
     const int64_t n = load_le16(p + at);
+    if (n > rem && fault)
+      *fault =
+          parse_fault{"shell item", static_cast<uint64_t>(at), "item size runs past the ID list"};
     if (n < 5 || n > rem) break;
     int64_t step = n;
     if (n < 0xF000) {

@@ -10,12 +10,17 @@
 #include <cstdint>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_parse_fault.h"
 #include "shell/shell_item.h"
 
 namespace vk {
 
+// fault (when given) receives why the walk stopped before the end of the
+// list, at an offset from p: an item running past the list, or the parse
+// guard's budget spent. It is left as it is when the walk read the list.
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
-                  bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts);
+                  bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
+                  parse_fault* fault = nullptr);
 // Parses one item into rec; 0 only for a null item or fewer than 3 bytes.
 // step_out (when given) receives the bytes the walk steps over: the item's
 // size, or 20 for the short root-folder form.

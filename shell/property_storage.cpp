@@ -174,10 +174,13 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
 }
 
 bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
-                          int64_t size, const cmd_params& opts);
+                          int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
+
+constexpr const char* k_value_past_storage = "value size runs past the storage";
 
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
-                   const cmd_params& opts, bool* values_only = nullptr) {
+                   const cmd_params& opts, bool* values_only = nullptr,
+                   parse_fault* fault = nullptr) {
   guard_level level(size);
   if (!level) {
     ctx.consumed = 0;
@@ -189,8 +192,16 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   bool result = false;
   size_t at = 0;  // the current storage, from p
   int64_t remaining = size;
-  while (p && is_property_storage(p + at, remaining)) {
-    if (!guard_charge(1)) break;
+  for (;;) {
+    if (!p || !is_property_storage(p + at, remaining)) {
+      if (fault && p && remaining > 0)
+        *fault = parse_fault{"property storage", at, "not a property storage"};
+      break;
+    }
+    if (!guard_charge(1)) {
+      if (fault) *fault = parse_fault{"property storage", at, k_fault_work_limit};
+      break;
+    }
     const byte_view current = all.tail(at);
     storage_record scratch;
     shell_item_record& temp = scratch.get();
@@ -219,12 +230,18 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     } else if (integer_named_kind(current, remaining)) {
       // Past the short-storage bound the test within the storage's own size
       // reads the same bytes and gives the same answer: it is not made again.
+      parse_fault value_fault;
       const bool parsed =
           storage_size > st::short_integer_named
               ? guarded([&] {
-                  return integer_named_values(ctx, temp, current.data(), storage_size, opts);
+                  return integer_named_values(ctx, temp, current.data(), storage_size, opts,
+                                              fault ? &value_fault : nullptr);
                 })
               : parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts);
+      if (value_fault) {
+        value_fault.offset += at;
+        *fault = value_fault;
+      }
       if (!parsed) {
         ctx.offset = base;
         break;
@@ -279,7 +296,7 @@ bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* s
 
 // The values of a storage that passed is_integer_named_storage within size.
 bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
-                          int64_t size, const cmd_params& opts) {
+                          int64_t size, const cmd_params& opts, parse_fault* fault) {
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   const guid fmtid = guid_at(v, st::fmtid);
@@ -288,7 +305,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     add_item_guid(rec, fmtid);
     return true;
   }
-  if (first > size || first > size - static_cast<int64_t>(st::header_size)) return false;
+  if (first > size || first > size - static_cast<int64_t>(st::header_size)) {
+    if (fault) *fault = parse_fault{"property value", st::values, k_value_past_storage};
+    return false;
+  }
   // A first value smaller than its own header has no data window.
   if (first < iv::header_size) return true;
   ctx.offset = base + st::values + iv::data;
@@ -306,6 +326,8 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     }
     if (remaining < iv::header_size) break;
     const int64_t value_size = *v.u32(static_cast<size_t>(position));
+    if (value_size > remaining && fault)
+      *fault = parse_fault{"property value", static_cast<uint64_t>(position), k_value_past_storage};
     if (value_size == 0 || value_size > st::max_further_value) break;
     ctx.offset = base + static_cast<uint64_t>(position);
     parse_integer_named_value(ctx, rec, &fmtid, storage + position, remaining, opts);
@@ -419,8 +441,9 @@ bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8
 }
 
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                                    int64_t size, const cmd_params& opts, bool& values_only) {
-  return guarded([&] { return storages_body(ctx, rec, p, size, opts, &values_only); });
+                                    int64_t size, const cmd_params& opts, bool& values_only,
+                                    parse_fault* fault) {
+  return guarded([&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); });
 }
 
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,

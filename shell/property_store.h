@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_parse_fault.h"
 #include "shell/shell_item.h"
 #include "shell/typed_value.h"
 
@@ -134,9 +135,12 @@ bool holds_values_only(const shell_item_record& r);
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts);
 // The same walk; values_only is set false when a storage may have added to
-// rec more than property values, and left as it is otherwise.
+// rec more than property values, and left as it is otherwise. fault (when
+// given) receives why the walk stopped short of size, at an offset from p:
+// a storage failing its test, or a value running past its storage.
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                                    int64_t size, const cmd_params& opts, bool& values_only);
+                                    int64_t size, const cmd_params& opts, bool& values_only,
+                                    parse_fault* fault = nullptr);
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                  int64_t size, const cmd_params& opts);
 bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,

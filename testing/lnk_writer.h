@@ -33,7 +33,7 @@ struct lnk_network_link {
 };
 
 struct lnk_link_info {
-  uint32_t header_size = lnk_l::link_info::fixed_size;  // 36 adds the two Unicode offsets (0)
+  uint32_t header_size = lnk_l::link_info::fixed_size;  // 36 adds the two Unicode offsets
   bool has_volume = true;
   uint32_t drive_type = 3;
   uint32_t serial = 0;
@@ -42,7 +42,10 @@ struct lnk_link_info {
   std::optional<std::string> local_base_path;
   std::optional<lnk_network_link> network;
   std::optional<std::string> suffix;  // no suffix offset when absent
-  int64_t declared_size = -1;         // -1: the real size
+  // The UTF-16 forms, after the suffix; their offsets are written (0 when
+  // absent) when header_size is 36 or more.
+  std::optional<std::u16string> local_base_path_unicode, suffix_unicode;
+  int64_t declared_size = -1;  // -1: the real size
   // Overrides of the four offsets of the header (-1: the writer's own).
   int64_t volume_id_offset = -1, local_path_offset = -1, network_offset = -1, suffix_offset = -1;
 };
@@ -128,6 +131,11 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
   at += static_cast<uint32_t>(net.size());
   const uint32_t suffix_at = li.suffix ? at : 0;
   if (li.suffix) at += static_cast<uint32_t>(li.suffix->size() + 1);
+  const uint32_t local_unicode_at = li.local_base_path_unicode ? at : 0;
+  if (li.local_base_path_unicode)
+    at += static_cast<uint32_t>(2 * (li.local_base_path_unicode->size() + 1));
+  const uint32_t suffix_unicode_at = li.suffix_unicode ? at : 0;
+  if (li.suffix_unicode) at += static_cast<uint32_t>(2 * (li.suffix_unicode->size() + 1));
 
   auto pick = [](int64_t override_value, uint32_t own) {
     return override_value >= 0 ? static_cast<uint32_t>(override_value) : own;
@@ -142,11 +150,19 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
       .put_u32(I::local_base_path_offset, pick(li.local_path_offset, local_at))
       .put_u32(I::network_link_offset, pick(li.network_offset, net_at))
       .put_u32(I::common_path_suffix_offset, pick(li.suffix_offset, suffix_at));
+  if (header >= I::long_header_size)
+    b.put_u32(I::local_base_path_offset_unicode, local_unicode_at)
+        .put_u32(I::common_path_suffix_offset_unicode, suffix_unicode_at);
   b.pad_to(header);
   b.bytes(vol.data());
   if (li.local_base_path) b.ascii(*li.local_base_path, true);
   b.bytes(net.data());
   if (li.suffix) b.ascii(*li.suffix, true);
+  for (const auto& text : {li.local_base_path_unicode, li.suffix_unicode}) {
+    if (!text) continue;
+    for (char16_t c : *text) b.u16(static_cast<uint16_t>(c));
+    b.u16(0);
+  }
   return b.take();
 }
 

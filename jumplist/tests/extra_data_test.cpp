@@ -111,15 +111,16 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   EXPECT_EQ(rec.m_code_page, 0u);
   EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
 
-  // A BlockSize whose third byte is 1 ends the walk, though its low 16 bits fit.
+  // BlockSize is 32 bits: 0x1000C runs past the data, though its low 16
+  // bits would fit.
   rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), console_fe_block(850)});
   EXPECT_EQ(rec.m_console_fe_offset, 0u);
   EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
 
-  // A block ending at the data's end is not read.
+  // A block ending at the data's end is read.
   rec = parse_blocks({console_fe_block(437)}, false);
-  EXPECT_EQ(rec.m_console_fe_offset, 0u);
-  EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
+  EXPECT_EQ(rec.m_console_fe_offset, kBlocksAt);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt + 12);
 
   // 8-bit fields without a NUL stop at their 260 bytes, not in the UTF-16 field.
   lnk_bytes_t full = icon_environment_block(std::string(260, 'x'), u"\x7a79");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -184,6 +185,9 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
                 p.rec.m_path_suffix_offset,
             0u);
+  // Three parts past the data said (the suffix offset is negative), at the LinkInfo.
+  ASSERT_EQ(p.rec.m_fault_count, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
   // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
   lnk_spec big;
@@ -197,6 +201,46 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset, 0u);
   EXPECT_EQ(p.rec.m_name_offset, 76u);
   EXPECT_EQ(p.rec.m_lnk_size, 76u);
+  ASSERT_GE(p.rec.m_fault_count, 1);  // said, at the LinkInfo
+  EXPECT_STREQ(p.rec.m_faults[0].structure, "LinkInfo");
+  EXPECT_EQ(p.rec.m_faults[0].offset, 76u);
+}
+
+// A header of 36 bytes or more carries the paths in UTF-16 too; the 8-bit
+// form then holds "?" for what its code page lacks. Expected texts as
+// pylnk (liblnk 20181227) gives them for the same bytes.
+TEST(LnkParser, UnicodeLinkInfoPaths) {
+  struct {
+    uint32_t header_size;
+    std::string local, suffix;
+    std::optional<std::u16string> local_wide, suffix_wide;
+    const char* want_local;
+    const char* want_suffix;
+  } cases[] = {
+      {36, "C:\\Users\\??\\a.txt", "", u"C:\\Users\\Ünï测\\a.txt", std::nullopt,
+       "C:\\Users\\Ünï测\\a.txt", ""},
+      {36, "C:\\", "??.txt", std::nullopt, u"测试.txt", "C:\\", "测试.txt"},
+      // An empty UTF-16 form, or none, leaves the 8-bit one.
+      {36, "C:\\x.txt", "", u"", std::nullopt, "C:\\x.txt", ""},
+      {36, "C:\\x.txt", "", std::nullopt, std::nullopt, "C:\\x.txt", ""},
+      // A 28-byte header has no UTF-16 offsets: what follows is not read.
+      {28, "C:\\x.txt", "y", u"C:\\wide", u"wide", "C:\\x.txt", "y"},
+  };
+  for (const auto& c : cases) {
+    lnk_link_info li;
+    li.header_size = c.header_size;
+    li.local_base_path = c.local;
+    li.suffix = c.suffix;
+    li.local_base_path_unicode = c.local_wide;
+    li.suffix_unicode = c.suffix_wide;
+    lnk_spec s;
+    s.link_info = li;
+    const auto p = parse(write_lnk(s));
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.rec.m_local_base_path, c.want_local) << c.local;
+    EXPECT_EQ(p.rec.m_common_path_suffix, c.want_suffix) << c.local;
+    EXPECT_EQ(p.rec.m_local_path_offset, 76u + c.header_size + 17u) << c.local;
+  }
 }
 
 TEST(LnkParser, StringData) {
@@ -227,7 +271,7 @@ TEST(LnkParser, StringData) {
   EXPECT_EQ(p.rec.m_arguments_offset, 76u + 2u + 4u);
   EXPECT_EQ(p.rec.m_lnk_size, write_lnk(ansi).size());
 
-  // An item reaching the end of the data: its offset set, no text, no
+  // An item running past the end of the data: its offset set, no text, no
   // extra data; the size is the item's offset.
   lnk_spec cut;
   cut.strings[lnk_name] = u"abc";

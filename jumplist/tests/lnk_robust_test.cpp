@@ -38,6 +38,23 @@ TEST(LnkRobust, TruncatedZeroedAndMutatedLinks) {
     const lnk_bytes_t cut(link.begin(), link.begin() + static_cast<std::ptrdiff_t>(n));
     EXPECT_TRUE(parse_checked(cut, n % 2)) << n;
   }
+  // LinkInfo paths in UTF-16 as well, cut anywhere and with their offsets
+  // and sizes mutated.
+  lnk_spec wide;
+  lnk_link_info paths;
+  paths.header_size = 36;
+  paths.local_base_path = "C:\\?\\";
+  paths.suffix = "?.txt";
+  paths.local_base_path_unicode = u"C:\\\u00e9\\";
+  paths.suffix_unicode = u"\u6d4b.txt";
+  wide.link_info = paths;
+  const lnk_bytes_t wide_link = write_lnk(wide);
+  std::mt19937 wide_rng(36);
+  for (size_t n = 0; n <= wide_link.size(); ++n) {
+    const lnk_bytes_t cut(wide_link.begin(), wide_link.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_TRUE(parse_checked(cut, false)) << n;
+    EXPECT_TRUE(parse_checked(mutate(wide_link, wide_rng, 1 + n % 4), false)) << n;
+  }
 
   std::mt19937 rng(18);
   const lnk_bytes_t header(link.begin(), link.begin() + 76);

@@ -1,0 +1,305 @@
+// Where a link's parse stops short: a link that ends after its last whole
+// structure keeps it and says nothing; damage keeps what was read and a
+// reason (structure, offset from the link's first byte, cause). Blocks of
+// 64 KiB and more are read whole inside an automatic list.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "cfb_writer.h"
+#include "destlist_writer.h"
+#include "idlist_writer.h"
+#include "jumplist/file_drivers.h"
+#include "jumplist/lnk_parser.h"
+#include "jumplist/vesk_main.h"
+#include "jumplist_samples.h"
+#include "lnk_writer.h"
+#include "propstore_writer.h"
+#include "shell/parse_ctx.h"
+#include "temp_tree.h"
+
+namespace vk {
+namespace {
+
+using namespace vesk_test;
+
+const cmd_params& opts() {
+  static const cmd_params params;
+  return params;
+}
+
+lnk_record parse_exact(const lnk_bytes_t& bytes) {
+  lnk_record rec;
+  const lnk_bytes_t copy(bytes);  // exactly sized, for the sanitizers
+  EXPECT_TRUE(parse_lnk(rec, copy.data(), copy.size(), opts(), false, 0));
+  return rec;
+}
+
+lnk_bytes_t with(lnk_spec s, std::vector<lnk_bytes_t> blocks, bool terminate = true) {
+  s.extra_blocks = std::move(blocks);
+  s.terminate = terminate;
+  return write_lnk(s);
+}
+
+// A storage of the b725 set with one text value.
+prop_bytes_t text_storage(std::u16string_view text) {
+  return storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(text))});
+}
+
+const guid_bytes_t k_folder = {0xdb, 0xb5, 0xf6, 0xee, 0x5e, 0x0d, 0x74, 0x46,
+                               0xa1, 0xb3, 0x26, 0x18, 0x45, 0xee, 0xf1, 0xb2};
+constexpr const char* k_folder_text = "eef6b5db-0d5e-4674-a1b3-261845eef1b2";
+
+// Cut after the last text, after LinkInfo, after a block (pylnk reads each
+// of these in full too), a storage filling its block, a whole link: every
+// structure kept, the size the data's, no fault.
+TEST(LnkFaults, LinksEndingAfterTheirLastStructureKeepItQuietly) {
+  lnk_spec texts;
+  texts.strings[lnk_name] = u"Name";
+  texts.strings[lnk_arguments] = u"-a b";
+  lnk_link_info li;
+  li.local_base_path = "C:\\x.txt";
+  lnk_spec info;
+  info.link_info = li;
+  lnk_bytes_t filled = extra_block(0xA0000009, text_storage(u"hello.txt"));
+  using field = std::string (*)(const lnk_record&);
+  const field arguments = [](const lnk_record& r) { return r.m_arguments; };
+  const field local = [](const lnk_record& r) { return r.m_local_base_path; };
+  const field folder = [](const lnk_record& r) { return std::string(r.m_known_folder_id); };
+  const field value = [](const lnk_record& r) {
+    return r.m_property_values.empty() ? std::string() : r.m_property_values[0];
+  };
+  const struct {
+    const char* what;
+    lnk_bytes_t bytes;
+    field get;
+    const char* want;
+  } cases[] = {
+      {"texts", with(texts, {}, false), arguments, "-a b"},
+      {"LinkInfo", with(info, {}, false), local, "C:\\x.txt"},
+      {"block", with(texts, {known_folder_block(k_folder)}, false), folder, k_folder_text},
+      {"filled store", with(texts, {filled}, true), value, "hello.txt"},
+      {"whole", with(texts, {known_folder_block(k_folder)}, true), folder, k_folder_text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const lnk_record rec = parse_exact(c.bytes);
+    EXPECT_EQ(c.get(rec), c.want);
+    EXPECT_EQ(rec.m_lnk_size, c.bytes.size());
+    EXPECT_EQ(rec.m_fault_count, 0);
+  }
+  // 96: the header, then "Name" and "-a b" with their counts, in UTF-16.
+  EXPECT_EQ(parse_exact(cases[0].bytes).m_lnk_size, 96u);
+}
+
+// Damaged links: what was read stays, and the first damage met is kept.
+TEST(LnkFaults, DamageKeepsAReason) {
+  const lnk_bytes_t root = shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d"));
+  lnk_spec past_list;  // the second item claims 200 bytes: 20 are there
+  past_list.idlist = idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 200)});
+  lnk_spec named;
+  named.strings[lnk_name] = u"n";
+  lnk_spec cut_text = named;  // a count of 200 characters, 3 there
+  cut_text.strings[lnk_name] = u"abc";
+  cut_text.string_counts[lnk_name] = 200;
+  lnk_spec long_info;  // declares 600 bytes, about 60 there
+  long_info.link_info = lnk_link_info{};
+  long_info.link_info->local_base_path = "C:\\x";
+  long_info.link_info->declared_size = 600;
+
+  const prop_bytes_t good = text_storage(u"hello.txt");
+  prop_bytes_t bad_storage = text_storage(u"lost");
+  put_le32(bad_storage, 0, 0x1000);
+  prop_bytes_t bad_value = storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"a")),
+                                                          int_value(11, 0x1F, lpwstr_data(u"b"))});
+  // The second value claims 0x400 bytes. The first, "a", takes 21: size, id,
+  // reserved byte, type, padding, character count, "a" and its NUL.
+  put_le32(bad_value, 24 + 21, 0x400);
+  // One storage of 70,000 bytes: its walk reads sizes through 16 bits.
+  std::vector<prop_bytes_t> many;
+  for (uint32_t v = 0; v < 3200; ++v) many.push_back(int_value(v + 2, 0x1F, lpwstr_data(u"v")));
+  const prop_bytes_t huge = storage(storage_fmtid_b725(), many);
+  ASSERT_GT(huge.size(), 65536u);
+  const lnk_bytes_t vista_past =
+      vista_idlist_block(idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 300)}));
+
+  // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
+  // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
+  // storage's values 24 bytes in.
+  const struct {
+    const char* what;
+    lnk_bytes_t bytes;
+    const char* structure;
+    uint64_t offset;
+    const char* cause;
+  } cases[] = {
+      {"item past the list", write_lnk(past_list), "shell item", 78 + 20,
+       "item size runs past the ID list"},
+      {"text past the data", write_lnk(cut_text), "StringData item", 76,
+       "declared size runs past the data"},
+      {"LinkInfo past the data", write_lnk(long_info), "LinkInfo", 76,
+       "declared size runs past the data"},
+      {"block past the data",
+       with(named, {console_fe_block(437), extra_block(0xA0000003, lnk_bytes_t(40, 0), 200)}),
+       "extra-data block", 80 + 12, "declared size runs past the data"},
+      {"block below its header",
+       with(named, {console_fe_block(437), extra_block(0xA0000003, {}, 4)}), "extra-data block",
+       80 + 12, "declared size below the block's header"},
+      {"storage past its block", with(named, {property_store_block({good, bad_storage})}),
+       "property storage", 80 + 8 + good.size(), "declared size runs past its block"},
+      {"value past its storage", with(named, {property_store_block({good, bad_value})}),
+       "property value", 80 + 8 + good.size() + 24 + 21, "value size runs past the storage"},
+      {"storage of 64 KiB", with(named, {property_store_block({good, huge})}), "property storage",
+       80 + 8 + good.size(), "storage of 64 KiB or more read only in part"},
+      {"item past the Vista list", with(named, {vista_past}), "shell item", 80 + 8 + 20,
+       "item size runs past the ID list"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const lnk_record rec = parse_exact(c.bytes);
+    // A LinkInfo not taken is not stepped over: the blocks are looked for
+    // in its bytes, which make a second fault.
+    ASSERT_EQ(rec.m_fault_count, c.structure == std::string("LinkInfo") ? 2 : 1);
+    EXPECT_STREQ(rec.m_faults[0].structure, c.structure);
+    EXPECT_EQ(rec.m_faults[0].offset, c.offset);
+    EXPECT_STREQ(rec.m_faults[0].cause, c.cause);
+  }
+  // What lay before the damage was read.
+  EXPECT_EQ(parse_exact(cases[0].bytes).m_idlist_items.size(), 1u);
+  EXPECT_EQ(parse_exact(cases[1].bytes).m_name_offset, 76u);
+  EXPECT_EQ(parse_exact(cases[2].bytes).m_volume_id_offset, 0u);
+  EXPECT_EQ(parse_exact(cases[3].bytes).m_code_page, 437u);
+  EXPECT_EQ(parse_exact(cases[4].bytes).m_code_page, 437u);
+  for (size_t i : {5, 6, 7}) {
+    const lnk_record rec = parse_exact(cases[i].bytes);
+    ASSERT_FALSE(rec.m_property_values.empty());
+    EXPECT_EQ(rec.m_property_values[0], "hello.txt");
+  }
+  EXPECT_NE(parse_exact(cases[8].bytes).m_vista_idlist_offset, 0u);
+
+  // The parse guard spent before a long Vista list ends: the walk stops
+  // where it was and says so.
+  std::vector<lnk_bytes_t> items;
+  for (int i = 0; i < 400; ++i) items.push_back(file_entry_item(0x32, 1, 0, 0, 0x20, "f.txt"));
+  lnk_bytes_t list;
+  for (const auto& item : items) list.insert(list.end(), item.begin(), item.end());
+  list.insert(list.end(), {0, 0});
+  const lnk_bytes_t spent = with(named, {vista_idlist_block(list), known_folder_block(k_folder)});
+  int64_t used = 0;
+  {
+    guard_level top(int64_t{1} << 20);
+    parse_exact(spent);
+    used = active_parse_guard()->used();
+  }
+  {
+    guard_level top(int64_t{1} << 20);
+    ASSERT_TRUE(guard_charge(active_parse_guard()->budget() - used / 2));
+    const lnk_record rec = parse_exact(spent);
+    ASSERT_EQ(rec.m_fault_count, 1);
+    EXPECT_STREQ(rec.m_faults[0].cause, k_fault_work_limit);
+    EXPECT_EQ(rec.m_vista_idlist_offset, 80u);
+    EXPECT_EQ(std::string(rec.m_known_folder_id), "");
+  }
+  const lnk_record whole = parse_exact(spent);
+  EXPECT_EQ(whole.m_fault_count, 0);
+  EXPECT_EQ(std::string(whole.m_known_folder_id), k_folder_text);
+}
+
+// BlockSize is 32 bits: a Vista ID list of thousands of items and a property
+// store of storages over 16 KiB, each block over 64 KiB, are read whole and
+// the walk goes on after them.
+TEST(LnkFaults, BlocksOf64KiBAndMoreInAnAutomaticList) {
+  lnk_bytes_t list;
+  for (int i = 0; i < 3000; ++i) {
+    const lnk_bytes_t item =
+        file_entry_item(0x32, 1, 0, 0, 0x20, "f" + std::to_string(10000 + i) + ".txt");
+    list.insert(list.end(), item.begin(), item.end());
+  }
+  list.insert(list.end(), {0, 0});
+  std::vector<prop_bytes_t> storages;
+  for (int s = 0; s < 4; ++s) {
+    std::vector<prop_bytes_t> values;
+    for (uint32_t v = 0; v < 700; ++v) {
+      const std::string text = "s" + std::to_string(s) + "v" + std::to_string(v);
+      values.push_back(
+          int_value(v + 2, 0x1F, lpwstr_data(std::u16string(text.begin(), text.end()))));
+    }
+    storages.push_back(storage(storage_fmtid_b725(), values));
+    ASSERT_GT(storages.back().size(), 16384u);
+  }
+  lnk_spec s;
+  s.strings[lnk_name] = u"large";
+  const lnk_bytes_t vista = vista_idlist_block(list);
+  const lnk_bytes_t store = property_store_block(storages);
+  ASSERT_GT(vista.size(), 65536u);
+  ASSERT_GT(store.size(), 65536u);
+  const lnk_bytes_t link = with(s, {vista, store, known_folder_block(k_folder)});
+
+  const lnk_record rec = parse_exact(link);
+  EXPECT_EQ(rec.m_lnk_size, link.size());
+  EXPECT_EQ(rec.m_fault_count, 0);
+  EXPECT_EQ(rec.m_property_store_offset, 88u + vista.size());  // the name takes 12 bytes
+  ASSERT_EQ(rec.m_property_values.size(), 2800u);
+
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  cfb_writer w;
+  destlist_test_entry e;
+  e.entry_num = 1;
+  w.stream(u"1", link).stream(u"DestList", build_destlist(4, {e}));
+  const std::vector<uint8_t> image = w.build();
+  const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(image.begin(), image.end()));
+  vesk_options options;
+  options.m_source_path = tree.path(name);
+  const source_appid id = appid_from_path(options.m_source_path);
+  options.m_appid_text = id.text;
+  options.m_appid = id.value;
+  std::ostringstream out;
+  ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
+  const std::string report = out.str();
+  EXPECT_NE(report.find(std::string("Known Folder ID:          ") + k_folder_text),
+            std::string::npos);
+  EXPECT_NE(report.find("f10000.txt"), std::string::npos);
+  EXPECT_NE(report.find("f12999.txt"), std::string::npos);
+  EXPECT_NE(report.find("s3v699"), std::string::npos);
+  EXPECT_FALSE(options.m_notes.any());
+}
+
+// Sample files that liblnk reads in full give no fault; those that do give
+// one are all among the files it refuses.
+TEST(LnkFaults, SampleFilesReadInFullSayNothing) {
+  const auto dir = samples_dir();
+  if (dir.empty()) GTEST_SKIP() << "sample folder absent";
+  std::set<std::string> refused;
+  std::ifstream manifest(dir / "MANIFEST.tsv");
+  for (std::string line; std::getline(manifest, line);) {
+    std::vector<std::string> cols;
+    std::stringstream ss(line);
+    for (std::string col; std::getline(ss, col, '\t');) cols.push_back(col);
+    if (cols.size() >= 9 && cols[8].rfind("error", 0) == 0) refused.insert(cols[0]);
+  }
+  size_t files = 0, noted = 0;
+  for (const char* kind : {"lnk", "automaticDestinations", "customDestinations"}) {
+    for (const auto& s : samples_of_kind(kind)) {
+      ++files;
+      vesk_options options;
+      options.m_status_messages = 0;
+      options.m_source_path = s.path.string();
+      std::ostringstream out;
+      process_jumplist_file(out, options.m_source_path, options);
+      if (!options.m_notes.any()) continue;
+      ++noted;
+      EXPECT_TRUE(refused.count(s.relpath)) << options.m_notes.lines(s.relpath);
+    }
+  }
+  EXPECT_GT(files, 200u);
+  EXPECT_LE(noted, refused.size());
+}
+
+}  // namespace
+}  // namespace vk
