@@ -69,7 +69,6 @@ void unicode_path(byte_view info, size_t field, std::string& text) {
   utf16_to_utf8(info.data() + *rel, info.size() - *rel, wide, false);
   if (wide.empty()) return;
   text = std::move(wide);
-  drop_if_line_feed(text);
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
