@@ -36,6 +36,8 @@ class dir_reader {
   dir_reader& operator=(const dir_reader&) = delete;
 
   bool is_open() const { return m_dir != nullptr; }
+  // Why the directory could not be opened (an errno value), 0 when it was.
+  int error() const { return m_error; }
 
   // Next entry in the order the system yields them; false at the end (or
   // when the directory is not open). Symbolic links are not followed.
@@ -43,6 +45,7 @@ class dir_reader {
 
  private:
   void* m_dir = nullptr;  // DIR*, kept opaque so callers need no system header
+  int m_error = 0;
 };
 
 }  // namespace vk
