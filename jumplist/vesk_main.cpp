@@ -102,6 +102,12 @@ void write_vesk_usage(std::ostream& out) {
          "value becomes a blank, unless -csv_separator names another separator)\n"
       << "  -filter_sig \"<hex>|<off>\"  = read only files with these bytes at this offset "
          "(default: every file)\n"
+      << "  -cmd_start_time \"<y/m/d> [<h:m:s>]\" = with -pipe or -enumdir, read only files "
+         "modified "
+         "since then (default: every file)\n"
+      << "  -cmd_stop_time \"<y/m/d> [<h:m:s>]\"  = with -pipe or -enumdir, read only files "
+         "modified "
+         "up to then (default: every file)\n"
       << "  -alias \"<path>|<shown>\"    = show this source path as another text (default: none)\n"
       << "  -aliaspath \"<part>|<shown>\" = show source paths up to this part as another text "
          "(default: none)\n"
@@ -362,6 +368,17 @@ file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_optio
   return outcome;
 }
 
+// A listed name takes part when the filters select it and its modification
+// time is inside the "-cmd_start_time" / "-cmd_stop_time" window, with or
+// without filters.
+bool selected(const vesk_options& options, const std::string& line) {
+  if (line.empty()) return false;
+  uint8_t open_failed = 0;
+  file_stat_info info{};
+  return file_passes_filters(options, open_failed, path_to_wide(line), options.m_filters, &info,
+                             false);
+}
+
 // Arguments that no option took: the single file mode's file name is the
 // first of them. True when there are none other.
 bool leftovers_are_fine(const std::vector<std::string>& args, bool single_file) {
@@ -446,11 +463,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
   std::string line;
   while (input.getline(line, true)) {
     say_unreadable_folders(input, tally);
-    uint8_t open_failed = 0;
-    file_stat_info info{};
-    if (line.empty() ||
-        !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
-      continue;
+    if (!selected(options, line)) continue;
     errno = 0;
     const int fd = posix_open(line.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd == -1) {
@@ -565,11 +578,7 @@ int vesk_run(std::vector<std::string> args) {
       std::string line;
       while (input.getline(line, true)) {
         say_unreadable_folders(input, tally);
-        uint8_t open_failed = 0;
-        file_stat_info info{};
-        if (line.empty() ||
-            !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
-          continue;
+        if (!selected(options, line)) continue;
         tally.count(run_one_file(*out, line, options, true, report));
       }
       say_unreadable_folders(input, tally);

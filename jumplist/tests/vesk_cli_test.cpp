@@ -528,6 +528,9 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
        1,
        damaged + "can't open file: missing (No such file or directory)\n"},
       {{"-pipe"}, "", 255, ""},
+      // The modification-time window selects listed files, with or without filters.
+      {{"-pipe", "-cmd_start_time", "2999/01/01"}, name + "\n", 255, ""},
+      {{"-pipe", "-cmd_stop_time", "2999-01-01"}, name + "\n", 0, ""},
       {{"-enumdir", "nodir"}, "", 255, "can't read folder: nodir (No such file or directory)\n"},
       {{"-enumdir", "junk.bin"}, "", 255, "can't read folder: junk.bin (Not a directory)\n"},
       {{"-enumdir", "e"},
@@ -582,8 +585,9 @@ TEST(VeskCli, OptionsSayWhatTheyDo) {
       {{"-xml"}, "option -xml has no effect in vesk\n"},
       {{"-gzip", "-GZIP", "-zlib"},
        "option -gzip has no effect in vesk\noption -zlib has no effect in vesk\n"},
-      {{"-cmd_start_time", "bad", "-threads", "4"},
-       "option -threads has no effect in vesk\noption -cmd_start_time has no effect in vesk\n"},
+      {{"-threads", "4", "-l2"},
+       "option -threads has no effect in vesk\noption -l2 has no effect in vesk\n"},
+      {{"-cmd_start_time", "bad"}, "invalid start time, ignoring\n"},
       {{"-csvgen", "-outdir", "x", "-filter_skip", "*.lnk"},
        "option -csvgen has no effect in vesk\noption -outdir has no effect in vesk\n"
        "option -filter_skip has no effect in vesk\n"},
@@ -612,8 +616,8 @@ TEST(VeskCli, OptionsSayWhatTheyDo) {
   const std::string more = text.substr(text.find(" More options\n"));
   for (const char* option :
        {"-out <file>", "-outfile <file>", "-enumdir <folder>", "-num_subdirs <#>",
-        "-enable_quoted_csv_fields", "-filter_sig", "-alias ", "-aliaspath", "-base16",
-        "-multiline", "-profile", "-diags <file>", "-bom"}) {
+        "-enable_quoted_csv_fields", "-filter_sig", "-cmd_start_time", "-cmd_stop_time", "-alias ",
+        "-aliaspath", "-base16", "-multiline", "-profile", "-diags <file>", "-bom"}) {
     const size_t at = more.find("\n  " + std::string(option));
     ASSERT_NE(at, std::string::npos) << option;
     const std::string line = more.substr(at + 1, more.find('\n', at + 1) - at - 1);
