@@ -73,7 +73,12 @@ inline outcome run_on_terminal(const std::string& program, const temp_tree& tree
     if (master != -1) ::close(master);
     return {-1, "", ""};
   }
-  const std::string terminal = ::ptsname(master);
+  const char* name = ::ptsname(master);
+  if (name == nullptr) {
+    ::close(master);
+    return {-1, "", ""};
+  }
+  const std::string terminal = name;
   // Held open here so that what the program wrote stays readable after it ends.
   const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
   tree.file("stdin.txt", input);
