@@ -29,7 +29,8 @@ inline bool mode_is_dir(uint32_t mode) {
 
 class dir_reader {
  public:
-  // Opens the directory text unchanged; see is_open().
+  // Opens the directory text unchanged, at any length; see is_open() and
+  // error().
   explicit dir_reader(const std::string& dir);
   ~dir_reader();
   dir_reader(const dir_reader&) = delete;
