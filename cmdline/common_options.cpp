@@ -212,12 +212,13 @@ window_read read_window_end(const std::string& value, const char* default_clock,
   return window_read::ok;
 }
 
-bool read_time_window(cmd_params& s, std::vector<std::string>& args) {
+// A value that cannot be read leaves that end of the window open, said on
+// standard error; it never stops the run.
+void read_time_window(cmd_params& s, std::vector<std::string>& args) {
   std::string value;
   if (take_option_value("-cmd_start_time", value, args)) {
     s.m_start_set = 0;
     const window_read r = read_window_end(value, "", s.m_start_time, s.m_start_unix);
-    if (r == window_read::bad_form) return false;
     if (r == window_read::ok) {
       s.m_start_set = 1;
       s.m_stop_set = 1;
@@ -233,7 +234,6 @@ bool read_time_window(cmd_params& s, std::vector<std::string>& args) {
   if (take_option_value("-cmd_stop_time", value, args)) {
     s.m_stop_set = 0;
     const window_read r = read_window_end(value, "23:59:59", s.m_stop_time, s.m_stop_unix);
-    if (r == window_read::bad_form) return false;
     if (r == window_read::ok && (!s.m_start_set || s.m_stop_time >= s.m_start_time)) {
       s.m_stop_set = 1;
     } else {
@@ -242,7 +242,6 @@ bool read_time_window(cmd_params& s, std::vector<std::string>& args) {
       print_error("invalid stop time, ignoring\n");
     }
   }
-  return true;
 }
 
 void read_layout_options(cmd_params& s, std::vector<std::string>& args) {
@@ -368,7 +367,7 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   read_filter_option("-filter_skip", s.m_skip_filters, args);
   read_filter_option("-filter", s.m_filters, args);
   read_signature_filters(s, args);
-  if (!read_time_window(s, args)) return 0;
+  read_time_window(s, args);
   if (take_option_flag("-base10", args, false)) s.m_hex_numbers = 0;
   if (take_option_flag("-base16", args, false)) s.m_hex_numbers = 1;
   if (take_option_value("-csv_separator", value, args)) use_separator(s, value);

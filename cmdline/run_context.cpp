@@ -13,11 +13,6 @@
 
 namespace vk {
 
-namespace {
-// Longest message error_printf writes; a longer one is dropped, not cut.
-constexpr int k_error_message_max = 4096;
-}  // namespace
-
 void cmdline_ctx::reset() {
   m_erase_status_at_exit = false;
   m_start_stamp = ntp_stamp{};
@@ -71,7 +66,9 @@ uint32_t error_printf(const char* format, ...) {
   va_copy(again, ap);
   uint32_t written = 0;
   const int length = std::vsnprintf(nullptr, 0, format, ap);
-  if (length >= 0 && length <= k_error_message_max) {
+  // Written whole at any length: a failure said only in part, or not at
+  // all, would pass for no failure.
+  if (length >= 0) {
     guarded([&] {
       std::vector<char> buf(static_cast<size_t>(length) + 1, 0);
       if (std::vsnprintf(buf.data(), buf.size(), format, again) == length) {

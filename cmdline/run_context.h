@@ -41,10 +41,9 @@ class cmdline_ctx {
 // the run is timed ("-profile" or an open "-diags" log).
 void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callback_fn callback);
 
-// Erases the status line, then writes the formatted message to standard
-// error. Returns its length; 0 (nothing written after the erase) for a null
-// format, a formatting failure or a message above 4096 characters, which is
-// dropped whole rather than cut.
+// Erases the status line, then writes the formatted message, whole at any
+// length, to standard error. Returns its length; 0 (nothing written after
+// the erase) for a null format or a formatting failure.
 uint32_t error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The settings' output capture, or the process-wide scratch stream emptied

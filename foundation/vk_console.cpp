@@ -15,7 +15,17 @@ std::ostream* g_err = nullptr;
 
 const char k_erase_prefix[] = "\x1b[2K\r    \r";
 
+bool g_status_shown = true;
+
 }  // namespace
+
+void set_status_line_shown(bool shown) {
+  g_status_shown = shown;
+}
+
+bool status_line_shown() {
+  return g_status_shown;
+}
 
 std::ostream& console_stream(int target) {
   if (target == console_stdout) return g_out ? *g_out : std::cout;
@@ -54,7 +64,7 @@ int32_t status_line(bool to_stderr, int32_t width, const char* format, va_list a
     std::string text = title ? msg : std::string(k_erase_prefix) + msg + "\r";
     std::erase(text, '\n');
     if (to_stderr) {
-      console_write(console_stderr, text, true);
+      if (g_status_shown) console_write(console_stderr, text, true);
     } else if (title) {
       set_console_title(text.c_str());
     } else {
@@ -89,10 +99,12 @@ int32_t status_printf_stdout(const char* format, ...) {
 }
 
 void erase_status_line() {
+  if (!g_status_shown) return;
   console_write(console_stderr, "\x1b[2K\r" + std::string(27, ' ') + "\r", true);
 }
 
 void erase_status_line_short() {
+  if (!g_status_shown) return;
   console_write(console_stderr, k_erase_prefix, true);
 }
 

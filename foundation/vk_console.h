@@ -41,6 +41,12 @@ class console_capture {
   std::ostream* m_prev_err;
 };
 
+// Whether status lines and the erase codes reach standard error; on by
+// default. A program turns it off when standard error is no terminal, or the
+// run is to be quiet, so that a redirected standard error holds plain lines.
+void set_status_line_shown(bool shown);
+bool status_line_shown();
+
 // Formats one message, keeps at most width characters, wraps it in the
 // erase-line prefix and a carriage return (unless it is a window title),
 // drops every line feed and writes it. Returns the characters kept.

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "foundation/vk_posix.h"
@@ -22,8 +24,22 @@ bool entry_status(int dir_fd, const char* name, uint32_t& mode) {
 }  // namespace
 
 dir_reader::dir_reader(const std::string& dir) {
-  if (dir.empty()) return;
-  m_dir = ::opendir(dir.c_str());
+  if (dir.empty()) {
+    m_error = ENOENT;
+    return;
+  }
+  // Opened as any file is, so that folders beyond the path-length limit
+  // are reached too.
+  const int fd = posix_open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd == -1) {
+    m_error = errno ? errno : EIO;
+    return;
+  }
+  m_dir = ::fdopendir(fd);
+  if (!m_dir) {
+    m_error = errno ? errno : EIO;
+    ::close(fd);
+  }
 }
 
 dir_reader::~dir_reader() {

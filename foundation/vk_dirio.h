@@ -29,13 +29,16 @@ inline bool mode_is_dir(uint32_t mode) {
 
 class dir_reader {
  public:
-  // Opens the directory text unchanged; see is_open().
+  // Opens the directory text unchanged, at any length; see is_open() and
+  // error().
   explicit dir_reader(const std::string& dir);
   ~dir_reader();
   dir_reader(const dir_reader&) = delete;
   dir_reader& operator=(const dir_reader&) = delete;
 
   bool is_open() const { return m_dir != nullptr; }
+  // Why the directory could not be opened (an errno value), 0 when it was.
+  int error() const { return m_error; }
 
   // Next entry in the order the system yields them; false at the end (or
   // when the directory is not open). Symbolic links are not followed.
@@ -43,6 +46,7 @@ class dir_reader {
 
  private:
   void* m_dir = nullptr;  // DIR*, kept opaque so callers need no system header
+  int m_error = 0;
 };
 
 }  // namespace vk

@@ -1,5 +1,6 @@
 #include "foundation/vk_portable_dir.h"
 
+#include <cerrno>
 #include <ostream>
 #include <utility>
 
@@ -290,6 +291,8 @@ void stdin_stream_ex::reset() {
   m_depth_limit = 1;
   m_test = nullptr;
   m_dir_mode = 0;
+  m_unreadable.clear();
+  m_files_found = 0;
 }
 
 bool stdin_stream_ex::use_stdin(bool probe) {
@@ -350,21 +353,27 @@ bool stdin_stream_ex::accept_path(std::wstring& path, bool is_dir) {
 namespace {
 
 // Lists one directory of a walk as it is named: a walk directory is a real
-// path, never a pattern, so a '*' in a directory name stays literal.
-void list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
+// path, never a pattern, so a '*' in a directory name stays literal. The
+// result is the errno value that kept it closed, 0 when it was listed.
+int list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
   std::string dir = path_from_wide(dir_w);
-  if (dir.empty()) return;
+  if (dir.empty()) return ENOENT;
   const bool slash = is_slash_form(dir);
   const char sep = slash ? '/' : '\\';
   if (dir.back() != sep) dir += sep;
-  std::vector<find_entry> listed;
-  list_dir_entries(dir, listed, 0, false, slash);
-  out.reserve(out.size() + listed.size());
+  vk::dir_reader reader(dir);
+  if (!reader.is_open()) return reader.error();
+  vk::dir_item item;
   find_entry_w w;
-  for (const auto& e : listed) {
+  while (reader.next(item)) {
+    // An entry without status is handed on as a file rather than lost.
+    const bool is_dir = item.status_ok && vk::mode_is_dir(item.mode);
+    find_entry e = is_dir ? find_entry(dir + item.name + sep, std::string(), true, 1)
+                          : find_entry(dir + item.name, item.name, false, 0);
     find_entry_to_wide(w, e);
     out.push_back(std::move(w));
   }
+  return 0;
 }
 
 }  // namespace
@@ -386,12 +395,14 @@ bool stdin_stream_ex::next_dir_entry(std::wstring& out) {
           if (item.depth > m_depth_limit) continue;
           accept_path(item.path, true);
           listed.clear();
-          list_walk_dir(item.path, listed);
+          if (const int error = list_walk_dir(item.path, listed); error != 0)
+            m_unreadable.push_back(unreadable_dir{item.path, error});
           for (auto& e : listed) {
             if (e.is_dir) {
               m_dirs.push_back(dir_walk_item{std::move(e.path), item.depth + 1});
             } else if (accept_path(e.path, false)) {
               m_files.push_back(std::move(e.path));
+              ++m_files_found;
             }
           }
         }

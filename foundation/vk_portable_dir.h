@@ -126,12 +126,24 @@ class stdin_stream_ex : public uni::stdin_stream {
 
   bool directory_mode() const { return m_dir_mode != 0; }
 
+  // A folder of the walk that could not be listed, with the errno value.
+  struct unreadable_dir {
+    std::wstring path;
+    int error = 0;
+  };
+  // The folders met so far that could not be listed; the caller empties it.
+  std::vector<unreadable_dir>& unreadable_dirs() { return m_unreadable; }
+  // Files the walk has handed out or holds ready.
+  uint64_t files_found() const { return m_files_found; }
+
  private:
   std::deque<dir_walk_item> m_dirs;
   std::deque<std::wstring> m_files;
   uint32_t m_depth_limit = 1;
   file_test m_test;  // holds its own copy of the filter list
   uint8_t m_dir_mode = 0;
+  std::vector<unreadable_dir> m_unreadable;
+  uint64_t m_files_found = 0;
 };
 
 }  // namespace vkportdir

@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace vk {
 namespace {
@@ -109,6 +112,78 @@ scoped_posix_calls::~scoped_posix_calls() {
   g_calls = m_previous;
 }
 
+namespace {
+
+// The folder last reached by open_beyond_path_max: the files of one folder
+// come one after another, so the next name is usually opened from here.
+struct reached_folder {
+  std::string path;
+  int fd = -1;
+  ~reached_folder() {
+    if (fd != -1) ::close(fd);
+  }
+};
+
+reached_folder& last_reached() {
+  static reached_folder folder;
+  return folder;
+}
+
+int openat_retried(int dir_fd, const char* path, int flags, mode_t mode) {
+  for (;;) {
+    const int fd = ::openat(dir_fd, path, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+// A path the system refuses whole for its length (trees copied from other
+// machines reach it) is reached folder by folder: each piece shorter than
+// the limit is opened relative to the folder before it.
+int open_beyond_path_max(std::string_view path, int flags, mode_t mode) {
+  reached_folder& last = last_reached();
+  int base = AT_FDCWD;
+  size_t done = 0;
+  if (last.fd != -1 && path.size() > last.path.size() + 1 &&
+      path.compare(0, last.path.size(), last.path) == 0 && path[last.path.size()] == '/') {
+    base = last.fd;
+    done = last.path.size() + 1;
+  }
+  constexpr size_t limit = PATH_MAX - 1;
+  while (path.size() - done > limit) {
+    const size_t cut = path.substr(done, limit).rfind('/');
+    // A single name longer than the limit has no shorter form.
+    if (cut == std::string_view::npos || cut == 0) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    const std::string piece(path.substr(done, cut));
+    const int folder = openat_retried(base, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (folder == -1) return -1;
+    if (last.fd != -1) ::close(last.fd);
+    last.fd = folder;
+    last.path.assign(path.substr(0, done + cut));
+    base = folder;
+    done += cut + 1;
+  }
+  // The name's own folder is kept for the next call: its other names, and
+  // the folders below it, are then one step away.
+  std::string rest(path.substr(done));
+  const size_t cut = rest.size() > 1 ? rest.rfind('/', rest.size() - 2) : std::string::npos;
+  if (cut != std::string::npos && cut > 0) {
+    const int folder =
+        openat_retried(base, rest.substr(0, cut).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (folder == -1) return -1;
+    if (last.fd != -1) ::close(last.fd);
+    last.fd = folder;
+    last.path.assign(path.substr(0, done + cut));
+    base = folder;
+    rest.erase(0, cut + 1);
+  }
+  return openat_retried(base, rest.c_str(), flags, mode);
+}
+
+}  // namespace
+
 int posix_open(const char* path, int flags, mode_t mode) {
   if (path == nullptr) {
     errno = EFAULT;
@@ -116,7 +191,10 @@ int posix_open(const char* path, int flags, mode_t mode) {
   }
   for (;;) {
     int fd = g_calls.open(path, flags, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
+    if (fd >= 0) return fd;
+    if (errno == ENAMETOOLONG && g_calls.open == &sys_open)
+      return open_beyond_path_max(path, flags, mode);
+    if (errno != EINTR) return fd;
   }
 }
 
@@ -198,16 +276,35 @@ bool posix_fstat(int fd, struct stat& st) {
   return g_calls.fstat(fd, &st) == 0;
 }
 
+namespace {
+
+// The status of a path too long for the system to take whole, through a
+// descriptor that reaches it folder by folder.
+bool stat_beyond_path_max(const char* path, struct stat& st, bool follow) {
+  const int fd = open_beyond_path_max(path, O_PATH | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW), 0);
+  if (fd == -1) return false;
+  const bool ok = ::fstat(fd, &st) == 0;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return ok;
+}
+
+}  // namespace
+
 bool posix_stat(const char* path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
   if (path == nullptr) return false;
-  return g_calls.stat(path, &st) == 0;
+  if (g_calls.stat(path, &st) == 0) return true;
+  return errno == ENAMETOOLONG && g_calls.stat == &sys_stat && stat_beyond_path_max(path, st, true);
 }
 
 bool posix_lstat(const char* path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
   if (path == nullptr) return false;
-  return g_calls.lstat(path, &st) == 0;
+  if (g_calls.lstat(path, &st) == 0) return true;
+  return errno == ENAMETOOLONG && g_calls.lstat == &sys_lstat &&
+         stat_beyond_path_max(path, st, false);
 }
 
 bool posix_ftruncate(int fd, uint64_t length) {

@@ -80,7 +80,9 @@ struct io_result {
   bool failed() const { return error != 0; }
 };
 
-// open() retried on EINTR; -1 on failure with errno set.
+// open() retried on EINTR; -1 on failure with errno set. A path longer than
+// the system takes whole is opened folder by folder, relative descriptors
+// from one to the next.
 int posix_open(const char* path, int flags, mode_t mode);
 // close() once (Linux releases the descriptor even when it reports EINTR).
 int posix_close(int fd);

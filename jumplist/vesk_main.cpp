@@ -91,7 +91,35 @@ void write_vesk_usage(std::ostream& out) {
       << "  -slack                     = parse slack [automaticDestinations only]\n"
       << "  -appid <pathfile>          = compute AppID for given path/file\n"
       << "  -appid_ref <file> -appid_separator \"|\" = ref for AppID translation\n"
-      << "  -idltimes                  = incl the IDList times (only [default|-csv])\n\n";
+      << "  -idltimes                  = incl the IDList times (only [default|-csv])\n\n"
+      << " More options\n"
+      << "  -out <file>                = write the report to this file (default: standard output)\n"
+      << "  -outfile <file>            = the same as -out\n"
+      << "  -enumdir <folder>          = read every file in this folder (default: the one file "
+         "named)\n"
+      << "  -num_subdirs <#>           = with -enumdir, also read this many folder levels below it "
+         "(default 0)\n"
+      << "  -enable_quoted_csv_fields  = quote values, keeping their commas (default: a comma in a "
+         "value becomes a blank, unless -csv_separator names another separator)\n"
+      << "  -filter_sig \"<hex>|<off>\"  = read only files with these bytes at this offset "
+         "(default: every file)\n"
+      << "  -cmd_start_time \"<y/m/d> [<h:m:s>]\" = with -pipe or -enumdir, read only files "
+         "modified "
+         "since then (default: every file)\n"
+      << "  -cmd_stop_time \"<y/m/d> [<h:m:s>]\"  = with -pipe or -enumdir, read only files "
+         "modified "
+         "up to then (default: every file)\n"
+      << "  -alias \"<path>|<shown>\"    = show this source path as another text (default: none)\n"
+      << "  -aliaspath \"<part>|<shown>\" = show source paths up to this part as another text "
+         "(default: none)\n"
+      << "  -base16                    = hexadecimal file sizes (the default)\n"
+      << "  -multiline                 = labelled lines, one block per entry (the default)\n"
+      << "  -profile                   = say the seconds the run took on standard error (default: "
+         "off)\n"
+      << "  -diags <file>              = write the command line and the seconds the run took to "
+         "this file (default: off)\n"
+      << "  -bom                       = begin the report with the UTF-8 byte-order mark (default: "
+         "off)\n\n";
 }
 
 std::string vesk_run_header(const std::vector<std::string>& args, const time& start,
@@ -187,9 +215,11 @@ std::string input_path(const std::string& name) {
 
 }  // namespace vk
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <iostream>
@@ -203,6 +233,7 @@ std::string input_path(const std::string& name) {
 #include "foundation/vk_crc.h"
 #include "foundation/vk_env.h"
 #include "foundation/vk_file_status.h"
+#include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
 #include "jumplist/appid_candidates.h"
 #include "jumplist/file_drivers.h"
@@ -242,21 +273,85 @@ file_identity identity_of(const std::string& path) {
   return id;
 }
 
+// What became of one input file, for the run's status.
+enum class file_outcome {
+  read,        // reported in full (a list without entries included)
+  partial,     // reported, but some structure was damaged, cut or not reported
+  refused,     // opened, but refused whole as damaged
+  unreadable,  // could not be opened or read
+  no_list      // no jump list or link file
+};
+
+// The run's status from the outcomes of its files: 0 when every input was
+// read in full; 1 when some could not be opened or read; 2 when all were
+// opened but some structure was not reported; -1 when nothing could be read
+// as a jump list or link file. Files that are no jump list leave it alone:
+// a folder walk meets many of them.
+class run_tally {
+ public:
+  void count(file_outcome outcome) {
+    switch (outcome) {
+      case file_outcome::read:
+        ++m_read;
+        break;
+      case file_outcome::partial:
+        ++m_read;
+        m_cut = true;
+        break;
+      case file_outcome::refused:
+        m_cut = true;
+        break;
+      case file_outcome::unreadable:
+        m_unreadable = true;
+        break;
+      case file_outcome::no_list:
+        break;
+    }
+  }
+  int status() const {
+    if (m_read == 0) return -1;
+    return m_unreadable ? 1 : m_cut ? 2 : 0;
+  }
+
+ private:
+  uint64_t m_read = 0;
+  bool m_unreadable = false;
+  bool m_cut = false;
+};
+
+file_outcome outcome_of(const vesk_options& options) {
+  using failure = lnk::useropts::failure;
+  switch (options.m_failure) {
+    case failure::cannot_open:
+    case failure::cannot_read:
+      return file_outcome::unreadable;
+    case failure::not_a_list:
+    case failure::no_destlist:
+      return file_outcome::no_list;
+    case failure::damaged:
+      return file_outcome::refused;
+    case failure::none:
+    case failure::no_entries:
+      break;
+  }
+  return options.m_notes.any() ? file_outcome::partial : file_outcome::read;
+}
+
 // One input file: its AppID from the name, the status line, the driver; and
-// when it gave no record, why (for a file of a list, only when it could not
-// be opened or read: a tree walk meets many files that are no jump lists).
-bool run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
-                  bool status_line, const file_identity& report) {
+// when it gave no record, why. A file of a list is quiet when it is no jump
+// list (a tree walk meets many) or a valid list without entries.
+file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
+                          bool list_run, const file_identity& report) {
   std::string expanded;
   const std::string& path = input_path(line, expanded);
   if (report.known && identity_of(path).same_as(report)) {
     error_printf("output file is the input file: %s, skipped\n", path.c_str());
-    return false;
+    return file_outcome::unreadable;
   }
   options.m_source_path = path;
   // The settings' texts keep their room from file to file.
   assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
-  if (status_line && options.m_status_messages) {
+  if (list_run && options.m_status_messages) {
     std::string dir, name;
     split_path(path, dir, name);
     std::string shown;
@@ -265,18 +360,39 @@ bool run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
     status_printf("analyzing: %s", shown.substr(0, 45).c_str());
   }
   const uint64_t written = options.m_records_written;
-  bool done = false;
   try {
-    done = process_jumplist_file(out, path, options);
+    process_jumplist_file(out, path, options);
   } catch (...) {
     error_printf("exception caught on file %s\n", path.c_str());
-    return false;
+    options.m_notes.clear();
+    return file_outcome::refused;
   }
-  if (options.m_records_written == written && (!status_line || failure_is_access(options)))
-    error_printf("%s", failure_line(options, path).c_str());
-  // What was not read in full comes after the records that were.
-  options.m_notes.flush(path);
-  return done;
+  const file_outcome outcome = outcome_of(options);
+  if (options.m_records_written == written) {
+    if (outcome == file_outcome::unreadable && !list_run)
+      error_printf("can't read specified file: %s (%s), aborting\n", path.c_str(),
+                   options.m_failure_detail.c_str());
+    else if (!list_run || outcome == file_outcome::unreadable || outcome == file_outcome::refused)
+      error_printf("%s", failure_line(options, path).c_str());
+  }
+  if (options.m_notes.any()) {
+    // What was not read in full comes after the records that were, also
+    // where both streams reach one place.
+    out.flush();
+    options.m_notes.flush(path);
+  }
+  return outcome;
+}
+
+// A listed name takes part when the filters select it and its modification
+// time is inside the "-cmd_start_time" / "-cmd_stop_time" window, with or
+// without filters.
+bool selected(const vesk_options& options, const std::string& line) {
+  if (line.empty()) return false;
+  uint8_t open_failed = 0;
+  file_stat_info info{};
+  return file_passes_filters(options, open_failed, path_to_wide(line), options.m_filters, &info,
+                             false);
 }
 
 // Arguments that no option took: the single file mode's file name is the
@@ -289,12 +405,56 @@ bool leftovers_are_fine(const std::vector<std::string>& args, bool single_file) 
     if (!a.empty() && a[0] == '-' && !named_file) {
       error_printf("unknown option: %s\n", a.c_str());
       fine = false;
-    } else if (i > 1 || !single_file) {
+    } else if (i > 1 && single_file) {
+      error_printf(
+          "unexpected argument: %s (to read several files, give their names on standard input "
+          "with -pipe, or a folder with -enumdir)\n",
+          a.c_str());
+      fine = false;
+    } else if (!single_file) {
       error_printf("unexpected argument: %s\n", a.c_str());
       fine = false;
     }
   }
   return fine;
+}
+
+// Starts the list of input files: standard input, or the "-enumdir" walk
+// after a look that the folder is there. False, said, when it is not.
+bool start_input(filtered_walk& input, const vesk_options& options) {
+  if (options.m_pipe) return input.use_stdin(false);
+  const std::string& root = options.m_enum_dir;
+  errno = 0;
+  const int fd = root.empty() ? -1 : posix_open(root.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (fd == -1) {
+    error_printf("can't read folder: %s (%s)\n", root.c_str(),
+                 std::strerror(root.empty() ? ENOENT
+                               : errno      ? errno
+                                            : EIO));
+    return false;
+  }
+  posix_close(fd);
+  return input.start_dir(root, static_cast<uint32_t>(options.m_num_subdirs), options.m_filters);
+}
+
+// The folders of a walk that could not be listed: said, and counted as
+// inputs that could not be read.
+void say_unreadable_folders(filtered_walk& input, run_tally& tally) {
+  auto& folders = input.unreadable_dirs();
+  for (const auto& f : folders) {
+    error_printf("can't read folder: %s (%s)\n", path_from_wide(f.path).c_str(),
+                 std::strerror(f.error));
+    tally.count(file_outcome::unreadable);
+  }
+  folders.clear();
+}
+
+// After a walk that handed out nothing: said, and nothing was read.
+bool walk_found_files(const filtered_walk& input, const vesk_options& options) {
+  if (options.m_pipe || input.files_found() != 0) return true;
+  error_printf("no files found in %s at depth %d (-num_subdirs sets the depth)\n",
+               options.m_enum_dir.c_str(), static_cast<int>(options.m_num_subdirs));
+  return false;
 }
 
 int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
@@ -310,31 +470,32 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
     return 0;
   }
   filtered_walk input(&options);
-  const bool started =
-      options.m_pipe
-          ? input.use_stdin(false)
-          : input.start_dir(options.m_enum_dir, static_cast<uint32_t>(options.m_num_subdirs),
-                            options.m_filters);
-  if (!started) return -1;
+  if (!start_input(input, options)) return -1;
   const bool pad = options.m_no_padding == 0;
   char buf[64];
   std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s", "hash");
   out << buf << options.m_separator << "path/pefile\n";
-  int status = -1;
+  run_tally tally;
   std::string line;
   while (input.getline(line, true)) {
-    uint8_t open_failed = 0;
-    file_stat_info info{};
-    if (line.empty() ||
-        !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
+    say_unreadable_folders(input, tally);
+    if (!selected(options, line)) continue;
+    errno = 0;
+    const int fd = posix_open(line.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd == -1) {
+      error_printf("can't open file: %s (%s)\n", line.c_str(), std::strerror(errno ? errno : EIO));
+      tally.count(file_outcome::unreadable);
       continue;
+    }
+    posix_close(fd);
     std::vector<uint8_t> head;
-    if (!read_file_capped(head, line, 2) || head.size() < 2 || head[0] != 'M' || head[1] != 'Z')
-      continue;
+    if (!read_file_capped(head, line, 2)) continue;
+    if (head.size() < 2 || head[0] != 'M' || head[1] != 'Z') continue;
     error_printf("%s\n", line.c_str());
     options.m_appid_path = line;
     if (!appid_candidates(candidates, names, line, true)) {
       error_printf("no AppID text for path: %s\n", line.c_str());
+      tally.count(file_outcome::refused);
       continue;
     }
     for (size_t i = 0; i < candidates.size(); ++i) {
@@ -342,15 +503,17 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
                     hash_text(appid_crc64(candidates[i])).c_str());
       out << buf << options.m_separator << names[i] << '\n';
     }
-    status = 0;
+    tally.count(file_outcome::read);
   }
-  return status;
+  say_unreadable_folders(input, tally);
+  return walk_found_files(input, options) ? tally.status() : -1;
 }
 
 }  // namespace
 
 int vesk_run(std::vector<std::string> args) {
   if (args.empty()) return -1;
+  set_status_line_shown(isatty(STDERR_FILENO) == 1);
   cmdline_ctx ctx;
   vesk_options options;
   join_command_line(options.m_command_line, args, '"');
@@ -372,10 +535,12 @@ int vesk_run(std::vector<std::string> args) {
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
       break;
     }
+  // A layout the report refuses leaves the header's date in its default
+  // form too.
   std::string date_template;
   for (size_t i = 1; i + 1 < args.size(); ++i)
     if (is_option(args[i], "-dateformat")) {
-      date_template = args[i + 1];
+      if (date_layout_accepted(args[i + 1])) date_template = args[i + 1];
       break;
     }
   const std::string exe = self_exe_path();
@@ -386,6 +551,8 @@ int vesk_run(std::vector<std::string> args) {
     std::cout << header << '\n' << std::flush;
     return -1;
   }
+  // The status line and its codes are for a terminal, and only unasked.
+  set_status_line_shown(isatty(STDERR_FILENO) == 1 && options.m_status_messages != 0);
   const bool listing = options.m_pipe || options.m_enum_dir_given;
   if (!leftovers_are_fine(args, !listing && !options.m_appid_mode)) {
     std::cout << header << '\n' << std::flush;
@@ -422,28 +589,23 @@ int vesk_run(std::vector<std::string> args) {
   } else if (listing) {
     options.m_list_run = true;
     filtered_walk input(&options);
-    const bool started =
-        options.m_pipe
-            ? input.use_stdin(false)
-            : input.start_dir(options.m_enum_dir, static_cast<uint32_t>(options.m_num_subdirs),
-                              options.m_filters);
-    std::string line;
-    while (started && input.getline(line, true)) {
-      uint8_t open_failed = 0;
-      file_stat_info info{};
-      if (line.empty() ||
-          !path_passes_filters(options, open_failed, line, options.m_filters, &info, false))
-        continue;
-      if (run_one_file(*out, line, options, true, report)) status = 0;
+    run_tally tally;
+    if (start_input(input, options)) {
+      std::string line;
+      while (input.getline(line, true)) {
+        say_unreadable_folders(input, tally);
+        if (!selected(options, line)) continue;
+        tally.count(run_one_file(*out, line, options, true, report));
+      }
+      say_unreadable_folders(input, tally);
+      status = walk_found_files(input, options) ? tally.status() : -1;
     }
   } else if (args.size() < 2) {
     write_vesk_usage(std::cerr);
   } else {
-    const std::string path = input_path(args[1]);
-    if (!vkportdir::file_exists(path))
-      error_printf("can't read specified file: %s, aborting\n", path.c_str());
-    else if (run_one_file(*out, args[1], options, false, file_identity{}))
-      status = 0;
+    run_tally tally;
+    tally.count(run_one_file(*out, args[1], options, false, file_identity{}));
+    status = tally.status();
   }
   out->flush();
   // A report that did not reach its destination (a full disk) is no success.

@@ -52,7 +52,9 @@ const std::string& input_path(const std::string& name, std::string& expanded);
 namespace vk {
 
 // One whole run of the tool over its argument vector (program path first);
-// the process status (0: at least one file or AppID path done, -1: none).
+// the process status: 0 every input read in full, 1 some could not be
+// opened or read, 2 some structure was damaged, cut or not reported, -1
+// nothing could be read or the command line was wrong.
 int vesk_run(std::vector<std::string> args);
 
 }  // namespace vk

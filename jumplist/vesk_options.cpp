@@ -1,6 +1,9 @@
 #include "jumplist/vesk_options.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ios>
 #include <limits>
 
@@ -116,13 +119,55 @@ bool date_layout_kept(std::string layout) {
   return true;
 }
 
+// Options of the family's settings that this tool does nothing with: each
+// is said once and then taken out unread, so that none changes the run.
+struct inert_option {
+  const char* name;
+  bool takes_value;
+};
+constexpr inert_option k_inert_options[] = {{"-xml", false},
+                                            {"-csvgen", false},
+                                            {"-gzip", false},
+                                            {"-zlib", false},
+                                            {"-zlibex", true},
+                                            {"-threads", true},
+                                            {"-signal", true},
+                                            {"-split_pathfile", false},
+                                            {"-cpuinst", true},
+                                            {"-cpu", true},
+                                            {"-fragment_files", true},
+                                            {"-separate_files", false},
+                                            {"-outdir", true},
+                                            {"-filter_skip", true},
+                                            {"-filter_path", true},
+                                            {"-verbose", false},
+                                            {"-v", false},
+                                            {"-l2", false},
+                                            {"-l3", false}};
+
+void drop_inert_options(std::vector<std::string>& args) {
+  for (const inert_option& option : k_inert_options) {
+    bool said = false;
+    for (size_t i = 1; i < args.size();) {
+      if (!same_option_word(args[i], option.name)) {
+        ++i;
+        continue;
+      }
+      if (!said) std::fprintf(stderr, "option %s has no effect in vesk\n", option.name);
+      said = true;
+      const size_t end = std::min(args.size(), i + (option.takes_value ? 2 : 1));
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                 args.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+  }
+}
+
 bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::string& version) {
+  drop_inert_options(args);
   // A date layout the writer would garble is refused as the common parser
   // refuses a time layout: with a message, keeping the default.
   for (size_t i = 1; i + 1 < args.size(); ++i) {
-    std::string name = args[i];
-    str_to_lower(name);
-    if (name != "-dateformat" || date_layout_kept(args[i + 1])) continue;
+    if (!same_option_word(args[i], "-dateformat") || date_layout_accepted(args[i + 1])) continue;
     std::fprintf(stderr, "invalid %s, using default format\n", args[i + 1].c_str());
     args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
                args.begin() + static_cast<std::ptrdiff_t>(i + 2));
@@ -170,7 +215,14 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
   } else if (take_option_flag("-translate_appid", args, false)) {
     opts.m_appid_path = program_folder() + "/appids.txt";
     size_t lines = 0;
-    load_appid_file(opts.m_appids, opts.m_appid_path, '|', lines);
+    errno = 0;
+    // The run goes on without names; which file was missed is said.
+    if (!load_appid_file(opts.m_appids, opts.m_appid_path, '|', lines))
+      std::fprintf(stderr, "can't read AppID file: %s (%s), AppIDs are shown without names\n",
+                   opts.m_appid_path.c_str(), std::strerror(errno ? errno : EIO));
+    else if (opts.m_appids.empty())
+      std::fprintf(stderr, "no AppID names in file: %s, AppIDs are shown without names\n",
+                   opts.m_appid_path.c_str());
   }
   if (take_option_flag("-idltimes", args, false)) opts.m_idlist_times = true;
   if (take_option_flag("-slack", args, false)) opts.m_slack = true;
@@ -180,6 +232,10 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
 }
 
 }  // namespace
+
+bool date_layout_accepted(const std::string& layout) {
+  return (layout.size() == 8 || layout.size() == 10) && date_layout_kept(layout);
+}
 
 bool load_appid_file(appid_map& out, const std::string& path, char separator, size_t& lines) {
   return guarded([&] { return load_appids_body(out, path, separator, lines); },

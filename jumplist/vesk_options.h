@@ -101,6 +101,9 @@ class vesk_options : public lnk::useropts {
 // False when the file cannot be read; lines tells how many lines it held.
 bool load_appid_file(appid_map& out, const std::string& path, char separator, size_t& lines);
 
+// A "-dateformat" layout the report can write as given.
+bool date_layout_accepted(const std::string& layout);
+
 // Reads the common options, then the tool's own, removing each one taken.
 // False when the run must stop (the reason is then on standard error).
 bool parse_jumplist_options(vesk_options& opts, std::vector<std::string>& args,

@@ -2,7 +2,9 @@
 // arguments and standard input, and reads back its status and output.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +59,47 @@ inline outcome run_program(const std::string& program, const temp_tree& tree,
   const int raw = std::system(cmd.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")),
           without_status(slurp(tree.path("stderr.txt")))};
+}
+
+// The same with standard error on a terminal (a pseudo-terminal the test
+// reads back): err holds the bytes as written, status-line codes and all
+// (the terminal writes each line feed as CR LF). Status -1 when no
+// pseudo-terminal is to be had.
+inline outcome run_on_terminal(const std::string& program, const temp_tree& tree,
+                               const std::vector<std::string>& args,
+                               const std::string& input = "") {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master == -1 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    if (master != -1) ::close(master);
+    return {-1, "", ""};
+  }
+  const char* name = ::ptsname(master);
+  if (name == nullptr) {
+    ::close(master);
+    return {-1, "", ""};
+  }
+  const std::string terminal = name;
+  // Held open here so that what the program wrote stays readable after it ends.
+  const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  tree.file("stdin.txt", input);
+  std::string cmd = "cd ";
+  cmd += quoted(tree.root());
+  cmd += " && ";
+  cmd += quoted(program);
+  for (const auto& a : args) {
+    cmd += ' ';
+    cmd += quoted(a);
+  }
+  cmd += " <stdin.txt >stdout.txt 2>" + quoted(terminal);
+  const int raw = std::system(cmd.c_str());
+  std::string err;
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  char buf[4096];
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+    err.append(buf, static_cast<size_t>(n));
+  if (held != -1) ::close(held);
+  ::close(master);
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")), err};
 }
 
 // The run header's three lines and its empty line removed.

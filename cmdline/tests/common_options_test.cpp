@@ -211,11 +211,15 @@ TEST(CommonOptions, TimeWindow) {
     EXPECT_TRUE(s.m_stop_set);
     EXPECT_EQ(s.m_stop_time, 132593759990000000u);
   }
-  for (const char* option : {"-cmd_start_time", "-cmd_stop_time"}) {
+  // A value without a date separator is said and ignored; the run goes on.
+  for (const auto& [option, end] :
+       {std::pair{"-cmd_start_time", "start"}, std::pair{"-cmd_stop_time", "stop"}}) {
     cmd_params s;
     auto r = run(s, {option, "20210304"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("invalid ") + end + " time, ignoring\n");
+    EXPECT_FALSE(s.m_start_set);
+    EXPECT_FALSE(s.m_stop_set);
   }
   {
     cmd_params s;
@@ -296,9 +300,9 @@ TEST(CommonOptions, OutputProbeHarmsNothingThatExists) {
 
   for (const char* name : {"report.txt", "link.txt"}) {
     cmd_params s;
-    // A later option that aborts must not cost the existing file either.
+    // Probing an existing file costs it nothing, whatever follows.
     r = run(s, {"-out", tree.path(name), "-append", "-cmd_start_time", "20210304"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.rest, (words{"prog", "-append"}));
   }
   EXPECT_EQ(file_text(tree.path("report.txt")), "earlier report");

@@ -94,18 +94,25 @@ TEST(RunContext, DiagsLogGetsTheCommandLineThenTheElapsedTime) {
   EXPECT_FALSE(was_timed);
 }
 
-TEST(ErrorPrintf, WholeMessagesUpTo4096Characters) {
+// A message is written whole whatever its length (a name from a deep tree
+// makes it long); the status line's erase codes only while it is shown.
+TEST(ErrorPrintf, WholeMessagesOfAnyLength) {
   console_capture cap;
-  const std::string fits(4058, 'p');
-  EXPECT_EQ(error_printf("can't read specified file: %s, aborting\n", fits.c_str()), 4096u);
-  EXPECT_EQ(cap.err(), k_erase + "can't read specified file: " + fits + ", aborting\n");
-  cap.clear();
-  const std::string too_long(4059, 'p');
-  EXPECT_EQ(error_printf("can't read specified file: %s, aborting\n", too_long.c_str()), 0u);
-  EXPECT_EQ(cap.err(), k_erase);
-  cap.clear();
+  for (const size_t name : {size_t{4058}, size_t{4059}, size_t{70000}}) {
+    const std::string path(name, 'p');
+    EXPECT_EQ(error_printf("can't read specified file: %s, aborting\n", path.c_str()), name + 38);
+    EXPECT_EQ(cap.err(), k_erase + "can't read specified file: " + path + ", aborting\n");
+    cap.clear();
+  }
   EXPECT_EQ(error_printf(nullptr), 0u);
   EXPECT_EQ(cap.err(), k_erase);
+  cap.clear();
+  set_status_line_shown(false);
+  EXPECT_EQ(error_printf("%s\n", "plain"), 6u);
+  EXPECT_EQ(status_printf("analyzing: %s", "x"), 12);
+  erase_status_line();
+  set_status_line_shown(true);
+  EXPECT_EQ(cap.err(), "plain\n");
 }
 
 TEST(RunContext, ScratchStreamAndByteOrder) {

@@ -454,6 +454,33 @@ TEST_F(WalkTest, LinksAreHandedOutNotFollowed) {
   EXPECT_NE(std::find(all.begin(), all.end(), t.path("a/loop")), all.end());
 }
 
+int refuse_deep(const char* path, int flags, mode_t mode) {
+  if (std::string(path).find("/deep") != std::string::npos) {
+    errno = EACCES;
+    return -1;
+  }
+  return ::open(path, flags, mode);
+}
+
+// A folder that cannot be listed is kept with its reason, the rest of the
+// walk goes on, and the files handed out are counted.
+TEST_F(WalkTest, UnlistedFoldersAreKeptWithTheirReason) {
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.open = refuse_deep;
+  vk::scoped_posix_calls scope(calls);
+  stdin_stream_ex s;
+  ASSERT_TRUE(s.start_walk(wide(t.root() + "/"), UINT32_MAX, nullptr));
+  EXPECT_EQ(drain(s).size(), 5u);
+  EXPECT_EQ(s.files_found(), 5u);
+  ASSERT_EQ(s.unreadable_dirs().size(), 1u);
+  EXPECT_EQ(s.unreadable_dirs()[0].path, wide(t.path("a/deep/")));
+  EXPECT_EQ(s.unreadable_dirs()[0].error, EACCES);
+  ASSERT_TRUE(s.start_walk(wide(t.path("empty")), 0, nullptr));
+  EXPECT_TRUE(drain(s).empty());
+  EXPECT_EQ(s.files_found(), 0u);
+  EXPECT_TRUE(s.unreadable_dirs().empty());
+}
+
 TEST_F(WalkTest, StarInADirectoryNameIsLiteral) {
   t.file("*/s1");
   t.file("x*y/s2");
