@@ -47,7 +47,7 @@ std::string file_notes::lines(const std::string& path) const {
 void file_notes::flush(const std::string& path) {
   if (m_notes.empty()) return;
   const std::string text = lines(path);
-  // One call per line: each stays whole under the message writer's limit.
+  // One call per line, so that each erases the status line before it.
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find('\n', start) + 1;
     error_printf("%.*s", static_cast<int>(end - start), text.c_str() + start);
