@@ -4,14 +4,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_bytes.h"
 #include "jumplist/vesk_options.h"
 
 namespace vk {
+
+// Nothing names the link's target: no object, no target path, no creation
+// time and no property store. The automatic road drops such a record.
+bool record_is_empty(const lnk_record& r);
+// A carved link is kept when anything names its target: also an
+// environment block or the link's own texts, which console and
+// shell-command links carry without any path above. A stream that was
+// missing or not a link has none of them.
+bool carved_record_is_empty(const lnk_record& r);
 
 // Scans the file for LNK headers at multiples of the settings' scan step and
 // parses a link at each; the records go into the settings' record multimap
@@ -30,6 +41,19 @@ inline constexpr uint64_t k_header_not_searched = UINT64_MAX;
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
                         lnk::useropts& options, bool carved,
                         uint64_t first_header = k_header_not_searched);
+
+// The custom and carve roads over an open file or over bytes read whole
+// (file null): every link is carved, each handed the extent it declares (at
+// most 16 MiB), and the kept records go to sink from the highest key down,
+// once the whole file is scanned. Records are held while they fit in a fixed
+// budget; past it only where each lies is kept, and each is parsed again from
+// the source as its turn to be reported comes. What could not be scanned or
+// reported is noted in the settings' notes. True when a link was parsed.
+using carved_record_sink = std::function<void(lnk_record&)>;
+bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
+                      bool carved, uint64_t first_header, const carved_record_sink& sink);
+// Sets the record budget of carve_and_report (tests only).
+void set_carve_record_budget_for_test(size_t bytes);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse:
 // the scanner and the drivers parse each link straight into a spare node.
