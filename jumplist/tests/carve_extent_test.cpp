@@ -90,10 +90,10 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
        false},
       {"ID list past the data", write_lnk(idlist_past), 0, 65617, end::open, false},
       {"LinkInfo header 0x20", write_lnk(bad_info), 0, 76, end::damaged, false},
-      {"foreign signature", write_lnk(with_blocks({extra_block(0x12345678, bytes_t(8, 1))})), 0,
-       76, end::damaged, false},
-      {"BlockSize 6", write_lnk(with_blocks({extra_block(0xA0000002, {}, 6)})), 0, 76,
+      {"foreign signature", write_lnk(with_blocks({extra_block(0x12345678, bytes_t(8, 1))})), 0, 76,
        end::damaged, false},
+      {"BlockSize 6", write_lnk(with_blocks({extra_block(0xA0000002, {}, 6)})), 0, 76, end::damaged,
+       false},
       {"BlockSize above 64 KiB",
        write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(65536, 0))})), 0, 65624,
        end::terminal, false},
@@ -199,6 +199,21 @@ TEST(CarveRoad, LongLinksAreReadInFullAsInAnAutomaticList) {
               "not read in full: cut.lnk (link at offset 0x0: declared size runs past the end of "
               "the file)\n");
   }
+
+  // A block declared past 16 MiB in a longer file: the link is cut there.
+  lnk_spec huge = text_link({{lnk_arguments, 100}});
+  lnk_link_info li;
+  li.local_base_path = "C:\\x.exe";
+  huge.link_info = li;
+  huge.extra_blocks = {extra_block(0xA0000002, bytes_t(8, 0), 0x01000100)};
+  bytes_t capped = write_lnk(huge);
+  capped.resize(size_t{17} << 20);
+  const drive_result cut = drive(tree, capped, "capped.lnk");
+  ASSERT_EQ(cut.records.size(), 1u);
+  EXPECT_EQ(cut.records[0].m_arguments.size(), 100u);
+  EXPECT_EQ(cut.notes,
+            "not read in full: capped.lnk (link at offset 0x0: longer than 16 MiB; the rest was "
+            "not read)\n");
 }
 
 TEST(CarveRoad, CustomListsOfNoEntries) {
@@ -232,14 +247,11 @@ TEST(CarveRoad, CustomListsOfNoEntries) {
        true},
       {"version 3", {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
       {"a task of one entry", {2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0}, false},
-      {"unknown category type", join({{2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0},
-                                      footer}),
-       false},
+      {"unknown category type",
+       join({{2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0}, footer}), false},
       {"bytes after the footer", join({known, footer, {0}}), false},
-      {"two categories announced, one there", join({{2, 0, 0, 0, 2}, bytes_t(known.begin() + 5,
-                                                                              known.end()),
-                                                    footer}),
-       false},
+      {"two categories announced, one there",
+       join({{2, 0, 0, 0, 2}, bytes_t(known.begin() + 5, known.end()), footer}), false},
       {"eleven bytes", {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},
   };
   for (const row& r : rows) {
