@@ -25,9 +25,11 @@ bool record_is_empty(const lnk_record& r);
 bool carved_record_is_empty(const lnk_record& r);
 
 // Scans the file for LNK headers at multiples of the settings' scan step and
-// parses a link at each; the records go into the settings' record multimap
-// (keyed by file offset) with the store-records flag, else to report_record
-// at once. True when at least one link was parsed, embedded ones included.
+// parses a link at each, handed the extent it declares (at most 16 MiB); the
+// records that name anything go into the settings' record multimap (keyed
+// by file offset) with the store-records flag, else every record goes to
+// report_record at once. True when at least one link was parsed, embedded
+// ones included.
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
                        bool carved);
 // The same over a file already open for reading.
