@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -261,16 +263,12 @@ class carve_ledger {
   // The link at offset, handed length bytes (an allocation that fails
   // throws, ending the scan).
   void add_link(uint64_t offset, uint32_t length, link_cut cut) {
-    // Both lists have room before either grows, so they stay the same length.
-    const size_t room = m_offsets.size() * 2 + 64;
-    if (m_offsets.size() == m_offsets.capacity()) m_offsets.reserve(room);
-    if (m_lengths.size() == m_lengths.capacity()) m_lengths.reserve(room);
-    m_offsets.push_back(offset);
-    m_lengths.push_back(length | (static_cast<uint32_t>(cut) << 28));
+    m_links.push_back(link_ref{static_cast<uint32_t>(offset), static_cast<uint32_t>(offset >> 32),
+                               length | (static_cast<uint32_t>(cut) << 28)});
   }
   // A record of an embedded image, after the links kept so far.
   void add_embedded(embedded_ref ref) {
-    ref.direct_before = m_offsets.size();
+    ref.direct_before = m_links.size();
     m_embedded.push_back(ref);
   }
   // Counts a stored record; past the budget the stored ones are let go.
@@ -282,8 +280,16 @@ class carve_ledger {
   }
   bool overflow() const { return m_overflow; }
 
-  std::vector<uint64_t> m_offsets;
-  std::vector<uint32_t> m_lengths;  // low 28 bits: bytes parsed; above: the cut
+  // Twelve bytes a link, in blocks: the list never needs twice its size
+  // while it grows.
+  struct link_ref {
+    uint32_t offset_low, offset_high;
+    uint32_t length_and_cut;  // low 28 bits: bytes parsed; above: the cut
+    uint64_t offset() const { return uint64_t{offset_high} << 32 | offset_low; }
+    uint32_t length() const { return length_and_cut & 0x0FFFFFFF; }
+    link_cut cut() const { return static_cast<link_cut>(length_and_cut >> 28); }
+  };
+  std::deque<link_ref> m_links;
   std::vector<embedded_ref> m_embedded;
 
  private:
@@ -599,13 +605,13 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
   record_slot slot;
   embedded_runs runs;
   uint64_t runs_at = UINT64_MAX;
-  size_t d = ledger.m_offsets.size(), e = ledger.m_embedded.size();
+  size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
   while (d > 0 || e > 0) {
     // Of equal keys the later kept comes first, as from the record multimap.
     bool embedded = d == 0;
     if (d > 0 && e > 0) {
       const embedded_ref& r = ledger.m_embedded[e - 1];
-      const int64_t key = static_cast<int64_t>(ledger.m_offsets[d - 1]);
+      const int64_t key = static_cast<int64_t>(ledger.m_links[d - 1].offset());
       embedded = r.key > key || (r.key == key && r.direct_before >= d);
     }
     lnk_record& record = slot.next();
@@ -627,14 +633,15 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       parsed = runs_at == offset && r.hit < runs.hits[r.run].size() &&
                parse_embedded_hit(runs, r.run, r.hit, false, record, options, c.carved, offset);
     } else {
-      offset = ledger.m_offsets[--d];
-      const uint32_t length = ledger.m_lengths[d] & 0x0FFFFFFF;
+      const carve_ledger::link_ref& link = ledger.m_links[--d];
+      offset = link.offset();
+      const uint32_t length = link.length();
       uint32_t got = 0;
       const uint8_t* data = window.at(offset, length, got, true);
       parsed = data && got == length && parse_lnk(record, data, length, options, c.carved, offset);
       if (parsed) {
         label_carved(record, offset, options);
-        note_cut(record, static_cast<link_cut>(ledger.m_lengths[d] >> 28));
+        note_cut(record, link.cut());
       }
     }
     if (!parsed) {
@@ -681,7 +688,16 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   }
   options.m_store_records = true;
   recycle_records(options.m_records);
-  carve_ledger ledger;
+  // The ledger's lists take their first room when made.
+  std::optional<carve_ledger> made;
+  if (!guarded([&] {
+        made.emplace();
+        return true;
+      })) {
+    options.m_notes.add("link scan", 0, "out of memory; the file was not scanned past here");
+    return false;
+  }
+  carve_ledger& ledger = *made;
   carve_context c{out, options, carved, &ledger};
   if (!scan_source_for_lnk(c, source, size, first_header)) return false;
   const bool reported = guarded([&] {

@@ -328,7 +328,10 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
-  set_carve_record_budget_for_test(budget);
+  struct budget_set {
+    explicit budget_set(size_t bytes) { set_carve_record_budget_for_test(bytes); }
+    ~budget_set() { set_carve_record_budget_for_test(size_t{4} << 20); }
+  } set(budget);
   carve_result r{};
   const carved_record_sink sink = [&](lnk_record& rec) {
     ++r.records;
@@ -342,7 +345,6 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
     heap::no_failure();
     r.peak = counted.peak_above_start();
   }
-  set_carve_record_budget_for_test(size_t{4} << 20);
   r.text = kept.str();
   return r;
 }
