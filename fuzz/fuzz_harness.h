@@ -26,6 +26,7 @@
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
 #include "jumplist/file_drivers.h"
+#include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
 #include "jumplist/vesk_main.h"
@@ -163,6 +164,12 @@ inline int run_lnk(const uint8_t* data, size_t size) {
   // An exact copy, so that a read past the link's last byte is caught even
   // when the input was cut above.
   const std::vector<uint8_t> link(data + k_lnk_prefix, data + size);
+  // The extent walk stays within the bytes and below its cap.
+  const uint64_t cap = 1 + data[1] * uint64_t{257};
+  const vk::lnk_extent extent = vk::declared_lnk_extent(vk::byte_view(link), cap);
+  if (extent.size > cap) broken_promise("extent past the cap");
+  if (extent.how == vk::lnk_extent::end::terminal && extent.size > link.size())
+    broken_promise("extent past the data");
   vk::lnk_record record;
   if (!vk::parse_lnk(record, link.data(), link.size(), forms[0], carved, offset)) return 0;
   if (record.m_lnk_size > link.size()) broken_promise("link size past the data");

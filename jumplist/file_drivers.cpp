@@ -15,6 +15,7 @@
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
 #include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
@@ -121,7 +122,12 @@ bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& opti
   if (w.m_has_status && S_ISDIR(w.m_status.st_mode))
     return fail(options, failure::cannot_read, std::strerror(EISDIR));
   const uint64_t size = file.stored_size();
-  if (size < lnk_header_size) return fail(options, failure::not_a_list);
+  if (size < lnk_header_size) {
+    // Too short for a link, but kept: it may be a custom list of no entries.
+    uint32_t length = static_cast<uint32_t>(size);
+    if (length && fit(w, length) && file.read_at(w.m_image.data(), length, 0)) w.m_length = length;
+    return fail(options, failure::not_a_list);
+  }
   uint32_t length = static_cast<uint32_t>(size < k_probe_read ? size : k_probe_read);
   errno = 0;
   if (!fit(w, length) || !file.read_at(w.m_image.data(), length, 0) || length < lnk_header_size)
@@ -177,23 +183,30 @@ void report_stored(std::ostream& out, vesk_options& options, bool carved) {
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
+// Highest file offset first; records of an embedded compound file, keyed by
+// their write times, come before them.
 bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
                 uint64_t first_header = k_header_not_searched) {
-  options.m_store_records = true;
-  recycle_records(options.m_records);
   options.m_scan_step = 1;
-  const bool found =
-      file ? scan_fileio_for_lnk(out, *file, options, false)
-           : scan_bytes_for_lnk(out, bytes.data(), bytes.size(), options, false, first_header);
+  const bool found = carve_and_report(out, file, bytes, options, false, first_header,
+                                      [&](lnk_record& r) { report_noted(out, r, options); });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
-  // Highest file offset first; records of an embedded compound file, keyed
-  // by their write times, come before them.
-  report_stored(out, options, true);
   return true;
 }
 
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w);
+
+// A file holding no link: a custom list whose categories are all empty has
+// simply no entries, any other file is not a list.
+bool no_link(driver_workspace& w, lnk::useropts& options) {
+  if (w.m_file.is_open() && w.m_length == w.m_file.stored_size() &&
+      is_empty_custom_list(w.image())) {
+    options.m_failure = failure::no_entries;
+    return true;
+  }
+  return fail(options, failure::not_a_list);
+}
 
 }  // namespace
 
@@ -207,7 +220,8 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   driver_workspace& w = workspace();
   w.begin();
   file_done done{w};
-  if (!read_head(w, path, options)) return false;
+  if (!read_head(w, path, options))
+    return options.m_failure == failure::not_a_list && no_link(w, options);
   uni::fileio& file = w.m_file;
   // A compound file holds its links wherever its streams lie, so only the
   // other files must show a header among their first bytes.
@@ -221,7 +235,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
     searched = true;
     return found;
   };
-  if (!compound && !has_link()) return fail(options, failure::not_a_list);
+  if (!compound && !has_link()) return no_link(w, options);
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
   // by name.
@@ -233,7 +247,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
     else if (position < 512)
       options.m_custom_list = true;
   }
-  if (!options.m_automatic_list && !has_link()) return fail(options, failure::not_a_list);
+  if (!options.m_automatic_list && !has_link()) return no_link(w, options);
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type.assign("VESKLIST (automatic)");

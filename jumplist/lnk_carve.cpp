@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -11,20 +13,34 @@
 #include "foundation/vk_misc.h"
 #include "foundation/vk_numtext.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
+#include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
 
 namespace vk {
+
 namespace {
 
 constexpr uint32_t k_chunk_size = 32768;
-// A chunk and the longest link read from a hit inside it fit in one window,
+// A chunk and the usual link read from a hit inside it fit in one window,
 // so a hit that fails costs no read of its own.
 constexpr uint32_t k_window_size = 2 * k_chunk_size;
+// The most of one link a parse is handed; sizes declared beyond it are
+// taken as a link cut there.
+constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
+constexpr uint32_t k_least_parse = lnk_layout::idlist::first_item + 4;
+// A window read for the report, which walks the file from its end, reaches
+// this far back before the link asked for.
+constexpr uint32_t k_back_window_size = uint32_t{256} << 10;
 constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 constexpr int32_t k_status_width = 45;
+
+// Heap bytes the carve road may hold in parsed records of one file; past
+// them it keeps only where each record lies and parses it again to report.
+size_t g_record_budget = size_t{4} << 20;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
@@ -49,17 +65,15 @@ struct scan_source {
 
 // A window of the source held in memory; bytes asked for are read only when
 // the window does not hold them already. Bytes already in memory are handed
-// out where they lie.
+// out where they lie. The window grows to the longest link asked for.
 class file_window {
  public:
-  file_window(const scan_source& source, uint64_t size)
-      : m_source(source),
-        m_size(size),
-        m_bytes(source.bytes ? 0 : static_cast<size_t>(std::min<uint64_t>(size, k_window_size))) {}
+  file_window(const scan_source& source, uint64_t size) : m_source(source), m_size(size) {}
 
-  // Up to want bytes (at most one chunk) at offset; got tells how many are
-  // there, 0 when the read failed or gave nothing (the file shrank).
-  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got) {
+  // Up to want bytes at offset; got tells how many are there, 0 when the
+  // read failed or gave nothing (the file shrank). A read going backwards
+  // places the window so that it ends with the bytes asked for.
+  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got, bool backwards = false) {
     got = 0;
     if (offset >= m_size) return nullptr;
     want = static_cast<uint32_t>(std::min<uint64_t>(want, m_size - offset));
@@ -69,12 +83,19 @@ class file_window {
       return m_source.bytes + offset;
     }
     if (offset < m_start || offset - m_start + want > m_length) {
-      uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(m_bytes.size(), m_size - offset));
+      const uint64_t span =
+          std::max<uint64_t>(want, backwards ? k_back_window_size : k_window_size);
+      uint64_t start = offset;
+      if (backwards) start = offset + want > span ? offset + want - span : 0;
+      const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
+      if (m_bytes.size() < len64) m_bytes.resize(static_cast<size_t>(len64));
+      uint32_t len = static_cast<uint32_t>(len64);
       m_length = 0;
-      if (!m_source.file->read_at(m_bytes.data(), len, offset) || len > m_bytes.size())
+      if (!m_source.file->read_at(m_bytes.data(), len, start) || len > m_bytes.size())
         return nullptr;
-      m_start = offset;
+      m_start = start;
       m_length = len;
+      if (offset - m_start >= m_length) return nullptr;
     }
     const uint64_t within = offset - m_start;
     got = static_cast<uint32_t>(std::min<uint64_t>(want, m_length - within));
@@ -88,6 +109,69 @@ class file_window {
   uint64_t m_start = 0;
   uint64_t m_length = 0;
 };
+
+// Why a link was handed fewer bytes than it declares.
+enum class link_cut : uint8_t { none, end_of_file, size_cap };
+
+void note_cut(lnk_record& record, link_cut cut) {
+  if (cut == link_cut::end_of_file)
+    add_record_fault(record, parse_fault{"link", 0, "declared size runs past the end of the file"});
+  else if (cut == link_cut::size_cap)
+    add_record_fault(record, parse_fault{"link", 0, "longer than 16 MiB; the rest was not read"});
+}
+
+// The bytes of the link at offset a that its parse is handed: the extent
+// it declares, at most k_max_link_size. A link whose walk meets damage gets
+// at least a chunk, as its extent is unknown. len is 0 when nothing could
+// be read.
+const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
+                          link_cut& cut) {
+  len = 0;
+  cut = link_cut::none;
+  const uint64_t limit = std::min<uint64_t>(size - a, k_max_link_size);
+  uint32_t got = 0;
+  const uint8_t* data = window.at(a, k_chunk_size, got);
+  if (!data) return nullptr;
+  lnk_extent e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+  // Each pass at least doubles what is read, so the walks cost little more
+  // than one.
+  while (e.how == lnk_extent::end::open && got < limit) {
+    const uint64_t want = std::min<uint64_t>(std::max<uint64_t>(e.size, uint64_t{got} * 2), limit);
+    uint32_t more = 0;
+    const uint8_t* again = window.at(a, static_cast<uint32_t>(want), more);
+    if (!again || more <= got) break;
+    data = again;
+    got = more;
+    e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+  }
+  switch (e.how) {
+    case lnk_extent::end::terminal:
+      // The parser looks for the header and the first ID-list fields before
+      // anything else, even in a link that declares none.
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
+      break;
+    case lnk_extent::end::damaged:
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
+      break;
+    case lnk_extent::end::open:
+      len = got;
+      if (!e.at_boundary) cut = link_cut::end_of_file;
+      break;
+    case lnk_extent::end::capped:
+      if (got < limit) {
+        uint32_t more = 0;
+        const uint8_t* again = window.at(a, static_cast<uint32_t>(limit), more);
+        if (again && more > got) {
+          data = again;
+          got = more;
+        }
+      }
+      len = got;
+      cut = link_cut::size_cap;
+      break;
+  }
+  return data;
+}
 
 // Nodes of emptied record multimaps, kept for the next records: a record is
 // parsed straight into a node, so storing it neither moves it nor allocates.
@@ -113,83 +197,232 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
   out.push_back(')');
 }
 
-// The slot's record stored under key (with its node) or reported.
-void keep_record(std::ostream& out, record_slot& slot, lnk_record& record, lnk::useropts& options,
-                 int64_t key) {
-  if (options.m_store_records) {
-    compact_lnk_record(record, options.m_idlist_times);
-    slot.store(options.m_records, key);
-  } else {
-    report_record(out, record, options);
-  }
+// Heap bytes a stored record holds, roughly: its node and the room of its
+// texts and lists.
+size_t text_room(const std::string& t) {
+  return t.capacity() > 15 ? t.capacity() + 1 : 0;
 }
 
-// Links of one run of an embedded image, each running to the next pattern
-// hit or to the end of the run.
-bool carve_run(std::ostream& out, const std::vector<uint8_t>& run,
-               const std::vector<cfb_run_piece>& pieces, const lnk_record& tmpl,
-               lnk::useropts& options, bool carved, bool progress, uint64_t base_offset) {
-  if (run.empty() || run.size() > UINT32_MAX) return false;
-  std::vector<uint64_t> hits;
-  if (!find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
-                                   lnk_header_pattern(), hits, 0, false))
-    return false;
-  bool found = false;
-  record_slot slot;
-  for (size_t i = 0; i < hits.size(); ++i) {
-    const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : run.size();
-    lnk_record& record = slot.next();
-    record = tmpl;
-    const uint64_t offset = base_offset + run_to_image_offset(pieces, hits[i]);
-    record.m_file_offset = offset;
-    if (parse_lnk(record, run.data() + hits[i], static_cast<size_t>(end - hits[i]), options, carved,
-                  offset)) {
-      keep_record(out, slot, record, options, static_cast<int64_t>(record.m_header.m_write_time));
-      found = true;
-    }
-    if (progress)
-      status_printf_width(k_status_width, "percent done: %d",
-                          static_cast<int>(i * 100 / hits.size()));
-  }
-  return found;
+size_t texts_room(const std::vector<std::string>& list) {
+  size_t n = list.capacity() * sizeof(std::string);
+  for (const std::string& t : list) n += text_room(t);
+  return n;
 }
 
-bool embedded_body(std::ostream& out, const uint8_t* image, size_t size, bool image_flag,
-                   lnk::useropts& options, bool carved, bool progress, uint64_t base_offset) {
+size_t record_heap_bytes(const lnk_record& r) {
+  using T = lnk_record_texts;
+  size_t n = sizeof(lnk_record) + 64;
+  for (std::string T::*text :
+       {&T::m_source_name,       &T::m_source_type,        &T::m_source_alt_label,
+        &T::m_netbios_name,      &T::m_destlist_path,      &T::m_idlist_path,
+        &T::m_idlist_extra,      &T::m_volume_label,       &T::m_volume_serial,
+        &T::m_drive_type,        &T::m_net_name,           &T::m_device_name,
+        &T::m_local_base_path,   &T::m_common_path_suffix, &T::m_name,
+        &T::m_relative_path,     &T::m_working_dir,        &T::m_arguments,
+        &T::m_icon_location,     &T::m_environment_target, &T::m_machine_id,
+        &T::m_darwin_product,    &T::m_darwin_feature,     &T::m_darwin_component,
+        &T::m_icon_environment,  &T::m_shim_layer,         &T::m_property_storage_fmtid,
+        &T::m_vista_idlist_path, &T::m_vista_idlist_extra})
+    n += text_room(r.*text);
+  for (std::vector<std::string> T::*list : {&T::m_idlist_details, &T::m_property_keys,
+                                            &T::m_property_values, &T::m_vista_idlist_details})
+    n += texts_room(r.*list);
+  n += r.m_idlist_segments.capacity() * sizeof(idlist_segment);
+  for (const idlist_segment& s : r.m_idlist_segments)
+    n += text_room(s.m_name) + text_room(s.m_label);
+  n += r.m_idlist_items.capacity() * sizeof(shell_item_record);
+  return n;
+}
+
+// Where a kept record of an embedded compound file came from.
+struct embedded_ref {
+  int64_t key = 0;
+  uint64_t image_offset = 0;   // in the scanned source
+  uint64_t direct_before = 0;  // links of the source kept before it
+  uint32_t hit = 0;            // its place among the pattern hits of its run
+  uint8_t run = 0;             // 0: the allocated run, 1: the gap run
+};
+
+// What the carve road keeps of one file's records until they are reported:
+// the records themselves (in the settings' record multimap) while they fit
+// in the budget, and always where each lies, so that past the budget they
+// can be parsed again one at a time, in the order of the multimap.
+class carve_ledger {
+ public:
+  // The link at offset, handed length bytes (an allocation that fails
+  // throws, ending the scan).
+  void add_link(uint64_t offset, uint32_t length, link_cut cut) {
+    m_links.push_back(link_ref{static_cast<uint32_t>(offset), static_cast<uint32_t>(offset >> 32),
+                               length | (static_cast<uint32_t>(cut) << 28)});
+  }
+  // A record of an embedded image, after the links kept so far.
+  void add_embedded(embedded_ref ref) {
+    ref.direct_before = m_links.size();
+    m_embedded.push_back(ref);
+  }
+  // Counts a stored record; past the budget the stored ones are let go.
+  void held(const lnk_record& record, std::multimap<int64_t, lnk_record>& records) {
+    m_held += record_heap_bytes(record);
+    if (m_held <= g_record_budget) return;
+    m_overflow = true;
+    recycle_records(records);
+  }
+  bool overflow() const { return m_overflow; }
+
+  // Twelve bytes a link, in blocks: the list never needs twice its size
+  // while it grows.
+  struct link_ref {
+    uint32_t offset_low, offset_high;
+    uint32_t length_and_cut;  // low 28 bits: bytes parsed; above: the cut
+    uint64_t offset() const { return uint64_t{offset_high} << 32 | offset_low; }
+    uint32_t length() const { return length_and_cut & 0x0FFFFFFF; }
+    link_cut cut() const { return static_cast<link_cut>(length_and_cut >> 28); }
+  };
+  std::deque<link_ref> m_links;
+  std::vector<embedded_ref> m_embedded;
+
+ private:
+  size_t m_held = 0;
+  bool m_overflow = false;
+};
+
+// One carving run: where records go and what is being carved.
+struct carve_context {
+  std::ostream& out;
+  lnk::useropts& options;
+  bool carved;
+  carve_ledger* ledger = nullptr;  // null: store or report as the settings say
+};
+
+// Where a parsed record came from, for the ledger.
+struct record_origin {
+  bool embedded = false;
+  uint64_t offset = 0;  // the link's, or the embedded image's
+  uint32_t length = 0;  // bytes parsed (a link of the source)
+  link_cut cut = link_cut::none;
+  uint32_t hit = 0;
+  uint8_t run = 0;
+};
+
+// The slot's record stored under key (with its node), reported at once
+// without the store-records flag, or dropped: a stored record that nothing
+// names the target of would not be reported anyway.
+void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_t key,
+                 const record_origin& origin) {
+  lnk::useropts& options = c.options;
+  if (!options.m_store_records) {
+    report_record(c.out, record, options);
+    return;
+  }
+  if (carved_record_is_empty(record)) return;
+  if (c.ledger) {
+    if (origin.embedded)
+      c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});
+    else
+      c.ledger->add_link(origin.offset, origin.length, origin.cut);
+    if (c.ledger->overflow()) return;
+  }
+  compact_lnk_record(record, options.m_idlist_times);
+  if (c.ledger) c.ledger->held(record, options.m_records);
+  if (c.ledger && c.ledger->overflow()) return;
+  slot.store(options.m_records, key);
+}
+
+// The runs of an embedded compound file and the LNK pattern hits in each.
+struct embedded_runs {
+  std::vector<uint8_t> runs[2];  // the bytes of allocated sectors, of the gaps
+  std::vector<cfb_run_piece> pieces[2];
+  std::vector<uint64_t> hits[2];
+};
+
+bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   compound_file_reader reader;
   if (!parse_compound_image(&reader, image, size)) return false;
-  std::vector<uint8_t> allocated, gaps;
-  std::vector<cfb_run_piece> allocated_pieces, gap_pieces;
-  if (!stream_sector_ranges(reader, allocated, gaps, image, size, allocated_pieces, gap_pieces))
+  if (!stream_sector_ranges(reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
     return false;
-  lnk_record tmpl;
-  tmpl.m_source_name = "LNK";
-  tmpl.m_source_type = image_flag ? "VESKLIST (carved image)" : "VESKLIST (carved allocated)";
-  tmpl.m_source_alt_label = "VESKLIST";
-  bool found =
-      carve_run(out, allocated, allocated_pieces, tmpl, options, carved, progress, base_offset);
-  tmpl.m_source_type = "VESKLIST (carved slack)";
-  tmpl.m_source_alt_label = "VESKLIST (slack)";
-  found |= carve_run(out, gaps, gap_pieces, tmpl, options, carved, progress, base_offset);
+  for (int r = 0; r < 2; ++r) {
+    e.hits[r].clear();
+    const std::vector<uint8_t>& run = e.runs[r];
+    if (!run.empty() && run.size() <= UINT32_MAX)
+      find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
+                                  lnk_header_pattern(), e.hits[r], 0, false);
+  }
+  return true;
+}
+
+// Hit i of run r parsed into record, labelled by its run; each link runs to
+// the next hit or to the end of the run.
+bool parse_embedded_hit(const embedded_runs& e, int r, size_t i, bool image_flag,
+                        lnk_record& record, lnk::useropts& options, bool carved,
+                        uint64_t base_offset) {
+  record.m_source_name.assign("LNK");
+  record.m_source_type.assign(r == 1       ? "VESKLIST (carved slack)"
+                              : image_flag ? "VESKLIST (carved image)"
+                                           : "VESKLIST (carved allocated)");
+  record.m_source_alt_label.assign(r == 1 ? "VESKLIST (slack)" : "VESKLIST");
+  const std::vector<uint64_t>& hits = e.hits[r];
+  const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
+  const uint64_t offset = base_offset + run_to_image_offset(e.pieces[r], hits[i]);
+  record.m_file_offset = offset;
+  return parse_lnk(record, e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]), options,
+                   carved, offset);
+}
+
+bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool image_flag,
+                   bool progress, uint64_t base_offset) {
+  embedded_runs e;
+  if (!load_embedded_runs(e, image, size)) return false;
+  bool found = false;
+  record_slot slot;
+  for (uint8_t r = 0; r < 2; ++r) {
+    const std::vector<uint64_t>& hits = e.hits[r];
+    for (size_t i = 0; i < hits.size(); ++i) {
+      lnk_record& record = slot.next();
+      if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
+        record_origin origin;
+        origin.embedded = true;
+        origin.offset = base_offset;
+        origin.hit = static_cast<uint32_t>(i);
+        origin.run = r;
+        keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin);
+        found = true;
+      }
+      if (progress)
+        status_printf_width(k_status_width, "percent done: %d",
+                            static_cast<int>(i * 100 / hits.size()));
+    }
+  }
   return found;
 }
 
-// A compound file starting at offset o of the scanned file: read it whole
-// (as far as its FAT can reach, at most 128 MiB) and carve it. read tells
-// how many bytes it took.
-bool scan_embedded(std::ostream& out, const scan_source& source, uint64_t o, uint64_t file_size,
-                   const uint8_t* header, lnk::useropts& options, bool carved, uint64_t& read) {
-  read = 0;
+// The image of a compound file starting at offset o of the source, as far
+// as its FAT can reach (at most 128 MiB); empty when it cannot be one.
+bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
+                         const uint8_t* header, std::vector<uint8_t>& image) {
+  image.clear();
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   const uint64_t want = std::min(declared, file_size - o);
+  image.resize(static_cast<size_t>(want));
+  uint64_t len = want;
+  if (!source.read_at(image.data(), len, o) || len > want) return false;
+  image.resize(static_cast<size_t>(len));
+  return true;
+}
+
+// A compound file starting at offset o of the scanned source: read it whole
+// and carve it. read tells how many bytes it took.
+bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
+                   const uint8_t* header, uint64_t& read) {
+  read = 0;
   return guarded([&] {
-    std::vector<uint8_t> image(static_cast<size_t>(want));
-    uint64_t len = want;
-    if (!source.read_at(image.data(), len, o) || len > want) return false;
-    read = len;
-    return process_embedded_jumplist(out, image.data(), static_cast<size_t>(len), false, options,
-                                     carved, options.m_status_messages != 0, o);
+    std::vector<uint8_t> image;
+    if (!read_embedded_image(source, o, file_size, header, image)) return false;
+    read = image.size();
+    return image.size() >= k_min_embedded_image && guarded([&] {
+             return embedded_body(c, image.data(), image.size(), false,
+                                  c.options.m_status_messages != 0, o);
+           });
   });
 }
 
@@ -199,9 +432,8 @@ bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t s
                                bool image_flag, lnk::useropts& options, bool carved, bool progress,
                                uint64_t base_offset) {
   if (!image || size < k_min_embedded_image) return false;
-  return guarded([&] {
-    return embedded_body(out, image, size, image_flag, options, carved, progress, base_offset);
-  });
+  carve_context c{out, options, carved};
+  return guarded([&] { return embedded_body(c, image, size, image_flag, progress, base_offset); });
 }
 
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
@@ -248,17 +480,27 @@ void return_spare_node(record_node&& node) {
 
 namespace {
 
-// Scans the source for links; see scan_fileio_for_lnk.
-bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t size,
-                         lnk::useropts& options, bool carved, uint64_t first_header) {
+// The labels and offset of a link carved at offset a of the source.
+void label_carved(lnk_record& record, uint64_t a, const lnk::useropts& options) {
+  record.m_source_name.assign("LNK");
+  assign_carved_label(record.m_source_type, a, options.m_source_type);
+  record.m_file_offset = a;
+}
+
+// Scans the source for links; see scan_fileio_for_lnk. An allocation that
+// fails ends the scan: it is noted when the records go to a ledger.
+bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t size,
+                         uint64_t first_header) {
   if (size <= lnk_header_size) return false;
+  lnk::useropts& options = c.options;
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
   bool found = false;
-  guarded([&] {
+  uint64_t o = 0;
+  const bool ran = guarded([&] {
     file_window window(source, size);
     record_slot slot;
-    uint64_t o = 0, chunks = 0;
+    uint64_t chunks = 0;
     int64_t last_percent = -1;
     while (o < size - lnk_header_size) {
       if (status) {
@@ -277,7 +519,7 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
       uint32_t got = 0;
       const uint8_t* chunk = window.at(o, k_chunk_size + lnk_header_size, got);
       if (got <= lnk_header_size) break;
-      const uint32_t c = std::min<uint32_t>(got - lnk_header_size, k_chunk_size);
+      const uint32_t chunk_length = std::min<uint32_t>(got - lnk_header_size, k_chunk_size);
       uint32_t p = 0;
       bool hit = false;
       if (o == 0 && step == 1 && first_header != k_header_not_searched) {
@@ -290,12 +532,12 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
       }
       if (!hit) {
         if (!options.m_carve_mode && !options.m_deep_scan) break;
-        o += c;
+        o += chunk_length;
         continue;
       }
       if (p != 0 && is_compound_file(chunk, got)) {
         uint64_t taken = 0;
-        if (scan_embedded(out, source, o, size, chunk, options, carved, taken)) {
+        if (scan_embedded(c, source, o, size, chunk, taken)) {
           found = true;
           o = align_up(o + taken, step);
           continue;
@@ -303,24 +545,101 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
       }
       const uint64_t a = o + p;
       uint32_t len = 0;
-      const uint8_t* data = window.at(a, k_chunk_size, len);
+      link_cut cut = link_cut::none;
+      const uint8_t* data = link_bytes(window, a, size, len, cut);
       if (len == 0) break;
       lnk_record& record = slot.next();
-      if (parse_lnk(record, data, len, options, carved, a)) {
-        record.m_source_name.assign("LNK");
-        assign_carved_label(record.m_source_type, a, options.m_source_type);
-        record.m_file_offset = a;
+      if (parse_lnk(record, data, len, options, c.carved, a)) {
+        label_carved(record, a, options);
+        note_cut(record, cut);
         const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
-        keep_record(out, slot, record, options, static_cast<int64_t>(a));
+        record_origin origin;
+        origin.offset = a;
+        origin.length = len;
+        origin.cut = cut;
+        keep_record(c, slot, record, static_cast<int64_t>(a), origin);
         found = true;
         o = align_up(a + parsed, step);
       } else {
         o = align_up(a + step, step);
       }
     }
+    return true;
   });
   if (status) erase_status_line();
+  if (!ran && c.ledger)
+    options.m_notes.add("link scan", o, "out of memory; the file was not scanned past here");
   return found;
+}
+
+scan_source source_of(uni::fileio& file) {
+  scan_source source;
+  source.file = &file;
+  if (file.is_memory()) {
+    source.bytes = file.data().data();
+    source.size = file.data().size();
+  }
+  return source;
+}
+
+// Reports the ledger's records from the highest key down, parsing each
+// again from the source: an embedded image is read and carved again when
+// its first record comes, and kept while its records follow.
+void report_again(carve_context& c, carve_ledger& ledger, const scan_source& source, uint64_t size,
+                  const carved_record_sink& sink) {
+  lnk::useropts& options = c.options;
+  std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
+                   [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
+  file_window window(source, size);
+  record_slot slot;
+  embedded_runs runs;
+  uint64_t runs_at = UINT64_MAX;
+  size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
+  while (d > 0 || e > 0) {
+    // Of equal keys the later kept comes first, as from the record multimap.
+    bool embedded = d == 0;
+    if (d > 0 && e > 0) {
+      const embedded_ref& r = ledger.m_embedded[e - 1];
+      const int64_t key = static_cast<int64_t>(ledger.m_links[d - 1].offset());
+      embedded = r.key > key || (r.key == key && r.direct_before >= d);
+    }
+    lnk_record& record = slot.next();
+    bool parsed = false;
+    uint64_t offset = 0;
+    if (embedded) {
+      const embedded_ref& r = ledger.m_embedded[--e];
+      offset = r.image_offset;
+      if (runs_at != r.image_offset) {
+        runs_at = UINT64_MAX;
+        std::vector<uint8_t> image;
+        uint8_t header[512];
+        uint64_t len = sizeof header;
+        if (source.read_at(header, len, offset) && len == sizeof header &&
+            read_embedded_image(source, offset, size, header, image) &&
+            load_embedded_runs(runs, image.data(), image.size()))
+          runs_at = offset;
+      }
+      parsed = runs_at == offset && r.hit < runs.hits[r.run].size() &&
+               parse_embedded_hit(runs, r.run, r.hit, false, record, options, c.carved, offset);
+    } else {
+      const carve_ledger::link_ref& link = ledger.m_links[--d];
+      offset = link.offset();
+      const uint32_t length = link.length();
+      uint32_t got = 0;
+      const uint8_t* data = window.at(offset, length, got, true);
+      parsed = data && got == length && parse_lnk(record, data, length, options, c.carved, offset);
+      if (parsed) {
+        label_carved(record, offset, options);
+        note_cut(record, link.cut());
+      }
+    }
+    if (!parsed) {
+      options.m_notes.add("link", offset, "could not be read again to be reported");
+      continue;
+    }
+    compact_lnk_record(record, options.m_idlist_times);
+    sink(record);
+  }
 }
 
 }  // namespace
@@ -328,14 +647,8 @@ bool scan_source_for_lnk(std::ostream& out, const scan_source& source, uint64_t 
 bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
                          bool carved) {
   if (!file.usable()) return false;
-  scan_source source;
-  source.file = &file;
-  if (file.is_memory()) {
-    source.bytes = file.data().data();
-    source.size = file.data().size();
-  }
-  return scan_source_for_lnk(out, source, file.stored_size(), options, carved,
-                             k_header_not_searched);
+  carve_context c{out, options, carved};
+  return scan_source_for_lnk(c, source_of(file), file.stored_size(), k_header_not_searched);
 }
 
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
@@ -344,7 +657,54 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
   scan_source source;
   source.bytes = bytes;
   source.size = size;
-  return scan_source_for_lnk(out, source, size, options, carved, first_header);
+  carve_context c{out, options, carved};
+  return scan_source_for_lnk(c, source, size, first_header);
+}
+
+bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
+                      bool carved, uint64_t first_header, const carved_record_sink& sink) {
+  scan_source source;
+  uint64_t size = bytes.size();
+  if (file) {
+    if (!file->usable()) return false;
+    source = source_of(*file);
+    size = file->stored_size();
+    first_header = k_header_not_searched;
+  } else {
+    if (!bytes.data()) return false;
+    source.bytes = bytes.data();
+    source.size = bytes.size();
+  }
+  options.m_store_records = true;
+  recycle_records(options.m_records);
+  // The ledger's lists take their first room when made.
+  std::optional<carve_ledger> made;
+  if (!guarded([&] {
+        made.emplace();
+        return true;
+      })) {
+    options.m_notes.add("link scan", 0, "out of memory; the file was not scanned past here");
+    return false;
+  }
+  carve_ledger& ledger = *made;
+  carve_context c{out, options, carved, &ledger};
+  if (!scan_source_for_lnk(c, source, size, first_header)) return false;
+  const bool reported = guarded([&] {
+    if (!ledger.overflow()) {
+      for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+        sink(it->second);
+    } else {
+      report_again(c, ledger, source, size, sink);
+    }
+    return true;
+  });
+  if (!reported)
+    options.m_notes.add("links", 0, "out of memory while reporting; not every record was written");
+  return true;
+}
+
+void set_carve_record_budget_for_test(size_t bytes) {
+  g_record_budget = bytes;
 }
 
 }  // namespace vk

@@ -4,19 +4,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 
 #include "foundation/uni_fileio.h"
+#include "foundation/vk_bytes.h"
 #include "jumplist/vesk_options.h"
 
 namespace vk {
 
 // Scans the file for LNK headers at multiples of the settings' scan step and
-// parses a link at each; the records go into the settings' record multimap
-// (keyed by file offset) with the store-records flag, else to report_record
-// at once. True when at least one link was parsed, embedded ones included.
+// parses a link at each, handed the extent it declares (at most 16 MiB); the
+// records that name anything go into the settings' record multimap (keyed
+// by file offset) with the store-records flag, else every record goes to
+// report_record at once. True when at least one link was parsed, embedded
+// ones included.
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
                        bool carved);
 // The same over a file already open for reading.
@@ -30,6 +34,19 @@ inline constexpr uint64_t k_header_not_searched = UINT64_MAX;
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
                         lnk::useropts& options, bool carved,
                         uint64_t first_header = k_header_not_searched);
+
+// The custom and carve roads over an open file or over bytes read whole
+// (file null): every link is carved, each handed the extent it declares (at
+// most 16 MiB), and the kept records go to sink from the highest key down,
+// once the whole file is scanned. Records are held while they fit in a fixed
+// budget; past it only where each lies is kept, and each is parsed again from
+// the source as its turn to be reported comes. What could not be scanned or
+// reported is noted in the settings' notes. True when a link was parsed.
+using carved_record_sink = std::function<void(lnk_record&)>;
+bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
+                      bool carved, uint64_t first_header, const carved_record_sink& sink);
+// Sets the record budget of carve_and_report (tests only).
+void set_carve_record_budget_for_test(size_t bytes);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse:
 // the scanner and the drivers parse each link straight into a spare node.
