@@ -5,10 +5,11 @@
 
 namespace vk {
 
-// No object, no target path, no creation time and no property store.
+// No object, no target path (a network share's among them), no creation
+// time and no property store.
 inline bool record_is_empty(const lnk_record& r) {
   return r.m_object_droid.empty() && r.m_idlist_path.empty() && r.m_vista_idlist_path.empty() &&
-         r.m_local_base_path.empty() && r.m_idlist_times[2] == 0 &&
+         r.m_local_base_path.empty() && r.m_net_name.empty() && r.m_idlist_times[2] == 0 &&
          (r.m_property_keys.empty() || r.m_lnk_size == 0);
 }
 

@@ -333,16 +333,23 @@ TEST(FileDrivers, EntriesKeptByAnyTargetFieldAndFreeSectorLinksOnce) {
   lnk_spec only_args;
   only_args.strings[lnk_arguments] = u"/c start";
   lnk_spec nothing;
-  std::vector<destlist_test_entry> entries(2);
-  entries[0].entry_num = 1;
-  entries[1].entry_num = 2;
+  // A link whose only target is a network share (no ID list, no local path).
+  lnk_spec only_share;
+  only_share.link_info.emplace();
+  only_share.link_info->has_volume = false;
+  only_share.link_info->network = lnk_network_link{"\\\\server\\share", "", 0x00020000, -1};
+  only_share.link_info->suffix = "notes.txt";
+  std::vector<destlist_test_entry> entries(3);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = i + 1;
   {
     cfb_writer w;
-    w.stream(u"1", write_lnk(only_args)).stream(u"2", write_lnk(nothing));
+    w.stream(u"1", write_lnk(only_args))
+        .stream(u"2", write_lnk(nothing))
+        .stream(u"3", write_lnk(only_share));
     w.stream(u"DestList", build_destlist(4, entries));
     const run_result r = run(tree, w.build(), "k/x.automaticDestinations-ms");
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(values(r.text, "stream #:"), std::vector<std::string>{"1"});
+    EXPECT_EQ(values(r.text, "stream #:"), (std::vector<std::string>{"3", "1"}));
     EXPECT_EQ(values(r.text, "Cmdline args:"), std::vector<std::string>{"/c start"});
   }
   {

@@ -106,7 +106,8 @@ TEST(LnkCarveSamples, WholeFolderThroughTheProgram) {
     const std::string cmd = "find '" + dir + "' -type f | '" + std::string(VESK_BINARY) +
                             "' -pipe -slack -idltimes -quiet " + form + " >'" + out + "' 2>'" +
                             err + "'";
-    EXPECT_EQ(run_shell(cmd), 0) << form;
+    // One sample link is cut inside its last block: said, and the status says so.
+    EXPECT_EQ(run_shell(cmd), 2) << form;
     const std::string errors = slurp(err);
     EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << form << errors.substr(0, 2000);
     EXPECT_EQ(errors.find("runtime error"), std::string::npos) << form << errors.substr(0, 2000);

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "fileio_test_support.h"
+#include "foundation/vk_console.h"
 #include "foundation/vk_hex_view.h"
 #include "foundation/vk_posix.h"
 #include "jumplist_samples.h"
@@ -213,6 +214,9 @@ TEST(RawScanImage, EachLinkOnceWhereverTheHitRulesFindIt) {
   EXPECT_EQ(found[1].offset, links[2].offset);
 
   // The written report, with and without the progress line.
+  // As on a terminal: a run of the program in this process may have turned
+  // the status line off.
+  set_status_line_shown(true);
   for (const bool quiet : {false, true}) {
     o.m_status_messages = quiet ? 0 : 1;
     o.m_show_offset = true;
