@@ -272,43 +272,6 @@ namespace {
 // again when its turn in the report comes. The common list fits whole.
 constexpr size_t k_held_record_budget = size_t{4} << 20;
 
-// Heap bytes of a text or list beyond its own object.
-size_t heap_bytes(const std::string& t) {
-  return t.capacity() > std::string().capacity() ? t.capacity() + 1 : 0;
-}
-size_t heap_bytes(const std::vector<std::string>& list) {
-  size_t n = list.capacity() * sizeof(std::string);
-  for (const std::string& t : list) n += heap_bytes(t);
-  return n;
-}
-
-// What a stored record costs: its map node and the heap blocks of its
-// texts and lists (the fields a compacted record may still hold).
-size_t record_footprint(const lnk_record& r) {
-  size_t n = sizeof(lnk_record) + 64;
-  using texts = lnk_record_texts;
-  for (std::string texts::*t :
-       {&texts::m_source_name,       &texts::m_source_type,        &texts::m_source_alt_label,
-        &texts::m_netbios_name,      &texts::m_destlist_path,      &texts::m_idlist_path,
-        &texts::m_idlist_extra,      &texts::m_volume_label,       &texts::m_volume_serial,
-        &texts::m_drive_type,        &texts::m_net_name,           &texts::m_device_name,
-        &texts::m_local_base_path,   &texts::m_common_path_suffix, &texts::m_name,
-        &texts::m_relative_path,     &texts::m_working_dir,        &texts::m_arguments,
-        &texts::m_icon_location,     &texts::m_environment_target, &texts::m_machine_id,
-        &texts::m_darwin_product,    &texts::m_darwin_feature,     &texts::m_darwin_component,
-        &texts::m_icon_environment,  &texts::m_shim_layer,         &texts::m_property_storage_fmtid,
-        &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra})
-    n += heap_bytes(r.*t);
-  for (std::vector<std::string> texts::*l :
-       {&texts::m_idlist_details, &texts::m_property_keys, &texts::m_property_values,
-        &texts::m_vista_idlist_details})
-    n += heap_bytes(r.*l);
-  n += r.m_idlist_segments.capacity() * sizeof(idlist_segment);
-  for (const idlist_segment& s : r.m_idlist_segments)
-    n += heap_bytes(s.m_name) + heap_bytes(s.m_label);
-  return n + r.m_object_droid_bytes.size();
-}
-
 // Where a record of an automatic list comes from: the DestList entry at an
 // offset, or the link stream of a number that no entry read names.
 struct link_source {
@@ -459,7 +422,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     if (carved_record_is_empty(record)) return;
     compact_lnk_record(record, options.m_idlist_times);
     if (listed.empty()) {
-      const size_t cost = record_footprint(record);
+      const size_t cost = stored_record_bytes(record);
       if (cost <= k_held_record_budget - held_bytes) {
         held_bytes += cost;
         slot.store(options.m_records, position++);

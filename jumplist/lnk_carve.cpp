@@ -207,43 +207,6 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
   out.push_back(')');
 }
 
-// Heap bytes a stored record holds, roughly: its node and the room of its
-// texts and lists.
-size_t text_room(const std::string& t) {
-  return t.capacity() > 15 ? t.capacity() + 1 : 0;
-}
-
-size_t texts_room(const std::vector<std::string>& list) {
-  size_t n = list.capacity() * sizeof(std::string);
-  for (const std::string& t : list) n += text_room(t);
-  return n;
-}
-
-size_t record_heap_bytes(const lnk_record& r) {
-  using T = lnk_record_texts;
-  size_t n = sizeof(lnk_record) + 64;
-  for (std::string T::*text :
-       {&T::m_source_name,       &T::m_source_type,        &T::m_source_alt_label,
-        &T::m_netbios_name,      &T::m_destlist_path,      &T::m_idlist_path,
-        &T::m_idlist_extra,      &T::m_volume_label,       &T::m_volume_serial,
-        &T::m_drive_type,        &T::m_net_name,           &T::m_device_name,
-        &T::m_local_base_path,   &T::m_common_path_suffix, &T::m_name,
-        &T::m_relative_path,     &T::m_working_dir,        &T::m_arguments,
-        &T::m_icon_location,     &T::m_environment_target, &T::m_machine_id,
-        &T::m_darwin_product,    &T::m_darwin_feature,     &T::m_darwin_component,
-        &T::m_icon_environment,  &T::m_shim_layer,         &T::m_property_storage_fmtid,
-        &T::m_vista_idlist_path, &T::m_vista_idlist_extra})
-    n += text_room(r.*text);
-  for (std::vector<std::string> T::*list : {&T::m_idlist_details, &T::m_property_keys,
-                                            &T::m_property_values, &T::m_vista_idlist_details})
-    n += texts_room(r.*list);
-  n += r.m_idlist_segments.capacity() * sizeof(idlist_segment);
-  for (const idlist_segment& s : r.m_idlist_segments)
-    n += text_room(s.m_name) + text_room(s.m_label);
-  n += r.m_idlist_items.capacity() * sizeof(shell_item_record);
-  return n;
-}
-
 // Where a kept record of an embedded compound file came from.
 struct embedded_ref {
   int64_t key = 0;
@@ -272,7 +235,7 @@ class carve_ledger {
   }
   // Counts a stored record; past the budget the stored ones are let go.
   void held(const lnk_record& record, std::multimap<int64_t, lnk_record>& records) {
-    m_held += record_heap_bytes(record);
+    m_held += stored_record_bytes(record);
     if (m_held <= g_record_budget) return;
     m_overflow = true;
     recycle_records(records);

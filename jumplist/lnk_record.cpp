@@ -47,6 +47,10 @@ struct member_list {
   static void clear(T& t) noexcept {
     ((t.*Members).clear(), ...);
   }
+  template <class T>
+  static size_t heap_bytes(const T& t) noexcept {
+    return (vk::heap_bytes(t.*Members) + ... + 0);
+  }
 };
 
 // Every text but the three context texts, and every list.
@@ -137,6 +141,17 @@ void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
     else
       t.clear();
   }
+}
+
+size_t stored_record_bytes(const lnk_record& r) noexcept {
+  size_t n = sizeof(lnk_record) + 64 + text_members::heap_bytes<texts>(r) +
+             list_members::heap_bytes<texts>(r) + heap_bytes(r.m_source_name) +
+             heap_bytes(r.m_source_type) + heap_bytes(r.m_source_alt_label);
+  n += r.m_idlist_segments.capacity() * sizeof(idlist_segment);
+  for (const idlist_segment& s : r.m_idlist_segments)
+    n += heap_bytes(s.m_name) + heap_bytes(s.m_label);
+  n += r.m_idlist_items.capacity() * sizeof(shell_item_record);
+  return n + r.m_object_droid_bytes.size();
 }
 
 }  // namespace vk

@@ -235,6 +235,20 @@ struct lnk_record : lnk_record_fields {
 // already there or the list is full.
 void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept;
 
+// Heap bytes of a text or list of texts beyond its own object.
+inline size_t heap_bytes(const std::string& t) noexcept {
+  return t.capacity() > std::string().capacity() ? t.capacity() + 1 : 0;
+}
+inline size_t heap_bytes(const std::vector<std::string>& list) noexcept {
+  size_t n = list.capacity() * sizeof(std::string);
+  for (const std::string& t : list) n += heap_bytes(t);
+  return n;
+}
+
+// What a stored record costs, roughly: its map node and the heap blocks of
+// its texts, lists and items. The roads that hold records weigh them by it.
+size_t stored_record_bytes(const lnk_record& record) noexcept;
+
 // Every field back to its empty value except the three context texts
 // (m_source_name, m_source_type, m_source_alt_label).
 void clear_lnk_record(lnk_record& record) noexcept;
