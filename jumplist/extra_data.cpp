@@ -291,14 +291,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     ctx.offset = block_offset + pos;
     flat.set_record(static_cast<uint32_t>(used - 1));
     parse_fault fault;
-    // Past the walk's reach the storage is said once, not by where the walk
-    // lost its way in it.
-    const bool whole = *storage <= L::property_store::max_whole_storage;
-    if (!whole)
-      add_record_fault(rec, parse_fault{"property storage", block_at + pos,
-                                        "storage of 64 KiB or more read only in part"});
     parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
-                                   values_only[used - 1], whole ? &fault : nullptr);
+                                   values_only[used - 1], &fault);
     if (fault) {
       fault.offset += block_at + pos;
       add_record_fault(rec, fault);

@@ -178,9 +178,6 @@ inline constexpr uint16_t min_size = 136;
 
 namespace property_store {
 inline constexpr size_t storages = 8;  // serialized storages, each led by its u32 size
-// The storage walk reads a storage's size through its low 16 bits: a larger
-// storage is read only in part.
-inline constexpr uint32_t max_whole_storage = 0xFFFF;
 inline constexpr uint16_t min_size = 46;
 }  // namespace property_store
 

@@ -27,9 +27,12 @@ byte_view view_of(const uint8_t* p, int64_t available) {
   return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
 }
 
-// The storage size as every walk sees it: its low 16 bits.
-int64_t storage_size16(byte_view v) {
-  return *v.u16(st::size);
+// The storage size as every walk sees it: all 32 bits when the storage fits
+// in its data (a storage of 64 KiB or more is read whole), else its low 16
+// bits, as a size with stray high bytes has always been read.
+int64_t declared_storage_size(byte_view v) {
+  const uint32_t size = *v.u32(st::size);
+  return size <= v.size() ? int64_t{size} : int64_t{*v.u16(st::size)};
 }
 
 guid guid_at(byte_view v, size_t at) {
@@ -46,7 +49,7 @@ bool is_string_named_fmtid(byte_view v) {
 // is_property_storage.
 bool string_named_kind(byte_view v, int64_t available) {
   if (available < st::min_string_named) return false;
-  const int64_t size = storage_size16(v);
+  const int64_t size = declared_storage_size(v);
   if (size < st::min_string_named) return false;
   const int64_t first = *v.u32(st::values + nv::size);
   return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
@@ -218,7 +221,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
     } flat{rec.prop_shown_only};
     ctx.offset = base;
-    const int64_t storage_size = storage_size16(current);
+    const int64_t storage_size = declared_storage_size(current);
     // The walk's test above holds for current: the kind tests need not make
     // it again.
     if (string_named_kind(current, remaining)) {
@@ -315,7 +318,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   ctx.consumed = 0;
   add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
                     *v.u16(st::values + iv::vartype), *v.u16(st::values + iv::pid), &fmtid, opts);
-  const int64_t end = storage_size16(v);
+  const int64_t end = declared_storage_size(v);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
   while (remaining >= iv::min_further) {
@@ -406,7 +409,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
 bool is_property_storage(const uint8_t* p, int64_t available) {
   if (!p || available < static_cast<int64_t>(st::header_size)) return false;
   const byte_view v = view_of(p, available);
-  const int64_t size = storage_size16(v);
+  const int64_t size = declared_storage_size(v);
   return size >= static_cast<int64_t>(st::header_size) && size <= available &&
          *v.u32(st::version) == st::version_value;
 }

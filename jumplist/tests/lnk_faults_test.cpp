@@ -153,8 +153,6 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "property storage", 80 + 8 + good.size(), "declared size runs past its block"},
       {"value past its storage", with(named, {property_store_block({good, bad_value})}),
        "property value", 80 + 8 + good.size() + 24 + 21, "value size runs past the storage"},
-      {"storage of 64 KiB", with(named, {property_store_block({good, huge})}), "property storage",
-       80 + 8 + good.size(), "storage of 64 KiB or more read only in part"},
       {"item past the Vista list", with(named, {vista_past}), "shell item", 80 + 8 + 20,
        "item size runs past the ID list"},
   };
@@ -168,18 +166,24 @@ TEST(LnkFaults, DamageKeepsAReason) {
     EXPECT_EQ(rec.m_faults[0].offset, c.offset);
     EXPECT_STREQ(rec.m_faults[0].cause, c.cause);
   }
+  // A storage of 64 KiB or more is read whole, to its last value.
+  const lnk_record large = parse_exact(with(named, {property_store_block({good, huge})}));
+  EXPECT_EQ(large.m_fault_count, 0);
+  // Its 3,200 values after the first storage's one; the last has id 3201.
+  ASSERT_EQ(large.m_property_keys.size(), 3201u);
+  EXPECT_EQ(large.m_property_keys.back(), "b725f130-47ef-101a-a5f1-02608c9eebac/0xc81");
   // What lay before the damage was read.
   EXPECT_EQ(parse_exact(cases[0].bytes).m_idlist_items.size(), 1u);
   EXPECT_EQ(parse_exact(cases[1].bytes).m_name_offset, 76u);
   EXPECT_EQ(parse_exact(cases[2].bytes).m_volume_id_offset, 0u);
   EXPECT_EQ(parse_exact(cases[3].bytes).m_code_page, 437u);
   EXPECT_EQ(parse_exact(cases[4].bytes).m_code_page, 437u);
-  for (size_t i : {5, 6, 7}) {
+  for (size_t i : {5, 6}) {
     const lnk_record rec = parse_exact(cases[i].bytes);
     ASSERT_FALSE(rec.m_property_values.empty());
     EXPECT_EQ(rec.m_property_values[0], "hello.txt");
   }
-  EXPECT_NE(parse_exact(cases[8].bytes).m_vista_idlist_offset, 0u);
+  EXPECT_NE(parse_exact(cases[7].bytes).m_vista_idlist_offset, 0u);
 
   // The parse guard spent before a long Vista list ends: the walk stops
   // where it was and says so.
