@@ -101,11 +101,17 @@ bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
 // True when the text holds a control character a one-line text cannot
 // keep: any C0 character but the tab, or DEL.
 bool has_control_char(std::string_view text);
+// The position of the first such character at or after from; npos when none.
+size_t find_control_char(std::string_view text, size_t from = 0);
 // Writes those characters as marks, so that the text stays on one line and
 // nothing in it is lost: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends
 // (every CR, paired or lone), "[0xNN]" (lower-case hex) for the others.
 // A tab stays as it is.
-std::string& show_control_chars(std::string& text);
+std::string& mark_control_chars(std::string& text);
+// The same, inline for the common text that holds none.
+inline std::string& show_control_chars(std::string& text) {
+  return has_control_char(text) ? mark_control_chars(text) : text;
+}
 // Removes the CR and LF characters at the end; returns how many.
 int32_t trim_line_end(std::string& text);
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,

@@ -241,6 +241,13 @@ class carve_ledger {
     recycle_records(records);
   }
   bool overflow() const { return m_overflow; }
+  // Empty for the next file; the lists keep their first room.
+  void reset() {
+    m_links.clear();
+    m_embedded.clear();
+    m_held = 0;
+    m_overflow = false;
+  }
 
   // Twelve bytes a link, in blocks: the list never needs twice its size
   // while it grows.
@@ -650,9 +657,10 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   }
   options.m_store_records = true;
   recycle_records(options.m_records);
-  // The ledger's lists take their first room when made.
-  std::optional<carve_ledger> made;
-  if (!guarded([&] {
+  // The ledger's lists take their first room when made, once a thread: a
+  // file costs no allocation for them.
+  thread_local std::optional<carve_ledger> made;
+  if (!made && !guarded([&] {
         made.emplace();
         return true;
       })) {
@@ -660,6 +668,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
     return false;
   }
   carve_ledger& ledger = *made;
+  ledger.reset();
   carve_context c{out, options, carved, &ledger};
   if (!scan_source_for_lnk(c, source, size, first_header)) return false;
   const bool reported = guarded([&] {

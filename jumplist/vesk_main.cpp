@@ -389,6 +389,8 @@ file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_optio
 // without filters.
 bool selected(const vesk_options& options, const std::string& line) {
   if (line.empty()) return false;
+  // Without filters or a window every name takes part: no conversion, no look.
+  if (options.m_filters.empty() && !options.m_start_set && !options.m_stop_set) return true;
   uint8_t open_failed = 0;
   file_stat_info info{};
   return file_passes_filters(options, open_failed, path_to_wide(line), options.m_filters, &info,

@@ -83,6 +83,21 @@ TEST(TextLineEnds, ShowControlChars) {
     EXPECT_EQ(show_control_chars(s), want);
     EXPECT_EQ(has_control_char(text), text != want);
   }
+  // The search by groups: one mark at every place of texts of every length
+  // across the group sizes, amid tabs and bytes of 0x80 and above.
+  for (size_t n = 1; n <= 150; ++n)
+    for (size_t at = 0; at < n; ++at) {
+      std::string text;
+      for (size_t i = 0; i < n; ++i) text += "a\t\xC3\xFF~"[i % 5];
+      EXPECT_FALSE(has_control_char(text)) << n;
+      for (const char c : {'\x00', '\x1f', '\x7f', '\n'}) {
+        std::string marked = text;
+        marked[at] = c;
+        EXPECT_TRUE(has_control_char(marked)) << n << " " << at << " " << int(c);
+        EXPECT_EQ(find_control_char(marked, at / 2), at);
+        EXPECT_EQ(find_control_char(marked, at + 1), std::string::npos);
+      }
+    }
 }
 
 TEST(TextLineEnds, TrimLineEnd) {
