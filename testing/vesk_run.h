@@ -59,11 +59,11 @@ inline std::string quoted(const std::string& s) {
   return q + "'";
 }
 
-// Runs the program (path given) with the arguments (each quoted) and the
-// given stdin text, in the tree's root.
-inline outcome run_program(const std::string& program, const temp_tree& tree,
-                           const std::vector<std::string>& args, const std::string& input = "") {
-  tree.file("stdin.txt", input);
+// The shell command that runs the program (path given) with the arguments
+// (each quoted) in the tree's root, then the redirections.
+inline std::string program_command(const std::string& program, const temp_tree& tree,
+                                   const std::vector<std::string>& args,
+                                   const std::string& redirections) {
   std::string cmd = "cd ";
   cmd += quoted(tree.root());
   cmd += " && ";
@@ -72,9 +72,22 @@ inline outcome run_program(const std::string& program, const temp_tree& tree,
     cmd += ' ';
     cmd += quoted(a);
   }
-  cmd += " <stdin.txt >stdout.txt 2>stderr.txt";
-  const int raw = std::system(cmd.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")),
+  return cmd + ' ' + redirections;
+}
+
+// The exit status of a command std::system ran; -1 when it did not exit.
+inline int exit_status(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Runs the program with the arguments and the given stdin text, in the
+// tree's root.
+inline outcome run_program(const std::string& program, const temp_tree& tree,
+                           const std::vector<std::string>& args, const std::string& input = "") {
+  tree.file("stdin.txt", input);
+  const int raw = std::system(
+      program_command(program, tree, args, "<stdin.txt >stdout.txt 2>stderr.txt").c_str());
+  return {exit_status(raw), slurp(tree.path("stdout.txt")),
           without_status(slurp(tree.path("stderr.txt")))};
 }
 
@@ -99,16 +112,8 @@ inline outcome run_on_terminal(const std::string& program, const temp_tree& tree
   // Held open here so that what the program wrote stays readable after it ends.
   const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
   tree.file("stdin.txt", input);
-  std::string cmd = "cd ";
-  cmd += quoted(tree.root());
-  cmd += " && ";
-  cmd += quoted(program);
-  for (const auto& a : args) {
-    cmd += ' ';
-    cmd += quoted(a);
-  }
-  cmd += " <stdin.txt >stdout.txt 2>" + quoted(terminal);
-  const int raw = std::system(cmd.c_str());
+  const int raw = std::system(
+      program_command(program, tree, args, "<stdin.txt >stdout.txt 2>" + quoted(terminal)).c_str());
   std::string err;
   ::fcntl(master, F_SETFL, O_NONBLOCK);
   char buf[4096];
@@ -116,7 +121,7 @@ inline outcome run_on_terminal(const std::string& program, const temp_tree& tree
     err.append(buf, static_cast<size_t>(n));
   if (held != -1) ::close(held);
   ::close(master);
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(tree.path("stdout.txt")), err};
+  return {exit_status(raw), slurp(tree.path("stdout.txt")), err};
 }
 
 // The run header's three lines and its empty line removed.

@@ -577,10 +577,9 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
     EXPECT_EQ(o.err, r.err) << r.args[0] << " " << r.input.substr(0, 60);
   }
   // What was not read in full is said after the file's records.
-  const std::string both = "cd " + quoted(tree.root()) + " && " + quoted(VESK_BINARY) +
-                           " -quiet part.bin >both.txt 2>&1";
-  const int raw = std::system(both.c_str());
-  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+  const std::string both =
+      program_command(VESK_BINARY, tree, {"-quiet", "part.bin"}, ">both.txt 2>&1");
+  EXPECT_EQ(exit_status(std::system(both.c_str())), 2);
   const std::string text = slurp(tree.path("both.txt"));
   const size_t last_record = text.rfind("stream #:"), note = text.find("not read in full:");
   ASSERT_NE(last_record, std::string::npos);
