@@ -14,6 +14,7 @@
 #include "foundation/vk_file_record.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_variant.h"
+#include "foundation/vk_workspace.h"
 
 namespace vk {
 
@@ -169,8 +170,14 @@ class cmd_params : public cmd_params_fields {
   // The output capture, or the process-wide null stream when there is none.
   std::ostream& capture_stream();
 
+  // The run's scratch space. It is not a setting: a copy or an assignment
+  // leaves each object its own, so a copy handed to another thread shares
+  // nothing with the original.
+  workspace& work() const { return m_work; }
+
  private:
   void delete_log();
+  mutable workspace m_work;
 };
 
 // Stores the separator and picks the character replaced inside values

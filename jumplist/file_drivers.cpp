@@ -79,7 +79,7 @@ struct driver_workspace {
   static constexpr size_t k_keep_image = size_t{64} << 20;
 };
 
-driver_workspace& workspace() {
+driver_workspace& driver_scratch() {
   thread_local driver_workspace w;
   return w;
 }
@@ -217,7 +217,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   options.m_failure_detail.clear();
   options.m_notes.clear();
   if (path.empty()) return fail(options, failure::cannot_open, std::strerror(ENOENT));
-  driver_workspace& w = workspace();
+  driver_workspace& w = driver_scratch();
   w.begin();
   file_done done{w};
   if (!read_head(w, path, options))
@@ -510,7 +510,7 @@ bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk
   free_space_records.clear();
   recycle_records(options.m_records);
   if (path.empty()) return false;
-  driver_workspace& w = workspace();
+  driver_workspace& w = driver_scratch();
   w.begin();
   file_done done{w};
   return read_head(w, path, options) && automatic_road(out, options, &free_space_records, w);

@@ -174,7 +174,7 @@ struct text_workspace {
   }
 };
 
-text_workspace& workspace() {
+text_workspace& text_scratch() {
   thread_local text_workspace ws;
   return ws;
 }
@@ -720,7 +720,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
   modified = accessed = created = 0;
   return guarded(
       [&] {
-        text_workspace& ws = workspace();
+        text_workspace& ws = text_scratch();
         buffer_mark mark(ws);
         const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
         if (!level) return false;
@@ -737,7 +737,7 @@ void append_time_text(std::string& out, const time& t, const cmd_params& setting
   const size_t size = out.size();
   guarded(
       [&] {
-        text_workspace& ws = workspace();
+        text_workspace& ws = text_scratch();
         format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
         out.append(ws.date).append(1, ' ').append(ws.clock).append(suffix);
       },
@@ -773,7 +773,7 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
   details.clear();
   return guarded(
       [&] {
-        text_workspace& ws = workspace();
+        text_workspace& ws = text_scratch();
         buffer_mark mark(ws);
         item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
         spans_out(ws, ws.levels[static_cast<size_t>(t_text_depth)].item_details, details,
