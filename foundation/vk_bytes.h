@@ -76,6 +76,12 @@ class byte_view {
     if (!has(off, 8)) return std::nullopt;
     return load_le64(m_data + off);
   }
+  // The same reads where an absent field counts as zero: a field that does
+  // not lie wholly inside the view reads as 0 and touches nothing.
+  uint8_t u8_or_zero(size_t off) const { return off < m_size ? m_data[off] : 0; }
+  uint16_t u16_or_zero(size_t off) const { return has(off, 2) ? load_le16(m_data + off) : 0; }
+  uint32_t u32_or_zero(size_t off) const { return has(off, 4) ? load_le32(m_data + off) : 0; }
+  uint64_t u64_or_zero(size_t off) const { return has(off, 8) ? load_le64(m_data + off) : 0; }
   std::optional<int16_t> i16(size_t off) const {
     auto v = u16(off);
     if (!v) return std::nullopt;

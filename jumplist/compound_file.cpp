@@ -237,7 +237,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
         if (pos != difat_pos.end() && pos->second > k) continue;
         if (!take_slot(id)) break;
       }
-      const uint32_t link = *sector->u32(static_cast<size_t>((E - 1) * cfb::fat_entry_size));
+      const uint32_t link = sector->u32_or_zero(static_cast<size_t>((E - 1) * cfb::fat_entry_size));
       if (chain_left != 0 && link < cfb::maxregsect) {
         --chain_left;
         if (!difat_pos.count(link)) mark_sector_used(r, used, link);
@@ -304,7 +304,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
     const uint64_t count = std::min<uint64_t>(sector->size() / cfb::fat_entry_size,
                                               uint64_t{0xFFFFFFFF} + 1 - mini_index);
     r.m_work += count;
-    if (!r.m_minifat_links.set_run(static_cast<uint32_t>(mini_index), sector->data(),
+    if (!r.m_minifat_links.set_run(static_cast<uint32_t>(mini_index), *sector,
                                    static_cast<size_t>(count)))
       stored = false;
     mini_index += count;

@@ -90,19 +90,19 @@ class fat_link_map {
     return true;
   }
   // Sets the links of sectors first, first + 1, ... to the count 32-bit
-  // little-endian values at bytes, as set() one by one would.
-  bool set_run(uint32_t first, const uint8_t* bytes, size_t count) {
+  // little-endian values of bytes, as set() one by one would.
+  bool set_run(uint32_t first, byte_view bytes, size_t count) {
     const size_t end = size_t{first} + count;
     if (end > m_values.size()) {
       bool stored = true;
       for (size_t i = 0; i < count; ++i)
-        if (!set(static_cast<uint32_t>(first + i), load_le32(bytes + 4 * i))) stored = false;
+        if (!set(static_cast<uint32_t>(first + i), bytes.u32_or_zero(4 * i))) stored = false;
       return stored;
     }
     for (size_t i = first, at = 0; i < end; ++i, at += 4) {
       m_count += m_present[i] == 0;
       m_present[i] = 1;
-      m_values[i] = load_le32(bytes + at);
+      m_values[i] = bytes.u32_or_zero(at);
     }
     return true;
   }

@@ -5,7 +5,7 @@ namespace vk {
 bool is_empty_custom_list(byte_view file) {
   namespace C = custom_list_layout;
   if (file.size() < C::header_size || file.u32(C::version) != C::version_value) return false;
-  const uint32_t categories = *file.u32(C::category_count);
+  const uint32_t categories = file.u32_or_zero(C::category_count);
   uint64_t at = C::header_size;
   // Each category takes at least eight bytes, so the count is bounded by
   // the bytes before the loop runs.

@@ -52,23 +52,23 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
   const size_t fixed = v1 ? destlist_fixed_size_114 : destlist_fixed_size_130;
   // The fixed part first: the path length is read only when it is there.
   if (!v.has(0, fixed)) return false;
-  const uint16_t length = *v.u16(v1 ? kPathLength114 : kPathLength130);
+  const uint16_t length = v.u16_or_zero(v1 ? kPathLength114 : kPathLength130);
   const uint64_t size = fixed + uint64_t{length} * 2 + (v1 ? 0 : kTrailer130);
   entry.m_entry_size = static_cast<uint32_t>(size);
   if (size > v.size()) return false;
 
   // Every field below lies inside the fixed part, which is there.
   entry.m_valid = 1;
-  entry.m_checksum = *v.u64(field::checksum);
+  entry.m_checksum = v.u64_or_zero(field::checksum);
   for (size_t i = 0; i < entry.m_droids.size(); ++i)
     entry.m_droids[i].set(v.guid_bytes(field::droids + field::droid_size * i)->data());
   host_name_into(v, entry.m_netbios_name);
-  entry.m_entry_num = *v.u64(field::entry_num);
-  entry.m_mru_time = *v.u64(field::mru_time);
-  entry.m_pin_status = *v.u32(field::pin_status);
+  entry.m_entry_num = v.u64_or_zero(field::entry_num);
+  entry.m_mru_time = v.u64_or_zero(field::mru_time);
+  entry.m_pin_status = v.u32_or_zero(field::pin_status);
   if (!v1) {
     entry.m_has_access_count = 1;
-    entry.m_access_count = *v.u32(destlist::entry_130::access_count);
+    entry.m_access_count = v.u32_or_zero(destlist::entry_130::access_count);
   }
   entry.m_path_length = length;
   if (with_path) path_text(v, v1 ? kPathLength114 : kPathLength130, fixed, entry.m_path);
@@ -76,7 +76,7 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
   if (!v1) {
     // A property storage that follows the entry belongs to it: the next
     // entry starts after it when it fits in the stream.
-    uint32_t storage = *v.u32(static_cast<size_t>(size) - kTrailer130);
+    uint32_t storage = v.u32_or_zero(static_cast<size_t>(size) - kTrailer130);
     if (storage != 0 && storage <= v.size() - size && size + storage <= 0xFFFFFFFFull)
       entry.m_entry_size = static_cast<uint32_t>(size + storage);
   }
@@ -148,7 +148,7 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_stop = stop::end;
   const byte_view v(m_stream, m_size);
   if (v.size() < destlist_header_size) return false;
-  m_version = *v.u32(destlist::header::version);
+  m_version = v.u32_or_zero(destlist::header::version);
   m_stop = stop::none;
   return true;
 }

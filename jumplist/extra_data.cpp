@@ -54,7 +54,7 @@ bool is_block(byte_view block) {
 // The common form of every kind test but the Vista ID list's.
 bool is_kind(byte_view block, const kind_rule& rule) {
   if (!is_block(block)) return false;
-  const uint32_t size = *block.u32(B::size);
+  const uint32_t size = block.u32_or_zero(B::size);
   return (rule.exact ? size == rule.size : size >= rule.size) &&
          block.u16(B::signature) == (rule.signature & 0xFFFF) &&
          block.u16(B::signature_high) == B::signature_high_value;
@@ -203,7 +203,7 @@ void environment_text(byte_view block, std::string& out) {
 }
 
 void icon_text(byte_view block, std::string& out) {
-  if (*block.u8(X::wide + 1) != 0)
+  if (block.u8_or_zero(X::wide + 1) != 0)
     ansi_text(block, X::ansi, X::ansi_size, out);
   else
     wide_text(block, X::wide, X::wide_size, out);
@@ -211,7 +211,7 @@ void icon_text(byte_view block, std::string& out) {
 
 void shim_text(byte_view block, std::string& out) {
   out.clear();
-  if (block.size() < L::shim::layer + 2 || *block.u8(L::shim::layer + 1) != 0) return;
+  if (block.size() < L::shim::layer + 2 || block.u8_or_zero(L::shim::layer + 1) != 0) return;
   wide_text(block, L::shim::layer, 2 * L::shim::max_units, out);
 }
 
@@ -221,7 +221,7 @@ bool darwin_descriptor(byte_view block, std::string& product, std::string& featu
   feature.clear();
   component.clear();
   std::string text;
-  if (*block.u8(X::wide) != 0 && *block.u8(X::wide + 1) == 0)
+  if (block.u8_or_zero(X::wide) != 0 && block.u8_or_zero(X::wide + 1) == 0)
     wide_text(block, X::wide, X::wide_size, text);
   else
     ansi_text(block, X::ansi, X::ansi_size, text);

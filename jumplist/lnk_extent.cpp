@@ -33,8 +33,8 @@ class extent_walk {
     return false;
   }
   uint64_t at() const { return m_at; }
-  uint16_t u16(uint64_t off) const { return *m_link.u16(m_at + off); }
-  uint32_t u32(uint64_t off) const { return *m_link.u32(m_at + off); }
+  uint16_t u16(uint64_t off) const { return m_link.u16_or_zero(m_at + off); }
+  uint32_t u32(uint64_t off) const { return m_link.u32_or_zero(m_at + off); }
   const lnk_extent& result() const { return m_result; }
 
  private:

@@ -30,7 +30,7 @@ void network_text(byte_view link, size_t field, std::string& out) {
   out.clear();
   const auto at = link.u32(field);
   if (!at) return;
-  const uint32_t link_size = *link.u32(L::network_link::size);
+  const uint32_t link_size = link.u32_or_zero(L::network_link::size);
   if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset || *at >= link.size())
     return;
   text_z(link, *at, out);
@@ -40,7 +40,7 @@ void volume_label(byte_view volume, std::string& out) {
   out.clear();
   if (volume.size() <= L::volume_id::label ||
       volume.u32(L::volume_id::label_offset) != L::volume_id::ansi_label_at ||
-      *volume.u8(L::volume_id::label) == 0)
+      volume.u8_or_zero(L::volume_id::label) == 0)
     return;
   text_z(volume, L::volume_id::label, out);
 }
@@ -88,9 +88,9 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
     volume_label(volume, rec.m_volume_label);
-    rec.m_drive_type = drive_type_text(*volume.u32(L::volume_id::drive_type));
+    rec.m_drive_type = drive_type_text(volume.u32_or_zero(L::volume_id::drive_type));
     char serial[9];
-    serial_chars(serial, *volume.u32(L::volume_id::serial));
+    serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
   if (link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
@@ -103,15 +103,15 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
   if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
                      "local base path lies past the data")) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (*data.u8(at) != 0) text_z(data, at, rec.m_local_base_path);
+    if (data.u8_or_zero(at) != 0) text_z(data, at, rec.m_local_base_path);
   }
   if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
                      "path suffix lies past the data")) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (*data.u8(at) != 0) text_z(data, at, rec.m_common_path_suffix);
+    if (data.u8_or_zero(at) != 0) text_z(data, at, rec.m_common_path_suffix);
   }
-  if (*data.u32(off + I::header_size) >= I::long_header_size) {
-    const byte_view info = data.clamp(off, *data.u32(off + I::size));
+  if (data.u32_or_zero(off + I::header_size) >= I::long_header_size) {
+    const byte_view info = data.clamp(off, data.u32_or_zero(off + I::size));
     unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
     unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix);
   }
@@ -167,10 +167,10 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
                  uint64_t file_offset, parse_ctx& ctx, uint64_t& off) {
   constexpr size_t first = L::idlist::first_item;
   const size_t size = data.size();
-  uint64_t list_size = *data.u16(L::idlist::size_field);
+  uint64_t list_size = data.u16_or_zero(L::idlist::size_field);
   if (list_size + L::idlist::size_field >= size) return false;
   off = first;
-  if (*data.u16(first) == 0) {
+  if (data.u16_or_zero(first) == 0) {
     off = first + L::idlist::terminator_size;
     return true;
   }
@@ -227,7 +227,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     return false;
 
   if ((flags & lnk_has_link_info) && off + L::link_info::fixed_size < size) {
-    const uint32_t info_size = *data.u32(off + L::link_info::size);
+    const uint32_t info_size = data.u32_or_zero(off + L::link_info::size);
     const int32_t header_size = *data.i32(off + L::link_info::header_size);
     // A LinkInfo that fails this test is not stepped over: StringData is
     // read from the same position.

@@ -15,20 +15,20 @@ lnk_header load_lnk_header(const uint8_t* p) {
   namespace H = lnk_layout::header;
   const byte_view v(p, H::size);
   lnk_header h;
-  h.m_lnk_header_size = *v.u32(H::header_size);
+  h.m_lnk_header_size = v.u32_or_zero(H::header_size);
   v.copy(H::clsid, h.m_lnk_clsid.data(), h.m_lnk_clsid.size());
-  h.m_lnk_flags = *v.u32(H::flags);
-  h.m_file_attributes = *v.u32(H::file_attributes);
-  h.m_create_time = *v.u64(H::create_time);
-  h.m_access_time = *v.u64(H::access_time);
-  h.m_write_time = *v.u64(H::write_time);
-  h.m_file_size = *v.u32(H::file_size);
+  h.m_lnk_flags = v.u32_or_zero(H::flags);
+  h.m_file_attributes = v.u32_or_zero(H::file_attributes);
+  h.m_create_time = v.u64_or_zero(H::create_time);
+  h.m_access_time = v.u64_or_zero(H::access_time);
+  h.m_write_time = v.u64_or_zero(H::write_time);
+  h.m_file_size = v.u32_or_zero(H::file_size);
   h.m_icon_index = *v.i32(H::icon_index);
-  h.m_show_cmd = *v.u32(H::show_cmd);
-  h.m_hotkey = *v.u16(H::hotkey);
-  h.m_reserved1 = *v.u16(H::reserved1);
-  h.m_reserved2 = *v.u32(H::reserved2);
-  h.m_reserved3 = *v.u32(H::reserved3);
+  h.m_show_cmd = v.u32_or_zero(H::show_cmd);
+  h.m_hotkey = v.u16_or_zero(H::hotkey);
+  h.m_reserved1 = v.u16_or_zero(H::reserved1);
+  h.m_reserved2 = v.u32_or_zero(H::reserved2);
+  h.m_reserved3 = v.u32_or_zero(H::reserved3);
   return h;
 }
 

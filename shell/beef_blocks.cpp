@@ -311,7 +311,8 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
 int32_t parse_beef_block(shell_item_record& record, const uint8_t* p, int64_t avail, parse_ctx& ctx,
                          const cmd_params& opts) {
   if (!p || avail < B::min_parse || !is_beef_block(p, avail)) return 0;
-  return beef_block_body(record, p, avail, load_le16(p), ctx, opts);
+  return beef_block_body(record, p, avail, byte_view(p, static_cast<size_t>(avail)).u16_or_zero(0),
+                         ctx, opts);
 }
 
 int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64_t avail,
@@ -319,12 +320,13 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
   if (!p) return 0;
   int64_t total = 0;
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
-    const int64_t size = load_le16(p);  // is_beef_block: inside avail
+    const byte_view block(p, static_cast<size_t>(avail));
+    const int64_t size = block.u16_or_zero(0);
     if (size > B::max_block || !guard_charge(1)) break;
     if (avail >= B::min_parse) {
       // A file entry's own extension, the most common block, goes straight
       // to its reader (the body would do the same, its result unused here).
-      const uint16_t version = load_le16(p + B::version);
+      const uint16_t version = block.u16_or_zero(B::version);
       if (B::is_file_ext_version(version)) {
         ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
         file_entry_extension(record, byte_view(p, static_cast<size_t>(size)), avail, version);

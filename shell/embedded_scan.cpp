@@ -472,7 +472,7 @@ const scan_entry k_scan_table[] = {
 
 // The u32 at `at` of the bytes at p, or 0 when they end before it.
 uint32_t u32_or_zero(const uint8_t* p, int64_t available, size_t at) {
-  return available >= static_cast<int64_t>(at + 4) ? load_le32(p + at) : 0;
+  return available > 0 ? byte_view(p, static_cast<size_t>(available)).u32_or_zero(at) : 0;
 }
 
 }  // namespace

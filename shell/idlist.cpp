@@ -187,7 +187,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
       break;
     }
-    const int64_t n = load_le16(p + at);
+    const int64_t n = v.u16_or_zero(static_cast<size_t>(at));
     if (n > rem && fault)
       *fault =
           parse_fault{"shell item", static_cast<uint64_t>(at), "item size runs past the ID list"};
@@ -216,7 +216,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       if (rem < 0) break;
       at += step;
       pos += step;
-      while (rem >= 2 && load_le16(p + at) == 0) {
+      while (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0) {
         rem -= 2;
         at += 2;
         pos += 2;

@@ -146,8 +146,9 @@ void collect_list_property_texts(std::vector<std::string>& parsing_names,
 bool is_condition_leaf_record(const uint8_t* p, int64_t available) {
   if (!p || available < 122) return false;
   byte_view v(p, static_cast<size_t>(available));
-  return *v.u16(32) == 4 && *v.u16(34) == 'i' && *v.u16(36) == 't' && *v.u16(38) == 'e' &&
-         120 + 2 * static_cast<int64_t>(*v.u16(118)) <= available;
+  return v.u16_or_zero(32) == 4 && v.u16_or_zero(34) == 'i' && v.u16_or_zero(36) == 't' &&
+         v.u16_or_zero(38) == 'e' &&
+         120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)) <= available;
 }
 
 int64_t condition_leaf_length(const uint8_t* p, int64_t available) {
@@ -162,8 +163,8 @@ bool condition_leaf_text(parse_ctx&, shell_item_record& record, const uint8_t* p
   return guarded([&] {
     byte_view v(p, available);
     std::string name, value;
-    read_utf16(v, 34, 34 + 2 * static_cast<int64_t>(*v.u16(32)), name);
-    read_utf16(v, 120, 120 + 2 * static_cast<int64_t>(*v.u16(118)), value);
+    read_utf16(v, 34, 34 + 2 * static_cast<int64_t>(v.u16_or_zero(32)), name);
+    read_utf16(v, 120, 120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)), value);
     if (name.empty() || value.empty()) return false;
     guid g;
     g.set(p + 82);

@@ -32,11 +32,11 @@ void carve_one(std::vector<shell_item_record>& out, const uint8_t* buffer, uint3
                byte_view buf, uint64_t hit, const cmd_params& settings) {
   if (hit <= 4) return;
   const int64_t block = static_cast<int64_t>(hit) - 5;
-  const uint16_t block_size = *buf.u16(static_cast<size_t>(block));
+  const uint16_t block_size = buf.u16_or_zero(static_cast<size_t>(block));
   // The back-offset ends the block; a block too short for it, or running
   // past the buffer, names no item.
   if (block_size < 2 || block + block_size > static_cast<int64_t>(size)) return;
-  const int64_t item = block - *buf.u16(static_cast<size_t>(block + block_size - 2));
+  const int64_t item = block - buf.u16_or_zero(static_cast<size_t>(block + block_size - 2));
   shell_item_record rec;
   if (item > 0) {
     take_modified(rec, buf, item);

@@ -15,16 +15,16 @@ namespace vk::item_layout {
 // A field read from a view, or 0 when it does not lie wholly inside: a
 // field that does not fit is absent, and absent fields read as zero.
 inline uint8_t le8(byte_view v, size_t off) {
-  return v.u8(off).value_or(0);
+  return v.u8_or_zero(off);
 }
 inline uint16_t le16(byte_view v, size_t off) {
-  return v.u16(off).value_or(0);
+  return v.u16_or_zero(off);
 }
 inline uint32_t le32(byte_view v, size_t off) {
-  return v.u32(off).value_or(0);
+  return v.u32_or_zero(off);
 }
 inline uint64_t le64(byte_view v, size_t off) {
-  return v.u64(off).value_or(0);
+  return v.u64_or_zero(off);
 }
 inline byte_view view_of(const uint8_t* p, int64_t n) {
   return byte_view(p, n > 0 ? static_cast<size_t>(n) : 0);

@@ -227,7 +227,7 @@ bool is_type_73_77_item(const uint8_t* p, int64_t available) {
 bool is_type_2c_item(const uint8_t* p, int64_t available) {
   if (!p || available < 42) return false;
   const byte_view v = view_of(p, available);
-  return *v.u16(0) <= available && *v.u8(2) == 0x2C;
+  return v.u16_or_zero(0) <= available && v.u8_or_zero(2) == 0x2C;
 }
 
 bool is_type_61_67_item(const uint8_t* p, int64_t available) {
@@ -244,24 +244,24 @@ bool is_property_list_header(const uint8_t* p, int64_t available) {
   namespace pl = propstore::property_list;
   if (!p || available < static_cast<int64_t>(pl::header_size)) return false;
   const byte_view v = view_of(p, available);
-  return *v.u32(pl::marker) == pl::marker_value && *v.u32(pl::nonzero) != 0;
+  return v.u32_or_zero(pl::marker) == pl::marker_value && v.u32_or_zero(pl::nonzero) != 0;
 }
 
 bool is_sized_record_with_offsets(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 14, 16384);
   if (!size) return false;
   const byte_view v = view_of(p, available);
-  const uint16_t a = *v.u16(4), b = *v.u16(12);
+  const uint16_t a = v.u16_or_zero(4), b = v.u16_or_zero(12);
   return a != 0 && a <= available && a <= *size && b != 0 && b <= available && b <= a;
 }
 
 bool is_cfsf_header(const uint8_t* p, int64_t available) {
   if (!p || available < 53) return false;
   const byte_view v = view_of(p, available);
-  const uint16_t size = *v.u16(0);
+  const uint16_t size = v.u16_or_zero(0);
   if (size > 16384 || size + 32 > available) return false;
-  if (*v.u32(2) != 0x46534643) return false;  // "CFSF"
-  const uint16_t inner = *v.u16(6);
+  if (v.u32_or_zero(2) != 0x46534643) return false;  // "CFSF"
+  const uint16_t inner = v.u16_or_zero(6);
   return inner <= 16384 && inner <= size;
 }
 
@@ -269,7 +269,7 @@ bool is_45177777_block(const uint8_t* p, int64_t available) {
   auto size = sized_structure(p, available, 19);
   if (!size) return false;
   const byte_view v = view_of(p, available);
-  return *v.u16(4) <= *size && *v.u32(6) == 0x45177777;
+  return v.u16_or_zero(4) <= *size && v.u32_or_zero(6) == 0x45177777;
 }
 
 }  // namespace vk

@@ -191,7 +191,7 @@ bool is_45177777_block(const uint8_t* p, int64_t available);
 inline std::optional<uint16_t> sized_structure(const uint8_t* p, int64_t available,
                                                int64_t min_size, int64_t max_size = 0xFFFF) {
   if (!p || available < min_size || available < 2) return std::nullopt;
-  const uint16_t size = load_le16(p);
+  const uint16_t size = byte_view(p, static_cast<size_t>(available)).u16_or_zero(0);
   if (size < min_size || size > available || size > max_size) return std::nullopt;
   return size;
 }

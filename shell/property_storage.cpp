@@ -31,8 +31,8 @@ byte_view view_of(const uint8_t* p, int64_t available) {
 // in its data (a storage of 64 KiB or more is read whole), else its low 16
 // bits, as a size with stray high bytes has always been read.
 int64_t declared_storage_size(byte_view v) {
-  const uint32_t size = *v.u32(st::size);
-  return size <= v.size() ? int64_t{size} : int64_t{*v.u16(st::size)};
+  const uint32_t size = v.u32_or_zero(st::size);
+  return size <= v.size() ? int64_t{size} : int64_t{v.u16_or_zero(st::size)};
 }
 
 guid guid_at(byte_view v, size_t at) {
@@ -51,15 +51,16 @@ bool string_named_kind(byte_view v, int64_t available) {
   if (available < st::min_string_named) return false;
   const int64_t size = declared_storage_size(v);
   if (size < st::min_string_named) return false;
-  const int64_t first = *v.u32(st::values + nv::size);
-  return first <= size && int64_t{*v.u32(st::values + nv::name_size)} + 5 <= first &&
+  const int64_t first = v.u32_or_zero(st::values + nv::size);
+  return first <= size && int64_t{v.u32_or_zero(st::values + nv::name_size)} + 5 <= first &&
          is_string_named_fmtid(v);
 }
 
 bool integer_named_kind(byte_view v, int64_t available) {
   if (available <= st::short_integer_named)
-    return available >= st::min_integer_named && *v.u32(st::values + iv::size) == 0;
-  return *v.u32(st::values + iv::size) == 0 || is_valid_vartype(*v.i16(st::values + iv::vartype));
+    return available >= st::min_integer_named && v.u32_or_zero(st::values + iv::size) == 0;
+  return v.u32_or_zero(st::values + iv::size) == 0 ||
+         is_valid_vartype(*v.i16(st::values + iv::vartype));
 }
 
 }  // namespace
@@ -265,7 +266,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       if (values_only) *values_only = was_values_only;
     }
     ctx.offset = base;
-    if (*current.u32(st::values + iv::size) > st::max_first_value) break;
+    if (current.u32_or_zero(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
     if (remaining < st::room_for_next - 1) break;
     base += static_cast<uint64_t>(storage_size);
@@ -274,7 +275,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     // size would be zero.
     const int64_t before_skip = remaining;
     int64_t skipped = 0;
-    while (remaining > st::room_for_next - 2 && *all.u32(at + st::values + iv::size) == 0) {
+    while (remaining > st::room_for_next - 2 && all.u32_or_zero(at + st::values + iv::size) == 0) {
       at += 2;
       base += 2;
       skipped += 2;
@@ -303,7 +304,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   const guid fmtid = guid_at(v, st::fmtid);
-  const int64_t first = *v.u32(st::values + iv::size);
+  const int64_t first = v.u32_or_zero(st::values + iv::size);
   if (first == 0) {
     add_item_guid(rec, fmtid);
     return true;
@@ -317,18 +318,19 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   ctx.offset = base + st::values + iv::data;
   ctx.consumed = 0;
   add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
-                    *v.u16(st::values + iv::vartype), *v.u16(st::values + iv::pid), &fmtid, opts);
+                    v.u16_or_zero(st::values + iv::vartype), v.u16_or_zero(st::values + iv::pid),
+                    &fmtid, opts);
   const int64_t end = declared_storage_size(v);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
   while (remaining >= iv::min_further) {
     if (!guard_charge(1)) break;
-    while (remaining >= 2 && *v.u16(static_cast<size_t>(position)) == 0) {
+    while (remaining >= 2 && v.u16_or_zero(static_cast<size_t>(position)) == 0) {
       position += 2;
       remaining -= 2;
     }
     if (remaining < iv::header_size) break;
-    const int64_t value_size = *v.u32(static_cast<size_t>(position));
+    const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
     if (value_size > remaining && fault)
       *fault = parse_fault{"property value", static_cast<uint64_t>(position), k_value_past_storage};
     if (value_size == 0 || value_size > st::max_further_value) break;
@@ -368,8 +370,8 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     }
     if (!is_string_named_value(storage + at, remaining)) break;
     const byte_view value = v.tail(static_cast<size_t>(at));
-    const int64_t value_size = *value.u32(nv::size);
-    const int64_t name_size = *value.u32(nv::name_size);
+    const int64_t value_size = value.u32_or_zero(nv::size);
+    const int64_t name_size = value.u32_or_zero(nv::name_size);
     // The name must lie inside its value.
     if (static_cast<int64_t>(nv::name) + name_size > value_size) break;
     ctx.offset = position;
@@ -377,7 +379,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
     int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
     int64_t r = size - q;
-    while (r > 0 && *v.u8(static_cast<size_t>(q)) == 0) {
+    while (r > 0 && v.u8_or_zero(static_cast<size_t>(q)) == 0) {
       ++q;
       --r;
     }
@@ -387,7 +389,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     typed_value_scratch scratch;
     typed_value& tv = scratch.get();
     parse_typed_value(tv, ctx, storage + data, size - data,
-                      *v.u16(static_cast<size_t>(q) + nv::tail_vartype));
+                      v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
     property_value pv(&string_named_set(), 0);
     pv.take_room();
     pv.name = name;
@@ -411,7 +413,7 @@ bool is_property_storage(const uint8_t* p, int64_t available) {
   const byte_view v = view_of(p, available);
   const int64_t size = declared_storage_size(v);
   return size >= static_cast<int64_t>(st::header_size) && size <= available &&
-         *v.u32(st::version) == st::version_value;
+         v.u32_or_zero(st::version) == st::version_value;
 }
 
 bool is_string_named_storage(const uint8_t* p, int64_t available) {
@@ -425,8 +427,9 @@ bool is_integer_named_storage(const uint8_t* p, int64_t available) {
 bool is_embedded_property_storage(const uint8_t* p, int64_t available) {
   if (!p || available < st::min_embedded) return false;
   const byte_view v = view_of(p, available);
-  const int64_t size = *v.u32(st::size);
-  if (size < st::min_embedded || size > available || *v.u32(st::version) != st::version_value)
+  const int64_t size = v.u32_or_zero(st::size);
+  if (size < st::min_embedded || size > available ||
+      v.u32_or_zero(st::version) != st::version_value)
     return false;
   return is_string_named_fmtid(v) || is_valid_vartype(*v.i16(st::values + iv::vartype));
 }
@@ -461,7 +464,7 @@ bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const gui
   ctx.offset += iv::header_size;
   ctx.consumed = 0;
   return add_item_property(rec, ctx, value + iv::data, available - iv::header_size,
-                           *v.u16(iv::vartype), *v.u16(iv::pid), fmtid, opts) > 0;
+                           v.u16_or_zero(iv::vartype), v.u16_or_zero(iv::pid), fmtid, opts) > 0;
 }
 
 bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
@@ -484,12 +487,12 @@ uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* lis
     ctx.offset += pl::header_size;
     size_t at = pl::entries;
     int64_t remaining = size - static_cast<int64_t>(pl::header_size);
-    while (remaining >= pl::entry::min_size && *v.u32(at + pl::entry::pid) != 0) {
+    while (remaining >= pl::entry::min_size && v.u32_or_zero(at + pl::entry::pid) != 0) {
       if (!guard_charge(1)) break;
       const guid fmtid = guid_at(v, at + pl::entry::fmtid);
       const int64_t n = add_item_property(
           rec, ctx, list + at + pl::entry::data, remaining - static_cast<int64_t>(pl::entry::data),
-          *v.u16(at + pl::entry::vartype), *v.u16(at + pl::entry::pid), &fmtid, opts);
+          v.u16_or_zero(at + pl::entry::vartype), v.u16_or_zero(at + pl::entry::pid), &fmtid, opts);
       remaining = remaining - static_cast<int64_t>(pl::entry::data) - n;
       if (remaining < 1) break;
       at += pl::entry::data + static_cast<size_t>(n);

@@ -38,11 +38,12 @@ struct property_value {
   uint32_t key_known = 0;
   property_key key;
   uint8_t listed = 0;
-  uint8_t table_bit1 = 0;
-  uint8_t table_bit5 = 0;
-  uint8_t table_bit3 = 0;
-  uint8_t table_bit0 = 0;
-  uint8_t table_bit2 = 0;
+  // The key table's flag bits by number (the names other code knows them by):
+  uint8_t table_bit1 = 0;   // the text is the item's parsing-name candidate
+  uint8_t table_bit5 = 0;   // copied only; nothing reads it
+  uint8_t table_bit3 = 0;   // hidden: the value is never shown
+  uint8_t table_bit0 = 0;   // first-choice name of the item
+  uint8_t table_bit2 = 0;   // second-choice name of the item
   uint8_t is_filetime = 0;  // the key table's date mark, or a FILETIME value
   uint8_t is_number = 0;
   uint8_t skip_copy = 0;

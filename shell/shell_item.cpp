@@ -361,28 +361,28 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
   time_a = time_b = 0;
   if (!block || available < 2) return false;
   byte_view v(block, static_cast<size_t>(available));
-  const int64_t end = std::min<int64_t>(*v.u16(0), available);
+  const int64_t end = std::min<int64_t>(v.u16_or_zero(0), available);
   int64_t q = 16 + read_utf16(v, 16, end, name);
   // Control units between the name and the strings.
   int skipped = 0;
-  while (end - q >= 2 && *v.u16(q) < 32) {
+  while (end - q >= 2 && v.u16_or_zero(q) < 32) {
     q += 2;
     ++skipped;
   }
   if (skipped == 1 || end - q < 2) return !name.empty();
   q += read_utf16(v, q, end, s1);
   if (end - q < 2) return !name.empty();
-  if (*v.u16(q) != 0)
+  if (v.u16_or_zero(q) != 0)
     q += read_utf16(v, q, end, s2);
   else
     q += 2;
   if (end - q > 16) {
-    time_a = *v.u64(q);
-    time_b = *v.u64(q + 8);
+    time_a = v.u64_or_zero(q);
+    time_b = v.u64_or_zero(q + 8);
   }
   if (end - q > 32) {
     q += 28;
-    while (end - q >= 2 && *v.u16(q) < 32) q += 2;
+    while (end - q >= 2 && v.u16_or_zero(q) < 32) q += 2;
     read_utf16(v, q, end, s3);
   }
   return !name.empty();
@@ -392,7 +392,7 @@ void recycle_block_debug_length(const uint8_t* block, int64_t available, parse_c
   if (!ctx.debug || !block || available < 2) return;
   ctx.consumed = 8;
   byte_view v(block, static_cast<size_t>(available));
-  const int64_t end = std::min<int64_t>({*v.u16(0), available, 704});
+  const int64_t end = std::min<int64_t>({v.u16_or_zero(0), available, 704});
   std::string text;
   int64_t n = read_utf16(v, 24, std::min<int64_t>(end, 24 + 520), text);
   int64_t q = 24 + n;

@@ -76,7 +76,7 @@ bool walk_autolist(shell_item_record& rec, parse_ctx& ctx, const uint8_t* d, int
   int64_t pos = al::entries;
   while (pos < n && is_autolist_entry(d + pos, n - pos) && guard_charge(1)) {
     // The entry's list ends at its own size, not at the stream's end.
-    const int64_t size = *v.u16(static_cast<size_t>(pos) + al::entry::list_size);
+    const int64_t size = v.u16_or_zero(static_cast<size_t>(pos) + al::entry::list_size);
     shell_item_list list;
     if (parse_idlist(list, d + pos + al::entry::list, size, false, false, ctx, opts))
       rec.embedded_lists.push_back(std::move(list));
@@ -101,7 +101,7 @@ bool walk_condition_tree(shell_item_record& rec, parse_ctx& ctx, const uint8_t* 
   for (uint64_t at : found) {
     const int64_t o = static_cast<int64_t>(at);
     if (!is_condition_guid_record(d + o, n - o) ||
-        *v.u32(static_cast<size_t>(o) + cr::kind) == cr::value_kind)
+        v.u32_or_zero(static_cast<size_t>(o) + cr::kind) == cr::value_kind)
       continue;
     if (!charge_window(n - o)) break;
     parse_condition_record(d + o, ctx, rec, d + o, n - o, opts);
@@ -134,7 +134,8 @@ bool special_stream_body(shell_item_record& rec, parse_ctx& ctx, const typed_val
 // An LPWSTR value header 24 bytes before the string: FMTID, id, vartype 31.
 bool is_lpwstr_value_header(byte_view at, int64_t length, const guid* filter) {
   if (filter) return at.starts_with(0, filter->m_bytes, 16);
-  return *at.u32(20) == 31 && length >= 28 && *at.u32(24) <= length && *at.u32(16) != 0;
+  return at.u32_or_zero(20) == 31 && length >= 28 && at.u32_or_zero(24) <= length &&
+         at.u32_or_zero(16) != 0;
 }
 
 // A storage header whose first value holds the string, 42 bytes before it.
@@ -153,25 +154,25 @@ bool string_property(property_value& pv, byte_view buffer, int64_t o, int64_t te
   if (is_lpwstr_value_header(from(24), text_bytes, filter)) {
     // FMTID at -24, id at -8, vartype at -4; the u32 at the string bounds its bytes.
     const byte_view h = from(24);
-    pv.vartype = *h.u32(20);
+    pv.vartype = h.u32_or_zero(20);
     pv.key.fmtid.set(h.data());
-    pv.key.pid = *h.u32(16);
+    pv.key.pid = h.u32_or_zero(16);
     start = o - 24;
-    end = std::min<int64_t>(length, o + int64_t{*h.u32(24)});
+    end = std::min<int64_t>(length, o + int64_t{h.u32_or_zero(24)});
   } else if (o >= 42 && is_storage_before_string(from(42), filter)) {
     // A storage's first value: FMTID at -34, id at -14, vartype at -9.
     const byte_view h = from(42);
-    pv.vartype = *h.u16(33);
+    pv.vartype = h.u16_or_zero(33);
     pv.key.fmtid.set(h.data() + propstore::storage::fmtid);
-    pv.key.pid = *h.u32(28);
+    pv.key.pid = h.u32_or_zero(28);
     start = o - 42;
     end = o + text_bytes;
   } else if (is_lpwstr_value(buffer.data() + o - 17, length - (o - 17))) {
     // An LPWSTR value: id at -13, vartype at -8, count at -4.
     const byte_view h = from(17);
-    pv.vartype = *h.u32(9);
+    pv.vartype = h.u32_or_zero(9);
     if (filter) pv.key.fmtid = *filter;
-    pv.key.pid = *h.u32(4);
+    pv.key.pid = h.u32_or_zero(4);
     start = o - 17;
     end = o + text_bytes;
   } else {
@@ -223,8 +224,8 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
 bool is_autolist_header(const uint8_t* p, int64_t available) {
   if (!p || available < al::min_header) return false;
   const byte_view v = view_of(p, available);
-  const int64_t need = int64_t{*v.u32(al::first_list_word)} + al::header_size;
-  const int64_t total = *v.u32(al::total_size);
+  const int64_t need = int64_t{v.u32_or_zero(al::first_list_word)} + al::header_size;
+  const int64_t total = v.u32_or_zero(al::total_size);
   return available >= need && total >= need && total <= available &&
          v.starts_with(al::guid, k_autolist_guid, 16);
 }
@@ -238,7 +239,7 @@ bool is_condition_tree(const uint8_t* p, int64_t available) {
   if (!p || available < ct::min_size) return false;
   const byte_view v = view_of(p, available);
   if (!v.starts_with(ct::guid, k_condition_tree_guid, 16)) return false;
-  return *v.u32(ct::kind) != cr::value_kind || available >= ct::min_value_kind;
+  return v.u32_or_zero(ct::kind) != cr::value_kind || available >= ct::min_value_kind;
 }
 
 bool is_condition_guid_record(const uint8_t* p, int64_t available) {
@@ -247,7 +248,7 @@ bool is_condition_guid_record(const uint8_t* p, int64_t available) {
   if (!v.starts_with(cr::guid, k_condition_record_guid, 16) &&
       !v.starts_with(cr::guid, k_condition_tree_guid, 16))
     return false;
-  return *v.u32(cr::kind) != cr::value_kind || available >= cr::min_value_kind;
+  return v.u32_or_zero(cr::kind) != cr::value_kind || available >= cr::min_value_kind;
 }
 
 // ---- parsers ----
@@ -265,14 +266,14 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
   return guarded([&] {
     const byte_view v = view_of(p, available);
     shell_item_record fresh;
-    if (*v.u32(cr::kind) == cr::value_kind) {
-      fresh.modified = *v.u64(cr::value);
+    if (v.u32_or_zero(cr::kind) == cr::value_kind) {
+      fresh.modified = v.u64_or_zero(cr::value);
       merge_shell_item(rec, fresh);
       return true;
     }
     // The offset is set to the value's position in the record, not advanced.
     ctx.offset = cr::data;
-    const uint16_t vartype = *v.u16(cr::vartype);
+    const uint16_t vartype = v.u16_or_zero(cr::vartype);
     typed_value_scratch scratch;
     typed_value& tv = scratch.get();
     if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
@@ -280,7 +281,7 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
       return false;
     guid fmtid;
     fmtid.set(p + cr::fmtid);
-    property_value pv(&fmtid, *v.u32(cr::pid));
+    property_value pv(&fmtid, v.u32_or_zero(cr::pid));
     if (lookup_property_value_key(pv))
       fresh.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
                           pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
@@ -329,9 +330,9 @@ bool is_lpwstr_value(const uint8_t* p, int64_t available) {
   // Its size, the id at 4, vartype 31 at 9 and the character count at 13.
   if (!p || available < 17) return false;
   const byte_view v = view_of(p, available);
-  const int64_t value_size = *v.u32(0);
-  if (value_size > available || *v.u32(4) == 0 || *v.u32(9) != 31) return false;
-  const int64_t c = *v.u32(13);
+  const int64_t value_size = v.u32_or_zero(0);
+  if (value_size > available || v.u32_or_zero(4) == 0 || v.u32_or_zero(9) != 31) return false;
+  const int64_t c = v.u32_or_zero(13);
   return available >= 2 * c + 17 && 2 * c <= value_size - 17;
 }
 

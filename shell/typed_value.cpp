@@ -55,9 +55,9 @@ struct value_cursor {
   size_t pos = 0;
 
   int64_t left() const { return static_cast<int64_t>(window.remaining(pos)); }
-  uint16_t u16() const { return *window.u16(pos); }
-  uint32_t u32() const { return *window.u32(pos); }
-  uint64_t u64() const { return *window.u64(pos); }
+  uint16_t u16() const { return window.u16_or_zero(pos); }
+  uint32_t u32() const { return window.u32_or_zero(pos); }
+  uint64_t u64() const { return window.u64_or_zero(pos); }
   std::string_view bytes(int64_t n) const {
     return {reinterpret_cast<const char*>(window.data() + pos), static_cast<size_t>(n)};
   }
@@ -68,7 +68,7 @@ struct value_cursor {
     out.consumed += static_cast<uint32_t>(n);
   }
   void skip_zeros() {
-    while (left() > 0 && *window.u8(pos) == 0) take(1);
+    while (left() > 0 && window.u8_or_zero(pos) == 0) take(1);
   }
   uint32_t done_at(uint64_t i) { return out.count = static_cast<uint32_t>(i); }
 };
@@ -292,7 +292,7 @@ struct single_cursor {
     ctx.offset += static_cast<uint64_t>(n);
   }
   void skip_zeros() {
-    while (left() > 0 && *window.u8(pos) == 0) take(1);
+    while (left() > 0 && window.u8_or_zero(pos) == 0) take(1);
   }
 };
 
