@@ -27,6 +27,8 @@ TEST(ByteView, OffsetArithmeticCannotWrap) {
   EXPECT_FALSE(v.has(huge, 2));
   EXPECT_FALSE(v.has(2, huge));
   EXPECT_FALSE(v.u32(huge - 1).has_value());
+  EXPECT_EQ(v.u32_or_zero(huge - 1), 0u);
+  EXPECT_EQ(v.u8_or_zero(huge), 0u);
   EXPECT_TRUE(v.has(8, 0));
   EXPECT_FALSE(v.has(9, 0));
   EXPECT_EQ(v.remaining(100), 0u);
@@ -114,6 +116,11 @@ TEST(ByteView, RandomOffsetsNeverReadOutside) {
     for (size_t off = 0; off < 80; ++off) {
       EXPECT_EQ(v.u32(off).has_value(), off + 4 <= buf.size());
       EXPECT_EQ(v.u64(off).has_value(), off + 8 <= buf.size());
+      // The zero-default reads agree with the checked ones and give 0 past the end.
+      EXPECT_EQ(v.u8_or_zero(off), v.u8(off).value_or(0));
+      EXPECT_EQ(v.u16_or_zero(off), v.u16(off).value_or(0));
+      EXPECT_EQ(v.u32_or_zero(off), v.u32(off).value_or(0));
+      EXPECT_EQ(v.u64_or_zero(off), v.u64(off).value_or(0));
     }
   }
 }
