@@ -24,6 +24,7 @@
 #include "lnk_writer.h"
 #include "propstore_writer.h"
 #include "report_fixture.h"
+#include "shell_hostile_inputs.h"
 
 namespace vesk_fuzz {
 
@@ -34,8 +35,8 @@ using seed_map = std::map<std::string, std::vector<seed_bytes>>;
 // The target names, as the programs, dictionaries and folders use them.
 inline const std::vector<std::string>& target_names() {
   static const std::vector<std::string> names = [] {
-    std::vector<std::string> all = {"compound_file", "destlist",         "lnk",
-                                    "idlist",        "property_storage", "driver"};
+    std::vector<std::string> all = {"compound_file",    "destlist", "lnk",       "idlist",
+                                    "property_storage", "driver",   "shell_item"};
     for (const disk_target& t : ntfs_targets()) all.emplace_back(t.name);
     return all;
   }();
@@ -223,6 +224,14 @@ inline seed_map written_seeds() {
   seeds["lnk"].push_back(lnk_input(vesk_test::full_written_link(), 1, 0x1200));
   seeds["idlist"] = detail::id_lists();
   seeds["property_storage"] = detail::property_storages();
+  // The starting points of the shell robustness tests' truncation walks.
+  for (auto& list : vesk_test::small_hostile_idlists()) seeds["idlist"].push_back(std::move(list));
+  for (auto& store : vesk_test::hostile_storages())
+    seeds["property_storage"].push_back(std::move(store));
+  seeds["shell_item"] = vesk_test::item_reader_inputs();
+  seeds["shell_item"].push_back(vesk_test::cfsf_item());
+  for (auto& run : vesk_test::hostile_embedded()) seeds["shell_item"].push_back(std::move(run));
+  seeds["shell_item"].push_back(vesk_test::hostile_autolist());
   add_ntfs_seeds(seeds);
   return seeds;
 }

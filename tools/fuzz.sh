@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 
 tools/install-packages.sh clang-14 libclang-rt-14-dev
 
-targets=(${VESK_FUZZ_TARGETS:-compound_file destlist lnk idlist property_storage driver})
+targets=(${VESK_FUZZ_TARGETS:-compound_file destlist lnk idlist property_storage driver shell_item})
 [ -n "${VESK_FUZZ_TARGETS:-}" ] || targets+=(partition_walk boot_sector fat exfat ext
                                                    file_record mft cluster_runs usn_secure field_dump)
 build=build-fuzz

@@ -1,6 +1,8 @@
 // Hostile and damaged compound files: every variant must parse or fail with
 // work and memory in proportion to the image, and every read of a parsed
-// variant must stay inside it (the sanitizer build checks the reads).
+// variant must stay inside it (the sanitizer build checks the reads). A few
+// hundred seeded mutations check the counted work here; the compound_file
+// fuzz target mutates at large and holds the parse to the same work bound.
 #include <gtest/gtest.h>
 
 #include "byte_builder.h"
@@ -91,7 +93,7 @@ TEST(CompoundFileRobust, RandomMutationsAndTruncations) {
   std::mt19937 rng(7);
   size_t variant = 0, parsed = 0;
   for (const auto& base : vesk_test::varied_cfb_images()) {
-    for (int i = 0; i < 1500; ++i, ++variant) {
+    for (int i = 0; i < 100; ++i, ++variant) {
       std::vector<uint8_t> img = vesk_test::mutate(base, rng, 1 + i % 16);
       if (i % 5 == 0) img.resize(std::uniform_int_distribution<size_t>(0, img.size())(rng));
       parsed += exercise(img, "written", variant);
@@ -224,7 +226,7 @@ TEST(CompoundFileRobust, SampleFilesMutated) {
   if (files.empty()) GTEST_SKIP() << "sample folder absent";
   std::mt19937 rng(17);
   size_t variant = 0, parsed = 0;
-  const size_t per_file = 4000 / files.size() + 1;
+  const size_t per_file = 300 / files.size() + 1;
   for (const auto& base : files) {
     for (size_t i = 0; i < per_file; ++i, ++variant) {
       std::vector<uint8_t> img = vesk_test::mutate(base, rng, 1 + static_cast<int>(i % 24));

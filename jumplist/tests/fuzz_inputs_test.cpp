@@ -25,7 +25,8 @@ const std::map<std::string, target_fn>& targets() {
       {"lnk", vesk_fuzz::run_lnk},
       {"idlist", vesk_fuzz::run_idlist},
       {"property_storage", vesk_fuzz::run_property_storage},
-      {"driver", vesk_fuzz::run_driver}};
+      {"driver", vesk_fuzz::run_driver},
+      {"shell_item", vesk_fuzz::run_shell_item}};
   return all;
 }
 
@@ -98,6 +99,16 @@ bool passes_gate(const std::string& target, const seed_bytes& b) {
     lnk_record record;
     return parse_lnk(record, link.data(), link.size(), settings, b[0] & 1, 0) &&
            record.m_lnk_size > 0;
+  }
+  if (target == "shell_item") {
+    // One of the readers takes it: an item, a block run, an embedded
+    // structure or a special stream.
+    shell_item_record record;
+    parse_ctx ctx;
+    const int64_t n = static_cast<int64_t>(b.size());
+    return parse_shell_item(record, b.data(), n, false, false, 0, ctx, settings) > 0 ||
+           scan_extension_blocks(ctx, record, b.data(), n, settings) ||
+           parse_autolist_stream(record, ctx, b.data(), n, settings);
   }
   if (target == "idlist") {
     shell_item_list items;

@@ -1,6 +1,7 @@
 // Hostile links: every truncation of a full written link, zeroed and random
-// bodies, and 100,000 random mutations parse without a fault, and a parse
-// that succeeds never claims more bytes than it was given.
+// bodies parse without a fault, and a parse that succeeds never claims more
+// bytes than it was given. Mutations of the written links at large are the
+// lnk fuzz target's work, which checks the same claim.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -68,18 +69,6 @@ TEST(LnkRobust, TruncatedZeroedAndMutatedLinks) {
       EXPECT_TRUE(parse_checked(noisy, true));
     }
   }
-
-  size_t parsed = 0;
-  for (int i = 0; i < 100000; ++i) {
-    lnk_bytes_t m = mutate(link, rng, 1 + i % 16);
-    if (i % 5 == 0) m.resize(std::uniform_int_distribution<size_t>(0, m.size())(rng));
-    lnk_record rec;
-    if (parse_lnk(rec, m.data(), m.size(), opts(), i % 2, 0)) {
-      ++parsed;
-      ASSERT_LE(rec.m_lnk_size, m.size()) << i;
-    }
-  }
-  EXPECT_GT(parsed, 50000u);
 }
 
 }  // namespace

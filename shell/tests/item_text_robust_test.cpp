@@ -6,11 +6,11 @@
 #include <random>
 #include <set>
 
-#include "idlist_writer.h"
 #include "jumplist_samples.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
 #include "shell/item_carving.h"
+#include "shell_hostile_inputs.h"
 
 namespace vk {
 namespace {
@@ -132,9 +132,11 @@ TEST(ItemTextHostile, TruncatedAndMutatedIdLists) {
   };
   for (const auto& seed : seeds)
     for (size_t n = 0; n <= seed.size(); ++n) run_one(bytes_t(seed.begin(), seed.begin() + n));
+  // A few seeded mutations keep the soundness checks on broken items; the
+  // idlist fuzz target mutates them at large.
   std::mt19937 rng(1616);
-  for (int i = 0; i < 100'000; ++i) run_one(mutate(seeds[i % seeds.size()], rng, 1 + i % 6));
-  EXPECT_GT(runs, 100'000u);
+  for (int i = 0; i < 300; ++i) run_one(mutate(seeds[i % seeds.size()], rng, 1 + i % 6));
+  EXPECT_GT(runs, 300u);
 }
 
 TEST(ItemTextHostile, SampleLinkTargetLists) {
@@ -155,13 +157,6 @@ TEST(ItemTextHostile, SampleLinkTargetLists) {
   }
   ASSERT_GT(lists, 0u);
   EXPECT_GE(with_path * 10, lists * 9) << with_path << " of " << lists;
-}
-
-// Size 22, "CFSF", the name "nm" at 20, two GUIDs at 24 and one extension block.
-bytes_t cfsf_item() {
-  return cat({from_hex("16004346534600000000000000000000000000006e6d0000"),
-              from_hex("e04fd020ea3a6910a2d808002b30309d00000000000000000000000000000001"),
-              file_entry_extension(0, 0x5A21, 0x6000, 0x5A22, 0, u"long.txt", 9, 2)});
 }
 
 TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
@@ -207,28 +202,11 @@ TEST(ItemReaders, CarvedFileEntriesAndCfsfItems) {
   EXPECT_EQ(rec.long_name, "long.txt");
   EXPECT_EQ(ctx.offset, 24u + (cfsf.size() - 56));
 
-  // Random and truncated buffers, each an exact copy so that any read past
-  // it is caught.
-  std::mt19937 rng(1717);
+  // Every truncation, each an exact copy so that any read past it is caught
+  // (mutations are the shell_item fuzz target's work).
   std::vector<bytes_t> inputs;
   for (const bytes_t& seed : {shifted, cfsf})
     for (size_t n = 1; n <= seed.size(); ++n) inputs.emplace_back(seed.begin(), seed.begin() + n);
-  for (int i = 0; i < 3000; ++i) {
-    bytes_t b = random_bytes(1 + rng() % 300, rng);
-    // Plant signatures and CFSF headers so that the readers get past their tests.
-    for (size_t at = rng() % 8; at + 3 <= b.size(); at += 1 + rng() % 40) {
-      b[at] = 0;
-      b[at + 1] = 0xEF;
-      b[at + 2] = 0xBE;
-    }
-    if (i % 2 && b.size() >= 8) {
-      b[0] = static_cast<uint8_t>(rng() % 64);
-      b[1] = 0;
-      std::copy_n("CFSF", 4, b.begin() + 2);
-      b[6] = b[7] = 0;
-    }
-    inputs.push_back(std::move(b));
-  }
   for (const bytes_t& in : inputs) {
     std::vector<shell_item_record> carved;
     carve_file_entry_items(carved, in.data(), static_cast<uint32_t>(in.size()), s);
