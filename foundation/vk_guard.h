@@ -17,26 +17,30 @@
 #include <type_traits>
 #include <utility>
 
+#include "foundation/vk_workspace.h"
+
 namespace vk {
 
-// The failures guarded() has turned into results on this thread: a caller
-// that must say what was lost compares the count before and after a call.
-inline uint64_t& guarded_failures() noexcept {
-  thread_local uint64_t count = 0;
-  return count;
-}
+// A count of the failures that guarded calls turned into results: a caller
+// that must say what was lost hands it to the calls it watches (or keeps it
+// where they find it, as a part of the run's workspace) and compares it
+// before and after.
+struct guard_failures {
+  uint64_t count = 0;
+};
 
 // Runs f and returns its result; when f throws, runs on_failure (which must
 // not throw) and returns the failure result: false for bool, a
 // value-initialised R otherwise, or what on_failure returns when it returns
-// something.
+// something. With failures, a failure is also counted there.
 template <class F, class OnFailure>
-auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
+auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
+    -> std::invoke_result_t<F&> {
   using R = std::invoke_result_t<F&>;
   try {
     return f();
   } catch (...) {
-    ++guarded_failures();
+    if (failures) ++failures->count;
     if constexpr (std::is_void_v<R>) {
       on_failure();
     } else if constexpr (std::is_convertible_v<std::invoke_result_t<OnFailure&>, R> &&
@@ -49,9 +53,25 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
   }
 }
 
+template <class F, class OnFailure>
+auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
+  return guarded(nullptr, std::forward<F>(f), std::forward<OnFailure>(on_failure));
+}
+
 template <class F>
 auto guarded(F&& f) noexcept -> std::invoke_result_t<F&> {
-  return guarded(std::forward<F>(f), [] {});
+  return guarded(nullptr, std::forward<F>(f), [] {});
+}
+
+template <class F>
+auto guarded(guard_failures& failures, F&& f) noexcept -> std::invoke_result_t<F&> {
+  return guarded(&failures, std::forward<F>(f), [] {});
+}
+
+// Counts a failure in the run's workspace, for the caller that watches it
+// there (nothing when even that fails). For an on_failure.
+inline void count_guard_failure(workspace& ws) noexcept {
+  guarded([&] { ++ws.part<guard_failures>().count; });
 }
 
 // Copies a formatted text into out; on failure out is left empty.
