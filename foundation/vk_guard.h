@@ -32,15 +32,13 @@ struct guard_failures {
 // Runs f and returns its result; when f throws, runs on_failure (which must
 // not throw) and returns the failure result: false for bool, a
 // value-initialised R otherwise, or what on_failure returns when it returns
-// something. With failures, a failure is also counted there.
+// something.
 template <class F, class OnFailure>
-auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
-    -> std::invoke_result_t<F&> {
+auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
   using R = std::invoke_result_t<F&>;
   try {
     return f();
   } catch (...) {
-    if (failures) ++failures->count;
     if constexpr (std::is_void_v<R>) {
       on_failure();
     } else if constexpr (std::is_convertible_v<std::invoke_result_t<OnFailure&>, R> &&
@@ -53,19 +51,19 @@ auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
   }
 }
 
-template <class F, class OnFailure>
-auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
-  return guarded(nullptr, std::forward<F>(f), std::forward<OnFailure>(on_failure));
-}
-
 template <class F>
 auto guarded(F&& f) noexcept -> std::invoke_result_t<F&> {
-  return guarded(nullptr, std::forward<F>(f), [] {});
+  return guarded(std::forward<F>(f), [] {});
 }
 
-template <class F>
-auto guarded(guard_failures& failures, F&& f) noexcept -> std::invoke_result_t<F&> {
-  return guarded(&failures, std::forward<F>(f), [] {});
+// The same, a failure also counted in failures (when not null).
+template <class F, class OnFailure>
+auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
+    -> std::invoke_result_t<F&> {
+  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
+    if (failures) ++failures->count;
+    return on_failure();
+  });
 }
 
 // Counts a failure in the run's workspace, for the caller that watches it

@@ -187,13 +187,6 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
 // neither moves it nor allocates. The spares keep what their records held
 // until they are reset for reuse, never more nodes than k_spare_limit.
 constexpr size_t k_spare_limit = 1024;
-struct spare_records {
-  std::vector<record_node> nodes;
-};
-// Null when even the list cannot be made: nodes are then made and freed.
-std::vector<record_node>* spare_nodes(const cmd_params& options) {
-  return guarded([&] { return &options.work().part<spare_records>().nodes; });
-}
 
 // The label of a carved link at offset, into out (its room kept).
 void assign_carved_label(std::string& out, uint64_t offset, const std::string& fallback) {
@@ -426,12 +419,12 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
 }
 
 void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_params& options) {
-  std::vector<record_node>* const list = spare_nodes(options);
-  if (!list) {
+  record_spares* const made = spares_of(options);
+  if (!made) {
     records.clear();
     return;
   }
-  std::vector<record_node>& spares = *list;
+  std::vector<record_node>& spares = made->nodes;
   const size_t room = k_spare_limit - std::min(spares.size(), k_spare_limit);
   const size_t keep = std::min(records.size(), room);
   // Out of memory for the list, the nodes are simply freed.
@@ -443,8 +436,12 @@ void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_para
   records.clear();
 }
 
-record_node spare_record_node(const cmd_params& options) {
-  std::vector<record_node>* const spares = spare_nodes(options);
+record_spares* spares_of(const cmd_params& options) {
+  return guarded([&] { return &options.work().part<record_spares>(); });
+}
+
+record_node spare_record_node(record_spares* made) {
+  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
   if (!spares || spares->empty()) {
     std::multimap<int64_t, lnk_record> one;
     one.emplace(std::piecewise_construct, std::forward_as_tuple(0), std::forward_as_tuple());
@@ -456,8 +453,8 @@ record_node spare_record_node(const cmd_params& options) {
   return node;
 }
 
-void return_spare_node(record_node&& node, const cmd_params& options) {
-  std::vector<record_node>* const spares = spare_nodes(options);
+void return_spare_node(record_node&& node, record_spares* made) {
+  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
   if (spares && !node.empty() && spares->size() < k_spare_limit)
     guarded([&] {
       spares->push_back(std::move(node));
