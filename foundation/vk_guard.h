@@ -17,14 +17,17 @@
 #include <type_traits>
 #include <utility>
 
+#include "foundation/vk_workspace.h"
+
 namespace vk {
 
-// The failures guarded() has turned into results on this thread: a caller
-// that must say what was lost compares the count before and after a call.
-inline uint64_t& guarded_failures() noexcept {
-  thread_local uint64_t count = 0;
-  return count;
-}
+// A count of the failures that guarded calls turned into results: a caller
+// that must say what was lost hands it to the calls it watches (or keeps it
+// where they find it, as a part of the run's workspace) and compares it
+// before and after.
+struct guard_failures {
+  uint64_t count = 0;
+};
 
 // Runs f and returns its result; when f throws, runs on_failure (which must
 // not throw) and returns the failure result: false for bool, a
@@ -36,7 +39,6 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
   try {
     return f();
   } catch (...) {
-    ++guarded_failures();
     if constexpr (std::is_void_v<R>) {
       on_failure();
     } else if constexpr (std::is_convertible_v<std::invoke_result_t<OnFailure&>, R> &&
@@ -52,6 +54,22 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
 template <class F>
 auto guarded(F&& f) noexcept -> std::invoke_result_t<F&> {
   return guarded(std::forward<F>(f), [] {});
+}
+
+// The same, a failure also counted in failures (when not null).
+template <class F, class OnFailure>
+auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
+    -> std::invoke_result_t<F&> {
+  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
+    if (failures) ++failures->count;
+    return on_failure();
+  });
+}
+
+// Counts a failure in the run's workspace, for the caller that watches it
+// there (nothing when even that fails). For an on_failure.
+inline void count_guard_failure(workspace& ws) noexcept {
+  guarded([&] { ++ws.part<guard_failures>().count; });
 }
 
 // Copies a formatted text into out; on failure out is left empty.

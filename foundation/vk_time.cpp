@@ -475,6 +475,7 @@ struct zone_cache {
 };
 
 zone_cache& settled_zone() {
+  // A cache of constant data: the zone setting's offset, settled once a thread.
   thread_local zone_cache cache;
   return cache;
 }

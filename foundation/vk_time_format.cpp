@@ -183,6 +183,7 @@ class locale_date_writer {
 
 bool localised_date(const time& t, std::string& date) {
   return vk::guarded([&] {
+    // A cache of constant data: the locale's date form, made once a thread.
     thread_local locale_date_writer writer;
     return writer.write(t, date);
   });
@@ -625,13 +626,18 @@ filetime_shape shape_of(const time_format_descriptor& given) {
 // The shapes of the two layouts last asked for: a run keeps one layout, and
 // its rows show some times without sub-seconds.
 filetime_shape& shape_for(const time_format_descriptor& d) {
-  thread_local filetime_shape shapes[2];
-  thread_local uint8_t next = 0;
+  struct kept_shapes {
+    filetime_shape shapes[2];
+    uint8_t next = 0;
+  };
+  // A cache of constant data: each shape is what its layout key alone gives.
+  thread_local kept_shapes kept;
+  filetime_shape* const shapes = kept.shapes;
   const uint32_t key = d.as_u32();
   if (shapes[0].made && shapes[0].key == key) return shapes[0];
   if (shapes[1].made && shapes[1].key == key) return shapes[1];
-  filetime_shape& s = shapes[next];
-  next ^= 1;
+  filetime_shape& s = shapes[kept.next];
+  kept.next ^= 1;
   s = shape_of(d);
   return s;
 }

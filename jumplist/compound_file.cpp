@@ -719,6 +719,7 @@ bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& 
                       uint64_t& first_offset, const uint8_t* image, size_t size,
                       const std::vector<uint64_t>& sectors) {
   return guarded(
+      &reader.m_failures,
       [&] { return fat_sectors_into(reader, out, first_offset, byte_view(image, size), sectors); },
       [&] { out.clear(); });
 }
@@ -876,6 +877,7 @@ bool stream_bytes(const compound_file_reader& reader, std::string_view name, con
   out = byte_view();
   first_offset = 0;
   return guarded(
+      &reader.m_failures,
       [&] {
         const cfb_dir_entry* entry = entry_named(reader, name);
         if (!entry) return false;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 #include "jumplist/cfb_layout.h"
 
 namespace vk {
@@ -224,6 +225,9 @@ struct compound_file_reader {
   // Scratch of the stream readers: a chain walked for one read, kept so that
   // reading stream after stream allocates nothing.
   mutable std::vector<uint64_t> m_chain_scratch;
+  // Stream copies that memory ran out for (stream_bytes, read_fat_sectors):
+  // a caller that must say what was lost compares the count before and after.
+  mutable guard_failures m_failures;
 
   compound_file_reader();
 };

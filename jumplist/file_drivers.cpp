@@ -79,9 +79,14 @@ struct driver_workspace {
   static constexpr size_t k_keep_image = size_t{64} << 20;
 };
 
-driver_workspace& driver_scratch() {
-  thread_local driver_workspace w;
-  return w;
+driver_workspace& driver_scratch(const lnk::useropts& options) {
+  return options.work().part<driver_workspace>();
+}
+
+// The memory failures that lose a link or part of it: the stream copies'
+// (counted by the reader) and the parses' (counted in the workspace).
+uint64_t lost_to_memory(const compound_file_reader& reader, const guard_failures& parses) {
+  return reader.m_failures.count + parses.count;
 }
 
 // The workspace's file closed on every way out of a driver.
@@ -217,7 +222,7 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   options.m_failure_detail.clear();
   options.m_notes.clear();
   if (path.empty()) return fail(options, failure::cannot_open, std::strerror(ENOENT));
-  driver_workspace& w = driver_scratch();
+  driver_workspace& w = driver_scratch(options);
   w.begin();
   file_done done{w};
   if (!read_head(w, path, options))
@@ -284,6 +289,7 @@ struct automatic_list {
   driver_workspace& w;
   vesk_options& options;
   const compound_file_reader& reader;
+  const guard_failures& parse_failures;
   byte_view image;
   destlist_walker destlist;
   destlist_entry entry;
@@ -305,7 +311,7 @@ struct automatic_list {
     first_offset = 0;
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
-    const uint64_t failures = guarded_failures();
+    const uint64_t failures = lost_to_memory(reader, parse_failures);
     const bool found = stream_bytes(reader, hex_name(number, name), image.data(), image.size(),
                                     w.m_scratch, stream, dir_entry, first_offset);
     // The stream is cut to its declared size or to the sectors it has,
@@ -330,7 +336,7 @@ struct automatic_list {
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
-    if (guarded_failures() != failures)
+    if (lost_to_memory(reader, parse_failures) != failures)
       options.m_notes.add("link", 0, "not read in full: out of memory", hex_name(number, name));
     return found;
   }
@@ -373,7 +379,7 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
   if (free_space_records) free_space_records->clear();
-  recycle_records(options.m_records);
+  recycle_records(options.m_records, options);
   if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
   const uint64_t size = w.m_file.stored_size();
   if (size >= k_max_image_size) return fail(options, failure::damaged, "4 GiB or larger");
@@ -393,7 +399,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
+  const guard_failures& parse_failures = options.work().part<guard_failures>();
+  automatic_list list{w, options, reader, parse_failures, byte_view(image, image_size), {}, {}};
   if (stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
                    first_offset)) {
     if (!list.destlist.start(destlist.data(), destlist.size()))
@@ -413,7 +420,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   // Only the free-space search asks where the streams start.
   std::vector<uint64_t> stream_starts;
   // Each record is parsed straight into a spare node of the record map.
-  record_slot slot;
+  record_slot slot(options);
   auto take = [&](const link_source& source) {
     lnk_record& record = slot.next();
     const bool found = list.read_link(record, source, position, true, first_offset);
@@ -487,7 +494,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
   }
   report_stored(out, options, false);
-  recycle_records(options.m_records);
+  recycle_records(options.m_records, options);
   if (options.m_slack) {
     std::sort(stream_starts.begin(), stream_starts.end());
     stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()),
@@ -508,9 +515,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records) {
   free_space_records.clear();
-  recycle_records(options.m_records);
+  recycle_records(options.m_records, options);
   if (path.empty()) return false;
-  driver_workspace& w = driver_scratch();
+  driver_workspace& w = driver_scratch(options);
   w.begin();
   file_done done{w};
   return read_head(w, path, options) && automatic_road(out, options, &free_space_records, w);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
-#include <optional>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -183,15 +182,11 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
   return data;
 }
 
-// Nodes of emptied record multimaps, kept for the next records: a record is
-// parsed straight into a node, so storing it neither moves it nor allocates.
-// The spares keep what their records held until they are reset for reuse,
-// never more nodes than k_spare_limit.
+// Nodes of emptied record multimaps, kept in the run's workspace for the
+// next records: a record is parsed straight into a node, so storing it
+// neither moves it nor allocates. The spares keep what their records held
+// until they are reset for reuse, never more nodes than k_spare_limit.
 constexpr size_t k_spare_limit = 1024;
-std::vector<record_node>& spare_nodes() {
-  thread_local std::vector<record_node> spares;
-  return spares;
-}
 
 // The label of a carved link at offset, into out (its room kept).
 void assign_carved_label(std::string& out, uint64_t offset, const std::string& fallback) {
@@ -234,11 +229,11 @@ class carve_ledger {
     m_embedded.push_back(ref);
   }
   // Counts a stored record; past the budget the stored ones are let go.
-  void held(const lnk_record& record, std::multimap<int64_t, lnk_record>& records) {
+  void held(const lnk_record& record, lnk::useropts& options) {
     m_held += stored_record_bytes(record);
     if (m_held <= g_record_budget) return;
     m_overflow = true;
-    recycle_records(records);
+    recycle_records(options.m_records, options);
   }
   bool overflow() const { return m_overflow; }
   // Empty for the next file; the lists keep their first room.
@@ -303,7 +298,7 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     if (c.ledger->overflow()) return;
   }
   compact_lnk_record(record, options.m_idlist_times);
-  if (c.ledger) c.ledger->held(record, options.m_records);
+  if (c.ledger) c.ledger->held(record, options);
   if (c.ledger && c.ledger->overflow()) return;
   slot.store(options.m_records, key);
 }
@@ -353,7 +348,7 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
   embedded_runs e;
   if (!load_embedded_runs(e, image, size)) return false;
   bool found = false;
-  record_slot slot;
+  record_slot slot(c.options);
   for (uint8_t r = 0; r < 2; ++r) {
     const std::vector<uint64_t>& hits = e.hits[r];
     for (size_t i = 0; i < hits.size(); ++i) {
@@ -423,8 +418,13 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
   return scan_fileio_for_lnk(out, file, options, carved);
 }
 
-void recycle_records(std::multimap<int64_t, lnk_record>& records) {
-  std::vector<record_node>& spares = spare_nodes();
+void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_params& options) {
+  record_spares* const made = spares_of(options);
+  if (!made) {
+    records.clear();
+    return;
+  }
+  std::vector<record_node>& spares = made->nodes;
   const size_t room = k_spare_limit - std::min(spares.size(), k_spare_limit);
   const size_t keep = std::min(records.size(), room);
   // Out of memory for the list, the nodes are simply freed.
@@ -436,24 +436,28 @@ void recycle_records(std::multimap<int64_t, lnk_record>& records) {
   records.clear();
 }
 
-record_node spare_record_node() {
-  std::vector<record_node>& spares = spare_nodes();
-  if (spares.empty()) {
+record_spares* spares_of(const cmd_params& options) {
+  return guarded([&] { return &options.work().part<record_spares>(); });
+}
+
+record_node spare_record_node(record_spares* made) {
+  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
+  if (!spares || spares->empty()) {
     std::multimap<int64_t, lnk_record> one;
     one.emplace(std::piecewise_construct, std::forward_as_tuple(0), std::forward_as_tuple());
     return one.extract(one.begin());
   }
-  record_node node = std::move(spares.back());
-  spares.pop_back();
+  record_node node = std::move(spares->back());
+  spares->pop_back();
   reset_lnk_record(node.mapped());
   return node;
 }
 
-void return_spare_node(record_node&& node) {
-  std::vector<record_node>& spares = spare_nodes();
-  if (!node.empty() && spares.size() < k_spare_limit)
+void return_spare_node(record_node&& node, record_spares* made) {
+  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
+  if (spares && !node.empty() && spares->size() < k_spare_limit)
     guarded([&] {
-      spares.push_back(std::move(node));
+      spares->push_back(std::move(node));
       return true;
     });
 }
@@ -479,7 +483,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   uint64_t o = 0;
   const bool ran = guarded([&] {
     file_window window(source, size);
-    record_slot slot;
+    record_slot slot(options);
     uint64_t chunks = 0;
     int64_t last_percent = -1;
     while (o < size - lnk_header_size) {
@@ -571,7 +575,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
   std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
                    [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
   file_window window(source, size);
-  record_slot slot;
+  record_slot slot(options);
   embedded_runs runs;
   uint64_t runs_at = UINT64_MAX;
   size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
@@ -656,12 +660,12 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
     source.size = bytes.size();
   }
   options.m_store_records = true;
-  recycle_records(options.m_records);
-  // The ledger's lists take their first room when made, once a thread: a
-  // file costs no allocation for them.
-  thread_local std::optional<carve_ledger> made;
-  if (!made && !guarded([&] {
-        made.emplace();
+  recycle_records(options.m_records, options);
+  // The ledger's lists take their first room when made, once a run (in its
+  // workspace): a file costs no allocation for them.
+  carve_ledger* made = nullptr;
+  if (!guarded([&] {
+        made = &options.work().part<carve_ledger>();
         return true;
       })) {
     options.m_notes.add("link scan", 0, "out of memory; the file was not scanned past here");

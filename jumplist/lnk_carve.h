@@ -8,6 +8,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_bytes.h"
@@ -48,30 +49,37 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
 // Sets the record budget of carve_and_report (tests only).
 void set_carve_record_budget_for_test(size_t bytes);
 
-// Empties a record multimap, keeping its nodes (records and all) for reuse:
-// the scanner and the drivers parse each link straight into a spare node.
+// Empties a record multimap, keeping its nodes (records and all) for reuse
+// in the settings' workspace: the scanner and the drivers parse each link
+// straight into a spare node.
 using record_node = std::multimap<int64_t, lnk_record>::node_type;
-void recycle_records(std::multimap<int64_t, lnk_record>& records);
+void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_params& options);
+// The spare nodes of the settings' workspace; null when even their list
+// cannot be made (nodes are then made and freed).
+struct record_spares {
+  std::vector<record_node> nodes;
+};
+record_spares* spares_of(const cmd_params& options);
 // A spare node with its record reset (a new one when none is spare).
-record_node spare_record_node();
+record_node spare_record_node(record_spares* spares);
 // Gives a node taken with spare_record_node back unused.
-void return_spare_node(record_node&& node);
+void return_spare_node(record_node&& node, record_spares* spares);
 
 // The working record of a road, held in a map node: reset for each link,
 // stored into a record map with its node (no move, no allocation), and the
 // node given back to the spares when the road ends without storing it.
 class record_slot {
  public:
-  record_slot() = default;
+  explicit record_slot(const cmd_params& options) : m_spares(spares_of(options)) {}
   record_slot(const record_slot&) = delete;
   record_slot& operator=(const record_slot&) = delete;
   ~record_slot() {
-    if (!m_node.empty()) return_spare_node(std::move(m_node));
+    if (!m_node.empty()) return_spare_node(std::move(m_node), m_spares);
   }
   // The record, reset for the next link.
   lnk_record& next() {
     if (m_node.empty())
-      m_node = spare_record_node();
+      m_node = spare_record_node(m_spares);
     else
       reset_lnk_record(m_node.mapped());
     return m_node.mapped();
@@ -84,6 +92,7 @@ class record_slot {
   }
 
  private:
+  record_spares* m_spares;
   record_node m_node;
 };
 

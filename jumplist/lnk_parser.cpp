@@ -289,7 +289,8 @@ bool is_lnk_header(const uint8_t* p, size_t size) {
 
 bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
                bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
-  return guarded([&] { return parse_body(record, data, size, opts, carved, file_offset, dump); });
+  return guarded([&] { return parse_body(record, data, size, opts, carved, file_offset, dump); },
+                 [&] { count_guard_failure(opts.work()); });
 }
 
 std::string network_net_name(byte_view link) {

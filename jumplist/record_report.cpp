@@ -258,8 +258,7 @@ struct file_time_lines {
   std::string text;
 };
 
-const std::string& source_time_lines(const lnk::useropts& o) {
-  thread_local file_time_lines cache;
+const std::string& source_time_lines(file_time_lines& cache, const lnk::useropts& o) {
   const uint64_t ticks[3] = {o.m_source_modify_time, o.m_source_access_time,
                              o.m_source_change_time};
   const uint32_t layout = o.m_time_settings.m_descriptor.as_u32();
@@ -297,8 +296,19 @@ struct kept_text {
   std::string_view view() const { return {text, size}; }
 };
 
+// What the report keeps from record to record in the run's workspace: the
+// texts that mostly repeat, the block buffer and the values of the other
+// forms, each keeping its room.
+struct report_scratch {
+  file_time_lines source_times;
+  kept_text<k_link_flags_names_room> flags;
+  kept_text<file_attributes_text_room(2)> attributes;
+  std::string block;
+  record_values values;
+};
+
 // The labelled block of one record, built whole in w.
-void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
+void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const lnk::useropts& o,
                 const std::array<uint64_t, 3>& target) {
   const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
   const bool hex = o.m_hex_numbers != 0;
@@ -326,20 +336,20 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
     }
   }
-  w.put(source_time_lines(o));
+  w.put(source_time_lines(s.source_times, o));
   if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
     number_line(w, "MFT Entry:                ", r.m_target_mft_entry, hex, 8);
     number_line(w, "MFT Sequence#:            ", r.m_target_mft_seq, hex, 4);
   }
   const lnk_header& h = r.m_header;
   {
-    thread_local kept_text<k_link_flags_names_room> flags;
+    kept_text<k_link_flags_names_room>& flags = s.flags;
     if (!flags.holds(h.m_lnk_flags))
       flags.keep(h.m_lnk_flags, put_link_flags_names(flags.text, h.m_lnk_flags));
     line(w, "Target flags:             ", flags.view());
   }
   if (h.m_file_attributes) {
-    thread_local kept_text<file_attributes_text_room(2)> attributes;
+    kept_text<file_attributes_text_room(2)>& attributes = s.attributes;
     if (!attributes.holds(h.m_file_attributes))
       attributes.keep(h.m_file_attributes,
                       put_file_attributes_text(attributes.text, h.m_file_attributes, "; "));
@@ -430,11 +440,12 @@ void text_block(block_writer& w, const lnk_record& r, const lnk::useropts& o,
   }
 }
 
-void write_text_block(std::ostream& out, const lnk_record& r, const lnk::useropts& o) {
+void write_text_block(std::ostream& out, report_scratch& s, const lnk_record& r,
+                      const lnk::useropts& o) {
   // The buffer serves every record and keeps its room.
-  thread_local std::string block;
+  std::string& block = s.block;
   block_writer w(block, uni::direct_output(out));
-  text_block(w, r, o, record_target_times(r));
+  text_block(w, s, r, o, record_target_times(r));
   if (o.m_idlist_times) {
     w.flush_to(out);
     idlist_breakout(out, r, o);
@@ -547,13 +558,18 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   // the row.
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
     register_record_columns(out, options);
+  report_scratch* const scratch = guarded([&] { return &options.work().part<report_scratch>(); });
+  if (!scratch) {
+    count_guard_failure(options.work());
+    return false;
+  }
   // The labelled block derives what it shows as it writes.
   if (!(options.m_bodyfile || options.m_csvl2t || options.m_csv)) {
-    write_text_block(out, record, options);
+    write_text_block(out, *scratch, record, options);
     return true;
   }
   // One set of values for every record: its texts keep their room.
-  thread_local record_values values;
+  record_values& values = scratch->values;
   values.m_target_times = record_target_times(record);
   values.m_appid_text.clear();
   append_record_appid_text(values.m_appid_text, options);

@@ -191,13 +191,13 @@ bool same_text(std::string_view a, std::string_view b) {
 // Where each column landed among the registered titles. Worked out once per
 // column list (once per header), not per record: a record only checks that
 // the titles are still those the map was made from.
-const column_map& column_positions(const std::vector<vk_variant_lite>& columns) {
-  struct cached {
-    bool made = false;
-    std::vector<std::string> titles;
-    column_map at{};
-  };
-  thread_local cached c;
+struct column_cache {
+  bool made = false;
+  std::vector<std::string> titles;
+  column_map at{};
+};
+
+const column_map& column_positions(column_cache& c, const std::vector<vk_variant_lite>& columns) {
   const size_t count = columns.size();
   bool same = c.made && c.titles.size() == count;
   for (size_t i = 0; same && i < count; ++i) same = same_text(c.titles[i], columns[i].m_text);
@@ -248,7 +248,19 @@ static_assert(days_since_1601(1970, 1, 1) * k_ticks_per_day == k_unix_epoch_tick
 // Times before this are laid out in full by their day and clock alone.
 constexpr uint64_t k_ticks_3001 = days_since_1601(3001, 1, 1) * k_ticks_per_day;
 
-// Kept from record to record: a row allocates only while these grow.
+// What each column of the registered list shows, by position: worked out
+// once per registered list (a list made elsewhere is read by its titles on
+// each record).
+struct row_plan {
+  uint32_t stamp = 0;
+  const void* list = nullptr;
+  size_t size = 0;
+  std::vector<uint8_t> ids;    // the column_id at each position, c_count for none
+  std::vector<uint8_t> split;  // 1 where a date column has its time column after it
+};
+
+// Kept from record to record in the run's workspace: a row allocates only
+// while these grow.
 struct row_buffers {
   std::vector<row_cell> cells;
   std::string scratch;  // the texts built for this record
@@ -268,11 +280,20 @@ struct row_buffers {
   std::string attributes;
   uint32_t attribute_mask = 0;
   bool attributes_made = false;
+  column_cache columns;
+  row_plan plan;
+  std::string spare;  // a text whose line ends are shown
 };
 
-row_buffers& buffers() {
-  thread_local row_buffers b;
-  return b;
+row_buffers& buffers(const lnk::useropts& o) {
+  return o.work().part<row_buffers>();
+}
+
+// Runs a row writer; one that memory stopped is counted in the workspace,
+// where a road that must say what it lost looks.
+template <class F>
+void guarded_row(const lnk::useropts& o, F&& write) {
+  vk::guarded(write, [&] { count_guard_failure(o.work()); });
 }
 
 // A column wider than this is a caller's mistake, not a layout (as for the
@@ -304,7 +325,7 @@ inline void replace_from(char* text, size_t size, char from, char to) {
 class row_filler {
  public:
   row_filler(const lnk::useropts& o, row_buffers& b)
-      : m_columns(o.m_columns), m_at(column_positions(o.m_columns)), m_b(b) {
+      : m_columns(o.m_columns), m_at(column_positions(b.columns, o.m_columns)), m_b(b) {
     const size_t n =
         m_columns.size() <= static_cast<size_t>(k_max_row_cells) ? m_columns.size() : 0;
     // All cells empty: the zero bytes of a row_cell are its empty state.
@@ -553,24 +574,13 @@ void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_valu
   }
 }
 
-// What each column of the registered list shows, by position: worked out
-// once per registered list (a list made elsewhere is read by its titles on
-// each record).
-struct row_plan {
-  uint32_t stamp = 0;
-  const void* list = nullptr;
-  size_t size = 0;
-  std::vector<uint8_t> ids;    // the column_id at each position, c_count for none
-  std::vector<uint8_t> split;  // 1 where a date column has its time column after it
-};
-
-const row_plan& plan_for(const lnk::useropts& o) {
-  thread_local row_plan p;
+const row_plan& plan_for(row_buffers& b, const lnk::useropts& o) {
+  row_plan& p = b.plan;
   const std::vector<vk_variant_lite>& columns = o.m_columns;
   if (o.m_columns_stamp != 0 && p.stamp == o.m_columns_stamp && p.list == columns.data() &&
       p.size == columns.size())
     return p;
-  const column_map& at = column_positions(columns);
+  const column_map& at = column_positions(b.columns, columns);
   const size_t n = columns.size() <= static_cast<size_t>(k_max_row_cells) ? columns.size() : 0;
   p.ids.assign(n, static_cast<uint8_t>(c_count));
   p.split.assign(n, 0);
@@ -965,13 +975,12 @@ class row_line {
 // With show, each text shows its line ends as the line's own texts do;
 // without, the texts are only replaced in (for a record without line ends,
 // the same line).
-void l2t_tail(line_sink& tail, const lnk_record& r, const lnk::useropts& o, const record_values& v,
-              bool show) {
+void l2t_tail(line_sink& tail, std::string& spare, const lnk_record& r, const lnk::useropts& o,
+              const record_values& v, bool show) {
   const std::string& d = o.m_separator;
   const char from = o.m_replacement_char ? o.m_replace_char : 0;
   const char to = o.m_replacement_char;
   const std::string& source = shown_source_text(o);
-  thread_local std::string spare;
   auto shown = [&](std::string_view text) {
     spare.assign(text);
     show_line_ends(spare);
@@ -1132,10 +1141,10 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const 
     write_record_row_as_table(out, r, o, v);
     return;
   }
-  vk::guarded([&] {
-    row_buffers& b = buffers();
+  guarded_row(o, [&] {
+    row_buffers& b = buffers(o);
     if (o.m_header_pending) write_table_header(out, o);
-    const row_plan& plan = plan_for(o);
+    const row_plan& plan = plan_for(b, o);
     if (plan.ids.empty()) return;
     const std::string_view line = row_line(r, o, v, b).write(plan);
     if (line.empty()) {
@@ -1150,8 +1159,8 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const 
 
 void write_record_row_as_table(std::ostream& out, lnk_record& r, lnk::useropts& o,
                                const record_values& v) {
-  vk::guarded([&] {
-    row_buffers& b = buffers();
+  guarded_row(o, [&] {
+    row_buffers& b = buffers(o);
     fill_row(b, r, o, v);
     table_row row = as_table_row(b, o);
     output_table_row(out, row, o);
@@ -1160,7 +1169,7 @@ void write_record_row_as_table(std::ostream& out, lnk_record& r, lnk::useropts& 
 
 void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
                       const record_values& v) {
-  vk::guarded([&] {
+  guarded_row(o, [&] {
     if (o.m_header_pending) {
       o.m_header_pending = 0;
       write_l2t_header(out, o.m_separator, false, o.m_pair_datetime != 0);
@@ -1173,7 +1182,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const uint64_t raw[4] = {v.m_target_times[0], v.m_target_times[1], r.m_mru_time,
                              v.m_target_times[2]};
     const time_format_descriptor& layout = o.m_time_settings.m_descriptor;
-    row_buffers& b = buffers();
+    row_buffers& b = buffers(o);
     // Copied: the next time's texts take the room of the last.
     filetime_texts texts[4];
     bool valid[4];
@@ -1200,10 +1209,10 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
 
     // Everything after the type column is the same on each line.
     line_sink tail(b.scratch);
-    l2t_tail(tail, r, o, v, false);
+    l2t_tail(tail, b.spare, r, o, v, false);
     if (has_line_end(tail.text())) {
       tail.truncate(0);
-      l2t_tail(tail, r, o, v, true);
+      l2t_tail(tail, b.spare, r, o, v, true);
     }
     if (o.m_row_line_break) tail.put('\n');
 
@@ -1255,13 +1264,13 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
 
 void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts& o,
                            const record_values& v) {
-  vk::guarded([&] {
+  guarded_row(o, [&] {
     if (o.m_header_pending) {
       o.m_header_pending = 0;
       write_bodyfile_header(out);
       out.put('\n');
     }
-    row_buffers& b = buffers();
+    row_buffers& b = buffers(o);
     line_sink line(b.line);
     line.put("0|");
     const size_t start = line.size();

@@ -168,17 +168,20 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     if (parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options, true, 0))
       hand_over(slack_label, at);
   };
+  // Memory that runs out in a candidate's sector copy (counted by the
+  // reader) or its parse (counted in the workspace) is said, never silent.
+  const guard_failures& parses = options.work().part<guard_failures>();
+  auto lost_to_memory = [&] { return reader.m_failures.count + parses.count; };
   for (;;) {
     const uint64_t u = unalloc.peek(), s = slack.peek();
     if (u == k_none && s == k_none) break;
     reset_lnk_record(record);
-    // Memory that runs out in a candidate's parse is said, never silent.
-    const uint64_t failures = guarded_failures();
+    const uint64_t failures = lost_to_memory();
     if (u <= s)
       read_unalloc_hit(u);
     else
       read_slack_hit();
-    if (guarded_failures() != failures)
+    if (lost_to_memory() != failures)
       options.m_notes.add("free-space link", std::min(u, s), "not read in full: out of memory");
   }
 }

@@ -61,19 +61,22 @@ bool plain_ascii(std::string_view text) {
          text.size();
 }
 
+// The shown text of the last source path, kept in the run's workspace.
+struct source_text_cache {
+  std::string path, text;
+  bool made = false;
+};
+
 }  // namespace
 
 // The source path as the reports show it is the same for every record of a
 // file: a plain ASCII path shows as it stands; any other text is made once
 // and kept while the path stays (and no alias applies).
 const std::string& shown_source_text(const lnk::useropts& o) {
-  thread_local struct {
-    std::string path, text;
-    bool made = false;
-  } cache;
   const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
   // A plain ASCII path is its own text.
   if (plain && plain_ascii(o.m_source_path)) return o.m_source_path;
+  source_text_cache& cache = o.work().part<source_text_cache>();
   if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
   cache.made = false;
   cache.text.clear();

@@ -64,14 +64,17 @@ scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string
   std::ostringstream out;
   const bool ok = scan_file_for_lnk(out, tree.path("scan.bin"), options, false);
   // The scan over the same bytes in memory stores the same records, and
-  // scanning again (now into reused record nodes, and told where the first
-  // header is, as the drivers do) too.
+  // scanning again (now into the record nodes of the first scan, handed to
+  // other settings and kept after the first settings are gone, and told
+  // where the first header is, as the drivers do) too.
+  vesk_options second;
   for (int again = 0; again < 2; ++again) {
+    vesk_options first_settings;
+    vesk_options& in_memory = again == 0 ? first_settings : second;
     uint32_t first = 0;
     const uint64_t hint = again == 1 && find_lnk_signature(first, bytes.data(), bytes.size(), 1)
                               ? first
                               : k_header_not_searched;
-    vesk_options in_memory;
     in_memory.m_status_messages = 0;
     in_memory.m_store_records = true;
     in_memory.m_scan_step = 1;
@@ -86,7 +89,7 @@ scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string
                   a->second.m_name == b->second.m_name &&
                   a->second.m_local_base_path == b->second.m_local_base_path)
           << a->first;
-    recycle_records(in_memory.m_records);
+    recycle_records(in_memory.m_records, second);
   }
   return {ok, {options.m_records.begin(), options.m_records.end()}};
 }

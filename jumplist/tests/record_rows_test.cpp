@@ -592,6 +592,59 @@ TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
   }
 }
 
+// What a report keeps from record to record belongs to its settings: two
+// settings objects (other forms, paths, layouts and record values) used in
+// turn write what each writes alone, and a record parsed under settings that
+// are gone reports as any other.
+TEST(RecordRows, SettingsUsedInTurnWriteWhatEachWritesAlone) {
+  lnk_record first, second;
+  {
+    lnk::useropts gone;
+    first = entry_10(gone);
+  }
+  second = first;
+  second.m_header.m_lnk_flags ^= 0x80;  // another flags text
+  second.m_header.m_file_attributes = 0x21;
+  second.m_header.m_write_time += 86400 * k_ticks_per_second;
+  auto set_up = [](lnk::useropts& o, char form, bool a) {
+    o.m_multiline = form == 't';
+    if (a) {
+      automatic_file(o);
+      o.m_source_path = "d/Отчёт.automaticDestinations-ms";
+      o.m_date_format = "dd/mmm/yy";
+      o.m_time_format = "hh:mm:ss.xxxxxxx";
+    } else {
+      carved_file(o);
+      o.m_source_path = "e/\xff-Дом.lnk";
+      o.m_source_modify_time = k_2024_03_05_070809;
+    }
+    use_form(o, form);
+  };
+  auto alone = [&](const lnk_record& r, char form, bool a) {
+    lnk::useropts o;
+    set_up(o, form, a);
+    std::string text = report(r, o);
+    return text + report(r, o);
+  };
+  for (char fa : {'t', 'c', 'l', 'b'}) {
+    for (char fb : {'t', 'c', 'l', 'b'}) {
+      SCOPED_TRACE(std::string(1, fa) + fb);
+      const std::string alone_a = alone(first, fa, true), alone_b = alone(second, fb, false);
+      std::string a_text, b_text;
+      lnk::useropts a, b;
+      set_up(a, fa, true);
+      set_up(b, fb, false);
+      for (int i = 0; i < 2; ++i) {
+        a_text += report(first, a);
+        b_text += report(second, b);
+      }
+      EXPECT_EQ(a_text, alone_a);
+      EXPECT_EQ(b_text, alone_b);
+      EXPECT_NE(a_text, b_text);
+    }
+  }
+}
+
 // Extreme values in every field: no form reads past anything, loops or
 // splits a row.
 TEST(RecordRows, OddRecordValuesKeepEveryFormWhole) {
