@@ -78,8 +78,7 @@ class scope {
   void set_record(uint32_t record) noexcept;
   // As collect_merged_property_texts without split names over the count
   // records and the scope's flat values, as if each flat value were in its
-  // record's collection.
-  // The texts made take room from rooms.
+  // record's collection; the texts made take their room from rooms.
   void collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
                std::vector<std::string>& values, const cmd_params& settings, text_rooms& rooms);
 
