@@ -248,25 +248,42 @@ bool darwin_descriptor(byte_view block, std::string& product, std::string& featu
   return product_ok && component_ok;
 }
 
-bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
-                         uint64_t block_at) {
-  skip_item_header(block.data(), ctx);
-  const uint64_t block_offset = ctx.offset;
-  // Scratch items kept from block to block, emptied in place: they keep the
-  // room their value lists grew to. Each walk of storages is parsed into an
-  // item of its own, so that no walk's values are merged into another's;
-  // walks past the last item share it.
-  constexpr size_t k_parts = 8;
-  thread_local std::array<shell_item_record, k_parts> parts;
+// Scratch items of the run kept from block to block, emptied in place: they
+// keep the room their value lists grew to. Each walk of storages is parsed
+// into an item of its own, so that no walk's values are merged into
+// another's; walks past the last item share it.
+struct store_parts {
+  static constexpr size_t k_parts = 8;
+  std::array<shell_item_record, k_parts> parts;
   // Parts known to hold nothing but values (a new part holds none).
-  thread_local std::array<bool, k_parts> values_only = [] {
+  std::array<bool, k_parts> values_only = [] {
     std::array<bool, k_parts> all;
     all.fill(true);
     return all;
   }();
+  // The run's flat list and text rooms, found once: parts of the same
+  // workspace.
+  shown_values::list* flat = nullptr;
+  run_text_rooms* rooms = nullptr;
+};
+
+bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
+                         uint64_t block_at) {
+  skip_item_header(block.data(), ctx);
+  const uint64_t block_offset = ctx.offset;
+  constexpr size_t k_parts = store_parts::k_parts;
+  store_parts& kept = opts.work().part<store_parts>();
+  std::array<shell_item_record, k_parts>& parts = kept.parts;
+  std::array<bool, k_parts>& values_only = kept.values_only;
   size_t used = 0;
   // The single texts and times are kept flat, outside the parts.
-  shown_values::scope flat;
+  if (!kept.flat) {
+    kept.flat = &shown_values::list_of(opts);
+    kept.rooms = &opts.work().part<run_text_rooms>();
+  }
+  // The record's list texts go back to the run's rooms when it is cleared.
+  if (rec.m_text_rooms != kept.rooms->rooms) rec.m_text_rooms = kept.rooms->rooms;
+  shown_values::scope flat(*kept.flat);
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
@@ -278,8 +295,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     if (used < k_parts) {
       shell_item_record& part = parts[used++];
-      keep_property_nodes(part.properties);
-      keep_property_nodes(part.found_properties);
+      keep_property_nodes(part.properties, opts);
+      keep_property_nodes(part.found_properties, opts);
       // A part that took values only is clear once they are gone.
       if (!part.properties.empty() || !values_only[used - 1]) {
         part.clear();
@@ -299,24 +316,30 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     pos += *storage;
   }
-  flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts);
+  flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts,
+               *rec.m_text_rooms);
   return true;
 }
 
 constexpr size_t k_kept_items = 64;
 
+struct vista_items {
+  shell_item_list items;
+};
+
 bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
                        uint64_t block_at) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
-  // One list for every block of the thread: its records are parsed into
-  // again rather than built and destroyed each time. A long one is let go.
-  thread_local shell_item_list items;
+  // One list for every block of the run: its records are parsed into again
+  // rather than built and destroyed each time. A long one is let go.
+  shell_item_list& items = opts.work().part<vista_items>().items;
   struct let_go_long {
+    shell_item_list& items;
     ~let_go_long() {
       if (items.size() > k_kept_items) shell_item_list().swap(items);
     }
-  } let_go;
+  } let_go{items};
   parse_fault fault;
   const bool decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
                                     static_cast<int64_t>(block.size() - L::vista_idlist::items),

@@ -79,10 +79,10 @@ static_assert(std::is_trivially_copyable_v<lnk_record_values>);
 // Copied over a record's values: one copy, no empty record built each time.
 const lnk_record_values kEmptyValues{};
 
-// Empties the list, its texts' room left for the texts of the next link.
-void give_texts(std::vector<std::string>& list) noexcept {
+// Empties the list, its texts' room left in rooms.
+void give_texts(std::vector<std::string>& list, text_rooms& rooms) noexcept {
   if (list.empty()) return;
-  for (std::string& text : list) property_buffers::give(text);
+  for (std::string& text : list) rooms.give(text);
   list.clear();
 }
 
@@ -94,10 +94,17 @@ void clear_lnk_record(lnk_record& record) noexcept {
   static_cast<lnk_record_values&>(record) = kEmptyValues;
   text_members::clear<texts>(record);
   // The list texts' room serves the texts of the next link.
-  give_texts(record.m_idlist_details);
-  give_texts(record.m_property_keys);
-  give_texts(record.m_property_values);
-  give_texts(record.m_vista_idlist_details);
+  if (text_rooms* rooms = record.m_text_rooms.get()) {
+    give_texts(record.m_idlist_details, *rooms);
+    give_texts(record.m_property_keys, *rooms);
+    give_texts(record.m_property_values, *rooms);
+    give_texts(record.m_vista_idlist_details, *rooms);
+  } else {
+    record.m_idlist_details.clear();
+    record.m_property_keys.clear();
+    record.m_property_values.clear();
+    record.m_vista_idlist_details.clear();
+  }
   // A stored record gave its items up already: nothing to give then.
   if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();

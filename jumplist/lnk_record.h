@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -229,6 +230,9 @@ struct lnk_record_fields : lnk_record_values, lnk_record_texts {};
 
 struct lnk_record : lnk_record_fields {
   lnk_record();
+  // The run's text rooms, where the list texts' room goes when the record is
+  // cleared (null: to the heap); set by the parse.
+  std::shared_ptr<text_rooms> m_text_rooms;
 };
 
 // Keeps fault in the record's list, unless the same structure and cause is

@@ -102,6 +102,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
         });
         reserve_more(keys, shown);
         reserve_more(values, shown);
+        text_rooms& rooms = rooms_of(settings.work());
         for (const placed_value& p : placed) {
           const property_value& v = *p.value;
           if (v.table_bit3 || !shown_property_vartype(v.vartype)) continue;
@@ -115,10 +116,10 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
           }
           // The table's name only: a value's own name may come from elsewhere.
           std::string key;
-          property_buffers::take(key);
+          rooms.take(key);
           append_property_key_text(key, v.key.fmtid, v.key.pid);
           std::string value;
-          property_buffers::take(value);
+          rooms.take(value);
           append_property_value_text(value, v, settings);
           // Both or neither, so that the two lists stay aligned by index.
           keys.push_back(std::move(key));

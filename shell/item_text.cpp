@@ -696,14 +696,14 @@ void append_numbered(std::string& out, const Texts& texts, View view) {
 }
 
 void spans_out(const text_workspace& ws, const std::vector<span>& spans,
-               std::vector<std::string>& details, std::string& detail_line) {
+               std::vector<std::string>& details, std::string& detail_line, text_rooms& rooms) {
   details.reserve(spans.size());
   for (const span& s : spans) {
     const std::string_view text = view_of(ws, s);
     std::string& d = details.emplace_back();
     // Room of texts dropped before (a record's details give theirs back
     // when it is cleared), rather than a heap block per detail.
-    if (text.size() > d.capacity()) property_buffers::take(d);
+    if (text.size() > d.capacity()) rooms.take(d);
     d.assign(text);
   }
   append_numbered(detail_line, spans, [&](const span& s) { return view_of(ws, s); });
@@ -725,7 +725,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
         const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
         if (!level) return false;
         path.assign(level->path);
-        spans_out(ws, level->list_details, details, detail_line);
+        spans_out(ws, level->list_details, details, detail_line, rooms_of(settings.work()));
         return !path.empty();
       },
       [&] { path.clear(); });
@@ -777,7 +777,7 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
         buffer_mark mark(ws);
         item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
         spans_out(ws, ws.levels[static_cast<size_t>(t_text_depth)].item_details, details,
-                  detail_line);
+                  detail_line, rooms_of(settings.work()));
         return !text.empty();
       },
       [&] { return !text.empty(); });

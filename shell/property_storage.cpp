@@ -112,26 +112,32 @@ bool fold_into(shell_item_record& rec, shell_item_record& part) {
   return false;
 }
 
-// The record one storage is parsed into: one per nesting level of the
-// thread, kept from storage to storage so that its lists keep their room,
-// and cleared on release. A large byte run's room is given back.
-thread_local std::vector<std::unique_ptr<shell_item_record>> t_storage_records;
-thread_local size_t t_storage_records_used = 0;
+// The records storages are parsed into: one per nesting level, kept in the
+// run's workspace from storage to storage so that their lists keep their
+// room.
+struct storage_records {
+  std::vector<std::unique_ptr<shell_item_record>> records;
+  size_t used = 0;
+  // The run's flat list, found once: a part of the same workspace.
+  shown_values::list* flat = nullptr;
+};
 
+// The record of one storage, cleared on release. A large byte run's room is
+// given back.
 class storage_record {
  public:
-  storage_record() {
-    if (t_storage_records_used == t_storage_records.size()) {
-      t_storage_records.push_back(std::make_unique<shell_item_record>());
-      t_storage_records.back()->prop_lists_unread = true;
+  explicit storage_record(storage_records& kept) : m_kept(kept) {
+    if (kept.used == kept.records.size()) {
+      kept.records.push_back(std::make_unique<shell_item_record>());
+      kept.records.back()->prop_lists_unread = true;
     }
-    m_rec = t_storage_records[t_storage_records_used++].get();
+    m_rec = kept.records[kept.used++].get();
   }
   ~storage_record() {
     if (!m_cleared) m_rec->clear();
     m_rec->prop_shown_only = false;
     if (m_rec->prop_bytes.capacity() > k_kept_bytes) std::vector<uint8_t>().swap(m_rec->prop_bytes);
-    --t_storage_records_used;
+    --m_kept.used;
   }
   storage_record(const storage_record&) = delete;
   storage_record& operator=(const storage_record&) = delete;
@@ -141,6 +147,7 @@ class storage_record {
 
  private:
   static constexpr size_t k_kept_bytes = 64 * 1024;
+  storage_records& m_kept;
   shell_item_record* m_rec;
   bool m_cleared = false;
 };
@@ -148,13 +155,13 @@ class storage_record {
 // A byte value of a storage that holds an ID list becomes the items it
 // lists, and leaves the property collection.
 void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts,
-                        const size_t* flat_mark) {
+                        shown_values::list& flat, const size_t* flat_mark) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
   const bool at_end = it == temp.properties.end();
   // The storage's flat values count as if in the collection (a text is
   // dropped as the collection's would be erased; it holds no bytes).
   const bool flat_first =
-      flat_mark && shown_values::take_flat_lower_bound(*flat_mark, k_byte_value_prefix,
+      flat_mark && shown_values::take_flat_lower_bound(flat, *flat_mark, k_byte_value_prefix,
                                                        at_end ? nullptr : &it->first,
                                                        at_end ? 0 : it->second.order);
   if (!flat_first && !at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
@@ -196,6 +203,9 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   bool result = false;
   size_t at = 0;  // the current storage, from p
   int64_t remaining = size;
+  storage_records& kept = opts.work().part<storage_records>();
+  if (!kept.flat) kept.flat = &shown_values::list_of(opts);
+  shown_values::list& flat_list = *kept.flat;
   for (;;) {
     if (!p || !is_property_storage(p + at, remaining)) {
       if (fault && p && remaining > 0)
@@ -207,20 +217,21 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     const byte_view current = all.tail(at);
-    storage_record scratch;
+    storage_record scratch(kept);
     shell_item_record& temp = scratch.get();
     temp.prop_shown_only = rec.prop_shown_only;
     // The flat values filed from here are the storage's: dropped with it
     // unless it is folded. Only records parsed for a report's lists have
     // them (and the storages within theirs).
     struct flat_values {
+      shown_values::list& list;
       bool on;
-      size_t mark = on ? shown_values::mark() : 0;
+      size_t mark = on ? shown_values::mark(list) : 0;
       bool folded = false;
       ~flat_values() {
-        if (on && !folded) shown_values::drop_from(mark);
+        if (on && !folded) shown_values::drop_from(list, mark);
       }
-    } flat{rec.prop_shown_only};
+    } flat{flat_list, rec.prop_shown_only};
     ctx.offset = base;
     const int64_t storage_size = declared_storage_size(current);
     // The walk's test above holds for current: the kind tests need not make
@@ -255,8 +266,8 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       ctx.offset = base;
       break;
     }
-    if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat.mark)))
-      take_id_list_value(temp, string_named, opts, flat.on ? &flat.mark : nullptr);
+    if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat_list, flat.mark)))
+      take_id_list_value(temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
     flat.folded = true;
     // Unknown until the fold has returned (it may throw half-way).
     const bool was_values_only = values_only && *values_only;
@@ -391,7 +402,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     parse_typed_value(tv, ctx, storage + data, size - data,
                       v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
     property_value pv(&string_named_set(), 0);
-    pv.take_room();
+    rooms_of(opts.work()).take(pv);
     pv.name = name;
     pv.name2 = std::move(name);
     pv.string_named = 1;

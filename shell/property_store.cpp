@@ -81,8 +81,80 @@ void set_lowered_key(property_value& pv) {
   assign_lowered(pv.key_text, pv.text);
 }
 
-// Counts the values filed on the thread (see property_value::order).
-thread_local uint64_t t_filing_order = 0;
+}  // namespace
+
+namespace shown_values {
+
+// One single text or time: what its key text, its value text and its place
+// among the values are made of.
+struct entry {
+  uint64_t offset = 0;
+  uint64_t order = 0;
+  uint64_t number = 0;
+  guid fmtid;
+  uint32_t pid = 0;
+  uint32_t vartype = 0;
+  uint32_t record = 0;
+  uint32_t tag = 0;  // the position key's tag of a time
+  uint8_t is_number = 0;
+  uint8_t is_filetime = 0;
+  uint8_t hidden = 0;  // the table's hidden mark
+  bool live = false;
+  bool key_made = false;
+  std::string text;
+  std::string key;  // made when two values share a place
+};
+
+// A value of collect's merge: in a collection or in the list.
+struct placed {
+  uint64_t offset;
+  uint64_t order;
+  size_t record;
+  const std::string* key;       // a collection's value: its key
+  const property_value* value;  // ... and the value; null for a flat one
+  size_t flat;                  // a flat value's index
+};
+
+// Entries past used keep their texts' room for the values filed next.
+struct list {
+  std::vector<entry> entries;
+  size_t used = 0;
+  size_t high = 0;  // entries used since the outermost scope last closed
+  bool open = false;
+  uint32_t record = 0;
+  // The merge of collect, kept for its room.
+  std::vector<placed> places;
+  property_value shown_value;
+};
+
+}  // namespace shown_values
+
+namespace {
+
+// Nodes of dropped values, kept with their texts' room (up to a bound) for
+// the values built next: their key texts then need no heap round trip.
+// A text with k_spare_room of room or more is let go (a power of two: a
+// union of rooms each below it stays below it).
+constexpr size_t k_spare_most = 64;
+constexpr size_t k_spare_room = 512;
+static_assert((k_spare_room & (k_spare_room - 1)) == 0);
+
+// What filing keeps from value to value in a run (a part of the settings'
+// workspace).
+struct property_scratch {
+  // Counts the values filed (see property_value::order).
+  uint64_t filing_order = 0;
+  std::vector<property_value_map::node_type> spare_nodes;
+  // Makes the nodes of new values.
+  property_value_map maker;
+  shown_values::list flat;
+  // The run's text rooms, found once: a part of the same workspace.
+  text_rooms* rooms = nullptr;
+};
+
+property_scratch& scratch_of(const cmd_params& opts) {
+  return opts.work().part<property_scratch>();
+}
 
 // Files the template under its key text once its text and key text are set.
 // The last record of a consumed template takes the template itself; other
@@ -91,9 +163,9 @@ thread_local uint64_t t_filing_order = 0;
 class filer {
  public:
   // node, when given, holds pv: the record filed last is that node itself.
-  filer(shell_item_record& rec, property_value& pv, bool consume,
+  filer(shell_item_record& rec, property_value& pv, bool consume, uint64_t& order,
         property_value_map::node_type* node = nullptr)
-      : m_rec(rec), m_pv(pv), m_consume(consume), m_node(node) {}
+      : m_rec(rec), m_pv(pv), m_consume(consume), m_order(order), m_node(node) {}
 
   // copied: the bytes of the input the text was made from (0 for texts
   // made here).
@@ -102,7 +174,7 @@ class filer {
     m_pv.vartype = vartype;
     m_pv.offset = offset;
     m_pv.offset2 = offset;
-    m_pv.order = ++t_filing_order;
+    m_pv.order = ++m_order;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
     if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
@@ -146,13 +218,15 @@ class filer {
   shell_item_record& m_rec;
   property_value& m_pv;
   bool m_consume;
+  uint64_t& m_order;
   property_value_map::node_type* m_node;
 };
 
 template <class Value>
 bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv, bool consume,
-                const cmd_params& opts, property_value_map::node_type* node = nullptr) {
-  filer f(rec, pv, consume, node);
+                const cmd_params& opts, uint64_t& order,
+                property_value_map::node_type* node = nullptr) {
+  filer f(rec, pv, consume, order, node);
   const bool lists = !rec.prop_lists_unread;
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
   switch (tv.kind) {
@@ -246,9 +320,9 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
 // template's own text) as store_body files the one element of a typed value;
 // the template's node moves into the collection.
 void file_single(shell_item_record& rec, const single_value& sv,
-                 property_value_map::node_type& node) {
+                 property_value_map::node_type& node, uint64_t& order) {
   property_value& pv = node.mapped();
-  filer f(rec, pv, true, &node);
+  filer f(rec, pv, true, order, &node);
   const bool lists = !rec.prop_lists_unread;
   switch (sv.kind) {
     case tv_dword:
@@ -287,23 +361,15 @@ void file_single(shell_item_record& rec, const single_value& sv,
 
 bool g_single_path = true;
 
-// Nodes of dropped values, kept with their texts' room (up to a bound) for
-// the values built next: their key texts then need no heap round trip.
-// A text with k_spare_room of room or more is let go (a power of two: a
-// union of rooms each below it stays below it).
-constexpr size_t k_spare_most = 64;
-constexpr size_t k_spare_room = 512;
-static_assert((k_spare_room & (k_spare_room - 1)) == 0);
-thread_local std::vector<property_value_map::node_type> t_spare_nodes;
-
 void trim_room(std::string& s) {
   if (s.capacity() >= k_spare_room) std::string().swap(s);
 }
 
 // A value built in a map node of its own: filed last, it moves into the
 // collection with its node instead of being copied into a new one.
-property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) {
-  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+property_value_map::node_type fresh_value_node(property_scratch& scratch, const guid* fmtid,
+                                               uint32_t pid) {
+  std::vector<property_value_map::node_type>& spare = scratch.spare_nodes;
   if (!spare.empty()) {
     property_value_map::node_type node = std::move(spare.back());
     spare.pop_back();
@@ -313,7 +379,7 @@ property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) 
     pv.key.pid = pid;
     return node;
   }
-  thread_local property_value_map maker;
+  property_value_map& maker = scratch.maker;
   maker.emplace(std::piecewise_construct, std::forward_as_tuple(),
                 std::forward_as_tuple(fmtid, pid));
   return maker.extract(maker.begin());
@@ -325,37 +391,6 @@ property_value_map::node_type fresh_value_node(const guid* fmtid, uint32_t pid) 
 
 namespace shown_values {
 namespace {
-
-// One single text or time: what its key text, its value text and its place
-// among the values are made of.
-struct entry {
-  uint64_t offset = 0;
-  uint64_t order = 0;
-  uint64_t number = 0;
-  guid fmtid;
-  uint32_t pid = 0;
-  uint32_t vartype = 0;
-  uint32_t record = 0;
-  uint32_t tag = 0;  // the position key's tag of a time
-  uint8_t is_number = 0;
-  uint8_t is_filetime = 0;
-  uint8_t hidden = 0;  // the table's hidden mark
-  bool live = false;
-  bool key_made = false;
-  std::string text;
-  std::string key;  // made when two values share a place
-};
-
-// Entries past used keep their texts' room for the values filed next.
-struct list {
-  std::vector<entry> entries;
-  size_t used = 0;
-  size_t high = 0;  // entries used since the outermost scope last closed
-  bool open = false;
-  uint32_t record = 0;
-};
-
-thread_local list t_list;
 
 // Rooms kept past a scope: a bounded number of entries, texts of moderate
 // room.
@@ -376,24 +411,20 @@ const std::string& key_of(entry& e) {
   return e.key;
 }
 
-struct placed {
-  uint64_t offset;
-  uint64_t order;
-  size_t record;
-  const std::string* key;       // a collection's value: its key
-  const property_value* value;  // ... and the value; null for a flat one
-  size_t flat;                  // a flat value's index
-};
-
 }  // namespace
 
-scope::scope() noexcept : m_start(t_list.used), m_record(t_list.record), m_open(t_list.open) {
-  t_list.open = true;
-  t_list.record = 0;
+list& list_of(const cmd_params& opts) {
+  return scratch_of(opts).flat;
+}
+
+scope::scope(list& flat) noexcept
+    : m_list(flat), m_start(flat.used), m_record(flat.record), m_open(flat.open) {
+  flat.open = true;
+  flat.record = 0;
 }
 
 scope::~scope() {
-  list& l = t_list;
+  list& l = m_list;
   l.used = m_start;
   l.record = m_record;
   l.open = m_open;
@@ -409,27 +440,25 @@ scope::~scope() {
 }
 
 void scope::set_record(uint32_t record) noexcept {
-  t_list.record = record;
+  m_list.record = record;
 }
 
-size_t mark() noexcept {
-  return t_list.used;
+size_t mark(const list& l) noexcept {
+  return l.used;
 }
 
-void drop_from(size_t at) noexcept {
-  if (t_list.used > at) t_list.used = at;
+void drop_from(list& l, size_t at) noexcept {
+  if (l.used > at) l.used = at;
 }
 
-bool any_from(size_t at) noexcept {
-  const list& l = t_list;
+bool any_from(const list& l, size_t at) noexcept {
   for (size_t i = at; i < l.used; ++i)
     if (l.entries[i].live) return true;
   return false;
 }
 
-bool take_flat_lower_bound(size_t at, std::string_view text, const std::string* collection_key,
-                           uint64_t collection_order) {
-  list& l = t_list;
+bool take_flat_lower_bound(list& l, size_t at, std::string_view text,
+                           const std::string* collection_key, uint64_t collection_order) {
   // A flat key holding text holds these digits as they stand. Without one,
   // a flat key can come first only where it does not hold text either, or
   // where the collection's key holds text but does not start with it.
@@ -463,13 +492,14 @@ bool take_flat_lower_bound(size_t at, std::string_view text, const std::string* 
 }
 
 void scope::collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
-                    std::vector<std::string>& values, const cmd_params& settings) {
+                    std::vector<std::string>& values, const cmd_params& settings,
+                    text_rooms& rooms) {
   // The lists' length up to the last pair filled whole.
   size_t filled_keys = keys.size();
   guarded(
       [&] {
-        list& l = t_list;
-        thread_local std::vector<placed> places;
+        list& l = m_list;
+        std::vector<placed>& places = l.places;
         places.clear();
         size_t shown = 0;
         // Places met in rising order need no sort (the common case: one
@@ -521,7 +551,6 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         }
         reserve_more(keys, shown);
         reserve_more(values, shown);
-        thread_local property_value shown_value;
         for (const placed& p : places) {
           const property_value* v = p.value;
           entry* e = v ? nullptr : &l.entries[p.flat];
@@ -531,8 +560,8 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
           // Filled in place; a pair left half-filled is dropped on failure.
           std::string& key = keys.emplace_back();
           std::string& value = values.emplace_back();
-          property_buffers::take(key);
-          property_buffers::take(value);
+          rooms.take(key);
+          rooms.take(value);
           if (v) {
             append_property_key_text(key, v->key.fmtid, v->key.pid);
             append_property_value_text(value, *v, settings);
@@ -541,7 +570,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
             if (e->vartype != 31) {
               // A time, shown by its number alone; a text stays a text under
               // a date key too.
-              property_value& number = shown_value;
+              property_value& number = l.shown_value;
               number.is_number = e->is_number;
               number.is_filetime = e->is_filetime;
               number.vartype = e->vartype;
@@ -565,9 +594,8 @@ namespace {
 
 // Decodes a single text or time of a record parsed only for a report's
 // lists into the flat list, charging the guard as filing it would.
-int32_t file_flat_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint16_t vartype,
-                         uint16_t pid, const guid* fmtid) {
-  list& l = t_list;
+int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const uint8_t* data,
+                         int64_t size, uint16_t vartype, uint16_t pid, const guid* fmtid) {
   if (l.used == l.entries.size()) l.entries.emplace_back();
   entry& e = l.entries[l.used];
   e.fmtid = fmtid ? *fmtid : guid();
@@ -607,7 +635,7 @@ int32_t file_flat_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint
       if (!empty_text && guard_charge(parse_guard::k_units_per_filed_record) &&
           guard_charge_filed(copied)) {
         e.offset = sv.offset;
-        e.order = ++t_filing_order;
+        e.order = ++filing_order;
         e.record = l.record;
         e.live = true;
         e.key_made = false;
@@ -629,17 +657,19 @@ void add_item_property_single_path_for_test(bool on) {
 
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
-  return guarded([&] { return store_body(rec, ctx, tv, pv, false, opts); });
+  return guarded(
+      [&] { return store_body(rec, ctx, tv, pv, false, opts, scratch_of(opts).filing_order); });
 }
 
 bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, property_value&& pv,
                       const cmd_params& opts) {
-  return guarded([&] { return store_body(rec, ctx, tv, pv, true, opts); });
+  return guarded(
+      [&] { return store_body(rec, ctx, tv, pv, true, opts, scratch_of(opts).filing_order); });
 }
 
-void keep_property_nodes(property_value_map& values) noexcept {
+void keep_property_nodes(property_value_map& values, const cmd_params& opts) noexcept {
   if (values.empty()) return;
-  std::vector<property_value_map::node_type>& spare = t_spare_nodes;
+  std::vector<property_value_map::node_type>& spare = scratch_of(opts).spare_nodes;
   if (spare.capacity() < k_spare_most) {
     try {
       spare.reserve(k_spare_most);
@@ -690,17 +720,24 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
-        if (rec.prop_shown_only && rec.prop_lists_unread && shown_values::t_list.open &&
+        property_scratch& filing = scratch_of(opts);
+        if (rec.prop_shown_only && rec.prop_lists_unread && filing.flat.open &&
             (single == tv_text || single == tv_filetime || single == tv_date))
-          return shown_values::file_flat_single(ctx, data, size, vartype, pid, fmtid);
-        property_value_map::node_type node = fresh_value_node(fmtid, pid);
+          return shown_values::file_flat_single(filing.flat, filing.filing_order, ctx, data, size,
+                                                vartype, pid, fmtid);
+        property_value_map::node_type node = fresh_value_node(filing, fmtid, pid);
         property_value& pv = node.mapped();
         // A node kept from a dropped value mostly has its texts' room already.
         constexpr auto roomless = [](const std::string& t) {
           return t.capacity() <= std::string().capacity();
         };
-        if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name)) pv.take_room();
-        if (roomless(node.key())) property_buffers::take(node.key());
+        if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name) ||
+            roomless(node.key())) {
+          if (!filing.rooms) filing.rooms = &rooms_of(opts.work());
+          text_rooms& rooms = *filing.rooms;
+          rooms.take(pv);
+          rooms.take(node.key());
+        }
         // A single value parsed for a report's lists is never asked its
         // names: its key's marks do.
         const bool found = rec.prop_shown_only && single != tv_none
@@ -717,7 +754,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           if (parse_single_value(sv, pv.text, ctx, data, size, vartype)) {
             pv.vartype = vartype & 0xFF;
             result = static_cast<int32_t>(sv.consumed);
-            if (sv.present) guarded([&] { file_single(rec, sv, node); });
+            if (sv.present) guarded([&] { file_single(rec, sv, node, filing.filing_order); });
           }
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
@@ -727,7 +764,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;
           result = static_cast<int32_t>(tv.consumed);
-          guarded([&] { return store_body(rec, ctx, tv, pv, true, opts, &node); });
+          guarded(
+              [&] { return store_body(rec, ctx, tv, pv, true, opts, filing.filing_order, &node); });
         }
         ctx.consumed = static_cast<uint32_t>(result);
         return result;

@@ -24,9 +24,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
 // Off: every value goes through parse_typed_value (for comparing the paths).
 void add_item_property_single_path_for_test(bool on);
 
-// Moves the values of the collection to this thread's spare list (as many as
-// it keeps; the rest stay), where the values parsed later take their room.
-void keep_property_nodes(property_value_map& values) noexcept;
+// Moves the values of the collection to the run's spare list (as many as it
+// keeps; the rest stay), where the values parsed later take their room.
+void keep_property_nodes(property_value_map& values, const cmd_params& opts) noexcept;
 
 // Files the elements of tv with pv (key, names, flags already set) as the
 // template; pv ends holding the last element filed. False for the kinds
@@ -56,17 +56,21 @@ bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_
                             int64_t size, const cmd_params& opts);
 
 // ---- values kept flat for a report's key and value lists ----
-// While a scope is open on the thread, the single texts and times filed into
-// scratch records parsed only for those lists (prop_shown_only with lists
-// unread) go to a flat list of the thread instead of the records'
-// collections: no key text and no map node is made for them, and the guard
-// is charged as for filing. Scopes nest; each sees the values filed while
-// it is the innermost, and drops them when it closes.
+// While a scope is open on the run's flat list, the single texts and times
+// filed into scratch records parsed only for those lists (prop_shown_only
+// with lists unread) go to that list instead of the records' collections:
+// no key text and no map node is made for them, and the guard is charged as
+// for filing. Scopes nest; each sees the values filed while it is the
+// innermost, and drops them when it closes.
 namespace shown_values {
+
+struct list;
+// The flat list of the run the settings belong to.
+list& list_of(const cmd_params& opts);
 
 class scope {
  public:
-  scope() noexcept;
+  explicit scope(list& flat) noexcept;
   ~scope();
   scope(const scope&) = delete;
   scope& operator=(const scope&) = delete;
@@ -74,29 +78,30 @@ class scope {
   void set_record(uint32_t record) noexcept;
   // As collect_merged_property_texts without split names over the count
   // records and the scope's flat values, as if each flat value were in its
-  // record's collection.
+  // record's collection; the texts made take their room from rooms.
   void collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
-               std::vector<std::string>& values, const cmd_params& settings);
+               std::vector<std::string>& values, const cmd_params& settings, text_rooms& rooms);
 
  private:
+  list& m_list;
   size_t m_start;
   uint32_t m_record;
   bool m_open;
 };
 
 // The list's length now: the values filed from here on lie past it.
-size_t mark() noexcept;
+size_t mark(const list& flat) noexcept;
 // Drops the values past mark (those of a storage that was not kept).
-void drop_from(size_t mark) noexcept;
+void drop_from(list& flat, size_t mark) noexcept;
 // True when a value past mark is kept.
-bool any_from(size_t mark) noexcept;
+bool any_from(const list& flat, size_t mark) noexcept;
 // Of the keys not below text, in a collection merged with the values past
 // mark, the first: collection_key is the collection's own first (null: none)
 // and collection_order its filing order. When a flat value's key comes
 // first, that value is dropped if its key holds text, and the result is
 // true; false when the collection's own stands.
-bool take_flat_lower_bound(size_t mark, std::string_view text, const std::string* collection_key,
-                           uint64_t collection_order);
+bool take_flat_lower_bound(list& flat, size_t mark, std::string_view text,
+                           const std::string* collection_key, uint64_t collection_order);
 
 }  // namespace shown_values
 

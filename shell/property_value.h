@@ -7,12 +7,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "foundation/vk_guid.h"
+#include "foundation/vk_workspace.h"
 
 namespace vk {
 
@@ -56,18 +56,13 @@ struct property_value {
   std::vector<uint64_t> offset_list;
   std::string pair_key_text;
   std::string pair_value_text;
-  // The thread's filing count when the value was filed: among equal keys a
+  // The run's filing count when the value was filed: among equal keys a
   // collection keeps its values in this order.
   uint64_t order = 0;
 
   // Everything empty; the key from fmtid (all zero when null) and pid.
   explicit property_value(const guid* fmtid = nullptr, uint32_t pid = 0);
   void clear();
-  // Gives the texts that have no room of their own the room of texts of
-  // values dropped before (see property_buffers).
-  void take_room() noexcept;
-  // Leaves the texts' room to values built later; the texts end empty.
-  void give_room() noexcept;
 };
 
 // The value's own type says whether it holds FILETIME ticks; the key table's
@@ -77,70 +72,39 @@ inline bool holds_filetime(const property_value& v) {
   return v.vartype == 64;
 }
 
-// Text room of dropped values: a value filed into a collection and dropped
-// with it gives its texts' heap room to a bounded list of the thread, and a
-// value being built takes it back, so that filing the same few texts per
-// item does not cost heap round trips. Only moderate rooms are kept.
-namespace property_buffers {
-inline constexpr std::size_t k_kept_most = 1024;
-inline constexpr std::size_t k_room_most = 512;
-// Room for s when s has none on the heap (empty otherwise is left as is).
-void take(std::string& s) noexcept;
-void give(std::string& s) noexcept;
-// Rooms waiting on this thread's list.
-std::size_t kept();
-}  // namespace property_buffers
+// Text room of dropped texts, a part of the run's workspace: texts let go
+// give their heap room to a bounded list, and texts being built take it
+// back, so that making the same few texts per item does not cost heap round
+// trips. Only moderate rooms are kept. The list owns the rooms it holds;
+// what a text took is the text's own.
+class text_rooms {
+ public:
+  static constexpr std::size_t k_kept_most = 1024;
+  static constexpr std::size_t k_room_most = 512;
 
-// Map nodes of the property collections come from a free list of the
-// thread: parsers file and drop a few values per item, every node is the
-// same size, and a heap round trip per node was a large share of the parse.
-// The list keeps a bounded number of nodes; the rest go back to the heap.
-namespace property_nodes {
-inline constexpr std::size_t k_kept_most = 4096;
-void* take(std::size_t size);
-void give(void* node, std::size_t size) noexcept;
-// Nodes waiting on this thread's list.
-std::size_t kept();
-}  // namespace property_nodes
+  // Room for s when s has none on the heap (empty otherwise is left as is).
+  void take(std::string& s) noexcept;
+  // Keeps s's room when it is moderate; s ends unspecified.
+  void give(std::string& s) noexcept;
+  // The value's texts that have no room of their own take some.
+  void take(property_value& v) noexcept;
+  std::size_t kept() const noexcept { return m_rooms.size(); }
 
-template <class T>
-struct property_node_allocator {
-  using value_type = T;
-  static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
-
-  property_node_allocator() noexcept = default;
-  template <class U>
-  property_node_allocator(const property_node_allocator<U>&) noexcept {}
-
-  T* allocate(std::size_t n) {
-    if (n == 1) return static_cast<T*>(property_nodes::take(sizeof(T)));
-    return std::allocator<T>().allocate(n);
-  }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (n == 1)
-      property_nodes::give(p, sizeof(T));
-    else
-      std::allocator<T>().deallocate(p, n);
-  }
-  // A dropped value's texts leave their room behind for the next values.
-  template <class U>
-  void destroy(U* p) noexcept {
-    if constexpr (requires { p->second.give_room(); }) p->second.give_room();
-    p->~U();
-  }
-  template <class U>
-  bool operator==(const property_node_allocator<U>&) const noexcept {
-    return true;
-  }
-  template <class U>
-  bool operator!=(const property_node_allocator<U>&) const noexcept {
-    return false;
-  }
+ private:
+  std::vector<std::string> m_rooms;
 };
 
+// The run's text rooms, a part of the settings' workspace. Records whose
+// texts go back to them when cleared hold them too, so that a record let go
+// after its run's settings still has them (on the run's thread).
+struct run_text_rooms {
+  std::shared_ptr<text_rooms> rooms = std::make_shared<text_rooms>();
+};
+inline text_rooms& rooms_of(workspace& work) {
+  return *work.part<run_text_rooms>().rooms;
+}
+
 // Looked up by any text (std::less<>), so no key string is built for a lookup.
-using property_value_map =
-    std::multimap<std::string, property_value, std::less<>,
-                  property_node_allocator<std::pair<const std::string, property_value>>>;
+using property_value_map = std::multimap<std::string, property_value, std::less<>>;
 
 }  // namespace vk

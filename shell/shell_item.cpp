@@ -13,8 +13,8 @@ namespace {
 
 // The pool behind take_pooled for lists: a stack per kind, fixed in size so
 // that keeping a list never allocates. Lists above the size limit are freed
-// as usual, so hostile input cannot make the pool hold much. Texts share
-// the thread's list of text room (property_buffers).
+// as usual, so hostile input cannot make the pool hold much. Texts keep
+// room of moderate size only.
 constexpr size_t k_pool_slots = 256;
 constexpr size_t k_pooled_list_max = 16;  // elements
 constexpr size_t k_new_list = 4;          // elements of a list made when the pool is empty
@@ -37,6 +37,7 @@ struct buffer_stack {
 struct buffer_pool {
   buffer_stack<std::vector<std::string>> string_lists;
   buffer_stack<std::vector<guid>> guid_lists;
+  text_rooms texts;
   // Destroyed after t_pool is reset, so its records free as usual.
   shell_item_list spare_items;
   ~buffer_pool();
@@ -58,10 +59,8 @@ buffer_pool* thread_pool() {
   return t_pool;
 }
 
-// Texts go to the one per-thread list of text room (property_buffers),
-// which keeps room of moderate size only.
-void give_text(std::string& s) {
-  property_buffers::give(s);
+void give_text(buffer_pool& pool, std::string& s) {
+  pool.texts.give(s);
 }
 
 template <class V>
@@ -85,9 +84,9 @@ shell_item_record::~shell_item_record() {
     return;  // nothing to keep, as for most records made in passing
   buffer_pool* pool = thread_pool();
   if (!pool) return;
-  for (std::string& name : guid_names) give_text(name);
-  for (std::string& line : date_texts) give_text(line);
-  give_text(long_name);
+  for (std::string& name : guid_names) give_text(*pool, name);
+  for (std::string& line : date_texts) give_text(*pool, line);
+  give_text(*pool, long_name);
   give_list(pool->string_lists, names);
   give_list(pool->string_lists, guid_names);
   give_list(pool->string_lists, date_texts);
@@ -108,7 +107,7 @@ void take_pooled_list(std::vector<guid>& list) {
 
 void take_pooled_text(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
-  property_buffers::take(text);
+  if (buffer_pool* pool = thread_pool()) pool->texts.take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
 }
 
@@ -144,8 +143,10 @@ void shell_item_record::clear() {
   guids.clear();
   if (!guid_names.empty() || !date_texts.empty()) {
     // Their texts' storage goes to the pool, as when a record is destroyed.
-    for (std::string& name : guid_names) give_text(name);
-    for (std::string& line : date_texts) give_text(line);
+    if (buffer_pool* pool = thread_pool()) {
+      for (std::string& name : guid_names) give_text(*pool, name);
+      for (std::string& line : date_texts) give_text(*pool, line);
+    }
     guid_names.clear();
     date_texts.clear();
   }

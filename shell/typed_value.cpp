@@ -17,8 +17,6 @@ void typed_value::reset() {
   dwords.clear();
   qwords.clear();
   blobs.clear();
-  // The texts' room serves the texts decoded next (see property_buffers).
-  for (std::string& text : texts) property_buffers::give(text);
   texts.clear();
 }
 
@@ -177,12 +175,8 @@ bool texts_of(value_cursor& c, uint64_t n) {
   c.out.count = static_cast<uint32_t>(n);
   for (uint64_t i = 0; i < n; ++i) {
     std::string text;
-    property_buffers::take(text);
     uint64_t at = 0;
-    if (!one(c, text, at)) {
-      property_buffers::give(text);
-      return c.done_at(i), true;
-    }
+    if (!one(c, text, at)) return c.done_at(i), true;
     c.out.offsets.push_back(at);
     c.out.texts.push_back(std::move(text));
   }

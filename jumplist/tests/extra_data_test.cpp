@@ -244,6 +244,45 @@ TEST(ExtraData, ReparsedPropertyValuesTakeNoHeapBlock) {
   EXPECT_EQ(rec.m_property_keys.size(), 3u);
 }
 
+// A run's scratch lives in its settings: settings used in turn each give
+// the same lists, and records parsed with settings let go before them still
+// clear (giving their texts' room back) and parse again. Time from Python's
+// datetime.
+TEST(ExtraData, RecordsOutliveTheirSettings) {
+  lnk_spec s;
+  s.extra_blocks = {property_store_block(
+      {storage(storage_fmtid_b725(),
+               {int_value(12, 0x1F, lpwstr_data(u"C:\\Users\\someone\\Documents\\report.docx")),
+                int_value(14, 0x40, byte_builder().u64(0x01D0000000000000).take()),
+                int_value(4, 0x1F, lpwstr_data(u"Second walk"))})})};
+  const std::vector<uint8_t> bytes = write_lnk(s);
+  const std::vector<std::string> values = {"C:\\Users\\someone\\Documents\\report.docx",
+                                           "2014-11-14 11:41:59.374 [UTC]", "Second walk"};
+  std::vector<lnk_record> records(2);
+  std::vector<std::string> keys;
+  {
+    cmd_params first, second;
+    for (int i = 0; i < 6; ++i) {
+      lnk_record& rec = records[static_cast<size_t>(i % 2)];
+      clear_lnk_record(rec);
+      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), i % 3 ? second : first, false, 0));
+      EXPECT_EQ(rec.m_property_values, values) << i;
+      if (keys.empty()) keys = rec.m_property_keys;
+      EXPECT_EQ(rec.m_property_keys, keys) << i;
+    }
+  }
+  ASSERT_EQ(keys.size(), 3u);
+  lnk_record copied = records[0];
+  for (lnk_record* rec : {&records[0], &records[1], &copied}) {
+    clear_lnk_record(*rec);
+    EXPECT_TRUE(rec->m_property_values.empty());
+    cmd_params third;
+    ASSERT_TRUE(parse_lnk(*rec, bytes.data(), bytes.size(), third, false, 0));
+    EXPECT_EQ(rec->m_property_values, values);
+    EXPECT_EQ(rec->m_property_keys, keys);
+  }
+}
+
 TEST(ExtraData, DarwinDescriptor) {
   std::array<uint32_t, 4> words{1, 2, 3, 4};
   EXPECT_TRUE(darwin_guid_decode(std::string(20, '!'), words));

@@ -638,7 +638,7 @@ TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
     vesk_test::heap::scope counted;
     const list_out o = text_of(items, s);
     const int64_t fresh = counted.allocations();
-    for (std::string& d : kept.details) property_buffers::give(d);
+    for (std::string& d : kept.details) rooms_of(s.work()).give(d);
     idlist_text(kept.path, kept.line, kept.details, kept.modified, kept.accessed, kept.created, s,
                 again);
     const int64_t reused = counted.allocations() - fresh;

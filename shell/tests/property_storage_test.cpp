@@ -298,12 +298,13 @@ TEST(PropertyStorage, ValueTypeNotKeyChoosesTheText) {
     shell_item_record rec;
     rec.prop_shown_only = flat == 1;
     std::optional<shown_values::scope> scope;
-    if (flat) scope.emplace();
+    if (flat) scope.emplace(shown_values::list_of(opts()));
     parse_ctx ctx;
     parse_property_storages(ctx, rec, in.data(), static_cast<int64_t>(in.size()), opts());
     std::vector<std::string> keys, values, parsing, primary;
+    text_rooms rooms;
     if (scope)
-      scope->collect(&rec, 1, keys, values, opts());
+      scope->collect(&rec, 1, keys, values, opts(), rooms);
     else
       collect_property_texts(rec, parsing, primary, keys, values, opts(), false);
     EXPECT_EQ(values, expected) << "flat " << flat;
@@ -371,7 +372,7 @@ TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
       std::array<shell_item_record, 3> parts;
       for (auto& part : parts) part.prop_shown_only = true;
       std::optional<shown_values::scope> scope;
-      if (flat) scope.emplace();
+      if (flat) scope.emplace(shown_values::list_of(opts()));
       for (const walk_in& w : walks) {
         if (scope) scope->set_record(w.record);
         parse_ctx ctx;
@@ -380,7 +381,8 @@ TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
                                 static_cast<int64_t>(w.bytes.size()), opts());
       }
       if (scope) {
-        scope->collect(parts.data(), parts.size(), keys[flat], values[flat], opts());
+        text_rooms rooms;
+        scope->collect(parts.data(), parts.size(), keys[flat], values[flat], opts(), rooms);
       } else {
         std::vector<std::string> parsing, primary;
         collect_merged_property_texts(parts.data(), parts.size(), parsing, primary, keys[flat],

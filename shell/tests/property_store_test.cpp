@@ -223,9 +223,9 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     }
 
     // Once warm, a value costs its texts only: the map nodes come back from
-    // the thread's list.
+    // the run's spare list.
     if (r.vartype != 0x1013) continue;
-    consumed.properties.clear();
+    keep_property_nodes(consumed.properties, opts());
     vesk_test::heap::scope counted;
     ctx.offset = 0x100;
     add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, opts());
@@ -239,7 +239,7 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     parse_ctx ctx;
     const bytes_t one{1, 0, 0, 0};
     for (int round = 0; round < 3; ++round) {
-      warm.properties.clear();
+      keep_property_nodes(warm.properties, opts());
       vesk_test::heap::scope counted;
       ctx.offset = 0x100;
       ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, opts()), 4);
@@ -250,27 +250,23 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     EXPECT_EQ(warm.properties.begin()->second.key_text, "26cbc756_00000100");
   }
 
-  // Both lists are bounded: nodes, and texts' rooms (a room too large for
-  // the list is given back to the heap).
-  {
-    property_value_map many;
-    property_value big;
-    big.text.assign(property_buffers::k_room_most + 1, 'x');
-    many.emplace("big", big);
-    for (size_t i = 0; i < property_nodes::k_kept_most + 100; ++i) {
-      auto& v = many.emplace("k", property_value())->second;
-      v.text.assign(40, 't');
-      v.key_text.assign(40, 'k');
-    }
+  // The texts' rooms are bounded: a room too large for the list goes back
+  // to the heap, and so does one past the list's length.
+  text_rooms rooms;
+  std::string big(text_rooms::k_room_most + 1, 'x');
+  rooms.give(big);
+  EXPECT_EQ(rooms.kept(), 0u);
+  for (size_t i = 0; i < text_rooms::k_kept_most + 100; ++i) {
+    std::string t(40, 't');
+    rooms.give(t);
   }
-  EXPECT_EQ(property_nodes::kept(), property_nodes::k_kept_most);
-  EXPECT_EQ(property_buffers::kept(), property_buffers::k_kept_most);
+  EXPECT_EQ(rooms.kept(), text_rooms::k_kept_most);
   property_value taker;
-  taker.take_room();
+  rooms.take(taker);
   EXPECT_TRUE(taker.text.empty());
   EXPECT_GE(taker.text.capacity(), 40u);
-  EXPECT_LE(taker.text.capacity(), property_buffers::k_room_most);
-  EXPECT_EQ(property_buffers::kept(), property_buffers::k_kept_most - 3);
+  EXPECT_LE(taker.text.capacity(), text_rooms::k_room_most);
+  EXPECT_EQ(rooms.kept(), text_rooms::k_kept_most - 3);
 }
 
 TEST(PropertyFiling, KindsWithoutValues) {
