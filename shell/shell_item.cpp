@@ -354,6 +354,12 @@ void copy_property_map(property_value_map& out, const property_value_map& src) {
 
 bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
                         std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b) {
+  return parse_beef_v5_id11(nullptr, block, available, name, s1, s2, s3, time_a, time_b);
+}
+
+bool parse_beef_v5_id11(parse_guard* guard, const uint8_t* block, int64_t available,
+                        std::string& name, std::string& s1, std::string& s2, std::string& s3,
+                        uint64_t& time_a, uint64_t& time_b) {
   name.clear();
   s1.clear();
   s2.clear();
@@ -362,7 +368,7 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
   if (!block || available < 2) return false;
   byte_view v(block, static_cast<size_t>(available));
   const int64_t end = std::min<int64_t>(*v.u16(0), available);
-  int64_t q = 16 + read_utf16(v, 16, end, name);
+  int64_t q = 16 + read_utf16(guard, v, 16, end, name);
   // Control units between the name and the strings.
   int skipped = 0;
   while (end - q >= 2 && *v.u16(q) < 32) {
@@ -370,10 +376,10 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
     ++skipped;
   }
   if (skipped == 1 || end - q < 2) return !name.empty();
-  q += read_utf16(v, q, end, s1);
+  q += read_utf16(guard, v, q, end, s1);
   if (end - q < 2) return !name.empty();
   if (*v.u16(q) != 0)
-    q += read_utf16(v, q, end, s2);
+    q += read_utf16(guard, v, q, end, s2);
   else
     q += 2;
   if (end - q > 16) {
@@ -383,7 +389,7 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
   if (end - q > 32) {
     q += 28;
     while (end - q >= 2 && *v.u16(q) < 32) q += 2;
-    read_utf16(v, q, end, s3);
+    read_utf16(guard, v, q, end, s3);
   }
   return !name.empty();
 }
@@ -394,13 +400,13 @@ void recycle_block_debug_length(const uint8_t* block, int64_t available, parse_c
   byte_view v(block, static_cast<size_t>(available));
   const int64_t end = std::min<int64_t>({*v.u16(0), available, 704});
   std::string text;
-  int64_t n = read_utf16(v, 24, std::min<int64_t>(end, 24 + 520), text);
+  int64_t n = read_utf16(ctx.guard, v, 24, std::min<int64_t>(end, 24 + 520), text);
   int64_t q = 24 + n;
   if (704 - 24 - n > 4) {
     while (q < end && block[q] == 0 && end - q > 4) ++q;
-    if (q < end && block[q] != 0) read_utf16(v, q, end, text);
+    if (q < end && block[q] != 0) read_utf16(ctx.guard, v, q, end, text);
   }
-  read_utf16(v, 544, std::min<int64_t>(end, 544 + 160), text);
+  read_utf16(ctx.guard, v, 544, std::min<int64_t>(end, 544 + 160), text);
   ctx.consumed += 688;
 }
 

@@ -238,6 +238,10 @@ void copy_property_map(property_value_map& out, const property_value_map& src);
 // is not empty.
 bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
                         std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b);
+// The same with its texts charged to the guard of the running parse.
+bool parse_beef_v5_id11(parse_guard* guard, const uint8_t* block, int64_t available,
+                        std::string& name, std::string& s1, std::string& s2, std::string& s3,
+                        uint64_t& time_a, uint64_t& time_b);
 
 // With debug output on, the bytes a recycle-bin block's texts span, in
 // ctx.consumed (696 in all); reads stay inside the block.
