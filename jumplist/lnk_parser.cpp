@@ -184,7 +184,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   bool decoded = false;
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
-    take_spare_items(rec.m_idlist_items);
+    take_spare_items(rec.m_idlist_items, opts);
     parse_fault fault;
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
                            static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
@@ -215,7 +215,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
   // A record cleared or stored holds no item room: nothing to give then.
-  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items);
+  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items, opts);
 
   // One work budget for everything nested below, in proportion to the link.
   ctx.filed_tally = filed_bytes_tally(opts);

@@ -1,5 +1,5 @@
-// The item and ID-list text walk. Texts are built in one per-thread buffer
-// that keeps its capacity; a record's details are places in it until the
+// The item and ID-list text walk. Texts are built in one buffer of the run's
+// workspace that keeps its capacity; a record's details are places in it until the
 // public routines copy them out.
 #include "shell/item_text.h"
 
@@ -72,8 +72,8 @@ std::string_view trimmed(std::string_view s) {
 
 // ---- the walk's workspace ----
 //
-// The texts of a walk go end to end into one buffer per thread that keeps
-// its capacity, and lists of texts are places in it, so that a record's
+// The texts of a walk go end to end into one buffer of the workspace that
+// keeps its capacity, and lists of texts are places in it, so that a record's
 // details cost no allocation of their own once the buffers have grown.
 
 // A text in the buffer, with its hash for the distinctness tests.

@@ -80,8 +80,7 @@ struct found_cache {
   std::array<found_fmtid, k_found_slots> fmtids;
   std::array<found_key, k_found_keys> keys;
 };
-// A cache of constant data: what the index (fixed once built) holds for the
-// keys and FMTIDs looked up lately on this thread.
+// A cache of constant data: the fixed index's answers for recent keys.
 thread_local found_cache t_found;
 
 size_t found_key_slot(const guid_key& b, uint32_t pid) {

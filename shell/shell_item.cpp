@@ -4,6 +4,7 @@
 #include <array>
 #include <type_traits>
 
+#include "cmdline/cmd_params.h"
 #include "foundation/vk_time.h"
 #include "shell/guid_names.h"
 
@@ -11,64 +12,21 @@ namespace vk {
 
 namespace {
 
-// The pool behind take_pooled for lists: a stack per kind, fixed in size so
-// that keeping a list never allocates. Lists above the size limit are freed
-// as usual, so hostile input cannot make the pool hold much. Texts share
-// the thread's list of text room (property_buffers).
-constexpr size_t k_pool_slots = 256;
-constexpr size_t k_pooled_list_max = 16;  // elements
-constexpr size_t k_new_list = 4;          // elements of a list made when the pool is empty
-constexpr size_t k_new_text = 64;         // bytes of a text made when no room is kept
+// Lists and texts made when none is given start with room for a few
+// entries; texts take room kept by property_buffers first.
+constexpr size_t k_new_list = 4;          // elements
+constexpr size_t k_new_text = 64;         // bytes
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
-template <class T>
-struct buffer_stack {
-  std::array<T, k_pool_slots> slots;
-  size_t count = 0;
-
-  void give(T& buffer) {
-    if (count < k_pool_slots) slots[count++] = std::move(buffer);
-  }
-  void take(T& buffer) {
-    if (count) buffer = std::move(slots[--count]);
-  }
+// The item records given up by one link, to be parsed into for the next.
+struct spare_items_part {
+  shell_item_list items;
 };
 
-struct buffer_pool {
-  buffer_stack<std::vector<std::string>> string_lists;
-  buffer_stack<std::vector<guid>> guid_lists;
-  // Destroyed after t_pool is reset, so its records free as usual.
-  shell_item_list spare_items;
-  ~buffer_pool();
-};
-
-// The pool is made on first use; records destroyed after it (at the
-// thread's end) free as usual. Plain pointers read without a TLS wrapper.
-thread_local buffer_pool* t_pool = nullptr;
-thread_local bool t_pool_closed = false;
-buffer_pool::~buffer_pool() {
-  t_pool = nullptr;
-  t_pool_closed = true;
-}
-
-buffer_pool* thread_pool() {
-  if (t_pool || t_pool_closed) return t_pool;
-  thread_local buffer_pool pool;
-  t_pool = &pool;
-  return t_pool;
-}
-
-// Texts go to the one per-thread list of text room (property_buffers),
-// which keeps room of moderate size only.
+// Texts go to the list of text room (property_buffers), which keeps room
+// of moderate size only.
 void give_text(std::string& s) {
   property_buffers::give(s);
-}
-
-template <class V>
-void give_list(buffer_stack<V>& stack, V& list) {
-  if (list.capacity() == 0 || list.capacity() > k_pooled_list_max) return;
-  list.clear();
-  stack.give(list);
 }
 
 }  // namespace
@@ -80,29 +38,18 @@ static_assert(std::is_nothrow_move_constructible_v<shell_item_record>);
 shell_item_record::shell_item_record() = default;
 
 shell_item_record::~shell_item_record() {
-  if (names.capacity() == 0 && guid_names.capacity() == 0 && date_texts.capacity() == 0 &&
-      guids.capacity() == 0 && long_name.capacity() <= std::string().capacity())
+  if (guid_names.empty() && date_texts.empty() && long_name.capacity() <= std::string().capacity())
     return;  // nothing to keep, as for most records made in passing
-  buffer_pool* pool = thread_pool();
-  if (!pool) return;
   for (std::string& name : guid_names) give_text(name);
   for (std::string& line : date_texts) give_text(line);
   give_text(long_name);
-  give_list(pool->string_lists, names);
-  give_list(pool->string_lists, guid_names);
-  give_list(pool->string_lists, date_texts);
-  give_list(pool->guid_lists, guids);
 }
 
 void take_pooled_list(std::vector<std::string>& list) {
-  if (list.capacity() != 0) return;
-  if (buffer_pool* pool = thread_pool()) pool->string_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
 void take_pooled_list(std::vector<guid>& list) {
-  if (list.capacity() != 0) return;
-  if (buffer_pool* pool = thread_pool()) pool->guid_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
@@ -113,19 +60,27 @@ void take_pooled_text(std::string& text) {
 }
 
 void give_spare_items(shell_item_list& items) noexcept {
+  shell_item_list().swap(items);
+}
+
+void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept {
   shell_item_list given;
   given.swap(items);
   if (given.empty() || given.capacity() > k_spare_items_max) return;
-  buffer_pool* pool = thread_pool();
-  if (!pool || pool->spare_items.size() > given.size()) return;
-  pool->spare_items.swap(given);  // the former spare (mostly empty) goes
+  spare_items_part* spare = nullptr;
+  try {
+    spare = &opts.work().part<spare_items_part>();
+  } catch (...) {
+    return;  // no room for the part: the records are freed
+  }
+  if (spare->items.size() > given.size()) return;
+  spare->items.swap(given);  // the former spare (mostly empty) goes
 }
 
-void take_spare_items(shell_item_list& items) noexcept {
+void take_spare_items(shell_item_list& items, const cmd_params& opts) {
   if (!items.empty()) return;
-  if (buffer_pool* pool = thread_pool()) {
-    if (!pool->spare_items.empty()) items.swap(pool->spare_items);
-  }
+  shell_item_list& spare = opts.work().part<spare_items_part>().items;
+  if (!spare.empty()) items.swap(spare);
 }
 
 namespace {
@@ -298,6 +253,7 @@ struct last_known_guid {
   std::string text;
   bool set = false;
 };
+// A cache of constant data: the table's name text of the last GUID named.
 thread_local last_known_guid t_last_guid;
 }  // namespace
 
