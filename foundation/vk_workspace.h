@@ -56,7 +56,9 @@ class workspace {
 
   template <class T>
   T& make(size_t slot) {
-    if (m_parts.size() <= slot) {
+    // The slot tables grow together; a growth cut short by a failed
+    // allocation is finished by the next call.
+    if (m_drops.size() <= slot) {
       m_parts.resize(slot + 1, nullptr);
       m_drops.resize(slot + 1, nullptr);
     }

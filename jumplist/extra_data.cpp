@@ -66,11 +66,6 @@ bool is_vista(byte_view block) {
          block.u32(B::signature) == L::signature::vista_idlist;
 }
 
-bool guard_spent() {
-  const parse_guard* g = active_parse_guard();
-  return g && g->tripped();
-}
-
 byte_view view_of(const uint8_t* block, int64_t remaining) {
   return block && remaining > 0 ? byte_view(block, static_cast<size_t>(remaining)) : byte_view();
 }
@@ -80,8 +75,8 @@ byte_view fixed_block(const uint8_t* block, size_t size) {
   return byte_view(block, size);
 }
 
-void ansi_text(byte_view block, size_t at, size_t max, std::string& out) {
-  read_ansi(block, static_cast<int64_t>(at), static_cast<int64_t>(at + max), out);
+void ansi_text(parse_guard* guard, byte_view block, size_t at, size_t max, std::string& out) {
+  read_ansi(guard, block, static_cast<int64_t>(at), static_cast<int64_t>(at + max), out);
 }
 
 void wide_text(byte_view block, size_t at, size_t max_bytes, std::string& out) {
@@ -172,8 +167,8 @@ bool same_droids(byte_view tracker, size_t a, size_t b) {
          std::memcmp(tracker.data() + a, tracker.data() + b, T::droid_size) == 0;
 }
 
-void take_tracker(lnk_record& rec, byte_view block) {
-  ansi_text(block, T::machine_id, T::machine_id_size, rec.m_machine_id);
+void take_tracker(parse_guard* guard, lnk_record& rec, byte_view block) {
+  ansi_text(guard, block, T::machine_id, T::machine_id_size, rec.m_machine_id);
   put_mac_text(rec.m_mac_address, block, false);
   put_droid_text(rec.m_volume_droid, block, T::volume_droid);
   put_droid_text(rec.m_object_droid, block, T::object_droid);
@@ -197,14 +192,14 @@ void take_tracker(lnk_record& rec, byte_view block) {
     rec.m_object_droid_bytes.append(block.data() + T::object_droid);
 }
 
-void environment_text(byte_view block, std::string& out) {
+void environment_text(parse_guard* guard, byte_view block, std::string& out) {
   wide_text(block, X::wide, X::wide_size, out);
-  if (out.empty()) ansi_text(block, X::ansi, X::ansi_size, out);
+  if (out.empty()) ansi_text(guard, block, X::ansi, X::ansi_size, out);
 }
 
-void icon_text(byte_view block, std::string& out) {
+void icon_text(parse_guard* guard, byte_view block, std::string& out) {
   if (block.u8_or_zero(X::wide + 1) != 0)
-    ansi_text(block, X::ansi, X::ansi_size, out);
+    ansi_text(guard, block, X::ansi, X::ansi_size, out);
   else
     wide_text(block, X::wide, X::wide_size, out);
 }
@@ -215,8 +210,8 @@ void shim_text(byte_view block, std::string& out) {
   wide_text(block, L::shim::layer, 2 * L::shim::max_units, out);
 }
 
-bool darwin_descriptor(byte_view block, std::string& product, std::string& feature,
-                       std::string& component) {
+bool darwin_descriptor(parse_guard* guard, byte_view block, std::string& product,
+                       std::string& feature, std::string& component) {
   product.clear();
   feature.clear();
   component.clear();
@@ -224,12 +219,12 @@ bool darwin_descriptor(byte_view block, std::string& product, std::string& featu
   if (block.u8_or_zero(X::wide) != 0 && block.u8_or_zero(X::wide + 1) == 0)
     wide_text(block, X::wide, X::wide_size, text);
   else
-    ansi_text(block, X::ansi, X::ansi_size, text);
+    ansi_text(guard, block, X::ansi, X::ansi_size, text);
   // The product code, the shortest feature name and its delimiter.
   constexpr size_t kMin = 22;
   constexpr size_t kCode = 20;  // characters of one base-85 GUID
   if (text.size() < kMin) {
-    ansi_text(block, X::ansi, X::ansi_size, text);
+    ansi_text(guard, block, X::ansi, X::ansi_size, text);
     if (text.size() < kMin) return false;
   }
   std::array<uint32_t, 4> words{};
@@ -376,10 +371,10 @@ struct walk_block {
 // False ends the walk at the block.
 using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&);
 
-bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
   // Written into the record's own text, which keeps its room between links.
   std::string& text = rec.m_environment_target;
-  guarded([&] { environment_text(fixed_block(b.rest.data(), X::size), text); },
+  guarded([&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
           [&] { text.clear(); });
   if (text.find('\r') == std::string::npos) return true;
   text.clear();
@@ -388,8 +383,8 @@ bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cm
 bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&) {
   return true;
 }
-bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  guarded([&] { take_tracker(rec, b.rest.clamp(0, T::size)); });
+bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+  guarded([&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); });
   return true;
 }
 bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -401,14 +396,18 @@ bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const
   rec.m_special_folder_name = csidl_name(rec.m_special_folder_id);
   return true;
 }
-bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  parse_darwin_descriptor(b.rest.data(), rec.m_darwin_product, rec.m_darwin_feature,
-                          rec.m_darwin_component);
+bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+  guarded([&] {
+    return darwin_descriptor(ctx.guard, fixed_block(b.rest.data(), X::size), rec.m_darwin_product,
+                             rec.m_darwin_feature, rec.m_darwin_component);
+  });
   return true;
 }
-bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
+                           const cmd_params&) {
   std::string& text = rec.m_icon_environment;
-  guarded([&] { icon_text(fixed_block(b.rest.data(), X::size), text); }, [&] { text.clear(); });
+  guarded([&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
+          [&] { text.clear(); });
   return true;
 }
 bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -552,7 +551,7 @@ bool is_vista_idlist_block(const uint8_t* block, int64_t remaining) {
 std::string environment_target_text(const uint8_t* block) {
   return guarded([&] {
     std::string text;
-    environment_text(fixed_block(block, X::size), text);
+    environment_text(nullptr, fixed_block(block, X::size), text);
     return text;
   });
 }
@@ -560,7 +559,7 @@ std::string environment_target_text(const uint8_t* block) {
 std::string icon_environment_text(const uint8_t* block) {
   return guarded([&] {
     std::string text;
-    icon_text(fixed_block(block, X::size), text);
+    icon_text(nullptr, fixed_block(block, X::size), text);
     return text;
   });
 }
@@ -575,14 +574,15 @@ std::string shim_layer_text(const uint8_t* block, int64_t size) {
 
 bool parse_darwin_descriptor(const uint8_t* block, std::string& product, std::string& feature,
                              std::string& component) {
-  return guarded(
-      [&] { return darwin_descriptor(fixed_block(block, X::size), product, feature, component); });
+  return guarded([&] {
+    return darwin_descriptor(nullptr, fixed_block(block, X::size), product, feature, component);
+  });
 }
 
 std::string tracker_machine_id(const uint8_t* block) {
   return guarded([&] {
     std::string text;
-    ansi_text(fixed_block(block, T::size), T::machine_id, T::machine_id_size, text);
+    ansi_text(nullptr, fixed_block(block, T::size), T::machine_id, T::machine_id_size, text);
     return text;
   });
 }
@@ -639,7 +639,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     if (const block_kind* kind = kind_of(block)) {
       rec.*kind->offset = static_cast<uint32_t>(off);
       const bool go_on = kind->take(rec, block, ctx, opts);
-      if (guard_spent()) {
+      if (guard_spent(ctx)) {
         // Said once, where the walk that met it stopped.
         if (!has_work_limit_fault(rec))
           add_record_fault(rec, parse_fault{"extra-data block", off, k_fault_work_limit});

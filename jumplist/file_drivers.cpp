@@ -427,7 +427,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     if (found && options.m_slack && (stream_starts.empty() || stream_starts.back() != first_offset))
       stream_starts.push_back(first_offset);
     if (carved_record_is_empty(record)) return;
-    compact_lnk_record(record, options.m_idlist_times);
+    compact_lnk_record(record, options.m_idlist_times, options);
     if (listed.empty()) {
       const size_t cost = stored_record_bytes(record);
       if (cost <= k_held_record_budget - held_bytes) {
@@ -478,7 +478,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                      first_offset);
       // Kept once, the same link is kept again unless memory ran out.
       if (carved_record_is_empty(record)) return false;
-      compact_lnk_record(record, options.m_idlist_times);
+      compact_lnk_record(record, options.m_idlist_times, options);
       report_noted(out, record, options);
       return true;
     });

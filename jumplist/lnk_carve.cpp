@@ -297,7 +297,7 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
       c.ledger->add_link(origin.offset, origin.length, origin.cut);
     if (c.ledger->overflow()) return;
   }
-  compact_lnk_record(record, options.m_idlist_times);
+  compact_lnk_record(record, options.m_idlist_times, options);
   if (c.ledger) c.ledger->held(record, options);
   if (c.ledger && c.ledger->overflow()) return;
   slot.store(options.m_records, key);
@@ -621,7 +621,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       options.m_notes.add("link", offset, "could not be read again to be reported");
       continue;
     }
-    compact_lnk_record(record, options.m_idlist_times);
+    compact_lnk_record(record, options.m_idlist_times, options);
     sink(record);
   }
 }

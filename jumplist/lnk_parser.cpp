@@ -22,27 +22,27 @@ namespace L = lnk_layout;
 
 // NUL-terminated 8-bit text at `at`, ending at the end of the view at the
 // latest; the one 8-bit reader decides how its bytes become text.
-void text_z(byte_view view, size_t at, std::string& out) {
-  read_ansi(view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out);
+void text_z(parse_guard* guard, byte_view view, size_t at, std::string& out) {
+  read_ansi(guard, view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out);
 }
 
-void network_text(byte_view link, size_t field, std::string& out) {
+void network_text(parse_guard* guard, byte_view link, size_t field, std::string& out) {
   out.clear();
   const auto at = link.u32(field);
   if (!at) return;
   const uint32_t link_size = link.u32_or_zero(L::network_link::size);
   if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset || *at >= link.size())
     return;
-  text_z(link, *at, out);
+  text_z(guard, link, *at, out);
 }
 
-void volume_label(byte_view volume, std::string& out) {
+void volume_label(parse_guard* guard, byte_view volume, std::string& out) {
   out.clear();
   if (volume.size() <= L::volume_id::label ||
       volume.u32(L::volume_id::label_offset) != L::volume_id::ansi_label_at ||
       volume.u8_or_zero(L::volume_id::label) == 0)
     return;
-  text_z(volume, L::volume_id::label, out);
+  text_z(guard, volume, L::volume_id::label, out);
 }
 
 // A LinkInfo offset field: the structure's position in the data when it is
@@ -80,14 +80,14 @@ void serial_chars(char (&text)[9], uint32_t serial) {
     std::memcpy(text + kAt[i], &kPairs[2 * size_t{(serial >> (24 - 8 * i)) & 0xFF}], 2);
 }
 
-void read_link_info(lnk_record& rec, byte_view data, size_t off) {
+void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off) {
   namespace I = L::link_info;
   uint64_t at = 0;
   if (link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
                      "VolumeID runs past the data")) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
-    volume_label(volume, rec.m_volume_label);
+    volume_label(guard, volume, rec.m_volume_label);
     rec.m_drive_type = drive_type_text(volume.u32_or_zero(L::volume_id::drive_type));
     char serial[9];
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
@@ -97,18 +97,18 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
                      "network link runs past the data")) {
     const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
-    network_text(link, L::network_link::net_name_offset, rec.m_net_name);
-    network_text(link, L::network_link::device_name_offset, rec.m_device_name);
+    network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name);
+    network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name);
   }
   if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
                      "local base path lies past the data")) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) text_z(data, at, rec.m_local_base_path);
+    if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_local_base_path);
   }
   if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
                      "path suffix lies past the data")) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) text_z(data, at, rec.m_common_path_suffix);
+    if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_common_path_suffix);
   }
   if (data.u32_or_zero(off + I::header_size) >= I::long_header_size) {
     const byte_view info = data.clamp(off, data.u32_or_zero(off + I::size));
@@ -118,15 +118,15 @@ void read_link_info(lnk_record& rec, byte_view data, size_t off) {
 }
 
 // The text of the StringData item at the view's first byte into out.
-void string_data(byte_view item, bool unicode, std::string& out) {
+void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& out) {
   out.clear();
   const auto count = item.u16(L::string_data::count);
   if (!count || *count == 0) return;
   const size_t bytes = size_t{*count} * (unicode ? 2 : 1);
   if (!item.has(L::string_data::chars, bytes)) return;
   if (!unicode) {
-    read_ansi(item, L::string_data::chars, static_cast<int64_t>(L::string_data::chars + bytes),
-              out);
+    read_ansi(guard, item, L::string_data::chars,
+              static_cast<int64_t>(L::string_data::chars + bytes), out);
     return;
   }
   utf16_to_utf8(item.data() + L::string_data::chars, bytes, out, true);
@@ -184,7 +184,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   bool decoded = false;
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
-    take_spare_items(rec.m_idlist_items);
+    take_spare_items(rec.m_idlist_items, opts);
     parse_fault fault;
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
                            static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
@@ -215,10 +215,11 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
   // A record cleared or stored holds no item room: nothing to give then.
-  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items);
+  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items, opts);
 
   // One work budget for everything nested below, in proportion to the link.
-  guard_level level(static_cast<int64_t>(size));
+  ctx.filed_tally = filed_bytes_tally(opts);
+  guard_level level(ctx, static_cast<int64_t>(size));
   const uint32_t flags = rec.m_header.m_lnk_flags;
   const bool unicode = flags & lnk_is_unicode;
   uint64_t off = L::idlist::size_field;
@@ -239,7 +240,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     if (dropped) {
       add_record_fault(rec, parse_fault{"LinkInfo", off, dropped});
     } else {
-      read_link_info(rec, data, off);
+      read_link_info(ctx.guard, rec, data, off);
       off += info_size;
     }
   }
@@ -262,7 +263,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
       break;
     }
     std::string& text = rec.*item.text;
-    string_data(data.tail(off), unicode, text);
+    string_data(ctx.guard, data.tail(off), unicode, text);
     off = end;
   }
 
@@ -270,8 +271,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   if (data.u32(off) == 0u) off += L::block::terminal_size;
   rec.m_lnk_size = static_cast<uint32_t>(off);
   // The guard stopped a walk that kept no reason of its own.
-  if (const parse_guard* guard = active_parse_guard();
-      guard && guard->tripped() && !has_work_limit_fault(rec))
+  if (guard_spent(ctx) && !has_work_limit_fault(rec))
     add_record_fault(rec, parse_fault{"shell link", 0, k_fault_work_limit});
 
   if (dump && !dump->lnk_dump_dir.empty()) dump_link(*dump, data.clamp(0, off), file_offset);
@@ -296,7 +296,7 @@ bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_p
 std::string network_net_name(byte_view link) {
   return guarded([&] {
     std::string out;
-    network_text(link, L::network_link::net_name_offset, out);
+    network_text(nullptr, link, L::network_link::net_name_offset, out);
     return out;
   });
 }
@@ -304,7 +304,7 @@ std::string network_net_name(byte_view link) {
 std::string network_device_name(byte_view link) {
   return guarded([&] {
     std::string out;
-    network_text(link, L::network_link::device_name_offset, out);
+    network_text(nullptr, link, L::network_link::device_name_offset, out);
     return out;
   });
 }
@@ -312,7 +312,7 @@ std::string network_device_name(byte_view link) {
 std::string volume_label_text(byte_view volume_id) {
   return guarded([&] {
     std::string out;
-    volume_label(volume_id, out);
+    volume_label(nullptr, volume_id, out);
     return out;
   });
 }
@@ -344,7 +344,7 @@ std::ostream& write_volume_serial(std::ostream& out, uint32_t serial) {
 std::string string_data_text(const uint8_t* item, size_t available, bool unicode) {
   return guarded([&] {
     std::string out;
-    string_data(byte_view(item, available), unicode, out);
+    string_data(nullptr, byte_view(item, available), unicode, out);
     return out;
   });
 }

@@ -134,10 +134,15 @@ void reset_lnk_record(lnk_record& record) noexcept {
   record.m_source_alt_label.clear();
 }
 
-void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
+namespace {
+// opts: where the items go as spare; null: they are freed.
+void compact_record(lnk_record& record, bool keep_items, const cmd_params* opts) noexcept {
   if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
   // The items go to the spare the next link's ID list is parsed into.
-  give_spare_items(record.m_idlist_items);
+  if (opts)
+    give_spare_items(record.m_idlist_items, *opts);
+  else
+    give_spare_items(record.m_idlist_items);
   record.m_object_droid_bytes.release();
   for (std::string texts::*text :
        {&texts::m_destlist_path, &texts::m_darwin_product, &texts::m_darwin_feature,
@@ -148,6 +153,15 @@ void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
     else
       t.clear();
   }
+}
+}  // namespace
+
+void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
+  compact_record(record, keep_items, nullptr);
+}
+
+void compact_lnk_record(lnk_record& record, bool keep_items, const cmd_params& opts) noexcept {
+  compact_record(record, keep_items, &opts);
 }
 
 size_t stored_record_bytes(const lnk_record& r) noexcept {

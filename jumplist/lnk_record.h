@@ -20,6 +20,8 @@
 
 namespace vk {
 
+class cmd_params;
+
 inline constexpr size_t lnk_header_size = 76;  // lnk_layout::header::size
 
 // The 76-byte ShellLinkHeader exactly as stored.
@@ -264,7 +266,9 @@ void reset_lnk_record(lnk_record& record) noexcept;
 // them first, as that is all of them a report prints), the raw
 // object-droid bytes, the DestList path, the Darwin and shim texts and the
 // format identifier of a storage in the block chain. Every number and every
-// other text stays.
+// other text stays. With the settings, the items go to their workspace's
+// spare, for the next link parsed with them.
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept;
+void compact_lnk_record(lnk_record& record, bool keep_items, const cmd_params& opts) noexcept;
 
 }  // namespace vk

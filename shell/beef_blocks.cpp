@@ -50,7 +50,7 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
   shell_item_record nested;
   nested.modified = le64(v, R::deleted);
   std::string text;
-  int64_t n = read_utf16(v, R::path, R::path + R::path_size, text);
+  int64_t n = read_utf16(ctx.guard, v, R::path, R::path + R::path_size, text);
   nested.names.push_back(text + " [orig path/file]");
   int64_t left = R::path_size - n;
   size_t q = R::path + static_cast<size_t>(n);
@@ -60,11 +60,11 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
       --left;
     }
     if (left > 4 && le8(v, q) != 0) {
-      read_utf16(v, static_cast<int64_t>(q), static_cast<int64_t>(q) + left, text);
+      read_utf16(ctx.guard, v, static_cast<int64_t>(q), static_cast<int64_t>(q) + left, text);
       nested.names.push_back(text + " [orig file]");
     }
   }
-  read_utf16(v, R::recycle_path, R::recycle_path + R::recycle_path_size, text);
+  read_utf16(ctx.guard, v, R::recycle_path, R::recycle_path + R::recycle_path_size, text);
   nested.names.push_back(text + " [recycle path/file]");
   recycle_block_debug_length(p, size, ctx);
   rec.children.push_back(std::move(nested));
@@ -73,21 +73,22 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
 // Reads the UTF-16 text at [at, end) into slot under the merge rules: an
 // empty slot takes it in place (an empty text leaves it empty), a filled
 // one passes the text on to names.
-void merge_utf16_name(shell_item_record& rec, std::string& slot, byte_view v, int64_t at,
-                      int64_t end) {
+void merge_utf16_name(parse_guard* guard, shell_item_record& rec, std::string& slot, byte_view v,
+                      int64_t at, int64_t end) {
   if (slot.empty()) {
-    read_utf16(v, at, end, slot);
+    read_utf16(guard, v, at, end, slot);
     return;
   }
   std::string text;
-  read_utf16(v, at, end, text);
+  read_utf16(guard, v, at, end, text);
   add_item_name(rec, std::move(text));
 }
 
 // Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
 // into their slots while these are empty, which is what a merge of the
 // block's own record would do: nothing in between reads or writes a slot.
-int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail, uint16_t version) {
+int64_t file_entry_extension(parse_guard* guard, shell_item_record& rec, byte_view v, int64_t avail,
+                             uint16_t version) {
   namespace F = B::file_ext;
   const int64_t size = static_cast<int64_t>(v.size());
   // A time fills only an empty slot: converted only then.
@@ -102,15 +103,15 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
   std::string other_long;
   const bool into_slot = rec.long_name.empty();
   if (into_slot) take_pooled(rec.long_name);
-  read_utf16(v, long_at, names_end, into_slot ? rec.long_name : other_long);
+  read_utf16(guard, v, long_at, names_end, into_slot ? rec.long_name : other_long);
   if (version == 3) {
     const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
     std::string localized;
     if (loc != 0 && loc < size) {
       if (loc + 1 < size && le8(v, loc + 1u) != 0)
-        read_ansi(v, loc, size, localized);
+        read_ansi(guard, v, loc, size, localized);
       else
-        read_utf16(v, loc, names_end, localized);
+        read_utf16(guard, v, loc, names_end, localized);
     }
     if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
     merge_name(rec, rec.localized_name, std::move(localized));
@@ -127,21 +128,21 @@ int64_t file_entry_extension(shell_item_record& rec, byte_view v, int64_t avail,
     const uint16_t at = le16(v, F::second);
     if (at && at < size) {
       std::string s;
-      read_utf16(v, at, names_end, s);
+      read_utf16(guard, v, at, names_end, s);
       add_item_name(rec, std::move(s));
     }
   }
   if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
   if (size >= F::localized_min) {
     const uint16_t at = le16(v, F::localized);
-    if (at && at < size) merge_utf16_name(rec, rec.localized_name, v, at, names_end);
+    if (at && at < size) merge_utf16_name(guard, rec, rec.localized_name, v, at, names_end);
   }
   return size;
 }
 
 // Texts of a block of unknown kind; they may run on into the following
 // bytes, which count against the parse's work bound through the reader.
-int64_t string_scan(shell_item_record& rec, byte_view v) {
+int64_t string_scan(parse_guard* guard, shell_item_record& rec, byte_view v) {
   const int64_t avail = static_cast<int64_t>(v.size());
   int64_t pos = B::header_size, b = avail - B::header_size;
   std::string s;
@@ -152,8 +153,8 @@ int64_t string_scan(shell_item_record& rec, byte_view v) {
       b -= 2;
       ++skipped;
     }
-    if (!guard_charge(skipped) || b <= 3) break;
-    int64_t n = read_utf16(v, pos, pos + b, s);
+    if (!guard_charge(guard, skipped) || b <= 3) break;
+    int64_t n = read_utf16(guard, v, pos, pos + b, s);
     if (s.size() > 5) rec.names.push_back(s);
     if (n == 0) break;
     b -= n;
@@ -252,11 +253,11 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
         add_item_guid(record, p + B::guid1);
         int64_t pos = B::chain::strings;
         std::string s;
-        int64_t n = read_utf16(all, pos, avail, s);
+        int64_t n = read_utf16(ctx.guard, all, pos, avail, s);
         add_item_name(record, std::move(s));
         while (avail - pos - n > 4) {
           pos += n + B::chain::gap;
-          n = read_utf16(all, pos, avail, s);
+          n = read_utf16(ctx.guard, all, pos, avail, s);
           add_item_name(record, std::move(s));  // empty ones are not kept, as in a merge
           if (pos >= avail) break;
         }
@@ -275,7 +276,7 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
         break;
       case B::action::name: {
         std::string name;
-        read_utf16(v, B::name_at, size - 2, name);
+        read_utf16(ctx.guard, v, B::name_at, size - 2, name);
         merge_name(record, record.long_name, std::move(name));
         taken = size;
         break;
@@ -283,7 +284,7 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
       case B::action::v5_id11: {
         std::string name, s1, s2, s3;
         uint64_t a = 0, b = 0;
-        if (parse_beef_v5_id11(p, size, name, s1, s2, s3, a, b)) {
+        if (parse_beef_v5_id11(ctx.guard, p, size, name, s1, s2, s3, a, b)) {
           add_item_name(record, std::move(s1));
           add_item_name(record, std::move(s2));
           add_item_name(record, std::move(s3));
@@ -299,9 +300,9 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
     }
   } else if (B::is_file_ext_version(version)) {
     ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
-    taken = file_entry_extension(record, v, avail, version);
+    taken = file_entry_extension(ctx.guard, record, v, avail, version);
   } else {
-    taken = avail - string_scan(record, all);
+    taken = avail - string_scan(ctx.guard, record, all);
   }
   if (taken <= 0) taken = avail;
   return clamp32(taken);
@@ -322,14 +323,15 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
     const byte_view block(p, static_cast<size_t>(avail));
     const int64_t size = block.u16_or_zero(0);
-    if (size > B::max_block || !guard_charge(1)) break;
+    if (size > B::max_block || !guard_charge(ctx, 1)) break;
     if (avail >= B::min_parse) {
       // A file entry's own extension, the most common block, goes straight
       // to its reader (the body would do the same, its result unused here).
       const uint16_t version = block.u16_or_zero(B::version);
       if (B::is_file_ext_version(version)) {
         ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
-        file_entry_extension(record, byte_view(p, static_cast<size_t>(size)), avail, version);
+        file_entry_extension(ctx.guard, record, byte_view(p, static_cast<size_t>(size)), avail,
+                             version);
       } else {
         beef_block_body(record, p, avail, size, ctx, opts);
       }

@@ -67,7 +67,7 @@ bool parse_three_string(const E::three_string_form& f, uint64_t flag, parse_ctx&
   std::string s;
   for (int i = 0; i < 3; ++i) {
     const int64_t budget = 2 * static_cast<int64_t>(le32(v, at(f.counts_at + 4 * i)));
-    read_utf16(v, pos, pos + budget, s);
+    read_utf16(ctx.guard, v, pos, pos + budget, s);
     add_item_name(rec, std::move(s));
     pos += budget;
   }
@@ -93,7 +93,7 @@ void augm_further_items(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p
   int64_t pos = first;
   for (uint32_t i = 1; i < count; ++i) {
     const int64_t step = int64_t{le16(v, at(pos))} + E::augm::gap;
-    if (available - pos < step + 16 || !guard_charge(1)) return;
+    if (available - pos < step + 16 || !guard_charge(ctx, 1)) return;
     pos += step;
     ctx.offset = first_offset + static_cast<uint64_t>(pos - first);
     shell_item_record t;
@@ -209,7 +209,7 @@ bool parse_cfsf_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, 
   if (const uint16_t date = le16(v, C::dos_date))
     t.modified = dos_filetime(date, le16(v, C::dos_time));
   t.is_directory = (le8(v, C::flags) & 0x10) ? 1 : (t.size == 0 ? 1 : 0);
-  read_ansi(v, C::name, available, t.primary_name);
+  read_ansi(ctx.guard, v, C::name, available, t.primary_name);
   if (!t.primary_name.empty()) t.names.push_back(t.primary_name);
   rec.flags |= itemflag_cfsf;
   reset_consumed(p, ctx);
@@ -346,7 +346,7 @@ bool parse_untyped_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
   if (w >= U::text_min_word) {
     rec.flags |= itemflag_untyped;
     std::string text;
-    read_utf16(v, U::word, size, text);
+    read_utf16(ctx.guard, v, U::word, size, text);
     // A record of 8 bytes has no second unit: its text is one character.
     if (text.size() <= 4 && le16(v, U::second_unit) == 0) return false;
     rec.flags |= itemflag_named;
@@ -363,33 +363,33 @@ bool parse_untyped_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     std::string name, text;
     int64_t q = U::name;
     if (le8(v, U::name) != 0) {
-      read_ansi(all, U::name, available, name);
+      read_ansi(ctx.guard, all, U::name, available, name);
       q += static_cast<int64_t>(name.size());
     }
     while (q < size && le8(v, at(q)) == 0) ++q;
-    if (size - q > 1) read_utf16(v, q, size, text);
+    if (size - q > 1) read_utf16(ctx.guard, v, q, size, text);
     merge_name(rec, rec.primary_name, std::move(name));
     merge_name(rec, rec.long_name, std::move(text));
   }
   return true;
 }
 
-bool parse_c001b000_block(parse_ctx&, shell_item_record& rec, const uint8_t* p, int64_t available,
-                          const cmd_params&) {
+bool parse_c001b000_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                          int64_t available, const cmd_params&) {
   namespace C = E::c001b000;
   if (!p || available <= 0 || !is_c001b000_block(p, available)) return false;
   bool result = false;
   const byte_view v = view(p, available);
   const int64_t t0 = le32(v, C::first_length);
   std::string s;
-  read_utf16(v, C::first_text, C::first_text + t0, s);
+  read_utf16(ctx.guard, v, C::first_text, C::first_text + t0, s);
   add_item_name(rec, std::move(s));
   int64_t pos = static_cast<int64_t>(C::first_text) + t0, rem = available - pos;
-  while (rem >= 1 && is_string_list_entry(p + pos, rem) && guard_charge(1)) {
+  while (rem >= 1 && is_string_list_entry(p + pos, rem) && guard_charge(ctx, 1)) {
     const int64_t n = le32(v, at(pos + C::entry_length));
     if (n > C::max_entry) break;
     const int64_t text_at = pos + static_cast<int64_t>(C::entry_text);
-    read_utf16(v, text_at, text_at + n, s);
+    read_utf16(ctx.guard, v, text_at, text_at + n, s);
     if (s.size() > 1) rec.names.push_back(std::move(s));
     result = true;
     pos += n + C::entry_text;
@@ -480,11 +480,11 @@ uint32_t u32_or_zero(const uint8_t* p, int64_t available, size_t at) {
 bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                            int64_t available, const cmd_params& opts) {
   if (!p || available <= 0) return false;
-  guard_level level(available);
+  guard_level level(ctx, available);
   if (!level) return false;
   bool result = false;
   int64_t pos = 0, remaining = available;
-  while (remaining > 8 && guard_charge(1)) {
+  while (remaining > 8 && guard_charge(ctx, 1)) {
     const uint64_t remembered = ctx.offset;
     const uint8_t* here = p + pos;
     const byte_view v = view(here, remaining);

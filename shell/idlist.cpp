@@ -18,11 +18,6 @@ namespace {
 namespace L = item_layout;
 using L::le16;
 
-bool guard_spent() {
-  parse_guard* g = active_parse_guard();
-  return g && g->tripped();
-}
-
 // The string properties found in the bytes join those already in out (the
 // scan itself starts from an empty collection).
 void add_string_properties(property_value_map& out, const uint8_t* p, int64_t size,
@@ -170,9 +165,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     ~trim() { list.erase(list.begin() + static_cast<std::ptrdiff_t>(used), list.end()); }
   } trim_at_end{out, used};
   if (!p || size < 3) return false;
-  guard_level level(size);
+  guard_level level(ctx, size);
   if (!level) {
-    if (fault && guard_spent()) *fault = parse_fault{"shell item", 0, k_fault_work_limit};
+    if (fault && guard_spent(ctx)) *fault = parse_fault{"shell item", 0, k_fault_work_limit};
     return false;
   }
   const byte_view v = L::view_of(p, size);
@@ -183,7 +178,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   int64_t at = 0, rem = size;
   // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
   while (rem >= 4) {
-    if (guard_spent()) {
+    if (guard_spent(ctx)) {
       if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
       break;
     }
@@ -250,7 +245,7 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
                             parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
   rec.flags = initial_flags;
   if (!item || available < 3) return 0;
-  guard_level level(available);
+  guard_level level(ctx, available);
   if (!level) return 0;
   rec.not_parsed = 0;
   const byte_view iv = L::view_of(item, available);

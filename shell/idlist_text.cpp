@@ -54,6 +54,12 @@ struct placed_value {
   const property_value* value;
 };
 
+// The values of one call in report order; kept in the run's workspace so
+// that its room serves the next call.
+struct placed_values {
+  std::vector<placed_value> list;
+};
+
 }  // namespace
 
 std::string property_value_text(const property_value& v, const cmd_params& settings) {
@@ -80,7 +86,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
                                    const cmd_params& settings, bool split_names) {
   guarded(
       [&] {
-        thread_local std::vector<placed_value> placed;
+        std::vector<placed_value>& placed = settings.work().part<placed_values>().list;
         placed.clear();
         size_t shown = 0;
         for (size_t r = 0; r < count; ++r) {
@@ -158,14 +164,14 @@ int64_t condition_leaf_length(const uint8_t* p, int64_t available) {
   return 120 + 2 * static_cast<int64_t>(*byte_view(p, static_cast<size_t>(available)).u16(118));
 }
 
-bool condition_leaf_text(parse_ctx&, shell_item_record& record, const uint8_t* p,
+bool condition_leaf_text(parse_ctx& ctx, shell_item_record& record, const uint8_t* p,
                          uint32_t available) {
   if (!p || available == 0 || !is_condition_leaf_record(p, available)) return false;
   return guarded([&] {
     byte_view v(p, available);
     std::string name, value;
-    read_utf16(v, 34, 34 + 2 * static_cast<int64_t>(v.u16_or_zero(32)), name);
-    read_utf16(v, 120, 120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)), value);
+    read_utf16(ctx.guard, v, 34, 34 + 2 * static_cast<int64_t>(v.u16_or_zero(32)), name);
+    read_utf16(ctx.guard, v, 120, 120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)), value);
     if (name.empty() || value.empty()) return false;
     guid g;
     g.set(p + 82);

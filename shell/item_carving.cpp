@@ -28,8 +28,8 @@ void take_modified(shell_item_record& rec, byte_view buf, int64_t item) {
 }
 
 // The item named by the extension block whose signature tail is at hit.
-void carve_one(std::vector<shell_item_record>& out, const uint8_t* buffer, uint32_t size,
-               byte_view buf, uint64_t hit, const cmd_params& settings) {
+void carve_one(parse_guard* guard, std::vector<shell_item_record>& out, const uint8_t* buffer,
+               uint32_t size, byte_view buf, uint64_t hit, const cmd_params& settings) {
   if (hit <= 4) return;
   const int64_t block = static_cast<int64_t>(hit) - 5;
   const uint16_t block_size = buf.u16_or_zero(static_cast<size_t>(block));
@@ -53,7 +53,7 @@ void carve_one(std::vector<shell_item_record>& out, const uint8_t* buffer, uint3
     take_modified(rec, buf, item);
   }
   parse_ctx ctx;
-  ctx.clear();
+  ctx.guard = guard;
   parse_beef_block(rec, buffer + block, static_cast<int64_t>(size) - block, ctx, settings);
   out.push_back(std::move(rec));
 }
@@ -65,7 +65,8 @@ bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* 
   if (!buffer || size == 0) return false;
   // One budget for every block of the buffer, so that many signatures
   // cannot each start a full-size parse.
-  guard_level level(size);
+  parse_ctx top;
+  guard_level level(top, size);
   if (!level) return false;
   std::vector<uint64_t> hits;
   if (!find_pattern_vector_offsets(buffer, size, {0x00, 0xEF, 0xBE}, hits, 0, false)) return false;
@@ -73,7 +74,7 @@ bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* 
   // Signatures were found: the result stays true even when a record cannot be kept.
   return guarded(
       [&] {
-        for (uint64_t hit : hits) carve_one(out, buffer, size, buf, hit, settings);
+        for (uint64_t hit : hits) carve_one(top.guard, out, buffer, size, buf, hit, settings);
         return true;
       },
       [] { return true; });
@@ -82,12 +83,12 @@ bool carve_file_entry_items(std::vector<shell_item_record>& out, const uint8_t* 
 bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& record,
                      const uint8_t* data, uint32_t size, const cmd_params& settings) {
   if (!data || size == 0 || !is_cfsf_header(header, size)) return false;
-  guard_level level(size);
+  guard_level level(ctx, size);
   if (!level) return true;
   guarded([&] {
     const byte_view v(data, size);
     std::string name;
-    read_ansi(v, 20, size, name);
+    read_ansi(ctx.guard, v, 20, size, name);
     if (!name.empty()) record.names.push_back(name);
     auto first = v.u16(0);
     if (!first) return;

@@ -1,5 +1,5 @@
-// The item and ID-list text walk. Texts are built in one per-thread buffer
-// that keeps its capacity; a record's details are places in it until the
+// The item and ID-list text walk. Texts are built in one buffer of the run's
+// workspace that keeps its capacity; a record's details are places in it until the
 // public routines copy them out.
 #include "shell/item_text.h"
 
@@ -72,8 +72,8 @@ std::string_view trimmed(std::string_view s) {
 
 // ---- the walk's workspace ----
 //
-// The texts of a walk go end to end into one buffer per thread that keeps
-// its capacity, and lists of texts are places in it, so that a record's
+// The texts of a walk go end to end into one buffer of the workspace that
+// keeps its capacity, and lists of texts are places in it, so that a record's
 // details cost no allocation of their own once the buffers have grown.
 
 // A text in the buffer, with its hash for the distinctness tests.
@@ -154,6 +154,10 @@ struct text_workspace {
   std::string date, clock;
   std::array<text_level, parse_guard::k_max_depth + 1> levels;
   size_t deepest = 0;  // the deepest level used since the last release
+  // Nesting of the list walk through embedded lists and children; records
+  // built by hand may nest without end, so the walk stops at the parse
+  // guard's depth.
+  int depth = 0;
 
   // What a hostile record grew far past ordinary needs goes back to the heap.
   void release_large() {
@@ -174,20 +178,19 @@ struct text_workspace {
   }
 };
 
-text_workspace& text_scratch() {
-  thread_local text_workspace ws;
-  return ws;
+// The texts' scratch space, kept in the run's workspace.
+text_workspace& text_scratch(const cmd_params& settings) {
+  return settings.work().part<text_workspace>();
 }
 
-// Nesting of the list walk through embedded lists and children; records
-// built by hand may nest without end, so the walk stops at the parse guard's
-// depth.
-thread_local int t_text_depth = 0;
-
 struct text_depth_level {
+  int& depth;
   bool ok;
-  text_depth_level() : ok(++t_text_depth <= parse_guard::k_max_depth) {}
-  ~text_depth_level() { --t_text_depth; }
+  explicit text_depth_level(text_workspace& ws)
+      : depth(ws.depth), ok(++depth <= parse_guard::k_max_depth) {}
+  ~text_depth_level() { --depth; }
+  text_depth_level(const text_depth_level&) = delete;
+  text_depth_level& operator=(const text_depth_level&) = delete;
 };
 
 // The buffer's texts from one public call go when it returns.
@@ -197,7 +200,7 @@ struct buffer_mark {
   explicit buffer_mark(text_workspace& w) : ws(w), size(w.buffer.size()) {}
   ~buffer_mark() {
     ws.buffer.resize(size);
-    if (t_text_depth == 0 && size == 0) ws.release_large();
+    if (ws.depth == 0 && size == 0) ws.release_large();
   }
 };
 
@@ -411,7 +414,7 @@ std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
 // its details into the level of the current depth.
 void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
                const cmd_params& settings, bool with_embedded, bool keep_plain_ids) {
-  text_level& level = ws.levels[static_cast<size_t>(t_text_depth)];
+  text_level& level = ws.levels[static_cast<size_t>(ws.depth)];
   level.item_keys.clear();
   level.item_details.clear();
   detail_sink sink{ws, level};
@@ -638,9 +641,9 @@ void append_path(std::string& path, const shell_item_list& items) {
 // is returned; null for an empty list or one nested too deep.
 const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
                             uint64_t& accessed, uint64_t& created, const cmd_params& settings) {
-  text_depth_level depth;
+  text_depth_level depth(ws);
   if (items.empty() || !depth.ok) return nullptr;
-  const size_t at = static_cast<size_t>(t_text_depth);
+  const size_t at = static_cast<size_t>(ws.depth);
   ws.deepest = std::max(ws.deepest, at);
   text_level& level = ws.levels[at];
   level.path.clear();
@@ -720,7 +723,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
   modified = accessed = created = 0;
   return guarded(
       [&] {
-        text_workspace& ws = text_scratch();
+        text_workspace& ws = text_scratch(settings);
         buffer_mark mark(ws);
         const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
         if (!level) return false;
@@ -737,7 +740,7 @@ void append_time_text(std::string& out, const time& t, const cmd_params& setting
   const size_t size = out.size();
   guarded(
       [&] {
-        text_workspace& ws = text_scratch();
+        text_workspace& ws = text_scratch(settings);
         format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
         out.append(ws.date).append(1, ' ').append(ws.clock).append(suffix);
       },
@@ -773,11 +776,11 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
   details.clear();
   return guarded(
       [&] {
-        text_workspace& ws = text_scratch();
+        text_workspace& ws = text_scratch(settings);
         buffer_mark mark(ws);
         item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
-        spans_out(ws, ws.levels[static_cast<size_t>(t_text_depth)].item_details, details,
-                  detail_line, rooms_of(settings.work()));
+        spans_out(ws, ws.levels[static_cast<size_t>(ws.depth)].item_details, details, detail_line,
+                  rooms_of(settings.work()));
         return !text.empty();
       },
       [&] { return !text.empty(); });

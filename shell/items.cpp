@@ -35,12 +35,12 @@ void add_guid_at(shell_item_record& rec, byte_view v, size_t at) {
 }
 
 // 8-bit text from the first non-zero byte of [start, end).
-std::string counted_text(byte_view v, int64_t start, int64_t end) {
+std::string counted_text(parse_guard* guard, byte_view v, int64_t start, int64_t end) {
   while (start < end && v.has(static_cast<size_t>(start), 1) &&
          le8(v, static_cast<size_t>(start)) == 0)
     ++start;
   std::string s;
-  read_ansi(v, start, end, s);
+  read_ansi(guard, v, start, end, s);
   return s;
 }
 
@@ -93,9 +93,9 @@ bool parse_volume_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& r
   const int64_t size = le16(view(p, avail), L::item::size);
   const byte_view v = view(p, size);
   if (le8(v, V::drive_colon) == '\\')
-    read_ansi(v, V::text, V::text + V::drive_text_size, rec.long_name);
+    read_ansi(ctx.guard, v, V::text, V::text + V::drive_text_size, rec.long_name);
   else
-    read_ansi(v, V::text, size, rec.long_name);
+    read_ansi(ctx.guard, v, V::text, size, rec.long_name);
   if (le8(v, L::item::type) == L::type::guid_volume) {
     if (size == V::guid_form_size)
       add_guid_at(rec, v, V::guid);
@@ -129,9 +129,9 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
       return false;
     }
     std::string s;
-    read_utf16(v, F::second_text, size, s);
+    read_utf16(ctx.guard, v, F::second_text, size, s);
     rec.names.push_back(std::move(s));
-    read_utf16(v, F::second_name, F::second_name + F::second_name_size, s);
+    read_utf16(ctx.guard, v, F::second_name, F::second_name + F::second_name_size, s);
     rec.names.push_back(std::move(s));
     return !rec.long_name.empty() || !rec.primary_name.empty();
   }
@@ -139,9 +139,9 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   if (e == 0 || e >= size) e = 0;
   const uint8_t type = le8(v, L::item::type);
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
-    read_utf16(v, F::name, e ? e : size - 2, rec.primary_name);
+    read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
-    read_ansi(v, F::name, size, rec.primary_name);
+    read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
     if (!rec.primary_name.empty()) {
       take_pooled(rec.names);
       rec.names.push_back(rec.primary_name);
@@ -186,13 +186,13 @@ bool parse_type_01_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   const byte_view v = view(p, size);
   bool found = false;
   const bool named = le16(v, S::name) != 0;
-  if (named && read_utf16(v, S::name, size, rec.long_name) && !rec.long_name.empty()) {
+  if (named && read_utf16(ctx.guard, v, S::name, size, rec.long_name) && !rec.long_name.empty()) {
     rec.flags |= itemflag_named;
     found = true;
   }
   if (size <= S::min_size) return found;
   std::string second;
-  int64_t n = read_utf16(v, S::second_text, size, named ? second : rec.long_name);
+  int64_t n = read_utf16(ctx.guard, v, S::second_text, size, named ? second : rec.long_name);
   if (named) {
     if (!second.empty()) found = true;
     merge_name(rec, rec.long_name, std::move(second));
@@ -217,7 +217,7 @@ bool parse_type_02_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   const byte_view v = view(p, size);
   bool found = false;
   std::string name;
-  if (le16(v, S::name) && read_utf16(v, S::name, size, name) && !name.empty()) {
+  if (le16(v, S::name) && read_utf16(ctx.guard, v, S::name, size, name) && !name.empty()) {
     rec.flags |= itemflag_named;
     found = true;
   }
@@ -227,7 +227,7 @@ bool parse_type_02_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   merge_name(rec, rec.long_name, std::move(name));
   if (size > S::min_size) {
     std::string second;
-    int64_t n = read_utf16(v, S::second_text, size, second);
+    int64_t n = read_utf16(ctx.guard, v, S::second_text, size, second);
     if (!second.empty()) found = true;
     merge_name(rec, rec.long_name, std::move(second));
     int64_t at = S::second_text + n, left = size - at;
@@ -242,13 +242,13 @@ bool parse_type_02_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
 namespace {
 // Consecutive 8-bit texts from 5 to the item's end; handle gets each.
 template <class F>
-bool each_ansi_text(const uint8_t* p, int64_t avail, F handle) {
+bool each_ansi_text(parse_guard* guard, const uint8_t* p, int64_t avail, F handle) {
   const int64_t size = le16(view(p, avail), L::item::size);
   const byte_view v = view(p, size);
   bool found = false;
   std::string s;
   for (int64_t pos = L::small_item::names_at; size - pos > 2;) {
-    int64_t n = read_ansi(v, pos, size, s);
+    int64_t n = read_ansi(guard, v, pos, size, s);
     if (s.empty()) break;
     handle(s);
     found = true;
@@ -258,10 +258,11 @@ bool each_ansi_text(const uint8_t* p, int64_t avail, F handle) {
 }
 }  // namespace
 
-bool parse_type_20_item(const uint8_t*, parse_ctx&, shell_item_record& rec, const uint8_t* p,
+bool parse_type_20_item(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                         int64_t avail, const cmd_params&) {
   if (!p || avail <= 0 || !is_network_type_item(p, avail)) return false;
-  return each_ansi_text(p, avail, [&](std::string& s) { rec.names.push_back(std::move(s)); });
+  return each_ansi_text(ctx.guard, p, avail,
+                        [&](std::string& s) { rec.names.push_back(std::move(s)); });
 }
 
 bool parse_type_52_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
@@ -272,7 +273,7 @@ bool parse_type_52_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   const int64_t size = le16(view(p, avail), L::item::size);
   const int64_t chars = le32(view(p, avail), T::count);
   const byte_view v = view(p, size);
-  int64_t n = read_utf16(v, T::name, T::name + 2 * chars, rec.long_name);
+  int64_t n = read_utf16(ctx.guard, v, T::name, T::name + 2 * chars, rec.long_name);
   ctx.consumed += L::item::header_size;
   int64_t at = T::after_count + n, left = size - at;
   if (left > 16) {
@@ -317,7 +318,7 @@ bool parse_control_panel_item(const uint8_t* item, parse_ctx& ctx, shell_item_re
 bool parse_network_item(const uint8_t*, parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                         int64_t avail, const cmd_params&) {
   if (!p || avail <= 0 || !is_network_item(p, avail)) return false;
-  const bool found = each_ansi_text(p, avail, [&](std::string& s) {
+  const bool found = each_ansi_text(ctx.guard, p, avail, [&](std::string& s) {
     if (s.compare(0, 2, "\\\\") == 0) {
       rec.names.push_back(std::move(s));
       return;
@@ -350,7 +351,7 @@ bool parse_uri_item_short(const uint8_t* item, parse_ctx& ctx, shell_item_record
   const byte_view v = view(p, avail);
   reset_consumed(item, ctx);
   const int64_t size = le16(v, L::item::size);
-  int64_t n = read_utf16(v, L::uri::short_text, avail, rec.long_name);
+  int64_t n = read_utf16(ctx.guard, v, L::uri::short_text, avail, rec.long_name);
   ctx.consumed += L::item::header_size;
   const int64_t area = L::uri::short_text + n, left = avail - area;
   if (left > 16) {
@@ -376,16 +377,16 @@ bool parse_uri_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
   const int64_t c1 = le32(v, L::uri::first_count);
   if (first_at + c1 > avail) return false;
   std::string first, second, third;
-  if (c1 && avail > c1 + 3) first = counted_text(v, first_at, first_at + c1);
+  if (c1 && avail > c1 + 3) first = counted_text(ctx.guard, v, first_at, first_at + c1);
   const int64_t c2_at = first_at + c1;
   if (c2_at + 4 > avail) return false;
   const int64_t c2 = le32(v, static_cast<size_t>(c2_at));
-  if (c2 && avail > c2 + c2_at + 4) second = counted_text(v, c2_at + 4, c2_at + 4 + c2);
+  if (c2 && avail > c2 + c2_at + 4) second = counted_text(ctx.guard, v, c2_at + 4, c2_at + 4 + c2);
   const int64_t c3_at = c2_at + 4 + c2;
   if (c3_at + 4 > avail) return false;
   const int64_t c3 = le32(v, static_cast<size_t>(c3_at));
   if (c3 && avail > c3 + c3_at + 4)
-    third = counted_text(v, c3_at + 4, std::min(avail, c3_at + 4 + c3));
+    third = counted_text(ctx.guard, v, c3_at + 4, std::min(avail, c3_at + 4 + c3));
   std::string composed;
   composed.reserve(third.size() + second.size() + first.size() + 4);
   if (!third.empty()) composed.append(third).append("://");
@@ -430,7 +431,7 @@ static bool parse_tail_name_item(bool (*test)(const uint8_t*, int64_t), int64_t 
   if (!p || avail <= 0 || !test(p, avail)) return false;
   reset_consumed(item, ctx);
   const int64_t size = le16(view(p, avail), L::item::size);
-  return read_utf16(view(p, size), name_at, size, rec.long_name) != 0;
+  return read_utf16(ctx.guard, view(p, size), name_at, size, rec.long_name) != 0;
 }
 
 bool parse_type_64_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
@@ -438,19 +439,19 @@ bool parse_type_64_item(const uint8_t* item, parse_ctx& ctx, shell_item_record& 
   return parse_tail_name_item(is_type_64_item, L::type_64::name, item, ctx, rec, p, avail);
 }
 
-bool parse_94_byte_structure(const uint8_t*, parse_ctx&, shell_item_record& rec, const uint8_t* p,
-                             int64_t avail, const cmd_params&) {
+bool parse_94_byte_structure(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
+                             const uint8_t* p, int64_t avail, const cmd_params&) {
   namespace S = L::s94;
   if (!p || avail <= 0 || !is_94_byte_structure(p, avail)) return false;
   const int64_t size = le16(view(p, avail), L::item::size);
   const byte_view v = view(p, size);
   const int64_t c1 = le16(v, S::count1), c2 = le16(v, S::count2);
   std::string extra, name, text;
-  if (le8(v, S::extra_name)) read_utf16(v, S::extra_name, size, extra);
-  if (le16(v, S::text)) read_utf16(v, S::text, S::text + 2 * c1, name);
+  if (le8(v, S::extra_name)) read_utf16(ctx.guard, v, S::extra_name, size, extra);
+  if (le16(v, S::text)) read_utf16(ctx.guard, v, S::text, S::text + 2 * c1, name);
   int64_t q = S::text + 2 * c1;
   while (q < size && le8(v, static_cast<size_t>(q)) == 0) ++q;
-  if (q < size && c2) read_utf16(v, q, std::min(size, q + 2 * c2), text);
+  if (q < size && c2) read_utf16(ctx.guard, v, q, std::min(size, q + 2 * c2), text);
   add_item_name(rec, std::move(text));
   merge_name(rec, rec.long_name, std::move(name));
   merge_name(rec, rec.extra_name, std::move(extra));

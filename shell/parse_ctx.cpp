@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cmdline/cmd_params.h"
 #include "foundation/vk_hex_view.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
@@ -44,12 +45,6 @@ int64_t variable_header_length(const uint8_t* data, int64_t available) {
 
 // ---- guard ----
 
-constinit thread_local parse_guard* t_active_parse_guard = nullptr;
-
-namespace {
-thread_local int64_t t_filed_total = 0;
-}
-
 namespace {
 // len * per_byte + base, saturated.
 int64_t scaled_budget(int64_t input_length, int64_t per_byte, int64_t base) {
@@ -71,7 +66,6 @@ bool parse_guard::charge_filed(int64_t bytes) {
     return false;
   }
   m_filed += bytes;
-  t_filed_total += bytes;
   return true;
 }
 
@@ -84,23 +78,40 @@ bool parse_guard::claim_range(const uint8_t* begin, const uint8_t* end) {
   return true;
 }
 
-parse_guard* guard_level::start(int64_t input_length) {
+parse_guard* guard_level::start(parse_ctx& ctx, int64_t input_length) {
   m_own.emplace(input_length);
-  t_active_parse_guard = &*m_own;
-  return t_active_parse_guard;
+  m_ctx = &ctx;
+  ctx.guard = &*m_own;
+  return ctx.guard;
 }
 
-bool guard_charge_filed(int64_t bytes) {
-  return t_active_parse_guard ? t_active_parse_guard->charge_filed(bytes) : true;
+void guard_level::finish() {
+  m_ctx->guard = nullptr;
+  if (m_ctx->filed_tally) *m_ctx->filed_tally += m_own->filed();
 }
 
-int64_t filed_bytes_total() {
-  return t_filed_total;
+bool guard_charge_filed(parse_guard* guard, int64_t bytes) {
+  return guard ? guard->charge_filed(bytes) : true;
 }
 
-bool guard_claim_range(const uint8_t* data, int64_t size) {
-  if (!t_active_parse_guard) return true;
-  return t_active_parse_guard->claim_range(data, data + std::max<int64_t>(size, 0));
+bool guard_claim_range(parse_guard* guard, const uint8_t* data, int64_t size) {
+  if (!guard) return true;
+  return guard->claim_range(data, data + std::max<int64_t>(size, 0));
+}
+
+namespace {
+// The bytes filed under the guards of a run's link parses.
+struct filed_tally_part {
+  int64_t bytes = 0;
+};
+}  // namespace
+
+int64_t* filed_bytes_tally(const cmd_params& opts) {
+  return &opts.work().part<filed_tally_part>().bytes;
+}
+
+int64_t filed_bytes_total(const cmd_params& opts) {
+  return *filed_bytes_tally(opts);
 }
 
 // ---- strings ----
@@ -115,6 +126,11 @@ bool clip(byte_view view, int64_t start, int64_t& end) {
 }  // namespace
 
 int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out) {
+  return read_utf16(nullptr, view, start, end, out);
+}
+
+int64_t read_utf16(parse_guard* guard, byte_view view, int64_t start, int64_t end,
+                   std::string& out) {
   out.clear();
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
@@ -123,7 +139,7 @@ int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out)
   // The work is charged as the units up to and with the terminator, whether
   // or not the bytes hold it; refused, the text is not given.
   const bool terminated = taken >= 2 && (p[taken - 2] | p[taken - 1]) == 0;
-  if (!guard_charge(static_cast<int64_t>(taken) + (terminated ? 0 : 2))) {
+  if (!guard_charge(guard, static_cast<int64_t>(taken) + (terminated ? 0 : 2))) {
     out.clear();
     return 0;
   }
@@ -167,6 +183,11 @@ void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n) {
 }
 
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) {
+  return read_ansi(nullptr, view, start, end, out);
+}
+
+int64_t read_ansi(parse_guard* guard, byte_view view, int64_t start, int64_t end,
+                  std::string& out) {
   out.clear();
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
@@ -196,7 +217,7 @@ int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out) 
     const void* nul = std::memchr(p + n, 0, bytes - n);
     n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : bytes;
   }
-  if (!guard_charge(static_cast<int64_t>(n + 1))) return 0;
+  if (!guard_charge(guard, static_cast<int64_t>(n + 1))) return 0;
   if (ascii)
     out.append(reinterpret_cast<const char*>(p), n);
   else

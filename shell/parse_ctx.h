@@ -16,12 +16,23 @@
 
 namespace vk {
 
+class cmd_params;
+class parse_guard;
+
 struct parse_ctx {
   uint8_t debug = 0;
   uint64_t offset = 0;                   // file offset of the structure being parsed
   std::ostream* debug_stream = nullptr;  // not owned
   uint32_t consumed = 0;                 // bytes the last parser read
+  // The guard of the top-level parse running with this context, or null;
+  // set by its outermost guard_level. A context made for a nested parse
+  // takes it over, so that the whole parse keeps one budget.
+  parse_guard* guard = nullptr;
+  // Where the outermost level adds the bytes its guard let be filed, or
+  // null (tests bound them).
+  int64_t* filed_tally = nullptr;
 
+  // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {
     debug = 0;
     offset = 0;
@@ -58,8 +69,9 @@ int64_t variable_header_length(const uint8_t* data, int64_t available);
 // (each further value of a storage may run to the storage's end), so what
 // they copy is charged as it is filed, not only their number. The guard also
 // remembers the byte ranges of the special streams expanded, so that no byte
-// is expanded twice. It lives beside the thread, not in parse_ctx, so that a
-// parser which makes a fresh context still sees it. Once tripped it stays
+// is expanded twice, and whether one is being expanded. The context carries
+// it (parse_ctx::guard); read routines without a context take it as a
+// parameter. Once tripped it stays
 // tripped until the top-level parse ends; nested parsers then return false
 // or 0 and what was decoded stays.
 // ---------------------------------------------------------------------------
@@ -101,9 +113,12 @@ class parse_guard {
   int64_t filed_budget() const { return m_filed_budget; }
   int64_t filed() const { return m_filed; }
   int depth() const { return m_depth; }
+  // Special streams being expanded: one met inside another stays plain.
+  int expanding() const { return m_expanding; }
 
  private:
   friend class guard_level;
+  friend class stream_expansion;
   int64_t m_budget;
   int64_t m_used = 0;
   int64_t m_filed_budget;
@@ -111,64 +126,89 @@ class parse_guard {
   std::vector<std::pair<uintptr_t, uintptr_t>> m_claimed;
   std::vector<std::string> m_kept;
   int m_depth = 0;
+  int m_expanding = 0;
   bool m_tripped = false;
 };
 
-// The guard of the parse running on this thread, or null. Read inline: every
-// item and text charges it.
-extern constinit thread_local parse_guard* t_active_parse_guard;
-inline parse_guard* active_parse_guard() {
-  return t_active_parse_guard;
-}
+// Marks a special stream as being expanded under the guard for its scope.
+class stream_expansion {
+ public:
+  explicit stream_expansion(parse_guard& guard) : m_guard(guard) { ++m_guard.m_expanding; }
+  ~stream_expansion() { --m_guard.m_expanding; }
+  stream_expansion(const stream_expansion&) = delete;
+  stream_expansion& operator=(const stream_expansion&) = delete;
+
+ private:
+  parse_guard& m_guard;
+};
 
 // One nested level (a walk, dispatch, scan, storage or stream expansion).
-// The outermost level starts the guard for an input of input_length bytes;
-// inner levels join it. False (test with !) when the level may not run:
-// too deep, or the work bound is spent. Entering charges one unit.
+// The outermost level starts the guard for an input of input_length bytes
+// and hands it to the context; inner levels join the context's guard. False
+// (test with !) when the level may not run: too deep, or the work bound is
+// spent. Entering charges one unit.
 class guard_level {
  public:
-  explicit guard_level(int64_t input_length) {
-    m_guard = t_active_parse_guard ? t_active_parse_guard : start(input_length);
+  guard_level(parse_ctx& ctx, int64_t input_length) {
+    m_guard = ctx.guard ? ctx.guard : start(ctx, input_length);
     ++m_guard->m_depth;
     m_ok = m_guard->m_depth <= parse_guard::k_max_depth && m_guard->charge(1);
   }
   ~guard_level() {
     --m_guard->m_depth;
-    if (m_own) t_active_parse_guard = nullptr;
+    if (m_own) finish();
   }
   guard_level(const guard_level&) = delete;
   guard_level& operator=(const guard_level&) = delete;
   explicit operator bool() const { return m_ok; }
 
  private:
-  // The outermost level's own guard, made the thread's.
-  parse_guard* start(int64_t input_length);
+  // The outermost level's own guard, made the context's.
+  parse_guard* start(parse_ctx& ctx, int64_t input_length);
+  // Takes the guard back from the context and adds up what it filed.
+  void finish();
   std::optional<parse_guard> m_own;
+  parse_ctx* m_ctx = nullptr;
   parse_guard* m_guard = nullptr;
   bool m_ok = false;
 };
 
 // Charges work, filed bytes (the bytes of the input copied or converted
-// into a filed value), or an expanded range to the active guard; true when
-// there is none or it holds.
-inline bool guard_charge(int64_t units) {
-  return t_active_parse_guard ? t_active_parse_guard->charge(units) : true;
+// into a filed value), or an expanded range to the guard; true when there
+// is none or it holds.
+inline bool guard_charge(parse_guard* guard, int64_t units) {
+  return guard ? guard->charge(units) : true;
 }
-bool guard_charge_filed(int64_t bytes);
-bool guard_claim_range(const uint8_t* data, int64_t size);
-// The bytes filed under every guard of this thread so far.
-int64_t filed_bytes_total();
+inline bool guard_charge(const parse_ctx& ctx, int64_t units) {
+  return guard_charge(ctx.guard, units);
+}
+bool guard_charge_filed(parse_guard* guard, int64_t bytes);
+bool guard_claim_range(parse_guard* guard, const uint8_t* data, int64_t size);
+// True when the context's parse has tripped its guard.
+inline bool guard_spent(const parse_ctx& ctx) {
+  return ctx.guard && ctx.guard->tripped();
+}
+// The bytes filed under the guards of the parses the run's link parser
+// started (a test's bound).
+int64_t filed_bytes_total(const cmd_params& opts);
+// Where parses started with these settings add what they filed.
+int64_t* filed_bytes_tally(const cmd_params& opts);
 
 // ---------------------------------------------------------------------------
 // String readers over view[start, end): end is clipped to the view, and an
 // empty or negative range reads nothing (never an "unbounded" budget). They
-// return the bytes taken (the terminator counted when it lies inside).
+// return the bytes taken (the terminator counted when it lies inside). The
+// forms with a guard charge the work to it (null: none) and give nothing
+// once it is spent.
 // ---------------------------------------------------------------------------
 int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out);
+int64_t read_utf16(parse_guard* guard, byte_view view, int64_t start, int64_t end,
+                   std::string& out);
 // 8-bit text up to its NUL, read as Windows-1252 and given as UTF-8 (the
 // count is of the bytes read). Every 8-bit text of the input comes through
 // here, so that every report is UTF-8.
 int64_t read_ansi(byte_view view, int64_t start, int64_t end, std::string& out);
+int64_t read_ansi(parse_guard* guard, byte_view view, int64_t start, int64_t end, std::string& out);
 // The n bytes as Windows-1252 text, appended as UTF-8.
 void append_cp1252_as_utf8(std::string& out, const uint8_t* p, size_t n);
 

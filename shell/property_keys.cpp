@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,8 @@ namespace vk {
 
 namespace {
 
-bool g_built = false;
-bool g_fail_next = false;
+// Set by a test: the next build fails as if out of memory.
+std::atomic<bool> g_fail_next{false};
 
 // The table flattened for lookup, built straight from the groups: one slot
 // per (FMTID, pid), ordered by the FMTID's two 64-bit halves and the pid
@@ -52,7 +54,6 @@ struct key_index {
 // FMTIDs found lately and their ranges (an empty one: not in the table),
 // each for the build of the index it came from (0: none). The values of a
 // store alternate between a few FMTIDs.
-uint64_t g_builds = 0;
 struct found_fmtid {
   guid_key fmtid;
   uint32_t begin = 0;
@@ -60,7 +61,6 @@ struct found_fmtid {
   uint64_t build = 0;
 };
 constexpr size_t k_found_slots = 16;
-thread_local std::array<found_fmtid, k_found_slots> t_found;
 
 // Keys looked up lately and their slots (null: not in the table), each for
 // the build of the index it came from: the values of a store repeat a few
@@ -75,7 +75,13 @@ struct found_key {
   char text[79] = {};
 };
 constexpr size_t k_found_keys = 256;
-thread_local std::array<found_key, k_found_keys> t_found_keys;
+
+struct found_cache {
+  std::array<found_fmtid, k_found_slots> fmtids;
+  std::array<found_key, k_found_keys> keys;
+};
+// A cache of constant data: the fixed index's answers for recent keys.
+thread_local found_cache t_found;
 
 size_t found_key_slot(const guid_key& b, uint32_t pid) {
   return static_cast<size_t>(((b.low ^ b.high ^ pid) * 0x9E3779B97F4A7C15ull) >> 56) % k_found_keys;
@@ -85,19 +91,26 @@ size_t found_slot(const guid_key& b) {
   return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
 }
 
-key_index& index_instance() {
-  static key_index index;
-  return index;
+// The index is built once from the constant table and shared read-only by
+// every thread; the build is serialized, and a build published under its
+// number (0: none ready) is never changed, save by the test reset.
+struct shared_index {
+  std::mutex building;
+  key_index index;
+  uint64_t builds = 0;  // under the mutex
+  std::atomic<uint64_t> ready{0};
+};
+
+shared_index& index_instance() {
+  static shared_index shared;
+  return shared;
 }
 
 bool build_index(key_index& index) {
   return vk::guarded(
       [&] {
         index.clear();
-        if (g_fail_next) {
-          g_fail_next = false;
-          throw std::bad_alloc();
-        }
+        if (g_fail_next.exchange(false)) throw std::bad_alloc();
         size_t count = 0;
         const propkey_group* groups = property_key_groups(count);
         size_t entries = 0;
@@ -139,10 +152,7 @@ const char* const k_no_key_word = "unknown";
 bool property_key_table(property_key_map& table) {
   return vk::guarded([&] {
     table.clear();
-    if (g_fail_next) {
-      g_fail_next = false;
-      throw std::bad_alloc();
-    }
+    if (g_fail_next.exchange(false)) throw std::bad_alloc();
     size_t count = 0;
     const propkey_group* groups = property_key_groups(count);
     for (size_t i = 0; i < count; ++i) {
@@ -160,21 +170,30 @@ bool property_key_table(property_key_map& table) {
 
 namespace {
 
-const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid);
+const key_slot* find_in_index(const key_index& index, uint64_t build, const guid_key& bits,
+                              uint32_t pid);
+
+// The number of the ready index, built first when none is; 0 when it
+// cannot be built.
+uint64_t ready_index() {
+  shared_index& shared = index_instance();
+  if (const uint64_t ready = shared.ready.load(std::memory_order_acquire)) return ready;
+  const std::lock_guard<std::mutex> lock(shared.building);
+  if (const uint64_t ready = shared.ready.load(std::memory_order_relaxed)) return ready;
+  if (!build_index(shared.index)) return 0;
+  shared.ready.store(++shared.builds, std::memory_order_release);
+  return shared.builds;
+}
 
 // Fills the remembered entry of a key missing from it; null when the table
 // cannot be built.
 found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
-  key_index& index = index_instance();
-  if (!g_built) {
-    if (!build_index(index)) return nullptr;
-    g_built = true;
-    ++g_builds;
-  }
-  key.slot = find_in_index(index, bits, pid);
+  const uint64_t build = ready_index();
+  if (!build) return nullptr;
+  key.slot = find_in_index(index_instance().index, build, bits, pid);
   key.fmtid = bits;
   key.pid = pid;
-  key.build = g_builds;
+  key.build = build;
   key.text_size = 0;
   return &key;
 }
@@ -184,8 +203,9 @@ found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
 // once, behind its own guard.
 inline found_key* find_key_entry(const guid& fmtid, uint32_t pid) {
   const guid_key bits(fmtid);
-  found_key& key = t_found_keys[found_key_slot(bits, pid)];
-  if (g_built && key.build == g_builds && key.pid == pid && key.fmtid == bits) return &key;
+  found_key& key = t_found.keys[found_key_slot(bits, pid)];
+  const uint64_t ready = index_instance().ready.load(std::memory_order_acquire);
+  if (ready && key.build == ready && key.pid == pid && key.fmtid == bits) return &key;
   return fill_key_entry(key, bits, pid);
 }
 
@@ -196,16 +216,17 @@ inline const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
   return key ? key->slot : nullptr;
 }
 
-const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid) {
-  found_fmtid& found = t_found[found_slot(bits)];
-  if (found.build != g_builds || !(found.fmtid == bits)) {
+const key_slot* find_in_index(const key_index& index, uint64_t build, const guid_key& bits,
+                              uint32_t pid) {
+  found_fmtid& found = t_found.fmtids[found_slot(bits)];
+  if (found.build != build || !(found.fmtid == bits)) {
     const auto range =
         std::lower_bound(index.fmtids.begin(), index.fmtids.end(), bits,
                          [](const fmtid_range& r, const guid_key& b) { return r.fmtid < b; });
     if (range == index.fmtids.end() || !(range->fmtid == bits))
-      found = found_fmtid{bits, 0, 0, g_builds};
+      found = found_fmtid{bits, 0, 0, build};
     else
-      found = found_fmtid{bits, range->begin, range->end, g_builds};
+      found = found_fmtid{bits, range->begin, range->end, build};
   }
   if (found.begin == found.end) return nullptr;
   const auto first = index.slots.begin() + found.begin;
@@ -239,7 +260,8 @@ void set_table_marks(property_value& rec, const key_slot& entry) {
 inline const key_slot* slot_or_named(const guid& fmtid, uint32_t pid, bool& string_named) {
   const key_slot* slot = find_key_slot(fmtid, pid);
   // Only an FMTID the table lacks may be the string-named set.
-  string_named = !slot && g_built && guid_equals(fmtid, string_named_set());
+  string_named = !slot && index_instance().ready.load(std::memory_order_relaxed) != 0 &&
+                 guid_equals(fmtid, string_named_set());
   return slot;
 }
 
@@ -331,8 +353,10 @@ std::string value_code_label(uint64_t value) {
 }
 
 void property_key_table_reset_for_test() {
-  index_instance().clear();
-  g_built = false;
+  shared_index& shared = index_instance();
+  const std::lock_guard<std::mutex> lock(shared.building);
+  shared.ready.store(0, std::memory_order_release);
+  shared.index.clear();
 }
 
 void property_key_table_fail_next_build_for_test() {

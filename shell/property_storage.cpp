@@ -154,8 +154,8 @@ class storage_record {
 
 // A byte value of a storage that holds an ID list becomes the items it
 // lists, and leaves the property collection.
-void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_params& opts,
-                        shown_values::list& flat, const size_t* flat_mark) {
+void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_named,
+                        const cmd_params& opts, shown_values::list& flat, const size_t* flat_mark) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
   const bool at_end = it == temp.properties.end();
   // The storage's flat values count as if in the collection (a text is
@@ -170,9 +170,10 @@ void take_id_list_value(shell_item_record& temp, bool string_named, const cmd_pa
     if (bytes.size() > 2) {
       const size_t skip = string_named ? 2 : 0;
       const uint8_t* list = reinterpret_cast<const uint8_t*>(bytes.data()) + skip;
-      parse_guard* guard = active_parse_guard();
+      parse_guard* guard = ctx.guard;
       const size_t claimed = guard ? guard->claimed_ranges() : 0;
       parse_ctx fresh;
+      fresh.guard = guard;
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
@@ -192,7 +193,7 @@ constexpr const char* k_value_past_storage = "value size runs past the storage";
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                    const cmd_params& opts, bool* values_only = nullptr,
                    parse_fault* fault = nullptr) {
-  guard_level level(size);
+  guard_level level(ctx, size);
   if (!level) {
     ctx.consumed = 0;
     return false;
@@ -212,7 +213,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
         *fault = parse_fault{"property storage", at, "not a property storage"};
       break;
     }
-    if (!guard_charge(1)) {
+    if (!guard_charge(ctx, 1)) {
       if (fault) *fault = parse_fault{"property storage", at, k_fault_work_limit};
       break;
     }
@@ -267,7 +268,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       break;
     }
     if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat_list, flat.mark)))
-      take_id_list_value(temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
+      take_id_list_value(ctx, temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
     flat.folded = true;
     // Unknown until the fold has returned (it may throw half-way).
     const bool was_values_only = values_only && *values_only;
@@ -335,7 +336,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
   while (remaining >= iv::min_further) {
-    if (!guard_charge(1)) break;
+    if (!guard_charge(ctx, 1)) break;
     while (remaining >= 2 && v.u16_or_zero(static_cast<size_t>(position)) == 0) {
       position += 2;
       remaining -= 2;
@@ -368,7 +369,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
   int64_t at = st::values;  // cursor, from the storage start
   int64_t remaining = size - at;
   for (;;) {
-    if (!guard_charge(1)) break;
+    if (!guard_charge(ctx, 1)) break;
     const uint64_t offset_before = ctx.offset;
     const uint32_t consumed_before = ctx.consumed;
     const int64_t n = parse_beef_block_list(rec, storage + at, remaining, ctx, opts);
@@ -397,7 +398,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     if (r < nv::min_tail) break;
     const int64_t data = q + static_cast<int64_t>(nv::tail_data);
     ctx.offset = base + static_cast<uint64_t>(data);
-    typed_value_scratch scratch;
+    typed_value_scratch scratch(opts);
     typed_value& tv = scratch.get();
     parse_typed_value(tv, ctx, storage + data, size - data,
                       v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
@@ -499,7 +500,7 @@ uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* lis
     size_t at = pl::entries;
     int64_t remaining = size - static_cast<int64_t>(pl::header_size);
     while (remaining >= pl::entry::min_size && v.u32_or_zero(at + pl::entry::pid) != 0) {
-      if (!guard_charge(1)) break;
+      if (!guard_charge(ctx, 1)) break;
       const guid fmtid = guid_at(v, at + pl::entry::fmtid);
       const int64_t n = add_item_property(
           rec, ctx, list + at + pl::entry::data, remaining - static_cast<int64_t>(pl::entry::data),

@@ -163,9 +163,9 @@ property_scratch& scratch_of(const cmd_params& opts) {
 class filer {
  public:
   // node, when given, holds pv: the record filed last is that node itself.
-  filer(shell_item_record& rec, property_value& pv, bool consume, uint64_t& order,
-        property_value_map::node_type* node = nullptr)
-      : m_rec(rec), m_pv(pv), m_consume(consume), m_order(order), m_node(node) {}
+  filer(parse_guard* guard, shell_item_record& rec, property_value& pv, bool consume,
+        uint64_t& order, property_value_map::node_type* node = nullptr)
+      : m_guard(guard), m_rec(rec), m_pv(pv), m_consume(consume), m_order(order), m_node(node) {}
 
   // copied: the bytes of the input the text was made from (0 for texts
   // made here).
@@ -177,7 +177,8 @@ class filer {
     m_pv.order = ++m_order;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
-    if (!guard_charge(parse_guard::k_units_per_filed_record) || !guard_charge_filed(copied))
+    if (!guard_charge(m_guard, parse_guard::k_units_per_filed_record) ||
+        !guard_charge_filed(m_guard, copied))
       return nullptr;
     // The key is copied out of the template before the template is moved.
     const std::string_view key = m_pv.key_text;
@@ -215,6 +216,7 @@ class filer {
   }
 
  private:
+  parse_guard* m_guard;
   shell_item_record& m_rec;
   property_value& m_pv;
   bool m_consume;
@@ -226,7 +228,7 @@ template <class Value>
 bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_value& pv, bool consume,
                 const cmd_params& opts, uint64_t& order,
                 property_value_map::node_type* node = nullptr) {
-  filer f(rec, pv, consume, order, node);
+  filer f(ctx.guard, rec, pv, consume, order, node);
   const bool lists = !rec.prop_lists_unread;
   auto offset_of = [&](size_t i) { return i < tv.offsets.size() ? tv.offsets[i] : 0; };
   switch (tv.kind) {
@@ -253,7 +255,7 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
     case tv_bytes: {
       if (tv.blobs.empty() || tv.blobs[0].size() < tv.count) return true;
       const std::string_view blob = tv.blobs[0];
-      if (!guard_charge_filed(static_cast<int64_t>(blob.size()))) return true;
+      if (!guard_charge_filed(ctx.guard, static_cast<int64_t>(blob.size()))) return true;
       pv.bytes += blob;
       f.set_position_key(k_tag_bytes, ctx.offset);
       if (!f.file(4113, offset_of(0), true)) return true;
@@ -319,10 +321,10 @@ bool store_body(shell_item_record& rec, parse_ctx& ctx, Value& tv, property_valu
 // Files a single value that parse_single_value decoded (a text into the
 // template's own text) as store_body files the one element of a typed value;
 // the template's node moves into the collection.
-void file_single(shell_item_record& rec, const single_value& sv,
+void file_single(parse_guard* guard, shell_item_record& rec, const single_value& sv,
                  property_value_map::node_type& node, uint64_t& order) {
   property_value& pv = node.mapped();
-  filer f(rec, pv, true, order, &node);
+  filer f(guard, rec, pv, true, order, &node);
   const bool lists = !rec.prop_lists_unread;
   switch (sv.kind) {
     case tv_dword:
@@ -632,8 +634,8 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
           break;
       }
       const bool empty_text = sv.kind == tv_text && e.text.empty();
-      if (!empty_text && guard_charge(parse_guard::k_units_per_filed_record) &&
-          guard_charge_filed(copied)) {
+      if (!empty_text && guard_charge(ctx, parse_guard::k_units_per_filed_record) &&
+          guard_charge_filed(ctx.guard, copied)) {
         e.offset = sv.offset;
         e.order = ++filing_order;
         e.record = l.record;
@@ -714,8 +716,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           int32_t result = 0;
           if (parse_single_value(sv, unused, ctx, data, size, vartype)) {
             result = static_cast<int32_t>(sv.consumed);
-            if (sv.present && guard_charge(parse_guard::k_units_per_filed_record))
-              guard_charge_filed(0);
+            if (sv.present && guard_charge(ctx, parse_guard::k_units_per_filed_record))
+              guard_charge_filed(ctx.guard, 0);
           }
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
@@ -754,12 +756,13 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           if (parse_single_value(sv, pv.text, ctx, data, size, vartype)) {
             pv.vartype = vartype & 0xFF;
             result = static_cast<int32_t>(sv.consumed);
-            if (sv.present) guarded([&] { file_single(rec, sv, node, filing.filing_order); });
+            if (sv.present)
+              guarded([&] { file_single(ctx.guard, rec, sv, node, filing.filing_order); });
           }
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
-        typed_value_scratch scratch;
+        typed_value_scratch scratch(opts);
         typed_value& tv = scratch.get();
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;

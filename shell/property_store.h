@@ -45,8 +45,8 @@ bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, p
 // table names "autolist" (a list of ID lists) or "condition" (a search-
 // condition tree) into the item; sets item flag 0x1 for every known, non-
 // empty stream. False when the stream is not expanded, which is always the
-// case while another special stream is being expanded on this thread, and
-// when its bytes overlap a stream expanded before in the same parse.
+// case while another special stream is being expanded in the same parse, and
+// when its bytes overlap a stream expanded before in it.
 bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                                 const property_value& pv, const cmd_params& opts);
 // The two walks on stream data of their own (size bytes at data).

@@ -4,6 +4,7 @@
 #include <array>
 #include <type_traits>
 
+#include "cmdline/cmd_params.h"
 #include "foundation/vk_time.h"
 #include "shell/guid_names.h"
 
@@ -11,64 +12,16 @@ namespace vk {
 
 namespace {
 
-// The pool behind take_pooled for lists: a stack per kind, fixed in size so
-// that keeping a list never allocates. Lists above the size limit are freed
-// as usual, so hostile input cannot make the pool hold much. Texts keep
-// room of moderate size only.
-constexpr size_t k_pool_slots = 256;
-constexpr size_t k_pooled_list_max = 16;  // elements
-constexpr size_t k_new_list = 4;          // elements of a list made when the pool is empty
-constexpr size_t k_new_text = 64;         // bytes of a text made when no room is kept
+// Lists and texts made when none is given start with room for a few
+// entries.
+constexpr size_t k_new_list = 4;          // elements
+constexpr size_t k_new_text = 64;         // bytes
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
-template <class T>
-struct buffer_stack {
-  std::array<T, k_pool_slots> slots;
-  size_t count = 0;
-
-  void give(T& buffer) {
-    if (count < k_pool_slots) slots[count++] = std::move(buffer);
-  }
-  void take(T& buffer) {
-    if (count) buffer = std::move(slots[--count]);
-  }
+// The item records given up by one link, to be parsed into for the next.
+struct spare_items_part {
+  shell_item_list items;
 };
-
-struct buffer_pool {
-  buffer_stack<std::vector<std::string>> string_lists;
-  buffer_stack<std::vector<guid>> guid_lists;
-  text_rooms texts;
-  // Destroyed after t_pool is reset, so its records free as usual.
-  shell_item_list spare_items;
-  ~buffer_pool();
-};
-
-// The pool is made on first use; records destroyed after it (at the
-// thread's end) free as usual. Plain pointers read without a TLS wrapper.
-thread_local buffer_pool* t_pool = nullptr;
-thread_local bool t_pool_closed = false;
-buffer_pool::~buffer_pool() {
-  t_pool = nullptr;
-  t_pool_closed = true;
-}
-
-buffer_pool* thread_pool() {
-  if (t_pool || t_pool_closed) return t_pool;
-  thread_local buffer_pool pool;
-  t_pool = &pool;
-  return t_pool;
-}
-
-void give_text(buffer_pool& pool, std::string& s) {
-  pool.texts.give(s);
-}
-
-template <class V>
-void give_list(buffer_stack<V>& stack, V& list) {
-  if (list.capacity() == 0 || list.capacity() > k_pooled_list_max) return;
-  list.clear();
-  stack.give(list);
-}
 
 }  // namespace
 
@@ -78,53 +31,43 @@ static_assert(std::is_nothrow_move_constructible_v<shell_item_record>);
 // Every member starts in its cleared state by its initializer.
 shell_item_record::shell_item_record() = default;
 
-shell_item_record::~shell_item_record() {
-  if (names.capacity() == 0 && guid_names.capacity() == 0 && date_texts.capacity() == 0 &&
-      guids.capacity() == 0 && long_name.capacity() <= std::string().capacity())
-    return;  // nothing to keep, as for most records made in passing
-  buffer_pool* pool = thread_pool();
-  if (!pool) return;
-  for (std::string& name : guid_names) give_text(*pool, name);
-  for (std::string& line : date_texts) give_text(*pool, line);
-  give_text(*pool, long_name);
-  give_list(pool->string_lists, names);
-  give_list(pool->string_lists, guid_names);
-  give_list(pool->string_lists, date_texts);
-  give_list(pool->guid_lists, guids);
-}
+shell_item_record::~shell_item_record() = default;
 
 void take_pooled_list(std::vector<std::string>& list) {
-  if (list.capacity() != 0) return;
-  if (buffer_pool* pool = thread_pool()) pool->string_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
 void take_pooled_list(std::vector<guid>& list) {
-  if (list.capacity() != 0) return;
-  if (buffer_pool* pool = thread_pool()) pool->guid_lists.take(list);
   if (list.capacity() == 0) list.reserve(k_new_list);
 }
 
 void take_pooled_text(std::string& text) {
   if (text.capacity() > std::string().capacity()) return;
-  if (buffer_pool* pool = thread_pool()) pool->texts.take(text);
   if (text.capacity() < k_new_text) text.reserve(k_new_text);
 }
 
 void give_spare_items(shell_item_list& items) noexcept {
+  shell_item_list().swap(items);
+}
+
+void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept {
   shell_item_list given;
   given.swap(items);
   if (given.empty() || given.capacity() > k_spare_items_max) return;
-  buffer_pool* pool = thread_pool();
-  if (!pool || pool->spare_items.size() > given.size()) return;
-  pool->spare_items.swap(given);  // the former spare (mostly empty) goes
+  spare_items_part* spare = nullptr;
+  try {
+    spare = &opts.work().part<spare_items_part>();
+  } catch (...) {
+    return;  // no room for the part: the records are freed
+  }
+  if (spare->items.size() > given.size()) return;
+  spare->items.swap(given);  // the former spare (mostly empty) goes
 }
 
-void take_spare_items(shell_item_list& items) noexcept {
+void take_spare_items(shell_item_list& items, const cmd_params& opts) {
   if (!items.empty()) return;
-  if (buffer_pool* pool = thread_pool()) {
-    if (!pool->spare_items.empty()) items.swap(pool->spare_items);
-  }
+  shell_item_list& spare = opts.work().part<spare_items_part>().items;
+  if (!spare.empty()) items.swap(spare);
 }
 
 namespace {
@@ -141,15 +84,8 @@ void shell_item_record::clear() {
   // A record parsed into again mostly had few of its members filled: only
   // those are touched (the maps' clearing is not free even when empty).
   guids.clear();
-  if (!guid_names.empty() || !date_texts.empty()) {
-    // Their texts' storage goes to the pool, as when a record is destroyed.
-    if (buffer_pool* pool = thread_pool()) {
-      for (std::string& name : guid_names) give_text(*pool, name);
-      for (std::string& line : date_texts) give_text(*pool, line);
-    }
-    guid_names.clear();
-    date_texts.clear();
-  }
+  if (!guid_names.empty()) guid_names.clear();
+  if (!date_texts.empty()) date_texts.clear();
   if (!names.empty()) names.clear();
   raw.clear();
   if (!children.empty()) children.clear();
@@ -299,6 +235,7 @@ struct last_known_guid {
   std::string text;
   bool set = false;
 };
+// A cache of constant data: the table's name text of the last GUID named.
 thread_local last_known_guid t_last_guid;
 }  // namespace
 
@@ -355,6 +292,12 @@ void copy_property_map(property_value_map& out, const property_value_map& src) {
 
 bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
                         std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b) {
+  return parse_beef_v5_id11(nullptr, block, available, name, s1, s2, s3, time_a, time_b);
+}
+
+bool parse_beef_v5_id11(parse_guard* guard, const uint8_t* block, int64_t available,
+                        std::string& name, std::string& s1, std::string& s2, std::string& s3,
+                        uint64_t& time_a, uint64_t& time_b) {
   name.clear();
   s1.clear();
   s2.clear();
@@ -363,7 +306,7 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
   if (!block || available < 2) return false;
   byte_view v(block, static_cast<size_t>(available));
   const int64_t end = std::min<int64_t>(v.u16_or_zero(0), available);
-  int64_t q = 16 + read_utf16(v, 16, end, name);
+  int64_t q = 16 + read_utf16(guard, v, 16, end, name);
   // Control units between the name and the strings.
   int skipped = 0;
   while (end - q >= 2 && v.u16_or_zero(q) < 32) {
@@ -371,10 +314,10 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
     ++skipped;
   }
   if (skipped == 1 || end - q < 2) return !name.empty();
-  q += read_utf16(v, q, end, s1);
+  q += read_utf16(guard, v, q, end, s1);
   if (end - q < 2) return !name.empty();
   if (v.u16_or_zero(q) != 0)
-    q += read_utf16(v, q, end, s2);
+    q += read_utf16(guard, v, q, end, s2);
   else
     q += 2;
   if (end - q > 16) {
@@ -384,7 +327,7 @@ bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& na
   if (end - q > 32) {
     q += 28;
     while (end - q >= 2 && v.u16_or_zero(q) < 32) q += 2;
-    read_utf16(v, q, end, s3);
+    read_utf16(guard, v, q, end, s3);
   }
   return !name.empty();
 }
@@ -395,13 +338,13 @@ void recycle_block_debug_length(const uint8_t* block, int64_t available, parse_c
   byte_view v(block, static_cast<size_t>(available));
   const int64_t end = std::min<int64_t>({v.u16_or_zero(0), available, 704});
   std::string text;
-  int64_t n = read_utf16(v, 24, std::min<int64_t>(end, 24 + 520), text);
+  int64_t n = read_utf16(ctx.guard, v, 24, std::min<int64_t>(end, 24 + 520), text);
   int64_t q = 24 + n;
   if (704 - 24 - n > 4) {
     while (q < end && block[q] == 0 && end - q > 4) ++q;
-    if (q < end && block[q] != 0) read_utf16(v, q, end, text);
+    if (q < end && block[q] != 0) read_utf16(ctx.guard, v, q, end, text);
   }
-  read_utf16(v, 544, std::min<int64_t>(end, 544 + 160), text);
+  read_utf16(ctx.guard, v, 544, std::min<int64_t>(end, 544 + 160), text);
   ctx.consumed += 688;
 }
 

@@ -81,8 +81,6 @@ struct shell_item_record {
   bool prop_shown_only = false;
 
   shell_item_record();
-  // Gives the storage of its lists and long texts to the thread's pool (see
-  // take_pooled), so that the next records parsed need not allocate it.
   ~shell_item_record();
   shell_item_record(const shell_item_record&) = default;
   shell_item_record(shell_item_record&&) = default;
@@ -100,11 +98,8 @@ struct shell_item_record {
   std::string accessed_time() const;
 };
 
-// Storage given back by destroyed records, kept per thread (a bounded number
-// of buffers, each of bounded size). Each call gives an empty list, or a text
-// without storage of its own, a pooled buffer, or when the pool has none a
-// new one of a few elements (64 bytes for a text), so that buffers fit the
-// next uses. The contents stay empty; only the capacity is taken.
+// Room for a list or text that has none: a list of a few elements, a text
+// of 64 bytes. The contents stay empty; only the capacity is given.
 void take_pooled_list(std::vector<std::string>& list);
 void take_pooled_list(std::vector<guid>& list);
 void take_pooled_text(std::string& text);
@@ -125,14 +120,16 @@ inline void add_item_name(shell_item_record& rec, std::string&& name) {
   rec.names.push_back(std::move(name));
 }
 
-// A per-thread spare list of item records, so that the items of one link are
-// parsed into again for the next instead of being destroyed and rebuilt.
-// give_spare_items leaves items empty without storage; a list of more than a
-// few dozen records is freed instead of kept. take_spare_items gives an empty
-// items the spare's records (left as they were: parse_idlist clears each one
-// it parses into and drops those it does not use).
+// A spare list of item records kept in the run's workspace, so that the
+// items of one link are parsed into again for the next instead of being
+// destroyed and rebuilt. give_spare_items leaves items empty without
+// storage; a list of more than a few dozen records is freed instead of kept,
+// and so is every list given without settings. take_spare_items gives an
+// empty items the spare's records (left as they were: parse_idlist clears
+// each one it parses into and drops those it does not use).
 void give_spare_items(shell_item_list& items) noexcept;
-void take_spare_items(shell_item_list& items) noexcept;
+void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept;
+void take_spare_items(shell_item_list& items, const cmd_params& opts);
 
 namespace detail {
 // Seconds from 1601-01-01 to the day before the 1st of each month a DOS
@@ -238,6 +235,10 @@ void copy_property_map(property_value_map& out, const property_value_map& src);
 // is not empty.
 bool parse_beef_v5_id11(const uint8_t* block, int64_t available, std::string& name, std::string& s1,
                         std::string& s2, std::string& s3, uint64_t& time_a, uint64_t& time_b);
+// The same with its texts charged to the guard of the running parse.
+bool parse_beef_v5_id11(parse_guard* guard, const uint8_t* block, int64_t available,
+                        std::string& name, std::string& s1, std::string& s2, std::string& s3,
+                        uint64_t& time_a, uint64_t& time_b);
 
 // With debug output on, the bytes a recycle-bin block's texts span, in
 // ctx.consumed (696 in all); reads stay inside the block.

@@ -47,18 +47,13 @@ byte_view view_of(const uint8_t* p, int64_t available) {
   return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
 }
 
-// Expansions of special streams running on this thread.
-thread_local int t_expanding = 0;
+bool charge_window(const parse_ctx& ctx, int64_t bytes) {
+  return guard_charge(ctx, 1 + (bytes > 0 ? bytes / k_window_bytes_per_unit : 0));
+}
 
-struct expansion {
-  expansion() { ++t_expanding; }
-  ~expansion() { --t_expanding; }
-  expansion(const expansion&) = delete;
-  expansion& operator=(const expansion&) = delete;
-};
-
-bool charge_window(int64_t bytes) {
-  return guard_charge(1 + (bytes > 0 ? bytes / k_window_bytes_per_unit : 0));
+// A special stream met inside the expansion of another stays a plain stream.
+bool expanding(const parse_ctx& ctx) {
+  return ctx.guard && ctx.guard->expanding() > 0;
 }
 
 // Moves what a record found into the item, as merge_shell_item would copy it.
@@ -74,14 +69,14 @@ bool walk_autolist(shell_item_record& rec, parse_ctx& ctx, const uint8_t* d, int
   const byte_view v = view_of(d, n);
   ctx.offset += al::header_size;
   int64_t pos = al::entries;
-  while (pos < n && is_autolist_entry(d + pos, n - pos) && guard_charge(1)) {
+  while (pos < n && is_autolist_entry(d + pos, n - pos) && guard_charge(ctx, 1)) {
     // The entry's list ends at its own size, not at the stream's end.
     const int64_t size = v.u16_or_zero(static_cast<size_t>(pos) + al::entry::list_size);
     shell_item_list list;
     if (parse_idlist(list, d + pos + al::entry::list, size, false, false, ctx, opts))
       rec.embedded_lists.push_back(std::move(list));
     pos += al::entry::header_size + size;
-    while (pos < n && is_condition_leaf_record(d + pos, n - pos) && guard_charge(1)) {
+    while (pos < n && is_condition_leaf_record(d + pos, n - pos) && guard_charge(ctx, 1)) {
       shell_item_record leaf;
       if (!condition_leaf_text(ctx, leaf, d + pos, static_cast<uint32_t>(n - pos))) break;
       pos += condition_leaf_length(d + pos, n - pos);
@@ -103,7 +98,7 @@ bool walk_condition_tree(shell_item_record& rec, parse_ctx& ctx, const uint8_t* 
     if (!is_condition_guid_record(d + o, n - o) ||
         v.u32_or_zero(static_cast<size_t>(o) + cr::kind) == cr::value_kind)
       continue;
-    if (!charge_window(n - o)) break;
+    if (!charge_window(ctx, n - o)) break;
     parse_condition_record(d + o, ctx, rec, d + o, n - o, opts);
   }
   return true;
@@ -119,13 +114,13 @@ bool special_stream_body(shell_item_record& rec, parse_ctx& ctx, const typed_val
   const bool autolist = name == "autolist";
   if (!autolist && name != "condition") return false;
   // Met inside another expansion: it stays a plain stream.
-  if (t_expanding > 0) return false;
+  if (expanding(ctx)) return false;
   const std::string_view data = tv.blobs[0];
   const uint8_t* d = reinterpret_cast<const uint8_t*>(data.data());
   const int64_t n = static_cast<int64_t>(data.size());
-  guard_level level(n);
-  if (!level || !guard_claim_range(d, n)) return false;
-  expansion running;
+  guard_level level(ctx, n);
+  if (!level || !guard_claim_range(ctx.guard, d, n)) return false;
+  stream_expansion running(*ctx.guard);
   return autolist ? walk_autolist(rec, ctx, d, n, opts) : walk_condition_tree(rec, ctx, d, n, opts);
 }
 
@@ -146,8 +141,8 @@ bool is_storage_before_string(byte_view at, const guid* filter) {
 
 // Fills the key of a string found behind a header; false when the parse
 // guard does not allow the copy of its bytes.
-bool string_property(property_value& pv, byte_view buffer, int64_t o, int64_t text_bytes,
-                     const guid* filter) {
+bool string_property(parse_guard* guard, property_value& pv, byte_view buffer, int64_t o,
+                     int64_t text_bytes, const guid* filter) {
   const int64_t length = static_cast<int64_t>(buffer.size());
   auto from = [&](int64_t back) { return buffer.tail(static_cast<size_t>(o - back)); };
   int64_t start = 0, end = 0;
@@ -178,7 +173,7 @@ bool string_property(property_value& pv, byte_view buffer, int64_t o, int64_t te
   } else {
     return true;
   }
-  if (!guard_charge(end - start) || !guard_charge_filed(end - start)) return false;
+  if (!guard_charge(guard, end - start) || !guard_charge_filed(guard, end - start)) return false;
   pv.bytes.assign(reinterpret_cast<const char*>(buffer.data() + start),
                   static_cast<size_t>(end - start));
   lookup_property_value_key(pv);
@@ -186,10 +181,11 @@ bool string_property(property_value& pv, byte_view buffer, int64_t o, int64_t te
   return true;
 }
 
-bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map& out,
-                       const guid* filter) {
-  guard_level level(length);
-  if (!level || !guard_charge(length)) return false;
+bool scan_strings_body(parse_ctx& ctx, const uint8_t* buffer, int64_t length,
+                       property_value_map& out, const guid* filter) {
+  guard_level level(ctx, length);
+  parse_guard* const guard = ctx.guard;
+  if (!level || !guard_charge(guard, length)) return false;
   const byte_view all = view_of(buffer, length);
   std::vector<std::string> texts;
   std::vector<uint64_t> offsets;
@@ -203,14 +199,14 @@ bool scan_strings_body(const uint8_t* buffer, int64_t length, property_value_map
     pv.text = std::move(texts[i]);
     pv.offset = static_cast<uint64_t>(o);
     if (o < 24) {
-      if (!guard_charge(text_bytes) || !guard_charge_filed(text_bytes)) break;
+      if (!guard_charge(guard, text_bytes) || !guard_charge_filed(guard, text_bytes)) break;
       pv.vartype = 13;
       pv.bytes.assign(reinterpret_cast<const char*>(buffer + o), static_cast<size_t>(text_bytes));
       std::string key = pv.text;
       out.emplace(std::move(key), std::move(pv));
       continue;
     }
-    if (!string_property(pv, all, o, text_bytes, filter)) break;
+    if (!string_property(guard, pv, all, o, text_bytes, filter)) break;
     std::string key = pv.key_text;
     out.emplace(std::move(key), std::move(pv));
   }
@@ -274,7 +270,7 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
     // The offset is set to the value's position in the record, not advanced.
     ctx.offset = cr::data;
     const uint16_t vartype = v.u16_or_zero(cr::vartype);
-    typed_value_scratch scratch;
+    typed_value_scratch scratch(opts);
     typed_value& tv = scratch.get();
     if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
                            vartype))
@@ -299,31 +295,31 @@ bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const ty
 
 bool parse_autolist_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                            int64_t size, const cmd_params& opts) {
-  if (!data || size <= 0 || t_expanding > 0) return false;
+  if (!data || size <= 0 || expanding(ctx)) return false;
   return guarded([&] {
-    guard_level level(size);
+    guard_level level(ctx, size);
     if (!level) return false;
-    expansion running;
+    stream_expansion running(*ctx.guard);
     return walk_autolist(rec, ctx, data, size, opts);
   });
 }
 
 bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                             int64_t size, const cmd_params& opts) {
-  if (!data || size <= 0 || t_expanding > 0) return false;
+  if (!data || size <= 0 || expanding(ctx)) return false;
   return guarded([&] {
-    guard_level level(size);
+    guard_level level(ctx, size);
     if (!level) return false;
-    expansion running;
+    stream_expansion running(*ctx.guard);
     return walk_condition_tree(rec, ctx, data, size, opts);
   });
 }
 
 bool scan_string_properties(const uint8_t* p, int64_t size, property_value_map& out,
-                            const guid* fmtid, parse_ctx&) {
+                            const guid* fmtid, parse_ctx& ctx) {
   out.clear();
   if (!p || size <= 0) return false;
-  return guarded([&] { return scan_strings_body(p, size, out, fmtid); });
+  return guarded([&] { return scan_strings_body(ctx, p, size, out, fmtid); });
 }
 
 bool is_lpwstr_value(const uint8_t* p, int64_t available) {

@@ -1,5 +1,6 @@
 #include "shell/typed_value.h"
 
+#include "cmdline/cmd_params.h"
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
@@ -20,19 +21,22 @@ void typed_value::reset() {
   texts.clear();
 }
 
-namespace {
-thread_local std::vector<std::unique_ptr<typed_value>> t_scratch;
-thread_local size_t t_scratch_used = 0;
-}  // namespace
+// The typed values of the nesting levels in use, and those kept for reuse.
+struct typed_value_stack {
+  std::vector<std::unique_ptr<typed_value>> values;
+  size_t used = 0;
+};
 
-typed_value_scratch::typed_value_scratch() {
-  if (t_scratch_used == t_scratch.size()) t_scratch.push_back(std::make_unique<typed_value>());
-  m_value = t_scratch[t_scratch_used++].get();
+typed_value_scratch::typed_value_scratch(const cmd_params& opts)
+    : m_stack(opts.work().part<typed_value_stack>()) {
+  if (m_stack.used == m_stack.values.size())
+    m_stack.values.push_back(std::make_unique<typed_value>());
+  m_value = m_stack.values[m_stack.used++].get();
 }
 
 typed_value_scratch::~typed_value_scratch() {
   m_value->reset();
-  --t_scratch_used;
+  --m_stack.used;
 }
 
 bool is_valid_vartype(int16_t vartype) {

@@ -89,17 +89,21 @@ inline uint16_t single_value_kind(uint16_t vartype) {
 bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, const uint8_t* data,
                         int64_t available, uint16_t vartype);
 
-// A typed value to decode into, one per nesting level of the thread, kept
-// from value to value so that its lists keep their room; reset on release.
+struct typed_value_stack;
+
+// A typed value to decode into, one per nesting level, kept in the run's
+// workspace from value to value so that its lists keep their room; reset on
+// release.
 class typed_value_scratch {
  public:
-  typed_value_scratch();
+  explicit typed_value_scratch(const cmd_params& opts);
   ~typed_value_scratch();
   typed_value_scratch(const typed_value_scratch&) = delete;
   typed_value_scratch& operator=(const typed_value_scratch&) = delete;
   typed_value& get() { return *m_value; }
 
  private:
+  typed_value_stack& m_stack;
   typed_value* m_value;
 };
 

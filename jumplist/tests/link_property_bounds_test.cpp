@@ -72,11 +72,11 @@ TEST(LinkPropertyBounds, EachLinkFilesAtMostFourTimesItsSize) {
     const auto n = static_cast<int64_t>(link.size());
     EXPECT_GT(n, 31000);
     EXPECT_LT(n, 33000);
-    const int64_t before = filed_bytes_total();
+    const int64_t before = filed_bytes_total(opts);
     lnk_record record;
     heap::scope heap;
     ASSERT_TRUE(parse_lnk(record, link.data(), link.size(), opts, false, 0));
-    const int64_t filed = filed_bytes_total() - before;
+    const int64_t filed = filed_bytes_total(opts) - before;
     // Both storages file something of their claims, within the bound.
     EXPECT_GT(filed, n);
     EXPECT_LE(filed, 4 * n);

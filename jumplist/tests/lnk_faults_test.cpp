@@ -13,6 +13,7 @@
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "idlist_writer.h"
+#include "jumplist/extra_data.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/vesk_main.h"
@@ -193,16 +194,20 @@ TEST(LnkFaults, DamageKeepsAReason) {
   for (const auto& item : items) list.insert(list.end(), item.begin(), item.end());
   list.insert(list.end(), {0, 0});
   const lnk_bytes_t spent = with(named, {vista_idlist_block(list), known_folder_block(k_folder)});
-  int64_t used = 0;
+  // The blocks start at 80; the walk runs under a guard spent beforehand.
+  auto walk_blocks = [&](lnk_record& rec, int64_t spend) {
+    parse_ctx ctx;
+    guard_level top(ctx, int64_t{1} << 20);
+    if (spend < 0) spend += ctx.guard->budget();
+    EXPECT_TRUE(guard_charge(ctx, spend));
+    walk_extra_data(rec, spent.data(), spent.size(), 80, 0, ctx, opts());
+    return ctx.guard->used() - spend;
+  };
+  lnk_record unbounded;
+  const int64_t used = walk_blocks(unbounded, 0);
   {
-    guard_level top(int64_t{1} << 20);
-    parse_exact(spent);
-    used = active_parse_guard()->used();
-  }
-  {
-    guard_level top(int64_t{1} << 20);
-    ASSERT_TRUE(guard_charge(active_parse_guard()->budget() - used / 2));
-    const lnk_record rec = parse_exact(spent);
+    lnk_record rec;
+    walk_blocks(rec, -(used / 2));
     ASSERT_EQ(rec.m_fault_count, 1);
     EXPECT_STREQ(rec.m_faults[0].cause, k_fault_work_limit);
     EXPECT_EQ(rec.m_vista_idlist_offset, 80u);

@@ -9,12 +9,15 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "alloc_hook.h"
 #include "idlist_writer.h"
 #include "jumplist/lnk_names.h"
 #include "lnk_writer.h"
+#include "propstore_writer.h"
 #include "temp_tree.h"
 
 namespace vk {
@@ -409,17 +412,66 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   };
   lnk_record stored, reusing, fresh;
   parse_counted(stored);
-  compact_lnk_record(stored, false);
+  compact_lnk_record(stored, false, opts());
   EXPECT_EQ(stored.m_idlist_items.capacity(), 0u);
   const int64_t reused = parse_counted(reusing);
   EXPECT_EQ(reusing.m_idlist_path, copy.m_idlist_path);
   EXPECT_EQ(reusing.m_idlist_items.size(), 2u);
-  compact_lnk_record(reusing, false);
-  take_spare_items(reusing.m_idlist_items);
-  shell_item_list().swap(reusing.m_idlist_items);  // the spare's records destroyed
+  compact_lnk_record(reusing, false);  // without settings: the items are freed
+  EXPECT_EQ(reusing.m_idlist_items.capacity(), 0u);
   const int64_t built = parse_counted(fresh);
   EXPECT_EQ(fresh.m_idlist_path, copy.m_idlist_path);
   EXPECT_LT(reused, built);
+}
+
+// Each settings object keeps the scratch of the parses made with it: records
+// outlive the settings they were parsed with, and settings used in turn or
+// on several threads at once give the same records.
+TEST(LnkParser, SettingsKeepTheirOwnScratch) {
+  lnk_spec s;
+  s.idlist = two_items("a.txt");
+  s.extra_blocks = {property_store_block(
+      {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))})})};
+  const lnk_bytes_t bytes = write_lnk(s);
+  auto parse_with = [&](const cmd_params& settings, lnk_record& rec) {
+    return parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0);
+  };
+  auto shown = [](const lnk_record& rec) {
+    std::string out = rec.m_idlist_path;
+    for (const std::string& v : rec.m_property_values) out += "|" + v;
+    return out;
+  };
+  std::vector<lnk_record> kept(4);
+  {
+    cmd_params gone;
+    ASSERT_TRUE(parse_with(gone, kept[0]));
+    compact_lnk_record(kept[0], true, gone);  // its items become the spare of gone
+    ASSERT_TRUE(parse_with(gone, kept[1]));   // and are parsed into again
+  }
+  cmd_params a, b;
+  ASSERT_TRUE(parse_with(a, kept[2]));
+  compact_lnk_record(kept[2], true, a);
+  ASSERT_TRUE(parse_with(b, kept[3]));  // a's spare stays with a
+  const std::string expected = shown(kept[1]);
+  EXPECT_NE(expected.find("a.txt|hello.txt"), std::string::npos) << expected;
+  EXPECT_EQ(shown(kept[3]), expected);
+  EXPECT_EQ(kept[0].m_idlist_segments.size(), kept[2].m_idlist_segments.size());
+
+  std::vector<std::string> seen(4);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t)
+    threads.emplace_back([&, t] {
+      cmd_params own;
+      lnk_record rec;
+      for (int round = 0; round < 40; ++round) {
+        reset_lnk_record(rec);  // as the drivers do before each link
+        if (!parse_with(own, rec)) return;
+        seen[t] = shown(rec);
+        compact_lnk_record(rec, round % 2 == 0, own);
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  for (const std::string& got : seen) EXPECT_EQ(got, expected);
 }
 
 }  // namespace

@@ -91,10 +91,12 @@ TEST(IdListHostile, ShapesEndQuickly) {
   bytes_t run = unknown_block_run();
   int64_t used = 0;
   {
-    guard_level top(static_cast<int64_t>(run.size()));
-    ASSERT_TRUE(walk(run, out));
-    used = active_parse_guard()->used();
-    EXPECT_LE(used, active_parse_guard()->budget());
+    parse_ctx top_ctx;
+    guard_level top(top_ctx, static_cast<int64_t>(run.size()));
+    ASSERT_TRUE(parse_idlist(out, run.data(), static_cast<int64_t>(run.size()), false, false,
+                             top_ctx, opts()));
+    used = top_ctx.guard->used();
+    EXPECT_LE(used, top_ctx.guard->budget());
   }
   EXPECT_GT(used, 0);
 }

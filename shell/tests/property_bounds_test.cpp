@@ -41,14 +41,13 @@ filed walk(const bytes_t& storage_bytes) {
   filed f;
   shell_item_record rec;
   parse_ctx ctx;
-  const int64_t charged_before = filed_bytes_total();
+  ctx.filed_tally = &f.charged;
   {
     heap::scope heap;
     parse_property_storages(ctx, rec, storage_bytes.data(),
                             static_cast<int64_t>(storage_bytes.size()), opts());
     f.peak_heap = heap.peak_above_start();
   }
-  f.charged = filed_bytes_total() - charged_before;
   for (const auto& [key, v] : rec.properties) {
     f.bytes += static_cast<int64_t>(v.bytes.size() + v.text.size());
     f.blobs += !v.bytes.empty();

@@ -30,13 +30,17 @@ void storages(const uint8_t* p, int64_t n, shell_item_record& rec) {
   parse_ctx ctx;
   parse_property_storages(ctx, rec, p, n, opts());
 }
-void scanner(const uint8_t* p, int64_t n, shell_item_record& rec) {
-  parse_ctx ctx;
+// The scans under the context's guard (a fresh context: a guard of their own).
+void scanner_with(parse_ctx& ctx, const uint8_t* p, int64_t n, shell_item_record& rec) {
   scan_extension_blocks(ctx, rec, p, n, opts());
   property_value_map found;
   scan_string_properties(p, n, found, nullptr, ctx);
   shell_item_list list;
   parse_idlist(list, p, n, false, false, ctx, opts());
+}
+void scanner(const uint8_t* p, int64_t n, shell_item_record& rec) {
+  parse_ctx ctx;
+  scanner_with(ctx, p, n, rec);
 }
 void streams(const uint8_t* p, int64_t n, shell_item_record& rec) {
   parse_ctx ctx;
@@ -79,11 +83,12 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   shell_item_record rec;
   int64_t used = 0, budget = 0;
   {
-    guard_level top(static_cast<int64_t>(nested.size()));
-    storages(nested.data(), static_cast<int64_t>(nested.size()), rec);
-    used = active_parse_guard()->used();
-    budget = active_parse_guard()->budget();
-    EXPECT_FALSE(active_parse_guard()->tripped());
+    parse_ctx ctx;
+    guard_level top(ctx, static_cast<int64_t>(nested.size()));
+    parse_property_storages(ctx, rec, nested.data(), static_cast<int64_t>(nested.size()), opts());
+    used = ctx.guard->used();
+    budget = ctx.guard->budget();
+    EXPECT_FALSE(ctx.guard->tripped());
   }
   EXPECT_EQ(rec.properties.count("innermost"), 1u);
   EXPECT_EQ(rec.properties.count("prop4294967295"), 41u);
@@ -93,10 +98,11 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   // bounds depth and work.
   bytes_t f5 = nested_f5a6b710(10);
   {
-    guard_level top(static_cast<int64_t>(f5.size()));
+    parse_ctx ctx;
+    guard_level top(ctx, static_cast<int64_t>(f5.size()));
     shell_item_record r;
-    scanner(f5.data(), static_cast<int64_t>(f5.size()), r);
-    EXPECT_LE(active_parse_guard()->used(), active_parse_guard()->budget());
+    scanner_with(ctx, f5.data(), static_cast<int64_t>(f5.size()), r);
+    EXPECT_LE(ctx.guard->used(), ctx.guard->budget());
   }
 
   // A first value of 5 bytes; a string name past its storage; an untyped

@@ -243,16 +243,16 @@ TEST(PropertyStorage, ShownOnlyKeepsTextsAndTimes) {
   int64_t used[2], filed[2];
   walked got[2];
   for (int shown_only = 0; shown_only < 2; ++shown_only) {
-    guard_level outer(static_cast<int64_t>(in.size()));
     parse_ctx ctx;
+    guard_level outer(ctx, static_cast<int64_t>(in.size()));
     ctx.offset = 0x40;
     got[shown_only].rec.prop_shown_only = shown_only == 1;
     std::vector<uint8_t> exact(in);
     got[shown_only].ok = parse_property_storages(ctx, got[shown_only].rec, exact.data(),
                                                  static_cast<int64_t>(exact.size()), opts());
     got[shown_only].consumed = ctx.consumed;
-    used[shown_only] = active_parse_guard()->used();
-    filed[shown_only] = active_parse_guard()->filed();
+    used[shown_only] = ctx.guard->used();
+    filed[shown_only] = ctx.guard->filed();
   }
   EXPECT_EQ(got[0].ok, got[1].ok);
   EXPECT_EQ(got[0].consumed, got[1].consumed);

@@ -314,37 +314,42 @@ TEST(BeefReaders, VersionFiveIdentifierElevenAndRecycleLength) {
   EXPECT_EQ(ctx.consumed, 696u);
 }
 
-// A synthetic recursive parser: every level makes a fresh context, as the
-// storage parsers do, and still runs under the one guard.
-int nest(int levels, int64_t input_length) {
-  guard_level level(input_length);
+// A synthetic recursive parser: every level makes a fresh context that takes
+// the guard over, as the storage parsers do, and still runs under the one guard.
+int nest(parse_ctx& ctx, int levels, int64_t input_length) {
+  guard_level level(ctx, input_length);
   if (!level) return 0;
   parse_ctx fresh;
-  fresh.clear();
-  return levels > 1 ? 1 + nest(levels - 1, input_length) : 1;
+  fresh.guard = ctx.guard;
+  return levels > 1 ? 1 + nest(fresh, levels - 1, input_length) : 1;
 }
 
 TEST(ParseGuard, DepthWorkAndFreshContexts) {
-  EXPECT_EQ(nest(40, 100), parse_guard::k_max_depth);
-  EXPECT_EQ(nest(10, 100), 10);
-  EXPECT_EQ(active_parse_guard(), nullptr);
+  parse_ctx ctx;
+  EXPECT_EQ(nest(ctx, 40, 100), parse_guard::k_max_depth);
+  EXPECT_EQ(nest(ctx, 10, 100), 10);
+  EXPECT_EQ(ctx.guard, nullptr);
 
   // An endless walk ends at the work bound.
   {
-    guard_level top(100);
+    guard_level top(ctx, 100);
     ASSERT_TRUE(top);
     int64_t steps = 0;
-    while (guard_charge(1)) ++steps;
-    EXPECT_EQ(steps, active_parse_guard()->budget() - 1);
+    while (guard_charge(ctx, 1)) ++steps;
+    EXPECT_EQ(steps, ctx.guard->budget() - 1);
     EXPECT_LE(steps, 100 * parse_guard::k_units_per_byte + parse_guard::k_base_units);
     // Tripped: every nested level and string read now refuses.
-    EXPECT_EQ(nest(3, 100), 0);
+    EXPECT_EQ(nest(ctx, 3, 100), 0);
     std::vector<uint8_t> text = {'a', 0, 0, 0};
     std::string s;
-    EXPECT_EQ(read_utf16(byte_view(text), 0, 4, s), 0);
+    EXPECT_EQ(read_utf16(ctx.guard, byte_view(text), 0, 4, s), 0);
+    EXPECT_EQ(read_utf16(byte_view(text), 0, 4, s), 4);  // no guard: nothing to bound
+    // Another context runs a parse of its own meanwhile.
+    parse_ctx other;
+    EXPECT_EQ(nest(other, 3, 100), 3);
   }
-  EXPECT_TRUE(guard_charge(1'000'000));  // no parse running: nothing to bound
-  EXPECT_EQ(nest(3, 100), 3);            // the next top-level parse starts afresh
+  EXPECT_TRUE(guard_charge(ctx, 1'000'000));  // no parse running: nothing to bound
+  EXPECT_EQ(nest(ctx, 3, 100), 3);            // the next top-level parse starts afresh
 }
 
 }  // namespace
