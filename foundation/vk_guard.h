@@ -66,10 +66,24 @@ auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
   });
 }
 
+// The run's count in its workspace, or null when even that cannot be made.
+inline guard_failures* failures_of(workspace& ws) noexcept {
+  return guarded([&] { return &ws.part<guard_failures>(); });
+}
+
 // Counts a failure in the run's workspace, for the caller that watches it
 // there (nothing when even that fails). For an on_failure.
 inline void count_guard_failure(workspace& ws) noexcept {
-  guarded([&] { ++ws.part<guard_failures>().count; });
+  if (guard_failures* failures = failures_of(ws)) ++failures->count;
+}
+
+// guarded, a failure counted in the run's count of ws (looked up only then).
+template <class F, class OnFailure>
+auto guarded(workspace& ws, F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
+  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
+    count_guard_failure(ws);
+    return on_failure();
+  });
 }
 
 // Copies a formatted text into out; on failure out is left empty.

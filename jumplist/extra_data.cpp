@@ -374,8 +374,9 @@ using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_p
 bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
   // Written into the record's own text, which keeps its room between links.
   std::string& text = rec.m_environment_target;
-  guarded([&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
-          [&] { text.clear(); });
+  guarded(
+      ctx.failures, [&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
+      [&] { text.clear(); });
   if (text.find('\r') == std::string::npos) return true;
   text.clear();
   return false;
@@ -384,7 +385,8 @@ bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&)
   return true;
 }
 bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
-  guarded([&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); });
+  guarded(
+      ctx.failures, [&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); }, [] {});
   return true;
 }
 bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -397,17 +399,22 @@ bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const
   return true;
 }
 bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
-  guarded([&] {
-    return darwin_descriptor(ctx.guard, fixed_block(b.rest.data(), X::size), rec.m_darwin_product,
-                             rec.m_darwin_feature, rec.m_darwin_component);
-  });
+  guarded(
+      ctx.failures,
+      [&] {
+        return darwin_descriptor(ctx.guard, fixed_block(b.rest.data(), X::size),
+                                 rec.m_darwin_product, rec.m_darwin_feature,
+                                 rec.m_darwin_component);
+      },
+      [] {});
   return true;
 }
 bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
                            const cmd_params&) {
   std::string& text = rec.m_icon_environment;
-  guarded([&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
-          [&] { text.clear(); });
+  guarded(
+      ctx.failures, [&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
+      [&] { text.clear(); });
   return true;
 }
 bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -420,7 +427,10 @@ bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
   return true;
 }
 bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
-  guarded([&] { property_storage_fmtid_text(b.rest.data(), ctx, rec.m_property_storage_fmtid); });
+  guarded(
+      ctx.failures,
+      [&] { property_storage_fmtid_text(b.rest.data(), ctx, rec.m_property_storage_fmtid); },
+      [] {});
   return true;
 }
 bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
@@ -609,14 +619,17 @@ bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_
                                 parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
   return guarded(
-      [&] { return property_store_body(record, view_of(block, size), ctx, opts, block_at); });
+      ctx.failures,
+      [&] { return property_store_body(record, view_of(block, size), ctx, opts, block_at); },
+      [] {});
 }
 
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
                               parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
   return guarded(
-      [&] { return vista_idlist_body(record, view_of(block, size), ctx, opts, block_at); });
+      ctx.failures,
+      [&] { return vista_idlist_body(record, view_of(block, size), ctx, opts, block_at); }, [] {});
 }
 
 size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,

@@ -321,7 +321,7 @@ struct automatic_list {
         dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
       if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0,
                      first_time ? &options : nullptr))
-        reset_lnk_record(record);
+        reset_lnk_record(record, options);
     }
     record.m_file_offset = found ? first_offset : 0;
     record.m_entry_num = number;

@@ -70,18 +70,22 @@ void return_spare_node(record_node&& node, record_spares* spares);
 // node given back to the spares when the road ends without storing it.
 class record_slot {
  public:
-  explicit record_slot(const cmd_params& options) : m_spares(spares_of(options)) {}
+  explicit record_slot(const cmd_params& options)
+      : m_options(options), m_spares(spares_of(options)) {}
   record_slot(const record_slot&) = delete;
   record_slot& operator=(const record_slot&) = delete;
   ~record_slot() {
-    if (!m_node.empty()) return_spare_node(std::move(m_node), m_spares);
+    if (m_node.empty()) return;
+    // Its item records serve the next file's first link.
+    reset_lnk_record(m_node.mapped(), m_options);
+    return_spare_node(std::move(m_node), m_spares);
   }
   // The record, reset for the next link.
   lnk_record& next() {
     if (m_node.empty())
       m_node = spare_record_node(m_spares);
     else
-      reset_lnk_record(m_node.mapped());
+      reset_lnk_record(m_node.mapped(), m_options);
     return m_node.mapped();
   }
   // Stores the record under key, after the records of an equal key; the
@@ -92,6 +96,7 @@ class record_slot {
   }
 
  private:
+  const cmd_params& m_options;
   record_spares* m_spares;
   record_node m_node;
 };

@@ -219,6 +219,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
 
   // One work budget for everything nested below, in proportion to the link.
   ctx.filed_tally = filed_bytes_tally(opts);
+  ctx.failures = failures_of(opts.work());
   guard_level level(ctx, static_cast<int64_t>(size));
   const uint32_t flags = rec.m_header.m_lnk_flags;
   const bool unicode = flags & lnk_is_unicode;

@@ -134,6 +134,11 @@ void reset_lnk_record(lnk_record& record) noexcept {
   record.m_source_alt_label.clear();
 }
 
+void reset_lnk_record(lnk_record& record, const cmd_params& opts) noexcept {
+  if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items, opts);
+  reset_lnk_record(record);
+}
+
 namespace {
 // opts: where the items go as spare; null: they are freed.
 void compact_record(lnk_record& record, bool keep_items, const cmd_params* opts) noexcept {

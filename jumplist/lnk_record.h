@@ -260,6 +260,9 @@ size_t stored_record_bytes(const lnk_record& record) noexcept;
 void clear_lnk_record(lnk_record& record) noexcept;
 // clear_lnk_record, and the three context texts emptied too.
 void reset_lnk_record(lnk_record& record) noexcept;
+// The same, the record's item records kept as the run's spare (opts'
+// workspace) for the next link's ID list instead of freed.
+void reset_lnk_record(lnk_record& record, const cmd_params& opts) noexcept;
 
 // Releases what no report form reads from a record about to be stored: its
 // shell items (with keep_items the ID-list breakout's segments are made from

@@ -175,7 +175,7 @@ void recover_body(const compound_file_reader& reader, byte_view image,
   for (;;) {
     const uint64_t u = unalloc.peek(), s = slack.peek();
     if (u == k_none && s == k_none) break;
-    reset_lnk_record(record);
+    reset_lnk_record(record, options);
     const uint64_t failures = lost_to_memory();
     if (u <= s)
       read_unalloc_hit(u);

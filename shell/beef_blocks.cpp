@@ -31,7 +31,7 @@ void time_line(shell_item_record& rec, std::string_view label, uint64_t ticks,
   filetime_texts t;
   if (!filetime_date_clock(t, ticks, opts.m_time_settings.m_descriptor)) return;
   std::string line;
-  take_pooled(line);
+  take_pooled(rec, line);
   line.reserve(label.size() + t.m_date_size + t.m_clock_size + 7);
   line.append(label);
   t.append_to(line);

@@ -10,6 +10,7 @@
 
 #include "shell/guid_names.h"
 #include "shell/item_layout.h"
+#include "shell/property_store.h"
 
 namespace vk {
 
@@ -162,8 +163,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   struct trim {
     shell_item_list& list;
     size_t& used;
-    ~trim() { list.erase(list.begin() + static_cast<std::ptrdiff_t>(used), list.end()); }
-  } trim_at_end{out, used};
+    const cmd_params& opts;
+    ~trim() { keep_surplus_items(list, used, opts); }
+  } trim_at_end{out, used, opts};
   if (!p || size < 3) return false;
   guard_level level(ctx, size);
   if (!level) {
@@ -197,9 +199,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // much, so that growing stays geometric.
         if (have == out.capacity())
           out.reserve(have + std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
-        out.emplace_back();
+        add_spare_item(out, opts);
         ++have;
       } else {
+        // Its property nodes serve the values filed next.
+        keep_property_nodes(out[used].properties, opts);
+        keep_property_nodes(out[used].found_properties, opts);
         out[used].clear();
       }
       shell_item_record& rec = out[used];

@@ -63,11 +63,14 @@ struct placed_values {
 }  // namespace
 
 std::string property_value_text(const property_value& v, const cmd_params& settings) {
-  return guarded([&] {
-    std::string out;
-    append_property_value_text(out, v, settings);
-    return out;
-  });
+  return guarded(
+      settings.work(),
+      [&] {
+        std::string out;
+        append_property_value_text(out, v, settings);
+        return out;
+      },
+      [] {});
 }
 
 void collect_property_texts(const shell_item_record& record,
@@ -85,6 +88,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
                                    std::vector<std::string>& keys, std::vector<std::string>& values,
                                    const cmd_params& settings, bool split_names) {
   guarded(
+      settings.work(),
       [&] {
         std::vector<placed_value>& placed = settings.work().part<placed_values>().list;
         placed.clear();
@@ -167,44 +171,50 @@ int64_t condition_leaf_length(const uint8_t* p, int64_t available) {
 bool condition_leaf_text(parse_ctx& ctx, shell_item_record& record, const uint8_t* p,
                          uint32_t available) {
   if (!p || available == 0 || !is_condition_leaf_record(p, available)) return false;
-  return guarded([&] {
-    byte_view v(p, available);
-    std::string name, value;
-    read_utf16(ctx.guard, v, 34, 34 + 2 * static_cast<int64_t>(v.u16_or_zero(32)), name);
-    read_utf16(ctx.guard, v, 120, 120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)), value);
-    if (name.empty() || value.empty()) return false;
-    guid g;
-    g.set(p + 82);
-    const std::string guid_text = guid_is_zero(g) ? std::string() : clsid_text(&g);
-    record.names.push_back(name + " [" + value + "] : " + guid_text);
-    return true;
-  });
+  return guarded(
+      ctx.failures,
+      [&] {
+        byte_view v(p, available);
+        std::string name, value;
+        read_utf16(ctx.guard, v, 34, 34 + 2 * static_cast<int64_t>(v.u16_or_zero(32)), name);
+        read_utf16(ctx.guard, v, 120, 120 + 2 * static_cast<int64_t>(v.u16_or_zero(118)), value);
+        if (name.empty() || value.empty()) return false;
+        guid g;
+        g.set(p + 82);
+        const std::string guid_text = guid_is_zero(g) ? std::string() : clsid_text(&g);
+        record.names.push_back(name + " [" + value + "] : " + guid_text);
+        return true;
+      },
+      [] {});
 }
 
 void collect_property_text_map(shell_item_record& record, std::vector<std::string>& primary_texts,
                                std::vector<std::string>& parsing_texts,
                                std::map<std::string, property_value>& out,
                                const cmd_params& settings) {
-  guarded([&] {
-    for (auto& entry : record.properties) {
-      property_value& v = entry.second;
-      if (v.table_bit3) continue;
-      v.pair_key_text =
-          guid_is_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
-      v.pair_key_text += '/';
-      append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
-      v.pair_value_text = property_value_text(v, settings);
-      const std::string combined = v.pair_key_text + "_" + v.pair_value_text;
-      auto [it, inserted] = out.emplace(combined, v);
-      if (!inserted) {
-        it->second.offset_list.push_back(v.offset);
-      } else if (v.table_bit0) {
-        primary_texts.push_back(combined);
-      } else if (v.table_bit1) {
-        parsing_texts.push_back(combined);
-      }
-    }
-  });
+  guarded(
+      settings.work(),
+      [&] {
+        for (auto& entry : record.properties) {
+          property_value& v = entry.second;
+          if (v.table_bit3) continue;
+          v.pair_key_text =
+              guid_is_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
+          v.pair_key_text += '/';
+          append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
+          v.pair_value_text = property_value_text(v, settings);
+          const std::string combined = v.pair_key_text + "_" + v.pair_value_text;
+          auto [it, inserted] = out.emplace(combined, v);
+          if (!inserted) {
+            it->second.offset_list.push_back(v.offset);
+          } else if (v.table_bit0) {
+            primary_texts.push_back(combined);
+          } else if (v.table_bit1) {
+            parsing_texts.push_back(combined);
+          }
+        }
+      },
+      [] {});
 }
 
 void collect_list_property_text_maps(std::vector<std::string>& primary_texts,

@@ -85,29 +85,32 @@ bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& r
   if (!data || size == 0 || !is_cfsf_header(header, size)) return false;
   guard_level level(ctx, size);
   if (!level) return true;
-  guarded([&] {
-    const byte_view v(data, size);
-    std::string name;
-    read_ansi(ctx.guard, v, 20, size, name);
-    if (!name.empty()) record.names.push_back(name);
-    auto first = v.u16(0);
-    if (!first) return;
-    const int64_t o = static_cast<int64_t>(*first) + 2;
-    if (static_cast<int64_t>(size) - o > 31) {
-      ctx.offset = static_cast<uint64_t>(o);
-      const uint32_t consumed = ctx.consumed;
-      add_item_guid(record, data + o);
-      add_item_guid(record, data + o + 16);
-      // The run moves the context along as it walks; the item's own count
-      // grows by the run's bytes once.
-      const int32_t n = parse_beef_block_list(record, data + o + 32,
-                                              static_cast<int64_t>(size) - o - 32, ctx, settings);
-      if (n > 0) {
-        ctx.offset = static_cast<uint64_t>(o) + static_cast<uint64_t>(n);
-        ctx.consumed = consumed + static_cast<uint32_t>(n);
-      }
-    }
-  });
+  guarded(
+      ctx.failures,
+      [&] {
+        const byte_view v(data, size);
+        std::string name;
+        read_ansi(ctx.guard, v, 20, size, name);
+        if (!name.empty()) record.names.push_back(name);
+        auto first = v.u16(0);
+        if (!first) return;
+        const int64_t o = static_cast<int64_t>(*first) + 2;
+        if (static_cast<int64_t>(size) - o > 31) {
+          ctx.offset = static_cast<uint64_t>(o);
+          const uint32_t consumed = ctx.consumed;
+          add_item_guid(record, data + o);
+          add_item_guid(record, data + o + 16);
+          // The run moves the context along as it walks; the item's own count
+          // grows by the run's bytes once.
+          const int32_t n = parse_beef_block_list(
+              record, data + o + 32, static_cast<int64_t>(size) - o - 32, ctx, settings);
+          if (n > 0) {
+            ctx.offset = static_cast<uint64_t>(o) + static_cast<uint64_t>(n);
+            ctx.consumed = consumed + static_cast<uint32_t>(n);
+          }
+        }
+      },
+      [] {});
   return true;
 }
 

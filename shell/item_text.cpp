@@ -722,6 +722,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
   details.clear();
   modified = accessed = created = 0;
   return guarded(
+      settings.work(),
       [&] {
         text_workspace& ws = text_scratch(settings);
         buffer_mark mark(ws);
@@ -739,6 +740,7 @@ void append_time_text(std::string& out, const time& t, const cmd_params& setting
   if (!t.valid()) return;
   const size_t size = out.size();
   guarded(
+      settings.work(),
       [&] {
         text_workspace& ws = text_scratch(settings);
         format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
@@ -775,6 +777,7 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
   detail_line.clear();
   details.clear();
   return guarded(
+      settings.work(),
       [&] {
         text_workspace& ws = text_scratch(settings);
         buffer_mark mark(ws);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_guard.h"
 #include "foundation/vk_parse_debug.h"
 
 namespace vk {
@@ -31,6 +32,9 @@ struct parse_ctx {
   // Where the outermost level adds the bytes its guard let be filed, or
   // null (tests bound them).
   int64_t* filed_tally = nullptr;
+  // Where guarded calls under this parse count the failures they turned
+  // into results (the run's count, which the drivers watch), or null.
+  guard_failures* failures = nullptr;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {

@@ -174,6 +174,7 @@ void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_nam
       const size_t claimed = guard ? guard->claimed_ranges() : 0;
       parse_ctx fresh;
       fresh.guard = guard;
+      fresh.failures = ctx.failures;
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
@@ -249,10 +250,13 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       parse_fault value_fault;
       const bool parsed =
           storage_size > st::short_integer_named
-              ? guarded([&] {
-                  return integer_named_values(ctx, temp, current.data(), storage_size, opts,
-                                              fault ? &value_fault : nullptr);
-                })
+              ? guarded(
+                    ctx.failures,
+                    [&] {
+                      return integer_named_values(ctx, temp, current.data(), storage_size, opts,
+                                                  fault ? &value_fault : nullptr);
+                    },
+                    [] {})
               : parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts);
       if (value_fault) {
         value_fault.offset += at;
@@ -455,18 +459,22 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
 
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts) {
-  return guarded([&] { return storages_body(ctx, rec, p, size, opts); });
+  return guarded(
+      ctx.failures, [&] { return storages_body(ctx, rec, p, size, opts); }, [] {});
 }
 
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault) {
-  return guarded([&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); });
+  return guarded(
+      ctx.failures, [&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); },
+      [] {});
 }
 
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                  int64_t size, const cmd_params& opts) {
-  return guarded([&] { return integer_named_body(ctx, rec, storage, size, opts); });
+  return guarded(
+      ctx.failures, [&] { return integer_named_body(ctx, rec, storage, size, opts); }, [] {});
 }
 
 bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,
@@ -481,7 +489,8 @@ bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const gui
 
 bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                 int64_t size, const cmd_params& opts) {
-  return guarded([&] { return string_named_body(ctx, rec, storage, size, opts); });
+  return guarded(
+      ctx.failures, [&] { return string_named_body(ctx, rec, storage, size, opts); }, [] {});
 }
 
 bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
@@ -493,28 +502,33 @@ bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
 uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* list, int64_t size,
                                       parse_ctx& ctx, const cmd_params& opts) {
   if (!is_property_list_header(list, size)) return 0;
-  guarded([&] {
-    const byte_view v = view_of(list, size);
-    add_item_guid(rec, list + pl::guid);
-    ctx.offset += pl::header_size;
-    size_t at = pl::entries;
-    int64_t remaining = size - static_cast<int64_t>(pl::header_size);
-    while (remaining >= pl::entry::min_size && v.u32_or_zero(at + pl::entry::pid) != 0) {
-      if (!guard_charge(ctx, 1)) break;
-      const guid fmtid = guid_at(v, at + pl::entry::fmtid);
-      const int64_t n = add_item_property(
-          rec, ctx, list + at + pl::entry::data, remaining - static_cast<int64_t>(pl::entry::data),
-          v.u16_or_zero(at + pl::entry::vartype), v.u16_or_zero(at + pl::entry::pid), &fmtid, opts);
-      remaining = remaining - static_cast<int64_t>(pl::entry::data) - n;
-      if (remaining < 1) break;
-      at += pl::entry::data + static_cast<size_t>(n);
-    }
-  });
+  guarded(
+      ctx.failures,
+      [&] {
+        const byte_view v = view_of(list, size);
+        add_item_guid(rec, list + pl::guid);
+        ctx.offset += pl::header_size;
+        size_t at = pl::entries;
+        int64_t remaining = size - static_cast<int64_t>(pl::header_size);
+        while (remaining >= pl::entry::min_size && v.u32_or_zero(at + pl::entry::pid) != 0) {
+          if (!guard_charge(ctx, 1)) break;
+          const guid fmtid = guid_at(v, at + pl::entry::fmtid);
+          const int64_t n = add_item_property(rec, ctx, list + at + pl::entry::data,
+                                              remaining - static_cast<int64_t>(pl::entry::data),
+                                              v.u16_or_zero(at + pl::entry::vartype),
+                                              v.u16_or_zero(at + pl::entry::pid), &fmtid, opts);
+          remaining = remaining - static_cast<int64_t>(pl::entry::data) - n;
+          if (remaining < 1) break;
+          at += pl::entry::data + static_cast<size_t>(n);
+        }
+      },
+      [] {});
   return 0;
 }
 
 void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::string& out) {
   guarded(
+      ctx.failures,
       [&] {
         guid fmtid;
         fmtid.set(storage + st::fmtid);

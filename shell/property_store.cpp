@@ -459,8 +459,13 @@ bool any_from(const list& l, size_t at) noexcept {
   return false;
 }
 
+// The flat list stands in for the key-ordered map the values were once all
+// filed in: this gives the value that map's lower_bound(text) found, so that
+// the byte value taken from a storage stays the one the reports always took.
 bool take_flat_lower_bound(list& l, size_t at, std::string_view text,
                            const std::string* collection_key, uint64_t collection_order) {
+  // The middle of the byte-value key prefix ("b816936b_", from its tag
+  // 0xb816936b): a quick test before the map's order is rebuilt.
   // A flat key holding text holds these digits as they stand. Without one,
   // a flat key can come first only where it does not hold text either, or
   // where the collection's key holds text but does not start with it.
@@ -499,6 +504,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
   // The lists' length up to the last pair filled whole.
   size_t filled_keys = keys.size();
   guarded(
+      settings.work(),
       [&] {
         list& l = m_list;
         std::vector<placed>& places = l.places;
@@ -660,13 +666,17 @@ void add_item_property_single_path_for_test(bool on) {
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded(
-      [&] { return store_body(rec, ctx, tv, pv, false, opts, scratch_of(opts).filing_order); });
+      ctx.failures,
+      [&] { return store_body(rec, ctx, tv, pv, false, opts, scratch_of(opts).filing_order); },
+      [] {});
 }
 
 bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, property_value&& pv,
                       const cmd_params& opts) {
   return guarded(
-      [&] { return store_body(rec, ctx, tv, pv, true, opts, scratch_of(opts).filing_order); });
+      ctx.failures,
+      [&] { return store_body(rec, ctx, tv, pv, true, opts, scratch_of(opts).filing_order); },
+      [] {});
 }
 
 void keep_property_nodes(property_value_map& values, const cmd_params& opts) noexcept {
@@ -700,6 +710,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
   return guarded(
+      ctx.failures,
       [&]() -> int32_t {
         if (!rec.prop_lists_unread) clear_item_property_fields(rec);
         if (!data || size <= 0) {
@@ -757,7 +768,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
             pv.vartype = vartype & 0xFF;
             result = static_cast<int32_t>(sv.consumed);
             if (sv.present)
-              guarded([&] { file_single(ctx.guard, rec, sv, node, filing.filing_order); });
+              guarded(
+                  ctx.failures, [&] { file_single(ctx.guard, rec, sv, node, filing.filing_order); },
+                  [] {});
           }
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
@@ -768,7 +781,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           pv.vartype = vartype & 0xFF;
           result = static_cast<int32_t>(tv.consumed);
           guarded(
-              [&] { return store_body(rec, ctx, tv, pv, true, opts, filing.filing_order, &node); });
+              ctx.failures,
+              [&] { return store_body(rec, ctx, tv, pv, true, opts, filing.filing_order, &node); },
+              [] {});
         }
         ctx.consumed = static_cast<uint32_t>(result);
         return result;

@@ -7,6 +7,7 @@
 #include "cmdline/cmd_params.h"
 #include "foundation/vk_time.h"
 #include "shell/guid_names.h"
+#include "shell/property_store.h"
 
 namespace vk {
 
@@ -16,12 +17,59 @@ namespace {
 // entries.
 constexpr size_t k_new_list = 4;          // elements
 constexpr size_t k_new_text = 64;         // bytes
+constexpr size_t k_kept_text_most = 512;  // bytes of room a cleared text may keep
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
-// The item records given up by one link, to be parsed into for the next.
+// The item records given up by one link, to be parsed into for the next,
+// and single records left over from lists, cleared, for lists that grow.
 struct spare_items_part {
   shell_item_list items;
+  std::vector<shell_item_record> records;
 };
+
+// Moves records [from, end) of list into spare's single records (up to the
+// same bound as a list, cleared; their property nodes go to the run's
+// spare nodes) and erases them from the list.
+void keep_records(spare_items_part* spare, shell_item_list& list, size_t from,
+                  const cmd_params& opts) noexcept {
+  if (spare && spare->records.capacity() < k_spare_items_max) {
+    try {
+      spare->records.reserve(k_spare_items_max);
+    } catch (...) {
+      spare = nullptr;  // no room for the spare: the records are freed
+    }
+  }
+  for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
+       ++i) {
+    shell_item_record& rec = list[i];
+    keep_property_nodes(rec.properties, opts);
+    keep_property_nodes(rec.found_properties, opts);
+    rec.clear();
+    spare->records.push_back(std::move(rec));
+  }
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
+}
+
+spare_items_part* spare_part(const cmd_params& opts) noexcept {
+  try {
+    return &opts.work().part<spare_items_part>();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+// Moves the room of the list's texts to kept (a few of moderate size) and
+// empties the list.
+void keep_text_room(kept_text_room& kept, std::vector<std::string>& list) noexcept {
+  for (std::string& s : list) {
+    if (kept.count >= kept_text_room::k_most) break;
+    const size_t room = s.capacity();
+    if (room <= std::string().capacity() || room > k_kept_text_most) continue;
+    s.clear();
+    kept.texts[kept.count++].swap(s);
+  }
+  list.clear();
+}
 
 }  // namespace
 
@@ -54,14 +102,24 @@ void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept {
   shell_item_list given;
   given.swap(items);
   if (given.empty() || given.capacity() > k_spare_items_max) return;
-  spare_items_part* spare = nullptr;
-  try {
-    spare = &opts.work().part<spare_items_part>();
-  } catch (...) {
-    return;  // no room for the part: the records are freed
-  }
-  if (spare->items.size() > given.size()) return;
-  spare->items.swap(given);  // the former spare (mostly empty) goes
+  spare_items_part* spare = spare_part(opts);
+  if (!spare) return;  // no room for the part: the records are freed
+  // The smaller list's records are kept one by one.
+  if (spare->items.size() <= given.size()) spare->items.swap(given);
+  keep_records(spare, given, 0, opts);
+}
+
+void keep_surplus_items(shell_item_list& list, size_t from, const cmd_params& opts) noexcept {
+  if (from >= list.size()) return;
+  keep_records(spare_part(opts), list, from, opts);
+}
+
+shell_item_record& add_spare_item(shell_item_list& list, const cmd_params& opts) {
+  spare_items_part* spare = spare_part(opts);
+  if (!spare || spare->records.empty()) return list.emplace_back();
+  list.push_back(std::move(spare->records.back()));
+  spare->records.pop_back();
+  return list.back();
 }
 
 void take_spare_items(shell_item_list& items, const cmd_params& opts) {
@@ -84,8 +142,8 @@ void shell_item_record::clear() {
   // A record parsed into again mostly had few of its members filled: only
   // those are touched (the maps' clearing is not free even when empty).
   guids.clear();
-  if (!guid_names.empty()) guid_names.clear();
-  if (!date_texts.empty()) date_texts.clear();
+  if (!guid_names.empty()) keep_text_room(kept_room, guid_names);
+  if (!date_texts.empty()) keep_text_room(kept_room, date_texts);
   if (!names.empty()) names.clear();
   raw.clear();
   if (!children.empty()) children.clear();
@@ -253,7 +311,7 @@ void add_item_guid(shell_item_record& rec, const guid& g) {
   }
   take_pooled(rec.guid_names);
   std::string& text = rec.guid_names.emplace_back();
-  take_pooled(text);
+  take_pooled(rec, text);
   if (again) {
     text.append(last.text);
     return;

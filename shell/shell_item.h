@@ -34,6 +34,20 @@ enum : uint64_t {
   itemflag_found_by_search = 0x18000,
 };
 
+// The room of texts a record held before it was cleared, for the texts
+// parsed into it next. A copy starts with none: it is room, not data.
+// Kept in place, so that keeping room never allocates.
+struct kept_text_room {
+  static constexpr size_t k_most = 4;
+  std::array<std::string, k_most> texts;
+  size_t count = 0;
+  kept_text_room() = default;
+  kept_text_room(const kept_text_room&) noexcept {}
+  kept_text_room& operator=(const kept_text_room&) noexcept { return *this; }
+  kept_text_room(kept_text_room&&) noexcept = default;
+  kept_text_room& operator=(kept_text_room&&) noexcept = default;
+};
+
 struct shell_item_record {
   std::vector<guid> guids;
   std::vector<std::string> guid_names;
@@ -79,6 +93,8 @@ struct shell_item_record {
   // times): a single number or GUID is then decoded, and charged to the
   // parse guard as a filed record, but not filed. Clearing keeps it.
   bool prop_shown_only = false;
+  // Room of the GUID-name and date texts cleared, taken by take_pooled(rec, text).
+  kept_text_room kept_room;
 
   shell_item_record();
   ~shell_item_record();
@@ -113,6 +129,13 @@ inline void take_pooled(std::vector<guid>& list) {
 inline void take_pooled(std::string& text) {
   if (text.capacity() <= std::string().capacity()) take_pooled_text(text);
 }
+// The same, room the record kept when it was cleared taken first.
+inline void take_pooled(shell_item_record& rec, std::string& text) {
+  if (text.capacity() > std::string().capacity()) return;
+  kept_text_room& kept = rec.kept_room;
+  if (kept.count == 0) return take_pooled_text(text);
+  text.swap(kept.texts[--kept.count]);
+}
 // Adds name to the record's names; an empty one adds nothing.
 inline void add_item_name(shell_item_record& rec, std::string&& name) {
   if (name.empty()) return;
@@ -130,6 +153,11 @@ inline void add_item_name(shell_item_record& rec, std::string&& name) {
 void give_spare_items(shell_item_list& items) noexcept;
 void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept;
 void take_spare_items(shell_item_list& items, const cmd_params& opts);
+// Erases records [from, end) of list, keeping a few dozen of them cleared in
+// the run's workspace for add_spare_item.
+void keep_surplus_items(shell_item_list& list, size_t from, const cmd_params& opts) noexcept;
+// Appends a cleared record to list, a kept one when there is one.
+shell_item_record& add_spare_item(shell_item_list& list, const cmd_params& opts);
 
 namespace detail {
 // Seconds from 1601-01-01 to the day before the 1st of each month a DOS

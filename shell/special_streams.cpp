@@ -259,67 +259,78 @@ bool skip_autolist_header(const uint8_t*, parse_ctx& ctx, shell_item_record&, co
 bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& rec,
                             const uint8_t* p, int64_t available, const cmd_params& opts) {
   if (!p || available <= 0 || !is_condition_guid_record(p, available)) return false;
-  return guarded([&] {
-    const byte_view v = view_of(p, available);
-    shell_item_record fresh;
-    if (v.u32_or_zero(cr::kind) == cr::value_kind) {
-      fresh.modified = v.u64_or_zero(cr::value);
-      merge_shell_item(rec, fresh);
-      return true;
-    }
-    // The offset is set to the value's position in the record, not advanced.
-    ctx.offset = cr::data;
-    const uint16_t vartype = v.u16_or_zero(cr::vartype);
-    typed_value_scratch scratch(opts);
-    typed_value& tv = scratch.get();
-    if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
-                           vartype))
-      return false;
-    guid fmtid;
-    fmtid.set(p + cr::fmtid);
-    property_value pv(&fmtid, v.u32_or_zero(cr::pid));
-    if (lookup_property_value_key(pv))
-      fresh.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
-                          pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
-    pv.vartype = vartype;
-    file_typed_value(fresh, ctx, tv, std::move(pv), opts);
-    fold_into(rec, fresh);
-    return true;
-  });
+  return guarded(
+      ctx.failures,
+      [&] {
+        const byte_view v = view_of(p, available);
+        shell_item_record fresh;
+        if (v.u32_or_zero(cr::kind) == cr::value_kind) {
+          fresh.modified = v.u64_or_zero(cr::value);
+          merge_shell_item(rec, fresh);
+          return true;
+        }
+        // The offset is set to the value's position in the record, not advanced.
+        ctx.offset = cr::data;
+        const uint16_t vartype = v.u16_or_zero(cr::vartype);
+        typed_value_scratch scratch(opts);
+        typed_value& tv = scratch.get();
+        if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
+                               vartype))
+          return false;
+        guid fmtid;
+        fmtid.set(p + cr::fmtid);
+        property_value pv(&fmtid, v.u32_or_zero(cr::pid));
+        if (lookup_property_value_key(pv))
+          fresh.prop_flags = {pv.table_bit0, pv.table_bit1, pv.listed,
+                              pv.table_bit5, pv.table_bit3, static_cast<uint8_t>(pv.key_known)};
+        pv.vartype = vartype;
+        file_typed_value(fresh, ctx, tv, std::move(pv), opts);
+        fold_into(rec, fresh);
+        return true;
+      },
+      [] {});
 }
 
 bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                                 const property_value& pv, const cmd_params& opts) {
-  return guarded([&] { return special_stream_body(rec, ctx, tv, pv, opts); });
+  return guarded(
+      ctx.failures, [&] { return special_stream_body(rec, ctx, tv, pv, opts); }, [] {});
 }
+
+namespace {
+// Expands one special stream under its own guard level, one at a time.
+template <bool (*walk)(shell_item_record&, parse_ctx&, const uint8_t*, int64_t, const cmd_params&)>
+bool expand_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
+                   const cmd_params& opts) {
+  if (!data || size <= 0 || expanding(ctx)) return false;
+  return guarded(
+      ctx.failures,
+      [&] {
+        guard_level level(ctx, size);
+        if (!level) return false;
+        stream_expansion running(*ctx.guard);
+        return walk(rec, ctx, data, size, opts);
+      },
+      [] {});
+}
+}  // namespace
 
 bool parse_autolist_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                            int64_t size, const cmd_params& opts) {
-  if (!data || size <= 0 || expanding(ctx)) return false;
-  return guarded([&] {
-    guard_level level(ctx, size);
-    if (!level) return false;
-    stream_expansion running(*ctx.guard);
-    return walk_autolist(rec, ctx, data, size, opts);
-  });
+  return expand_stream<walk_autolist>(rec, ctx, data, size, opts);
 }
 
 bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data,
                             int64_t size, const cmd_params& opts) {
-  if (!data || size <= 0 || expanding(ctx)) return false;
-  return guarded([&] {
-    guard_level level(ctx, size);
-    if (!level) return false;
-    stream_expansion running(*ctx.guard);
-    return walk_condition_tree(rec, ctx, data, size, opts);
-  });
+  return expand_stream<walk_condition_tree>(rec, ctx, data, size, opts);
 }
 
 bool scan_string_properties(const uint8_t* p, int64_t size, property_value_map& out,
                             const guid* fmtid, parse_ctx& ctx) {
   out.clear();
   if (!p || size <= 0) return false;
-  return guarded([&] { return scan_strings_body(ctx, p, size, out, fmtid); });
+  return guarded(
+      ctx.failures, [&] { return scan_strings_body(ctx, p, size, out, fmtid); }, [] {});
 }
 
 bool is_lpwstr_value(const uint8_t* p, int64_t available) {

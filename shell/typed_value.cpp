@@ -345,6 +345,7 @@ bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, co
   out.kind = single_value_kind(vartype);
   single_cursor c{ctx, byte_view(data, static_cast<size_t>(available))};
   return guarded(
+      ctx.failures,
       [&] {
         const bool ok = single_body(out, text, c, vartype);
         out.consumed = static_cast<uint32_t>(c.pos);
@@ -359,8 +360,9 @@ bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, co
 
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype) {
-  return guarded([&] { return parse_body(out, ctx, data, available, vartype); },
-                 [&] { out.reset(); });
+  return guarded(
+      ctx.failures, [&] { return parse_body(out, ctx, data, available, vartype); },
+      [&] { out.reset(); });
 }
 
 }  // namespace vk

@@ -427,6 +427,48 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
 // Each settings object keeps the scratch of the parses made with it: records
 // outlive the settings they were parsed with, and settings used in turn or
 // on several threads at once give the same records.
+// Memory that runs out anywhere inside a link's parse, down to a value of its
+// property store, is counted where the drivers look for it: a record that
+// came out short is never taken for a whole one.
+TEST(LnkParser, AllocationsThatFailInsideTheParseAreCounted) {
+  lnk_spec s;
+  s.idlist = two_items("a.txt");
+  s.extra_blocks = {property_store_block(
+      {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))})})};
+  const lnk_bytes_t bytes = write_lnk(s);
+  auto shown = [](const lnk_record& rec) {
+    std::string out = rec.m_idlist_path;
+    for (const std::string& v : rec.m_property_values) out += "|" + v;
+    return out;
+  };
+  std::string whole;
+  {
+    const cmd_params settings;
+    lnk_record rec;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0));
+    whole = shown(rec);
+  }
+  ASSERT_NE(whole.find("a.txt|hello.txt"), std::string::npos) << whole;
+  size_t short_records = 0;
+  for (int64_t n = 0; n < 300; ++n) {
+    const cmd_params settings;
+    guard_failures* counted = failures_of(settings.work());
+    ASSERT_NE(counted, nullptr);
+    lnk_record rec;
+    bool parsed = false;
+    {
+      heap::scope watched;
+      heap::fail_nth(n);
+      parsed = parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0);
+      heap::no_failure();
+    }
+    if (!parsed || shown(rec) == whole) continue;
+    ++short_records;
+    EXPECT_GT(counted->count, 0u) << n << ": " << shown(rec);
+  }
+  EXPECT_GT(short_records, 0u);
+}
+
 TEST(LnkParser, SettingsKeepTheirOwnScratch) {
   lnk_spec s;
   s.idlist = two_items("a.txt");
