@@ -68,7 +68,7 @@ auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
 
 // The run's count in its workspace, or null when even that cannot be made.
 inline guard_failures* failures_of(workspace& ws) noexcept {
-  return guarded([&] { return &ws.part<guard_failures>(); });
+  return ws.try_part<guard_failures>();
 }
 
 // Counts a failure in the run's workspace, for the caller that watches it

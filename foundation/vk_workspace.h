@@ -31,6 +31,16 @@ class workspace {
     return make<T>(slot);
   }
 
+  // The same, or null when the part cannot be made (out of memory).
+  template <class T>
+  T* try_part() noexcept {
+    try {
+      return &part<T>();
+    } catch (...) {
+      return nullptr;
+    }
+  }
+
   // Lets every part go (newest first); the next use makes them again.
   void clear() noexcept {
     for (auto it = m_order.rbegin(); it != m_order.rend(); ++it) {

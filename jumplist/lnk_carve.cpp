@@ -437,7 +437,7 @@ void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_para
 }
 
 record_spares* spares_of(const cmd_params& options) {
-  return guarded([&] { return &options.work().part<record_spares>(); });
+  return options.work().try_part<record_spares>();
 }
 
 record_node spare_record_node(record_spares* made) {

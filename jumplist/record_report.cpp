@@ -558,7 +558,7 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   // the row.
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
     register_record_columns(out, options);
-  report_scratch* const scratch = guarded([&] { return &options.work().part<report_scratch>(); });
+  report_scratch* const scratch = options.work().try_part<report_scratch>();
   if (!scratch) {
     count_guard_failure(options.work());
     return false;

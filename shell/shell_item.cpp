@@ -51,11 +51,7 @@ void keep_records(spare_items_part* spare, shell_item_list& list, size_t from,
 }
 
 spare_items_part* spare_part(const cmd_params& opts) noexcept {
-  try {
-    return &opts.work().part<spare_items_part>();
-  } catch (...) {
-    return nullptr;
-  }
+  return opts.work().try_part<spare_items_part>();
 }
 
 // Moves the room of the list's texts to kept (a few of moderate size) and
