@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "alloc_hook.h"
+#include "default_params.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
 #include "jumplist/lnk_parser.h"
@@ -18,11 +19,6 @@ namespace vk {
 namespace {
 
 using namespace vesk_test;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 // A link with no ID list, LinkInfo or StringData.
 constexpr size_t kBlocksAt = lnk_layout::header::size;
@@ -35,7 +31,7 @@ lnk_record parse_blocks(const std::vector<lnk_bytes_t>& blocks, bool terminate =
   std::vector<uint8_t> bytes = write_lnk(s);
   if (size) *size = bytes.size();
   lnk_record rec;
-  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0x1000));
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0x1000));
   return rec;
 }
 
@@ -178,11 +174,11 @@ TEST(ExtraData, TrackerValues) {
 
 // Parsing bytes again into the cleared record takes no heap block, twice.
 void expect_reparse_takes_no_heap_block(lnk_record& rec, const std::vector<uint8_t>& bytes) {
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
   for (int i = 0; i < 2; ++i) {
     clear_lnk_record(rec);
     vesk_test::heap::scope counted;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
     EXPECT_EQ(counted.allocations(), 0);
   }
 }
@@ -227,12 +223,12 @@ TEST(ExtraData, ReparsedPropertyValuesTakeNoHeapBlock) {
   lnk_record rec;
   for (int warm = 0; warm < 4; ++warm) {
     clear_lnk_record(rec);
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
   }
   vesk_test::heap::scope counted;
   for (int i = 0; i < 4; ++i) {
     clear_lnk_record(rec);
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
   }
   // A room taken may be smaller than its next text: at most 2 a link, where
   // every key and value text once took one each.

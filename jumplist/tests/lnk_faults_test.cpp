@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cfb_writer.h"
+#include "default_params.h"
 #include "destlist_writer.h"
 #include "idlist_writer.h"
 #include "jumplist/extra_data.h"
@@ -28,15 +29,10 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 lnk_record parse_exact(const lnk_bytes_t& bytes) {
   lnk_record rec;
   const lnk_bytes_t copy(bytes);  // exactly sized, for the sanitizers
-  EXPECT_TRUE(parse_lnk(rec, copy.data(), copy.size(), opts(), false, 0));
+  EXPECT_TRUE(parse_lnk(rec, copy.data(), copy.size(), default_params(), false, 0));
   return rec;
 }
 
@@ -200,7 +196,7 @@ TEST(LnkFaults, DamageKeepsAReason) {
     guard_level top(ctx, int64_t{1} << 20);
     if (spend < 0) spend += ctx.guard->budget();
     EXPECT_TRUE(guard_charge(ctx, spend));
-    walk_extra_data(rec, spent.data(), spent.size(), 80, 0, ctx, opts());
+    walk_extra_data(rec, spent.data(), spent.size(), 80, 0, ctx, default_params());
     return ctx.guard->used() - spend;
   };
   lnk_record unbounded;

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "default_params.h"
 #include "foundation/vk_unicode.h"
 #include "idlist_writer.h"
 #include "jumplist/compound_file.h"
@@ -28,11 +29,6 @@ namespace vk {
 namespace {
 
 using namespace vesk_test;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 // The shortcut to C:\test\a.txt, byte for byte as the document prints it.
 const bytes_t k_example = from_hex(
@@ -75,7 +71,7 @@ bytes_t read_whole(const std::filesystem::path& path) {
 TEST(LnkKnownValues, PublishedExampleLink) {
   ASSERT_EQ(k_example.size(), 0x1CBu);
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, k_example.data(), k_example.size(), opts(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, k_example.data(), k_example.size(), default_params(), false, 0));
   EXPECT_EQ(rec.m_lnk_size, 0x1CBu);
   const lnk_header& h = rec.m_header;
   EXPECT_EQ(h.m_lnk_header_size, 0x4Cu);
@@ -212,14 +208,14 @@ TEST(LnkKnownValues, EveryBlockKindTakenAtItsDocumentedSizeOnly) {
       s.extra_blocks = {sized_block(k.signature, size), after};
       const lnk_bytes_t link = write_lnk(s);
       lnk_record rec;
-      ASSERT_TRUE(parse_lnk(rec, link.data(), link.size(), opts(), false, 0));
+      ASSERT_TRUE(parse_lnk(rec, link.data(), link.size(), default_params(), false, 0));
       EXPECT_EQ(rec.*k.offset, size == k.taken ? 0x4Cu : 0u)
           << std::hex << k.signature << std::dec << " size " << size;
       EXPECT_EQ(rec.*after_offset, 0x4C + size) << std::hex << k.signature;
       EXPECT_EQ(rec.m_lnk_size, link.size());
       // The same block cut by one byte at the data's end is never read.
       lnk_record cut;
-      ASSERT_TRUE(parse_lnk(cut, link.data(), 0x4C + size - 1, opts(), false, 0));
+      ASSERT_TRUE(parse_lnk(cut, link.data(), 0x4C + size - 1, default_params(), false, 0));
       EXPECT_EQ(cut.*k.offset, 0u) << std::hex << k.signature;
       EXPECT_EQ(cut.m_lnk_size, 0x4Cu);
     }
@@ -311,7 +307,7 @@ TEST(LnkKnownValues, SampleLinksAsLiblnkReadsThem) {
     const bytes_t bytes = read_whole(dir / k.relpath);
     ASSERT_FALSE(bytes.empty());
     lnk_record rec;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
     EXPECT_EQ(rec.m_lnk_size, bytes.size());
     const lnk_header& h = rec.m_header;
     EXPECT_EQ(h.m_create_time, k.header.created);
@@ -415,7 +411,7 @@ TEST(LnkKnownValues, SampleJumpListStreamsAsLibolecfAndLiblnkReadThem) {
       EXPECT_EQ(bytes.size(), s.size);
       if (s.written == 0) continue;
       lnk_record rec;
-      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
       EXPECT_EQ(rec.m_lnk_size, s.size);
       EXPECT_EQ(rec.m_header.m_write_time, s.written);
       EXPECT_EQ(rec.m_header.m_file_size, s.file_size);

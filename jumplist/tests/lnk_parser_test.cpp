@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "alloc_hook.h"
+#include "default_params.h"
 #include "idlist_writer.h"
 #include "jumplist/lnk_names.h"
 #include "lnk_writer.h"
@@ -25,11 +26,6 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 struct parsed {
   bool ok;
   lnk_record rec;
@@ -39,7 +35,7 @@ parsed parse(const std::vector<uint8_t>& bytes, uint64_t file_offset = 0) {
   parsed p{false, {}};
   // An exactly sized copy, so that the sanitizers see any read past it.
   std::vector<uint8_t> copy(bytes);
-  p.ok = parse_lnk(p.rec, copy.data(), copy.size(), opts(), false, file_offset);
+  p.ok = parse_lnk(p.rec, copy.data(), copy.size(), default_params(), false, file_offset);
   return p;
 }
 
@@ -314,17 +310,17 @@ TEST(LnkParser, DumpCopiesTheParsedBytes) {
   const lnk_bytes_t bytes = write_lnk(s);
   lnk_dump_settings dump;
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
   EXPECT_EQ(dump.lnk_dump_count, 0u);  // no folder, no copy
   dump.lnk_dump_dir = dir.root();
   dump.lnk_dump_count = 41;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
   EXPECT_EQ(dump.lnk_dump_count, 42u);
   std::ifstream in(dir.path("carvelnk_0042_0x000001234_0x0054.bin"), std::ios::binary);
   const lnk_bytes_t copied{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(copied, lnk_bytes_t(bytes.begin(), bytes.end() - 3));
   dump.lnk_dump_dir = dir.path("missing/folder");
-  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), true, 0x1234, &dump));
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
 }
 
 TEST(LnkNames, TablesAndRecordLifecycle) {
@@ -386,7 +382,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   rec.m_has_access_count = 1;
   rec.m_destlist_droids[1].m_bytes[0] = 9;
   std::vector<uint8_t> bytes = write_lnk(s);
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), opts(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
   const lnk_record copy = rec;
   clear_lnk_record(rec);
   EXPECT_EQ(rec.m_source_name, "LNK");
@@ -407,12 +403,12 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   // link, which then allocates less than one with none to reuse.
   const auto parse_counted = [&](lnk_record& r) {
     heap::scope counted;
-    EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), opts(), false, 0));
+    EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), default_params(), false, 0));
     return counted.allocations();
   };
   lnk_record stored, reusing, fresh;
   parse_counted(stored);
-  compact_lnk_record(stored, false, opts());
+  compact_lnk_record(stored, false, default_params());
   EXPECT_EQ(stored.m_idlist_items.capacity(), 0u);
   const int64_t reused = parse_counted(reusing);
   EXPECT_EQ(reusing.m_idlist_path, copy.m_idlist_path);

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "default_params.h"
 #include "foundation/vk_bytes.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/lnk_names.h"
@@ -19,11 +20,6 @@ namespace vk {
 namespace {
 
 using namespace vesk_test;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 struct sample_link {
   std::string label;
@@ -82,7 +78,7 @@ TEST(LnkSamples, RealLinksParseWhole) {
   size_t whole = 0;
   for (const auto& l : links) {
     lnk_record rec;
-    const bool parsed = parse_lnk(rec, l.bytes.data(), l.bytes.size(), opts(), false, 0);
+    const bool parsed = parse_lnk(rec, l.bytes.data(), l.bytes.size(), default_params(), false, 0);
     if (parsed) {
       EXPECT_LE(rec.m_lnk_size, l.bytes.size()) << l.label;
     }
@@ -197,7 +193,7 @@ TEST(LnkSamples, AgreesWithLiblnk) {
     const sample_link& link = *by_name.at(name);
     SCOPED_TRACE(link.label);
     lnk_record rec;
-    ASSERT_TRUE(parse_lnk(rec, link.bytes.data(), link.bytes.size(), opts(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, link.bytes.data(), link.bytes.size(), default_params(), false, 0));
     auto their = [&](const char* key) {
       auto it = values.find(key);
       return it == values.end() ? std::string() : it->second;

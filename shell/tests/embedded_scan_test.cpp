@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "default_params.h"
 #include "idlist_writer.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
@@ -16,11 +17,6 @@ namespace vk {
 namespace {
 
 using namespace vesk_test;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 const bytes_t k_guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
 
@@ -36,8 +32,8 @@ scanned scan(const bytes_t& in, size_t available = SIZE_MAX, uint64_t offset = 0
   bytes_t exact(in.begin(), in.begin() + std::min(available, in.size()));
   parse_ctx ctx;
   ctx.offset = offset;
-  s.ok =
-      scan_extension_blocks(ctx, s.rec, exact.data(), static_cast<int64_t>(exact.size()), opts());
+  s.ok = scan_extension_blocks(ctx, s.rec, exact.data(), static_cast<int64_t>(exact.size()),
+                               default_params());
   s.end_offset = ctx.offset;
   return s;
 }
@@ -108,7 +104,7 @@ TEST(EmbeddedScan, OrderStepsAndEdges) {
   shell_item_record rec;
   parse_ctx ctx;
   EXPECT_EQ(parse_sized_record_with_offsets(ctx, rec, sized.data(),
-                                            static_cast<int64_t>(sized.size()), opts()),
+                                            static_cast<int64_t>(sized.size()), default_params()),
             static_cast<int32_t>(14 + 16 + 3 + run.size()));
   EXPECT_EQ(rec.guids.size(), 2u);
   EXPECT_TRUE(rec.flags & itemflag_sized_record);
@@ -208,7 +204,7 @@ TEST(EmbeddedScan, StructureParsers) {
 }
 
 TEST(EmbeddedScan, ThroughTheWalk) {
-  const cmd_params& o = opts();
+  const cmd_params& o = default_params();
   auto walk = [&](const bytes_t& list) {
     shell_item_list out;
     parse_ctx ctx;

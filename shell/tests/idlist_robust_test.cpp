@@ -4,6 +4,7 @@
 // outside the input fails the run; the parse guard bounds depth and work.
 #include <gtest/gtest.h>
 
+#include "default_params.h"
 #include "shell/idlist.h"
 #include "shell_hostile_inputs.h"
 
@@ -12,16 +13,12 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 const bytes_t& k_guid = hostile_guid();
 
 bool walk(const bytes_t& in, shell_item_list& out) {
   parse_ctx ctx;
-  return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx, opts());
+  return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx,
+                      default_params());
 }
 
 bytes_t nested_1e(int depth) {
@@ -83,7 +80,7 @@ TEST(IdListHostile, ShapesEndQuickly) {
   bytes_t nine = cat({beef_block(5, 6, {0x41}), bytes_t(40, 0x41)});
   shell_item_record rec;
   parse_ctx ctx;
-  EXPECT_EQ(parse_beef_block(rec, nine.data(), nine.size(), ctx, opts()), 9);
+  EXPECT_EQ(parse_beef_block(rec, nine.data(), nine.size(), ctx, default_params()), 9);
   EXPECT_TRUE(rec.long_name.empty());
 
   // The text scans of a run of small unknown blocks are bounded by the work
@@ -94,7 +91,7 @@ TEST(IdListHostile, ShapesEndQuickly) {
     parse_ctx top_ctx;
     guard_level top(top_ctx, static_cast<int64_t>(run.size()));
     ASSERT_TRUE(parse_idlist(out, run.data(), static_cast<int64_t>(run.size()), false, false,
-                             top_ctx, opts()));
+                             top_ctx, default_params()));
     used = top_ctx.guard->used();
     EXPECT_LE(used, top_ctx.guard->budget());
   }
@@ -107,8 +104,9 @@ void run_one(const bytes_t& in, bool walk_only = false) {
   if (walk_only) return;
   shell_item_record rec;
   parse_ctx ctx;
-  parse_shell_item(rec, in.data(), static_cast<int64_t>(in.size()), true, false, 0, ctx, opts());
-  parse_beef_block_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx, opts());
+  parse_shell_item(rec, in.data(), static_cast<int64_t>(in.size()), true, false, 0, ctx,
+                   default_params());
+  parse_beef_block_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx, default_params());
 }
 
 TEST(IdListHostile, EveryTruncation) {

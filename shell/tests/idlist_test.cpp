@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "default_params.h"
 #include "foundation/vk_unicode.h"
 #include "idlist_writer.h"
 #include "shell/guid_names.h"
@@ -11,16 +12,11 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 shell_item_list walk(const bytes_t& in, bool* ok = nullptr, int64_t size = -1) {
   parse_ctx ctx;
   shell_item_list out;
   bool r = parse_idlist(out, in.data(), size >= 0 ? size : static_cast<int64_t>(in.size()), false,
-                        false, ctx, opts());
+                        false, ctx, default_params());
   if (ok) *ok = r;
   return out;
 }
@@ -35,7 +31,7 @@ TEST(IdListWalk, FileEntryWithExtension) {
   ASSERT_EQ(in.size(), 90u);
   parse_ctx ctx;
   shell_item_list out;
-  ASSERT_TRUE(parse_idlist(out, in.data(), 90, false, false, ctx, opts()));
+  ASSERT_TRUE(parse_idlist(out, in.data(), 90, false, false, ctx, default_params()));
   ASSERT_EQ(out.size(), 1u);
   const shell_item_record& r = out[0];
   EXPECT_EQ(r.item_type, 0x32);
@@ -94,7 +90,8 @@ TEST(IdListWalk, SingleItems) {
   auto one = [](const bytes_t& item, uint32_t* result) {
     shell_item_record rec;
     parse_ctx ctx;
-    *result = parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, opts());
+    *result =
+        parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, default_params());
     return rec;
   };
   uint32_t result = 0;
@@ -201,7 +198,7 @@ TEST(ItemParsers, CategoriesUrisAndRefusals) {
     b.u16(12).u8(0x01).u8(0).u32(0x39DE2184).u32(id);
     shell_item_record rec;
     parse_ctx ctx;
-    uint32_t r = parse_shell_item(rec, b.data().data(), 12, false, false, 0, ctx, opts());
+    uint32_t r = parse_shell_item(rec, b.data().data(), 12, false, false, 0, ctx, default_params());
     EXPECT_EQ(r, 12u);
     return rec.long_name;
   };
@@ -217,7 +214,7 @@ TEST(ItemParsers, CategoriesUrisAndRefusals) {
     b.put_u16(0, static_cast<uint16_t>(b.size()));
     shell_item_record rec;
     parse_ctx ctx;
-    parse_shell_item(rec, b.data().data(), b.size(), false, false, 0, ctx, opts());
+    parse_shell_item(rec, b.data().data(), b.size(), false, false, 0, ctx, default_params());
     return rec.long_name;
   };
   EXPECT_EQ(uri("user", "host.example", "https"), "https://host.example@user");
@@ -229,7 +226,7 @@ TEST(ItemParsers, CategoriesUrisAndRefusals) {
     // (a zero u16 at 4 would make the bytes an untyped text record, which
     // the fallback scanner accepts)
     bytes_t item = shell_item(type, cat({{0, 1, 0}, utf16z(u"name"), bytes_t(20, 0x11)}));
-    parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, opts());
+    parse_shell_item(rec, item.data(), item.size(), false, false, 0, ctx, default_params());
     EXPECT_EQ(rec.not_parsed, 1) << int(type);
   }
 }
@@ -242,7 +239,7 @@ TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
   bytes_t run = cat({times, name});
   shell_item_record rec;
   parse_ctx ctx;
-  EXPECT_EQ(parse_beef_block_list(rec, run.data(), run.size(), ctx, opts()),
+  EXPECT_EQ(parse_beef_block_list(rec, run.data(), run.size(), ctx, default_params()),
             static_cast<int32_t>(run.size()));
   EXPECT_EQ(rec.date_texts,
             (std::vector<std::string>{"Created [guess]: 2025-01-01 12:00:00.000 [UTC]",
@@ -252,14 +249,14 @@ TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
   for (size_t size : {16383u, 16384u}) {
     bytes_t block = beef_block(0, 99, bytes_t(size - 8, 0x01));
     shell_item_record r;
-    EXPECT_EQ(parse_beef_block_list(r, block.data(), block.size(), ctx, opts()),
+    EXPECT_EQ(parse_beef_block_list(r, block.data(), block.size(), ctx, default_params()),
               size == 16383 ? 16383 : 0);
   }
   // A (5,6) block of 9 bytes has no room for a name.
   bytes_t tiny = beef_block(5, 6, {0x41});
   tiny.resize(18, 0x41);
   shell_item_record r;
-  parse_beef_block(r, tiny.data(), tiny.size(), ctx, opts());
+  parse_beef_block(r, tiny.data(), tiny.size(), ctx, default_params());
   EXPECT_TRUE(r.long_name.empty());
 }
 

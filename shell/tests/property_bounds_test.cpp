@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "alloc_hook.h"
+#include "default_params.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
 #include "shell/property_store.h"
@@ -22,11 +23,6 @@ using bytes_t = prop_bytes_t;
 
 void put_u32(bytes_t& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
 }
 
 struct filed {
@@ -45,7 +41,7 @@ filed walk(const bytes_t& storage_bytes) {
   {
     heap::scope heap;
     parse_property_storages(ctx, rec, storage_bytes.data(),
-                            static_cast<int64_t>(storage_bytes.size()), opts());
+                            static_cast<int64_t>(storage_bytes.size()), default_params());
     f.peak_heap = heap.peak_above_start();
   }
   for (const auto& [key, v] : rec.properties) {

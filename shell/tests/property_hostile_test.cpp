@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "default_params.h"
 #include "shell/embedded_scan.h"
 #include "shell/idlist.h"
 #include "shell/property_store.h"
@@ -17,26 +18,21 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 const bytes_t& k_guid = hostile_guid();
 
 using driver = std::function<void(const uint8_t*, int64_t, shell_item_record&)>;
 
 void storages(const uint8_t* p, int64_t n, shell_item_record& rec) {
   parse_ctx ctx;
-  parse_property_storages(ctx, rec, p, n, opts());
+  parse_property_storages(ctx, rec, p, n, default_params());
 }
 // The scans under the context's guard (a fresh context: a guard of their own).
 void scanner_with(parse_ctx& ctx, const uint8_t* p, int64_t n, shell_item_record& rec) {
-  scan_extension_blocks(ctx, rec, p, n, opts());
+  scan_extension_blocks(ctx, rec, p, n, default_params());
   property_value_map found;
   scan_string_properties(p, n, found, nullptr, ctx);
   shell_item_list list;
-  parse_idlist(list, p, n, false, false, ctx, opts());
+  parse_idlist(list, p, n, false, false, ctx, default_params());
 }
 void scanner(const uint8_t* p, int64_t n, shell_item_record& rec) {
   parse_ctx ctx;
@@ -44,8 +40,8 @@ void scanner(const uint8_t* p, int64_t n, shell_item_record& rec) {
 }
 void streams(const uint8_t* p, int64_t n, shell_item_record& rec) {
   parse_ctx ctx;
-  parse_condition_stream(rec, ctx, p, n, opts());
-  parse_autolist_stream(rec, ctx, p, n, opts());
+  parse_condition_stream(rec, ctx, p, n, default_params());
+  parse_autolist_stream(rec, ctx, p, n, default_params());
 }
 
 // 0xF5A6B710 structures nested in the item at 10, each also followed by a
@@ -85,7 +81,8 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   {
     parse_ctx ctx;
     guard_level top(ctx, static_cast<int64_t>(nested.size()));
-    parse_property_storages(ctx, rec, nested.data(), static_cast<int64_t>(nested.size()), opts());
+    parse_property_storages(ctx, rec, nested.data(), static_cast<int64_t>(nested.size()),
+                            default_params());
     used = ctx.guard->used();
     budget = ctx.guard->budget();
     EXPECT_FALSE(ctx.guard->tripped());
@@ -121,14 +118,14 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   ASSERT_EQ(last.size(), 8u);
   shell_item_record ru;
   parse_ctx ctx;
-  EXPECT_FALSE(parse_untyped_block(ctx, ru, last.data(), 8, opts()));
+  EXPECT_FALSE(parse_untyped_block(ctx, ru, last.data(), 8, default_params()));
   EXPECT_EQ(ru.flags, uint64_t{itemflag_untyped});
   byte_builder sized;
   sized.u16(16).u16(0).u16(16).fill(6).u16(15).u16(0xBEEF);
   bytes_t near_end = sized.take();
   shell_item_record rs;
-  EXPECT_EQ(parse_sized_record_with_offsets(ctx, rs, near_end.data(), 16, opts()), 29);
-  scan_extension_blocks(ctx, rs, near_end.data(), 16, opts());
+  EXPECT_EQ(parse_sized_record_with_offsets(ctx, rs, near_end.data(), 16, default_params()), 29);
+  scan_extension_blocks(ctx, rs, near_end.data(), 16, default_params());
   EXPECT_TRUE(rs.guids.empty());
   bytes_t far = augm_record(1, {file_entry_item(0x32, 1, 0, 0, 0, "x")});
   far[8] = 0xF0, far[9] = far[10] = far[11] = 0xFF;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 
+#include "default_params.h"
 #include "idlist_writer.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
@@ -15,11 +16,6 @@ namespace vk {
 namespace {
 
 using namespace vesk_test;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 struct walked {
   bool ok;
@@ -34,8 +30,8 @@ walked walk(const bytes_t& in, uint64_t offset = 0) {
   ctx.offset = offset;
   // an exact heap copy so that any read past the end is caught
   std::vector<uint8_t> exact(in);
-  w.ok =
-      parse_property_storages(ctx, w.rec, exact.data(), static_cast<int64_t>(exact.size()), opts());
+  w.ok = parse_property_storages(ctx, w.rec, exact.data(), static_cast<int64_t>(exact.size()),
+                                 default_params());
   w.consumed = ctx.consumed;
   w.end_offset = ctx.offset;
   return w;
@@ -172,9 +168,9 @@ TEST(PropertyStorage, StorageBlockAndEmbeddedTest) {
   EXPECT_FALSE(is_embedded_property_storage(in.data(), 37));
   shell_item_record rec;
   parse_ctx ctx;
-  parse_storage_block(ctx, rec, in.data(), static_cast<int64_t>(in.size()), opts());
+  parse_storage_block(ctx, rec, in.data(), static_cast<int64_t>(in.size()), default_params());
   EXPECT_EQ(rec.properties.count("x"), 1u);
-  EXPECT_FALSE(parse_storage_block(ctx, rec, nullptr, 100, opts()));
+  EXPECT_FALSE(parse_storage_block(ctx, rec, nullptr, 100, default_params()));
 }
 
 TEST(PropertyStorage, EmbeddedPropertyList) {
@@ -185,9 +181,9 @@ TEST(PropertyStorage, EmbeddedPropertyList) {
   bytes_t in = b.take();
   shell_item_record rec;
   parse_ctx ctx;
-  EXPECT_EQ(
-      parse_embedded_property_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx, opts()),
-      0u);
+  EXPECT_EQ(parse_embedded_property_list(rec, in.data(), static_cast<int64_t>(in.size()), ctx,
+                                         default_params()),
+            0u);
   EXPECT_EQ(rec.properties.count("abc"), 1u);
   EXPECT_EQ(rec.properties.size(), 1u);
 }
@@ -248,8 +244,9 @@ TEST(PropertyStorage, ShownOnlyKeepsTextsAndTimes) {
     ctx.offset = 0x40;
     got[shown_only].rec.prop_shown_only = shown_only == 1;
     std::vector<uint8_t> exact(in);
-    got[shown_only].ok = parse_property_storages(ctx, got[shown_only].rec, exact.data(),
-                                                 static_cast<int64_t>(exact.size()), opts());
+    got[shown_only].ok =
+        parse_property_storages(ctx, got[shown_only].rec, exact.data(),
+                                static_cast<int64_t>(exact.size()), default_params());
     got[shown_only].consumed = ctx.consumed;
     used[shown_only] = ctx.guard->used();
     filed[shown_only] = ctx.guard->filed();
@@ -298,15 +295,15 @@ TEST(PropertyStorage, ValueTypeNotKeyChoosesTheText) {
     shell_item_record rec;
     rec.prop_shown_only = flat == 1;
     std::optional<shown_values::scope> scope;
-    if (flat) scope.emplace(shown_values::list_of(opts()));
+    if (flat) scope.emplace(shown_values::list_of(default_params()));
     parse_ctx ctx;
-    parse_property_storages(ctx, rec, in.data(), static_cast<int64_t>(in.size()), opts());
+    parse_property_storages(ctx, rec, in.data(), static_cast<int64_t>(in.size()), default_params());
     std::vector<std::string> keys, values, parsing, primary;
     text_rooms rooms;
     if (scope)
-      scope->collect(&rec, 1, keys, values, opts(), rooms);
+      scope->collect(&rec, 1, keys, values, default_params(), rooms);
     else
-      collect_property_texts(rec, parsing, primary, keys, values, opts(), false);
+      collect_property_texts(rec, parsing, primary, keys, values, default_params(), false);
     EXPECT_EQ(values, expected) << "flat " << flat;
     ASSERT_EQ(keys.size(), 5u);
     for (const auto& k : keys) EXPECT_TRUE(k.starts_with("b725f130-47ef-101a-a5f1-02608c9eebac/"));
@@ -372,21 +369,22 @@ TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
       std::array<shell_item_record, 3> parts;
       for (auto& part : parts) part.prop_shown_only = true;
       std::optional<shown_values::scope> scope;
-      if (flat) scope.emplace(shown_values::list_of(opts()));
+      if (flat) scope.emplace(shown_values::list_of(default_params()));
       for (const walk_in& w : walks) {
         if (scope) scope->set_record(w.record);
         parse_ctx ctx;
         ctx.offset = w.offset;
         parse_property_storages(ctx, parts[w.record], w.bytes.data(),
-                                static_cast<int64_t>(w.bytes.size()), opts());
+                                static_cast<int64_t>(w.bytes.size()), default_params());
       }
       if (scope) {
         text_rooms rooms;
-        scope->collect(parts.data(), parts.size(), keys[flat], values[flat], opts(), rooms);
+        scope->collect(parts.data(), parts.size(), keys[flat], values[flat], default_params(),
+                       rooms);
       } else {
         std::vector<std::string> parsing, primary;
         collect_merged_property_texts(parts.data(), parts.size(), parsing, primary, keys[flat],
-                                      values[flat], opts(), false);
+                                      values[flat], default_params(), false);
       }
     }
     ASSERT_EQ(keys[0], keys[1]) << "round " << round;

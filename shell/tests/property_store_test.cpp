@@ -11,6 +11,7 @@
 
 #include "alloc_hook.h"
 #include "byte_builder.h"
+#include "default_params.h"
 #include "shell/property_keys.h"
 
 namespace vk {
@@ -18,11 +19,6 @@ namespace {
 
 using namespace vesk_test;
 using bytes_t = std::vector<uint8_t>;
-
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
 
 std::vector<const property_value*> filed(const shell_item_record& rec, const std::string& key) {
   std::vector<const property_value*> out;
@@ -36,7 +32,7 @@ TEST(PropertyFiling, DwordKeyedByPosition) {
   parse_ctx ctx;
   ctx.offset = 0x1C5;
   bytes_t in{7, 0, 0, 0};
-  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 4, 19, 3, nullptr, opts()), 4);
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 4, 19, 3, nullptr, default_params()), 4);
   EXPECT_EQ(ctx.consumed, 4u);
   auto got = filed(rec, "26cbc756_000001c5");
   ASSERT_EQ(got.size(), 1u);
@@ -63,7 +59,7 @@ TEST(PropertyFiling, KeyTextsOfNumbers) {
     parse_ctx ctx;
     ctx.offset = r.offset;
     bytes_t in{1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(add_item_property(rec, ctx, in.data(), 8, r.vt, 2, nullptr, opts()), 8);
+    EXPECT_EQ(add_item_property(rec, ctx, in.data(), 8, r.vt, 2, nullptr, default_params()), 8);
     auto got = filed(rec, r.key);
     ASSERT_EQ(got.size(), 1u) << r.key;
     EXPECT_EQ(got[0]->vartype, r.vartype);
@@ -81,7 +77,7 @@ TEST(PropertyFiling, TextsFiledUnderLowerCase) {
   bytes_t in = b.take();
   ASSERT_TRUE(parse_typed_value(tv, ctx, in.data(), static_cast<int64_t>(in.size()), 0x101F));
   property_value pv;
-  EXPECT_TRUE(store_typed_value(rec, ctx, tv, pv, opts()));
+  EXPECT_TRUE(store_typed_value(rec, ctx, tv, pv, default_params()));
   auto got = filed(rec, "notepad");
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0]->text, "Notepad");
@@ -97,7 +93,7 @@ TEST(PropertyFiling, BlobKeyedBehindTheValue) {
   byte_builder b;
   b.u32(10).fill(10, 0x5A);
   bytes_t in = b.take();
-  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 14, 65, 4, nullptr, opts()), 14);
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 14, 65, 4, nullptr, default_params()), 14);
   auto got = filed(rec, "b816936b_0000004a");
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]->offset, 0x40u);
@@ -112,7 +108,7 @@ TEST(PropertyFiling, GuidsAndStreams) {
   parse_ctx ctx;
   bytes_t g{0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
             0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
-  EXPECT_EQ(add_item_property(rec, ctx, g.data(), 16, 72, 4, nullptr, opts()), 16);
+  EXPECT_EQ(add_item_property(rec, ctx, g.data(), 16, 72, 4, nullptr, default_params()), 16);
   ASSERT_EQ(rec.properties.size(), 1u);
   const property_value& pv = rec.properties.begin()->second;
   EXPECT_EQ(pv.vartype, 72u);
@@ -126,20 +122,20 @@ TEST(PropertyFiling, GuidsAndStreams) {
   property_value tmpl;
   typed_value unnamed;
   unnamed.kind = tv_stream;
-  EXPECT_TRUE(store_typed_value(empty, ctx, unnamed, tmpl, opts()));
+  EXPECT_TRUE(store_typed_value(empty, ctx, unnamed, tmpl, default_params()));
   EXPECT_TRUE(empty.properties.empty());
 
   byte_builder s;
   s.u32(0).bytes({1, 2, 3});
   bytes_t stream = s.take();
-  EXPECT_EQ(add_item_property(empty, ctx, stream.data(), 7, 66, 4, nullptr, opts()), 4);
+  EXPECT_EQ(add_item_property(empty, ctx, stream.data(), 7, 66, 4, nullptr, default_params()), 4);
   EXPECT_TRUE(empty.properties.empty());
 
   byte_builder named;
   named.u32(4).utf16(u"ab", false).bytes({1, 2, 3});
   bytes_t ns = named.take();
   shell_item_record with_name;
-  EXPECT_EQ(add_item_property(with_name, ctx, ns.data(), 11, 66, 4, nullptr, opts()), 11);
+  EXPECT_EQ(add_item_property(with_name, ctx, ns.data(), 11, 66, 4, nullptr, default_params()), 11);
   auto got = filed(with_name, "ab");
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0]->vartype, 66u);
@@ -190,9 +186,10 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     ASSERT_TRUE(parse_typed_value(tv, ctx, r.data.data(), size, r.vartype)) << r.vartype;
     property_value tmpl(&title, 2);
     ASSERT_TRUE(lookup_property_value_key(tmpl));
-    ASSERT_TRUE(store_typed_value(kept, ctx, tv, tmpl, opts()));
+    ASSERT_TRUE(store_typed_value(kept, ctx, tv, tmpl, default_params()));
     ctx.offset = 0x100;
-    ASSERT_EQ(add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, opts()),
+    ASSERT_EQ(add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title,
+                                default_params()),
               size);
     ASSERT_EQ(kept.properties.size(), tv.count) << r.vartype;
     ASSERT_EQ(consumed.properties.size(), tv.count) << r.vartype;
@@ -225,10 +222,10 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     // Once warm, a value costs its texts only: the map nodes come back from
     // the run's spare list.
     if (r.vartype != 0x1013) continue;
-    keep_property_nodes(consumed.properties, opts());
+    keep_property_nodes(consumed.properties, default_params());
     vesk_test::heap::scope counted;
     ctx.offset = 0x100;
-    add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, opts());
+    add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, default_params());
     EXPECT_LE(counted.allocations(), 3 * 3);  // key, text, key text per element
   }
 
@@ -239,10 +236,10 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     parse_ctx ctx;
     const bytes_t one{1, 0, 0, 0};
     for (int round = 0; round < 3; ++round) {
-      keep_property_nodes(warm.properties, opts());
+      keep_property_nodes(warm.properties, default_params());
       vesk_test::heap::scope counted;
       ctx.offset = 0x100;
-      ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, opts()), 4);
+      ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, default_params()), 4);
       if (round > 0) {
         EXPECT_LE(counted.allocations(), 1) << round;
       }
@@ -274,17 +271,17 @@ TEST(PropertyFiling, KindsWithoutValues) {
   parse_ctx ctx;
   property_value pv;
   typed_value tv;
-  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, default_params()));
   tv.kind = tv_null;
-  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, default_params()));
   tv.kind = 7;
-  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, opts()));
+  EXPECT_FALSE(store_typed_value(rec, ctx, tv, pv, default_params()));
   bytes_t in{1, 0};
   rec.prop_texts.push_back("old");
-  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 2, 2, 4, nullptr, opts()), 0);
+  EXPECT_EQ(add_item_property(rec, ctx, in.data(), 2, 2, 4, nullptr, default_params()), 0);
   EXPECT_EQ(ctx.consumed, 0u);
   EXPECT_TRUE(rec.prop_texts.empty());  // cleared before the parse
-  EXPECT_EQ(add_item_property(rec, ctx, nullptr, 4, 3, 4, nullptr, opts()), 0);
+  EXPECT_EQ(add_item_property(rec, ctx, nullptr, 4, 3, 4, nullptr, default_params()), 0);
 }
 
 TEST(PropertyFiling, KnownKeyCarriesItsFlags) {
@@ -305,7 +302,7 @@ TEST(PropertyFiling, KnownKeyCarriesItsFlags) {
     rec.prop_lists_unread = unread;
     parse_ctx ctx;
     ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31,
-                                static_cast<uint16_t>(stored_pid), &g, opts()),
+                                static_cast<uint16_t>(stored_pid), &g, default_params()),
               0);
     auto got = filed(rec, "ab");
     ASSERT_EQ(got.size(), 1u) << unread;
@@ -377,8 +374,8 @@ TEST(PropertyFiling, SingleValuePathFilesAsTypedValues) {
           for (int path = 0; path < 2; ++path) {
             add_item_property_single_path_for_test(path == 0);
             ctx[path].offset = 0xFFFFFFF0;
-            got[path] =
-                add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid, opts());
+            got[path] = add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid,
+                                          default_params());
           }
           add_item_property_single_path_for_test(true);
           const std::string at =
@@ -416,7 +413,7 @@ TEST(PropertyFiling, KeyTextLowersAsciiOnly) {
     bytes_t in =
         byte_builder().u32(static_cast<uint32_t>(text.size() + 1)).utf16(text, true).take();
     ASSERT_GT(add_item_property(rec, ctx, in.data(), static_cast<int64_t>(in.size()), 31, 2,
-                                nullptr, opts()),
+                                nullptr, default_params()),
               0);
     ASSERT_EQ(rec.properties.size(), 1u);
     const property_value& v = rec.properties.begin()->second;

@@ -2,6 +2,7 @@
 // trees) and the string-property scan of raw bytes.
 #include <gtest/gtest.h>
 
+#include "default_params.h"
 #include "idlist_writer.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
@@ -12,18 +13,14 @@ namespace {
 
 using namespace vesk_test;
 
-const cmd_params& opts() {
-  static const cmd_params params;
-  return params;
-}
-
 const bytes_t k_guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
 
 shell_item_record walk_storage(const bytes_t& in) {
   shell_item_record rec;
   parse_ctx ctx;
   bytes_t exact(in);
-  parse_property_storages(ctx, rec, exact.data(), static_cast<int64_t>(exact.size()), opts());
+  parse_property_storages(ctx, rec, exact.data(), static_cast<int64_t>(exact.size()),
+                          default_params());
   return rec;
 }
 
@@ -45,7 +42,7 @@ TEST(SpecialStreams, Tests) {
   parse_ctx ctx;
   shell_item_record rec;
   ctx.consumed = 2;
-  EXPECT_TRUE(skip_autolist_header(header.data(), ctx, rec, header.data(), 68, opts()));
+  EXPECT_TRUE(skip_autolist_header(header.data(), ctx, rec, header.data(), 68, default_params()));
   EXPECT_EQ(ctx.consumed, 60u);
 
   bytes_t tree = condition_tree({}, 1);
@@ -83,7 +80,7 @@ TEST(SpecialStreams, ConditionTrees) {
   shell_item_record one;
   parse_ctx ctx;
   EXPECT_TRUE(parse_condition_record(value.data(), ctx, one, value.data(),
-                                     static_cast<int64_t>(value.size()), opts()));
+                                     static_cast<int64_t>(value.size()), default_params()));
   EXPECT_EQ(one.modified, 0x01D0000000000000u);
 
   // Under any other stream name the data stays a plain stream.
@@ -121,8 +118,8 @@ TEST(SpecialStreams, Autolists) {
       {{{0, 0}, {}}, {idlist({root}), {condition_leaf(u"word")}}, {idlist({root, root}), {}}});
   shell_item_record rec;
   parse_ctx ctx;
-  ASSERT_TRUE(
-      parse_autolist_stream(rec, ctx, stream.data(), static_cast<int64_t>(stream.size()), opts()));
+  ASSERT_TRUE(parse_autolist_stream(rec, ctx, stream.data(), static_cast<int64_t>(stream.size()),
+                                    default_params()));
   ASSERT_EQ(rec.embedded_lists.size(), 2u);
   EXPECT_EQ(rec.embedded_lists[0].size(), 1u);
   EXPECT_EQ(rec.embedded_lists[1].size(), 2u);
@@ -138,8 +135,8 @@ TEST(SpecialStreams, Autolists) {
   // The header test reads the first list's first bytes: a first list that
   // is not empty makes the u32 at 56 too large for the stream.
   bytes_t big = autolist_stream({{idlist({root}), {}}});
-  EXPECT_FALSE(
-      parse_autolist_stream(rec, ctx, big.data(), static_cast<int64_t>(big.size()), opts()));
+  EXPECT_FALSE(parse_autolist_stream(rec, ctx, big.data(), static_cast<int64_t>(big.size()),
+                                     default_params()));
 }
 
 TEST(StringScan, HeadersInFrontOfStrings) {
