@@ -82,6 +82,8 @@ class byte_view {
   uint16_t u16_or_zero(size_t off) const { return has(off, 2) ? load_le16(m_data + off) : 0; }
   uint32_t u32_or_zero(size_t off) const { return has(off, 4) ? load_le32(m_data + off) : 0; }
   uint64_t u64_or_zero(size_t off) const { return has(off, 8) ? load_le64(m_data + off) : 0; }
+  int16_t i16_or_zero(size_t off) const { return static_cast<int16_t>(u16_or_zero(off)); }
+  int32_t i32_or_zero(size_t off) const { return static_cast<int32_t>(u32_or_zero(off)); }
   std::optional<int16_t> i16(size_t off) const {
     auto v = u16(off);
     if (!v) return std::nullopt;

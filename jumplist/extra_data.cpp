@@ -390,11 +390,11 @@ bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, co
   return true;
 }
 bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  rec.m_code_page = *b.rest.u32(L::console_fe::code_page);
+  rec.m_code_page = b.rest.u32_or_zero(L::console_fe::code_page);
   return true;
 }
 bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
-  rec.m_special_folder_id = *b.rest.u32(L::special_folder::id);
+  rec.m_special_folder_id = b.rest.u32_or_zero(L::special_folder::id);
   rec.m_special_folder_name = csidl_name(rec.m_special_folder_id);
   return true;
 }
@@ -504,7 +504,7 @@ bool kind_accepts(const block_kind& kind, const walk_block& b) {
 // The first kind in table order that accepts the block, testing only the
 // kinds that can.
 const block_kind* kind_of(const walk_block& b) {
-  const uint32_t named = *b.rest.u32(B::signature) - L::signature::environment;
+  const uint32_t named = b.rest.u32_or_zero(B::signature) - L::signature::environment;
   const bool has_kind = named < std::size(kKinds) && named != kStorage;
   if (has_kind && named < kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
   if (kind_accepts(kKinds[kStorage], b)) return &kKinds[kStorage];

@@ -230,7 +230,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
 
   if ((flags & lnk_has_link_info) && off + L::link_info::fixed_size < size) {
     const uint32_t info_size = data.u32_or_zero(off + L::link_info::size);
-    const int32_t header_size = *data.i32(off + L::link_info::header_size);
+    const int32_t header_size = data.i32_or_zero(off + L::link_info::header_size);
     // A LinkInfo that fails this test is not stepped over: StringData is
     // read from the same position.
     const char* dropped = info_size < L::link_info::fixed_size || header_size < 0

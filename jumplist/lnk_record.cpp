@@ -23,7 +23,7 @@ lnk_header load_lnk_header(const uint8_t* p) {
   h.m_access_time = v.u64_or_zero(H::access_time);
   h.m_write_time = v.u64_or_zero(H::write_time);
   h.m_file_size = v.u32_or_zero(H::file_size);
-  h.m_icon_index = *v.i32(H::icon_index);
+  h.m_icon_index = v.i32_or_zero(H::icon_index);
   h.m_show_cmd = v.u32_or_zero(H::show_cmd);
   h.m_hotkey = v.u16_or_zero(H::hotkey);
   h.m_reserved1 = v.u16_or_zero(H::reserved1);

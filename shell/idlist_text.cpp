@@ -164,8 +164,8 @@ bool is_condition_leaf_record(const uint8_t* p, int64_t available) {
 
 int64_t condition_leaf_length(const uint8_t* p, int64_t available) {
   if (!is_condition_leaf_record(p, available)) return 0;
-  // The test above read this count through the same bounds.
-  return 120 + 2 * static_cast<int64_t>(*byte_view(p, static_cast<size_t>(available)).u16(118));
+  return 120 +
+         2 * static_cast<int64_t>(byte_view(p, static_cast<size_t>(available)).u16_or_zero(118));
 }
 
 bool condition_leaf_text(parse_ctx& ctx, shell_item_record& record, const uint8_t* p,

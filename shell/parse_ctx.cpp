@@ -233,7 +233,7 @@ byte_view view_of(const uint8_t* p, int64_t available) {
 }
 // The type byte at 2 (and the byte behind it) of an item already sized.
 uint8_t byte_at(const uint8_t* p, size_t at) {
-  return *view_of(p, at + 1).u8(at);
+  return view_of(p, at + 1).u8_or_zero(at);
 }
 }  // namespace
 

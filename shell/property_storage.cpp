@@ -60,7 +60,7 @@ bool integer_named_kind(byte_view v, int64_t available) {
   if (available <= st::short_integer_named)
     return available >= st::min_integer_named && v.u32_or_zero(st::values + iv::size) == 0;
   return v.u32_or_zero(st::values + iv::size) == 0 ||
-         is_valid_vartype(*v.i16(st::values + iv::vartype));
+         is_valid_vartype(v.i16_or_zero(st::values + iv::vartype));
 }
 
 }  // namespace
@@ -447,13 +447,13 @@ bool is_embedded_property_storage(const uint8_t* p, int64_t available) {
   if (size < st::min_embedded || size > available ||
       v.u32_or_zero(st::version) != st::version_value)
     return false;
-  return is_string_named_fmtid(v) || is_valid_vartype(*v.i16(st::values + iv::vartype));
+  return is_string_named_fmtid(v) || is_valid_vartype(v.i16_or_zero(st::values + iv::vartype));
 }
 
 bool is_string_list_entry(const uint8_t* p, int64_t available) {
   // 16 bytes, the u32 byte length of the text, the UTF-16 text.
   if (!p || available < 21) return false;
-  const int64_t length = *view_of(p, available).u32(16);
+  const int64_t length = view_of(p, available).u32_or_zero(16);
   return length != 0 && length + 20 <= available;
 }
 
@@ -496,7 +496,7 @@ bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const ui
 bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                          int64_t available, const cmd_params& opts) {
   if (!p || available <= 0 || !is_embedded_property_storage(p, available)) return false;
-  return parse_property_storages(ctx, rec, p, *view_of(p, available).u32(st::size), opts);
+  return parse_property_storages(ctx, rec, p, view_of(p, available).u32_or_zero(st::size), opts);
 }
 
 uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* list, int64_t size,

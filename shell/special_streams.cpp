@@ -228,7 +228,8 @@ bool is_autolist_header(const uint8_t* p, int64_t available) {
 
 bool is_autolist_entry(const uint8_t* p, int64_t available) {
   return p && available >= al::entry::header_size &&
-         available - al::entry::header_size >= *view_of(p, available).u16(al::entry::list_size);
+         available - al::entry::header_size >=
+             view_of(p, available).u16_or_zero(al::entry::list_size);
 }
 
 bool is_condition_tree(const uint8_t* p, int64_t available) {

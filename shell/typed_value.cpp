@@ -83,10 +83,10 @@ struct value_cursor {
 template <class Cursor>
 bool one_boolean(Cursor& c, uint32_t& value, uint64_t& at) {
   if (c.left() < 2) return false;
-  uint32_t v = c.left() >= 4 ? *c.window.u32(c.pos) : 0x10000;
+  uint32_t v = c.left() >= 4 ? c.window.u32_or_zero(c.pos) : 0x10000;
   int64_t width = 4;
   if (v != 0 && v != 0xFFFF) {
-    v = *c.window.u16(c.pos);
+    v = c.window.u16_or_zero(c.pos);
     width = 2;
   }
   value = v;
@@ -99,7 +99,7 @@ bool one_boolean(Cursor& c, uint32_t& value, uint64_t& at) {
 template <class Cursor>
 bool one_bstr(Cursor& c, std::string& text, uint64_t& at) {
   if (c.left() < static_cast<int64_t>(count_size)) return false;
-  const int64_t len = *c.window.u32(c.pos);
+  const int64_t len = c.window.u32_or_zero(c.pos);
   c.take(count_size);
   if (len > c.left()) return false;
   utf16_to_utf8(c.at(), static_cast<size_t>(len), text, true);
@@ -114,7 +114,7 @@ bool one_bstr(Cursor& c, std::string& text, uint64_t& at) {
 template <class Cursor>
 bool one_lpwstr(Cursor& c, std::string& text, uint64_t& at) {
   if (c.left() < static_cast<int64_t>(count_size)) return false;
-  const int64_t chars = *c.window.u32(c.pos);
+  const int64_t chars = c.window.u32_or_zero(c.pos);
   int64_t span = 2 * chars;
   if (span > c.left()) {
     if (chars > c.left()) return false;
@@ -296,7 +296,7 @@ struct single_cursor {
 
 bool single_number(single_value& out, single_cursor& c, int64_t width) {
   if (width > c.left()) return false;
-  out.number = width == 4 ? *c.window.u32(c.pos) : *c.window.u64(c.pos);
+  out.number = width == 4 ? c.window.u32_or_zero(c.pos) : c.window.u64_or_zero(c.pos);
   out.offset = c.ctx.offset;
   out.present = true;
   c.take(width);

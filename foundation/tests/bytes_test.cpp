@@ -121,6 +121,8 @@ TEST(ByteView, RandomOffsetsNeverReadOutside) {
       EXPECT_EQ(v.u16_or_zero(off), v.u16(off).value_or(0));
       EXPECT_EQ(v.u32_or_zero(off), v.u32(off).value_or(0));
       EXPECT_EQ(v.u64_or_zero(off), v.u64(off).value_or(0));
+      EXPECT_EQ(v.i16_or_zero(off), v.i16(off).value_or(0));
+      EXPECT_EQ(v.i32_or_zero(off), v.i32(off).value_or(0));
     }
   }
 }
