@@ -1,0 +1,257 @@
+"""Damage sweep: counts the damaged jump lists on which vesk loses records
+without saying so.
+
+Each sound list (those written by vesk_sweep_lists, and the sample lists when
+the samples folder is there) is damaged in a fixed, seeded set of ways: cut
+at several points, one 512-byte sector zeroed at several places, a bit of the
+compound-file header's class identifier flipped, a few random bytes changed.
+vesk reads the sound file and each variant twice (labelled text, and -quiet
+-csv). A variant that gives fewer records than the sound file is "said" when
+vesk ends with status 2 or 255 and writes a note to standard error (a "no
+entries in file" line is no note: it says the list is valid and empty), and
+"silent" otherwise. A sound automatic list whose records are fewer than its
+link streams (names that are entry numbers in hexadecimal), with status 0,
+is a silent loss of its own.
+
+  damage-sweep.py VESK LISTS_DIR [SAMPLES_DIR]
+
+Exits 1 unless nothing was lost silently. Run through tools/damage-sweep.sh.
+"""
+
+import hashlib
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+SEED = 20240305
+MAX_VARIANTS = 36
+TIMEOUT = 20
+SECTOR = 512
+
+
+def cfb_stream_names(data):
+    """Names of the directory's streams, or None when the file's structures
+    cannot be followed (only sound files are asked)."""
+    if len(data) < 512 or data[:8] != bytes.fromhex("d0cf11e0a1b11ae1"):
+        return None
+    shift = struct.unpack_from("<H", data, 30)[0]
+    size = 1 << shift
+    first_dir = struct.unpack_from("<I", data, 48)[0]
+    fat_sectors = []
+    for i in range(109):
+        s = struct.unpack_from("<I", data, 76 + 4 * i)[0]
+        if s >= 0xFFFFFFFA:
+            break
+        fat_sectors.append(s)
+    difat = struct.unpack_from("<I", data, 68)[0]
+    seen = 0
+    while difat < 0xFFFFFFFA and seen < 1000:
+        at = (difat + 1) * size
+        for i in range(size // 4 - 1):
+            s = struct.unpack_from("<I", data, at + 4 * i)[0]
+            if s < 0xFFFFFFFA:
+                fat_sectors.append(s)
+        difat = struct.unpack_from("<I", data, at + size - 4)[0]
+        seen += 1
+    fat = []
+    for s in fat_sectors:
+        at = (s + 1) * size
+        fat.extend(struct.unpack_from("<%dI" % (size // 4), data, at))
+    names = []
+    s, steps = first_dir, 0
+    while s < 0xFFFFFFFA and steps < 100000:
+        at = (s + 1) * size
+        for k in range(size // 128):
+            e = data[at + 128 * k: at + 128 * k + 128]
+            if len(e) < 128:
+                break
+            n = struct.unpack_from("<H", e, 64)[0]
+            if e[66] == 2 and 2 <= n <= 64:
+                names.append(e[: n - 2].decode("utf-16-le", "replace"))
+        s = fat[s] if s < len(fat) else 0xFFFFFFFE
+        steps += 1
+    return names
+
+
+def link_stream_count(data):
+    names = cfb_stream_names(data)
+    if names is None:
+        return None
+    count = 0
+    for n in names:
+        try:
+            if "%x" % int(n, 16) == n:
+                count += 1
+        except ValueError:
+            pass
+    return count
+
+
+def variants(name, data, automatic):
+    """(label, bytes) pairs, at most MAX_VARIANTS, the same on every run."""
+    rng = random.Random(SEED ^ int(hashlib.sha256(name.encode()).hexdigest()[:8], 16))
+    size = len(data)
+    out = []
+    # Cuts: within the header, at sector edges, near the end, and seeded.
+    cuts = {76, size - 1, size - 4, size // 2}
+    if automatic:
+        cuts |= {512, size - SECTOR}
+    else:
+        cuts |= {12, 40}
+    while len(cuts) < 10 and size > 16:
+        cuts.add(rng.randrange(1, size))
+    for at in sorted(c for c in cuts if 0 < c < size):
+        out.append(("cut at %d" % at, data[:at]))
+    # Zeroed sectors: every one of a small file, else a seeded choice.
+    sectors = (size + SECTOR - 1) // SECTOR
+    picks = list(range(sectors))
+    if sectors > 14:
+        picks = sorted({0, 1, sectors - 1} | set(rng.sample(range(sectors), 11)))
+    for s in picks:
+        b = bytearray(data)
+        end = min(size, (s + 1) * SECTOR)
+        b[s * SECTOR:end] = bytes(end - s * SECTOR)
+        if bytes(b) != data:
+            out.append(("sector %d zeroed" % s, bytes(b)))
+    if automatic and size >= 24:
+        bit = rng.randrange(8 * 16)
+        b = bytearray(data)
+        b[8 + bit // 8] ^= 1 << (bit % 8)
+        out.append(("header class id: bit %d of byte %d flipped" % (bit % 8, 8 + bit // 8), bytes(b)))
+    for count in (1, 1, 2, 4, 8, 16):
+        b = bytearray(data)
+        where = []
+        for _ in range(count):
+            at = rng.randrange(size)
+            value = rng.randrange(256)
+            if value == b[at]:
+                value ^= 0xFF
+            b[at] = value
+            where.append("0x%x=%02x" % (at, value))
+        out.append(("bytes changed: " + " ".join(where), bytes(b)))
+    if len(out) > MAX_VARIANTS:
+        keep = sorted(rng.sample(range(len(out)), MAX_VARIANTS))
+        out = [out[i] for i in keep]
+    return out
+
+
+def run(vesk, path, csv):
+    args = [vesk, "-quiet", "-csv", path] if csv else [vesk, path]
+    try:
+        p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+    except subprocess.TimeoutExpired:
+        return None, -1, "timed out"
+    out = p.stdout.decode("utf-8", "replace").split("\n")
+    if csv:
+        # The run header (3 lines), its empty line, the column names.
+        records = max(0, len([l for l in out if l != ""]) - 4)
+    else:
+        records = sum(1 for l in out if l.startswith("source path/filename:     "))
+    return records, p.returncode, p.stderr.decode("utf-8", "replace")
+
+
+def noted(err):
+    lines = [l for l in err.split("\n") if l.strip()]
+    return any(not l.startswith("no entries in file") for l in lines)
+
+
+def short(err):
+    lines = [l.strip() for l in err.split("\n") if l.strip()]
+    text = " | ".join(lines)
+    return text if len(text) < 300 else text[:297] + "..."
+
+
+def main():
+    if len(sys.argv) < 3:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    vesk, lists = sys.argv[1], sys.argv[2]
+    samples = sys.argv[3] if len(sys.argv) > 3 else ""
+    files = []
+    for f in sorted(os.listdir(lists)):
+        files.append(("written/" + f, os.path.join(lists, f)))
+    if samples and os.path.isdir(samples):
+        for root, _, names in sorted(os.walk(samples)):
+            for f in sorted(names):
+                if f.endswith("Destinations-ms"):
+                    p = os.path.join(root, f)
+                    files.append((os.path.relpath(p, samples), p))
+    else:
+        print("damage-sweep: no samples folder; sweeping the written lists only", file=sys.stderr)
+
+    work = tempfile.mkdtemp(prefix="vesk-sweep-")
+    total = said = silent = same = hangs = base_silent = forms_differ = 0
+    silent_cases = []
+    try:
+        for label, path in files:
+            with open(path, "rb") as fh:
+                data = fh.read()
+            name = os.path.basename(path)
+            automatic = name.endswith(".automaticDestinations-ms")
+            target = os.path.join(work, name)
+            base = {}
+            for csv in (False, True):
+                base[csv] = run(vesk, path, csv)
+            base_records = base[False][0]
+            if base[True][0] != base_records:
+                forms_differ += 1
+                print("forms differ on sound %s: text %s, csv %s" % (label, base_records, base[True][0]))
+            if automatic:
+                streams = link_stream_count(data)
+                if streams is not None and base_records is not None and base_records < streams:
+                    st, err = base[False][1], base[False][2]
+                    if not (st in (2, 255) and noted(err)):
+                        base_silent += 1
+                        silent_cases.append("%s (sound): %d link streams, %d records, status %d, stderr: %s"
+                                            % (label, streams, base_records, st, short(err) or "-"))
+            if not base_records:
+                continue
+            for what, bytes_ in variants(label, data, automatic):
+                with open(target, "wb") as fh:
+                    fh.write(bytes_)
+                total += 1
+                results = [run(vesk, target, csv) for csv in (False, True)]
+                if any(r[0] is None for r in results):
+                    hangs += 1
+                    silent_cases.append("%s: %s: vesk timed out" % (label, what))
+                    continue
+                worst = None
+                for (records, status, err) in results:
+                    if records < base_records:
+                        loud = status in (2, 255) and noted(err)
+                        if worst is None or (worst[0] and not loud):
+                            worst = (loud, records, status, err)
+                if worst is None:
+                    same += 1
+                elif worst[0]:
+                    said += 1
+                else:
+                    silent += 1
+                    silent_cases.append("%s: %s: %d of %d records, status %d, stderr: %s"
+                                        % (label, what, worst[1], base_records, worst[2],
+                                           short(worst[3]) or "-"))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    for case in silent_cases:
+        print("SILENT " + case)
+    print()
+    print("files swept:                      %d" % len(files))
+    print("variants:                         %d" % total)
+    print("  all records kept:               %d" % same)
+    print("  fewer records, said:            %d" % said)
+    print("  fewer records, silent:          %d" % silent)
+    print("  timed out:                      %d" % hangs)
+    print("sound lists losing link streams:  %d" % base_silent)
+    if forms_differ:
+        print("sound lists whose forms differ:   %d" % forms_differ)
+    return 0 if silent == 0 and hangs == 0 and base_silent == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
