@@ -33,48 +33,118 @@ TIMEOUT = 20
 SECTOR = 512
 
 
-def cfb_stream_names(data):
-    """Names of the directory's streams, or None when the file's structures
-    cannot be followed (only sound files are asked)."""
+def cfb_map(data):
+    """What each byte range of a sound compound file holds: a list of
+    (start, end, role) and the names of its streams; None when the file's
+    structures cannot be followed (only sound files are asked)."""
     if len(data) < 512 or data[:8] != bytes.fromhex("d0cf11e0a1b11ae1"):
         return None
-    shift = struct.unpack_from("<H", data, 30)[0]
-    size = 1 << shift
-    first_dir = struct.unpack_from("<I", data, 48)[0]
-    fat_sectors = []
-    for i in range(109):
-        s = struct.unpack_from("<I", data, 76 + 4 * i)[0]
-        if s >= 0xFFFFFFFA:
-            break
-        fat_sectors.append(s)
-    difat = struct.unpack_from("<I", data, 68)[0]
-    seen = 0
-    while difat < 0xFFFFFFFA and seen < 1000:
+    u32 = lambda at: struct.unpack_from("<I", data, at)[0]
+    size = 1 << struct.unpack_from("<H", data, 30)[0]
+    mini = 1 << struct.unpack_from("<H", data, 32)[0]
+    cutoff = u32(56)
+    roles = [(0, 512, "header")]
+
+    def sector_range(s):
+        return ((s + 1) * size, (s + 2) * size)
+
+    fat_sectors = [u32(76 + 4 * i) for i in range(109)]
+    fat_sectors = [s for s in fat_sectors if s < 0xFFFFFFFA]
+    difat, seen = u32(68), 0
+    while difat < 0xFFFFFFFA and seen < 1000 and (difat + 2) * size <= len(data):
+        roles.append(sector_range(difat) + ("DIFAT",))
         at = (difat + 1) * size
-        for i in range(size // 4 - 1):
-            s = struct.unpack_from("<I", data, at + 4 * i)[0]
-            if s < 0xFFFFFFFA:
-                fat_sectors.append(s)
-        difat = struct.unpack_from("<I", data, at + size - 4)[0]
+        fat_sectors += [s for s in struct.unpack_from("<%dI" % (size // 4 - 1), data, at)
+                        if s < 0xFFFFFFFA]
+        difat = u32(at + size - 4)
         seen += 1
     fat = []
     for s in fat_sectors:
-        at = (s + 1) * size
-        fat.extend(struct.unpack_from("<%dI" % (size // 4), data, at))
-    names = []
-    s, steps = first_dir, 0
-    while s < 0xFFFFFFFA and steps < 100000:
+        roles.append(sector_range(s) + ("FAT",))
+        fat.extend(struct.unpack_from("<%dI" % (size // 4), data, (s + 1) * size))
+
+    def chain(s):
+        out = []
+        while s < 0xFFFFFFFA and s < len(fat) and len(out) < 100000:
+            out.append(s)
+            s = fat[s]
+        return out
+
+    entries = []
+    for s in chain(u32(48)):
+        roles.append(sector_range(s) + ("directory",))
         at = (s + 1) * size
         for k in range(size // 128):
             e = data[at + 128 * k: at + 128 * k + 128]
-            if len(e) < 128:
-                break
+            if len(e) < 128 or e[66] == 0:
+                continue
             n = struct.unpack_from("<H", e, 64)[0]
-            if e[66] == 2 and 2 <= n <= 64:
-                names.append(e[: n - 2].decode("utf-16-le", "replace"))
-        s = fat[s] if s < len(fat) else 0xFFFFFFFE
-        steps += 1
-    return names
+            name = e[: max(0, n - 2)].decode("utf-16-le", "replace")
+            entries.append((name, e[66], struct.unpack_from("<I", e, 116)[0],
+                            struct.unpack_from("<Q", e, 120)[0] & 0xFFFFFFFF))
+    for s in chain(u32(60)):
+        roles.append(sector_range(s) + ("mini FAT",))
+    minifat = []
+    for s in chain(u32(60)):
+        minifat.extend(struct.unpack_from("<%dI" % (size // 4), data, (s + 1) * size))
+    container = []
+    for name, kind, start, length in entries:
+        if kind == 5:
+            container = chain(start)
+    names = []
+    for name, kind, start, length in entries:
+        if kind != 2:
+            continue
+        names.append(name)
+        if length < cutoff:
+            m, n = start, 0
+            while m < 0xFFFFFFFA and m < len(minifat) and n < 100000:
+                at = m * mini
+                if at // size < len(container):
+                    base = (container[at // size] + 1) * size + at % size
+                    roles.append((base, base + mini, "stream " + name))
+                m, n = minifat[m], n + 1
+        else:
+            for s in chain(start):
+                roles.append(sector_range(s) + ("stream " + name,))
+    return roles, names
+
+
+def roles_in(roles, start, end):
+    """The roles of the bytes start..end, in file order, once each."""
+    out = []
+    for a, b, role in sorted(roles):
+        if a < end and start < b and role not in out:
+            out.append(role)
+    return out or ["no structure"]
+
+
+LNK_START = bytes.fromhex("4c0000000114020000000000c000000000000046")
+
+
+def custom_map(data):
+    """The links of a sound custom list and its footers, as for cfb_map."""
+    roles = [(0, 12, "header")]
+    starts = []
+    at = data.find(LNK_START)
+    while at >= 0:
+        starts.append(at)
+        at = data.find(LNK_START, at + 1)
+    footers = []
+    at = data.find(b"\xab\xfb\xbf\xba")
+    while at >= 0:
+        footers.append(at)
+        roles.append((at, at + 4, "footer"))
+        at = data.find(b"\xab\xfb\xbf\xba", at + 1)
+    for i, a in enumerate(starts):
+        ends = [x for x in starts + footers if x > a] + [len(data)]
+        roles.append((a, min(ends), "link %d" % (i + 1)))
+    return roles
+
+
+def cfb_stream_names(data):
+    m = cfb_map(data)
+    return None if m is None else m[1]
 
 
 def link_stream_count(data):
@@ -92,7 +162,11 @@ def link_stream_count(data):
 
 
 def variants(name, data, automatic):
-    """(label, bytes) pairs, at most MAX_VARIANTS, the same on every run."""
+    """(label, bytes) pairs, at most MAX_VARIANTS, the same on every run;
+    each label names what the damaged bytes held in the sound file."""
+    m = cfb_map(data) if automatic else None
+    roles = m[0] if m else custom_map(data) if not automatic else [(0, len(data), "?")]
+    held = lambda a, b: " [" + ", ".join(roles_in(roles, a, b)) + "]"
     rng = random.Random(SEED ^ int(hashlib.sha256(name.encode()).hexdigest()[:8], 16))
     size = len(data)
     out = []
@@ -105,7 +179,7 @@ def variants(name, data, automatic):
     while len(cuts) < 10 and size > 16:
         cuts.add(rng.randrange(1, size))
     for at in sorted(c for c in cuts if 0 < c < size):
-        out.append(("cut at %d" % at, data[:at]))
+        out.append(("cut at %d, losing" % at + held(at, size), data[:at]))
     # Zeroed sectors: every one of a small file, else a seeded choice.
     sectors = (size + SECTOR - 1) // SECTOR
     picks = list(range(sectors))
@@ -116,7 +190,7 @@ def variants(name, data, automatic):
         end = min(size, (s + 1) * SECTOR)
         b[s * SECTOR:end] = bytes(end - s * SECTOR)
         if bytes(b) != data:
-            out.append(("sector %d zeroed" % s, bytes(b)))
+            out.append(("bytes %d-%d zeroed" % (s * SECTOR, end - 1) + held(s * SECTOR, end), bytes(b)))
     if automatic and size >= 24:
         bit = rng.randrange(8 * 16)
         b = bytearray(data)
@@ -131,7 +205,7 @@ def variants(name, data, automatic):
             if value == b[at]:
                 value ^= 0xFF
             b[at] = value
-            where.append("0x%x=%02x" % (at, value))
+            where.append("0x%x=%02x" % (at, value) + held(at, at + 1))
         out.append(("bytes changed: " + " ".join(where), bytes(b)))
     if len(out) > MAX_VARIANTS:
         keep = sorted(rng.sample(range(len(out)), MAX_VARIANTS))
