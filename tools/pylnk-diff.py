@@ -1,0 +1,730 @@
+"""Differential check of vesk's link fields against pylnk (python3-liblnk).
+
+A seeded generator writes links with random combinations of structures (ID
+list, LinkInfo with local and network paths and 8-bit or Unicode texts,
+StringData in many scripts and with control characters, extra-data blocks of
+every kind, unknown and odd-sized ones) and, for some, damage (cuts, wrong
+sizes, changed bytes). vesk reads each link (labelled text); every field that
+pylnk reads must be shown by vesk with the same value, or vesk must write a
+note for that file to standard error. For sound links the values the
+generator wrote are a second reference, for the fields pylnk does not read
+(Unicode network and device names, property values, known and special
+folders) and for texts pylnk cuts.
+
+  pylnk-diff.py VESK [COUNT] [SEED]
+
+Prints per field: agreeing, said (a note), silent; and one example of each
+kind of silent difference. Exits 1 when a silent difference is not in the
+ALLOWED list below (with its reason).
+"""
+
+import collections
+import concurrent.futures
+import datetime
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+try:
+    import pylnk
+except ImportError:
+    pylnk = None
+
+CLSID = bytes.fromhex("0114020000000000c000000000000046")
+
+# Silent differences that are not vesk's fault or are its design, by
+# (field, reference): the reason. Differences of a kind that explain() tells
+# apart are allowed per difference.
+ALLOWED = {
+    ("icon index", "pylnk"): "the report has no icon-index field",
+    ("hot key", "pylnk"): "the report has no hot-key field",
+    ("show command", "pylnk"): "pylnk 20181227 gives the file size as the show-window value",
+}
+ASTRAL = re.compile("[\U00010000-\U0010FFFF]")
+
+
+def explain(field, ref, expected, shown, has_idlist):
+    """The reason a silent difference is allowed, or None."""
+    if (ref == "pylnk" and isinstance(expected, str) and isinstance(shown, str)
+            and expected != shown and ASTRAL.sub("?", expected) == ASTRAL.sub("?", shown)):
+        return "pylnk decodes UTF-16 surrogate pairs (characters past U+FFFF) wrongly"
+    if field.startswith("target ") and expected == "not available" and has_idlist:
+        return "a header time of zero is shown as the ID list's time, by design"
+    if field == "drive type" and shown == "unk" and isinstance(expected, int):
+        return "drive types other than 1 to 6 are shown as \"unk\", by design"
+    return None
+
+
+def noted(err):
+    """Standard error holds a note; "no entries in file" is none (it says
+    the file is valid and empty)."""
+    return any(l.strip() and not l.startswith("no entries in file") for l in err.split("\n"))
+
+# ---------------------------------------------------------------- writer
+
+SCRIPTS = [
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .-_\\:",
+    "éüßñçøåÆÖ€ŠŽœ",
+    "ОтчётПриветмир",
+    "ΑλφαΒήταΓάμμα",
+    "報告書日本語中文한국어",
+    "تقريرعربي",
+    "עבריתשלום",
+    "😀📁🗂️",
+]
+CONTROLS = ["\r", "\n", "\r\n", "\n\r", "\t", "\x01", "\x1b", "\x1f", "\x7f"]
+
+
+def rand_text(rng, ansi=False, allow_nul=False, size=None):
+    n = size if size is not None else rng.choice([1, 3, 8, 20, 40])
+    pools = SCRIPTS[:2] if ansi else SCRIPTS
+    out = []
+    pool = rng.choice(pools)
+    for _ in range(n):
+        r = rng.random()
+        if r < 0.05:
+            out.append(rng.choice(CONTROLS))
+        elif r < 0.07 and allow_nul:
+            out.append("\x00")
+        else:
+            if rng.random() < 0.1:
+                pool = rng.choice(pools)
+            out.append(rng.choice(pool))
+    text = "".join(out)
+    if ansi:
+        text = text.encode("cp1252", "replace").decode("cp1252")
+    return text
+
+
+def rand_ansi_path(rng):
+    parts = ["C:", "Users", rand_text(rng, ansi=True, size=6).replace("\\", "x"), "file.txt"]
+    return "\\".join(p for p in parts if p)
+
+
+def u16z(s):
+    return s.encode("utf-16-le") + b"\0\0"
+
+
+def ansiz(s):
+    return s.encode("cp1252", "replace") + b"\0"
+
+
+def guid(rng):
+    return bytes(rng.randrange(256) for _ in range(16))
+
+
+def guid_text(b):
+    a, b2, c = struct.unpack_from("<IHH", b, 0)
+    return "%08x-%04x-%04x-%s-%s" % (a, b2, c, b[8:10].hex(), b[10:16].hex())
+
+
+def shell_item(kind, body):
+    return struct.pack("<HB", len(body) + 3, kind) + body
+
+
+def file_entry(rng, name):
+    body = struct.pack("<BIHHH", 0, rng.randrange(1 << 20), 0x5865, 0x3904, 0x20) + ansiz(name)
+    if len(body) % 2:
+        body += b"\0"
+    return shell_item(0x32, body)
+
+
+def id_list(rng, truth):
+    items = [shell_item(0x1F, b"\x50" + bytes.fromhex("e04fd020ea3a6910a2d808002b30309d"))]
+    for _ in range(rng.randrange(0, 4)):
+        items.append(file_entry(rng, rand_text(rng, ansi=True, size=rng.randrange(1, 12))
+                                .replace("\\", "_").replace("\x00", "_")))
+    if rng.random() < 0.06:
+        # An item whose size says nothing: a reader stops at it.
+        items.insert(0, b"\0\0")
+        truth["idlist first item empty"] = True
+    data = b"".join(items) + b"\0\0"
+    return struct.pack("<H", len(data)) + data
+
+
+def link_info(rng, truth):
+    long_header = rng.random() < 0.4
+    header = 0x24 if long_header else 0x1C
+    has_vol = rng.random() < 0.75
+    has_net = rng.random() < 0.4 or not has_vol
+    parts = []
+    at = header
+    offsets = {}
+    if has_vol:
+        label = rand_text(rng, ansi=True, size=rng.randrange(0, 12)).replace("\x00", "")
+        unicode_label = rng.random() < 0.3
+        if unicode_label:
+            label = rand_text(rng, size=rng.randrange(1, 12)).replace("\x00", "")
+            vol = struct.pack("<IIIII", 0, rng.choice([0, 1, 2, 3, 4, 5, 6, 9]),
+                              rng.randrange(1 << 32), 0x14, 0x14) + u16z(label)
+        else:
+            vol = struct.pack("<IIII", 0, rng.choice([0, 1, 2, 3, 4, 5, 6, 9]),
+                              rng.randrange(1 << 32), 0x10) + ansiz(label)
+        vol = struct.pack("<I", len(vol)) + vol[4:]
+        truth["volume label"] = label
+        truth["drive type"] = struct.unpack_from("<I", vol, 4)[0]
+        truth["drive serial"] = struct.unpack_from("<I", vol, 8)[0]
+        offsets["vol"] = at
+        parts.append(vol)
+        at += len(vol)
+        local = rand_ansi_path(rng)
+        offsets["local"] = at
+        parts.append(ansiz(local))
+        at += len(local) + 1
+        truth["local base path"] = local
+    if has_net:
+        net = "\\\\" + rand_text(rng, ansi=True, size=6).replace("\\", "_").replace("\x00", "_") + "\\share"
+        dev = rng.choice(["", "Z:", "Y:"])
+        unicode_net = rng.random() < 0.35
+        fixed = 0x1C if unicode_net else 0x14
+        body = ansiz(net)
+        dev_at = 0
+        if dev:
+            dev_at = fixed + len(body)
+            body += ansiz(dev)
+        net_u_at = dev_u_at = 0
+        if unicode_net:
+            unet = net + rand_text(rng, size=3).replace("\x00", "").replace("\\", "_")
+            net_u_at = fixed + len(body)
+            body += u16z(unet)
+            if dev:
+                dev_u_at = fixed + len(body)
+                body += u16z(dev)
+            truth["network name unicode"] = unet
+        head = struct.pack("<IIIII", 0, (1 if dev else 0) | 2, fixed, dev_at, 0x00020000)
+        if unicode_net:
+            head += struct.pack("<II", net_u_at, dev_u_at)
+        cnrl = head + body
+        cnrl = struct.pack("<I", len(cnrl)) + cnrl[4:]
+        offsets["net"] = at
+        parts.append(cnrl)
+        at += len(cnrl)
+        truth["network name"] = net
+        if dev:
+            truth["device name"] = dev
+    suffix = rand_text(rng, ansi=True, size=rng.randrange(0, 10)).replace("\x00", "")
+    offsets["suffix"] = at
+    parts.append(ansiz(suffix))
+    at += len(suffix) + 1
+    truth["common path"] = suffix
+    if long_header:
+        if has_vol and rng.random() < 0.7:
+            ulocal = truth["local base path"] + rand_text(rng, size=3).replace("\x00", "")
+            offsets["ulocal"] = at
+            parts.append(u16z(ulocal))
+            at += len(u16z(ulocal))
+            truth["local base path unicode"] = ulocal
+        usuffix = suffix
+        offsets["usuffix"] = at
+        parts.append(u16z(usuffix))
+        at += len(u16z(usuffix))
+    if rng.random() < 0.07:
+        # A large LinkInfo: every reader must go past it by its size.
+        pad = 1280 + rng.randrange(600) - at
+        parts.append(bytes(max(0, pad)))
+        at += max(0, pad)
+        truth["large link info"] = True
+    flags = (1 if has_vol else 0) | (2 if has_net else 0)
+    head = struct.pack("<IIIIIII", at, header, flags, offsets.get("vol", 0), offsets.get("local", 0),
+                       offsets.get("net", 0), offsets["suffix"])
+    if long_header:
+        head += struct.pack("<II", offsets.get("ulocal", 0), offsets.get("usuffix", 0))
+    return head + b"".join(parts)
+
+
+def text_pair_block(sig, ansi, wide):
+    body = ansi.encode("cp1252", "replace")[:259].ljust(260, b"\0")
+    body += wide.encode("utf-16-le")[:518].ljust(520, b"\0")
+    return struct.pack("<II", 0x314, sig) + body
+
+
+def prop_store(rng, truth):
+    values = []
+    texts = []
+    for pid in range(2, 2 + rng.randrange(1, 4)):
+        kind = rng.choice(["lpwstr", "lpstr", "ui4", "filetime"])
+        if kind == "lpwstr":
+            t = rand_text(rng, size=rng.randrange(1, 12)).replace("\x00", "")
+            raw = u16z(t)
+            data = struct.pack("<HHI", 0x1F, 0, len(raw) // 2) + raw + bytes(-len(raw) % 4)
+            texts.append(t)
+        elif kind == "lpstr":
+            t = rand_text(rng, ansi=True, size=rng.randrange(1, 12)).replace("\x00", "")
+            raw = ansiz(t)
+            data = struct.pack("<HHI", 0x1E, 0, len(raw)) + raw + bytes(-len(raw) % 4)
+            texts.append(t)
+        elif kind == "ui4":
+            data = struct.pack("<HHI", 0x13, 0, rng.randrange(1 << 32))
+        else:
+            data = struct.pack("<HHQ", 0x40, 0, 132572616638819438 + rng.randrange(1 << 40))
+        values.append(struct.pack("<IIB", 9 + len(data), pid, 0) + data)
+    body = b"".join(values) + b"\0\0\0\0"
+    storage = struct.pack("<II", 24 + len(body), 0x53505331) + guid(rng) + body
+    truth.setdefault("property texts", []).extend(texts)
+    return storage + b"\0\0\0\0"
+
+
+def extra_blocks(rng, truth):
+    blocks = []
+    kinds = ["env", "icon", "tracker", "known", "special", "console", "console_fe", "props",
+             "vista", "unknown", "shim", "darwin"]
+    for kind in rng.sample(kinds, rng.randrange(0, 6)):
+        if kind == "env":
+            t = rand_text(rng, ansi=True, size=rng.randrange(1, 30)).replace("\x00", "")
+            t = "%SystemRoot%\\" + t
+            blocks.append(text_pair_block(0xA0000001, t, t))
+            truth["environment"] = t
+        elif kind == "icon":
+            t = "%ProgramFiles%\\" + rand_text(rng, size=rng.randrange(1, 20)).replace("\x00", "")
+            blocks.append(text_pair_block(0xA0000007, t.encode("cp1252", "replace").decode("cp1252"), t))
+            truth["icon environment"] = t
+        elif kind == "darwin":
+            t = "w_?=" + rand_text(rng, ansi=True, size=10).replace("\x00", "")
+            blocks.append(text_pair_block(0xA0000006, t, t))
+        elif kind == "tracker":
+            machine = rand_text(rng, ansi=True, size=rng.randrange(1, 15)).replace("\x00", "")[:15]
+            droids = [guid(rng) for _ in range(4)]
+            body = struct.pack("<II", 0x58, 0) + machine.encode("cp1252", "replace").ljust(16, b"\0")[:16]
+            body += b"".join(droids)
+            size = 0x60
+            if rng.random() < 0.15:
+                body += bytes(4)
+                size = 0x64
+                truth["tracker 0x64"] = True
+            blocks.append(struct.pack("<II", size, 0xA0000003) + body)
+            truth["machine id"] = machine
+            truth["droids"] = droids
+        elif kind == "known":
+            g = guid(rng)
+            blocks.append(struct.pack("<II", 0x1C, 0xA000000B) + g + struct.pack("<I", 0))
+            truth["known folder"] = guid_text(g)
+        elif kind == "special":
+            blocks.append(struct.pack("<IIII", 0x10, 0xA0000005, rng.randrange(0, 60), 0))
+        elif kind == "console":
+            blocks.append(struct.pack("<II", 0xCC, 0xA0000002) + bytes(0xCC - 8))
+        elif kind == "console_fe":
+            blocks.append(struct.pack("<III", 0xC, 0xA0000004, 1252))
+        elif kind == "props":
+            body = prop_store(rng, truth)
+            blocks.append(struct.pack("<II", 8 + len(body), 0xA0000009) + body)
+        elif kind == "vista":
+            items = file_entry(rng, "v.txt") + b"\0\0"
+            blocks.append(struct.pack("<II", 8 + len(items), 0xA000000C) + items)
+        elif kind == "shim":
+            blocks.append(struct.pack("<II", 0x88, 0xA0000008) + u16z("WinXPSp3").ljust(0x80, b"\0"))
+        else:
+            n = rng.choice([0, 3, 16, 100])
+            blocks.append(struct.pack("<II", 8 + n, 0xA0000099) + bytes(rng.randrange(256) for _ in range(n)))
+            truth["unknown block"] = True
+    return blocks
+
+
+def make_link(rng):
+    truth = {}
+    flags = 0
+    parts = []
+    if rng.random() < 0.5:
+        parts.append(id_list(rng, truth))
+        flags |= 0x1
+    if rng.random() < 0.7:
+        parts.append(link_info(rng, truth))
+        flags |= 0x2
+    unicode = rng.random() < 0.85
+    if unicode:
+        flags |= 0x80
+    names = ["description", "relative path", "working directory", "arguments", "icon location"]
+    for i, name in enumerate(names):
+        if rng.random() < 0.55:
+            t = rand_text(rng, ansi=not unicode, allow_nul=True, size=rng.choice([0, 2, 9, 30, 300]))
+            flags |= 0x4 << i
+            enc = t.encode("utf-16-le") if unicode else t.encode("cp1252", "replace")
+            parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
+            truth[name] = t
+    blocks = extra_blocks(rng, truth)
+    if "environment" in truth:
+        flags |= 0x200
+    if "icon environment" in truth:
+        flags |= 0x4000
+    if rng.random() < 0.1:
+        flags |= rng.choice([0x100, 0x400, 0x800, 0x2000, 0x40000, 0x80000])
+    attributes = 0
+    for bit in range(17):
+        if rng.random() < 0.12:
+            attributes |= 1 << bit
+
+    def rand_time():
+        r = rng.random()
+        if r < 0.15:
+            return 0
+        return 116444736000000000 + rng.randrange(0, 60 * 365 * 24 * 3600 * 10 ** 7)
+
+    times = [rand_time(), rand_time(), rand_time()]
+    show = rng.choice([1, 3, 7, rng.randrange(16)])
+    truth["show command"] = SHOW.get(show)
+    header = struct.pack("<I", 0x4C) + CLSID + struct.pack(
+        "<IIQQQIiIHHII", flags, attributes, times[0], times[1], times[2],
+        rng.randrange(1 << 32), rng.randrange(-5, 300), show, rng.randrange(1 << 16), 0, 0, 0)
+    data = header + b"".join(parts) + b"".join(blocks) + b"\0\0\0\0"
+    damage = None
+    r = rng.random()
+    if r < 0.1:
+        at = rng.randrange(76, len(data))
+        data = data[:at]
+        damage = "cut at %d" % at
+    elif r < 0.2:
+        b = bytearray(data)
+        for _ in range(rng.randrange(1, 4)):
+            at = rng.randrange(76, len(b))
+            b[at] = rng.randrange(256)
+        data = bytes(b)
+        damage = "bytes changed"
+    elif r < 0.25 and len(data) > 80:
+        # A wrong size field: the ID list's or a block's.
+        b = bytearray(data)
+        at = 76 if flags & 1 else len(data) - 4 - sum(len(x) for x in blocks)
+        if at + 2 <= len(b):
+            struct.pack_into("<H", b, at, rng.randrange(1 << 16))
+            damage = "size at %d changed" % at
+        data = bytes(b)
+    if rng.random() < 0.01 and damage is None:
+        # Header and terminal only.
+        data = header[:20] + struct.pack("<I", 0) + header[24:] + b"\0\0\0\0"
+        truth = {"header only": True}
+    return data, truth, damage
+
+# ---------------------------------------------------------------- readers
+
+
+def mark(text):
+    """A text as vesk writes it: line breaks and other control characters
+    as marks, a tab as is."""
+    out = []
+    i = 0
+    while i < len(text):
+        c = text[i]
+        pair = text[i:i + 2]
+        if pair == "\r\n":
+            out.append("[CRLF]")
+            i += 2
+            continue
+        if pair == "\n\r":
+            out.append("[LFCR]")
+            i += 2
+            continue
+        if c == "\r":
+            out.append("[CR]")
+        elif c == "\n":
+            out.append("[LF]")
+        elif c == "\t":
+            out.append(c)
+        elif ord(c) < 0x20 or ord(c) == 0x7F:
+            out.append("[0x%02x]" % ord(c))
+        else:
+            out.append(c)
+        i += 1
+    return "".join(out)
+
+
+FLAG_NAMES = ["HasLinkTargetIDList", "HasLinkInfo", "HasName", "HasRelativePath", "HasWorkingDir",
+              "HasArguments", "HasIconLocation", "IsUnicode", "ForceNoLinkInfo", "HasExpString",
+              "RunInSeparateProcess", "Unused1", "HasDarwinID", "RunAsUser", "HasExpIcon",
+              "NoPidlAlias", "Unused2", "RunWithShimLayer", "EnableTargetMetadata",
+              "DisableLinkPathTracking", "DisableKnownFolderTracking", "DisableKnownFolderAlias",
+              "AllowLinkToLink", "UnaliasOnSave", "PreferEnvironmentPath",
+              "KeepLocalIDListForUNCTarget"]
+ATTRIBUTE_NAMES = ["FILE_ATTRIBUTE_READONLY", "FILE_ATTRIBUTE_HIDDEN", "FILE_ATTRIBUTE_SYSTEM",
+                   "Reserved1", "FILE_ATTRIBUTE_DIRECTORY", "FILE_ATTRIBUTE_ARCHIVE", "Reserved2",
+                   "FILE_ATTRIBUTE_NORMAL", "FILE_ATTRIBUTE_TEMPORARY",
+                   "FILE_ATTRIBUTE_SPARSE_FILE", "FILE_ATTRIBUTE_REPARSE_POINT",
+                   "FILE_ATTRIBUTE_COMPRESSED", "FILE_ATTRIBUTE_OFFLINE",
+                   "FILE_ATTRIBUTE_NOT_CONTENT_INDEXED", "FILE_ATTRIBUTE_ENCRYPTED", "Reserved3",
+                   "FILE_ATTRIBUTE_VIRTUAL"]
+DRIVE_TYPES = ["unk", "no root dir", "removable", "fixed", "remote", "cdrom", "RAM drive"]
+SHOW = {0: "SW_HIDE", 1: "SW_SHOWNORMAL", 2: "SW_SHOWMINIMIZED", 3: "SW_SHOWMAXIMIZED",
+        4: "SW_SHOWNOACTIVATE", 5: "SW_SHOW", 6: "SW_MINIMIZE", 7: "SW_SHOWMINNOACTIVE",
+        8: "SW_SHOWNA", 9: "SW_RESTORE", 10: "SW_SHOWDEFAULT", 11: "SW_FORCEMINIMIZE"}
+
+
+def names_of(value, names):
+    return sorted(n for i, n in enumerate(names) if value >> i & 1)
+
+
+def filetime_text(ticks):
+    if not ticks:
+        return "not available"
+    try:
+        t = datetime.datetime(1601, 1, 1) + datetime.timedelta(microseconds=ticks // 10)
+    except OverflowError:
+        return "not available"
+    return t.strftime("%Y-%m-%d %H:%M:%S.") + "%03d [UTC]" % (t.microsecond // 1000)
+
+
+def pylnk_fields(path):
+    """Field -> the text vesk should show for it, as pylnk reads the link;
+    None when pylnk refuses the file."""
+    f = pylnk.file()
+    try:
+        f.open(path)
+    except Exception:
+        return None
+    out = {}
+
+    def get(name, fn):
+        try:
+            out[name] = fn()
+        except Exception:
+            out[name] = "<pylnk error>"
+
+    get("target modified", lambda: filetime_text(f.get_file_modification_time_as_integer()))
+    get("target accessed", lambda: filetime_text(f.get_file_access_time_as_integer()))
+    get("target created", lambda: filetime_text(f.get_file_creation_time_as_integer()))
+    get("file size", lambda: "0x%08x [%d bytes]" % (f.file_size, f.file_size))
+    get("attributes", lambda: names_of(f.file_attribute_flags, ATTRIBUTE_NAMES))
+    get("link flags", lambda: names_of(f.data_flags, FLAG_NAMES))
+    get("show command", lambda: SHOW.get(f.show_window_value))
+    get("icon index", lambda: f.icon_index)
+    get("hot key", lambda: f.hot_key_value)
+    for name, attr in [("description", "description"), ("relative path", "relative_path"),
+                       ("working directory", "working_directory"),
+                       ("arguments", "command_line_arguments"), ("icon location", "icon_location"),
+                       ("local path", "local_path"), ("network path", "network_path"),
+                       ("volume label", "volume_label"),
+                       ("environment", "environment_variables_location"),
+                       ("machine id", "machine_identifier")]:
+        get(name, lambda attr=attr: getattr(f, attr))
+    get("drive type", lambda: f.drive_type)
+    get("drive serial", lambda: f.drive_serial_number)
+    for name, attr in [("volume droid", "droid_volume_identifier"),
+                       ("file droid", "droid_file_identifier"),
+                       ("birth volume droid", "birth_droid_volume_identifier"),
+                       ("birth file droid", "birth_droid_file_identifier")]:
+        get(name, lambda attr=attr: getattr(f, attr))
+    f.close()
+    return out
+
+
+LABEL = re.compile(r"^([A-Za-z#/\[\]. -]+:)\s*(.*)$")
+
+
+def vesk_records(text):
+    """The labelled records: each a dict label -> list of values, plus the
+    property-store lines under 'props'."""
+    records = []
+    cur = None
+    for line in text.split("\n"):
+        if line.startswith("source path/filename:     "):
+            cur = collections.defaultdict(list)
+            records.append(cur)
+        if cur is None:
+            continue
+        if line.startswith(" [") and cur.get("_in_props"):
+            cur["props"].append(line)
+            continue
+        if len(line) >= 26 and line[25] == " " and ":" in line[:26]:
+            label = line[:26].rstrip()
+            value = line[26:]
+            cur[label].append(value)
+            cur["_in_props"] = [True] if label.startswith("PropertyStoreDataBlk") else []
+    return records
+
+
+def one(rec, label):
+    v = rec.get(label)
+    return v[0] if v else None
+
+
+def compare(path, vesk, truth):
+    """(field, reference, outcome, detail) tuples; outcome agree / said /
+    silent."""
+    p = subprocess.run([vesk, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       stdin=subprocess.DEVNULL, timeout=30)
+    err = p.stderr.decode("utf-8", "replace").strip()
+    said = noted(err)
+    recs = vesk_records(p.stdout.decode("utf-8", "replace"))
+    rec = recs[0] if len(recs) == 1 else None
+    results = []
+
+    has_idlist = len(open(path, "rb").read(24)) >= 24 and open(path, "rb").read(24)[20] & 1
+
+    def check(field, ref, expected, shown):
+        if expected == shown:
+            results.append((field, ref, "agree", ""))
+            return
+        detail = "%s: reference %r, vesk %r; status %d; stderr %r" % (
+            field, expected, shown, p.returncode, err[:200])
+        if said:
+            results.append((field, ref, "said", detail))
+            return
+        reason = ALLOWED.get((field, ref)) or explain(field, ref, expected, shown, has_idlist)
+        results.append((field, ref, "allowed" if reason else "silent", reason or detail))
+
+    py = pylnk_fields(path) if pylnk else None
+    if rec is None:
+        if py is not None or truth.get("header only"):
+            check("record", "pylnk" if py is not None else "writer", "1 record", "%d records" % len(recs))
+        return results, err, p.returncode
+    flags_text = one(rec, "Target flags:") or ""
+    if py is not None:
+        check("target modified", "pylnk", py["target modified"], one(rec, "Target modified:"))
+        check("target accessed", "pylnk", py["target accessed"], one(rec, "Target accessed:"))
+        check("target created", "pylnk", py["target created"], one(rec, "Target created:"))
+        check("file size", "pylnk", py["file size"], one(rec, "Target file size:"))
+        attrs = one(rec, "Target attributes:")
+        shown = [] if attrs in (None, "not specified") else sorted(attrs.split("; "))
+        check("attributes", "pylnk", py["attributes"], shown)
+        shown = sorted(x for x in flags_text.split(", ") if x)
+        check("link flags", "pylnk", py["link flags"], shown)
+        show = one(rec, "Show cmd:")
+        check("show command", "pylnk", py["show command"], show[1:-1] if show else None)
+        check("icon index", "pylnk", py["icon index"], "not shown")
+        check("hot key", "pylnk", py["hot key"], "not shown")
+        for field, label in [("description", "Description:"), ("relative path", "Relative path:"),
+                             ("working directory", "Working directory:"),
+                             ("arguments", "Cmdline args:"), ("icon location", "Icon filename:"),
+                             ("volume label", "Volume label:"),
+                             ("environment", "Environment DataBlk:"),
+                             ("machine id", "NETBIOS name:")]:
+            v = py[field]
+            check(field, "pylnk", mark(v) if isinstance(v, str) and v else None, one(rec, label))
+        # pylnk's local and network paths end with the common path suffix.
+        local, net = py["local path"], py["network path"]
+        base, suffix = one(rec, "Local base path:"), one(rec, "Common path:")
+        if local:
+            shown = (base or "") + (suffix or "")
+            if base and suffix and not base.endswith("\\"):
+                shown = base + "\\" + suffix
+            check("local path", "pylnk", mark(local), shown if base else None)
+        if net:
+            name = one(rec, "Network name:") or ""
+            shown = name + ("\\" + suffix if suffix else "") if name else None
+            check("network path", "pylnk", mark(net), shown)
+        dt = py["drive type"]
+        if isinstance(dt, int):
+            check("drive type", "pylnk", DRIVE_TYPES[dt] if isinstance(dt, int) and dt < 7 else dt,
+                  one(rec, "Volume Type:"))
+            serial = py["drive serial"]
+            shown = one(rec, "Volume serial num:")
+            check("drive serial", "pylnk", "%04X-%04X" % (serial >> 16, serial & 0xFFFF)
+                  if isinstance(serial, int) else serial,
+                  shown.upper() if shown else None)
+        for field, label, birth in [("volume droid", "Volume ID:", "birth volume droid"),
+                                    ("file droid", "Object ID:", "birth file droid")]:
+            v, b = py[field], py[birth]
+            if v and v != "<pylnk error>":
+                expected = v if b in (None, v, "<pylnk error>") else "%s [orig: %s]" % (v, b)
+                check(field, "pylnk", expected, one(rec, label))
+    # The writer's values, for sound links.
+    if truth and not truth.get("damaged"):
+        names = [("description", "Description:"), ("relative path", "Relative path:"),
+                 ("working directory", "Working directory:"), ("arguments", "Cmdline args:"),
+                 ("icon location", "Icon filename:")]
+        for field, label in names:
+            if field in truth and truth[field]:
+                check(field, "writer", mark(truth[field]), one(rec, label))
+        if "network name unicode" in truth:
+            shown = one(rec, "Network name:")
+            check("network name unicode", "writer", mark(truth["network name unicode"]),
+                  shown if shown == mark(truth["network name unicode"]) else shown)
+        if "show command" in truth:
+            show = one(rec, "Show cmd:")
+            check("show command", "writer", truth["show command"], show[1:-1] if show else None)
+        if "device name" in truth:
+            check("device name", "writer", truth["device name"], one(rec, "Device name:"))
+        if "volume label" in truth and truth["volume label"]:
+            check("volume label", "writer", mark(truth["volume label"]), one(rec, "Volume label:"))
+        if "environment" in truth:
+            check("environment", "writer", mark(truth["environment"]), one(rec, "Environment DataBlk:"))
+        if "icon environment" in truth:
+            check("icon environment", "writer", mark(truth["icon environment"]),
+                  one(rec, "Icon environ name:"))
+        if "machine id" in truth and truth["machine id"]:
+            check("machine id", "writer", mark(truth["machine id"]), one(rec, "NETBIOS name:"))
+        if "known folder" in truth:
+            shown = one(rec, "Known Folder ID:") or ""
+            check("known folder", "writer", True, truth["known folder"] in shown.lower())
+        for t in truth.get("property texts", []):
+            shown = "\n".join(rec.get("props", []))
+            check("property text", "writer", True, "[" + mark(t) + "]" in shown)
+    return results, err, p.returncode
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    if pylnk is None:
+        print("pylnk-diff: pylnk (python3-liblnk) is not installed; skipped", file=sys.stderr)
+        return 0
+    vesk = os.path.abspath(sys.argv[1])
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 3000
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20240305
+    pylnk_version = pylnk.get_version()
+    work = tempfile.mkdtemp(prefix="vesk-pylnk-")
+    try:
+        jobs = []
+        for i in range(count):
+            rng = random.Random(seed * 1000003 + i)
+            data, truth, damage = make_link(rng)
+            if damage:
+                truth["damaged"] = damage
+            path = os.path.join(work, "l%05d.lnk" % i)
+            with open(path, "wb") as fh:
+                fh.write(data)
+            jobs.append((i, path, truth))
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            done = list(pool.map(lambda j: (j, compare(j[1], vesk, j[2])), jobs))
+        stats = collections.defaultdict(lambda: collections.Counter())
+        examples = collections.OrderedDict()
+        noted_sound = 0
+        sound_notes = collections.Counter()
+        reasons = collections.Counter()
+        for (i, path, truth), (results, err, status) in done:
+            if err and not truth.get("damaged"):
+                noted_sound += 1
+                for line in err.split("\n"):
+                    sound_notes[re.sub(r"0x[0-9a-f]+|\d+", "N", line.replace(path, "F"))] += 1
+            for field, ref, outcome, detail in results:
+                stats[(field, ref)][outcome] += 1
+                if outcome == "allowed":
+                    reasons[detail] += 1
+                if outcome == "silent" and (field, ref) not in examples:
+                    examples[(field, ref)] = "link %d (seed %d)%s: %s" % (
+                        i, seed, " damaged: " + truth["damaged"] if truth.get("damaged") else
+                        "", detail)
+        failing = 0
+        print("pylnk %s; %d links, seed %d" % (pylnk_version, count, seed))
+        print("%-24s %-7s %8s %8s %8s %8s" % ("field", "ref", "agree", "said", "allowed", "silent"))
+        totals = collections.Counter()
+        for key in sorted(stats):
+            c = stats[key]
+            print("%-24s %-7s %8d %8d %8d %8d" % (
+                key[0], key[1], c["agree"], c["said"], c["allowed"], c["silent"]))
+            totals.update(c)
+            failing += c["silent"]
+        print("%-24s %-7s %8d %8d %8d %8d" % ("all", "", totals["agree"], totals["said"],
+                                              totals["allowed"], totals["silent"]))
+        print("sound links with a note: %d" % noted_sound)
+        for text, n in sound_notes.most_common():
+            print("  %5d  %s" % (n, text))
+        print("allowed differences:")
+        for text, n in reasons.most_common():
+            print("  %5d  %s" % (n, text))
+        print()
+        for key, text in examples.items():
+            print("SILENT %s/%s: %s" % (key[0], key[1], text))
+        print("silent differences not allowed: %d" % failing)
+        keep = os.environ.get("PYLNK_DIFF_KEEP")
+        if keep:
+            shutil.copytree(work, keep, dirs_exist_ok=True)
+        return 1 if failing else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
