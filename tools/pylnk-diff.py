@@ -55,6 +55,8 @@ def explain(field, ref, expected, shown, has_idlist):
         return "pylnk decodes UTF-16 surrogate pairs (characters past U+FFFF) wrongly"
     if field.startswith("target ") and expected == "not available" and has_idlist:
         return "a header time of zero is shown as the ID list's time, by design"
+    if field == "link flags" and expected == [] and shown == ["Default"]:
+        return "no link flags are shown as \"Default\", by design"
     if field == "drive type" and shown == "unk" and isinstance(expected, int):
         return "drive types other than 1 to 6 are shown as \"unk\", by design"
     return None
@@ -159,6 +161,7 @@ def link_info(rng, truth):
         label = rand_text(rng, ansi=True, size=rng.randrange(0, 12)).replace("\x00", "")
         unicode_label = rng.random() < 0.3
         if unicode_label:
+            truth["unicode volume label"] = True
             label = rand_text(rng, size=rng.randrange(1, 12)).replace("\x00", "")
             vol = struct.pack("<IIIII", 0, rng.choice([0, 1, 2, 3, 4, 5, 6, 9]),
                               rng.randrange(1 << 32), 0x14, 0x14) + u16z(label)
@@ -252,12 +255,12 @@ def prop_store(rng, truth):
             t = rand_text(rng, size=rng.randrange(1, 12)).replace("\x00", "")
             raw = u16z(t)
             data = struct.pack("<HHI", 0x1F, 0, len(raw) // 2) + raw + bytes(-len(raw) % 4)
-            texts.append(t)
+            texts.append(("VT_LPWSTR", t))
         elif kind == "lpstr":
             t = rand_text(rng, ansi=True, size=rng.randrange(1, 12)).replace("\x00", "")
             raw = ansiz(t)
             data = struct.pack("<HHI", 0x1E, 0, len(raw)) + raw + bytes(-len(raw) % 4)
-            texts.append(t)
+            texts.append(("VT_LPSTR", t))
         elif kind == "ui4":
             data = struct.pack("<HHI", 0x13, 0, rng.randrange(1 << 32))
         else:
@@ -279,6 +282,8 @@ def extra_blocks(rng, truth):
             t = "%SystemRoot%\\" + t
             blocks.append(text_pair_block(0xA0000001, t, t))
             truth["environment"] = t
+            if "\r" in t or "\n" in t:
+                truth["environment with a line break"] = True
         elif kind == "icon":
             t = "%ProgramFiles%\\" + rand_text(rng, size=rng.randrange(1, 20)).replace("\x00", "")
             blocks.append(text_pair_block(0xA0000007, t.encode("cp1252", "replace").decode("cp1252"), t))
@@ -327,6 +332,7 @@ def extra_blocks(rng, truth):
 def make_link(rng):
     truth = {}
     flags = 0
+    # "unicode strings" is set below; a header-only link has none.
     parts = []
     if rng.random() < 0.5:
         parts.append(id_list(rng, truth))
@@ -335,6 +341,7 @@ def make_link(rng):
         parts.append(link_info(rng, truth))
         flags |= 0x2
     unicode = rng.random() < 0.85
+    truth["unicode strings"] = unicode
     if unicode:
         flags |= 0x80
     names = ["description", "relative path", "working directory", "arguments", "icon location"]
@@ -345,6 +352,8 @@ def make_link(rng):
             enc = t.encode("utf-16-le") if unicode else t.encode("cp1252", "replace")
             parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
             truth[name] = t
+    if not flags & 3 and not any(truth.get(n) for n in names):
+        truth["no ID list, LinkInfo or StringData"] = True
     blocks = extra_blocks(rng, truth)
     if "environment" in truth:
         flags |= 0x200
@@ -522,6 +531,9 @@ def vesk_records(text):
             records.append(cur)
         if cur is None:
             continue
+        if line.startswith("PropertyStoreDataBlk:"):
+            cur["_in_props"] = [True]
+            continue
         if line.startswith(" [") and cur.get("_in_props"):
             cur["props"].append(line)
             continue
@@ -529,13 +541,22 @@ def vesk_records(text):
             label = line[:26].rstrip()
             value = line[26:]
             cur[label].append(value)
-            cur["_in_props"] = [True] if label.startswith("PropertyStoreDataBlk") else []
+            cur["_in_props"] = []
     return records
 
 
 def one(rec, label):
     v = rec.get(label)
     return v[0] if v else None
+
+
+def icon_label(value, rec):
+    """pylnk gives the icon environment block's path as the icon location
+    when there is one: the label that vesk shows it under."""
+    env = one(rec, "Icon environ name:")
+    if value and env and ASTRAL.sub("?", mark(value)) == ASTRAL.sub("?", env):
+        return "Icon environ name:"
+    return "Icon filename:"
 
 
 def compare(path, vesk, truth):
@@ -585,7 +606,8 @@ def compare(path, vesk, truth):
         check("hot key", "pylnk", py["hot key"], "not shown")
         for field, label in [("description", "Description:"), ("relative path", "Relative path:"),
                              ("working directory", "Working directory:"),
-                             ("arguments", "Cmdline args:"), ("icon location", "Icon filename:"),
+                             ("arguments", "Cmdline args:"),
+                             ("icon location", icon_label(py["icon location"], rec)),
                              ("volume label", "Volume label:"),
                              ("environment", "Environment DataBlk:"),
                              ("machine id", "NETBIOS name:")]:
@@ -604,7 +626,7 @@ def compare(path, vesk, truth):
             shown = name + ("\\" + suffix if suffix else "") if name else None
             check("network path", "pylnk", mark(net), shown)
         dt = py["drive type"]
-        if isinstance(dt, int):
+        if isinstance(dt, int) and ("drive type" in truth or dt or py["drive serial"]):
             check("drive type", "pylnk", DRIVE_TYPES[dt] if isinstance(dt, int) and dt < 7 else dt,
                   one(rec, "Volume Type:"))
             serial = py["drive serial"]
@@ -647,10 +669,45 @@ def compare(path, vesk, truth):
         if "known folder" in truth:
             shown = one(rec, "Known Folder ID:") or ""
             check("known folder", "writer", True, truth["known folder"] in shown.lower())
-        for t in truth.get("property texts", []):
+        for kind, t in truth.get("property texts", []):
             shown = "\n".join(rec.get("props", []))
-            check("property text", "writer", True, "[" + mark(t) + "]" in shown)
+            check("property " + kind, "writer", True, "[" + mark(t) + "]" in shown)
     return results, err, p.returncode
+
+
+FEATURES = ["header only", "idlist first item empty", "large link info", "unicode volume label",
+            "network name unicode", "tracker 0x64", "environment with a line break",
+            "unknown block"]
+STRING_FIELDS = ["description", "relative path", "working directory", "arguments", "icon location"]
+
+
+def cause(truth, field):
+    """The likeliest structure behind a difference in field: the first rule
+    that fits, else the link's notable structures."""
+    block_fields = {"environment", "icon environment", "icon location", "known folder", "machine id",
+                    "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
+    rules = [
+        (truth.get("damaged"), "damaged link (%s)" % re.sub(r"\d+", "N", truth.get("damaged") or "")),
+        (truth.get("header only"), "a link of header and terminal block only"),
+        (truth.get("idlist first item empty"), "an ID list whose first item has size 0"),
+        (field == "record" and truth.get("no ID list, LinkInfo or StringData"),
+         "a link of no ID list, no LinkInfo and empty or no StringData (extra-data blocks only)"),
+        (truth.get("large link info"), "a LinkInfo of 1280 bytes or more"),
+        (field in STRING_FIELDS and "\x00" in truth.get(field, ""), "a NUL inside a counted StringData text"),
+        (field == "volume label" and truth.get("unicode volume label"), "a Unicode volume label"),
+        (field in ("network path", "network name unicode") and truth.get("network name unicode"),
+         "NetNameUnicode (and DeviceNameUnicode)"),
+        (field in block_fields and truth.get("tracker 0x64"),
+         "a tracker block of 0x64 bytes"),
+        (field in block_fields and truth.get("environment with a line break"),
+         "an environment block whose text holds a line break"),
+        (field == "property VT_LPSTR", "a VT_LPSTR property value"),
+    ]
+    for hit, text in rules:
+        if hit:
+            return text
+    out = [f for f in FEATURES if truth.get(f)]
+    return "other: " + (", ".join(out) or "no special structure")
 
 
 def main():
@@ -680,6 +737,8 @@ def main():
             done = list(pool.map(lambda j: (j, compare(j[1], vesk, j[2])), jobs))
         stats = collections.defaultdict(lambda: collections.Counter())
         examples = collections.OrderedDict()
+        by_features = collections.Counter()
+        feature_example = {}
         noted_sound = 0
         sound_notes = collections.Counter()
         reasons = collections.Counter()
@@ -692,6 +751,10 @@ def main():
                 stats[(field, ref)][outcome] += 1
                 if outcome == "allowed":
                     reasons[detail] += 1
+                if outcome == "silent":
+                    k = cause(truth, field)
+                    by_features[k] += 1
+                    feature_example.setdefault(k, "link %d, %s/%s: %s" % (i, field, ref, detail))
                 if outcome == "silent" and (field, ref) not in examples:
                     examples[(field, ref)] = "link %d (seed %d)%s: %s" % (
                         i, seed, " damaged: " + truth["damaged"] if truth.get("damaged") else
@@ -717,6 +780,10 @@ def main():
         print()
         for key, text in examples.items():
             print("SILENT %s/%s: %s" % (key[0], key[1], text))
+        print()
+        print("silent differences by likely cause (count; first example):")
+        for k, n in by_features.most_common():
+            print("  %5d  %s\n         %s" % (n, k, feature_example[k][:400]))
         print("silent differences not allowed: %d" % failing)
         keep = os.environ.get("PYLNK_DIFF_KEEP")
         if keep:
