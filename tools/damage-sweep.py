@@ -18,6 +18,7 @@ is a silent loss of its own.
 Exits 1 unless nothing was lost silently. Run through tools/damage-sweep.sh.
 """
 
+import collections
 import hashlib
 import os
 import random
@@ -162,11 +163,22 @@ def link_stream_count(data):
 
 
 def variants(name, data, automatic):
-    """(label, bytes) pairs, at most MAX_VARIANTS, the same on every run;
-    each label names what the damaged bytes held in the sound file."""
+    """(label, bytes, roles hit) triples, at most MAX_VARIANTS, the same on
+    every run; each label names what the damaged bytes held in the sound
+    file."""
     m = cfb_map(data) if automatic else None
     roles = m[0] if m else custom_map(data) if not automatic else [(0, len(data), "?")]
-    held = lambda a, b: " [" + ", ".join(roles_in(roles, a, b)) + "]"
+    hit = []
+
+    def held(a, b):
+        r = roles_in(roles, a, b)
+        hit.extend(r)
+        return " [" + ", ".join(r) + "]"
+
+    def add(label, bytes_):
+        out.append((label, bytes_, list(hit)))
+        hit.clear()
+
     rng = random.Random(SEED ^ int(hashlib.sha256(name.encode()).hexdigest()[:8], 16))
     size = len(data)
     out = []
@@ -179,7 +191,7 @@ def variants(name, data, automatic):
     while len(cuts) < 10 and size > 16:
         cuts.add(rng.randrange(1, size))
     for at in sorted(c for c in cuts if 0 < c < size):
-        out.append(("cut at %d, losing" % at + held(at, size), data[:at]))
+        add("cut at %d, losing" % at + held(at, size), data[:at])
     # Zeroed sectors: every one of a small file, else a seeded choice.
     sectors = (size + SECTOR - 1) // SECTOR
     picks = list(range(sectors))
@@ -190,12 +202,14 @@ def variants(name, data, automatic):
         end = min(size, (s + 1) * SECTOR)
         b[s * SECTOR:end] = bytes(end - s * SECTOR)
         if bytes(b) != data:
-            out.append(("bytes %d-%d zeroed" % (s * SECTOR, end - 1) + held(s * SECTOR, end), bytes(b)))
+            add("bytes %d-%d zeroed" % (s * SECTOR, end - 1) + held(s * SECTOR, end), bytes(b))
+        hit.clear()
     if automatic and size >= 24:
         bit = rng.randrange(8 * 16)
         b = bytearray(data)
         b[8 + bit // 8] ^= 1 << (bit % 8)
-        out.append(("header class id: bit %d of byte %d flipped" % (bit % 8, 8 + bit // 8), bytes(b)))
+        hit.append("class identifier")
+        add("header class id: bit %d of byte %d flipped" % (bit % 8, 8 + bit // 8), bytes(b))
     for count in (1, 1, 2, 4, 8, 16):
         b = bytearray(data)
         where = []
@@ -206,11 +220,35 @@ def variants(name, data, automatic):
                 value ^= 0xFF
             b[at] = value
             where.append("0x%x=%02x" % (at, value) + held(at, at + 1))
-        out.append(("bytes changed: " + " ".join(where), bytes(b)))
+        add("bytes changed: " + " ".join(where), bytes(b))
     if len(out) > MAX_VARIANTS:
         keep = sorted(rng.sample(range(len(out)), MAX_VARIANTS))
         out = [out[i] for i in keep]
     return out
+
+
+def category(automatic, label, hit, err):
+    """The likeliest kind of a silent loss, from what the damage hit."""
+    cut = label.startswith("cut")
+    if "class identifier" in hit:
+        return "a bit of the compound-file header's class identifier flipped"
+    if automatic:
+        if "no entries in file" in err:
+            return "damaged list read as a valid empty one (\"no entries in file\", status 0)"
+        if any(r in hit for r in ("header", "FAT", "mini FAT", "DIFAT", "directory")):
+            return "damaged compound-file header, FAT, mini FAT or directory: streams lost"
+        if "stream DestList" in hit:
+            return ("%s DestList: the link streams that no entry read names are not reported"
+                    % ("cut" if cut else "damaged"))
+        if any(r.startswith("stream ") for r in hit):
+            return ("link stream %s: its DestList entry dropped"
+                    % ("cut or missing" if cut else "damaged (unparseable)"))
+        return "automatic list, other"
+    if cut:
+        return "custom list cut: the links of the lost part not named"
+    if any(r.startswith("link") for r in hit):
+        return "custom list: a damaged link hides itself and the links after it"
+    return "custom list, other"
 
 
 def run(vesk, path, csv):
@@ -261,6 +299,8 @@ def main():
     work = tempfile.mkdtemp(prefix="vesk-sweep-")
     total = said = silent = same = hangs = base_silent = forms_differ = 0
     silent_cases = []
+    kinds = collections.Counter()
+    kind_example = {}
     try:
         for label, path in files:
             with open(path, "rb") as fh:
@@ -285,7 +325,7 @@ def main():
                                             % (label, streams, base_records, st, short(err) or "-"))
             if not base_records:
                 continue
-            for what, bytes_ in variants(label, data, automatic):
+            for what, bytes_, hit in variants(label, data, automatic):
                 with open(target, "wb") as fh:
                     fh.write(bytes_)
                 total += 1
@@ -306,6 +346,11 @@ def main():
                     said += 1
                 else:
                     silent += 1
+                    kind = category(automatic, what, hit, worst[3])
+                    kinds[kind] += 1
+                    kind_example.setdefault(kind, "%s: %s: %d of %d records, status %d, stderr: %s"
+                                            % (label, what, worst[1], base_records, worst[2],
+                                               short(worst[3]) or "-"))
                     silent_cases.append("%s: %s: %d of %d records, status %d, stderr: %s"
                                         % (label, what, worst[1], base_records, worst[2],
                                            short(worst[3]) or "-"))
@@ -314,6 +359,10 @@ def main():
 
     for case in silent_cases:
         print("SILENT " + case)
+    print()
+    print("silent losses by likely kind (count; first example):")
+    for kind, n in kinds.most_common():
+        print("  %4d  %s\n        %s" % (n, kind, kind_example[kind][:400]))
     print()
     print("files swept:                      %d" % len(files))
     print("variants:                         %d" % total)
