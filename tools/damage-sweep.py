@@ -9,9 +9,10 @@ vesk reads the sound file and each variant twice (labelled text, and -quiet
 -csv). A variant that gives fewer records than the sound file is "said" when
 vesk ends with status 2 or 255 and writes a note to standard error (a "no
 entries in file" line is no note: it says the list is valid and empty), and
-"silent" otherwise. A sound automatic list whose records are fewer than its
-link streams (names that are entry numbers in hexadecimal), with status 0,
-is a silent loss of its own.
+"silent" otherwise. A sound list whose records are fewer than its links (the
+link streams of an automatic list, names that are entry numbers in
+hexadecimal; the link headers of a custom list), without a note, is a silent
+loss of its own.
 
   damage-sweep.py VESK LISTS_DIR [SAMPLES_DIR]
 
@@ -315,14 +316,15 @@ def main():
             if base[True][0] != base_records:
                 forms_differ += 1
                 print("forms differ on sound %s: text %s, csv %s" % (label, base_records, base[True][0]))
-            if automatic:
-                streams = link_stream_count(data)
-                if streams is not None and base_records is not None and base_records < streams:
-                    st, err = base[False][1], base[False][2]
-                    if not (st in (2, 255) and noted(err)):
-                        base_silent += 1
-                        silent_cases.append("%s (sound): %d link streams, %d records, status %d, stderr: %s"
-                                            % (label, streams, base_records, st, short(err) or "-"))
+            # Every link stream of a sound automatic list, and every link
+            # header of a sound custom list, must give a record or a note.
+            streams = link_stream_count(data) if automatic else data.count(LNK_START)
+            if streams is not None and base_records is not None and base_records < streams:
+                st, err = base[False][1], base[False][2]
+                if not (st in (2, 255) and noted(err)):
+                    base_silent += 1
+                    silent_cases.append("%s (sound): %d links, %d records, status %d, stderr: %s"
+                                        % (label, streams, base_records, st, short(err) or "-"))
             if not base_records:
                 continue
             for what, bytes_, hit in variants(label, data, automatic):
@@ -370,7 +372,7 @@ def main():
     print("  fewer records, said:            %d" % said)
     print("  fewer records, silent:          %d" % silent)
     print("  timed out:                      %d" % hangs)
-    print("sound lists losing link streams:  %d" % base_silent)
+    print("sound lists losing links:         %d" % base_silent)
     if forms_differ:
         print("sound lists whose forms differ:   %d" % forms_differ)
     return 0 if silent == 0 and hangs == 0 and base_silent == 0 else 1
