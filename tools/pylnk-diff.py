@@ -196,8 +196,10 @@ def link_info(rng, truth):
             net_u_at = fixed + len(body)
             body += u16z(unet)
             if dev:
+                udev = dev + rand_text(rng, size=2).replace("\x00", "")
                 dev_u_at = fixed + len(body)
-                body += u16z(dev)
+                body += u16z(udev)
+                truth["device name unicode"] = udev
             truth["network name unicode"] = unet
         head = struct.pack("<IIIII", 0, (1 if dev else 0) | 2, fixed, dev_at, 0x00020000)
         if unicode_net:
@@ -657,7 +659,10 @@ def compare(path, vesk, truth):
         if "show command" in truth:
             show = one(rec, "Show cmd:")
             check("show command", "writer", truth["show command"], show[1:-1] if show else None)
-        if "device name" in truth:
+        if "device name unicode" in truth:
+            check("device name unicode", "writer", mark(truth["device name unicode"]),
+                  one(rec, "Device name:"))
+        elif "device name" in truth:
             check("device name", "writer", truth["device name"], one(rec, "Device name:"))
         if "volume label" in truth and truth["volume label"]:
             check("volume label", "writer", mark(truth["volume label"]), one(rec, "Volume label:"))
@@ -689,7 +694,6 @@ def cause(truth, field):
     block_fields = {"environment", "icon environment", "icon location", "known folder", "machine id",
                     "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
     rules = [
-        (truth.get("damaged"), "damaged link (%s)" % re.sub(r"\d+", "N", truth.get("damaged") or "")),
         (truth.get("header only"), "a link of header and terminal block only"),
         (truth.get("idlist first item empty"), "an ID list whose first item has size 0"),
         (field == "record" and truth.get("no ID list, LinkInfo or StringData"),
@@ -697,13 +701,15 @@ def cause(truth, field):
         (truth.get("large link info"), "a LinkInfo of 1280 bytes or more"),
         (field in STRING_FIELDS and "\x00" in truth.get(field, ""), "a NUL inside a counted StringData text"),
         (field == "volume label" and truth.get("unicode volume label"), "a Unicode volume label"),
-        (field in ("network path", "network name unicode") and truth.get("network name unicode"),
+        (field in ("network path", "network name unicode", "device name unicode")
+         and truth.get("network name unicode"),
          "NetNameUnicode (and DeviceNameUnicode)"),
         (field in block_fields and truth.get("tracker 0x64"),
          "a tracker block of 0x64 bytes"),
         (field in block_fields and truth.get("environment with a line break"),
          "an environment block whose text holds a line break"),
         (field == "property VT_LPSTR", "a VT_LPSTR property value"),
+        (truth.get("damaged"), "damaged link (%s)" % re.sub(r"\d+", "N", truth.get("damaged") or "")),
     ]
     for hit, text in rules:
         if hit:
