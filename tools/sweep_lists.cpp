@@ -50,8 +50,8 @@ bytes_t varied_link(unsigned i) {
     s.strings[lnk_arguments] = std::u16string(2300, u'a');
   }
   const guid_bytes_t object = written_object_id();
-  s.extra_blocks = {tracker_block("desktop-0" + std::to_string(i % 10), object, object, object,
-                                  object)};
+  s.extra_blocks = {
+      tracker_block("desktop-0" + std::to_string(i % 10), object, object, object, object)};
   return write_lnk(s);
 }
 
