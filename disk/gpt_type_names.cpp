@@ -58,19 +58,24 @@ constexpr type_row kTypes[gpt_type_name_count] = {
     {"52637672-7900-11aa-aa11-00306543ecac", "Apple APFS recovery"},
 };
 
-bool g_built = false;
+// Built by the first call of any thread, then copied.
+const gpt_type_name_map& type_names() {
+  static const gpt_type_name_map built = [] {
+    gpt_type_name_map names;
+    for (const auto& row : kTypes) {
+      guid g;
+      guid_from_text(row.guid_text, g);
+      names.emplace(g, row.name);
+    }
+    return names;
+  }();
+  return built;
+}
 
 }  // namespace
 
 bool build_gpt_type_names(gpt_type_name_map& names) {
-  if (g_built && !names.empty()) return true;
-  g_built = true;
-  names.clear();
-  for (const auto& row : kTypes) {
-    guid g;
-    guid_from_text(row.guid_text, g);
-    names.emplace(g, row.name);
-  }
+  if (names.empty()) names = type_names();
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -13,8 +14,8 @@ namespace vk {
 
 namespace {
 
-bool g_built = false;
-bool g_fail_next = false;
+// Set by a test: the next build fails as if out of memory.
+std::atomic<bool> g_fail_next{false};
 
 // The table as a sorted array searched in place: a name is found without
 // building any text, and the whole table takes one allocation per run.
@@ -31,18 +32,14 @@ bool key_equal(const clsid_slot& a, const clsid_slot& b) {
   return a.key == b.key;
 }
 
-std::vector<clsid_slot>& slots_instance() {
-  static std::vector<clsid_slot> slots;
-  return slots;
-}
-
 // An open-addressing index over the sorted slots (slot + 1; 0 is empty), so
 // that a lookup is a hash and a probe or two instead of a binary search.
 constexpr size_t k_index_size = 4096;  // a power of two, far above twice the table
-std::array<uint16_t, k_index_size>& index_instance() {
-  static std::array<uint16_t, k_index_size> index{};
-  return index;
-}
+
+struct clsid_index {
+  std::vector<clsid_slot> slots;
+  std::array<uint16_t, k_index_size> index{};
+};
 
 size_t key_hash(const guid_key& k) {
   uint64_t h = k.low ^ (k.high * 0x9E3779B97F4A7C15ull);
@@ -51,52 +48,41 @@ size_t key_hash(const guid_key& k) {
   return static_cast<size_t>(h ^ (h >> 29));
 }
 
-void build_index(const std::vector<clsid_slot>& slots) {
-  auto& index = index_instance();
-  index.fill(0);
-  for (size_t s = 0; s < slots.size(); ++s) {
-    size_t i = key_hash(slots[s].key) & (k_index_size - 1);
-    while (index[i] != 0) i = (i + 1) & (k_index_size - 1);
-    index[i] = static_cast<uint16_t>(s + 1);
-  }
-}
-
 bool slot_less(const clsid_slot& a, const clsid_slot& b) {
   return key_less(a, b) || (key_equal(a, b) && a.order < b.order);
 }
 
-bool build_slots(std::vector<clsid_slot>& slots) {
-  return vk::guarded([&] {
-    slots.clear();
-    if (g_fail_next) {
-      g_fail_next = false;
-      throw std::bad_alloc();
-    }
-    size_t count = 0;
-    const clsid_table_entry* entries = clsid_table_entries(count);
-    slots.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      slots.push_back(clsid_slot{guid_key(guid_from_parts(entries[i].id)), entries[i].name, i});
-    }
-    std::sort(slots.begin(), slots.end(), slot_less);
-    slots.erase(std::unique(slots.begin(), slots.end(), key_equal), slots.end());
-    // The index needs free places to end every probe.
-    if (slots.size() * 2 > k_index_size) throw std::bad_alloc();
-    build_index(slots);
-    return true;
-  });
+// Throws std::bad_alloc when the memory is not there.
+clsid_index make_index() {
+  if (g_fail_next.exchange(false)) throw std::bad_alloc();
+  clsid_index built;
+  std::vector<clsid_slot>& slots = built.slots;
+  size_t count = 0;
+  const clsid_table_entry* entries = clsid_table_entries(count);
+  slots.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    slots.push_back(clsid_slot{guid_key(guid_from_parts(entries[i].id)), entries[i].name, i});
+  }
+  std::sort(slots.begin(), slots.end(), slot_less);
+  slots.erase(std::unique(slots.begin(), slots.end(), key_equal), slots.end());
+  // The index needs free places to end every probe.
+  if (slots.size() * 2 > k_index_size) throw std::bad_alloc();
+  for (size_t s = 0; s < slots.size(); ++s) {
+    size_t i = key_hash(slots[s].key) & (k_index_size - 1);
+    while (built.index[i] != 0) i = (i + 1) & (k_index_size - 1);
+    built.index[i] = static_cast<uint16_t>(s + 1);
+  }
+  return built;
 }
 
-// False when the table could not be built (tried again on the next call).
-bool table_ready() {
-  if (g_built) return true;
-  std::vector<clsid_slot>& slots = slots_instance();
-  if (!build_slots(slots)) {
-    slots.clear();
-    return false;
-  }
-  g_built = true;
-  return true;
+// The table, built by the first call of any thread and shared read-only; null
+// when it could not be built (a build that throws is tried again on the next
+// call).
+const clsid_index* table_ready() noexcept {
+  return vk::guarded([]() -> const clsid_index* {
+    static const clsid_index built = make_index();
+    return &built;
+  });
 }
 
 bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> bytes) {
@@ -106,10 +92,10 @@ bool tail_equals(const guid& g, size_t from, std::initializer_list<uint8_t> byte
   return true;
 }
 
-std::string_view known_name(const guid& g) {
-  const std::vector<clsid_slot>& slots = slots_instance();
+std::string_view known_name(const clsid_index& table, const guid& g) {
+  const std::vector<clsid_slot>& slots = table.slots;
   const guid_key key(g);
-  const auto& index = index_instance();
+  const auto& index = table.index;
   for (size_t i = key_hash(key) & (k_index_size - 1); index[i] != 0;
        i = (i + 1) & (k_index_size - 1)) {
     const clsid_slot& slot = slots[index[i] - 1u];
@@ -140,10 +126,7 @@ guid guid_from_parts(const guid_parts& e) {
 bool clsid_name_table(clsid_map& table) {
   return vk::guarded([&] {
     table.clear();
-    if (g_fail_next) {
-      g_fail_next = false;
-      throw std::bad_alloc();
-    }
+    if (g_fail_next.exchange(false)) throw std::bad_alloc();
     size_t count = 0;
     const clsid_table_entry* entries = clsid_table_entries(count);
     for (size_t i = 0; i < count; ++i)
@@ -153,8 +136,8 @@ bool clsid_name_table(clsid_map& table) {
 }
 
 std::string_view clsid_known_name(const guid& g) {
-  if (!table_ready()) return {};
-  return known_name(g);
+  const clsid_index* table = table_ready();
+  return table ? known_name(*table, g) : std::string_view();
 }
 
 bool append_clsid_text(std::string& out, std::string_view name) {
@@ -178,8 +161,9 @@ bool append_clsid_text(std::string& out, std::string_view name) {
 
 bool clsid_name(std::string& out, const guid* g) {
   out.clear();
-  if (!g || !table_ready()) return false;
-  const std::string_view name = known_name(*g);
+  const clsid_index* table = g ? table_ready() : nullptr;
+  if (!table) return false;
+  const std::string_view name = known_name(*table, *g);
   if (!name.empty()) {
     if (append_clsid_text(out, name)) return true;
     out.clear();
@@ -193,11 +177,6 @@ std::string clsid_text(const guid* g) {
   std::string out;
   if (g) clsid_name(out, g);
   return out;
-}
-
-void clsid_table_reset_for_test() {
-  slots_instance().clear();
-  g_built = false;
 }
 
 void clsid_table_fail_next_build_for_test() {

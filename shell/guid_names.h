@@ -55,8 +55,8 @@ bool append_clsid_text(std::string& out, std::string_view name);
 // The text clsid_name leaves in out; "" for a null g.
 std::string clsid_text(const guid* g);
 
-// Test seams: forget the built table, and make the next build fail.
-void clsid_table_reset_for_test();
+// Test seam: the next build fails (the shared table is built once, by the
+// first lookup of the run).
 void clsid_table_fail_next_build_for_test();
 
 }  // namespace vk

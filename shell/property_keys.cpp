@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -44,31 +43,26 @@ struct fmtid_range {
 struct key_index {
   std::vector<key_slot> slots;
   std::vector<fmtid_range> fmtids;
-
-  void clear() {
-    slots.clear();
-    fmtids.clear();
-  }
 };
 
-// FMTIDs found lately and their ranges (an empty one: not in the table),
-// each for the build of the index it came from (0: none). The values of a
-// store alternate between a few FMTIDs.
+// FMTIDs found lately and their ranges (an empty one: not in the table);
+// filled is false for a place not used yet. The values of a store alternate
+// between a few FMTIDs.
 struct found_fmtid {
   guid_key fmtid;
   uint32_t begin = 0;
   uint32_t end = 0;
-  uint64_t build = 0;
+  bool filled = false;
 };
 constexpr size_t k_found_slots = 16;
 
-// Keys looked up lately and their slots (null: not in the table), each for
-// the build of the index it came from: the values of a store repeat a few
-// keys, and a hit here costs one comparison.
+// Keys looked up lately and their slots (null: not in the table); filled is
+// false for a place not used yet: the values of a store repeat a few keys, and a
+// hit here costs one comparison.
 struct found_key {
   guid_key fmtid;
   uint32_t pid = 0;
-  uint64_t build = 0;
+  bool filled = false;
   const key_slot* slot = nullptr;
   // The key's text (append_property_key_text), once made; 0: not yet.
   uint8_t text_size = 0;
@@ -91,52 +85,44 @@ size_t found_slot(const guid_key& b) {
   return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
 }
 
-// The index is built once from the constant table and shared read-only by
-// every thread; the build is serialized, and a build published under its
-// number (0: none ready) is never changed, save by the test reset.
-struct shared_index {
-  std::mutex building;
+// Throws std::bad_alloc when the memory is not there.
+key_index make_index() {
+  if (g_fail_next.exchange(false)) throw std::bad_alloc();
   key_index index;
-  uint64_t builds = 0;  // under the mutex
-  std::atomic<uint64_t> ready{0};
-};
-
-shared_index& index_instance() {
-  static shared_index shared;
-  return shared;
+  size_t count = 0;
+  const propkey_group* groups = property_key_groups(count);
+  size_t entries = 0;
+  for (size_t i = 0; i < count; ++i) entries += groups[i].count;
+  std::vector<key_slot>& slots = index.slots;
+  slots.reserve(entries);
+  for (size_t i = 0; i < count; ++i) {
+    const guid_key fmtid(guid_from_parts(groups[i].fmtid));
+    for (size_t k = 0; k < groups[i].count; ++k) {
+      const propid_entry& e = groups[i].entries[k];
+      slots.push_back(
+          key_slot{fmtid, e.pid, e.flags, e.name ? std::string_view(e.name) : std::string_view()});
+    }
+  }
+  std::stable_sort(slots.begin(), slots.end());
+  slots.erase(std::unique(slots.begin(), slots.end(),
+                          [](const key_slot& x, const key_slot& y) { return x.same_key(y); }),
+              slots.end());
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (index.fmtids.empty() || !(index.fmtids.back().fmtid == slots[i].fmtid))
+      index.fmtids.push_back(fmtid_range{slots[i].fmtid, static_cast<uint32_t>(i), 0});
+    index.fmtids.back().end = static_cast<uint32_t>(i + 1);
+  }
+  return index;
 }
 
-bool build_index(key_index& index) {
-  return vk::guarded(
-      [&] {
-        index.clear();
-        if (g_fail_next.exchange(false)) throw std::bad_alloc();
-        size_t count = 0;
-        const propkey_group* groups = property_key_groups(count);
-        size_t entries = 0;
-        for (size_t i = 0; i < count; ++i) entries += groups[i].count;
-        std::vector<key_slot>& slots = index.slots;
-        slots.reserve(entries);
-        for (size_t i = 0; i < count; ++i) {
-          const guid_key fmtid(guid_from_parts(groups[i].fmtid));
-          for (size_t k = 0; k < groups[i].count; ++k) {
-            const propid_entry& e = groups[i].entries[k];
-            slots.push_back(key_slot{fmtid, e.pid, e.flags,
-                                     e.name ? std::string_view(e.name) : std::string_view()});
-          }
-        }
-        std::stable_sort(slots.begin(), slots.end());
-        slots.erase(std::unique(slots.begin(), slots.end(),
-                                [](const key_slot& x, const key_slot& y) { return x.same_key(y); }),
-                    slots.end());
-        for (size_t i = 0; i < slots.size(); ++i) {
-          if (index.fmtids.empty() || !(index.fmtids.back().fmtid == slots[i].fmtid))
-            index.fmtids.push_back(fmtid_range{slots[i].fmtid, static_cast<uint32_t>(i), 0});
-          index.fmtids.back().end = static_cast<uint32_t>(i + 1);
-        }
-        return true;
-      },
-      [&] { index.clear(); });
+// The index, built by the first call of any thread from the constant table
+// and shared read-only; null when it could not be built (a build that throws
+// is tried again on the next call).
+const key_index* ready_index() noexcept {
+  return vk::guarded([]() -> const key_index* {
+    static const key_index built = make_index();
+    return &built;
+  });
 }
 
 }  // namespace
@@ -170,30 +156,17 @@ bool property_key_table(property_key_map& table) {
 
 namespace {
 
-const key_slot* find_in_index(const key_index& index, uint64_t build, const guid_key& bits,
-                              uint32_t pid);
-
-// The number of the ready index, built first when none is; 0 when it
-// cannot be built.
-uint64_t ready_index() {
-  shared_index& shared = index_instance();
-  if (const uint64_t ready = shared.ready.load(std::memory_order_acquire)) return ready;
-  const std::lock_guard<std::mutex> lock(shared.building);
-  if (const uint64_t ready = shared.ready.load(std::memory_order_relaxed)) return ready;
-  if (!build_index(shared.index)) return 0;
-  shared.ready.store(++shared.builds, std::memory_order_release);
-  return shared.builds;
-}
+const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid);
 
 // Fills the remembered entry of a key missing from it; null when the table
 // cannot be built.
 found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
-  const uint64_t build = ready_index();
-  if (!build) return nullptr;
-  key.slot = find_in_index(index_instance().index, build, bits, pid);
+  const key_index* index = ready_index();
+  if (!index) return nullptr;
+  key.slot = find_in_index(*index, bits, pid);
   key.fmtid = bits;
   key.pid = pid;
-  key.build = build;
+  key.filled = true;
   key.text_size = 0;
   return &key;
 }
@@ -204,8 +177,8 @@ found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
 inline found_key* find_key_entry(const guid& fmtid, uint32_t pid) {
   const guid_key bits(fmtid);
   found_key& key = t_found.keys[found_key_slot(bits, pid)];
-  const uint64_t ready = index_instance().ready.load(std::memory_order_acquire);
-  if (ready && key.build == ready && key.pid == pid && key.fmtid == bits) return &key;
+  // A filled entry came from the one index, which never changes.
+  if (key.filled && key.pid == pid && key.fmtid == bits) return &key;
   return fill_key_entry(key, bits, pid);
 }
 
@@ -216,17 +189,16 @@ inline const key_slot* find_key_slot(const guid& fmtid, uint32_t pid) {
   return key ? key->slot : nullptr;
 }
 
-const key_slot* find_in_index(const key_index& index, uint64_t build, const guid_key& bits,
-                              uint32_t pid) {
+const key_slot* find_in_index(const key_index& index, const guid_key& bits, uint32_t pid) {
   found_fmtid& found = t_found.fmtids[found_slot(bits)];
-  if (found.build != build || !(found.fmtid == bits)) {
+  if (!found.filled || !(found.fmtid == bits)) {
     const auto range =
         std::lower_bound(index.fmtids.begin(), index.fmtids.end(), bits,
                          [](const fmtid_range& r, const guid_key& b) { return r.fmtid < b; });
     if (range == index.fmtids.end() || !(range->fmtid == bits))
-      found = found_fmtid{bits, 0, 0, build};
+      found = found_fmtid{bits, 0, 0, true};
     else
-      found = found_fmtid{bits, range->begin, range->end, build};
+      found = found_fmtid{bits, range->begin, range->end, true};
   }
   if (found.begin == found.end) return nullptr;
   const auto first = index.slots.begin() + found.begin;
@@ -258,10 +230,10 @@ void set_table_marks(property_value& rec, const key_slot& entry) {
 // The table's slot of the key, or null; string_named is set when the key is
 // of the string-named set instead.
 inline const key_slot* slot_or_named(const guid& fmtid, uint32_t pid, bool& string_named) {
-  const key_slot* slot = find_key_slot(fmtid, pid);
+  const found_key* key = find_key_entry(fmtid, pid);
+  const key_slot* slot = key ? key->slot : nullptr;
   // Only an FMTID the table lacks may be the string-named set.
-  string_named = !slot && index_instance().ready.load(std::memory_order_relaxed) != 0 &&
-                 guid_equals(fmtid, string_named_set());
+  string_named = key && !slot && guid_equals(fmtid, string_named_set());
   return slot;
 }
 
@@ -350,13 +322,6 @@ std::string value_code_label(uint64_t value) {
     default:
       return std::string(k_no_key_word) + " code";
   }
-}
-
-void property_key_table_reset_for_test() {
-  shared_index& shared = index_instance();
-  const std::lock_guard<std::mutex> lock(shared.building);
-  shared.ready.store(0, std::memory_order_release);
-  shared.index.clear();
 }
 
 void property_key_table_fail_next_build_for_test() {

@@ -87,7 +87,8 @@ std::string value_code_label(uint64_t value);
 // The first word of the default label, shown for a property without a known key.
 extern const char* const k_no_key_word;
 
-void property_key_table_reset_for_test();
+// Test seam: the next build fails (the shared index is built once, by the
+// first lookup of the run).
 void property_key_table_fail_next_build_for_test();
 
 }  // namespace vk
