@@ -107,7 +107,7 @@ inline int run_file_record(const uint8_t* data, size_t size) {
     if (!in_vcn_order(rec.m_data_runs) || !in_vcn_order(rec.m_index_runs))
       broken_promise("runs out of content order");
     vk::cluster_runs list;
-    if (vk::cluster_runs_from_file_runs(list, rec.m_data_runs, 0, cluster)) {
+    if (vk::cluster_runs_from_record(list, rec, 0, cluster)) {
       read_runs_bounded(list, *disk, 0, rec.m_real_size);
       std::vector<uint8_t> bytes;
       if (vk::cluster_runs_compressed(list) &&

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_crc.h"
 
 namespace vesk_test {
 
@@ -359,8 +360,20 @@ struct gpt_part {
   std::u16string name;
 };
 
+// The CRC-32 fields of the GPT header at byte at: its entry array's
+// (array at the header's entry LBA in sectors of sector bytes), then the
+// header's own over its declared size.
+inline void seal_gpt_header(image_t& b, size_t at, uint32_t sector = 512) {
+  const size_t array = static_cast<size_t>(vk::load_le64(&b[at + 72])) * sector;
+  const size_t bytes = size_t{vk::load_le32(&b[at + 80])} * vk::load_le32(&b[at + 84]);
+  if (array + bytes <= b.size()) put32(b, at + 88, ~vk::crc32_table_hash(b.data() + array, bytes));
+  put32(b, at + 16, 0);
+  put32(b, at + 16, ~vk::crc32_table_hash(b.data() + at, vk::load_le32(&b[at + 12])));
+}
+
 // 128 sectors of 512 bytes: protective MBR, header at LBA 1, an array of
-// count 128-byte entries at LBA 2, the partitions in the order given.
+// count 128-byte entries at LBA 2, the partitions in the order given; the
+// backup header at LBA 127 with its copy of the array right before it.
 inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4) {
   image_t b(128 * 512, 0);
   mbr_slot(b, 0, 0, 0xEE, 1, 127);
@@ -388,6 +401,18 @@ inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4)
     for (size_t k = 0; k < parts[i].name.size() && k < 36; ++k)
       put16(b, e + 56 + 2 * k, parts[i].name[k]);
   }
+  const size_t array_bytes = size_t{count} * 128;
+  const size_t backup_array = 127 - (array_bytes + 511) / 512;
+  if (backup_array > 2 + (array_bytes + 511) / 512) {
+    std::copy_n(b.begin() + 1024, array_bytes, b.begin() + static_cast<long>(backup_array * 512));
+    const size_t bh = 127 * 512;
+    std::copy_n(b.begin() + h, 92, b.begin() + static_cast<long>(bh));
+    put64(b, bh + 24, 127);
+    put64(b, bh + 32, 1);
+    put64(b, bh + 72, backup_array);
+    seal_gpt_header(b, bh);
+  }
+  seal_gpt_header(b, h);
   return b;
 }
 
