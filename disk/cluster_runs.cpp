@@ -71,7 +71,7 @@ bool try_resize(std::vector<T>& v, size_t n) {
 // Gathers the all-zero clusters of a piece read from the medium.
 void note_zero_clusters(const cluster_piece& p, uint32_t cs, cluster_runs& zero) {
   if (p.sparse) return;
-  for (size_t i = 0; i + cs <= p.length; i += cs)
+  for (size_t i = 0; i + cs <= p.medium_length; i += cs)
     if (is_zero_block(p.bytes + i, cs)) cluster_runs_add_cluster(zero, p.first_cluster + i / cs);
 }
 
@@ -113,6 +113,9 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
   std::vector<uint8_t> buffer;
   if (!try_resize(buffer, static_cast<size_t>(std::min<uint64_t>(piece_clusters * cs, length))))
     return false;
+  // Content position of the walk's first byte, for the valid-bytes limit.
+  uint64_t start_byte = 0;
+  if (!checked_mul<uint64_t>(start_vcn, cs, start_byte)) start_byte = ~uint64_t{0};
   uint64_t done = 0;
   bool ok = true;
   for (const cluster_run& run : tail.m_runs) {
@@ -121,22 +124,27 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
     for (uint64_t index = 0; index < count && done < length; index += piece_clusters) {
       const uint64_t clusters = std::min(piece_clusters, count - index);
       const size_t want = static_cast<size_t>(std::min(clusters * cs, length - done));
-      cluster_piece p{buffer.data(), want, run.sparse(), run.m_first + index};
-      if (run.sparse()) {
-        std::memset(buffer.data(), 0, want);
-      } else if (want > medium - from_medium) {
+      uint64_t position = 0;
+      if (!checked_add(start_byte, done, position)) position = ~uint64_t{0};
+      const uint64_t valid_left = list.m_valid_bytes > position ? list.m_valid_bytes - position : 0;
+      const size_t read =
+          run.sparse() ? 0 : static_cast<size_t>(std::min<uint64_t>(want, valid_left));
+      cluster_piece p{buffer.data(), want, run.sparse(), run.m_first + index, read};
+      if (read > medium - from_medium) {
         if (delivered_out) *delivered_out = done;
         return false;
-      } else {
-        from_medium += want;
+      }
+      std::memset(buffer.data() + read, 0, want - read);
+      if (read) {
+        from_medium += read;
         uint64_t offset = 0;
-        uint32_t got = static_cast<uint32_t>(want);
+        uint32_t got = static_cast<uint32_t>(read);
         if (!cluster_byte_offset(list, run.m_first + index, offset) ||
             !disk.read_at(buffer.data(), got, offset)) {
           got = 0;
         }
-        if (got < want) {
-          std::memset(buffer.data() + got, 0, want - got);
+        if (got < read) {
+          std::memset(buffer.data() + got, 0, read - got);
           ok = false;
         }
       }
@@ -172,6 +180,7 @@ void cluster_runs_reset(cluster_runs& list) {
   list.m_bytes_per_cluster = 0;
   list.m_runs.clear();
   list.m_over_allocated = 0;
+  list.m_valid_bytes = whole_content;
 }
 
 void cluster_runs_init(cluster_runs& list, uint64_t base, uint32_t bytes_per_cluster,
@@ -625,12 +634,16 @@ bool read_first_run_content(const cluster_runs& list, std::vector<uint8_t>& byte
   const cluster_run& r = list.m_runs[0];
   if (r.sparse()) return false;
   if (bytes.size() < list.m_content_size && !try_resize(bytes, list.m_content_size)) return false;
-  uint32_t got = list.m_content_size;
+  // Past the valid bytes the content is zeros, not what the clusters hold.
+  const uint32_t want =
+      static_cast<uint32_t>(std::min<uint64_t>(list.m_content_size, list.m_valid_bytes));
+  uint32_t got = want;
   uint64_t at = 0;
-  const bool ok = cluster_byte_offset(list, r.m_first, at) && disk.read_at(bytes.data(), got, at);
+  const bool ok = want == 0 ||
+                  (cluster_byte_offset(list, r.m_first, at) && disk.read_at(bytes.data(), got, at));
   if (!ok) got = 0;
   std::fill(bytes.begin() + got, bytes.begin() + list.m_content_size, uint8_t{0});
-  return ok && got == list.m_content_size;
+  return ok && got == want;
 }
 
 bool read_cluster_list(RAW_DISK_IO& disk, std::vector<uint8_t>& bytes, uint64_t& length,

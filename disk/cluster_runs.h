@@ -51,6 +51,8 @@ struct cluster_run {
 // Replaces first cluster and count; the flag bits stay.
 void cluster_run_set(cluster_run& run, uint64_t first, uint64_t count);
 
+inline constexpr uint64_t whole_content = ~uint64_t{0};
+
 struct cluster_runs {
   // Byte offset on the medium of cluster 0. A data area that begins less
   // than two clusters into the medium puts it before the first byte: it is
@@ -60,6 +62,10 @@ struct cluster_runs {
   uint32_t m_bytes_per_cluster = 0;
   std::vector<cluster_run> m_runs;
   uint8_t m_over_allocated = 0;
+  // Content bytes the file system says were written (NTFS initialized size,
+  // exFAT valid data length): past them the content reads as zeros and the
+  // clusters are not read, whatever they still hold.
+  uint64_t m_valid_bytes = whole_content;
 };
 
 // One decoded entry of an NTFS run list.
@@ -142,21 +148,23 @@ std::ostream& dump_cluster_runs(const cluster_runs& list, std::ostream& out,
                                 const std::string& separator, bool show_offsets, bool hex);
 
 // ---- reading ----
-inline constexpr uint64_t whole_content = ~uint64_t{0};
 
 // One piece of content as a walk delivers it: its bytes, and for a piece
-// that came from the medium the cluster number of its first byte.
+// that came from the medium the cluster number of its first byte and how
+// many of its bytes were read there (the rest lies past the valid bytes).
 struct cluster_piece {
   const uint8_t* bytes;
   size_t length;
   bool sparse;
   uint64_t first_cluster;
+  size_t medium_length;
 };
 using cluster_piece_sink = std::function<bool(const cluster_piece&)>;
 // Walks the runs from a virtual cluster on, in pieces of at most 64
 // clusters (32 above 4 KiB clusters, never above 8 MiB), and hands each to
 // the sink until length bytes (whole_content: all the runs) are delivered.
-// Sparse runs come as zeros, unread. A failed or short read delivers its
+// Sparse runs, and content past the list's valid bytes, come as zeros,
+// unread. A failed or short read delivers its
 // piece with the unread part zeroed and ends the walk with false; so does
 // running out of runs before the length. Sparse runs may be as long as
 // asked; the bytes read from the medium never exceed its size: a list that

@@ -89,11 +89,13 @@ bool walk_chain(std::vector<uint32_t>& out, uint32_t first, const uint8_t* fat, 
   return !out.empty();
 }
 
+// The blanks that pad a name field are trailing ones; a blank inside the
+// name belongs to it ("A B     TXT" is "A B.TXT").
 void fat_name_part(std::string& out, const uint8_t* p, size_t n, bool lower) {
+  while (n > 0 && p[n - 1] == ' ') --n;
   std::string part;
   for (size_t i = 0; i < n; ++i) {
     const uint8_t c = p[i];
-    if (c == ' ') continue;
     if (c < 32 || c > 126) {
       part += '?';
       continue;
@@ -387,6 +389,11 @@ std::string fat_short_name_text(const uint8_t* e) {
   return guarded([&] {
     std::string out;
     if (!e) return out;
+    // A volume label is one field of 11 characters, not a name and extension.
+    if ((e[11] & 0x08) && e[11] != 0x0F) {
+      fat_name_part(out, e, 11, false);
+      return out;
+    }
     size_t from = 0;
     if (e[0] == 0xE5) {
       out += '_';
@@ -739,8 +746,11 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
 
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset) {
-  return exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
-                             volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
+  const bool ok = exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
+                                      volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
+  // Bytes past the valid data length were never written: they read as zeros.
+  runs.m_valid_bytes = e.m_valid_length;
+  return ok;
 }
 
 std::string exfat_volume_flags_text(const boot_sector& bs) {
@@ -989,11 +999,69 @@ bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_
         std::min<uint64_t>(ceil_div_u64(size, rec.m_block_size), uint64_t{1} << 32);
     ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
     const uint8_t* iblock = inode + 40;
-    const bool whole =
-        load_le16(iblock) == 0xF30A ? walker.extent_node(iblock, 60, -1) : walker.block_map(iblock);
-    if (whole) walker.finish();
+    // The inode's flag says what its block area holds: a block map may
+    // begin with a block number whose low half reads as the extent magic.
+    const bool extents = (load_le32(inode + 32) & ext_extents_flag) != 0;
+    const bool whole = extents ? walker.extent_node(iblock, 60, -1) : walker.block_map(iblock);
+    // A tree node or pointer block that cannot be read (or is no node)
+    // leaves a part of the file unknown: the file is refused rather than
+    // handed out with zeros in that place.
+    if (!whole) {
+      runs.m_runs.clear();
+      return false;
+    }
+    walker.finish();
     return !runs.m_runs.empty();
   });
+}
+
+namespace {
+
+bool is_power_of(uint64_t n, uint64_t base) {
+  while (n > 1 && n % base == 0) n /= base;
+  return n == 1;
+}
+
+}  // namespace
+
+bool ext_group_has_superblock(const ext_superblock& sb, uint64_t group) {
+  if (group == 0) return true;
+  if (sb.compat_features() & ext_compat_sparse_super2)
+    return group == load_le32(&sb.m_raw[588]) || group == load_le32(&sb.m_raw[592]);
+  if (group == 1 || !(sb.ro_compat_features() & ext_ro_compat_sparse_super)) return true;
+  if (group % 2 == 0) return false;
+  return is_power_of(group, 3) || is_power_of(group, 5) || is_power_of(group, 7);
+}
+
+uint64_t ext_descriptor_block(const ext_superblock& sb, uint64_t index) {
+  const uint32_t bs = ext_block_size(sb);
+  const uint64_t first_data = load_le32(&sb.m_raw[20]);
+  const uint64_t per_group = load_le32(&sb.m_raw[32]);
+  if (bs == 0) return 0;
+  // Bigalloc with 1 KiB blocks keeps block 0 apart: group 0's descriptors
+  // move one block up.
+  const uint64_t zero_adjust = index == 0 && bs == 1024 &&
+                                       (sb.ro_compat_features() & ext_ro_compat_bigalloc) &&
+                                       load_le32(&sb.m_raw[28]) > sb.log_block_size()
+                                   ? 1
+                                   : 0;
+  if (!(sb.incompat_features() & ext_incompat_meta_bg) || index < load_le32(&sb.m_raw[260]))
+    return first_data + index + 1 + zero_adjust;
+  // meta_bg: the descriptors of a meta group lie in the first block of its
+  // first group, after the superblock backup when that group has one.
+  const uint32_t desc = ext_descriptor_size(sb);
+  if (desc == 0) return 0;
+  const uint64_t group = index * (bs / desc);
+  uint64_t block = 0;
+  if (!checked_mul(group, per_group, block) || !checked_add(block, first_data, block)) return 0;
+  return block + (ext_group_has_superblock(sb, group) ? 1 : 0) + zero_adjust;
+}
+
+uint32_t ext_descriptor_size(const ext_superblock& sb) {
+  const uint32_t bs = ext_block_size(sb);
+  if (!(sb.incompat_features() & ext_incompat_64bit)) return bs ? 32 : 0;
+  const uint32_t desc = load_le16(&sb.m_raw[254]);
+  return desc >= 32 && desc <= bs && (desc & (desc - 1)) == 0 ? desc : 0;
 }
 
 bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volume_offset,
@@ -1008,15 +1076,14 @@ bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volu
   const uint64_t group = (number - 1) / per_group;
   const uint64_t index = (number - 1) % per_group;
   // 64-bit volumes give the descriptor size; others use 32 bytes.
-  uint32_t desc = 32;
-  if (sb.incompat_features() & 0x80) {
-    desc = load_le16(&sb.m_raw[254]);
-    if (desc < 32 || desc > bs || (desc & (desc - 1)) != 0) return false;
-  }
+  const uint32_t desc = ext_descriptor_size(sb);
+  if (desc == 0) return false;
   uint64_t at = 0, table = 0;
-  const uint64_t table_block = uint64_t{load_le32(&sb.m_raw[20])} + 1;
-  if (!checked_mul<uint64_t>(table_block, bs, at) || !checked_add(at, group * desc, at) ||
-      !checked_add(at, volume_offset, at) || at >= disk.size() || disk.size() - at < desc)
+  const uint64_t per_block = bs / desc;
+  const uint64_t block = ext_descriptor_block(sb, group / per_block);
+  if (block == 0 || !checked_mul<uint64_t>(block, bs, at) ||
+      !checked_add(at, (group % per_block) * desc, at) || !checked_add(at, volume_offset, at) ||
+      at >= disk.size() || disk.size() - at < desc)
     return false;
   uint8_t d[64] = {};
   uint32_t got = std::min<uint32_t>(desc, sizeof d);

@@ -58,7 +58,14 @@ struct ext_superblock {
   uint16_t magic() const { return load_le16(&m_raw[56]); }
   uint16_t inode_size() const { return load_le16(&m_raw[88]); }
   uint32_t incompat_features() const { return load_le32(&m_raw[96]); }
+  uint32_t compat_features() const { return load_le32(&m_raw[92]); }
+  uint32_t ro_compat_features() const { return load_le32(&m_raw[100]); }
 };
+inline constexpr uint32_t ext_compat_sparse_super2 = 0x0200;
+inline constexpr uint32_t ext_ro_compat_sparse_super = 0x0001;
+inline constexpr uint32_t ext_ro_compat_bigalloc = 0x0200;
+inline constexpr uint32_t ext_incompat_meta_bg = 0x0010;
+inline constexpr uint32_t ext_incompat_64bit = 0x0080;
 ext_superblock ext_superblock_from(const uint8_t* bytes, size_t length);
 // 1024 shifted by the log (up to 64 KiB); 0 beyond.
 uint32_t ext_block_size(const ext_superblock& sb);
@@ -160,6 +167,7 @@ struct exfat_file_entry {
 // entries (0xC1) that follow, the name cut at the stream's name length.
 size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
                               size_t length, uint64_t base, bool deleted);
+// The runs carry the valid data length: reads give zeros past it.
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset);
 std::string exfat_volume_flags_text(const boot_sector& bs);
@@ -169,20 +177,33 @@ bool ext_inode_is_live(const uint8_t* inode, size_t length);
 bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8_t* inode,
                     size_t length, uint64_t number);
 // An inode whose content is kept inside it (inline data) has no blocks:
-// the walk refuses it, and read_ext_inline_data gives its bytes.
+// the walk refuses it, and read_ext_inline_data gives its bytes. The
+// inode's extents flag chooses between extent tree and block map. A tree
+// node or pointer block that cannot be read, is no node, or is met twice
+// refuses the file (false, no runs): no part of it is made up.
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb);
 inline constexpr uint32_t ext_inline_data_flag = 0x10000000;  // i_flags
+inline constexpr uint32_t ext_extents_flag = 0x00080000;      // i_flags: an extent tree
 bool ext_has_inline_data(const ext_inode_record& rec);
 // The content of an inline-data inode: up to 60 bytes in its block area,
 // the rest in its "system.data" extended attribute inside the inode. False
 // (and nothing) when the inode is not inline or the attribute cannot give
 // every byte of the size: never bytes of anything else.
 bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out);
-// Where an inode lies: through its group's descriptor (32 bytes, or the
-// superblock's descriptor size on a 64-bit volume), the descriptor table in
-// the block after the superblock's. False for a number beyond the inode
-// count or an inode outside the medium.
+// Whether a block group holds a superblock backup (sparse_super and
+// sparse_super2 keep them in some groups only).
+bool ext_group_has_superblock(const ext_superblock& sb, uint64_t group);
+// Group descriptor bytes: 32, or the superblock's size on a 64-bit volume
+// (0 when that size is unsound).
+uint32_t ext_descriptor_size(const ext_superblock& sb);
+// The block that holds descriptor block index (groups index x descriptors
+// per block on): the blocks after the superblock's, or, with meta_bg from
+// s_first_meta_bg on, the first block of the meta group's first group
+// (after its superblock backup). 0 when it cannot be told.
+uint64_t ext_descriptor_block(const ext_superblock& sb, uint64_t index);
+// Where an inode lies: through its group's descriptor (see above). False
+// for a number beyond the inode count or an inode outside the medium.
 bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volume_offset,
                       uint64_t number, uint64_t& offset);
 // Finds, reads and loads an inode.

@@ -95,6 +95,7 @@ void inode_record_clear_ext(inode_record& r) {
   r.m_si_times.timestamp_set_clear();
   r.m_allocated_size = 0;
   r.m_real_size = 0;
+  r.m_initialized_size = whole_content;
   r.m_sizes_from_data = 0;
   r.m_fn_times.timestamp_set_clear();
   r.m_options = 0;
@@ -314,9 +315,11 @@ void take_data_sizes(inode_record& rec, const attr_view& a) {
     if (load_le64(a.p + 16) != 0) return;
     rec.m_allocated_size = load_le64(a.p + 40);
     rec.m_real_size = load_le64(a.p + 48);
+    rec.m_initialized_size = load_le64(a.p + 56);
   } else {
     rec.m_allocated_size = a.value_length;
     rec.m_real_size = a.value_length;
+    rec.m_initialized_size = a.value_length;
   }
   rec.m_sizes_from_data = 1;
 }
@@ -414,6 +417,13 @@ bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>
                                  uint64_t base, uint32_t bytes_per_cluster) {
   return guarded(
       [&] { return cluster_runs_from_data_runs(list, runs, base, bytes_per_cluster, 0); });
+}
+
+bool cluster_runs_from_record(cluster_runs& list, const inode_record& rec, uint64_t base,
+                              uint32_t bytes_per_cluster) {
+  if (!cluster_runs_from_file_runs(list, rec.m_data_runs, base, bytes_per_cluster)) return false;
+  list.m_valid_bytes = rec.m_initialized_size;
+  return true;
 }
 
 bool is_valid_attr_list_entry(const uint8_t* entry, size_t available) {

@@ -114,6 +114,9 @@ struct inode_record : inode_entry {
   timestamp_set m_si_times;  // modified, accessed, MFT changed, created
   uint64_t m_allocated_size = 0;
   uint64_t m_real_size = 0;
+  // The unnamed $DATA's initialized size: the bytes written; the content
+  // past it reads as zeros. whole_content when no $DATA gave one.
+  uint64_t m_initialized_size = whole_content;
   uint8_t m_sizes_from_data = 0;  // the sizes are the unnamed $DATA's own
   timestamp_set m_fn_times;
   uint32_t m_options = 0;
@@ -197,6 +200,11 @@ bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_
 // Appends decoded runs to a cluster run list, sparse runs kept sparse.
 bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster);
+
+// The unnamed $DATA's runs of a record, carrying its initialized size: the
+// readers give zeros past it, as the file system does.
+bool cluster_runs_from_record(cluster_runs& list, const inode_record& rec, uint64_t base,
+                              uint32_t bytes_per_cluster);
 
 bool is_valid_attr_list_entry(const uint8_t* entry, size_t available);
 

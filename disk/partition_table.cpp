@@ -1,6 +1,7 @@
 #include "disk/partition_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iomanip>
 #include <new>
@@ -12,6 +13,7 @@
 #include "disk/field_dump.h"
 #include "disk/volume_boot.h"
 #include "foundation/vk_checked.h"
+#include "foundation/vk_crc.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_unicode.h"
@@ -27,6 +29,9 @@ constexpr uint32_t kGuessSector = 63;
 constexpr uint16_t kGuessBit = 0x8000;
 constexpr size_t kIdentifyBytes = 2048;
 constexpr char kEfiSignature[] = "EFI PART";
+// Boot records of one extended chain: a logical in each, and room for as
+// many left empty by deleted drives.
+constexpr uint32_t kMaxBootRecords = 2 * max_logical_partitions;
 
 // Reads exactly count bytes of a medium, or nothing.
 class sector_source {
@@ -71,12 +76,15 @@ mbr_entry entry_at(const uint8_t* sector, size_t index) {
   return e;
 }
 
+// Every entry in use counts, named or not: a partition of a type the
+// library has no name for is still a partition.
 bool counts(const mbr_entry& e) {
-  return is_known_mbr_type(e.partition_type()) && mbr_entry_in_use(e);
+  return mbr_entry_in_use(e);
 }
 
+// 0x85 is the Linux extended partition, chained like 0x05 and 0x0F.
 bool is_extended_link(const mbr_entry& e) {
-  return e.partition_type() == 0x05 || e.partition_type() == 0x0F;
+  return e.partition_type() == 0x05 || e.partition_type() == 0x0F || e.partition_type() == 0x85;
 }
 
 partition_entry named_record(uint64_t start, uint64_t count, uint16_t type, uint32_t sector_size,
@@ -93,9 +101,13 @@ std::vector<uint8_t> bytes_or_empty(size_t n) {
 }
 
 // The extended chain whose first boot record lies at sector base. Logical
-// partitions count from their own boot record, links from base. Ends at a
-// boot record already read, after max_logical_partitions logicals, or at
-// the first entry not in use. False only when the first record is unreadable.
+// partitions count from their own boot record, links from base. Every slot
+// of a boot record is looked at: a slot left empty (a deleted logical
+// drive) does not end the chain, and a type the library does not name is
+// kept with its number. Ends at a boot record already read, a record that
+// is no boot record, or a record without link; stops, and says so, after
+// max_logical_partitions logicals or as many boot records. False only when
+// the first record is unreadable.
 bool walk_extended_chain(sector_source& src, uint64_t base, uint32_t ss, partition_list& list,
                          uint16_t& first_record_type) {
   first_record_type = 0;
@@ -104,37 +116,49 @@ bool walk_extended_chain(sector_source& src, uint64_t base, uint32_t ss, partiti
   if (!byte_offset(base, ss, at) || !src.read(at, sector, sizeof sector)) return false;
   std::set<uint64_t> visited{base};
   uint32_t logicals = 0;
+  uint32_t records = 1;
+  bool cut = false;
   std::optional<uint64_t> next;
-  for (size_t i = 0; i < 4; ++i) {
-    const mbr_entry e = entry_at(sector, i);
-    if (!counts(e)) break;
-    if (is_extended_link(e)) {
-      next = base + e.lba_first_sector();
-      break;
+  // The logicals and the first link of one boot record at sector current.
+  const auto take_record = [&](uint64_t current, bool first) {
+    for (size_t i = 0; i < 4; ++i) {
+      const mbr_entry e = entry_at(sector, i);
+      if (!counts(e)) continue;
+      if (is_extended_link(e)) {
+        if (next) continue;
+        next = base + e.lba_first_sector();
+        if (!first) list.emplace_back(*next, e.num_sectors(), e.partition_type(), ss);
+        continue;
+      }
+      if (logicals >= max_logical_partitions) {
+        cut = true;
+        continue;
+      }
+      list.emplace_back(current + e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
+      if (first) first_record_type = e.partition_type();
+      ++logicals;
     }
-    list.emplace_back(base + e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-    first_record_type = e.partition_type();
-    ++logicals;
-  }
-  while (next && logicals < max_logical_partitions) {
+  };
+  take_record(base, true);
+  while (next && !cut) {
     const uint64_t current = *next;
     next.reset();
     if (!visited.insert(current).second) break;  // a link back to a record already read
+    if (records >= kMaxBootRecords) {
+      cut = true;
+      break;
+    }
     if (!byte_offset(current, ss, at) || !src.read(at, sector, sizeof sector) ||
         !is_mbr_sector(sector, sizeof sector))
       break;
-    for (size_t i = 0; i < 4 && logicals < max_logical_partitions; ++i) {
-      const mbr_entry e = entry_at(sector, i);
-      if (!counts(e)) break;
-      if (is_extended_link(e)) {
-        list.emplace_back(base + e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-        next = base + e.lba_first_sector();
-        break;
-      }
-      list.emplace_back(current + e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-      ++logicals;
-    }
+    ++records;
+    take_record(current, false);
   }
+  if (cut)
+    std::fprintf(stderr,
+                 "prob: extended partition chain at sector %llu cut after %u logical partitions "
+                 "and %u boot records; the rest is not listed\n",
+                 static_cast<unsigned long long>(base), logicals, records);
   return true;
 }
 
@@ -213,9 +237,103 @@ struct gpt_location {
   uint64_t array_offset = 0;
   uint32_t count = 0;
   uint32_t entry_size = 0;
+  uint64_t header_lba = 0;  // 1, or the last sector for the backup header
 };
 
-bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc) {
+uint32_t gpt_crc(const uint8_t* bytes, size_t n) {
+  return ~crc32_table_hash(bytes, n);
+}
+
+bool read_gpt_array(RAW_DISK_IO& disk, const gpt_location& loc, std::vector<uint8_t>& array) {
+  const uint64_t bytes = uint64_t{loc.count} * loc.entry_size;
+  array = bytes_or_empty(static_cast<size_t>(bytes));
+  if (bytes == 0) return true;
+  if (array.empty()) return false;
+  uint32_t got = static_cast<uint32_t>(bytes);
+  return disk.read_at(array.data(), got, loc.array_offset) && got == bytes;
+}
+
+// The header at sector lba of sector size ss, with its entry array: empty
+// when both are sound (signature, own LBA, header and array CRC-32, an
+// array inside the medium), else why not.
+std::string check_gpt_header(RAW_DISK_IO& disk, uint32_t ss, uint64_t lba, gpt_location& loc) {
+  loc = gpt_location();
+  uint64_t at = 0;
+  uint32_t got = static_cast<uint32_t>(loc.header.m_raw.size());
+  if (!byte_offset(lba, ss, at) || !disk.read_at(loc.header.m_raw.data(), got, at) ||
+      got != loc.header.m_raw.size())
+    return "unreadable";
+  const gpt_header& h = loc.header;
+  if (std::memcmp(h.signature(), kEfiSignature, 8) != 0) return "no signature";
+  if (h.my_lba() != lba) return "its own LBA is not " + std::to_string(lba);
+  const uint32_t size = h.header_size();
+  if (size < 92 || size > loc.header.m_raw.size() || size > ss) return "header size unsound";
+  std::array<uint8_t, 512> copy = h.m_raw;
+  store_le32(&copy[16], 0);
+  if (gpt_crc(copy.data(), size) != h.header_crc()) return "header CRC mismatch";
+  loc.sector_size = ss;
+  loc.header_lba = lba;
+  loc.count = h.num_entries();
+  loc.entry_size = h.entry_size();
+  const uint64_t array_bytes = uint64_t{loc.count} * loc.entry_size;
+  uint64_t end = 0;
+  loc.array_ok = loc.entry_size >= gpt_entry_size && loc.entry_size % gpt_entry_size == 0 &&
+                 loc.entry_size <= max_gpt_entry_size && array_bytes <= max_gpt_array_bytes &&
+                 byte_offset(h.entries_lba(), ss, loc.array_offset) &&
+                 checked_add(loc.array_offset, array_bytes, end) && end <= disk.size();
+  if (!loc.array_ok) return "entry array unsound or outside the medium";
+  std::vector<uint8_t> array;
+  if (!read_gpt_array(disk, loc, array)) return "entry array unreadable";
+  if (gpt_crc(array.data(), array.size()) != h.entries_crc()) return "entry array CRC mismatch";
+  return std::string();
+}
+
+// The sector size a GPT was written with: where "EFI PART" stands at
+// sector 1, else where it stands at the last sector (a damaged primary).
+uint32_t gpt_sector_size(RAW_DISK_IO& disk, const uint8_t* head, size_t n) {
+  for (uint32_t s = 512; s <= kHeadBytes; s *= 2)
+    if (n >= s + 8 && std::memcmp(head + s, kEfiSignature, 8) == 0) return s;
+  for (uint32_t s = 512; s <= kHeadBytes; s *= 2) {
+    const uint64_t sectors = disk.size() / s;
+    uint8_t sig[8];
+    uint32_t got = sizeof sig;
+    if (sectors >= 2 && disk.read_at(sig, got, (sectors - 1) * s) && got == sizeof sig &&
+        std::memcmp(sig, kEfiSignature, 8) == 0)
+      return s;
+  }
+  return 0;
+}
+
+// A sound GPT: the primary header at LBA 1, or, when it is damaged, the
+// backup at the last sector. why tells what was damaged (empty when the
+// primary is sound); false when neither is sound.
+bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::string& why) {
+  why.clear();
+  std::vector<uint8_t> head = bytes_or_empty(kGptProbeBytes);
+  if (head.empty()) return false;
+  uint32_t n = static_cast<uint32_t>(head.size());
+  if (!disk.read_at(head.data(), n, 0)) return false;
+  const uint32_t ss = gpt_sector_size(disk, head.data(), n);
+  if (!ss) {
+    why = "no GPT header at LBA 1 nor at the last sector";
+    return false;
+  }
+  const std::string primary = check_gpt_header(disk, ss, 1, loc);
+  if (primary.empty()) return true;
+  const uint64_t last = disk.size() / ss - 1;
+  const std::string backup = check_gpt_header(disk, ss, last, loc);
+  if (backup.empty()) {
+    why = "GPT primary header damaged (" + primary +
+          "); partitions read from the backup header at LBA " + std::to_string(last);
+    return true;
+  }
+  why = "GPT primary header damaged (" + primary + ") and backup header at LBA " +
+        std::to_string(last) + " damaged (" + backup + "); no partitions read";
+  return false;
+}
+
+// The header at sector 1 as it stands, sound or not (for the drive record).
+bool raw_primary_gpt(RAW_DISK_IO& disk, gpt_location& loc) {
   std::vector<uint8_t> head = bytes_or_empty(kGptProbeBytes);
   if (head.empty()) return false;
   uint32_t n = static_cast<uint32_t>(head.size());
@@ -227,26 +345,11 @@ bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc) {
     std::memcpy(loc.header.m_raw.data(), head.data() + s, loc.header.m_raw.size());
     break;
   }
-  if (!loc.sector_size || loc.header.my_lba() != 1) return false;
-  const gpt_header& h = loc.header;
-  loc.count = h.num_entries();
-  loc.entry_size = h.entry_size();
-  const uint64_t array_bytes = uint64_t{loc.count} * loc.entry_size;
-  uint64_t end = 0;
-  loc.array_ok = loc.entry_size >= gpt_entry_size && loc.entry_size % gpt_entry_size == 0 &&
-                 loc.entry_size <= max_gpt_entry_size && array_bytes <= max_gpt_array_bytes &&
-                 byte_offset(h.entries_lba(), loc.sector_size, loc.array_offset) &&
-                 checked_add(loc.array_offset, array_bytes, end) && end <= disk.size();
-  return true;
+  return loc.sector_size && loc.header.my_lba() == 1;
 }
 
-bool read_gpt_array(RAW_DISK_IO& disk, const gpt_location& loc, std::vector<uint8_t>& array) {
-  const uint64_t bytes = uint64_t{loc.count} * loc.entry_size;
-  array = bytes_or_empty(static_cast<size_t>(bytes));
-  if (bytes == 0) return true;
-  if (array.empty()) return false;
-  uint32_t got = static_cast<uint32_t>(bytes);
-  return disk.read_at(array.data(), got, loc.array_offset) && got == bytes;
+void report_gpt(const std::string& why) {
+  if (!why.empty()) std::fprintf(stderr, "prob: %s\n", why.c_str());
 }
 
 // Identification of the records an MBR walk found: one sector each.
@@ -559,7 +662,10 @@ bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   list.clear();
   if (!disk.is_open()) return false;
   gpt_location loc;
-  if (!locate_gpt(disk, loc) || !loc.array_ok) return false;
+  std::string why;
+  const bool found = locate_gpt(disk, loc, why);
+  report_gpt(why);
+  if (!found) return false;
   const uint32_t ss = loc.sector_size;
   std::vector<uint8_t> array;
   if (!read_gpt_array(disk, loc, array)) return false;
@@ -567,7 +673,7 @@ bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   if (layout) {
     const uint64_t array_sectors = ceil_div_u64(uint64_t{loc.count} * loc.entry_size, ss);
     list.push_back(named_record(0, 1, 0xEE, ss, "protective_mbr", true));
-    list.push_back(named_record(1, 1, 0xEE, ss, "gpt header", true));
+    list.push_back(named_record(loc.header_lba, 1, 0xEE, ss, "gpt header", true));
     list.push_back(named_record(loc.header.entries_lba(), array_sectors, 0xEE, ss,
                                 "gpt partition entries", true));
   }
@@ -671,12 +777,21 @@ bool read_drive_mbr(drive_stats& d, RAW_DISK_IO& disk) {
   for (size_t i = 0; i < 4; ++i) gpt = gpt || entry_at(sector.data(), i).partition_type() == 0xEE;
   if (!gpt) return true;
   d.m_gpt = 1;
+  // The sound header (the backup when the primary is damaged); without
+  // one, the primary as it stands, its entries unread.
   gpt_location loc;
-  if (!locate_gpt(disk, loc)) return true;
+  std::string why;
+  if (!locate_gpt(disk, loc, why)) {
+    gpt_location raw;
+    if (raw_primary_gpt(disk, raw)) {
+      d.m_gpt_header = raw.header;
+      d.m_disk_guid.assign(raw.header.disk_guid(), raw.header.disk_guid() + 16);
+    }
+    return true;
+  }
   d.m_gpt_header = loc.header;
   d.m_disk_guid.assign(loc.header.disk_guid(), loc.header.disk_guid() + 16);
   std::vector<uint8_t> array;
-  if (!loc.array_ok) return true;
   if (!read_gpt_array(disk, loc, array)) return false;
   for (uint32_t i = 0; i < loc.count; ++i) {
     const uint8_t* raw = array.data() + size_t{i} * loc.entry_size;

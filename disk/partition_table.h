@@ -4,9 +4,12 @@
 // MBR field dump.
 //
 // Every walk is bounded by the medium: an extended chain ends at a boot
-// record already read or after 256 logical partitions, and a GPT entry
-// array is read only when its header is sound (signature, own LBA 1, entry
-// size a multiple of 128 up to 4096, at most 1 MiB inside the medium).
+// record already read or after 256 logical partitions (said on standard
+// error when more follow), and a GPT entry array is read only when its
+// header is sound (signature, own LBA, header and array CRC-32, entry size
+// a multiple of 128 up to 4096, at most 1 MiB inside the medium). A damaged
+// primary GPT header gives way to the backup at the last sector; either
+// case is said on standard error.
 #pragma once
 
 #include <cstdint>
@@ -51,8 +54,8 @@ void drive_stats_clear(drive_stats& d);
 void partition_entry_init(partition_entry& p);
 void partition_entry_clear(partition_entry& p);
 
-// An MBR entry counts when its type is one the library knows and both its
-// type byte and its sector count are non-zero.
+// Whether the library names the type. An MBR entry counts in the walks
+// whenever both its type byte and its sector count are non-zero.
 bool is_known_mbr_type(uint8_t type);
 bool mbr_entry_in_use(const mbr_entry& e);
 

@@ -292,13 +292,13 @@ std::string fat_name_text_raw(const uint8_t* entry) {
   return guarded([&] {
     std::string out;
     if (!entry) return out;
+    // Only the padding at the end of a field is dropped; inner blanks stay.
     auto part = [&](size_t from, size_t count) {
-      std::string s;
-      for (size_t i = from; i < from + count; ++i)
-        if (entry[i] != ' ') s += static_cast<char>(entry[i]);
-      return s;
+      while (count > 0 && entry[from + count - 1] == ' ') --count;
+      return std::string(reinterpret_cast<const char*>(entry + from), count);
     };
-    const bool label = (entry[11] & 0x08) != 0;
+    const bool label = (entry[11] & 0x08) != 0 && entry[11] != 0x0F;
+    if (label) return part(0, 11);
     size_t from = 0;
     if (entry[0] == 0xE5 && !label) {
       out += '_';

@@ -70,9 +70,15 @@ inline void read_runs_bounded(const vk::cluster_runs& list, vk::RAW_DISK_IO& dis
   std::vector<uint8_t> bytes;
   vk::read_cluster_runs_to_vector(list, bytes, disk, start_vcn, length);
   if (bytes.size() > length) broken_promise("run reader delivered more than asked");
+  // Content past the valid bytes is zeros, whatever the clusters hold.
+  const uint64_t start = start_vcn * list.m_bytes_per_cluster;
+  for (uint64_t i = list.m_valid_bytes > start ? list.m_valid_bytes - start : 0; i < bytes.size();
+       ++i)
+    if (bytes[i] != 0) broken_promise("bytes past the initialized size read from the medium");
   uint64_t from_medium = 0;
   vk::cluster_runs_walk(list, disk, start_vcn, length, [&](const vk::cluster_piece& p) {
-    if (!p.sparse) from_medium += p.length;
+    if (p.medium_length > p.length) broken_promise("piece read more than it holds");
+    from_medium += p.medium_length;
     return true;
   });
   if (from_medium > disk.size()) broken_promise("walk read more than the medium holds");
@@ -107,7 +113,7 @@ inline int run_file_record(const uint8_t* data, size_t size) {
     if (!in_vcn_order(rec.m_data_runs) || !in_vcn_order(rec.m_index_runs))
       broken_promise("runs out of content order");
     vk::cluster_runs list;
-    if (vk::cluster_runs_from_file_runs(list, rec.m_data_runs, 0, cluster)) {
+    if (vk::cluster_runs_from_record(list, rec, 0, cluster)) {
       read_runs_bounded(list, *disk, 0, rec.m_real_size);
       std::vector<uint8_t> bytes;
       if (vk::cluster_runs_compressed(list) &&

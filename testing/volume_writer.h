@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_crc.h"
 
 namespace vesk_test {
 
@@ -292,6 +293,51 @@ inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_
   return b;
 }
 
+// An ext volume with meta_bg: 1 KiB blocks, ext_meta_bg_groups groups of
+// 8 blocks and 2 inodes of 128 bytes; descriptors of 64 bytes (wide, a
+// 64bit volume) or 32. The first descriptor block lies after the
+// superblock (s_first_meta_bg 1), every later one in the first block of
+// its meta group (no superblock backup there: groups 16 and 32 are even).
+// Group g's inode table is block 8g + 5; its inodes 2g + 1 and 2g + 2 have
+// the sizes 1000 + g and 2000 + g.
+inline constexpr uint32_t ext_meta_bg_groups = 40;
+inline image_t ext_meta_bg_image(bool wide) {
+  constexpr size_t bs = 1024;
+  constexpr uint32_t groups = ext_meta_bg_groups;
+  image_t b((1 + 8 * size_t{groups}) * bs, 0);
+  const size_t sb = 1024;
+  put32(b, sb + 0, 2 * groups);
+  put32(b, sb + 4, 1 + 8 * groups);
+  put32(b, sb + 20, 1);
+  put32(b, sb + 32, 8);
+  put32(b, sb + 40, 2);
+  put32(b, sb + 44, 1700000000);
+  put16(b, sb + 56, 0xEF53);
+  put32(b, sb + 76, 1);
+  put32(b, sb + 84, 11);
+  put16(b, sb + 88, 128);
+  put32(b, sb + 96, 0x0010 | 0x0040 | (wide ? 0x0080 : 0));
+  put32(b, sb + 100, 0x0001);
+  put16(b, sb + 254, wide ? 64 : 0);
+  put32(b, sb + 260, 1);
+  const size_t desc = wide ? 64 : 32;
+  const size_t per_block = bs / desc;
+  for (uint32_t g = 0; g < groups; ++g) {
+    const size_t index = g / per_block;
+    const size_t block = index == 0 ? 2 : 1 + 8 * index * per_block;
+    const uint32_t table = 8 * g + 5;
+    put32(b, block * bs + (g % per_block) * desc + 8, table);
+    for (uint32_t k = 0; k < 2; ++k) {
+      const size_t at = size_t{table} * bs + 128 * k;
+      put16(b, at + 0, 0x81A4);
+      put32(b, at + 4, 1000 * (k + 1) + g);
+      put32(b, at + 12, 1700000000);
+      put16(b, at + 26, 1);
+    }
+  }
+  return b;
+}
+
 // Writes inode number of an ext_image as an inline-data file of content:
 // up to 60 bytes in its block area, the rest as the value of its in-inode
 // "system.data" attribute (32 extra inode bytes, then the attribute magic,
@@ -359,8 +405,20 @@ struct gpt_part {
   std::u16string name;
 };
 
+// The CRC-32 fields of the GPT header at byte at: its entry array's
+// (array at the header's entry LBA in sectors of sector bytes), then the
+// header's own over its declared size.
+inline void seal_gpt_header(image_t& b, size_t at, uint32_t sector = 512) {
+  const size_t array = static_cast<size_t>(vk::load_le64(&b[at + 72])) * sector;
+  const size_t bytes = size_t{vk::load_le32(&b[at + 80])} * vk::load_le32(&b[at + 84]);
+  if (array + bytes <= b.size()) put32(b, at + 88, ~vk::crc32_table_hash(b.data() + array, bytes));
+  put32(b, at + 16, 0);
+  put32(b, at + 16, ~vk::crc32_table_hash(b.data() + at, vk::load_le32(&b[at + 12])));
+}
+
 // 128 sectors of 512 bytes: protective MBR, header at LBA 1, an array of
-// count 128-byte entries at LBA 2, the partitions in the order given.
+// count 128-byte entries at LBA 2, the partitions in the order given; the
+// backup header at LBA 127 with its copy of the array right before it.
 inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4) {
   image_t b(128 * 512, 0);
   mbr_slot(b, 0, 0, 0xEE, 1, 127);
@@ -388,6 +446,18 @@ inline image_t gpt_image(const std::vector<gpt_part>& parts, uint32_t count = 4)
     for (size_t k = 0; k < parts[i].name.size() && k < 36; ++k)
       put16(b, e + 56 + 2 * k, parts[i].name[k]);
   }
+  const size_t array_bytes = size_t{count} * 128;
+  const size_t backup_array = 127 - (array_bytes + 511) / 512;
+  if (backup_array > 2 + (array_bytes + 511) / 512) {
+    std::copy_n(b.begin() + 1024, array_bytes, b.begin() + static_cast<long>(backup_array * 512));
+    const size_t bh = 127 * 512;
+    std::copy_n(b.begin() + h, 92, b.begin() + static_cast<long>(bh));
+    put64(b, bh + 24, 127);
+    put64(b, bh + 32, 1);
+    put64(b, bh + 72, backup_array);
+    seal_gpt_header(b, bh);
+  }
+  seal_gpt_header(b, h);
   return b;
 }
 

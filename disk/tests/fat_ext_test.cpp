@@ -284,6 +284,7 @@ TEST(FatChains, HostileTablesAndTreesEndQuickly) {
   store_le32(&inode[4], 100 * 1024);
   store_le32(&inode[12], 1700000000);
   store_le16(&inode[26], 1);
+  store_le32(&inode[32], ext_extents_flag);
   auto node = [](uint8_t* at, uint16_t entries, uint16_t depth) {
     store_le16(at, 0xF30A);
     store_le16(at + 2, entries);
@@ -569,7 +570,7 @@ TEST(ExtVolumes, ExtentTreesAndBlockMapsMatchDebugfs) {
       ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
       uint64_t end = 0;
       const auto ours = block_map_of(runs, &end);
-      const bool extents = load_le16(&inode[40]) == 0xF30A;
+      const bool extents = (load_le32(&inode[32]) & ext_extents_flag) != 0;
       const std::string listing =
           run_ok("debugfs -R " + vesk_test::shell_quote((extents ? "ex " : "stat ") + f) + " " + q);
       const auto theirs = extents ? debugfs_extents(listing) : debugfs_stat_blocks(listing);

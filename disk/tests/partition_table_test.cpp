@@ -14,6 +14,7 @@
 #include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
 #include "partition_images.h"
+#include "volume_writer.h"
 
 using namespace vk;
 using vesk_test::byte_builder;
@@ -369,6 +370,8 @@ TEST(PartitionTable, HostileTablesEndQuicklyAndAllocateLittle) {
     byte_builder e;
     e.fill(16, 0xAB).fill(16, 0x01).u64(first).u64(last).pad_to(128);
     place(g, 1024, e.take());
+    vesk_test::put32(g, 512 + 12, 92);
+    vesk_test::seal_gpt_header(g, 512);
     return g;
   };
   for (auto [count, size] : {std::pair{0u, 128u}, std::pair{0xFFFFFFFFu, 128u}, std::pair{4u, 0u},
@@ -380,7 +383,8 @@ TEST(PartitionTable, HostileTablesEndQuicklyAndAllocateLittle) {
   EXPECT_EQ(list[0].m_count, 0u) << "last before first";
 
   // Every truncation of real tables' first 64 KiB, the rest poisoned.
-  for (auto maker : {vesk_test::make_sfdisk_image, vesk_test::make_sgdisk_image}) {
+  for (const bool guid_table : {false, true}) {
+    const auto maker = guid_table ? vesk_test::make_sgdisk_image : vesk_test::make_sfdisk_image;
     std::string why;
     const std::string path = maker(tree, why);
     if (path.empty()) {
@@ -393,8 +397,17 @@ TEST(PartitionTable, HostileTablesEndQuicklyAndAllocateLittle) {
     // The tables point beyond these bytes: no walk may follow them there.
     for (size_t len = 0; len <= block.size(); ++len) {
       ASAN_POISON_MEMORY_REGION(block.data() + len, block.size() - len);
-      EXPECT_FALSE(scan_partitions_buffer(block.data(), len, list, len % 2 == 0, len % 3 == 0));
+      const bool walked =
+          scan_partitions_buffer(block.data(), len, list, len % 2 == 0, len % 3 == 0);
       ASAN_UNPOISON_MEMORY_REGION(block.data(), block.size());
+      // The in-memory walk knows no GPT: a protective MBR's entry is all it
+      // can list (as a partition of type 0xEE from sector 1).
+      EXPECT_EQ(walked, guid_table && len >= 512) << len;
+      for (const auto& r : list) {
+        if (walked && r.m_description.empty()) {
+          EXPECT_EQ(std::make_pair(r.m_start, r.m_type & 0xFF), std::make_pair(uint64_t{1}, 0xEE));
+        }
+      }
     }
   }
 }

@@ -128,7 +128,7 @@ TEST(UsnRecords, BitNamesAndTheirEmptyForms) {
 
   const uint8_t label[32] = {'M', 'Y', ' ', 'D', 'I', 'S', 'K', ' ', 'X', '1', ' ', 0x08};
   uint8_t file[32] = {'R', 'E', 'A', 'D', 'M', 'E', ' ', ' ', 'T', 'X', 'T', 0x20, 0x10};
-  EXPECT_EQ(fat_name_text_raw(label), "MYDISKX1");
+  EXPECT_EQ(fat_name_text_raw(label), "MY DISK X1");
   EXPECT_EQ(fat_name_text_raw(file), "README.txt");
   file[1] = 0x01;  // kept as stored
   EXPECT_EQ(fat_name_text_raw(file), std::string("R\x01"
