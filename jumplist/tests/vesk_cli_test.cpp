@@ -221,11 +221,90 @@ TEST(VeskCli, OutputFileThatIsTheInput) {
     EXPECT_EQ(o.err, "output file is the input file: " + std::string(out) + "\n");
     EXPECT_EQ(slurp(tree.path(name)), bytes) << out;
   }
+  tree.file("ids.txt", "5f7b5f1e01b83767|Pinned\n");
+  const outcome ids = vesk(tree, {"-appid_ref", "ids.txt", "-out", "ids.txt", name});
+  EXPECT_EQ(ids.status, 255);
+  EXPECT_EQ(ids.err, "output file is the input file: ids.txt\n");
+  EXPECT_EQ(slurp(tree.path("ids.txt")), "5f7b5f1e01b83767|Pinned\n");
+}
+
+// In a list run the report is written beside its target and moved over it at
+// the end: a listed input that the report would replace is read by nothing
+// and left whole, and the report is said to be beside it; a report that is
+// no input is replaced, through a link too, keeping its permissions; a new
+// report in the walked folder is not taken for an input.
+TEST(VeskCli, ListRunsNeverHarmAnInput) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("x.ms", bytes);
+  tree.file("w/x.lnk", bytes);
+  tree.file("w/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("l/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.symlink(tree.path("l/5f7b5f1e01b83767.automaticDestinations-ms"), "soft.ms");
+  tree.file("mz.exe", "MZ rest");
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string target;  // the input the report names
+    std::string kept;    // the file that must stay whole
+    size_t records;      // records in the report
+  } rows[] = {
+      {{"-pipe", "-out", "x.ms"}, "x.ms\nw/x.lnk\n", "x.ms", "x.ms", 3},
+      {{"-enumdir", "w", "-out", "w/x.lnk"}, "", "w/x.lnk", "w/x.lnk", 3},
+      {{"-pipe", "-out", "soft.ms"},
+       "l/5f7b5f1e01b83767.automaticDestinations-ms\n",
+       "l/5f7b5f1e01b83767.automaticDestinations-ms",
+       "l/5f7b5f1e01b83767.automaticDestinations-ms",
+       0},
+      {{"-pipe", "-appid", "-out", "mz.exe"}, "mz.exe\n", "mz.exe", "mz.exe", 0},
+  };
+  for (const auto& r : rows) {
+    const std::string before = slurp(tree.path(r.kept));
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, r.records != 0 ? 1 : 255) << r.args[1] << o.err;
+    EXPECT_EQ(slurp(tree.path(r.kept)), before) << r.args[1];
+    const std::string skipped = "output file is the input file: " + r.target + ", skipped\n";
+    ASSERT_EQ(o.err.rfind(skipped, 0), 0u) << o.err;
+    const std::string said = "report written to ";
+    const size_t at = o.err.rfind(said), end = o.err.find(": the output file ", at);
+    ASSERT_NE(end, std::string::npos) << o.err;
+    std::string beside = o.err.substr(at + said.size(), end - at - said.size());
+    // Beside the file a link leads to, named by its whole path.
+    if (beside[0] != '/') beside = tree.path(beside);
+    EXPECT_EQ(o.err.substr(end), ": the output file " + r.args.back() +
+                                     " is an input of the run and was left as it was\n");
+    const std::string report = slurp(beside);
+    EXPECT_EQ(report.rfind("vesk ver: 0.64\n", 0), 0u) << beside;
+    EXPECT_EQ(values(report, "MRU/MFU index:").size(), r.records) << beside;
+    std::filesystem::remove(beside);
+  }
+
   tree.file("r.txt", "old");
-  const outcome skipped = vesk(tree, {"-pipe", "-quiet", "-out", "r.txt"}, "r.txt\n" + name + "\n");
-  EXPECT_EQ(skipped.status, 1);
-  EXPECT_EQ(skipped.err, "output file is the input file: r.txt, skipped\n");
-  EXPECT_EQ(values(slurp(tree.path("r.txt")), "MRU/MFU index:").size(), 3u);
+  ::chmod(tree.path("r.txt").c_str(), 0604);
+  tree.file("r2.txt", "old");
+  tree.symlink(tree.path("r2.txt"), "link.txt");
+  for (const char* report : {"r.txt", "link.txt", "l/new.txt"}) {
+    const outcome o = vesk(tree, {"-quiet", "-enumdir", "l", "-out", report});
+    EXPECT_EQ(o.status, 0) << report;
+    EXPECT_EQ(o.err, "") << report;
+    EXPECT_EQ(values(slurp(tree.path(report)), "MRU/MFU index:").size(), 3u) << report;
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(tree.path("r.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  ASSERT_EQ(::lstat(tree.path("link.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(values(slurp(tree.path("r2.txt")), "MRU/MFU index:").size(), 3u);
+  size_t in_walked = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tree.path("l"))) {
+    (void)e;
+    ++in_walked;
+  }
+  EXPECT_EQ(in_walked, 2u);  // the list and the new report, nothing left beside them
 }
 
 TEST(VeskCli, OutputFileAndAppIdFiles) {
@@ -237,7 +316,8 @@ TEST(VeskCli, OutputFileAndAppIdFiles) {
 
   const outcome nodir = vesk(tree, {"-out", "no/such/r.txt", name});
   EXPECT_EQ(nodir.status, 255);
-  EXPECT_EQ(nodir.err, "prob opening file no/such/r.txt for output, aborting\n");
+  EXPECT_EQ(nodir.err,
+            "prob opening file no/such/r.txt for output (No such file or directory), aborting\n");
   EXPECT_EQ(nodir.out.rfind("vesk ver: 0.64\nrun time: ", 0), 0u);
   EXPECT_EQ(after_header(nodir.out), "");
 
@@ -439,7 +519,8 @@ TEST(VeskCli, AutomaticListFromTheCommandLine) {
       vesk(tree, {"-pipe"}, "junk.bin\nd/5f7b5f1e01b83767.automaticDestinations-ms\n");
   EXPECT_EQ(list_run.status, 0);
   EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").status, 255);
-  EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").err, "");
+  EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").err,
+            "nothing read: 1 name on standard input: 1 no jump list or link file\n");
 }
 
 // The README's first command configures the tool alone: GoogleTest absent,
@@ -559,7 +640,11 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
        "can't read specified file: " + too_long + " (File name too long), aborting\n"},
       {{name, "b"}, "", 255, "unexpected argument: b" + several},
       {{"-pipe"}, name + "\nnone.bin\njunk.bin\n", 0, ""},
-      {{"-pipe"}, "junk.bin\nempty\n", 255, "can't read file: empty (Is a directory)\n"},
+      {{"-pipe"},
+       "junk.bin\nempty\n",
+       255,
+       "can't read file: empty (Is a directory)\nnothing read: 2 names on standard input: 1 no "
+       "jump list or link file, 1 could not be read\n"},
       {{"-pipe"},
        name + "\nmissing\n" + too_long + "\n" + deep + "\n",
        1,
@@ -576,22 +661,30 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
        "dmg.bin\nmissing\n" + name + "\n",
        1,
        damaged + "can't open file: missing (No such file or directory)\n"},
-      {{"-pipe"}, "", 255, ""},
+      {{"-pipe"}, "", 255, "nothing read: no file names on standard input\n"},
       // The modification-time window selects listed files, with or without filters.
-      {{"-pipe", "-cmd_start_time", "2999/01/01"}, name + "\n", 255, ""},
+      {{"-pipe", "-cmd_start_time", "2999/01/01"},
+       name + "\n",
+       255,
+       "nothing read: 1 name on standard input: 1 modified outside the "
+       "-cmd_start_time/-cmd_stop_time window\n"},
       {{"-pipe", "-cmd_stop_time", "2999-01-01"}, name + "\n", 0, ""},
       {{"-enumdir", "nodir"}, "", 255, "can't read folder: nodir (No such file or directory)\n"},
       {{"-enumdir", "junk.bin"}, "", 255, "can't read folder: junk.bin (Not a directory)\n"},
       {{"-enumdir", "e"},
        "",
        255,
-       "no files found in e at depth 0 (-num_subdirs sets the depth)\n"},
+       "nothing read: no files in e at depth 0; 1 folder deeper than depth 0 not read "
+       "(-num_subdirs sets the depth)\n"},
       {{"-enumdir", "e", "-num_subdirs", "1"}, "", 0, ""},
       {{"-pipe", "-appid"},
        "mz.exe\nmissing\n",
        1,
        "mz.exe\ncan't open file: missing (No such file or directory)\n"},
-      {{"-pipe", "-appid"}, "junk.bin\n", 255, ""},
+      {{"-pipe", "-appid"},
+       "junk.bin\n",
+       255,
+       "nothing read: 1 name on standard input: 1 no program file\n"},
   };
   for (const auto& r : rows) {
     std::vector<std::string> args = r.args;
