@@ -65,10 +65,9 @@ bool report_file::open(const std::string& target) {
   } else {
     const std::string dir = folder_of(m_dest);
     for (int attempt = 0; attempt < 16 && m_fd == -1; ++attempt) {
- m_temp = dir + ".vesk-report-" + std::to_string(::getpid()) +
-               '-' + std::to_string(attempt) + ".tmp";
-      m_fd = posix_open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0666);
+      m_temp = dir + ".vesk-report-" + std::to_string(::getpid()) + '-' + std::to_string(attempt) +
+               ".tmp";
+      m_fd = posix_open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (m_fd == -1 && errno != EEXIST) break;
     }
     if (m_fd != -1 && keep && !posix_fchmod(m_fd, keep_mode)) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -858,6 +859,157 @@ TEST(VeskCli, NamesBeyondThePathLimit) {
     std::filesystem::remove_all(tree.path("c"));
     ASSERT_EQ(::rename(tree.path("n").c_str(), tree.path("c").c_str()), 0);
   }
+}
+
+// Mistakes on the command line are named: an option without its value, a
+// depth that is no number; a repeated option is taken once (the last value
+// wins, said when the values differ); report forms given together say which
+// one is written; a log or report that cannot be made says why.
+TEST(VeskCli, OptionMistakesAreNamed) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+  const std::string depth = " (a number of folder levels, 0 or more), aborting\n";
+  const std::string forms = " name different report forms: writing ";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+    std::string report_starts;  // the first line after the header
+  } rows[] = {
+      {{name, "-out"}, 255, "option -out needs a value\n", ""},
+      {{name, "-dateformat"}, 255, "option -dateformat needs a value\n", ""},
+      {{name, "-csv_separator"}, 255, "option -csv_separator needs a value\n", ""},
+      {{name, "-diags"}, 255, "option -diags needs a value\n", ""},
+      {{name, "-enumdir"}, 255, "option -enumdir needs a value\n", ""},
+      {{name, "-username"}, 255, "option -username needs a value\n", ""},
+      {{"-appid"}, 255, "option -appid needs a value\n", ""},
+      {{"-csv", "-csv", name}, 0, "", "source path/filename,source type,"},
+      {{"-quiet", "-QUIET", name}, 0, "", "source path/filename:     " + name},
+      {{"-username", "u", "-username", "u", name}, 0, "", "source path/filename:     " + name},
+      {{"-out", "a.txt", "-outfile", "b.txt", name},
+       0,
+       "option -out given more than once: using b.txt\n",
+       ""},
+      {{"-enumdir", "d", "-num_subdirs", "abc"},
+       255,
+       "invalid -num_subdirs value: abc" + depth,
+       ""},
+      {{"-enumdir", "d", "-num_subdirs", "-1"}, 255, "invalid -num_subdirs value: -1" + depth, ""},
+      {{"-csv", "-csvl2t", name},
+       0,
+       "options -csv and -csvl2t" + forms + "-csvl2t\n",
+       "date,time,"},
+      {{"-bodyfile", "-csv", name},
+       0,
+       "options -csv and -bodyfile" + forms + "-bodyfile\n",
+       "md5|name|"},
+      {{"-csv", "-multiline", "-csvl2t", name},
+       0,
+       "options -csv, -csvl2t and -multiline" + forms + "-multiline\n",
+       "source path/filename:     "},
+      {{"-diags", "no/such/log", name},
+       0,
+       "can't write diagnostics log: no/such/log (No such file or directory)\n",
+       "source path/filename:     "},
+      {{"-out", "no/such/r.txt", name},
+       255,
+       "prob opening file no/such/r.txt for output (No such file or directory), aborting\n",
+       ""},
+  };
+  for (const auto& r : rows) {
+    const outcome o = vesk(tree, r.args);
+    EXPECT_EQ(o.status, r.status) << r.args[1];
+    EXPECT_EQ(o.err, r.err) << r.args[1];
+    EXPECT_EQ(after_header(o.out).rfind(r.report_starts, 0), 0u) << r.args[1] << o.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(tree.path("a.txt")));
+  EXPECT_EQ(values(slurp(tree.path("b.txt")), "MRU/MFU index:").size(), 3u);
+}
+
+// A list run that reads nothing says what it saw and what became of it:
+// files of other kinds, lists in folders deeper than the depth, names the
+// filters, the signature or the time window left out, an empty list.
+TEST(VeskCli, RunsThatReadNothingSayWhy) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("other/a.txt", "text");
+  tree.file("other/b.bin", std::string(100, 'j'));
+  tree.file("samples/README.md", "read me");
+  tree.file("samples/x/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("samples/y/z/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("l/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  const auto link = fixture_link();
+  const auto nodl = cfb_writer().stream(u"1", link).build();
+  tree.file("n/nodl.bin", std::string(nodl.begin(), nodl.end()));
+  const std::string l_list = "l/5f7b5f1e01b83767.automaticDestinations-ms\n";
+  const std::string one = "nothing read: 1 file in l at depth 0: 1 ";
+  const std::string window = "modified outside the -cmd_start_time/-cmd_stop_time window\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string err;
+  } rows[] = {
+      {{"-enumdir", "other"},
+       "",
+       "nothing read: 2 files in other at depth 0: 2 no jump list or link file\n"},
+      {{"-enumdir", "samples"},
+       "",
+       "nothing read: 1 file in samples at depth 0: 1 no jump list or link file; 2 folders "
+       "deeper than depth 0 not read (-num_subdirs sets the depth)\n"},
+      {{"-enumdir", "n", "-num_subdirs", "3"},
+       "",
+       "nothing read: 1 file in n down to depth 3: 1 compound file without a DestList stream\n"},
+      {{"-enumdir", "l", "-filter", "*.lnk"}, "", one + "not selected by -filter\n"},
+      {{"-enumdir", "l", "-filter_sig", "ff ff|0"}, "", one + "not selected by -filter_sig\n"},
+      {{"-enumdir", "l", "-cmd_start_time", "2999/01/01"}, "", one + window},
+      {{"-pipe"}, "", "nothing read: no file names on standard input\n"},
+      {{"-pipe"}, "\n\n", "nothing read: no file names on standard input\n"},
+      {{"-pipe", "-filter", "*.lnk|*.txt"},
+       l_list + "other/a.txt\n",
+       "nothing read: 2 names on standard input: 1 not selected by -filter, 1 no jump list or "
+       "link file\n"},
+      {{"-pipe", "-cmd_stop_time", "2000/01/01"},
+       l_list,
+       "nothing read: 1 name on standard input: 1 " + window},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, 255) << r.args[1];
+    EXPECT_EQ(o.err, r.err) << r.args[1];
+  }
+}
+
+// Links to folders (how ntfs-3g shows junctions such as "Recent") are walked
+// as folders, each real folder once: a junction into the tree and a loop add
+// nothing, a link out of it adds its lists; the status says every file was
+// read.
+TEST(VeskCli, LinksToFoldersAreWalkedOnce) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("p/AppData/Recent/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("elsewhere/1111111111111111.automaticDestinations-ms", bytes);
+  tree.symlink(tree.path("p/AppData/Recent"), "p/Recent");
+  tree.symlink(tree.path("p/AppData"), "p/AppData/Application Data");
+  tree.symlink(tree.path("elsewhere"), "p/Other");
+  const outcome o = vesk(tree, {"-quiet", "-enumdir", "p", "-num_subdirs", "9"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  std::vector<std::string> read = values(o.out, "source path/filename:");
+  std::sort(read.begin(), read.end());
+  read.erase(std::unique(read.begin(), read.end()), read.end());
+  EXPECT_EQ(read,
+            (std::vector<std::string>{"p/AppData/Recent/5f7b5f1e01b83767.automaticDestinations-ms",
+                                      "p/Other/1111111111111111.automaticDestinations-ms"}));
+  EXPECT_EQ(values(o.out, "MRU/MFU index:").size(), 6u);
 }
 
 }  // namespace
