@@ -1012,6 +1012,71 @@ TEST(VeskCli, LinksToFoldersAreWalkedOnce) {
   EXPECT_EQ(values(o.out, "MRU/MFU index:").size(), 6u);
 }
 
+// What the README tells a newcomer holds: the CSV forms begin with four lines
+// before their heading (the numbers its commands use), the paired form has no
+// cell starting with a blank, sqlite3 takes the file as the README says, and
+// the fuzz targets are counted and named right.
+TEST(VeskCli, ReadmeNumbersHold) {
+  const std::string source = std::string(VESK_EXAMPLES_DIR) + "/..";
+  const std::string readme = slurp(source + "/README.md");
+  for (const char* said :
+       {"tail -n +5", "skiprows=4", "--skip 4", "-no_whitespace", "VESK_SAMPLES_DIR"})
+    EXPECT_NE(readme.find(said), std::string::npos) << said;
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string example = std::string(VESK_EXAMPLES_DIR) + "/" + k_example_jumplist_name;
+  for (const std::vector<std::string>& form : {std::vector<std::string>{"-csv"},
+                                               {"-csv", "-no_whitespace", "-pair_datetime"},
+                                               {"-csvl2t"},
+                                               {"-bodyfile"},
+                                               {"-csv", "-bom"}}) {
+    std::vector<std::string> args = form;
+    args.insert(args.end(), {"-quiet", "-out", "r.csv", example});
+    ASSERT_EQ(vesk(tree, args).status, 0) << form.back();
+    const std::string text = slurp(tree.path("r.csv"));
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      lines.push_back(text.substr(at, end - at));
+      at = end == std::string::npos ? text.size() : end + 1;
+    }
+    ASSERT_GE(lines.size(), 8u) << form[0];  // header, empty line, heading, rows
+    EXPECT_EQ(lines[3], "");
+    EXPECT_NE(lines[4].find(form[0] == "-bodyfile" ? "md5|name|" : ","), std::string::npos);
+    for (size_t i = 4; form.size() == 3 && i < lines.size(); ++i)
+      EXPECT_EQ(lines[i].find(", "), std::string::npos) << lines[i];
+  }
+  if (have_command("sqlite3")) {
+    vesk(tree, {"-csv", "-no_whitespace", "-pair_datetime", "-quiet", "-out", "r.csv", example});
+    const std::string cmd = program_command(
+        "sqlite3", tree,
+        {"l.db", ".import --csv --skip 4 r.csv lists", "select count(*), min(appid) from lists"},
+        ">sql.txt 2>&1");
+    EXPECT_EQ(exit_status(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(slurp(tree.path("sql.txt")), "3|5f7b5f1e01b83767\n");
+  }
+
+  const std::string fuzz = slurp(source + "/fuzz/CMakeLists.txt");
+  std::vector<std::string> targets;
+  for (const auto& e : std::filesystem::directory_iterator(source + "/fuzz/targets"))
+    targets.push_back(e.path().stem().string());
+  const char* words[] = {"",         "",         "",         "",        "",        "",
+                         "",         "",         "",         "",        "ten",     "eleven",
+                         "twelve",   "thirteen", "fourteen", "fifteen", "sixteen", "seventeen",
+                         "eighteen", "nineteen", "twenty"};
+  ASSERT_LT(targets.size(), std::size(words));
+  const size_t section = readme.find("## Fuzzing");
+  ASSERT_NE(section, std::string::npos);
+  const std::string fuzzing = readme.substr(section);
+  EXPECT_NE(fuzzing.find(std::string(words[targets.size()]) + " in all"), std::string::npos);
+  EXPECT_NE(fuzzing.find(std::string("runs the ") + words[targets.size()] + " targets"),
+            std::string::npos);
+  for (const std::string& t : targets) {
+    EXPECT_NE(fuzz.find(t), std::string::npos) << t;
+    EXPECT_NE(fuzzing.find("`" + t + "`"), std::string::npos) << t;
+  }
+}
+
 }  // namespace
 
 #endif
