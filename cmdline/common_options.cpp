@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "cmdline/file_filters.h"
@@ -45,7 +47,25 @@ void clear_formats(cmd_params& s) {
   s.m_xml = s.m_csv = s.m_csvl2t = s.m_bodyfile = s.m_multiline = 0;
 }
 
+// Two report forms given together: the one read last in the fixed order
+// below is written, and the run says which.
+void say_form_conflict(const std::vector<std::string>& args) {
+  std::vector<const char*> given;
+  for (const char* form : {"-csv", "-csvgen", "-csvl2t", "-bodyfile", "-xml", "-multiline"})
+    if (has_option(form, args, 1)) given.push_back(form);
+  if (given.size() < 2) return;
+  std::string text = "options ";
+  for (size_t i = 0; i < given.size(); ++i) {
+    if (i > 0) text += i + 1 == given.size() ? " and " : ", ";
+    text += given[i];
+  }
+  text += " name different report forms: writing ";
+  text += given.back();
+  print_error(text + "\n");
+}
+
 void read_format_options(cmd_params& s, std::vector<std::string>& args) {
+  say_form_conflict(args);
   if (take_option_flag("-csv", args, false)) {
     clear_formats(s);
     s.m_csv = 1;
@@ -129,8 +149,25 @@ bool probe_output_file(const std::string& path) {
     // Made by someone else meanwhile: treated as present.
   }
   uni::fileio file;
-  if (!file.open_utf8(path, true, false, false)) return false;
+  errno = 0;
+  if (!file.open_utf8(path, true, false, false)) {
+    if (errno == 0) errno = EIO;
+    return false;
+  }
   file.close();
+  return true;
+}
+
+std::string reason(int error) {
+  return std::strerror(error != 0 ? error : EIO);
+}
+
+// "-num_subdirs": a count of folder levels, decimal, 0 or more.
+bool read_depth(const std::string& value, int32_t& out) {
+  if (value.empty() || value.size() > 9) return false;
+  for (char c : value)
+    if (c < '0' || c > '9') return false;
+  out = static_cast<int32_t>(std::stol(value));
   return true;
 }
 
@@ -285,6 +322,7 @@ void read_os_version(cmd_params& s) {
 
 int parse_options(cmd_params& s, std::vector<std::string>& args) {
   if (args.empty()) return 0;
+  if (!settle_option_words(args, {})) return 0;
   if (s.m_command_line.empty()) join_command_line(s.m_command_line, args, '"');
   if (s.m_program_name.empty()) {
     std::string name = args[0];
@@ -296,11 +334,17 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   std::string value;
   uint32_t number = 0;
   if (take_option_flag("-pair_datetime", args, false)) s.m_pair_datetime = 1;
-  if (take_option_value("-diags", value, args) && open_diags_log(s, value)) {
-    if (take_option_flag("-l2", args, false))
-      s.m_log_level = 2;
-    else if (take_option_flag("-l3", args, false))
-      s.m_log_level = 3;
+  if (take_option_value("-diags", value, args)) {
+    errno = 0;
+    if (open_diags_log(s, value)) {
+      if (take_option_flag("-l2", args, false))
+        s.m_log_level = 2;
+      else if (take_option_flag("-l3", args, false))
+        s.m_log_level = 3;
+    } else {
+      // The run goes on; the log it will not have is said.
+      print_error("can't write diagnostics log: " + value + " (" + reason(errno) + ")\n");
+    }
   }
   read_format_options(s, args);
   if (take_option_value("-alias", value, args) && !read_alias_pairs(s, value, false)) return 0;
@@ -346,7 +390,8 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
     replace_char(s.m_out_file, '\\', '/');
     s.m_out_file_given = 1;
     if (!probe_output_file(s.m_out_file)) {
-      print_error("prob opening file " + s.m_out_file + " for output, aborting\n");
+      print_error("prob opening file " + s.m_out_file + " for output (" + reason(errno) +
+                  "), aborting\n");
       return 0;
     }
   }
@@ -358,9 +403,10 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
     s.m_enum_dir = expand_env_vars(value, true);
     s.m_enum_dir_given = 1;
   }
-  if (take_option_value("-num_subdirs", value, args)) {
-    parse_uint(value, number);
-    s.m_num_subdirs = static_cast<int32_t>(number);
+  if (take_option_value("-num_subdirs", value, args) && !read_depth(value, s.m_num_subdirs)) {
+    print_error("invalid -num_subdirs value: " + value +
+                " (a number of folder levels, 0 or more), aborting\n");
+    return 0;
   }
   if (take_option_flag("-profile", args, false)) s.m_profile = 1;
   if (take_option_flag("-pipe", args, false)) s.m_pipe = 1;
@@ -395,7 +441,114 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   return 1;
 }
 
+// The common options by the word that names them: whether a value follows,
+// and whether each occurrence adds to a list rather than replacing the one
+// before. An alias ("-outfile") counts as its option.
+constexpr option_word k_common_words[] = {
+    {"-pair_datetime", nullptr, false, false},
+    {"-diags", nullptr, true, false},
+    {"-csv", nullptr, false, false},
+    {"-csvgen", nullptr, false, false},
+    {"-csvl2t", nullptr, false, false},
+    {"-bodyfile", nullptr, false, false},
+    {"-xml", nullptr, false, false},
+    {"-multiline", nullptr, false, false},
+    {"-alias", nullptr, true, false},
+    {"-aliaspath", nullptr, true, false},
+    {"-gzip", nullptr, false, false},
+    {"-zlib", nullptr, false, false},
+    {"-threads", nullptr, true, false},
+    {"-zlibex", nullptr, true, false},
+    {"-sqlite_log", nullptr, true, false},
+    {"-sqlite", nullptr, true, false},
+    {"-signal", nullptr, true, false},
+    {"-hostname", nullptr, true, false},
+    {"-split_pathfile", nullptr, false, false},
+    {"-username", nullptr, true, false},
+    {"-cpuinst", nullptr, true, false},
+    {"-cpu", nullptr, true, false},
+    {"-fragment_files", nullptr, true, false},
+    {"-separate_files", nullptr, false, false},
+    {"-out", "-outfile", true, false},
+    {"-outdir", nullptr, true, false},
+    {"-enumdir", nullptr, true, false},
+    {"-num_subdirs", nullptr, true, false},
+    {"-profile", nullptr, false, false},
+    {"-pipe", nullptr, false, false},
+    {"-filter_skip", nullptr, true, true},
+    {"-filter", nullptr, true, true},
+    {"-filter_path", nullptr, true, true},
+    {"-filter_sig", nullptr, true, true},
+    {"-cmd_start_time", nullptr, true, false},
+    {"-cmd_stop_time", nullptr, true, false},
+    {"-base10", nullptr, false, false},
+    {"-base16", nullptr, false, false},
+    {"-csv_separator", nullptr, true, false},
+    {"-enable_quoted_csv_fields", nullptr, false, false},
+    {"-no_whitespace", nullptr, false, false},
+    {"-dateformat", nullptr, true, false},
+    {"-timeformat", nullptr, true, false},
+    {"-verbose", nullptr, false, false},
+    {"-v", nullptr, false, false},
+    {"-quiet", nullptr, false, false},
+    {"-l2", nullptr, false, false},
+    {"-l3", nullptr, false, false},
+};
+
+const option_word* word_of(const std::string& arg, const std::vector<option_word>& own) {
+  for (const option_word& w : k_common_words)
+    if (same_option_word(arg, w.name) || (w.alias && same_option_word(arg, w.alias))) return &w;
+  for (const option_word& w : own)
+    if (same_option_word(arg, w.name) || (w.alias && same_option_word(arg, w.alias))) return &w;
+  return nullptr;
+}
+
 }  // namespace
+
+bool settle_option_words(std::vector<std::string>& args, const std::vector<option_word>& own) {
+  return guarded([&] {
+    // Each option's occurrences: the index of its word.
+    std::vector<std::pair<const option_word*, std::vector<size_t>>> found;
+    for (size_t i = 1; i < args.size(); ++i) {
+      const option_word* w = word_of(args[i], own);
+      if (w == nullptr) continue;
+      if (w->takes_value && i + 1 >= args.size()) {
+        print_error("option " + args[i] + " needs a value\n");
+        return false;
+      }
+      if (!w->adds) {
+        auto at =
+            std::find_if(found.begin(), found.end(), [&](const auto& f) { return f.first == w; });
+        if (at == found.end())
+          found.push_back({w, {i}});
+        else
+          at->second.push_back(i);
+      }
+      if (w->takes_value) ++i;
+    }
+    // The last occurrence wins; the earlier ones leave the list.
+    std::vector<size_t> drop;
+    for (const auto& [w, at] : found) {
+      if (at.size() < 2) continue;
+      const size_t last = at.back();
+      bool differ = false;
+      for (size_t k = 0; k + 1 < at.size(); ++k) {
+        drop.push_back(at[k]);
+        if (w->takes_value) {
+          drop.push_back(at[k] + 1);
+          differ = differ || args[at[k] + 1] != args[last + 1];
+        }
+      }
+      if (differ)
+        print_error("option " + std::string(w->name) + " given more than once: using " +
+                    args[last + 1] + "\n");
+    }
+    std::sort(drop.begin(), drop.end());
+    for (size_t k = drop.size(); k-- > 0;)
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(drop[k]));
+    return true;
+  });
+}
 
 int parse_common_options(cmd_params& settings, std::vector<std::string>& args) {
   // Only an allocation failure fails here; the run cannot go on then.

@@ -328,19 +328,30 @@ bool file_passes_filters_w(const cmd_params& settings, uint8_t& open_failed,
 bool filtered_walk::start_walk(const std::wstring& root, uint32_t depth_limit,
                                const std::vector<filter_entry>& filters) {
   file_test test;
+  *m_skipped = skip_counts{};
   const bool made = vk::guarded([&] {
     const cmd_params* options = m_options;
-    test = [options, filters](const std::wstring& path, bool& open_failed) {
+    test = [options, filters, skipped = m_skipped](const std::wstring& path, bool& open_failed) {
       uint8_t failed = 0;
-      bool pass;
+      bool pass = true;
       if (options) {
-        file_stat_info info;
-        clear_file_stat_info(info);
-        pass = file_passes_filters(*options, failed, path, filters, &info, false);
+        // The window and the list are tested apart, to count which one
+        // kept a file out.
+        if (options->m_start_set || options->m_stop_set) {
+          static const std::vector<filter_entry> no_filters;
+          file_stat_info info;
+          clear_file_stat_info(info);
+          if (!file_passes_filters(*options, failed, path, no_filters, &info, false)) {
+            ++skipped->outside_window;
+            return false;
+          }
+        }
+        pass = file_passes_filters(*options, failed, path, filters, nullptr, false);
       } else {
         pass = path_passes_filters_default(failed, path, filters, false);
       }
       open_failed = failed != 0;
+      if (!pass) ++skipped->not_selected;
       return pass;
     };
     return true;

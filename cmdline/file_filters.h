@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,16 @@ class filtered_walk : public vkportdir::stdin_stream_ex {
 
   const cmd_params* options() const { return m_options; }
 
+  // Files of the walk that the test did not hand out, by cause.
+  struct skip_counts {
+    uint64_t outside_window = 0;  // the "-cmd_start_time" / "-cmd_stop_time" window
+    uint64_t not_selected = 0;    // the filter list
+  };
+  const skip_counts& skipped() const { return *m_skipped; }
+
  private:
   const cmd_params* m_options = nullptr;
+  std::shared_ptr<skip_counts> m_skipped = std::make_shared<skip_counts>();
 };
 
 }  // namespace vk

@@ -46,6 +46,15 @@ dir_reader::~dir_reader() {
   if (m_dir) ::closedir(static_cast<DIR*>(m_dir));
 }
 
+bool dir_reader::identity(dir_identity& out) const {
+  if (!m_dir) return false;
+  struct stat st;
+  if (!posix_fstat(::dirfd(static_cast<DIR*>(m_dir)), st)) return false;
+  out.device = static_cast<uint64_t>(st.st_dev);
+  out.inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool dir_reader::next(dir_item& out) {
   if (!m_dir) return false;
   DIR* d = static_cast<DIR*>(m_dir);
@@ -60,6 +69,12 @@ bool dir_reader::next(dir_item& out) {
     uint32_t mode = 0;
     out.status_ok = entry_status(::dirfd(d), n, mode);
     out.mode = out.status_ok ? mode : 0;
+    out.link_to_dir = false;
+    if (out.status_ok && (mode & mode_type_mask) == S_IFLNK) {
+      struct stat st;
+      out.link_to_dir = posix().fstatat(::dirfd(d), n, &st, 0) == 0 &&
+                        mode_is_dir(static_cast<uint32_t>(st.st_mode));
+    }
     return true;
   }
 }

@@ -14,6 +14,17 @@ struct dir_item {
   std::string name;        // the entry's own name
   bool status_ok = false;  // the status call succeeded
   uint32_t mode = 0;       // the entry's mode word; 0 when !status_ok
+  // A symbolic link whose target is a folder (how junctions are shown).
+  bool link_to_dir = false;
+};
+
+// Device and inode of a folder, to tell when two names reach the same one.
+struct dir_identity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator<(const dir_identity& o) const {
+    return device != o.device ? device < o.device : inode < o.inode;
+  }
 };
 
 // File-type bits of a mode word.
@@ -40,8 +51,12 @@ class dir_reader {
   // Why the directory could not be opened (an errno value), 0 when it was.
   int error() const { return m_error; }
 
+  // The open folder's identity; false when it is not open or has none.
+  bool identity(dir_identity& out) const;
+
   // Next entry in the order the system yields them; false at the end (or
-  // when the directory is not open). Symbolic links are not followed.
+  // when the directory is not open). Symbolic links are not followed; a
+  // link's target is looked at only to set link_to_dir.
   bool next(dir_item& out);
 
  private:

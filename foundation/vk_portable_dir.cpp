@@ -293,6 +293,10 @@ void stdin_stream_ex::reset() {
   m_dir_mode = 0;
   m_unreadable.clear();
   m_files_found = 0;
+  m_linked_dirs.clear();
+  m_walked.clear();
+  m_files_seen = 0;
+  m_dirs_beyond = 0;
 }
 
 bool stdin_stream_ex::use_stdin(bool probe) {
@@ -352,10 +356,20 @@ bool stdin_stream_ex::accept_path(std::wstring& path, bool is_dir) {
 
 namespace {
 
+// One listed entry of a walk's folder.
+struct walk_entry {
+  std::wstring path;  // a folder's path ends in the separator
+  bool is_dir = false;
+  bool is_link = false;  // a symbolic link to a folder
+};
+
 // Lists one directory of a walk as it is named: a walk directory is a real
 // path, never a pattern, so a '*' in a directory name stays literal. The
-// result is the errno value that kept it closed, 0 when it was listed.
-int list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
+// result is the errno value that kept it closed, 0 when it was listed;
+// `seen` is false when the folder was listed before (under any name).
+int list_walk_dir(const std::wstring& dir_w, std::vector<walk_entry>& out,
+                  std::set<vk::dir_identity>& walked, bool& seen) {
+  seen = false;
   std::string dir = path_from_wide(dir_w);
   if (dir.empty()) return ENOENT;
   const bool slash = is_slash_form(dir);
@@ -363,15 +377,19 @@ int list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
   if (dir.back() != sep) dir += sep;
   vk::dir_reader reader(dir);
   if (!reader.is_open()) return reader.error();
+  if (vk::dir_identity id; reader.identity(id) && !walked.insert(id).second) {
+    seen = true;
+    return 0;
+  }
   vk::dir_item item;
-  find_entry_w w;
   while (reader.next(item)) {
     // An entry without status is handed on as a file rather than lost.
-    const bool is_dir = item.status_ok && vk::mode_is_dir(item.mode);
-    find_entry e = is_dir ? find_entry(dir + item.name + sep, std::string(), true, 1)
-                          : find_entry(dir + item.name, item.name, false, 0);
-    find_entry_to_wide(w, e);
-    out.push_back(std::move(w));
+    const bool is_dir = item.status_ok && (vk::mode_is_dir(item.mode) || item.link_to_dir);
+    walk_entry e;
+    e.path = path_to_wide(is_dir ? dir + item.name + sep : dir + item.name);
+    e.is_dir = is_dir;
+    e.is_link = item.link_to_dir;
+    out.push_back(std::move(e));
   }
   return 0;
 }
@@ -381,7 +399,7 @@ int list_walk_dir(const std::wstring& dir_w, std::vector<find_entry_w>& out) {
 bool stdin_stream_ex::next_dir_entry(std::wstring& out) {
   return vk::guarded(
       [&] {
-        std::vector<find_entry_w> listed;
+        std::vector<walk_entry> listed;
         for (;;) {
           out.clear();
           if (!m_files.empty()) {
@@ -389,18 +407,28 @@ bool stdin_stream_ex::next_dir_entry(std::wstring& out) {
             m_files.pop_back();
             return true;
           }
-          if (m_dirs.empty()) return false;
-          dir_walk_item item = std::move(m_dirs.back());
-          m_dirs.pop_back();
-          if (item.depth > m_depth_limit) continue;
+          auto& from = m_dirs.empty() ? m_linked_dirs : m_dirs;
+          if (from.empty()) return false;
+          dir_walk_item item = std::move(from.back());
+          from.pop_back();
+          if (item.depth > m_depth_limit) {
+            ++m_dirs_beyond;
+            continue;
+          }
           accept_path(item.path, true);
           listed.clear();
-          if (const int error = list_walk_dir(item.path, listed); error != 0)
+          bool seen = false;
+          if (const int error = list_walk_dir(item.path, listed, m_walked, seen); error != 0)
             m_unreadable.push_back(unreadable_dir{item.path, error});
+          if (seen) continue;
           for (auto& e : listed) {
             if (e.is_dir) {
-              m_dirs.push_back(dir_walk_item{std::move(e.path), item.depth + 1});
-            } else if (accept_path(e.path, false)) {
+              (e.is_link ? m_linked_dirs : m_dirs)
+                  .push_back(dir_walk_item{std::move(e.path), item.depth + 1});
+              continue;
+            }
+            ++m_files_seen;
+            if (accept_path(e.path, false)) {
               m_files.push_back(std::move(e.path));
               ++m_files_found;
             }

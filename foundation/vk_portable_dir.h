@@ -10,10 +10,12 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "foundation/uni_console.h"
+#include "foundation/vk_dirio.h"
 #include "foundation/vk_path.h"
 
 namespace vkportdir {
@@ -135,15 +137,28 @@ class stdin_stream_ex : public uni::stdin_stream {
   std::vector<unreadable_dir>& unreadable_dirs() { return m_unreadable; }
   // Files the walk has handed out or holds ready.
   uint64_t files_found() const { return m_files_found; }
+  // Files the walk listed, selected by the test or not.
+  uint64_t files_seen() const { return m_files_seen; }
+  // Folders the walk did not list for lying deeper than the depth limit.
+  uint64_t dirs_beyond_depth() const { return m_dirs_beyond; }
 
  private:
+  // Symbolic links to folders (how junctions are shown) are walked as
+  // folders once every folder reached without one has been: a folder that
+  // a link leads to is then listed under its own name where it has one in
+  // the tree. Every folder is listed once, which also ends the loops that
+  // junctions form.
   std::deque<dir_walk_item> m_dirs;
+  std::deque<dir_walk_item> m_linked_dirs;
+  std::set<vk::dir_identity> m_walked;
   std::deque<std::wstring> m_files;
   uint32_t m_depth_limit = 1;
   file_test m_test;  // holds its own copy of the filter list
   uint8_t m_dir_mode = 0;
   std::vector<unreadable_dir> m_unreadable;
   uint64_t m_files_found = 0;
+  uint64_t m_files_seen = 0;
+  uint64_t m_dirs_beyond = 0;
 };
 
 }  // namespace vkportdir

@@ -225,6 +225,7 @@ std::string input_path(const std::string& name) {
 #include <iostream>
 
 #include "cmdline/file_filters.h"
+#include "cmdline/report_file.h"
 #include "cmdline/run_context.h"
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
@@ -275,21 +276,27 @@ file_identity identity_of(const std::string& path) {
 
 // What became of one input file, for the run's status.
 enum class file_outcome {
-  read,        // reported in full (a list without entries included)
-  partial,     // reported, but some structure was damaged, cut or not reported
-  refused,     // opened, but refused whole as damaged
-  unreadable,  // could not be opened or read
-  no_list      // no jump list or link file
+  read,         // reported in full (a list without entries included)
+  partial,      // reported, but some structure was damaged, cut or not reported
+  refused,      // opened, but refused whole as damaged
+  unreadable,   // could not be opened or read
+  no_list,      // no jump list or link file
+  no_destlist,  // a compound file without a DestList stream
+  own_report,   // the file this run writes its report to: no input
+  output_file,  // the report's target, refused as an input
+  count
 };
 
 // The run's status from the outcomes of its files: 0 when every input was
 // read in full; 1 when some could not be opened or read; 2 when all were
 // opened but some structure was not reported; -1 when nothing could be read
 // as a jump list or link file. Files that are no jump list leave it alone:
-// a folder walk meets many of them.
+// a folder walk meets many of them. Besides, what was seen and skipped, to
+// say why a list run read nothing.
 class run_tally {
  public:
   void count(file_outcome outcome) {
+    ++m_outcomes[static_cast<size_t>(outcome)];
     switch (outcome) {
       case file_outcome::read:
         ++m_read;
@@ -302,9 +309,10 @@ class run_tally {
         m_cut = true;
         break;
       case file_outcome::unreadable:
+      case file_outcome::output_file:
         m_unreadable = true;
         break;
-      case file_outcome::no_list:
+      default:
         break;
     }
   }
@@ -312,11 +320,18 @@ class run_tally {
     if (m_read == 0) return -1;
     return m_unreadable ? 1 : m_cut ? 2 : 0;
   }
+  uint64_t of(file_outcome outcome) const { return m_outcomes[static_cast<size_t>(outcome)]; }
+
+  uint64_t names = 0;           // lines of standard input
+  uint64_t outside_window = 0;  // names the time window left out
+  uint64_t not_selected = 0;    // names the filter list left out
+  uint64_t no_program = 0;      // files of the AppID listing without an "MZ" start
 
  private:
   uint64_t m_read = 0;
   bool m_unreadable = false;
   bool m_cut = false;
+  uint64_t m_outcomes[static_cast<size_t>(file_outcome::count)] = {};
 };
 
 file_outcome outcome_of(const vesk_options& options) {
@@ -326,8 +341,9 @@ file_outcome outcome_of(const vesk_options& options) {
     case failure::cannot_read:
       return file_outcome::unreadable;
     case failure::not_a_list:
-    case failure::no_destlist:
       return file_outcome::no_list;
+    case failure::no_destlist:
+      return file_outcome::no_destlist;
     case failure::damaged:
       return file_outcome::refused;
     case failure::none:
@@ -337,17 +353,33 @@ file_outcome outcome_of(const vesk_options& options) {
   return options.m_notes.any() ? file_outcome::partial : file_outcome::read;
 }
 
+// A listed file that is the report: the run's own file is passed over; the
+// report's target is refused, which keeps the report beside it at the end.
+bool is_report(report_file* report, const std::string& path, run_tally& tally) {
+  if (report == nullptr) return false;
+  switch (report->role_of(path)) {
+    case report_file::role::other:
+      return false;
+    case report_file::role::own:
+      tally.count(file_outcome::own_report);
+      return true;
+    case report_file::role::target:
+      report->keep_target();
+      error_printf("output file is the input file: %s, skipped\n", path.c_str());
+      tally.count(file_outcome::output_file);
+      return true;
+  }
+  return false;
+}
+
 // One input file: its AppID from the name, the status line, the driver; and
 // when it gave no record, why. A file of a list is quiet when it is no jump
 // list (a tree walk meets many) or a valid list without entries.
-file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_options& options,
-                          bool list_run, const file_identity& report) {
+void run_one_file(std::ostream& out, const std::string& line, vesk_options& options, bool list_run,
+                  report_file* report, run_tally& tally) {
   std::string expanded;
   const std::string& path = input_path(line, expanded);
-  if (report.known && identity_of(path).same_as(report)) {
-    error_printf("output file is the input file: %s, skipped\n", path.c_str());
-    return file_outcome::unreadable;
-  }
+  if (is_report(report, path, tally)) return;
   options.m_source_path = path;
   // The settings' texts keep their room from file to file.
   assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
@@ -365,7 +397,8 @@ file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_optio
   } catch (...) {
     error_printf("exception caught on file %s\n", path.c_str());
     options.m_notes.clear();
-    return file_outcome::refused;
+    tally.count(file_outcome::refused);
+    return;
   }
   const file_outcome outcome = outcome_of(options);
   if (options.m_records_written == written) {
@@ -381,20 +414,30 @@ file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_optio
     out.flush();
     options.m_notes.flush(path);
   }
-  return outcome;
+  tally.count(outcome);
 }
 
 // A listed name takes part when the filters select it and its modification
 // time is inside the "-cmd_start_time" / "-cmd_stop_time" window, with or
-// without filters.
-bool selected(const vesk_options& options, const std::string& line) {
+// without filters. Names left out are counted by cause.
+bool selected(const vesk_options& options, const std::string& line, run_tally& tally) {
   if (line.empty()) return false;
+  ++tally.names;
   // Without filters or a window every name takes part: no conversion, no look.
   if (options.m_filters.empty() && !options.m_start_set && !options.m_stop_set) return true;
   uint8_t open_failed = 0;
-  file_stat_info info{};
-  return file_passes_filters(options, open_failed, path_to_wide(line), options.m_filters, &info,
-                             false);
+  const std::wstring wide = path_to_wide(line);
+  if (options.m_start_set || options.m_stop_set) {
+    file_stat_info info{};
+    if (!file_passes_filters(options, open_failed, wide, {}, &info, false)) {
+      ++tally.outside_window;
+      return false;
+    }
+  }
+  if (file_passes_filters(options, open_failed, wide, options.m_filters, nullptr, false))
+    return true;
+  ++tally.not_selected;
+  return false;
 }
 
 // Arguments that no option took: the single file mode's file name is the
@@ -424,7 +467,11 @@ bool leftovers_are_fine(const std::vector<std::string>& args, bool single_file) 
 // Starts the list of input files: standard input, or the "-enumdir" walk
 // after a look that the folder is there. False, said, when it is not.
 bool start_input(filtered_walk& input, const vesk_options& options) {
-  if (options.m_pipe) return input.use_stdin(false);
+  if (options.m_pipe) {
+    if (input.use_stdin(false)) return true;
+    error_printf("can't read standard input\n");
+    return false;
+  }
   const std::string& root = options.m_enum_dir;
   errno = 0;
   const int fd = root.empty() ? -1 : posix_open(root.c_str(), O_RDONLY | O_DIRECTORY, 0);
@@ -436,7 +483,10 @@ bool start_input(filtered_walk& input, const vesk_options& options) {
     return false;
   }
   posix_close(fd);
-  return input.start_dir(root, static_cast<uint32_t>(options.m_num_subdirs), options.m_filters);
+  if (input.start_dir(root, static_cast<uint32_t>(options.m_num_subdirs), options.m_filters))
+    return true;
+  error_printf("can't read folder: %s (%s)\n", root.c_str(), std::strerror(ENOMEM));
+  return false;
 }
 
 // The folders of a walk that could not be listed: said, and counted as
@@ -451,15 +501,73 @@ void say_unreadable_folders(filtered_walk& input, run_tally& tally) {
   folders.clear();
 }
 
-// After a walk that handed out nothing: said, and nothing was read.
-bool walk_found_files(const filtered_walk& input, const vesk_options& options) {
-  if (options.m_pipe || input.files_found() != 0) return true;
-  error_printf("no files found in %s at depth %d (-num_subdirs sets the depth)\n",
-               options.m_enum_dir.c_str(), static_cast<int>(options.m_num_subdirs));
-  return false;
+std::string counted(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + ' ' + (n == 1 ? one : many);
 }
 
-int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
+// The filter options that made the list, as named on the command line.
+const char* filter_options(const vesk_options& options) {
+  bool names = false, signatures = false;
+  for (const filter_entry& f : options.m_filters)
+    (f.m_signature.empty() ? names : signatures) = true;
+  return names && signatures ? "-filter and -filter_sig" : signatures ? "-filter_sig" : "-filter";
+}
+
+// After a list run that read nothing: what was seen, and what became of it.
+void say_nothing_read(const filtered_walk& input, const vesk_options& options,
+                      const run_tally& tally) {
+  std::string line = "nothing read: ";
+  uint64_t outside = tally.outside_window, not_selected = tally.not_selected;
+  if (options.m_pipe) {
+    line += tally.names == 0 ? std::string("no file names") : counted(tally.names, "name", "names");
+    line += " on standard input";
+  } else {
+    outside += input.skipped().outside_window;
+    not_selected += input.skipped().not_selected;
+    const uint64_t seen = input.files_seen() - tally.of(file_outcome::own_report);
+    line += seen == 0 ? std::string("no files") : counted(seen, "file", "files");
+    line += " in " + options.m_enum_dir;
+    line += options.m_num_subdirs == 0 ? std::string(" at depth 0")
+                                       : " down to depth " + std::to_string(options.m_num_subdirs);
+  }
+  std::vector<std::string> causes;
+  if (outside != 0)
+    causes.push_back(counted(outside, "modified outside", "modified outside") +
+                     " the -cmd_start_time/-cmd_stop_time window");
+  if (not_selected != 0)
+    causes.push_back(counted(not_selected, "not selected", "not selected") + " by " +
+                     filter_options(options));
+  const struct {
+    file_outcome outcome;
+    const char* one;
+    const char* many;
+  } kinds[] = {
+      {file_outcome::no_list, "no jump list or link file", "no jump list or link file"},
+      {file_outcome::no_destlist, "compound file without a DestList stream",
+       "compound files without a DestList stream"},
+      {file_outcome::unreadable, "could not be read", "could not be read"},
+      {file_outcome::refused, "refused as damaged", "refused as damaged"},
+      {file_outcome::output_file, "the output file", "the output file"},
+  };
+  for (const auto& k : kinds)
+    if (tally.of(k.outcome) != 0) causes.push_back(counted(tally.of(k.outcome), k.one, k.many));
+  if (tally.no_program != 0)
+    causes.push_back(counted(tally.no_program, "no program file", "no program files"));
+  for (size_t i = 0; i < causes.size(); ++i) line += (i == 0 ? ": " : ", ") + causes[i];
+  if (!options.m_pipe && input.dirs_beyond_depth() != 0)
+    line += "; " + counted(input.dirs_beyond_depth(), "folder", "folders") + " deeper than depth " +
+            std::to_string(options.m_num_subdirs) + " not read (-num_subdirs sets the depth)";
+  error_printf("%s\n", line.c_str());
+}
+
+// The status of a list run, with the reason when nothing was read.
+int list_status(const filtered_walk& input, const vesk_options& options, const run_tally& tally) {
+  const int status = tally.status();
+  if (status == -1) say_nothing_read(input, options, tally);
+  return status;
+}
+
+int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, report_file* report) {
   std::vector<std::vector<uint8_t>> candidates;
   std::vector<std::string> names;
   if (!listing) {
@@ -481,7 +589,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
   std::string line;
   while (input.getline(line, true)) {
     say_unreadable_folders(input, tally);
-    if (!selected(options, line)) continue;
+    if (!selected(options, line, tally) || is_report(report, line, tally)) continue;
     errno = 0;
     const int fd = posix_open(line.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd == -1) {
@@ -491,8 +599,10 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
     }
     posix_close(fd);
     std::vector<uint8_t> head;
-    if (!read_file_capped(head, line, 2)) continue;
-    if (head.size() < 2 || head[0] != 'M' || head[1] != 'Z') continue;
+    if (!read_file_capped(head, line, 2) || head.size() < 2 || head[0] != 'M' || head[1] != 'Z') {
+      ++tally.no_program;
+      continue;
+    }
     error_printf("%s\n", line.c_str());
     options.m_appid_path = line;
     if (!appid_candidates(candidates, names, line, true)) {
@@ -508,7 +618,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing) {
     tally.count(file_outcome::read);
   }
   say_unreadable_folders(input, tally);
-  return walk_found_files(input, options) ? tally.status() : -1;
+  return list_status(input, options, tally);
 }
 
 }  // namespace
@@ -530,18 +640,19 @@ int vesk_run(std::vector<std::string> args) {
     return 0;
   }
   std::string header;
-  for (size_t i = 1; i < args.size(); ++i)
+  for (size_t i = 1; i < args.size();)
     if (is_option(args[i], "-bom")) {
       // The mark is for the header only; left in, it would be taken for a file name.
       header = "\xEF\xBB\xBF";
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
-      break;
+    } else {
+      ++i;
     }
   // A layout the report refuses leaves the header's date in its default
-  // form too.
+  // form too. Of two layouts the last is used, as in the report.
   std::string date_template;
-  for (size_t i = 1; i + 1 < args.size(); ++i)
-    if (is_option(args[i], "-dateformat")) {
+  for (size_t i = args.size(); i-- > 1;)
+    if (i + 1 < args.size() && is_option(args[i], "-dateformat")) {
       if (date_layout_accepted(args[i + 1])) date_template = args[i + 1];
       break;
     }
@@ -561,33 +672,35 @@ int vesk_run(std::vector<std::string> args) {
     return -1;
   }
   setup_run_context(ctx, options, empty_run_callback);
-  // Truncating the report must never destroy the evidence it reports on.
-  if (!options.m_out_file.empty() && !listing) {
-    const std::string input = options.m_appid_mode ? options.m_appid_path
-                              : args.size() > 1    ? input_path(args[1])
-                                                   : std::string();
-    if (identity_of(input).same_as(identity_of(options.m_out_file))) {
+  // The report never replaces a file the run reads: the one named file, or
+  // the AppID file. A listed input is refused as it comes (see is_report).
+  if (!options.m_out_file.empty()) {
+    const file_identity target = identity_of(options.m_out_file);
+    const std::string input = options.m_appid_mode          ? options.m_appid_path
+                              : !listing && args.size() > 1 ? input_path(args[1])
+                                                            : std::string();
+    if (identity_of(input).same_as(target) || identity_of(options.m_appid_path).same_as(target)) {
       error_printf("output file is the input file: %s\n", options.m_out_file.c_str());
       return -1;
     }
   }
-  uni::fileio file;
+  report_file report;
   // Standard output is written in large blocks straight to its descriptor.
   uni::descriptor_output standard_output(STDOUT_FILENO);
   std::ostream* out = &standard_output;
   if (!options.m_out_file.empty()) {
-    if (!file.open_utf8(options.m_out_file, true, false, true) ||
-        (out = file.output_stream()) == nullptr) {
-      error_printf("prob opening results file: %s for writing\n", options.m_out_file.c_str());
+    if (!report.open(options.m_out_file)) {
+      error_printf("prob opening results file: %s for writing (%s)\n", options.m_out_file.c_str(),
+                   std::strerror(report.error()));
       return -1;
     }
+    out = &report.stream();
   }
+  report_file* const to_file = options.m_out_file.empty() ? nullptr : &report;
   *out << header << '\n';
-  const file_identity report =
-      options.m_out_file.empty() ? file_identity{} : identity_of(options.m_out_file);
   int status = -1;
   if (options.m_appid_mode) {
-    status = run_appid_mode(*out, options, listing);
+    status = run_appid_mode(*out, options, listing, to_file);
   } else if (listing) {
     options.m_list_run = true;
     filtered_walk input(&options);
@@ -596,24 +709,36 @@ int vesk_run(std::vector<std::string> args) {
       std::string line;
       while (input.getline(line, true)) {
         say_unreadable_folders(input, tally);
-        if (!selected(options, line)) continue;
-        tally.count(run_one_file(*out, line, options, true, report));
+        if (selected(options, line, tally)) run_one_file(*out, line, options, true, to_file, tally);
       }
       say_unreadable_folders(input, tally);
-      status = walk_found_files(input, options) ? tally.status() : -1;
+      status = list_status(input, options, tally);
     }
   } else if (args.size() < 2) {
     write_vesk_usage(std::cerr);
   } else {
     run_tally tally;
-    tally.count(run_one_file(*out, args[1], options, false, file_identity{}));
+    run_one_file(*out, args[1], options, false, nullptr, tally);
     status = tally.status();
   }
   out->flush();
+  if (to_file != nullptr) {
+    const bool written = report.finish();
+    if (report.target_kept())
+      error_printf(
+          "report written to %s: the output file %s is an input of the run and was left "
+          "as it was\n",
+          report.written_path().c_str(), options.m_out_file.c_str());
+    if (!written) {
+      error_printf("prob writing results to %s (%s)\n", report.written_path().c_str(),
+                   std::strerror(report.error() != 0 ? report.error() : EIO));
+      return -1;
+    }
+    return status;
+  }
   // A report that did not reach its destination (a full disk) is no success.
   if (!out->good()) {
-    error_printf("prob writing results to %s\n",
-                 options.m_out_file.empty() ? "standard output" : options.m_out_file.c_str());
+    error_printf("prob writing results to standard output\n");
     return -1;
   }
   return status;

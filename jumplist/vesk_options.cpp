@@ -164,6 +164,15 @@ void drop_inert_options(std::vector<std::string>& args) {
 
 bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::string& version) {
   drop_inert_options(args);
+  // "-appid" names a path, except in the listing of the programs of a list.
+  const std::vector<option_word> own = {{"-appid", nullptr, !has_option("-pipe", args, 1), false},
+                                        {"-appid_ref", nullptr, true, false},
+                                        {"-appid_separator", nullptr, true, false},
+                                        {"-translate_appid", nullptr, false, false},
+                                        {"-idltimes", nullptr, false, false},
+                                        {"-slack", nullptr, false, false},
+                                        {"-show_offset", nullptr, false, false}};
+  if (!settle_option_words(args, own)) return false;
   // A date layout the writer would garble is refused as the common parser
   // refuses a time layout: with a message, keeping the default.
   for (size_t i = 1; i + 1 < args.size(); ++i) {

@@ -92,12 +92,17 @@ inline std::vector<uint8_t> random_bytes(size_t n, std::mt19937& rng) {
   return out;
 }
 
-// The folder of real sample files, or an empty path when it is absent.
+// The folder of real sample files, or an empty path when it is absent. A
+// folder reached through a link is named by its real path: tools such as
+// find do not enter a link given as their start folder.
 inline std::filesystem::path samples_dir() {
 #ifdef VESK_SAMPLES_DIR
   std::filesystem::path p(VESK_SAMPLES_DIR);
   std::error_code ec;
-  if (std::filesystem::is_directory(p, ec)) return p;
+  if (std::filesystem::is_directory(p, ec)) {
+    std::filesystem::path real = std::filesystem::canonical(p, ec);
+    return ec ? p : real;
+  }
 #endif
   return {};
 }

@@ -73,17 +73,22 @@ TEST(CommonOptions, FormatOptionsFollowTheFixedOrderNotTheCommandLine) {
     EXPECT_EQ(s.m_no_padding, 0);
   }
   {
-    // A value option standing last is not taken; of two occurrences the
-    // first is taken.
+    // A value option standing last stops the run, named; of two occurrences
+    // the last is taken, and differing values are said.
     cmd_params s;
     auto r = run(s, {"f", "-out"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.rest, (words{"prog", "f", "-out"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "option -out needs a value\n");
     EXPECT_FALSE(s.m_out_file_given);
     cmd_params t;
-    r = run(t, {"-verbose", "-v", "-hostname", "a", "-hostname", "b"});
-    EXPECT_EQ(t.m_host_name, "a");
-    EXPECT_EQ(r.rest, (words{"prog", "-v", "-hostname", "b"}));
+    r = run(t, {"-verbose", "-v", "-hostname", "a", "-HOSTNAME", "b", "-quiet", "-quiet"});
+    EXPECT_EQ(t.m_host_name, "b");
+    EXPECT_EQ(r.rest, (words{"prog", "-v"}));
+    EXPECT_EQ(r.err, "option -hostname given more than once: using b\n");
+    cmd_params u;
+    r = run(u, {"-filter", "*.lnk", "-filter", "*.ms", "-username", "x", "-username", "x"});
+    EXPECT_EQ(u.m_filters.size(), 2u);
+    EXPECT_EQ(r.err, "");
   }
   {
     cmd_params s;
@@ -281,7 +286,8 @@ TEST(CommonOptions, LayoutsRefusedOptionsAndAnUnopenableOutput) {
   cmd_params s;
   auto r = run(s, {"-out", "/no/such/dir/r"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "prob opening file /no/such/dir/r for output, aborting\n");
+  EXPECT_EQ(r.err,
+            "prob opening file /no/such/dir/r for output (No such file or directory), aborting\n");
 }
 
 TEST(CommonOptions, OutputProbeHarmsNothingThatExists) {

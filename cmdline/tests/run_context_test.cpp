@@ -89,8 +89,11 @@ TEST(RunContext, DiagsLogGetsTheCommandLineThenTheElapsedTime) {
   ASSERT_EQ(text.compare(0, first.size(), first), 0) << text;
   EXPECT_TRUE(elapsed_text(text.substr(first.size()), "")) << text;
 
-  // A log path that cannot be opened leaves logging off and the run untimed.
-  EXPECT_EQ(whole_run({"-diags", tree.path("no/such/dir/log"), "-l2", "-quiet"}, was_timed), "");
+  // A log path that cannot be opened leaves logging off and the run untimed,
+  // and says why.
+  EXPECT_EQ(whole_run({"-diags", tree.path("no/such/dir/log"), "-l2", "-quiet"}, was_timed),
+            "can't write diagnostics log: " + tree.path("no/such/dir/log") +
+                " (No such file or directory)\n");
   EXPECT_FALSE(was_timed);
 }
 

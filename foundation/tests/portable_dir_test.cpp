@@ -447,11 +447,35 @@ TEST_F(WalkTest, FileTestSelectsAndOpenFailuresDoNotPass) {
   EXPECT_TRUE(unopened.empty());
 }
 
-TEST_F(WalkTest, LinksAreHandedOutNotFollowed) {
+// Links to folders (junctions as ntfs-3g shows them) are walked as folders,
+// each real folder once: a link back into the tree adds nothing and ends no
+// loop; a link out of it adds that folder's files under the link's name,
+// within the depth limit; a link to a file is a file.
+TEST_F(WalkTest, LinksToFoldersAreWalkedOnce) {
+  vesk_test::temp_tree outside;
+  ASSERT_TRUE(outside.ok());
+  outside.file("o1");
+  outside.file("sub/o2");
   t.symlink(t.root(), "a/loop");
+  t.symlink(t.path("a/deep"), "b/junction");
+  t.symlink(outside.root(), "b/out");
+  t.symlink(t.path("r1"), "b/file_link");
+  t.symlink(t.path("gone"), "b/dangling");
   auto all = walk(UINT32_MAX);
-  EXPECT_EQ(all.size(), 8u);
-  EXPECT_NE(std::find(all.begin(), all.end(), t.path("a/loop")), all.end());
+  std::sort(all.begin(), all.end());
+  std::vector<std::string> want = {
+      t.path("a/a1"),        t.path("a/deep/d1"), t.path("a/deep/deeper/e1"),
+      t.path("b/b1"),        t.path("b/b2"),      t.path("b/dangling"),
+      t.path("b/file_link"), t.path("b/out/o1"),  t.path("b/out/sub/o2"),
+      t.path("r1"),          t.path("r2")};
+  EXPECT_EQ(all, want);
+  stdin_stream_ex s;
+  ASSERT_TRUE(s.start_walk(wide(t.root() + "/"), 2, nullptr));
+  auto two = drain(s);
+  EXPECT_EQ(std::count(two.begin(), two.end(), t.path("b/out/o1")), 1);
+  EXPECT_EQ(std::count(two.begin(), two.end(), t.path("b/out/sub/o2")), 0);
+  EXPECT_EQ(s.files_seen(), two.size());
+  EXPECT_EQ(s.dirs_beyond_depth(), 2u);  // a/deep/deeper and b/out/sub
 }
 
 int refuse_deep(const char* path, int flags, mode_t mode) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -221,11 +222,90 @@ TEST(VeskCli, OutputFileThatIsTheInput) {
     EXPECT_EQ(o.err, "output file is the input file: " + std::string(out) + "\n");
     EXPECT_EQ(slurp(tree.path(name)), bytes) << out;
   }
+  tree.file("ids.txt", "5f7b5f1e01b83767|Pinned\n");
+  const outcome ids = vesk(tree, {"-appid_ref", "ids.txt", "-out", "ids.txt", name});
+  EXPECT_EQ(ids.status, 255);
+  EXPECT_EQ(ids.err, "output file is the input file: ids.txt\n");
+  EXPECT_EQ(slurp(tree.path("ids.txt")), "5f7b5f1e01b83767|Pinned\n");
+}
+
+// In a list run the report is written beside its target and moved over it at
+// the end: a listed input that the report would replace is read by nothing
+// and left whole, and the report is said to be beside it; a report that is
+// no input is replaced, through a link too, keeping its permissions; a new
+// report in the walked folder is not taken for an input.
+TEST(VeskCli, ListRunsNeverHarmAnInput) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("x.ms", bytes);
+  tree.file("w/x.lnk", bytes);
+  tree.file("w/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("l/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.symlink(tree.path("l/5f7b5f1e01b83767.automaticDestinations-ms"), "soft.ms");
+  tree.file("mz.exe", "MZ rest");
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string target;  // the input the report names
+    std::string kept;    // the file that must stay whole
+    size_t records;      // records in the report
+  } rows[] = {
+      {{"-pipe", "-out", "x.ms"}, "x.ms\nw/x.lnk\n", "x.ms", "x.ms", 3},
+      {{"-enumdir", "w", "-out", "w/x.lnk"}, "", "w/x.lnk", "w/x.lnk", 3},
+      {{"-pipe", "-out", "soft.ms"},
+       "l/5f7b5f1e01b83767.automaticDestinations-ms\n",
+       "l/5f7b5f1e01b83767.automaticDestinations-ms",
+       "l/5f7b5f1e01b83767.automaticDestinations-ms",
+       0},
+      {{"-pipe", "-appid", "-out", "mz.exe"}, "mz.exe\n", "mz.exe", "mz.exe", 0},
+  };
+  for (const auto& r : rows) {
+    const std::string before = slurp(tree.path(r.kept));
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, r.records != 0 ? 1 : 255) << r.args[1] << o.err;
+    EXPECT_EQ(slurp(tree.path(r.kept)), before) << r.args[1];
+    const std::string skipped = "output file is the input file: " + r.target + ", skipped\n";
+    ASSERT_EQ(o.err.rfind(skipped, 0), 0u) << o.err;
+    const std::string said = "report written to ";
+    const size_t at = o.err.rfind(said), end = o.err.find(": the output file ", at);
+    ASSERT_NE(end, std::string::npos) << o.err;
+    std::string beside = o.err.substr(at + said.size(), end - at - said.size());
+    // Beside the file a link leads to, named by its whole path.
+    if (beside[0] != '/') beside = tree.path(beside);
+    EXPECT_EQ(o.err.substr(end), ": the output file " + r.args.back() +
+                                     " is an input of the run and was left as it was\n");
+    const std::string report = slurp(beside);
+    EXPECT_EQ(report.rfind("vesk ver: 0.64\n", 0), 0u) << beside;
+    EXPECT_EQ(values(report, "MRU/MFU index:").size(), r.records) << beside;
+    std::filesystem::remove(beside);
+  }
+
   tree.file("r.txt", "old");
-  const outcome skipped = vesk(tree, {"-pipe", "-quiet", "-out", "r.txt"}, "r.txt\n" + name + "\n");
-  EXPECT_EQ(skipped.status, 1);
-  EXPECT_EQ(skipped.err, "output file is the input file: r.txt, skipped\n");
-  EXPECT_EQ(values(slurp(tree.path("r.txt")), "MRU/MFU index:").size(), 3u);
+  ::chmod(tree.path("r.txt").c_str(), 0604);
+  tree.file("r2.txt", "old");
+  tree.symlink(tree.path("r2.txt"), "link.txt");
+  for (const char* report : {"r.txt", "link.txt", "l/new.txt"}) {
+    const outcome o = vesk(tree, {"-quiet", "-enumdir", "l", "-out", report});
+    EXPECT_EQ(o.status, 0) << report;
+    EXPECT_EQ(o.err, "") << report;
+    EXPECT_EQ(values(slurp(tree.path(report)), "MRU/MFU index:").size(), 3u) << report;
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(tree.path("r.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  ASSERT_EQ(::lstat(tree.path("link.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(values(slurp(tree.path("r2.txt")), "MRU/MFU index:").size(), 3u);
+  size_t in_walked = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tree.path("l"))) {
+    (void)e;
+    ++in_walked;
+  }
+  EXPECT_EQ(in_walked, 2u);  // the list and the new report, nothing left beside them
 }
 
 TEST(VeskCli, OutputFileAndAppIdFiles) {
@@ -237,7 +317,8 @@ TEST(VeskCli, OutputFileAndAppIdFiles) {
 
   const outcome nodir = vesk(tree, {"-out", "no/such/r.txt", name});
   EXPECT_EQ(nodir.status, 255);
-  EXPECT_EQ(nodir.err, "prob opening file no/such/r.txt for output, aborting\n");
+  EXPECT_EQ(nodir.err,
+            "prob opening file no/such/r.txt for output (No such file or directory), aborting\n");
   EXPECT_EQ(nodir.out.rfind("vesk ver: 0.64\nrun time: ", 0), 0u);
   EXPECT_EQ(after_header(nodir.out), "");
 
@@ -439,7 +520,8 @@ TEST(VeskCli, AutomaticListFromTheCommandLine) {
       vesk(tree, {"-pipe"}, "junk.bin\nd/5f7b5f1e01b83767.automaticDestinations-ms\n");
   EXPECT_EQ(list_run.status, 0);
   EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").status, 255);
-  EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").err, "");
+  EXPECT_EQ(vesk(tree, {"-pipe", "-quiet"}, "junk.bin\n").err,
+            "nothing read: 1 name on standard input: 1 no jump list or link file\n");
 }
 
 // The README's first command configures the tool alone: GoogleTest absent,
@@ -559,7 +641,11 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
        "can't read specified file: " + too_long + " (File name too long), aborting\n"},
       {{name, "b"}, "", 255, "unexpected argument: b" + several},
       {{"-pipe"}, name + "\nnone.bin\njunk.bin\n", 0, ""},
-      {{"-pipe"}, "junk.bin\nempty\n", 255, "can't read file: empty (Is a directory)\n"},
+      {{"-pipe"},
+       "junk.bin\nempty\n",
+       255,
+       "can't read file: empty (Is a directory)\nnothing read: 2 names on standard input: 1 no "
+       "jump list or link file, 1 could not be read\n"},
       {{"-pipe"},
        name + "\nmissing\n" + too_long + "\n" + deep + "\n",
        1,
@@ -576,22 +662,30 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
        "dmg.bin\nmissing\n" + name + "\n",
        1,
        damaged + "can't open file: missing (No such file or directory)\n"},
-      {{"-pipe"}, "", 255, ""},
+      {{"-pipe"}, "", 255, "nothing read: no file names on standard input\n"},
       // The modification-time window selects listed files, with or without filters.
-      {{"-pipe", "-cmd_start_time", "2999/01/01"}, name + "\n", 255, ""},
+      {{"-pipe", "-cmd_start_time", "2999/01/01"},
+       name + "\n",
+       255,
+       "nothing read: 1 name on standard input: 1 modified outside the "
+       "-cmd_start_time/-cmd_stop_time window\n"},
       {{"-pipe", "-cmd_stop_time", "2999-01-01"}, name + "\n", 0, ""},
       {{"-enumdir", "nodir"}, "", 255, "can't read folder: nodir (No such file or directory)\n"},
       {{"-enumdir", "junk.bin"}, "", 255, "can't read folder: junk.bin (Not a directory)\n"},
       {{"-enumdir", "e"},
        "",
        255,
-       "no files found in e at depth 0 (-num_subdirs sets the depth)\n"},
+       "nothing read: no files in e at depth 0; 1 folder deeper than depth 0 not read "
+       "(-num_subdirs sets the depth)\n"},
       {{"-enumdir", "e", "-num_subdirs", "1"}, "", 0, ""},
       {{"-pipe", "-appid"},
        "mz.exe\nmissing\n",
        1,
        "mz.exe\ncan't open file: missing (No such file or directory)\n"},
-      {{"-pipe", "-appid"}, "junk.bin\n", 255, ""},
+      {{"-pipe", "-appid"},
+       "junk.bin\n",
+       255,
+       "nothing read: 1 name on standard input: 1 no program file\n"},
   };
   for (const auto& r : rows) {
     std::vector<std::string> args = r.args;
@@ -764,6 +858,222 @@ TEST(VeskCli, NamesBeyondThePathLimit) {
     ASSERT_EQ(::rename(tree.path("c/d").c_str(), tree.path("n").c_str()), 0);
     std::filesystem::remove_all(tree.path("c"));
     ASSERT_EQ(::rename(tree.path("n").c_str(), tree.path("c").c_str()), 0);
+  }
+}
+
+// Mistakes on the command line are named: an option without its value, a
+// depth that is no number; a repeated option is taken once (the last value
+// wins, said when the values differ); report forms given together say which
+// one is written; a log or report that cannot be made says why.
+TEST(VeskCli, OptionMistakesAreNamed) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string name = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(list.begin(), list.end()));
+  const std::string depth = " (a number of folder levels, 0 or more), aborting\n";
+  const std::string forms = " name different report forms: writing ";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+    std::string report_starts;  // the first line after the header
+  } rows[] = {
+      {{name, "-out"}, 255, "option -out needs a value\n", ""},
+      {{name, "-dateformat"}, 255, "option -dateformat needs a value\n", ""},
+      {{name, "-csv_separator"}, 255, "option -csv_separator needs a value\n", ""},
+      {{name, "-diags"}, 255, "option -diags needs a value\n", ""},
+      {{name, "-enumdir"}, 255, "option -enumdir needs a value\n", ""},
+      {{name, "-username"}, 255, "option -username needs a value\n", ""},
+      {{"-appid"}, 255, "option -appid needs a value\n", ""},
+      {{"-csv", "-csv", name}, 0, "", "source path/filename,source type,"},
+      {{"-quiet", "-QUIET", name}, 0, "", "source path/filename:     " + name},
+      {{"-username", "u", "-username", "u", name}, 0, "", "source path/filename:     " + name},
+      {{"-out", "a.txt", "-outfile", "b.txt", name},
+       0,
+       "option -out given more than once: using b.txt\n",
+       ""},
+      {{"-enumdir", "d", "-num_subdirs", "abc"},
+       255,
+       "invalid -num_subdirs value: abc" + depth,
+       ""},
+      {{"-enumdir", "d", "-num_subdirs", "-1"}, 255, "invalid -num_subdirs value: -1" + depth, ""},
+      {{"-csv", "-csvl2t", name},
+       0,
+       "options -csv and -csvl2t" + forms + "-csvl2t\n",
+       "date,time,"},
+      {{"-bodyfile", "-csv", name},
+       0,
+       "options -csv and -bodyfile" + forms + "-bodyfile\n",
+       "md5|name|"},
+      {{"-csv", "-multiline", "-csvl2t", name},
+       0,
+       "options -csv, -csvl2t and -multiline" + forms + "-multiline\n",
+       "source path/filename:     "},
+      {{"-diags", "no/such/log", name},
+       0,
+       "can't write diagnostics log: no/such/log (No such file or directory)\n",
+       "source path/filename:     "},
+      {{"-out", "no/such/r.txt", name},
+       255,
+       "prob opening file no/such/r.txt for output (No such file or directory), aborting\n",
+       ""},
+  };
+  for (const auto& r : rows) {
+    const outcome o = vesk(tree, r.args);
+    EXPECT_EQ(o.status, r.status) << r.args[1];
+    EXPECT_EQ(o.err, r.err) << r.args[1];
+    EXPECT_EQ(after_header(o.out).rfind(r.report_starts, 0), 0u) << r.args[1] << o.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(tree.path("a.txt")));
+  EXPECT_EQ(values(slurp(tree.path("b.txt")), "MRU/MFU index:").size(), 3u);
+}
+
+// A list run that reads nothing says what it saw and what became of it:
+// files of other kinds, lists in folders deeper than the depth, names the
+// filters, the signature or the time window left out, an empty list.
+TEST(VeskCli, RunsThatReadNothingSayWhy) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("other/a.txt", "text");
+  tree.file("other/b.bin", std::string(100, 'j'));
+  tree.file("samples/README.md", "read me");
+  tree.file("samples/x/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("samples/y/z/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("l/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  const auto link = fixture_link();
+  const auto nodl = cfb_writer().stream(u"1", link).build();
+  tree.file("n/nodl.bin", std::string(nodl.begin(), nodl.end()));
+  const std::string l_list = "l/5f7b5f1e01b83767.automaticDestinations-ms\n";
+  const std::string one = "nothing read: 1 file in l at depth 0: 1 ";
+  const std::string window = "modified outside the -cmd_start_time/-cmd_stop_time window\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string err;
+  } rows[] = {
+      {{"-enumdir", "other"},
+       "",
+       "nothing read: 2 files in other at depth 0: 2 no jump list or link file\n"},
+      {{"-enumdir", "samples"},
+       "",
+       "nothing read: 1 file in samples at depth 0: 1 no jump list or link file; 2 folders "
+       "deeper than depth 0 not read (-num_subdirs sets the depth)\n"},
+      {{"-enumdir", "n", "-num_subdirs", "3"},
+       "",
+       "nothing read: 1 file in n down to depth 3: 1 compound file without a DestList stream\n"},
+      {{"-enumdir", "l", "-filter", "*.lnk"}, "", one + "not selected by -filter\n"},
+      {{"-enumdir", "l", "-filter_sig", "ff ff|0"}, "", one + "not selected by -filter_sig\n"},
+      {{"-enumdir", "l", "-cmd_start_time", "2999/01/01"}, "", one + window},
+      {{"-pipe"}, "", "nothing read: no file names on standard input\n"},
+      {{"-pipe"}, "\n\n", "nothing read: no file names on standard input\n"},
+      {{"-pipe", "-filter", "*.lnk|*.txt"},
+       l_list + "other/a.txt\n",
+       "nothing read: 2 names on standard input: 1 not selected by -filter, 1 no jump list or "
+       "link file\n"},
+      {{"-pipe", "-cmd_stop_time", "2000/01/01"},
+       l_list,
+       "nothing read: 1 name on standard input: 1 " + window},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, 255) << r.args[1];
+    EXPECT_EQ(o.err, r.err) << r.args[1];
+  }
+}
+
+// Links to folders (how ntfs-3g shows junctions such as "Recent") are walked
+// as folders, each real folder once: a junction into the tree and a loop add
+// nothing, a link out of it adds its lists; the status says every file was
+// read.
+TEST(VeskCli, LinksToFoldersAreWalkedOnce) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  const std::string bytes(list.begin(), list.end());
+  tree.file("p/AppData/Recent/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
+  tree.file("elsewhere/1111111111111111.automaticDestinations-ms", bytes);
+  tree.symlink(tree.path("p/AppData/Recent"), "p/Recent");
+  tree.symlink(tree.path("p/AppData"), "p/AppData/Application Data");
+  tree.symlink(tree.path("elsewhere"), "p/Other");
+  const outcome o = vesk(tree, {"-quiet", "-enumdir", "p", "-num_subdirs", "9"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  std::vector<std::string> read = values(o.out, "source path/filename:");
+  std::sort(read.begin(), read.end());
+  read.erase(std::unique(read.begin(), read.end()), read.end());
+  EXPECT_EQ(read,
+            (std::vector<std::string>{"p/AppData/Recent/5f7b5f1e01b83767.automaticDestinations-ms",
+                                      "p/Other/1111111111111111.automaticDestinations-ms"}));
+  EXPECT_EQ(values(o.out, "MRU/MFU index:").size(), 6u);
+}
+
+// What the README tells a newcomer holds: the CSV forms begin with four lines
+// before their heading (the numbers its commands use), the paired form has no
+// cell starting with a blank, sqlite3 takes the file as the README says, and
+// the fuzz targets are counted and named right.
+TEST(VeskCli, ReadmeNumbersHold) {
+  const std::string source = std::string(VESK_EXAMPLES_DIR) + "/..";
+  const std::string readme = slurp(source + "/README.md");
+  for (const char* said :
+       {"tail -n +5", "skiprows=4", "--skip 4", "-no_whitespace", "VESK_SAMPLES_DIR"})
+    EXPECT_NE(readme.find(said), std::string::npos) << said;
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string example = std::string(VESK_EXAMPLES_DIR) + "/" + k_example_jumplist_name;
+  for (const std::vector<std::string>& form : {std::vector<std::string>{"-csv"},
+                                               {"-csv", "-no_whitespace", "-pair_datetime"},
+                                               {"-csvl2t"},
+                                               {"-bodyfile"},
+                                               {"-csv", "-bom"}}) {
+    std::vector<std::string> args = form;
+    args.insert(args.end(), {"-quiet", "-out", "r.csv", example});
+    ASSERT_EQ(vesk(tree, args).status, 0) << form.back();
+    const std::string text = slurp(tree.path("r.csv"));
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = text.find('\n', at);
+      lines.push_back(text.substr(at, end - at));
+      at = end == std::string::npos ? text.size() : end + 1;
+    }
+    ASSERT_GE(lines.size(), 8u) << form[0];  // header, empty line, heading, rows
+    EXPECT_EQ(lines[3], "");
+    EXPECT_NE(lines[4].find(form[0] == "-bodyfile" ? "md5|name|" : ","), std::string::npos);
+    for (size_t i = 4; form.size() == 3 && i < lines.size(); ++i)
+      EXPECT_EQ(lines[i].find(", "), std::string::npos) << lines[i];
+  }
+  if (have_command("sqlite3")) {
+    vesk(tree, {"-csv", "-no_whitespace", "-pair_datetime", "-quiet", "-out", "r.csv", example});
+    const std::string cmd = program_command(
+        "sqlite3", tree,
+        {"l.db", ".import --csv --skip 4 r.csv lists", "select count(*), min(appid) from lists"},
+        ">sql.txt 2>&1");
+    EXPECT_EQ(exit_status(std::system(cmd.c_str())), 0);
+    EXPECT_EQ(slurp(tree.path("sql.txt")), "3|5f7b5f1e01b83767\n");
+  }
+
+  const std::string fuzz = slurp(source + "/fuzz/CMakeLists.txt");
+  std::vector<std::string> targets;
+  for (const auto& e : std::filesystem::directory_iterator(source + "/fuzz/targets"))
+    targets.push_back(e.path().stem().string());
+  const char* words[] = {"",         "",         "",         "",        "",        "",
+                         "",         "",         "",         "",        "ten",     "eleven",
+                         "twelve",   "thirteen", "fourteen", "fifteen", "sixteen", "seventeen",
+                         "eighteen", "nineteen", "twenty"};
+  ASSERT_LT(targets.size(), std::size(words));
+  const size_t section = readme.find("## Fuzzing");
+  ASSERT_NE(section, std::string::npos);
+  const std::string fuzzing = readme.substr(section);
+  EXPECT_NE(fuzzing.find(std::string(words[targets.size()]) + " in all"), std::string::npos);
+  EXPECT_NE(fuzzing.find(std::string("runs the ") + words[targets.size()] + " targets"),
+            std::string::npos);
+  for (const std::string& t : targets) {
+    EXPECT_NE(fuzz.find(t), std::string::npos) << t;
+    EXPECT_NE(fuzzing.find("`" + t + "`"), std::string::npos) << t;
   }
 }
 
