@@ -11,6 +11,57 @@
 
 namespace vk {
 
+// A report writes each text of a link on its lines as it stands: a control
+// character it holds (any C0 character but the tab, or DEL) is written as a
+// mark (mark_control_chars, foundation/vk_text.h), so that it can neither
+// break a line nor hide the text's rest. The text itself is never changed.
+
+// False when the text surely holds no such character: the short texts of a
+// report are tested here in a few word steps, a longer one or one that may
+// hold one is left to the exact search.
+inline bool may_hold_control(std::string_view t) noexcept {
+  constexpr uint64_t ones = 0x0101010101010101ull;
+  const char* p = t.data();
+  const size_t n = t.size();
+  // Each byte below 0x20 or equal to 0x7F sets the high bit of its lane (a
+  // tab too: then the exact search decides).
+  auto marked = [](uint64_t w) {
+    const uint64_t d = w ^ (ones * 0x7F);
+    return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d)) & (ones * 0x80)) != 0;
+  };
+  auto word = [&](size_t at) {
+    uint64_t w;
+    std::memcpy(&w, p + at, sizeof w);
+    return w;
+  };
+  if (n >= 8) {
+    if (n > 32) return true;
+    if (marked(word(0)) || marked(word(n - 8))) return true;
+    return n > 16 && (marked(word(8)) || marked(word(n - 16)));
+  }
+  if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    return marked(a | (static_cast<uint64_t>(b) << 32));
+  }
+  if (n == 0) return false;
+  const uint64_t bytes = static_cast<uint8_t>(p[0]) |
+                         static_cast<uint64_t>(static_cast<uint8_t>(p[n / 2])) << 8 |
+                         static_cast<uint64_t>(static_cast<uint8_t>(p[n - 1])) << 16;
+  return marked(bytes | (ones * 0x20 & ~uint64_t{0xFFFFFF}));
+}
+
+// The text with its marks made in spare; the text itself when it holds no
+// control character (or no room can be had for the marks).
+std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept;
+
+// The text as a report writes it: itself for the usual text, else its
+// marked form, made in spare.
+inline std::string_view marked_text(std::string_view t, std::string& spare) noexcept {
+  return may_hold_control(t) ? marked_text_made(t, spare) : t;
+}
+
 class line_sink {
  public:
   // Writes into room from its start; room keeps its size between lines.
@@ -33,6 +84,13 @@ class line_sink {
     if (static_cast<size_t>(m_end - m_at) < n) grow(n);
     std::memcpy(m_at, t.data(), n);
     m_at += n;
+  }
+  // The text with its control characters as marks (marked_text).
+  void put_marked(std::string_view t) {
+    if (may_hold_control(t))
+      put_marks(t);
+    else
+      put(t);
   }
   void fill(size_t n, char c) {
     if (n == 0) return;
@@ -59,6 +117,7 @@ class line_sink {
  private:
   // Rare, and apart from the appends so that they stay small.
   void grow(size_t n);
+  void put_marks(std::string_view t);
 
   std::string& m_room;
   char* m_begin;

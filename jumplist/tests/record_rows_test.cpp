@@ -501,15 +501,15 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
                                  o.m_pair_datetime != 0);
       if (std::string(name).starts_with("zero")) o.m_time_settings = time_format_settings{};
       lnk_record r = record == 0 ? entry_10(o) : record == 1 ? odd : lnk_record();
+      const std::string target = record_target_name(r);
       record_values v;
       v.m_target_times = record_target_times(r);
       v.m_appid_text = record_appid_text(o);
-      v.m_target_name = record_target_name(r);
+      v.m_target_name = target;
       std::ostringstream header, direct, general;
       register_record_columns(header, o);
-      lnk_record r2 = r;
       write_record_row(direct, r, o, v);
-      write_record_row_as_table(general, r2, o, v);
+      write_record_row_as_table(general, r, o, v);
       EXPECT_EQ(direct.str(), general.str());
     }
   }
