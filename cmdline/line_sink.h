@@ -52,8 +52,14 @@ inline bool may_hold_control(std::string_view t) noexcept {
   return marked(bytes | (ones * 0x20 & ~uint64_t{0xFFFFFF}));
 }
 
-// The text with its marks made in spare; the text itself when it holds no
-// control character (or no room can be had for the marks).
+// The size of the text with its marks, and the marked text written at out
+// (which has that room); first is where the first control character
+// stands.
+size_t marked_size(std::string_view t, size_t first) noexcept;
+char* put_marks(char* out, std::string_view t, size_t first) noexcept;
+
+// The text with its marks made in spare (which keeps its room); the text
+// itself when it holds no control character (or no room can be had).
 std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept;
 
 // The text as a report writes it: itself for the usual text, else its
@@ -88,7 +94,7 @@ class line_sink {
   // The text with its control characters as marks (marked_text).
   void put_marked(std::string_view t) {
     if (may_hold_control(t))
-      put_marks(t);
+      put_with_marks(t);
     else
       put(t);
   }
@@ -117,7 +123,7 @@ class line_sink {
  private:
   // Rare, and apart from the appends so that they stay small.
   void grow(size_t n);
-  void put_marks(std::string_view t);
+  void put_with_marks(std::string_view t);
 
   std::string& m_room;
   char* m_begin;

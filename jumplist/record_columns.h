@@ -342,8 +342,9 @@ inline constexpr row_column k_row_columns[] = {
      }},
     {"network/device info", 19, every_record,
      [](const column_source&) {
-       return joined_cell(
-           [](line_sink& out, const column_source& s) { put_joined_parts(out, s.r, k_network_parts); });
+       return joined_cell([](line_sink& out, const column_source& s) {
+         put_joined_parts(out, s.r, k_network_parts);
+       });
      }},
     {"extra info", 10, every_record,
      [](const column_source&) {
@@ -386,15 +387,15 @@ constexpr bool titles_distinct() {
       if (i == j) continue;
       const row_column &a = k_row_columns[i], &b = k_row_columns[j];
       if (same(a.title, b.title)) return false;
-      if (a.date() && (same(a.date_title, b.title) || (b.date() && same(a.date_title, b.date_title))))
+      if (a.date() &&
+          (same(a.date_title, b.title) || (b.date() && same(a.date_title, b.date_title))))
         return false;
     }
   return true;
 }
 constexpr bool rules_whole() {
   for (const row_column& c : k_row_columns)
-    if (c.date() != (c.time_title != nullptr) || (c.date() && c.width != 0))
-      return false;
+    if (c.date() != (c.time_title != nullptr) || (c.date() && c.width != 0)) return false;
   return true;
 }
 template <size_t N>
