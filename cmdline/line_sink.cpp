@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "foundation/vk_guard.h"
 #include "foundation/vk_text.h"
@@ -66,6 +69,37 @@ char* put_marks(char* out, std::string_view t, size_t first) noexcept {
     out += shown.size();
   }
   return out;
+}
+
+bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
+#ifdef __SSE2__
+  // Sixteen bytes a step; the last group ends at the text's end.
+  const __m128i below = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  __m128i any = _mm_setzero_si128();
+  auto step = [&](size_t at) {
+    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
+    any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
+                                         _mm_cmpeq_epi8(group, del)));
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) step(i);
+  if (i < n) step(n - 16);
+  return _mm_movemask_epi8(any) == 0;
+#else
+  std::memcpy(out, t, n);
+  return find_control_char(std::string_view(t, n)) == std::string_view::npos;
+#endif
+}
+
+std::string_view marked_text(std::string_view t, std::string& spare) noexcept {
+  const size_t n = t.size();
+  if (n <= 16) {
+    char copy[16];
+    if (copy_unmarked(copy, t)) return t;
+  }
+  return marked_text_made(t, spare);
 }
 
 std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept {

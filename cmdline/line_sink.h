@@ -16,40 +16,58 @@ namespace vk {
 // mark (mark_control_chars, foundation/vk_text.h), so that it can neither
 // break a line nor hide the text's rest. The text itself is never changed.
 
-// False when the text surely holds no such character: the short texts of a
-// report are tested here in a few word steps, a longer one or one that may
-// hold one is left to the exact search.
-inline bool may_hold_control(std::string_view t) noexcept {
-  constexpr uint64_t ones = 0x0101010101010101ull;
+namespace line_marks {
+constexpr uint64_t ones = 0x0101010101010101ull;
+// Each byte below 0x20 or equal to 0x7F sets the high bit of its lane (a tab
+// too: then the exact search decides).
+constexpr bool any_marked(uint64_t w) {
+  const uint64_t d = w ^ (ones * 0x7F);
+  return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d)) & (ones * 0x80)) != 0;
+}
+inline uint64_t word(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+inline uint32_t half_word(const char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+}  // namespace line_marks
+
+// copy_unmarked for a text of more than 16 bytes.
+bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept;
+
+// Copies the text to out (room for its size) and says whether it surely
+// holds no such character, in the same pass over its bytes; on false the
+// caller writes the text with its marks instead (the copy is then
+// overwritten or dropped).
+inline bool copy_unmarked(char* out, std::string_view t) noexcept {
+  using namespace line_marks;
   const char* p = t.data();
   const size_t n = t.size();
-  // Each byte below 0x20 or equal to 0x7F sets the high bit of its lane (a
-  // tab too: then the exact search decides).
-  auto marked = [](uint64_t w) {
-    const uint64_t d = w ^ (ones * 0x7F);
-    return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d)) & (ones * 0x80)) != 0;
-  };
-  auto word = [&](size_t at) {
-    uint64_t w;
-    std::memcpy(&w, p + at, sizeof w);
-    return w;
-  };
   if (n >= 8) {
-    if (n > 32) return true;
-    if (marked(word(0)) || marked(word(n - 8))) return true;
-    return n > 16 && (marked(word(8)) || marked(word(n - 16)));
+    if (n > 16) return copy_long_unmarked(out, p, n);
+    const uint64_t a = word(p), b = word(p + n - 8);
+    std::memcpy(out, &a, 8);
+    std::memcpy(out + n - 8, &b, 8);
+    return !any_marked(a) && !any_marked(b);
   }
   if (n >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + n - 4, 4);
-    return marked(a | (static_cast<uint64_t>(b) << 32));
+    const uint32_t a = half_word(p), b = half_word(p + n - 4);
+    std::memcpy(out, &a, 4);
+    std::memcpy(out + n - 4, &b, 4);
+    return !any_marked(a | (static_cast<uint64_t>(b) << 32));
   }
-  if (n == 0) return false;
-  const uint64_t bytes = static_cast<uint8_t>(p[0]) |
-                         static_cast<uint64_t>(static_cast<uint8_t>(p[n / 2])) << 8 |
-                         static_cast<uint64_t>(static_cast<uint8_t>(p[n - 1])) << 16;
-  return marked(bytes | (ones * 0x20 & ~uint64_t{0xFFFFFF}));
+  if (n == 0) return true;
+  const auto first = static_cast<uint8_t>(p[0]), mid = static_cast<uint8_t>(p[n / 2]),
+             last = static_cast<uint8_t>(p[n - 1]);
+  out[0] = static_cast<char>(first);
+  out[n / 2] = static_cast<char>(mid);
+  out[n - 1] = static_cast<char>(last);
+  return !any_marked((ones * 0x20 & ~uint64_t{0xFFFFFF}) | first | uint64_t{mid} << 8 |
+                     uint64_t{last} << 16);
 }
 
 // The size of the text with its marks, and the marked text written at out
@@ -64,9 +82,7 @@ std::string_view marked_text_made(std::string_view t, std::string& spare) noexce
 
 // The text as a report writes it: itself for the usual text, else its
 // marked form, made in spare.
-inline std::string_view marked_text(std::string_view t, std::string& spare) noexcept {
-  return may_hold_control(t) ? marked_text_made(t, spare) : t;
-}
+std::string_view marked_text(std::string_view t, std::string& spare) noexcept;
 
 class line_sink {
  public:
@@ -93,10 +109,12 @@ class line_sink {
   }
   // The text with its control characters as marks (marked_text).
   void put_marked(std::string_view t) {
-    if (may_hold_control(t))
-      put_with_marks(t);
+    const size_t n = t.size();
+    if (static_cast<size_t>(m_end - m_at) < n) grow(n);
+    if (copy_unmarked(m_at, t))
+      m_at += n;
     else
-      put(t);
+      put_with_marks(t);
   }
   void fill(size_t n, char c) {
     if (n == 0) return;

@@ -137,9 +137,28 @@ void line(block_writer& w, const char* label, std::string_view value) {
   w.advance_to(p);
 }
 
-// A line of a text of the record, its control characters as marks.
+// A text of the record, its control characters as marks: copied in place
+// and looked at in the same pass.
+size_t put_text(block_writer& w, std::string& marks, std::string_view t) {
+  char* const p = w.room(t.size());
+  if (copy_unmarked(p, t)) {
+    w.advance_to(p + t.size());
+    return t.size();
+  }
+  const std::string_view shown = marked_text(t, marks);
+  w.put(shown);
+  return shown.size();
+}
+
+// A line of a text of the record, its control characters as marks: the
+// text is copied in place and looked at in the same pass.
 void text_line(block_writer& w, std::string& marks, const char* label, std::string_view value) {
-  line(w, label, marked_text(value, marks));
+  const size_t n = value.size();
+  char* p = w.room(k_label_size + n + 1);
+  if (!copy_unmarked(p + k_label_size, value)) return line(w, label, marked_text(value, marks));
+  std::memcpy(p, label, k_label_size);
+  p[k_label_size + n] = '\n';
+  w.advance_to(p + k_label_size + n + 1);
 }
 
 // The time text and " [UTC]"; false (nothing written) for no valid time.
@@ -227,14 +246,13 @@ void numbered(block_writer& w, std::string& marks, const char* label,
   if (entries.size() == 1) return text_line(w, marks, label, entries[0]);
   line(w, label, {});
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string_view entry = marked_text(entries[i], marks);
-    char* p = w.room(k_number_text_room + entry.size() + 5);
+    char* p = w.room(k_number_text_room + 4);
     std::memcpy(p, " [", 2);
     p = put_decimal(p + 2, i + 1);
     std::memcpy(p, "] ", 2);
-    p = put_view(p + 2, entry);
-    *p++ = '\n';
-    w.advance_to(p);
+    w.advance_to(p + 2);
+    put_text(w, marks, entries[i]);
+    w.put('\n');
   }
 }
 
@@ -363,24 +381,20 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
   if (keys != 0 && keys == r.m_property_values.size()) {
     w.put("PropertyStoreDataBlk:    format guid/id [value] \n");
     for (size_t i = 0; i < keys; ++i) {
-      // The key (padded by its marked length), then the value: one mark
-      // text serves both in turn.
-      const std::string_view key = marked_text(r.m_property_keys[i], marks);
-      const size_t pad = key.size() < 49 ? 49 - key.size() : 0;
-      char* p = w.room(k_number_text_room + key.size() + pad + 6);
+      char* p = w.room(k_number_text_room + 4);
       std::memcpy(p, " [", 2);
       p = put_decimal(p + 2, i + 1);
       std::memcpy(p, "] ", 2);
-      p = put_view(p + 2, key);
+      w.advance_to(p + 2);
+      // The key padded by its written length.
+      const size_t key = put_text(w, marks, r.m_property_keys[i]);
+      const size_t pad = key < 49 ? 49 - key : 0;
+      p = w.room(pad + 2);
       std::memset(p, ' ', pad);
-      p += pad;
-      std::memcpy(p, " [", 2);
-      w.advance_to(p + 2);
-      const std::string_view value = marked_text(r.m_property_values[i], marks);
-      p = w.room(value.size() + 2);
-      p = put_view(p, value);
-      std::memcpy(p, "]\n", 2);
-      w.advance_to(p + 2);
+      std::memcpy(p + pad, " [", 2);
+      w.advance_to(p + pad + 2);
+      put_text(w, marks, r.m_property_values[i]);
+      w.put("]\n");
     }
   }
   if (!o.m_host_name.empty()) {

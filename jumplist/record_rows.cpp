@@ -382,7 +382,7 @@ class row_line {
       case cell_value::text:
         return text(i, v.text_value);
       case cell_value::record_text:
-        return text(i, marked_text(v.text_value, m_b.marks));
+        return record_text(i, v.text_value);
       case cell_value::number:
         return number(i, v.value, v.type, v.flags);
       case cell_value::date:
@@ -438,6 +438,21 @@ class row_line {
     replace_from(at, n, m_from, m_to);
     m_out.advance_to(at + n);
     return i;
+  }
+
+  // A text of the record: copied and looked at for control characters in
+  // one pass, written with its marks when it holds one.
+  size_t record_text(size_t i, std::string_view t) {
+    if (m_plain) {
+      const size_t n = t.size();
+      char* const at = m_out.room(n);
+      if (copy_unmarked(at, t)) {
+        replace_from(at, n, m_from, m_to);
+        m_out.advance_to(at + n);
+        return i;
+      }
+    }
+    return text(i, marked_text(t, m_b.marks));
   }
 
   size_t laid_out_text(size_t i, std::string_view t) {
