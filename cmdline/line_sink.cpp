@@ -1,6 +1,125 @@
 #include "cmdline/line_sink.h"
 
+#include <algorithm>
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "foundation/vk_guard.h"
+#include "foundation/vk_text.h"
+
 namespace vk {
+
+namespace {
+
+const char k_hex[] = "0123456789abcdef";
+
+// A CR and LF side by side are one line end, the first met leading.
+bool line_end_pair(std::string_view t, size_t i) {
+  const char other = t[i] == '\r' ? '\n' : '\r';
+  return i + 1 < t.size() && t[i + 1] == other;
+}
+
+}  // namespace
+
+// The marks are those of mark_control_chars (foundation/vk_text.h), written
+// in place: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends, "[0xNN]" for
+// the others.
+size_t marked_size(std::string_view t, size_t first) noexcept {
+  const size_t n = t.size();
+  size_t size = first;
+  for (size_t i = first; i < n;) {
+    const size_t mark = std::min(find_control_char(t, i), n);
+    size += mark - i;
+    if ((i = mark) == n) break;
+    if (t[i] == '\r' || t[i] == '\n') {
+      const bool pair = line_end_pair(t, i);
+      size += pair ? 6 : 4;  // "[CRLF]" or "[LFCR]", "[CR]" or "[LF]"
+      i += pair ? 2 : 1;
+    } else {
+      size += 6;
+      ++i;
+    }
+  }
+  return size;
+}
+
+char* put_marks(char* out, std::string_view t, size_t first) noexcept {
+  const size_t n = t.size();
+  std::memcpy(out, t.data(), first);
+  out += first;
+  for (size_t i = first; i < n;) {
+    const size_t mark = std::min(find_control_char(t, i), n);
+    std::memcpy(out, t.data() + i, mark - i);
+    out += mark - i;
+    if ((i = mark) == n) break;
+    const auto c = static_cast<unsigned char>(t[i]);
+    std::string_view shown;
+    char number[6] = {'[', '0', 'x', k_hex[c >> 4], k_hex[c & 0xF], ']'};
+    if (c == '\r' || c == '\n') {
+      const bool pair = line_end_pair(t, i);
+      shown = c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
+      i += pair ? 2 : 1;
+    } else {
+      shown = std::string_view(number, sizeof(number));
+      ++i;
+    }
+    std::memcpy(out, shown.data(), shown.size());
+    out += shown.size();
+  }
+  return out;
+}
+
+bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
+#ifdef __SSE2__
+  // Sixteen bytes a step; the last group ends at the text's end.
+  const __m128i below = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  __m128i any = _mm_setzero_si128();
+  auto step = [&](size_t at) {
+    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
+    any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
+                                         _mm_cmpeq_epi8(group, del)));
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) step(i);
+  if (i < n) step(n - 16);
+  return _mm_movemask_epi8(any) == 0;
+#else
+  std::memcpy(out, t, n);
+  return find_control_char(std::string_view(t, n)) == std::string_view::npos;
+#endif
+}
+
+std::string_view marked_text(std::string_view t, std::string& spare) noexcept {
+  const size_t n = t.size();
+  if (n <= 16) {
+    char copy[16];
+    if (copy_unmarked(copy, t)) return t;
+  }
+  return marked_text_made(t, spare);
+}
+
+std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept {
+  const size_t first = find_control_char(t);
+  if (first == std::string_view::npos) return t;
+  const size_t size = marked_size(t, first);
+  const bool room = guarded([&] {
+    spare.resize(size);
+    return true;
+  });
+  if (!room) return t;
+  put_marks(spare.data(), t, first);
+  return spare;
+}
+
+void line_sink::put_with_marks(std::string_view t) {
+  const size_t first = find_control_char(t);
+  if (first == std::string_view::npos) return put(t);
+  m_at = put_marks(room(marked_size(t, first)), t, first);
+}
 
 void line_sink::grow(size_t n) {
   const size_t used = size();

@@ -11,6 +11,79 @@
 
 namespace vk {
 
+// A report writes each text of a link on its lines as it stands: a control
+// character it holds (any C0 character but the tab, or DEL) is written as a
+// mark (mark_control_chars, foundation/vk_text.h), so that it can neither
+// break a line nor hide the text's rest. The text itself is never changed.
+
+namespace line_marks {
+constexpr uint64_t ones = 0x0101010101010101ull;
+// Each byte below 0x20 or equal to 0x7F sets the high bit of its lane (a tab
+// too: then the exact search decides).
+constexpr bool any_marked(uint64_t w) {
+  const uint64_t d = w ^ (ones * 0x7F);
+  return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d)) & (ones * 0x80)) != 0;
+}
+inline uint64_t word(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+inline uint32_t half_word(const char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+}  // namespace line_marks
+
+// copy_unmarked for a text of more than 16 bytes.
+bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept;
+
+// Copies the text to out (room for its size) and says whether it surely
+// holds no such character, in the same pass over its bytes; on false the
+// caller writes the text with its marks instead (the copy is then
+// overwritten or dropped).
+inline bool copy_unmarked(char* out, std::string_view t) noexcept {
+  using namespace line_marks;
+  const char* p = t.data();
+  const size_t n = t.size();
+  if (n >= 8) {
+    if (n > 16) return copy_long_unmarked(out, p, n);
+    const uint64_t a = word(p), b = word(p + n - 8);
+    std::memcpy(out, &a, 8);
+    std::memcpy(out + n - 8, &b, 8);
+    return !any_marked(a) && !any_marked(b);
+  }
+  if (n >= 4) {
+    const uint32_t a = half_word(p), b = half_word(p + n - 4);
+    std::memcpy(out, &a, 4);
+    std::memcpy(out + n - 4, &b, 4);
+    return !any_marked(a | (static_cast<uint64_t>(b) << 32));
+  }
+  if (n == 0) return true;
+  const auto first = static_cast<uint8_t>(p[0]), mid = static_cast<uint8_t>(p[n / 2]),
+             last = static_cast<uint8_t>(p[n - 1]);
+  out[0] = static_cast<char>(first);
+  out[n / 2] = static_cast<char>(mid);
+  out[n - 1] = static_cast<char>(last);
+  return !any_marked((ones * 0x20 & ~uint64_t{0xFFFFFF}) | first | uint64_t{mid} << 8 |
+                     uint64_t{last} << 16);
+}
+
+// The size of the text with its marks, and the marked text written at out
+// (which has that room); first is where the first control character
+// stands.
+size_t marked_size(std::string_view t, size_t first) noexcept;
+char* put_marks(char* out, std::string_view t, size_t first) noexcept;
+
+// The text with its marks made in spare (which keeps its room); the text
+// itself when it holds no control character (or no room can be had).
+std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept;
+
+// The text as a report writes it: itself for the usual text, else its
+// marked form, made in spare.
+std::string_view marked_text(std::string_view t, std::string& spare) noexcept;
+
 class line_sink {
  public:
   // Writes into room from its start; room keeps its size between lines.
@@ -33,6 +106,15 @@ class line_sink {
     if (static_cast<size_t>(m_end - m_at) < n) grow(n);
     std::memcpy(m_at, t.data(), n);
     m_at += n;
+  }
+  // The text with its control characters as marks (marked_text).
+  void put_marked(std::string_view t) {
+    const size_t n = t.size();
+    if (static_cast<size_t>(m_end - m_at) < n) grow(n);
+    if (copy_unmarked(m_at, t))
+      m_at += n;
+    else
+      put_with_marks(t);
   }
   void fill(size_t n, char c) {
     if (n == 0) return;
@@ -59,6 +141,7 @@ class line_sink {
  private:
   // Rare, and apart from the appends so that they stay small.
   void grow(size_t n);
+  void put_with_marks(std::string_view t);
 
   std::string& m_room;
   char* m_begin;

@@ -11,13 +11,13 @@
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
+#include "jumplist/record_columns.h"
 #include "jumplist/record_rows.h"
+#include "jumplist/report_scratch.h"
 #include "shell/file_attributes.h"
 
 namespace vk {
 namespace {
-
-constexpr uint32_t k_max_mru_position = 99998;
 
 // "<date> <time> [UTC]" appended; false (nothing appended) for no valid time.
 bool append_date_time(std::string& out, uint64_t ticks, const time_format_settings& settings) {
@@ -117,11 +117,6 @@ class block_writer {
 // Every label is this wide, blank-padded.
 constexpr size_t k_label_size = 26;
 
-struct labelled {
-  const char* label;  // k_label_size characters
-  std::string_view value;
-};
-
 template <size_t N>
 char* put_label(char* at, const char (&label)[N]) {
   static_assert(N - 1 == k_label_size);
@@ -140,6 +135,30 @@ void line(block_writer& w, const char* label, std::string_view value) {
   p = put_view(p + k_label_size, value);
   *p++ = '\n';
   w.advance_to(p);
+}
+
+// A text of the record, its control characters as marks: copied in place
+// and looked at in the same pass.
+size_t put_text(block_writer& w, std::string& marks, std::string_view t) {
+  char* const p = w.room(t.size());
+  if (copy_unmarked(p, t)) {
+    w.advance_to(p + t.size());
+    return t.size();
+  }
+  const std::string_view shown = marked_text(t, marks);
+  w.put(shown);
+  return shown.size();
+}
+
+// A line of a text of the record, its control characters as marks: the
+// text is copied in place and looked at in the same pass.
+void text_line(block_writer& w, std::string& marks, const char* label, std::string_view value) {
+  const size_t n = value.size();
+  char* p = w.room(k_label_size + n + 1);
+  if (!copy_unmarked(p + k_label_size, value)) return line(w, label, marked_text(value, marks));
+  std::memcpy(p, label, k_label_size);
+  p[k_label_size + n] = '\n';
+  w.advance_to(p + k_label_size + n + 1);
 }
 
 // The time text and " [UTC]"; false (nothing written) for no valid time.
@@ -210,10 +229,6 @@ void decimal_line(block_writer& w, const char (&label)[N], uint64_t value) {
   w.advance_to(p);
 }
 
-bool present(std::string_view s) {
-  return !s.empty() && s[0] != '\0';
-}
-
 void with_orig(block_writer& w, const char* label, std::string_view value, std::string_view orig) {
   if (orig.empty() || orig == value) return line(w, label, value);
   char* p = w.room(k_label_size + value.size() + orig.size() + 10);
@@ -225,17 +240,19 @@ void with_orig(block_writer& w, const char* label, std::string_view value, std::
   w.advance_to(p + 2);
 }
 
-void numbered(block_writer& w, const char* label, const std::vector<std::string>& entries) {
-  if (entries.size() == 1) return line(w, label, entries[0]);
+// Texts of the record, one line each under the label (one: on its line).
+void numbered(block_writer& w, std::string& marks, const char* label,
+              const std::vector<std::string>& entries) {
+  if (entries.size() == 1) return text_line(w, marks, label, entries[0]);
   line(w, label, {});
   for (size_t i = 0; i < entries.size(); ++i) {
-    char* p = w.room(k_number_text_room + entries[i].size() + 5);
+    char* p = w.room(k_number_text_room + 4);
     std::memcpy(p, " [", 2);
     p = put_decimal(p + 2, i + 1);
     std::memcpy(p, "] ", 2);
-    p = put_view(p + 2, entries[i]);
-    *p++ = '\n';
-    w.advance_to(p);
+    w.advance_to(p + 2);
+    put_text(w, marks, entries[i]);
+    w.put('\n');
   }
 }
 
@@ -248,15 +265,6 @@ void put_appid(block_writer& w, const lnk::useropts& options) {
   w.put(it->second);
   w.put(']');
 }
-
-// The source file's three times are the same for every record of a file:
-// their lines are made once and kept while the values and layout stay.
-struct file_time_lines {
-  uint64_t ticks[3] = {0, 0, 0};
-  uint32_t layout = 0;
-  bool made = false;
-  std::string text;
-};
 
 const std::string& source_time_lines(file_time_lines& cache, const lnk::useropts& o) {
   const uint64_t ticks[3] = {o.m_source_modify_time, o.m_source_access_time,
@@ -277,35 +285,6 @@ const std::string& source_time_lines(file_time_lines& cache, const lnk::useropts
   cache.made = true;
   return cache.text;
 }
-
-// The text of the last value of a field whose values mostly repeat from
-// record to record (link flags, attributes).
-template <size_t Room>
-struct kept_text {
-  uint32_t value = 0;
-  bool made = false;
-  size_t size = 0;
-  char text[Room];
-
-  bool holds(uint32_t v) const { return made && value == v; }
-  void keep(uint32_t v, const char* end) {
-    value = v;
-    size = static_cast<size_t>(end - text);
-    made = true;
-  }
-  std::string_view view() const { return {text, size}; }
-};
-
-// What the report keeps from record to record in the run's workspace: the
-// texts that mostly repeat, the block buffer and the values of the other
-// forms, each keeping its room.
-struct report_scratch {
-  file_time_lines source_times;
-  kept_text<k_link_flags_names_room> flags;
-  kept_text<file_attributes_text_room(2)> attributes;
-  std::string block;
-  record_values values;
-};
 
 // The labelled block of one record, built whole in w.
 void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const lnk::useropts& o,
@@ -374,42 +353,26 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
     std::memcpy(p, "]\n", 2);
     w.advance_to(p + 2);
   }
-  if (present(r.m_idlist_path)) line(w, "ID List:                  ", r.m_idlist_path);
-  if (!r.m_idlist_details.empty()) numbered(w, "Embedded ID List info:    ", r.m_idlist_details);
-
-  const labelled link_info[] = {
-      {"Volume Type:              ", r.m_drive_type},
-      {"Volume serial num:        ", r.m_volume_serial},
-      {"Volume label:             ", r.m_volume_label},
-      {"Network name:             ", r.m_net_name},
-      {"Device name:              ", r.m_device_name},
-      {"Local base path:          ", r.m_local_base_path},
-      {"Common path:              ", r.m_common_path_suffix},
-      {"Description:              ", r.m_name},
-  };
-  for (const auto& l : link_info)
-    if (present(l.value)) line(w, l.label, l.value);
-  const labelled strings[] = {
-      {"Relative path:            ", r.m_relative_path},
-      {"Working directory:        ", r.m_working_dir},
-      {"Cmdline args:             ", r.m_arguments},
-      {"Icon filename:            ", r.m_icon_location},
-      {"Icon environ name:        ", r.m_icon_environment},
-      {"Environment DataBlk:      ", r.m_environment_target},
-      {"Special Folder ID:        ", r.m_special_folder_name},
-      {"Known Folder ID:          ", r.m_known_folder_id},
-  };
-  for (const auto& l : strings)
-    if (!l.value.empty()) line(w, l.label, l.value);
+  std::string& marks = s.marks;
+  if (!r.m_idlist_path.empty()) text_line(w, marks, "ID List:                  ", r.m_idlist_path);
+  if (!r.m_idlist_details.empty())
+    numbered(w, marks, "Embedded ID List info:    ", r.m_idlist_details);
+  for (const labelled_text& l : k_link_info_lines)
+    if (const std::string_view value = l.text(r); !value.empty())
+      text_line(w, marks, l.label, value);
+  for (const labelled_text& l : k_string_lines)
+    if (const std::string_view value = l.text(r); !value.empty())
+      text_line(w, marks, l.label, value);
   if (!r.m_machine_id.empty())
-    line(w, "NETBIOS name:             ", r.m_machine_id);
+    text_line(w, marks, "NETBIOS name:             ", r.m_machine_id);
   else if (o.m_automatic_list && !r.m_netbios_name.empty())
-    line(w, "NETBIOS name:             ", r.m_netbios_name);
+    text_line(w, marks, "NETBIOS name:             ", r.m_netbios_name);
   if (!r.m_volume_droid.empty())
     with_orig(w, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
-  if (!r.m_vista_idlist_path.empty()) line(w, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
+  if (!r.m_vista_idlist_path.empty())
+    text_line(w, marks, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
   if (!r.m_vista_idlist_details.empty())
-    numbered(w, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
+    numbered(w, marks, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
   if (!r.m_object_droid.empty())
     with_orig(w, "Object ID:                ", r.m_object_droid, r.m_birth_object_droid);
   if (!r.m_mac_address.empty())
@@ -418,20 +381,20 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
   if (keys != 0 && keys == r.m_property_values.size()) {
     w.put("PropertyStoreDataBlk:    format guid/id [value] \n");
     for (size_t i = 0; i < keys; ++i) {
-      const std::string& key = r.m_property_keys[i];
-      const std::string& value = r.m_property_values[i];
-      const size_t pad = key.size() < 49 ? 49 - key.size() : 0;
-      char* p = w.room(k_number_text_room + key.size() + pad + value.size() + 9);
+      char* p = w.room(k_number_text_room + 4);
       std::memcpy(p, " [", 2);
       p = put_decimal(p + 2, i + 1);
       std::memcpy(p, "] ", 2);
-      p = put_view(p + 2, key);
-      std::memset(p, ' ', pad);
-      p += pad;
-      std::memcpy(p, " [", 2);
-      p = put_view(p + 2, value);
-      std::memcpy(p, "]\n", 2);
       w.advance_to(p + 2);
+      // The key padded by its written length.
+      const size_t key = put_text(w, marks, r.m_property_keys[i]);
+      const size_t pad = key < 49 ? 49 - key : 0;
+      p = w.room(pad + 2);
+      std::memset(p, ' ', pad);
+      std::memcpy(p + pad, " [", 2);
+      w.advance_to(p + pad + 2);
+      put_text(w, marks, r.m_property_values[i]);
+      w.put("]\n");
     }
   }
   if (!o.m_host_name.empty()) {
@@ -459,43 +422,6 @@ void write_text_block(std::ostream& out, report_scratch& s, const lnk_record& r,
   w.flush_to(out);
 }
 
-// Every form writes a record's texts on its lines as they stand: a control
-// character, once made a mark, can neither break a line nor hide a text's
-// rest. Made in place once per record, before any form reads a text.
-void mark_control_chars(lnk_record& r) {
-  // A text that the labelled block shows only when its first character is
-  // not NUL stays hidden: as a C text it is empty.
-  for (std::string* text :
-       {&r.m_drive_type, &r.m_volume_serial, &r.m_volume_label, &r.m_net_name, &r.m_device_name,
-        &r.m_local_base_path, &r.m_common_path_suffix, &r.m_name})
-    if (!text->empty() && (*text)[0] == '\0') text->clear();
-  for (std::string* text : {&r.m_netbios_name,
-                            &r.m_idlist_path,
-                            &r.m_idlist_extra,
-                            &r.m_volume_label,
-                            &r.m_volume_serial,
-                            &r.m_drive_type,
-                            &r.m_net_name,
-                            &r.m_device_name,
-                            &r.m_local_base_path,
-                            &r.m_common_path_suffix,
-                            &r.m_name,
-                            &r.m_relative_path,
-                            &r.m_working_dir,
-                            &r.m_arguments,
-                            &r.m_icon_location,
-                            &r.m_environment_target,
-                            &r.m_machine_id,
-                            &r.m_icon_environment,
-                            &r.m_vista_idlist_path,
-                            &r.m_vista_idlist_extra})
-    show_control_chars(*text);
-  for (std::vector<std::string>* list :
-       {&r.m_idlist_details, &r.m_vista_idlist_details, &r.m_property_keys, &r.m_property_values})
-    for (std::string& text : *list) show_control_chars(text);
-  for (idlist_segment& segment : r.m_idlist_segments) show_control_chars(segment.m_name);
-}
-
 }  // namespace
 
 std::string record_date_time_text(uint64_t ticks, const time_format_settings& settings) {
@@ -515,19 +441,26 @@ std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
 
 namespace {
 
-const std::string& target_name_of(const lnk_record& record) {
-  static const std::string none;
+std::string_view target_name_of(const lnk_record& record) {
   for (const std::string* s :
        {&record.m_idlist_path, &record.m_vista_idlist_path, &record.m_environment_target,
         &record.m_relative_path, &record.m_icon_location})
     if (!s->empty()) return *s;
-  return none;
+  return {};
+}
+
+// The one look-up of the report's scratch; null (counted as a failure of
+// the run's workspace) when it cannot be made.
+report_scratch* scratch_of(const lnk::useropts& options) {
+  report_scratch* const scratch = options.work().try_part<report_scratch>();
+  if (!scratch) count_guard_failure(options.work());
+  return scratch;
 }
 
 }  // namespace
 
 std::string record_target_name(const lnk_record& record) {
-  return target_name_of(record);
+  return std::string(target_name_of(record));
 }
 
 void append_record_appid_text(std::string& out, const lnk::useropts& options) {
@@ -546,9 +479,8 @@ std::string record_appid_text(const lnk::useropts& options) {
   return text;
 }
 
-bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options) {
+bool report_record(std::ostream& out, const lnk_record& record, lnk::useropts& options) {
   ++options.m_records_written;
-  mark_control_chars(record);
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
   out.setf(std::ios::dec, std::ios::basefield);
@@ -558,11 +490,8 @@ bool report_record(std::ostream& out, lnk_record& record, lnk::useropts& options
   // the row.
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
     register_record_columns(out, options);
-  report_scratch* const scratch = options.work().try_part<report_scratch>();
-  if (!scratch) {
-    count_guard_failure(options.work());
-    return false;
-  }
+  report_scratch* const scratch = scratch_of(options);
+  if (!scratch) return false;
   // The labelled block derives what it shows as it writes.
   if (!(options.m_bodyfile || options.m_csvl2t || options.m_csv)) {
     write_text_block(out, *scratch, record, options);

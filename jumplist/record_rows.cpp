@@ -4,11 +4,9 @@
 #include <atomic>
 #include <charconv>
 #include <cstring>
-#include <initializer_list>
 #include <sstream>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "cmdline/line_sink.h"
@@ -21,157 +19,63 @@
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
+#include "jumplist/record_columns.h"
 #include "jumplist/source_text.h"
 #include "shell/file_attributes.h"
 
 namespace vk {
 
-namespace {
+// ---- the cells' own rules (record_columns.h) ----
 
-constexpr uint32_t k_max_mru_position = 99998;
-
-// Every column the table form can have, in the order they are registered.
-enum column_id : uint8_t {
-  c_source_path,
-  c_source_type,
-  c_appid,
-  c_mru_position,
-  c_stream,
-  c_mru_date,
-  c_interaction,
-  c_file_modify,
-  c_file_access,
-  c_file_create,
-  c_file_mft,
-  c_tgt_modify,
-  c_tgt_access,
-  c_tgt_create,
-  c_objid_date,
-  c_attributes,
-  c_lnk_offset,
-  c_src_inode,
-  c_src_seq,
-  c_target_inode,
-  c_target_seq,
-  c_file_size,
-  c_target_name,
-  c_idlist_extra,
-  c_vol_type,
-  c_vol_serial,
-  c_vol_label,
-  c_local_path,
-  c_common_path,
-  c_network,
-  c_extra_info,
-  c_netbios,
-  c_volume_id,
-  c_object_id,
-  c_mac,
-  c_user,
-  c_host,
-  c_segments,
-  c_count
-};
-
-// A date column is one "date and time" column with "-pair_datetime", else a
-// date column titled split_title followed by a time column titled
-// time_title. A width of 0 is the source path's own rule.
-struct column_def {
-  const char* title;
-  uint32_t width;
-  bool date;
-  const char* split_title;
-  const char* time_title;
-};
-
-constexpr column_def k_columns[c_count] = {
-    {"source path/filename", 0, false, nullptr, nullptr},
-    {"source type", 19, false, nullptr, nullptr},
-    {"appid", 16, false, nullptr, nullptr},
-    {"MRU/MFU", 7, false, nullptr, nullptr},
-    {"stream#", 7, false, nullptr, nullptr},
-    {"MRU date [UTC]", 0, true, "MRU date", "MRU-UTC"},
-    {"interaction", 11, false, nullptr, nullptr},
-    {"file modify date [UTC]", 0, true, "file mdate", "time-UTC"},
-    {"file access date [UTC]", 0, true, "file adate", "time-UTC"},
-    {"file create date [UTC]", 0, true, "file cdate", "time-UTC"},
-    {"file mft date [UTC]", 0, true, "file mftdate", "time-UTC"},
-    {"tgt modify date [UTC]", 0, true, "tgt mdate", "time-UTC"},
-    {"tgt access date [UTC]", 0, true, "tgt adate", "time-UTC"},
-    {"tgt create date [UTC]", 0, true, "tgt cdate", "time-UTC"},
-    {"ObjID date [UTC]", 0, true, "ObjID date", "time-UTC"},
-    {"tgt attrib", 24, false, nullptr, nullptr},
-    {"LNK offset", 10, false, nullptr, nullptr},
-    {"src inode", 10, false, nullptr, nullptr},
-    {"src seq#", 6, false, nullptr, nullptr},
-    {"target inode", 10, false, nullptr, nullptr},
-    {"target seq#", 6, false, nullptr, nullptr},
-    {"file size", 10, false, nullptr, nullptr},
-    {"target name", 60, false, nullptr, nullptr},
-    {"IDList extra info", 60, false, nullptr, nullptr},
-    {"vol type", 8, false, nullptr, nullptr},
-    {"vol serial", 10, false, nullptr, nullptr},
-    {"vol label", 9, false, nullptr, nullptr},
-    {"local path", 10, false, nullptr, nullptr},
-    {"common path", 11, false, nullptr, nullptr},
-    {"network/device info", 19, false, nullptr, nullptr},
-    {"extra info", 10, false, nullptr, nullptr},
-    {"netbios name", 12, false, nullptr, nullptr},
-    {"volume id", 9, false, nullptr, nullptr},
-    {"object id", 9, false, nullptr, nullptr},
-    {"mac addr", 8, false, nullptr, nullptr},
-    {"user acct", 9, false, nullptr, nullptr},
-    {"host name", 9, false, nullptr, nullptr},
-    {"IDList segments", 20, false, nullptr, nullptr},
-};
-
-// Which kind of record the per-file flags describe.
-struct record_kind {
-  bool listed;  // automatic or custom jump list: AppID and DestList cells
-  bool carved;  // carve road: no source file dates, the LNK offset shown
-};
-
-record_kind kind_of(const lnk::useropts& o) {
-  const bool listed = o.m_automatic_list || o.m_custom_list;
-  return {listed, o.m_carve_mode && !listed};
-}
-
-bool column_wanted(column_id id, const lnk::useropts& o, record_kind kind) {
-  switch (id) {
-    case c_appid:
-    case c_mru_position:
-    case c_stream:
-    case c_mru_date:
-    case c_interaction:
-      return kind.listed;
-    case c_file_modify:
-    case c_file_access:
-    case c_file_mft:
-      return !kind.carved;
-    case c_file_create:
-      return !kind.carved && o.m_ntfs_scan;
-    case c_lnk_offset:
-      return kind.carved || o.m_show_offset;
-    case c_src_inode:
-    case c_src_seq:
-      return o.m_ntfs_scan;
-    case c_target_inode:
-    case c_target_seq:
-      return o.m_show_target_mft;
-    case c_user:
-      return !o.m_user_name.empty();
-    case c_host:
-      return !o.m_host_name.empty();
-    case c_segments:
-      return o.m_idlist_times;
-    default:
-      return true;
+void put_idlist_extra(line_sink& out, const column_source& s) {
+  const lnk_record& r = s.r;
+  const size_t start = out.size();
+  auto next = [&] {
+    if (out.size() > start) out.put("; ");
+  };
+  for (const std::string& detail : r.m_idlist_details) {
+    next();
+    out.put_marked(detail);
+  }
+  if (!r.m_vista_idlist_extra.empty()) {
+    next();
+    out.put_marked(r.m_vista_idlist_extra);
+  }
+  if (!r.m_property_keys.empty() && !r.m_property_values.empty()) {
+    next();
+    const size_t n = r.m_property_keys.size() < r.m_property_values.size()
+                         ? r.m_property_keys.size()
+                         : r.m_property_values.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (i) out.put("; ");
+      out.put_marked(r.m_property_keys[i]);
+      out.put(" [");
+      out.put_marked(r.m_property_values[i]);
+      out.put(']');
+    }
   }
 }
 
-// Cells placed by column title, so that a record never lands under another
-// kind's titles.
-using column_map = std::array<int32_t, c_count>;
+void put_idlist_segments(line_sink& out, const column_source& s) {
+  // The segment names were made one-line when the segments were made.
+  std::ostringstream segments;
+  idlist_breakout(segments, s.r, s.o);
+  out.put(segments.str());
+}
+
+std::string_view attributes_text(const column_source& s) {
+  row_buffers& b = s.b;
+  const uint32_t mask = s.r.m_header.m_file_attributes;
+  if (!b.attributes_made || b.attribute_mask != mask) {
+    b.attributes.clear();
+    append_file_attributes_text(b.attributes, mask, "; ");
+    b.attribute_mask = mask;
+    b.attributes_made = true;
+  }
+  return b.attributes;
+}
+
+namespace {
 
 // The titles are short: word loads instead of a library call per title.
 bool same_text(std::string_view a, std::string_view b) {
@@ -188,15 +92,8 @@ bool same_text(std::string_view a, std::string_view b) {
   return word(a.data() + n - 8) == word(b.data() + n - 8);
 }
 
-// Where each column landed among the registered titles. Worked out once per
-// column list (once per header), not per record: a record only checks that
-// the titles are still those the map was made from.
-struct column_cache {
-  bool made = false;
-  std::vector<std::string> titles;
-  column_map at{};
-};
-
+// Where each column landed among the registered titles: cells are placed by
+// title, so that a record never lands under another kind's titles.
 const column_map& column_positions(column_cache& c, const std::vector<vk_variant_lite>& columns) {
   const size_t count = columns.size();
   bool same = c.made && c.titles.size() == count;
@@ -208,9 +105,9 @@ const column_map& column_positions(column_cache& c, const std::vector<vk_variant
   c.at.fill(-1);
   for (size_t i = 0; i < count && i < static_cast<size_t>(k_max_row_cells); ++i) {
     const std::string& title = columns[i].m_text;
-    for (size_t id = 0; id < c_count; ++id) {
-      const column_def& d = k_columns[id];
-      if (title == d.title || (d.split_title && title == d.split_title)) {
+    for (size_t id = 0; id < k_row_column_count; ++id) {
+      const row_column& d = k_row_columns[id];
+      if (title == d.title || (d.date() && title == d.date_title)) {
         if (c.at[id] < 0) c.at[id] = static_cast<int32_t>(i);
         break;
       }
@@ -219,19 +116,6 @@ const column_map& column_positions(column_cache& c, const std::vector<vk_variant
   c.made = true;
   return c.at;
 }
-
-// One cell of a record's row: a text (one the record or the settings hold,
-// or one built in the row's scratch text), a number, or a FILETIME in one
-// or in two columns.
-struct row_cell {
-  enum kind_t : uint8_t { empty, text, built, number, time_one, time_two };
-  kind_t kind = empty;
-  uint16_t type = 0;           // a number's type
-  uint32_t flags = 0;          // without the row's own
-  uint64_t value = 0;          // a number or time; where a built text starts
-  const char* data = nullptr;  // text
-  size_t size = 0;             // text, built
-};
 
 constexpr uint64_t k_ticks_per_day = 86400 * k_ticks_per_second;
 
@@ -248,43 +132,7 @@ static_assert(days_since_1601(1970, 1, 1) * k_ticks_per_day == k_unix_epoch_tick
 // Times before this are laid out in full by their day and clock alone.
 constexpr uint64_t k_ticks_3001 = days_since_1601(3001, 1, 1) * k_ticks_per_day;
 
-// What each column of the registered list shows, by position: worked out
-// once per registered list (a list made elsewhere is read by its titles on
-// each record).
-struct row_plan {
-  uint32_t stamp = 0;
-  const void* list = nullptr;
-  size_t size = 0;
-  std::vector<uint8_t> ids;    // the column_id at each position, c_count for none
-  std::vector<uint8_t> split;  // 1 where a date column has its time column after it
-};
-
-// Kept from record to record in the run's workspace: a row allocates only
-// while these grow.
-struct row_buffers {
-  std::vector<row_cell> cells;
-  std::string scratch;  // the texts built for this record
-  std::string line;
-  // The date and clock texts of a time and what they were laid out from.
-  struct time_texts {
-    uint64_t ticks = 0;
-    uint32_t layout = 0;
-    bool made = false;
-    bool valid = false;
-    filetime_texts texts;
-  };
-  // The last time each date column showed: a file's own times stand on each
-  // of its records, and a target's times often repeat from record to record.
-  std::array<time_texts, c_count> last_times{};
-  // The attribute names of the last mask: most records of a run share it.
-  std::string attributes;
-  uint32_t attribute_mask = 0;
-  bool attributes_made = false;
-  column_cache columns;
-  row_plan plan;
-  std::string spare;  // a text whose line ends are shown
-};
-
+// The one look-up of the row forms' scratch.
 row_buffers& buffers(const lnk::useropts& o) {
   return o.work().part<row_buffers>();
 }
@@ -294,6 +142,13 @@ row_buffers& buffers(const lnk::useropts& o) {
 template <class F>
 void guarded_row(const lnk::useropts& o, F&& write) {
   vk::guarded(write, [&] { count_guard_failure(o.work()); });
+}
+
+// What a column's rules read of one record.
+column_source source_of(const lnk_record& r, const lnk::useropts& o, const record_values& v,
+                        row_buffers& b) {
+  const record_kind kind = record_kind_of(o);
+  return {r, o, v, b, kind, kind.listed && (!o.m_automatic_list || r.m_from_free_space)};
 }
 
 // A column wider than this is a caller's mistake, not a layout (as for the
@@ -322,6 +177,7 @@ inline void replace_from(char* text, size_t size, char from, char to) {
     *p = to;
 }
 
+// The cells of a record's row for the general table writer, by column.
 class row_filler {
  public:
   row_filler(const lnk::useropts& o, row_buffers& b)
@@ -336,18 +192,19 @@ class row_filler {
     if (n != 0) std::memset(static_cast<void*>(m_b.cells.data()), 0, n * sizeof(row_cell));
   }
 
-  void text(column_id id, std::string_view value) {
+  bool placed(size_t id) const { return at(m_at[id]) != nullptr; }
+  void text(size_t id, std::string_view value) {
     if (row_cell* c = at(m_at[id])) set_text(*c, value);
   }
   // The scratch text from start to end.
-  void built(column_id id, size_t start, size_t end) {
+  void built(size_t id, size_t start, size_t end) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
     c->kind = row_cell::built;
     c->value = start;
     c->size = end - start;
   }
-  void number(column_id id, uint64_t value, uint16_t type, uint32_t flags = 0) {
+  void number(size_t id, uint64_t value, uint16_t type, uint32_t flags) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
     c->kind = row_cell::number;
@@ -356,14 +213,15 @@ class row_filler {
     c->value = value;
   }
   // One cell, or a date and a time cell, as the column was registered.
-  void date(column_id id, uint64_t filetime, uint32_t flags = 0) {
+  void date(size_t id, uint64_t filetime, uint32_t flags) {
     row_cell* c = at(m_at[id]);
     if (!c) return;
     c->kind = split(id) ? row_cell::time_two : row_cell::time_one;
     c->flags = flags;
     c->value = filetime;
   }
-  void na_date(column_id id) {
+  // "na", in the time cell too where the column has one.
+  void na(size_t id) {
     text(id, "na");
     if (m_at[id] >= 0 && split(id)) {
       if (row_cell* c = at(m_at[id] + 1)) set_text(*c, "na");
@@ -371,7 +229,7 @@ class row_filler {
   }
 
  private:
-  row_cell* at(int32_t i) {
+  row_cell* at(int32_t i) const {
     return i >= 0 && static_cast<size_t>(i) < m_b.cells.size() ? &m_b.cells[static_cast<size_t>(i)]
                                                                : nullptr;
   }
@@ -380,7 +238,7 @@ class row_filler {
     c.data = value.data();
     c.size = value.size();
   }
-  bool split(column_id id) const {
+  bool split(size_t id) const {
     const size_t next = static_cast<size_t>(m_at[id]) + 1;
     return next < m_columns.size() && m_columns[next].m_type == vt_filetime_time;
   }
@@ -424,153 +282,38 @@ table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
   return row;
 }
 
-using labelled_parts = std::initializer_list<std::pair<std::string_view, std::string_view>>;
-
-// The non-empty parts, each after its label, joined by "; ".
-void put_joined_parts(line_sink& out, labelled_parts parts) {
-  bool first = true;
-  for (const auto& [label, value] : parts) {
-    if (value.empty()) continue;
-    if (!first) out.put("; ");
-    out.put(label);
-    out.put(value);
-    first = false;
-  }
-}
-
-void put_idlist_extra(line_sink& out, const lnk_record& r) {
-  const size_t start = out.size();
-  auto next = [&] {
-    if (out.size() > start) out.put("; ");
-  };
-  for (const std::string& detail : r.m_idlist_details) {
-    next();
-    out.put(detail);
-  }
-  if (!r.m_vista_idlist_extra.empty()) {
-    next();
-    out.put(r.m_vista_idlist_extra);
-  }
-  if (!r.m_property_keys.empty() && !r.m_property_values.empty()) {
-    next();
-    const size_t n = r.m_property_keys.size() < r.m_property_values.size()
-                         ? r.m_property_keys.size()
-                         : r.m_property_values.size();
-    for (size_t i = 0; i < n; ++i) {
-      if (i) out.put("; ");
-      out.put(r.m_property_keys[i]);
-      out.put(" [");
-      out.put(r.m_property_values[i]);
-      out.put(']');
-    }
-  }
-}
-
-void replace_in_record(lnk_record& r, char from, char to) {
-  auto in = [&](std::string& s) { replace_from(s.data(), s.size(), from, to); };
-  in(r.m_idlist_extra);
-  in(r.m_vista_idlist_extra);
-  for (std::string& s : r.m_vista_idlist_details) in(s);
-  for (std::string& s : r.m_idlist_details) in(s);
-}
-
-// The record's cells by column.
-void fill_row(row_buffers& b, lnk_record& r, lnk::useropts& o, const record_values& v) {
-  const record_kind kind = kind_of(o);
-  row_filler row(o, b);
+// The record's cells by column, each column's rule as the table has it.
+void fill_row(row_buffers& b, const column_source& s) {
+  row_filler row(s.o, b);
   line_sink scratch(b.scratch);
-  row.text(c_source_path, shown_source_text(o));
-  row.text(c_source_type, r.m_source_type);
-
-  if (kind.listed) row.text(c_appid, v.m_appid_text);
-  if (kind.listed && (!o.m_automatic_list || r.m_from_free_space)) {
-    // No DestList entry stands behind the record.
-    row.text(c_mru_position, "na");
-    row.text(c_stream, "na");
-    row.na_date(c_mru_date);
-    row.text(c_interaction, "na");
-  } else if (kind.listed) {
-    const uint32_t position = static_cast<uint32_t>(r.m_mru_position);
-    if (position >= 1 && position <= k_max_mru_position)
-      row.number(c_mru_position, position, vt_u32, vf_decimal);
-    if (r.m_entry_num != 0) row.number(c_stream, r.m_entry_num, vt_u64, vf_decimal);
-    row.date(c_mru_date, r.m_mru_time);
-    if (r.m_has_access_count)
-      row.number(c_interaction, r.m_access_count, vt_u32, vf_decimal);
-    else
-      row.text(c_interaction, "na");
-  }
-
-  if (!kind.carved) {
-    row.date(c_file_modify, o.m_source_modify_time, vf_no_subseconds);
-    row.date(c_file_access, o.m_source_access_time, vf_no_subseconds);
-    if (o.m_ntfs_scan) {
-      // An NTFS scan knows the file's MFT time apart from its creation time.
-      row.date(c_file_create, o.m_source_change_time, vf_no_subseconds);
-      row.date(c_file_mft, o.m_source_mft_time);
-    } else {
-      row.date(c_file_mft, o.m_source_change_time, vf_no_subseconds);
+  for (size_t id = 0; id < k_row_column_count; ++id) {
+    if (!row.placed(id)) continue;
+    const cell_value v = k_row_columns[id].value(s);
+    const size_t start = scratch.size();
+    switch (v.kind) {
+      case cell_value::empty:
+        break;
+      case cell_value::text:
+        row.text(id, v.text_value);
+        break;
+      case cell_value::record_text:
+        scratch.put_marked(v.text_value);
+        row.built(id, start, scratch.size());
+        break;
+      case cell_value::number:
+        row.number(id, v.value, v.type, v.flags);
+        break;
+      case cell_value::date:
+        row.date(id, v.value, v.flags);
+        break;
+      case cell_value::na:
+        row.na(id);
+        break;
+      case cell_value::joined:
+        v.join(scratch, s);
+        row.built(id, start, scratch.size());
+        break;
     }
-  }
-  row.date(c_tgt_modify, v.m_target_times[0]);
-  row.date(c_tgt_access, v.m_target_times[1]);
-  row.date(c_tgt_create, v.m_target_times[2]);
-  row.date(c_objid_date, r.m_object_droid_time);
-
-  const lnk_header& h = r.m_header;
-  if (!b.attributes_made || b.attribute_mask != h.m_file_attributes) {
-    b.attributes.clear();
-    append_file_attributes_text(b.attributes, h.m_file_attributes, "; ");
-    b.attribute_mask = h.m_file_attributes;
-    b.attributes_made = true;
-  }
-  row.text(c_attributes, b.attributes);
-  if (kind.carved || o.m_show_offset) row.number(c_lnk_offset, r.m_file_offset, vt_u64);
-  if (o.m_ntfs_scan && o.m_source_inode != 0) {
-    row.number(c_src_inode, o.m_source_inode, vt_u64);
-    row.number(c_src_seq, o.m_source_seq, vt_u16);
-  }
-  if (o.m_show_target_mft && r.m_target_mft_entry != 0) {
-    row.number(c_target_inode, r.m_target_mft_entry, vt_u64);
-    row.number(c_target_seq, r.m_target_mft_seq, vt_u16);
-  }
-  if (h.m_file_size != 0) row.number(c_file_size, h.m_file_size, vt_u32);
-  row.text(c_target_name, v.m_target_name);
-
-  if (o.m_replace_char) replace_in_record(r, o.m_replace_char, o.m_replacement_char);
-  size_t start = scratch.size();
-  put_idlist_extra(scratch, r);
-  row.built(c_idlist_extra, start, scratch.size());
-  row.text(c_vol_type, r.m_drive_type);
-  row.text(c_vol_serial, r.m_volume_serial);
-  row.text(c_vol_label, r.m_volume_label);
-  row.text(c_local_path, r.m_local_base_path);
-  row.text(c_common_path, r.m_common_path_suffix);
-  start = scratch.size();
-  put_joined_parts(scratch,
-                   {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
-  row.built(c_network, start, scratch.size());
-  const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
-  start = scratch.size();
-  put_joined_parts(scratch, {{"[Description]: ", has_name ? std::string_view(r.m_name) : ""},
-                             {"[RelPath]: ", r.m_relative_path},
-                             {"[WorkDir]: ", r.m_working_dir},
-                             {"[CmdArgs]: ", r.m_arguments},
-                             {"[IconName]: ", r.m_icon_location},
-                             {"[EnvBlk]: ", r.m_environment_target}});
-  row.built(c_extra_info, start, scratch.size());
-  row.text(c_netbios, r.m_machine_id);
-  row.text(c_volume_id, r.m_volume_droid);
-  row.text(c_object_id, r.m_object_droid);
-  row.text(c_mac, r.m_mac_address);
-  if (!o.m_user_name.empty()) row.text(c_user, o.m_user_name);
-  if (!o.m_host_name.empty()) row.text(c_host, o.m_host_name);
-  if (o.m_idlist_times) {
-    std::ostringstream segments;
-    idlist_breakout(segments, r, o);
-    start = scratch.size();
-    scratch.put(segments.str());
-    row.built(c_segments, start, scratch.size());
   }
 }
 
@@ -582,9 +325,9 @@ const row_plan& plan_for(row_buffers& b, const lnk::useropts& o) {
     return p;
   const column_map& at = column_positions(b.columns, columns);
   const size_t n = columns.size() <= static_cast<size_t>(k_max_row_cells) ? columns.size() : 0;
-  p.ids.assign(n, static_cast<uint8_t>(c_count));
+  p.ids.assign(n, static_cast<uint8_t>(k_max_record_columns));
   p.split.assign(n, 0);
-  for (size_t id = 0; id < c_count; ++id)
+  for (size_t id = 0; id < k_row_column_count; ++id)
     if (at[id] >= 0 && static_cast<size_t>(at[id]) < n)
       p.ids[static_cast<size_t>(at[id])] = static_cast<uint8_t>(id);
   for (size_t i = 0; i + 1 < n; ++i) p.split[i] = columns[i + 1].m_type == vt_filetime_time;
@@ -593,38 +336,33 @@ const row_plan& plan_for(row_buffers& b, const lnk::useropts& o) {
   p.size = columns.size();
   return p;
 }
-
 // The record's row as the general table writer lays out the cells fill_row
 // makes (padding, quoting, replacement, time layouts), written cell by cell
-// in column order straight into one buffer.
+// in column order straight into one buffer, by the same column rules.
 class row_line {
  public:
-  row_line(lnk_record& r, const lnk::useropts& o, const record_values& v, row_buffers& b)
-      : m_r(r),
-        m_o(o),
-        m_v(v),
-        m_s(o),
-        m_b(b),
-        m_out(b.line),
-        m_kind(kind_of(o)),
-        m_pad(!o.m_no_padding),
+  explicit row_line(const column_source& src)
+      : m_src(src),
+        m_o(src.o),
+        m_s(src.o),
+        m_b(src.b),
+        m_out(src.b.line),
+        m_pad(!src.o.m_no_padding),
         m_blank(m_pad ? " " : ""),
-        m_defaults(o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
-        m_from(o.m_replacement_char ? o.m_replace_char : 0),
-        m_to(o.m_replacement_char),
-        m_show(o.m_csv || o.m_csvl2t || o.m_csvgen || o.m_bodyfile),
-        m_separator(o.m_separator.size() == 1 ? o.m_separator[0] : '\0'),
-        m_no_entry(m_kind.listed && (!o.m_automatic_list || r.m_from_free_space)),
+        m_defaults(src.o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u),
+        m_from(src.o.m_replacement_char ? src.o.m_replace_char : 0),
+        m_to(src.o.m_replacement_char),
+        m_show(src.o.m_csv || src.o.m_csvl2t || src.o.m_csvgen || src.o.m_bodyfile),
+        m_separator(src.o.m_separator.size() == 1 ? src.o.m_separator[0] : '\0'),
         m_plain(!m_pad && !(m_defaults & vf_quoted)) {}
 
   // The line; empty when a text cell holds a line end to be shown, which
   // the general writer does (such rows are rare).
   std::string_view write(const row_plan& plan) {
-    if (m_o.m_replace_char) replace_in_record(m_r, m_o.m_replace_char, m_o.m_replacement_char);
     const size_t count = plan.ids.size();
     m_count = count;
     for (size_t i = 0; i < count; ++i) {
-      i = cell(i, static_cast<column_id>(plan.ids[i]), plan.split[i] != 0);
+      i = cell(i, plan.ids[i], plan.split[i] != 0);
       if (i + 1 < count) separator();
     }
     if (m_show && has_line_end(m_out.text())) return {};
@@ -635,135 +373,24 @@ class row_line {
  private:
   // Writes the cell at i (a date with its time cell after it: both);
   // returns the index of the last cell written.
-  size_t cell(size_t i, column_id id, bool split) {
-    const lnk_record& r = m_r;
-    const lnk::useropts& o = m_o;
-    const lnk_header& h = r.m_header;
-    const bool listed = m_kind.listed;
-    const bool no_entry = m_no_entry;
-    switch (id) {
-      case c_source_path:
-        return text(i, shown_source_text(o));
-      case c_source_type:
-        return text(i, r.m_source_type);
-      case c_appid:
-        return listed ? text(i, m_v.m_appid_text) : empty(i);
-      case c_mru_position: {
-        if (no_entry) return text(i, "na");
-        const auto position = static_cast<uint32_t>(r.m_mru_position);
-        if (listed && position >= 1 && position <= k_max_mru_position)
-          return number(i, position, vt_u32, vf_decimal);
-        return empty(i);
-      }
-      case c_stream:
-        if (no_entry) return text(i, "na");
-        if (listed && r.m_entry_num != 0) return number(i, r.m_entry_num, vt_u64, vf_decimal);
-        return empty(i);
-      case c_mru_date:
-        if (no_entry) return na_date(i, split);
-        return listed ? date(i, id, r.m_mru_time, 0, split) : empty(i);
-      case c_interaction:
-        if (no_entry || (listed && !r.m_has_access_count)) return text(i, "na");
-        return listed ? number(i, r.m_access_count, vt_u32, vf_decimal) : empty(i);
-      case c_file_modify:
-        return m_kind.carved ? empty(i)
-                             : date(i, id, o.m_source_modify_time, vf_no_subseconds, split);
-      case c_file_access:
-        return m_kind.carved ? empty(i)
-                             : date(i, id, o.m_source_access_time, vf_no_subseconds, split);
-      case c_file_create:
-        return m_kind.carved || !o.m_ntfs_scan
-                   ? empty(i)
-                   : date(i, id, o.m_source_change_time, vf_no_subseconds, split);
-      case c_file_mft:
-        // An NTFS scan knows the file's MFT time apart from its creation time.
-        if (m_kind.carved) return empty(i);
-        return o.m_ntfs_scan ? date(i, id, o.m_source_mft_time, 0, split)
-                             : date(i, id, o.m_source_change_time, vf_no_subseconds, split);
-      case c_tgt_modify:
-        return date(i, id, m_v.m_target_times[0], 0, split);
-      case c_tgt_access:
-        return date(i, id, m_v.m_target_times[1], 0, split);
-      case c_tgt_create:
-        return date(i, id, m_v.m_target_times[2], 0, split);
-      case c_objid_date:
-        return date(i, id, r.m_object_droid_time, 0, split);
-      case c_attributes:
-        if (!m_b.attributes_made || m_b.attribute_mask != h.m_file_attributes) {
-          m_b.attributes.clear();
-          append_file_attributes_text(m_b.attributes, h.m_file_attributes, "; ");
-          m_b.attribute_mask = h.m_file_attributes;
-          m_b.attributes_made = true;
-        }
-        return text(i, m_b.attributes);
-      case c_lnk_offset:
-        return m_kind.carved || o.m_show_offset ? number(i, r.m_file_offset, vt_u64) : empty(i);
-      case c_src_inode:
-        return o.m_ntfs_scan && o.m_source_inode != 0 ? number(i, o.m_source_inode, vt_u64)
-                                                      : empty(i);
-      case c_src_seq:
-        return o.m_ntfs_scan && o.m_source_inode != 0 ? number(i, o.m_source_seq, vt_u16)
-                                                      : empty(i);
-      case c_target_inode:
-        return o.m_show_target_mft && r.m_target_mft_entry != 0
-                   ? number(i, r.m_target_mft_entry, vt_u64)
-                   : empty(i);
-      case c_target_seq:
-        return o.m_show_target_mft && r.m_target_mft_entry != 0
-                   ? number(i, r.m_target_mft_seq, vt_u16)
-                   : empty(i);
-      case c_file_size:
-        return h.m_file_size != 0 ? number(i, h.m_file_size, vt_u32) : empty(i);
-      case c_target_name:
-        return text(i, m_v.m_target_name);
-      case c_idlist_extra:
-        return built(i, [&](line_sink& out) { put_idlist_extra(out, r); });
-      case c_vol_type:
-        return text(i, r.m_drive_type);
-      case c_vol_serial:
-        return text(i, r.m_volume_serial);
-      case c_vol_label:
-        return text(i, r.m_volume_label);
-      case c_local_path:
-        return text(i, r.m_local_base_path);
-      case c_common_path:
-        return text(i, r.m_common_path_suffix);
-      case c_network:
-        return built(i, [&](line_sink& out) {
-          put_joined_parts(
-              out, {{"[NetworkName]: ", r.m_net_name}, {"[DeviceName]: ", r.m_device_name}});
-        });
-      case c_extra_info:
-        return built(i, [&](line_sink& out) {
-          const bool has_name = !r.m_name.empty() && r.m_name[0] != '\0';
-          put_joined_parts(out, {{"[Description]: ", has_name ? std::string_view(r.m_name) : ""},
-                                 {"[RelPath]: ", r.m_relative_path},
-                                 {"[WorkDir]: ", r.m_working_dir},
-                                 {"[CmdArgs]: ", r.m_arguments},
-                                 {"[IconName]: ", r.m_icon_location},
-                                 {"[EnvBlk]: ", r.m_environment_target}});
-        });
-      case c_netbios:
-        return text(i, r.m_machine_id);
-      case c_volume_id:
-        return text(i, r.m_volume_droid);
-      case c_object_id:
-        return text(i, r.m_object_droid);
-      case c_mac:
-        return text(i, r.m_mac_address);
-      case c_user:
-        return o.m_user_name.empty() ? empty(i) : text(i, o.m_user_name);
-      case c_host:
-        return o.m_host_name.empty() ? empty(i) : text(i, o.m_host_name);
-      case c_segments:
-        if (!o.m_idlist_times) return empty(i);
-        return built(i, [&](line_sink& out) {
-          std::ostringstream segments;
-          idlist_breakout(segments, r, o);
-          out.put(segments.str());
-        });
-      case c_count:
+  size_t cell(size_t i, size_t id, bool split) {
+    if (id >= k_row_column_count) return empty(i);
+    const cell_value v = k_row_columns[id].value(m_src);
+    switch (v.kind) {
+      case cell_value::empty:
         break;
+      case cell_value::text:
+        return text(i, v.text_value);
+      case cell_value::record_text:
+        return record_text(i, v.text_value);
+      case cell_value::number:
+        return number(i, v.value, v.type, v.flags);
+      case cell_value::date:
+        return date(i, id, v.value, v.flags, split);
+      case cell_value::na:
+        return na(i, split);
+      case cell_value::joined:
+        return built(i, [&](line_sink& out) { v.join(out, m_src); });
     }
     return empty(i);
   }
@@ -811,6 +438,21 @@ class row_line {
     replace_from(at, n, m_from, m_to);
     m_out.advance_to(at + n);
     return i;
+  }
+
+  // A text of the record: copied and looked at for control characters in
+  // one pass, written with its marks when it holds one.
+  size_t record_text(size_t i, std::string_view t) {
+    if (m_plain) {
+      const size_t n = t.size();
+      char* const at = m_out.room(n);
+      if (copy_unmarked(at, t)) {
+        replace_from(at, n, m_from, m_to);
+        m_out.advance_to(at + n);
+        return i;
+      }
+    }
+    return text(i, marked_text(t, m_b.marks));
   }
 
   size_t laid_out_text(size_t i, std::string_view t) {
@@ -885,19 +527,19 @@ class row_line {
     return i;
   }
 
-  // "na" in the date cell and, for a split column, in its time cell.
-  size_t na_date(size_t i, bool split) {
+  // "na" in the cell and, for a split date column, in its time cell.
+  size_t na(size_t i, bool split) {
     text(i, "na");
     if (!split || i + 1 >= m_count) return i;
     separator();
     return text(i + 1, "na");
   }
 
-  size_t date(size_t i, column_id id, uint64_t ticks, uint32_t flags, bool split) {
+  size_t date(size_t i, size_t id, uint64_t ticks, uint32_t flags, bool split) {
     time_format_descriptor d = m_s.m_time_settings.m_descriptor;
     if ((flags | m_defaults) & vf_no_subseconds)
       d.m_time_flags &= static_cast<uint8_t>(~time_format_descriptor::subsecond_mask);
-    row_buffers::time_texts& last = m_b.last_times[id];
+    time_texts& last = m_b.last_times[id];
     const uint32_t key = d.as_u32();
     if (!last.made || last.ticks != ticks || last.layout != key) {
       if (m_prev && m_prev->ticks == ticks && m_prev->layout == key) {
@@ -951,13 +593,11 @@ class row_line {
     return i;
   }
 
-  lnk_record& m_r;
+  const column_source& m_src;
   const lnk::useropts& m_o;
-  const record_values& m_v;
   const cmd_params& m_s;
   row_buffers& m_b;
   line_sink m_out;
-  const record_kind m_kind;
   const bool m_pad;
   const std::string_view m_blank;
   const uint32_t m_defaults;
@@ -965,18 +605,18 @@ class row_line {
   const char m_to;
   const bool m_show;
   const char m_separator;  // the separator when one character, else 0
-  const bool m_no_entry;   // a listed record with no DestList entry behind it
   const bool m_plain;      // no widths and no quotes: cells as they stand
   size_t m_count = 0;
-  const row_buffers::time_texts* m_prev = nullptr;  // the last date cell's texts
+  const time_texts* m_prev = nullptr;  // the last date cell's texts
 };
 
 // The log2timeline columns after the type column, without the line end.
 // With show, each text shows its line ends as the line's own texts do;
 // without, the texts are only replaced in (for a record without line ends,
 // the same line).
-void l2t_tail(line_sink& tail, std::string& spare, const lnk_record& r, const lnk::useropts& o,
+void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::useropts& o,
               const record_values& v, bool show) {
+  std::string& spare = b.spare;
   const std::string& d = o.m_separator;
   const char from = o.m_replacement_char ? o.m_replace_char : 0;
   const char to = o.m_replacement_char;
@@ -1009,22 +649,18 @@ void l2t_tail(line_sink& tail, std::string& spare, const lnk_record& r, const ln
   tail.put(d);
   tail.put(o.m_host_name);
   tail.put(d);
-  shown_then_replaced(v.m_target_name);
+  shown_then_replaced(marked_text(v.m_target_name, b.marks));
   tail.put(d);
   size_t start = tail.size();
-  tail.put(v.m_target_name);
+  tail.put_marked(v.m_target_name);
   tail.put(" <- ");
   tail.put(source);
   tail.put("; ");
-  for (const auto& [label, value] :
-       {std::pair<std::string_view, std::string_view>{"vol label-", r.m_volume_label},
-        {"local path-", r.m_local_base_path},
-        {"nebios-", r.m_machine_id},
-        {"mac-", r.m_mac_address},
-        {"cmdargs-", r.m_arguments}}) {
+  for (const labelled_text& part : k_l2t_description_parts) {
+    const std::string_view value = part.text(r);
     if (value.empty()) continue;
-    tail.put(label);
-    tail.put(value);
+    tail.put(part.label);
+    tail.put_marked(value);
     tail.put("; ");
   }
   tail.truncate(tail.size() - 2);
@@ -1040,9 +676,10 @@ void l2t_tail(line_sink& tail, std::string& spare, const lnk_record& r, const ln
   auto note = [&](std::string_view label, std::string_view value) {
     if (tail.size() > start) tail.put("; ");
     tail.put(label);
-    tail.put(value);
+    tail.put_marked(value);
   };
-  if (!r.m_volume_serial.empty()) note("VSN: ", r.m_volume_serial);
+  const std::string_view serial = link_info_text<&texts_of::m_volume_serial>(r);
+  if (!serial.empty()) note("VSN: ", serial);
   if (r.m_header.m_file_size != 0) {
     note("target size: ", "");
     tail.put_decimal(r.m_header.m_file_size);
@@ -1079,52 +716,61 @@ void l2t_tail(line_sink& tail, std::string& spare, const lnk_record& r, const ln
 // it, else the description.
 void put_bodyfile_target(line_sink& out, const lnk_record& r) {
   for (const std::string* s : {&r.m_idlist_path, &r.m_vista_idlist_path})
-    if (!s->empty()) return out.put(*s);
-  const std::string& suffix = r.m_common_path_suffix;
-  if (!r.m_local_base_path.empty()) {
-    out.put(r.m_local_base_path);
-    return out.put(suffix);
+    if (!s->empty()) return out.put_marked(*s);
+  const std::string_view suffix = link_info_text<&texts_of::m_common_path_suffix>(r);
+  const std::string_view local = link_info_text<&texts_of::m_local_base_path>(r);
+  if (!local.empty()) {
+    out.put_marked(local);
+    return out.put_marked(suffix);
   }
-  if (!r.m_net_name.empty()) {
-    out.put(r.m_net_name);
+  const std::string_view net = link_info_text<&texts_of::m_net_name>(r);
+  if (!net.empty()) {
+    out.put_marked(net);
     if (!suffix.empty()) out.put('\\');
-    return out.put(suffix);
+    return out.put_marked(suffix);
   }
   for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
-    if (!s->empty()) return out.put(*s);
-  if (!r.m_name.empty() && r.m_name[0] != '\0') out.put(r.m_name);
+    if (!s->empty()) return out.put_marked(*s);
+  out.put_marked(link_info_text<&texts_of::m_name>(r));
 }
 
 }  // namespace
 
 void register_record_columns(std::ostream& out, lnk::useropts& o) {
-  // A run over a file list cannot know its later files' kinds: it takes the
-  // automatic road's columns, then those only the carve road fills.
-  const record_kind kind = o.m_list_run ? record_kind{true, false} : kind_of(o);
   const uint64_t path_width = o.m_source_path.size() > 40 ? o.m_source_path.size() : 40;
   const uint64_t d = o.m_date_format.size();
   const uint64_t t = o.m_time_format.size();
   const bool pair = o.m_pair_datetime != 0;
   o.m_columns.clear();
   vk_variant_lite column;
-  auto add = [&](size_t id) {
-    const column_def& def = k_columns[id];
-    if (def.date && pair) {
-      init_typed_column(column, def.title, d + t + 1, vt_filetime_1col, 0);
-      o.m_columns.push_back(column);
-    } else if (def.date) {
-      init_column(column, def.split_title, d);
-      o.m_columns.push_back(column);
-      init_typed_column(column, def.time_title, t, vt_filetime_time, 0);
-      o.m_columns.push_back(column);
-    } else {
-      init_column(column, def.title, id == c_source_path ? path_width : def.width);
-      o.m_columns.push_back(column);
+  std::array<bool, k_row_column_count> added{};
+  auto add_wanted = [&](record_kind kind) {
+    for (size_t id = 0; id < k_row_column_count; ++id) {
+      const row_column& def = k_row_columns[id];
+      if (added[id] || !def.wanted(o, kind)) continue;
+      added[id] = true;
+      if (def.date() && pair) {
+        init_typed_column(column, def.title, d + t + 1, vt_filetime_1col, 0);
+        o.m_columns.push_back(column);
+      } else if (def.date()) {
+        init_column(column, def.date_title, d);
+        o.m_columns.push_back(column);
+        init_typed_column(column, def.time_title, t, vt_filetime_time, 0);
+        o.m_columns.push_back(column);
+      } else {
+        init_column(column, def.title, def.width == k_path_width ? path_width : def.width);
+        o.m_columns.push_back(column);
+      }
     }
   };
-  for (size_t id = 0; id < c_count; ++id)
-    if (column_wanted(static_cast<column_id>(id), o, kind)) add(id);
-  if (o.m_list_run && !column_wanted(c_lnk_offset, o, kind)) add(c_lnk_offset);
+  // A run over a file list cannot know its later files' kinds: it takes the
+  // automatic road's columns, then those only the carve road fills.
+  if (o.m_list_run) {
+    add_wanted(record_kind{true, false});
+    add_wanted(record_kind{false, true});
+  } else {
+    add_wanted(record_kind_of(o));
+  }
   if (o.m_no_padding) {
     for (vk_variant_lite& c : o.m_columns) c.m_width = 0;
   }
@@ -1135,7 +781,8 @@ void register_record_columns(std::ostream& out, lnk::useropts& o) {
   write_table_header(out, o);
 }
 
-void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const record_values& v) {
+void write_record_row(std::ostream& out, const lnk_record& r, lnk::useropts& o,
+                      const record_values& v) {
   if (o.m_multiline || (o.m_row_redirect && o.m_row_target)) {
     // Labelled lines and redirected rows stay with the general writer.
     write_record_row_as_table(out, r, o, v);
@@ -1146,9 +793,10 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const 
     if (o.m_header_pending) write_table_header(out, o);
     const row_plan& plan = plan_for(b, o);
     if (plan.ids.empty()) return;
-    const std::string_view line = row_line(r, o, v, b).write(plan);
+    const column_source source = source_of(r, o, v, b);
+    const std::string_view line = row_line(source).write(plan);
     if (line.empty()) {
-      fill_row(b, r, o, v);
+      fill_row(b, source);
       table_row row = as_table_row(b, o);
       output_table_row(out, row, o);
       return;
@@ -1157,11 +805,11 @@ void write_record_row(std::ostream& out, lnk_record& r, lnk::useropts& o, const 
   });
 }
 
-void write_record_row_as_table(std::ostream& out, lnk_record& r, lnk::useropts& o,
+void write_record_row_as_table(std::ostream& out, const lnk_record& r, lnk::useropts& o,
                                const record_values& v) {
   guarded_row(o, [&] {
     row_buffers& b = buffers(o);
-    fill_row(b, r, o, v);
+    fill_row(b, source_of(r, o, v, b));
     table_row row = as_table_row(b, o);
     output_table_row(out, row, o);
   });
@@ -1209,10 +857,10 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
 
     // Everything after the type column is the same on each line.
     line_sink tail(b.scratch);
-    l2t_tail(tail, b.spare, r, o, v, false);
+    l2t_tail(tail, b, r, o, v, false);
     if (has_line_end(tail.text())) {
       tail.truncate(0);
-      l2t_tail(tail, b.spare, r, o, v, true);
+      l2t_tail(tail, b, r, o, v, true);
     }
     if (o.m_row_line_break) tail.put('\n');
 
@@ -1288,7 +936,7 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     }
     if (!r.m_arguments.empty()) {
       line.put("; cmdargs-");
-      line.put(r.m_arguments);
+      line.put_marked(r.m_arguments);
     }
     if (o.m_carve_mode) line.put(" (rawscan)");
     const std::string_view name = line.text().substr(start);

@@ -14,31 +14,27 @@
 #include <string>
 
 #include "jumplist/lnk_record.h"
+#include "jumplist/report_scratch.h"
 #include "jumplist/vesk_options.h"
 
 namespace vk {
-
-// What every form derives from the record before it is written.
-struct record_values {
-  std::array<uint64_t, 3> m_target_times{};  // modify, access, create (FILETIME)
-  std::string m_target_name;
-  std::string m_appid_text;
-};
 
 // Empties the settings' column list, registers the columns that the current
 // per-file flags and run options call for, and writes the title line
 // (clearing the header-pending flag).
 void register_record_columns(std::ostream& out, lnk::useropts& options);
 
-// One table row against the registered column list. Replaces the settings'
-// separator-like character inside the record's ID-list extra texts.
-void write_record_row(std::ostream& out, lnk_record& record, lnk::useropts& options,
+// One table row against the registered column list (the columns of
+// jumplist/record_columns.h). The record is only read: its texts are
+// written with their control characters as marks and the settings'
+// separator-like character replaced as each cell is written.
+void write_record_row(std::ostream& out, const lnk_record& record, lnk::useropts& options,
                       const record_values& values);
 
 // The same row through the general table writer: the layouts the direct
 // writer leaves to it (labelled lines, a redirected row), and the reference
 // it is held to.
-void write_record_row_as_table(std::ostream& out, lnk_record& record, lnk::useropts& options,
+void write_record_row_as_table(std::ostream& out, const lnk_record& record, lnk::useropts& options,
                                const record_values& values);
 
 // One log2timeline line per distinct valid time of the target time set (the

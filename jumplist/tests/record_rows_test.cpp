@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <sstream>
 
+#include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
@@ -501,15 +503,15 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
                                  o.m_pair_datetime != 0);
       if (std::string(name).starts_with("zero")) o.m_time_settings = time_format_settings{};
       lnk_record r = record == 0 ? entry_10(o) : record == 1 ? odd : lnk_record();
+      const std::string target = record_target_name(r);
       record_values v;
       v.m_target_times = record_target_times(r);
       v.m_appid_text = record_appid_text(o);
-      v.m_target_name = record_target_name(r);
+      v.m_target_name = target;
       std::ostringstream header, direct, general;
       register_record_columns(header, o);
-      lnk_record r2 = r;
       write_record_row(direct, r, o, v);
-      write_record_row_as_table(general, r2, o, v);
+      write_record_row_as_table(general, r, o, v);
       EXPECT_EQ(direct.str(), general.str());
     }
   }
@@ -686,6 +688,99 @@ TEST(RecordRows, OddRecordValuesKeepEveryFormWhole) {
         }
       }
     }
+  }
+}
+
+// Every text of a record that some form writes holds a control character,
+// a line end and both separators: each form writes it with its marks and
+// the separator replaced as the form replaces it, keeps each record on its
+// lines, and leaves the record as it was.
+TEST(RecordRows, EveryTextIsMarkedAsWrittenAndTheRecordStaysAsItWas) {
+  using T = lnk_record_texts;
+  const std::pair<const char*, std::string T::*> texts[] = {
+      {"idl", &T::m_idlist_path},
+      {"vpath", &T::m_vista_idlist_path},
+      {"vextra", &T::m_vista_idlist_extra},
+      {"dtype", &T::m_drive_type},
+      {"serial", &T::m_volume_serial},
+      {"label", &T::m_volume_label},
+      {"net", &T::m_net_name},
+      {"dev", &T::m_device_name},
+      {"local", &T::m_local_base_path},
+      {"common", &T::m_common_path_suffix},
+      {"desc", &T::m_name},
+      {"rel", &T::m_relative_path},
+      {"work", &T::m_working_dir},
+      {"args", &T::m_arguments},
+      {"icon", &T::m_icon_location},
+      {"ienv", &T::m_icon_environment},
+      {"env", &T::m_environment_target},
+      {"machine", &T::m_machine_id},
+  };
+  const std::pair<const char*, std::vector<std::string> T::*> lists[] = {
+      {"detail", &T::m_idlist_details},
+      {"vdetail", &T::m_vista_idlist_details},
+      {"key", &T::m_property_keys},
+      {"value", &T::m_property_values},
+  };
+  // Every kind of mark, past the texts' short-text test.
+  const std::string tail =
+      std::string("\x01,|\r\n\n\r\r\x7f\t\0.", 13) + std::string(40, 'x') + "\n";
+  lnk_record r;
+  r.m_source_type = "t";
+  r.m_header.m_write_time = k_2024_03_05_070809;
+  for (const auto& [name, text] : texts) r.*text = name + tail;
+  for (const auto& [name, list] : lists) r.*list = {name + tail};
+  const lnk_record original = r;
+
+  struct form {
+    char kind;  // labelled, CSV, padded table, quoted CSV, log2timeline, body file
+    size_t lines;
+    std::vector<std::string> shown;
+  };
+  const std::vector<std::string> all = {"idl",     "vpath", "dtype",  "serial", "label",   "net",
+                                        "dev",     "local", "common", "desc",   "rel",     "work",
+                                        "args",    "icon",  "ienv",   "env",    "machine", "detail",
+                                        "vdetail", "key",   "value"};
+  const std::vector<std::string> row = {"idl",  "vextra", "dtype",   "serial", "label", "net",
+                                        "dev",  "local",  "common",  "desc",   "rel",   "work",
+                                        "args", "icon",   "machine", "detail", "key",   "value"};
+  const std::vector<form> forms = {
+      {'t', 0, all},
+      {'c', 2, row},
+      {'p', 2, row},
+      {'q', 2, row},
+      {'l', 2, {"idl", "label", "local", "machine", "args", "serial"}},
+      {'b', 2, {"idl", "args"}},
+  };
+  for (const form& f : forms) {
+    SCOPED_TRACE(std::string(1, f.kind));
+    lnk::useropts o;
+    automatic_file(o);
+    use_form(o, f.kind == 'p' || f.kind == 'q' ? 'c' : f.kind);
+    if (f.kind == 'p') o.m_no_padding = 0;
+    if (f.kind == 'q') {
+      o.m_quoted_csv = 1;
+      o.m_cell_blank = 0;
+    }
+    std::ostringstream out;
+    ASSERT_TRUE(report_record(out, r, o));
+    const std::string text = out.str();
+    for (const char c : text)
+      EXPECT_TRUE(c == '\n' || c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))
+          << static_cast<int>(c);
+    const char from = o.m_replacement_char ? o.m_replace_char : 0;
+    for (const std::string& name : f.shown) {
+      std::string want = name + tail;
+      mark_control_chars(want);
+      if (f.kind != 't' && from) std::replace(want.begin(), want.end(), from, o.m_replacement_char);
+      EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+    }
+    if (f.lines) {
+      EXPECT_EQ(lines_of(text).size(), f.lines) << text;
+    }
+    for (const auto& [name, member] : texts) EXPECT_EQ(r.*member, original.*member) << name;
+    for (const auto& [name, member] : lists) EXPECT_EQ(r.*member, original.*member) << name;
   }
 }
 

@@ -1,0 +1,415 @@
+// What each report form shows of a record, each rule written once: the row
+// columns (CSV and table rows, walked by both row writers), the texts that
+// some cells join, the labelled block's text lines and the log2timeline
+// description's parts. A text of the record is read through its rule here
+// and written with its control characters as marks (line_sink.h); no writer
+// changes the record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "cmdline/line_sink.h"
+#include "foundation/vk_variant.h"
+#include "jumplist/lnk_record.h"
+#include "jumplist/report_scratch.h"
+#include "jumplist/source_text.h"
+#include "jumplist/vesk_options.h"
+
+namespace vk {
+
+// ---- texts of the record ----
+
+// How a text of the record is read: as held, or, for a LinkInfo text, empty
+// when its first character is NUL (it ends there as a C text).
+using text_rule = std::string_view (*)(const lnk_record&);
+
+template <auto Member>
+std::string_view record_text(const lnk_record& r) {
+  return r.*Member;
+}
+
+template <auto Member>
+std::string_view link_info_text(const lnk_record& r) {
+  const std::string& t = r.*Member;
+  return t.empty() || t[0] == '\0' ? std::string_view() : std::string_view(t);
+}
+
+struct labelled_text {
+  const char* label;
+  text_rule text;
+};
+
+using texts_of = lnk_record_texts;
+using values_of = lnk_record_values;
+
+// The labelled block's plain text lines, a line for each text that is not
+// empty, in two runs (other lines stand between them). Labels are 26
+// characters wide.
+inline constexpr labelled_text k_link_info_lines[] = {
+    {"Volume Type:              ", link_info_text<&texts_of::m_drive_type>},
+    {"Volume serial num:        ", link_info_text<&texts_of::m_volume_serial>},
+    {"Volume label:             ", link_info_text<&texts_of::m_volume_label>},
+    {"Network name:             ", link_info_text<&texts_of::m_net_name>},
+    {"Device name:              ", link_info_text<&texts_of::m_device_name>},
+    {"Local base path:          ", link_info_text<&texts_of::m_local_base_path>},
+    {"Common path:              ", link_info_text<&texts_of::m_common_path_suffix>},
+    {"Description:              ", link_info_text<&texts_of::m_name>},
+};
+inline constexpr labelled_text k_string_lines[] = {
+    {"Relative path:            ", record_text<&texts_of::m_relative_path>},
+    {"Working directory:        ", record_text<&texts_of::m_working_dir>},
+    {"Cmdline args:             ", record_text<&texts_of::m_arguments>},
+    {"Icon filename:            ", record_text<&texts_of::m_icon_location>},
+    {"Icon environ name:        ", record_text<&texts_of::m_icon_environment>},
+    {"Environment DataBlk:      ", record_text<&texts_of::m_environment_target>},
+    {"Special Folder ID:        ", record_text<&values_of::m_special_folder_name>},
+    {"Known Folder ID:          ", record_text<&values_of::m_known_folder_id>},
+};
+
+// The parts of the row cells that join several texts, each after its label,
+// the non-empty ones joined by "; ".
+inline constexpr labelled_text k_network_parts[] = {
+    {"[NetworkName]: ", link_info_text<&texts_of::m_net_name>},
+    {"[DeviceName]: ", link_info_text<&texts_of::m_device_name>},
+};
+inline constexpr labelled_text k_extra_info_parts[] = {
+    {"[Description]: ", link_info_text<&texts_of::m_name>},
+    {"[RelPath]: ", record_text<&texts_of::m_relative_path>},
+    {"[WorkDir]: ", record_text<&texts_of::m_working_dir>},
+    {"[CmdArgs]: ", record_text<&texts_of::m_arguments>},
+    {"[IconName]: ", record_text<&texts_of::m_icon_location>},
+    {"[EnvBlk]: ", record_text<&texts_of::m_environment_target>},
+};
+
+// The log2timeline description after the target and source: each non-empty
+// text after its label, each followed by "; ".
+inline constexpr labelled_text k_l2t_description_parts[] = {
+    {"vol label-", link_info_text<&texts_of::m_volume_label>},
+    {"local path-", link_info_text<&texts_of::m_local_base_path>},
+    {"nebios-", record_text<&texts_of::m_machine_id>},
+    {"mac-", record_text<&values_of::m_mac_address>},
+    {"cmdargs-", record_text<&texts_of::m_arguments>},
+};
+
+// The non-empty parts, each after its label, joined by "; ", with marks.
+template <size_t N>
+void put_joined_parts(line_sink& out, const lnk_record& r, const labelled_text (&parts)[N]) {
+  bool first = true;
+  for (const labelled_text& part : parts) {
+    const std::string_view value = part.text(r);
+    if (value.empty()) continue;
+    if (!first) out.put("; ");
+    out.put(part.label);
+    out.put_marked(value);
+    first = false;
+  }
+}
+
+// ---- the row columns ----
+
+// Which kind of record the per-file flags describe.
+struct record_kind {
+  bool listed;  // automatic or custom jump list: AppID and DestList cells
+  bool carved;  // carve road: no source file dates, the LNK offset shown
+};
+
+inline record_kind record_kind_of(const lnk::useropts& o) {
+  const bool listed = o.m_automatic_list || o.m_custom_list;
+  return {listed, o.m_carve_mode && !listed};
+}
+
+// What a column's rule reads.
+struct column_source {
+  const lnk_record& r;
+  const lnk::useropts& o;
+  const record_values& v;
+  row_buffers& b;  // texts kept from record to record
+  record_kind kind;
+  bool no_entry;  // a listed record with no DestList entry behind it
+};
+
+// What a column shows of one record, and how: nothing; a text as it stands
+// (the settings', or one made here); a text of the record (with marks); a
+// number of a type and flags; a FILETIME (one cell, or a date and a time
+// cell as the column was registered); "na" (in both cells of a date); the
+// texts that join writes.
+struct cell_value {
+  enum kind_t : uint8_t { empty, text, record_text, number, date, na, joined };
+  kind_t kind = empty;
+  uint16_t type = 0;
+  uint32_t flags = 0;
+  uint64_t value = 0;
+  std::string_view text_value;
+  void (*join)(line_sink&, const column_source&) = nullptr;
+};
+
+inline cell_value no_cell() {
+  return {};
+}
+inline cell_value text_cell(std::string_view t) {
+  return {cell_value::text, 0, 0, 0, t, nullptr};
+}
+inline cell_value record_text_cell(std::string_view t) {
+  return {cell_value::record_text, 0, 0, 0, t, nullptr};
+}
+inline cell_value number_cell(uint64_t value, uint16_t type, uint32_t flags = 0) {
+  return {cell_value::number, type, flags, value, {}, nullptr};
+}
+inline cell_value date_cell(uint64_t ticks, uint32_t flags = 0) {
+  return {cell_value::date, 0, flags, ticks, {}, nullptr};
+}
+inline cell_value na_cell() {
+  return {cell_value::na, 0, 0, 0, {}, nullptr};
+}
+inline cell_value joined_cell(void (*join)(line_sink&, const column_source&)) {
+  return {cell_value::joined, 0, 0, 0, {}, join};
+}
+
+// The cells' own rules, kept by record_rows.cpp.
+void put_idlist_extra(line_sink& out, const column_source& s);
+void put_idlist_segments(line_sink& out, const column_source& s);
+std::string_view attributes_text(const column_source& s);
+
+inline constexpr uint32_t k_max_mru_position = 99998;
+// A width that is the source path's own: its length, at least 40.
+inline constexpr uint32_t k_path_width = UINT32_MAX;
+
+// A date column is one "date and time" column with "-pair_datetime", else
+// a date column titled date_title followed by a time column titled
+// time_title (their widths those of the date and time layouts).
+struct row_column {
+  const char* title;
+  uint32_t width;
+  bool (*wanted)(const lnk::useropts&, record_kind);
+  cell_value (*value)(const column_source&);
+  const char* date_title = nullptr;
+  const char* time_title = nullptr;
+  constexpr bool date() const { return date_title != nullptr; }
+};
+
+inline bool every_record(const lnk::useropts&, record_kind) {
+  return true;
+}
+inline bool listed_records(const lnk::useropts&, record_kind k) {
+  return k.listed;
+}
+inline bool file_records(const lnk::useropts&, record_kind k) {
+  return !k.carved;
+}
+inline bool ntfs_scan(const lnk::useropts& o, record_kind) {
+  return o.m_ntfs_scan;
+}
+inline bool target_mft(const lnk::useropts& o, record_kind) {
+  return o.m_show_target_mft;
+}
+
+// Every column the table form can have, in the order they are registered.
+inline constexpr row_column k_row_columns[] = {
+    {"source path/filename", k_path_width, every_record,
+     [](const column_source& s) { return text_cell(shown_source_text(s.o)); }},
+    {"source type", 19, every_record,
+     [](const column_source& s) { return text_cell(s.r.m_source_type); }},
+    {"appid", 16, listed_records,
+     [](const column_source& s) {
+       return s.kind.listed ? text_cell(s.v.m_appid_text) : no_cell();
+     }},
+    {"MRU/MFU", 7, listed_records,
+     [](const column_source& s) {
+       if (s.no_entry) return na_cell();
+       const auto position = static_cast<uint32_t>(s.r.m_mru_position);
+       if (s.kind.listed && position >= 1 && position <= k_max_mru_position)
+         return number_cell(position, vt_u32, vf_decimal);
+       return no_cell();
+     }},
+    {"stream#", 7, listed_records,
+     [](const column_source& s) {
+       if (s.no_entry) return na_cell();
+       if (s.kind.listed && s.r.m_entry_num != 0)
+         return number_cell(s.r.m_entry_num, vt_u64, vf_decimal);
+       return no_cell();
+     }},
+    {"MRU date [UTC]", 0, listed_records,
+     [](const column_source& s) {
+       if (s.no_entry) return na_cell();
+       return s.kind.listed ? date_cell(s.r.m_mru_time) : no_cell();
+     },
+     "MRU date", "MRU-UTC"},
+    {"interaction", 11, listed_records,
+     [](const column_source& s) {
+       if (s.no_entry || (s.kind.listed && !s.r.m_has_access_count)) return na_cell();
+       return s.kind.listed ? number_cell(s.r.m_access_count, vt_u32, vf_decimal) : no_cell();
+     }},
+    {"file modify date [UTC]", 0, file_records,
+     [](const column_source& s) {
+       return s.kind.carved ? no_cell() : date_cell(s.o.m_source_modify_time, vf_no_subseconds);
+     },
+     "file mdate", "time-UTC"},
+    {"file access date [UTC]", 0, file_records,
+     [](const column_source& s) {
+       return s.kind.carved ? no_cell() : date_cell(s.o.m_source_access_time, vf_no_subseconds);
+     },
+     "file adate", "time-UTC"},
+    {"file create date [UTC]", 0,
+     [](const lnk::useropts& o, record_kind k) { return !k.carved && o.m_ntfs_scan; },
+     [](const column_source& s) {
+       return s.kind.carved || !s.o.m_ntfs_scan
+                  ? no_cell()
+                  : date_cell(s.o.m_source_change_time, vf_no_subseconds);
+     },
+     "file cdate", "time-UTC"},
+    {"file mft date [UTC]", 0, file_records,
+     [](const column_source& s) {
+       // An NTFS scan knows the file's MFT time apart from its creation time.
+       if (s.kind.carved) return no_cell();
+       return s.o.m_ntfs_scan ? date_cell(s.o.m_source_mft_time)
+                              : date_cell(s.o.m_source_change_time, vf_no_subseconds);
+     },
+     "file mftdate", "time-UTC"},
+    {"tgt modify date [UTC]", 0, every_record,
+     [](const column_source& s) { return date_cell(s.v.m_target_times[0]); }, "tgt mdate",
+     "time-UTC"},
+    {"tgt access date [UTC]", 0, every_record,
+     [](const column_source& s) { return date_cell(s.v.m_target_times[1]); }, "tgt adate",
+     "time-UTC"},
+    {"tgt create date [UTC]", 0, every_record,
+     [](const column_source& s) { return date_cell(s.v.m_target_times[2]); }, "tgt cdate",
+     "time-UTC"},
+    {"ObjID date [UTC]", 0, every_record,
+     [](const column_source& s) { return date_cell(s.r.m_object_droid_time); }, "ObjID date",
+     "time-UTC"},
+    {"tgt attrib", 24, every_record,
+     [](const column_source& s) { return text_cell(attributes_text(s)); }},
+    {"LNK offset", 10,
+     [](const lnk::useropts& o, record_kind k) { return k.carved || o.m_show_offset; },
+     [](const column_source& s) {
+       return s.kind.carved || s.o.m_show_offset ? number_cell(s.r.m_file_offset, vt_u64)
+                                                 : no_cell();
+     }},
+    {"src inode", 10, ntfs_scan,
+     [](const column_source& s) {
+       return s.o.m_ntfs_scan && s.o.m_source_inode != 0 ? number_cell(s.o.m_source_inode, vt_u64)
+                                                         : no_cell();
+     }},
+    {"src seq#", 6, ntfs_scan,
+     [](const column_source& s) {
+       return s.o.m_ntfs_scan && s.o.m_source_inode != 0 ? number_cell(s.o.m_source_seq, vt_u16)
+                                                         : no_cell();
+     }},
+    {"target inode", 10, target_mft,
+     [](const column_source& s) {
+       return s.o.m_show_target_mft && s.r.m_target_mft_entry != 0
+                  ? number_cell(s.r.m_target_mft_entry, vt_u64)
+                  : no_cell();
+     }},
+    {"target seq#", 6, target_mft,
+     [](const column_source& s) {
+       return s.o.m_show_target_mft && s.r.m_target_mft_entry != 0
+                  ? number_cell(s.r.m_target_mft_seq, vt_u16)
+                  : no_cell();
+     }},
+    {"file size", 10, every_record,
+     [](const column_source& s) {
+       return s.r.m_header.m_file_size != 0 ? number_cell(s.r.m_header.m_file_size, vt_u32)
+                                            : no_cell();
+     }},
+    {"target name", 60, every_record,
+     [](const column_source& s) { return record_text_cell(s.v.m_target_name); }},
+    {"IDList extra info", 60, every_record,
+     [](const column_source&) { return joined_cell(put_idlist_extra); }},
+    {"vol type", 8, every_record,
+     [](const column_source& s) {
+       return record_text_cell(link_info_text<&texts_of::m_drive_type>(s.r));
+     }},
+    {"vol serial", 10, every_record,
+     [](const column_source& s) {
+       return record_text_cell(link_info_text<&texts_of::m_volume_serial>(s.r));
+     }},
+    {"vol label", 9, every_record,
+     [](const column_source& s) {
+       return record_text_cell(link_info_text<&texts_of::m_volume_label>(s.r));
+     }},
+    {"local path", 10, every_record,
+     [](const column_source& s) {
+       return record_text_cell(link_info_text<&texts_of::m_local_base_path>(s.r));
+     }},
+    {"common path", 11, every_record,
+     [](const column_source& s) {
+       return record_text_cell(link_info_text<&texts_of::m_common_path_suffix>(s.r));
+     }},
+    {"network/device info", 19, every_record,
+     [](const column_source&) {
+       return joined_cell([](line_sink& out, const column_source& s) {
+         put_joined_parts(out, s.r, k_network_parts);
+       });
+     }},
+    {"extra info", 10, every_record,
+     [](const column_source&) {
+       return joined_cell([](line_sink& out, const column_source& s) {
+         put_joined_parts(out, s.r, k_extra_info_parts);
+       });
+     }},
+    {"netbios name", 12, every_record,
+     [](const column_source& s) { return record_text_cell(s.r.m_machine_id); }},
+    {"volume id", 9, every_record,
+     [](const column_source& s) { return record_text_cell(s.r.m_volume_droid); }},
+    {"object id", 9, every_record,
+     [](const column_source& s) { return record_text_cell(s.r.m_object_droid); }},
+    {"mac addr", 8, every_record,
+     [](const column_source& s) { return record_text_cell(s.r.m_mac_address); }},
+    {"user acct", 9, [](const lnk::useropts& o, record_kind) { return !o.m_user_name.empty(); },
+     [](const column_source& s) {
+       return s.o.m_user_name.empty() ? no_cell() : text_cell(s.o.m_user_name);
+     }},
+    {"host name", 9, [](const lnk::useropts& o, record_kind) { return !o.m_host_name.empty(); },
+     [](const column_source& s) {
+       return s.o.m_host_name.empty() ? no_cell() : text_cell(s.o.m_host_name);
+     }},
+    {"IDList segments", 20, [](const lnk::useropts& o, record_kind) { return o.m_idlist_times; },
+     [](const column_source& s) {
+       return s.o.m_idlist_times ? joined_cell(put_idlist_segments) : no_cell();
+     }},
+};
+
+inline constexpr size_t k_row_column_count = std::size(k_row_columns);
+
+namespace column_checks {
+constexpr bool same(const char* a, const char* b) {
+  return std::string_view(a) == std::string_view(b);
+}
+// Every title (and date title) names one column: cells are placed by title.
+constexpr bool titles_distinct() {
+  for (size_t i = 0; i < k_row_column_count; ++i)
+    for (size_t j = 0; j < k_row_column_count; ++j) {
+      if (i == j) continue;
+      const row_column &a = k_row_columns[i], &b = k_row_columns[j];
+      if (same(a.title, b.title)) return false;
+      if (a.date() &&
+          (same(a.date_title, b.title) || (b.date() && same(a.date_title, b.date_title))))
+        return false;
+    }
+  return true;
+}
+constexpr bool rules_whole() {
+  for (const row_column& c : k_row_columns)
+    if (c.date() != (c.time_title != nullptr) || (c.date() && c.width != 0)) return false;
+  return true;
+}
+template <size_t N>
+constexpr bool labels_wide(const labelled_text (&lines)[N]) {
+  for (const labelled_text& l : lines)
+    if (std::string_view(l.label).size() != 26) return false;
+  return true;
+}
+}  // namespace column_checks
+
+static_assert(k_row_column_count <= k_max_record_columns);
+static_assert(column_checks::titles_distinct());
+static_assert(column_checks::rules_whole());
+static_assert(column_checks::labels_wide(k_link_info_lines) &&
+              column_checks::labels_wide(k_string_lines));
+
+}  // namespace vk
