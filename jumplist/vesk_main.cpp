@@ -348,7 +348,7 @@ file_outcome run_one_file(std::ostream& out, const std::string& line, vesk_optio
     error_printf("output file is the input file: %s, skipped\n", path.c_str());
     return file_outcome::unreadable;
   }
-  options.m_source_path = path;
+  set_source_path(options, path);
   // The settings' texts keep their room from file to file.
   assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
   if (list_run && options.m_status_messages) {
