@@ -17,17 +17,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "foundation/vk_workspace.h"
-
 namespace vk {
-
-// A count of the failures that guarded calls turned into results: a caller
-// that must say what was lost hands it to the calls it watches (or keeps it
-// where they find it, as a part of the run's workspace) and compares it
-// before and after.
-struct guard_failures {
-  uint64_t count = 0;
-};
 
 // Runs f and returns its result; when f throws, runs on_failure (which must
 // not throw) and returns the failure result: false for bool, a
@@ -54,36 +44,6 @@ auto guarded(F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&>
 template <class F>
 auto guarded(F&& f) noexcept -> std::invoke_result_t<F&> {
   return guarded(std::forward<F>(f), [] {});
-}
-
-// The same, a failure also counted in failures (when not null).
-template <class F, class OnFailure>
-auto guarded(guard_failures* failures, F&& f, OnFailure&& on_failure) noexcept
-    -> std::invoke_result_t<F&> {
-  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
-    if (failures) ++failures->count;
-    return on_failure();
-  });
-}
-
-// The run's count in its workspace, or null when even that cannot be made.
-inline guard_failures* failures_of(workspace& ws) noexcept {
-  return ws.try_part<guard_failures>();
-}
-
-// Counts a failure in the run's workspace, for the caller that watches it
-// there (nothing when even that fails). For an on_failure.
-inline void count_guard_failure(workspace& ws) noexcept {
-  if (guard_failures* failures = failures_of(ws)) ++failures->count;
-}
-
-// guarded, a failure counted in the run's count of ws (looked up only then).
-template <class F, class OnFailure>
-auto guarded(workspace& ws, F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
-  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
-    count_guard_failure(ws);
-    return on_failure();
-  });
 }
 
 // Copies a formatted text into out; on failure out is left empty.

@@ -176,7 +176,9 @@ inline int run_lnk(const uint8_t* data, size_t size) {
   if (extent.how == vk::lnk_extent::end::terminal && extent.size > link.size())
     broken_promise("extent past the data");
   vk::lnk_record record;
-  if (!vk::parse_lnk(record, link.data(), link.size(), forms[0], carved, offset)) return 0;
+  if (!vk::parse_lnk(record, link.data(), link.size(), forms[0], forms[0].m_scratch.link, carved,
+                     offset))
+    return 0;
   if (record.m_lnk_size > link.size()) broken_promise("link size past the data");
   null_stream out;
   for (size_t i = 0; i < 4; ++i) {
@@ -196,7 +198,7 @@ inline int run_idlist(const uint8_t* data, size_t size) {
     std::string path, line;
     std::vector<std::string> details;
     uint64_t modified = 0, accessed = 0, created = 0;
-    vk::idlist_text(path, line, details, modified, accessed, created, settings, items);
+    vk::idlist_text(path, line, details, modified, accessed, created, settings, ctx.space(), items);
   }
   return 0;
 }
@@ -211,7 +213,8 @@ inline int run_property_storage(const uint8_t* data, size_t size) {
   if (ctx.consumed > size) broken_promise("storage walk past the data");
   for (bool split : {false, true}) {
     std::vector<std::string> parsing, primary, keys, values;
-    vk::collect_property_texts(record, parsing, primary, keys, values, settings, split);
+    vk::collect_property_texts(record, parsing, primary, keys, values, settings, ctx.space(),
+                               split);
   }
   return 0;
 }
@@ -257,7 +260,7 @@ inline int run_driver(const uint8_t* data, size_t size) {
   if (choice & 16) args.emplace_back("-show_offset");
   vk::vesk_options options;
   set_options(options, args);
-  options.m_source_path = input.string();
+  vk::set_source_path(options, input.string());
   const vk::source_appid id = vk::appid_from_path(options.m_source_path);
   options.m_appid_text = id.text;
   options.m_appid = id.value;

@@ -715,13 +715,17 @@ bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& re
       [&] { clear_lists(reader, regular, mini); });
 }
 
-bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                      uint64_t& first_offset, const uint8_t* image, size_t size,
-                      const std::vector<uint64_t>& sectors) {
-  return guarded(
-      &reader.m_failures,
+stream_read read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                             uint64_t& first_offset, const uint8_t* image, size_t size,
+                             const std::vector<uint64_t>& sectors) {
+  stream_read result;
+  result.found = guarded(
       [&] { return fat_sectors_into(reader, out, first_offset, byte_view(image, size), sectors); },
-      [&] { out.clear(); });
+      [&] {
+        result.out_of_memory = true;
+        out.clear();
+      });
+  return result;
 }
 
 bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
@@ -871,13 +875,13 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
 
 }  // namespace
 
-bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
-                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
-                  uint64_t& first_offset) {
+stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
+                         const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                         byte_view& out, uint32_t& entry_num, uint64_t& first_offset) {
   out = byte_view();
   first_offset = 0;
-  return guarded(
-      &reader.m_failures,
+  stream_read result;
+  result.found = guarded(
       [&] {
         const cfb_dir_entry* entry = entry_named(reader, name);
         if (!entry) return false;
@@ -885,11 +889,13 @@ bool stream_bytes(const compound_file_reader& reader, std::string_view name, con
         return entry_bytes(reader, *entry, byte_view(image, size), scratch, out, first_offset);
       },
       [&] {
+        result.out_of_memory = true;
         std::vector<uint64_t> none;
         clear_lists(reader, none, none);
         out = byte_view();
         scratch.clear();
       });
+  return result;
 }
 
 bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,

@@ -225,9 +225,6 @@ struct compound_file_reader {
   // Scratch of the stream readers: a chain walked for one read, kept so that
   // reading stream after stream allocates nothing.
   mutable std::vector<uint64_t> m_chain_scratch;
-  // Stream copies that memory ran out for (stream_bytes, read_fat_sectors):
-  // a caller that must say what was lost compares the count before and after.
-  mutable guard_failures m_failures;
 
   compound_file_reader();
 };
@@ -267,6 +264,14 @@ const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::str
 std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
                                         const cfb_dir_entry& entry);
 
+// What a read of a stream's bytes gives back: found, the bytes are there;
+// out_of_memory, their copy ran out of memory (and nothing was found).
+struct stream_read {
+  bool found = false;
+  bool out_of_memory = false;
+  explicit operator bool() const noexcept { return found; }
+};
+
 // Bytes of the named stream (case-insensitive), cut to its declared size,
 // with its directory entry number and the file offset of its first byte.
 bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
@@ -275,17 +280,17 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
 // the image when the stream's sectors (or mini sectors) lie one after
 // another inside it, else a view of scratch, filled once. The view lives as
 // long as the image and scratch are left alone.
-bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
-                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
-                  uint64_t& first_offset);
+stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
+                         const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                         byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);
 // Whole sectors (or mini sectors) in list order; sectors past the image end
 // leave zeros, so every sector keeps its place in the output.
-bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                      uint64_t& first_offset, const uint8_t* image, size_t size,
-                      const std::vector<uint64_t>& sectors);
+stream_read read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                             uint64_t& first_offset, const uint8_t* image, size_t size,
+                             const std::vector<uint64_t>& sectors);
 bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                        uint64_t& first_offset, const uint8_t* image, size_t size,
                        const std::vector<uint64_t>& mini_sectors);

@@ -243,10 +243,12 @@ bool darwin_descriptor(parse_guard* guard, byte_view block, std::string& product
   return product_ok && component_ok;
 }
 
-// Scratch items of the run kept from block to block, emptied in place: they
-// keep the room their value lists grew to. Each walk of storages is parsed
-// into an item of its own, so that no walk's values are merged into
-// another's; walks past the last item share it.
+}  // namespace
+
+// Scratch items kept from block to block, emptied in place: they keep the
+// room their value lists grew to. Each walk of storages is parsed into an
+// item of its own, so that no walk's values are merged into another's;
+// walks past the last item share it.
 struct store_parts {
   static constexpr size_t k_parts = 8;
   std::array<shell_item_record, k_parts> parts;
@@ -256,29 +258,37 @@ struct store_parts {
     all.fill(true);
     return all;
   }();
-  // The run's flat list and text rooms, found once: parts of the same
-  // workspace.
-  shown_values::list* flat = nullptr;
-  run_text_rooms* rooms = nullptr;
 };
 
+// One list for every block: its records are parsed into again rather than
+// built and destroyed each time.
+struct vista_items {
+  shell_item_list items;
+};
+
+template <>
+void scratch_drop<store_parts>::operator()(store_parts* part) const noexcept {
+  delete part;
+}
+template <>
+void scratch_drop<vista_items>::operator()(vista_items* part) const noexcept {
+  delete part;
+}
+
+namespace {
+
 bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
-                         uint64_t block_at) {
+                         link_scratch& scratch, uint64_t block_at) {
   skip_item_header(block.data(), ctx);
   const uint64_t block_offset = ctx.offset;
   constexpr size_t k_parts = store_parts::k_parts;
-  store_parts& kept = opts.work().part<store_parts>();
+  store_parts& kept = made_part(scratch.store);
   std::array<shell_item_record, k_parts>& parts = kept.parts;
   std::array<bool, k_parts>& values_only = kept.values_only;
   size_t used = 0;
   // The single texts and times are kept flat, outside the parts.
-  if (!kept.flat) {
-    kept.flat = &shown_values::list_of(opts);
-    kept.rooms = &opts.work().part<run_text_rooms>();
-  }
-  // The record's list texts go back to the run's rooms when it is cleared.
-  if (rec.m_text_rooms != kept.rooms->rooms) rec.m_text_rooms = kept.rooms->rooms;
-  shown_values::scope flat(*kept.flat);
+  shell_scratch& space = ctx.space();
+  shown_values::scope flat(shown_values::list_of(space));
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
@@ -290,8 +300,8 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     if (used < k_parts) {
       shell_item_record& part = parts[used++];
-      keep_property_nodes(part.properties, opts);
-      keep_property_nodes(part.found_properties, opts);
+      keep_property_nodes(part.properties, space);
+      keep_property_nodes(part.found_properties, space);
       // A part that took values only is clear once they are gone.
       if (!part.properties.empty() || !values_only[used - 1]) {
         part.clear();
@@ -311,24 +321,18 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     pos += *storage;
   }
-  flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts,
-               *rec.m_text_rooms);
+  flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts, space);
   return true;
 }
 
 constexpr size_t k_kept_items = 64;
 
-struct vista_items {
-  shell_item_list items;
-};
-
 bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
-                       uint64_t block_at) {
+                       link_scratch& scratch, uint64_t block_at) {
   ctx.consumed = 0;
   ctx.offset += L::vista_idlist::items;
-  // One list for every block of the run: its records are parsed into again
-  // rather than built and destroyed each time. A long one is let go.
-  shell_item_list& items = opts.work().part<vista_items>().items;
+  // A long list is let go.
+  shell_item_list& items = made_part(scratch.vista).items;
   struct let_go_long {
     shell_item_list& items;
     ~let_go_long() {
@@ -353,7 +357,7 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
       rec.m_vista_idlist_details.empty() ? rec.m_vista_idlist_details : details;
   uint64_t modified = 0, accessed = 0, created = 0;
   idlist_text(rec.m_vista_idlist_path, extra_out, details_out, modified, accessed, created, opts,
-              items);
+              ctx.space(), items);
   if (!extra.empty()) rec.m_vista_idlist_extra = std::move(extra);
   if (!details.empty()) rec.m_vista_idlist_details = std::move(details);
   return true;
@@ -368,39 +372,45 @@ struct walk_block {
   uint32_t at;    // from the link's first byte
 };
 
-// False ends the walk at the block.
-using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&);
+// What a block's reader is handed beside the context.
+struct walk_args {
+  const cmd_params& opts;
+  link_scratch& scratch;
+};
 
-bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+// False ends the walk at the block.
+using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const walk_args&);
+
+bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   // Written into the record's own text, which keeps its room between links.
   std::string& text = rec.m_environment_target;
   guarded(
-      ctx.failures, [&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
+      ctx, [&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
       [&] { text.clear(); });
   if (text.find('\r') == std::string::npos) return true;
   text.clear();
   return false;
 }
-bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const cmd_params&) {
+bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const walk_args&) {
   return true;
 }
-bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   guarded(
-      ctx.failures, [&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); }, [] {});
+      ctx, [&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); }, [] {});
   return true;
 }
-bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_console_fe(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
   rec.m_code_page = b.rest.u32_or_zero(L::console_fe::code_page);
   return true;
 }
-bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
   rec.m_special_folder_id = b.rest.u32_or_zero(L::special_folder::id);
   rec.m_special_folder_name = csidl_name(rec.m_special_folder_id);
   return true;
 }
-bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   guarded(
-      ctx.failures,
+      ctx,
       [&] {
         return darwin_descriptor(ctx.guard, fixed_block(b.rest.data(), X::size),
                                  rec.m_darwin_product, rec.m_darwin_feature,
@@ -409,36 +419,34 @@ bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd
       [] {});
   return true;
 }
-bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
-                           const cmd_params&) {
+bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   std::string& text = rec.m_icon_environment;
   guarded(
-      ctx.failures, [&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
+      ctx, [&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
       [&] { text.clear(); });
   return true;
 }
-bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
   rec.m_shim_layer = shim_layer_text(b.rest.data(), b.size);
   return true;
 }
 bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
-                         const cmd_params& opts) {
-  parse_property_store_block(rec, b.rest.data(), b.size, ctx, opts, b.at);
+                         const walk_args& args) {
+  parse_property_store_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
   return true;
 }
-bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params&) {
+bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   guarded(
-      ctx.failures,
-      [&] { property_storage_fmtid_text(b.rest.data(), ctx, rec.m_property_storage_fmtid); },
+      ctx, [&] { property_storage_fmtid_text(b.rest.data(), ctx, rec.m_property_storage_fmtid); },
       [] {});
   return true;
 }
-bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const cmd_params&) {
+bool take_known_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
   rec.m_known_folder_id = guid_chars(b.rest, L::known_folder::id);
   return true;
 }
-bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const cmd_params& opts) {
-  parse_vista_idlist_block(rec, b.rest.data(), b.size, ctx, opts, b.at);
+bool take_vista(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args& args) {
+  parse_vista_idlist_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
   return true;
 }
 
@@ -616,25 +624,32 @@ uint64_t tracker_object_time(const uint8_t* block, bool birth) {
 }
 
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
-                                parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
+                                parse_ctx& ctx, const cmd_params& opts, link_scratch& scratch,
+                                uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
   return guarded(
-      ctx.failures,
-      [&] { return property_store_body(record, view_of(block, size), ctx, opts, block_at); },
+      ctx,
+      [&] {
+        return property_store_body(record, view_of(block, size), ctx, opts, scratch, block_at);
+      },
       [] {});
 }
 
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
-                              parse_ctx& ctx, const cmd_params& opts, uint64_t block_at) {
+                              parse_ctx& ctx, const cmd_params& opts, link_scratch& scratch,
+                              uint64_t block_at) {
   if (!block || size < static_cast<int64_t>(B::header_size)) return false;
   return guarded(
-      ctx.failures,
-      [&] { return vista_idlist_body(record, view_of(block, size), ctx, opts, block_at); }, [] {});
+      ctx,
+      [&] { return vista_idlist_body(record, view_of(block, size), ctx, opts, scratch, block_at); },
+      [] {});
 }
 
 size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,
-                       uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts) {
+                       uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
+                       link_scratch& scratch) {
   const byte_view data(bytes, size);
+  const walk_args args{opts, scratch};
   // A link may end right after its last block, the terminal one missing.
   // Bytes after a block that hold no block are damage, save fewer than the
   // four a BlockSize takes.
@@ -651,7 +666,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     ctx.offset = link_offset + off;
     if (const block_kind* kind = kind_of(block)) {
       rec.*kind->offset = static_cast<uint32_t>(off);
-      const bool go_on = kind->take(rec, block, ctx, opts);
+      const bool go_on = kind->take(rec, block, ctx, args);
       if (guard_spent(ctx)) {
         // Said once, where the walk that met it stopped.
         if (!has_work_limit_fault(rec))

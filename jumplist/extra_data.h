@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cmdline/cmd_params.h"
+#include "jumplist/link_scratch.h"
 #include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_record.h"
 #include "shell/parse_ctx.h"
@@ -67,10 +68,12 @@ uint64_t tracker_object_time(const uint8_t* block, bool birth);
 // and value texts appended to the record. block_at, the block's offset in
 // its link, places the faults kept in the record.
 bool parse_property_store_block(lnk_record& record, const uint8_t* block, int64_t size,
-                                parse_ctx& ctx, const cmd_params& opts, uint64_t block_at = 0);
+                                parse_ctx& ctx, const cmd_params& opts, link_scratch& scratch,
+                                uint64_t block_at = 0);
 // The ID list of a VistaAndAboveIDListDataBlock of size bytes, as texts.
 bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t size,
-                              parse_ctx& ctx, const cmd_params& opts, uint64_t block_at = 0);
+                              parse_ctx& ctx, const cmd_params& opts, link_scratch& scratch,
+                              uint64_t block_at = 0);
 
 // The record keeps a fault of the parse guard's stop.
 bool has_work_limit_fault(const lnk_record& rec);
@@ -80,6 +83,7 @@ bool has_work_limit_fault(const lnk_record& rec);
 // byte that no accepted block covers. A block whose size does not fit the
 // bytes there is kept in the record as a fault.
 size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
-                       uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts);
+                       uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
+                       link_scratch& scratch);
 
 }  // namespace vk

@@ -46,10 +46,12 @@ bool fail(lnk::useropts& options, failure why, const char* detail = "") {
   return false;
 }
 
-// What the drivers keep from one file to the next: the open file, the read
-// buffer, the compound-file reader and the DestList entries keep their room,
-// so that a file costs few allocations. Bytes [0, m_length) of m_image are
-// the current file's.
+}  // namespace
+
+// What the drivers keep from one file to the next (in the run's scratch):
+// the open file, the read buffer, the compound-file reader and the DestList
+// entries keep their room, so that a file costs few allocations. Bytes
+// [0, m_length) of m_image are the current file's.
 struct driver_workspace {
   uni::fileio m_file;
   std::vector<uint8_t> m_image;
@@ -79,14 +81,15 @@ struct driver_workspace {
   static constexpr size_t k_keep_image = size_t{64} << 20;
 };
 
-driver_workspace& driver_scratch(const lnk::useropts& options) {
-  return options.work().part<driver_workspace>();
+template <>
+void scratch_drop<driver_workspace>::operator()(driver_workspace* part) const noexcept {
+  delete part;
 }
 
-// The memory failures that lose a link or part of it: the stream copies'
-// (counted by the reader) and the parses' (counted in the workspace).
-uint64_t lost_to_memory(const compound_file_reader& reader, const guard_failures& parses) {
-  return reader.m_failures.count + parses.count;
+namespace {
+
+driver_workspace& driver_scratch(lnk::useropts& options) {
+  return made_part(options.m_scratch.drivers);
 }
 
 // The workspace's file closed on every way out of a driver.
@@ -289,7 +292,6 @@ struct automatic_list {
   driver_workspace& w;
   vesk_options& options;
   const compound_file_reader& reader;
-  const guard_failures& parse_failures;
   byte_view image;
   destlist_walker destlist;
   destlist_entry entry;
@@ -311,17 +313,21 @@ struct automatic_list {
     first_offset = 0;
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
-    const uint64_t failures = lost_to_memory(reader, parse_failures);
-    const bool found = stream_bytes(reader, hex_name(number, name), image.data(), image.size(),
-                                    w.m_scratch, stream, dir_entry, first_offset);
+    const stream_read read =
+        stream_bytes(reader, hex_name(number, name), image.data(), image.size(), w.m_scratch,
+                     stream, dir_entry, first_offset);
+    const bool found = read.found;
+    bool out_of_memory = read.out_of_memory;
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it.
     if (found && is_lnk_header(stream.data(), stream.size())) {
       if (first_time && !options.lnk_dump_dir.empty())
         dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
-      if (!parse_lnk(record, stream.data(), stream.size(), options, false, 0,
-                     first_time ? &options : nullptr))
-        reset_lnk_record(record, options);
+      const lnk_parse_result parsed =
+          parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, false, 0,
+                    first_time ? &options : nullptr);
+      out_of_memory = out_of_memory || parsed.out_of_memory;
+      if (!parsed) reset_lnk_record(record, options.m_scratch.shell());
     }
     record.m_file_offset = found ? first_offset : 0;
     record.m_entry_num = number;
@@ -336,7 +342,7 @@ struct automatic_list {
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
-    if (lost_to_memory(reader, parse_failures) != failures)
+    if (out_of_memory)
       options.m_notes.add("link", 0, "not read in full: out of memory", hex_name(number, name));
     return found;
   }
@@ -379,7 +385,7 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
   if (free_space_records) free_space_records->clear();
-  recycle_records(options.m_records, options);
+  recycle_records(options.m_records, options.m_scratch);
   if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
   const uint64_t size = w.m_file.stored_size();
   if (size >= k_max_image_size) return fail(options, failure::damaged, "4 GiB or larger");
@@ -399,8 +405,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  const guard_failures& parse_failures = options.work().part<guard_failures>();
-  automatic_list list{w, options, reader, parse_failures, byte_view(image, image_size), {}, {}};
+  automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
   if (stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
                    first_offset)) {
     if (!list.destlist.start(destlist.data(), destlist.size()))
@@ -420,14 +425,14 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   // Only the free-space search asks where the streams start.
   std::vector<uint64_t> stream_starts;
   // Each record is parsed straight into a spare node of the record map.
-  record_slot slot(options);
+  record_slot slot(options.m_scratch);
   auto take = [&](const link_source& source) {
     lnk_record& record = slot.next();
     const bool found = list.read_link(record, source, position, true, first_offset);
     if (found && options.m_slack && (stream_starts.empty() || stream_starts.back() != first_offset))
       stream_starts.push_back(first_offset);
     if (carved_record_is_empty(record)) return;
-    compact_lnk_record(record, options.m_idlist_times, options);
+    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
     if (listed.empty()) {
       const size_t cost = stored_record_bytes(record);
       if (cost <= k_held_record_budget - held_bytes) {
@@ -478,7 +483,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                      first_offset);
       // Kept once, the same link is kept again unless memory ran out.
       if (carved_record_is_empty(record)) return false;
-      compact_lnk_record(record, options.m_idlist_times, options);
+      compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
       report_noted(out, record, options);
       return true;
     });
@@ -494,7 +499,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
   }
   report_stored(out, options, false);
-  recycle_records(options.m_records, options);
+  recycle_records(options.m_records, options.m_scratch);
   if (options.m_slack) {
     std::sort(stream_starts.begin(), stream_starts.end());
     stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()),
@@ -515,7 +520,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 bool process_automatic_jumplist(std::ostream& out, const std::string& path, vesk_options& options,
                                 std::multimap<int64_t, lnk_record>& free_space_records) {
   free_space_records.clear();
-  recycle_records(options.m_records, options);
+  recycle_records(options.m_records, options.m_scratch);
   if (path.empty()) return false;
   driver_workspace& w = driver_scratch(options);
   w.begin();

@@ -211,6 +211,8 @@ struct embedded_ref {
   uint8_t run = 0;             // 0: the allocated run, 1: the gap run
 };
 
+}  // namespace
+
 // What the carve road keeps of one file's records until they are reported:
 // the records themselves (in the settings' record multimap) while they fit
 // in the budget, and always where each lies, so that past the budget they
@@ -233,7 +235,7 @@ class carve_ledger {
     m_held += stored_record_bytes(record);
     if (m_held <= g_record_budget) return;
     m_overflow = true;
-    recycle_records(options.m_records, options);
+    recycle_records(options.m_records, options.m_scratch);
   }
   bool overflow() const { return m_overflow; }
   // Empty for the next file; the lists keep their first room.
@@ -260,6 +262,13 @@ class carve_ledger {
   size_t m_held = 0;
   bool m_overflow = false;
 };
+
+template <>
+void scratch_drop<carve_ledger>::operator()(carve_ledger* part) const noexcept {
+  delete part;
+}
+
+namespace {
 
 // One carving run: where records go and what is being carved.
 struct carve_context {
@@ -297,7 +306,7 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
       c.ledger->add_link(origin.offset, origin.length, origin.cut);
     if (c.ledger->overflow()) return;
   }
-  compact_lnk_record(record, options.m_idlist_times, options);
+  compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
   if (c.ledger) c.ledger->held(record, options);
   if (c.ledger && c.ledger->overflow()) return;
   slot.store(options.m_records, key);
@@ -340,7 +349,8 @@ bool parse_embedded_hit(const embedded_runs& e, int r, size_t i, bool image_flag
   const uint64_t offset = base_offset + run_to_image_offset(e.pieces[r], hits[i]);
   record.m_file_offset = offset;
   return parse_lnk(record, e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]), options,
-                   carved, offset);
+                   options.m_scratch.link, carved, offset)
+      .parsed;
 }
 
 bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool image_flag,
@@ -348,7 +358,7 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
   embedded_runs e;
   if (!load_embedded_runs(e, image, size)) return false;
   bool found = false;
-  record_slot slot(c.options);
+  record_slot slot(c.options.m_scratch);
   for (uint8_t r = 0; r < 2; ++r) {
     const std::vector<uint64_t>& hits = e.hits[r];
     for (size_t i = 0; i < hits.size(); ++i) {
@@ -418,13 +428,8 @@ bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts
   return scan_fileio_for_lnk(out, file, options, carved);
 }
 
-void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_params& options) {
-  record_spares* const made = spares_of(options);
-  if (!made) {
-    records.clear();
-    return;
-  }
-  std::vector<record_node>& spares = made->nodes;
+void recycle_records(std::multimap<int64_t, lnk_record>& records, run_scratch& scratch) {
+  std::vector<record_node>& spares = scratch.spares.nodes;
   const size_t room = k_spare_limit - std::min(spares.size(), k_spare_limit);
   const size_t keep = std::min(records.size(), room);
   // Out of memory for the list, the nodes are simply freed.
@@ -436,26 +441,22 @@ void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_para
   records.clear();
 }
 
-record_spares* spares_of(const cmd_params& options) {
-  return options.work().try_part<record_spares>();
-}
-
-record_node spare_record_node(record_spares* made) {
-  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
-  if (!spares || spares->empty()) {
+record_node spare_record_node(run_scratch& scratch) {
+  std::vector<record_node>* const spares = &scratch.spares.nodes;
+  if (spares->empty()) {
     std::multimap<int64_t, lnk_record> one;
     one.emplace(std::piecewise_construct, std::forward_as_tuple(0), std::forward_as_tuple());
     return one.extract(one.begin());
   }
   record_node node = std::move(spares->back());
   spares->pop_back();
-  reset_lnk_record(node.mapped());
+  reset_lnk_record(node.mapped(), scratch.shell());
   return node;
 }
 
-void return_spare_node(record_node&& node, record_spares* made) {
-  std::vector<record_node>* const spares = made ? &made->nodes : nullptr;
-  if (spares && !node.empty() && spares->size() < k_spare_limit)
+void return_spare_node(record_node&& node, run_scratch& scratch) {
+  std::vector<record_node>* const spares = &scratch.spares.nodes;
+  if (!node.empty() && spares->size() < k_spare_limit)
     guarded([&] {
       spares->push_back(std::move(node));
       return true;
@@ -483,7 +484,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   uint64_t o = 0;
   const bool ran = guarded([&] {
     file_window window(source, size);
-    record_slot slot(options);
+    record_slot slot(options.m_scratch);
     uint64_t chunks = 0;
     int64_t last_percent = -1;
     while (o < size - lnk_header_size) {
@@ -533,7 +534,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       const uint8_t* data = link_bytes(window, a, size, len, cut);
       if (len == 0) break;
       lnk_record& record = slot.next();
-      if (parse_lnk(record, data, len, options, c.carved, a)) {
+      if (parse_lnk(record, data, len, options, options.m_scratch.link, c.carved, a)) {
         label_carved(record, a, options);
         note_cut(record, cut);
         const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
@@ -575,7 +576,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
   std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
                    [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
   file_window window(source, size);
-  record_slot slot(options);
+  record_slot slot(options.m_scratch);
   embedded_runs runs;
   uint64_t runs_at = UINT64_MAX;
   size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
@@ -611,7 +612,8 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       const uint32_t length = link.length();
       uint32_t got = 0;
       const uint8_t* data = window.at(offset, length, got, true);
-      parsed = data && got == length && parse_lnk(record, data, length, options, c.carved, offset);
+      parsed = data && got == length &&
+               parse_lnk(record, data, length, options, options.m_scratch.link, c.carved, offset);
       if (parsed) {
         label_carved(record, offset, options);
         note_cut(record, link.cut());
@@ -621,7 +623,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       options.m_notes.add("link", offset, "could not be read again to be reported");
       continue;
     }
-    compact_lnk_record(record, options.m_idlist_times, options);
+    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
     sink(record);
   }
 }
@@ -660,14 +662,11 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
     source.size = bytes.size();
   }
   options.m_store_records = true;
-  recycle_records(options.m_records, options);
+  recycle_records(options.m_records, options.m_scratch);
   // The ledger's lists take their first room when made, once a run (in its
-  // workspace): a file costs no allocation for them.
-  carve_ledger* made = nullptr;
-  if (!guarded([&] {
-        made = &options.work().part<carve_ledger>();
-        return true;
-      })) {
+  // scratch): a file costs no allocation for them.
+  carve_ledger* made = try_made_part(options.m_scratch.carve);
+  if (!made) {
     options.m_notes.add("link scan", 0, "out of memory; the file was not scanned past here");
     return false;
   }

@@ -50,42 +50,34 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
 void set_carve_record_budget_for_test(size_t bytes);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse
-// in the settings' workspace: the scanner and the drivers parse each link
+// in the run's scratch: the scanner and the drivers parse each link
 // straight into a spare node.
-using record_node = std::multimap<int64_t, lnk_record>::node_type;
-void recycle_records(std::multimap<int64_t, lnk_record>& records, const cmd_params& options);
-// The spare nodes of the settings' workspace; null when even their list
-// cannot be made (nodes are then made and freed).
-struct record_spares {
-  std::vector<record_node> nodes;
-};
-record_spares* spares_of(const cmd_params& options);
+void recycle_records(std::multimap<int64_t, lnk_record>& records, run_scratch& scratch);
 // A spare node with its record reset (a new one when none is spare).
-record_node spare_record_node(record_spares* spares);
+record_node spare_record_node(run_scratch& scratch);
 // Gives a node taken with spare_record_node back unused.
-void return_spare_node(record_node&& node, record_spares* spares);
+void return_spare_node(record_node&& node, run_scratch& scratch);
 
 // The working record of a road, held in a map node: reset for each link,
 // stored into a record map with its node (no move, no allocation), and the
 // node given back to the spares when the road ends without storing it.
 class record_slot {
  public:
-  explicit record_slot(const cmd_params& options)
-      : m_options(options), m_spares(spares_of(options)) {}
+  explicit record_slot(run_scratch& scratch) : m_scratch(scratch) {}
   record_slot(const record_slot&) = delete;
   record_slot& operator=(const record_slot&) = delete;
   ~record_slot() {
     if (m_node.empty()) return;
     // Its item records serve the next file's first link.
-    reset_lnk_record(m_node.mapped(), m_options);
-    return_spare_node(std::move(m_node), m_spares);
+    reset_lnk_record(m_node.mapped(), m_scratch.shell());
+    return_spare_node(std::move(m_node), m_scratch);
   }
   // The record, reset for the next link.
   lnk_record& next() {
     if (m_node.empty())
-      m_node = spare_record_node(m_spares);
+      m_node = spare_record_node(m_scratch);
     else
-      reset_lnk_record(m_node.mapped(), m_options);
+      reset_lnk_record(m_node.mapped(), m_scratch.shell());
     return m_node.mapped();
   }
   // Stores the record under key, after the records of an equal key; the
@@ -96,8 +88,7 @@ class record_slot {
   }
 
  private:
-  const cmd_params& m_options;
-  record_spares* m_spares;
+  run_scratch& m_scratch;
   record_node m_node;
 };
 

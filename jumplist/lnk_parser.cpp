@@ -165,6 +165,7 @@ void dump_link(lnk_dump_settings& dump, byte_view link, uint64_t file_offset) {
 // The target ID list; false when its declared size runs past the data.
 bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool carved,
                  uint64_t file_offset, parse_ctx& ctx, uint64_t& off) {
+  shell_scratch& scratch = ctx.space();
   constexpr size_t first = L::idlist::first_item;
   const size_t size = data.size();
   uint64_t list_size = data.u16_or_zero(L::idlist::size_field);
@@ -184,7 +185,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   bool decoded = false;
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
-    take_spare_items(rec.m_idlist_items, opts);
+    take_spare_items(rec.m_idlist_items, scratch);
     parse_fault fault;
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
                            static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
@@ -194,7 +195,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   }
   if (decoded) {
     idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details, rec.m_idlist_times[0],
-                rec.m_idlist_times[1], rec.m_idlist_times[2], opts, rec.m_idlist_items);
+                rec.m_idlist_times[1], rec.m_idlist_times[2], opts, scratch, rec.m_idlist_items);
     if (!rec.m_idlist_items.empty()) {
       rec.m_target_mft_entry = rec.m_idlist_items.back().mft_entry;
       rec.m_target_mft_seq = rec.m_idlist_items.back().mft_sequence;
@@ -205,7 +206,7 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
 }
 
 bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_params& opts,
-                bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
+                link_scratch& scratch, bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
   if (!bytes || size < L::header::size) return false;
   const byte_view data(bytes, size);
   parse_ctx ctx;
@@ -215,11 +216,11 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   // The header, the ID list's size and the first item's size at least.
   if (size < L::idlist::first_item + 4) return false;
   // A record cleared or stored holds no item room: nothing to give then.
-  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items, opts);
+  if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items, scratch.shell);
 
   // One work budget for everything nested below, in proportion to the link.
-  ctx.filed_tally = filed_bytes_tally(opts);
-  ctx.failures = failures_of(opts.work());
+  ctx.scratch = &scratch.shell;
+  ctx.filed_tally = &scratch.shell.filed_bytes;
   guard_level level(ctx, static_cast<int64_t>(size));
   const uint32_t flags = rec.m_header.m_lnk_flags;
   const bool unicode = flags & lnk_is_unicode;
@@ -268,7 +269,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     off = end;
   }
 
-  if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts);
+  if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts, scratch);
   if (data.u32(off) == 0u) off += L::block::terminal_size;
   rec.m_lnk_size = static_cast<uint32_t>(off);
   // The guard stopped a walk that kept no reason of its own.
@@ -288,10 +289,18 @@ bool is_lnk_header(const uint8_t* p, size_t size) {
          v.starts_with(L::header::clsid, lnk_clsid.data(), lnk_clsid.size());
 }
 
-bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
-               bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
-  return guarded([&] { return parse_body(record, data, size, opts, carved, file_offset, dump); },
-                 [&] { count_guard_failure(opts.work()); });
+lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
+                           const cmd_params& opts, link_scratch& scratch, bool carved,
+                           uint64_t file_offset, lnk_dump_settings* dump) {
+  // The routines under the parse note memory that runs out in the scratch.
+  bool& out_of_memory = scratch.shell.out_of_memory;
+  out_of_memory = false;
+  lnk_parse_result result;
+  result.parsed = guarded(
+      [&] { return parse_body(record, data, size, opts, scratch, carved, file_offset, dump); },
+      [&] { out_of_memory = true; });
+  result.out_of_memory = out_of_memory;
+  return result;
 }
 
 std::string network_net_name(byte_view link) {

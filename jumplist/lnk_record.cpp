@@ -93,18 +93,10 @@ void clear_lnk_record(lnk_record& record) noexcept {
   // its room for the next link parsed into the same record.
   static_cast<lnk_record_values&>(record) = kEmptyValues;
   text_members::clear<texts>(record);
-  // The list texts' room serves the texts of the next link.
-  if (text_rooms* rooms = record.m_text_rooms.get()) {
-    give_texts(record.m_idlist_details, *rooms);
-    give_texts(record.m_property_keys, *rooms);
-    give_texts(record.m_property_values, *rooms);
-    give_texts(record.m_vista_idlist_details, *rooms);
-  } else {
-    record.m_idlist_details.clear();
-    record.m_property_keys.clear();
-    record.m_property_values.clear();
-    record.m_vista_idlist_details.clear();
-  }
+  record.m_idlist_details.clear();
+  record.m_property_keys.clear();
+  record.m_property_values.clear();
+  record.m_vista_idlist_details.clear();
   // A stored record gave its items up already: nothing to give then.
   if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
@@ -134,18 +126,23 @@ void reset_lnk_record(lnk_record& record) noexcept {
   record.m_source_alt_label.clear();
 }
 
-void reset_lnk_record(lnk_record& record, const cmd_params& opts) noexcept {
-  if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items, opts);
+void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept {
+  if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items, scratch);
+  // The list texts' room serves the texts of the next link.
+  give_texts(record.m_idlist_details, scratch.rooms);
+  give_texts(record.m_property_keys, scratch.rooms);
+  give_texts(record.m_property_values, scratch.rooms);
+  give_texts(record.m_vista_idlist_details, scratch.rooms);
   reset_lnk_record(record);
 }
 
 namespace {
-// opts: where the items go as spare; null: they are freed.
-void compact_record(lnk_record& record, bool keep_items, const cmd_params* opts) noexcept {
+// scratch: where the items go as spare; null: they are freed.
+void compact_record(lnk_record& record, bool keep_items, shell_scratch* scratch) noexcept {
   if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
   // The items go to the spare the next link's ID list is parsed into.
-  if (opts)
-    give_spare_items(record.m_idlist_items, *opts);
+  if (scratch)
+    give_spare_items(record.m_idlist_items, *scratch);
   else
     give_spare_items(record.m_idlist_items);
   record.m_object_droid_bytes.release();
@@ -165,8 +162,8 @@ void compact_lnk_record(lnk_record& record, bool keep_items) noexcept {
   compact_record(record, keep_items, nullptr);
 }
 
-void compact_lnk_record(lnk_record& record, bool keep_items, const cmd_params& opts) noexcept {
-  compact_record(record, keep_items, &opts);
+void compact_lnk_record(lnk_record& record, bool keep_items, shell_scratch& scratch) noexcept {
+  compact_record(record, keep_items, &scratch);
 }
 
 size_t stored_record_bytes(const lnk_record& r) noexcept {

@@ -230,11 +230,9 @@ struct lnk_record_texts {
 
 struct lnk_record_fields : lnk_record_values, lnk_record_texts {};
 
+// A record owns all of its texts: a copy is deep and independent.
 struct lnk_record : lnk_record_fields {
   lnk_record();
-  // The run's text rooms, where the list texts' room goes when the record is
-  // cleared (null: to the heap); set by the parse.
-  std::shared_ptr<text_rooms> m_text_rooms;
 };
 
 // Keeps fault in the record's list, unless the same structure and cause is
@@ -260,18 +258,19 @@ size_t stored_record_bytes(const lnk_record& record) noexcept;
 void clear_lnk_record(lnk_record& record) noexcept;
 // clear_lnk_record, and the three context texts emptied too.
 void reset_lnk_record(lnk_record& record) noexcept;
-// The same, the record's item records kept as the run's spare (opts'
-// workspace) for the next link's ID list instead of freed.
-void reset_lnk_record(lnk_record& record, const cmd_params& opts) noexcept;
+// The same, the record's item records kept as the scratch's spare for the
+// next link's ID list, and its list texts' room as the scratch's text rooms,
+// instead of freed.
+void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept;
 
 // Releases what no report form reads from a record about to be stored: its
 // shell items (with keep_items the ID-list breakout's segments are made from
 // them first, as that is all of them a report prints), the raw
 // object-droid bytes, the DestList path, the Darwin and shim texts and the
 // format identifier of a storage in the block chain. Every number and every
-// other text stays. With the settings, the items go to their workspace's
-// spare, for the next link parsed with them.
+// other text stays. With a scratch, the items go to its spare, for the next
+// link parsed with it.
 void compact_lnk_record(lnk_record& record, bool keep_items) noexcept;
-void compact_lnk_record(lnk_record& record, bool keep_items, const cmd_params& opts) noexcept;
+void compact_lnk_record(lnk_record& record, bool keep_items, shell_scratch& scratch) noexcept;
 
 }  // namespace vk

@@ -97,11 +97,12 @@ bool scan_block(mft_lnk_candidate& c, uint32_t length, lnk::useropts& options,
         size = static_cast<size_t>(got - inside);
       }
     }
-    reset_lnk_record(c.m_record);
+    reset_lnk_record(c.m_record, options.m_scratch.shell());
     c.m_record.m_source_name = "LNK";
     c.m_record.m_source_type = carved_label(c.m_name, c.m_hit_offset);
     c.m_record.m_file_offset = c.m_hit_offset;
-    if (parse_lnk(c.m_record, data, size, options, false, c.m_hit_offset, &options)) {
+    if (parse_lnk(c.m_record, data, size, options, options.m_scratch.link, false, c.m_hit_offset,
+                  &options)) {
       sink(c.m_record);
       found = true;
     }

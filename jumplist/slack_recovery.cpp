@@ -147,41 +147,41 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     record.m_file_offset = offset;
     take(record);
   };
+  // Each reader of a candidate says whether memory ran out in its sector
+  // copy or its parse: said, never silent.
   // A candidate of a free sector, read from its sector list.
   auto read_unalloc_hit = [&](uint64_t u) {
     unalloc.take(c);
     uint64_t first = 0;
     bytes.clear();
-    if (!read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors) ||
-        bytes.size() <= c.m_offset)
-      return;
-    if (parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options, true, 0)) {
+    const stream_read read =
+        read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors);
+    if (!read || bytes.size() <= c.m_offset) return read.out_of_memory;
+    const lnk_parse_result parsed =
+        parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options,
+                  options.m_scratch.link, true, 0);
+    if (parsed) {
       read_unalloc = u;
       hand_over(unalloc_label, u);
     }
+    return parsed.out_of_memory;
   };
   auto read_slack_hit = [&] {
     uint64_t a = 0, l = 0;
     const uint64_t at = slack.take(a, l);
     // A free sector that is also slack gives its link once, as free space.
-    if (at == read_unalloc) return;
-    if (parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options, true, 0))
-      hand_over(slack_label, at);
+    if (at == read_unalloc) return false;
+    const lnk_parse_result parsed =
+        parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options,
+                  options.m_scratch.link, true, 0);
+    if (parsed) hand_over(slack_label, at);
+    return parsed.out_of_memory;
   };
-  // Memory that runs out in a candidate's sector copy (counted by the
-  // reader) or its parse (counted in the workspace) is said, never silent.
-  const guard_failures& parses = options.work().part<guard_failures>();
-  auto lost_to_memory = [&] { return reader.m_failures.count + parses.count; };
   for (;;) {
     const uint64_t u = unalloc.peek(), s = slack.peek();
     if (u == k_none && s == k_none) break;
-    reset_lnk_record(record, options);
-    const uint64_t failures = lost_to_memory();
-    if (u <= s)
-      read_unalloc_hit(u);
-    else
-      read_slack_hit();
-    if (lost_to_memory() != failures)
+    reset_lnk_record(record, options.m_scratch.shell());
+    if (u <= s ? read_unalloc_hit(u) : read_slack_hit())
       options.m_notes.add("free-space link", std::min(u, s), "not read in full: out of memory");
   }
 }

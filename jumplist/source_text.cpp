@@ -61,34 +61,35 @@ bool plain_ascii(std::string_view text) {
          text.size();
 }
 
-// The shown text of the last source path, kept in the run's workspace.
-struct source_text_cache {
-  std::string path, text;
-  bool made = false;
-};
+bool no_alias(const lnk::useropts& o) {
+  return o.m_aliases.empty() && o.m_alias_paths.empty();
+}
 
 }  // namespace
 
 // The source path as the reports show it is the same for every record of a
 // file: a plain ASCII path shows as it stands; any other text is made once
-// and kept while the path stays (and no alias applies).
-const std::string& shown_source_text(const lnk::useropts& o) {
-  const bool plain = o.m_aliases.empty() && o.m_alias_paths.empty();
-  // A plain ASCII path is its own text.
-  if (plain && plain_ascii(o.m_source_path)) return o.m_source_path;
-  source_text_cache& cache = o.work().part<source_text_cache>();
-  if (plain && cache.made && cache.path == o.m_source_path) return cache.text;
-  cache.made = false;
-  cache.text.clear();
-  append_utf8_or_escaped(cache.text, o.m_source_path);
-  if (!plain) {
+// when the path is set and kept in the run's scratch.
+void set_source_path(lnk::useropts& o, const std::string& path) {
+  o.m_source_path = path;
+  shown_source& made = o.m_scratch.source;
+  made.made = false;
+  if (no_alias(o) && plain_ascii(path)) return;
+  made.text.clear();
+  append_utf8_or_escaped(made.text, path);
+  if (!no_alias(o)) {
     std::string aliased;
-    const std::string& shown = apply_path_alias(o, aliased, cache.text);
-    if (&shown != &cache.text) cache.text = shown;
+    const std::string& shown = apply_path_alias(o, aliased, made.text);
+    if (&shown != &made.text) made.text = shown;
   }
-  cache.path = o.m_source_path;
-  cache.made = plain;
-  return cache.text;
+  made.path = path;
+  made.made = true;
+}
+
+const std::string& shown_source_text(const lnk::useropts& o) {
+  const shown_source& made = o.m_scratch.source;
+  if (made.made && made.path == o.m_source_path) return made.text;
+  return o.m_source_path;
 }
 
 std::string record_source_text(const lnk::useropts& options) {

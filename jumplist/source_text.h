@@ -14,10 +14,13 @@ namespace vk {
 std::string utf8_or_escaped(const std::string& text);
 void append_utf8_or_escaped(std::string& out, std::string_view text);
 
-// The source path as the reports show it: escaped, then aliased.
+// Sets the source path of the file being read and makes the text the
+// reports show for it (kept in the run's scratch).
+void set_source_path(lnk::useropts& options, const std::string& path);
+// The source path as the reports show it: escaped, then aliased; the text
+// set_source_path made for the current path (a path set otherwise shows as
+// it stands).
 std::string record_source_text(const lnk::useropts& options);
-// The same text, made once per file and kept (valid until the next call
-// for another path or with aliases).
 const std::string& shown_source_text(const lnk::useropts& options);
 
 }  // namespace vk

@@ -380,7 +380,7 @@ void run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
   std::string expanded;
   const std::string& path = input_path(line, expanded);
   if (is_report(report, path, tally)) return;
-  options.m_source_path = path;
+  set_source_path(options, path);
   // The settings' texts keep their room from file to file.
   assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
   if (list_run && options.m_status_messages) {

@@ -12,6 +12,7 @@
 #include "jumplist/file_notes.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
+#include "jumplist/run_scratch.h"
 
 namespace vk {
 
@@ -81,6 +82,8 @@ class useropts : public cmd_params, public lnk_dump_settings {
   int64_t m_scan_offset = 0;
   std::string m_source_name;
   std::string m_scan_texts[2];
+  // What the run keeps from file to file; the drivers hand it down.
+  run_scratch m_scratch;
 };
 
 }  // namespace lnk

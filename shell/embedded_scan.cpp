@@ -578,7 +578,8 @@ uint32_t idlist_debug_text(const uint8_t* p, int64_t size, std::ostream& out, ui
         std::string path, detail;
         std::vector<std::string> details;
         uint64_t modified = 0, accessed = 0, created = 0;
-        if (!idlist_text(path, detail, details, modified, accessed, created, settings, items))
+        if (!idlist_text(path, detail, details, modified, accessed, created, settings, ctx.space(),
+                         items))
           return 0;
         out << path;
         if (!detail.empty()) out << " [" << detail << "]";

@@ -163,9 +163,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   struct trim {
     shell_item_list& list;
     size_t& used;
-    const cmd_params& opts;
-    ~trim() { keep_surplus_items(list, used, opts); }
-  } trim_at_end{out, used, opts};
+    shell_scratch& scratch;
+    ~trim() { keep_surplus_items(list, used, scratch); }
+  } trim_at_end{out, used, ctx.space()};
   if (!p || size < 3) return false;
   guard_level level(ctx, size);
   if (!level) {
@@ -199,12 +199,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // much, so that growing stays geometric.
         if (have == out.capacity())
           out.reserve(have + std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
-        add_spare_item(out, opts);
+        add_spare_item(out, ctx.space());
         ++have;
       } else {
         // Its property nodes serve the values filed next.
-        keep_property_nodes(out[used].properties, opts);
-        keep_property_nodes(out[used].found_properties, opts);
+        keep_property_nodes(out[used].properties, ctx.space());
+        keep_property_nodes(out[used].found_properties, ctx.space());
         out[used].clear();
       }
       shell_item_record& rec = out[used];

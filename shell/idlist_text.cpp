@@ -54,17 +54,21 @@ struct placed_value {
   const property_value* value;
 };
 
-// The values of one call in report order; kept in the run's workspace so
-// that its room serves the next call.
+}  // namespace
+
+// The values of one call in report order; kept in the scratch so that its
+// room serves the next call.
 struct placed_values {
   std::vector<placed_value> list;
 };
 
-}  // namespace
+template <>
+void scratch_drop<placed_values>::operator()(placed_values* part) const noexcept {
+  delete part;
+}
 
 std::string property_value_text(const property_value& v, const cmd_params& settings) {
   return guarded(
-      settings.work(),
       [&] {
         std::string out;
         append_property_value_text(out, v, settings);
@@ -77,20 +81,20 @@ void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& parsing_names,
                             std::vector<std::string>& primary_names, std::vector<std::string>& keys,
                             std::vector<std::string>& values, const cmd_params& settings,
-                            bool split_names) {
+                            shell_scratch& scratch, bool split_names) {
   collect_merged_property_texts(&record, 1, parsing_names, primary_names, keys, values, settings,
-                                split_names);
+                                scratch, split_names);
 }
 
 void collect_merged_property_texts(const shell_item_record* records, size_t count,
                                    std::vector<std::string>& parsing_names,
                                    std::vector<std::string>& primary_names,
                                    std::vector<std::string>& keys, std::vector<std::string>& values,
-                                   const cmd_params& settings, bool split_names) {
+                                   const cmd_params& settings, shell_scratch& scratch,
+                                   bool split_names) {
   guarded(
-      settings.work(),
       [&] {
-        std::vector<placed_value>& placed = settings.work().part<placed_values>().list;
+        std::vector<placed_value>& placed = made_part(scratch.placed).list;
         placed.clear();
         size_t shown = 0;
         for (size_t r = 0; r < count; ++r) {
@@ -112,7 +116,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
         });
         reserve_more(keys, shown);
         reserve_more(values, shown);
-        text_rooms& rooms = rooms_of(settings.work());
+        text_rooms& rooms = scratch.rooms;
         for (const placed_value& p : placed) {
           const property_value& v = *p.value;
           if (v.table_bit3 || !shown_property_vartype(v.vartype)) continue;
@@ -137,6 +141,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
         }
       },
       [&] {
+        scratch.out_of_memory = true;
         if (keys.size() > values.size()) keys.resize(values.size());
       });
 }
@@ -144,14 +149,15 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
                                  std::vector<std::string>& primary_names,
                                  std::vector<std::string>& keys, std::vector<std::string>& values,
-                                 const cmd_params& settings, bool split_names,
-                                 const shell_item_list& items) {
+                                 const cmd_params& settings, shell_scratch& scratch,
+                                 bool split_names, const shell_item_list& items) {
   parsing_names.clear();
   primary_names.clear();
   keys.clear();
   values.clear();
   for (const shell_item_record& rec : items)
-    collect_property_texts(rec, parsing_names, primary_names, keys, values, settings, split_names);
+    collect_property_texts(rec, parsing_names, primary_names, keys, values, settings, scratch,
+                           split_names);
 }
 
 bool is_condition_leaf_record(const uint8_t* p, int64_t available) {
@@ -172,7 +178,7 @@ bool condition_leaf_text(parse_ctx& ctx, shell_item_record& record, const uint8_
                          uint32_t available) {
   if (!p || available == 0 || !is_condition_leaf_record(p, available)) return false;
   return guarded(
-      ctx.failures,
+      ctx,
       [&] {
         byte_view v(p, available);
         std::string name, value;
@@ -193,7 +199,6 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
                                std::map<std::string, property_value>& out,
                                const cmd_params& settings) {
   guarded(
-      settings.work(),
       [&] {
         for (auto& entry : record.properties) {
           property_value& v = entry.second;

@@ -19,33 +19,35 @@ namespace vk {
 // trailing one), every distinct detail once in first-seen order, and the
 // last item's FILETIME ticks (0: none). Sets each item's long_name to its
 // text. True when path is not empty. Nested lists deeper than the parse
-// guard's depth give false.
+// guard's depth give false. The texts are built in the scratch's buffer.
 bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                 const cmd_params& settings, shell_item_list& items);
+                 const cmd_params& settings, shell_scratch& scratch, shell_item_list& items);
 
 // Appends, in file-position order, the shown values of the record (strings
 // and times; hidden ones dropped): "fmtid/name" (or "fmtid/0x<pid>") to keys
 // and the value text to values. With split_names, primary- and
-// parsing-name candidates go to their own lists instead.
+// parsing-name candidates go to their own lists instead. The values are put
+// in order in the scratch.
 void collect_property_texts(const shell_item_record& record,
                             std::vector<std::string>& parsing_names,
                             std::vector<std::string>& primary_names, std::vector<std::string>& keys,
                             std::vector<std::string>& values, const cmd_params& settings,
-                            bool split_names);
+                            shell_scratch& scratch, bool split_names);
 // As collect_property_texts on one record holding the values of count
 // records merged (equal keys in record order), without merging them.
 void collect_merged_property_texts(const shell_item_record* records, size_t count,
                                    std::vector<std::string>& parsing_names,
                                    std::vector<std::string>& primary_names,
                                    std::vector<std::string>& keys, std::vector<std::string>& values,
-                                   const cmd_params& settings, bool split_names);
+                                   const cmd_params& settings, shell_scratch& scratch,
+                                   bool split_names);
 // Clears the four lists, then collects every record in order.
 void collect_list_property_texts(std::vector<std::string>& parsing_names,
                                  std::vector<std::string>& primary_names,
                                  std::vector<std::string>& keys, std::vector<std::string>& values,
-                                 const cmd_params& settings, bool split_names,
-                                 const shell_item_list& items);
+                                 const cmd_params& settings, shell_scratch& scratch,
+                                 bool split_names, const shell_item_list& items);
 
 // The value text of a property as the report shows it.
 std::string property_value_text(const property_value& value, const cmd_params& settings);

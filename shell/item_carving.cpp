@@ -86,7 +86,7 @@ bool parse_cfsf_item(const uint8_t* header, parse_ctx& ctx, shell_item_record& r
   guard_level level(ctx, size);
   if (!level) return true;
   guarded(
-      ctx.failures,
+      ctx,
       [&] {
         const byte_view v(data, size);
         std::string name;

@@ -1,5 +1,5 @@
 // The item and ID-list text walk. Texts are built in one buffer of the run's
-// workspace that keeps its capacity; a record's details are places in it until the
+// scratch that keeps its capacity; a record's details are places in it until the
 // public routines copy them out.
 #include "shell/item_text.h"
 
@@ -148,6 +148,8 @@ struct text_level {
   std::string path;
 };
 
+}  // namespace
+
 struct text_workspace {
   std::string buffer;
   std::string lowered;
@@ -178,9 +180,16 @@ struct text_workspace {
   }
 };
 
-// The texts' scratch space, kept in the run's workspace.
-text_workspace& text_scratch(const cmd_params& settings) {
-  return settings.work().part<text_workspace>();
+template <>
+void scratch_drop<text_workspace>::operator()(text_workspace* part) const noexcept {
+  delete part;
+}
+
+namespace {
+
+// The texts' scratch space, kept in the shell scratch.
+text_workspace& text_scratch(shell_scratch& scratch) {
+  return made_part(scratch.texts);
 }
 
 struct text_depth_level {
@@ -716,23 +725,25 @@ void spans_out(const text_workspace& ws, const std::vector<span>& spans,
 
 bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
-                 const cmd_params& settings, shell_item_list& items) {
+                 const cmd_params& settings, shell_scratch& scratch, shell_item_list& items) {
   path.clear();
   detail_line.clear();
   details.clear();
   modified = accessed = created = 0;
   return guarded(
-      settings.work(),
       [&] {
-        text_workspace& ws = text_scratch(settings);
+        text_workspace& ws = text_scratch(scratch);
         buffer_mark mark(ws);
         const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
         if (!level) return false;
         path.assign(level->path);
-        spans_out(ws, level->list_details, details, detail_line, rooms_of(settings.work()));
+        spans_out(ws, level->list_details, details, detail_line, scratch.rooms);
         return !path.empty();
       },
-      [&] { path.clear(); });
+      [&] {
+        scratch.out_of_memory = true;
+        path.clear();
+      });
 }
 
 void append_time_text(std::string& out, const time& t, const cmd_params& settings,
@@ -740,11 +751,10 @@ void append_time_text(std::string& out, const time& t, const cmd_params& setting
   if (!t.valid()) return;
   const size_t size = out.size();
   guarded(
-      settings.work(),
       [&] {
-        text_workspace& ws = text_scratch(settings);
-        format_time_by_descriptor(ws.date, ws.clock, t, settings.m_time_settings);
-        out.append(ws.date).append(1, ' ').append(ws.clock).append(suffix);
+        std::string date, clock;
+        format_time_by_descriptor(date, clock, t, settings.m_time_settings);
+        out.append(date).append(1, ' ').append(clock).append(suffix);
       },
       [&] { out.resize(size); });
 }
@@ -772,21 +782,23 @@ std::string numbered_detail_line(const std::vector<std::string>& details) {
 
 bool shell_item_text(shell_item_record& record, std::string& text, std::string& detail_line,
                      std::vector<std::string>& details, const cmd_params& settings,
-                     bool with_embedded, bool keep_plain_ids) {
+                     shell_scratch& scratch, bool with_embedded, bool keep_plain_ids) {
   text.clear();
   detail_line.clear();
   details.clear();
   return guarded(
-      settings.work(),
       [&] {
-        text_workspace& ws = text_scratch(settings);
+        text_workspace& ws = text_scratch(scratch);
         buffer_mark mark(ws);
         item_walk(ws, record, text, settings, with_embedded, keep_plain_ids);
         spans_out(ws, ws.levels[static_cast<size_t>(ws.depth)].item_details, details, detail_line,
-                  rooms_of(settings.work()));
+                  scratch.rooms);
         return !text.empty();
       },
-      [&] { return !text.empty(); });
+      [&] {
+        scratch.out_of_memory = true;
+        return !text.empty();
+      });
 }
 
 bool remove_overlapping_names(property_value_map& values, std::vector<std::string>& names) {

@@ -14,10 +14,11 @@ namespace vk {
 
 // Clears the three outputs first; true when text is not empty. Changes the
 // record: long_name, properties (the values that served as the name go) and
-// the empty created / modified / accessed times with their texts.
+// the empty created / modified / accessed times with their texts. The texts
+// are built in the scratch's buffer.
 bool shell_item_text(shell_item_record& record, std::string& text, std::string& detail_line,
                      std::vector<std::string>& details, const cmd_params& settings,
-                     bool with_embedded, bool keep_plain_ids);
+                     shell_scratch& scratch, bool with_embedded, bool keep_plain_ids);
 
 // Lower-cases each name and erases every value whose key text equals,
 // contains or is contained in it. False (nothing done) when either is empty.

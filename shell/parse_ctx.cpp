@@ -99,21 +99,6 @@ bool guard_claim_range(parse_guard* guard, const uint8_t* data, int64_t size) {
   return guard->claim_range(data, data + std::max<int64_t>(size, 0));
 }
 
-namespace {
-// The bytes filed under the guards of a run's link parses.
-struct filed_tally_part {
-  int64_t bytes = 0;
-};
-}  // namespace
-
-int64_t* filed_bytes_tally(const cmd_params& opts) {
-  return &opts.work().part<filed_tally_part>().bytes;
-}
-
-int64_t filed_bytes_total(const cmd_params& opts) {
-  return *filed_bytes_tally(opts);
-}
-
 // ---- strings ----
 
 namespace {

@@ -14,6 +14,7 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_parse_debug.h"
+#include "shell/shell_scratch.h"
 
 namespace vk {
 
@@ -32,9 +33,9 @@ struct parse_ctx {
   // Where the outermost level adds the bytes its guard let be filed, or
   // null (tests bound them).
   int64_t* filed_tally = nullptr;
-  // Where guarded calls under this parse count the failures they turned
-  // into results (the run's count, which the drivers watch), or null.
-  guard_failures* failures = nullptr;
+  // The scratch the parse's routines reuse: the one the caller hands down
+  // (the run's), or else the context's own, kept for the context's life.
+  shell_scratch* scratch = nullptr;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {
@@ -45,7 +46,22 @@ struct parse_ctx {
   }
   // The debug switch and stream in the form the library dump writers take.
   parse_debug debug_view() const { return parse_debug{debug_stream, debug != 0}; }
+  // The scratch in use: the one handed down, else the context's own.
+  shell_scratch& space() { return scratch ? *scratch : m_own_scratch; }
+
+ private:
+  shell_scratch m_own_scratch;
 };
+
+// guarded, a failure also noted in the context's scratch (out_of_memory),
+// where the parse's caller reads it.
+template <class F, class OnFailure>
+auto guarded(parse_ctx& ctx, F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
+  return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
+    ctx.space().out_of_memory = true;
+    return on_failure();
+  });
+}
 
 bool debug_output_enabled(const parse_ctx& ctx);
 // Hex dump of the bytes to the debug stream, when debug output is enabled.
@@ -192,11 +208,6 @@ bool guard_claim_range(parse_guard* guard, const uint8_t* data, int64_t size);
 inline bool guard_spent(const parse_ctx& ctx) {
   return ctx.guard && ctx.guard->tripped();
 }
-// The bytes filed under the guards of the parses the run's link parser
-// started (a test's bound).
-int64_t filed_bytes_total(const cmd_params& opts);
-// Where parses started with these settings add what they filed.
-int64_t* filed_bytes_tally(const cmd_params& opts);
 
 // ---------------------------------------------------------------------------
 // String readers over view[start, end): end is clipped to the view, and an

@@ -112,15 +112,21 @@ bool fold_into(shell_item_record& rec, shell_item_record& part) {
   return false;
 }
 
+}  // namespace
+
 // The records storages are parsed into: one per nesting level, kept in the
-// run's workspace from storage to storage so that their lists keep their
-// room.
+// scratch from storage to storage so that their lists keep their room.
 struct storage_records {
   std::vector<std::unique_ptr<shell_item_record>> records;
   size_t used = 0;
-  // The run's flat list, found once: a part of the same workspace.
-  shown_values::list* flat = nullptr;
 };
+
+template <>
+void scratch_drop<storage_records>::operator()(storage_records* part) const noexcept {
+  delete part;
+}
+
+namespace {
 
 // The record of one storage, cleared on release. A large byte run's room is
 // given back.
@@ -174,7 +180,7 @@ void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_nam
       const size_t claimed = guard ? guard->claimed_ranges() : 0;
       parse_ctx fresh;
       fresh.guard = guard;
-      fresh.failures = ctx.failures;
+      fresh.scratch = &ctx.space();
       shell_item_list items;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
                        opts))
@@ -205,9 +211,9 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   bool result = false;
   size_t at = 0;  // the current storage, from p
   int64_t remaining = size;
-  storage_records& kept = opts.work().part<storage_records>();
-  if (!kept.flat) kept.flat = &shown_values::list_of(opts);
-  shown_values::list& flat_list = *kept.flat;
+  shell_scratch& space = ctx.space();
+  storage_records& kept = made_part(space.storages);
+  shown_values::list& flat_list = shown_values::list_of(space);
   for (;;) {
     if (!p || !is_property_storage(p + at, remaining)) {
       if (fault && p && remaining > 0)
@@ -251,7 +257,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       const bool parsed =
           storage_size > st::short_integer_named
               ? guarded(
-                    ctx.failures,
+                    ctx,
                     [&] {
                       return integer_named_values(ctx, temp, current.data(), storage_size, opts,
                                                   fault ? &value_fault : nullptr);
@@ -402,12 +408,12 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
     if (r < nv::min_tail) break;
     const int64_t data = q + static_cast<int64_t>(nv::tail_data);
     ctx.offset = base + static_cast<uint64_t>(data);
-    typed_value_scratch scratch(opts);
+    typed_value_scratch scratch(ctx.space());
     typed_value& tv = scratch.get();
     parse_typed_value(tv, ctx, storage + data, size - data,
                       v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
     property_value pv(&string_named_set(), 0);
-    rooms_of(opts.work()).take(pv);
+    ctx.space().rooms.take(pv);
     pv.name = name;
     pv.name2 = std::move(name);
     pv.string_named = 1;
@@ -460,21 +466,20 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts) {
   return guarded(
-      ctx.failures, [&] { return storages_body(ctx, rec, p, size, opts); }, [] {});
+      ctx, [&] { return storages_body(ctx, rec, p, size, opts); }, [] {});
 }
 
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault) {
   return guarded(
-      ctx.failures, [&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); },
-      [] {});
+      ctx, [&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); }, [] {});
 }
 
 bool parse_integer_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                  int64_t size, const cmd_params& opts) {
   return guarded(
-      ctx.failures, [&] { return integer_named_body(ctx, rec, storage, size, opts); }, [] {});
+      ctx, [&] { return integer_named_body(ctx, rec, storage, size, opts); }, [] {});
 }
 
 bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const guid* fmtid,
@@ -490,7 +495,7 @@ bool parse_integer_named_value(parse_ctx& ctx, shell_item_record& rec, const gui
 bool parse_string_named_storage(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                                 int64_t size, const cmd_params& opts) {
   return guarded(
-      ctx.failures, [&] { return string_named_body(ctx, rec, storage, size, opts); }, [] {});
+      ctx, [&] { return string_named_body(ctx, rec, storage, size, opts); }, [] {});
 }
 
 bool parse_storage_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
@@ -503,7 +508,7 @@ uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* lis
                                       parse_ctx& ctx, const cmd_params& opts) {
   if (!is_property_list_header(list, size)) return 0;
   guarded(
-      ctx.failures,
+      ctx,
       [&] {
         const byte_view v = view_of(list, size);
         add_item_guid(rec, list + pl::guid);
@@ -528,7 +533,7 @@ uint32_t parse_embedded_property_list(shell_item_record& rec, const uint8_t* lis
 
 void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::string& out) {
   guarded(
-      ctx.failures,
+      ctx,
       [&] {
         guid fmtid;
         fmtid.set(storage + st::fmtid);

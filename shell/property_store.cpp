@@ -139,8 +139,9 @@ constexpr size_t k_spare_most = 64;
 constexpr size_t k_spare_room = 512;
 static_assert((k_spare_room & (k_spare_room - 1)) == 0);
 
-// What filing keeps from value to value in a run (a part of the settings'
-// workspace).
+}  // namespace
+
+// What filing keeps from value to value (a part of the shell scratch).
 struct property_scratch {
   // Counts the values filed (see property_value::order).
   uint64_t filing_order = 0;
@@ -148,12 +149,17 @@ struct property_scratch {
   // Makes the nodes of new values.
   property_value_map maker;
   shown_values::list flat;
-  // The run's text rooms, found once: a part of the same workspace.
-  text_rooms* rooms = nullptr;
 };
 
-property_scratch& scratch_of(const cmd_params& opts) {
-  return opts.work().part<property_scratch>();
+template <>
+void scratch_drop<property_scratch>::operator()(property_scratch* part) const noexcept {
+  delete part;
+}
+
+namespace {
+
+property_scratch& scratch_of(shell_scratch& scratch) {
+  return made_part(scratch.filing);
 }
 
 // Files the template under its key text once its text and key text are set.
@@ -415,8 +421,8 @@ const std::string& key_of(entry& e) {
 
 }  // namespace
 
-list& list_of(const cmd_params& opts) {
-  return scratch_of(opts).flat;
+list& list_of(shell_scratch& scratch) {
+  return scratch_of(scratch).flat;
 }
 
 scope::scope(list& flat) noexcept
@@ -500,11 +506,11 @@ bool take_flat_lower_bound(list& l, size_t at, std::string_view text,
 
 void scope::collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
                     std::vector<std::string>& values, const cmd_params& settings,
-                    text_rooms& rooms) {
+                    shell_scratch& scratch) {
+  text_rooms& rooms = scratch.rooms;
   // The lists' length up to the last pair filled whole.
   size_t filled_keys = keys.size();
   guarded(
-      settings.work(),
       [&] {
         list& l = m_list;
         std::vector<placed>& places = l.places;
@@ -592,6 +598,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         }
       },
       [&] {
+        scratch.out_of_memory = true;
         // Both or neither, so that the two lists stay aligned by index.
         keys.resize(std::min(filled_keys, keys.size()));
         values.resize(std::min(filled_keys, values.size()));
@@ -666,22 +673,28 @@ void add_item_property_single_path_for_test(bool on) {
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded(
-      ctx.failures,
-      [&] { return store_body(rec, ctx, tv, pv, false, opts, scratch_of(opts).filing_order); },
+      ctx,
+      [&] {
+        return store_body(rec, ctx, tv, pv, false, opts, scratch_of(ctx.space()).filing_order);
+      },
       [] {});
 }
 
 bool file_typed_value(shell_item_record& rec, parse_ctx& ctx, typed_value& tv, property_value&& pv,
                       const cmd_params& opts) {
   return guarded(
-      ctx.failures,
-      [&] { return store_body(rec, ctx, tv, pv, true, opts, scratch_of(opts).filing_order); },
+      ctx,
+      [&] {
+        return store_body(rec, ctx, tv, pv, true, opts, scratch_of(ctx.space()).filing_order);
+      },
       [] {});
 }
 
-void keep_property_nodes(property_value_map& values, const cmd_params& opts) noexcept {
+void keep_property_nodes(property_value_map& values, shell_scratch& scratch) noexcept {
   if (values.empty()) return;
-  std::vector<property_value_map::node_type>& spare = scratch_of(opts).spare_nodes;
+  property_scratch* filing = try_made_part(scratch.filing);
+  if (!filing) return;
+  std::vector<property_value_map::node_type>& spare = filing->spare_nodes;
   if (spare.capacity() < k_spare_most) {
     try {
       spare.reserve(k_spare_most);
@@ -710,7 +723,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
   return guarded(
-      ctx.failures,
+      ctx,
       [&]() -> int32_t {
         if (!rec.prop_lists_unread) clear_item_property_fields(rec);
         if (!data || size <= 0) {
@@ -733,7 +746,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
-        property_scratch& filing = scratch_of(opts);
+        shell_scratch& space = ctx.space();
+        property_scratch& filing = scratch_of(space);
         if (rec.prop_shown_only && rec.prop_lists_unread && filing.flat.open &&
             (single == tv_text || single == tv_filetime || single == tv_date))
           return shown_values::file_flat_single(filing.flat, filing.filing_order, ctx, data, size,
@@ -746,8 +760,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         };
         if (roomless(pv.text) || roomless(pv.key_text) || roomless(pv.name) ||
             roomless(node.key())) {
-          if (!filing.rooms) filing.rooms = &rooms_of(opts.work());
-          text_rooms& rooms = *filing.rooms;
+          text_rooms& rooms = space.rooms;
           rooms.take(pv);
           rooms.take(node.key());
         }
@@ -769,19 +782,18 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
             result = static_cast<int32_t>(sv.consumed);
             if (sv.present)
               guarded(
-                  ctx.failures, [&] { file_single(ctx.guard, rec, sv, node, filing.filing_order); },
-                  [] {});
+                  ctx, [&] { file_single(ctx.guard, rec, sv, node, filing.filing_order); }, [] {});
           }
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
-        typed_value_scratch scratch(opts);
+        typed_value_scratch scratch(space);
         typed_value& tv = scratch.get();
         if (parse_typed_value(tv, ctx, data, size, vartype)) {
           pv.vartype = vartype & 0xFF;
           result = static_cast<int32_t>(tv.consumed);
           guarded(
-              ctx.failures,
+              ctx,
               [&] { return store_body(rec, ctx, tv, pv, true, opts, filing.filing_order, &node); },
               [] {});
         }

@@ -24,9 +24,9 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
 // Off: every value goes through parse_typed_value (for comparing the paths).
 void add_item_property_single_path_for_test(bool on);
 
-// Moves the values of the collection to the run's spare list (as many as it
+// Moves the values of the collection to the scratch's spare list (as many as it
 // keeps; the rest stay), where the values parsed later take their room.
-void keep_property_nodes(property_value_map& values, const cmd_params& opts) noexcept;
+void keep_property_nodes(property_value_map& values, shell_scratch& scratch) noexcept;
 
 // Files the elements of tv with pv (key, names, flags already set) as the
 // template; pv ends holding the last element filed. False for the kinds
@@ -65,8 +65,8 @@ bool parse_condition_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_
 namespace shown_values {
 
 struct list;
-// The flat list of the run the settings belong to.
-list& list_of(const cmd_params& opts);
+// The scratch's flat list.
+list& list_of(shell_scratch& scratch);
 
 class scope {
  public:
@@ -78,9 +78,11 @@ class scope {
   void set_record(uint32_t record) noexcept;
   // As collect_merged_property_texts without split names over the count
   // records and the scope's flat values, as if each flat value were in its
-  // record's collection; the texts made take their room from rooms.
+  // record's collection; the texts made take their room from the scratch's
+  // rooms, and memory that runs out is noted there.
   void collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
-               std::vector<std::string>& values, const cmd_params& settings, text_rooms& rooms);
+               std::vector<std::string>& values, const cmd_params& settings,
+               shell_scratch& scratch);
 
  private:
   list& m_list;

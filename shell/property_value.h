@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "foundation/vk_guid.h"
-#include "foundation/vk_workspace.h"
 
 namespace vk {
 
@@ -72,7 +71,7 @@ inline bool holds_filetime(const property_value& v) {
   return v.vartype == 64;
 }
 
-// Text room of dropped texts, a part of the run's workspace: texts let go
+// Text room of dropped texts, kept in a scratch: texts let go
 // give their heap room to a bounded list, and texts being built take it
 // back, so that making the same few texts per item does not cost heap round
 // trips. Only moderate rooms are kept. The list owns the rooms it holds;
@@ -93,16 +92,6 @@ class text_rooms {
  private:
   std::vector<std::string> m_rooms;
 };
-
-// The run's text rooms, a part of the settings' workspace. Records whose
-// texts go back to them when cleared hold them too, so that a record let go
-// after its run's settings still has them (on the run's thread).
-struct run_text_rooms {
-  std::shared_ptr<text_rooms> rooms = std::make_shared<text_rooms>();
-};
-inline text_rooms& rooms_of(workspace& work) {
-  return *work.part<run_text_rooms>().rooms;
-}
 
 // Looked up by any text (std::less<>), so no key string is built for a lookup.
 using property_value_map = std::multimap<std::string, property_value, std::less<>>;

@@ -20,18 +20,27 @@ constexpr size_t k_new_text = 64;         // bytes
 constexpr size_t k_kept_text_most = 512;  // bytes of room a cleared text may keep
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
 
+}  // namespace
+
 // The item records given up by one link, to be parsed into for the next,
 // and single records left over from lists, cleared, for lists that grow.
-struct spare_items_part {
+struct spare_items {
   shell_item_list items;
   std::vector<shell_item_record> records;
 };
 
+template <>
+void scratch_drop<spare_items>::operator()(spare_items* part) const noexcept {
+  delete part;
+}
+
+namespace {
+
 // Moves records [from, end) of list into spare's single records (up to the
 // same bound as a list, cleared; their property nodes go to the run's
 // spare nodes) and erases them from the list.
-void keep_records(spare_items_part* spare, shell_item_list& list, size_t from,
-                  const cmd_params& opts) noexcept {
+void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& list,
+                  size_t from) noexcept {
   if (spare && spare->records.capacity() < k_spare_items_max) {
     try {
       spare->records.reserve(k_spare_items_max);
@@ -42,16 +51,12 @@ void keep_records(spare_items_part* spare, shell_item_list& list, size_t from,
   for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
        ++i) {
     shell_item_record& rec = list[i];
-    keep_property_nodes(rec.properties, opts);
-    keep_property_nodes(rec.found_properties, opts);
+    keep_property_nodes(rec.properties, scratch);
+    keep_property_nodes(rec.found_properties, scratch);
     rec.clear();
     spare->records.push_back(std::move(rec));
   }
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
-}
-
-spare_items_part* spare_part(const cmd_params& opts) noexcept {
-  return opts.work().try_part<spare_items_part>();
 }
 
 // Moves the room of the list's texts to kept (a few of moderate size) and
@@ -94,33 +99,33 @@ void give_spare_items(shell_item_list& items) noexcept {
   shell_item_list().swap(items);
 }
 
-void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept {
+void give_spare_items(shell_item_list& items, shell_scratch& scratch) noexcept {
   shell_item_list given;
   given.swap(items);
   if (given.empty() || given.capacity() > k_spare_items_max) return;
-  spare_items_part* spare = spare_part(opts);
+  spare_items* spare = try_made_part(scratch.items);
   if (!spare) return;  // no room for the part: the records are freed
   // The smaller list's records are kept one by one.
   if (spare->items.size() <= given.size()) spare->items.swap(given);
-  keep_records(spare, given, 0, opts);
+  keep_records(scratch, spare, given, 0);
 }
 
-void keep_surplus_items(shell_item_list& list, size_t from, const cmd_params& opts) noexcept {
+void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept {
   if (from >= list.size()) return;
-  keep_records(spare_part(opts), list, from, opts);
+  keep_records(scratch, try_made_part(scratch.items), list, from);
 }
 
-shell_item_record& add_spare_item(shell_item_list& list, const cmd_params& opts) {
-  spare_items_part* spare = spare_part(opts);
+shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch) {
+  spare_items* spare = try_made_part(scratch.items);
   if (!spare || spare->records.empty()) return list.emplace_back();
   list.push_back(std::move(spare->records.back()));
   spare->records.pop_back();
   return list.back();
 }
 
-void take_spare_items(shell_item_list& items, const cmd_params& opts) {
+void take_spare_items(shell_item_list& items, shell_scratch& scratch) {
   if (!items.empty()) return;
-  shell_item_list& spare = opts.work().part<spare_items_part>().items;
+  shell_item_list& spare = made_part(scratch.items).items;
   if (!spare.empty()) items.swap(spare);
 }
 

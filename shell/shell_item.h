@@ -143,21 +143,21 @@ inline void add_item_name(shell_item_record& rec, std::string&& name) {
   rec.names.push_back(std::move(name));
 }
 
-// A spare list of item records kept in the run's workspace, so that the
+// A spare list of item records kept in the scratch, so that the
 // items of one link are parsed into again for the next instead of being
 // destroyed and rebuilt. give_spare_items leaves items empty without
 // storage; a list of more than a few dozen records is freed instead of kept,
-// and so is every list given without settings. take_spare_items gives an
+// and so is every list given without a scratch. take_spare_items gives an
 // empty items the spare's records (left as they were: parse_idlist clears
 // each one it parses into and drops those it does not use).
 void give_spare_items(shell_item_list& items) noexcept;
-void give_spare_items(shell_item_list& items, const cmd_params& opts) noexcept;
-void take_spare_items(shell_item_list& items, const cmd_params& opts);
+void give_spare_items(shell_item_list& items, shell_scratch& scratch) noexcept;
+void take_spare_items(shell_item_list& items, shell_scratch& scratch);
 // Erases records [from, end) of list, keeping a few dozen of them cleared in
-// the run's workspace for add_spare_item.
-void keep_surplus_items(shell_item_list& list, size_t from, const cmd_params& opts) noexcept;
+// the scratch for add_spare_item.
+void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept;
 // Appends a cleared record to list, a kept one when there is one.
-shell_item_record& add_spare_item(shell_item_list& list, const cmd_params& opts);
+shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch);
 
 namespace detail {
 // Seconds from 1601-01-01 to the day before the 1st of each month a DOS

@@ -261,7 +261,7 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
                             const uint8_t* p, int64_t available, const cmd_params& opts) {
   if (!p || available <= 0 || !is_condition_guid_record(p, available)) return false;
   return guarded(
-      ctx.failures,
+      ctx,
       [&] {
         const byte_view v = view_of(p, available);
         shell_item_record fresh;
@@ -273,7 +273,7 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
         // The offset is set to the value's position in the record, not advanced.
         ctx.offset = cr::data;
         const uint16_t vartype = v.u16_or_zero(cr::vartype);
-        typed_value_scratch scratch(opts);
+        typed_value_scratch scratch(ctx.space());
         typed_value& tv = scratch.get();
         if (!parse_typed_value(tv, ctx, p + cr::data, available - static_cast<int64_t>(cr::data),
                                vartype))
@@ -295,7 +295,7 @@ bool parse_condition_record(const uint8_t*, parse_ctx& ctx, shell_item_record& r
 bool parse_special_stream_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                                 const property_value& pv, const cmd_params& opts) {
   return guarded(
-      ctx.failures, [&] { return special_stream_body(rec, ctx, tv, pv, opts); }, [] {});
+      ctx, [&] { return special_stream_body(rec, ctx, tv, pv, opts); }, [] {});
 }
 
 namespace {
@@ -305,7 +305,7 @@ bool expand_stream(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, 
                    const cmd_params& opts) {
   if (!data || size <= 0 || expanding(ctx)) return false;
   return guarded(
-      ctx.failures,
+      ctx,
       [&] {
         guard_level level(ctx, size);
         if (!level) return false;
@@ -331,7 +331,7 @@ bool scan_string_properties(const uint8_t* p, int64_t size, property_value_map& 
   out.clear();
   if (!p || size <= 0) return false;
   return guarded(
-      ctx.failures, [&] { return scan_strings_body(ctx, p, size, out, fmtid); }, [] {});
+      ctx, [&] { return scan_strings_body(ctx, p, size, out, fmtid); }, [] {});
 }
 
 bool is_lpwstr_value(const uint8_t* p, int64_t available) {

@@ -1,6 +1,5 @@
 #include "shell/typed_value.h"
 
-#include "cmdline/cmd_params.h"
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
@@ -27,8 +26,13 @@ struct typed_value_stack {
   size_t used = 0;
 };
 
-typed_value_scratch::typed_value_scratch(const cmd_params& opts)
-    : m_stack(opts.work().part<typed_value_stack>()) {
+template <>
+void scratch_drop<typed_value_stack>::operator()(typed_value_stack* part) const noexcept {
+  delete part;
+}
+
+typed_value_scratch::typed_value_scratch(shell_scratch& scratch)
+    : m_stack(made_part(scratch.typed_values)) {
   if (m_stack.used == m_stack.values.size())
     m_stack.values.push_back(std::make_unique<typed_value>());
   m_value = m_stack.values[m_stack.used++].get();
@@ -345,7 +349,7 @@ bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, co
   out.kind = single_value_kind(vartype);
   single_cursor c{ctx, byte_view(data, static_cast<size_t>(available))};
   return guarded(
-      ctx.failures,
+      ctx,
       [&] {
         const bool ok = single_body(out, text, c, vartype);
         out.consumed = static_cast<uint32_t>(c.pos);
@@ -361,8 +365,7 @@ bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, co
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype) {
   return guarded(
-      ctx.failures, [&] { return parse_body(out, ctx, data, available, vartype); },
-      [&] { out.reset(); });
+      ctx, [&] { return parse_body(out, ctx, data, available, vartype); }, [&] { out.reset(); });
 }
 
 }  // namespace vk

@@ -89,14 +89,11 @@ inline uint16_t single_value_kind(uint16_t vartype) {
 bool parse_single_value(single_value& out, std::string& text, parse_ctx& ctx, const uint8_t* data,
                         int64_t available, uint16_t vartype);
 
-struct typed_value_stack;
-
-// A typed value to decode into, one per nesting level, kept in the run's
-// workspace from value to value so that its lists keep their room; reset on
-// release.
+// A typed value to decode into, one per nesting level, kept in the scratch
+// from value to value so that its lists keep their room; reset on release.
 class typed_value_scratch {
  public:
-  explicit typed_value_scratch(const cmd_params& opts);
+  explicit typed_value_scratch(shell_scratch& scratch);
   ~typed_value_scratch();
   typed_value_scratch(const typed_value_scratch&) = delete;
   typed_value_scratch& operator=(const typed_value_scratch&) = delete;

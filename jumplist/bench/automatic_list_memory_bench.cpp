@@ -148,11 +148,12 @@ BENCHMARK(BM_AutomaticListPeakHeapIdlTimes)
 // fresh record, as the drivers' records are moved into their store.
 void parse_allocations(benchmark::State& state, const std::vector<uint8_t>& link) {
   const vk::cmd_params opts;
+  vk::link_scratch scratch;
   int64_t allocations = 0, parses = 0;
   for (auto _ : state) {
     vk::lnk_record rec;
     const int64_t before = g_count.load();
-    benchmark::DoNotOptimize(vk::parse_lnk(rec, link.data(), link.size(), opts, false, 0));
+    benchmark::DoNotOptimize(vk::parse_lnk(rec, link.data(), link.size(), opts, scratch, false, 0));
     allocations += g_count.load() - before;
     ++parses;
   }

@@ -9,10 +9,11 @@ namespace {
 void BM_ParseFullLink(benchmark::State& state) {
   const auto link = vesk_test::full_written_link();
   const vk::cmd_params opts;
+  vk::link_scratch scratch;
   vk::lnk_record rec;
   for (auto _ : state) {
     vk::reset_lnk_record(rec);
-    bool ok = vk::parse_lnk(rec, link.data(), link.size(), opts, false, 0);
+    bool ok = vk::parse_lnk(rec, link.data(), link.size(), opts, scratch, false, 0);
     benchmark::DoNotOptimize(ok);
   }
   state.SetItemsProcessed(state.iterations());
@@ -25,10 +26,11 @@ void BM_ParseHeaderOnlyLink(benchmark::State& state) {
   spec.strings[vesk_test::lnk_name] = u"name";
   const auto link = vesk_test::write_lnk(spec);
   const vk::cmd_params opts;
+  vk::link_scratch scratch;
   vk::lnk_record rec;
   for (auto _ : state) {
     vk::reset_lnk_record(rec);
-    bool ok = vk::parse_lnk(rec, link.data(), link.size(), opts, false, 0);
+    bool ok = vk::parse_lnk(rec, link.data(), link.size(), opts, scratch, false, 0);
     benchmark::DoNotOptimize(ok);
   }
   state.SetItemsProcessed(state.iterations());

@@ -51,7 +51,8 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
       uint32_t view_entry = 0;
       uint64_t view_offset = 0;
       const bool viewed =
-          stream_bytes(r, key, img.data(), img.size(), scratch, view, view_entry, view_offset);
+          stream_bytes(r, key, img.data(), img.size(), scratch, view, view_entry, view_offset)
+              .found;
       EXPECT_EQ(viewed, read) << what << " #" << variant << " " << key;
       if (viewed && read) {
         EXPECT_TRUE(std::equal(out.begin(), out.end(), view.data(), view.data() + view.size()))

@@ -31,7 +31,8 @@ lnk_record parse_blocks(const std::vector<lnk_bytes_t>& blocks, bool terminate =
   std::vector<uint8_t> bytes = write_lnk(s);
   if (size) *size = bytes.size();
   lnk_record rec;
-  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0x1000));
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), false, 0x1000));
   return rec;
 }
 
@@ -174,11 +175,13 @@ TEST(ExtraData, TrackerValues) {
 
 // Parsing bytes again into the cleared record takes no heap block, twice.
 void expect_reparse_takes_no_heap_block(lnk_record& rec, const std::vector<uint8_t>& bytes) {
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), false, 0));
   for (int i = 0; i < 2; ++i) {
     clear_lnk_record(rec);
     vesk_test::heap::scope counted;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
     EXPECT_EQ(counted.allocations(), 0);
   }
 }
@@ -222,13 +225,15 @@ TEST(ExtraData, ReparsedPropertyValuesTakeNoHeapBlock) {
   const std::vector<uint8_t> bytes = write_lnk(s);
   lnk_record rec;
   for (int warm = 0; warm < 4; ++warm) {
-    clear_lnk_record(rec);
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+    reset_lnk_record(rec, vesk_test::test_scratch().shell);
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
   }
   vesk_test::heap::scope counted;
   for (int i = 0; i < 4; ++i) {
-    clear_lnk_record(rec);
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+    reset_lnk_record(rec, vesk_test::test_scratch().shell);
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
   }
   // A room taken may be smaller than its next text: at most 2 a link, where
   // every key and value text once took one each.
@@ -240,11 +245,10 @@ TEST(ExtraData, ReparsedPropertyValuesTakeNoHeapBlock) {
   EXPECT_EQ(rec.m_property_keys.size(), 3u);
 }
 
-// A run's scratch lives in its settings: settings used in turn each give
-// the same lists, and records parsed with settings let go before them still
-// clear (giving their texts' room back) and parse again. Time from Python's
-// datetime.
-TEST(ExtraData, RecordsOutliveTheirSettings) {
+// Scratches used in turn each give the same lists, and records parsed with a
+// scratch let go before them still clear and parse again: a record owns its
+// texts. Time from Python's datetime.
+TEST(ExtraData, RecordsOutliveTheirScratch) {
   lnk_spec s;
   s.extra_blocks = {property_store_block(
       {storage(storage_fmtid_b725(),
@@ -257,11 +261,12 @@ TEST(ExtraData, RecordsOutliveTheirSettings) {
   std::vector<lnk_record> records(2);
   std::vector<std::string> keys;
   {
-    cmd_params first, second;
+    link_scratch first, second;
     for (int i = 0; i < 6; ++i) {
       lnk_record& rec = records[static_cast<size_t>(i % 2)];
-      clear_lnk_record(rec);
-      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), i % 3 ? second : first, false, 0));
+      link_scratch& scratch = i % 3 ? second : first;
+      reset_lnk_record(rec, scratch.shell);
+      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), scratch, false, 0));
       EXPECT_EQ(rec.m_property_values, values) << i;
       if (keys.empty()) keys = rec.m_property_keys;
       EXPECT_EQ(rec.m_property_keys, keys) << i;
@@ -272,8 +277,8 @@ TEST(ExtraData, RecordsOutliveTheirSettings) {
   for (lnk_record* rec : {&records[0], &records[1], &copied}) {
     clear_lnk_record(*rec);
     EXPECT_TRUE(rec->m_property_values.empty());
-    cmd_params third;
-    ASSERT_TRUE(parse_lnk(*rec, bytes.data(), bytes.size(), third, false, 0));
+    link_scratch third;
+    ASSERT_TRUE(parse_lnk(*rec, bytes.data(), bytes.size(), default_params(), third, false, 0));
     EXPECT_EQ(rec->m_property_values, values);
     EXPECT_EQ(rec->m_property_keys, keys);
   }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "default_params.h"
 #include "fuzz/fuzz_seeds.h"
 #include "fuzz/volume_seeds.h"
 
@@ -97,7 +98,8 @@ bool passes_gate(const std::string& target, const seed_bytes& b) {
   if (target == "lnk") {
     const seed_bytes link(b.begin() + vesk_fuzz::k_lnk_prefix, b.end());
     lnk_record record;
-    return parse_lnk(record, link.data(), link.size(), settings, b[0] & 1, 0) &&
+    return parse_lnk(record, link.data(), link.size(), settings, vesk_test::test_scratch(),
+                     b[0] & 1, 0) &&
            record.m_lnk_size > 0;
   }
   if (target == "shell_item") {

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "default_params.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
 #include "jumplist/record_report.h"
@@ -161,7 +162,7 @@ TEST(IdlistBreakout, ClosesTheTextBlock) {
   lnk::useropts o;
   o.m_host_name = "host";
   lnk_record r;
-  ASSERT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, false, 0));
+  ASSERT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, vesk_test::test_scratch(), false, 0));
   std::ostringstream plain;
   report_record(plain, r, o);
   EXPECT_EQ(plain.str().find("IDList subpath breakout"), std::string::npos);
@@ -203,7 +204,7 @@ TEST(IdlistBreakout, HostileIdListsBreakOut) {
   {
     lnk::useropts o;
     lnk_record r;
-    ASSERT_TRUE(parse_lnk(r, seed.data(), seed.size(), o, false, 0));
+    ASSERT_TRUE(parse_lnk(r, seed.data(), seed.size(), o, vesk_test::test_scratch(), false, 0));
     const std::string text = breakout(r, o);
     const size_t dir = text.find(" segment: dir\n"), inner = text.find(" segment: n.txt\n");
     ASSERT_NE(inner, std::string::npos) << text;
@@ -221,7 +222,7 @@ TEST(IdlistBreakout, HostileIdListsBreakOut) {
     if (i % 7 == 0) m.resize(std::uniform_int_distribution<size_t>(0, m.size())(rng));
     lnk::useropts o;
     lnk_record r;
-    if (!parse_lnk(r, m.data(), m.size(), o, i % 2, 0)) continue;
+    if (!parse_lnk(r, m.data(), m.size(), o, vesk_test::test_scratch(), i % 2, 0)) continue;
     size_t segments_at_most = 0;
     for (const auto& it : r.m_idlist_items) segments_at_most += 1 + it.children.size();
     with_items += segments_at_most != 0;

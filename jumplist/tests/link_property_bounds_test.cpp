@@ -9,6 +9,7 @@
 
 #include "alloc_hook.h"
 #include "cfb_writer.h"
+#include "default_params.h"
 #include "destlist_writer.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_parser.h"
@@ -72,11 +73,12 @@ TEST(LinkPropertyBounds, EachLinkFilesAtMostFourTimesItsSize) {
     const auto n = static_cast<int64_t>(link.size());
     EXPECT_GT(n, 31000);
     EXPECT_LT(n, 33000);
-    const int64_t before = filed_bytes_total(opts);
+    const int64_t before = vesk_test::test_scratch().shell.filed_bytes;
     lnk_record record;
     heap::scope heap;
-    ASSERT_TRUE(parse_lnk(record, link.data(), link.size(), opts, false, 0));
-    const int64_t filed = filed_bytes_total(opts) - before;
+    ASSERT_TRUE(
+        parse_lnk(record, link.data(), link.size(), opts, vesk_test::test_scratch(), false, 0));
+    const int64_t filed = vesk_test::test_scratch().shell.filed_bytes - before;
     // Both storages file something of their claims, within the bound.
     EXPECT_GT(filed, n);
     EXPECT_LE(filed, 4 * n);

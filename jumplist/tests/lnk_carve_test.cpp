@@ -89,7 +89,7 @@ scan_outcome scan(const temp_tree& tree, const bytes_t& bytes, const std::string
                   a->second.m_name == b->second.m_name &&
                   a->second.m_local_base_path == b->second.m_local_base_path)
           << a->first;
-    recycle_records(in_memory.m_records, second);
+    recycle_records(in_memory.m_records, second.m_scratch);
   }
   return {ok, {options.m_records.begin(), options.m_records.end()}};
 }

@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "default_params.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist_samples.h"
 #include "lnk_writer.h"
@@ -83,7 +84,8 @@ link_parts parts_of(const std::vector<uint8_t>& link) {
   }
   static const cmd_params opts;
   lnk_record rec;
-  if (parse_lnk(rec, link.data(), link.size(), opts, false, 0)) p.tracker = rec.m_tracker_offset;
+  if (parse_lnk(rec, link.data(), link.size(), opts, vesk_test::test_scratch(), false, 0))
+    p.tracker = rec.m_tracker_offset;
   return p;
 }
 

@@ -32,7 +32,8 @@ using namespace vesk_test;
 lnk_record parse_exact(const lnk_bytes_t& bytes) {
   lnk_record rec;
   const lnk_bytes_t copy(bytes);  // exactly sized, for the sanitizers
-  EXPECT_TRUE(parse_lnk(rec, copy.data(), copy.size(), default_params(), false, 0));
+  EXPECT_TRUE(parse_lnk(rec, copy.data(), copy.size(), default_params(), vesk_test::test_scratch(),
+                        false, 0));
   return rec;
 }
 
@@ -196,7 +197,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
     guard_level top(ctx, int64_t{1} << 20);
     if (spend < 0) spend += ctx.guard->budget();
     EXPECT_TRUE(guard_charge(ctx, spend));
-    walk_extra_data(rec, spent.data(), spent.size(), 80, 0, ctx, default_params());
+    walk_extra_data(rec, spent.data(), spent.size(), 80, 0, ctx, default_params(),
+                    vesk_test::test_scratch());
     return ctx.guard->used() - spend;
   };
   lnk_record unbounded;

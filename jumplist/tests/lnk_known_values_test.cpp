@@ -71,7 +71,8 @@ bytes_t read_whole(const std::filesystem::path& path) {
 TEST(LnkKnownValues, PublishedExampleLink) {
   ASSERT_EQ(k_example.size(), 0x1CBu);
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, k_example.data(), k_example.size(), default_params(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, k_example.data(), k_example.size(), default_params(),
+                        vesk_test::test_scratch(), false, 0));
   EXPECT_EQ(rec.m_lnk_size, 0x1CBu);
   const lnk_header& h = rec.m_header;
   EXPECT_EQ(h.m_lnk_header_size, 0x4Cu);
@@ -208,14 +209,16 @@ TEST(LnkKnownValues, EveryBlockKindTakenAtItsDocumentedSizeOnly) {
       s.extra_blocks = {sized_block(k.signature, size), after};
       const lnk_bytes_t link = write_lnk(s);
       lnk_record rec;
-      ASSERT_TRUE(parse_lnk(rec, link.data(), link.size(), default_params(), false, 0));
+      ASSERT_TRUE(parse_lnk(rec, link.data(), link.size(), default_params(),
+                            vesk_test::test_scratch(), false, 0));
       EXPECT_EQ(rec.*k.offset, size == k.taken ? 0x4Cu : 0u)
           << std::hex << k.signature << std::dec << " size " << size;
       EXPECT_EQ(rec.*after_offset, 0x4C + size) << std::hex << k.signature;
       EXPECT_EQ(rec.m_lnk_size, link.size());
       // The same block cut by one byte at the data's end is never read.
       lnk_record cut;
-      ASSERT_TRUE(parse_lnk(cut, link.data(), 0x4C + size - 1, default_params(), false, 0));
+      ASSERT_TRUE(parse_lnk(cut, link.data(), 0x4C + size - 1, default_params(),
+                            vesk_test::test_scratch(), false, 0));
       EXPECT_EQ(cut.*k.offset, 0u) << std::hex << k.signature;
       EXPECT_EQ(cut.m_lnk_size, 0x4Cu);
     }
@@ -307,7 +310,8 @@ TEST(LnkKnownValues, SampleLinksAsLiblnkReadsThem) {
     const bytes_t bytes = read_whole(dir / k.relpath);
     ASSERT_FALSE(bytes.empty());
     lnk_record rec;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
     EXPECT_EQ(rec.m_lnk_size, bytes.size());
     const lnk_header& h = rec.m_header;
     EXPECT_EQ(h.m_create_time, k.header.created);
@@ -411,7 +415,8 @@ TEST(LnkKnownValues, SampleJumpListStreamsAsLibolecfAndLiblnkReadThem) {
       EXPECT_EQ(bytes.size(), s.size);
       if (s.written == 0) continue;
       lnk_record rec;
-      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+      ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                            vesk_test::test_scratch(), false, 0));
       EXPECT_EQ(rec.m_lnk_size, s.size);
       EXPECT_EQ(rec.m_header.m_write_time, s.written);
       EXPECT_EQ(rec.m_header.m_file_size, s.file_size);

@@ -35,7 +35,9 @@ parsed parse(const std::vector<uint8_t>& bytes, uint64_t file_offset = 0) {
   parsed p{false, {}};
   // An exactly sized copy, so that the sanitizers see any read past it.
   std::vector<uint8_t> copy(bytes);
-  p.ok = parse_lnk(p.rec, copy.data(), copy.size(), default_params(), false, file_offset);
+  p.ok = parse_lnk(p.rec, copy.data(), copy.size(), default_params(), vesk_test::test_scratch(),
+                   false, file_offset)
+             .parsed;
   return p;
 }
 
@@ -310,17 +312,20 @@ TEST(LnkParser, DumpCopiesTheParsedBytes) {
   const lnk_bytes_t bytes = write_lnk(s);
   lnk_dump_settings dump;
   lnk_record rec;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), true, 0x1234, &dump));
   EXPECT_EQ(dump.lnk_dump_count, 0u);  // no folder, no copy
   dump.lnk_dump_dir = dir.root();
   dump.lnk_dump_count = 41;
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), true, 0x1234, &dump));
   EXPECT_EQ(dump.lnk_dump_count, 42u);
   std::ifstream in(dir.path("carvelnk_0042_0x000001234_0x0054.bin"), std::ios::binary);
   const lnk_bytes_t copied{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(copied, lnk_bytes_t(bytes.begin(), bytes.end() - 3));
   dump.lnk_dump_dir = dir.path("missing/folder");
-  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), true, 0x1234, &dump));
+  EXPECT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), true, 0x1234, &dump));
 }
 
 TEST(LnkNames, TablesAndRecordLifecycle) {
@@ -382,7 +387,8 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   rec.m_has_access_count = 1;
   rec.m_destlist_droids[1].m_bytes[0] = 9;
   std::vector<uint8_t> bytes = write_lnk(s);
-  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(), false, 0));
+  ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                        vesk_test::test_scratch(), false, 0));
   const lnk_record copy = rec;
   clear_lnk_record(rec);
   EXPECT_EQ(rec.m_source_name, "LNK");
@@ -403,30 +409,31 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   // link, which then allocates less than one with none to reuse.
   const auto parse_counted = [&](lnk_record& r) {
     heap::scope counted;
-    EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), default_params(), false, 0));
+    EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
     return counted.allocations();
   };
   lnk_record stored, reusing, fresh;
   parse_counted(stored);
-  compact_lnk_record(stored, false, default_params());
+  compact_lnk_record(stored, false, vesk_test::test_scratch().shell);
   EXPECT_EQ(stored.m_idlist_items.capacity(), 0u);
   const int64_t reused = parse_counted(reusing);
   EXPECT_EQ(reusing.m_idlist_path, copy.m_idlist_path);
   EXPECT_EQ(reusing.m_idlist_items.size(), 2u);
-  compact_lnk_record(reusing, false);  // without settings: the items are freed
+  compact_lnk_record(reusing, false);  // without a scratch: the items are freed
   EXPECT_EQ(reusing.m_idlist_items.capacity(), 0u);
   const int64_t built = parse_counted(fresh);
   EXPECT_EQ(fresh.m_idlist_path, copy.m_idlist_path);
   EXPECT_LT(reused, built);
 }
 
-// Each settings object keeps the scratch of the parses made with it: records
-// outlive the settings they were parsed with, and settings used in turn or
-// on several threads at once give the same records.
+// Each scratch keeps what the parses made with it leave: records outlive the
+// scratch they were parsed with, and scratches used in turn or on several
+// threads at once give the same records.
 // Memory that runs out anywhere inside a link's parse, down to a value of its
-// property store, is counted where the drivers look for it: a record that
-// came out short is never taken for a whole one.
-TEST(LnkParser, AllocationsThatFailInsideTheParseAreCounted) {
+// property store, is said in the parse's result: a record that came out
+// short is never taken for a whole one.
+TEST(LnkParser, AllocationsThatFailInsideTheParseAreSaid) {
   lnk_spec s;
   s.idlist = two_items("a.txt");
   s.extra_blocks = {property_store_block(
@@ -441,38 +448,38 @@ TEST(LnkParser, AllocationsThatFailInsideTheParseAreCounted) {
   {
     const cmd_params settings;
     lnk_record rec;
-    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0));
+    ASSERT_TRUE(
+        parse_lnk(rec, bytes.data(), bytes.size(), settings, vesk_test::test_scratch(), false, 0));
     whole = shown(rec);
   }
   ASSERT_NE(whole.find("a.txt|hello.txt"), std::string::npos) << whole;
   size_t short_records = 0;
   for (int64_t n = 0; n < 300; ++n) {
     const cmd_params settings;
-    guard_failures* counted = failures_of(settings.work());
-    ASSERT_NE(counted, nullptr);
+    link_scratch scratch;
     lnk_record rec;
-    bool parsed = false;
+    lnk_parse_result parsed;
     {
       heap::scope watched;
       heap::fail_nth(n);
-      parsed = parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0);
+      parsed = parse_lnk(rec, bytes.data(), bytes.size(), settings, scratch, false, 0);
       heap::no_failure();
     }
     if (!parsed || shown(rec) == whole) continue;
     ++short_records;
-    EXPECT_GT(counted->count, 0u) << n << ": " << shown(rec);
+    EXPECT_TRUE(parsed.out_of_memory) << n << ": " << shown(rec);
   }
   EXPECT_GT(short_records, 0u);
 }
 
-TEST(LnkParser, SettingsKeepTheirOwnScratch) {
+TEST(LnkParser, EachScratchKeepsItsOwn) {
   lnk_spec s;
   s.idlist = two_items("a.txt");
   s.extra_blocks = {property_store_block(
       {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))})})};
   const lnk_bytes_t bytes = write_lnk(s);
-  auto parse_with = [&](const cmd_params& settings, lnk_record& rec) {
-    return parse_lnk(rec, bytes.data(), bytes.size(), settings, false, 0);
+  auto parse_with = [&](link_scratch& scratch, lnk_record& rec) {
+    return parse_lnk(rec, bytes.data(), bytes.size(), default_params(), scratch, false, 0);
   };
   auto shown = [](const lnk_record& rec) {
     std::string out = rec.m_idlist_path;
@@ -481,14 +488,14 @@ TEST(LnkParser, SettingsKeepTheirOwnScratch) {
   };
   std::vector<lnk_record> kept(4);
   {
-    cmd_params gone;
+    link_scratch gone;
     ASSERT_TRUE(parse_with(gone, kept[0]));
-    compact_lnk_record(kept[0], true, gone);  // its items become the spare of gone
-    ASSERT_TRUE(parse_with(gone, kept[1]));   // and are parsed into again
+    compact_lnk_record(kept[0], true, gone.shell);  // its items become the spare of gone
+    ASSERT_TRUE(parse_with(gone, kept[1]));         // and are parsed into again
   }
-  cmd_params a, b;
+  link_scratch a, b;
   ASSERT_TRUE(parse_with(a, kept[2]));
-  compact_lnk_record(kept[2], true, a);
+  compact_lnk_record(kept[2], true, a.shell);
   ASSERT_TRUE(parse_with(b, kept[3]));  // a's spare stays with a
   const std::string expected = shown(kept[1]);
   EXPECT_NE(expected.find("a.txt|hello.txt"), std::string::npos) << expected;
@@ -499,13 +506,13 @@ TEST(LnkParser, SettingsKeepTheirOwnScratch) {
   std::vector<std::thread> threads;
   for (size_t t = 0; t < seen.size(); ++t)
     threads.emplace_back([&, t] {
-      cmd_params own;
+      link_scratch own;
       lnk_record rec;
       for (int round = 0; round < 40; ++round) {
         reset_lnk_record(rec);  // as the drivers do before each link
         if (!parse_with(own, rec)) return;
         seen[t] = shown(rec);
-        compact_lnk_record(rec, round % 2 == 0, own);
+        compact_lnk_record(rec, round % 2 == 0, own.shell);
       }
     });
   for (std::thread& t : threads) t.join();

@@ -19,14 +19,17 @@ using namespace vesk_test;
 bool parse_checked(const std::vector<uint8_t>& bytes, bool carved) {
   std::vector<uint8_t> copy(bytes);
   lnk_record rec;
-  if (!parse_lnk(rec, copy.data(), copy.size(), default_params(), carved, 0)) return true;
+  if (!parse_lnk(rec, copy.data(), copy.size(), default_params(), vesk_test::test_scratch(), carved,
+                 0))
+    return true;
   return rec.m_lnk_size <= copy.size();
 }
 
 TEST(LnkRobust, TruncatedZeroedAndMutatedLinks) {
   const lnk_bytes_t link = full_written_link();
   lnk_record whole;
-  ASSERT_TRUE(parse_lnk(whole, link.data(), link.size(), default_params(), false, 0));
+  ASSERT_TRUE(parse_lnk(whole, link.data(), link.size(), default_params(),
+                        vesk_test::test_scratch(), false, 0));
   ASSERT_EQ(whole.m_lnk_size, link.size());
   ASSERT_FALSE(whole.m_darwin_feature.empty());
   ASSERT_FALSE(whole.m_property_values.empty());

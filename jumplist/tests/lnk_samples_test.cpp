@@ -78,7 +78,9 @@ TEST(LnkSamples, RealLinksParseWhole) {
   size_t whole = 0;
   for (const auto& l : links) {
     lnk_record rec;
-    const bool parsed = parse_lnk(rec, l.bytes.data(), l.bytes.size(), default_params(), false, 0);
+    const bool parsed = parse_lnk(rec, l.bytes.data(), l.bytes.size(), default_params(),
+                                  vesk_test::test_scratch(), false, 0)
+                            .parsed;
     if (parsed) {
       EXPECT_LE(rec.m_lnk_size, l.bytes.size()) << l.label;
     }
@@ -193,7 +195,8 @@ TEST(LnkSamples, AgreesWithLiblnk) {
     const sample_link& link = *by_name.at(name);
     SCOPED_TRACE(link.label);
     lnk_record rec;
-    ASSERT_TRUE(parse_lnk(rec, link.bytes.data(), link.bytes.size(), default_params(), false, 0));
+    ASSERT_TRUE(parse_lnk(rec, link.bytes.data(), link.bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
     auto their = [&values = values](const char* key) {
       auto it = values.find(key);
       return it == values.end() ? std::string() : it->second;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "alloc_hook.h"
+#include "default_params.h"
 #include "foundation/uni_stream.h"
 #include "jumplist/lnk_parser.h"
 #include "report_fixture.h"
@@ -32,7 +33,7 @@ std::string report(lnk_record& r, lnk::useropts& o) {
 lnk_record fixture_record(const lnk::useropts& o) {
   const auto bytes = fixture_link();
   lnk_record r;
-  EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, false, 0));
+  EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, vesk_test::test_scratch(), false, 0));
   return r;
 }
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <sstream>
 
+#include "default_params.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/lnk_parser.h"
@@ -55,7 +56,7 @@ void carved_file(lnk::useropts& o) {
 lnk_record entry_10(const lnk::useropts& o) {
   const auto bytes = fixture_link();
   lnk_record r;
-  EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, false, 0));
+  EXPECT_TRUE(parse_lnk(r, bytes.data(), bytes.size(), o, vesk_test::test_scratch(), false, 0));
   r.m_source_type = "VESKLIST (automatic)";
   r.m_mru_position = 1;
   r.m_entry_num = 10;

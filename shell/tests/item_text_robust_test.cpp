@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "default_params.h"
 #include "jumplist_samples.h"
 #include "shell/idlist.h"
 #include "shell/idlist_text.h"
@@ -46,9 +47,11 @@ texts through_texts(const bytes_t& in, shell_item_list& items) {
   parse_ctx ctx;
   t.parsed = parse_idlist(items, in.data(), static_cast<int64_t>(in.size()), false, false, ctx,
                           settings());
-  idlist_text(t.path, t.line, t.details, t.modified, t.accessed, t.created, settings(), items);
+  idlist_text(t.path, t.line, t.details, t.modified, t.accessed, t.created, settings(),
+              vesk_test::test_shell_scratch(), items);
   for (const auto& rec : items)
-    collect_property_texts(rec, t.parsing, t.primary, t.keys, t.values, settings(), false);
+    collect_property_texts(rec, t.parsing, t.primary, t.keys, t.values, settings(),
+                           vesk_test::test_shell_scratch(), false);
   return t;
 }
 

@@ -10,6 +10,7 @@
 
 #include "alloc_hook.h"
 #include "byte_builder.h"
+#include "default_params.h"
 #include "foundation/vk_unicode.h"
 #include "shell/file_attributes.h"
 #include "shell/guid_names.h"
@@ -50,7 +51,8 @@ struct item_out {
 };
 item_out text_of(shell_item_record& r, const cmd_params& s, bool keep_plain = false) {
   item_out o;
-  o.ok = shell_item_text(r, o.text, o.line, o.details, s, true, keep_plain);
+  o.ok = shell_item_text(r, o.text, o.line, o.details, s, vesk_test::test_shell_scratch(), true,
+                         keep_plain);
   return o;
 }
 
@@ -62,7 +64,8 @@ struct list_out {
 };
 list_out text_of(shell_item_list& items, const cmd_params& s) {
   list_out o;
-  o.ok = idlist_text(o.path, o.line, o.details, o.modified, o.accessed, o.created, s, items);
+  o.ok = idlist_text(o.path, o.line, o.details, o.modified, o.accessed, o.created, s,
+                     vesk_test::test_shell_scratch(), items);
   return o;
 }
 
@@ -362,7 +365,8 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
   put("q", 31, 10, 10, "parsing").table_bit1 = 1;
 
   strings parsing, primary, keys, values;
-  collect_property_texts(r, parsing, primary, keys, values, s, false);
+  collect_property_texts(r, parsing, primary, keys, values, s, vesk_test::test_shell_scratch(),
+                         false);
   EXPECT_EQ(keys, (strings{ft + "/0x1234", ft + "/0x0a", ft + "/0x0a", ft + "/0x0b", ft + "/0x0b",
                            ft + "/0x0b", ft + "/0x0a", ft + "/0x0a"}));
   EXPECT_EQ(values, (strings{"one", "three", "five", "0x1234", "2025-01-01 12:00:00.000 [UTC]",
@@ -378,7 +382,8 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
     same.properties.emplace(k, v);
   }
   strings same_keys, same_values;
-  collect_property_texts(same, parsing, primary, same_keys, same_values, s, false);
+  collect_property_texts(same, parsing, primary, same_keys, same_values, s,
+                         vesk_test::test_shell_scratch(), false);
   EXPECT_EQ(same_values, (strings{"c", "m", "x"}));
 
   // Values held by several records come as from the records merged into
@@ -395,15 +400,17 @@ TEST(PropertyTexts, CollectedKeysAndValues) {
       merged.properties.emplace(k, v);
     }
   strings merged_keys, merged_values, split_keys, split_values;
-  collect_property_texts(merged, parsing, primary, merged_keys, merged_values, s, false);
-  collect_merged_property_texts(parts, 2, parsing, primary, split_keys, split_values, s, false);
+  collect_property_texts(merged, parsing, primary, merged_keys, merged_values, s,
+                         vesk_test::test_shell_scratch(), false);
+  collect_merged_property_texts(parts, 2, parsing, primary, split_keys, split_values, s,
+                                vesk_test::test_shell_scratch(), false);
   EXPECT_EQ(split_values, (strings{"z1", "a1", "c0", "c1", "m0", "z0"}));
   EXPECT_EQ(split_values, merged_values);
   EXPECT_EQ(split_keys, merged_keys);
 
   strings p2, q2, k2, v2;
   shell_item_list list{r, r};
-  collect_list_property_texts(p2, q2, k2, v2, s, true, list);
+  collect_list_property_texts(p2, q2, k2, v2, s, vesk_test::test_shell_scratch(), true, list);
   EXPECT_EQ(q2, (strings{"primary", "primary"}));
   EXPECT_EQ(p2, (strings{"parsing", "parsing"}));
   EXPECT_EQ(k2.size(), 12u);
@@ -638,9 +645,9 @@ TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
     vesk_test::heap::scope counted;
     const list_out o = text_of(items, s);
     const int64_t fresh = counted.allocations();
-    for (std::string& d : kept.details) rooms_of(s.work()).give(d);
+    for (std::string& d : kept.details) vesk_test::test_shell_scratch().rooms.give(d);
     idlist_text(kept.path, kept.line, kept.details, kept.modified, kept.accessed, kept.created, s,
-                again);
+                vesk_test::test_shell_scratch(), again);
     const int64_t reused = counted.allocations() - fresh;
     if (round < 2) continue;  // the first rounds grow the buffers and the rooms' list
     EXPECT_EQ(o.path, "C:\\Users\\file.txt");
@@ -661,7 +668,8 @@ TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
   for (int round = 0; round < 2; ++round) {
     strings parsing, primary, keys, values;
     vesk_test::heap::scope counted;
-    collect_property_texts(r, parsing, primary, keys, values, s, false);
+    collect_property_texts(r, parsing, primary, keys, values, s, vesk_test::test_shell_scratch(),
+                           false);
     const int64_t allocations = counted.allocations();
     ASSERT_EQ(keys.size(), 4u);
     if (round == 1) {

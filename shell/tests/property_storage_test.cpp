@@ -295,15 +295,16 @@ TEST(PropertyStorage, ValueTypeNotKeyChoosesTheText) {
     shell_item_record rec;
     rec.prop_shown_only = flat == 1;
     std::optional<shown_values::scope> scope;
-    if (flat) scope.emplace(shown_values::list_of(default_params()));
     parse_ctx ctx;
+    ctx.scratch = &vesk_test::test_shell_scratch();
+    if (flat) scope.emplace(shown_values::list_of(ctx.space()));
     parse_property_storages(ctx, rec, in.data(), static_cast<int64_t>(in.size()), default_params());
     std::vector<std::string> keys, values, parsing, primary;
-    text_rooms rooms;
     if (scope)
-      scope->collect(&rec, 1, keys, values, default_params(), rooms);
+      scope->collect(&rec, 1, keys, values, default_params(), ctx.space());
     else
-      collect_property_texts(rec, parsing, primary, keys, values, default_params(), false);
+      collect_property_texts(rec, parsing, primary, keys, values, default_params(),
+                             vesk_test::test_shell_scratch(), false);
     EXPECT_EQ(values, expected) << "flat " << flat;
     ASSERT_EQ(keys.size(), 5u);
     for (const auto& k : keys) EXPECT_TRUE(k.starts_with("b725f130-47ef-101a-a5f1-02608c9eebac/"));
@@ -369,22 +370,23 @@ TEST(PropertyStorage, FlatShownValuesListLikeCollections) {
       std::array<shell_item_record, 3> parts;
       for (auto& part : parts) part.prop_shown_only = true;
       std::optional<shown_values::scope> scope;
-      if (flat) scope.emplace(shown_values::list_of(default_params()));
+      if (flat) scope.emplace(shown_values::list_of(vesk_test::test_shell_scratch()));
       for (const walk_in& w : walks) {
         if (scope) scope->set_record(w.record);
         parse_ctx ctx;
+        ctx.scratch = &vesk_test::test_shell_scratch();
         ctx.offset = w.offset;
         parse_property_storages(ctx, parts[w.record], w.bytes.data(),
                                 static_cast<int64_t>(w.bytes.size()), default_params());
       }
       if (scope) {
-        text_rooms rooms;
         scope->collect(parts.data(), parts.size(), keys[flat], values[flat], default_params(),
-                       rooms);
+                       vesk_test::test_shell_scratch());
       } else {
         std::vector<std::string> parsing, primary;
         collect_merged_property_texts(parts.data(), parts.size(), parsing, primary, keys[flat],
-                                      values[flat], default_params(), false);
+                                      values[flat], default_params(),
+                                      vesk_test::test_shell_scratch(), false);
       }
     }
     ASSERT_EQ(keys[0], keys[1]) << "round " << round;

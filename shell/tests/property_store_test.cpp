@@ -222,7 +222,7 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     // Once warm, a value costs its texts only: the map nodes come back from
     // the run's spare list.
     if (r.vartype != 0x1013) continue;
-    keep_property_nodes(consumed.properties, default_params());
+    keep_property_nodes(consumed.properties, ctx.space());
     vesk_test::heap::scope counted;
     ctx.offset = 0x100;
     add_item_property(consumed, ctx, r.data.data(), size, r.vartype, 2, &title, default_params());
@@ -236,7 +236,7 @@ TEST(PropertyFiling, VectorElementsEachFiledWhole) {
     parse_ctx ctx;
     const bytes_t one{1, 0, 0, 0};
     for (int round = 0; round < 3; ++round) {
-      keep_property_nodes(warm.properties, default_params());
+      keep_property_nodes(warm.properties, ctx.space());
       vesk_test::heap::scope counted;
       ctx.offset = 0x100;
       ASSERT_EQ(add_item_property(warm, ctx, one.data(), 4, 19, 2, &title, default_params()), 4);
