@@ -68,11 +68,11 @@ bool integer_named_kind(byte_view v, int64_t available) {
 bool holds_values_only(const shell_item_record& r) {
   // Every test is made (no early exit): most records pass them all, and
   // the tests then cost no branches.
-  const bool lists_empty = r.found_properties.empty() & r.children.empty() &
-                           r.embedded_lists.empty() & r.names.empty() & r.guids.empty() &
-                           r.guid_names.empty() & r.date_texts.empty() & r.raw.empty();
-  const bool texts_empty = r.primary_name.empty() & r.long_name.empty() & r.localized_name.empty() &
-                           r.extra_name.empty();
+  const bool lists_empty =
+      (r.found_properties.size() | r.children.size() | r.embedded_lists.size() | r.names.size() |
+       r.guids.size() | r.guid_names.size() | r.date_texts.size() | r.raw.size()) == 0;
+  const bool texts_empty = (r.primary_name.size() | r.long_name.size() | r.localized_name.size() |
+                            r.extra_name.size()) == 0;
   const bool numbers_zero =
       (r.flags | r.size | r.accessed | r.modified | r.created | r.mft_entry | r.mft_sequence |
        r.item_offset | (r.item_type ^ 0xFFFFu) | (r.is_directory ^ 1u) | (r.not_parsed ^ 1u)) == 0;

@@ -83,7 +83,7 @@ class cfb_writer {
   }
   // FREESECT sectors at this point of the sector order.
   cfb_writer& free_sector(size_t count = 1) {
-    m_items.push_back({item::kFree, count});
+    m_items.push_back({item::kFreeRun, count});
     return *this;
   }
   // Allocated sectors (ENDOFCHAIN) that no stream reaches.
@@ -93,7 +93,7 @@ class cfb_writer {
   }
   // Unused mini sectors at this point of the mini stream.
   cfb_writer& mini_gap(size_t count = 1) {
-    m_mini_items.push_back({item::kFree, count});
+    m_mini_items.push_back({item::kFreeRun, count});
     return *this;
   }
 
@@ -107,7 +107,7 @@ class cfb_writer {
     minifat.clear();
     free_mini.clear();
     for (const auto& it : m_mini_items) {
-      if (it.kind == item::kFree) {
+      if (it.kind == item::kFreeRun) {
         for (size_t i = 0; i < it.value; ++i) {
           free_mini.push_back(static_cast<uint32_t>(minifat.size()));
           minifat.push_back(kFree);
@@ -164,7 +164,7 @@ class cfb_writer {
     auto take_streams = [&] {
       take(n_root, root_sectors, kEnd, true);
       for (const auto& it : m_items) {
-        if (it.kind == item::kFree) {
+        if (it.kind == item::kFreeRun) {
           take(it.value, free_sectors, kFree, false);
         } else if (it.kind == item::kOrphan) {
           take(it.value, orphan_sectors, kEnd, false);
@@ -305,7 +305,7 @@ class cfb_writer {
 
  private:
   struct item {
-    enum kind_t { kStream, kFree, kOrphan } kind;
+    enum kind_t { kStream, kFreeRun, kOrphan } kind;
     size_t value;  // stream index or count
   };
   cfb_layout m_layout;

@@ -207,7 +207,8 @@ TEST(SettingsCopy, CopiesSettingsButNotStreamsOrRowTarget) {
   cmd_params other;
   other = src;
   EXPECT_EQ(other.m_csv, 1);
-  other = other;  // self-assignment changes nothing
+  const cmd_params& same = other;
+  other = same;  // self-assignment changes nothing
   EXPECT_EQ(other.m_csv, 1);
   EXPECT_NE(other.m_capture, nullptr);
 }

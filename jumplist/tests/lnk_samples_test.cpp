@@ -194,7 +194,7 @@ TEST(LnkSamples, AgreesWithLiblnk) {
     SCOPED_TRACE(link.label);
     lnk_record rec;
     ASSERT_TRUE(parse_lnk(rec, link.bytes.data(), link.bytes.size(), default_params(), false, 0));
-    auto their = [&](const char* key) {
+    auto their = [&values = values](const char* key) {
       auto it = values.find(key);
       return it == values.end() ? std::string() : it->second;
     };
