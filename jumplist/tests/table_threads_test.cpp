@@ -120,7 +120,9 @@ TEST(TableThreads, EveryThreadGetsTheTablesAnswers) {
         ' ' + k.name + ' ' + std::to_string(k.flags) + (k.known ? " known" : " unknown");
     ASSERT_GE(line.size(), tail.size());
     EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
-    if (!k.name.empty()) EXPECT_EQ(line.substr(36, k.name.size() + 1), '/' + k.name) << line;
+    if (!k.name.empty()) {
+      EXPECT_EQ(line.substr(36, k.name.size() + 1), '/' + k.name) << line;
+    }
   }
   gpt_type_name_map gpt;
   ASSERT_TRUE(build_gpt_type_names(gpt));
