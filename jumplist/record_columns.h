@@ -184,40 +184,42 @@ inline constexpr uint32_t k_path_width = UINT32_MAX;
 struct row_column {
   const char* title;
   uint32_t width;
+  // Whether a run registers the column for a kind of record.
   bool (*wanted)(const lnk::useropts&, record_kind);
+  // What one record shows in it.
   cell_value (*value)(const column_source&);
   const char* date_title = nullptr;
   const char* time_title = nullptr;
   constexpr bool date() const { return date_title != nullptr; }
 };
 
-inline bool every_record(const lnk::useropts&, record_kind) {
+inline bool for_every_record(const lnk::useropts&, record_kind) {
   return true;
 }
-inline bool listed_records(const lnk::useropts&, record_kind k) {
+inline bool for_listed_records(const lnk::useropts&, record_kind k) {
   return k.listed;
 }
-inline bool file_records(const lnk::useropts&, record_kind k) {
+inline bool for_file_records(const lnk::useropts&, record_kind k) {
   return !k.carved;
 }
-inline bool ntfs_scan(const lnk::useropts& o, record_kind) {
+inline bool for_ntfs_scans(const lnk::useropts& o, record_kind) {
   return o.m_ntfs_scan;
 }
-inline bool target_mft(const lnk::useropts& o, record_kind) {
+inline bool for_target_mft(const lnk::useropts& o, record_kind) {
   return o.m_show_target_mft;
 }
 
 // Every column the table form can have, in the order they are registered.
 inline constexpr row_column k_row_columns[] = {
-    {"source path/filename", k_path_width, every_record,
+    {"source path/filename", k_path_width, for_every_record,
      [](const column_source& s) { return text_cell(shown_source_text(s.o)); }},
-    {"source type", 19, every_record,
+    {"source type", 19, for_every_record,
      [](const column_source& s) { return text_cell(s.r.m_source_type); }},
-    {"appid", 16, listed_records,
+    {"appid", 16, for_listed_records,
      [](const column_source& s) {
        return s.kind.listed ? text_cell(s.v.m_appid_text) : no_cell();
      }},
-    {"MRU/MFU", 7, listed_records,
+    {"MRU/MFU", 7, for_listed_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
        const auto position = static_cast<uint32_t>(s.r.m_mru_position);
@@ -225,30 +227,30 @@ inline constexpr row_column k_row_columns[] = {
          return number_cell(position, vt_u32, vf_decimal);
        return no_cell();
      }},
-    {"stream#", 7, listed_records,
+    {"stream#", 7, for_listed_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
        if (s.kind.listed && s.r.m_entry_num != 0)
          return number_cell(s.r.m_entry_num, vt_u64, vf_decimal);
        return no_cell();
      }},
-    {"MRU date [UTC]", 0, listed_records,
+    {"MRU date [UTC]", 0, for_listed_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
        return s.kind.listed ? date_cell(s.r.m_mru_time) : no_cell();
      },
      "MRU date", "MRU-UTC"},
-    {"interaction", 11, listed_records,
+    {"interaction", 11, for_listed_records,
      [](const column_source& s) {
        if (s.no_entry || (s.kind.listed && !s.r.m_has_access_count)) return na_cell();
        return s.kind.listed ? number_cell(s.r.m_access_count, vt_u32, vf_decimal) : no_cell();
      }},
-    {"file modify date [UTC]", 0, file_records,
+    {"file modify date [UTC]", 0, for_file_records,
      [](const column_source& s) {
        return s.kind.carved ? no_cell() : date_cell(s.o.m_source_modify_time, vf_no_subseconds);
      },
      "file mdate", "time-UTC"},
-    {"file access date [UTC]", 0, file_records,
+    {"file access date [UTC]", 0, for_file_records,
      [](const column_source& s) {
        return s.kind.carved ? no_cell() : date_cell(s.o.m_source_access_time, vf_no_subseconds);
      },
@@ -261,7 +263,7 @@ inline constexpr row_column k_row_columns[] = {
                   : date_cell(s.o.m_source_change_time, vf_no_subseconds);
      },
      "file cdate", "time-UTC"},
-    {"file mft date [UTC]", 0, file_records,
+    {"file mft date [UTC]", 0, for_file_records,
      [](const column_source& s) {
        // An NTFS scan knows the file's MFT time apart from its creation time.
        if (s.kind.carved) return no_cell();
@@ -269,19 +271,19 @@ inline constexpr row_column k_row_columns[] = {
                               : date_cell(s.o.m_source_change_time, vf_no_subseconds);
      },
      "file mftdate", "time-UTC"},
-    {"tgt modify date [UTC]", 0, every_record,
+    {"tgt modify date [UTC]", 0, for_every_record,
      [](const column_source& s) { return date_cell(s.v.m_target_times[0]); }, "tgt mdate",
      "time-UTC"},
-    {"tgt access date [UTC]", 0, every_record,
+    {"tgt access date [UTC]", 0, for_every_record,
      [](const column_source& s) { return date_cell(s.v.m_target_times[1]); }, "tgt adate",
      "time-UTC"},
-    {"tgt create date [UTC]", 0, every_record,
+    {"tgt create date [UTC]", 0, for_every_record,
      [](const column_source& s) { return date_cell(s.v.m_target_times[2]); }, "tgt cdate",
      "time-UTC"},
-    {"ObjID date [UTC]", 0, every_record,
+    {"ObjID date [UTC]", 0, for_every_record,
      [](const column_source& s) { return date_cell(s.r.m_object_droid_time); }, "ObjID date",
      "time-UTC"},
-    {"tgt attrib", 24, every_record,
+    {"tgt attrib", 24, for_every_record,
      [](const column_source& s) { return text_cell(attributes_text(s)); }},
     {"LNK offset", 10,
      [](const lnk::useropts& o, record_kind k) { return k.carved || o.m_show_offset; },
@@ -289,76 +291,76 @@ inline constexpr row_column k_row_columns[] = {
        return s.kind.carved || s.o.m_show_offset ? number_cell(s.r.m_file_offset, vt_u64)
                                                  : no_cell();
      }},
-    {"src inode", 10, ntfs_scan,
+    {"src inode", 10, for_ntfs_scans,
      [](const column_source& s) {
        return s.o.m_ntfs_scan && s.o.m_source_inode != 0 ? number_cell(s.o.m_source_inode, vt_u64)
                                                          : no_cell();
      }},
-    {"src seq#", 6, ntfs_scan,
+    {"src seq#", 6, for_ntfs_scans,
      [](const column_source& s) {
        return s.o.m_ntfs_scan && s.o.m_source_inode != 0 ? number_cell(s.o.m_source_seq, vt_u16)
                                                          : no_cell();
      }},
-    {"target inode", 10, target_mft,
+    {"target inode", 10, for_target_mft,
      [](const column_source& s) {
        return s.o.m_show_target_mft && s.r.m_target_mft_entry != 0
                   ? number_cell(s.r.m_target_mft_entry, vt_u64)
                   : no_cell();
      }},
-    {"target seq#", 6, target_mft,
+    {"target seq#", 6, for_target_mft,
      [](const column_source& s) {
        return s.o.m_show_target_mft && s.r.m_target_mft_entry != 0
                   ? number_cell(s.r.m_target_mft_seq, vt_u16)
                   : no_cell();
      }},
-    {"file size", 10, every_record,
+    {"file size", 10, for_every_record,
      [](const column_source& s) {
        return s.r.m_header.m_file_size != 0 ? number_cell(s.r.m_header.m_file_size, vt_u32)
                                             : no_cell();
      }},
-    {"target name", 60, every_record,
+    {"target name", 60, for_every_record,
      [](const column_source& s) { return record_text_cell(s.v.m_target_name); }},
-    {"IDList extra info", 60, every_record,
+    {"IDList extra info", 60, for_every_record,
      [](const column_source&) { return joined_cell(put_idlist_extra); }},
-    {"vol type", 8, every_record,
+    {"vol type", 8, for_every_record,
      [](const column_source& s) {
        return record_text_cell(link_info_text<&texts_of::m_drive_type>(s.r));
      }},
-    {"vol serial", 10, every_record,
+    {"vol serial", 10, for_every_record,
      [](const column_source& s) {
        return record_text_cell(link_info_text<&texts_of::m_volume_serial>(s.r));
      }},
-    {"vol label", 9, every_record,
+    {"vol label", 9, for_every_record,
      [](const column_source& s) {
        return record_text_cell(link_info_text<&texts_of::m_volume_label>(s.r));
      }},
-    {"local path", 10, every_record,
+    {"local path", 10, for_every_record,
      [](const column_source& s) {
        return record_text_cell(link_info_text<&texts_of::m_local_base_path>(s.r));
      }},
-    {"common path", 11, every_record,
+    {"common path", 11, for_every_record,
      [](const column_source& s) {
        return record_text_cell(link_info_text<&texts_of::m_common_path_suffix>(s.r));
      }},
-    {"network/device info", 19, every_record,
+    {"network/device info", 19, for_every_record,
      [](const column_source&) {
        return joined_cell([](line_sink& out, const column_source& s) {
          put_joined_parts(out, s.r, k_network_parts);
        });
      }},
-    {"extra info", 10, every_record,
+    {"extra info", 10, for_every_record,
      [](const column_source&) {
        return joined_cell([](line_sink& out, const column_source& s) {
          put_joined_parts(out, s.r, k_extra_info_parts);
        });
      }},
-    {"netbios name", 12, every_record,
+    {"netbios name", 12, for_every_record,
      [](const column_source& s) { return record_text_cell(s.r.m_machine_id); }},
-    {"volume id", 9, every_record,
+    {"volume id", 9, for_every_record,
      [](const column_source& s) { return record_text_cell(s.r.m_volume_droid); }},
-    {"object id", 9, every_record,
+    {"object id", 9, for_every_record,
      [](const column_source& s) { return record_text_cell(s.r.m_object_droid); }},
-    {"mac addr", 8, every_record,
+    {"mac addr", 8, for_every_record,
      [](const column_source& s) { return record_text_cell(s.r.m_mac_address); }},
     {"user acct", 9, [](const lnk::useropts& o, record_kind) { return !o.m_user_name.empty(); },
      [](const column_source& s) {

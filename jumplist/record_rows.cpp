@@ -336,6 +336,7 @@ const row_plan& plan_for(row_buffers& b, const lnk::useropts& o) {
   p.size = columns.size();
   return p;
 }
+
 // The record's row as the general table writer lays out the cells fill_row
 // makes (padding, quoting, replacement, time layouts), written cell by cell
 // in column order straight into one buffer, by the same column rules.
@@ -343,7 +344,6 @@ class row_line {
  public:
   explicit row_line(const column_source& src)
       : m_src(src),
-        m_o(src.o),
         m_s(src.o),
         m_b(src.b),
         m_out(src.b.line),
@@ -594,7 +594,6 @@ class row_line {
   }
 
   const column_source& m_src;
-  const lnk::useropts& m_o;
   const cmd_params& m_s;
   row_buffers& m_b;
   line_sink m_out;
