@@ -178,7 +178,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
   return data;
 }
 
-// Nodes of emptied record multimaps, kept in the run's workspace for the
+// Nodes of emptied record multimaps, kept in the run's scratch for the
 // next records: a record is parsed straight into a node, so storing it
 // neither moves it nor allocates. The spares keep what their records held
 // until they are reset for reuse, never more nodes than k_spare_limit.
