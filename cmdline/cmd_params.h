@@ -170,9 +170,9 @@ class cmd_params : public cmd_params_fields {
   // The output capture, or the process-wide null stream when there is none.
   std::ostream& capture_stream();
 
-  // The run's scratch space. It is not a setting: a copy or an assignment
-  // leaves each object its own, so a copy handed to another thread shares
-  // nothing with the original.
+  // Scratch looked up by type, left only for the two report writers that
+  // still keep theirs here (every other routine is handed named scratch).
+  // It is not a setting: a copy or an assignment leaves each object its own.
   workspace& work() const { return m_work; }
 
  private:

@@ -523,8 +523,8 @@ const block_kind* kind_of(const walk_block& b) {
 }  // namespace
 
 bool has_work_limit_fault(const lnk_record& rec) {
-  for (uint8_t i = 0; i < rec.m_fault_count; ++i)
-    if (std::strcmp(rec.m_faults[i].cause, k_fault_work_limit) == 0) return true;
+  for (const parse_fault& f : rec.m_faults)
+    if (std::strcmp(f.cause, k_fault_work_limit) == 0) return true;
   return false;
 }
 

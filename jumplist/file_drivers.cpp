@@ -167,9 +167,13 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
 }
 
 // The faults a reported record's parse kept, said with the file: a link of
-// an automatic list by its stream, any other by its file offset.
+// an automatic list by its stream, any other by its file offset. Memory that
+// ran out in the parse is said here for carved links; an automatic list's
+// reader says it for each link it reads.
 void note_faults(lnk::useropts& options, const lnk_record& r) {
-  if (r.m_fault_count == 0) return;
+  if (!options.m_automatic_list && r.m_faults.out_of_memory())
+    options.m_notes.add("link", r.m_file_offset, "not read in full: out of memory");
+  if (r.m_faults.empty()) return;
   if (options.m_automatic_list && !r.m_from_free_space) {
     char name[16];
     options.m_notes.add_record(r, 0, hex_name(r.m_entry_num, name));
@@ -447,11 +451,11 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   };
   // Out of memory partway, what was read so far is reported and the rest
   // is said to be missing.
-  std::string missing;
+  bool missing = false;
   const bool walked = guarded([&] {
     while (list.destlist.next(list.entry, false)) take(link_source{list.destlist.offset(), true});
     if (list.destlist.stopped() == destlist_walker::stop::no_memory) {
-      missing = "out of memory";
+      missing = true;
       return true;
     }
     if (list.destlist.stopped() != destlist_walker::stop::damaged) return true;
@@ -460,18 +464,18 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     const int64_t before = position;
     for (uint64_t number : unnamed_link_streams(reader, list.destlist))
       take(link_source{number, false});
-    options.m_notes.add("DestList entry " + std::to_string(list.destlist.count() + 1),
-                        list.destlist.offset(),
-                        "runs past the stream; " + std::to_string(position - before) +
-                            " link streams reported without DestList data",
-                        "DestList");
+    options.m_notes.add_numbered("DestList entry", list.destlist.count() + 1,
+                                 list.destlist.offset(),
+                                 "runs past the stream; " + std::to_string(position - before) +
+                                     " link streams reported without DestList data",
+                                 "DestList");
     return true;
   });
-  if (!walked) missing = "out of memory";
-  if (!missing.empty())
-    options.m_notes.add("DestList entry " + std::to_string(list.destlist.count() + 1),
-                        list.destlist.offset(), "not read, nor the entries after it: " + missing,
-                        "DestList");
+  if (!walked) missing = true;
+  if (missing)
+    options.m_notes.add_numbered("DestList entry", list.destlist.count() + 1,
+                                 list.destlist.offset(),
+                                 "not read, nor the entries after it: out of memory", "DestList");
   if (list.destlist.count() == 0 && list.destlist.stopped() == destlist_walker::stop::end)
     options.m_failure = failure::no_entries;
 

@@ -4,12 +4,31 @@
 #include <cstdio>
 
 #include "cmdline/run_context.h"
+#include "foundation/vk_guard.h"
 #include "jumplist/lnk_record.h"
 
 namespace vk {
 
 void file_notes::add(std::string_view structure, uint64_t offset, std::string_view cause,
-                     std::string_view stream) {
+                     std::string_view stream) noexcept {
+  if (!guarded([&] {
+        add_body(structure, offset, cause, stream);
+        return true;
+      }))
+    ++m_lost;
+}
+
+void file_notes::add_numbered(std::string_view structure, uint64_t number, uint64_t offset,
+                              std::string_view cause, std::string_view stream) noexcept {
+  if (!guarded([&] {
+        add_body(std::string(structure) + " " + std::to_string(number), offset, cause, stream);
+        return true;
+      }))
+    ++m_lost;
+}
+
+void file_notes::add_body(std::string_view structure, uint64_t offset, std::string_view cause,
+                          std::string_view stream) {
   for (note& n : m_notes)
     if (n.structure == structure && n.cause == cause) {
       ++n.count;
@@ -21,13 +40,21 @@ void file_notes::add(std::string_view structure, uint64_t offset, std::string_vi
       note{std::string(structure), std::string(cause), std::string(stream), offset, 1});
 }
 
-void file_notes::add(const parse_fault& fault, uint64_t base, std::string_view stream) {
+void file_notes::add(const parse_fault& fault, uint64_t base, std::string_view stream) noexcept {
   if (!fault) return;
   add(fault.structure, base + fault.offset, fault.cause ? fault.cause : "damaged", stream);
 }
 
-void file_notes::add_record(const lnk_record& record, uint64_t base, std::string_view stream) {
-  for (uint8_t i = 0; i < record.m_fault_count; ++i) add(record.m_faults[i], base, stream);
+void file_notes::add_record(const lnk_record& record, uint64_t base,
+                            std::string_view stream) noexcept {
+  for (const parse_fault& fault : record.m_faults) add(fault, base, stream);
+  const uint32_t more = record.m_faults.dropped();
+  if (more == 0) return;
+  if (!guarded([&] {
+        add_body("link", base, std::to_string(more) + " more faults, not kept", stream);
+        return true;
+      }))
+    ++m_lost;
 }
 
 std::string file_notes::lines(const std::string& path) const {
@@ -41,19 +68,27 @@ std::string file_notes::lines(const std::string& path) const {
     if (n.count > 1) out += "; " + std::to_string(n.count) + " times, the first shown";
     out += ")\n";
   }
+  if (m_lost != 0)
+    out += "not read in full: " + path + " (" + std::to_string(m_lost) +
+           " notes lost: out of memory)\n";
   return out;
 }
 
-void file_notes::flush(const std::string& path) {
-  if (m_notes.empty()) return;
-  const std::string text = lines(path);
-  // One call per line, so that each erases the status line before it.
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = text.find('\n', start) + 1;
-    error_printf("%.*s", static_cast<int>(end - start), text.c_str() + start);
-    start = end;
-  }
-  m_notes.clear();
+void file_notes::flush(const std::string& path) noexcept {
+  if (!any()) return;
+  const bool said = guarded([&] {
+    const std::string text = lines(path);
+    // One call per line, so that each erases the status line before it.
+    for (size_t start = 0; start < text.size();) {
+      const size_t end = text.find('\n', start) + 1;
+      error_printf("%.*s", static_cast<int>(end - start), text.c_str() + start);
+      start = end;
+    }
+    return true;
+  });
+  // Memory for the lines themselves: what the file lost is said without them.
+  if (!said) error_printf("not read in full: %s (notes lost: out of memory)\n", path.c_str());
+  clear();
 }
 
 }  // namespace vk

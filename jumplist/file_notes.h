@@ -1,7 +1,9 @@
 // What could not be read of the current file: structures a walk stopped at,
 // caps that cut a record, records that could not be reported. Each structure
 // and cause is said once per file, with a count when it repeats, on one line
-// of standard error once the file's records are written.
+// of standard error once the file's records are written. Nothing here
+// throws: a note that memory cannot be found for is counted, and the count
+// is said instead.
 #pragma once
 
 #include <cstdint>
@@ -21,18 +23,24 @@ class file_notes {
   // offset counts from the start of the file or, when stream is given, from
   // the start of that compound-file stream.
   void add(std::string_view structure, uint64_t offset, std::string_view cause,
-           std::string_view stream = {});
-  void add(const parse_fault& fault, uint64_t base, std::string_view stream = {});
+           std::string_view stream = {}) noexcept;
+  // The same, the structure named "structure number".
+  void add_numbered(std::string_view structure, uint64_t number, uint64_t offset,
+                    std::string_view cause, std::string_view stream = {}) noexcept;
+  void add(const parse_fault& fault, uint64_t base, std::string_view stream = {}) noexcept;
   // The faults a record's parse kept, its link starting at base (in the
-  // file, or in the named stream).
-  void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {});
+  // file, or in the named stream), and how many more it met.
+  void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {}) noexcept;
 
-  bool any() const { return !m_notes.empty(); }
+  bool any() const noexcept { return !m_notes.empty() || m_lost != 0; }
   // The lines for the file named path, each ending in a line feed.
   std::string lines(const std::string& path) const;
   // Writes the lines to standard error and forgets them.
-  void flush(const std::string& path);
-  void clear() { m_notes.clear(); }
+  void flush(const std::string& path) noexcept;
+  void clear() noexcept {
+    m_notes.clear();
+    m_lost = 0;
+  }
 
  private:
   struct note {
@@ -40,7 +48,11 @@ class file_notes {
     uint64_t offset = 0;
     uint64_t count = 0;
   };
+  void add_body(std::string_view structure, uint64_t offset, std::string_view cause,
+                std::string_view stream);
   std::vector<note> m_notes;
+  // Notes that memory ran out for.
+  uint64_t m_lost = 0;
 };
 
 }  // namespace vk

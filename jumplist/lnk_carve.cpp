@@ -116,13 +116,9 @@ void note_cut(lnk_record& record, link_cut cut) {
   if (cut == link_cut::none) return;
   // The structure the parse found running past its data is the cut itself:
   // the link is said once, as cut.
-  uint8_t kept = 0;
-  for (uint8_t i = 0; i < record.m_fault_count; ++i) {
-    const parse_fault& f = record.m_faults[i];
-    if (f.cause == nullptr || std::strstr(f.cause, "past the data") == nullptr)
-      record.m_faults[kept++] = f;
-  }
-  record.m_fault_count = kept;
+  record.m_faults.keep_if([](const parse_fault& f) {
+    return f.cause == nullptr || std::strstr(f.cause, "past the data") == nullptr;
+  });
   if (cut == link_cut::end_of_file)
     add_record_fault(record, parse_fault{"link", 0, "declared size runs past the end of the file"});
   else if (cut == link_cut::size_cap)
@@ -182,7 +178,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
   return data;
 }
 
-// Nodes of emptied record multimaps, kept in the run's workspace for the
+// Nodes of emptied record multimaps, kept in the run's scratch for the
 // next records: a record is parsed straight into a node, so storing it
 // neither moves it nor allocates. The spares keep what their records held
 // until they are reset for reuse, never more nodes than k_spare_limit.

@@ -300,6 +300,7 @@ lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
       [&] { return parse_body(record, data, size, opts, scratch, carved, file_offset, dump); },
       [&] { out_of_memory = true; });
   result.out_of_memory = out_of_memory;
+  if (out_of_memory) record.m_faults.set_out_of_memory();
   return result;
 }
 

@@ -103,20 +103,8 @@ void clear_lnk_record(lnk_record& record) noexcept {
   record.m_object_droid_bytes.clear();
 }
 
-namespace {
-bool same_text(const char* a, const char* b) noexcept {
-  return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
-}
-}  // namespace
-
 void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept {
-  if (!fault) return;
-  for (uint8_t i = 0; i < record.m_fault_count; ++i) {
-    const parse_fault& f = record.m_faults[i];
-    if (same_text(f.structure, fault.structure) && same_text(f.cause, fault.cause)) return;
-  }
-  if (record.m_fault_count < record.m_faults.size())
-    record.m_faults[record.m_fault_count++] = fault;
+  record.m_faults.add(fault);
 }
 
 void reset_lnk_record(lnk_record& record) noexcept {

@@ -137,9 +137,9 @@ struct lnk_record_values {
   uint8_t m_empty = 0;
   uint8_t m_from_free_space = 0;
   // Where the parse of the link stopped short (damage, a cap, the parse
-  // guard), offsets from the link's first byte; the first few are kept.
-  std::array<parse_fault, 4> m_faults{};
-  uint8_t m_fault_count = 0;
+  // guard), offsets from the link's first byte; the first few are kept, the
+  // rest counted; and whether memory ran out under the parse.
+  parse_faults m_faults;
 
   // The link itself.
   lnk_header m_header;
@@ -236,7 +236,7 @@ struct lnk_record : lnk_record_fields {
 };
 
 // Keeps fault in the record's list, unless the same structure and cause is
-// already there or the list is full.
+// already there; counts it when the list is full.
 void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept;
 
 // Heap bytes of a text or list of texts beyond its own object.

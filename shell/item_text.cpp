@@ -72,7 +72,7 @@ std::string_view trimmed(std::string_view s) {
 
 // ---- the walk's workspace ----
 //
-// The texts of a walk go end to end into one buffer of the workspace that
+// The texts of a walk go end to end into one buffer of the scratch that
 // keeps its capacity, and lists of texts are places in it, so that a record's
 // details cost no allocation of their own once the buffers have grown.
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "alloc_hook.h"
 #include "jumplist/lnk_record.h"
 
 namespace vk {
@@ -9,7 +10,8 @@ namespace {
 
 // One line per structure and cause, the first offset shown, repeats counted;
 // a record's faults land at its base, and a full or repeated fault list of a
-// record stays bounded.
+// record stays bounded, the distinct faults past it counted and said; notes
+// that memory runs out for are counted and said.
 TEST(FileNotes, OneLinePerStructureAndCause) {
   file_notes notes;
   EXPECT_FALSE(notes.any());
@@ -21,7 +23,7 @@ TEST(FileNotes, OneLinePerStructureAndCause) {
   for (int i = 0; i < 9; ++i) add_record_fault(record, block);
   add_record_fault(record, parse_fault{"shell item", 0x4e, "item size runs past the ID list"});
   add_record_fault(record, parse_fault{});
-  EXPECT_EQ(record.m_fault_count, 2);
+  EXPECT_EQ(record.m_faults.size(), 2u);
   notes.add_record(record, 0, "1a");
   notes.add_record(record, 0, "1b");
   ASSERT_TRUE(notes.any());
@@ -32,11 +34,29 @@ TEST(FileNotes, OneLinePerStructureAndCause) {
             "of stream 1a: declared size runs past the data; 2 times, the first shown)\n"
             "not read in full: /e/x.automaticDestinations-ms (shell item at offset 0x4e of "
             "stream 1a: item size runs past the ID list; 2 times, the first shown)\n");
+  static const char* const causes[] = {"a", "b", "c", "d", "e"};
   for (int i = 0; i < 8; ++i)
-    add_record_fault(record, parse_fault{"block", static_cast<uint64_t>(i), i % 2 ? "a" : "b"});
-  EXPECT_EQ(record.m_fault_count, record.m_faults.size());
+    add_record_fault(record, parse_fault{"block", static_cast<uint64_t>(i), causes[i % 5]});
+  EXPECT_EQ(record.m_faults.size(), parse_faults::k_kept);
+  EXPECT_EQ(record.m_faults.dropped(), 4u);  // "c", "d", "e", "c" met after the list filled
   notes.clear();
   EXPECT_EQ(notes.lines("f"), "");
+  notes.add_record(record, 0x10);
+  EXPECT_NE(notes.lines("f").find("(link at offset 0x10: 4 more faults, not kept)\n"),
+            std::string::npos)
+      << notes.lines("f");
+
+  notes.clear();
+  {
+    vesk_test::heap::scope watched;
+    vesk_test::heap::fail_nth(0);
+    notes.add("DestList entry", 0x20, "path length runs past the stream");
+    vesk_test::heap::fail_nth(0);
+    notes.add_numbered("DestList entry", 7, 0x20, "not read");
+    vesk_test::heap::no_failure();
+  }
+  EXPECT_TRUE(notes.any());
+  EXPECT_EQ(notes.lines("f"), "not read in full: f (2 notes lost: out of memory)\n");
 }
 
 }  // namespace

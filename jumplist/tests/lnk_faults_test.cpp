@@ -88,7 +88,7 @@ TEST(LnkFaults, LinksEndingAfterTheirLastStructureKeepItQuietly) {
     const lnk_record rec = parse_exact(c.bytes);
     EXPECT_EQ(c.get(rec), c.want);
     EXPECT_EQ(rec.m_lnk_size, c.bytes.size());
-    EXPECT_EQ(rec.m_fault_count, 0);
+    EXPECT_EQ(rec.m_faults.size(), 0u);
   }
   // 96: the header, then "Name" and "-a b" with their counts, in UTF-16.
   EXPECT_EQ(parse_exact(cases[0].bytes).m_lnk_size, 96u);
@@ -159,14 +159,14 @@ TEST(LnkFaults, DamageKeepsAReason) {
     const lnk_record rec = parse_exact(c.bytes);
     // A LinkInfo not taken is not stepped over: the blocks are looked for
     // in its bytes, which make a second fault.
-    ASSERT_EQ(rec.m_fault_count, c.structure == std::string("LinkInfo") ? 2 : 1);
+    ASSERT_EQ(rec.m_faults.size(), c.structure == std::string("LinkInfo") ? 2u : 1u);
     EXPECT_STREQ(rec.m_faults[0].structure, c.structure);
     EXPECT_EQ(rec.m_faults[0].offset, c.offset);
     EXPECT_STREQ(rec.m_faults[0].cause, c.cause);
   }
   // A storage of 64 KiB or more is read whole, to its last value.
   const lnk_record large = parse_exact(with(named, {property_store_block({good, huge})}));
-  EXPECT_EQ(large.m_fault_count, 0);
+  EXPECT_EQ(large.m_faults.size(), 0u);
   // Its 3,200 values after the first storage's one; the last has id 3201.
   ASSERT_EQ(large.m_property_keys.size(), 3201u);
   EXPECT_EQ(large.m_property_keys.back(), "b725f130-47ef-101a-a5f1-02608c9eebac/0xc81");
@@ -206,13 +206,13 @@ TEST(LnkFaults, DamageKeepsAReason) {
   {
     lnk_record rec;
     walk_blocks(rec, -(used / 2));
-    ASSERT_EQ(rec.m_fault_count, 1);
+    ASSERT_EQ(rec.m_faults.size(), 1u);
     EXPECT_STREQ(rec.m_faults[0].cause, k_fault_work_limit);
     EXPECT_EQ(rec.m_vista_idlist_offset, 80u);
     EXPECT_EQ(std::string(rec.m_known_folder_id), "");
   }
   const lnk_record whole = parse_exact(spent);
-  EXPECT_EQ(whole.m_fault_count, 0);
+  EXPECT_EQ(whole.m_faults.size(), 0u);
   EXPECT_EQ(std::string(whole.m_known_folder_id), k_folder_text);
 }
 
@@ -253,7 +253,7 @@ TEST(LnkFaults, BlocksOf64KiBAndMoreInAnAutomaticList) {
 
   const lnk_record rec = parse_exact(link);
   EXPECT_EQ(rec.m_lnk_size, link.size());
-  EXPECT_EQ(rec.m_fault_count, 0);
+  EXPECT_EQ(rec.m_faults.size(), 0u);
   EXPECT_EQ(rec.m_property_store_offset, 88u + vista.size());  // the name takes 12 bytes
   ASSERT_EQ(rec.m_property_values.size(), 2800u);
 

@@ -187,7 +187,7 @@ TEST(LnkParser, LinkInfo) {
                 p.rec.m_path_suffix_offset,
             0u);
   // Three parts past the data said (the suffix offset is negative), at the LinkInfo.
-  ASSERT_EQ(p.rec.m_fault_count, 3);
+  ASSERT_EQ(p.rec.m_faults.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
   // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
@@ -202,7 +202,7 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset, 0u);
   EXPECT_EQ(p.rec.m_name_offset, 76u);
   EXPECT_EQ(p.rec.m_lnk_size, 76u);
-  ASSERT_GE(p.rec.m_fault_count, 1);  // said, at the LinkInfo
+  ASSERT_GE(p.rec.m_faults.size(), 1u);  // said, at the LinkInfo
   EXPECT_STREQ(p.rec.m_faults[0].structure, "LinkInfo");
   EXPECT_EQ(p.rec.m_faults[0].offset, 76u);
 }
