@@ -14,7 +14,6 @@
 #include "foundation/vk_file_record.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_variant.h"
-#include "foundation/vk_workspace.h"
 
 namespace vk {
 
@@ -170,14 +169,8 @@ class cmd_params : public cmd_params_fields {
   // The output capture, or the process-wide null stream when there is none.
   std::ostream& capture_stream();
 
-  // Scratch looked up by type, left only for the two report writers that
-  // still keep theirs here (every other routine is handed named scratch).
-  // It is not a setting: a copy or an assignment leaves each object its own.
-  workspace& work() const { return m_work; }
-
  private:
   void delete_log();
-  mutable workspace m_work;
 };
 
 // Stores the separator and picks the character replaced inside values

@@ -184,7 +184,10 @@ void note_faults(lnk::useropts& options, const lnk_record& r) {
 
 void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {
   note_faults(options, record);
+  options.m_scratch.report_out_of_memory = false;
   report_record(out, record, options);
+  if (options.m_scratch.report_out_of_memory)
+    options.m_notes.add("record", record.m_file_offset, "not written in full: out of memory");
 }
 
 // Reports the settings' records from the highest key down, those the keep

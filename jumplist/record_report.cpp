@@ -449,11 +449,11 @@ std::string_view target_name_of(const lnk_record& record) {
   return {};
 }
 
-// The one look-up of the report's scratch; null (counted as a failure of
-// the run's workspace) when it cannot be made.
-report_scratch* scratch_of(const lnk::useropts& options) {
-  report_scratch* const scratch = options.work().try_part<report_scratch>();
-  if (!scratch) count_guard_failure(options.work());
+// The report's scratch; null (marked as memory run out) when it cannot be
+// made.
+report_scratch* scratch_of(lnk::useropts& options) {
+  report_scratch* const scratch = try_made_part(options.m_scratch.report);
+  if (!scratch) options.m_scratch.report_out_of_memory = true;
   return scratch;
 }
 

@@ -133,15 +133,15 @@ static_assert(days_since_1601(1970, 1, 1) * k_ticks_per_day == k_unix_epoch_tick
 constexpr uint64_t k_ticks_3001 = days_since_1601(3001, 1, 1) * k_ticks_per_day;
 
 // The one look-up of the row forms' scratch.
-row_buffers& buffers(const lnk::useropts& o) {
-  return o.work().part<row_buffers>();
+row_buffers& buffers(lnk::useropts& o) {
+  return made_part(o.m_scratch.rows);
 }
 
-// Runs a row writer; one that memory stopped is counted in the workspace,
-// where a road that must say what it lost looks.
+// Runs a row writer; one that memory stopped is marked in the run's
+// scratch, where a road that must say what it lost looks.
 template <class F>
-void guarded_row(const lnk::useropts& o, F&& write) {
-  vk::guarded(write, [&] { count_guard_failure(o.work()); });
+void guarded_row(lnk::useropts& o, F&& write) {
+  vk::guarded(write, [&] { o.m_scratch.report_out_of_memory = true; });
 }
 
 // What a column's rules read of one record.

@@ -12,6 +12,7 @@
 
 #include "jumplist/link_scratch.h"
 #include "jumplist/lnk_record.h"
+#include "jumplist/report_scratch.h"
 
 namespace vk {
 
@@ -22,6 +23,14 @@ template <>
 void scratch_drop<driver_workspace>::operator()(driver_workspace*) const noexcept;
 template <>
 void scratch_drop<carve_ledger>::operator()(carve_ledger*) const noexcept;
+template <>
+inline void scratch_drop<report_scratch>::operator()(report_scratch* part) const noexcept {
+  delete part;
+}
+template <>
+inline void scratch_drop<row_buffers>::operator()(row_buffers* part) const noexcept {
+  delete part;
+}
 
 // Record nodes (records and all) kept for reuse: the roads parse each link
 // straight into a spare node.
@@ -44,6 +53,13 @@ struct run_scratch {
   // Where the carve road's links lie until they are reported.
   scratch_part<carve_ledger> carve;
   shown_source source;
+  // The labelled block's buffer and kept texts; the row forms' plans and
+  // buffers.
+  scratch_part<report_scratch> report;
+  scratch_part<row_buffers> rows;
+  // Set when a report writer ran out of memory and wrote less than the
+  // record; the roads say it with the file.
+  bool report_out_of_memory = false;
 
   shell_scratch& shell() { return link.shell; }
 };

@@ -6,12 +6,11 @@
 // blanks. Each on images written byte by byte (the tools' answers as
 // literals) and, where the tool is installed, on an image the tool made.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -216,8 +215,8 @@ TEST(ExtVolumes, TheExtentsFlagChoosesTheWalkAndDamagedTreesAreRefused) {
   std::ofstream(tree.path("cmds")) << "write " << tree.path("f.bin") << " a\n"
                                    << "write " << tree.path("f.bin") << " b\n"
                                    << "sif a block[0] 62218\nsif b block[0] 127754\n";
-  run_ok(find_tool("debugfs") + " -w -f " + shell_quote(tree.path("cmds")) + " " +
-         shell_quote(e3) + " >/dev/null 2>&1");
+  run_ok(find_tool("debugfs") + " -w -f " + shell_quote(tree.path("cmds")) + " " + shell_quote(e3) +
+         " >/dev/null 2>&1");
   write_at(e3, 62218 * 1024, pattern(1024, 5));
   write_at(e3, 127754 * 1024, pattern(1024, 6));
   {
@@ -225,9 +224,9 @@ TEST(ExtVolumes, TheExtentsFlagChoosesTheWalkAndDamagedTreesAreRefused) {
     const ext_superblock sb3 = superblock_of(e3);
     for (const char* name : {"a", "b"}) {
       SCOPED_TRACE(name);
-      run_ok(find_tool("debugfs") + " -R " + shell_quote("dump " + std::string(name) + " " +
-                                                          tree.path("dumped")) +
-             " " + shell_quote(e3) + " 2>/dev/null");
+      run_ok(find_tool("debugfs") + " -R " +
+             shell_quote("dump " + std::string(name) + " " + tree.path("dumped")) + " " +
+             shell_quote(e3) + " 2>/dev/null");
       const std::vector<uint8_t> dumped = bytes_of(read_file(tree.path("dumped")));
       ASSERT_EQ(dumped.size(), 3000u);
       EXPECT_EQ(ext_content(sb3, disk, debugfs_inode(e3, name)), dumped);
@@ -268,10 +267,10 @@ TEST(ExtVolumes, TheExtentsFlagChoosesTheWalkAndDamagedTreesAreRefused) {
   const uint64_t inode = debugfs_inode(e4, "/isl.bin");
   const auto dump = [&] {
     bool ok = false;
-    const std::string out = run_command(find_tool("debugfs") + " -R " +
-                                            shell_quote("dump /isl.bin " + tree.path("dumped")) +
-                                            " " + q,
-                                        ok);
+    const std::string out =
+        run_command(find_tool("debugfs") + " -R " +
+                        shell_quote("dump /isl.bin " + tree.path("dumped")) + " " + q,
+                    ok);
     return std::make_pair(bytes_of(read_file(tree.path("dumped"))), out);
   };
   {
@@ -381,8 +380,8 @@ TEST(NtfsContent, InitializedSizeEndsTheBytesRead) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.initialized);
-    std::vector<uint8_t> raw =
-        file_record(40, 1, 1, 0, {resident_attr(0x10, std_info_value(1, 2, 3, 4, 0)), name, c.data});
+    std::vector<uint8_t> raw = file_record(
+        40, 1, 1, 0, {resident_attr(0x10, std_info_value(1, 2, 3, 4, 0)), name, c.data});
     inode_record rec;
     rec.m_options = mft_keep_data_runs;
     ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
@@ -438,7 +437,8 @@ TEST(NtfsContent, InitializedSizeEndsTheBytesRead) {
     // The initialized size field of its $DATA, inside the record.
     image_t record = read_file_range(img, rec->m_file_offset, 1024);
     size_t at = load_le16(&record[20]);
-    while (at + 8 < record.size() && load_le32(&record[at]) != 0x80) at += load_le32(&record[at + 4]);
+    while (at + 8 < record.size() && load_le32(&record[at]) != 0x80)
+      at += load_le32(&record[at + 4]);
     ASSERT_LT(at + 64, record.size());
     ASSERT_EQ(load_le64(&record[at + 56]), 20000u);
     image_t six(8, 0);
@@ -477,7 +477,10 @@ TEST(ExfatVolumes, ValidDataLengthEndsTheBytesRead) {
     size_t set;  // file set 0 (contig) or 1 (chained)
     uint64_t valid;
     std::string md5;
-  } cases[] = {{0, 600, "0deb3217cd46f8594d4edba3c14707a6"}, {0, 0, "1b09d4b3b183d0e78c9627ba6b0f925e"}, {0, 1300, "7e604b40ed2502a265e9254519d8b775"}, {1, 1000, "02198648fa24cc939fbef1de3e288a88"}};
+  } cases[] = {{0, 600, "0deb3217cd46f8594d4edba3c14707a6"},
+               {0, 0, "1b09d4b3b183d0e78c9627ba6b0f925e"},
+               {0, 1300, "7e604b40ed2502a265e9254519d8b775"},
+               {1, 1000, "02198648fa24cc939fbef1de3e288a88"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.set) + " " + std::to_string(c.valid));
     image_t img = exfat_image();
@@ -573,10 +576,11 @@ TEST(PartitionWalks, EmptySlotsUnnamedTypesAndLongChainsAreAllListed) {
   if (!have({"sfdisk"}, why)) GTEST_SKIP() << why;
   const std::string img = tree.path("sf.img");
   ASSERT_TRUE(make_sparse_file(img, 16u << 20));
-  run_ok("printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=a5\\n"
-         "start=4096, size=20480, type=5\\nstart=26624, size=2048, type=da\\n"
-         "size=1024, type=83\\nsize=1024, type=17\\nsize=1024, type=7\\nsize=1024, type=a5\\n' | " +
-         find_tool("sfdisk") + " -q " + shell_quote(img));
+  run_ok(
+      "printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=a5\\n"
+      "start=4096, size=20480, type=5\\nstart=26624, size=2048, type=da\\n"
+      "size=1024, type=83\\nsize=1024, type=17\\nsize=1024, type=7\\nsize=1024, type=a5\\n' | " +
+      find_tool("sfdisk") + " -q " + shell_quote(img));
   write_at(img, 4096 * 512 + 446, image_t(16, 0));
   // sfdisk -d as it lists them (mmls lists the same).
   const std::set<part> tool_listed = {{2048, 2048, 0xA5},  {4096, 20480, 0x05},
@@ -672,8 +676,8 @@ TEST(PartitionWalks, ADamagedPrimaryGptGivesWayToTheBackup) {
     uint64_t number = 0, start = 0, end = 0;
     if (cells >> number >> start >> end) theirs.emplace(start, end - start + 1);
   }
-  EXPECT_EQ(theirs, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096},
-                                                             {8192, 2048}}));
+  EXPECT_EQ(theirs,
+            (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}, {8192, 2048}}));
   RAW_DISK_IO disk(img, false, 0, disk_mode_path);
   partition_list list;
   testing::internal::CaptureStderr();
