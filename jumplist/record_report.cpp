@@ -464,10 +464,10 @@ void write_text_block(std::ostream& out, report_scratch& s, const lnk_record& r,
 // rest. Made in place once per record, before any form reads a text.
 void mark_control_chars(lnk_record& r) {
   // A text that the labelled block shows only when its first character is
-  // not NUL stays hidden: as a C text it is empty.
-  for (std::string* text :
-       {&r.m_drive_type, &r.m_volume_serial, &r.m_volume_label, &r.m_net_name, &r.m_device_name,
-        &r.m_local_base_path, &r.m_common_path_suffix, &r.m_name})
+  // not NUL stays hidden: as a C text it is empty. The description is
+  // counted: a NUL in it is a character.
+  for (std::string* text : {&r.m_drive_type, &r.m_volume_serial, &r.m_volume_label, &r.m_net_name,
+                            &r.m_device_name, &r.m_local_base_path, &r.m_common_path_suffix})
     if (!text->empty() && (*text)[0] == '\0') text->clear();
   for (std::string* text : {&r.m_netbios_name,
                             &r.m_idlist_path,
