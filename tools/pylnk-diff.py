@@ -409,6 +409,16 @@ def make_link(rng):
         # Header and terminal only.
         data = header[:20] + struct.pack("<I", 0) + header[24:] + b"\0\0\0\0"
         truth = {"header only": True}
+    # Drawn last, so that the links before keep their bytes.
+    r = rng.random()
+    if r < 0.01 and damage is None and data.endswith(b"\0\0\0\0"):
+        # A terminal block whose BlockSize is 1 to 3: the list ends there.
+        data = data[:-4] + struct.pack("<I", rng.randrange(1, 4))
+        truth["terminal below 4"] = True
+    elif r < 0.015 and damage is None:
+        # A header alone whose flags announce what is not there.
+        data = header[:20] + struct.pack("<I", flags | 0x1) + header[24:]
+        truth = {"header alone": True}
     return data, truth, damage
 
 # ---------------------------------------------------------------- readers
@@ -590,12 +600,21 @@ def compare(path, vesk, truth):
         results.append((field, ref, "allowed" if reason else "silent", reason or detail))
 
     py = pylnk_fields(path) if pylnk else None
+    refused = {"terminal below 4": "pylnk refuses a terminal block whose BlockSize is 1 to 3",
+               "header alone": "pylnk refuses a header whose announced structures are not there"}
+    for key, reason in refused.items():
+        if py is None and truth.get(key):
+            results.append(("record", "pylnk", "allowed", reason))
     if rec is None:
-        if py is not None or truth.get("header only"):
+        if py is not None or truth.get("header only") or truth.get("header alone"):
             # A sound link refused is lost whatever the note says.
             check("record", "pylnk" if py is not None else "writer", "1 record",
                   "%d records" % len(recs), strict=not truth.get("damaged"))
         return results, err, p.returncode
+    if truth.get("header alone"):
+        # Reported from its header, and said to be cut.
+        check("record", "writer", "1 record, said", "1 record" + (", said" if said else ""),
+              strict=True)
     flags_text = one(rec, "Target flags:") or ""
     if py is not None:
         check("target modified", "pylnk", py["target modified"], one(rec, "Target modified:"))
@@ -686,7 +705,7 @@ def compare(path, vesk, truth):
     return results, err, p.returncode
 
 
-FEATURES = ["header only", "idlist first item empty", "large link info", "unicode volume label",
+FEATURES = ["header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
             "network name unicode", "tracker 0x64", "environment with a line break",
             "unknown block"]
 STRING_FIELDS = ["description", "relative path", "working directory", "arguments", "icon location"]
@@ -699,6 +718,8 @@ def cause(truth, field):
                     "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
     rules = [
         (truth.get("header only"), "a link of header and terminal block only"),
+        (truth.get("header alone"), "a header alone, its announced structures missing"),
+        (truth.get("terminal below 4"), "a terminal block whose BlockSize is 1 to 3"),
         (truth.get("idlist first item empty"), "an ID list whose first item has size 0"),
         (field == "record" and truth.get("no ID list, LinkInfo or StringData"),
          "a link of no ID list, no LinkInfo and empty or no StringData (extra-data blocks only)"),

@@ -78,11 +78,32 @@ TEST(LinkStructures, LinkInfoIsReadByItsDeclaredSize) {
     std::string local_path, name, arguments, faults;
   } cases[] = {
       {"large LinkInfo alone", false, big, {}, false, path, "real description", "-c evil.ps1", ""},
-      {"large LinkInfo after an ID list", true, big, {}, false, path, "real description",
-       "-c evil.ps1", ""},
-      {"path without its NUL", false, {}, cut_path, false, "C:\\a.txt", "real description",
-       "-c evil.ps1", ""},
-      {"LinkInfo past the data", false, big, {}, true, path, "", "",
+      {"large LinkInfo after an ID list",
+       true,
+       big,
+       {},
+       false,
+       path,
+       "real description",
+       "-c evil.ps1",
+       ""},
+      {"path without its NUL",
+       false,
+       {},
+       cut_path,
+       false,
+       "C:\\a.txt",
+       "real description",
+       "-c evil.ps1",
+       ""},
+      {"LinkInfo past the data",
+       false,
+       big,
+       {},
+       true,
+       path,
+       "",
+       "",
        "LinkInfo: declared size runs past the data"},
   };
   for (const auto& c : cases) {
@@ -120,7 +141,8 @@ TEST(LinkStructures, UnicodeFormsReplaceTheEightBitOnes) {
   li.device_name_unicode = u"Z:ü";
   li.suffix = "";
   s.link_info = li;
-  s.extra_blocks = {icon_environment_block("%ProgramFiles%\\????.ico", u"%ProgramFiles%\\Значок.ico")};
+  s.extra_blocks = {
+      icon_environment_block("%ProgramFiles%\\????.ico", u"%ProgramFiles%\\Значок.ico")};
   lnk_record rec = parse(write_lnk(s));
   EXPECT_EQ(rec.m_volume_label, "Объём");
   EXPECT_EQ(rec.m_net_name, "\\\\srv\\shаre");
@@ -261,9 +283,10 @@ TEST(LinkStructures, CountedTextsAndLpstrValues) {
   byte_builder lpstr;
   lpstr.u32(6).bytes({'G', 'r', 0xFC, 0xDF, 'e', 0}).pad_to(12);
   lnk_spec s;
-  s.extra_blocks = {property_store_block({storage(
-      storage_fmtid_b725(), {int_value(10, 0x1E, lpstr.take()),
-                             int_value(11, 0x101E, from_hex("0200000002000000610003000000626300"))})})};
+  s.extra_blocks = {property_store_block(
+      {storage(storage_fmtid_b725(),
+               {int_value(10, 0x1E, lpstr.take()),
+                int_value(11, 0x101E, from_hex("0200000002000000610003000000626300"))})})};
   const lnk_record rec = parse(write_lnk(s));
   EXPECT_EQ(rec.m_property_values, (std::vector<std::string>{"Grüße", "a", "bc"}));
 }
@@ -317,8 +340,7 @@ TEST(LinkStructures, HeaderOnlyLinksAndTheKeepRule) {
       {"header_alone.lnk", header_alone, 1, "not read in full: F"},
       {"icon_environment_only.lnk", write_lnk(icon_only), 1, nullptr},
       {"large.lnk", write_lnk(large), 1, nullptr},
-      {"cut_terminal.automaticDestinations-ms", list.build(), 1,
-       "terminal block at offset 0x"},
+      {"cut_terminal.automaticDestinations-ms", list.build(), 1, "terminal block at offset 0x"},
   };
   for (const auto& c : cases) {
     const run r = run_file(tree, c.name, c.bytes);
