@@ -13,13 +13,11 @@ inline bool record_is_empty(const lnk_record& r) {
          (r.m_property_keys.empty() || r.m_lnk_size == 0);
 }
 
-// Nor does any extra-data block or LinkInfo text a reader of the link shows
-// (a link may hold nothing else): each needs its block's signature or its
-// structure's offsets to be read.
+// Nor does any extra-data block a reader of the link shows (a link may hold
+// nothing else): each needs its block's signature and size to be read.
 inline bool extra_data_is_empty(const lnk_record& r) {
   return r.m_icon_environment.empty() && r.m_machine_id.empty() && r.m_known_folder_id.empty() &&
-         r.m_darwin_product.empty() && r.m_shim_layer.empty() && r.m_volume_label.empty() &&
-         r.m_device_name.empty() && r.m_common_path_suffix.empty();
+         r.m_darwin_product.empty() && r.m_shim_layer.empty();
 }
 
 // A link is kept on every road when anything names its target: also an
