@@ -26,25 +26,23 @@ namespace B = lnk_layout::block;
 namespace T = lnk_layout::tracker;
 namespace X = lnk_layout::text_block;
 
-// The size rule and signature of one block kind.
+// The signature of one block kind and the size its fields take: a larger
+// block is read for them, its further bytes left.
 struct kind_rule {
   uint32_t signature;
   uint32_t size;
-  bool exact;  // else a least size
 };
 
-constexpr kind_rule kEnvironment{L::signature::environment, X::size, true};
-constexpr kind_rule kConsole{L::signature::console, L::console::size, true};
-constexpr kind_rule kTracker{L::signature::tracker, T::size, true};
-constexpr kind_rule kConsoleFe{L::signature::console_fe, L::console_fe::size, true};
-constexpr kind_rule kSpecialFolder{L::signature::special_folder, L::special_folder::min_size,
-                                   false};
-constexpr kind_rule kDarwin{L::signature::darwin, X::size, true};
-constexpr kind_rule kIconEnvironment{L::signature::icon_environment, X::size, true};
-constexpr kind_rule kShim{L::signature::shim, L::shim::min_size, false};
-constexpr kind_rule kPropertyStore{L::signature::property_store, L::property_store::min_size,
-                                   false};
-constexpr kind_rule kKnownFolder{L::signature::known_folder, L::known_folder::min_size, false};
+constexpr kind_rule kEnvironment{L::signature::environment, X::size};
+constexpr kind_rule kConsole{L::signature::console, L::console::size};
+constexpr kind_rule kTracker{L::signature::tracker, T::size};
+constexpr kind_rule kConsoleFe{L::signature::console_fe, L::console_fe::size};
+constexpr kind_rule kSpecialFolder{L::signature::special_folder, L::special_folder::min_size};
+constexpr kind_rule kDarwin{L::signature::darwin, X::size};
+constexpr kind_rule kIconEnvironment{L::signature::icon_environment, X::size};
+constexpr kind_rule kShim{L::signature::shim, L::shim::min_size};
+constexpr kind_rule kPropertyStore{L::signature::property_store, L::property_store::min_size};
+constexpr kind_rule kKnownFolder{L::signature::known_folder, L::known_folder::min_size};
 
 bool is_block(byte_view block) {
   const auto size = block.u32(B::size);
@@ -55,8 +53,7 @@ bool is_block(byte_view block) {
 bool is_kind(byte_view block, const kind_rule& rule) {
   if (!is_block(block)) return false;
   const uint32_t size = block.u32_or_zero(B::size);
-  return (rule.exact ? size == rule.size : size >= rule.size) &&
-         block.u16(B::signature) == (rule.signature & 0xFFFF) &&
+  return size >= rule.size && block.u16(B::signature) == (rule.signature & 0xFFFF) &&
          block.u16(B::signature_high) == B::signature_high_value;
 }
 
@@ -197,11 +194,9 @@ void environment_text(parse_guard* guard, byte_view block, std::string& out) {
   if (out.empty()) ansi_text(guard, block, X::ansi, X::ansi_size, out);
 }
 
+// The same rule as the environment's: the UTF-16 text when there is one.
 void icon_text(parse_guard* guard, byte_view block, std::string& out) {
-  if (block.u8_or_zero(X::wide + 1) != 0)
-    ansi_text(guard, block, X::ansi, X::ansi_size, out);
-  else
-    wide_text(block, X::wide, X::wide_size, out);
+  environment_text(guard, block, out);
 }
 
 void shim_text(byte_view block, std::string& out) {
@@ -387,9 +382,7 @@ bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, cons
   guarded(
       ctx, [&] { environment_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
       [&] { text.clear(); });
-  if (text.find('\r') == std::string::npos) return true;
-  text.clear();
-  return false;
+  return true;
 }
 bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const walk_args&) {
   return true;
@@ -506,17 +499,21 @@ static_assert(kinds_in_signature_order());
 // signature names it, or the storage's test passes.
 bool kind_accepts(const block_kind& kind, const walk_block& b) {
   if (!kind.rule) return kind.accepts(b.rest);
-  return kind.rule->exact ? b.size == kind.rule->size : b.size >= kind.rule->size;
+  return b.size >= kind.rule->size;
 }
 
 // The first kind in table order that accepts the block, testing only the
-// kinds that can.
-const block_kind* kind_of(const walk_block& b) {
+// kinds that can; too_small is set for a block whose signature names a
+// kind whose fields it cannot hold.
+const block_kind* kind_of(const walk_block& b, bool& too_small) {
   const uint32_t named = b.rest.u32_or_zero(B::signature) - L::signature::environment;
   const bool has_kind = named < std::size(kKinds) && named != kStorage;
   if (has_kind && named < kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
   if (kind_accepts(kKinds[kStorage], b)) return &kKinds[kStorage];
   if (has_kind && named > kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
+  // A property store's least size is no field's: a smaller one holds
+  // storages too.
+  too_small = has_kind && kKinds[named].rule && kKinds[named].rule != &kPropertyStore;
   return nullptr;
 }
 
@@ -651,10 +648,11 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
   const byte_view data(bytes, size);
   const walk_args args{opts, scratch};
   // A link may end right after its last block, the terminal one missing.
-  // Bytes after a block that hold no block are damage, save fewer than the
-  // four a BlockSize takes.
+  // Bytes after a block that hold no block are damage; fewer than the four
+  // a BlockSize takes are a terminal block cut short, which the parser says.
   while (const auto declared = data.u32(off)) {
-    if (*declared == 0) break;  // the terminal block
+    // The terminal block: any BlockSize below 4.
+    if (*declared < B::terminal_size) break;
     const char* cause = *declared < B::header_size ? "declared size below the block's header"
                         : *declared > size - off   ? "declared size runs past the data"
                                                    : nullptr;
@@ -664,7 +662,8 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     }
     const walk_block block{data.tail(off), *declared, static_cast<uint32_t>(off)};
     ctx.offset = link_offset + off;
-    if (const block_kind* kind = kind_of(block)) {
+    bool too_small = false;
+    if (const block_kind* kind = kind_of(block, too_small)) {
       rec.*kind->offset = static_cast<uint32_t>(off);
       const bool go_on = kind->take(rec, block, ctx, args);
       if (guard_spent(ctx)) {
@@ -674,6 +673,9 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
         return off + block.size;
       }
       if (!go_on) return off;
+    } else if (too_small) {
+      add_record_fault(rec,
+                       parse_fault{"extra-data block", off, "too small for its kind's fields"});
     }
     off += block.size;
   }

@@ -294,7 +294,10 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     report_record(c.out, record, options);
     return;
   }
-  if (carved_record_is_empty(record)) return;
+  // A file that begins with a link is that link: it is reported whatever
+  // it holds, its header at least.
+  const bool link_file = !c.carved && !origin.embedded && origin.offset == 0;
+  if (!link_file && carved_record_is_empty(record)) return;
   if (c.ledger) {
     if (origin.embedded)
       c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});
@@ -472,7 +475,8 @@ void label_carved(lnk_record& record, uint64_t a, const lnk::useropts& options) 
 // fails ends the scan: it is noted when the records go to a ledger.
 bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t size,
                          uint64_t first_header) {
-  if (size <= lnk_header_size) return false;
+  // A header may end where the source does (a link of its header alone).
+  if (size < lnk_header_size) return false;
   lnk::useropts& options = c.options;
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
@@ -483,7 +487,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
     record_slot slot(options.m_scratch);
     uint64_t chunks = 0;
     int64_t last_percent = -1;
-    while (o < size - lnk_header_size) {
+    while (o <= size - lnk_header_size) {
       if (status) {
         const int64_t percent = static_cast<int64_t>(o * 100 / size);
         if (percent != last_percent || (chunks % 5 == 0 && size > 16384)) {
@@ -499,14 +503,14 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       // scan rather than spinning on the spot.
       uint32_t got = 0;
       const uint8_t* chunk = window.at(o, k_chunk_size + lnk_header_size, got);
-      if (got <= lnk_header_size) break;
-      const uint32_t chunk_length = std::min<uint32_t>(got - lnk_header_size, k_chunk_size);
+      if (got < lnk_header_size) break;
+      const uint32_t chunk_length = std::min<uint32_t>(got - lnk_header_size + 1, k_chunk_size);
       uint32_t p = 0;
       bool hit = false;
       if (o == 0 && step == 1 && first_header != k_header_not_searched) {
         // The source's first header is the first chunk's when the chunk's
         // search reaches it.
-        hit = first_header < got - lnk_header_size;
+        hit = first_header <= got - lnk_header_size;
         if (hit) p = static_cast<uint32_t>(first_header);
       } else {
         hit = find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step));

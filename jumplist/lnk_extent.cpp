@@ -18,7 +18,7 @@ class extent_walk {
     const uint64_t want = m_at + count;
     if (want > m_cap) return finish(lnk_extent::end::capped, m_cap);
     if (want <= m_link.size()) return true;
-    m_result.at_boundary = m_at == m_link.size();
+    m_result.at_boundary = m_may_end && m_at == m_link.size();
     return finish(lnk_extent::end::open, want);
   }
   // Steps over a structure of size bytes.
@@ -33,6 +33,9 @@ class extent_walk {
     return false;
   }
   uint64_t at() const { return m_at; }
+  // From here on the link may end where the bytes do (its terminal block
+  // missing); before, every structure its flags announce must be there.
+  void may_end() { m_may_end = true; }
   uint16_t u16(uint64_t off) const { return m_link.u16_or_zero(m_at + off); }
   uint32_t u32(uint64_t off) const { return m_link.u32_or_zero(m_at + off); }
   const lnk_extent& result() const { return m_result; }
@@ -41,6 +44,7 @@ class extent_walk {
   byte_view m_link;
   uint64_t m_cap;
   uint64_t m_at = 0;
+  bool m_may_end = false;
   lnk_extent m_result;
 };
 
@@ -69,6 +73,7 @@ bool walk_structures(extent_walk& w) {
   }
   // Every block steps at least its header, so the loop ends within the bytes.
   namespace B = L::block;
+  w.may_end();
   for (;;) {
     if (!w.readable(B::terminal_size)) return false;
     const uint32_t size = w.u32(B::size);
@@ -76,8 +81,7 @@ bool walk_structures(extent_walk& w) {
       return w.finish(lnk_extent::end::terminal, w.at() + B::terminal_size);
     if (size < B::header_size) return w.finish(lnk_extent::end::damaged, w.at());
     if (!w.readable(B::header_size)) return false;
-    if (w.u16(B::signature_high) != B::signature_high_value)
-      return w.finish(lnk_extent::end::damaged, w.at());
+    // A block of any signature is stepped over by its size, as the parser does.
     if (!w.skip(size)) return false;
   }
 }

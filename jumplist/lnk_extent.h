@@ -20,15 +20,16 @@ struct lnk_extent {
   };
   uint64_t size = 0;
   end how = end::open;
-  // For an open walk: the bytes end exactly where the next structure would
-  // begin, so a link that ends there ends whole.
+  // For an open walk: the bytes end exactly where the next extra-data block
+  // would begin, so a link that ends there ends whole (its terminal block
+  // missing); a structure its flags announce is never missing so.
   bool at_boundary = false;
 };
 
 // Walks the declared sizes of the link whose first byte is link's first
-// byte (the header is taken as tested). BlockSize is read whole; a block
-// must carry the 0xA000 signature family, LinkInfo a header size the format
-// allows. Work is bounded by link's size.
+// byte (the header is taken as tested). BlockSize is read whole and a block
+// of any signature stepped over by it; LinkInfo must have a header size the
+// format allows. Work is bounded by link's size.
 lnk_extent declared_lnk_extent(byte_view link, uint64_t cap);
 
 }  // namespace vk

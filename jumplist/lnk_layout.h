@@ -70,7 +70,6 @@ inline constexpr size_t fixed_size = 28;
 inline constexpr size_t local_base_path_offset_unicode = 28;
 inline constexpr size_t common_path_suffix_offset_unicode = 32;
 inline constexpr size_t long_header_size = 36;
-inline constexpr uint32_t max_size = 1279;  // a larger LinkInfo is not taken
 inline constexpr uint32_t flag_volume_and_local_path = 1;
 inline constexpr uint32_t flag_network_and_suffix = 2;
 }  // namespace link_info
@@ -96,6 +95,9 @@ inline constexpr size_t net_name_offset = 8;
 inline constexpr size_t device_name_offset = 12;
 inline constexpr size_t provider_type = 16;
 inline constexpr size_t fixed_size = 20;
+// A NetNameOffset above the fixed part announces the UTF-16 names' offsets.
+inline constexpr size_t net_name_offset_unicode = 20;
+inline constexpr size_t device_name_offset_unicode = 24;
 inline constexpr uint32_t max_text_offset = 2048;  // a name further on is not read
 }  // namespace network_link
 

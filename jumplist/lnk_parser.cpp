@@ -1,5 +1,6 @@
 #include "jumplist/lnk_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,15 @@ void text_z(parse_guard* guard, byte_view view, size_t at, std::string& out) {
   read_ansi(guard, view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out);
 }
 
+// A UTF-16 text at `at`, ending at its NUL or the view's end; out is left
+// as it is when there is none or it is empty.
+void unicode_text(byte_view view, uint64_t at, std::string& out) {
+  if (at == 0 || at >= view.size()) return;
+  std::string wide;
+  utf16_to_utf8(view.data() + at, view.size() - at, wide, false);
+  if (!wide.empty()) out = std::move(wide);
+}
+
 void network_text(parse_guard* guard, byte_view link, size_t field, std::string& out) {
   out.clear();
   const auto at = link.u32(field);
@@ -36,25 +46,44 @@ void network_text(parse_guard* guard, byte_view link, size_t field, std::string&
   text_z(guard, link, *at, out);
 }
 
+// The names' UTF-16 forms, which a NetNameOffset above the fixed part
+// announces; each replaces its 8-bit form when it is not empty.
+void network_unicode_texts(byte_view link, std::string& net_name, std::string& device_name) {
+  namespace N = L::network_link;
+  if (link.u32_or_zero(N::net_name_offset) <= N::fixed_size) return;
+  const uint32_t link_size = link.u32_or_zero(N::size);
+  for (auto [field, text] : {std::pair{N::net_name_offset_unicode, &net_name},
+                             std::pair{N::device_name_offset_unicode, &device_name}}) {
+    const uint32_t at = link.u32_or_zero(field);
+    if (field < link_size && at < link_size) unicode_text(link, at, *text);
+  }
+}
+
 void volume_label(parse_guard* guard, byte_view volume, std::string& out) {
   out.clear();
-  if (volume.size() <= L::volume_id::label ||
-      volume.u32(L::volume_id::label_offset) != L::volume_id::ansi_label_at ||
-      volume.u8_or_zero(L::volume_id::label) == 0)
+  namespace V = L::volume_id;
+  const uint32_t label_at = volume.u32_or_zero(V::label_offset);
+  // The Unicode form: its own offset follows the 8-bit one's.
+  if (label_at == V::unicode_label_at) {
+    unicode_text(volume, volume.u32_or_zero(V::label_offset_unicode), out);
     return;
-  text_z(guard, volume, L::volume_id::label, out);
+  }
+  if (volume.size() <= V::label || label_at != V::ansi_label_at || volume.u8_or_zero(V::label) == 0)
+    return;
+  text_z(guard, volume, V::label, out);
 }
 
 // A LinkInfo offset field: the structure's position in the data when it is
-// positive and the data holds the `room` bytes the structure needs there.
-// One that does not fit is kept in the record as a fault of the LinkInfo.
-bool link_info_part(lnk_record& rec, byte_view data, size_t info_at, size_t field, uint64_t room,
-                    uint64_t& at, const char* past) {
-  const auto rel = data.i32(info_at + field);
+// positive and the LinkInfo (view ending at its end) holds the `room` bytes
+// the structure needs there. One that does not fit is kept in the record as
+// a fault of the LinkInfo.
+bool link_info_part(lnk_record& rec, byte_view info, size_t info_at, size_t field, uint64_t room,
+                    uint64_t& at, const char* past, const char* past_end) {
+  const auto rel = info.i32(info_at + field);
   if (!rel || *rel <= 0) return false;
   at = info_at + static_cast<uint64_t>(*rel);
-  if (at + room <= data.size()) return true;
-  add_record_fault(rec, parse_fault{"LinkInfo", info_at, past});
+  if (at + room <= info.size()) return true;
+  add_record_fault(rec, parse_fault{"LinkInfo", info_at, past_end ? past_end : past});
   return false;
 }
 
@@ -64,11 +93,7 @@ bool link_info_part(lnk_record& rec, byte_view data, size_t info_at, size_t fiel
 // LinkInfo's end at the latest.
 void unicode_path(byte_view info, size_t field, std::string& text) {
   const auto rel = info.u32(field);
-  if (!rel || *rel == 0 || *rel >= info.size()) return;
-  std::string wide;
-  utf16_to_utf8(info.data() + *rel, info.size() - *rel, wide, false);
-  if (wide.empty()) return;
-  text = std::move(wide);
+  if (rel) unicode_text(info, *rel, text);
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
@@ -80,38 +105,50 @@ void serial_chars(char (&text)[9], uint32_t serial) {
     std::memcpy(text + kAt[i], &kPairs[2 * size_t{(serial >> (24 - 8 * i)) & 0xFF}], 2);
 }
 
-void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off) {
+// The LinkInfo at off; `data` ends where it does (or where the data does,
+// when it runs past them: cut_short), so its texts end there too.
+void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
+                    bool ends_inside) {
   namespace I = L::link_info;
   uint64_t at = 0;
+  const auto past = [ends_inside](const char* inside) { return ends_inside ? inside : nullptr; };
   if (link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
-                     "VolumeID runs past the data")) {
+                     "VolumeID runs past the data", past("VolumeID runs past the LinkInfo"))) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
-    volume_label(guard, volume, rec.m_volume_label);
+    // The label ends at the VolumeID's end when its size can hold one.
+    const uint32_t volume_size = volume.u32_or_zero(L::volume_id::size);
+    volume_label(guard,
+                 volume_size > L::volume_id::fixed_size ? volume.clamp(0, volume_size) : volume,
+                 rec.m_volume_label);
     rec.m_drive_type = drive_type_text(volume.u32_or_zero(L::volume_id::drive_type));
     char serial[9];
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
   if (link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
-                     "network link runs past the data")) {
+                     "network link runs past the data",
+                     past("network link runs past the LinkInfo"))) {
     const byte_view link = data.tail(at);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
     network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name);
     network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name);
+    network_unicode_texts(link, rec.m_net_name, rec.m_device_name);
   }
   if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
-                     "local base path lies past the data")) {
+                     "local base path lies past the data",
+                     past("local base path lies past the LinkInfo"))) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
     if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_local_base_path);
   }
   if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
-                     "path suffix lies past the data")) {
+                     "path suffix lies past the data",
+                     past("path suffix lies past the LinkInfo"))) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
     if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_common_path_suffix);
   }
   if (data.u32_or_zero(off + I::header_size) >= I::long_header_size) {
-    const byte_view info = data.clamp(off, data.u32_or_zero(off + I::size));
+    const byte_view info = data.tail(off);
     unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
     unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix);
   }
@@ -124,12 +161,33 @@ void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& 
   if (!count || *count == 0) return;
   const size_t bytes = size_t{*count} * (unicode ? 2 : 1);
   if (!item.has(L::string_data::chars, bytes)) return;
+  const uint8_t* chars = item.data() + L::string_data::chars;
+  const size_t unit = unicode ? 2 : 1;
+  // The text is counted: a NUL inside it is a character, kept for the
+  // report to mark; only NULs at its end terminate it.
+  size_t n = bytes;
+  while (n >= unit && chars[n - 1] == 0 && chars[n - unit] == 0) n -= unit;
+  size_t first_nul = 0;
+  while (first_nul < n && !(chars[first_nul] == 0 && chars[first_nul + unit - 1] == 0))
+    first_nul += unit;
   if (!unicode) {
-    read_ansi(guard, item, L::string_data::chars,
-              static_cast<int64_t>(L::string_data::chars + bytes), out);
+    read_ansi(guard, item, L::string_data::chars, static_cast<int64_t>(L::string_data::chars + n),
+              out);
+    if (first_nul < n) append_cp1252_as_utf8(out, chars + first_nul, n - first_nul);
     return;
   }
-  utf16_to_utf8(item.data() + L::string_data::chars, bytes, out, true);
+  utf16_to_utf8(chars, first_nul, out, false);
+  std::string part;
+  // Each NUL, then the characters up to the next one.
+  for (size_t at = first_nul; at < n;) {
+    out.push_back('\0');
+    at += unit;
+    size_t end = at;
+    while (end < n && !(chars[end] == 0 && chars[end + 1] == 0)) end += unit;
+    utf16_to_utf8(chars + at, end - at, part, false);
+    out += part;
+    at = end;
+  }
 }
 
 struct string_data_item {
@@ -168,11 +226,18 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   shell_scratch& scratch = ctx.space();
   constexpr size_t first = L::idlist::first_item;
   const size_t size = data.size();
+  if (size < first) {
+    // A header alone: what its flags announce is not there.
+    add_record_fault(rec, parse_fault{"ID list", L::idlist::size_field, "lies past the data"});
+    off = size;
+    return true;
+  }
   uint64_t list_size = data.u16_or_zero(L::idlist::size_field);
   if (list_size + L::idlist::size_field >= size) return false;
   off = first;
   if (data.u16_or_zero(first) == 0) {
-    off = first + L::idlist::terminator_size;
+    // No item: the rest of the link follows the list's declared end.
+    off = std::min<uint64_t>(first + list_size, size);
     return true;
   }
   if (list_size + first >= size) {
@@ -211,10 +276,8 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   const byte_view data(bytes, size);
   parse_ctx ctx;
   ctx.clear();
-  if (size < L::header::size + 1 || !is_lnk_header(bytes, size)) return false;
+  if (!is_lnk_header(bytes, size)) return false;
   rec.m_header = load_lnk_header(bytes);
-  // The header, the ID list's size and the first item's size at least.
-  if (size < L::idlist::first_item + 4) return false;
   // A record cleared or stored holds no item room: nothing to give then.
   if (rec.m_idlist_items.capacity() != 0) give_spare_items(rec.m_idlist_items, scratch.shell);
 
@@ -229,21 +292,24 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   if ((flags & lnk_has_idlist) && !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
     return false;
 
-  if ((flags & lnk_has_link_info) && off + L::link_info::fixed_size < size) {
+  if ((flags & lnk_has_link_info) && off < size) {
     const uint32_t info_size = data.u32_or_zero(off + L::link_info::size);
     const int32_t header_size = data.i32_or_zero(off + L::link_info::header_size);
-    // A LinkInfo that fails this test is not stepped over: StringData is
-    // read from the same position.
-    const char* dropped = info_size < L::link_info::fixed_size || header_size < 0
-                              ? "size below its fixed part or header size negative"
-                          : info_size > L::link_info::max_size ? "larger than the 1279 bytes read"
-                          : off + info_size > size             ? "declared size runs past the data"
-                                                               : nullptr;
-    if (dropped) {
-      add_record_fault(rec, parse_fault{"LinkInfo", off, dropped});
+    if (off + L::link_info::fixed_size > size) {
+      add_record_fault(rec, parse_fault{"LinkInfo", off, "fixed part runs past the data"});
+      off = size;
+    } else if (info_size < L::link_info::fixed_size || header_size < 0) {
+      // Its end is not known: StringData is read from the same position.
+      add_record_fault(
+          rec, parse_fault{"LinkInfo", off, "size below its fixed part or header size negative"});
     } else {
-      read_link_info(ctx.guard, rec, data, off);
-      off += info_size;
+      // Read by its declared size, whatever that is, within the data; its
+      // texts end at its end.
+      if (off + info_size > size)
+        add_record_fault(rec, parse_fault{"LinkInfo", off, "declared size runs past the data"});
+      const uint64_t end = std::min<uint64_t>(off + info_size, size);
+      read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
+      off = end;
     }
   }
 
@@ -270,7 +336,12 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   }
 
   if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts, scratch);
-  if (data.u32(off) == 0u) off += L::block::terminal_size;
+  // A BlockSize below 4 is the terminal block's, whatever its value.
+  const auto terminal = data.u32(off);
+  if (terminal && (*terminal == 0 || (!stopped && *terminal < L::block::terminal_size)))
+    off += L::block::terminal_size;
+  else if (!stopped && off < size && size - off < L::block::terminal_size)
+    add_record_fault(rec, parse_fault{"terminal block", off, "runs past the data"});
   rec.m_lnk_size = static_cast<uint32_t>(off);
   // The guard stopped a walk that kept no reason of its own.
   if (guard_spent(ctx) && !has_work_limit_fault(rec))

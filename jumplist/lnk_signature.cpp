@@ -18,8 +18,9 @@ void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
   if (stride == 1) {
     // Only a byte 0x4C can start a header: memchr skips to each one before
     // the full test.
-    const size_t limit =
-        static_cast<size_t>(std::min<uint64_t>(size - lnk_header_size, uint64_t{0xFFFFFFFF} + 1));
+    // A header may end where the bytes do.
+    const size_t limit = static_cast<size_t>(
+        std::min<uint64_t>(size - lnk_header_size + 1, uint64_t{0xFFFFFFFF} + 1));
     const uint8_t* at = buffer;
     const uint8_t* const end = buffer + limit;
     while (at < end) {
@@ -32,7 +33,7 @@ void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
     }
     return;
   }
-  for (uint64_t pos = 0; pos + lnk_header_size < size && pos <= 0xFFFFFFFFu; pos += stride)
+  for (uint64_t pos = 0; pos + lnk_header_size <= size && pos <= 0xFFFFFFFFu; pos += stride)
     if (is_lnk_header(buffer + pos, size - pos) && !found(static_cast<uint32_t>(pos))) return;
 }
 

@@ -57,7 +57,7 @@ inline constexpr labelled_text k_link_info_lines[] = {
     {"Device name:              ", link_info_text<&texts_of::m_device_name>},
     {"Local base path:          ", link_info_text<&texts_of::m_local_base_path>},
     {"Common path:              ", link_info_text<&texts_of::m_common_path_suffix>},
-    {"Description:              ", link_info_text<&texts_of::m_name>},
+    {"Description:              ", record_text<&texts_of::m_name>},
 };
 inline constexpr labelled_text k_string_lines[] = {
     {"Relative path:            ", record_text<&texts_of::m_relative_path>},
@@ -77,7 +77,7 @@ inline constexpr labelled_text k_network_parts[] = {
     {"[DeviceName]: ", link_info_text<&texts_of::m_device_name>},
 };
 inline constexpr labelled_text k_extra_info_parts[] = {
-    {"[Description]: ", link_info_text<&texts_of::m_name>},
+    {"[Description]: ", record_text<&texts_of::m_name>},
     {"[RelPath]: ", record_text<&texts_of::m_relative_path>},
     {"[WorkDir]: ", record_text<&texts_of::m_working_dir>},
     {"[CmdArgs]: ", record_text<&texts_of::m_arguments>},

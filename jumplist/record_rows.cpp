@@ -730,7 +730,7 @@ void put_bodyfile_target(line_sink& out, const lnk_record& r) {
   }
   for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
     if (!s->empty()) return out.put_marked(*s);
-  out.put_marked(link_info_text<&texts_of::m_name>(r));
+  out.put_marked(record_text<&texts_of::m_name>(r));
 }
 
 }  // namespace

@@ -135,6 +135,20 @@ bool one_lpwstr(Cursor& c, std::string& text, uint64_t& at) {
   return true;
 }
 
+// An LPSTR: a byte count, then 8-bit text (Windows-1252) to its NUL.
+template <class Cursor>
+bool one_lpstr(Cursor& c, std::string& text, uint64_t& at) {
+  if (c.left() < static_cast<int64_t>(count_size)) return false;
+  const int64_t len = c.window.u32_or_zero(c.pos);
+  c.take(count_size);
+  if (len > c.left()) return false;
+  read_ansi(c.window, static_cast<int64_t>(c.pos), static_cast<int64_t>(c.pos) + len, text);
+  at = c.ctx.offset;
+  c.take(len);
+  c.skip_zeros();
+  return true;
+}
+
 bool fixed_elements(value_cursor& c, uint64_t n, int64_t width, uint16_t kind) {
   if (n * static_cast<uint64_t>(width) > static_cast<uint64_t>(c.left())) return false;
   typed_value& out = c.out;
@@ -269,6 +283,8 @@ bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t a
       return texts_of<one_bstr<value_cursor>>(c, n);
     case 31:
       return texts_of<one_lpwstr<value_cursor>>(c, n);
+    case 30:
+      return texts_of<one_lpstr<value_cursor>>(c, n);
     case 66:
       return stream(c);
     case 1:
@@ -332,7 +348,9 @@ bool single_body(single_value& out, std::string& text, single_cursor& c, uint16_
       return true;
     case tv_text:
       // A text that does not fit is no value, and no failure either.
-      out.present = low == 8 ? one_bstr(c, text, out.offset) : one_lpwstr(c, text, out.offset);
+      out.present = low == 8    ? one_bstr(c, text, out.offset)
+                    : low == 30 ? one_lpstr(c, text, out.offset)
+                                : one_lpwstr(c, text, out.offset);
       return true;
     default:
       return false;

@@ -73,7 +73,7 @@ inline constexpr std::array<uint8_t, 256> k_single_value_kinds = [] {
   kinds[64] = tv_filetime;
   kinds[7] = tv_date;
   kinds[72] = tv_guid;
-  kinds[8] = kinds[31] = tv_text;
+  kinds[8] = kinds[30] = kinds[31] = tv_text;
   return kinds;
 }();
 

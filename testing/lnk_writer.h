@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_builder.h"
@@ -38,9 +39,13 @@ struct lnk_link_info {
   uint32_t drive_type = 3;
   uint32_t serial = 0;
   std::string label;
-  bool unicode_label = false;  // label offset 20, the label in UTF-16 at 20
+  bool unicode_label = false;    // label offset 20, the label in UTF-16 at 20
+  std::u16string label_unicode;  // that label; label's bytes when empty
   std::optional<std::string> local_base_path;
   std::optional<lnk_network_link> network;
+  // Its names' UTF-16 forms: their offsets follow the network link's fixed
+  // part (then 28 bytes) when either is set.
+  std::optional<std::u16string> net_name_unicode, device_name_unicode;
   std::optional<std::string> suffix;  // no suffix offset when absent
   // The UTF-16 forms, after the suffix; their offsets are written (0 when
   // absent) when header_size is 36 or more.
@@ -98,7 +103,10 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
     if (li.unicode_label) {
       vol.put_u32(V::label_offset, V::unicode_label_at)
           .put_u32(V::label_offset_unicode, V::unicode_label_at);
-      for (char c : li.label) vol.u16(static_cast<uint8_t>(c));
+      if (li.label_unicode.empty())
+        for (char c : li.label) vol.u16(static_cast<uint8_t>(c));
+      else
+        vol.utf16(li.label_unicode);
       vol.u16(0);
     } else {
       vol.put_u32(V::label_offset, V::ansi_label_at).ascii(li.label, true);
@@ -108,7 +116,8 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
   byte_builder net;
   if (li.network) {
     const auto& n = *li.network;
-    const uint32_t net_at = N::fixed_size;
+    const bool wide = li.net_name_unicode || li.device_name_unicode;
+    const uint32_t net_at = N::fixed_size + (wide ? 8 : 0);
     const uint32_t device_at =
         n.device_name.empty() ? 0 : static_cast<uint32_t>(net_at + n.net_name.size() + 1);
     net.put_u32(N::flags, n.device_name.empty() ? 0 : 1)
@@ -117,8 +126,16 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
                                             ? static_cast<uint32_t>(n.device_name_offset)
                                             : device_at)
         .put_u32(N::provider_type, n.provider_type)
+        .pad_to(net_at)
         .ascii(n.net_name, true);
     if (!n.device_name.empty()) net.ascii(n.device_name, true);
+    for (auto [field, text] : {std::pair{N::net_name_offset_unicode, &li.net_name_unicode},
+                               std::pair{N::device_name_offset_unicode, &li.device_name_unicode}}) {
+      if (!*text) continue;
+      net.put_u32(field, static_cast<uint32_t>(net.size())).utf16(**text, true);
+    }
+    if (wide && !li.net_name_unicode) net.put_u32(N::net_name_offset_unicode, 0);
+    if (wide && !li.device_name_unicode) net.put_u32(N::device_name_offset_unicode, 0);
     net.put_u32(N::size, static_cast<uint32_t>(net.size()));
   }
   const uint32_t header = li.header_size;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -36,21 +37,27 @@ inline std::string without_status(std::string err) {
   return err;
 }
 
-// The sample folder holds one link cut inside its last extra-data block;
-// a run over the folder says it, and only it, as not read in full (status 2).
-inline constexpr const char* k_sample_cut_link = "UpdateCheck.lnk.448476763_PartialConsoleBlock";
+// The sample folder holds one link cut inside its last extra-data block and
+// one header whose flags announce what is not there; a run over the folder
+// says them, and only them, as not read in full (status 2).
+inline const std::vector<std::string> k_sample_cut_links = {
+    "UpdateCheck.lnk.448476763_PartialConsoleBlock", "file_header.1"};
 
-// Every line of err is a "not read in full" line naming name, and there is one.
-inline bool only_partly_read(const std::string& err, const std::string& name) {
-  size_t lines = 0;
-  for (size_t at = 0; at < err.size(); ++lines) {
+// Every line of err is a "not read in full" line naming one of names, and
+// each is named.
+inline bool only_partly_read(const std::string& err, const std::vector<std::string>& names) {
+  std::vector<bool> named(names.size(), false);
+  for (size_t at = 0; at < err.size();) {
     const size_t end = err.find('\n', at);
     const std::string line = err.substr(at, end == std::string::npos ? end : end - at);
-    if (line.rfind("not read in full: ", 0) != 0 || line.find(name) == std::string::npos)
-      return false;
+    if (line.rfind("not read in full: ", 0) != 0) return false;
+    bool any = false;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (line.find(names[i]) != std::string::npos) any = named[i] = true;
+    if (!any) return false;
     at = end == std::string::npos ? err.size() : end + 1;
   }
-  return lines > 0;
+  return std::find(named.begin(), named.end(), false) == named.end();
 }
 
 inline std::string quoted(const std::string& s) {

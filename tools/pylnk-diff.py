@@ -45,7 +45,7 @@ ALLOWED = {
     ("hot key", "pylnk"): "the report has no hot-key field",
     ("show command", "pylnk"): "pylnk 20181227 gives the file size as the show-window value",
 }
-ASTRAL = re.compile("[\U00010000-\U0010FFFF]")
+ASTRAL = re.compile("[\U00010000-\U0010FFFF\uFFFD]+")
 
 
 def explain(field, ref, expected, shown, has_idlist):
@@ -53,6 +53,9 @@ def explain(field, ref, expected, shown, has_idlist):
     if (ref == "pylnk" and isinstance(expected, str) and isinstance(shown, str)
             and expected != shown and ASTRAL.sub("?", expected) == ASTRAL.sub("?", shown)):
         return "pylnk decodes UTF-16 surrogate pairs (characters past U+FFFF) wrongly"
+    if (ref == "pylnk" and field in STRING_FIELDS and isinstance(shown, str) and "[0x00]" in shown
+            and ASTRAL.sub("?", expected or "") == ASTRAL.sub("?", shown.split("[0x00]")[0])):
+        return "pylnk ends a counted StringData text at a NUL inside it"
     if field.startswith("target ") and expected == "not available" and has_idlist:
         return "a header time of zero is shown as the ID list's time, by design"
     if field == "link flags" and expected == [] and shown == ["Default"]:
@@ -406,6 +409,16 @@ def make_link(rng):
         # Header and terminal only.
         data = header[:20] + struct.pack("<I", 0) + header[24:] + b"\0\0\0\0"
         truth = {"header only": True}
+    # Drawn last, so that the links before keep their bytes.
+    r = rng.random()
+    if r < 0.01 and damage is None and data.endswith(b"\0\0\0\0"):
+        # A terminal block whose BlockSize is 1 to 3: the list ends there.
+        data = data[:-4] + struct.pack("<I", rng.randrange(1, 4))
+        truth["terminal below 4"] = True
+    elif r < 0.015 and damage is None:
+        # A header alone whose flags announce what is not there.
+        data = header[:20] + struct.pack("<I", flags | 0x1) + header[24:]
+        truth = {"header alone": True}
     return data, truth, damage
 
 # ---------------------------------------------------------------- readers
@@ -587,12 +600,21 @@ def compare(path, vesk, truth):
         results.append((field, ref, "allowed" if reason else "silent", reason or detail))
 
     py = pylnk_fields(path) if pylnk else None
+    refused = {"terminal below 4": "pylnk refuses a terminal block whose BlockSize is 1 to 3",
+               "header alone": "pylnk refuses a header whose announced structures are not there"}
+    for key, reason in refused.items():
+        if py is None and truth.get(key):
+            results.append(("record", "pylnk", "allowed", reason))
     if rec is None:
-        if py is not None or truth.get("header only"):
+        if py is not None or truth.get("header only") or truth.get("header alone"):
             # A sound link refused is lost whatever the note says.
             check("record", "pylnk" if py is not None else "writer", "1 record",
                   "%d records" % len(recs), strict=not truth.get("damaged"))
         return results, err, p.returncode
+    if truth.get("header alone"):
+        # Reported from its header, and said to be cut.
+        check("record", "writer", "1 record, said", "1 record" + (", said" if said else ""),
+              strict=True)
     flags_text = one(rec, "Target flags:") or ""
     if py is not None:
         check("target modified", "pylnk", py["target modified"], one(rec, "Target modified:"))
@@ -650,8 +672,9 @@ def compare(path, vesk, truth):
                  ("working directory", "Working directory:"), ("arguments", "Cmdline args:"),
                  ("icon location", "Icon filename:")]
         for field, label in names:
-            if field in truth and truth[field]:
-                check(field, "writer", mark(truth[field]), one(rec, label))
+            # NULs at a counted text's end are its terminator.
+            if field in truth and truth[field].rstrip("\x00"):
+                check(field, "writer", mark(truth[field].rstrip("\x00")), one(rec, label))
         if "network name unicode" in truth:
             shown = one(rec, "Network name:")
             check("network name unicode", "writer", mark(truth["network name unicode"]),
@@ -682,7 +705,7 @@ def compare(path, vesk, truth):
     return results, err, p.returncode
 
 
-FEATURES = ["header only", "idlist first item empty", "large link info", "unicode volume label",
+FEATURES = ["header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
             "network name unicode", "tracker 0x64", "environment with a line break",
             "unknown block"]
 STRING_FIELDS = ["description", "relative path", "working directory", "arguments", "icon location"]
@@ -695,6 +718,8 @@ def cause(truth, field):
                     "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
     rules = [
         (truth.get("header only"), "a link of header and terminal block only"),
+        (truth.get("header alone"), "a header alone, its announced structures missing"),
+        (truth.get("terminal below 4"), "a terminal block whose BlockSize is 1 to 3"),
         (truth.get("idlist first item empty"), "an ID list whose first item has size 0"),
         (field == "record" and truth.get("no ID list, LinkInfo or StringData"),
          "a link of no ID list, no LinkInfo and empty or no StringData (extra-data blocks only)"),

@@ -92,21 +92,20 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   EXPECT_EQ(rec.m_vista_idlist_offset, at[9]);
   EXPECT_NE(rec.m_vista_idlist_path.find("vista.txt"), std::string::npos);
 
-  // The second byte of the icon path's UTF-16 field set: the 8-bit field.
+  // The icon path's UTF-16 field when not empty, whatever its characters.
   lnk_bytes_t icon = icon_environment_block("ansi.ico", u"\x4100");
-  EXPECT_EQ(parse_blocks({icon}).m_icon_environment, "ansi.ico");
+  EXPECT_EQ(parse_blocks({icon}).m_icon_environment, "\xE4\x84\x80");
 
   // Sizes that are not the kind's: a 200-byte console block is stepped over.
   rec = parse_blocks({console_block(200), console_fe_block(437)});
   EXPECT_EQ(rec.m_console_offset, 0u);
   EXPECT_EQ(rec.m_code_page, 437u);
 
-  // A carriage return empties the environment text and ends the walk.
+  // A carriage return is a character of the environment text like any.
   rec = parse_blocks({environment_block("", u"C:\\a\rb"), console_fe_block(437)});
   EXPECT_EQ(rec.m_environment_offset, kBlocksAt);
-  EXPECT_EQ(rec.m_environment_target, "");
-  EXPECT_EQ(rec.m_code_page, 0u);
-  EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
+  EXPECT_EQ(rec.m_environment_target, "C:\\a\rb");
+  EXPECT_EQ(rec.m_code_page, 437u);
 
   // BlockSize is 32 bits: 0x1000C runs past the data, though its low 16
   // bits would fit.
@@ -120,7 +119,7 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   EXPECT_EQ(rec.m_lnk_size, kBlocksAt + 12);
 
   // 8-bit fields without a NUL stop at their 260 bytes, not in the UTF-16 field.
-  lnk_bytes_t full = icon_environment_block(std::string(260, 'x'), u"\x7a79");
+  lnk_bytes_t full = icon_environment_block(std::string(260, 'x'), u"");
   EXPECT_EQ(parse_blocks({full}).m_icon_environment, std::string(260, 'x'));
 
   // A property store holding a storage too large for it, and one of 1 to 3

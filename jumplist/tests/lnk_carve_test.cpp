@@ -181,9 +181,10 @@ TEST(LnkCarve, ScannerFindsEveryLinkAtItsOffset) {
   put(late, 33000, link);
   EXPECT_TRUE(scan(tree, late).ok);
   EXPECT_FALSE(scan(tree, late, "", false).ok);
-  // 76 bytes are too few to scan; 77 hold a header but not a link.
-  EXPECT_FALSE(scan(tree, bytes_t(link.begin(), link.begin() + 76)).ok);
-  EXPECT_FALSE(scan(tree, bytes_t(link.begin(), link.begin() + 77)).ok);
+  // 75 bytes are too few to scan; a header alone is a link.
+  EXPECT_FALSE(scan(tree, bytes_t(link.begin(), link.begin() + 75)).ok);
+  EXPECT_TRUE(scan(tree, bytes_t(link.begin(), link.begin() + 76)).ok);
+  EXPECT_TRUE(scan(tree, bytes_t(link.begin(), link.begin() + 77)).ok);
   EXPECT_FALSE(scan(tree, {}).ok);
 }
 
@@ -264,12 +265,12 @@ TEST(LnkCarve, CustomAndCarveRoads) {
   const drive_outcome kept = drive(tree, write_lnk(vista), "vista.lnk", true);
   ASSERT_TRUE(kept.ok);
   EXPECT_EQ(values(kept.text, "source path/filename:").size(), 1u);
-  // Nothing of the target at all: dropped.
+  // Nothing of the target at all: a link file is its link, still reported.
   lnk_spec bare;
   bare.trailing = bytes_t(32, 0);
-  const drive_outcome dropped = drive(tree, write_lnk(bare), "empty.lnk", true);
-  EXPECT_TRUE(dropped.ok);
-  EXPECT_EQ(dropped.text, "");
+  const drive_outcome header_only = drive(tree, write_lnk(bare), "empty.lnk", true);
+  EXPECT_TRUE(header_only.ok);
+  EXPECT_EQ(values(header_only.text, "source path/filename:").size(), 1u);
 }
 
 TEST(LnkCarve, CompoundFileInsideScannedData) {

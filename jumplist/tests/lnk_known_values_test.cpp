@@ -175,20 +175,20 @@ lnk_bytes_t sized_block(uint32_t signature, size_t size) {
   return extra_block(signature, lnk_bytes_t(size - 8, 0));
 }
 
-TEST(LnkKnownValues, EveryBlockKindTakenAtItsDocumentedSizeOnly) {
-  // Signature, the BlockSize it is taken at and one it is stepped over at
-  // (0: none), and where the walk notes it. Fixed sizes as the format
-  // document gives them; a property store is taken once it can hold one
-  // storage header.
+TEST(LnkKnownValues, EveryBlockKindTakenFromItsDocumentedSizeOn) {
+  // Signature, the least BlockSize it is taken at (a larger one is taken
+  // too) and a smaller one it is stepped over at (0: none), and where the
+  // walk notes it. Fixed sizes as the format document gives them; a
+  // property store is taken once it can hold one storage header.
   const struct {
     uint32_t signature;
     size_t taken, stepped_over;
     uint32_t lnk_record_fields::*offset;
   } kinds[] = {
-      {0xA0000001, 0x314, 0x318, &lnk_record_fields::m_environment_offset},
+      {0xA0000001, 0x314, 0x310, &lnk_record_fields::m_environment_offset},
       {0xA0000002, 0xCC, 0xC8, &lnk_record_fields::m_console_offset},
-      {0xA0000003, 0x60, 0x64, &lnk_record_fields::m_tracker_offset},
-      {0xA0000004, 0x0C, 0x10, &lnk_record_fields::m_console_fe_offset},
+      {0xA0000003, 0x60, 0x5C, &lnk_record_fields::m_tracker_offset},
+      {0xA0000004, 0x0C, 0x08, &lnk_record_fields::m_console_fe_offset},
       {0xA0000005, 0x18, 0x0C, &lnk_record_fields::m_special_folder_offset},
       {0xA0000006, 0x314, 0x310, &lnk_record_fields::m_darwin_offset},
       {0xA0000007, 0x314, 0x310, &lnk_record_fields::m_icon_environment_offset},
@@ -203,7 +203,7 @@ TEST(LnkKnownValues, EveryBlockKindTakenAtItsDocumentedSizeOnly) {
     const lnk_bytes_t after = fe ? console_block() : console_fe_block(850);
     const auto after_offset =
         fe ? &lnk_record_fields::m_console_offset : &lnk_record_fields::m_console_fe_offset;
-    for (size_t size : {k.taken, k.stepped_over}) {
+    for (size_t size : {k.taken, k.taken + 4, k.stepped_over}) {
       if (size == 0) continue;
       lnk_spec s;
       s.extra_blocks = {sized_block(k.signature, size), after};
@@ -211,7 +211,7 @@ TEST(LnkKnownValues, EveryBlockKindTakenAtItsDocumentedSizeOnly) {
       lnk_record rec;
       ASSERT_TRUE(parse_lnk(rec, link.data(), link.size(), default_params(),
                             vesk_test::test_scratch(), false, 0));
-      EXPECT_EQ(rec.*k.offset, size == k.taken ? 0x4Cu : 0u)
+      EXPECT_EQ(rec.*k.offset, size >= k.taken ? 0x4Cu : 0u)
           << std::hex << k.signature << std::dec << " size " << size;
       EXPECT_EQ(rec.*after_offset, 0x4C + size) << std::hex << k.signature;
       EXPECT_EQ(rec.m_lnk_size, link.size());

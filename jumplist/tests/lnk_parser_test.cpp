@@ -51,14 +51,16 @@ TEST(LnkParser, HeaderAndIdListGates) {
   lnk_spec bare;
   bare.unicode = false;
   lnk_bytes_t header = lnk_header_bytes(bare);
-  // 76 bytes: nothing; 77 to 81: the header copy only.
+  // A header is a link: its terminal block may be missing, not cut.
   for (size_t n = 76; n <= 81; ++n) {
     lnk_bytes_t b = header;
     b.resize(n, 0);
     auto p = parse(b);
-    EXPECT_FALSE(p.ok) << n;
-    EXPECT_EQ(p.rec.m_header.m_lnk_header_size, n == 76 ? 0u : 76u) << n;
+    EXPECT_TRUE(p.ok) << n;
+    EXPECT_EQ(p.rec.m_header.m_lnk_header_size, 76u) << n;
+    EXPECT_EQ(p.rec.m_faults.size(), n > 76 && n < 80 ? 1u : 0u) << n;
   }
+  EXPECT_FALSE(parse(lnk_bytes_t(header.begin(), header.begin() + 75)).ok);
   lnk_bytes_t b82 = header;
   b82.resize(82, 0);
   auto p82 = parse(b82);
@@ -158,7 +160,7 @@ TEST(LnkParser, LinkInfo) {
   li.drive_type = 6;
   li.suffix.reset();
   p = with(li);
-  EXPECT_EQ(p.rec.m_volume_label, "");
+  EXPECT_EQ(p.rec.m_volume_label, "DATA");
   EXPECT_EQ(p.rec.m_volume_serial, "0000-000a");
   EXPECT_EQ(p.rec.m_drive_type, "RAM drive");
   EXPECT_EQ(p.rec.m_path_suffix_offset, 0u);
@@ -190,7 +192,7 @@ TEST(LnkParser, LinkInfo) {
   ASSERT_EQ(p.rec.m_faults.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
-  // A LinkInfo of 1280 bytes is ignored; StringData is read where it began.
+  // A LinkInfo of 1280 bytes is read; StringData follows its declared end.
   lnk_spec big;
   big.link_info_raw = lnk_link_info_bytes(li);
   big.link_info_raw->resize(1280, 0);
@@ -199,12 +201,10 @@ TEST(LnkParser, LinkInfo) {
   big.strings[lnk_name] = u"n";
   p = parse(write_lnk(big));
   EXPECT_TRUE(p.ok);
-  EXPECT_EQ(p.rec.m_volume_id_offset, 0u);
-  EXPECT_EQ(p.rec.m_name_offset, 76u);
-  EXPECT_EQ(p.rec.m_lnk_size, 76u);
-  ASSERT_GE(p.rec.m_faults.size(), 1u);  // said, at the LinkInfo
-  EXPECT_STREQ(p.rec.m_faults[0].structure, "LinkInfo");
-  EXPECT_EQ(p.rec.m_faults[0].offset, 76u);
+  EXPECT_EQ(p.rec.m_volume_id_offset, 76u + 28u);
+  EXPECT_EQ(p.rec.m_name_offset, 76u + 1280u);
+  EXPECT_EQ(p.rec.m_name, "n");
+  EXPECT_TRUE(p.rec.m_faults.empty());
 }
 
 // A header of 36 bytes or more carries the paths in UTF-16 too; the 8-bit
@@ -260,14 +260,14 @@ TEST(LnkParser, StringData) {
   EXPECT_EQ(p.rec.m_lnk_size, write_lnk(s).size());
 
   // 8-bit: the arguments start right after the name's characters; a
-  // second byte of 0 does not make the name UTF-16.
+  // second byte of 0 does not make the name UTF-16, nor end it.
   lnk_spec ansi;
   ansi.unicode = false;
   ansi.strings[lnk_name] = std::u16string(u"A\0BC", 4);
   ansi.strings[lnk_arguments] = u"-x \xe9t\xe9";
   p = parse(write_lnk(ansi));
   ASSERT_TRUE(p.ok);
-  EXPECT_EQ(p.rec.m_name, "A");
+  EXPECT_EQ(p.rec.m_name, std::string("A\0BC", 4));
   EXPECT_EQ(p.rec.m_arguments, "-x \xC3\xA9t\xC3\xA9");  // Windows-1252 read as UTF-8
   EXPECT_EQ(p.rec.m_arguments_offset, 76u + 2u + 4u);
   EXPECT_EQ(p.rec.m_lnk_size, write_lnk(ansi).size());

@@ -30,12 +30,13 @@ TEST(LnkSignature, AlignedHeadersWithRoomBehind) {
   EXPECT_TRUE(find_all_lnk_signatures(all, buf.data(), buf.size(), 0));  // a zero step: every byte
   EXPECT_EQ(all.size(), 3u);
 
-  // A header needs 77 bytes from its start to the end of the buffer.
-  EXPECT_FALSE(find_lnk_signature(pos, buf.data() + 512, 76, 1));
+  // A header needs its 76 bytes from its start to the end of the buffer.
+  EXPECT_FALSE(find_lnk_signature(pos, buf.data() + 512, 75, 1));
   EXPECT_EQ(pos, 0u);
-  EXPECT_TRUE(find_lnk_signature(pos, buf.data() + 512, 77, 1));
-  EXPECT_FALSE(find_all_lnk_signatures(all, buf.data() + 1536, 76, 512));
+  EXPECT_TRUE(find_lnk_signature(pos, buf.data() + 512, 76, 1));
+  EXPECT_FALSE(find_all_lnk_signatures(all, buf.data() + 1536, 75, 512));
   EXPECT_TRUE(all.empty());
+  EXPECT_TRUE(find_all_lnk_signatures(all, buf.data() + 1536, 76, 512));
   EXPECT_FALSE(find_lnk_signature(pos, nullptr, 4096, 512));
 }
 

@@ -532,7 +532,7 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     }
     const outcome o = vesk(tree, args, all);
     EXPECT_EQ(o.status, 2) << form << "\n" << o.err.substr(0, 2000);
-    EXPECT_TRUE(only_partly_read(o.err, k_sample_cut_link)) << o.err.substr(0, 2000);
+    EXPECT_TRUE(only_partly_read(o.err, k_sample_cut_links)) << o.err.substr(0, 2000);
     EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << o.err.substr(0, 2000);
     const std::string out = std::string("all") + form + ".txt";
     tree.file(out, o.out);

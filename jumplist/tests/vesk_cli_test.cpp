@@ -397,7 +397,7 @@ TEST(VeskCli, SampleTreeThroughThePipe) {
     if (e.is_regular_file()) names += e.path().string() + "\n";
   const outcome o = vesk(tree, {"-pipe", "-quiet"}, names);
   EXPECT_EQ(o.status, 2);
-  EXPECT_TRUE(only_partly_read(o.err, k_sample_cut_link)) << o.err.substr(0, 2000);
+  EXPECT_TRUE(only_partly_read(o.err, k_sample_cut_links)) << o.err.substr(0, 2000);
   EXPECT_GE(values(o.out, "source path/filename:").size(), 165u);
 }
 
