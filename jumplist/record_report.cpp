@@ -334,6 +334,7 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       decimal_line(w, "stream #:                 ", r.m_entry_num);
       date_line(w, "MRU time:                 ", r.m_mru_time, layout, {});
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
+      if (!r.m_destlist_path.empty()) line(w, "DestList path:            ", r.m_destlist_path);
     }
   }
   w.put(source_time_lines(s.source_times, o));
@@ -490,6 +491,7 @@ void mark_control_chars(lnk_record& r) {
                             &r.m_vista_idlist_path,
                             &r.m_vista_idlist_extra})
     show_control_chars(*text);
+  show_control_chars(r.m_destlist_path);
   for (std::vector<std::string>* list :
        {&r.m_idlist_details, &r.m_vista_idlist_details, &r.m_property_keys, &r.m_property_values})
     for (std::string& text : *list) show_control_chars(text);
@@ -519,7 +521,7 @@ const std::string& target_name_of(const lnk_record& record) {
   static const std::string none;
   for (const std::string* s :
        {&record.m_idlist_path, &record.m_vista_idlist_path, &record.m_environment_target,
-        &record.m_relative_path, &record.m_icon_location})
+        &record.m_relative_path, &record.m_icon_location, &record.m_destlist_path})
     if (!s->empty()) return *s;
   return none;
 }

@@ -1092,7 +1092,8 @@ void put_bodyfile_target(line_sink& out, const lnk_record& r) {
   }
   for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
     if (!s->empty()) return out.put(*s);
-  if (!r.m_name.empty() && r.m_name[0] != '\0') out.put(r.m_name);
+  if (!r.m_name.empty() && r.m_name[0] != '\0') return out.put(r.m_name);
+  out.put(r.m_destlist_path);
 }
 
 }  // namespace
