@@ -311,6 +311,8 @@ constexpr size_t k_held_record_budget = size_t{4} << 20;
 // Entries whose link is lost are each named in a note up to this many; the
 // rest are counted in one.
 constexpr uint64_t k_named_lost_links = 16;
+// No stream number: the search for the streams that no entry names.
+constexpr uint64_t k_no_stream = ~uint64_t{0};
 // The object type of a directory entry that is a stream.
 constexpr uint8_t k_stream_object = 2;
 
@@ -409,9 +411,15 @@ struct automatic_list {
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
-    if (lost_to_memory(reader, parse_failures) != failures)
-      options.m_notes.add("link", 0, "not read in full: out of memory", stream_name);
-    else if (lost && first_time)
+    if (lost_to_memory(reader, parse_failures) != failures) {
+      if (from)
+        options.m_notes.add(
+            entry_label(source), source.m_value,
+            "link stream " + std::string(stream_name) + " not read in full: out of memory",
+            "DestList");
+      else
+        options.m_notes.add("link", 0, "not read in full: out of memory", stream_name);
+    } else if (lost && first_time)
       note_lost(source, stream_name, lost);
     return found;
   }
@@ -572,14 +580,12 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::vector<uint64_t> stream_starts;
   // Each record is parsed straight into a spare node of the record map.
   record_slot slot(options);
-  // What is being read, for a note when memory runs out.
-  std::string reading;
-  uint64_t reading_offset = 0;
+  // What is being read, for a note when memory runs out (its label is made
+  // only then: making it may be what fails).
+  link_source reading;
   auto take = [&](const link_source& source) {
-    reading_offset = source.m_from_entry ? source.m_value : 0;
+    reading = source;
     char name[16];
-    reading = source.m_from_entry ? entry_label(source)
-                                  : "link stream " + std::string(hex_name(source.m_value, name));
     lnk_record& record = slot.next();
     const char* lost = nullptr;
     const bool found = list.read_link(record, source, position, true, first_offset, lost);
@@ -620,8 +626,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     if (walking) {
       const destlist_walker& d = list.destlist;
       if (d.stopped() == destlist_walker::stop::no_memory) {
-        reading = "DestList entry " + std::to_string(d.count() + 1);
-        reading_offset = d.offset();
+        reading = link_source{d.offset(), true, d.count() + 1};
         out_of_memory = true;
         return true;
       }
@@ -642,6 +647,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
     // Every stream no entry read names is reported after them, without
     // DestList data.
+    reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
     const std::vector<uint64_t> numbers = unnamed_link_streams(reader, list.destlist);
     unnamed_count = numbers.size();
@@ -660,9 +666,19 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     options.m_notes.add(why == "missing" ? "DestList stream" : "DestList", why_offset, cause,
                         why == "missing" ? std::string_view() : std::string_view("DestList"));
   }
-  if (out_of_memory)
-    options.m_notes.add(reading, reading_offset, "out of memory: not reported, nor what follows it",
-                        reading.rfind("DestList", 0) == 0 ? "DestList" : "");
+  if (out_of_memory) {
+    // Let go of what was held, so that the note can be made.
+    std::vector<link_source>().swap(listed);
+    char name[16];
+    if (reading.m_from_entry)
+      options.m_notes.add(entry_label(reading), reading.m_value,
+                          "out of memory: not reported, nor what follows it", "DestList");
+    else if (reading.m_value == k_no_stream)
+      options.m_notes.add("link streams that no entry names", 0, "out of memory: not searched for");
+    else
+      options.m_notes.add("link stream " + std::string(hex_name(reading.m_value, name)), 0,
+                          "out of memory: not reported, nor what follows it");
+  }
   if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;
 
