@@ -412,11 +412,14 @@ struct automatic_list {
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
     if (lost_to_memory(reader, parse_failures) != failures) {
-      if (from)
+      if (from && lost_links++ < k_named_lost_links)
         options.m_notes.add(
             entry_label(source), source.m_value,
             "link stream " + std::string(stream_name) + " not read in full: out of memory",
             "DestList");
+      else if (from)
+        options.m_notes.add("DestList entries", source.m_value,
+                            "links not read in full: out of memory", "DestList");
       else
         options.m_notes.add("link", 0, "not read in full: out of memory", stream_name);
     } else if (lost && first_time)

@@ -97,8 +97,7 @@ size_t dir_entry_of(const bytes& file, const std::u16string& name) {
   for (size_t at = 512; at + 128 <= file.size(); at += 128) {
     if (load_le16(file.data() + at + 64) != 2 * (name.size() + 1)) continue;
     bool same = true;
-    for (size_t i = 0; i < name.size(); ++i)
-      same &= load_le16(file.data() + at + 2 * i) == name[i];
+    for (size_t i = 0; i < name.size(); ++i) same &= load_le16(file.data() + at + 2 * i) == name[i];
     if (same) return at;
   }
   return 0;
@@ -119,10 +118,8 @@ TEST(ListDamage, EntriesWhoseLinkIsLostStayRecords) {
     std::optional<bytes> second;
     const char* cause;
   } rows[] = {
-      {"missing", std::nullopt, "link stream 2 missing"},
-      {"empty", bytes{}, "link stream 2 empty"},
-      {"bit15", bit15, "link stream 2 unparseable"},
-      {"cut", cut, "link stream 2 unparseable"},
+      {"missing", std::nullopt, "link stream 2 missing"}, {"empty", bytes{}, "link stream 2 empty"},
+      {"bit15", bit15, "link stream 2 unparseable"},      {"cut", cut, "link stream 2 unparseable"},
       {"header", header, "link stream 2 no link header"},
   };
   for (const auto& r : rows) {
@@ -146,8 +143,8 @@ TEST(ListDamage, EntriesWhoseLinkIsLostStayRecords) {
   }
   // The path is the body file's target; a list whose only link is lost is
   // no list without entries.
-  const outcome body = run_file(tree, "b.automaticDestinations-ms",
-                                three_entry_list(std::nullopt), true);
+  const outcome body =
+      run_file(tree, "b.automaticDestinations-ms", three_entry_list(std::nullopt), true);
   EXPECT_NE(body.text.find("|C:\\d\\e2.txt (LNK TARGET) <- "), std::string::npos) << body.text;
   destlist_test_entry only;
   cfb_writer w;
@@ -180,17 +177,32 @@ TEST(ListDamage, StreamsNoEntryNamesAreReported) {
     std::vector<std::string> streams;  // as reported, highest position first
     const char* note;
   } rows[] = {
-      {"sound", sound, u"DestList", {"127", "3", "2", "1"},
+      {"sound",
+       sound,
+       u"DestList",
+       {"127", "3", "2", "1"},
        "(DestList at offset 0x0 of stream DestList: 1 of 1 link streams that no entry names "
        "reported without DestList data)"},
-      {"cut", cut, u"DestList", {"127", "3", "2", "1"},
+      {"cut",
+       cut,
+       u"DestList",
+       {"127", "3", "2", "1"},
        "entry 3 cut: 96 bytes left, fewer than an entry holds; 2 of 2 link streams"},
-      {"swallow", build_destlist(4, swallowing), u"DestList", {"127", "2", "3", "1"},
+      {"swallow",
+       build_destlist(4, swallowing),
+       u"DestList",
+       {"127", "2", "3", "1"},
        "says 3 entries, 2 were read"},
       {"count", counted, u"DestList", {"127", "3", "2", "1"}, "says 5 entries, 3 were read"},
-      {"short", bytes(20, 4), u"DestList", {"127", "3", "2", "1"},
+      {"short",
+       bytes(20, 4),
+       u"DestList",
+       {"127", "3", "2", "1"},
        "shorter than its header (20 bytes); 4 of 4 link streams"},
-      {"renamed", sound, u"DestLisx", {"127", "3", "2", "1"},
+      {"renamed",
+       sound,
+       u"DestLisx",
+       {"127", "3", "2", "1"},
        "(DestList stream at offset 0x0: missing; 4 of 4 link streams"},
   };
   for (const auto& r : rows) {
@@ -239,8 +251,8 @@ TEST(ListDamage, CompoundFilesAsLibolecfReadsThem) {
   // DestList".
   for (size_t keep : {sound.size() - 700, size_t{600}, size_t{300}}) {
     SCOPED_TRACE(keep);
-    const outcome o = run_file(tree, "t.automaticDestinations-ms",
-                               bytes(sound.begin(), sound.begin() + keep));
+    const outcome o =
+        run_file(tree, "t.automaticDestinations-ms", bytes(sound.begin(), sound.begin() + keep));
     EXPECT_NE(o.why, failure::no_destlist);
     if (o.ok) {
       EXPECT_NE(o.notes.find("cut short"), std::string::npos) << o.notes;
