@@ -147,7 +147,12 @@ bool read_header(compound_file_reader& r, byte_view image) {
   r.m_mini_cutoff = header_u32(h, hdr::mini_cutoff);
   r.m_sector_count =
       static_cast<uint32_t>(std::min<uint64_t>((image.size() - S) / S, 0xFFFFFFFFull));
-  return cfb_directory_offset(h.data()) + S <= image.size();
+  if (cfb_directory_offset(h.data()) + S <= image.size()) return true;
+  // A directory that starts past the end of a file cut short.
+  if (cfb_directory_offset(h.data()) >= image.size() &&
+      header_u32(h, hdr::first_dir_sector) < cfb::maxregsect)
+    ++r.m_cut_sectors;
+  return false;
 }
 
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
@@ -163,7 +168,10 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   // The first sector after the header is always taken.
   mark_sector_used(r, used, 0);
   // The link table is sized once, for every sector the image holds.
-  if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit))) return false;
+  if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit))) {
+    r.m_out_of_memory = true;
+    return false;
+  }
 
   // DIFAT list in the order its sectors are met, each sector once, with
   // each one's position.
@@ -185,6 +193,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
 
   uint64_t next = 0;
   auto full = [&] { return next >= sector_limit; };
+  auto beyond_end = [&](uint64_t id) { return (id + 2) * S > image.size(); };
   bool stored = true;
   auto read_fat_sector = [&](byte_view sector) {
     byte_cursor c(sector);
@@ -207,10 +216,12 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
     auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
+    if (sector && sector->size() < S) ++r.m_cut_sectors;
     if (sector)
       read_fat_sector(*sector);
     else
       next += E;
+    if (!sector && id < cfb::maxregsect && beyond_end(id)) ++r.m_cut_sectors;
     return true;
   };
 
@@ -227,6 +238,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
       auto sector = sector_view(image, difat[k], S);
+      if (!sector || sector->size() < S) r.m_cut_sectors += beyond_end(difat[k]);
       if (!sector) continue;
       byte_cursor c(*sector);
       for (uint64_t slot = 0; slot + 1 < E && !full() && c.u32(id); ++slot) {
@@ -245,6 +257,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
       }
     }
   }
+  if (!stored) r.m_out_of_memory = true;
   return stored;
 }
 
@@ -256,8 +269,12 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
   uint64_t e = 0;
   r.m_entries.reserve(static_cast<size_t>(std::min<uint64_t>(
       saturating_mul(r.m_dir_sectors.size(), per_sector), image.size() / dirent::size)));
+  // Old writers of version-3 files left garbage in the high half of sizes.
+  const uint8_t low_only =
+      byte_view(r.m_cfb_header.data(), hdr::size).u16_or_zero(hdr::major_version) == 3;
   for (uint64_t s : r.m_dir_sectors) {
     auto sector = sector_view(image, s, S);
+    if (!sector || sector->size() < S) ++r.m_cut_sectors;
     if (!sector) {
       e += per_sector;
       continue;
@@ -271,6 +288,7 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
       name.text16(entry.m_name, dirent::name_size / 2);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
+      entry.m_size_low_only = low_only;
       key.assign(entry.m_name);
       str_to_lower(key);
     }
@@ -290,11 +308,14 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   uint64_t mini_index = 0;
   bool stored = true;
   if (!r.m_minifat_links.reserve_index(static_cast<size_t>(
-          std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1))))
+          std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1)))) {
+    r.m_out_of_memory = true;
     return false;
+  }
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
     auto sector = sector_view(image, s, S);
+    if (!sector || sector->size() < S) ++r.m_cut_sectors;
     if (!sector) {
       mini_index += E;
       continue;
@@ -318,6 +339,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   }
   entry_sectors_into(r, root, r.m_root_sectors);
   r.m_work += r.m_root_sectors.size();
+  if (!stored) r.m_out_of_memory = true;
   return stored;
 }
 
@@ -333,6 +355,12 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
   walk_chain(r.m_minifat_sectors, r.m_fat_links, header_u32(h, hdr::first_minifat_sector), false, 0,
              0, UINT64_MAX);
   r.m_work += r.m_dir_sectors.size() + r.m_minifat_sectors.size();
+  // A chain whose next sector lies past the end of the image was cut with it.
+  for (const auto* chain : {&r.m_dir_sectors, &r.m_minifat_sectors}) {
+    if (chain->empty()) continue;
+    const uint64_t next = r.m_fat_links.value(chain->back());
+    if (next < cfb::maxregsect && (next + 2) * r.m_sector_size > image.size()) ++r.m_cut_sectors;
+  }
   const cfb_dir_entry* root = load_directory(r, image);
   if (!root || !load_mini_fat(r, image, *root, used)) return false;
   if (free_space) {
@@ -452,7 +480,8 @@ uint32_t cfb_dir_entry::start_sector() const {
   return byte_view(m_raw.data(), m_raw.size()).u32(dirent::start_sector).value_or(0);
 }
 uint64_t cfb_dir_entry::stream_size() const {
-  return byte_view(m_raw.data(), m_raw.size()).u64(dirent::stream_size).value_or(0);
+  const uint64_t size = byte_view(m_raw.data(), m_raw.size()).u64(dirent::stream_size).value_or(0);
+  return m_size_low_only ? size & 0xFFFFFFFFull : size;
 }
 
 compound_file_reader::compound_file_reader() {
@@ -469,6 +498,9 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   clear_cfb_header(reader.m_cfb_header);
   reader.m_sector_count = 0;
   reader.m_work = 0;
+  reader.m_cut_sectors = 0;
+  reader.m_out_of_memory = false;
+  reader.m_stream_present = 0;
   reader.m_fat_links.clear();
   reader.m_dir_sectors.clear();
   reader.m_minifat_sectors.clear();
@@ -503,8 +535,8 @@ bool is_cfb_header(const uint8_t* bytes) {
   if (h.u32(hdr::signature) != cfb::signature_low ||
       h.u32(hdr::signature + 4) != cfb::signature_high)
     return false;
-  for (size_t i = hdr::clsid; i < hdr::clsid + hdr::clsid_size; ++i)
-    if (h.u8(i) != 0) return false;
+  // The class id should be zero but readers take any: one changed bit must
+  // not turn a list into loose bytes.
   return true;
 }
 
@@ -532,7 +564,8 @@ bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, si
                           bool free_space) {
   if (!reader) return false;
   reset_compound_file_reader(*reader);
-  if (guarded([&] { return parse_image(*reader, byte_view(image, size), free_space); }))
+  if (guarded([&] { return parse_image(*reader, byte_view(image, size), free_space); },
+              [&] { reader->m_out_of_memory = true; }))
     return true;
   // Results of a failed parse are never half-filled.
   reader->m_free_sectors.clear();
@@ -836,6 +869,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   if (in_place) {
     first_offset = first;
     out = byte_view(image.data() + first, static_cast<size_t>(length));
+    reader.m_stream_present = length;
     return true;
   }
   // Otherwise one copy, unit by unit; a unit outside the image reads as
@@ -846,6 +880,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
+  uint64_t present = length;
   const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
   uint64_t placed = 0;
   for (size_t i = 0, j = 0; i < units.size(); i = j) {
@@ -866,9 +901,11 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
       scratch.insert(scratch.end(), part.data(), part.data() + part.size());
       taken = part.size();
     }
+    if (taken < want && present == length) present = placed + taken;
     scratch.insert(scratch.end(), want - taken, uint8_t{0});
     placed += want;
   }
+  reader.m_stream_present = present;
   out = byte_view(scratch.data(), scratch.size());
   return true;
 }
@@ -883,6 +920,7 @@ stream_read stream_bytes(const compound_file_reader& reader, std::string_view na
   stream_read result;
   result.found = guarded(
       [&] {
+        reader.m_stream_present = 0;
         const cfb_dir_entry* entry = entry_named(reader, name);
         if (!entry) return false;
         entry_num = entry->m_entry_num;

@@ -134,6 +134,9 @@ struct cfb_dir_entry {
   std::string m_name;                               // UTF-8, in stored case
   uint32_t m_entry_num = 0;                         // position in the directory chain
   uint8_t m_mini = 0;                               // 1: the stream lives in the mini stream
+  // 1 in a version-3 file, whose old writers left garbage in the size's
+  // high half: only its low 32 bits count.
+  uint8_t m_size_low_only = 0;
 
   uint8_t object_type() const { return m_raw[cfb::dirent::object_type]; }
   uint32_t start_sector() const;
@@ -225,6 +228,15 @@ struct compound_file_reader {
   // Scratch of the stream readers: a chain walked for one read, kept so that
   // reading stream after stream allocates nothing.
   mutable std::vector<uint64_t> m_chain_scratch;
+  // Where the image ends short: structure sectors (FAT, DIFAT, directory,
+  // mini FAT) it names that lie past its end, and whether the parse failed
+  // for memory rather than for the file.
+  uint64_t m_cut_sectors = 0;
+  bool m_out_of_memory = false;
+  // Of the last stream stream_bytes read: the leading bytes that the image
+  // holds, before the first unit that lies past its end or beyond the end
+  // of the stream's chain (its declared size when the whole stream is there).
+  mutable uint64_t m_stream_present = 0;
 
   compound_file_reader();
 };
@@ -235,7 +247,7 @@ void clear_cfb_header(std::array<uint8_t, cfb_header_size>& header);
 void init_cfb_dir_entry(cfb_dir_entry& entry);
 void clear_cfb_dir_entry_raw(cfb_dir_entry& entry);
 
-// Signature and all-zero CLSID; the caller guarantees 24 readable bytes.
+// The signature, whatever the class id; the caller guarantees 24 readable bytes.
 bool is_cfb_header(const uint8_t* bytes);
 // At least 512 bytes and a compound-file header.
 bool is_compound_file(const uint8_t* bytes, size_t size);

@@ -144,11 +144,13 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_size = stream ? size : 0;
   m_count = 0;
   m_version = 0;
+  m_header_count = 0;
   m_offset = m_next = destlist_header_size;
   m_stop = stop::end;
   const byte_view v(m_stream, m_size);
   if (v.size() < destlist_header_size) return false;
   m_version = v.u32_or_zero(destlist::header::version);
+  m_header_count = v.u32_or_zero(destlist::header::entry_count);
   m_stop = stop::none;
   return true;
 }
@@ -156,7 +158,7 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
 bool destlist_walker::next(destlist_entry& entry, bool with_path) {
   if (m_stop != stop::none) return false;
   m_offset = m_next;
-  if (m_size - m_offset < destlist_min_entry_size(m_version)) {
+  if (m_offset == m_size) {
     m_stop = stop::end;
     return false;
   }

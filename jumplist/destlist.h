@@ -59,9 +59,10 @@ size_t destlist_min_entry_size(uint32_t version);
 
 // Walks the entries of a whole DestList stream one at a time, in stream
 // order, so that a caller holds one entry rather than all of them. An entry
-// that ends exactly at the end of the stream is loaded; fewer bytes left than
-// one entry with a one-character path needs end the walk quietly; an entry
-// that runs past the stream ends it as damaged.
+// that ends exactly at the end of the stream is loaded; the walk ends cleanly
+// only at the end of the stream: bytes left that hold no whole entry (a
+// stream cut inside an entry, or an entry that runs past it) end it as
+// damaged.
 class destlist_walker {
  public:
   enum class stop : uint8_t { none, end, damaged, no_memory };
@@ -69,6 +70,8 @@ class destlist_walker {
   // False when the stream is shorter than its header (nothing to walk).
   bool start(const uint8_t* stream, size_t size);
   uint32_t version() const { return m_version; }
+  // The entry count the header gives.
+  uint32_t header_count() const { return m_header_count; }
   const uint8_t* stream() const { return m_stream; }
   size_t size() const { return m_size; }
   // The next entry into entry (its texts keep their room); false once the
@@ -85,7 +88,7 @@ class destlist_walker {
  private:
   const uint8_t* m_stream = nullptr;
   size_t m_size = 0;
-  uint32_t m_version = 0;
+  uint32_t m_version = 0, m_header_count = 0;
   size_t m_offset = 0, m_next = 0, m_count = 0;
   stop m_stop = stop::end;
 };

@@ -167,13 +167,9 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
 }
 
 // The faults a reported record's parse kept, said with the file: a link of
-// an automatic list by its stream, any other by its file offset. Memory that
-// ran out in the parse is said here for carved links; an automatic list's
-// reader says it for each link it reads.
+// an automatic list by its stream, any other by its file offset.
 void note_faults(lnk::useropts& options, const lnk_record& r) {
-  if (!options.m_automatic_list && r.m_faults.out_of_memory())
-    options.m_notes.add("link", r.m_file_offset, "not read in full: out of memory");
-  if (r.m_faults.empty()) return;
+  if (r.m_fault_count == 0) return;
   if (options.m_automatic_list && !r.m_from_free_space) {
     char name[16];
     options.m_notes.add_record(r, 0, hex_name(r.m_entry_num, name));
@@ -182,19 +178,17 @@ void note_faults(lnk::useropts& options, const lnk_record& r) {
   }
 }
 
-void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {
+// False when memory cut the record's report short.
+bool report_written(std::ostream& out, lnk_record& record, vesk_options& options) {
   note_faults(options, record);
   options.m_scratch.report_out_of_memory = false;
   report_record(out, record, options);
-  if (options.m_scratch.report_out_of_memory)
-    options.m_notes.add("record", record.m_file_offset, "not written in full: out of memory");
+  return !options.m_scratch.report_out_of_memory;
 }
 
-// Reports the settings' records from the highest key down, those the keep
-// rule passes.
-void report_stored(std::ostream& out, vesk_options& options, bool carved) {
-  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-    if (!carved || !carved_record_is_empty(it->second)) report_noted(out, it->second, options);
+void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {
+  if (!report_written(out, record, options))
+    options.m_notes.add("record", record.m_file_offset, "not written in full: out of memory");
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
@@ -223,6 +217,36 @@ bool no_link(driver_workspace& w, lnk::useropts& options) {
   return fail(options, failure::not_a_list);
 }
 
+// A file that starts as a compound file but ends before its header does:
+// a jump list cut short, not some other file.
+bool cut_compound_header(const driver_workspace& w) {
+  static constexpr uint8_t k_signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  return w.m_length >= sizeof k_signature && w.m_length < cfb_header_size && w.m_file.is_open() &&
+         w.m_file.stored_size() == w.m_length &&
+         std::memcmp(w.m_image.data(), k_signature, sizeof k_signature) == 0;
+}
+
+// A file whose compound-file header is damaged but whose first bytes still
+// hold its directory's root entry, at a directory entry's place in a sector
+// after the header: the links are carved from it, and those its sectors
+// split are lost.
+bool damaged_compound_file(const driver_workspace& w) {
+  static constexpr char16_t k_root[] = u"Root Entry";
+  constexpr size_t name_bytes = sizeof k_root;  // with its terminating NUL
+  for (size_t at = cfb_header_size; at + cfb_dir_entry_size <= w.m_length;
+       at += cfb_dir_entry_size) {
+    const byte_view entry(w.m_image.data() + at, cfb_dir_entry_size);
+    if (entry.u16_or_zero(cfb::dirent::name_length) != name_bytes ||
+        entry.u8(cfb::dirent::object_type) != uint8_t{5})
+      continue;
+    bool same = true;
+    for (size_t i = 0; same && i < name_bytes / 2; ++i)
+      same = entry.u16_or_zero(2 * i) == k_root[i];
+    if (same) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_options& options) {
@@ -235,8 +259,11 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   driver_workspace& w = driver_scratch(options);
   w.begin();
   file_done done{w};
-  if (!read_head(w, path, options))
+  if (!read_head(w, path, options)) {
+    if (options.m_failure == failure::not_a_list && cut_compound_header(w))
+      return fail(options, failure::damaged, "cut short inside its compound-file header");
     return options.m_failure == failure::not_a_list && no_link(w, options);
+  }
   uni::fileio& file = w.m_file;
   // A compound file holds its links wherever its streams lie, so only the
   // other files must show a header among their first bytes.
@@ -246,13 +273,12 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   const bool compound = is_compound_file(w.m_image.data(), w.m_length);
   bool searched = false, found = false;
   const auto has_link = [&] {
-    // Headers that begin inside the probe (its last bytes only follow one).
-    if (!searched)
-      found = find_lnk_signature(position, w.m_image.data(),
-                                 std::min<size_t>(w.m_length, k_probe_read - 1), 1);
+    if (!searched) found = find_lnk_signature(position, w.m_image.data(), w.m_length, 1);
     searched = true;
     return found;
   };
+  if (!compound && cut_compound_header(w))
+    return fail(options, failure::damaged, "cut short inside its compound-file header");
   if (!compound && !has_link()) return no_link(w, options);
   uint32_t mode = 0;
   // The times come from the status of the open descriptor: no second look
@@ -274,6 +300,10 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   options.m_carve_mode = true;
   options.m_source_type.assign(options.m_custom_list ? "VESKLIST (custom)"
                                                      : "LNK signature (carve)");
+  if (!compound && damaged_compound_file(w))
+    options.m_notes.add("compound-file header", 0,
+                        "damaged: the list's links carved from its bytes, any its sectors split "
+                        "lost, its DestList not read");
   // A file the probe holds whole (every link file) is carved from those
   // bytes rather than read again.
   if (w.m_length == file.stored_size()) {
@@ -289,13 +319,25 @@ namespace {
 // this; past it only where each one comes from is kept, and it is parsed
 // again when its turn in the report comes. The common list fits whole.
 constexpr size_t k_held_record_budget = size_t{4} << 20;
+// Entries whose link is lost are each named in a note up to this many; the
+// rest are counted in one.
+constexpr uint64_t k_named_lost_links = 16;
+// No stream number: the search for the streams that no entry names.
+constexpr uint64_t k_no_stream = ~uint64_t{0};
+// The object type of a directory entry that is a stream.
+constexpr uint8_t k_stream_object = 2;
 
 // Where a record of an automatic list comes from: the DestList entry at an
 // offset, or the link stream of a number that no entry read names.
 struct link_source {
   uint64_t m_value = 0;
   bool m_from_entry = false;
+  uint64_t m_index = 0;  // an entry's place in the DestList, from 1
 };
+
+std::string entry_label(const link_source& source) {
+  return "DestList entry " + std::to_string(source.m_index);
+}
 
 // One file on the automatic road: the parsed image and its DestList.
 struct automatic_list {
@@ -305,12 +347,28 @@ struct automatic_list {
   byte_view image;
   destlist_walker destlist;
   destlist_entry entry;
+  uint64_t lost_links = 0;
+
+  // Why the stream of a number gave no link: null when it gave one.
+  const char* why_no_link(bool found, byte_view stream, std::string_view name) const {
+    if (!found) {
+      const cfb_dir_entry* dir = find_cfb_entry(reader, name);
+      if (!dir || dir->object_type() == 0) return "missing";
+      if (dir->stream_size() == 0) return "empty";
+      return "not in the file (its sectors are missing)";
+    }
+    if (stream.size() < lnk_header_size) return "too short for a link header";
+    if (!is_lnk_header(stream.data(), stream.size())) return "no link header";
+    return nullptr;
+  }
 
   // Parses the link of source into record with its list context; false
   // when its stream is missing. first_offset: where the stream starts.
+  // lost: why no link was read (null when one was).
   bool read_link(lnk_record& record, const link_source& source, int64_t position, bool first_time,
-                 uint64_t& first_offset) {
+                 uint64_t& first_offset, const char*& lost) {
     const destlist_entry* from = nullptr;
+    lost = nullptr;
     if (source.m_from_entry) {
       if (!first_time && !destlist.load_at(static_cast<size_t>(source.m_value), entry))
         return false;
@@ -318,26 +376,40 @@ struct automatic_list {
     }
     const uint64_t number = from ? from->m_entry_num : source.m_value;
     char name[16];
+    const std::string_view stream_name = hex_name(number, name);
     byte_view stream;
     uint32_t dir_entry = 0;
     first_offset = 0;
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
-    const stream_read read =
-        stream_bytes(reader, hex_name(number, name), image.data(), image.size(), w.m_scratch,
-                     stream, dir_entry, first_offset);
+    const stream_read read = stream_bytes(reader, stream_name, image.data(), image.size(),
+                                          w.m_scratch, stream, dir_entry, first_offset);
     const bool found = read.found;
     bool out_of_memory = read.out_of_memory;
     // The stream is cut to its declared size or to the sectors it has,
-    // whichever is less, so the parser never reads past it.
-    if (found && is_lnk_header(stream.data(), stream.size())) {
+    // whichever is less, so the parser never reads past it; bytes the file
+    // does not hold are not handed to it.
+    if (found) {
+      const cfb_dir_entry* dir = find_cfb_entry(reader, stream_name);
+      if (dir && reader.m_stream_present < dir->stream_size()) {
+        stream = stream.clamp(0, static_cast<size_t>(reader.m_stream_present));
+        if (first_time)
+          options.m_notes.add("link stream", reader.m_stream_present,
+                              "cut short: the bytes from here on are not in the file", stream_name);
+      }
+    }
+    if (found || !out_of_memory) lost = why_no_link(found, stream, stream_name);
+    if (!lost) {
       if (first_time && !options.lnk_dump_dir.empty())
         dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
       const lnk_parse_result parsed =
           parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, false, 0,
                     first_time ? &options : nullptr);
       out_of_memory = out_of_memory || parsed.out_of_memory;
-      if (!parsed) reset_lnk_record(record, options.m_scratch.shell());
+      if (!parsed) {
+        reset_lnk_record(record, options.m_scratch.shell());
+        lost = "unparseable (its header, or an ID list that runs past the stream)";
+      }
     }
     record.m_file_offset = found ? first_offset : 0;
     record.m_entry_num = number;
@@ -352,9 +424,46 @@ struct automatic_list {
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
-    if (out_of_memory)
-      options.m_notes.add("link", 0, "not read in full: out of memory", hex_name(number, name));
+    if (out_of_memory) {
+      if (from && lost_links++ < k_named_lost_links)
+        options.m_notes.add(
+            entry_label(source), source.m_value,
+            "link stream " + std::string(stream_name) + " not read in full: out of memory",
+            "DestList");
+      else if (from)
+        options.m_notes.add("DestList entries", source.m_value,
+                            "links not read in full: out of memory", "DestList");
+      else
+        options.m_notes.add("link", 0, "not read in full: out of memory", stream_name);
+    } else if (lost && first_time)
+      note_lost(source, stream_name, lost);
     return found;
+  }
+
+  // A link that no record shows: the first few by their entry, the rest
+  // counted.
+  void note_lost(const link_source& source, std::string_view stream_name, const char* lost) {
+    if (!source.m_from_entry) {
+      options.m_notes.add("link stream", 0, std::string(lost) + ": not reported", stream_name);
+      return;
+    }
+    if (lost_links++ < k_named_lost_links)
+      options.m_notes.add(
+          entry_label(source), source.m_value,
+          "link stream " + std::string(stream_name) + " " + lost + ": reported without link data",
+          "DestList");
+    else
+      options.m_notes.add("DestList entries", source.m_value,
+                          "link streams missing or unreadable: reported without link data",
+                          "DestList");
+  }
+
+  // An entry whose link names no target shows the path the DestList gives
+  // it instead (a stored record's own was released with its other texts).
+  void keep_destlist_path(lnk_record& record, const link_source& source) {
+    if (!source.m_from_entry || !destlist.load_at(static_cast<size_t>(source.m_value), entry, true))
+      return;
+    record.m_destlist_path = entry.m_path;
   }
 };
 
@@ -366,16 +475,17 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
   std::vector<uint64_t> named;
   destlist_entry entry;
   destlist_walker again;
-  again.start(destlist.stream(), destlist.size());
-  for (size_t i = 0; i < destlist.count() && again.next(entry, false); ++i)
-    named.push_back(entry.m_entry_num);
+  if (again.start(destlist.stream(), destlist.size()))
+    for (size_t i = 0; i < destlist.count() && again.next(entry, false); ++i)
+      named.push_back(entry.m_entry_num);
   std::sort(named.begin(), named.end());
   std::vector<uint64_t> numbers;
   for (const auto& [key, dir_entry] : reader.m_entries) {
     uint64_t number = 0;
     const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
     char name[16];
-    if (error != std::errc() || end != key.data() + key.size() || hex_name(number, name) != key ||
+    if (dir_entry.object_type() != k_stream_object || error != std::errc() ||
+        end != key.data() + key.size() || hex_name(number, name) != key ||
         std::binary_search(named.begin(), named.end(), number))
       continue;
     numbers.push_back(number);
@@ -383,6 +493,23 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   return numbers;
+}
+
+// Whether any of the streams of these numbers holds a link header: a
+// compound file without a DestList that has them is a damaged jump list.
+bool any_link_stream(const compound_file_reader& reader, const std::vector<uint64_t>& numbers,
+                     byte_view image, std::vector<uint8_t>& scratch) {
+  for (uint64_t number : numbers) {
+    char name[16];
+    byte_view stream;
+    uint32_t dir_entry = 0;
+    uint64_t first_offset = 0;
+    if (stream_bytes(reader, hex_name(number, name), image.data(), image.size(), scratch, stream,
+                     dir_entry, first_offset) &&
+        is_lnk_header(stream.data(), stream.size()))
+      return true;
+  }
+  return false;
 }
 
 // The automatic road over the file's bytes: the classification hands over
@@ -409,22 +536,55 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 
   compound_file_reader& reader = w.m_reader;
   // Free space and slack are worked out only when they are searched.
-  if (!parse_compound_image(&reader, image, image_size, options.m_slack != 0))
+  if (!parse_compound_image(&reader, image, image_size, options.m_slack != 0)) {
+    if (reader.m_out_of_memory) return fail(options, failure::cannot_read, "out of memory");
+    if (reader.m_cut_sectors)
+      return fail(options, failure::damaged, "cut short: its directory lies past its end");
     return fail(options, failure::damaged, "compound file structures");
+  }
+  // A file cut inside its sectors is read as far as it goes.
+  const bool cut = reader.m_cut_sectors != 0 ||
+                   (image_size > reader.m_sector_size && image_size % reader.m_sector_size != 0);
+  if (cut)
+    options.m_notes.add("compound file", image_size,
+                        "cut short: the file ends inside its sectors, what lay past it is lost");
   // Streams are read in place from the image where their sectors allow.
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
   automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
-  if (stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
-                   first_offset)) {
+  // Why streams that no entry names were left so: empty for a sound DestList.
+  std::string why;
+  uint64_t why_offset = 0;
+  const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
+  const stream_read destlist_read = stream_bytes(reader, "destlist", image, image_size,
+                                                 w.m_destlist_scratch, destlist, dir_entry,
+                                                 first_offset);
+  if (destlist_read) {
+    if (named && reader.m_stream_present < named->stream_size()) {
+      destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
+      options.m_notes.add("DestList", reader.m_stream_present,
+                          "cut short: the bytes from here on are not in the file", "DestList");
+    }
     if (!list.destlist.start(destlist.data(), destlist.size()))
-      return fail(options, failure::damaged, "DestList header");
-  } else {
-    const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-    if (!named || named->object_type() == 0 || named->stream_size() != 0)
-      return fail(options, failure::no_destlist);
+      why = "shorter than its header (" + std::to_string(destlist.size()) + " bytes)";
+  } else if (destlist_read.out_of_memory) {
+    return fail(options, failure::cannot_read, "out of memory");
+  } else if (named && named->object_type() != 0 && named->stream_size() == 0) {
     // A list whose DestList is there but empty: valid, with no entries.
+  } else if (named && named->object_type() != 0) {
+    why = "not in the file (its sectors are missing)";
+  } else {
+    // A compound file without a DestList is a damaged jump list when its
+    // streams named by numbers hold links; any other is no jump list, unless
+    // it was cut.
+    why = "missing";
+    if (!any_link_stream(reader, unnamed_link_streams(reader, list.destlist), list.image,
+                         w.m_scratch)) {
+      if (!cut) return fail(options, failure::no_destlist);
+      options.m_notes.clear();
+      return fail(options, failure::damaged, "cut short: no DestList stream in what is left");
+    }
   }
 
   // Kept records within the budget are held in the settings' records; the
@@ -436,13 +596,29 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::vector<uint64_t> stream_starts;
   // Each record is parsed straight into a spare node of the record map.
   record_slot slot(options.m_scratch);
+  // What is being read, for a note when memory runs out (its label is made
+  // only then: making it may be what fails).
+  link_source reading;
   auto take = [&](const link_source& source) {
+    reading = source;
+    char name[16];
     lnk_record& record = slot.next();
-    const bool found = list.read_link(record, source, position, true, first_offset);
+    const char* lost = nullptr;
+    const bool found = list.read_link(record, source, position, true, first_offset, lost);
     if (found && options.m_slack && (stream_starts.empty() || stream_starts.back() != first_offset))
       stream_starts.push_back(first_offset);
-    if (carved_record_is_empty(record)) return;
+    // An entry is a record whatever became of its link; a stream that no
+    // entry names only when its link names something.
+    const bool no_target = carved_record_is_empty(record);
+    if (no_target && !source.m_from_entry) {
+      if (!lost) {
+        note_faults(options, record);
+        list.note_lost(source, hex_name(source.m_value, name), "names no target");
+      }
+      return;
+    }
     compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    if (no_target) list.keep_destlist_path(record, source);
     if (listed.empty()) {
       const size_t cost = stored_record_bytes(record);
       if (cost <= k_held_record_budget - held_bytes) {
@@ -457,58 +633,113 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   };
   // Out of memory partway, what was read so far is reported and the rest
   // is said to be missing.
-  bool missing = false;
+  bool out_of_memory = false;
+  uint64_t unnamed_reported = 0, unnamed_count = 0;
   const bool walked = guarded([&] {
-    while (list.destlist.next(list.entry, false)) take(link_source{list.destlist.offset(), true});
-    if (list.destlist.stopped() == destlist_walker::stop::no_memory) {
-      missing = true;
-      return true;
+    const bool walking = why.empty() && list.destlist.stream();
+    while (walking && list.destlist.next(list.entry, false))
+      take(link_source{list.destlist.offset(), true, list.destlist.count()});
+    if (walking) {
+      const destlist_walker& d = list.destlist;
+      if (d.stopped() == destlist_walker::stop::no_memory) {
+        reading = link_source{d.offset(), true, d.count() + 1};
+        out_of_memory = true;
+        return true;
+      }
+      const std::string next = "entry " + std::to_string(d.count() + 1);
+      const size_t left = d.size() - d.offset();
+      if (d.stopped() == destlist_walker::stop::damaged) {
+        why_offset = d.offset();
+        why =
+            left < destlist_min_entry_size(d.version()) - 2
+                ? next + " cut: " + std::to_string(left) + " bytes left, fewer than an entry holds"
+                : next + " runs past the stream";
+      }
+      if (d.header_count() != d.count())
+        options.m_notes.add("DestList header", vk::destlist::header::entry_count,
+                            "says " + std::to_string(d.header_count()) + " entries, " +
+                                std::to_string(d.count()) + " were read",
+                            "DestList");
     }
-    if (list.destlist.stopped() != destlist_walker::stop::damaged) return true;
-    // The entries after a damaged one are lost, their streams are not: each
-    // stream no entry read names is reported without DestList data.
+    // Every stream no entry read names is reported after them, without
+    // DestList data.
+    reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
-    for (uint64_t number : unnamed_link_streams(reader, list.destlist))
-      take(link_source{number, false});
-    options.m_notes.add_numbered("DestList entry", list.destlist.count() + 1,
-                                 list.destlist.offset(),
-                                 "runs past the stream; " + std::to_string(position - before) +
-                                     " link streams reported without DestList data",
-                                 "DestList");
+    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, list.destlist);
+    unnamed_count = numbers.size();
+    for (uint64_t number : numbers) take(link_source{number, false, 0});
+    unnamed_reported = static_cast<uint64_t>(position - before);
     return true;
   });
-  if (!walked) missing = true;
-  if (missing)
-    options.m_notes.add_numbered("DestList entry", list.destlist.count() + 1,
-                                 list.destlist.offset(),
-                                 "not read, nor the entries after it: out of memory", "DestList");
-  if (list.destlist.count() == 0 && list.destlist.stopped() == destlist_walker::stop::end)
+  if (!walked) out_of_memory = true;
+  if (!why.empty() || unnamed_count != 0) {
+    std::string cause = why;
+    if (unnamed_count != 0) {
+      if (!cause.empty()) cause += "; ";
+      cause += std::to_string(unnamed_reported) + " of " + std::to_string(unnamed_count) +
+               " link streams that no entry names reported without DestList data";
+    }
+    options.m_notes.add(why == "missing" ? "DestList stream" : "DestList", why_offset, cause,
+                        why == "missing" ? std::string_view() : std::string_view("DestList"));
+  }
+  if (out_of_memory) {
+    // Let go of what was held, so that the note can be made.
+    std::vector<link_source>().swap(listed);
+    char name[16];
+    if (reading.m_from_entry)
+      options.m_notes.add(entry_label(reading), reading.m_value,
+                          "out of memory: not reported, nor what follows it", "DestList");
+    else if (reading.m_value == k_no_stream)
+      options.m_notes.add("link streams that no entry names", 0, "out of memory: not searched for");
+    else
+      options.m_notes.add("link stream " + std::string(hex_name(reading.m_value, name)), 0,
+                          "out of memory: not reported, nor what follows it");
+  }
+  if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;
 
+  // Out of memory in the report, the records not yet written are let go,
+  // so that the note saying so can be made, and it names the first of them.
+  int64_t unreported = 0;
+  uint64_t unreported_stream = 0;
+  auto report_guarded = [&](lnk_record& record) {
+    const bool written = guarded([&] { return report_written(out, record, options); });
+    if (written) return true;
+    unreported = record.m_mru_position;
+    unreported_stream = record.m_entry_num;
+    return false;
+  };
   // The listed records, parsed again one at a time, highest position first.
-  for (size_t i = listed.size(); i-- > 0;) {
+  for (size_t i = listed.size(); i-- > 0 && !unreported;) {
+    const link_source& source = listed[i];
+    const int64_t at = first_listed + static_cast<int64_t>(i);
     const bool reported = guarded([&] {
       lnk_record& record = slot.next();
-      list.read_link(record, listed[i], first_listed + static_cast<int64_t>(i), false,
-                     first_offset);
-      // Kept once, the same link is kept again unless memory ran out.
-      if (carved_record_is_empty(record)) return false;
+      const char* lost = nullptr;
+      list.read_link(record, source, at, false, first_offset, lost);
+      const bool no_target = carved_record_is_empty(record);
+      if (no_target && !source.m_from_entry) return false;
       compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
-      report_noted(out, record, options);
+      if (no_target) list.keep_destlist_path(record, source);
+      report_guarded(record);
       return true;
     });
-    if (!reported) {
-      const link_source& source = listed[i];
-      char name[16];
-      if (source.m_from_entry)
-        options.m_notes.add("DestList entry", source.m_value, "link not reported: out of memory",
-                            "DestList");
-      else
-        options.m_notes.add("link", 0, "not reported: out of memory",
-                            hex_name(source.m_value, name));
+    if (!reported && !unreported) {
+      unreported = at;
+      unreported_stream = source.m_from_entry ? 0 : source.m_value;
     }
   }
-  report_stored(out, options, false);
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend() && !unreported; ++it)
+    report_guarded(it->second);
+  if (unreported) {
+    options.m_records.clear();
+    std::vector<link_source>().swap(listed);
+    char name[16];
+    options.m_notes.add(static_cast<uint64_t>(unreported) <= list.destlist.count()
+                            ? "DestList entry " + std::to_string(unreported)
+                            : "link stream " + std::string(hex_name(unreported_stream, name)),
+                        0, "out of memory: its record not written, nor any after it in the report");
+  }
   recycle_records(options.m_records, options.m_scratch);
   if (options.m_slack) {
     std::sort(stream_starts.begin(), stream_starts.end());
@@ -561,6 +792,9 @@ std::string failure_line(const lnk::useropts& options, const std::string& path) 
     case failure::no_entries:
       break;
   }
+  // A file whose records were all lost is said by its notes alone: it is
+  // no list without entries.
+  if (options.m_notes.any()) return std::string();
   return "no entries in file: " + path + "\n";
 }
 

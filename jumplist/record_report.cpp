@@ -313,6 +313,8 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       decimal_line(w, "stream #:                 ", r.m_entry_num);
       date_line(w, "MRU time:                 ", r.m_mru_time, layout, {});
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
+      if (!r.m_destlist_path.empty())
+        text_line(w, s.marks, "DestList path:            ", r.m_destlist_path);
     }
   }
   w.put(source_time_lines(s.source_times, o));
@@ -444,7 +446,7 @@ namespace {
 std::string_view target_name_of(const lnk_record& record) {
   for (const std::string* s :
        {&record.m_idlist_path, &record.m_vista_idlist_path, &record.m_environment_target,
-        &record.m_relative_path, &record.m_icon_location})
+        &record.m_relative_path, &record.m_icon_location, &record.m_destlist_path})
     if (!s->empty()) return *s;
   return {};
 }

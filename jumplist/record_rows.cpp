@@ -730,7 +730,9 @@ void put_bodyfile_target(line_sink& out, const lnk_record& r) {
   }
   for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
     if (!s->empty()) return out.put_marked(*s);
-  out.put_marked(record_text<&texts_of::m_name>(r));
+  const std::string_view name = record_text<&texts_of::m_name>(r);
+  if (!name.empty()) return out.put_marked(name);
+  out.put_marked(r.m_destlist_path);
 }
 
 }  // namespace

@@ -156,8 +156,8 @@ TEST(AutomaticList, SecondDifatSectorListedOnlyByItself) {
 
 // An entry that runs past the DestList ends the entry loop; the link
 // streams that no entry read names follow in ascending number, without
-// DestList data, and one note says so. Missing and non-link streams cost
-// no position.
+// DestList data, and one note says so; the header's count and a stream
+// that holds no link are said too.
 TEST(AutomaticList, StreamsAfterADamagedEntryAreKept) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
@@ -173,13 +173,19 @@ TEST(AutomaticList, StreamsAfterADamagedEntryAreKept) {
       {0,
        {"27", "22", "10", "3", "2", "1"},
        {"6", "5", "4", "3", "2", "1"},
-       "not read in full: F (DestList entry 1 at offset 0x20 of stream DestList: runs past the "
-       "stream; 6 link streams reported without DestList data)\n"},
+       "not read in full: F (DestList header at offset 0x4 of stream DestList: says 4 entries, 0 "
+       "were read)\nnot read in full: F (link stream at offset 0x0 of stream 4: no link header: "
+       "not reported)\nnot read in full: F (DestList at offset 0x20 of stream DestList: entry 1 "
+       "runs past the stream; 6 of 7 link streams that no entry names reported without DestList "
+       "data)\n"},
       {1,
        {"27", "22", "10", "2", "1", "3"},
        {"6", "5", "4", "3", "2", "1"},
-       "not read in full: F (DestList entry 2 at offset 0xcc of stream DestList: runs past the "
-       "stream; 5 link streams reported without DestList data)\n"},
+       "not read in full: F (DestList header at offset 0x4 of stream DestList: says 4 entries, 1 "
+       "were read)\nnot read in full: F (link stream at offset 0x0 of stream 4: no link header: "
+       "not reported)\nnot read in full: F (DestList at offset 0xcc of stream DestList: entry 2 "
+       "runs past the stream; 5 of 6 link streams that no entry names reported without DestList "
+       "data)\n"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.bad);

@@ -185,10 +185,12 @@ TEST(DestListEntry, PropertyStorageAfterThePathIsSteppedOver) {
 }
 
 TEST(DestListEntry, StreamFitRules) {
-  // A later-layout stream shorter than one entry with a one-character path
-  // holds no entries.
+  // A later-layout stream with bytes after its header that hold no whole
+  // entry was cut inside it; one that ends with its header has no entries.
   std::vector<uint8_t> short_stream(40, 0);
   short_stream[0] = 3;
+  EXPECT_FALSE(walk(short_stream));
+  short_stream.resize(destlist_header_size);
   auto none = walk(short_stream);
   ASSERT_TRUE(none);
   EXPECT_TRUE(none->empty());
@@ -206,21 +208,17 @@ TEST(DestListEntry, StreamFitRules) {
   ASSERT_TRUE(entries);
   EXPECT_EQ(entries->size(), 2u);
   v1.resize(destlist_header_size + destlist_fixed_size_114 + 1);
-  entries = walk(v1);
-  ASSERT_TRUE(entries);
-  EXPECT_TRUE(entries->empty());
+  EXPECT_FALSE(walk(v1));
   // A later-layout first entry whose trailer is missing runs past the stream.
   auto v3 = vesk_test::build_destlist(3, {one});
   v3.resize(v3.size() - 2);
   EXPECT_FALSE(walk(v3));
-  // With no room for an entry after the header, a stream of either layout
-  // holds none; too short for a header, it is refused.
+  // Bytes after the header too few for an entry were cut from one, in
+  // either layout; too short for a header, a stream is refused.
   for (uint32_t version : {1u, 4u}) {
     auto header = vesk_test::build_destlist(version, {});
-    header.resize(destlist_header_size + destlist_min_entry_size(version) - 1, 0);
-    entries = walk(header);
-    ASSERT_TRUE(entries) << version;
-    EXPECT_TRUE(entries->empty());
+    header.resize(destlist_header_size + destlist_min_entry_size(version) - 3, 0);
+    EXPECT_FALSE(walk(header)) << version;
   }
   EXPECT_FALSE(walk(std::vector<uint8_t>(31, 0)));
 

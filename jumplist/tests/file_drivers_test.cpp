@@ -75,11 +75,11 @@ TEST(FileDrivers, AutomaticListReportsEntriesFromTheHighestPositionDown) {
   EXPECT_EQ(values(offsets.text, "File offset:").size(), 3u);
   EXPECT_EQ(values(offsets.text, "AppID:"), std::vector<std::string>(3, ""));
 
-  // A missing stream costs only its entry; the next kept one takes its place.
+  // A missing stream costs its entry nothing: the others keep their places.
   const run_result missing = run(tree, fixture_jumplist(4, {u"2"}), "m/1.automaticDestinations-ms");
   ASSERT_TRUE(missing.ok);
-  EXPECT_EQ(values(missing.text, "MRU/MFU index:"), (std::vector<std::string>{"2", "1"}));
-  EXPECT_EQ(values(missing.text, "stream #:"), (std::vector<std::string>{"1", "10"}));
+  EXPECT_EQ(values(missing.text, "MRU/MFU index:"), (std::vector<std::string>{"3", "2", "1"}));
+  EXPECT_EQ(values(missing.text, "stream #:"), (std::vector<std::string>{"1", "2", "10"}));
 
   // Version 1 entries carry no interaction count.
   const run_result v1 = run(tree, fixture_jumplist(1), "v/1.automaticDestinations-ms");
@@ -243,8 +243,8 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(values(r.text, "stream #:"), std::vector<std::string>{"255"});
   }
-  // A version-3 DestList of 40 bytes holds no entry: the file is done,
-  // with nothing to report.
+  // A version-3 DestList of 40 bytes is cut inside its first entry: the
+  // stream no entry names is reported all the same.
   {
     std::vector<uint8_t> destlist(40, 0);
     destlist[0] = 3;
@@ -252,7 +252,7 @@ TEST(FileDrivers, StreamNamesShortListsAndStreamCopies) {
     w.stream(u"1", link).stream(u"DestList", destlist);
     const run_result r = run(tree, w.build(), "s/x.automaticDestinations-ms");
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.text, "");
+    EXPECT_EQ(values(r.text, "stream #:"), std::vector<std::string>{"1"});
   }
   // Links that start only off 512-byte boundaries: an automatic list all
   // the same.
@@ -349,7 +349,9 @@ TEST(FileDrivers, EntriesKeptByAnyTargetFieldAndFreeSectorLinksOnce) {
     w.stream(u"DestList", build_destlist(4, entries));
     const run_result r = run(tree, w.build(), "k/x.automaticDestinations-ms");
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(values(r.text, "stream #:"), (std::vector<std::string>{"3", "1"}));
+    // Entry 2's link names nothing: its record shows the DestList path.
+    EXPECT_EQ(values(r.text, "stream #:"), (std::vector<std::string>{"3", "2", "1"}));
+    EXPECT_EQ(values(r.text, "DestList path:"), std::vector<std::string>{"C:\\Users\\x\\file.txt"});
     EXPECT_EQ(values(r.text, "Cmdline args:"), std::vector<std::string>{"/c start"});
   }
   {
@@ -383,8 +385,9 @@ TEST(FileDrivers, RefusedFilesReportNothingAndKeepTheirReason) {
   };
   auto zeroed = fixture_jumplist();
   for (size_t i = 512; i < zeroed.size(); ++i) zeroed[i] = 0;
-  cfb_writer no_destlist;
+  cfb_writer no_destlist, no_list;
   no_destlist.stream(u"1", link);
+  no_list.stream(u"1", std::vector<uint8_t>(100, 7)).stream(u"x", link);
   std::vector<uint8_t> empty_destlist(40, 0);
   empty_destlist[0] = 3;
   cfb_writer no_entries, zero_destlist, v1_header;
@@ -406,8 +409,11 @@ TEST(FileDrivers, RefusedFilesReportNothingAndKeepTheirReason) {
       {at(32768 - 76), "r/edge", true, failure::none},
       {at(32768), "r/past", false, failure::not_a_list},
       {zeroed, "r/zeroed", false, failure::damaged},
-      {no_destlist.build(), "r/nodl", false, failure::no_destlist},
-      {no_entries.build(), "r/none", true, failure::no_entries},
+      {no_destlist.build(), "r/nodl", true, failure::none},
+      {no_list.build(), "r/nolist", false, failure::no_destlist},
+      {std::vector<uint8_t>(zeroed.begin(), zeroed.begin() + 300), "r/cut", false,
+       failure::damaged},
+      {no_entries.build(), "r/none", true, failure::none},
       {zero_destlist.build(), "r/zero", true, failure::no_entries},
       {v1_header.build(), "r/v1", true, failure::no_entries},
       {{}, "r/missing", false, failure::cannot_open},
