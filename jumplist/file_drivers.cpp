@@ -167,9 +167,13 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
 }
 
 // The faults a reported record's parse kept, said with the file: a link of
-// an automatic list by its stream, any other by its file offset.
+// an automatic list by its stream, any other by its file offset. Memory that
+// ran out in the parse is said here for carved links; an automatic list's
+// reader says it for each link it reads.
 void note_faults(lnk::useropts& options, const lnk_record& r) {
-  if (r.m_fault_count == 0) return;
+  if (!options.m_automatic_list && r.m_faults.out_of_memory())
+    options.m_notes.add("link", r.m_file_offset, "not read in full: out of memory");
+  if (r.m_faults.empty()) return;
   if (options.m_automatic_list && !r.m_from_free_space) {
     char name[16];
     options.m_notes.add_record(r, 0, hex_name(r.m_entry_num, name));
