@@ -12,6 +12,7 @@
 #include "foundation/vk_misc.h"
 #include "foundation/vk_numtext.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/custom_list.h"
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr uint32_t k_chunk_size = 32768;
 // A chunk and the usual link read from a hit inside it fit in one window,
 // so a hit that fails costs no read of its own.
-constexpr uint32_t k_window_size = 2 * k_chunk_size;
+constexpr uint32_t k_window_size = 2 * k_chunk_size + lnk_header_size;
 // The most of one link a parse is handed; sizes declared beyond it are
 // taken as a link cut there.
 constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
@@ -110,9 +111,10 @@ class file_window {
 };
 
 // Why a link was handed fewer bytes than it declares.
-enum class link_cut : uint8_t { none, end_of_file, size_cap };
+enum class link_cut : uint8_t { none, end_of_file, size_cap, implausible };
 
-void note_cut(lnk_record& record, link_cut cut) {
+// length: the bytes the parse was handed.
+void note_cut(lnk_record& record, link_cut cut, uint32_t length) {
   if (cut == link_cut::none) return;
   // The structure the parse found running past its data is the cut itself:
   // the link is said once, as cut.
@@ -127,16 +129,21 @@ void note_cut(lnk_record& record, link_cut cut) {
     add_record_fault(record, parse_fault{"link", 0, "declared size runs past the end of the file"});
   else if (cut == link_cut::size_cap)
     add_record_fault(record, parse_fault{"link", 0, "longer than 16 MiB; the rest was not read"});
+  else if (cut == link_cut::implausible)
+    add_record_fault(record, parse_fault{"link structure", length,
+                                         "sizes, offsets or text make no sense; read up to here"});
 }
 
 // The bytes of the link at offset a that its parse is handed: the extent
-// it declares, at most k_max_link_size. A link whose walk meets damage gets
-// at least a chunk, as its extent is unknown. len is 0 when nothing could
-// be read.
+// it declares, at most k_max_link_size. A link whose walk meets a structure
+// that makes no sense gets the structures before it only: bytes that merely
+// look like a header are not read on as a link. whole tells a link whose
+// walk reached its terminal block. len is 0 when nothing could be read.
 const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
-                          link_cut& cut) {
+                          link_cut& cut, bool& whole) {
   len = 0;
   cut = link_cut::none;
+  whole = false;
   const uint64_t limit = std::min<uint64_t>(size - a, k_max_link_size);
   uint32_t got = 0;
   const uint8_t* data = window.at(a, k_chunk_size, got);
@@ -158,9 +165,11 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       // The parser looks for the header and the first ID-list fields before
       // anything else, even in a link that declares none.
       len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
+      whole = true;
       break;
     case lnk_extent::end::damaged:
-      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
+      cut = link_cut::implausible;
       break;
     case lnk_extent::end::open:
       len = got;
@@ -267,6 +276,8 @@ struct carve_context {
   lnk::useropts& options;
   bool carved;
   carve_ledger* ledger = nullptr;  // null: store or report as the settings say
+  // The links read at headers, for a custom list's frame; null: not kept.
+  std::vector<custom_list_link>* frame_links = nullptr;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -530,13 +541,19 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       const uint64_t a = o + p;
       uint32_t len = 0;
       link_cut cut = link_cut::none;
-      const uint8_t* data = link_bytes(window, a, size, len, cut);
+      bool whole = false;
+      const uint8_t* data = link_bytes(window, a, size, len, cut, whole);
       if (len == 0) break;
       lnk_record& record = slot.next();
       if (parse_lnk(record, data, len, options, c.carved, a)) {
         label_carved(record, a, options);
-        note_cut(record, cut);
-        const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
+        note_cut(record, cut, len);
+        // Only a sound link is stepped over: the sizes of a damaged or cut
+        // one may reach over the links after it, so the scan goes on at the
+        // next header after its start.
+        const bool sound = whole && record.m_fault_count == 0;
+        const uint64_t parsed = sound ? std::max<uint64_t>(record.m_lnk_size, 1) : step;
+        if (c.frame_links) c.frame_links->push_back({a, a + record.m_lnk_size, sound});
         record_origin origin;
         origin.offset = a;
         origin.length = len;
@@ -554,6 +571,25 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   if (!ran && c.ledger)
     options.m_notes.add("link scan", o, "out of memory; the file was not scanned past here");
   return found;
+}
+
+// A file named as a custom jump list is one, whatever its header says.
+bool names_custom_list(const std::string& path) {
+  static constexpr std::string_view suffix = ".customdestinations-ms";
+  if (path.size() < suffix.size()) return false;
+  const std::string_view tail = std::string_view(path).substr(path.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char x, char y) {
+    return (x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x) == y;
+  });
+}
+
+// The source begins with the version of a custom list's header (a link
+// file begins with its header size, 76).
+bool starts_custom_list(const scan_source& source, uint64_t size) {
+  uint8_t version[4];
+  uint64_t len = sizeof version;
+  return size >= sizeof version && source.read_at(version, len, 0) && len == sizeof version &&
+         byte_view(version, sizeof version).u32_or_zero(0) == custom_list_layout::version_value;
 }
 
 scan_source source_of(uni::fileio& file) {
@@ -614,7 +650,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       parsed = data && got == length && parse_lnk(record, data, length, options, c.carved, offset);
       if (parsed) {
         label_carved(record, offset, options);
-        note_cut(record, link.cut());
+        note_cut(record, link.cut(), length);
       }
     }
     if (!parsed) {
@@ -674,7 +710,23 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
-  if (!scan_source_for_lnk(c, source, size, first_header)) return false;
+  // A custom list's frame tells which of its links the scan could not read.
+  std::vector<custom_list_link> frame_links;
+  const bool frame = names_custom_list(options.m_source_path) ||
+                     (options.m_custom_list && starts_custom_list(source, size));
+  if (frame) c.frame_links = &frame_links;
+  const bool found = scan_source_for_lnk(c, source, size, first_header);
+  if (frame)
+    guarded([&] {
+      check_custom_list_frame(
+          [&](uint64_t offset, uint8_t* into, size_t count) {
+            uint64_t len = count;
+            return offset < size && source.read_at(into, len, offset) && len == count;
+          },
+          size, frame_links, options.m_notes);
+      return true;
+    });
+  if (!found) return false;
   const bool reported = guarded([&] {
     if (!ledger.overflow()) {
       for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)

@@ -88,7 +88,7 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
        0, 163930, end::terminal, false},
       {"300 8-bit chars", write_lnk(text_link({{lnk_name, 300}}, false)), 0, 382, end::terminal,
        false},
-      {"ID list past the data", write_lnk(idlist_past), 0, 65617, end::open, false},
+      {"ID list past the data", write_lnk(idlist_past), 0, 65613, end::open, false},
       {"LinkInfo header 0x20", write_lnk(bad_info), 0, 76, end::damaged, false},
       {"foreign signature", write_lnk(with_blocks({extra_block(0x12345678, bytes_t(8, 1))})), 0, 76,
        end::damaged, false},
