@@ -88,7 +88,8 @@ bool next_entry(const std::vector<custom_list_link>& links, uint64_t size, uint6
     return false;
   }
   if (!it->whole) {
-    notes.add("link", link_at, "damaged; " + links_after(links, link_at));
+    notes.add("link", link_at,
+              it->cut ? "the file ends inside it" : "damaged; " + links_after(links, link_at));
     return false;
   }
   at = it->end;

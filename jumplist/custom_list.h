@@ -36,6 +36,7 @@ struct custom_list_link {
   uint64_t offset = 0;
   uint64_t end = 0;
   bool whole = false;
+  bool cut = false;  // the file ends inside it
 };
 
 // Copies count bytes at offset into out; false when they are not all there.

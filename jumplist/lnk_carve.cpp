@@ -673,7 +673,8 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         // next header after its start.
         const bool sound = whole && record.m_fault_count == 0;
         const uint64_t parsed = sound ? std::max<uint64_t>(record.m_lnk_size, 1) : step;
-        if (c.frame_links) c.frame_links->push_back({a, a + record.m_lnk_size, sound});
+        if (c.frame_links)
+          c.frame_links->push_back({a, a + record.m_lnk_size, sound, cut == link_cut::end_of_file});
         record_origin origin;
         origin.offset = a;
         origin.length = len;
