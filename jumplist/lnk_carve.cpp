@@ -112,10 +112,9 @@ class file_window {
 };
 
 // Why a link was handed fewer bytes than it declares.
-enum class link_cut : uint8_t { none, end_of_file, size_cap, implausible };
+enum class link_cut : uint8_t { none, end_of_file, size_cap };
 
-// length: the bytes the parse was handed.
-void note_cut(lnk_record& record, link_cut cut, uint32_t length) {
+void note_cut(lnk_record& record, link_cut cut) {
   if (cut == link_cut::none) return;
   // The structure the parse found running past its data is the cut itself:
   // the link is said once, as cut.
@@ -130,16 +129,14 @@ void note_cut(lnk_record& record, link_cut cut, uint32_t length) {
     add_record_fault(record, parse_fault{"link", 0, "declared size runs past the end of the file"});
   else if (cut == link_cut::size_cap)
     add_record_fault(record, parse_fault{"link", 0, "longer than 16 MiB; the rest was not read"});
-  else if (cut == link_cut::implausible)
-    add_record_fault(record, parse_fault{"link structure", length,
-                                         "sizes, offsets or text make no sense; read up to here"});
 }
 
 // The bytes of the link at offset a that its parse is handed: the extent
-// it declares, at most k_max_link_size. A link whose walk meets a structure
-// that makes no sense gets the structures before it only: bytes that merely
-// look like a header are not read on as a link. whole tells a link whose
-// walk reached its terminal block. len is 0 when nothing could be read.
+// it declares, at most k_max_link_size. The walk follows the sizes only
+// while each structure makes sense; a link whose walk meets one that does
+// not gets at least a chunk, as its extent is unknown. whole tells a link
+// whose walk reached its terminal block. len is 0 when nothing could be
+// read.
 const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
                           link_cut& cut, bool& whole) {
   len = 0;
@@ -169,8 +166,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       whole = true;
       break;
     case lnk_extent::end::damaged:
-      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
-      cut = link_cut::implausible;
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
       break;
     case lnk_extent::end::open:
       len = got;
@@ -667,7 +663,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       lnk_record& record = slot.next();
       if (parse_lnk(record, data, len, options, c.carved, a)) {
         label_carved(record, a, options);
-        note_cut(record, cut, len);
+        note_cut(record, cut);
         // Only a sound link is stepped over: the sizes of a damaged or cut
         // one may reach over the links after it, so the scan goes on at the
         // next header after its start.
@@ -808,7 +804,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       parsed = data && got == length && parse_lnk(record, data, length, options, c.carved, offset);
       if (parsed) {
         label_carved(record, offset, options);
-        note_cut(record, link.cut(), length);
+        note_cut(record, link.cut());
       }
     }
     if (!parsed) {
