@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -12,6 +13,7 @@
 #include "foundation/vk_misc.h"
 #include "foundation/vk_numtext.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/custom_list.h"
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
@@ -25,7 +27,7 @@ namespace {
 constexpr uint32_t k_chunk_size = 32768;
 // A chunk and the usual link read from a hit inside it fit in one window,
 // so a hit that fails costs no read of its own.
-constexpr uint32_t k_window_size = 2 * k_chunk_size;
+constexpr uint32_t k_window_size = 2 * k_chunk_size + lnk_header_size;
 // The most of one link a parse is handed; sizes declared beyond it are
 // taken as a link cut there.
 constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
@@ -126,13 +128,16 @@ void note_cut(lnk_record& record, link_cut cut) {
 }
 
 // The bytes of the link at offset a that its parse is handed: the extent
-// it declares, at most k_max_link_size. A link whose walk meets damage gets
-// at least a chunk, as its extent is unknown. len is 0 when nothing could
-// be read.
+// it declares, at most k_max_link_size. The walk follows the sizes only
+// while each structure makes sense; a link whose walk meets one that does
+// not gets at least a chunk, as its extent is unknown. whole tells a link
+// whose walk reached its terminal block. len is 0 when nothing could be
+// read.
 const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
-                          link_cut& cut) {
+                          link_cut& cut, bool& whole) {
   len = 0;
   cut = link_cut::none;
+  whole = false;
   const uint64_t limit = std::min<uint64_t>(size - a, k_max_link_size);
   uint32_t got = 0;
   const uint8_t* data = window.at(a, k_chunk_size, got);
@@ -154,6 +159,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       // The parser looks for the header and the first ID-list fields before
       // anything else, even in a link that declares none.
       len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
+      whole = true;
       break;
     case lnk_extent::end::damaged:
       len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
@@ -272,6 +278,11 @@ struct carve_context {
   lnk::useropts& options;
   bool carved;
   carve_ledger* ledger = nullptr;  // null: store or report as the settings say
+  // The links read at headers, for a custom list's frame; null: not kept.
+  std::vector<custom_list_link>* frame_links = nullptr;
+  // The source offsets of the headers read through embedded compound files,
+  // which the scan passes by; null: not kept.
+  std::vector<uint64_t>* embedded_seen = nullptr;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -311,20 +322,63 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   slot.store(options.m_records, key);
 }
 
-// The runs of an embedded compound file and the LNK pattern hits in each.
+// An embedded compound file: its parse, its link streams (read through the
+// directory, so that a stream whose sectors or mini sectors are scattered
+// is read whole), the runs of its allocated sectors and gaps and the LNK
+// pattern hits in them that no link stream starts at. image: where its
+// bytes lie (the caller keeps them).
 struct embedded_runs {
-  std::vector<uint8_t> runs[2];  // the bytes of allocated sectors, of the gaps
+  const uint8_t* image = nullptr;
+  size_t size = 0;
+  compound_file_reader reader;
+  std::vector<std::string> stream_names;  // of the link streams, in key order
+  std::vector<uint64_t> stream_firsts;    // their first bytes in the image
+  std::vector<uint64_t> stream_starts;    // the same, sorted
+  std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
   std::vector<cfb_run_piece> pieces[2];
   std::vector<uint64_t> hits[2];
+  std::vector<uint8_t> scratch;
 };
 
+// The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
+// link streams.
+constexpr uint8_t k_stream_run = 2;
+
+size_t hit_count(const embedded_runs& e, int r) {
+  return r == k_stream_run ? e.stream_names.size() : e.hits[r].size();
+}
+
 bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
-  compound_file_reader reader;
-  if (!parse_compound_image(&reader, image, size)) return false;
-  if (!stream_sector_ranges(reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
-    return false;
+  e.image = image;
+  e.size = size;
+  e.stream_names.clear();
+  e.stream_firsts.clear();
+  e.stream_starts.clear();
   for (int r = 0; r < 2; ++r) {
+    // The runs are appended to: each image starts them anew.
+    e.runs[r].clear();
+    e.pieces[r].clear();
     e.hits[r].clear();
+  }
+  e.reader = compound_file_reader();
+  if (!parse_compound_image(&e.reader, image, size)) return false;
+  if (!stream_sector_ranges(e.reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
+    return false;
+  for (const auto& [key, entry] : e.reader.m_entries) {
+    if (entry.object_type() != 2) continue;
+    byte_view stream;
+    uint32_t dir_entry = 0;
+    uint64_t first = 0;
+    if (stream_bytes(e.reader, key, image, size, e.scratch, stream, dir_entry, first) &&
+        is_lnk_header(stream.data(), stream.size()) &&
+        (e.stream_names.empty() || e.stream_names.back() != key)) {
+      e.stream_names.push_back(key);
+      e.stream_firsts.push_back(first);
+    }
+  }
+  e.stream_starts = e.stream_firsts;
+  std::sort(e.stream_starts.begin(), e.stream_starts.end());
+  for (int r = 0; r < 2; ++r) {
     const std::vector<uint8_t>& run = e.runs[r];
     if (!run.empty() && run.size() <= UINT32_MAX)
       find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
@@ -333,16 +387,38 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   return true;
 }
 
-// Hit i of run r parsed into record, labelled by its run; each link runs to
-// the next hit or to the end of the run.
-bool parse_embedded_hit(const embedded_runs& e, int r, size_t i, bool image_flag,
-                        lnk_record& record, lnk::useropts& options, bool carved,
-                        uint64_t base_offset) {
+// The image offset of hit i of run r (of a link stream, where it starts).
+uint64_t hit_offset(const embedded_runs& e, int r, size_t i) {
+  return r == k_stream_run ? e.stream_firsts[i] : run_to_image_offset(e.pieces[r], e.hits[r][i]);
+}
+
+// A hit of a run that starts a link stream: read as that stream.
+bool starts_stream(const embedded_runs& e, int r, size_t i) {
+  return r != k_stream_run &&
+         std::binary_search(e.stream_starts.begin(), e.stream_starts.end(), hit_offset(e, r, i));
+}
+
+// Hit i of run r parsed into record, labelled by its run; a link of a run
+// runs to the next hit or to the end of the run, a link stream to its end.
+bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
+                        lnk::useropts& options, bool carved, uint64_t base_offset) {
   record.m_source_name.assign("LNK");
   record.m_source_type.assign(r == 1       ? "VESKLIST (carved slack)"
                               : image_flag ? "VESKLIST (carved image)"
                                            : "VESKLIST (carved allocated)");
   record.m_source_alt_label.assign(r == 1 ? "VESKLIST (slack)" : "VESKLIST");
+  if (r == k_stream_run) {
+    byte_view stream;
+    uint32_t dir_entry = 0;
+    uint64_t first = 0;
+    if (!stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, stream, dir_entry,
+                      first))
+      return false;
+    record.m_file_offset = base_offset + first;
+    return parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, carved,
+                     base_offset + first)
+        .parsed;
+  }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
   const uint64_t offset = base_offset + run_to_image_offset(e.pieces[r], hits[i]);
@@ -358,9 +434,16 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
   if (!load_embedded_runs(e, image, size)) return false;
   bool found = false;
   record_slot slot(c.options.m_scratch);
-  for (uint8_t r = 0; r < 2; ++r) {
-    const std::vector<uint64_t>& hits = e.hits[r];
-    for (size_t i = 0; i < hits.size(); ++i) {
+  const size_t total = e.stream_names.size() + e.hits[0].size() + e.hits[1].size();
+  size_t done = 0;
+  for (const uint8_t r : {k_stream_run, uint8_t{0}, uint8_t{1}}) {
+    for (size_t i = 0; i < hit_count(e, r); ++i, ++done) {
+      if (progress)
+        status_printf_width(k_status_width, "percent done: %d",
+                            static_cast<int>(done * 100 / total));
+      // Every header looked at here is one the scan of the source passes by.
+      if (c.embedded_seen) c.embedded_seen->push_back(base_offset + hit_offset(e, r, i));
+      if (starts_stream(e, r, i)) continue;
       lnk_record& record = slot.next();
       if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
         record_origin origin;
@@ -371,9 +454,6 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
         keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin);
         found = true;
       }
-      if (progress)
-        status_printf_width(k_status_width, "percent done: %d",
-                            static_cast<int>(i * 100 / hits.size()));
     }
   }
   return found;
@@ -399,7 +479,15 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, uint64_t& read) {
   read = 0;
-  return guarded([&] {
+  const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
+  const auto sort_seen = [&] {
+    if (!c.embedded_seen) return;
+    std::vector<uint64_t>& seen = *c.embedded_seen;
+    std::sort(seen.begin() + static_cast<std::ptrdiff_t>(seen_before), seen.end());
+    std::inplace_merge(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(seen_before),
+                       seen.end());
+  };
+  const bool carved_image = guarded([&] {
     std::vector<uint8_t> image;
     if (!read_embedded_image(source, o, file_size, header, image)) return false;
     read = image.size();
@@ -408,6 +496,25 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
                                   c.options.m_status_messages != 0, o);
            });
   });
+  sort_seen();
+  return carved_image;
+}
+
+constexpr uint64_t k_no_magic = UINT64_MAX;
+
+// Where the compound-file signature first begins in the bytes.
+uint64_t find_cfb_magic(const uint8_t* bytes, size_t size) {
+  static constexpr uint8_t magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  const uint8_t* at = bytes;
+  const uint8_t* const end = bytes + size;
+  while (at < end) {
+    at = static_cast<const uint8_t*>(std::memchr(at, magic[0], static_cast<size_t>(end - at)));
+    if (!at) return k_no_magic;
+    if (static_cast<size_t>(end - at) >= sizeof magic && std::memcmp(at, magic, sizeof magic) == 0)
+      return static_cast<uint64_t>(at - bytes);
+    ++at;
+  }
+  return k_no_magic;
 }
 
 }  // namespace
@@ -482,6 +589,10 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   const bool status = options.m_status_messages != 0;
   bool found = false;
   uint64_t o = 0;
+  std::vector<uint64_t> seen;
+  c.embedded_seen = &seen;
+  // The source bytes up to here have been searched for a compound file.
+  uint64_t o_cfb_searched = 0;
   const bool ran = guarded([&] {
     file_window window(source, size);
     record_slot slot(options.m_scratch);
@@ -520,24 +631,49 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         o += chunk_length;
         continue;
       }
+      // A compound file that begins before the header is met at its own
+      // first byte: the next chunk starts there.
+      const uint64_t from = std::max<uint64_t>(1, o_cfb_searched > o ? o_cfb_searched - o : 0);
+      if (from < p) {
+        const uint64_t q = find_cfb_magic(chunk + from, static_cast<size_t>(p - from));
+        o_cfb_searched = o + p;
+        if (q != k_no_magic) {
+          o += from + q;
+          continue;
+        }
+      }
       if (p != 0 && is_compound_file(chunk, got)) {
         uint64_t taken = 0;
         if (scan_embedded(c, source, o, size, chunk, taken)) {
           found = true;
-          o = align_up(o + taken, step);
+          // The span its sectors may reach is scanned too, for the links and
+          // compound files its streams do not hold; the headers read through
+          // it are passed by.
+          o = align_up(o + p, step);
           continue;
         }
       }
       const uint64_t a = o + p;
+      if (std::binary_search(seen.begin(), seen.end(), a)) {
+        o = align_up(a + step, step);
+        continue;
+      }
       uint32_t len = 0;
       link_cut cut = link_cut::none;
-      const uint8_t* data = link_bytes(window, a, size, len, cut);
+      bool whole = false;
+      const uint8_t* data = link_bytes(window, a, size, len, cut, whole);
       if (len == 0) break;
       lnk_record& record = slot.next();
       if (parse_lnk(record, data, len, options, options.m_scratch.link, c.carved, a)) {
         label_carved(record, a, options);
         note_cut(record, cut);
-        const uint64_t parsed = std::max<uint64_t>(record.m_lnk_size, 1);
+        // Only a sound link is stepped over: the sizes of a damaged or cut
+        // one may reach over the links after it, so the scan goes on at the
+        // next header after its start.
+        const bool sound = whole && record.m_faults.empty();
+        const uint64_t parsed = sound ? std::max<uint64_t>(record.m_lnk_size, 1) : step;
+        if (c.frame_links)
+          c.frame_links->push_back({a, a + record.m_lnk_size, sound, cut == link_cut::end_of_file});
         record_origin origin;
         origin.offset = a;
         origin.length = len;
@@ -557,6 +693,25 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   return found;
 }
 
+// A file named as a custom jump list is one, whatever its header says.
+bool names_custom_list(const std::string& path) {
+  static constexpr std::string_view suffix = ".customdestinations-ms";
+  if (path.size() < suffix.size()) return false;
+  const std::string_view tail = std::string_view(path).substr(path.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char x, char y) {
+    return (x >= 'A' && x <= 'Z' ? static_cast<char>(x - 'A' + 'a') : x) == y;
+  });
+}
+
+// The source begins with the version of a custom list's header (a link
+// file begins with its header size, 76).
+bool starts_custom_list(const scan_source& source, uint64_t size) {
+  uint8_t version[4];
+  uint64_t len = sizeof version;
+  return size >= sizeof version && source.read_at(version, len, 0) && len == sizeof version &&
+         byte_view(version, sizeof version).u32_or_zero(0) == custom_list_layout::version_value;
+}
+
 scan_source source_of(uni::fileio& file) {
   scan_source source;
   source.file = &file;
@@ -566,6 +721,53 @@ scan_source source_of(uni::fileio& file) {
   }
   return source;
 }
+
+// The embedded compound files read again for the report, held while they
+// fit in a budget (the least recently used let go first), so that records
+// of several files whose keys interleave cost one read of each file.
+class embedded_cache {
+ public:
+  // The file whose image starts at offset, read and parsed when not held;
+  // null when it cannot be.
+  embedded_runs* at(const scan_source& source, uint64_t offset, uint64_t size) {
+    ++m_clock;
+    for (auto& held : m_held)
+      if (held->offset == offset) {
+        held->used = m_clock;
+        return held->ok ? &held->runs : nullptr;
+      }
+    auto held = std::make_unique<held_image>();
+    held->offset = offset;
+    held->used = m_clock;
+    uint8_t header[512];
+    uint64_t len = sizeof header;
+    held->ok = source.read_at(header, len, offset) && len == sizeof header &&
+               read_embedded_image(source, offset, size, header, held->image) &&
+               load_embedded_runs(held->runs, held->image.data(), held->image.size());
+    held->cost = held->image.size() + held->runs.runs[0].size() + held->runs.runs[1].size();
+    while (!m_held.empty() && m_cost + held->cost > k_held_images_budget) {
+      auto oldest =
+          std::min_element(m_held.begin(), m_held.end(),
+                           [](const auto& x, const auto& y) { return x->used < y->used; });
+      m_cost -= (*oldest)->cost;
+      m_held.erase(oldest);
+    }
+    m_cost += held->cost;
+    m_held.push_back(std::move(held));
+    return m_held.back()->ok ? &m_held.back()->runs : nullptr;
+  }
+
+ private:
+  struct held_image {
+    uint64_t offset = 0, used = 0, cost = 0;
+    bool ok = false;
+    std::vector<uint8_t> image;
+    embedded_runs runs;
+  };
+  static constexpr uint64_t k_held_images_budget = uint64_t{64} << 20;
+  std::vector<std::unique_ptr<held_image>> m_held;
+  uint64_t m_cost = 0, m_clock = 0;
+};
 
 // Reports the ledger's records from the highest key down, parsing each
 // again from the source: an embedded image is read and carved again when
@@ -577,8 +779,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
                    [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
   file_window window(source, size);
   record_slot slot(options.m_scratch);
-  embedded_runs runs;
-  uint64_t runs_at = UINT64_MAX;
+  embedded_cache images;
   size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
   while (d > 0 || e > 0) {
     // Of equal keys the later kept comes first, as from the record multimap.
@@ -594,18 +795,9 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
       offset = r.image_offset;
-      if (runs_at != r.image_offset) {
-        runs_at = UINT64_MAX;
-        std::vector<uint8_t> image;
-        uint8_t header[512];
-        uint64_t len = sizeof header;
-        if (source.read_at(header, len, offset) && len == sizeof header &&
-            read_embedded_image(source, offset, size, header, image) &&
-            load_embedded_runs(runs, image.data(), image.size()))
-          runs_at = offset;
-      }
-      parsed = runs_at == offset && r.hit < runs.hits[r.run].size() &&
-               parse_embedded_hit(runs, r.run, r.hit, false, record, options, c.carved, offset);
+      embedded_runs* runs = images.at(source, offset, size);
+      parsed = runs && r.hit < hit_count(*runs, r.run) &&
+               parse_embedded_hit(*runs, r.run, r.hit, false, record, options, c.carved, offset);
     } else {
       const carve_ledger::link_ref& link = ledger.m_links[--d];
       offset = link.offset();
@@ -673,7 +865,23 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
-  if (!scan_source_for_lnk(c, source, size, first_header)) return false;
+  // A custom list's frame tells which of its links the scan could not read.
+  std::vector<custom_list_link> frame_links;
+  const bool frame = names_custom_list(options.m_source_path) ||
+                     (options.m_custom_list && starts_custom_list(source, size));
+  if (frame) c.frame_links = &frame_links;
+  const bool found = scan_source_for_lnk(c, source, size, first_header);
+  if (frame)
+    guarded([&] {
+      check_custom_list_frame(
+          [&](uint64_t offset, uint8_t* into, size_t count) {
+            uint64_t len = count;
+            return offset < size && source.read_at(into, len, offset) && len == count;
+          },
+          size, frame_links, options.m_notes);
+      return true;
+    });
+  if (!found) return false;
   const bool reported = guarded([&] {
     if (!ledger.overflow()) {
       for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)

@@ -1,11 +1,17 @@
 #include "jumplist/lnk_extent.h"
 
+#include <algorithm>
+
 #include "jumplist/lnk_layout.h"
 
 namespace vk {
 namespace {
 
 namespace L = lnk_layout;
+
+// More than the parts of any LinkInfo take: its two paths at 32,767 UTF-16
+// characters and two 8-bit copies come to about 200 KiB.
+constexpr uint32_t k_most_link_info = uint32_t{1} << 20;
 
 // The walk's position and how it ended, when it has.
 class extent_walk {
@@ -36,6 +42,11 @@ class extent_walk {
   // From here on the link may end where the bytes do (its terminal block
   // missing); before, every structure its flags announce must be there.
   void may_end() { m_may_end = true; }
+  // The bytes held from off after the position on.
+  uint64_t held_after(uint64_t off) const {
+    return m_at + off < m_link.size() ? m_link.size() - m_at - off : 0;
+  }
+  uint8_t u8(uint64_t off) const { return m_link.u8_or_zero(m_at + off); }
   uint16_t u16(uint64_t off) const { return m_link.u16_or_zero(m_at + off); }
   uint32_t u32(uint64_t off) const { return m_link.u32_or_zero(m_at + off); }
   const lnk_extent& result() const { return m_result; }
@@ -48,28 +59,95 @@ class extent_walk {
   lnk_extent m_result;
 };
 
+// The items of an ID list of list bytes at off: item sizes step from one to
+// the next and the chain ends in the two-byte terminator within the list.
+// A list too short for the terminator holds nothing to test.
+bool items_end_in_terminator(const extent_walk& w, uint64_t off, uint64_t list) {
+  if (list < L::idlist::terminator_size) return true;
+  for (uint64_t at = 0; at + L::idlist::terminator_size <= list;) {
+    const uint16_t item = w.u16(off + at);
+    if (item == 0) return true;
+    if (item < L::idlist::terminator_size) return false;
+    at += item;
+  }
+  return false;
+}
+
+// Every part a LinkInfo of header and size bytes names lies after its
+// header and inside it (an offset of 0 names no part).
+bool offsets_inside(const extent_walk& w, uint32_t header, uint32_t size) {
+  namespace I = L::link_info;
+  const size_t short_offsets[] = {I::volume_id_offset, I::local_base_path_offset,
+                                  I::network_link_offset, I::common_path_suffix_offset};
+  const size_t long_offsets[] = {I::local_base_path_offset_unicode,
+                                 I::common_path_suffix_offset_unicode};
+  auto inside = [&](size_t field) {
+    const uint32_t at = w.u32(field);
+    return at == 0 || (at >= header && at < size);
+  };
+  for (size_t field : short_offsets)
+    if (!inside(field)) return false;
+  if (header >= I::long_header_size)
+    for (size_t field : long_offsets)
+      if (!inside(field)) return false;
+  return true;
+}
+
+// The text of count characters of unit bytes at off decodes, as far as the
+// bytes hold it: in UTF-16 no surrogate outside a pair and no U+FFFE or
+// U+FFFF, which no text holds; in an 8-bit text no control byte but NUL,
+// tab and line ends, as binary bytes hold within a few. Characters the
+// bytes do not hold yet are left to the walk that has them.
+bool text_decodes(const extent_walk& w, uint64_t off, uint64_t count, uint64_t unit) {
+  const uint64_t held = std::min(count, w.held_after(off) / unit);
+  if (unit == 1) {
+    for (uint64_t i = 0; i < held; ++i) {
+      const uint8_t c = w.u8(off + i);
+      if (c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r') return false;
+    }
+    return true;
+  }
+  bool want_low = false;
+  for (uint64_t i = 0; i < held; ++i) {
+    const uint16_t c = w.u16(off + 2 * i);
+    const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (low != want_low || c >= 0xFFFE) return false;
+    want_low = high;
+  }
+  return !want_low || held < count;
+}
+
 bool walk_structures(extent_walk& w) {
   if (!w.readable(L::header::size)) return false;
   const uint32_t flags = w.u32(L::header::flags);
   w.skip(L::header::size);
   if (flags & L::flag::has_idlist) {
-    if (!w.readable(2) || !w.skip(2 + uint64_t{w.u16(0)})) return false;
+    if (!w.readable(2)) return false;
+    const uint64_t list = w.u16(0);
+    if (!w.readable(2 + list)) return false;
+    if (!items_end_in_terminator(w, 2, list)) return w.finish(lnk_extent::end::damaged, w.at());
+    w.skip(2 + list);
   }
   if (flags & L::flag::has_link_info) {
     namespace I = L::link_info;
     if (!w.readable(I::fixed_size)) return false;
     const uint32_t size = w.u32(I::size), header = w.u32(I::header_size);
     const bool header_allowed = header == I::fixed_size || header >= I::long_header_size;
-    if (!header_allowed || header > size) return w.finish(lnk_extent::end::damaged, w.at());
+    if (!header_allowed || header > size || size > k_most_link_info)
+      return w.finish(lnk_extent::end::damaged, w.at());
+    if (header >= I::long_header_size && !w.readable(I::long_header_size)) return false;
+    if (!offsets_inside(w, header, size)) return w.finish(lnk_extent::end::damaged, w.at());
     if (!w.skip(size)) return false;
   }
   const uint64_t unit = (flags & L::flag::is_unicode) ? 2 : 1;
   for (uint32_t flag : {L::flag::has_name, L::flag::has_relative_path, L::flag::has_working_dir,
                         L::flag::has_arguments, L::flag::has_icon_location}) {
     if (!(flags & flag)) continue;
-    if (!w.readable(L::string_data::chars) ||
-        !w.skip(L::string_data::chars + unit * w.u16(L::string_data::count)))
-      return false;
+    if (!w.readable(L::string_data::chars)) return false;
+    const uint64_t count = w.u16(L::string_data::count);
+    if (!text_decodes(w, L::string_data::chars, count, unit))
+      return w.finish(lnk_extent::end::damaged, w.at());
+    if (!w.skip(L::string_data::chars + unit * count)) return false;
   }
   // Every block steps at least its header, so the loop ends within the bytes.
   namespace B = L::block;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "foundation/vk_guard.h"
+#include "jumplist/lnk_extent.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/record_keep.h"
@@ -20,6 +22,21 @@ constexpr uint64_t k_slack_window = 64 * 1024;
 constexpr uint64_t k_header_room = lnk_header_size + 1;
 
 constexpr uint64_t k_none = UINT64_MAX;
+// The most of one link a parse is handed, as on the carve road.
+constexpr uint64_t k_max_link_size = uint64_t{16} << 20;
+constexpr uint64_t k_least_parse = lnk_layout::idlist::first_item + 4;
+
+// The bytes of the link at data (available bytes from its first) that its
+// parse is handed: the extent its sizes declare, not the whole free area
+// after it. A walk that meets a structure that makes no sense stops before
+// it, so bytes that merely look like a header are not read on as a link.
+size_t own_extent(const uint8_t* data, size_t available) {
+  const lnk_extent e = declared_lnk_extent(byte_view(data, available), k_max_link_size);
+  if (e.how == lnk_extent::end::open || e.how == lnk_extent::end::capped)
+    return static_cast<size_t>(std::min<uint64_t>(available, k_max_link_size));
+  return static_cast<size_t>(
+      std::min<uint64_t>(available, std::max<uint64_t>(e.size, k_least_parse)));
+}
 
 // The headers of the free sectors, in ascending file offset.
 class unalloc_hits {
@@ -157,9 +174,9 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     const stream_read read =
         read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors);
     if (!read || bytes.size() <= c.m_offset) return read.out_of_memory;
-    const lnk_parse_result parsed =
-        parse_lnk(record, bytes.data() + c.m_offset, bytes.size() - c.m_offset, options,
-                  options.m_scratch.link, true, 0);
+    const uint8_t* link = bytes.data() + c.m_offset;
+    const lnk_parse_result parsed = parse_lnk(record, link, own_extent(link, bytes.size() - c.m_offset),
+                                              options, options.m_scratch.link, true, 0);
     if (parsed) {
       read_unalloc = u;
       hand_over(unalloc_label, u);
@@ -171,8 +188,9 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     const uint64_t at = slack.take(a, l);
     // A free sector that is also slack gives its link once, as free space.
     if (at == read_unalloc) return false;
+    const uint8_t* link = image.data() + at;
     const lnk_parse_result parsed =
-        parse_lnk(record, image.data() + at, static_cast<size_t>(l - (at - a)), options,
+        parse_lnk(record, link, own_extent(link, static_cast<size_t>(l - (at - a))), options,
                   options.m_scratch.link, true, 0);
     if (parsed) hand_over(slack_label, at);
     return parsed.out_of_memory;

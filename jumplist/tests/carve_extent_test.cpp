@@ -3,11 +3,19 @@
 // parsed again for the report, which stays the same byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "alloc_hook.h"
+#include "cfb_writer.h"
+#include "destlist_writer.h"
 #include "foundation/vk_console.h"
 #include "jumplist/custom_list.h"
 #include "jumplist/file_drivers.h"
@@ -62,6 +70,21 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
   idlist_past.idlist = bytes_t(10, 0);
   idlist_past.idlist_declared = 0xFFFF;
   const bytes_t args = write_lnk(text_link({{lnk_arguments, 16500}}));
+  // Structures that make no sense: the walk ends before them.
+  lnk_spec info_offset_past, info_huge, items_unchained;
+  lnk_link_info past;
+  past.local_base_path = "C:\\x";
+  past.local_path_offset = 4000;
+  info_offset_past.link_info = past;
+  lnk_link_info huge;
+  huge.declared_size = 2 << 20;
+  info_huge.link_info = huge;
+  items_unchained.idlist = bytes_t{0x07, 0, 1, 2, 3, 4, 5, 0x30, 0};  // 7, then 0x30 past the list
+  lnk_spec text_ffff = text_link({{lnk_name, 4}}), text_surrogate = text_ffff;
+  text_ffff.strings[lnk_name] = u"ab\uFFFFc";
+  text_surrogate.strings[lnk_name] = std::u16string{u'a', static_cast<char16_t>(0xDC00), u'b'};
+  lnk_spec text_control = text_link({{lnk_name, 4}}, false);
+  text_control.strings[lnk_name] = u"ab\x01c";
   struct row {
     const char* what;
     bytes_t link;
@@ -88,7 +111,7 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
        0, 163930, end::terminal, false},
       {"300 8-bit chars", write_lnk(text_link({{lnk_name, 300}}, false)), 0, 382, end::terminal,
        false},
-      {"ID list past the data", write_lnk(idlist_past), 0, 65617, end::open, false},
+      {"ID list past the data", write_lnk(idlist_past), 0, 65613, end::open, false},
       {"LinkInfo header 0x20", write_lnk(bad_info), 0, 76, end::damaged, false},
       {"foreign signature, stepped over",
        write_lnk(with_blocks({extra_block(0x12345678, bytes_t(8, 1))})), 0, 96, end::terminal,
@@ -98,6 +121,13 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
       {"BlockSize above 64 KiB",
        write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(65536, 0))})), 0, 65624,
        end::terminal, false},
+      {"LinkInfo offset past its size", write_lnk(info_offset_past), 0, 76, end::damaged, false},
+      {"LinkInfo of 2 MiB", write_lnk(info_huge), 0, 76, end::damaged, false},
+      {"ID list items not ending in a terminator", write_lnk(items_unchained), 0, 76, end::damaged,
+       false},
+      {"text holding U+FFFF", write_lnk(text_ffff), 0, 76, end::damaged, false},
+      {"text with a lone surrogate", write_lnk(text_surrogate), 0, 76, end::damaged, false},
+      {"8-bit text with a control byte", write_lnk(text_control), 0, 76, end::damaged, false},
       {"BlockSize 0xFFFFFFF0",
        write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(8, 0), 0xFFFFFFF0)})), 0, k_cap,
        end::capped, false},
@@ -404,6 +434,255 @@ TEST(CarveRoad, MemoryFollowsTheBudgetAndTheReportStaysTheSame) {
   // Allocations failing anywhere: no crash, and never more than there is.
   const bytes_t some = links(40);
   for (int64_t n = 0; n < 400; n += 7) EXPECT_LE(carve(some, 4096, false, n).records, 43u) << n;
+}
+
+std::string hex_offset(size_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%zx", value);
+  return text;
+}
+
+// Records in a labelled report.
+size_t records_in(const std::string& text) {
+  size_t n = 0;
+  for (size_t at = text.find("source path/filename:"); at != std::string::npos;
+       at = text.find("source path/filename:", at + 1))
+    ++n;
+  return n;
+}
+
+// A false header: size, CLSID, the rest given.
+bytes_t false_header(uint32_t flags, uint8_t fill, size_t length) {
+  bytes_t b(length, fill);
+  std::fill(b.begin(), b.begin() + 24, 0);
+  b[0] = 76;
+  std::copy(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end(), b.begin() + 4);
+  for (int i = 0; i < 4; ++i) b[20 + i] = static_cast<uint8_t>(flags >> (8 * i));
+  return b;
+}
+
+TEST(CarveRoad, FalseHeadersAreNotReadOnAsLinks) {
+  // Each kind of false header, followed by 64 KiB of seeded junk, eight
+  // times between real links: only the links are reported, and the road
+  // never holds more than a few windows (a false header's declared sizes
+  // once had it read 16 MiB).
+  uint32_t seed = 11;
+  auto junk = [&](size_t n) {
+    bytes_t b(n);
+    for (uint8_t& x : b) {
+      seed = seed * 1103515245u + 12345u;
+      x = static_cast<uint8_t>(seed >> 16);
+    }
+    return b;
+  };
+  bytes_t info_past = false_header(0x02, 0, 128);
+  const uint32_t info[] = {0x00F00000, 0x1C, 1, 0x10000000, 0, 0, 0};  // offset past its size
+  for (size_t i = 0; i < 7; ++i)
+    for (int k = 0; k < 4; ++k)
+      info_past[76 + 4 * i + k] = static_cast<uint8_t>(info[i] >> (8 * k));
+  struct row {
+    const char* what;
+    bytes_t header;
+    size_t junk_records;  // a random header may still name something
+  };
+  const row rows[] = {
+      {"random flags and sizes", false_header(0, 0, 76), 2},
+      {"flags and attributes all set, texts of U+FFFF", false_header(0xFFFFFFFF, 0xFF, 512), 0},
+      {"LinkInfo naming a part past its 15 MiB", info_past, 0},
+      {"an ID list of 0xFFFF bytes whose items do not chain", false_header(0x01, 0xFF, 128), 0},
+  };
+  for (const row& r : rows) {
+    bytes_t b = numbered_link(0);
+    for (int i = 1; i <= 8; ++i) {
+      bytes_t h = r.header;
+      if (h.size() == 76) {
+        const bytes_t tail = junk(56);  // flags, attributes and the rest random
+        std::copy(tail.begin(), tail.end(), h.begin() + 20);
+      }
+      const bytes_t j = junk(64 << 10);
+      b.insert(b.end(), h.begin(), h.end());
+      b.insert(b.end(), j.begin(), j.end());
+      const bytes_t l = numbered_link(static_cast<size_t>(i));
+      b.insert(b.end(), l.begin(), l.end());
+    }
+    const carve_result c = carve(b, size_t{4} << 20, true);
+    EXPECT_EQ(c.records, 9u + r.junk_records) << r.what;
+    EXPECT_LT(c.peak, int64_t{1} << 20) << r.what;
+  }
+  // A link every 4 KiB: every one.
+  bytes_t every;
+  for (size_t i = 0; i < 64; ++i) {
+    bytes_t l = numbered_link(i);
+    l.resize(4096);
+    every.insert(every.end(), l.begin(), l.end());
+  }
+  EXPECT_EQ(carve(every, size_t{4} << 20, false).records, 64u);
+}
+
+TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
+  // A list of 10 links with 200 free sectors of false headers (flags and
+  // attributes all set, texts of U+FFFF), four a sector: -slack gives the
+  // list's 10 records and no junk, as carving the same bytes does.
+  cfb_writer w;
+  std::vector<destlist_test_entry> entries;
+  for (size_t i = 0; i < 10; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%zx", i + 1);
+    w.stream(std::u16string(name, name + std::strlen(name)), numbered_link(i));
+    destlist_test_entry e;
+    e.entry_num = i + 1;
+    entries.push_back(e);
+  }
+  w.stream(u"DestList", build_destlist(4, entries));
+  constexpr size_t free_sectors = 200;
+  w.free_sector(free_sectors);
+  bytes_t image = w.build();
+  const size_t free_at = image.size() - free_sectors * 512;
+  for (size_t o = free_at; o < image.size(); o += 128) {
+    const bytes_t h = false_header(0xFFFFFFFF, 0xFF, 128);
+    std::copy(h.begin(), h.end(), image.begin() + static_cast<std::ptrdiff_t>(o));
+  }
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
+  tree.file(name, std::string(image.begin(), image.end()));
+  vesk_options options;
+  options.m_status_messages = 0;
+  options.m_slack = 1;
+  options.m_source_path = tree.path(name);
+  std::ostringstream out;
+  ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
+  EXPECT_EQ(records_in(out.str()), 10u);
+  EXPECT_EQ(carve(bytes_t(image.begin() + static_cast<std::ptrdiff_t>(free_at), image.end()),
+                  size_t{4} << 20, false)
+                .records,
+            0u);
+}
+
+// A custom list: header, one task category of the links, its footer.
+bytes_t custom_list(const std::vector<bytes_t>& links, bool footer = true) {
+  byte_builder b;
+  b.u32(2).u32(1).u32(0).u32(2).u32(static_cast<uint32_t>(links.size()));
+  for (const bytes_t& l : links) {
+    b.bytes(bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+    b.bytes(l);
+  }
+  if (footer) b.u32(0xBABFFBABu);
+  return b.take();
+}
+
+TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  std::vector<bytes_t> four;
+  for (size_t i = 0; i < 4; ++i) four.push_back(numbered_link(i));
+  // The last one readable up to a damaged last block.
+  lnk_spec bad_block;
+  lnk_link_info li;
+  li.local_base_path = "C:\\Temp\\file10003.txt";
+  bad_block.link_info = li;
+  bad_block.extra_blocks = {extra_block(0x12345678, bytes_t(8, 1))};
+  four[3] = write_lnk(bad_block);
+  std::vector<bytes_t> cut_first = four;
+  cut_first[0].resize(76);  // cut after its header
+  std::vector<bytes_t> thirteen;
+  for (size_t i = 0; i < 13; ++i) thirteen.push_back(numbered_link(i));
+  lnk_spec bad_info;
+  lnk_link_info wrong = li;
+  wrong.local_base_path = "C:\\Temp\\file10002.txt";
+  wrong.local_path_offset = 4000;  // past the LinkInfo
+  bad_info.link_info = wrong;
+  bad_info.strings[lnk_name] = u"n";
+  thirteen[2] = write_lnk(bad_info);
+  const bytes_t sound = custom_list(four);
+  const size_t link4 = sound.size() - 4 - four[3].size();
+  struct row {
+    const char* what;
+    bytes_t bytes;
+    size_t records;
+    std::string notes;  // the frame's note, "" for none but the links' own
+  };
+  const row rows[] = {
+      {"first link cut after its header", custom_list(cut_first), 3,
+       "link at offset 0x24: damaged; 3 links were read after it"},
+      {"the third of 13 damaged", custom_list(thirteen), 13,
+       "link at offset " + hex_offset(20 + 2 * (16 + four[0].size()) + 16) +
+           ": damaged; 10 links were read after it"},
+      {"ends inside its last link",
+       bytes_t(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(link4 + 100)), 3,
+       "link at offset " + hex_offset(link4) + ": the file ends inside it"},
+      {"no footer", custom_list(four, false), 4, ""},
+  };
+  for (const row& r : rows) {
+    const drive_result d = drive(tree, r.bytes, "c.customDestinations-ms");
+    EXPECT_EQ(records_in(d.text), r.records) << r.what;
+    if (r.notes.empty())
+      EXPECT_EQ(d.notes.find("custom list"), std::string::npos) << r.what << d.notes;
+    else
+      EXPECT_NE(d.notes.find(r.notes), std::string::npos) << r.what << "\n" << d.notes;
+  }
+}
+
+TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
+  // Links, then two lists whose links' write times interleave: past the
+  // budget every record is parsed again, each from its own list.
+  auto file = [](size_t direct, size_t per_list) {
+    bytes_t b;
+    for (size_t i = 0; i < direct; ++i) {
+      const bytes_t l = numbered_link(i);
+      b.insert(b.end(), l.begin(), l.end());
+    }
+    for (size_t list = 0; list < 2; ++list) {
+      cfb_writer w;
+      for (size_t i = 0; i < per_list; ++i) {
+        const std::string name = std::to_string(i + 1);
+        const size_t n = 1000 + list * per_list + i;
+        w.stream(std::u16string(name.begin(), name.end()), numbered_link(n, 2 * i + list + 1));
+      }
+      const bytes_t image = w.build();
+      b.insert(b.end(), image.begin(), image.end());
+    }
+    return b;
+  };
+  auto distinct = [](const std::string& text) {
+    std::set<std::string> names;
+    for (size_t at = text.find("C:\\Temp\\file"); at != std::string::npos;
+         at = text.find("C:\\Temp\\file", at + 1))
+      names.insert(text.substr(at, 21));
+    return names.size();
+  };
+  const carve_result held = carve(file(40, 25), size_t{64} << 20, true);
+  const carve_result again = carve(file(40, 25), 4096, true);
+  EXPECT_EQ(held.records, 90u);
+  EXPECT_EQ(again.records, 90u);
+  EXPECT_EQ(distinct(again.text), 90u);
+  EXPECT_EQ(again.text, held.text);
+  // Each list is read again once, however its records interleave.
+  heap::scope small;
+  carve(file(40, 25), 4096, false);
+  const int64_t fewer = small.allocations();
+  heap::scope large;
+  carve(file(40, 100), 4096, false);
+  EXPECT_LT(large.allocations(), 5 * fewer) << fewer;
+
+  // A link followed by two sample lists: every link stream of both (6 and
+  // 22, as pyolecf counts them), including those whose mini sectors are
+  // scattered and the second list within the first one's reach.
+  const std::filesystem::path dir = samples_dir();
+  const auto lists = dir / "alfaifi-jumplist/win10/AutomaticDestinations";
+  if (dir.empty() || !std::filesystem::exists(lists)) GTEST_SKIP() << "sample folder absent";
+  auto read = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return bytes_t(std::istreambuf_iterator<char>(in), {});
+  };
+  const bytes_t first = read(lists / "4cb9c5750d51c07f.automaticDestinations-ms");
+  const bytes_t second = read(lists / "5f7b5f1e01b83767.automaticDestinations-ms");
+  bytes_t both = numbered_link(0), one = both;
+  both.insert(both.end(), first.begin(), first.end());
+  both.insert(both.end(), second.begin(), second.end());
+  one.insert(one.end(), second.begin(), second.end());
+  EXPECT_EQ(carve(both, size_t{4} << 20, false).records, 1u + 6 + 22);
+  EXPECT_EQ(carve(one, size_t{4} << 20, false).records, 1u + 22);
 }
 
 }  // namespace
