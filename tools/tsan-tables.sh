@@ -31,7 +31,8 @@ printf 'int main() { return 0; }\n' >"$probe/p.cpp"
 
 build=build-tsan
 jobs=${VESK_BUILD_JOBS:-$(nproc 2>/dev/null || echo 2)}
-cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# Unoptimized: a third quicker to build, and the test runs in a moment.
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Debug \
       -DVESK_TSAN=ON -DVESK_BUILD_TESTS=ON
 # Without GoogleTest the build has no tests.
 cmake --build "$build" --target help | grep vesk_table_threads_test >/dev/null ||
