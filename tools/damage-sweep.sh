@@ -17,5 +17,4 @@ cmake --build "$build" -j4 --target vesk_sweep_lists > /dev/null
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 "$build/vesk_sweep_lists" "$tmp"
 samples=${SAMPLES:-$here/../shared/samples}
-[ -d "$samples" ] || samples=/work/shared/samples
 exec /usr/bin/python3 "$here/tools/damage-sweep.py" "$vesk" "$tmp" "$samples"
