@@ -561,9 +561,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::string why;
   uint64_t why_offset = 0;
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  const stream_read destlist_read = stream_bytes(reader, "destlist", image, image_size,
-                                                 w.m_destlist_scratch, destlist, dir_entry,
-                                                 first_offset);
+  const stream_read destlist_read =
+      stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
+                   first_offset);
   if (destlist_read) {
     if (named && reader.m_stream_present < named->stream_size()) {
       destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));

@@ -175,8 +175,9 @@ void recover_body(const compound_file_reader& reader, byte_view image,
         read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors);
     if (!read || bytes.size() <= c.m_offset) return read.out_of_memory;
     const uint8_t* link = bytes.data() + c.m_offset;
-    const lnk_parse_result parsed = parse_lnk(record, link, own_extent(link, bytes.size() - c.m_offset),
-                                              options, options.m_scratch.link, true, 0);
+    const lnk_parse_result parsed =
+        parse_lnk(record, link, own_extent(link, bytes.size() - c.m_offset), options,
+                  options.m_scratch.link, true, 0);
     if (parsed) {
       read_unalloc = u;
       hand_over(unalloc_label, u);
