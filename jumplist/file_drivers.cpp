@@ -277,7 +277,10 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   const bool compound = is_compound_file(w.m_image.data(), w.m_length);
   bool searched = false, found = false;
   const auto has_link = [&] {
-    if (!searched) found = find_lnk_signature(position, w.m_image.data(), w.m_length, 1);
+    // Headers that begin inside the probe (its last bytes only follow one).
+    if (!searched)
+      found = find_lnk_signature(position, w.m_image.data(),
+                                 std::min<size_t>(w.m_length, k_probe_read - 1), 1);
     searched = true;
     return found;
   };

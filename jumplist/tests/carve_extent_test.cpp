@@ -603,7 +603,8 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
     std::string notes;  // the frame's note, "" for none but the links' own
   };
   const row rows[] = {
-      {"first link cut after its header", custom_list(cut_first), 3,
+      // The cut link is reported from its header, beside the three after it.
+      {"first link cut after its header", custom_list(cut_first), 4,
        "link at offset 0x24: damaged; 3 links were read after it"},
       {"the third of 13 damaged", custom_list(thirteen), 13,
        "link at offset " + hex_offset(20 + 2 * (16 + four[0].size()) + 16) +

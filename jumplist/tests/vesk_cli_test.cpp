@@ -946,7 +946,8 @@ TEST(VeskCli, RunsThatReadNothingSayWhy) {
   tree.file("samples/y/z/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
   tree.file("l/5f7b5f1e01b83767.automaticDestinations-ms", bytes);
   const auto link = fixture_link();
-  const auto nodl = cfb_writer().stream(u"1", link).build();
+  // No DestList, and no stream named by a number: no jump list.
+  const auto nodl = cfb_writer().stream(u"x", link).build();
   tree.file("n/nodl.bin", std::string(nodl.begin(), nodl.end()));
   const std::string l_list = "l/5f7b5f1e01b83767.automaticDestinations-ms\n";
   const std::string one = "nothing read: 1 file in l at depth 0: 1 ";
