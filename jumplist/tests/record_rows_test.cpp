@@ -568,7 +568,7 @@ TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
       std::string objid;
       const bool objid_valid = append_filetime_text(objid, tick, layout);
       lnk_record r;
-      r.m_source_type = "t";
+      r.m_source_type = std::string(1, 't');
       r.m_header.m_write_time = tick;
       r.m_mru_time = k_2024_03_05_070809;  // a line whatever the tick
       r.m_object_droid = "o";
