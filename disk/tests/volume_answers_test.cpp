@@ -23,6 +23,7 @@
 #include "disk/partition_table.h"
 #include "disk/volume_boot.h"
 #include "disk_images.h"
+#include "disk_tool_answers.h"
 #include "fileio_test_support.h"
 #include "mft_writer.h"
 #include "ntfs_volume_writer.h"
@@ -33,40 +34,6 @@ using namespace vk;
 using namespace vesk_test;
 
 namespace {
-
-using run_pair = std::pair<uint64_t, uint64_t>;
-
-std::vector<run_pair> pairs_of(const cluster_runs& runs) {
-  std::vector<run_pair> out;
-  for (const auto& r : runs.m_runs) out.emplace_back(r.sparse() ? 0 : r.m_first, r.count());
-  return out;
-}
-
-std::string run_ok(const std::string& command) {
-  bool ok = false;
-  std::string out = run_command("sh -c " + shell_quote(command), ok);
-  EXPECT_TRUE(ok) << command << ": " << out;
-  return out;
-}
-
-bool have(std::initializer_list<const char*> tools, std::string& why) {
-  for (const char* t : tools)
-    if (find_tool(t).empty()) {
-      why = std::string(t) + " is not installed";
-      return false;
-    }
-  return true;
-}
-
-std::vector<uint8_t> bytes_of(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-std::vector<uint8_t> pattern(size_t n, unsigned seed) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 131 + seed * 17) ^ (i >> 7));
-  return v;
-}
 
 // An NTFS image mounted through ntfs-3g (FUSE) for the life of the object.
 class ntfs3g_mount {
