@@ -43,6 +43,19 @@ void use_separator(cmd_params& s, std::string text) {
   set_field_separator(s, text, false);
 }
 
+// A separator the row forms keep apart from the values: ',', '|' or ';'
+// (blanks around it stay, unless -no_whitespace or quoting drops them), or
+// a tab, also written "tab" or "\t". Any other text would split the cells
+// that hold it (':' stands in every time) or run them together (none).
+bool separator_accepted(const std::string& text) {
+  std::string lower = text;
+  str_to_lower(lower);
+  if (lower == "\t" || lower == "tab" || lower == "\\t") return true;
+  const size_t at = text.find_first_not_of(' ');
+  if (at == std::string::npos || text.find_last_not_of(' ') != at) return false;
+  return text[at] == ',' || text[at] == '|' || text[at] == ';';
+}
+
 void clear_formats(cmd_params& s) {
   s.m_xml = s.m_csv = s.m_csvl2t = s.m_bodyfile = s.m_multiline = 0;
 }
@@ -416,7 +429,15 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   read_time_window(s, args);
   if (take_option_flag("-base10", args, false)) s.m_hex_numbers = 0;
   if (take_option_flag("-base16", args, false)) s.m_hex_numbers = 1;
-  if (take_option_value("-csv_separator", value, args)) use_separator(s, value);
+  if (take_option_value("-csv_separator", value, args)) {
+    if (!separator_accepted(value)) {
+      std::string shown = value;
+      print_error("invalid -csv_separator value \"" + show_control_chars(shown) +
+                  "\" (one of ',', '|', ';' or tab), aborting\n");
+      return 0;
+    }
+    use_separator(s, value);
+  }
   if (take_option_flag("-enable_quoted_csv_fields", args, false)) {
     s.m_quoted_csv = 1;
     if (s.m_separator.find('\t') == std::string::npos) trim_ws(s.m_separator);

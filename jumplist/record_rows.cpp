@@ -177,6 +177,27 @@ inline void replace_from(char* text, size_t size, char from, char to) {
     *p = to;
 }
 
+// A text as a quoted cell: in double quotes, each quote in it doubled, so
+// that a CSV reader takes the separators and quotes inside as the value's.
+void put_quoted(line_sink& out, std::string_view t) {
+  out.put('"');
+  size_t from = 0;
+  for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
+    out.put(t.substr(from, q + 1 - from));
+    out.put('"');
+    from = q + 1;
+  }
+  out.put(t.substr(from));
+  out.put('"');
+}
+
+// What was written since start, as a quoted cell.
+void quote_since(line_sink& out, size_t start, std::string& spare) {
+  spare.assign(out.text().substr(start));
+  out.truncate(start);
+  put_quoted(out, spare);
+}
+
 // The cells of a record's row for the general table writer, by column.
 class row_filler {
  public:
@@ -459,15 +480,7 @@ class row_line {
     if (t.empty() && !(m_defaults & vf_quoted)) return empty(i);
     const size_t start = m_out.size();
     if (m_defaults & vf_quoted) {
-      m_out.put('"');
-      size_t from = 0;
-      for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
-        m_out.put(t.substr(from, q + 1 - from));
-        m_out.put('"');
-        from = q + 1;
-      }
-      m_out.put(t.substr(from));
-      m_out.put('"');
+      put_quoted(m_out, t);
     } else {
       m_out.put(t);
     }
@@ -643,14 +656,26 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
     tail.truncate(start);
     tail.put(spare);
   };
+  // Quoted, each text column goes in quotes once its text is final; the
+  // version and the inode stand bare, as numbers do in the other rows.
+  size_t start = 0;
+  auto quote = [&] {
+    if (o.m_quoted_csv) quote_since(tail, start, spare);
+  };
   tail.put(d);
-  tail.put(o.m_user_name);
+  start = tail.size();
+  shown_then_replaced(o.m_user_name);
+  quote();
   tail.put(d);
-  tail.put(o.m_host_name);
+  start = tail.size();
+  shown_then_replaced(o.m_host_name);
+  quote();
   tail.put(d);
+  start = tail.size();
   shown_then_replaced(marked_text(v.m_target_name, b.marks));
+  quote();
   tail.put(d);
-  size_t start = tail.size();
+  start = tail.size();
   tail.put_marked(v.m_target_name);
   tail.put(" <- ");
   tail.put(source);
@@ -664,10 +689,13 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   }
   tail.truncate(tail.size() - 2);
   replaced_then_shown(start);
+  quote();
   tail.put(d);
   tail.put('2');
   tail.put(d);
+  start = tail.size();
   shown_then_replaced(source);
+  quote();
   tail.put(d);
   tail.put_decimal(o.m_source_inode);  // 0 outside an NTFS scan
   tail.put(d);
@@ -699,15 +727,20 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   }
   if (o.m_carve_mode) note("(rawscan)", "");
   replaced_then_shown(start);
+  quote();
   tail.put(d);
+  start = tail.size();
   tail.put(o.m_program_name);
   tail.put(" (velkor)");
+  replaced_then_shown(start);
+  quote();
   tail.put(d);
+  start = tail.size();
   if (o.m_automatic_list || o.m_custom_list) {
-    start = tail.size();
     tail.put(v.m_appid_text);
     replaced_then_shown(start);
   }
+  quote();
 }
 
 // The target a body-file line names: an ID-list path, else the LinkInfo
@@ -867,10 +900,15 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
 
     const std::string& d = o.m_separator;
     const bool listed = o.m_automatic_list || o.m_custom_list;
-    const bool blank = !o.m_no_padding;
+    // Quoting drops the blank before the time, as it does in the other rows.
+    const bool blank = !o.m_no_padding && o.m_cell_blank;
     const char from = o.m_replacement_char ? o.m_replace_char : 0;
     const char to = o.m_replacement_char;
     line_sink line(b.line);
+    // Quoted, the text columns as the tail's are.
+    auto quote = [&](size_t start) {
+      if (o.m_quoted_csv) quote_since(line, start, b.spare);
+    };
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
       const filetime_texts& t = texts[e.anchor];
@@ -886,13 +924,22 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
         line.put(t.clock());
       }
       line.put(d);
+      size_t start = line.size();
       line.put("UTC");
+      quote(start);
       line.put(d);
+      start = line.size();
       for (int j = 0; j < 4; ++j) line.put((e.members & (1u << j)) ? k_letters[j] : '.');
+      quote(start);
       line.put(d);
+      start = line.size();
       line.put(listed ? "VESKLIST" : "LNK");
+      quote(start);
       line.put(d);
+      start = line.size();
       line.put(r.m_source_type);
+      replace_from(line.data() + start, line.size() - start, from, to);
+      quote(start);
       line.put(d);
       const size_t labels = line.size();
       bool first = true;
@@ -904,6 +951,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
       }
       // The labels' own "; " stays in its column when ';' separates.
       replace_from(line.data() + labels, line.size() - labels, from, to);
+      quote(labels);
       line.put(tail.text());
     }
     const std::string_view text = line.text();

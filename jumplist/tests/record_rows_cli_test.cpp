@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "byte_builder.h"
@@ -328,6 +329,123 @@ TEST(RecordRowsCli, ValuesHoldingTheSeparator) {
     for (const auto& line : lines) EXPECT_EQ(split_by(line, r.sep).size(), r.titles) << line;
     for (const std::string& part : r.parts)
       EXPECT_TRUE(holds(o.out, part)) << part << "\n" << o.out;
+  }
+}
+
+// One line as an RFC 4180 reader splits it at sep: a cell that begins with
+// a quote runs to its closing quote, a doubled quote inside standing for
+// one; a quote inside a bare cell is the cell's own. Nothing for a line no
+// such reader takes (an unclosed quote, text after a closing one).
+std::optional<std::vector<std::string>> csv_cells(const std::string& line, char sep) {
+  std::vector<std::string> out(1);
+  for (size_t i = 0;; ++i) {
+    std::string& cell = out.back();
+    if (i < line.size() && line[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= line.size()) return std::nullopt;
+        if (line[i] == '"' && (i + 1 == line.size() || line[i + 1] != '"')) break;
+        if (line[i] == '"') ++i;  // a doubled quote
+        cell += line[i];
+      }
+      if (++i < line.size() && line[i] != sep) return std::nullopt;
+    } else {
+      for (; i < line.size() && line[i] != sep; ++i) cell += line[i];
+    }
+    if (i >= line.size()) return out;
+    out.emplace_back();
+  }
+}
+
+// Every row of -csv and -csvl2t reads back whole under each separator, with
+// and without quoting, from a file whose name holds every separator and a
+// quote: quoted, each text reads back as it is; bare, with its stand-ins.
+// Any other separator is refused before anything is read.
+TEST(RecordRowsCli, EveryRowReadsWholeUnderEachSeparator) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string name = "n,a;m|e\"q.lnk";
+  lnk_spec s;
+  s.write_time = s.access_time = 133540960890000000ull;
+  s.strings[lnk_arguments] = u"a;b\tc,d";
+  const auto link = write_lnk(s);
+  tree.file(name, std::string(link.begin(), link.end()));
+
+  struct separator_row {
+    const char* value;
+    char sep;
+    const char* bare_name;  // the name without quoting
+    const char* bare_args;
+  };
+  const separator_row separators[] = {
+      {",", ',', "n a;m|e\"q.lnk", "a;b\tc d"},
+      {"|", '|', "n,a;m;e\"q.lnk", "a;b\tc,d"},
+      {";", ';', "n,a,m|e\"q.lnk", "a,b\tc,d"},
+      {"tab", '\t', "n,a;m|e\"q.lnk", "a;b c,d"},
+  };
+  struct form_row {
+    const char* form;
+    size_t cells;
+    size_t name_cell;
+    size_t args_cell;
+    const char* args_label;
+  };
+  const form_row forms[] = {{"-csv", 39, 0, 34, "[CmdArgs]: "},
+                            {"-csvl2t", 17, 12, 10, "cmdargs-"}};
+  for (const form_row& f : forms) {
+    std::vector<std::vector<std::string>> first_quoted;
+    for (const separator_row& sep : separators) {
+      for (const bool quoted : {false, true}) {
+        SCOPED_TRACE(std::string(f.form) + " " + sep.value + (quoted ? " quoted" : ""));
+        std::vector<std::string> args = {f.form, "-csv_separator", sep.value, "-quiet", name};
+        if (quoted) args.push_back("-enable_quoted_csv_fields");
+        const outcome o = vesk(tree, args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        const auto lines = report_lines(o);
+        ASSERT_EQ(lines.size(), 2u) << o.out;
+        std::vector<std::vector<std::string>> rows;
+        for (const auto& line : lines) {
+          const auto c = csv_cells(line, sep.sep);
+          EXPECT_EQ(c ? c->size() : 0u, f.cells) << line;
+          if (c && c->size() == f.cells) rows.push_back(*c);
+        }
+        if (rows.size() != lines.size()) continue;
+        for (size_t i = 1; i < rows.size(); ++i) {
+          EXPECT_EQ(rows[i][f.name_cell], quoted ? name : sep.bare_name);
+          EXPECT_TRUE(holds(rows[i][f.args_cell],
+                            f.args_label + std::string(quoted ? "a;b\tc,d" : sep.bare_args)))
+              << rows[i][f.args_cell];
+        }
+        if (!quoted) continue;
+        if (first_quoted.empty()) first_quoted = rows;
+        EXPECT_EQ(rows, first_quoted);
+      }
+    }
+  }
+
+  const std::string what = "\" (one of ',', '|', ';' or tab), aborting\n";
+  const struct {
+    const char* value;
+    std::string err;  // empty: accepted
+  } values[] = {
+      {"TAB", ""},
+      {"\\t", ""},
+      {"\t", ""},
+      {" ; ", ""},
+      {":", "invalid -csv_separator value \":" + what},
+      {"", "invalid -csv_separator value \"" + what},
+      {" ", "invalid -csv_separator value \" " + what},
+      {",;", "invalid -csv_separator value \",;" + what},
+      {"\"", "invalid -csv_separator value \"\"" + what},
+      {"\r", "invalid -csv_separator value \"[CR]" + what},
+      {" \t", "invalid -csv_separator value \" \t" + what},
+  };
+  for (const auto& v : values) {
+    for (const char* form : {"-csv", "-csvl2t"}) {
+      const outcome o = vesk(tree, {form, "-csv_separator", v.value, "-quiet", name});
+      EXPECT_EQ(o.status, v.err.empty() ? 0 : 255) << v.value;
+      EXPECT_EQ(o.err, v.err) << v.value;
+      EXPECT_EQ(report_lines(o).size(), v.err.empty() ? 2u : 0u) << o.out;
+    }
   }
 }
 
