@@ -388,15 +388,18 @@ TEST(RecordRowsCli, EveryRowReadsWholeUnderEachSeparator) {
     size_t name_cell;
     size_t args_cell;
     const char* args_label;
+    size_t user_cell;
   };
-  const form_row forms[] = {{"-csv", 39, 0, 34, "[CmdArgs]: "},
-                            {"-csvl2t", 17, 12, 10, "cmdargs-"}};
+  const form_row forms[] = {{"-csv", 40, 0, 34, "[CmdArgs]: ", 39},
+                            {"-csvl2t", 17, 12, 10, "cmdargs-", 7}};
   for (const form_row& f : forms) {
     std::vector<std::vector<std::string>> first_quoted;
     for (const separator_row& sep : separators) {
       for (const bool quoted : {false, true}) {
         SCOPED_TRACE(std::string(f.form) + " " + sep.value + (quoted ? " quoted" : ""));
-        std::vector<std::string> args = {f.form, "-csv_separator", sep.value, "-quiet", name};
+        // The user name (a column of its own) holds the same text as the file name.
+        std::vector<std::string> args = {f.form, "-csv_separator", sep.value, "-username",
+                                         name,   "-quiet",         name};
         if (quoted) args.push_back("-enable_quoted_csv_fields");
         const outcome o = vesk(tree, args);
         EXPECT_EQ(o.status, 0) << o.err;
@@ -411,6 +414,7 @@ TEST(RecordRowsCli, EveryRowReadsWholeUnderEachSeparator) {
         if (rows.size() != lines.size()) continue;
         for (size_t i = 1; i < rows.size(); ++i) {
           EXPECT_EQ(rows[i][f.name_cell], quoted ? name : sep.bare_name);
+          EXPECT_EQ(rows[i][f.user_cell], quoted ? name : sep.bare_name);
           EXPECT_TRUE(holds(rows[i][f.args_cell],
                             f.args_label + std::string(quoted ? "a;b\tc,d" : sep.bare_args)))
               << rows[i][f.args_cell];
