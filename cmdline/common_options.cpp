@@ -12,6 +12,7 @@
 #include "cmdline/file_filters.h"
 #include "cmdline/filter_entry.h"
 #include "cmdline/progress.h"
+#include "cmdline/run_context.h"
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_args.h"
@@ -34,7 +35,7 @@ namespace {
 const char k_imbalanced_alias[] = "imbalanced alias to true pathfiles";
 
 void print_error(const std::string& text) {
-  console_write(console_stderr, text, true);
+  console_write(console_stderr, shown_message(text), true);
 }
 
 // The separator of a format option or "-csv_separator"; the text is lower-

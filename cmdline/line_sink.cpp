@@ -25,7 +25,7 @@ bool line_end_pair(std::string_view t, size_t i) {
 
 // The marks are those of mark_control_chars (foundation/vk_text.h), written
 // in place: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends, "[0xNN]" for
-// the others.
+// the others (a C1 control's two bytes make one mark).
 size_t marked_size(std::string_view t, size_t first) noexcept {
   const size_t n = t.size();
   size_t size = first;
@@ -39,7 +39,7 @@ size_t marked_size(std::string_view t, size_t first) noexcept {
       i += pair ? 2 : 1;
     } else {
       size += 6;
-      ++i;
+      i += static_cast<unsigned char>(t[i]) == 0xC2 ? 2 : 1;
     }
   }
   return size;
@@ -54,17 +54,19 @@ char* put_marks(char* out, std::string_view t, size_t first) noexcept {
     std::memcpy(out, t.data() + i, mark - i);
     out += mark - i;
     if ((i = mark) == n) break;
-    const auto c = static_cast<unsigned char>(t[i]);
+    auto c = static_cast<unsigned char>(t[i]);
     std::string_view shown;
-    char number[6] = {'[', '0', 'x', k_hex[c >> 4], k_hex[c & 0xF], ']'};
     if (c == '\r' || c == '\n') {
       const bool pair = line_end_pair(t, i);
       shown = c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
       i += pair ? 2 : 1;
     } else {
-      shown = std::string_view(number, sizeof(number));
+      // A C1 control's code point is its second byte.
+      if (c == 0xC2) c = static_cast<unsigned char>(t[++i]);
       ++i;
     }
+    const char number[6] = {'[', '0', 'x', k_hex[c >> 4], k_hex[c & 0xF], ']'};
+    if (shown.empty()) shown = std::string_view(number, sizeof(number));
     std::memcpy(out, shown.data(), shown.size());
     out += shown.size();
   }
@@ -76,12 +78,14 @@ bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
   // Sixteen bytes a step; the last group ends at the text's end.
   const __m128i below = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
+  const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
   __m128i any = _mm_setzero_si128();
   auto step = [&](size_t at) {
     const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
     any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
-                                         _mm_cmpeq_epi8(group, del)));
+                                         _mm_or_si128(_mm_cmpeq_epi8(group, del),
+                                                      _mm_cmpeq_epi8(group, c1_lead))));
   };
   size_t i = 0;
   for (; i + 16 <= n; i += 16) step(i);

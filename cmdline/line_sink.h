@@ -12,17 +12,20 @@
 namespace vk {
 
 // A report writes each text of a link on its lines as it stands: a control
-// character it holds (any C0 character but the tab, or DEL) is written as a
-// mark (mark_control_chars, foundation/vk_text.h), so that it can neither
-// break a line nor hide the text's rest. The text itself is never changed.
+// character it holds (any C0 character but the tab, DEL, or a C1 control)
+// is written as a mark (mark_control_chars, foundation/vk_text.h), so that
+// it can neither break a line nor hide the text's rest. The text itself is
+// never changed.
 
 namespace line_marks {
 constexpr uint64_t ones = 0x0101010101010101ull;
-// Each byte below 0x20 or equal to 0x7F sets the high bit of its lane (a tab
-// too: then the exact search decides).
+// A byte below 0x20, equal to 0x7F or to 0xC2 (the lead byte of a C1
+// control) sets the high bit of a lane (a tab or another 0xC2 too: then the
+// exact search decides).
 constexpr bool any_marked(uint64_t w) {
   const uint64_t d = w ^ (ones * 0x7F);
-  return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d)) & (ones * 0x80)) != 0;
+  const uint64_t c = w ^ (ones * 0xC2);
+  return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d) | ((c - ones) & ~c)) & (ones * 0x80)) != 0;
 }
 inline uint64_t word(const char* p) {
   uint64_t w;

@@ -10,6 +10,7 @@
 
 #include "foundation/vk_console.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_text.h"
 
 namespace vk {
 
@@ -120,7 +121,8 @@ bool open_diags_log(cmd_params& settings, const std::string& path) {
         }
         settings.m_log = log.release();
         settings.m_log_on = 1;
-        diags_log(settings, settings.m_command_line);
+        // The command line names files: one log line whatever they hold.
+        diags_log(settings, shown_name(settings.m_command_line));
         return true;
       },
       [&] { settings.m_log_path.clear(); });

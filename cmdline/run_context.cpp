@@ -10,6 +10,7 @@
 #include "foundation/vk_console.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
+#include "foundation/vk_text.h"
 
 namespace vk {
 
@@ -57,6 +58,16 @@ void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callba
   });
 }
 
+std::string shown_message(std::string_view text) {
+  // The names a message holds come from the trees read: each keeps to the
+  // message's one line, and no terminal code in one reaches the terminal.
+  const bool line_end = !text.empty() && text.back() == '\n';
+  std::string shown;
+  append_shown_name(shown, text.substr(0, text.size() - (line_end ? 1 : 0)));
+  if (line_end) shown += '\n';
+  return shown;
+}
+
 uint32_t error_printf(const char* format, ...) {
   erase_status_line();
   if (!format) return 0;
@@ -72,9 +83,10 @@ uint32_t error_printf(const char* format, ...) {
     guarded([&] {
       std::vector<char> buf(static_cast<size_t>(length) + 1, 0);
       if (std::vsnprintf(buf.data(), buf.size(), format, again) == length) {
-        console_write(console_stderr, std::string_view(buf.data(), static_cast<size_t>(length)),
-                      true);
-        written = static_cast<uint32_t>(length);
+        const std::string text =
+            shown_message(std::string_view(buf.data(), static_cast<size_t>(length)));
+        console_write(console_stderr, text, true);
+        written = static_cast<uint32_t>(text.size());
       }
     });
   }

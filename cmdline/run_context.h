@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "cmdline/cmd_params.h"
 #include "foundation/vk_ntp.h"
@@ -41,9 +42,14 @@ class cmdline_ctx {
 // the run is timed ("-profile" or an open "-diags" log).
 void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callback_fn callback);
 
-// Erases the status line, then writes the formatted message, whole at any
-// length, to standard error. Returns its length; 0 (nothing written after
-// the erase) for a null format or a formatting failure.
+// A message as standard error gets it: its text as shown_name writes a
+// name (foundation/vk_text.h), its closing line feed kept.
+std::string shown_message(std::string_view text);
+
+// Erases the status line, then writes the formatted message (shown_message),
+// whole at any length, to standard error. Returns the length written; 0
+// (nothing written after the erase) for a null format or a formatting
+// failure.
 uint32_t error_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The settings' output capture, or the process-wide scratch stream emptied

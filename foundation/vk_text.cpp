@@ -752,29 +752,37 @@ bool is_marked_control(unsigned char c) {
   return (c < 0x20 && c != '\t') || c == 0x7F;
 }
 
+// A C1 control (U+0080 to U+009F) is 0xC2 and a byte 0x80 to 0x9F in UTF-8;
+// 0xC2 is never a continuation byte, so the pair is always a character.
+bool is_c1_at(const char* p, size_t at, size_t n) {
+  return static_cast<unsigned char>(p[at]) == 0xC2 && at + 1 < n &&
+         (static_cast<unsigned char>(p[at + 1]) & 0xE0) == 0x80;
+}
+
 }  // namespace
 
 size_t find_control_char(std::string_view text, size_t from) {
   // Sixteen bytes at a time where the machine has SSE2 (every x86-64), else
-  // eight: a group with no byte below 0x20 and none equal to 0x7F (the usual
-  // text) is passed over whole; any other group is looked at byte by byte, as
-  // a tab is no mark.
+  // eight: a group with no byte below 0x20, none equal to 0x7F and no 0xC2
+  // (the usual text) is passed over whole; any other group is looked at byte
+  // by byte, as a tab is no mark and most 0xC2 lead no C1 control.
   const char* p = text.data();
   const size_t n = text.size();
   size_t i = from;
   const auto bytewise = [&](size_t to) {
     for (size_t j = i; j < to; ++j)
-      if (is_marked_control(static_cast<unsigned char>(p[j]))) return j;
+      if (is_marked_control(static_cast<unsigned char>(p[j])) || is_c1_at(p, j, n)) return j;
     return std::string_view::npos;
   };
 #ifdef __SSE2__
   const __m128i below = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
-  // The lanes of 16 bytes at q that are below 0x20 or 0x7F.
+  const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
+  // The lanes of 16 bytes at q that are below 0x20, 0x7F or 0xC2.
   const auto marked = [&](const char* q) {
     const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     return _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
-                        _mm_cmpeq_epi8(group, del));
+                        _mm_or_si128(_mm_cmpeq_epi8(group, del), _mm_cmpeq_epi8(group, c1_lead)));
   };
   // Long texts 64 bytes a step, one test for the four groups.
   for (; i + 64 <= n; i += 64) {
@@ -796,7 +804,9 @@ size_t find_control_char(std::string_view text, size_t from) {
     uint64_t group;
     std::memcpy(&group, p + at, sizeof group);
     const uint64_t d = group ^ (ones * 0x7F);
-    return ((((group - ones * 0x20) & ~group) | ((d - ones) & ~d)) & highs) != 0;
+    const uint64_t c = group ^ (ones * 0xC2);
+    return ((((group - ones * 0x20) & ~group) | ((d - ones) & ~d) | ((c - ones) & ~c)) & highs) !=
+           0;
   };
   for (; i + 8 <= n; i += 8)
     if (word_marked(i))
@@ -821,7 +831,7 @@ std::string& mark_control_chars(std::string& text) {
       const size_t mark = std::min(find_control_char(text, i), n);
       res.append(text, i, mark - i);
       if ((i = mark) == n) break;
-      const auto c = static_cast<unsigned char>(text[i]);
+      auto c = static_cast<unsigned char>(text[i]);
       if (c == '\r' || c == '\n') {
         // A CR and LF side by side are one line end, the first met leading.
         const char other = c == '\r' ? '\n' : '\r';
@@ -829,6 +839,8 @@ std::string& mark_control_chars(std::string& text) {
         if (pair) ++i;
         res += c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
       } else {
+        // A C1 control's code point is its second byte.
+        if (c == 0xC2) c = static_cast<unsigned char>(text[++i]);
         const char shown[6] = {'[', '0', 'x', hex[c >> 4], hex[c & 0xF], ']'};
         res.append(shown, sizeof(shown));
       }
@@ -836,6 +848,69 @@ std::string& mark_control_chars(std::string& text) {
     text = std::move(res);
   });
   return text;
+}
+
+void append_utf8_or_escaped(std::string& out, std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0, run = 0;  // run: the first byte not yet copied
+  while (i < n) {
+    i = ascii_run_end(p, i, n);
+    if (i == n) break;
+    const unsigned char b = p[i];
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (b >= 0xC2 && b <= 0xDF)
+      len = 2;
+    else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    }
+    bool whole = len != 0 && i + len <= n;
+    for (size_t k = 1; whole && k < len; ++k) {
+      const unsigned char c = p[i + k];
+      whole = k == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    }
+    if (whole) {
+      i += len;
+      continue;
+    }
+    static const char digits[] = "0123456789ABCDEF";
+    const char escaped[4] = {'\\', 'x', digits[b >> 4], digits[b & 0xF]};
+    out.append(text.data() + run, i - run);
+    out.append(escaped, 4);
+    run = ++i;
+  }
+  out.append(text.data() + run, n - run);
+}
+
+std::string utf8_or_escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  append_utf8_or_escaped(out, text);
+  return out;
+}
+
+void append_shown_name(std::string& out, std::string_view name) {
+  if (ascii_run_end(reinterpret_cast<const uint8_t*>(name.data()), 0, name.size()) == name.size() &&
+      !has_control_char(name)) {
+    out.append(name);
+    return;
+  }
+  std::string shown;
+  append_utf8_or_escaped(shown, name);
+  out += mark_control_chars(shown);
+}
+
+std::string shown_name(std::string_view name) {
+  std::string out;
+  append_shown_name(out, name);
+  return out;
 }
 
 int32_t trim_line_end(std::string& text) {

@@ -99,19 +99,29 @@ bool has_line_end(std::string_view text);
 bool replace_char_find_line_ends(std::string& text, char from, char to);
 bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
 // True when the text holds a control character a one-line text cannot
-// keep: any C0 character but the tab, or DEL.
+// keep: any C0 character but the tab, DEL, or a C1 control (U+0080 to
+// U+009F, the UTF-8 bytes 0xC2 0x80 to 0xC2 0x9F).
 bool has_control_char(std::string_view text);
 // The position of the first such character at or after from; npos when none.
 size_t find_control_char(std::string_view text, size_t from = 0);
 // Writes those characters as marks, so that the text stays on one line and
 // nothing in it is lost: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends
-// (every CR, paired or lone), "[0xNN]" (lower-case hex) for the others.
+// (every CR, paired or lone), "[0xNN]" (the code point in lower-case hex)
+// for the others.
 // A tab stays as it is.
 std::string& mark_control_chars(std::string& text);
 // The same, inline for the common text that holds none.
 inline std::string& show_control_chars(std::string& text) {
   return has_control_char(text) ? mark_control_chars(text) : text;
 }
+// The text as it is when it is UTF-8; each byte that is not part of a UTF-8
+// sequence written as \xNN (file names may hold any bytes).
+std::string utf8_or_escaped(const std::string& text);
+void append_utf8_or_escaped(std::string& out, std::string_view text);
+// A file name, or another byte string from outside the tool, as reports and
+// messages write it: utf8_or_escaped, then its control characters as marks.
+std::string shown_name(std::string_view name);
+void append_shown_name(std::string& out, std::string_view name);
 // Removes the CR and LF characters at the end; returns how many.
 int32_t trim_line_end(std::string& text);
 std::wstring& join_wide_strings(std::wstring& out, const std::vector<std::wstring>& parts,

@@ -5,6 +5,7 @@
 
 #include "cmdline/run_context.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_text.h"
 #include "jumplist/lnk_record.h"
 
 namespace vk {
@@ -58,18 +59,21 @@ void file_notes::add_record(const lnk_record& record, uint64_t base,
 }
 
 std::string file_notes::lines(const std::string& path) const {
-  std::string out;
+  std::string out, line;
   for (const note& n : m_notes) {
     char offset[64];
     std::snprintf(offset, sizeof offset, "0x%" PRIx64, n.offset);
-    out += "not read in full: " + path + " (" + n.structure + " at offset " + offset;
-    if (!n.stream.empty()) out += " of stream " + n.stream;
-    out += ": " + n.cause;
-    if (n.count > 1) out += "; " + std::to_string(n.count) + " times, the first shown";
+    line = "not read in full: " + path + " (" + n.structure + " at offset " + offset;
+    if (!n.stream.empty()) line += " of stream " + n.stream;
+    line += ": " + n.cause;
+    if (n.count > 1) line += "; " + std::to_string(n.count) + " times, the first shown";
+    // The names of the file and of its streams are written as names are: a
+    // line end in one would split the note.
+    append_shown_name(out, line);
     out += ")\n";
   }
   if (m_lost != 0)
-    out += "not read in full: " + path + " (" + std::to_string(m_lost) +
+    out += "not read in full: " + shown_name(path) + " (" + std::to_string(m_lost) +
            " notes lost: out of memory)\n";
   return out;
 }

@@ -150,7 +150,7 @@ bool scan_options_body(lnk::useropts& o, std::vector<std::string>& args, const s
     o.lnk_dump_dir = value;
     if (!vkportdir::make_dirs(value)) {
       o.lnk_dump_dir.clear();
-      std::fprintf(stderr, "can't create directory at %s\n", value.c_str());
+      std::fprintf(stderr, "can't create directory at %s\n", shown_name(value).c_str());
     }
   }
   if (!parse_common_options(o, args)) return false;

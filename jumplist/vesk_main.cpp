@@ -144,7 +144,7 @@ std::string vesk_run_header(const std::vector<std::string>& args, const time& st
     }
   std::string joined;
   join_command_line(joined, args, '\'');
-  out += utf8_or_escaped(joined) + "\"\n";
+  out += shown_name(joined) + "\"\n";
   return out;
 }
 
@@ -389,7 +389,7 @@ void run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
     std::string shown;
     for (char c : name)
       if (c != '%') shown += c;
-    status_printf("analyzing: %s", shown.substr(0, 45).c_str());
+    status_printf("analyzing: %s", shown_name(shown.substr(0, 45)).c_str());
   }
   const uint64_t written = options.m_records_written;
   try {
@@ -576,7 +576,8 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, repor
       return -1;
     }
     for (size_t i = 0; i < candidates.size(); ++i)
-      out << "hash: " << hash_text(appid_crc64(candidates[i])) << " : " << names[i] << '\n';
+      out << "hash: " << hash_text(appid_crc64(candidates[i])) << " : " << shown_name(names[i])
+          << '\n';
     return 0;
   }
   filtered_walk input(&options);
@@ -613,7 +614,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, repor
     for (size_t i = 0; i < candidates.size(); ++i) {
       std::snprintf(buf, sizeof buf, pad ? "%20s" : "%s",
                     hash_text(appid_crc64(candidates[i])).c_str());
-      out << buf << options.m_separator << names[i] << '\n';
+      out << buf << options.m_separator << shown_name(names[i]) << '\n';
     }
     tally.count(file_outcome::read);
   }

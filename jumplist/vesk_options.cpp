@@ -177,7 +177,7 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
   // refuses a time layout: with a message, keeping the default.
   for (size_t i = 1; i + 1 < args.size(); ++i) {
     if (!same_option_word(args[i], "-dateformat") || date_layout_accepted(args[i + 1])) continue;
-    std::fprintf(stderr, "invalid %s, using default format\n", args[i + 1].c_str());
+    std::fprintf(stderr, "invalid %s, using default format\n", shown_name(args[i + 1]).c_str());
     args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
                args.begin() + static_cast<std::ptrdiff_t>(i + 2));
     break;
@@ -214,11 +214,11 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
     const char sep = opts.m_appid_separator.empty() ? '|' : opts.m_appid_separator[0];
     size_t lines = 0;
     if (!load_appid_file(opts.m_appids, value, sep, lines)) {
-      std::fprintf(stderr, "Probs reading AppID file %s, aborting \n", value.c_str());
+      std::fprintf(stderr, "Probs reading AppID file %s, aborting \n", shown_name(value).c_str());
       return false;
     }
     if (lines == 0) {
-      std::fprintf(stderr, "Probs parsing AppID file %s, aborting \n", value.c_str());
+      std::fprintf(stderr, "Probs parsing AppID file %s, aborting \n", shown_name(value).c_str());
       return false;
     }
   } else if (take_option_flag("-translate_appid", args, false)) {
@@ -226,12 +226,13 @@ bool parse_body(vesk_options& opts, std::vector<std::string>& args, const std::s
     size_t lines = 0;
     errno = 0;
     // The run goes on without names; which file was missed is said.
-    if (!load_appid_file(opts.m_appids, opts.m_appid_path, '|', lines))
+    if (!load_appid_file(opts.m_appids, opts.m_appid_path, '|', lines)) {
+      const char* const reason = std::strerror(errno ? errno : EIO);
       std::fprintf(stderr, "can't read AppID file: %s (%s), AppIDs are shown without names\n",
-                   opts.m_appid_path.c_str(), std::strerror(errno ? errno : EIO));
-    else if (opts.m_appids.empty())
+                   shown_name(opts.m_appid_path).c_str(), reason);
+    } else if (opts.m_appids.empty())
       std::fprintf(stderr, "no AppID names in file: %s, AppIDs are shown without names\n",
-                   opts.m_appid_path.c_str());
+                   shown_name(opts.m_appid_path).c_str());
   }
   if (take_option_flag("-idltimes", args, false)) opts.m_idlist_times = true;
   if (take_option_flag("-slack", args, false)) opts.m_slack = true;

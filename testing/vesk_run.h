@@ -60,6 +60,20 @@ inline bool only_partly_read(const std::string& err, const std::vector<std::stri
   return std::find(named.begin(), named.end(), false) == named.end();
 }
 
+// True when err is whole lines of plain text: no control character but the
+// tab, no C1 control (U+0080 to U+009F), so that each message keeps to its
+// line and none sends codes to a terminal.
+inline bool plain_lines(const std::string& err) {
+  if (!err.empty() && err.back() != '\n') return false;
+  for (size_t i = 0; i < err.size(); ++i) {
+    const auto c = static_cast<unsigned char>(err[i]);
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < err.size() && (static_cast<unsigned char>(err[i + 1]) & 0xE0) == 0x80)
+      return false;
+  }
+  return true;
+}
+
 inline std::string quoted(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);

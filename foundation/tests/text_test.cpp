@@ -73,7 +73,16 @@ TEST(TextLineEnds, ShowControlChars) {
       {"\x1b[31m", "[0x1b][31m"},
       {"a\x7f", "a[0x7f]"},
       {"\0b\x01\x1f"s, "[0x00]b[0x01][0x1f]"},
-      {"\xD0\x9E \xC2\x85 ~", "\xD0\x9E \xC2\x85 ~"},  // UTF-8, C1 included, stays
+      // C1 controls (U+0080 to U+009F) by their code point, wherever they stand; a 0xC2
+      // that leads another character or none, and bytes 0x80 to 0x9F inside other
+      // sequences or stray, stay.
+      {"\xD0\x9E \xC2\x85 ~", "\xD0\x9E [0x85] ~"},
+      {"\xC2\x80", "[0x80]"},
+      {"\xC2\x9F\xC2\x8Fz\xC2\x9b", "[0x9f][0x8f]z[0x9b]"},
+      {"\xC2\xA0\xC2\xBF \xC2", "\xC2\xA0\xC2\xBF \xC2"},
+      {"\xC3\x85\xE2\x80\x9F\xF0\x9F\x98\x80", "\xC3\x85\xE2\x80\x9F\xF0\x9F\x98\x80"},
+      {"\x85\xFF\xC2\xC2\x81\x9B", "\x85\xFF\xC2[0x81]\x9B"},
+      {"\xC2\x85\r\n\xC2\x9b[2J", "[0x85][CRLF][0x9b][2J"},
       {"[LF]", "[LF]"},
       {"", ""},
   };
@@ -97,7 +106,43 @@ TEST(TextLineEnds, ShowControlChars) {
         EXPECT_EQ(find_control_char(marked, at / 2), at);
         EXPECT_EQ(find_control_char(marked, at + 1), std::string::npos);
       }
+      // A C1 control across every group boundary; a 0xC2 before any other
+      // byte, or last, is none.
+      std::string c1 = text, other = text;
+      c1[at] = other[at] = '\xC2';
+      if (at + 1 < n) {
+        c1[at + 1] = '\x9b';
+        other[at + 1] = '\xA0';
+        EXPECT_EQ(find_control_char(c1, at / 2), at) << n << " " << at;
+        EXPECT_EQ(find_control_char(c1, at + 1), std::string::npos);
+        std::string shown = c1;
+        EXPECT_EQ(mark_control_chars(shown), text.substr(0, at) + "[0x9b]" + text.substr(at + 2));
+      }
+      EXPECT_FALSE(has_control_char(other)) << n << " " << at;
     }
+}
+
+// A file name as reports and messages write it: bytes that are not UTF-8 as
+// \xNN, then the control characters as marks (an escape is never marked).
+TEST(TextLineEnds, ShownName) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"plain/dir/5f7b5f1e01b83767.automaticDestinations-ms",
+       "plain/dir/5f7b5f1e01b83767.automaticDestinations-ms"},
+      {"a\nb\rc\r\nd\x1b[2Je\x01\x7f\tf.lnk", "a[LF]b[CR]c[CRLF]d[0x1b][2Je[0x01][0x7f]\tf.lnk"},
+      {"c1\xC2\x9b"
+       "2J\xC2\x85",
+       "c1[0x9b]2J[0x85]"},
+      {"bad\xFF\x9B\xC2\xE2\x80", "bad\\xFF\\x9B\\xC2\\xE2\\x80"},
+      {"\xC3\xA9t\xC3\xA9\xC2\xA0\xE2\x82\xAC", "\xC3\xA9t\xC3\xA9\xC2\xA0\xE2\x82\xAC"},
+      {"\xC2\xC2\x9b\x1b\xFF", "\\xC2[0x9b][0x1b]\\xFF"},
+      {"", ""},
+  };
+  for (const auto& [name, want] : rows) {
+    EXPECT_EQ(shown_name(name), want) << name;
+    std::string out = "x";
+    append_shown_name(out, name);
+    EXPECT_EQ(out, "x" + want);
+  }
 }
 
 TEST(TextLineEnds, TrimLineEnd) {

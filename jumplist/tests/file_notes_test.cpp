@@ -34,6 +34,12 @@ TEST(FileNotes, OneLinePerStructureAndCause) {
             "of stream 1a: declared size runs past the data; 2 times, the first shown)\n"
             "not read in full: /e/x.automaticDestinations-ms (shell item at offset 0x4e of "
             "stream 1a: item size runs past the ID list; 2 times, the first shown)\n");
+  // The names of a file and of its streams keep to the note's one line.
+  file_notes named;
+  named.add("link", 4, "damaged", "s\n\x1b");
+  EXPECT_EQ(named.lines("d\re\xC2\x85\xFF.lnk"),
+            "not read in full: d[CR]e[0x85]\\xFF.lnk (link at offset 0x4 of stream s[LF][0x1b]: "
+            "damaged)\n");
   static const char* const causes[] = {"a", "b", "c", "d", "e"};
   for (int i = 0; i < 8; ++i)
     add_record_fault(record, parse_fault{"block", static_cast<uint64_t>(i), causes[i % 5]});

@@ -637,6 +637,7 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     // A list without DestList entries, or a file without a link, ends
     // with status -1 and no rows.
     const outcome o = vesk(tree, {"-csv", "-quiet", per_file[i]});
+    EXPECT_TRUE(plain_lines(o.err)) << o.err;
     const std::string out = "csv" + std::to_string(i) + ".txt";
     tree.file(out, o.out);
     checks.push_back("csv:" + tree.path(out));
@@ -647,6 +648,7 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     // Every line of every form is UTF-8, with and without the extra parts.
     for (const auto& plain : {std::vector<std::string>{"-pipe", "-quiet", form}, args}) {
       const outcome o = vesk(tree, plain, all);
+      EXPECT_TRUE(plain_lines(o.err)) << form << "\n" << o.err.substr(0, 2000);
       std::istringstream in(o.out);
       size_t n = 0;
       for (std::string line; std::getline(in, line); ++n)
@@ -655,6 +657,7 @@ TEST(RecordRowsCli, RealFilesInEveryRowForm) {
     const outcome o = vesk(tree, args, all);
     EXPECT_EQ(o.status, 2) << form << "\n" << o.err.substr(0, 2000);
     EXPECT_TRUE(only_partly_read(o.err, k_sample_cut_links)) << o.err.substr(0, 2000);
+    EXPECT_TRUE(plain_lines(o.err)) << form;
     EXPECT_EQ(o.err.find("runtime error"), std::string::npos) << o.err.substr(0, 2000);
     const std::string out = std::string("all") + form + ".txt";
     tree.file(out, o.out);

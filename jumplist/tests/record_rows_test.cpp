@@ -724,9 +724,10 @@ TEST(RecordRows, EveryTextIsMarkedAsWrittenAndTheRecordStaysAsItWas) {
       {"key", &T::m_property_keys},
       {"value", &T::m_property_values},
   };
-  // Every kind of mark, past the texts' short-text test.
+  // Every kind of mark, past the texts' short-text test; a C1 control beside
+  // a no-break space (0xC2 too, but no control).
   const std::string tail =
-      std::string("\x01,|\r\n\n\r\r\x7f\t\0.", 13) + std::string(40, 'x') + "\n";
+      std::string("\x01,|\r\n\n\r\r\x7f\t\0.\xC2\x9b\xC2\xA0", 17) + std::string(40, 'x') + "\n";
   lnk_record r;
   r.m_source_type = "t";
   r.m_header.m_write_time = k_2024_03_05_070809;
@@ -770,6 +771,8 @@ TEST(RecordRows, EveryTextIsMarkedAsWrittenAndTheRecordStaysAsItWas) {
     for (const char c : text)
       EXPECT_TRUE(c == '\n' || c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))
           << static_cast<int>(c);
+    EXPECT_EQ(text.find("\xC2\x9b"), std::string::npos);
+    EXPECT_NE(text.find("[0x9b]\xC2\xA0[0x00]x"), std::string::npos);
     const char from = o.m_replacement_char ? o.m_replace_char : 0;
     for (const std::string& name : f.shown) {
       std::string want = name + tail;

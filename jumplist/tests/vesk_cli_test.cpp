@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "example_jumplist.h"
 #include "report_fixture.h"
@@ -120,7 +121,7 @@ TEST(VeskCli, AppIdOfKnownFolders) {
   const outcome bad = vesk(tree, {"-appid", "C:\\\xFF.exe"});
   EXPECT_EQ(bad.status, 255);
   EXPECT_EQ(after_header(bad.out), "");
-  EXPECT_EQ(bad.err, "no AppID text for path: C:\\\xFF.exe\n");
+  EXPECT_EQ(bad.err, "no AppID text for path: C:\\\\xFF.exe\n");  // the byte as \xNN
 }
 
 // Every line with the label, its value (after the 26-column label field).
@@ -712,6 +713,231 @@ TEST(VeskCli, RunStatusAndWhatIsSaid) {
     ::chmod(tree.path("e/locked").c_str(), 0700);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "can't read folder: e/locked/ (Permission denied)\n");
+  }
+}
+
+// File names are hostile input (a tree from a seized machine): every control
+// character a name holds (line ends, an escape sequence, other C0
+// characters, DEL, C1 controls) is written as a mark and every byte that is
+// not UTF-8 as \xNN, in every report form, the run header and every message;
+// each message keeps to one line. A no-break space and a tab stay.
+TEST(VeskCli, ControlCharactersInFileNamesAreMarkedEverywhere) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const struct {
+    std::string raw, shown;
+  } kinds[] = {
+      {"\n", "[LF]"},
+      {"\r", "[CR]"},
+      {"\r\n", "[CRLF]"},
+      {"\x1b[2J", "[0x1b][2J"},
+      {"\x01\x08", "[0x01][0x08]"},
+      {"\x7f", "[0x7f]"},
+      {"\xC2\x9b"
+       "1m",
+       "[0x9b]1m"},
+      {"\xC2\x85", "[0x85]"},
+      {"\xFF\x9B", "\\xFF\\x9B"},
+      {"\xC2\xA0\t", "\xC2\xA0\t"},
+  };
+  // One name holding them all; the names of standard input lines hold no
+  // line end.
+  std::string raw, shown, raw_line, shown_line;
+  for (const auto& k : kinds) {
+    raw += k.raw + "_";
+    shown += k.shown + "_";
+    if (k.raw.find_first_of("\r\n") != std::string::npos) continue;
+    raw_line += k.raw + "_";
+    shown_line += k.shown + "_";
+  }
+  // A link with a time, so that the log2timeline form has a line for it.
+  lnk_spec dated;
+  dated.write_time = 133540960890000000ull;  // 2024-03-05 07:08:09
+  lnk_link_info target;
+  target.local_base_path = "C:\\Temp\\report.docx";
+  dated.link_info = target;
+  const auto link = write_lnk(dated);
+  const auto list = fixture_jumplist();
+  std::vector<destlist_test_entry> entries(3);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].entry_num = i + 1;
+  entries[1].length_override = 0xFFFF;
+  const auto part = cfb_writer()
+                        .stream(u"1", fixture_link())
+                        .stream(u"2", fixture_link())
+                        .stream(u"3", fixture_link())
+                        .stream(u"DestList", build_destlist(4, entries))
+                        .build();
+  for (const auto& k : kinds)
+    tree.file("h/n" + k.raw + ".lnk", std::string(link.begin(), link.end()));
+  tree.file("h/cut" + raw + ".bin", std::string(part.begin(), part.end()));
+  tree.file("h/dmg" + raw + ".bin", std::string(list.begin(), list.begin() + 300));
+  tree.file("s" + raw + ".lnk", std::string(link.begin(), link.end()));
+  tree.file("s" + raw_line + ".lnk", std::string(link.begin(), link.end()));
+  tree.file("j" + raw + ".bin", std::string(100, 'j'));
+  tree.file("e" + raw + "/j.bin", std::string(100, 'j'));
+  tree.file("o/r" + raw + ".lnk", std::string(link.begin(), link.end()));
+  tree.dir("d" + raw_line);
+  tree.file("mz" + raw_line + ".exe", "MZ rest");
+  tree.file("mz\x1b[2J\xC2\x9b.exe", "MZ rest");
+
+  const std::string cut = "h/cut" + shown + ".bin", dmg = "h/dmg" + shown + ".bin";
+  const std::string walk_err =
+      "damaged file: " + dmg + " (cut short inside its compound-file header)\n" +
+      "not read in full: " + cut +
+      " (DestList header at offset 0x4 of stream DestList: says 3 entries, 1 were read)\n" +
+      "not read in full: " + cut +
+      " (DestList at offset 0xcc of stream DestList: entry 2 runs past the stream; 2 of 2 link "
+      "streams that no entry names reported without DestList data)\n";
+  // The walk's order is the folder's.
+  const auto sorted_lines = [](const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(text.substr(at, end + 1 - at));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  // Every form of a walk over the names: each record on its own lines, its
+  // source marked; each message one line.
+  const struct {
+    const char* form;
+    char separator;     // of a row form, whose lines all have the title's cells
+    std::string shows;  // before each source path
+  } forms[] = {
+      {"", 0, "source path/filename:     "},
+      {"-csv", ',', "\n"},
+      {"-csvl2t", ',', " <- "},
+      {"-bodyfile", '|', " (LNK TARGET) <- "},
+  };
+  for (const auto& f : forms) {
+    SCOPED_TRACE(f.form);
+    std::vector<std::string> args = {"-quiet", "-enumdir", "h"};
+    if (*f.form) args.push_back(f.form);
+    const outcome o = vesk(tree, args);
+    EXPECT_EQ(o.status, 2) << o.err;
+    EXPECT_TRUE(plain_lines(o.out) && plain_lines(o.err)) << o.out << o.err;
+    EXPECT_EQ(sorted_lines(o.err), sorted_lines(walk_err));
+    const std::string text = after_header(o.out);
+    for (const auto& k : kinds)
+      EXPECT_NE(text.find(f.shows + "h/n" + k.shown + ".lnk"), std::string::npos) << k.shown;
+    EXPECT_NE(text.find(f.shows + cut), std::string::npos);
+    const size_t records = std::size(kinds) + 3;  // a link each, and the cut list's three
+    if (!f.separator) {
+      size_t sources = 0;
+      for (size_t at = text.find(f.shows); at != std::string::npos; at = text.find(f.shows, at + 1))
+        ++sources;
+      EXPECT_EQ(sources, records);
+      continue;
+    }
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_GT(lines.size(), std::size(kinds));
+    const auto cells = [&](const std::string& line) {
+      return std::count(line.begin(), line.end(), f.separator);
+    };
+    for (const auto& l : lines) {
+      EXPECT_EQ(cells(l), cells(lines[0])) << l;
+      if (&l != &lines[0]) {
+        EXPECT_NE(l.find("h/"), std::string::npos) << l;
+      }
+    }
+  }
+
+  // Runs of one name, and the names of the command line and of standard input.
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string err;
+  } rows[] = {
+      {{"j" + raw + ".bin"}, "", 255, "not a jump list or link file: j" + shown + ".bin\n"},
+      {{"m" + raw},
+       "",
+       255,
+       "can't read specified file: m" + shown + " (No such file or directory), aborting\n"},
+      {{"h/dmg" + raw + ".bin"},
+       "",
+       255,
+       "damaged file: " + dmg + " (cut short inside its compound-file header)\n"},
+      {{"h/cut" + raw + ".bin"}, "", 2, walk_err.substr(walk_err.find("not read"))},
+      {{"-x" + raw}, "", 255, "unknown option: -x" + shown + "\n"},
+      {{"s" + raw + ".lnk", "b" + raw},
+       "",
+       255,
+       "unexpected argument: b" + shown +
+           " (to read several files, give their names on standard input with -pipe, or a folder "
+           "with -enumdir)\n"},
+      {{"-enumdir", "m" + raw},
+       "",
+       255,
+       "can't read folder: m" + shown + " (No such file or directory)\n"},
+      {{"-enumdir", "e" + raw},
+       "",
+       255,
+       "nothing read: 1 file in e" + shown + " at depth 0: 1 no jump list or link file\n"},
+      {{"-out", "m" + raw + "/r.txt", "s" + raw + ".lnk"},
+       "",
+       255,
+       "prob opening file m" + shown + "/r.txt for output (No such file or directory), aborting\n"},
+      {{"-diags", "m" + raw + "/log", "s" + raw + ".lnk"},
+       "",
+       0,
+       "can't write diagnostics log: m" + shown + "/log (No such file or directory)\n"},
+      {{"-appid_ref", "m" + raw, "s" + raw + ".lnk"},
+       "",
+       255,
+       "Probs reading AppID file m" + shown + ", aborting \n"},
+      {{"-pipe"},
+       "s" + raw_line + ".lnk\nd" + raw_line + "\nm" + raw_line + "\n",
+       1,
+       "can't read file: d" + shown_line + " (Is a directory)\ncan't open file: m" + shown_line +
+           " (No such file or directory)\n"},
+      {{"-pipe", "-appid"},
+       "mz" + raw_line + ".exe\n",
+       255,
+       "mz" + shown_line + ".exe\nno AppID text for path: mz" + shown_line +
+           ".exe\nnothing read: 1 name on standard input: 1 refused as damaged\n"},
+      {{"-pipe", "-appid"}, "mz\x1b[2J\xC2\x9b.exe\n", 0, "mz[0x1b][2J[0x9b].exe\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.args[0] + " " + r.input);
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, r.status) << o.err;
+    EXPECT_EQ(o.err, r.err);
+    EXPECT_TRUE(plain_lines(o.out) && plain_lines(o.err)) << o.out << o.err;
+  }
+  // The run header's command line and the report of a single file.
+  const outcome single = vesk(tree, {"-quiet", "s" + raw + ".lnk"});
+  EXPECT_EQ(single.status, 0) << single.err;
+  EXPECT_TRUE(plain_lines(single.out)) << single.out;
+  std::istringstream head(single.out);
+  std::string header[4];
+  for (auto& l : header) std::getline(head, l);
+  EXPECT_EQ(header[2].rfind("\"command: ", 0), 0u) << header[2];
+  EXPECT_NE(header[2].find("s" + shown + ".lnk"), std::string::npos) << header[2];
+  EXPECT_EQ(header[3], "");
+  EXPECT_EQ(after_header(single.out).rfind("source path/filename:     s" + shown + ".lnk\n", 0),
+            0u);
+
+  // The report's target met as an input of the walk: skipped, and said.
+  const outcome own = vesk(tree, {"-quiet", "-enumdir", "o", "-out", "o/r" + raw + ".lnk"});
+  EXPECT_TRUE(plain_lines(own.err)) << own.err;
+  EXPECT_EQ(own.err.rfind("output file is the input file: o/r" + shown + ".lnk, skipped\n", 0), 0u)
+      << own.err;
+  EXPECT_NE(own.err.find(": the output file o/r" + shown + ".lnk is an input of the run"),
+            std::string::npos)
+      << own.err;
+
+  // The status line on a terminal: its own codes only.
+  const outcome shown_on_terminal = run_on_terminal(VESK_BINARY, tree, {"-enumdir", "h"});
+  if (shown_on_terminal.status != -1) {
+    std::string err = shown_on_terminal.err;
+    for (size_t at; (at = err.find("\x1B[2K")) != std::string::npos;) err.erase(at, 4);
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+    EXPECT_TRUE(plain_lines(err + "\n")) << err;
+    EXPECT_NE(err.find("analyzing: n[0x1b][2J.lnk"), std::string::npos) << err;
   }
 }
 
