@@ -36,7 +36,8 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
     rec.raw.insert(rec.raw.end(), item, item + size);
     rec.item_offset = ctx.offset;
   }
-  shell_item_record t;
+  spare_item_record spare(ctx.space());
+  shell_item_record& t = spare.get();
   scan_extension_blocks(ctx, t, item, size, opts);
   if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() && t.children.empty()) {
     merge_shell_item(rec, std::move(t));

@@ -123,6 +123,26 @@ shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch)
   return list.back();
 }
 
+spare_item_record::spare_item_record(shell_scratch& scratch) : m_scratch(scratch) {
+  spare_items* spare = try_made_part(scratch.items);
+  if (!spare || spare->records.empty()) return;
+  m_rec = std::move(spare->records.back());
+  spare->records.pop_back();
+}
+
+spare_item_record::~spare_item_record() {
+  spare_items* spare = try_made_part(m_scratch.items);
+  if (!spare || spare->records.size() >= k_spare_items_max ||
+      spare->records.size() == spare->records.capacity())
+    return;
+  keep_property_nodes(m_rec.properties, m_scratch);
+  keep_property_nodes(m_rec.found_properties, m_scratch);
+  m_rec.clear();
+  m_rec.prop_lists_unread = false;
+  m_rec.prop_shown_only = false;
+  spare->records.push_back(std::move(m_rec));
+}
+
 void take_spare_items(shell_item_list& items, shell_scratch& scratch) {
   if (!items.empty()) return;
   shell_item_list& spare = made_part(scratch.items).items;

@@ -159,6 +159,22 @@ void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scrat
 // Appends a cleared record to list, a kept one when there is one.
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch);
 
+// A cleared record for a structure parsed on its own before it is merged
+// into an item: a kept one when there is one, given back cleared (its lists
+// and texts keep their room) when it goes.
+class spare_item_record {
+ public:
+  explicit spare_item_record(shell_scratch& scratch);
+  ~spare_item_record();
+  spare_item_record(const spare_item_record&) = delete;
+  spare_item_record& operator=(const spare_item_record&) = delete;
+  shell_item_record& get() { return m_rec; }
+
+ private:
+  shell_scratch& m_scratch;
+  shell_item_record m_rec;
+};
+
 namespace detail {
 // Seconds from 1601-01-01 to the day before the 1st of each month a DOS
 // date can hold, indexed by the date's year and month bits together (date
@@ -232,7 +248,8 @@ inline void merge_time(uint64_t& slot, uint64_t ticks) {
 template <class V>
 void append_moved(V& dst, V&& src) {
   if (dst.empty()) {
-    dst = std::move(src);
+    // src keeps dst's room.
+    dst.swap(src);
     return;
   }
   dst.reserve(dst.size() + src.size());
