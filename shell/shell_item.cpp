@@ -51,13 +51,22 @@ void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& l
   for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
        ++i) {
     shell_item_record& rec = list[i];
-    keep_property_nodes(rec.properties, scratch);
-    keep_property_nodes(rec.found_properties, scratch);
-    rec.clear();
+    clear_item_for_reuse(rec, scratch);
     spare->records.push_back(std::move(rec));
   }
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
 }
+
+}  // namespace
+
+void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexcept {
+  keep_property_nodes(rec.properties, scratch);
+  keep_property_nodes(rec.found_properties, scratch);
+  if (!rec.children.empty()) keep_records(scratch, try_made_part(scratch.items), rec.children, 0);
+  rec.clear();
+}
+
+namespace {
 
 // Moves the room of the list's texts to kept (a few of moderate size) and
 // empties the list.
@@ -135,9 +144,7 @@ spare_item_record::~spare_item_record() {
   if (!spare || spare->records.size() >= k_spare_items_max ||
       spare->records.size() == spare->records.capacity())
     return;
-  keep_property_nodes(m_rec.properties, m_scratch);
-  keep_property_nodes(m_rec.found_properties, m_scratch);
-  m_rec.clear();
+  clear_item_for_reuse(m_rec, m_scratch);
   m_rec.prop_lists_unread = false;
   m_rec.prop_shown_only = false;
   spare->records.push_back(std::move(m_rec));

@@ -156,6 +156,9 @@ void take_spare_items(shell_item_list& items, shell_scratch& scratch);
 // Erases records [from, end) of list, keeping a few dozen of them cleared in
 // the scratch for add_spare_item.
 void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept;
+// Clears rec to be parsed into again: its property nodes and the records of
+// its children go to the scratch's spares.
+void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexcept;
 // Appends a cleared record to list, a kept one when there is one.
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch);
 
