@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <type_traits>
 
 #include "cmdline/cmd_params.h"
@@ -27,6 +28,10 @@ constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spa
 struct spare_items {
   shell_item_list items;
   std::vector<shell_item_record> records;
+  // The records lent to structures parsed on their own, one per nesting
+  // level; the first `lent` are in use.
+  std::vector<std::unique_ptr<shell_item_record>> lendable;
+  size_t lent = 0;
 };
 
 template <>
@@ -132,22 +137,18 @@ shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch)
   return list.back();
 }
 
-spare_item_record::spare_item_record(shell_scratch& scratch) : m_scratch(scratch) {
-  spare_items* spare = try_made_part(scratch.items);
-  if (!spare || spare->records.empty()) return;
-  m_rec = std::move(spare->records.back());
-  spare->records.pop_back();
+spare_item_record::spare_item_record(shell_scratch& scratch)
+    : m_scratch(scratch), m_spare(made_part(scratch.items)) {
+  if (m_spare.lent == m_spare.lendable.size())
+    m_spare.lendable.push_back(std::make_unique<shell_item_record>());
+  m_rec = m_spare.lendable[m_spare.lent++].get();
 }
 
 spare_item_record::~spare_item_record() {
-  spare_items* spare = try_made_part(m_scratch.items);
-  if (!spare || spare->records.size() >= k_spare_items_max ||
-      spare->records.size() == spare->records.capacity())
-    return;
-  clear_item_for_reuse(m_rec, m_scratch);
-  m_rec.prop_lists_unread = false;
-  m_rec.prop_shown_only = false;
-  spare->records.push_back(std::move(m_rec));
+  clear_item_for_reuse(*m_rec, m_scratch);
+  m_rec->prop_lists_unread = false;
+  m_rec->prop_shown_only = false;
+  --m_spare.lent;
 }
 
 void take_spare_items(shell_item_list& items, shell_scratch& scratch) {

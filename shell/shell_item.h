@@ -162,20 +162,21 @@ void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexce
 // Appends a cleared record to list, a kept one when there is one.
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch);
 
-// A cleared record for a structure parsed on its own before it is merged
-// into an item: a kept one when there is one, given back cleared (its lists
-// and texts keep their room) when it goes.
+// A cleared record of the scratch for a structure parsed on its own before
+// it is merged into an item, cleared again (its lists and texts keep their
+// room) when it goes; one per nesting level (may throw bad_alloc).
 class spare_item_record {
  public:
   explicit spare_item_record(shell_scratch& scratch);
   ~spare_item_record();
   spare_item_record(const spare_item_record&) = delete;
   spare_item_record& operator=(const spare_item_record&) = delete;
-  shell_item_record& get() { return m_rec; }
+  shell_item_record& get() { return *m_rec; }
 
  private:
   shell_scratch& m_scratch;
-  shell_item_record m_rec;
+  spare_items& m_spare;
+  shell_item_record* m_rec = nullptr;
 };
 
 namespace detail {
