@@ -65,8 +65,9 @@ void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& l
 }  // namespace
 
 void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexcept {
-  keep_property_nodes(rec.properties, scratch);
-  keep_property_nodes(rec.found_properties, scratch);
+  // Most records filed no property: no call for their empty maps.
+  if (!rec.properties.empty()) keep_property_nodes(rec.properties, scratch);
+  if (!rec.found_properties.empty()) keep_property_nodes(rec.found_properties, scratch);
   if (!rec.children.empty()) keep_records(scratch, try_made_part(scratch.items), rec.children, 0);
   rec.clear();
 }
