@@ -8,6 +8,10 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace vk {
 
 namespace {
@@ -167,6 +171,22 @@ constexpr uint64_t k_unit_ones = 0x0001000100010001ull;
 template <size_t W>
 inline size_t first_stop(const uint8_t* q) {
   static_assert(W % 4 == 0);
+#ifdef __SSE2__
+  if constexpr (std::endian::native == std::endian::little && W % 8 == 0 && W <= 16) {
+    // A unit from 1 to 0x7F is one less than 0x7F at most: its saturated
+    // difference from 0x7E is zero.
+    const __m128i one = _mm_set1_epi16(1), top = _mm_set1_epi16(0x7E), zero = _mm_setzero_si128();
+    uint32_t ascii = 0;
+    for (size_t j = 0; j < W / 8; ++j) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * j));
+      const __m128i ok = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, one), top), zero);
+      ascii |= static_cast<uint32_t>(_mm_movemask_epi8(ok)) << (16 * j);
+    }
+    constexpr uint32_t all = W >= 16 ? ~uint32_t{0} : (uint32_t{1} << (2 * W)) - 1;
+    if (ascii == all) return W;
+    return static_cast<size_t>(std::countr_one(ascii)) / 2;
+  }
+#endif
   uint64_t stops[W / 4];
   uint64_t any = 0;
   for (size_t j = 0; j < W / 4; ++j) {
@@ -186,6 +206,16 @@ inline size_t first_stop(const uint8_t* q) {
 // The low bytes of W units from q, which are the units when they are ASCII.
 template <size_t W>
 inline void narrow_units(const uint8_t* q, char* to) {
+#ifdef __SSE2__
+  if constexpr (std::endian::native == std::endian::little && W % 8 == 0) {
+    // Saturation keeps an ASCII unit as it is; the others are not taken.
+    for (size_t j = 0; j < W / 8; ++j) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * j));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 8 * j), _mm_packus_epi16(v, v));
+    }
+    return;
+  }
+#endif
   uint16_t units[W];
   std::memcpy(units, q, sizeof(units));
   char bytes[W];

@@ -482,9 +482,11 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
   std::vector<uint64_t> named;
   destlist_entry entry;
   destlist_walker again;
-  if (again.start(destlist.stream(), destlist.size()))
+  if (again.start(destlist.stream(), destlist.size())) {
+    named.reserve(std::min<size_t>(destlist.count(), 4096));
     for (size_t i = 0; i < destlist.count() && again.next(entry, false); ++i)
       named.push_back(entry.m_entry_num);
+  }
   std::sort(named.begin(), named.end());
   std::vector<uint64_t> numbers;
   for (const auto& [key, dir_entry] : reader.m_entries) {

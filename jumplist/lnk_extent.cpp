@@ -4,6 +4,10 @@
 
 #include "jumplist/lnk_layout.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace vk {
 namespace {
 
@@ -46,7 +50,8 @@ class extent_walk {
   uint64_t held_after(uint64_t off) const {
     return m_at + off < m_link.size() ? m_link.size() - m_at - off : 0;
   }
-  uint8_t u8(uint64_t off) const { return m_link.u8_or_zero(m_at + off); }
+  // The bytes at off after the position; only held_after(off) of them.
+  const uint8_t* bytes(uint64_t off) const { return m_link.data() + m_at + off; }
   uint16_t u16(uint64_t off) const { return m_link.u16_or_zero(m_at + off); }
   uint32_t u32(uint64_t off) const { return m_link.u32_or_zero(m_at + off); }
   const lnk_extent& result() const { return m_result; }
@@ -97,19 +102,47 @@ bool offsets_inside(const extent_walk& w, uint32_t header, uint32_t size) {
 // bytes hold it: in UTF-16 no surrogate outside a pair and no U+FFFE or
 // U+FFFF, which no text holds; in an 8-bit text no control byte but NUL,
 // tab and line ends, as binary bytes hold within a few. Characters the
-// bytes do not hold yet are left to the walk that has them.
+// bytes do not hold yet are left to the walk that has them. Eight bytes are
+// tested at once for any unit that may fail; only those that may are looked
+// at one by one.
 bool text_decodes(const extent_walk& w, uint64_t off, uint64_t count, uint64_t unit) {
   const uint64_t held = std::min(count, w.held_after(off) / unit);
+  if (held == 0) return true;
+  const uint8_t* const p = w.bytes(off);
+  const uint64_t words = held * unit / 8;
   if (unit == 1) {
-    for (uint64_t i = 0; i < held; ++i) {
-      const uint8_t c = w.u8(off + i);
-      if (c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r') return false;
+    auto control = [](uint8_t c) {
+      return c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r';
+    };
+    for (uint64_t k = 0; k < words; ++k) {
+      // Non-zero when a byte is below 0x20 (which one is left to the bytes).
+      const uint64_t x = load_le64(p + 8 * k);
+      if (((x - 0x2020202020202020ull) & ~x & 0x8080808080808080ull) == 0) continue;
+      for (uint64_t i = 8 * k; i < 8 * k + 8; ++i)
+        if (control(p[i])) return false;
     }
+    for (uint64_t i = 8 * words; i < held; ++i)
+      if (control(p[i])) return false;
     return true;
   }
+  // Units of a high byte below 0xD8 are neither surrogates nor U+FFFE/F; the
+  // pairs and the rest are followed unit by unit from the first word that
+  // holds one.
+  uint64_t i = 0;
+#ifdef __SSE2__
+  const __m128i below = _mm_set1_epi16(0xD7);
+  for (; i + 8 <= 4 * words; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+    if (_mm_movemask_epi8(_mm_cmpgt_epi16(_mm_srli_epi16(v, 8), below)) != 0) break;
+  }
+#endif
+  for (; i < 4 * words; i += 4) {
+    const uint64_t high = (load_le64(p + 2 * i) >> 8) & 0x00FF00FF00FF00FFull;
+    if (((high + 0x0028002800280028ull) & 0x0100010001000100ull) != 0) break;
+  }
   bool want_low = false;
-  for (uint64_t i = 0; i < held; ++i) {
-    const uint16_t c = w.u16(off + 2 * i);
+  for (; i < held; ++i) {
+    const uint16_t c = load_le16(p + 2 * i);
     const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
     if (low != want_low || c >= 0xFFFE) return false;
     want_low = high;

@@ -167,16 +167,17 @@ void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& 
   // report to mark; only NULs at its end terminate it.
   size_t n = bytes;
   while (n >= unit && chars[n - 1] == 0 && chars[n - unit] == 0) n -= unit;
-  size_t first_nul = 0;
-  while (first_nul < n && !(chars[first_nul] == 0 && chars[first_nul + unit - 1] == 0))
-    first_nul += unit;
   if (!unicode) {
+    const void* nul = std::memchr(chars, 0, n);
+    const size_t first_nul =
+        nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - chars) : n;
     read_ansi(guard, item, L::string_data::chars, static_cast<int64_t>(L::string_data::chars + n),
               out);
     if (first_nul < n) append_cp1252_as_utf8(out, chars + first_nul, n - first_nul);
     return;
   }
-  utf16_to_utf8(chars, first_nul, out, false);
+  // The conversion ends at the first NUL; the bytes it took tell where.
+  const size_t first_nul = utf16_to_utf8(chars, n, out, false);
   std::string part;
   // Each NUL, then the characters up to the next one.
   for (size_t at = first_nul; at < n;) {

@@ -296,7 +296,8 @@ int32_t parse_sized_record_with_offsets(parse_ctx& ctx, shell_item_record& rec, 
   rec.flags |= itemflag_sized_record;
   // The run's blocks gather in a record of their own first: merged as one,
   // their displaced names keep the order a single merge gives them.
-  shell_item_record t;
+  spare_item_record spare(ctx.space());
+  shell_item_record& t = spare.get();
   const byte_view v = view(p, available);
   const int64_t a = le16(v, S::a), b = le16(v, S::b);
   if (a >= 26 && b == 16) {

@@ -36,7 +36,8 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
     rec.raw.insert(rec.raw.end(), item, item + size);
     rec.item_offset = ctx.offset;
   }
-  shell_item_record t;
+  spare_item_record spare(ctx.space());
+  shell_item_record& t = spare.get();
   scan_extension_blocks(ctx, t, item, size, opts);
   if (t.guid_names.empty() && t.long_name.empty() && t.properties.empty() && t.children.empty()) {
     merge_shell_item(rec, std::move(t));
@@ -202,10 +203,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         add_spare_item(out, ctx.space());
         ++have;
       } else {
-        // Its property nodes serve the values filed next.
-        keep_property_nodes(out[used].properties, ctx.space());
-        keep_property_nodes(out[used].found_properties, ctx.space());
-        out[used].clear();
+        // Its property nodes and child records serve the values and items
+        // filed next.
+        clear_item_for_reuse(out[used], ctx.space());
       }
       shell_item_record& rec = out[used];
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,

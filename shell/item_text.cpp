@@ -217,8 +217,29 @@ std::string_view view_of(const text_workspace& ws, const span& s) {
   return std::string_view(ws.buffer.data() + s.off, s.len);
 }
 
+// The hash the walk's text sets index by: eight bytes a step, the last few
+// one by one, mixed so that the low bits the sets use depend on every byte.
+size_t text_hash(const char* p, size_t len) {
+  constexpr uint64_t k_mul = 0xFF51AFD7ED558CCDull;
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
+  size_t i = 0;
+  for (; i + 8 <= len; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    h = (h ^ w) * k_mul;
+    h ^= h >> 32;
+  }
+  uint64_t tail = 0;
+  for (size_t k = 0; i + k < len; ++k) tail |= uint64_t{static_cast<uint8_t>(p[i + k])} << (8 * k);
+  h = (h ^ tail) * k_mul;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return static_cast<size_t>(h);
+}
+
 span make_span(const text_workspace& ws, size_t off, size_t len) {
-  return {off, len, std::hash<std::string_view>{}(std::string_view(ws.buffer.data() + off, len))};
+  return {off, len, text_hash(ws.buffer.data() + off, len)};
 }
 
 // The details of one item: each emitted once per key, in the order first met.

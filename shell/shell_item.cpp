@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <type_traits>
 
 #include "cmdline/cmd_params.h"
@@ -27,6 +28,10 @@ constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spa
 struct spare_items {
   shell_item_list items;
   std::vector<shell_item_record> records;
+  // The records lent to structures parsed on their own, one per nesting
+  // level; the first `lent` are in use.
+  std::vector<std::unique_ptr<shell_item_record>> lendable;
+  size_t lent = 0;
 };
 
 template <>
@@ -51,13 +56,23 @@ void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& l
   for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
        ++i) {
     shell_item_record& rec = list[i];
-    keep_property_nodes(rec.properties, scratch);
-    keep_property_nodes(rec.found_properties, scratch);
-    rec.clear();
+    clear_item_for_reuse(rec, scratch);
     spare->records.push_back(std::move(rec));
   }
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
 }
+
+}  // namespace
+
+void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexcept {
+  // Most records filed no property: no call for their empty maps.
+  if (!rec.properties.empty()) keep_property_nodes(rec.properties, scratch);
+  if (!rec.found_properties.empty()) keep_property_nodes(rec.found_properties, scratch);
+  if (!rec.children.empty()) keep_records(scratch, try_made_part(scratch.items), rec.children, 0);
+  rec.clear();
+}
+
+namespace {
 
 // Moves the room of the list's texts to kept (a few of moderate size) and
 // empties the list.
@@ -121,6 +136,20 @@ shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch)
   list.push_back(std::move(spare->records.back()));
   spare->records.pop_back();
   return list.back();
+}
+
+spare_item_record::spare_item_record(shell_scratch& scratch)
+    : m_scratch(scratch), m_spare(made_part(scratch.items)) {
+  if (m_spare.lent == m_spare.lendable.size())
+    m_spare.lendable.push_back(std::make_unique<shell_item_record>());
+  m_rec = m_spare.lendable[m_spare.lent++].get();
+}
+
+spare_item_record::~spare_item_record() {
+  clear_item_for_reuse(*m_rec, m_scratch);
+  m_rec->prop_lists_unread = false;
+  m_rec->prop_shown_only = false;
+  --m_spare.lent;
 }
 
 void take_spare_items(shell_item_list& items, shell_scratch& scratch) {

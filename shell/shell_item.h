@@ -156,8 +156,28 @@ void take_spare_items(shell_item_list& items, shell_scratch& scratch);
 // Erases records [from, end) of list, keeping a few dozen of them cleared in
 // the scratch for add_spare_item.
 void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept;
+// Clears rec to be parsed into again: its property nodes and the records of
+// its children go to the scratch's spares.
+void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexcept;
 // Appends a cleared record to list, a kept one when there is one.
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch);
+
+// A cleared record of the scratch for a structure parsed on its own before
+// it is merged into an item, cleared again (its lists and texts keep their
+// room) when it goes; one per nesting level (may throw bad_alloc).
+class spare_item_record {
+ public:
+  explicit spare_item_record(shell_scratch& scratch);
+  ~spare_item_record();
+  spare_item_record(const spare_item_record&) = delete;
+  spare_item_record& operator=(const spare_item_record&) = delete;
+  shell_item_record& get() { return *m_rec; }
+
+ private:
+  shell_scratch& m_scratch;
+  spare_items& m_spare;
+  shell_item_record* m_rec = nullptr;
+};
 
 namespace detail {
 // Seconds from 1601-01-01 to the day before the 1st of each month a DOS
@@ -232,7 +252,8 @@ inline void merge_time(uint64_t& slot, uint64_t ticks) {
 template <class V>
 void append_moved(V& dst, V&& src) {
   if (dst.empty()) {
-    dst = std::move(src);
+    // src keeps dst's room.
+    dst.swap(src);
     return;
   }
   dst.reserve(dst.size() + src.size());

@@ -151,6 +151,53 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
   }
 }
 
+// A text's units are looked at wherever they lie, eight bytes at a time or
+// one by one: one unit of a 19-character name at each place.
+TEST(LnkExtent, TextTestedAtEveryPlace) {
+  struct row {
+    const char* what;
+    bool unicode;
+    std::u16string unit;  // put at each place of the name
+    uint64_t size;        // 76 + 2 + 19 units + terminal 4; damaged: at the name
+    end how;
+  };
+  const row rows[] = {
+      {"U+FFFE", true, u"\uFFFE", 76, end::damaged},
+      {"lone high surrogate", true, std::u16string(1, static_cast<char16_t>(0xDBFF)), 76,
+       end::damaged},
+      {"lone low surrogate", true, std::u16string(1, static_cast<char16_t>(0xDC00)), 76,
+       end::damaged},
+      {"private use U+E000", true, u"\uE000", 120, end::terminal},
+      {"Hangul U+D7A3", true, u"\uD7A3", 120, end::terminal},
+      {"U+FFFD", true, u"\uFFFD", 120, end::terminal},
+      {"control byte 0x1F", false, u"\x1F", 76, end::damaged},
+      {"control byte 0x01", false, u"\x01", 76, end::damaged},
+      {"tab", false, u"\t", 101, end::terminal},
+      {"byte 0x80", false, u"\x80", 101, end::terminal},
+  };
+  for (const row& r : rows)
+    for (size_t at = 0; at < 19; ++at) {
+      lnk_spec s = text_link({{lnk_name, 19}}, r.unicode);
+      (*s.strings[lnk_name])[at] = r.unit[0];
+      const bytes_t link = write_lnk(s);
+      const lnk_extent e = declared_lnk_extent(byte_view(link), k_cap);
+      EXPECT_EQ(e.size, r.size) << r.what << " at " << at;
+      EXPECT_EQ(e.how, r.how) << r.what << " at " << at;
+    }
+  // A pair at each place decodes; its high half last of the bytes held
+  // leaves the text to the walk that holds its low half.
+  for (size_t at = 0; at + 1 < 19; ++at) {
+    lnk_spec s = text_link({{lnk_name, 19}});
+    (*s.strings[lnk_name])[at] = static_cast<char16_t>(0xD83D);
+    (*s.strings[lnk_name])[at + 1] = static_cast<char16_t>(0xDE00);
+    const bytes_t link = write_lnk(s);
+    EXPECT_EQ(declared_lnk_extent(byte_view(link), k_cap).how, end::terminal) << at;
+    const lnk_extent cut = declared_lnk_extent(byte_view(link.data(), 78 + 2 * at + 2), k_cap);
+    EXPECT_EQ(cut.how, end::open) << at;
+    EXPECT_EQ(cut.size, 120u) << at;
+  }
+}
+
 struct drive_result {
   bool ok;
   lnk::useropts::failure why;

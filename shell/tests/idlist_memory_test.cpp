@@ -150,5 +150,52 @@ TEST(IdListMemory, LaterWalksReuseStorage) {
   EXPECT_EQ(fields(used), first);
 }
 
+// With one scratch, the records a structure is parsed into before its merge
+// and the records of nested lists come back to it: walks that alternate
+// between two such lists allocate at most half of what fresh walks do once
+// both were walked (the nested lists' own arrays are still new), and give
+// what fresh walks give.
+TEST(IdListMemory, LentAndNestedRecordsComeBack) {
+  const bytes_t vol = shell_item(0x2F, cat({{'C', ':', '\\'}, bytes_t(19, 0)}));
+  const bytes_t lent =  // a type 0x00 item: a sized record, parsed on its own, then merged
+      sized_record(26, k_guid, 0, beef_block(0, 3, cat({k_guid, bytes_t(2, 0)})));
+  const bytes_t nested = shell_item(0x1E, cat({{0}, k_guid, idlist({vol, vol})}));
+  const bytes_t lists[] = {idlist({lent, nested, lent}), idlist({nested, vol, nested, nested})};
+  static const cmd_params opts;
+  shell_scratch scratch;
+  auto walk = [&](shell_item_list& out, const bytes_t& in) {
+    parse_ctx ctx;
+    ctx.scratch = &scratch;
+    return parse_idlist(out, in.data(), static_cast<int64_t>(in.size()), false, false, ctx, opts);
+  };
+  auto with_children = [](const shell_item_list& list) {
+    std::string out = fields(list);
+    for (const shell_item_record& r : list) out += "/" + fields(r.children);
+    return out;
+  };
+  std::string fresh[2];
+  int64_t fresh_allocations[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    shell_item_list one;
+    parse_ctx ctx;
+    heap::scope counted;
+    ASSERT_TRUE(parse_idlist(one, lists[i].data(), static_cast<int64_t>(lists[i].size()), false,
+                             false, ctx, opts));
+    fresh_allocations[i] = counted.allocations();
+    fresh[i] = with_children(one);
+  }
+  shell_item_list items;
+  for (int round = 0; round < 6; ++round) {
+    heap::scope counted;
+    ASSERT_TRUE(walk(items, lists[round % 2]));
+    if (round >= 2) {
+      EXPECT_LE(counted.allocations() * 2, fresh_allocations[round % 2]) << round;
+    }
+    EXPECT_EQ(with_children(items), fresh[round % 2]) << round;
+    ASSERT_EQ(items.size(), round % 2 ? 4u : 3u);
+    EXPECT_EQ(items[round % 2 ? 0 : 1].children.size(), 2u) << round;
+  }
+}
+
 }  // namespace
 }  // namespace vk
