@@ -641,16 +641,25 @@ def volume_declared(raw):
 
 
 def suffix_quirks(raw, path, suffix):
-    """pylnk takes the Unicode common path suffix of a long LinkInfo header
-    over the 8-bit one even when it is empty: the path alone then."""
-    at = link_info_at(raw)
-    if not path or not suffix or at is None or len(raw) < at + 36:
+    """pylnk's path for path and suffix where it joins them its own way:
+    (text, why) pairs."""
+    if not path or not suffix:
         return []
+    quirks = []
+    # A suffix of one character without its NUL: pylnk leaves out the backslash.
+    if len(re.sub(r"\[[^]]*\]", "?", suffix)) == 1:
+        quirks.append((path + suffix, "pylnk joins a common path suffix of one character without "
+                                      "its NUL to the path with no backslash"))
+    # pylnk takes the Unicode suffix of a long LinkInfo header over the
+    # 8-bit one even when it is empty: the path alone then.
+    at = link_info_at(raw)
+    if at is None or len(raw) < at + 36:
+        return quirks
     header, = struct.unpack_from("<I", raw, at + 4)
     wide, = struct.unpack_from("<I", raw, at + 32)
-    if header < 36 or not wide or raw[at + wide:at + wide + 2] != b"\0\0":
-        return []
-    return [(path, "pylnk takes an empty Unicode common path suffix over the 8-bit one")]
+    if header >= 36 and wide and raw[at + wide:at + wide + 2] == b"\0\0":
+        quirks.append((path, "pylnk takes an empty Unicode common path suffix over the 8-bit one"))
+    return quirks
 
 
 def compare(path, vesk, truth):
@@ -734,13 +743,8 @@ def compare(path, vesk, truth):
             shown = (base or "") + (suffix or "")
             if base and suffix and not base.endswith("\\"):
                 shown = base + "\\" + suffix
-            quirks = suffix_quirks(raw, base, suffix)
-            # A suffix of one character without its NUL: pylnk leaves out the backslash.
-            if base and suffix and len(re.sub(r"\[[^]]*\]", "?", suffix)) == 1:
-                quirks.append((base + suffix,
-                               "pylnk joins a common path suffix of one character without its "
-                               "NUL to the path with no backslash"))
-            check("local path", "pylnk", mark(local), shown or None, quirks=quirks)
+            check("local path", "pylnk", mark(local), shown or None,
+                  quirks=suffix_quirks(raw, base, suffix))
         if net:
             name = one(rec, "Network name:") or ""
             shown = name + ("\\" + suffix if suffix else "") if name else None
