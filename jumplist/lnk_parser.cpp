@@ -112,7 +112,30 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
   namespace I = L::link_info;
   uint64_t at = 0;
   const auto past = [ends_inside](const char* inside) { return ends_inside ? inside : nullptr; };
-  if (link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
+  // Only the parts the flags declare are read. Offsets that disagree with
+  // the flags are damage, said: a part declared at offset zero, or an
+  // offset to a part the flags leave out (not followed).
+  const uint32_t info_flags = data.u32_or_zero(off + I::flags);
+  const bool has_volume = info_flags & I::flag_volume_and_local_path;
+  const bool has_network = info_flags & I::flag_network_and_suffix;
+  const bool long_header = data.u32_or_zero(off + I::header_size) >= I::long_header_size;
+  const auto set = [&](size_t field) { return data.u32_or_zero(off + field) != 0; };
+  if (has_volume && !set(I::volume_id_offset))
+    add_record_fault(rec,
+                     parse_fault{"LinkInfo", off, "VolumeID declared by the flags at offset zero"});
+  if (!has_volume && (set(I::volume_id_offset) || set(I::local_base_path_offset) ||
+                      (long_header && set(I::local_base_path_offset_unicode))))
+    add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                      "VolumeID or local base path offset set though the flags "
+                                      "declare neither; not read"});
+  if (has_network != set(I::network_link_offset))
+    add_record_fault(rec,
+                     parse_fault{"LinkInfo", off,
+                                 has_network ? "network link declared by the flags at offset zero"
+                                             : "network link offset set though the flags declare "
+                                               "none; not read"});
+  if (has_volume &&
+      link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
                      "VolumeID runs past the data", past("VolumeID runs past the LinkInfo"))) {
     const byte_view volume = data.tail(at);
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
@@ -126,18 +149,22 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
-  if (link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
+  if (has_network &&
+      link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
                      "network link runs past the data",
                      past("network link runs past the LinkInfo"))) {
-    const byte_view link = data.tail(at);
+    // Its names end at its end when its size can hold them.
+    byte_view link = data.tail(at);
+    const uint32_t link_size = link.u32_or_zero(L::network_link::size);
+    if (link_size > L::network_link::fixed_size) link = link.clamp(0, link_size);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
     network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name);
     network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name);
     network_unicode_texts(link, rec.m_net_name, rec.m_device_name);
   }
-  if (link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
-                     "local base path lies past the data",
-                     past("local base path lies past the LinkInfo"))) {
+  if (has_volume && link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
+                                   "local base path lies past the data",
+                                   past("local base path lies past the LinkInfo"))) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
     if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_local_base_path);
   }
@@ -147,9 +174,9 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
     if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_common_path_suffix);
   }
-  if (data.u32_or_zero(off + I::header_size) >= I::long_header_size) {
+  if (long_header) {
     const byte_view info = data.tail(off);
-    unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
+    if (has_volume) unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
     unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix);
   }
 }

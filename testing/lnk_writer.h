@@ -50,7 +50,8 @@ struct lnk_link_info {
   // The UTF-16 forms, after the suffix; their offsets are written (0 when
   // absent) when header_size is 36 or more.
   std::optional<std::u16string> local_base_path_unicode, suffix_unicode;
-  int64_t declared_size = -1;  // -1: the real size
+  int64_t declared_size = -1;     // -1: the real size
+  std::optional<uint32_t> flags;  // LinkInfoFlags; by default those of the parts written
   // Overrides of the four offsets of the header (-1: the writer's own).
   int64_t volume_id_offset = -1, local_path_offset = -1, network_offset = -1, suffix_offset = -1;
 };
@@ -161,8 +162,10 @@ inline lnk_bytes_t lnk_link_info_bytes(const lnk_link_info& li) {
   b.put_u32(I::size, li.declared_size >= 0 ? static_cast<uint32_t>(li.declared_size) : at)
       .put_u32(I::header_size, header)
       .put_u32(I::flags,
-               (li.has_volume || li.local_base_path ? I::flag_volume_and_local_path : 0u) |
-                   (li.network ? I::flag_network_and_suffix : 0u))
+               li.flags
+                   ? *li.flags
+                   : (li.has_volume || li.local_base_path ? I::flag_volume_and_local_path : 0u) |
+                         (li.network ? I::flag_network_and_suffix : 0u))
       .put_u32(I::volume_id_offset, pick(li.volume_id_offset, vol_at))
       .put_u32(I::local_base_path_offset, pick(li.local_path_offset, local_at))
       .put_u32(I::network_link_offset, pick(li.network_offset, net_at))

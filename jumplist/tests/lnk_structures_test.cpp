@@ -165,6 +165,166 @@ TEST(LinkStructures, UnicodeFormsReplaceTheEightBitOnes) {
   EXPECT_EQ(rec.m_icon_environment, "%SystemRoot%\\a.ico");
 }
 
+// A LinkInfo's parts are read as its flags declare them; a network link's
+// names end at its declared end. Literals: pylnk's local path, network path,
+// volume label, drive type and serial for the same bytes (pylnk refuses the
+// LinkInfo of a suffix alone, and a part declared at offset zero: there,
+// the bytes written).
+TEST(LinkStructures, LinkInfoFlagsAndNetworkLinkEnd) {
+  lnk_link_info all;
+  all.header_size = lnk_l::link_info::long_header_size;
+  all.label = "DATA";
+  all.serial = 0x1234ABCD;
+  all.local_base_path = "C:\\a.txt";
+  all.local_base_path_unicode = u"C:\\a.txt";
+  all.network = lnk_network_link{"\\\\srv\\share", ""};
+  all.suffix = "doc";
+  const std::string no_volume =
+      "LinkInfo: VolumeID or local base path offset set though the flags declare neither; not "
+      "read";
+  const std::string no_network =
+      "LinkInfo: network link offset set though the flags declare none; not read";
+  // The network link's size cut by one byte (8-bit name) or two (UTF-16
+  // name), and its last name's NUL made an "X": the name's text runs on
+  // past its end, into the suffix.
+  const auto cut_network = [](lnk_link_info li, uint32_t by) {
+    lnk_bytes_t bytes = lnk_link_info_bytes(li);
+    const size_t at = bytes[lnk_l::link_info::network_link_offset];
+    bytes[at] = static_cast<uint8_t>(bytes[at] - by);
+    bytes[at + bytes[at]] = 'X';
+    return bytes;
+  };
+  lnk_link_info wide = all;
+  wide.net_name_unicode = u"\\\\srv\\shаre";  // a Cyrillic а
+  lnk_link_info suffix_only;
+  suffix_only.has_volume = false;
+  suffix_only.suffix = "doc";
+  lnk_link_info volume_at_zero = all, network_at_zero = all;
+  volume_at_zero.volume_id_offset = 0;
+  network_at_zero.network_offset = 0;
+  struct {
+    const char* what;
+    lnk_link_info info;
+    std::optional<uint32_t> flags;
+    std::optional<lnk_bytes_t> raw;
+    std::string label, drive, serial, local, net, faults;
+  } cases[] = {
+      {"both declared",
+       all,
+       {},
+       {},
+       "DATA",
+       "fixed",
+       "1234-abcd",
+       "C:\\a.txt",
+       "\\\\srv\\share",
+       ""},
+      {"neither declared", all, 0, {}, "", "", "", "", "", no_volume + "; " + no_network},
+      {"volume only", all, 1, {}, "DATA", "fixed", "1234-abcd", "C:\\a.txt", "", no_network},
+      {"network only", all, 2, {}, "", "", "", "", "\\\\srv\\share", no_volume},
+      {"suffix only", suffix_only, 0, {}, "", "", "", "", "", ""},
+      {"VolumeID declared at offset zero",
+       volume_at_zero,
+       {},
+       {},
+       "",
+       "",
+       "",
+       "C:\\a.txt",
+       "\\\\srv\\share",
+       "LinkInfo: VolumeID declared by the flags at offset zero"},
+      {"network link declared at offset zero",
+       network_at_zero,
+       {},
+       {},
+       "DATA",
+       "fixed",
+       "1234-abcd",
+       "C:\\a.txt",
+       "",
+       "LinkInfo: network link declared by the flags at offset zero"},
+      {"8-bit name past the network link's end",
+       all,
+       {},
+       cut_network(all, 1),
+       "DATA",
+       "fixed",
+       "1234-abcd",
+       "C:\\a.txt",
+       "\\\\srv\\share",
+       ""},
+      {"UTF-16 name past the network link's end",
+       wide,
+       {},
+       cut_network(wide, 2),
+       "DATA",
+       "fixed",
+       "1234-abcd",
+       "C:\\a.txt",
+       "\\\\srv\\shаre",
+       ""},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    lnk_spec s;
+    c.info.flags = c.flags;
+    s.link_info = c.info;
+    s.link_info_raw = c.raw;
+    s.strings[lnk_name] = u"after";
+    const lnk_bytes_t bytes = write_lnk(s);
+    const lnk_record rec = parse(bytes);
+    EXPECT_EQ(rec.m_volume_label, c.label);
+    EXPECT_EQ(rec.m_drive_type, c.drive);
+    EXPECT_EQ(rec.m_volume_serial, c.serial);
+    EXPECT_EQ(rec.m_local_base_path, c.local);
+    EXPECT_EQ(rec.m_net_name, c.net);
+    EXPECT_EQ(rec.m_common_path_suffix, "doc");
+    EXPECT_EQ(rec.m_name, "after");
+    EXPECT_EQ(causes(rec), c.faults);
+    EXPECT_EQ(rec.m_lnk_size, bytes.size());
+  }
+}
+
+// A UTF-16 unit that is half of no pair is replaced by U+FFFD alone, the
+// units around it kept, in every UTF-16 text of a link. The second and
+// third are pylnk's values; pylnk takes the unit after a high surrogate as
+// its pair whatever it is, so the first and fourth follow the bytes written.
+TEST(LinkStructures, DamagedUtf16UnitsAreReplacedOneByOne) {
+  struct {
+    std::u16string units;
+    std::string shown;
+  } cases[] = {
+      {u"%X%\\\xD83D\x0100x", "%X%\\\xEF\xBF\xBD\xC4\x80x"},
+      {u"%X%\\a\xDE00"
+       u"b",
+       "%X%\\a\xEF\xBF\xBD"
+       "b"},
+      {u"%X%\\a\xD83D", "%X%\\a\xEF\xBF\xBD"},
+      {u"%X%\\\xDE00\xD83D\xDE00", "%X%\\\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    lnk_spec s;
+    lnk_link_info li;
+    li.header_size = lnk_l::link_info::long_header_size;
+    li.unicode_label = true;
+    li.label_unicode = c.units;
+    li.local_base_path = "C:\\?";
+    li.local_base_path_unicode = c.units;
+    li.network = lnk_network_link{"\\\\srv\\?", "Z:"};
+    li.net_name_unicode = c.units;
+    li.suffix = "";
+    s.link_info = li;
+    s.strings[lnk_icon_location] = c.units;
+    s.extra_blocks = {icon_environment_block("%X%\\?", c.units)};
+    const lnk_record rec = parse(write_lnk(s));
+    for (const std::string* text : {&rec.m_volume_label, &rec.m_local_base_path, &rec.m_net_name,
+                                    &rec.m_icon_location, &rec.m_icon_environment})
+      EXPECT_EQ(*text, c.shown);
+    EXPECT_EQ(causes(rec), "");
+  }
+}
+
 TEST(LinkStructures, BlocksOfOtherSizesAndTheEndOfTheWalk) {
   const guid_bytes_t object = written_object_id();
   const lnk_bytes_t tracker = tracker_block("desk-02", object, object, object, object);
