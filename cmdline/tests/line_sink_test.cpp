@@ -13,8 +13,8 @@ namespace vk {
 namespace {
 
 TEST(LineSink, MarksAsTheTextToolkitDoes) {
-  const std::string inserts[] = {"\n", "\r\n", "\x1b", "\x7f", "\xC2\x85", "\xC2\x9f",
-                                 "\xC2\xA0", "\xC2", "\t", "\xFF"};
+  const std::string inserts[] = {"\n",       "\r\n",     "\x1b", "\x7f", "\xC2\x85",
+                                 "\xC2\x9f", "\xC2\xA0", "\xC2", "\t",   "\xFF"};
   std::string room, spare;
   for (size_t n = 0; n <= 40; ++n)
     for (size_t at = 0; at <= n; ++at)
