@@ -21,6 +21,20 @@ bool line_end_pair(std::string_view t, size_t i) {
   return i + 1 < t.size() && t[i + 1] == other;
 }
 
+// The next mark at or after i, as find_control_char finds it. Marks
+// often come close together (binary bytes in a text): the next few bytes
+// are looked at one by one before the wider search.
+size_t next_mark(std::string_view t, size_t i) {
+  const auto* p = reinterpret_cast<const unsigned char*>(t.data());
+  const size_t n = t.size();
+  for (const size_t near = std::min(n, i + 16); i < near; ++i) {
+    const unsigned char c = p[i];
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return i;
+    if (c == 0xC2 && i + 1 < n && (p[i + 1] & 0xE0) == 0x80) return i;
+  }
+  return i == n ? n : std::min(find_control_char(t, i), n);
+}
+
 }  // namespace
 
 // The marks are those of mark_control_chars (foundation/vk_text.h), written
@@ -30,7 +44,7 @@ size_t marked_size(std::string_view t, size_t first) noexcept {
   const size_t n = t.size();
   size_t size = first;
   for (size_t i = first; i < n;) {
-    const size_t mark = std::min(find_control_char(t, i), n);
+    const size_t mark = next_mark(t, i);
     size += mark - i;
     if ((i = mark) == n) break;
     if (t[i] == '\r' || t[i] == '\n') {
@@ -50,7 +64,7 @@ char* put_marks(char* out, std::string_view t, size_t first) noexcept {
   std::memcpy(out, t.data(), first);
   out += first;
   for (size_t i = first; i < n;) {
-    const size_t mark = std::min(find_control_char(t, i), n);
+    const size_t mark = next_mark(t, i);
     std::memcpy(out, t.data() + i, mark - i);
     out += mark - i;
     if ((i = mark) == n) break;

@@ -1,10 +1,11 @@
 // The report lines' appender writes a text's control characters as the text
 // toolkit marks them, on its fast paths (short texts, whole words, sixteen
-// bytes at a time) and off them.
+// bytes at a time, marks close together) and off them.
 #include "cmdline/line_sink.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "foundation/vk_text.h"
@@ -22,14 +23,18 @@ TEST(LineSink, MarksAsTheTextToolkitDoes) {
         std::string text;
         for (size_t i = 0; i < n; ++i) text += "ab\xC3\xA9~"[i % 5];
         text.insert(at, insert);
-        std::string want = text;
-        mark_control_chars(want);
-        line_sink line(room);
-        line.put("<");
-        line.put_marked(text);
-        line.put(">");
-        ASSERT_EQ(line.text(), "<" + want + ">") << n << " " << at << " " << insert.size();
-        ASSERT_EQ(marked_text(text, spare), want) << n << " " << at;
+        // Once, and again a few bytes on (marks close together and apart).
+        for (const size_t gap : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}}) {
+          if (gap != 0) text.insert(std::min(text.size(), at + insert.size() + gap), 1, '\x01');
+          std::string want = text;
+          mark_control_chars(want);
+          line_sink line(room);
+          line.put("<");
+          line.put_marked(text);
+          line.put(">");
+          ASSERT_EQ(line.text(), "<" + want + ">") << n << " " << at << " " << insert.size();
+          ASSERT_EQ(marked_text(text, spare), want) << n << " " << at << " " << gap;
+        }
       }
 }
 
