@@ -170,7 +170,10 @@ TEST(IdListMemory, LentAndNestedRecordsComeBack) {
   };
   auto with_children = [](const shell_item_list& list) {
     std::string out = fields(list);
-    for (const shell_item_record& r : list) out += "/" + fields(r.children);
+    for (const shell_item_record& r : list) {
+      out += '/';
+      out += fields(r.children);
+    }
     return out;
   };
   std::string fresh[2];
