@@ -87,16 +87,18 @@ char* put_marks(char* out, std::string_view t, size_t first) noexcept {
   return out;
 }
 
-bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
 #ifdef __SSE2__
-  // Sixteen bytes a step; the last group ends at the text's end.
+namespace {
+
+// The exact test of copy_long_unmarked's groups, for a text the quick test
+// flagged.
+bool long_unmarked(const char* t, size_t n) noexcept {
   const __m128i below = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
   const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
   __m128i any = _mm_setzero_si128();
   auto step = [&](size_t at) {
     const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
     any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
                                          _mm_or_si128(_mm_cmpeq_epi8(group, del),
                                                       _mm_cmpeq_epi8(group, c1_lead))));
@@ -105,6 +107,29 @@ bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
   for (; i + 16 <= n; i += 16) step(i);
   if (i < n) step(n - 16);
   return _mm_movemask_epi8(any) == 0;
+}
+
+}  // namespace
+#endif
+
+bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
+#ifdef __SSE2__
+  // Sixteen bytes a step; the last group ends at the text's end. The quick
+  // test flags every byte below 0x20 or from 0x7F on (one more than the
+  // byte, as a signed number, below 0x21); a flagged text, one that is not
+  // plain ASCII, is looked at again by the exact test.
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i limit = _mm_set1_epi8(0x21);
+  __m128i any = _mm_setzero_si128();
+  auto step = [&](size_t at) {
+    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
+    any = _mm_or_si128(any, _mm_cmplt_epi8(_mm_add_epi8(group, one), limit));
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) step(i);
+  if (i < n) step(n - 16);
+  return _mm_movemask_epi8(any) == 0 || long_unmarked(t, n);
 #else
   std::memcpy(out, t, n);
   return find_control_char(std::string_view(t, n)) == std::string_view::npos;
