@@ -675,8 +675,8 @@ const filetime_shape::dated_day& date_for(filetime_shape& s, uint64_t days) {
 
 // The text of ticks on the day `d` holds, at `at` with room for the whole
 // pattern; returns the end.
-char* put_dated(char* at, uint64_t ticks, const filetime_shape& s,
-                const filetime_shape::dated_day& d) {
+[[gnu::always_inline]] inline char* put_dated(char* at, uint64_t ticks, const filetime_shape& s,
+                                              const filetime_shape::dated_day& d) {
   std::memcpy(at, d.text, sizeof d.text);
   const uint64_t in_day = ticks - d.day * k_ticks_per_day;
   const auto seconds = static_cast<uint32_t>(in_day / k_ticks_per_second);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "cmdline/path_alias.h"
 #include "foundation/uni_stream.h"
@@ -139,59 +140,85 @@ void line(block_writer& w, const char* label, std::string_view value) {
 
 // A text of the record, its control characters as marks: copied in place
 // and looked at in the same pass.
-size_t put_text(block_writer& w, std::string& marks, std::string_view t) {
-  char* const p = w.room(t.size());
-  if (copy_unmarked(p, t)) {
-    w.advance_to(p + t.size());
-    return t.size();
-  }
+[[gnu::noinline, gnu::cold]] size_t put_marked_text(block_writer& w, std::string& marks,
+                                                    std::string_view t) {
   const std::string_view shown = marked_text(t, marks);
   w.put(shown);
   return shown.size();
 }
 
+[[gnu::always_inline]] inline size_t put_text(block_writer& w, std::string& marks,
+                                              std::string_view t) {
+  char* const p = w.room(t.size());
+  if (!copy_unmarked(p, t)) return put_marked_text(w, marks, t);
+  w.advance_to(p + t.size());
+  return t.size();
+}
+
+// The rare line whose text holds a control character, apart so that the
+// usual line stays small where it is inlined.
+[[gnu::noinline, gnu::cold]] void marked_line(block_writer& w, std::string& marks,
+                                              const char* label, std::string_view value) {
+  line(w, label, marked_text(value, marks));
+}
+
 // A line of a text of the record, its control characters as marks: the
 // text is copied in place and looked at in the same pass.
-void text_line(block_writer& w, std::string& marks, const char* label, std::string_view value) {
+[[gnu::always_inline]] inline void text_line(block_writer& w, std::string& marks, const char* label,
+                                             std::string_view value) {
   const size_t n = value.size();
   char* p = w.room(k_label_size + n + 1);
-  if (!copy_unmarked(p + k_label_size, value)) return line(w, label, marked_text(value, marks));
+  if (!copy_unmarked(p + k_label_size, value)) return marked_line(w, marks, label, value);
   std::memcpy(p, label, k_label_size);
   p[k_label_size + n] = '\n';
   w.advance_to(p + k_label_size + n + 1);
 }
 
-// The time text and " [UTC]"; false (nothing written) for no valid time.
-bool put_date_time(block_writer& w, uint64_t ticks, const time_format_descriptor& layout) {
-  char* const p = w.room(k_filetime_text_room + 6);
-  char* const end = put_filetime_text(p, ticks, layout);
-  if (end == p) return false;
-  std::memcpy(end, " [UTC]", 6);
-  w.advance_to(end + 6);
-  return true;
+// A line of a table of texts when its text is not empty; the table is known
+// when this is compiled, so that each text is read straight from the record.
+template <const auto& Lines, size_t I>
+void table_line(block_writer& w, std::string& marks, const lnk_record& r) {
+  constexpr labelled_text l = Lines[I];
+  if (const std::string_view value = l.text(r); !value.empty()) text_line(w, marks, l.label, value);
 }
 
-// A labelled date-and-time line, with `none` for no valid time.
+template <const auto& Lines, size_t... I>
+void table_lines(block_writer& w, std::string& marks, const lnk_record& r,
+                 std::index_sequence<I...>) {
+  (table_line<Lines, I>(w, marks, r), ...);
+}
+
+template <const auto& Lines>
+void table_lines(block_writer& w, std::string& marks, const lnk_record& r) {
+  table_lines<Lines>(w, marks, r, std::make_index_sequence<std::size(Lines)>());
+}
+
+// A labelled date-and-time line, with `none` for no valid time: the whole
+// line's room is made sure of once.
 template <size_t N>
 void date_line(block_writer& w, const char (&label)[N], uint64_t ticks,
                const time_format_descriptor& layout, std::string_view none) {
-  w.advance_to(put_label(w.room(k_label_size), label));
-  if (!put_date_time(w, ticks, layout)) w.put(none);
-  w.put('\n');
+  char* const p = put_label(w.room(k_label_size + k_filetime_text_room + 7 + none.size()), label);
+  char* end = put_filetime_text(p, ticks, layout);
+  if (end != p) {
+    std::memcpy(end, " [UTC]\n", 7);
+    w.advance_to(end + 7);
+    return;
+  }
+  end = put_view(p, none);
+  *end++ = '\n';
+  w.advance_to(end);
 }
 
 // A labelled date-and-time line; nothing at all for no valid time.
 template <size_t N>
 void date_line_if_valid(block_writer& w, const char (&label)[N], uint64_t ticks,
                         const time_format_descriptor& layout) {
-  // The whole line's room first, so that the mark stays good.
-  w.room(k_label_size + k_filetime_text_room + 6 + 1);
-  const size_t mark = w.size();
-  w.advance_to(put_label(w.room(k_label_size), label));
-  if (put_date_time(w, ticks, layout))
-    w.put('\n');
-  else
-    w.truncate(mark);
+  char* const p = put_label(w.room(k_label_size + k_filetime_text_room + 7), label);
+  char* const end = put_filetime_text(p, ticks, layout);
+  if (end == p) return;  // the label written is left beyond the end
+  std::memcpy(end, " [UTC]\n", 7);
+  w.advance_to(end + 7);
 }
 
 // label "0x%08x [%u]", or "0x%08x [%u bytes]" for a size.
@@ -359,12 +386,8 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
   if (!r.m_idlist_path.empty()) text_line(w, marks, "ID List:                  ", r.m_idlist_path);
   if (!r.m_idlist_details.empty())
     numbered(w, marks, "Embedded ID List info:    ", r.m_idlist_details);
-  for (const labelled_text& l : k_link_info_lines)
-    if (const std::string_view value = l.text(r); !value.empty())
-      text_line(w, marks, l.label, value);
-  for (const labelled_text& l : k_string_lines)
-    if (const std::string_view value = l.text(r); !value.empty())
-      text_line(w, marks, l.label, value);
+  table_lines<k_link_info_lines>(w, marks, r);
+  table_lines<k_string_lines>(w, marks, r);
   if (!r.m_machine_id.empty())
     text_line(w, marks, "NETBIOS name:             ", r.m_machine_id);
   else if (o.m_automatic_list && !r.m_netbios_name.empty())
