@@ -625,21 +625,28 @@ filetime_shape shape_of(const time_format_descriptor& given) {
 
 // The shapes of the two layouts last asked for: a run keeps one layout, and
 // its rows show some times without sub-seconds.
-filetime_shape& shape_for(const time_format_descriptor& d) {
-  struct kept_shapes {
-    filetime_shape shapes[2];
-    uint8_t next = 0;
-  };
-  // A cache of constant data: each shape is what its layout key alone gives.
-  thread_local kept_shapes kept;
-  filetime_shape* const shapes = kept.shapes;
-  const uint32_t key = d.as_u32();
-  if (shapes[0].made && shapes[0].key == key) return shapes[0];
-  if (shapes[1].made && shapes[1].key == key) return shapes[1];
-  filetime_shape& s = shapes[kept.next];
+struct kept_shapes {
+  filetime_shape shapes[2];
+  uint8_t next = 0;
+};
+// A cache of constant data: each shape is what its layout key alone gives.
+thread_local kept_shapes t_kept_shapes;
+
+[[gnu::noinline]] filetime_shape& new_shape(const time_format_descriptor& d) {
+  kept_shapes& kept = t_kept_shapes;
+  filetime_shape& s = kept.shapes[kept.next];
   kept.next ^= 1;
   s = shape_of(d);
   return s;
+}
+
+// The kept shape looked up where it is asked for; made apart.
+inline filetime_shape& shape_for(const time_format_descriptor& d) {
+  filetime_shape* const shapes = t_kept_shapes.shapes;
+  const uint32_t key = d.as_u32();
+  if (shapes[0].made && shapes[0].key == key) return shapes[0];
+  if (shapes[1].made && shapes[1].key == key) return shapes[1];
+  return new_shape(d);
 }
 
 void put_pair(char* at, uint32_t v) {
