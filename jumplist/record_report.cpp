@@ -130,12 +130,16 @@ char* put_view(char* at, std::string_view s) {
   return at + s.size();
 }
 
-void line(block_writer& w, const char* label, std::string_view value) {
-  char* p = w.room(k_label_size + value.size() + 1);
+// label and value at p (room for both and the line end); returns its end.
+char* put_line(char* p, const char* label, std::string_view value) {
   std::memcpy(p, label, k_label_size);
   p = put_view(p + k_label_size, value);
   *p++ = '\n';
-  w.advance_to(p);
+  return p;
+}
+
+void line(block_writer& w, const char* label, std::string_view value) {
+  w.advance_to(put_line(w.room(k_label_size + value.size() + 1), label, value));
 }
 
 // A text of the record, its control characters as marks: copied in place
@@ -193,50 +197,69 @@ void table_lines(block_writer& w, std::string& marks, const lnk_record& r) {
   table_lines<Lines>(w, marks, r, std::make_index_sequence<std::size(Lines)>());
 }
 
-// A labelled date-and-time line, with `none` for no valid time: the whole
-// line's room is made sure of once.
+// The room of a date-and-time line whose text for no valid time has
+// none_size bytes.
+constexpr size_t date_line_room(size_t none_size) {
+  return k_label_size + std::max(k_filetime_text_room + 6, none_size) + 1;
+}
+
+// A labelled date-and-time line at p (date_line_room), with `none` for no
+// valid time; returns its end.
 template <size_t N>
-void date_line(block_writer& w, const char (&label)[N], uint64_t ticks,
-               const time_format_descriptor& layout, std::string_view none) {
-  char* const p = put_label(w.room(k_label_size + k_filetime_text_room + 7 + none.size()), label);
+char* put_date_line(char* p, const char (&label)[N], uint64_t ticks,
+                    const time_format_descriptor& layout, std::string_view none) {
+  p = put_label(p, label);
   char* end = put_filetime_text(p, ticks, layout);
   if (end != p) {
     std::memcpy(end, " [UTC]\n", 7);
-    w.advance_to(end + 7);
-    return;
+    return end + 7;
   }
   end = put_view(p, none);
   *end++ = '\n';
-  w.advance_to(end);
+  return end;
 }
 
-// A labelled date-and-time line; nothing at all for no valid time.
+// The same with nothing at all for no valid time.
 template <size_t N>
-void date_line_if_valid(block_writer& w, const char (&label)[N], uint64_t ticks,
-                        const time_format_descriptor& layout) {
-  char* const p = put_label(w.room(k_label_size + k_filetime_text_room + 7), label);
-  char* const end = put_filetime_text(p, ticks, layout);
-  if (end == p) return;  // the label written is left beyond the end
+char* put_date_line_if_valid(char* p, const char (&label)[N], uint64_t ticks,
+                             const time_format_descriptor& layout) {
+  char* const end = put_filetime_text(put_label(p, label), ticks, layout);
+  if (end == p + k_label_size) return p;  // the label written is left beyond the end
   std::memcpy(end, " [UTC]\n", 7);
-  w.advance_to(end + 7);
+  return end + 7;
 }
 
-// label "0x%08x [%u]", or "0x%08x [%u bytes]" for a size.
 template <size_t N>
-void hex_and_decimal_line(block_writer& w, const char (&label)[N], uint64_t value, bool bytes) {
-  char* p = w.room(k_label_size + 2 * k_number_text_room + 10);
+void date_line(block_writer& w, const char (&label)[N], uint64_t ticks,
+               const time_format_descriptor& layout) {
+  w.advance_to(put_date_line(w.room(date_line_room(0)), label, ticks, layout, {}));
+}
+
+constexpr size_t k_hex_and_decimal_line_room = k_label_size + 2 * k_number_text_room + 10;
+
+// label "0x%08x [%u]", or "0x%08x [%u bytes]" for a size, at p
+// (k_hex_and_decimal_line_room); returns its end.
+template <size_t N>
+char* put_hex_and_decimal_line(char* p, const char (&label)[N], uint64_t value, bool bytes) {
   p = put_label(p, label);
-  p = put_hex_number_text(p, value, true, 8);
+  if (value <= 0xFFFFFFFFull) {
+    // The usual 32-bit value, its four byte pairs written here.
+    p[0] = '0';
+    p[1] = 'x';
+    for (unsigned i = 0; i < 4; ++i)
+      std::memcpy(p + 8 - 2 * i, k_hex_byte_pairs.data() + 2 * ((value >> (8 * i)) & 0xFF), 2);
+    p += 10;
+  } else {
+    p = put_hex_number_text(p, value, true, 8);
+  }
   std::memcpy(p, " [", 2);
   p = put_decimal(p + 2, value);
   if (bytes) {
     std::memcpy(p, " bytes]\n", 8);
-    p += 8;
-  } else {
-    std::memcpy(p, "]\n", 2);
-    p += 2;
+    return p + 8;
   }
-  w.advance_to(p);
+  std::memcpy(p, "]\n", 2);
+  return p + 2;
 }
 
 // label and a number by the hex option.
@@ -256,15 +279,35 @@ void decimal_line(block_writer& w, const char (&label)[N], uint64_t value) {
   w.advance_to(p);
 }
 
-void with_orig(block_writer& w, const char* label, std::string_view value, std::string_view orig) {
-  if (orig.empty() || orig == value) return line(w, label, value);
-  char* p = w.room(k_label_size + value.size() + orig.size() + 10);
-  std::memcpy(p, label, k_label_size);
-  p = put_view(p + k_label_size, value);
-  std::memcpy(p, " [orig: ", 8);
-  p = put_view(p + 8, orig);
-  std::memcpy(p, "]\n", 2);
-  w.advance_to(p + 2);
+// label, value and " [orig: <orig>]" when the original is there and other.
+// Both texts are held in place: all N bytes are copied, the size counts.
+template <size_t L, size_t N>
+void with_orig(block_writer& w, const char (&label)[L], const short_text<N>& value,
+               const short_text<N>& orig) {
+  char* p = put_label(w.room(k_label_size + 2 * N + 10), label);
+  std::memcpy(p, value.data(), N);
+  p += value.size();
+  if (!orig.empty() && orig.view() != value.view()) {
+    std::memcpy(p, " [orig: ", 8);
+    std::memcpy(p + 8, orig.data(), N);
+    p += 8 + orig.size();
+    *p++ = ']';
+  }
+  *p++ = '\n';
+  w.advance_to(p);
+}
+
+// " [n] " before an entry's text (n from 1; mostly a single digit).
+char* put_entry_number(char* p, size_t n) {
+  if (n < 10) {
+    const char text[5] = {' ', '[', static_cast<char>('0' + n), ']', ' '};
+    std::memcpy(p, text, 5);
+    return p + 5;
+  }
+  std::memcpy(p, " [", 2);
+  p = put_decimal(p + 2, n);
+  std::memcpy(p, "] ", 2);
+  return p + 2;
 }
 
 // Texts of the record, one line each under the label (one: on its line).
@@ -273,11 +316,7 @@ void numbered(block_writer& w, std::string& marks, const char* label,
   if (entries.size() == 1) return text_line(w, marks, label, entries[0]);
   line(w, label, {});
   for (size_t i = 0; i < entries.size(); ++i) {
-    char* p = w.room(k_number_text_room + 4);
-    std::memcpy(p, " [", 2);
-    p = put_decimal(p + 2, i + 1);
-    std::memcpy(p, "] ", 2);
-    w.advance_to(p + 2);
+    w.advance_to(put_entry_number(w.room(k_number_text_room + 4), i + 1));
     put_text(w, marks, entries[i]);
     w.put('\n');
   }
@@ -338,7 +377,7 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       else
         line(w, "MRU/MFU index:            ", "not available for this record");
       decimal_line(w, "stream #:                 ", r.m_entry_num);
-      date_line(w, "MRU time:                 ", r.m_mru_time, layout, {});
+      date_line(w, "MRU time:                 ", r.m_mru_time, layout);
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
       if (!r.m_destlist_path.empty())
         text_line(w, s.marks, "DestList path:            ", r.m_destlist_path);
@@ -351,36 +390,43 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
   }
   const lnk_header& h = r.m_header;
   {
+    // The header's lines, their room made sure of at once.
     kept_text<k_link_flags_names_room>& flags = s.flags;
     if (!flags.holds(h.m_lnk_flags))
       flags.keep(h.m_lnk_flags, put_link_flags_names(flags.text, h.m_lnk_flags));
-    line(w, "Target flags:             ", flags.view());
-  }
-  if (h.m_file_attributes) {
-    kept_text<file_attributes_text_room(2)>& attributes = s.attributes;
-    if (!attributes.holds(h.m_file_attributes))
-      attributes.keep(h.m_file_attributes,
-                      put_file_attributes_text(attributes.text, h.m_file_attributes, "; "));
-    line(w, "Target attributes:        ", attributes.view());
-  } else {
-    line(w, "Target attributes:        ", "not specified");
-  }
-  date_line(w, "Target modified:          ", target[0], layout, "not available");
-  date_line(w, "Target accessed:          ", target[1], layout, "not available");
-  date_line(w, "Target created:           ", target[2], layout, "not available");
-  date_line_if_valid(w, "Target ObjID time:        ", r.m_object_droid_time, layout);
-  if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
-    date_line(w, "Target ObjID time [orig]: ", r.m_birth_object_droid_time, layout, {});
-  if (offsets) hex_and_decimal_line(w, "File offset:              ", r.m_file_offset, false);
-  hex_and_decimal_line(w, "Parsed size:              ", r.m_lnk_size, true);
-  hex_and_decimal_line(w, "Target file size:         ", h.m_file_size, true);
-  const std::string_view show = show_command_name(h.m_show_cmd);
-  if (show != "unk") {
-    char* p = put_label(w.room(k_label_size + show.size() + 3), "Show cmd:                 ");
-    *p++ = '[';
-    p = put_view(p, show);
-    std::memcpy(p, "]\n", 2);
-    w.advance_to(p + 2);
+    std::string_view attributes_text = "not specified";
+    if (h.m_file_attributes) {
+      kept_text<file_attributes_text_room(2)>& attributes = s.attributes;
+      if (!attributes.holds(h.m_file_attributes))
+        attributes.keep(h.m_file_attributes,
+                        put_file_attributes_text(attributes.text, h.m_file_attributes, "; "));
+      attributes_text = attributes.view();
+    }
+    const std::string_view show = show_command_name(h.m_show_cmd);
+    constexpr std::string_view none = "not available";
+    char* p = w.room(2 * k_label_size + flags.view().size() + attributes_text.size() + 2 +
+                     3 * date_line_room(none.size()) + 2 * date_line_room(0) +
+                     3 * k_hex_and_decimal_line_room + k_label_size + show.size() + 3);
+    p = put_line(p, "Target flags:             ", flags.view());
+    p = put_line(p, "Target attributes:        ", attributes_text);
+    p = put_date_line(p, "Target modified:          ", target[0], layout, none);
+    p = put_date_line(p, "Target accessed:          ", target[1], layout, none);
+    p = put_date_line(p, "Target created:           ", target[2], layout, none);
+    p = put_date_line_if_valid(p, "Target ObjID time:        ", r.m_object_droid_time, layout);
+    if (r.m_birth_object_droid_time != 0 && r.m_birth_object_droid_time != r.m_object_droid_time)
+      p = put_date_line(p, "Target ObjID time [orig]: ", r.m_birth_object_droid_time, layout, {});
+    if (offsets)
+      p = put_hex_and_decimal_line(p, "File offset:              ", r.m_file_offset, false);
+    p = put_hex_and_decimal_line(p, "Parsed size:              ", r.m_lnk_size, true);
+    p = put_hex_and_decimal_line(p, "Target file size:         ", h.m_file_size, true);
+    if (show != "unk") {
+      p = put_label(p, "Show cmd:                 ");
+      *p++ = '[';
+      p = put_view(p, show);
+      std::memcpy(p, "]\n", 2);
+      p += 2;
+    }
+    w.advance_to(p);
   }
   std::string& marks = s.marks;
   if (!r.m_idlist_path.empty()) text_line(w, marks, "ID List:                  ", r.m_idlist_path);
@@ -406,15 +452,11 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
   if (keys != 0 && keys == r.m_property_values.size()) {
     w.put("PropertyStoreDataBlk:    format guid/id [value] \n");
     for (size_t i = 0; i < keys; ++i) {
-      char* p = w.room(k_number_text_room + 4);
-      std::memcpy(p, " [", 2);
-      p = put_decimal(p + 2, i + 1);
-      std::memcpy(p, "] ", 2);
-      w.advance_to(p + 2);
+      w.advance_to(put_entry_number(w.room(k_number_text_room + 4), i + 1));
       // The key padded by its written length.
       const size_t key = put_text(w, marks, r.m_property_keys[i]);
       const size_t pad = key < 49 ? 49 - key : 0;
-      p = w.room(pad + 2);
+      char* const p = w.room(pad + 2);
       std::memset(p, ' ', pad);
       std::memcpy(p + pad, " [", 2);
       w.advance_to(p + pad + 2);

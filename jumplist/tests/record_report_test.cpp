@@ -168,6 +168,17 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"file offset:              512\n", "File offset:              0x00000200 [512]\n",
         "MFT Entry:                77\n", "MFT Sequence#:            3\n"},
        {}},
+      {"offset past 4 GiB, entries past nine",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_show_offset = true;
+         r.m_file_offset = 0x123456789ull;
+         r.m_vista_idlist_details.assign(11, "e");
+         r.m_property_keys.assign(10, "k");
+         r.m_property_values.assign(10, "v");
+       },
+       {"File offset:              0x123456789 [4886718345]\n", " [9] e\n [10] e\n [11] e\n",
+        " [10] k" + std::string(48, ' ') + " [v]\n"},
+       {}},
       {"property counts differ",
        [](lnk_record& r, lnk::useropts&) {
          r.m_property_keys = {"a", "b", "c"};
