@@ -265,10 +265,47 @@ bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t&
   return true;
 }
 
+// A text of 1 to 16 whole units that is ASCII up to its zero unit or the
+// limit (most names and values), in one step: the units are copied into a
+// zeroed block of sixteen, so that the first unit that is zero or not ASCII
+// is found at or before the limit. False, nothing appended, for any other.
+[[gnu::always_inline]] inline bool short_ascii_utf16_to_utf8(const uint8_t* p, size_t limit,
+                                                             std::string& out, size_t& taken) {
+#ifdef __SSE2__
+  if constexpr (std::endian::native == std::endian::little) {
+    alignas(16) uint8_t units[32] = {};
+    const size_t b = 2 * limit;
+    // Two copies of fixed size that overlap cover any length, with no call.
+    if (b >= 16) {
+      std::memcpy(units, p, 16);
+      std::memcpy(units + b - 16, p + b - 16, 16);
+    } else if (b >= 8) {
+      std::memcpy(units, p, 8);
+      std::memcpy(units + b - 8, p + b - 8, 8);
+    } else if (b >= 4) {
+      std::memcpy(units, p, 4);
+      std::memcpy(units + b - 4, p + b - 4, 4);
+    } else {
+      std::memcpy(units, p, 2);
+    }
+    const size_t stop = first_stop<16>(units);
+    if (stop < limit && (units[2 * stop] | units[2 * stop + 1]) != 0) return false;
+    alignas(16) char text[16];
+    narrow_units<16>(units, text);
+    out.append(text, stop);
+    taken = stop;
+    return true;
+  }
+#endif
+  (void)p, (void)limit, (void)out, (void)taken;
+  return false;
+}
+
 // ascii_run_to_utf8 for any text: a short one or one of unknown length (a
 // buffer that need only hold its terminator, at most 500 units) unit by unit.
-bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out,
-                                size_t& taken) {
+[[gnu::always_inline]] inline bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit,
+                                                              bool whole_units, std::string& out,
+                                                              size_t& taken) {
   if (whole_units && limit >= 16) return ascii_run_to_utf8<16>(p, limit, out, taken);
   if (whole_units && limit >= 8) return ascii_run_to_utf8<8>(p, limit, out, taken);
   char buf[k_unterminated_unit_limit];
@@ -433,6 +470,9 @@ uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_len
           [&] {
             const size_t limit = unit_limit(byte_length);
             const bool whole_units = byte_length != -1;
+            if (whole_units && limit >= 1 && limit <= 16 &&
+                short_ascii_utf16_to_utf8(p, limit, out, n))
+              return true;
             if (!ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
               out.clear();
               n = struct_utf16_to_utf8(p, limit, whole_units, out);

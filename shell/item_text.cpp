@@ -217,8 +217,9 @@ std::string_view view_of(const text_workspace& ws, const span& s) {
   return std::string_view(ws.buffer.data() + s.off, s.len);
 }
 
-// The hash the walk's text sets index by: eight bytes a step, the last few
-// one by one, mixed so that the low bits the sets use depend on every byte.
+// The hash the walk's text sets index by: eight bytes a step and the last
+// few as one word, mixed so that the low bits the sets use depend on every
+// byte.
 size_t text_hash(const char* p, size_t len) {
   constexpr uint64_t k_mul = 0xFF51AFD7ED558CCDull;
   uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
@@ -229,8 +230,22 @@ size_t text_hash(const char* p, size_t len) {
     h = (h ^ w) * k_mul;
     h ^= h >> 32;
   }
+  // The last bytes: the word that ends the text (bytes hashed already
+  // shifted out), or for a text under eight bytes two overlapping halves.
   uint64_t tail = 0;
-  for (size_t k = 0; i + k < len; ++k) tail |= uint64_t{static_cast<uint8_t>(p[i + k])} << (8 * k);
+  const size_t left = len - i;
+  if (left != 0 && len >= 8) {
+    std::memcpy(&tail, p + len - 8, 8);
+    tail >>= 8 * (8 - left);
+  } else if (left >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + left - 4, 4);
+    tail = a | (uint64_t{b} << 32);
+  } else if (left != 0) {
+    tail = static_cast<uint8_t>(p[0]) | (uint64_t{static_cast<uint8_t>(p[left / 2])} << 8) |
+           (uint64_t{static_cast<uint8_t>(p[left - 1])} << 16);
+  }
   h = (h ^ tail) * k_mul;
   h ^= h >> 33;
   h *= 0xC4CEB9FE1A85EC53ull;
