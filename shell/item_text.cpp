@@ -167,6 +167,18 @@ struct text_workspace {
     auto drop = [](auto& x, size_t bytes) {
       if (bytes > k_keep) std::remove_reference_t<decltype(x)>().swap(x);
     };
+    // Most walks grow nothing that far: the largest is looked at first.
+    size_t most = buffer.capacity();
+    for (size_t d = 0; d <= deepest; ++d) {
+      const text_level& l = levels[d];
+      most = std::max({most, l.path.capacity(), l.item_details.capacity() * sizeof(span),
+                       l.list_details.capacity() * sizeof(span), l.item_keys.bytes(),
+                       l.list_seen.bytes()});
+    }
+    if (most <= k_keep) {
+      deepest = 0;
+      return;
+    }
     drop(buffer, buffer.capacity());
     for (size_t d = 0; d <= deepest; ++d) {
       text_level& l = levels[d];
@@ -643,11 +655,9 @@ size_t network_name_lead(const shell_item_record& item) {
 // Appends to path the texts in order, each followed by a backslash, with
 // every run of backslashes, across the joints too, made one; only a network
 // name keeps its two leading backslashes, in place of the separator before
-// it. The room is made once; a text with no backslash (most are) is copied
-// whole.
-void append_path(std::string& path, const shell_item_list& items) {
-  size_t room = 0;
-  for (const shell_item_record& item : items) room += item.long_name.size() + 1;
+// it. The room, the texts' sizes and a separator each, is made once; a text
+// with no backslash (most are) is copied whole.
+void append_path(std::string& path, const shell_item_list& items, size_t room) {
   const size_t at = path.size();
   path.resize(at + room);
   char* const start = path.data();
@@ -694,14 +704,17 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
   level.path.clear();
   level.list_seen.clear();
   level.list_details.clear();
+  size_t room = 0;
   for (shell_item_record& item : items) {
-    if (names_only_item(ws, level, item)) continue;
-    // The item's text becomes its long name.
-    item_walk(ws, item, item.long_name, settings, true, false);
-    for (const span& d : level.item_details)
-      if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+    if (!names_only_item(ws, level, item)) {
+      // The item's text becomes its long name.
+      item_walk(ws, item, item.long_name, settings, true, false);
+      for (const span& d : level.item_details)
+        if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+    }
+    room += item.long_name.size() + 1;
   }
-  append_path(level.path, items);
+  append_path(level.path, items, room);
   modified = items.back().modified;
   accessed = items.back().accessed;
   created = items.back().created;
