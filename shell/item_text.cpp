@@ -430,7 +430,8 @@ void erase_overlapping_name(text_workspace& ws, property_value_map& values,
 }
 
 const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
-                            uint64_t& accessed, uint64_t& created, const cmd_params& settings);
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings,
+                            std::string* path_into = nullptr);
 
 // Path, times and details of an embedded list as details of the item; the
 // trimmed path is returned (a view into the list's level, valid until the
@@ -693,15 +694,19 @@ void append_path(std::string& path, const shell_item_list& items, size_t room) {
 }
 
 // The list's path and distinct details into the level of its depth, which
-// is returned; null for an empty list or one nested too deep.
+// is returned; null for an empty list or one nested too deep. The path goes
+// to path_into instead when it is given (the caller's own string, saving a
+// copy).
 const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
-                            uint64_t& accessed, uint64_t& created, const cmd_params& settings) {
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings,
+                            std::string* path_into) {
   text_depth_level depth(ws);
   if (items.empty() || !depth.ok) return nullptr;
   const size_t at = static_cast<size_t>(ws.depth);
   ws.deepest = std::max(ws.deepest, at);
   text_level& level = ws.levels[at];
-  level.path.clear();
+  std::string& path = path_into ? *path_into : level.path;
+  path.clear();
   level.list_seen.clear();
   level.list_details.clear();
   size_t room = 0;
@@ -714,11 +719,11 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
     }
     room += item.long_name.size() + 1;
   }
-  append_path(level.path, items, room);
+  append_path(path, items, room);
   modified = items.back().modified;
   accessed = items.back().accessed;
   created = items.back().created;
-  if (!level.path.empty() && level.path.back() == '\\') level.path.pop_back();
+  if (!path.empty() && path.back() == '\\') path.pop_back();
   return &level;
 }
 
@@ -783,9 +788,9 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
       [&] {
         text_workspace& ws = text_scratch(scratch);
         buffer_mark mark(ws);
-        const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
+        const text_level* level =
+            list_walk(ws, items, modified, accessed, created, settings, &path);
         if (!level) return false;
-        path.assign(level->path);
         spans_out(ws, level->list_details, details, detail_line, scratch.rooms);
         return !path.empty();
       },
