@@ -233,7 +233,8 @@ inline void narrow_units(const uint8_t* q, char* to) {
 // full; the last units are read as the W that end at the limit (those before
 // them again). False, out to be cleared, for a text with any other unit.
 template <size_t W>
-bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t& taken) {
+[[gnu::always_inline]] inline bool ascii_run_to_utf8(const uint8_t* p, size_t limit,
+                                                     std::string& out, size_t& taken) {
   constexpr size_t k_room = 256;
   char buf[k_room];
   size_t i = 0, k = 0;
@@ -460,27 +461,28 @@ int32_t clamp_length(size_t bytes_remaining) {
   return bytes_remaining > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(bytes_remaining);
 }
 
-uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_length,
-                            bool count_terminator) {
+// Inlined into each form, the bounded one above all, which every parser's
+// names come through.
+[[gnu::always_inline]] inline uint32_t utf16_to_utf8_impl(const void* text, std::string& out,
+                                                          int32_t byte_length,
+                                                          bool count_terminator) {
   out.clear();
   if (text == nullptr || byte_length == 0) return 0;
   const auto* p = static_cast<const uint8_t*>(text);
   size_t n = 0;
-  if (!vk::guarded(
-          [&] {
-            const size_t limit = unit_limit(byte_length);
-            const bool whole_units = byte_length != -1;
-            if (whole_units && limit >= 1 && limit <= 16 &&
-                short_ascii_utf16_to_utf8(p, limit, out, n))
-              return true;
-            if (!ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
-              out.clear();
-              n = struct_utf16_to_utf8(p, limit, whole_units, out);
-            }
-            return true;
-          },
-          [&] { out.clear(); }))
+  try {
+    const size_t limit = unit_limit(byte_length);
+    const bool whole_units = byte_length != -1;
+    if (!(whole_units && limit >= 1 && limit <= 16 &&
+          short_ascii_utf16_to_utf8(p, limit, out, n)) &&
+        !ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
+      out.clear();
+      n = struct_utf16_to_utf8(p, limit, whole_units, out);
+    }
+  } catch (...) {
+    out.clear();
     return 0;
+  }
   const auto consumed = static_cast<uint32_t>(2 * n);
   if (count_terminator && consumed != 0 &&
       static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {
