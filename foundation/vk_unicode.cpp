@@ -237,7 +237,16 @@ template <size_t W>
                                                      std::string& out, size_t& taken) {
   constexpr size_t k_room = 256;
   char buf[k_room];
-  size_t i = 0, k = 0;
+  // The first block, whole by the caller's limit, ends most texts.
+  const size_t first = first_stop<W>(p);
+  if (first < W && (p[2 * first] | p[2 * first + 1]) != 0) return false;
+  narrow_units<W>(p, buf);
+  if (first < W) {
+    out.append(buf, first);
+    taken = first;
+    return true;
+  }
+  size_t i = W, k = W;
   for (;;) {
     size_t seen = 0;
     const uint8_t* q = p + 2 * i;
