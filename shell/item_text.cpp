@@ -646,7 +646,9 @@ inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
 // network name (\\server\share); 0 for any other item or text.
 size_t network_name_lead(const shell_item_record& item) {
   const std::string& text = item.long_name;
-  if (text.size() < 3 || text[0] != '\\' || text[1] != '\\' ||
+  // text[0] and text[1] are there (a string ends in its NUL), so the first
+  // byte, which rules out most texts, is looked at first.
+  if (text.empty() || text[0] != '\\' || text.size() < 3 || text[1] != '\\' ||
       !is_network_type_byte(item.item_type))
     return 0;
   const size_t lead = text.find_first_not_of('\\');

@@ -120,11 +120,13 @@ int64_t read_utf16(byte_view view, int64_t start, int64_t end, std::string& out)
 
 int64_t read_utf16(parse_guard* guard, byte_view view, int64_t start, int64_t end,
                    std::string& out) {
-  out.clear();
-  if (!clip(view, start, end)) return 0;
+  if (!clip(view, start, end)) {
+    out.clear();
+    return 0;
+  }
   const uint8_t* p = view.data() + start;
   const size_t bytes = static_cast<size_t>(end - start);
-  const uint32_t taken = utf16_to_utf8(p, bytes, out, true);
+  const uint32_t taken = utf16_to_utf8(p, bytes, out, true);  // out cleared first
   // The work is charged as the units up to and with the terminator, whether
   // or not the bytes hold it; refused, the text is not given.
   const bool terminated = taken >= 2 && (p[taken - 2] | p[taken - 1]) == 0;
