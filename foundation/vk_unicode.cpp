@@ -233,10 +233,20 @@ inline void narrow_units(const uint8_t* q, char* to) {
 // full; the last units are read as the W that end at the limit (those before
 // them again). False, out to be cleared, for a text with any other unit.
 template <size_t W>
-bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t& taken) {
+[[gnu::always_inline]] inline bool ascii_run_to_utf8(const uint8_t* p, size_t limit,
+                                                     std::string& out, size_t& taken) {
   constexpr size_t k_room = 256;
   char buf[k_room];
-  size_t i = 0, k = 0;
+  // The first block, whole by the caller's limit, ends most texts.
+  const size_t first = first_stop<W>(p);
+  if (first < W && (p[2 * first] | p[2 * first + 1]) != 0) return false;
+  narrow_units<W>(p, buf);
+  if (first < W) {
+    out.append(buf, first);
+    taken = first;
+    return true;
+  }
+  size_t i = W, k = W;
   for (;;) {
     size_t seen = 0;
     const uint8_t* q = p + 2 * i;
@@ -265,10 +275,47 @@ bool ascii_run_to_utf8(const uint8_t* p, size_t limit, std::string& out, size_t&
   return true;
 }
 
+// A text of 1 to 16 whole units that is ASCII up to its zero unit or the
+// limit (most names and values), in one step: the units are copied into a
+// zeroed block of sixteen, so that the first unit that is zero or not ASCII
+// is found at or before the limit. False, nothing appended, for any other.
+[[gnu::always_inline]] inline bool short_ascii_utf16_to_utf8(const uint8_t* p, size_t limit,
+                                                             std::string& out, size_t& taken) {
+#ifdef __SSE2__
+  if constexpr (std::endian::native == std::endian::little) {
+    alignas(16) uint8_t units[32] = {};
+    const size_t b = 2 * limit;
+    // Two copies of fixed size that overlap cover any length, with no call.
+    if (b >= 16) {
+      std::memcpy(units, p, 16);
+      std::memcpy(units + b - 16, p + b - 16, 16);
+    } else if (b >= 8) {
+      std::memcpy(units, p, 8);
+      std::memcpy(units + b - 8, p + b - 8, 8);
+    } else if (b >= 4) {
+      std::memcpy(units, p, 4);
+      std::memcpy(units + b - 4, p + b - 4, 4);
+    } else {
+      std::memcpy(units, p, 2);
+    }
+    const size_t stop = first_stop<16>(units);
+    if (stop < limit && (units[2 * stop] | units[2 * stop + 1]) != 0) return false;
+    alignas(16) char text[16];
+    narrow_units<16>(units, text);
+    out.append(text, stop);
+    taken = stop;
+    return true;
+  }
+#endif
+  (void)p, (void)limit, (void)out, (void)taken;
+  return false;
+}
+
 // ascii_run_to_utf8 for any text: a short one or one of unknown length (a
 // buffer that need only hold its terminator, at most 500 units) unit by unit.
-bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out,
-                                size_t& taken) {
+[[gnu::always_inline]] inline bool ascii_struct_utf16_to_utf8(const uint8_t* p, size_t limit,
+                                                              bool whole_units, std::string& out,
+                                                              size_t& taken) {
   if (whole_units && limit >= 16) return ascii_run_to_utf8<16>(p, limit, out, taken);
   if (whole_units && limit >= 8) return ascii_run_to_utf8<8>(p, limit, out, taken);
   char buf[k_unterminated_unit_limit];
@@ -423,24 +470,28 @@ int32_t clamp_length(size_t bytes_remaining) {
   return bytes_remaining > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(bytes_remaining);
 }
 
-uint32_t utf16_to_utf8_impl(const void* text, std::string& out, int32_t byte_length,
-                            bool count_terminator) {
+// Inlined into each form, the bounded one above all, which every parser's
+// names come through.
+[[gnu::always_inline]] inline uint32_t utf16_to_utf8_impl(const void* text, std::string& out,
+                                                          int32_t byte_length,
+                                                          bool count_terminator) {
   out.clear();
   if (text == nullptr || byte_length == 0) return 0;
   const auto* p = static_cast<const uint8_t*>(text);
   size_t n = 0;
-  if (!vk::guarded(
-          [&] {
-            const size_t limit = unit_limit(byte_length);
-            const bool whole_units = byte_length != -1;
-            if (!ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
-              out.clear();
-              n = struct_utf16_to_utf8(p, limit, whole_units, out);
-            }
-            return true;
-          },
-          [&] { out.clear(); }))
+  try {
+    const size_t limit = unit_limit(byte_length);
+    const bool whole_units = byte_length != -1;
+    if (!(whole_units && limit >= 1 && limit <= 16 &&
+          short_ascii_utf16_to_utf8(p, limit, out, n)) &&
+        !ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
+      out.clear();
+      n = struct_utf16_to_utf8(p, limit, whole_units, out);
+    }
+  } catch (...) {
+    out.clear();
     return 0;
+  }
   const auto consumed = static_cast<uint32_t>(2 * n);
   if (count_terminator && consumed != 0 &&
       static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {

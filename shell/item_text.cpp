@@ -167,6 +167,18 @@ struct text_workspace {
     auto drop = [](auto& x, size_t bytes) {
       if (bytes > k_keep) std::remove_reference_t<decltype(x)>().swap(x);
     };
+    // Most walks grow nothing that far: the largest is looked at first.
+    size_t most = buffer.capacity();
+    for (size_t d = 0; d <= deepest; ++d) {
+      const text_level& l = levels[d];
+      most = std::max({most, l.path.capacity(), l.item_details.capacity() * sizeof(span),
+                       l.list_details.capacity() * sizeof(span), l.item_keys.bytes(),
+                       l.list_seen.bytes()});
+    }
+    if (most <= k_keep) {
+      deepest = 0;
+      return;
+    }
     drop(buffer, buffer.capacity());
     for (size_t d = 0; d <= deepest; ++d) {
       text_level& l = levels[d];
@@ -217,8 +229,9 @@ std::string_view view_of(const text_workspace& ws, const span& s) {
   return std::string_view(ws.buffer.data() + s.off, s.len);
 }
 
-// The hash the walk's text sets index by: eight bytes a step, the last few
-// one by one, mixed so that the low bits the sets use depend on every byte.
+// The hash the walk's text sets index by: eight bytes a step and the last
+// few as one word, mixed so that the low bits the sets use depend on every
+// byte.
 size_t text_hash(const char* p, size_t len) {
   constexpr uint64_t k_mul = 0xFF51AFD7ED558CCDull;
   uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
@@ -229,8 +242,22 @@ size_t text_hash(const char* p, size_t len) {
     h = (h ^ w) * k_mul;
     h ^= h >> 32;
   }
+  // The last bytes: the word that ends the text (bytes hashed already
+  // shifted out), or for a text under eight bytes two overlapping halves.
   uint64_t tail = 0;
-  for (size_t k = 0; i + k < len; ++k) tail |= uint64_t{static_cast<uint8_t>(p[i + k])} << (8 * k);
+  const size_t left = len - i;
+  if (left != 0 && len >= 8) {
+    std::memcpy(&tail, p + len - 8, 8);
+    tail >>= 8 * (8 - left);
+  } else if (left >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + left - 4, 4);
+    tail = a | (uint64_t{b} << 32);
+  } else if (left != 0) {
+    tail = static_cast<uint8_t>(p[0]) | (uint64_t{static_cast<uint8_t>(p[left / 2])} << 8) |
+           (uint64_t{static_cast<uint8_t>(p[left - 1])} << 16);
+  }
   h = (h ^ tail) * k_mul;
   h ^= h >> 33;
   h *= 0xC4CEB9FE1A85EC53ull;
@@ -403,7 +430,8 @@ void erase_overlapping_name(text_workspace& ws, property_value_map& values,
 }
 
 const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
-                            uint64_t& accessed, uint64_t& created, const cmd_params& settings);
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings,
+                            std::string* path_into = nullptr);
 
 // Path, times and details of an embedded list as details of the item; the
 // trimmed path is returned (a view into the list's level, valid until the
@@ -618,7 +646,9 @@ inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
 // network name (\\server\share); 0 for any other item or text.
 size_t network_name_lead(const shell_item_record& item) {
   const std::string& text = item.long_name;
-  if (text.size() < 3 || text[0] != '\\' || text[1] != '\\' ||
+  // text[0] and text[1] are there (a string ends in its NUL), so the first
+  // byte, which rules out most texts, is looked at first.
+  if (text.empty() || text[0] != '\\' || text.size() < 3 || text[1] != '\\' ||
       !is_network_type_byte(item.item_type))
     return 0;
   const size_t lead = text.find_first_not_of('\\');
@@ -628,11 +658,9 @@ size_t network_name_lead(const shell_item_record& item) {
 // Appends to path the texts in order, each followed by a backslash, with
 // every run of backslashes, across the joints too, made one; only a network
 // name keeps its two leading backslashes, in place of the separator before
-// it. The room is made once; a text with no backslash (most are) is copied
-// whole.
-void append_path(std::string& path, const shell_item_list& items) {
-  size_t room = 0;
-  for (const shell_item_record& item : items) room += item.long_name.size() + 1;
+// it. The room, the texts' sizes and a separator each, is made once; a text
+// with no backslash (most are) is copied whole.
+void append_path(std::string& path, const shell_item_list& items, size_t room) {
   const size_t at = path.size();
   path.resize(at + room);
   char* const start = path.data();
@@ -668,29 +696,36 @@ void append_path(std::string& path, const shell_item_list& items) {
 }
 
 // The list's path and distinct details into the level of its depth, which
-// is returned; null for an empty list or one nested too deep.
+// is returned; null for an empty list or one nested too deep. The path goes
+// to path_into instead when it is given (the caller's own string, saving a
+// copy).
 const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t& modified,
-                            uint64_t& accessed, uint64_t& created, const cmd_params& settings) {
+                            uint64_t& accessed, uint64_t& created, const cmd_params& settings,
+                            std::string* path_into) {
   text_depth_level depth(ws);
   if (items.empty() || !depth.ok) return nullptr;
   const size_t at = static_cast<size_t>(ws.depth);
   ws.deepest = std::max(ws.deepest, at);
   text_level& level = ws.levels[at];
-  level.path.clear();
+  std::string& path = path_into ? *path_into : level.path;
+  path.clear();
   level.list_seen.clear();
   level.list_details.clear();
+  size_t room = 0;
   for (shell_item_record& item : items) {
-    if (names_only_item(ws, level, item)) continue;
-    // The item's text becomes its long name.
-    item_walk(ws, item, item.long_name, settings, true, false);
-    for (const span& d : level.item_details)
-      if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+    if (!names_only_item(ws, level, item)) {
+      // The item's text becomes its long name.
+      item_walk(ws, item, item.long_name, settings, true, false);
+      for (const span& d : level.item_details)
+        if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+    }
+    room += item.long_name.size() + 1;
   }
-  append_path(level.path, items);
+  append_path(path, items, room);
   modified = items.back().modified;
   accessed = items.back().accessed;
   created = items.back().created;
-  if (!level.path.empty() && level.path.back() == '\\') level.path.pop_back();
+  if (!path.empty() && path.back() == '\\') path.pop_back();
   return &level;
 }
 
@@ -755,9 +790,9 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
       [&] {
         text_workspace& ws = text_scratch(scratch);
         buffer_mark mark(ws);
-        const text_level* level = list_walk(ws, items, modified, accessed, created, settings);
+        const text_level* level =
+            list_walk(ws, items, modified, accessed, created, settings, &path);
         if (!level) return false;
-        path.assign(level->path);
         spans_out(ws, level->list_details, details, detail_line, scratch.rooms);
         return !path.empty();
       },
