@@ -10,6 +10,7 @@
 // free sectors and slack areas from that.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -100,11 +101,17 @@ class fat_link_map {
         if (!set(static_cast<uint32_t>(first + i), bytes.u32_or_zero(4 * i))) stored = false;
       return stored;
     }
-    for (size_t i = first, at = 0; i < end; ++i, at += 4) {
-      m_count += m_present[i] == 0;
-      m_present[i] = 1;
-      m_values[i] = bytes.u32_or_zero(at);
-    }
+    // Values the bytes lack read as zero; those they hold are decoded in
+    // one unchecked pass.
+    const size_t held = std::min(count, bytes.size() / 4);
+    const uint8_t* p = bytes.data();
+    size_t added = 0;
+    for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    m_count += added;
+    std::fill_n(m_present.begin() + static_cast<std::ptrdiff_t>(first), count, uint8_t{1});
+    for (size_t i = 0; i < held; ++i) m_values[first + i] = load_le32(p + 4 * i);
+    std::fill_n(m_values.begin() + static_cast<std::ptrdiff_t>(first + held), count - held,
+                uint32_t{0});
     return true;
   }
   // Calls f(fat_link) for every link in ascending sector order.
@@ -295,6 +302,10 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
 stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
                          const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
                          byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
+// The same for a directory entry found already (null: no stream).
+stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
+                               const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                               byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);
