@@ -58,6 +58,8 @@ struct driver_workspace {
   size_t m_length = 0;
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
+  // The stream numbers the DestList entries name, kept from file to file.
+  std::vector<uint64_t> m_entry_numbers;
   // The open file's status, taken once when it is opened.
   struct stat m_status {};
   bool m_has_status = false;
@@ -76,6 +78,7 @@ struct driver_workspace {
     std::vector<uint8_t>().swap(m_image);
     std::vector<uint8_t>().swap(m_destlist_scratch);
     std::vector<uint8_t>().swap(m_scratch);
+    std::vector<uint64_t>().swap(m_entry_numbers);
     m_reader = compound_file_reader();
   }
   static constexpr size_t k_keep_image = size_t{64} << 20;
@@ -476,9 +479,10 @@ struct automatic_list {
 
 // The numbers of the link streams of the directory that no entry read
 // names (names that are a number in lower-case hexadecimal as an entry
-// would give it), ascending. named: the stream numbers of the entries read.
+// would give it), ascending. named: the stream numbers of the entries read
+// (sorted here).
 std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
-                                           std::vector<uint64_t> named) {
+                                           std::vector<uint64_t>& named) {
   std::sort(named.begin(), named.end());
   std::vector<uint64_t> numbers;
   for (const auto& [key, dir_entry] : reader.m_entries) {
@@ -579,7 +583,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     // streams named by numbers hold links; any other is no jump list, unless
     // it was cut.
     why = "missing";
-    if (!any_link_stream(reader, unnamed_link_streams(reader, {}), list.image, w.m_scratch)) {
+    w.m_entry_numbers.clear();
+    if (!any_link_stream(reader, unnamed_link_streams(reader, w.m_entry_numbers), list.image,
+                         w.m_scratch)) {
       if (!cut) return fail(options, failure::no_destlist);
       options.m_notes.clear();
       return fail(options, failure::damaged, "cut short: no DestList stream in what is left");
@@ -637,7 +643,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   const bool walked = guarded([&] {
     const bool walking = why.empty() && list.destlist.stream();
     // The stream numbers the entries name, for the search of the others.
-    std::vector<uint64_t> entry_numbers;
+    std::vector<uint64_t>& entry_numbers = w.m_entry_numbers;
+    entry_numbers.clear();
     while (walking && list.destlist.next(list.entry, false)) {
       // Memory that runs out keeping the number loses this entry, said so.
       const link_source source{list.destlist.offset(), true, list.destlist.count()};
@@ -671,7 +678,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     // DestList data.
     reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
-    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, std::move(entry_numbers));
+    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
     unnamed_count = numbers.size();
     for (uint64_t number : numbers) take(link_source{number, false, 0});
     unnamed_reported = static_cast<uint64_t>(position - before);
