@@ -389,16 +389,16 @@ int compare_keys(std::string_view a, std::string_view b) {
 }  // namespace
 
 cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
-  return std::lower_bound(
-      m_items.begin(), m_items.end(), key,
-      [](const value_type& item, std::string_view k) { return compare_keys(item.first, k) < 0; });
+  return std::lower_bound(begin(), end(), key, [](const value_type& item, std::string_view k) {
+    return compare_keys(item.first, k) < 0;
+  });
 }
 
 std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
     std::string_view key) const {
   const_iterator first = lower_bound(key);
   const_iterator last = std::upper_bound(
-      first, m_items.end(), key,
+      first, end(), key,
       [](std::string_view k, const value_type& item) { return compare_keys(k, item.first) < 0; });
   return {first, last};
 }
@@ -410,33 +410,15 @@ size_t cfb_entry_map::count(std::string_view key) const {
 
 void cfb_entry_map::sort() {
   // Entry numbers follow directory order and never repeat, so ordering equal
-  // keys by them keeps directory order without a stable sort's buffer. The
-  // positions are sorted, and each entry then moved once, into its place.
-  const size_t n = m_items.size();
-  if (n < 2) return;
-  m_order.resize(n);
-  for (size_t i = 0; i < n; ++i) m_order[i] = i;
+  // keys by them keeps directory order without a stable sort's buffer. Only
+  // the positions move; the entries stay where they were filled.
+  if (m_items.size() < 2) return;
   std::sort(m_order.begin(), m_order.end(), [&](size_t x, size_t y) {
     const value_type& a = m_items[x];
     const value_type& b = m_items[y];
     const int c = compare_keys(a.first, b.first);
     return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
   });
-  // Position i takes the entry at m_order[i]; a position filled is marked
-  // with its own index.
-  for (size_t i = 0; i < n; ++i) {
-    if (m_order[i] == i) continue;
-    value_type held = std::move(m_items[i]);
-    size_t at = i;
-    while (m_order[at] != i) {
-      const size_t from = m_order[at];
-      m_items[at] = std::move(m_items[from]);
-      m_order[at] = at;
-      at = from;
-    }
-    m_items[at] = std::move(held);
-    m_order[at] = at;
-  }
 }
 
 void fat_link_map::clear() {
