@@ -389,16 +389,16 @@ int compare_keys(std::string_view a, std::string_view b) {
 }  // namespace
 
 cfb_entry_map::const_iterator cfb_entry_map::lower_bound(std::string_view key) const {
-  return std::lower_bound(
-      m_items.begin(), m_items.end(), key,
-      [](const value_type& item, std::string_view k) { return compare_keys(item.first, k) < 0; });
+  return std::lower_bound(begin(), end(), key, [](const value_type& item, std::string_view k) {
+    return compare_keys(item.first, k) < 0;
+  });
 }
 
 std::pair<cfb_entry_map::const_iterator, cfb_entry_map::const_iterator> cfb_entry_map::equal_range(
     std::string_view key) const {
   const_iterator first = lower_bound(key);
   const_iterator last = std::upper_bound(
-      first, m_items.end(), key,
+      first, end(), key,
       [](std::string_view k, const value_type& item) { return compare_keys(k, item.first) < 0; });
   return {first, last};
 }
@@ -410,33 +410,15 @@ size_t cfb_entry_map::count(std::string_view key) const {
 
 void cfb_entry_map::sort() {
   // Entry numbers follow directory order and never repeat, so ordering equal
-  // keys by them keeps directory order without a stable sort's buffer. The
-  // positions are sorted, and each entry then moved once, into its place.
-  const size_t n = m_items.size();
-  if (n < 2) return;
-  m_order.resize(n);
-  for (size_t i = 0; i < n; ++i) m_order[i] = i;
+  // keys by them keeps directory order without a stable sort's buffer. Only
+  // the positions move; the entries stay where they were filled.
+  if (m_items.size() < 2) return;
   std::sort(m_order.begin(), m_order.end(), [&](size_t x, size_t y) {
     const value_type& a = m_items[x];
     const value_type& b = m_items[y];
     const int c = compare_keys(a.first, b.first);
     return c < 0 || (c == 0 && a.second.m_entry_num < b.second.m_entry_num);
   });
-  // Position i takes the entry at m_order[i]; a position filled is marked
-  // with its own index.
-  for (size_t i = 0; i < n; ++i) {
-    if (m_order[i] == i) continue;
-    value_type held = std::move(m_items[i]);
-    size_t at = i;
-    while (m_order[at] != i) {
-      const size_t from = m_order[at];
-      m_items[at] = std::move(m_items[from]);
-      m_order[at] = at;
-      at = from;
-    }
-    m_items[at] = std::move(held);
-    m_order[at] = at;
-  }
 }
 
 void fat_link_map::clear() {
@@ -809,11 +791,22 @@ uint64_t unit_offset(const compound_file_reader& reader, bool mini, uint64_t uni
 }
 
 // The units (sectors or mini sectors) of the entry's chain that hold its
-// declared size: the same first units as entry_sectors gives, walked into
-// the reader's scratch. False for what locate_entry refuses.
+// declared size, the same first units as entry_sectors gives: how many
+// there are, the first and the last, and whether each follows the one
+// before it. A regular stream's are walked into the reader's scratch; a
+// mini stream's are only counted (the walk needs no marks, see below) and
+// followed again where they are copied. False for what locate_entry
+// refuses.
+struct unit_chain {
+  uint64_t count = 0;
+  uint64_t first = 0, last = 0;
+  bool consecutive = true;
+};
+
 bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
-                 std::vector<uint64_t>& units) {
+                 std::vector<uint64_t>& units, unit_chain& chain) {
   units.clear();
+  chain = unit_chain{};
   const uint64_t stream_size = entry.stream_size();
   if (stream_size == 0 || entry.object_type() == 0) return false;
   const uint64_t unit = entry.m_mini ? reader.m_mini_sector_size : reader.m_sector_size;
@@ -827,41 +820,57 @@ bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
     // no marks.
     const fat_link_map& links = reader.m_minifat_links;
     const uint64_t limit = std::min(needed, mini_capacity(reader));
-    for (uint64_t n = entry.start_sector(); units.size() < limit && links.contains(n);) {
-      units.push_back(n);
-      n = links.value(n);
-      if (n == cfb::endofchain) break;
+    uint64_t n = entry.start_sector();
+    if (limit == 0 || !links.contains(n)) return false;
+    chain.first = n;
+    uint64_t count = 1;
+    bool consecutive = true;
+    for (;;) {
+      const uint64_t next = links.value(n);
+      if (next == cfb::endofchain || count >= limit || !links.contains(next)) break;
+      consecutive &= next == n + 1;
+      n = next;
+      ++count;
     }
+    chain.count = count;
+    chain.last = n;
+    chain.consecutive = consecutive;
     // A first mini sector beyond the mini stream (none without a root
     // entry): a missing stream.
-    return !units.empty() && units.front() * reader.m_mini_sector_size / reader.m_sector_size <
-                                 reader.m_root_sectors.size();
+    return chain.first * reader.m_mini_sector_size / reader.m_sector_size <
+           reader.m_root_sectors.size();
   }
   walk_chain(units, reader.m_fat_links, entry.start_sector(), false, 0, 0, needed);
-  return !units.empty();
+  if (units.empty()) return false;
+  chain.count = units.size();
+  chain.first = units.front();
+  chain.last = units.back();
+  for (size_t i = 1; chain.consecutive && i < units.size(); ++i)
+    chain.consecutive = units[i] == units[0] + i;
+  return true;
 }
 
 bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry, byte_view image,
                  std::vector<uint8_t>& scratch, byte_view& out, uint64_t& first_offset) {
   first_offset = 0;
   std::vector<uint64_t>& units = reader.m_chain_scratch;
-  if (!entry_units(reader, entry, units)) return false;
+  unit_chain chain;
+  if (!entry_units(reader, entry, units, chain)) return false;
   const bool is_mini = entry.m_mini != 0;
   const uint64_t unit = is_mini ? reader.m_mini_sector_size : reader.m_sector_size;
   uint64_t total;
-  if (!vk::checked_mul(uint64_t{units.size()}, unit, total) || total > scratch.max_size())
-    return false;
+  if (!vk::checked_mul(chain.count, unit, total) || total > scratch.max_size()) return false;
   const uint64_t length = std::min(total, entry.stream_size());
   // In place when the units follow one another wholly inside the image:
   // consecutive unit numbers, and for mini sectors consecutive sectors of
   // the mini stream under them. (Bytes and offset are the copy's anyway.)
-  const uint64_t first = unit_offset(reader, is_mini, units.front());
-  bool in_place = first != ~uint64_t{0} && first <= image.size() && total <= image.size() - first;
-  for (size_t i = 1; in_place && i < units.size(); ++i) in_place = units[i] == units[0] + i;
+  const uint64_t first = unit_offset(reader, is_mini, chain.first);
+  bool in_place = chain.consecutive && first != ~uint64_t{0} && first <= image.size() &&
+                  total <= image.size() - first;
   if (in_place && is_mini) {
     const auto& root = reader.m_root_sectors;
     const uint64_t per_sector = reader.m_sector_size / unit;
-    const uint64_t q0 = units.front() / per_sector, q1 = units.back() / per_sector;
+    const uint64_t q0 = chain.first / per_sector, q1 = chain.last / per_sector;
     in_place = q1 < root.size();
     for (uint64_t q = q0 + 1; in_place && q <= q1; ++q)
       in_place = root[static_cast<size_t>(q)] == root[static_cast<size_t>(q0)] + (q - q0);
@@ -876,19 +885,34 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // zeros and keeps its place. Units that lie one after another in the
   // image (consecutive numbers, and mini sectors inside one sector of the
   // mini stream) are taken as one run: they share their place in it or
-  // their lack of one.
+  // their lack of one. The units come again in chain order: from the
+  // walked list, or for a mini stream from its chain (each of the counted
+  // units is in the mini FAT).
+  const fat_link_map& mini_links = reader.m_minifat_links;
+  uint64_t chain_at = chain.first;
+  size_t listed = 0;
+  auto next_unit = [&]() -> uint64_t {
+    if (!is_mini) return units[listed++];
+    const uint64_t u = chain_at;
+    chain_at = mini_links.value(u);
+    return u;
+  };
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
   uint64_t present = length;
   const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
   uint64_t placed = 0;
-  for (size_t i = 0, j = 0; i < units.size(); i = j) {
-    for (j = i + 1; j < units.size() && units[j] == units[j - 1] + 1 && units[j] <= 0xFFFFFFFFull &&
-                    (!is_mini || units[j] % per_sector != 0);
-         ++j) {
+  uint64_t u = next_unit();
+  for (uint64_t i = 0, j = 0; i < chain.count; i = j) {
+    const uint64_t run_first = u;
+    for (j = i + 1; j < chain.count; ++j) {
+      const uint64_t v = next_unit();
+      const bool joins = v == u + 1 && v <= 0xFFFFFFFFull && (!is_mini || v % per_sector != 0);
+      u = v;
+      if (!joins) break;
     }
-    const uint64_t o = unit_offset(reader, is_mini, units[i]);
+    const uint64_t o = unit_offset(reader, is_mini, run_first);
     if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
     if (placed >= length) {
       if (first_offset != 0 || !is_mini) break;
@@ -915,13 +939,27 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
 stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
                          const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
                          byte_view& out, uint32_t& entry_num, uint64_t& first_offset) {
+  const cfb_dir_entry* entry = nullptr;
+  // The look-up builds a lower-cased key only for a name with capitals.
+  const bool looked_up = guarded([&] {
+    entry = entry_named(reader, name);
+    return true;
+  });
+  stream_read result =
+      entry_stream_bytes(reader, entry, image, size, scratch, out, entry_num, first_offset);
+  if (!looked_up) result.out_of_memory = true;
+  return result;
+}
+
+stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
+                               const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                               byte_view& out, uint32_t& entry_num, uint64_t& first_offset) {
   out = byte_view();
   first_offset = 0;
   stream_read result;
   result.found = guarded(
       [&] {
         reader.m_stream_present = 0;
-        const cfb_dir_entry* entry = entry_named(reader, name);
         if (!entry) return false;
         entry_num = entry->m_entry_num;
         return entry_bytes(reader, *entry, byte_view(image, size), scratch, out, first_offset);

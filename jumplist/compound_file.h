@@ -10,15 +10,19 @@
 // free sectors and slack areas from that.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -100,11 +104,17 @@ class fat_link_map {
         if (!set(static_cast<uint32_t>(first + i), bytes.u32_or_zero(4 * i))) stored = false;
       return stored;
     }
-    for (size_t i = first, at = 0; i < end; ++i, at += 4) {
-      m_count += m_present[i] == 0;
-      m_present[i] = 1;
-      m_values[i] = bytes.u32_or_zero(at);
-    }
+    // Values the bytes lack read as zero; those they hold are decoded in
+    // one unchecked pass.
+    const size_t held = std::min(count, bytes.size() / 4);
+    const uint8_t* p = bytes.data();
+    size_t added = 0;
+    for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    m_count += added;
+    std::fill_n(m_present.begin() + static_cast<std::ptrdiff_t>(first), count, uint8_t{1});
+    for (size_t i = 0; i < held; ++i) m_values[first + i] = load_le32(p + 4 * i);
+    std::fill_n(m_values.begin() + static_cast<std::ptrdiff_t>(first + held), count - held,
+                uint32_t{0});
     return true;
   }
   // Calls f(fat_link) for every link in ascending sector order.
@@ -144,39 +154,96 @@ struct cfb_dir_entry {
 };
 
 // The directory entries keyed by lower-cased name, equal keys in directory
-// order: one array, sized once, filled in directory order and sorted once,
-// so a directory costs no allocation per entry.
+// order: one array, sized once and filled in directory order, where the
+// entries stay, and the order of their keys sorted once beside it, so a
+// directory costs no allocation per entry and no entry is moved. Iterators
+// go in key order.
 class cfb_entry_map {
  public:
   using value_type = std::pair<std::string, cfb_dir_entry>;
-  using iterator = std::vector<value_type>::iterator;
-  using const_iterator = std::vector<value_type>::const_iterator;
 
-  iterator begin() { return m_items.begin(); }
-  iterator end() { return m_items.end(); }
-  const_iterator begin() const { return m_items.begin(); }
-  const_iterator end() const { return m_items.end(); }
+  template <bool Const>
+  class basic_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = cfb_entry_map::value_type;
+    using difference_type = std::ptrdiff_t;
+    using pointer = std::conditional_t<Const, const value_type*, value_type*>;
+    using reference = std::conditional_t<Const, const value_type&, value_type&>;
+
+    basic_iterator() = default;
+    basic_iterator(pointer items, const size_t* at) : m_items(items), m_at(at) {}
+    operator basic_iterator<true>() const { return {m_items, m_at}; }
+
+    reference operator*() const { return m_items[*m_at]; }
+    pointer operator->() const { return &m_items[*m_at]; }
+    reference operator[](difference_type n) const { return m_items[m_at[n]]; }
+    basic_iterator& operator++() { return ++m_at, *this; }
+    basic_iterator& operator--() { return --m_at, *this; }
+    basic_iterator operator++(int) { return {m_items, m_at++}; }
+    basic_iterator operator--(int) { return {m_items, m_at--}; }
+    basic_iterator& operator+=(difference_type n) { return m_at += n, *this; }
+    basic_iterator& operator-=(difference_type n) { return m_at -= n, *this; }
+    friend basic_iterator operator+(basic_iterator i, difference_type n) { return i += n; }
+    friend basic_iterator operator+(difference_type n, basic_iterator i) { return i += n; }
+    friend basic_iterator operator-(basic_iterator i, difference_type n) { return i -= n; }
+    friend difference_type operator-(const basic_iterator& a, const basic_iterator& b) {
+      return a.m_at - b.m_at;
+    }
+    friend bool operator==(const basic_iterator& a, const basic_iterator& b) {
+      return a.m_at == b.m_at;
+    }
+    friend auto operator<=>(const basic_iterator& a, const basic_iterator& b) {
+      return a.m_at <=> b.m_at;
+    }
+
+   private:
+    pointer m_items = nullptr;
+    const size_t* m_at = nullptr;  // into the key order
+  };
+  using iterator = basic_iterator<false>;
+  using const_iterator = basic_iterator<true>;
+
+  iterator begin() { return {m_items.data(), m_order.data()}; }
+  iterator end() { return {m_items.data(), m_order.data() + m_order.size()}; }
+  const_iterator begin() const { return {m_items.data(), m_order.data()}; }
+  const_iterator end() const { return {m_items.data(), m_order.data() + m_order.size()}; }
   size_t size() const { return m_items.size(); }
   bool empty() const { return m_items.empty(); }
-  void clear() { m_items.clear(); }
+  void clear() {
+    m_items.clear();
+    m_order.clear();
+  }
 
   const_iterator lower_bound(std::string_view key) const;
   std::pair<const_iterator, const_iterator> equal_range(std::string_view key) const;
   size_t count(std::string_view key) const;
 
   // Building: room for count entries, entries appended in directory order,
-  // then one stable sort by key.
-  void reserve(size_t count) { m_items.reserve(count); }
+  // then one sort of the key order (equal keys in directory order).
+  void reserve(size_t count) {
+    m_items.reserve(count);
+    m_order.reserve(count);
+  }
   void append(std::string key, cfb_dir_entry entry) {
-    m_items.emplace_back(std::move(key), std::move(entry));
+    append_new() = value_type(std::move(key), std::move(entry));
   }
   // An empty entry appended in directory order, to be filled in place.
-  value_type& append_new() { return m_items.emplace_back(); }
+  value_type& append_new() {
+    m_items.emplace_back();
+    try {
+      m_order.push_back(m_items.size() - 1);
+    } catch (...) {
+      m_items.pop_back();  // both grow, or neither
+      throw;
+    }
+    return m_items.back();
+  }
   void sort();
 
  private:
-  std::vector<value_type> m_items;
-  std::vector<size_t> m_order;  // sort scratch, kept from directory to directory
+  std::vector<value_type> m_items;  // in directory order
+  std::vector<size_t> m_order;      // positions in m_items, in key order
 };
 
 // A slack area: file offset and length in bytes, in ascending offset order.
@@ -295,6 +362,10 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
 stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
                          const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
                          byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
+// The same for a directory entry found already (null: no stream).
+stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
+                               const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                               byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);

@@ -58,6 +58,8 @@ struct driver_workspace {
   size_t m_length = 0;
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
+  // The stream numbers the DestList entries name, kept from file to file.
+  std::vector<uint64_t> m_entry_numbers;
   // The open file's status, taken once when it is opened.
   struct stat m_status {};
   bool m_has_status = false;
@@ -76,6 +78,7 @@ struct driver_workspace {
     std::vector<uint8_t>().swap(m_image);
     std::vector<uint8_t>().swap(m_destlist_scratch);
     std::vector<uint8_t>().swap(m_scratch);
+    std::vector<uint64_t>().swap(m_entry_numbers);
     m_reader = compound_file_reader();
   }
   static constexpr size_t k_keep_image = size_t{64} << 20;
@@ -389,16 +392,16 @@ struct automatic_list {
     first_offset = 0;
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
-    const stream_read read = stream_bytes(reader, stream_name, image.data(), image.size(),
-                                          w.m_scratch, stream, dir_entry, first_offset);
+    const cfb_dir_entry* dir = find_cfb_entry(reader, stream_name);
+    const stream_read read = entry_stream_bytes(reader, dir, image.data(), image.size(),
+                                                w.m_scratch, stream, dir_entry, first_offset);
     const bool found = read.found;
     bool out_of_memory = read.out_of_memory;
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it; bytes the file
     // does not hold are not handed to it.
     if (found) {
-      const cfb_dir_entry* dir = find_cfb_entry(reader, stream_name);
-      if (dir && reader.m_stream_present < dir->stream_size()) {
+      if (reader.m_stream_present < dir->stream_size()) {
         stream = stream.clamp(0, static_cast<size_t>(reader.m_stream_present));
         if (first_time)
           options.m_notes.add("link stream", reader.m_stream_present,
@@ -476,17 +479,10 @@ struct automatic_list {
 
 // The numbers of the link streams of the directory that no entry read
 // names (names that are a number in lower-case hexadecimal as an entry
-// would give it), ascending.
+// would give it), ascending. named: the stream numbers of the entries read
+// (sorted here).
 std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
-                                           const destlist_walker& destlist) {
-  std::vector<uint64_t> named;
-  destlist_entry entry;
-  destlist_walker again;
-  if (again.start(destlist.stream(), destlist.size())) {
-    named.reserve(std::min<size_t>(destlist.count(), 4096));
-    for (size_t i = 0; i < destlist.count() && again.next(entry, false); ++i)
-      named.push_back(entry.m_entry_num);
-  }
+                                           std::vector<uint64_t>& named) {
   std::sort(named.begin(), named.end());
   std::vector<uint64_t> numbers;
   for (const auto& [key, dir_entry] : reader.m_entries) {
@@ -566,9 +562,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::string why;
   uint64_t why_offset = 0;
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  const stream_read destlist_read =
-      stream_bytes(reader, "destlist", image, image_size, w.m_destlist_scratch, destlist, dir_entry,
-                   first_offset);
+  const stream_read destlist_read = entry_stream_bytes(
+      reader, named, image, image_size, w.m_destlist_scratch, destlist, dir_entry, first_offset);
   if (destlist_read) {
     if (named && reader.m_stream_present < named->stream_size()) {
       destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
@@ -588,7 +583,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     // streams named by numbers hold links; any other is no jump list, unless
     // it was cut.
     why = "missing";
-    if (!any_link_stream(reader, unnamed_link_streams(reader, list.destlist), list.image,
+    w.m_entry_numbers.clear();
+    if (!any_link_stream(reader, unnamed_link_streams(reader, w.m_entry_numbers), list.image,
                          w.m_scratch)) {
       if (!cut) return fail(options, failure::no_destlist);
       options.m_notes.clear();
@@ -646,8 +642,16 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   uint64_t unnamed_reported = 0, unnamed_count = 0;
   const bool walked = guarded([&] {
     const bool walking = why.empty() && list.destlist.stream();
-    while (walking && list.destlist.next(list.entry, false))
-      take(link_source{list.destlist.offset(), true, list.destlist.count()});
+    // The stream numbers the entries name, for the search of the others.
+    std::vector<uint64_t>& entry_numbers = w.m_entry_numbers;
+    entry_numbers.clear();
+    while (walking && list.destlist.next(list.entry, false)) {
+      // Memory that runs out keeping the number loses this entry, said so.
+      const link_source source{list.destlist.offset(), true, list.destlist.count()};
+      reading = source;
+      entry_numbers.push_back(list.entry.m_entry_num);
+      take(source);
+    }
     if (walking) {
       const destlist_walker& d = list.destlist;
       if (d.stopped() == destlist_walker::stop::no_memory) {
@@ -674,7 +678,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     // DestList data.
     reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
-    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, list.destlist);
+    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
     unnamed_count = numbers.size();
     for (uint64_t number : numbers) take(link_source{number, false, 0});
     unnamed_reported = static_cast<uint64_t>(position - before);
