@@ -27,7 +27,11 @@ constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spa
 // and single records left over from lists, cleared, for lists that grow.
 struct spare_items {
   shell_item_list items;
+  // The first `kept` are the spare records; those after them were moved
+  // from and own nothing: they stay to be assigned over rather than be
+  // destroyed and built again.
   std::vector<shell_item_record> records;
+  size_t kept = 0;
   // The records lent to structures parsed on their own, one per nesting
   // level; the first `lent` are in use.
   std::vector<std::unique_ptr<shell_item_record>> lendable;
@@ -53,11 +57,14 @@ void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& l
       spare = nullptr;  // no room for the spare: the records are freed
     }
   }
-  for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
-       ++i) {
+  for (size_t i = from; spare && i < list.size() && spare->kept < k_spare_items_max; ++i) {
     shell_item_record& rec = list[i];
     clear_item_for_reuse(rec, scratch);
-    spare->records.push_back(std::move(rec));
+    if (spare->kept < spare->records.size())
+      spare->records[spare->kept] = std::move(rec);
+    else
+      spare->records.push_back(std::move(rec));
+    ++spare->kept;
   }
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
 }
@@ -132,9 +139,9 @@ void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scrat
 
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch) {
   spare_items* spare = try_made_part(scratch.items);
-  if (!spare || spare->records.empty()) return list.emplace_back();
-  list.push_back(std::move(spare->records.back()));
-  spare->records.pop_back();
+  if (!spare || spare->kept == 0) return list.emplace_back();
+  list.push_back(std::move(spare->records[spare->kept - 1]));
+  --spare->kept;
   return list.back();
 }
 
