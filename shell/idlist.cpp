@@ -174,6 +174,8 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     return false;
   }
   const byte_view v = L::view_of(p, size);
+  // A spare list nearer the item count saves moving records in or out.
+  exchange_spare_list(out, item_count_hint(v), ctx.space());
   size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
   uint64_t flags = 0;
