@@ -179,13 +179,14 @@ void give_spare_items(shell_item_list& items) noexcept {
 }
 
 void give_spare_items(shell_item_list& items, shell_scratch& scratch) noexcept {
+  // Most often the part is there and keeps the list whole.
+  spare_items* spare = scratch.items ? scratch.items.get() : try_made_part(scratch.items);
+  if (spare && keep_list(*spare, items)) return;
   shell_item_list given;
   given.swap(items);
-  if (given.empty() || given.capacity() > k_spare_items_max) return;
-  spare_items* spare = try_made_part(scratch.items);
-  if (!spare) return;  // no room for the part: the records are freed
+  if (!spare || given.empty() || given.capacity() > k_spare_items_max) return;
   // Without room for it whole, its records are kept one by one.
-  if (!keep_list(*spare, given)) keep_records(scratch, spare, given, 0);
+  keep_records(scratch, spare, given, 0);
 }
 
 void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept {
