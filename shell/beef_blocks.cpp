@@ -87,8 +87,9 @@ void merge_utf16_name(parse_guard* guard, shell_item_record& rec, std::string& s
 // Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
 // into their slots while these are empty, which is what a merge of the
 // block's own record would do: nothing in between reads or writes a slot.
-int64_t file_entry_extension(parse_guard* guard, shell_item_record& rec, byte_view v, int64_t avail,
-                             uint16_t version) {
+[[gnu::always_inline]] inline int64_t file_entry_extension(parse_guard* guard,
+                                                           shell_item_record& rec, byte_view v,
+                                                           int64_t avail, uint16_t version) {
   namespace F = B::file_ext;
   const int64_t size = static_cast<int64_t>(v.size());
   // A time fills only an empty slot: converted only then.

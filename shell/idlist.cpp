@@ -161,12 +161,13 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;
+  shell_scratch& space = ctx.space();
   struct trim {
     shell_item_list& list;
     size_t& used;
     shell_scratch& scratch;
     ~trim() { keep_surplus_items(list, used, scratch); }
-  } trim_at_end{out, used, ctx.space()};
+  } trim_at_end{out, used, space};
   if (!p || size < 3) return false;
   guard_level level(ctx, size);
   if (!level) {
@@ -174,6 +175,8 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     return false;
   }
   const byte_view v = L::view_of(p, size);
+  // A spare list nearer the item count saves moving records in or out.
+  exchange_spare_list(out, item_count_hint(v), space);
   size_t have = out.size();  // records in out, used ones and those to reuse
   // Each record's flags start from those of the item before it.
   uint64_t flags = 0;
@@ -186,10 +189,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       break;
     }
     const int64_t n = v.u16_or_zero(static_cast<size_t>(at));
-    if (n > rem && fault)
-      *fault =
-          parse_fault{"shell item", static_cast<uint64_t>(at), "item size runs past the ID list"};
-    if (n < 5 || n > rem) break;
+    if (n < 5 || n > rem) {
+      if (n > rem && fault)
+        *fault =
+            parse_fault{"shell item", static_cast<uint64_t>(at), "item size runs past the ID list"};
+      break;
+    }
     int64_t step = n;
     if (n < 0xF000) {
       ctx.offset = pos;
@@ -200,12 +205,12 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // much, so that growing stays geometric.
         if (have == out.capacity())
           out.reserve(have + std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
-        add_spare_item(out, ctx.space());
+        add_spare_item(out, space);
         ++have;
       } else {
         // Its property nodes and child records serve the values and items
         // filed next.
-        clear_item_for_reuse(out[used], ctx.space());
+        clear_item_for_reuse(out[used], space);
       }
       shell_item_record& rec = out[used];
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,

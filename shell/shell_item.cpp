@@ -20,14 +20,25 @@ constexpr size_t k_new_list = 4;          // elements
 constexpr size_t k_new_text = 64;         // bytes
 constexpr size_t k_kept_text_most = 512;  // bytes of room a cleared text may keep
 constexpr size_t k_spare_items_max = 48;  // records (and room for them) the spare keeps
+constexpr size_t k_spare_lists_max = 8;   // whole lists the spare keeps
 
 }  // namespace
 
-// The item records given up by one link, to be parsed into for the next,
-// and single records left over from lists, cleared, for lists that grow.
+// The item lists given up (by a link, by a record's children), to be parsed
+// into again whole, and single records left over from lists, cleared, for
+// lists that grow.
 struct spare_items {
-  shell_item_list items;
+  // Whole lists, their records as they were left (parse_idlist clears each
+  // one it parses into); `listed` records in all, at most k_spare_items_max.
+  // A walk takes the list nearest its item count, so that records are
+  // seldom moved one by one between lists and the single records.
+  std::vector<shell_item_list> lists;
+  size_t listed = 0;
+  // The first `kept` are the spare records; those after them were moved
+  // from and own nothing: they stay to be assigned over rather than be
+  // destroyed and built again.
   std::vector<shell_item_record> records;
+  size_t kept = 0;
   // The records lent to structures parsed on their own, one per nesting
   // level; the first `lent` are in use.
   std::vector<std::unique_ptr<shell_item_record>> lendable;
@@ -53,13 +64,34 @@ void keep_records(shell_scratch& scratch, spare_items* spare, shell_item_list& l
       spare = nullptr;  // no room for the spare: the records are freed
     }
   }
-  for (size_t i = from; spare && i < list.size() && spare->records.size() < k_spare_items_max;
-       ++i) {
+  for (size_t i = from; spare && i < list.size() && spare->kept < k_spare_items_max; ++i) {
     shell_item_record& rec = list[i];
     clear_item_for_reuse(rec, scratch);
-    spare->records.push_back(std::move(rec));
+    if (spare->kept < spare->records.size())
+      spare->records[spare->kept] = std::move(rec);
+    else
+      spare->records.push_back(std::move(rec));
+    ++spare->kept;
   }
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
+}
+
+// Keeps list whole in spare's lists, leaving it empty without storage;
+// false (list untouched) when it is empty, too long or there is no room.
+bool keep_list(spare_items& spare, shell_item_list& list) noexcept {
+  if (list.empty() || list.capacity() > k_spare_items_max ||
+      spare.lists.size() >= k_spare_lists_max || spare.listed + list.size() > k_spare_items_max)
+    return false;
+  if (spare.lists.capacity() < k_spare_lists_max) {
+    try {
+      spare.lists.reserve(k_spare_lists_max);
+    } catch (...) {
+      return false;
+    }
+  }
+  spare.listed += list.size();
+  spare.lists.emplace_back().swap(list);
+  return true;
 }
 
 }  // namespace
@@ -68,8 +100,38 @@ void clear_item_for_reuse(shell_item_record& rec, shell_scratch& scratch) noexce
   // Most records filed no property: no call for their empty maps.
   if (!rec.properties.empty()) keep_property_nodes(rec.properties, scratch);
   if (!rec.found_properties.empty()) keep_property_nodes(rec.found_properties, scratch);
-  if (!rec.children.empty()) keep_records(scratch, try_made_part(scratch.items), rec.children, 0);
+  if (!rec.children.empty()) {
+    spare_items* spare = try_made_part(scratch.items);
+    if (!spare || !keep_list(*spare, rec.children)) keep_records(scratch, spare, rec.children, 0);
+  }
   rec.clear();
+}
+
+void exchange_spare_list(shell_item_list& list, size_t count, shell_scratch& scratch) noexcept {
+  const size_t have = list.size();
+  if (have == count || (have != 0 && list.capacity() > k_spare_items_max)) return;
+  spare_items* spare = try_made_part(scratch.items);
+  if (!spare || spare->lists.empty()) return;
+  auto gap = [count](size_t n) { return n > count ? n - count : count - n; };
+  size_t best = spare->lists.size(), best_gap = gap(have);
+  for (size_t i = 0; i < spare->lists.size(); ++i) {
+    const size_t g = gap(spare->lists[i].size());
+    if (g < best_gap) {
+      best = i;
+      best_gap = g;
+    }
+  }
+  if (best == spare->lists.size()) return;
+  shell_item_list& kept = spare->lists[best];
+  const size_t listed = spare->listed - kept.size() + have;
+  if (listed > k_spare_items_max) return;
+  list.swap(kept);
+  spare->listed = listed;
+  if (kept.empty()) {
+    // The list came without records: its slot goes.
+    kept.swap(spare->lists.back());
+    spare->lists.pop_back();
+  }
 }
 
 namespace {
@@ -81,8 +143,10 @@ void keep_text_room(kept_text_room& kept, std::vector<std::string>& list) noexce
     if (kept.count >= kept_text_room::k_most) break;
     const size_t room = s.capacity();
     if (room <= std::string().capacity() || room > k_kept_text_most) continue;
-    s.clear();
-    kept.texts[kept.count++].swap(s);
+    // Moved, not swapped: the slot holds no room of its own.
+    std::string& slot = kept.texts[kept.count++];
+    slot = std::move(s);
+    slot.clear();
   }
   list.clear();
 }
@@ -115,13 +179,13 @@ void give_spare_items(shell_item_list& items) noexcept {
 }
 
 void give_spare_items(shell_item_list& items, shell_scratch& scratch) noexcept {
+  // Most often the part is there and keeps the list whole.
+  spare_items* spare = scratch.items ? scratch.items.get() : try_made_part(scratch.items);
+  if (spare && keep_list(*spare, items)) return;
   shell_item_list given;
   given.swap(items);
-  if (given.empty() || given.capacity() > k_spare_items_max) return;
-  spare_items* spare = try_made_part(scratch.items);
-  if (!spare) return;  // no room for the part: the records are freed
-  // The smaller list's records are kept one by one.
-  if (spare->items.size() <= given.size()) spare->items.swap(given);
+  if (!spare || given.empty() || given.capacity() > k_spare_items_max) return;
+  // Without room for it whole, its records are kept one by one.
   keep_records(scratch, spare, given, 0);
 }
 
@@ -132,9 +196,9 @@ void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scrat
 
 shell_item_record& add_spare_item(shell_item_list& list, shell_scratch& scratch) {
   spare_items* spare = try_made_part(scratch.items);
-  if (!spare || spare->records.empty()) return list.emplace_back();
-  list.push_back(std::move(spare->records.back()));
-  spare->records.pop_back();
+  if (!spare || spare->kept == 0) return list.emplace_back();
+  list.push_back(std::move(spare->records[spare->kept - 1]));
+  --spare->kept;
   return list.back();
 }
 
@@ -154,32 +218,39 @@ spare_item_record::~spare_item_record() {
 
 void take_spare_items(shell_item_list& items, shell_scratch& scratch) {
   if (!items.empty()) return;
-  shell_item_list& spare = made_part(scratch.items).items;
-  if (!spare.empty()) items.swap(spare);
+  spare_items& spare = made_part(scratch.items);
+  if (spare.lists.empty()) return;
+  // The list given last, most likely the link's own.
+  items.swap(spare.lists.back());
+  spare.listed -= items.size();
+  spare.lists.pop_back();
 }
 
 namespace {
-bool prop_scratch_empty(const shell_item_record& rec) noexcept {
-  const auto& f = rec.prop_flags;
-  return rec.prop_key_text.empty() && rec.prop_texts.empty() && rec.prop_qwords.empty() &&
-         rec.prop_offsets.empty() && rec.prop_dwords.empty() && rec.prop_bytes.empty() &&
-         rec.prop_guid_texts.empty() && rec.prop_names2.empty() &&
-         (f[0] | f[1] | f[2] | f[3] | f[4] | f[5]) == 0;
+// The lists of clear() that own elements or nodes, which most records
+// parsed into again left empty; out of line, so that clear() itself needs
+// no saved registers.
+[[gnu::noinline]] void clear_owning_lists(shell_item_record& rec) noexcept {
+  if (!rec.guid_names.empty()) keep_text_room(rec.kept_room, rec.guid_names);
+  if (!rec.date_texts.empty()) keep_text_room(rec.kept_room, rec.date_texts);
+  rec.names.clear();
+  if (!rec.children.empty()) rec.children.clear();
+  if (!rec.embedded_lists.empty()) rec.embedded_lists.clear();
+  if (!rec.properties.empty()) rec.properties.clear();
+  if (!rec.found_properties.empty()) rec.found_properties.clear();
 }
 }  // namespace
 
 void shell_item_record::clear() {
   // A record parsed into again mostly had few of its members filled: only
-  // those are touched (the maps' clearing is not free even when empty).
+  // those are touched (the maps' clearing is not free even when empty). The
+  // property scratch is left: the filer empties it before each property and
+  // nothing else reads it.
   guids.clear();
-  if (!guid_names.empty()) keep_text_room(kept_room, guid_names);
-  if (!date_texts.empty()) keep_text_room(kept_room, date_texts);
-  if (!names.empty()) names.clear();
   raw.clear();
-  if (!children.empty()) children.clear();
-  if (!embedded_lists.empty()) embedded_lists.clear();
-  if (!properties.empty()) properties.clear();
-  if (!found_properties.empty()) found_properties.clear();
+  if (!guid_names.empty() || !date_texts.empty() || !names.empty() || !children.empty() ||
+      !embedded_lists.empty() || !properties.empty() || !found_properties.empty())
+    clear_owning_lists(*this);
   primary_name.clear();
   long_name.clear();
   localized_name.clear();
@@ -193,8 +264,6 @@ void shell_item_record::clear() {
   is_directory = 1;
   not_parsed = 1;
   item_type = 0xFFFF;
-  // Most records parsed into again filed no property: their scratch is empty.
-  if (!prop_scratch_empty(*this)) clear_item_property_fields(*this);
 }
 
 void clear_item_property_fields(shell_item_record& rec) {

@@ -143,16 +143,20 @@ inline void add_item_name(shell_item_record& rec, std::string&& name) {
   rec.names.push_back(std::move(name));
 }
 
-// A spare list of item records kept in the scratch, so that the
-// items of one link are parsed into again for the next instead of being
-// destroyed and rebuilt. give_spare_items leaves items empty without
-// storage; a list of more than a few dozen records is freed instead of kept,
-// and so is every list given without a scratch. take_spare_items gives an
-// empty items the spare's records (left as they were: parse_idlist clears
-// each one it parses into and drops those it does not use).
+// Spare lists of item records kept in the scratch, so that the items of
+// one link are parsed into again for the next instead of being destroyed
+// and rebuilt. give_spare_items leaves items empty without storage; a list
+// of more than a few dozen records is freed instead of kept, and so is
+// every list given without a scratch. take_spare_items gives an empty items
+// the records of the list given last (left as they were: parse_idlist
+// clears each one it parses into and drops those it does not use).
 void give_spare_items(shell_item_list& items) noexcept;
 void give_spare_items(shell_item_list& items, shell_scratch& scratch) noexcept;
 void take_spare_items(shell_item_list& items, shell_scratch& scratch);
+// Swaps list (its records about to be parsed into again) for the spare list
+// whose size is nearest count, when that one is nearer than list's own; the
+// list given up stays as the spare's.
+void exchange_spare_list(shell_item_list& list, size_t count, shell_scratch& scratch) noexcept;
 // Erases records [from, end) of list, keeping a few dozen of them cleared in
 // the scratch for add_spare_item.
 void keep_surplus_items(shell_item_list& list, size_t from, shell_scratch& scratch) noexcept;
