@@ -48,7 +48,11 @@ bool is_string_named_fmtid(byte_view v) {
 // The two kind tests on v, all of available bytes, known to pass
 // is_property_storage.
 bool string_named_kind(byte_view v, int64_t available) {
-  if (available < st::min_string_named) return false;
+  // The first field of the set's FMTID ({D5CDD505-...}) rejects most
+  // storages at once.
+  constexpr uint32_t k_string_named_data1 = 0xD5CDD505;
+  if (available < st::min_string_named || v.u32_or_zero(st::fmtid) != k_string_named_data1)
+    return false;
   const int64_t size = declared_storage_size(v);
   if (size < st::min_string_named) return false;
   const int64_t first = v.u32_or_zero(st::values + nv::size);
@@ -241,6 +245,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
     } flat{flat_list, rec.prop_shown_only};
     ctx.offset = base;
+    const uint64_t filings_before = shown_values::record_filings(flat_list);
     const int64_t storage_size = declared_storage_size(current);
     // The walk's test above holds for current: the kind tests need not make
     // it again.
@@ -280,12 +285,21 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat_list, flat.mark)))
       take_id_list_value(ctx, temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
     flat.folded = true;
-    // Unknown until the fold has returned (it may throw half-way).
-    const bool was_values_only = values_only && *values_only;
-    if (values_only) *values_only = false;
-    if (fold_into(rec, temp)) {
+    // An integer-named storage with a first value whose values all were
+    // skipped or kept flat left its record as it was, clear: there is
+    // nothing to fold.
+    const bool untouched = !string_named && current.u32_or_zero(st::values + iv::size) != 0 &&
+                           shown_values::record_filings(flat_list) == filings_before;
+    if (untouched) {
       scratch.set_cleared();
-      if (values_only) *values_only = was_values_only;
+    } else {
+      // Unknown until the fold has returned (it may throw half-way).
+      const bool was_values_only = values_only && *values_only;
+      if (values_only) *values_only = false;
+      if (fold_into(rec, temp)) {
+        scratch.set_cleared();
+        if (values_only) *values_only = was_values_only;
+      }
     }
     ctx.offset = base;
     if (current.u32_or_zero(st::values + iv::size) > st::max_first_value) break;

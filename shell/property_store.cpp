@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "shell/guid_names.h"
 #include "shell/idlist_text.h"
@@ -125,6 +126,9 @@ struct list {
   // The merge of collect, kept for its room.
   std::vector<placed> places;
   property_value shown_value;
+  // Values whose filing went past the single ones skipped or kept here (see
+  // record_filings).
+  uint64_t record_filings = 0;
 };
 
 }  // namespace shown_values
@@ -369,6 +373,26 @@ void file_single(parse_guard* guard, shell_item_record& rec, const single_value&
 
 bool g_single_path = true;
 
+// The bytes parse_single_value takes for a single number or GUID (kind
+// single), ctx.offset moved past them and the guard charged as for a record
+// filed; 0, nothing moved, when the element does not fit. A record copying
+// no bytes needs no filed-bytes charge: that one can only fail once the
+// guard has tripped, and then the work charge has failed first.
+int32_t skip_unshown_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint16_t vartype,
+                            uint16_t single) {
+  int64_t width = single == tv_dword ? 4 : single == tv_qword ? 8 : 16;
+  if (single == tv_dword && (vartype & 0xFF) == 11) {
+    // A boolean: 4 bytes when they read 0 or 0xFFFF, else 2.
+    if (size < 2) return 0;
+    const uint32_t v = size >= 4 ? byte_view(data, 4).u32_or_zero(0) : 0x10000;
+    width = v == 0 || v == 0xFFFF ? 4 : 2;
+  }
+  if (width > size) return 0;
+  ctx.offset += static_cast<uint64_t>(width);
+  guard_charge(ctx, parse_guard::k_units_per_filed_record);
+  return static_cast<int32_t>(width);
+}
+
 void trim_room(std::string& s) {
   if (s.capacity() >= k_spare_room) std::string().swap(s);
 }
@@ -449,6 +473,10 @@ scope::~scope() {
 
 void scope::set_record(uint32_t record) noexcept {
   m_list.record = record;
+}
+
+uint64_t record_filings(const list& l) noexcept {
+  return l.record_filings;
 }
 
 size_t mark(const list& l) noexcept {
@@ -734,15 +762,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         if (rec.prop_shown_only &&
             (single == tv_dword || single == tv_qword || single == tv_guid)) {
           // Never shown: only what filing would take from the input and the
-          // guard.
-          single_value sv;
-          std::string unused;
-          int32_t result = 0;
-          if (parse_single_value(sv, unused, ctx, data, size, vartype)) {
-            result = static_cast<int32_t>(sv.consumed);
-            if (sv.present && guard_charge(ctx, parse_guard::k_units_per_filed_record))
-              guard_charge_filed(ctx.guard, 0);
-          }
+          // guard (a record that copies nothing).
+          const int32_t result = skip_unshown_single(ctx, data, size, vartype, single);
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
@@ -752,6 +773,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
             (single == tv_text || single == tv_filetime || single == tv_date))
           return shown_values::file_flat_single(filing.flat, filing.filing_order, ctx, data, size,
                                                 vartype, pid, fmtid);
+        ++filing.flat.record_filings;
         property_value_map::node_type node = fresh_value_node(filing, fmtid, pid);
         property_value& pv = node.mapped();
         // A node kept from a dropped value mostly has its texts' room already.

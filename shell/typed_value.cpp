@@ -43,11 +43,6 @@ typed_value_scratch::~typed_value_scratch() {
   --m_stack.used;
 }
 
-bool is_valid_vartype(int16_t vartype) {
-  if (vartype < 0) return false;
-  return (vartype & 0xFFF) <= 73;
-}
-
 namespace {
 
 using propstore::typed::count_size;
