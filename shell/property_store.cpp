@@ -162,7 +162,10 @@ void scratch_drop<property_scratch>::operator()(property_scratch* part) const no
 
 namespace {
 
-property_scratch& scratch_of(shell_scratch& scratch) {
+// Made once per scratch: the test for it stays inline.
+inline property_scratch& scratch_of(shell_scratch& scratch) {
+  if (scratch.filing) [[likely]]
+    return *scratch.filing;
   return made_part(scratch.filing);
 }
 
@@ -187,8 +190,9 @@ class filer {
     m_pv.order = ++m_order;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
+    // Once the work is charged, no filed bytes cannot fail.
     if (!guard_charge(m_guard, parse_guard::k_units_per_filed_record) ||
-        !guard_charge_filed(m_guard, copied))
+        (copied != 0 && !guard_charge_filed(m_guard, copied)))
       return nullptr;
     // The key is copied out of the template before the template is moved.
     const std::string_view key = m_pv.key_text;
@@ -676,7 +680,7 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
       }
       const bool empty_text = sv.kind == tv_text && e.text.empty();
       if (!empty_text && guard_charge(ctx, parse_guard::k_units_per_filed_record) &&
-          guard_charge_filed(ctx.guard, copied)) {
+          (copied == 0 || guard_charge_filed(ctx.guard, copied))) {
         e.offset = sv.offset;
         e.order = ++filing_order;
         e.record = l.record;
