@@ -547,9 +547,9 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         list& l = m_list;
         std::vector<placed>& places = l.places;
         places.clear();
-        size_t shown = 0;
-        // Places met in rising order need no sort (the common case: one
-        // walk's values, each at a place of its own).
+        // Only the values shown take a place (their order does not depend on
+        // the others'). Places met in rising order need no sort (the common
+        // case: one walk's values, each at a place of its own).
         bool rising = true;
         auto add = [&](const placed& p) {
           if (!places.empty() && p.offset <= places.back().offset) rising = false;
@@ -557,17 +557,18 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         };
         for (size_t r = 0; r < count; ++r) {
           for (const auto& [key, v] : records[r].properties) {
-            if (guid_is_zero(v.key.fmtid)) continue;
+            if (guid_is_zero(v.key.fmtid) || v.table_bit3 || !shown_property_vartype(v.vartype))
+              continue;
             add({v.offset, v.order, r, &key, &v, 0});
-            if (!v.table_bit3 && shown_property_vartype(v.vartype)) ++shown;
           }
         }
         for (size_t i = m_start; i < l.used; ++i) {
           const entry& e = l.entries[i];
-          if (!e.live || guid_is_zero(e.fmtid)) continue;
+          if (!e.live || guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype))
+            continue;
           add({e.offset, e.order, e.record, nullptr, nullptr, i});
-          if (!e.hidden && shown_property_vartype(e.vartype)) ++shown;
         }
+        const size_t shown = places.size();
         if (shown == 0) return;
         // File position, then key, then record, then filing order: the order
         // of the records' collections merged. Keys are made only where two
@@ -600,9 +601,6 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         for (const placed& p : places) {
           const property_value* v = p.value;
           entry* e = v ? nullptr : &l.entries[p.flat];
-          if (v ? v->table_bit3 || !shown_property_vartype(v->vartype)
-                : e->hidden || !shown_property_vartype(e->vartype))
-            continue;
           // Filled in place; a pair left half-filled is dropped on failure.
           std::string& key = keys.emplace_back();
           std::string& value = values.emplace_back();
