@@ -69,7 +69,7 @@ bool string_named_kind(byte_view v, int64_t available) {
          is_string_named_fmtid(v);
 }
 
-bool integer_named_kind(byte_view v, int64_t available) {
+inline bool integer_named_kind(byte_view v, int64_t available) {
   if (available <= st::short_integer_named)
     return available >= st::min_integer_named && v.u32_or_zero(st::values + iv::size) == 0;
   return v.u32_or_zero(st::values + iv::size) == 0 ||
