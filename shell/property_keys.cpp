@@ -63,6 +63,8 @@ struct found_key {
   guid_key fmtid;
   uint32_t pid = 0;
   bool filled = false;
+  // Not in the table, and of the string-named set.
+  bool string_named = false;
   const key_slot* slot = nullptr;
   // The key's text (append_property_key_text), once made; 0: not yet.
   uint8_t text_size = 0;
@@ -164,6 +166,7 @@ found_key* fill_key_entry(found_key& key, const guid_key& bits, uint32_t pid) {
   const key_index* index = ready_index();
   if (!index) return nullptr;
   key.slot = find_in_index(*index, bits, pid);
+  key.string_named = !key.slot && bits == guid_key(string_named_set());
   key.fmtid = bits;
   key.pid = pid;
   key.filled = true;
@@ -233,7 +236,7 @@ inline const key_slot* slot_or_named(const guid& fmtid, uint32_t pid, bool& stri
   const found_key* key = find_key_entry(fmtid, pid);
   const key_slot* slot = key ? key->slot : nullptr;
   // Only an FMTID the table lacks may be the string-named set.
-  string_named = key && !slot && guid_equals(fmtid, string_named_set());
+  string_named = key && key->string_named;
   return slot;
 }
 

@@ -45,10 +45,23 @@ bool is_string_named_fmtid(byte_view v) {
   return v.starts_with(st::fmtid, string_named_set().m_bytes, 16);
 }
 
+// The storage test, inline for the walk that makes it on every storage.
+inline bool storage_at(const uint8_t* p, int64_t available) {
+  if (!p || available < static_cast<int64_t>(st::header_size)) return false;
+  const byte_view v = view_of(p, available);
+  const int64_t size = declared_storage_size(v);
+  return size >= static_cast<int64_t>(st::header_size) && size <= available &&
+         v.u32_or_zero(st::version) == st::version_value;
+}
+
 // The two kind tests on v, all of available bytes, known to pass
 // is_property_storage.
 bool string_named_kind(byte_view v, int64_t available) {
-  if (available < st::min_string_named) return false;
+  // The first field of the set's FMTID ({D5CDD505-...}) rejects most
+  // storages at once.
+  constexpr uint32_t k_string_named_data1 = 0xD5CDD505;
+  if (available < st::min_string_named || v.u32_or_zero(st::fmtid) != k_string_named_data1)
+    return false;
   const int64_t size = declared_storage_size(v);
   if (size < st::min_string_named) return false;
   const int64_t first = v.u32_or_zero(st::values + nv::size);
@@ -56,7 +69,7 @@ bool string_named_kind(byte_view v, int64_t available) {
          is_string_named_fmtid(v);
 }
 
-bool integer_named_kind(byte_view v, int64_t available) {
+inline bool integer_named_kind(byte_view v, int64_t available) {
   if (available <= st::short_integer_named)
     return available >= st::min_integer_named && v.u32_or_zero(st::values + iv::size) == 0;
   return v.u32_or_zero(st::values + iv::size) == 0 ||
@@ -215,7 +228,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   storage_records& kept = made_part(space.storages);
   shown_values::list& flat_list = shown_values::list_of(space);
   for (;;) {
-    if (!p || !is_property_storage(p + at, remaining)) {
+    if (!p || !storage_at(p + at, remaining)) {
       if (fault && p && remaining > 0)
         *fault = parse_fault{"property storage", at, "not a property storage"};
       break;
@@ -241,6 +254,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
     } flat{flat_list, rec.prop_shown_only};
     ctx.offset = base;
+    const uint64_t filings_before = shown_values::record_filings(flat_list);
     const int64_t storage_size = declared_storage_size(current);
     // The walk's test above holds for current: the kind tests need not make
     // it again.
@@ -277,15 +291,30 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       ctx.offset = base;
       break;
     }
-    if (!temp.properties.empty() || (flat.on && shown_values::any_from(flat_list, flat.mark)))
+    // An integer-named storage with a first value whose values all were
+    // skipped or kept flat left its record as it was, clear: its collection
+    // is empty, and there is nothing to fold.
+    const bool untouched = !string_named && current.u32_or_zero(st::values + iv::size) != 0 &&
+                           shown_values::record_filings(flat_list) == filings_before;
+    if (untouched) {
+      // Only flat values can stand where the byte value is looked up.
+      if (flat.on && shown_values::any_from(flat_list, flat.mark))
+        shown_values::take_flat_lower_bound(flat_list, flat.mark, k_byte_value_prefix, nullptr, 0);
+    } else if (!temp.properties.empty() ||
+               (flat.on && shown_values::any_from(flat_list, flat.mark))) {
       take_id_list_value(ctx, temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
+    }
     flat.folded = true;
-    // Unknown until the fold has returned (it may throw half-way).
-    const bool was_values_only = values_only && *values_only;
-    if (values_only) *values_only = false;
-    if (fold_into(rec, temp)) {
+    if (untouched) {
       scratch.set_cleared();
-      if (values_only) *values_only = was_values_only;
+    } else {
+      // Unknown until the fold has returned (it may throw half-way).
+      const bool was_values_only = values_only && *values_only;
+      if (values_only) *values_only = false;
+      if (fold_into(rec, temp)) {
+        scratch.set_cleared();
+        if (values_only) *values_only = was_values_only;
+      }
     }
     ctx.offset = base;
     if (current.u32_or_zero(st::values + iv::size) > st::max_first_value) break;
@@ -431,11 +460,7 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
 }  // namespace
 
 bool is_property_storage(const uint8_t* p, int64_t available) {
-  if (!p || available < static_cast<int64_t>(st::header_size)) return false;
-  const byte_view v = view_of(p, available);
-  const int64_t size = declared_storage_size(v);
-  return size >= static_cast<int64_t>(st::header_size) && size <= available &&
-         v.u32_or_zero(st::version) == st::version_value;
+  return storage_at(p, available);
 }
 
 bool is_string_named_storage(const uint8_t* p, int64_t available) {

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "shell/guid_names.h"
 #include "shell/idlist_text.h"
@@ -125,6 +126,9 @@ struct list {
   // The merge of collect, kept for its room.
   std::vector<placed> places;
   property_value shown_value;
+  // Values whose filing went past the single ones skipped or kept here (see
+  // record_filings).
+  uint64_t record_filings = 0;
 };
 
 }  // namespace shown_values
@@ -158,7 +162,10 @@ void scratch_drop<property_scratch>::operator()(property_scratch* part) const no
 
 namespace {
 
-property_scratch& scratch_of(shell_scratch& scratch) {
+// Made once per scratch: the test for it stays inline.
+inline property_scratch& scratch_of(shell_scratch& scratch) {
+  if (scratch.filing) [[likely]]
+    return *scratch.filing;
   return made_part(scratch.filing);
 }
 
@@ -183,8 +190,9 @@ class filer {
     m_pv.order = ++m_order;
     // A record costs the work of one input byte; the bytes it copied from the
     // input count as filed (a byte run's before it is copied, by the caller).
+    // Once the work is charged, no filed bytes cannot fail.
     if (!guard_charge(m_guard, parse_guard::k_units_per_filed_record) ||
-        !guard_charge_filed(m_guard, copied))
+        (copied != 0 && !guard_charge_filed(m_guard, copied)))
       return nullptr;
     // The key is copied out of the template before the template is moved.
     const std::string_view key = m_pv.key_text;
@@ -369,6 +377,26 @@ void file_single(parse_guard* guard, shell_item_record& rec, const single_value&
 
 bool g_single_path = true;
 
+// The bytes parse_single_value takes for a single number or GUID (kind
+// single), ctx.offset moved past them and the guard charged as for a record
+// filed; 0, nothing moved, when the element does not fit. A record copying
+// no bytes needs no filed-bytes charge: that one can only fail once the
+// guard has tripped, and then the work charge has failed first.
+int32_t skip_unshown_single(parse_ctx& ctx, const uint8_t* data, int64_t size, uint16_t vartype,
+                            uint16_t single) {
+  int64_t width = single == tv_dword ? 4 : single == tv_qword ? 8 : 16;
+  if (single == tv_dword && (vartype & 0xFF) == 11) {
+    // A boolean: 4 bytes when they read 0 or 0xFFFF, else 2.
+    if (size < 2) return 0;
+    const uint32_t v = size >= 4 ? byte_view(data, 4).u32_or_zero(0) : 0x10000;
+    width = v == 0 || v == 0xFFFF ? 4 : 2;
+  }
+  if (width > size) return 0;
+  ctx.offset += static_cast<uint64_t>(width);
+  guard_charge(ctx, parse_guard::k_units_per_filed_record);
+  return static_cast<int32_t>(width);
+}
+
 void trim_room(std::string& s) {
   if (s.capacity() >= k_spare_room) std::string().swap(s);
 }
@@ -451,6 +479,10 @@ void scope::set_record(uint32_t record) noexcept {
   m_list.record = record;
 }
 
+uint64_t record_filings(const list& l) noexcept {
+  return l.record_filings;
+}
+
 size_t mark(const list& l) noexcept {
   return l.used;
 }
@@ -515,9 +547,9 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         list& l = m_list;
         std::vector<placed>& places = l.places;
         places.clear();
-        size_t shown = 0;
-        // Places met in rising order need no sort (the common case: one
-        // walk's values, each at a place of its own).
+        // Only the values shown take a place (their order does not depend on
+        // the others'). Places met in rising order need no sort (the common
+        // case: one walk's values, each at a place of its own).
         bool rising = true;
         auto add = [&](const placed& p) {
           if (!places.empty() && p.offset <= places.back().offset) rising = false;
@@ -525,17 +557,18 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         };
         for (size_t r = 0; r < count; ++r) {
           for (const auto& [key, v] : records[r].properties) {
-            if (guid_is_zero(v.key.fmtid)) continue;
+            if (guid_is_zero(v.key.fmtid) || v.table_bit3 || !shown_property_vartype(v.vartype))
+              continue;
             add({v.offset, v.order, r, &key, &v, 0});
-            if (!v.table_bit3 && shown_property_vartype(v.vartype)) ++shown;
           }
         }
         for (size_t i = m_start; i < l.used; ++i) {
           const entry& e = l.entries[i];
-          if (!e.live || guid_is_zero(e.fmtid)) continue;
+          if (!e.live || guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype))
+            continue;
           add({e.offset, e.order, e.record, nullptr, nullptr, i});
-          if (!e.hidden && shown_property_vartype(e.vartype)) ++shown;
         }
+        const size_t shown = places.size();
         if (shown == 0) return;
         // File position, then key, then record, then filing order: the order
         // of the records' collections merged. Keys are made only where two
@@ -568,9 +601,6 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         for (const placed& p : places) {
           const property_value* v = p.value;
           entry* e = v ? nullptr : &l.entries[p.flat];
-          if (v ? v->table_bit3 || !shown_property_vartype(v->vartype)
-                : e->hidden || !shown_property_vartype(e->vartype))
-            continue;
           // Filled in place; a pair left half-filled is dropped on failure.
           std::string& key = keys.emplace_back();
           std::string& value = values.emplace_back();
@@ -648,7 +678,7 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
       }
       const bool empty_text = sv.kind == tv_text && e.text.empty();
       if (!empty_text && guard_charge(ctx, parse_guard::k_units_per_filed_record) &&
-          guard_charge_filed(ctx.guard, copied)) {
+          (copied == 0 || guard_charge_filed(ctx.guard, copied))) {
         e.offset = sv.offset;
         e.order = ++filing_order;
         e.record = l.record;
@@ -734,15 +764,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         if (rec.prop_shown_only &&
             (single == tv_dword || single == tv_qword || single == tv_guid)) {
           // Never shown: only what filing would take from the input and the
-          // guard.
-          single_value sv;
-          std::string unused;
-          int32_t result = 0;
-          if (parse_single_value(sv, unused, ctx, data, size, vartype)) {
-            result = static_cast<int32_t>(sv.consumed);
-            if (sv.present && guard_charge(ctx, parse_guard::k_units_per_filed_record))
-              guard_charge_filed(ctx.guard, 0);
-          }
+          // guard (a record that copies nothing).
+          const int32_t result = skip_unshown_single(ctx, data, size, vartype, single);
           ctx.consumed = static_cast<uint32_t>(result);
           return result;
         }
@@ -752,6 +775,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
             (single == tv_text || single == tv_filetime || single == tv_date))
           return shown_values::file_flat_single(filing.flat, filing.filing_order, ctx, data, size,
                                                 vartype, pid, fmtid);
+        ++filing.flat.record_filings;
         property_value_map::node_type node = fresh_value_node(filing, fmtid, pid);
         property_value& pv = node.mapped();
         // A node kept from a dropped value mostly has its texts' room already.

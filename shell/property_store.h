@@ -91,6 +91,11 @@ class scope {
   bool m_open;
 };
 
+// How many values add_item_property has taken past the single ones that a
+// record parsed for a report's lists skips or keeps in this list: while it
+// stands still, the values met left the record they were filed into as it
+// was.
+uint64_t record_filings(const list& flat) noexcept;
 // The list's length now: the values filed from here on lie past it.
 size_t mark(const list& flat) noexcept;
 // Drops the values past mark (those of a storage that was not kept).

@@ -4,34 +4,13 @@
 
 namespace vk {
 
-namespace {
-
-// The short-string room of an empty text (not a constant expression for
-// every compiler and library pair).
-const std::size_t k_short = std::string().capacity();
-
-}  // namespace
-
-// Moves rather than swaps: a string move is a few inline stores.
-void text_rooms::take(std::string& s) noexcept {
-  if (s.capacity() > k_short || m_rooms.empty()) return;
-  s = std::move(m_rooms.back());
-  s.clear();
-  m_rooms.pop_back();
-}
-
-void text_rooms::give(std::string& s) noexcept {
-  const std::size_t room = s.capacity();
-  if (room <= k_short || room > k_room_most || m_rooms.size() >= k_kept_most) return;
-  if (m_rooms.capacity() == 0) {
-    // The list's own room, once; without it nothing is kept.
-    try {
-      m_rooms.reserve(k_kept_most);
-    } catch (...) {
-      return;
-    }
+bool text_rooms::reserve_rooms() noexcept {
+  try {
+    m_rooms.reserve(k_kept_most);
+  } catch (...) {
+    return false;
   }
-  m_rooms.push_back(std::move(s));
+  return true;
 }
 
 void text_rooms::take(property_value& v) noexcept {

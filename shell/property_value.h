@@ -82,14 +82,33 @@ class text_rooms {
   static constexpr std::size_t k_room_most = 512;
 
   // Room for s when s has none on the heap (empty otherwise is left as is).
-  void take(std::string& s) noexcept;
+  // Inline, as give: both run for every text a report fills.
+  void take(std::string& s) noexcept {
+    if (s.capacity() > k_short_room || m_rooms.empty()) return;
+    // Moves rather than swaps: a string move is a few inline stores.
+    s = std::move(m_rooms.back());
+    s.clear();
+    m_rooms.pop_back();
+  }
   // Keeps s's room when it is moderate; s ends unspecified.
-  void give(std::string& s) noexcept;
+  void give(std::string& s) noexcept {
+    const std::size_t room = s.capacity();
+    if (room <= k_short_room || room > k_room_most || m_rooms.size() >= k_kept_most) return;
+    // Never grows past the room reserved once, so it cannot throw.
+    if (m_rooms.capacity() == 0 && !reserve_rooms()) return;
+    m_rooms.push_back(std::move(s));
+  }
   // The value's texts that have no room of their own take some.
   void take(property_value& v) noexcept;
   std::size_t kept() const noexcept { return m_rooms.size(); }
 
  private:
+  // The short-string room of an empty text (not a constant expression for
+  // every compiler and library pair).
+  static inline const std::size_t k_short_room = std::string().capacity();
+  // The list's own room, once; false when it cannot be had (nothing is kept).
+  bool reserve_rooms() noexcept;
+
   std::vector<std::string> m_rooms;
 };
 

@@ -43,11 +43,6 @@ typed_value_scratch::~typed_value_scratch() {
   --m_stack.used;
 }
 
-bool is_valid_vartype(int16_t vartype) {
-  if (vartype < 0) return false;
-  return (vartype & 0xFFF) <= 73;
-}
-
 namespace {
 
 using propstore::typed::count_size;
@@ -74,7 +69,10 @@ struct value_cursor {
     out.consumed += static_cast<uint32_t>(n);
   }
   void skip_zeros() {
-    while (left() > 0 && window.u8_or_zero(pos) == 0) take(1);
+    // Counted first, taken at once.
+    size_t end = pos;
+    while (end < window.size() && window.u8_or_zero(end) == 0) ++end;
+    take(static_cast<int64_t>(end - pos));
   }
   uint32_t done_at(uint64_t i) { return out.count = static_cast<uint32_t>(i); }
 };
@@ -310,7 +308,9 @@ struct single_cursor {
     ctx.offset += static_cast<uint64_t>(n);
   }
   void skip_zeros() {
-    while (left() > 0 && window.u8_or_zero(pos) == 0) take(1);
+    size_t end = pos;
+    while (end < window.size() && window.u8_or_zero(end) == 0) ++end;
+    take(static_cast<int64_t>(end - pos));
   }
 };
 

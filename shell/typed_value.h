@@ -105,6 +105,8 @@ class typed_value_scratch {
 };
 
 // Non-negative and the low 12 bits at most 73.
-bool is_valid_vartype(int16_t vartype);
+inline bool is_valid_vartype(int16_t vartype) {
+  return vartype >= 0 && (vartype & 0xFFF) <= 73;
+}
 
 }  // namespace vk
