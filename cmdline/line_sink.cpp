@@ -25,13 +25,9 @@ bool line_end_pair(std::string_view t, size_t i) {
 // often come close together (binary bytes in a text): the next few bytes
 // are looked at one by one before the wider search.
 size_t next_mark(std::string_view t, size_t i) {
-  const auto* p = reinterpret_cast<const unsigned char*>(t.data());
   const size_t n = t.size();
-  for (const size_t near = std::min(n, i + 16); i < near; ++i) {
-    const unsigned char c = p[i];
-    if ((c < 0x20 && c != '\t') || c == 0x7F) return i;
-    if (c == 0xC2 && i + 1 < n && (p[i + 1] & 0xE0) == 0x80) return i;
-  }
+  for (const size_t near = std::min(n, i + 16); i < near; ++i)
+    if (control_char_at(t, i)) return i;
   return i == n ? n : std::min(find_control_char(t, i), n);
 }
 

@@ -746,21 +746,6 @@ std::string& show_line_ends(std::string& text) {
   return text;
 }
 
-namespace {
-
-bool is_marked_control(unsigned char c) {
-  return (c < 0x20 && c != '\t') || c == 0x7F;
-}
-
-// A C1 control (U+0080 to U+009F) is 0xC2 and a byte 0x80 to 0x9F in UTF-8;
-// 0xC2 is never a continuation byte, so the pair is always a character.
-bool is_c1_at(const char* p, size_t at, size_t n) {
-  return static_cast<unsigned char>(p[at]) == 0xC2 && at + 1 < n &&
-         (static_cast<unsigned char>(p[at + 1]) & 0xE0) == 0x80;
-}
-
-}  // namespace
-
 size_t find_control_char(std::string_view text, size_t from) {
   // Sixteen bytes at a time where the machine has SSE2 (every x86-64), else
   // eight: a group with no byte below 0x20, none equal to 0x7F and no 0xC2
@@ -771,7 +756,7 @@ size_t find_control_char(std::string_view text, size_t from) {
   size_t i = from;
   const auto bytewise = [&](size_t to) {
     for (size_t j = i; j < to; ++j)
-      if (is_marked_control(static_cast<unsigned char>(p[j])) || is_c1_at(p, j, n)) return j;
+      if (control_char_at(text, j)) return j;
     return std::string_view::npos;
   };
 #ifdef __SSE2__

@@ -104,6 +104,16 @@ bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
 bool has_control_char(std::string_view text);
 // The position of the first such character at or after from; npos when none.
 size_t find_control_char(std::string_view text, size_t from = 0);
+// True when such a character starts at text[at] (at < text.size()): a C1
+// control is 0xC2 and a byte 0x80 to 0x9F in UTF-8, and 0xC2 is never a
+// continuation byte, so the pair is always a character.
+inline bool control_char_at(std::string_view text, size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c < 0x20) return c != '\t';
+  if (c == 0x7F) return true;
+  return c == 0xC2 && at + 1 < text.size() &&
+         (static_cast<unsigned char>(text[at + 1]) & 0xE0) == 0x80;
+}
 // Writes those characters as marks, so that the text stays on one line and
 // nothing in it is lost: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends
 // (every CR, paired or lone), "[0xNN]" (the code point in lower-case hex)

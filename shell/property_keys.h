@@ -67,6 +67,8 @@ bool property_key_table(property_key_map& table);
 // record is changed only when true.
 // D5CDD505-2E9C-101B-9397-08002B2CF9AE: values named by strings, not ids.
 const guid& string_named_set();
+// Its first field, which tells most other sets apart at once.
+constexpr uint32_t k_string_named_set_data1 = 0xD5CDD505;
 
 bool lookup_property_key(property_value& rec, const guid& fmtid, uint32_t pid);
 bool lookup_property_value_key(property_value& rec);

@@ -57,10 +57,8 @@ inline bool storage_at(const uint8_t* p, int64_t available) {
 // The two kind tests on v, all of available bytes, known to pass
 // is_property_storage.
 bool string_named_kind(byte_view v, int64_t available) {
-  // The first field of the set's FMTID ({D5CDD505-...}) rejects most
-  // storages at once.
-  constexpr uint32_t k_string_named_data1 = 0xD5CDD505;
-  if (available < st::min_string_named || v.u32_or_zero(st::fmtid) != k_string_named_data1)
+  // The first field of the set's FMTID rejects most storages at once.
+  if (available < st::min_string_named || v.u32_or_zero(st::fmtid) != k_string_named_set_data1)
     return false;
   const int64_t size = declared_storage_size(v);
   if (size < st::min_string_named) return false;

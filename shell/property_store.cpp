@@ -386,10 +386,8 @@ int32_t skip_unshown_single(parse_ctx& ctx, const uint8_t* data, int64_t size, u
                             uint16_t single) {
   int64_t width = single == tv_dword ? 4 : single == tv_qword ? 8 : 16;
   if (single == tv_dword && (vartype & 0xFF) == 11) {
-    // A boolean: 4 bytes when they read 0 or 0xFFFF, else 2.
-    if (size < 2) return 0;
-    const uint32_t v = size >= 4 ? byte_view(data, 4).u32_or_zero(0) : 0x10000;
-    width = v == 0 || v == 0xFFFF ? 4 : 2;
+    width = boolean_width(byte_view(data, static_cast<size_t>(size)));
+    if (width == 0) return 0;
   }
   if (width > size) return 0;
   ctx.offset += static_cast<uint64_t>(width);

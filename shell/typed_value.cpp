@@ -84,14 +84,9 @@ struct value_cursor {
 // One boolean: 2 bytes, or 4 with 2 of padding.
 template <class Cursor>
 bool one_boolean(Cursor& c, uint32_t& value, uint64_t& at) {
-  if (c.left() < 2) return false;
-  uint32_t v = c.left() >= 4 ? c.window.u32_or_zero(c.pos) : 0x10000;
-  int64_t width = 4;
-  if (v != 0 && v != 0xFFFF) {
-    v = c.window.u16_or_zero(c.pos);
-    width = 2;
-  }
-  value = v;
+  const int64_t width = boolean_width(c.window.tail(c.pos));
+  if (width == 0) return false;
+  value = width == 4 ? c.window.u32_or_zero(c.pos) : c.window.u16_or_zero(c.pos);
   at = c.ctx.offset;
   c.take(width);
   return true;

@@ -109,4 +109,12 @@ inline bool is_valid_vartype(int16_t vartype) {
   return vartype >= 0 && (vartype & 0xFFF) <= 73;
 }
 
+// The bytes one boolean takes at the start of bytes: 4 (2 of them padding)
+// when the four read 0 or 0xFFFF, else 2; 0 when fewer than 2 are there.
+inline int64_t boolean_width(byte_view bytes) {
+  if (bytes.size() < 2) return 0;
+  const uint32_t v = bytes.size() >= 4 ? bytes.u32_or_zero(0) : 0x10000;
+  return v == 0 || v == 0xFFFF ? 4 : 2;
+}
+
 }  // namespace vk
