@@ -165,7 +165,7 @@ struct row_writer {
     append_padded(out, dec_text(buf, v), (pad && w > prefix) ? w - prefix : 0, true);
   }
 
-  void text(vk_variant_lite& cell, uint64_t w, uint64_t prefix) {
+  void text(vk_variant_lite& cell, uint64_t w, uint64_t prefix, size_t i) {
     const bool right = (cell.m_flags & vf_right_align) != 0;
     const uint64_t padded = (pad && w >= prefix) ? w - prefix : 0;
     // One pass replaces the separator and looks for line ends, which most
@@ -174,6 +174,11 @@ struct row_writer {
     if (replace_char_find_line_ends(cell.m_text, from, s.m_replacement_char) &&
         (s.m_csv || s.m_csvl2t || s.m_csvgen || s.m_bodyfile)) {
       show_line_ends(cell.m_text);
+    }
+    if (prefix == 0 && !(cell.m_flags & vf_quoted) && !cell.m_text.empty() &&
+        cell.m_text[0] == '"' && opening_quote_quoted(s, i == 0)) {
+      cell.m_flags |= vf_quoted;
+      store_cell_text(cell, std::string(cell.m_text));
     }
     const std::string& t = cell.m_text;
     if ((cell.m_flags & vf_truncate) && t.size() > cell.m_max_len) {
@@ -331,7 +336,7 @@ struct row_writer {
           integer(cell, w, prefix);
           break;
         case vt_text:
-          text(cell, w, prefix);
+          text(cell, w, prefix, i);
           break;
         case vt_filetime:
         case vt_filetime_1col:
@@ -408,6 +413,11 @@ void store_text(vk_variant_lite& cell, const std::string& text) {
 }
 
 }  // namespace
+
+bool opening_quote_quoted(const cmd_params& s, bool first_column) {
+  if (s.m_quoted_csv || s.m_multiline || !(s.m_csv || s.m_csvl2t || s.m_csvgen)) return false;
+  return first_column || s.m_separator.empty() || s.m_separator.back() != ' ';
+}
 
 vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags) {
   return settable_cell(row, index, type, flags);

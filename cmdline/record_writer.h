@@ -70,6 +70,15 @@ int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstr
 // or too large a value).
 int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t type, uint32_t flags);
 
+// Whether a bare text cell of the separated forms (-csv, -csvl2t) that
+// begins with a double quote is written quoted instead, its quotes doubled:
+// a CSV reader takes a quote that opens a cell for the start of a quoted
+// value and would join or cut the row. A cell after a separator that ends
+// in a blank opens with that blank, and its quote reads as it stands, as
+// does a quote further in. Quoted fields (-enable_quoted_csv_fields) are
+// quoted anyway.
+bool opening_quote_quoted(const cmd_params& settings, bool first_column);
+
 // The column titles, separated, and a line end; clears m_header_pending.
 void write_table_header(std::ostream& os, cmd_params& settings);
 // One row in the layout of the settings (table, separated values, or

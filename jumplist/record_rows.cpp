@@ -375,7 +375,9 @@ class row_line {
         m_to(src.o.m_replacement_char),
         m_show(src.o.m_csv || src.o.m_csvl2t || src.o.m_csvgen || src.o.m_bodyfile),
         m_separator(src.o.m_separator.size() == 1 ? src.o.m_separator[0] : '\0'),
-        m_plain(!m_pad && !(m_defaults & vf_quoted)) {}
+        m_plain(!m_pad && !(m_defaults & vf_quoted)),
+        m_open_first(opening_quote_quoted(src.o, true)),
+        m_open_rest(opening_quote_quoted(src.o, false)) {}
 
   // The line; empty when a text cell holds a line end to be shown, which
   // the general writer does (such rows are rare).
@@ -458,7 +460,14 @@ class row_line {
     std::memcpy(at, t.data(), n);
     replace_from(at, n, m_from, m_to);
     m_out.advance_to(at + n);
+    if (*at == '"') quote_opening(i, m_out.size() - n);
     return i;
+  }
+
+  // A bare cell written from start that begins with a quote: quoted, where
+  // a CSV reader would take that quote for the start of a quoted value.
+  void quote_opening(size_t i, size_t start) {
+    if (opens_quoted(i)) quote_since(m_out, start, m_b.spare);
   }
 
   // A text of the record: copied and looked at for control characters in
@@ -470,6 +479,7 @@ class row_line {
       if (copy_unmarked(at, t)) {
         replace_from(at, n, m_from, m_to);
         m_out.advance_to(at + n);
+        if (n != 0 && *at == '"') quote_opening(i, m_out.size() - n);
         return i;
       }
     }
@@ -479,7 +489,7 @@ class row_line {
   size_t laid_out_text(size_t i, std::string_view t) {
     if (t.empty() && !(m_defaults & vf_quoted)) return empty(i);
     const size_t start = m_out.size();
-    if (m_defaults & vf_quoted) {
+    if ((m_defaults & vf_quoted) || (!t.empty() && t[0] == '"' && opens_quoted(i))) {
       put_quoted(m_out, t);
     } else {
       m_out.put(t);
@@ -488,6 +498,8 @@ class row_line {
     if (m_pad) pad(start, width(i));
     return i;
   }
+
+  bool opens_quoted(size_t i) const { return i == 0 ? m_open_first : m_open_rest; }
 
   // A text put together by make: in place, or through the scratch text
   // when it is to be quoted.
@@ -501,6 +513,7 @@ class row_line {
     const size_t start = m_out.size();
     make(m_out);
     replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    if (m_out.size() > start && m_out.data()[start] == '"') quote_opening(i, start);
     if (m_pad) pad(start, width(i));
     return i;
   }
@@ -616,8 +629,10 @@ class row_line {
   const char m_from;
   const char m_to;
   const bool m_show;
-  const char m_separator;  // the separator when one character, else 0
-  const bool m_plain;      // no widths and no quotes: cells as they stand
+  const char m_separator;   // the separator when one character, else 0
+  const bool m_plain;       // no widths and no quotes: cells as they stand
+  const bool m_open_first;  // a first cell that begins with a quote is quoted
+  const bool m_open_rest;   // so is any other
   size_t m_count = 0;
   const time_texts* m_prev = nullptr;  // the last date cell's texts
 };
@@ -657,10 +672,13 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
     tail.put(spare);
   };
   // Quoted, each text column goes in quotes once its text is final; the
-  // version and the inode stand bare, as numbers do in the other rows.
+  // version and the inode stand bare, as numbers do in the other rows. Bare,
+  // a column that begins with a quote is quoted all the same.
   size_t start = 0;
+  const bool open = opening_quote_quoted(o, false);
   auto quote = [&] {
-    if (o.m_quoted_csv) quote_since(tail, start, spare);
+    if (o.m_quoted_csv || (open && tail.size() > start && tail.data()[start] == '"'))
+      quote_since(tail, start, spare);
   };
   tail.put(d);
   start = tail.size();

@@ -453,6 +453,116 @@ TEST(RecordRowsCli, EveryRowReadsWholeUnderEachSeparator) {
   }
 }
 
+// Texts that begin with a double quote, in the cells of a first column, of
+// a later one and of a joined one, read back as they are by an RFC 4180
+// reader (and by Python's csv and sqlite3 where installed) in every
+// separated form and under every separator: such a cell is quoted, its
+// quotes doubled, the others stay bare. After a separator that ends in a
+// blank a cell opens with the blank and stays bare. A row whose texts hold
+// a line end (written by the general table writer) reads back the same.
+TEST(RecordRowsCli, CellsThatOpenWithAQuoteReadBackAsTheyAre) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string name = "\"q,u;o|t\te\" x.lnk";
+  const std::string lines_name = "\"l\".lnk";
+  lnk_spec s;
+  s.write_time = s.access_time = 133540960890000000ull;
+  s.strings[lnk_name] = u"\"desc\"";
+  s.strings[lnk_relative_path] = u"\"quoted rel\".exe";
+  const auto link = write_lnk(s);
+  tree.file(name, std::string(link.begin(), link.end()));
+  s.strings[lnk_arguments] = u"a\r\nb";
+  const auto with_lines = write_lnk(s);
+  tree.file(lines_name, std::string(with_lines.begin(), with_lines.end()));
+
+  struct separator_row {
+    const char* value;
+    char sep;
+    const char* name;  // the file name as its cell reads, stand-ins and all
+  };
+  const separator_row separators[] = {
+      {",", ',', "\"q u;o|t\te\" x.lnk"},
+      {"|", '|', "\"q,u;o;t\te\" x.lnk"},
+      {";", ';', "\"q,u,o|t\te\" x.lnk"},
+      {"tab", '\t', "\"q,u;o|t e\" x.lnk"},
+  };
+  struct form_row {
+    const char* form;
+    size_t cells;  // unpaired
+    const char* name_title;
+    const char* target_title;
+    const char* user_title;
+  };
+  const form_row forms[] = {{"-csv", 40, "source path/filename", "target name", "user acct"},
+                            {"-csvl2t", 17, "filename", "short", "user"}};
+  std::string csv_check;  // separator, then the report, for Python's csv
+  for (const form_row& f : forms) {
+    for (const separator_row& sep : separators) {
+      for (const std::string& file : {name, lines_name}) {
+        for (const bool paired : {false, true}) {
+          SCOPED_TRACE(std::string(f.form) + " " + sep.value + " " + file +
+                       (paired ? " paired" : ""));
+          std::vector<std::string> args = {f.form, "-csv_separator", sep.value, "-username",
+                                           "\"u",  "-quiet",         file};
+          if (paired) args.insert(args.end(), {"-no_whitespace", "-pair_datetime"});
+          const outcome o = vesk(tree, args);
+          EXPECT_EQ(o.status, 0) << o.err;
+          const auto lines = report_lines(o);
+          ASSERT_EQ(lines.size(), 2u) << o.out;
+          const auto titles = csv_cells(lines[0], sep.sep);
+          const auto c = csv_cells(lines[1], sep.sep);
+          ASSERT_TRUE(titles.has_value() && c.has_value()) << lines[1];
+          // Pairing joins each date and its time: 8 cells of -csv, 1 of -csvl2t.
+          ASSERT_EQ(c->size(), f.cells - (paired ? (f.cells == 17 ? 1 : 8) : 0)) << lines[1];
+          ASSERT_EQ(c->size(), titles->size());
+          auto cell = [&](const char* title) {
+            const auto at = std::find(titles->begin(), titles->end(), title);
+            return at == titles->end() ? std::string("<none>") : (*c)[at - titles->begin()];
+          };
+          EXPECT_EQ(cell(f.name_title), file == name ? sep.name : lines_name);
+          EXPECT_EQ(cell(f.target_title), "\"quoted rel\".exe");
+          EXPECT_EQ(cell(f.user_title), "\"u");
+          // A quote further in a cell stays as it is.
+          if (f.cells == 40) EXPECT_NE(lines[1].find("[Description]: \"desc\""), std::string::npos);
+          if (file == name && !paired) csv_check += std::string(1, sep.sep) + "\n" + o.out + "\f";
+        }
+      }
+    }
+    // The blank after the separator opens each cell: nothing is quoted but
+    // the first cell.
+    const outcome o =
+        vesk(tree, {f.form, "-csv_separator", ", ", "-username", "\"u", "-quiet", name});
+    const auto lines = report_lines(o);
+    ASSERT_EQ(lines.size(), 2u) << o.out;
+    EXPECT_EQ(lines[1].find("\"\"\"quoted"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find(", \"quoted rel\".exe,"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].rfind(f.cells == 40 ? "\"\"\"q u;o|t\te\"\" x.lnk\"," : "", 0), 0u);
+  }
+
+  if (!have_command("python3")) {
+    std::cout << "python3 is not installed: rows not read back by Python's csv\n";
+    return;
+  }
+  // Each report after its four header lines: the rows Python's csv reads,
+  // as many cells as titles, the quoted texts as they are.
+  tree.file("reports.txt", csv_check);
+  tree.file("read.py", R"PY(import csv, io, sys
+bad = 0
+for part in open(sys.argv[1], encoding='utf-8', newline='').read().split('\f')[:-1]:
+    sep, text = part[0], part[2:]
+    rows = list(csv.reader(io.StringIO(text.split('\n', 4)[4], newline=''), delimiter=sep))
+    if len(rows) != 2 or len(rows[1]) != len(rows[0]) or '"quoted rel".exe' not in rows[1] or '"u' not in rows[1]:
+        bad += 1
+        print(repr(sep), rows)
+sys.exit(1 if bad else 0)
+)PY");
+  const int status = std::system(("python3 " + quoted(tree.path("read.py")) + " " +
+                                  quoted(tree.path("reports.txt")) + " >" +
+                                  quoted(tree.path("read.out")) + " 2>&1")
+                                     .c_str());
+  EXPECT_EQ(status, 0) << slurp(tree.path("read.out"));
+}
+
 std::string trimmed(const std::string& s) {
   const size_t a = s.find_first_not_of(' ');
   return a == std::string::npos ? std::string() : s.substr(a, s.find_last_not_of(' ') + 1 - a);

@@ -493,8 +493,13 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
   odd.m_arguments = "\"q\"\n\r";
   odd.m_idlist_details = {"", ",", "|\n"};
   odd.m_mru_position = 99999;
+  // Cells that open with a quote: quoted where bare.
+  lnk_record quotes;
+  quotes.m_idlist_path = "\"a\",b";
+  quotes.m_idlist_details = {"\"d\""};
+  quotes.m_drive_type = "\"";
   for (const auto& [name, apply] : settings) {
-    for (int record = 0; record < 3; ++record) {
+    for (int record = 0; record < 4; ++record) {
       SCOPED_TRACE(std::string(name) + " record " + std::to_string(record));
       lnk::useropts o;
       use_form(o, 'c');
@@ -503,7 +508,11 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
       build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format,
                                  o.m_pair_datetime != 0);
       if (std::string(name).starts_with("zero")) o.m_time_settings = time_format_settings{};
-      lnk_record r = record == 0 ? entry_10(o) : record == 1 ? odd : lnk_record();
+      lnk_record r = record == 0   ? entry_10(o)
+                     : record == 1 ? odd
+                     : record == 2 ? quotes
+                                   : lnk_record();
+      if (record == 2) o.m_source_path = "\"s\".lnk";
       const std::string target = record_target_name(r);
       record_values v;
       v.m_target_times = record_target_times(r);
