@@ -1020,13 +1020,16 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     line.put('|');  // no mode
     line.put("|0|0|");
     line.put_decimal(r.m_header.m_file_size);
-    // Unix seconds, 0 for a missing time or one before 1970: access,
-    // modify, MRU (in the change column), create.
+    // Unix seconds: access, modify, MRU (in the change column), create. A
+    // time the other forms show as not available (missing, or outside the
+    // years 1900 to 3000) is 0, as is one before 1970, which mactime cannot
+    // read.
     for (uint64_t ticks :
          {v.m_target_times[1], v.m_target_times[0], r.m_mru_time, v.m_target_times[2]}) {
       int64_t seconds = 0;
       line.put('|');
-      line.put_decimal(ticks != 0 && filetime_to_unix_seconds(ticks, seconds) && seconds > 0
+      line.put_decimal(filetime_printable(ticks) && filetime_to_unix_seconds(ticks, seconds) &&
+                               seconds > 0
                            ? static_cast<uint64_t>(seconds)
                            : 0);
     }

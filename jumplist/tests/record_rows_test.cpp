@@ -433,6 +433,25 @@ TEST(RecordRows, BodyFileLines) {
          r.m_header.m_access_time = UINT64_MAX;
        },
        "0|..\\r (LNK TARGET) <- x.lnk @0x12345678a (rawscan)|0||0|0|4096|0|0|0|0"},
+      // Times the other forms show as not available (mactime would list the
+      // years 30828, 9999 and 3001) are 0, as is one before 1970; the last
+      // instant of 3000 is a time.
+      {"times out of range",
+       [](lnk_record& r, lnk::useropts&) {
+         r.m_header.m_access_time = 0x7FFFFFFFFFFFFFFFull;
+         r.m_header.m_write_time = 2650467743990000000ull;  // 9999-12-31 23:59:59
+         r.m_mru_time = 441796896000000000ull;              // 3001-01-01
+         r.m_header.m_create_time = 116444735990000000ull;  // 1969-12-31 23:59:59
+       },
+       "0|C:\\Temp\\report.docx (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms "
+       "#10|0||0|0|4096|0|0|0|0"},
+      {"last instant of 3000",
+       [](lnk_record& r, lnk::useropts&) {
+         r.m_header.m_access_time = 441796895999999999ull;  // 3000-12-31 23:59:59.9999999
+         r.m_mru_time = 116444736010000000ull;              // 1970-01-01 00:00:01
+       },
+       "0|C:\\Temp\\report.docx (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms "
+       "#10|0||0|0|4096|32535215999|0|1|0"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -600,6 +619,18 @@ TEST(RecordRows, TimeTextsFollowTheLayoutFromRecordToRecord) {
                   objid_valid)
             << modified;
       }
+
+      // The body file has a time where the other forms do, as unix seconds
+      // from 1970 on (mactime reads no earlier one); else 0.
+      lnk::useropts b;
+      use_form(b, 'b');
+      automatic_file(b);
+      const auto body = lines_of(report(r, b));
+      ASSERT_EQ(body.size(), 2u);
+      const uint64_t seconds = valid && tick >= k_unix_epoch_ticks
+                                   ? (tick - k_unix_epoch_ticks) / k_ticks_per_second
+                                   : 0;
+      EXPECT_EQ(split(body[1], '|').at(8), std::to_string(seconds)) << body[1];
     }
   }
 }
