@@ -18,6 +18,25 @@ namespace {
 
 constexpr uint32_t initial_line_size = 4096;
 
+// Reads up to the first NUL or line feed (included) into the malloc'd
+// buffer, which grows as needed; -1 at the end of input with nothing read.
+ssize_t read_to_first_end(char*& buffer, size_t& capacity, std::FILE* file) {
+  size_t used = 0;
+  for (;;) {
+    const int c = std::getc(file);
+    if (c == EOF) return used == 0 ? -1 : static_cast<ssize_t>(used);
+    if (used + 1 >= capacity) {
+      const size_t grown = capacity < 128 ? 128 : capacity * 2;
+      auto* more = static_cast<char*>(std::realloc(buffer, grown));
+      if (more == nullptr) return -1;
+      buffer = more;
+      capacity = grown;
+    }
+    buffer[used++] = static_cast<char>(c);
+    if (c == '\0' || c == '\n') return static_cast<ssize_t>(used);
+  }
+}
+
 }  // namespace
 
 // ---- stdin_stream ----
@@ -54,13 +73,22 @@ bool stdin_stream::read_line(size_t& len) {
   len = 0;
   if (!opened || !file) return false;
   size_t cap = line_size;
-  // getline grows the buffer as needed, so a long line is never cut into
-  // several names.
-  ssize_t n = ::getline(&line, &cap, file);
+  // The buffer grows as needed, so a long line is never cut into several
+  // names. The first line's end decides the end of every line: names
+  // written by find -print0 may hold line feeds, and a NUL can end no name.
+  ssize_t n = 0;
+  if (!line_end_known) {
+    n = read_to_first_end(line, cap, file);
+    if (n > 0) {
+      line_end = line[n - 1] == '\0' ? '\0' : '\n';
+      line_end_known = true;
+    }
+  } else {
+    n = ::getdelim(&line, &cap, line_end, file);
+  }
   line_size = cap > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(cap);
   if (n < 0) return false;
-  // The text ends at its first NUL, as a C string would.
-  len = ::strnlen(line, static_cast<size_t>(n));
+  len = static_cast<size_t>(n);
   return true;
 }
 
@@ -75,7 +103,11 @@ bool stdin_stream::getline(std::string& out, bool strip) {
           },
           [&] { out.clear(); }))
     return false;
-  if (strip) vk::trim_line_end(out);
+  if (nul_separated()) {
+    if (!out.empty() && out.back() == '\0') out.pop_back();
+  } else if (strip) {
+    vk::trim_line_end(out);
+  }
   return true;
 }
 

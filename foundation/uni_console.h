@@ -22,8 +22,11 @@ class stdin_stream {
   stdin_stream& operator=(const stdin_stream&) = delete;
 
   // Next line into `out` (cleared first). With `strip`, the trailing CR and
-  // LF characters go. A line is returned whole, whatever its length, and
-  // ends at its first NUL byte. False at the end of input, `out` empty.
+  // LF characters go. A line is returned whole, whatever its length, NUL
+  // bytes and all. The first NUL or line feed of the input decides how its
+  // lines end: at a NUL (the list of `find -print0`; each text is then
+  // taken as it stands, line feeds and all, its NUL dropped) or at a line
+  // feed. False at the end of input, `out` empty.
   virtual bool getline(std::string& out, bool strip);
   // The same, the line converted from UTF-8; true once a line was read, even
   // when the conversion gave nothing.
@@ -39,10 +42,13 @@ class stdin_stream {
   void release();
 
   bool is_open() const { return opened; }
+  // The input's lines end at a NUL (known once the first line was read).
+  bool nul_separated() const { return line_end == '\0' && line_end_known; }
   static bool available() { return true; }
 
  protected:
-  // Fills `line` with the next whole line; its length in `len`.
+  // Fills `line` with the next whole line, its end included; its length in
+  // `len`.
   bool read_line(size_t& len);
 
   char* line = nullptr;  // line buffer (malloc'd, grows for long lines)
@@ -50,6 +56,8 @@ class stdin_stream {
   bool opened = false;
   bool mode = false;
   uint32_t line_size = 0;  // capacity of `line`
+  char line_end = '\n';
+  bool line_end_known = false;
 };
 
 // Raw bytes to standard output.

@@ -423,6 +423,15 @@ void run_one_file(std::ostream& out, const std::string& line, vesk_options& opti
 bool selected(const vesk_options& options, const std::string& line, run_tally& tally) {
   if (line.empty()) return false;
   ++tally.names;
+  // Only a list of names one a line holds such a name: no file has it.
+  if (line.find('\0') != std::string::npos) {
+    error_printf(
+        "can't open file: %s (a NUL byte in the name: the names on standard input are one a "
+        "line, as the first ends at a line feed)\n",
+        shown_name(line).c_str());
+    tally.count(file_outcome::unreadable);
+    return false;
+  }
   // Without filters or a window every name takes part: no conversion, no look.
   if (options.m_filters.empty() && !options.m_start_set && !options.m_stop_set) return true;
   uint8_t open_failed = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "foundation/uni_console.h"
 #include "temp_tree.h"
@@ -52,6 +53,35 @@ TEST(StdinStream, LongLinesComeBackWhole) {
   ASSERT_TRUE(s.getline(line, true));
   EXPECT_EQ(line, "short");
   EXPECT_FALSE(s.getline(line, true));
+}
+
+// The first NUL or line feed decides how every line ends: at a NUL (the
+// text then as it stands, line feeds and CRs in it, only the NUL dropped),
+// or at a line feed (a NUL then kept in its line for the caller to refuse).
+TEST(StdinStream, TheFirstNulOrLineFeedDecidesTheLineEnds) {
+  using namespace std::string_literals;
+  const std::string long_name(9000, 'n');
+  const struct {
+    std::string input;
+    bool nul_separated;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"a\0b\nc\0\0d\r\n\0last"s, true, {"a", "b\nc", "", "d\r\n", "last"}},
+      {long_name + "\n\0x\0"s, false, {long_name, "\0x\0"s}},
+      {"\0"s + long_name + "\0"s, true, {"", long_name}},
+      {"a\r\nb\0c\nd"s, false, {"a", "b\0c"s, "d"}},
+      {"only"s, false, {"only"}},
+      {""s, false, {}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.input.substr(0, 20));
+    text_input in(r.input);
+    uni::stdin_stream s(false, in.f);
+    std::vector<std::string> lines;
+    for (std::string line; s.getline(line, true);) lines.push_back(line);
+    EXPECT_EQ(lines, r.lines);
+    EXPECT_EQ(s.nul_separated(), r.nul_separated);
+  }
 }
 
 TEST(StdinStream, WideAndByteForms) {

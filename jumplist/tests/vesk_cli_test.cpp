@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "example_jumplist.h"
+#include "foundation/vk_text.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
 #include "vesk_run.h"
@@ -387,6 +388,54 @@ TEST(VeskCli, FileListsAndNames) {
   const outcome walked = vesk(tree, {"-quiet", "-enumdir", "e", "-num_subdirs", "1"});
   EXPECT_EQ(walked.status, 0);
   EXPECT_EQ(values(walked.out, "AppID:"), std::vector<std::string>(3, "1111111111111111"));
+}
+
+// Names on standard input end at a NUL when the input's first name does
+// (find -print0), line feeds and all; else at line feeds, and a line that
+// holds a NUL is said and not read: no list is read in part unsaid.
+TEST(VeskCli, NulSeparatedNamesOnStandardInput) {
+  using namespace std::string_literals;
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto link = fixture_link();
+  const std::string bytes(link.begin(), link.end());
+  tree.file("a.lnk", bytes);
+  tree.file("new\nline.lnk", bytes);
+  tree.file("b.lnk", bytes);
+  const std::string nul =
+      " (a NUL byte in the name: the names on standard input are one a line, "
+      "as the first ends at a line feed)\n";
+  const struct {
+    std::string input;
+    int status;
+    std::vector<std::string> read;
+    std::string err;
+  } rows[] = {
+      {"a.lnk\0new\nline.lnk\0b.lnk\0"s, 0, {"a.lnk", "new[LF]line.lnk", "b.lnk"}, ""},
+      {"b.lnk\0\0new\nline.lnk"s, 0, {"b.lnk", "new[LF]line.lnk"}, ""},
+      {"b.lnk\0a.lnk\r\n\0"s,
+       1,
+       {"b.lnk"},
+       "can't open file: a.lnk[CRLF] (No such file or directory)\n"},
+      {"a.lnk\nb.lnk\0a.lnk\nb.lnk\n"s,
+       1,
+       {"a.lnk", "b.lnk"},
+       "can't open file: b.lnk[0x00]a.lnk" + nul},
+      {"new\nline.lnk\0b.lnk\0"s,
+       255,
+       {},
+       "can't open file: new (No such file or directory)\ncan't open file: "
+       "line.lnk[0x00]b.lnk[0x00]" +
+           nul + "nothing read: 2 names on standard input: 2 could not be read\n"},
+      {"\0\0"s, 255, {}, "nothing read: no file names on standard input\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(vk::shown_name(r.input));
+    const outcome o = vesk(tree, {"-pipe", "-quiet"}, r.input);
+    EXPECT_EQ(o.status, r.status);
+    EXPECT_EQ(values(o.out, "source path/filename:"), r.read);
+    EXPECT_EQ(o.err, r.err);
+  }
 }
 
 TEST(VeskCli, SampleTreeThroughThePipe) {
