@@ -453,13 +453,16 @@ bool selected(const vesk_options& options, const std::string& line, run_tally& t
 // first of them. True when there are none other.
 bool leftovers_are_fine(const std::vector<std::string>& args, bool single_file) {
   bool fine = true;
+  bool file_named = false;  // an unknown option is no file name before it
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool named_file = vkportdir::file_exists(input_path(a));
     if (!a.empty() && a[0] == '-' && !named_file) {
       error_printf("unknown option: %s\n", a.c_str());
       fine = false;
-    } else if (i > 1 && single_file) {
+    } else if (single_file && !file_named) {
+      file_named = true;
+    } else if (single_file) {
       error_printf(
           "unexpected argument: %s (to read several files, give their names on standard input "
           "with -pipe, or a folder with -enumdir)\n",
@@ -726,6 +729,9 @@ int vesk_run(std::vector<std::string> args) {
     }
   } else if (args.size() < 2) {
     write_vesk_usage(std::cerr);
+    error_printf(
+        "no input given: name a file, give names on standard input with -pipe, or a folder "
+        "with -enumdir\n");
   } else {
     run_tally tally;
     run_one_file(*out, args[1], options, false, nullptr, tally);

@@ -47,9 +47,12 @@ TEST(VeskCli, UsageAndHeader) {
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, text);
   }
+  // Options alone: the usage, and what is missing.
   const outcome csv = vesk(tree, {"-csv"});
   EXPECT_EQ(csv.status, 255);
-  EXPECT_EQ(csv.err, text);
+  EXPECT_EQ(csv.err, text +
+                         "no input given: name a file, give names on standard input with -pipe, "
+                         "or a folder with -enumdir\n");
   EXPECT_EQ(csv.out.rfind("vesk ver: 0.64\nrun time: ", 0), 0u) << csv.out;
 
   const outcome piped = vesk(tree, {"-pipe", "-quiet", "-dateformat", "yyyy-mm-dd", "a b"});
@@ -173,6 +176,8 @@ TEST(VeskCli, CommandLineFaultsAndFailureReasons) {
        "unknown option: -bogus\nunexpected argument: /other (to read several files, give their "
        "names on standard input with -pipe, or a folder with -enumdir)\n"},
       {{"-pipe", "-quiet", "extra"}, "", 255, "unexpected argument: extra\n"},
+      // The file after an unknown option is the one file, not a second.
+      {{"-bogus", name}, "", 255, "unknown option: -bogus\n"},
       {{"-quiet", "-weird.lnk"}, "", 0, ""},
       {{"-quiet", "pct%PATH%x.lnk"}, "", 0, ""},
       {{"junk.bin"}, "", 255, "not a jump list or link file: junk.bin\n"},
