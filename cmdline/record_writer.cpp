@@ -414,11 +414,6 @@ void store_text(vk_variant_lite& cell, const std::string& text) {
 
 }  // namespace
 
-bool opening_quote_quoted(const cmd_params& s, bool first_column) {
-  if (s.m_quoted_csv || s.m_multiline || !(s.m_csv || s.m_csvl2t || s.m_csvgen)) return false;
-  return first_column || s.m_separator.empty() || s.m_separator.back() != ' ';
-}
-
 vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags) {
   return settable_cell(row, index, type, flags);
 }

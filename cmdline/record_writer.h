@@ -77,7 +77,12 @@ int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t typ
 // in a blank opens with that blank, and its quote reads as it stands, as
 // does a quote further in. Quoted fields (-enable_quoted_csv_fields) are
 // quoted anyway.
-bool opening_quote_quoted(const cmd_params& settings, bool first_column);
+inline bool opening_quote_quoted(const cmd_params& settings, bool first_column) {
+  if (settings.m_quoted_csv || settings.m_multiline ||
+      !(settings.m_csv || settings.m_csvl2t || settings.m_csvgen))
+    return false;
+  return first_column || settings.m_separator.empty() || settings.m_separator.back() != ' ';
+}
 
 // The column titles, separated, and a line end; clears m_header_pending.
 void write_table_header(std::ostream& os, cmd_params& settings);
