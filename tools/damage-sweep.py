@@ -620,12 +620,19 @@ def short(err, path=None):
     return text if len(text) < 300 else text[:297] + "..."
 
 
-def compare(sound, variant):
-    """"whole", "fewer" (with the labels that lost) or "changed"."""
+def compare(sound, variant, value_damage):
+    """"whole", "fewer" (with the labels that lost), "blanked" or
+    "changed". value_damage: the variant's bytes were zeroed or changed in
+    place, so a value may be gone with the bytes that held it; fewer fields
+    whose links' parsed sizes all stay are "blanked", no walk having stopped
+    short."""
     a = collections.Counter(l for l, _ in sound)
     b = collections.Counter(l for l, _ in variant)
     lost = sorted(l for l in a if b[l] < a[l])
     if lost:
+        sizes = lambda fs: sorted(v for l, v in fs if l == "Parsed size")
+        if value_damage and sizes(sound) == sizes(variant):
+            return "blanked", lost
         return "fewer", lost
     keep = lambda fs: collections.Counter((l, v) for l, v in fs if l not in MOVABLE)
     if keep(sound) != keep(variant):
@@ -694,10 +701,11 @@ def sweep_file(vesk, work, label, path, kind):
             findings.append(("timeout", label, what))
             continue
         vf, _, vs, verr = got
-        outcome, labels = compare(fields, vf)
+        outcome, labels = compare(fields, vf, dkind in ("zeroed", "changed"))
         said = loud(vs, verr)
         if outcome == "whole":
-            rows.append((dkind, "whole said" if said else "whole", what, []))
+            rows.append((dkind, "whole said" if said else "whole", what,
+                         [[], vs, short(verr, target)]))
         else:
             rows.append((dkind, outcome + (" said" if said else " silent"), what,
                          [labels, vs, short(verr, target)]))
@@ -762,6 +770,7 @@ def main():
 
     table = collections.OrderedDict((k, collections.Counter()) for k in KINDS)
     silent_examples = collections.OrderedDict()
+    whole_said = collections.OrderedDict()
     false_alarms, sound_losses, timeouts, excused = [], [], [], []
     for (label, path, kind), (rows, findings) in done:
         for what, lab, detail in findings:
@@ -782,15 +791,23 @@ def main():
                        else re.sub(r"\d+", "N", what.split(" of ")[-1]) if dkind in ("inserted", "deleted")
                        else "", kind, ",".join(detail[0][:4]))
                 silent_examples.setdefault(key, []).append((label, what, detail))
+            if outcome == "whole said":
+                note = re.sub(r"0x[0-9a-f]+|\d+", "N", detail[2])
+                whole_said.setdefault((dkind, note), []).append((label, what, detail))
 
-    cols = ["variants", "whole", "whole said", "fewer said", "fewer silent", "changed said",
-            "changed silent", "timed out"]
-    print("%-22s %s" % ("damage", " ".join("%9s" % c.replace("whole", "kept") for c in cols)))
+    cols = ["variants", "whole", "whole said", "fewer said", "fewer silent", "blanked said",
+            "blanked silent", "changed said", "changed silent", "timed out"]
+    print("%-22s %s" % ("damage", " ".join("%9s" % c.replace("whole", "kept").split()[0]
+                                            for c in cols)))
+    print("%-22s %s" % ("", " ".join("%9s" % (c.split() + [""])[1] for c in cols)))
     total = collections.Counter()
     for k, c in table.items():
         print("%-22s %s" % (k, " ".join("%9d" % c[x] for x in cols)))
         total.update(c)
     print("%-22s %s" % ("all", " ".join("%9d" % total[x] for x in cols)))
+    print("kept: the fields of the sound file; fewer: some label fewer times; blanked: fewer,")
+    print("after bytes zeroed or changed in place, every link's parsed size the same; changed:")
+    print("as many fields, some of another value. said: status 2 or 255 and a note.")
     print()
     sound = len(files)
     print("sound files: %d; false alarms: %d; silent losses on sound files: %d; timed out: %d"
@@ -812,6 +829,11 @@ def main():
         for label, what, detail in cases[:2]:
             print("        %s: %s -> status %d, stderr: %s" % (label, what, detail[1],
                                                               detail[2] or "-"))
+    print()
+    print("kept whole yet said (count; an example):")
+    for (dkind, note), cases in sorted(whole_said.items(), key=lambda kv: -len(kv[1])):
+        label, what, detail = cases[0]
+        print("  %4d  %s: %s\n        %s: %s" % (len(cases), dkind, note[:200], label, what))
     failing = total["fewer silent"] + total["timed out"] + len(false_alarms) + len(sound_losses) + len(timeouts)
     return 1 if failing else 0
 
