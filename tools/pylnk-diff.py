@@ -151,6 +151,22 @@ def rand_text(rng, ansi=False, allow_nul=False, size=None):
     return text
 
 
+LONG_SHARE = 0.03
+# What a late text of a long link holds: C0 controls other than tab and line
+# breaks, DEL, C1 controls, and in UTF-16 lone surrogates of both halves and
+# the noncharacters U+FFFE and U+FFFF.
+HOSTILE = ["\x01", "\x1b", "\x1f", "\x7f", "\x81", "\x85", "\x9b", "\x9f"]
+HOSTILE_WIDE = ["\ud800", "\udc00", "\ufffe", "\uffff"]
+
+
+def hostile_text(rng, unicode):
+    pool = HOSTILE + (HOSTILE_WIDE if unicode else [])
+    out = []
+    for _ in range(rng.choice([4, 12, 40])):
+        out.append(rng.choice(pool) if rng.random() < 0.4 else rng.choice("abcxyz .-\\"))
+    return "".join(out)
+
+
 def rand_ansi_path(rng):
     parts = ["C:", "Users", rand_text(rng, ansi=True, size=6).replace("\\", "x"), "file.txt"]
     return "\\".join(p for p in parts if p)
@@ -395,13 +411,33 @@ def make_link(rng):
     if unicode:
         flags |= 0x80
     names = ["description", "relative path", "working directory", "arguments", "icon location"]
+    # A long link: a text of filler takes the texts after it past 32 KiB
+    # (or 64 KiB), and those hold characters no sound text holds.
+    long_at = rng.randrange(3) if rng.random() < LONG_SHARE else None
+    if long_at is not None:
+        truth["long link"] = True
     for i, name in enumerate(names):
-        if rng.random() < 0.55:
+        if long_at is not None and i == long_at:
+            t = "C:\\" + "w" * rng.choice([16500, 33000] if unicode else [33000, 65000])
+        elif long_at is not None and i > long_at:
+            t = hostile_text(rng, unicode)
+        elif rng.random() < 0.55:
             t = rand_text(rng, ansi=not unicode, allow_nul=True, size=rng.choice([0, 2, 9, 30, 300]))
-            flags |= 0x4 << i
-            enc = t.encode("utf-16-le") if unicode else t.encode("cp1252", "replace")
-            parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
-            truth[name] = t
+        else:
+            continue
+        flags |= 0x4 << i
+        late = long_at is not None and i >= long_at
+        enc = (t.encode("utf-16-le", "surrogatepass") if unicode
+               else t.encode("latin-1") if late else t.encode("cp1252", "replace"))
+        parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
+        if unicode and late:
+            # As UTF-16 reads the units: a lone surrogate is U+FFFD.
+            t = enc.decode("utf-16-le", "replace")
+        if not unicode and late:
+            # As code page 1252 reads the bytes; those it leaves undefined stay.
+            t = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode("cp1252")
+                        for b in enc)
+        truth[name] = t
     if not flags & 3 and not any(truth.get(n) for n in names):
         truth["no ID list, LinkInfo or StringData"] = True
     blocks = extra_blocks(rng, truth)
@@ -808,7 +844,7 @@ def compare(path, vesk, truth):
     return results, err, p.returncode
 
 
-FEATURES = ["header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
+FEATURES = ["long link", "header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
             "network name unicode", "tracker 0x64", "environment with a line break",
             "unknown block"]
 STRING_FIELDS = ["description", "relative path", "working directory", "arguments", "icon location"]
@@ -820,6 +856,8 @@ def cause(truth, field):
     block_fields = {"environment", "icon environment", "icon location", "known folder", "machine id",
                     "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
     rules = [
+        (truth.get("long link"),
+         "a link past 32 KiB whose late texts hold control bytes, lone surrogates or U+FFFE/U+FFFF"),
         (truth.get("header only"), "a link of header and terminal block only"),
         (truth.get("header alone"), "a header alone, its announced structures missing"),
         (truth.get("terminal below 4"), "a terminal block whose BlockSize is 1 to 3"),
