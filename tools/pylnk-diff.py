@@ -3,8 +3,9 @@
 A seeded generator writes links with random combinations of structures (ID
 list, LinkInfo with local and network paths and 8-bit or Unicode texts,
 StringData in many scripts and with control characters, extra-data blocks of
-every kind, unknown and odd-sized ones) and, for some, damage (cuts, wrong
-sizes, changed bytes). vesk reads each link (labelled text); every field that
+every kind, unknown and odd-sized ones), a few links longer than 32 KiB or
+64 KiB whose later texts hold control bytes, C1 characters, lone surrogates
+and U+FFFE/U+FFFF, and, for some, damage (cuts, wrong sizes, changed bytes). vesk reads each link (labelled text); every field that
 pylnk reads must be shown by vesk with the same value, or vesk must write a
 note for that file to standard error. For sound links the values the
 generator wrote are a second reference, for the fields pylnk does not read
