@@ -821,6 +821,14 @@ def main():
     for line in excused:
         print("damaged sample " + line)
     print()
+    print("fewer fields, silent, by the structure damaged (count):")
+    by_structure = collections.Counter()
+    for (outcome, dkind, sub, fkind, labels), cases in silent_examples.items():
+        if outcome == "fewer silent":
+            by_structure["%s, %s" % (dkind, sub) if sub else dkind] += len(cases)
+    for what, n in by_structure.most_common():
+        print("  %5d  %s" % (n, what))
+    print()
     print("silent variants by class (count; up to two examples):")
     for key, cases in sorted(silent_examples.items(), key=lambda kv: -len(kv[1])):
         outcome, dkind, sub, fkind, labels = key
