@@ -973,6 +973,11 @@ def main():
             failing += c["silent"]
         print("%-24s %-7s %8d %8d %8d %8d" % ("all", "", totals["agree"], totals["said"],
                                               totals["allowed"], totals["silent"]))
+        long_links = [i for (i, _, truth), _ in done if truth.get("long link")]
+        long_silent = {i for (i, _, truth), (results, _, _) in done if truth.get("long link")
+                       and any(r[2] == "silent" for r in results)}
+        print("links past 32 KiB with hostile late texts: %d, with a silent difference: %d"
+              % (len(long_links), len(long_silent)))
         print("sound links with a note: %d" % noted_sound)
         for text, n in sound_notes.most_common():
             print("  %5d  %s" % (n, text))
