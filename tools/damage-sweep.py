@@ -36,7 +36,8 @@ writes a note to standard error (a "no entries in file" line is no note), and
 A sound file that gives a note or status 2 is a false alarm, unless it is
 listed in TRULY_DAMAGED with its reason. A sound file whose report lacks a
 text or block its links declare (by a walk of its structures here), or a list
-that gives fewer records than its links, without a note, is a silent loss.
+that gives fewer records than its links, without a note, is a silent loss; so
+is one whose CSV form gives another number of records than its text form.
 
   damage-sweep.py [-j JOBS] [--only SUBSTRING] VESK FILES_DIR [SAMPLES_DIR]
   damage-sweep.py --write SOUND_FILE LABEL NUMBER OUT
@@ -685,6 +686,16 @@ def sweep_file(vesk, work, label, path, kind):
     fields, records, status, err = base
     if status != 0 or noted(err):
         findings.append(("false alarm", label, "status %d: %s" % (status, short(err, path))))
+    # The CSV form gives as many records (its run header, empty line and
+    # column names aside).
+    try:
+        csv = subprocess.run([vesk, "-quiet", "-csv", path], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+        rows = max(0, len([l for l in csv.stdout.split(b"\n") if l]) - 4)
+        if rows != records:
+            findings.append(("forms differ", label, "text %d records, CSV %d" % (records, rows)))
+    except subprocess.TimeoutExpired:
+        findings.append(("timeout", label, "sound file timed out in CSV"))
     lost = declared_lost(data, automatic, custom, fields, records)
     if lost and not loud(status, err):
         findings.append(("sound loss", label, "report lacks " + ", ".join(lost)))
@@ -779,8 +790,8 @@ def main():
                     excused.append("%s: %s (%s)" % (lab, TRULY_DAMAGED[lab], detail))
                 else:
                     false_alarms.append("%s: %s" % (lab, detail))
-            elif what == "sound loss":
-                sound_losses.append("%s: %s" % (lab, detail))
+            elif what in ("sound loss", "forms differ"):
+                sound_losses.append("%s: %s: %s" % (lab, what, detail))
             else:
                 timeouts.append("%s: %s" % (lab, detail))
         for dkind, outcome, what, detail in rows:
