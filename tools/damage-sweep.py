@@ -27,9 +27,13 @@ vesk reads each file as labelled text. A report's fields are its labelled
 lines with a value (the run's own lines and the file's times left out), the
 items of an ID list and the numbered lines under a label. A variant keeps the
 file whole when its fields are the sound file's; it has fewer fields when some
-label appears fewer times; otherwise its fields changed value (file offsets of
-later links in a custom list are left out: bytes inserted before them move
-them). Fewer or changed is "said" when vesk ends with status 2 or 255 and
+label appears fewer times (a label shown only for some values of another, as
+the time of an object identifier, aside); otherwise its fields changed value
+(file offsets of later links in a custom list are left out: bytes inserted
+before them move them). Fewer fields after bytes zeroed or changed in place,
+no ID-list item among them, are "blanked" when no link's parsed size
+changed, or a link got shorter by stopping on the zeroed bytes with no block
+header left past them: the values went with their bytes. Fewer or changed is "said" when vesk ends with status 2 or 255 and
 writes a note to standard error (a "no entries in file" line is no note), and
 "silent" otherwise.
 
@@ -568,6 +572,10 @@ LINE = re.compile(r"^([A-Za-z][A-Za-z/#.() -]*?):\s+(.*)$")
 NOT_FIELDS = {"source path/filename", "file modified", "file accessed", "file stats changed",
               "vesk ver", "run time", "command"}
 MOVABLE = {"file offset", "File offset"}
+# Shown only for some values of another field (a time and a MAC address only
+# in a time-based object identifier): their absence is a changed value.
+DERIVED = {"Target ObjID time", "MAC address"}
+NUMBER = re.compile(r"0x[0-9a-f]+ \[(\d+)")
 
 
 def fields_of(text):
@@ -621,24 +629,61 @@ def short(err, path=None):
     return text if len(text) < 300 else text[:297] + "..."
 
 
-def compare(sound, variant, value_damage):
+def link_spans(fields):
+    """[(file offset or None, parsed size)] of the links of a report, in
+    order (a link file's first link at 0; a stream's links show none)."""
+    out, at = [], None
+    for label, value in fields:
+        m = NUMBER.match(value)
+        if label == "File offset" and m:
+            at = int(m.group(1))
+        elif label == "Parsed size" and m:
+            out.append((at, int(m.group(1))))
+            at = None
+    return out
+
+
+def stopped_on_zeros(data, zeroed, end, sound_end):
+    """A link that now ends at end (its sound end sound_end) stopped on the
+    bytes zeroed (start, end), and what it no longer reads holds no block
+    header (a BlockSize of 8 or more before a 0xA000000N signature): nothing
+    was left there to find."""
+    if not zeroed[0] <= end - 4 < zeroed[1]:
+        return False
+    for at in range(end, sound_end - 7):
+        sig = struct.unpack_from("<I", data, at + 4)[0]
+        if sig & 0xFFFFFFF0 == 0xA0000000 and struct.unpack_from("<I", data, at)[0] >= 8:
+            return False
+    return True
+
+
+def compare(sound, variant, zeroed, changed, variant_bytes):
     """"whole", "fewer" (with the labels that lost), "blanked" or
-    "changed". value_damage: the variant's bytes were zeroed or changed in
-    place, so a value may be gone with the bytes that held it; fewer fields
-    whose links' parsed sizes all stay are "blanked", no walk having stopped
-    short."""
-    a = collections.Counter(l for l, _ in sound)
-    b = collections.Counter(l for l, _ in variant)
+    "changed". Bytes zeroed or changed in place may take a value with them:
+    fewer fields, no ID-list item among them, are "blanked" when every link's
+    parsed size stays, or, for zeroed bytes, when a link stopped on the zeros
+    with no block header left past them (no walk stopped short of anything
+    it could read). zeroed: the range zeroed, or None."""
+    a = collections.Counter(l for l, _ in sound if l not in DERIVED)
+    b = collections.Counter(l for l, _ in variant if l not in DERIVED)
     lost = sorted(l for l in a if b[l] < a[l])
-    if lost:
-        sizes = lambda fs: sorted(v for l, v in fs if l == "Parsed size")
-        if value_damage and sizes(sound) == sizes(variant):
+    # An ID-list item lost is an item walk stopped inside a list whose
+    # declared size goes on: never blanked.
+    if lost and "ID List item" not in lost:
+        before, after = link_spans(sound), link_spans(variant)
+        if (zeroed or changed) and before == after:
             return "blanked", lost
+        if zeroed and len(before) == len(after) and all(
+                x == y or (x[0] is not None and x[0] == y[0] and y[1] < x[1] and
+                           stopped_on_zeros(variant_bytes, zeroed, y[0] + y[1], x[0] + x[1]))
+                for x, y in zip(before, after)):
+            return "blanked", lost
+    if lost:
         return "fewer", lost
     keep = lambda fs: collections.Counter((l, v) for l, v in fs if l not in MOVABLE)
     if keep(sound) != keep(variant):
-        changed = keep(sound) - keep(variant)
-        return "changed", sorted({l for l, _ in changed})
+        differ = keep(sound) - keep(variant)
+        return "changed", sorted({l for l, _ in differ})
     return "whole", []
 
 
@@ -712,7 +757,11 @@ def sweep_file(vesk, work, label, path, kind):
             findings.append(("timeout", label, what))
             continue
         vf, _, vs, verr = got
-        outcome, labels = compare(fields, vf, dkind in ("zeroed", "changed"))
+        zeroed = None
+        if dkind == "zeroed":
+            first, last = what.split("bytes ")[1].split(" zeroed")[0].split("-")
+            zeroed = (int(first), int(last) + 1)
+        outcome, labels = compare(fields, vf, zeroed, dkind == "changed", b)
         said = loud(vs, verr)
         if outcome == "whole":
             rows.append((dkind, "whole said" if said else "whole", what,
@@ -797,7 +846,7 @@ def main():
         for dkind, outcome, what, detail in rows:
             table[dkind]["variants"] += 1
             table[dkind][outcome] += 1
-            if outcome in ("fewer silent", "changed silent"):
+            if outcome in ("fewer silent", "blanked silent", "changed silent"):
                 key = (outcome, dkind, what.split(" ", 1)[1].split(" at ")[0].split(": ")[0] if dkind.startswith("size")
                        else re.sub(r"\d+", "N", what.split(" of ")[-1]) if dkind in ("inserted", "deleted")
                        else "", kind, ",".join(detail[0][:4]))
@@ -817,8 +866,10 @@ def main():
         total.update(c)
     print("%-22s %s" % ("all", " ".join("%9d" % total[x] for x in cols)))
     print("kept: the fields of the sound file; fewer: some label fewer times; blanked: fewer,")
-    print("after bytes zeroed or changed in place, every link's parsed size the same; changed:")
-    print("as many fields, some of another value. said: status 2 or 255 and a note.")
+    print("after bytes zeroed or changed in place, every link's parsed size the same or (zeroed)")
+    print("a link stopping on the zeros, no block header past them; changed: as many fields,")
+    print("some of another value.")
+    print("said: status 2 or 255 and a note.")
     print()
     sound = len(files)
     print("sound files: %d; false alarms: %d; silent losses on sound files: %d; timed out: %d"
