@@ -33,9 +33,11 @@ the time of an object identifier, aside); otherwise its fields changed value
 before them move them). Fewer fields after bytes zeroed or changed in place,
 no ID-list item among them, are "blanked" when no link's parsed size
 changed, or a link got shorter by stopping on the zeroed bytes with no block
-header left past them: the values went with their bytes. Fewer or changed is "said" when vesk ends with status 2 or 255 and
-writes a note to standard error (a "no entries in file" line is no note), and
-"silent" otherwise.
+header left past them: the values went with their bytes. Fewer, blanked or
+changed is "said" when vesk ends with status 2 or 255 and writes a note to
+standard error (a "no entries in file" line is no note), and "silent"
+otherwise. Only fewer and silent fails; blanked and changed are counted
+apart (a changed character inside a text is no fault vesk can see).
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
 listed in TRULY_DAMAGED with its reason. A sound file whose report lacks a
