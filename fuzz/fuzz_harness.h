@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -28,6 +29,7 @@
 #include "jumplist/destlist.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_extent.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/record_report.h"
 #include "jumplist/vesk_main.h"
@@ -159,6 +161,58 @@ class report_forms {
   vk::vesk_options m_options[4];
 };
 
+// Where a link ends by its declared sizes alone, each structure stepped by
+// its own size field: the header, the ID list, LinkInfo, the StringData
+// counts and the extra-data blocks up to one whose BlockSize is below 4 (or
+// the end of the bytes, where a block would begin: a link may lack its
+// terminal block); nullopt when those sizes run past the bytes.
+inline std::optional<uint64_t> declared_link_end(vk::byte_view link) {
+  namespace L = vk::lnk_layout;
+  const auto flags = link.u32(L::header::flags);
+  if (!flags) return std::nullopt;
+  uint64_t at = L::header::size;
+  if (*flags & L::flag::has_idlist) {
+    const auto n = link.u16(at);
+    if (!n) return std::nullopt;
+    at += 2 + *n;
+  }
+  if (*flags & L::flag::has_link_info) {
+    const auto n = link.u32(at);
+    if (!n) return std::nullopt;
+    at += *n;
+  }
+  const uint64_t unit = (*flags & L::flag::is_unicode) ? 2 : 1;
+  for (uint32_t flag : {L::flag::has_name, L::flag::has_relative_path, L::flag::has_working_dir,
+                        L::flag::has_arguments, L::flag::has_icon_location}) {
+    if (!(*flags & flag)) continue;
+    const auto count = link.u16(at);
+    if (!count) return std::nullopt;
+    at += 2 + unit * *count;
+  }
+  for (;;) {
+    if (at == link.size()) return at;
+    const auto n = link.u32(at);
+    if (!n) return std::nullopt;
+    if (*n < L::block::terminal_size) return at + L::block::terminal_size;
+    at += *n;
+  }
+}
+
+// Every byte of a parsed link's declared extent is read, or a fault says
+// where the reading left it: a parse without a fault ends where the declared
+// sizes end, and one of a link whose sizes run past its bytes has a fault.
+// (A fault names a place, not a span, and the record keeps where structures
+// start but not how far the walks inside them read, so a gap inside a
+// structure, such as LinkInfo texts at offsets it misreads, is not seen
+// here.)
+inline void check_link_extent(const vk::lnk_record& record, vk::byte_view link) {
+  if (!record.m_faults.empty() || record.m_faults.out_of_memory()) return;
+  const std::optional<uint64_t> end = declared_link_end(link);
+  if (!end) broken_promise("link cut inside its declared sizes parsed without a fault");
+  if (*end != record.m_lnk_size)
+    broken_promise("link parsed short of its declared end without a fault");
+}
+
 inline int run_lnk(const uint8_t* data, size_t size) {
   if (size > k_max_record_input) size = k_max_record_input;
   if (size < k_lnk_prefix) return 0;
@@ -180,6 +234,7 @@ inline int run_lnk(const uint8_t* data, size_t size) {
                      offset))
     return 0;
   if (record.m_lnk_size > link.size()) broken_promise("link size past the data");
+  check_link_extent(record, vk::byte_view(link));
   null_stream out;
   for (size_t i = 0; i < 4; ++i) {
     vk::lnk_record copy = record;

@@ -3,8 +3,9 @@
 A seeded generator writes links with random combinations of structures (ID
 list, LinkInfo with local and network paths and 8-bit or Unicode texts,
 StringData in many scripts and with control characters, extra-data blocks of
-every kind, unknown and odd-sized ones) and, for some, damage (cuts, wrong
-sizes, changed bytes). vesk reads each link (labelled text); every field that
+every kind, unknown and odd-sized ones), a few links longer than 32 KiB or
+64 KiB whose later texts hold control bytes, C1 characters, lone surrogates
+and U+FFFE/U+FFFF, and, for some, damage (cuts, wrong sizes, changed bytes). vesk reads each link (labelled text); every field that
 pylnk reads must be shown by vesk with the same value, or vesk must write a
 note for that file to standard error. For sound links the values the
 generator wrote are a second reference, for the fields pylnk does not read
@@ -49,16 +50,34 @@ ASTRAL = re.compile("[\U00010000-\U0010FFFF\uFFFD]+")
 # The bytes code page 1252 leaves undefined, as vesk writes them (pylnk
 # gives U+FFFD for them).
 UNDEFINED_1252 = re.compile(r"\[0x(?:81|8d|8f|90|9d)\]")
-# A replaced UTF-16 unit and the character or mark after it.
-AFTER_REPLACED = re.compile("\uFFFD(\\[(?:CRLF|LFCR|CR|LF|0x[0-9a-f]{2})\\]|.)", re.S)
+# A character or the mark vesk writes for one.
+TOKEN = re.compile(r"\[(?:CRLF|LFCR|CR|LF|0x[0-9a-f]{2})\]|.", re.S)
 
 
 def paired_as_pylnk(text):
-    """vesk's text as pylnk reads the same units: pylnk takes the unit after
-    a high surrogate as its low half whatever it is, so a replaced unit
-    swallows the next one (of a line-break pair, its first)."""
+    """vesk's text as pylnk may read the same units: pylnk takes the unit
+    after a high surrogate as its low half whatever it is, so a replaced
+    unit swallows the next one (of a line-break pair, its first). vesk's
+    U+FFFD does not tell a lone high surrogate from a lone low one (which
+    swallows nothing), so each replaced unit is tried both ways (all ways
+    for up to 10 of them, else all swallowing)."""
     rest = {"[CRLF]": "[LF]", "[LFCR]": "[CR]"}
-    return AFTER_REPLACED.sub(lambda m: "\uFFFD" + rest.get(m.group(1), ""), text)
+    tokens = TOKEN.findall(text)
+    spots = [i for i in range(len(tokens) - 1) if tokens[i] == "\uFFFD"]
+    masks = range(1, 1 << len(spots)) if len(spots) <= 10 else [(1 << len(spots)) - 1]
+    forms = []
+    for mask in masks:
+        chosen = {spots[k] for k in range(len(spots)) if mask >> k & 1}
+        out, j = [], 0
+        while j < len(tokens):
+            out.append(tokens[j])
+            if j in chosen:
+                out.append(rest.get(tokens[j + 1], ""))
+                j += 2
+            else:
+                j += 1
+        forms.append("".join(out))
+    return forms
 
 
 def text_reason(expected, shown, cut_at_nul=False):
@@ -74,8 +93,8 @@ def text_reason(expected, shown, cut_at_nul=False):
     want = ASTRAL.sub("?", expected)
     forms = [(shown, [])]
     if "\uFFFD" in shown:
-        forms.append((paired_as_pylnk(shown),
-                      ["pylnk pairs a high surrogate with whatever unit follows it"]))
+        forms += [(form, ["pylnk pairs a high surrogate with whatever unit follows it"])
+                  for form in paired_as_pylnk(shown)]
     if UNDEFINED_1252.search(shown):
         undefined = "pylnk gives U+FFFD for the bytes code page 1252 leaves undefined"
         for form, why in list(forms):
@@ -101,6 +120,12 @@ def explain(field, ref, expected, shown, has_idlist):
         reason = text_reason(expected, shown, field in STRING_FIELDS)
         if reason:
             return reason
+        if isinstance(shown, str) and field in STRING_FIELDS:
+            if expected == "<pylnk error>" and shown.endswith("\uFFFD"):
+                return "pylnk fails on a text whose last unit is a lone high surrogate"
+            if shown.startswith("\uFFFE") and (
+                    expected == shown[1:] or text_reason(expected, shown[1:], True)):
+                return "pylnk takes a U+FFFE that begins a text for a byte-order mark"
     if field.startswith("target ") and expected == "not available" and has_idlist:
         return "a header time of zero is shown as the ID list's time, by design"
     if field == "link flags" and expected == [] and shown == ["Default"]:
@@ -149,6 +174,25 @@ def rand_text(rng, ansi=False, allow_nul=False, size=None):
     if ansi:
         text = text.encode("cp1252", "replace").decode("cp1252")
     return text
+
+
+LONG_SHARE = 0.03
+# What a late text of a long link holds: C0 controls other than tab and line
+# breaks, DEL, C1 controls, and in UTF-16 lone surrogates of both halves and
+# the noncharacters U+FFFE and U+FFFF.
+HOSTILE = ["\x01", "\x1b", "\x1f", "\x7f", "\x81", "\x85", "\x9b", "\x9f"]
+HOSTILE_WIDE = ["\ud800", "\udc00", "\ufffe", "\uffff"]
+
+
+def hostile_text(rng, unicode):
+    pool = HOSTILE + (HOSTILE_WIDE if unicode else [])
+    out = []
+    for _ in range(rng.choice([4, 12, 40])):
+        c = rng.choice(pool) if rng.random() < 0.4 else rng.choice("abcxyz .-\\")
+        if c == "\udc00" and out and out[-1] == "\ud800":
+            c = "a"  # lone halves only: a pair is a character past U+FFFF
+        out.append(c)
+    return "".join(out)
 
 
 def rand_ansi_path(rng):
@@ -395,13 +439,33 @@ def make_link(rng):
     if unicode:
         flags |= 0x80
     names = ["description", "relative path", "working directory", "arguments", "icon location"]
+    # A long link: a text of filler takes the texts after it past 32 KiB
+    # (or 64 KiB), and those hold characters no sound text holds.
+    long_at = rng.randrange(3) if rng.random() < LONG_SHARE else None
+    if long_at is not None:
+        truth["long link"] = True
     for i, name in enumerate(names):
-        if rng.random() < 0.55:
+        if long_at is not None and i == long_at:
+            t = "C:\\" + "w" * rng.choice([16500, 33000] if unicode else [33000, 65000])
+        elif long_at is not None and i > long_at:
+            t = hostile_text(rng, unicode)
+        elif rng.random() < 0.55:
             t = rand_text(rng, ansi=not unicode, allow_nul=True, size=rng.choice([0, 2, 9, 30, 300]))
-            flags |= 0x4 << i
-            enc = t.encode("utf-16-le") if unicode else t.encode("cp1252", "replace")
-            parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
-            truth[name] = t
+        else:
+            continue
+        flags |= 0x4 << i
+        late = long_at is not None and i >= long_at
+        enc = (t.encode("utf-16-le", "surrogatepass") if unicode
+               else t.encode("latin-1") if late else t.encode("cp1252", "replace"))
+        parts.append(struct.pack("<H", len(enc) // 2 if unicode else len(enc)) + enc)
+        if unicode and late:
+            # As UTF-16 reads the units: a lone surrogate is U+FFFD.
+            t = enc.decode("utf-16-le", "replace")
+        if not unicode and late:
+            # As code page 1252 reads the bytes; those it leaves undefined stay.
+            t = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode("cp1252")
+                        for b in enc)
+        truth[name] = t
     if not flags & 3 and not any(truth.get(n) for n in names):
         truth["no ID list, LinkInfo or StringData"] = True
     blocks = extra_blocks(rng, truth)
@@ -808,7 +872,7 @@ def compare(path, vesk, truth):
     return results, err, p.returncode
 
 
-FEATURES = ["header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
+FEATURES = ["long link", "header only", "header alone", "terminal below 4", "idlist first item empty", "large link info", "unicode volume label",
             "network name unicode", "tracker 0x64", "environment with a line break",
             "unknown block"]
 STRING_FIELDS = ["description", "relative path", "working directory", "arguments", "icon location"]
@@ -820,6 +884,8 @@ def cause(truth, field):
     block_fields = {"environment", "icon environment", "icon location", "known folder", "machine id",
                     "volume droid", "file droid", "property VT_LPSTR", "property VT_LPWSTR"}
     rules = [
+        (truth.get("long link"),
+         "a link past 32 KiB whose late texts hold control bytes, lone surrogates or U+FFFE/U+FFFF"),
         (truth.get("header only"), "a link of header and terminal block only"),
         (truth.get("header alone"), "a header alone, its announced structures missing"),
         (truth.get("terminal below 4"), "a terminal block whose BlockSize is 1 to 3"),
@@ -907,6 +973,11 @@ def main():
             failing += c["silent"]
         print("%-24s %-7s %8d %8d %8d %8d" % ("all", "", totals["agree"], totals["said"],
                                               totals["allowed"], totals["silent"]))
+        long_links = [i for (i, _, truth), _ in done if truth.get("long link")]
+        long_silent = {i for (i, _, truth), (results, _, _) in done if truth.get("long link")
+                       and any(r[2] == "silent" for r in results)}
+        print("links past 32 KiB with hostile late texts: %d, with a silent difference: %d"
+              % (len(long_links), len(long_silent)))
         print("sound links with a note: %d" % noted_sound)
         for text, n in sound_notes.most_common():
             print("  %5d  %s" % (n, text))

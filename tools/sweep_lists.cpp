@@ -1,7 +1,10 @@
-// Writes the sound jump lists that tools/damage-sweep.sh damages: automatic
-// lists of each DestList layout (small links in the mini stream, large ones
-// in regular sectors, a pinned entry, a stream that no entry names) and
-// custom lists of one and of several categories, built with the test writers.
+// Writes the sound jump lists and links that tools/damage-sweep.sh damages:
+// automatic lists of each DestList layout (small links in the mini stream,
+// large ones in regular sectors, a pinned entry, a stream that no entry
+// names), custom lists of one and of several categories, and links longer
+// than 32 KiB and 64 KiB whose late texts hold control bytes, lone
+// surrogates, noncharacters and C1 characters (alone and inside lists),
+// built with the test writers.
 //
 //   vesk_sweep_lists OUT_DIR
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include "destlist_writer.h"
 #include "example_jumplist.h"
 #include "lnk_writer.h"
+#include "propstore_writer.h"
 
 namespace {
 
@@ -55,14 +59,66 @@ bytes_t varied_link(unsigned i) {
   return write_lnk(s);
 }
 
-bytes_t automatic_list(uint32_t version, unsigned entries, bool extra_stream) {
+// Characters a text may hold that no sound text should: C0 controls other
+// than tab and line breaks, DEL, C1 controls, lone surrogates of both
+// halves, U+FFFE and U+FFFF. In an 8-bit link only the low byte is kept.
+std::u16string hostile_text(const std::u16string& around) {
+  std::u16string t = around;
+  for (char16_t c : {char16_t(0x01), char16_t(0x1b), char16_t(0x7f), char16_t(0x85), char16_t(0x9b),
+                     char16_t(0xD800), char16_t(u'a'), char16_t(0xDC00), char16_t(0xFFFE),
+                     char16_t(0xFFFF), char16_t(0x1f)}) {
+    t += c;
+    t += u'x';
+  }
+  return t + around;
+}
+
+// A link whose working directory of filler units pushes the texts after it
+// past `filler` UTF-16 units (or bytes, unicode off); those texts hold
+// hostile characters, and extra-data blocks of several kinds follow them.
+bytes_t long_link(size_t filler, bool unicode) {
+  lnk_spec s;
+  s.unicode = unicode;
+  s.attributes = 0x20;
+  s.write_time = 133540960891234567ull;
+  s.create_time = s.write_time - 1000;
+  s.file_size = 77;
+  s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                     file_entry_item(0x32, 77, 0x5865, 0x3904, 0x20, "long.txt")});
+  lnk_link_info li;
+  li.serial = 0x0BADF00D;
+  li.label = "LONG";
+  li.local_base_path = "C:\\long\\long.txt";
+  s.link_info = li;
+  s.strings[lnk_name] = u"Long link";
+  s.strings[lnk_working_dir] = u"C:\\" + std::u16string(filler, u'w');
+  s.strings[lnk_arguments] = hostile_text(u"/arg ");
+  s.strings[lnk_icon_location] = hostile_text(u"icon");
+  if (!unicode)
+    for (auto& text : s.strings)
+      if (text)
+        for (char16_t& c : *text) c = static_cast<char16_t>(c & 0xFF);
+  const guid_bytes_t object = written_object_id();
+  s.extra_blocks = {
+      environment_block("%TEMP%\\long", u"%TEMP%\\long"),
+      tracker_block("long-host", object, object, object, object),
+      property_store_block(
+          {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"long.txt"))}),
+           storage(string_named_fmtid(), {named_value(u"Late", 0x1F, lpwstr_data(u"named"))})}),
+      known_folder_block(object)};
+  return write_lnk(s);
+}
+
+bytes_t automatic_list(uint32_t version, unsigned entries, bool extra_stream,
+                       const bytes_t& last_link = {}) {
   cfb_writer w;
   std::vector<destlist_test_entry> list;
   for (unsigned i = 0; i < entries; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "%x", i + 1);
     const std::string n(name);
-    w.stream(std::u16string(n.begin(), n.end()), varied_link(i));
+    w.stream(std::u16string(n.begin(), n.end()),
+             i + 1 == entries && !last_link.empty() ? last_link : varied_link(i));
     destlist_test_entry e;
     e.entry_num = i + 1;
     e.mru_time += i * 1000000ull;
@@ -91,6 +147,19 @@ bytes_t custom_tasks(unsigned links) {
   b.u32(2).u32(1).u32(0);
   b.u32(2).u32(links);
   put_links(b, 0, links);
+  b.u32(0xBABFFBABu);
+  return b.take();
+}
+
+// Tasks, the second a long link.
+bytes_t custom_with_long_link(const bytes_t& link) {
+  byte_builder b;
+  b.u32(2).u32(1).u32(0);
+  b.u32(2).u32(3);
+  put_links(b, 0, 1);
+  b.bytes(bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+  b.bytes(link);
+  put_links(b, 1, 1);
   b.u32(0xBABFFBABu);
   return b.take();
 }
@@ -138,6 +207,12 @@ int main(int argc, char** argv) {
       {"a7bd71699cd38d1c.automaticDestinations-ms", automatic_list(4, 3, true)},
       {"590aee7bdd69b59b.customDestinations-ms", custom_tasks(4)},
       {"7e4dca80246863e3.customDestinations-ms", custom_categories()},
+      {"long-32k.lnk", long_link(16500, true)},
+      {"long-64k.lnk", long_link(33000, true)},
+      {"long-40k-8bit.lnk", long_link(40000, false)},
+      {"f01b4d95cf55d32a.customDestinations-ms", custom_with_long_link(long_link(16500, true))},
+      {"5d696d521de238c3.automaticDestinations-ms",
+       automatic_list(4, 3, false, long_link(33000, true))},
   };
   for (const file& f : files)
     if (!write_all(dir + "/" + f.name, f.bytes)) {
