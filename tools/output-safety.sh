@@ -38,7 +38,7 @@ ln in/one.ms in/hard.ms
 chmod -R a+rX in
 
 digest() { (cd in && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
-temps() { find "$work" -xdev -name '.vesk-report-*' 2>/dev/null | grep -c . ; }
+temps() { find "$work" -name '.vesk-report-*' 2>/dev/null | grep -c . ; }
 
 failures=0
 printf '%-28s %-9s %-6s %-66s %-6s %-9s %-7s %s\n' target option status message inputs report no-temp result
@@ -110,7 +110,7 @@ for option in -out -outfile -diags; do
 
   rm -f fifo got.txt && mkfifo fifo
   check "FIFO" "$option" 0 "" - - -- \
-    sh -c 'cat fifo >got.txt & "$0" -quiet in/one.ms "$1" fifo >/dev/null; s=$?; wait; grep -q "^\(vesk ver: \|->\)" got.txt || s=99; exit $s' "$vesk" "$option"
+    sh -c 'cat fifo >got.txt & "$0" -quiet in/one.ms "$1" fifo >/dev/null; s=$?; exec 3<>fifo 3>&-; wait; grep -q "^\(vesk ver: \|->\)" got.txt || s=99; exit $s' "$vesk" "$option"
   check "/dev/null" "$option" 0 "" - - -- "$vesk" -quiet in/one.ms "$option" /dev/null
 
   check "earlier report, run fails" "$option" 255 \
