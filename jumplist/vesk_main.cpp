@@ -791,7 +791,8 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   if (to_file != nullptr) return end_report_file(report, options.m_out_file, status);
   // A report that did not reach its destination (a full disk) is no success.
   if (!out->good()) {
-    error_printf("prob writing results to standard output\n");
+    error_printf("prob writing results to standard output (%s)\n",
+                 std::strerror(standard_output.error() != 0 ? standard_output.error() : EIO));
     return -1;
   }
   return status;

@@ -98,9 +98,9 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     bool folder_refuses;  // the temporary file goes elsewhere, then is copied in
     bool full_on_write;
     bool full_on_pwrite;
-    bool discarded;      // the run read nothing
-    bool placed;         // the target holds the new report
-    int error;           // after finish
+    bool discarded;       // the run read nothing
+    bool placed;          // the target holds the new report
+    int error;            // after finish
     bool kept_elsewhere;  // the whole report stays where it was written
   } rows[] = {
       {"beside", false, false, false, false, true, 0, false},

@@ -221,8 +221,9 @@ TEST(OutputFiles, PipesAndDevicesAreWrittenDirectly) {
     std::filesystem::remove(tree.path("got.txt"));
     EXPECT_EQ(exit_status(std::system(r.command.c_str())), 0) << r.name;
     // The reader of a pipe may still be writing when the program ends.
-    for (int i = 0; i < 200 && slurp(tree.path("got.txt")).find("MRU/MFU index:") ==
-                                   std::string::npos && std::string(r.name) != "/dev/null";
+    for (int i = 0;
+         i < 200 && slurp(tree.path("got.txt")).find("MRU/MFU index:") == std::string::npos &&
+         std::string(r.name) != "/dev/null";
          ++i)
       ::usleep(10000);
     EXPECT_EQ(slurp(tree.path("err.txt")), "") << r.name;

@@ -343,7 +343,7 @@ TEST(VeskCli, OutputFileAndAppIdFiles) {
                              name + " >/dev/full 2>stderr.txt";
     EXPECT_EQ(WEXITSTATUS(std::system(full.c_str())), 255);
     EXPECT_EQ(without_status(slurp(tree.path("stderr.txt"))),
-              "prob writing results to standard output\n");
+              "prob writing results to standard output (No space left on device)\n");
   }
 
   tree.file("empty.txt", "");
