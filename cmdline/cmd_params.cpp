@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iomanip>
 
+#include "cmdline/report_file.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_hexdump.h"
 #include "foundation/vk_misc.h"
@@ -32,11 +33,15 @@ cmd_params::~cmd_params() {
 }
 
 void cmd_params::delete_log() {
-  if (m_log) {
-    vk::guarded([&] { m_log->close(); });
+  if (m_log_file) {
+    // A log nobody finished is put in place as it stands.
+    vk::guarded([&] { m_log_file->finish(); });
+    delete m_log_file;
+    m_log_file = nullptr;
+  } else {
     delete m_log;
-    m_log = nullptr;
   }
+  m_log = nullptr;
   m_log_on = 0;
 }
 
@@ -47,6 +52,7 @@ void cmd_params::set_defaults() {
   defaults.m_created = m_created;
   defaults.m_capture = m_capture;
   defaults.m_log = m_log;
+  defaults.m_log_file = m_log_file;
   defaults.m_run_counter = m_run_counter;
   std::swap(defaults.m_run_texts, m_run_texts);
   std::swap(defaults.m_run_words, m_run_words);
@@ -85,6 +91,7 @@ void cmd_params::copy_settings(const cmd_params& source) {
   // and the run state beyond its counter, first text and two notes.
   copy.m_capture = nullptr;
   copy.m_log = nullptr;
+  copy.m_log_file = nullptr;
   copy.m_log_on = 0;
   copy.m_log_level = 0;
   copy.m_row_target = nullptr;

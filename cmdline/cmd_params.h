@@ -17,6 +17,8 @@
 
 namespace vk {
 
+class report_file;
+
 // File-event callback: (context, path, text, value or null, directory entry
 // or null, kind or null) -> result.
 using file_callback_fn = uint32_t (*)(void* context, const std::string& path,
@@ -109,7 +111,9 @@ class cmd_params_fields {
   uint8_t m_log_on = 0;
   int32_t m_log_level = 0;
   std::ostringstream* m_capture = nullptr;  // owned by cmd_params
-  std::ofstream* m_log = nullptr;           // owned by cmd_params
+  // The log's stream: owned by cmd_params, or by m_log_file when it has one.
+  std::ostream* m_log = nullptr;
+  report_file* m_log_file = nullptr;  // owned by cmd_params: the file "-diags" writes
   std::string m_log_path;
   std::string m_run_notes[2];
   uint8_t m_profile = 0;
@@ -163,6 +167,8 @@ class cmd_params : public cmd_params_fields {
   void assign(const cmd_params& source);
 
   // Closes and deletes the "-diags" stream when there is one; logging off.
+  // A log written through a report_file is put in place of its target
+  // unless finish_diags_log ended it first.
   bool close_log();
   void flush_log();
   void clear_log_state();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -162,14 +163,19 @@ bool probe_output_file(const std::string& path) {
     if (errno != EEXIST) return false;
     // Made by someone else meanwhile: treated as present.
   }
-  uni::fileio file;
+  // Present: it must take writing, and is neither emptied nor changed here.
+  // A named pipe is not opened: a writer that comes and goes would end its
+  // reader's input; the report's open waits for a reader, as a shell's does.
   errno = 0;
-  if (!file.open_utf8(path, true, false, false)) {
-    if (errno == 0) errno = EIO;
-    return false;
+  if (posix_stat(path.c_str(), st) && S_ISFIFO(st.st_mode))
+    return ::access(path.c_str(), W_OK) == 0;
+  const int fd = posix_open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  if (fd != -1) {
+    posix_close(fd);
+    return true;
   }
-  file.close();
-  return true;
+  if (errno == 0) errno = EIO;
+  return false;
 }
 
 std::string reason(int error) {

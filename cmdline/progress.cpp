@@ -1,6 +1,7 @@
 #include "cmdline/progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "cmdline/report_file.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_text.h"
@@ -111,21 +113,41 @@ bool open_diags_log(cmd_params& settings, const std::string& path) {
   // close_log deletes a stream even when logging was already off, so none
   // is overwritten here.
   settings.close_log();
-  return guarded(
+  int error = 0;
+  const bool opened = guarded(
       [&] {
-        settings.m_log_path = path;
-        auto log = std::make_unique<std::ofstream>(path, std::ios::out | std::ios::trunc);
-        if (!log->good()) {
-          settings.m_log_path.clear();
+        // Written beside its target and put in place at the end, as the report
+        // is: a log named after an input never empties it.
+        auto log = std::make_unique<report_file>();
+        if (!log->open(path)) {
+          error = log->error();
           return false;
         }
-        settings.m_log = log.release();
+        settings.m_log_path = path;
+        settings.m_log = &log->stream();
+        settings.m_log_file = log.release();
         settings.m_log_on = 1;
         // The command line names files: one log line whatever they hold.
         diags_log(settings, shown_name(settings.m_command_line));
         return true;
       },
-      [&] { settings.m_log_path.clear(); });
+      [&] { error = ENOMEM; });
+  if (!opened) {
+    settings.m_log_path.clear();
+    errno = error;
+  }
+  return opened;
+}
+
+bool finish_diags_log(cmd_params& settings, bool keep) {
+  report_file* const log = settings.m_log_file;
+  if (log == nullptr) return true;
+  if (!keep) log->discard();
+  const bool done = !keep || log->finish();
+  if (!done) errno = log->error();
+  settings.m_log = nullptr;
+  settings.m_log_on = 0;
+  return done;
 }
 
 uint32_t stream_write_position(std::ostream& stream) {

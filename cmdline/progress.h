@@ -40,10 +40,17 @@ void status_sink_printf(const status_sink& sink, const char* format, ...)
 void status_sink_print_stream(const status_sink& sink, const std::ostringstream& text);
 void status_sink_print_text(const status_sink& sink, const std::string& text);
 
-// Closes any log the settings hold, then opens `path` (emptied) as the
-// "-diags" log and writes the command line into it. False, with logging
-// off, no path and no stream, when it cannot be opened.
+// Closes any log the settings hold, then opens `path` as the "-diags" log
+// (a report_file: written beside it, put in its place at the end) and writes
+// the command line into it. False, with logging off, no path and no stream
+// and the system's reason in errno, when it cannot be opened.
 bool open_diags_log(cmd_params& settings, const std::string& path);
+
+// Ends the "-diags" log: put in place of its target (keep), or removed with
+// the target left as it was. Logging is off afterwards; the settings'
+// m_log_file still tells where the log went. False, with the system's reason
+// in errno, when a kept log could not be written whole or put in place.
+bool finish_diags_log(cmd_params& settings, bool keep);
 
 // The write position (low 32 bits); 0 for a failed stream or none.
 uint32_t stream_write_position(std::ostream& stream);

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "foundation/uni_stream.h"
 #include "foundation/vk_posix.h"
@@ -21,11 +24,128 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string name_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder for a report whose target's folder takes no new file.
+std::string temporary_folder() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string folder = dir != nullptr && dir[0] == '/' ? dir : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// The unfinished files a signal removes: each by its folder's descriptor and
+// its own short name, so that the handler needs no memory and no long path.
+struct temp_slot {
+  volatile std::sig_atomic_t used;
+  int dir;
+  char name[64];
+};
+temp_slot g_temp_slots[4];
+
+void remove_temps_then_end(int sig) {
+  const int saved = errno;
+  for (temp_slot& slot : g_temp_slots)
+    if (slot.used != 0) ::unlinkat(slot.dir, slot.name, 0);
+  // Blocked while the handler runs, the signal ends the process as it returns.
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+  errno = saved;
+}
+
+int hold_temp(const std::string& temp) {
+  const std::string name = name_of(temp);
+  if (name.size() >= sizeof g_temp_slots[0].name) return -1;
+  for (int i = 0; i < static_cast<int>(std::size(g_temp_slots)); ++i) {
+    temp_slot& slot = g_temp_slots[i];
+    if (slot.used != 0) continue;
+    const std::string folder = folder_of(temp);
+    const int dir =
+        posix_open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (dir == -1) return -1;
+    slot.dir = dir;
+    std::memcpy(slot.name, name.c_str(), name.size() + 1);
+    slot.used = 1;
+    return i;
+  }
+  return -1;
+}
+
+void release_temp(int& index) {
+  if (index < 0) return;
+  temp_slot& slot = g_temp_slots[index];
+  slot.used = 0;
+  posix_close(slot.dir);
+  slot.dir = -1;
+  index = -1;
+}
+
+// Makes a new file of the report in folder (with its '/', or "" for the
+// current one); -1 with errno set when the folder takes none.
+int make_temp(const std::string& folder, mode_t mode, std::string& temp) {
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd == -1; ++attempt) {
+    temp = folder + ".vesk-report-" + std::to_string(::getpid()) + '-' + std::to_string(attempt) +
+           ".tmp";
+    fd = posix_open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd == -1 && errno != EEXIST) break;
+  }
+  if (fd == -1) temp.clear();
+  return fd;
+}
+
+// Forces what was written to the disk, so that a disk that takes the bytes
+// late (a network share) says it is full before the report takes the
+// target's place. Pipes and devices have nothing to force.
+bool forced_to_disk(int fd) {
+  if (::fsync(fd) == 0) return true;
+  return errno == EINVAL || errno == EROFS;
+}
+
 }  // namespace
 
+void remove_reports_on_signals() {
+  // A closed pipe (SIGPIPE) ends the run as abruptly as the other three.
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = remove_temps_then_end;
+    sigemptyset(&action.sa_mask);
+    for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&action.sa_mask, other);
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
 report_file::~report_file() {
+  discard();
+}
+
+std::ostream& report_file::stream() {
+  return *m_out;
+}
+
+void report_file::close_descriptor() {
   m_out.reset();
   if (m_fd != -1) posix_close(m_fd);
+  m_fd = -1;
+  if (m_dest_fd != -1) posix_close(m_dest_fd);
+  m_dest_fd = -1;
+}
+
+void report_file::remove_temp() {
+  if (!m_temp.empty()) posix().remove(m_temp.c_str());
+  m_temp.clear();
+  release_temp(m_slot);
+}
+
+void report_file::discard() {
+  const bool open_now = m_fd != -1;
+  close_descriptor();
+  if (open_now && !m_direct) remove_temp();
 }
 
 bool report_file::open(const std::string& target) {
@@ -44,7 +164,7 @@ bool report_file::open(const std::string& target) {
       struct stat link;
       // A link is followed as a plain open would: its file gets the report.
       if (posix_lstat(target.c_str(), link) && S_ISLNK(link.st_mode)) {
-        char* real = ::realpath(target.c_str(), nullptr);
+        char* real = posix().realpath(target.c_str(), nullptr);
         if (real == nullptr) {
           m_error = errno;
           return false;
@@ -60,24 +180,39 @@ bool report_file::open(const std::string& target) {
     // A link to nothing: the open makes the file it names, as it always did.
     m_direct = posix_lstat(target.c_str(), link);
   }
+  errno = 0;
   if (m_direct) {
-    m_fd = posix_open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A pipe without a reader yet waits for one, as a shell's redirection does.
+    m_fd = posix_open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
   } else {
-    const std::string dir = folder_of(m_dest);
-    for (int attempt = 0; attempt < 16 && m_fd == -1; ++attempt) {
-      m_temp = dir + ".vesk-report-" + std::to_string(::getpid()) + '-' + std::to_string(attempt) +
-               ".tmp";
-      m_fd = posix_open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (m_fd == -1 && errno != EEXIST) break;
+    m_fd = make_temp(folder_of(m_dest), 0666, m_temp);
+    if (m_fd == -1 && keep && (errno == EACCES || errno == EPERM)) {
+      // The target's folder takes no new file, the target itself may take
+      // the report: written elsewhere, it is copied in once whole.
+      const int refused = errno;
+      m_dest_fd = posix_open(m_dest.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0);
+      if (m_dest_fd == -1) {
+        m_error = errno;
+        return false;
+      }
+      // Read by nobody else in a folder every user shares.
+      m_fd = make_temp(temporary_folder(), 0600, m_temp);
+      if (m_fd == -1) {
+        // The reason given is the target's folder's: the other was a way round it.
+        posix_close(m_dest_fd);
+        m_dest_fd = -1;
+        errno = refused;
+      }
     }
-    if (m_fd != -1 && keep && !posix_fchmod(m_fd, keep_mode)) {
+    if (m_fd != -1) {
+      m_slot = hold_temp(m_temp);
       // The report must not end up more open than the file it replaces.
-      m_error = errno;
-      posix_close(m_fd);
-      m_fd = -1;
-      posix().remove(m_temp.c_str());
-      m_temp.clear();
-      return false;
+      if (keep && m_dest_fd == -1 && !posix_fchmod(m_fd, keep_mode)) {
+        m_error = errno;
+        close_descriptor();
+        remove_temp();
+        return false;
+      }
     }
   }
   if (m_fd == -1) {
@@ -103,28 +238,83 @@ report_file::role report_file::role_of(const std::string& path) const {
   return role::other;
 }
 
+bool report_file::copy_into_target() {
+  const int64_t size = posix_lseek(m_fd, 0, SEEK_END);
+  if (size < 0) return false;
+  // Room for the whole report first, so that a full disk leaves the target
+  // as it was; a file system that cannot say goes on without.
+  if (size > 0 && ::fallocate(m_dest_fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    return false;
+  std::vector<char> buf(uni::k_output_buffer_size);
+  for (uint64_t at = 0; at < static_cast<uint64_t>(size);) {
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(buf.size(), static_cast<uint64_t>(size) - at));
+    const io_result in = posix_pread_full(m_fd, buf.data(), want, at);
+    if (in.failed() || in.count != want) {
+      errno = in.failed() ? in.error : EIO;
+      return false;
+    }
+    const io_result out = posix_pwrite_full(m_dest_fd, buf.data(), want, at);
+    if (out.failed()) {
+      errno = out.error;
+      return false;
+    }
+    at += want;
+  }
+  return posix_ftruncate(m_dest_fd, static_cast<uint64_t>(size)) && forced_to_disk(m_dest_fd);
+}
+
 bool report_file::finish() {
   if (m_fd == -1) return false;
   m_out->flush();
-  bool ok = m_out->good();
-  m_error = 0;
-  m_out.reset();
-  if (posix_close(m_fd) != 0 && ok) {
-    ok = false;
-    m_error = errno;
+  m_error = m_out->good() ? 0 : m_out->error() != 0 ? m_out->error() : EIO;
+  if (m_error == 0 && !m_direct && !forced_to_disk(m_fd)) m_error = errno;
+  if (m_error == 0 && m_dest_fd != -1 && !m_keep_target) {
+    if (!copy_into_target()) {
+      // The whole report stays where it was written, and is said to be there.
+      m_error = errno != 0 ? errno : EIO;
+      close_descriptor();
+      release_temp(m_slot);
+      return false;
+    }
+    m_placed = true;
   }
+  m_out.reset();
+  if (posix_close(m_fd) != 0 && m_error == 0) m_error = errno;
   m_fd = -1;
-  if (m_direct || m_keep_target) return ok;
-  if (posix().rename(m_temp.c_str(), m_dest.c_str()) != 0) {
-    if (ok) m_error = errno;
+  if (m_dest_fd != -1) posix_close(m_dest_fd);
+  m_dest_fd = -1;
+  if (m_direct) return m_error == 0;
+  if (m_placed) {
+    // Copied in whole: what the written file's closing says no longer matters.
+    m_error = 0;
+    remove_temp();
+    return true;
+  }
+  if (m_error != 0) {
+    // A cut report replaces nothing.
+    remove_temp();
     return false;
   }
-  m_moved = true;
-  return ok;
+  if (m_keep_target) {
+    release_temp(m_slot);
+    return true;
+  }
+  if (posix().rename(m_temp.c_str(), m_dest.c_str()) != 0) {
+    m_error = errno;
+    release_temp(m_slot);
+    return false;
+  }
+  m_temp.clear();
+  release_temp(m_slot);
+  m_placed = true;
+  return true;
 }
 
 const std::string& report_file::written_path() const {
-  return m_direct || m_moved ? m_target : m_temp;
+  if (m_direct || m_placed) return m_target;
+  return m_temp.empty() ? m_none : m_temp;
 }
 
 }  // namespace vk

@@ -1,7 +1,10 @@
-// The report file of a run ("-out"). A run that reads a list of files may
-// be handed its own report path among them, so the report is written to a
-// new file beside its target and moved over the target only at the end, and
-// never when the target was one of the run's inputs.
+// A file a run writes ("-out", "-diags"). A run that reads a list of files
+// may be handed the file's own path among them, so the file is written to a
+// new file beside its target and moved over the target only at the end, when
+// it is whole, and never when the target was one of the run's inputs. A
+// target whose folder takes no new file (a plain user's report in a shared
+// folder) gets its new file in the temporary folder, copied into the target
+// once whole.
 #pragma once
 
 #include <sys/types.h>
@@ -10,11 +13,14 @@
 #include <ostream>
 #include <string>
 
+#include "foundation/uni_stream.h"
+
 namespace vk {
 
 class report_file {
  public:
   report_file() = default;
+  // A file never finished is removed; the target stays as it was.
   ~report_file();
   report_file(const report_file&) = delete;
   report_file& operator=(const report_file&) = delete;
@@ -24,7 +30,7 @@ class report_file {
   // else (a device, a pipe) the target itself, as it is. False, with the
   // system's reason in error(), when it cannot be made.
   bool open(const std::string& target);
-  std::ostream& stream() { return *m_out; }
+  std::ostream& stream();
   int error() const { return m_error; }
 
   // What a path the run is about to read is to the report: the target
@@ -36,23 +42,38 @@ class report_file {
   void keep_target() { m_keep_target = true; }
   bool target_kept() const { return m_keep_target && !m_direct; }
 
-  // Flushes and closes the report and moves it over the target unless the
-  // target is kept. False when a byte did not reach the file or the move
-  // failed; error() then holds the reason (0 for a stream failure).
+  // Flushes and closes the report and puts it in place of the target unless
+  // the target is kept. False when a byte did not reach the file, or the
+  // report could not be put in place; error() then holds the system's reason.
+  // A report not written whole is removed and the target left as it was.
   bool finish();
-  // Where the report is: the target, or the file beside it when the
-  // target was kept or the move failed.
+  // The run has no report worth keeping: the file written is removed and the
+  // target left as it was (a target written directly keeps what it got).
+  void discard();
+  // Where the report is: the target, or the file written when the target
+  // was kept or the report could not be put in place. Empty when no whole
+  // report is left anywhere but in a target written directly.
   const std::string& written_path() const;
+  // The target was written directly (a device, a pipe): it holds whatever
+  // reached it.
+  bool direct() const { return m_direct; }
 
  private:
+  void close_descriptor();
+  void remove_temp();
+  bool copy_into_target();
+
   std::string m_target;  // as given
   std::string m_dest;    // the file the report replaces (a link's file)
   std::string m_temp;    // the file written; empty when writing the target directly
+  std::string m_none;
   int m_fd = -1;
-  std::unique_ptr<std::ostream> m_out;
+  int m_dest_fd = -1;  // the target, open for the copy when the temp is elsewhere
+  int m_slot = -1;     // the temp's place among those removed on a signal
+  std::unique_ptr<uni::descriptor_output> m_out;
   bool m_direct = false;
   bool m_keep_target = false;
-  bool m_moved = false;
+  bool m_placed = false;
   bool m_target_exists = false;
   dev_t m_target_dev = 0;
   ino_t m_target_ino = 0;
@@ -60,5 +81,10 @@ class report_file {
   ino_t m_own_ino = 0;
   int m_error = 0;
 };
+
+// From now on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the unfinished
+// files of the open reports, then end the process by the same signal (the shell sees 128
+// plus its number). A signal the process was started ignoring stays ignored.
+void remove_reports_on_signals();
 
 }  // namespace vk

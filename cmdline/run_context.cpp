@@ -44,6 +44,16 @@ cmdline_ctx::~cmdline_ctx() {
   });
 }
 
+void cmdline_ctx::log_elapsed(cmd_params& settings) {
+  if (m_log_path.empty()) return;
+  m_log_path.clear();
+  if (m_start_stamp.is_zero() || !settings.m_log_on || settings.m_log == nullptr) return;
+  guarded([&] {
+    *settings.m_log << "->" << elapsed_seconds(m_start_stamp, ntp_now()) << " secs";
+    settings.m_log->flush();
+  });
+}
+
 void setup_run_context(cmdline_ctx& ctx, const cmd_params& settings, exit_callback_fn callback) {
   guarded([&] {
     if (settings.m_status_messages) ctx.m_erase_status_at_exit = true;

@@ -29,6 +29,10 @@ class cmdline_ctx {
   cmdline_ctx& operator=(const cmdline_ctx&) = delete;
 
   void reset();
+  // Writes the elapsed-time text into the settings' open "-diags" log now,
+  // and leaves the end of the run nothing to append: a log that is put in
+  // place of its target at the end gets it before.
+  void log_elapsed(cmd_params& settings);
 
   bool m_erase_status_at_exit;
   ntp_stamp m_start_stamp;  // all zero: the run is not timed

@@ -125,6 +125,7 @@ int64_t descriptor_ostream::write_out(const char* bytes, size_t count) {
   // What reached the descriptor before a failure leaves the area, so that no
   // byte is written twice.
   const vk::io_result r = vk::posix_write_full(m_fd, bytes, count);
+  if (r.failed() && m_error == 0) m_error = r.error;
   return r.count > 0 ? static_cast<int64_t>(r.count) : -1;
 }
 

@@ -132,12 +132,16 @@ class descriptor_ostream : public streambuf_generic_output<char> {
   ~descriptor_ostream() override;
 
   bool attached() const { return m_fd >= 0 && usable(); }
+  // The system's reason for the first write that failed (ENOSPC on a full
+  // disk); 0 while every write went through.
+  int error() const { return m_error; }
 
  protected:
   int64_t write_out(const char* bytes, size_t count) override;
 
  private:
   int m_fd = -1;
+  int m_error = 0;
 };
 
 // The std::ostream over a descriptor. The descriptor stays open; whatever is
@@ -152,6 +156,7 @@ class descriptor_output : public std::ostream {
   descriptor_output& operator=(const descriptor_output&) = delete;
 
   size_t pending() const { return m_buf.pending(); }
+  int error() const { return m_buf.error(); }
 
  private:
   descriptor_ostream m_buf;

@@ -274,6 +274,21 @@ file_identity identity_of(const std::string& path) {
   return id;
 }
 
+// Two names of one file, made or to be made: the same file when both are
+// there, else the same name in the same folder.
+bool same_file_named(const std::string& a, const std::string& b) {
+  const file_identity first = identity_of(a), second = identity_of(b);
+  if (first.known || second.known) return first.same_as(second);
+  const auto folder = [](const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+  };
+  const auto name = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+  return name(a) == name(b) && identity_of(folder(a)).same_as(identity_of(folder(b)));
+}
+
 // What became of one input file, for the run's status.
 enum class file_outcome {
   read,         // reported in full (a list without entries included)
@@ -353,21 +368,33 @@ file_outcome outcome_of(const vesk_options& options) {
   return options.m_notes.any() ? file_outcome::partial : file_outcome::read;
 }
 
-// A listed file that is the report: the run's own file is passed over; the
-// report's target is refused, which keeps the report beside it at the end.
-bool is_report(report_file* report, const std::string& path, run_tally& tally) {
-  if (report == nullptr) return false;
-  switch (report->role_of(path)) {
-    case report_file::role::other:
-      return false;
-    case report_file::role::own:
-      tally.count(file_outcome::own_report);
-      return true;
-    case report_file::role::target:
-      report->keep_target();
-      error_printf("output file is the input file: %s, skipped\n", path.c_str());
-      tally.count(file_outcome::output_file);
-      return true;
+// The files the run writes: the report ("-out") and the "-diags" log; each
+// null when not asked for.
+struct run_outputs {
+  report_file* report = nullptr;
+  report_file* log = nullptr;
+};
+
+// A listed file that is one the run writes: the run's own file is passed
+// over; a target is refused, which keeps what is written beside it at the end.
+bool is_report(const run_outputs& outputs, const std::string& path, run_tally& tally) {
+  for (report_file* written : {outputs.report, outputs.log}) {
+    if (written == nullptr) continue;
+    switch (written->role_of(path)) {
+      case report_file::role::other:
+        continue;
+      case report_file::role::own:
+        tally.count(file_outcome::own_report);
+        return true;
+      case report_file::role::target:
+        // Both may name it: each keeps its target.
+        for (report_file* other : {outputs.report, outputs.log})
+          if (other != nullptr && other->role_of(path) == report_file::role::target)
+            other->keep_target();
+        error_printf("output file is the input file: %s, skipped\n", path.c_str());
+        tally.count(file_outcome::output_file);
+        return true;
+    }
   }
   return false;
 }
@@ -376,10 +403,10 @@ bool is_report(report_file* report, const std::string& path, run_tally& tally) {
 // when it gave no record, why. A file of a list is quiet when it is no jump
 // list (a tree walk meets many) or a valid list without entries.
 void run_one_file(std::ostream& out, const std::string& line, vesk_options& options, bool list_run,
-                  report_file* report, run_tally& tally) {
+                  const run_outputs& outputs, run_tally& tally) {
   std::string expanded;
   const std::string& path = input_path(line, expanded);
-  if (is_report(report, path, tally)) return;
+  if (is_report(outputs, path, tally)) return;
   set_source_path(options, path);
   // The settings' texts keep their room from file to file.
   assign_appid_from_path(path, options.m_appid_text, options.m_appid, options.m_file_extension);
@@ -579,7 +606,8 @@ int list_status(const filtered_walk& input, const vesk_options& options, const r
   return status;
 }
 
-int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, report_file* report) {
+int run_appid_mode(std::ostream& out, vesk_options& options, bool listing,
+                   const run_outputs& outputs) {
   std::vector<std::vector<uint8_t>> candidates;
   std::vector<std::string> names;
   if (!listing) {
@@ -602,7 +630,7 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, repor
   std::string line;
   while (input.getline(line, true)) {
     say_unreadable_folders(input, tally);
-    if (!selected(options, line, tally) || is_report(report, line, tally)) continue;
+    if (!selected(options, line, tally) || is_report(outputs, line, tally)) continue;
     errno = 0;
     const int fd = posix_open(line.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd == -1) {
@@ -634,13 +662,41 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing, repor
   return list_status(input, options, tally);
 }
 
-}  // namespace
+// After a failure to write one of the run's files: the system's reason and
+// where that leaves the file's target.
+std::string what_became_of(const report_file& written, const std::string& target,
+                           const char* kind) {
+  std::string text = target + " (";
+  text += std::strerror(written.error() != 0 ? written.error() : EIO);
+  text += ')';
+  if (written.direct()) return text;
+  if (!written.written_path().empty())
+    return text + ": the whole " + kind + " is in " + written.written_path();
+  return text + ": " + target + " was left as it was";
+}
 
-int vesk_run(std::vector<std::string> args) {
-  if (args.empty()) return -1;
-  set_status_line_shown(isatty(STDERR_FILENO) == 1);
-  cmdline_ctx ctx;
-  vesk_options options;
+// The end of the report file: put in place of its target, or on a run that
+// read nothing (status -1) removed with the target left as it was. The run's
+// status, -1 when the report could not be written whole or put in place.
+int end_report_file(report_file& report, const std::string& target, int status) {
+  if (status == -1) {
+    report.discard();
+    return status;
+  }
+  if (!report.finish()) {
+    error_printf("prob writing results to %s\n", what_became_of(report, target, "report").c_str());
+    return -1;
+  }
+  if (report.target_kept())
+    error_printf(
+        "report written to %s: the output file %s is an input of the run and was left as it "
+        "was\n",
+        report.written_path().c_str(), target.c_str());
+  return status;
+}
+
+// The run once the context and the settings exist; its status.
+int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& args) {
   join_command_line(options.m_command_line, args, '"');
   for (const char* help : {"-h", "-help", "/?", "--help"})
     for (const auto& a : args)
@@ -685,17 +741,25 @@ int vesk_run(std::vector<std::string> args) {
     return -1;
   }
   setup_run_context(ctx, options, empty_run_callback);
-  // The report never replaces a file the run reads: the one named file, or
-  // the AppID file. A listed input is refused as it comes (see is_report).
-  if (!options.m_out_file.empty()) {
-    const file_identity target = identity_of(options.m_out_file);
-    const std::string input = options.m_appid_mode          ? options.m_appid_path
-                              : !listing && args.size() > 1 ? input_path(args[1])
-                                                            : std::string();
-    if (identity_of(input).same_as(target) || identity_of(options.m_appid_path).same_as(target)) {
-      error_printf("output file is the input file: %s\n", options.m_out_file.c_str());
+  // No file the run writes replaces a file the run reads: the one named
+  // file, or the AppID file. A listed input is refused as it comes (see
+  // is_report).
+  const std::string named = options.m_appid_mode          ? options.m_appid_path
+                            : !listing && args.size() > 1 ? input_path(args[1])
+                                                          : std::string();
+  for (const std::string* written : {&options.m_out_file, &options.m_log_path}) {
+    if (written->empty()) continue;
+    const file_identity target = identity_of(*written);
+    if (identity_of(named).same_as(target) || identity_of(options.m_appid_path).same_as(target)) {
+      error_printf("output file is the input file: %s\n", written->c_str());
       return -1;
     }
+  }
+  // The report and the log in one file: one of them would be lost.
+  if (!options.m_out_file.empty() && options.m_log_file != nullptr &&
+      !options.m_log_file->direct() && same_file_named(options.m_out_file, options.m_log_path)) {
+    error_printf("-out and -diags name the same file: %s\n", options.m_out_file.c_str());
+    return -1;
   }
   report_file report;
   // Standard output is written in large blocks straight to its descriptor.
@@ -710,10 +774,11 @@ int vesk_run(std::vector<std::string> args) {
     out = &report.stream();
   }
   report_file* const to_file = options.m_out_file.empty() ? nullptr : &report;
+  const run_outputs outputs{to_file, options.m_log_file};
   *out << header << '\n';
   int status = -1;
   if (options.m_appid_mode) {
-    status = run_appid_mode(*out, options, listing, to_file);
+    status = run_appid_mode(*out, options, listing, outputs);
   } else if (listing) {
     options.m_list_run = true;
     filtered_walk input(&options);
@@ -722,7 +787,7 @@ int vesk_run(std::vector<std::string> args) {
       std::string line;
       while (input.getline(line, true)) {
         say_unreadable_folders(input, tally);
-        if (selected(options, line, tally)) run_one_file(*out, line, options, true, to_file, tally);
+        if (selected(options, line, tally)) run_one_file(*out, line, options, true, outputs, tally);
       }
       say_unreadable_folders(input, tally);
       status = list_status(input, options, tally);
@@ -734,29 +799,50 @@ int vesk_run(std::vector<std::string> args) {
         "with -enumdir\n");
   } else {
     run_tally tally;
-    run_one_file(*out, args[1], options, false, nullptr, tally);
+    run_one_file(*out, args[1], options, false, {}, tally);
     status = tally.status();
   }
   out->flush();
-  if (to_file != nullptr) {
-    const bool written = report.finish();
-    if (report.target_kept())
-      error_printf(
-          "report written to %s: the output file %s is an input of the run and was left "
-          "as it was\n",
-          report.written_path().c_str(), options.m_out_file.c_str());
-    if (!written) {
-      error_printf("prob writing results to %s (%s)\n", report.written_path().c_str(),
-                   std::strerror(report.error() != 0 ? report.error() : EIO));
-      return -1;
-    }
-    return status;
-  }
+  if (to_file != nullptr) return end_report_file(report, options.m_out_file, status);
   // A report that did not reach its destination (a full disk) is no success.
   if (!out->good()) {
-    error_printf("prob writing results to standard output\n");
+    error_printf("prob writing results to standard output (%s)\n",
+                 std::strerror(standard_output.error() != 0 ? standard_output.error() : EIO));
     return -1;
   }
+  return status;
+}
+
+}  // namespace
+
+int vesk_run(std::vector<std::string> args) {
+  if (args.empty()) return -1;
+  set_status_line_shown(isatty(STDERR_FILENO) == 1);
+  // From here on an interrupted run leaves no unfinished file behind.
+  remove_reports_on_signals();
+  cmdline_ctx ctx;
+  vesk_options options;
+  const int status = run_vesk(ctx, options, args);
+  if (options.m_log_file == nullptr) return status;
+  // The log ends as the report does, with the run's time in it when kept.
+  if (status != -1) ctx.log_elapsed(options);
+  ctx.m_log_path.clear();
+  report_file& log = *options.m_log_file;
+  if (status == -1) {
+    log.discard();
+  } else {
+    if (log.finish()) {
+      if (log.target_kept())
+        error_printf(
+            "diagnostics log written to %s: the output file %s is an input of the run and was "
+            "left as it was\n",
+            log.written_path().c_str(), options.m_log_path.c_str());
+    } else {
+      error_printf("can't write diagnostics log: %s\n",
+                   what_became_of(log, options.m_log_path, "log").c_str());
+    }
+  }
+  options.close_log();
   return status;
 }
 

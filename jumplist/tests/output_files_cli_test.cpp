@@ -1,0 +1,321 @@
+// The files the built program writes ("-out", "-diags") from the outside:
+// never an input, never a cut or empty report over an earlier one, pipes
+// and devices written as they are, a report in a folder the user may not
+// write, and nothing left behind when the run is ended by a signal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "report_fixture.h"
+#include "temp_tree.h"
+#include "vesk_run.h"
+
+#ifdef VESK_BINARY
+
+extern char** environ;
+
+namespace {
+
+using namespace vesk_test;
+
+const std::string k_list = "5f7b5f1e01b83767.automaticDestinations-ms";
+
+outcome vesk(const temp_tree& tree, const std::vector<std::string>& args,
+             const std::string& input = "") {
+  return run_program(VESK_BINARY, tree, args, input);
+}
+
+std::string list_bytes() {
+  const auto list = fixture_jumplist();
+  return {list.begin(), list.end()};
+}
+
+bool is_report(const std::string& text) {
+  return text.rfind("vesk ver: 0.64\n", 0) == 0 && text.find("MRU/MFU index:") != text.npos;
+}
+
+bool is_log(const std::string& text) {
+  return text.rfind("->", 0) == 0 && text.find(" secs") != text.npos;
+}
+
+// The unfinished files of the program's runs left in a folder.
+size_t temps_in(const std::string& folder) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.path().filename().string().rfind(".vesk-report-", 0) == 0) ++n;
+  return n;
+}
+
+bool running_as_root() {
+  return ::geteuid() == 0;
+}
+
+}  // namespace
+
+// "-diags" follows the rule "-out" follows: a log named after an input, by
+// any name, is refused before anything is read or is left beside a listed
+// input; in a run refused for "-out" it writes nothing either.
+TEST(OutputFiles, DiagsLogNeverReplacesAnInput) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string bytes = list_bytes();
+  const std::string name = "d/" + k_list;
+  tree.file(name, bytes);
+  tree.file("w/" + k_list, bytes);
+  tree.file("w/x.lnk", bytes);
+  tree.symlink(tree.path(name), "soft.ms");
+  ASSERT_EQ(::link(tree.path(name).c_str(), tree.path("hard.ms").c_str()), 0);
+  for (const char* log : {name.c_str(), "soft.ms", "hard.ms"}) {
+    for (const bool out_too : {false, true}) {
+      std::vector<std::string> args = {name, "-diags", log};
+      if (out_too) args.insert(args.end(), {"-out", log});
+      const outcome o = vesk(tree, args);
+      EXPECT_EQ(o.status, 255) << log;
+      EXPECT_EQ(o.err, "output file is the input file: " + std::string(log) + "\n");
+      EXPECT_EQ(slurp(tree.path(name)), bytes) << log;
+    }
+  }
+  const outcome both = vesk(tree, {name, "-out", "hard.ms", "-diags", "new.log"});
+  EXPECT_EQ(both.status, 255);
+  EXPECT_FALSE(std::filesystem::exists(tree.path("new.log")));
+  // The report and the log in one file: one would be lost.
+  for (const char* second : {"new.txt", "./new.txt"}) {
+    const outcome same = vesk(tree, {name, "-out", "new.txt", "-diags", second});
+    EXPECT_EQ(same.status, 255);
+    EXPECT_EQ(same.err, "-out and -diags name the same file: new.txt\n");
+    EXPECT_FALSE(std::filesystem::exists(tree.path("new.txt")));
+  }
+
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string target;
+  } listed[] = {
+      {{"-enumdir", "w", "-diags", "w/x.lnk"}, "", "w/x.lnk"},
+      {{"-pipe", "-diags", "w/x.lnk"}, "w/x.lnk\nw/" + k_list + "\n", "w/x.lnk"},
+      {{"-pipe", "-diags", "soft.ms", "-out", "w/x.lnk"},
+       name + "\nw/x.lnk\nw/" + k_list + "\n",
+       name},
+  };
+  for (const auto& r : listed) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), "-quiet");
+    const outcome o = vesk(tree, args, r.input);
+    EXPECT_EQ(o.status, 1) << r.target << o.err;
+    EXPECT_EQ(slurp(tree.path(r.target)), bytes) << r.target;
+    EXPECT_EQ(o.err.rfind("output file is the input file: " + r.target + ", skipped\n", 0), 0u)
+        << o.err;
+    for (const std::string said : {"diagnostics log written to ", "report written to "}) {
+      const size_t at = o.err.find(said), end = o.err.find(": the output file ", at);
+      if (said[0] == 'r' && at == std::string::npos) continue;
+      ASSERT_NE(end, std::string::npos) << o.err;
+      std::string beside = o.err.substr(at + said.size(), end - at - said.size());
+      if (beside[0] != '/') beside = tree.path(beside);
+      EXPECT_TRUE(said[0] == 'r' ? is_report(slurp(beside)) : is_log(slurp(beside))) << beside;
+      std::filesystem::remove(beside);
+    }
+    for (const char* folder : {"w", "d", "."}) EXPECT_EQ(temps_in(tree.path(folder)), 0u);
+  }
+  // A log that is no input replaces an earlier one, through a link too.
+  tree.file("earlier.log", "earlier");
+  tree.symlink(tree.path("earlier.log"), "link.log");
+  const outcome o = vesk(tree, {"-quiet", name, "-diags", "link.log"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(is_log(slurp(tree.path("earlier.log"))));
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.path("link.log")));
+}
+
+// Only a whole report replaces an earlier one: on a full disk the earlier
+// report stays, nothing is left beside it, and the system's reason is said.
+// Needs a small file system of its own (root, and mount allowed).
+TEST(OutputFiles, AFullDiskKeepsTheEarlierReport) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.file(k_list, list_bytes());
+  tree.dir("full");
+  if (!running_as_root() ||
+      ::mount("tmpfs", tree.path("full").c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "no small file system to fill (needs root and mount)";
+  tree.file("full/r.txt", "earlier report");
+  tree.file("full/d.log", "earlier log");
+  tree.file("full/fill", std::string(40000, 'f'));
+  std::string names;
+  for (int i = 0; i < 30; ++i) names += k_list + "\n";
+  const outcome o = vesk(tree, {"-quiet", "-pipe", "-out", "full/r.txt"}, names);
+  EXPECT_EQ(o.status, 255);
+  EXPECT_EQ(o.err,
+            "prob writing results to full/r.txt (No space left on device): full/r.txt was left as "
+            "it was\n");
+  EXPECT_EQ(slurp(tree.path("full/r.txt")), "earlier report");
+  // The log is small: it finds room once the report's space is given back.
+  tree.file("full/fill2", std::string(20000, 'f'));
+  const outcome log = vesk(tree, {"-quiet", "-pipe", "-diags", "full/d.log"}, names);
+  EXPECT_EQ(log.status, 0);
+  EXPECT_EQ(log.err,
+            "can't write diagnostics log: full/d.log (No space left on device): full/d.log was "
+            "left as it was\n");
+  EXPECT_EQ(slurp(tree.path("full/d.log")), "earlier log");
+  EXPECT_EQ(temps_in(tree.path("full")), 0u);
+  ::umount(tree.path("full").c_str());
+}
+
+// A run that reads nothing (status 255) leaves an earlier report and log as
+// they were, and no file beside them.
+TEST(OutputFiles, ARunThatReadsNothingKeepsTheEarlierFiles) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.file("no-link.txt", "plain text");
+  tree.dir("empty");
+  const std::vector<std::vector<std::string>> runs = {
+      {"mistyped.ms"}, {"-enumdir", "empty"}, {"no-link.txt"}, {"-pipe"}};
+  for (const auto& run : runs) {
+    tree.file("r.txt", "earlier report");
+    tree.file("d.log", "earlier log");
+    std::vector<std::string> args = run;
+    args.insert(args.end(), {"-quiet", "-out", "r.txt", "-diags", "d.log"});
+    const outcome o = vesk(tree, args, "no-link.txt\n");
+    EXPECT_EQ(o.status, 255) << run[0];
+    EXPECT_NE(o.err, "") << run[0];
+    EXPECT_EQ(slurp(tree.path("r.txt")), "earlier report") << run[0];
+    EXPECT_EQ(slurp(tree.path("d.log")), "earlier log") << run[0];
+    EXPECT_EQ(temps_in(tree.root()), 0u) << run[0];
+  }
+  // No earlier file: none is made.
+  const outcome o = vesk(tree, {"mistyped.ms", "-out", "new.txt", "-diags", "new.log"});
+  EXPECT_EQ(o.status, 255);
+  EXPECT_FALSE(std::filesystem::exists(tree.path("new.txt")));
+  EXPECT_FALSE(std::filesystem::exists(tree.path("new.log")));
+}
+
+// A target that is no regular file gets the report as it is written.
+TEST(OutputFiles, PipesAndDevicesAreWrittenDirectly) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.file(k_list, list_bytes());
+  ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  const std::string cd = "cd " + quoted(tree.root()) + " && ";
+  const std::string run = quoted(VESK_BINARY) + " -quiet " + k_list;
+  const struct {
+    const char* name;
+    std::string command;
+  } rows[] = {
+      {"fifo", cd + "(cat fifo >got.txt &) && " + run + " -out fifo -diags fifo2 2>err.txt"},
+      {"/dev/stdout on a pipe", cd + run + " -out /dev/stdout 2>err.txt | cat >got.txt"},
+      {"process substitution",
+       cd + "bash -c " + quoted(run + " -out >(cat >got.txt) 2>err.txt; wait $!")},
+      {"/dev/null", cd + run + " -out /dev/null -diags /dev/null 2>err.txt && echo x >got.txt"},
+  };
+  for (const auto& r : rows) {
+    if (r.command.find("bash -c") != std::string::npos && !have_command("bash")) continue;
+    std::filesystem::remove(tree.path("got.txt"));
+    EXPECT_EQ(exit_status(std::system(r.command.c_str())), 0) << r.name;
+    // The reader of a pipe may still be writing when the program ends.
+    for (int i = 0;
+         i < 200 && slurp(tree.path("got.txt")).find("MRU/MFU index:") == std::string::npos &&
+         std::string(r.name) != "/dev/null";
+         ++i)
+      ::usleep(10000);
+    EXPECT_EQ(slurp(tree.path("err.txt")), "") << r.name;
+    if (std::string(r.name) != "/dev/null") {
+      EXPECT_TRUE(is_report(slurp(tree.path("got.txt")))) << r.name;
+    }
+  }
+  EXPECT_EQ(temps_in(tree.root()), 0u);
+}
+
+// A plain user's report in a folder the user may not write: the new report
+// is written in the temporary folder and copied into the report once whole.
+TEST(OutputFiles, AReportInAFolderTheUserMayNotWrite) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  if (!running_as_root() || !have_command("setpriv"))
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  tree.file(k_list, list_bytes());
+  tree.file("shared/r.txt", "earlier report");
+  tree.dir("tmp");
+  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(tree.path("shared").c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(tree.path("tmp").c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(tree.path(k_list).c_str(), 0644), 0);
+  ASSERT_EQ(::chown(tree.path("shared/r.txt").c_str(), 65534, 65534), 0);
+  const std::string cmd = "cd " + quoted(tree.root()) + " && TMPDIR=" + quoted(tree.path("tmp")) +
+                          " setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                          quoted(VESK_BINARY) + " -quiet " + k_list +
+                          " -out shared/r.txt >out.txt 2>err.txt";
+  const int status = exit_status(std::system(cmd.c_str()));
+  if (status == 126 || status == 127) GTEST_SKIP() << "setpriv could not run the program";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(slurp(tree.path("err.txt")), "");
+  EXPECT_TRUE(is_report(slurp(tree.path("shared/r.txt"))));
+  struct stat st;
+  ASSERT_EQ(::stat(tree.path("shared/r.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(temps_in(tree.path("shared")) + temps_in(tree.path("tmp")), 0u);
+  // A report the user may not write either is refused, naming it.
+  ASSERT_EQ(::chown(tree.path("shared/r.txt").c_str(), 0, 0), 0);
+  EXPECT_EQ(exit_status(std::system(cmd.c_str())), 255);
+  EXPECT_EQ(slurp(tree.path("err.txt")),
+            "prob opening file shared/r.txt for output (Permission denied), aborting\n");
+}
+
+// Ended by SIGINT, SIGTERM, SIGHUP or SIGPIPE while it waits for names, the program
+// removes its unfinished files and ends by the signal (status 128 + N in a
+// shell); the earlier report and log stay.
+TEST(OutputFiles, ASignalLeavesNothingBehind) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    tree.file("r.txt", "earlier report");
+    tree.file("d.log", "earlier log");
+    int names[2];
+    ASSERT_EQ(::pipe(names), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, names[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, names[1]);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    const std::string out = tree.path("r.txt"), log = tree.path("d.log");
+    std::vector<char*> argv;
+    std::vector<std::string> args = {VESK_BINARY, "-quiet", "-pipe", "-out", out, "-diags", log};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, VESK_BINARY, &actions, &attr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(names[0]);
+    // Both files are made before the first name is read.
+    for (int i = 0; i < 500 && temps_in(tree.root()) < 2; ++i) ::usleep(10000);
+    EXPECT_EQ(temps_in(tree.root()), 2u);
+    ASSERT_EQ(::kill(child, sig), 0);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ::close(names[1]);
+    EXPECT_TRUE(WIFSIGNALED(raw)) << sig;
+    if (WIFSIGNALED(raw)) {
+      EXPECT_EQ(WTERMSIG(raw), sig);
+    }
+    EXPECT_EQ(temps_in(tree.root()), 0u) << sig;
+    EXPECT_EQ(slurp(out), "earlier report");
+    EXPECT_EQ(slurp(log), "earlier log");
+  }
+}
+
+#endif
