@@ -117,15 +117,17 @@ std::vector<uint8_t> list_attr(const std::vector<std::vector<uint8_t>>& entries)
 std::vector<uint8_t> table_with_folders() {
   std::vector<uint8_t> table;
   const auto si = resident_attr(0x10, std_info_value(1, 2, 3, 4, 0));
-  place_record(table, 0,
-               file_record(0, 1, 1, 0,
-                           {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"$MFT"))}));
+  place_record(
+      table, 0,
+      file_record(0, 1, 1, 0,
+                  {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"$MFT"))}));
   place_record(table, 5,
                file_record(5, 5, 3, 0,
                            {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"."))}));
-  place_record(table, 64,
-               file_record(64, 1, 3, 0,
-                           {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"docs"))}));
+  place_record(
+      table, 64,
+      file_record(64, 1, 3, 0,
+                  {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"docs"))}));
   return table;
 }
 
@@ -140,8 +142,8 @@ TEST(NtfsNames, EveryHardLinkKeepsItsOwnFolder) {
   std::vector<uint8_t> table = table_with_folders();
   const auto si = resident_attr(0x10, std_info_value(1, 2, 3, 4, 0x20));
   const auto name = [](uint64_t parent, const std::u16string& text, uint8_t space = 1) {
-    return resident_attr(0x30, file_name_value(mft_ref_value(parent, parent == 5 ? 5 : 1), text,
-                                               space));
+    return resident_attr(0x30,
+                         file_name_value(mft_ref_value(parent, parent == 5 ? 5 : 1), text, space));
   };
   place_record(table, 65,
                file_record(65, 1, 1, 0,
@@ -205,10 +207,9 @@ TEST(NtfsNames, EveryHardLinkKeepsItsOwnFolder) {
     std::filesystem::create_hard_link(tree.path("mnt/first.bin"), tree.path("mnt/docs/third.bin"));
     ASSERT_TRUE(mount.unmount());
   }
-  EXPECT_EQ(fls_lines(img), (std::set<std::string>{"d/d 64-144-2:\tdocs",
-                                                    "r/r 65-128-2:\tdocs/second name.bin",
-                                                    "r/r 65-128-2:\tdocs/third.bin",
-                                                    "r/r 65-128-2:\tfirst.bin"}));
+  EXPECT_EQ(fls_lines(img),
+            (std::set<std::string>{"d/d 64-144-2:\tdocs", "r/r 65-128-2:\tdocs/second name.bin",
+                                   "r/r 65-128-2:\tdocs/third.bin", "r/r 65-128-2:\tfirst.bin"}));
   RAW_DISK_IO disk(img, false, 0, disk_mode_path);
   _inode_collection c;
   ASSERT_TRUE(load_table(c, disk));
@@ -298,14 +299,16 @@ TEST(NtfsNames, ARecordWhoseListNamesOnlyItselfIsKeptMarked) {
     ntfs3g_mount mount(img, tree.path("mnt"));
     ASSERT_TRUE(mount.mounted()) << mount.why();
     std::filesystem::remove(tree.path("mnt/many.bin"));
-    for (int i = 1; i <= 3; ++i) std::filesystem::remove(tree.path(link + std::to_string(i) + ".bin"));
+    for (int i = 1; i <= 3; ++i)
+      std::filesystem::remove(tree.path(link + std::to_string(i) + ".bin"));
     ASSERT_TRUE(mount.unmount());
   }
   const std::string q = shell_quote(img);
   EXPECT_EQ(run_ok("ifind -n /a_long_link_name_for_the_list_4.bin " + q), "64\n");
   std::string stat = run_ok("istat " + q + " 64");
-  const size_t list_at = stat.find("Type: $ATTRIBUTE_LIST (32-7)   Name: N/A   Non-Resident   size: "
-                                   "384  init_size: 384\n");
+  const size_t list_at = stat.find(
+      "Type: $ATTRIBUTE_LIST (32-7)   Name: N/A   Non-Resident   size: "
+      "384  init_size: 384\n");
   ASSERT_NE(list_at, std::string::npos) << stat;
   const uint64_t list_cluster = std::stoull(stat.substr(stat.find('\n', list_at) + 1));
   EXPECT_EQ(list_cluster, 2563u);
@@ -428,8 +431,9 @@ TEST(ImageCopies, ACopyPastTheEndOfTheMediumIsShortNotWhole) {
          find_tool("sfdisk") + " -q " + shell_quote(img));
   write_at(img, 4u << 20, pattern(4096, 9));
   ASSERT_EQ(::truncate(img.c_str(), 8 << 20), 0);
-  const std::string dd = run_ok("dd if=" + shell_quote(img) + " of=" +
-                                shell_quote(tree.path("dd.out")) + " bs=512 skip=2048 count=28672");
+  const std::string dd =
+      run_ok("dd if=" + shell_quote(img) + " of=" + shell_quote(tree.path("dd.out")) +
+             " bs=512 skip=2048 count=28672");
   EXPECT_NE(dd.find("14336+0 records in\n14336+0 records out\n"), std::string::npos) << dd;
   RAW_DISK_IO cut(img, false, 0, disk_mode_path);
   partition_list list;
@@ -489,7 +493,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // itself; inode 14's double-indirect block 50 names itself. Refused, and
   // said; inode 13's sound tree is read without a word.
   {
-    image_t img = ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}}});
+    image_t img =
+        ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}}});
     std::fill(img.begin() + 60 * 1024, img.begin() + 61 * 1024, 0);
     put16(img, 60 * 1024, 0xF30A);
     put16(img, 60 * 1024 + 2, 1);
@@ -535,10 +540,14 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       std::set<uint64_t> starts;
       const char* said;
     } cases[] = {
-        {"second record past the end", 32, {8, 32, 34},
+        {"second record past the end",
+         32,
+         {8, 32, 34},
          "prob: extended partition chain at sector 32: boot record at sector 112 lies past the "
          "end of the medium; the rest of the chain is not listed\n"},
-        {"first record past the end", 70, {8, 70},
+        {"first record past the end",
+         70,
+         {8, 70},
          "prob: extended partition chain at sector 70: boot record at sector 70 lies past the end "
          "of the medium; the rest of the chain is not listed\n"},
     };
@@ -670,8 +679,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   std::set<std::tuple<uint64_t, uint64_t, unsigned>> ours;
   for (const auto& r : list) ours.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
   EXPECT_EQ(ours, (std::set<std::tuple<uint64_t, uint64_t, unsigned>>{{2048, 2048, 0x83},
-                                                                       {4096, 28672, 0x05},
-                                                                       {6144, 4096, 0x83},
-                                                                       {12288, 4096, 0x07},
-                                                                       {16384, 6144, 0x05}}));
+                                                                      {4096, 28672, 0x05},
+                                                                      {6144, 4096, 0x83},
+                                                                      {12288, 4096, 0x07},
+                                                                      {16384, 6144, 0x05}}));
 }
