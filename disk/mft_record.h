@@ -61,9 +61,11 @@ struct inode_entry {
   uint32_t m_entry_low = 0;
   uint32_t m_entry_high = 0;  // only the low 16 bits are ever set
   uint16_t m_sequence = 0;
-  mft_ref_set m_parents;                // from every $FILE_NAME
-  std::string m_name;                   // from the last $FILE_NAME outside the DOS namespace
-  std::vector<file_name_link> m_names;  // every $FILE_NAME, in the order met
+  mft_ref_set m_parents;  // from every $FILE_NAME
+  std::string m_name;     // from the last $FILE_NAME outside the DOS namespace
+  // Every $FILE_NAME of a FILE record, in the order met (the attribute
+  // list's extensions where it names them); empty for journal entries.
+  std::vector<file_name_link> m_names;
   std::wstring m_wname;
   uint8_t m_directory = 0;
   uint32_t m_flags = 0;       // the header flags
