@@ -835,23 +835,39 @@ class ext_walker {
     return true;
   }
 
+  // Where a node or pointer lies, for what is said.
+  static std::string place_text(uint64_t block) {
+    return block ? "block " + std::to_string(block) : std::string("the inode");
+  }
+
   // A tree or map that names a block it already holds (an index naming its
   // own block, a loop) is refused, and said: the file is not read.
   void report_loop(const char* what, uint64_t holder, uint64_t block) const {
     std::fprintf(stderr,
-                 "prob: inode %llu: %s in %s%llu names block %llu, which the walk already "
-                 "holds; the file is not read\n",
-                 static_cast<unsigned long long>(m_inode), what, holder ? "block " : "the inode",
-                 holder ? static_cast<unsigned long long>(holder) : 0ull,
+                 "prob: inode %llu: %s in %s names block %llu, which the walk already holds; the "
+                 "file is not read\n",
+                 static_cast<unsigned long long>(m_inode), what, place_text(holder).c_str(),
                  static_cast<unsigned long long>(block));
+  }
+
+  // A tree node without the extent magic, or of another depth than its
+  // parent's index says, is refused, and said.
+  void report_no_node(uint64_t block) const {
+    std::fprintf(stderr,
+                 "prob: inode %llu: %s holds no extent tree node of the depth expected; the file "
+                 "is not read\n",
+                 static_cast<unsigned long long>(m_inode), place_text(block).c_str());
   }
 
   // node_block: the block that holds the node (0 for the inode's own).
   bool extent_node(const uint8_t* node, size_t node_bytes, int expected_depth,
                    uint64_t node_block) {
-    if (node_bytes < 12 || load_le16(node) != 0xF30A) return false;
-    const uint16_t depth = load_le16(node + 6);
-    if (depth > kMaxExtDepth || (expected_depth >= 0 && depth != expected_depth)) return false;
+    const uint16_t depth = node_bytes < 12 ? 0 : load_le16(node + 6);
+    if (node_bytes < 12 || load_le16(node) != 0xF30A || depth > kMaxExtDepth ||
+        (expected_depth >= 0 && depth != expected_depth)) {
+      report_no_node(node_block);
+      return false;
+    }
     const size_t capacity = node_bytes / 12 - 1;
     const size_t count = std::min<size_t>(load_le16(node + 2), capacity);
     // Entries are taken in logical order whatever order the node holds.

@@ -490,11 +490,13 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   }
 
   // Written: inode 11's extent tree of depth 2 whose index block 60 names
-  // itself; inode 14's double-indirect block 50 names itself. Refused, and
-  // said; inode 13's sound tree is read without a word.
+  // itself; inode 14's double-indirect block 50 names itself; inode 16's
+  // leaf, block 61, holds no node. Refused, and said; inode 13's sound tree
+  // and inode 12's block map are read without a word.
   {
     image_t img =
-        ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}}});
+        ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}},
+                        {16, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00010004, 0, 0, 61}}});
     std::fill(img.begin() + 60 * 1024, img.begin() + 61 * 1024, 0);
     put16(img, 60 * 1024, 0xF30A);
     put16(img, 60 * 1024 + 2, 1);
@@ -516,7 +518,11 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         {14,
          "prob: inode 14: block pointer in block 50 names block 50, which the walk already holds; "
          "the file is not read\n"},
+        {16,
+         "prob: inode 16: block 61 holds no extent tree node of the depth expected; the file is "
+         "not read\n"},
         {13, ""},
+        {12, ""},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.inode);
