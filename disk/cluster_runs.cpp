@@ -782,15 +782,33 @@ bool read_fat_clusters(const boot_sector& bs, std::vector<uint8_t>& bytes,
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// A copy that ends before the length asked says so, with how far it came.
+void report_short_copy(const char* what, uint64_t from, uint64_t copied, uint64_t asked,
+                       bool medium_end) {
+  std::fprintf(stderr, "prob: %s from offset 0x%llx stopped after 0x%llx of 0x%llx bytes (%s)\n",
+               what, static_cast<unsigned long long>(from), static_cast<unsigned long long>(copied),
+               static_cast<unsigned long long>(asked),
+               medium_end ? "the end of the medium" : "a failed read or write");
+}
+
+}  // namespace
+
 bool copy_disk_to_image(RAW_DISK_IO& disk, const std::wstring& path, uint64_t start,
-                        uint64_t length, const cmd_params* settings, bool append) {
-  return guarded([&] {
+                        uint64_t length, const cmd_params* settings, bool append,
+                        uint64_t* copied) {
+  if (copied) *copied = 0;
+  uint64_t pos = start;
+  const bool whole = guarded([&] {
     if (!disk.is_open() || start >= disk.size() || length == 0) return false;
+    // The bytes the medium holds are copied; a length beyond them asks for
+    // bytes that are not there, and the copy is short, not whole.
+    const uint64_t asked = length;
     length = std::min(length, disk.size() - start);
     uni::fileio out;
     if (!(append ? out.open_append(path, false) : out.open(path, true, false, true))) return false;
     std::vector<uint8_t> buffer(kImageChunk);
-    uint64_t pos = start;
     const uint64_t end = start + length;
     for (uint64_t chunk = 0; pos < end; ++chunk) {
       if (status_on(settings) && chunk % 17 == 0)
@@ -802,8 +820,12 @@ bool copy_disk_to_image(RAW_DISK_IO& disk, const std::wstring& path, uint64_t st
     }
     out.close();
     erase_status_line_if_enabled(settings);
-    return pos == end;
+    const bool complete = asked == length && pos == end;
+    if (!complete) report_short_copy("image copy", start, pos - start, asked, pos == disk.size());
+    return complete;
   });
+  if (copied) *copied = pos - start;
+  return whole;
 }
 
 namespace {
@@ -829,6 +851,7 @@ bool copy_disk_to_disk(RAW_DISK_IO& source, int32_t target_drive, uint64_t sourc
     RAW_DISK_IO target(target_drive, true, false, disk_mode_drive);
     if (!target.is_open() || !source.is_open()) return false;
     if (source_offset >= source.size() || target_offset >= target.size()) return false;
+    const uint64_t asked = length;
     length = std::min({length, source.size() - source_offset, target.size() - target_offset});
     std::vector<uint8_t> buffer(kCopyChunk);
     bool ok = true;
@@ -860,7 +883,9 @@ bool copy_disk_to_disk(RAW_DISK_IO& source, int32_t target_drive, uint64_t sourc
     }
     target.reset();
     erase_status_line_if_enabled(settings);
-    return ok && done == length;
+    // A length past the end of either medium is a short copy, not a whole one.
+    if (ok && asked != length) report_short_copy("disk copy", source_offset, done, asked, true);
+    return ok && done == length && asked == length;
   });
 }
 
@@ -872,6 +897,7 @@ bool copy_image_to_disk(RAW_DISK_IO& target, uni::fileio& image, uint64_t image_
     if (!target.is_open() || !image.usable()) return false;
     const uint64_t image_size = image.stored_size();
     if (image_offset >= image_size || disk_offset >= target.size()) return false;
+    const uint64_t asked = length;
     length = std::min({length, image_size - image_offset, target.size() - disk_offset});
     std::vector<uint8_t> buffer(kCopyChunk);
     bool ok = true;
@@ -894,7 +920,8 @@ bool copy_image_to_disk(RAW_DISK_IO& target, uni::fileio& image, uint64_t image_
       done += want;
     }
     erase_status_line_if_enabled(settings);
-    return ok && done == length;
+    if (ok && asked != length) report_short_copy("image restore", image_offset, done, asked, true);
+    return ok && done == length && asked == length;
   });
 }
 

@@ -227,11 +227,17 @@ bool read_fat_clusters(const boot_sector& bs, std::vector<uint8_t>& bytes,
                        uint64_t volume_offset);
 
 // ---- bulk copies ----
-// False when the copy stops short of the length.
+// True only when every byte of [start, start + length) was copied. A
+// length past the end of the medium copies what the medium holds and is no
+// success: copied (when given) receives the bytes written, and a copy that
+// stops short says on standard error how far it came.
 bool copy_disk_to_image(RAW_DISK_IO& disk, const std::wstring& path, uint64_t start,
-                        uint64_t length, const cmd_params* settings, bool append);
+                        uint64_t length, const cmd_params* settings, bool append,
+                        uint64_t* copied = nullptr);
 // A chunk that cannot be read is written as zeros and the copy goes on;
-// zero_filled (when given) receives the bytes so written.
+// zero_filled (when given) receives the bytes so written. A length past
+// the end of either side copies what fits and is no success (said on
+// standard error).
 bool copy_disk_to_disk(RAW_DISK_IO& source, int32_t target_drive, uint64_t source_offset,
                        uint64_t target_offset, uint64_t length, const cmd_params* settings,
                        uint64_t* zero_filled = nullptr);

@@ -802,8 +802,13 @@ namespace {
 class ext_walker {
  public:
   ext_walker(cluster_runs& runs, RAW_DISK_IO& disk, uint64_t volume_offset, uint32_t block_size,
-             uint64_t blocks)
-      : m_runs(runs), m_disk(disk), m_volume(volume_offset), m_bs(block_size), m_blocks(blocks) {}
+             uint64_t blocks, uint64_t inode)
+      : m_runs(runs),
+        m_disk(disk),
+        m_volume(volume_offset),
+        m_bs(block_size),
+        m_blocks(blocks),
+        m_inode(inode) {}
 
   // Adds a piece of the file at logical block lb (hole when physical is 0
   // and hole is set). Pieces behind the last one are dropped.
@@ -830,10 +835,39 @@ class ext_walker {
     return true;
   }
 
-  bool extent_node(const uint8_t* node, size_t node_bytes, int expected_depth) {
-    if (node_bytes < 12 || load_le16(node) != 0xF30A) return false;
-    const uint16_t depth = load_le16(node + 6);
-    if (depth > kMaxExtDepth || (expected_depth >= 0 && depth != expected_depth)) return false;
+  // Where a node or pointer lies, for what is said.
+  static std::string place_text(uint64_t block) {
+    return block ? "block " + std::to_string(block) : std::string("the inode");
+  }
+
+  // A tree or map that names a block it already holds (an index naming its
+  // own block, a loop) is refused, and said: the file is not read.
+  void report_loop(const char* what, uint64_t holder, uint64_t block) const {
+    std::fprintf(stderr,
+                 "prob: inode %llu: %s in %s names block %llu, which the walk already holds; the "
+                 "file is not read\n",
+                 static_cast<unsigned long long>(m_inode), what, place_text(holder).c_str(),
+                 static_cast<unsigned long long>(block));
+  }
+
+  // A tree node without the extent magic, or of another depth than its
+  // parent's index says, is refused, and said.
+  void report_no_node(uint64_t block) const {
+    std::fprintf(stderr,
+                 "prob: inode %llu: %s holds no extent tree node of the depth expected; the file "
+                 "is not read\n",
+                 static_cast<unsigned long long>(m_inode), place_text(block).c_str());
+  }
+
+  // node_block: the block that holds the node (0 for the inode's own).
+  bool extent_node(const uint8_t* node, size_t node_bytes, int expected_depth,
+                   uint64_t node_block) {
+    const uint16_t depth = node_bytes < 12 ? 0 : load_le16(node + 6);
+    if (node_bytes < 12 || load_le16(node) != 0xF30A || depth > kMaxExtDepth ||
+        (expected_depth >= 0 && depth != expected_depth)) {
+      report_no_node(node_block);
+      return false;
+    }
     const size_t capacity = node_bytes / 12 - 1;
     const size_t count = std::min<size_t>(load_le16(node + 2), capacity);
     // Entries are taken in logical order whatever order the node holds.
@@ -859,10 +893,13 @@ class ext_walker {
       // still read, but the walk is not whole (no hole is made up for it).
       const uint64_t child = (uint64_t{load_le16(e + 8)} << 32) | load_le32(e + 4);
       std::vector<uint8_t> block;
-      if (!m_visited.insert(child).second ||
-          !read_block(child, block, "prob reading blk at offset 0x%08llx\n") ||
-          !extent_node(block.data(), block.size(), depth - 1))
+      if (!m_visited.insert(child).second) {
+        report_loop("extent index", node_block, child);
         whole = false;
+      } else if (!read_block(child, block, "prob reading blk at offset 0x%08llx\n") ||
+                 !extent_node(block.data(), block.size(), depth - 1, child)) {
+        whole = false;
+      }
     }
     return whole;
   }
@@ -870,7 +907,8 @@ class ext_walker {
   // Pointers of one block-map level; level 0 are data blocks. A pointer
   // block met twice (a map that points back into itself) ends the walk, so
   // no block is read twice and the work is bounded by the medium.
-  bool map_level(const uint8_t* pointers, size_t count, int level) {
+  // holder: the pointer block read (0 for the inode's own pointers).
+  bool map_level(const uint8_t* pointers, size_t count, int level, uint64_t holder) {
     const uint64_t per_block = m_bs / 4;
     uint64_t span = 1;
     for (int i = 0; i < level; ++i) span *= per_block;
@@ -886,17 +924,20 @@ class ext_walker {
         ++m_lb;
         continue;
       }
-      if (!m_visited.insert(p).second) return false;
+      if (!m_visited.insert(p).second) {
+        report_loop("block pointer", holder, p);
+        return false;
+      }
       std::vector<uint8_t> block;
       if (!read_block(p, block, "prob reading disk at offset 0x%08llx\n")) return false;
-      if (!map_level(block.data(), static_cast<size_t>(per_block), level - 1)) return false;
+      if (!map_level(block.data(), static_cast<size_t>(per_block), level - 1, p)) return false;
     }
     return true;
   }
 
   bool block_map(const uint8_t* iblock) {
-    return map_level(iblock, 12, 0) && map_level(iblock + 48, 1, 1) &&
-           map_level(iblock + 52, 1, 2) && map_level(iblock + 56, 1, 3);
+    return map_level(iblock, 12, 0, 0) && map_level(iblock + 48, 1, 1, 0) &&
+           map_level(iblock + 52, 1, 2, 0) && map_level(iblock + 56, 1, 3, 0);
   }
 
   // A file whose last blocks are a hole still has runs for its whole size.
@@ -911,6 +952,7 @@ class ext_walker {
   uint64_t m_volume;
   uint32_t m_bs;
   uint64_t m_blocks;
+  uint64_t m_inode;     // for what is said
   uint64_t m_next = 0;  // logical block after the last piece added
   uint64_t m_lb = 0;    // logical block of the block-map walk
   std::set<uint64_t> m_visited;
@@ -997,12 +1039,12 @@ bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_
     // Logical block numbers are 32 bits wide: no file has more blocks.
     const uint64_t blocks =
         std::min<uint64_t>(ceil_div_u64(size, rec.m_block_size), uint64_t{1} << 32);
-    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks);
+    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks, rec.m_number);
     const uint8_t* iblock = inode + 40;
     // The inode's flag says what its block area holds: a block map may
     // begin with a block number whose low half reads as the extent magic.
     const bool extents = (load_le32(inode + 32) & ext_extents_flag) != 0;
-    const bool whole = extents ? walker.extent_node(iblock, 60, -1) : walker.block_map(iblock);
+    const bool whole = extents ? walker.extent_node(iblock, 60, -1, 0) : walker.block_map(iblock);
     // A tree node or pointer block that cannot be read (or is no node)
     // leaves a part of the file unknown: the file is refused rather than
     // handed out with zeros in that place.

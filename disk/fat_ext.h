@@ -180,7 +180,9 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
 // the walk refuses it, and read_ext_inline_data gives its bytes. The
 // inode's extents flag chooses between extent tree and block map. A tree
 // node or pointer block that cannot be read, is no node, or is met twice
-// refuses the file (false, no runs): no part of it is made up.
+// refuses the file (false, no runs): no part of it is made up. A block met
+// twice (an index naming its own block, a loop), a tree node that is no
+// node and a block that cannot be read are said on standard error.
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb);
 inline constexpr uint32_t ext_inline_data_flag = 0x10000000;  // i_flags

@@ -75,6 +75,7 @@ void inode_entry_clear(inode_entry& e) {
   e.m_sequence = 0;
   e.m_parents.clear();
   e.m_name.clear();
+  e.m_names.clear();
   e.m_wname.clear();
   e.m_directory = 0;
   e.m_flags = 0;
@@ -144,7 +145,9 @@ inode_entry inode_entry_make_utf8(uint32_t low, uint32_t high, uint16_t sequence
 }
 
 uint64_t inode_entry_byte_size(const inode_entry& e) {
-  return 80 + e.m_name.size() + e.m_wname.size() +
+  uint64_t names = 0;
+  for (const file_name_link& n : e.m_names) names += 8 + n.m_name.size();
+  return 80 + e.m_name.size() + e.m_wname.size() + names +
          8 * (uint64_t{e.m_parents.size()} + e.m_second_refs.size());
 }
 
@@ -154,6 +157,7 @@ std::string mft_unread_text(uint32_t bits) {
       {mft_unread_list_unreadable, "attribute list not read whole"},
       {mft_unread_extension, "extension record not read"},
       {mft_unread_compressed, "content compressed"},
+      {mft_unread_no_name, "file name not found in the records the attribute list names"},
   };
   std::string text;
   for (const auto& [bit, reason] : kReasons) {
@@ -292,9 +296,17 @@ void take_file_name(inode_record& rec, const attr_view& a) {
   const uint8_t* v = a.value();
   const uint8_t units = v[64];
   if (a.value_length < 66u + 2u * units) return;
-  rec.m_parents.insert(mft_ref_from_u64(load_le64(v)));
-  if (v[65] == 2) return;  // the DOS short name repeats the long one
-  utf16_to_utf8(v + 66, size_t{2} * units, rec.m_name, false);
+  const mft_ref parent = mft_ref_from_u64(load_le64(v));
+  rec.m_parents.insert(parent);
+  // Every name keeps its own parent: the record's one name and its set of
+  // parents alone would pair a hard link's name with another's folder.
+  file_name_link link;
+  link.m_parent = parent;
+  link.m_namespace = v[65];
+  utf16_to_utf8(v + 66, size_t{2} * units, link.m_name, false);
+  rec.m_names.push_back(std::move(link));
+  if (v[65] == file_name_dos) return;  // the DOS short name repeats the long one
+  rec.m_name = rec.m_names.back().m_name;
   rec.m_fn_times.m_times[timestamp_set::k_b] = load_le64(v + 8);
   rec.m_fn_times.m_times[timestamp_set::k_m] = load_le64(v + 16);
   rec.m_fn_times.m_times[timestamp_set::k_c] = load_le64(v + 24);
@@ -473,6 +485,7 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     // Each record is merged once, whatever its base reference says.
     if (!rec.m_related.insert(make_mft_ref(entry_low, 0, 0)).second) return true;
   }
+  bool has_list = false;
   size_t pos = load_le16(raw + 20);
   while (pos < size) {
     attr_view a;
@@ -487,6 +500,7 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
           // Extension records carry no list of their own; following one
           // from there could only loop.
           if (attr_list_mode) break;
+          has_list = true;
           if (a.has_value())
             read_attribute_list_records(rec, a.value(), a.value_length, entry_low, 0, disk,
                                         base_offset, record_size, volume);
@@ -516,12 +530,20 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   if (!attr_list_mode) {
     std::stable_sort(rec.m_data_runs.begin(), rec.m_data_runs.end(), by_vcn);
     std::stable_sort(rec.m_index_runs.begin(), rec.m_index_runs.end(), by_vcn);
+    // A list that names no record holding the file's names (it names only
+    // the base record, or its extensions were lost) leaves a file that its
+    // folder's index still lists: it is kept, marked, with its data.
+    // A list not read whole is its own reason.
+    constexpr uint32_t list_not_read =
+        mft_unread_list_no_volume | mft_unread_list_unreadable | mft_unread_extension;
+    if (has_list && rec.m_parents.empty() && !(rec.m_unread & list_not_read))
+      rec.m_unread |= mft_unread_no_name;
   }
   // A record part of which could not be read is kept, marked, rather than
   // dropped for the names it may lack.
   return !rec.m_parents.empty() || !rec.m_related.empty() ||
-         (rec.m_unread &
-          (mft_unread_list_no_volume | mft_unread_list_unreadable | mft_unread_extension)) != 0;
+         (rec.m_unread & (mft_unread_list_no_volume | mft_unread_list_unreadable |
+                          mft_unread_extension | mft_unread_no_name)) != 0;
 }
 
 }  // namespace

@@ -47,6 +47,15 @@ bool mft_ref_equal(const mft_ref& a, const mft_ref& b);
 inline constexpr uint32_t mft_flag_in_use = 0x0001;
 inline constexpr uint32_t mft_flag_directory = 0x0002;
 
+// One $FILE_NAME of a record: a hard link has one per folder it is in, and
+// each name belongs to its own parent.
+struct file_name_link {
+  mft_ref m_parent;
+  std::string m_name;       // UTF-8
+  uint8_t m_namespace = 0;  // 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS
+};
+inline constexpr uint8_t file_name_dos = 2;
+
 // The base part of a record.
 struct inode_entry {
   uint32_t m_entry_low = 0;
@@ -54,6 +63,9 @@ struct inode_entry {
   uint16_t m_sequence = 0;
   mft_ref_set m_parents;  // from every $FILE_NAME
   std::string m_name;     // from the last $FILE_NAME outside the DOS namespace
+  // Every $FILE_NAME of a FILE record, in the order met (the attribute
+  // list's extensions where it names them); empty for journal entries.
+  std::vector<file_name_link> m_names;
   std::wstring m_wname;
   uint8_t m_directory = 0;
   uint32_t m_flags = 0;       // the header flags
@@ -95,6 +107,9 @@ enum : uint32_t {
   // The unnamed $DATA is compressed: its clusters hold compression units,
   // not the file's bytes, and its runs are refused by the readers.
   mft_unread_compressed = 0x08,
+  // A record with an attribute list left without any $FILE_NAME: its names
+  // lie in extension records the list no longer names.
+  mft_unread_no_name = 0x10,
 };
 // The reasons of the set bits, joined by "; "; empty for 0.
 std::string mft_unread_text(uint32_t bits);
@@ -149,7 +164,8 @@ inode_entry inode_entry_make(uint32_t low, uint32_t high, uint16_t sequence,
 inode_entry inode_entry_make_utf8(uint32_t low, uint32_t high, uint16_t sequence,
                                   const mft_ref_set& parents, const std::string& name,
                                   uint32_t flags);
-// 80 + both names' lengths + 8 per reference held.
+// 80 + both names' lengths + 8 per reference held + 8 and its length per
+// $FILE_NAME kept.
 uint64_t inode_entry_byte_size(const inode_entry& e);
 // Empties the container; whether it still holds entries.
 template <class C>
@@ -232,7 +248,9 @@ bool read_mft_entry(const ntfs_volume_map& map, uint64_t entry, std::vector<uint
 // table) and a non-resident attribute list is not read (see m_unread). Run
 // lists come out in content order (by starting VCN); the runs of compressed
 // data carry data_run_compressed. A record is accepted when it names a
-// parent or a related record, or when part of it could not be read.
+// parent or a related record, or when part of it could not be read (a
+// record with an attribute list but no name among the records it merged is
+// kept, marked mft_unread_no_name, with its data runs).
 bool parse_file_record(inode_record& rec, uint8_t* raw, size_t length, RAW_DISK_IO* disk,
                        uint64_t base_offset, uint32_t record_size, bool attr_list_mode,
                        const ntfs_volume_map* volume = nullptr);

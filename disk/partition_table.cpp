@@ -38,6 +38,7 @@ class sector_source {
  public:
   virtual ~sector_source() = default;
   virtual bool read(uint64_t offset, uint8_t* out, uint32_t count) = 0;
+  virtual uint64_t size() const = 0;
 };
 
 class disk_source : public sector_source {
@@ -47,6 +48,7 @@ class disk_source : public sector_source {
     uint32_t got = count;
     return m_disk.read_at(out, got, offset) && got == count;
   }
+  uint64_t size() const override { return m_disk.size(); }
 
  private:
   RAW_DISK_IO& m_disk;
@@ -60,6 +62,7 @@ class buffer_source : public sector_source {
     std::memcpy(out, m_bytes + offset, count);
     return true;
   }
+  uint64_t size() const override { return m_length; }
 
  private:
   const uint8_t* m_bytes;
@@ -100,20 +103,37 @@ std::vector<uint8_t> bytes_or_empty(size_t n) {
   return guarded([&] { return std::vector<uint8_t>(n); });
 }
 
+// Says where an extended chain ends at a boot record that cannot be read:
+// past the end of the medium (a cut image) or unreadable.
+void report_lost_boot_record(const sector_source& src, uint64_t base, uint64_t sector,
+                             uint64_t at) {
+  const bool past = at >= src.size() || src.size() - at < 512;
+  std::fprintf(stderr,
+               "prob: extended partition chain at sector %llu: boot record at sector %llu %s; "
+               "the rest of the chain is not listed\n",
+               static_cast<unsigned long long>(base), static_cast<unsigned long long>(sector),
+               past ? "lies past the end of the medium" : "cannot be read");
+}
+
 // The extended chain whose first boot record lies at sector base. Logical
 // partitions count from their own boot record, links from base. Every slot
 // of a boot record is looked at: a slot left empty (a deleted logical
 // drive) does not end the chain, and a type the library does not name is
 // kept with its number. Ends at a boot record already read, a record that
 // is no boot record, or a record without link; stops, and says so, after
-// max_logical_partitions logicals or as many boot records. False only when
-// the first record is unreadable.
+// max_logical_partitions logicals or as many boot records, or at a boot
+// record that cannot be read (past the end of a cut image). False (said)
+// when the first record cannot be read.
 bool walk_extended_chain(sector_source& src, uint64_t base, uint32_t ss, partition_list& list,
                          uint16_t& first_record_type) {
   first_record_type = 0;
   uint8_t sector[512];
   uint64_t at = 0;
-  if (!byte_offset(base, ss, at) || !src.read(at, sector, sizeof sector)) return false;
+  if (!byte_offset(base, ss, at)) at = ~uint64_t{0};
+  if (at == ~uint64_t{0} || !src.read(at, sector, sizeof sector)) {
+    report_lost_boot_record(src, base, base, at);
+    return false;
+  }
   std::set<uint64_t> visited{base};
   uint32_t logicals = 0;
   uint32_t records = 1;
@@ -148,9 +168,12 @@ bool walk_extended_chain(sector_source& src, uint64_t base, uint32_t ss, partiti
       cut = true;
       break;
     }
-    if (!byte_offset(current, ss, at) || !src.read(at, sector, sizeof sector) ||
-        !is_mbr_sector(sector, sizeof sector))
+    if (!byte_offset(current, ss, at)) at = ~uint64_t{0};
+    if (at == ~uint64_t{0} || !src.read(at, sector, sizeof sector)) {
+      report_lost_boot_record(src, base, current, at);
       break;
+    }
+    if (!is_mbr_sector(sector, sizeof sector)) break;
     ++records;
     take_record(current, false);
   }
@@ -260,8 +283,9 @@ std::string check_gpt_header(RAW_DISK_IO& disk, uint32_t ss, uint64_t lba, gpt_l
   loc = gpt_location();
   uint64_t at = 0;
   uint32_t got = static_cast<uint32_t>(loc.header.m_raw.size());
-  if (!byte_offset(lba, ss, at) || !disk.read_at(loc.header.m_raw.data(), got, at) ||
-      got != loc.header.m_raw.size())
+  if (!byte_offset(lba, ss, at) || at >= disk.size() || disk.size() - at < ss)
+    return "past the end of the medium";
+  if (!disk.read_at(loc.header.m_raw.data(), got, at) || got != loc.header.m_raw.size())
     return "unreadable";
   const gpt_header& h = loc.header;
   if (std::memcmp(h.signature(), kEfiSignature, 8) != 0) return "no signature";
@@ -306,7 +330,7 @@ uint32_t gpt_sector_size(RAW_DISK_IO& disk, const uint8_t* head, size_t n) {
 
 // A sound GPT: the primary header at LBA 1, or, when it is damaged, the
 // backup at the last sector. why tells what was damaged (empty when the
-// primary is sound); false when neither is sound.
+// primary and the backup it names are sound); false when neither is sound.
 bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::string& why) {
   why.clear();
   std::vector<uint8_t> head = bytes_or_empty(kGptProbeBytes);
@@ -319,7 +343,18 @@ bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::string& why) {
     return false;
   }
   const std::string primary = check_gpt_header(disk, ss, 1, loc);
-  if (primary.empty()) return true;
+  if (primary.empty()) {
+    // The backup the primary names is checked too: a damaged one is said
+    // (as partitioning tools say it), though the partitions come from the
+    // primary.
+    gpt_location backup_loc;
+    const uint64_t alternate = loc.header.alternate_lba();
+    const std::string backup = check_gpt_header(disk, ss, alternate, backup_loc);
+    if (!backup.empty())
+      why = "GPT backup header at LBA " + std::to_string(alternate) + " damaged (" + backup +
+            "); partitions read from the primary header";
+    return true;
+  }
   const uint64_t last = disk.size() / ss - 1;
   const std::string backup = check_gpt_header(disk, ss, last, loc);
   if (backup.empty()) {
@@ -618,8 +653,10 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
       if (e.lba_first_sector() != 0) {
         disk_source src(disk);
         uint16_t type = 0;
-        if (!walk_extended_chain(src, e.lba_first_sector(), ss, list, type)) return false;
-        guess_ntfs_volume(disk, e.lba_first_sector(), ss, type, list);
+        // A first boot record past the end of a cut image is said; the
+        // primaries are listed all the same.
+        if (walk_extended_chain(src, e.lba_first_sector(), ss, list, type))
+          guess_ntfs_volume(disk, e.lba_first_sector(), ss, type, list);
       }
     }
     identify_records(disk, list);
@@ -745,9 +782,7 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
     if (!is_extended_link(e) || chained) continue;
     chained = true;
     uint16_t type = 0;
-    if (e.lba_first_sector() != 0 &&
-        !walk_extended_chain(src, e.lba_first_sector(), ss, list, type))
-      return false;
+    if (e.lba_first_sector() != 0) walk_extended_chain(src, e.lba_first_sector(), ss, list, type);
   }
   for (auto& r : list) {
     uint64_t at = 0;

@@ -4,12 +4,14 @@
 // MBR field dump.
 //
 // Every walk is bounded by the medium: an extended chain ends at a boot
-// record already read or after 256 logical partitions (said on standard
-// error when more follow), and a GPT entry array is read only when its
-// header is sound (signature, own LBA, header and array CRC-32, entry size
-// a multiple of 128 up to 4096, at most 1 MiB inside the medium). A damaged
-// primary GPT header gives way to the backup at the last sector; either
-// case is said on standard error.
+// record already read, at one that cannot be read (past the end of a cut
+// image) or after 256 logical partitions (the last two said on standard
+// error), and a GPT entry array is read only when its header is sound
+// (signature, own LBA, header and array CRC-32, entry size a multiple of
+// 128 up to 4096, at most 1 MiB inside the medium). A damaged primary GPT
+// header gives way to the backup at the last sector; a damaged backup
+// beside a sound primary is said too, as is a primary and backup both
+// damaged.
 #pragma once
 
 #include <cstdint>

@@ -84,6 +84,26 @@ inline void read_runs_bounded(const vk::cluster_runs& list, vk::RAW_DISK_IO& dis
   if (from_medium > disk.size()) broken_promise("walk read more than the medium holds");
 }
 
+// Each $FILE_NAME keeps its own parent, the parents are those of the
+// names, the record's name is the last long one, and a record marked as
+// having lost its name has none.
+inline void check_names(const vk::inode_record& rec) {
+  vk::mft_ref_set parents;
+  const vk::file_name_link* last_long = nullptr;
+  for (const vk::file_name_link& n : rec.m_names) {
+    parents.insert(n.m_parent);
+    if (n.m_namespace != vk::file_name_dos) last_long = &n;
+  }
+  if (parents.size() != rec.m_parents.size() ||
+      !std::equal(
+          parents.begin(), parents.end(), rec.m_parents.begin(),
+          [](const vk::mft_ref& a, const vk::mft_ref& b) { return vk::mft_ref_equal(a, b); }))
+    broken_promise("parents other than the names' own");
+  if (last_long && last_long->m_name != rec.m_name) broken_promise("name not the last long one");
+  if ((rec.m_unread & vk::mft_unread_no_name) && !rec.m_names.empty())
+    broken_promise("record with names marked as having none");
+}
+
 inline int run_file_record(const uint8_t* data, size_t size) {
   if (size > k_max_image_input) size = k_max_image_input;
   if (size < k_file_record_prefix) return 0;
@@ -112,6 +132,7 @@ inline int run_file_record(const uint8_t* data, size_t size) {
       broken_promise("more runs than the medium could encode");
     if (!in_vcn_order(rec.m_data_runs) || !in_vcn_order(rec.m_index_runs))
       broken_promise("runs out of content order");
+    check_names(rec);
     vk::cluster_runs list;
     if (vk::cluster_runs_from_record(list, rec, 0, cluster)) {
       read_runs_bounded(list, *disk, 0, rec.m_real_size);
@@ -172,6 +193,7 @@ inline int run_mft(const uint8_t* data, size_t size) {
   for (const auto& [entry, index] : c.m_entries) {
     if (index >= c.m_store.size()) broken_promise("entry map past the store");
     const vk::inode_record& stored = c.m_store[index];
+    check_names(stored);
     c.get_inode(rec, entry + 1);
     c.get_inode_by_ref(
         rec, stored.m_entry_low,

@@ -63,6 +63,43 @@ inline void add_ntfs_seeds(std::map<std::string, std::vector<std::vector<uint8_t
     seeds["file_record"].push_back(detail::with_prefix({0x7F, 0}, medium));
     if (e == 0) seeds["file_record"].push_back(detail::with_prefix({0xC0, 0}, medium));
   }
+  // A record with three names in two folders (one a DOS name), and a base
+  // record whose attribute list names only itself, its name in the
+  // extension record behind it.
+  {
+    using vesk_test::file_name_value;
+    using vesk_test::mft_ref_value;
+    using vesk_test::resident_attr;
+    const auto si = resident_attr(0x10, vesk_test::std_info_value(1, 2, 3, 4, 0x20));
+    std::vector<uint8_t> links;
+    vesk_test::place_record(
+        links, 0,
+        vesk_test::file_record(
+            65, 1, 1, 0,
+            {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"first.bin")),
+             resident_attr(0x30, file_name_value(mft_ref_value(64, 1), u"second name.bin")),
+             resident_attr(0x30, file_name_value(mft_ref_value(64, 1), u"SECOND~1.BIN", 2))}));
+    seeds["file_record"].push_back(detail::with_prefix({0x7F, 3}, links));
+    std::vector<uint8_t> self_list;
+    std::vector<uint8_t> entries = vesk_test::attr_list_entry(0x10, mft_ref_value(70, 1));
+    for (const uint32_t type : {0x30u, 0x80u}) {
+      const auto e = vesk_test::attr_list_entry(type, mft_ref_value(70, 1));
+      entries.insert(entries.end(), e.begin(), e.end());
+    }
+    vesk_test::place_record(
+        self_list, 0,
+        vesk_test::file_record(
+            70, 1, 1, 0,
+            {si, resident_attr(0x20, entries),
+             vesk_test::nonresident_attr(0x80, vesk_test::encode_runs({{2, 1}}), 4096, 900, 900)}));
+    vesk_test::place_record(
+        self_list, 1,
+        vesk_test::file_record(
+            71, 1, 1, mft_ref_value(70, 1),
+            {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"lost.bin"))}));
+    self_list.resize(3 * 4096, 0x61);
+    seeds["file_record"].push_back(detail::with_prefix({0xFF, 3}, self_list));
+  }
   seeds["mft"].push_back(detail::with_prefix({0x01}, vol.bytes));
   seeds["mft"].push_back(detail::with_prefix({0x02 | (0x1F << 3)}, vol.mft));
   seeds["mft"].push_back(detail::with_prefix({0x06 | (0x08 << 3)}, vol.mft));

@@ -43,6 +43,27 @@ inline volume_seed_map volume_seeds() {
   seeds["ext"] = {ext_image(), ext_image(128), ext_image(512), inline_files};
   // A cut GPT disk: one partition past the end.
   seeds["partition_walk"].push_back(gpt_image({{40, 59, 0, u"in"}, {300, 400, 0, u"past"}}));
+  // A sound primary GPT whose backup header is damaged.
+  image_t backup_damaged = gpt;
+  backup_damaged[127 * 512 + 60] ^= 0x5A;
+  seeds["partition_walk"].push_back(backup_damaged);
+  // An extended chain whose second boot record lies past the end.
+  image_t cut_chain(64 * 512, 0);
+  mbr_slot(cut_chain, 0, 0, 0x83, 8, 16);
+  mbr_slot(cut_chain, 0, 1, 0x05, 32, 100);
+  mbr_slot(cut_chain, 32 * 512, 0, 0x07, 2, 10);
+  mbr_slot(cut_chain, 32 * 512, 1, 0x05, 80, 20);
+  seeds["partition_walk"].push_back(cut_chain);
+  // Inode 11: an extent tree of depth 2 whose index block 60 names itself.
+  image_t looped =
+      ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}}});
+  std::fill(looped.begin() + 60 * 1024, looped.begin() + 61 * 1024, 0);
+  put16(looped, 60 * 1024, 0xF30A);
+  put16(looped, 60 * 1024 + 2, 1);
+  put16(looped, 60 * 1024 + 4, 84);
+  put16(looped, 60 * 1024 + 6, 1);
+  put32(looped, 60 * 1024 + 16, 60);
+  seeds["ext"].push_back(looped);
   return seeds;
 }
 

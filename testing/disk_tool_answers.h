@@ -1,18 +1,22 @@
 // What the tests that compare the disk library with the real tools share:
 // the runs as (first cluster, count) pairs, a command that must succeed,
-// whether the tools are there, and the bytes written into the images.
+// whether the tools are there, the bytes written into the images, an
+// ntfs-3g mount and the walk of an NTFS image's table.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "disk/cluster_runs.h"
+#include "disk/inode_store.h"
+#include "disk/mft_record.h"
 #include "disk_images.h"
 
 namespace vesk_test {
@@ -53,6 +57,52 @@ inline std::vector<uint8_t> pattern(size_t n, unsigned seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 131 + seed * 17) ^ (i >> 7));
   return v;
+}
+
+// An NTFS image mounted through ntfs-3g (FUSE) for the life of the object.
+class ntfs3g_mount {
+ public:
+  ntfs3g_mount(const std::string& image, const std::string& dir) : m_dir(dir) {
+    std::filesystem::create_directories(dir);
+    const std::string tool = find_tool("ntfs-3g");
+    if (tool.empty()) {
+      m_why = "ntfs-3g is not installed";
+      return;
+    }
+    bool ok = false;
+    const std::string out =
+        run_command(tool + " -o compression " + shell_quote(image) + " " + shell_quote(dir), ok);
+    if (ok)
+      m_mounted = true;
+    else
+      m_why = "no FUSE mount here: " + out;
+  }
+  ~ntfs3g_mount() { unmount(); }
+  bool unmount() {
+    if (!m_mounted) return true;
+    bool ok = false;
+    run_command("umount " + shell_quote(m_dir) + " || fusermount -u " + shell_quote(m_dir), ok);
+    m_mounted = !ok;
+    return ok;
+  }
+  bool mounted() const { return m_mounted; }
+  const std::string& why() const { return m_why; }
+
+ private:
+  std::string m_dir;
+  bool m_mounted = false;
+  std::string m_why;
+};
+
+// The table of the NTFS volume at the start of an image, walked in place.
+inline bool load_table(vk::_inode_collection& c, vk::RAW_DISK_IO& disk) {
+  vk::ntfs_volume_map map;
+  if (!vk::ntfs_volume_map_from_boot(map, &disk, 0)) return false;
+  const vk::data_run& first = map.m_mft_runs.front();
+  c.m_all_records = 1;
+  c.m_options = vk::mft_keep_data_runs;
+  return c.attach_disk(&disk, false, nullptr, nullptr, uint64_t{first.m_count} * map.m_cluster_size,
+                       first.m_cluster * map.m_cluster_size);
 }
 
 }  // namespace vesk_test

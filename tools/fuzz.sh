@@ -53,8 +53,9 @@ run_target() {
   case $t in compound_file | driver | partition_walk | fat | exfat | ext | file_record | mft | \
             cluster_runs) max_len=65536 ;; esac
   # The driver's roads report refused files on standard error, and the
-  # partition walks damaged GPT headers and cut extended chains.
-  case $t in driver | partition_walk) quiet=(-close_fd_mask=2) ;; esac
+  # partition walks damaged GPT headers and cut extended chains, the ext walk
+  # trees and maps that loop.
+  case $t in driver | partition_walk | ext) quiet=(-close_fd_mask=2) ;; esac
   mkdir -p "$work/corpus/$t" "$work/artifacts"
   local seeds=("$fuzz/seeds/written/$t")
   [ -n "$samples" ] && [ -d "$fuzz/seeds/samples/$t" ] && seeds+=("$fuzz/seeds/samples/$t")

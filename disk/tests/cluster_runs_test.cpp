@@ -293,10 +293,18 @@ TEST(ClusterRuns, CopiesBetweenMediaImagesAndDrives) {
   quiet.m_status_messages = 0;
   cmd_params loud;
   {
+    // A megabyte from 0x40000 of a 1 MiB medium: what the medium holds is
+    // copied, and the copy is short, not whole.
     RAW_DISK_IO disk(tree.path("src"), false, 0, disk_mode_path);
     console_capture capture;
-    ASSERT_TRUE(
-        copy_disk_to_image(disk, from_utf8(tree.path("img")), 0x40000, 1 << 20, &loud, false));
+    uint64_t copied = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(copy_disk_to_image(disk, from_utf8(tree.path("img")), 0x40000, 1 << 20, &loud,
+                                    false, &copied));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prob: image copy from offset 0x40000 stopped after 0xc0000 of 0x100000 bytes (the "
+              "end of the medium)\n");
+    EXPECT_EQ(copied, 0xC0000u);
     EXPECT_NE(capture.err().find("percent done"), std::string::npos);
   }
   EXPECT_EQ(whole_file(tree.path("img")).size(), 0xC0000u);
@@ -336,12 +344,21 @@ TEST(ClusterRuns, CopiesBetweenMediaImagesAndDrives) {
     ASSERT_TRUE(image.open_utf8(tree.path("src"), false, false, false));
     RAW_DISK_IO target(0, true, false, disk_mode_drive);
     ASSERT_EQ(::truncate(tree.path("src").c_str(), 0x80000), 0);
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(copy_disk_to_image(disk, from_utf8(tree.path("img2")), 0, 1 << 20, &quiet, false));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prob: image copy from offset 0x0 stopped after 0x80000 of 0x100000 bytes (a "
+              "failed read or write)\n");
     EXPECT_EQ(whole_file(tree.path("img2")).size(), 0x80000u);
     uint64_t zeroed = 0;
     EXPECT_TRUE(copy_disk_to_disk(disk, 1, 0, 0, 1 << 20, &quiet, &zeroed));
     EXPECT_EQ(zeroed, 0x80000u);
-    EXPECT_TRUE(copy_image_to_disk(target, image, 0x40000, 0, 1 << 20, &quiet, &zeroed));
+    // A megabyte from 0x40000 of a 1 MiB image is more than it holds.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(copy_image_to_disk(target, image, 0x40000, 0, 1 << 20, &quiet, &zeroed));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prob: image restore from offset 0x40000 stopped after 0xc0000 of 0x100000 bytes "
+              "(the end of the medium)\n");
     EXPECT_EQ(zeroed, 0x80000u);
   }
   std::vector<uint8_t> half(source.begin(), source.begin() + 0x80000);

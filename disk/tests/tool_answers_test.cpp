@@ -252,7 +252,11 @@ TEST(ExtVolumes, TheExtentsFlagChoosesTheWalkAndDamagedTreesAreRefused) {
     const auto [dumped, message] = dump();
     EXPECT_TRUE(dumped.empty());
     EXPECT_NE(message.find("Corrupt extent header"), std::string::npos) << message;
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(ext_content(sb4, disk, inode).empty());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prob: inode " + std::to_string(inode) + ": block " + std::to_string(first_leaf) +
+                  " holds no extent tree node of the depth expected; the file is not read\n");
     if (!find_tool("icat").empty()) {
       bool ok = true;
       run_command(find_tool("icat") + " " + q + " " + std::to_string(inode) + " >/dev/null", ok);

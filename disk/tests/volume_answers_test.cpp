@@ -35,41 +35,6 @@ using namespace vesk_test;
 
 namespace {
 
-// An NTFS image mounted through ntfs-3g (FUSE) for the life of the object.
-class ntfs3g_mount {
- public:
-  ntfs3g_mount(const std::string& image, const std::string& dir) : m_dir(dir) {
-    std::filesystem::create_directories(dir);
-    const std::string tool = find_tool("ntfs-3g");
-    if (tool.empty()) {
-      m_why = "ntfs-3g is not installed";
-      return;
-    }
-    bool ok = false;
-    const std::string out =
-        run_command(tool + " -o compression " + shell_quote(image) + " " + shell_quote(dir), ok);
-    if (ok)
-      m_mounted = true;
-    else
-      m_why = "no FUSE mount here: " + out;
-  }
-  ~ntfs3g_mount() { unmount(); }
-  bool unmount() {
-    if (!m_mounted) return true;
-    bool ok = false;
-    run_command("umount " + shell_quote(m_dir) + " || fusermount -u " + shell_quote(m_dir), ok);
-    m_mounted = !ok;
-    return ok;
-  }
-  bool mounted() const { return m_mounted; }
-  const std::string& why() const { return m_why; }
-
- private:
-  std::string m_dir;
-  bool m_mounted = false;
-  std::string m_why;
-};
-
 // Sets FILE_ATTRIBUTE_COMPRESSED on a folder of an ntfs-3g mount.
 bool set_compressed(const std::string& path) {
   uint8_t value[4] = {};
@@ -82,17 +47,6 @@ const inode_record* named(const _inode_collection& c, const std::string& name) {
   for (const inode_record& r : c.m_store)
     if (r.m_name == name && r.m_base_record) return &r;
   return nullptr;
-}
-
-// The table of the NTFS volume at the start of an image, walked in place.
-bool load_table(_inode_collection& c, RAW_DISK_IO& disk) {
-  ntfs_volume_map map;
-  if (!ntfs_volume_map_from_boot(map, &disk, 0)) return false;
-  const data_run& first = map.m_mft_runs.front();
-  c.m_all_records = 1;
-  c.m_options = mft_keep_data_runs;
-  return c.attach_disk(&disk, false, nullptr, nullptr, uint64_t{first.m_count} * map.m_cluster_size,
-                       first.m_cluster * map.m_cluster_size);
 }
 
 }  // namespace
