@@ -105,6 +105,68 @@ void serial_chars(char (&text)[9], uint32_t serial) {
     std::memcpy(text + kAt[i], &kPairs[2 * size_t{(serial >> (24 - 8 * i)) & 0xFF}], 2);
 }
 
+// Parts of the LinkInfo whose offsets are wrong, said: a part that starts
+// inside the header or inside another part (the VolumeID and the network
+// link by their sizes, a path to its NUL), a VolumeID label offset that
+// points at neither label form, a network name offset outside its link. A
+// wrong offset otherwise reads another part's bytes without a word. info
+// is the LinkInfo, ending at its end.
+void check_link_info_parts(lnk_record& rec, byte_view info, uint64_t info_at) {
+  namespace I = L::link_info;
+  const uint32_t flags = info.u32_or_zero(I::flags);
+  const uint64_t header = info.u32_or_zero(I::header_size);
+  struct part {
+    const char* name;
+    uint64_t start, end;
+  };
+  std::array<part, 4> parts{};
+  size_t count = 0;
+  const auto text_end = [&](uint64_t at) {
+    if (at >= info.size()) return at;
+    const void* nul = std::memchr(info.data() + at, 0, info.size() - at);
+    return nul ? static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - info.data()) + 1
+               : info.size();
+  };
+  const auto sized = [&](uint64_t at) { return at + info.u32_or_zero(at); };
+  if (flags & I::flag_volume_and_local_path) {
+    const uint64_t volume = info.u32_or_zero(I::volume_id_offset);
+    const uint64_t path = info.u32_or_zero(I::local_base_path_offset);
+    if (volume != 0) {
+      parts[count++] = {"VolumeID", volume, sized(volume)};
+      const uint32_t label = info.u32_or_zero(volume + L::volume_id::label_offset);
+      if (info.has(volume, L::volume_id::fixed_size) && label != L::volume_id::ansi_label_at &&
+          label != L::volume_id::unicode_label_at)
+        add_record_fault(rec, parse_fault{"VolumeID", info_at + volume,
+                                          "label offset points at no label; label not read"});
+    }
+    if (path != 0) parts[count++] = {"local base path", path, text_end(path)};
+  }
+  if (flags & I::flag_network_and_suffix) {
+    const uint64_t link = info.u32_or_zero(I::network_link_offset);
+    if (link != 0) {
+      parts[count++] = {"network link", link, sized(link)};
+      const uint32_t link_size = info.u32_or_zero(link + L::network_link::size);
+      const uint32_t name = info.u32_or_zero(link + L::network_link::net_name_offset);
+      if (info.has(link, L::network_link::fixed_size) &&
+          (name < L::network_link::fixed_size || name >= link_size))
+        add_record_fault(rec, parse_fault{"network link", info_at + link,
+                                          "net name offset outside the link's names"});
+    }
+  }
+  const uint64_t suffix = info.u32_or_zero(I::common_path_suffix_offset);
+  if (suffix != 0) parts[count++] = {"path suffix", suffix, text_end(suffix)};
+  for (size_t i = 0; i < count; ++i) {
+    bool inside = parts[i].start < header;
+    for (size_t j = 0; j < count && !inside; ++j)
+      inside = j != i && parts[j].start < parts[i].start && parts[i].start < parts[j].end;
+    if (inside) {
+      add_record_fault(
+          rec, parse_fault{"LinkInfo", info_at, "a part's offset points inside another part"});
+      return;
+    }
+  }
+}
+
 // The LinkInfo at off; `data` ends where it does (or where the data does,
 // when it runs past them: cut_short), so its texts end there too.
 void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
@@ -262,6 +324,9 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   }
   uint64_t list_size = data.u16_or_zero(L::idlist::size_field);
   if (list_size + L::idlist::size_field >= size) return false;
+  if (list_size + first > size)
+    add_record_fault(
+        rec, parse_fault{"ID list", L::idlist::size_field, "declared size runs past the data"});
   off = first;
   if (data.u16_or_zero(first) == 0) {
     // No item: the rest of the link follows the list's declared end.
@@ -320,12 +385,24 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   if ((flags & lnk_has_idlist) && !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
     return false;
 
+  // The data may end after any structure. The first one the flags still
+  // declare past that end is said, unless the structure the data ended in
+  // was said already: the rest lie past it too.
+  bool ended = (flags & lnk_has_idlist) &&
+               (size < L::idlist::first_item ||
+                L::idlist::first_item + data.u16_or_zero(L::idlist::size_field) > size);
+  const auto past_the_end = [&](const char* structure) {
+    if (!ended) add_record_fault(rec, parse_fault{structure, off, "lies past the data"});
+    ended = true;
+  };
+  if ((flags & lnk_has_link_info) && off >= size) past_the_end("LinkInfo");
   if ((flags & lnk_has_link_info) && off < size) {
     const uint32_t info_size = data.u32_or_zero(off + L::link_info::size);
     const int32_t header_size = data.i32_or_zero(off + L::link_info::header_size);
     if (off + L::link_info::fixed_size > size) {
       add_record_fault(rec, parse_fault{"LinkInfo", off, "fixed part runs past the data"});
       off = size;
+      ended = true;
     } else if (info_size < L::link_info::fixed_size || header_size < 0) {
       // Its end is not known: StringData is read from the same position.
       add_record_fault(
@@ -333,10 +410,13 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     } else {
       // Read by its declared size, whatever that is, within the data; its
       // texts end at its end.
-      if (off + info_size > size)
+      if (off + info_size > size) {
         add_record_fault(rec, parse_fault{"LinkInfo", off, "declared size runs past the data"});
+        ended = true;
+      }
       const uint64_t end = std::min<uint64_t>(off + info_size, size);
       read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
+      check_link_info_parts(rec, data.clamp(0, end).tail(off), off);
       off = end;
     }
   }
@@ -344,10 +424,14 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   bool stopped = false;
   for (const auto& item : kStringData) {
     if (!(flags & item.flag)) continue;
-    if (off >= size) break;
+    if (off >= size) {
+      past_the_end("StringData item");
+      break;
+    }
     rec.*item.offset = static_cast<uint32_t>(off);
     const auto count = data.u16(off + L::string_data::count);
     if (!count) {
+      add_record_fault(rec, parse_fault{"StringData item", off, "count runs past the data"});
       stopped = true;
       break;
     }
