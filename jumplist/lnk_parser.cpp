@@ -105,68 +105,6 @@ void serial_chars(char (&text)[9], uint32_t serial) {
     std::memcpy(text + kAt[i], &kPairs[2 * size_t{(serial >> (24 - 8 * i)) & 0xFF}], 2);
 }
 
-// Parts of the LinkInfo whose offsets are wrong, said: a part that starts
-// inside the header or inside another part (the VolumeID and the network
-// link by their sizes, a path to its NUL), a VolumeID label offset that
-// points at neither label form, a network name offset outside its link. A
-// wrong offset otherwise reads another part's bytes without a word. info
-// is the LinkInfo, ending at its end.
-void check_link_info_parts(lnk_record& rec, byte_view info, uint64_t info_at) {
-  namespace I = L::link_info;
-  const uint32_t flags = info.u32_or_zero(I::flags);
-  const uint64_t header = info.u32_or_zero(I::header_size);
-  struct part {
-    const char* name;
-    uint64_t start, end;
-  };
-  std::array<part, 4> parts{};
-  size_t count = 0;
-  const auto text_end = [&](uint64_t at) {
-    if (at >= info.size()) return at;
-    const void* nul = std::memchr(info.data() + at, 0, info.size() - at);
-    return nul ? static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - info.data()) + 1
-               : info.size();
-  };
-  const auto sized = [&](uint64_t at) { return at + info.u32_or_zero(at); };
-  if (flags & I::flag_volume_and_local_path) {
-    const uint64_t volume = info.u32_or_zero(I::volume_id_offset);
-    const uint64_t path = info.u32_or_zero(I::local_base_path_offset);
-    if (volume != 0) {
-      parts[count++] = {"VolumeID", volume, sized(volume)};
-      const uint32_t label = info.u32_or_zero(volume + L::volume_id::label_offset);
-      if (info.has(volume, L::volume_id::fixed_size) && label != L::volume_id::ansi_label_at &&
-          label != L::volume_id::unicode_label_at)
-        add_record_fault(rec, parse_fault{"VolumeID", info_at + volume,
-                                          "label offset points at no label; label not read"});
-    }
-    if (path != 0) parts[count++] = {"local base path", path, text_end(path)};
-  }
-  if (flags & I::flag_network_and_suffix) {
-    const uint64_t link = info.u32_or_zero(I::network_link_offset);
-    if (link != 0) {
-      parts[count++] = {"network link", link, sized(link)};
-      const uint32_t link_size = info.u32_or_zero(link + L::network_link::size);
-      const uint32_t name = info.u32_or_zero(link + L::network_link::net_name_offset);
-      if (info.has(link, L::network_link::fixed_size) &&
-          (name < L::network_link::fixed_size || name >= link_size))
-        add_record_fault(rec, parse_fault{"network link", info_at + link,
-                                          "net name offset outside the link's names"});
-    }
-  }
-  const uint64_t suffix = info.u32_or_zero(I::common_path_suffix_offset);
-  if (suffix != 0) parts[count++] = {"path suffix", suffix, text_end(suffix)};
-  for (size_t i = 0; i < count; ++i) {
-    bool inside = parts[i].start < header;
-    for (size_t j = 0; j < count && !inside; ++j)
-      inside = j != i && parts[j].start < parts[i].start && parts[i].start < parts[j].end;
-    if (inside) {
-      add_record_fault(
-          rec, parse_fault{"LinkInfo", info_at, "a part's offset points inside another part"});
-      return;
-    }
-  }
-}
-
 // The LinkInfo at off; `data` ends where it does (or where the data does,
 // when it runs past them: cut_short), so its texts end there too.
 void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
@@ -416,7 +354,6 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
       }
       const uint64_t end = std::min<uint64_t>(off + info_size, size);
       read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
-      check_link_info_parts(rec, data.clamp(0, end).tail(off), off);
       off = end;
     }
   }

@@ -135,25 +135,6 @@ TEST(LnkFaults, DamageKeepsAReason) {
                                      named_value(u"kept", 0x1F, lpwstr_data(u"y"))});
   put_le32(bad_name, 24 + 4, 0x10A);
 
-  // LinkInfo parts read from the wrong place: a local base path starting
-  // inside the VolumeID (at 28, 18 bytes with the label "D"), a label offset
-  // of 17, a net name offset inside the network link's fixed part.
-  lnk_spec inside_volume;
-  inside_volume.link_info = lnk_link_info{};
-  inside_volume.link_info->label = "D";
-  inside_volume.link_info->local_base_path = "C:\\x";
-  lnk_spec label_spec = inside_volume;
-  inside_volume.link_info->local_path_offset = 28 + 4;
-  lnk_bytes_t bad_label = write_lnk(label_spec);
-  put_le32(bad_label, 76 + 28 + 12, 17);
-  lnk_spec share;
-  share.link_info = lnk_link_info{};
-  share.link_info->has_volume = false;
-  share.link_info->network = lnk_network_link{"\\\\server\\share", ""};
-  share.link_info->suffix = "";
-  lnk_bytes_t bad_net_name = write_lnk(share);
-  put_le32(bad_net_name, 76 + 28 + 8, 4);
-
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
   // storage's values 24 bytes in.
@@ -188,12 +169,6 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "item size below 5 bytes"},
       {"name size of a string-named value", with(named, {property_store_block({bad_name})}),
        "property value", 80 + 8 + 24, "name size does not fit its name"},
-      {"local base path inside the VolumeID", write_lnk(inside_volume), "LinkInfo", 76,
-       "a part's offset points inside another part"},
-      {"VolumeID label offset", bad_label, "VolumeID", 76 + 28,
-       "label offset points at no label; label not read"},
-      {"net name offset", bad_net_name, "network link", 76 + 28,
-       "net name offset outside the link's names"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
