@@ -135,6 +135,22 @@ TEST(LnkFaults, DamageKeepsAReason) {
                                      named_value(u"kept", 0x1F, lpwstr_data(u"y"))});
   put_le32(bad_name, 24 + 4, 0x10A);
 
+  // LinkInfo parts not read: a label offset of 17 (the VolumeID at 28), a
+  // net name offset inside the network link's fixed part.
+  lnk_spec label_spec;
+  label_spec.link_info = lnk_link_info{};
+  label_spec.link_info->label = "D";
+  label_spec.link_info->local_base_path = "C:\\x";
+  lnk_bytes_t bad_label = write_lnk(label_spec);
+  put_le32(bad_label, 76 + 28 + 12, 17);
+  lnk_spec share;
+  share.link_info = lnk_link_info{};
+  share.link_info->has_volume = false;
+  share.link_info->network = lnk_network_link{"\\\\server\\share", ""};
+  share.link_info->suffix = "";
+  lnk_bytes_t bad_net_name = write_lnk(share);
+  put_le32(bad_net_name, 76 + 28 + 8, 4);
+
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
   // storage's values 24 bytes in.
@@ -169,6 +185,10 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "item size below 5 bytes"},
       {"name size of a string-named value", with(named, {property_store_block({bad_name})}),
        "property value", 80 + 8 + 24, "name size does not fit its name"},
+      {"VolumeID label offset", bad_label, "VolumeID", 76 + 28,
+       "label offset points at no label; label not read"},
+      {"net name offset", bad_net_name, "network link", 76 + 28,
+       "net name offset outside the link's names; name not read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

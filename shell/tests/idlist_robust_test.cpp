@@ -100,7 +100,11 @@ TEST(IdListHostile, ShapesEndQuickly) {
 
 // Where the walk stops before the list's end it says which item and why;
 // the zeros that end a list, and a byte too few to hold a size, are no
-// item. The items before the stop are kept.
+// item. The items before the stop are kept. libfwsi refuses every list
+// here that gets a fault ("invalid shell item size value out of bounds")
+// and reads the terminated list and the one with a stray byte as one item
+// each (it ends a list at its first terminator; this walk goes on past
+// runs of zeros).
 TEST(IdListHostile, WalkStoppingShortNamesTheItem) {
   const bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
   const bytes_t body(17, 0x41);
