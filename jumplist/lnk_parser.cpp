@@ -36,13 +36,19 @@ void unicode_text(byte_view view, uint64_t at, std::string& out) {
   if (!wide.empty()) out = std::move(wide);
 }
 
-void network_text(parse_guard* guard, byte_view link, size_t field, std::string& out) {
+// The name whose offset is at `field`; unread (the cause in unread, when
+// given) when the offset lies inside the fixed part or past the link.
+void network_text(parse_guard* guard, byte_view link, size_t field, std::string& out,
+                  const char** unread = nullptr) {
   out.clear();
   const auto at = link.u32(field);
   if (!at) return;
   const uint32_t link_size = link.u32_or_zero(L::network_link::size);
-  if (*at == 0 || *at >= link_size || *at >= L::network_link::max_text_offset || *at >= link.size())
+  if (*at < L::network_link::fixed_size || *at >= link_size ||
+      *at >= L::network_link::max_text_offset || *at >= link.size()) {
+    if (unread) *unread = "net name offset outside the link's names; name not read";
     return;
+  }
   text_z(guard, link, *at, out);
 }
 
@@ -59,7 +65,10 @@ void network_unicode_texts(byte_view link, std::string& net_name, std::string& d
   }
 }
 
-void volume_label(parse_guard* guard, byte_view volume, std::string& out) {
+// The label; a label offset of neither form leaves it unread (the cause
+// in unread, when given).
+void volume_label(parse_guard* guard, byte_view volume, std::string& out,
+                  const char** unread = nullptr) {
   out.clear();
   namespace V = L::volume_id;
   const uint32_t label_at = volume.u32_or_zero(V::label_offset);
@@ -68,8 +77,12 @@ void volume_label(parse_guard* guard, byte_view volume, std::string& out) {
     unicode_text(volume, volume.u32_or_zero(V::label_offset_unicode), out);
     return;
   }
-  if (volume.size() <= V::label || label_at != V::ansi_label_at || volume.u8_or_zero(V::label) == 0)
+  if (volume.size() <= V::label || label_at != V::ansi_label_at ||
+      volume.u8_or_zero(V::label) == 0) {
+    if (unread && label_at != V::ansi_label_at)
+      *unread = "label offset points at no label; label not read";
     return;
+  }
   text_z(guard, volume, V::label, out);
 }
 
@@ -141,9 +154,11 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
     rec.m_volume_id_offset = static_cast<uint32_t>(at);
     // The label ends at the VolumeID's end when its size can hold one.
     const uint32_t volume_size = volume.u32_or_zero(L::volume_id::size);
+    const char* unread = nullptr;
     volume_label(guard,
                  volume_size > L::volume_id::fixed_size ? volume.clamp(0, volume_size) : volume,
-                 rec.m_volume_label);
+                 rec.m_volume_label, &unread);
+    if (unread) add_record_fault(rec, parse_fault{"VolumeID", at, unread});
     rec.m_drive_type = drive_type_text(volume.u32_or_zero(L::volume_id::drive_type));
     char serial[9];
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
@@ -158,7 +173,9 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
     const uint32_t link_size = link.u32_or_zero(L::network_link::size);
     if (link_size > L::network_link::fixed_size) link = link.clamp(0, link_size);
     rec.m_net_link_offset = static_cast<uint32_t>(at);
-    network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name);
+    const char* unread = nullptr;
+    network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name, &unread);
+    if (unread) add_record_fault(rec, parse_fault{"network link", at, unread});
     network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name);
     network_unicode_texts(link, rec.m_net_name, rec.m_device_name);
   }
@@ -262,6 +279,9 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   }
   uint64_t list_size = data.u16_or_zero(L::idlist::size_field);
   if (list_size + L::idlist::size_field >= size) return false;
+  if (list_size + first > size)
+    add_record_fault(
+        rec, parse_fault{"ID list", L::idlist::size_field, "declared size runs past the data"});
   off = first;
   if (data.u16_or_zero(first) == 0) {
     // No item: the rest of the link follows the list's declared end.
@@ -320,12 +340,24 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   if ((flags & lnk_has_idlist) && !read_idlist(rec, data, opts, carved, file_offset, ctx, off))
     return false;
 
+  // The data may end after any structure. The first one the flags still
+  // declare past that end is said, unless the structure the data ended in
+  // was said already: the rest lie past it too.
+  bool ended = (flags & lnk_has_idlist) &&
+               (size < L::idlist::first_item ||
+                L::idlist::first_item + data.u16_or_zero(L::idlist::size_field) > size);
+  const auto past_the_end = [&](const char* structure) {
+    if (!ended) add_record_fault(rec, parse_fault{structure, off, "lies past the data"});
+    ended = true;
+  };
+  if ((flags & lnk_has_link_info) && off >= size) past_the_end("LinkInfo");
   if ((flags & lnk_has_link_info) && off < size) {
     const uint32_t info_size = data.u32_or_zero(off + L::link_info::size);
     const int32_t header_size = data.i32_or_zero(off + L::link_info::header_size);
     if (off + L::link_info::fixed_size > size) {
       add_record_fault(rec, parse_fault{"LinkInfo", off, "fixed part runs past the data"});
       off = size;
+      ended = true;
     } else if (info_size < L::link_info::fixed_size || header_size < 0) {
       // Its end is not known: StringData is read from the same position.
       add_record_fault(
@@ -333,8 +365,10 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     } else {
       // Read by its declared size, whatever that is, within the data; its
       // texts end at its end.
-      if (off + info_size > size)
+      if (off + info_size > size) {
         add_record_fault(rec, parse_fault{"LinkInfo", off, "declared size runs past the data"});
+        ended = true;
+      }
       const uint64_t end = std::min<uint64_t>(off + info_size, size);
       read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
       off = end;
@@ -344,10 +378,14 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   bool stopped = false;
   for (const auto& item : kStringData) {
     if (!(flags & item.flag)) continue;
-    if (off >= size) break;
+    if (off >= size) {
+      past_the_end("StringData item");
+      break;
+    }
     rec.*item.offset = static_cast<uint32_t>(off);
     const auto count = data.u16(off + L::string_data::count);
     if (!count) {
+      add_record_fault(rec, parse_fault{"StringData item", off, "count runs past the data"});
       stopped = true;
       break;
     }

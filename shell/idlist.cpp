@@ -183,16 +183,20 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
   // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
-  while (rem >= 4) {
+  // Two or three bytes left still hold a size: one that is not zero is an
+  // item that cannot be there.
+  while (rem >= 2) {
     if (guard_spent(ctx)) {
       if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
       break;
     }
     const int64_t n = v.u16_or_zero(static_cast<size_t>(at));
     if (n < 5 || n > rem) {
-      if (n > rem && fault)
+      // A size of zero ends the list; any other stops the walk short of it.
+      if (n != 0 && fault)
         *fault =
-            parse_fault{"shell item", static_cast<uint64_t>(at), "item size runs past the ID list"};
+            parse_fault{"shell item", static_cast<uint64_t>(at),
+                        n > rem ? "item size runs past the ID list" : "item size below 5 bytes"};
       break;
     }
     int64_t step = n;

@@ -205,8 +205,17 @@ void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_nam
 
 bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                           int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
+bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                         int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
 
 constexpr const char* k_value_past_storage = "value size runs past the storage";
+
+// A storage of the string-named set that fails the kind test only by its
+// first value: read as string-named, so that the damaged value is said.
+bool damaged_string_named(byte_view v, int64_t storage_size) {
+  return v.u32_or_zero(st::fmtid) == k_string_named_set_data1 &&
+         storage_size >= st::min_string_named && is_string_named_fmtid(v);
+}
 
 bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                    const cmd_params& opts, bool* values_only = nullptr,
@@ -256,8 +265,20 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     const int64_t storage_size = declared_storage_size(current);
     // The walk's test above holds for current: the kind tests need not make
     // it again.
-    if (string_named_kind(current, remaining)) {
-      if (!parse_string_named_storage(ctx, temp, current.data(), storage_size, opts)) {
+    if (string_named_kind(current, remaining) || damaged_string_named(current, storage_size)) {
+      parse_fault value_fault;
+      const bool parsed = guarded(
+          ctx,
+          [&] {
+            return string_named_values(ctx, temp, current.data(), storage_size, opts,
+                                       fault ? &value_fault : nullptr);
+          },
+          [] {});
+      if (value_fault) {
+        value_fault.offset += at;
+        *fault = value_fault;
+      }
+      if (!parsed) {
         ctx.offset = base;
         break;
       }
@@ -286,6 +307,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
       string_named = false;
     } else {
+      if (fault) *fault = parse_fault{"property storage", at, "values of no known form"};
       ctx.offset = base;
       break;
     }
@@ -391,9 +413,66 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   return true;
 }
 
+// A string-named value's size and reserved byte, at the start of value
+// with remaining bytes of its storage from there.
+bool framed_value(byte_view value, int64_t remaining) {
+  const int64_t value_size = value.u32_or_zero(nv::size);
+  return remaining >= nv::min_size && value_size >= nv::min_size && value_size <= remaining &&
+         value_size <= nv::max_size && value.u8_or_zero(nv::reserved) == 0;
+}
+
+// The name lies inside its value and ends in its NUL: a name size that
+// does not would take the value's type from the wrong bytes.
+bool name_fits(byte_view value, int64_t value_size) {
+  const int64_t name_size = value.u32_or_zero(nv::name_size);
+  return name_size >= 2 && name_size % 2 == 0 &&
+         static_cast<int64_t>(nv::name) + name_size <= value_size &&
+         value.u16_or_zero(nv::name + static_cast<size_t>(name_size) - 2) == 0;
+}
+
+// Files the value at `at` of the storage v (base: the storage's offset,
+// position: the value's); false when its type lies past the storage.
+bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int64_t at,
+                        uint64_t base, uint64_t position, const cmd_params& opts) {
+  const byte_view value = v.tail(static_cast<size_t>(at));
+  const int64_t size = static_cast<int64_t>(v.size());
+  const int64_t name_size = value.u32_or_zero(nv::name_size);
+  ctx.offset = position;
+  std::string name;
+  utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
+  int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
+  int64_t r = size - q;
+  while (r > 0 && v.u8_or_zero(static_cast<size_t>(q)) == 0) {
+    ++q;
+    --r;
+  }
+  if (r < nv::min_tail) return false;
+  const int64_t data = q + static_cast<int64_t>(nv::tail_data);
+  ctx.offset = base + static_cast<uint64_t>(data);
+  typed_value_scratch scratch(ctx.space());
+  typed_value& tv = scratch.get();
+  parse_typed_value(tv, ctx, v.data() + data, size - data,
+                    v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
+  property_value pv(&string_named_set(), 0);
+  ctx.space().rooms.take(pv);
+  pv.name = name;
+  pv.name2 = std::move(name);
+  pv.string_named = 1;
+  file_typed_value(rec, ctx, tv, std::move(pv), opts);
+  return true;
+}
+
 bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage, int64_t size,
                        const cmd_params& opts) {
   if (!storage || size <= 0 || !is_string_named_storage(storage, size)) return false;
+  return string_named_values(ctx, rec, storage, size, opts);
+}
+
+// The values of a storage of the string-named set, size bytes at storage.
+// A value whose name size does not fit its name is said and stepped over by
+// its own size; one whose own size cannot be right ends the walk, said.
+bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
+                         int64_t size, const cmd_params& opts, parse_fault* fault) {
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   // What property_storage_fmtid_text leaves in the context; its text would
@@ -417,39 +496,27 @@ bool string_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* st
       ctx.offset = offset_before + static_cast<uint64_t>(n);
       ctx.consumed = consumed_before + static_cast<uint32_t>(n);
     }
-    if (!is_string_named_value(storage + at, remaining)) break;
     const byte_view value = v.tail(static_cast<size_t>(at));
     const int64_t value_size = value.u32_or_zero(nv::size);
-    const int64_t name_size = value.u32_or_zero(nv::name_size);
-    // The name must lie inside its value.
-    if (static_cast<int64_t>(nv::name) + name_size > value_size) break;
-    ctx.offset = position;
-    std::string name;
-    utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
-    int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
-    int64_t r = size - q;
-    while (r > 0 && v.u8_or_zero(static_cast<size_t>(q)) == 0) {
-      ++q;
-      --r;
+    if (!framed_value(value, remaining)) {
+      // A size of zero ends the values.
+      if (fault && !*fault && value_size != 0)
+        *fault =
+            parse_fault{"property value", static_cast<uint64_t>(at),
+                        value_size > remaining ? k_value_past_storage : "not a string-named value"};
+      break;
     }
-    if (r < nv::min_tail) break;
-    const int64_t data = q + static_cast<int64_t>(nv::tail_data);
-    ctx.offset = base + static_cast<uint64_t>(data);
-    typed_value_scratch scratch(ctx.space());
-    typed_value& tv = scratch.get();
-    parse_typed_value(tv, ctx, storage + data, size - data,
-                      v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
-    property_value pv(&string_named_set(), 0);
-    ctx.space().rooms.take(pv);
-    pv.name = name;
-    pv.name2 = std::move(name);
-    pv.string_named = 1;
-    file_typed_value(rec, ctx, tv, std::move(pv), opts);
+    if (name_fits(value, value_size)) {
+      if (!string_named_value(ctx, rec, v, at, base, position, opts)) break;
+      result = true;
+    } else if (fault && !*fault) {
+      *fault = parse_fault{"property value", static_cast<uint64_t>(at),
+                           "name size does not fit its name"};
+    }
     at += value_size;
     position += static_cast<uint64_t>(value_size);
     remaining -= value_size;
     ctx.offset = position;
-    result = true;
     if (remaining <= nv::min_size) break;
   }
   return result;

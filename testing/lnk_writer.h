@@ -357,7 +357,7 @@ inline std::vector<lnk_bytes_t> simple_extra_blocks() {
 
 // A link with every part the parser reads: the seed of the robustness
 // tests and the benchmark.
-inline lnk_bytes_t full_written_link() {
+inline lnk_spec full_written_spec() {
   lnk_spec s;
   s.attributes = 0x20;
   s.create_time = 132572616638819438u;
@@ -381,7 +381,10 @@ inline lnk_bytes_t full_written_link() {
       s.extra_blocks.end(),
       {property_store_block({store}), known_folder_block(written_object_id()),
        vista_idlist_block(idlist({file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt")}))});
-  return write_lnk(s);
+  return s;
+}
+inline lnk_bytes_t full_written_link() {
+  return write_lnk(full_written_spec());
 }
 
 }  // namespace vesk_test

@@ -99,6 +99,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
   const lnk_bytes_t root = shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d"));
   lnk_spec past_list;  // the second item claims 200 bytes: 20 are there
   past_list.idlist = idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 200)});
+  lnk_spec tiny_item;  // the second item claims 4 bytes, the third is not reached
+  tiny_item.idlist = idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 4), root});
   lnk_spec named;
   named.strings[lnk_name] = u"n";
   lnk_spec cut_text = named;  // a count of 200 characters, 3 there
@@ -124,6 +126,30 @@ TEST(LnkFaults, DamageKeepsAReason) {
   ASSERT_GT(huge.size(), 65536u);
   const lnk_bytes_t vista_past =
       vista_idlist_block(idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 300)}));
+  const lnk_bytes_t vista_tiny =
+      vista_idlist_block(idlist({root, shell_item(0x32, lnk_bytes_t(17, 0x41), 1)}));
+  // A store of one string-named storage whose first value's name size is
+  // 0x100 bytes too large; the value after it is sound.
+  prop_bytes_t bad_name =
+      storage(string_named_fmtid(), {named_value(u"lost", 0x1F, lpwstr_data(u"x")),
+                                     named_value(u"kept", 0x1F, lpwstr_data(u"y"))});
+  put_le32(bad_name, 24 + 4, 0x10A);
+
+  // LinkInfo parts not read: a label offset of 17 (the VolumeID at 28), a
+  // net name offset inside the network link's fixed part.
+  lnk_spec label_spec;
+  label_spec.link_info = lnk_link_info{};
+  label_spec.link_info->label = "D";
+  label_spec.link_info->local_base_path = "C:\\x";
+  lnk_bytes_t bad_label = write_lnk(label_spec);
+  put_le32(bad_label, 76 + 28 + 12, 17);
+  lnk_spec share;
+  share.link_info = lnk_link_info{};
+  share.link_info->has_volume = false;
+  share.link_info->network = lnk_network_link{"\\\\server\\share", ""};
+  share.link_info->suffix = "";
+  lnk_bytes_t bad_net_name = write_lnk(share);
+  put_le32(bad_net_name, 76 + 28 + 8, 4);
 
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
@@ -153,6 +179,16 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "property value", 80 + 8 + good.size() + 24 + 21, "value size runs past the storage"},
       {"item past the Vista list", with(named, {vista_past}), "shell item", 80 + 8 + 20,
        "item size runs past the ID list"},
+      {"item below 5 bytes", write_lnk(tiny_item), "shell item", 78 + 20,
+       "item size below 5 bytes"},
+      {"item below 5 bytes in the Vista list", with(named, {vista_tiny}), "shell item", 80 + 8 + 20,
+       "item size below 5 bytes"},
+      {"name size of a string-named value", with(named, {property_store_block({bad_name})}),
+       "property value", 80 + 8 + 24, "name size does not fit its name"},
+      {"VolumeID label offset", bad_label, "VolumeID", 76 + 28,
+       "label offset points at no label; label not read"},
+      {"net name offset", bad_net_name, "network link", 76 + 28,
+       "net name offset outside the link's names; name not read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -180,6 +216,12 @@ TEST(LnkFaults, DamageKeepsAReason) {
     EXPECT_EQ(rec.m_property_values[0], "hello.txt");
   }
   EXPECT_NE(parse_exact(cases[7].bytes).m_vista_idlist_offset, 0u);
+  EXPECT_EQ(parse_exact(cases[8].bytes).m_idlist_items.size(), 1u);
+  EXPECT_FALSE(parse_exact(cases[9].bytes).m_vista_idlist_path.empty());
+  // The store stays in the report with the value after the damaged one.
+  const lnk_record named_store = parse_exact(cases[10].bytes);
+  ASSERT_EQ(named_store.m_property_values.size(), 1u);
+  EXPECT_EQ(named_store.m_property_values[0], "y");
 
   // The parse guard spent before a long Vista list ends: the walk stops
   // where it was and says so.

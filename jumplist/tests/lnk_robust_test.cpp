@@ -4,7 +4,10 @@
 // lnk fuzz target's work, which checks the same claim.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
+#include <set>
+#include <string>
 
 #include "default_params.h"
 #include "jumplist/lnk_parser.h"
@@ -67,6 +70,91 @@ TEST(LnkRobust, TruncatedZeroedAndMutatedLinks) {
       noisy[20] = static_cast<uint8_t>(flags);
       EXPECT_TRUE(parse_checked(noisy, true));
     }
+  }
+}
+
+// Where the parts of a written link start: each part's bytes as the writer
+// lays them out, one after the other.
+struct written_layout {
+  size_t link_info = 0, extra = 0;
+  std::array<size_t, 5> strings{};
+  std::vector<size_t> block_ends;  // after each extra-data block
+};
+written_layout layout_of(const lnk_spec& s) {
+  written_layout out;
+  size_t at = lnk_layout::idlist::first_item + s.idlist->size();
+  out.link_info = at;
+  at += lnk_link_info_bytes(*s.link_info).size();
+  for (size_t i = 0; i < s.strings.size(); ++i) {
+    out.strings[i] = at;
+    at += 2 + 2 * s.strings[i]->size();
+  }
+  out.extra = at;
+  for (const auto& block : s.extra_blocks) out.block_ends.push_back(at += block.size());
+  return out;
+}
+
+struct expected_fault {
+  std::string structure;
+  uint64_t offset;
+  std::string cause;
+};
+
+// The data a parser is handed may end anywhere: inside a structure, or
+// right after one that the flags say is followed by more. Either way the
+// first structure not read in full is named; only data that ends after a
+// whole extra-data block (the terminal block absent, as in some real links)
+// or after the whole link gives no fault.
+TEST(LnkRobust, DataEndingBeforeItsStructuresIsSaid) {
+  const lnk_spec spec = full_written_spec();
+  const lnk_bytes_t link = write_lnk(spec);
+  const written_layout at = layout_of(spec);
+  ASSERT_EQ(at.block_ends.back() + 4, link.size());
+  std::set<size_t> quiet(at.block_ends.begin(), at.block_ends.end());
+  quiet.insert({at.extra, link.size()});
+
+  const auto parse = [&](size_t n, lnk_record& rec) {
+    const lnk_bytes_t cut(link.begin(), link.begin() + static_cast<std::ptrdiff_t>(n));
+    return bool(parse_lnk(rec, cut.data(), cut.size(), default_params(), vesk_test::test_scratch(),
+                          n % 2, 0));
+  };
+  for (size_t n = lnk_layout::header::size; n <= link.size(); ++n) {
+    lnk_record rec;
+    if (parse(n, rec)) {
+      EXPECT_EQ(rec.m_faults.empty(), quiet.count(n) == 1) << n;
+    }
+  }
+
+  const struct {
+    size_t cut;
+    expected_fault first;  // structure empty: none
+  } cases[] = {
+      // The ID list one byte short of its declared end.
+      {at.link_info - 1,
+       {"ID list", lnk_layout::idlist::size_field, "declared size runs past the data"}},
+      {at.link_info, {"LinkInfo", at.link_info, "lies past the data"}},
+      {at.strings[0], {"StringData item", at.strings[0], "lies past the data"}},
+      {at.strings[0] + 1, {"StringData item", at.strings[0], "count runs past the data"}},
+      {at.strings[1] + 3, {"StringData item", at.strings[1], "declared size runs past the data"}},
+      // A long link handed only the bytes before a text.
+      {at.strings[4], {"StringData item", at.strings[4], "lies past the data"}},
+      {at.extra, {}},
+      {at.extra + 2, {"terminal block", at.extra, "runs past the data"}},
+      {at.block_ends[0], {}},
+  };
+  for (const auto& c : cases) {
+    lnk_record rec;
+    ASSERT_TRUE(parse(c.cut, rec)) << c.cut;
+    if (c.first.structure.empty()) {
+      EXPECT_TRUE(rec.m_faults.empty()) << c.cut;
+      EXPECT_EQ(rec.m_lnk_size, c.cut);
+      EXPECT_EQ(rec.m_icon_location, "%SystemRoot%\\a.ico");
+      continue;
+    }
+    ASSERT_FALSE(rec.m_faults.empty()) << c.cut;
+    EXPECT_EQ(rec.m_faults[0].structure, c.first.structure) << c.cut;
+    EXPECT_EQ(rec.m_faults[0].offset, c.first.offset) << c.cut;
+    EXPECT_EQ(rec.m_faults[0].cause, c.first.cause) << c.cut;
   }
 }
 

@@ -134,6 +134,62 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   EXPECT_EQ(ra.flags & itemflag_augm, 0u);
 }
 
+// A string-named value whose name size does not fit its name (too long for
+// the value, not even, not ending in the name's NUL) is said and stepped
+// over by its own size: the values around it are kept. A value whose own
+// size runs past the storage ends the walk, said.
+TEST(PropertyHostile, DamagedStringNamedValueIsSaid) {
+  const prop_bytes_t a = named_value(u"one", 0x1F, lpwstr_data(u"x"));
+  const prop_bytes_t b = named_value(u"two", 0x1F, lpwstr_data(u"y"));
+  const prop_bytes_t c = named_value(u"three", 0x1F, lpwstr_data(u"z"));
+  const size_t at_a = 24, at_b = at_a + a.size();
+  const uint32_t b_name = 8;  // "two" and its NUL
+  constexpr const char* k_name = "name size does not fit its name";
+  const struct {
+    const char* what;
+    size_t value;  // the value changed: its offset in the storage
+    size_t field;  // its field changed, from the value's start
+    uint32_t set;  // the field's new value
+    const char* kept;
+    const char* cause;  // null: none
+  } cases[] = {
+      {"sound", at_b, 4, b_name, "one two three", nullptr},
+      {"name past its value", at_b, 4, 0xF0F0, "one three", k_name},
+      {"name grown by 2", at_b, 4, b_name + 2, "one three", k_name},
+      {"name shrunk by 2", at_b, 4, b_name - 2, "one three", k_name},
+      {"name shrunk by 4", at_b, 4, b_name - 4, "one three", k_name},
+      {"odd name size", at_b, 4, b_name - 1, "one three", k_name},
+      {"no name", at_b, 4, 0, "one three", k_name},
+      {"first name past its value", at_a, 4, 0xF0F0, "two three", k_name},
+      {"value past its storage", at_b, 0, 0x400, "one", "value size runs past the storage"},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.what);
+    prop_bytes_t bytes = storage(string_named_fmtid(), {a, b, c});
+    for (size_t i = 0; i < 4; ++i)
+      bytes[t.value + t.field + i] = static_cast<uint8_t>(t.set >> (8 * i));
+    shell_item_record rec;
+    parse_ctx ctx;
+    bool values_only = true;
+    parse_fault fault;
+    parse_property_storages_noting(ctx, rec, bytes.data(), static_cast<int64_t>(bytes.size()),
+                                   default_params(), values_only, &fault);
+    std::string kept;
+    for (const char* name : {"one", "two", "three"})
+      for (const auto& [key, value] : rec.properties)
+        if (value.name == name) kept += kept.empty() ? name : std::string(" ") + name;
+    EXPECT_EQ(kept, t.kept);
+    if (!t.cause) {
+      EXPECT_FALSE(fault);
+      continue;
+    }
+    ASSERT_TRUE(fault);
+    EXPECT_STREQ(fault.structure, "property value");
+    EXPECT_EQ(fault.offset, t.value);
+    EXPECT_STREQ(fault.cause, t.cause);
+  }
+}
+
 TEST(PropertyHostile, EveryTruncation) {
   auto all = seeds();
   for (const seed& s : all)
