@@ -642,6 +642,108 @@ bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t 
       [] {});
 }
 
+namespace {
+
+// A kind whose every block has the one size its rule gives.
+bool is_fixed_size(const kind_rule* rule) {
+  return rule && rule != &kShim && rule != &kPropertyStore;
+}
+
+// Bytes at `at` that read as the header of a block of a known kind whose
+// size fits the data.
+bool holds_block_header(byte_view data, size_t at) {
+  const auto size = data.u32(at);
+  const auto signature = data.u32(at + B::signature);
+  return size && signature && *size >= B::header_size && *size <= data.size() - at &&
+         *signature - L::signature::environment <=
+             L::signature::vista_idlist - L::signature::environment;
+}
+
+// The size a block at off is walked by: its declared one, or for a kind of
+// one fixed size declared otherwise, its kind's own when that lands on a
+// block header (a size written wrong) and the declared one does not. The
+// other size is said either way.
+uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t declared) {
+  const uint32_t named = data.u32_or_zero(off + B::signature) - L::signature::environment;
+  if (named >= std::size(kKinds) || !is_fixed_size(kKinds[named].rule)) return declared;
+  const uint32_t own = kKinds[named].rule->size;
+  if (declared == own) return declared;
+  const size_t left = data.size() - off;
+  // A block header, the terminal block as the last bytes, or the end.
+  const auto lands = [&](uint32_t step) {
+    if (step < B::header_size || step > left) return false;
+    const size_t at = off + step;
+    return at == data.size() || holds_block_header(data, at) ||
+           (at + B::terminal_size == data.size() && data.u32_or_zero(at) < B::terminal_size);
+  };
+  const bool own_lands = lands(own);
+  const bool declared_lands = lands(declared);
+  if (own_lands && !declared_lands) {
+    add_record_fault(rec, parse_fault{"extra-data block", off,
+                                      "declared size is not its kind's; read at its kind's size"});
+    return own;
+  }
+  // A smaller block or one past the data is said where it is walked.
+  if (declared > own && declared <= left)
+    add_record_fault(rec, parse_fault{"extra-data block", off, "declared size is not its kind's"});
+  return declared;
+}
+
+// How far before a terminal block a block stepped past is looked for.
+constexpr size_t k_terminal_search = 64;
+
+// Past the terminal block at off: a block header there is a block the walk
+// did not reach (bytes inserted or lost before it), said once.
+void note_blocks_past_terminal(lnk_record& rec, byte_view data, size_t off) {
+  const size_t at = find_block_header(data.tail(off + 1));
+  if (at != k_no_block_header)
+    add_record_fault(rec, parse_fault{"extra-data block", off + 1 + at,
+                                      "lies past the terminal block: not read"});
+}
+
+// From at, block headers one after another by their sizes up to a terminal
+// block or the end of the data: the walk a sound link would take from a
+// block there.
+bool blocks_chain_from(byte_view data, size_t at) {
+  for (;;) {
+    if (at == data.size()) return true;
+    const auto size = data.u32(at);
+    if (size && *size < B::terminal_size) return true;
+    if (!holds_block_header(data, at)) return false;
+    at += *size;
+  }
+}
+
+// The walk stepped from the block at from to at, where it found no block of
+// a listed kind: a size before it may be wrong (bytes lost inside a block, a
+// size grown). A block header between from's header and at that starts a
+// sound walk of its own is a block the walk stepped past, said. near limits
+// the search to the bytes just before at.
+void note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near) {
+  size_t first = from + B::header_size;
+  if (at > first + near) first = at - near;
+  for (size_t h = first; h < at; ++h) {
+    if (data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
+        !holds_block_header(data, h) || !blocks_chain_from(data, h))
+      continue;
+    add_record_fault(rec, parse_fault{"extra-data block", h,
+                                      "stepped past: a size before it is wrong; not read"});
+    return;
+  }
+}
+
+}  // namespace
+
+size_t find_block_header(byte_view bytes) {
+  for (size_t at = 0; at + B::header_size <= bytes.size(); ++at) {
+    // The signature's high half first: most bytes fail there.
+    if (bytes.u16_or_zero(at + B::signature_high) == B::signature_high_value &&
+        holds_block_header(bytes, at))
+      return at;
+  }
+  return k_no_block_header;
+}
+
 size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
                        link_scratch& scratch) {
@@ -650,20 +752,37 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
   // A link may end right after its last block, the terminal one missing.
   // Bytes after a block that hold no block are damage; fewer than the four
   // a BlockSize takes are a terminal block cut short, which the parser says.
-  while (const auto declared = data.u32(off)) {
+  // The last block of a listed kind, and whether the walk has found a
+  // block of no listed kind since.
+  size_t listed = k_no_block_header;
+  bool strayed = false;
+  while (const auto found = data.u32(off)) {
     // The terminal block: any BlockSize below 4.
-    if (*declared < B::terminal_size) break;
-    const char* cause = *declared < B::header_size ? "declared size below the block's header"
-                        : *declared > size - off   ? "declared size runs past the data"
-                                                   : nullptr;
+    if (*found < B::terminal_size) {
+      if (listed != k_no_block_header && !strayed)
+        note_block_stepped_past(rec, data, listed, off, k_terminal_search);
+      note_blocks_past_terminal(rec, data, off);
+      break;
+    }
+    const uint32_t declared = walked_size(rec, data, off, *found);
+    const char* cause = declared < B::header_size ? "declared size below the block's header"
+                        : declared > size - off   ? "declared size runs past the data"
+                                                  : nullptr;
     if (cause) {
       add_record_fault(rec, parse_fault{"extra-data block", off, cause});
       break;
     }
-    const walk_block block{data.tail(off), *declared, static_cast<uint32_t>(off)};
+    const walk_block block{data.tail(off), declared, static_cast<uint32_t>(off)};
     ctx.offset = link_offset + off;
     bool too_small = false;
-    if (const block_kind* kind = kind_of(block, too_small)) {
+    const block_kind* kind = kind_of(block, too_small);
+    if (kind && kind != &kKinds[kStorage]) {
+      listed = off;
+    } else if (listed != k_no_block_header && !strayed) {
+      strayed = true;
+      note_block_stepped_past(rec, data, listed, off, off - listed);
+    }
+    if (kind) {
       rec.*kind->offset = static_cast<uint32_t>(off);
       const bool go_on = kind->take(rec, block, ctx, args);
       if (guard_spent(ctx)) {

@@ -17,6 +17,7 @@
 #include "jumplist/compound_file.h"
 #include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
+#include "jumplist/extra_data.h"
 #include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
@@ -201,12 +202,66 @@ void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) 
 // The custom and carve roads over an open file, or over bytes read whole.
 // Highest file offset first; records of an embedded compound file, keyed by
 // their write times, come before them.
+// The most bytes after one link that are searched for a block its walk did
+// not reach.
+constexpr uint64_t k_past_link_search = 64 * 1024;
+
+// In a link file, the bytes after each reported link up to the next one or
+// the end of the file that hold an extra-data block header: a block the
+// link's walk stepped past (bytes inserted or lost inside the block before
+// it), said with the link's offset.
+void note_blocks_past_links(uni::fileio* file, byte_view bytes, uint64_t size,
+                            std::vector<std::pair<uint64_t, uint64_t>>& spans, file_notes& notes) {
+  std::sort(spans.begin(), spans.end());
+  std::vector<uint8_t> buffer;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const uint64_t from = spans[i].second;
+    const uint64_t to =
+        std::min(i + 1 < spans.size() ? spans[i + 1].first : size, from + k_past_link_search);
+    if (from >= to) continue;
+    byte_view gap;
+    if (file) {
+      buffer.resize(static_cast<size_t>(to - from));
+      uint32_t len = static_cast<uint32_t>(buffer.size());
+      if (!file->read_at(buffer.data(), len, from)) continue;
+      gap = byte_view(buffer.data(), len);
+    } else {
+      gap = bytes.clamp(static_cast<size_t>(from), static_cast<size_t>(to - from));
+    }
+    const size_t at = find_block_header(gap);
+    if (at != k_no_block_header)
+      notes.add("extra-data block", from + at,
+                "lies past the terminal block of the link at offset " +
+                    std::to_string(spans[i].first) + ": not read");
+  }
+}
+
 bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
                 uint64_t first_header = k_header_not_searched) {
   options.m_scan_step = 1;
-  const bool found = carve_and_report(out, file, bytes, options, false, first_header,
-                                      [&](lnk_record& r) { report_noted(out, r, options); });
+  // A link file: one that begins with a link header.
+  uint8_t head[lnk_header_size] = {};
+  uint32_t head_len = sizeof head;
+  const bool link_file = file ? file->read_at(head, head_len, 0) && is_lnk_header(head, head_len)
+                              : is_lnk_header(bytes.data(), bytes.size());
+  std::vector<std::pair<uint64_t, uint64_t>> spans;
+  const bool found =
+      carve_and_report(out, file, bytes, options, false, first_header, [&](lnk_record& r) {
+        report_noted(out, r, options);
+        // Memory that runs out here leaves that link's gap unsearched, no more.
+        if (link_file)
+          guarded([&] {
+            spans.emplace_back(r.m_file_offset, r.m_file_offset + r.m_lnk_size);
+            return true;
+          });
+      });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
+  if (link_file)
+    guarded([&] {
+      note_blocks_past_links(file, bytes, file ? file->stored_size() : bytes.size(), spans,
+                             options.m_notes);
+      return true;
+    });
   return true;
 }
 
