@@ -15,6 +15,7 @@
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/compound_file_chains.h"
 #include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
 #include "jumplist/extra_data.h"
@@ -579,6 +580,43 @@ bool any_link_stream(const compound_file_reader& reader, const std::vector<uint6
 // the budget are parsed a second time for the report, which then starts
 // before the free space has been searched. Only a caller that asks for them
 // (free_space_records) gets copies of the free-space records.
+// Says what the file declares and does not hold: the structures and
+// streams with sectors past its end (true when there are any), and each
+// chain that meets another's. A file that ends inside a sector after the
+// last byte any of them uses is whole.
+bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_notes& notes) {
+  std::vector<cfb_chain_finding> found;
+  if (!guarded([&] {
+        found = check_compound_chains(reader, image_size);
+        return true;
+      }))
+    notes.add("compound file", 0, "its sector chains not checked: out of memory");
+  constexpr size_t k_named = 4;
+  std::string names;
+  size_t cut = 0;
+  auto name = [&](const std::string& what) {
+    if (cut++ < k_named) names += (names.empty() ? "" : ", ") + what;
+  };
+  if (reader.m_cut_structure) name(std::string("the ") + reader.m_cut_structure);
+  for (const cfb_chain_finding& f : found) {
+    if (f.cut) {
+      name(f.stream ? "stream " + f.name : "the " + f.name);
+      continue;
+    }
+    notes.add(f.stream ? "sector chain" : f.name + " chain", f.offset,
+              std::string("meets the chain of ") + (f.other_stream ? "stream " : "the ") + f.other +
+                  " at " + (f.mini ? "mini sector " : "sector ") + std::to_string(f.sector) +
+                  ": what is read from there on may be another's",
+              f.stream ? std::string_view(f.name) : std::string_view());
+  }
+  if (cut == 0 && reader.m_cut_sectors == 0) return false;
+  if (cut > k_named) names += " and " + std::to_string(cut - k_named) + " more";
+  notes.add("compound file", image_size,
+            "cut short: the file ends inside its sectors, what lay past it is lost (sectors of " +
+                names + ")");
+  return true;
+}
+
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
   if (free_space_records) free_space_records->clear();
@@ -603,11 +641,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return fail(options, failure::damaged, "compound file structures");
   }
   // A file cut inside its sectors is read as far as it goes.
-  const bool cut = reader.m_cut_sectors != 0 ||
-                   (image_size > reader.m_sector_size && image_size % reader.m_sector_size != 0);
-  if (cut)
-    options.m_notes.add("compound file", image_size,
-                        "cut short: the file ends inside its sectors, what lay past it is lost");
+  const bool cut = note_chains(reader, image_size, options.m_notes);
   // Streams are read in place from the image where their sectors allow.
   byte_view destlist;
   uint32_t dir_entry = 0;
