@@ -14,7 +14,7 @@ constexpr uint32_t k_no_owner = ~uint32_t{0};
 struct chain {
   std::string name;
   bool stream = false;
-  bool mini = false;                               // of the mini stream
+  bool mini = false;                              // of the mini stream
   const std::vector<uint64_t>* listed = nullptr;  // else walked from start
   uint64_t start = 0;
   uint64_t size = 0;
@@ -57,8 +57,9 @@ class chain_check {
     m_chains.push_back({"mini FAT", false, false, &m_r.m_minifat_sectors, 0, 0});
     const cfb_dir_entry* root = find_cfb_entry(m_r, "root entry");
     m_root_chain = root ? static_cast<uint32_t>(m_chains.size()) : k_no_owner;
-    if (root) m_chains.push_back({"mini stream", false, false, nullptr, root->start_sector(),
-                                  root->stream_size()});
+    if (root)
+      m_chains.push_back(
+          {"mini stream", false, false, nullptr, root->start_sector(), root->stream_size()});
     std::vector<const cfb_dir_entry*> streams;
     for (const auto& [key, entry] : m_r.m_entries)
       if (entry.object_type() == k_stream_object && entry.stream_size() != 0)
@@ -67,8 +68,8 @@ class chain_check {
       return a->m_entry_num < b->m_entry_num;
     });
     for (const cfb_dir_entry* e : streams)
-      m_chains.push_back({e->m_name, true, e->m_mini != 0, nullptr, e->start_sector(),
-                          e->stream_size()});
+      m_chains.push_back(
+          {e->m_name, true, e->m_mini != 0, nullptr, e->start_sector(), e->stream_size()});
   }
 
   static void reset(holders& h, size_t count, bool second) {
@@ -186,8 +187,7 @@ class chain_check {
       if (q >= m_root.size()) {
         // Past the mini stream's sectors in the file: cut when the mini
         // stream was, else the chain is damaged (the reader says so).
-        if (m_root_chain < m_findings.size() && m_findings[m_root_chain].cut)
-          cut(c, i * m_M, m);
+        if (m_root_chain < m_findings.size() && m_findings[m_root_chain].cut) cut(c, i * m_M, m);
         return;
       }
       if ((m_root[static_cast<size_t>(q)] + 1) * m_S + p % m_S + want > m_size)

@@ -21,10 +21,10 @@ struct cfb_chain_finding {
   bool mini = false;    // a stream of the mini stream: sector is a mini sector
   // From the start of the stream or structure, where its sectors fail.
   uint64_t offset = 0;
-  bool cut = false;  // the file ends before that sector; else it is another chain's
-  std::string other;      // the chain it meets (not for a cut)
+  bool cut = false;   // the file ends before that sector; else it is another chain's
+  std::string other;  // the chain it meets (not for a cut)
   bool other_stream = false;
-  uint64_t sector = 0;    // the sector (a mini sector for a stream of the mini stream)
+  uint64_t sector = 0;  // the sector (a mini sector for a stream of the mini stream)
   bool set = false;
 };
 

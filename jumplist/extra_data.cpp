@@ -1,5 +1,6 @@
 #include "jumplist/extra_data.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -689,8 +690,10 @@ uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t decla
   return declared;
 }
 
-// How far before a terminal block a block stepped past is looked for.
+// How far before a terminal block, and after a place where the walk found
+// no block, a block stepped past is looked for.
 constexpr size_t k_terminal_search = 64;
+constexpr size_t k_inserted_search = 64;
 
 // Past the terminal block at off: a block header there is a block the walk
 // did not reach (bytes inserted or lost before it), said once.
@@ -705,11 +708,17 @@ void note_blocks_past_terminal(lnk_record& rec, byte_view data, size_t off) {
 // block or the end of the data: the walk a sound link would take from a
 // block there.
 bool blocks_chain_from(byte_view data, size_t at) {
-  for (;;) {
+  for (size_t step = 0;; ++step) {
     if (at == data.size()) return true;
     const auto size = data.u32(at);
     if (size && *size < B::terminal_size) return true;
-    if (!holds_block_header(data, at)) return false;
+    if (!holds_block_header(data, at)) {
+      // Past the first, a block of a known kind that the bytes handed to
+      // the walk end inside (a carved link's walk ended early too).
+      const uint32_t named = data.u32_or_zero(at + B::signature) - L::signature::environment;
+      return step > 0 && size && *size >= B::header_size && *size > data.size() - at &&
+             named <= L::signature::vista_idlist - L::signature::environment;
+    }
     at += *size;
   }
 }
@@ -722,8 +731,11 @@ bool blocks_chain_from(byte_view data, size_t at) {
 void note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near) {
   size_t first = from + B::header_size;
   if (at > first + near) first = at - near;
-  for (size_t h = first; h < at; ++h) {
-    if (data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
+  // Bytes inserted put the block a little after at, bytes lost or a size
+  // grown before it.
+  const size_t last = std::min(data.size(), at + k_inserted_search);
+  for (size_t h = first; h < last; ++h) {
+    if (h == at || data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
         !holds_block_header(data, h) || !blocks_chain_from(data, h))
       continue;
     add_record_fault(rec, parse_fault{"extra-data block", h,
@@ -769,6 +781,8 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
                         : declared > size - off   ? "declared size runs past the data"
                                                   : nullptr;
     if (cause) {
+      if (listed != k_no_block_header && !strayed)
+        note_block_stepped_past(rec, data, listed, off, off - listed);
       add_record_fault(rec, parse_fault{"extra-data block", off, cause});
       break;
     }
@@ -776,7 +790,15 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     ctx.offset = link_offset + off;
     bool too_small = false;
     const block_kind* kind = kind_of(block, too_small);
-    if (kind && kind != &kKinds[kStorage]) {
+    // A block of no listed kind that ends where another block begins is
+    // one of a kind not listed; a storage out of its store, or one that
+    // leads nowhere, is where the walk lost its step.
+    const bool in_step =
+        kind ? kind != &kKinds[kStorage]
+             : data.u16_or_zero(off + B::signature_high) == B::signature_high_value &&
+                   (off + declared == size || holds_block_header(data, off + declared) ||
+                    data.u32_or_zero(off + declared) < B::terminal_size);
+    if (in_step) {
       listed = off;
     } else if (listed != k_no_block_header && !strayed) {
       strayed = true;

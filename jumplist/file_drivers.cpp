@@ -728,7 +728,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   // Out of memory partway, what was read so far is reported and the rest
   // is said to be missing.
   bool out_of_memory = false;
-  uint64_t unnamed_reported = 0, unnamed_count = 0;
+  uint64_t unnamed_reported = 0, unnamed_count = 0, unnamed_taken = 0;
   const bool walked = guarded([&] {
     const bool walking = why.empty() && list.destlist.stream();
     // The stream numbers the entries name, for the search of the others.
@@ -769,7 +769,10 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     const int64_t before = position;
     const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
     unnamed_count = numbers.size();
-    for (uint64_t number : numbers) take(link_source{number, false, 0});
+    for (uint64_t number : numbers) {
+      ++unnamed_taken;
+      take(link_source{number, false, 0});
+    }
     unnamed_reported = static_cast<uint64_t>(position - before);
     return true;
   });
@@ -785,17 +788,44 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                         why == "missing" ? std::string_view() : std::string_view("DestList"));
   }
   if (out_of_memory) {
+    // The records listed past the budget are lost with the one being read
+    // and those after it: the note names the first of them and counts them.
+    const link_source first = listed.empty() ? reading : listed.front();
+    uint64_t lost = listed.size();
     // Let go of what was held, so that the note can be made.
     std::vector<link_source>().swap(listed);
+    // Whether the count ends with the entries or streams it names.
+    bool counted = true;
+    if (reading.m_from_entry) {
+      ++lost;
+      // The entries the walk did not reach, counted without being read.
+      // The entries the walk did not reach, counted without being read,
+      // and the streams no entry names, never searched for.
+      counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
+                  while (list.destlist.next(list.entry, false)) {
+                    ++lost;
+                    w.m_entry_numbers.push_back(list.entry.m_entry_num);
+                  }
+                  if (list.destlist.stopped() != destlist_walker::stop::end) return false;
+                  lost += unnamed_link_streams(reader, w.m_entry_numbers).size();
+                  return true;
+                });
+    } else if (reading.m_value != k_no_stream) {
+      lost += unnamed_count - unnamed_taken + 1;
+    }
     char name[16];
-    if (reading.m_from_entry)
-      options.m_notes.add(entry_label(reading), reading.m_value,
-                          "out of memory: not reported, nor what follows it", "DestList");
-    else if (reading.m_value == k_no_stream)
+    const std::string label = first.m_from_entry
+                                  ? entry_label(first)
+                                  : "link stream " + std::string(hex_name(first.m_value, name));
+    if (!reading.m_from_entry && reading.m_value == k_no_stream)
       options.m_notes.add("link streams that no entry names", 0, "out of memory: not searched for");
-    else
-      options.m_notes.add("link stream " + std::string(hex_name(reading.m_value, name)), 0,
-                          "out of memory: not reported, nor what follows it");
+    if (lost != 0)
+      options.m_notes.add(
+          label, first.m_from_entry ? first.m_value : 0,
+          "out of memory: not reported, nor what follows it: " + std::to_string(lost) +
+              (lost == 1 ? " record" : " records") + " not reported" +
+              (counted ? std::string() : std::string(" and those past the last one read")),
+          first.m_from_entry ? std::string_view("DestList") : std::string_view());
   }
   if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;
