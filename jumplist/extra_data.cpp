@@ -704,6 +704,12 @@ void note_blocks_past_terminal(lnk_record& rec, byte_view data, size_t off) {
                                       "lies past the terminal block: not read"});
 }
 
+// The signature of the block at at has the form of every block's, 0xAnnnnnnn
+// (kinds not listed among them).
+bool has_block_signature(byte_view data, size_t at) {
+  return data.u32_or_zero(at + B::signature) >> 28 == 0xA;
+}
+
 // From at, block headers one after another by their sizes up to a terminal
 // block or the end of the data: the walk a sound link would take from a
 // block there.
@@ -728,20 +734,22 @@ bool blocks_chain_from(byte_view data, size_t at) {
 // size grown). A block header between from's header and at that starts a
 // sound walk of its own is a block the walk stepped past, said. near limits
 // the search to the bytes just before at.
-void note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near) {
+bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near,
+                             size_t ahead) {
   size_t first = from + B::header_size;
   if (at > first + near) first = at - near;
   // Bytes inserted put the block a little after at, bytes lost or a size
   // grown before it.
-  const size_t last = std::min(data.size(), at + k_inserted_search);
+  const size_t last = std::min(data.size(), at + ahead);
   for (size_t h = first; h < last; ++h) {
     if (h == at || data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
         !holds_block_header(data, h) || !blocks_chain_from(data, h))
       continue;
     add_record_fault(rec, parse_fault{"extra-data block", h,
                                       "stepped past: a size before it is wrong; not read"});
-    return;
+    return true;
   }
+  return false;
 }
 
 }  // namespace
@@ -772,7 +780,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     // The terminal block: any BlockSize below 4.
     if (*found < B::terminal_size) {
       if (listed != k_no_block_header && !strayed)
-        note_block_stepped_past(rec, data, listed, off, k_terminal_search);
+        note_block_stepped_past(rec, data, listed, off, k_terminal_search, 0);
       note_blocks_past_terminal(rec, data, off);
       break;
     }
@@ -782,7 +790,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
                                                   : nullptr;
     if (cause) {
       if (listed != k_no_block_header && !strayed)
-        note_block_stepped_past(rec, data, listed, off, off - listed);
+        note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search);
       add_record_fault(rec, parse_fault{"extra-data block", off, cause});
       break;
     }
@@ -790,19 +798,28 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     ctx.offset = link_offset + off;
     bool too_small = false;
     const block_kind* kind = kind_of(block, too_small);
-    // A block of no listed kind that ends where another block begins is
-    // one of a kind not listed; a storage out of its store, or one that
-    // leads nowhere, is where the walk lost its step.
+    // A block of no listed kind that ends where another block begins, or
+    // one of a block's signature that ends at the terminal block or the
+    // end, is one of a kind not listed; a storage out of its store, or a
+    // block that leads nowhere, is where the walk lost its step.
     const bool in_step =
-        kind ? kind != &kKinds[kStorage]
-             : data.u16_or_zero(off + B::signature_high) == B::signature_high_value &&
-                   (off + declared == size || holds_block_header(data, off + declared) ||
-                    data.u32_or_zero(off + declared) < B::terminal_size);
+        kind
+            ? kind != &kKinds[kStorage]
+            : holds_block_header(data, off + declared) ||
+                  (has_block_signature(data, off) &&
+                   (off + declared == size || data.u32_or_zero(off + declared) < B::terminal_size));
     if (in_step) {
       listed = off;
-    } else if (listed != k_no_block_header && !strayed) {
+    } else if (!strayed) {
       strayed = true;
-      note_block_stepped_past(rec, data, listed, off, off - listed);
+      const bool named =
+          listed != k_no_block_header &&
+          note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search);
+      // Block signatures, listed or not, begin with the nibble A: bytes
+      // without it are no block, whatever lies past them.
+      if (!named && !kind && !has_block_signature(data, off))
+        add_record_fault(rec, parse_fault{"extra-data block", off,
+                                          "holds no block signature: stepped over by its size"});
     }
     if (kind) {
       rec.*kind->offset = static_cast<uint32_t>(off);

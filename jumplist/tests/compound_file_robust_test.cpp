@@ -259,25 +259,28 @@ std::vector<std::string> chain_findings(const std::vector<uint8_t>& img) {
 }  // namespace
 
 // What a compound file declares and does not hold. Streams "big" (5,000
-// bytes, sectors 4 to 13 after the directory, the mini FAT and the mini
-// stream) and "tail" (700 bytes, sectors 14 and 15) are regular; "a" and
-// "b" (300 bytes each) live in the mini stream. Every variant below was
-// read with pyolecf: it reads every stream whole from the variants said
-// whole here (the file cut 20 bytes past tail's last byte, or 100 bytes
-// appended) and fails on tail's read when the file ends before its last
-// byte; in the cross-linked variants it reads b's (or tail's) bytes from
-// the sector the other stream starts at.
+// bytes, sectors 6 to 15 after the FAT, two directory sectors, the mini FAT
+// and two sectors of the mini stream) and "tail" (4,700 bytes, sectors 16
+// to 25, the last) are regular; "a" and "b" (300 bytes each) live in the
+// mini stream. pyolecf read every variant below: every stream whole from
+// the first three; it fails to read tail from the file that ends one byte
+// before tail's last, big and tail from the one that ends inside big, b
+// when it starts inside a's chain and tail when it starts at a FAT sector;
+// tail's bytes differ from its own from byte 0 when it starts at big's
+// first sector, big's from byte 2,560 when its chain runs into tail's, a's
+// from byte 64 when its mini chain runs into b's; it refuses the file whose
+// directory chain runs into big.
 TEST(CompoundFileRobust, ChainsThatFailOrMeetAreNamed) {
   cfb_writer w;
   w.stream(u"a", cfb_pattern(300, 1))
       .stream(u"b", cfb_pattern(300, 2))
       .stream(u"big", cfb_pattern(5000, 3))
-      .stream(u"tail", cfb_pattern(700, 4));
+      .stream(u"tail", cfb_pattern(4700, 4));
   const std::vector<uint8_t> sound = w.build();
   const auto& big = w.info(u"big");
   const auto& tail = w.info(u"tail");
-  const size_t tail_end = w.sector_offset(tail.chain.back()) + 700 - 512;
-  ASSERT_EQ(tail_end, sound.size() - 512 + 188);
+  const size_t tail_end = w.sector_offset(tail.chain.back()) + 4700 - 9 * 512;
+  ASSERT_EQ(tail_end, sound.size() - 512 + 92);
   auto with = [&](auto change) {
     std::vector<uint8_t> img = sound;
     change(img);
@@ -302,7 +305,7 @@ TEST(CompoundFileRobust, ChainsThatFailOrMeetAreNamed) {
        {}},
       {"ends one byte before tail's last",
        std::vector<uint8_t>(sound.begin(), sound.begin() + tail_end - 1),
-       {"tail:cut@512"}},
+       {"tail:cut@4608"}},
       {"ends inside big",
        std::vector<uint8_t>(sound.begin(), sound.begin() + w.sector_offset(big.chain[3]) + 9),
        {"big:cut@1536", "tail:cut@0"}},
@@ -324,7 +327,7 @@ TEST(CompoundFileRobust, ChainsThatFailOrMeetAreNamed) {
        with([&](auto& img) {
          put_le32(img, w.fat_entry_offset(w.dir_sectors.back()), big.chain[1]);
        }),
-       {"directory:meets big@512", "big:meets directory@512"}},
+       {"directory:meets big@1024", "big:meets directory@512"}},
       {"a stream starts at a FAT sector",
        set_start(u"tail", w.fat_sectors[0]),
        {"FAT:meets tail@0", "tail:meets FAT@0"}},

@@ -108,8 +108,16 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   EXPECT_EQ(rec.m_code_page, 437u);
 
   // BlockSize is 32 bits: 0x1000C runs past the data, though its low 16
-  // bits would fit.
+  // bits would fit; the block's own size, 12, lands on the next block, and
+  // both are read.
   rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), console_fe_block(850)});
+  EXPECT_EQ(rec.m_console_fe_offset, kBlocksAt + 12);
+  EXPECT_EQ(rec.m_code_page, 850u);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt + 28);
+  ASSERT_EQ(rec.m_faults.size(), 1u);
+  EXPECT_STREQ(rec.m_faults[0].cause, "declared size is not its kind's; read at its kind's size");
+  // Its own size landing on no block, the walk stops there.
+  rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), lnk_bytes_t(4, 9)});
   EXPECT_EQ(rec.m_console_fe_offset, 0u);
   EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
 
@@ -192,6 +200,9 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
        76 + store.size(), true},
       {"a block past the terminal block", join({store, terminal, known}), kPast,
        76 + store.size() + 4, true},
+      {"8 bytes lost across a special folder's end, the tracker's size with them",
+       cut(join({special_folder_block(37), tracker, terminal}), 12, 8),
+       "holds no block signature: stepped over by its size", 76 + 16, false},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.label);
