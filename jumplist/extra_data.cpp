@@ -731,18 +731,20 @@ bool blocks_chain_from(byte_view data, size_t at) {
 
 // The walk stepped from the block at from to at, where it found no block of
 // a listed kind: a size before it may be wrong (bytes lost inside a block, a
-// size grown). A block header between from's header and at that starts a
-// sound walk of its own is a block the walk stepped past, said. near limits
-// the search to the bytes just before at.
+// size grown) or bytes inserted. A block header from near bytes before at
+// (never before from's body) to ahead bytes after it that starts a sound walk
+// of its own is a block the walk stepped past, said; next, where the block
+// at at would lead, is the walk's own next step. True when one was found.
 bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near,
-                             size_t ahead) {
+                             size_t ahead, size_t next) {
   size_t first = from + B::header_size;
   if (at > first + near) first = at - near;
   // Bytes inserted put the block a little after at, bytes lost or a size
   // grown before it.
   const size_t last = std::min(data.size(), at + ahead);
   for (size_t h = first; h < last; ++h) {
-    if (h == at || data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
+    if (h == at || h == next ||
+        data.u16_or_zero(h + B::signature_high) != B::signature_high_value ||
         !holds_block_header(data, h) || !blocks_chain_from(data, h))
       continue;
     add_record_fault(rec, parse_fault{"extra-data block", h,
@@ -780,7 +782,7 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     // The terminal block: any BlockSize below 4.
     if (*found < B::terminal_size) {
       if (listed != k_no_block_header && !strayed)
-        note_block_stepped_past(rec, data, listed, off, k_terminal_search, 0);
+        note_block_stepped_past(rec, data, listed, off, k_terminal_search, 0, k_no_block_header);
       note_blocks_past_terminal(rec, data, off);
       break;
     }
@@ -790,7 +792,8 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
                                                   : nullptr;
     if (cause) {
       if (listed != k_no_block_header && !strayed)
-        note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search);
+        note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search,
+                                k_no_block_header);
       add_record_fault(rec, parse_fault{"extra-data block", off, cause});
       break;
     }
@@ -798,28 +801,31 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
     ctx.offset = link_offset + off;
     bool too_small = false;
     const block_kind* kind = kind_of(block, too_small);
-    // A block of no listed kind that ends where another block begins, or
-    // one of a block's signature that ends at the terminal block or the
-    // end, is one of a kind not listed; a storage out of its store, or a
-    // block that leads nowhere, is where the walk lost its step.
-    const bool in_step =
-        kind
-            ? kind != &kKinds[kStorage]
-            : holds_block_header(data, off + declared) ||
-                  (has_block_signature(data, off) &&
-                   (off + declared == size || data.u32_or_zero(off + declared) < B::terminal_size));
-    if (in_step) {
+    // A block of no listed kind is one of a kind not listed when it ends
+    // where another block begins, or has a block's signature and ends at
+    // the terminal block or the end, and no block the walk stepped past
+    // lies near it; a storage out of its store, or a block that leads
+    // nowhere, is where the walk lost its step.
+    if (kind && kind != &kKinds[kStorage]) {
       listed = off;
     } else if (!strayed) {
-      strayed = true;
+      const size_t next = off + declared;
       const bool named =
           listed != k_no_block_header &&
-          note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search);
-      // Block signatures, listed or not, begin with the nibble A: bytes
-      // without it are no block, whatever lies past them.
-      if (!named && !kind && !has_block_signature(data, off))
-        add_record_fault(rec, parse_fault{"extra-data block", off,
-                                          "holds no block signature: stepped over by its size"});
+          note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search, next);
+      const bool lands = holds_block_header(data, next) ||
+                         (has_block_signature(data, off) &&
+                          (next == size || data.u32_or_zero(next) < B::terminal_size));
+      if (!named && !kind && lands) {
+        listed = off;
+      } else {
+        strayed = true;
+        // Block signatures, listed or not, begin with the nibble A: bytes
+        // without it are no block, whatever lies past them.
+        if (!named && !kind && !has_block_signature(data, off))
+          add_record_fault(rec, parse_fault{"extra-data block", off,
+                                            "holds no block signature: stepped over by its size"});
+      }
     }
     if (kind) {
       rec.*kind->offset = static_cast<uint32_t>(off);
