@@ -209,11 +209,109 @@ class chain_check {
   bool m_met = false;
 };
 
+// The first look, which a sound file ends with: the same walks marking
+// sectors in the link maps' own walk marks (kept from parse to parse, so
+// nothing is allocated), true at the first sector past the end or taken
+// twice. The marks are cleared again.
+class quick_check {
+ public:
+  quick_check(const compound_file_reader& r, uint64_t image_size)
+      : m_r(r),
+        m_size(image_size),
+        m_S(r.m_sector_size),
+        m_M(r.m_mini_sector_size),
+        m_regular(marks(r.m_fat_links)),
+        m_mini(marks(r.m_minifat_links)) {}
+  ~quick_check() {
+    std::fill(m_regular.begin(), m_regular.end(), uint8_t{0});
+    std::fill(m_mini.begin(), m_mini.end(), uint8_t{0});
+  }
+
+  bool finds_any() {
+    bool met = false;
+    m_r.m_fat_links.for_each([&](const fat_link& link) {
+      if (link.m_value == cfb::fatsect || link.m_is_difat) met |= !take(m_regular, link.m_sector);
+    });
+    if (met) return true;
+    for (const std::vector<uint64_t>* list : {&m_r.m_dir_sectors, &m_r.m_minifat_sectors})
+      for (uint64_t n : *list)
+        if (!take(m_regular, n)) return true;
+    if (const cfb_dir_entry* root = find_cfb_entry(m_r, "root entry")) {
+      // The mini stream's sectors as far as its size needs them, each
+      // starting inside the file.
+      const uint64_t size = root->stream_size();
+      for (uint64_t n : m_r.m_root_sectors) {
+        if (m_root * m_S >= size) break;
+        if ((n + 1) * m_S >= m_size || !take(m_regular, n)) return true;
+        ++m_root;
+      }
+      // A chain shorter than the size: its next sector may lie past the end.
+      if (m_root * m_S < size) return true;
+    }
+    for (const auto& [key, entry] : m_r.m_entries) {
+      if (entry.object_type() != k_stream_object || entry.stream_size() == 0) continue;
+      if (entry.m_mini ? !mini_whole(entry) : !regular_whole(entry)) return true;
+    }
+    return false;
+  }
+
+ private:
+  static std::vector<uint8_t>& marks(const fat_link_map& links) {
+    std::vector<uint8_t>& m = links.walk_marks();
+    if (m.size() != links.index_limit()) m.assign(links.index_limit(), 0);
+    return m;
+  }
+  static bool take(std::vector<uint8_t>& marks, uint64_t u) {
+    if (u >= marks.size() || marks[static_cast<size_t>(u)]) return false;
+    marks[static_cast<size_t>(u)] = 1;
+    return true;
+  }
+  bool regular_whole(const cfb_dir_entry& e) {
+    const fat_link_map& fat = m_r.m_fat_links;
+    const uint64_t size = e.stream_size();
+    uint64_t n = e.start_sector();
+    for (uint64_t i = 0; i * m_S < size; ++i) {
+      if (n >= cfb::maxregsect) return true;  // damage the reader says
+      if ((n + 1) * m_S + std::min(m_S, size - i * m_S) > m_size || !take(m_regular, n))
+        return false;
+      if (!fat.contains(n)) return true;
+      n = fat.value(n);
+    }
+    return true;
+  }
+  bool mini_whole(const cfb_dir_entry& e) {
+    const fat_link_map& links = m_r.m_minifat_links;
+    if (m_M == 0 || m_M > m_S) return true;
+    const uint64_t size = e.stream_size();
+    uint64_t m = e.start_sector();
+    for (uint64_t i = 0; i * m_M < size; ++i) {
+      if (m >= cfb::maxregsect) return true;
+      const uint64_t p = m * m_M, q = p / m_S;
+      if (q >= m_root) return true;  // past the mini stream: the reader says so
+      if ((m_r.m_root_sectors[static_cast<size_t>(q)] + 1) * m_S + p % m_S +
+                  std::min(m_M, size - i * m_M) >
+              m_size ||
+          !take(m_mini, m))
+        return false;
+      if (!links.contains(m)) return true;
+      m = links.value(m);
+    }
+    return true;
+  }
+
+  const compound_file_reader& m_r;
+  const uint64_t m_size, m_S, m_M;
+  std::vector<uint8_t>& m_regular;
+  std::vector<uint8_t>& m_mini;
+  uint64_t m_root = 0;  // sectors of the mini stream checked
+};
+
 }  // namespace
 
 std::vector<cfb_chain_finding> check_compound_chains(const compound_file_reader& reader,
                                                      uint64_t image_size) {
   if (reader.m_sector_size == 0) return {};
+  if (!quick_check(reader, image_size).finds_any()) return {};
   return chain_check(reader, image_size).run();
 }
 

@@ -20,6 +20,7 @@
 #include "jumplist/destlist.h"
 #include "jumplist/extra_data.h"
 #include "jumplist/lnk_carve.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/record_keep.h"
@@ -207,33 +208,36 @@ void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) 
 // not reach.
 constexpr uint64_t k_past_link_search = 64 * 1024;
 
-// In a link file, the bytes after each reported link up to the next one or
-// the end of the file that hold an extra-data block header: a block the
-// link's walk stepped past (bytes inserted or lost inside the block before
-// it), said with the link's offset.
-void note_blocks_past_links(uni::fileio* file, byte_view bytes, uint64_t size,
-                            std::vector<std::pair<uint64_t, uint64_t>>& spans, file_notes& notes) {
-  std::sort(spans.begin(), spans.end());
-  std::vector<uint8_t> buffer;
-  for (size_t i = 0; i < spans.size(); ++i) {
-    const uint64_t from = spans[i].second;
-    const uint64_t to =
-        std::min(i + 1 < spans.size() ? spans[i + 1].first : size, from + k_past_link_search);
-    if (from >= to) continue;
-    byte_view gap;
+// In a link file, bytes [from, to) after a link (up to the next one or the
+// end of the file) that hold an extra-data block header: a block the link's
+// walk stepped past (bytes inserted or lost inside the block before it),
+// said with the link's offset. An open file is read in pieces that overlap
+// by a header, so that nothing is allocated.
+void note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t link, uint64_t from,
+                           uint64_t to, file_notes& notes) {
+  to = std::min(to, from + k_past_link_search);
+  constexpr size_t k_piece = 4096;
+  constexpr size_t k_overlap = lnk_layout::block::header_size - 1;
+  uint8_t piece[k_piece];
+  for (uint64_t at = from; at < to;) {
+    byte_view part;
     if (file) {
-      buffer.resize(static_cast<size_t>(to - from));
-      uint32_t len = static_cast<uint32_t>(buffer.size());
-      if (!file->read_at(buffer.data(), len, from)) continue;
-      gap = byte_view(buffer.data(), len);
+      uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(k_piece, to - at));
+      if (!file->read_at(piece, len, at)) return;
+      part = byte_view(piece, len);
     } else {
-      gap = bytes.clamp(static_cast<size_t>(from), static_cast<size_t>(to - from));
+      part = bytes.clamp(static_cast<size_t>(at), static_cast<size_t>(to - at));
     }
-    const size_t at = find_block_header(gap);
-    if (at != k_no_block_header)
-      notes.add("extra-data block", from + at,
-                "lies past the terminal block of the link at offset " +
-                    std::to_string(spans[i].first) + ": not read");
+    if (part.size() < lnk_layout::block::header_size) return;
+    const size_t found = find_block_header(part);
+    if (found != k_no_block_header) {
+      notes.add("extra-data block", at + found,
+                "lies past the terminal block of the link at offset " + std::to_string(link) +
+                    ": not read");
+      return;
+    }
+    if (!file || at + part.size() >= to) return;
+    at += part.size() - k_overlap;
   }
 }
 
@@ -245,24 +249,19 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
   uint32_t head_len = sizeof head;
   const bool link_file = file ? file->read_at(head, head_len, 0) && is_lnk_header(head, head_len)
                               : is_lnk_header(bytes.data(), bytes.size());
-  std::vector<std::pair<uint64_t, uint64_t>> spans;
+  // Records come from the highest offset down: each one's bytes end where
+  // the one reported before it begins, or at the end of the file.
+  uint64_t next_link = file ? file->stored_size() : bytes.size();
   const bool found =
       carve_and_report(out, file, bytes, options, false, first_header, [&](lnk_record& r) {
         report_noted(out, r, options);
-        // Memory that runs out here leaves that link's gap unsearched, no more.
-        if (link_file)
-          guarded([&] {
-            spans.emplace_back(r.m_file_offset, r.m_file_offset + r.m_lnk_size);
-            return true;
-          });
+        if (!link_file) return;
+        const uint64_t end = r.m_file_offset + r.m_lnk_size;
+        if (end < next_link)
+          note_blocks_past_link(file, bytes, r.m_file_offset, end, next_link, options.m_notes);
+        next_link = std::min(next_link, r.m_file_offset);
       });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
-  if (link_file)
-    guarded([&] {
-      note_blocks_past_links(file, bytes, file ? file->stored_size() : bytes.size(), spans,
-                             options.m_notes);
-      return true;
-    });
   return true;
 }
 
