@@ -211,8 +211,9 @@ class chain_check {
 
 // The first look, which a sound file ends with: the same walks marking
 // sectors in the link maps' own walk marks (kept from parse to parse, so
-// nothing is allocated), true at the first sector past the end or taken
-// twice. The marks are cleared again.
+// nothing is allocated), true at the first sector past the end, taken
+// twice or marked in the FAT as the FAT's or the DIFAT's own. The marks are
+// cleared again.
 class quick_check {
  public:
   quick_check(const compound_file_reader& r, uint64_t image_size)
@@ -221,28 +222,25 @@ class quick_check {
         m_S(r.m_sector_size),
         m_M(r.m_mini_sector_size),
         m_regular(marks(r.m_fat_links)),
-        m_mini(marks(r.m_minifat_links)) {}
+        m_mini(marks(r.m_minifat_links)) {
+    while ((uint64_t{1} << m_shift) < m_S) ++m_shift;
+  }
   ~quick_check() {
     std::fill(m_regular.begin(), m_regular.end(), uint8_t{0});
     std::fill(m_mini.begin(), m_mini.end(), uint8_t{0});
   }
 
   bool finds_any() {
-    bool met = false;
-    m_r.m_fat_links.for_each([&](const fat_link& link) {
-      if (link.m_value == cfb::fatsect || link.m_is_difat) met |= !take(m_regular, link.m_sector);
-    });
-    if (met) return true;
     for (const std::vector<uint64_t>* list : {&m_r.m_dir_sectors, &m_r.m_minifat_sectors})
       for (uint64_t n : *list)
-        if (!take(m_regular, n)) return true;
+        if (!take_regular(n)) return true;
     if (const cfb_dir_entry* root = find_cfb_entry(m_r, "root entry")) {
       // The mini stream's sectors as far as its size needs them, each
       // starting inside the file.
       const uint64_t size = root->stream_size();
       for (uint64_t n : m_r.m_root_sectors) {
         if (m_root * m_S >= size) break;
-        if ((n + 1) * m_S >= m_size || !take(m_regular, n)) return true;
+        if ((n + 1) * m_S >= m_size || !take_regular(n)) return true;
         ++m_root;
       }
       // A chain shorter than the size: its next sector may lie past the end.
@@ -266,14 +264,21 @@ class quick_check {
     marks[static_cast<size_t>(u)] = 1;
     return true;
   }
+  // A regular sector of a chain: one no other chain took, and no sector of
+  // the FAT or the DIFAT (their own FAT entries mark them).
+  bool take_regular(uint64_t n) {
+    const fat_link_map& fat = m_r.m_fat_links;
+    if (fat.contains(n) && (fat.value(n) == cfb::fatsect || fat.value(n) == cfb::difatsect))
+      return false;
+    return take(m_regular, n);
+  }
   bool regular_whole(const cfb_dir_entry& e) {
     const fat_link_map& fat = m_r.m_fat_links;
     const uint64_t size = e.stream_size();
     uint64_t n = e.start_sector();
     for (uint64_t i = 0; i * m_S < size; ++i) {
       if (n >= cfb::maxregsect) return true;  // damage the reader says
-      if ((n + 1) * m_S + std::min(m_S, size - i * m_S) > m_size || !take(m_regular, n))
-        return false;
+      if ((n + 1) * m_S + std::min(m_S, size - i * m_S) > m_size || !take_regular(n)) return false;
       if (!fat.contains(n)) return true;
       n = fat.value(n);
     }
@@ -286,9 +291,10 @@ class quick_check {
     uint64_t m = e.start_sector();
     for (uint64_t i = 0; i * m_M < size; ++i) {
       if (m >= cfb::maxregsect) return true;
-      const uint64_t p = m * m_M, q = p / m_S;
+      // Sizes are powers of two: shifts and masks, not divisions.
+      const uint64_t p = m * m_M, q = p >> m_shift;
       if (q >= m_root) return true;  // past the mini stream: the reader says so
-      if ((m_r.m_root_sectors[static_cast<size_t>(q)] + 1) * m_S + p % m_S +
+      if ((m_r.m_root_sectors[static_cast<size_t>(q)] + 1) * m_S + (p & (m_S - 1)) +
                   std::min(m_M, size - i * m_M) >
               m_size ||
           !take(m_mini, m))
@@ -303,7 +309,8 @@ class quick_check {
   const uint64_t m_size, m_S, m_M;
   std::vector<uint8_t>& m_regular;
   std::vector<uint8_t>& m_mini;
-  uint64_t m_root = 0;  // sectors of the mini stream checked
+  uint64_t m_root = 0;   // sectors of the mini stream checked
+  unsigned m_shift = 0;  // of S
 };
 
 }  // namespace

@@ -250,16 +250,25 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
   const bool link_file = file ? file->read_at(head, head_len, 0) && is_lnk_header(head, head_len)
                               : is_lnk_header(bytes.data(), bytes.size());
   // Records come from the highest offset down: each one's bytes end where
-  // the one reported before it begins, or at the end of the file.
-  uint64_t next_link = file ? file->stored_size() : bytes.size();
+  // the one reported before it begins, or at the end of the file. What the
+  // sink needs is one object, so that the sink fits in place.
+  struct gap_search {
+    std::ostream& out;
+    vesk_options& options;
+    uni::fileio* file;
+    byte_view bytes;
+    bool link_file;
+    uint64_t next_link;
+  } g{out, options, file, bytes, link_file, file ? file->stored_size() : bytes.size()};
   const bool found =
-      carve_and_report(out, file, bytes, options, false, first_header, [&](lnk_record& r) {
-        report_noted(out, r, options);
-        if (!link_file) return;
+      carve_and_report(out, file, bytes, options, false, first_header, [&g](lnk_record& r) {
+        report_noted(g.out, r, g.options);
+        if (!g.link_file) return;
         const uint64_t end = r.m_file_offset + r.m_lnk_size;
-        if (end < next_link)
-          note_blocks_past_link(file, bytes, r.m_file_offset, end, next_link, options.m_notes);
-        next_link = std::min(next_link, r.m_file_offset);
+        if (end < g.next_link)
+          note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
+                                g.options.m_notes);
+        g.next_link = std::min(g.next_link, r.m_file_offset);
       });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   return true;
