@@ -806,7 +806,6 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     bool counted = true;
     if (reading.m_from_entry) {
       ++lost;
-      // The entries the walk did not reach, counted without being read.
       // The entries the walk did not reach, counted without being read,
       // and the streams no entry names, never searched for.
       counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
