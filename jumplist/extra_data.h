@@ -88,8 +88,13 @@ size_t find_block_header(byte_view bytes);
 
 // Walks the blocks of data[off, size) into the record; link_offset is the
 // file offset of the link's first byte. Returns the position of the first
-// byte that no accepted block covers. A block whose size does not fit the
-// bytes there is kept in the record as a fault.
+// byte that no accepted block covers. Kept in the record as faults: a block
+// whose size does not fit the bytes there, a block of a fixed-size kind
+// declaring another size (walked by its kind's size when that lands on a
+// block and its own does not), a block the walk stepped past (found near a
+// place where it met no block, starting a sound walk of its own), bytes
+// without a block signature where it lost its step, and a block header past
+// the terminal block.
 size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
                        link_scratch& scratch);
