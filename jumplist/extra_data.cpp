@@ -690,8 +690,9 @@ uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t decla
   return declared;
 }
 
-// How far after a place where the walk found no block a block stepped past
-// is looked for.
+// How far before a terminal block, and after a place where the walk found
+// no block, a block stepped past is looked for.
+constexpr size_t k_terminal_search = 64;
 constexpr size_t k_inserted_search = 64;
 
 // Past the terminal block at off: a block header there is a block the walk
@@ -729,15 +730,15 @@ size_t next_signature_high(byte_view data, size_t first, size_t last) {
 // block or the end of the data: the walk a sound link would take from a
 // block there.
 bool blocks_chain_from(byte_view data, size_t at) {
-  for (size_t step = 0;; ++step) {
+  for (;;) {
     if (at == data.size()) return true;
     const auto size = data.u32(at);
     if (size && *size < B::terminal_size) return true;
     if (!holds_block_header(data, at)) {
-      // Past the first, a block of a known kind that the bytes handed to
-      // the walk end inside (a carved link's walk ended early too).
+      // A block of a known kind that the bytes handed to the walk end
+      // inside (a carved link's bytes end where its walk did).
       const uint32_t named = data.u32_or_zero(at + B::signature) - L::signature::environment;
-      return step > 0 && size && *size >= B::header_size && *size > data.size() - at &&
+      return size && *size >= B::header_size && *size > data.size() - at &&
              named <= L::signature::vista_idlist - L::signature::environment;
     }
     at += *size;
@@ -759,7 +760,11 @@ bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_
   const size_t last = std::min(data.size(), at + ahead);
   for (size_t h = next_signature_high(data, first, last); h < last;
        h = next_signature_high(data, h + 1, last)) {
-    if (h == at || h == next || !holds_block_header(data, h) || !blocks_chain_from(data, h))
+    // A header of a known kind here (its size may run past the bytes).
+    const uint32_t named = data.u32_or_zero(h + B::signature) - L::signature::environment;
+    if (h == at || h == next || data.u32_or_zero(h) < B::header_size ||
+        named > L::signature::vista_idlist - L::signature::environment ||
+        !blocks_chain_from(data, h))
       continue;
     add_record_fault(rec, parse_fault{"extra-data block", h,
                                       "stepped past: a size before it is wrong; not read"});
@@ -793,6 +798,11 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
   while (const auto found = data.u32(off)) {
     // The terminal block: any BlockSize below 4.
     if (*found < B::terminal_size) {
+      // Zeros inside a block the walk landed in (a size before grown, bytes
+      // lost) read as the terminal block: the block's header lies just
+      // before them.
+      if (listed != k_no_block_header && !strayed)
+        note_block_stepped_past(rec, data, listed, off, k_terminal_search, 0, k_no_block_header);
       note_blocks_past_terminal(rec, data, off);
       break;
     }
