@@ -134,6 +134,11 @@ std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
 
 // ---- the stages of the parse ------------------------------------------------
 
+// A sector of the structure named what lies past the end of the image.
+void count_cut(compound_file_reader& r, const char* what) {
+  if (r.m_cut_sectors++ == 0) r.m_cut_structure = what;
+}
+
 // The header, its sizes and the sectors the image holds; false for an image
 // that is no compound file or whose first directory sector lies outside it.
 bool read_header(compound_file_reader& r, byte_view image) {
@@ -151,7 +156,7 @@ bool read_header(compound_file_reader& r, byte_view image) {
   // A directory that starts past the end of a file cut short.
   if (cfb_directory_offset(h.data()) >= image.size() &&
       header_u32(h, hdr::first_dir_sector) < cfb::maxregsect)
-    ++r.m_cut_sectors;
+    count_cut(r, "directory");
   return false;
 }
 
@@ -216,12 +221,12 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
     auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
-    if (sector && sector->size() < S) ++r.m_cut_sectors;
+    if (sector && sector->size() < S) count_cut(r, "FAT");
     if (sector)
       read_fat_sector(*sector);
     else
       next += E;
-    if (!sector && id < cfb::maxregsect && beyond_end(id)) ++r.m_cut_sectors;
+    if (!sector && id < cfb::maxregsect && beyond_end(id)) count_cut(r, "FAT");
     return true;
   };
 
@@ -238,7 +243,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
       auto sector = sector_view(image, difat[k], S);
-      if (!sector || sector->size() < S) r.m_cut_sectors += beyond_end(difat[k]);
+      if (!sector || sector->size() < S)
+        if (beyond_end(difat[k])) count_cut(r, "DIFAT");
       if (!sector) continue;
       byte_cursor c(*sector);
       for (uint64_t slot = 0; slot + 1 < E && !full() && c.u32(id); ++slot) {
@@ -274,7 +280,7 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       byte_view(r.m_cfb_header.data(), hdr::size).u16_or_zero(hdr::major_version) == 3;
   for (uint64_t s : r.m_dir_sectors) {
     auto sector = sector_view(image, s, S);
-    if (!sector || sector->size() < S) ++r.m_cut_sectors;
+    if (!sector || sector->size() < S) count_cut(r, "directory");
     if (!sector) {
       e += per_sector;
       continue;
@@ -315,7 +321,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
     auto sector = sector_view(image, s, S);
-    if (!sector || sector->size() < S) ++r.m_cut_sectors;
+    if (!sector || sector->size() < S) count_cut(r, "mini FAT");
     if (!sector) {
       mini_index += E;
       continue;
@@ -359,7 +365,8 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
   for (const auto* chain : {&r.m_dir_sectors, &r.m_minifat_sectors}) {
     if (chain->empty()) continue;
     const uint64_t next = r.m_fat_links.value(chain->back());
-    if (next < cfb::maxregsect && (next + 2) * r.m_sector_size > image.size()) ++r.m_cut_sectors;
+    if (next < cfb::maxregsect && (next + 2) * r.m_sector_size > image.size())
+      count_cut(r, chain == &r.m_dir_sectors ? "directory" : "mini FAT");
   }
   const cfb_dir_entry* root = load_directory(r, image);
   if (!root || !load_mini_fat(r, image, *root, used)) return false;
@@ -481,6 +488,7 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   reader.m_sector_count = 0;
   reader.m_work = 0;
   reader.m_cut_sectors = 0;
+  reader.m_cut_structure = nullptr;
   reader.m_out_of_memory = false;
   reader.m_stream_present = 0;
   reader.m_fat_links.clear();

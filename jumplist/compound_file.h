@@ -299,6 +299,7 @@ struct compound_file_reader {
   // mini FAT) it names that lie past its end, and whether the parse failed
   // for memory rather than for the file.
   uint64_t m_cut_sectors = 0;
+  const char* m_cut_structure = nullptr;  // the first of them: "FAT", "directory", ...
   bool m_out_of_memory = false;
   // Of the last stream stream_bytes read: the leading bytes that the image
   // holds, before the first unit that lies past its end or beyond the end

@@ -1,5 +1,6 @@
 #include "jumplist/extra_data.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -642,6 +643,146 @@ bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t 
       [] {});
 }
 
+namespace {
+
+// A kind whose every block has the one size its rule gives.
+bool is_fixed_size(const kind_rule* rule) {
+  return rule && rule != &kShim && rule != &kPropertyStore;
+}
+
+// Bytes at `at` that read as the header of a block of a known kind whose
+// size fits the data.
+bool holds_block_header(byte_view data, size_t at) {
+  const auto size = data.u32(at);
+  const auto signature = data.u32(at + B::signature);
+  return size && signature && *size >= B::header_size && *size <= data.size() - at &&
+         *signature - L::signature::environment <=
+             L::signature::vista_idlist - L::signature::environment;
+}
+
+// The size a block at off is walked by: its declared one, or for a kind of
+// one fixed size declared otherwise, its kind's own when that lands on a
+// block header (a size written wrong) and the declared one does not. The
+// other size is said either way.
+uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t declared) {
+  const uint32_t named = data.u32_or_zero(off + B::signature) - L::signature::environment;
+  if (named >= std::size(kKinds) || !is_fixed_size(kKinds[named].rule)) return declared;
+  const uint32_t own = kKinds[named].rule->size;
+  if (declared == own) return declared;
+  const size_t left = data.size() - off;
+  // A block header, the terminal block as the last bytes, or the end.
+  const auto lands = [&](uint32_t step) {
+    if (step < B::header_size || step > left) return false;
+    const size_t at = off + step;
+    return at == data.size() || holds_block_header(data, at) ||
+           (at + B::terminal_size == data.size() && data.u32_or_zero(at) < B::terminal_size);
+  };
+  const bool own_lands = lands(own);
+  const bool declared_lands = lands(declared);
+  if (own_lands && !declared_lands) {
+    add_record_fault(rec, parse_fault{"extra-data block", off,
+                                      "declared size is not its kind's; read at its kind's size"});
+    return own;
+  }
+  // A smaller block or one past the data is said where it is walked.
+  if (declared > own && declared <= left)
+    add_record_fault(rec, parse_fault{"extra-data block", off, "declared size is not its kind's"});
+  return declared;
+}
+
+// How far before a terminal block, and after a place where the walk found
+// no block, a block stepped past is looked for.
+constexpr size_t k_terminal_search = 64;
+constexpr size_t k_inserted_search = 64;
+
+// Past the terminal block at off: a block header there is a block the walk
+// did not reach (bytes inserted or lost before it), said once.
+void note_blocks_past_terminal(lnk_record& rec, byte_view data, size_t off) {
+  const size_t at = find_block_header(data.tail(off + 1));
+  if (at != k_no_block_header)
+    add_record_fault(rec, parse_fault{"extra-data block", off + 1 + at,
+                                      "lies past the terminal block: not read"});
+}
+
+// The signature of the block at at has the form of every block's, 0xAnnnnnnn
+// (kinds not listed among them).
+bool has_block_signature(byte_view data, size_t at) {
+  return data.u32_or_zero(at + B::signature) >> 28 == 0xA;
+}
+
+// The first place from first, before last, where a block would have the
+// high half of its signature (00 A0 at 6): the byte A0 found by memchr, so
+// that a search costs little more than a pass over the bytes. last when none.
+size_t next_signature_high(byte_view data, size_t first, size_t last) {
+  constexpr size_t k_at = B::signature_high + 1;  // the byte A0
+  const size_t end = std::min(last + k_at, data.size());
+  for (size_t from = first + k_at; from < end;) {
+    const void* hit = std::memchr(data.data() + from, 0xA0, end - from);
+    if (!hit) break;
+    const size_t p = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data.data());
+    if (data.u8_or_zero(p - 1) == 0) return p - k_at;
+    from = p + 1;
+  }
+  return last;
+}
+
+// From at, block headers one after another by their sizes up to a terminal
+// block or the end of the data: the walk a sound link would take from a
+// block there.
+bool blocks_chain_from(byte_view data, size_t at) {
+  for (;;) {
+    if (at == data.size()) return true;
+    const auto size = data.u32(at);
+    if (size && *size < B::terminal_size) return true;
+    if (!holds_block_header(data, at)) {
+      // A block of a known kind that the bytes handed to the walk end
+      // inside (a carved link's bytes end where its walk did).
+      const uint32_t named = data.u32_or_zero(at + B::signature) - L::signature::environment;
+      return size && *size >= B::header_size && *size > data.size() - at &&
+             named <= L::signature::vista_idlist - L::signature::environment;
+    }
+    at += *size;
+  }
+}
+
+// The walk stepped from the block at from to at, where it found no block of
+// a listed kind: a size before it may be wrong (bytes lost inside a block, a
+// size grown) or bytes inserted. A block header from near bytes before at
+// (never before from's body) to ahead bytes after it that starts a sound walk
+// of its own is a block the walk stepped past, said; next, where the block
+// at at would lead, is the walk's own next step. True when one was found.
+bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_t at, size_t near,
+                             size_t ahead, size_t next) {
+  size_t first = from + B::header_size;
+  if (at > first + near) first = at - near;
+  // Bytes inserted put the block a little after at, bytes lost or a size
+  // grown before it.
+  const size_t last = std::min(data.size(), at + ahead);
+  for (size_t h = next_signature_high(data, first, last); h < last;
+       h = next_signature_high(data, h + 1, last)) {
+    // A header of a known kind here (its size may run past the bytes).
+    const uint32_t named = data.u32_or_zero(h + B::signature) - L::signature::environment;
+    if (h == at || h == next || data.u32_or_zero(h) < B::header_size ||
+        named > L::signature::vista_idlist - L::signature::environment ||
+        !blocks_chain_from(data, h))
+      continue;
+    add_record_fault(rec, parse_fault{"extra-data block", h,
+                                      "stepped past: a size before it is wrong; not read"});
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+size_t find_block_header(byte_view bytes) {
+  const size_t last = bytes.size() < B::header_size ? 0 : bytes.size() - B::header_size + 1;
+  for (size_t at = next_signature_high(bytes, 0, last); at < last;
+       at = next_signature_high(bytes, at + 1, last))
+    if (holds_block_header(bytes, at)) return at;
+  return k_no_block_header;
+}
+
 size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
                        link_scratch& scratch) {
@@ -650,20 +791,63 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
   // A link may end right after its last block, the terminal one missing.
   // Bytes after a block that hold no block are damage; fewer than the four
   // a BlockSize takes are a terminal block cut short, which the parser says.
-  while (const auto declared = data.u32(off)) {
+  // The last block of a listed kind, and whether the walk has found a
+  // block of no listed kind since.
+  size_t listed = k_no_block_header;
+  bool strayed = false;
+  while (const auto found = data.u32(off)) {
     // The terminal block: any BlockSize below 4.
-    if (*declared < B::terminal_size) break;
-    const char* cause = *declared < B::header_size ? "declared size below the block's header"
-                        : *declared > size - off   ? "declared size runs past the data"
-                                                   : nullptr;
+    if (*found < B::terminal_size) {
+      // Zeros inside a block the walk landed in (a size before grown, bytes
+      // lost) read as the terminal block: the block's header lies just
+      // before them.
+      if (listed != k_no_block_header && !strayed)
+        note_block_stepped_past(rec, data, listed, off, k_terminal_search, 0, k_no_block_header);
+      note_blocks_past_terminal(rec, data, off);
+      break;
+    }
+    const uint32_t declared = walked_size(rec, data, off, *found);
+    const char* cause = declared < B::header_size ? "declared size below the block's header"
+                        : declared > size - off   ? "declared size runs past the data"
+                                                  : nullptr;
     if (cause) {
+      if (listed != k_no_block_header && !strayed)
+        note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search,
+                                k_no_block_header);
       add_record_fault(rec, parse_fault{"extra-data block", off, cause});
       break;
     }
-    const walk_block block{data.tail(off), *declared, static_cast<uint32_t>(off)};
+    const walk_block block{data.tail(off), declared, static_cast<uint32_t>(off)};
     ctx.offset = link_offset + off;
     bool too_small = false;
-    if (const block_kind* kind = kind_of(block, too_small)) {
+    const block_kind* kind = kind_of(block, too_small);
+    // A block of no listed kind is one of a kind not listed when it ends
+    // where another block begins, or has a block's signature and ends at
+    // the terminal block or the end, and no block the walk stepped past
+    // lies near it; a storage out of its store, or a block that leads
+    // nowhere, is where the walk lost its step.
+    if (kind && kind != &kKinds[kStorage]) {
+      listed = off;
+    } else if (!strayed) {
+      const size_t next = off + declared;
+      const bool named =
+          listed != k_no_block_header &&
+          note_block_stepped_past(rec, data, listed, off, off - listed, k_inserted_search, next);
+      const bool lands = holds_block_header(data, next) ||
+                         (has_block_signature(data, off) &&
+                          (next == size || data.u32_or_zero(next) < B::terminal_size));
+      if (!named && !kind && lands) {
+        listed = off;
+      } else {
+        strayed = true;
+        // Block signatures, listed or not, begin with the nibble A: bytes
+        // without it are no block, whatever lies past them.
+        if (!named && !kind && !has_block_signature(data, off))
+          add_record_fault(rec, parse_fault{"extra-data block", off,
+                                            "holds no block signature: stepped over by its size"});
+      }
+    }
+    if (kind) {
       rec.*kind->offset = static_cast<uint32_t>(off);
       const bool go_on = kind->take(rec, block, ctx, args);
       if (guard_spent(ctx)) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_bytes.h"
 #include "jumplist/link_scratch.h"
 #include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_record.h"
@@ -78,10 +79,22 @@ bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t 
 // The record keeps a fault of the parse guard's stop.
 bool has_work_limit_fault(const lnk_record& rec);
 
+// The offset of the first bytes that read as the header of an extra-data
+// block of a known kind whose size fits in bytes; k_no_block_header when
+// none do. Bytes past a link's terminal block that hold one are a block its
+// walk did not reach.
+inline constexpr size_t k_no_block_header = ~size_t{0};
+size_t find_block_header(byte_view bytes);
+
 // Walks the blocks of data[off, size) into the record; link_offset is the
 // file offset of the link's first byte. Returns the position of the first
-// byte that no accepted block covers. A block whose size does not fit the
-// bytes there is kept in the record as a fault.
+// byte that no accepted block covers. Kept in the record as faults: a block
+// whose size does not fit the bytes there, a block of a fixed-size kind
+// declaring another size (walked by its kind's size when that lands on a
+// block and its own does not), a block the walk stepped past (found near a
+// place where it met no block, starting a sound walk of its own), bytes
+// without a block signature where it lost its step, and a block header past
+// the terminal block.
 size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
                        link_scratch& scratch);

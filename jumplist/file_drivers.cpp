@@ -15,9 +15,12 @@
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/compound_file_chains.h"
 #include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
+#include "jumplist/extra_data.h"
 #include "jumplist/lnk_carve.h"
+#include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/record_keep.h"
@@ -201,11 +204,72 @@ void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) 
 // The custom and carve roads over an open file, or over bytes read whole.
 // Highest file offset first; records of an embedded compound file, keyed by
 // their write times, come before them.
+// The most bytes after one link that are searched for a block its walk did
+// not reach.
+constexpr uint64_t k_past_link_search = 64 * 1024;
+
+// In a link file, bytes [from, to) after a link (up to the next one or the
+// end of the file) that hold an extra-data block header: a block the link's
+// walk stepped past (bytes inserted or lost inside the block before it),
+// said with the link's offset. An open file is read in pieces that overlap
+// by a header, so that nothing is allocated.
+void note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t link, uint64_t from,
+                           uint64_t to, file_notes& notes) {
+  to = std::min(to, from + k_past_link_search);
+  constexpr size_t k_piece = 4096;
+  constexpr size_t k_overlap = lnk_layout::block::header_size - 1;
+  uint8_t piece[k_piece];
+  for (uint64_t at = from; at < to;) {
+    byte_view part;
+    if (file) {
+      uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(k_piece, to - at));
+      if (!file->read_at(piece, len, at)) return;
+      part = byte_view(piece, len);
+    } else {
+      part = bytes.clamp(static_cast<size_t>(at), static_cast<size_t>(to - at));
+    }
+    if (part.size() < lnk_layout::block::header_size) return;
+    const size_t found = find_block_header(part);
+    if (found != k_no_block_header) {
+      notes.add("extra-data block", at + found,
+                "lies past the terminal block of the link at offset " + std::to_string(link) +
+                    ": not read");
+      return;
+    }
+    if (!file || at + part.size() >= to) return;
+    at += part.size() - k_overlap;
+  }
+}
+
 bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
                 uint64_t first_header = k_header_not_searched) {
   options.m_scan_step = 1;
-  const bool found = carve_and_report(out, file, bytes, options, false, first_header,
-                                      [&](lnk_record& r) { report_noted(out, r, options); });
+  // A link file: one that begins with a link header.
+  uint8_t head[lnk_header_size] = {};
+  uint32_t head_len = sizeof head;
+  const bool link_file = file ? file->read_at(head, head_len, 0) && is_lnk_header(head, head_len)
+                              : is_lnk_header(bytes.data(), bytes.size());
+  // Records come from the highest offset down: each one's bytes end where
+  // the one reported before it begins, or at the end of the file. What the
+  // sink needs is one object, so that the sink fits in place.
+  struct gap_search {
+    std::ostream& out;
+    vesk_options& options;
+    uni::fileio* file;
+    byte_view bytes;
+    bool link_file;
+    uint64_t next_link;
+  } g{out, options, file, bytes, link_file, file ? file->stored_size() : bytes.size()};
+  const bool found =
+      carve_and_report(out, file, bytes, options, false, first_header, [&g](lnk_record& r) {
+        report_noted(g.out, r, g.options);
+        if (!g.link_file) return;
+        const uint64_t end = r.m_file_offset + r.m_lnk_size;
+        if (end < g.next_link)
+          note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
+                                g.options.m_notes);
+        g.next_link = std::min(g.next_link, r.m_file_offset);
+      });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   return true;
 }
@@ -524,6 +588,43 @@ bool any_link_stream(const compound_file_reader& reader, const std::vector<uint6
 // the budget are parsed a second time for the report, which then starts
 // before the free space has been searched. Only a caller that asks for them
 // (free_space_records) gets copies of the free-space records.
+// Says what the file declares and does not hold: the structures and
+// streams with sectors past its end (true when there are any), and each
+// chain that meets another's. A file that ends inside a sector after the
+// last byte any of them uses is whole.
+bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_notes& notes) {
+  std::vector<cfb_chain_finding> found;
+  if (!guarded([&] {
+        found = check_compound_chains(reader, image_size);
+        return true;
+      }))
+    notes.add("compound file", 0, "its sector chains not checked: out of memory");
+  constexpr size_t k_named = 4;
+  std::string names;
+  size_t cut = 0;
+  auto name = [&](const std::string& what) {
+    if (cut++ < k_named) names += (names.empty() ? "" : ", ") + what;
+  };
+  if (reader.m_cut_structure) name(std::string("the ") + reader.m_cut_structure);
+  for (const cfb_chain_finding& f : found) {
+    if (f.cut) {
+      name(f.stream ? "stream " + f.name : "the " + f.name);
+      continue;
+    }
+    notes.add(f.stream ? "sector chain" : f.name + " chain", f.offset,
+              std::string("meets the chain of ") + (f.other_stream ? "stream " : "the ") + f.other +
+                  " at " + (f.mini ? "mini sector " : "sector ") + std::to_string(f.sector) +
+                  ": what is read from there on may be another's",
+              f.stream ? std::string_view(f.name) : std::string_view());
+  }
+  if (cut == 0 && reader.m_cut_sectors == 0) return false;
+  if (cut > k_named) names += " and " + std::to_string(cut - k_named) + " more";
+  notes.add("compound file", image_size,
+            "cut short: the file ends inside its sectors, what lay past it is lost (sectors of " +
+                names + ")");
+  return true;
+}
+
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
   if (free_space_records) free_space_records->clear();
@@ -548,11 +649,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return fail(options, failure::damaged, "compound file structures");
   }
   // A file cut inside its sectors is read as far as it goes.
-  const bool cut = reader.m_cut_sectors != 0 ||
-                   (image_size > reader.m_sector_size && image_size % reader.m_sector_size != 0);
-  if (cut)
-    options.m_notes.add("compound file", image_size,
-                        "cut short: the file ends inside its sectors, what lay past it is lost");
+  const bool cut = note_chains(reader, image_size, options.m_notes);
   // Streams are read in place from the image where their sectors allow.
   byte_view destlist;
   uint32_t dir_entry = 0;
@@ -639,7 +736,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   // Out of memory partway, what was read so far is reported and the rest
   // is said to be missing.
   bool out_of_memory = false;
-  uint64_t unnamed_reported = 0, unnamed_count = 0;
+  uint64_t unnamed_reported = 0, unnamed_count = 0, unnamed_taken = 0;
   const bool walked = guarded([&] {
     const bool walking = why.empty() && list.destlist.stream();
     // The stream numbers the entries name, for the search of the others.
@@ -680,7 +777,10 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     const int64_t before = position;
     const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
     unnamed_count = numbers.size();
-    for (uint64_t number : numbers) take(link_source{number, false, 0});
+    for (uint64_t number : numbers) {
+      ++unnamed_taken;
+      take(link_source{number, false, 0});
+    }
     unnamed_reported = static_cast<uint64_t>(position - before);
     return true;
   });
@@ -696,17 +796,43 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                         why == "missing" ? std::string_view() : std::string_view("DestList"));
   }
   if (out_of_memory) {
+    // The records listed past the budget are lost with the one being read
+    // and those after it: the note names the first of them and counts them.
+    const link_source first = listed.empty() ? reading : listed.front();
+    uint64_t lost = listed.size();
     // Let go of what was held, so that the note can be made.
     std::vector<link_source>().swap(listed);
+    // Whether the count ends with the entries or streams it names.
+    bool counted = true;
+    if (reading.m_from_entry) {
+      ++lost;
+      // The entries the walk did not reach, counted without being read,
+      // and the streams no entry names, never searched for.
+      counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
+                  while (list.destlist.next(list.entry, false)) {
+                    ++lost;
+                    w.m_entry_numbers.push_back(list.entry.m_entry_num);
+                  }
+                  if (list.destlist.stopped() != destlist_walker::stop::end) return false;
+                  lost += unnamed_link_streams(reader, w.m_entry_numbers).size();
+                  return true;
+                });
+    } else if (reading.m_value != k_no_stream) {
+      lost += unnamed_count - unnamed_taken + 1;
+    }
     char name[16];
-    if (reading.m_from_entry)
-      options.m_notes.add(entry_label(reading), reading.m_value,
-                          "out of memory: not reported, nor what follows it", "DestList");
-    else if (reading.m_value == k_no_stream)
+    const std::string label = first.m_from_entry
+                                  ? entry_label(first)
+                                  : "link stream " + std::string(hex_name(first.m_value, name));
+    if (!reading.m_from_entry && reading.m_value == k_no_stream)
       options.m_notes.add("link streams that no entry names", 0, "out of memory: not searched for");
-    else
-      options.m_notes.add("link stream " + std::string(hex_name(reading.m_value, name)), 0,
-                          "out of memory: not reported, nor what follows it");
+    if (lost != 0)
+      options.m_notes.add(
+          label, first.m_from_entry ? first.m_value : 0,
+          "out of memory: not reported, nor what follows it: " + std::to_string(lost) +
+              (lost == 1 ? " record" : " records") + " not reported" +
+              (counted ? std::string() : std::string(" and those past the last one read")),
+          first.m_from_entry ? std::string_view("DestList") : std::string_view());
   }
   if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;

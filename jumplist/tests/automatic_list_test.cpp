@@ -32,6 +32,7 @@ struct outcome {
   std::string text, notes;
   failure why = failure::none;
   int64_t peak = 0;  // live heap bytes above the start, report text left out
+  int64_t allocations = 0;
 };
 
 // Runs the file; with fail_at, the allocation that many from the start of
@@ -58,6 +59,7 @@ outcome run_list(const temp_tree& tree, const std::string& name, const std::vect
     }
     heap::no_failure();
     o.peak = counted.peak_above_start();
+    o.allocations = counted.allocations();
   }
   o.records = options.m_records_written;
   o.text = text.str();
@@ -261,6 +263,32 @@ TEST(AutomaticList, MemoryThatRunsOutIsSaid) {
     noted += !o.notes.empty();
   }
   EXPECT_GT(noted, 0u);
+}
+
+// Memory that runs out while the records past the budget are listed loses
+// them with the one being read and every one after it: the note names the
+// first one not reported, the entry after the last one written (entries are
+// held in DestList order), and counts all of them, so that written and
+// counted make the 3,000 entries the list holds.
+TEST(AutomaticList, RecordsLostToMemoryAreNamedAndCounted) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string name = "c.automaticDestinations-ms";
+  const outcome whole = run_list(tree, name, long_list(3000, false), false);
+  ASSERT_EQ(whole.records, 3000u);
+  size_t counted = 0;
+  for (int64_t n = whole.allocations / 2; n < whole.allocations; n += whole.allocations / 97) {
+    const outcome o = run_list(tree, name, {}, false, false, n);
+    const size_t at = o.notes.find(" records not reported");
+    if (!o.ok || at == std::string::npos) continue;
+    ++counted;
+    const size_t entry = o.notes.find("DestList entry ");
+    ASSERT_NE(entry, std::string::npos) << o.notes;
+    EXPECT_EQ(std::stoull(o.notes.substr(entry + 15)), o.records + 1) << o.notes;
+    EXPECT_EQ(std::stoull(o.notes.substr(o.notes.rfind(' ', at - 1) + 1)) + o.records, 3000u)
+        << o.notes;
+  }
+  EXPECT_GT(counted, 0u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "cfb_writer.h"
 #include "jumplist/cfb_layout.h"
 #include "jumplist/compound_file.h"
+#include "jumplist/compound_file_chains.h"
 #include "jumplist/destlist.h"
 #include "jumplist_samples.h"
 
@@ -240,4 +241,99 @@ TEST(CompoundFileRobust, SampleFilesMutated) {
     }
   }
   EXPECT_GT(parsed, variant / 2);
+}
+
+namespace {
+
+// The findings of an image as "name:cut@offset" or "name:meets other@offset".
+std::vector<std::string> chain_findings(const std::vector<uint8_t>& img) {
+  compound_file_reader r;
+  if (!parse_compound_image(&r, img.data(), img.size(), false)) return {"unparsed"};
+  std::vector<std::string> out;
+  if (r.m_cut_structure) out.push_back(std::string(r.m_cut_structure) + ":cut");
+  for (const cfb_chain_finding& f : check_compound_chains(r, img.size()))
+    out.push_back(f.name + (f.cut ? ":cut" : ":meets " + f.other) + "@" + std::to_string(f.offset));
+  return out;
+}
+
+}  // namespace
+
+// What a compound file declares and does not hold. Streams "big" (5,000
+// bytes, sectors 6 to 15 after the FAT, two directory sectors, the mini FAT
+// and two sectors of the mini stream) and "tail" (4,700 bytes, sectors 16
+// to 25, the last) are regular; "a" and "b" (300 bytes each) live in the
+// mini stream. pyolecf read every variant below: every stream whole from
+// the first three; it fails to read tail from the file that ends one byte
+// before tail's last, big and tail from the one that ends inside big, b
+// when it starts inside a's chain and tail when it starts at a FAT sector;
+// tail's bytes differ from its own from byte 0 when it starts at big's
+// first sector, big's from byte 2,560 when its chain runs into tail's, a's
+// from byte 64 when its mini chain runs into b's; it refuses the file whose
+// directory chain runs into big.
+TEST(CompoundFileRobust, ChainsThatFailOrMeetAreNamed) {
+  cfb_writer w;
+  w.stream(u"a", cfb_pattern(300, 1))
+      .stream(u"b", cfb_pattern(300, 2))
+      .stream(u"big", cfb_pattern(5000, 3))
+      .stream(u"tail", cfb_pattern(4700, 4));
+  const std::vector<uint8_t> sound = w.build();
+  const auto& big = w.info(u"big");
+  const auto& tail = w.info(u"tail");
+  const size_t tail_end = w.sector_offset(tail.chain.back()) + 4700 - 9 * 512;
+  ASSERT_EQ(tail_end, sound.size() - 512 + 92);
+  auto with = [&](auto change) {
+    std::vector<uint8_t> img = sound;
+    change(img);
+    return img;
+  };
+  auto set_start = [&](std::u16string_view name, uint32_t start) {
+    return with([&](std::vector<uint8_t>& img) {
+      put_le32(img, w.dir_entry_offset(w.info(name).entry_num) + cfb::dirent::start_sector, start);
+    });
+  };
+  struct row {
+    const char* label;
+    std::vector<uint8_t> img;
+    std::vector<std::string> expected;
+  } rows[] = {
+      {"sound", sound, {}},
+      {"appended bytes, no whole sector",
+       with([](auto& img) { img.resize(img.size() + 100, 7); }),
+       {}},
+      {"ends inside its last sector after tail's last byte",
+       std::vector<uint8_t>(sound.begin(), sound.begin() + tail_end + 20),
+       {}},
+      {"ends one byte before tail's last",
+       std::vector<uint8_t>(sound.begin(), sound.begin() + tail_end - 1),
+       {"tail:cut@4608"}},
+      {"ends inside big",
+       std::vector<uint8_t>(sound.begin(), sound.begin() + w.sector_offset(big.chain[3]) + 9),
+       {"big:cut@1536", "tail:cut@0"}},
+      {"tail starts at big's first sector",
+       set_start(u"tail", big.chain[0]),
+       {"big:meets tail@0", "tail:meets big@0"}},
+      {"b starts inside a's chain",
+       set_start(u"b", w.info(u"a").chain[2]),
+       {"a:meets b@128", "b:meets a@0"}},
+      {"big's chain runs into tail's",
+       with([&](auto& img) { put_le32(img, w.fat_entry_offset(big.chain[4]), tail.chain[0]); }),
+       {"big:meets tail@2560", "tail:meets big@0"}},
+      {"a's mini chain runs into b's",
+       with([&](auto& img) {
+         put_le32(img, w.minifat_entry_offset(w.info(u"a").chain[0]), w.info(u"b").chain[1]);
+       }),
+       {"a:meets b@64", "b:meets a@64"}},
+      {"the directory's chain runs into big's",
+       with([&](auto& img) {
+         put_le32(img, w.fat_entry_offset(w.dir_sectors.back()), big.chain[1]);
+       }),
+       {"directory:meets big@1024", "big:meets directory@512"}},
+      {"a stream starts at a FAT sector",
+       set_start(u"tail", w.fat_sectors[0]),
+       {"FAT:meets tail@0", "tail:meets FAT@0"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    EXPECT_EQ(chain_findings(r.img), r.expected);
+  }
 }

@@ -108,8 +108,16 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   EXPECT_EQ(rec.m_code_page, 437u);
 
   // BlockSize is 32 bits: 0x1000C runs past the data, though its low 16
-  // bits would fit.
+  // bits would fit; the block's own size, 12, lands on the next block, and
+  // both are read.
   rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), console_fe_block(850)});
+  EXPECT_EQ(rec.m_console_fe_offset, kBlocksAt + 12);
+  EXPECT_EQ(rec.m_code_page, 850u);
+  EXPECT_EQ(rec.m_lnk_size, kBlocksAt + 28);
+  ASSERT_EQ(rec.m_faults.size(), 1u);
+  EXPECT_STREQ(rec.m_faults[0].cause, "declared size is not its kind's; read at its kind's size");
+  // Its own size landing on no block, the walk stops there.
+  rec = parse_blocks({extra_block(0xA0000004, u32_data(437), 0x1000C), lnk_bytes_t(4, 9)});
   EXPECT_EQ(rec.m_console_fe_offset, 0u);
   EXPECT_EQ(rec.m_lnk_size, kBlocksAt);
 
@@ -127,6 +135,100 @@ TEST(ExtraData, EveryKindAndTheWalk) {
   lnk_bytes_t store = property_store_block({storage_bytes});
   store[8] = 0xFF;
   EXPECT_TRUE(parse_blocks({store}).m_property_values.empty());
+}
+
+// The walk never steps past a block without a word. Each row writes blocks
+// (their sizes and the bytes between them as given), then checks the fault
+// kept and that the block after the damage was read or named. Offsets come
+// from the bytes written: the blocks start at 76.
+TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
+  const guid_bytes_t object = written_object_id();
+  const guid_bytes_t folder = guid_of("dbb5f6ee5e0d7446a1b3261845eef1b2");
+  const lnk_bytes_t tracker = tracker_block("desktop-01", object, object, object, object);
+  const lnk_bytes_t store = property_store_block(
+      {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))})});
+  const lnk_bytes_t known = known_folder_block(folder);
+  auto join = [](std::initializer_list<lnk_bytes_t> parts) {
+    lnk_bytes_t out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  auto sized = [](lnk_bytes_t block, uint32_t size) {
+    for (size_t i = 0; i < 4; ++i) block[i] = static_cast<uint8_t>(size >> (8 * i));
+    return block;
+  };
+  auto cut = [](lnk_bytes_t block, size_t at, size_t count) {
+    block.erase(block.begin() + static_cast<std::ptrdiff_t>(at),
+                block.begin() + static_cast<std::ptrdiff_t>(at + count));
+    return block;
+  };
+  auto grow = [](lnk_bytes_t block, size_t at, size_t count) {
+    block.insert(block.begin() + static_cast<std::ptrdiff_t>(at), count, uint8_t{0});
+    return block;
+  };
+  const lnk_bytes_t terminal(4, 0);
+  constexpr const char* kOther = "declared size is not its kind's";
+  constexpr const char* kOwn = "declared size is not its kind's; read at its kind's size";
+  constexpr const char* kPast = "lies past the terminal block: not read";
+  constexpr const char* kStepped = "stepped past: a size before it is wrong; not read";
+  struct row {
+    const char* label;
+    lnk_bytes_t blocks;  // terminal block and any bytes after it included
+    const char* cause;   // null: no fault
+    size_t at;           // of the fault, from the link's first byte
+    bool store_read;     // the property store's value was read
+  } rows[] = {
+      {"sound", join({tracker, store, known, terminal}), nullptr, 0, true},
+      {"sound, zeros after the terminal block", join({tracker, store, terminal, lnk_bytes_t(40)}),
+       nullptr, 0, true},
+      {"a 96-byte tracker declaring 104", join({sized(tracker, 104), store, terminal}), kOwn, 76,
+       true},
+      {"a 104-byte tracker", join({sized(grow(tracker, 96, 8), 104), store, terminal}), kOther, 76,
+       true},
+      {"a tracker declaring 92 before a store", join({sized(tracker, 92), store, terminal}), kOwn,
+       76, true},
+      {"4 zero bytes inserted in an environment block",
+       join({grow(environment_block("%TEMP%\\x", u"%TEMP%\\x"), 400, 4), store, terminal}), kPast,
+       76 + 792, false},
+      {"8 bytes lost from the tracker", join({cut(tracker, 40, 8), store, terminal}), kStepped,
+       76 + 88, false},
+      {"a store declaring 8 bytes more before a tracker",
+       join({sized(store, static_cast<uint32_t>(store.size() + 8)), tracker, terminal}), kStepped,
+       76 + store.size(), true},
+      {"a store declaring 8 bytes more before a known folder",
+       join({sized(store, static_cast<uint32_t>(store.size() + 8)), known, terminal}), kStepped,
+       76 + store.size(), true},
+      {"a store declaring 64 bytes more, landing on zeros in an environment block",
+       join({sized(store, static_cast<uint32_t>(store.size() + 64)),
+             environment_block("%TEMP%\\x", u"%TEMP%\\x"), terminal}),
+       kStepped, 76 + store.size(), true},
+      {"a block past the terminal block", join({store, terminal, known}), kPast,
+       76 + store.size() + 4, true},
+      {"8 bytes lost across a special folder's end, the tracker's size with them",
+       cut(join({special_folder_block(37), tracker, terminal}), 12, 8),
+       "holds no block signature: stepped over by its size", 76 + 16, false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    lnk_spec spec;
+    spec.terminate = false;
+    spec.trailing = r.blocks;
+    const std::vector<uint8_t> bytes = write_lnk(spec);
+    lnk_record rec;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
+    if (!r.cause) {
+      EXPECT_TRUE(rec.m_faults.empty()) << rec.m_faults[0].cause;
+    } else {
+      // The fault said first; a size that runs past the data may follow.
+      ASSERT_FALSE(rec.m_faults.empty());
+      EXPECT_STREQ(rec.m_faults[0].structure, "extra-data block");
+      EXPECT_STREQ(rec.m_faults[0].cause, r.cause);
+      EXPECT_EQ(rec.m_faults[0].offset, r.at);
+    }
+    EXPECT_EQ(!rec.m_property_values.empty() && rec.m_property_values[0] == "hello.txt",
+              r.store_read);
+  }
 }
 
 TEST(ExtraData, TrackerValues) {
