@@ -128,11 +128,10 @@ void note_cut(lnk_record& record, link_cut cut) {
 }
 
 // The bytes of the link at offset a that its parse is handed: the extent
-// it declares, at most k_max_link_size. The walk follows the sizes only
-// while each structure makes sense; a link whose walk meets one that does
-// not gets at least a chunk, as its extent is unknown. whole tells a link
-// whose walk reached its terminal block. len is 0 when nothing could be
-// read.
+// its sizes declare, at most k_max_link_size and what the file holds,
+// whether or not each structure makes sense (the parser says what does
+// not). whole tells a link whose walk reached its terminal block. len is 0
+// when nothing could be read.
 const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
                           link_cut& cut, bool& whole) {
   len = 0;
@@ -162,7 +161,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       whole = true;
       break;
     case lnk_extent::end::damaged:
-      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
       break;
     case lnk_extent::end::open:
       len = got;
@@ -654,7 +653,12 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         }
       }
       const uint64_t a = o + p;
-      if (std::binary_search(seen.begin(), seen.end(), a)) {
+      // A link file's first link and a custom list's links are read whatever
+      // their headers hold; elsewhere a header no link could have is only
+      // bytes that look like one.
+      const bool candidate = a != 0 && !c.frame_links;
+      if (std::binary_search(seen.begin(), seen.end(), a) ||
+          (candidate && !could_be_link_header(byte_view(chunk + p, got - p)))) {
         o = align_up(a + step, step);
         continue;
       }

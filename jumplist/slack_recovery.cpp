@@ -32,6 +32,9 @@ constexpr uint64_t k_least_parse = lnk_layout::idlist::first_item + 4;
 // it, so bytes that merely look like a header are not read on as a link.
 size_t own_extent(const uint8_t* data, size_t available) {
   const lnk_extent e = declared_lnk_extent(byte_view(data, available), k_max_link_size);
+  if (e.implausible_at != lnk_extent::k_plausible)
+    return static_cast<size_t>(
+        std::min<uint64_t>(available, std::max<uint64_t>(e.implausible_at, k_least_parse)));
   if (e.how == lnk_extent::end::open || e.how == lnk_extent::end::capped)
     return static_cast<size_t>(std::min<uint64_t>(available, k_max_link_size));
   return static_cast<size_t>(
