@@ -678,6 +678,144 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
   }
 }
 
+// A link longer than 32 KiB whose arguments, past 32 KiB, hold control
+// characters, then an icon location and an environment block.
+bytes_t late_text_link(bool unicode) {
+  lnk_spec s;
+  s.unicode = unicode;
+  lnk_link_info li;
+  li.local_base_path = "C:\\Windows\\System32\\cmd.exe";
+  s.link_info = li;
+  s.strings[lnk_name] = std::u16string(unicode ? 17000 : 33000, u'n');
+  s.strings[lnk_arguments] =
+      unicode ? std::u16string{u'-', u'a', static_cast<char16_t>(0xD800), u'b', u'\uFFFF', u'c'}
+              : std::u16string(
+                    u"-a\x01\x1b"
+                    u"b\x7f"
+                    u"c");
+  s.strings[lnk_icon_location] = u"C:\\Windows\\late.ico";
+  s.extra_blocks = {environment_block("%windir%\\late.exe", u"%windir%\\late.exe")};
+  return write_lnk(s);
+}
+
+TEST(CarveRoad, LongLinksWithControlCharactersLateAreReadWhole) {
+  // Each read as a link file, carved after 4,000 bytes of junk and as the
+  // first link of a custom list: every text and block, no note. The values
+  // are pylnk's (its reading of the lone surrogate, which takes the 'b'
+  // after it, aside).
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  uint32_t seed = 66;
+  bytes_t junk(4000);
+  for (uint8_t& x : junk) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  struct row {
+    bool unicode;
+    size_t name;  // characters
+    std::string arguments;
+  };
+  const row rows[] = {
+      {false, 33000,
+       "-a\x01\x1b"
+       "b\x7f"
+       "c"},
+      {true, 17000,
+       "-a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBF"
+       "c"},  // U+FFFD for the lone surrogate
+  };
+  for (const row& r : rows) {
+    const bytes_t link = late_text_link(r.unicode);
+    bytes_t carved = junk;
+    carved.insert(carved.end(), link.begin(), link.end());
+    carved.insert(carved.end(), junk.begin(), junk.end());
+    const drive_result loose = drive(tree, link, "late.lnk");
+    const drive_result found = drive(tree, carved, "late.bin");
+    const drive_result list =
+        drive(tree, custom_list({link, numbered_link(1)}), "l.customDestinations-ms");
+    for (const drive_result* d : {&loose, &found, &list}) {
+      ASSERT_FALSE(d->records.empty()) << r.unicode;
+      const lnk_record& rec = d->records.back();
+      EXPECT_EQ(rec.m_lnk_size, link.size()) << r.unicode;
+      EXPECT_EQ(rec.m_name.size(), r.name) << r.unicode;
+      EXPECT_EQ(rec.m_arguments, r.arguments) << r.unicode;
+      EXPECT_EQ(rec.m_icon_location, "C:\\Windows\\late.ico") << r.unicode;
+      EXPECT_EQ(rec.m_environment_target, "%windir%\\late.exe") << r.unicode;
+      EXPECT_EQ(d->notes, "") << r.unicode;
+    }
+    EXPECT_EQ(list.records.size(), 2u);
+    EXPECT_EQ(found.records.back().m_file_offset, junk.size());
+  }
+}
+
+TEST(CarveRoad, HeadersNoLinkHoldsAreNoCandidates) {
+  // What every link of the samples holds: LinkFlags within bit 26, a
+  // ShowWindow command (0 to 11), HotKey modifiers within HOTKEYF_EXT.
+  auto header = [](uint32_t flags, uint32_t show, uint16_t hotkey) {
+    lnk_spec s;
+    s.flags_override = flags;
+    s.show_cmd = show;
+    s.hotkey = hotkey;
+    return write_lnk(s);
+  };
+  struct row {
+    const char* what;
+    bytes_t link;
+    bool candidate;
+  };
+  const bytes_t written = numbered_link(0);
+  const row rows[] = {
+      {"a written link", written, true},
+      {"Ctrl+Alt+Shift+K, SW_SHOWMINNOACTIVE", header(0x00A00083, 7, 0x074B), true},
+      {"KeepLocalIDListForUNCTarget, SW_FORCEMINIMIZE", header(0x04000000, 11, 0x0800), true},
+      {"SW_HIDE", header(0, 0, 0), true},
+      {"LinkFlags bit 27", header(0x08000000, 1, 0), false},
+      {"ShowCommand 12", header(0, 12, 0), false},
+      {"ShowCommand 0x01000001", header(0, 0x01000001, 0), false},
+      {"HotKey modifier 0x10", header(0, 1, 0x1041), false},
+      {"cut inside the ShowCommand", bytes_t(written.begin(), written.begin() + 62), true},
+  };
+  for (const row& r : rows)
+    EXPECT_EQ(could_be_link_header(byte_view(r.link)), r.candidate) << r.what;
+
+  // Seeded random data with a false header (size and CLSID) every 4 KiB
+  // but at the start: at most one record in a thousand such headers.
+  uint32_t seed = 68;
+  bytes_t random(size_t{8} << 20);
+  for (uint8_t& x : random) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  const bytes_t pattern = false_header(0, 0, 24);
+  size_t headers = 0;
+  for (size_t at = 4096; at + 20 <= random.size(); at += 4096, ++headers)
+    std::copy(pattern.begin(), pattern.begin() + 20,
+              random.begin() + static_cast<std::ptrdiff_t>(at));
+  EXPECT_EQ(headers, 2047u);
+  EXPECT_LE(carve(random, size_t{4} << 20, false).records * 1000, headers);
+
+  // A header no carved link holds is read all the same as a link file's
+  // first link and as a custom list's link; among junk it is passed by.
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec odd;
+  lnk_link_info li;
+  li.local_base_path = "C:\\odd.exe";
+  odd.link_info = li;
+  odd.show_cmd = 0x1234;
+  const bytes_t link = write_lnk(odd);
+  bytes_t among(random.begin() + 1, random.begin() + 4000);
+  among.insert(among.end(), link.begin(), link.end());
+  EXPECT_EQ(drive(tree, link, "odd.lnk").records.size(), 1u);
+  const drive_result list =
+      drive(tree, custom_list({numbered_link(1), link}), "o.customDestinations-ms");
+  ASSERT_EQ(list.records.size(), 2u);
+  EXPECT_EQ(list.records[0].m_local_base_path, "C:\\odd.exe");
+  EXPECT_EQ(carve(among, size_t{4} << 20, false).records, 0u);
+}
+
 TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   // Links, then two lists whose links' write times interleave: past the
   // budget every record is parsed again, each from its own list.
