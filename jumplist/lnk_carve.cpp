@@ -168,9 +168,12 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       if (!e.at_boundary) cut = link_cut::end_of_file;
       break;
     case lnk_extent::end::capped:
-      if (got < limit) {
+      // Bytes of a structure reaching past the cap that the parser would not
+      // read are not read either.
+      if (got < std::min<uint64_t>(limit, e.useful)) {
         uint32_t more = 0;
-        const uint8_t* again = window.at(a, static_cast<uint32_t>(limit), more);
+        const uint8_t* again =
+            window.at(a, static_cast<uint32_t>(std::min<uint64_t>(limit, e.useful)), more);
         if (again && more > got) {
           data = again;
           got = more;

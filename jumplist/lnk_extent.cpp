@@ -40,7 +40,13 @@ class extent_walk {
   bool finish(lnk_extent::end how, uint64_t size) {
     m_result.how = how;
     m_result.size = size;
+    m_result.useful = size;
     return false;
+  }
+  // A capped walk's structure at start reaching past the cap gives a parser
+  // no more than its first useful bytes.
+  void useful_of_capped(uint64_t start, uint64_t useful) {
+    if (m_result.how == lnk_extent::end::capped) m_result.useful = std::min(m_cap, start + useful);
   }
   uint64_t at() const { return m_at; }
   // From here on the link may end where the bytes do (its terminal block
@@ -187,7 +193,11 @@ bool walk_structures(extent_walk& w) {
     // As the parser reads it: a LinkInfo smaller than its fixed part, or of
     // a negative header size, takes no room.
     const bool steps = size >= I::fixed_size && static_cast<int32_t>(header) >= 0;
-    if (steps && !w.skip(size)) return false;
+    const uint64_t start = w.at();
+    if (steps && !w.skip(size)) {
+      w.useful_of_capped(start, k_most_link_info);
+      return false;
+    }
   }
   const uint64_t unit = (flags & L::flag::is_unicode) ? 2 : 1;
   for (uint32_t flag : {L::flag::has_name, L::flag::has_relative_path, L::flag::has_working_dir,
@@ -213,7 +223,11 @@ bool walk_structures(extent_walk& w) {
     }
     if (!w.readable(B::header_size)) return false;
     // A block of any signature is stepped over by its size, as the parser does.
-    if (!w.skip(size)) return false;
+    const uint64_t start = w.at();
+    if (!w.skip(size)) {
+      w.useful_of_capped(start, B::header_size);
+      return false;
+    }
   }
 }
 

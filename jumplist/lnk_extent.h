@@ -32,6 +32,11 @@ struct lnk_extent {
   // to 7); the walk goes on by its declared size all the same.
   static constexpr uint64_t k_plausible = UINT64_MAX;
   uint64_t implausible_at = k_plausible;
+  // For a capped walk, the bytes a parser can use: up to the header of an
+  // extra-data block that reaches past the cap (none of it is read), the
+  // first MiB of a LinkInfo that does (more than any LinkInfo's parts
+  // take), else the cap.
+  uint64_t useful = 0;
 };
 
 // Walks the declared sizes of the link whose first byte is link's first

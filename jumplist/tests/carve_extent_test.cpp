@@ -147,6 +147,18 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
       EXPECT_EQ(e.at_boundary, r.boundary) << r.what;
     }
   }
+  // Capped inside a block, a parser can use none of it; inside a LinkInfo,
+  // its first MiB.
+  lnk_spec info_past_cap;
+  lnk_link_info beyond;
+  beyond.declared_size = 0xF0000000;
+  info_past_cap.link_info = beyond;
+  const bytes_t block_past_cap =
+      write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(8, 0), 0xFFFFFFF0)}));
+  EXPECT_EQ(declared_lnk_extent(byte_view(block_past_cap), k_cap).useful, 76u + 8);
+  const lnk_extent info_capped = declared_lnk_extent(byte_view(write_lnk(info_past_cap)), k_cap);
+  EXPECT_EQ(info_capped.how, end::capped);
+  EXPECT_EQ(info_capped.useful, 76u + (1 << 20));
   // Every cut of a link ends open or at its damage, never past the cap or
   // reading outside the view.
   const bytes_t full = full_written_link();
