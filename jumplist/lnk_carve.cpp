@@ -26,8 +26,10 @@ namespace {
 
 constexpr uint32_t k_chunk_size = 32768;
 // A chunk and the usual link read from a hit inside it fit in one window,
-// so a hit that fails costs no read of its own.
-constexpr uint32_t k_window_size = 2 * k_chunk_size + lnk_header_size;
+// so a hit that fails costs no read of its own; four chunks, so that the
+// window moves on rarely.
+constexpr uint32_t k_window_size = 4 * k_chunk_size + lnk_header_size;
+constexpr uint64_t k_page = 4096;
 // The most of one link a parse is handed; sizes declared beyond it are
 // taken as a link cut there.
 constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
@@ -84,18 +86,29 @@ class file_window {
       return m_source.bytes + offset;
     }
     if (offset < m_start || offset - m_start + want > m_length) {
+      // Forward windows start and end on page bounds, so that the reads
+      // that move them on do too.
+      uint64_t start = backwards ? offset : offset & ~(k_page - 1);
       const uint64_t span =
-          std::max<uint64_t>(want, backwards ? k_back_window_size : k_window_size);
-      uint64_t start = offset;
+          backwards ? std::max<uint64_t>(want, k_back_window_size)
+                    : align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
       if (backwards) start = offset + want > span ? offset + want - span : 0;
       const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
       if (m_bytes.size() < len64) m_bytes.resize(static_cast<size_t>(len64));
-      uint32_t len = static_cast<uint32_t>(len64);
+      // Going forward, the bytes held from start on are moved, not read
+      // again: the scan reads each byte of the file once.
+      uint64_t kept = 0;
+      if (!backwards && start >= m_start && start < m_start + m_length) {
+        kept = std::min<uint64_t>(m_start + m_length - start, len64);
+        std::memmove(m_bytes.data(), m_bytes.data() + (start - m_start), static_cast<size_t>(kept));
+      }
+      uint32_t len = static_cast<uint32_t>(len64 - kept);
       m_length = 0;
-      if (!m_source.file->read_at(m_bytes.data(), len, start) || len > m_bytes.size())
+      if (len != 0 && (!m_source.file->read_at(m_bytes.data() + kept, len, start + kept) ||
+                       len > m_bytes.size() - kept))
         return nullptr;
       m_start = start;
-      m_length = len;
+      m_length = kept + len;
       if (offset - m_start >= m_length) return nullptr;
     }
     const uint64_t within = offset - m_start;
