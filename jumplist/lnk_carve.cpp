@@ -154,7 +154,8 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
   uint32_t got = 0;
   const uint8_t* data = window.at(a, k_chunk_size, got);
   if (!data) return nullptr;
-  lnk_extent e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+  // Whether each structure makes sense is the parser's to say.
+  lnk_extent e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
   // Each pass at least doubles what is read, so the walks cost little more
   // than one.
   while (e.how == lnk_extent::end::open && got < limit) {
@@ -164,7 +165,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
     if (!again || more <= got) break;
     data = again;
     got = more;
-    e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+    e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
   }
   switch (e.how) {
     case lnk_extent::end::terminal:

@@ -20,7 +20,8 @@ constexpr uint32_t k_most_link_info = uint32_t{1} << 20;
 // The walk's position and how it ended, when it has.
 class extent_walk {
  public:
-  extent_walk(byte_view link, uint64_t cap) : m_link(link), m_cap(cap) {}
+  extent_walk(byte_view link, uint64_t cap, bool tests)
+      : m_link(link), m_cap(cap), m_tests(tests) {}
 
   // True when count bytes at the position are there to read; otherwise the
   // walk ends open (or capped) needing them.
@@ -66,10 +67,13 @@ class extent_walk {
     if (plausible()) m_result.implausible_at = m_at;
   }
   bool plausible() const { return m_result.implausible_at == lnk_extent::k_plausible; }
+  // The structures are still to be tested: asked for, and none failed yet.
+  bool testing() const { return m_tests && plausible(); }
 
  private:
   byte_view m_link;
   uint64_t m_cap;
+  bool m_tests;
   uint64_t m_at = 0;
   bool m_may_end = false;
   lnk_extent m_result;
@@ -177,7 +181,7 @@ bool walk_structures(extent_walk& w) {
     if (!w.readable(2)) return false;
     const uint64_t list = w.u16(0);
     if (!w.readable(2 + list)) return false;
-    if (w.plausible() && !items_end_in_terminator(w, 2, list)) w.implausible();
+    if (w.testing() && !items_end_in_terminator(w, 2, list)) w.implausible();
     w.skip(2 + list);
   }
   if (flags & L::flag::has_link_info) {
@@ -185,8 +189,9 @@ bool walk_structures(extent_walk& w) {
     if (!w.readable(I::fixed_size)) return false;
     const uint32_t size = w.u32(I::size), header = w.u32(I::header_size);
     const bool header_allowed = header == I::fixed_size || header >= I::long_header_size;
-    if (!header_allowed || header > size || size > k_most_link_info) w.implausible();
-    if (w.plausible()) {
+    if (w.testing() && (!header_allowed || header > size || size > k_most_link_info))
+      w.implausible();
+    if (w.testing()) {
       if (header >= I::long_header_size && !w.readable(I::long_header_size)) return false;
       if (!offsets_inside(w, header, size)) w.implausible();
     }
@@ -205,7 +210,7 @@ bool walk_structures(extent_walk& w) {
     if (!(flags & flag)) continue;
     if (!w.readable(L::string_data::chars)) return false;
     const uint64_t count = w.u16(L::string_data::count);
-    if (w.plausible() && !text_decodes(w, L::string_data::chars, count, unit)) w.implausible();
+    if (w.testing() && !text_decodes(w, L::string_data::chars, count, unit)) w.implausible();
     if (!w.skip(L::string_data::chars + unit * count)) return false;
   }
   // Every block steps at least its header, so the loop ends within the bytes.
@@ -233,8 +238,8 @@ bool walk_structures(extent_walk& w) {
 
 }  // namespace
 
-lnk_extent declared_lnk_extent(byte_view link, uint64_t cap) {
-  extent_walk w(link, cap);
+lnk_extent declared_lnk_extent(byte_view link, uint64_t cap, bool tests) {
+  extent_walk w(link, cap, tests);
   walk_structures(w);
   return w.result();
 }

@@ -41,9 +41,10 @@ struct lnk_extent {
 
 // Walks the declared sizes of the link whose first byte is link's first
 // byte (the header is taken as tested), as the parser follows them: BlockSize
-// is read whole and a block of any signature stepped over by it. Work is
-// bounded by link's size.
-lnk_extent declared_lnk_extent(byte_view link, uint64_t cap);
+// is read whole and a block of any signature stepped over by it. Without
+// tests, the structures are not tested (implausible_at is set only by a
+// BlockSize of 4 to 7). Work is bounded by link's size.
+lnk_extent declared_lnk_extent(byte_view link, uint64_t cap, bool tests = true);
 
 // The header at header's first byte (76 bytes, or fewer where the bytes end)
 // can be a link's: what every link Windows writes holds there, so that bytes
