@@ -94,18 +94,25 @@ class file_window {
                     : align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
       if (backwards) start = offset + want > span ? offset + want - span : 0;
       const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
-      if (m_bytes.size() < len64) m_bytes.resize(static_cast<size_t>(len64));
       // Going forward, the bytes held from start on are moved, not read
       // again: the scan reads each byte of the file once.
       uint64_t kept = 0;
-      if (!backwards && start >= m_start && start < m_start + m_length) {
+      if (!backwards && start >= m_start && start < m_start + m_length)
         kept = std::min<uint64_t>(m_start + m_length - start, len64);
-        std::memmove(m_bytes.data(), m_bytes.data() + (start - m_start), static_cast<size_t>(kept));
+      const uint8_t* const from = kept != 0 ? m_bytes.get() + (start - m_start) : nullptr;
+      if (m_room < len64) {
+        // Left uninitialised: every byte handed out is read first.
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(len64));
+        if (kept != 0) std::memcpy(grown.get(), from, static_cast<size_t>(kept));
+        m_bytes = std::move(grown);
+        m_room = len64;
+      } else if (kept != 0) {
+        std::memmove(m_bytes.get(), from, static_cast<size_t>(kept));
       }
       uint32_t len = static_cast<uint32_t>(len64 - kept);
       m_length = 0;
-      if (len != 0 && (!m_source.file->read_at(m_bytes.data() + kept, len, start + kept) ||
-                       len > m_bytes.size() - kept))
+      if (len != 0 &&
+          (!m_source.file->read_at(m_bytes.get() + kept, len, start + kept) || len > m_room - kept))
         return nullptr;
       m_start = start;
       m_length = kept + len;
@@ -113,13 +120,14 @@ class file_window {
     }
     const uint64_t within = offset - m_start;
     got = static_cast<uint32_t>(std::min<uint64_t>(want, m_length - within));
-    return got ? m_bytes.data() + within : nullptr;
+    return got ? m_bytes.get() + within : nullptr;
   }
 
  private:
   const scan_source& m_source;
   uint64_t m_size;
-  std::vector<uint8_t> m_bytes;
+  std::unique_ptr<uint8_t[]> m_bytes;
+  uint64_t m_room = 0;
   uint64_t m_start = 0;
   uint64_t m_length = 0;
 };
