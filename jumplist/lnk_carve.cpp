@@ -39,10 +39,6 @@ constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 constexpr int32_t k_status_width = 45;
 
-// Heap bytes the carve road may hold in parsed records of one file; past
-// them it keeps only where each record lies and parses it again to report.
-size_t g_record_budget = size_t{4} << 20;
-
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
 }
@@ -235,7 +231,7 @@ class carve_ledger {
   // Counts a stored record; past the budget the stored ones are let go.
   void held(const lnk_record& record, lnk::useropts& options) {
     m_held += stored_record_bytes(record);
-    if (m_held <= g_record_budget) return;
+    if (m_held <= options.m_carve_record_budget) return;
     m_overflow = true;
     recycle_records(options.m_records, options.m_scratch);
   }
@@ -272,6 +268,8 @@ void scratch_drop<carve_ledger>::operator()(carve_ledger* part) const noexcept {
 
 namespace {
 
+class embedded_indexes;
+
 // One carving run: where records go and what is being carved.
 struct carve_context {
   std::ostream& out;
@@ -283,6 +281,9 @@ struct carve_context {
   // The source offsets of the headers read through embedded compound files,
   // which the scan passes by; null: not kept.
   std::vector<uint64_t>* embedded_seen = nullptr;
+  // What finds the records of the embedded compound files again, kept
+  // while they are carved; null: not kept.
+  embedded_indexes* indexes = nullptr;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -336,7 +337,9 @@ struct embedded_runs {
   std::vector<uint64_t> stream_starts;    // the same, sorted
   std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
   std::vector<cfb_run_piece> pieces[2];
+  std::vector<cfb_run_piece> pieces_scratch;  // of a link stream read again
   std::vector<uint64_t> hits[2];
+  uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
 };
 
@@ -361,7 +364,8 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     e.hits[r].clear();
   }
   e.reader = compound_file_reader();
-  if (!parse_compound_image(&e.reader, image, size)) return false;
+  // Carving uses no free-space result.
+  if (!parse_compound_image(&e.reader, image, size, false)) return false;
   if (!stream_sector_ranges(e.reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
     return false;
   for (const auto& [key, entry] : e.reader.m_entries) {
@@ -383,6 +387,7 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     if (!run.empty() && run.size() <= UINT32_MAX)
       find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
                                   lnk_header_pattern(), e.hits[r], 0, false);
+    e.run_sizes[r] = run.size();
   }
   return true;
 }
@@ -398,39 +403,58 @@ bool starts_stream(const embedded_runs& e, int r, size_t i) {
          std::binary_search(e.stream_starts.begin(), e.stream_starts.end(), hit_offset(e, r, i));
 }
 
-// Hit i of run r parsed into record, labelled by its run; a link of a run
-// runs to the next hit or to the end of the run, a link stream to its end.
-bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
-                        lnk::useropts& options, bool carved, uint64_t base_offset) {
+// The labels of a record of run r of an embedded image.
+void label_embedded(lnk_record& record, int r, bool image_flag) {
   record.m_source_name.assign("LNK");
   record.m_source_type.assign(r == 1       ? "VESKLIST (carved slack)"
                               : image_flag ? "VESKLIST (carved image)"
                                            : "VESKLIST (carved allocated)");
   record.m_source_alt_label.assign(r == 1 ? "VESKLIST (slack)" : "VESKLIST");
+}
+
+// The bytes of hit i of run r that its link is read from: a link of a run
+// runs to the next hit or to the end of the run, a link stream to its end.
+// first: the image offset of the first byte.
+bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uint64_t& first) {
   if (r == k_stream_run) {
-    byte_view stream;
     uint32_t dir_entry = 0;
-    uint64_t first = 0;
-    if (!stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, stream, dir_entry,
-                      first))
-      return false;
-    record.m_file_offset = base_offset + first;
-    return parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, carved,
-                     base_offset + first)
-        .parsed;
+    return stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, bytes, dir_entry,
+                        first)
+        .found;
   }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
-  const uint64_t offset = base_offset + run_to_image_offset(e.pieces[r], hits[i]);
-  record.m_file_offset = offset;
-  return parse_lnk(record, e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]), options,
-                   options.m_scratch.link, carved, offset)
+  first = run_to_image_offset(e.pieces[r], hits[i]);
+  bytes = byte_view(e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]));
+  return true;
+}
+
+// The link in bytes (whose first byte lies at image offset first) parsed
+// into record, labelled by its run.
+bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_flag,
+                          lnk_record& record, lnk::useropts& options, bool carved,
+                          uint64_t base_offset) {
+  label_embedded(record, r, image_flag);
+  record.m_file_offset = base_offset + first;
+  return parse_lnk(record, bytes.data(), bytes.size(), options, options.m_scratch.link, carved,
+                   base_offset + first)
       .parsed;
 }
 
-bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool image_flag,
-                   bool progress, uint64_t base_offset) {
-  embedded_runs e;
+// Hit i of run r parsed into record.
+bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
+                        lnk::useropts& options, bool carved, uint64_t base_offset) {
+  byte_view bytes;
+  uint64_t first = 0;
+  if (!embedded_hit_bytes(e, r, i, bytes, first)) {
+    label_embedded(record, r, image_flag);
+    return false;
+  }
+  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset);
+}
+
+bool embedded_body(carve_context& c, embedded_runs& e, const uint8_t* image, size_t size,
+                   bool image_flag, bool progress, uint64_t base_offset) {
   if (!load_embedded_runs(e, image, size)) return false;
   bool found = false;
   record_slot slot(c.options.m_scratch);
@@ -460,13 +484,27 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
 }
 
 // The image of a compound file starting at offset o of the source, as far
-// as its FAT can reach (at most 128 MiB); empty when it cannot be one.
+// as its structures and regular streams reach within what its FAT can
+// address (at most 128 MiB); empty when it cannot be one. Only the sectors
+// its chains pass through are read to find that reach, so a false header
+// costs a few sectors at most.
 bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
                          const uint8_t* header, std::vector<uint8_t>& image) {
   image.clear();
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
-  const uint64_t want = std::min(declared, file_size - o);
+  const uint64_t bound = std::min(declared, file_size - o);
+  if (bound < k_min_embedded_image) return false;
+  const cfb_reach reach =
+      embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
+        uint64_t len = count;
+        return at <= bound && source.read_at(into, len, o + at) && len <= count
+                   ? static_cast<size_t>(len)
+                   : 0;
+      });
+  if (reach.reach == 0) return false;
+  // The image is never shorter than the least one taken for a compound file.
+  const uint64_t want = std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image));
   image.resize(static_cast<size_t>(want));
   uint64_t len = want;
   if (!source.read_at(image.data(), len, o) || len > want) return false;
@@ -474,7 +512,79 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   return true;
 }
 
-// A compound file starting at offset o of the scanned source: read it whole
+// Bytes an index holds (its vectors by capacity; a string by its buffer,
+// whether held inline or not).
+template <class T>
+uint64_t vector_bytes(const std::vector<T>& v) {
+  return uint64_t{v.capacity()} * sizeof(T);
+}
+
+uint64_t index_bytes(const embedded_runs& e) {
+  const compound_file_reader& r = e.reader;
+  // Each link map holds a value, a presence byte and a walk mark a sector.
+  uint64_t bytes = sizeof(embedded_runs) + (r.m_fat_links.index_limit() + 1) * 6 +
+                   (r.m_minifat_links.index_limit() + 1) * 6;
+  bytes += vector_bytes(r.m_dir_sectors) + vector_bytes(r.m_minifat_sectors) +
+           vector_bytes(r.m_root_sectors) + vector_bytes(r.m_chain_scratch);
+  for (const auto& [key, entry] : r.m_entries)
+    bytes += sizeof(cfb_entry_map::value_type) + sizeof(size_t) + key.capacity() +
+             entry.m_name.capacity();
+  for (const std::string& name : e.stream_names) bytes += sizeof(std::string) + name.capacity();
+  bytes += vector_bytes(e.stream_firsts) + vector_bytes(e.stream_starts);
+  for (int r2 = 0; r2 < 2; ++r2)
+    bytes += vector_bytes(e.pieces[r2]) + vector_bytes(e.hits[r2]) + vector_bytes(e.runs[r2]);
+  return bytes + vector_bytes(e.scratch);
+}
+
+// The embedded compound files of one carved file, held without their
+// bytes: what finds each record again (the parse: directory, FAT and mini
+// FAT; where the link streams and the runs lie; the hits), so that a record
+// parsed again to be reported reads its own link only. Held while they fit
+// in a budget, the least recently used let go first; one let go is read and
+// parsed again when a record of it comes.
+class embedded_indexes {
+ public:
+  // Keeps the image's index (the image itself may go now).
+  void keep(uint64_t offset, std::unique_ptr<embedded_runs> e) {
+    e->image = nullptr;
+    for (std::vector<uint8_t>& run : e->runs) std::vector<uint8_t>().swap(run);
+    std::vector<uint8_t>().swap(e->scratch);
+    held h;
+    h.offset = offset;
+    h.used = ++m_clock;
+    h.cost = index_bytes(*e);
+    h.index = std::move(e);
+    while (!m_held.empty() && m_cost + h.cost > k_budget) {
+      auto oldest = std::min_element(m_held.begin(), m_held.end(),
+                                     [](const held& x, const held& y) { return x.used < y.used; });
+      m_cost -= oldest->cost;
+      m_held.erase(oldest);
+    }
+    m_held.reserve(m_held.size() + 1);
+    m_cost += h.cost;
+    m_held.push_back(std::move(h));
+  }
+  // The index of the image at offset; null when not held.
+  embedded_runs* find(uint64_t offset) {
+    for (held& h : m_held)
+      if (h.offset == offset) {
+        h.used = ++m_clock;
+        return h.index.get();
+      }
+    return nullptr;
+  }
+
+ private:
+  struct held {
+    uint64_t offset = 0, used = 0, cost = 0;
+    std::unique_ptr<embedded_runs> index;
+  };
+  static constexpr uint64_t k_budget = uint64_t{16} << 20;
+  std::vector<held> m_held;
+  uint64_t m_cost = 0, m_clock = 0;
+};
+
+// A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, uint64_t& read) {
@@ -491,10 +601,15 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     std::vector<uint8_t> image;
     if (!read_embedded_image(source, o, file_size, header, image)) return false;
     read = image.size();
-    return image.size() >= k_min_embedded_image && guarded([&] {
-             return embedded_body(c, image.data(), image.size(), false,
-                                  c.options.m_status_messages != 0, o);
-           });
+    if (image.size() < k_min_embedded_image) return false;
+    auto e = std::make_unique<embedded_runs>();
+    const bool found = guarded([&] {
+      return embedded_body(c, *e, image.data(), image.size(), false,
+                           c.options.m_status_messages != 0, o);
+    });
+    // Without its index a record is found again by reading the image again.
+    if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
+    return found;
   });
   sort_seen();
   return carved_image;
@@ -524,7 +639,10 @@ bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t s
                                uint64_t base_offset) {
   if (!image || size < k_min_embedded_image) return false;
   carve_context c{out, options, carved};
-  return guarded([&] { return embedded_body(c, image, size, image_flag, progress, base_offset); });
+  return guarded([&] {
+    embedded_runs e;
+    return embedded_body(c, e, image, size, image_flag, progress, base_offset);
+  });
 }
 
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
@@ -722,64 +840,87 @@ scan_source source_of(uni::fileio& file) {
   return source;
 }
 
-// The embedded compound files read again for the report, held while they
-// fit in a budget (the least recently used let go first), so that records
-// of several files whose keys interleave cost one read of each file.
-class embedded_cache {
- public:
-  // The file whose image starts at offset, read and parsed when not held;
-  // null when it cannot be.
-  embedded_runs* at(const scan_source& source, uint64_t offset, uint64_t size) {
-    ++m_clock;
-    for (auto& held : m_held)
-      if (held->offset == offset) {
-        held->used = m_clock;
-        return held->ok ? &held->runs : nullptr;
-      }
-    auto held = std::make_unique<held_image>();
-    held->offset = offset;
-    held->used = m_clock;
-    uint8_t header[512];
-    uint64_t len = sizeof header;
-    held->ok = source.read_at(header, len, offset) && len == sizeof header &&
-               read_embedded_image(source, offset, size, header, held->image) &&
-               load_embedded_runs(held->runs, held->image.data(), held->image.size());
-    held->cost = held->image.size() + held->runs.runs[0].size() + held->runs.runs[1].size();
-    while (!m_held.empty() && m_cost + held->cost > k_held_images_budget) {
-      auto oldest =
-          std::min_element(m_held.begin(), m_held.end(),
-                           [](const auto& x, const auto& y) { return x->used < y->used; });
-      m_cost -= (*oldest)->cost;
-      m_held.erase(oldest);
-    }
-    m_cost += held->cost;
-    m_held.push_back(std::move(held));
-    return m_held.back()->ok ? &m_held.back()->runs : nullptr;
-  }
+// The index of the embedded image at offset: the one kept while carving,
+// else the image read and parsed again (and its index kept); null when it
+// cannot be.
+embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
+                              uint64_t size, carve_work& work) {
+  if (embedded_runs* held = indexes.find(offset)) return held;
+  ++work.lists_read_again;
+  uint8_t header[512];
+  uint64_t len = sizeof header;
+  std::vector<uint8_t> image;
+  auto e = std::make_unique<embedded_runs>();
+  if (!source.read_at(header, len, offset) || len != sizeof header ||
+      !read_embedded_image(source, offset, size, header, image) ||
+      !load_embedded_runs(*e, image.data(), image.size()))
+    return nullptr;
+  work.bytes_read_again += image.size();
+  indexes.keep(offset, std::move(e));
+  return indexes.find(offset);
+}
 
- private:
-  struct held_image {
-    uint64_t offset = 0, used = 0, cost = 0;
-    bool ok = false;
-    std::vector<uint8_t> image;
-    embedded_runs runs;
-  };
-  static constexpr uint64_t k_held_images_budget = uint64_t{64} << 20;
-  std::vector<std::unique_ptr<held_image>> m_held;
-  uint64_t m_cost = 0, m_clock = 0;
-};
+// Copies the bytes at run offsets [from, to) of a run laid out by pieces
+// (pieces of cfb_zero_piece read as zeros) from the image at offset of the
+// source into out; false when the source gives fewer.
+bool read_pieces(const scan_source& source, uint64_t offset,
+                 const std::vector<cfb_run_piece>& pieces, uint64_t from, uint64_t to,
+                 std::vector<uint8_t>& out, carve_work& work) {
+  out.assign(static_cast<size_t>(to - from), 0);
+  auto it =
+      std::upper_bound(pieces.begin(), pieces.end(), from,
+                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
+  if (it != pieces.begin()) --it;
+  for (; it != pieces.end() && it->m_run_offset < to; ++it) {
+    const uint64_t a = std::max(from, it->m_run_offset);
+    const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
+    if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
+    uint64_t len = b - a;
+    const uint64_t want = len;
+    if (!source.read_at(out.data() + (a - from), len,
+                        offset + it->m_file_offset + (a - it->m_run_offset)) ||
+        len != want)
+      return false;
+    work.bytes_read_again += len;
+  }
+  return true;
+}
+
+// Hit i of run r of the embedded image at offset parsed again from the
+// source, reading only the bytes its link is handed.
+bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_runs& e, int r,
+                          size_t i, lnk_record& record, lnk::useropts& options, bool carved,
+                          std::vector<uint8_t>& bytes, carve_work& work) {
+  uint64_t first = 0;
+  bool read = false;
+  if (r == k_stream_run) {
+    const cfb_dir_entry* entry = find_cfb_entry(e.reader, e.stream_names[i]);
+    std::vector<cfb_run_piece>& pieces = e.pieces_scratch;
+    uint64_t length = 0;
+    read = entry && entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first) &&
+           read_pieces(source, offset, pieces, 0, length, bytes, work);
+  } else {
+    const std::vector<uint64_t>& hits = e.hits[r];
+    const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r];
+    first = run_to_image_offset(e.pieces[r], hits[i]);
+    read = read_pieces(source, offset, e.pieces[r], hits[i], end, bytes, work);
+  }
+  if (!read) return false;
+  return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
+                              options, carved, offset);
+}
 
 // Reports the ledger's records from the highest key down, parsing each
 // again from the source: an embedded image is read and carved again when
 // its first record comes, and kept while its records follow.
 void report_again(carve_context& c, carve_ledger& ledger, const scan_source& source, uint64_t size,
-                  const carved_record_sink& sink) {
+                  const carved_record_sink& sink, carve_work& work) {
   lnk::useropts& options = c.options;
   std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
                    [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
   file_window window(source, size);
   record_slot slot(options.m_scratch);
-  embedded_cache images;
+  std::vector<uint8_t> bytes;
   size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
   while (d > 0 || e > 0) {
     // Of equal keys the later kept comes first, as from the record multimap.
@@ -795,9 +936,10 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
       offset = r.image_offset;
-      embedded_runs* runs = images.at(source, offset, size);
-      parsed = runs && r.hit < hit_count(*runs, r.run) &&
-               parse_embedded_hit(*runs, r.run, r.hit, false, record, options, c.carved, offset);
+      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work);
+      parsed = index && r.hit < hit_count(*index, r.run) &&
+               parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
+                                    bytes, work);
     } else {
       const carve_ledger::link_ref& link = ledger.m_links[--d];
       offset = link.offset();
@@ -840,7 +982,11 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 }
 
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
-                      bool carved, uint64_t first_header, const carved_record_sink& sink) {
+                      bool carved, uint64_t first_header, const carved_record_sink& sink,
+                      carve_work* work) {
+  carve_work counted;
+  if (!work) work = &counted;
+  *work = carve_work{};
   scan_source source;
   uint64_t size = bytes.size();
   if (file) {
@@ -865,6 +1011,8 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
+  embedded_indexes indexes;
+  c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
   std::vector<custom_list_link> frame_links;
   const bool frame = names_custom_list(options.m_source_path) ||
@@ -887,17 +1035,13 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
       for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
         sink(it->second);
     } else {
-      report_again(c, ledger, source, size, sink);
+      report_again(c, ledger, source, size, sink, *work);
     }
     return true;
   });
   if (!reported)
     options.m_notes.add("links", 0, "out of memory while reporting; not every record was written");
   return true;
-}
-
-void set_carve_record_budget_for_test(size_t bytes) {
-  g_record_budget = bytes;
 }
 
 }  // namespace vk

@@ -406,10 +406,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
-  struct budget_set {
-    explicit budget_set(size_t bytes) { set_carve_record_budget_for_test(bytes); }
-    ~budget_set() { set_carve_record_budget_for_test(size_t{4} << 20); }
-  } set(budget);
+  options.m_carve_record_budget = budget;
   carve_result r{};
   const carved_record_sink sink = [&](lnk_record& rec) {
     ++r.records;
