@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
@@ -1324,12 +1325,21 @@ class lazy_fat {
     if (num_fat > hdr::difat_slots && m_chain_left != 0 && first_difat != cfb::endofchain &&
         first_difat != 0) {
       m_difat.push_back(first_difat);
+      m_difat_seen.insert(first_difat);
       --m_chain_left;
     }
   }
 
   uint64_t sector_limit() const { return m_sector_limit; }
   uint64_t sectors_read() const { return m_sectors_read; }
+  // The parse reads every FAT sector its slots name and every DIFAT sector
+  // of the chain, used or not: they are within the reach too.
+  void use_every_fat_sector() {
+    while (next_difat()) {
+    }
+    for (const uint32_t id : m_positions)
+      if (id < cfb::maxregsect && (uint64_t{id} + 2) * m_S <= m_bound) use(id);
+  }
   // The end of the furthest sector used, from the header's first byte.
   uint64_t reach() const { return m_furthest; }
   // Sector n is used: the image must reach its end, or as far as the
@@ -1368,7 +1378,8 @@ class lazy_fat {
   // The FAT sector ids of the next DIFAT sector of the chain; false when
   // there is none.
   bool next_difat() {
-    while (m_difat_done < m_difat.size()) {
+    // Slots past the sectors the image can hold describe nothing.
+    while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
       const uint32_t id = m_difat[m_difat_done++];
       std::vector<uint8_t> bytes;
       if (!sector(id, bytes)) continue;
@@ -1381,8 +1392,7 @@ class lazy_fat {
       const uint32_t next = d.u32_or_zero(static_cast<size_t>((m_E - 1) * cfb::fat_entry_size));
       if (m_chain_left != 0 && next < cfb::maxregsect) {
         --m_chain_left;
-        if (std::find(m_difat.begin(), m_difat.end(), next) == m_difat.end())
-          m_difat.push_back(next);
+        if (m_difat_seen.insert(next).second) m_difat.push_back(next);
       }
       return true;
     }
@@ -1398,6 +1408,7 @@ class lazy_fat {
   std::vector<uint32_t> m_positions;  // FAT sector ids, in the parse's order
   std::vector<loaded_sector> m_loaded;
   std::vector<uint32_t> m_difat;
+  std::unordered_set<uint32_t> m_difat_seen;
   size_t m_difat_done = 0;
   uint32_t m_chain_left = 0;
   uint64_t m_sectors_read = 0;
@@ -1416,6 +1427,28 @@ bool names_root(byte_view entry) {
 }
 
 }  // namespace
+
+bool cfb_image_cut(const compound_file_reader& reader) {
+  if (reader.m_cut_sectors != 0) return true;
+  const fat_link_map& links = reader.m_fat_links;
+  return guarded([&] {
+    // Each sector once over all chains: a chain met again went on from there.
+    std::vector<uint8_t> seen(links.index_limit(), 0);
+    for (const auto& [key, entry] : reader.m_entries) {
+      if (entry.stream_size() == 0 || entry.object_type() == 0 || entry.m_mini) continue;
+      uint64_t n = entry.start_sector();
+      if (n < cfb::maxregsect && n >= links.index_limit()) return true;
+      while (links.contains(n) && !seen[static_cast<size_t>(n)]) {
+        seen[static_cast<size_t>(n)] = 1;
+        const uint32_t next = links.value(n);
+        if (next >= cfb::maxregsect) break;
+        if (next >= links.index_limit()) return true;
+        n = next;
+      }
+    }
+    return false;
+  });
+}
 
 cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read) {
   cfb_reach result;
@@ -1464,7 +1497,10 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
         if (is_root || size >= cutoff) walk(entry.u32_or_zero(dirent::start_sector), nullptr);
       }
     }
-    if (root) result.reach = fat.reach();
+    if (root) {
+      fat.use_every_fat_sector();
+      result.reach = fat.reach();
+    }
     result.sectors_read = fat.sectors_read();
   });
   return result;

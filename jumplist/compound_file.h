@@ -461,5 +461,9 @@ struct cfb_reach {
 };
 using cfb_read_at = std::function<size_t(uint64_t offset, uint8_t* into, size_t count)>;
 cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read);
+// After a parse: some structure the header or the FAT names, or the chain of
+// a regular stream, leads past what the image holds, so a longer image
+// could give more.
+bool cfb_image_cut(const compound_file_reader& reader);
 
 }  // namespace vk

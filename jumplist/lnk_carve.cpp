@@ -453,9 +453,9 @@ bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_
   return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset);
 }
 
-bool embedded_body(carve_context& c, embedded_runs& e, const uint8_t* image, size_t size,
-                   bool image_flag, bool progress, uint64_t base_offset) {
-  if (!load_embedded_runs(e, image, size)) return false;
+// Carves the links of a loaded image; see process_embedded_jumplist.
+bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool progress,
+                   uint64_t base_offset) {
   bool found = false;
   record_slot slot(c.options.m_scratch);
   const size_t total = e.stream_names.size() + e.hits[0].size() + e.hits[1].size();
@@ -483,18 +483,28 @@ bool embedded_body(carve_context& c, embedded_runs& e, const uint8_t* image, siz
   return found;
 }
 
+// Up to want bytes at offset o of the source into image.
+bool read_image(const scan_source& source, uint64_t o, uint64_t want, std::vector<uint8_t>& image) {
+  image.resize(static_cast<size_t>(want));
+  uint64_t len = want;
+  if (!source.read_at(image.data(), len, o) || len > want) return false;
+  image.resize(static_cast<size_t>(len));
+  return true;
+}
+
 // The image of a compound file starting at offset o of the source, as far
 // as its structures and regular streams reach within what its FAT can
 // address (at most 128 MiB); empty when it cannot be one. Only the sectors
 // its chains pass through are read to find that reach, so a false header
 // costs a few sectors at most.
 bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, std::vector<uint8_t>& image) {
+                         const uint8_t* header, std::vector<uint8_t>& image, bool whole = false) {
   image.clear();
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   const uint64_t bound = std::min(declared, file_size - o);
   if (bound < k_min_embedded_image) return false;
+  if (whole) return read_image(source, o, bound, image);
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
         uint64_t len = count;
@@ -504,12 +514,21 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       });
   if (reach.reach == 0) return false;
   // The image is never shorter than the least one taken for a compound file.
-  const uint64_t want = std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image));
-  image.resize(static_cast<size_t>(want));
-  uint64_t len = want;
-  if (!source.read_at(image.data(), len, o) || len > want) return false;
-  image.resize(static_cast<size_t>(len));
-  return true;
+  return read_image(source, o,
+                    std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image)), image);
+}
+
+// The compound file at offset o of the source read and loaded into e: its
+// image as far as its structures and streams reach, or, when the parse of
+// that finds something leading further, as far as its FAT can address.
+bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
+                         const uint8_t* header, std::vector<uint8_t>& image, embedded_runs& e) {
+  if (!read_embedded_image(source, o, file_size, header, image)) return false;
+  const size_t reached = image.size();
+  const bool loaded = load_embedded_runs(e, image.data(), image.size());
+  if (!cfb_image_cut(e.reader)) return loaded;
+  return read_embedded_image(source, o, file_size, header, image, true) && image.size() > reached &&
+         load_embedded_runs(e, image.data(), image.size());
 }
 
 // Bytes an index holds (its vectors by capacity; a string by its buffer,
@@ -599,14 +618,12 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   };
   const bool carved_image = guarded([&] {
     std::vector<uint8_t> image;
-    if (!read_embedded_image(source, o, file_size, header, image)) return false;
+    auto e = std::make_unique<embedded_runs>();
+    if (!load_embedded_image(source, o, file_size, header, image, *e)) return false;
     read = image.size();
     if (image.size() < k_min_embedded_image) return false;
-    auto e = std::make_unique<embedded_runs>();
-    const bool found = guarded([&] {
-      return embedded_body(c, *e, image.data(), image.size(), false,
-                           c.options.m_status_messages != 0, o);
-    });
+    const bool found =
+        guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
     // Without its index a record is found again by reading the image again.
     if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
     return found;
@@ -641,7 +658,8 @@ bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t s
   carve_context c{out, options, carved};
   return guarded([&] {
     embedded_runs e;
-    return embedded_body(c, e, image, size, image_flag, progress, base_offset);
+    return load_embedded_runs(e, image, size) &&
+           embedded_body(c, e, image_flag, progress, base_offset);
   });
 }
 
@@ -852,8 +870,7 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   std::vector<uint8_t> image;
   auto e = std::make_unique<embedded_runs>();
   if (!source.read_at(header, len, offset) || len != sizeof header ||
-      !read_embedded_image(source, offset, size, header, image) ||
-      !load_embedded_runs(*e, image.data(), image.size()))
+      !load_embedded_image(source, offset, size, header, image, *e))
     return nullptr;
   work.bytes_read_again += image.size();
   indexes.keep(offset, std::move(e));
