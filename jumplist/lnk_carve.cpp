@@ -6,6 +6,7 @@
 #include <deque>
 #include <iterator>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -337,18 +338,24 @@ struct embedded_runs {
   std::vector<uint64_t> stream_starts;    // the same, sorted
   std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
   std::vector<cfb_run_piece> pieces[2];
-  std::vector<cfb_run_piece> pieces_scratch;  // of a link stream read again
   std::vector<uint64_t> hits[2];
   uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
+  // Kept as an index (parse and bytes let go): where each link stream's
+  // bytes lie. Stream i's pieces run from piece_starts[i] to
+  // piece_starts[i + 1]; a length of k_unread: the stream could not be read.
+  std::vector<cfb_run_piece> stream_pieces;
+  std::vector<uint32_t> piece_starts;
+  std::vector<uint64_t> stream_lengths;
 };
+constexpr uint64_t k_unread = UINT64_MAX;
 
 // The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
 // link streams.
 constexpr uint8_t k_stream_run = 2;
 
 size_t hit_count(const embedded_runs& e, int r) {
-  return r == k_stream_run ? e.stream_names.size() : e.hits[r].size();
+  return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
 bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
@@ -539,20 +546,40 @@ uint64_t vector_bytes(const std::vector<T>& v) {
 }
 
 uint64_t index_bytes(const embedded_runs& e) {
-  const compound_file_reader& r = e.reader;
-  // Each link map holds a value, a presence byte and a walk mark a sector.
-  uint64_t bytes = sizeof(embedded_runs) + (r.m_fat_links.index_limit() + 1) * 6 +
-                   (r.m_minifat_links.index_limit() + 1) * 6;
-  bytes += vector_bytes(r.m_dir_sectors) + vector_bytes(r.m_minifat_sectors) +
-           vector_bytes(r.m_root_sectors) + vector_bytes(r.m_chain_scratch);
-  for (const auto& [key, entry] : r.m_entries)
-    bytes += sizeof(cfb_entry_map::value_type) + sizeof(size_t) + key.capacity() +
-             entry.m_name.capacity();
-  for (const std::string& name : e.stream_names) bytes += sizeof(std::string) + name.capacity();
-  bytes += vector_bytes(e.stream_firsts) + vector_bytes(e.stream_starts);
-  for (int r2 = 0; r2 < 2; ++r2)
-    bytes += vector_bytes(e.pieces[r2]) + vector_bytes(e.hits[r2]) + vector_bytes(e.runs[r2]);
-  return bytes + vector_bytes(e.scratch);
+  uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
+                   vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
+                   vector_bytes(e.stream_lengths);
+  for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
+  return bytes;
+}
+
+// Turns a loaded image into its index: where each link stream lies is
+// worked out from the parse, then the parse, the runs' bytes and the
+// scratch are let go.
+void make_index(embedded_runs& e) {
+  const size_t streams = e.stream_firsts.size();
+  e.piece_starts.reserve(streams + 1);
+  e.stream_lengths.reserve(streams);
+  std::vector<cfb_run_piece> pieces;
+  for (size_t i = 0; i < streams; ++i) {
+    e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
+    const cfb_dir_entry* entry = find_cfb_entry(e.reader, e.stream_names[i]);
+    uint64_t length = 0, first = 0;
+    if (!entry || !entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first)) {
+      e.stream_lengths.push_back(k_unread);
+      continue;
+    }
+    e.stream_lengths.push_back(length);
+    e.stream_pieces.insert(e.stream_pieces.end(), pieces.begin(), pieces.end());
+  }
+  e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
+  e.stream_pieces.shrink_to_fit();
+  e.image = nullptr;
+  e.reader = compound_file_reader();
+  std::vector<std::string>().swap(e.stream_names);
+  std::vector<uint64_t>().swap(e.stream_starts);
+  for (std::vector<uint8_t>& run : e.runs) std::vector<uint8_t>().swap(run);
+  std::vector<uint8_t>().swap(e.scratch);
 }
 
 // The embedded compound files of one carved file, held without their
@@ -563,43 +590,43 @@ uint64_t index_bytes(const embedded_runs& e) {
 // parsed again when a record of it comes.
 class embedded_indexes {
  public:
+  // At least k_least_budget, or half the carved file: an index is smaller
+  // than the links it finds.
+  explicit embedded_indexes(uint64_t file_size)
+      : m_budget(std::max(k_least_budget, file_size / 2)) {}
+
   // Keeps the image's index (the image itself may go now).
   void keep(uint64_t offset, std::unique_ptr<embedded_runs> e) {
-    e->image = nullptr;
-    for (std::vector<uint8_t>& run : e->runs) std::vector<uint8_t>().swap(run);
-    std::vector<uint8_t>().swap(e->scratch);
-    held h;
-    h.offset = offset;
-    h.used = ++m_clock;
-    h.cost = index_bytes(*e);
-    h.index = std::move(e);
-    while (!m_held.empty() && m_cost + h.cost > k_budget) {
-      auto oldest = std::min_element(m_held.begin(), m_held.end(),
-                                     [](const held& x, const held& y) { return x.used < y.used; });
-      m_cost -= oldest->cost;
+    make_index(*e);
+    const uint64_t cost = index_bytes(*e);
+    while (!m_held.empty() && m_cost + cost > m_budget) {
+      auto oldest = std::min_element(
+          m_held.begin(), m_held.end(),
+          [](const auto& x, const auto& y) { return x.second.used < y.second.used; });
+      m_cost -= oldest->second.cost;
       m_held.erase(oldest);
     }
-    m_held.reserve(m_held.size() + 1);
-    m_cost += h.cost;
-    m_held.push_back(std::move(h));
+    held& h = m_held[offset];
+    m_cost -= h.cost;
+    h = held{++m_clock, cost, std::move(e)};
+    m_cost += cost;
   }
   // The index of the image at offset; null when not held.
   embedded_runs* find(uint64_t offset) {
-    for (held& h : m_held)
-      if (h.offset == offset) {
-        h.used = ++m_clock;
-        return h.index.get();
-      }
-    return nullptr;
+    auto it = m_held.find(offset);
+    if (it == m_held.end()) return nullptr;
+    it->second.used = ++m_clock;
+    return it->second.index.get();
   }
 
  private:
   struct held {
-    uint64_t offset = 0, used = 0, cost = 0;
+    uint64_t used = 0, cost = 0;
     std::unique_ptr<embedded_runs> index;
   };
-  static constexpr uint64_t k_budget = uint64_t{16} << 20;
-  std::vector<held> m_held;
+  static constexpr uint64_t k_least_budget = uint64_t{16} << 20;
+  uint64_t m_budget;
+  std::unordered_map<uint64_t, held> m_held;
   uint64_t m_cost = 0, m_clock = 0;
 };
 
@@ -880,15 +907,15 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
 // Copies the bytes at run offsets [from, to) of a run laid out by pieces
 // (pieces of cfb_zero_piece read as zeros) from the image at offset of the
 // source into out; false when the source gives fewer.
-bool read_pieces(const scan_source& source, uint64_t offset,
-                 const std::vector<cfb_run_piece>& pieces, uint64_t from, uint64_t to,
+bool read_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
+                 const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
                  std::vector<uint8_t>& out, carve_work& work) {
   out.assign(static_cast<size_t>(to - from), 0);
-  auto it =
-      std::upper_bound(pieces.begin(), pieces.end(), from,
+  const cfb_run_piece* it =
+      std::upper_bound(pieces, pieces_end, from,
                        [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
-  if (it != pieces.begin()) --it;
-  for (; it != pieces.end() && it->m_run_offset < to; ++it) {
+  if (it != pieces) --it;
+  for (; it != pieces_end && it->m_run_offset < to; ++it) {
     const uint64_t a = std::max(from, it->m_run_offset);
     const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
     if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
@@ -911,16 +938,19 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
   uint64_t first = 0;
   bool read = false;
   if (r == k_stream_run) {
-    const cfb_dir_entry* entry = find_cfb_entry(e.reader, e.stream_names[i]);
-    std::vector<cfb_run_piece>& pieces = e.pieces_scratch;
-    uint64_t length = 0;
-    read = entry && entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first) &&
-           read_pieces(source, offset, pieces, 0, length, bytes, work);
+    first = e.stream_firsts[i];
+    const uint64_t length = e.stream_lengths[i];
+    const cfb_run_piece* pieces = e.stream_pieces.data();
+    read =
+        length != k_unread && read_pieces(source, offset, pieces + e.piece_starts[i],
+                                          pieces + e.piece_starts[i + 1], 0, length, bytes, work);
   } else {
     const std::vector<uint64_t>& hits = e.hits[r];
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r];
     first = run_to_image_offset(e.pieces[r], hits[i]);
-    read = read_pieces(source, offset, e.pieces[r], hits[i], end, bytes, work);
+    const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+    read = read_pieces(source, offset, pieces.data(), pieces.data() + pieces.size(), hits[i], end,
+                       bytes, work);
   }
   if (!read) return false;
   return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
@@ -1028,7 +1058,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
-  embedded_indexes indexes;
+  embedded_indexes indexes(size);
   c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
   std::vector<custom_list_link> frame_links;

@@ -72,8 +72,9 @@ bytes_t numbered_link(uint64_t i, uint64_t write_time) {
   li.local_base_path = "C:\\Users\\x\\Documents\\report-" + std::to_string(i) + ".docx";
   s.link_info = li;
   // A description as long as real ones often are.
-  s.strings[lnk_name] = u"report of the quarter, with the figures of every branch and the notes "
-                        u"of the meeting where they were read; kept for the auditors";
+  s.strings[lnk_name] =
+      u"report of the quarter, with the figures of every branch and the notes "
+      u"of the meeting where they were read; kept for the auditors";
   s.strings[lnk_working_dir] = u"C:\\Users\\x\\Documents";
   return write_lnk(s);
 }
