@@ -501,21 +501,21 @@ bool read_image(const scan_source& source, uint64_t o, uint64_t want, std::vecto
 
 // The image of a compound file starting at offset o of the source, as far
 // as its structures and regular streams reach within what its FAT can
-// address (at most 128 MiB); empty when it cannot be one. Only the sectors
-// its chains pass through are read to find that reach, so a false header
-// costs a few sectors at most.
+// address (bound: at most 128 MiB); empty when it cannot be one. Only the
+// sectors its chains pass through are read to find that reach, so a false
+// header costs a few sectors at most.
 bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, std::vector<uint8_t>& image, bool whole = false) {
+                         const uint8_t* header, std::vector<uint8_t>& image, uint64_t& bound) {
   image.clear();
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
-  const uint64_t bound = std::min(declared, file_size - o);
+  bound = std::min(declared, file_size - o);
   if (bound < k_min_embedded_image) return false;
-  if (whole) return read_image(source, o, bound, image);
+  const uint64_t limit = bound;
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
         uint64_t len = count;
-        return at <= bound && source.read_at(into, len, o + at) && len <= count
+        return at <= limit && source.read_at(into, len, o + at) && len <= count
                    ? static_cast<size_t>(len)
                    : 0;
       });
@@ -530,16 +530,14 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
 // that finds something leading further, as far as its FAT can address.
 bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
                          const uint8_t* header, std::vector<uint8_t>& image, embedded_runs& e) {
-  if (!read_embedded_image(source, o, file_size, header, image)) return false;
-  const size_t reached = image.size();
+  uint64_t bound = 0;
+  if (!read_embedded_image(source, o, file_size, header, image, bound)) return false;
   const bool loaded = load_embedded_runs(e, image.data(), image.size());
-  if (!cfb_image_cut(e.reader)) return loaded;
-  return read_embedded_image(source, o, file_size, header, image, true) && image.size() > reached &&
-         load_embedded_runs(e, image.data(), image.size());
+  if (image.size() >= bound || !cfb_image_cut(e.reader)) return loaded;
+  return read_image(source, o, bound, image) && load_embedded_runs(e, image.data(), image.size());
 }
 
-// Bytes an index holds (its vectors by capacity; a string by its buffer,
-// whether held inline or not).
+// Bytes an index holds, its vectors counted by capacity.
 template <class T>
 uint64_t vector_bytes(const std::vector<T>& v) {
   return uint64_t{v.capacity()} * sizeof(T);
@@ -583,11 +581,11 @@ void make_index(embedded_runs& e) {
 }
 
 // The embedded compound files of one carved file, held without their
-// bytes: what finds each record again (the parse: directory, FAT and mini
-// FAT; where the link streams and the runs lie; the hits), so that a record
-// parsed again to be reported reads its own link only. Held while they fit
-// in a budget, the least recently used let go first; one let go is read and
-// parsed again when a record of it comes.
+// bytes or their parse: where each link stream lies, and the hits of the
+// runs with where the runs lie, so that a record parsed again to be
+// reported reads its own link only. Held while they fit in a budget, the
+// least recently used let go first; one let go is read and parsed again
+// when a record of it comes.
 class embedded_indexes {
  public:
   // At least k_least_budget, or half the carved file: an index is smaller
