@@ -771,6 +771,26 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(large_work.lists_read_again, 0u);
   EXPECT_LE(large_work.bytes_read_again, large_streams + 2 * (1 << 20) + 2 * 1024);
 
+  // Lists packed back to back, their records interleaved and past the
+  // budget: the road holds one list's image while carving it and the
+  // lists' indexes, all of it below the input's own size.
+  bytes_t packed = numbered_link(0);
+  size_t links = 0;
+  for (size_t list = 0; list < 60; ++list) {
+    cfb_writer w;
+    for (size_t i = 0; i < 20; ++i, ++links) {
+      const std::string name = std::to_string(i + 1);
+      w.stream(std::u16string(name.begin(), name.end()), numbered_link(links, 60 * i + list + 1));
+    }
+    const bytes_t image = w.build();
+    packed.insert(packed.end(), image.begin(), image.end());
+  }
+  carve_work packed_work;
+  const carve_result r = carve(packed, 4096, false, -1, &packed_work);
+  EXPECT_EQ(r.records, 1 + links);
+  EXPECT_EQ(packed_work.lists_read_again, 0u);
+  EXPECT_LT(r.peak, static_cast<int64_t>(packed.size())) << packed.size();
+
   // A link followed by two sample lists: every link stream of both (6 and
   // 22, as pyolecf counts them), including those whose mini sectors are
   // scattered and the second list within the first one's reach.
