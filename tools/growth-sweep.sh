@@ -42,6 +42,7 @@ families=(
 measure() {  # input options...
   local input=$1; shift
   local status
+  timed_out=0
   set +e
   if [ "${1:-}" = -pipe ]; then
     timeout "$limit_s" /usr/bin/time -o "$tmp/time" -f '%U %M' "$vesk" -quiet -csv "$@" \
@@ -58,7 +59,7 @@ measure() {  # input options...
   set -e
   if [ "$status" -eq 124 ]; then
     echo "vesk ran past ${limit_s} s on $input" >&2
-    user=$limit_s peak=0 records=0
+    user=$limit_s peak=0 records=0 timed_out=1
     rc=1
     return
   fi
@@ -91,11 +92,13 @@ for entry in "${families[@]}"; do
     esac
     peak_mb=$((peak * 1024 / 1000000))
     verdict=ok
-    if [ "$peak_mb" -gt "$limit" ]; then
+    if [ "$timed_out" -eq 1 ]; then
+      verdict="FAIL: ran past ${limit_s} s"
+    elif [ "$peak_mb" -gt "$limit" ]; then
       verdict="FAIL: memory past the goal"
       rc=1
     fi
-    if [ -n "$prev_user" ]; then
+    if [ -n "$prev_user" ] && [ "$timed_out" -eq 0 ]; then
       # Times below 0.05 s are start-up and clock noise: counted as 0.05 s.
       if awk -v a="$prev_user" -v b="$user" \
         'BEGIN { if (a < 0.05) a = 0.05; if (b < 0.05) b = 0.05; exit !(b > 6 * a) }'; then
