@@ -633,6 +633,12 @@ class embedded_indexes {
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, uint64_t& read) {
   read = 0;
+  // The scan never goes back: headers before o are passed already, and
+  // keeping them would make each image cost every image before it.
+  if (c.embedded_seen) {
+    std::vector<uint64_t>& seen = *c.embedded_seen;
+    seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
+  }
   const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
   const auto sort_seen = [&] {
     if (!c.embedded_seen) return;
