@@ -23,6 +23,7 @@
 #include "jumplist/lnk_extent.h"
 #include "jumplist/record_report.h"
 #include "jumplist/vesk_main.h"
+#include "jumplist/vesk_options.h"
 #include "jumplist_samples.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
@@ -33,6 +34,7 @@ namespace {
 using namespace vesk_test;
 using bytes_t = std::vector<uint8_t>;
 using end = lnk_extent::end;
+namespace hdr = cfb::header;
 
 constexpr uint64_t k_cap = uint64_t{16} << 20;
 
@@ -415,7 +417,8 @@ struct carve_result {
 
 // The carve road over bytes in memory with a record budget; the report is
 // kept as text, or thrown away so that only the road's own memory counts.
-carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1) {
+carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
+                   carve_work* work = nullptr) {
   vesk_options options;
   options.m_status_messages = 0;
   options.m_carve_mode = true;
@@ -424,10 +427,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
-  struct budget_set {
-    explicit budget_set(size_t bytes) { set_carve_record_budget_for_test(bytes); }
-    ~budget_set() { set_carve_record_budget_for_test(size_t{4} << 20); }
-  } set(budget);
+  options.m_carve_record_budget = budget;
   carve_result r{};
   const carved_record_sink sink = [&](lnk_record& rec) {
     ++r.records;
@@ -437,7 +437,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
     heap::scope counted;
     if (fail_at >= 0) heap::fail_nth(fail_at);
     r.ok = carve_and_report(out, nullptr, byte_view(bytes), options, false, k_header_not_searched,
-                            sink);
+                            sink, work);
     heap::no_failure();
     r.peak = counted.peak_above_start();
   }
@@ -828,26 +828,75 @@ TEST(CarveRoad, HeadersNoLinkHoldsAreNoCandidates) {
   EXPECT_EQ(carve(among, size_t{4} << 20, false).records, 0u);
 }
 
+// A compound-file header as writers begin one, declaring 2,047 FAT sectors
+// (a FAT reaching 128 MiB), its FAT in sectors 1 to 109 and its directory
+// starting at sector 7, in 8 MiB of zeros; chained, the FAT sectors link
+// each sector to the next, so that the directory chain runs to the end.
+bytes_t false_compound_header(bool chained) {
+  cfb_writer w;
+  bytes_t h = w.stream(u"1", bytes_t(10, 1)).build();
+  h.resize(512);
+  put_le32(h, hdr::num_fat_sectors, 2047);
+  put_le32(h, hdr::first_dir_sector, 7);
+  for (size_t k = 0; k < hdr::difat_slots; ++k)
+    put_le32(h, hdr::difat + 4 * k, static_cast<uint32_t>(k + 1));
+  h.resize(8 << 20, 0);
+  for (size_t k = 0; chained && k < hdr::difat_slots; ++k)
+    for (size_t j = 0; j < 128; ++j)
+      put_le32(h, (k + 2) * 512 + 4 * j, static_cast<uint32_t>(k * 128 + j + 1));
+  return h;
+}
+
+TEST(CarveRoad, FalseCompoundFileHeadersCostTheirFewSectors) {
+  // A link, then a false header with a link header 4 KiB on: nothing it
+  // declares is read but the FAT and directory sectors, one at a time, and
+  // no root entry is found there.
+  for (const bool chained : {false, true}) {
+    bytes_t b = numbered_link(0);
+    b.resize(4096, 0);
+    const bytes_t header = false_compound_header(chained);
+    b.insert(b.end(), header.begin(), header.end());
+    const bytes_t inside = numbered_link(1);
+    std::copy(inside.begin(), inside.end(), b.begin() + 4096 + 4096);
+    const carve_result r = carve(b, size_t{4} << 20, false);
+    EXPECT_EQ(r.records, 2u) << chained;
+    EXPECT_LT(r.peak, 1 << 20) << chained;
+  }
+}
+
 TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
-  // Links, then two lists whose links' write times interleave: past the
-  // budget every record is parsed again, each from its own list.
-  auto file = [](size_t direct, size_t per_list) {
+  // Links, then two lists whose links' write times interleave, each with a
+  // padding stream holding a loose link and a free sector holding another:
+  // past the budget every record is parsed again, each from its own list,
+  // reading its own link's bytes only.
+  auto file = [](size_t direct, size_t per_list, size_t padding) {
     bytes_t b;
     for (size_t i = 0; i < direct; ++i) {
       const bytes_t l = numbered_link(i);
       b.insert(b.end(), l.begin(), l.end());
     }
+    size_t stream_bytes = 0;
     for (size_t list = 0; list < 2; ++list) {
       cfb_writer w;
       for (size_t i = 0; i < per_list; ++i) {
         const std::string name = std::to_string(i + 1);
         const size_t n = 1000 + list * per_list + i;
-        w.stream(std::u16string(name.begin(), name.end()), numbered_link(n, 2 * i + list + 1));
+        const bytes_t link = numbered_link(n, 2 * i + list + 1);
+        stream_bytes += link.size();
+        w.stream(std::u16string(name.begin(), name.end()), link);
       }
-      const bytes_t image = w.build();
+      bytes_t pad(padding, 0);
+      const bytes_t loose = numbered_link(5000 + list, 7);
+      std::copy(loose.begin(), loose.end(), pad.begin() + 4096);
+      w.free_sector(2).stream(u"Padding", pad);
+      bytes_t image = w.build();
+      const bytes_t in_free = numbered_link(6000 + list, 9);
+      std::copy(
+          in_free.begin(), in_free.end(),
+          image.begin() + static_cast<std::ptrdiff_t>(w.info(u"Padding").first_offset - 1024));
       b.insert(b.end(), image.begin(), image.end());
     }
-    return b;
+    return std::make_pair(b, stream_bytes);
   };
   auto distinct = [](const std::string& text) {
     std::set<std::string> names;
@@ -856,19 +905,46 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
       names.insert(text.substr(at, 21));
     return names.size();
   };
-  const carve_result held = carve(file(40, 25), size_t{64} << 20, true);
-  const carve_result again = carve(file(40, 25), 4096, true);
-  EXPECT_EQ(held.records, 90u);
-  EXPECT_EQ(again.records, 90u);
-  EXPECT_EQ(distinct(again.text), 90u);
+  const auto [small, small_streams] = file(40, 25, 64 << 10);
+  const carve_result held = carve(small, size_t{64} << 20, true);
+  carve_work work;
+  const carve_result again = carve(small, 4096, true, -1, &work);
+  EXPECT_EQ(held.records, 94u);
+  EXPECT_EQ(again.records, 94u);
+  EXPECT_EQ(distinct(again.text), 94u);
   EXPECT_EQ(again.text, held.text);
-  // Each list is read again once, however its records interleave.
-  heap::scope small;
-  carve(file(40, 25), 4096, false);
-  const int64_t fewer = small.allocations();
-  heap::scope large;
-  carve(file(40, 100), 4096, false);
-  EXPECT_LT(large.allocations(), 5 * fewer) << fewer;
+  // No list is read again: each record reads its link stream, a loose link
+  // its bytes up to the end of its run (the padding's rest, a free sector's).
+  EXPECT_EQ(work.lists_read_again, 0u);
+  EXPECT_GE(work.bytes_read_again, small_streams);
+  EXPECT_LE(work.bytes_read_again, small_streams + 2 * (64 << 10) + 2 * 1024);
+  // A record costs its own link: larger padding adds the loose links' runs
+  // only, however the records interleave.
+  const auto [large, large_streams] = file(40, 25, 1 << 20);
+  carve_work large_work;
+  EXPECT_EQ(carve(large, 4096, false, -1, &large_work).records, 94u);
+  EXPECT_EQ(large_work.lists_read_again, 0u);
+  EXPECT_LE(large_work.bytes_read_again, large_streams + 2 * (1 << 20) + 2 * 1024);
+
+  // Lists packed back to back, their records interleaved and past the
+  // budget: the road holds one list's image while carving it and the
+  // lists' indexes, all of it below the input's own size.
+  bytes_t packed = numbered_link(0);
+  size_t links = 0;
+  for (size_t list = 0; list < 60; ++list) {
+    cfb_writer w;
+    for (size_t i = 0; i < 20; ++i, ++links) {
+      const std::string name = std::to_string(i + 1);
+      w.stream(std::u16string(name.begin(), name.end()), numbered_link(links, 60 * i + list + 1));
+    }
+    const bytes_t image = w.build();
+    packed.insert(packed.end(), image.begin(), image.end());
+  }
+  carve_work packed_work;
+  const carve_result r = carve(packed, 4096, false, -1, &packed_work);
+  EXPECT_EQ(r.records, 1 + links);
+  EXPECT_EQ(packed_work.lists_read_again, 0u);
+  EXPECT_LT(r.peak, static_cast<int64_t>(packed.size())) << packed.size();
 
   // A link followed by two sample lists: every link stream of both (6 and
   // 22, as pyolecf counts them), including those whose mini sectors are
