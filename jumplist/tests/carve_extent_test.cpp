@@ -584,10 +584,10 @@ TEST(CarveRoad, FalseHeadersAreNotReadOnAsLinks) {
   EXPECT_EQ(carve(every, size_t{4} << 20, false).records, 64u);
 }
 
-TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
-  // A list of 10 links with 200 free sectors of false headers (flags and
-  // attributes all set, texts of U+FFFF), four a sector: -slack gives the
-  // list's 10 records and no junk, as carving the same bytes does.
+// An automatic list of 10 links followed by free sectors (FREESECT, or
+// allocated sectors no stream reaches) that hold fill, written from their
+// first byte on; free_at tells where they begin.
+bytes_t list_with_free_space(const bytes_t& fill, size_t& free_at, bool orphaned = false) {
   cfb_writer w;
   std::vector<destlist_test_entry> entries;
   for (size_t i = 0; i < 10; ++i) {
@@ -599,16 +599,18 @@ TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
     entries.push_back(e);
   }
   w.stream(u"DestList", build_destlist(4, entries));
-  constexpr size_t free_sectors = 200;
-  w.free_sector(free_sectors);
+  if (orphaned)
+    w.orphan_sector((fill.size() + 511) / 512);
+  else
+    w.free_sector((fill.size() + 511) / 512);
   bytes_t image = w.build();
-  const size_t free_at = image.size() - free_sectors * 512;
-  for (size_t o = free_at; o < image.size(); o += 128) {
-    const bytes_t h = false_header(0xFFFFFFFF, 0xFF, 128);
-    std::copy(h.begin(), h.end(), image.begin() + static_cast<std::ptrdiff_t>(o));
-  }
-  temp_tree tree;
-  ASSERT_TRUE(tree.ok());
+  free_at = image.size() - (fill.size() + 511) / 512 * 512;
+  std::copy(fill.begin(), fill.end(), image.begin() + static_cast<std::ptrdiff_t>(free_at));
+  return image;
+}
+
+// The list read with -slack.
+drive_result drive_slack(const temp_tree& tree, const bytes_t& image) {
   const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
   tree.file(name, std::string(image.begin(), image.end()));
   vesk_options options;
@@ -616,8 +618,29 @@ TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
   options.m_slack = 1;
   options.m_source_path = tree.path(name);
   std::ostringstream out;
-  ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
-  EXPECT_EQ(records_in(out.str()), 10u);
+  const bool ok = process_jumplist_file(out, options.m_source_path, options);
+  drive_result d{ok, options.m_failure, out.str(), options.m_notes.lines(name), {}};
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    d.records.push_back(it->second);
+  return d;
+}
+
+TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
+  // 200 free sectors of false headers (flags and attributes all set, texts
+  // of U+FFFF), four a sector: -slack gives the list's 10 records and no
+  // junk, as carving the same bytes does.
+  bytes_t fill;
+  for (size_t i = 0; i < 200 * 4; ++i) {
+    const bytes_t h = false_header(0xFFFFFFFF, 0xFF, 128);
+    fill.insert(fill.end(), h.begin(), h.end());
+  }
+  size_t free_at = 0;
+  const bytes_t image = list_with_free_space(fill, free_at);
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const drive_result d = drive_slack(tree, image);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(records_in(d.text), 10u);
   // The area after a byte, so that it is not a file that starts as a link.
   bytes_t area(image.begin() + static_cast<std::ptrdiff_t>(free_at) - 1, image.end());
   EXPECT_EQ(carve(area, size_t{4} << 20, false).records, 0u);
@@ -759,6 +782,55 @@ TEST(CarveRoad, LongLinksWithControlCharactersLateAreReadWhole) {
     }
     EXPECT_EQ(list.records.size(), 2u);
     EXPECT_EQ(found.records.back().m_file_offset, junk.size());
+  }
+}
+
+TEST(SlackRecovery, LongLinksWithControlCharactersLateAreReadWhole) {
+  // The long links above left in a list's free sectors (and in sectors no
+  // stream reaches), each after a false header with random bytes and before
+  // 4 KiB of them: -slack reads each
+  // whole (every text and block) and takes nothing of the random bytes.
+  uint32_t seed = 67;
+  auto random = [&](size_t n) {
+    bytes_t b(n);
+    for (uint8_t& x : b) {
+      seed = seed * 1103515245u + 12345u;
+      x = static_cast<uint8_t>(seed >> 16);
+    }
+    return b;
+  };
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  for (const auto& [unicode, orphaned] :
+       {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+    const bytes_t link = late_text_link(unicode);
+    bytes_t fill = false_header(0, 0, 24);
+    fill.resize(20);
+    const bytes_t before = random(512 - 20), after = random(4096);
+    fill.insert(fill.end(), before.begin(), before.end());
+    fill.insert(fill.end(), link.begin(), link.end());
+    fill.insert(fill.end(), after.begin(), after.end());
+    size_t free_at = 0;
+    const drive_result d = drive_slack(tree, list_with_free_space(fill, free_at, orphaned));
+    ASSERT_TRUE(d.ok) << unicode;
+    EXPECT_EQ(records_in(d.text), 11u) << unicode;
+    EXPECT_EQ(d.notes, "") << unicode;
+    // The free-space record is the last; its texts and block are all there.
+    const std::vector<std::string> sizes = values(d.text, "Parsed size:"),
+                                   names = values(d.text, "Description:"),
+                                   args = values(d.text, "Cmdline args:");
+    ASSERT_EQ(sizes.size(), 11u) << unicode;
+    ASSERT_EQ(names.size(), 11u) << unicode;
+    EXPECT_NE(sizes.back().find("[" + std::to_string(link.size()) + " bytes]"), std::string::npos)
+        << sizes.back();
+    EXPECT_EQ(names.back(), std::string(unicode ? 17000 : 33000, 'n')) << unicode;
+    ASSERT_EQ(args.size(), 1u) << unicode;
+    EXPECT_EQ(args[0].substr(0, 2), "-a") << unicode;
+    EXPECT_EQ(values(d.text, "Icon filename:"), std::vector<std::string>{"C:\\Windows\\late.ico"})
+        << unicode;
+    EXPECT_EQ(values(d.text, "Environment DataBlk:"),
+              std::vector<std::string>{"%windir%\\late.exe"})
+        << unicode;
   }
 }
 
