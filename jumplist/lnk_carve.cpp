@@ -472,12 +472,16 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
       .parsed;
 }
 
-// Hit i of run r parsed into record.
+// Hit i of run r parsed into record. A link stream is read whatever its
+// header holds; a header met elsewhere in the image (inside a stream, in
+// its padding or free sectors) is a carving candidate like any other, so
+// one no link could have is passed by.
 bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
                         lnk::useropts& options, bool carved, uint64_t base_offset) {
   byte_view bytes;
   uint64_t first = 0;
-  if (!embedded_hit_bytes(e, r, i, bytes, first)) {
+  if (!embedded_hit_bytes(e, r, i, bytes, first) ||
+      (r != k_stream_run && !could_be_link_header(bytes))) {
     label_embedded(record, r, image_flag);
     return false;
   }

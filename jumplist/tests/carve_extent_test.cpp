@@ -936,6 +936,57 @@ TEST(CarveRoad, FalseCompoundFileHeadersCostTheirFewSectors) {
   }
 }
 
+TEST(CarveRoad, HeadersInsideEmbeddedListsAreTestedAsLooseOnes) {
+  // A link, then a list of three link streams, one of a ShowCommand no
+  // carved link holds; its padding stream holds a loose link, a loose link
+  // of that ShowCommand and a false header among random bytes, and so does
+  // a free sector. The list's streams are read whatever their headers hold;
+  // of the loose headers only the link's that could be one is.
+  auto odd = [](bytes_t link) {
+    put_le32(link, 60, 0x1234);  // ShowCommand
+    return link;
+  };
+  uint32_t seed = 68;
+  bytes_t random(2048);
+  for (uint8_t& x : random) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  const bytes_t header = false_header(0, 0, 20);
+  std::copy(header.begin(), header.end(), random.begin() + 512);
+  auto loose = [&](size_t first) {
+    bytes_t b(8192, 0);
+    const bytes_t sound = numbered_link(first), other = odd(numbered_link(first + 1));
+    std::copy(sound.begin(), sound.end(), b.begin());
+    std::copy(other.begin(), other.end(), b.begin() + 2048);
+    std::copy(random.begin(), random.end(), b.begin() + 4096);
+    return b;
+  };
+  cfb_writer w;
+  w.stream(u"1", numbered_link(10)).stream(u"2", odd(numbered_link(11)));
+  w.stream(u"3", numbered_link(12));
+  w.free_sector(16).stream(u"Padding", loose(20));
+  bytes_t image = w.build();
+  const bytes_t in_free = loose(30);
+  std::copy(in_free.begin(), in_free.end(),
+            image.begin() + static_cast<std::ptrdiff_t>(w.info(u"Padding").first_offset - 8192));
+  bytes_t b = numbered_link(0);
+  b.resize(4096, 0);
+  b.insert(b.end(), image.begin(), image.end());
+  for (const size_t budget : {size_t{4} << 20, size_t{4096}}) {
+    const carve_result r = carve(b, budget, true);
+    std::set<std::string> names;
+    for (size_t at = r.text.find("C:\\Temp\\file"); at != std::string::npos;
+         at = r.text.find("C:\\Temp\\file", at + 1))
+      names.insert(r.text.substr(at, 21));
+    const std::set<std::string> expected = {"C:\\Temp\\file10000.txt", "C:\\Temp\\file10010.txt",
+                                            "C:\\Temp\\file10011.txt", "C:\\Temp\\file10012.txt",
+                                            "C:\\Temp\\file10020.txt", "C:\\Temp\\file10030.txt"};
+    EXPECT_EQ(r.records, 6u) << budget;
+    EXPECT_EQ(names, expected) << budget;
+  }
+}
+
 TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   // Links, then two lists whose links' write times interleave, each with a
   // padding stream holding a loose link and a free sector holding another:
