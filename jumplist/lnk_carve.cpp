@@ -5,8 +5,8 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <map>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -652,7 +652,7 @@ class embedded_indexes {
   };
   static constexpr uint64_t k_least_budget = uint64_t{16} << 20;
   uint64_t m_budget;
-  std::unordered_map<uint64_t, held> m_held;
+  std::map<uint64_t, held> m_held;
   uint64_t m_cost = 0, m_clock = 0;
 };
 
