@@ -195,9 +195,11 @@ void recover_body(const compound_file_reader& reader, byte_view image,
       // the sectors after it as well: one that runs past the sector reads
       // on through the free run that holds it.
       const uint64_t run = free_run_after(reader, c.m_file_offset, image.size());
-      if (run > available &&
-          declared_lnk_extent(byte_view(link, available), k_max_link_size, false).how ==
-              lnk_extent::end::open) {
+      const lnk_extent::end how =
+          run > available
+              ? declared_lnk_extent(byte_view(link, available), k_max_link_size, false).how
+              : lnk_extent::end::terminal;
+      if (how == lnk_extent::end::open || how == lnk_extent::end::capped) {
         link = image.data() + c.m_file_offset;
         available = static_cast<size_t>(run);
       }

@@ -952,8 +952,8 @@ TEST(CarveRoad, HeadersInsideEmbeddedListsAreTestedAsLooseOnes) {
     seed = seed * 1103515245u + 12345u;
     x = static_cast<uint8_t>(seed >> 16);
   }
-  const bytes_t header = false_header(0, 0, 20);
-  std::copy(header.begin(), header.end(), random.begin() + 512);
+  const bytes_t header = false_header(0, 0, 24);
+  std::copy(header.begin(), header.begin() + 20, random.begin() + 512);
   auto loose = [&](size_t first) {
     bytes_t b(8192, 0);
     const bytes_t sound = numbered_link(first), other = odd(numbered_link(first + 1));
