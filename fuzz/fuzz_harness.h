@@ -229,6 +229,13 @@ inline int run_lnk(const uint8_t* data, size_t size) {
   if (extent.size > cap) broken_promise("extent past the cap");
   if (extent.how == vk::lnk_extent::end::terminal && extent.size > link.size())
     broken_promise("extent past the data");
+  if (extent.useful > extent.size || (extent.implausible_at != vk::lnk_extent::k_plausible &&
+                                      extent.implausible_at >= extent.size))
+    broken_promise("useful bytes or the first implausible structure past the extent");
+  // Tested or not, the structures are stepped over alike.
+  if (vk::declared_lnk_extent(vk::byte_view(link), cap, false).size != extent.size)
+    broken_promise("the tests changed the extent");
+  (void)vk::could_be_link_header(vk::byte_view(link));
   vk::lnk_record record;
   if (!vk::parse_lnk(record, link.data(), link.size(), forms[0], forms[0].m_scratch.link, carved,
                      offset))

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
@@ -1210,6 +1211,307 @@ uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t 
   --it;
   if (run_offset - it->m_run_offset >= it->m_length) return run_offset;
   return it->m_file_offset + (run_offset - it->m_run_offset);
+}
+
+bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                         uint64_t image_size, std::vector<cfb_run_piece>& pieces, uint64_t& length,
+                         uint64_t& first_offset) {
+  pieces.clear();
+  length = 0;
+  first_offset = 0;
+  return guarded(
+      [&] {
+        // The same walk and the same choices as entry_bytes, telling where
+        // each stretch comes from instead of copying it.
+        std::vector<uint64_t>& units = reader.m_chain_scratch;
+        unit_chain chain;
+        if (!entry_units(reader, entry, units, chain)) return false;
+        const bool is_mini = entry.m_mini != 0;
+        const uint64_t unit = is_mini ? reader.m_mini_sector_size : reader.m_sector_size;
+        uint64_t total;
+        if (!vk::checked_mul(chain.count, unit, total) || total > SIZE_MAX) return false;
+        length = std::min(total, entry.stream_size());
+        const uint64_t first = unit_offset(reader, is_mini, chain.first);
+        bool in_place = chain.consecutive && first != ~uint64_t{0} && first <= image_size &&
+                        total <= image_size - first;
+        if (in_place && is_mini) {
+          const auto& root = reader.m_root_sectors;
+          const uint64_t per_sector = reader.m_sector_size / unit;
+          const uint64_t q0 = chain.first / per_sector, q1 = chain.last / per_sector;
+          in_place = q1 < root.size();
+          for (uint64_t q = q0 + 1; in_place && q <= q1; ++q)
+            in_place = root[static_cast<size_t>(q)] == root[static_cast<size_t>(q0)] + (q - q0);
+        }
+        if (in_place) {
+          first_offset = first;
+          if (length) pieces.push_back({0, first, length});
+          return true;
+        }
+        const fat_link_map& mini_links = reader.m_minifat_links;
+        uint64_t chain_at = chain.first;
+        size_t listed = 0;
+        auto next_unit = [&]() -> uint64_t {
+          if (!is_mini) return units[listed++];
+          const uint64_t u = chain_at;
+          chain_at = mini_links.value(u);
+          return u;
+        };
+        // Stretches that continue one another (in the stream and in the
+        // image, or both zeros) make one piece.
+        auto add = [&](uint64_t at, uint64_t from, uint64_t len) {
+          if (len == 0) return;
+          if (!pieces.empty()) {
+            cfb_run_piece& last = pieces.back();
+            const bool zeros = from == cfb_zero_piece;
+            if (last.m_run_offset + last.m_length == at &&
+                (zeros ? last.m_file_offset == cfb_zero_piece
+                       : last.m_file_offset != cfb_zero_piece &&
+                             last.m_file_offset + last.m_length == from)) {
+              last.m_length += len;
+              return;
+            }
+          }
+          pieces.push_back({at, from, len});
+        };
+        const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
+        uint64_t placed = 0;
+        uint64_t u = next_unit();
+        for (uint64_t i = 0, j = 0; i < chain.count; i = j) {
+          const uint64_t run_first = u;
+          for (j = i + 1; j < chain.count; ++j) {
+            const uint64_t v = next_unit();
+            const bool joins =
+                v == u + 1 && v <= 0xFFFFFFFFull && (!is_mini || v % per_sector != 0);
+            u = v;
+            if (!joins) break;
+          }
+          const uint64_t o = unit_offset(reader, is_mini, run_first);
+          if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
+          if (placed >= length) {
+            if (first_offset != 0 || !is_mini) break;
+            continue;
+          }
+          const uint64_t want = std::min<uint64_t>((j - i) * unit, length - placed);
+          uint64_t taken = 0;
+          if (o != ~uint64_t{0} && o < image_size) {
+            taken = std::min(want, image_size - o);
+            add(placed, o, taken);
+          }
+          add(placed + taken, cfb_zero_piece, want - taken);
+          placed += want;
+        }
+        return true;
+      },
+      [&] {
+        reader.m_fat_links.walk_marks().clear();
+        pieces.clear();
+        length = 0;
+      });
+}
+
+namespace {
+
+// The FAT of a compound file met inside other data, read a sector at a time
+// as chains need its links: a link lies where the parse of an image of
+// bound bytes would place it (the header's slots, then the DIFAT sectors'
+// along their chain), and only sectors the image would hold whole are
+// read. Remembers the furthest sector it used.
+class lazy_fat {
+ public:
+  lazy_fat(byte_view header, uint64_t S, uint64_t bound, const cfb_read_at& read)
+      : m_read(read), m_S(S), m_E(S / cfb::fat_entry_size), m_bound(bound) {
+    m_sector_limit = std::min<uint64_t>((bound - 1) / S, 0xFFFFFFFFull);
+    const uint32_t num_fat = header_u32(header, hdr::num_fat_sectors);
+    const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
+    for (uint32_t k = 0; k < header_slots; ++k) {
+      const uint32_t id = header_u32(header, hdr::difat + 4 * size_t{k});
+      if (id == cfb::endofchain) break;
+      m_positions.push_back(id);
+    }
+    m_chain_left = header_u32(header, hdr::num_difat_sectors);
+    const uint32_t first_difat = header_u32(header, hdr::first_difat_sector);
+    if (num_fat > hdr::difat_slots && m_chain_left != 0 && first_difat != cfb::endofchain &&
+        first_difat != 0) {
+      m_difat.push_back(first_difat);
+      m_difat_seen.insert(first_difat);
+      --m_chain_left;
+    }
+  }
+
+  uint64_t sector_limit() const { return m_sector_limit; }
+  uint64_t sectors_read() const { return m_sectors_read; }
+  // The parse reads every FAT sector its slots name and every DIFAT sector
+  // of the chain, used or not: they are within the reach too.
+  void use_every_fat_sector() {
+    while (next_difat()) {
+    }
+    for (const uint32_t id : m_positions)
+      if (id < cfb::maxregsect && (uint64_t{id} + 2) * m_S <= m_bound) use(id);
+  }
+  // The end of the furthest sector used, from the header's first byte.
+  uint64_t reach() const { return m_furthest; }
+  // Sector n is used: the image must reach its end, or as far as the
+  // bound lets it (a stream's last sector may be cut there).
+  void use(uint64_t n) { m_furthest = std::max(m_furthest, std::min((n + 2) * m_S, m_bound)); }
+
+  // Whole sector n into out, when the image would hold it; used.
+  bool sector(uint64_t n, std::vector<uint8_t>& out) {
+    if (n > 0xFFFFFFFFull || (n + 2) * m_S > m_bound) return false;
+    out.resize(static_cast<size_t>(m_S));
+    ++m_sectors_read;
+    if (m_read((n + 1) * m_S, out.data(), out.size()) != out.size()) return false;
+    use(n);
+    return true;
+  }
+
+  // The link of sector n, as the parse would hold it.
+  std::optional<uint32_t> link(uint64_t n) {
+    if (n >= m_sector_limit || m_E == 0) return std::nullopt;
+    const uint64_t p = n / m_E;
+    while (p >= m_positions.size() && next_difat()) {
+    }
+    if (p >= m_positions.size()) return std::nullopt;
+    if (m_loaded.size() <= p) m_loaded.resize(static_cast<size_t>(p + 1));
+    loaded_sector& fat = m_loaded[static_cast<size_t>(p)];
+    if (!fat.tried) {
+      fat.tried = true;
+      const uint32_t id = m_positions[static_cast<size_t>(p)];
+      if (id != cfb::freesect && !sector(id, fat.bytes)) fat.bytes.clear();
+    }
+    if (fat.bytes.empty()) return std::nullopt;
+    return load_le32(fat.bytes.data() + (n % m_E) * cfb::fat_entry_size);
+  }
+
+ private:
+  // The FAT sector ids of the next DIFAT sector of the chain; false when
+  // there is none.
+  bool next_difat() {
+    // Slots past the sectors the image can hold describe nothing.
+    while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
+      const uint32_t id = m_difat[m_difat_done++];
+      std::vector<uint8_t> bytes;
+      if (!sector(id, bytes)) continue;
+      const byte_view d(bytes.data(), bytes.size());
+      for (uint64_t slot = 0; slot + 1 < m_E; ++slot) {
+        const uint32_t fat = d.u32_or_zero(static_cast<size_t>(slot * cfb::fat_entry_size));
+        if (fat == cfb::endofchain) break;
+        m_positions.push_back(fat);
+      }
+      const uint32_t next = d.u32_or_zero(static_cast<size_t>((m_E - 1) * cfb::fat_entry_size));
+      if (m_chain_left != 0 && next < cfb::maxregsect) {
+        --m_chain_left;
+        if (m_difat_seen.insert(next).second) m_difat.push_back(next);
+      }
+      return true;
+    }
+    return false;
+  }
+
+  struct loaded_sector {
+    bool tried = false;
+    std::vector<uint8_t> bytes;
+  };
+  const cfb_read_at& m_read;
+  uint64_t m_S, m_E, m_bound, m_sector_limit = 0;
+  std::vector<uint32_t> m_positions;  // FAT sector ids, in the parse's order
+  std::vector<loaded_sector> m_loaded;
+  std::vector<uint32_t> m_difat;
+  std::unordered_set<uint32_t> m_difat_seen;
+  size_t m_difat_done = 0;
+  uint32_t m_chain_left = 0;
+  uint64_t m_sectors_read = 0;
+  uint64_t m_furthest = 0;  // bytes from the header's first
+};
+
+// A directory entry's name is "Root Entry" in any case (the parse's key).
+bool names_root(byte_view entry) {
+  static constexpr std::string_view root = "root entry";
+  for (size_t i = 0; i < root.size(); ++i) {
+    uint16_t c = entry.u16_or_zero(dirent::name + 2 * i);
+    if (c >= 'A' && c <= 'Z') c = static_cast<uint16_t>(c - 'A' + 'a');
+    if (c != static_cast<uint8_t>(root[i])) return false;
+  }
+  return entry.u16_or_zero(dirent::name + 2 * root.size()) == 0;
+}
+
+}  // namespace
+
+bool cfb_image_cut(const compound_file_reader& reader) {
+  if (reader.m_cut_sectors != 0) return true;
+  const fat_link_map& links = reader.m_fat_links;
+  return guarded([&] {
+    // Each sector once over all chains: a chain met again went on from there.
+    std::vector<uint8_t> seen(links.index_limit(), 0);
+    for (const auto& [key, entry] : reader.m_entries) {
+      if (entry.stream_size() == 0 || entry.object_type() == 0 || entry.m_mini) continue;
+      uint64_t n = entry.start_sector();
+      if (n < cfb::maxregsect && n >= links.index_limit()) return true;
+      while (links.contains(n) && !seen[static_cast<size_t>(n)]) {
+        seen[static_cast<size_t>(n)] = 1;
+        const uint32_t next = links.value(n);
+        if (next >= cfb::maxregsect) break;
+        if (next >= links.index_limit()) return true;
+        n = next;
+      }
+    }
+    return false;
+  });
+}
+
+cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read) {
+  cfb_reach result;
+  uint64_t S, M;
+  const byte_view h = header_view(header);
+  // What the parse needs before anything: a header, a sector the image
+  // holds, and room in a sector for a directory entry.
+  if (!header || !is_cfb_header(header) || !header_sizes(h, S, M) || S < dirent::size ||
+      S > bound || header_u32(h, hdr::num_fat_sectors) == 0)
+    return result;
+  guarded([&] {
+    lazy_fat fat(h, S, bound, read);
+    std::vector<uint8_t> marks(static_cast<size_t>(fat.sector_limit()), 0);
+    // Every sector a chain from start passes through (each at most once
+    // over all chains: the walk from a sector already met went on from there).
+    std::vector<uint64_t> chain;
+    auto walk = [&](uint64_t start, std::vector<uint64_t>* into) {
+      for (uint64_t n = start; n < marks.size() && !marks[static_cast<size_t>(n)];) {
+        const std::optional<uint32_t> next = fat.link(n);
+        if (!next) break;
+        marks[static_cast<size_t>(n)] = 1;
+        fat.use(n);
+        if (into) into->push_back(n);
+        if (*next == cfb::endofchain) break;
+        n = *next;
+      }
+    };
+    const uint32_t first_dir = header_u32(h, hdr::first_dir_sector);
+    if (first_dir >= fat.sector_limit() || !fat.link(first_dir)) return;
+    walk(first_dir, &chain);
+    walk(header_u32(h, hdr::first_minifat_sector), nullptr);
+    const bool low_only = h.u16_or_zero(hdr::major_version) == 3;
+    const uint32_t cutoff = header_u32(h, hdr::mini_cutoff);
+    bool root = false;
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> none;
+    for (uint64_t s : chain) {
+      if (!fat.sector(s, bytes)) continue;
+      for (size_t at = 0; at + dirent::size <= bytes.size(); at += dirent::size) {
+        const byte_view entry(bytes.data() + at, dirent::size);
+        uint64_t size = entry.u64_or_zero(dirent::stream_size);
+        if (low_only) size &= 0xFFFFFFFFull;
+        const bool is_root = names_root(entry);
+        root |= is_root;
+        if (size == 0 || entry.u8_or_zero(dirent::object_type) == 0) continue;
+        if (is_root || size >= cutoff) walk(entry.u32_or_zero(dirent::start_sector), nullptr);
+      }
+    }
+    if (root) {
+      fat.use_every_fat_sector();
+      result.reach = fat.reach();
+    }
+    result.sectors_read = fat.sectors_read();
+  });
+  return result;
 }
 
 }  // namespace vk

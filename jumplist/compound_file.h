@@ -437,4 +437,34 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
 // holds it.
 uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t run_offset);
 
+// Where a stream's bytes lie in an image of image_size bytes, as
+// entry_stream_bytes would give them: pieces in stream order (a piece whose
+// file offset is cfb_zero_piece reads as zeros), the stream's length and
+// the image offset of its first byte. Lets a caller that no longer holds
+// the image read one stream again from where the image came from.
+inline constexpr uint64_t cfb_zero_piece = UINT64_MAX;
+bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry& entry,
+                         uint64_t image_size, std::vector<cfb_run_piece>& pieces, uint64_t& length,
+                         uint64_t& first_offset);
+
+// A compound file met inside other data, looked at before its image is
+// read: read(offset, into, count) copies up to count bytes at offset from
+// the header's first byte and tells how many it gave. Only what the parse
+// of an image of bound bytes would use is read, sector by sector: the FAT
+// sectors its chains pass through (and the DIFAT sectors naming them), the
+// directory, the mini FAT, the mini stream and the regular streams' chains.
+// The reach is the end of the furthest of those sectors, 0 when the parse
+// would refuse the image (shifts, no FAT, a directory start it cannot
+// reach, no root entry); sectors_read counts the sectors read.
+struct cfb_reach {
+  uint64_t reach = 0;
+  uint64_t sectors_read = 0;
+};
+using cfb_read_at = std::function<size_t(uint64_t offset, uint8_t* into, size_t count)>;
+cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read);
+// After a parse: some structure the header or the FAT names, or the chain of
+// a regular stream, leads past what the image holds, so a longer image
+// could give more.
+bool cfb_image_cut(const compound_file_reader& reader);
+
 }  // namespace vk

@@ -88,8 +88,12 @@ bool next_entry(const std::vector<custom_list_link>& links, uint64_t size, uint6
     return false;
   }
   if (!it->whole) {
-    notes.add("link", link_at,
-              it->cut ? "the file ends inside it" : "damaged; " + links_after(links, link_at));
+    // A link whose sizes run past the end while links were read after it
+    // is damaged, not the last thing the file holds.
+    const bool last = it + 1 == links.end();
+    notes.add(
+        "link", link_at,
+        it->cut && last ? "the file ends inside it" : "damaged; " + links_after(links, link_at));
     return false;
   }
   at = it->end;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -26,8 +27,10 @@ namespace {
 
 constexpr uint32_t k_chunk_size = 32768;
 // A chunk and the usual link read from a hit inside it fit in one window,
-// so a hit that fails costs no read of its own.
-constexpr uint32_t k_window_size = 2 * k_chunk_size + lnk_header_size;
+// so a hit that fails costs no read of its own; four chunks, so that the
+// window moves on rarely.
+constexpr uint32_t k_window_size = 4 * k_chunk_size + lnk_header_size;
+constexpr uint64_t k_page = 4096;
 // The most of one link a parse is handed; sizes declared beyond it are
 // taken as a link cut there.
 constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
@@ -38,10 +41,6 @@ constexpr uint32_t k_back_window_size = uint32_t{256} << 10;
 constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 constexpr int32_t k_status_width = 45;
-
-// Heap bytes the carve road may hold in parsed records of one file; past
-// them it keeps only where each record lies and parses it again to report.
-size_t g_record_budget = size_t{4} << 20;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
@@ -84,29 +83,48 @@ class file_window {
       return m_source.bytes + offset;
     }
     if (offset < m_start || offset - m_start + want > m_length) {
+      // Forward windows start and end on page bounds, so that the reads
+      // that move them on do too.
+      uint64_t start = backwards ? offset : offset & ~(k_page - 1);
       const uint64_t span =
-          std::max<uint64_t>(want, backwards ? k_back_window_size : k_window_size);
-      uint64_t start = offset;
+          backwards ? std::max<uint64_t>(want, k_back_window_size)
+                    : align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
       if (backwards) start = offset + want > span ? offset + want - span : 0;
       const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
-      if (m_bytes.size() < len64) m_bytes.resize(static_cast<size_t>(len64));
-      uint32_t len = static_cast<uint32_t>(len64);
+      // Going forward, the bytes held from start on are moved, not read
+      // again: the scan reads each byte of the file once.
+      uint64_t kept = 0;
+      if (!backwards && start >= m_start && start < m_start + m_length)
+        kept = std::min<uint64_t>(m_start + m_length - start, len64);
+      const uint8_t* const from = kept != 0 ? m_bytes.get() + (start - m_start) : nullptr;
+      if (m_room < len64) {
+        // Left uninitialised: every byte handed out is read first.
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(len64));
+        if (kept != 0) std::memcpy(grown.get(), from, static_cast<size_t>(kept));
+        m_bytes = std::move(grown);
+        m_room = len64;
+      } else if (kept != 0) {
+        std::memmove(m_bytes.get(), from, static_cast<size_t>(kept));
+      }
+      uint32_t len = static_cast<uint32_t>(len64 - kept);
       m_length = 0;
-      if (!m_source.file->read_at(m_bytes.data(), len, start) || len > m_bytes.size())
+      if (len != 0 &&
+          (!m_source.file->read_at(m_bytes.get() + kept, len, start + kept) || len > m_room - kept))
         return nullptr;
       m_start = start;
-      m_length = len;
+      m_length = kept + len;
       if (offset - m_start >= m_length) return nullptr;
     }
     const uint64_t within = offset - m_start;
     got = static_cast<uint32_t>(std::min<uint64_t>(want, m_length - within));
-    return got ? m_bytes.data() + within : nullptr;
+    return got ? m_bytes.get() + within : nullptr;
   }
 
  private:
   const scan_source& m_source;
   uint64_t m_size;
-  std::vector<uint8_t> m_bytes;
+  std::unique_ptr<uint8_t[]> m_bytes;
+  uint64_t m_room = 0;
   uint64_t m_start = 0;
   uint64_t m_length = 0;
 };
@@ -128,11 +146,10 @@ void note_cut(lnk_record& record, link_cut cut) {
 }
 
 // The bytes of the link at offset a that its parse is handed: the extent
-// it declares, at most k_max_link_size. The walk follows the sizes only
-// while each structure makes sense; a link whose walk meets one that does
-// not gets at least a chunk, as its extent is unknown. whole tells a link
-// whose walk reached its terminal block. len is 0 when nothing could be
-// read.
+// its sizes declare, at most k_max_link_size and what the file holds,
+// whether or not each structure makes sense (the parser says what does
+// not). whole tells a link whose walk reached its terminal block. len is 0
+// when nothing could be read.
 const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32_t& len,
                           link_cut& cut, bool& whole) {
   len = 0;
@@ -142,7 +159,8 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
   uint32_t got = 0;
   const uint8_t* data = window.at(a, k_chunk_size, got);
   if (!data) return nullptr;
-  lnk_extent e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+  // Whether each structure makes sense is the parser's to say.
+  lnk_extent e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
   // Each pass at least doubles what is read, so the walks cost little more
   // than one.
   while (e.how == lnk_extent::end::open && got < limit) {
@@ -152,7 +170,7 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
     if (!again || more <= got) break;
     data = again;
     got = more;
-    e = declared_lnk_extent(byte_view(data, got), k_max_link_size);
+    e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
   }
   switch (e.how) {
     case lnk_extent::end::terminal:
@@ -162,16 +180,19 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
       whole = true;
       break;
     case lnk_extent::end::damaged:
-      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_chunk_size));
+      len = std::max(static_cast<uint32_t>(e.size), std::min(got, k_least_parse));
       break;
     case lnk_extent::end::open:
       len = got;
       if (!e.at_boundary) cut = link_cut::end_of_file;
       break;
     case lnk_extent::end::capped:
-      if (got < limit) {
+      // Bytes of a structure reaching past the cap that the parser would not
+      // read are not read either.
+      if (got < std::min<uint64_t>(limit, e.useful)) {
         uint32_t more = 0;
-        const uint8_t* again = window.at(a, static_cast<uint32_t>(limit), more);
+        const uint8_t* again =
+            window.at(a, static_cast<uint32_t>(std::min<uint64_t>(limit, e.useful)), more);
         if (again && more > got) {
           data = again;
           got = more;
@@ -235,7 +256,7 @@ class carve_ledger {
   // Counts a stored record; past the budget the stored ones are let go.
   void held(const lnk_record& record, lnk::useropts& options) {
     m_held += stored_record_bytes(record);
-    if (m_held <= g_record_budget) return;
+    if (m_held <= options.m_carve_record_budget) return;
     m_overflow = true;
     recycle_records(options.m_records, options.m_scratch);
   }
@@ -272,6 +293,8 @@ void scratch_drop<carve_ledger>::operator()(carve_ledger* part) const noexcept {
 
 namespace {
 
+class embedded_indexes;
+
 // One carving run: where records go and what is being carved.
 struct carve_context {
   std::ostream& out;
@@ -283,6 +306,9 @@ struct carve_context {
   // The source offsets of the headers read through embedded compound files,
   // which the scan passes by; null: not kept.
   std::vector<uint64_t>* embedded_seen = nullptr;
+  // What finds the records of the embedded compound files again, kept
+  // while they are carved; null: not kept.
+  embedded_indexes* indexes = nullptr;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -337,15 +363,23 @@ struct embedded_runs {
   std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
   std::vector<cfb_run_piece> pieces[2];
   std::vector<uint64_t> hits[2];
+  uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
+  // Kept as an index (parse and bytes let go): where each link stream's
+  // bytes lie. Stream i's pieces run from piece_starts[i] to
+  // piece_starts[i + 1]; a length of k_unread: the stream could not be read.
+  std::vector<cfb_run_piece> stream_pieces;
+  std::vector<uint32_t> piece_starts;
+  std::vector<uint64_t> stream_lengths;
 };
+constexpr uint64_t k_unread = UINT64_MAX;
 
 // The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
 // link streams.
 constexpr uint8_t k_stream_run = 2;
 
 size_t hit_count(const embedded_runs& e, int r) {
-  return r == k_stream_run ? e.stream_names.size() : e.hits[r].size();
+  return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
 bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
@@ -361,7 +395,8 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     e.hits[r].clear();
   }
   e.reader = compound_file_reader();
-  if (!parse_compound_image(&e.reader, image, size)) return false;
+  // Carving uses no free-space result.
+  if (!parse_compound_image(&e.reader, image, size, false)) return false;
   if (!stream_sector_ranges(e.reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
     return false;
   for (const auto& [key, entry] : e.reader.m_entries) {
@@ -383,6 +418,7 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     if (!run.empty() && run.size() <= UINT32_MAX)
       find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
                                   lnk_header_pattern(), e.hits[r], 0, false);
+    e.run_sizes[r] = run.size();
   }
   return true;
 }
@@ -398,40 +434,63 @@ bool starts_stream(const embedded_runs& e, int r, size_t i) {
          std::binary_search(e.stream_starts.begin(), e.stream_starts.end(), hit_offset(e, r, i));
 }
 
-// Hit i of run r parsed into record, labelled by its run; a link of a run
-// runs to the next hit or to the end of the run, a link stream to its end.
-bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
-                        lnk::useropts& options, bool carved, uint64_t base_offset) {
+// The labels of a record of run r of an embedded image.
+void label_embedded(lnk_record& record, int r, bool image_flag) {
   record.m_source_name.assign("LNK");
   record.m_source_type.assign(r == 1       ? "VESKLIST (carved slack)"
                               : image_flag ? "VESKLIST (carved image)"
                                            : "VESKLIST (carved allocated)");
   record.m_source_alt_label.assign(r == 1 ? "VESKLIST (slack)" : "VESKLIST");
+}
+
+// The bytes of hit i of run r that its link is read from: a link of a run
+// runs to the next hit or to the end of the run, a link stream to its end.
+// first: the image offset of the first byte.
+bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uint64_t& first) {
   if (r == k_stream_run) {
-    byte_view stream;
     uint32_t dir_entry = 0;
-    uint64_t first = 0;
-    if (!stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, stream, dir_entry,
-                      first))
-      return false;
-    record.m_file_offset = base_offset + first;
-    return parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, carved,
-                     base_offset + first)
-        .parsed;
+    return stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, bytes, dir_entry,
+                        first)
+        .found;
   }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
-  const uint64_t offset = base_offset + run_to_image_offset(e.pieces[r], hits[i]);
-  record.m_file_offset = offset;
-  return parse_lnk(record, e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]), options,
-                   options.m_scratch.link, carved, offset)
+  first = run_to_image_offset(e.pieces[r], hits[i]);
+  bytes = byte_view(e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]));
+  return true;
+}
+
+// The link in bytes (whose first byte lies at image offset first) parsed
+// into record, labelled by its run.
+bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_flag,
+                          lnk_record& record, lnk::useropts& options, bool carved,
+                          uint64_t base_offset) {
+  label_embedded(record, r, image_flag);
+  record.m_file_offset = base_offset + first;
+  return parse_lnk(record, bytes.data(), bytes.size(), options, options.m_scratch.link, carved,
+                   base_offset + first)
       .parsed;
 }
 
-bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool image_flag,
-                   bool progress, uint64_t base_offset) {
-  embedded_runs e;
-  if (!load_embedded_runs(e, image, size)) return false;
+// Hit i of run r parsed into record. A link stream is read whatever its
+// header holds; a header met elsewhere in the image (inside a stream, in
+// its padding or free sectors) is a carving candidate like any other, so
+// one no link could have is passed by.
+bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_record& record,
+                        lnk::useropts& options, bool carved, uint64_t base_offset) {
+  byte_view bytes;
+  uint64_t first = 0;
+  if (!embedded_hit_bytes(e, r, i, bytes, first) ||
+      (r != k_stream_run && !could_be_link_header(bytes))) {
+    label_embedded(record, r, image_flag);
+    return false;
+  }
+  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset);
+}
+
+// Carves the links of a loaded image; see process_embedded_jumplist.
+bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool progress,
+                   uint64_t base_offset) {
   bool found = false;
   record_slot slot(c.options.m_scratch);
   const size_t total = e.stream_names.size() + e.hits[0].size() + e.hits[1].size();
@@ -459,14 +518,8 @@ bool embedded_body(carve_context& c, const uint8_t* image, size_t size, bool ima
   return found;
 }
 
-// The image of a compound file starting at offset o of the source, as far
-// as its FAT can reach (at most 128 MiB); empty when it cannot be one.
-bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, std::vector<uint8_t>& image) {
-  image.clear();
-  const uint64_t declared = cfb_max_image_size(header);
-  if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
-  const uint64_t want = std::min(declared, file_size - o);
+// Up to want bytes at offset o of the source into image.
+bool read_image(const scan_source& source, uint64_t o, uint64_t want, std::vector<uint8_t>& image) {
   image.resize(static_cast<size_t>(want));
   uint64_t len = want;
   if (!source.read_at(image.data(), len, o) || len > want) return false;
@@ -474,11 +527,146 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   return true;
 }
 
-// A compound file starting at offset o of the scanned source: read it whole
+// The image of a compound file starting at offset o of the source, as far
+// as its structures and regular streams reach within what its FAT can
+// address (bound: at most 128 MiB); empty when it cannot be one. Only the
+// sectors its chains pass through are read to find that reach, so a false
+// header costs a few sectors at most.
+bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
+                         const uint8_t* header, std::vector<uint8_t>& image, uint64_t& bound) {
+  image.clear();
+  const uint64_t declared = cfb_max_image_size(header);
+  if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
+  bound = std::min(declared, file_size - o);
+  if (bound < k_min_embedded_image) return false;
+  const uint64_t limit = bound;
+  const cfb_reach reach =
+      embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
+        uint64_t len = count;
+        return at <= limit && source.read_at(into, len, o + at) && len <= count
+                   ? static_cast<size_t>(len)
+                   : 0;
+      });
+  if (reach.reach == 0) return false;
+  // The image is never shorter than the least one taken for a compound file.
+  return read_image(source, o,
+                    std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image)), image);
+}
+
+// The compound file at offset o of the source read and loaded into e: its
+// image as far as its structures and streams reach, or, when the parse of
+// that finds something leading further, as far as its FAT can address.
+bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
+                         const uint8_t* header, std::vector<uint8_t>& image, embedded_runs& e) {
+  uint64_t bound = 0;
+  if (!read_embedded_image(source, o, file_size, header, image, bound)) return false;
+  const bool loaded = load_embedded_runs(e, image.data(), image.size());
+  if (image.size() >= bound || !cfb_image_cut(e.reader)) return loaded;
+  return read_image(source, o, bound, image) && load_embedded_runs(e, image.data(), image.size());
+}
+
+// Bytes an index holds, its vectors counted by capacity.
+template <class T>
+uint64_t vector_bytes(const std::vector<T>& v) {
+  return uint64_t{v.capacity()} * sizeof(T);
+}
+
+uint64_t index_bytes(const embedded_runs& e) {
+  uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
+                   vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
+                   vector_bytes(e.stream_lengths);
+  for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
+  return bytes;
+}
+
+// Turns a loaded image into its index: where each link stream lies is
+// worked out from the parse, then the parse, the runs' bytes and the
+// scratch are let go.
+void make_index(embedded_runs& e) {
+  const size_t streams = e.stream_firsts.size();
+  e.piece_starts.reserve(streams + 1);
+  e.stream_lengths.reserve(streams);
+  std::vector<cfb_run_piece> pieces;
+  for (size_t i = 0; i < streams; ++i) {
+    e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
+    const cfb_dir_entry* entry = find_cfb_entry(e.reader, e.stream_names[i]);
+    uint64_t length = 0, first = 0;
+    if (!entry || !entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first)) {
+      e.stream_lengths.push_back(k_unread);
+      continue;
+    }
+    e.stream_lengths.push_back(length);
+    e.stream_pieces.insert(e.stream_pieces.end(), pieces.begin(), pieces.end());
+  }
+  e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
+  e.stream_pieces.shrink_to_fit();
+  e.image = nullptr;
+  e.reader = compound_file_reader();
+  std::vector<std::string>().swap(e.stream_names);
+  std::vector<uint64_t>().swap(e.stream_starts);
+  for (std::vector<uint8_t>& run : e.runs) std::vector<uint8_t>().swap(run);
+  std::vector<uint8_t>().swap(e.scratch);
+}
+
+// The embedded compound files of one carved file, held without their
+// bytes or their parse: where each link stream lies, and the hits of the
+// runs with where the runs lie, so that a record parsed again to be
+// reported reads its own link only. Held while they fit in a budget, the
+// least recently used let go first; one let go is read and parsed again
+// when a record of it comes.
+class embedded_indexes {
+ public:
+  // At least k_least_budget, or half the carved file: an index is smaller
+  // than the links it finds.
+  explicit embedded_indexes(uint64_t file_size)
+      : m_budget(std::max(k_least_budget, file_size / 2)) {}
+
+  // Keeps the image's index (the image itself may go now).
+  void keep(uint64_t offset, std::unique_ptr<embedded_runs> e) {
+    make_index(*e);
+    const uint64_t cost = index_bytes(*e);
+    while (!m_held.empty() && m_cost + cost > m_budget) {
+      auto oldest = std::min_element(
+          m_held.begin(), m_held.end(),
+          [](const auto& x, const auto& y) { return x.second.used < y.second.used; });
+      m_cost -= oldest->second.cost;
+      m_held.erase(oldest);
+    }
+    held& h = m_held[offset];
+    m_cost -= h.cost;
+    h = held{++m_clock, cost, std::move(e)};
+    m_cost += cost;
+  }
+  // The index of the image at offset; null when not held.
+  embedded_runs* find(uint64_t offset) {
+    auto it = m_held.find(offset);
+    if (it == m_held.end()) return nullptr;
+    it->second.used = ++m_clock;
+    return it->second.index.get();
+  }
+
+ private:
+  struct held {
+    uint64_t used = 0, cost = 0;
+    std::unique_ptr<embedded_runs> index;
+  };
+  static constexpr uint64_t k_least_budget = uint64_t{16} << 20;
+  uint64_t m_budget;
+  std::map<uint64_t, held> m_held;
+  uint64_t m_cost = 0, m_clock = 0;
+};
+
+// A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, uint64_t& read) {
   read = 0;
+  // The scan never goes back: headers before o are passed already, and
+  // keeping them would make each image cost every image before it.
+  if (c.embedded_seen) {
+    std::vector<uint64_t>& seen = *c.embedded_seen;
+    seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
+  }
   const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
   const auto sort_seen = [&] {
     if (!c.embedded_seen) return;
@@ -489,12 +677,15 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   };
   const bool carved_image = guarded([&] {
     std::vector<uint8_t> image;
-    if (!read_embedded_image(source, o, file_size, header, image)) return false;
+    auto e = std::make_unique<embedded_runs>();
+    if (!load_embedded_image(source, o, file_size, header, image, *e)) return false;
     read = image.size();
-    return image.size() >= k_min_embedded_image && guarded([&] {
-             return embedded_body(c, image.data(), image.size(), false,
-                                  c.options.m_status_messages != 0, o);
-           });
+    if (image.size() < k_min_embedded_image) return false;
+    const bool found =
+        guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
+    // Without its index a record is found again by reading the image again.
+    if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
+    return found;
   });
   sort_seen();
   return carved_image;
@@ -524,7 +715,11 @@ bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t s
                                uint64_t base_offset) {
   if (!image || size < k_min_embedded_image) return false;
   carve_context c{out, options, carved};
-  return guarded([&] { return embedded_body(c, image, size, image_flag, progress, base_offset); });
+  return guarded([&] {
+    embedded_runs e;
+    return load_embedded_runs(e, image, size) &&
+           embedded_body(c, e, image_flag, progress, base_offset);
+  });
 }
 
 bool scan_file_for_lnk(std::ostream& out, const std::string& path, lnk::useropts& options,
@@ -654,7 +849,12 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         }
       }
       const uint64_t a = o + p;
-      if (std::binary_search(seen.begin(), seen.end(), a)) {
+      // A link file's first link and a custom list's links are read whatever
+      // their headers hold; elsewhere a header no link could have is only
+      // bytes that look like one.
+      const bool candidate = a != 0 && !c.frame_links;
+      if (std::binary_search(seen.begin(), seen.end(), a) ||
+          (candidate && !could_be_link_header(byte_view(chunk + p, got - p)))) {
         o = align_up(a + step, step);
         continue;
       }
@@ -722,64 +922,89 @@ scan_source source_of(uni::fileio& file) {
   return source;
 }
 
-// The embedded compound files read again for the report, held while they
-// fit in a budget (the least recently used let go first), so that records
-// of several files whose keys interleave cost one read of each file.
-class embedded_cache {
- public:
-  // The file whose image starts at offset, read and parsed when not held;
-  // null when it cannot be.
-  embedded_runs* at(const scan_source& source, uint64_t offset, uint64_t size) {
-    ++m_clock;
-    for (auto& held : m_held)
-      if (held->offset == offset) {
-        held->used = m_clock;
-        return held->ok ? &held->runs : nullptr;
-      }
-    auto held = std::make_unique<held_image>();
-    held->offset = offset;
-    held->used = m_clock;
-    uint8_t header[512];
-    uint64_t len = sizeof header;
-    held->ok = source.read_at(header, len, offset) && len == sizeof header &&
-               read_embedded_image(source, offset, size, header, held->image) &&
-               load_embedded_runs(held->runs, held->image.data(), held->image.size());
-    held->cost = held->image.size() + held->runs.runs[0].size() + held->runs.runs[1].size();
-    while (!m_held.empty() && m_cost + held->cost > k_held_images_budget) {
-      auto oldest =
-          std::min_element(m_held.begin(), m_held.end(),
-                           [](const auto& x, const auto& y) { return x->used < y->used; });
-      m_cost -= (*oldest)->cost;
-      m_held.erase(oldest);
-    }
-    m_cost += held->cost;
-    m_held.push_back(std::move(held));
-    return m_held.back()->ok ? &m_held.back()->runs : nullptr;
-  }
+// The index of the embedded image at offset: the one kept while carving,
+// else the image read and parsed again (and its index kept); null when it
+// cannot be.
+embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
+                              uint64_t size, carve_work& work) {
+  if (embedded_runs* held = indexes.find(offset)) return held;
+  ++work.lists_read_again;
+  uint8_t header[512];
+  uint64_t len = sizeof header;
+  std::vector<uint8_t> image;
+  auto e = std::make_unique<embedded_runs>();
+  if (!source.read_at(header, len, offset) || len != sizeof header ||
+      !load_embedded_image(source, offset, size, header, image, *e))
+    return nullptr;
+  work.bytes_read_again += image.size();
+  indexes.keep(offset, std::move(e));
+  return indexes.find(offset);
+}
 
- private:
-  struct held_image {
-    uint64_t offset = 0, used = 0, cost = 0;
-    bool ok = false;
-    std::vector<uint8_t> image;
-    embedded_runs runs;
-  };
-  static constexpr uint64_t k_held_images_budget = uint64_t{64} << 20;
-  std::vector<std::unique_ptr<held_image>> m_held;
-  uint64_t m_cost = 0, m_clock = 0;
-};
+// Copies the bytes at run offsets [from, to) of a run laid out by pieces
+// (pieces of cfb_zero_piece read as zeros) from the image at offset of the
+// source into out; false when the source gives fewer.
+bool read_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
+                 const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
+                 std::vector<uint8_t>& out, carve_work& work) {
+  out.assign(static_cast<size_t>(to - from), 0);
+  const cfb_run_piece* it =
+      std::upper_bound(pieces, pieces_end, from,
+                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
+  if (it != pieces) --it;
+  for (; it != pieces_end && it->m_run_offset < to; ++it) {
+    const uint64_t a = std::max(from, it->m_run_offset);
+    const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
+    if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
+    uint64_t len = b - a;
+    const uint64_t want = len;
+    if (!source.read_at(out.data() + (a - from), len,
+                        offset + it->m_file_offset + (a - it->m_run_offset)) ||
+        len != want)
+      return false;
+    work.bytes_read_again += len;
+  }
+  return true;
+}
+
+// Hit i of run r of the embedded image at offset parsed again from the
+// source, reading only the bytes its link is handed.
+bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_runs& e, int r,
+                          size_t i, lnk_record& record, lnk::useropts& options, bool carved,
+                          std::vector<uint8_t>& bytes, carve_work& work) {
+  uint64_t first = 0;
+  bool read = false;
+  if (r == k_stream_run) {
+    first = e.stream_firsts[i];
+    const uint64_t length = e.stream_lengths[i];
+    const cfb_run_piece* pieces = e.stream_pieces.data();
+    read =
+        length != k_unread && read_pieces(source, offset, pieces + e.piece_starts[i],
+                                          pieces + e.piece_starts[i + 1], 0, length, bytes, work);
+  } else {
+    const std::vector<uint64_t>& hits = e.hits[r];
+    const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r];
+    first = run_to_image_offset(e.pieces[r], hits[i]);
+    const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+    read = read_pieces(source, offset, pieces.data(), pieces.data() + pieces.size(), hits[i], end,
+                       bytes, work);
+  }
+  if (!read) return false;
+  return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
+                              options, carved, offset);
+}
 
 // Reports the ledger's records from the highest key down, parsing each
 // again from the source: an embedded image is read and carved again when
 // its first record comes, and kept while its records follow.
 void report_again(carve_context& c, carve_ledger& ledger, const scan_source& source, uint64_t size,
-                  const carved_record_sink& sink) {
+                  const carved_record_sink& sink, carve_work& work) {
   lnk::useropts& options = c.options;
   std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
                    [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
   file_window window(source, size);
   record_slot slot(options.m_scratch);
-  embedded_cache images;
+  std::vector<uint8_t> bytes;
   size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
   while (d > 0 || e > 0) {
     // Of equal keys the later kept comes first, as from the record multimap.
@@ -795,9 +1020,10 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
       offset = r.image_offset;
-      embedded_runs* runs = images.at(source, offset, size);
-      parsed = runs && r.hit < hit_count(*runs, r.run) &&
-               parse_embedded_hit(*runs, r.run, r.hit, false, record, options, c.carved, offset);
+      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work);
+      parsed = index && r.hit < hit_count(*index, r.run) &&
+               parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
+                                    bytes, work);
     } else {
       const carve_ledger::link_ref& link = ledger.m_links[--d];
       offset = link.offset();
@@ -840,7 +1066,11 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 }
 
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
-                      bool carved, uint64_t first_header, const carved_record_sink& sink) {
+                      bool carved, uint64_t first_header, const carved_record_sink& sink,
+                      carve_work* work) {
+  carve_work counted;
+  if (!work) work = &counted;
+  *work = carve_work{};
   scan_source source;
   uint64_t size = bytes.size();
   if (file) {
@@ -865,6 +1095,8 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
+  embedded_indexes indexes(size);
+  c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
   std::vector<custom_list_link> frame_links;
   const bool frame = names_custom_list(options.m_source_path) ||
@@ -887,17 +1119,13 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
       for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
         sink(it->second);
     } else {
-      report_again(c, ledger, source, size, sink);
+      report_again(c, ledger, source, size, sink, *work);
     }
     return true;
   });
   if (!reported)
     options.m_notes.add("links", 0, "out of memory while reporting; not every record was written");
   return true;
-}
-
-void set_carve_record_budget_for_test(size_t bytes) {
-  g_record_budget = bytes;
 }
 
 }  // namespace vk

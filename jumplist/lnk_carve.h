@@ -42,12 +42,19 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 // once the whole file is scanned. Records are held while they fit in a fixed
 // budget; past it only where each lies is kept, and each is parsed again from
 // the source as its turn to be reported comes. What could not be scanned or
-// reported is noted in the settings' notes. True when a link was parsed.
+// reported is noted in the settings' notes. The budget is the settings'
+// m_carve_record_budget. True when a link was parsed.
 using carved_record_sink = std::function<void(lnk_record&)>;
+// What reporting past the budget read again of the embedded compound
+// files: the bytes, and the files read whole again (each one whose index
+// was let go).
+struct carve_work {
+  uint64_t bytes_read_again = 0;
+  uint64_t lists_read_again = 0;
+};
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
-                      bool carved, uint64_t first_header, const carved_record_sink& sink);
-// Sets the record budget of carve_and_report (tests only).
-void set_carve_record_budget_for_test(size_t bytes);
+                      bool carved, uint64_t first_header, const carved_record_sink& sink,
+                      carve_work* work = nullptr);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse
 // in the run's scratch: the scanner and the drivers parse each link

@@ -20,7 +20,8 @@ constexpr uint32_t k_most_link_info = uint32_t{1} << 20;
 // The walk's position and how it ended, when it has.
 class extent_walk {
  public:
-  extent_walk(byte_view link, uint64_t cap) : m_link(link), m_cap(cap) {}
+  extent_walk(byte_view link, uint64_t cap, bool tests)
+      : m_link(link), m_cap(cap), m_tests(tests) {}
 
   // True when count bytes at the position are there to read; otherwise the
   // walk ends open (or capped) needing them.
@@ -40,7 +41,13 @@ class extent_walk {
   bool finish(lnk_extent::end how, uint64_t size) {
     m_result.how = how;
     m_result.size = size;
+    m_result.useful = size;
     return false;
+  }
+  // A capped walk's structure at start reaching past the cap gives a parser
+  // no more than its first useful bytes.
+  void useful_of_capped(uint64_t start, uint64_t useful) {
+    if (m_result.how == lnk_extent::end::capped) m_result.useful = std::min(m_cap, start + useful);
   }
   uint64_t at() const { return m_at; }
   // From here on the link may end where the bytes do (its terminal block
@@ -55,10 +62,18 @@ class extent_walk {
   uint16_t u16(uint64_t off) const { return m_link.u16_or_zero(m_at + off); }
   uint32_t u32(uint64_t off) const { return m_link.u32_or_zero(m_at + off); }
   const lnk_extent& result() const { return m_result; }
+  // The structure at the position fails its own test; the first such is kept.
+  void implausible() {
+    if (plausible()) m_result.implausible_at = m_at;
+  }
+  bool plausible() const { return m_result.implausible_at == lnk_extent::k_plausible; }
+  // The structures are still to be tested: asked for, and none failed yet.
+  bool testing() const { return m_tests && plausible(); }
 
  private:
   byte_view m_link;
   uint64_t m_cap;
+  bool m_tests;
   uint64_t m_at = 0;
   bool m_may_end = false;
   lnk_extent m_result;
@@ -166,7 +181,7 @@ bool walk_structures(extent_walk& w) {
     if (!w.readable(2)) return false;
     const uint64_t list = w.u16(0);
     if (!w.readable(2 + list)) return false;
-    if (!items_end_in_terminator(w, 2, list)) return w.finish(lnk_extent::end::damaged, w.at());
+    if (w.testing() && !items_end_in_terminator(w, 2, list)) w.implausible();
     w.skip(2 + list);
   }
   if (flags & L::flag::has_link_info) {
@@ -174,11 +189,20 @@ bool walk_structures(extent_walk& w) {
     if (!w.readable(I::fixed_size)) return false;
     const uint32_t size = w.u32(I::size), header = w.u32(I::header_size);
     const bool header_allowed = header == I::fixed_size || header >= I::long_header_size;
-    if (!header_allowed || header > size || size > k_most_link_info)
-      return w.finish(lnk_extent::end::damaged, w.at());
-    if (header >= I::long_header_size && !w.readable(I::long_header_size)) return false;
-    if (!offsets_inside(w, header, size)) return w.finish(lnk_extent::end::damaged, w.at());
-    if (!w.skip(size)) return false;
+    if (w.testing() && (!header_allowed || header > size || size > k_most_link_info))
+      w.implausible();
+    if (w.testing()) {
+      if (header >= I::long_header_size && !w.readable(I::long_header_size)) return false;
+      if (!offsets_inside(w, header, size)) w.implausible();
+    }
+    // As the parser reads it: a LinkInfo smaller than its fixed part, or of
+    // a negative header size, takes no room.
+    const bool steps = size >= I::fixed_size && static_cast<int32_t>(header) >= 0;
+    const uint64_t start = w.at();
+    if (steps && !w.skip(size)) {
+      w.useful_of_capped(start, k_most_link_info);
+      return false;
+    }
   }
   const uint64_t unit = (flags & L::flag::is_unicode) ? 2 : 1;
   for (uint32_t flag : {L::flag::has_name, L::flag::has_relative_path, L::flag::has_working_dir,
@@ -186,8 +210,7 @@ bool walk_structures(extent_walk& w) {
     if (!(flags & flag)) continue;
     if (!w.readable(L::string_data::chars)) return false;
     const uint64_t count = w.u16(L::string_data::count);
-    if (!text_decodes(w, L::string_data::chars, count, unit))
-      return w.finish(lnk_extent::end::damaged, w.at());
+    if (w.testing() && !text_decodes(w, L::string_data::chars, count, unit)) w.implausible();
     if (!w.skip(L::string_data::chars + unit * count)) return false;
   }
   // Every block steps at least its header, so the loop ends within the bytes.
@@ -198,19 +221,41 @@ bool walk_structures(extent_walk& w) {
     const uint32_t size = w.u32(B::size);
     if (size < B::terminal_size)
       return w.finish(lnk_extent::end::terminal, w.at() + B::terminal_size);
-    if (size < B::header_size) return w.finish(lnk_extent::end::damaged, w.at());
+    if (size < B::header_size) {
+      // No size to step by: the link reaches as far as the BlockSize.
+      w.implausible();
+      return w.finish(lnk_extent::end::damaged, w.at() + B::terminal_size);
+    }
     if (!w.readable(B::header_size)) return false;
     // A block of any signature is stepped over by its size, as the parser does.
-    if (!w.skip(size)) return false;
+    const uint64_t start = w.at();
+    if (!w.skip(size)) {
+      w.useful_of_capped(start, B::header_size);
+      return false;
+    }
   }
 }
 
 }  // namespace
 
-lnk_extent declared_lnk_extent(byte_view link, uint64_t cap) {
-  extent_walk w(link, cap);
+lnk_extent declared_lnk_extent(byte_view link, uint64_t cap, bool tests) {
+  extent_walk w(link, cap, tests);
   walk_structures(w);
   return w.result();
+}
+
+bool could_be_link_header(byte_view header) {
+  namespace H = L::header;
+  // LinkFlags above KeepLocalIDListForUNCTarget (bit 26) are defined by no
+  // version of the format.
+  constexpr uint32_t k_undefined_flags = 0xF8000000;
+  // ShowWindow refuses commands above SW_FORCEMINIMIZE.
+  constexpr uint32_t k_last_show_command = 11;
+  // The HotKey's high byte holds the HOTKEYF_ modifier bits alone.
+  constexpr uint16_t k_hotkey_modifiers = 0x0F00;
+  if (header.u32_or_zero(H::flags) & k_undefined_flags) return false;
+  if (header.u32_or_zero(H::show_cmd) > k_last_show_command) return false;
+  return (header.u16_or_zero(H::hotkey) & ~k_hotkey_modifiers & 0xFF00) == 0;
 }
 
 }  // namespace vk

@@ -28,14 +28,28 @@ constexpr uint64_t k_least_parse = lnk_layout::idlist::first_item + 4;
 
 // The bytes of the link at data (available bytes from its first) that its
 // parse is handed: the extent its sizes declare, not the whole free area
-// after it. A walk that meets a structure that makes no sense stops before
-// it, so bytes that merely look like a header are not read on as a link.
+// after it, whether or not each structure makes sense (the parser says what
+// does not). Zero for a header no link could have: free space holds bytes
+// that only look like one, and those are no candidate.
 size_t own_extent(const uint8_t* data, size_t available) {
-  const lnk_extent e = declared_lnk_extent(byte_view(data, available), k_max_link_size);
+  if (!could_be_link_header(byte_view(data, available))) return 0;
+  const lnk_extent e = declared_lnk_extent(byte_view(data, available), k_max_link_size, false);
   if (e.how == lnk_extent::end::open || e.how == lnk_extent::end::capped)
     return static_cast<size_t>(std::min<uint64_t>(available, k_max_link_size));
   return static_cast<size_t>(
       std::min<uint64_t>(available, std::max<uint64_t>(e.size, k_least_parse)));
+}
+
+// The bytes from offset to the end of the free run (slack area) that holds
+// it, within the image; 0 when none does.
+uint64_t free_run_after(const compound_file_reader& reader, uint64_t offset, uint64_t size) {
+  const std::vector<cfb_area>& areas = reader.m_slack_areas;
+  auto it = std::upper_bound(areas.begin(), areas.end(), offset,
+                             [](uint64_t at, const cfb_area& a) { return at < a.first; });
+  if (it == areas.begin()) return 0;
+  --it;
+  const uint64_t end = std::min(it->first + it->second, size);
+  return offset < end ? end - offset : 0;
 }
 
 // The headers of the free sectors, in ascending file offset.
@@ -175,9 +189,25 @@ void recover_body(const compound_file_reader& reader, byte_view image,
         read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors);
     if (!read || bytes.size() <= c.m_offset) return read.out_of_memory;
     const uint8_t* link = bytes.data() + c.m_offset;
+    size_t available = bytes.size() - c.m_offset;
+    if (c.m_next_offset == 0 && c.m_sectors.size() == 1) {
+      // A free sector is a chain of its own, but a link left there lay in
+      // the sectors after it as well: one that runs past the sector reads
+      // on through the free run that holds it.
+      const uint64_t run = free_run_after(reader, c.m_file_offset, image.size());
+      const lnk_extent::end how =
+          run > available
+              ? declared_lnk_extent(byte_view(link, available), k_max_link_size, false).how
+              : lnk_extent::end::terminal;
+      if (how == lnk_extent::end::open || how == lnk_extent::end::capped) {
+        link = image.data() + c.m_file_offset;
+        available = static_cast<size_t>(run);
+      }
+    }
+    const size_t extent = own_extent(link, available);
+    if (extent == 0) return false;
     const lnk_parse_result parsed =
-        parse_lnk(record, link, own_extent(link, bytes.size() - c.m_offset), options,
-                  options.m_scratch.link, true, 0);
+        parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
     if (parsed) {
       read_unalloc = u;
       hand_over(unalloc_label, u);
@@ -190,9 +220,10 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     // A free sector that is also slack gives its link once, as free space.
     if (at == read_unalloc) return false;
     const uint8_t* link = image.data() + at;
+    const size_t extent = own_extent(link, static_cast<size_t>(l - (at - a)));
+    if (extent == 0) return false;
     const lnk_parse_result parsed =
-        parse_lnk(record, link, own_extent(link, static_cast<size_t>(l - (at - a))), options,
-                  options.m_scratch.link, true, 0);
+        parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
     if (parsed) hand_over(slack_label, at);
     return parsed.out_of_memory;
   };

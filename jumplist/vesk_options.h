@@ -3,6 +3,7 @@
 // option parser and the AppID file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -34,6 +35,9 @@ class useropts : public cmd_params, public lnk_dump_settings {
   uint32_t m_scan_step = 512;
   bool m_deep_scan = false;
   bool m_store_records = false;
+  // Heap bytes the carve road may hold in parsed records of one file; past
+  // them it keeps only where each record lies and parses it again to report.
+  size_t m_carve_record_budget = size_t{4} << 20;
   std::multimap<int64_t, lnk_record> m_records;  // the current file's records
   std::string m_source_path;
   uint64_t m_source_size = 0;

@@ -23,6 +23,7 @@
 #include "jumplist/lnk_extent.h"
 #include "jumplist/record_report.h"
 #include "jumplist/vesk_main.h"
+#include "jumplist/vesk_options.h"
 #include "jumplist_samples.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
@@ -33,6 +34,7 @@ namespace {
 using namespace vesk_test;
 using bytes_t = std::vector<uint8_t>;
 using end = lnk_extent::end;
+namespace hdr = cfb::header;
 
 constexpr uint64_t k_cap = uint64_t{16} << 20;
 
@@ -92,10 +94,15 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
     uint64_t size;
     end how;
     bool boundary;
+    uint64_t implausible = lnk_extent::k_plausible;
   };
+  const bytes_t unchained = write_lnk(items_unchained), ffff = write_lnk(text_ffff),
+                surrogate = write_lnk(text_surrogate), control = write_lnk(text_control),
+                info_0x20 = write_lnk(bad_info), info_past = write_lnk(info_offset_past);
   // Sizes by MS-SHLLINK: header 76, IDList 2 + IDListSize, LinkInfo
   // LinkInfoSize, StringData 2 + CountCharacters (x2 Unicode), blocks
-  // BlockSize, terminal 4.
+  // BlockSize, terminal 4. A structure that makes no sense is marked where
+  // it starts and stepped over by its size all the same.
   const row rows[] = {
       {"bare", write_lnk(lnk_spec{}), 0, 80, end::terminal, false},
       {"no terminal", write_lnk(with_blocks({}, false)), 0, 80, end::open, true},
@@ -112,22 +119,22 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
       {"300 8-bit chars", write_lnk(text_link({{lnk_name, 300}}, false)), 0, 382, end::terminal,
        false},
       {"ID list past the data", write_lnk(idlist_past), 0, 65613, end::open, false},
-      {"LinkInfo header 0x20", write_lnk(bad_info), 0, 76, end::damaged, false},
+      {"LinkInfo header 0x20", info_0x20, 0, info_0x20.size(), end::terminal, false, 76},
       {"foreign signature, stepped over",
        write_lnk(with_blocks({extra_block(0x12345678, bytes_t(8, 1))})), 0, 96, end::terminal,
        false},
-      {"BlockSize 6", write_lnk(with_blocks({extra_block(0xA0000002, {}, 6)})), 0, 76, end::damaged,
-       false},
+      {"BlockSize 6", write_lnk(with_blocks({extra_block(0xA0000002, {}, 6)})), 0, 80, end::damaged,
+       false, 76},
       {"BlockSize above 64 KiB",
        write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(65536, 0))})), 0, 65624,
        end::terminal, false},
-      {"LinkInfo offset past its size", write_lnk(info_offset_past), 0, 76, end::damaged, false},
-      {"LinkInfo of 2 MiB", write_lnk(info_huge), 0, 76, end::damaged, false},
-      {"ID list items not ending in a terminator", write_lnk(items_unchained), 0, 76, end::damaged,
-       false},
-      {"text holding U+FFFF", write_lnk(text_ffff), 0, 76, end::damaged, false},
-      {"text with a lone surrogate", write_lnk(text_surrogate), 0, 76, end::damaged, false},
-      {"8-bit text with a control byte", write_lnk(text_control), 0, 76, end::damaged, false},
+      {"LinkInfo offset past its size", info_past, 0, info_past.size(), end::terminal, false, 76},
+      {"LinkInfo of 2 MiB", write_lnk(info_huge), 0, 76 + (2 << 20) + 4, end::open, false, 76},
+      {"ID list items not ending in a terminator", unchained, 0, unchained.size(), end::terminal,
+       false, 76},
+      {"text holding U+FFFF", ffff, 0, ffff.size(), end::terminal, false, 76},
+      {"text with a lone surrogate", surrogate, 0, surrogate.size(), end::terminal, false, 76},
+      {"8-bit text with a control byte", control, 0, control.size(), end::terminal, false, 76},
       {"BlockSize 0xFFFFFFF0",
        write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(8, 0), 0xFFFFFFF0)})), 0, k_cap,
        end::capped, false},
@@ -137,10 +144,23 @@ TEST(LnkExtent, DeclaredSizesAsTheFormatCountsThem) {
     const lnk_extent e = declared_lnk_extent(byte_view(r.link.data(), view), k_cap);
     EXPECT_EQ(e.size, r.size) << r.what;
     EXPECT_EQ(e.how, r.how) << r.what;
+    EXPECT_EQ(e.implausible_at, r.implausible) << r.what;
     if (r.how == end::open) {
       EXPECT_EQ(e.at_boundary, r.boundary) << r.what;
     }
   }
+  // Capped inside a block, a parser can use none of it; inside a LinkInfo,
+  // its first MiB.
+  lnk_spec info_past_cap;
+  lnk_link_info beyond;
+  beyond.declared_size = 0xF0000000;
+  info_past_cap.link_info = beyond;
+  const bytes_t block_past_cap =
+      write_lnk(with_blocks({extra_block(0xA0000002, bytes_t(8, 0), 0xFFFFFFF0)}));
+  EXPECT_EQ(declared_lnk_extent(byte_view(block_past_cap), k_cap).useful, 76u + 8);
+  const lnk_extent info_capped = declared_lnk_extent(byte_view(write_lnk(info_past_cap)), k_cap);
+  EXPECT_EQ(info_capped.how, end::capped);
+  EXPECT_EQ(info_capped.useful, 76u + (1 << 20));
   // Every cut of a link ends open or at its damage, never past the cap or
   // reading outside the view.
   const bytes_t full = full_written_link();
@@ -158,22 +178,19 @@ TEST(LnkExtent, TextTestedAtEveryPlace) {
     const char* what;
     bool unicode;
     std::u16string unit;  // put at each place of the name
-    uint64_t size;        // 76 + 2 + 19 units + terminal 4; damaged: at the name
-    end how;
+    bool decodes;         // else the name, at 76, is marked
   };
   const row rows[] = {
-      {"U+FFFE", true, u"\uFFFE", 76, end::damaged},
-      {"lone high surrogate", true, std::u16string(1, static_cast<char16_t>(0xDBFF)), 76,
-       end::damaged},
-      {"lone low surrogate", true, std::u16string(1, static_cast<char16_t>(0xDC00)), 76,
-       end::damaged},
-      {"private use U+E000", true, u"\uE000", 120, end::terminal},
-      {"Hangul U+D7A3", true, u"\uD7A3", 120, end::terminal},
-      {"U+FFFD", true, u"\uFFFD", 120, end::terminal},
-      {"control byte 0x1F", false, u"\x1F", 76, end::damaged},
-      {"control byte 0x01", false, u"\x01", 76, end::damaged},
-      {"tab", false, u"\t", 101, end::terminal},
-      {"byte 0x80", false, u"\x80", 101, end::terminal},
+      {"U+FFFE", true, u"\uFFFE", false},
+      {"lone high surrogate", true, std::u16string(1, static_cast<char16_t>(0xDBFF)), false},
+      {"lone low surrogate", true, std::u16string(1, static_cast<char16_t>(0xDC00)), false},
+      {"private use U+E000", true, u"\uE000", true},
+      {"Hangul U+D7A3", true, u"\uD7A3", true},
+      {"U+FFFD", true, u"\uFFFD", true},
+      {"control byte 0x1F", false, u"\x1F", false},
+      {"control byte 0x01", false, u"\x01", false},
+      {"tab", false, u"\t", true},
+      {"byte 0x80", false, u"\x80", true},
   };
   for (const row& r : rows)
     for (size_t at = 0; at < 19; ++at) {
@@ -181,8 +198,11 @@ TEST(LnkExtent, TextTestedAtEveryPlace) {
       (*s.strings[lnk_name])[at] = r.unit[0];
       const bytes_t link = write_lnk(s);
       const lnk_extent e = declared_lnk_extent(byte_view(link), k_cap);
-      EXPECT_EQ(e.size, r.size) << r.what << " at " << at;
-      EXPECT_EQ(e.how, r.how) << r.what << " at " << at;
+      // 76 + 2 + 19 units + terminal 4, whatever the text holds.
+      EXPECT_EQ(e.size, r.unicode ? 120u : 101u) << r.what << " at " << at;
+      EXPECT_EQ(e.how, end::terminal) << r.what << " at " << at;
+      EXPECT_EQ(e.implausible_at, r.decodes ? lnk_extent::k_plausible : 76u)
+          << r.what << " at " << at;
     }
   // A pair at each place decodes; its high half last of the bytes held
   // leaves the text to the walk that holds its low half.
@@ -397,7 +417,8 @@ struct carve_result {
 
 // The carve road over bytes in memory with a record budget; the report is
 // kept as text, or thrown away so that only the road's own memory counts.
-carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1) {
+carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
+                   carve_work* work = nullptr) {
   vesk_options options;
   options.m_status_messages = 0;
   options.m_carve_mode = true;
@@ -406,10 +427,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
-  struct budget_set {
-    explicit budget_set(size_t bytes) { set_carve_record_budget_for_test(bytes); }
-    ~budget_set() { set_carve_record_budget_for_test(size_t{4} << 20); }
-  } set(budget);
+  options.m_carve_record_budget = budget;
   carve_result r{};
   const carved_record_sink sink = [&](lnk_record& rec) {
     ++r.records;
@@ -419,7 +437,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
     heap::scope counted;
     if (fail_at >= 0) heap::fail_nth(fail_at);
     r.ok = carve_and_report(out, nullptr, byte_view(bytes), options, false, k_header_not_searched,
-                            sink);
+                            sink, work);
     heap::no_failure();
     r.peak = counted.peak_above_start();
   }
@@ -533,7 +551,7 @@ TEST(CarveRoad, FalseHeadersAreNotReadOnAsLinks) {
     size_t junk_records;  // a random header may still name something
   };
   const row rows[] = {
-      {"random flags and sizes", false_header(0, 0, 76), 2},
+      {"random flags and sizes", false_header(0, 0, 76), 0},
       {"flags and attributes all set, texts of U+FFFF", false_header(0xFFFFFFFF, 0xFF, 512), 0},
       {"LinkInfo naming a part past its 15 MiB", info_past, 0},
       {"an ID list of 0xFFFF bytes whose items do not chain", false_header(0x01, 0xFF, 128), 0},
@@ -566,10 +584,10 @@ TEST(CarveRoad, FalseHeadersAreNotReadOnAsLinks) {
   EXPECT_EQ(carve(every, size_t{4} << 20, false).records, 64u);
 }
 
-TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
-  // A list of 10 links with 200 free sectors of false headers (flags and
-  // attributes all set, texts of U+FFFF), four a sector: -slack gives the
-  // list's 10 records and no junk, as carving the same bytes does.
+// An automatic list of 10 links followed by free sectors (FREESECT, or
+// allocated sectors no stream reaches) that hold fill, written from their
+// first byte on; free_at tells where they begin.
+bytes_t list_with_free_space(const bytes_t& fill, size_t& free_at, bool orphaned = false) {
   cfb_writer w;
   std::vector<destlist_test_entry> entries;
   for (size_t i = 0; i < 10; ++i) {
@@ -581,16 +599,18 @@ TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
     entries.push_back(e);
   }
   w.stream(u"DestList", build_destlist(4, entries));
-  constexpr size_t free_sectors = 200;
-  w.free_sector(free_sectors);
+  if (orphaned)
+    w.orphan_sector((fill.size() + 511) / 512);
+  else
+    w.free_sector((fill.size() + 511) / 512);
   bytes_t image = w.build();
-  const size_t free_at = image.size() - free_sectors * 512;
-  for (size_t o = free_at; o < image.size(); o += 128) {
-    const bytes_t h = false_header(0xFFFFFFFF, 0xFF, 128);
-    std::copy(h.begin(), h.end(), image.begin() + static_cast<std::ptrdiff_t>(o));
-  }
-  temp_tree tree;
-  ASSERT_TRUE(tree.ok());
+  free_at = image.size() - (fill.size() + 511) / 512 * 512;
+  std::copy(fill.begin(), fill.end(), image.begin() + static_cast<std::ptrdiff_t>(free_at));
+  return image;
+}
+
+// The list read with -slack.
+drive_result drive_slack(const temp_tree& tree, const bytes_t& image) {
   const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
   tree.file(name, std::string(image.begin(), image.end()));
   vesk_options options;
@@ -598,12 +618,32 @@ TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
   options.m_slack = 1;
   options.m_source_path = tree.path(name);
   std::ostringstream out;
-  ASSERT_TRUE(process_jumplist_file(out, options.m_source_path, options));
-  EXPECT_EQ(records_in(out.str()), 10u);
-  EXPECT_EQ(carve(bytes_t(image.begin() + static_cast<std::ptrdiff_t>(free_at), image.end()),
-                  size_t{4} << 20, false)
-                .records,
-            0u);
+  const bool ok = process_jumplist_file(out, options.m_source_path, options);
+  drive_result d{ok, options.m_failure, out.str(), options.m_notes.lines(name), {}};
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
+    d.records.push_back(it->second);
+  return d;
+}
+
+TEST(SlackRecovery, FreeSpaceLinksAreReadByTheirOwnExtent) {
+  // 200 free sectors of false headers (flags and attributes all set, texts
+  // of U+FFFF), four a sector: -slack gives the list's 10 records and no
+  // junk, as carving the same bytes does.
+  bytes_t fill;
+  for (size_t i = 0; i < 200 * 4; ++i) {
+    const bytes_t h = false_header(0xFFFFFFFF, 0xFF, 128);
+    fill.insert(fill.end(), h.begin(), h.end());
+  }
+  size_t free_at = 0;
+  const bytes_t image = list_with_free_space(fill, free_at);
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const drive_result d = drive_slack(tree, image);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(records_in(d.text), 10u);
+  // The area after a byte, so that it is not a file that starts as a link.
+  bytes_t area(image.begin() + static_cast<std::ptrdiff_t>(free_at) - 1, image.end());
+  EXPECT_EQ(carve(area, size_t{4} << 20, false).records, 0u);
 }
 
 // A custom list: header, one task category of the links, its footer.
@@ -673,26 +713,313 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
   }
 }
 
+// A link longer than 32 KiB whose arguments, past 32 KiB, hold control
+// characters, then an icon location and an environment block.
+bytes_t late_text_link(bool unicode) {
+  lnk_spec s;
+  s.unicode = unicode;
+  lnk_link_info li;
+  li.local_base_path = "C:\\Windows\\System32\\cmd.exe";
+  s.link_info = li;
+  s.strings[lnk_name] = std::u16string(unicode ? 17000 : 33000, u'n');
+  s.strings[lnk_arguments] =
+      unicode ? std::u16string{u'-', u'a', static_cast<char16_t>(0xD800), u'b', u'\uFFFF', u'c'}
+              : std::u16string(
+                    u"-a\x01\x1b"
+                    u"b\x7f"
+                    u"c");
+  s.strings[lnk_icon_location] = u"C:\\Windows\\late.ico";
+  s.extra_blocks = {environment_block("%windir%\\late.exe", u"%windir%\\late.exe")};
+  return write_lnk(s);
+}
+
+TEST(CarveRoad, LongLinksWithControlCharactersLateAreReadWhole) {
+  // Each read as a link file, carved after 4,000 bytes of junk and as the
+  // first link of a custom list: every text and block, no note. The values
+  // are pylnk's (its reading of the lone surrogate, which takes the 'b'
+  // after it, aside).
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  uint32_t seed = 66;
+  bytes_t junk(4000);
+  for (uint8_t& x : junk) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  struct row {
+    bool unicode;
+    size_t name;  // characters
+    std::string arguments;
+  };
+  const row rows[] = {
+      {false, 33000,
+       "-a\x01\x1b"
+       "b\x7f"
+       "c"},
+      {true, 17000,
+       "-a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBF"
+       "c"},  // U+FFFD for the lone surrogate
+  };
+  for (const row& r : rows) {
+    const bytes_t link = late_text_link(r.unicode);
+    bytes_t carved = junk;
+    carved.insert(carved.end(), link.begin(), link.end());
+    carved.insert(carved.end(), junk.begin(), junk.end());
+    const drive_result loose = drive(tree, link, "late.lnk");
+    const drive_result found = drive(tree, carved, "late.bin");
+    const drive_result list =
+        drive(tree, custom_list({link, numbered_link(1)}), "l.customDestinations-ms");
+    for (const drive_result* d : {&loose, &found, &list}) {
+      ASSERT_FALSE(d->records.empty()) << r.unicode;
+      const lnk_record& rec = d->records.back();
+      EXPECT_EQ(rec.m_lnk_size, link.size()) << r.unicode;
+      EXPECT_EQ(rec.m_name.size(), r.name) << r.unicode;
+      EXPECT_EQ(rec.m_arguments, r.arguments) << r.unicode;
+      EXPECT_EQ(rec.m_icon_location, "C:\\Windows\\late.ico") << r.unicode;
+      EXPECT_EQ(rec.m_environment_target, "%windir%\\late.exe") << r.unicode;
+      EXPECT_EQ(d->notes, "") << r.unicode;
+    }
+    EXPECT_EQ(list.records.size(), 2u);
+    EXPECT_EQ(found.records.back().m_file_offset, junk.size());
+  }
+}
+
+TEST(SlackRecovery, LongLinksWithControlCharactersLateAreReadWhole) {
+  // The long links above left in a list's free sectors (and in sectors no
+  // stream reaches), each after a false header with random bytes and before
+  // 4 KiB of them: -slack reads each
+  // whole (every text and block) and takes nothing of the random bytes.
+  uint32_t seed = 67;
+  auto random = [&](size_t n) {
+    bytes_t b(n);
+    for (uint8_t& x : b) {
+      seed = seed * 1103515245u + 12345u;
+      x = static_cast<uint8_t>(seed >> 16);
+    }
+    return b;
+  };
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  for (const auto& [unicode, orphaned] :
+       {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
+    const bytes_t link = late_text_link(unicode);
+    bytes_t fill = false_header(0, 0, 24);
+    fill.resize(20);
+    const bytes_t before = random(512 - 20), after = random(4096);
+    fill.insert(fill.end(), before.begin(), before.end());
+    fill.insert(fill.end(), link.begin(), link.end());
+    fill.insert(fill.end(), after.begin(), after.end());
+    size_t free_at = 0;
+    const drive_result d = drive_slack(tree, list_with_free_space(fill, free_at, orphaned));
+    ASSERT_TRUE(d.ok) << unicode;
+    EXPECT_EQ(records_in(d.text), 11u) << unicode;
+    EXPECT_EQ(d.notes, "") << unicode;
+    // The free-space record is the last; its texts and block are all there.
+    const std::vector<std::string> sizes = values(d.text, "Parsed size:"),
+                                   names = values(d.text, "Description:"),
+                                   args = values(d.text, "Cmdline args:");
+    ASSERT_EQ(sizes.size(), 11u) << unicode;
+    ASSERT_EQ(names.size(), 11u) << unicode;
+    EXPECT_NE(sizes.back().find("[" + std::to_string(link.size()) + " bytes]"), std::string::npos)
+        << sizes.back();
+    EXPECT_EQ(names.back(), std::string(unicode ? 17000 : 33000, 'n')) << unicode;
+    ASSERT_EQ(args.size(), 1u) << unicode;
+    EXPECT_EQ(args[0].substr(0, 2), "-a") << unicode;
+    EXPECT_EQ(values(d.text, "Icon filename:"), std::vector<std::string>{"C:\\Windows\\late.ico"})
+        << unicode;
+    EXPECT_EQ(values(d.text, "Environment DataBlk:"),
+              std::vector<std::string>{"%windir%\\late.exe"})
+        << unicode;
+  }
+}
+
+TEST(CarveRoad, HeadersNoLinkHoldsAreNoCandidates) {
+  // What every link of the samples holds: LinkFlags within bit 26, a
+  // ShowWindow command (0 to 11), HotKey modifiers within HOTKEYF_EXT.
+  auto header = [](uint32_t flags, uint32_t show, uint16_t hotkey) {
+    lnk_spec s;
+    s.flags_override = flags;
+    s.show_cmd = show;
+    s.hotkey = hotkey;
+    return write_lnk(s);
+  };
+  struct row {
+    const char* what;
+    bytes_t link;
+    bool candidate;
+  };
+  const bytes_t written = numbered_link(0);
+  const row rows[] = {
+      {"a written link", written, true},
+      {"Ctrl+Alt+Shift+K, SW_SHOWMINNOACTIVE", header(0x00A00083, 7, 0x074B), true},
+      {"KeepLocalIDListForUNCTarget, SW_FORCEMINIMIZE", header(0x04000000, 11, 0x0800), true},
+      {"SW_HIDE", header(0, 0, 0), true},
+      {"LinkFlags bit 27", header(0x08000000, 1, 0), false},
+      {"ShowCommand 12", header(0, 12, 0), false},
+      {"ShowCommand 0x01000001", header(0, 0x01000001, 0), false},
+      {"HotKey modifier 0x10", header(0, 1, 0x1041), false},
+      {"cut inside the ShowCommand", bytes_t(written.begin(), written.begin() + 62), true},
+  };
+  for (const row& r : rows)
+    EXPECT_EQ(could_be_link_header(byte_view(r.link)), r.candidate) << r.what;
+
+  // Seeded random data with a false header (size and CLSID) every 4 KiB
+  // but at the start: at most one record in a thousand such headers.
+  uint32_t seed = 68;
+  bytes_t random(size_t{8} << 20);
+  for (uint8_t& x : random) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  const bytes_t pattern = false_header(0, 0, 24);
+  size_t headers = 0;
+  for (size_t at = 4096; at + 20 <= random.size(); at += 4096, ++headers)
+    std::copy(pattern.begin(), pattern.begin() + 20,
+              random.begin() + static_cast<std::ptrdiff_t>(at));
+  EXPECT_EQ(headers, 2047u);
+  EXPECT_LE(carve(random, size_t{4} << 20, false).records * 1000, headers);
+
+  // A header no carved link holds is read all the same as a link file's
+  // first link and as a custom list's link; among junk it is passed by.
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec odd;
+  lnk_link_info li;
+  li.local_base_path = "C:\\odd.exe";
+  odd.link_info = li;
+  odd.show_cmd = 0x1234;
+  const bytes_t link = write_lnk(odd);
+  bytes_t among(random.begin() + 1, random.begin() + 4000);
+  among.insert(among.end(), link.begin(), link.end());
+  EXPECT_EQ(drive(tree, link, "odd.lnk").records.size(), 1u);
+  const drive_result list =
+      drive(tree, custom_list({numbered_link(1), link}), "o.customDestinations-ms");
+  ASSERT_EQ(list.records.size(), 2u);
+  EXPECT_EQ(list.records[0].m_local_base_path, "C:\\odd.exe");
+  EXPECT_EQ(carve(among, size_t{4} << 20, false).records, 0u);
+}
+
+// A compound-file header as writers begin one, declaring 2,047 FAT sectors
+// (a FAT reaching 128 MiB), its FAT in sectors 1 to 109 and its directory
+// starting at sector 7, in 8 MiB of zeros; chained, the FAT sectors link
+// each sector to the next, so that the directory chain runs to the end.
+bytes_t false_compound_header(bool chained) {
+  cfb_writer w;
+  bytes_t h = w.stream(u"1", bytes_t(10, 1)).build();
+  h.resize(512);
+  put_le32(h, hdr::num_fat_sectors, 2047);
+  put_le32(h, hdr::first_dir_sector, 7);
+  for (size_t k = 0; k < hdr::difat_slots; ++k)
+    put_le32(h, hdr::difat + 4 * k, static_cast<uint32_t>(k + 1));
+  h.resize(8 << 20, 0);
+  for (size_t k = 0; chained && k < hdr::difat_slots; ++k)
+    for (size_t j = 0; j < 128; ++j)
+      put_le32(h, (k + 2) * 512 + 4 * j, static_cast<uint32_t>(k * 128 + j + 1));
+  return h;
+}
+
+TEST(CarveRoad, FalseCompoundFileHeadersCostTheirFewSectors) {
+  // A link, then a false header with a link header 4 KiB on: nothing it
+  // declares is read but the FAT and directory sectors, one at a time, and
+  // no root entry is found there.
+  for (const bool chained : {false, true}) {
+    bytes_t b = numbered_link(0);
+    b.resize(4096, 0);
+    const bytes_t header = false_compound_header(chained);
+    b.insert(b.end(), header.begin(), header.end());
+    const bytes_t inside = numbered_link(1);
+    std::copy(inside.begin(), inside.end(), b.begin() + 4096 + 4096);
+    const carve_result r = carve(b, size_t{4} << 20, false);
+    EXPECT_EQ(r.records, 2u) << chained;
+    EXPECT_LT(r.peak, 1 << 20) << chained;
+  }
+}
+
+TEST(CarveRoad, HeadersInsideEmbeddedListsAreTestedAsLooseOnes) {
+  // A link, then a list of three link streams, one of a ShowCommand no
+  // carved link holds; its padding stream holds a loose link, a loose link
+  // of that ShowCommand and a false header among random bytes, and so does
+  // a free sector. The list's streams are read whatever their headers hold;
+  // of the loose headers only the link's that could be one is.
+  auto odd = [](bytes_t link) {
+    put_le32(link, 60, 0x1234);  // ShowCommand
+    return link;
+  };
+  uint32_t seed = 68;
+  bytes_t random(2048);
+  for (uint8_t& x : random) {
+    seed = seed * 1103515245u + 12345u;
+    x = static_cast<uint8_t>(seed >> 16);
+  }
+  const bytes_t header = false_header(0, 0, 24);
+  std::copy(header.begin(), header.begin() + 20, random.begin() + 512);
+  auto loose = [&](size_t first) {
+    bytes_t b(8192, 0);
+    const bytes_t sound = numbered_link(first), other = odd(numbered_link(first + 1));
+    std::copy(sound.begin(), sound.end(), b.begin());
+    std::copy(other.begin(), other.end(), b.begin() + 2048);
+    std::copy(random.begin(), random.end(), b.begin() + 4096);
+    return b;
+  };
+  cfb_writer w;
+  w.stream(u"1", numbered_link(10)).stream(u"2", odd(numbered_link(11)));
+  w.stream(u"3", numbered_link(12));
+  w.free_sector(16).stream(u"Padding", loose(20));
+  bytes_t image = w.build();
+  const bytes_t in_free = loose(30);
+  std::copy(in_free.begin(), in_free.end(),
+            image.begin() + static_cast<std::ptrdiff_t>(w.info(u"Padding").first_offset - 8192));
+  bytes_t b = numbered_link(0);
+  b.resize(4096, 0);
+  b.insert(b.end(), image.begin(), image.end());
+  for (const size_t budget : {size_t{4} << 20, size_t{4096}}) {
+    const carve_result r = carve(b, budget, true);
+    std::set<std::string> names;
+    for (size_t at = r.text.find("C:\\Temp\\file"); at != std::string::npos;
+         at = r.text.find("C:\\Temp\\file", at + 1))
+      names.insert(r.text.substr(at, 21));
+    const std::set<std::string> expected = {"C:\\Temp\\file10000.txt", "C:\\Temp\\file10010.txt",
+                                            "C:\\Temp\\file10011.txt", "C:\\Temp\\file10012.txt",
+                                            "C:\\Temp\\file10020.txt", "C:\\Temp\\file10030.txt"};
+    EXPECT_EQ(r.records, 6u) << budget;
+    EXPECT_EQ(names, expected) << budget;
+  }
+}
+
 TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
-  // Links, then two lists whose links' write times interleave: past the
-  // budget every record is parsed again, each from its own list.
-  auto file = [](size_t direct, size_t per_list) {
+  // Links, then two lists whose links' write times interleave, each with a
+  // padding stream holding a loose link and a free sector holding another:
+  // past the budget every record is parsed again, each from its own list,
+  // reading its own link's bytes only.
+  auto file = [](size_t direct, size_t per_list, size_t padding) {
     bytes_t b;
     for (size_t i = 0; i < direct; ++i) {
       const bytes_t l = numbered_link(i);
       b.insert(b.end(), l.begin(), l.end());
     }
+    size_t stream_bytes = 0;
     for (size_t list = 0; list < 2; ++list) {
       cfb_writer w;
       for (size_t i = 0; i < per_list; ++i) {
         const std::string name = std::to_string(i + 1);
         const size_t n = 1000 + list * per_list + i;
-        w.stream(std::u16string(name.begin(), name.end()), numbered_link(n, 2 * i + list + 1));
+        const bytes_t link = numbered_link(n, 2 * i + list + 1);
+        stream_bytes += link.size();
+        w.stream(std::u16string(name.begin(), name.end()), link);
       }
-      const bytes_t image = w.build();
+      bytes_t pad(padding, 0);
+      const bytes_t loose = numbered_link(5000 + list, 7);
+      std::copy(loose.begin(), loose.end(), pad.begin() + 4096);
+      w.free_sector(2).stream(u"Padding", pad);
+      bytes_t image = w.build();
+      const bytes_t in_free = numbered_link(6000 + list, 9);
+      std::copy(
+          in_free.begin(), in_free.end(),
+          image.begin() + static_cast<std::ptrdiff_t>(w.info(u"Padding").first_offset - 1024));
       b.insert(b.end(), image.begin(), image.end());
     }
-    return b;
+    return std::make_pair(b, stream_bytes);
   };
   auto distinct = [](const std::string& text) {
     std::set<std::string> names;
@@ -701,19 +1028,46 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
       names.insert(text.substr(at, 21));
     return names.size();
   };
-  const carve_result held = carve(file(40, 25), size_t{64} << 20, true);
-  const carve_result again = carve(file(40, 25), 4096, true);
-  EXPECT_EQ(held.records, 90u);
-  EXPECT_EQ(again.records, 90u);
-  EXPECT_EQ(distinct(again.text), 90u);
+  const auto [small, small_streams] = file(40, 25, 64 << 10);
+  const carve_result held = carve(small, size_t{64} << 20, true);
+  carve_work work;
+  const carve_result again = carve(small, 4096, true, -1, &work);
+  EXPECT_EQ(held.records, 94u);
+  EXPECT_EQ(again.records, 94u);
+  EXPECT_EQ(distinct(again.text), 94u);
   EXPECT_EQ(again.text, held.text);
-  // Each list is read again once, however its records interleave.
-  heap::scope small;
-  carve(file(40, 25), 4096, false);
-  const int64_t fewer = small.allocations();
-  heap::scope large;
-  carve(file(40, 100), 4096, false);
-  EXPECT_LT(large.allocations(), 5 * fewer) << fewer;
+  // No list is read again: each record reads its link stream, a loose link
+  // its bytes up to the end of its run (the padding's rest, a free sector's).
+  EXPECT_EQ(work.lists_read_again, 0u);
+  EXPECT_GE(work.bytes_read_again, small_streams);
+  EXPECT_LE(work.bytes_read_again, small_streams + 2 * (64 << 10) + 2 * 1024);
+  // A record costs its own link: larger padding adds the loose links' runs
+  // only, however the records interleave.
+  const auto [large, large_streams] = file(40, 25, 1 << 20);
+  carve_work large_work;
+  EXPECT_EQ(carve(large, 4096, false, -1, &large_work).records, 94u);
+  EXPECT_EQ(large_work.lists_read_again, 0u);
+  EXPECT_LE(large_work.bytes_read_again, large_streams + 2 * (1 << 20) + 2 * 1024);
+
+  // Lists packed back to back, their records interleaved and past the
+  // budget: the road holds one list's image while carving it and the
+  // lists' indexes, all of it below the input's own size.
+  bytes_t packed = numbered_link(0);
+  size_t links = 0;
+  for (size_t list = 0; list < 60; ++list) {
+    cfb_writer w;
+    for (size_t i = 0; i < 20; ++i, ++links) {
+      const std::string name = std::to_string(i + 1);
+      w.stream(std::u16string(name.begin(), name.end()), numbered_link(links, 60 * i + list + 1));
+    }
+    const bytes_t image = w.build();
+    packed.insert(packed.end(), image.begin(), image.end());
+  }
+  carve_work packed_work;
+  const carve_result r = carve(packed, 4096, false, -1, &packed_work);
+  EXPECT_EQ(r.records, 1 + links);
+  EXPECT_EQ(packed_work.lists_read_again, 0u);
+  EXPECT_LT(r.peak, static_cast<int64_t>(packed.size())) << packed.size();
 
   // A link followed by two sample lists: every link stream of both (6 and
   // 22, as pyolecf counts them), including those whose mini sectors are

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "byte_builder.h"
@@ -552,4 +554,146 @@ TEST(CompoundFileMisc, EntryQueriesAndDump) {
   EXPECT_EQ(directory_entry_count(p.reader), 0u);
   EXPECT_EQ(p.reader.m_guard_head[0], 0xAA);
   EXPECT_EQ(p.reader.m_guard_tail[15], 0xBB);
+}
+
+namespace {
+
+// Reads through a callback over the bytes, counting what is asked for.
+struct counted_source {
+  const std::vector<uint8_t>& bytes;
+  uint64_t asked = 0;
+  cfb_read_at reader() {
+    return [this](uint64_t offset, uint8_t* into, size_t count) -> size_t {
+      asked += count;
+      if (offset >= bytes.size()) return 0;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, bytes.size() - offset));
+      std::memcpy(into, bytes.data() + offset, n);
+      return n;
+    };
+  }
+};
+
+// The bytes of a stream read through its pieces.
+std::vector<uint8_t> bytes_of_pieces(const std::vector<uint8_t>& image,
+                                     const std::vector<cfb_run_piece>& pieces) {
+  std::vector<uint8_t> out;
+  for (const cfb_run_piece& p : pieces) {
+    EXPECT_EQ(p.m_run_offset, out.size());
+    if (p.m_file_offset == cfb_zero_piece)
+      out.insert(out.end(), p.m_length, 0);
+    else
+      out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(p.m_file_offset),
+                 image.begin() + static_cast<std::ptrdiff_t>(p.m_file_offset + p.m_length));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame) {
+  struct layout_case {
+    const char* name;
+    cfb_layout layout;
+  };
+  cfb_layout large_sectors, difat, difat_last, streams_first;
+  large_sectors.sector_shift = 12;
+  difat.min_fat_sectors = 240;
+  difat.unused_sector0 = true;
+  difat_last = difat;
+  difat_last.later_difat_last = true;
+  streams_first.streams_first = true;
+  for (const layout_case& c :
+       {layout_case{"plain", {}}, layout_case{"4 KiB", large_sectors}, layout_case{"DIFAT", difat},
+        layout_case{"DIFAT last", difat_last}, layout_case{"streams first", streams_first}}) {
+    cfb_writer w(c.layout);
+    w.stream(u"DestList", cfb_pattern(9000, 1)).stream(u"1", cfb_pattern(700, 2));
+    w.stream(u"2", cfb_pattern(300, 3)).stream(u"Padding", cfb_pattern(70000, 4));
+    const std::vector<uint8_t> list = w.build();
+    // Followed by 1 MiB that its FAT could address but nothing uses.
+    std::vector<uint8_t> data = list;
+    data.resize(list.size() + (1 << 20), 0xAB);
+    counted_source source{data};
+    const cfb_reach r = embedded_cfb_reach(data.data(), data.size(), source.reader());
+    // Every sector the parse reads, which leaves out the last DIFAT sector
+    // at the end: the FAT sectors before it cover every sector already.
+    EXPECT_EQ(r.reach, list.size() - (c.layout.later_difat_last ? 512 : 0)) << c.name;
+    EXPECT_LT(source.asked, list.size() / 4) << c.name;
+    // The parse of the image as far as the reach: the same streams.
+    std::vector<uint8_t> reached(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(r.reach));
+    parsed whole(data), cut(reached);
+    ASSERT_TRUE(whole.ok && cut.ok) << c.name;
+    EXPECT_FALSE(cfb_image_cut(cut.reader)) << c.name;
+    for (const char* name : {"destlist", "1", "2", "padding"}) {
+      std::vector<uint8_t> a, b;
+      uint64_t at_a = 0, at_b = 0;
+      ASSERT_TRUE(whole.read(name, a, at_a) && cut.read(name, b, at_b)) << c.name << name;
+      EXPECT_EQ(a, b) << c.name << name;
+      EXPECT_EQ(at_a, at_b) << c.name << name;
+    }
+  }
+
+  // A false header declaring 2,047 FAT sectors whose first FAT and
+  // directory sectors lie in the data: two sectors read, no root entry.
+  std::vector<uint8_t> data = basic_writer().build();
+  data.resize(8 << 20, 0);
+  put_le32(data, hdr::num_fat_sectors, 2047);
+  put_le32(data, hdr::first_dir_sector, 100);
+  counted_source source{data};
+  const cfb_reach r = embedded_cfb_reach(data.data(), data.size(), source.reader());
+  EXPECT_EQ(r.reach, 0u);
+  EXPECT_LE(r.sectors_read, 2u);
+  EXPECT_LE(source.asked, 2u * 512);
+  // A directory start or shifts the parse could not use: nothing read.
+  for (const auto& [field, value] : {std::pair<size_t, uint32_t>{hdr::first_dir_sector, 0x7FFFFFFF},
+                                     {hdr::num_fat_sectors, 0}}) {
+    std::vector<uint8_t> bad = basic_writer().build();
+    put_le32(bad, field, value);
+    counted_source none{bad};
+    EXPECT_EQ(embedded_cfb_reach(bad.data(), bad.size(), none.reader()).reach, 0u) << field;
+    EXPECT_EQ(none.asked, 0u) << field;
+  }
+  std::vector<uint8_t> shifted = basic_writer().build();
+  shifted[hdr::sector_shift] = 6;  // 64-byte sectors hold no directory entry
+  counted_source none{shifted};
+  EXPECT_EQ(embedded_cfb_reach(shifted.data(), shifted.size(), none.reader()).reach, 0u);
+  EXPECT_EQ(none.asked, 0u);
+}
+
+TEST(CompoundFileEmbedded, StreamPiecesGiveTheStreamsBytes) {
+  // Regular and mini streams, one regular chain put out of order, and the
+  // image cut inside the last stream: read through their pieces, every
+  // stream gives the bytes and first offset that entry_stream_bytes gives.
+  cfb_writer w;
+  w.stream(u"DestList", cfb_pattern(5000, 1)).stream(u"1", cfb_pattern(700, 2));
+  w.mini_gap(3).stream(u"2", cfb_pattern(300, 3)).stream(u"3", cfb_pattern(6000, 4));
+  std::vector<uint8_t> image = w.build();
+  const auto& chain = w.info(u"DestList").chain;
+  ASSERT_GE(chain.size(), 4u);
+  const size_t fat = w.sector_offset(w.fat_sectors[0]);
+  put_le32(image, fat + 4 * chain[0], chain[2]);
+  put_le32(image, fat + 4 * chain[2], chain[1]);
+  put_le32(image, fat + 4 * chain[1], chain[3]);
+  image.resize(image.size() - 700);
+  parsed p(image);
+  ASSERT_TRUE(p.ok);
+  EXPECT_TRUE(cfb_image_cut(p.reader));
+  std::vector<uint8_t> scratch;
+  std::vector<cfb_run_piece> pieces;
+  for (const char* name : {"destlist", "1", "2", "3"}) {
+    const cfb_dir_entry* entry = find_cfb_entry(p.reader, name);
+    ASSERT_TRUE(entry) << name;
+    byte_view view;
+    uint32_t number = 0;
+    uint64_t first = 0, length = 0, pieces_first = 0;
+    ASSERT_TRUE(entry_stream_bytes(p.reader, entry, p.image.data(), p.image.size(), scratch, view,
+                                   number, first))
+        << name;
+    ASSERT_TRUE(entry_stream_pieces(p.reader, *entry, p.image.size(), pieces, length, pieces_first))
+        << name;
+    EXPECT_EQ(length, view.size()) << name;
+    EXPECT_EQ(pieces_first, first) << name;
+    EXPECT_EQ(bytes_of_pieces(p.image, pieces),
+              std::vector<uint8_t>(view.data(), view.data() + view.size()))
+        << name;
+  }
 }

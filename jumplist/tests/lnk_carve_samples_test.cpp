@@ -1,6 +1,7 @@
 // Real custom jump lists and link files through the carving roads: every
-// link the manifest counts, one record per sound link file, and the whole
-// sample folder through the program with "-slack".
+// link the manifest counts, one record per sound link file, every real link
+// found among junk, and the whole sample folder through the program with
+// "-slack".
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -9,7 +10,12 @@
 #include <iterator>
 #include <sstream>
 
+#include "jumplist/compound_file.h"
 #include "jumplist/file_drivers.h"
+#include "jumplist/lnk_carve.h"
+#include "jumplist/lnk_extent.h"
+#include "jumplist/lnk_parser.h"
+#include "jumplist/lnk_signature.h"
 #include "jumplist/vesk_main.h"
 #include "jumplist_samples.h"
 #include "temp_tree.h"
@@ -94,6 +100,75 @@ std::string slurp(const std::string& path) {
 int run_shell(const std::string& cmd) {
   const int raw = std::system(cmd.c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Every link of the samples: the link files, the link streams of the
+// automatic lists and the links of the custom lists, each to the next.
+std::vector<std::vector<uint8_t>> sample_links() {
+  std::vector<std::vector<uint8_t>> links;
+  for (const sample_jumplist& s : samples_of_kind("lnk"))
+    if (is_lnk_header(s.bytes.data(), s.bytes.size())) links.push_back(s.bytes);
+  for (const sample_jumplist& s : samples_of_kind("automaticDestinations")) {
+    compound_file_reader reader;
+    if (!parse_compound_image(&reader, s.bytes.data(), s.bytes.size(), false)) continue;
+    for (const auto& [key, entry] : reader.m_entries) {
+      if (entry.object_type() != 2) continue;
+      std::vector<uint8_t> scratch;
+      byte_view stream;
+      uint32_t number = 0;
+      uint64_t first = 0;
+      if (stream_bytes(reader, key, s.bytes.data(), s.bytes.size(), scratch, stream, number,
+                       first) &&
+          is_lnk_header(stream.data(), stream.size()))
+        links.emplace_back(stream.data(), stream.data() + stream.size());
+    }
+  }
+  for (const sample_jumplist& s : samples_of_kind("customDestinations")) {
+    std::vector<uint32_t> at;
+    find_all_lnk_signatures(at, s.bytes.data(), s.bytes.size(), 1);
+    for (size_t i = 0; i < at.size(); ++i)
+      links.emplace_back(s.bytes.begin() + at[i],
+                         i + 1 < at.size() ? s.bytes.begin() + at[i + 1] : s.bytes.end());
+  }
+  return links;
+}
+
+TEST(LnkCarveSamples, EveryRealLinkIsFoundAmongJunk) {
+  if (samples_dir().empty()) GTEST_SKIP() << "sample folder absent";
+  const std::vector<std::vector<uint8_t>> links = sample_links();
+  EXPECT_EQ(links.size(), 452u);
+  uint32_t seed = 68;
+  auto junk = [&](size_t n) {
+    std::vector<uint8_t> b(n);
+    for (uint8_t& x : b) {
+      seed = seed * 1103515245u + 12345u;
+      x = static_cast<uint8_t>(seed >> 16);
+    }
+    return b;
+  };
+  size_t found = 0, tried = 0;
+  for (const auto& link : links) {
+    EXPECT_TRUE(could_be_link_header(byte_view(link.data(), link.size())));
+    // A header alone (liblnk's file_header.1) takes the junk after it as
+    // its structures.
+    if (link.size() <= lnk_header_size) continue;
+    for (const size_t offset : {size_t{1}, size_t{4093}, size_t{1} + (seed >> 8) % 30000}) {
+      std::vector<uint8_t> b = junk(offset);
+      b.insert(b.end(), link.begin(), link.end());
+      const std::vector<uint8_t> tail = junk(4096);
+      b.insert(b.end(), tail.begin(), tail.end());
+      vesk_options options;
+      options.m_status_messages = 0;
+      options.m_carve_mode = true;
+      options.m_scan_step = 1;
+      bool at_offset = false;
+      carve_and_report(std::cout, nullptr, byte_view(b), options, false, k_header_not_searched,
+                       [&](lnk_record& r) { at_offset = at_offset || r.m_file_offset == offset; });
+      ++tried;
+      found += at_offset;
+    }
+  }
+  EXPECT_EQ(found, tried);
 }
 
 TEST(LnkCarveSamples, WholeFolderThroughTheProgram) {

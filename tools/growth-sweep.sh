@@ -1,0 +1,115 @@
+#!/bin/bash
+# Growth of vesk's work and memory with its input: each family of inputs
+# (tools/growth_inputs.cpp) is written at two sizes, the second four times
+# the first, and vesk runs on each. A family fails when its user time grows
+# more than 6 times, or when a run's peak resident memory breaks its goal:
+# 64 MB carving, twice the input plus 16 MB on lists, 16 MB reading small
+# link files. Prints one row per run and exits 1 when a family fails.
+#
+# Usage: tools/growth-sweep.sh BUILD_DIR     (a Release build; vesk and
+#        vesk_growth_inputs are built there when missing)
+# VESK=path measures that program instead of the one built (the inputs
+# still come from BUILD_DIR). FAMILIES="a b" runs only those; a run is
+# stopped after GROWTH_TIMEOUT seconds (default 120) and fails.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:?usage: growth-sweep.sh BUILD_DIR}
+cmake --build "$build" --target vesk vesk_growth_inputs > /dev/null
+vesk=${VESK:-$build/jumplist/vesk}
+gen=$build/vesk_growth_inputs
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/growth.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+rc=0
+limit_s=${GROWTH_TIMEOUT:-120}
+
+# family, first size, goal (carve: 64 MB; list: 2 x input + 16 MB; none: 16 MB), vesk options.
+families=(
+  "falselnk4k 16 carve"
+  "falselnk1m 64 carve"
+  "falsecfb 64 carve"
+  "links 64 carve"
+  "oddlists 32 list"
+  "packed 160 list"
+  "interleaved 400 list"
+  "padded 4 list"
+  "automatic 5000 list"
+  "custom 20000 list"
+  "slack 20000 list -slack"
+  "pipe 2000 none -pipe"
+)
+
+# Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.
+measure() {  # input options...
+  local input=$1; shift
+  local status
+  timed_out=0
+  set +e
+  if [ "${1:-}" = -pipe ]; then
+    timeout "$limit_s" /usr/bin/time -o "$tmp/time" -f '%U %M' "$vesk" -quiet -csv "$@" \
+      < "$input.list" \
+      > "$tmp/out" 2> "$tmp/err"
+    status=$?
+    bytes=$(du -sb "$input" | cut -f1)
+  else
+    timeout "$limit_s" /usr/bin/time -o "$tmp/time" -f '%U %M' "$vesk" -quiet -csv "$@" "$input" \
+      > "$tmp/out" 2> "$tmp/err"
+    status=$?
+    bytes=$(stat -c %s "$input")
+  fi
+  set -e
+  if [ "$status" -eq 124 ]; then
+    echo "vesk ran past ${limit_s} s on $input" >&2
+    user=$limit_s peak=0 records=0 timed_out=1
+    rc=1
+    return
+  fi
+  read -r user peak < <(tail -n 1 "$tmp/time")
+  # The run header (3 lines), its empty line and the column names.
+  records=$(($(wc -l < "$tmp/out") - 5))
+  [ "$records" -lt 0 ] && records=0
+  # 2: read, with damage noted (the junk of random data); anything else fails.
+  if [ "$status" -ne 0 ] && [ "$status" -ne 2 ]; then
+    echo "vesk failed ($status) on $input:" >&2
+    head -n 5 "$tmp/err" >&2
+    rc=1
+  fi
+}
+
+printf '%-12s %7s %11s %8s %9s %9s %9s  %s\n' family N bytes records "user s" "peak MB" "goal MB" verdict
+for entry in "${families[@]}"; do
+  read -r family first goal options <<< "$entry"
+  [ -n "${FAMILIES:-}" ] && [[ " $FAMILIES " != *" $family "* ]] && continue
+  prev_user=""
+  for n in "$first" $((first * 4)); do
+    input=$tmp/$family-$n
+    "$gen" "$family" "$n" "$input"
+    # shellcheck disable=SC2086
+    measure "$input" $options
+    case $goal in
+      none) limit=16 ;;
+      carve) limit=64 ;;
+      list) limit=$((2 * bytes / 1000000 + 16)) ;;
+    esac
+    peak_mb=$((peak * 1024 / 1000000))
+    verdict=ok
+    if [ "$timed_out" -eq 1 ]; then
+      verdict="FAIL: ran past ${limit_s} s"
+    elif [ "$peak_mb" -gt "$limit" ]; then
+      verdict="FAIL: memory past the goal"
+      rc=1
+    fi
+    if [ -n "$prev_user" ] && [ "$timed_out" -eq 0 ]; then
+      # Times below 0.05 s are start-up and clock noise: counted as 0.05 s.
+      if awk -v a="$prev_user" -v b="$user" \
+        'BEGIN { if (a < 0.05) a = 0.05; if (b < 0.05) b = 0.05; exit !(b > 6 * a) }'; then
+        verdict="FAIL: user time grew more than 6x"
+        rc=1
+      fi
+    fi
+    printf '%-12s %7s %11s %8s %9s %9s %9s  %s\n' "$family" "$n" "$bytes" "$records" "$user" \
+      "$peak_mb" "$limit" "$verdict"
+    prev_user=$user
+    rm -rf "$input" "$input.list"
+  done
+done
+exit $rc

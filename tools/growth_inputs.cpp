@@ -1,0 +1,263 @@
+// Writes the inputs of tools/growth-sweep.sh: one family of inputs at a
+// size N, built with the test writers from the public formats and seeded,
+// so that the same N always gives the same bytes.
+//
+//   vesk_growth_inputs FAMILY N OUT
+//
+// FAMILY (N); each file of random data begins with a link, so that it is
+// carved:
+//   falselnk4k  random data with a false link header (its size and CLSID)
+//               every 4 KiB (N MiB)
+//   falselnk1m  the same every MiB (N MiB)
+//   falsecfb    random data with a false compound-file header every MiB,
+//               declaring 2,047 FAT sectors, and a false link header 4 KiB
+//               after each (N MiB)
+//   links       a link every 4 KiB, zeros between (N MiB)
+//   oddlists    random data with a 50-link automatic list at an odd offset
+//               of every MiB (N MiB)
+//   packed      a link, then 50-link automatic lists back to back (N lists)
+//   interleaved a link, then 50-link automatic lists whose links' write
+//               times interleave from list to list (N lists)
+//   padded      40,000 links, then 4 lists of 2,500 links with interleaved
+//               write times, each with a padding stream of N MiB
+//   automatic   an automatic list of N entries
+//   custom      a custom list of N links
+//   slack       a 10-entry automatic list with N free sectors of false
+//               link headers (read with -slack)
+//   pipe        N link files in the folder OUT, and OUT.list naming them
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cfb_writer.h"
+#include "destlist_writer.h"
+#include "lnk_writer.h"
+
+namespace {
+
+using namespace vesk_test;
+using bytes_t = std::vector<uint8_t>;
+
+constexpr uint64_t k_mib = uint64_t{1} << 20;
+constexpr uint64_t k_first_time = 133540960891234567ull;
+
+// xorshift64*: the same bytes for the same seed, on every machine.
+struct seeded_bytes {
+  uint64_t state;
+  explicit seeded_bytes(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint64_t next() {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return state * 0x2545F4914F6CDD1Dull;
+  }
+  void fill(uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; i += 8) {
+      const uint64_t v = next();
+      std::memcpy(p + i, &v, std::min<size_t>(8, n - i));
+    }
+  }
+};
+
+bytes_t numbered_link(uint64_t i, uint64_t write_time) {
+  lnk_spec s;
+  s.write_time = write_time;
+  s.file_size = 4096;
+  lnk_link_info li;
+  li.serial = 0x1234ABCD;
+  li.local_base_path = "C:\\Users\\x\\Documents\\report-" + std::to_string(i) + ".docx";
+  s.link_info = li;
+  // A description as long as real ones often are.
+  s.strings[lnk_name] =
+      u"report of the quarter, with the figures of every branch and the notes "
+      u"of the meeting where they were read; kept for the auditors";
+  s.strings[lnk_working_dir] = u"C:\\Users\\x\\Documents";
+  return write_lnk(s);
+}
+
+// The 20 bytes a carver looks for: the header size and the link CLSID.
+void false_link_header(uint8_t* at) {
+  const uint32_t size = 76;
+  std::memcpy(at, &size, 4);
+  std::memcpy(at + 4, lnk_clsid_bytes.data(), lnk_clsid_bytes.size());
+}
+
+// A compound-file header as a writer would begin one (signature, version
+// 3, byte order, 512-byte sectors, 64-byte mini sectors), declaring 2,047
+// FAT sectors, its header slots and directory start inside the data: all
+// the header says is plausible, the sectors it names are rng.
+void false_cfb_header(uint8_t* at, seeded_bytes& rng) {
+  static constexpr uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  bytes_t h(512, 0);
+  std::memcpy(h.data(), signature, sizeof signature);
+  auto u16 = [&](size_t o, uint16_t v) { std::memcpy(h.data() + o, &v, 2); };
+  auto u32 = [&](size_t o, uint32_t v) { std::memcpy(h.data() + o, &v, 4); };
+  u16(hdr::minor_version, 0x3E);
+  u16(hdr::major_version, 3);
+  u16(hdr::byte_order, 0xFFFE);
+  u16(hdr::sector_shift, 9);
+  u16(hdr::mini_sector_shift, 6);
+  u32(hdr::num_fat_sectors, 2047);
+  u32(hdr::first_dir_sector, 1 + static_cast<uint32_t>(rng.next() % 1000));
+  u32(hdr::mini_cutoff, 4096);
+  u32(hdr::first_minifat_sector, 2);
+  u32(hdr::num_minifat_sectors, 1);
+  u32(hdr::first_difat_sector, 3000);
+  u32(hdr::num_difat_sectors, 16);
+  for (size_t k = 0; k < hdr::difat_slots; ++k)
+    u32(hdr::difat + 4 * k, static_cast<uint32_t>(rng.next() % 2000));
+  std::memcpy(at, h.data(), h.size());
+}
+
+// An automatic list of the links given, a DestList naming each, and a
+// padding stream of pad bytes (none when 0).
+bytes_t automatic_list(const std::vector<bytes_t>& links, uint64_t pad, seeded_bytes& rng) {
+  // A list with padding has 4 KiB sectors and its streams before its
+  // directory, as large lists are written: its first link lies within the
+  // first 32 KiB, where a carver meets its header.
+  cfb_layout layout;
+  if (pad) {
+    layout.sector_shift = 12;
+    layout.streams_first = true;
+  }
+  cfb_writer w(layout);
+  std::vector<destlist_test_entry> list;
+  for (size_t i = 0; i < links.size(); ++i) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%zx", i + 1);
+    w.stream(std::u16string(name, name + std::strlen(name)), links[i]);
+    destlist_test_entry e;
+    e.entry_num = i + 1;
+    e.mru_time += i;
+    list.push_back(e);
+  }
+  w.stream(u"DestList", build_destlist(4, list));
+  if (pad) {
+    bytes_t padding(static_cast<size_t>(pad));
+    rng.fill(padding.data(), padding.size());
+    w.stream(u"Padding", std::move(padding));
+  }
+  return w.build();
+}
+
+// List j of count lists of per links each: link i has the write time
+// i x count + j, so that the records of the lists interleave.
+bytes_t interleaved_list(uint64_t j, uint64_t count, uint64_t per, uint64_t pad,
+                         seeded_bytes& rng) {
+  std::vector<bytes_t> links;
+  for (uint64_t i = 0; i < per; ++i)
+    links.push_back(numbered_link(j * per + i, k_first_time + i * count + j));
+  return automatic_list(links, pad, rng);
+}
+
+bool write_all(const std::string& path, const bytes_t& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+void append(bytes_t& out, const bytes_t& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s FAMILY N OUT\n", argv[0]);
+    return 2;
+  }
+  const std::string family = argv[1], path = argv[3];
+  const uint64_t n = std::strtoull(argv[2], nullptr, 10);
+  seeded_bytes rng(n * 131 + family.size());
+  bytes_t out;
+  if (family == "falselnk4k" || family == "falselnk1m" || family == "falsecfb" ||
+      family == "oddlists") {
+    out.resize(static_cast<size_t>(n * k_mib));
+    rng.fill(out.data(), out.size());
+    if (family == "falselnk4k")
+      for (uint64_t o = 4096; o + 4096 <= out.size(); o += 4096) false_link_header(&out[o]);
+    if (family == "falselnk1m")
+      for (uint64_t o = k_mib; o + k_mib <= out.size(); o += k_mib) false_link_header(&out[o]);
+    if (family == "falsecfb")
+      for (uint64_t o = k_mib; o + k_mib <= out.size(); o += k_mib) {
+        false_cfb_header(&out[o], rng);
+        false_link_header(&out[o + 4096]);
+      }
+    // A link at the start makes the file one that is carved.
+    const bytes_t first = numbered_link(0, k_first_time);
+    std::memcpy(out.data(), first.data(), first.size());
+    if (family == "oddlists")
+      for (uint64_t j = 0; j < n; ++j) {
+        const bytes_t list = interleaved_list(j, n, 50, 0, rng);
+        const uint64_t at = j * k_mib + 1 + 2 * (rng.next() % 100000);
+        if (at + list.size() <= out.size()) std::memcpy(&out[at], list.data(), list.size());
+      }
+  } else if (family == "links") {
+    out.assign(static_cast<size_t>(n * k_mib), 0);
+    for (uint64_t o = 0; o + 4096 <= out.size(); o += 4096) {
+      const bytes_t link = numbered_link(o / 4096, k_first_time + o / 4096);
+      std::memcpy(&out[o], link.data(), link.size());
+    }
+  } else if (family == "packed") {
+    out = numbered_link(0, k_first_time);
+    for (uint64_t j = 0; j < n; ++j) append(out, interleaved_list(j, 1, 50, 0, rng));
+  } else if (family == "interleaved") {
+    out = numbered_link(0, k_first_time);
+    for (uint64_t j = 0; j < n; ++j) append(out, interleaved_list(j, n, 50, 0, rng));
+  } else if (family == "padded") {
+    for (uint64_t i = 0; i < 40000; ++i) append(out, numbered_link(100000 + i, k_first_time + i));
+    for (uint64_t j = 0; j < 4; ++j) append(out, interleaved_list(j, 4, 2500, n * k_mib, rng));
+  } else if (family == "automatic") {
+    std::vector<bytes_t> links;
+    for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));
+    out = automatic_list(links, 0, rng);
+  } else if (family == "custom") {
+    byte_builder b;
+    b.u32(2).u32(1).u32(0).u32(2).u32(static_cast<uint32_t>(n));
+    for (uint64_t i = 0; i < n; ++i) {
+      b.bytes(bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+      b.bytes(numbered_link(i, k_first_time + i));
+    }
+    b.u32(0xBABFFBABu);
+    out = b.take();
+  } else if (family == "slack") {
+    std::vector<bytes_t> links;
+    for (uint64_t i = 0; i < 10; ++i) links.push_back(numbered_link(i, k_first_time + i));
+    cfb_writer w;
+    std::vector<destlist_test_entry> list;
+    for (size_t i = 0; i < links.size(); ++i) {
+      char name[24];
+      std::snprintf(name, sizeof name, "%zx", i + 1);
+      w.stream(std::u16string(name, name + std::strlen(name)), links[i]);
+      destlist_test_entry e;
+      e.entry_num = i + 1;
+      list.push_back(e);
+    }
+    w.stream(u"DestList", build_destlist(4, list));
+    w.free_sector(static_cast<size_t>(n));
+    out = w.build();
+    // Random free sectors, each beginning with a false link header.
+    const size_t at = out.size() - static_cast<size_t>(n) * 512;
+    rng.fill(&out[at], static_cast<size_t>(n) * 512);
+    for (size_t o = at; o + 512 <= out.size(); o += 512) false_link_header(&out[o]);
+  } else if (family == "pipe") {
+    if (::mkdir(path.c_str(), 0755) != 0) return 1;
+    std::string names;
+    for (uint64_t i = 0; i < n; ++i) {
+      const std::string file = path + "/link-" + std::to_string(i) + ".lnk";
+      if (!write_all(file, numbered_link(i, k_first_time + i))) return 1;
+      names += file + "\n";
+    }
+    return write_all(path + ".list", bytes_t(names.begin(), names.end())) ? 0 : 1;
+  } else {
+    std::fprintf(stderr, "unknown family: %s\n", family.c_str());
+    return 2;
+  }
+  return write_all(path, out) ? 0 : 1;
+}
