@@ -523,7 +523,9 @@ TEST(RecordRowsCli, CellsThatOpenWithAQuoteReadBackAsTheyAre) {
           EXPECT_EQ(cell(f.target_title), "\"quoted rel\".exe");
           EXPECT_EQ(cell(f.user_title), "\"u");
           // A quote further in a cell stays as it is.
-          if (f.cells == 40) EXPECT_NE(lines[1].find("[Description]: \"desc\""), std::string::npos);
+          if (f.cells == 40) {
+            EXPECT_NE(lines[1].find("[Description]: \"desc\""), std::string::npos);
+          }
           if (file == name && !paired) csv_check += std::string(1, sep.sep) + "\n" + o.out + "\f";
         }
       }
