@@ -36,8 +36,10 @@ changed, or a link got shorter by stopping on the zeroed bytes with no block
 header left past them: the values went with their bytes. Fewer, blanked or
 changed is "said" when vesk ends with status 2 or 255 and writes a note to
 standard error (a "no entries in file" line is no note), and "silent"
-otherwise. Only fewer and silent fails; blanked and changed are counted
-apart (a changed character inside a text is no fault vesk can see).
+otherwise. Only fewer and silent fails, unless the variant is on the list of
+known losses (--known FILE; --write-known FILE writes this run's); blanked and
+changed are counted apart (a changed character inside a text is no fault vesk
+can see).
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
 listed in TRULY_DAMAGED with its reason. A sound file whose report lacks a
@@ -788,13 +790,24 @@ def main():
             fh.write(b)
         print("%s: %s" % (dkind, what))
         return 0
-    jobs, only = 2, None
+    jobs, only, known_path, write_known = 2, None, None, None
     while args and args[0].startswith("-"):
         opt = args.pop(0)
         if opt == "-j":
             jobs = int(args.pop(0))
         elif opt == "--only":
             only = args.pop(0)
+        elif opt == "--known":
+            known_path = args.pop(0)
+        elif opt == "--write-known":
+            write_known = args.pop(0)
+    # Silent losses already known (one "LABEL<tab>#N" a line): they are
+    # listed, not failed, so that CI fails on every new one while they are
+    # mended; a known one the run no longer loses is said, to shrink the list.
+    known = set()
+    if known_path and os.path.isfile(known_path):
+        with open(known_path, encoding="utf-8") as fh:
+            known = {l.rstrip("\n") for l in fh if l.strip() and not l.startswith("#")}
     if len(args) < 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
@@ -834,6 +847,7 @@ def main():
     silent_examples = collections.OrderedDict()
     whole_said = collections.OrderedDict()
     false_alarms, sound_losses, timeouts, excused = [], [], [], []
+    silent_now = set()
     for (label, path, kind), (rows, findings) in done:
         for what, lab, detail in findings:
             if what == "false alarm":
@@ -846,6 +860,9 @@ def main():
             else:
                 timeouts.append("%s: %s" % (lab, detail))
         for dkind, outcome, what, detail in rows:
+            variant = "%s\t%s" % (label, what.split(" ", 1)[0])
+            if outcome == "fewer silent":
+                silent_now.add(variant)
             table[dkind]["variants"] += 1
             table[dkind][outcome] += 1
             if outcome in ("fewer silent", "blanked silent", "changed silent"):
@@ -906,7 +923,22 @@ def main():
     for (dkind, note), cases in sorted(whole_said.items(), key=lambda kv: -len(kv[1])):
         label, what, detail = cases[0]
         print("  %4d  %s: %s\n        %s: %s" % (len(cases), dkind, note[:200], label, what))
-    failing = total["fewer silent"] + total["timed out"] + len(false_alarms) + len(sound_losses) + len(timeouts)
+    swept = {l for l, _, _ in files}
+    mended = sorted(v for v in known - silent_now if v.split("\t")[0] in swept)
+    new_losses = sorted(silent_now - known)
+    print()
+    print("fewer silent: %d, of them known %d, new %d; known ones now kept or said: %d"
+          % (len(silent_now), len(silent_now & known), len(new_losses), len(mended)))
+    for v in new_losses:
+        print("NEW SILENT LOSS " + v.replace("\t", " "))
+    for v in mended:
+        print("no longer silent (take it off the known list): " + v.replace("\t", " "))
+    if write_known:
+        with open(write_known, "w", encoding="utf-8") as fh:
+            fh.write("# Variants that still lose fields without a note (LABEL<tab>#N), written\n"
+                     "# by tools/damage-sweep.py --write-known; each is a fault still to mend.\n")
+            fh.write("".join(v + "\n" for v in sorted(silent_now)))
+    failing = len(new_losses) + total["timed out"] + len(false_alarms) + len(sound_losses) + len(timeouts)
     return 1 if failing else 0
 
 
