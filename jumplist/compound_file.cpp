@@ -859,6 +859,24 @@ bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
   return true;
 }
 
+// Whether a chain's TOTAL bytes lie in one piece at FIRST inside the image:
+// consecutive unit numbers, and for mini sectors consecutive sectors of the
+// mini stream under them.
+bool chain_in_place(const compound_file_reader& reader, bool is_mini, const unit_chain& chain,
+                    uint64_t first, uint64_t total, uint64_t image_size) {
+  if (!chain.consecutive || first == ~uint64_t{0} || first > image_size ||
+      total > image_size - first)
+    return false;
+  if (!is_mini) return true;
+  const auto& root = reader.m_root_sectors;
+  const uint64_t per_sector = reader.m_sector_size / reader.m_mini_sector_size;
+  const uint64_t q0 = chain.first / per_sector, q1 = chain.last / per_sector;
+  if (q1 >= root.size()) return false;
+  for (uint64_t q = q0 + 1; q <= q1; ++q)
+    if (root[static_cast<size_t>(q)] != root[static_cast<size_t>(q0)] + (q - q0)) return false;
+  return true;
+}
+
 bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry, byte_view image,
                  std::vector<uint8_t>& scratch, byte_view& out, uint64_t& first_offset) {
   first_offset = 0;
@@ -874,17 +892,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // consecutive unit numbers, and for mini sectors consecutive sectors of
   // the mini stream under them. (Bytes and offset are the copy's anyway.)
   const uint64_t first = unit_offset(reader, is_mini, chain.first);
-  bool in_place = chain.consecutive && first != ~uint64_t{0} && first <= image.size() &&
-                  total <= image.size() - first;
-  if (in_place && is_mini) {
-    const auto& root = reader.m_root_sectors;
-    const uint64_t per_sector = reader.m_sector_size / unit;
-    const uint64_t q0 = chain.first / per_sector, q1 = chain.last / per_sector;
-    in_place = q1 < root.size();
-    for (uint64_t q = q0 + 1; in_place && q <= q1; ++q)
-      in_place = root[static_cast<size_t>(q)] == root[static_cast<size_t>(q0)] + (q - q0);
-  }
-  if (in_place) {
+  if (chain_in_place(reader, is_mini, chain, first, total, image.size())) {
     first_offset = first;
     out = byte_view(image.data() + first, static_cast<size_t>(length));
     reader.m_stream_present = length;
@@ -1232,17 +1240,7 @@ bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry
         if (!vk::checked_mul(chain.count, unit, total) || total > SIZE_MAX) return false;
         length = std::min(total, entry.stream_size());
         const uint64_t first = unit_offset(reader, is_mini, chain.first);
-        bool in_place = chain.consecutive && first != ~uint64_t{0} && first <= image_size &&
-                        total <= image_size - first;
-        if (in_place && is_mini) {
-          const auto& root = reader.m_root_sectors;
-          const uint64_t per_sector = reader.m_sector_size / unit;
-          const uint64_t q0 = chain.first / per_sector, q1 = chain.last / per_sector;
-          in_place = q1 < root.size();
-          for (uint64_t q = q0 + 1; in_place && q <= q1; ++q)
-            in_place = root[static_cast<size_t>(q)] == root[static_cast<size_t>(q0)] + (q - q0);
-        }
-        if (in_place) {
+        if (chain_in_place(reader, is_mini, chain, first, total, image_size)) {
           first_offset = first;
           if (length) pieces.push_back({0, first, length});
           return true;

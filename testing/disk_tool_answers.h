@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@
 #include "disk/inode_store.h"
 #include "disk/mft_record.h"
 #include "disk_images.h"
+#include "foundation/vk_guid.h"
 
 namespace vesk_test {
 
@@ -103,6 +105,25 @@ inline bool load_table(vk::_inode_collection& c, vk::RAW_DISK_IO& disk) {
   c.m_options = vk::mft_keep_data_runs;
   return c.attach_disk(&disk, false, nullptr, nullptr, uint64_t{first.m_count} * map.m_cluster_size,
                        first.m_cluster * map.m_cluster_size);
+}
+
+// Writes BYTES over an image file at OFFSET (the image made by a real tool,
+// then damaged where a test needs it).
+inline void write_at(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
+  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(offset));
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A digest as md5sum and icat | md5sum print it.
+inline std::string md5_text(const vk::guid& g) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t b : g.m_bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
 }
 
 }  // namespace vesk_test

@@ -36,22 +36,6 @@ using namespace vesk_test;
 
 namespace {
 
-void write_at(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
-  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
-  f.seekp(static_cast<std::streamoff>(offset));
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string md5_text(const guid& g) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (uint8_t b : g.m_bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
 std::string md5_of(const cluster_runs& runs, RAW_DISK_IO& disk, uint64_t length) {
   guid md5;
   std::vector<uint8_t> sha1, sha256;
