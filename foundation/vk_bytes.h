@@ -136,7 +136,8 @@ class byte_view {
   template <class Word>
   bool block(size_t off, Word& out) const {
     static_assert(std::is_trivially_copyable_v<Word>);
-    if (!has(off, sizeof(Word))) return false;
+    // has() in the form whose bound a loop computes once.
+    if (m_size < sizeof(Word) || off > m_size - sizeof(Word)) return false;
     std::memcpy(&out, m_data + off, sizeof(Word));
     return true;
   }

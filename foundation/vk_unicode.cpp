@@ -164,12 +164,12 @@ constexpr uint64_t k_seven_f = 0x007F007F007F007Full;
 constexpr uint64_t k_bit7 = 0x0080008000800080ull;
 constexpr uint64_t k_unit_ones = 0x0001000100010001ull;
 
-// Where the first of W units at off is zero or not ASCII; W when none is.
+// Where the first of W units from q (a block of the caller's) is zero or not ASCII; W when none is.
 // Per four-unit word, a unit that is zero or at or above 0x80 sets a high
 // bit of its own after the subtraction; the lowest one set is exact, as no
-// unit below it borrows. Units the view does not hold read as zero.
+// unit below it borrows.
 template <size_t W>
-inline size_t first_stop(byte_view v, size_t off) {
+inline size_t first_stop(const uint8_t* q) {
   static_assert(W % 4 == 0);
 #ifdef __SSE2__
   if constexpr (std::endian::native == std::endian::little && W % 8 == 0 && W <= 16) {
@@ -178,9 +178,8 @@ inline size_t first_stop(byte_view v, size_t off) {
     const __m128i one = _mm_set1_epi16(1), top = _mm_set1_epi16(0x7E), zero = _mm_setzero_si128();
     uint32_t ascii = 0;
     for (size_t j = 0; j < W / 8; ++j) {
-      __m128i u = zero;
-      v.block(off + 16 * j, u);
-      const __m128i ok = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(u, one), top), zero);
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * j));
+      const __m128i ok = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, one), top), zero);
       ascii |= static_cast<uint32_t>(_mm_movemask_epi8(ok)) << (16 * j);
     }
     constexpr uint32_t all = W >= 16 ? ~uint32_t{0} : (uint32_t{1} << (2 * W)) - 1;
@@ -191,9 +190,11 @@ inline size_t first_stop(byte_view v, size_t off) {
   uint64_t stops[W / 4];
   uint64_t any = 0;
   for (size_t j = 0; j < W / 4; ++j) {
-    uint64_t w = 0;
-    if (v.block(off + 8 * j, w) && std::endian::native != std::endian::little)
-      w = load_le64(v.data() + off + 8 * j);
+    uint64_t w;
+    if constexpr (std::endian::native == std::endian::little)
+      std::memcpy(&w, q + 8 * j, 8);
+    else
+      w = load_le64(q + 8 * j);
     stops[j] = ((w - k_unit_ones) | w) & k_high_bits;
     any |= stops[j];
   }
@@ -202,23 +203,22 @@ inline size_t first_stop(byte_view v, size_t off) {
     if (stops[j]) return 4 * j + static_cast<size_t>(std::countr_zero(stops[j])) / 16;
 }
 
-// The low bytes of W units at off, which are the units when they are ASCII
-// (units the view does not hold give zero bytes).
+// The low bytes of W units from q (a block of the caller's), which are the units when they are
+// ASCII.
 template <size_t W>
-inline void narrow_units(byte_view v, size_t off, char* to) {
+inline void narrow_units(const uint8_t* q, char* to) {
 #ifdef __SSE2__
   if constexpr (std::endian::native == std::endian::little && W % 8 == 0) {
     // Saturation keeps an ASCII unit as it is; the others are not taken.
     for (size_t j = 0; j < W / 8; ++j) {
-      __m128i u = _mm_setzero_si128();
-      v.block(off + 16 * j, u);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 8 * j), _mm_packus_epi16(u, u));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * j));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 8 * j), _mm_packus_epi16(v, v));
     }
     return;
   }
 #endif
-  uint16_t units[W] = {};
-  v.block(off, units);
+  uint16_t units[W];
+  std::memcpy(units, q, sizeof(units));
   char bytes[W];
   for (size_t j = 0; j < W; ++j) {
     if constexpr (std::endian::native == std::endian::little)
@@ -238,11 +238,14 @@ template <size_t W>
                                                      std::string& out, size_t& taken) {
   constexpr size_t k_room = 256;
   char buf[k_room];
+  // Each block of W units is loaded from the text once, whole.
   const byte_view v(p, 2 * limit);
+  alignas(16) uint8_t q[2 * W];
   // The first block, whole by the caller's limit, ends most texts.
-  const size_t first = first_stop<W>(v, 0);
-  if (first < W && v.u16_or_zero(2 * first) != 0) return false;
-  narrow_units<W>(v, 0, buf);
+  if (!v.block(0, q)) return false;
+  const size_t first = first_stop<W>(q);
+  if (first < W && (q[2 * first] | q[2 * first + 1]) != 0) return false;
+  narrow_units<W>(q, buf);
   if (first < W) {
     out.append(buf, first);
     taken = first;
@@ -251,18 +254,19 @@ template <size_t W>
   size_t i = W, k = W;
   for (;;) {
     size_t seen = 0;
-    size_t q = 2 * i;
+    size_t at = i;
     if (i + W > limit) {
       if (i == limit) break;
       // The last block is the W units that end at the limit; the seen ones
       // (before i) are ASCII, not zero and in the buffer, which keeps its
       // last W bytes, and are written again over themselves.
       seen = i - (limit - W);
-      q = 2 * (limit - W);
+      at = limit - W;
     }
-    const size_t stop = first_stop<W>(v, q);
-    if (stop < W && v.u16_or_zero(q + 2 * stop) != 0) return false;
-    narrow_units<W>(v, q, buf + k - seen);
+    if (!v.block(2 * at, q)) return false;
+    const size_t stop = first_stop<W>(q);
+    if (stop < W && (q[2 * stop] | q[2 * stop + 1]) != 0) return false;
+    narrow_units<W>(q, buf + k - seen);
     i += stop - seen;
     k += stop - seen;
     if (stop < W || seen != 0) break;
@@ -300,11 +304,10 @@ template <size_t W>
     } else {
       std::memcpy(units, p, 2);
     }
-    const byte_view v(units, sizeof units);
-    const size_t stop = first_stop<16>(v, 0);
-    if (stop < limit && v.u16_or_zero(2 * stop) != 0) return false;
+    const size_t stop = first_stop<16>(units);
+    if (stop < limit && (units[2 * stop] | units[2 * stop + 1]) != 0) return false;
     alignas(16) char text[16];
-    narrow_units<16>(v, 0, text);
+    narrow_units<16>(units, text);
     out.append(text, stop);
     taken = stop;
     return true;

@@ -24,7 +24,8 @@ TEST(CmdlineKernelDifferential, LineSinkControlSearchMatchesAPlainLoop) {
   for_each_kernel_input(1, byte_range(0x20, 0x7E), every_byte(), [](const uint8_t* p, size_t n) {
     const std::string_view t(reinterpret_cast<const char*>(p), n);
     bool plain = true;
-    for (uint8_t c : std::vector<uint8_t>(p, p + n)) plain = plain && c >= 0x20 && c != 0x7F && c != 0xC2;
+    for (uint8_t c : std::vector<uint8_t>(p, p + n))
+      plain = plain && c >= 0x20 && c != 0x7F && c != 0xC2;
     std::vector<char> out(n + 1, '#');
     ASSERT_EQ(plain, copy_unmarked(out.data(), t)) << n;
     ASSERT_TRUE(!plain || t == std::string_view(out.data(), n)) << n;
@@ -56,7 +57,8 @@ TEST(CmdlineKernelDifferential, ZeroTestAndValueScansMatchPlainLoops) {
           if (le(at, 4) == static_cast<uint32_t>(values[k])) want32[k].push_back(at);
       scan_u64_values(got, p, n, values, stride, false);
       ASSERT_TRUE(n < 8 || want == got) << n;
-      scan_u32_values(got, p, n, {static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1])},
+      scan_u32_values(got, p, n,
+                      {static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1])},
                       stride / 2, false);
       ASSERT_TRUE(n < 4 || want32 == got) << n;
     }

@@ -95,9 +95,9 @@ TEST(KernelDifferential, BlockLoadsOnlyInsideTheView) {
   struct case_t {
     size_t off;
     bool held8, held16;
-  } cases[] = {{0, true, true},   {4, true, true},   {5, true, false},
-               {12, true, false}, {13, false, false}, {20, false, false},
-               {21, false, false}, {SIZE_MAX - 3, false, false}};
+  } cases[] = {
+      {0, true, true},    {4, true, true},    {5, true, false},   {12, true, false},
+      {13, false, false}, {20, false, false}, {21, false, false}, {SIZE_MAX - 3, false, false}};
   for (const auto& c : cases) {
     uint64_t w = 0xAAAA;
     uint8_t block16[16] = {0xEE};

@@ -64,24 +64,25 @@ TEST(JumplistKernelDifferential, TextCheckMatchesAPlainLoop) {
 
 // The column titles' compare and the separator replacement.
 TEST(JumplistKernelDifferential, TitleCompareAndReplacementMatchPlainLoops) {
-  for_each_kernel_input(1, byte_range('a', 'c'), {',', 'b', 0, 0xFF}, [](const uint8_t* p, size_t n) {
-    const std::string_view text(reinterpret_cast<const char*>(p), n);
-    std::string other(text);
-    for (char& c : other)
-      if (c == ',' || c == 0 || c == '\xFF') c = 'b';
-    ASSERT_EQ(text == other, same_text_for_test(text, other)) << n;
-    ASSERT_TRUE(same_text_for_test(text, text));
-    ASSERT_FALSE(same_text_for_test(text, other + "b"));
+  for_each_kernel_input(1, byte_range('a', 'c'), {',', 'b', 0, 0xFF},
+                        [](const uint8_t* p, size_t n) {
+                          const std::string_view text(reinterpret_cast<const char*>(p), n);
+                          std::string other(text);
+                          for (char& c : other)
+                            if (c == ',' || c == 0 || c == '\xFF') c = 'b';
+                          ASSERT_EQ(text == other, same_text_for_test(text, other)) << n;
+                          ASSERT_TRUE(same_text_for_test(text, text));
+                          ASSERT_FALSE(same_text_for_test(text, other + "b"));
 
-    for (char from : {',', 'b', '\0'}) {
-      std::string want(text), got(text);
-      if (from != 0)
-        for (char& c : want)
-          if (c == from) c = ';';
-      replace_from_for_test(got.data(), got.size(), from, ';');
-      ASSERT_EQ(want, got) << n;
-    }
-  });
+                          for (char from : {',', 'b', '\0'}) {
+                            std::string want(text), got(text);
+                            if (from != 0)
+                              for (char& c : want)
+                                if (c == from) c = ';';
+                            replace_from_for_test(got.data(), got.size(), from, ';');
+                            ASSERT_EQ(want, got) << n;
+                          }
+                        });
 }
 
 }  // namespace

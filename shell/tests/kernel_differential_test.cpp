@@ -35,8 +35,8 @@ TEST(ShellKernelDifferential, EightBitTextEndMatchesAPlainLoop) {
       while (end < n && p[end] != 0) ++end;
       want.clear();
       for (size_t i = from; i < end; ++i) append_cp1252_as_utf8(want, p + i, 1);
-      const int64_t taken = read_ansi(byte_view(p, n), static_cast<int64_t>(from),
-                                      static_cast<int64_t>(n), got);
+      const int64_t taken =
+          read_ansi(byte_view(p, n), static_cast<int64_t>(from), static_cast<int64_t>(n), got);
       ASSERT_EQ(static_cast<int64_t>(end - from + (end < n)), taken) << n << " from " << from;
       ASSERT_EQ(want, got) << n << " from " << from;
     }
@@ -74,9 +74,8 @@ TEST(ShellKernelDifferential, ShortCompareAndCopyMatchPlainLoops) {
     const bool copies = n <= 16 && std::memchr(p, '\\', n) == nullptr;
     std::vector<char> to(n + 1, '#');
     ASSERT_EQ(copies, copy_short_without_backslash_for_test(as_chars(p), n, to.data())) << n;
-    ASSERT_TRUE(copies ? std::equal(p, p + n, to.begin(), [](uint8_t x, char y) {
-      return x == static_cast<uint8_t>(y);
-    })
+    ASSERT_TRUE(copies ? std::equal(p, p + n, to.begin(),
+                                    [](uint8_t x, char y) { return x == static_cast<uint8_t>(y); })
                        : n == 0 || to[0] == '#')
         << n << ": copied exactly when accepted";
     ASSERT_EQ('#', to[n]) << "written past the text";
