@@ -377,8 +377,6 @@ void file_single(parse_guard* guard, shell_item_record& rec, const single_value&
   }
 }
 
-bool g_single_path = true;
-
 // The bytes parse_single_value takes for a single number or GUID (kind
 // single), ctx.offset moved past them and the guard charged as for a record
 // filed; 0, nothing moved, when the element does not fit. A record copying
@@ -696,10 +694,6 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
 }  // namespace
 }  // namespace shown_values
 
-void add_item_property_single_path_for_test(bool on) {
-  g_single_path = on;
-}
-
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded(
@@ -752,6 +746,12 @@ void keep_property_nodes(property_value_map& values, shell_scratch& scratch) noe
 int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
                           uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
+  return add_item_property(rec, ctx, data, size, vartype, pid, fmtid, opts, true);
+}
+
+int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
+                          uint16_t vartype, uint16_t pid, const guid* fmtid, const cmd_params& opts,
+                          bool single_path) {
   return guarded(
       ctx,
       [&]() -> int32_t {
@@ -760,7 +760,7 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = 0;
           return 0;
         }
-        const uint16_t single = g_single_path ? single_value_kind(vartype) : uint16_t{tv_none};
+        const uint16_t single = single_path ? single_value_kind(vartype) : uint16_t{tv_none};
         if (rec.prop_shown_only &&
             (single == tv_dword || single == tv_qword || single == tv_guid)) {
           // Never shown: only what filing would take from the input and the
