@@ -746,12 +746,6 @@ void keep_property_nodes(property_value_map& values, shell_scratch& scratch) noe
 int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
                           uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts) {
-  return add_item_property(rec, ctx, data, size, vartype, pid, fmtid, opts, true);
-}
-
-int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t* data, int64_t size,
-                          uint16_t vartype, uint16_t pid, const guid* fmtid, const cmd_params& opts,
-                          bool single_path) {
   return guarded(
       ctx,
       [&]() -> int32_t {
@@ -760,7 +754,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = 0;
           return 0;
         }
-        const uint16_t single = single_path ? single_value_kind(vartype) : uint16_t{tv_none};
+        const uint16_t single =
+            ctx.single_value_path ? single_value_kind(vartype) : uint16_t{tv_none};
         if (rec.prop_shown_only &&
             (single == tv_dword || single == tv_qword || single == tv_guid)) {
           // Never shown: only what filing would take from the input and the

@@ -373,8 +373,9 @@ TEST(PropertyFiling, SingleValuePathFilesAsTypedValues) {
           int32_t got[2];
           for (int path = 0; path < 2; ++path) {
             ctx[path].offset = 0xFFFFFFF0;
+            ctx[path].single_value_path = path == 0;
             got[path] = add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid,
-                                          default_params(), path == 0);
+                                          default_params());
           }
           const std::string at =
               std::to_string(vt) + "/" + std::to_string(size) + "/" + std::to_string(in.size());
