@@ -92,16 +92,17 @@ bool long_unmarked(const char* t, size_t n) noexcept {
   const __m128i below = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
   const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
+  const byte_view v(reinterpret_cast<const uint8_t*>(t), n);
   __m128i any = _mm_setzero_si128();
-  auto step = [&](size_t at) {
-    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+  auto step = [&](__m128i group) {
     any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
                                          _mm_or_si128(_mm_cmpeq_epi8(group, del),
                                                       _mm_cmpeq_epi8(group, c1_lead))));
   };
   size_t i = 0;
-  for (; i + 16 <= n; i += 16) step(i);
-  if (i < n) step(n - 16);
+  __m128i group;
+  for (; v.block(i, group); i += 16) step(group);
+  if (i < n && v.block(n - 16, group)) step(group);
   return _mm_movemask_epi8(any) == 0;
 }
 
@@ -116,15 +117,17 @@ bool copy_long_unmarked(char* out, const char* t, size_t n) noexcept {
   // plain ASCII, is looked at again by the exact test.
   const __m128i one = _mm_set1_epi8(1);
   const __m128i limit = _mm_set1_epi8(0x21);
+  const byte_view v(reinterpret_cast<const uint8_t*>(t), n);
   __m128i any = _mm_setzero_si128();
-  auto step = [&](size_t at) {
-    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+  auto step = [&](size_t at, __m128i group) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), group);
     any = _mm_or_si128(any, _mm_cmplt_epi8(_mm_add_epi8(group, one), limit));
   };
   size_t i = 0;
-  for (; i + 16 <= n; i += 16) step(i);
-  if (i < n) step(n - 16);
+  __m128i group;
+  for (; v.block(i, group); i += 16) step(i, group);
+  // A text is more than 16 bytes: its last group is always there.
+  if (i < n && v.block(n - 16, group)) step(n - 16, group);
   return _mm_movemask_epi8(any) == 0 || long_unmarked(t, n);
 #else
   std::memcpy(out, t, n);

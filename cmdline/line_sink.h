@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/vk_bytes.h"
+
 namespace vk {
 
 // A report writes each text of a link on its lines as it stands: a control
@@ -27,14 +29,16 @@ constexpr bool any_marked(uint64_t w) {
   const uint64_t c = w ^ (ones * 0xC2);
   return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d) | ((c - ones) & ~c)) & (ones * 0x80)) != 0;
 }
-inline uint64_t word(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, sizeof w);
+// The words at `at` of the text; zero (which is marked) where it does not
+// hold them.
+inline uint64_t word(const byte_view& t, size_t at) {
+  uint64_t w = 0;
+  t.block(at, w);
   return w;
 }
-inline uint32_t half_word(const char* p) {
-  uint32_t w;
-  std::memcpy(&w, p, sizeof w);
+inline uint32_t half_word(const byte_view& t, size_t at) {
+  uint32_t w = 0;
+  t.block(at, w);
   return w;
 }
 }  // namespace line_marks
@@ -50,15 +54,16 @@ inline bool copy_unmarked(char* out, std::string_view t) noexcept {
   using namespace line_marks;
   const char* p = t.data();
   const size_t n = t.size();
+  const byte_view v(reinterpret_cast<const uint8_t*>(p), n);
   if (n >= 8) {
     if (n > 16) return copy_long_unmarked(out, p, n);
-    const uint64_t a = word(p), b = word(p + n - 8);
+    const uint64_t a = word(v, 0), b = word(v, n - 8);
     std::memcpy(out, &a, 8);
     std::memcpy(out + n - 8, &b, 8);
     return !any_marked(a) && !any_marked(b);
   }
   if (n >= 4) {
-    const uint32_t a = half_word(p), b = half_word(p + n - 4);
+    const uint32_t a = half_word(v, 0), b = half_word(v, n - 4);
     std::memcpy(out, &a, 4);
     std::memcpy(out + n - 4, &b, 4);
     return !any_marked(a | (static_cast<uint64_t>(b) << 32));

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "foundation/vk_unicode.h"
@@ -126,6 +127,19 @@ class byte_view {
   byte_view clamp(size_t off, size_t count) const {
     size_t left = remaining(off);
     return off >= m_size ? byte_view() : byte_view(m_data + off, count < left ? count : left);
+  }
+  // The sizeof(Word) bytes at off as one block in machine order (a word, or
+  // a vector register, for the kernels that test many bytes at once), only
+  // when they lie wholly inside the view: false, out untouched, otherwise.
+  // A kernel steps over blocks with this as its loop's test, so that no
+  // load depends on a bound worked out elsewhere.
+  template <class Word>
+  bool block(size_t off, Word& out) const {
+    static_assert(std::is_trivially_copyable_v<Word>);
+    // has() in the form whose bound a loop computes once.
+    if (m_size < sizeof(Word) || off > m_size - sizeof(Word)) return false;
+    std::memcpy(&out, m_data + off, sizeof(Word));
+    return true;
   }
   bool starts_with(size_t off, const uint8_t* sig, size_t n) const {
     return has(off, n) && (n == 0 || std::memcmp(m_data + off, sig, n) == 0);

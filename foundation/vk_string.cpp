@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 
 namespace vk {
@@ -296,9 +297,8 @@ bool is_hex_digit(char c) {
 
 size_t ascii_run_end(const uint8_t* p, size_t i, size_t n) {
   constexpr uint64_t k_high = 0x8080808080808080ull;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
+  const byte_view v(p, n);
+  for (uint64_t w; v.block(i, w); i += 8) {
     if ((w & k_high) == 0) continue;
     if constexpr (std::endian::native == std::endian::little)
       return i + static_cast<size_t>(std::countr_zero(w & k_high)) / 8;

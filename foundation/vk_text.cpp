@@ -751,7 +751,7 @@ size_t find_control_char(std::string_view text, size_t from) {
   // eight: a group with no byte below 0x20, none equal to 0x7F and no 0xC2
   // (the usual text) is passed over whole; any other group is looked at byte
   // by byte, as a tab is no mark and most 0xC2 lead no C1 control.
-  const char* p = text.data();
+  const byte_view v(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   const size_t n = text.size();
   size_t i = from;
   const auto bytewise = [&](size_t to) {
@@ -763,41 +763,40 @@ size_t find_control_char(std::string_view text, size_t from) {
   const __m128i below = _mm_set1_epi8(0x1F);
   const __m128i del = _mm_set1_epi8(0x7F);
   const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
-  // The lanes of 16 bytes at q that are below 0x20, 0x7F or 0xC2.
-  const auto marked = [&](const char* q) {
-    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  // The lanes of a group of 16 bytes that are below 0x20, 0x7F or 0xC2.
+  const auto marked = [&](__m128i group) {
     return _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(group, below), group),
                         _mm_or_si128(_mm_cmpeq_epi8(group, del), _mm_cmpeq_epi8(group, c1_lead)));
   };
   // Long texts 64 bytes a step, one test for the four groups.
-  for (; i + 64 <= n; i += 64) {
-    const __m128i any = _mm_or_si128(_mm_or_si128(marked(p + i), marked(p + i + 16)),
-                                     _mm_or_si128(marked(p + i + 32), marked(p + i + 48)));
+  for (__m128i g[4]; v.block(i, g); i += 64) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(marked(g[0]), marked(g[1])),
+                                     _mm_or_si128(marked(g[2]), marked(g[3])));
     if (_mm_movemask_epi8(any) != 0)
       if (const size_t at = bytewise(i + 64); at != std::string_view::npos) return at;
   }
-  for (; i + 16 <= n; i += 16)
-    if (_mm_movemask_epi8(marked(p + i)) != 0)
+  __m128i group;
+  for (; v.block(i, group); i += 16)
+    if (_mm_movemask_epi8(marked(group)) != 0)
       if (const size_t at = bytewise(i + 16); at != std::string_view::npos) return at;
   // The last bytes of a text of 16 or more in one group that ends at its end.
-  if (i < n && n >= 16)
-    return _mm_movemask_epi8(marked(p + n - 16)) != 0 ? bytewise(n) : std::string_view::npos;
+  if (i < n && n >= 16 && v.block(n - 16, group))
+    return _mm_movemask_epi8(marked(group)) != 0 ? bytewise(n) : std::string_view::npos;
 #endif
   constexpr uint64_t ones = 0x0101010101010101ull;
   constexpr uint64_t highs = 0x8080808080808080ull;
-  const auto word_marked = [&](size_t at) {
-    uint64_t group;
-    std::memcpy(&group, p + at, sizeof group);
-    const uint64_t d = group ^ (ones * 0x7F);
-    const uint64_t c = group ^ (ones * 0xC2);
-    return ((((group - ones * 0x20) & ~group) | ((d - ones) & ~d) | ((c - ones) & ~c)) & highs) !=
-           0;
+  const auto word_marked = [&](uint64_t w) {
+    const uint64_t d = w ^ (ones * 0x7F);
+    const uint64_t c = w ^ (ones * 0xC2);
+    return ((((w - ones * 0x20) & ~w) | ((d - ones) & ~d) | ((c - ones) & ~c)) & highs) != 0;
   };
-  for (; i + 8 <= n; i += 8)
-    if (word_marked(i))
+  uint64_t word;
+  for (; v.block(i, word); i += 8)
+    if (word_marked(word))
       if (const size_t at = bytewise(i + 8); at != std::string_view::npos) return at;
   // Likewise the last bytes of a text of 8 or more.
-  if (i < n && n >= 8) return word_marked(n - 8) ? bytewise(n) : std::string_view::npos;
+  if (i < n && n >= 8 && v.block(n - 8, word))
+    return word_marked(word) ? bytewise(n) : std::string_view::npos;
   return bytewise(n);
 }
 

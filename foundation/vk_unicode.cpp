@@ -148,15 +148,15 @@ inline uint32_t pack_ascii4(uint64_t w) {
   return static_cast<uint32_t>(w | (w >> 16));
 }
 
-// Eight units from p as two host words holding the little-endian values.
-inline void load_units8(const uint8_t* p, uint64_t& a, uint64_t& b) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + 8, 8);
-  } else {
-    a = load_le64(p);
-    b = load_le64(p + 8);
+// Eight units at off as two host words holding the little-endian values;
+// false, when the view does not hold them all.
+inline bool load_units8(byte_view v, size_t off, uint64_t& a, uint64_t& b) {
+  if (!v.block(off, a) || !v.block(off + 8, b)) return false;
+  if constexpr (std::endian::native != std::endian::little) {
+    a = load_le64(v.data() + off);
+    b = load_le64(v.data() + off + 8);
   }
+  return true;
 }
 
 constexpr uint64_t k_high_bits = 0xFF80FF80FF80FF80ull;  // any unit at or above 0x80
@@ -164,7 +164,7 @@ constexpr uint64_t k_seven_f = 0x007F007F007F007Full;
 constexpr uint64_t k_bit7 = 0x0080008000800080ull;
 constexpr uint64_t k_unit_ones = 0x0001000100010001ull;
 
-// Where the first of W units from q is zero or not ASCII; W when none is.
+// Where the first of W units from q (a block of the caller's) is zero or not ASCII; W when none is.
 // Per four-unit word, a unit that is zero or at or above 0x80 sets a high
 // bit of its own after the subtraction; the lowest one set is exact, as no
 // unit below it borrows.
@@ -203,7 +203,8 @@ inline size_t first_stop(const uint8_t* q) {
     if (stops[j]) return 4 * j + static_cast<size_t>(std::countr_zero(stops[j])) / 16;
 }
 
-// The low bytes of W units from q, which are the units when they are ASCII.
+// The low bytes of W units from q (a block of the caller's), which are the units when they are
+// ASCII.
 template <size_t W>
 inline void narrow_units(const uint8_t* q, char* to) {
 #ifdef __SSE2__
@@ -237,10 +238,14 @@ template <size_t W>
                                                      std::string& out, size_t& taken) {
   constexpr size_t k_room = 256;
   char buf[k_room];
+  // Each block of W units is loaded from the text once, whole.
+  const byte_view v(p, 2 * limit);
+  alignas(16) uint8_t q[2 * W];
   // The first block, whole by the caller's limit, ends most texts.
-  const size_t first = first_stop<W>(p);
-  if (first < W && (p[2 * first] | p[2 * first + 1]) != 0) return false;
-  narrow_units<W>(p, buf);
+  if (!v.block(0, q)) return false;
+  const size_t first = first_stop<W>(q);
+  if (first < W && (q[2 * first] | q[2 * first + 1]) != 0) return false;
+  narrow_units<W>(q, buf);
   if (first < W) {
     out.append(buf, first);
     taken = first;
@@ -249,15 +254,16 @@ template <size_t W>
   size_t i = W, k = W;
   for (;;) {
     size_t seen = 0;
-    const uint8_t* q = p + 2 * i;
+    size_t at = i;
     if (i + W > limit) {
       if (i == limit) break;
       // The last block is the W units that end at the limit; the seen ones
       // (before i) are ASCII, not zero and in the buffer, which keeps its
       // last W bytes, and are written again over themselves.
       seen = i - (limit - W);
-      q = p + 2 * (limit - W);
+      at = limit - W;
     }
+    if (!v.block(2 * at, q)) return false;
     const size_t stop = first_stop<W>(q);
     if (stop < W && (q[2 * stop] | q[2 * stop + 1]) != 0) return false;
     narrow_units<W>(q, buf + k - seen);
@@ -339,6 +345,8 @@ template <size_t W>
 // terminator) is read unit by unit. Returns the number of units taken.
 size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, std::string& out) {
   constexpr size_t k_room = 256;
+  // A text of unknown length is read unit by unit only.
+  const byte_view v(p, whole_units ? 2 * limit : 0);
   char buf[k_room];
   size_t i = 0;
   size_t k = 0;
@@ -347,9 +355,8 @@ size_t struct_utf16_to_utf8(const uint8_t* p, size_t limit, bool whole_units, st
       out.append(buf, k);
       k = 0;
     }
-    if (whole_units && i + 8 <= limit) {
-      uint64_t a, b;
-      load_units8(p + 2 * i, a, b);
+    uint64_t a, b;
+    if (whole_units && load_units8(v, 2 * i, a, b)) {
       if (((a | b) & k_high_bits) == 0) {
         // Every unit is below 0x80: adding 0x7F sets bit 7 of each one not zero.
         const uint64_t za = ~(a + k_seven_f) & k_bit7, zb = ~(b + k_seven_f) & k_bit7;

@@ -1,7 +1,9 @@
 #include "jumplist/lnk_extent.h"
 
 #include <algorithm>
+#include <bit>
 
+#include "jumplist/jumplist_kernels.h"
 #include "jumplist/lnk_layout.h"
 
 #ifdef __SSE2__
@@ -120,18 +122,20 @@ bool offsets_inside(const extent_walk& w, uint32_t header, uint32_t size) {
 // bytes do not hold yet are left to the walk that has them. Eight bytes are
 // tested at once for any unit that may fail; only those that may are looked
 // at one by one.
-bool text_decodes(const extent_walk& w, uint64_t off, uint64_t count, uint64_t unit) {
+[[gnu::always_inline]] inline bool text_decodes(const extent_walk& w, uint64_t off, uint64_t count,
+                                                uint64_t unit) {
   const uint64_t held = std::min(count, w.held_after(off) / unit);
   if (held == 0) return true;
   const uint8_t* const p = w.bytes(off);
+  const byte_view text(p, held * unit);
   const uint64_t words = held * unit / 8;
   if (unit == 1) {
     auto control = [](uint8_t c) {
       return c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r';
     };
-    for (uint64_t k = 0; k < words; ++k) {
+    uint64_t x;
+    for (uint64_t k = 0; text.block(8 * k, x); ++k) {
       // Non-zero when a byte is below 0x20 (which one is left to the bytes).
-      const uint64_t x = load_le64(p + 8 * k);
       if (((x - 0x2020202020202020ull) & ~x & 0x8080808080808080ull) == 0) continue;
       for (uint64_t i = 8 * k; i < 8 * k + 8; ++i)
         if (control(p[i])) return false;
@@ -146,21 +150,19 @@ bool text_decodes(const extent_walk& w, uint64_t off, uint64_t count, uint64_t u
   uint64_t i = 0;
 #ifdef __SSE2__
   const __m128i below = _mm_set1_epi16(0xD7);
-  auto high_units = [&](uint64_t at) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * at));
-    return _mm_cmpgt_epi16(_mm_srli_epi16(v, 8), below);
-  };
+  auto high_units = [&](__m128i v) { return _mm_cmpgt_epi16(_mm_srli_epi16(v, 8), below); };
   // Sixteen units a step while none is high; the step of eight then finds
   // the group that holds one.
-  for (; i + 16 <= 4 * words; i += 16)
-    if (_mm_movemask_epi8(_mm_or_si128(high_units(i), high_units(i + 8))) != 0) break;
-  for (; i + 8 <= 4 * words; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
-    if (_mm_movemask_epi8(_mm_cmpgt_epi16(_mm_srli_epi16(v, 8), below)) != 0) break;
-  }
+  // (The text's blocks are whole units, so a block it holds lies within its
+  // words.)
+  for (__m128i v[2]; text.block(2 * i, v); i += 16)
+    if (_mm_movemask_epi8(_mm_or_si128(high_units(v[0]), high_units(v[1]))) != 0) break;
+  for (__m128i v; text.block(2 * i, v); i += 8)
+    if (_mm_movemask_epi8(high_units(v)) != 0) break;
 #endif
-  for (; i < 4 * words; i += 4) {
-    const uint64_t high = (load_le64(p + 2 * i) >> 8) & 0x00FF00FF00FF00FFull;
+  for (uint64_t x; text.block(2 * i, x); i += 4) {
+    if constexpr (std::endian::native != std::endian::little) x = load_le64(p + 2 * i);
+    const uint64_t high = (x >> 8) & 0x00FF00FF00FF00FFull;
     if (((high + 0x0028002800280028ull) & 0x0100010001000100ull) != 0) break;
   }
   bool want_low = false;
@@ -256,6 +258,10 @@ bool could_be_link_header(byte_view header) {
   if (header.u32_or_zero(H::flags) & k_undefined_flags) return false;
   if (header.u32_or_zero(H::show_cmd) > k_last_show_command) return false;
   return (header.u16_or_zero(H::hotkey) & ~k_hotkey_modifiers & 0xFF00) == 0;
+}
+
+bool text_decodes_for_test(byte_view bytes, uint64_t count, uint64_t unit) {
+  return text_decodes(extent_walk(bytes, UINT64_MAX, true), 0, count, unit);
 }
 
 }  // namespace vk

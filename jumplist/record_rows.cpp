@@ -13,12 +13,14 @@
 #include "cmdline/path_alias.h"
 #include "cmdline/record_writer.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
+#include "jumplist/jumplist_kernels.h"
 #include "jumplist/record_columns.h"
 #include "jumplist/source_text.h"
 #include "shell/file_attributes.h"
@@ -82,14 +84,15 @@ bool same_text(std::string_view a, std::string_view b) {
   const size_t n = a.size();
   if (n != b.size()) return false;
   if (n < 8) return a == b;
-  auto word = [](const char* p) {
-    uint64_t w;
-    std::memcpy(&w, p, sizeof(w));
-    return w;
+  const byte_view va(reinterpret_cast<const uint8_t*>(a.data()), n);
+  const byte_view vb(reinterpret_cast<const uint8_t*>(b.data()), n);
+  auto same_word = [&](size_t at) {
+    uint64_t x, y;
+    return va.block(at, x) && vb.block(at, y) && x == y;
   };
   for (size_t i = 0; i + 8 < n; i += 8)
-    if (word(a.data() + i) != word(b.data() + i)) return false;
-  return word(a.data() + n - 8) == word(b.data() + n - 8);
+    if (!same_word(i)) return false;
+  return same_word(n - 8);
 }
 
 // Where each column landed among the registered titles: cells are placed by
@@ -163,13 +166,14 @@ inline void replace_from(char* text, size_t size, char from, char to) {
     constexpr uint64_t ones = 0x0101010101010101ull;
     constexpr uint64_t highs = 0x8080808080808080ull;
     const uint64_t pattern = ones * static_cast<uint8_t>(from);
-    auto holds = [&](const char* at) {
+    const byte_view v(reinterpret_cast<const uint8_t*>(text), size);
+    auto holds = [&](size_t at) {
       uint64_t w;
-      std::memcpy(&w, at, sizeof(w));
+      if (!v.block(at, w)) return true;
       w ^= pattern;  // a zero byte where from stands
       return ((w - ones) & ~w & highs) != 0;
     };
-    if (!holds(text) && !holds(text + size - 8)) return;
+    if (!holds(0) && !holds(size - 8)) return;
   }
   char* const end = text + size;
   for (auto* p = static_cast<char*>(std::memchr(text, from, size)); p != nullptr;
@@ -1038,6 +1042,14 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     const std::string_view text = line.text();
     uni::write_block(out, text.data(), text.size());
   });
+}
+
+bool same_text_for_test(std::string_view a, std::string_view b) {
+  return same_text(a, b);
+}
+
+void replace_from_for_test(char* text, size_t size, char from, char to) {
+  replace_from(text, size, from, to);
 }
 
 }  // namespace vk

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
@@ -21,6 +22,7 @@
 #include "shell/parse_ctx.h"
 #include "shell/property_keys.h"
 #include "shell/property_listing.h"
+#include "shell/shell_kernels.h"
 
 namespace vk {
 
@@ -36,16 +38,15 @@ bool contains(std::string_view hay, std::string_view needle) {
 
 // Equal bytes; short texts (most names) by word compares, not a call.
 inline bool same_bytes(const char* a, const char* b, size_t n) {
-  auto word = [](const char* p, auto w) {
-    std::memcpy(&w, p, sizeof(w));
-    return w;
+  const byte_view va(reinterpret_cast<const uint8_t*>(a), n);
+  const byte_view vb(reinterpret_cast<const uint8_t*>(b), n);
+  // The words at off of both texts are there and equal.
+  auto same_word = [&](size_t off, auto w) {
+    auto x = w;
+    return va.block(off, w) && vb.block(off, x) && w == x;
   };
-  if (n >= 8 && n <= 16)
-    return word(a, uint64_t{}) == word(b, uint64_t{}) &&
-           word(a + n - 8, uint64_t{}) == word(b + n - 8, uint64_t{});
-  if (n >= 4 && n < 8)
-    return word(a, uint32_t{}) == word(b, uint32_t{}) &&
-           word(a + n - 4, uint32_t{}) == word(b + n - 4, uint32_t{});
+  if (n >= 8 && n <= 16) return same_word(0, uint64_t{}) && same_word(n - 8, uint64_t{});
+  if (n >= 4 && n < 8) return same_word(0, uint32_t{}) && same_word(n - 4, uint32_t{});
   if (n < 4) {
     for (size_t i = 0; i < n; ++i)
       if (a[i] != b[i]) return false;
@@ -235,10 +236,9 @@ std::string_view view_of(const text_workspace& ws, const span& s) {
 size_t text_hash(const char* p, size_t len) {
   constexpr uint64_t k_mul = 0xFF51AFD7ED558CCDull;
   uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
+  const byte_view v(reinterpret_cast<const uint8_t*>(p), len);
   size_t i = 0;
-  for (; i + 8 <= len; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
+  for (uint64_t w; v.block(i, w); i += 8) {
     h = (h ^ w) * k_mul;
     h ^= h >> 32;
   }
@@ -247,12 +247,12 @@ size_t text_hash(const char* p, size_t len) {
   uint64_t tail = 0;
   const size_t left = len - i;
   if (left != 0 && len >= 8) {
-    std::memcpy(&tail, p + len - 8, 8);
+    v.block(len - 8, tail);
     tail >>= 8 * (8 - left);
   } else if (left >= 4) {
-    uint32_t a, b;
-    std::memcpy(&a, p, 4);
-    std::memcpy(&b, p + left - 4, 4);
+    uint32_t a = 0, b = 0;
+    v.block(0, a);
+    v.block(left - 4, b);
     tail = a | (uint64_t{b} << 32);
   } else if (left != 0) {
     tail = static_cast<uint8_t>(p[0]) | (uint64_t{static_cast<uint8_t>(p[left / 2])} << 8) |
@@ -615,10 +615,10 @@ inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
     w ^= 0x5C * k_ones;
     return ((w - k_ones) & ~w & (0x80 * k_ones)) != 0;
   };
+  const byte_view v(reinterpret_cast<const uint8_t*>(from), n);
   if (n >= 8 && n <= 16) {
     uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
+    if (!v.block(0, head) || !v.block(n - 8, tail)) return false;
     if (has_backslash(head) || has_backslash(tail)) return false;
     std::memcpy(to, &head, 8);
     std::memcpy(to + n - 8, &tail, 8);
@@ -626,8 +626,7 @@ inline bool copy_short_without_backslash(const char* from, size_t n, char* to) {
   }
   if (n >= 4 && n < 8) {
     uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
+    if (!v.block(0, head) || !v.block(n - 4, tail)) return false;
     if (has_backslash(head | (uint64_t{tail} << 32))) return false;
     std::memcpy(to, &head, 4);
     std::memcpy(to + n - 4, &tail, 4);
@@ -867,6 +866,18 @@ bool remove_overlapping_names(property_value_map& values, std::vector<std::strin
     erase_overlapping(values, name);
   }
   return true;
+}
+
+bool same_bytes_for_test(const char* a, const char* b, size_t n) {
+  return same_bytes(a, b, n);
+}
+
+bool copy_short_without_backslash_for_test(const char* from, size_t n, char* to) {
+  return copy_short_without_backslash(from, n, to);
+}
+
+size_t text_hash_for_test(const char* p, size_t len) {
+  return text_hash(p, len);
 }
 
 }  // namespace vk

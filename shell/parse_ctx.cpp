@@ -183,14 +183,14 @@ int64_t read_ansi(parse_guard* guard, byte_view view, int64_t start, int64_t end
   if (!clip(view, start, end)) return 0;
   const uint8_t* p = view.data() + start;
   const size_t bytes = static_cast<size_t>(end - start);
+  const byte_view text(p, bytes);
   // Mostly ASCII up to the NUL: found in one pass eight bytes at a time,
   // the last few bytes one by one. n stops at the first NUL or high byte.
   size_t n = 0;
   bool stopped = false;
 #ifdef __SSE2__
   // Most texts are short names with room behind them: sixteen bytes at once.
-  if (bytes >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if (__m128i v; text.block(0, v)) {
     const auto stops = static_cast<uint32_t>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) | _mm_movemask_epi8(v));
     if (stops != 0) {
@@ -203,9 +203,7 @@ int64_t read_ansi(parse_guard* guard, byte_view view, int64_t start, int64_t end
 #endif
   if constexpr (std::endian::native == std::endian::little) {
     constexpr uint64_t k_ones = 0x0101010101010101ull, k_high = 0x8080808080808080ull;
-    for (; !stopped && n + 8 <= bytes; n += 8) {
-      uint64_t w;
-      std::memcpy(&w, p + n, 8);
+    for (uint64_t w; !stopped && text.block(n, w); n += 8) {
       const uint64_t stop = ((w - k_ones) & ~w & k_high) | (w & k_high);
       if (stop == 0) continue;
       // The lowest flagged byte is the first NUL or high byte.

@@ -23,6 +23,9 @@ class parse_guard;
 
 struct parse_ctx {
   uint8_t debug = 0;
+  // Off: add_item_property takes every value through parse_typed_value,
+  // not its single-value path (the tests compare the two).
+  bool single_value_path = true;
   uint64_t offset = 0;                   // file offset of the structure being parsed
   std::ostream* debug_stream = nullptr;  // not owned
   uint32_t consumed = 0;                 // bytes the last parser read

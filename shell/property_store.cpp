@@ -13,6 +13,7 @@
 #include "shell/guid_names.h"
 #include "shell/idlist_text.h"
 #include "shell/property_keys.h"
+#include "shell/shell_kernels.h"
 
 namespace vk {
 
@@ -56,24 +57,25 @@ void assign_lowered(std::string& out, const std::string& text) {
   // Eight bytes at a time: a byte below 0x80 from 'A' to 'Z' gains 0x20.
   char* p = out.data();
   const size_t n = out.size();
+  const byte_view v(reinterpret_cast<const uint8_t*>(p), n);
   constexpr uint64_t k_ones = 0x0101010101010101ull;
-  auto lower8 = [](char* at) {
+  auto lower8 = [&](size_t at) {
     uint64_t w;
-    std::memcpy(&w, at, 8);
+    if (!v.block(at, w)) return;
     const uint64_t low7 = w & (0x7F * k_ones);
     const uint64_t from_a = low7 + (0x80 - 'A') * k_ones;      // top bit: >= 'A'
     const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * k_ones;  // top bit: > 'Z'
     w |= ((from_a ^ past_z) & ~w & (0x80 * k_ones)) >> 2;
-    std::memcpy(at, &w, 8);
+    std::memcpy(p + at, &w, 8);
   };
   if (n < 8) {
     for (size_t i = 0; i < n; ++i)
       if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] + ('a' - 'A'));
     return;
   }
-  for (size_t i = 0; i + 8 <= n; i += 8) lower8(p + i);
+  for (size_t i = 0; i + 8 <= n; i += 8) lower8(i);
   // The last eight bytes again: lowering twice changes nothing.
-  if (n % 8 != 0) lower8(p + n - 8);
+  if (n % 8 != 0) lower8(n - 8);
 }
 
 // The template's key text: its text lower-cased, built in the template's
@@ -374,8 +376,6 @@ void file_single(parse_guard* guard, shell_item_record& rec, const single_value&
       return;
   }
 }
-
-bool g_single_path = true;
 
 // The bytes parse_single_value takes for a single number or GUID (kind
 // single), ctx.offset moved past them and the guard charged as for a record
@@ -694,10 +694,6 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
 }  // namespace
 }  // namespace shown_values
 
-void add_item_property_single_path_for_test(bool on) {
-  g_single_path = on;
-}
-
 bool store_typed_value(shell_item_record& rec, parse_ctx& ctx, const typed_value& tv,
                        property_value& pv, const cmd_params& opts) {
   return guarded(
@@ -758,7 +754,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
           ctx.consumed = 0;
           return 0;
         }
-        const uint16_t single = g_single_path ? single_value_kind(vartype) : uint16_t{tv_none};
+        const uint16_t single =
+            ctx.single_value_path ? single_value_kind(vartype) : uint16_t{tv_none};
         if (rec.prop_shown_only &&
             (single == tv_dword || single == tv_qword || single == tv_guid)) {
           // Never shown: only what filing would take from the input and the
@@ -826,6 +823,10 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
         ctx.consumed = 0;
         return 0;
       });
+}
+
+void assign_lowered_for_test(std::string& out, const std::string& text) {
+  assign_lowered(out, text);
 }
 
 }  // namespace vk

@@ -21,9 +21,6 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
                           uint16_t vartype, uint16_t pid, const guid* fmtid,
                           const cmd_params& opts);
 
-// Off: every value goes through parse_typed_value (for comparing the paths).
-void add_item_property_single_path_for_test(bool on);
-
 // Moves the values of the collection to the scratch's spare list (as many as it
 // keeps; the rest stay), where the values parsed later take their room.
 void keep_property_nodes(property_value_map& values, shell_scratch& scratch) noexcept;

@@ -338,8 +338,9 @@ size_t read_counted_string_vec(std::string& out, const byte_array& bytes) {
 bool is_all_zero(const byte_array& bytes) {
   const size_t n = bytes.size();
   if (n % 8 == 0) {
-    for (size_t i = 0; i < n; i += 8)
-      if (load_le64(bytes.data() + i) != 0) return false;
+    const byte_view v(bytes);
+    for (uint64_t w, i = 0; v.block(i, w); i += 8)
+      if (w != 0) return false;
     return true;
   }
   return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });

@@ -372,12 +372,11 @@ TEST(PropertyFiling, SingleValuePathFilesAsTypedValues) {
           parse_ctx ctx[2];
           int32_t got[2];
           for (int path = 0; path < 2; ++path) {
-            add_item_property_single_path_for_test(path == 0);
             ctx[path].offset = 0xFFFFFFF0;
+            ctx[path].single_value_path = path == 0;
             got[path] = add_item_property(rec[path], ctx[path], in.data(), size, vt, 24, fmtid,
                                           default_params());
           }
-          add_item_property_single_path_for_test(true);
           const std::string at =
               std::to_string(vt) + "/" + std::to_string(size) + "/" + std::to_string(in.size());
           ASSERT_EQ(got[0], got[1]) << at;

@@ -2,7 +2,7 @@
 // image wherever the hit rules put them (block ends, MFT records, the last
 // sector), failed reads, truncated images, the dump files; the StringData
 // printers; and real links laid out in an image.
-#include "jumplist/raw_scan.h"
+#include "jumplist/raw_scan/raw_scan.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

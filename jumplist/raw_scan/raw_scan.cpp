@@ -1,4 +1,4 @@
-#include "jumplist/raw_scan.h"
+#include "jumplist/raw_scan/raw_scan.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -1,0 +1,68 @@
+// The report side's word-at-a-time and vector kernels against plain loops,
+// over every length to 100 at every alignment and each deciding value at
+// each position (testing/kernel_inputs.h).
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+#include "cmdline/line_sink.h"
+#include "cmdline/text_utils/number_hex.h"
+#include "kernel_inputs.h"
+
+using namespace vk;
+using vk::testing::byte_range;
+using vk::testing::every_byte;
+using vk::testing::for_each_kernel_input;
+
+namespace {
+
+// The line sink's control search: a text is copied as it stands exactly
+// when it holds no byte below 0x20 (the tab too), no DEL and no 0xC2 (the
+// exact search decides those).
+TEST(CmdlineKernelDifferential, LineSinkControlSearchMatchesAPlainLoop) {
+  for_each_kernel_input(1, byte_range(0x20, 0x7E), every_byte(), [](const uint8_t* p, size_t n) {
+    const std::string_view t(reinterpret_cast<const char*>(p), n);
+    bool plain = true;
+    for (uint8_t c : std::vector<uint8_t>(p, p + n))
+      plain = plain && c >= 0x20 && c != 0x7F && c != 0xC2;
+    std::vector<char> out(n + 1, '#');
+    ASSERT_EQ(plain, copy_unmarked(out.data(), t)) << n;
+    ASSERT_TRUE(!plain || t == std::string_view(out.data(), n)) << n;
+    ASSERT_EQ('#', out[n]) << "written past the text";
+  });
+}
+
+// The zero test and the strided value scans of the hex helpers.
+TEST(CmdlineKernelDifferential, ZeroTestAndValueScansMatchPlainLoops) {
+  for_each_kernel_input(1, {0}, {1, 0x80, 0xFF}, [](const uint8_t* p, size_t n) {
+    const std::vector<uint8_t> bytes(p, p + n);
+    bool zero = true;
+    for (uint8_t c : bytes) zero = zero && c == 0;
+    ASSERT_EQ(zero, is_all_zero(bytes)) << n;
+
+    auto le = [&](size_t at, size_t width) {
+      uint64_t v = 0;
+      for (size_t i = width; i-- > 0;) v = (v << 8) | p[at + i];
+      return v;
+    };
+    for (size_t stride : {size_t{8}, size_t{16}}) {
+      const std::vector<uint64_t> values = {0, n >= 8 ? le(n - 8, 8) : 1};
+      std::vector<std::vector<uint64_t>> want(2), want32(2), got;
+      for (size_t at = 0; at + 8 <= n; at += stride)
+        for (size_t k = 0; k < 2; ++k)
+          if (le(at, 8) == values[k]) want[k].push_back(at);
+      for (size_t at = 0; at + 4 <= n; at += stride / 2)
+        for (size_t k = 0; k < 2; ++k)
+          if (le(at, 4) == static_cast<uint32_t>(values[k])) want32[k].push_back(at);
+      scan_u64_values(got, p, n, values, stride, false);
+      ASSERT_TRUE(n < 8 || want == got) << n;
+      scan_u32_values(got, p, n,
+                      {static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1])},
+                      stride / 2, false);
+      ASSERT_TRUE(n < 4 || want32 == got) << n;
+    }
+  });
+}
+
+}  // namespace

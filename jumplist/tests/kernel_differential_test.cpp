@@ -1,0 +1,88 @@
+// The jump-list library's word-at-a-time and vector kernels against plain
+// loops, over every length to 100 at every alignment and each deciding value
+// at each position (testing/kernel_inputs.h).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jumplist/jumplist_kernels.h"
+#include "kernel_inputs.h"
+
+using namespace vk;
+using vk::testing::byte_range;
+using vk::testing::every_byte;
+using vk::testing::for_each_kernel_input;
+
+namespace {
+
+// The carver's text check, unit by unit: as far as the bytes hold the
+// text, an 8-bit one holds no control byte but NUL, tab and line ends, a
+// UTF-16 one no U+FFFE/U+FFFF and no surrogate outside a pair (a high half
+// at the held end may pair with a unit not held yet).
+bool plain_text_decodes(const uint8_t* p, size_t bytes, uint64_t count, uint64_t unit) {
+  const uint64_t held = std::min<uint64_t>(count, bytes / unit);
+  if (unit == 1) {
+    for (uint64_t i = 0; i < held; ++i)
+      if (p[i] < 0x20 && p[i] != 0 && p[i] != '\t' && p[i] != '\n' && p[i] != '\r') return false;
+    return true;
+  }
+  bool want_low = false;
+  for (uint64_t i = 0; i < held; ++i) {
+    const uint32_t c = p[2 * i] | (p[2 * i + 1] << 8);
+    const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+    if (low != want_low || c >= 0xFFFE) return false;
+    want_low = high;
+  }
+  return !want_low || held < count;
+}
+
+TEST(JumplistKernelDifferential, TextCheckMatchesAPlainLoop) {
+  for_each_kernel_input(1, byte_range(0x20, 0xFF), every_byte(), [](const uint8_t* p, size_t n) {
+    for (uint64_t count : {uint64_t{n}, uint64_t{n + 1}, uint64_t{n / 2}}) {
+      ASSERT_EQ(plain_text_decodes(p, n, count, 1),
+                text_decodes_for_test(byte_view(p, n), count, 1))
+          << n << " count " << count;
+    }
+  });
+  const std::vector<uint16_t> deciding = {0,      0x1F,   0xD7FF, 0xD800, 0xDA00, 0xDBFF, 0xDC00,
+                                          0xDDDD, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF, 0x00D8};
+  auto check = [](const uint8_t* p, size_t bytes) {
+    for (size_t b : {bytes, bytes - (bytes > 0)}) {
+      for (uint64_t count : {uint64_t{b / 2}, uint64_t{b / 2 + 1}, uint64_t{b / 4}}) {
+        ASSERT_EQ(plain_text_decodes(p, b, count, 2),
+                  text_decodes_for_test(byte_view(p, b), count, 2))
+            << b << " count " << count;
+      }
+    }
+  };
+  for_each_kernel_input(2, {'a', 0x4E2D, 0xD7FF, 0x00FF}, deciding, check);
+  // Pairs: a high or low half before each deciding unit.
+  for_each_kernel_input(2, {0xD801, 0xDC01, 'x'}, deciding, check, 11);
+}
+
+// The column titles' compare and the separator replacement.
+TEST(JumplistKernelDifferential, TitleCompareAndReplacementMatchPlainLoops) {
+  for_each_kernel_input(1, byte_range('a', 'c'), {',', 'b', 0, 0xFF},
+                        [](const uint8_t* p, size_t n) {
+                          const std::string_view text(reinterpret_cast<const char*>(p), n);
+                          std::string other(text);
+                          for (char& c : other)
+                            if (c == ',' || c == 0 || c == '\xFF') c = 'b';
+                          ASSERT_EQ(text == other, same_text_for_test(text, other)) << n;
+                          ASSERT_TRUE(same_text_for_test(text, text));
+                          ASSERT_FALSE(same_text_for_test(text, other + "b"));
+
+                          for (char from : {',', 'b', '\0'}) {
+                            std::string want(text), got(text);
+                            if (from != 0)
+                              for (char& c : want)
+                                if (c == from) c = ';';
+                            replace_from_for_test(got.data(), got.size(), from, ';');
+                            ASSERT_EQ(want, got) << n;
+                          }
+                        });
+}
+
+}  // namespace
