@@ -45,6 +45,10 @@ inline constexpr uint32_t has_working_dir = 0x10;
 inline constexpr uint32_t has_arguments = 0x20;
 inline constexpr uint32_t has_icon_location = 0x40;
 inline constexpr uint32_t is_unicode = 0x80;
+// Flags that declare an extra-data block of their own.
+inline constexpr uint32_t has_exp_string = 0x200;
+inline constexpr uint32_t has_darwin_id = 0x1000;
+inline constexpr uint32_t has_exp_icon = 0x4000;
 }  // namespace flag
 
 // LinkTargetIDList: a u16 IDListSize right after the header, counting the

@@ -150,6 +150,13 @@ TEST(LnkFaults, DamageKeepsAReason) {
   share.link_info->suffix = "";
   lnk_bytes_t bad_net_name = write_lnk(share);
   put_le32(bad_net_name, 76 + 28 + 8, 4);
+  // A local base path offset of 31: inside the VolumeID (at 28, 18 bytes),
+  // on a zero byte of its size.
+  lnk_bytes_t bad_path = write_lnk(label_spec);
+  put_le32(bad_path, 76 + 16, 31);
+  // Flags that declare an environment block, the data ending after the text.
+  lnk_bytes_t no_blocks = with(named, {}, false);
+  no_blocks[20 + 1] |= 0x02;
 
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
@@ -189,6 +196,10 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "label offset points at no label; label not read"},
       {"net name offset", bad_net_name, "network link", 76 + 28,
        "net name offset outside the link's names; name not read"},
+      {"local base path offset inside the VolumeID", bad_path, "LinkInfo", 76,
+       "local base path offset points inside the LinkInfo header or the VolumeID; path not "
+       "read"},
+      {"declared block past the data", no_blocks, "extra data block", 80, "lies past the data"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
