@@ -183,7 +183,8 @@ inline constexpr uint16_t min_size = 136;
 }  // namespace shim
 
 namespace property_store {
-inline constexpr size_t storages = 8;  // serialized storages, each led by its u32 size
+inline constexpr size_t storages = 8;         // serialized storages, each led by its u32 size
+inline constexpr size_t terminator_size = 4;  // a u32 zero after the last storage
 inline constexpr uint16_t min_size = 46;
 }  // namespace property_store
 

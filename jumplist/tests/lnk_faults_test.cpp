@@ -154,6 +154,10 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // on a zero byte of its size.
   lnk_bytes_t bad_path = write_lnk(label_spec);
   put_le32(bad_path, 76 + 16, 31);
+  // A first storage 4 bytes short: the walk meets its terminator, the
+  // second storage lies past it.
+  prop_bytes_t short_storage = good;
+  put_le32(short_storage, 0, static_cast<uint32_t>(good.size() - 4));
   // Flags that declare an environment block, the data ending after the text.
   lnk_bytes_t no_blocks = with(named, {}, false);
   no_blocks[20 + 1] |= 0x02;
@@ -199,6 +203,9 @@ TEST(LnkFaults, DamageKeepsAReason) {
       {"local base path offset inside the VolumeID", bad_path, "LinkInfo", 76,
        "local base path offset points inside the LinkInfo header or the VolumeID; path not "
        "read"},
+      {"storage past the terminator",
+       with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
+       "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
       {"declared block past the data", no_blocks, "extra data block", 80, "lies past the data"},
   };
   for (const auto& c : cases) {
