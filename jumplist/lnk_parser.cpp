@@ -204,7 +204,12 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
                      "path suffix lies past the data",
                      past("path suffix lies past the LinkInfo"))) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_common_path_suffix);
+    if (data.u8_or_zero(at) != 0)
+      text_z(guard, data, at, rec.m_common_path_suffix);
+    else if (inside_header_or_volume(data, off, has_volume ? rec.m_volume_id_offset : 0, at))
+      add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                        "path suffix offset points inside the LinkInfo header or "
+                                        "the VolumeID; suffix not read"});
   }
   if (long_header) {
     const byte_view info = data.tail(off);

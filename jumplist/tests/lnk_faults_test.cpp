@@ -154,6 +154,9 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // on a zero byte of its size.
   lnk_bytes_t bad_path = write_lnk(label_spec);
   put_le32(bad_path, 76 + 16, 31);
+  // A path suffix offset of 1: a zero byte of the LinkInfo's size.
+  lnk_bytes_t bad_suffix = write_lnk(label_spec);
+  put_le32(bad_suffix, 76 + 24, 1);
   // A first storage 4 bytes short: the walk meets its terminator, the
   // second storage lies past it.
   prop_bytes_t short_storage = good;
@@ -203,6 +206,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
       {"local base path offset inside the VolumeID", bad_path, "LinkInfo", 76,
        "local base path offset points inside the LinkInfo header or the VolumeID; path not "
        "read"},
+      {"path suffix offset inside the header", bad_suffix, "LinkInfo", 76,
+       "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read"},
       {"storage past the terminator",
        with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
        "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
