@@ -49,6 +49,7 @@ inline constexpr uint32_t is_unicode = 0x80;
 inline constexpr uint32_t has_exp_string = 0x200;
 inline constexpr uint32_t has_darwin_id = 0x1000;
 inline constexpr uint32_t has_exp_icon = 0x4000;
+inline constexpr uint32_t has_target_metadata = 0x80000;  // a property store block
 }  // namespace flag
 
 // LinkTargetIDList: a u16 IDListSize right after the header, counting the

@@ -424,7 +424,8 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   // Data ending where the extra data begins holds none: a block the flags
   // declare is then lost.
   namespace F = L::flag;
-  if (!stopped && off >= size && (flags & (F::has_exp_string | F::has_darwin_id | F::has_exp_icon)))
+  if (!stopped && off >= size &&
+      (flags & (F::has_exp_string | F::has_darwin_id | F::has_exp_icon | F::has_target_metadata)))
     past_the_end("extra data block");
   if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts, scratch);
   // A BlockSize below 4 is the terminal block's, whatever its value.

@@ -164,6 +164,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // Flags that declare an environment block, the data ending after the text.
   lnk_bytes_t no_blocks = with(named, {}, false);
   no_blocks[20 + 1] |= 0x02;
+  lnk_bytes_t no_store = with(named, {}, false);  // and the target-metadata flag
+  no_store[20 + 2] |= 0x08;
 
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
@@ -212,6 +214,7 @@ TEST(LnkFaults, DamageKeepsAReason) {
        with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
        "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
       {"declared block past the data", no_blocks, "extra data block", 80, "lies past the data"},
+      {"declared store past the data", no_store, "extra data block", 80, "lies past the data"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
