@@ -273,6 +273,14 @@ void scratch_drop<vista_items>::operator()(vista_items* part) const noexcept {
 
 namespace {
 
+// Whether a storage's "1SPS" lies in block from from on.
+bool storage_signature_past(byte_view block, size_t from) {
+  static constexpr uint8_t kSignature[4] = {'1', 'S', 'P', 'S'};
+  const uint8_t* begin = block.data() + from;
+  const uint8_t* end = block.data() + block.size();
+  return std::search(begin, end, std::begin(kSignature), std::end(kSignature)) != end;
+}
+
 bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
                          link_scratch& scratch, uint64_t block_at) {
   skip_item_header(block.data(), ctx);
@@ -288,7 +296,14 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
   while (const auto storage = block.u32(pos)) {
-    if (*storage == 0) break;
+    if (*storage == 0) {
+      // Storages past the terminator: a size above misframed the walk.
+      if (block.size() - pos > L::property_store::terminator_size + 8 &&
+          storage_signature_past(block, pos + L::property_store::terminator_size))
+        add_record_fault(rec, parse_fault{"property storage", block_at + pos,
+                                          "storages lie past the terminator; not read"});
+      break;
+    }
     if (*storage > block.size() - pos) {
       add_record_fault(rec, parse_fault{"property storage", block_at + pos,
                                         "declared size runs past its block"});

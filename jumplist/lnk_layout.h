@@ -45,6 +45,11 @@ inline constexpr uint32_t has_working_dir = 0x10;
 inline constexpr uint32_t has_arguments = 0x20;
 inline constexpr uint32_t has_icon_location = 0x40;
 inline constexpr uint32_t is_unicode = 0x80;
+// Flags that declare an extra-data block of their own.
+inline constexpr uint32_t has_exp_string = 0x200;
+inline constexpr uint32_t has_darwin_id = 0x1000;
+inline constexpr uint32_t has_exp_icon = 0x4000;
+inline constexpr uint32_t has_target_metadata = 0x80000;  // a property store block
 }  // namespace flag
 
 // LinkTargetIDList: a u16 IDListSize right after the header, counting the
@@ -179,7 +184,8 @@ inline constexpr uint16_t min_size = 136;
 }  // namespace shim
 
 namespace property_store {
-inline constexpr size_t storages = 8;  // serialized storages, each led by its u32 size
+inline constexpr size_t storages = 8;         // serialized storages, each led by its u32 size
+inline constexpr size_t terminator_size = 4;  // a u32 zero after the last storage
 inline constexpr uint16_t min_size = 46;
 }  // namespace property_store
 

@@ -109,6 +109,14 @@ void unicode_path(byte_view info, size_t field, std::string& text) {
   if (rel) unicode_text(info, *rel, text);
 }
 
+// Whether at lies inside the LinkInfo header at off or inside the VolumeID
+// at volume_at (zero: none read).
+bool inside_header_or_volume(byte_view data, size_t off, uint32_t volume_at, uint64_t at) {
+  if (at < off + data.u32_or_zero(off + L::link_info::header_size)) return true;
+  return volume_at != 0 && at >= volume_at &&
+         at < uint64_t{volume_at} + data.u32_or_zero(volume_at + L::volume_id::size);
+}
+
 void serial_chars(char (&text)[9], uint32_t serial) {
   // Each byte's two digits from one table entry, high byte first.
   const auto& kPairs = k_hex_byte_pairs;
@@ -183,13 +191,25 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
                                    "local base path lies past the data",
                                    past("local base path lies past the LinkInfo"))) {
     rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_local_base_path);
+    if (data.u8_or_zero(at) != 0)
+      text_z(guard, data, at, rec.m_local_base_path);
+    else if (inside_header_or_volume(data, off, rec.m_volume_id_offset, at))
+      // An empty path there is the header's or the VolumeID's bytes: the
+      // offset is damaged and the path it should name is not read.
+      add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                        "local base path offset points inside the LinkInfo "
+                                        "header or the VolumeID; path not read"});
   }
   if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
                      "path suffix lies past the data",
                      past("path suffix lies past the LinkInfo"))) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) text_z(guard, data, at, rec.m_common_path_suffix);
+    if (data.u8_or_zero(at) != 0)
+      text_z(guard, data, at, rec.m_common_path_suffix);
+    else if (inside_header_or_volume(data, off, has_volume ? rec.m_volume_id_offset : 0, at))
+      add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                        "path suffix offset points inside the LinkInfo header or "
+                                        "the VolumeID; suffix not read"});
   }
   if (long_header) {
     const byte_view info = data.tail(off);
@@ -401,6 +421,12 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     off = end;
   }
 
+  // Data ending where the extra data begins holds none: a block the flags
+  // declare is then lost.
+  namespace F = L::flag;
+  if (!stopped && off >= size &&
+      (flags & (F::has_exp_string | F::has_darwin_id | F::has_exp_icon | F::has_target_metadata)))
+    past_the_end("extra data block");
   if (!stopped) off = walk_extra_data(rec, bytes, size, off, file_offset, ctx, opts, scratch);
   // A BlockSize below 4 is the terminal block's, whatever its value.
   const auto terminal = data.u32(off);

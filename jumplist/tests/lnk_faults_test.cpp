@@ -150,6 +150,22 @@ TEST(LnkFaults, DamageKeepsAReason) {
   share.link_info->suffix = "";
   lnk_bytes_t bad_net_name = write_lnk(share);
   put_le32(bad_net_name, 76 + 28 + 8, 4);
+  // A local base path offset of 31: inside the VolumeID (at 28, 18 bytes),
+  // on a zero byte of its size.
+  lnk_bytes_t bad_path = write_lnk(label_spec);
+  put_le32(bad_path, 76 + 16, 31);
+  // A path suffix offset of 1: a zero byte of the LinkInfo's size.
+  lnk_bytes_t bad_suffix = write_lnk(label_spec);
+  put_le32(bad_suffix, 76 + 24, 1);
+  // A first storage 4 bytes short: the walk meets its terminator, the
+  // second storage lies past it.
+  prop_bytes_t short_storage = good;
+  put_le32(short_storage, 0, static_cast<uint32_t>(good.size() - 4));
+  // Flags that declare an environment block, the data ending after the text.
+  lnk_bytes_t no_blocks = with(named, {}, false);
+  no_blocks[20 + 1] |= 0x02;
+  lnk_bytes_t no_store = with(named, {}, false);  // and the target-metadata flag
+  no_store[20 + 2] |= 0x08;
 
   // Offsets: the header is 76 bytes; an ID list's first item lies at 78; a
   // one-character name takes 4 bytes; a block's body starts 8 bytes in; a
@@ -189,6 +205,16 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "label offset points at no label; label not read"},
       {"net name offset", bad_net_name, "network link", 76 + 28,
        "net name offset outside the link's names; name not read"},
+      {"local base path offset inside the VolumeID", bad_path, "LinkInfo", 76,
+       "local base path offset points inside the LinkInfo header or the VolumeID; path not "
+       "read"},
+      {"path suffix offset inside the header", bad_suffix, "LinkInfo", 76,
+       "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read"},
+      {"storage past the terminator",
+       with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
+       "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
+      {"declared block past the data", no_blocks, "extra data block", 80, "lies past the data"},
+      {"declared store past the data", no_store, "extra data block", 80, "lies past the data"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
