@@ -859,6 +859,22 @@ bool entry_units(const compound_file_reader& reader, const cfb_dir_entry& entry,
   return true;
 }
 
+// A chain's units in chain order: from the walked list, or for a mini
+// stream from its chain (each of the counted units is in the mini FAT).
+struct chain_units {
+  const std::vector<uint64_t>& units;
+  const fat_link_map& mini_links;
+  bool is_mini;
+  uint64_t chain_at;
+  size_t listed = 0;
+  uint64_t operator()() {
+    if (!is_mini) return units[listed++];
+    const uint64_t u = chain_at;
+    chain_at = mini_links.value(u);
+    return u;
+  }
+};
+
 // Whether a chain's TOTAL bytes lie in one piece at FIRST inside the image:
 // consecutive unit numbers, and for mini sectors consecutive sectors of the
 // mini stream under them.
@@ -905,15 +921,7 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // their lack of one. The units come again in chain order: from the
   // walked list, or for a mini stream from its chain (each of the counted
   // units is in the mini FAT).
-  const fat_link_map& mini_links = reader.m_minifat_links;
-  uint64_t chain_at = chain.first;
-  size_t listed = 0;
-  auto next_unit = [&]() -> uint64_t {
-    if (!is_mini) return units[listed++];
-    const uint64_t u = chain_at;
-    chain_at = mini_links.value(u);
-    return u;
-  };
+  chain_units next_unit{units, reader.m_minifat_links, is_mini, chain.first};
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
@@ -1245,15 +1253,7 @@ bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry
           if (length) pieces.push_back({0, first, length});
           return true;
         }
-        const fat_link_map& mini_links = reader.m_minifat_links;
-        uint64_t chain_at = chain.first;
-        size_t listed = 0;
-        auto next_unit = [&]() -> uint64_t {
-          if (!is_mini) return units[listed++];
-          const uint64_t u = chain_at;
-          chain_at = mini_links.value(u);
-          return u;
-        };
+        chain_units next_unit{units, reader.m_minifat_links, is_mini, chain.first};
         // Stretches that continue one another (in the stream and in the
         // image, or both zeros) make one piece.
         auto add = [&](uint64_t at, uint64_t from, uint64_t len) {

@@ -108,29 +108,29 @@ class chain_check {
     return false;
   }
 
-  void meet(uint32_t c, uint64_t offset, uint32_t other, uint64_t sector) {
+  // Chain c's first finding, at offset into it and the sector named; null
+  // when it has one already.
+  cfb_chain_finding* first_finding(uint32_t c, uint64_t offset, uint64_t sector) {
     cfb_chain_finding& f = m_findings[c];
-    if (f.set) return;
+    if (f.set) return nullptr;
     f.set = true;
     f.name = m_chains[c].name;
     f.stream = m_chains[c].stream;
     f.mini = m_chains[c].mini;
     f.offset = offset;
-    f.other = m_chains[other].name;
-    f.other_stream = m_chains[other].stream;
     f.sector = sector;
+    return &f;
+  }
+
+  void meet(uint32_t c, uint64_t offset, uint32_t other, uint64_t sector) {
+    if (cfb_chain_finding* f = first_finding(c, offset, sector)) {
+      f->other = m_chains[other].name;
+      f->other_stream = m_chains[other].stream;
+    }
   }
 
   void cut(uint32_t c, uint64_t offset, uint64_t sector) {
-    cfb_chain_finding& f = m_findings[c];
-    if (f.set) return;
-    f.set = true;
-    f.name = m_chains[c].name;
-    f.stream = m_chains[c].stream;
-    f.mini = m_chains[c].mini;
-    f.offset = offset;
-    f.cut = true;
-    f.sector = sector;
+    if (cfb_chain_finding* f = first_finding(c, offset, sector)) f->cut = true;
   }
 
   void pass(bool second) {

@@ -115,6 +115,22 @@ void false_cfb_header(uint8_t* at, seeded_bytes& rng) {
 
 // An automatic list of the links given, a DestList naming each, and a
 // padding stream of pad bytes (none when 0).
+// The links as streams 1, 2, ... of a list with a DestList entry each; with
+// times, each entry's last use one later than the one before.
+void add_link_streams(cfb_writer& w, const std::vector<bytes_t>& links, bool times) {
+  std::vector<destlist_test_entry> list;
+  for (size_t i = 0; i < links.size(); ++i) {
+    char name[24];
+    std::snprintf(name, sizeof name, "%zx", i + 1);
+    w.stream(std::u16string(name, name + std::strlen(name)), links[i]);
+    destlist_test_entry e;
+    e.entry_num = i + 1;
+    if (times) e.mru_time += i;
+    list.push_back(e);
+  }
+  w.stream(u"DestList", build_destlist(4, list));
+}
+
 bytes_t automatic_list(const std::vector<bytes_t>& links, uint64_t pad, seeded_bytes& rng) {
   // A list with padding has 4 KiB sectors and its streams before its
   // directory, as large lists are written: its first link lies within the
@@ -125,17 +141,7 @@ bytes_t automatic_list(const std::vector<bytes_t>& links, uint64_t pad, seeded_b
     layout.streams_first = true;
   }
   cfb_writer w(layout);
-  std::vector<destlist_test_entry> list;
-  for (size_t i = 0; i < links.size(); ++i) {
-    char name[24];
-    std::snprintf(name, sizeof name, "%zx", i + 1);
-    w.stream(std::u16string(name, name + std::strlen(name)), links[i]);
-    destlist_test_entry e;
-    e.entry_num = i + 1;
-    e.mru_time += i;
-    list.push_back(e);
-  }
-  w.stream(u"DestList", build_destlist(4, list));
+  add_link_streams(w, links, true);
   if (pad) {
     bytes_t padding(static_cast<size_t>(pad));
     rng.fill(padding.data(), padding.size());
@@ -230,16 +236,7 @@ int main(int argc, char** argv) {
     std::vector<bytes_t> links;
     for (uint64_t i = 0; i < 10; ++i) links.push_back(numbered_link(i, k_first_time + i));
     cfb_writer w;
-    std::vector<destlist_test_entry> list;
-    for (size_t i = 0; i < links.size(); ++i) {
-      char name[24];
-      std::snprintf(name, sizeof name, "%zx", i + 1);
-      w.stream(std::u16string(name, name + std::strlen(name)), links[i]);
-      destlist_test_entry e;
-      e.entry_num = i + 1;
-      list.push_back(e);
-    }
-    w.stream(u"DestList", build_destlist(4, list));
+    add_link_streams(w, links, false);
     w.free_sector(static_cast<size_t>(n));
     out = w.build();
     // Random free sectors, each beginning with a false link header.
