@@ -37,8 +37,9 @@ header left past them: the values went with their bytes. Fewer, blanked or
 changed is "said" when vesk ends with status 2 or 255 and writes a note to
 standard error (a "no entries in file" line is no note), and "silent"
 otherwise. Only fewer and silent fails, unless the variant is on the list of
-known losses (--known FILE; --write-known FILE writes this run's); blanked and
-changed are counted apart (a changed character inside a text is no fault vesk
+known losses (--known FILE; --write-known FILE writes this run's;
+--list-silent FILE lists each silent loss with the fields it lost); blanked
+and changed are counted apart (a changed character inside a text is no fault vesk
 can see).
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
@@ -790,7 +791,7 @@ def main():
             fh.write(b)
         print("%s: %s" % (dkind, what))
         return 0
-    jobs, only, known_path, write_known = 2, None, None, None
+    jobs, only, known_path, write_known, list_silent = 2, None, None, None, None
     while args and args[0].startswith("-"):
         opt = args.pop(0)
         if opt == "-j":
@@ -801,6 +802,8 @@ def main():
             known_path = args.pop(0)
         elif opt == "--write-known":
             write_known = args.pop(0)
+        elif opt == "--list-silent":
+            list_silent = args.pop(0)
     # Silent losses already known (one "LABEL<tab>#N" a line): they are
     # listed, not failed, so that CI fails on every new one while they are
     # mended; a known one the run no longer loses is said, to shrink the list.
@@ -933,6 +936,14 @@ def main():
         print("NEW SILENT LOSS " + v.replace("\t", " "))
     for v in mended:
         print("no longer silent (take it off the known list): " + v.replace("\t", " "))
+    if list_silent:
+        # One line a silent loss, with the fields lost, for whoever mends it.
+        with open(list_silent, "w", encoding="utf-8") as fh:
+            for (outcome, dkind, sub, fkind, labels), cases in silent_examples.items():
+                if outcome == "fewer silent":
+                    for label, what, detail in cases:
+                        fh.write("%s\t%s\t%s\t%s\t%s\n" % (label, what.split(" ", 1)[0], dkind,
+                                                            what.split(" ", 1)[1], ",".join(detail[0])))
     if write_known:
         with open(write_known, "w", encoding="utf-8") as fh:
             fh.write("# Variants that still lose fields without a note (LABEL<tab>#N), written\n"

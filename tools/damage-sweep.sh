@@ -10,7 +10,8 @@
 # The sound files are written by vesk_sweep_lists, built in BUILD_DIR
 # (default build-sweep); the sample lists and links of ../shared/samples are
 # swept too when that folder is there (SAMPLES=DIR names another).
-# SWEEP_JOBS sets how many files are swept at once (default 2).
+# SWEEP_JOBS sets how many files are swept at once (default 2); SWEEP_OPTS
+# adds options (--list-silent FILE).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 VESK [BUILD_DIR]" >&2; exit 2; }
@@ -23,5 +24,5 @@ cmake --build "$build" -j2 --target vesk_sweep_lists > /dev/null
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 "$build/vesk_sweep_lists" "$tmp"
 samples=${SAMPLES:-$here/../shared/samples}
-exec /usr/bin/python3 "$here/tools/damage-sweep.py" -j "${SWEEP_JOBS:-2}" --known "$here/tools/damage-sweep-known.tsv" \
+exec /usr/bin/python3 "$here/tools/damage-sweep.py" -j "${SWEEP_JOBS:-2}" ${SWEEP_OPTS:-} --known "$here/tools/damage-sweep-known.tsv" \
   "$vesk" "$tmp" "$samples"
