@@ -392,7 +392,32 @@ struct walk_args {
 // False ends the walk at the block.
 using take_fn = bool (*)(lnk_record&, const walk_block&, parse_ctx&, const walk_args&);
 
+// Bytes lost inside a block of a fixed size let its size reach over a small
+// block after it, which then ends where it does, in its last bytes: said.
+[[gnu::cold, gnu::noinline]] void note_block_in_tail(lnk_record& rec, const walk_block& b) {
+  for (const kind_rule* small : {&kConsoleFe, &kSpecialFolder, &kKnownFolder}) {
+    const size_t at = b.size - small->size;
+    if (b.rest.u64_or_zero(at) == (uint64_t{small->signature} << 32 | small->size)) {
+      add_record_fault(rec, parse_fault{"extra-data block", b.at + at,
+                                        "lies inside the block before it: bytes of that block "
+                                        "are lost; not read"});
+      return;
+    }
+  }
+}
+
+// The byte A0 where the signature of a small block ending with the block
+// (at least a tracker's size) would have it: the rare case looked at whole.
+inline void check_block_tail(lnk_record& rec, const walk_block& b) {
+  const uint8_t* high = b.rest.data() + B::signature_high + 1;
+  if ((high[b.size - L::console_fe::size] == 0xA0) |
+      (high[b.size - L::special_folder::min_size] == 0xA0) |
+      (high[b.size - L::known_folder::min_size] == 0xA0))
+    note_block_in_tail(rec, b);
+}
+
 bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
+  check_block_tail(rec, b);
   // Written into the record's own text, which keeps its room between links.
   std::string& text = rec.m_environment_target;
   guarded(
@@ -400,10 +425,12 @@ bool take_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, cons
       [&] { text.clear(); });
   return true;
 }
-bool take_nothing(lnk_record&, const walk_block&, parse_ctx&, const walk_args&) {
+bool take_console(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
+  check_block_tail(rec, b);
   return true;
 }
 bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
+  check_block_tail(rec, b);
   guarded(
       ctx, [&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); }, [] {});
   return true;
@@ -418,6 +445,7 @@ bool take_special_folder(lnk_record& rec, const walk_block& b, parse_ctx&, const
   return true;
 }
 bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
+  check_block_tail(rec, b);
   guarded(
       ctx,
       [&] {
@@ -429,6 +457,7 @@ bool take_darwin(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const wal
   return true;
 }
 bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
+  check_block_tail(rec, b);
   std::string& text = rec.m_icon_environment;
   guarded(
       ctx, [&] { icon_text(ctx.guard, fixed_block(b.rest.data(), X::size), text); },
@@ -476,7 +505,7 @@ struct block_kind {
 constexpr block_kind kKinds[] = {
     {L::signature::environment, &kEnvironment, nullptr, &lnk_record_fields::m_environment_offset,
      take_environment},
-    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset, take_nothing},
+    {L::signature::console, &kConsole, nullptr, &lnk_record_fields::m_console_offset, take_console},
     {L::signature::tracker, &kTracker, nullptr, &lnk_record_fields::m_tracker_offset,
      take_tracker_block},
     {L::signature::console_fe, &kConsoleFe, nullptr, &lnk_record_fields::m_console_fe_offset,
@@ -675,6 +704,15 @@ bool holds_block_header(byte_view data, size_t at) {
              L::signature::vista_idlist - L::signature::environment;
 }
 
+// A step from the block at off lands on a block header, the terminal block
+// as the data's last bytes, or the data's end.
+bool step_lands(byte_view data, size_t off, uint32_t step) {
+  if (step < B::header_size || step > data.size() - off) return false;
+  const size_t at = off + step;
+  return at == data.size() || holds_block_header(data, at) ||
+         (at + B::terminal_size == data.size() && data.u32_or_zero(at) < B::terminal_size);
+}
+
 // The size a block at off is walked by: its declared one, or for a kind of
 // one fixed size declared otherwise, its kind's own when that lands on a
 // block header (a size written wrong) and the declared one does not. The
@@ -684,25 +722,35 @@ uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t decla
   if (named >= std::size(kKinds) || !is_fixed_size(kKinds[named].rule)) return declared;
   const uint32_t own = kKinds[named].rule->size;
   if (declared == own) return declared;
-  const size_t left = data.size() - off;
-  // A block header, the terminal block as the last bytes, or the end.
-  const auto lands = [&](uint32_t step) {
-    if (step < B::header_size || step > left) return false;
-    const size_t at = off + step;
-    return at == data.size() || holds_block_header(data, at) ||
-           (at + B::terminal_size == data.size() && data.u32_or_zero(at) < B::terminal_size);
-  };
-  const bool own_lands = lands(own);
-  const bool declared_lands = lands(declared);
-  if (own_lands && !declared_lands) {
+  if (step_lands(data, off, own) && !step_lands(data, off, declared)) {
     add_record_fault(rec, parse_fault{"extra-data block", off,
                                       "declared size is not its kind's; read at its kind's size"});
     return own;
   }
   // A smaller block or one past the data is said where it is walked.
-  if (declared > own && declared <= left)
+  if (declared > own && declared <= data.size() - off)
     add_record_fault(rec, parse_fault{"extra-data block", off, "declared size is not its kind's"});
   return declared;
+}
+
+// A BlockSize below 4 at off before the signature of a listed kind: a size
+// zeroed, not the terminal block. The block is read by its kind's size when
+// the kind has one that lands on a block; else it is said and the walk ends
+// there. Returns the size to step by, zero for none.
+[[gnu::cold, gnu::noinline]] uint32_t zeroed_block_size(lnk_record& rec, byte_view data,
+                                                        size_t off) {
+  const uint32_t named = data.u32_or_zero(off + B::signature) - L::signature::environment;
+  if (named >= std::size(kKinds) || named == kStorage) return 0;
+  const kind_rule* rule = kKinds[named].rule;
+  if (is_fixed_size(rule) && step_lands(data, off, rule->size)) {
+    add_record_fault(rec, parse_fault{"extra-data block", off,
+                                      "declared size is not its kind's; read at its kind's size"});
+    return rule->size;
+  }
+  add_record_fault(rec, parse_fault{"extra-data block", off,
+                                    "declared size below the block's header; read as the "
+                                    "terminal block"});
+  return 0;
 }
 
 // How far before a terminal block, and after a place where the walk found
@@ -791,10 +839,25 @@ bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_
 }  // namespace
 
 size_t find_block_header(byte_view bytes) {
-  const size_t last = bytes.size() < B::header_size ? 0 : bytes.size() - B::header_size + 1;
+  // Most often called on no bytes: the end of a link's data.
+  if (bytes.size() < B::header_size) return k_no_block_header;
+  const size_t last = bytes.size() - B::header_size + 1;
   for (size_t at = next_signature_high(bytes, 0, last); at < last;
        at = next_signature_high(bytes, at + 1, last))
     if (holds_block_header(bytes, at)) return at;
+  return k_no_block_header;
+}
+
+size_t find_block_chain(byte_view data, size_t first, size_t last) {
+  last = std::min(last, data.size());
+  for (size_t h = next_signature_high(data, first, last); h < last;
+       h = next_signature_high(data, h + 1, last)) {
+    const uint32_t named = data.u32_or_zero(h + B::signature) - L::signature::environment;
+    if (data.u32_or_zero(h) >= B::header_size &&
+        named <= L::signature::vista_idlist - L::signature::environment &&
+        blocks_chain_from(data, h))
+      return h;
+  }
   return k_no_block_header;
 }
 
@@ -810,8 +873,13 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
   // block of no listed kind since.
   size_t listed = k_no_block_header;
   bool strayed = false;
-  while (const auto found = data.u32(off)) {
-    // The terminal block: any BlockSize below 4.
+  while (auto found = data.u32(off)) {
+    // The terminal block: any BlockSize below 4, unless a block's header
+    // of a known kind follows (its size zeroed).
+    if (*found < B::terminal_size &&
+        data.u32_or_zero(off + B::signature) - L::signature::environment < std::size(kKinds)) {
+      if (const uint32_t own = zeroed_block_size(rec, data, off)) found.emplace(own);
+    }
     if (*found < B::terminal_size) {
       // Zeros inside a block the walk landed in (a size before grown, bytes
       // lost) read as the terminal block: the block's header lies just

@@ -86,6 +86,12 @@ bool has_work_limit_fault(const lnk_record& rec);
 inline constexpr size_t k_no_block_header = ~size_t{0};
 size_t find_block_header(byte_view bytes);
 
+// The offset of the first place in data[first, last) where the header of a
+// block of a known kind starts blocks that follow one another by their sizes
+// to a terminal block or the data's end; k_no_block_header when none does.
+// A text that holds one has eaten blocks: a count or size before it is wrong.
+size_t find_block_chain(byte_view data, size_t first, size_t last);
+
 // Walks the blocks of data[off, size) into the record; link_offset is the
 // file offset of the link's first byte. Returns the position of the first
 // byte that no accepted block covers. Kept in the record as faults: a block
@@ -93,8 +99,11 @@ size_t find_block_header(byte_view bytes);
 // declaring another size (walked by its kind's size when that lands on a
 // block and its own does not), a block the walk stepped past (found near a
 // place where it met no block, starting a sound walk of its own), bytes
-// without a block signature where it lost its step, and a block header past
-// the terminal block.
+// without a block signature where it lost its step, a block header past the
+// terminal block, a small block of a fixed size that ends a larger one's last
+// bytes (bytes of the larger lost), and a BlockSize below 4 before a listed
+// kind's signature (a size zeroed: read by its kind's size when that lands on
+// a block).
 size_t walk_extra_data(lnk_record& record, const uint8_t* data, size_t size, size_t off,
                        uint64_t link_offset, parse_ctx& ctx, const cmd_params& opts,
                        link_scratch& scratch);

@@ -41,7 +41,9 @@ struct lnk_extent {
 
 // Walks the declared sizes of the link whose first byte is link's first
 // byte (the header is taken as tested), as the parser follows them: BlockSize
-// is read whole and a block of any signature stepped over by it. Without
+// is read whole and a block of any signature stepped over by it (a BlockSize
+// below 4 before the signature of a kind of one fixed size by the kind's
+// size, its size taken as zeroed, not as the terminal block). Without
 // tests, the structures are not tested (implausible_at is set only by a
 // BlockSize of 4 to 7). Work is bounded by link's size.
 lnk_extent declared_lnk_extent(byte_view link, uint64_t cap, bool tests = true);

@@ -218,13 +218,14 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
   }
 }
 
-// The text of the StringData item at the view's first byte into out.
-void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& out) {
+// The text of the StringData item at the view's first byte into out; true
+// when a NUL lies inside it.
+bool string_data(parse_guard* guard, byte_view item, bool unicode, std::string& out) {
   out.clear();
   const auto count = item.u16(L::string_data::count);
-  if (!count || *count == 0) return;
+  if (!count || *count == 0) return false;
   const size_t bytes = size_t{*count} * (unicode ? 2 : 1);
-  if (!item.has(L::string_data::chars, bytes)) return;
+  if (!item.has(L::string_data::chars, bytes)) return false;
   const uint8_t* chars = item.data() + L::string_data::chars;
   const size_t unit = unicode ? 2 : 1;
   // The text is counted: a NUL inside it is a character, kept for the
@@ -238,7 +239,7 @@ void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& 
     read_ansi(guard, item, L::string_data::chars, static_cast<int64_t>(L::string_data::chars + n),
               out);
     if (first_nul < n) append_cp1252_as_utf8(out, chars + first_nul, n - first_nul);
-    return;
+    return first_nul < n;
   }
   // The conversion ends at the first NUL; the bytes it took tell where.
   const size_t first_nul = utf16_to_utf8(chars, n, out, false);
@@ -253,6 +254,7 @@ void string_data(parse_guard* guard, byte_view item, bool unicode, std::string& 
     out += part;
     at = end;
   }
+  return first_nul < n;
 }
 
 struct string_data_item {
@@ -396,6 +398,7 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
   }
 
   bool stopped = false;
+  bool eaten = false;
   for (const auto& item : kStringData) {
     if (!(flags & item.flag)) continue;
     if (off >= size) {
@@ -417,7 +420,17 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
       break;
     }
     std::string& text = rec.*item.text;
-    string_data(ctx.guard, data.tail(off), unicode, text);
+    // Every block header holds NULs: a text holding one may hold blocks a
+    // count before it made the text eat, which the walk then never meets.
+    if (string_data(ctx.guard, data.tail(off), unicode, text) && !eaten) {
+      const size_t at = find_block_chain(data, off + L::string_data::chars, end);
+      if (at != k_no_block_header) {
+        add_record_fault(rec, parse_fault{"extra-data block", at,
+                                          "lies inside a StringData text: a count or text "
+                                          "before it is wrong; not read"});
+        eaten = true;
+      }
+    }
     off = end;
   }
 

@@ -11,6 +11,7 @@
 #include "default_params.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
+#include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "lnk_writer.h"
 #include "propstore_writer.h"
@@ -171,6 +172,8 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
   constexpr const char* kOwn = "declared size is not its kind's; read at its kind's size";
   constexpr const char* kPast = "lies past the terminal block: not read";
   constexpr const char* kStepped = "stepped past: a size before it is wrong; not read";
+  constexpr const char* kInTail =
+      "lies inside the block before it: bytes of that block are lost; not read";
   struct row {
     const char* label;
     lnk_bytes_t blocks;  // terminal block and any bytes after it included
@@ -207,6 +210,19 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
       {"8 bytes lost across a special folder's end, the tracker's size with them",
        cut(join({special_folder_block(37), tracker, terminal}), 12, 8),
        "holds no block signature: stepped over by its size", 76 + 16, false},
+      {"16 bytes lost inside a tracker before a special folder",
+       join({cut(tracker, 40, 16), special_folder_block(37), store, terminal}), kInTail, 76 + 80,
+       true},
+      {"16 bytes lost inside an environment block before a special folder",
+       join({cut(environment_block("%TEMP%\\x", u"%TEMP%\\x"), 400, 16), special_folder_block(37),
+             store, terminal}),
+       kInTail, 76 + 772, true},
+      {"28 bytes lost inside a console block before a known folder",
+       join({cut(console_block(), 100, 28), known, store, terminal}), kInTail, 76 + 176, true},
+      {"a known folder's size zeroed before a store", join({sized(known, 0), store, terminal}),
+       kOwn, 76, true},
+      {"a store's size zeroed", join({known, sized(store, 0), terminal}),
+       "declared size below the block's header; read as the terminal block", 76 + 28, false},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.label);
@@ -228,6 +244,80 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
     }
     EXPECT_EQ(!rec.m_property_values.empty() && rec.m_property_values[0] == "hello.txt",
               r.store_read);
+  }
+}
+
+// A StringData count grown or bytes lost inside a text make the text eat the
+// blocks after it; a count grown before the last text misframes the texts
+// after it. A text that holds a block header from which blocks follow one
+// another to the terminal block says so; a block whose size was zeroed is read
+// by its kind's size, in the parse and in the extent a scanner hands it.
+TEST(ExtraData, TextsThatEatBlocksAreSaid) {
+  const guid_bytes_t object = written_object_id();
+  const lnk_bytes_t folder = special_folder_block(37, 0x40);
+  const lnk_bytes_t store = property_store_block(
+      {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"hello.txt"))})});
+  constexpr const char* kInText =
+      "lies inside a StringData text: a count or text before it is wrong; not read";
+  constexpr const char* kOwn = "declared size is not its kind's; read at its kind's size";
+  struct row {
+    const char* label;
+    bool unicode;
+    std::array<int64_t, 2> counts;  // relative path, working directory; -1: the real one
+    size_t lost;                    // bytes lost inside the working directory, 10 before the folder
+    bool folder_zeroed;             // the special folder's size written as 0
+    const char* cause;              // null: no fault
+    ptrdiff_t at;                   // of the fault, from the special folder's offset
+    uint32_t folder_id;             // as read
+    const char* machine;            // the tracker's machine id as read
+  } rows[] = {
+      {"sound", true, {-1, -1}, 0, false, nullptr, 0, 37, "desktop-01"},
+      {"sound, 8-bit", false, {-1, -1}, 0, false, nullptr, 0, 37, "desktop-01"},
+      {"directory count +8", true, {-1, 15}, 0, false, kInText, 0, 0, "desktop-01"},
+      {"directory count +16, 8-bit", false, {-1, 23}, 0, false, kInText, 0, 0, "desktop-01"},
+      {"directory count +4: a header eaten", true, {-1, 11}, 0, false, kInText, 0, 0, ""},
+      {"8 bytes lost in the directory", true, {-1, -1}, 8, false, kInText, -8, 0, ""},
+      {"path count +2: directory misframed", true, {15, -1}, 0, false, kInText, 0, 0, ""},
+      {"folder's size zeroed", true, {-1, -1}, 0, true, kOwn, 0, 37, "desktop-01"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.label);
+    lnk_spec spec;
+    spec.unicode = r.unicode;
+    spec.strings[lnk_relative_path] = u"..\\docs\\a.txt";  // 13 characters
+    spec.strings[lnk_working_dir] = u"C:\\docs";           // 7
+    spec.string_counts[lnk_relative_path] = r.counts[0];
+    spec.string_counts[lnk_working_dir] = r.counts[1];
+    lnk_bytes_t zeroed = folder;
+    if (r.folder_zeroed) zeroed[0] = 0;
+    spec.extra_blocks = {zeroed, tracker_block("desktop-01", object, object, object, object),
+                         store};
+    std::vector<uint8_t> bytes = write_lnk(spec);
+    // The special folder follows the header and the two texts.
+    const size_t folder_at = 76 + 2 + 13 * (r.unicode ? 2 : 1) + 2 + 7 * (r.unicode ? 2 : 1);
+    ASSERT_EQ(bytes[folder_at + 4], 0x05);
+    if (r.lost) {
+      const auto from = bytes.begin() + static_cast<ptrdiff_t>(folder_at - 10);
+      bytes.erase(from, from + static_cast<ptrdiff_t>(r.lost));
+    }
+    const lnk_extent extent = declared_lnk_extent(byte_view(bytes.data(), bytes.size()), 1 << 20);
+    if (!r.cause || r.folder_zeroed) {
+      EXPECT_EQ(extent.how, lnk_extent::end::terminal);
+      EXPECT_EQ(extent.size, bytes.size());
+    }
+    lnk_record rec;
+    ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
+                          vesk_test::test_scratch(), false, 0));
+    if (!r.cause) {
+      EXPECT_TRUE(rec.m_faults.empty()) << rec.m_faults[0].cause;
+    } else {
+      ASSERT_FALSE(rec.m_faults.empty());
+      EXPECT_STREQ(rec.m_faults[0].structure, "extra-data block");
+      EXPECT_STREQ(rec.m_faults[0].cause, r.cause);
+      EXPECT_EQ(rec.m_faults[0].offset, static_cast<uint64_t>(folder_at + r.at));
+    }
+    EXPECT_EQ(rec.m_special_folder_id, r.folder_id);
+    EXPECT_EQ(rec.m_machine_id, r.machine);
   }
 }
 
