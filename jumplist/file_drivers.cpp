@@ -483,6 +483,12 @@ struct automatic_list {
       if (!parsed) {
         reset_lnk_record(record, options.m_scratch.shell());
         lost = "unparseable (its header, or an ID list that runs past the stream)";
+      } else if (record.m_lnk_size < stream.size() && record.m_faults.empty()) {
+        // A link stream holds its link and nothing more: a terminal block
+        // met before the stream's end is zeros inside a block (a sector
+        // zeroed or a size written wrong), and what lay past it is lost.
+        add_record_fault(record, parse_fault{"link", record.m_lnk_size,
+                                             "ends before its stream: the bytes past it not read"});
       }
     }
     record.m_file_offset = found ? first_offset : 0;
