@@ -866,9 +866,9 @@ size_t walk_extra_data(lnk_record& rec, const uint8_t* bytes, size_t size, size_
                        link_scratch& scratch) {
   const byte_view data(bytes, size);
   const walk_args args{opts, scratch};
-  // A link may end right after its last block, the terminal one missing.
-  // Bytes after a block that hold no block are damage; fewer than the four
-  // a BlockSize takes are a terminal block cut short, which the parser says.
+  // Data that ends right after a block, the terminal one missing, or with
+  // fewer than the four bytes a BlockSize takes, is a link cut short, which
+  // the parser says; bytes after a block that hold no block are damage.
   // The last block of a listed kind, and whether the walk has found a
   // block of no listed kind since.
   size_t listed = k_no_block_header;

@@ -447,6 +447,11 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
     off += L::block::terminal_size;
   else if (!stopped && off < size && size - off < L::block::terminal_size)
     add_record_fault(rec, parse_fault{"terminal block", off, "runs past the data"});
+  else if (!stopped && off == size)
+    // A link ends with its terminal block: data that ends before it, after
+    // the last structure the flags declare or after a whole block, was cut
+    // there and what followed (blocks no flag declares) is lost.
+    past_the_end("terminal block");
   rec.m_lnk_size = static_cast<uint32_t>(off);
   // The guard stopped a walk that kept no reason of its own.
   if (guard_spent(ctx) && !has_work_limit_fault(rec))

@@ -4,7 +4,8 @@
 # duplicated and swapped, cross-linked chains and appended bytes, each
 # seeded; fails when a damaged file loses fields without a note and status 2
 # or 255 (unless tools/damage-sweep-known.tsv lists it as a loss still to
-# mend), or when a sound one gives a note (see tools/damage-sweep.py).
+# mend), when a loss that list holds is mended but still listed, or when a
+# sound one gives a note (see tools/damage-sweep.py).
 #
 # Usage: tools/damage-sweep.sh VESK [BUILD_DIR]
 # The sound files are written by vesk_sweep_lists, built in BUILD_DIR

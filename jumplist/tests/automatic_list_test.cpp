@@ -82,11 +82,15 @@ std::u16string hex16(uint64_t n) {
 }
 
 // n entries numbered 1..n in stream order, each with its own stream holding
-// the fixture link (padded to link_size), or all naming stream 1.
+// the fixture link (grown to link_size by a shim block before its terminal
+// block: a stream holds its link and nothing more), or all naming stream 1.
 std::vector<uint8_t> long_list(size_t n, bool shared, cfb_writer&& w = cfb_writer(),
                                size_t link_size = 0) {
   auto link = fixture_link();
-  if (link_size > link.size()) link.resize(link_size, 0);
+  if (link_size > link.size()) {
+    const auto shim = shim_block(u"pad", link_size - link.size());
+    link.insert(link.end() - 4, shim.begin(), shim.end());
+  }
   std::vector<destlist_test_entry> entries(n);
   for (size_t i = 0; i < n; ++i) entries[i].entry_num = shared ? 1 : i + 1;
   for (size_t i = 1; i <= (shared ? 1 : n); ++i) w.stream(hex16(i), link);

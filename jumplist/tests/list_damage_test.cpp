@@ -3,6 +3,8 @@
 // were taken once from pyolecf and pylnk reading the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -279,6 +281,72 @@ TEST(ListDamage, KeepRuleNeverHidesDamage) {
     ASSERT_TRUE(o.ok);
     EXPECT_EQ(o.records, 3u);
     EXPECT_NE(o.notes.find("of stream 7f: "), std::string::npos) << o.notes;
+  }
+}
+
+// Item: a link stream holds its link whole and nothing more. Zeros over a
+// block to the stream's end read as an early terminal block, zeros over an
+// ID-list item (the walk steps over them as padding), bytes after the
+// terminal block, a stream that ends before it: each said at its offset in
+// the stream (from the bytes written; pylnk reads each of these links
+// without a word), the record kept.
+TEST(ListDamage, LinkStreamsEndWithTheirLink) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  lnk_spec s;
+  s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                     file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, "d"),
+                     file_entry_item(0x32, 4096, 0x5865, 0x3904, 0x20, "e.txt")});
+  s.link_info = lnk_link_info{};
+  s.link_info->local_base_path = "C:\\d\\e.txt";
+  const guid_bytes_t object{};
+  s.extra_blocks = {special_folder_block(37),
+                    tracker_block("desktop-01", object, object, object, object)};
+  const bytes sound = write_lnk(s);
+  const size_t tracker = sound.size() - 4 - 96;
+  bytes zeroed = sound;
+  std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(tracker), zeroed.end(), 0);
+  bytes longer = sound;
+  longer.resize(sound.size() + 8);
+  const bytes cut(sound.begin(), sound.end() - 4);
+  // The folder item, after the 20-byte root item.
+  bytes folder = sound;
+  const size_t item = 78 + 20;
+  std::fill_n(folder.begin() + item, load_le16(sound.data() + item), 0);
+  char at[4][96];
+  std::snprintf(at[0], sizeof at[0], "(link at offset 0x%zx of stream 2: ends before its stream",
+                tracker + 4);
+  std::snprintf(at[1], sizeof at[1], "(link at offset 0x%zx of stream 2: ends before its stream",
+                sound.size());
+  std::snprintf(at[2], sizeof at[2],
+                "(terminal block at offset 0x%zx of stream 2: lies past the data)", cut.size());
+  std::snprintf(at[3], sizeof at[3],
+                "(ID list at offset 0x%zx of stream 2: an item size of zero before its declared "
+                "end",
+                item);
+  const struct {
+    const char* what;
+    const bytes& link;
+    const char* note;  // null: none
+    bool machine;      // the tracker's machine ID read (else the DestList's host)
+  } cases[] = {
+      {"sound", sound, nullptr, true},
+      {"tracker zeroed to the end", zeroed, at[0], false},
+      {"bytes after the terminal block", longer, at[1], true},
+      {"cut before the terminal block", cut, at[2], true},
+      {"folder item zeroed", folder, at[3], true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const outcome o = run_file(tree, "z.automaticDestinations-ms", three_entry_list(c.link));
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.records, 3u);
+    if (c.note)
+      EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
+    else
+      EXPECT_EQ(o.notes, "");
+    const std::vector<std::string> hosts = values(o.text, "NETBIOS name:");
+    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "desktop-01"), c.machine ? 1 : 0) << o.text;
   }
 }
 

@@ -52,10 +52,12 @@ const guid_bytes_t k_folder = {0xdb, 0xb5, 0xf6, 0xee, 0x5e, 0x0d, 0x74, 0x46,
                                0xa1, 0xb3, 0x26, 0x18, 0x45, 0xee, 0xf1, 0xb2};
 constexpr const char* k_folder_text = "eef6b5db-0d5e-4674-a1b3-261845eef1b2";
 
-// Cut after the last text, after LinkInfo, after a block (pylnk reads each
-// of these in full too), a storage filling its block, a whole link: every
-// structure kept, the size the data's, no fault.
-TEST(LnkFaults, LinksEndingAfterTheirLastStructureKeepItQuietly) {
+// Cut after the last text, after LinkInfo, after a block, after the header
+// of an application link (flags IsUnicode alone: its property store and
+// terminal block gone; pylnk reads each of these in full too and says
+// nothing), a storage filling its block, a whole link: every structure kept,
+// the size the data's; the terminal block said missing where it is.
+TEST(LnkFaults, LinksEndingBeforeTheirTerminalBlockKeepEveryStructureAndSayIt) {
   lnk_spec texts;
   texts.strings[lnk_name] = u"Name";
   texts.strings[lnk_arguments] = u"-a b";
@@ -63,6 +65,8 @@ TEST(LnkFaults, LinksEndingAfterTheirLastStructureKeepItQuietly) {
   li.local_base_path = "C:\\x.txt";
   lnk_spec info;
   info.link_info = li;
+  lnk_spec app;  // no ID list, LinkInfo nor StringData: a header alone
+  app.flags_override = 0x80;
   lnk_bytes_t filled = extra_block(0xA0000009, text_storage(u"hello.txt"));
   using field = std::string (*)(const lnk_record&);
   const field arguments = [](const lnk_record& r) { return r.m_arguments; };
@@ -71,27 +75,36 @@ TEST(LnkFaults, LinksEndingAfterTheirLastStructureKeepItQuietly) {
   const field value = [](const lnk_record& r) {
     return r.m_property_values.empty() ? std::string() : r.m_property_values[0];
   };
+  const field none = [](const lnk_record&) { return std::string(); };
   const struct {
     const char* what;
     lnk_bytes_t bytes;
     field get;
     const char* want;
+    bool terminated;
   } cases[] = {
-      {"texts", with(texts, {}, false), arguments, "-a b"},
-      {"LinkInfo", with(info, {}, false), local, "C:\\x.txt"},
-      {"block", with(texts, {known_folder_block(k_folder)}, false), folder, k_folder_text},
-      {"filled store", with(texts, {filled}, true), value, "hello.txt"},
-      {"whole", with(texts, {known_folder_block(k_folder)}, true), folder, k_folder_text},
+      {"texts", with(texts, {}, false), arguments, "-a b", false},
+      {"LinkInfo", with(info, {}, false), local, "C:\\x.txt", false},
+      {"block", with(texts, {known_folder_block(k_folder)}, false), folder, k_folder_text, false},
+      {"header", with(app, {}, false), none, "", false},
+      {"filled store", with(texts, {filled}, true), value, "hello.txt", true},
+      {"whole", with(texts, {known_folder_block(k_folder)}, true), folder, k_folder_text, true},
+      {"header and terminal block", with(app, {}, true), none, "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const lnk_record rec = parse_exact(c.bytes);
     EXPECT_EQ(c.get(rec), c.want);
     EXPECT_EQ(rec.m_lnk_size, c.bytes.size());
-    EXPECT_EQ(rec.m_faults.size(), 0u);
+    ASSERT_EQ(rec.m_faults.size(), c.terminated ? 0u : 1u);
+    if (c.terminated) continue;
+    EXPECT_STREQ(rec.m_faults[0].structure, "terminal block");
+    EXPECT_STREQ(rec.m_faults[0].cause, "lies past the data");
+    EXPECT_EQ(rec.m_faults[0].offset, c.bytes.size());
   }
   // 96: the header, then "Name" and "-a b" with their counts, in UTF-16.
   EXPECT_EQ(parse_exact(cases[0].bytes).m_lnk_size, 96u);
+  EXPECT_EQ(cases[3].bytes.size(), 76u);
 }
 
 // Damaged links: what was read stays, and the first damage met is kept.
