@@ -1,7 +1,10 @@
 // LinkInfo parts whose sizes or offsets misframe them: each is said (the
 // structure, its offset, the cause) and what could be read is kept; sound
-// LinkInfo of every form says nothing. Texts that pylnk reads are its
-// values; the rest come from the bytes written here.
+// LinkInfo of every form says nothing. The texts are pylnk's where it reads
+// the link (its local and network paths join the suffix to the local base
+// path or net name), else the bytes written here: pylnk refuses the UTF-16
+// label and name offsets outside their structure, a device name past its
+// network link, and the name read from a declared size past the parts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,7 +87,8 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
   // known-folder block follow.
   lnk_spec grown = local_link();
   grown.link_info->declared_size = 59 + 8;
-  grown.extra_blocks = {known_folder_block({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})};
+  grown.extra_blocks = {
+      known_folder_block({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})};
 
   using field = std::string (*)(const lnk_record&);
   const field label = [](const lnk_record& r) { return r.m_volume_label; };
@@ -103,8 +107,12 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
       {"sound: every part",
        write_lnk(every),
        {},
-       {{label, "OS"}, {local, "C:\\x\\"}, {net, "\\\\ASUS\\Users"}, {device, "Z:"},
-        {suffix, "y.txt"}, {name, "n"}}},
+       {{label, "OS"},
+        {local, "C:\\x\\"},
+        {net, "\\\\ASUS\\Users"},
+        {device, "Z:"},
+        {suffix, "y.txt"},
+        {name, "n"}}},
       {"sound: UTF-16 label and net name",
        write_lnk(wide),
        {},
@@ -151,15 +159,16 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        {{suffix, "y.txt"}}},
       {"declared size past the parts",
        write_lnk(grown),
-       {{"LinkInfo", k_info, "declared size runs past its parts; what follows read from their end"}},
+       {{"LinkInfo", k_info,
+         "declared size runs past its parts; what follows read from their end"}},
        {{local, "C:\\x\\"}, {name, "n"}, {folder, "04030201-0605-0807-090a-0b0c0d0e0f10"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     lnk_record rec;
     const lnk_bytes_t copy(c.bytes);
-    ASSERT_TRUE(parse_lnk(rec, copy.data(), copy.size(), default_params(), test_scratch(), false,
-                          0));
+    ASSERT_TRUE(
+        parse_lnk(rec, copy.data(), copy.size(), default_params(), test_scratch(), false, 0));
     ASSERT_EQ(rec.m_faults.size(), c.faults.size());
     for (size_t i = 0; i < c.faults.size(); ++i) {
       EXPECT_STREQ(rec.m_faults[i].structure, c.faults[i].structure);
