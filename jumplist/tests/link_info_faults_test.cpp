@@ -4,7 +4,8 @@
 // the link (its local and network paths join the suffix to the local base
 // path or net name), else the bytes written here: pylnk refuses the UTF-16
 // label and name offsets outside their structure, a device name past its
-// network link, and the name read from a declared size past the parts.
+// network link and a suffix cut from its NUL, and reads the name after a
+// declared size past the parts from that size's end, as other bytes.
 #include <gtest/gtest.h>
 
 #include <string>
