@@ -3,9 +3,9 @@
 // LinkInfo of every form says nothing. The texts are pylnk's where it reads
 // the link (its local and network paths join the suffix to the local base
 // path or net name), else the bytes written here: pylnk refuses the UTF-16
-// label and name offsets outside their structure, a device name past its
-// network link and a suffix cut from its NUL, and reads the name after a
-// declared size past the parts from that size's end, as other bytes.
+// label and name offsets outside their structure and a device name past its
+// network link, and reads the name after a declared size past the parts
+// from that size's end, as other bytes.
 #include <gtest/gtest.h>
 
 #include <string>
