@@ -22,68 +22,101 @@ namespace {
 namespace L = lnk_layout;
 
 // NUL-terminated 8-bit text at `at`, ending at the end of the view at the
-// latest; the one 8-bit reader decides how its bytes become text.
-void text_z(parse_guard* guard, byte_view view, size_t at, std::string& out) {
-  read_ansi(guard, view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out);
+// latest; the one 8-bit reader decides how its bytes become text. The bytes
+// taken, its NUL counted when the view holds it.
+size_t text_z(parse_guard* guard, byte_view view, size_t at, std::string& out) {
+  return static_cast<size_t>(
+      read_ansi(guard, view, static_cast<int64_t>(at), static_cast<int64_t>(view.size()), out));
+}
+
+// Whether the 8-bit text of `taken` bytes at `at` met the view's end before
+// its NUL: the structure the view holds ends inside it.
+bool runs_open(byte_view view, size_t at, size_t taken) {
+  return taken != 0 && at + taken == view.size() && view.u8_or_zero(at + taken - 1) != 0;
 }
 
 // A UTF-16 text at `at`, ending at its NUL or the view's end; out is left
-// as it is when there is none or it is empty.
-void unicode_text(byte_view view, uint64_t at, std::string& out) {
-  if (at == 0 || at >= view.size()) return;
+// as it is when there is none or it is empty. Where it ends: past its NUL,
+// or at the view's end when it has none (zero: none read).
+uint64_t unicode_text(byte_view view, uint64_t at, std::string& out) {
+  if (at == 0 || at >= view.size()) return 0;
   std::string wide;
-  utf16_to_utf8(view.data() + at, view.size() - at, wide, false);
+  const uint64_t end = at + utf16_to_utf8(view.data() + at, view.size() - at, wide, false);
   if (!wide.empty()) out = std::move(wide);
+  return view.has(end, 2) && view.u16_or_zero(end) == 0 ? end + 2 : view.size();
 }
 
-// The name whose offset is at `field`; unread (the cause in unread, when
-// given) when the offset lies inside the fixed part or past the link.
-void network_text(parse_guard* guard, byte_view link, size_t field, std::string& out,
-                  const char** unread = nullptr) {
+// Whether the UTF-16 text that ends at `end` ended at its NUL.
+bool wide_closed(byte_view view, uint64_t end) {
+  return end >= 2 && view.has(end - 2, 2) && view.u16_or_zero(end - 2) == 0;
+}
+
+// A network link whose net name offset lies past its 20-byte fixed part
+// holds the UTF-16 names' offsets too: its header ends at 28.
+constexpr uint32_t k_net_unicode_header = L::network_link::device_name_offset_unicode + 4;
+
+// What became of a text of a LinkInfo part.
+enum class text_read { whole, outside, open };
+
+// The name whose offset is at `field` (zero: none, when `optional`): not
+// read when the offset lies inside the link's header (20 bytes; 28 when a
+// net name offset above 20 says the UTF-16 names' offsets follow) or past
+// the link; read to the link's end when no NUL comes before it.
+text_read network_text(parse_guard* guard, byte_view link, size_t field, std::string& out,
+                       bool optional) {
+  namespace N = L::network_link;
   out.clear();
   const auto at = link.u32(field);
-  if (!at) return;
-  const uint32_t link_size = link.u32_or_zero(L::network_link::size);
-  if (*at < L::network_link::fixed_size || *at >= link_size ||
-      *at >= L::network_link::max_text_offset || *at >= link.size()) {
-    if (unread) *unread = "net name offset outside the link's names; name not read";
-    return;
-  }
-  text_z(guard, link, *at, out);
+  if (!at || (*at == 0 && optional)) return text_read::whole;
+  const uint32_t link_size = link.u32_or_zero(N::size);
+  if (*at < k_net_unicode_header &&
+      (*at < N::fixed_size || link.u32_or_zero(N::net_name_offset) > N::fixed_size))
+    return text_read::outside;
+  if (*at >= link_size || *at >= N::max_text_offset || *at >= link.size())
+    return text_read::outside;
+  return runs_open(link, *at, text_z(guard, link, *at, out)) ? text_read::open : text_read::whole;
 }
 
 // The names' UTF-16 forms, which a NetNameOffset above the fixed part
-// announces; each replaces its 8-bit form when it is not empty.
-void network_unicode_texts(byte_view link, std::string& net_name, std::string& device_name) {
+// announces; each replaces its 8-bit form when it is not empty. The cause
+// of one not read in full, or null.
+const char* network_unicode_texts(byte_view link, std::string& net_name, std::string& device_name) {
   namespace N = L::network_link;
-  if (link.u32_or_zero(N::net_name_offset) <= N::fixed_size) return;
+  if (link.u32_or_zero(N::net_name_offset) <= N::fixed_size) return nullptr;
   const uint32_t link_size = link.u32_or_zero(N::size);
+  const char* cause = nullptr;
   for (auto [field, text] : {std::pair{N::net_name_offset_unicode, &net_name},
                              std::pair{N::device_name_offset_unicode, &device_name}}) {
     const uint32_t at = link.u32_or_zero(field);
-    if (field < link_size && at < link_size) unicode_text(link, at, *text);
+    if (at == 0) continue;
+    if (at < k_net_unicode_header || at >= link_size) {
+      cause = "UTF-16 name offset outside the link's names; name not read";
+      continue;
+    }
+    if (!wide_closed(link, unicode_text(link, at, *text)))
+      cause = "UTF-16 name has no NUL inside the network link; read to its end";
   }
+  return cause;
 }
 
-// The label; a label offset of neither form leaves it unread (the cause
-// in unread, when given).
-void volume_label(parse_guard* guard, byte_view volume, std::string& out,
-                  const char** unread = nullptr) {
+// The label, or why it was not read in full: a label offset of neither
+// form, a UTF-16 label offset short of that form's 20-byte header or past
+// the VolumeID, a label the VolumeID ends inside (read to that end).
+const char* volume_label(parse_guard* guard, byte_view volume, std::string& out) {
   out.clear();
   namespace V = L::volume_id;
   const uint32_t label_at = volume.u32_or_zero(V::label_offset);
+  constexpr const char* open = "label has no NUL inside the VolumeID; read to its end";
   // The Unicode form: its own offset follows the 8-bit one's.
   if (label_at == V::unicode_label_at) {
-    unicode_text(volume, volume.u32_or_zero(V::label_offset_unicode), out);
-    return;
+    const uint32_t at = volume.u32_or_zero(V::label_offset_unicode);
+    if (at < V::unicode_label || at >= volume.size())
+      return "UTF-16 label offset outside the VolumeID; label not read";
+    return wide_closed(volume, unicode_text(volume, at, out)) ? nullptr : open;
   }
-  if (volume.size() <= V::label || label_at != V::ansi_label_at ||
-      volume.u8_or_zero(V::label) == 0) {
-    if (unread && label_at != V::ansi_label_at)
-      *unread = "label offset points at no label; label not read";
-    return;
-  }
-  text_z(guard, volume, V::label, out);
+  if (label_at != V::ansi_label_at) return "label offset points at no label; label not read";
+  if (volume.size() <= V::label || volume.u8_or_zero(V::label) == 0) return nullptr;
+  return runs_open(volume, V::label, text_z(guard, volume, V::label, out)) ? open : nullptr;
 }
 
 // A LinkInfo offset field: the structure's position in the data when it is
@@ -103,18 +136,21 @@ bool link_info_part(lnk_record& rec, byte_view info, size_t info_at, size_t fiel
 // A path's UTF-16 form, which Windows adds when the path holds characters
 // the ANSI code page lacks (the 8-bit form then holds "?" for them). It
 // replaces the 8-bit text when it is there and not empty; it ends at the
-// LinkInfo's end at the latest.
-void unicode_path(byte_view info, size_t field, std::string& text) {
+// LinkInfo's end at the latest. Where it ends in the view (zero: not read).
+uint64_t unicode_path(byte_view info, size_t field, std::string& text) {
   const auto rel = info.u32(field);
-  if (rel) unicode_text(info, *rel, text);
+  return rel ? unicode_text(info, *rel, text) : 0;
 }
 
-// Whether at lies inside the LinkInfo header at off or inside the VolumeID
-// at volume_at (zero: none read).
-bool inside_header_or_volume(byte_view data, size_t off, uint32_t volume_at, uint64_t at) {
+// Whether at lies inside the LinkInfo header at off, or inside the part
+// (VolumeID, network link: each begins with its size) at one of the
+// nonzero offsets given.
+bool inside_header_or_part(byte_view data, size_t off, uint64_t at, uint32_t part_at,
+                           uint32_t other_at = 0) {
   if (at < off + data.u32_or_zero(off + L::link_info::header_size)) return true;
-  return volume_at != 0 && at >= volume_at &&
-         at < uint64_t{volume_at} + data.u32_or_zero(volume_at + L::volume_id::size);
+  for (const uint32_t part : {part_at, other_at})
+    if (part != 0 && at >= part && at < uint64_t{part} + data.u32_or_zero(part)) return true;
+  return false;
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
@@ -127,9 +163,10 @@ void serial_chars(char (&text)[9], uint32_t serial) {
 }
 
 // The LinkInfo at off; `data` ends where it does (or where the data does,
-// when it runs past them: cut_short), so its texts end there too.
-void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
-                    bool ends_inside) {
+// when it runs past them: cut_short), so its texts end there too. Returns
+// where the furthest of the parts read ends.
+uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
+                        bool ends_inside) {
   namespace I = L::link_info;
   uint64_t at = 0;
   const auto past = [ends_inside](const char* inside) { return ends_inside ? inside : nullptr; };
@@ -140,6 +177,7 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
   const bool has_volume = info_flags & I::flag_volume_and_local_path;
   const bool has_network = info_flags & I::flag_network_and_suffix;
   const bool long_header = data.u32_or_zero(off + I::header_size) >= I::long_header_size;
+  uint64_t last_end = 0;
   const auto set = [&](size_t field) { return data.u32_or_zero(off + field) != 0; };
   if (has_volume && !set(I::volume_id_offset))
     add_record_fault(rec,
@@ -155,18 +193,18 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
                                  has_network ? "network link declared by the flags at offset zero"
                                              : "network link offset set though the flags declare "
                                                "none; not read"});
+  uint32_t volume_at = 0, net_at = 0, local_at = 0;
   if (has_volume &&
       link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
                      "VolumeID runs past the data", past("VolumeID runs past the LinkInfo"))) {
     const byte_view volume = data.tail(at);
-    rec.m_volume_id_offset = static_cast<uint32_t>(at);
+    volume_at = rec.m_volume_id_offset = static_cast<uint32_t>(at);
     // The label ends at the VolumeID's end when its size can hold one.
     const uint32_t volume_size = volume.u32_or_zero(L::volume_id::size);
-    const char* unread = nullptr;
-    volume_label(guard,
-                 volume_size > L::volume_id::fixed_size ? volume.clamp(0, volume_size) : volume,
-                 rec.m_volume_label, &unread);
-    if (unread) add_record_fault(rec, parse_fault{"VolumeID", at, unread});
+    if (const char* unread = volume_label(
+            guard, volume_size > L::volume_id::fixed_size ? volume.clamp(0, volume_size) : volume,
+            rec.m_volume_label))
+      add_record_fault(rec, parse_fault{"VolumeID", at, unread});
     rec.m_drive_type = drive_type_text(volume.u32_or_zero(L::volume_id::drive_type));
     char serial[9];
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
@@ -180,42 +218,110 @@ void read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t 
     byte_view link = data.tail(at);
     const uint32_t link_size = link.u32_or_zero(L::network_link::size);
     if (link_size > L::network_link::fixed_size) link = link.clamp(0, link_size);
-    rec.m_net_link_offset = static_cast<uint32_t>(at);
-    const char* unread = nullptr;
-    network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name, &unread);
-    if (unread) add_record_fault(rec, parse_fault{"network link", at, unread});
-    network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name);
-    network_unicode_texts(link, rec.m_net_name, rec.m_device_name);
+    net_at = rec.m_net_link_offset = static_cast<uint32_t>(at);
+    const auto say = [&](text_read read, const char* outside, const char* open) {
+      if (read != text_read::whole)
+        add_record_fault(rec,
+                         parse_fault{"network link", at, read == text_read::open ? open : outside});
+    };
+    say(network_text(guard, link, L::network_link::net_name_offset, rec.m_net_name, false),
+        "net name offset outside the link's names; name not read",
+        "net name has no NUL inside the network link; read to its end");
+    say(network_text(guard, link, L::network_link::device_name_offset, rec.m_device_name, true),
+        "device name offset outside the link's names; name not read",
+        "device name has no NUL inside the network link; read to its end");
+    if (const char* unread = network_unicode_texts(link, rec.m_net_name, rec.m_device_name))
+      add_record_fault(rec, parse_fault{"network link", at, unread});
   }
   if (has_volume && link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
                                    "local base path lies past the data",
                                    past("local base path lies past the LinkInfo"))) {
-    rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0)
-      text_z(guard, data, at, rec.m_local_base_path);
-    else if (inside_header_or_volume(data, off, rec.m_volume_id_offset, at))
+    local_at = rec.m_local_path_offset = static_cast<uint32_t>(at);
+    if (data.u8_or_zero(at) != 0) {
+      const size_t taken = text_z(guard, data, at, rec.m_local_base_path);
+      if (ends_inside && runs_open(data, at, taken))
+        add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                          "local base path has no NUL inside the LinkInfo; read "
+                                          "to its end"});
+    } else if (inside_header_or_part(data, off, at, volume_at)) {
       // An empty path there is the header's or the VolumeID's bytes: the
       // offset is damaged and the path it should name is not read.
       add_record_fault(rec, parse_fault{"LinkInfo", off,
                                         "local base path offset points inside the LinkInfo "
                                         "header or the VolumeID; path not read"});
+    } else if (const uint64_t suffix = off + data.u32_or_zero(off + I::common_path_suffix_offset);
+               inside_header_or_part(data, off, at, net_at) ||
+               (at >= suffix && !std::memchr(data.data() + suffix, 0, at - suffix))) {
+      // Or the network link's, or the end of the suffix's text.
+      add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                        "local base path offset points inside the network link "
+                                        "or the path suffix; path not read"});
+    }
   }
   if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
                      "path suffix lies past the data",
                      past("path suffix lies past the LinkInfo"))) {
     rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0)
-      text_z(guard, data, at, rec.m_common_path_suffix);
-    else if (inside_header_or_volume(data, off, has_volume ? rec.m_volume_id_offset : 0, at))
+    if (data.u8_or_zero(at) != 0) {
+      const size_t taken = text_z(guard, data, at, rec.m_common_path_suffix);
+      last_end = at + taken;
+      if (ends_inside && runs_open(data, at, taken))
+        add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                          "path suffix has no NUL inside the LinkInfo; read to "
+                                          "its end"});
+    } else if ((last_end = at + 1) == data.size()) {
+      // An empty suffix closing the LinkInfo, as most do.
+    } else if (inside_header_or_part(data, off, at, has_volume ? volume_at : 0)) {
       add_record_fault(rec, parse_fault{"LinkInfo", off,
                                         "path suffix offset points inside the LinkInfo header or "
                                         "the VolumeID; suffix not read"});
+    } else if (inside_header_or_part(data, off, at, net_at) ||
+               (local_at != 0 && at > local_at &&
+                !std::memchr(data.data() + local_at, 0, at - local_at))) {
+      // Or the network link's bytes, or the end of the local base path.
+      add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                        "path suffix offset points inside the network link or "
+                                        "the local base path; suffix not read"});
+    }
   }
   if (long_header) {
     const byte_view info = data.tail(off);
     if (has_volume) unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
-    unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix);
+    if (const uint64_t end =
+            unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix))
+      last_end = off + end;
   }
+  return last_end;
+}
+
+// Where the furthest of the LinkInfo's parts at off ends, `data` ending at
+// its declared end: its header, the VolumeID and network link by their
+// sizes, the texts at their NULs.
+uint64_t link_info_parts_end(byte_view data, size_t off) {
+  namespace I = L::link_info;
+  const byte_view info = data.tail(off);
+  const uint32_t flags = info.u32_or_zero(I::flags);
+  const bool long_header = info.u32_or_zero(I::header_size) >= I::long_header_size;
+  uint64_t end = long_header ? I::long_header_size : I::fixed_size;
+  const auto part = [&](bool declared, size_t field) {
+    if (const uint32_t at = info.u32_or_zero(field); declared && at != 0 && at < info.size())
+      end = std::max<uint64_t>(end, uint64_t{at} + info.u32_or_zero(at));
+  };
+  const auto text = [&](bool declared, size_t field, bool wide) {
+    const uint32_t at = info.u32_or_zero(field);
+    if (!declared || at == 0 || at >= info.size()) return;
+    std::string ignored;
+    end = std::max(
+        end, wide ? unicode_text(info, at, ignored) : at + text_z(nullptr, info, at, ignored));
+  };
+  const bool volume = flags & I::flag_volume_and_local_path;
+  part(volume, I::volume_id_offset);
+  part(flags & I::flag_network_and_suffix, I::network_link_offset);
+  text(volume, I::local_base_path_offset, false);
+  text(true, I::common_path_suffix_offset, false);
+  text(volume && long_header, I::local_base_path_offset_unicode, true);
+  text(long_header, I::common_path_suffix_offset_unicode, true);
+  return off + end;
 }
 
 // The text of the StringData item at the view's first byte into out; true
@@ -340,6 +446,29 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   return true;
 }
 
+// How what the flags declare after the LinkInfo lands when read from
+// `at`: the StringData items by their counts, then 2 on the header of an
+// extra-data block (which may run past the data: a link's extent is found
+// by the same declared sizes), 1 on a terminal block or the data's end, 0
+// elsewhere.
+int landing(byte_view data, uint64_t at, uint32_t flags) {
+  const uint64_t unit = (flags & lnk_is_unicode) ? 2 : 1;
+  for (const auto& item : kStringData) {
+    if (!(flags & item.flag)) continue;
+    const auto count = data.u16(at + L::string_data::count);
+    if (!count) return 0;
+    at += L::string_data::chars + *count * unit;
+  }
+  if (at == data.size()) return 1;
+  const auto block = data.u32(at + L::block::size);
+  if (!block) return 0;
+  if (*block < L::block::terminal_size) return 1;
+  return *block >= L::block::header_size &&
+                 data.u16_or_zero(at + L::block::signature_high) == L::block::signature_high_value
+             ? 2
+             : 0;
+}
+
 bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_params& opts,
                 link_scratch& scratch, bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
   if (!bytes || size < L::header::size) return false;
@@ -392,8 +521,22 @@ bool parse_body(lnk_record& rec, const uint8_t* bytes, size_t size, const cmd_pa
         ended = true;
       }
       const uint64_t end = std::min<uint64_t>(off + info_size, size);
-      read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
-      off = end;
+      const uint64_t last_end = read_link_info(ctx.guard, rec, data.clamp(0, end), off, end < size);
+      // A size past the end of its parts, where what the flags declare next
+      // lands from their end and not from the declared one, is damaged: what
+      // follows is read from where the parts end. Most LinkInfo end with
+      // their suffix, which needs no look.
+      uint64_t parts_end = end;
+      if (last_end != end && off + info_size <= size)
+        parts_end = link_info_parts_end(data.clamp(0, end), off);
+      if (parts_end < end && landing(data, parts_end, flags) > landing(data, end, flags)) {
+        add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                          "declared size runs past its parts; what follows read "
+                                          "from their end"});
+        off = parts_end;
+      } else {
+        off = end;
+      }
     }
   }
 
@@ -488,7 +631,7 @@ lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
 std::string network_net_name(byte_view link) {
   return guarded([&] {
     std::string out;
-    network_text(nullptr, link, L::network_link::net_name_offset, out);
+    network_text(nullptr, link, L::network_link::net_name_offset, out, false);
     return out;
   });
 }
@@ -496,7 +639,7 @@ std::string network_net_name(byte_view link) {
 std::string network_device_name(byte_view link) {
   return guarded([&] {
     std::string out;
-    network_text(nullptr, link, L::network_link::device_name_offset, out);
+    network_text(nullptr, link, L::network_link::device_name_offset, out, true);
     return out;
   });
 }

@@ -64,7 +64,8 @@ TEST(LinkStructures, LinkInfoIsReadByItsDeclaredSize) {
   big.local_base_path_unicode = std::u16string(path.begin(), path.end());
   big.suffix = "";
   ASSERT_GE(lnk_link_info_bytes(big).size(), 1280u);
-  // The local base path's NUL lost: its text ends at the LinkInfo's end.
+  // The local base path's NUL lost: its text ends at the LinkInfo's end,
+  // said.
   lnk_link_info unterminated;
   unterminated.local_base_path = "C:\\a.txt";
   lnk_bytes_t cut_path = lnk_link_info_bytes(unterminated);
@@ -96,7 +97,7 @@ TEST(LinkStructures, LinkInfoIsReadByItsDeclaredSize) {
        "C:\\a.txt",
        "real description",
        "-c evil.ps1",
-       ""},
+       "LinkInfo: local base path has no NUL inside the LinkInfo; read to its end"},
       {"LinkInfo past the data",
        false,
        big,
@@ -185,8 +186,8 @@ TEST(LinkStructures, LinkInfoFlagsAndNetworkLinkEnd) {
   const std::string no_network =
       "LinkInfo: network link offset set though the flags declare none; not read";
   // The network link's size cut by one byte (8-bit name) or two (UTF-16
-  // name), and its last name's NUL made an "X": the name's text runs on
-  // past its end, into the suffix.
+  // name), and its last name's NUL made an "X": the name's text ends at the
+  // link's end, said.
   const auto cut_network = [](lnk_link_info li, uint32_t by) {
     lnk_bytes_t bytes = lnk_link_info_bytes(li);
     const size_t at = bytes[lnk_l::link_info::network_link_offset];
@@ -252,7 +253,7 @@ TEST(LinkStructures, LinkInfoFlagsAndNetworkLinkEnd) {
        "1234-abcd",
        "C:\\a.txt",
        "\\\\srv\\share",
-       ""},
+       "network link: net name has no NUL inside the network link; read to its end"},
       {"UTF-16 name past the network link's end",
        wide,
        {},
@@ -262,7 +263,7 @@ TEST(LinkStructures, LinkInfoFlagsAndNetworkLinkEnd) {
        "1234-abcd",
        "C:\\a.txt",
        "\\\\srv\\shаre",
-       ""},
+       "network link: UTF-16 name has no NUL inside the network link; read to its end"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
