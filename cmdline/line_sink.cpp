@@ -36,9 +36,9 @@ size_t next_mark(std::string_view t, size_t i) {
 // The marks are those of mark_control_chars (foundation/vk_text.h), written
 // in place: "[CRLF]", "[LFCR]", "[LF]", "[CR]" for line ends, "[0xNN]" for
 // the others (a C1 control's two bytes make one mark).
-size_t marked_size(std::string_view t, size_t first) noexcept {
+size_t marked_size(std::string_view t, size_t first, size_t* marks_end) noexcept {
   const size_t n = t.size();
-  size_t size = first;
+  size_t size = first, last = first;
   for (size_t i = first; i < n;) {
     const size_t mark = next_mark(t, i);
     size += mark - i;
@@ -51,15 +51,22 @@ size_t marked_size(std::string_view t, size_t first) noexcept {
       size += 6;
       i += static_cast<unsigned char>(t[i]) == 0xC2 ? 2 : 1;
     }
+    last = i;
   }
+  if (marks_end) *marks_end = last;
   return size;
 }
 
-char* put_marks(char* out, std::string_view t, size_t first) noexcept {
+char* put_marks(char* out, std::string_view t, size_t first, size_t marks_end) noexcept {
   const size_t n = t.size();
   std::memcpy(out, t.data(), first);
   out += first;
   for (size_t i = first; i < n;) {
+    // Past the last mark the text is copied as it stands.
+    if (i >= marks_end) {
+      std::memcpy(out, t.data() + i, n - i);
+      return out + (n - i);
+    }
     const size_t mark = next_mark(t, i);
     std::memcpy(out, t.data() + i, mark - i);
     out += mark - i;
@@ -147,20 +154,25 @@ std::string_view marked_text(std::string_view t, std::string& spare) noexcept {
 std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept {
   const size_t first = find_control_char(t);
   if (first == std::string_view::npos) return t;
-  const size_t size = marked_size(t, first);
-  const bool room = guarded([&] {
-    spare.resize(size);
-    return true;
-  });
+  size_t marks_end = 0;
+  const size_t size = marked_size(t, first, &marks_end);
+  // The spare keeps its largest size: growing it fills the new room with
+  // zeros, and the texts marked one after another are mostly alike in size.
+  const bool room = spare.size() >= size || guarded([&] {
+                      spare.resize(size);
+                      return true;
+                    });
   if (!room) return t;
-  put_marks(spare.data(), t, first);
-  return spare;
+  put_marks(spare.data(), t, first, marks_end);
+  return std::string_view(spare.data(), size);
 }
 
 void line_sink::put_with_marks(std::string_view t) {
   const size_t first = find_control_char(t);
   if (first == std::string_view::npos) return put(t);
-  m_at = put_marks(room(marked_size(t, first)), t, first);
+  size_t marks_end = 0;
+  const size_t size = marked_size(t, first, &marks_end);
+  m_at = put_marks(room(size), t, first, marks_end);
 }
 
 void line_sink::grow(size_t n) {

@@ -80,12 +80,16 @@ inline bool copy_unmarked(char* out, std::string_view t) noexcept {
 
 // The size of the text with its marks, and the marked text written at out
 // (which has that room); first is where the first control character
-// stands.
-size_t marked_size(std::string_view t, size_t first) noexcept;
-char* put_marks(char* out, std::string_view t, size_t first) noexcept;
+// stands. marked_size gives in marks_end (when not null) where its last
+// mark ends; handed to put_marks, the bytes from there are copied without
+// being searched again.
+size_t marked_size(std::string_view t, size_t first, size_t* marks_end = nullptr) noexcept;
+char* put_marks(char* out, std::string_view t, size_t first,
+                size_t marks_end = std::string_view::npos) noexcept;
 
-// The text with its marks made in spare (which keeps its room); the text
-// itself when it holds no control character (or no room can be had).
+// The text with its marks made at the start of spare (which keeps its room
+// and its size, so may run past the marked text); the text itself when it
+// holds no control character (or no room can be had).
 std::string_view marked_text_made(std::string_view t, std::string& spare) noexcept;
 
 // The text as a report writes it: itself for the usual text, else its

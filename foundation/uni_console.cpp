@@ -96,19 +96,18 @@ bool stdin_stream::getline(std::string& out, bool strip) {
   out.clear();
   size_t len = 0;
   if (!read_line(len)) return false;
-  if (!vk::guarded(
-          [&] {
-            out.assign(line, len);
-            return true;
-          },
-          [&] { out.clear(); }))
-    return false;
+  // The line's end goes before the copy, not after it.
   if (nul_separated()) {
-    if (!out.empty() && out.back() == '\0') out.pop_back();
+    if (len != 0 && line[len - 1] == '\0') --len;
   } else if (strip) {
-    vk::trim_line_end(out);
+    while (len != 0 && (line[len - 1] == '\r' || line[len - 1] == '\n')) --len;
   }
-  return true;
+  return vk::guarded(
+      [&] {
+        out.assign(line, len);
+        return true;
+      },
+      [&] { out.clear(); });
 }
 
 bool stdin_stream::getline_wide(std::wstring& out, bool strip) {

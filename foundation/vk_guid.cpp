@@ -35,12 +35,33 @@ uint64_t le_bytes_to_u64(const uint8_t* p, size_t count) {
   return v;
 }
 
+namespace {
+
+// The W-byte little-endian value at off, only when the view holds it whole:
+// each word scan below steps with this as its loop's test.
+template <size_t W>
+bool le_word(byte_view v, size_t off, uint64_t& out) {
+  static_assert(W == 2 || W == 4 || W == 8);
+  std::array<uint8_t, W> bytes;
+  if (!v.block(off, bytes)) return false;
+  if constexpr (W == 8)
+    out = load_le64(bytes.data());
+  else if constexpr (W == 4)
+    out = load_le32(bytes.data());
+  else
+    out = load_le16(bytes.data());
+  return true;
+}
+
+}  // namespace
+
 uint64_t sum_u64_words(const uint8_t* p, size_t count) {
   if (!p || count == 0) return 0;
+  const byte_view v(p, count);
   uint64_t sum = 0;
-  const size_t whole = count / 8 * 8;
-  for (size_t i = 0; i < whole; i += 8) sum += load_le64(p + i);
-  for (size_t i = whole; i < count; ++i) sum += p[i];
+  size_t i = 0;
+  for (uint64_t w; le_word<8>(v, i, w); i += 8) sum += w;
+  for (; i < count; ++i) sum += p[i];
   return sum;
 }
 
@@ -257,19 +278,20 @@ bool find_patterns_aligned(const uint8_t* buf, size_t len, std::vector<uint64_t>
 
 namespace {
 
-template <size_t W, class Load, class T>
+template <size_t W, class T>
 bool find_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets, T value,
-                  size_t stride, bool stop_at_first, Load load) {
+                  size_t stride, bool stop_at_first) {
   if (!buf || len < W || stride < W) return false;
-  const size_t words = len / W;
-  const size_t step = stride / W;
+  const byte_view v(buf, len);
+  const size_t step = stride / W * W;
   vk::guarded([&] {
-    for (size_t i = 0; i < words; i += step) {
-      if (load(buf + i * W) == value) {
-        offsets.push_back(static_cast<uint64_t>(i) * W);
+    uint64_t w;
+    for (size_t at = 0; le_word<W>(v, at, w); at += step) {
+      if (w == value) {
+        offsets.push_back(at);
         if (stop_at_first) break;
       }
-      if (step > words - i) break;
+      if (step > len - at) break;
     }
   });
   return !offsets.empty();
@@ -279,25 +301,27 @@ bool find_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets
 
 bool find_u64_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
                       uint64_t value, size_t stride, bool stop_at_first) {
-  return find_strided<8>(buf, len, offsets, value, stride, stop_at_first, load_le64);
+  return find_strided<8>(buf, len, offsets, value, stride, stop_at_first);
 }
 
 bool find_u32_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
                       uint32_t value, size_t stride, bool stop_at_first) {
-  return find_strided<4>(buf, len, offsets, value, stride, stop_at_first, load_le32);
+  return find_strided<4>(buf, len, offsets, value, stride, stop_at_first);
 }
 
 bool find_u16_strided(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets,
                       uint16_t value, size_t stride) {
-  return find_strided<2>(buf, len, offsets, value, stride, false, load_le16);
+  return find_strided<2>(buf, len, offsets, value, stride, false);
 }
 
 bool find_u64_any4(const uint8_t* buf, size_t len, std::vector<uint64_t>& offsets, uint64_t value,
                    bool stop_at_first) {
   if (!buf || len < 4) return false;
+  const byte_view v(buf, len);
   vk::guarded([&] {
-    for (size_t p = 0; len >= 8 && p <= len - 8; p += 4) {
-      if (load_le64(buf + p) == value) {
+    uint64_t w;
+    for (size_t p = 0; le_word<8>(v, p, w); p += 4) {
+      if (w == value) {
         offsets.push_back(p);
         if (stop_at_first) break;
       }
@@ -312,11 +336,13 @@ bool find_nonzero_blocks(const uint8_t* buf, size_t len, std::vector<uint64_t>& 
   const size_t bs = block_size < 512 ? 512 : block_size;
   if (!buf || len == 0 || len < bs) return false;
   const size_t blocks = stop_after_first_block ? 1 : len / bs;
+  const byte_view v(buf, len);
   vk::guarded([&] {
     for (size_t b = 0; b < blocks; ++b) {
-      const uint8_t* block = buf + b * bs;
-      for (size_t off = 0; off + 8 <= bs; off += 8) {
-        if (load_le64(block + off) != 0) {
+      const byte_view block = v.clamp(b * bs, bs);
+      uint64_t w;
+      for (size_t off = 0; le_word<8>(block, off, w); off += 8) {
+        if (w != 0) {
           offsets.push_back(base + b * bs + off);
           break;
         }

@@ -800,6 +800,31 @@ size_t find_control_char(std::string_view text, size_t from) {
   return bytewise(n);
 }
 
+bool printable_ascii(std::string_view text) {
+  const byte_view v(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const size_t n = text.size();
+  size_t i = 0;
+#ifdef __SSE2__
+  // One more than a byte, as a signed number, is below 0x21 for a byte
+  // below 0x20 or from 0x7F on. A text of 16 or more ends with the group
+  // that ends at its end.
+  const __m128i one = _mm_set1_epi8(1), limit = _mm_set1_epi8(0x21);
+  __m128i any = _mm_setzero_si128(), group;
+  for (; v.block(i, group); i += 16)
+    any = _mm_or_si128(any, _mm_cmplt_epi8(_mm_add_epi8(group, one), limit));
+  if (i < n && v.block(n - 16, group)) {
+    any = _mm_or_si128(any, _mm_cmplt_epi8(_mm_add_epi8(group, one), limit));
+    i = n;
+  }
+  if (_mm_movemask_epi8(any) != 0) return false;
+#endif
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 bool has_control_char(std::string_view text) {
   return find_control_char(text) != std::string_view::npos;
 }

@@ -104,6 +104,9 @@ bool replace_char_find_line_ends(char* text, size_t size, char from, char to);
 bool has_control_char(std::string_view text);
 // The position of the first such character at or after from; npos when none.
 size_t find_control_char(std::string_view text, size_t from = 0);
+// True when every byte is printable ASCII (0x20 to 0x7E): such a text is
+// valid UTF-8 and holds no control character (nor a tab).
+bool printable_ascii(std::string_view text);
 // True when such a character starts at text[at] (at < text.size()): a C1
 // control is 0xC2 and a byte 0x80 to 0x9F in UTF-8, and 0xC2 is never a
 // continuation byte, so the pair is always a character.

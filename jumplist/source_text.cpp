@@ -5,6 +5,7 @@
 
 #include "cmdline/path_alias.h"
 #include "foundation/vk_string.h"
+#include "foundation/vk_text.h"
 
 namespace vk {
 
@@ -29,7 +30,9 @@ void set_source_path(lnk::useropts& o, const std::string& path) {
   o.m_source_path = path;
   shown_source& made = o.m_scratch.source;
   made.made = false;
-  if (no_alias(o) && plain_ascii(path) && !has_control_char(path)) return;
+  // Most paths are printable ASCII: one pass answers for them.
+  if (no_alias(o) && (printable_ascii(path) || (plain_ascii(path) && !has_control_char(path))))
+    return;
   made.text.clear();
   append_utf8_or_escaped(made.text, path);
   if (!no_alias(o)) {

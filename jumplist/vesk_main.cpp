@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <sstream>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
+#include "foundation/vk_bytes.h"
 #include "foundation/vk_env.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_numtext.h"
@@ -28,21 +33,29 @@ constexpr auto kHexValues = [] {
 }();
 
 // The position of the last '.', '/' or '\' of path, npos when there is
-// none. Eight characters are tested at once, back from the end, until a
+// none. Sixteen characters are tested at once, back from the end, until a
 // group holds one of them: a file name's extension is met before its name.
 size_t last_dot_or_separator(std::string_view path) {
-  constexpr uint64_t ones = 0x0101010101010101ull;
-  constexpr uint64_t highs = 0x8080808080808080ull;
+  const byte_view v(reinterpret_cast<const uint8_t*>(path.data()), path.size());
   size_t end = path.size();
-  for (; end >= 8; end -= 8) {
-    uint64_t group;
-    std::memcpy(&group, path.data() + end - 8, sizeof group);
-    // A byte of a, b or c is zero where the group holds one of them.
-    const uint64_t a = group ^ (ones * '/');
-    const uint64_t b = group ^ (ones * '\\');
-    const uint64_t c = group ^ (ones * '.');
-    if ((((a - ones) & ~a) | ((b - ones) & ~b) | ((c - ones) & ~c)) & highs) break;
+#ifdef __SSE2__
+  const __m128i dot = _mm_set1_epi8('.'), slash = _mm_set1_epi8('/'), back = _mm_set1_epi8('\\');
+  // The lanes of a group that hold one of them.
+  const auto hits = [&](__m128i g) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(g, dot), _mm_cmpeq_epi8(g, slash)), _mm_cmpeq_epi8(g, back))));
+  };
+  __m128i group;
+  for (; end >= 16 && v.block(end - 16, group); end -= 16)
+    if (const uint32_t h = hits(group); h != 0)
+      return end - 16 + static_cast<size_t>(std::bit_width(h)) - 1;
+  // The first few characters of a longer path: its first group, the lanes
+  // before end.
+  if (end != 0 && v.block(0, group)) {
+    const uint32_t h = hits(group) & ((uint32_t{1} << end) - 1);
+    return h != 0 ? static_cast<size_t>(std::bit_width(h)) - 1 : std::string_view::npos;
   }
+#endif
   for (; end > 0; --end) {
     const char ch = path[end - 1];
     if (ch == '.' || ch == '/' || ch == '\\') return end - 1;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -13,9 +12,6 @@
 namespace vk {
 
 namespace {
-
-// Set by a test: the next build fails as if out of memory.
-std::atomic<bool> g_fail_next{false};
 
 // The table as a sorted array searched in place: a name is found without
 // building any text, and the whole table takes one allocation per run.
@@ -52,9 +48,9 @@ bool slot_less(const clsid_slot& a, const clsid_slot& b) {
   return key_less(a, b) || (key_equal(a, b) && a.order < b.order);
 }
 
-// Throws std::bad_alloc when the memory is not there.
-clsid_index make_index() {
-  if (g_fail_next.exchange(false)) throw std::bad_alloc();
+// Throws std::bad_alloc when the memory is not there (or fault throws it).
+clsid_index make_index(table_build_fault fault) {
+  if (fault) fault();
   clsid_index built;
   std::vector<clsid_slot>& slots = built.slots;
   size_t count = 0;
@@ -78,9 +74,9 @@ clsid_index make_index() {
 // The table, built by the first call of any thread and shared read-only; null
 // when it could not be built (a build that throws is tried again on the next
 // call).
-const clsid_index* table_ready() noexcept {
-  return vk::guarded([]() -> const clsid_index* {
-    static const clsid_index built = make_index();
+const clsid_index* table_ready(table_build_fault fault = nullptr) noexcept {
+  return vk::guarded([fault]() -> const clsid_index* {
+    static const clsid_index built = make_index(fault);
     return &built;
   });
 }
@@ -123,10 +119,10 @@ guid guid_from_parts(const guid_parts& e) {
   return g;
 }
 
-bool clsid_name_table(clsid_map& table) {
+bool clsid_name_table(clsid_map& table, table_build_fault fault) {
   return vk::guarded([&] {
     table.clear();
-    if (g_fail_next.exchange(false)) throw std::bad_alloc();
+    if (fault) fault();
     size_t count = 0;
     const clsid_table_entry* entries = clsid_table_entries(count);
     for (size_t i = 0; i < count; ++i)
@@ -179,8 +175,8 @@ std::string clsid_text(const guid* g) {
   return out;
 }
 
-void clsid_table_fail_next_build_for_test() {
-  g_fail_next = true;
+bool clsid_table_ready(table_build_fault fault) noexcept {
+  return table_ready(fault) != nullptr;
 }
 
 }  // namespace vk

@@ -38,8 +38,13 @@ struct guid_less_fn {
 };
 using clsid_map = std::map<guid, std::string, guid_less_fn>;
 
+// Called where a table build allocates, so that a test can make the build
+// fail as when the memory is not there (it throws std::bad_alloc); the tool
+// passes none.
+using table_build_fault = void (*)();
+
 // Fills the map (cleared first); false when building failed.
-bool clsid_name_table(clsid_map& table);
+bool clsid_name_table(clsid_map& table, table_build_fault fault = nullptr);
 
 // out = "{CLSID_<name>}" and true for a known GUID (table first, then the
 // Visio and Office families); the plain lower-case GUID text and false for
@@ -55,8 +60,9 @@ bool append_clsid_text(std::string& out, std::string_view name);
 // The text clsid_name leaves in out; "" for a null g.
 std::string clsid_text(const guid* g);
 
-// Test seam: the next build fails (the shared table is built once, by the
-// first lookup of the run).
-void clsid_table_fail_next_build_for_test();
+// Builds the shared table unless built (the first lookup of the run does
+// it), fault called first; true when the table is there. A failed build
+// leaves none and the next call builds again.
+bool clsid_table_ready(table_build_fault fault = nullptr) noexcept;
 
 }  // namespace vk

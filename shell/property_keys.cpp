@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -14,9 +13,6 @@
 namespace vk {
 
 namespace {
-
-// Set by a test: the next build fails as if out of memory.
-std::atomic<bool> g_fail_next{false};
 
 // The table flattened for lookup, built straight from the groups: one slot
 // per (FMTID, pid), ordered by the FMTID's two 64-bit halves and the pid
@@ -87,9 +83,9 @@ size_t found_slot(const guid_key& b) {
   return static_cast<size_t>(((b.low ^ b.high) * 0x9E3779B97F4A7C15ull) >> 60) % k_found_slots;
 }
 
-// Throws std::bad_alloc when the memory is not there.
-key_index make_index() {
-  if (g_fail_next.exchange(false)) throw std::bad_alloc();
+// Throws std::bad_alloc when the memory is not there (or fault throws it).
+key_index make_index(table_build_fault fault) {
+  if (fault) fault();
   key_index index;
   size_t count = 0;
   const propkey_group* groups = property_key_groups(count);
@@ -120,9 +116,9 @@ key_index make_index() {
 // The index, built by the first call of any thread from the constant table
 // and shared read-only; null when it could not be built (a build that throws
 // is tried again on the next call).
-const key_index* ready_index() noexcept {
-  return vk::guarded([]() -> const key_index* {
-    static const key_index built = make_index();
+const key_index* ready_index(table_build_fault fault = nullptr) noexcept {
+  return vk::guarded([fault]() -> const key_index* {
+    static const key_index built = make_index(fault);
     return &built;
   });
 }
@@ -137,10 +133,10 @@ const guid& string_named_set() {
 
 const char* const k_no_key_word = "unknown";
 
-bool property_key_table(property_key_map& table) {
+bool property_key_table(property_key_map& table, table_build_fault fault) {
   return vk::guarded([&] {
     table.clear();
-    if (g_fail_next.exchange(false)) throw std::bad_alloc();
+    if (fault) fault();
     size_t count = 0;
     const propkey_group* groups = property_key_groups(count);
     for (size_t i = 0; i < count; ++i) {
@@ -327,8 +323,8 @@ std::string value_code_label(uint64_t value) {
   }
 }
 
-void property_key_table_fail_next_build_for_test() {
-  g_fail_next = true;
+bool property_key_index_ready(table_build_fault fault) noexcept {
+  return ready_index(fault) != nullptr;
 }
 
 }  // namespace vk

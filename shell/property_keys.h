@@ -60,7 +60,7 @@ using property_key_map = std::map<guid, std::set<windows_propid>, guid_less_fn>;
 const propkey_group* property_key_groups(size_t& count);
 
 // Fills the map (cleared first); false when building failed.
-bool property_key_table(property_key_map& table);
+bool property_key_table(property_key_map& table, table_build_fault fault = nullptr);
 
 // True when the key is known: found in the table (names, flags and flag
 // bytes copied into rec) or the FMTID is the string-named property set. The
@@ -89,8 +89,9 @@ std::string value_code_label(uint64_t value);
 // The first word of the default label, shown for a property without a known key.
 extern const char* const k_no_key_word;
 
-// Test seam: the next build fails (the shared index is built once, by the
-// first lookup of the run).
-void property_key_table_fail_next_build_for_test();
+// Builds the shared index unless built (the first lookup of the run does
+// it), fault called first; true when the index is there. A failed build
+// leaves none and the next call builds again.
+bool property_key_index_ready(table_build_fault fault = nullptr) noexcept;
 
 }  // namespace vk

@@ -46,21 +46,30 @@ TEST(CmdlineKernelDifferential, ZeroTestAndValueScansMatchPlainLoops) {
       for (size_t i = width; i-- > 0;) v = (v << 8) | p[at + i];
       return v;
     };
-    for (size_t stride : {size_t{8}, size_t{16}}) {
-      const std::vector<uint64_t> values = {0, n >= 8 ? le(n - 8, 8) : 1};
-      std::vector<std::vector<uint64_t>> want(2), want32(2), got;
-      for (size_t at = 0; at + 8 <= n; at += stride)
-        for (size_t k = 0; k < 2; ++k)
-          if (le(at, 8) == values[k]) want[k].push_back(at);
-      for (size_t at = 0; at + 4 <= n; at += stride / 2)
-        for (size_t k = 0; k < 2; ++k)
-          if (le(at, 4) == static_cast<uint32_t>(values[k])) want32[k].push_back(at);
-      scan_u64_values(got, p, n, values, stride, false);
-      ASSERT_TRUE(n < 8 || want == got) << n;
-      scan_u32_values(got, p, n,
-                      {static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1])},
-                      stride / 2, false);
-      ASSERT_TRUE(n < 4 || want32 == got) << n;
+    // A stride that is no multiple of the width steps by the multiple below it.
+    const std::vector<uint64_t> values = {0, n >= 8 ? le(n - 8, 8) : 1};
+    for (size_t width : {size_t{4}, size_t{8}}) {
+      for (size_t stride : {width, 2 * width, 2 * width + 1}) {
+        for (bool first : {false, true}) {
+          const size_t step = stride / width * width;
+          std::vector<std::vector<uint64_t>> want(2), got;
+          bool done = false;
+          for (size_t at = 0; at + width <= n && !done; at += step)
+            for (size_t k = 0; k < 2 && !done; ++k)
+              if (le(at, width) == (width == 8 ? values[k] : static_cast<uint32_t>(values[k]))) {
+                want[k].push_back(at);
+                done = first;
+              }
+          if (n < width) want.clear();  // too short: no list at all
+          if (width == 8)
+            scan_u64_values(got, p, n, values, stride, first);
+          else
+            scan_u32_values(got, p, n,
+                            {static_cast<uint32_t>(values[0]), static_cast<uint32_t>(values[1])},
+                            stride, first);
+          ASSERT_EQ(want, got) << n << " width " << width << " stride " << stride;
+        }
+      }
     }
   });
 }

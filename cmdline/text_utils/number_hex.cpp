@@ -1,6 +1,7 @@
 #include "cmdline/text_utils/number_hex.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -360,18 +361,23 @@ bool scan_values(std::vector<std::vector<uint64_t>>& hits, const uint8_t* buffer
   return guarded(
       [&] {
         hits.resize(values.size());
-        const size_t units = length / W;
-        const size_t step = stride / W;
+        const byte_view v(buffer, length);
+        const size_t step = stride / W * W;
         bool found = false;
-        for (size_t i = 0; i < units; i += step) {
-          const uint8_t* p = buffer + i * W;
-          const T unit = static_cast<T>(W == 4 ? load_le32(p) : load_le64(p));
+        std::array<uint8_t, W> bytes;
+        for (size_t at = 0; v.block(at, bytes); at += step) {
+          T unit;
+          if constexpr (W == 4)
+            unit = load_le32(bytes.data());
+          else
+            unit = load_le64(bytes.data());
           for (size_t k = 0; k < values.size(); ++k) {
             if (values[k] != unit) continue;
-            hits[k].push_back(static_cast<uint64_t>(i) * W);
+            hits[k].push_back(at);
             found = true;
             if (first_hit) return true;
           }
+          if (step > length - at) break;
         }
         return found;
       },

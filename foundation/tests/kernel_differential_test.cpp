@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,7 +113,7 @@ TEST(KernelDifferential, BlockLoadsOnlyInsideTheView) {
 }
 
 // ascii_run_end and find_control_char: the first byte of a class from any
-// starting point.
+// starting point; printable_ascii: no byte outside 0x20 to 0x7E.
 TEST(KernelDifferential, ByteSearchesMatchPlainLoops) {
   const auto background = byte_range(0x20, 0x7E);
   for_each_kernel_input(1, background, every_byte(), [](const uint8_t* p, size_t n) {
@@ -123,6 +124,9 @@ TEST(KernelDifferential, ByteSearchesMatchPlainLoops) {
       ASSERT_EQ(plain_control_char(as_text(p, n), from), find_control_char(as_text(p, n), from))
           << n << " from " << from;
     }
+    bool printable = true;
+    for (size_t i = 0; i < n; ++i) printable = printable && p[i] >= 0x20 && p[i] <= 0x7E;
+    ASSERT_EQ(printable, printable_ascii(as_text(p, n))) << n;
   });
   // A C1 control is decided by the byte after 0xC2 at every position.
   for_each_kernel_input(2, {0x4141}, {0x80C2, 0x9FC2, 0xA0C2, 0x7FC2, 0xC2C2, 0xC241},
@@ -155,43 +159,91 @@ TEST(KernelDifferential, Utf16NarrowingMatchesAPlainDecoder) {
   for_each_kernel_input(2, {0xD801, 'x'}, after_high, check, 7);
 }
 
-// The word scans over LE values: sums, strided and 4-byte-stepped finds, and
-// the first non-zero word of a block.
+uint64_t plain_le(const uint8_t* p, size_t width) {
+  uint64_t v = 0;
+  for (size_t i = width; i-- > 0;) v = (v << 8) | p[i];
+  return v;
+}
+
+// The offsets from 0 by step at which a width-byte LE word equals value.
+std::vector<uint64_t> plain_find(const uint8_t* p, size_t n, size_t width, size_t step,
+                                 uint64_t value, bool first) {
+  std::vector<uint64_t> at;
+  for (size_t o = 0; o + width <= n; o += step)
+    if (plain_le(p + o, width) == value) {
+      at.push_back(o);
+      if (first) break;
+    }
+  return at;
+}
+
+// The word scans over LE values: sums, strided finds of 2, 4 and 8 bytes
+// (a stride that is no multiple of the width steps by the multiple below
+// it), the 4-byte-stepped find, each to the first hit or to all.
 TEST(KernelDifferential, WordScansMatchPlainLoops) {
   std::vector<uint64_t> got;
   for_each_kernel_input(1, {0}, {0x01, 0x80, 0xFF}, [&](const uint8_t* p, size_t n) {
     uint64_t sum = 0;
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) sum += plain_le64(p + i);
+    for (; i + 8 <= n; i += 8) sum += plain_le(p + i, 8);
     for (; i < n; ++i) sum += p[i];
     ASSERT_EQ(sum, sum_u64_words(p, n)) << n;
 
-    for (size_t stride : {size_t{8}, size_t{16}}) {
-      for (uint64_t value : {uint64_t{0}, n >= 8 ? plain_le64(p + n - 8) : 1}) {
-        std::vector<uint64_t> want;
-        for (size_t at = 0; at + 8 <= n; at += stride)
-          if (plain_le64(p + at) == value) want.push_back(at);
-        got.clear();
-        EXPECT_EQ(!want.empty(), find_u64_strided(p, n, got, value, stride, false));
-        ASSERT_EQ(want, got) << n << " stride " << stride;
-        std::vector<uint64_t> want32;
-        for (size_t at = 0; at + 4 <= n; at += stride / 2)
-          if (plain_le32(p + at) == static_cast<uint32_t>(value)) want32.push_back(at);
-        got.clear();
-        find_u32_strided(p, n, got, static_cast<uint32_t>(value), stride / 2, false);
-        ASSERT_EQ(want32, got) << n;
+    for (size_t width : {2, 4, 8}) {
+      for (size_t stride : {width, 2 * width, 2 * width + 1}) {
+        const size_t step = stride / width * width;
+        for (uint64_t value : {uint64_t{0}, n >= width ? plain_le(p + n - width, width) : 1}) {
+          for (bool first : {false, true}) {
+            if (width == 2 && first) continue;  // the 2-byte find takes every hit
+            const std::vector<uint64_t> want = plain_find(p, n, width, step, value, first);
+            got.clear();
+            const bool found =
+                width == 8 ? find_u64_strided(p, n, got, value, stride, first)
+                : width == 4
+                    ? find_u32_strided(p, n, got, static_cast<uint32_t>(value), stride, first)
+                    : find_u16_strided(p, n, got, static_cast<uint16_t>(value), stride);
+            ASSERT_EQ(!want.empty(), found) << n << " width " << width << " stride " << stride;
+            ASSERT_EQ(want, got) << n << " width " << width << " stride " << stride;
+          }
+        }
       }
     }
-    if (n >= 8) {
-      const uint64_t value = plain_le64(p + n - 8);
-      std::vector<uint64_t> want;
-      for (size_t at = 0; at + 8 <= n; at += 4)
-        if (plain_le64(p + at) == value) want.push_back(at);
+    for (bool first : {false, true}) {
+      const uint64_t value = n >= 8 ? plain_le(p + n - 8, 8) : 0;
       got.clear();
-      find_u64_any4(p, n, got, value, false);
-      ASSERT_EQ(want, got) << n;
+      find_u64_any4(p, n, got, value, first);
+      ASSERT_EQ(plain_find(p, n, 8, 4, value, first), got) << n;
     }
   });
+}
+
+// The first non-zero word of each whole block (a block size below 512 reads
+// as 512), or of the first block alone.
+TEST(KernelDifferential, NonzeroBlockScanMatchesAPlainLoop) {
+  for (size_t len : {511, 512, 1100, 1536}) {
+    for (size_t nonzero : {SIZE_MAX, size_t{0}, size_t{7}, size_t{8}, size_t{511}, size_t{512},
+                           size_t{1030}, size_t{1535}}) {
+      std::unique_ptr<uint8_t[]> buffer(new uint8_t[len]());
+      if (nonzero < len) buffer[nonzero] = 0x80;
+      for (size_t block_size : {0, 512, 1024}) {
+        for (bool first_only : {false, true}) {
+          const size_t bs = std::max<size_t>(block_size, 512);
+          std::vector<uint64_t> want;
+          const size_t blocks = len < bs ? 0 : first_only ? 1 : len / bs;
+          for (size_t b = 0; b < blocks; ++b)
+            for (size_t off = 0; off + 8 <= bs; off += 8)
+              if (plain_le(buffer.get() + b * bs + off, 8) != 0) {
+                want.push_back(1000 + b * bs + off);
+                break;
+              }
+          std::vector<uint64_t> got = {7};
+          EXPECT_EQ(len >= bs,
+                    find_nonzero_blocks(buffer.get(), len, got, block_size, first_only, 1000));
+          EXPECT_EQ(want, got) << len << " at " << nonzero << " block " << block_size;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jumplist/jumplist_kernels.h"
+#include "jumplist/vesk_main.h"
 #include "kernel_inputs.h"
 
 using namespace vk;
@@ -82,6 +83,26 @@ TEST(JumplistKernelDifferential, TitleCompareAndReplacementMatchPlainLoops) {
                             replace_from_for_test(got.data(), got.size(), from, ';');
                             ASSERT_EQ(want, got) << n;
                           }
+                        });
+}
+
+// The search back from a path's end for its last '.', '/' or '\', seen
+// through the extension it gives: what follows the last of them when it is
+// a dot.
+TEST(JumplistKernelDifferential, ExtensionSearchMatchesAPlainLoop) {
+  for_each_kernel_input(1, byte_range(0x5D, 0x7E), {'.', '/', '\\'},
+                        [](const uint8_t* p, size_t n) {
+                          const std::string_view path(reinterpret_cast<const char*>(p), n);
+                          size_t last = std::string_view::npos;
+                          for (size_t i = 0; i < n; ++i)
+                            if (p[i] == '.' || p[i] == '/' || p[i] == '\\') last = i;
+                          const std::string want = last != std::string_view::npos && p[last] == '.'
+                                                       ? std::string(path.substr(last + 1))
+                                                       : "";
+                          std::string text, extension;
+                          uint64_t value = 0;
+                          assign_appid_from_path(path, text, value, extension);
+                          ASSERT_EQ(want, extension) << n;
                         });
 }
 
