@@ -87,6 +87,7 @@ struct target {
 };
 
 struct body {
+  bool part = false;
   const char* label = nullptr;
 };
 
@@ -137,57 +138,81 @@ struct text_field {
 };
 
 #define VK_TEXT_FIELD(type, member, read, name, line_form, column_form, part_form, l2t_form, \
-                      keep_rule, target_form, body_form, pylnk)                            \
-  text_field{#member,                                                                      \
-             text_form::text_of<&lnk_record_fields::member, text_form::read_kind::read>(), \
-             text_form::list_of<&lnk_record_fields::member>(),                             \
-             &stored_empty<&lnk_record_fields::member>,                                    \
-             text_form::held_size<text_form::member_type<&lnk_record_fields::member>>(),   \
-             line_form,                                                                    \
-             column_form,                                                                  \
-             part_form,                                                                    \
-             l2t_form,                                                                     \
-             text_form::keep::keep_rule,                                                   \
-             target_form,                                                                  \
+                      keep_rule, target_form, body_form, pylnk)                              \
+  text_field{#member,                                                                        \
+             text_form::text_of<&lnk_record_fields::member, text_form::read_kind::read>(),   \
+             text_form::list_of<&lnk_record_fields::member>(),                               \
+             &stored_empty<&lnk_record_fields::member>,                                      \
+             text_form::held_size<text_form::member_type<&lnk_record_fields::member>>(),     \
+             line_form,                                                                      \
+             column_form,                                                                    \
+             part_form,                                                                      \
+             l2t_form,                                                                       \
+             text_form::keep::keep_rule,                                                     \
+             target_form,                                                                    \
              body_form},
 #define VK_NONE \
   {}
-#define VK_LINE(label) \
-  text_form::line { text_form::line_kind::text, label }
-#define VK_ENTRY_LINE(label) \
-  text_form::line { text_form::line_kind::entry, label }
-#define VK_LIST_LINE(label) \
-  text_form::line { text_form::line_kind::list, label }
-#define VK_ORIG_LINE(label, other)                                                    \
-  text_form::line {                                                                   \
-    text_form::line_kind::with_orig, label, &record_text<&lnk_record_fields::other>, \
-        #other                                                                        \
+#define VK_LINE(label)                \
+  text_form::line {                   \
+    text_form::line_kind::text, label \
   }
-#define VK_OR_LISTED_LINE(label, other)                                               \
-  text_form::line {                                                                   \
-    text_form::line_kind::or_listed, label, &record_text<&lnk_record_fields::other>, \
-        #other                                                                        \
+#define VK_ENTRY_LINE(label)           \
+  text_form::line {                    \
+    text_form::line_kind::entry, label \
+  }
+#define VK_LIST_LINE(label)           \
+  text_form::line {                   \
+    text_form::line_kind::list, label \
+  }
+#define VK_ORIG_LINE(label, other)                                                          \
+  text_form::line {                                                                         \
+    text_form::line_kind::with_orig, label, &record_text<&lnk_record_fields::other>, #other \
+  }
+#define VK_OR_LISTED_LINE(label, other)                                                     \
+  text_form::line {                                                                         \
+    text_form::line_kind::or_listed, label, &record_text<&lnk_record_fields::other>, #other \
   }
 #define VK_COLUMN(place, title, width) \
-  text_form::column { place, title, width }
-#define VK_PART(in, label) \
-  text_form::part { text_form::cell::in, label }
-#define VK_L2T(place, label) \
-  text_form::l2t { text_form::l2t_kind::description, place, label }
-#define VK_NOTE(group, label) \
-  text_form::l2t { text_form::l2t_kind::note, group, label }
-#define VK_NOTE_ALWAYS(group, label) \
-  text_form::l2t { text_form::l2t_kind::note_always, group, label }
-#define VK_TARGET(place, body_place) \
-  text_form::target { place, body_place, text_form::body_kind::text }
-#define VK_BODY_TARGET(body_place) \
-  text_form::target { 0, body_place, text_form::body_kind::text }
-#define VK_BODY_LOCAL(body_place) \
-  text_form::target { 0, body_place, text_form::body_kind::local }
-#define VK_BODY_NETWORK(body_place) \
-  text_form::target { 0, body_place, text_form::body_kind::network }
+  text_form::column {                  \
+    place, title, width                \
+  }
+#define VK_PART(in, label)     \
+  text_form::part {            \
+    text_form::cell::in, label \
+  }
+#define VK_L2T(place, label)                       \
+  text_form::l2t {                                 \
+    text_form::l2t_kind::description, place, label \
+  }
+#define VK_NOTE(group, label)               \
+  text_form::l2t {                          \
+    text_form::l2t_kind::note, group, label \
+  }
+#define VK_NOTE_ALWAYS(group, label)               \
+  text_form::l2t {                                 \
+    text_form::l2t_kind::note_always, group, label \
+  }
+#define VK_TARGET(place, body_place)              \
+  text_form::target {                             \
+    place, body_place, text_form::body_kind::text \
+  }
+#define VK_BODY_TARGET(body_place)            \
+  text_form::target {                         \
+    0, body_place, text_form::body_kind::text \
+  }
+#define VK_BODY_LOCAL(body_place)              \
+  text_form::target {                          \
+    0, body_place, text_form::body_kind::local \
+  }
+#define VK_BODY_NETWORK(body_place)              \
+  text_form::target {                            \
+    0, body_place, text_form::body_kind::network \
+  }
 #define VK_BODY_PART(label) \
-  text_form::body { label }
+  text_form::body {         \
+    true, label             \
+  }
 
 inline constexpr text_field k_text_fields[] = {
 #include "jumplist/lnk_text_fields.def"
@@ -276,7 +301,8 @@ inline std::string_view target_name_of(const lnk_record& r) {
   std::string_view name;
   [&]<size_t... K>(std::index_sequence<K...>) {
     (void)((!(name = k_text_fields[order[K]].text(r)).empty()) || ...);
-  }(std::make_index_sequence<order.size()>());
+  }
+  (std::make_index_sequence<order.size()>());
   return name;
 }
 

@@ -39,21 +39,21 @@ constexpr size_t list_order(const text_field&) {
   return 0;
 }
 
-// The field list's parts of one kind, each after its label: Label(field) or
-// null for none, in the order Place(field) gives (the list's among equals).
-template <const char* (*Label)(const text_field&), size_t (*Place)(const text_field&) = list_order>
+// The field list's parts of one kind: each field Takes, after its Label, in
+// the order Place gives (the list's among equals).
+template <bool (*Takes)(const text_field&), const char* (*Label)(const text_field&),
+          size_t (*Place)(const text_field&) = list_order>
 constexpr auto labelled_parts() {
   constexpr size_t n = [] {
     size_t k = 0;
-    for (const text_field& f : k_text_fields) k += Label(f) != nullptr;
+    for (const text_field& f : k_text_fields) k += Takes(f);
     return k;
   }();
   std::array<labelled_text, n> parts{};
   std::array<size_t, n> places{};
   size_t k = 0;
-  for (size_t i = 0; i < k_text_field_count; ++i) {
-    const text_field& f = k_text_fields[i];
-    if (Label(f) == nullptr) continue;
+  for (const text_field& f : k_text_fields) {
+    if (!Takes(f)) continue;
     places[k] = Place(f);
     parts[k++] = {Label(f), f.text};
   }
@@ -65,24 +65,31 @@ constexpr auto labelled_parts() {
   return parts;
 }
 
-constexpr const char* network_part(const text_field& f) {
-  return f.part.in == text_form::cell::network ? f.part.label : nullptr;
+constexpr bool network_part(const text_field& f) {
+  return f.part.in == text_form::cell::network;
 }
-constexpr const char* extra_info_part(const text_field& f) {
-  return f.part.in == text_form::cell::extra ? f.part.label : nullptr;
+constexpr bool extra_info_part(const text_field& f) {
+  return f.part.in == text_form::cell::extra;
 }
-constexpr const char* l2t_description_part(const text_field& f) {
-  return l2t_place(f) != 0 ? f.l2t.label : nullptr;
+constexpr const char* part_label(const text_field& f) {
+  return f.part.label;
+}
+constexpr bool l2t_description_part(const text_field& f) {
+  return l2t_place(f) != 0;
+}
+constexpr const char* l2t_label(const text_field& f) {
+  return f.l2t.label;
 }
 
 // The parts of the row cells that join several texts, each after its label,
 // the non-empty ones joined by "; ".
-inline constexpr auto k_network_parts = labelled_parts<network_part>();
-inline constexpr auto k_extra_info_parts = labelled_parts<extra_info_part>();
+inline constexpr auto k_network_parts = labelled_parts<network_part, part_label>();
+inline constexpr auto k_extra_info_parts = labelled_parts<extra_info_part, part_label>();
 
 // The log2timeline description after the target and source: each non-empty
 // text after its label, each followed by "; ".
-inline constexpr auto k_l2t_description_parts = labelled_parts<l2t_description_part, l2t_place>();
+inline constexpr auto k_l2t_description_parts =
+    labelled_parts<l2t_description_part, l2t_label, l2t_place>();
 
 // The non-empty parts, each after its label, joined by "; ", with marks.
 template <size_t N>
@@ -318,10 +325,7 @@ inline constexpr row_column k_lead_columns[] = {
 // A text field's own column: its text with marks.
 template <size_t I>
 cell_value field_cell(const column_source& s) {
-  if constexpr (k_text_fields[I].text == nullptr)
-    return no_cell();
-  else
-    return record_text_cell(k_text_fields[I].text(s.r));
+  return record_text_cell(k_text_fields[I].text(s.r));
 }
 
 // The cells that join texts, placed among the text fields' columns.
@@ -431,7 +435,8 @@ constexpr bool rules_whole() {
 // The labelled block's labels are 26 characters wide.
 constexpr bool labels_wide() {
   for (const text_field& f : k_text_fields)
-    if (f.line.label && std::string_view(f.line.label).size() != 26) return false;
+    if (f.line.kind != text_form::line_kind::none && std::string_view(f.line.label).size() != 26)
+      return false;
   return true;
 }
 }  // namespace column_checks

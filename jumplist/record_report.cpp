@@ -309,7 +309,8 @@ void numbered(block_writer& w, std::string& marks, const char* label,
 // among a DestList entry's lines (Entry), or the link's. The list is known
 // when this is compiled, so that each text is read straight from the record.
 template <bool Entry>
-void field_lines(block_writer& w, std::string& marks, const lnk_record& r, const lnk::useropts& o) {
+[[gnu::flatten]] void field_lines(block_writer& w, std::string& marks, const lnk_record& r,
+                                  const lnk::useropts& o) {
   using K = text_form::line_kind;
   each_text_field([&](auto i) {
     constexpr text_field f = k_text_fields[decltype(i)::value];

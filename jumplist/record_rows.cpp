@@ -1016,7 +1016,7 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
     }
     each_text_field([&](auto i) {
       constexpr text_field f = k_text_fields[decltype(i)::value];
-      if constexpr (f.body.label != nullptr) {
+      if constexpr (f.body.part) {
         if (const std::string_view text = f.text(r); !text.empty()) {
           line.put(f.body.label);
           line.put_marked(text);

@@ -1,8 +1,6 @@
 // The field list made true: a record with every text field set to a marker
 // of its own shows each marker in each form exactly where the list names it
 // and nowhere else; the target's two orders and the keep rule's texts.
-#include "jumplist/lnk_text_fields.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "foundation/vk_time.h"
+#include "jumplist/lnk_text_fields.h"
 #include "jumplist/record_columns.h"
 #include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
@@ -40,7 +39,7 @@ void set(short_text<N>& t, const std::string& m) {
 lnk_record marked_record(size_t only = k_all) {
   lnk_record r;
   size_t i = 0;
-#define VK_TEXT_FIELD(type, member, ...)          \
+#define VK_TEXT_FIELD(type, member, ...)                    \
   if (only == k_all || only == i) set(r.member, marker(i)); \
   ++i;
 #include "jumplist/lnk_text_fields.def"
@@ -50,7 +49,7 @@ lnk_record marked_record(size_t only = k_all) {
 
 void clear_field(lnk_record& r, size_t field) {
   size_t i = 0;
-#define VK_TEXT_FIELD(type, member, ...)        \
+#define VK_TEXT_FIELD(type, member, ...)           \
   if (i == field) r.member = decltype(r.member)(); \
   ++i;
 #include "jumplist/lnk_text_fields.def"
@@ -66,8 +65,7 @@ size_t field_named(std::string_view member) {
 
 size_t count(std::string_view text, std::string_view part) {
   size_t n = 0;
-  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1))
-    ++n;
+  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
 
@@ -182,7 +180,7 @@ TEST(TextFields, EachFieldShowsInEachFormTheListNamesAndNowhereElse) {
     }
     EXPECT_EQ(count(l2t[1], m), in_l2t) << l2t[1];
     size_t in_body = i == first_body ? 1 : 0;
-    if (f.body.label) {
+    if (f.body.part) {
       EXPECT_EQ(count(body, std::string(f.body.label) + m), 1u) << body;
       ++in_body;
     }
@@ -195,9 +193,9 @@ TEST(TextFields, EachFieldShowsInEachFormTheListNamesAndNowhereElse) {
     if (f.line.kind != line_kind::or_listed) continue;
     lnk_record alone = r;
     clear_field(alone, i);
-    EXPECT_EQ(count(rendered(alone, 't'),
-                    f.line.label + marker(field_named(f.line.other_member)) + "\n"),
-              1u);
+    EXPECT_EQ(
+        count(rendered(alone, 't'), f.line.label + marker(field_named(f.line.other_member)) + "\n"),
+        1u);
   }
 }
 
@@ -249,13 +247,12 @@ TEST(TextFields, TargetOrdersAndKeptTexts) {
   }
   // The fields each keep rule names, as the reports drop records.
   std::vector<std::string> kept[4];
-  for (const text_field& f : k_text_fields)
-    kept[static_cast<size_t>(f.keep)].push_back(f.member);
+  for (const text_field& f : k_text_fields) kept[static_cast<size_t>(f.keep)].push_back(f.member);
   EXPECT_EQ(kept[1], (std::vector<std::string>{"m_idlist_path", "m_net_name", "m_local_base_path",
                                                "m_vista_idlist_path", "m_object_droid"}));
-  EXPECT_EQ(kept[2], (std::vector<std::string>{"m_icon_environment", "m_known_folder_id",
-                                               "m_machine_id", "m_darwin_product",
-                                               "m_shim_layer"}));
+  EXPECT_EQ(kept[2],
+            (std::vector<std::string>{"m_icon_environment", "m_known_folder_id", "m_machine_id",
+                                      "m_darwin_product", "m_shim_layer"}));
   EXPECT_EQ(kept[3],
             (std::vector<std::string>{"m_name", "m_relative_path", "m_working_dir", "m_arguments",
                                       "m_icon_location", "m_environment_target"}));
