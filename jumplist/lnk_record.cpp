@@ -1,8 +1,11 @@
 #include "jumplist/lnk_record.h"
 
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "foundation/vk_bytes.h"
 #include "jumplist/idlist_breakout.h"
@@ -40,32 +43,55 @@ using texts = lnk_record_texts;
 
 // Members named at compile time, so that emptying them all is a run of
 // stores at fixed offsets.
-template <auto... Members>
+template <const auto& Members>
 struct member_list {
-  static constexpr size_t size = sizeof...(Members);
+  static constexpr size_t size = std::size(Members);
   template <class T>
   static void clear(T& t) noexcept {
-    ((t.*Members).clear(), ...);
+    each(t, [](auto& m) { m.clear(); });
   }
   template <class T>
   static size_t heap_bytes(const T& t) noexcept {
-    return (vk::heap_bytes(t.*Members) + ... + 0);
+    size_t n = 0;
+    each(t, [&](const auto& m) { n += vk::heap_bytes(m); });
+    return n;
+  }
+  template <class T, class F>
+  static void each(T& t, F&& f) noexcept {
+    each(t, f, std::make_index_sequence<size>());
+  }
+  template <class T, class F, size_t... I>
+  static void each(T& t, F& f, std::index_sequence<I...>) noexcept {
+    (f(t.*Members[I]), ...);
   }
 };
 
-// Every text but the three context texts, and every list.
-using text_members =
-    member_list<&texts::m_netbios_name, &texts::m_destlist_path, &texts::m_idlist_path,
-                &texts::m_idlist_extra, &texts::m_volume_label, &texts::m_volume_serial,
-                &texts::m_drive_type, &texts::m_net_name, &texts::m_device_name,
-                &texts::m_local_base_path, &texts::m_common_path_suffix, &texts::m_name,
-                &texts::m_relative_path, &texts::m_working_dir, &texts::m_arguments,
-                &texts::m_icon_location, &texts::m_environment_target, &texts::m_machine_id,
-                &texts::m_darwin_product, &texts::m_darwin_feature, &texts::m_darwin_component,
-                &texts::m_icon_environment, &texts::m_shim_layer, &texts::m_property_storage_fmtid,
-                &texts::m_vista_idlist_path, &texts::m_vista_idlist_extra>;
-using list_members = member_list<&texts::m_idlist_details, &texts::m_property_keys,
-                                 &texts::m_property_values, &texts::m_vista_idlist_details>;
+// Every text but the three context texts, and every list (lnk_text_fields.def).
+#define VK_TEXT_FIELD(type, member, ...) VK_TEXT_MEMBER_##type(member)
+#define VK_TEXT_MEMBER_text(member) &texts::member,
+#define VK_TEXT_MEMBER_list(member)
+#define VK_TEXT_MEMBER_guid(member)
+#define VK_TEXT_MEMBER_mac(member)
+#define VK_TEXT_MEMBER_folder(member)
+constexpr std::string texts::*k_text_members[] = {
+#include "jumplist/lnk_text_fields.def"
+};
+#undef VK_TEXT_MEMBER_text
+#undef VK_TEXT_MEMBER_list
+#define VK_TEXT_MEMBER_text(member)
+#define VK_TEXT_MEMBER_list(member) &texts::member,
+constexpr std::vector<std::string> texts::*k_list_members[] = {
+#include "jumplist/lnk_text_fields.def"
+};
+#undef VK_TEXT_FIELD
+#undef VK_TEXT_MEMBER_text
+#undef VK_TEXT_MEMBER_list
+#undef VK_TEXT_MEMBER_guid
+#undef VK_TEXT_MEMBER_mac
+#undef VK_TEXT_MEMBER_folder
+
+using text_members = member_list<k_text_members>;
+using list_members = member_list<k_list_members>;
 constexpr size_t kContextTexts = 3;
 // The room of a text held in place (no heap block to let go).
 const size_t kShortCapacity = std::string().capacity();
@@ -93,10 +119,7 @@ void clear_lnk_record(lnk_record& record) noexcept {
   // its room for the next link parsed into the same record.
   static_cast<lnk_record_values&>(record) = kEmptyValues;
   text_members::clear<texts>(record);
-  record.m_idlist_details.clear();
-  record.m_property_keys.clear();
-  record.m_property_values.clear();
-  record.m_vista_idlist_details.clear();
+  list_members::clear<texts>(record);
   // A stored record gave its items up already: nothing to give then.
   if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items);
   record.m_idlist_segments.clear();
@@ -117,10 +140,8 @@ void reset_lnk_record(lnk_record& record) noexcept {
 void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept {
   if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items, scratch);
   // The list texts' room serves the texts of the next link.
-  give_texts(record.m_idlist_details, scratch.rooms);
-  give_texts(record.m_property_keys, scratch.rooms);
-  give_texts(record.m_property_values, scratch.rooms);
-  give_texts(record.m_vista_idlist_details, scratch.rooms);
+  list_members::each<texts>(
+      record, [&](std::vector<std::string>& list) { give_texts(list, scratch.rooms); });
   reset_lnk_record(record);
 }
 

@@ -160,27 +160,34 @@ struct lnk_record_values {
   uint32_t m_environment_offset = 0;
   uint32_t m_console_offset = 0;
   uint32_t m_tracker_offset = 0;
-  lnk_mac_text m_mac_address;
-  lnk_mac_text m_birth_mac_address;
-  lnk_guid_text m_volume_droid;
-  lnk_guid_text m_object_droid;
-  lnk_guid_text m_birth_volume_droid;
-  lnk_guid_text m_birth_object_droid;
   uint64_t m_object_droid_time = 0;
   uint64_t m_birth_object_droid_time = 0;
   uint32_t m_console_fe_offset = 0;
   uint32_t m_code_page = 0;
   uint32_t m_special_folder_offset = 0;
   uint32_t m_special_folder_id = 0;
-  short_text<32> m_special_folder_name;
   uint32_t m_darwin_offset = 0;
   uint32_t m_icon_environment_offset = 0;
   uint32_t m_shim_offset = 0;
   uint32_t m_property_store_offset = 0;
   uint32_t m_property_storage_offset = 0;
   uint32_t m_known_folder_offset = 0;
-  lnk_guid_text m_known_folder_id;
   uint32_t m_vista_idlist_offset = 0;
+
+  // The texts held in place (lnk_text_fields.def).
+#define VK_TEXT_FIELD(type, member, ...) VK_HELD_##type(member)
+#define VK_HELD_text(member)
+#define VK_HELD_list(member)
+#define VK_HELD_guid(member) lnk_guid_text member;
+#define VK_HELD_mac(member) lnk_mac_text member;
+#define VK_HELD_folder(member) short_text<32> member;
+#include "jumplist/lnk_text_fields.def"
+#undef VK_TEXT_FIELD
+#undef VK_HELD_text
+#undef VK_HELD_list
+#undef VK_HELD_guid
+#undef VK_HELD_mac
+#undef VK_HELD_folder
 };
 
 struct lnk_record_texts {
@@ -188,44 +195,28 @@ struct lnk_record_texts {
   std::string m_source_name;
   std::string m_source_type;
   std::string m_source_alt_label;
-  std::string m_netbios_name;
-  std::string m_destlist_path;
 
-  // The link itself.
+  // The texts and lists of texts (lnk_text_fields.def).
+#define VK_TEXT_FIELD(type, member, ...) VK_OWNED_##type(member)
+#define VK_OWNED_text(member) std::string member;
+#define VK_OWNED_list(member) std::vector<std::string> member;
+#define VK_OWNED_guid(member)
+#define VK_OWNED_mac(member)
+#define VK_OWNED_folder(member)
+#include "jumplist/lnk_text_fields.def"
+#undef VK_TEXT_FIELD
+#undef VK_OWNED_text
+#undef VK_OWNED_list
+#undef VK_OWNED_guid
+#undef VK_OWNED_mac
+#undef VK_OWNED_folder
+
+  // The target ID list's items; a stored record's breakout segments, made
+  // from its items as they go.
   shell_item_list m_idlist_items;
-  // A stored record's breakout segments, made from its items as they go.
   std::vector<idlist_segment> m_idlist_segments;
-  std::string m_idlist_path;
-  std::string m_idlist_extra;
-  std::vector<std::string> m_idlist_details;
-  std::string m_volume_label;
-  std::string m_volume_serial;
-  std::string m_drive_type;
-  std::string m_net_name;
-  std::string m_device_name;
-  std::string m_local_base_path;
-  std::string m_common_path_suffix;
-  std::string m_name;
-  std::string m_relative_path;
-  std::string m_working_dir;
-  std::string m_arguments;
-  std::string m_icon_location;
-
-  // Extra-data blocks.
-  std::string m_environment_target;
-  std::string m_machine_id;
+  // The 16 object-droid bytes of each tracker block met.
   droid_byte_list m_object_droid_bytes;
-  std::string m_darwin_product;
-  std::string m_darwin_feature;
-  std::string m_darwin_component;
-  std::string m_icon_environment;
-  std::string m_shim_layer;
-  std::vector<std::string> m_property_keys;
-  std::vector<std::string> m_property_values;
-  std::string m_property_storage_fmtid;
-  std::string m_vista_idlist_path;
-  std::string m_vista_idlist_extra;
-  std::vector<std::string> m_vista_idlist_details;
 };
 
 struct lnk_record_fields : lnk_record_values, lnk_record_texts {};

@@ -6,15 +6,18 @@
 // changes the record.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cmdline/line_sink.h"
 #include "foundation/vk_variant.h"
 #include "jumplist/lnk_record.h"
+#include "jumplist/lnk_text_fields.h"
 #include "jumplist/report_scratch.h"
 #include "jumplist/source_text.h"
 #include "jumplist/vesk_options.h"
@@ -23,21 +26,7 @@ namespace vk {
 
 // ---- texts of the record ----
 
-// How a text of the record is read: as held, or, for a LinkInfo text, empty
-// when its first character is NUL (it ends there as a C text).
-using text_rule = std::string_view (*)(const lnk_record&);
-
-template <auto Member>
-std::string_view record_text(const lnk_record& r) {
-  return r.*Member;
-}
-
-template <auto Member>
-std::string_view link_info_text(const lnk_record& r) {
-  const std::string& t = r.*Member;
-  return t.empty() || t[0] == '\0' ? std::string_view() : std::string_view(t);
-}
-
+// The texts' rules are the field list's (lnk_text_fields.h).
 struct labelled_text {
   const char* label;
   text_rule text;
@@ -46,58 +35,66 @@ struct labelled_text {
 using texts_of = lnk_record_texts;
 using values_of = lnk_record_values;
 
-// The labelled block's plain text lines, a line for each text that is not
-// empty, in two runs (other lines stand between them). Labels are 26
-// characters wide.
-inline constexpr labelled_text k_link_info_lines[] = {
-    {"Volume Type:              ", link_info_text<&texts_of::m_drive_type>},
-    {"Volume serial num:        ", link_info_text<&texts_of::m_volume_serial>},
-    {"Volume label:             ", link_info_text<&texts_of::m_volume_label>},
-    {"Network name:             ", link_info_text<&texts_of::m_net_name>},
-    {"Device name:              ", link_info_text<&texts_of::m_device_name>},
-    {"Local base path:          ", link_info_text<&texts_of::m_local_base_path>},
-    {"Common path:              ", link_info_text<&texts_of::m_common_path_suffix>},
-    {"Description:              ", record_text<&texts_of::m_name>},
-};
-inline constexpr labelled_text k_string_lines[] = {
-    {"Relative path:            ", record_text<&texts_of::m_relative_path>},
-    {"Working directory:        ", record_text<&texts_of::m_working_dir>},
-    {"Cmdline args:             ", record_text<&texts_of::m_arguments>},
-    {"Icon filename:            ", record_text<&texts_of::m_icon_location>},
-    {"Icon environ name:        ", record_text<&texts_of::m_icon_environment>},
-    {"Environment DataBlk:      ", record_text<&texts_of::m_environment_target>},
-    {"Special Folder ID:        ", record_text<&values_of::m_special_folder_name>},
-    {"Known Folder ID:          ", record_text<&values_of::m_known_folder_id>},
-};
+constexpr size_t list_order(const text_field&) {
+  return 0;
+}
+
+// The field list's parts of one kind: each field Takes, after its Label, in
+// the order Place gives (the list's among equals).
+template <bool (*Takes)(const text_field&), const char* (*Label)(const text_field&),
+          size_t (*Place)(const text_field&) = list_order>
+constexpr auto labelled_parts() {
+  constexpr size_t n = [] {
+    size_t k = 0;
+    for (const text_field& f : k_text_fields) k += Takes(f);
+    return k;
+  }();
+  std::array<labelled_text, n> parts{};
+  std::array<size_t, n> places{};
+  size_t k = 0;
+  for (const text_field& f : k_text_fields) {
+    if (!Takes(f)) continue;
+    places[k] = Place(f);
+    parts[k++] = {Label(f), f.text};
+  }
+  for (size_t i = 1; i < n; ++i)
+    for (size_t j = i; j > 0 && places[j] < places[j - 1]; --j) {
+      std::swap(places[j], places[j - 1]);
+      std::swap(parts[j], parts[j - 1]);
+    }
+  return parts;
+}
+
+constexpr bool network_part(const text_field& f) {
+  return f.part.in == text_form::cell::network;
+}
+constexpr bool extra_info_part(const text_field& f) {
+  return f.part.in == text_form::cell::extra;
+}
+constexpr const char* part_label(const text_field& f) {
+  return f.part.label;
+}
+constexpr bool l2t_description_part(const text_field& f) {
+  return l2t_place(f) != 0;
+}
+constexpr const char* l2t_label(const text_field& f) {
+  return f.l2t.label;
+}
 
 // The parts of the row cells that join several texts, each after its label,
 // the non-empty ones joined by "; ".
-inline constexpr labelled_text k_network_parts[] = {
-    {"[NetworkName]: ", link_info_text<&texts_of::m_net_name>},
-    {"[DeviceName]: ", link_info_text<&texts_of::m_device_name>},
-};
-inline constexpr labelled_text k_extra_info_parts[] = {
-    {"[Description]: ", record_text<&texts_of::m_name>},
-    {"[RelPath]: ", record_text<&texts_of::m_relative_path>},
-    {"[WorkDir]: ", record_text<&texts_of::m_working_dir>},
-    {"[CmdArgs]: ", record_text<&texts_of::m_arguments>},
-    {"[IconName]: ", record_text<&texts_of::m_icon_location>},
-    {"[EnvBlk]: ", record_text<&texts_of::m_environment_target>},
-};
+inline constexpr auto k_network_parts = labelled_parts<network_part, part_label>();
+inline constexpr auto k_extra_info_parts = labelled_parts<extra_info_part, part_label>();
 
 // The log2timeline description after the target and source: each non-empty
 // text after its label, each followed by "; ".
-inline constexpr labelled_text k_l2t_description_parts[] = {
-    {"vol label-", link_info_text<&texts_of::m_volume_label>},
-    {"local path-", link_info_text<&texts_of::m_local_base_path>},
-    {"nebios-", record_text<&texts_of::m_machine_id>},
-    {"mac-", record_text<&values_of::m_mac_address>},
-    {"cmdargs-", record_text<&texts_of::m_arguments>},
-};
+inline constexpr auto k_l2t_description_parts =
+    labelled_parts<l2t_description_part, l2t_label, l2t_place>();
 
 // The non-empty parts, each after its label, joined by "; ", with marks.
 template <size_t N>
-void put_joined_parts(line_sink& out, const lnk_record& r, const labelled_text (&parts)[N]) {
+void put_joined_parts(line_sink& out, const lnk_record& r,
+                      const std::array<labelled_text, N>& parts) {
   bool first = true;
   for (const labelled_text& part : parts) {
     const std::string_view value = part.text(r);
@@ -209,8 +206,9 @@ inline bool for_target_mft(const lnk::useropts& o, record_kind) {
   return o.m_show_target_mft;
 }
 
-// Every column the table form can have, in the order they are registered.
-inline constexpr row_column k_row_columns[] = {
+// The columns before the texts' and after them, in the order they are
+// registered.
+inline constexpr row_column k_lead_columns[] = {
     {"source path/filename", k_path_width, for_every_record,
      [](const column_source& s) { return text_cell(shown_source_text(s.o)); }},
     {"source type", 19, for_every_record,
@@ -322,46 +320,57 @@ inline constexpr row_column k_row_columns[] = {
      [](const column_source& s) { return record_text_cell(s.v.m_target_name); }},
     {"IDList extra info", 60, for_every_record,
      [](const column_source&) { return joined_cell(put_idlist_extra); }},
-    {"vol type", 8, for_every_record,
-     [](const column_source& s) {
-       return record_text_cell(link_info_text<&texts_of::m_drive_type>(s.r));
-     }},
-    {"vol serial", 10, for_every_record,
-     [](const column_source& s) {
-       return record_text_cell(link_info_text<&texts_of::m_volume_serial>(s.r));
-     }},
-    {"vol label", 9, for_every_record,
-     [](const column_source& s) {
-       return record_text_cell(link_info_text<&texts_of::m_volume_label>(s.r));
-     }},
-    {"local path", 10, for_every_record,
-     [](const column_source& s) {
-       return record_text_cell(link_info_text<&texts_of::m_local_base_path>(s.r));
-     }},
-    {"common path", 11, for_every_record,
-     [](const column_source& s) {
-       return record_text_cell(link_info_text<&texts_of::m_common_path_suffix>(s.r));
-     }},
-    {"network/device info", 19, for_every_record,
-     [](const column_source&) {
-       return joined_cell([](line_sink& out, const column_source& s) {
-         put_joined_parts(out, s.r, k_network_parts);
-       });
-     }},
-    {"extra info", 10, for_every_record,
-     [](const column_source&) {
-       return joined_cell([](line_sink& out, const column_source& s) {
-         put_joined_parts(out, s.r, k_extra_info_parts);
-       });
-     }},
-    {"netbios name", 12, for_every_record,
-     [](const column_source& s) { return record_text_cell(s.r.m_machine_id); }},
-    {"volume id", 9, for_every_record,
-     [](const column_source& s) { return record_text_cell(s.r.m_volume_droid); }},
-    {"object id", 9, for_every_record,
-     [](const column_source& s) { return record_text_cell(s.r.m_object_droid); }},
-    {"mac addr", 8, for_every_record,
-     [](const column_source& s) { return record_text_cell(s.r.m_mac_address); }},
+};
+
+// A text field's own column: its text with marks.
+template <size_t I>
+cell_value field_cell(const column_source& s) {
+  return record_text_cell(k_text_fields[I].text(s.r));
+}
+
+// The cells that join texts, placed among the text fields' columns.
+struct placed_column {
+  size_t place;
+  row_column column;
+};
+inline constexpr placed_column k_joined_columns[] = {
+    {6,
+     {"network/device info", 19, for_every_record,
+      [](const column_source&) {
+        return joined_cell([](line_sink& out, const column_source& s) {
+          put_joined_parts(out, s.r, k_network_parts);
+        });
+      }}},
+    {7,
+     {"extra info", 10, for_every_record,
+      [](const column_source&) {
+        return joined_cell([](line_sink& out, const column_source& s) {
+          put_joined_parts(out, s.r, k_extra_info_parts);
+        });
+      }}},
+};
+
+// The text fields' columns and the joined cells, by place.
+constexpr auto text_columns() {
+  constexpr auto fields = fields_in_place_order<column_place>();
+  constexpr size_t n = fields.size() + std::size(k_joined_columns);
+  std::array<placed_column, n> placed{};
+  [&]<size_t... K>(std::index_sequence<K...>) {
+    ((placed[K] = {k_text_fields[fields[K]].column.place,
+                   {k_text_fields[fields[K]].column.title, k_text_fields[fields[K]].column.width,
+                    for_every_record, &field_cell<fields[K]>}}),
+     ...);
+  }
+  (std::make_index_sequence<fields.size()>());
+  for (size_t i = 0; i < std::size(k_joined_columns); ++i)
+    placed[fields.size() + i] = k_joined_columns[i];
+  for (size_t i = 1; i < n; ++i)
+    for (size_t j = i; j > 0 && placed[j].place < placed[j - 1].place; --j)
+      std::swap(placed[j], placed[j - 1]);
+  return placed;
+}
+
+inline constexpr row_column k_trail_columns[] = {
     {"user acct", 9, [](const lnk::useropts& o, record_kind) { return !o.m_user_name.empty(); },
      [](const column_source& s) {
        return s.o.m_user_name.empty() ? no_cell() : text_cell(s.o.m_user_name);
@@ -376,7 +385,30 @@ inline constexpr row_column k_row_columns[] = {
      }},
 };
 
-inline constexpr size_t k_row_column_count = std::size(k_row_columns);
+// Every column the table form can have, in the order they are registered.
+inline constexpr auto k_row_columns = [] {
+  constexpr auto texts = text_columns();
+  std::array<row_column, std::size(k_lead_columns) + texts.size() + std::size(k_trail_columns)>
+      all{};
+  size_t k = 0;
+  for (const row_column& c : k_lead_columns) all[k++] = c;
+  for (const placed_column& c : texts) all[k++] = c.column;
+  for (const row_column& c : k_trail_columns) all[k++] = c;
+  return all;
+}();
+
+inline constexpr size_t k_row_column_count = k_row_columns.size();
+
+namespace column_checks {
+// The text columns and joined cells take each place once, from 1 up.
+constexpr bool places_whole() {
+  constexpr auto texts = text_columns();
+  for (size_t i = 0; i < texts.size(); ++i)
+    if (texts[i].place != i + 1) return false;
+  return true;
+}
+}  // namespace column_checks
+static_assert(column_checks::places_whole());
 
 namespace column_checks {
 constexpr bool same(const char* a, const char* b) {
@@ -400,10 +432,11 @@ constexpr bool rules_whole() {
     if (c.date() != (c.time_title != nullptr) || (c.date() && c.width != 0)) return false;
   return true;
 }
-template <size_t N>
-constexpr bool labels_wide(const labelled_text (&lines)[N]) {
-  for (const labelled_text& l : lines)
-    if (std::string_view(l.label).size() != 26) return false;
+// The labelled block's labels are 26 characters wide.
+constexpr bool labels_wide() {
+  for (const text_field& f : k_text_fields)
+    if (f.line.kind != text_form::line_kind::none && std::string_view(f.line.label).size() != 26)
+      return false;
   return true;
 }
 }  // namespace column_checks
@@ -411,7 +444,6 @@ constexpr bool labels_wide(const labelled_text (&lines)[N]) {
 static_assert(k_row_column_count <= k_max_record_columns);
 static_assert(column_checks::titles_distinct());
 static_assert(column_checks::rules_whole());
-static_assert(column_checks::labels_wide(k_link_info_lines) &&
-              column_checks::labels_wide(k_string_lines));
+static_assert(column_checks::labels_wide());
 
 }  // namespace vk

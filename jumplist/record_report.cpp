@@ -12,6 +12,7 @@
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_names.h"
+#include "jumplist/lnk_text_fields.h"
 #include "jumplist/record_columns.h"
 #include "jumplist/record_rows.h"
 #include "jumplist/report_scratch.h"
@@ -178,25 +179,6 @@ void line(block_writer& w, const char* label, std::string_view value) {
   w.advance_to(p + k_label_size + n + 1);
 }
 
-// A line of a table of texts when its text is not empty; the table is known
-// when this is compiled, so that each text is read straight from the record.
-template <const auto& Lines, size_t I>
-void table_line(block_writer& w, std::string& marks, const lnk_record& r) {
-  constexpr labelled_text l = Lines[I];
-  if (const std::string_view value = l.text(r); !value.empty()) text_line(w, marks, l.label, value);
-}
-
-template <const auto& Lines, size_t... I>
-void table_lines(block_writer& w, std::string& marks, const lnk_record& r,
-                 std::index_sequence<I...>) {
-  (table_line<Lines, I>(w, marks, r), ...);
-}
-
-template <const auto& Lines>
-void table_lines(block_writer& w, std::string& marks, const lnk_record& r) {
-  table_lines<Lines>(w, marks, r, std::make_index_sequence<std::size(Lines)>());
-}
-
 // The room of a date-and-time line whose text for no valid time has
 // none_size bytes.
 constexpr size_t date_line_room(size_t none_size) {
@@ -281,13 +263,14 @@ void decimal_line(block_writer& w, const char (&label)[N], uint64_t value) {
 
 // label, value and " [orig: <orig>]" when the original is there and other.
 // Both texts are held in place: all N bytes are copied, the size counts.
-template <size_t L, size_t N>
-void with_orig(block_writer& w, const char (&label)[L], const short_text<N>& value,
-               const short_text<N>& orig) {
-  char* p = put_label(w.room(k_label_size + 2 * N + 10), label);
+template <size_t N>
+void with_orig(block_writer& w, const char* label, std::string_view value, std::string_view orig) {
+  char* p = w.room(k_label_size + 2 * N + 10);
+  std::memcpy(p, label, k_label_size);
+  p += k_label_size;
   std::memcpy(p, value.data(), N);
   p += value.size();
-  if (!orig.empty() && orig.view() != value.view()) {
+  if (!orig.empty() && orig != value) {
     std::memcpy(p, " [orig: ", 8);
     std::memcpy(p + 8, orig.data(), N);
     p += 8 + orig.size();
@@ -320,6 +303,34 @@ void numbered(block_writer& w, std::string& marks, const char* label,
     put_text(w, marks, entries[i]);
     w.put('\n');
   }
+}
+
+// The labelled lines of the text fields, in the field list's order: those
+// among a DestList entry's lines (Entry), or the link's. The list is known
+// when this is compiled, so that each text is read straight from the record.
+template <bool Entry>
+[[gnu::flatten]] void field_lines(block_writer& w, std::string& marks, const lnk_record& r,
+                                  const lnk::useropts& o) {
+  using K = text_form::line_kind;
+  each_text_field([&](auto i) {
+    constexpr text_field f = k_text_fields[decltype(i)::value];
+    if constexpr ((f.line.kind == K::entry) != Entry || f.line.kind == K::none) {
+      return;
+    } else if constexpr (f.line.kind == K::list) {
+      if (const std::vector<std::string>& l = f.list(r); !l.empty())
+        numbered(w, marks, f.line.label, l);
+    } else if constexpr (f.line.kind == K::with_orig) {
+      if (const std::string_view v = f.text(r); !v.empty())
+        with_orig<f.held>(w, f.line.label, v, f.line.other(r));
+    } else if constexpr (f.line.kind == K::or_listed) {
+      if (const std::string_view v = f.text(r); !v.empty())
+        text_line(w, marks, f.line.label, v);
+      else if (const std::string_view other = f.line.other(r); o.m_automatic_list && !other.empty())
+        text_line(w, marks, f.line.label, other);
+    } else {
+      if (const std::string_view v = f.text(r); !v.empty()) text_line(w, marks, f.line.label, v);
+    }
+  });
 }
 
 void put_appid(block_writer& w, const lnk::useropts& options) {
@@ -379,8 +390,7 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       decimal_line(w, "stream #:                 ", r.m_entry_num);
       date_line(w, "MRU time:                 ", r.m_mru_time, layout);
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
-      if (!r.m_destlist_path.empty())
-        text_line(w, s.marks, "DestList path:            ", r.m_destlist_path);
+      field_lines<true>(w, s.marks, r, o);
     }
   }
   w.put(source_time_lines(s.source_times, o));
@@ -429,25 +439,7 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
     w.advance_to(p);
   }
   std::string& marks = s.marks;
-  if (!r.m_idlist_path.empty()) text_line(w, marks, "ID List:                  ", r.m_idlist_path);
-  if (!r.m_idlist_details.empty())
-    numbered(w, marks, "Embedded ID List info:    ", r.m_idlist_details);
-  table_lines<k_link_info_lines>(w, marks, r);
-  table_lines<k_string_lines>(w, marks, r);
-  if (!r.m_machine_id.empty())
-    text_line(w, marks, "NETBIOS name:             ", r.m_machine_id);
-  else if (o.m_automatic_list && !r.m_netbios_name.empty())
-    text_line(w, marks, "NETBIOS name:             ", r.m_netbios_name);
-  if (!r.m_volume_droid.empty())
-    with_orig(w, "Volume ID:                ", r.m_volume_droid, r.m_birth_volume_droid);
-  if (!r.m_vista_idlist_path.empty())
-    text_line(w, marks, "VistaAndAboveIDList:      ", r.m_vista_idlist_path);
-  if (!r.m_vista_idlist_details.empty())
-    numbered(w, marks, "VistaAndAboveIDList-info: ", r.m_vista_idlist_details);
-  if (!r.m_object_droid.empty())
-    with_orig(w, "Object ID:                ", r.m_object_droid, r.m_birth_object_droid);
-  if (!r.m_mac_address.empty())
-    with_orig(w, "MAC address:              ", r.m_mac_address, r.m_birth_mac_address);
+  field_lines<false>(w, marks, r, o);
   const size_t keys = r.m_property_keys.size();
   if (keys != 0 && keys == r.m_property_values.size()) {
     w.put("PropertyStoreDataBlk:    format guid/id [value] \n");
@@ -507,14 +499,6 @@ std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
 }
 
 namespace {
-
-std::string_view target_name_of(const lnk_record& record) {
-  for (const std::string* s :
-       {&record.m_idlist_path, &record.m_vista_idlist_path, &record.m_environment_target,
-        &record.m_relative_path, &record.m_icon_location, &record.m_destlist_path})
-    if (!s->empty()) return *s;
-  return {};
-}
 
 // The report's scratch; null (marked as memory run out) when it cannot be
 // made.

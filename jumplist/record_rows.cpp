@@ -21,6 +21,7 @@
 #include "foundation/vk_time.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/jumplist_kernels.h"
+#include "jumplist/lnk_text_fields.h"
 #include "jumplist/record_columns.h"
 #include "jumplist/source_text.h"
 #include "shell/file_attributes.h"
@@ -728,15 +729,25 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
     tail.put(label);
     tail.put_marked(value);
   };
-  const std::string_view serial = link_info_text<&texts_of::m_volume_serial>(r);
-  if (!serial.empty()) note("VSN: ", serial);
+  // The text fields' notes of a group, in the field list's order.
+  auto field_notes = [&](auto group) {
+    each_text_field([&](auto i) {
+      constexpr text_field f = k_text_fields[decltype(i)::value];
+      using K = text_form::l2t_kind;
+      if constexpr ((f.l2t.kind == K::note || f.l2t.kind == K::note_always) &&
+                    f.l2t.place == decltype(group)::value) {
+        const std::string_view value = f.text(r);
+        if (f.l2t.kind == K::note_always || !value.empty()) note(f.l2t.label, value);
+      }
+    });
+  };
+  field_notes(std::integral_constant<int, 0>());
   if (r.m_header.m_file_size != 0) {
     note("target size: ", "");
     tail.put_decimal(r.m_header.m_file_size);
   }
   if (r.m_object_droid_time != 0) {
-    if (!r.m_volume_droid.empty()) note("VolID: ", r.m_volume_droid);
-    note("ObjID: ", r.m_object_droid);
+    field_notes(std::integral_constant<int, 1>());
     // A date, a blank and a clock for a valid time of the years to 3000.
     filetime_texts t;
     if (r.m_object_droid_time < k_ticks_3001 &&
@@ -766,29 +777,26 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   quote();
 }
 
-// The target a body-file line names: an ID-list path, else the LinkInfo
-// path (local, else network), else the first of the other texts that name
-// it, else the description.
+// The target a body-file line names: the first text not empty in the body
+// file's own order of the field list, a LinkInfo path with its common suffix.
 void put_bodyfile_target(line_sink& out, const lnk_record& r) {
-  for (const std::string* s : {&r.m_idlist_path, &r.m_vista_idlist_path})
-    if (!s->empty()) return out.put_marked(*s);
-  const std::string_view suffix = link_info_text<&texts_of::m_common_path_suffix>(r);
-  const std::string_view local = link_info_text<&texts_of::m_local_base_path>(r);
-  if (!local.empty()) {
-    out.put_marked(local);
-    return out.put_marked(suffix);
+  constexpr auto order = fields_in_place_order<body_target_place>();
+  auto put = [&](auto k) {
+    constexpr text_field f = k_text_fields[order[decltype(k)::value]];
+    const std::string_view text = f.text(r);
+    if (text.empty()) return false;
+    out.put_marked(text);
+    if constexpr (f.target.body != text_form::body_kind::text) {
+      const std::string_view suffix = link_info_text<&texts_of::m_common_path_suffix>(r);
+      if (f.target.body == text_form::body_kind::network && !suffix.empty()) out.put('\\');
+      out.put_marked(suffix);
+    }
+    return true;
+  };
+  [&]<size_t... K>(std::index_sequence<K...>) {
+    (void)(put(std::integral_constant<size_t, K>()) || ...);
   }
-  const std::string_view net = link_info_text<&texts_of::m_net_name>(r);
-  if (!net.empty()) {
-    out.put_marked(net);
-    if (!suffix.empty()) out.put('\\');
-    return out.put_marked(suffix);
-  }
-  for (const std::string* s : {&r.m_environment_target, &r.m_relative_path, &r.m_icon_location})
-    if (!s->empty()) return out.put_marked(*s);
-  const std::string_view name = record_text<&texts_of::m_name>(r);
-  if (!name.empty()) return out.put_marked(name);
-  out.put_marked(r.m_destlist_path);
+  (std::make_index_sequence<order.size()>());
 }
 
 }  // namespace
@@ -1006,10 +1014,15 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
       line.put(" @");
       line.advance_to(put_hex_number_text(line.room(k_number_text_room), r.m_file_offset, true, 8));
     }
-    if (!r.m_arguments.empty()) {
-      line.put("; cmdargs-");
-      line.put_marked(r.m_arguments);
-    }
+    each_text_field([&](auto i) {
+      constexpr text_field f = k_text_fields[decltype(i)::value];
+      if constexpr (f.body.part) {
+        if (const std::string_view text = f.text(r); !text.empty()) {
+          line.put(f.body.label);
+          line.put_marked(text);
+        }
+      }
+    });
     if (o.m_carve_mode) line.put(" (rawscan)");
     const std::string_view name = line.text().substr(start);
     if (has_line_end(name)) {  // one record, one line

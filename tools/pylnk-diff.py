@@ -38,6 +38,62 @@ except ImportError:
 
 CLSID = bytes.fromhex("0114020000000000c000000000000046")
 
+FIELD_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "jumplist",
+                          "lnk_text_fields.def")
+
+
+def split_args(text):
+    """The top-level arguments of a macro call's argument text."""
+    args, depth, quoted, cur = [], 0, False, ""
+    for i, c in enumerate(text):
+        if quoted:
+            quoted = not (c == '"' and text[i - 1] != "\\")
+        elif c == '"':
+            quoted = True
+        elif c == "(":
+            depth += 1
+        elif c == ")":
+            depth -= 1
+        elif c == "," and depth == 0:
+            args.append(cur.strip())
+            cur = ""
+            continue
+        cur += c
+    args.append(cur.strip())
+    return args
+
+
+def read_text_fields(path=FIELD_LIST):
+    """The link's text fields as vesk's field list names them: member, plain
+    name, labelled-block label, the member shown beside it, and the pylnk
+    attribute and comparison."""
+    fields = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r"^VK_TEXT_FIELD\((.*)\)\s*$", line)
+            if not m:
+                continue
+            a = split_args(m.group(1))
+            line_form = re.match(r'^VK_\w+\("([^"]*)"(?:,\s*(\w+))?\)$', a[4])
+            pylnk_form = re.match(r'^VK_PYLNK\("(\w+)",\s*(\w+)\)$', a[11])
+            fields.append({
+                "member": a[1],
+                "name": json_text(a[3]),
+                "label": line_form.group(1).rstrip() if line_form else None,
+                "other": line_form.group(2) if line_form else None,
+                "pylnk": pylnk_form.group(1) if pylnk_form else None,
+                "compare": pylnk_form.group(2) if pylnk_form else None,
+            })
+    return fields
+
+
+def json_text(literal):
+    return literal[1:-1].replace('\\"', '"')
+
+
+TEXT_FIELDS = read_text_fields()
+FIELD_NAMES = {f["member"]: f["name"] for f in TEXT_FIELDS}
+
 # Silent differences that are not vesk's fault or are its design, by
 # (field, reference): the reason. Differences of a kind that explain() tells
 # apart are allowed per difference.
@@ -622,21 +678,9 @@ def pylnk_fields(path):
     get("show command", lambda: SHOW.get(f.show_window_value))
     get("icon index", lambda: f.icon_index)
     get("hot key", lambda: f.hot_key_value)
-    for name, attr in [("description", "description"), ("relative path", "relative_path"),
-                       ("working directory", "working_directory"),
-                       ("arguments", "command_line_arguments"), ("icon location", "icon_location"),
-                       ("local path", "local_path"), ("network path", "network_path"),
-                       ("volume label", "volume_label"),
-                       ("environment", "environment_variables_location"),
-                       ("machine id", "machine_identifier")]:
-        get(name, lambda attr=attr: getattr(f, attr))
-    get("drive type", lambda: f.drive_type)
-    get("drive serial", lambda: f.drive_serial_number)
-    for name, attr in [("volume droid", "droid_volume_identifier"),
-                       ("file droid", "droid_file_identifier"),
-                       ("birth volume droid", "birth_droid_volume_identifier"),
-                       ("birth file droid", "birth_droid_file_identifier")]:
-        get(name, lambda attr=attr: getattr(f, attr))
+    for field in TEXT_FIELDS:
+        if field["pylnk"]:
+            get(field["name"], lambda attr=field["pylnk"]: getattr(f, attr))
     f.close()
     return out
 
@@ -791,13 +835,11 @@ def compare(path, vesk, truth):
         check("show command", "pylnk", py["show command"], show[1:-1] if show else None)
         check("icon index", "pylnk", py["icon index"], "not shown")
         check("hot key", "pylnk", py["hot key"], "not shown")
-        for field, label in [("description", "Description:"), ("relative path", "Relative path:"),
-                             ("working directory", "Working directory:"),
-                             ("arguments", "Cmdline args:"),
-                             ("icon location", icon_label(py["icon location"], rec)),
-                             ("volume label", "Volume label:"),
-                             ("environment", "Environment DataBlk:"),
-                             ("machine id", "NETBIOS name:")]:
+        for f in TEXT_FIELDS:
+            if f["compare"] not in ("same", "icon"):
+                continue
+            field = f["name"]
+            label = icon_label(py[field], rec) if f["compare"] == "icon" else f["label"]
             v = py[field]
             check(field, "pylnk", mark(v) if isinstance(v, str) and v else None, one(rec, label))
         # pylnk's local and network paths end with the common path suffix.
@@ -827,8 +869,8 @@ def compare(path, vesk, truth):
             check("drive serial", "pylnk", "%04X-%04X" % (serial >> 16, serial & 0xFFFF)
                   if isinstance(serial, int) else serial,
                   shown.upper() if shown else None)
-        for field, label, birth in [("volume droid", "Volume ID:", "birth volume droid"),
-                                    ("file droid", "Object ID:", "birth file droid")]:
+        for field, label, birth in [(f["name"], f["label"], FIELD_NAMES[f["other"]])
+                                    for f in TEXT_FIELDS if f["compare"] == "orig"]:
             v, b = py[field], py[birth]
             if v and v != "<pylnk error>":
                 expected = v if b in (None, v, "<pylnk error>") else "%s [orig: %s]" % (v, b)
