@@ -28,10 +28,6 @@ std::string_view as_text(const uint8_t* p, size_t n) {
   return {reinterpret_cast<const char*>(p), n};
 }
 
-uint32_t plain_le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
-}
-
 uint64_t plain_le64(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
