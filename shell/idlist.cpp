@@ -182,21 +182,34 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
+  // Items follow one another up to the terminator, the list's last two
+  // bytes. The first place where they do not is kept: a walk stopped there,
+  // or one framed by a size that is wrong (a zero before the end, zeros or a
+  // byte left over after the last item, no terminator), read on.
+  parse_fault found;
+  bool terminated = false;
+  const auto misframed = [&found](int64_t where, const char* cause) {
+    if (!found) found = parse_fault{"shell item", static_cast<uint64_t>(where), cause};
+  };
   // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
   // Two or three bytes left still hold a size: one that is not zero is an
   // item that cannot be there.
   while (rem >= 2) {
     if (guard_spent(ctx)) {
-      if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
+      misframed(at, k_fault_work_limit);
       break;
     }
     const int64_t n = v.u16_or_zero(static_cast<size_t>(at));
     if (n < 5 || n > rem) {
       // A size of zero ends the list; any other stops the walk short of it.
-      if (n != 0 && fault)
-        *fault =
-            parse_fault{"shell item", static_cast<uint64_t>(at),
-                        n > rem ? "item size runs past the ID list" : "item size below 5 bytes"};
+      if (n == 0) {
+        terminated = true;
+        if (rem > 2) misframed(at, "item size zero before the list's end");
+      } else {
+        misframed(at, rem == 2  ? "no terminator at the list's end"
+                      : n > rem ? "item size runs past the ID list"
+                                : "item size below 5 bytes");
+      }
       break;
     }
     int64_t step = n;
@@ -222,13 +235,27 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       flags = rec.flags;
       if (taken) ++used;
       rem -= step;
-      if (rem < 0) break;
+      if (rem < 0) {
+        misframed(at, "item size runs past the ID list");
+        break;
+      }
       at += step;
       pos += step;
-      while (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0) {
-        rem -= 2;
-        at += 2;
-        pos += 2;
+      if (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0) {
+        // Zeros end a list; items after them mean an item before was cut
+        // short by its size.
+        const int64_t zeros = at;
+        do {
+          rem -= 2;
+          at += 2;
+          pos += 2;
+        } while (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0);
+        if (rem >= 2) {
+          misframed(zeros, "item size zero before the list's end");
+        } else {
+          terminated = true;
+          if (at - zeros > 2) misframed(zeros, "zeros between the last item and the terminator");
+        }
       }
     } else if (n == 0xF1F1 && !skip_marker_items) {
       at += 4;
@@ -242,6 +269,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     }
     if (rem < 1) break;
   }
+  if (rem == 1) misframed(at, "one byte left after the last item");
+  if (rem == 0 && !terminated) misframed(at, "no terminator at the list's end");
+  if (fault && found) *fault = found;
   return used != 0;
 }
 
