@@ -234,6 +234,10 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
                                             ctx, opts, &step) != 0;
       flags = rec.flags;
       if (taken) ++used;
+      // No parser nor fallback found anything in it: its bytes are not read
+      // (a sound list's items all are). One the guard stopped is said as such.
+      if (rec.not_parsed && rec.properties.empty() && !guard_spent(ctx))
+        misframed(at, "item of no known form; not read");
       rem -= step;
       if (rem < 0) {
         misframed(at, "item size runs past the ID list");

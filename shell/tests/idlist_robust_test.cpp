@@ -104,7 +104,8 @@ TEST(IdListHostile, ShapesEndQuickly) {
 // list here that stops ("invalid shell item size value out of bounds") and
 // ends a list at its first terminator, reading one item of the list with
 // zeros between items; that one and the stray byte are the marks a shrunk
-// or grown item size leaves.
+// or grown item size leaves. An item of a type byte no parser knows, whose
+// bytes hold nothing the fallbacks find, is kept but said.
 TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   const bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
   const bytes_t body(17, 0x41);
@@ -128,6 +129,8 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       {"one byte left", cat({root, {7}}), 1, "one byte left after the last item"},
       {"no terminator", root, 1, "no terminator at the list's end"},
       {"a size 2 for the terminator", cat({root, {2, 0}}), 1, "no terminator at the list's end"},
+      {"an item no parser reads", idlist({root, shell_item(0x99, bytes_t(17, 0)), root}), 3,
+       "item of no known form; not read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
