@@ -149,9 +149,13 @@ const item_route* route_of(uint8_t type) {
 }
 
 // parse_shell_item on a record already in its cleared state.
+// searched (when given) is set when the item's type byte is none a parser
+// knows nor one the fallbacks read by design, so that only their search
+// reads it.
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
-                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out);
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out,
+                            bool* searched = nullptr);
 
 }  // namespace
 
@@ -230,14 +234,18 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         clear_item_for_reuse(out[used], space);
       }
       shell_item_record& rec = out[used];
+      bool searched = false;
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
-                                            ctx, opts, &step) != 0;
+                                            ctx, opts, &step, &searched) != 0;
       flags = rec.flags;
       if (taken) ++used;
-      // No parser nor fallback found anything in it: its bytes are not read
-      // (a sound list's items all are). One the guard stopped is said as such.
-      if (rec.not_parsed && rec.properties.empty() && !guard_spent(ctx))
-        misframed(at, "item of no known form; not read");
+      // Nothing read it, or (a type byte no parser knows) only the
+      // fallbacks' search did; a sound list's items are all read. One the
+      // guard stopped is said as such.
+      const bool unread = rec.not_parsed && rec.properties.empty();
+      if ((unread || searched) && !guard_spent(ctx))
+        misframed(at, unread ? "item of no known form; not read"
+                             : "item of an unknown type; read by search only");
       rem -= step;
       if (rem < 0) {
         misframed(at, "item size runs past the ID list");
@@ -290,7 +298,8 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
 namespace {
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
-                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out,
+                            bool* searched) {
   rec.flags = initial_flags;
   if (!item || available < 3) return 0;
   guard_level level(ctx, available);
@@ -342,6 +351,12 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   if (!ok) rec.not_parsed = 1;
   if (keep_raw) rec.raw.insert(rec.raw.end(), item, item + available);
   if (rec.not_parsed == 0) return result;
+  // Types 0x00 (among carved links) and 0x2C are read by the fallbacks by
+  // design; so are forms of known types their parsers refuse (delegate
+  // items holding a CFSF record).
+  constexpr uint8_t k_type_2c = 0x2C;
+  if (searched && !route_of(type) && type != L::type::embedded && type != k_type_2c)
+    *searched = true;
 
   // Fallbacks for an item no parser accepted; they see only its own bytes.
   if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||

@@ -104,11 +104,17 @@ TEST(IdListHostile, ShapesEndQuickly) {
 // list here that stops ("invalid shell item size value out of bounds") and
 // ends a list at its first terminator, reading one item of the list with
 // zeros between items; that one and the stray byte are the marks a shrunk
-// or grown item size leaves. An item of a type byte no parser knows, whose
-// bytes hold nothing the fallbacks find, is kept but said.
+// or grown item size leaves. An item no parser reads is kept but said,
+// whether or not the fallbacks' search finds something in it.
 TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   const bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
   const bytes_t body(17, 0x41);
+  // A file entry whose type byte became one no parser knows: its extension
+  // block is still found by the search.
+  bytes_t unknown_type =
+      file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt",
+                      file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"v.txt", 0x1234, 2));
+  unknown_type[2] = 0xD0;
   const struct {
     const char* what;
     bytes_t list;
@@ -131,6 +137,8 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       {"a size 2 for the terminator", cat({root, {2, 0}}), 1, "no terminator at the list's end"},
       {"an item no parser reads", idlist({root, shell_item(0x99, bytes_t(17, 0)), root}), 3,
        "item of no known form; not read"},
+      {"an item of an unknown type", idlist({root, unknown_type, root}), 3,
+       "item of an unknown type; read by search only"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
