@@ -240,9 +240,11 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       flags = rec.flags;
       if (taken) ++used;
       // Nothing read it, or (a type byte no parser knows) only the
-      // fallbacks' search did; a sound list's items are all read. One the
-      // guard stopped is said as such.
-      const bool unread = rec.not_parsed && rec.properties.empty();
+      // fallbacks' search did; a sound list's items are all read, but for
+      // the type 0x00 items a carved link passes by. One the guard stopped
+      // is said as such.
+      const bool unread = rec.not_parsed && rec.properties.empty() &&
+                          !(skip_marker_items && rec.item_type == L::type::embedded);
       if ((unread || searched) && !guard_spent(ctx))
         misframed(at, unread ? "item of no known form; not read"
                              : "item of an unknown type; read by search only");

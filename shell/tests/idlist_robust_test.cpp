@@ -157,6 +157,14 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
     EXPECT_EQ(fault.offset, root.size());
     EXPECT_STREQ(fault.cause, c.cause);
   }
+  // A carved link's walk passes type 0x00 items by on purpose.
+  const bytes_t marker = idlist({root, shell_item(0x00, bytes_t(30, 0)), root});
+  shell_item_list out;
+  parse_ctx ctx;
+  parse_fault fault;
+  parse_idlist(out, marker.data(), static_cast<int64_t>(marker.size()), false, true, ctx,
+               default_params(), &fault);
+  EXPECT_FALSE(fault);
 }
 
 void run_one(const bytes_t& in, bool walk_only = false) {
