@@ -149,13 +149,9 @@ const item_route* route_of(uint8_t type) {
 }
 
 // parse_shell_item on a record already in its cleared state.
-// searched (when given) is set when the item's type byte is none a parser
-// knows nor one the fallbacks read by design, so that only their search
-// reads it.
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
-                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out,
-                            bool* searched = nullptr);
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out);
 
 }  // namespace
 
@@ -234,20 +230,21 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         clear_item_for_reuse(out[used], space);
       }
       shell_item_record& rec = out[used];
-      bool searched = false;
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
-                                            ctx, opts, &step, &searched) != 0;
+                                            ctx, opts, &step) != 0;
       flags = rec.flags;
       if (taken) ++used;
       // Nothing read it, or (a type byte no parser knows) only the
       // fallbacks' search did; a sound list's items are all read, but for
       // the type 0x00 items a carved link passes by. One the guard stopped
       // is said as such.
-      const bool unread = rec.not_parsed && rec.properties.empty() &&
-                          !(skip_marker_items && rec.item_type == L::type::embedded);
-      if ((unread || searched) && !guard_spent(ctx))
-        misframed(at, unread ? "item of no known form; not read"
-                             : "item of an unknown type; read by search only");
+      if (rec.not_parsed) {
+        const bool unread = rec.not_parsed == 1 && rec.properties.empty() &&
+                            !(skip_marker_items && rec.item_type == L::type::embedded);
+        if ((unread || rec.not_parsed == k_read_by_search) && !guard_spent(ctx))
+          misframed(at, unread ? "item of no known form; not read"
+                               : "item of an unknown type; read by search only");
+      }
       rem -= step;
       if (rem < 0) {
         misframed(at, "item size runs past the ID list");
@@ -298,10 +295,31 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
 }
 
 namespace {
+// The fallbacks for an item no parser accepted; they see only its own
+// bytes. The item's size.
+uint32_t read_by_fallbacks(shell_item_record& rec, const uint8_t* item, int64_t size,
+                           uint64_t initial_flags, parse_ctx& ctx, const cmd_params& opts) {
+  if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||
+      parse_type_2c_item(item, ctx, rec, item, size, opts) ||
+      scan_extension_blocks(ctx, rec, item, size, opts)) {
+    rec.not_parsed = 0;
+    return static_cast<uint32_t>(size);
+  }
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  // An item found by the search does not search again. The search stays in
+  // the item's own bytes: a block further on belongs to a following item,
+  // which the walk reports in its own place.
+  if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
+      find_embedded_item(ctx, rec, item, size, opts))
+    return static_cast<uint32_t>(size);
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  add_string_properties(rec.properties, item, size, nullptr, ctx);
+  return static_cast<uint32_t>(size);
+}
+
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
-                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out,
-                            bool* searched) {
+                            parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
   rec.flags = initial_flags;
   if (!item || available < 3) return 0;
   guard_level level(ctx, available);
@@ -355,28 +373,14 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   if (rec.not_parsed == 0) return result;
   // Types 0x00 (among carved links) and 0x2C are read by the fallbacks by
   // design; so are forms of known types their parsers refuse (delegate
-  // items holding a CFSF record).
+  // items holding a CFSF record). Any other type byte no parser knows is
+  // marked when the fallbacks find something in it.
   constexpr uint8_t k_type_2c = 0x2C;
-  if (searched && !route_of(type) && type != L::type::embedded && type != k_type_2c)
-    *searched = true;
-
-  // Fallbacks for an item no parser accepted; they see only its own bytes.
-  if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||
-      parse_type_2c_item(item, ctx, rec, item, size, opts) ||
-      scan_extension_blocks(ctx, rec, item, size, opts)) {
-    rec.not_parsed = 0;
-    return static_cast<uint32_t>(size);
-  }
-  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  // An item found by the search does not search again. The search stays in
-  // the item's own bytes: a block further on belongs to a following item,
-  // which the walk reports in its own place.
-  if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
-      find_embedded_item(ctx, rec, item, size, opts))
-    return static_cast<uint32_t>(size);
-  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  add_string_properties(rec.properties, item, size, nullptr, ctx);
-  return static_cast<uint32_t>(size);
+  const uint32_t taken = read_by_fallbacks(rec, item, size, initial_flags, ctx, opts);
+  if (!route_of(type) && type != L::type::embedded && type != k_type_2c &&
+      (rec.not_parsed == 0 || !rec.properties.empty()))
+    rec.not_parsed = k_read_by_search;
+  return taken;
 }
 }  // namespace
 
