@@ -412,7 +412,11 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
         rec, parse_fault{"ID list", L::idlist::size_field, "declared size runs past the data"});
   off = first;
   if (data.u16_or_zero(first) == 0) {
-    // No item: the rest of the link follows the list's declared end.
+    // No item: the rest of the link follows the list's declared end, which
+    // for a list of its terminator alone lies right after it.
+    if (list_size != L::idlist::terminator_size)
+      add_record_fault(rec, parse_fault{"ID list", L::idlist::size_field,
+                                        "declared size is not that of the empty list it holds"});
     off = std::min<uint64_t>(first + list_size, size);
     return true;
   }
@@ -422,15 +426,15 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
     if (size <= first + 9) return false;
     list_size = size - first;
   }
-  // A declared size below the terminator's two bytes holds no item.
+  // A declared size below the terminator's two bytes holds no item; the walk
+  // checks that the terminator ends the list.
   bool decoded = false;
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
     take_spare_items(rec.m_idlist_items, scratch);
     parse_fault fault;
-    decoded = parse_idlist(rec.m_idlist_items, data.data() + first,
-                           static_cast<int64_t>(list_size - L::idlist::terminator_size), false,
-                           carved, ctx, opts, &fault);
+    decoded = parse_idlist(rec.m_idlist_items, data.data() + first, static_cast<int64_t>(list_size),
+                           false, carved, ctx, opts, &fault);
     fault.offset += first;
     add_record_fault(rec, fault);
   }

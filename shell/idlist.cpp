@@ -182,21 +182,34 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   uint64_t flags = 0;
   uint64_t pos = ctx.offset;
   int64_t at = 0, rem = size;
+  // Items follow one another up to the terminator, the list's last two
+  // bytes. The first place where they do not is kept: a walk stopped there,
+  // or one framed by a size that is wrong (a zero before the end, zeros or a
+  // byte left over after the last item, no terminator), read on.
+  parse_fault found;
+  bool terminated = false;
+  const auto misframed = [&found](int64_t where, const char* cause) {
+    if (!found) found = parse_fault{"shell item", static_cast<uint64_t>(where), cause};
+  };
   // Every u16 below is read at `at` with rem >= 2 bytes left: at + 2 <= size.
   // Two or three bytes left still hold a size: one that is not zero is an
   // item that cannot be there.
   while (rem >= 2) {
     if (guard_spent(ctx)) {
-      if (fault) *fault = parse_fault{"shell item", static_cast<uint64_t>(at), k_fault_work_limit};
+      misframed(at, k_fault_work_limit);
       break;
     }
     const int64_t n = v.u16_or_zero(static_cast<size_t>(at));
     if (n < 5 || n > rem) {
       // A size of zero ends the list; any other stops the walk short of it.
-      if (n != 0 && fault)
-        *fault =
-            parse_fault{"shell item", static_cast<uint64_t>(at),
-                        n > rem ? "item size runs past the ID list" : "item size below 5 bytes"};
+      if (n == 0) {
+        terminated = true;
+        if (rem > 2) misframed(at, "item size zero before the list's end");
+      } else {
+        misframed(at, rem == 2  ? "no terminator at the list's end"
+                      : n > rem ? "item size runs past the ID list"
+                                : "item size below 5 bytes");
+      }
       break;
     }
     int64_t step = n;
@@ -221,14 +234,39 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
                                             ctx, opts, &step) != 0;
       flags = rec.flags;
       if (taken) ++used;
+      // Nothing read it, or (a type byte no parser knows) only the
+      // fallbacks' search did; a sound list's items are all read, but for
+      // the type 0x00 items a carved link passes by. One the guard stopped
+      // is said as such.
+      if (rec.not_parsed) {
+        const bool unread = rec.not_parsed == 1 && rec.properties.empty() &&
+                            !(skip_marker_items && rec.item_type == L::type::embedded);
+        if ((unread || rec.not_parsed == k_read_by_search) && !guard_spent(ctx))
+          misframed(at, unread ? "item of no known form; not read"
+                               : "item of an unknown type; read by search only");
+      }
       rem -= step;
-      if (rem < 0) break;
+      if (rem < 0) {
+        misframed(at, "item size runs past the ID list");
+        break;
+      }
       at += step;
       pos += step;
-      while (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0) {
-        rem -= 2;
-        at += 2;
-        pos += 2;
+      if (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0) {
+        // Zeros end a list; items after them mean an item before was cut
+        // short by its size.
+        const int64_t zeros = at;
+        do {
+          rem -= 2;
+          at += 2;
+          pos += 2;
+        } while (rem >= 2 && v.u16_or_zero(static_cast<size_t>(at)) == 0);
+        if (rem >= 2) {
+          misframed(zeros, "item size zero before the list's end");
+        } else {
+          terminated = true;
+          if (at - zeros > 2) misframed(zeros, "zeros between the last item and the terminator");
+        }
       }
     } else if (n == 0xF1F1 && !skip_marker_items) {
       at += 4;
@@ -242,6 +280,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
     }
     if (rem < 1) break;
   }
+  if (rem == 1) misframed(at, "one byte left after the last item");
+  if (rem == 0 && !terminated) misframed(at, "no terminator at the list's end");
+  if (fault && found) *fault = found;
   return used != 0;
 }
 
@@ -254,6 +295,28 @@ uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t a
 }
 
 namespace {
+// The fallbacks for an item no parser accepted; they see only its own
+// bytes. The item's size.
+uint32_t read_by_fallbacks(shell_item_record& rec, const uint8_t* item, int64_t size,
+                           uint64_t initial_flags, parse_ctx& ctx, const cmd_params& opts) {
+  if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||
+      parse_type_2c_item(item, ctx, rec, item, size, opts) ||
+      scan_extension_blocks(ctx, rec, item, size, opts)) {
+    rec.not_parsed = 0;
+    return static_cast<uint32_t>(size);
+  }
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  // An item found by the search does not search again. The search stays in
+  // the item's own bytes: a block further on belongs to a following item,
+  // which the walk reports in its own place.
+  if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
+      find_embedded_item(ctx, rec, item, size, opts))
+    return static_cast<uint32_t>(size);
+  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
+  add_string_properties(rec.properties, item, size, nullptr, ctx);
+  return static_cast<uint32_t>(size);
+}
+
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
                             parse_ctx& ctx, const cmd_params& opts, int64_t* step_out) {
@@ -308,24 +371,16 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
   if (!ok) rec.not_parsed = 1;
   if (keep_raw) rec.raw.insert(rec.raw.end(), item, item + available);
   if (rec.not_parsed == 0) return result;
-
-  // Fallbacks for an item no parser accepted; they see only its own bytes.
-  if (parse_94_byte_structure(item, ctx, rec, item, size, opts) ||
-      parse_type_2c_item(item, ctx, rec, item, size, opts) ||
-      scan_extension_blocks(ctx, rec, item, size, opts)) {
-    rec.not_parsed = 0;
-    return static_cast<uint32_t>(size);
-  }
-  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  // An item found by the search does not search again. The search stays in
-  // the item's own bytes: a block further on belongs to a following item,
-  // which the walk reports in its own place.
-  if ((initial_flags & itemflag_found_by_search) != itemflag_found_by_search &&
-      find_embedded_item(ctx, rec, item, size, opts))
-    return static_cast<uint32_t>(size);
-  if (!rec.properties.empty()) return static_cast<uint32_t>(size);
-  add_string_properties(rec.properties, item, size, nullptr, ctx);
-  return static_cast<uint32_t>(size);
+  // Types 0x00 (among carved links) and 0x2C are read by the fallbacks by
+  // design; so are forms of known types their parsers refuse (delegate
+  // items holding a CFSF record). Any other type byte no parser knows is
+  // marked when the fallbacks find something in it.
+  constexpr uint8_t k_type_2c = 0x2C;
+  const uint32_t taken = read_by_fallbacks(rec, item, size, initial_flags, ctx, opts);
+  if (!route_of(type) && type != L::type::embedded && type != k_type_2c &&
+      (rec.not_parsed == 0 || !rec.properties.empty()))
+    rec.not_parsed = k_read_by_search;
+  return taken;
 }
 }  // namespace
 

@@ -15,10 +15,13 @@
 
 namespace vk {
 
-// fault (when given) receives why the walk stopped before the end of the
-// list, at an offset from p: an item running past the list, an item size
-// below 5 (other than the zero that ends a list), or the parse guard's
-// budget spent. It is left as it is when the walk read the list.
+// The list's bytes end with its terminator. fault (when given) receives the
+// first place, at an offset from p, where the items do not fill the list up
+// to it: the walk stopped at an item running past the list, an item size
+// below 5 or the parse guard's budget spent, or it read on past a zero size
+// before the end, zeros or one byte between the last item and the end, or a
+// last item with no terminator after it. It is left as it is when the items
+// fill the list.
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
                   parse_fault* fault = nullptr);

@@ -48,6 +48,8 @@ struct kept_text_room {
   kept_text_room& operator=(kept_text_room&&) noexcept = default;
 };
 
+inline constexpr uint8_t k_read_by_search = 2;
+
 struct shell_item_record {
   std::vector<guid> guids;
   std::vector<std::string> guid_names;
@@ -64,6 +66,8 @@ struct shell_item_record {
   uint64_t modified = 0;
   uint64_t created = 0;
   uint8_t is_directory = 1;
+  // 0: read; 1: nothing read it; k_read_by_search: of a type byte no
+  // parser knows, only the fallbacks' search found something in it.
   uint8_t not_parsed = 1;
   uint64_t mft_entry = 0;
   uint16_t mft_sequence = 0;

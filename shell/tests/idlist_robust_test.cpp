@@ -98,32 +98,47 @@ TEST(IdListHostile, ShapesEndQuickly) {
   EXPECT_GT(used, 0);
 }
 
-// Where the walk stops before the list's end it says which item and why;
-// the zeros that end a list, and a byte too few to hold a size, are no
-// item. The items before the stop are kept. libfwsi refuses every list
-// here that gets a fault ("invalid shell item size value out of bounds")
-// and reads the terminated list and the one with a stray byte as one item
-// each (it ends a list at its first terminator; this walk goes on past
-// runs of zeros).
-TEST(IdListHostile, WalkStoppingShortNamesTheItem) {
+// Where the items do not fill the list up to its terminator the walk says
+// which item and why, and keeps the items it read: before a stop, and past
+// a size that frames the rest wrongly (it reads on). libfwsi refuses every
+// list here that stops ("invalid shell item size value out of bounds") and
+// ends a list at its first terminator, reading one item of the list with
+// zeros between items; that one and the stray byte are the marks a shrunk
+// or grown item size leaves. An item no parser reads is kept but said,
+// whether or not the fallbacks' search finds something in it.
+TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   const bytes_t root = shell_item(0x1F, cat({{0x50}, k_guid}));
   const bytes_t body(17, 0x41);
+  // A file entry whose type byte became one no parser knows: its extension
+  // block is still found by the search.
+  bytes_t unknown_type =
+      file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt",
+                      file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"v.txt", 0x1234, 2));
+  unknown_type[2] = 0xD0;
   const struct {
     const char* what;
     bytes_t list;
     size_t items;
-    const char* cause;  // null: the walk read the list
+    const char* cause;  // null: the items fill the list
   } cases[] = {
       {"size 1", idlist({root, shell_item(0x32, body, 1), root}), 1, "item size below 5 bytes"},
       {"size 2", idlist({root, shell_item(0x32, body, 2), root}), 1, "item size below 5 bytes"},
       {"size 3", idlist({root, shell_item(0x32, body, 3), root}), 1, "item size below 5 bytes"},
       {"size 4", idlist({root, shell_item(0x32, body, 4), root}), 1, "item size below 5 bytes"},
-      {"two bytes of size 2 left", cat({root, {2, 0}}), 1, "item size below 5 bytes"},
       {"three bytes of size 32 left", cat({root, {32, 0, 0x32}}), 1,
        "item size runs past the ID list"},
       {"terminated", idlist({root}), 1, nullptr},
-      {"two terminators between items", cat({root, {0, 0}, idlist({root})}), 2, nullptr},
-      {"one byte left", cat({root, {7}}), 1, nullptr},
+      {"terminated twice", idlist({root, idlist({})}), 1,
+       "zeros between the last item and the terminator"},
+      {"two terminators between items", cat({root, {0, 0}, idlist({root})}), 2,
+       "item size zero before the list's end"},
+      {"one byte left", cat({root, {7}}), 1, "one byte left after the last item"},
+      {"no terminator", root, 1, "no terminator at the list's end"},
+      {"a size 2 for the terminator", cat({root, {2, 0}}), 1, "no terminator at the list's end"},
+      {"an item no parser reads", idlist({root, shell_item(0x99, bytes_t(17, 0)), root}), 3,
+       "item of no known form; not read"},
+      {"an item of an unknown type", idlist({root, unknown_type, root}), 3,
+       "item of an unknown type; read by search only"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -142,6 +157,14 @@ TEST(IdListHostile, WalkStoppingShortNamesTheItem) {
     EXPECT_EQ(fault.offset, root.size());
     EXPECT_STREQ(fault.cause, c.cause);
   }
+  // A carved link's walk passes type 0x00 items by on purpose.
+  const bytes_t marker = idlist({root, shell_item(0x00, bytes_t(30, 0)), root});
+  shell_item_list out;
+  parse_ctx ctx;
+  parse_fault fault;
+  parse_idlist(out, marker.data(), static_cast<int64_t>(marker.size()), false, true, ctx,
+               default_params(), &fault);
+  EXPECT_FALSE(fault);
 }
 
 void run_one(const bytes_t& in, bool walk_only = false) {
