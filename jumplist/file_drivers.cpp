@@ -401,25 +401,6 @@ constexpr uint64_t k_no_stream = ~uint64_t{0};
 // The object type of a directory entry that is a stream.
 constexpr uint8_t k_stream_object = 2;
 
-// Where the item sizes of a link's ID list meet a zero before the list's
-// declared end, else 0: zeros over its items (a sector zeroed), which the
-// item walk steps over as padding, reading on from wherever they end.
-size_t idlist_zeros_at(const lnk_record& record, byte_view link) {
-  namespace I = lnk_layout::idlist;
-  if (!(record.m_header.m_lnk_flags & lnk_has_idlist)) return 0;
-  const size_t end = I::first_item + link.u16_or_zero(I::size_field);
-  if (end > link.size()) return 0;
-  // at + 2 < end <= the link's size: every size read lies inside it, and
-  // the terminator takes the list's last two bytes.
-  for (size_t at = I::first_item; at + 2 < end;) {
-    const size_t n = load_le16(link.data() + at);
-    // A size below an item's is the walk's to say.
-    if (n < 5) return n == 0 ? at : 0;
-    at += n;
-  }
-  return 0;
-}
-
 // Where a record of an automatic list comes from: the DestList entry at an
 // offset, or the link stream of a number that no entry read names.
 struct link_source {
@@ -510,10 +491,6 @@ struct automatic_list {
           add_record_fault(record,
                            parse_fault{"link", record.m_lnk_size,
                                        "ends before its stream: the bytes past it not read"});
-        else if (const size_t zeros = idlist_zeros_at(record, stream))
-          add_record_fault(record, parse_fault{"ID list", zeros,
-                                               "an item size of zero before its declared end: "
-                                               "the items from there on lost"});
       }
     }
     record.m_file_offset = found ? first_offset : 0;

@@ -286,7 +286,7 @@ TEST(ListDamage, KeepRuleNeverHidesDamage) {
 
 // Item: a link stream holds its link whole and nothing more. Zeros over a
 // block to the stream's end read as an early terminal block, zeros over an
-// ID-list item (the walk steps over them as padding), bytes after the
+// ID-list item (said by the item walk), bytes after the
 // terminal block, a stream that ends before it: each said at its offset in
 // the stream (from the bytes written; pylnk reads each of these links
 // without a word), the record kept.
@@ -321,8 +321,7 @@ TEST(ListDamage, LinkStreamsEndWithTheirLink) {
   std::snprintf(at[2], sizeof at[2],
                 "(terminal block at offset 0x%zx of stream 2: lies past the data)", cut.size());
   std::snprintf(at[3], sizeof at[3],
-                "(ID list at offset 0x%zx of stream 2: an item size of zero before its declared "
-                "end",
+                "(shell item at offset 0x%zx of stream 2: item size zero before the list's end)",
                 item);
   const struct {
     const char* what;
