@@ -213,32 +213,39 @@ constexpr uint64_t k_past_link_search = 64 * 1024;
 // walk stepped past (bytes inserted or lost inside the block before it),
 // said with the link's offset. An open file is read in pieces that overlap
 // by a header, so that nothing is allocated.
-void note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t link, uint64_t from,
-                           uint64_t to, file_notes& notes) {
+// What the bytes after a link hold.
+enum class past_link { zeros, bytes, block_said };
+
+past_link note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t link, uint64_t from,
+                                uint64_t to, file_notes& notes) {
   to = std::min(to, from + k_past_link_search);
   constexpr size_t k_piece = 4096;
   constexpr size_t k_overlap = lnk_layout::block::header_size - 1;
   uint8_t piece[k_piece];
+  past_link held = past_link::zeros;
   for (uint64_t at = from; at < to;) {
     byte_view part;
     if (file) {
       uint32_t len = static_cast<uint32_t>(std::min<uint64_t>(k_piece, to - at));
-      if (!file->read_at(piece, len, at)) return;
+      if (!file->read_at(piece, len, at)) return held;
       part = byte_view(piece, len);
     } else {
       part = bytes.clamp(static_cast<size_t>(at), static_cast<size_t>(to - at));
     }
-    if (part.size() < lnk_layout::block::header_size) return;
+    if (std::any_of(part.data(), part.data() + part.size(), [](uint8_t b) { return b != 0; }))
+      held = past_link::bytes;
+    if (part.size() < lnk_layout::block::header_size) return held;
     const size_t found = find_block_header(part);
     if (found != k_no_block_header) {
       notes.add("extra-data block", at + found,
                 "lies past the terminal block of the link at offset " + std::to_string(link) +
                     ": not read");
-      return;
+      return past_link::block_said;
     }
-    if (!file || at + part.size() >= to) return;
+    if (!file || at + part.size() >= to) return held;
     at += part.size() - k_overlap;
   }
+  return held;
 }
 
 bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_options& options,
@@ -258,16 +265,24 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
     uni::fileio* file;
     byte_view bytes;
     bool link_file;
+    uint64_t file_size;
     uint64_t next_link;
-  } g{out, options, file, bytes, link_file, file ? file->stored_size() : bytes.size()};
+  } g{out, options, file, bytes, link_file, file ? file->stored_size() : bytes.size(), 0};
+  g.next_link = g.file_size;
   const bool found =
       carve_and_report(out, file, bytes, options, false, first_header, [&g](lnk_record& r) {
         report_noted(g.out, r, g.options);
         if (!g.link_file) return;
         const uint64_t end = r.m_file_offset + r.m_lnk_size;
-        if (end < g.next_link)
-          note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
-                                g.options.m_notes);
+        // A link file's one link fills it (every sound sample's does): bytes
+        // past it that are not zeros are what a wrong count or size left
+        // unread, unless the link's own faults or a block header among them
+        // said so already.
+        if (end < g.next_link &&
+            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
+                                  g.options.m_notes) == past_link::bytes &&
+            r.m_file_offset == 0 && g.next_link == g.file_size && r.m_faults.empty())
+          g.options.m_notes.add("link", end, "ends before its file: the bytes past it not read");
         g.next_link = std::min(g.next_link, r.m_file_offset);
       });
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");

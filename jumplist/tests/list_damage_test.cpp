@@ -284,7 +284,7 @@ TEST(ListDamage, KeepRuleNeverHidesDamage) {
   }
 }
 
-// Item: a link stream holds its link whole and nothing more. Zeros over a
+// Item: a link stream, and a link file, holds its link whole and nothing more. Zeros over a
 // block to the stream's end read as an early terminal block, zeros over an
 // ID-list item (said by the item walk), bytes after the
 // terminal block, a stream that ends before it: each said at its offset in
@@ -346,6 +346,29 @@ TEST(ListDamage, LinkStreamsEndWithTheirLink) {
       EXPECT_EQ(o.notes, "");
     const std::vector<std::string> hosts = values(o.text, "NETBIOS name:");
     EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "desktop-01"), c.machine ? 1 : 0) << o.text;
+  }
+  // A link file's one link fills it too: zeros after it are padding, other
+  // bytes are what an early end left unread (here the tracker's tail).
+  bytes torn = sound;
+  std::fill_n(torn.begin() + static_cast<std::ptrdiff_t>(tracker), 8, 0);
+  char past[64];
+  std::snprintf(past, sizeof past, "(link at offset 0x%zx: ends before its file", tracker + 4);
+  const struct {
+    const char* what;
+    const bytes& link;
+    const char* note;
+  } files[] = {{"sound", sound, nullptr},
+               {"zeros after the terminal block", longer, nullptr},
+               {"the tracker's size and signature zeroed", torn, past}};
+  for (const auto& c : files) {
+    SCOPED_TRACE(c.what);
+    const outcome o = run_file(tree, "z.lnk", c.link);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.records, 1u);
+    if (c.note)
+      EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
+    else
+      EXPECT_EQ(o.notes, "");
   }
 }
 
