@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -209,6 +212,120 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
                          int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
 
 constexpr const char* k_value_past_storage = "value size runs past the storage";
+constexpr const char* k_value_below_header = "value size below its header";
+constexpr const char* k_data_past_value = "value's data runs past its declared size";
+constexpr const char* k_bytes_past_values = "bytes past the last value hold data; not read";
+constexpr const char* k_type_past_storage = "value's type lies past the storage";
+constexpr const char* k_size_past_data = "declared size runs past the value's data";
+constexpr const char* k_data_undecoded = "value's data does not decode within its size";
+constexpr const char* k_no_property_type = "value's type is no property type";
+
+// Keeps the first fault a walk meets: the later ones follow from it.
+void note_fault(parse_fault* fault, uint64_t offset, const char* cause) {
+  if (fault && !*fault) *fault = parse_fault{"property value", offset, cause};
+}
+
+// Whether v holds a byte other than zero in [from, to).
+bool nonzero_in(byte_view v, int64_t from, int64_t to) {
+  const int64_t last = std::min(to, static_cast<int64_t>(v.size()));
+  for (int64_t i = std::max<int64_t>(from, 0); i < last; ++i)
+    if (v.u8_or_zero(static_cast<size_t>(i)) != 0) return true;
+  return false;
+}
+
+// A set of VARTYPE low bytes (below 128) as a bit mask.
+using type_set = std::array<uint64_t, 2>;
+constexpr type_set types_of(std::initializer_list<int> types) {
+  type_set set{};
+  for (int t : types) set[t / 64] |= uint64_t{1} << (t % 64);
+  return set;
+}
+constexpr bool in_set(const type_set& set, unsigned low) {
+  return low < 128 && ((set[low / 64] >> (low % 64)) & 1) != 0;
+}
+
+// Whether vartype is a type a serialized property may hold: the scalar
+// types, and those of them that may form a vector (0x1000) or an array
+// (0x2000).
+bool property_type(uint16_t vartype) {
+  static constexpr type_set k_scalar =
+      types_of({0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B,
+                0x0E, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x1E, 0x1F,
+                0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49});
+  static constexpr type_set k_vector =
+      types_of({0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B, 0x0C, 0x10,
+                0x11, 0x12, 0x13, 0x14, 0x15, 0x1E, 0x1F, 0x40, 0x47, 0x48});
+  static constexpr type_set k_array =
+      types_of({0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B, 0x0C, 0x0E, 0x10, 0x11, 0x12,
+                0x13, 0x16, 0x17});
+  const unsigned high = vartype >> 8;
+  return in_set(high == 0      ? k_scalar
+                : high == 0x10 ? k_vector
+                               : k_array,
+                vartype & 0xFF) &&
+         (high == 0 || high == 0x10 || high == 0x20);
+}
+
+// Whether a value of vartype is decoded here (alone or as a vector), or
+// holds no data (empty, null).
+bool read_type(uint16_t vartype) {
+  static constexpr type_set k_read =
+      types_of({0x00, 0x01, 0x03, 0x05, 0x07, 0x08, 0x0A, 0x0B, 0x10, 0x11,
+                0x13, 0x14, 0x15, 0x16, 0x1E, 0x1F, 0x40, 0x41, 0x42, 0x48});
+  return ((vartype >> 8) == 0 || (vartype >> 8) == 0x10) && in_set(k_read, vartype & 0xFF);
+}
+
+// Says in fault, at `at`, how a value read from data disagrees with its
+// declared end: it took taken bytes (the zeros behind it included; none when
+// it was not decoded); its VARTYPE lies at type_at. Bytes other than zeros
+// past its end that it took mean its size was cut; left between its data and
+// its end, that the size was grown or the data is not what its type says.
+void note_extent_slow(parse_fault* fault, byte_view v, uint64_t at, int64_t data, int64_t end,
+                      int64_t taken, size_t type_at) {
+  const int64_t data_end = data + taken;
+  if (*fault) return;
+  if (data_end > end) {
+    if (data > end || nonzero_in(v, end, data_end)) note_fault(fault, at, k_data_past_value);
+    return;
+  }
+  if (!nonzero_in(v, data_end, end)) return;
+  // A type that is not decoded here (a 16-bit number, say) leaves its data
+  // unread without fault.
+  const uint16_t vartype = v.u16_or_zero(type_at);
+  if (taken > 0)
+    note_fault(fault, at, k_size_past_data);
+  else if (!property_type(vartype))
+    note_fault(fault, at, k_no_property_type);
+  else if (read_type(vartype))
+    note_fault(fault, at, k_data_undecoded);
+}
+
+// The common case, a value that took its bytes exactly, costs one test.
+inline void note_extent(parse_fault* fault, byte_view v, uint64_t at, int64_t data, int64_t end,
+                        int64_t taken, size_t type_at) {
+  if (data + taken != end && fault) [[unlikely]]
+    note_extent_slow(fault, v, at, data, end, taken, type_at);
+}
+
+// None when v holds only zeros from `at`, else bytes the walk did not read.
+parse_fault trailing_fault(byte_view v, int64_t at) {
+  if (!nonzero_in(v, at, static_cast<int64_t>(v.size()))) return {};
+  return parse_fault{"property value", static_cast<uint64_t>(at), k_bytes_past_values};
+}
+
+// Whether the data at `data` of v, decoded within the rest of v, takes more
+// than its window: a size cut short, when the value read within its window
+// took less. The value is decoded only to be measured; nothing is filed.
+bool data_runs_past(parse_ctx& ctx, byte_view v, int64_t data, int64_t window, uint16_t vartype) {
+  const int64_t available = static_cast<int64_t>(v.size()) - data;
+  if (available <= window) return false;
+  const uint64_t offset = ctx.offset;
+  typed_value_scratch scratch(ctx.space());
+  typed_value& tv = scratch.get();
+  const bool parsed = parse_typed_value(tv, ctx, v.data() + data, available, vartype);
+  ctx.offset = offset;
+  return parsed && tv.consumed > window;
+}
 
 // A storage of the string-named set that fails the kind test only by its
 // first value: read as string-named, so that the damaged value is said.
@@ -236,12 +353,12 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
   shown_values::list& flat_list = shown_values::list_of(space);
   for (;;) {
     if (!p || !storage_at(p + at, remaining)) {
-      if (fault && p && remaining > 0)
+      if (fault && !*fault && p && remaining > 0)
         *fault = parse_fault{"property storage", at, "not a property storage"};
       break;
     }
     if (!guard_charge(ctx, 1)) {
-      if (fault) *fault = parse_fault{"property storage", at, k_fault_work_limit};
+      if (fault && !*fault) *fault = parse_fault{"property storage", at, k_fault_work_limit};
       break;
     }
     const byte_view current = all.tail(at);
@@ -274,7 +391,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
                                        fault ? &value_fault : nullptr);
           },
           [] {});
-      if (value_fault) {
+      if (value_fault && !*fault) {
         value_fault.offset += at;
         *fault = value_fault;
       }
@@ -297,7 +414,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
                     },
                     [] {})
               : parse_integer_named_storage(ctx, temp, current.data(), storage_size, opts);
-      if (value_fault) {
+      if (value_fault && !*fault) {
         value_fault.offset += at;
         *fault = value_fault;
       }
@@ -307,7 +424,7 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
       string_named = false;
     } else {
-      if (fault) *fault = parse_fault{"property storage", at, "values of no known form"};
+      if (fault && !*fault) *fault = parse_fault{"property storage", at, "values of no known form"};
       ctx.offset = base;
       break;
     }
@@ -385,12 +502,26 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     return false;
   }
   // A first value smaller than its own header has no data window.
-  if (first < iv::header_size) return true;
+  if (first < iv::header_size) {
+    note_fault(fault, st::values, k_value_below_header);
+    return true;
+  }
   ctx.offset = base + st::values + iv::data;
   ctx.consumed = 0;
-  add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
-                    v.u16_or_zero(st::values + iv::vartype), v.u16_or_zero(st::values + iv::pid),
-                    &fmtid, opts);
+  const uint16_t first_vartype = v.u16_or_zero(st::values + iv::vartype);
+  const int64_t window = first - iv::header_size;
+  const int64_t taken =
+      add_item_property(rec, ctx, storage + st::values + iv::data, window, first_vartype,
+                        v.u16_or_zero(st::values + iv::pid), &fmtid, opts);
+  // Only a value that took less than its window can have been cut short, or
+  // declared longer than it is.
+  if (taken < window && fault) {
+    constexpr int64_t data = st::values + iv::data;
+    if (data_runs_past(ctx, v, data, window, first_vartype))
+      note_fault(fault, st::values, k_data_past_value);
+    else
+      note_extent(fault, v, st::values, data, data + window, taken, st::values + iv::vartype);
+  }
   const int64_t end = declared_storage_size(v);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
@@ -402,14 +533,24 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     }
     if (remaining < iv::header_size) break;
     const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
-    if (value_size > remaining && fault)
-      *fault = parse_fault{"property value", static_cast<uint64_t>(position), k_value_past_storage};
+    if (value_size > remaining)
+      note_fault(fault, static_cast<uint64_t>(position), k_value_past_storage);
     if (value_size == 0 || value_size > st::max_further_value) break;
+    if (value_size < iv::header_size)
+      note_fault(fault, static_cast<uint64_t>(position), k_value_below_header);
     ctx.offset = base + static_cast<uint64_t>(position);
     parse_integer_named_value(ctx, rec, &fmtid, storage + position, remaining, opts);
+    // The value is read within the rest of its storage: data it took past
+    // its own size, other than the zeros behind it, means the size was cut;
+    // bytes other than zeros between its data and its end, that it was grown.
+    if (value_size >= iv::header_size)
+      note_extent(fault, v, static_cast<uint64_t>(position), position + iv::header_size,
+                  position + value_size, ctx.consumed, static_cast<size_t>(position) + iv::vartype);
     position += value_size;
     remaining -= value_size;
   }
+  // What the walk left behind holds no value.
+  if (fault && !*fault && remaining > 0) *fault = trailing_fault(v, position);
   return true;
 }
 
@@ -431,9 +572,11 @@ bool name_fits(byte_view value, int64_t value_size) {
 }
 
 // Files the value at `at` of the storage v (base: the storage's offset,
-// position: the value's); false when its type lies past the storage.
+// position: the value's); false when its type lies past the storage. Data
+// that runs past the value's own size is said in fault.
 bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int64_t at,
-                        uint64_t base, uint64_t position, const cmd_params& opts) {
+                        uint64_t base, uint64_t position, const cmd_params& opts,
+                        parse_fault* fault) {
   const byte_view value = v.tail(static_cast<size_t>(at));
   const int64_t size = static_cast<int64_t>(v.size());
   const int64_t name_size = value.u32_or_zero(nv::name_size);
@@ -451,8 +594,13 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
   ctx.offset = base + static_cast<uint64_t>(data);
   typed_value_scratch scratch(ctx.space());
   typed_value& tv = scratch.get();
-  parse_typed_value(tv, ctx, v.data() + data, size - data,
-                    v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
+  const uint16_t vartype = v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype);
+  parse_typed_value(tv, ctx, v.data() + data, size - data, vartype);
+  // The data is read within the rest of the storage: bytes it took past the
+  // value's own end, other than the zeros behind it, mean its size was cut.
+  const int64_t value_end = at + value.u32_or_zero(nv::size);
+  note_extent(fault, v, static_cast<uint64_t>(at), data, value_end, tv.consumed,
+              static_cast<size_t>(q) + nv::tail_vartype);
   property_value pv(&string_named_set(), 0);
   ctx.space().rooms.take(pv);
   pv.name = name;
@@ -499,15 +647,19 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     const byte_view value = v.tail(static_cast<size_t>(at));
     const int64_t value_size = value.u32_or_zero(nv::size);
     if (!framed_value(value, remaining)) {
-      // A size of zero ends the values.
-      if (fault && !*fault && value_size != 0)
-        *fault =
-            parse_fault{"property value", static_cast<uint64_t>(at),
-                        value_size > remaining ? k_value_past_storage : "not a string-named value"};
+      // A size of zero ends the values; past it the storage holds nothing.
+      if (fault && !*fault)
+        *fault = value_size == 0 ? trailing_fault(v, at)
+                                 : parse_fault{"property value", static_cast<uint64_t>(at),
+                                               value_size > remaining ? k_value_past_storage
+                                                                      : "not a string-named value"};
       break;
     }
     if (name_fits(value, value_size)) {
-      if (!string_named_value(ctx, rec, v, at, base, position, opts)) break;
+      if (!string_named_value(ctx, rec, v, at, base, position, opts, fault)) {
+        note_fault(fault, static_cast<uint64_t>(at), k_type_past_storage);
+        break;
+      }
       result = true;
     } else if (fault && !*fault) {
       *fault = parse_fault{"property value", static_cast<uint64_t>(at),
@@ -517,7 +669,10 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     position += static_cast<uint64_t>(value_size);
     remaining -= value_size;
     ctx.offset = position;
-    if (remaining <= nv::min_size) break;
+    if (remaining <= nv::min_size) {
+      if (fault && !*fault && remaining > 0) *fault = trailing_fault(v, at);
+      break;
+    }
   }
   return result;
 }
