@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -204,11 +207,184 @@ void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_nam
 }
 
 bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
-                          int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
+                          int64_t size, int64_t end, const cmd_params& opts,
+                          parse_fault* fault = nullptr);
 bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                          int64_t size, const cmd_params& opts, parse_fault* fault = nullptr);
 
 constexpr const char* k_value_past_storage = "value size runs past the storage";
+constexpr const char* k_value_below_header = "value size below its header";
+constexpr const char* k_data_past_value = "value's data runs past its declared size";
+constexpr const char* k_bytes_past_values = "bytes past the last value hold data; not read";
+constexpr const char* k_type_past_storage = "value's type lies past the storage";
+constexpr const char* k_size_past_data = "declared size runs past the value's data";
+constexpr const char* k_data_undecoded = "value's data does not decode within its size";
+constexpr const char* k_no_property_type = "value's type is no property type";
+
+// Keeps the first fault a walk meets: the later ones follow from it.
+void note_fault(parse_fault* fault, uint64_t offset, const char* cause) {
+  if (fault && !*fault) *fault = parse_fault{"property value", offset, cause};
+}
+
+// Whether v holds a byte other than zero in [from, to), read four at a time.
+bool nonzero_in(byte_view v, int64_t from, int64_t to) {
+  const int64_t last = std::min(to, static_cast<int64_t>(v.size()));
+  int64_t i = std::max<int64_t>(from, 0);
+  for (; i + 4 <= last; i += 4)
+    if (v.u32_or_zero(static_cast<size_t>(i)) != 0) return true;
+  for (; i < last; ++i)
+    if (v.u8_or_zero(static_cast<size_t>(i)) != 0) return true;
+  return false;
+}
+
+// A set of VARTYPE low bytes (below 128) as a bit mask.
+using type_set = std::array<uint64_t, 2>;
+constexpr type_set types_of(std::initializer_list<int> types) {
+  type_set set{};
+  for (int t : types) set[t / 64] |= uint64_t{1} << (t % 64);
+  return set;
+}
+constexpr bool in_set(const type_set& set, unsigned low) {
+  return low < 128 && ((set[low / 64] >> (low % 64)) & 1) != 0;
+}
+
+// Whether vartype is a type a serialized property may hold: the scalar
+// types, and those of them that may form a vector (0x1000) or an array
+// (0x2000).
+bool property_type(uint16_t vartype) {
+  static constexpr type_set k_scalar =
+      types_of({0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B,
+                0x0E, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x1E, 0x1F,
+                0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49});
+  static constexpr type_set k_vector =
+      types_of({0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B, 0x0C, 0x10,
+                0x11, 0x12, 0x13, 0x14, 0x15, 0x1E, 0x1F, 0x40, 0x47, 0x48});
+  static constexpr type_set k_array =
+      types_of({0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x0A, 0x0B, 0x0C, 0x0E, 0x10, 0x11, 0x12,
+                0x13, 0x16, 0x17});
+  const unsigned high = vartype >> 8;
+  return in_set(high == 0      ? k_scalar
+                : high == 0x10 ? k_vector
+                               : k_array,
+                vartype & 0xFF) &&
+         (high == 0 || high == 0x10 || high == 0x20);
+}
+
+// Whether a value of vartype is decoded here (alone or as a vector), or
+// holds no data (empty, null).
+bool read_type(uint16_t vartype) {
+  static constexpr type_set k_read =
+      types_of({0x00, 0x01, 0x03, 0x05, 0x07, 0x08, 0x0A, 0x0B, 0x10, 0x11,
+                0x13, 0x14, 0x15, 0x16, 0x1E, 0x1F, 0x40, 0x41, 0x42, 0x48});
+  return ((vartype >> 8) == 0 || (vartype >> 8) == 0x10) && in_set(k_read, vartype & 0xFF);
+}
+
+// Whether the data at `data` of v, decoded within the rest of v, takes more
+// than its window: a size cut short, when the value read within its window
+// took less. The value is decoded only to be measured; nothing is filed.
+bool data_runs_past(parse_ctx& ctx, byte_view v, int64_t data, int64_t window, uint16_t vartype) {
+  const int64_t available = static_cast<int64_t>(v.size()) - data;
+  if (available <= window) return false;
+  const uint64_t offset = ctx.offset;
+  typed_value_scratch scratch(ctx.space());
+  typed_value& tv = scratch.get();
+  const bool parsed = parse_typed_value(tv, ctx, v.data() + data, available, vartype);
+  ctx.offset = offset;
+  return parsed && tv.consumed > window;
+}
+
+// Whether a value of vartype that took taken bytes of its window may have
+// stopped for want of room: a kind decoded here that took nothing (a number
+// or a byte run is taken whole or not at all), or a text.
+bool may_want_room(uint16_t vartype, int64_t taken) {
+  const unsigned low = vartype & 0xFF;
+  return read_type(vartype) && (taken == 0 || low == 8 || low == 30 || low == 31);
+}
+
+// Says in fault, at `at`, why the value whose data lies at data did not
+// take its window of window bytes (its declared size less its header; below
+// zero when the size is below the header): it took taken bytes (the zeros
+// behind it included; none when not decoded), and its VARTYPE lies at
+// type_at. Bytes other than zeros that it took past its end, or that it
+// would take when read on past it, mean its size was cut; left between its
+// data and its end, that the size was grown or the data is not what its
+// type says. Out of line: sound values take their windows exactly.
+[[gnu::noinline]] void note_value_fault(parse_ctx& ctx, parse_fault* fault, byte_view v,
+                                        uint64_t at, int64_t data, int64_t window, int64_t taken,
+                                        size_t type_at) {
+  if (!fault || *fault) return;
+  if (window < 0) {
+    note_fault(fault, at, k_value_below_header);
+    return;
+  }
+  const int64_t end = data + window, data_end = data + taken;
+  if (data_end > end) {
+    if (data > end || nonzero_in(v, end, data_end)) note_fault(fault, at, k_data_past_value);
+    return;
+  }
+  const uint16_t vartype = v.u16_or_zero(type_at);
+  if (may_want_room(vartype, taken) && data_runs_past(ctx, v, data, window, vartype)) {
+    note_fault(fault, at, k_data_past_value);
+    return;
+  }
+  if (!nonzero_in(v, data_end, end)) return;
+  // A type that is not decoded here (a 16-bit number, say) leaves its data
+  // unread without fault.
+  if (taken > 0)
+    note_fault(fault, at, k_size_past_data);
+  else if (!property_type(vartype))
+    note_fault(fault, at, k_no_property_type);
+  else if (read_type(vartype))
+    note_fault(fault, at, k_data_undecoded);
+}
+
+constexpr uint16_t k_stream_type = 0x42;
+
+// A further value of an integer-named storage (at position of v, remaining
+// bytes of it from there) that did not take its own size (it took taken):
+// one whose data runs past its size, or whose size is below its header, is
+// said and read again within the rest of the storage, as it was read before
+// its size was checked; the rest is said as note_value_fault says it.
+[[gnu::noinline]] void further_value_fault(parse_ctx& ctx, shell_item_record& rec,
+                                           parse_fault* fault, byte_view v, int64_t position,
+                                           int64_t remaining, int64_t taken, uint64_t data_offset,
+                                           const guid* fmtid, const cmd_params& opts) {
+  const byte_view value = v.tail(static_cast<size_t>(position));
+  const int64_t value_size = value.u32_or_zero(iv::size);
+  const uint16_t vartype = value.u16_or_zero(iv::vartype);
+  if (vartype == k_stream_type || value_size > remaining) return;
+  const int64_t data = position + iv::data;
+  const bool below = value_size < iv::header_size;
+  const bool past = !below && taken < value_size - iv::header_size &&
+                    may_want_room(vartype, taken) &&
+                    data_runs_past(ctx, v, data, value_size - iv::header_size, vartype);
+  if (!below && !past) {
+    note_value_fault(ctx, fault, v, static_cast<uint64_t>(position), data,
+                     value_size - iv::header_size, taken,
+                     static_cast<size_t>(position) + iv::vartype);
+    return;
+  }
+  note_fault(fault, static_cast<uint64_t>(position),
+             below ? k_value_below_header : k_data_past_value);
+  ctx.offset = data_offset;
+  ctx.consumed = 0;
+  add_item_property(rec, ctx, value.data() + iv::data, remaining - iv::header_size, vartype,
+                    value.u16_or_zero(iv::pid), fmtid, opts);
+}
+
+// Says in fault the bytes other than zeros in rest, which no value holds
+// (at: where it starts). Out of line: a sound storage leaves a 4-byte
+// terminator there, tested first.
+[[gnu::noinline]] void note_trailing(parse_fault* fault, byte_view rest, int64_t at) {
+  if (fault && !*fault && nonzero_in(rest, 0, static_cast<int64_t>(rest.size())))
+    *fault = parse_fault{"property value", static_cast<uint64_t>(at), k_bytes_past_values};
+}
+
+// Whether the bytes left behind the values are nothing but a terminator, or
+// nothing at all.
+inline bool only_terminator(const uint8_t* rest, int64_t left) {
+  return left == 4 ? load_le32(rest) == 0 : left <= 0;
+}
 
 // A storage of the string-named set that fails the kind test only by its
 // first value: read as string-named, so that the damaged value is said.
@@ -292,7 +468,8 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
               ? guarded(
                     ctx,
                     [&] {
-                      return integer_named_values(ctx, temp, current.data(), storage_size, opts,
+                      return integer_named_values(ctx, temp, current.data(), storage_size,
+                                                  storage_size, opts,
                                                   fault ? &value_fault : nullptr);
                     },
                     [] {})
@@ -366,12 +543,14 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
 bool integer_named_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
                         int64_t size, const cmd_params& opts) {
   if (!storage || size <= 0 || !is_integer_named_storage(storage, size)) return false;
-  return integer_named_values(ctx, rec, storage, size, opts);
+  return integer_named_values(ctx, rec, storage, size,
+                              declared_storage_size(view_of(storage, size)), opts);
 }
 
-// The values of a storage that passed is_integer_named_storage within size.
+// The values of a storage that passed is_integer_named_storage within size;
+// end is its declared size as the walks see it (at most size).
 bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* storage,
-                          int64_t size, const cmd_params& opts, parse_fault* fault) {
+                          int64_t size, int64_t end, const cmd_params& opts, parse_fault* fault) {
   const byte_view v = view_of(storage, size);
   const uint64_t base = ctx.offset;
   const guid fmtid = guid_at(v, st::fmtid);
@@ -385,13 +564,21 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     return false;
   }
   // A first value smaller than its own header has no data window.
-  if (first < iv::header_size) return true;
+  if (first < iv::header_size) {
+    note_fault(fault, st::values, k_value_below_header);
+    return true;
+  }
   ctx.offset = base + st::values + iv::data;
   ctx.consumed = 0;
-  add_item_property(rec, ctx, storage + st::values + iv::data, first - iv::header_size,
-                    v.u16_or_zero(st::values + iv::vartype), v.u16_or_zero(st::values + iv::pid),
-                    &fmtid, opts);
-  const int64_t end = declared_storage_size(v);
+  // Its header lies within it: the reads below need no test.
+  const byte_view first_value = view_of(storage + st::values, first);
+  const int64_t window = first - iv::header_size;
+  const int64_t taken = add_item_property(rec, ctx, first_value.data() + iv::data, window,
+                                          first_value.u16_or_zero(iv::vartype),
+                                          first_value.u16_or_zero(iv::pid), &fmtid, opts);
+  if (taken != window) [[unlikely]]
+    note_value_fault(ctx, fault, v, st::values, st::values + iv::data, window, taken,
+                     st::values + iv::vartype);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
   while (remaining >= iv::min_further) {
@@ -402,14 +589,28 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     }
     if (remaining < iv::header_size) break;
     const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
-    if (value_size > remaining && fault)
-      *fault = parse_fault{"property value", static_cast<uint64_t>(position), k_value_past_storage};
+    if (value_size > remaining)
+      note_fault(fault, static_cast<uint64_t>(position), k_value_past_storage);
     if (value_size == 0 || value_size > st::max_further_value) break;
-    ctx.offset = base + static_cast<uint64_t>(position);
-    parse_integer_named_value(ctx, rec, &fmtid, storage + position, remaining, opts);
+    // A value is read within its own size, as far as its storage goes; a
+    // stream's data is the rest of its storage.
+    const byte_view value = view_of(storage + position, remaining);
+    const uint16_t vartype = value.u16_or_zero(iv::vartype);
+    ctx.offset = base + static_cast<uint64_t>(position) + iv::header_size;
+    ctx.consumed = 0;
+    const int64_t further = add_item_property(
+        rec, ctx, value.data() + iv::data,
+        (vartype == k_stream_type ? remaining : std::min(value_size, remaining)) - iv::header_size,
+        vartype, value.u16_or_zero(iv::pid), &fmtid, opts);
+    if (further + iv::header_size != value_size) [[unlikely]]
+      further_value_fault(ctx, rec, fault, v, position, remaining, further,
+                          base + static_cast<uint64_t>(position) + iv::header_size, &fmtid, opts);
     position += value_size;
     remaining -= value_size;
   }
+  // What the walk left behind holds no value.
+  if (!only_terminator(storage + position, remaining)) [[unlikely]]
+    note_trailing(fault, view_of(storage + position, remaining), position);
   return true;
 }
 
@@ -431,9 +632,11 @@ bool name_fits(byte_view value, int64_t value_size) {
 }
 
 // Files the value at `at` of the storage v (base: the storage's offset,
-// position: the value's); false when its type lies past the storage.
+// position: the value's); false when its type lies past the storage. Data
+// that runs past the value's own size is said in fault.
 bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int64_t at,
-                        uint64_t base, uint64_t position, const cmd_params& opts) {
+                        uint64_t base, uint64_t position, const cmd_params& opts,
+                        parse_fault* fault) {
   const byte_view value = v.tail(static_cast<size_t>(at));
   const int64_t size = static_cast<int64_t>(v.size());
   const int64_t name_size = value.u32_or_zero(nv::name_size);
@@ -451,8 +654,18 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
   ctx.offset = base + static_cast<uint64_t>(data);
   typed_value_scratch scratch(ctx.space());
   typed_value& tv = scratch.get();
-  parse_typed_value(tv, ctx, v.data() + data, size - data,
-                    v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype));
+  const uint16_t vartype = v.u16_or_zero(static_cast<size_t>(q) + nv::tail_vartype);
+  parse_typed_value(tv, ctx, v.data() + data, size - data, vartype);
+  // The data is read within the rest of the storage (a stream's runs to its
+  // end): one that does not end at the value's own end is looked at.
+  const int64_t value_end = at + value.u32_or_zero(nv::size);
+  if (data + tv.consumed != value_end && vartype != k_stream_type) [[unlikely]] {
+    if (data > value_end)
+      note_fault(fault, static_cast<uint64_t>(at), k_data_past_value);
+    else
+      note_value_fault(ctx, fault, v, static_cast<uint64_t>(at), data, value_end - data,
+                       tv.consumed, static_cast<size_t>(q) + nv::tail_vartype);
+  }
   property_value pv(&string_named_set(), 0);
   ctx.space().rooms.take(pv);
   pv.name = name;
@@ -499,15 +712,22 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     const byte_view value = v.tail(static_cast<size_t>(at));
     const int64_t value_size = value.u32_or_zero(nv::size);
     if (!framed_value(value, remaining)) {
-      // A size of zero ends the values.
-      if (fault && !*fault && value_size != 0)
+      // A size of zero ends the values; past it the storage holds nothing.
+      if (value_size == 0) {
+        if (!only_terminator(storage + at, remaining))
+          note_trailing(fault, v.tail(static_cast<size_t>(at)), at);
+      } else if (fault && !*fault) {
         *fault =
             parse_fault{"property value", static_cast<uint64_t>(at),
                         value_size > remaining ? k_value_past_storage : "not a string-named value"};
+      }
       break;
     }
     if (name_fits(value, value_size)) {
-      if (!string_named_value(ctx, rec, v, at, base, position, opts)) break;
+      if (!string_named_value(ctx, rec, v, at, base, position, opts, fault)) {
+        note_fault(fault, static_cast<uint64_t>(at), k_type_past_storage);
+        break;
+      }
       result = true;
     } else if (fault && !*fault) {
       *fault = parse_fault{"property value", static_cast<uint64_t>(at),
@@ -517,7 +737,11 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     position += static_cast<uint64_t>(value_size);
     remaining -= value_size;
     ctx.offset = position;
-    if (remaining <= nv::min_size) break;
+    if (remaining <= nv::min_size) {
+      if (!only_terminator(storage + at, remaining))
+        note_trailing(fault, v.tail(static_cast<size_t>(at)), at);
+      break;
+    }
   }
   return result;
 }

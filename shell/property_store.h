@@ -145,8 +145,11 @@ bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8
                              const cmd_params& opts);
 // The same walk; values_only is set false when a storage may have added to
 // rec more than property values, and left as it is otherwise. fault (when
-// given) receives why the walk stopped short of size, at an offset from p:
-// a storage failing its test, or a value running past its storage.
+// given) receives the first place where the walk did not read what the
+// storages declare, at an offset from p: a storage failing its test, a value
+// running past its storage, a value whose data and declared size disagree or
+// whose type lies past its storage, bytes other than zeros left behind the
+// values.
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault = nullptr);

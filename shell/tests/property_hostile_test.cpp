@@ -190,6 +190,131 @@ TEST(PropertyHostile, DamagedStringNamedValueIsSaid) {
   }
 }
 
+// A value whose declared size disagrees with its data, a type no property
+// holds or data it cannot hold, and bytes the walk leaves behind are each
+// said at the value, with what was read before kept; sound values, padded or
+// of a type not decoded, are not.
+TEST(PropertyHostile, MisframedValueIsSaid) {
+  using edit = std::function<void(prop_bytes_t&)>;
+  auto set_u32 = [](prop_bytes_t& b, size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  // Integer-named: ids 10 (text, 29 bytes), 11 (number, 17), 12 (text, 29).
+  const prop_bytes_t a = int_value(10, 0x1F, lpwstr_data(u"alpha"));
+  const prop_bytes_t b = int_value(11, 0x03, u32_data(7));
+  const prop_bytes_t c = int_value(12, 0x1F, lpwstr_data(u"gamma"));
+  const size_t ia = 24, ib = ia + a.size(), ic = ib + b.size();
+  // String-named: "one", "two", "three", each an 8-byte text.
+  const prop_bytes_t x = named_value(u"one", 0x1F, lpwstr_data(u"x"));
+  const prop_bytes_t y = named_value(u"two", 0x1F, lpwstr_data(u"y"));
+  const prop_bytes_t z = named_value(u"three", 0x1F, lpwstr_data(u"z"));
+  const size_t iy = 24 + x.size();
+  ASSERT_EQ(a.size(), 29u);
+  ASSERT_EQ(y.size(), 29u);
+  prop_bytes_t two_cut(y.begin(), y.begin() + 17);  // its name ends the storage
+  set_u32(two_cut, 0, 17);
+  const prop_bytes_t terminator = {0, 0, 0, 0};
+  const prop_bytes_t ints = storage(storage_fmtid_b725(), {a, b, c});
+  const prop_bytes_t names = storage(string_named_fmtid(), {x, y, z});
+  auto int_storage = [&](const std::vector<prop_bytes_t>& values, bool terminate = true) {
+    return storage(storage_fmtid_b725(), values, terminate);
+  };
+  constexpr const char* k_past = "value's data runs past its declared size";
+  constexpr const char* k_grown = "declared size runs past the value's data";
+  constexpr const char* k_below = "value size below its header";
+  constexpr const char* k_undecoded = "value's data does not decode within its size";
+  constexpr const char* k_left = "bytes past the last value hold data; not read";
+  const struct {
+    const char* what;
+    prop_bytes_t bytes;
+    edit change;  // null: none
+    const char* kept;
+    size_t at;
+    const char* cause;  // null: no fault
+  } cases[] = {
+      {"sound", ints, nullptr, "10 11 12", 0, nullptr},
+      {"sound, padded and zeros after the terminator",
+       int_storage({int_value(10, 0x1F, cat({lpwstr_data(u"alpha"), {0, 0, 0}})),
+                    b,
+                    c,
+                    terminator,
+                    {0, 0, 0, 0, 0, 0}}),
+       nullptr, "10 11 12", 0, nullptr},
+      {"a 16-bit number, not decoded", int_storage({int_value(10, 0x02, u32_data(5)), b, c}),
+       nullptr, "11 12", 0, nullptr},
+      {"first value shrunk by 2", ints, [&](prop_bytes_t& s) { set_u32(s, ia, 27); }, "11 12", ia,
+       k_past},
+      {"first value grown by 4", ints, [&](prop_bytes_t& s) { set_u32(s, ia, 33); }, "10 12", ia,
+       k_grown},
+      {"first value below its header", ints, [&](prop_bytes_t& s) { set_u32(s, ia, 9); }, "", ia,
+       k_below},
+      {"number grown by 4", ints, [&](prop_bytes_t& s) { set_u32(s, ib, 21); }, "10 11", ib,
+       k_grown},
+      {"number below its header", ints, [&](prop_bytes_t& s) { set_u32(s, ib, 5); }, "10 11", ib,
+       k_below},
+      {"last text shrunk by 4", ints, [&](prop_bytes_t& s) { set_u32(s, ic, 25); }, "10 11 12", ic,
+       k_past},
+      {"last text shrunk by 2: its NUL past it", ints, [&](prop_bytes_t& s) { set_u32(s, ic, 27); },
+       "10 11 12", ic, k_past},
+      {"text count past its value", ints, [&](prop_bytes_t& s) { set_u32(s, ia + 13, 0xFF00FF); },
+       "11 12", ia, k_undecoded},
+      {"null with data", ints, [&](prop_bytes_t& s) { s[ia + 9] = 0x01; }, "11 12", ia,
+       k_undecoded},
+      {"no property type", ints, [&](prop_bytes_t& s) { s[ia + 9] = 0x1C; }, "11 12", ia,
+       "value's type is no property type"},
+      {"bytes behind the terminator",
+       int_storage({a, b, terminator, {0xAB, 0xCD, 0, 0, 0, 0}}, false), nullptr, "10 11", ic,
+       k_left},
+      {"strings sound", names, nullptr, "one two three", 0, nullptr},
+      {"a stream, whose data runs to the storage's end",
+       storage(string_named_fmtid(),
+               {named_value(u"one", 0x42, stream_data(u"s", {1, 2, 3, 4})), y}),
+       nullptr, "one two", 0, nullptr},
+      {"an integer-named stream",
+       int_storage({a, int_value(11, 0x42, stream_data(u"s", {1, 2, 3, 4})), c}), nullptr,
+       "10 11 12", 0, nullptr},
+      {"string shrunk by 4", names, [&](prop_bytes_t& s) { set_u32(s, iy, 25); }, "one two", iy,
+       k_past},
+      {"string grown by 4", names, [&](prop_bytes_t& s) { set_u32(s, iy, 33); }, "one two", iy,
+       k_grown},
+      {"a value behind the terminator", storage(string_named_fmtid(), {x, terminator, y}), nullptr,
+       "one", iy, k_left},
+      {"type past the storage", storage(string_named_fmtid(), {x, two_cut}, false), nullptr, "one",
+       iy, "value's type lies past the storage"},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.what);
+    prop_bytes_t bytes = t.bytes;
+    if (t.change) t.change(bytes);
+    shell_item_record rec;
+    parse_ctx ctx;
+    bool values_only = true;
+    parse_fault fault;
+    parse_property_storages_noting(ctx, rec, bytes.data(), static_cast<int64_t>(bytes.size()),
+                                   default_params(), values_only, &fault);
+    std::string kept;
+    auto add = [&](const std::string& k) { kept += kept.empty() ? k : " " + k; };
+    for (uint32_t pid : {10, 11, 12})
+      for (const auto& [key, value] : rec.properties)
+        if (!value.string_named && value.key.pid == pid) {
+          add(std::to_string(pid));
+          break;
+        }
+    for (const char* name : {"one", "two", "three"})
+      for (const auto& [key, value] : rec.properties)
+        if (value.name == name) add(name);
+    EXPECT_EQ(kept, t.kept);
+    if (!t.cause) {
+      EXPECT_FALSE(fault) << fault.cause;
+      continue;
+    }
+    ASSERT_TRUE(fault);
+    EXPECT_STREQ(fault.structure, "property value");
+    EXPECT_EQ(fault.offset, t.at);
+    EXPECT_STREQ(fault.cause, t.cause);
+  }
+}
+
 TEST(PropertyHostile, EveryTruncation) {
   auto all = seeds();
   for (const seed& s : all)
