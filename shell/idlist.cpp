@@ -230,8 +230,11 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         clear_item_for_reuse(out[used], space);
       }
       shell_item_record& rec = out[used];
+      const uint32_t damage_before = ctx.space().inner_damage;
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
                                             ctx, opts, &step) != 0;
+      if (ctx.space().inner_damage != damage_before)
+        misframed(at, "a property storage or ID list inside it is damaged; not read in full");
       flags = rec.flags;
       if (taken) ++used;
       // Nothing read it, or (a type byte no parser knows) only the

@@ -196,9 +196,11 @@ void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_nam
       fresh.guard = guard;
       fresh.scratch = &ctx.space();
       shell_item_list items;
+      parse_fault inner;
       if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
-                       opts))
+                       opts, &inner))
         append_moved(temp.children, std::move(items));
+      if (inner) ++ctx.space().inner_damage;
       // Streams expanded in this copy keep it until the parse ends.
       if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
     }
@@ -779,8 +781,13 @@ bool is_string_list_entry(const uint8_t* p, int64_t available) {
 
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts) {
-  return guarded(
-      ctx, [&] { return storages_body(ctx, rec, p, size, opts); }, [] {});
+  // Storages inside a shell item: damage found here is the item's walk's to
+  // say.
+  parse_fault damage;
+  const bool read = guarded(
+      ctx, [&] { return storages_body(ctx, rec, p, size, opts, nullptr, &damage); }, [] {});
+  if (damage) ++ctx.space().inner_damage;
+  return read;
 }
 
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,

@@ -63,6 +63,10 @@ struct shell_scratch {
   // shorter result; whoever watches (the link parser, link by link) clears
   // it before and reads it after.
   bool out_of_memory = false;
+  // Damage met inside a shell item by a walk that has no fault of its own
+  // to hand back (property storages, the ID lists their values hold): the
+  // walk of the list holding the item sees it grow and says so.
+  uint32_t inner_damage = 0;
 };
 
 // The part of p, made when there is none (may throw bad_alloc).

@@ -36,12 +36,9 @@ changed, or a link got shorter by stopping on the zeroed bytes with no block
 header left past them: the values went with their bytes. Fewer, blanked or
 changed is "said" when vesk ends with status 2 or 255 and writes a note to
 standard error (a "no entries in file" line is no note), and "silent"
-otherwise. Only fewer and silent fails, unless the variant is on the list of
-known losses (--known FILE; --write-known FILE writes this run's;
---list-silent FILE lists each silent loss with the fields it lost); the list
-only shrinks: a variant on it that no longer loses fields silently fails too,
-until it is taken off. Blanked and changed are counted apart (a changed
-character inside a text is no fault vesk can see).
+otherwise. Only fewer and silent fails (--list-silent FILE lists each such
+variant with the fields it lost); blanked and changed are counted apart (a
+changed character inside a text is no fault vesk can see).
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
 listed in TRULY_DAMAGED with its reason. A sound file whose report lacks a
@@ -52,8 +49,8 @@ is one whose CSV form gives another number of records than its text form.
   damage-sweep.py [-j JOBS] [--only SUBSTRING] VESK FILES_DIR [SAMPLES_DIR]
   damage-sweep.py --write SOUND_FILE LABEL NUMBER OUT
 
-Exits 1 unless silent losses (fewer fields, status 0) not on the known list,
-known ones no longer silent, time-outs and false alarms are 0. Run through tools/damage-sweep.sh. Each example names its
+Exits 1 unless silent losses (fewer fields, status 0), time-outs and false
+alarms are 0. Run through tools/damage-sweep.sh. Each example names its
 variant as LABEL #NUMBER; --write writes that variant of SOUND_FILE (LABEL
 as the summary gives it, "written/NAME" or the path below the samples
 folder) to OUT.
@@ -792,26 +789,15 @@ def main():
             fh.write(b)
         print("%s: %s" % (dkind, what))
         return 0
-    jobs, only, known_path, write_known, list_silent = 2, None, None, None, None
+    jobs, only, list_silent = 2, None, None
     while args and args[0].startswith("-"):
         opt = args.pop(0)
         if opt == "-j":
             jobs = int(args.pop(0))
         elif opt == "--only":
             only = args.pop(0)
-        elif opt == "--known":
-            known_path = args.pop(0)
-        elif opt == "--write-known":
-            write_known = args.pop(0)
         elif opt == "--list-silent":
             list_silent = args.pop(0)
-    # Silent losses already known (one "LABEL<tab>#N" a line): they are
-    # listed, not failed, so that CI fails on every new one while they are
-    # mended; a known one the run no longer loses is said, to shrink the list.
-    known = set()
-    if known_path and os.path.isfile(known_path):
-        with open(known_path, encoding="utf-8") as fh:
-            known = {l.rstrip("\n") for l in fh if l.strip() and not l.startswith("#")}
     if len(args) < 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
@@ -927,16 +913,10 @@ def main():
     for (dkind, note), cases in sorted(whole_said.items(), key=lambda kv: -len(kv[1])):
         label, what, detail = cases[0]
         print("  %4d  %s: %s\n        %s: %s" % (len(cases), dkind, note[:200], label, what))
-    swept = {l for l, _, _ in files}
-    mended = sorted(v for v in known - silent_now if v.split("\t")[0] in swept)
-    new_losses = sorted(silent_now - known)
     print()
-    print("fewer silent: %d, of them known %d, new %d; known ones now kept or said: %d"
-          % (len(silent_now), len(silent_now & known), len(new_losses), len(mended)))
-    for v in new_losses:
-        print("NEW SILENT LOSS " + v.replace("\t", " "))
-    for v in mended:
-        print("no longer silent (take it off the known list): " + v.replace("\t", " "))
+    print("fewer silent: %d" % len(silent_now))
+    for v in sorted(silent_now):
+        print("SILENT LOSS " + v.replace("\t", " "))
     if list_silent:
         # One line a silent loss, with the fields lost, for whoever mends it.
         with open(list_silent, "w", encoding="utf-8") as fh:
@@ -945,14 +925,8 @@ def main():
                     for label, what, detail in cases:
                         fh.write("%s\t%s\t%s\t%s\t%s\n" % (label, what.split(" ", 1)[0], dkind,
                                                             what.split(" ", 1)[1], ",".join(detail[0])))
-    if write_known:
-        with open(write_known, "w", encoding="utf-8") as fh:
-            fh.write("# Variants that still lose fields without a note (LABEL<tab>#N), written\n"
-                     "# by tools/damage-sweep.py --write-known; each is a fault still to mend.\n")
-            fh.write("".join(v + "\n" for v in sorted(silent_now)))
-    # The known list is a ratchet: a loss mended comes off it, so that it
-    # cannot come back unseen.
-    failing = len(new_losses) + len(mended) + total["timed out"] + len(false_alarms) + len(sound_losses) + len(timeouts)
+    failing = (len(silent_now) + total["timed out"] + len(false_alarms) + len(sound_losses) +
+               len(timeouts))
     return 1 if failing else 0
 
 

@@ -3,9 +3,7 @@
 # inserted and deleted bytes, declared sizes grown and shrunk, sectors
 # duplicated and swapped, cross-linked chains and appended bytes, each
 # seeded; fails when a damaged file loses fields without a note and status 2
-# or 255 (unless tools/damage-sweep-known.tsv lists it as a loss still to
-# mend), when a loss that list holds is mended but still listed, or when a
-# sound one gives a note (see tools/damage-sweep.py).
+# or 255, or when a sound one gives a note (see tools/damage-sweep.py).
 #
 # Usage: tools/damage-sweep.sh VESK [BUILD_DIR]
 # The sound files are written by vesk_sweep_lists, built in BUILD_DIR
@@ -25,5 +23,5 @@ cmake --build "$build" -j2 --target vesk_sweep_lists > /dev/null
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 "$build/vesk_sweep_lists" "$tmp"
 samples=${SAMPLES:-$here/../shared/samples}
-exec /usr/bin/python3 "$here/tools/damage-sweep.py" -j "${SWEEP_JOBS:-2}" ${SWEEP_OPTS:-} --known "$here/tools/damage-sweep-known.tsv" \
+exec /usr/bin/python3 "$here/tools/damage-sweep.py" -j "${SWEEP_JOBS:-2}" ${SWEEP_OPTS:-} \
   "$vesk" "$tmp" "$samples"

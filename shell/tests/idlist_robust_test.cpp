@@ -115,6 +115,11 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, "v.txt",
                       file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, u"v.txt", 0x1234, 2));
   unknown_type[2] = 0xD0;
+  // An item that is a whole property storage (type 0x00: the size's third
+  // byte), and one whose value declares 4 bytes fewer than its text takes.
+  const bytes_t stored = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"a.doc"))});
+  bytes_t misframed = stored;
+  misframed[24] = static_cast<uint8_t>(misframed[24] - 4);
   const struct {
     const char* what;
     bytes_t list;
@@ -139,6 +144,9 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
        "item of no known form; not read"},
       {"an item of an unknown type", idlist({root, unknown_type, root}), 3,
        "item of an unknown type; read by search only"},
+      {"an item holding a storage", idlist({root, stored, root}), 3, nullptr},
+      {"an item holding a misframed storage", idlist({root, misframed, root}), 3,
+       "a property storage or ID list inside it is damaged; not read in full"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
