@@ -144,9 +144,10 @@ bool holds_values_only(const shell_item_record& r);
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts);
 // The same walk; values_only is set false when a storage may have added to
-// rec more than property values, and left as it is otherwise. fault (when
-// given) receives why the walk stopped short of size, at an offset from p:
-// a storage failing its test, or a value running past its storage.
+// rec more than property values, and left as it is otherwise. Why the walk
+// stopped short of size, at an offset from p (a storage failing its test, or
+// a value running past its storage), goes to the context's sink, or to
+// fault when one is given.
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault = nullptr);
