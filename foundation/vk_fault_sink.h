@@ -46,6 +46,13 @@ class fault_sink {
   void add(const char* structure, uint64_t offset, const char* cause) noexcept {
     add(parse_fault{structure, offset, cause});
   }
+  // A walk's fault, its offset counted from base (where the walk's data
+  // lies in the sink's).
+  void add_at(parse_fault fault, uint64_t base) noexcept {
+    if (!fault) return;
+    fault.offset += base;
+    add(fault);
+  }
   void add_out_of_memory() noexcept { ++m_out_of_memory; }
   // Keeps only the faults for which keep(fault) is true.
   template <class Keep>

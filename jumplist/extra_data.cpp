@@ -323,9 +323,12 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     ctx.offset = block_offset + pos;
     flat.set_record(static_cast<uint32_t>(used - 1));
-    const faults_to to(ctx, rec.m_faults, block_at + pos);
+    // The caller's slot, not the context's: one storage after another, this
+    // walk is the hot one.
+    parse_fault fault;
     parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
-                                   values_only[used - 1]);
+                                   values_only[used - 1], &fault);
+    rec.m_faults.add_at(fault, block_at + pos);
     pos += *storage;
   }
   flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts, space);

@@ -455,18 +455,16 @@ lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
                            uint64_t file_offset, lnk_dump_settings* dump) {
   // The routines under the parse say memory that runs out in the record's
   // sink, through the scratch, for the parse's time.
+  // (guarded catches all, so the scratch is let go of the sink on the one
+  // way out).
   fault_sink& sink = record.m_faults;
   const uint32_t short_before = sink.out_of_memory_count();
-  struct serving {
-    shell_scratch& scratch;
-    fault_sink* const before;
-    ~serving() { scratch.faults = before; }
-  } serve{scratch.shell, scratch.shell.faults};
   scratch.shell.faults = &sink;
   lnk_parse_result result;
   result.parsed = guarded(
       [&] { return parse_body(record, data, size, opts, scratch, carved, file_offset, dump); },
       [&] { sink.add_out_of_memory(); });
+  scratch.shell.faults = nullptr;
   result.out_of_memory = sink.out_of_memory_count() != short_before;
   return result;
 }

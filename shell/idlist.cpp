@@ -159,8 +159,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
                   parse_fault* fault) {
   // Where the walk stops is said in the context's sink (or the caller's fault).
-  walk_faults stop(ctx, fault);
-  fault = stop.slot();
+  fault = take_stop(ctx, fault);
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;

@@ -18,7 +18,7 @@ namespace vk {
 // Why the walk stopped before the end of the list, at an offset from p (an
 // item running past the list, an item size below 5 other than the zero that
 // ends a list, or the parse guard's budget spent), goes to the context's
-// sink (walk_faults, shell/parse_ctx.h), or to fault when one is given;
+// sink (faults_to, take_stop: shell/parse_ctx.h), or to fault when one is given;
 // nothing when the walk read the list.
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,

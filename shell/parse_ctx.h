@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -39,11 +40,10 @@ struct parse_ctx {
   // The scratch the parse's routines reuse: the one the caller hands down
   // (the run's), or else the context's own, kept for the context's life.
   shell_scratch* scratch = nullptr;
-  // Where the next walk entered with this context records where it stops
-  // (walk_faults), or null: nowhere; its offsets counted from fault_base.
-  // Set for a walk's call by faults_to.
-  fault_sink* faults = nullptr;
-  uint64_t fault_base = 0;
+  // Where the next walk entered with this context says where it stopped,
+  // or null: nowhere. Set for one call by faults_to, whose sink it lands
+  // in; the walk takes it (take_stop).
+  parse_fault* stop = nullptr;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {
@@ -71,61 +71,40 @@ auto guarded(parse_ctx& ctx, F&& f, OnFailure&& on_failure) noexcept -> std::inv
   });
 }
 
-// The stop of one walk, for the context's sink. A walk entry makes one
-// first thing: the parse_fault* it hands its body (slot()) is the caller's
-// when one was passed, else its own, which lands in the context's sink at
-// its fault_base when the walk returns. Walks nested in it with the same
-// context find no sink, so that a walk's stop is said once, by the walk
-// the caller entered.
-class walk_faults {
- public:
-  walk_faults(parse_ctx& ctx, parse_fault* caller) noexcept
-      : m_ctx(ctx), m_sink(caller ? nullptr : ctx.faults), m_slot(caller) {
-    if (!m_sink) return;
-    m_base = ctx.fault_base;
-    ctx.faults = nullptr;
-    m_slot = &m_fault;
-  }
-  ~walk_faults() {
-    if (!m_sink) return;
-    m_ctx.faults = m_sink;
-    if (!m_fault) return;
-    m_fault.offset += m_base;
-    m_sink->add(m_fault);
-  }
-  walk_faults(const walk_faults&) = delete;
-  walk_faults& operator=(const walk_faults&) = delete;
-  // Where the walk sets its stop: null when nobody records it.
-  parse_fault* slot() const noexcept { return m_slot; }
+// A walk entry takes the slot its stop is said in first thing: the
+// caller's own fault when one was passed, else the context's stop (set by
+// faults_to for one call), which it takes, so that walks nested in it with
+// the same context say nothing of their own and each stop is said once.
+inline parse_fault* take_stop(parse_ctx& ctx, parse_fault* caller) noexcept {
+  if (caller) return caller;
+  parse_fault* const slot = ctx.stop;
+  ctx.stop = nullptr;
+  return slot;
+}
 
- private:
-  parse_ctx& m_ctx;
-  fault_sink* m_sink;
-  parse_fault* m_slot;
-  parse_fault m_fault;
-  uint64_t m_base = 0;
-};
-
-// For its scope, the walks entered with ctx record where they stop in sink,
-// their offsets counted from base (where their data lies in the sink's).
+// For its scope, the walk entered next with ctx says where it stopped in
+// sink, its offsets counted from base (where its data lies in the sink's).
 class faults_to {
  public:
   faults_to(parse_ctx& ctx, fault_sink& sink, uint64_t base) noexcept
-      : m_ctx(ctx), m_sink(ctx.faults), m_base(ctx.fault_base) {
-    ctx.faults = &sink;
-    ctx.fault_base = base;
+      : m_ctx(ctx), m_sink(sink), m_base(base) {
+    ctx.stop = &m_fault;
   }
   ~faults_to() {
-    m_ctx.faults = m_sink;
-    m_ctx.fault_base = m_base;
+    m_ctx.stop = nullptr;
+    // A walk left by a throw (memory) has its cause said by whoever catches.
+    if (!m_fault || std::uncaught_exceptions() != 0) return;
+    m_fault.offset += m_base;
+    m_sink.add(m_fault);
   }
   faults_to(const faults_to&) = delete;
   faults_to& operator=(const faults_to&) = delete;
 
  private:
   parse_ctx& m_ctx;
-  fault_sink* m_sink;
+  fault_sink& m_sink;
   uint64_t m_base;
+  parse_fault m_fault;
 };
 
 bool debug_output_enabled(const parse_ctx& ctx);
