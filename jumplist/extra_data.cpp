@@ -349,10 +349,14 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
       if (items.size() > k_kept_items) shell_item_list().swap(items);
     }
   } let_go{items};
-  const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
-  const bool decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
-                                    static_cast<int64_t>(block.size() - L::vista_idlist::items),
-                                    false, false, ctx, opts);
+  bool decoded = false;
+  {
+    // Its stop is in the sink before the texts, which may run out of memory.
+    const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
+    decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
+                           static_cast<int64_t>(block.size() - L::vista_idlist::items), false,
+                           false, ctx, opts);
+  }
   if (!decoded) return false;
   // Written into the record's own texts, which keep their room between
   // links; a text an earlier block set is replaced only by one not empty.
