@@ -323,13 +323,12 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
     }
     ctx.offset = block_offset + pos;
     flat.set_record(static_cast<uint32_t>(used - 1));
+    // The caller's slot, not the context's: one storage after another, this
+    // walk is the hot one.
     parse_fault fault;
     parse_property_storages_noting(ctx, parts[used - 1], block.data() + pos, *storage, opts,
                                    values_only[used - 1], &fault);
-    if (fault) {
-      fault.offset += block_at + pos;
-      add_record_fault(rec, fault);
-    }
+    rec.m_faults.add_at(fault, block_at + pos);
     pos += *storage;
   }
   flat.collect(parts.data(), used, rec.m_property_keys, rec.m_property_values, opts, space);
@@ -350,13 +349,13 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
       if (items.size() > k_kept_items) shell_item_list().swap(items);
     }
   } let_go{items};
-  parse_fault fault;
-  const bool decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
-                                    static_cast<int64_t>(block.size() - L::vista_idlist::items),
-                                    false, false, ctx, opts, &fault);
-  if (fault) {
-    fault.offset += block_at + L::vista_idlist::items;
-    add_record_fault(rec, fault);
+  bool decoded = false;
+  {
+    // Its stop is in the sink before the texts, which may run out of memory.
+    const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
+    decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
+                           static_cast<int64_t>(block.size() - L::vista_idlist::items), false,
+                           false, ctx, opts);
   }
   if (!decoded) return false;
   // Written into the record's own texts, which keep their room between

@@ -73,8 +73,8 @@ struct driver_workspace {
   void begin() { m_length = 0; }
   // Ends a file: the file closed, and after a file far beyond the usual
   // size its buffer and what grew with it (the reader's tables, the stream
-  // copies) let go.
-  void end() {
+  // copies) let go. Once per file, on every way out: kept inline.
+  [[gnu::always_inline]] void end() {
     if (m_file.is_open()) m_file.close();
     m_length = 0;
     if (m_image.capacity() <= k_keep_image) return;
@@ -172,19 +172,17 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
   if (file.is_open()) file.append_counted(stream.data(), stream.size(), written);
 }
 
-// The faults a reported record's parse kept, said with the file: a link of
-// an automatic list by its stream, any other by its file offset. Memory that
-// ran out in the parse is said here for carved links; an automatic list's
-// reader says it for each link it reads.
+// What a reported record's parse left in its sink, said with the file: a
+// link of an automatic list by its stream, any other by its file offset.
+// Memory that ran out in the parse is said here for carved links; an
+// automatic list's reader says it for each link it reads.
 void note_faults(lnk::useropts& options, const lnk_record& r) {
-  if (!options.m_automatic_list && r.m_faults.out_of_memory())
-    options.m_notes.add("link", r.m_file_offset, "not read in full: out of memory");
-  if (r.m_faults.empty()) return;
+  if (r.m_faults.empty() && !r.m_faults.out_of_memory()) return;
   if (options.m_automatic_list && !r.m_from_free_space) {
     char name[16];
-    options.m_notes.add_record(r, 0, hex_name(r.m_entry_num, name));
+    options.m_notes.add_faults(r.m_faults, 0, hex_name(r.m_entry_num, name), false);
   } else {
-    options.m_notes.add_record(r, r.m_file_offset);
+    options.m_notes.add_faults(r.m_faults, r.m_file_offset, {}, !options.m_automatic_list);
   }
 }
 
@@ -648,6 +646,132 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
   return true;
 }
 
+// Where the DestList walk stopped short of its stream (why, why_offset: for
+// the note on the streams no entry names), and a header whose count is not
+// the entries read.
+void note_destlist_stop(const destlist_walker& d, file_notes& notes, std::string& why,
+                        uint64_t& why_offset) {
+  if (d.stopped() == destlist_walker::stop::damaged) {
+    const std::string next = "entry " + std::to_string(d.count() + 1);
+    const size_t left = d.size() - d.offset();
+    why_offset = d.offset();
+    why = left < destlist_min_entry_size(d.version()) - 2
+              ? next + " cut: " + std::to_string(left) + " bytes left, fewer than an entry holds"
+              : next + " runs past the stream";
+  }
+  if (d.header_count() != d.count())
+    notes.add("DestList header", vk::destlist::header::entry_count,
+              "says " + std::to_string(d.header_count()) + " entries, " +
+                  std::to_string(d.count()) + " were read",
+              "DestList");
+}
+
+// Why the DestList left streams unread, and how many of the link streams no
+// entry names were reported without its data.
+void note_destlist_gaps(file_notes& notes, const std::string& why, uint64_t why_offset,
+                        uint64_t unnamed_reported, uint64_t unnamed_count) {
+  if (why.empty() && unnamed_count == 0) return;
+  std::string cause = why;
+  if (unnamed_count != 0) {
+    if (!cause.empty()) cause += "; ";
+    cause += std::to_string(unnamed_reported) + " of " + std::to_string(unnamed_count) +
+             " link streams that no entry names reported without DestList data";
+  }
+  notes.add(why == "missing" ? "DestList stream" : "DestList", why_offset, cause,
+            why == "missing" ? std::string_view() : std::string_view("DestList"));
+}
+
+// Out of memory partway: the records listed past the budget are lost with
+// the one being read and those after it; the note names the first of them
+// and counts them. unnamed_left: the streams no entry names not yet taken,
+// with the one being read.
+void note_records_lost(automatic_list& list, std::vector<link_source>& listed,
+                       const link_source& reading, uint64_t unnamed_left) {
+  const link_source first = listed.empty() ? reading : listed.front();
+  uint64_t lost = listed.size() + unnamed_left;
+  // Let go of what was held, so that the note can be made.
+  std::vector<link_source>().swap(listed);
+  // Whether the count ends with the entries or streams it names.
+  bool counted = true;
+  if (reading.m_from_entry) {
+    ++lost;
+    // The entries the walk did not reach, counted without being read,
+    // and the streams no entry names, never searched for.
+    std::vector<uint64_t>& numbers = list.w.m_entry_numbers;
+    counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
+                while (list.destlist.next(list.entry, false)) {
+                  ++lost;
+                  numbers.push_back(list.entry.m_entry_num);
+                }
+                if (list.destlist.stopped() != destlist_walker::stop::end) return false;
+                lost += unnamed_link_streams(list.reader, numbers).size();
+                return true;
+              });
+  }
+  file_notes& notes = list.options.m_notes;
+  char name[16];
+  const std::string label = first.m_from_entry
+                                ? entry_label(first)
+                                : "link stream " + std::string(hex_name(first.m_value, name));
+  if (!reading.m_from_entry && reading.m_value == k_no_stream)
+    notes.add("link streams that no entry names", 0, "out of memory: not searched for");
+  if (lost != 0)
+    notes.add(label, first.m_from_entry ? first.m_value : 0,
+              "out of memory: not reported, nor what follows it: " + std::to_string(lost) +
+                  (lost == 1 ? " record" : " records") + " not reported" +
+                  (counted ? std::string() : std::string(" and those past the last one read")),
+              first.m_from_entry ? std::string_view("DestList") : std::string_view());
+}
+
+// The records of an automatic list, highest position first: those listed
+// past the budget parsed again one at a time, then those held. Out of memory
+// in the report, the records not yet written are let go, so that the note
+// saying so can be made, and it names the first of them.
+void report_automatic_records(std::ostream& out, automatic_list& list, record_slot& slot,
+                              std::vector<link_source>& listed, int64_t first_listed,
+                              uint64_t& first_offset) {
+  vesk_options& options = list.options;
+  int64_t unreported = 0;
+  uint64_t unreported_stream = 0;
+  auto report_guarded = [&](lnk_record& record) {
+    const bool written = guarded([&] { return report_written(out, record, options); });
+    if (written) return true;
+    unreported = record.m_mru_position;
+    unreported_stream = record.m_entry_num;
+    return false;
+  };
+  for (size_t i = listed.size(); i-- > 0 && !unreported;) {
+    const link_source& source = listed[i];
+    const int64_t at = first_listed + static_cast<int64_t>(i);
+    const bool reported = guarded([&] {
+      lnk_record& record = slot.next();
+      const char* lost = nullptr;
+      list.read_link(record, source, at, false, first_offset, lost);
+      const bool no_target = carved_record_is_empty(record);
+      if (no_target && !source.m_from_entry) return false;
+      compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+      if (no_target) list.keep_destlist_path(record, source);
+      report_guarded(record);
+      return true;
+    });
+    if (!reported && !unreported) {
+      unreported = at;
+      unreported_stream = source.m_from_entry ? 0 : source.m_value;
+    }
+  }
+  for (auto it = options.m_records.rbegin(); it != options.m_records.rend() && !unreported; ++it)
+    report_guarded(it->second);
+  if (unreported) {
+    options.m_records.clear();
+    std::vector<link_source>().swap(listed);
+    char name[16];
+    options.m_notes.add(static_cast<uint64_t>(unreported) <= list.destlist.count()
+                            ? "DestList entry " + std::to_string(unreported)
+                            : "link stream " + std::string(hex_name(unreported_stream, name)),
+                        0, "out of memory: its record not written, nor any after it in the report");
+  }
+}
+
 bool automatic_road(std::ostream& out, vesk_options& options,
                     std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
   if (free_space_records) free_space_records->clear();
@@ -779,20 +903,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
         out_of_memory = true;
         return true;
       }
-      const std::string next = "entry " + std::to_string(d.count() + 1);
-      const size_t left = d.size() - d.offset();
-      if (d.stopped() == destlist_walker::stop::damaged) {
-        why_offset = d.offset();
-        why =
-            left < destlist_min_entry_size(d.version()) - 2
-                ? next + " cut: " + std::to_string(left) + " bytes left, fewer than an entry holds"
-                : next + " runs past the stream";
-      }
-      if (d.header_count() != d.count())
-        options.m_notes.add("DestList header", vk::destlist::header::entry_count,
-                            "says " + std::to_string(d.header_count()) + " entries, " +
-                                std::to_string(d.count()) + " were read",
-                            "DestList");
+      note_destlist_stop(d, options.m_notes, why, why_offset);
     }
     // Every stream no entry read names is reported after them, without
     // DestList data.
@@ -808,100 +919,16 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return true;
   });
   if (!walked) out_of_memory = true;
-  if (!why.empty() || unnamed_count != 0) {
-    std::string cause = why;
-    if (unnamed_count != 0) {
-      if (!cause.empty()) cause += "; ";
-      cause += std::to_string(unnamed_reported) + " of " + std::to_string(unnamed_count) +
-               " link streams that no entry names reported without DestList data";
-    }
-    options.m_notes.add(why == "missing" ? "DestList stream" : "DestList", why_offset, cause,
-                        why == "missing" ? std::string_view() : std::string_view("DestList"));
-  }
-  if (out_of_memory) {
-    // The records listed past the budget are lost with the one being read
-    // and those after it: the note names the first of them and counts them.
-    const link_source first = listed.empty() ? reading : listed.front();
-    uint64_t lost = listed.size();
-    // Let go of what was held, so that the note can be made.
-    std::vector<link_source>().swap(listed);
-    // Whether the count ends with the entries or streams it names.
-    bool counted = true;
-    if (reading.m_from_entry) {
-      ++lost;
-      // The entries the walk did not reach, counted without being read,
-      // and the streams no entry names, never searched for.
-      counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
-                  while (list.destlist.next(list.entry, false)) {
-                    ++lost;
-                    w.m_entry_numbers.push_back(list.entry.m_entry_num);
-                  }
-                  if (list.destlist.stopped() != destlist_walker::stop::end) return false;
-                  lost += unnamed_link_streams(reader, w.m_entry_numbers).size();
-                  return true;
-                });
-    } else if (reading.m_value != k_no_stream) {
-      lost += unnamed_count - unnamed_taken + 1;
-    }
-    char name[16];
-    const std::string label = first.m_from_entry
-                                  ? entry_label(first)
-                                  : "link stream " + std::string(hex_name(first.m_value, name));
-    if (!reading.m_from_entry && reading.m_value == k_no_stream)
-      options.m_notes.add("link streams that no entry names", 0, "out of memory: not searched for");
-    if (lost != 0)
-      options.m_notes.add(
-          label, first.m_from_entry ? first.m_value : 0,
-          "out of memory: not reported, nor what follows it: " + std::to_string(lost) +
-              (lost == 1 ? " record" : " records") + " not reported" +
-              (counted ? std::string() : std::string(" and those past the last one read")),
-          first.m_from_entry ? std::string_view("DestList") : std::string_view());
-  }
+  note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
+  if (out_of_memory)
+    note_records_lost(list, listed, reading,
+                      reading.m_from_entry || reading.m_value == k_no_stream
+                          ? 0
+                          : unnamed_count - unnamed_taken + 1);
   if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;
 
-  // Out of memory in the report, the records not yet written are let go,
-  // so that the note saying so can be made, and it names the first of them.
-  int64_t unreported = 0;
-  uint64_t unreported_stream = 0;
-  auto report_guarded = [&](lnk_record& record) {
-    const bool written = guarded([&] { return report_written(out, record, options); });
-    if (written) return true;
-    unreported = record.m_mru_position;
-    unreported_stream = record.m_entry_num;
-    return false;
-  };
-  // The listed records, parsed again one at a time, highest position first.
-  for (size_t i = listed.size(); i-- > 0 && !unreported;) {
-    const link_source& source = listed[i];
-    const int64_t at = first_listed + static_cast<int64_t>(i);
-    const bool reported = guarded([&] {
-      lnk_record& record = slot.next();
-      const char* lost = nullptr;
-      list.read_link(record, source, at, false, first_offset, lost);
-      const bool no_target = carved_record_is_empty(record);
-      if (no_target && !source.m_from_entry) return false;
-      compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
-      if (no_target) list.keep_destlist_path(record, source);
-      report_guarded(record);
-      return true;
-    });
-    if (!reported && !unreported) {
-      unreported = at;
-      unreported_stream = source.m_from_entry ? 0 : source.m_value;
-    }
-  }
-  for (auto it = options.m_records.rbegin(); it != options.m_records.rend() && !unreported; ++it)
-    report_guarded(it->second);
-  if (unreported) {
-    options.m_records.clear();
-    std::vector<link_source>().swap(listed);
-    char name[16];
-    options.m_notes.add(static_cast<uint64_t>(unreported) <= list.destlist.count()
-                            ? "DestList entry " + std::to_string(unreported)
-                            : "link stream " + std::string(hex_name(unreported_stream, name)),
-                        0, "out of memory: its record not written, nor any after it in the report");
-  }
+  report_automatic_records(out, list, slot, listed, first_listed, first_offset);
   recycle_records(options.m_records, options.m_scratch);
   if (options.m_slack) {
     std::sort(stream_starts.begin(), stream_starts.end());

@@ -48,8 +48,15 @@ void file_notes::add(const parse_fault& fault, uint64_t base, std::string_view s
 
 void file_notes::add_record(const lnk_record& record, uint64_t base,
                             std::string_view stream) noexcept {
-  for (const parse_fault& fault : record.m_faults) add(fault, base, stream);
-  const uint32_t more = record.m_faults.dropped();
+  add_faults(record.m_faults, base, stream, false);
+}
+
+void file_notes::add_faults(const fault_sink& faults, uint64_t base, std::string_view stream,
+                            bool out_of_memory_said) noexcept {
+  if (out_of_memory_said && faults.out_of_memory())
+    add("link", base, "not read in full: out of memory", stream);
+  for (const parse_fault& fault : faults) add(fault, base, stream);
+  const uint32_t more = faults.dropped();
   if (more == 0) return;
   if (!guarded([&] {
         add_body("link", base, std::to_string(more) + " more faults, not kept", stream);

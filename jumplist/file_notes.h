@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/vk_parse_fault.h"
+#include "foundation/vk_fault_sink.h"
 
 namespace vk {
 
@@ -28,8 +28,12 @@ class file_notes {
   void add_numbered(std::string_view structure, uint64_t number, uint64_t offset,
                     std::string_view cause, std::string_view stream = {}) noexcept;
   void add(const parse_fault& fault, uint64_t base, std::string_view stream = {}) noexcept;
-  // The faults a record's parse kept, its link starting at base (in the
-  // file, or in the named stream), and how many more it met.
+  // What a parse's sink holds, its data starting at base (in the file, or
+  // in the named stream): the faults it kept, how many more it met and,
+  // when out_of_memory_said, memory that ran out under it (a link's).
+  void add_faults(const fault_sink& faults, uint64_t base, std::string_view stream,
+                  bool out_of_memory_said) noexcept;
+  // The faults of a record's parse (its sink), memory aside.
   void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {}) noexcept;
 
   bool any() const noexcept { return !m_notes.empty() || m_lost != 0; }

@@ -432,11 +432,9 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
     take_spare_items(rec.m_idlist_items, scratch);
-    parse_fault fault;
+    const faults_to to(ctx, rec.m_faults, first);
     decoded = parse_idlist(rec.m_idlist_items, data.data() + first, static_cast<int64_t>(list_size),
-                           false, carved, ctx, opts, &fault);
-    fault.offset += first;
-    add_record_fault(rec, fault);
+                           false, carved, ctx, opts);
   }
   if (decoded) {
     idlist_text(rec.m_idlist_path, rec.m_idlist_extra, rec.m_idlist_details, rec.m_idlist_times[0],
@@ -620,15 +618,19 @@ bool is_lnk_header(const uint8_t* p, size_t size) {
 lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
                            const cmd_params& opts, link_scratch& scratch, bool carved,
                            uint64_t file_offset, lnk_dump_settings* dump) {
-  // The routines under the parse note memory that runs out in the scratch.
-  bool& out_of_memory = scratch.shell.out_of_memory;
-  out_of_memory = false;
+  // The routines under the parse say memory that runs out in the record's
+  // sink, through the scratch, for the parse's time.
+  // (guarded catches all, so the scratch is let go of the sink on the one
+  // way out).
+  fault_sink& sink = record.m_faults;
+  const uint32_t short_before = sink.out_of_memory_count();
+  scratch.shell.faults = &sink;
   lnk_parse_result result;
   result.parsed = guarded(
       [&] { return parse_body(record, data, size, opts, scratch, carved, file_offset, dump); },
-      [&] { out_of_memory = true; });
-  result.out_of_memory = out_of_memory;
-  if (out_of_memory) record.m_faults.set_out_of_memory();
+      [&] { sink.add_out_of_memory(); });
+  scratch.shell.faults = nullptr;
+  result.out_of_memory = sink.out_of_memory_count() != short_before;
   return result;
 }
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/vk_fault_sink.h"
 #include "foundation/vk_guid.h"
-#include "foundation/vk_parse_fault.h"
 #include "jumplist/idlist_segment.h"
 #include "shell/shell_item.h"
 
@@ -136,10 +136,10 @@ struct lnk_record_values {
   std::array<guid, 4> m_destlist_droids{};  // volume, object, birth volume, birth object
   uint8_t m_empty = 0;
   uint8_t m_from_free_space = 0;
-  // Where the parse of the link stopped short (damage, a cap, the parse
-  // guard), offsets from the link's first byte; the first few are kept, the
+  // The parse's sink: where it stopped short (damage, a cap, the parse
+  // guard), offsets from the link's first byte, the first few kept, the
   // rest counted; and whether memory ran out under the parse.
-  parse_faults m_faults;
+  fault_sink m_faults;
 
   // The link itself.
   lnk_header m_header;
@@ -226,8 +226,8 @@ struct lnk_record : lnk_record_fields {
   lnk_record();
 };
 
-// Keeps fault in the record's list, unless the same structure and cause is
-// already there; counts it when the list is full.
+// Keeps fault in the record's sink (record.m_faults.add), unless the same
+// structure and cause is already there; counts it when the list is full.
 void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept;
 
 // Heap bytes of a text or list of texts beyond its own object.

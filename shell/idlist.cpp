@@ -158,6 +158,8 @@ uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
                   parse_fault* fault) {
+  // Where the walk stops is said in the context's sink (or the caller's fault).
+  fault = take_stop(ctx, fault);
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;

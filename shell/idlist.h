@@ -15,13 +15,14 @@
 
 namespace vk {
 
-// The list's bytes end with its terminator. fault (when given) receives the
-// first place, at an offset from p, where the items do not fill the list up
-// to it: the walk stopped at an item running past the list, an item size
-// below 5 or the parse guard's budget spent, or it read on past a zero size
-// before the end, zeros or one byte between the last item and the end, or a
-// last item with no terminator after it. It is left as it is when the items
-// fill the list.
+// The list's bytes end with its terminator. The first place, at an offset
+// from p, where the items do not fill the list up to it goes to the
+// context's sink (faults_to, take_stop: shell/parse_ctx.h), or to fault when
+// one is given: the walk stopped at an item running past the list, an item
+// size below 5 or the parse guard's budget spent, or it read on past a zero
+// size before the end, zeros or one byte between the last item and the end,
+// or a last item with no terminator after it. Nothing when the items fill
+// the list.
 bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool keep_raw,
                   bool skip_marker_items, parse_ctx& ctx, const cmd_params& opts,
                   parse_fault* fault = nullptr);

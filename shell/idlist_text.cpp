@@ -141,7 +141,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
         }
       },
       [&] {
-        scratch.out_of_memory = true;
+        note_out_of_memory(scratch);
         if (keys.size() > values.size()) keys.resize(values.size());
       });
 }

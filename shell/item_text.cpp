@@ -796,7 +796,7 @@ bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::s
         return !path.empty();
       },
       [&] {
-        scratch.out_of_memory = true;
+        note_out_of_memory(scratch);
         path.clear();
       });
 }
@@ -851,7 +851,7 @@ bool shell_item_text(shell_item_record& record, std::string& text, std::string& 
         return !text.empty();
       },
       [&] {
-        scratch.out_of_memory = true;
+        note_out_of_memory(scratch);
         return !text.empty();
       });
 }

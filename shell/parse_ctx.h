@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -39,6 +40,10 @@ struct parse_ctx {
   // The scratch the parse's routines reuse: the one the caller hands down
   // (the run's), or else the context's own, kept for the context's life.
   shell_scratch* scratch = nullptr;
+  // Where the next walk entered with this context says where it stopped,
+  // or null: nowhere. Set for one call by faults_to, whose sink it lands
+  // in; the walk takes it (take_stop).
+  parse_fault* stop = nullptr;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {
@@ -56,15 +61,51 @@ struct parse_ctx {
   shell_scratch m_own_scratch;
 };
 
-// guarded, a failure also noted in the context's scratch (out_of_memory),
-// where the parse's caller reads it.
+// guarded, a failure also said in the sink of the context's scratch, where
+// the parse's caller reads it.
 template <class F, class OnFailure>
 auto guarded(parse_ctx& ctx, F&& f, OnFailure&& on_failure) noexcept -> std::invoke_result_t<F&> {
   return guarded(std::forward<F>(f), [&]() -> decltype(auto) {
-    ctx.space().out_of_memory = true;
+    note_out_of_memory(ctx.space());
     return on_failure();
   });
 }
+
+// A walk entry takes the slot its stop is said in first thing: the
+// caller's own fault when one was passed, else the context's stop (set by
+// faults_to for one call), which it takes, so that walks nested in it with
+// the same context say nothing of their own and each stop is said once.
+inline parse_fault* take_stop(parse_ctx& ctx, parse_fault* caller) noexcept {
+  if (caller) return caller;
+  parse_fault* const slot = ctx.stop;
+  ctx.stop = nullptr;
+  return slot;
+}
+
+// For its scope, the walk entered next with ctx says where it stopped in
+// sink, its offsets counted from base (where its data lies in the sink's).
+class faults_to {
+ public:
+  faults_to(parse_ctx& ctx, fault_sink& sink, uint64_t base) noexcept
+      : m_ctx(ctx), m_sink(sink), m_base(base) {
+    ctx.stop = &m_fault;
+  }
+  ~faults_to() {
+    m_ctx.stop = nullptr;
+    // A walk left by a throw (memory) has its cause said by whoever catches.
+    if (!m_fault || std::uncaught_exceptions() != 0) return;
+    m_fault.offset += m_base;
+    m_sink.add(m_fault);
+  }
+  faults_to(const faults_to&) = delete;
+  faults_to& operator=(const faults_to&) = delete;
+
+ private:
+  parse_ctx& m_ctx;
+  fault_sink& m_sink;
+  uint64_t m_base;
+  parse_fault m_fault;
+};
 
 bool debug_output_enabled(const parse_ctx& ctx);
 // Hex dump of the bytes to the debug stream, when debug output is enabled.

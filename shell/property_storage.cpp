@@ -793,6 +793,7 @@ bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault) {
+  fault = take_stop(ctx, fault);
   return guarded(
       ctx, [&] { return storages_body(ctx, rec, p, size, opts, &values_only, fault); }, [] {});
 }

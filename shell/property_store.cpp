@@ -626,7 +626,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         }
       },
       [&] {
-        scratch.out_of_memory = true;
+        note_out_of_memory(scratch);
         // Both or neither, so that the two lists stay aligned by index.
         keys.resize(std::min(filled_keys, keys.size()));
         values.resize(std::min(filled_keys, values.size()));

@@ -144,12 +144,12 @@ bool holds_values_only(const shell_item_record& r);
 bool parse_property_storages(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int64_t size,
                              const cmd_params& opts);
 // The same walk; values_only is set false when a storage may have added to
-// rec more than property values, and left as it is otherwise. fault (when
-// given) receives the first place where the walk did not read what the
-// storages declare, at an offset from p: a storage failing its test, a value
-// running past its storage, a value whose data and declared size disagree or
-// whose type lies past its storage, bytes other than zeros left behind the
-// values.
+// rec more than property values, and left as it is otherwise. The first
+// place where the walk did not read what the storages declare, at an offset
+// from p, goes to the context's sink, or to fault when one is given: a
+// storage failing its test, a value running past its storage, a value whose
+// data and declared size disagree or whose type lies past its storage, bytes
+// other than zeros left behind the values.
 bool parse_property_storages_noting(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                                     int64_t size, const cmd_params& opts, bool& values_only,
                                     parse_fault* fault = nullptr);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "foundation/vk_fault_sink.h"
 #include "shell/property_value.h"
 
 namespace vk {
@@ -59,15 +60,20 @@ struct shell_scratch {
   // The bytes filed under the guards of the parses that were handed this
   // scratch (a test's bound).
   int64_t filed_bytes = 0;
-  // Set by a routine using the scratch that ran out of memory and gave a
-  // shorter result; whoever watches (the link parser, link by link) clears
-  // it before and reads it after.
-  bool out_of_memory = false;
+  // The sink of the parse the scratch serves while it runs (set by its
+  // owner, the link parser link by link), or null: a routine using the
+  // scratch that ran out of memory and gave a shorter result says so there.
+  fault_sink* faults = nullptr;
   // Damage met inside a shell item by a walk that has no fault of its own
   // to hand back (property storages, the ID lists their values hold): the
   // walk of the list holding the item sees it grow and says so.
   uint32_t inner_damage = 0;
 };
+
+// Says in the scratch's sink, when there is one, that memory ran out.
+inline void note_out_of_memory(shell_scratch& scratch) noexcept {
+  if (scratch.faults) scratch.faults->add_out_of_memory();
+}
 
 // The part of p, made when there is none (may throw bad_alloc).
 template <class T>

@@ -52,6 +52,21 @@ TEST(FileNotes, OneLinePerStructureAndCause) {
             std::string::npos)
       << notes.lines("f");
 
+  // A carved link's memory running out is said first, when asked, at the
+  // link's base; an automatic list's reader says it itself.
+  lnk_record short_of_memory;
+  short_of_memory.m_faults.add_out_of_memory();
+  add_record_fault(short_of_memory, parse_fault{"ID list", 0x4c, "lies past the data"});
+  for (const bool said : {true, false}) {
+    notes.clear();
+    notes.add_faults(short_of_memory.m_faults, 0x800, {}, said);
+    EXPECT_EQ(notes.lines("f"),
+              std::string(said ? "not read in full: f (link at offset 0x800: not read in full: "
+                                 "out of memory)\n"
+                               : "") +
+                  "not read in full: f (ID list at offset 0x84c: lies past the data)\n");
+  }
+
   notes.clear();
   {
     vesk_test::heap::scope watched;

@@ -4,8 +4,11 @@
 // outside the input fails the run; the parse guard bounds depth and work.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "default_params.h"
 #include "shell/idlist.h"
+#include "shell/parse_ctx.h"
 #include "shell_hostile_inputs.h"
 
 namespace vk {
@@ -165,14 +168,64 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
     EXPECT_EQ(fault.offset, root.size());
     EXPECT_STREQ(fault.cause, c.cause);
   }
-  // A carved link's walk passes type 0x00 items by on purpose.
-  const bytes_t marker = idlist({root, shell_item(0x00, bytes_t(30, 0)), root});
-  shell_item_list out;
+  {
+    // A carved link's walk passes type 0x00 items by on purpose.
+    const bytes_t marker = idlist({root, shell_item(0x00, bytes_t(30, 0)), root});
+    shell_item_list out;
+    parse_ctx ctx;
+    parse_fault fault;
+    parse_idlist(out, marker.data(), static_cast<int64_t>(marker.size()), false, true, ctx,
+                 default_params(), &fault);
+    EXPECT_FALSE(fault);
+  }
+  // The same stops land in the sink the context is handed, at its base;
+  // a caller's own fault takes the stop instead, and a walk nested in an
+  // item (a list inside a 0x1E item, damaged as the first case) leaves its
+  // stop to the walk entered. Memory that runs out under a guarded call
+  // with the context is said in its scratch's sink.
+  const bytes_t damaged = cases[0].list;
+  const bytes_t nesting = idlist({shell_item(0x1E, cat({{0}, k_guid, damaged}))});
+  const struct {
+    const char* what;
+    const bytes_t& list;
+    bool caller_fault;
+    size_t kept;
+    uint64_t offset;
+  } sunk[] = {
+      {"stop", damaged, false, 1, 0x100 + root.size()},
+      {"stop, the caller's fault", damaged, true, 0, 0},
+      {"stop of a nested walk", nesting, false, 0, 0},
+      {"read whole", cases[5].list, false, 0, 0},
+  };
+  for (const auto& c : sunk) {
+    SCOPED_TRACE(c.what);
+    shell_item_list out;
+    fault_sink sink;
+    parse_ctx ctx;
+    parse_fault own;
+    {
+      const faults_to to(ctx, sink, 0x100);
+      parse_idlist(out, c.list.data(), static_cast<int64_t>(c.list.size()), false, false, ctx,
+                   default_params(), c.caller_fault ? &own : nullptr);
+    }
+    EXPECT_EQ(ctx.stop, nullptr);
+    EXPECT_EQ(static_cast<bool>(own), c.caller_fault);
+    ASSERT_EQ(sink.size(), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(sink[0].offset, c.offset);
+      EXPECT_STREQ(sink[0].cause, "item size below 5 bytes");
+    }
+    EXPECT_FALSE(sink.out_of_memory());
+  }
+  fault_sink sink;
+  shell_scratch scratch;
+  scratch.faults = &sink;
   parse_ctx ctx;
-  parse_fault fault;
-  parse_idlist(out, marker.data(), static_cast<int64_t>(marker.size()), false, true, ctx,
-               default_params(), &fault);
-  EXPECT_FALSE(fault);
+  ctx.scratch = &scratch;
+  EXPECT_FALSE(guarded(
+      ctx, []() -> bool { throw std::bad_alloc(); }, [] { return false; }));
+  EXPECT_EQ(sink.out_of_memory_count(), 1u);
+  EXPECT_TRUE(sink.empty());
 }
 
 void run_one(const bytes_t& in, bool walk_only = false) {
