@@ -19,6 +19,19 @@
 namespace vk {
 namespace {
 
+// No fault when cause is null; else the extra-data block fault said first
+// (a size that runs past the data may follow it).
+void expect_first_block_fault(const lnk_record& rec, const char* cause, uint64_t at) {
+  if (!cause) {
+    EXPECT_TRUE(rec.m_faults.empty()) << rec.m_faults[0].cause;
+    return;
+  }
+  ASSERT_FALSE(rec.m_faults.empty());
+  EXPECT_STREQ(rec.m_faults[0].structure, "extra-data block");
+  EXPECT_STREQ(rec.m_faults[0].cause, cause);
+  EXPECT_EQ(rec.m_faults[0].offset, at);
+}
+
 using namespace vesk_test;
 
 // A link with no ID list, LinkInfo or StringData.
@@ -233,15 +246,7 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
     lnk_record rec;
     ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
                           vesk_test::test_scratch(), false, 0));
-    if (!r.cause) {
-      EXPECT_TRUE(rec.m_faults.empty()) << rec.m_faults[0].cause;
-    } else {
-      // The fault said first; a size that runs past the data may follow.
-      ASSERT_FALSE(rec.m_faults.empty());
-      EXPECT_STREQ(rec.m_faults[0].structure, "extra-data block");
-      EXPECT_STREQ(rec.m_faults[0].cause, r.cause);
-      EXPECT_EQ(rec.m_faults[0].offset, r.at);
-    }
+    expect_first_block_fault(rec, r.cause, r.at);
     EXPECT_EQ(!rec.m_property_values.empty() && rec.m_property_values[0] == "hello.txt",
               r.store_read);
   }
@@ -308,14 +313,7 @@ TEST(ExtraData, TextsThatEatBlocksAreSaid) {
     lnk_record rec;
     ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
                           vesk_test::test_scratch(), false, 0));
-    if (!r.cause) {
-      EXPECT_TRUE(rec.m_faults.empty()) << rec.m_faults[0].cause;
-    } else {
-      ASSERT_FALSE(rec.m_faults.empty());
-      EXPECT_STREQ(rec.m_faults[0].structure, "extra-data block");
-      EXPECT_STREQ(rec.m_faults[0].cause, r.cause);
-      EXPECT_EQ(rec.m_faults[0].offset, static_cast<uint64_t>(folder_at + r.at));
-    }
+    expect_first_block_fault(rec, r.cause, folder_at + r.at);
     EXPECT_EQ(rec.m_special_folder_id, r.folder_id);
     EXPECT_EQ(rec.m_machine_id, r.machine);
   }

@@ -323,30 +323,6 @@ TEST(ListDamage, LinkStreamsEndWithTheirLink) {
   std::snprintf(at[3], sizeof at[3],
                 "(shell item at offset 0x%zx of stream 2: item size zero before the list's end)",
                 item);
-  const struct {
-    const char* what;
-    const bytes& link;
-    const char* note;  // null: none
-    bool machine;      // the tracker's machine ID read (else the DestList's host)
-  } cases[] = {
-      {"sound", sound, nullptr, true},
-      {"tracker zeroed to the end", zeroed, at[0], false},
-      {"bytes after the terminal block", longer, at[1], true},
-      {"cut before the terminal block", cut, at[2], true},
-      {"folder item zeroed", folder, at[3], true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const outcome o = run_file(tree, "z.automaticDestinations-ms", three_entry_list(c.link));
-    ASSERT_TRUE(o.ok);
-    EXPECT_EQ(o.records, 3u);
-    if (c.note)
-      EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
-    else
-      EXPECT_EQ(o.notes, "");
-    const std::vector<std::string> hosts = values(o.text, "NETBIOS name:");
-    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "desktop-01"), c.machine ? 1 : 0) << o.text;
-  }
   // A link file's one link fills it too: zeros after it are padding, other
   // bytes are what an early end left unread (here the tracker's tail).
   bytes torn = sound;
@@ -356,19 +332,32 @@ TEST(ListDamage, LinkStreamsEndWithTheirLink) {
   const struct {
     const char* what;
     const bytes& link;
-    const char* note;
-  } files[] = {{"sound", sound, nullptr},
-               {"zeros after the terminal block", longer, nullptr},
-               {"the tracker's size and signature zeroed", torn, past}};
-  for (const auto& c : files) {
+    bool link_file;    // else the link stream of a three-entry list
+    const char* note;  // null: none
+    bool machine;      // the tracker's machine ID read (else the DestList's host)
+  } cases[] = {
+      {"sound", sound, false, nullptr, true},
+      {"tracker zeroed to the end", zeroed, false, at[0], false},
+      {"bytes after the terminal block", longer, false, at[1], true},
+      {"cut before the terminal block", cut, false, at[2], true},
+      {"folder item zeroed", folder, false, at[3], true},
+      {"a link file", sound, true, nullptr, true},
+      {"a link file, zeros after the terminal block", longer, true, nullptr, true},
+      {"a link file, the tracker's size and signature zeroed", torn, true, past, false},
+  };
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const outcome o = run_file(tree, "z.lnk", c.link);
+    const outcome o = c.link_file
+                          ? run_file(tree, "z.lnk", c.link)
+                          : run_file(tree, "z.automaticDestinations-ms", three_entry_list(c.link));
     ASSERT_TRUE(o.ok);
-    EXPECT_EQ(o.records, 1u);
+    EXPECT_EQ(o.records, c.link_file ? 1u : 3u);
     if (c.note)
       EXPECT_NE(o.notes.find(c.note), std::string::npos) << o.notes;
     else
       EXPECT_EQ(o.notes, "");
+    const std::vector<std::string> hosts = values(o.text, "NETBIOS name:");
+    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "desktop-01"), c.machine ? 1 : 0) << o.text;
   }
 }
 
