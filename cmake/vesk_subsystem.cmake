@@ -31,7 +31,9 @@ function(vesk_subsystem name)
   if(VESK_BUILD_TESTS)
     file(GLOB test_sources CONFIGURE_DEPENDS ${test_globs})
     if(test_sources)
-      add_executable(vesk_${name}_tests ${test_sources})
+      # The test programs' posix() takes the library's place (one a test can
+      # replace: testing/posix_seam.h).
+      add_executable(vesk_${name}_tests ${test_sources} ${CMAKE_SOURCE_DIR}/testing/posix_seam.cpp)
       target_include_directories(vesk_${name}_tests PRIVATE ${CMAKE_SOURCE_DIR}
                                  ${CMAKE_SOURCE_DIR}/testing)
       target_link_libraries(vesk_${name}_tests PRIVATE vesk_${name} GTest::gtest_main)

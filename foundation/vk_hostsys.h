@@ -2,7 +2,8 @@
 // executable-location tests (kernel names, host name, the program's own path,
 // the file-system type and the block device of a file). They reach the
 // system through the call table of vk_posix.h, so that tests can play a
-// network share or a USB stick without such a machine (scoped_posix_calls).
+// network share or a USB stick without such a machine (scoped_posix_calls,
+// testing/posix_seam.h).
 #pragma once
 
 #include <sys/types.h>

@@ -89,8 +89,6 @@ const posix_calls k_system_calls = {
     sys_fstatat, sys_uname,  sys_gethostname, sys_readlink, sys_statfs,    sys_realpath,
     sys_mkdir,   sys_rename, sys_remove,      sys_rmdir};
 
-posix_calls g_calls = k_system_calls;
-
 // One system call never moves more than this; Linux would cut it anyway.
 constexpr size_t k_max_transfer = size_t{1} << 30;
 
@@ -100,16 +98,6 @@ constexpr uint64_t k_max_offset = static_cast<uint64_t>(std::numeric_limits<off_
 
 const posix_calls& system_posix_calls() {
   return k_system_calls;
-}
-const posix_calls& posix() {
-  return g_calls;
-}
-
-scoped_posix_calls::scoped_posix_calls(const posix_calls& calls) : m_previous(g_calls) {
-  g_calls = calls;
-}
-scoped_posix_calls::~scoped_posix_calls() {
-  g_calls = m_previous;
 }
 
 namespace {
@@ -190,16 +178,16 @@ int posix_open(const char* path, int flags, mode_t mode) {
     return -1;
   }
   for (;;) {
-    int fd = g_calls.open(path, flags, mode);
+    int fd = posix().open(path, flags, mode);
     if (fd >= 0) return fd;
-    if (errno == ENAMETOOLONG && g_calls.open == &sys_open)
+    if (errno == ENAMETOOLONG && posix().open == &sys_open)
       return open_beyond_path_max(path, flags, mode);
     if (errno != EINTR) return fd;
   }
 }
 
 int posix_close(int fd) {
-  return g_calls.close(fd);
+  return posix().close(fd);
 }
 
 namespace {
@@ -244,36 +232,36 @@ io_result transfer_loop(size_t len, bool writing, const uint64_t* base, Step ste
 io_result posix_read_full(int fd, void* buf, size_t len) {
   auto* p = static_cast<uint8_t*>(buf);
   return transfer_loop(len, false, nullptr,
-                       [&](size_t done, size_t want) { return g_calls.read(fd, p + done, want); });
+                       [&](size_t done, size_t want) { return posix().read(fd, p + done, want); });
 }
 
 io_result posix_write_full(int fd, const void* buf, size_t len) {
   const auto* p = static_cast<const uint8_t*>(buf);
   return transfer_loop(len, true, nullptr,
-                       [&](size_t done, size_t want) { return g_calls.write(fd, p + done, want); });
+                       [&](size_t done, size_t want) { return posix().write(fd, p + done, want); });
 }
 
 io_result posix_pread_full(int fd, void* buf, size_t len, uint64_t offset) {
   auto* p = static_cast<uint8_t*>(buf);
   return transfer_loop(len, false, &offset, [&](size_t done, size_t want) {
-    return g_calls.pread(fd, p + done, want, static_cast<off_t>(offset + done));
+    return posix().pread(fd, p + done, want, static_cast<off_t>(offset + done));
   });
 }
 
 io_result posix_pwrite_full(int fd, const void* buf, size_t len, uint64_t offset) {
   const auto* p = static_cast<const uint8_t*>(buf);
   return transfer_loop(len, true, &offset, [&](size_t done, size_t want) {
-    return g_calls.pwrite(fd, p + done, want, static_cast<off_t>(offset + done));
+    return posix().pwrite(fd, p + done, want, static_cast<off_t>(offset + done));
   });
 }
 
 int64_t posix_lseek(int fd, int64_t offset, int whence) {
-  return static_cast<int64_t>(g_calls.lseek(fd, static_cast<off_t>(offset), whence));
+  return static_cast<int64_t>(posix().lseek(fd, static_cast<off_t>(offset), whence));
 }
 
 bool posix_fstat(int fd, struct stat& st) {
   std::memset(&st, 0, sizeof st);
-  return g_calls.fstat(fd, &st) == 0;
+  return posix().fstat(fd, &st) == 0;
 }
 
 namespace {
@@ -295,15 +283,15 @@ bool stat_beyond_path_max(const char* path, struct stat& st, bool follow) {
 bool posix_stat(const char* path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
   if (path == nullptr) return false;
-  if (g_calls.stat(path, &st) == 0) return true;
-  return errno == ENAMETOOLONG && g_calls.stat == &sys_stat && stat_beyond_path_max(path, st, true);
+  if (posix().stat(path, &st) == 0) return true;
+  return errno == ENAMETOOLONG && posix().stat == &sys_stat && stat_beyond_path_max(path, st, true);
 }
 
 bool posix_lstat(const char* path, struct stat& st) {
   std::memset(&st, 0, sizeof st);
   if (path == nullptr) return false;
-  if (g_calls.lstat(path, &st) == 0) return true;
-  return errno == ENAMETOOLONG && g_calls.lstat == &sys_lstat &&
+  if (posix().lstat(path, &st) == 0) return true;
+  return errno == ENAMETOOLONG && posix().lstat == &sys_lstat &&
          stat_beyond_path_max(path, st, false);
 }
 
@@ -313,13 +301,13 @@ bool posix_ftruncate(int fd, uint64_t length) {
     return false;
   }
   for (;;) {
-    if (g_calls.ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
+    if (posix().ftruncate(fd, static_cast<off_t>(length)) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
 bool posix_fchmod(int fd, mode_t mode) {
-  return g_calls.fchmod(fd, mode) == 0;
+  return posix().fchmod(fd, mode) == 0;
 }
 
 }  // namespace vk

@@ -4,9 +4,11 @@
 // status taken for each directory entry, and the host queries of the run
 // header (uname, host name, the program's own path, the file-system type and
 // the real path of a device link) go through the table returned by posix().
-// Tests install a table of their own (scoped_posix_calls) to make any of
-// these calls fail or answer as another machine would, so that the failure
-// paths can be exercised without a broken disk or a network share.
+// The program's posix() is the system's table and nothing changes it; test
+// programs link a posix() of their own in its place (testing/posix_seam.h)
+// to make any of these calls fail or answer as another machine would, so
+// that the failure paths can be exercised without a broken disk or a
+// network share.
 //
 // The transfer helpers loop until every byte has moved: a single read or
 // write may legally move fewer bytes than asked (Linux caps one call near
@@ -56,21 +58,8 @@ struct posix_calls {
 // The table of the real system calls.
 const posix_calls& system_posix_calls();
 
-// The table in force.
+// The table in force (vk_posix_table.cpp: the system's).
 const posix_calls& posix();
-
-// Installs a replacement table for its lifetime and restores the previous
-// one afterwards. Meant for tests; the tool never replaces the table.
-class scoped_posix_calls {
- public:
-  explicit scoped_posix_calls(const posix_calls& calls);
-  ~scoped_posix_calls();
-  scoped_posix_calls(const scoped_posix_calls&) = delete;
-  scoped_posix_calls& operator=(const scoped_posix_calls&) = delete;
-
- private:
-  posix_calls m_previous;
-};
 
 // Outcome of a transfer: how many bytes moved, and the errno value that
 // stopped it early (0 when it ran to completion or reached end of file).

@@ -20,6 +20,7 @@
 
 #include "foundation/vk_hostsys.h"
 #include "foundation/vk_posix.h"
+#include "posix_seam.h"
 
 namespace vesk_test {
 

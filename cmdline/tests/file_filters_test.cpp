@@ -17,6 +17,7 @@
 #include "foundation/vk_posix.h"
 #include "foundation/vk_string.h"
 #include "foundation/vk_unicode.h"
+#include "posix_seam.h"
 #include "temp_tree.h"
 
 namespace {

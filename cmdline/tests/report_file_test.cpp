@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/vk_posix.h"
+#include "posix_seam.h"
 #include "temp_tree.h"
 #include "vesk_run.h"
 

@@ -7,6 +7,7 @@
 
 #include "foundation/vk_posix.h"
 #include "partition_images.h"
+#include "posix_seam.h"
 
 using namespace vk;
 

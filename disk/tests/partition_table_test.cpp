@@ -14,6 +14,7 @@
 #include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
 #include "partition_images.h"
+#include "posix_seam.h"
 #include "volume_writer.h"
 
 using namespace vk;

@@ -12,6 +12,7 @@
 
 #include "foundation/vk_posix.h"
 #include "foundation/vk_unicode.h"
+#include "posix_seam.h"
 #include "temp_tree.h"
 
 using namespace vk;

@@ -23,6 +23,7 @@
 #include "foundation/vk_hex_view.h"
 #include "foundation/vk_path.h"
 #include "foundation/vk_posix.h"
+#include "posix_seam.h"
 #include "testing/fake_host.h"
 #include "testing/temp_tree.h"
 

@@ -14,6 +14,7 @@
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_posix.h"
+#include "posix_seam.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "foundation/vk_dirio.h"
 #include "foundation/vk_portable_dir.h"
 #include "foundation/vk_posix.h"
+#include "posix_seam.h"
 #include "temp_tree.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include "jumplist/destlist.h"
 #include "jumplist/vesk_main.h"
 #include "jumplist_samples.h"
+#include "posix_seam.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
 

@@ -13,6 +13,7 @@
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_signature.h"
 #include "jumplist/vesk_main.h"
+#include "posix_seam.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
 

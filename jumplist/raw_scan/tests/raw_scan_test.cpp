@@ -19,6 +19,7 @@
 #include "foundation/vk_posix.h"
 #include "jumplist_samples.h"
 #include "lnk_writer.h"
+#include "posix_seam.h"
 #include "report_fixture.h"
 
 namespace vk {
