@@ -18,6 +18,32 @@ namespace {
 
 using namespace vesk_test;
 
+// The storages' walk over bytes: the values it kept, by integer name (pids,
+// in that order) then by string name (one, two, three), and its fault.
+struct walked {
+  std::string kept;
+  parse_fault fault;
+};
+walked walk_storages(const prop_bytes_t& bytes, std::initializer_list<uint32_t> pids) {
+  walked w;
+  shell_item_record rec;
+  parse_ctx ctx;
+  bool values_only = true;
+  parse_property_storages_noting(ctx, rec, bytes.data(), static_cast<int64_t>(bytes.size()),
+                                 default_params(), values_only, &w.fault);
+  auto add = [&](const std::string& k) { w.kept += w.kept.empty() ? k : " " + k; };
+  for (uint32_t pid : pids)
+    for (const auto& [key, value] : rec.properties)
+      if (!value.string_named && value.key.pid == pid) {
+        add(std::to_string(pid));
+        break;
+      }
+  for (const char* name : {"one", "two", "three"})
+    for (const auto& [key, value] : rec.properties)
+      if (value.name == name) add(name);
+  return w;
+}
+
 const bytes_t& k_guid = hostile_guid();
 
 using driver = std::function<void(const uint8_t*, int64_t, shell_item_record&)>;
@@ -168,16 +194,7 @@ TEST(PropertyHostile, DamagedStringNamedValueIsSaid) {
     prop_bytes_t bytes = storage(string_named_fmtid(), {a, b, c});
     for (size_t i = 0; i < 4; ++i)
       bytes[t.value + t.field + i] = static_cast<uint8_t>(t.set >> (8 * i));
-    shell_item_record rec;
-    parse_ctx ctx;
-    bool values_only = true;
-    parse_fault fault;
-    parse_property_storages_noting(ctx, rec, bytes.data(), static_cast<int64_t>(bytes.size()),
-                                   default_params(), values_only, &fault);
-    std::string kept;
-    for (const char* name : {"one", "two", "three"})
-      for (const auto& [key, value] : rec.properties)
-        if (value.name == name) kept += kept.empty() ? name : std::string(" ") + name;
+    const auto [kept, fault] = walk_storages(bytes, {});
     EXPECT_EQ(kept, t.kept);
     if (!t.cause) {
       EXPECT_FALSE(fault);
@@ -286,23 +303,7 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
     SCOPED_TRACE(t.what);
     prop_bytes_t bytes = t.bytes;
     if (t.change) t.change(bytes);
-    shell_item_record rec;
-    parse_ctx ctx;
-    bool values_only = true;
-    parse_fault fault;
-    parse_property_storages_noting(ctx, rec, bytes.data(), static_cast<int64_t>(bytes.size()),
-                                   default_params(), values_only, &fault);
-    std::string kept;
-    auto add = [&](const std::string& k) { kept += kept.empty() ? k : " " + k; };
-    for (uint32_t pid : {10, 11, 12})
-      for (const auto& [key, value] : rec.properties)
-        if (!value.string_named && value.key.pid == pid) {
-          add(std::to_string(pid));
-          break;
-        }
-    for (const char* name : {"one", "two", "three"})
-      for (const auto& [key, value] : rec.properties)
-        if (value.name == name) add(name);
+    const auto [kept, fault] = walk_storages(bytes, {10, 11, 12});
     EXPECT_EQ(kept, t.kept);
     if (!t.cause) {
       EXPECT_FALSE(fault) << fault.cause;
