@@ -893,6 +893,39 @@ bool chain_in_place(const compound_file_reader& reader, bool is_mini, const unit
   return true;
 }
 
+// A chain's units in runs that lie one after another in the image
+// (consecutive numbers, and mini sectors inside one sector of the mini
+// stream), in stream order: visit(at, offset, length) for each run's share
+// of the stream's first LENGTH bytes, at its offset in the file (~0: none).
+// FIRST_OFFSET becomes where the stream's first unit lies (0: nowhere); a
+// mini stream's walk goes on past LENGTH only to find it.
+template <class Visit>
+void for_each_unit_run(const compound_file_reader& reader, bool is_mini, uint64_t unit,
+                       uint64_t count, chain_units next_unit, uint64_t length,
+                       uint64_t& first_offset, Visit visit) {
+  const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
+  uint64_t placed = 0;
+  uint64_t u = next_unit();
+  for (uint64_t i = 0, j = 0; i < count; i = j) {
+    const uint64_t run_first = u;
+    for (j = i + 1; j < count; ++j) {
+      const uint64_t v = next_unit();
+      const bool joins = v == u + 1 && v <= 0xFFFFFFFFull && (!is_mini || v % per_sector != 0);
+      u = v;
+      if (!joins) break;
+    }
+    const uint64_t o = unit_offset(reader, is_mini, run_first);
+    if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
+    if (placed >= length) {
+      if (first_offset != 0 || !is_mini) break;
+      continue;
+    }
+    const uint64_t want = std::min<uint64_t>((j - i) * unit, length - placed);
+    visit(placed, o, want);
+    placed += want;
+  }
+}
+
 bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry, byte_view image,
                  std::vector<uint8_t>& scratch, byte_view& out, uint64_t& first_offset) {
   first_offset = 0;
@@ -921,39 +954,22 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
   // their lack of one. The units come again in chain order: from the
   // walked list, or for a mini stream from its chain (each of the counted
   // units is in the mini FAT).
-  chain_units next_unit{units, reader.m_minifat_links, is_mini, chain.first};
   first_offset = 0;
   scratch.clear();
   scratch.reserve(static_cast<size_t>(length));
   uint64_t present = length;
-  const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
-  uint64_t placed = 0;
-  uint64_t u = next_unit();
-  for (uint64_t i = 0, j = 0; i < chain.count; i = j) {
-    const uint64_t run_first = u;
-    for (j = i + 1; j < chain.count; ++j) {
-      const uint64_t v = next_unit();
-      const bool joins = v == u + 1 && v <= 0xFFFFFFFFull && (!is_mini || v % per_sector != 0);
-      u = v;
-      if (!joins) break;
-    }
-    const uint64_t o = unit_offset(reader, is_mini, run_first);
-    if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
-    if (placed >= length) {
-      if (first_offset != 0 || !is_mini) break;
-      continue;
-    }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>((j - i) * unit, length - placed));
-    size_t taken = 0;
-    if (o != ~uint64_t{0} && o < image.size()) {
-      const byte_view part = image.clamp(static_cast<size_t>(o), want);
-      scratch.insert(scratch.end(), part.data(), part.data() + part.size());
-      taken = part.size();
-    }
-    if (taken < want && present == length) present = placed + taken;
-    scratch.insert(scratch.end(), want - taken, uint8_t{0});
-    placed += want;
-  }
+  for_each_unit_run(
+      reader, is_mini, unit, chain.count, {units, reader.m_minifat_links, is_mini, chain.first},
+      length, first_offset, [&](uint64_t at, uint64_t o, uint64_t want) {
+        size_t taken = 0;
+        if (o != ~uint64_t{0} && o < image.size()) {
+          const byte_view part = image.clamp(static_cast<size_t>(o), static_cast<size_t>(want));
+          scratch.insert(scratch.end(), part.data(), part.data() + part.size());
+          taken = part.size();
+        }
+        if (taken < want && present == length) present = at + taken;
+        scratch.insert(scratch.end(), static_cast<size_t>(want) - taken, uint8_t{0});
+      });
   reader.m_stream_present = present;
   out = byte_view(scratch.data(), scratch.size());
   return true;
@@ -1253,7 +1269,6 @@ bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry
           if (length) pieces.push_back({0, first, length});
           return true;
         }
-        chain_units next_unit{units, reader.m_minifat_links, is_mini, chain.first};
         // Stretches that continue one another (in the stream and in the
         // image, or both zeros) make one piece.
         auto add = [&](uint64_t at, uint64_t from, uint64_t len) {
@@ -1271,33 +1286,16 @@ bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry
           }
           pieces.push_back({at, from, len});
         };
-        const uint64_t per_sector = is_mini ? reader.m_sector_size / unit : 0;
-        uint64_t placed = 0;
-        uint64_t u = next_unit();
-        for (uint64_t i = 0, j = 0; i < chain.count; i = j) {
-          const uint64_t run_first = u;
-          for (j = i + 1; j < chain.count; ++j) {
-            const uint64_t v = next_unit();
-            const bool joins =
-                v == u + 1 && v <= 0xFFFFFFFFull && (!is_mini || v % per_sector != 0);
-            u = v;
-            if (!joins) break;
-          }
-          const uint64_t o = unit_offset(reader, is_mini, run_first);
-          if (o != ~uint64_t{0} && first_offset == 0 && (is_mini || i == 0)) first_offset = o;
-          if (placed >= length) {
-            if (first_offset != 0 || !is_mini) break;
-            continue;
-          }
-          const uint64_t want = std::min<uint64_t>((j - i) * unit, length - placed);
-          uint64_t taken = 0;
-          if (o != ~uint64_t{0} && o < image_size) {
-            taken = std::min(want, image_size - o);
-            add(placed, o, taken);
-          }
-          add(placed + taken, cfb_zero_piece, want - taken);
-          placed += want;
-        }
+        for_each_unit_run(reader, is_mini, unit, chain.count,
+                          {units, reader.m_minifat_links, is_mini, chain.first}, length,
+                          first_offset, [&](uint64_t at, uint64_t o, uint64_t want) {
+                            uint64_t taken = 0;
+                            if (o != ~uint64_t{0} && o < image_size) {
+                              taken = std::min(want, image_size - o);
+                              add(at, o, taken);
+                            }
+                            add(at + taken, cfb_zero_piece, want - taken);
+                          });
         return true;
       },
       [&] {
