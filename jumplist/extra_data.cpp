@@ -791,9 +791,16 @@ size_t next_signature_high(byte_view data, size_t first, size_t last) {
 // From at, block headers one after another by their sizes up to a terminal
 // block or the end of the data: the walk a sound link would take from a
 // block there.
-bool blocks_chain_from(byte_view data, size_t at) {
+bool blocks_chain_from(byte_view data, size_t at, std::vector<bool>& walked) {
+  // Walks only step forward, and one that reaches a block an earlier walk
+  // of the same search passed through ends as that one did (every such walk
+  // failed, or the search would have stopped): a search walks each place
+  // once, so bytes full of block headers cost their length, not its square.
   for (;;) {
     if (at == data.size()) return true;
+    if (walked.empty()) walked.resize(data.size());
+    if (walked[at]) return false;
+    walked[at] = true;
     const auto size = data.u32(at);
     if (size && *size < B::terminal_size) return true;
     if (!holds_block_header(data, at)) {
@@ -820,13 +827,14 @@ bool note_block_stepped_past(lnk_record& rec, byte_view data, size_t from, size_
   // Bytes inserted put the block a little after at, bytes lost or a size
   // grown before it.
   const size_t last = std::min(data.size(), at + ahead);
+  std::vector<bool> walked;
   for (size_t h = next_signature_high(data, first, last); h < last;
        h = next_signature_high(data, h + 1, last)) {
     // A header of a known kind here (its size may run past the bytes).
     const uint32_t named = data.u32_or_zero(h + B::signature) - L::signature::environment;
     if (h == at || h == next || data.u32_or_zero(h) < B::header_size ||
         named > L::signature::vista_idlist - L::signature::environment ||
-        !blocks_chain_from(data, h))
+        !blocks_chain_from(data, h, walked))
       continue;
     add_record_fault(rec, parse_fault{"extra-data block", h,
                                       "stepped past: a size before it is wrong; not read"});
@@ -849,12 +857,13 @@ size_t find_block_header(byte_view bytes) {
 
 size_t find_block_chain(byte_view data, size_t first, size_t last) {
   last = std::min(last, data.size());
+  std::vector<bool> walked;
   for (size_t h = next_signature_high(data, first, last); h < last;
        h = next_signature_high(data, h + 1, last)) {
     const uint32_t named = data.u32_or_zero(h + B::signature) - L::signature::environment;
     if (data.u32_or_zero(h) >= B::header_size &&
         named <= L::signature::vista_idlist - L::signature::environment &&
-        blocks_chain_from(data, h))
+        blocks_chain_from(data, h, walked))
       return h;
   }
   return k_no_block_header;
