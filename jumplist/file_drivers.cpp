@@ -489,10 +489,11 @@ struct automatic_list {
     if (!lost) {
       if (first_time && !options.lnk_dump_dir.empty())
         dump_stream(options.lnk_dump_dir, dir_entry, first_offset, stream);
-      const lnk_parse_result parsed =
+      const uint32_t short_before = record.m_faults.out_of_memory_count();
+      const bool parsed =
           parse_lnk(record, stream.data(), stream.size(), options, options.m_scratch.link, false, 0,
                     first_time ? &options : nullptr);
-      out_of_memory = out_of_memory || parsed.out_of_memory;
+      out_of_memory = out_of_memory || record.m_faults.out_of_memory_count() != short_before;
       if (!parsed) {
         reset_lnk_record(record, options.m_scratch.shell());
         lost = "unparseable (its header, or an ID list that runs past the stream)";

@@ -468,8 +468,7 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
   label_embedded(record, r, image_flag);
   record.m_file_offset = base_offset + first;
   return parse_lnk(record, bytes.data(), bytes.size(), options, options.m_scratch.link, carved,
-                   base_offset + first)
-      .parsed;
+                   base_offset + first);
 }
 
 // Hit i of run r parsed into record. A link stream is read whatever its

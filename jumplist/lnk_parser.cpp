@@ -615,23 +615,19 @@ bool is_lnk_header(const uint8_t* p, size_t size) {
          v.starts_with(L::header::clsid, lnk_clsid.data(), lnk_clsid.size());
 }
 
-lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
-                           const cmd_params& opts, link_scratch& scratch, bool carved,
-                           uint64_t file_offset, lnk_dump_settings* dump) {
+bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
+               link_scratch& scratch, bool carved, uint64_t file_offset, lnk_dump_settings* dump) {
   // The routines under the parse say memory that runs out in the record's
   // sink, through the scratch, for the parse's time.
   // (guarded catches all, so the scratch is let go of the sink on the one
   // way out).
   fault_sink& sink = record.m_faults;
-  const uint32_t short_before = sink.out_of_memory_count();
   scratch.shell.faults = &sink;
-  lnk_parse_result result;
-  result.parsed = guarded(
+  const bool parsed = guarded(
       [&] { return parse_body(record, data, size, opts, scratch, carved, file_offset, dump); },
       [&] { sink.add_out_of_memory(); });
   scratch.shell.faults = nullptr;
-  result.out_of_memory = sink.out_of_memory_count() != short_before;
-  return result;
+  return parsed;
 }
 
 std::string network_net_name(byte_view link) {

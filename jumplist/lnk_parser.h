@@ -40,26 +40,18 @@ struct lnk_dump_settings {
 // HeaderSize 76 and the link CLSID; false for fewer than 20 bytes.
 bool is_lnk_header(const uint8_t* p, size_t size);
 
-// What a parse of a link gives back beside the record. parsed: the header
-// was accepted and the parse ran to its end, m_lnk_size then telling how far
-// it got; not parsed when the data is not a link, is too short or declares
-// an ID list running past the data (the record may then hold a header copy:
-// callers reset it). out_of_memory: memory ran out somewhere under the
-// parse, so the record may hold less than the bytes do (also marked in its
-// fault list). The damage met is in the record's fault list.
-struct lnk_parse_result {
-  bool parsed = false;
-  bool out_of_memory = false;
-  explicit operator bool() const noexcept { return parsed; }
-};
-
 // Parses the link at data (size bytes available from its first byte; more
 // may follow it), reusing what scratch kept from the links before. carved
 // is passed to the ID-list walk; file_offset is the link's position in its
-// source file.
-lnk_parse_result parse_lnk(lnk_record& record, const uint8_t* data, size_t size,
-                           const cmd_params& opts, link_scratch& scratch, bool carved,
-                           uint64_t file_offset, lnk_dump_settings* dump = nullptr);
+// source file. True when the header was accepted and the parse ran to its
+// end, m_lnk_size then telling how far it got; false when the data is not a
+// link, is too short or declares an ID list running past the data (the
+// record may then hold a header copy: callers reset it). The damage met,
+// and memory that ran out under the parse (the record then holding less
+// than the bytes do), are in the record's sink, m_faults.
+bool parse_lnk(lnk_record& record, const uint8_t* data, size_t size, const cmd_params& opts,
+               link_scratch& scratch, bool carved, uint64_t file_offset,
+               lnk_dump_settings* dump = nullptr);
 
 // Texts of the LinkInfo parts at p, with available bytes from p to the end
 // of the data. Every text ends at the end of the data at the latest.

@@ -206,13 +206,14 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     }
     const size_t extent = own_extent(link, available);
     if (extent == 0) return false;
-    const lnk_parse_result parsed =
-        parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
+    const uint32_t short_before = record.m_faults.out_of_memory_count();
+    const bool parsed = parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
+    const bool short_of_memory = record.m_faults.out_of_memory_count() != short_before;
     if (parsed) {
       read_unalloc = u;
       hand_over(unalloc_label, u);
     }
-    return parsed.out_of_memory;
+    return short_of_memory;
   };
   auto read_slack_hit = [&] {
     uint64_t a = 0, l = 0;
@@ -222,10 +223,11 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     const uint8_t* link = image.data() + at;
     const size_t extent = own_extent(link, static_cast<size_t>(l - (at - a)));
     if (extent == 0) return false;
-    const lnk_parse_result parsed =
-        parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
+    const uint32_t short_before = record.m_faults.out_of_memory_count();
+    const bool parsed = parse_lnk(record, link, extent, options, options.m_scratch.link, true, 0);
+    const bool short_of_memory = record.m_faults.out_of_memory_count() != short_before;
     if (parsed) hand_over(slack_label, at);
-    return parsed.out_of_memory;
+    return short_of_memory;
   };
   for (;;) {
     const uint64_t u = unalloc.peek(), s = slack.peek();

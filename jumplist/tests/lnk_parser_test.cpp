@@ -36,8 +36,7 @@ parsed parse(const std::vector<uint8_t>& bytes, uint64_t file_offset = 0) {
   // An exactly sized copy, so that the sanitizers see any read past it.
   std::vector<uint8_t> copy(bytes);
   p.ok = parse_lnk(p.rec, copy.data(), copy.size(), default_params(), vesk_test::test_scratch(),
-                   false, file_offset)
-             .parsed;
+                   false, file_offset);
   return p;
 }
 
@@ -431,7 +430,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
 // scratch they were parsed with, and scratches used in turn or on several
 // threads at once give the same records.
 // Memory that runs out anywhere inside a link's parse, down to a value of its
-// property store, is said in the parse's result: a record that came out
+// property store, is said in the record's sink: a record that came out
 // short is never taken for a whole one.
 TEST(LnkParser, AllocationsThatFailInsideTheParseAreSaid) {
   lnk_spec s;
@@ -458,7 +457,7 @@ TEST(LnkParser, AllocationsThatFailInsideTheParseAreSaid) {
     const cmd_params settings;
     link_scratch scratch;
     lnk_record rec;
-    lnk_parse_result parsed;
+    bool parsed = false;
     {
       heap::scope watched;
       heap::fail_nth(n);
@@ -467,7 +466,7 @@ TEST(LnkParser, AllocationsThatFailInsideTheParseAreSaid) {
     }
     if (!parsed || shown(rec) == whole) continue;
     ++short_records;
-    EXPECT_TRUE(parsed.out_of_memory) << n << ": " << shown(rec);
+    EXPECT_TRUE(rec.m_faults.out_of_memory()) << n << ": " << shown(rec);
   }
   EXPECT_GT(short_records, 0u);
 }
