@@ -186,12 +186,14 @@ void note_faults(lnk::useropts& options, const lnk_record& r) {
   }
 }
 
-// False when memory cut the record's report short.
+// False when memory cut the record's report short (said by the writers in
+// the report's sink).
 bool report_written(std::ostream& out, lnk_record& record, vesk_options& options) {
   note_faults(options, record);
-  options.m_scratch.report_out_of_memory = false;
+  const fault_sink& faults = options.m_scratch.report_faults;
+  const uint32_t short_before = faults.out_of_memory_count();
   report_record(out, record, options);
-  return !options.m_scratch.report_out_of_memory;
+  return faults.out_of_memory_count() == short_before;
 }
 
 void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {

@@ -500,11 +500,11 @@ std::array<uint64_t, 3> record_target_times(const lnk_record& record) {
 
 namespace {
 
-// The report's scratch; null (marked as memory run out) when it cannot be
-// made.
+// The report's scratch; null (memory run out, said in the report's sink)
+// when it cannot be made.
 report_scratch* scratch_of(lnk::useropts& options) {
   report_scratch* const scratch = try_made_part(options.m_scratch.report);
-  if (!scratch) options.m_scratch.report_out_of_memory = true;
+  if (!scratch) options.m_scratch.report_faults.add_out_of_memory();
   return scratch;
 }
 
@@ -530,7 +530,7 @@ std::string record_appid_text(const lnk::useropts& options) {
   return text;
 }
 
-bool report_record(std::ostream& out, const lnk_record& record, lnk::useropts& options) {
+void report_record(std::ostream& out, const lnk_record& record, lnk::useropts& options) {
   ++options.m_records_written;
   out.fill(' ');
   out.setf(std::ios::left, std::ios::adjustfield);
@@ -542,11 +542,11 @@ bool report_record(std::ostream& out, const lnk_record& record, lnk::useropts& o
   if (rows && (options.m_header_pending || (options.m_csv && options.m_columns.empty())))
     register_record_columns(out, options);
   report_scratch* const scratch = scratch_of(options);
-  if (!scratch) return false;
+  if (!scratch) return;
   // The labelled block derives what it shows as it writes.
   if (!(options.m_bodyfile || options.m_csvl2t || options.m_csv)) {
     write_text_block(out, *scratch, record, options);
-    return true;
+    return;
   }
   // One set of values for every record: its texts keep their room.
   record_values& values = scratch->values;
@@ -560,7 +560,6 @@ bool report_record(std::ostream& out, const lnk_record& record, lnk::useropts& o
     write_record_l2t(out, record, options, values);
   else
     write_record_row(out, record, options, values);
-  return true;
 }
 
 }  // namespace vk

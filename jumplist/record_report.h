@@ -35,10 +35,10 @@ void append_record_appid_text(std::string& out, const lnk::useropts& options);
 
 // Writes one record in the chosen form (body file, log2timeline, CSV row,
 // else the labelled block), registering the row forms' columns first while
-// the header is pending; true unless the report's scratch could not be
-// made. The record is only read: each text is written with its control
-// characters as marks. The stream is left decimal, blank-filled and
-// left-adjusted.
-bool report_record(std::ostream& out, const lnk_record& record, lnk::useropts& options);
+// the header is pending. Memory that cuts the report short is said in the
+// run scratch's report_faults. The record is only read: each text is
+// written with its control characters as marks. The stream is left
+// decimal, blank-filled and left-adjusted.
+void report_record(std::ostream& out, const lnk_record& record, lnk::useropts& options);
 
 }  // namespace vk

@@ -141,11 +141,11 @@ row_buffers& buffers(lnk::useropts& o) {
   return made_part(o.m_scratch.rows);
 }
 
-// Runs a row writer; one that memory stopped is marked in the run's
-// scratch, where a road that must say what it lost looks.
+// Runs a row writer; one that memory stopped is said in the report's sink
+// in the run's scratch, where a road that must say what it lost looks.
 template <class F>
 void guarded_row(lnk::useropts& o, F&& write) {
-  vk::guarded(write, [&] { o.m_scratch.report_out_of_memory = true; });
+  vk::guarded(write, [&] { o.m_scratch.report_faults.add_out_of_memory(); });
 }
 
 // What a column's rules read of one record.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/vk_fault_sink.h"
 #include "jumplist/link_scratch.h"
 #include "jumplist/lnk_record.h"
 #include "jumplist/report_scratch.h"
@@ -57,9 +58,9 @@ struct run_scratch {
   // buffers.
   scratch_part<report_scratch> report;
   scratch_part<row_buffers> rows;
-  // Set when a report writer ran out of memory and wrote less than the
-  // record; the roads say it with the file.
-  bool report_out_of_memory = false;
+  // Where the report writers say memory that ran out and left a record
+  // written short; the roads say it with the file.
+  fault_sink report_faults;
 
   shell_scratch& shell() { return link.shell; }
 };

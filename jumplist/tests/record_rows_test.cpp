@@ -112,7 +112,7 @@ struct table {
 
 std::string report(lnk_record r, lnk::useropts& o) {
   std::ostringstream out;
-  EXPECT_TRUE(report_record(out, r, o));
+  report_record(out, r, o);
   return out.str();
 }
 
@@ -806,7 +806,7 @@ TEST(RecordRows, EveryTextIsMarkedAsWrittenAndTheRecordStaysAsItWas) {
       o.m_cell_blank = 0;
     }
     std::ostringstream out;
-    ASSERT_TRUE(report_record(out, r, o));
+    report_record(out, r, o);
     const std::string text = out.str();
     for (const char c : text)
       EXPECT_TRUE(c == '\n' || c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))

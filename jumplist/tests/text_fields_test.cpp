@@ -99,7 +99,7 @@ std::string rendered(const lnk_record& r, char form) {
   build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format,
                              o.m_pair_datetime != 0);
   std::ostringstream out;
-  EXPECT_TRUE(report_record(out, r, o));
+  report_record(out, r, o);
   return out.str();
 }
 
