@@ -532,7 +532,7 @@ struct automatic_list {
         options.m_notes.add("DestList entries", source.m_value,
                             "links not read in full: out of memory", "DestList");
       else
-        options.m_notes.add("link", 0, "not read in full: out of memory", stream_name);
+        options.m_notes.add_out_of_memory("link", 0, stream_name);
     } else if (lost && first_time)
       note_lost(source, stream_name, lost);
     return found;

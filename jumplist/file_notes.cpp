@@ -16,7 +16,7 @@ void file_notes::add(std::string_view structure, uint64_t offset, std::string_vi
         add_body(structure, offset, cause, stream);
         return true;
       }))
-    ++m_lost;
+    m_own.add_out_of_memory();
 }
 
 void file_notes::add_numbered(std::string_view structure, uint64_t number, uint64_t offset,
@@ -25,7 +25,7 @@ void file_notes::add_numbered(std::string_view structure, uint64_t number, uint6
         add_body(std::string(structure) + " " + std::to_string(number), offset, cause, stream);
         return true;
       }))
-    ++m_lost;
+    m_own.add_out_of_memory();
 }
 
 void file_notes::add_body(std::string_view structure, uint64_t offset, std::string_view cause,
@@ -46,6 +46,11 @@ void file_notes::add(const parse_fault& fault, uint64_t base, std::string_view s
   add(fault.structure, base + fault.offset, fault.cause ? fault.cause : "damaged", stream);
 }
 
+void file_notes::add_out_of_memory(std::string_view structure, uint64_t offset,
+                                   std::string_view stream) noexcept {
+  add(structure, offset, "not read in full: out of memory", stream);
+}
+
 void file_notes::add_record(const lnk_record& record, uint64_t base,
                             std::string_view stream) noexcept {
   add_faults(record.m_faults, base, stream, false);
@@ -53,8 +58,7 @@ void file_notes::add_record(const lnk_record& record, uint64_t base,
 
 void file_notes::add_faults(const fault_sink& faults, uint64_t base, std::string_view stream,
                             bool out_of_memory_said) noexcept {
-  if (out_of_memory_said && faults.out_of_memory())
-    add("link", base, "not read in full: out of memory", stream);
+  if (out_of_memory_said && faults.out_of_memory()) add_out_of_memory("link", base, stream);
   for (const parse_fault& fault : faults) add(fault, base, stream);
   const uint32_t more = faults.dropped();
   if (more == 0) return;
@@ -62,7 +66,7 @@ void file_notes::add_faults(const fault_sink& faults, uint64_t base, std::string
         add_body("link", base, std::to_string(more) + " more faults, not kept", stream);
         return true;
       }))
-    ++m_lost;
+    m_own.add_out_of_memory();
 }
 
 std::string file_notes::lines(const std::string& path) const {
@@ -79,9 +83,9 @@ std::string file_notes::lines(const std::string& path) const {
     append_shown_name(out, line);
     out += ")\n";
   }
-  if (m_lost != 0)
-    out += "not read in full: " + shown_name(path) + " (" + std::to_string(m_lost) +
-           " notes lost: out of memory)\n";
+  if (m_own.out_of_memory())
+    out += "not read in full: " + shown_name(path) + " (" +
+           std::to_string(m_own.out_of_memory_count()) + " notes lost: out of memory)\n";
   return out;
 }
 

@@ -33,17 +33,21 @@ class file_notes {
   // when out_of_memory_said, memory that ran out under it (a link's).
   void add_faults(const fault_sink& faults, uint64_t base, std::string_view stream,
                   bool out_of_memory_said) noexcept;
+  // Memory that ran out under the structure (a link's parse, its stream's
+  // copy): what it held is not read in full.
+  void add_out_of_memory(std::string_view structure, uint64_t offset,
+                         std::string_view stream = {}) noexcept;
   // The faults of a record's parse (its sink), memory aside.
   void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {}) noexcept;
 
-  bool any() const noexcept { return !m_notes.empty() || m_lost != 0; }
+  bool any() const noexcept { return !m_notes.empty() || m_own.out_of_memory(); }
   // The lines for the file named path, each ending in a line feed.
   std::string lines(const std::string& path) const;
   // Writes the lines to standard error and forgets them.
   void flush(const std::string& path) noexcept;
   void clear() noexcept {
     m_notes.clear();
-    m_lost = 0;
+    m_own.clear();
   }
 
  private:
@@ -55,8 +59,8 @@ class file_notes {
   void add_body(std::string_view structure, uint64_t offset, std::string_view cause,
                 std::string_view stream);
   std::vector<note> m_notes;
-  // Notes that memory ran out for.
-  uint64_t m_lost = 0;
+  // The notes' own faults: each note that memory ran out for, counted.
+  fault_sink m_own;
 };
 
 }  // namespace vk

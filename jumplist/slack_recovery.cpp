@@ -234,7 +234,7 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     if (u == k_none && s == k_none) break;
     reset_lnk_record(record, options.m_scratch.shell());
     if (u <= s ? read_unalloc_hit(u) : read_slack_hit())
-      options.m_notes.add("free-space link", std::min(u, s), "not read in full: out of memory");
+      options.m_notes.add_out_of_memory("free-space link", std::min(u, s));
   }
 }
 
