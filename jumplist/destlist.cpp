@@ -146,36 +146,33 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_version = 0;
   m_header_count = 0;
   m_offset = m_next = destlist_header_size;
-  m_stop = stop::end;
+  m_walking = true;
+  m_faults.clear();
   const byte_view v(m_stream, m_size);
-  if (v.size() < destlist_header_size) return false;
+  if (v.size() < destlist_header_size)
+    return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
   m_version = v.u32_or_zero(destlist::header::version);
   m_header_count = v.u32_or_zero(destlist::header::entry_count);
-  m_stop = stop::none;
   return true;
 }
 
 bool destlist_walker::next(destlist_entry& entry, bool with_path) {
-  if (m_stop != stop::none) return false;
+  if (!m_walking) return false;
   m_offset = m_next;
-  if (m_offset == m_size) {
-    m_stop = stop::end;
-    return false;
-  }
+  if (m_offset == m_size) return stop_at(parse_fault());
   const uint8_t* raw = m_stream + m_offset;
-  const int64_t available = static_cast<int64_t>(m_size - m_offset);
+  const size_t available = m_size - m_offset;
   const bool v1 = m_version == 1;
   bool loaded = false;
   if (!guarded([&] {
-        loaded = load_entry(entry, raw, available, v1, with_path);
+        loaded = load_entry(entry, raw, static_cast<int64_t>(available), v1, with_path);
         return true;
-      })) {
-    m_stop = stop::no_memory;
-    return false;
-  }
+      }))
+    return stop_at(parse_fault{"DestList", m_offset, k_fault_out_of_memory});
   if (!loaded) {
-    m_stop = stop::damaged;
-    return false;
+    const size_t fixed = v1 ? destlist_fixed_size_114 : destlist_fixed_size_130;
+    return stop_at(parse_fault{"DestList", m_offset,
+                               available < fixed ? k_destlist_entry_cut : k_destlist_entry_past});
   }
   ++m_count;
   // The entry fits, so the next offset stays inside the stream.
@@ -213,7 +210,7 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
           if (!walker.next(out[count], with_paths)) break;
           ++count;
         }
-        return walker.stopped() != destlist_walker::stop::damaged || count != 0;
+        return walker.faults().empty() || count != 0;
       },
       [&] { return count != 0; });
 }
