@@ -70,10 +70,14 @@ inline constexpr char k_destlist_entry_past[] = "entry runs past the stream";
 // that ends exactly at the end of the stream is loaded; the walk ends cleanly
 // only at the end of the stream: bytes left that hold no whole entry (a
 // stream cut inside an entry, or an entry that runs past it) end it short,
-// and a walk that ends short says why in faults(), memory that ran out
-// among the causes.
+// and a walk that ends short says why in the caller's sink, memory that ran
+// out among the causes.
 class destlist_walker {
  public:
+  // The walk says in faults where it ended short; the walker and each start
+  // forget what faults held before.
+  explicit destlist_walker(fault_sink& faults) noexcept : m_faults(faults) { forget_faults(); }
+
   // False when the stream is shorter than its header (nothing to walk),
   // which faults() then says.
   bool start(const uint8_t* stream, size_t size);
@@ -96,12 +100,12 @@ class destlist_walker {
   bool load_at(size_t offset, destlist_entry& entry, bool with_path = false) const;
 
  private:
-  // Ends the walk, saying in the same step why when it ends short (a sound
-  // end passes no fault): the one way a walk ends.
-  bool stop_at(const parse_fault& fault) {
-    m_walking = false;
-    m_faults.add(fault);
-    return false;
+  // Ends the walk short, saying why in the same step: the one way a walk
+  // ends other than at the end of the stream.
+  bool stop_at(const parse_fault& fault);
+  // Only a walk that ended short left anything to forget.
+  void forget_faults() noexcept {
+    if (!m_faults.empty() || m_faults.out_of_memory()) m_faults.clear();
   }
 
   const uint8_t* m_stream = nullptr;
@@ -109,7 +113,7 @@ class destlist_walker {
   uint32_t m_version = 0, m_header_count = 0;
   size_t m_offset = 0, m_next = 0, m_count = 0;
   bool m_walking = false;
-  fault_sink m_faults;
+  fault_sink& m_faults;
 };
 
 // Loads every entry of a whole DestList stream, in stream order. False when

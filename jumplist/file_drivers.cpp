@@ -61,6 +61,8 @@ struct driver_workspace {
   size_t m_length = 0;
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
+  // Where the current file's DestList walk says how it ended short.
+  fault_sink m_destlist_faults;
   // The stream numbers the DestList entries name, kept from file to file.
   std::vector<uint64_t> m_entry_numbers;
   // The open file's status, taken once when it is opened.
@@ -646,11 +648,10 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
   return true;
 }
 
-// The words for where the DestList walk stopped short, from its sink: the
-// entry it stopped at by number and the bytes it found there; empty when it
-// did not. offset: where it stopped.
+// The words for where the DestList walk stopped short, from its sink, which
+// holds the fault: the entry it stopped at by number and the bytes it found
+// there. offset: where it stopped.
 std::string destlist_stop_words(const destlist_walker& d, uint64_t& offset) {
-  if (d.faults().empty()) return std::string();
   const parse_fault& stop = d.faults()[0];
   offset = stop.offset;
   if (stop.cause == k_destlist_short_header)
@@ -672,10 +673,10 @@ void note_destlist_count(const destlist_walker& d, file_notes& notes) {
 }
 
 // Why the DestList left streams unread, and how many of the link streams no
-// entry names were reported without its data.
+// entry names were reported without its data (the caller asks only when
+// there is either).
 void note_destlist_gaps(file_notes& notes, const std::string& why, uint64_t why_offset,
                         uint64_t unnamed_reported, uint64_t unnamed_count) {
-  if (why.empty() && unnamed_count == 0) return;
   std::string cause = why;
   if (unnamed_count != 0) {
     if (!cause.empty()) cause += "; ";
@@ -807,7 +808,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
+  automatic_list list{
+      w, options, reader, byte_view(image, image_size), destlist_walker(w.m_destlist_faults), {}};
   // Why streams that no entry names were left so: empty for a sound DestList.
   std::string why;
   uint64_t why_offset = 0;
@@ -909,7 +911,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
         out_of_memory = true;
         return true;
       }
-      why = destlist_stop_words(d, why_offset);
+      if (!d.faults().empty()) why = destlist_stop_words(d, why_offset);
       note_destlist_count(d, options.m_notes);
     }
     // Every stream no entry read names is reported after them, without
@@ -926,7 +928,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return true;
   });
   if (!walked) out_of_memory = true;
-  note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
+  if (!why.empty() || unnamed_count != 0)
+    note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
   if (out_of_memory)
     note_records_lost(list, listed, reading,
                       reading.m_from_entry || reading.m_value == k_no_stream

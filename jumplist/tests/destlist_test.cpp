@@ -228,7 +228,8 @@ TEST(DestListEntry, StreamFitRules) {
   auto bad = one;
   bad.length_override = 0xFFFF;
   const auto two = vesk_test::build_destlist(4, {one, one, bad, one});
-  destlist_walker walker;
+  fault_sink faults;
+  destlist_walker walker(faults);
   ASSERT_TRUE(walker.start(two.data(), two.size()));
   destlist_entry e;
   std::vector<size_t> offsets;
@@ -271,7 +272,8 @@ TEST(DestListWalker, EveryShortEndLeavesItsFault) {
        k_destlist_entry_past, 32 + 2 * 136, 2},
       {"out of memory", build_destlist(4, {full_entry()}), true, nullptr, 32, 0},
   };
-  destlist_walker walker;
+  fault_sink faults;
+  destlist_walker walker(faults);
   destlist_entry e;
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
