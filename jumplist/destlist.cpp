@@ -146,20 +146,29 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_version = 0;
   m_header_count = 0;
   m_offset = m_next = destlist_header_size;
-  m_stop = stop::end;
+  m_walking = true;
+  forget_faults();
   const byte_view v(m_stream, m_size);
-  if (v.size() < destlist_header_size) return false;
+  if (v.size() < destlist_header_size)
+    return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
   m_version = v.u32_or_zero(destlist::header::version);
   m_header_count = v.u32_or_zero(destlist::header::entry_count);
-  m_stop = stop::none;
   return true;
 }
 
+// Out of line: it runs only on damage, and kept out of next() it leaves the
+// entry loop's registers alone.
+[[gnu::cold, gnu::noinline]] bool destlist_walker::stop_at(const parse_fault& fault) {
+  m_walking = false;
+  m_faults.add(fault);
+  return false;
+}
+
 bool destlist_walker::next(destlist_entry& entry, bool with_path) {
-  if (m_stop != stop::none) return false;
+  if (!m_walking) return false;
   m_offset = m_next;
   if (m_offset == m_size) {
-    m_stop = stop::end;
+    m_walking = false;
     return false;
   }
   const uint8_t* raw = m_stream + m_offset;
@@ -169,13 +178,15 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
   if (!guarded([&] {
         loaded = load_entry(entry, raw, available, v1, with_path);
         return true;
-      })) {
-    m_stop = stop::no_memory;
-    return false;
-  }
+      }))
+    return stop_at(parse_fault{"DestList", m_offset, k_fault_out_of_memory});
   if (!loaded) {
-    m_stop = stop::damaged;
-    return false;
+    // From the fields again, so that nothing stays live across the load for
+    // this rare path.
+    const size_t fixed = m_version == 1 ? destlist_fixed_size_114 : destlist_fixed_size_130;
+    return stop_at(
+        parse_fault{"DestList", m_offset,
+                    m_size - m_offset < fixed ? k_destlist_entry_cut : k_destlist_entry_past});
   }
   ++m_count;
   // The entry fits, so the next offset stays inside the stream.
@@ -201,7 +212,8 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
     const size_t& count;
     ~trim() { out.erase(out.begin() + static_cast<std::ptrdiff_t>(count), out.end()); }
   } trim_to_count{out, count};
-  destlist_walker walker;
+  fault_sink faults;
+  destlist_walker walker(faults);
   const bool started = walker.start(stream, size);
   version = walker.version();
   if (!started) return false;
@@ -213,7 +225,7 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
           if (!walker.next(out[count], with_paths)) break;
           ++count;
         }
-        return walker.stopped() != destlist_walker::stop::damaged || count != 0;
+        return faults.empty() || count != 0;
       },
       [&] { return count != 0; });
 }

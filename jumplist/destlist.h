@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/vk_fault_sink.h"
 #include "foundation/vk_guid.h"
 #include "jumplist/destlist_layout.h"
 
@@ -57,17 +58,28 @@ bool load_destlist_entry_for_version(destlist_entry& entry, uint32_t version, co
                                      int64_t available);
 size_t destlist_min_entry_size(uint32_t version);
 
+// Why a DestList walk stopped short of the end of its stream, each said in
+// the walker's sink as a fault of the structure "DestList" at the offset in
+// the stream where the walk stopped.
+inline constexpr char k_destlist_short_header[] = "shorter than its header";
+inline constexpr char k_destlist_entry_cut[] = "entry cut: fewer bytes left than an entry holds";
+inline constexpr char k_destlist_entry_past[] = "entry runs past the stream";
+
 // Walks the entries of a whole DestList stream one at a time, in stream
 // order, so that a caller holds one entry rather than all of them. An entry
 // that ends exactly at the end of the stream is loaded; the walk ends cleanly
 // only at the end of the stream: bytes left that hold no whole entry (a
-// stream cut inside an entry, or an entry that runs past it) end it as
-// damaged.
+// stream cut inside an entry, or an entry that runs past it) end it short,
+// and a walk that ends short says why in the caller's sink, memory that ran
+// out among the causes.
 class destlist_walker {
  public:
-  enum class stop : uint8_t { none, end, damaged, no_memory };
+  // The walk says in faults where it ended short; the walker and each start
+  // forget what faults held before.
+  explicit destlist_walker(fault_sink& faults) noexcept : m_faults(faults) { forget_faults(); }
 
-  // False when the stream is shorter than its header (nothing to walk).
+  // False when the stream is shorter than its header (nothing to walk),
+  // which faults() then says.
   bool start(const uint8_t* stream, size_t size);
   uint32_t version() const { return m_version; }
   // The entry count the header gives.
@@ -75,9 +87,11 @@ class destlist_walker {
   const uint8_t* stream() const { return m_stream; }
   size_t size() const { return m_size; }
   // The next entry into entry (its texts keep their room); false once the
-  // walk has stopped, stopped() telling why.
+  // walk has ended.
   bool next(destlist_entry& entry, bool with_path = true);
-  stop stopped() const { return m_stop; }
+  // Where the walk stopped short: one fault, or memory that ran out; empty
+  // while it walks and after it ended at the end of the stream.
+  const fault_sink& faults() const { return m_faults; }
   // Where the entry last loaded starts, or where the walk stopped.
   size_t offset() const { return m_offset; }
   // Entries loaded so far.
@@ -86,11 +100,20 @@ class destlist_walker {
   bool load_at(size_t offset, destlist_entry& entry, bool with_path = false) const;
 
  private:
+  // Ends the walk short, saying why in the same step: the one way a walk
+  // ends other than at the end of the stream.
+  bool stop_at(const parse_fault& fault);
+  // Only a walk that ended short left anything to forget.
+  void forget_faults() noexcept {
+    if (!m_faults.empty() || m_faults.out_of_memory()) m_faults.clear();
+  }
+
   const uint8_t* m_stream = nullptr;
   size_t m_size = 0;
   uint32_t m_version = 0, m_header_count = 0;
   size_t m_offset = 0, m_next = 0, m_count = 0;
-  stop m_stop = stop::end;
+  bool m_walking = false;
+  fault_sink& m_faults;
 };
 
 // Loads every entry of a whole DestList stream, in stream order. False when

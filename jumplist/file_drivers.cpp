@@ -61,6 +61,8 @@ struct driver_workspace {
   size_t m_length = 0;
   compound_file_reader m_reader;
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
+  // Where the current file's DestList walk says how it ended short.
+  fault_sink m_destlist_faults;
   // The stream numbers the DestList entries name, kept from file to file.
   std::vector<uint64_t> m_entry_numbers;
   // The open file's status, taken once when it is opened.
@@ -649,19 +651,23 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
   return true;
 }
 
-// Where the DestList walk stopped short of its stream (why, why_offset: for
-// the note on the streams no entry names), and a header whose count is not
-// the entries read.
-void note_destlist_stop(const destlist_walker& d, file_notes& notes, std::string& why,
-                        uint64_t& why_offset) {
-  if (d.stopped() == destlist_walker::stop::damaged) {
-    const std::string next = "entry " + std::to_string(d.count() + 1);
-    const size_t left = d.size() - d.offset();
-    why_offset = d.offset();
-    why = left < destlist_min_entry_size(d.version()) - 2
-              ? next + " cut: " + std::to_string(left) + " bytes left, fewer than an entry holds"
-              : next + " runs past the stream";
-  }
+// The words for where the DestList walk stopped short, from its sink, which
+// holds the fault: the entry it stopped at by number and the bytes it found
+// there. offset: where it stopped.
+std::string destlist_stop_words(const destlist_walker& d, uint64_t& offset) {
+  const parse_fault& stop = d.faults()[0];
+  offset = stop.offset;
+  if (stop.cause == k_destlist_short_header)
+    return std::string(stop.cause) + " (" + std::to_string(d.size()) + " bytes)";
+  const std::string next = "entry " + std::to_string(d.count() + 1);
+  if (stop.cause == k_destlist_entry_cut)
+    return next + " cut: " + std::to_string(d.size() - stop.offset) +
+           " bytes left, fewer than an entry holds";
+  return next + " runs past the stream";
+}
+
+// A DestList header whose count is not the entries read.
+void note_destlist_count(const destlist_walker& d, file_notes& notes) {
   if (d.header_count() != d.count())
     notes.add("DestList header", vk::destlist::header::entry_count,
               "says " + std::to_string(d.header_count()) + " entries, " +
@@ -670,10 +676,10 @@ void note_destlist_stop(const destlist_walker& d, file_notes& notes, std::string
 }
 
 // Why the DestList left streams unread, and how many of the link streams no
-// entry names were reported without its data.
+// entry names were reported without its data (the caller asks only when
+// there is either).
 void note_destlist_gaps(file_notes& notes, const std::string& why, uint64_t why_offset,
                         uint64_t unnamed_reported, uint64_t unnamed_count) {
-  if (why.empty() && unnamed_count == 0) return;
   std::string cause = why;
   if (unnamed_count != 0) {
     if (!cause.empty()) cause += "; ";
@@ -701,15 +707,16 @@ void note_records_lost(automatic_list& list, std::vector<link_source>& listed,
     // The entries the walk did not reach, counted without being read,
     // and the streams no entry names, never searched for.
     std::vector<uint64_t>& numbers = list.w.m_entry_numbers;
-    counted = list.destlist.stopped() != destlist_walker::stop::no_memory && guarded([&] {
-                while (list.destlist.next(list.entry, false)) {
-                  ++lost;
-                  numbers.push_back(list.entry.m_entry_num);
-                }
-                if (list.destlist.stopped() != destlist_walker::stop::end) return false;
-                lost += unnamed_link_streams(list.reader, numbers).size();
-                return true;
-              });
+    const fault_sink& stop = list.destlist.faults();
+    counted = !stop.out_of_memory() && guarded([&] {
+      while (list.destlist.next(list.entry, false)) {
+        ++lost;
+        numbers.push_back(list.entry.m_entry_num);
+      }
+      if (!stop.empty() || stop.out_of_memory()) return false;
+      lost += unnamed_link_streams(list.reader, numbers).size();
+      return true;
+    });
   }
   file_notes& notes = list.options.m_notes;
   char name[16];
@@ -804,7 +811,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  automatic_list list{w, options, reader, byte_view(image, image_size), {}, {}};
+  automatic_list list{
+      w, options, reader, byte_view(image, image_size), destlist_walker(w.m_destlist_faults), {}};
   // Why streams that no entry names were left so: empty for a sound DestList.
   std::string why;
   uint64_t why_offset = 0;
@@ -818,7 +826,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
                           "cut short: the bytes from here on are not in the file", "DestList");
     }
     if (!list.destlist.start(destlist.data(), destlist.size()))
-      why = "shorter than its header (" + std::to_string(destlist.size()) + " bytes)";
+      why = destlist_stop_words(list.destlist, why_offset);
   } else if (destlist_read.out_of_memory) {
     return fail(options, failure::cannot_read, "out of memory");
   } else if (named && named->object_type() != 0 && named->stream_size() == 0) {
@@ -901,12 +909,13 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
     if (walking) {
       const destlist_walker& d = list.destlist;
-      if (d.stopped() == destlist_walker::stop::no_memory) {
+      if (d.faults().out_of_memory()) {
         reading = link_source{d.offset(), true, d.count() + 1};
         out_of_memory = true;
         return true;
       }
-      note_destlist_stop(d, options.m_notes, why, why_offset);
+      if (!d.faults().empty()) why = destlist_stop_words(d, why_offset);
+      note_destlist_count(d, options.m_notes);
     }
     // Every stream no entry read names is reported after them, without
     // DestList data.
@@ -922,7 +931,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return true;
   });
   if (!walked) out_of_memory = true;
-  note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
+  if (!why.empty() || unnamed_count != 0)
+    note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
   if (out_of_memory)
     note_records_lost(list, listed, reading,
                       reading.m_from_entry || reading.m_value == k_no_stream

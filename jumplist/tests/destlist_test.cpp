@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "alloc_hook.h"
 #include "byte_builder.h"
 #include "cfb_writer.h"
 #include "destlist_writer.h"
@@ -227,18 +228,73 @@ TEST(DestListEntry, StreamFitRules) {
   auto bad = one;
   bad.length_override = 0xFFFF;
   const auto two = vesk_test::build_destlist(4, {one, one, bad, one});
-  destlist_walker walker;
+  fault_sink faults;
+  destlist_walker walker(faults);
   ASSERT_TRUE(walker.start(two.data(), two.size()));
   destlist_entry e;
   std::vector<size_t> offsets;
   while (walker.next(e)) offsets.push_back(walker.offset());
   EXPECT_EQ(offsets, (std::vector<size_t>{32, 168}));
-  EXPECT_EQ(walker.stopped(), destlist_walker::stop::damaged);
+  EXPECT_FALSE(walker.faults().empty());
   EXPECT_EQ(walker.offset(), 304u);
   EXPECT_EQ(walker.count(), 2u);
   ASSERT_TRUE(walker.load_at(168, e, true));
   EXPECT_EQ(e.m_path, "a");
   EXPECT_FALSE(walker.load_at(304, e));
+}
+
+// Every way a walk ends short leaves its one fault where it stopped, or
+// memory counted; only a walk that reaches the stream's end leaves none. One
+// walker walks every row, so each start forgets the last walk's end.
+TEST(DestListWalker, EveryShortEndLeavesItsFault) {
+  using vesk_test::build_destlist;
+  destlist_test_entry one;
+  one.path = u"a";
+  auto past = one;
+  past.length_override = 0xFFFF;
+  auto v1_cut = build_destlist(1, {one, one});
+  v1_cut.resize(32 + 116 + 50);
+  auto no_trailer = build_destlist(4, {one});
+  no_trailer.resize(no_trailer.size() - 2);
+  struct row {
+    const char* name;
+    std::vector<uint8_t> stream;
+    bool out_of_memory;  // the walk's first allocation fails
+    const char* cause;   // null: ends at the stream's end
+    size_t offset, count;
+  } rows[] = {
+      {"sound", build_destlist(4, {one, one}), false, nullptr, 32 + 2 * 136, 2},
+      {"header alone", build_destlist(1, {}), false, nullptr, 32, 0},
+      {"shorter than a header", std::vector<uint8_t>(31, 0), false, k_destlist_short_header, 0, 0},
+      {"entry cut", v1_cut, false, k_destlist_entry_cut, 32 + 116, 1},
+      {"trailer cut", no_trailer, false, k_destlist_entry_past, 32, 0},
+      {"path past the stream", build_destlist(4, {one, one, past, one}), false,
+       k_destlist_entry_past, 32 + 2 * 136, 2},
+      {"out of memory", build_destlist(4, {full_entry()}), true, nullptr, 32, 0},
+  };
+  fault_sink faults;
+  destlist_walker walker(faults);
+  destlist_entry e;
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(walker.start(r.stream.data(), r.stream.size()), r.stream.size() >= 32);
+    if (r.out_of_memory) vesk_test::heap::fail_nth(0);
+    while (walker.next(e)) {
+    }
+    vesk_test::heap::no_failure();
+    EXPECT_FALSE(walker.next(e));
+    const fault_sink& f = walker.faults();
+    EXPECT_EQ(f.out_of_memory_count(), r.out_of_memory ? 1u : 0u);
+    ASSERT_EQ(f.size(), r.cause ? 1u : 0u);
+    EXPECT_EQ(f.dropped(), 0u);
+    // A refused stream's walk never left the header's end.
+    EXPECT_EQ(walker.offset(), r.stream.size() < 32 ? 32 : r.offset);
+    EXPECT_EQ(walker.count(), r.count);
+    if (!r.cause) continue;
+    EXPECT_STREQ(f[0].structure, "DestList");
+    EXPECT_EQ(f[0].cause, r.cause);
+    EXPECT_EQ(f[0].offset, r.offset);
+  }
 }
 
 TEST(DestListEntry, SectorSlackAfterTheStreamGivesNoPhantomEntries) {
