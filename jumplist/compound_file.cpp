@@ -35,7 +35,8 @@ byte_view header_view(const uint8_t* header) {
 
 // Sector and mini sector sizes of a header; false for shifts that give no
 // usable 32-bit size.
-bool header_sizes(byte_view header, uint64_t& sector, uint64_t& mini) {
+[[gnu::always_inline]] inline bool header_sizes(byte_view header, uint64_t& sector,
+                                                uint64_t& mini) {
   auto shift = header.u16(hdr::sector_shift);
   auto mini_shift = header.u16(hdr::mini_sector_shift);
   if (!shift || !mini_shift || *shift >= 32 || *mini_shift >= 32) return false;
@@ -44,7 +45,7 @@ bool header_sizes(byte_view header, uint64_t& sector, uint64_t& mini) {
   return true;
 }
 
-uint32_t header_u32(byte_view header, size_t field) {
+[[gnu::always_inline]] inline uint32_t header_u32(byte_view header, size_t field) {
   return header.u32(field).value_or(0);
 }
 
@@ -135,10 +136,16 @@ std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
 
 // ---- the stages of the parse ------------------------------------------------
 
+// Off the sound path: one copy of the sink's bookkeeping for every fault.
+[[gnu::cold, gnu::noinline]] void record_fault(compound_file_reader& r, const char* structure,
+                                               uint64_t offset, const char* cause) {
+  r.m_faults.add(structure, offset, cause);
+}
+
 // Ends the parse short, the fault saying where and why: the only way a
 // stage gives up on the image, so no refusal goes without its reason.
 bool stop_at(compound_file_reader& r, const char* structure, uint64_t offset, const char* cause) {
-  r.m_faults.add(structure, offset, cause);
+  record_fault(r, structure, offset, cause);
   return false;
 }
 
@@ -149,7 +156,7 @@ uint64_t sector_start(uint64_t n, uint64_t sector_size) {
 
 // Sector n of the structure named what lies past the end of the image.
 void count_cut(compound_file_reader& r, const char* what, uint64_t n) {
-  r.m_faults.add(what, sector_start(n, r.m_sector_size), k_cfb_past_end);
+  record_fault(r, what, sector_start(n, r.m_sector_size), k_cfb_past_end);
 }
 
 // The header, its sizes and the sectors the image holds; false for an image
@@ -451,7 +458,9 @@ void fat_link_map::clear() {
   m_count = 0;
 }
 
-bool fat_link_map::reserve_index(size_t limit) {
+// Once per table and parse: its fills are inlined whatever else the unit
+// inlines.
+[[gnu::flatten]] bool fat_link_map::reserve_index(size_t limit) {
   if (limit <= m_values.size()) return true;
   const size_t had = m_values.size();
   return guarded(
@@ -503,7 +512,8 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   clear_cfb_header(reader.m_cfb_header);
   reader.m_sector_count = 0;
   reader.m_work = 0;
-  reader.m_faults.clear();
+  // A sound parse leaves the sink empty, and it stays as it is.
+  if (!reader.m_faults.empty() || reader.m_faults.out_of_memory()) reader.m_faults.clear();
   reader.m_stream_present = 0;
   reader.m_fat_links.clear();
   reader.m_dir_sectors.clear();
@@ -1003,10 +1013,13 @@ bool stream_bytes(const compound_file_reader& reader, std::string_view name, con
                             faults);
 }
 
-bool entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
-                        const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
-                        byte_view& out, uint32_t& entry_num, uint64_t& first_offset,
-                        fault_sink& faults) {
+// Out of line, so that its guarded copy is the one both forms share and is
+// inlined into it.
+[[gnu::noinline]] bool entry_stream_bytes(const compound_file_reader& reader,
+                                          const cfb_dir_entry* entry, const uint8_t* image,
+                                          size_t size, std::vector<uint8_t>& scratch,
+                                          byte_view& out, uint32_t& entry_num,
+                                          uint64_t& first_offset, fault_sink& faults) {
   out = byte_view();
   first_offset = 0;
   return guarded(
@@ -1441,12 +1454,6 @@ bool names_root(byte_view entry) {
 }
 
 }  // namespace
-
-const char* cfb_cut_structure(const compound_file_reader& reader) {
-  for (const parse_fault& f : reader.m_faults)
-    if (f.cause && std::strcmp(f.cause, k_cfb_past_end) == 0) return f.structure;
-  return nullptr;
-}
 
 bool cfb_image_cut(const compound_file_reader& reader) {
   if (cfb_cut_structure(reader)) return true;

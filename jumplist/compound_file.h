@@ -15,6 +15,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -467,6 +468,10 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
 bool cfb_image_cut(const compound_file_reader& reader);
 // The first structure the parse found sectors of past the image's end
 // ("FAT", "DIFAT", "directory", "mini FAT"); null when none.
-const char* cfb_cut_structure(const compound_file_reader& reader);
+inline const char* cfb_cut_structure(const compound_file_reader& reader) {
+  for (const parse_fault& f : reader.m_faults)
+    if (f.cause && std::strcmp(f.cause, k_cfb_past_end) == 0) return f.structure;
+  return nullptr;
+}
 
 }  // namespace vk

@@ -63,11 +63,20 @@ struct driver_workspace {
   std::vector<uint8_t> m_destlist_scratch, m_scratch;
   // The stream numbers the DestList entries name, kept from file to file.
   std::vector<uint64_t> m_entry_numbers;
+  // Where the stream reads say memory ran out: drained where it is said,
+  // so that no count is said twice.
+  fault_sink m_read_faults;
   // The open file's status, taken once when it is opened.
   struct stat m_status {};
   bool m_has_status = false;
 
   byte_view image() const { return byte_view(m_image.data(), m_length); }
+  // Whether memory ran out in the stream reads since the last call.
+  bool reads_ran_out() {
+    if (!m_read_faults.out_of_memory()) return false;
+    m_read_faults.clear();
+    return true;
+  }
   // Starts a file: nothing of the last one is counted (end() closed it;
   // an open starts from a closed state anyway).
   void begin() { m_length = 0; }
@@ -435,9 +444,6 @@ struct automatic_list {
   destlist_walker destlist;
   destlist_entry entry;
   uint64_t lost_links = 0;
-  // Where the link streams' reads say memory ran out: one sink for the
-  // file, each read telling what it added.
-  fault_sink read_faults{};
 
   // Why the stream of a number gave no link: null when it gave one.
   const char* why_no_link(bool found, byte_view stream, std::string_view name) const {
@@ -473,10 +479,9 @@ struct automatic_list {
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
     const cfb_dir_entry* dir = find_cfb_entry(reader, stream_name);
-    const uint32_t short_before = read_faults.out_of_memory_count();
     const bool found = entry_stream_bytes(reader, dir, image.data(), image.size(), w.m_scratch,
-                                          stream, dir_entry, first_offset, read_faults);
-    bool out_of_memory = read_faults.out_of_memory_count() != short_before;
+                                          stream, dir_entry, first_offset, w.m_read_faults);
+    bool out_of_memory = !found && w.reads_ran_out();
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it; bytes the file
     // does not hold are not handed to it.
@@ -812,9 +817,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::string why;
   uint64_t why_offset = 0;
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  fault_sink destlist_faults;
   if (entry_stream_bytes(reader, named, image, image_size, w.m_destlist_scratch, destlist,
-                         dir_entry, first_offset, destlist_faults)) {
+                         dir_entry, first_offset, w.m_read_faults)) {
     if (named && reader.m_stream_present < named->stream_size()) {
       destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
       options.m_notes.add("DestList", reader.m_stream_present,
@@ -822,7 +826,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
     if (!list.destlist.start(destlist.data(), destlist.size()))
       why = "shorter than its header (" + std::to_string(destlist.size()) + " bytes)";
-  } else if (destlist_faults.out_of_memory()) {
+  } else if (w.reads_ran_out()) {
     return fail(options, failure::cannot_read, "out of memory");
   } else if (named && named->object_type() != 0 && named->stream_size() == 0) {
     // A list whose DestList is there but empty: valid, with no entries.
