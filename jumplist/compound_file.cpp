@@ -35,7 +35,8 @@ byte_view header_view(const uint8_t* header) {
 
 // Sector and mini sector sizes of a header; false for shifts that give no
 // usable 32-bit size.
-bool header_sizes(byte_view header, uint64_t& sector, uint64_t& mini) {
+[[gnu::always_inline]] inline bool header_sizes(byte_view header, uint64_t& sector,
+                                                uint64_t& mini) {
   auto shift = header.u16(hdr::sector_shift);
   auto mini_shift = header.u16(hdr::mini_sector_shift);
   if (!shift || !mini_shift || *shift >= 32 || *mini_shift >= 32) return false;
@@ -44,7 +45,7 @@ bool header_sizes(byte_view header, uint64_t& sector, uint64_t& mini) {
   return true;
 }
 
-uint32_t header_u32(byte_view header, size_t field) {
+[[gnu::always_inline]] inline uint32_t header_u32(byte_view header, size_t field) {
   return header.u32(field).value_or(0);
 }
 
@@ -135,30 +136,51 @@ std::vector<uint64_t> entry_sectors(const compound_file_reader& reader,
 
 // ---- the stages of the parse ------------------------------------------------
 
-// A sector of the structure named what lies past the end of the image.
-void count_cut(compound_file_reader& r, const char* what) {
-  if (r.m_cut_sectors++ == 0) r.m_cut_structure = what;
+// Off the sound path: one copy of the sink's bookkeeping for every fault.
+[[gnu::cold, gnu::noinline]] void record_fault(compound_file_reader& r, const char* structure,
+                                               uint64_t offset, const char* cause) {
+  r.m_faults.add(structure, offset, cause);
+}
+
+// Ends the parse short, the fault saying where and why: the only way a
+// stage gives up on the image, so no refusal goes without its reason.
+bool stop_at(compound_file_reader& r, const char* structure, uint64_t offset, const char* cause) {
+  record_fault(r, structure, offset, cause);
+  return false;
+}
+
+// The file offset of regular sector n, however large n is.
+uint64_t sector_start(uint64_t n, uint64_t sector_size) {
+  return saturating_mul(n + 1, sector_size);
+}
+
+// Sector n of the structure named what lies past the end of the image.
+void count_cut(compound_file_reader& r, const char* what, uint64_t n) {
+  record_fault(r, what, sector_start(n, r.m_sector_size), k_cfb_past_end);
 }
 
 // The header, its sizes and the sectors the image holds; false for an image
 // that is no compound file or whose first directory sector lies outside it.
 bool read_header(compound_file_reader& r, byte_view image) {
-  if (!image.has(0, hdr::size) || !is_cfb_header(image.data())) return false;
+  if (!image.has(0, hdr::size) || !is_cfb_header(image.data()))
+    return stop_at(r, "header", 0, "no compound-file header");
   image.copy(0, r.m_cfb_header.data(), hdr::size);
   const byte_view h(r.m_cfb_header.data(), hdr::size);
   uint64_t S, M;
-  if (!header_sizes(h, S, M) || S > image.size()) return false;
+  if (!header_sizes(h, S, M) || S > image.size())
+    return stop_at(r, "header", hdr::sector_shift, "sector size unusable");
   r.m_sector_size = S;
   r.m_mini_sector_size = M;
   r.m_mini_cutoff = header_u32(h, hdr::mini_cutoff);
   r.m_sector_count =
       static_cast<uint32_t>(std::min<uint64_t>((image.size() - S) / S, 0xFFFFFFFFull));
-  if (cfb_directory_offset(h.data()) + S <= image.size()) return true;
+  const uint64_t directory = cfb_directory_offset(h.data());
+  if (directory + S <= image.size()) return true;
   // A directory that starts past the end of a file cut short.
-  if (cfb_directory_offset(h.data()) >= image.size() &&
-      header_u32(h, hdr::first_dir_sector) < cfb::maxregsect)
-    count_cut(r, "directory");
-  return false;
+  const uint32_t first = header_u32(h, hdr::first_dir_sector);
+  return stop_at(r, "directory", directory,
+                 directory >= image.size() && first < cfb::maxregsect ? k_cfb_past_end
+                                                                      : "not a sector of the file");
 }
 
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
@@ -174,10 +196,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   // The first sector after the header is always taken.
   mark_sector_used(r, used, 0);
   // The link table is sized once, for every sector the image holds.
-  if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit))) {
-    r.m_out_of_memory = true;
-    return false;
-  }
+  if (!r.m_fat_links.reserve_index(static_cast<size_t>(sector_limit)))
+    return stop_at(r, "FAT", 0, k_fault_out_of_memory);
 
   // DIFAT list in the order its sectors are met, each sector once, with
   // each one's position.
@@ -222,12 +242,12 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
     auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
-    if (sector && sector->size() < S) count_cut(r, "FAT");
+    if (sector && sector->size() < S) count_cut(r, "FAT", id);
     if (sector)
       read_fat_sector(*sector);
     else
       next += E;
-    if (!sector && id < cfb::maxregsect && beyond_end(id)) count_cut(r, "FAT");
+    if (!sector && id < cfb::maxregsect && beyond_end(id)) count_cut(r, "FAT", id);
     return true;
   };
 
@@ -245,7 +265,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
       auto sector = sector_view(image, difat[k], S);
       if (!sector || sector->size() < S)
-        if (beyond_end(difat[k])) count_cut(r, "DIFAT");
+        if (beyond_end(difat[k])) count_cut(r, "DIFAT", difat[k]);
       if (!sector) continue;
       byte_cursor c(*sector);
       for (uint64_t slot = 0; slot + 1 < E && !full() && c.u32(id); ++slot) {
@@ -264,13 +284,12 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
       }
     }
   }
-  if (!stored) r.m_out_of_memory = true;
-  return stored;
+  return stored || stop_at(r, "FAT", 0, k_fault_out_of_memory);
 }
 
-// The directory, a flat array of entries along its chain; the root entry, or
-// null when there is none.
-const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
+// The directory, a flat array of entries along its chain; root becomes the
+// root entry, or null when there is none. False when memory runs out.
+bool load_directory(compound_file_reader& r, byte_view image, const cfb_dir_entry*& root) {
   const uint64_t S = r.m_sector_size;
   const uint64_t per_sector = S / dirent::size;
   uint64_t e = 0;
@@ -281,7 +300,7 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       byte_view(r.m_cfb_header.data(), hdr::size).u16_or_zero(hdr::major_version) == 3;
   for (uint64_t s : r.m_dir_sectors) {
     auto sector = sector_view(image, s, S);
-    if (!sector || sector->size() < S) count_cut(r, "directory");
+    if (!sector || sector->size() < S) count_cut(r, "directory", s);
     if (!sector) {
       e += per_sector;
       continue;
@@ -294,6 +313,9 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
       c.bytes(entry.m_raw.data(), dirent::size);
       byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
       name.text16(entry.m_name, dirent::name_size / 2);
+      // The decoding gives no text for a name it had no memory for.
+      if (entry.m_name.empty() && (entry.m_raw[dirent::name] | entry.m_raw[dirent::name + 1]))
+        return stop_at(r, "directory", 0, k_fault_out_of_memory);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       entry.m_size_low_only = low_only;
       key.assign(entry.m_name);
@@ -301,7 +323,8 @@ const cfb_dir_entry* load_directory(compound_file_reader& r, byte_view image) {
     }
   }
   r.m_entries.sort();
-  return find_cfb_entry(r, kRootKey);
+  root = find_cfb_entry(r, kRootKey);
+  return true;
 }
 
 // The mini FAT along its chain (marked used), then which streams live in the
@@ -315,14 +338,12 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   uint64_t mini_index = 0;
   bool stored = true;
   if (!r.m_minifat_links.reserve_index(static_cast<size_t>(
-          std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1)))) {
-    r.m_out_of_memory = true;
-    return false;
-  }
+          std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1))))
+    return stop_at(r, "mini FAT", 0, k_fault_out_of_memory);
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
     auto sector = sector_view(image, s, S);
-    if (!sector || sector->size() < S) count_cut(r, "mini FAT");
+    if (!sector || sector->size() < S) count_cut(r, "mini FAT", s);
     if (!sector) {
       mini_index += E;
       continue;
@@ -346,8 +367,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   }
   entry_sectors_into(r, root, r.m_root_sectors);
   r.m_work += r.m_root_sectors.size();
-  if (!stored) r.m_out_of_memory = true;
-  return stored;
+  return stored || stop_at(r, "mini FAT", 0, k_fault_out_of_memory);
 }
 
 bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
@@ -367,10 +387,12 @@ bool parse_image(compound_file_reader& r, byte_view image, bool free_space) {
     if (chain->empty()) continue;
     const uint64_t next = r.m_fat_links.value(chain->back());
     if (next < cfb::maxregsect && (next + 2) * r.m_sector_size > image.size())
-      count_cut(r, chain == &r.m_dir_sectors ? "directory" : "mini FAT");
+      count_cut(r, chain == &r.m_dir_sectors ? "directory" : "mini FAT", next);
   }
-  const cfb_dir_entry* root = load_directory(r, image);
-  if (!root || !load_mini_fat(r, image, *root, used)) return false;
+  const cfb_dir_entry* root = nullptr;
+  if (!load_directory(r, image, root)) return false;
+  if (!root) return stop_at(r, "directory", cfb_directory_offset(h.data()), "no root entry");
+  if (!load_mini_fat(r, image, *root, used)) return false;
   if (free_space) {
     mark_used_space(r, *root, used);
     derive_free_space(r, used, image.size());
@@ -436,7 +458,9 @@ void fat_link_map::clear() {
   m_count = 0;
 }
 
-bool fat_link_map::reserve_index(size_t limit) {
+// Once per table and parse: its fills are inlined whatever else the unit
+// inlines.
+[[gnu::flatten]] bool fat_link_map::reserve_index(size_t limit) {
   if (limit <= m_values.size()) return true;
   const size_t had = m_values.size();
   return guarded(
@@ -488,9 +512,8 @@ void reset_compound_file_reader(compound_file_reader& reader) {
   clear_cfb_header(reader.m_cfb_header);
   reader.m_sector_count = 0;
   reader.m_work = 0;
-  reader.m_cut_sectors = 0;
-  reader.m_cut_structure = nullptr;
-  reader.m_out_of_memory = false;
+  // A sound parse leaves the sink empty, and it stays as it is.
+  if (!reader.m_faults.empty() || reader.m_faults.out_of_memory()) reader.m_faults.clear();
   reader.m_stream_present = 0;
   reader.m_fat_links.clear();
   reader.m_dir_sectors.clear();
@@ -556,7 +579,7 @@ bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, si
   if (!reader) return false;
   reset_compound_file_reader(*reader);
   if (guarded([&] { return parse_image(*reader, byte_view(image, size), free_space); },
-              [&] { reader->m_out_of_memory = true; }))
+              [&] { reader->m_faults.add_out_of_memory(); }))
     return true;
   // Results of a failed parse are never half-filled.
   reader->m_free_sectors.clear();
@@ -739,17 +762,15 @@ bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& re
       [&] { clear_lists(reader, regular, mini); });
 }
 
-stream_read read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                             uint64_t& first_offset, const uint8_t* image, size_t size,
-                             const std::vector<uint64_t>& sectors) {
-  stream_read result;
-  result.found = guarded(
+bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, const uint8_t* image, size_t size,
+                      const std::vector<uint64_t>& sectors, fault_sink& faults) {
+  return guarded(
       [&] { return fat_sectors_into(reader, out, first_offset, byte_view(image, size), sectors); },
       [&] {
-        result.out_of_memory = true;
+        faults.add_out_of_memory();
         out.clear();
       });
-  return result;
 }
 
 bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
@@ -977,28 +998,31 @@ bool entry_bytes(const compound_file_reader& reader, const cfb_dir_entry& entry,
 
 }  // namespace
 
-stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
-                         const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
-                         byte_view& out, uint32_t& entry_num, uint64_t& first_offset) {
+bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
+                  uint64_t& first_offset, fault_sink& faults) {
   const cfb_dir_entry* entry = nullptr;
   // The look-up builds a lower-cased key only for a name with capitals.
-  const bool looked_up = guarded([&] {
-    entry = entry_named(reader, name);
-    return true;
-  });
-  stream_read result =
-      entry_stream_bytes(reader, entry, image, size, scratch, out, entry_num, first_offset);
-  if (!looked_up) result.out_of_memory = true;
-  return result;
+  guarded(
+      [&] {
+        entry = entry_named(reader, name);
+        return true;
+      },
+      [&] { faults.add_out_of_memory(); });
+  return entry_stream_bytes(reader, entry, image, size, scratch, out, entry_num, first_offset,
+                            faults);
 }
 
-stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
-                               const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
-                               byte_view& out, uint32_t& entry_num, uint64_t& first_offset) {
+// Out of line, so that its guarded copy is the one both forms share and is
+// inlined into it.
+[[gnu::noinline]] bool entry_stream_bytes(const compound_file_reader& reader,
+                                          const cfb_dir_entry* entry, const uint8_t* image,
+                                          size_t size, std::vector<uint8_t>& scratch,
+                                          byte_view& out, uint32_t& entry_num,
+                                          uint64_t& first_offset, fault_sink& faults) {
   out = byte_view();
   first_offset = 0;
-  stream_read result;
-  result.found = guarded(
+  return guarded(
       [&] {
         reader.m_stream_present = 0;
         if (!entry) return false;
@@ -1006,13 +1030,12 @@ stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir
         return entry_bytes(reader, *entry, byte_view(image, size), scratch, out, first_offset);
       },
       [&] {
-        result.out_of_memory = true;
+        faults.add_out_of_memory();
         std::vector<uint64_t> none;
         clear_lists(reader, none, none);
         out = byte_view();
         scratch.clear();
       });
-  return result;
 }
 
 bool read_stream_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
@@ -1433,7 +1456,7 @@ bool names_root(byte_view entry) {
 }  // namespace
 
 bool cfb_image_cut(const compound_file_reader& reader) {
-  if (reader.m_cut_sectors != 0) return true;
+  if (cfb_cut_structure(reader)) return true;
   const fat_link_map& links = reader.m_fat_links;
   return guarded([&] {
     // Each sector once over all chains: a chain met again went on from there.

@@ -15,6 +15,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_fault_sink.h"
 #include "foundation/vk_guard.h"
 #include "jumplist/cfb_layout.h"
 
@@ -43,6 +45,10 @@ inline constexpr uint32_t cfb_freesect = cfb::freesect;
 inline constexpr size_t cfb_header_size = cfb::header::size;
 inline constexpr size_t cfb_dir_entry_size = cfb::dirent::size;
 inline constexpr size_t cfb_header_difat_slots = cfb::header::difat_slots;
+
+// The cause of a structure (FAT, DIFAT, directory, mini FAT) with sectors
+// past the end of the image: a file cut short.
+inline constexpr const char* k_cfb_past_end = "sectors past the end of the file";
 
 // One FAT or mini FAT entry.
 struct fat_link {
@@ -295,12 +301,10 @@ struct compound_file_reader {
   // Scratch of the stream readers: a chain walked for one read, kept so that
   // reading stream after stream allocates nothing.
   mutable std::vector<uint64_t> m_chain_scratch;
-  // Where the image ends short: structure sectors (FAT, DIFAT, directory,
-  // mini FAT) it names that lie past its end, and whether the parse failed
-  // for memory rather than for the file.
-  uint64_t m_cut_sectors = 0;
-  const char* m_cut_structure = nullptr;  // the first of them: "FAT", "directory", ...
-  bool m_out_of_memory = false;
+  // How the last parse stopped short: each structure with sectors past the
+  // image's end (k_cfb_past_end, at the first such sector), the fault that
+  // made it refuse the image, and memory that ran out.
+  fault_sink m_faults;
   // Of the last stream stream_bytes read: the leading bytes that the image
   // holds, before the first unit that lies past its end or beyond the end
   // of the stream's chain (its declared size when the whole stream is there).
@@ -329,7 +333,8 @@ uint64_t cfb_directory_offset(const uint8_t* header);
 uint64_t cfb_max_image_size(const uint8_t* header);
 
 // Parses the image; false for no reader, no compound-file header, unusable
-// sector shifts, a directory outside the image or no root entry.
+// sector shifts, a directory outside the image, no root entry or memory
+// that ran out, each but the first with its fault in the reader's m_faults.
 // The free sectors, free granules and slack areas are worked out only when
 // free_space is set.
 bool parse_compound_image(compound_file_reader* reader, const uint8_t* image, size_t size,
@@ -344,14 +349,6 @@ const cfb_dir_entry* find_cfb_entry(const compound_file_reader& reader, std::str
 std::vector<uint64_t> cfb_entry_sectors(const compound_file_reader& reader,
                                         const cfb_dir_entry& entry);
 
-// What a read of a stream's bytes gives back: found, the bytes are there;
-// out_of_memory, their copy ran out of memory (and nothing was found).
-struct stream_read {
-  bool found = false;
-  bool out_of_memory = false;
-  explicit operator bool() const noexcept { return found; }
-};
-
 // Bytes of the named stream (case-insensitive), cut to its declared size,
 // with its directory entry number and the file offset of its first byte.
 bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, uint32_t& entry_num,
@@ -359,22 +356,25 @@ bool read_stream(const compound_file_reader& reader, std::vector<uint8_t>& out, 
 // The same bytes as read_stream without copying where it can: a view into
 // the image when the stream's sectors (or mini sectors) lie one after
 // another inside it, else a view of scratch, filled once. The view lives as
-// long as the image and scratch are left alone.
-stream_read stream_bytes(const compound_file_reader& reader, std::string_view name,
-                         const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
-                         byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
+// long as the image and scratch are left alone. False when there is no
+// such stream, or when its copy ran out of memory, which faults is told.
+bool stream_bytes(const compound_file_reader& reader, std::string_view name, const uint8_t* image,
+                  size_t size, std::vector<uint8_t>& scratch, byte_view& out, uint32_t& entry_num,
+                  uint64_t& first_offset, fault_sink& faults);
 // The same for a directory entry found already (null: no stream).
-stream_read entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
-                               const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
-                               byte_view& out, uint32_t& entry_num, uint64_t& first_offset);
+bool entry_stream_bytes(const compound_file_reader& reader, const cfb_dir_entry* entry,
+                        const uint8_t* image, size_t size, std::vector<uint8_t>& scratch,
+                        byte_view& out, uint32_t& entry_num, uint64_t& first_offset,
+                        fault_sink& faults);
 bool locate_stream(const compound_file_reader& reader, std::vector<uint64_t>& regular,
                    std::vector<uint64_t>& mini, uint32_t& offset_in_sector, uint64_t& first_offset,
                    std::string_view name);
 // Whole sectors (or mini sectors) in list order; sectors past the image end
-// leave zeros, so every sector keeps its place in the output.
-stream_read read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
-                             uint64_t& first_offset, const uint8_t* image, size_t size,
-                             const std::vector<uint64_t>& sectors);
+// leave zeros, so every sector keeps its place in the output. Memory that
+// runs out gives false and is told to faults.
+bool read_fat_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
+                      uint64_t& first_offset, const uint8_t* image, size_t size,
+                      const std::vector<uint64_t>& sectors, fault_sink& faults);
 bool read_mini_sectors(const compound_file_reader& reader, std::vector<uint8_t>& out,
                        uint64_t& first_offset, const uint8_t* image, size_t size,
                        const std::vector<uint64_t>& mini_sectors);
@@ -466,5 +466,12 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
 // a regular stream, leads past what the image holds, so a longer image
 // could give more.
 bool cfb_image_cut(const compound_file_reader& reader);
+// The first structure the parse found sectors of past the image's end
+// ("FAT", "DIFAT", "directory", "mini FAT"); null when none.
+inline const char* cfb_cut_structure(const compound_file_reader& reader) {
+  for (const parse_fault& f : reader.m_faults)
+    if (f.cause && std::strcmp(f.cause, k_cfb_past_end) == 0) return f.structure;
+  return nullptr;
+}
 
 }  // namespace vk

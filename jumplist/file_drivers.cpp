@@ -65,11 +65,20 @@ struct driver_workspace {
   fault_sink m_destlist_faults;
   // The stream numbers the DestList entries name, kept from file to file.
   std::vector<uint64_t> m_entry_numbers;
+  // Where the stream reads say memory ran out: drained where it is said,
+  // so that no count is said twice.
+  fault_sink m_read_faults;
   // The open file's status, taken once when it is opened.
   struct stat m_status {};
   bool m_has_status = false;
 
   byte_view image() const { return byte_view(m_image.data(), m_length); }
+  // Whether memory ran out in the stream reads since the last call.
+  bool reads_ran_out() {
+    if (!m_read_faults.out_of_memory()) return false;
+    m_read_faults.clear();
+    return true;
+  }
   // Starts a file: nothing of the last one is counted (end() closed it;
   // an open starts from a closed state anyway).
   void begin() { m_length = 0; }
@@ -474,10 +483,9 @@ struct automatic_list {
     // Memory that runs out in the stream's copy or its parse loses the link
     // or part of it: said, never silent.
     const cfb_dir_entry* dir = find_cfb_entry(reader, stream_name);
-    const stream_read read = entry_stream_bytes(reader, dir, image.data(), image.size(),
-                                                w.m_scratch, stream, dir_entry, first_offset);
-    const bool found = read.found;
-    bool out_of_memory = read.out_of_memory;
+    const bool found = entry_stream_bytes(reader, dir, image.data(), image.size(), w.m_scratch,
+                                          stream, dir_entry, first_offset, w.m_read_faults);
+    bool out_of_memory = !found && w.reads_ran_out();
     // The stream is cut to its declared size or to the sectors it has,
     // whichever is less, so the parser never reads past it; bytes the file
     // does not hold are not handed to it.
@@ -599,8 +607,10 @@ bool any_link_stream(const compound_file_reader& reader, const std::vector<uint6
     byte_view stream;
     uint32_t dir_entry = 0;
     uint64_t first_offset = 0;
+    // Memory that runs out reads as a stream without a link: not said.
+    fault_sink unsaid;
     if (stream_bytes(reader, hex_name(number, name), image.data(), image.size(), scratch, stream,
-                     dir_entry, first_offset) &&
+                     dir_entry, first_offset, unsaid) &&
         is_lnk_header(stream.data(), stream.size()))
       return true;
   }
@@ -631,7 +641,7 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
   auto name = [&](const std::string& what) {
     if (cut++ < k_named) names += (names.empty() ? "" : ", ") + what;
   };
-  if (reader.m_cut_structure) name(std::string("the ") + reader.m_cut_structure);
+  if (const char* structure = cfb_cut_structure(reader)) name(std::string("the ") + structure);
   for (const cfb_chain_finding& f : found) {
     if (f.cut) {
       name(f.stream ? "stream " + f.name : "the " + f.name);
@@ -643,7 +653,7 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
                   ": what is read from there on may be another's",
               f.stream ? std::string_view(f.name) : std::string_view());
   }
-  if (cut == 0 && reader.m_cut_sectors == 0) return false;
+  if (cut == 0) return false;
   if (cut > k_named) names += " and " + std::to_string(cut - k_named) + " more";
   notes.add("compound file", image_size,
             "cut short: the file ends inside its sectors, what lay past it is lost (sectors of " +
@@ -800,8 +810,9 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   compound_file_reader& reader = w.m_reader;
   // Free space and slack are worked out only when they are searched.
   if (!parse_compound_image(&reader, image, image_size, options.m_slack != 0)) {
-    if (reader.m_out_of_memory) return fail(options, failure::cannot_read, "out of memory");
-    if (reader.m_cut_sectors)
+    if (reader.m_faults.out_of_memory())
+      return fail(options, failure::cannot_read, "out of memory");
+    if (cfb_cut_structure(reader))
       return fail(options, failure::damaged, "cut short: its directory lies past its end");
     return fail(options, failure::damaged, "compound file structures");
   }
@@ -817,9 +828,8 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   std::string why;
   uint64_t why_offset = 0;
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  const stream_read destlist_read = entry_stream_bytes(
-      reader, named, image, image_size, w.m_destlist_scratch, destlist, dir_entry, first_offset);
-  if (destlist_read) {
+  if (entry_stream_bytes(reader, named, image, image_size, w.m_destlist_scratch, destlist,
+                         dir_entry, first_offset, w.m_read_faults)) {
     if (named && reader.m_stream_present < named->stream_size()) {
       destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
       options.m_notes.add("DestList", reader.m_stream_present,
@@ -827,7 +837,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     }
     if (!list.destlist.start(destlist.data(), destlist.size()))
       why = destlist_stop_words(list.destlist, why_offset);
-  } else if (destlist_read.out_of_memory) {
+  } else if (w.reads_ran_out()) {
     return fail(options, failure::cannot_read, "out of memory");
   } else if (named && named->object_type() != 0 && named->stream_size() == 0) {
     // A list whose DestList is there but empty: valid, with no entries.

@@ -404,7 +404,8 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     byte_view stream;
     uint32_t dir_entry = 0;
     uint64_t first = 0;
-    if (stream_bytes(e.reader, key, image, size, e.scratch, stream, dir_entry, first) &&
+    if (stream_bytes(e.reader, key, image, size, e.scratch, stream, dir_entry, first,
+                     e.reader.m_faults) &&
         is_lnk_header(stream.data(), stream.size()) &&
         (e.stream_names.empty() || e.stream_names.back() != key)) {
       e.stream_names.push_back(key);
@@ -450,8 +451,7 @@ bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uin
   if (r == k_stream_run) {
     uint32_t dir_entry = 0;
     return stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, bytes, dir_entry,
-                        first)
-        .found;
+                        first, e.reader.m_faults);
   }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();

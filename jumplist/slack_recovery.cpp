@@ -185,9 +185,11 @@ void recover_body(const compound_file_reader& reader, byte_view image,
     unalloc.take(c);
     uint64_t first = 0;
     bytes.clear();
-    const stream_read read =
-        read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors);
-    if (!read || bytes.size() <= c.m_offset) return read.out_of_memory;
+    fault_sink read_faults;
+    if (!read_fat_sectors(reader, bytes, first, image.data(), image.size(), c.m_sectors,
+                          read_faults) ||
+        bytes.size() <= c.m_offset)
+      return read_faults.out_of_memory();
     const uint8_t* link = bytes.data() + c.m_offset;
     size_t available = bytes.size() - c.m_offset;
     if (c.m_next_offset == 0 && c.m_sectors.size() == 1) {

@@ -5,6 +5,9 @@
 // fuzz target mutates at large and holds the parse to the same work bound.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "alloc_hook.h"
 #include "byte_builder.h"
 #include "cfb_writer.h"
 #include "jumplist/cfb_layout.h"
@@ -51,9 +54,8 @@ bool exercise(const std::vector<uint8_t>& img, const char* what, size_t variant)
       byte_view view;
       uint32_t view_entry = 0;
       uint64_t view_offset = 0;
-      const bool viewed =
-          stream_bytes(r, key, img.data(), img.size(), scratch, view, view_entry, view_offset)
-              .found;
+      const bool viewed = stream_bytes(r, key, img.data(), img.size(), scratch, view, view_entry,
+                                       view_offset, r.m_faults);
       EXPECT_EQ(viewed, read) << what << " #" << variant << " " << key;
       if (viewed && read) {
         EXPECT_TRUE(std::equal(out.begin(), out.end(), view.data(), view.data() + view.size()))
@@ -250,7 +252,7 @@ std::vector<std::string> chain_findings(const std::vector<uint8_t>& img) {
   compound_file_reader r;
   if (!parse_compound_image(&r, img.data(), img.size(), false)) return {"unparsed"};
   std::vector<std::string> out;
-  if (r.m_cut_structure) out.push_back(std::string(r.m_cut_structure) + ":cut");
+  if (const char* cut = cfb_cut_structure(r)) out.push_back(std::string(cut) + ":cut");
   for (const cfb_chain_finding& f : check_compound_chains(r, img.size()))
     out.push_back(f.name + (f.cut ? ":cut" : ":meets " + f.other) + "@" + std::to_string(f.offset));
   return out;
@@ -335,5 +337,128 @@ TEST(CompoundFileRobust, ChainsThatFailOrMeetAreNamed) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.label);
     EXPECT_EQ(chain_findings(r.img), r.expected);
+  }
+}
+
+// Every way the parse refuses an image leaves the fault that says why (its
+// sectors past the file's end under the structure's name), and every
+// allocation that fails in the parse or in a read is counted, and only
+// counted, in the sink that was handed in. The offsets are the writer's.
+TEST(CompoundFileRobust, EveryStopLeavesItsFault) {
+  namespace heap = vesk_test::heap;
+  cfb_writer w;
+  w.stream(u"a", cfb_pattern(300, 1)).stream(u"Tail of the list stream", cfb_pattern(5000, 2));
+  const std::vector<uint8_t> sound = w.build();
+  const uint64_t dir = w.sector_offset(w.dir_sectors.front());
+  ASSERT_LT(dir + 512, sound.size());
+  using change = std::function<void(std::vector<uint8_t>&)>;
+  auto shift = [](uint8_t to) {
+    return change([to](std::vector<uint8_t>& img) { img[hdr::sector_shift] = to; });
+  };
+  auto first_dir = [](uint32_t to) {
+    return change([to](std::vector<uint8_t>& img) { put_le32(img, hdr::first_dir_sector, to); });
+  };
+  const std::string no_header = "no compound-file header", unusable = "sector size unusable",
+                    outside = "not a sector of the file";
+  const struct {
+    const char* what;
+    change damage;
+    const char* structure;  // null: the parse takes the image
+    uint64_t offset;
+    std::string cause;
+  } stops[] = {
+      {"sound", [](std::vector<uint8_t>&) {}, nullptr, 0, ""},
+      {"no signature", [](std::vector<uint8_t>& img) { img[3] ^= 1; }, "header", 0, no_header},
+      {"shorter than a header", [](std::vector<uint8_t>& img) { img.resize(511); }, "header", 0,
+       no_header},
+      {"sector shift 32", shift(32), "header", hdr::sector_shift, unusable},
+      {"sector larger than the file", shift(20), "header", hdr::sector_shift, unusable},
+      {"directory past the end", first_dir(1000), "directory", 1001 * 512, k_cfb_past_end},
+      {"directory at ENDOFCHAIN", first_dir(cfb::endofchain), "directory",
+       (uint64_t{cfb::endofchain} + 1) * 512, outside},
+      {"file ends inside the directory's first sector",
+       [&](std::vector<uint8_t>& img) { img.resize(dir + 100); }, "directory", dir, outside},
+      {"no root entry",
+       [&](std::vector<uint8_t>& img) { img[w.dir_entry_offset(0) + cfb::dirent::name] = 'X'; },
+       "directory", dir, "no root entry"},
+  };
+  for (const auto& stop : stops) {
+    std::vector<uint8_t> img = sound;
+    stop.damage(img);
+    compound_file_reader r;
+    EXPECT_EQ(parse_compound_image(&r, img.data(), img.size()), stop.structure == nullptr)
+        << stop.what;
+    EXPECT_FALSE(r.m_faults.out_of_memory()) << stop.what;
+    ASSERT_EQ(r.m_faults.size(), stop.structure ? 1u : 0u) << stop.what;
+    if (!stop.structure) continue;
+    EXPECT_STREQ(r.m_faults[0].structure, stop.structure) << stop.what;
+    EXPECT_EQ(r.m_faults[0].offset, stop.offset) << stop.what;
+    EXPECT_EQ(r.m_faults[0].cause, stop.cause) << stop.what;
+    EXPECT_EQ(cfb_cut_structure(r) != nullptr, stop.cause == k_cfb_past_end) << stop.what;
+  }
+
+  // The parse and each read, run on an image whose tail stream the file's
+  // end cuts (so that it is copied, not handed out in place).
+  std::vector<uint8_t> cut = sound;
+  cut.resize(cut.size() - 100);
+  std::vector<uint8_t> scratch, bytes;
+  byte_view view;
+  uint32_t entry = 0;
+  uint64_t first = 0;
+  std::vector<uint64_t> tail_sectors(w.info(u"Tail of the list stream").chain.begin(),
+                                     w.info(u"Tail of the list stream").chain.end());
+  using run = std::function<bool(compound_file_reader&, fault_sink&)>;
+  const struct {
+    const char* what;
+    run go;
+  } runs[] = {
+      {"parse", [&](compound_file_reader& r,
+                    fault_sink&) { return parse_compound_image(&r, cut.data(), cut.size()); }},
+      {"look-up of a name in capitals and the copy",
+       [&](const compound_file_reader& r, fault_sink& sink) {
+         return stream_bytes(r, "Tail of the list stream", cut.data(), cut.size(), scratch, view,
+                             entry, first, sink);
+       }},
+      {"copy of an entry",
+       [&](const compound_file_reader& r, fault_sink& sink) {
+         return entry_stream_bytes(r, find_cfb_entry(r, "tail of the list stream"), cut.data(),
+                                   cut.size(), scratch, view, entry, first, sink);
+       }},
+      {"whole sectors",
+       [&](const compound_file_reader& r, fault_sink& sink) {
+         return read_fat_sectors(r, bytes, first, cut.data(), cut.size(), tail_sectors, sink);
+       }},
+  };
+  for (const auto& each : runs) {
+    const bool is_parse = std::string(each.what) == "parse";
+    // A fresh parse and fresh scratch for each run, so that every run
+    // allocates as the first did.
+    auto attempt = [&](int64_t fail_at, fault_sink& sink, int64_t& allocations) {
+      compound_file_reader r;
+      std::vector<uint8_t>().swap(scratch);
+      std::vector<uint8_t>().swap(bytes);
+      if (!is_parse) {
+        EXPECT_TRUE(parse_compound_image(&r, cut.data(), cut.size()));
+      }
+      heap::scope counted;
+      if (fail_at >= 0) heap::fail_nth(fail_at);
+      const bool done = each.go(r, is_parse ? r.m_faults : sink);
+      heap::no_failure();
+      allocations = counted.allocations();
+      if (is_parse) sink = r.m_faults;
+      return done;
+    };
+    fault_sink sink;
+    int64_t allocations = 0;
+    ASSERT_TRUE(attempt(-1, sink, allocations)) << each.what;
+    EXPECT_FALSE(sink.out_of_memory()) << each.what;
+    ASSERT_GT(allocations, 0) << each.what;
+    for (int64_t n = 0; n < allocations; ++n) {
+      fault_sink failed;
+      int64_t ignored = 0;
+      EXPECT_FALSE(attempt(n, failed, ignored)) << each.what << " allocation " << n;
+      EXPECT_EQ(failed.out_of_memory_count(), 1u) << each.what << " allocation " << n;
+      EXPECT_TRUE(failed.empty()) << each.what << " allocation " << n;
+    }
   }
 }

@@ -73,7 +73,7 @@ TEST(CompoundFileRead, RegularAndMiniStreamsGiveExactBytesAndOffsets) {
     std::string narrow(info.name.begin(), info.name.end());
     byte_view view;
     ASSERT_TRUE(stream_bytes(p.reader, narrow, p.image.data(), p.image.size(), scratch, view, entry,
-                             offset));
+                             offset, p.reader.m_faults));
     EXPECT_EQ(view.data(), p.image.data() + info.first_offset) << narrow;
     EXPECT_EQ(std::vector<uint8_t>(view.data(), view.data() + view.size()), info.data);
   }
@@ -229,14 +229,16 @@ TEST(CompoundFileRead, StreamCutByImageEndKeepsPlacesAndZeros) {
   std::vector<uint64_t> sectors(w.info(u"s").chain.begin(), w.info(u"s").chain.end());
   std::vector<uint8_t> out;
   uint64_t first;
-  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors));
+  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors,
+                               p.reader.m_faults));
   ASSERT_EQ(out.size(), 10u * 512);
   auto expect = w.info(u"s").data;
   std::fill(expect.end() - 100, expect.end(), 0);
   EXPECT_EQ(out, expect);
   // A sector entirely past the end keeps its place too.
   sectors.insert(sectors.begin() + 1, 100000);
-  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors));
+  ASSERT_TRUE(read_fat_sectors(p.reader, out, first, p.image.data(), p.image.size(), sectors,
+                               p.reader.m_faults));
   ASSERT_EQ(out.size(), 11u * 512);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 512, expect.begin()));
   EXPECT_TRUE(std::all_of(out.begin() + 512, out.begin() + 1024, [](uint8_t b) { return b == 0; }));
@@ -686,7 +688,7 @@ TEST(CompoundFileEmbedded, StreamPiecesGiveTheStreamsBytes) {
     uint32_t number = 0;
     uint64_t first = 0, length = 0, pieces_first = 0;
     ASSERT_TRUE(entry_stream_bytes(p.reader, entry, p.image.data(), p.image.size(), scratch, view,
-                                   number, first))
+                                   number, first, p.reader.m_faults))
         << name;
     ASSERT_TRUE(entry_stream_pieces(p.reader, *entry, p.image.size(), pieces, length, pieces_first))
         << name;

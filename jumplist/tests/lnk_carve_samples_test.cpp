@@ -117,8 +117,8 @@ std::vector<std::vector<uint8_t>> sample_links() {
       byte_view stream;
       uint32_t number = 0;
       uint64_t first = 0;
-      if (stream_bytes(reader, key, s.bytes.data(), s.bytes.size(), scratch, stream, number,
-                       first) &&
+      if (stream_bytes(reader, key, s.bytes.data(), s.bytes.size(), scratch, stream, number, first,
+                       reader.m_faults) &&
           is_lnk_header(stream.data(), stream.size()))
         links.emplace_back(stream.data(), stream.data() + stream.size());
     }
