@@ -617,13 +617,6 @@ bool any_link_stream(const compound_file_reader& reader, const std::vector<uint6
   return false;
 }
 
-// The automatic road over the file's bytes: the classification hands over
-// what it has read so far (its probe) and the open file, and only the rest
-// is read here, so that each file is read once. Records are reported from
-// the highest position down, then the links of free space; records beyond
-// the budget are parsed a second time for the report, which then starts
-// before the free space has been searched. Only a caller that asks for them
-// (free_space_records) gets copies of the free-space records.
 // Says what the file declares and does not hold: the structures and
 // streams with sectors past its end (true when there are any), and each
 // chain that meets another's. A file that ends inside a sector after the
@@ -792,10 +785,9 @@ void report_automatic_records(std::ostream& out, automatic_list& list, record_sl
   }
 }
 
-bool automatic_road(std::ostream& out, vesk_options& options,
-                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
-  if (free_space_records) free_space_records->clear();
-  recycle_records(options.m_records, options.m_scratch);
+// Reads the rest of a compound file and parses its structures; false when
+// the file is refused (fail has said why).
+bool read_compound_image(vesk_options& options, driver_workspace& w) {
   if (!is_compound_file(w.m_image.data(), w.m_length)) return fail(options, failure::not_a_list);
   const uint64_t size = w.m_file.stored_size();
   if (size >= k_max_image_size) return fail(options, failure::damaged, "4 GiB or larger");
@@ -804,32 +796,49 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
   w.m_file.close();
   options.m_source_size = w.m_length;
-  const uint8_t* image = w.m_image.data();
-  const size_t image_size = w.m_length;
-
   compound_file_reader& reader = w.m_reader;
   // Free space and slack are worked out only when they are searched.
-  if (!parse_compound_image(&reader, image, image_size, options.m_slack != 0)) {
-    if (reader.m_faults.out_of_memory())
-      return fail(options, failure::cannot_read, "out of memory");
-    if (cfb_cut_structure(reader))
-      return fail(options, failure::damaged, "cut short: its directory lies past its end");
-    return fail(options, failure::damaged, "compound file structures");
-  }
-  // A file cut inside its sectors is read as far as it goes.
-  const bool cut = note_chains(reader, image_size, options.m_notes);
+  if (parse_compound_image(&reader, w.m_image.data(), w.m_length, options.m_slack != 0))
+    return true;
+  if (reader.m_faults.out_of_memory()) return fail(options, failure::cannot_read, "out of memory");
+  if (cfb_cut_structure(reader))
+    return fail(options, failure::damaged, "cut short: its directory lies past its end");
+  return fail(options, failure::damaged, "compound file structures");
+}
+
+// The links of the list's free space, after its records; stream_starts:
+// where the link streams start (sorted here), which the search leaves alone.
+void report_free_space_links(std::ostream& out, automatic_list& list,
+                             std::vector<uint64_t>& stream_starts,
+                             std::multimap<int64_t, lnk_record>* free_space_records) {
+  vesk_options& options = list.options;
+  std::sort(stream_starts.begin(), stream_starts.end());
+  stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()), stream_starts.end());
+  if (!recover_free_space_links(list.reader, list.image.data(), list.image.size(), stream_starts,
+                                options, [&](lnk_record& record) {
+                                  report_noted(out, record, options);
+                                  if (free_space_records)
+                                    free_space_records->emplace(
+                                        static_cast<int64_t>(record.m_file_offset), record);
+                                }))
+    options.m_notes.add("free space", 0, "not searched in full: out of memory");
+}
+
+// Opens the list's DestList stream and starts its walk. why: why the
+// streams no entry names were left so (empty for a sound DestList), and
+// where. False when the file is refused (fail has said why); cut: the file
+// ends inside its sectors.
+bool open_destlist(automatic_list& list, bool cut, std::string& why, uint64_t& why_offset) {
+  driver_workspace& w = list.w;
+  vesk_options& options = list.options;
+  const compound_file_reader& reader = list.reader;
   // Streams are read in place from the image where their sectors allow.
   byte_view destlist;
   uint32_t dir_entry = 0;
   uint64_t first_offset = 0;
-  automatic_list list{
-      w, options, reader, byte_view(image, image_size), destlist_walker(w.m_destlist_faults), {}};
-  // Why streams that no entry names were left so: empty for a sound DestList.
-  std::string why;
-  uint64_t why_offset = 0;
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  if (entry_stream_bytes(reader, named, image, image_size, w.m_destlist_scratch, destlist,
-                         dir_entry, first_offset, w.m_read_faults)) {
+  if (entry_stream_bytes(reader, named, list.image.data(), list.image.size(), w.m_destlist_scratch,
+                         destlist, dir_entry, first_offset, w.m_read_faults)) {
     if (named && reader.m_stream_present < named->stream_size()) {
       destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
       options.m_notes.add("DestList", reader.m_stream_present,
@@ -856,6 +865,33 @@ bool automatic_road(std::ostream& out, vesk_options& options,
       return fail(options, failure::damaged, "cut short: no DestList stream in what is left");
     }
   }
+  return true;
+}
+
+// The automatic road over the file's bytes: the classification hands over
+// what it has read so far (its probe) and the open file, and only the rest
+// is read here, so that each file is read once. Records are reported from
+// the highest position down, then the links of free space; records beyond
+// the budget are parsed a second time for the report, which then starts
+// before the free space has been searched. Only a caller that asks for them
+// (free_space_records) gets copies of the free-space records.
+bool automatic_road(std::ostream& out, vesk_options& options,
+                    std::multimap<int64_t, lnk_record>* free_space_records, driver_workspace& w) {
+  if (free_space_records) free_space_records->clear();
+  recycle_records(options.m_records, options.m_scratch);
+  if (!read_compound_image(options, w)) return false;
+  const uint8_t* image = w.m_image.data();
+  const size_t image_size = w.m_length;
+  const compound_file_reader& reader = w.m_reader;
+  // A file cut inside its sectors is read as far as it goes.
+  const bool cut = note_chains(reader, image_size, options.m_notes);
+  uint64_t first_offset = 0;
+  automatic_list list{
+      w, options, reader, byte_view(image, image_size), destlist_walker(w.m_destlist_faults), {}};
+  // Why streams that no entry names were left so: empty for a sound DestList.
+  std::string why;
+  uint64_t why_offset = 0;
+  if (!open_destlist(list, cut, why, why_offset)) return false;
 
   // Kept records within the budget are held in the settings' records; the
   // others are only listed, with positions from first_listed on.
@@ -953,18 +989,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
 
   report_automatic_records(out, list, slot, listed, first_listed, first_offset);
   recycle_records(options.m_records, options.m_scratch);
-  if (options.m_slack) {
-    std::sort(stream_starts.begin(), stream_starts.end());
-    stream_starts.erase(std::unique(stream_starts.begin(), stream_starts.end()),
-                        stream_starts.end());
-    if (!recover_free_space_links(
-            reader, image, image_size, stream_starts, options, [&](lnk_record& record) {
-              report_noted(out, record, options);
-              if (free_space_records)
-                free_space_records->emplace(static_cast<int64_t>(record.m_file_offset), record);
-            }))
-      options.m_notes.add("free space", 0, "not searched in full: out of memory");
-  }
+  if (options.m_slack) report_free_space_links(out, list, stream_starts, free_space_records);
   return true;
 }
 
