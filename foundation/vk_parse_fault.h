@@ -19,5 +19,8 @@ struct parse_fault {
 
 // The cause of a walk that the parse guard stopped.
 inline constexpr const char* k_fault_work_limit = "the parse's work limit was reached";
+// The cause of a structure the parse guard did not enter: nested deeper
+// than the guard allows.
+inline constexpr const char* k_fault_depth_limit = "nested too deep: the inner structures not read";
 
 }  // namespace vk

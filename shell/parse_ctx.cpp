@@ -84,6 +84,7 @@ bool parse_guard::claim_range(const uint8_t* begin, const uint8_t* end) {
 
 parse_guard* guard_level::start(parse_ctx& ctx, int64_t input_length) {
   m_own.emplace(input_length);
+  m_own->m_faults = ctx.space().faults;
   m_ctx = &ctx;
   ctx.guard = &*m_own;
   return ctx.guard;
@@ -92,6 +93,10 @@ parse_guard* guard_level::start(parse_ctx& ctx, int64_t input_length) {
 void guard_level::finish() {
   m_ctx->guard = nullptr;
   if (m_ctx->filed_tally) *m_ctx->filed_tally += m_own->filed();
+}
+
+[[gnu::cold]] void guard_level::too_deep() const {
+  if (m_guard->m_faults) m_guard->m_faults->add(parse_fault{"shell link", 0, k_fault_depth_limit});
 }
 
 bool guard_charge_filed(parse_guard* guard, int64_t bytes) {

@@ -179,6 +179,9 @@ class parse_guard {
   int depth() const { return m_depth; }
   // Special streams being expanded: one met inside another stays plain.
   int expanding() const { return m_expanding; }
+  // Where a level refused for depth is said: the sink of the scratch that
+  // started the guard (null: nowhere).
+  fault_sink* faults() const { return m_faults; }
 
  private:
   friend class guard_level;
@@ -189,6 +192,7 @@ class parse_guard {
   int64_t m_filed = 0;
   std::vector<std::pair<uintptr_t, uintptr_t>> m_claimed;
   std::vector<std::string> m_kept;
+  fault_sink* m_faults = nullptr;
   int m_depth = 0;
   int m_expanding = 0;
   bool m_tripped = false;
@@ -217,6 +221,9 @@ class guard_level {
     m_guard = ctx.guard ? ctx.guard : start(ctx, input_length);
     ++m_guard->m_depth;
     m_ok = m_guard->m_depth <= parse_guard::k_max_depth && m_guard->charge(1);
+    // A level too deep to enter leaves what it holds unread: said, as a
+    // spent budget is by the parse's owner.
+    if (!m_ok && m_guard->m_depth > parse_guard::k_max_depth) too_deep();
   }
   ~guard_level() {
     --m_guard->m_depth;
@@ -231,6 +238,7 @@ class guard_level {
   parse_guard* start(parse_ctx& ctx, int64_t input_length);
   // Takes the guard back from the context and adds up what it filed.
   void finish();
+  void too_deep() const;
   std::optional<parse_guard> m_own;
   parse_ctx* m_ctx = nullptr;
   parse_guard* m_guard = nullptr;

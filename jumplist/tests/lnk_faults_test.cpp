@@ -293,6 +293,23 @@ TEST(LnkFaults, DamageKeepsAReason) {
   const lnk_record whole = parse_exact(spent);
   EXPECT_EQ(whole.m_faults.size(), 0u);
   EXPECT_EQ(std::string(whole.m_known_folder_id), k_folder_text);
+
+  // Target items nested deeper than the guard enters (0xF5A6B710 records,
+  // each followed by a list holding a copy of itself): nine nestings are
+  // read, ten leave their innermost unread, said once for the link.
+  for (const int depth : {9, 10}) {
+    lnk_bytes_t inner =
+        shell_item(0x1F, cat({{0x50}, lnk_bytes_t(k_folder.begin(), k_folder.end())}));
+    for (int d = 0; d < depth; ++d) inner = f5a6b710_record(inner, idlist({inner}));
+    lnk_spec deep;
+    deep.idlist = idlist({inner});
+    const lnk_record rec = parse_exact(write_lnk(deep));
+    ASSERT_EQ(rec.m_faults.size(), depth == 10 ? 1u : 0u) << depth;
+    if (depth == 10) {
+      EXPECT_STREQ(rec.m_faults[0].structure, "shell link");
+      EXPECT_STREQ(rec.m_faults[0].cause, k_fault_depth_limit);
+    }
+  }
 }
 
 // BlockSize is 32 bits: a Vista ID list of thousands of items and a property

@@ -118,14 +118,23 @@ TEST(PropertyHostile, ShapesEndWithBoundedWork) {
   EXPECT_LT(used, budget / 8);
 
   // Nested 0xF5A6B710 items with a copy of themselves behind: the guard
-  // bounds depth and work.
-  bytes_t f5 = nested_f5a6b710(10);
-  {
+  // bounds depth and work, and the levels it does not enter are said once
+  // (9 nestings stay within its depth, 10 do not).
+  for (const int depth : {9, 10}) {
+    bytes_t f5 = nested_f5a6b710(depth);
+    shell_scratch scratch;
+    fault_sink sink;
+    scratch.faults = &sink;
     parse_ctx ctx;
+    ctx.scratch = &scratch;
     guard_level top(ctx, static_cast<int64_t>(f5.size()));
     shell_item_record r;
     scanner_with(ctx, f5.data(), static_cast<int64_t>(f5.size()), r);
     EXPECT_LE(ctx.guard->used(), ctx.guard->budget());
+    ASSERT_EQ(sink.size(), depth == 10 ? 1u : 0u) << depth;
+    if (depth == 10) {
+      EXPECT_STREQ(sink[0].cause, k_fault_depth_limit);
+    }
   }
 
   // A first value of 5 bytes; a string name past its storage; an untyped
