@@ -76,9 +76,6 @@ class fault_sink {
   // How often memory ran out: a caller tells what one call added.
   uint32_t out_of_memory_count() const noexcept { return m_out_of_memory; }
 
-  // Kept for the code that still says so.
-  void set_out_of_memory() noexcept { add_out_of_memory(); }
-
  private:
   static bool same_text(const char* a, const char* b) noexcept {
     return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
@@ -88,8 +85,5 @@ class fault_sink {
   uint32_t m_dropped = 0;
   uint32_t m_out_of_memory = 0;
 };
-
-// The name the sink had as a record's fault list.
-using parse_faults = fault_sink;
 
 }  // namespace vk

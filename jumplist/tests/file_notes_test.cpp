@@ -43,7 +43,7 @@ TEST(FileNotes, OneLinePerStructureAndCause) {
   static const char* const causes[] = {"a", "b", "c", "d", "e"};
   for (int i = 0; i < 8; ++i)
     add_record_fault(record, parse_fault{"block", static_cast<uint64_t>(i), causes[i % 5]});
-  EXPECT_EQ(record.m_faults.size(), parse_faults::k_kept);
+  EXPECT_EQ(record.m_faults.size(), fault_sink::k_kept);
   EXPECT_EQ(record.m_faults.dropped(), 4u);  // "c", "d", "e", "c" met after the list filled
   notes.clear();
   EXPECT_EQ(notes.lines("f"), "");
