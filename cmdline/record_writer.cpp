@@ -549,30 +549,28 @@ int32_t set_row_double(table_row& row, int32_t index, double value, uint16_t typ
 
 void write_table_header(std::ostream& os, cmd_params& settings) {
   settings.m_header_pending = 0;
-  vk::guarded([&] {
-    std::string line;
-    const auto& columns = settings.m_columns;
-    for (size_t i = 0; i < columns.size(); ++i) {
-      const vk_variant_lite& col = columns[i];
-      if ((col.m_type == vt_filetime_time || col.m_type == vt_filetime_1col ||
-           col.m_type == vt_chrome_1col) &&
-          settings.m_cell_blank) {
-        line += ' ';
-      }
-      if (settings.m_no_padding) {
-        line += col.m_text;
-      } else if ((col.m_flags & vf_centre) && col.m_width > col.m_text.size()) {
-        const uint64_t blanks = (col.m_width - col.m_text.size()) / 2;
-        line.append(static_cast<size_t>(blanks < k_max_pad ? blanks : k_max_pad), ' ');
-        append_padded(line, col.m_text, col.m_width - blanks, false);
-      } else {
-        append_padded(line, col.m_text, col.m_width, false);
-      }
-      if (i + 1 < columns.size()) line += settings.m_separator;
+  std::string line;
+  const auto& columns = settings.m_columns;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const vk_variant_lite& col = columns[i];
+    if ((col.m_type == vt_filetime_time || col.m_type == vt_filetime_1col ||
+         col.m_type == vt_chrome_1col) &&
+        settings.m_cell_blank) {
+      line += ' ';
     }
-    line += '\n';
-    if (!redirected(settings)) write_line(os, line);
-  });
+    if (settings.m_no_padding) {
+      line += col.m_text;
+    } else if ((col.m_flags & vf_centre) && col.m_width > col.m_text.size()) {
+      const uint64_t blanks = (col.m_width - col.m_text.size()) / 2;
+      line.append(static_cast<size_t>(blanks < k_max_pad ? blanks : k_max_pad), ' ');
+      append_padded(line, col.m_text, col.m_width - blanks, false);
+    } else {
+      append_padded(line, col.m_text, col.m_width, false);
+    }
+    if (i + 1 < columns.size()) line += settings.m_separator;
+  }
+  line += '\n';
+  if (!redirected(settings)) write_line(os, line);
 }
 
 void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
@@ -727,20 +725,18 @@ void write_l2t_header(std::ostream& os, const std::string& delimiter, bool exten
   static const char* const extended_titles[] = {"ref count",    "extension",    "size data",
                                                 "inode seqnum", "parent inode", "parent seqnum",
                                                 "clusters",     "header info"};
-  vk::guarded([&] {
-    std::string line = pair ? std::string("date/time") : "date" + delimiter + "time";
-    for (const char* title : titles) {
+  std::string line = pair ? std::string("date/time") : "date" + delimiter + "time";
+  for (const char* title : titles) {
+    line += delimiter;
+    line += title;
+  }
+  if (extended) {
+    for (const char* title : extended_titles) {
       line += delimiter;
       line += title;
     }
-    if (extended) {
-      for (const char* title : extended_titles) {
-        line += delimiter;
-        line += title;
-      }
-    }
-    write_line(os, line);
-  });
+  }
+  write_line(os, line);
 }
 
 namespace {

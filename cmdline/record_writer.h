@@ -85,6 +85,8 @@ inline bool opening_quote_quoted(const cmd_params& settings, bool first_column) 
 }
 
 // The column titles, separated, and a line end; clears m_header_pending.
+// Memory that runs out throws std::bad_alloc, the titles unwritten and no
+// longer pending: the caller's guard says the loss with what it writes.
 void write_table_header(std::ostream& os, cmd_params& settings);
 // One row in the layout of the settings (table, separated values, or
 // labelled lines with m_multiline), the header first when still pending.
@@ -160,7 +162,9 @@ void set_l2t_inode(l2t_record& record, uint64_t inode);
 void set_l2t_extended(l2t_record& record, uint32_t ref_count, uint64_t parent_inode,
                       uint32_t parent_seqnum, uint32_t inode_seqnum, uint64_t size_data,
                       const char* extension, const char* clusters);
-// The column titles joined by the delimiter, without a line end.
+// The column titles joined by the delimiter, without a line end. Memory
+// that runs out throws std::bad_alloc, nothing written: the caller's guard
+// says the loss.
 void write_l2t_header(std::ostream& os, const std::string& delimiter, bool extended, bool pair);
 // The columns of one log2timeline line for one time group (its date and
 // time texts given), without the line end.

@@ -70,6 +70,8 @@ std::string_view attributes_text(const column_source& s) {
   row_buffers& b = s.b;
   const uint32_t mask = s.r.m_header.m_file_attributes;
   if (!b.attributes_made || b.attribute_mask != mask) {
+    // Memory that runs out below leaves no text taken for the last mask's.
+    b.attributes_made = false;
     b.attributes.clear();
     append_file_attributes_text(b.attributes, mask, "; ");
     b.attribute_mask = mask;

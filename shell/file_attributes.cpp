@@ -76,21 +76,13 @@ char* put_file_attributes_text(char* at, uint32_t mask, std::string_view separat
 }
 
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator) {
-  const size_t size = out.size();
-  guarded(
-      [&] {
-        bool first = true;
-        for (const attribute_name& a : k_attribute_names) {
-          if (!(mask & a.bit)) continue;
-          if (!first) out += separator;
-          out += a.name;
-          first = false;
-        }
-      },
-      [&] {
-        out.resize(size);
-        out += "unk";
-      });
+  bool first = true;
+  for (const attribute_name& a : k_attribute_names) {
+    if (!(mask & a.bit)) continue;
+    if (!first) out += separator;
+    out += a.name;
+    first = false;
+  }
 }
 
 std::string file_attributes_text(uint32_t mask, const std::string& separator) {

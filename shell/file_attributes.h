@@ -14,7 +14,9 @@
 namespace vk {
 
 // Names of the set FILE_ATTRIBUTE_* bits joined by separator; "" when no
-// named bit is set; "unk" when the text cannot be made.
+// named bit is set. Memory that runs out throws std::bad_alloc (out then
+// holds part of the text), so that the caller says a text it could not make
+// instead of showing another.
 std::string file_attributes_text(uint32_t mask, const std::string& separator);
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator);
 // The same text written at `at`, which has file_attributes_text_room bytes of

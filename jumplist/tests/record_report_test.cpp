@@ -13,6 +13,7 @@
 #include <string>
 
 #include "alloc_hook.h"
+#include "cmdline/record_writer.h"
 #include "default_params.h"
 #include "foundation/uni_stream.h"
 #include "jumplist/lnk_parser.h"
@@ -336,8 +337,8 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
 // scratch to a row writer's cells, is said in the report's sink or thrown
 // to the caller: a record written short is never taken for a whole one.
 // The text goes into room kept before, so that only the writers'
-// allocations fail; the titles are written before, their writers not the
-// record's.
+// allocations fail. The first record of a row form writes the titles, and
+// the row shows the target's attribute names: both cut short are said.
 TEST(RecordReport, MemoryThatCutsAReportIsSaidInItsSink) {
   struct kept_room : std::streambuf {
     std::string text;
@@ -361,19 +362,24 @@ TEST(RecordReport, MemoryThatCutsAReportIsSaidInItsSink) {
       o.m_csv = form == 'c';
       o.m_csvl2t = form == 'l';
       o.m_bodyfile = form == 'b';
-      std::ostringstream titles;
-      if (o.m_csv) register_record_columns(titles, o);
-      o.m_header_pending = 0;
     };
     lnk::useropts whole_settings;
     set(whole_settings);
-    // The attribute names shown as "unk" when memory for them runs out are
-    // the shell's own mark, not the report's: the record has none.
     lnk_record r = fixture_record(whole_settings);
-    r.m_header.m_file_attributes = 0;
+    r.m_header.m_file_attributes = 0x21;
     kept_room whole;
     std::ostream whole_out(&whole);
     report_record(whole_out, r, whole_settings);
+    std::ostringstream titles;
+    lnk::useropts titled;
+    set(titled);
+    if (form == 'c') register_record_columns(titles, titled);
+    if (form == 'l')
+      write_l2t_header(titles, titled.m_separator, false, titled.m_pair_datetime != 0);
+    EXPECT_EQ(whole.text.rfind(titles.str(), 0), 0u);
+    EXPECT_EQ(
+        whole.text.find("FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_ARCHIVE") != std::string::npos,
+        form == 'c' || form == 't');
     ASSERT_TRUE(whole_settings.m_scratch.report_faults.empty());
     ASSERT_FALSE(whole_settings.m_scratch.report_faults.out_of_memory());
     size_t said = 0;
