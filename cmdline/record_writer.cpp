@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string_view>
 
 #include "foundation/vk_guard.h"
@@ -178,7 +179,7 @@ struct row_writer {
     if (prefix == 0 && !(cell.m_flags & vf_quoted) && !cell.m_text.empty() &&
         cell.m_text[0] == '"' && opening_quote_quoted(s, i == 0)) {
       cell.m_flags |= vf_quoted;
-      store_cell_text(cell, std::string(cell.m_text));
+      if (!store_cell_text(cell, std::string(cell.m_text))) throw std::bad_alloc();
     }
     const std::string& t = cell.m_text;
     if ((cell.m_flags & vf_truncate) && t.size() > cell.m_max_len) {
@@ -407,8 +408,9 @@ vk_variant_lite* settable_cell(table_row& row, int32_t index, uint16_t type, uin
   return &cell;
 }
 
+// Throws std::bad_alloc when memory runs out, the cell left empty.
 void store_text(vk_variant_lite& cell, const std::string& text) {
-  store_cell_text(cell, text);
+  if (!store_cell_text(cell, text)) throw std::bad_alloc();
   if (cell.m_flags == vf_show_line_ends) show_line_ends(cell.m_text);
 }
 
@@ -418,8 +420,8 @@ vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, 
   return settable_cell(row, index, type, flags);
 }
 
-void store_cell_text(vk_variant_lite& cell, const std::string& text) {
-  vk::guarded(
+bool store_cell_text(vk_variant_lite& cell, const std::string& text) {
+  return vk::guarded(
       [&] {
         if (cell.m_flags & vf_quoted) {
           cell.m_text.reserve(text.size() + 2);
@@ -432,8 +434,12 @@ void store_cell_text(vk_variant_lite& cell, const std::string& text) {
         } else {
           cell.m_text = text;
         }
+        return true;
       },
-      [&] { cell.m_text.clear(); });
+      [&] {
+        cell.m_text.clear();
+        return false;
+      });
 }
 
 // ---- table rows ----
@@ -492,14 +498,21 @@ int32_t set_row_text(table_row& row, int32_t index, const std::string& text, uin
                      uint32_t flags) {
   vk_variant_lite* cell = settable_cell(row, index, type, flags);
   if (!cell) return 1;
-  vk::guarded([&] { store_text(*cell, text); }, [&] { cell->m_text.clear(); });
-  return 1;
+  return vk::guarded(
+      [&] {
+        store_text(*cell, text);
+        return 1;
+      },
+      [&] {
+        cell->m_text.clear();
+        return 0;
+      });
 }
 
 int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, uint16_t type,
                       uint32_t flags) {
   return vk::guarded([&] { return set_row_text(row, index, to_utf8(text), type, flags); },
-                     [&] { return 1; });
+                     [&] { return 0; });
 }
 
 int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstream& stream,
@@ -573,7 +586,7 @@ void write_table_header(std::ostream& os, cmd_params& settings) {
   if (!redirected(settings)) write_line(os, line);
 }
 
-void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
+bool output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
   return vk::guarded([&] {
     if (settings.m_header_pending) {
       if (settings.m_multiline) {
@@ -592,12 +605,13 @@ void output_table_row(std::ostream& os, table_row& row, cmd_params& settings) {
         write_table_header(os, settings);
       }
     }
-    if (row.m_valid != 1) return;
+    if (row.m_valid != 1) return true;
     std::string line;
     line.reserve(256);
     row_writer(row, settings, line).cells();
     if (settings.m_row_line_break) line += '\n';
     if (!redirected(settings)) write_line(os, line);
+    return true;
   });
 }
 

@@ -49,7 +49,8 @@ int32_t set_row_number(table_row& row, int32_t index, uint64_t value, uint16_t t
                        uint32_t flags);
 // With flag 0x8000 the text is stored as a CSV field: between double quotes,
 // each inner quote doubled. With the flag word exactly 0x10000 line ends are
-// shown as "[CRLF]", "[LFCR]", "[LF]", "[CR]".
+// shown as "[CRLF]", "[LFCR]", "[LF]", "[CR]". The text setters return 0
+// when memory ran out, the cell left empty.
 int32_t set_row_text(table_row& row, int32_t index, const std::string& text, uint16_t type,
                      uint32_t flags);
 int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, uint16_t type,
@@ -59,8 +60,8 @@ int32_t set_row_wtext(table_row& row, int32_t index, const std::wstring& text, u
 vk_variant_lite* prepare_row_cell(table_row& row, int32_t index, uint16_t type, uint32_t flags);
 // The one quoting rule of stored texts: with the cell's flag 0x8000 a CSV
 // field (between double quotes, each inner quote doubled), else the text;
-// empty when memory runs out.
-void store_cell_text(vk_variant_lite& cell, const std::string& text);
+// empty, and false, when memory runs out.
+bool store_cell_text(vk_variant_lite& cell, const std::string& text);
 // Numbers and times read from the stream's text (parse_u64_text); texts as
 // set_row_text. 0 for another type, the cell left cleared.
 int32_t set_row_from_stream(table_row& row, int32_t index, const std::ostringstream& stream,
@@ -90,7 +91,9 @@ inline bool opening_quote_quoted(const cmd_params& settings, bool first_column) 
 void write_table_header(std::ostream& os, cmd_params& settings);
 // One row in the layout of the settings (table, separated values, or
 // labelled lines with m_multiline), the header first when still pending.
-void output_table_row(std::ostream& os, table_row& row, cmd_params& settings);
+// False when memory ran out and the row (or its titles) was not written
+// in full, so that a caller that says losses can say it.
+bool output_table_row(std::ostream& os, table_row& row, cmd_params& settings);
 void output_table_row_list(std::ostream& os, std::vector<table_row>& rows, cmd_params& settings);
 // Switches the settings to the labelled layout, then writes the row.
 void output_table_row_labelled(std::ostream& os, table_row& row, cmd_params& settings);

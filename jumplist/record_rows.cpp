@@ -4,6 +4,7 @@
 #include <atomic>
 #include <charconv>
 #include <cstring>
+#include <new>
 #include <sstream>
 #include <string_view>
 #include <type_traits>
@@ -286,6 +287,8 @@ table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
   table_row row;
   init_table_row(row, static_cast<int32_t>(b.cells.size()), true,
                  o.m_quoted_csv ? static_cast<uint32_t>(vf_quoted) : 0u);
+  // A row memory left without cells is the record's loss, said by its writer.
+  if (row.m_valid != 1 && !b.cells.empty()) throw std::bad_alloc();
   for (size_t k = 0; k < b.cells.size(); ++k) {
     const row_cell& c = b.cells[k];
     const auto i = static_cast<int32_t>(k);
@@ -294,7 +297,9 @@ table_row as_table_row(const row_buffers& b, const lnk::useropts& o) {
         break;
       case row_cell::text:
       case row_cell::built:
-        set_row_text(row, i, std::string(cell_text(b, c)), vt_text, 0);
+        // A cell memory left empty is the row's loss, said by its writer.
+        if (set_row_text(row, i, std::string(cell_text(b, c)), vt_text, 0) == 0)
+          throw std::bad_alloc();
         break;
       case row_cell::number:
         set_row_number(row, i, c.value, c.type, c.flags);
@@ -865,7 +870,7 @@ void write_record_row(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     if (line.empty()) {
       fill_row(b, source);
       table_row row = as_table_row(b, o);
-      output_table_row(out, row, o);
+      if (!output_table_row(out, row, o)) o.m_scratch.report_faults.add_out_of_memory();
       return;
     }
     uni::write_block(out, line.data(), line.size());
@@ -878,7 +883,7 @@ void write_record_row_as_table(std::ostream& out, const lnk_record& r, lnk::user
     row_buffers& b = buffers(o);
     fill_row(b, source_of(r, o, v, b));
     table_row row = as_table_row(b, o);
-    output_table_row(out, row, o);
+    if (!output_table_row(out, row, o)) o.m_scratch.report_faults.add_out_of_memory();
   });
 }
 
