@@ -600,19 +600,20 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
 
 // Whether any of the streams of these numbers holds a link header: a
 // compound file without a DestList that has them is a damaged jump list.
+// Memory that runs out ends the search, said in faults.
 bool any_link_stream(const compound_file_reader& reader, const std::vector<uint64_t>& numbers,
-                     byte_view image, std::vector<uint8_t>& scratch) {
+                     byte_view image, std::vector<uint8_t>& scratch, fault_sink& faults) {
   for (uint64_t number : numbers) {
     char name[16];
     byte_view stream;
     uint32_t dir_entry = 0;
     uint64_t first_offset = 0;
-    // Memory that runs out reads as a stream without a link: not said.
-    fault_sink unsaid;
     if (stream_bytes(reader, hex_name(number, name), image.data(), image.size(), scratch, stream,
-                     dir_entry, first_offset, unsaid) &&
-        is_lnk_header(stream.data(), stream.size()))
-      return true;
+                     dir_entry, first_offset, faults)) {
+      if (is_lnk_header(stream.data(), stream.size())) return true;
+    } else if (faults.out_of_memory()) {
+      return false;
+    }
   }
   return false;
 }
@@ -859,7 +860,8 @@ bool open_destlist(automatic_list& list, bool cut, std::string& why, uint64_t& w
     why = "missing";
     w.m_entry_numbers.clear();
     if (!any_link_stream(reader, unnamed_link_streams(reader, w.m_entry_numbers), list.image,
-                         w.m_scratch)) {
+                         w.m_scratch, w.m_read_faults)) {
+      if (w.reads_ran_out()) return fail(options, failure::cannot_read, "out of memory");
       if (!cut) return fail(options, failure::no_destlist);
       options.m_notes.clear();
       return fail(options, failure::damaged, "cut short: no DestList stream in what is left");

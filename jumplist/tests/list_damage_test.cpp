@@ -400,6 +400,38 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
     for (const std::string& p : positions) EXPECT_NE(std::atoi(p.c_str()), first) << o.notes;
   }
   EXPECT_GT(said, 0u);
+
+  // A list without its DestList whose link streams are searched: memory
+  // that runs out in the search refuses the file for memory, never as a
+  // file that is no jump list.
+  // Its stream's last sector is moved past a free one, so that reading it
+  // takes a copy, which is what memory can cut.
+  bytes big = listed_link();
+  big.resize(8192, 0);
+  cfb_writer bare;
+  bare.stream(u"1", big).free_sector(1);
+  bytes no_destlist = bare.build();
+  const std::vector<uint32_t>& chain = bare.info(u"1").chain;
+  const uint32_t last = chain.back(), moved = last + 1;
+  std::copy_n(no_destlist.begin() + bare.sector_offset(last), 512,
+              no_destlist.begin() + bare.sector_offset(moved));
+  auto put_fat = [&](uint32_t sector, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+      no_destlist[bare.fat_entry_offset(sector) + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put_fat(chain[chain.size() - 2], moved);
+  put_fat(moved, 0xFFFFFFFEu);
+  put_fat(last, 0xFFFFFFFFu);
+  EXPECT_NE(run_file(tree, "n.automaticDestinations-ms", no_destlist).why, failure::no_destlist);
+  for (int64_t at = 0; at < 200; ++at) {
+    outcome o;
+    try {
+      o = run_file(tree, "n.automaticDestinations-ms", no_destlist, false, at);
+    } catch (const std::bad_alloc&) {
+      continue;
+    }
+    EXPECT_NE(o.why, failure::no_destlist) << at;
+  }
 }
 
 }  // namespace
