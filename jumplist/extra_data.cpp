@@ -686,12 +686,15 @@ bool parse_vista_idlist_block(lnk_record& record, const uint8_t* block, int64_t 
       [] {});
 }
 
-namespace {
-
-// A kind whose every block has the one size its rule gives.
-bool is_fixed_size(const kind_rule* rule) {
-  return rule && rule != &kShim && rule != &kPropertyStore;
+uint32_t fixed_block_size(uint32_t signature) {
+  const uint32_t named = signature - L::signature::environment;
+  if (named >= std::size(kKinds)) return 0;
+  const kind_rule* rule = kKinds[named].rule;
+  // Shim and property-store blocks grow with what they hold.
+  return rule && rule != &kShim && rule != &kPropertyStore ? rule->size : 0;
 }
+
+namespace {
 
 // Bytes at `at` that read as the header of a block of a known kind whose
 // size fits the data.
@@ -717,10 +720,8 @@ bool step_lands(byte_view data, size_t off, uint32_t step) {
 // block header (a size written wrong) and the declared one does not. The
 // other size is said either way.
 uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t declared) {
-  const uint32_t named = data.u32_or_zero(off + B::signature) - L::signature::environment;
-  if (named >= std::size(kKinds) || !is_fixed_size(kKinds[named].rule)) return declared;
-  const uint32_t own = kKinds[named].rule->size;
-  if (declared == own) return declared;
+  const uint32_t own = fixed_block_size(data.u32_or_zero(off + B::signature));
+  if (own == 0 || declared == own) return declared;
   if (step_lands(data, off, own) && !step_lands(data, off, declared)) {
     add_record_fault(rec, parse_fault{"extra-data block", off,
                                       "declared size is not its kind's; read at its kind's size"});
@@ -738,13 +739,14 @@ uint32_t walked_size(lnk_record& rec, byte_view data, size_t off, uint32_t decla
 // there. Returns the size to step by, zero for none.
 [[gnu::cold, gnu::noinline]] uint32_t zeroed_block_size(lnk_record& rec, byte_view data,
                                                         size_t off) {
-  const uint32_t named = data.u32_or_zero(off + B::signature) - L::signature::environment;
+  const uint32_t signature = data.u32_or_zero(off + B::signature);
+  const uint32_t named = signature - L::signature::environment;
   if (named >= std::size(kKinds) || named == kStorage) return 0;
-  const kind_rule* rule = kKinds[named].rule;
-  if (is_fixed_size(rule) && step_lands(data, off, rule->size)) {
+  const uint32_t own = fixed_block_size(signature);
+  if (own != 0 && step_lands(data, off, own)) {
     add_record_fault(rec, parse_fault{"extra-data block", off,
                                       "declared size is not its kind's; read at its kind's size"});
-    return rule->size;
+    return own;
   }
   add_record_fault(rec, parse_fault{"extra-data block", off,
                                     "declared size below the block's header; read as the "

@@ -31,6 +31,10 @@ inline constexpr uint32_t property_store_block_signature = lnk_layout::signature
 inline constexpr uint32_t known_folder_block_signature = lnk_layout::signature::known_folder;
 inline constexpr uint32_t vista_idlist_block_signature = lnk_layout::signature::vista_idlist;
 
+// The size of every block of the kind the signature names, when the kind
+// has one fixed size; else zero.
+uint32_t fixed_block_size(uint32_t signature);
+
 // BlockSize at least 8 and within remaining.
 bool is_extra_data_block(const uint8_t* block, int64_t remaining);
 bool is_environment_block(const uint8_t* block, int64_t remaining);

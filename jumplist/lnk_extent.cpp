@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "jumplist/extra_data.h"
 #include "jumplist/jumplist_kernels.h"
 #include "jumplist/lnk_layout.h"
 
@@ -18,30 +19,6 @@ namespace L = lnk_layout;
 // More than the parts of any LinkInfo take: its two paths at 32,767 UTF-16
 // characters and two 8-bit copies come to about 200 KiB.
 constexpr uint32_t k_most_link_info = uint32_t{1} << 20;
-
-// The size of every block of the kind the signature names, when the kind
-// has one fixed size; else zero.
-constexpr uint32_t fixed_kind_size(uint32_t signature) {
-  namespace S = L::signature;
-  switch (signature) {
-    case S::environment:
-    case S::darwin:
-    case S::icon_environment:
-      return L::text_block::size;
-    case S::console:
-      return L::console::size;
-    case S::tracker:
-      return L::tracker::size;
-    case S::console_fe:
-      return L::console_fe::size;
-    case S::special_folder:
-      return L::special_folder::min_size;
-    case S::known_folder:
-      return L::known_folder::min_size;
-    default:
-      return 0;
-  }
-}
 
 // The walk's position and how it ended, when it has.
 class extent_walk {
@@ -247,7 +224,7 @@ bool walk_structures(extent_walk& w) {
     if (size < B::terminal_size) {
       // A size zeroed before the signature of a kind of one fixed size: the
       // parser reads the block by its kind's size.
-      const uint32_t own = fixed_kind_size(w.u32(B::signature));
+      const uint32_t own = fixed_block_size(w.u32(B::signature));
       if (own == 0) return w.finish(lnk_extent::end::terminal, w.at() + B::terminal_size);
       if (!w.skip(own)) return false;
       continue;
