@@ -223,12 +223,13 @@ constexpr uint64_t k_past_link_search = 64 * 1024;
 // end of the file) that hold an extra-data block header: a block the link's
 // walk stepped past (bytes inserted or lost inside the block before it),
 // said with the link's offset. An open file is read in pieces that overlap
-// by a header, so that nothing is allocated.
+// by a header, so that nothing is allocated. With look_for_bytes, whether
+// bytes other than zeros lie there is told too.
 // What the bytes after a link hold.
 enum class past_link { zeros, bytes, block_said };
 
 past_link note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t link, uint64_t from,
-                                uint64_t to, file_notes& notes) {
+                                uint64_t to, bool look_for_bytes, file_notes& notes) {
   to = std::min(to, from + k_past_link_search);
   constexpr size_t k_piece = 4096;
   constexpr size_t k_overlap = lnk_layout::block::header_size - 1;
@@ -243,7 +244,8 @@ past_link note_blocks_past_link(uni::fileio* file, byte_view bytes, uint64_t lin
     } else {
       part = bytes.clamp(static_cast<size_t>(at), static_cast<size_t>(to - at));
     }
-    if (std::any_of(part.data(), part.data() + part.size(), [](uint8_t b) { return b != 0; }))
+    if (look_for_bytes && held == past_link::zeros &&
+        std::any_of(part.data(), part.data() + part.size(), [](uint8_t b) { return b != 0; }))
       held = past_link::bytes;
     if (part.size() < lnk_layout::block::header_size) return held;
     const size_t found = find_block_header(part);
@@ -289,10 +291,13 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
         // past it that are not zeros are what a wrong count or size left
         // unread, unless the link's own faults or a block header among them
         // said so already.
+        // Only the file's one link is looked at for such bytes: a file of
+        // many links costs no second pass over the bytes between them.
+        const bool only_link =
+            r.m_file_offset == 0 && g.next_link == g.file_size && r.m_faults.empty();
         if (end < g.next_link &&
-            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
-                                  g.options.m_notes) == past_link::bytes &&
-            r.m_file_offset == 0 && g.next_link == g.file_size && r.m_faults.empty())
+            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link, only_link,
+                                  g.options.m_notes) == past_link::bytes)
           g.options.m_notes.add("link", end, "ends before its file: the bytes past it not read");
         g.next_link = std::min(g.next_link, r.m_file_offset);
       });
