@@ -307,12 +307,23 @@ uint64_t link_info_parts_end(byte_view data, size_t off) {
     if (const uint32_t at = info.u32_or_zero(field); declared && at != 0 && at < info.size())
       end = std::max<uint64_t>(end, uint64_t{at} + info.u32_or_zero(at));
   };
+  // A text ends past its NUL, or at the LinkInfo's end; only its end is
+  // wanted, so it is not decoded.
   const auto text = [&](bool declared, size_t field, bool wide) {
     const uint32_t at = info.u32_or_zero(field);
     if (!declared || at == 0 || at >= info.size()) return;
-    std::string ignored;
-    end = std::max(
-        end, wide ? unicode_text(info, at, ignored) : at + text_z(nullptr, info, at, ignored));
+    uint64_t text_end = info.size();
+    if (!wide) {
+      if (const void* nul = std::memchr(info.data() + at, 0, info.size() - at))
+        text_end = static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - info.data()) + 1;
+    } else {
+      for (uint64_t unit = at; info.has(unit, 2); unit += 2)
+        if (info.u16_or_zero(unit) == 0) {
+          text_end = unit + 2;
+          break;
+        }
+    }
+    end = std::max(end, text_end);
   };
   const bool volume = flags & I::flag_volume_and_local_path;
   part(volume, I::volume_id_offset);
