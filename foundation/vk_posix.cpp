@@ -191,6 +191,28 @@ int posix_close(int fd) {
 }
 
 namespace {
+bool g_stream_closed[3] = {};
+}  // namespace
+
+void fill_closed_standard_streams() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, as those below it are open.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null == -1) continue;
+    g_stream_closed[fd] = true;
+    if (null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+bool standard_stream_was_closed(int fd) {
+  return fd >= 0 && fd < 3 && g_stream_closed[fd];
+}
+
+namespace {
 
 // The loop behind every transfer helper. `step`(buffer offset, byte count)
 // makes one system call for that part of the buffer. A call interrupted by a

@@ -90,6 +90,13 @@ io_result posix_pwrite_full(int fd, const void* buf, size_t len, uint64_t offset
 // range fails with EINVAL instead of wrapping).
 int64_t posix_lseek(int fd, int64_t offset, int whence);
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no file the program opens later takes a standard stream's number (and gets
+// its messages). Called first thing in main; standard_stream_was_closed(fd)
+// then tells which were.
+void fill_closed_standard_streams();
+bool standard_stream_was_closed(int fd);
+
 bool posix_fstat(int fd, struct stat& st);
 bool posix_stat(const char* path, struct stat& st);
 bool posix_lstat(const char* path, struct stat& st);
