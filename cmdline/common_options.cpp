@@ -13,6 +13,7 @@
 #include "cmdline/file_filters.h"
 #include "cmdline/filter_entry.h"
 #include "cmdline/progress.h"
+#include "cmdline/report_file.h"
 #include "cmdline/run_context.h"
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
@@ -151,8 +152,12 @@ bool read_alias_pairs(cmd_params& s, const std::string& value, bool prefixes) {
 // anything that is there: an absent path is created exclusively and removed
 // again; anything present (file, link, device) is only opened for writing,
 // never created, emptied or removed.
-bool probe_output_file(const std::string& path) {
+bool probe_output_file(const std::string& given) {
+  if (!output_name_accepted(given)) return false;
+  // A link to a name not made yet is probed at that name.
   struct stat st;
+  const std::string path = posix_stat(given.c_str(), st) ? given : output_destination(given);
+  if (path.empty()) return false;
   if (!posix_lstat(path.c_str(), st)) {
     const int fd = uni::open_file_fd(path, O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd != -1) {
@@ -356,14 +361,16 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   if (take_option_flag("-pair_datetime", args, false)) s.m_pair_datetime = 1;
   if (take_option_value("-diags", value, args)) {
     errno = 0;
-    if (open_diags_log(s, value)) {
+    std::string why;
+    if (open_diags_log(s, value, &why)) {
       if (take_option_flag("-l2", args, false))
         s.m_log_level = 2;
       else if (take_option_flag("-l3", args, false))
         s.m_log_level = 3;
     } else {
       // The run goes on; the log it will not have is said.
-      print_error("can't write diagnostics log: " + value + " (" + reason(errno) + ")\n");
+      print_error("can't write diagnostics log: " + value + " (" +
+                  (why.empty() ? reason(errno) : why) + ")\n");
     }
   }
   read_format_options(s, args);

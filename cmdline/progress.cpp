@@ -109,7 +109,7 @@ void status_sink_print_text(const status_sink& sink, const std::string& text) {
   guarded([&] { sink_emit(sink, text); });
 }
 
-bool open_diags_log(cmd_params& settings, const std::string& path) {
+bool open_diags_log(cmd_params& settings, const std::string& path, std::string* why) {
   // close_log deletes a stream even when logging was already off, so none
   // is overwritten here.
   settings.close_log();
@@ -121,6 +121,7 @@ bool open_diags_log(cmd_params& settings, const std::string& path) {
         auto log = std::make_unique<report_file>();
         if (!log->open(path)) {
           error = log->error();
+          if (why != nullptr) *why = log->reason();
           return false;
         }
         settings.m_log_path = path;

@@ -43,8 +43,9 @@ void status_sink_print_text(const status_sink& sink, const std::string& text);
 // Closes any log the settings hold, then opens `path` as the "-diags" log
 // (a report_file: written beside it, put in its place at the end) and writes
 // the command line into it. False, with logging off, no path and no stream
-// and the system's reason in errno, when it cannot be opened.
-bool open_diags_log(cmd_params& settings, const std::string& path);
+// and the system's reason in errno (and, with why, its whole text), when it
+// cannot be opened.
+bool open_diags_log(cmd_params& settings, const std::string& path, std::string* why = nullptr);
 
 // Ends the "-diags" log: put in place of its target (keep), or removed with
 // the target left as it was. Logging is off afterwards; the settings'

@@ -1,6 +1,7 @@
 #include "cmdline/report_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,24 @@ struct temp_slot {
   char name[64];
 };
 temp_slot g_temp_slots[4];
+
+// The signals whose default ends the process and that a handler can catch;
+// the real-time ones are added where they are set up.
+constexpr int k_ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,  SIGPWR,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+sigset_t ending_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : k_ending_signals) sigaddset(&set, sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+  return set;
+}
 
 void remove_temps_then_end(int sig) {
   const int saved = errno;
@@ -107,21 +126,85 @@ bool forced_to_disk(int fd) {
 
 }  // namespace
 
+void report_file::keep_owner(int fd) const {
+  // The earlier file's owner and group where this process may give them, or
+  // its group alone; else the report stays the maker's, as any new file.
+  if (::fchown(fd, m_keep_uid, m_keep_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), m_keep_gid) != 0)
+    return;
+  // A change of owner may drop the set-ID bits of the mode.
+  posix_fchmod(fd, m_keep_mode);
+}
+
 void remove_reports_on_signals() {
-  // A closed pipe (SIGPIPE) ends the run as abruptly as the other three.
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  const sigset_t ending = ending_signals();
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (sigismember(&ending, sig) != 1) continue;
     struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    // Ignored from the start, or caught by someone else: left so.
+    if (::sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) != 0 ||
+        old.sa_handler != SIG_DFL)
+      continue;
     struct sigaction action {};
     action.sa_handler = remove_temps_then_end;
-    sigemptyset(&action.sa_mask);
-    for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&action.sa_mask, other);
+    action.sa_mask = ending;
     ::sigaction(sig, &action, nullptr);
   }
+  // A write past the file-size limit then fails, and is said like a full disk.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string output_destination(const std::string& path) {
+  std::string at = path;
+  // As many links as the system follows in one name.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (!posix_lstat(at.c_str(), st) || !S_ISLNK(st.st_mode)) return at;
+    std::vector<char> buf(PATH_MAX);
+    const ssize_t n = posix().readlink(at.c_str(), buf.data(), buf.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return at;
+    const std::string next(buf.data(), static_cast<size_t>(n));
+    at = next[0] == '/' ? next : folder_of(at) + next;
+  }
+  errno = ELOOP;
+  return {};
+}
+
+bool output_name_accepted(const std::string& path) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (path.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
 }
 
 report_file::~report_file() {
   discard();
+}
+
+std::string report_file::reason() const {
+  std::string text = std::strerror(m_error != 0 ? m_error : EIO);
+  if (m_temp_error != 0)
+    text +=
+        "; the temporary folder " + m_temp_folder + " ($TMPDIR): " + std::strerror(m_temp_error);
+  return text;
+}
+
+void report_file::hold_signals() {
+  if (m_holding) return;
+  const sigset_t ending = ending_signals();
+  m_holding = ::sigprocmask(SIG_BLOCK, &ending, &m_held_mask) == 0;
+}
+
+void report_file::release_signals() {
+  if (!m_holding) return;
+  m_holding = false;
+  // A signal that came meanwhile acts here.
+  ::sigprocmask(SIG_SETMASK, &m_held_mask, nullptr);
 }
 
 std::ostream& report_file::stream() {
@@ -146,11 +229,16 @@ void report_file::discard() {
   const bool open_now = m_fd != -1;
   close_descriptor();
   if (open_now && !m_direct) remove_temp();
+  release_signals();
 }
 
 bool report_file::open(const std::string& target) {
   m_target = target;
   m_dest = target;
+  if (!output_name_accepted(target)) {
+    m_error = errno;
+    return false;
+  }
   struct stat st;
   mode_t keep_mode = 0;
   bool keep = false;
@@ -161,6 +249,10 @@ bool report_file::open(const std::string& target) {
     if (S_ISREG(st.st_mode)) {
       keep = true;
       keep_mode = st.st_mode & 07777;
+      m_keep_owner = true;
+      m_keep_uid = st.st_uid;
+      m_keep_gid = st.st_gid;
+      m_keep_mode = keep_mode;
       struct stat link;
       // A link is followed as a plain open would: its file gets the report.
       if (posix_lstat(target.c_str(), link) && S_ISLNK(link.st_mode)) {
@@ -176,9 +268,13 @@ bool report_file::open(const std::string& target) {
       m_direct = true;
     }
   } else {
-    struct stat link;
-    // A link to nothing: the open makes the file it names, as it always did.
-    m_direct = posix_lstat(target.c_str(), link);
+    // A link to a name not made yet: the report is made at that name, as
+    // it would be at a name given plainly.
+    m_dest = output_destination(target);
+    if (m_dest.empty()) {
+      m_error = errno;
+      return false;
+    }
   }
   errno = 0;
   if (m_direct) {
@@ -196,9 +292,14 @@ bool report_file::open(const std::string& target) {
         return false;
       }
       // Read by nobody else in a folder every user shares.
-      m_fd = make_temp(temporary_folder(), 0600, m_temp);
+      const std::string elsewhere = temporary_folder();
+      m_fd = make_temp(elsewhere, 0600, m_temp);
       if (m_fd == -1) {
-        // The reason given is the target's folder's: the other was a way round it.
+        // The reason given is the target's folder's; the temporary folder's
+        // own follows it.
+        m_temp_error = errno;
+        m_temp_folder =
+            elsewhere.size() > 1 ? elsewhere.substr(0, elsewhere.size() - 1) : elsewhere;
         posix_close(m_dest_fd);
         m_dest_fd = -1;
         errno = refused;
@@ -257,12 +358,16 @@ bool report_file::copy_into_target() {
     }
     const io_result out = posix_pwrite_full(m_dest_fd, buf.data(), want, at);
     if (out.failed()) {
+      // From its first byte on, the earlier file is given up.
+      m_target_damaged = at > 0 || out.count > 0;
       errno = out.error;
       return false;
     }
     at += want;
   }
-  return posix_ftruncate(m_dest_fd, static_cast<uint64_t>(size)) && forced_to_disk(m_dest_fd);
+  m_target_damaged =
+      !posix_ftruncate(m_dest_fd, static_cast<uint64_t>(size)) || !forced_to_disk(m_dest_fd);
+  return !m_target_damaged;
 }
 
 bool report_file::finish() {
@@ -270,7 +375,10 @@ bool report_file::finish() {
   m_out->flush();
   m_error = m_out->good() ? 0 : m_out->error() != 0 ? m_out->error() : EIO;
   if (m_error == 0 && !m_direct && !forced_to_disk(m_fd)) m_error = errno;
+  if (m_error == 0 && m_keep_owner && m_dest_fd == -1 && !m_keep_target) keep_owner(m_fd);
   if (m_error == 0 && m_dest_fd != -1 && !m_keep_target) {
+    // A signal now would leave the target half new, half old: it waits.
+    hold_signals();
     if (!copy_into_target()) {
       // The whole report stays where it was written, and is said to be there.
       m_error = errno != 0 ? errno : EIO;
@@ -290,6 +398,7 @@ bool report_file::finish() {
     // Copied in whole: what the written file's closing says no longer matters.
     m_error = 0;
     remove_temp();
+    release_signals();
     return true;
   }
   if (m_error != 0) {

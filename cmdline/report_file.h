@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -26,12 +27,17 @@ class report_file {
   report_file& operator=(const report_file&) = delete;
 
   // Makes the file that receives the report: beside the target when the
-  // target is absent or a regular file (a link is followed to its file),
-  // else (a device, a pipe) the target itself, as it is. False, with the
-  // system's reason in error(), when it cannot be made.
+  // target is absent or a regular file (a link is followed to its file, or
+  // to the name it leads to when that is not made yet), else (a device, a
+  // pipe) the target itself, as it is. False, with the system's reason in
+  // error(), when it cannot be made; an empty name or one longer than the
+  // system takes is refused before anything is made.
   bool open(const std::string& target);
   std::ostream& stream();
   int error() const { return m_error; }
+  // The system's reason for error(); when the temporary folder was tried
+  // too and refused, its name and its own reason follow.
+  std::string reason() const;
 
   // What a path the run is about to read is to the report: the target
   // (an input of the run, which is then left as it was), the file being
@@ -46,7 +52,15 @@ class report_file {
   // the target is kept. False when a byte did not reach the file, or the
   // report could not be put in place; error() then holds the system's reason.
   // A report not written whole is removed and the target left as it was.
+  // The target replaced by a new file keeps its owner and group where the
+  // process may give them. While the report is copied into its target the
+  // signals of remove_reports_on_signals are held, and act once the target
+  // is whole; a copy that failed holds them until discard() or the end of
+  // the object, so that what became of the report is said first.
   bool finish();
+  // The target got part of the report when the copy into it failed: the
+  // earlier file is lost, the whole report is at written_path().
+  bool target_damaged() const { return m_target_damaged; }
   // The run has no report worth keeping: the file written is removed and the
   // target left as it was (a target written directly keeps what it got).
   void discard();
@@ -62,6 +76,9 @@ class report_file {
   void close_descriptor();
   void remove_temp();
   bool copy_into_target();
+  void keep_owner(int fd) const;
+  void hold_signals();
+  void release_signals();
 
   std::string m_target;  // as given
   std::string m_dest;    // the file the report replaces (a link's file)
@@ -75,6 +92,15 @@ class report_file {
   bool m_keep_target = false;
   bool m_placed = false;
   bool m_target_exists = false;
+  bool m_target_damaged = false;
+  bool m_holding = false;
+  bool m_keep_owner = false;
+  uid_t m_keep_uid = 0;
+  gid_t m_keep_gid = 0;
+  mode_t m_keep_mode = 0;
+  sigset_t m_held_mask;       // the mask before the signals were held
+  std::string m_temp_folder;  // the temporary folder, when it refused the file too
+  int m_temp_error = 0;
   dev_t m_target_dev = 0;
   ino_t m_target_ino = 0;
   dev_t m_own_dev = 0;
@@ -82,9 +108,22 @@ class report_file {
   int m_error = 0;
 };
 
-// From now on SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the unfinished
-// files of the open reports, then end the process by the same signal (the shell sees 128
-// plus its number). A signal the process was started ignoring stays ignored.
+// From now on every signal whose default ends the process (SIGINT, SIGTERM,
+// SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM, the real-time ones, ...)
+// removes the unfinished files of the open reports, then ends the process by
+// the same signal (the shell sees 128 plus its number). A signal the process
+// was started ignoring stays ignored, and one that has a handler already (a
+// sanitizer's) keeps it. SIGXFSZ is ignored: a write past the file-size
+// limit fails with EFBIG and the report takes the failed-write road.
 void remove_reports_on_signals();
+
+// The name a report for path is put at: a symbolic link is followed, link
+// by link, to the name it leads to, made or not (a relative link from its
+// own folder); any other path is that name. Empty, errno ELOOP, on a loop.
+std::string output_destination(const std::string& path);
+
+// A name a file can be made at: not empty (ENOENT) and not longer than the
+// system takes whole (ENAMETOOLONG). False with errno set.
+bool output_name_accepted(const std::string& path);
 
 }  // namespace vk

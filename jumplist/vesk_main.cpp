@@ -289,7 +289,9 @@ file_identity identity_of(const std::string& path) {
 
 // Two names of one file, made or to be made: the same file when both are
 // there, else the same name in the same folder.
-bool same_file_named(const std::string& a, const std::string& b) {
+bool same_file_named(const std::string& given_a, const std::string& given_b) {
+  // A link to a name not made yet names the file it would make.
+  const std::string a = output_destination(given_a), b = output_destination(given_b);
   const file_identity first = identity_of(a), second = identity_of(b);
   if (first.known || second.known) return first.same_as(second);
   const auto folder = [](const std::string& path) {
@@ -679,10 +681,11 @@ int run_appid_mode(std::ostream& out, vesk_options& options, bool listing,
 // where that leaves the file's target.
 std::string what_became_of(const report_file& written, const std::string& target,
                            const char* kind) {
-  std::string text = target + " (";
-  text += std::strerror(written.error() != 0 ? written.error() : EIO);
-  text += ')';
+  std::string text = target + " (" + written.reason() + ')';
   if (written.direct()) return text;
+  if (written.target_damaged())
+    return text + ": " + target + " is damaged, the whole " + kind + " is in " +
+           written.written_path();
   if (!written.written_path().empty())
     return text + ": the whole " + kind + " is in " + written.written_path();
   return text + ": " + target + " was left as it was";
@@ -781,10 +784,14 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   if (!options.m_out_file.empty()) {
     if (!report.open(options.m_out_file)) {
       error_printf("prob opening results file: %s for writing (%s)\n", options.m_out_file.c_str(),
-                   std::strerror(report.error()));
+                   report.reason().c_str());
       return -1;
     }
     out = &report.stream();
+  } else if (standard_stream_was_closed(STDOUT_FILENO)) {
+    // A report nobody would get: said before anything is read.
+    error_printf("prob writing results to standard output (%s)\n", std::strerror(EBADF));
+    return -1;
   }
   report_file* const to_file = options.m_out_file.empty() ? nullptr : &report;
   const run_outputs outputs{to_file, options.m_log_file};

@@ -41,6 +41,7 @@ digest() { (cd in && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
 temps() { find "$work" -name '.vesk-report-*' 2>/dev/null | grep -c . ; }
 
 failures=0
+ALSO=""
 printf '%-28s %-9s %-6s %-66s %-6s %-9s %-7s %s\n' target option status message inputs report no-temp result
 row() {  # target option status message inputs report notemp ok
   printf '%-28s %-9s %-6s %-66s %-6s %-9s %-7s %s\n' "$1" "$2" "$3" "${4:0:66}" "$5" "$6" "$7" "$8"
@@ -57,9 +58,15 @@ check() {
   shift 7
   local before after status msg inputs="yes" kept="-" notemp="yes" ok="ok"
   [ "$report" != "-" ] && [ "$keep" = kept ] && printf 'earlier report\n' >"$report"
+  local report_before=""
+  [ "$report" != "-" ] && report_before=$(sha256sum <"$report" 2>/dev/null)
   before=$(digest)
   timeout 120 "$@" >out.txt 2>err.txt
   status=$?
+  # A case's own checks (ALSO: shell words that must succeed), made before
+  # the look for files left behind: they may remove a file the run named.
+  if [ -n "${ALSO:-}" ] && ! eval "$ALSO"; then ok="FAIL"; fi
+  ALSO=""
   # A report or log the run said it left beside a listed input is its own,
   # neither an input nor a file left behind.
   local beside
@@ -69,8 +76,20 @@ check() {
   msg=$(sed -e ':a' -e 'N' -e '$!ba' -e 's/\n/ \/\/ /g' err.txt)
   [ "$before" = "$after" ] || { inputs="NO"; ok="FAIL"; }
   if [ "$report" != "-" ]; then
+    # old: as it was; whole: the whole new report and nothing of the earlier
+    # one (REF_LINES lines, as a run left alone writes); damaged: neither.
+    local state=damaged
+    if [ "$(sha256sum <"$report" 2>/dev/null)" = "$report_before" ]; then
+      state=old
+    elif head -c 15 "$report" 2>/dev/null | grep -q '^vesk ver: ' && ! grep -q '^earlier' "$report" &&
+      [ "$(wc -l <"$report")" = "${REF_LINES:-}" ]; then
+      state=whole
+    fi
     if [ "$keep" = kept ]; then
       if [ "$(cat "$report" 2>/dev/null)" = "earlier report" ]; then kept="kept"; else kept="LOST"; ok="FAIL"; fi
+    elif [ "$keep" = old ] || [ "$keep" = whole ] || [ "$keep" = damaged ]; then
+      kept=$state
+      [ "$state" = "$keep" ] || { kept="${state^^}"; ok="FAIL"; }
     else
       if head -c 15 "$report" 2>/dev/null | grep -q '^vesk ver: \|^->'; then kept="replaced"; else kept="NOT-NEW"; ok="FAIL"; fi
     fi
@@ -163,6 +182,308 @@ for option in -out -outfile -diags; do
     row "full file system" "$option" - "skipped: no small file system (needs root and mount)" - - - skip
   fi
 done
+
+# ---------------------------------------------------------------------------
+# A plain user, when root can become one (setpriv).
+plain=""
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null &&
+  setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
+  plain="setpriv --reuid=65534 --regid=65534 --clear-groups"
+fi
+skip() { row "$1" "$2" - "skipped: $3" - - - skip; }
+
+# A report of several put areas: 160 lists in one folder. REF_LINES is the
+# length of its whole report, as a run left alone writes it.
+mkdir -p in/big
+for i in $(seq 1 160); do cp "$example" "in/big/$i.ms"; done
+chmod -R a+rX in
+"$vesk" -quiet -enumdir in/big -out ref.txt
+REF_LINES=$(wc -l <ref.txt)
+rm -f ref.txt
+# An earlier report longer than the new one: what of it is left shows.
+earlier_big() { seq -f 'earlier report %g' 1 200000 >"$1"; }
+
+# The two roads of a report: the rename road (F's folder takes a new file)
+# and the copy road (a plain user's F in a folder the user may not write: the
+# new report is made in $TMPDIR and copied into F).
+mkdir -p rr cr tmp
+chmod 1777 tmp
+road_setup() {  # road
+  if [ "$1" = rename ]; then
+    earlier_big rr/r.txt
+    echo rr/r.txt
+  else
+    chmod 755 cr
+    earlier_big cr/r.txt
+    chown 65534:65534 cr/r.txt
+    chmod 555 cr
+    echo cr/r.txt
+  fi
+}
+road_run() {  # road: the words that run vesk on that road
+  if [ "$1" = rename ]; then echo "$vesk"; else echo "env TMPDIR=$work/tmp $plain $vesk"; fi
+}
+
+# signal-at SIG SYSCALL WHEN -- command: the command under strace, its
+# WHEN-th call of SYSCALL held two seconds (room for a loaded machine), and
+# SIG sent to it meanwhile.
+cat >signal-at <<'EOF'
+#!/usr/bin/env bash
+sig=$1 sc=$2 when=$3
+shift 4
+set -m
+exec 3>&2 2>/dev/null
+rm -f trace.log
+strace -f -qq -o trace.log -e trace="$sc" -e inject="$sc":delay_enter=2000000:when="$when" "$@" 2>&3 &
+tracer=$!
+for _ in $(seq 1 600); do
+  [ "$(grep -c "^[0-9]* $sc(" trace.log 2>/dev/null)" -ge "$when" ] && break
+  sleep 0.02
+done
+pid=$(grep -m1 -o '^[0-9]*' trace.log)
+[ -n "$pid" ] && kill -s "$sig" "$pid"
+wait "$tracer"
+EOF
+# fault-at ERRNO SYSCALL WHEN -- command: that call fails with ERRNO.
+cat >fault-at <<'EOF'
+#!/usr/bin/env bash
+err=$1 sc=$2 when=$3
+shift 4
+exec strace -f -qq -o /dev/null -e trace="$sc" -e inject="$sc":error="$err":when="$when" "$@"
+EOF
+# signal-waiting SIG -- command: SIG sent to the command once its two files
+# are made and it waits for names on standard input (job control on, so
+# that SIGINT and SIGQUIT are not ignored as in a script's background job).
+cat >signal-waiting <<'EOF'
+#!/usr/bin/env bash
+set -m
+sig=$1
+shift 2
+exec 3>&2 2>/dev/null
+ulimit -c 0
+rm -f names && mkfifo names
+"$@" <names 2>&3 &
+pid=$!
+exec 7>names
+for _ in $(seq 1 500); do
+  [ "$(find . -maxdepth 1 -name '.vesk-report-*' | grep -c .)" -ge 2 ] && break
+  sleep 0.02
+done
+kill -s "$sig" "$pid"
+wait "$pid"
+EOF
+chmod +x signal-at fault-at signal-waiting
+
+# Item: a signal at each point of both roads. Before the copy into F begins
+# F stays as it was; from then on the signal waits until F is whole.
+number_of() { kill -l "$1"; }
+if ! command -v strace >/dev/null || ! strace -qq -o /dev/null -e trace=none true 2>/dev/null; then
+  skip "signal on the report roads" -out "no strace to hold a call"
+else
+  for road in rename copy; do
+    if [ "$road" = copy ] && [ -z "$plain" ]; then
+      skip "signal on the copy road" -out "no plain user to run as (setpriv)"
+      continue
+    fi
+    # point (syscall:call) and what F must then be
+    if [ "$road" = rename ]; then
+      points="write:2:old fsync:1:old rename:1:whole"
+    else
+      points="write:2:old fsync:1:old fallocate:1:whole pwrite64:2:whole ftruncate:1:whole fsync:2:whole"
+    fi
+    for point in $points; do
+      IFS=: read -r sc when want <<<"$point"
+      for sig in TERM INT HUP; do
+        target=$(road_setup "$road")
+        # shellcheck disable=SC2046
+        check "$road road, SIG$sig at $sc #$when" -out $((128 + $(number_of "$sig"))) "" \
+          "$target" "$want" -- ./signal-at "$sig" "$sc" "$when" -- \
+          $(road_run "$road") -quiet -enumdir in/big -out "$target"
+      done
+    done
+  done
+
+  # A failed write on the copy road: before F's first byte F stays and the
+  # whole report is named; after it, F is said to be damaged.
+  if [ -n "$plain" ]; then
+    kept_is_whole='k=$(sed -n "s/.* the whole report is in \(.*\)$/\1/p" err.txt); [ -f "$k" ] && [ "$(wc -l <"$k")" = "$REF_LINES" ] && rm -f "$k"'
+    # syscall:call:error:what F is:what is said of F (an fsync that fails
+    # leaves bytes the disk may not hold: F is said to be damaged)
+    for fault in fallocate:1:ENOSPC:old:kept pwrite64:1:ENOSPC:old:kept pwrite64:2:EIO:damaged:damaged \
+      ftruncate:1:EIO:damaged:damaged fsync:2:EIO:whole:damaged; do
+      IFS=: read -r sc when err want state_said <<<"$fault"
+      target=$(road_setup copy)
+      reason="Input/output error"
+      [ "$err" = ENOSPC ] && reason="No space left on device"
+      said="the whole report is in .*/tmp/\.vesk-report-[0-9]+-[0-9]+\.tmp"
+      [ "$state_said" = damaged ] && said="$target is damaged, $said"
+      ALSO=$kept_is_whole
+      # shellcheck disable=SC2046
+      check "copy road, $err at $sc #$when" -out 255 "prob writing results to $target \($reason\): $said" \
+        "$target" "$want" -- ./fault-at "$err" "$sc" "$when" -- $(road_run copy) -quiet -enumdir in/big -out "$target"
+    done
+  fi
+fi
+
+# A file-size limit: the write fails (EFBIG) and F stays, on either road.
+for road in rename copy; do
+  if [ "$road" = copy ] && [ -z "$plain" ]; then
+    skip "ulimit -f on the copy road" -out "no plain user to run as (setpriv)"
+    continue
+  fi
+  target=$(road_setup "$road")
+  # shellcheck disable=SC2046
+  check "$road road, ulimit -f 100" -out 255 "prob writing results to $target \(File too large\): $target was left as it was" \
+    "$target" old -- bash -c 'ulimit -f 100; exec "$@"' - $(road_run "$road") -quiet -enumdir in/big -out "$target"
+done
+
+# Every signal whose default ends the process, while the run waits for
+# names: its two files removed, the earlier ones kept, ended by the signal.
+for sig in HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM TERM STKFLT XCPU VTALRM PROF IO PWR SYS RTMIN RTMAX; do
+  kill -l "$sig" >/dev/null 2>&1 || continue
+  printf 'earlier log\n' >sig.log
+  ALSO='[ "$(cat sig.log)" = "earlier log" ]'
+  check "waiting for names, SIG$sig" -out+diags $((128 + $(number_of "$sig"))) "" sig.txt kept -- \
+    ./signal-waiting "$sig" -- "$vesk" -quiet -pipe -out sig.txt -diags sig.log
+done
+
+# A closed standard stream takes no file's place: no message inside a
+# report or log, no report inside a log; standard output closed and no -out
+# stops the run. The input is cut, so that the run has messages to say.
+head -c 3000 "$example" >in/cut.ms
+cut_said="(not read in full: in/cut.ms \(.*\)( // )?)+"
+no_messages='! grep -q "not read in full" r.txt d.log out.txt 2>/dev/null'
+for fd in 0 1 2; do
+  for option in -out -diags none; do
+    rm -f r.txt d.log
+    words=(-quiet in/cut.ms)
+    report=-
+    keep=-
+    case $option in
+      -out) words+=(-out r.txt) report=r.txt keep=replaced ;;
+      -diags) words+=(-diags d.log) ;;
+    esac
+    status=2 msg=$cut_said also=$no_messages
+    [ "$fd" = 2 ] && msg=""
+    if [ "$fd" = 1 ] && [ "$option" != -out ]; then
+      status=255 msg="prob writing results to standard output \(Bad file descriptor\)"
+      also="$no_messages && [ ! -e d.log ]"
+    elif [ "$option" = -diags ]; then
+      also="$also && head -c 2 d.log | grep -q '^->' && ! grep -q '^vesk ver' d.log"
+    fi
+    ALSO=$also
+    check "descriptor $fd closed" "$option" "$status" "$msg" "$report" "$keep" -- \
+      sh -c "exec $fd>&-; exec \"\$0\" \"\$@\"" "$vesk" "${words[@]}"
+  done
+done
+rm -f in/cut.ms r.txt d.log
+
+# Names. A symbolic link to a name not made yet: followed to it, for -out
+# and -diags alike; the pair naming one file through it is refused.
+mkdir -p dl
+for option in -out -diags; do
+  rm -f dl/*
+  ln -s made.txt dl/link
+  ALSO='[ -L dl/link ] && head -c 12 dl/made.txt | grep -q "^\(vesk ver: \|->\)"'
+  check "dangling link, run reads" "$option" 0 "" - - -- "$vesk" -quiet in/one.ms "$option" dl/link
+  rm -f dl/*
+  ln -s made.txt dl/link
+  ALSO='[ ! -e dl/made.txt ]'
+  check "dangling link, run fails" "$option" 255 \
+    "can't read specified file: in/missing.ms \(No such file or directory\), aborting" - - -- \
+    "$vesk" -quiet in/missing.ms "$option" dl/link
+done
+for pair in "-out dl/made.txt -diags dl/link" "-out dl/link -diags dl/made.txt"; do
+  rm -f dl/*
+  ln -s made.txt dl/link
+  read -r -a words <<<"$pair"
+  ALSO='[ ! -e dl/made.txt ]'
+  check "dangling link, pair" "-out+diags" 255 "-out and -diags name the same file: ${words[1]}" - - -- \
+    "$vesk" -quiet in/one.ms "${words[@]}"
+done
+rm -rf dl
+
+# A path longer than PATH_MAX (in folders that are there): refused before
+# anything is made.
+deep=$work/deep
+mkdir -p "$deep"
+(
+  cd "$deep" || exit 1
+  for _ in $(seq 1 21); do
+    d=$(printf 'd%.0s' $(seq 1 200))
+    mkdir "$d" && cd "$d" || exit 1
+  done
+)
+long=$deep$(printf "/$(printf 'd%.0s' $(seq 1 200))%.0s" $(seq 1 21))/r.txt
+none_made='[ -z "$(find "$deep" -type f)" ]'
+ALSO=$none_made
+check "path past PATH_MAX" -out 255 "prob opening file .* for output \(File name too long\), aborting" - - -- \
+  "$vesk" -quiet in/one.ms -out "$long"
+ALSO=$none_made
+check "path past PATH_MAX" -diags 0 "can't write diagnostics log: .* \(File name too long\)" - - -- \
+  "$vesk" -quiet in/one.ms -diags "$long"
+rm -rf "$deep"
+
+# An empty name: refused for both.
+check "empty name" -out 255 "prob opening file  for output \(No such file or directory\), aborting" - - -- \
+  "$vesk" -quiet in/one.ms -out ""
+check "empty name" -diags 0 "can't write diagnostics log:  \(No such file or directory\)" - - -- \
+  "$vesk" -quiet in/one.ms -diags ""
+
+# The copy road with a $TMPDIR that is not there: both reasons said.
+if [ -n "$plain" ]; then
+  for option in -out -diags; do
+    target=$(road_setup copy)
+    said="$target for writing \(Permission denied; the temporary folder $work/missing \(\\\$TMPDIR\): No such file or directory\)"
+    if [ "$option" = -out ]; then
+      check "missing \$TMPDIR" "$option" 255 "prob opening results file: $said" "$target" old -- \
+        env TMPDIR="$work/missing" $plain "$vesk" -quiet in/one.ms "$option" "$target"
+    else
+      check "missing \$TMPDIR" "$option" 0 "can't write diagnostics log: ${said/ for writing/}" "$target" old -- \
+        env TMPDIR="$work/missing" $plain "$vesk" -quiet in/one.ms "$option" "$target"
+    fi
+  done
+else
+  skip "missing \$TMPDIR" -out "no plain user to run as (setpriv)"
+fi
+
+# A user's report replaced by root keeps its owner, group and mode.
+if [ "$(id -u)" = 0 ]; then
+  for option in -out -diags; do
+    printf 'earlier report\n' >owned.txt
+    chown 65534:65534 owned.txt
+    chmod 600 owned.txt
+    ALSO='[ "$(stat -c %u:%g:%a owned.txt)" = 65534:65534:600 ]'
+    check "user's report, run as root" "$option" 0 "" owned.txt replaced -- "$vesk" -quiet in/one.ms "$option" owned.txt
+  done
+  rm -f owned.txt
+else
+  skip "user's report, run as root" -out "needs root"
+fi
+
+# Access times on a strictatime file system: an input read by root, or by
+# its owner, keeps its access time.
+mkdir -p at
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o strictatime,size=1m tmpfs at 2>/dev/null; then
+  mounted="$work/at"
+  chmod 755 at
+  for who in root owner; do
+    cp "$example" at/a.ms
+    touch -a -d '2001-02-03 04:05:06' at/a.ms
+    run=("$vesk")
+    if [ "$who" = owner ]; then
+      [ -n "$plain" ] || { skip "access time, read by owner" -out "no plain user"; continue; }
+      chown 65534:65534 at/a.ms
+      read -r -a run <<<"$plain"
+      run+=("$vesk")
+    fi
+    ALSO='[ "$(stat -c %X at/a.ms)" = "$(date -d "2001-02-03 04:05:06" +%s)" ]'
+    check "access time, read by $who" - 0 "" - - -- "${run[@]}" -quiet at/a.ms
+  done
+  umount at && mounted=""
+else
+  skip "access time on strictatime" - "no tmpfs (needs root and mount)"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "output-safety: $failures case(s) failed" >&2

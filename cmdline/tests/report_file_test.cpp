@@ -4,6 +4,7 @@
 #include "cmdline/report_file.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -29,7 +30,8 @@ using vesk_test::temp_tree;
 struct injected {
   std::string refused_folder;
   bool full_on_write = false;
-  bool full_on_pwrite = false;
+  int full_from_pwrite = 0;  // the first of the target's writes to fail, 0 none
+  int pwrites = 0;
 };
 injected g_inject;
 
@@ -50,7 +52,7 @@ ssize_t write_full_disk(int fd, const void* buf, size_t len) {
   return vk::system_posix_calls().write(fd, buf, len);
 }
 ssize_t pwrite_full_disk(int fd, const void* buf, size_t len, off_t at) {
-  if (g_inject.full_on_pwrite) {
+  if (g_inject.full_from_pwrite != 0 && ++g_inject.pwrites >= g_inject.full_from_pwrite) {
     errno = ENOSPC;
     return -1;
   }
@@ -98,26 +100,29 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     const char* name;
     bool folder_refuses;  // the temporary file goes elsewhere, then is copied in
     bool full_on_write;
-    bool full_on_pwrite;
+    int full_from_pwrite;
     bool discarded;       // the run read nothing
     bool placed;          // the target holds the new report
     int error;            // after finish
     bool kept_elsewhere;  // the whole report stays where it was written
+    bool damaged;         // the target holds part of the new report
   } rows[] = {
-      {"beside", false, false, false, false, true, 0, false},
-      {"beside, disk full", false, true, false, false, false, ENOSPC, false},
-      {"beside, nothing read", false, false, false, true, false, 0, false},
-      {"elsewhere", true, false, false, false, true, 0, false},
-      {"elsewhere, disk full", true, true, false, false, false, ENOSPC, false},
-      {"elsewhere, target's disk full", true, false, true, false, false, ENOSPC, true},
-      {"elsewhere, nothing read", true, false, false, true, false, 0, false},
+      {"beside", false, false, 0, false, true, 0, false, false},
+      {"beside, disk full", false, true, 0, false, false, ENOSPC, false, false},
+      {"beside, nothing read", false, false, 0, true, false, 0, false, false},
+      {"elsewhere", true, false, 0, false, true, 0, false, false},
+      {"elsewhere, disk full", true, true, 0, false, false, ENOSPC, false, false},
+      {"elsewhere, target's disk full", true, false, 1, false, false, ENOSPC, true, false},
+      {"elsewhere, target's disk full past its first part", true, false, 2, false, false, ENOSPC,
+       true, true},
+      {"elsewhere, nothing read", true, false, 0, true, false, 0, false, false},
   };
   const std::string report(300000, 'r');  // beyond one put area
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     tree.file("d/r.txt", "earlier");
     ASSERT_EQ(::chmod(tree.path("d/r.txt").c_str(), 0640), 0);
-    g_inject = {r.folder_refuses ? tree.path("d") : std::string(), false, false};
+    g_inject = {r.folder_refuses ? tree.path("d") : std::string(), false, 0};
     vk::report_file file;
     ASSERT_TRUE(file.open(tree.path("d/r.txt"))) << std::strerror(file.error());
     EXPECT_EQ(names_in(tree.path("d")).size(), r.folder_refuses ? 1u : 2u);
@@ -125,7 +130,7 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     EXPECT_EQ(file.role_of(tree.path("d/r.txt")), vk::report_file::role::target);
     file.stream() << report;
     g_inject.full_on_write = r.full_on_write;
-    g_inject.full_on_pwrite = r.full_on_pwrite;
+    g_inject.full_from_pwrite = r.full_from_pwrite;
     if (r.discarded) {
       file.discard();
     } else {
@@ -133,7 +138,12 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
       EXPECT_EQ(file.error(), r.error) << std::strerror(file.error());
     }
     g_inject = {};
-    EXPECT_EQ(slurp(tree.path("d/r.txt")), r.placed ? report : "earlier");
+    EXPECT_EQ(file.target_damaged(), r.damaged);
+    if (r.damaged) {
+      EXPECT_EQ(slurp(tree.path("d/r.txt")), report.substr(0, uni::k_output_buffer_size));
+    } else {
+      EXPECT_EQ(slurp(tree.path("d/r.txt")), r.placed ? report : "earlier");
+    }
     struct stat st;
     ASSERT_EQ(::stat(tree.path("d/r.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -148,6 +158,50 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     }
     EXPECT_TRUE(names_in(elsewhere.root()).empty());
   }
+}
+
+// A name is looked at before anything is made: an empty one, one longer
+// than the system takes, a link in a loop are refused; a link to a name not
+// made yet, through another link, gets the report at that name; a temporary
+// folder that is not there is named with its own reason.
+TEST(ReportFile, NamesAreLookedAtBeforeAnythingIsMade) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  tree.dir("d");
+  tree.symlink("d/made.txt", "link");
+  tree.symlink("../link", "d/to-link");
+  tree.symlink("loop", "loop");
+  const struct {
+    std::string target;
+    int error;
+  } rows[] = {
+      {"", ENOENT},
+      {tree.path(std::string(PATH_MAX, 'a')), ENAMETOOLONG},
+      {tree.path("loop"), ELOOP},
+      {tree.path("d/to-link"), 0},
+  };
+  for (const auto& r : rows) {
+    vk::report_file file;
+    EXPECT_EQ(file.open(r.target), r.error == 0) << r.target.substr(0, 80);
+    EXPECT_EQ(file.error(), r.error);
+    if (r.error != 0) continue;
+    file.stream() << "report";
+    EXPECT_TRUE(file.finish());
+  }
+  EXPECT_EQ(slurp(tree.path("d/made.txt")), "report");
+  EXPECT_EQ(names_in(tree.path("d")), (std::vector<std::string>{"made.txt", "to-link"}));
+  EXPECT_EQ(names_in(tree.root()), (std::vector<std::string>{"d", "link", "loop"}));
+
+  scoped_tmpdir missing(tree.path("missing"));
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.open = open_refusing;
+  vk::scoped_posix_calls seam(calls);
+  g_inject = {tree.path("d"), false, 0};
+  vk::report_file file;
+  EXPECT_FALSE(file.open(tree.path("d/made.txt")));
+  g_inject = {};
+  EXPECT_EQ(file.reason(), "Permission denied; the temporary folder " + tree.path("missing") +
+                               " ($TMPDIR): No such file or directory");
 }
 
 // What is no regular file is written as it is: nothing to replace, nothing

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -269,13 +270,20 @@ TEST(OutputFiles, AReportInAFolderTheUserMayNotWrite) {
             "prob opening file shared/r.txt for output (Permission denied), aborting\n");
 }
 
-// Ended by SIGINT, SIGTERM, SIGHUP or SIGPIPE while it waits for names, the program
-// removes its unfinished files and ends by the signal (status 128 + N in a
-// shell); the earlier report and log stay.
+// Ended by a signal whose default ends a process while it waits for names,
+// the program removes its unfinished files and ends by the signal (status
+// 128 + N in a shell); the earlier report and log stay.
 TEST(OutputFiles, ASignalLeavesNothingBehind) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,  SIGQUIT,
+                         SIGUSR1, SIGALRM, SIGXCPU, SIGRTMIN, SIGRTMAX};
+  // SIGQUIT and SIGXCPU would leave a core file.
+  struct rlimit core {};
+  ASSERT_EQ(::getrlimit(RLIMIT_CORE, &core), 0);
+  const struct rlimit no_core = {0, core.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_CORE, &no_core), 0);
+  for (const int sig : signals) {
     tree.file("r.txt", "earlier report");
     tree.file("d.log", "earlier log");
     int names[2];
@@ -288,7 +296,7 @@ TEST(OutputFiles, ASignalLeavesNothingBehind) {
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+    for (const int s : signals) sigaddset(&defaults, s);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     const std::string out = tree.path("r.txt"), log = tree.path("d.log");
@@ -316,6 +324,7 @@ TEST(OutputFiles, ASignalLeavesNothingBehind) {
     EXPECT_EQ(slurp(out), "earlier report");
     EXPECT_EQ(slurp(log), "earlier log");
   }
+  ::setrlimit(RLIMIT_CORE, &core);
 }
 
 #endif
