@@ -224,32 +224,15 @@ road_run() {  # road: the words that run vesk on that road
   if [ "$1" = rename ]; then echo "$vesk"; else echo "env TMPDIR=$work/tmp $plain $vesk"; fi
 }
 
-# signal-at SIG SYSCALL WHEN -- command: the command under strace, its
-# WHEN-th call of SYSCALL held two seconds (room for a loaded machine), and
-# SIG sent to it meanwhile.
-cat >signal-at <<'EOF'
+# at-call WHAT SYSCALL WHEN -- command: the command under strace, WHAT
+# (signal=SIG: that signal sent to it; error=ERRNO: the call fails so)
+# injected at its WHEN-th call of SYSCALL. No clock: the signal comes at that
+# call, however loaded the machine.
+cat >at-call <<'EOF'
 #!/usr/bin/env bash
-sig=$1 sc=$2 when=$3
+what=$1 sc=$2 when=$3
 shift 4
-set -m
-exec 3>&2 2>/dev/null
-rm -f trace.log
-strace -f -qq -o trace.log -e trace="$sc" -e inject="$sc":delay_enter=2000000:when="$when" "$@" 2>&3 &
-tracer=$!
-for _ in $(seq 1 600); do
-  [ "$(grep -c "^[0-9]* $sc(" trace.log 2>/dev/null)" -ge "$when" ] && break
-  sleep 0.02
-done
-pid=$(grep -m1 -o '^[0-9]*' trace.log)
-[ -n "$pid" ] && kill -s "$sig" "$pid"
-wait "$tracer"
-EOF
-# fault-at ERRNO SYSCALL WHEN -- command: that call fails with ERRNO.
-cat >fault-at <<'EOF'
-#!/usr/bin/env bash
-err=$1 sc=$2 when=$3
-shift 4
-exec strace -f -qq -o /dev/null -e trace="$sc" -e inject="$sc":error="$err":when="$when" "$@"
+exec strace -f -qq -o /dev/null -e trace="$sc" -e inject="$sc":"$what":when="$when" "$@"
 EOF
 # signal-waiting SIG -- command: SIG sent to the command once its two files
 # are made and it waits for names on standard input (job control on, so
@@ -272,13 +255,13 @@ done
 kill -s "$sig" "$pid"
 wait "$pid"
 EOF
-chmod +x signal-at fault-at signal-waiting
+chmod +x at-call signal-waiting
 
 # Item: a signal at each point of both roads. Before the copy into F begins
 # F stays as it was; from then on the signal waits until F is whole.
 number_of() { kill -l "$1"; }
 if ! command -v strace >/dev/null || ! strace -qq -o /dev/null -e trace=none true 2>/dev/null; then
-  skip "signal on the report roads" -out "no strace to hold a call"
+  skip "signal on the report roads" -out "no strace to act at a call"
 else
   for road in rename copy; do
     if [ "$road" = copy ] && [ -z "$plain" ]; then
@@ -297,7 +280,7 @@ else
         target=$(road_setup "$road")
         # shellcheck disable=SC2046
         check "$road road, SIG$sig at $sc #$when" -out $((128 + $(number_of "$sig"))) "" \
-          "$target" "$want" -- ./signal-at "$sig" "$sc" "$when" -- \
+          "$target" "$want" -- ./at-call signal="$sig" "$sc" "$when" -- \
           $(road_run "$road") -quiet -enumdir in/big -out "$target"
       done
     done
@@ -320,7 +303,7 @@ else
       ALSO=$kept_is_whole
       # shellcheck disable=SC2046
       check "copy road, $err at $sc #$when" -out 255 "prob writing results to $target \($reason\): $said" \
-        "$target" "$want" -- ./fault-at "$err" "$sc" "$when" -- $(road_run copy) -quiet -enumdir in/big -out "$target"
+        "$target" "$want" -- ./at-call error="$err" "$sc" "$when" -- $(road_run copy) -quiet -enumdir in/big -out "$target"
     done
   fi
 fi
