@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,14 +198,14 @@ std::string report_file::reason() const {
 void report_file::hold_signals() {
   if (m_holding) return;
   const sigset_t ending = ending_signals();
-  m_holding = ::sigprocmask(SIG_BLOCK, &ending, &m_held_mask) == 0;
+  m_holding = ::pthread_sigmask(SIG_BLOCK, &ending, &m_held_mask) == 0;
 }
 
 void report_file::release_signals() {
   if (!m_holding) return;
   m_holding = false;
   // A signal that came meanwhile acts here.
-  ::sigprocmask(SIG_SETMASK, &m_held_mask, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &m_held_mask, nullptr);
 }
 
 std::ostream& report_file::stream() {
