@@ -208,6 +208,18 @@ void report_file::release_signals() {
   ::pthread_sigmask(SIG_SETMASK, &m_held_mask, nullptr);
 }
 
+int report_file::make_held_temp(const std::string& folder, mode_t mode) {
+  // A signal between the file's making and its place among those a signal
+  // removes would leave it behind.
+  hold_signals();
+  const int fd = make_temp(folder, mode, m_temp);
+  const int saved = errno;
+  if (fd != -1) m_slot = hold_temp(m_temp);
+  release_signals();
+  errno = saved;
+  return fd;
+}
+
 std::ostream& report_file::stream() {
   return *m_out;
 }
@@ -282,7 +294,7 @@ bool report_file::open(const std::string& target) {
     // A pipe without a reader yet waits for one, as a shell's redirection does.
     m_fd = posix_open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666);
   } else {
-    m_fd = make_temp(folder_of(m_dest), 0666, m_temp);
+    m_fd = make_held_temp(folder_of(m_dest), 0666);
     if (m_fd == -1 && keep && (errno == EACCES || errno == EPERM)) {
       // The target's folder takes no new file, the target itself may take
       // the report: written elsewhere, it is copied in once whole.
@@ -294,7 +306,7 @@ bool report_file::open(const std::string& target) {
       }
       // Read by nobody else in a folder every user shares.
       const std::string elsewhere = temporary_folder();
-      m_fd = make_temp(elsewhere, 0600, m_temp);
+      m_fd = make_held_temp(elsewhere, 0600);
       if (m_fd == -1) {
         // The reason given is the target's folder's; the temporary folder's
         // own follows it.
@@ -307,7 +319,6 @@ bool report_file::open(const std::string& target) {
       }
     }
     if (m_fd != -1) {
-      m_slot = hold_temp(m_temp);
       // The report must not end up more open than the file it replaces.
       if (keep && m_dest_fd == -1 && !posix_fchmod(m_fd, keep_mode)) {
         m_error = errno;

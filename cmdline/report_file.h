@@ -76,6 +76,7 @@ class report_file {
   void close_descriptor();
   void remove_temp();
   bool copy_into_target();
+  int make_held_temp(const std::string& folder, mode_t mode);
   void keep_owner(int fd) const;
   void hold_signals();
   void release_signals();
