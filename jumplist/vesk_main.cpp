@@ -290,8 +290,13 @@ file_identity identity_of(const std::string& path) {
 // Two names of one file, made or to be made: the same file when both are
 // there, else the same name in the same folder.
 bool same_file_named(const std::string& given_a, const std::string& given_b) {
-  // A link to a name not made yet names the file it would make.
-  const std::string a = output_destination(given_a), b = output_destination(given_b);
+  // A link to a name not made yet names the file it would make (a loop of
+  // links names only itself).
+  const auto destination = [](const std::string& path) {
+    std::string to = output_destination(path);
+    return to.empty() ? path : to;
+  };
+  const std::string a = destination(given_a), b = destination(given_b);
   const file_identity first = identity_of(a), second = identity_of(b);
   if (first.known || second.known) return first.same_as(second);
   const auto folder = [](const std::string& path) {
