@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_guard.h"
@@ -215,26 +214,26 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
       at[p] = off + rel;
   }
   // A structure's bytes: its declared size when that fits the LinkInfo.
-  const auto inside = [&](size_t part, uint64_t pos) {
-    if (at[part] == 0 || pos < at[part]) return false;
+  const auto span = [&](size_t part) {
+    if (at[part] == 0) return std::pair<uint64_t, uint64_t>{0, 0};
     const uint32_t size = info.u32_or_zero(at[part]);
-    const uint64_t span = size >= kInfoParts[part].room && size <= info.size() - at[part]
-                              ? size
-                              : kInfoParts[part].room;
-    return pos < at[part] + span;
+    const uint32_t room = kInfoParts[part].room;
+    return std::pair<uint64_t, uint64_t>{
+        at[part], at[part] + (size >= room && size <= info.size() - at[part] ? size : room)};
   };
-  for (const auto& [part, other, cause_of] :
-       {std::tuple{volume_part, network_part, &info_part_rule::inside_network},
-        std::tuple{network_part, volume_part, &info_part_rule::inside_volume}}) {
-    if (inside(other, at[part])) {
-      cause[part] = kInfoParts[part].*cause_of;
-      at[part] = 0;
-    }
+  auto [volume_at, volume_end] = span(volume_part);
+  auto [net_at, net_end] = span(network_part);
+  if (at[volume_part] >= net_at && at[volume_part] < net_end) {
+    cause[volume_part] = kInfoParts[volume_part].inside_network;
+    at[volume_part] = volume_end = 0;
+  } else if (at[network_part] >= volume_at && at[network_part] < volume_end) {
+    cause[network_part] = kInfoParts[network_part].inside_volume;
+    at[network_part] = net_end = 0;
   }
   for (const size_t p : {local_part, suffix_part, local_unicode_part, suffix_unicode_part}) {
-    if (inside(volume_part, at[p]) || inside(network_part, at[p])) {
-      cause[p] =
-          inside(volume_part, at[p]) ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network;
+    const bool in_volume = at[p] >= volume_at && at[p] < volume_end;
+    if (in_volume || (at[p] >= net_at && at[p] < net_end)) {
+      cause[p] = in_volume ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network;
       at[p] = 0;
     }
   }
