@@ -17,6 +17,7 @@
 #include "shell/idlist_text.h"
 #include "shell/parse_ctx.h"
 #include "shell/property_store.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -497,9 +498,24 @@ bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args
   rec.m_shim_layer.clear();
   return not_its_kind(rec, b, &lnk_record_fields::m_shim_offset);
 }
+// A store whose storages hold no value, ending at its terminator (Windows
+// writes one such storage alone): there is nothing to walk.
+bool holds_no_value(byte_view block) {
+  namespace S = propstore::storage;
+  constexpr uint32_t k_empty = S::header_size + L::property_store::terminator_size;
+  for (size_t pos = L::property_store::storages;; pos += k_empty) {
+    const uint32_t size = block.u32_or_zero(pos);
+    if (size == 0) return pos + L::property_store::terminator_size == block.size();
+    if (size != k_empty || block.u32_or_zero(pos + S::version) != S::version_value ||
+        block.u32_or_zero(pos + S::values) != 0)
+      return false;
+  }
+}
+
 bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
                          const walk_args& args) {
-  parse_property_store_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
+  if (!holds_no_value(b.rest.clamp(0, b.size)))
+    parse_property_store_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
   return true;
 }
 bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {

@@ -131,8 +131,8 @@ enum info_part : size_t {
 };
 
 // What a part's offset field must hold, and what is said when it does not:
-// the bytes the part needs at its offset; the cause of a zero offset (null:
-// zero says there is none); of one past the data or past the LinkInfo; of
+// the bytes the part needs at its offset; the cause of a zero offset where
+// the part must be there; of one past the data or past the LinkInfo; of
 // one inside the header or the VolumeID, and inside the network link (or,
 // for a path, at the other path's end, which the reader checks).
 struct info_part_rule {
@@ -161,8 +161,8 @@ constexpr info_part_rule kInfoParts[info_part_count] = {
      "network link runs past the LinkInfo",
      "network link offset points inside the LinkInfo header or the VolumeID; not read",
      "network link offset points inside the LinkInfo header or the VolumeID; not read"},
-    {L::link_info::common_path_suffix_offset, 1, nullptr, "path suffix lies past the data",
-     "path suffix lies past the LinkInfo",
+    {L::link_info::common_path_suffix_offset, 1, "path suffix declared by the flags at offset zero",
+     "path suffix lies past the data", "path suffix lies past the LinkInfo",
      "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read",
      "path suffix offset points inside the network link or the local base path; suffix not read"},
     {L::link_info::local_base_path_offset_unicode, 2, nullptr,
@@ -193,23 +193,34 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
   const bool volume = flags & I::flag_volume_and_local_path;
   const uint32_t header = info.u32_or_zero(off + I::header_size);
   const bool long_header = header >= I::long_header_size;
-  const bool announced[info_part_count] = {
-      volume,     volume, bool(flags & I::flag_network_and_suffix), true, volume && long_header,
-      long_header};
+  const bool network = flags & I::flag_network_and_suffix;
+  const bool announced[info_part_count] = {volume,     volume, network, true, volume && long_header,
+                                           long_header};
+  // A zero offset is none for the UTF-16 paths, and for a suffix the flags
+  // do not announce with a network link (a local link's suffix is most
+  // often empty).
+  const bool needed[info_part_count] = {true, true, true, network, false, false};
   // The header's bytes, by its own size: its fixed fields at least.
   const uint32_t header_end = std::max<uint32_t>(header, I::fixed_size);
-  std::array<const char*, info_part_count> cause{};
+  const char* first = header != I::fixed_size && !long_header
+                          ? "header size is neither 28 nor 36 or more"
+                          : nullptr;
+  const auto say = [&first](const char* cause) {
+    if (!first) first = cause;
+  };
+  // Only a long header holds the UTF-16 paths' offsets.
+  const size_t parts = long_header ? info_part_count : local_unicode_part;
   std::array<uint64_t, info_part_count> at{};
-  for (size_t p = 0; p < info_part_count; ++p) {
+  for (size_t p = 0; p < parts; ++p) {
     const info_part_rule& rule = kInfoParts[p];
     const uint32_t rel = info.u32_or_zero(off + rule.field);
-    if (!announced[p] || (rel == 0 && !rule.zero)) continue;
+    if (!announced[p] || (rel == 0 && !needed[p])) continue;
     if (rel == 0)
-      cause[p] = rule.zero;
+      say(rule.zero);
     else if (uint64_t{off} + rel + rule.room > info.size())
-      cause[p] = ends_inside ? rule.past_info : rule.past_data;
+      say(ends_inside ? rule.past_info : rule.past_data);
     else if (rel < header_end)
-      cause[p] = rule.inside_volume;
+      say(rule.inside_volume);
     else
       at[p] = off + rel;
   }
@@ -224,24 +235,22 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
   auto [volume_at, volume_end] = span(volume_part);
   auto [net_at, net_end] = span(network_part);
   if (at[volume_part] >= net_at && at[volume_part] < net_end) {
-    cause[volume_part] = kInfoParts[volume_part].inside_network;
+    say(kInfoParts[volume_part].inside_network);
     at[volume_part] = volume_end = 0;
   } else if (at[network_part] >= volume_at && at[network_part] < volume_end) {
-    cause[network_part] = kInfoParts[network_part].inside_volume;
+    say(kInfoParts[network_part].inside_volume);
     at[network_part] = net_end = 0;
   }
-  for (const size_t p : {local_part, suffix_part, local_unicode_part, suffix_unicode_part}) {
+  static constexpr info_part kTexts[] = {local_part, suffix_part, local_unicode_part,
+                                         suffix_unicode_part};
+  for (size_t i = 0; i < (long_header ? 4 : 2); ++i) {
+    const info_part p = kTexts[i];
     const bool in_volume = at[p] >= volume_at && at[p] < volume_end;
     if (in_volume || (at[p] >= net_at && at[p] < net_end)) {
-      cause[p] = in_volume ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network;
+      say(in_volume ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
       at[p] = 0;
     }
   }
-  const char* first = header != I::fixed_size && !long_header
-                          ? "header size is neither 28 nor 36 or more"
-                          : nullptr;
-  for (const char* c : cause)
-    if (!first) first = c;
   if (first) add_record_fault(rec, parse_fault{"LinkInfo", off, first});
   return at;
 }

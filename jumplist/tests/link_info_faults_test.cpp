@@ -168,7 +168,9 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        {{local, "C:\\x\\"}, {name, "n"}, {folder, "04030201-0605-0807-090a-0b0c0d0e0f10"}}},
       // An offset or header size that gives a part's bytes to the header
       // or to another part: the first disagreement is said and no text is
-      // read there (pylnk refuses the LinkInfo, or a local path at zero).
+      // read there (pylnk refuses these LinkInfo but for three: it fails on
+      // a local path or network suffix at zero and reads the label as a path
+      // pointing at it).
       {"VolumeID offset past the LinkInfo",
        patched(local_link(), {{k_info + 12, 0x80000000}}),
        {{"LinkInfo", k_info, "VolumeID runs past the LinkInfo"}},
@@ -177,6 +179,10 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        patched(local_link(), {{k_info + 16, 0}}),
        {{"LinkInfo", k_info, "local base path declared by the flags at offset zero"}},
        {{local, ""}, {label, "OS"}, {suffix, "y.txt"}}},
+      {"network link's path suffix at offset zero",
+       patched(share_link(), {{k_info + 24, 0}}),
+       {{"LinkInfo", k_info, "path suffix declared by the flags at offset zero"}},
+       {{suffix, ""}, {net, "\\\\server\\share"}}},
       {"header size 60 over the VolumeID and paths",
        patched(local_link(), {{k_info + 4, 60}}),
        {{"LinkInfo", k_info, "VolumeID offset points inside the LinkInfo header; not read"}},
