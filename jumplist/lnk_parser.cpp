@@ -356,6 +356,9 @@ uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, siz
       add_record_fault(rec, parse_fault{"LinkInfo", off, kInfoParts[suffix_part].inside_network});
     }
   }
+  // The paths' UTF-16 forms, which Windows adds when a path holds characters
+  // the ANSI code page lacks (the 8-bit form then holds "?" for them), each
+  // replace the 8-bit text when not empty.
   if (part[local_unicode_part]) unicode_text(data, part[local_unicode_part], rec.m_local_base_path);
   if (const uint64_t at = part[suffix_unicode_part])
     last_end = unicode_text(data, at, rec.m_common_path_suffix);
