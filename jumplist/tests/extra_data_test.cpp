@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "alloc_hook.h"
+#include "cfb_writer.h"
 #include "default_params.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
@@ -249,6 +250,53 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
     expect_first_block_fault(rec, r.cause, r.at);
     EXPECT_EQ(!rec.m_property_values.empty() && rec.m_property_values[0] == "hello.txt",
               r.store_read);
+  }
+}
+
+// A block whose signature was changed to another kind's: bytes that fail
+// that kind's own walk are said and none of them shown. Offsets from the
+// bytes written: the block starts at 76, its body at 84.
+TEST(ExtraData, BytesNotOfTheirSignaturesKindAreSaid) {
+  namespace S = lnk_layout::signature;
+  const auto as = [](lnk_bytes_t block, uint32_t signature) {
+    put_le32(block, lnk_layout::block::signature, signature);
+    return block;
+  };
+  const lnk_bytes_t environment = environment_block("%TEMP%\\x", u"%TEMP%\\x");
+  const std::string kNot =
+      "extra-data block 76: bytes are not those of the kind its signature "
+      "names; not read";
+  const std::string kPast = "property storage 84: declared size runs past its block";
+  lnk_bytes_t empty_storage = storage(storage_fmtid_b725(), {});
+  empty_storage.resize(empty_storage.size() + 4);  // the store's terminator
+  const struct {
+    const char* what;
+    lnk_bytes_t block;
+    std::string said;  // the first fault: structure, offset, cause
+  } rows[] = {
+      {"a store of one empty storage, as Windows writes",
+       extra_block(S::property_store, empty_storage), ""},
+      {"known folder as a store",
+       as(known_folder_block(guid_of("dbb5f6ee5e0d7446a1b3261845eef1b2")), S::property_store),
+       kPast},
+      {"special folder as a store", as(special_folder_block(37), S::property_store), kPast},
+      {"console code page as a store", as(console_fe_block(1252), S::property_store), kPast},
+      {"environment as a shim", as(environment, S::shim), kNot},
+      {"Darwin as a shim",
+       as(darwin_block("", u"w_?=5}!!!!!!!!!!!!!!F>!!!!!!!!!!!!!!!!!!!!"), S::shim), kNot},
+      {"96 bytes of zeros as a tracker", extra_block(S::tracker, lnk_bytes_t(88, 0)), kNot},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const lnk_record rec = parse_blocks({r.block});
+    EXPECT_EQ(std::string(rec.m_known_folder_id) + rec.m_shim_layer + rec.m_machine_id +
+                  rec.m_environment_target,
+              "");
+    EXPECT_EQ(rec.m_special_folder_id + rec.m_code_page + rec.m_property_values.size(), 0u);
+    const parse_fault* f = rec.m_faults.empty() ? nullptr : &rec.m_faults[0];
+    EXPECT_EQ(
+        f ? std::string(f->structure) + " " + std::to_string(f->offset) + ": " + f->cause : "",
+        r.said);
   }
 }
 

@@ -187,9 +187,11 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
                 p.rec.m_path_suffix_offset,
             0u);
-  // Three parts past the data said (the suffix offset is negative), at the LinkInfo.
-  ASSERT_EQ(p.rec.m_faults.size(), 3u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
+  // The first part past the LinkInfo said, at the LinkInfo, then the network
+  // link the flags do not declare.
+  ASSERT_EQ(p.rec.m_faults.size(), 2u);
+  EXPECT_STREQ(p.rec.m_faults[0].cause, "VolumeID runs past the LinkInfo");
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
   // A LinkInfo of 1280 bytes is read; StringData follows its declared end.
   lnk_spec big;
