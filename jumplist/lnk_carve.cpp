@@ -309,6 +309,15 @@ struct carve_context {
   // What finds the records of the embedded compound files again, kept
   // while they are carved; null: not kept.
   embedded_indexes* indexes = nullptr;
+  // Where the scan starts in the source.
+  uint64_t from = 0;
+  // The source spans of the stream sectors of the compound files carved so
+  // far that the scan has not passed: a compound file inside one of them
+  // (a list inside a list's stream) was carved with it.
+  std::vector<std::pair<uint64_t, uint64_t>> carved_streams = {};
+  // How many of the embedded_seen offsets were seen before the image being
+  // carved: its hits among them were carved with an earlier image.
+  size_t seen_before = 0;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -499,8 +508,14 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       if (progress)
         status_printf_width(k_status_width, "percent done: %d",
                             static_cast<int>(done * 100 / total));
-      // Every header looked at here is one the scan of the source passes by.
-      if (c.embedded_seen) c.embedded_seen->push_back(base_offset + hit_offset(e, r, i));
+      // Every header looked at here is one the scan of the source passes by;
+      // one an earlier image carved (this one lies in its gaps) is its own.
+      const uint64_t at = base_offset + hit_offset(e, r, i);
+      if (c.embedded_seen) {
+        const auto earlier = c.embedded_seen->begin() + static_cast<std::ptrdiff_t>(c.seen_before);
+        if (std::binary_search(c.embedded_seen->begin(), earlier, at)) continue;
+        c.embedded_seen->push_back(at);
+      }
       if (starts_stream(e, r, i)) continue;
       lnk_record& record = slot.next();
       if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
@@ -537,7 +552,6 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   bound = std::min(declared, file_size - o);
-  if (bound < k_min_embedded_image) return false;
   const uint64_t limit = bound;
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
@@ -546,8 +560,9 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
                    ? static_cast<size_t>(len)
                    : 0;
       });
-  if (reach.reach == 0) return false;
-  // The image is never shorter than the least one taken for a compound file.
+  // The image is never shorter than the least one taken for a compound
+  // file, unless the source ends after all it reaches.
+  if (reach.reach == 0 || (bound < k_min_embedded_image && bound < reach.reach)) return false;
   return read_image(source, o,
                     std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image)), image);
 }
@@ -667,6 +682,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
   }
   const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
+  c.seen_before = seen_before;
   const auto sort_seen = [&] {
     if (!c.embedded_seen) return;
     std::vector<uint64_t>& seen = *c.embedded_seen;
@@ -679,9 +695,14 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     auto e = std::make_unique<embedded_runs>();
     if (!load_embedded_image(source, o, file_size, header, image, *e)) return false;
     read = image.size();
-    if (image.size() < k_min_embedded_image) return false;
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
+    // A compound file met later inside its streams' sectors is one of its
+    // streams, its links carved with it.
+    if (found)
+      for (const cfb_run_piece& piece : e->pieces[0])
+        c.carved_streams.emplace_back(o + piece.m_file_offset,
+                                      o + piece.m_file_offset + piece.m_length);
     // Without its index a record is found again by reading the image again.
     if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
     return found;
@@ -772,6 +793,23 @@ void label_carved(lnk_record& record, uint64_t a, const lnk::useropts& options) 
   record.m_file_offset = a;
 }
 
+// The compound file whose header lies at offset at of the source read and
+// carved, unless it lies inside the stream sectors of one carved already.
+bool carve_compound_file(carve_context& c, const scan_source& source, file_window& window,
+                         uint64_t at, uint64_t size) {
+  auto& spans = c.carved_streams;
+  spans.erase(std::remove_if(spans.begin(), spans.end(),
+                             [at](const auto& span) { return span.second <= at; }),
+              spans.end());
+  if (std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; }))
+    return false;
+  uint32_t got = 0;
+  const uint8_t* header = window.at(at, cfb_header_size, got);
+  uint64_t taken = 0;
+  return header && is_compound_file(header, got) &&
+         scan_embedded(c, source, at, size, header, taken);
+}
+
 // Scans the source for links; see scan_fileio_for_lnk. An allocation that
 // fails ends the scan: it is noted when the records go to a ledger.
 bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t size,
@@ -782,11 +820,11 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
   bool found = false;
-  uint64_t o = 0;
+  uint64_t o = c.from;
   std::vector<uint64_t> seen;
   c.embedded_seen = &seen;
   // The source bytes up to here have been searched for a compound file.
-  uint64_t o_cfb_searched = 0;
+  uint64_t o_cfb_searched = c.from;
   const bool ran = guarded([&] {
     file_window window(source, size);
     record_slot slot(options.m_scratch);
@@ -820,32 +858,34 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       } else {
         hit = find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step));
       }
+      // A compound file is met at its own first byte wherever it lies, in a
+      // chunk of link headers or of none: the bytes before the chunk's first
+      // header (all of them without one) are searched for its signature.
+      const uint64_t from = o_cfb_searched > o ? o_cfb_searched - o : 0;
+      const uint64_t until = hit ? p : chunk_length;
+      if (from < until) {
+        o_cfb_searched = o + until;
+        const uint64_t q = find_cfb_magic(
+            chunk + from, static_cast<size_t>(std::min<uint64_t>(got - from, until - from + 7)));
+        if (q != k_no_magic) {
+          const uint64_t at = o + from + q;
+          o_cfb_searched = at + 1;
+          if (carve_compound_file(c, source, window, at, size)) {
+            found = true;
+            // The span its sectors may reach is scanned too, for the links
+            // and compound files its streams do not hold; the headers read
+            // through it are passed by.
+            o = align_up(at + 1, step);
+          } else {
+            o = at;
+          }
+          continue;
+        }
+      }
       if (!hit) {
         if (!options.m_carve_mode && !options.m_deep_scan) break;
         o += chunk_length;
         continue;
-      }
-      // A compound file that begins before the header is met at its own
-      // first byte: the next chunk starts there.
-      const uint64_t from = std::max<uint64_t>(1, o_cfb_searched > o ? o_cfb_searched - o : 0);
-      if (from < p) {
-        const uint64_t q = find_cfb_magic(chunk + from, static_cast<size_t>(p - from));
-        o_cfb_searched = o + p;
-        if (q != k_no_magic) {
-          o += from + q;
-          continue;
-        }
-      }
-      if (p != 0 && is_compound_file(chunk, got)) {
-        uint64_t taken = 0;
-        if (scan_embedded(c, source, o, size, chunk, taken)) {
-          found = true;
-          // The span its sectors may reach is scanned too, for the links and
-          // compound files its streams do not hold; the headers read through
-          // it are passed by.
-          o = align_up(o + p, step);
-          continue;
-        }
       }
       const uint64_t a = o + p;
       // A link file's first link and a custom list's links are read whatever
@@ -1066,7 +1106,7 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
                       bool carved, uint64_t first_header, const carved_record_sink& sink,
-                      carve_work* work) {
+                      carve_work* work, uint64_t from) {
   carve_work counted;
   if (!work) work = &counted;
   *work = carve_work{};
@@ -1094,6 +1134,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
+  c.from = std::min(from, size);
   embedded_indexes indexes(size);
   c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
@@ -1102,16 +1143,16 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
                      (options.m_custom_list && starts_custom_list(source, size));
   if (frame) c.frame_links = &frame_links;
   const bool found = scan_source_for_lnk(c, source, size, first_header);
-  if (frame)
-    guarded([&] {
-      check_custom_list_frame(
-          [&](uint64_t offset, uint8_t* into, size_t count) {
-            uint64_t len = count;
-            return offset < size && source.read_at(into, len, offset) && len == count;
-          },
-          size, frame_links, options.m_notes);
-      return true;
-    });
+  if (frame && !guarded([&] {
+        check_custom_list_frame(
+            [&](uint64_t offset, uint8_t* into, size_t count) {
+              uint64_t len = count;
+              return offset < size && source.read_at(into, len, offset) && len == count;
+            },
+            size, frame_links, options.m_notes);
+        return true;
+      }))
+    options.m_notes.add_out_of_memory("custom list frame", 0);
   if (!found) return false;
   const bool reported = guarded([&] {
     if (!ledger.overflow()) {
