@@ -369,11 +369,13 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
-  std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
+  // Where the runs of allocated sectors and of the gaps lie in the image:
+  // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
   std::vector<uint64_t> hits[2];
   uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
+  std::vector<uint8_t> gathered;  // a run's link that spans pieces
   // Kept as an index (parse and bytes let go): where each link stream's
   // bytes lie. Stream i's pieces run from piece_starts[i] to
   // piece_starts[i + 1]; a length of k_unread: the stream could not be read.
@@ -391,6 +393,37 @@ size_t hit_count(const embedded_runs& e, int r) {
   return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
+// The pattern hits of run r (run offsets, ascending), searched piece by
+// piece where the pieces lie in the image, and across each place where one
+// piece ends and the next begins.
+void find_run_hits(embedded_runs& e, int r) {
+  const std::vector<uint8_t>& pattern = lnk_header_pattern();
+  const size_t overlap = pattern.size() - 1;
+  std::vector<uint64_t> found;
+  const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+  uint8_t seam[64];
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const cfb_run_piece& piece = pieces[k];
+    if (piece.m_length > UINT32_MAX) continue;
+    find_pattern_vector_offsets(e.image + piece.m_file_offset,
+                                static_cast<uint32_t>(piece.m_length), pattern, found,
+                                piece.m_run_offset, false);
+    e.hits[r].insert(e.hits[r].end(), found.begin(), found.end());
+    if (k + 1 == pieces.size()) break;
+    // The last bytes of this piece and the first of the next.
+    const cfb_run_piece& next = pieces[k + 1];
+    const size_t tail = static_cast<size_t>(std::min<uint64_t>(overlap, piece.m_length));
+    const size_t head = static_cast<size_t>(std::min<uint64_t>(overlap, next.m_length));
+    std::memcpy(seam, e.image + piece.m_file_offset + piece.m_length - tail, tail);
+    std::memcpy(seam + tail, e.image + next.m_file_offset, head);
+    find_pattern_vector_offsets(seam, static_cast<uint32_t>(tail + head), pattern, found,
+                                piece.m_run_offset + piece.m_length - tail, false);
+    for (uint64_t at : found)
+      if (at < piece.m_run_offset + piece.m_length) e.hits[r].push_back(at);
+  }
+  e.run_sizes[r] = pieces.empty() ? 0 : pieces.back().m_run_offset + pieces.back().m_length;
+}
+
 bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   e.image = image;
   e.size = size;
@@ -398,15 +431,13 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   e.stream_firsts.clear();
   e.stream_starts.clear();
   for (int r = 0; r < 2; ++r) {
-    // The runs are appended to: each image starts them anew.
-    e.runs[r].clear();
     e.pieces[r].clear();
     e.hits[r].clear();
   }
   e.reader = compound_file_reader();
   // Carving uses no free-space result.
   if (!parse_compound_image(&e.reader, image, size, false)) return false;
-  if (!stream_sector_ranges(e.reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
+  if (!stream_sector_ranges(e.reader, nullptr, nullptr, image, size, e.pieces[0], e.pieces[1]))
     return false;
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
@@ -423,13 +454,7 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   }
   e.stream_starts = e.stream_firsts;
   std::sort(e.stream_starts.begin(), e.stream_starts.end());
-  for (int r = 0; r < 2; ++r) {
-    const std::vector<uint8_t>& run = e.runs[r];
-    if (!run.empty() && run.size() <= UINT32_MAX)
-      find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
-                                  lnk_header_pattern(), e.hits[r], 0, false);
-    e.run_sizes[r] = run.size();
-  }
+  for (int r = 0; r < 2; ++r) find_run_hits(e, r);
   return true;
 }
 
@@ -463,9 +488,28 @@ bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uin
                         first, e.reader.m_faults);
   }
   const std::vector<uint64_t>& hits = e.hits[r];
-  const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
-  first = run_to_image_offset(e.pieces[r], hits[i]);
-  bytes = byte_view(e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]));
+  const uint64_t from = hits[i];
+  // A link is handed 16 MiB at most, as anywhere else it is carved.
+  const uint64_t end =
+      std::min(i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r], from + k_max_link_size);
+  first = run_to_image_offset(e.pieces[r], from);
+  const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+  auto it =
+      std::upper_bound(pieces.begin(), pieces.end(), from,
+                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
+  --it;
+  if (end <= it->m_run_offset + it->m_length) {
+    bytes = byte_view(e.image + first, static_cast<size_t>(end - from));
+    return true;
+  }
+  e.gathered.clear();
+  for (; it != pieces.end() && it->m_run_offset < end; ++it) {
+    const uint64_t a = std::max(from, it->m_run_offset);
+    const uint64_t b = std::min(end, it->m_run_offset + it->m_length);
+    const uint8_t* at = e.image + it->m_file_offset + (a - it->m_run_offset);
+    e.gathered.insert(e.gathered.end(), at, at + (b - a));
+  }
+  bytes = byte_view(e.gathered.data(), e.gathered.size());
   return true;
 }
 
@@ -618,7 +662,7 @@ void make_index(embedded_runs& e) {
   e.reader = compound_file_reader();
   std::vector<std::string>().swap(e.stream_names);
   std::vector<uint64_t>().swap(e.stream_starts);
-  for (std::vector<uint8_t>& run : e.runs) std::vector<uint8_t>().swap(run);
+  std::vector<uint8_t>().swap(e.gathered);
   std::vector<uint8_t>().swap(e.scratch);
 }
 

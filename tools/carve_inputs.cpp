@@ -47,7 +47,8 @@ bytes_t sweep_link(bool long_text = false) {
   s.strings[lnk_name] = u"carved " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
   if (long_text) s.strings[lnk_arguments] = std::u16string(2300, u'a');
   const guid_bytes_t object = written_object_id();
-  s.extra_blocks = {tracker_block("host-" + std::to_string(i % 10), object, object, object, object)};
+  s.extra_blocks = {
+      tracker_block("host-" + std::to_string(i % 10), object, object, object, object)};
   if (i % 3 == 0)
     s.extra_blocks.push_back(property_store_block(
         {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"k.txt"))})}));
