@@ -343,7 +343,12 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   // A file that begins with a link is that link: it is reported whatever
   // it holds, its header at least.
   const bool link_file = !c.carved && !origin.embedded && origin.offset == 0;
-  if (!link_file && carved_record_is_empty(record)) return;
+  if (!link_file && carved_record_is_empty(record)) {
+    // Memory that ran out may be what left it naming nothing.
+    if (record.m_faults.out_of_memory() && c.ledger)
+      options.m_notes.add_out_of_memory("link", record.m_file_offset);
+    return;
+  }
   if (c.ledger) {
     if (origin.embedded)
       c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});

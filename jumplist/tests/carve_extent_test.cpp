@@ -711,6 +711,21 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
     else
       EXPECT_NE(d.notes.find(r.notes), std::string::npos) << r.what << "\n" << d.notes;
   }
+  // The damage is said however memory runs out, while the frame is
+  // followed too.
+  const bytes_t damaged = custom_list(cut_first);
+  for (int64_t n = 0; n < 300; ++n) {
+    vesk_options o;
+    o.m_status_messages = 0;
+    o.m_carve_mode = true;
+    o.m_source_path = "c.customDestinations-ms";
+    std::ostream none(nullptr);
+    heap::fail_nth(n);
+    carve_and_report(none, nullptr, byte_view(damaged), o, false, k_header_not_searched,
+                     [](lnk_record&) {});
+    heap::no_failure();
+    EXPECT_NE(o.m_notes.lines("c"), "") << n;
+  }
 }
 
 // A link longer than 32 KiB whose arguments, past 32 KiB, hold control
