@@ -310,7 +310,7 @@ TEST(OutputFiles, ASignalLeavesNothingBehind) {
     posix_spawnattr_destroy(&attr);
     ::close(names[0]);
     // Both files are made before the first name is read.
-    for (int i = 0; i < 500 && temps_in(tree.root()) < 2; ++i) ::usleep(10000);
+    for (int i = 0; i < 3000 && temps_in(tree.root()) < 2; ++i) ::usleep(10000);
     EXPECT_EQ(temps_in(tree.root()), 2u);
     ASSERT_EQ(::kill(child, sig), 0);
     int raw = 0;
