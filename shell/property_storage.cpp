@@ -516,7 +516,6 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
     }
     ctx.offset = base;
-    if (current.u32_or_zero(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
     if (remaining < st::room_for_next - 1) break;
     base += static_cast<uint64_t>(storage_size);
@@ -593,9 +592,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
     if (value_size > remaining)
       note_fault(fault, static_cast<uint64_t>(position), k_value_past_storage);
-    if (value_size == 0 || value_size > st::max_further_value) break;
-    // A value is read within its own size, as far as its storage goes; a
-    // stream's data is the rest of its storage.
+    if (value_size == 0) break;
+    // A value is read within its own size, as far as its storage goes (its
+    // storage's size is its only bound); a stream's data is the rest of its
+    // storage.
     const byte_view value = view_of(storage + position, remaining);
     const uint16_t vartype = value.u16_or_zero(iv::vartype);
     ctx.offset = base + static_cast<uint64_t>(position) + iv::header_size;
@@ -607,8 +607,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     if (further + iv::header_size != value_size) [[unlikely]]
       further_value_fault(ctx, rec, fault, v, position, remaining, further,
                           base + static_cast<uint64_t>(position) + iv::header_size, &fmtid, opts);
-    position += value_size;
-    remaining -= value_size;
+    // One that runs past its storage (said above) ends it.
+    const int64_t step = std::min(value_size, remaining);
+    position += step;
+    remaining -= step;
   }
   // What the walk left behind holds no value.
   if (!only_terminator(storage + position, remaining)) [[unlikely]]
@@ -621,7 +623,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
 bool framed_value(byte_view value, int64_t remaining) {
   const int64_t value_size = value.u32_or_zero(nv::size);
   return remaining >= nv::min_size && value_size >= nv::min_size && value_size <= remaining &&
-         value_size <= nv::max_size && value.u8_or_zero(nv::reserved) == 0;
+         value.u8_or_zero(nv::reserved) == 0;
 }
 
 // The name lies inside its value and ends in its NUL: a name size that
