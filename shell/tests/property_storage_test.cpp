@@ -139,6 +139,13 @@ TEST(PropertyStorage, ByteValueHoldingAnIdList) {
       storage(string_named_fmtid(), {named_value(u"x", 65, blob_data(cat({{0xAA, 0xBB}, list})))});
   walked wn = walk(named);
   EXPECT_EQ(wn.rec.children.size(), 1u);
+
+  // Bytes that are no ID list (a PNG file's first bytes) stay a value.
+  const bytes_t png = from_hex("89504e470d0a1a0a0000000d49484452");
+  walked wp = walk(storage(storage_fmtid_b725(), {int_value(2, 65, blob_data(png))}));
+  EXPECT_TRUE(wp.rec.children.empty());
+  ASSERT_EQ(wp.rec.properties.size(), 1u);
+  EXPECT_EQ(wp.rec.properties.begin()->second.bytes, std::string(png.begin(), png.end()));
 }
 
 TEST(PropertyStorage, FmtidText) {
