@@ -102,7 +102,6 @@ struct entry {
   uint8_t is_number = 0;
   uint8_t is_filetime = 0;
   uint8_t hidden = 0;  // the table's hidden mark
-  bool live = false;
   bool key_made = false;
   std::string text;
   std::string key;  // made when two values share a place
@@ -490,9 +489,7 @@ void drop_from(list& l, size_t at) noexcept {
 }
 
 bool any_from(const list& l, size_t at) noexcept {
-  for (size_t i = at; i < l.used; ++i)
-    if (l.entries[i].live) return true;
-  return false;
+  return l.used > at;
 }
 
 void scope::collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
@@ -523,8 +520,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         }
         for (size_t i = m_start; i < l.used; ++i) {
           const entry& e = l.entries[i];
-          if (!e.live || guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype))
-            continue;
+          if (guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype)) continue;
           add({e.offset, e.order, e.record, nullptr, nullptr, i});
         }
         const size_t shown = places.size();
@@ -641,7 +637,6 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
         e.offset = sv.offset;
         e.order = ++filing_order;
         e.record = l.record;
-        e.live = true;
         e.key_made = false;
         ++l.used;
         if (l.used > l.high) l.high = l.used;
