@@ -148,7 +148,15 @@ void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept {
 namespace {
 // scratch: where the items go as spare; null: they are freed.
 void compact_record(lnk_record& record, bool keep_items, shell_scratch* scratch) noexcept {
-  if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
+  if (keep_items) {
+    // Memory that leaves the breakout without its segments is said with the
+    // record's faults, on every road that reports it.
+    fault_sink short_of_memory;
+    collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items, short_of_memory);
+    if (short_of_memory.out_of_memory())
+      record.m_faults.add("ID list", lnk_layout::idlist::first_item,
+                          "its items not kept for the subpath breakout: out of memory");
+  }
   // The items go to the spare the next link's ID list is parsed into.
   if (scratch)
     give_spare_items(record.m_idlist_items, *scratch);
