@@ -860,6 +860,16 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
           units.push_back(u16_at(n, 2 + 2 * u));
       }
       if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
+      if (in_use) {
+        const uint16_t computed = exfat_set_checksum(e, secondaries + 1);
+        if (computed != u16_at(e, 2)) {
+          f.m_checksum_bad = true;
+          std::fprintf(stderr,
+                       "prob: exFAT entry set at offset 0x%llx: SetChecksum 0x%04x, its entries "
+                       "give 0x%04x; the file's content is not read\n",
+                       static_cast<unsigned long long>(f.m_offset), u16_at(e, 2), computed);
+        }
+      }
       out.push_back(std::move(f));
       i += (secondaries + 1) * 32;
     }
@@ -867,8 +877,21 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
   });
 }
 
+uint16_t exfat_set_checksum(const uint8_t* set, size_t count) {
+  uint16_t sum = 0;
+  for (size_t i = 0; set && i < 32 * count; ++i) {
+    if (i == 2 || i == 3) continue;
+    sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + set[i]);
+  }
+  return sum;
+}
+
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset) {
+  if (e.m_checksum_bad) {
+    runs.m_runs.clear();
+    return false;
+  }
   const bool ok = exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
                                       volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
   // Bytes past the valid data length were never written: they read as zeros.

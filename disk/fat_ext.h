@@ -192,13 +192,22 @@ struct exfat_file_entry {
   uint64_t m_valid_length = 0;
   uint64_t m_data_length = 0;
   bool m_deleted = false;  // the entries' in-use bits are clear
+  // The set's SetChecksum does not match its entries (a set changed in
+  // place or damaged): listed, said, and its content refused.
+  bool m_checksum_bad = false;
 };
+// The SetChecksum of a set of count 32-byte entries (the file entry's own
+// checksum field left out).
+uint16_t exfat_set_checksum(const uint8_t* set, size_t count);
 // The file sets of a directory buffer (with deleted ones when asked): a
 // file entry (0x85), its stream entry (0xC0) right behind it and the name
 // entries (0xC1) that follow, the name cut at the stream's name length.
+// A set in use whose SetChecksum fails is marked and said on standard
+// error (deleted sets no longer match theirs: their type bytes changed).
 size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
                               size_t length, uint64_t base, bool deleted);
-// The runs carry the valid data length: reads give zeros past it.
+// The runs carry the valid data length: reads give zeros past it. A set
+// whose checksum failed gives no runs.
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset);
 std::string exfat_volume_flags_text(const boot_sector& bs);
