@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -892,6 +894,23 @@ bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_
     runs.m_runs.clear();
     return false;
   }
+  // No file is larger than the cluster heap, and none has more bytes
+  // written than it holds: such lengths are damage, and would set the work
+  // of whatever reads the file.
+  const uint64_t heap = uint64_t{bs.exfat_cluster_count()} * exfat_cluster_size(bs);
+  if (e.m_data_length > heap || e.m_valid_length > e.m_data_length) {
+    const bool data = e.m_data_length > heap;
+    std::fprintf(stderr,
+                 "prob: exFAT entry set at offset 0x%llx: %s %llu is beyond %s (%llu); the "
+                 "file's content is not read\n",
+                 static_cast<unsigned long long>(e.m_offset),
+                 data ? "data length" : "valid data length",
+                 static_cast<unsigned long long>(data ? e.m_data_length : e.m_valid_length),
+                 data ? "the volume's cluster heap" : "its data length",
+                 static_cast<unsigned long long>(data ? heap : e.m_data_length));
+    runs.m_runs.clear();
+    return false;
+  }
   const bool ok = exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
                                       volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
   // Bytes past the valid data length were never written: they read as zeros.
@@ -963,15 +982,54 @@ class ext_walker {
   }
 
   // Adds a piece of the file at logical block lb (hole when physical is 0
-  // and hole is set). Pieces behind the last one are dropped.
-  void add(uint64_t lb, uint64_t physical, uint64_t count, bool hole) {
-    if (lb < m_next || count == 0) return;
+  // and hole is set). Pieces behind the last one are dropped. A block the
+  // file already maps is damage (no sound file holds a block twice, and a
+  // tree that did could make its reader go over the medium many times):
+  // said, and false.
+  bool add(uint64_t lb, uint64_t physical, uint64_t count, bool hole) {
+    if (lb < m_next || count == 0) return true;
+    if (!hole && !claim(physical, count)) {
+      std::fprintf(stderr, "prob: inode %llu: block %llu is mapped twice; the file is not read\n",
+                   static_cast<unsigned long long>(m_inode),
+                   static_cast<unsigned long long>(physical));
+      return false;
+    }
     if (lb > m_next) cluster_runs_append_sparse(m_runs, lb - m_next);
     if (hole)
       cluster_runs_append_sparse(m_runs, count);
     else
       cluster_runs_append(m_runs, physical, count);
     m_next = lb + count;
+    return true;
+  }
+
+  // Records [first, first + count) as mapped; false when a block of it
+  // already is. Pieces that touch are merged, so a contiguous file keeps one.
+  bool claim(uint64_t first, uint64_t count) {
+    uint64_t end = 0;
+    if (!checked_add(first, count, end)) return false;
+    auto next = m_mapped.lower_bound(first);
+    if (next != m_mapped.end() && next->first < end) return false;
+    if (next != m_mapped.begin()) {
+      auto prev = std::prev(next);
+      if (prev->second > first) return false;
+      if (prev->second == first) {
+        prev->second = end;
+        if (next != m_mapped.end() && next->first == end) {
+          prev->second = next->second;
+          m_mapped.erase(next);
+        }
+        return true;
+      }
+    }
+    if (next != m_mapped.end() && next->first == end) {
+      const uint64_t last = next->second;
+      m_mapped.erase(next);
+      m_mapped.emplace(first, last);
+      return true;
+    }
+    m_mapped.emplace(first, end);
+    return true;
   }
 
   bool read_block(uint64_t block, std::vector<uint8_t>& out, const char* message) {
@@ -1054,7 +1112,7 @@ class ext_walker {
           uninit = true;
         }
         const uint64_t phys = (uint64_t{load_le16(e + 6)} << 32) | load_le32(e + 8);
-        add(load_le32(e), phys, len, uninit);
+        if (!add(load_le32(e), phys, len, uninit)) return false;
         continue;
       }
       // A loop in the tree or an unreadable child: the other children are
@@ -1088,7 +1146,7 @@ class ext_walker {
         continue;
       }
       if (level == 0) {
-        add(m_lb, p, 1, false);
+        if (!add(m_lb, p, 1, false)) return false;
         ++m_lb;
         continue;
       }
@@ -1124,7 +1182,8 @@ class ext_walker {
   uint64_t m_next = 0;  // logical block after the last piece added
   uint64_t m_lb = 0;    // logical block of the block-map walk
   std::set<uint64_t> m_visited;
-  bool m_checked = false;  // metadata_csum: extent blocks carry checksums
+  std::map<uint64_t, uint64_t> m_mapped;  // physical [first, end) the file maps
+  bool m_checked = false;                 // metadata_csum: extent blocks carry checksums
   uint32_t m_seed = 0;
 };
 

@@ -67,9 +67,9 @@ TEST(IntegrityMarks, NtfsUpdateSequencesAreCompared) {
     EXPECT_EQ(torn_records(c), torn ? 1u : 0u);
     const auto it = c.m_entries.find(small_ntfs_volume::report);
     ASSERT_NE(it, c.m_entries.end());
-    EXPECT_EQ(mft_unread_text(c.m_store[it->second].m_unread),
-              torn ? "incorrect update sequence value: a sector of the record is torn or damaged"
-                   : "");
+    EXPECT_EQ(
+        mft_unread_text(c.m_store[it->second].m_unread),
+        torn ? "incorrect update sequence value: a sector of the record is torn or damaged" : "");
   }
   // Written: an INDX record of 4096 bytes (sequence 0x0102, count 9) whole
   // and with its fourth sector torn.
@@ -205,14 +205,15 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedWhereTheVolumeKeepsThem) {
     uint64_t inode;
     const char* said;
   } damage[] = {
-      {"inode", inode_at + 16, "debugfs", " -R 'stat /isl.bin' ", "Inode checksum does not match inode",
-       isl, "checksum 0x"},
+      {"inode", inode_at + 16, "debugfs", " -R 'stat /isl.bin' ",
+       "Inode checksum does not match inode", isl, "checksum 0x"},
       {"extent block", leaf_block * 1024 + 100, "debugfs", " -R 'dump /isl.bin /dev/null' ",
        "Extent block checksum does not match extent block", isl, "extent block "},
       {"folder block", folder_block * 1024 + 40, "debugfs", " -R 'ls /many' ",
        "Directory block checksum does not match directory block", many, "folder block "},
-      {"descriptor", 2048 + 12, "e2fsck", " -fn ", "One or more block group descriptor checksums are invalid",
-       isl, "group descriptor 0 checksum 0x"},
+      {"descriptor", 2048 + 12, "e2fsck", " -fn ",
+       "One or more block group descriptor checksums are invalid", isl,
+       "group descriptor 0 checksum 0x"},
   };
   for (const auto& k : damage) {
     SCOPED_TRACE(k.what);
@@ -312,6 +313,20 @@ TEST(IntegrityMarks, ADeclaredSizeBeyondTheFileSystemIsRefused) {
     EXPECT_EQ(ext_walk_said(tree.path("e.img"), k.inode, read), k.said);
     EXPECT_EQ(read, *k.said == 0);
   }
+  // Written: exFAT's "contig.bin" declaring 2^40 bytes (its set sealed
+  // again), beyond the 60 clusters of 512 bytes the volume holds.
+  image_t img = exfat_image();
+  put64(img, 1024 + 64 + 24, uint64_t{1} << 40);
+  put16(img, 1024 + 32 + 2, exfat_set_checksum(&img[1024 + 32], 3));
+  std::vector<exfat_file_entry> files;
+  ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
+  cluster_runs runs;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
+                                   img.data() + 512, 512, 0));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "prob: exFAT entry set at offset 0x420: data length 1099511627776 is beyond the "
+            "volume's cluster heap (30720); the file's content is not read\n");
 }
 
 TEST(IntegrityMarks, ExtSymbolicLinksAreReadAndType0x85IsNamed) {
