@@ -160,6 +160,7 @@ std::string mft_unread_text(uint32_t bits) {
       {mft_unread_no_name, "file name not found in the records the attribute list names"},
       {mft_unread_torn,
        "incorrect update sequence value: a sector of the record is torn or damaged"},
+      {mft_unread_too_long, "content runs past 2^32 clusters, beyond any NTFS volume"},
   };
   std::string text;
   for (const auto& [bit, reason] : kReasons) {
@@ -542,6 +543,13 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   if (!attr_list_mode) {
     std::stable_sort(rec.m_data_runs.begin(), rec.m_data_runs.end(), by_vcn);
     std::stable_sort(rec.m_index_runs.begin(), rec.m_index_runs.end(), by_vcn);
+    const auto too_long = [](const data_run& r) {
+      return r.m_vcn >= ntfs_max_file_clusters || r.m_count > ntfs_max_file_clusters - r.m_vcn;
+    };
+    if (std::any_of(rec.m_data_runs.begin(), rec.m_data_runs.end(), too_long)) {
+      rec.m_unread |= mft_unread_too_long;
+      rec.m_data_runs.clear();
+    }
     // A list that names no record holding the file's names (it names only
     // the base record, or its extensions were lost) leaves a file that its
     // folder's index still lists: it is kept, marked, with its data.

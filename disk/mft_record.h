@@ -113,7 +113,12 @@ enum : uint32_t {
   // A sector of the record (or of an extension record merged into it) does
   // not end in the update sequence number: torn in writing or damaged.
   mft_unread_torn = 0x20,
+  // The unnamed $DATA's runs reach past 2^32 clusters, more than any NTFS
+  // volume holds: damage, and its runs are not kept (they would set the
+  // work of whatever reads the file).
+  mft_unread_too_long = 0x40,
 };
+inline constexpr uint64_t ntfs_max_file_clusters = uint64_t{1} << 32;
 // The reasons of the set bits, joined by "; "; empty for 0.
 std::string mft_unread_text(uint32_t bits);
 

@@ -19,6 +19,7 @@
 #include "disk_images.h"
 #include "disk_tool_answers.h"
 #include "fileio_test_support.h"
+#include "mft_writer.h"
 #include "ntfs_volume_writer.h"
 #include "temp_tree.h"
 #include "volume_writer.h"
@@ -327,6 +328,20 @@ TEST(IntegrityMarks, ADeclaredSizeBeyondTheFileSystemIsRefused) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "prob: exFAT entry set at offset 0x420: data length 1099511627776 is beyond the "
             "volume's cluster heap (30720); the file's content is not read\n");
+  // Written: an NTFS record whose hole of 2^32 - 1 clusters is followed by
+  // two more clusters, past the 2^32 clusters of the largest volume.
+  std::vector<uint8_t> raw = file_record(
+      40, 1, 1, 0,
+      {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"huge")),
+       nonresident_attr(0x80, encode_runs({{k_sparse_run, 0xFFFFFFFF}, {85, 2}}), 0, 0, 0)});
+  write_file(tree.path("r.img"), raw);
+  RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
+  inode_record rec;
+  rec.m_options = mft_keep_data_runs;
+  ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
+  EXPECT_EQ(mft_unread_text(rec.m_unread),
+            "content runs past 2^32 clusters, beyond any NTFS volume");
+  EXPECT_TRUE(rec.m_data_runs.empty());
 }
 
 TEST(IntegrityMarks, ExtSymbolicLinksAreReadAndType0x85IsNamed) {
