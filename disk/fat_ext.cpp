@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <utility>
 
 #include "foundation/vk_checked.h"
+#include "foundation/vk_crc.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
@@ -133,7 +136,129 @@ void fat_file_entry_clear(fat_file_entry& e) {
 ext_superblock ext_superblock_from(const uint8_t* bytes, size_t length) {
   ext_superblock sb;
   if (bytes) std::memcpy(sb.m_raw.data(), bytes, std::min(length, sb.m_raw.size()));
+  if (sb.magic() == ext_magic && ext_has_metadata_csum(sb)) {
+    const uint32_t stored = load_le32(&sb.m_raw[1020]);
+    const uint32_t computed = ext_superblock_checksum(sb);
+    if (stored != computed) {
+      sb.m_checksum_bad = true;
+      std::fprintf(stderr,
+                   "prob: ext superblock checksum 0x%08x, its bytes give 0x%08x; the volume is "
+                   "not read\n",
+                   stored, computed);
+    }
+  }
   return sb;
+}
+
+namespace {
+
+// ext4's checksums run CRC-32C from the seed given and are never inverted.
+uint32_t crc32c_of(uint32_t seed, const uint8_t* data, size_t length) {
+  return crc32c_update_register(seed, data, length);
+}
+
+uint32_t crc32c_le32(uint32_t seed, uint64_t value) {
+  uint8_t b[4];
+  store_le32(b, static_cast<uint32_t>(value));
+  return crc32c_of(seed, b, 4);
+}
+
+const uint8_t kZeros[4] = {0, 0, 0, 0};
+
+// What a superblock must be for anything of its volume to be read.
+bool ext_sb_usable(const ext_superblock& sb) {
+  return sb.magic() == ext_magic && !sb.m_checksum_bad;
+}
+
+}  // namespace
+
+bool ext_has_metadata_csum(const ext_superblock& sb) {
+  return (sb.ro_compat_features() & ext_ro_compat_metadata_csum) != 0;
+}
+
+uint32_t ext_superblock_checksum(const ext_superblock& sb) {
+  return crc32c_of(~0u, sb.m_raw.data(), 1020);
+}
+
+uint32_t ext_checksum_seed(const ext_superblock& sb) {
+  if (sb.incompat_features() & ext_incompat_csum_seed) return load_le32(&sb.m_raw[624]);
+  return crc32c_of(~0u, &sb.m_raw[104], 16);
+}
+
+uint16_t ext_descriptor_checksum(const ext_superblock& sb, uint64_t group, const uint8_t* desc,
+                                 size_t desc_size) {
+  // The checksum field (30-31) counts as zeros.
+  uint32_t c = crc32c_le32(ext_checksum_seed(sb), group);
+  c = crc32c_of(c, desc, std::min<size_t>(desc_size, 30));
+  c = crc32c_of(c, kZeros, 2);
+  if (desc_size > 32) c = crc32c_of(c, desc + 32, desc_size - 32);
+  return static_cast<uint16_t>(c);
+}
+
+uint32_t ext_inode_seed(const ext_superblock& sb, uint64_t number, const uint8_t* inode) {
+  return crc32c_of(crc32c_le32(ext_checksum_seed(sb), number), inode + 100, 4);
+}
+
+uint32_t ext_inode_checksum(const ext_superblock& sb, uint64_t number, const uint8_t* inode,
+                            size_t size, bool& wide) {
+  // Low half at 124, high half at 130 when the extra part reaches it; both
+  // count as zeros.
+  uint32_t c = crc32c_of(ext_inode_seed(sb, number, inode), inode, 124);
+  c = crc32c_of(c, kZeros, 2);
+  c = crc32c_of(c, inode + 126, 2);
+  wide = size > 128 && 128 + size_t{load_le16(inode + 128)} >= 132;
+  if (size > 128) {
+    c = crc32c_of(c, inode + 128, 2);
+    if (wide) c = crc32c_of(c, kZeros, 2);
+    const size_t rest = wide ? 132 : 130;
+    c = crc32c_of(c, inode + rest, size - rest);
+  }
+  return wide ? c : (c & 0xFFFF);
+}
+
+bool ext_dir_block_checksums(const uint8_t* block, size_t size, uint32_t inode_seed,
+                             uint32_t& stored, uint32_t& computed) {
+  stored = computed = 0;
+  if (!block || size < 64) return false;
+  // A leaf ends in a 12-byte entry of inode 0 and file type 0xDE.
+  const uint8_t* tail = block + size - 12;
+  if (load_le32(tail) == 0 && load_le16(tail + 4) == 12 && tail[6] == 0 && tail[7] == 0xDE) {
+    stored = load_le32(tail + 8);
+    computed = crc32c_of(inode_seed, block, size - 12);
+    return true;
+  }
+  // An index node: one empty entry over the block, or the root's "." and
+  // ".." with its 8-byte info; then the limit and count of its entries and,
+  // past the limit, a tail of reserved word and checksum.
+  size_t count_at = 0;
+  if (load_le16(block + 4) == size && block[6] == 0) {
+    count_at = 8;
+  } else if (load_le16(block + 4) == 12 && load_le16(block + 16) == size - 12 &&
+             load_le32(block + 24) == 0 && block[29] == 8) {
+    count_at = 32;
+  } else {
+    return false;
+  }
+  const size_t limit = load_le16(block + count_at);
+  const size_t count = load_le16(block + count_at + 2);
+  const size_t sane = (size - count_at) / 8;
+  const size_t tail_at = count_at + 8 * limit;
+  if (limit > sane || count > limit || tail_at + 8 > size) return false;
+  stored = load_le32(block + tail_at + 4);
+  computed = crc32c_of(inode_seed, block, count_at + 8 * count);
+  computed = crc32c_of(computed, block + tail_at, 4);
+  computed = crc32c_of(computed, kZeros, 4);
+  return true;
+}
+
+uint64_t ext_largest_file(const ext_superblock& sb, bool extents) {
+  const uint64_t bs = ext_block_size(sb);
+  uint64_t blocks = uint64_t{1} << 32;
+  if (!extents) {
+    const uint64_t n = bs / 4;
+    blocks = std::min(blocks, 12 + n + n * n + n * n * n);
+  }
+  return blocks * bs;
 }
 
 uint32_t ext_block_size(const ext_superblock& sb) {
@@ -737,6 +862,16 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
           units.push_back(u16_at(n, 2 + 2 * u));
       }
       if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
+      if (in_use) {
+        const uint16_t computed = exfat_set_checksum(e, secondaries + 1);
+        if (computed != u16_at(e, 2)) {
+          f.m_checksum_bad = true;
+          std::fprintf(stderr,
+                       "prob: exFAT entry set at offset 0x%llx: SetChecksum 0x%04x, its entries "
+                       "give 0x%04x; the file's content is not read\n",
+                       static_cast<unsigned long long>(f.m_offset), u16_at(e, 2), computed);
+        }
+      }
       out.push_back(std::move(f));
       i += (secondaries + 1) * 32;
     }
@@ -744,8 +879,38 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
   });
 }
 
+uint16_t exfat_set_checksum(const uint8_t* set, size_t count) {
+  uint16_t sum = 0;
+  for (size_t i = 0; set && i < 32 * count; ++i) {
+    if (i == 2 || i == 3) continue;
+    sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + set[i]);
+  }
+  return sum;
+}
+
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset) {
+  if (e.m_checksum_bad) {
+    runs.m_runs.clear();
+    return false;
+  }
+  // No file is larger than the cluster heap, and none has more bytes
+  // written than it holds: such lengths are damage, and would set the work
+  // of whatever reads the file.
+  const uint64_t heap = uint64_t{bs.exfat_cluster_count()} * exfat_cluster_size(bs);
+  if (e.m_data_length > heap || e.m_valid_length > e.m_data_length) {
+    const bool data = e.m_data_length > heap;
+    std::fprintf(stderr,
+                 "prob: exFAT entry set at offset 0x%llx: %s %llu is beyond %s (%llu); the "
+                 "file's content is not read\n",
+                 static_cast<unsigned long long>(e.m_offset),
+                 data ? "data length" : "valid data length",
+                 static_cast<unsigned long long>(data ? e.m_data_length : e.m_valid_length),
+                 data ? "the volume's cluster heap" : "its data length",
+                 static_cast<unsigned long long>(data ? heap : e.m_data_length));
+    runs.m_runs.clear();
+    return false;
+  }
   const bool ok = exfat_chain_to_runs(bs, runs, e.m_first_cluster, e.m_data_length, fat, fat_bytes,
                                       volume_offset, (e.m_stream_flags & exfat_no_fat_chain) != 0);
   // Bytes past the valid data length were never written: they read as zeros.
@@ -784,8 +949,8 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
     out = ext_inode_record();
     const uint16_t size = sb.inode_size();
     // Inodes of 128 bytes up to a whole block (mke2fs -I 512, 1024, ...).
-    if (sb.magic() != ext_magic || !inode || length < 128 || size < 128 ||
-        (size & (size - 1)) != 0 || size > ext_block_size(sb) || size > length)
+    if (!ext_sb_usable(sb) || !inode || length < 128 || size < 128 || (size & (size - 1)) != 0 ||
+        size > ext_block_size(sb) || size > length)
       return false;
     out.m_inode.assign(inode, inode + size);
     out.m_number = number;
@@ -810,16 +975,61 @@ class ext_walker {
         m_blocks(blocks),
         m_inode(inode) {}
 
+  // Extent blocks are checked against their checksum from this seed.
+  void check_with(uint32_t inode_seed) {
+    m_checked = true;
+    m_seed = inode_seed;
+  }
+
   // Adds a piece of the file at logical block lb (hole when physical is 0
-  // and hole is set). Pieces behind the last one are dropped.
-  void add(uint64_t lb, uint64_t physical, uint64_t count, bool hole) {
-    if (lb < m_next || count == 0) return;
+  // and hole is set). Pieces behind the last one are dropped. A block the
+  // file already maps is damage (no sound file holds a block twice, and a
+  // tree that did could make its reader go over the medium many times):
+  // said, and false.
+  bool add(uint64_t lb, uint64_t physical, uint64_t count, bool hole) {
+    if (lb < m_next || count == 0) return true;
+    if (!hole && !claim(physical, count)) {
+      std::fprintf(stderr, "prob: inode %llu: block %llu is mapped twice; the file is not read\n",
+                   static_cast<unsigned long long>(m_inode),
+                   static_cast<unsigned long long>(physical));
+      return false;
+    }
     if (lb > m_next) cluster_runs_append_sparse(m_runs, lb - m_next);
     if (hole)
       cluster_runs_append_sparse(m_runs, count);
     else
       cluster_runs_append(m_runs, physical, count);
     m_next = lb + count;
+    return true;
+  }
+
+  // Records [first, first + count) as mapped; false when a block of it
+  // already is. Pieces that touch are merged, so a contiguous file keeps one.
+  bool claim(uint64_t first, uint64_t count) {
+    uint64_t end = 0;
+    if (!checked_add(first, count, end)) return false;
+    auto next = m_mapped.lower_bound(first);
+    if (next != m_mapped.end() && next->first < end) return false;
+    if (next != m_mapped.begin()) {
+      auto prev = std::prev(next);
+      if (prev->second > first) return false;
+      if (prev->second == first) {
+        prev->second = end;
+        if (next != m_mapped.end() && next->first == end) {
+          prev->second = next->second;
+          m_mapped.erase(next);
+        }
+        return true;
+      }
+    }
+    if (next != m_mapped.end() && next->first == end) {
+      const uint64_t last = next->second;
+      m_mapped.erase(next);
+      m_mapped.emplace(first, last);
+      return true;
+    }
+    m_mapped.emplace(first, end);
+    return true;
   }
 
   bool read_block(uint64_t block, std::vector<uint8_t>& out, const char* message) {
@@ -859,6 +1069,21 @@ class ext_walker {
                  static_cast<unsigned long long>(m_inode), place_text(block).c_str());
   }
 
+  // An extent block whose checksum (after its entries' room) fails.
+  bool checksum_holds(const uint8_t* node, size_t node_bytes, uint64_t node_block) const {
+    const size_t tail = 12 + 12 * size_t{load_le16(node + 4)};
+    const bool fits = tail + 4 <= node_bytes;
+    const uint32_t stored = fits ? load_le32(node + tail) : 0;
+    const uint32_t computed = fits ? crc32c_update_register(m_seed, node, tail) : 0;
+    if (fits && stored == computed) return true;
+    std::fprintf(stderr,
+                 "prob: inode %llu: extent block %llu checksum 0x%08x, its bytes give 0x%08x; the "
+                 "file is not read\n",
+                 static_cast<unsigned long long>(m_inode),
+                 static_cast<unsigned long long>(node_block), stored, computed);
+    return false;
+  }
+
   // node_block: the block that holds the node (0 for the inode's own).
   bool extent_node(const uint8_t* node, size_t node_bytes, int expected_depth,
                    uint64_t node_block) {
@@ -868,6 +1093,7 @@ class ext_walker {
       report_no_node(node_block);
       return false;
     }
+    if (m_checked && node_block != 0 && !checksum_holds(node, node_bytes, node_block)) return false;
     const size_t capacity = node_bytes / 12 - 1;
     const size_t count = std::min<size_t>(load_le16(node + 2), capacity);
     // Entries are taken in logical order whatever order the node holds.
@@ -886,7 +1112,7 @@ class ext_walker {
           uninit = true;
         }
         const uint64_t phys = (uint64_t{load_le16(e + 6)} << 32) | load_le32(e + 8);
-        add(load_le32(e), phys, len, uninit);
+        if (!add(load_le32(e), phys, len, uninit)) return false;
         continue;
       }
       // A loop in the tree or an unreadable child: the other children are
@@ -920,7 +1146,7 @@ class ext_walker {
         continue;
       }
       if (level == 0) {
-        add(m_lb, p, 1, false);
+        if (!add(m_lb, p, 1, false)) return false;
         ++m_lb;
         continue;
       }
@@ -956,7 +1182,55 @@ class ext_walker {
   uint64_t m_next = 0;  // logical block after the last piece added
   uint64_t m_lb = 0;    // logical block of the block-map walk
   std::set<uint64_t> m_visited;
+  std::map<uint64_t, uint64_t> m_mapped;  // physical [first, end) the file maps
+  bool m_checked = false;                 // metadata_csum: extent blocks carry checksums
+  uint32_t m_seed = 0;
 };
+
+// On a metadata_csum volume every block of a folder carries a checksum (a
+// leaf's in its last entry, an index node's after its entries): a block
+// that fails it, or keeps none, refuses the folder. No more blocks are read
+// than the volume holds.
+bool folder_blocks_hold(const cluster_runs& runs, RAW_DISK_IO& disk, uint64_t volume_offset,
+                        uint32_t bs, uint64_t volume_blocks, uint32_t seed, uint64_t inode) {
+  std::vector<uint8_t> block(bs);
+  uint64_t read = 0;
+  for (const cluster_run& r : runs.m_runs) {
+    if (r.sparse()) continue;
+    for (uint64_t k = 0; k < r.count(); ++k) {
+      const uint64_t number = r.m_first + k;
+      uint64_t at = 0;
+      uint32_t got = bs;
+      if (++read > volume_blocks || !checked_mul<uint64_t>(number, bs, at) ||
+          !checked_add(at, volume_offset, at) || !disk.read_at(block.data(), got, at) ||
+          got != bs) {
+        std::fprintf(stderr,
+                     "prob: inode %llu: folder block %llu cannot be read; the folder is not "
+                     "read\n",
+                     static_cast<unsigned long long>(inode),
+                     static_cast<unsigned long long>(number));
+        return false;
+      }
+      uint32_t stored = 0, computed = 0;
+      const bool kept = ext_dir_block_checksums(block.data(), bs, seed, stored, computed);
+      if (kept && stored == computed) continue;
+      if (kept)
+        std::fprintf(stderr,
+                     "prob: inode %llu: folder block %llu checksum 0x%08x, its bytes give 0x%08x; "
+                     "the folder is not read\n",
+                     static_cast<unsigned long long>(inode),
+                     static_cast<unsigned long long>(number), stored, computed);
+      else
+        std::fprintf(stderr,
+                     "prob: inode %llu: folder block %llu keeps no checksum; the folder is not "
+                     "read\n",
+                     static_cast<unsigned long long>(inode),
+                     static_cast<unsigned long long>(number));
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -1021,30 +1295,89 @@ bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out
   });
 }
 
+namespace {
+
+uint64_t ext_inode_size(const ext_inode_record& rec) {
+  return load_le32(rec.m_inode.data() + 4) | (uint64_t{load_le32(rec.m_inode.data() + 108)} << 32);
+}
+
+// A link whose target (under 60 bytes) lies in the block area.
+bool ext_is_fast_symlink(const ext_inode_record& rec) {
+  const uint64_t size = ext_inode_size(rec);
+  return rec.m_inode.size() >= 128 && (u16_at(rec.m_inode.data(), 0) >> 12) == 0xA && size != 0 &&
+         size < kInlineBlockBytes && !ext_has_inline_data(rec);
+}
+
+}  // namespace
+
+bool read_ext_symlink(const ext_inode_record& rec, RAW_DISK_IO& disk, uint64_t volume_offset,
+                      const ext_superblock& sb, std::string& target) {
+  target.clear();
+  return guarded([&] {
+    if (rec.m_inode.size() < 128 || (u16_at(rec.m_inode.data(), 0) >> 12) != 0xA) return false;
+    const uint64_t size = ext_inode_size(rec);
+    if (ext_is_fast_symlink(rec)) {
+      const uint8_t* at = rec.m_inode.data() + 40;
+      target.assign(at, at + size);
+      return true;
+    }
+    std::vector<uint8_t> bytes;
+    if (ext_has_inline_data(rec)) {
+      if (!read_ext_inline_data(rec, bytes)) return false;
+    } else {
+      // A slow link's target fills part of one block.
+      cluster_runs runs;
+      if (size == 0 || size >= rec.m_block_size ||
+          !walk_ext_extents(rec, runs, disk, volume_offset, sb) ||
+          !read_cluster_runs_to_vector(runs, bytes, disk, 0, size) || bytes.size() != size)
+        return false;
+    }
+    target.assign(bytes.begin(), bytes.end());
+    return true;
+  });
+}
+
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb) {
   return guarded([&] {
     const uint8_t* inode = rec.m_inode.data();
     // Inline data: the block area holds content, not block numbers.
-    if (sb.magic() != ext_magic || rec.m_inode.size() < 128 ||
+    if (!ext_sb_usable(sb) || rec.m_inode.size() < 128 ||
         !ext_inode_is_live(inode, rec.m_inode.size()) || rec.m_block_size == 0 ||
         ext_has_inline_data(rec)) {
       runs.m_runs.clear();
       return false;
     }
     const uint16_t type = u16_at(inode, 0) >> 12;
-    if (type != 0x8 && type != 0x4) return false;
+    // A fast link's target lies in the block area itself: no blocks.
+    if ((type != 0x8 && type != 0x4 && type != 0xA) || ext_is_fast_symlink(rec)) return false;
     cluster_runs_init(runs, volume_offset, rec.m_block_size, load_le32(inode + 4));
     const uint64_t size = load_le32(inode + 4) | (uint64_t{load_le32(inode + 108)} << 32);
-    // Logical block numbers are 32 bits wide: no file has more blocks.
-    const uint64_t blocks =
-        std::min<uint64_t>(ceil_div_u64(size, rec.m_block_size), uint64_t{1} << 32);
-    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks, rec.m_number);
-    const uint8_t* iblock = inode + 40;
     // The inode's flag says what its block area holds: a block map may
     // begin with a block number whose low half reads as the extent magic.
     const bool extents = (load_le32(inode + 32) & ext_extents_flag) != 0;
-    const bool whole = extents ? walker.extent_node(iblock, 60, -1, 0) : walker.block_map(iblock);
+    // A size no file of the volume can have is damage, and would set the
+    // work of whatever reads the file.
+    const uint64_t largest = ext_largest_file(sb, extents);
+    if (size > largest) {
+      std::fprintf(stderr,
+                   "prob: inode %llu: size %llu is beyond the largest file the volume holds "
+                   "(%llu); the file is not read\n",
+                   static_cast<unsigned long long>(rec.m_number),
+                   static_cast<unsigned long long>(size), static_cast<unsigned long long>(largest));
+      return false;
+    }
+    const uint64_t blocks = ceil_div_u64(size, rec.m_block_size);
+    ext_walker walker(runs, disk, volume_offset, rec.m_block_size, blocks, rec.m_number);
+    const bool checked = ext_has_metadata_csum(sb);
+    const uint32_t seed = checked ? ext_inode_seed(sb, rec.m_number, inode) : 0;
+    if (checked) walker.check_with(seed);
+    const uint8_t* iblock = inode + 40;
+    bool whole = extents ? walker.extent_node(iblock, 60, -1, 0) : walker.block_map(iblock);
+    if (whole && checked && type == 0x4)
+      whole = folder_blocks_hold(runs, disk, volume_offset, rec.m_block_size,
+                                 std::max<uint64_t>(disk.size() / rec.m_block_size, 1), seed,
+                                 rec.m_number);
     // A tree node or pointer block that cannot be read (or is no node)
     // leaves a part of the file unknown: the file is refused rather than
     // handed out with zeros in that place.
@@ -1112,7 +1445,7 @@ bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volu
   const uint32_t bs = ext_block_size(sb);
   const uint32_t per_group = load_le32(&sb.m_raw[40]);
   const uint16_t inode_size = sb.inode_size();
-  if (sb.magic() != ext_magic || bs == 0 || per_group == 0 || inode_size < 128 || number == 0 ||
+  if (!ext_sb_usable(sb) || bs == 0 || per_group == 0 || inode_size < 128 || number == 0 ||
       number > load_le32(&sb.m_raw[0]))
     return false;
   const uint64_t group = (number - 1) / per_group;
@@ -1127,9 +1460,21 @@ bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volu
       !checked_add(at, (group % per_block) * desc, at) || !checked_add(at, volume_offset, at) ||
       at >= disk.size() || disk.size() - at < desc)
     return false;
-  uint8_t d[64] = {};
-  uint32_t got = std::min<uint32_t>(desc, sizeof d);
-  if (!disk.read_at(d, got, at) || got < 32) return false;
+  std::vector<uint8_t> dv(desc, 0);
+  uint32_t got = desc;
+  if (!disk.read_at(dv.data(), got, at) || got != desc) return false;
+  const uint8_t* d = dv.data();
+  if (ext_has_metadata_csum(sb)) {
+    const uint16_t computed = ext_descriptor_checksum(sb, group, d, desc);
+    if (load_le16(d + 30) != computed) {
+      std::fprintf(stderr,
+                   "prob: inode %llu: group descriptor %llu checksum 0x%04x, its bytes give "
+                   "0x%04x; the inode is not read\n",
+                   static_cast<unsigned long long>(number), static_cast<unsigned long long>(group),
+                   load_le16(d + 30), computed);
+      return false;
+    }
+  }
   table = load_le32(d + 8) | (desc >= 64 ? uint64_t{load_le32(d + 40)} << 32 : 0);
   return checked_mul<uint64_t>(table, bs, at) && checked_add(at, index * inode_size, at) &&
          checked_add(at, volume_offset, offset) && offset < disk.size() &&
@@ -1144,6 +1489,21 @@ bool ext_read_inode(ext_inode_record& out, const ext_superblock& sb, RAW_DISK_IO
     if (!ext_inode_offset(sb, disk, volume_offset, number, at)) return false;
     std::vector<uint8_t> inode;
     if (!read_region(disk, inode, at, sb.inode_size())) return false;
+    // A never-used inode is all zeros and carries no checksum.
+    if (ext_has_metadata_csum(sb) && inode.size() >= 128 &&
+        std::any_of(inode.begin(), inode.end(), [](uint8_t b) { return b != 0; })) {
+      bool wide = false;
+      const uint32_t computed = ext_inode_checksum(sb, number, inode.data(), inode.size(), wide);
+      const uint32_t stored = load_le16(inode.data() + 124) |
+                              (wide ? uint32_t{load_le16(inode.data() + 130)} << 16 : 0);
+      if (stored != computed) {
+        std::fprintf(stderr,
+                     "prob: inode %llu: checksum 0x%08x, its bytes give 0x%08x; the inode is not "
+                     "read\n",
+                     static_cast<unsigned long long>(number), stored, computed);
+        return false;
+      }
+    }
     return ext_inode_load(out, sb, inode.data(), inode.size(), number);
   });
 }

@@ -53,6 +53,9 @@ void fat_file_entry_clear(fat_file_entry& e);
 // The fixed part of an ext superblock as it lies 1024 bytes into the volume.
 struct ext_superblock {
   std::array<uint8_t, 1024> m_raw{};
+  // A metadata_csum volume whose superblock fails its checksum: said by
+  // ext_superblock_from, and nothing of the volume is read through it.
+  bool m_checksum_bad = false;
 
   uint32_t log_block_size() const { return load_le32(&m_raw[24]); }
   uint16_t magic() const { return load_le16(&m_raw[56]); }
@@ -66,7 +69,35 @@ inline constexpr uint32_t ext_ro_compat_sparse_super = 0x0001;
 inline constexpr uint32_t ext_ro_compat_bigalloc = 0x0200;
 inline constexpr uint32_t ext_incompat_meta_bg = 0x0010;
 inline constexpr uint32_t ext_incompat_64bit = 0x0080;
+inline constexpr uint32_t ext_ro_compat_metadata_csum = 0x0400;
+inline constexpr uint32_t ext_incompat_csum_seed = 0x2000;
+// With metadata_csum, a superblock whose checksum fails is said on
+// standard error and marked (m_checksum_bad).
 ext_superblock ext_superblock_from(const uint8_t* bytes, size_t length);
+bool ext_has_metadata_csum(const ext_superblock& sb);
+// The checksum of the superblock's first 1020 bytes, as stored at 1020.
+uint32_t ext_superblock_checksum(const ext_superblock& sb);
+// The start of every metadata checksum of the volume: s_checksum_seed, or
+// the CRC-32C of the volume's UUID.
+uint32_t ext_checksum_seed(const ext_superblock& sb);
+// The 16-bit checksum of group descriptor group (desc_size bytes).
+uint16_t ext_descriptor_checksum(const ext_superblock& sb, uint64_t group, const uint8_t* desc,
+                                 size_t desc_size);
+// The seed of an inode's own structures (its extent blocks and directory
+// blocks): the volume's seed run over the inode number and generation.
+uint32_t ext_inode_seed(const ext_superblock& sb, uint64_t number, const uint8_t* inode);
+// The inode's checksum (32 bits, or the low 16 when the inode keeps no high
+// half), and whether the inode holds the high half.
+uint32_t ext_inode_checksum(const ext_superblock& sb, uint64_t number, const uint8_t* inode,
+                            size_t size, bool& wide);
+// A directory block's checksum where it keeps one: false when the block
+// holds neither a leaf's tail nor an index node's, else stored and computed.
+bool ext_dir_block_checksums(const uint8_t* block, size_t size, uint32_t inode_seed,
+                             uint32_t& stored, uint32_t& computed);
+// The largest file the volume holds, in bytes: 2^32 blocks with extents;
+// through a block map, what its twelve direct and three indirect levels
+// reach, and no more than 2^32 blocks.
+uint64_t ext_largest_file(const ext_superblock& sb, bool extents);
 // 1024 shifted by the log (up to 64 KiB); 0 beyond.
 uint32_t ext_block_size(const ext_superblock& sb);
 bool ext_is_ext4(const ext_superblock& sb);
@@ -161,13 +192,22 @@ struct exfat_file_entry {
   uint64_t m_valid_length = 0;
   uint64_t m_data_length = 0;
   bool m_deleted = false;  // the entries' in-use bits are clear
+  // The set's SetChecksum does not match its entries (a set changed in
+  // place or damaged): listed, said, and its content refused.
+  bool m_checksum_bad = false;
 };
+// The SetChecksum of a set of count 32-byte entries (the file entry's own
+// checksum field left out).
+uint16_t exfat_set_checksum(const uint8_t* set, size_t count);
 // The file sets of a directory buffer (with deleted ones when asked): a
 // file entry (0x85), its stream entry (0xC0) right behind it and the name
 // entries (0xC1) that follow, the name cut at the stream's name length.
+// A set in use whose SetChecksum fails is marked and said on standard
+// error (deleted sets no longer match theirs: their type bytes changed).
 size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
                               size_t length, uint64_t base, bool deleted);
-// The runs carry the valid data length: reads give zeros past it.
+// The runs carry the valid data length: reads give zeros past it. A set
+// whose checksum failed gives no runs.
 bool exfat_entry_to_runs(const boot_sector& bs, cluster_runs& runs, const exfat_file_entry& e,
                          const uint8_t* fat, size_t fat_bytes, uint64_t volume_offset);
 std::string exfat_volume_flags_text(const boot_sector& bs);
@@ -182,7 +222,11 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
 // node or pointer block that cannot be read, is no node, or is met twice
 // refuses the file (false, no runs): no part of it is made up. A block met
 // twice (an index naming its own block, a loop), a tree node that is no
-// node and a block that cannot be read are said on standard error.
+// node and a block that cannot be read are said on standard error. So are,
+// and refused likewise: a size beyond the largest file the volume holds,
+// and on a metadata_csum volume an extent block or a folder's block whose
+// checksum fails. Symbolic links are walked too when their target lies in
+// a block; read_ext_symlink gives the target of either kind.
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
                       uint64_t volume_offset, const ext_superblock& sb);
 inline constexpr uint32_t ext_inline_data_flag = 0x10000000;  // i_flags
@@ -193,6 +237,11 @@ bool ext_has_inline_data(const ext_inode_record& rec);
 // (and nothing) when the inode is not inline or the attribute cannot give
 // every byte of the size: never bytes of anything else.
 bool read_ext_inline_data(const ext_inode_record& rec, std::vector<uint8_t>& out);
+// The target of a symbolic link: in the inode's block area (a fast link,
+// under 60 bytes) or in its one block. False (and nothing) for another
+// kind of inode or a target that cannot be read whole.
+bool read_ext_symlink(const ext_inode_record& rec, RAW_DISK_IO& disk, uint64_t volume_offset,
+                      const ext_superblock& sb, std::string& target);
 // Whether a block group holds a superblock backup (sparse_super and
 // sparse_super2 keep them in some groups only).
 bool ext_group_has_superblock(const ext_superblock& sb, uint64_t group);
@@ -205,10 +254,13 @@ uint32_t ext_descriptor_size(const ext_superblock& sb);
 // (after its superblock backup). 0 when it cannot be told.
 uint64_t ext_descriptor_block(const ext_superblock& sb, uint64_t index);
 // Where an inode lies: through its group's descriptor (see above). False
-// for a number beyond the inode count or an inode outside the medium.
+// for a number beyond the inode count or an inode outside the medium; on a
+// metadata_csum volume a descriptor whose checksum fails is said, and its
+// inodes are not placed.
 bool ext_inode_offset(const ext_superblock& sb, RAW_DISK_IO& disk, uint64_t volume_offset,
                       uint64_t number, uint64_t& offset);
-// Finds, reads and loads an inode.
+// Finds, reads and loads an inode; on a metadata_csum volume an inode in
+// use whose checksum fails is said and refused.
 bool ext_read_inode(ext_inode_record& out, const ext_superblock& sb, RAW_DISK_IO& disk,
                     uint64_t volume_offset, uint64_t number);
 bool check_ext_inode(const uint8_t* inode, size_t length, std::ostream& out);

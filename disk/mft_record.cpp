@@ -158,6 +158,9 @@ std::string mft_unread_text(uint32_t bits) {
       {mft_unread_extension, "extension record not read"},
       {mft_unread_compressed, "content compressed"},
       {mft_unread_no_name, "file name not found in the records the attribute list names"},
+      {mft_unread_torn,
+       "incorrect update sequence value: a sector of the record is torn or damaged"},
+      {mft_unread_too_long, "content runs past 2^32 clusters, beyond any NTFS volume"},
   };
   std::string text;
   for (const auto& [bit, reason] : kReasons) {
@@ -215,6 +218,11 @@ bool apply_fixups(uint32_t& kind, uint8_t* record, size_t length, uint32_t strid
   if (uint64_t{count - 1u} * stride > length) return false;
   std::vector<uint16_t> saved(count);
   for (size_t i = 0; i < count; ++i) saved[i] = load_le16(record + usa + 2 * i);
+  // Each sector ends in the update sequence number while the record is
+  // whole: another word there is a sector torn in writing or damaged since,
+  // and the record is refused as it stands.
+  for (size_t i = 1; i < count && i < length / stride + 1; ++i)
+    if (load_le16(record + i * stride - 2) != saved[0]) return false;
   for (size_t i = 1; i < count && i < length / stride + 1; ++i)
     store_le16(record + i * stride - 2, saved[i]);
   return true;
@@ -462,8 +470,13 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   const size_t size = record_size;
   const uint16_t count = load_le16(raw + 6);
   if (mft_usa_offset + size_t{2} * count > size) return false;
+  const uint16_t usn = load_le16(raw + mft_usa_offset);
   for (size_t i = 1; i < count; ++i) {
-    if (i * 512 <= size) store_le16(raw + i * 512 - 2, load_le16(raw + mft_usa_offset + 2 * i));
+    if (i * 512 > size) continue;
+    // A sector that does not end in the update sequence number is torn or
+    // damaged: the record is read as far as it goes, and marked.
+    if (load_le16(raw + i * 512 - 2) != usn) rec.m_unread |= mft_unread_torn;
+    store_le16(raw + i * 512 - 2, load_le16(raw + mft_usa_offset + 2 * i));
   }
   const uint32_t entry_low = load_le32(raw + 44);
   const uint64_t base_ref = load_le64(raw + 32);
@@ -530,6 +543,13 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   if (!attr_list_mode) {
     std::stable_sort(rec.m_data_runs.begin(), rec.m_data_runs.end(), by_vcn);
     std::stable_sort(rec.m_index_runs.begin(), rec.m_index_runs.end(), by_vcn);
+    const auto too_long = [](const data_run& r) {
+      return r.m_vcn >= ntfs_max_file_clusters || r.m_count > ntfs_max_file_clusters - r.m_vcn;
+    };
+    if (std::any_of(rec.m_data_runs.begin(), rec.m_data_runs.end(), too_long)) {
+      rec.m_unread |= mft_unread_too_long;
+      rec.m_data_runs.clear();
+    }
     // A list that names no record holding the file's names (it names only
     // the base record, or its extensions were lost) leaves a file that its
     // folder's index still lists: it is kept, marked, with its data.
@@ -543,7 +563,7 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   // dropped for the names it may lack.
   return !rec.m_parents.empty() || !rec.m_related.empty() ||
          (rec.m_unread & (mft_unread_list_no_volume | mft_unread_list_unreadable |
-                          mft_unread_extension | mft_unread_no_name)) != 0;
+                          mft_unread_extension | mft_unread_no_name | mft_unread_torn)) != 0;
 }
 
 }  // namespace

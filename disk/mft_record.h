@@ -110,7 +110,15 @@ enum : uint32_t {
   // A record with an attribute list left without any $FILE_NAME: its names
   // lie in extension records the list no longer names.
   mft_unread_no_name = 0x10,
+  // A sector of the record (or of an extension record merged into it) does
+  // not end in the update sequence number: torn in writing or damaged.
+  mft_unread_torn = 0x20,
+  // The unnamed $DATA's runs reach past 2^32 clusters, more than any NTFS
+  // volume holds: damage, and its runs are not kept (they would set the
+  // work of whatever reads the file).
+  mft_unread_too_long = 0x40,
 };
+inline constexpr uint64_t ntfs_max_file_clusters = uint64_t{1} << 32;
 // The reasons of the set bits, joined by "; "; empty for 0.
 std::string mft_unread_text(uint32_t bits);
 
@@ -195,7 +203,9 @@ enum : uint32_t { fixup_none = 0, fixup_file = 1, fixup_indx = 2, fixup_baad = 3
 // Puts the saved words of the update-sequence array back at the end of each
 // stride of a FILE, INDX or BAAD record of at least 1024 bytes. The stride
 // must be a power of two of at least 256 and the array lie inside the
-// record; a count below 2 changes nothing.
+// record; a count below 2 changes nothing. A stride whose last word is not
+// the update sequence number (a torn or damaged sector) refuses the record:
+// false, kind set, the bytes left as they were.
 bool apply_fixups(uint32_t& kind, uint8_t* record, size_t length, uint32_t stride);
 
 // ---- attributes ----

@@ -550,6 +550,9 @@ std::string mbr_type_name(uint16_t type) {
     case 0x83:
       name = "linux";
       break;
+    case 0x85:
+      name = "Linux extended";
+      break;
     case 0x86:
       name = "fat16 volume set";
       break;

@@ -148,6 +148,7 @@ void RAW_DISK_IO::reset() {
   m_access_mode = disk_mode_none;
   m_size = 0;
   m_cluster_size = 0;
+  m_bytes_read = 0;
 }
 
 bool RAW_DISK_IO::open_descriptor(const std::string& path, bool write) {
@@ -305,6 +306,7 @@ bool RAW_DISK_IO::read_direct(void* buffer, uint32_t& length, uint64_t offset, b
   if (bounded) want = std::min<uint64_t>(want, m_size - offset);
   const io_result r = posix_pread_full(m_fd, buffer, static_cast<size_t>(want), offset);
   if (r.failed() || r.count == 0) return false;
+  m_bytes_read += r.count;
   length = static_cast<uint32_t>(r.count);
   return true;
 }
@@ -354,6 +356,7 @@ bool RAW_DISK_IO::read_aligned(void* buffer, uint32_t& length, uint64_t offset) 
   }
   if (head == 0 && total <= length) {
     const io_result r = posix_pread_full(m_fd, buffer, static_cast<size_t>(total), start);
+    if (!r.failed()) m_bytes_read += r.count;
     if (r.failed() || r.count == 0) return false;
     length = static_cast<uint32_t>(r.count);
     return true;
@@ -361,6 +364,7 @@ bool RAW_DISK_IO::read_aligned(void* buffer, uint32_t& length, uint64_t offset) 
   auto block = scratch(total);
   if (!block) return false;
   const io_result r = posix_pread_full(m_fd, block.get(), static_cast<size_t>(total), start);
+  if (!r.failed()) m_bytes_read += r.count;
   if (r.failed() || r.count <= head) return false;
   const uint64_t delivered = std::min<uint64_t>(length, r.count - head);
   std::memcpy(buffer, block.get() + head, static_cast<size_t>(delivered));

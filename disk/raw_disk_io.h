@@ -121,6 +121,8 @@ class RAW_DISK_IO {
   // Whether reads asked for remapping go through the extent table.
   bool remap_active() const { return m_remap_active != 0; }
   void set_cluster_size(uint32_t bytes) { m_cluster_size = bytes; }
+  // Bytes delivered by the medium since it was opened: what a walk cost.
+  uint64_t bytes_read() const { return m_bytes_read; }
 
  private:
   void close_descriptor();
@@ -148,6 +150,7 @@ class RAW_DISK_IO {
   uint8_t m_open = 0;
   uint64_t m_size = 0;
   uint32_t m_cluster_size = 0;  // 0 = none
+  uint64_t m_bytes_read = 0;
 };
 
 // "3.5 floppy 1.44MB; 512 bytes/sector", "RemovableMedia", "FixedMedia";

@@ -13,7 +13,8 @@ namespace {
 constexpr uint64_t k_appid_poly = 0x92C64265D32139A4ull;  // reflected
 constexpr uint64_t k_ecma_poly_reflected = 0xC96C5795D7870F42ull;
 constexpr uint64_t k_ecma_poly = 0x42F0E1EBA9EA3693ull;
-constexpr uint32_t k_crc32_poly = 0xEDB88320u;  // reflected
+constexpr uint32_t k_crc32_poly = 0xEDB88320u;   // reflected
+constexpr uint32_t k_crc32c_poly = 0x82F63B78u;  // reflected
 
 template <class T>
 T reflected_entry(T i, T poly) {
@@ -68,6 +69,11 @@ const std::array<uint64_t, 256>& ecma_table() {
 
 const std::array<uint32_t, 256>& crc32_table() {
   static const std::array<uint32_t, 256> t = make_reflected_table<uint32_t>(k_crc32_poly);
+  return t;
+}
+
+const std::array<uint32_t, 256>& crc32c_table() {
+  static const std::array<uint32_t, 256> t = make_reflected_table<uint32_t>(k_crc32c_poly);
   return t;
 }
 
@@ -179,6 +185,10 @@ uint32_t crc32_table_hash(const uint8_t* data, size_t len) {
 uint32_t crc32_update_register(uint32_t reg, const uint8_t* data, size_t len) {
   if (!data) return reg;
   return update_reflected<uint32_t>(reg, data, len, crc32_table());
+}
+uint32_t crc32c_update_register(uint32_t reg, const uint8_t* data, size_t len) {
+  if (!data) return reg;
+  return update_reflected<uint32_t>(reg, data, len, crc32c_table());
 }
 bool crc32_table_hash(const std::vector<uint8_t>& data, uint32_t& out) {
   out = crc32_table_hash(data.data(), data.size());

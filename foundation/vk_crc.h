@@ -48,6 +48,10 @@ bool crc32_table_hash(const std::vector<uint8_t>& data, uint32_t& out);
 // it; the caller starts it at all ones and inverts it at the end, so calls
 // chain.
 uint32_t crc32_update_register(uint32_t reg, const uint8_t* data, size_t len);
+// CRC-32C (Castagnoli, reflected 0x82F63B78) run over more bytes: the
+// caller chooses the start and any final inversion, so calls chain (ext4
+// starts its metadata checksums at all ones and never inverts them).
+uint32_t crc32c_update_register(uint32_t reg, const uint8_t* data, size_t len);
 // The same with a caller-owned table; the register receives the value.
 uint32_t crc32_with_table(uint32_t& reg, const uint8_t* data, size_t len,
                           std::vector<uint32_t>& table);

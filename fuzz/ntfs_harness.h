@@ -146,6 +146,12 @@ inline int run_file_record(const uint8_t* data, size_t size) {
     map.m_record_size = record_size;
     map.m_mft_runs = rec.m_data_runs;
   }
+  // Each pass reads the record's extension records and its list once, a
+  // bounded part of its content and a few blocks for the digests: work
+  // that the medium's size bounds, whatever the record declares.
+  if (disk->bytes_read() >
+      8 * uint64_t{medium_size} + 2 * (vk::attr_list_max_bytes + k_max_content))
+    broken_promise("a record's work beyond a few times the medium");
   std::vector<uint8_t> raw(medium, medium + record_size);
   std::string name;
   vk::mft_ref parent;

@@ -236,6 +236,25 @@ inline int run_fat(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// Digests a file's content when its holes and its zeros past the valid
+// length cost no more than a few media: both are a sound file's, up to the
+// largest the volume holds (the bytes read from the medium are what the
+// caller bounds).
+inline void digest_content(const vk::cluster_runs& runs, vk::RAW_DISK_IO& disk, uint64_t length,
+                           size_t medium) {
+  const uint64_t cluster = std::max<uint32_t>(runs.m_bytes_per_cluster, 1);
+  uint64_t holes = 0;
+  for (const vk::cluster_run& r : runs.m_runs)
+    if (r.sparse()) holes += std::min<uint64_t>(r.count(), uint64_t{1} << 32);
+  if (holes > 4 * uint64_t{medium} / cluster) return;
+  if (runs.m_valid_bytes != vk::whole_content && length > runs.m_valid_bytes &&
+      length - runs.m_valid_bytes > 4 * uint64_t{medium})
+    return;
+  vk::guid md5;
+  std::vector<uint8_t> sha1, sha256;
+  vk::digest_cluster_runs(runs, md5, sha1, sha256, vk::digest_md5, disk, length);
+}
+
 // The input is an exFAT volume: its table, its root folder's file sets,
 // every file's clusters.
 inline int run_exfat(const uint8_t* data, size_t size) {
@@ -259,6 +278,11 @@ inline int run_exfat(const uint8_t* data, size_t size) {
     if (!vk::exfat_entry_to_runs(bs, runs, f, table.data(), table.size(), 0)) continue;
     if (vk::cluster_runs_total_clusters(runs) > volume_clusters)
       volume_promise("file larger than its volume");
+    // A chain takes each cluster once: its content costs no more reading
+    // than the medium holds, whatever the entry declares.
+    const uint64_t before = disk.bytes_read();
+    digest_content(runs, disk, f.m_data_length, size);
+    if (disk.bytes_read() - before > size) volume_promise("content read beyond the medium's size");
     std::vector<uint32_t> clusters;
     vk::exfat_chain_clusters(bs, clusters, f.m_first_cluster, f.m_data_length, table.data(),
                              table.size(), f.m_stream_flags & vk::exfat_no_fat_chain);
@@ -277,7 +301,16 @@ inline int run_ext(const uint8_t* data, size_t size) {
   vk::ext_is_ext4(sb);
   vk::RAW_DISK_IO disk(medium_path(image.data(), image.size()), false, 0, vk::disk_mode_path);
   if (!disk.is_open()) return 0;
+  const uint64_t block_size = std::max<uint32_t>(vk::ext_block_size(sb), 1024);
   for (uint64_t number = 1; number <= 24; ++number) {
+    // The work of one inode: its descriptor and its own bytes, then its
+    // tree or map, its folder blocks, its content and its link's target,
+    // each block of the medium read at most once by each.
+    const uint64_t before = disk.bytes_read();
+    const auto within_budget = [&] {
+      if (disk.bytes_read() - before > 4 * uint64_t{size} + 4 * block_size)
+        volume_promise("an inode's work beyond a few times the medium");
+    };
     vk::ext_inode_record rec;
     if (!vk::ext_read_inode(rec, sb, disk, 0, number)) continue;
     volume_null_stream out;
@@ -286,11 +319,20 @@ inline int run_ext(const uint8_t* data, size_t size) {
     std::vector<uint8_t> content;
     if (vk::read_ext_inline_data(rec, content) && content.size() > rec.m_inode.size())
       volume_promise("inline content longer than its inode");
+    std::string target;
+    if (vk::read_ext_symlink(rec, disk, 0, sb, target) && target.size() >= block_size)
+      volume_promise("link target beyond one block");
+    within_budget();
     vk::cluster_runs runs;
     if (!vk::walk_ext_extents(rec, runs, disk, 0, sb)) continue;
     // Each run is a piece the walk read a pointer for: no more than the
     // medium holds pointers, and a hole at each end.
     if (runs.m_runs.size() > size / 4 * 2 + 64) volume_promise("more runs than the medium holds");
+    const uint64_t declared = vk::load_le32(rec.m_inode.data() + 4) |
+                              uint64_t{vk::load_le32(rec.m_inode.data() + 108)} << 32;
+    if (declared > vk::ext_largest_file(sb, true)) volume_promise("a size no file can have walked");
+    digest_content(runs, disk, declared, size);
+    within_budget();
   }
   return 0;
 }

@@ -40,7 +40,9 @@ inline volume_seed_map volume_seeds() {
   image_t inline_files = ext_image();
   put_ext_inline_inode(inline_files, 256, 3, std::vector<uint8_t>(20, 'a'));
   put_ext_inline_inode(inline_files, 256, 4, std::vector<uint8_t>(100, 'b'));
-  seeds["ext"] = {ext_image(), ext_image(128), ext_image(512), inline_files};
+  // A metadata_csum volume: every checksum sealed, so that mutations meet
+  // the checks behind them.
+  seeds["ext"] = {ext_image(), ext_image(128), ext_image(512), inline_files, ext_csum_image()};
   // A cut GPT disk: one partition past the end.
   seeds["partition_walk"].push_back(gpt_image({{40, 59, 0, u"in"}, {300, 400, 0, u"past"}}));
   // A sound primary GPT whose backup header is damaged.

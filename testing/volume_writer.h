@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/fat_ext.h"
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_crc.h"
 
@@ -153,6 +154,41 @@ inline image_t fat_image(unsigned bits, uint32_t sectors = 96, bool text = true)
 
 // ---- exFAT ----
 
+// One file's entry set: file entry, stream entry (flags, first cluster,
+// size as valid and data length, the up-cased ASCII name's hash) and name
+// entries, its SetChecksum taken while in use; a deleted set then has the
+// in-use bits cleared, as a file system does.
+inline image_t exfat_file_set(const std::u16string& name, uint8_t flags, uint32_t first,
+                              uint64_t size, bool live) {
+  const size_t names = (name.size() + 14) / 15;
+  image_t b(32 * (2 + names), 0);
+  b[0] = 0x85;
+  b[1] = static_cast<uint8_t>(1 + names);
+  put16(b, 4, 0x20);
+  b[32] = 0xC0;
+  b[33] = flags;
+  b[35] = static_cast<uint8_t>(name.size());
+  uint16_t hash = 0;
+  for (char16_t c : name) {
+    const uint16_t u = c >= u'a' && c <= u'z' ? static_cast<uint16_t>(c - 32) : c;
+    for (uint8_t x : {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8)})
+      hash = static_cast<uint16_t>(((hash & 1) ? 0x8000 : 0) + (hash >> 1) + x);
+  }
+  put16(b, 36, hash);
+  put64(b, 40, size);
+  put32(b, 52, first);
+  put64(b, 56, size);
+  for (size_t n = 0; n < names; ++n) {
+    b[64 + 32 * n] = 0xC1;
+    for (size_t u = 0; u < 15 && n * 15 + u < name.size(); ++u)
+      put16(b, 64 + 32 * n + 2 + 2 * u, name[n * 15 + u]);
+  }
+  put16(b, 2, vk::exfat_set_checksum(b.data(), 2 + names));
+  if (!live)
+    for (size_t k = 0; k < b.size(); k += 32) b[k] &= 0x7F;
+  return b;
+}
+
 // 512-byte sectors and clusters; table at sector 1, heap at sector 2, 60
 // clusters; the root folder in cluster 2 holds "contig.bin" (clusters 3-5,
 // "no FAT chain", table entries 0) and "chained.bin" (6, 8, 7), and a
@@ -179,32 +215,14 @@ inline image_t exfat_image() {
   put32(b, fat + 4 * 8, 7);
   put32(b, fat + 4 * 7, 0xFFFFFFFF);
   size_t at = 1024;  // cluster 2
-  const auto file_set = [&](const std::u16string& name, uint8_t flags, uint32_t first,
-                            uint64_t size, bool live) {
-    const size_t names = (name.size() + 14) / 15;
-    const uint8_t in_use = live ? 0x80 : 0;
-    b[at] = 0x05 | in_use;
-    b[at + 1] = static_cast<uint8_t>(1 + names);
-    put16(b, at + 4, 0x20);
-    at += 32;
-    b[at] = 0x40 | in_use;
-    b[at + 1] = flags;
-    b[at + 3] = static_cast<uint8_t>(name.size());
-    put64(b, at + 8, size);
-    put32(b, at + 20, first);
-    put64(b, at + 24, size);
-    at += 32;
-    for (size_t n = 0; n < names; ++n, at += 32) {
-      b[at] = 0x41 | in_use;
-      for (size_t u = 0; u < 15 && n * 15 + u < name.size(); ++u)
-        put16(b, at + 2 + 2 * u, name[n * 15 + u]);
-    }
-  };
-  b[at] = 0x83;  // volume label
+  b[at] = 0x83;      // volume label
   at += 32;
-  file_set(u"contig.bin", 0x03, 3, 1300, true);
-  file_set(u"chained.bin", 0x01, 6, 1500, true);
-  file_set(u"old.txt", 0x03, 9, 100, false);
+  for (const image_t& set : {exfat_file_set(u"contig.bin", 0x03, 3, 1300, true),
+                             exfat_file_set(u"chained.bin", 0x01, 6, 1500, true),
+                             exfat_file_set(u"old.txt", 0x03, 9, 100, false)}) {
+    std::copy(set.begin(), set.end(), b.begin() + static_cast<long>(at));
+    at += set.size();
+  }
   return b;
 }
 
@@ -290,6 +308,74 @@ inline image_t ext_image(uint16_t inode_size = 256, const std::vector<ext_inode_
   for (uint32_t blk = 20; blk < 64; ++blk)
     if (blk != 32 && blk != 40 && (blk < 50 || blk > 57 || blk == 52))
       for (size_t k = 0; k < bs; k += 4) put32(b, blk * bs + k, blk);
+  return b;
+}
+
+// Seals the metadata checksums of an ext_image made a metadata_csum volume:
+// the extent and folder blocks named (inode, block), every inode in use of
+// the table, group 0's descriptor and the superblock, in that order (each
+// checksum covers what the later ones do not).
+inline void seal_ext_image(image_t& b, uint16_t inode_size,
+                           const std::vector<std::pair<uint32_t, uint32_t>>& extent_blocks,
+                           const std::vector<std::pair<uint32_t, uint32_t>>& folder_blocks) {
+  constexpr size_t bs = 1024;
+  vk::ext_superblock sb;  // not ext_superblock_from: its checksum is not sealed yet
+  std::copy_n(&b[1024], 1024, sb.m_raw.begin());
+  const auto inode_at = [&](uint32_t n) {
+    return &b[k_ext_inode_table * bs + size_t{n - 1} * inode_size];
+  };
+  for (const auto& [inode, block] : extent_blocks) {
+    const size_t tail = 12 + 12 * size_t{vk::load_le16(&b[block * bs + 4])};
+    put32(b, block * bs + tail,
+          vk::crc32c_update_register(vk::ext_inode_seed(sb, inode, inode_at(inode)), &b[block * bs],
+                                     tail));
+  }
+  for (const auto& [inode, block] : folder_blocks)
+    put32(b, block * bs + bs - 4,
+          vk::crc32c_update_register(vk::ext_inode_seed(sb, inode, inode_at(inode)), &b[block * bs],
+                                     bs - 12));
+  for (uint32_t n = 1; n <= 16; ++n) {
+    uint8_t* in = inode_at(n);
+    if (std::all_of(in, in + inode_size, [](uint8_t v) { return v == 0; })) continue;
+    bool wide = false;
+    const uint32_t c = vk::ext_inode_checksum(sb, n, in, inode_size, wide);
+    vk::store_le16(in + 124, static_cast<uint16_t>(c));
+    if (wide) vk::store_le16(in + 130, static_cast<uint16_t>(c >> 16));
+  }
+  put16(b, 2 * bs + 30, vk::ext_descriptor_checksum(sb, 0, &b[2 * bs], 32));
+  put32(b, 1024 + 1020, vk::ext_superblock_checksum(sb));
+}
+
+// ext_image as a metadata_csum volume: a UUID, 32 extra bytes in every
+// inode (the checksum's high half), the root folder's block 20 a leaf of
+// "." and ".." that ends in its checksum entry, and every checksum sealed.
+inline image_t ext_csum_image(uint16_t inode_size = 256,
+                              const std::vector<ext_inode_spec>& extra = {}) {
+  constexpr size_t bs = 1024;
+  image_t b = ext_image(inode_size, extra);
+  put32(b, 1024 + 100, vk::load_le32(&b[1024 + 100]) | vk::ext_ro_compat_metadata_csum);
+  for (int i = 0; i < 16; ++i) b[1024 + 104 + i] = static_cast<uint8_t>(0xA0 + i);
+  if (inode_size > 128)
+    for (uint32_t n = 1; n <= 16; ++n) {
+      const size_t at = k_ext_inode_table * bs + size_t{n - 1} * inode_size;
+      if (vk::load_le16(&b[at]) != 0) put16(b, at + 128, 32);
+    }
+  const size_t dir = 20 * bs;
+  std::fill(b.begin() + dir, b.begin() + dir + bs, 0);
+  put32(b, dir, 2);
+  put16(b, dir + 4, 12);
+  b[dir + 6] = 1;
+  b[dir + 7] = 2;
+  b[dir + 8] = '.';
+  put32(b, dir + 12, 2);
+  put16(b, dir + 16, bs - 24 - 12);
+  b[dir + 18] = 2;
+  b[dir + 19] = 2;
+  b[dir + 20] = '.';
+  b[dir + 21] = '.';
+  put16(b, dir + bs - 8, 12);
+  b[dir + bs - 5] = 0xDE;
+  seal_ext_image(b, inode_size, {{13, 40}}, {{2, 20}});
   return b;
 }
 

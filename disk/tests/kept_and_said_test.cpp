@@ -475,12 +475,13 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
 
   // Written: inode 11's extent tree of depth 2 whose index block 60 names
   // itself; inode 14's double-indirect block 50 names itself; inode 16's
-  // leaf, block 61, holds no node. Refused, and said; inode 13's sound tree
-  // and inode 12's block map are read without a word.
+  // leaf, block 61, holds no node; inode 10's two extents both map block 41. Refused, and said;
+  // inode 13's sound tree and inode 12's block map are read without a word.
   {
     image_t img =
         ext_image(256, {{11, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00020004, 0, 0, 60}},
-                        {16, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00010004, 0, 0, 61}}});
+                        {16, 0x81A4, 3 * 1024, true, {0x0001F30A, 0x00010004, 0, 0, 61}},
+                        {10, 0x81A4, 2 * 1024, true, {0x0002F30A, 4, 0, 0, 1, 41, 1, 1, 41}}});
     std::fill(img.begin() + 60 * 1024, img.begin() + 61 * 1024, 0);
     put16(img, 60 * 1024, 0xF30A);
     put16(img, 60 * 1024 + 2, 1);
@@ -505,6 +506,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         {16,
          "prob: inode 16: block 61 holds no extent tree node of the depth expected; the file is "
          "not read\n"},
+        {10, "prob: inode 10: block 41 is mapped twice; the file is not read\n"},
         {13, ""},
         {12, ""},
     };

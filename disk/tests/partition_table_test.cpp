@@ -276,6 +276,7 @@ TEST(PartitionTable, TableShapesAndNames) {
   EXPECT_EQ(mbr_type_name(0x8007), "ntfs or exfat [guess]");
   EXPECT_EQ(mbr_type_name(0x03), "xenix /usr");
   EXPECT_EQ(mbr_type_name(0x13), "unk");
+  EXPECT_EQ(mbr_type_name(0x85), "Linux extended");  // sfdisk --list-types
   EXPECT_EQ(mbr_type_name(0x8013), "unk [guess]");
 
   partition_entry p(2048, 2048, 0x07);

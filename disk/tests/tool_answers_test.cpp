@@ -445,6 +445,7 @@ TEST(ExfatVolumes, ValidDataLengthEndsTheBytesRead) {
     // follows set 0 (three entries) and its own file entry.
     const size_t stream = 1024 + 64 + c.set * 96;
     put64(img, stream + 8, c.valid);
+    put16(img, stream - 30, exfat_set_checksum(&img[stream - 32], 3));
     const boot_sector bs = boot_sector_from(img.data(), img.size());
     std::vector<exfat_file_entry> files;
     ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);

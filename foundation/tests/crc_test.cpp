@@ -49,6 +49,9 @@ TEST(Crc, CheckValues) {
   EXPECT_EQ(r32, 0x340BC6D9u);
   EXPECT_EQ(crc32_finish(r32), ~0x340BC6D9u);  // the plain CRC-32 value
   EXPECT_EQ(r32, 0xCBF43926u);
+  // CRC-32C's published check value, 0xE3069283, is the inverted register.
+  EXPECT_EQ(~crc32c_update_register(~0u, check_bytes(), 9), 0xE3069283u);
+  EXPECT_EQ(crc32c_update_register(7, nullptr, 9), 7u);
 }
 
 TEST(Crc, AppIdsOfRealJumpListNames) {

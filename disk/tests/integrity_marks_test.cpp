@@ -1,0 +1,352 @@
+// The integrity marks each format carries: NTFS update sequences, ext4
+// metadata checksums, exFAT SetChecksums, and the sizes a file system can
+// hold. On images from the project's writers each mark is broken in turn
+// and must be said while the sound image gives no word; where the tool is
+// installed, on images the tool made, with its answer (istat, debugfs,
+// e2fsck, fsck.exfat, icat) as the expected value.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "disk/cluster_runs.h"
+#include "disk/fat_ext.h"
+#include "disk/inode_store.h"
+#include "disk/mft_record.h"
+#include "disk_images.h"
+#include "disk_tool_answers.h"
+#include "fileio_test_support.h"
+#include "mft_writer.h"
+#include "ntfs_volume_writer.h"
+#include "temp_tree.h"
+#include "volume_writer.h"
+
+using namespace vk;
+using namespace vesk_test;
+
+namespace {
+
+uint32_t torn_records(const _inode_collection& c) {
+  uint32_t n = 0;
+  for (const inode_record& r : c.m_store) n += (r.m_unread & mft_unread_torn) != 0;
+  return n;
+}
+
+bool said(const std::string& err, const std::string& text) {
+  return err.find(text) != std::string::npos;
+}
+
+// A tool's output, whatever its status (a tool that finds damage fails).
+std::string run_ok_or_not(const std::string& command) {
+  bool ok = false;
+  return run_command(command, ok);
+}
+
+std::string debugfs_stat(const std::string& img, const std::string& name) {
+  return run_ok(find_tool("debugfs") + " -R " + shell_quote("stat " + name) + " " +
+                shell_quote(img));
+}
+
+uint64_t inode_number(const std::string& stat) {
+  return std::stoull(stat.substr(stat.find("Inode: ") + 7));
+}
+
+// Reads and walks an ext inode of the image at path; what was said.
+std::string ext_walk_said(const std::string& path, uint64_t inode, bool& read) {
+  const image_t sbytes = read_file_range(path, 1024, 1024);
+  testing::internal::CaptureStderr();
+  const ext_superblock sb = ext_superblock_from(sbytes.data(), sbytes.size());
+  RAW_DISK_IO disk(path, false, 0, disk_mode_path);
+  ext_inode_record rec;
+  cluster_runs runs;
+  read = ext_read_inode(rec, sb, disk, 0, inode) && walk_ext_extents(rec, runs, disk, 0, sb);
+  return testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
+
+TEST(IntegrityMarks, NtfsUpdateSequencesAreCompared) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // Written: the split file's record (7) with its second sector's last
+  // word changed; the sound volume has no torn record.
+  for (const bool torn : {false, true}) {
+    small_ntfs_volume vol = make_small_ntfs_volume();
+    if (torn) vol.bytes[small_ntfs_volume::entry_offset(small_ntfs_volume::report) + 1022] ^= 1;
+    write_file(tree.path("n.img"), vol.bytes);
+    RAW_DISK_IO disk(tree.path("n.img"), false, 0, disk_mode_path);
+    _inode_collection c;
+    ASSERT_TRUE(load_table(c, disk));
+    EXPECT_EQ(torn_records(c), torn ? 1u : 0u);
+    EXPECT_EQ(
+        mft_unread_text(c.m_store[c.m_entries.find(7)->second].m_unread),
+        torn ? "incorrect update sequence value: a sector of the record is torn or damaged" : "");
+  }
+  // Written: an INDX record of 4096 bytes (sequence 0x0102, count 9), whole
+  // and with its fourth sector torn.
+  for (const bool torn : {false, true}) {
+    std::vector<uint8_t> r(4096, 0xAB);
+    put_text(r, 0, "INDX");
+    put16(r, 4, 40);
+    put16(r, 6, 9);
+    put16(r, 40, 0x0102);
+    for (size_t i = 1; i < 9; ++i) {
+      put16(r, 40 + 2 * i, static_cast<uint16_t>(0x1000 + i));
+      put16(r, i * 512 - 2, i == 4 && torn ? 0x0101 : 0x0102);
+    }
+    uint32_t kind = 0;
+    EXPECT_EQ(apply_fixups(kind, r.data(), r.size(), 512), !torn);
+    EXPECT_EQ(kind, uint32_t{fixup_indx});
+    EXPECT_EQ(load_le16(&r[3 * 512 - 2]), torn ? 0x0102 : 0x1003);
+  }
+  // Made by mkntfs, $Extend's record (11) then torn: istat refuses it with
+  // "Incorrect update sequence value in MFT entry"; the table marks it.
+  std::string why;
+  if (!have({"mkntfs", "istat"}, why)) GTEST_SKIP() << why;
+  const std::string img =
+      make_volume(tree.path("m.img"), 16u << 20, "mkntfs", "-F -Q -q -c 4096", &why);
+  ASSERT_FALSE(img.empty()) << why;
+  write_at(img, load_le64(&read_file_range(img, 0, 512)[48]) * 4096 + 11 * 1024 + 510,
+           {0x55, 0xAA});
+  EXPECT_TRUE(said(run_ok_or_not("istat " + shell_quote(img) + " 11"),
+                   "Incorrect update sequence value in MFT entry"));
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  _inode_collection c;
+  ASSERT_TRUE(load_table(c, disk));
+  EXPECT_EQ(torn_records(c), 1u);
+  EXPECT_TRUE(c.m_store[c.m_entries.find(11)->second].m_unread & mft_unread_torn);
+}
+
+TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // Written: a metadata_csum volume, sound, then one byte changed in turn
+  // in the superblock, the group descriptor, inode 13, its extent block 40
+  // and the root folder's block 20.
+  const struct {
+    size_t at;
+    uint64_t inode;  // the inode read and walked
+    const char* said;
+  } cases[] = {
+      {0, 13, ""},
+      {0, 2, ""},
+      {1024 + 48, 13, "prob: ext superblock checksum 0x"},
+      {2048 + 12, 13, "prob: inode 13: group descriptor 0 checksum 0x"},
+      {5 * 1024 + 12 * 256 + 16, 13, "prob: inode 13: checksum 0x"},
+      {40 * 1024 + 100, 13, "prob: inode 13: extent block 40 checksum 0x"},
+      {20 * 1024 + 100, 2, "prob: inode 2: folder block 20 checksum 0x"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.at);
+    image_t img = ext_csum_image();
+    if (k.at) img[k.at] ^= 0x40;
+    write_file(tree.path("e.img"), img);
+    bool read = false;
+    const std::string err = ext_walk_said(tree.path("e.img"), k.inode, read);
+    EXPECT_EQ(read, *k.said == 0);
+    EXPECT_EQ(err.rfind(k.said, 0), 0u) << err;
+    EXPECT_EQ(err.empty(), *k.said == 0);
+  }
+
+  // Made by mkfs.ext4 -d (metadata_csum) and indexed by e2fsck -D: a file
+  // of 200 one-block islands (a tree of depth 1), a folder of 400 names
+  // (an htree), a fast link (12 bytes in the inode) and a slow one (300
+  // bytes in a block). Sound, every inode reads without a word and the
+  // links give what debugfs ("Fast link dest:") and icat give; damaged,
+  // the tools and the walk refuse the same structures.
+  std::string why;
+  if (!have({"mkfs.ext4", "debugfs", "e2fsck", "icat"}, why)) GTEST_SKIP() << why;
+  std::filesystem::create_directories(tree.path("d/many"));
+  std::string slow;
+  for (int i = 0; i < 150; ++i) slow += "d/";
+  std::filesystem::create_symlink("short/target", tree.path("d/fast"));
+  std::filesystem::create_symlink(slow, tree.path("d/slow"));
+  for (int i = 0; i < 400; ++i)
+    write_file(tree.path("d/many/a-longish-file-name-" + std::to_string(i)), bytes_of("x"));
+  {
+    std::fstream f(tree.path("d/isl.bin"), std::ios::binary | std::ios::out);
+    for (int k = 0; k < 200; ++k) {
+      f.seekp(k * 3 * 1024 + 1024);
+      f.write(reinterpret_cast<const char*>(pattern(1024, k).data()), 1024);
+    }
+  }
+  const std::string e4 = make_volume(tree.path("e4.img"), 8u << 20, "mkfs.ext4",
+                                     "-q -F -b 1024 -d " + shell_quote(tree.path("d")), &why);
+  ASSERT_FALSE(e4.empty()) << why;
+  run_ok_or_not(find_tool("e2fsck") + " -fyD " + shell_quote(e4));
+  const std::string many_stat = debugfs_stat(e4, "/many");
+  ASSERT_TRUE(said(many_stat, "Flags: 0x81000")) << many_stat;  // extents, htree
+  const uint64_t isl = inode_number(debugfs_stat(e4, "/isl.bin"));
+  const uint64_t many = inode_number(many_stat);
+  for (uint64_t n = 2; n <= 16; ++n) {
+    bool read = false;
+    EXPECT_EQ(ext_walk_said(e4, n, read), "") << n;
+  }
+  const image_t sbytes = read_file_range(e4, 1024, 1024);
+  const ext_superblock sb = ext_superblock_from(sbytes.data(), sbytes.size());
+  RAW_DISK_IO disk(e4, false, 0, disk_mode_path);
+  uint64_t inode_at = 0;
+  ASSERT_TRUE(ext_inode_offset(sb, disk, 0, isl, inode_at));
+  ext_inode_record rec;
+  ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, isl));
+  const uint64_t leaf_block = load_le32(rec.m_inode.data() + 40 + 16);
+  ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, many));
+  cluster_runs runs;
+  ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
+  const std::string fast_stat = debugfs_stat(e4, "/fast");
+  EXPECT_TRUE(said(fast_stat, "Fast link dest: \"short/target\""));
+  const uint64_t slow_inode = inode_number(debugfs_stat(e4, "/slow"));
+  EXPECT_EQ(run_ok("icat " + shell_quote(e4) + " " + std::to_string(slow_inode)), slow);
+  for (const auto& [number, expected] :
+       {std::pair<uint64_t, std::string>{inode_number(fast_stat), "short/target"},
+        {slow_inode, slow}}) {
+    ext_inode_record link;
+    ASSERT_TRUE(ext_read_inode(link, sb, disk, 0, number));
+    std::string target;
+    EXPECT_TRUE(read_ext_symlink(link, disk, 0, sb, target));
+    EXPECT_EQ(target, expected);
+  }
+  const struct {
+    uint64_t at;
+    const char* tool;
+    const char* tool_says;
+    uint64_t inode;
+    const char* said;
+  } damage[] = {
+      {inode_at + 16, "debugfs -R 'stat /isl.bin'", "Inode checksum does not match inode", isl,
+       "checksum 0x"},
+      {leaf_block * 1024 + 100, "debugfs -R 'dump /isl.bin /dev/null'",
+       "Extent block checksum does not match extent block", isl, "extent block "},
+      {runs.m_runs.back().m_first * 1024 + 40, "debugfs -R 'ls /many'",
+       "Directory block checksum does not match directory block", many, "folder block "},
+      {2048 + 12, "e2fsck -fn", "One or more block group descriptor checksums are invalid", isl,
+       "group descriptor 0 checksum 0x"},
+  };
+  for (const auto& k : damage) {
+    SCOPED_TRACE(k.tool_says);
+    const std::string copy = tree.path("dmg.img");
+    std::filesystem::copy_file(e4, copy, std::filesystem::copy_options::overwrite_existing);
+    write_at(copy, k.at, {static_cast<uint8_t>(read_file_range(copy, k.at, 1)[0] ^ 0x40)});
+    const std::string tool = k.tool;
+    const size_t blank = tool.find(' ');
+    EXPECT_TRUE(said(run_ok_or_not(find_tool(tool.substr(0, blank)) + tool.substr(blank) + " " +
+                                   shell_quote(copy)),
+                     k.tool_says));
+    bool read = false;
+    const std::string err = ext_walk_said(copy, k.inode, read);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(err.rfind("prob: inode " + std::to_string(k.inode) + ": " + k.said, 0), 0u) << err;
+  }
+}
+
+TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
+  // Written: "contig.bin" renamed in place to "jontig.bin": listed, marked,
+  // said, its content refused; "chained.bin" and the sound image are read.
+  for (const bool renamed : {false, true}) {
+    image_t img = exfat_image();
+    if (renamed) img[1024 + 32 + 64 + 2] = 'j';
+    std::vector<exfat_file_entry> files;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind(renamed ? "prob: exFAT entry set at offset 0x420: SetChecksum 0x" : "", 0),
+              0u);
+    EXPECT_EQ(err.empty(), !renamed);
+    EXPECT_EQ(files[0].m_name, renamed ? "jontig.bin" : "contig.bin");
+    EXPECT_EQ(files[0].m_checksum_bad, renamed);
+    EXPECT_FALSE(files[1].m_checksum_bad);
+    cluster_runs runs;
+    EXPECT_EQ(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
+                                  img.data() + 512, 512, 0),
+              !renamed);
+  }
+  // Made by mkfs.exfat with an empty "hello.txt" set written into its root
+  // after the label, bitmap and up-case entries: fsck.exfat finds it clean;
+  // renamed in place, it says "files corrupted 1".
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  std::string why;
+  if (!have({"mkfs.exfat", "fsck.exfat"}, why)) GTEST_SKIP() << why;
+  const std::string img = make_volume(tree.path("x.img"), 4u << 20, "mkfs.exfat", "", &why);
+  ASSERT_FALSE(img.empty()) << why;
+  const image_t head = read_file_range(img, 0, 512);
+  const uint64_t root = exfat_root_dir_offset(boot_sector_from(head.data(), head.size()), 0);
+  write_at(img, root + 96, exfat_file_set(u"hello.txt", 0x01, 0, 0, true));
+  for (const bool renamed : {false, true}) {
+    if (renamed) write_at(img, root + 96 + 64 + 2, {'j'});
+    EXPECT_EQ(said(run_ok_or_not(find_tool("fsck.exfat") + " -n " + shell_quote(img)),
+                   "files corrupted 1"),
+              renamed);
+    const image_t dir = read_file_range(img, root, 512);
+    std::vector<exfat_file_entry> files;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(read_exfat_dir_entries(files, dir.data(), dir.size(), root, false), 1u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), !renamed);
+    EXPECT_EQ(files[0].m_checksum_bad, renamed);
+  }
+}
+
+TEST(IntegrityMarks, ADeclaredSizeBeyondTheFileSystemIsRefused) {
+  // Written: inode 13 (extents, 1 KiB blocks) with one bit of i_size_high
+  // set: 2^56 + 6144 bytes, beyond 2^32 blocks of 1 KiB; inode 12 (block
+  // map) with bit 4: 2^36 + 20480, beyond its 16,843,020 blocks. On the
+  // metadata_csum volume the inode is sealed again, so the size is said.
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const char* const extents_said =
+      "prob: inode 13: size 72057594037934080 is beyond the largest file the volume holds "
+      "(4398046511104); the file is not read\n";
+  const struct {
+    bool csum;
+    uint64_t inode;
+    uint32_t high;
+    const char* said;
+  } cases[] = {
+      {false, 13, 1u << 24, extents_said},
+      {true, 13, 1u << 24, extents_said},
+      {false, 12, 16,
+       "prob: inode 12: size 68719497216 is beyond the largest file the volume holds "
+       "(17247252480); the file is not read\n"},
+      {false, 13, 0, ""},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.inode);
+    image_t img = k.csum ? ext_csum_image() : ext_image();
+    put32(img, 5 * 1024 + (k.inode - 1) * 256 + 108, k.high);
+    if (k.csum) seal_ext_image(img, 256, {{13, 40}}, {{2, 20}});
+    write_file(tree.path("e.img"), img);
+    bool read = false;
+    EXPECT_EQ(ext_walk_said(tree.path("e.img"), k.inode, read), k.said);
+    EXPECT_EQ(read, *k.said == 0);
+  }
+  // Written: exFAT's "contig.bin" declaring 2^40 bytes (its set sealed
+  // again), beyond the 60 clusters of 512 bytes the volume holds.
+  image_t img = exfat_image();
+  put64(img, 1024 + 64 + 24, uint64_t{1} << 40);
+  put16(img, 1024 + 32 + 2, exfat_set_checksum(&img[1024 + 32], 3));
+  std::vector<exfat_file_entry> files;
+  ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
+  cluster_runs runs;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
+                                   img.data() + 512, 512, 0));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "prob: exFAT entry set at offset 0x420: data length 1099511627776 is beyond the "
+            "volume's cluster heap (30720); the file's content is not read\n");
+  // Written: an NTFS record whose hole of 2^32 - 1 clusters is followed by
+  // two more clusters, past the 2^32 clusters of the largest volume.
+  std::vector<uint8_t> raw = file_record(
+      40, 1, 1, 0,
+      {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"huge")),
+       nonresident_attr(0x80, encode_runs({{k_sparse_run, 0xFFFFFFFF}, {85, 2}}), 0, 0, 0)});
+  write_file(tree.path("r.img"), raw);
+  RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
+  inode_record rec;
+  rec.m_options = mft_keep_data_runs;
+  ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
+  EXPECT_EQ(mft_unread_text(rec.m_unread),
+            "content runs past 2^32 clusters, beyond any NTFS volume");
+  EXPECT_TRUE(rec.m_data_runs.empty());
+}
