@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "byte_builder.h"
+#include "jumplist/record_columns.h"
 #include "jumplist/record_report.h"
 #include "report_fixture.h"
 #include "vesk_run.h"
@@ -51,13 +52,19 @@ TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
   const auto list = fixture_jumplist();
   tree.file(k_list, std::string(list.begin(), list.end()));
 
-  const std::string titles =
-      "source path/filename,source type,appid,MRU/MFU,stream#,MRU date, MRU-UTC,interaction,"
-      "file mdate, time-UTC,file adate, time-UTC,file mftdate, time-UTC,tgt mdate, time-UTC,"
-      "tgt adate, time-UTC,tgt cdate, time-UTC,ObjID date, time-UTC,tgt attrib,target inode,"
-      "target seq#,file size,target name,IDList extra info,vol type,vol serial,vol label,"
-      "local path,common path,network/device info,extra info,netbios name,volume id,object id,"
-      "mac addr";
+  // The columns an automatic list's run registers (every run shows the
+  // target's MFT reference), in the column table's order.
+  std::string titles;
+  vk::lnk::useropts run;
+  run.m_show_target_mft = true;
+  for (const vk::row_column& c : vk::k_row_columns) {
+    if (!c.wanted(run, {true, false})) continue;
+    if (!titles.empty()) titles += ',';
+    titles += c.date() ? std::string(c.date_title) + ", " + c.time_title : c.title;
+  }
+  const auto title_cells = cells(titles);
+  const size_t file_size = static_cast<size_t>(
+      std::find(title_cells.begin(), title_cells.end(), "file size") - title_cells.begin());
   for (const bool base10 : {false, true}) {
     std::vector<std::string> args = {"-csv", "-quiet", k_list};
     if (base10) args.push_back("-base10");
@@ -77,7 +84,7 @@ TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
     EXPECT_EQ(last[4], "10");
     EXPECT_EQ(last[5] + "|" + last[6], "2024-03-05| 07:08:09.123");
     EXPECT_EQ(last[7], "5");
-    EXPECT_EQ(last[25], base10 ? "4096" : "0x00001000");
+    EXPECT_EQ(last.at(file_size), base10 ? "4096" : "0x00001000");
     EXPECT_EQ(cells(lines[1])[4], "1");
   }
   const outcome pair = vesk(tree, {"-csv", "-pair_datetime", "-quiet", k_list});
