@@ -320,9 +320,9 @@ template <bool Entry>
       if (const std::vector<std::string>& l = f.list(r); !l.empty())
         numbered(w, marks, f.line.label, l);
     } else if constexpr (f.line.kind == K::with_orig) {
+      constexpr text_field other = k_text_fields[text_field_index(f.line.other_member)];
       if (const std::string_view v = f.text(r); !v.empty())
-        with_orig<f.held>(w, f.line.label, v,
-                          k_text_fields[text_field_index(f.line.other_member)].text(r));
+        with_orig<f.held>(w, f.line.label, v, other.text(r));
     } else if constexpr (f.line.kind == K::or_listed) {
       if (const std::string_view v = f.text(r); !v.empty())
         text_line(w, marks, f.line.label, v);
