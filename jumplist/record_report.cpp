@@ -389,14 +389,11 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       else
         line(w, "MRU/MFU index:            ", "not available for this record");
       decimal_line(w, "stream #:                 ", r.m_entry_num);
-      char* const raw =
-          put_label(w.room(k_label_size + k_raw_time_room + 1), "MRU time:                 ");
-      if (char* end = put_raw_time(raw, r.m_mru_time); end != raw) {
-        *end++ = '\n';
-        w.advance_to(end);
-      } else {
+      char raw[k_raw_time_room];
+      if (const char* end = put_raw_time(raw, r.m_mru_time); end != raw)
+        line(w, "MRU time:                 ", {raw, static_cast<size_t>(end - raw)});
+      else
         date_line(w, "MRU time:                 ", r.m_mru_time, layout);
-      }
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
       field_lines<true>(w, s.marks, r, o);
     }

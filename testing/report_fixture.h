@@ -4,10 +4,12 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "foundation/vk_guid.h"
+#include "jumplist/record_columns.h"
 #include "lnk_writer.h"
 
 namespace vesk_test {
@@ -48,6 +50,18 @@ inline std::array<vk::guid, 4> fixture_destlist_guids() {
   const auto bytes = fixture_destlist_droids();
   for (size_t i = 0; i < out.size(); ++i) out[i].set(bytes[i].data());
   return out;
+}
+
+// The title line of the columns a run registers for a kind of record, in
+// the column table's order: a date's own title and its time's apart.
+inline std::string registered_titles(const vk::lnk::useropts& o, vk::record_kind kind) {
+  std::string titles;
+  for (const vk::row_column& c : vk::k_row_columns) {
+    if (!c.wanted(o, kind)) continue;
+    if (!titles.empty()) titles += ',';
+    titles += c.date() ? std::string(c.date_title) + ", " + c.time_title : c.title;
+  }
+  return titles;
 }
 
 // An automatic jump list: DestList version 4 with entries 10, 2 and 1 in

@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "byte_builder.h"
-#include "jumplist/record_columns.h"
 #include "jumplist/record_report.h"
 #include "report_fixture.h"
 #include "vesk_run.h"
@@ -52,16 +51,11 @@ TEST(RecordRowsCli, RowFormsOfAnAutomaticList) {
   const auto list = fixture_jumplist();
   tree.file(k_list, std::string(list.begin(), list.end()));
 
-  // The columns an automatic list's run registers (every run shows the
-  // target's MFT reference), in the column table's order.
-  std::string titles;
+  // The columns of an automatic list's run (every run shows the target's
+  // MFT reference).
   vk::lnk::useropts run;
   run.m_show_target_mft = true;
-  for (const vk::row_column& c : vk::k_row_columns) {
-    if (!c.wanted(run, {true, false})) continue;
-    if (!titles.empty()) titles += ',';
-    titles += c.date() ? std::string(c.date_title) + ", " + c.time_title : c.title;
-  }
+  const std::string titles = registered_titles(run, {true, false});
   const auto title_cells = cells(titles);
   const size_t file_size = static_cast<size_t>(
       std::find(title_cells.begin(), title_cells.end(), "file size") - title_cells.begin());

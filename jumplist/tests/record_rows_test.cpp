@@ -13,7 +13,6 @@
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
 #include "jumplist/lnk_parser.h"
-#include "jumplist/record_columns.h"
 #include "jumplist/record_report.h"
 #include "report_fixture.h"
 
@@ -65,18 +64,6 @@ lnk_record entry_10(const lnk::useropts& o) {
   r.m_has_access_count = 1;
   r.m_access_count = 5;
   return r;
-}
-
-// The title line of the columns a run registers for a kind of record, in
-// the column table's order: a date's own title and its time's apart.
-std::string registered_titles(const lnk::useropts& o, record_kind kind) {
-  std::string titles;
-  for (const row_column& c : k_row_columns) {
-    if (!c.wanted(o, kind)) continue;
-    if (!titles.empty()) titles += ',';
-    titles += c.date() ? std::string(c.date_title) + ", " + c.time_title : c.title;
-  }
-  return titles;
 }
 
 // Entry 10 of a list whose link stream is missing: its DestList values alone.

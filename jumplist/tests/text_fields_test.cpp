@@ -4,6 +4,8 @@
 // of those forms; the target's two orders and the keep rule's texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,10 +97,9 @@ std::vector<std::string> cells_of(const std::string& row) {
   return cells;
 }
 
-// An automatic list's record in the form asked for ('t' labelled block,
-// 'c' CSV, 'l' log2timeline, 'b' body file), without the header line.
-std::string rendered(const lnk_record& r, char form) {
-  lnk::useropts o;
+// The settings of a form ('t' labelled block, 'c' CSV, 'l' log2timeline,
+// 'b' body file) for an automatic list.
+void use_form(lnk::useropts& o, char form) {
   o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
   o.m_automatic_list = true;
   o.m_appid_text = "5f7b5f1e01b83767";
@@ -113,6 +114,12 @@ std::string rendered(const lnk_record& r, char form) {
   o.m_replacement_char = form == 'b' ? ';' : ' ';
   build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format,
                              o.m_pair_datetime != 0);
+}
+
+// A record in the form asked for.
+std::string rendered(const lnk_record& r, char form) {
+  lnk::useropts o;
+  use_form(o, form);
   std::ostringstream out;
   report_record(out, r, o);
   return out.str();
@@ -208,69 +215,37 @@ TEST(TextFields, EachFieldShowsInEachFormTheListNamesAndNowhereElse) {
   }
 }
 
-// Whether a field has a form of its own in some report.
-bool shown_somewhere(const text_field& f) {
-  using namespace text_form;
-  return f.line.kind != line_kind::none || f.column.title || f.part.in != cell::none ||
-         f.l2t.kind != l2t_kind::none || f.body.part;
-}
-
-// The report of a written list in one form ('t', 'c', 'l', 'b' as above).
-std::string list_report(const std::string& path, char form) {
-  vesk_options o;
-  o.m_source_path = path;
-  o.m_appid_text = "5f7b5f1e01b83767";
-  o.m_multiline = form == 't';
-  o.m_csv = form == 'c';
-  o.m_csvl2t = form == 'l';
-  o.m_bodyfile = form == 'b';
-  o.m_header_pending = 1;
-  o.m_no_padding = 1;
-  o.m_separator.assign(1, form == 'b' ? '|' : ',');
-  o.m_replace_char = form == 'b' ? '|' : ',';
-  o.m_replacement_char = form == 'b' ? ';' : ' ';
-  build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format, false);
-  std::ostringstream out;
-  EXPECT_TRUE(process_jumplist_file(out, path, o));
-  return out.str();
-}
-
-// Entry 1's link holds every part a link can hold, its tracker's birth
-// droids apart from its droids; entry 2's link is missing, so that its
-// DestList path, name and droids stand. Each field the list gives a form
-// shows in that form with the value its bytes give: a field added to the
-// list that no reader fills fails here.
+// Entry 1's link holds every part a link can hold, each ID list a detail,
+// its tracker's birth droids apart from its droids; entry 2's link is
+// missing, so that its DestList path, name and droids stand. Each field
+// the list gives a form shows in that form with the value the bytes give: a
+// field added to the list that no reader fills fails here.
 TEST(TextFields, EveryFieldOfAWrittenListShowsInEachFormTheListNames) {
   using namespace vesk_test;
   using namespace text_form;
-  lnk_spec spec = full_written_spec();
-  guid_bytes_t birth_object = written_object_id();
-  birth_object[15] ^= 1;
-  const guid_bytes_t volume = fixture_destlist_droids()[0];
-  guid_bytes_t birth_volume = volume;
-  birth_volume[0] ^= 1;
-  // Short names apart from the long ones: each ID list has a detail.
   auto item = [](std::string_view short_name, std::u16string_view name) {
     return file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, short_name,
                            file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, name, 1234, 5));
   };
+  guid_bytes_t birth[2] = {fixture_destlist_droids()[0], written_object_id()};
+  birth[0][0] ^= 1;
+  birth[1][15] ^= 1;
+  lnk_spec spec = full_written_spec();
   spec.idlist = idlist({item("REPORT~1.DOC", u"report.docx")});
   for (lnk_bytes_t& block : spec.extra_blocks) {
-    if (block[4] == 0x03 && block[7] == 0xA0)
-      block = tracker_block("desktop-01", volume, written_object_id(), birth_volume, birth_object);
-    if (block[4] == 0x0C && block[7] == 0xA0)
-      block = vista_idlist_block(idlist({item("V~1.TXT", u"v.txt")}));
+    if (block[4] == 0x03)  // the tracker
+      block = tracker_block("desktop-01", fixture_destlist_droids()[0], written_object_id(),
+                            birth[0], birth[1]);
+    if (block[4] == 0x0C) block = vista_idlist_block(idlist({item("V~1.TXT", u"v.txt")}));
   }
   const lnk_bytes_t link = write_lnk(spec);
   lnk_record linked;
   ASSERT_TRUE(
       parse_lnk(linked, link.data(), link.size(), default_params(), test_scratch(), false, 0));
-
   std::vector<destlist_test_entry> entries(2);
-  entries[0].host = "desktop-01";
-  entries[1].entry_num = 2;
-  entries[1].host = "pc-7";
   entries[1].droids = fixture_destlist_droids();
+  entries[1].host = "pc-7";
+  entries[1].entry_num = 2;
   entries[1].path = u"C:\\gone\\lost.txt";
   cfb_writer w;
   w.stream(u"1", link);
@@ -278,67 +253,58 @@ TEST(TextFields, EveryFieldOfAWrittenListShowsInEachFormTheListNames) {
   const std::vector<uint8_t> list = w.build();
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  const std::string name = "5f7b5f1e01b83767.automaticDestinations-ms";
-  tree.file(name, std::string(list.begin(), list.end()));
-  const std::string path = tree.path(name);
+  const std::string path = tree.path("5f7b5f1e01b83767.automaticDestinations-ms");
+  tree.file("5f7b5f1e01b83767.automaticDestinations-ms", std::string(list.begin(), list.end()));
+  auto report = [&](char form) {
+    vesk_options o;
+    use_form(o, form);
+    std::ostringstream out;
+    EXPECT_TRUE(process_jumplist_file(out, path, o));
+    return out.str();
+  };
+  const std::string block = report('t'), l2t = report('l');
+  const auto rows = split(report('c'), '\n'), body = split(report('b'), '\n');
+  ASSERT_EQ(rows.size(), 4u);  // titles, entry 2, entry 1, end
+  const auto titles = cells_of(rows[0]);
 
-  // Each record's value of each field: the parsed link's, and those of the
-  // entry whose link is missing from the bytes its DestList entry holds.
-  const std::vector<std::pair<std::string, std::string>> lost = {
+  // Entry 2's values: those its DestList entry's bytes give.
+  const std::map<std::string, std::string> lost = {
       {"m_destlist_path", "C:\\gone\\lost.txt"},
       {"m_machine_id", "pc-7"},
       {"m_volume_droid", "523e1c6a-0b91-474f-8d35-2c610e7a49d2"},
       {"m_object_droid", "846ee3bb-7039-11de-9d20-080027123456"},
       {"m_birth_object_droid", "846ee3bb-7039-41de-9d20-080027abcdef"},
       {"m_mac_address", "08:00:27:12:34:56"}};
-  auto value = [&](size_t stream, size_t i) -> std::vector<std::string> {
-    const text_field& f = k_text_fields[i];
-    if (stream == 1)
-      return f.list ? f.list(linked) : std::vector<std::string>{std::string(f.text(linked))};
-    for (const auto& [member, v] : lost)
-      if (member == f.member) return {v};
-    return {""};
+  auto value = [&](size_t stream, const text_field& f) -> std::vector<std::string> {
+    if (stream == 2) return {lost.count(f.member) ? lost.at(f.member) : ""};
+    return f.list ? f.list(linked) : std::vector<std::string>{std::string(f.text(linked))};
   };
-
-  const std::string block = list_report(path, 't');
-  const auto rows = split(list_report(path, 'c'), '\n');
-  const std::string l2t = list_report(path, 'l');
-  const auto body = split(list_report(path, 'b'), '\n');
-  ASSERT_GE(rows.size(), 3u);
-  const auto titles = split(rows[0], ',');
   std::vector<bool> filled(k_text_field_count);
   for (size_t stream : {1, 2}) {  // reported from the highest position down
     SCOPED_TRACE(stream);
     const size_t at = block.find("stream #:                 " + std::to_string(stream) + "\n");
-    ASSERT_NE(at, std::string::npos) << block;
-    const std::string own_block = block.substr(at, block.find("\n\n", at) - at + 1);
-    const auto cells = cells_of(rows.at(3 - stream));
+    const std::string own_block = block.substr(at, block.find("\n\n", at) - at);
+    const auto cells = cells_of(rows[3 - stream]);
     ASSERT_EQ(cells.size(), titles.size());
-    const std::string& own_body = body.at(3 - stream);
     auto cell_under = [&](std::string_view title) {
-      for (size_t k = 0; k < titles.size(); ++k)
-        if (titles[k] == title) return cells[k];
-      return std::string("<none>");
+      return cells[static_cast<size_t>(std::find(titles.begin(), titles.end(), title) -
+                                       titles.begin())];
     };
-
     for (size_t i = 0; i < k_text_field_count; ++i) {
       const text_field& f = k_text_fields[i];
       SCOPED_TRACE(f.member);
-      const std::vector<std::string> v = value(stream, i);
-      if (!shown_somewhere(f) || v.empty() || v[0].empty()) continue;
+      const std::vector<std::string> v = value(stream, f);
+      if (v.empty() || v[0].empty()) continue;
       filled[i] = true;
-      if (f.line.kind == line_kind::list) {
-        for (const std::string& e : v) EXPECT_NE(own_block.find(e + "\n"), std::string::npos);
-      } else if (f.line.kind == line_kind::with_orig) {
-        const std::string orig = value(stream, text_field_index(f.line.other_member))[0];
-        EXPECT_EQ(count(own_block,
-                        f.line.label + v[0] +
-                            (orig.empty() || orig == v[0] ? "" : " [orig: " + orig + "]") + "\n"),
-                  1u)
-            << own_block;
-      } else if (f.line.kind != line_kind::none) {
-        EXPECT_EQ(count(own_block, f.line.label + v[0] + "\n"), 1u) << own_block;
+      std::string line = f.line.label ? f.line.label + v[0] + "\n" : "";
+      if (f.line.kind == line_kind::with_orig) {
+        const std::string orig =
+            value(stream, k_text_fields[text_field_index(f.line.other_member)])[0];
+        if (!orig.empty() && orig != v[0]) line.insert(line.size() - 1, " [orig: " + orig + "]");
       }
+      for (const std::string& e : v)  // a list's entries each on a line
+        EXPECT_NE((own_block + "\n").find(v.size() > 1 ? e + "\n" : line), std::string::npos)
+            << own_block;
       if (f.column.title) {
         EXPECT_EQ(cell_under(f.column.title), v[0]);
       }
@@ -350,12 +316,17 @@ TEST(TextFields, EveryFieldOfAWrittenListShowsInEachFormTheListNames) {
         EXPECT_NE(l2t.find(f.l2t.label + v[0]), std::string::npos) << l2t;
       }
       if (f.body.part) {
-        EXPECT_EQ(count(own_body, f.body.label + v[0]), 1u) << own_body;
+        EXPECT_EQ(count(body.at(3 - stream), f.body.label + v[0]), 1u);
       }
     }
   }
-  for (size_t i = 0; i < k_text_field_count; ++i)
-    EXPECT_EQ(filled[i], shown_somewhere(k_text_fields[i])) << k_text_fields[i].member;
+  // Every field a form shows is filled by some reader.
+  for (size_t i = 0; i < k_text_field_count; ++i) {
+    const text_field& f = k_text_fields[i];
+    const bool shown = f.line.kind != line_kind::none || f.column.title ||
+                       f.part.in != cell::none || f.l2t.kind != l2t_kind::none || f.body.part;
+    EXPECT_TRUE(filled[i] || !shown) << f.member;
+  }
 }
 
 TEST(TextFields, TargetOrdersAndKeptTexts) {
