@@ -99,8 +99,6 @@ size_t droid_at(bool birth, bool object) {
   return birth ? T::birth_volume_droid : T::volume_droid;
 }
 
-constexpr char kHex[] = "0123456789abcdef";
-
 // The GUID text of the 16 bytes at `at` (the callers' blocks hold them),
 // written where out holds its characters.
 void put_guid_text(lnk_guid_text& out, byte_view block, size_t at) {
@@ -129,27 +127,13 @@ lnk_guid_text droid_text(byte_view tracker, size_t at) {
   return out;
 }
 
+// Empty for a droid that holds no address: one of zeros, or of a version
+// other than 1.
 void put_mac_text(lnk_mac_text& out, byte_view tracker, bool birth) {
   const size_t droid = droid_at(birth, true);
-  if (!tracker.has(droid, T::droid_size) || zero_droid(tracker.data() + droid)) {
-    out.clear();
-    return;
-  }
-  // Each byte's two digits from one table entry.
-  static constexpr auto kPairs = [] {
-    std::array<char, 512> t{};
-    for (size_t b = 0; b < 256; ++b) {
-      t[2 * b] = kHex[b >> 4];
-      t[2 * b + 1] = kHex[b & 0xF];
-    }
-    return t;
-  }();
-  char(&text)[3 * T::node_size - 1] = out.fill();
-  const uint8_t* node = tracker.data() + droid + T::droid_node;
-  for (size_t i = 0; i < T::node_size; ++i) {
-    std::memcpy(text + 3 * i, &kPairs[2 * size_t{node[i]}], 2);
-    if (i + 1 < T::node_size) text[3 * i + 2] = ':';
-  }
+  guid g;
+  if (tracker.has(droid, T::droid_size)) g.set(tracker.data() + droid);
+  if (!write_droid_mac_text(out.fill(), g)) out.clear();
 }
 
 lnk_mac_text mac_chars(byte_view tracker, bool birth) {

@@ -596,7 +596,7 @@ struct automatic_list {
       record.m_access_count = from->m_access_count;
       record.m_netbios_name = from->m_netbios_name;
       record.m_checksum = from->m_checksum;
-      record.m_destlist_droids = from->m_droids;
+      take_destlist_droids(record, from->m_droids);
     }
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());

@@ -381,8 +381,15 @@ TEST(ExtraData, TrackerValues) {
   EXPECT_EQ(rec.m_object_droid_time, 128920239205000123u);
   EXPECT_EQ(rec.m_birth_volume_droid, "");
   EXPECT_EQ(rec.m_birth_object_droid, "846ee3bb-7039-41de-9d20-001d09fa5a1c");
-  EXPECT_EQ(rec.m_birth_object_droid_time, 0u);  // version 4
+  EXPECT_EQ(rec.m_birth_object_droid_time, 0u);  // version 4: no time, no address
+  EXPECT_EQ(rec.m_birth_mac_address, "");
   EXPECT_EQ(rec.m_object_droid_bytes, lnk_bytes_t(object.begin(), object.end()));
+
+  // A version-4 object droid: its node bytes are random, no address.
+  rec = parse_blocks({tracker_block("m", volume, v4, volume, v4)});
+  EXPECT_EQ(rec.m_object_droid, "846ee3bb-7039-41de-9d20-001d09fa5a1c");
+  EXPECT_EQ(rec.m_mac_address, "");
+  EXPECT_EQ(rec.m_object_droid_time, 0u);
 
   // A zero object droid with a birth droid: only the birth texts.
   rec = parse_blocks({tracker_block(std::string(16, 'm'), zero, zero, volume, object)});

@@ -386,7 +386,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   rec.m_source_type = "VESKLIST (automatic)";
   rec.m_source_alt_label = "inner";
   rec.m_has_access_count = 1;
-  rec.m_destlist_droids[1].m_bytes[0] = 9;
+  rec.m_destlist_object_droid = "9";
   std::vector<uint8_t> bytes = write_lnk(s);
   ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
                         vesk_test::test_scratch(), false, 0));
@@ -396,7 +396,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   EXPECT_EQ(rec.m_source_type, "VESKLIST (automatic)");
   EXPECT_EQ(rec.m_source_alt_label, "inner");
   EXPECT_EQ(rec.m_has_access_count, 0);
-  EXPECT_EQ(rec.m_destlist_droids[1].m_bytes[0], 0);
+  EXPECT_TRUE(rec.m_destlist_object_droid.empty());
   EXPECT_TRUE(rec.m_name.empty() && rec.m_idlist_items.empty() && rec.m_lnk_size == 0);
   EXPECT_EQ(rec.m_header.m_lnk_header_size, 0u);
   reset_lnk_record(rec);
