@@ -57,11 +57,16 @@ bytes (contradiction()): every structure by its declared sizes, offsets,
 counts and signatures, each extra-data kind by its own walk, property values
 by their types. When the walk finds a place the bytes contradict, vesk read
 past something it should have said: fewer fields are a silent loss, changed
-ones a contradicted value, and both fail. When it finds none, nothing in the
-bytes can reveal the damage (a block made another kind of the same size, a
-cleared HasLinkInfo flag whose bytes then read as the next structure, a
-changed character inside a text or time): counted apart, as "unrevealable"
-fewer fields or "uncontradicted" changed ones. Blanked is counted apart too.
+ones a contradicted value, and both fail. When it finds none, a changed
+value (a character inside a text, a time, a flag) is counted apart as
+"uncontradicted"; fewer fields are counted apart as "unrevealable" only when
+each field lost went with its structure: the walk meets the structure that
+holds it (HOLDERS: a block kind, a LinkInfo part, a text, the ID list, a
+DestList entry) fewer times than in the sound file, as when a block is made
+another kind of the same size or a cleared HasLinkInfo flag leaves its bytes
+to be read as the next structure. A field lost while its structure is still
+there (a header field, a DestList entry's time) was there to read: a silent
+loss. Blanked is counted apart too.
 --list-silent FILE lists each silent loss with the fields it lost.
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
@@ -864,18 +869,21 @@ def need(ok, what, at):
         raise Contradiction("%s at %d" % (what, at))
 
 
-def contradiction(data, automatic, custom):
+def contradiction(data, automatic, custom, held=None):
     """The first place where the file's own sizes, offsets, counts or
     signatures contradict its bytes, as the sweep's own walk of every
     structure finds it (each block kind by its own walk, property values by
-    their types); None when nothing in the bytes says they are damaged."""
+    their types); None when nothing in the bytes says they are damaged.
+    held (a Counter) counts the structures the walk met that hold fields
+    (see HOLDERS)."""
+    held = collections.Counter() if held is None else held
     try:
         if automatic:
-            cfb_walk(data)
+            cfb_walk(data, held)
         elif custom:
-            custom_walk(data)
+            custom_walk(data, held)
         else:
-            link_walk(data, 0, len(data))
+            link_walk(data, 0, len(data), held)
     except Contradiction as e:
         return str(e)
     except (struct.error, IndexError, ValueError, OverflowError, MemoryError) as e:
@@ -883,24 +891,55 @@ def contradiction(data, automatic, custom):
     return None
 
 
-def link_walk(d, base, end):
+# The structure that holds each field of a report; a field of no other is
+# the link header's. A field lost while the walk of the damaged bytes still
+# meets its structure, as often as in the sound file, was there to read.
+HOLDERS = dict([(l, "ID list") for l in ("ID List", "ID List item", "Embedded ID List info item",
+                                         "MFT Entry", "MFT Sequence#")] +
+               [(l, "VolumeID") for l in ("Volume Type", "Volume serial num", "Volume label",
+                                          "Local base path")] +
+               [("Network name", "network link"), ("Device name", "network link"),
+                ("Common path", "suffix")] +
+               [(l, l) for l in TEXT_LABELS.values()] +
+               [(l, "tracker") for l in ("NETBIOS name", "Volume ID", "Object ID")] +
+               [(l, "property store") for l in ("PropertyStoreDataBlk",
+                                                "PropertyStoreDataBlk item")] +
+               [(l, "vista ID list") for l in ("VistaAndAboveIDList", "VistaAndAboveIDList-info",
+                                               "VistaAndAboveIDList-info item")] +
+               [(l, k) for k, l in BLOCK_LABELS.items() if k not in ("tracker", "vista ID list")] +
+               [(l, "DestList entry") for l in ("stream #", "MRU/MFU index", "MRU time",
+                                                "Interaction count")])
+
+
+def lost_unheld(lost, sound_held, held):
+    """Whether every field lost went with its structure: the walk of the
+    damaged bytes meets that structure fewer times than the sound file's."""
+    return all(held[HOLDERS.get(l, "header")] < sound_held[HOLDERS.get(l, "header")]
+               for l in lost)
+
+
+def link_walk(d, base, end, held):
     """The end of the link at base, whose bytes end by end."""
     r = Reader(d[:end])
     need(end - base >= 76, "link header cut", base)
     need(d[base:base + 20] == LNK_START, "link header size or class identifier", base)
     flags, at = r.u32(base + 20), base + 76
+    held["header"] += 1
     if flags & 1:
+        held["ID list"] += 1
         n = r.u16(at)
         need(n is not None and at + 2 + n <= end, "ID list past the link's end", at)
         items_walk(d, at + 2, at + 2 + n, "ID list")
         at += 2 + n
     if flags & 2:
-        at += link_info_check(r, at, end)
+        at += link_info_check(r, at, end, held)
     width = 2 if flags & 0x80 else 1
     for i in range(5):
         if flags & (4 << i):
             c = r.u16(at)
             need(c is not None and at + 2 + c * width <= end, "StringData past the link's end", at)
+            if c:
+                held[TEXT_LABELS[TEXTS[i]]] += 1
             at += 2 + c * width
     while True:
         s = r.u32(at)
@@ -909,6 +948,7 @@ def link_walk(d, base, end):
             return at + 4
         need(s >= 8 and at + s <= end, "extra-data block size", at)
         sig = r.u32(at + 4)
+        held[BLOCKS.get(sig, "unknown")] += 1
         if sig in FIXED_BLOCK_SIZES:
             need(s == FIXED_BLOCK_SIZES[sig], "%s block of another size" % BLOCKS[sig], at)
         if sig == 0xA0000008:
@@ -917,8 +957,6 @@ def link_walk(d, base, end):
             storages_walk(d, at + 8, at + s, "property store block")
         if sig == 0xA000000C:
             items_walk(d, at + 8, at + s, "vista ID-list block")
-        if sig == 0xA0000003:
-            need(r.u32(at + 8) == 0x58 and r.u32(at + 12) == 0, "tracker block's length", at)
         at += s
 
 
@@ -993,7 +1031,7 @@ def values_walk(d, storage, end):
         at += s
 
 
-def link_info_check(r, li, end):
+def link_info_check(r, li, end, held):
     """LinkInfo's size, after its header size and the offsets of the parts
     its flags announce: each inside LinkInfo, past the header, and not
     inside another part."""
@@ -1009,6 +1047,7 @@ def link_info_check(r, li, end):
         return v
 
     if flags & 1:
+        held["VolumeID"] += 1
         v = offset(12, "VolumeID")
         vs = r.u32(li + v)
         need(vs is not None and vs >= 16 and v + vs <= n, "VolumeID size", li + v)
@@ -1019,6 +1058,7 @@ def link_info_check(r, li, end):
         if header >= 0x24:
             offset(28, "Unicode local base path")
     if flags & 2:
+        held["network link"] += 1
         v = offset(20, "network link")
         ns = r.u32(li + v)
         need(ns is not None and ns >= 20 and v + ns <= n, "network link size", li + v)
@@ -1027,6 +1067,7 @@ def link_info_check(r, li, end):
         parts.append((v, v + ns, "network link"))
     # The suffixes are no part the flags announce: 0 is none.
     if r.u32(li + 24):
+        held["suffix"] += 1
         offset(24, "suffix")
     if header >= 0x24 and r.u32(li + 32):
         offset(32, "Unicode suffix")
@@ -1037,7 +1078,7 @@ def link_info_check(r, li, end):
     return n
 
 
-def cfb_walk(data):
+def cfb_walk(data, held):
     r = Reader(data)
     need(len(data) >= 512 and data[:8] == bytes.fromhex("d0cf11e0a1b11ae1"),
          "compound-file signature", 0)
@@ -1087,12 +1128,12 @@ def cfb_walk(data):
     links = sorted(n for n in cfb.streams if is_link_stream(n))
     for name in links:
         body = cfb.read(data, name)
-        link_walk(body, 0, len(body))
+        link_walk(body, 0, len(body), held)
     if "DestList" in cfb.streams:
-        destlist_walk(cfb.read(data, "DestList"), set(links))
+        destlist_walk(cfb.read(data, "DestList"), set(links), held)
 
 
-def destlist_walk(d, links):
+def destlist_walk(d, links, held):
     r = Reader(d)
     if not d:
         return  # a list of no entries yet
@@ -1105,6 +1146,7 @@ def destlist_walk(d, links):
         n = r.u16(at + length_at)
         need(n is not None and at + fixed + 2 * n <= len(d), "DestList entry past the stream", at)
         number = r.u32(at + 88)
+        held["DestList entry"] += 1
         named.add("%x" % number)
         need("%x" % number in links, "DestList entry that names no stream", at + 88)
         end = at + fixed + 2 * n
@@ -1119,7 +1161,7 @@ def destlist_walk(d, links):
     need(links <= named, "link stream that no DestList entry names", 0)
 
 
-def custom_walk(data):
+def custom_walk(data, held):
     r = Reader(data)
     need(r.u32(0) == 2, "custom-list version", 0)
     count, at = r.u32(4), 12
@@ -1141,7 +1183,7 @@ def custom_walk(data):
             for _ in range(links):
                 need(data[at:at + 16] == LNK_START[4:20], "link class identifier in a category",
                      at)
-                at = link_walk(data, at + 16, len(data))
+                at = link_walk(data, at + 16, len(data), held)
         need(r.u32(at) == 0xBABFFBAB, "category footer", at)
         at += 4
 
@@ -1327,7 +1369,8 @@ def sweep_file(vesk, work, label, path, kind):
         findings.append(("sound loss", label, "report lacks " + ", ".join(lost)))
     # The walk that tells contradicted damage from the rest must find
     # nothing in a sound file.
-    walk = contradiction(data, automatic, custom)
+    sound_held = collections.Counter()
+    walk = contradiction(data, automatic, custom, sound_held)
     if walk:
         findings.append(("walk", label, walk))
     rows = []
@@ -1344,10 +1387,12 @@ def sweep_file(vesk, work, label, path, kind):
             continue
         vf, _, vs, verr = got
         zeroed = None
-        if dkind == "zeroed":
-            first, last = what.split("bytes ")[1].split(" zeroed")[0].split("-")
-            zeroed = (int(first), int(last) + 1)
-        outcome, labels = compare(fields, vf, zeroed, dkind == "changed", b)
+        # Bytes zeroed or changed in place, alone or with another damage.
+        m = re.search(r"bytes (\d+)-(\d+) zeroed", what)
+        if m and dkind in ("zeroed", "two combined"):
+            zeroed = (int(m.group(1)), int(m.group(2)) + 1)
+        in_place = dkind == "changed" or (dkind == "two combined" and "bytes changed" in what)
+        outcome, labels = compare(fields, vf, zeroed, in_place, b)
         said = loud(vs, verr)
         if outcome == "whole":
             rows.append((dkind, "whole said" if said else "whole", what,
@@ -1357,9 +1402,11 @@ def sweep_file(vesk, work, label, path, kind):
         if not said and outcome in ("fewer", "changed"):
             # Silent: a fault when the bytes contradict themselves (vesk
             # should have said so), else nothing in them could tell.
-            walk = contradiction(b, automatic, custom)
+            held = collections.Counter()
+            walk = contradiction(b, automatic, custom, held)
             if outcome == "fewer":
-                outcome = "fewer silent" if walk else "fewer unrevealable"
+                hidden = not walk and lost_unheld(labels, sound_held, held)
+                outcome = "fewer unrevealable" if hidden else "fewer silent"
             else:
                 outcome = "changed contradicted" if walk else "changed uncontradicted"
             note = "walk: " + walk if walk else note
