@@ -1071,10 +1071,19 @@ def link_info_check(r, li, end, held):
         offset(24, "suffix")
     if header >= 0x24 and r.u32(li + 32):
         offset(32, "Unicode suffix")
+    # A text runs to its NUL (its NUL is no byte of it: an empty suffix may
+    # point at another text's NUL).
+    for v, name in starts:
+        if "path" in name or "suffix" in name:
+            wide = name.startswith("Unicode")
+            nul = li + v
+            while nul < li + n and r.d[nul:nul + (2 if wide else 1)] != bytes(2 if wide else 1):
+                nul += 2 if wide else 1
+            parts.append((v, nul - li, name))
     for v, name in starts:
         for a, b, part in parts:
-            need(not a < v < b or name == part, "LinkInfo offset (%s) inside the %s" % (name, part),
-                 li)
+            need(not a <= v < b or name == part,
+                 "LinkInfo offset (%s) inside the %s" % (name, part), li)
     return n
 
 
