@@ -998,7 +998,8 @@ def storages_walk(d, at, end, what):
         s = r.u32(at)
         need(s is not None, what + " without its terminator", at)
         if s == 0:
-            need(at + 4 == end, what + " ends before its declared size", at)
+            # Zeros may pad the block.
+            need(not any(d[at:end]), what + " ends before its declared size", at)
             return
         need(s >= 24 and at + s <= end and d[at + 4:at + 8] == b"1SPS",
              "property storage size or signature", at)
@@ -1016,7 +1017,7 @@ def values_walk(d, storage, end):
         s = r.u32(at)
         need(s is not None, "property values without their terminator", at)
         if s == 0:
-            need(at + 4 == end, "property storage bytes past its values", at)
+            need(not any(d[at:end]), "property storage bytes past its values", at)
             return
         need(s >= 9 and at + s <= end, "property value size", at)
         t = at + 9
@@ -1116,9 +1117,6 @@ def cfb_walk(data, held):
         if kind == 0:
             continue
         need(kind in (1, 2, 5), "directory entry type", at)
-        n = r.u16(at + 64)
-        need(n % 2 == 0 and 2 <= n <= 64 and data[at + n - 2:at + n] == b"\0\0",
-             "directory entry name length", at + 64)
     for name, kind, start, length, at in cfb.entries:
         if kind != 2:
             continue
