@@ -393,8 +393,11 @@ class Cfb:
                 e = data[at:at + 128]
                 if len(e) < 128 or e[66] == 0:
                     continue
-                n = struct.unpack_from("<H", e, 64)[0]
-                name = e[:max(0, min(n, 64) - 2)].decode("utf-16-le", "replace")
+                # The name runs to its NUL, as the reader takes it (its
+                # length field aside).
+                units = [e[k:k + 2] for k in range(0, 64, 2)]
+                n = units.index(b"\0\0") if b"\0\0" in units else 32
+                name = b"".join(units[:n]).decode("utf-16-le", "replace")
                 self.entries.append((name, e[66], struct.unpack_from("<I", e, 116)[0],
                                      struct.unpack_from("<Q", e, 120)[0] & 0xFFFFFFFF, at))
         container = []
