@@ -1526,7 +1526,8 @@ def main():
             ("fewer unrevealable", "fewer", "unreveal."), ("blanked said", "blanked", "said"),
             ("blanked silent", "blanked", "silent"), ("changed said", "changed", "said"),
             ("changed contradicted", "changed", "contra."),
-            ("changed uncontradicted", "changed", "uncontra."), ("timed out", "timed", "out")]
+            ("changed uncontradicted", "changed", "uncontra."), ("timed out", "timed", "out"),
+            ("false alarm", "false", "alarms")]
     print("%-22s %s" % ("damage", " ".join("%9s" % c[1] for c in cols)))
     print("%-22s %s" % ("", " ".join("%9s" % c[2] for c in cols)))
     total = collections.Counter()
@@ -1534,6 +1535,9 @@ def main():
         print("%-22s %s" % (k, " ".join("%9d" % c[x[0]] for x in cols)))
         total.update(c)
     print("%-22s %s" % ("all", " ".join("%9d" % total[x[0]] for x in cols)))
+    # The sound files themselves: a note on one is a false alarm.
+    sound_row = collections.Counter({"variants": len(files), "false alarm": len(false_alarms)})
+    print("%-22s %s" % ("sound (no damage)", " ".join("%9d" % sound_row[x[0]] for x in cols)))
     print("kept: the fields of the sound file; fewer: some label fewer times; blanked: fewer,")
     print("after bytes zeroed or changed in place, every link's parsed size the same or (zeroed)")
     print("a link stopping on the zeros, no block header past them; changed: as many fields,")
