@@ -116,6 +116,10 @@ PER_KIND = {"cut": 6, "zeroed": 6, "changed": 4, "inserted": 10, "deleted": 10,
             "DestList field": 12, "compound-file field": 12, "custom-list field": 8,
             "nested storage": 6, "two combined": 4}
 
+# The written files, which hold every block kind, take every LinkFlags bit
+# and every swap of one kind's signature for another's.
+WRITTEN_PER_KIND = {"LinkFlags toggled": 27, "signature swapped": 11 * 10}
+
 # Sample files that are damaged as they stand: a note (status 2) on them is
 # no false alarm. Each checked by hand with pylnk / pyolecf; path below the
 # samples folder: the reason.
@@ -637,7 +641,7 @@ def variants(label, data, automatic, custom):
     for count, zeros in ((1, False), (100, True), (511, False), (4096, False))[:PER_KIND["appended"]]:
         tail = bytes(count) if zeros else bytes(rng.randrange(256) for _ in range(count))
         add("appended", "%d %s bytes appended" % (count, "zero" if zeros else "random"), data + tail)
-    field_variants(data, targets, cfb, custom, rng, add)
+    field_variants(data, targets, cfb, custom, rng, add, label.startswith("written/"))
     # Two damages made in place, together.
     alone = [v for v in out if v[0] in IN_PLACE and len(v[2]) == size]
     for _ in range(PER_KIND["two combined"] if len(alone) >= 2 else 0):
@@ -708,7 +712,7 @@ def body_of(data, t):
     return data if t.stream is None else t.stream[0].read(data, t.stream[1])
 
 
-def field_variants(data, targets, cfb, custom, rng, add):
+def field_variants(data, targets, cfb, custom, rng, add, written):
     """The field-level kinds: header bits, LinkFlags, block signatures,
     LinkInfo's header size and offsets, DestList, compound-file and
     custom-list fields, storages nested in items."""
@@ -728,7 +732,8 @@ def field_variants(data, targets, cfb, custom, rng, add):
             put_field(data, t, at, width, old ^ (1 << bit)))
     # Each LinkFlags bit toggled.
     bits = [(t, b) for t in links for b in range(27)]
-    for t, b in pick_spread(rng, bits, lambda x: x[1], PER_KIND["LinkFlags toggled"]):
+    cap = (lambda kind: WRITTEN_PER_KIND[kind]) if written else (lambda kind: PER_KIND[kind])
+    for t, b in pick_spread(rng, bits, lambda x: x[1], cap("LinkFlags toggled")):
         at = t.info["base"] + 20
         old = struct.unpack_from("<I", body_of(data, t), at)[0]
         add("LinkFlags toggled", "LinkFlags bit %d of %s" % (b, t.label),
@@ -737,7 +742,7 @@ def field_variants(data, targets, cfb, custom, rng, add):
     swaps = [(t, at, sig, other) for t in links for at, _, sig in t.info["placed"]
              if sig in BLOCKS for other in BLOCKS if other != sig]
     for t, at, sig, other in pick_spread(rng, swaps, lambda x: (x[2], x[3]),
-                                         PER_KIND["signature swapped"]):
+                                         cap("signature swapped")):
         add("signature swapped", "%s block at %d of %s made %s" % (
             BLOCKS[sig], at, t.label, BLOCKS[other]), put_field(data, t, at + 4, 4, other))
     # LinkInfo's header size and each of its offsets moved.
