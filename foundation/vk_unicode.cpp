@@ -581,23 +581,36 @@ bool guid_to_string(std::string& out, const guid* g) {
   });
 }
 
+namespace {
+// Each byte's two hex digits from one table entry.
+constexpr auto k_pairs = [] {
+  std::array<char, 512> t{};
+  const char digits[] = "0123456789abcdef";
+  for (size_t b = 0; b < 256; ++b) {
+    t[2 * b] = digits[b >> 4];
+    t[2 * b + 1] = digits[b & 15];
+  }
+  return t;
+}();
+}  // namespace
+
 void write_guid_text(char (&text)[36], const guid& g) {
   // "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x" by table: reports
   // print several GUIDs per record.
-  static constexpr auto k_pairs = [] {
-    std::array<char, 512> t{};
-    const char digits[] = "0123456789abcdef";
-    for (size_t b = 0; b < 256; ++b) {
-      t[2 * b] = digits[b >> 4];
-      t[2 * b + 1] = digits[b & 15];
-    }
-    return t;
-  }();
   static constexpr uint8_t k_order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   static constexpr uint8_t k_at[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
   text[8] = text[13] = text[18] = text[23] = '-';
   for (size_t i = 0; i < 16; ++i)
     std::memcpy(text + k_at[i], &k_pairs[2 * size_t{g.m_bytes[k_order[i]]}], 2);
+}
+
+bool write_droid_mac_text(char (&text)[17], const guid& g) {
+  if ((g.m_bytes[7] >> 4) != 1) return false;
+  for (size_t i = 0; i < 6; ++i) {
+    std::memcpy(text + 3 * i, &k_pairs[2 * size_t{g.m_bytes[10 + i]}], 2);
+    if (i < 5) text[3 * i + 2] = ':';
+  }
+  return true;
 }
 
 void append_guid_text(std::string& out, const guid& g) {

@@ -53,6 +53,10 @@ bool guid_to_string(std::string& out, const guid* g);
 void append_guid_text(std::string& out, const guid& g);
 // The same 36 characters written into text.
 void write_guid_text(char (&text)[36], const guid& g);
+// A droid's MAC address, its six node bytes as "%02x:" pairs, written into
+// text; false, nothing written, unless the droid is of version 1 (time and
+// node): another version's node bytes are random, not an address.
+bool write_droid_mac_text(char (&text)[17], const guid& g);
 
 // ---------------------------------------------------------------------------
 // Core decoders and encoders. Each clears its output first unless noted.

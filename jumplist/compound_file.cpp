@@ -1173,10 +1173,14 @@ namespace {
 
 // Appends the stream sectors and the gaps between them; see
 // stream_sector_ranges. Every byte comes through a sub-view of the image.
-void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
-                        std::vector<uint8_t>& gaps, byte_view image,
+void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
+                        std::vector<uint8_t>* gaps, byte_view image,
                         std::vector<cfb_run_piece>* allocated_pieces,
                         std::vector<cfb_run_piece>* gap_pieces) {
+  // Without byte vectors only the pieces are told; the runs' lengths are
+  // counted.
+  uint64_t allocated_size = allocated ? allocated->size() : 0;
+  uint64_t gaps_size = gaps ? gaps->size() : 0;
   // Adjacent sectors in file order make one piece.
   auto note = [](std::vector<cfb_run_piece>* pieces, uint64_t run_at, uint64_t file_at,
                  uint64_t len) {
@@ -1192,7 +1196,7 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
     pieces->push_back({run_at, file_at, len});
   };
   const uint64_t S = reader.m_sector_size;
-  allocated.reserve(allocated.size() + image.size());
+  if (allocated) allocated->reserve(allocated->size() + image.size());
   std::vector<uint8_t> seen(reader.m_fat_links.index_limit(), 0);
   bool any_seen = false;
   uint64_t steps = 0;
@@ -1205,8 +1209,10 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
     walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, steps, [&](uint64_t n) {
       any_seen = true;
       if (auto sector = sector_view(image, n, S)) {
-        note(allocated_pieces, allocated.size(), (n + 1) * S, sector->size());
-        allocated.insert(allocated.end(), sector->data(), sector->data() + sector->size());
+        note(allocated_pieces, allocated_size, (n + 1) * S, sector->size());
+        if (allocated)
+          allocated->insert(allocated->end(), sector->data(), sector->data() + sector->size());
+        allocated_size += sector->size();
       }
     });
   }
@@ -1218,8 +1224,9 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
       uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
       if (start <= image.size())
         if (auto gap = image.sub(static_cast<size_t>(start), static_cast<size_t>(len))) {
-          note(gap_pieces, gaps.size(), start, gap->size());
-          gaps.insert(gaps.end(), gap->data(), gap->data() + gap->size());
+          note(gap_pieces, gaps_size, start, gap->size());
+          if (gaps) gaps->insert(gaps->end(), gap->data(), gap->data() + gap->size());
+          gaps_size += gap->size();
         }
     }
     prev = k;
@@ -1233,13 +1240,13 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
   if (reader.m_entries.empty() || !image) return false;
   // Out of memory partway, what was appended stands.
   guarded([&] {
-    sector_ranges_into(reader, allocated, gaps, byte_view(image, size), nullptr, nullptr);
+    sector_ranges_into(reader, &allocated, &gaps, byte_view(image, size), nullptr, nullptr);
   });
   return !allocated.empty();
 }
 
-bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
-                          std::vector<uint8_t>& gaps, const uint8_t* image, size_t size,
+bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
+                          std::vector<uint8_t>* gaps, const uint8_t* image, size_t size,
                           std::vector<cfb_run_piece>& allocated_pieces,
                           std::vector<cfb_run_piece>& gap_pieces) {
   allocated_pieces.clear();
@@ -1255,7 +1262,7 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
     allocated_pieces.clear();
     gap_pieces.clear();
   }
-  return !allocated.empty();
+  return !allocated_pieces.empty();
 }
 
 uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t run_offset) {

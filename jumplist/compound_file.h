@@ -428,9 +428,11 @@ struct cfb_run_piece {
   uint64_t m_length = 0;
 };
 // The same, also telling where every stretch of the two runs lies in the
-// image (the piece lists are emptied first, in ascending run offset).
-bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>& allocated,
-                          std::vector<uint8_t>& gaps, const uint8_t* image, size_t size,
+// image (the piece lists are emptied first, in ascending run offset); with
+// null byte vectors, only where they lie. True when a stream sector lies
+// in the image.
+bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
+                          std::vector<uint8_t>* gaps, const uint8_t* image, size_t size,
                           std::vector<cfb_run_piece>& allocated_pieces,
                           std::vector<cfb_run_piece>& gap_pieces);
 // The image offset of a byte of a run; the run offset itself when no piece

@@ -17,6 +17,7 @@
 #include "shell/idlist_text.h"
 #include "shell/parse_ctx.h"
 #include "shell/property_store.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -42,7 +43,10 @@ constexpr kind_rule kSpecialFolder{L::signature::special_folder, L::special_fold
 constexpr kind_rule kDarwin{L::signature::darwin, X::size};
 constexpr kind_rule kIconEnvironment{L::signature::icon_environment, X::size};
 constexpr kind_rule kShim{L::signature::shim, L::shim::min_size};
-constexpr kind_rule kPropertyStore{L::signature::property_store, L::property_store::min_size};
+// A store holds at least its terminator; Windows writes stores of one
+// empty storage (40 bytes), below the size one value takes.
+constexpr kind_rule kPropertyStore{L::signature::property_store,
+                                   B::header_size + L::property_store::terminator_size};
 constexpr kind_rule kKnownFolder{L::signature::known_folder, L::known_folder::min_size};
 
 bool is_block(byte_view block) {
@@ -95,8 +99,6 @@ size_t droid_at(bool birth, bool object) {
   return birth ? T::birth_volume_droid : T::volume_droid;
 }
 
-constexpr char kHex[] = "0123456789abcdef";
-
 // The GUID text of the 16 bytes at `at` (the callers' blocks hold them),
 // written where out holds its characters.
 void put_guid_text(lnk_guid_text& out, byte_view block, size_t at) {
@@ -125,27 +127,13 @@ lnk_guid_text droid_text(byte_view tracker, size_t at) {
   return out;
 }
 
+// Empty for a droid that holds no address: one of zeros, or of a version
+// other than 1.
 void put_mac_text(lnk_mac_text& out, byte_view tracker, bool birth) {
   const size_t droid = droid_at(birth, true);
-  if (!tracker.has(droid, T::droid_size) || zero_droid(tracker.data() + droid)) {
-    out.clear();
-    return;
-  }
-  // Each byte's two digits from one table entry.
-  static constexpr auto kPairs = [] {
-    std::array<char, 512> t{};
-    for (size_t b = 0; b < 256; ++b) {
-      t[2 * b] = kHex[b >> 4];
-      t[2 * b + 1] = kHex[b & 0xF];
-    }
-    return t;
-  }();
-  char(&text)[3 * T::node_size - 1] = out.fill();
-  const uint8_t* node = tracker.data() + droid + T::droid_node;
-  for (size_t i = 0; i < T::node_size; ++i) {
-    std::memcpy(text + 3 * i, &kPairs[2 * size_t{node[i]}], 2);
-    if (i + 1 < T::node_size) text[3 * i + 2] = ':';
-  }
+  guid g;
+  if (tracker.has(droid, T::droid_size)) g.set(tracker.data() + droid);
+  if (!write_droid_mac_text(out.fill(), g)) out.clear();
 }
 
 lnk_mac_text mac_chars(byte_view tracker, bool birth) {
@@ -428,8 +416,22 @@ bool take_console(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_a
   check_block_tail(rec, b);
   return true;
 }
+// A block whose signature names a kind its bytes do not have (a signature
+// changed): its fields would show other bytes, so none is taken, nor is
+// its place kept as the kind's.
+[[gnu::cold, gnu::noinline]] bool not_its_kind(lnk_record& rec, const walk_block& b,
+                                               uint32_t lnk_record_fields::*offset) {
+  rec.*offset = 0;
+  add_record_fault(rec, parse_fault{"extra-data block", b.at,
+                                    "bytes are not those of the kind its signature names; not "
+                                    "read"});
+  return true;
+}
+
 bool take_tracker_block(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
   check_block_tail(rec, b);
+  if (b.rest.u32_or_zero(T::length) != T::size - T::length)
+    return not_its_kind(rec, b, &lnk_record_fields::m_tracker_offset);
   guarded(
       ctx, [&] { take_tracker(ctx.guard, rec, b.rest.clamp(0, T::size)); }, [] {});
   return true;
@@ -465,11 +467,39 @@ bool take_icon_environment(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
 }
 bool take_shim(lnk_record& rec, const walk_block& b, parse_ctx&, const walk_args&) {
   rec.m_shim_layer = shim_layer_text(b.rest.data(), b.size);
-  return true;
+  // A layer is a UTF-16 name without control characters, its NUL and
+  // zeros to the block's end.
+  const byte_view block = b.rest.clamp(0, b.size);
+  size_t end = L::shim::layer;
+  while (block.has(end, 2) && block.u16_or_zero(end) != 0) end += 2;
+  const std::string& layer = rec.m_shim_layer;
+  if ((end == L::shim::layer) == layer.empty() &&
+      std::none_of(layer.begin(), layer.end(),
+                   [](char c) { return static_cast<unsigned char>(c) < 0x20; }) &&
+      std::all_of(block.data() + std::min(end, block.size()), block.data() + block.size(),
+                  [](uint8_t x) { return x == 0; }))
+    return true;
+  rec.m_shim_layer.clear();
+  return not_its_kind(rec, b, &lnk_record_fields::m_shim_offset);
 }
+// A store whose storages hold no value, ending at its terminator (Windows
+// writes one such storage alone): there is nothing to walk.
+bool holds_no_value(byte_view block) {
+  namespace S = propstore::storage;
+  constexpr uint32_t k_empty = S::header_size + L::property_store::terminator_size;
+  for (size_t pos = L::property_store::storages;; pos += k_empty) {
+    const uint32_t size = block.u32_or_zero(pos);
+    if (size == 0) return pos + L::property_store::terminator_size == block.size();
+    if (size != k_empty || block.u32_or_zero(pos + S::version) != S::version_value ||
+        block.u32_or_zero(pos + S::values) != 0)
+      return false;
+  }
+}
+
 bool take_property_store(lnk_record& rec, const walk_block& b, parse_ctx& ctx,
                          const walk_args& args) {
-  parse_property_store_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
+  if (!holds_no_value(b.rest.clamp(0, b.size)))
+    parse_property_store_block(rec, b.rest.data(), b.size, ctx, args.opts, args.scratch, b.at);
   return true;
 }
 bool take_storage(lnk_record& rec, const walk_block& b, parse_ctx& ctx, const walk_args&) {
@@ -555,9 +585,7 @@ const block_kind* kind_of(const walk_block& b, bool& too_small) {
   if (has_kind && named < kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
   if (kind_accepts(kKinds[kStorage], b)) return &kKinds[kStorage];
   if (has_kind && named > kStorage && kind_accepts(kKinds[named], b)) return &kKinds[named];
-  // A property store's least size is no field's: a smaller one holds
-  // storages too.
-  too_small = has_kind && kKinds[named].rule && kKinds[named].rule != &kPropertyStore;
+  too_small = has_kind && kKinds[named].rule;
   return nullptr;
 }
 

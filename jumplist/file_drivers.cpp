@@ -290,14 +290,13 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
         // A link file's one link fills it (every sound sample's does): bytes
         // past it that are not zeros are what a wrong count or size left
         // unread, unless the link's own faults or a block header among them
-        // said so already.
-        // Only the file's one link is looked at for such bytes: a file of
-        // many links costs no second pass over the bytes between them.
-        const bool only_link =
-            r.m_file_offset == 0 && g.next_link == g.file_size && r.m_faults.empty();
-        if (end < g.next_link &&
-            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link, only_link,
-                                  g.options.m_notes) == past_link::bytes)
+        // said so already. Only the file's one link is looked at: elsewhere
+        // a link ends at its terminal block and what follows is the next
+        // candidate's (and a file of many links costs no second pass).
+        const bool only_link = r.m_file_offset == 0 && g.next_link == g.file_size;
+        if (only_link && end < g.next_link &&
+            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
+                                  r.m_faults.empty(), g.options.m_notes) == past_link::bytes)
           g.options.m_notes.add("link", end, "ends before its file: the bytes past it not read");
         g.next_link = std::min(g.next_link, r.m_file_offset);
       });
@@ -328,11 +327,15 @@ bool cut_compound_header(const driver_workspace& w) {
          std::memcmp(w.m_image.data(), k_signature, sizeof k_signature) == 0;
 }
 
-// A file whose compound-file header is damaged but whose first bytes still
-// hold its directory's root entry, at a directory entry's place in a sector
-// after the header: the links are carved from it, and those its sectors
-// split are lost.
-bool damaged_compound_file(const driver_workspace& w) {
+// A file whose first bytes hold a compound file's root entry, at a
+// directory entry's place in a sector after a header, while the header
+// that leads to it is damaged: the links are carved from its bytes, and
+// those its sectors split are lost. Said with the header's offset: the
+// signature nearest before the root entry by whole sectors, else the
+// file's start (the root entry's own offset when the file begins with a
+// link). A header the carver reads (its directory and root entry found from
+// it) is no damaged one.
+void note_damaged_compound_file(driver_workspace& w, file_notes& notes, bool link_first) {
   static constexpr char16_t k_root[] = u"Root Entry";
   constexpr size_t name_bytes = sizeof k_root;  // with its terminating NUL
   for (size_t at = cfb_header_size; at + cfb_dir_entry_size <= w.m_length;
@@ -344,9 +347,72 @@ bool damaged_compound_file(const driver_workspace& w) {
     bool same = true;
     for (size_t i = 0; same && i < name_bytes / 2; ++i)
       same = entry.u16_or_zero(2 * i) == k_root[i];
-    if (same) return true;
+    if (!same) continue;
+    static constexpr std::string_view k_cause =
+        "damaged: the list's links carved from its bytes, any its sectors split lost, its "
+        "DestList not read";
+    size_t header = at;
+    while (header >= cfb_header_size && !is_cfb_header(w.m_image.data() + header - cfb_header_size))
+      header -= cfb_header_size;
+    if (header < cfb_header_size) {
+      if (link_first)
+        notes.add("compound-file root entry", at, "its header not found; " + std::string(k_cause));
+      else
+        notes.add("compound-file header", 0, k_cause);
+      return;
+    }
+    header -= cfb_header_size;
+    const uint64_t size = w.m_file.stored_size();
+    const cfb_reach reach = embedded_cfb_reach(
+        w.m_image.data() + header, size - header,
+        [&](uint64_t offset, uint8_t* into, size_t count) -> size_t {
+          uint32_t len = static_cast<uint32_t>(count);
+          return offset < size - header && w.m_file.read_at(into, len, header + offset) ? len : 0;
+        });
+    if (reach.reach == 0) notes.add("compound-file header", header, k_cause);
+    return;
   }
-  return false;
+}
+
+// The end of the last sector that a parsed compound file's FAT gives to
+// anything (a stream, a structure, the FAT itself): what lies past it is
+// not the compound file's. With free_space, the free sectors its FAT
+// covers are its own too: the free-space search has read them.
+uint64_t compound_file_reach(const compound_file_reader& reader, bool free_space) {
+  const fat_link_map& fat = reader.m_fat_links;
+  if (free_space) return (uint64_t{fat.index_limit()} + 1) * reader.m_sector_size;
+  for (size_t n = fat.index_limit(); n-- > 0;)
+    if (fat.contains(n) && fat.value(n) != cfb::freesect)
+      return (uint64_t{n} + 2) * reader.m_sector_size;
+  return reader.m_sector_size;
+}
+
+// A file that begins with a compound file (a list, or one that is no list)
+// and holds bytes other than zeros past its reach, as a dump that begins
+// with a deleted list does: those bytes are carved as the bytes past a
+// first link are; when nothing is found there, they are said. read: what
+// the automatic road made of the compound file.
+bool carve_past_compound_file(std::ostream& out, vesk_options& options, driver_workspace& w,
+                              bool read) {
+  const lnk::useropts::failure was = options.m_failure;
+  if (!read && was != failure::no_destlist) return read;
+  const uint64_t reach = compound_file_reach(w.m_reader, options.m_slack != 0);
+  const byte_view image = w.image();
+  if (reach >= image.size() || std::all_of(image.data() + reach, image.data() + image.size(),
+                                           [](uint8_t b) { return b == 0; }))
+    return read;
+  options.m_automatic_list = false;
+  options.m_carve_mode = true;
+  options.m_scan_step = 1;
+  const bool found = carve_and_report(
+      out, nullptr, image, options, false, k_header_not_searched,
+      [&](lnk_record& r) { report_noted(out, r, options); }, nullptr, reach);
+  if (!found) {
+    options.m_notes.add("compound file", reach, "bytes past the compound file not read");
+    return read;
+  }
+  if (was == failure::no_destlist || was == failure::no_entries) options.m_failure = failure::none;
+  return true;
 }
 
 }  // namespace
@@ -400,15 +466,13 @@ bool process_jumplist_file(std::ostream& out, const std::string& path, vesk_opti
   if (options.m_automatic_list) {
     options.m_carve_mode = false;
     options.m_source_type.assign("VESKLIST (automatic)");
-    return automatic_road(out, options, nullptr, w);
+    const bool read = automatic_road(out, options, nullptr, w);
+    return carve_past_compound_file(out, options, w, read);
   }
   options.m_carve_mode = true;
   options.m_source_type.assign(options.m_custom_list ? "VESKLIST (custom)"
                                                      : "LNK signature (carve)");
-  if (!compound && damaged_compound_file(w))
-    options.m_notes.add("compound-file header", 0,
-                        "damaged: the list's links carved from its bytes, any its sectors split "
-                        "lost, its DestList not read");
+  if (!compound) note_damaged_compound_file(w, options.m_notes, position == 0);
   // A file the probe holds whole (every link file) is carved from those
   // bytes rather than read again.
   if (w.m_length == file.stored_size()) {
@@ -532,7 +596,7 @@ struct automatic_list {
       record.m_access_count = from->m_access_count;
       record.m_netbios_name = from->m_netbios_name;
       record.m_checksum = from->m_checksum;
-      record.m_destlist_droids = from->m_droids;
+      take_destlist_droids(record, from->m_droids);
     }
     record.m_mru_position = static_cast<int32_t>(position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());

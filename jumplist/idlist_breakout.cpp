@@ -8,6 +8,7 @@
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_text.h"
 #include "foundation/vk_time.h"
+#include "jumplist/vesk_options.h"
 
 namespace vk {
 namespace {
@@ -70,6 +71,36 @@ void write_segment_lines(const idlist_segment& s, std::ostream& out,
   }
 }
 
+void build_segment(idlist_segment& segment, const shell_item_record& item, const std::string& label,
+                   uint16_t item_index, bool nested, uint16_t nested_index) {
+  clear_idlist_segment(segment);
+  segment.m_item_index = item_index;
+  if (!nested) {
+    take_item_fields(segment, item);
+    segment.m_has_nested = item.children.empty() ? 0 : 1;
+    segment.m_label = label;
+  } else if (nested_index < item.children.size()) {
+    take_item_fields(segment, item.children[nested_index]);
+    segment.m_has_nested = segment.m_is_nested = 1;
+    segment.m_label = label;
+    segment.m_nested_index = nested_index;
+  }
+  segment.m_no_numbers = (segment.m_mft_entry | segment.m_mft_seq | segment.m_modify_time |
+                          segment.m_access_time | segment.m_create_time) == 0;
+}
+
+// The five numbers as fixed-width hexadecimal, then the name: a fixed-size
+// part before a free one keeps distinct segments apart without a digest.
+std::string segment_key(const idlist_segment& segment) {
+  char numbers[5 * 16 + 1];
+  std::snprintf(numbers, sizeof numbers,
+                "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64,
+                segment.m_mft_entry, segment.m_mft_seq, segment.m_modify_time,
+                segment.m_access_time, segment.m_create_time);
+  return numbers + segment.m_name;
+}
+
+// Memory that runs out throws: the caller says it.
 void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& items) {
   out.clear();
   if (items.empty()) return;
@@ -77,14 +108,14 @@ void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& i
   idlist_segment segment;
   for (size_t i = 0; i < items.size() && i < k_max_items; ++i) {
     const uint16_t index = static_cast<uint16_t>(i);
-    build_idlist_segment(segment, items[i], std::string(), index, false, 0);
+    build_segment(segment, items[i], std::string(), index, false, 0);
     // An item known only by its nested items is shown through them.
     if (!(segment.m_has_nested && segment.m_no_numbers))
-      by_content.emplace(idlist_segment_key(segment), segment);
+      by_content.emplace(segment_key(segment), segment);
     const size_t nested = items[i].children.size();
     for (size_t j = 0; j < nested && j < k_max_nested; ++j) {
-      build_idlist_segment(segment, items[i], std::string(), index, true, static_cast<uint16_t>(j));
-      by_content.emplace(idlist_segment_key(segment), segment);
+      build_segment(segment, items[i], std::string(), index, true, static_cast<uint16_t>(j));
+      by_content.emplace(segment_key(segment), segment);
     }
   }
 
@@ -101,10 +132,12 @@ void collect_segments(std::vector<idlist_segment>& out, const shell_item_list& i
   for (const auto& entry : by_order) out.push_back(std::move(*entry.second));
 }
 
-void breakout_body(std::ostream& out, const lnk_record& record, const cmd_params& options) {
+void breakout_body(std::ostream& out, const lnk_record& record, const cmd_params& options,
+                   fault_sink& report) {
   // A stored record keeps its segments; one straight from the parser, its items.
   std::vector<idlist_segment> made;
-  if (record.m_idlist_segments.empty()) collect_segments(made, record.m_idlist_items);
+  if (record.m_idlist_segments.empty())
+    collect_idlist_segments(made, record.m_idlist_items, report);
   const std::vector<idlist_segment>& segments =
       record.m_idlist_segments.empty() ? made : record.m_idlist_segments;
   if (segments.empty()) return;
@@ -141,37 +174,12 @@ idlist_segment copy_idlist_segment(const idlist_segment& segment) {
 void build_idlist_segment(idlist_segment& segment, const shell_item_record& item,
                           const std::string& label, uint16_t item_index, bool nested,
                           uint16_t nested_index) {
-  guarded(
-      [&] {
-        clear_idlist_segment(segment);
-        segment.m_item_index = item_index;
-        if (!nested) {
-          take_item_fields(segment, item);
-          segment.m_has_nested = item.children.empty() ? 0 : 1;
-          segment.m_label = label;
-        } else if (nested_index < item.children.size()) {
-          take_item_fields(segment, item.children[nested_index]);
-          segment.m_has_nested = segment.m_is_nested = 1;
-          segment.m_label = label;
-          segment.m_nested_index = nested_index;
-        }
-        segment.m_no_numbers = (segment.m_mft_entry | segment.m_mft_seq | segment.m_modify_time |
-                                segment.m_access_time | segment.m_create_time) == 0;
-      },
-      [&] { clear_idlist_segment(segment); });
+  guarded([&] { build_segment(segment, item, label, item_index, nested, nested_index); },
+          [&] { clear_idlist_segment(segment); });
 }
 
-// The five numbers as fixed-width hexadecimal, then the name: a fixed-size
-// part before a free one keeps distinct segments apart without a digest.
 std::string idlist_segment_key(const idlist_segment& segment) {
-  return guarded([&] {
-    char numbers[5 * 16 + 1];
-    std::snprintf(numbers, sizeof numbers,
-                  "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64 "%016" PRIx64,
-                  segment.m_mft_entry, segment.m_mft_seq, segment.m_modify_time,
-                  segment.m_access_time, segment.m_create_time);
-    return numbers + segment.m_name;
-  });
+  return guarded([&] { return segment_key(segment); });
 }
 
 void write_segment_cell(const idlist_segment& segment, std::ostream& out, const cmd_params& options,
@@ -195,15 +203,26 @@ void write_segment_cell(const idlist_segment& segment, std::ostream& out, const 
   });
 }
 
-void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items) {
-  guarded([&] { collect_segments(out, items); }, [&] { out.clear(); });
+void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items,
+                             fault_sink& faults) {
+  guarded([&] { collect_segments(out, items); },
+          [&] {
+            out.clear();
+            faults.add_out_of_memory();
+          });
 }
 
-void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options) {
-  guarded([&] { breakout_body(out, record, options); });
+void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options,
+                     fault_sink& report) {
+  guarded([&] { breakout_body(out, record, options, report); },
+          [&] { report.add_out_of_memory(); });
   out.fill(' ');
   out.setf(std::ios::dec, std::ios::basefield);
   out.setf(std::ios::left, std::ios::adjustfield);
+}
+
+void idlist_breakout(std::ostream& out, const lnk_record& record, const lnk::useropts& options) {
+  idlist_breakout(out, record, options, options.m_scratch.report_faults);
 }
 
 }  // namespace vk

@@ -10,11 +10,16 @@
 #include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "foundation/vk_fault_sink.h"
 #include "jumplist/idlist_segment.h"
 #include "jumplist/lnk_record.h"
 #include "shell/shell_item.h"
 
 namespace vk {
+
+namespace lnk {
+class useropts;
+}
 
 void clear_idlist_segment(idlist_segment& segment);
 idlist_segment copy_idlist_segment(const idlist_segment& segment);
@@ -33,12 +38,18 @@ void write_segment_cell(const idlist_segment& segment, std::ostream& out, const 
                         bool first);
 
 // The distinct segments of items in ID-list order, nested items after their
-// item: what the breakout prints. out is replaced.
-void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items);
+// item: what the breakout prints. out is replaced; memory that runs out
+// leaves it empty and is counted in faults.
+void collect_idlist_segments(std::vector<idlist_segment>& out, const shell_item_list& items,
+                             fault_sink& faults);
 
 // The breakout of record's target ID list: labelled lines, or with the
 // settings' CSV flag set the cell text without line feeds. Nothing for a
-// record without ID-list items.
-void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options);
+// record without ID-list items. Memory that cuts it short is counted in
+// report (the report's sink).
+void idlist_breakout(std::ostream& out, const lnk_record& record, const cmd_params& options,
+                     fault_sink& report);
+// The same, said in the run's report sink.
+void idlist_breakout(std::ostream& out, const lnk_record& record, const lnk::useropts& options);
 
 }  // namespace vk

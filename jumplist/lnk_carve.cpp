@@ -309,6 +309,15 @@ struct carve_context {
   // What finds the records of the embedded compound files again, kept
   // while they are carved; null: not kept.
   embedded_indexes* indexes = nullptr;
+  // Where the scan starts in the source.
+  uint64_t from = 0;
+  // The source spans of the stream sectors of the compound files carved so
+  // far that the scan has not passed: a compound file inside one of them
+  // (a list inside a list's stream) was carved with it.
+  std::vector<std::pair<uint64_t, uint64_t>> carved_streams = {};
+  // How many of the embedded_seen offsets were seen before the image being
+  // carved: its hits among them were carved with an earlier image.
+  size_t seen_before = 0;
 };
 
 // Where a parsed record came from, for the ledger.
@@ -334,7 +343,12 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   // A file that begins with a link is that link: it is reported whatever
   // it holds, its header at least.
   const bool link_file = !c.carved && !origin.embedded && origin.offset == 0;
-  if (!link_file && carved_record_is_empty(record)) return;
+  if (!link_file && carved_record_is_empty(record)) {
+    // Memory that ran out may be what left it naming nothing.
+    if (record.m_faults.out_of_memory() && c.ledger)
+      options.m_notes.add_out_of_memory("link", record.m_file_offset);
+    return;
+  }
   if (c.ledger) {
     if (origin.embedded)
       c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});
@@ -360,11 +374,13 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
-  std::vector<uint8_t> runs[2];           // the bytes of allocated sectors, of the gaps
+  // Where the runs of allocated sectors and of the gaps lie in the image:
+  // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
   std::vector<uint64_t> hits[2];
   uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
+  std::vector<uint8_t> gathered;  // a run's link that spans pieces
   // Kept as an index (parse and bytes let go): where each link stream's
   // bytes lie. Stream i's pieces run from piece_starts[i] to
   // piece_starts[i + 1]; a length of k_unread: the stream could not be read.
@@ -382,6 +398,37 @@ size_t hit_count(const embedded_runs& e, int r) {
   return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
+// The pattern hits of run r (run offsets, ascending), searched piece by
+// piece where the pieces lie in the image, and across each place where one
+// piece ends and the next begins.
+void find_run_hits(embedded_runs& e, int r) {
+  const std::vector<uint8_t>& pattern = lnk_header_pattern();
+  const size_t overlap = pattern.size() - 1;
+  std::vector<uint64_t> found;
+  const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+  uint8_t seam[64];
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const cfb_run_piece& piece = pieces[k];
+    if (piece.m_length > UINT32_MAX) continue;
+    find_pattern_vector_offsets(e.image + piece.m_file_offset,
+                                static_cast<uint32_t>(piece.m_length), pattern, found,
+                                piece.m_run_offset, false);
+    e.hits[r].insert(e.hits[r].end(), found.begin(), found.end());
+    if (k + 1 == pieces.size()) break;
+    // The last bytes of this piece and the first of the next.
+    const cfb_run_piece& next = pieces[k + 1];
+    const size_t tail = static_cast<size_t>(std::min<uint64_t>(overlap, piece.m_length));
+    const size_t head = static_cast<size_t>(std::min<uint64_t>(overlap, next.m_length));
+    std::memcpy(seam, e.image + piece.m_file_offset + piece.m_length - tail, tail);
+    std::memcpy(seam + tail, e.image + next.m_file_offset, head);
+    find_pattern_vector_offsets(seam, static_cast<uint32_t>(tail + head), pattern, found,
+                                piece.m_run_offset + piece.m_length - tail, false);
+    for (uint64_t at : found)
+      if (at < piece.m_run_offset + piece.m_length) e.hits[r].push_back(at);
+  }
+  e.run_sizes[r] = pieces.empty() ? 0 : pieces.back().m_run_offset + pieces.back().m_length;
+}
+
 bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   e.image = image;
   e.size = size;
@@ -389,15 +436,13 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   e.stream_firsts.clear();
   e.stream_starts.clear();
   for (int r = 0; r < 2; ++r) {
-    // The runs are appended to: each image starts them anew.
-    e.runs[r].clear();
     e.pieces[r].clear();
     e.hits[r].clear();
   }
   e.reader = compound_file_reader();
   // Carving uses no free-space result.
   if (!parse_compound_image(&e.reader, image, size, false)) return false;
-  if (!stream_sector_ranges(e.reader, e.runs[0], e.runs[1], image, size, e.pieces[0], e.pieces[1]))
+  if (!stream_sector_ranges(e.reader, nullptr, nullptr, image, size, e.pieces[0], e.pieces[1]))
     return false;
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
@@ -414,13 +459,7 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
   }
   e.stream_starts = e.stream_firsts;
   std::sort(e.stream_starts.begin(), e.stream_starts.end());
-  for (int r = 0; r < 2; ++r) {
-    const std::vector<uint8_t>& run = e.runs[r];
-    if (!run.empty() && run.size() <= UINT32_MAX)
-      find_pattern_vector_offsets(run.data(), static_cast<uint32_t>(run.size()),
-                                  lnk_header_pattern(), e.hits[r], 0, false);
-    e.run_sizes[r] = run.size();
-  }
+  for (int r = 0; r < 2; ++r) find_run_hits(e, r);
   return true;
 }
 
@@ -454,9 +493,28 @@ bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uin
                         first, e.reader.m_faults);
   }
   const std::vector<uint64_t>& hits = e.hits[r];
-  const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.runs[r].size();
-  first = run_to_image_offset(e.pieces[r], hits[i]);
-  bytes = byte_view(e.runs[r].data() + hits[i], static_cast<size_t>(end - hits[i]));
+  const uint64_t from = hits[i];
+  // A link is handed 16 MiB at most, as anywhere else it is carved.
+  const uint64_t end =
+      std::min(i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r], from + k_max_link_size);
+  first = run_to_image_offset(e.pieces[r], from);
+  const std::vector<cfb_run_piece>& pieces = e.pieces[r];
+  auto it =
+      std::upper_bound(pieces.begin(), pieces.end(), from,
+                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
+  --it;
+  if (end <= it->m_run_offset + it->m_length) {
+    bytes = byte_view(e.image + first, static_cast<size_t>(end - from));
+    return true;
+  }
+  e.gathered.clear();
+  for (; it != pieces.end() && it->m_run_offset < end; ++it) {
+    const uint64_t a = std::max(from, it->m_run_offset);
+    const uint64_t b = std::min(end, it->m_run_offset + it->m_length);
+    const uint8_t* at = e.image + it->m_file_offset + (a - it->m_run_offset);
+    e.gathered.insert(e.gathered.end(), at, at + (b - a));
+  }
+  bytes = byte_view(e.gathered.data(), e.gathered.size());
   return true;
 }
 
@@ -499,8 +557,14 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       if (progress)
         status_printf_width(k_status_width, "percent done: %d",
                             static_cast<int>(done * 100 / total));
-      // Every header looked at here is one the scan of the source passes by.
-      if (c.embedded_seen) c.embedded_seen->push_back(base_offset + hit_offset(e, r, i));
+      // Every header looked at here is one the scan of the source passes by;
+      // one an earlier image carved (this one lies in its gaps) is its own.
+      const uint64_t at = base_offset + hit_offset(e, r, i);
+      if (c.embedded_seen) {
+        const auto earlier = c.embedded_seen->begin() + static_cast<std::ptrdiff_t>(c.seen_before);
+        if (std::binary_search(c.embedded_seen->begin(), earlier, at)) continue;
+        c.embedded_seen->push_back(at);
+      }
       if (starts_stream(e, r, i)) continue;
       lnk_record& record = slot.next();
       if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
@@ -537,7 +601,6 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   bound = std::min(declared, file_size - o);
-  if (bound < k_min_embedded_image) return false;
   const uint64_t limit = bound;
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
@@ -546,8 +609,9 @@ bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
                    ? static_cast<size_t>(len)
                    : 0;
       });
-  if (reach.reach == 0) return false;
-  // The image is never shorter than the least one taken for a compound file.
+  // The image is never shorter than the least one taken for a compound
+  // file, unless the source ends after all it reaches.
+  if (reach.reach == 0 || (bound < k_min_embedded_image && bound < reach.reach)) return false;
   return read_image(source, o,
                     std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image)), image);
 }
@@ -603,7 +667,7 @@ void make_index(embedded_runs& e) {
   e.reader = compound_file_reader();
   std::vector<std::string>().swap(e.stream_names);
   std::vector<uint64_t>().swap(e.stream_starts);
-  for (std::vector<uint8_t>& run : e.runs) std::vector<uint8_t>().swap(run);
+  std::vector<uint8_t>().swap(e.gathered);
   std::vector<uint8_t>().swap(e.scratch);
 }
 
@@ -667,6 +731,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
   }
   const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
+  c.seen_before = seen_before;
   const auto sort_seen = [&] {
     if (!c.embedded_seen) return;
     std::vector<uint64_t>& seen = *c.embedded_seen;
@@ -679,9 +744,14 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     auto e = std::make_unique<embedded_runs>();
     if (!load_embedded_image(source, o, file_size, header, image, *e)) return false;
     read = image.size();
-    if (image.size() < k_min_embedded_image) return false;
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
+    // A compound file met later inside its streams' sectors is one of its
+    // streams, its links carved with it.
+    if (found)
+      for (const cfb_run_piece& piece : e->pieces[0])
+        c.carved_streams.emplace_back(o + piece.m_file_offset,
+                                      o + piece.m_file_offset + piece.m_length);
     // Without its index a record is found again by reading the image again.
     if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
     return found;
@@ -772,6 +842,23 @@ void label_carved(lnk_record& record, uint64_t a, const lnk::useropts& options) 
   record.m_file_offset = a;
 }
 
+// The compound file whose header lies at offset at of the source read and
+// carved, unless it lies inside the stream sectors of one carved already.
+bool carve_compound_file(carve_context& c, const scan_source& source, file_window& window,
+                         uint64_t at, uint64_t size) {
+  auto& spans = c.carved_streams;
+  spans.erase(std::remove_if(spans.begin(), spans.end(),
+                             [at](const auto& span) { return span.second <= at; }),
+              spans.end());
+  if (std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; }))
+    return false;
+  uint32_t got = 0;
+  const uint8_t* header = window.at(at, cfb_header_size, got);
+  uint64_t taken = 0;
+  return header && is_compound_file(header, got) &&
+         scan_embedded(c, source, at, size, header, taken);
+}
+
 // Scans the source for links; see scan_fileio_for_lnk. An allocation that
 // fails ends the scan: it is noted when the records go to a ledger.
 bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t size,
@@ -782,11 +869,11 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   const uint64_t step = options.m_scan_step ? options.m_scan_step : 1;
   const bool status = options.m_status_messages != 0;
   bool found = false;
-  uint64_t o = 0;
+  uint64_t o = c.from;
   std::vector<uint64_t> seen;
   c.embedded_seen = &seen;
   // The source bytes up to here have been searched for a compound file.
-  uint64_t o_cfb_searched = 0;
+  uint64_t o_cfb_searched = c.from;
   const bool ran = guarded([&] {
     file_window window(source, size);
     record_slot slot(options.m_scratch);
@@ -820,32 +907,34 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       } else {
         hit = find_lnk_signature(p, chunk, got, static_cast<uint32_t>(step));
       }
+      // A compound file is met at its own first byte wherever it lies, in a
+      // chunk of link headers or of none: the bytes before the chunk's first
+      // header (all of them without one) are searched for its signature.
+      const uint64_t from = o_cfb_searched > o ? o_cfb_searched - o : 0;
+      const uint64_t until = hit ? p : chunk_length;
+      if (from < until) {
+        o_cfb_searched = o + until;
+        const uint64_t q = find_cfb_magic(
+            chunk + from, static_cast<size_t>(std::min<uint64_t>(got - from, until - from + 7)));
+        if (q != k_no_magic) {
+          const uint64_t at = o + from + q;
+          o_cfb_searched = at + 1;
+          if (carve_compound_file(c, source, window, at, size)) {
+            found = true;
+            // The span its sectors may reach is scanned too, for the links
+            // and compound files its streams do not hold; the headers read
+            // through it are passed by.
+            o = align_up(at + 1, step);
+          } else {
+            o = at;
+          }
+          continue;
+        }
+      }
       if (!hit) {
         if (!options.m_carve_mode && !options.m_deep_scan) break;
         o += chunk_length;
         continue;
-      }
-      // A compound file that begins before the header is met at its own
-      // first byte: the next chunk starts there.
-      const uint64_t from = std::max<uint64_t>(1, o_cfb_searched > o ? o_cfb_searched - o : 0);
-      if (from < p) {
-        const uint64_t q = find_cfb_magic(chunk + from, static_cast<size_t>(p - from));
-        o_cfb_searched = o + p;
-        if (q != k_no_magic) {
-          o += from + q;
-          continue;
-        }
-      }
-      if (p != 0 && is_compound_file(chunk, got)) {
-        uint64_t taken = 0;
-        if (scan_embedded(c, source, o, size, chunk, taken)) {
-          found = true;
-          // The span its sectors may reach is scanned too, for the links and
-          // compound files its streams do not hold; the headers read through
-          // it are passed by.
-          o = align_up(o + p, step);
-          continue;
-        }
       }
       const uint64_t a = o + p;
       // A link file's first link and a custom list's links are read whatever
@@ -1066,7 +1155,7 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
                       bool carved, uint64_t first_header, const carved_record_sink& sink,
-                      carve_work* work) {
+                      carve_work* work, uint64_t from) {
   carve_work counted;
   if (!work) work = &counted;
   *work = carve_work{};
@@ -1094,6 +1183,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
+  c.from = std::min(from, size);
   embedded_indexes indexes(size);
   c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
@@ -1102,16 +1192,16 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
                      (options.m_custom_list && starts_custom_list(source, size));
   if (frame) c.frame_links = &frame_links;
   const bool found = scan_source_for_lnk(c, source, size, first_header);
-  if (frame)
-    guarded([&] {
-      check_custom_list_frame(
-          [&](uint64_t offset, uint8_t* into, size_t count) {
-            uint64_t len = count;
-            return offset < size && source.read_at(into, len, offset) && len == count;
-          },
-          size, frame_links, options.m_notes);
-      return true;
-    });
+  if (frame && !guarded([&] {
+        check_custom_list_frame(
+            [&](uint64_t offset, uint8_t* into, size_t count) {
+              uint64_t len = count;
+              return offset < size && source.read_at(into, len, offset) && len == count;
+            },
+            size, frame_links, options.m_notes);
+        return true;
+      }))
+    options.m_notes.add_out_of_memory("custom list frame", 0);
   if (!found) return false;
   const bool reported = guarded([&] {
     if (!ledger.overflow()) {

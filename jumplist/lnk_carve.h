@@ -43,7 +43,8 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 // budget; past it only where each lies is kept, and each is parsed again from
 // the source as its turn to be reported comes. What could not be scanned or
 // reported is noted in the settings' notes. The budget is the settings'
-// m_carve_record_budget. True when a link was parsed.
+// m_carve_record_budget. True when a link was parsed. The scan starts at
+// offset from of the source (the bytes past a compound file read before).
 using carved_record_sink = std::function<void(lnk_record&)>;
 // What reporting past the budget read again of the embedded compound
 // files: the bytes, and the files read whole again (each one whose index
@@ -54,7 +55,7 @@ struct carve_work {
 };
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
                       bool carved, uint64_t first_header, const carved_record_sink& sink,
-                      carve_work* work = nullptr);
+                      carve_work* work = nullptr, uint64_t from = 0);
 
 // Empties a record multimap, keeping its nodes (records and all) for reuse
 // in the run's scratch: the scanner and the drivers parse each link

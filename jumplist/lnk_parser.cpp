@@ -119,38 +119,140 @@ const char* volume_label(parse_guard* guard, byte_view volume, std::string& out)
   return runs_open(volume, V::label, text_z(guard, volume, V::label, out)) ? open : nullptr;
 }
 
-// A LinkInfo offset field: the structure's position in the data when it is
-// positive and the LinkInfo (view ending at its end) holds the `room` bytes
-// the structure needs there. One that does not fit is kept in the record as
-// a fault of the LinkInfo.
-bool link_info_part(lnk_record& rec, byte_view info, size_t info_at, size_t field, uint64_t room,
-                    uint64_t& at, const char* past, const char* past_end) {
-  const auto rel = info.i32(info_at + field);
-  if (!rel || *rel <= 0) return false;
-  at = info_at + static_cast<uint64_t>(*rel);
-  if (at + room <= info.size()) return true;
-  add_record_fault(rec, parse_fault{"LinkInfo", info_at, past_end ? past_end : past});
-  return false;
-}
+// The parts of a LinkInfo, in the order of their offset fields.
+enum info_part : size_t {
+  volume_part,
+  local_part,
+  network_part,
+  suffix_part,
+  local_unicode_part,
+  suffix_unicode_part,
+  info_part_count
+};
 
-// A path's UTF-16 form, which Windows adds when the path holds characters
-// the ANSI code page lacks (the 8-bit form then holds "?" for them). It
-// replaces the 8-bit text when it is there and not empty; it ends at the
-// LinkInfo's end at the latest. Where it ends in the view (zero: not read).
-uint64_t unicode_path(byte_view info, size_t field, std::string& text) {
-  const auto rel = info.u32(field);
-  return rel ? unicode_text(info, *rel, text) : 0;
-}
+// What a part's offset field must hold, and what is said when it does not:
+// the bytes the part needs at its offset; the cause of a zero offset where
+// the part must be there; of one past the data or past the LinkInfo; of
+// one inside the header or the VolumeID, and inside the network link (or,
+// for a path, at the other path's end, which the reader checks).
+struct info_part_rule {
+  size_t field;
+  uint32_t room;
+  const char* zero;
+  const char* past_data;
+  const char* past_info;
+  const char* inside_volume;
+  const char* inside_network;
+};
 
-// Whether at lies inside the LinkInfo header at off, or inside the part
-// (VolumeID, network link: each begins with its size) at one of the
-// nonzero offsets given.
-bool inside_header_or_part(byte_view data, size_t off, uint64_t at, uint32_t part_at,
-                           uint32_t other_at = 0) {
-  if (at < off + data.u32_or_zero(off + L::link_info::header_size)) return true;
-  for (const uint32_t part : {part_at, other_at})
-    if (part != 0 && at >= part && at < uint64_t{part} + data.u32_or_zero(part)) return true;
-  return false;
+constexpr info_part_rule kInfoParts[info_part_count] = {
+    {L::link_info::volume_id_offset, L::volume_id::fixed_size + 1,
+     "VolumeID declared by the flags at offset zero", "VolumeID runs past the data",
+     "VolumeID runs past the LinkInfo",
+     "VolumeID offset points inside the LinkInfo header; not read",
+     "VolumeID offset points inside the network link; not read"},
+    {L::link_info::local_base_path_offset, 1,
+     "local base path declared by the flags at offset zero", "local base path lies past the data",
+     "local base path lies past the LinkInfo",
+     "local base path offset points inside the LinkInfo header or the VolumeID; path not read",
+     "local base path offset points inside the network link or the path suffix; path not read"},
+    {L::link_info::network_link_offset, L::network_link::fixed_size,
+     "network link declared by the flags at offset zero", "network link runs past the data",
+     "network link runs past the LinkInfo",
+     "network link offset points inside the LinkInfo header or the VolumeID; not read",
+     "network link offset points inside the LinkInfo header or the VolumeID; not read"},
+    {L::link_info::common_path_suffix_offset, 1, "path suffix declared by the flags at offset zero",
+     "path suffix lies past the data", "path suffix lies past the LinkInfo",
+     "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read",
+     "path suffix offset points inside the network link or the local base path; suffix not read"},
+    {L::link_info::local_base_path_offset_unicode, 2, nullptr,
+     "UTF-16 local base path lies past the data", "UTF-16 local base path lies past the LinkInfo",
+     "UTF-16 local base path offset points inside the LinkInfo header or another part; path not "
+     "read",
+     "UTF-16 local base path offset points inside the LinkInfo header or another part; path not "
+     "read"},
+    {L::link_info::common_path_suffix_offset_unicode, 2, nullptr,
+     "UTF-16 path suffix lies past the data", "UTF-16 path suffix lies past the LinkInfo",
+     "UTF-16 path suffix offset points inside the LinkInfo header or another part; suffix not "
+     "read",
+     "UTF-16 path suffix offset points inside the LinkInfo header or another part; suffix not "
+     "read"},
+};
+
+// Where each part the flags and the header announce lies in the LinkInfo at
+// off (`info` ending where it does), zero for one not read: an offset of
+// zero where the part must be there, one whose part runs past the LinkInfo,
+// or lies inside its header (by the header's own size) or inside the
+// VolumeID or network link (by their sizes, when these fit the LinkInfo),
+// is not followed, so that no text shows bytes of another part. A header
+// size of neither form is damage too. The first disagreement is said.
+std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_view info, size_t off,
+                                                       bool ends_inside) {
+  namespace I = L::link_info;
+  const uint32_t flags = info.u32_or_zero(off + I::flags);
+  const bool volume = flags & I::flag_volume_and_local_path;
+  const uint32_t header = info.u32_or_zero(off + I::header_size);
+  const bool long_header = header >= I::long_header_size;
+  const bool network = flags & I::flag_network_and_suffix;
+  const bool announced[info_part_count] = {volume,     volume, network, true, volume && long_header,
+                                           long_header};
+  // A zero offset is none for the UTF-16 paths, and for a suffix the flags
+  // do not announce with a network link (a local link's suffix is most
+  // often empty).
+  const bool needed[info_part_count] = {true, true, true, network, false, false};
+  // The header's bytes, by its own size: its fixed fields at least.
+  const uint32_t header_end = std::max<uint32_t>(header, I::fixed_size);
+  const char* first = header != I::fixed_size && !long_header
+                          ? "header size is neither 28 nor 36 or more"
+                          : nullptr;
+  const auto say = [&first](const char* cause) {
+    if (!first) first = cause;
+  };
+  // Only a long header holds the UTF-16 paths' offsets.
+  const size_t parts = long_header ? info_part_count : local_unicode_part;
+  std::array<uint64_t, info_part_count> at{};
+  for (size_t p = 0; p < parts; ++p) {
+    const info_part_rule& rule = kInfoParts[p];
+    const uint32_t rel = info.u32_or_zero(off + rule.field);
+    if (!announced[p] || (rel == 0 && !needed[p])) continue;
+    if (rel == 0)
+      say(rule.zero);
+    else if (uint64_t{off} + rel + rule.room > info.size())
+      say(ends_inside ? rule.past_info : rule.past_data);
+    else if (rel < header_end)
+      say(rule.inside_volume);
+    else
+      at[p] = off + rel;
+  }
+  // A structure's bytes: its declared size when that fits the LinkInfo.
+  const auto span = [&](size_t part) {
+    if (at[part] == 0) return std::pair<uint64_t, uint64_t>{0, 0};
+    const uint32_t size = info.u32_or_zero(at[part]);
+    const uint32_t room = kInfoParts[part].room;
+    return std::pair<uint64_t, uint64_t>{
+        at[part], at[part] + (size >= room && size <= info.size() - at[part] ? size : room)};
+  };
+  auto [volume_at, volume_end] = span(volume_part);
+  auto [net_at, net_end] = span(network_part);
+  if (at[volume_part] >= net_at && at[volume_part] < net_end) {
+    say(kInfoParts[volume_part].inside_network);
+    at[volume_part] = volume_end = 0;
+  } else if (at[network_part] >= volume_at && at[network_part] < volume_end) {
+    say(kInfoParts[network_part].inside_volume);
+    at[network_part] = net_end = 0;
+  }
+  static constexpr info_part kTexts[] = {local_part, suffix_part, local_unicode_part,
+                                         suffix_unicode_part};
+  for (size_t i = 0; i < (long_header ? 4 : 2); ++i) {
+    const info_part p = kTexts[i];
+    const bool in_volume = at[p] >= volume_at && at[p] < volume_end;
+    if (in_volume || (at[p] >= net_at && at[p] < net_end)) {
+      say(in_volume ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
+      at[p] = 0;
+    }
+  }
+  if (first) add_record_fault(rec, parse_fault{"LinkInfo", off, first});
+  return at;
 }
 
 void serial_chars(char (&text)[9], uint32_t serial) {
@@ -168,37 +270,27 @@ void serial_chars(char (&text)[9], uint32_t serial) {
 uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, size_t off,
                         bool ends_inside) {
   namespace I = L::link_info;
-  uint64_t at = 0;
-  const auto past = [ends_inside](const char* inside) { return ends_inside ? inside : nullptr; };
-  // Only the parts the flags declare are read. Offsets that disagree with
-  // the flags are damage, said: a part declared at offset zero, or an
-  // offset to a part the flags leave out (not followed).
+  // Only the parts the flags declare are read. An offset to a part the
+  // flags leave out is damage, said, and not followed.
   const uint32_t info_flags = data.u32_or_zero(off + I::flags);
   const bool has_volume = info_flags & I::flag_volume_and_local_path;
   const bool has_network = info_flags & I::flag_network_and_suffix;
   const bool long_header = data.u32_or_zero(off + I::header_size) >= I::long_header_size;
   uint64_t last_end = 0;
   const auto set = [&](size_t field) { return data.u32_or_zero(off + field) != 0; };
-  if (has_volume && !set(I::volume_id_offset))
-    add_record_fault(rec,
-                     parse_fault{"LinkInfo", off, "VolumeID declared by the flags at offset zero"});
+  const std::array<uint64_t, info_part_count> part = link_info_layout(rec, data, off, ends_inside);
   if (!has_volume && (set(I::volume_id_offset) || set(I::local_base_path_offset) ||
                       (long_header && set(I::local_base_path_offset_unicode))))
     add_record_fault(rec, parse_fault{"LinkInfo", off,
                                       "VolumeID or local base path offset set though the flags "
                                       "declare neither; not read"});
-  if (has_network != set(I::network_link_offset))
-    add_record_fault(rec,
-                     parse_fault{"LinkInfo", off,
-                                 has_network ? "network link declared by the flags at offset zero"
-                                             : "network link offset set though the flags declare "
-                                               "none; not read"});
-  uint32_t volume_at = 0, net_at = 0, local_at = 0;
-  if (has_volume &&
-      link_info_part(rec, data, off, I::volume_id_offset, L::volume_id::fixed_size + 1, at,
-                     "VolumeID runs past the data", past("VolumeID runs past the LinkInfo"))) {
+  if (!has_network && set(I::network_link_offset))
+    add_record_fault(rec, parse_fault{"LinkInfo", off,
+                                      "network link offset set though the flags declare none; "
+                                      "not read"});
+  if (const uint64_t at = part[volume_part]) {
     const byte_view volume = data.tail(at);
-    volume_at = rec.m_volume_id_offset = static_cast<uint32_t>(at);
+    rec.m_volume_id_offset = static_cast<uint32_t>(at);
     // The label ends at the VolumeID's end when its size can hold one.
     const uint32_t volume_size = volume.u32_or_zero(L::volume_id::size);
     if (const char* unread = volume_label(
@@ -210,15 +302,12 @@ uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, siz
     serial_chars(serial, volume.u32_or_zero(L::volume_id::serial));
     rec.m_volume_serial.assign(serial, sizeof serial);
   }
-  if (has_network &&
-      link_info_part(rec, data, off, I::network_link_offset, L::network_link::fixed_size, at,
-                     "network link runs past the data",
-                     past("network link runs past the LinkInfo"))) {
+  if (const uint64_t at = part[network_part]) {
     // Its names end at its end when its size can hold them.
     byte_view link = data.tail(at);
     const uint32_t link_size = link.u32_or_zero(L::network_link::size);
     if (link_size > L::network_link::fixed_size) link = link.clamp(0, link_size);
-    net_at = rec.m_net_link_offset = static_cast<uint32_t>(at);
+    rec.m_net_link_offset = static_cast<uint32_t>(at);
     const auto say = [&](text_read read, const char* outside, const char* open) {
       if (read != text_read::whole)
         add_record_fault(rec,
@@ -233,64 +322,46 @@ uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, siz
     if (const char* unread = network_unicode_texts(link, rec.m_net_name, rec.m_device_name))
       add_record_fault(rec, parse_fault{"network link", at, unread});
   }
-  if (has_volume && link_info_part(rec, data, off, I::local_base_path_offset, 1, at,
-                                   "local base path lies past the data",
-                                   past("local base path lies past the LinkInfo"))) {
-    local_at = rec.m_local_path_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) {
-      const size_t taken = text_z(guard, data, at, rec.m_local_base_path);
-      if (ends_inside && runs_open(data, at, taken))
+  const uint64_t local_at = part[local_part], suffix_at = part[suffix_part];
+  // An empty path at the other path's end (in its bytes before their NUL,
+  // or on it) is that path's: its offset is damaged.
+  const auto at_end_of = [&](uint64_t at, uint64_t other) {
+    return other != 0 && at >= other && data.u8_or_zero(at) == 0 &&
+           !std::memchr(data.data() + other, 0, at - other);
+  };
+  if (local_at != 0) {
+    rec.m_local_path_offset = static_cast<uint32_t>(local_at);
+    if (at_end_of(local_at, suffix_at)) {
+      add_record_fault(rec, parse_fault{"LinkInfo", off, kInfoParts[local_part].inside_network});
+    } else if (data.u8_or_zero(local_at) != 0) {
+      const size_t taken = text_z(guard, data, local_at, rec.m_local_base_path);
+      if (ends_inside && runs_open(data, local_at, taken))
         add_record_fault(rec, parse_fault{"LinkInfo", off,
                                           "local base path has no NUL inside the LinkInfo; read "
                                           "to its end"});
-    } else if (inside_header_or_part(data, off, at, volume_at)) {
-      // An empty path there is the header's or the VolumeID's bytes: the
-      // offset is damaged and the path it should name is not read.
-      add_record_fault(rec, parse_fault{"LinkInfo", off,
-                                        "local base path offset points inside the LinkInfo "
-                                        "header or the VolumeID; path not read"});
-    } else if (const uint64_t suffix = off + data.u32_or_zero(off + I::common_path_suffix_offset);
-               inside_header_or_part(data, off, at, net_at) ||
-               (at >= suffix && !std::memchr(data.data() + suffix, 0, at - suffix))) {
-      // Or the network link's, or the end of the suffix's text.
-      add_record_fault(rec, parse_fault{"LinkInfo", off,
-                                        "local base path offset points inside the network link "
-                                        "or the path suffix; path not read"});
     }
   }
-  if (link_info_part(rec, data, off, I::common_path_suffix_offset, 1, at,
-                     "path suffix lies past the data",
-                     past("path suffix lies past the LinkInfo"))) {
-    rec.m_path_suffix_offset = static_cast<uint32_t>(at);
-    if (data.u8_or_zero(at) != 0) {
-      const size_t taken = text_z(guard, data, at, rec.m_common_path_suffix);
-      last_end = at + taken;
-      if (ends_inside && runs_open(data, at, taken))
+  if (suffix_at != 0) {
+    rec.m_path_suffix_offset = static_cast<uint32_t>(suffix_at);
+    if (data.u8_or_zero(suffix_at) != 0) {
+      const size_t taken = text_z(guard, data, suffix_at, rec.m_common_path_suffix);
+      last_end = suffix_at + taken;
+      if (ends_inside && runs_open(data, suffix_at, taken))
         add_record_fault(rec, parse_fault{"LinkInfo", off,
                                           "path suffix has no NUL inside the LinkInfo; read to "
                                           "its end"});
-    } else if ((last_end = at + 1) == data.size()) {
-      // An empty suffix closing the LinkInfo, as most do.
-    } else if (inside_header_or_part(data, off, at, has_volume ? volume_at : 0)) {
-      add_record_fault(rec, parse_fault{"LinkInfo", off,
-                                        "path suffix offset points inside the LinkInfo header or "
-                                        "the VolumeID; suffix not read"});
-    } else if (inside_header_or_part(data, off, at, net_at) ||
-               (local_at != 0 && at > local_at &&
-                !std::memchr(data.data() + local_at, 0, at - local_at))) {
-      // Or the network link's bytes, or the end of the local base path.
-      add_record_fault(rec, parse_fault{"LinkInfo", off,
-                                        "path suffix offset points inside the network link or "
-                                        "the local base path; suffix not read"});
+    } else if ((last_end = suffix_at + 1) != data.size() && suffix_at > local_at &&
+               at_end_of(suffix_at, local_at)) {
+      // Most LinkInfo close with an empty suffix, which needs no look.
+      add_record_fault(rec, parse_fault{"LinkInfo", off, kInfoParts[suffix_part].inside_network});
     }
   }
-  if (long_header) {
-    const byte_view info = data.tail(off);
-    if (has_volume) unicode_path(info, I::local_base_path_offset_unicode, rec.m_local_base_path);
-    if (const uint64_t end =
-            unicode_path(info, I::common_path_suffix_offset_unicode, rec.m_common_path_suffix))
-      last_end = off + end;
-  }
+  // The paths' UTF-16 forms, which Windows adds when a path holds characters
+  // the ANSI code page lacks (the 8-bit form then holds "?" for them), each
+  // replace the 8-bit text when not empty.
+  if (part[local_unicode_part]) unicode_text(data, part[local_unicode_part], rec.m_local_base_path);
+  if (const uint64_t at = part[suffix_unicode_part])
+    last_end = unicode_text(data, at, rec.m_common_path_suffix);
   return last_end;
 }
 
@@ -437,9 +508,14 @@ bool read_idlist(lnk_record& rec, byte_view data, const cmd_params& opts, bool c
     if (size <= first + 9) return false;
     list_size = size - first;
   }
-  // A declared size below the terminator's two bytes holds no item; the walk
-  // checks that the terminator ends the list.
+  // A declared size of one byte holds no item and not even the terminator:
+  // the items there are not read (zero declares a list of nothing). The
+  // walk checks that the terminator ends a longer list.
   bool decoded = false;
+  if (list_size == 1)
+    add_record_fault(rec, parse_fault{"ID list", L::idlist::size_field,
+                                      "declared size below its terminator's 2 bytes; items not "
+                                      "read"});
   if (list_size >= L::idlist::terminator_size) {
     ctx.offset = file_offset + first;
     take_spare_items(rec.m_idlist_items, scratch);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_time.h"
+#include "foundation/vk_unicode.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
 #include "shell/property_value.h"
@@ -114,6 +116,27 @@ void give_texts(std::vector<std::string>& list, text_rooms& rooms) noexcept {
 
 }  // namespace
 
+void take_destlist_droids(lnk_record& r, const std::array<guid, 4>& droids) noexcept {
+  if (r.m_tracker_offset != 0) return;
+  auto put = [](lnk_guid_text& out, const guid& g) {
+    if (guid_is_zero(g))
+      out.clear();
+    else
+      write_guid_text(out.fill(), g);
+  };
+  auto put_mac = [](lnk_mac_text& out, const guid& g) {
+    if (!write_droid_mac_text(out.fill(), g)) out.clear();
+  };
+  put(r.m_destlist_volume_droid, droids[0]);
+  put(r.m_destlist_object_droid, droids[1]);
+  put(r.m_destlist_birth_volume_droid, droids[2]);
+  put(r.m_destlist_birth_object_droid, droids[3]);
+  put_mac(r.m_destlist_mac_address, droids[1]);
+  put_mac(r.m_destlist_birth_mac_address, droids[3]);
+  r.m_object_droid_time = guid_v1_ticks(droids[1].m_bytes);
+  r.m_birth_object_droid_time = guid_v1_ticks(droids[3].m_bytes);
+}
+
 void clear_lnk_record(lnk_record& record) noexcept {
   // The values are assigned whole; each text is emptied where it is, keeping
   // its room for the next link parsed into the same record.
@@ -148,7 +171,15 @@ void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept {
 namespace {
 // scratch: where the items go as spare; null: they are freed.
 void compact_record(lnk_record& record, bool keep_items, shell_scratch* scratch) noexcept {
-  if (keep_items) collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items);
+  if (keep_items) {
+    // Memory that leaves the breakout without its segments is said with the
+    // record's faults, on every road that reports it.
+    fault_sink short_of_memory;
+    collect_idlist_segments(record.m_idlist_segments, record.m_idlist_items, short_of_memory);
+    if (short_of_memory.out_of_memory())
+      record.m_faults.add("ID list", lnk_layout::idlist::first_item,
+                          "its items not kept for the subpath breakout: out of memory");
+  }
   // The items go to the spare the next link's ID list is parsed into.
   if (scratch)
     give_spare_items(record.m_idlist_items, *scratch);

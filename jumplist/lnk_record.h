@@ -133,7 +133,6 @@ struct lnk_record_values {
   uint32_t m_lnk_size = 0;
   uint8_t m_has_access_count = 0;
   uint32_t m_access_count = 0;
-  std::array<guid, 4> m_destlist_droids{};  // volume, object, birth volume, birth object
   uint8_t m_empty = 0;
   uint8_t m_from_free_space = 0;
   // The parse's sink: where it stopped short (damage, a cap, the parse
@@ -160,6 +159,8 @@ struct lnk_record_values {
   uint32_t m_environment_offset = 0;
   uint32_t m_console_offset = 0;
   uint32_t m_tracker_offset = 0;
+  // The object droids' times: the tracker block's, or where the link has
+  // none, the DestList entry's (take_destlist_droids).
   uint64_t m_object_droid_time = 0;
   uint64_t m_birth_object_droid_time = 0;
   uint32_t m_console_fe_offset = 0;
@@ -225,6 +226,13 @@ struct lnk_record_fields : lnk_record_values, lnk_record_texts {};
 struct lnk_record : lnk_record_fields {
   lnk_record();
 };
+
+// The DestList entry's four droids (volume, object, birth volume, birth
+// object) as the report shows a tracker block's, with the MAC address and
+// time each object droid holds, where the link has no tracker block (none
+// read, or no link): an entry names its machine and file even when its link
+// is gone. A tracker block's stand wherever one was read.
+void take_destlist_droids(lnk_record& record, const std::array<guid, 4>& droids) noexcept;
 
 // Keeps fault in the record's sink (record.m_faults.add), unless the same
 // structure and cause is already there; counts it when the list is full.

@@ -19,8 +19,11 @@
 
 namespace vk {
 
-// How a text of the record is read: as held, or, for a LinkInfo text, empty
-// when its first character is NUL (it ends there as a C text).
+// How a text of the record is read: as held; for a LinkInfo text, empty
+// when its first character is NUL (it ends there as a C text); for a text of
+// the tracker block, where the link has none, the DestList entry's (the
+// entry's own evidence of the machine and file: it stands where the link's
+// is missing, and never over it).
 using text_rule = std::string_view (*)(const lnk_record&);
 using list_rule = const std::vector<std::string>& (*)(const lnk_record&);
 
@@ -33,6 +36,12 @@ template <auto Member>
 std::string_view link_info_text(const lnk_record& r) {
   const std::string& t = r.*Member;
   return t.empty() || t[0] == '\0' ? std::string_view() : std::string_view(t);
+}
+
+template <auto Member, auto Other>
+std::string_view tracker_text(const lnk_record& r) {
+  const std::string_view own = r.*Member;
+  return own.empty() && r.m_tracker_offset == 0 ? std::string_view(r.*Other) : own;
 }
 
 template <auto Member>
@@ -48,7 +57,7 @@ bool stored_empty(const lnk_record& r) {
 
 namespace text_form {
 
-enum class read_kind : uint8_t { held, link_info };
+enum class read_kind : uint8_t { held, link_info, tracker };
 
 enum class line_kind : uint8_t { none, entry, text, list, with_orig, or_listed };
 struct line {
@@ -102,12 +111,14 @@ using member_type = std::remove_cvref_t<decltype(std::declval<const lnk_record&>
 template <auto Member>
 constexpr bool is_list = std::is_same_v<member_type<Member>, std::vector<std::string>>;
 
-template <auto Member, read_kind Read>
+template <auto Member, read_kind Read, auto Other = nullptr>
 constexpr text_rule text_of() {
   if constexpr (is_list<Member>)
     return nullptr;
   else if constexpr (Read == read_kind::link_info)
     return &link_info_text<Member>;
+  else if constexpr (Read == read_kind::tracker)
+    return &tracker_text<Member, Other>;
   else
     return &record_text<Member>;
 }
@@ -140,7 +151,7 @@ struct text_field {
 #define VK_TEXT_FIELD(type, member, read, name, line_form, column_form, part_form, l2t_form, \
                       keep_rule, target_form, body_form, pylnk)                              \
   text_field{#member,                                                                        \
-             text_form::text_of<&lnk_record_fields::member, text_form::read_kind::read>(),   \
+             text_form::text_of<&lnk_record_fields::member, VK_READ_##read>(),               \
              text_form::list_of<&lnk_record_fields::member>(),                               \
              &stored_empty<&lnk_record_fields::member>,                                      \
              text_form::held_size<text_form::member_type<&lnk_record_fields::member>>(),     \
@@ -151,6 +162,9 @@ struct text_field {
              text_form::keep::keep_rule,                                                     \
              target_form,                                                                    \
              body_form},
+#define VK_READ_held text_form::read_kind::held
+#define VK_READ_link_info text_form::read_kind::link_info
+#define VK_READ_tracker(other) text_form::read_kind::tracker, &lnk_record_fields::other
 #define VK_NONE \
   {}
 #define VK_LINE(label)                \
@@ -219,6 +233,9 @@ inline constexpr text_field k_text_fields[] = {
 };
 
 #undef VK_TEXT_FIELD
+#undef VK_READ_held
+#undef VK_READ_link_info
+#undef VK_READ_tracker
 #undef VK_NONE
 #undef VK_LINE
 #undef VK_ENTRY_LINE
@@ -237,6 +254,13 @@ inline constexpr text_field k_text_fields[] = {
 #undef VK_BODY_PART
 
 inline constexpr size_t k_text_field_count = std::size(k_text_fields);
+
+// The field of a member, by its name (k_text_field_count for none).
+constexpr size_t text_field_index(std::string_view member) {
+  for (size_t i = 0; i < k_text_field_count; ++i)
+    if (member == k_text_fields[i].member) return i;
+  return k_text_field_count;
+}
 
 // Calls f(std::integral_constant<size_t, I>) for each field I in list
 // order, so that f reads the field as a constant.

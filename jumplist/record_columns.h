@@ -15,6 +15,8 @@
 #include <utility>
 
 #include "cmdline/line_sink.h"
+#include "foundation/vk_numtext.h"
+#include "foundation/vk_time.h"
 #include "foundation/vk_variant.h"
 #include "jumplist/lnk_record.h"
 #include "jumplist/lnk_text_fields.h"
@@ -172,6 +174,16 @@ void put_idlist_segments(line_sink& out, const column_source& s);
 std::string_view attributes_text(const column_source& s);
 
 inline constexpr uint32_t k_max_mru_position = 99998;
+
+// The room of a time shown as it stands.
+inline constexpr size_t k_raw_time_room = 18;
+// A DestList time that no date shows (not one of the years 1900 to 3000) is
+// evidence all the same: its value as it stands ("0x" and 16 digits) at
+// `at`; returns the end, `at` itself for 0 (no time set) or a date.
+inline char* put_raw_time(char* at, uint64_t ticks) {
+  if (ticks == 0 || filetime_printable(ticks)) return at;
+  return put_hex_number_text(at, ticks, true, 16);
+}
 // A width that is the source path's own: its length, at least 40.
 inline constexpr uint32_t k_path_width = UINT32_MAX;
 
@@ -235,7 +247,11 @@ inline constexpr row_column k_lead_columns[] = {
     {"MRU date [UTC]", 0, for_listed_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
-       return s.kind.listed ? date_cell(s.r.m_mru_time) : no_cell();
+       if (!s.kind.listed) return no_cell();
+       char* const raw = s.b.raw_time;
+       if (char* end = put_raw_time(raw, s.r.m_mru_time); end != raw)
+         return text_cell({raw, static_cast<size_t>(end - raw)});
+       return date_cell(s.r.m_mru_time);
      },
      "MRU date", "MRU-UTC"},
     {"interaction", 11, for_listed_records,

@@ -320,8 +320,9 @@ template <bool Entry>
       if (const std::vector<std::string>& l = f.list(r); !l.empty())
         numbered(w, marks, f.line.label, l);
     } else if constexpr (f.line.kind == K::with_orig) {
+      constexpr text_field other = k_text_fields[text_field_index(f.line.other_member)];
       if (const std::string_view v = f.text(r); !v.empty())
-        with_orig<f.held>(w, f.line.label, v, f.line.other(r));
+        with_orig<f.held>(w, f.line.label, v, other.text(r));
     } else if constexpr (f.line.kind == K::or_listed) {
       if (const std::string_view v = f.text(r); !v.empty())
         text_line(w, marks, f.line.label, v);
@@ -388,7 +389,11 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       else
         line(w, "MRU/MFU index:            ", "not available for this record");
       decimal_line(w, "stream #:                 ", r.m_entry_num);
-      date_line(w, "MRU time:                 ", r.m_mru_time, layout);
+      char raw[k_raw_time_room];
+      if (const char* end = put_raw_time(raw, r.m_mru_time); end != raw)
+        line(w, "MRU time:                 ", {raw, static_cast<size_t>(end - raw)});
+      else
+        date_line(w, "MRU time:                 ", r.m_mru_time, layout);
       if (r.m_has_access_count) decimal_line(w, "Interaction count:        ", r.m_access_count);
       field_lines<true>(w, s.marks, r, o);
     }
@@ -416,7 +421,8 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
     constexpr std::string_view none = "not available";
     char* p = w.room(2 * k_label_size + flags.view().size() + attributes_text.size() + 2 +
                      3 * date_line_room(none.size()) + 2 * date_line_room(0) +
-                     3 * k_hex_and_decimal_line_room + k_label_size + show.size() + 3);
+                     3 * k_hex_and_decimal_line_room + k_label_size +
+                     std::max(show.size(), k_number_text_room) + 3);
     p = put_line(p, "Target flags:             ", flags.view());
     p = put_line(p, "Target attributes:        ", attributes_text);
     p = put_date_line(p, "Target modified:          ", target[0], layout, none);
@@ -429,13 +435,12 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
       p = put_hex_and_decimal_line(p, "File offset:              ", r.m_file_offset, false);
     p = put_hex_and_decimal_line(p, "Parsed size:              ", r.m_lnk_size, true);
     p = put_hex_and_decimal_line(p, "Target file size:         ", h.m_file_size, true);
-    if (show != "unk") {
-      p = put_label(p, "Show cmd:                 ");
-      *p++ = '[';
-      p = put_view(p, show);
-      std::memcpy(p, "]\n", 2);
-      p += 2;
-    }
+    // A value without a name is shown as it stands.
+    p = put_label(p, "Show cmd:                 ");
+    *p++ = '[';
+    p = show != "unk" ? put_view(p, show) : put_hex_number_text(p, h.m_show_cmd, true, 8);
+    std::memcpy(p, "]\n", 2);
+    p += 2;
     w.advance_to(p);
   }
   std::string& marks = s.marks;

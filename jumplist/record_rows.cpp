@@ -753,6 +753,9 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
     note("target size: ", "");
     tail.put_decimal(r.m_header.m_file_size);
   }
+  // An MRU time that is no date has no line of its own: its value stands here.
+  if (const char* end = put_raw_time(b.raw_time, r.m_mru_time); end != b.raw_time)
+    note("MRU time: ", {b.raw_time, static_cast<size_t>(end - b.raw_time)});
   if (r.m_object_droid_time != 0) {
     field_notes(std::integral_constant<int, 1>());
     // A date, a blank and a clock for a valid time of the years to 3000.

@@ -127,6 +127,7 @@ struct row_buffers {
   row_plan plan;
   std::string spare;  // a text whose line ends are shown
   std::string marks;  // a text with marks, when one holds control characters
+  char raw_time[20];  // a time shown as it stands
 };
 
 }  // namespace vk

@@ -59,8 +59,9 @@ struct run_scratch {
   scratch_part<report_scratch> report;
   scratch_part<row_buffers> rows;
   // Where the report writers say memory that ran out and left a record
-  // written short; the roads say it with the file.
-  fault_sink report_faults;
+  // written short; the roads say it with the file. Writers that only read
+  // the settings say it too.
+  mutable fault_sink report_faults;
 
   shell_scratch& shell() { return link.shell; }
 };

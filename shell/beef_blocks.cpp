@@ -9,6 +9,7 @@
 #include "foundation/vk_time.h"
 #include "shell/idlist.h"
 #include "shell/item_layout.h"
+#include "shell/property_store.h"
 
 namespace vk {
 
@@ -236,20 +237,28 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
           append_moved(record.children, std::move(list));
         break;
       }
-      case B::action::storage:
+      case B::action::storage: {
         ctx.offset = remembered + B::storage_at;
-        if (is_embedded_property_storage(p + B::storage_at, avail - B::storage_at)) {
+        // The storages lie within their block, back to back.
+        const int64_t room = size - B::storage_at;
+        if (room > 0 && is_embedded_property_storage(p + B::storage_at, room)) {
           // A storage files its values into a record of its own first, so
           // that its keys join the item's as a merge adds them.
           shell_item_record t;
           const uint32_t saved = ctx.consumed;
-          parse_storage_block(ctx, t, p + B::storage_at, avail - B::storage_at, opts);
+          parse_property_storages(ctx, t, p + B::storage_at, room, opts);
           const uint32_t storage = le32(all, B::storage_at);
           ctx.consumed = saved + storage;
           taken = B::storage_at + int64_t{storage};
           merge_shell_item(record, std::move(t));
+        } else {
+          // A block of this kind holds a storage: one its test refuses (a
+          // size of zero or past the block, a first value of no type) is
+          // damage, for the item to say.
+          ++ctx.space().inner_damage;
         }
         break;
+      }
       case B::action::string_chain: {
         add_item_guid(record, p + B::guid1);
         int64_t pos = B::chain::strings;
@@ -343,6 +352,12 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
     avail -= size;
     total += size;
   }
+  // A block header whose size cannot be right (zero, or past the bytes)
+  // stops the run short: the blocks from there on are lost, for the item to
+  // say.
+  if (avail >= static_cast<int64_t>(B::header_size) &&
+      le16(L::view_of(p, avail), B::signature_at) == B::signature && !is_beef_block(p, avail))
+    ++ctx.space().inner_damage;
   return static_cast<int32_t>(total);
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "foundation/vk_guard.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_string.h"
 
 namespace vk {
@@ -58,8 +59,19 @@ constexpr size_t all_attribute_names_size() {
   }
   return n;
 }
-// Every name and separator written, with the slot's overhang past the last.
-static_assert(all_attribute_names_size() + k_name_slot <= file_attributes_text_room(0));
+// The bits the names cover.
+constexpr uint32_t k_named_bits = [] {
+  uint32_t bits = 0;
+  for (const attribute_name& a : k_attribute_names) bits |= a.bit;
+  return bits;
+}();
+// "0x" and eight digits.
+constexpr size_t k_unnamed_size = 10;
+
+// Every name and separator written, with the slot's overhang past the last
+// and the unnamed bits' value.
+static_assert(all_attribute_names_size() + k_name_slot + k_unnamed_size <=
+              file_attributes_text_room(0));
 static_assert(std::size(k_attribute_names) <= 17);
 }  // namespace
 
@@ -72,6 +84,12 @@ char* put_file_attributes_text(char* at, uint32_t mask, std::string_view separat
     std::memcpy(p, k_name_slots[i].text, k_name_slot);
     p += k_name_slots[i].size;
   }
+  // Bits without a name are evidence too: their value stands after the names.
+  if (const uint32_t unnamed = mask & ~k_named_bits) {
+    if (p != at)
+      for (const char c : separator) *p++ = c;
+    p = put_hex_number_text(p, unnamed, true, 8);
+  }
   return p;
 }
 
@@ -82,6 +100,11 @@ void append_file_attributes_text(std::string& out, uint32_t mask, std::string_vi
     if (!first) out += separator;
     out += a.name;
     first = false;
+  }
+  if (const uint32_t unnamed = mask & ~k_named_bits) {
+    char hex[k_number_text_room];
+    if (!first) out += separator;
+    out.append(hex, put_hex_number_text(hex, unnamed, true, 8));
   }
 }
 

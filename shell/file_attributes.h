@@ -13,16 +13,16 @@
 
 namespace vk {
 
-// Names of the set FILE_ATTRIBUTE_* bits joined by separator; "" when no
-// named bit is set. Memory that runs out throws std::bad_alloc (out then
-// holds part of the text), so that the caller says a text it could not make
-// instead of showing another.
+// Names of the set FILE_ATTRIBUTE_* bits joined by separator, then the set
+// bits no name covers as one hexadecimal value ("0x%08x"); "" for 0. Memory that runs out throws
+// std::bad_alloc (out then holds part of the text), so that the caller says a text it could not
+// make instead of showing another.
 std::string file_attributes_text(uint32_t mask, const std::string& separator);
 void append_file_attributes_text(std::string& out, uint32_t mask, std::string_view separator);
 // The same text written at `at`, which has file_attributes_text_room bytes of
 // room; returns its end.
 constexpr size_t file_attributes_text_room(size_t separator_size) {
-  return 416 + 17 * separator_size;
+  return 426 + 18 * separator_size;
 }
 char* put_file_attributes_text(char* at, uint32_t mask, std::string_view separator);
 

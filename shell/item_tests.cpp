@@ -131,8 +131,7 @@ bool is_string_named_value(const uint8_t* p, int64_t available) {
   if (!p || available < 11) return false;
   const byte_view v = L::view_of(p, available);
   uint32_t value_size = le32(v, 0), name_size = le32(v, 4);
-  return value_size >= 11 && value_size <= available && value_size <= 32768 &&
-         name_size <= value_size && le8(v, 8) == 0;
+  return value_size >= 11 && value_size <= available && name_size <= value_size && le8(v, 8) == 0;
 }
 
 }  // namespace vk

@@ -25,6 +25,8 @@ namespace nv = propstore::named_value;
 namespace pl = propstore::property_list;
 
 const char k_byte_value_prefix[] = "b816936b_";
+// The type a byte value is filed under (a VT_BLOB or VT_VECTOR|VT_UI1).
+constexpr uint32_t k_byte_value_type = 4113;
 
 byte_view view_of(const uint8_t* p, int64_t available) {
   return byte_view(p, p && available > 0 ? static_cast<size_t>(available) : 0);
@@ -172,37 +174,45 @@ class storage_record {
   bool m_cleared = false;
 };
 
-// A byte value of a storage that holds an ID list becomes the items it
-// lists, and leaves the property collection.
+// The storage's first byte value becomes the items it lists, and leaves the
+// property collection, when it holds a whole ID list (items up to its
+// terminator); any other bytes stay a property value, as any value does.
 void take_id_list_value(parse_ctx& ctx, shell_item_record& temp, bool string_named,
-                        const cmd_params& opts, shown_values::list& flat, const size_t* flat_mark) {
+                        const cmd_params& opts) {
   auto it = temp.properties.lower_bound(k_byte_value_prefix);
-  const bool at_end = it == temp.properties.end();
-  // The storage's flat values count as if in the collection (a text is
-  // dropped as the collection's would be erased; it holds no bytes).
-  const bool flat_first =
-      flat_mark && shown_values::take_flat_lower_bound(flat, *flat_mark, k_byte_value_prefix,
-                                                       at_end ? nullptr : &it->first,
-                                                       at_end ? 0 : it->second.order);
-  if (!flat_first && !at_end && it->first.find(k_byte_value_prefix) != std::string::npos) {
-    std::string bytes = std::move(it->second.bytes);
-    temp.properties.erase(it);
-    if (bytes.size() > 2) {
-      const size_t skip = string_named ? 2 : 0;
-      const uint8_t* list = reinterpret_cast<const uint8_t*>(bytes.data()) + skip;
-      parse_guard* guard = ctx.guard;
-      const size_t claimed = guard ? guard->claimed_ranges() : 0;
-      parse_ctx fresh;
-      fresh.guard = guard;
-      fresh.scratch = &ctx.space();
-      shell_item_list items;
-      parse_fault inner;
-      if (parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false, false, fresh,
-                       opts, &inner))
-        append_moved(temp.children, std::move(items));
-      if (inner) ++ctx.space().inner_damage;
-      // Streams expanded in this copy keep it until the parse ends.
-      if (guard && guard->claimed_ranges() != claimed) guard->keep(std::move(bytes));
+  // Texts whose key starts alike may stand before it.
+  while (it != temp.properties.end() && it->first.starts_with(k_byte_value_prefix) &&
+         it->second.vartype != k_byte_value_type)
+    ++it;
+  const size_t skip = string_named ? 2 : 0;
+  if (it != temp.properties.end() && it->first.starts_with(k_byte_value_prefix) &&
+      it->second.bytes.size() > 2) {
+    std::string& bytes = it->second.bytes;
+    const uint8_t* list = reinterpret_cast<const uint8_t*>(bytes.data()) + skip;
+    parse_guard* guard = ctx.guard;
+    const size_t claimed = guard ? guard->claimed_ranges() : 0;
+    // Damage inside bytes that are no ID list is no damage of the storage.
+    uint32_t& damage = ctx.space().inner_damage;
+    const uint32_t damage_before = damage;
+    parse_ctx fresh;
+    fresh.guard = guard;
+    fresh.scratch = &ctx.space();
+    shell_item_list items;
+    parse_fault misframed;
+    const bool listed = parse_idlist(items, list, static_cast<int64_t>(bytes.size() - skip), false,
+                                     false, fresh, opts, &misframed) &&
+                        !misframed;
+    damage = damage_before;
+    // Streams expanded in these bytes keep them until the parse ends.
+    const bool claimed_more = guard && guard->claimed_ranges() != claimed;
+    if (listed) {
+      if (claimed_more) guard->keep(std::move(bytes));
+      append_moved(temp.children, std::move(items));
+      temp.properties.erase(it);
+    } else if (claimed_more) {
+      std::string shown = bytes;
+      guard->keep(std::move(bytes));
+      bytes = std::move(shown);
     }
   }
   temp.found_properties.clear();
@@ -495,14 +505,9 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
     // is empty, and there is nothing to fold.
     const bool untouched = !string_named && current.u32_or_zero(st::values + iv::size) != 0 &&
                            shown_values::record_filings(flat_list) == filings_before;
-    if (untouched) {
-      // Only flat values can stand where the byte value is looked up.
-      if (flat.on && shown_values::any_from(flat_list, flat.mark))
-        shown_values::take_flat_lower_bound(flat_list, flat.mark, k_byte_value_prefix, nullptr, 0);
-    } else if (!temp.properties.empty() ||
-               (flat.on && shown_values::any_from(flat_list, flat.mark))) {
-      take_id_list_value(ctx, temp, string_named, opts, flat_list, flat.on ? &flat.mark : nullptr);
-    }
+    if (!untouched &&
+        (!temp.properties.empty() || (flat.on && shown_values::any_from(flat_list, flat.mark))))
+      take_id_list_value(ctx, temp, string_named, opts);
     flat.folded = true;
     if (untouched) {
       scratch.set_cleared();
@@ -516,7 +521,6 @@ bool storages_body(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p, int
       }
     }
     ctx.offset = base;
-    if (current.u32_or_zero(st::values + iv::size) > st::max_first_value) break;
     remaining -= storage_size;
     if (remaining < st::room_for_next - 1) break;
     base += static_cast<uint64_t>(storage_size);
@@ -593,9 +597,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
     if (value_size > remaining)
       note_fault(fault, static_cast<uint64_t>(position), k_value_past_storage);
-    if (value_size == 0 || value_size > st::max_further_value) break;
-    // A value is read within its own size, as far as its storage goes; a
-    // stream's data is the rest of its storage.
+    if (value_size == 0) break;
+    // A value is read within its own size, as far as its storage goes (its
+    // storage's size is its only bound); a stream's data is the rest of its
+    // storage.
     const byte_view value = view_of(storage + position, remaining);
     const uint16_t vartype = value.u16_or_zero(iv::vartype);
     ctx.offset = base + static_cast<uint64_t>(position) + iv::header_size;
@@ -607,8 +612,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     if (further + iv::header_size != value_size) [[unlikely]]
       further_value_fault(ctx, rec, fault, v, position, remaining, further,
                           base + static_cast<uint64_t>(position) + iv::header_size, &fmtid, opts);
-    position += value_size;
-    remaining -= value_size;
+    // One that runs past its storage (said above) ends it.
+    const int64_t step = std::min(value_size, remaining);
+    position += step;
+    remaining -= step;
   }
   // What the walk left behind holds no value.
   if (!only_terminator(storage + position, remaining)) [[unlikely]]
@@ -621,7 +628,7 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
 bool framed_value(byte_view value, int64_t remaining) {
   const int64_t value_size = value.u32_or_zero(nv::size);
   return remaining >= nv::min_size && value_size >= nv::min_size && value_size <= remaining &&
-         value_size <= nv::max_size && value.u8_or_zero(nv::reserved) == 0;
+         value.u8_or_zero(nv::reserved) == 0;
 }
 
 // The name lies inside its value and ends in its NUL: a name size that

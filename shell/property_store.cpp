@@ -102,7 +102,6 @@ struct entry {
   uint8_t is_number = 0;
   uint8_t is_filetime = 0;
   uint8_t hidden = 0;  // the table's hidden mark
-  bool live = false;
   bool key_made = false;
   std::string text;
   std::string key;  // made when two values share a place
@@ -490,48 +489,7 @@ void drop_from(list& l, size_t at) noexcept {
 }
 
 bool any_from(const list& l, size_t at) noexcept {
-  for (size_t i = at; i < l.used; ++i)
-    if (l.entries[i].live) return true;
-  return false;
-}
-
-// The flat list stands in for the key-ordered map the values were once all
-// filed in: this gives the value that map's lower_bound(text) found, so that
-// the byte value taken from a storage stays the one the reports always took.
-bool take_flat_lower_bound(list& l, size_t at, std::string_view text,
-                           const std::string* collection_key, uint64_t collection_order) {
-  // The middle of the byte-value key prefix ("b816936b_", from its tag
-  // 0xb816936b): a quick test before the map's order is rebuilt.
-  // A flat key holding text holds these digits as they stand. Without one,
-  // a flat key can come first only where it does not hold text either, or
-  // where the collection's key holds text but does not start with it.
-  constexpr std::string_view k_digits = "816936";
-  bool needed = collection_key && collection_key->find(text) != std::string::npos &&
-                !collection_key->starts_with(text);
-  for (size_t i = at; !needed && i < l.used; ++i)
-    needed = l.entries[i].live && l.entries[i].tag == 0 &&
-             l.entries[i].text.size() >= text.size() &&
-             l.entries[i].text.find(k_digits) != std::string::npos;
-  if (!needed) return false;
-  size_t best = l.used;
-  const std::string* best_key = collection_key;
-  uint64_t best_order = collection_order;
-  for (size_t i = at; i < l.used; ++i) {
-    entry& e = l.entries[i];
-    if (!e.live) continue;
-    const std::string& key = key_of(e);
-    if (key < text) continue;
-    if (best_key) {
-      const int by_key = key.compare(*best_key);
-      if (by_key > 0 || (by_key == 0 && e.order > best_order)) continue;
-    }
-    best = i;
-    best_key = &key;
-    best_order = e.order;
-  }
-  if (best == l.used) return false;
-  if (best_key->find(text) != std::string::npos) l.entries[best].live = false;
-  return true;
+  return l.used > at;
 }
 
 void scope::collect(const shell_item_record* records, size_t count, std::vector<std::string>& keys,
@@ -562,8 +520,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
         }
         for (size_t i = m_start; i < l.used; ++i) {
           const entry& e = l.entries[i];
-          if (!e.live || guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype))
-            continue;
+          if (guid_is_zero(e.fmtid) || e.hidden || !shown_property_vartype(e.vartype)) continue;
           add({e.offset, e.order, e.record, nullptr, nullptr, i});
         }
         const size_t shown = places.size();
@@ -680,7 +637,6 @@ int32_t file_flat_single(list& l, uint64_t& filing_order, parse_ctx& ctx, const 
         e.offset = sv.offset;
         e.order = ++filing_order;
         e.record = l.record;
-        e.live = true;
         e.key_made = false;
         ++l.used;
         if (l.used > l.high) l.high = l.used;

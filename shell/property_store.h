@@ -99,13 +99,6 @@ size_t mark(const list& flat) noexcept;
 void drop_from(list& flat, size_t mark) noexcept;
 // True when a value past mark is kept.
 bool any_from(const list& flat, size_t mark) noexcept;
-// Of the keys not below text, in a collection merged with the values past
-// mark, the first: collection_key is the collection's own first (null: none)
-// and collection_order its filing order. When a flat value's key comes
-// first, that value is dropped if its key holds text, and the result is
-// true; false when the collection's own stands.
-bool take_flat_lower_bound(list& flat, size_t mark, std::string_view text,
-                           const std::string* collection_key, uint64_t collection_order);
 
 }  // namespace shown_values
 

@@ -27,10 +27,6 @@ inline constexpr int64_t min_embedded = 38;
 // Beyond 36 bytes the first value's VARTYPE is tested too.
 inline constexpr int64_t short_integer_named = 36;
 inline constexpr int64_t min_integer_named = 28;
-// A first value larger than this ends the walk after it is parsed; a further
-// value larger than that ends its storage.
-inline constexpr int64_t max_first_value = 32768;
-inline constexpr int64_t max_further_value = 65536;
 // Room left for another storage: a walk goes on only with this much.
 inline constexpr int64_t room_for_next = 38;
 }  // namespace storage
@@ -58,7 +54,6 @@ inline constexpr size_t name_size = 4;  // u32
 inline constexpr size_t reserved = 8;   // u8
 inline constexpr size_t name = 9;
 inline constexpr int64_t min_size = 11;
-inline constexpr int64_t max_size = 32768;
 // From the VARTYPE behind the name.
 inline constexpr size_t tail_vartype = 0;  // u16
 inline constexpr size_t tail_data = 4;

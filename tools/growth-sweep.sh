@@ -29,6 +29,7 @@ families=(
   "falsecfb 64 carve"
   "links 64 carve"
   "oddlists 32 list"
+  "nested 7 carve"
   "packed 160 list"
   "interleaved 400 list"
   "padded 4 list"

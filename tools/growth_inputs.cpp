@@ -20,6 +20,9 @@
 //               times interleave from list to list (N lists)
 //   padded      40,000 links, then 4 lists of 2,500 links with interleaved
 //               write times, each with a padding stream of N MiB
+//   nested      a link, then a 10-link list whose stream holds another,
+//               as many levels deep as make N MiB (each level's FAT adds
+//               to all below it: 400 levels make 28 MiB)
 //   automatic   an automatic list of N entries
 //   custom      a custom list of N links
 //   slack       a 10-entry automatic list with N free sectors of false
@@ -219,6 +222,19 @@ int main(int argc, char** argv) {
   } else if (family == "padded") {
     for (uint64_t i = 0; i < 40000; ++i) append(out, numbered_link(100000 + i, k_first_time + i));
     for (uint64_t j = 0; j < 4; ++j) append(out, interleaved_list(j, 4, 2500, n * k_mib, rng));
+  } else if (family == "nested") {
+    bytes_t inner;
+    for (uint64_t level = 0; inner.size() < n * k_mib; ++level) {
+      std::vector<bytes_t> links;
+      for (uint64_t i = 0; i < 10; ++i)
+        links.push_back(numbered_link(level * 10 + i, k_first_time + level * 10 + i));
+      cfb_writer w;
+      add_link_streams(w, links, true);
+      if (!inner.empty()) w.stream(u"Inner", std::move(inner));
+      inner = w.build();
+    }
+    out = numbered_link(0, k_first_time);
+    append(out, inner);
   } else if (family == "automatic") {
     std::vector<bytes_t> links;
     for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));

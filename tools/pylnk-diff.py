@@ -544,7 +544,7 @@ def make_link(rng):
 
     times = [rand_time(), rand_time(), rand_time()]
     show = rng.choice([1, 3, 7, rng.randrange(16)])
-    truth["show command"] = SHOW.get(show)
+    truth["show command"] = show_text(show)
     header = struct.pack("<I", 0x4C) + CLSID + struct.pack(
         "<IIQQQIiIHHII", flags, attributes, times[0], times[1], times[2],
         rng.randrange(1 << 32), rng.randrange(-5, 300), show, rng.randrange(1 << 16), 0, 0, 0)
@@ -643,6 +643,17 @@ def names_of(value, names):
     return sorted(n for i, n in enumerate(names) if value >> i & 1)
 
 
+def attribute_texts(value):
+    """The attribute names, and the bits no name covers as one value."""
+    unnamed = value & ~((1 << len(ATTRIBUTE_NAMES)) - 1)
+    return sorted(names_of(value, ATTRIBUTE_NAMES) + (["0x%08x" % unnamed] if unnamed else []))
+
+
+def show_text(value):
+    """The show command's name, or its value where it has none."""
+    return SHOW.get(value, "0x%08x" % value)
+
+
 def filetime_text(ticks):
     if not ticks:
         return "not available"
@@ -673,9 +684,9 @@ def pylnk_fields(path):
     get("target accessed", lambda: filetime_text(f.get_file_access_time_as_integer()))
     get("target created", lambda: filetime_text(f.get_file_creation_time_as_integer()))
     get("file size", lambda: "0x%08x [%d bytes]" % (f.file_size, f.file_size))
-    get("attributes", lambda: names_of(f.file_attribute_flags, ATTRIBUTE_NAMES))
+    get("attributes", lambda: attribute_texts(f.file_attribute_flags))
     get("link flags", lambda: names_of(f.data_flags, FLAG_NAMES))
-    get("show command", lambda: SHOW.get(f.show_window_value))
+    get("show command", lambda: show_text(f.show_window_value))
     get("icon index", lambda: f.icon_index)
     get("hot key", lambda: f.hot_key_value)
     for field in TEXT_FIELDS:

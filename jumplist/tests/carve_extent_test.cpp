@@ -711,6 +711,21 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
     else
       EXPECT_NE(d.notes.find(r.notes), std::string::npos) << r.what << "\n" << d.notes;
   }
+  // The damage is said however memory runs out, while the frame is
+  // followed too.
+  const bytes_t damaged = custom_list(cut_first);
+  for (int64_t n = 0; n < 300; ++n) {
+    vesk_options o;
+    o.m_status_messages = 0;
+    o.m_carve_mode = true;
+    o.m_source_path = "c.customDestinations-ms";
+    std::ostream none(nullptr);
+    heap::fail_nth(n);
+    carve_and_report(none, nullptr, byte_view(damaged), o, false, k_header_not_searched,
+                     [](lnk_record&) {});
+    heap::no_failure();
+    EXPECT_NE(o.m_notes.lines("c"), "") << n;
+  }
 }
 
 // A link longer than 32 KiB whose arguments, past 32 KiB, hold control
@@ -1087,6 +1102,95 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   one.insert(one.end(), second.begin(), second.end());
   EXPECT_EQ(carve(both, size_t{4} << 20, false).records, 1u + 6 + 22);
   EXPECT_EQ(carve(one, size_t{4} << 20, false).records, 1u + 22);
+}
+
+TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // A list of count links (each naming its own file), and a stream
+  // holding inner when given.
+  size_t next = 100;
+  auto list = [&](size_t count, const bytes_t& inner = {}) {
+    cfb_writer w;
+    std::vector<destlist_test_entry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+      char name[8];
+      std::snprintf(name, sizeof name, "%zx", i + 1);
+      w.stream(std::u16string(name, name + std::strlen(name)), numbered_link(next++));
+      entries[i].entry_num = i + 1;
+    }
+    w.stream(u"DestList", build_destlist(4, entries));
+    if (!inner.empty()) w.stream(u"Inner", inner);
+    return w.build();
+  };
+  const bytes_t link = numbered_link(0), list26 = list(26), list3 = list(3);
+  uint32_t seed = 77;
+  auto noise = [&](bytes_t& b, size_t to) {
+    while (b.size() < to) {
+      seed = seed * 1103515245u + 12345u;
+      b.push_back(static_cast<uint8_t>(seed >> 16));
+    }
+  };
+  auto at = [](bytes_t b, size_t to, const bytes_t& piece) {
+    b.resize(to, 0);
+    b.insert(b.end(), piece.begin(), piece.end());
+    return b;
+  };
+  bytes_t nested = list(10);
+  for (int level = 1; level < 40; ++level) nested = list(10, nested);
+  bytes_t refused = list3;
+  put_le32(refused, hdr::num_fat_sectors, 0);
+  const bytes_t steps = at(at(list26, 48 << 10, link), 52 << 10, list3);
+  const bytes_t no_list = cfb_writer().stream(u"WordDocument", cfb_pattern(9000, 3)).build();
+  bytes_t list_then_noise = list3;
+  noise(list_then_noise, list3.size() + 3000);
+  const std::string past =
+      "(compound file at offset " + hex_offset(list3.size()) + ": bytes past the compound file";
+  struct row {
+    const char* what;
+    bytes_t bytes;
+    size_t records, list_rows;
+    const char* note;  // null: none
+  };
+  std::vector<row> rows = {
+      {"a list, a link, a list at 4 KiB steps", steps, 30, 3, nullptr},
+      {"a link, a list, a link", at(at(link, 4096, list26), 48 << 10, link), 28, 26, nullptr},
+      {"a link, a sound list at 0x1000", at(link, 4096, list3), 4, 3, nullptr},
+      {"a link, a refused list at 0x1000", at(link, 4096, refused), 4, 0,
+       "(compound-file header at offset 0x1000: damaged"},
+      {"a compound file that is no list, a link and a list",
+       at(at(no_list, no_list.size(), link), no_list.size() + 4096, list3), 4, 3, nullptr},
+      {"a list, then random bytes", list_then_noise, 3, 0, past.c_str()},
+      {"a link, a list inside a list 40 levels deep", at(link, 4096, nested), 401, 400, nullptr},
+  };
+  // A list across each of the scan's first five chunk edges, which lie a
+  // chunk apart from the end of the first link, at every 16th offset.
+  for (size_t edge = 1; edge <= 5; ++edge)
+    for (size_t d = 0; d <= 4096; d += 16) {
+      bytes_t b = link;
+      noise(b, link.size() + edge * 32768 + d - 2048);
+      b.insert(b.end(), list3.begin(), list3.end());
+      noise(b, b.size() + 2048);
+      rows.push_back({"a list across a chunk edge", b, 4, 3, nullptr});
+    }
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const drive_result d = drive(tree, r.bytes, "dump.bin");
+    EXPECT_EQ(records_in(d.text), r.records);
+    EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
+                            [](const lnk_record& x) {
+                              return x.m_source_type == "VESKLIST (carved allocated)";
+                            }),
+              static_cast<std::ptrdiff_t>(r.list_rows));
+    std::vector<std::string> offsets = values(d.text, "file offset:");
+    std::sort(offsets.begin(), offsets.end());
+    EXPECT_EQ(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    if (r.note)
+      EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
+    else
+      EXPECT_EQ(d.notes, "");
+    EXPECT_EQ(d.why, r.note ? d.why : lnk::useropts::failure::none);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "alloc_hook.h"
+#include "cfb_writer.h"
 #include "default_params.h"
 #include "idlist_writer.h"
 #include "jumplist/base85.h"
@@ -252,6 +253,53 @@ TEST(ExtraData, WalkSaysBlocksItSteppedPast) {
   }
 }
 
+// A block whose signature was changed to another kind's: bytes that fail
+// that kind's own walk are said and none of them shown. Offsets from the
+// bytes written: the block starts at 76, its body at 84.
+TEST(ExtraData, BytesNotOfTheirSignaturesKindAreSaid) {
+  namespace S = lnk_layout::signature;
+  const auto as = [](lnk_bytes_t block, uint32_t signature) {
+    put_le32(block, lnk_layout::block::signature, signature);
+    return block;
+  };
+  const lnk_bytes_t environment = environment_block("%TEMP%\\x", u"%TEMP%\\x");
+  const std::string kNot =
+      "extra-data block 76: bytes are not those of the kind its signature "
+      "names; not read";
+  const std::string kPast = "property storage 84: declared size runs past its block";
+  lnk_bytes_t empty_storage = storage(storage_fmtid_b725(), {});
+  empty_storage.resize(empty_storage.size() + 4);  // the store's terminator
+  const struct {
+    const char* what;
+    lnk_bytes_t block;
+    std::string said;  // the first fault: structure, offset, cause
+  } rows[] = {
+      {"a store of one empty storage, as Windows writes",
+       extra_block(S::property_store, empty_storage), ""},
+      {"known folder as a store",
+       as(known_folder_block(guid_of("dbb5f6ee5e0d7446a1b3261845eef1b2")), S::property_store),
+       kPast},
+      {"special folder as a store", as(special_folder_block(37), S::property_store), kPast},
+      {"console code page as a store", as(console_fe_block(1252), S::property_store), kPast},
+      {"environment as a shim", as(environment, S::shim), kNot},
+      {"Darwin as a shim",
+       as(darwin_block("", u"w_?=5}!!!!!!!!!!!!!!F>!!!!!!!!!!!!!!!!!!!!"), S::shim), kNot},
+      {"96 bytes of zeros as a tracker", extra_block(S::tracker, lnk_bytes_t(88, 0)), kNot},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const lnk_record rec = parse_blocks({r.block});
+    EXPECT_EQ(std::string(rec.m_known_folder_id) + rec.m_shim_layer + rec.m_machine_id +
+                  rec.m_environment_target,
+              "");
+    EXPECT_EQ(rec.m_special_folder_id + rec.m_code_page + rec.m_property_values.size(), 0u);
+    const parse_fault* f = rec.m_faults.empty() ? nullptr : &rec.m_faults[0];
+    EXPECT_EQ(
+        f ? std::string(f->structure) + " " + std::to_string(f->offset) + ": " + f->cause : "",
+        r.said);
+  }
+}
+
 // A StringData count grown or bytes lost inside a text make the text eat the
 // blocks after it; a count grown before the last text misframes the texts
 // after it. A text that holds a block header from which blocks follow one
@@ -333,8 +381,15 @@ TEST(ExtraData, TrackerValues) {
   EXPECT_EQ(rec.m_object_droid_time, 128920239205000123u);
   EXPECT_EQ(rec.m_birth_volume_droid, "");
   EXPECT_EQ(rec.m_birth_object_droid, "846ee3bb-7039-41de-9d20-001d09fa5a1c");
-  EXPECT_EQ(rec.m_birth_object_droid_time, 0u);  // version 4
+  EXPECT_EQ(rec.m_birth_object_droid_time, 0u);  // version 4: no time, no address
+  EXPECT_EQ(rec.m_birth_mac_address, "");
   EXPECT_EQ(rec.m_object_droid_bytes, lnk_bytes_t(object.begin(), object.end()));
+
+  // A version-4 object droid: its node bytes are random, no address.
+  rec = parse_blocks({tracker_block("m", volume, v4, volume, v4)});
+  EXPECT_EQ(rec.m_object_droid, "846ee3bb-7039-41de-9d20-001d09fa5a1c");
+  EXPECT_EQ(rec.m_mac_address, "");
+  EXPECT_EQ(rec.m_object_droid_time, 0u);
 
   // A zero object droid with a birth droid: only the birth texts.
   rec = parse_blocks({tracker_block(std::string(16, 'm'), zero, zero, volume, object)});

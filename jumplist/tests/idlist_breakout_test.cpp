@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "default_params.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_record.h"
@@ -58,8 +59,30 @@ lnk_record every_case() {
 
 std::string breakout(const lnk_record& r, const cmd_params& o) {
   std::ostringstream out;
-  idlist_breakout(out, r, o);
+  fault_sink report;
+  idlist_breakout(out, r, o, report);
   return out.str();
+}
+
+// Memory that runs out while the segments are made is said: in the record's
+// faults when a stored record keeps them, in the report's sink (or, for the
+// stream's own, its state) when the breakout makes them.
+TEST(IdlistBreakout, MemoryThatRunsOutIsSaid) {
+  int cut = 0;
+  for (int64_t fail_at = 0, failed = 1; failed; ++fail_at, cut += static_cast<int>(failed)) {
+    lnk_record stored = every_case(), r = every_case();
+    std::ostringstream out;
+    fault_sink report;
+    heap::fail_nth(fail_at);
+    compact_lnk_record(stored, true);
+    idlist_breakout(out, r, cmd_params(), report);
+    failed = heap::state().fail_countdown < 0;
+    heap::no_failure();
+    const bool short_stored = stored.m_idlist_segments.size() != 7;
+    EXPECT_EQ(stored.m_faults.size(), short_stored ? 1u : 0u) << fail_at;
+    EXPECT_TRUE(short_stored || report.out_of_memory() || out.bad() || !failed) << fail_at;
+  }
+  EXPECT_GT(cut, 10);
 }
 
 TEST(IdlistBreakout, TextLinesAndCsvCell) {

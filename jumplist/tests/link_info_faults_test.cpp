@@ -99,6 +99,9 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
   const field device = [](const lnk_record& r) { return r.m_device_name; };
   const field name = [](const lnk_record& r) { return r.m_name; };
   const field folder = [](const lnk_record& r) { return std::string(r.m_known_folder_id); };
+  const field serial = [](const lnk_record& r) { return r.m_volume_serial; };
+  lnk_bytes_t wide_suffix_in_header = write_lnk(every);
+  put_le32(wide_suffix_in_header, k_info + 32, 4);
   const struct {
     const char* what;
     lnk_bytes_t bytes;
@@ -163,6 +166,43 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        {{"LinkInfo", k_info,
          "declared size runs past its parts; what follows read from their end"}},
        {{local, "C:\\x\\"}, {name, "n"}, {folder, "04030201-0605-0807-090a-0b0c0d0e0f10"}}},
+      // An offset or header size that gives a part's bytes to the header
+      // or to another part: the first disagreement is said and no text is
+      // read there (pylnk refuses these LinkInfo but for three: it fails on
+      // a local path or network suffix at zero and reads the label as a path
+      // pointing at it).
+      {"VolumeID offset past the LinkInfo",
+       patched(local_link(), {{k_info + 12, 0x80000000}}),
+       {{"LinkInfo", k_info, "VolumeID runs past the LinkInfo"}},
+       {{label, ""}, {serial, ""}, {local, "C:\\x\\"}, {suffix, "y.txt"}}},
+      {"local base path declared at offset zero",
+       patched(local_link(), {{k_info + 16, 0}}),
+       {{"LinkInfo", k_info, "local base path declared by the flags at offset zero"}},
+       {{local, ""}, {label, "OS"}, {suffix, "y.txt"}}},
+      {"network link's path suffix at offset zero",
+       patched(share_link(), {{k_info + 24, 0}}),
+       {{"LinkInfo", k_info, "path suffix declared by the flags at offset zero"}},
+       {{suffix, ""}, {net, "\\\\server\\share"}}},
+      {"header size 60 over the VolumeID and paths",
+       patched(local_link(), {{k_info + 4, 60}}),
+       {{"LinkInfo", k_info, "VolumeID offset points inside the LinkInfo header; not read"}},
+       {{label, ""}, {local, ""}, {suffix, ""}, {name, "n"}}},
+      {"header size 32",
+       patched(local_link(), {{k_info + 4, 32}}),
+       {{"LinkInfo", k_info, "header size is neither 28 nor 36 or more"}},
+       {{label, ""}, {local, "C:\\x\\"}, {suffix, "y.txt"}}},
+      {"UTF-16 suffix offset inside the header",
+       wide_suffix_in_header,
+       {{"LinkInfo", k_info,
+         "UTF-16 path suffix offset points inside the LinkInfo header or another part; suffix "
+         "not read"}},
+       {{suffix, "y.txt"}, {local, "C:\\x\\"}}},
+      {"local base path offset on the VolumeID's label",
+       patched(local_link(), {{k_info + 16, 44}}),
+       {{"LinkInfo", k_info,
+         "local base path offset points inside the LinkInfo header or the VolumeID; path not "
+         "read"}},
+       {{local, ""}, {label, "OS"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

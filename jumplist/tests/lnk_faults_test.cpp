@@ -4,6 +4,7 @@
 // 64 KiB and more are read whole inside an automatic list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -339,6 +340,14 @@ TEST(LnkFaults, BlocksOf64KiBAndMoreInAnAutomaticList) {
     storages.push_back(storage(storage_fmtid_b725(), values));
     ASSERT_GT(storages.back().size(), 16384u);
   }
+  // Values past 64 KiB (a later integer-named one) and 32 KiB (a
+  // string-named one), read whole as the ones before them.
+  const std::u16string long_text(33001, u'L'), named_text(16385, u'N');
+  storages.push_back(storage(storage_fmtid_b725(), {int_value(2, 0x1F, lpwstr_data(u"short")),
+                                                    int_value(3, 0x1F, lpwstr_data(long_text))}));
+  storages.push_back(
+      storage(string_named_fmtid(), {named_value(u"Long", 0x1F, lpwstr_data(named_text)),
+                                     named_value(u"After", 0x1F, lpwstr_data(u"after"))}));
   lnk_spec s;
   s.strings[lnk_name] = u"large";
   const lnk_bytes_t vista = vista_idlist_block(list);
@@ -351,7 +360,10 @@ TEST(LnkFaults, BlocksOf64KiBAndMoreInAnAutomaticList) {
   EXPECT_EQ(rec.m_lnk_size, link.size());
   EXPECT_EQ(rec.m_faults.size(), 0u);
   EXPECT_EQ(rec.m_property_store_offset, 88u + vista.size());  // the name takes 12 bytes
-  ASSERT_EQ(rec.m_property_values.size(), 2800u);
+  ASSERT_EQ(rec.m_property_values.size(), 2804u);
+  for (const std::string& text :
+       {std::string(33001, 'L'), std::string(16385, 'N'), std::string("after")})
+    EXPECT_EQ(std::count(rec.m_property_values.begin(), rec.m_property_values.end(), text), 1);
 
   temp_tree tree;
   ASSERT_TRUE(tree.ok());

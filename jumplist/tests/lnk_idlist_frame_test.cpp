@@ -28,6 +28,8 @@ TEST(LnkIdListFrame, ItemsNotFillingTheListAreSaid) {
   sound.extra_blocks = {vista_idlist_block(idlist({root, last}))};
   lnk_spec grown = sound;  // the name's count read as the terminator
   grown.idlist_declared = 44;
+  lnk_spec one_byte = sound;
+  one_byte.idlist_declared = 1;
   lnk_spec empty = sound;  // a list of no item declared as none at all
   empty.idlist = idlist({});
   empty.idlist_declared = 0;
@@ -52,6 +54,8 @@ TEST(LnkIdListFrame, ItemsNotFillingTheListAreSaid) {
   } cases[] = {
       {"sound", sound, 2, nullptr, 0, nullptr},
       {"list size grown by 2", grown, 2, "shell item", 118, "item size zero before the list's end"},
+      {"list size 1", one_byte, 0, "ID list", 76,
+       "declared size below its terminator's 2 bytes; items not read"},
       {"empty list of size 0", empty, 0, "ID list", 76,
        "declared size is not that of the empty list it holds"},
       {"last item a byte short", shrunk, 2, "shell item", 119, "one byte left after the last item"},

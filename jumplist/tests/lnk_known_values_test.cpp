@@ -170,16 +170,19 @@ TEST(LnkKnownValues, HeaderFieldsAtTheirDocumentedOffsets) {
   EXPECT_FALSE(is_lnk_header(bytes.data(), 19));
 }
 
-// A block of the given signature and BlockSize, its body zero.
+// A block of the given signature and BlockSize, its body zero but a
+// tracker's length, which names its kind.
 lnk_bytes_t sized_block(uint32_t signature, size_t size) {
-  return extra_block(signature, lnk_bytes_t(size - 8, 0));
+  lnk_bytes_t body(size - 8, 0);
+  if (signature == lnk_layout::signature::tracker) body[0] = 0x58;
+  return extra_block(signature, body);
 }
 
 TEST(LnkKnownValues, EveryBlockKindTakenFromItsDocumentedSizeOn) {
   // Signature, the least BlockSize it is taken at (a larger one is taken
   // too) and a smaller one it is stepped over at (0: none), and where the
   // walk notes it. Fixed sizes as the format document gives them; a
-  // property store is taken once it can hold one storage header.
+  // property store is taken once it can hold its terminator.
   const struct {
     uint32_t signature;
     size_t taken, stepped_over;
@@ -193,7 +196,7 @@ TEST(LnkKnownValues, EveryBlockKindTakenFromItsDocumentedSizeOn) {
       {0xA0000006, 0x314, 0x310, &lnk_record_fields::m_darwin_offset},
       {0xA0000007, 0x314, 0x310, &lnk_record_fields::m_icon_environment_offset},
       {0xA0000008, 0x88, 0x84, &lnk_record_fields::m_shim_offset},
-      {0xA0000009, 46, 42, &lnk_record_fields::m_property_store_offset},
+      {0xA0000009, 12, 8, &lnk_record_fields::m_property_store_offset},
       {0xA000000B, 0x1C, 0x18, &lnk_record_fields::m_known_folder_offset},
       {0xA000000C, 0x0A, 0, &lnk_record_fields::m_vista_idlist_offset},
   };

@@ -187,9 +187,11 @@ TEST(LnkParser, LinkInfo) {
   EXPECT_EQ(p.rec.m_volume_id_offset + p.rec.m_net_link_offset + p.rec.m_local_path_offset +
                 p.rec.m_path_suffix_offset,
             0u);
-  // Three parts past the data said (the suffix offset is negative), at the LinkInfo.
-  ASSERT_EQ(p.rec.m_faults.size(), 3u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
+  // The first part past the LinkInfo said, at the LinkInfo, then the network
+  // link the flags do not declare.
+  ASSERT_EQ(p.rec.m_faults.size(), 2u);
+  EXPECT_STREQ(p.rec.m_faults[0].cause, "VolumeID runs past the LinkInfo");
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(p.rec.m_faults[i].offset, 76u);
 
   // A LinkInfo of 1280 bytes is read; StringData follows its declared end.
   lnk_spec big;
@@ -384,7 +386,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   rec.m_source_type = "VESKLIST (automatic)";
   rec.m_source_alt_label = "inner";
   rec.m_has_access_count = 1;
-  rec.m_destlist_droids[1].m_bytes[0] = 9;
+  rec.m_destlist_object_droid = "9";
   std::vector<uint8_t> bytes = write_lnk(s);
   ASSERT_TRUE(parse_lnk(rec, bytes.data(), bytes.size(), default_params(),
                         vesk_test::test_scratch(), false, 0));
@@ -394,7 +396,7 @@ TEST(LnkNames, TablesAndRecordLifecycle) {
   EXPECT_EQ(rec.m_source_type, "VESKLIST (automatic)");
   EXPECT_EQ(rec.m_source_alt_label, "inner");
   EXPECT_EQ(rec.m_has_access_count, 0);
-  EXPECT_EQ(rec.m_destlist_droids[1].m_bytes[0], 0);
+  EXPECT_TRUE(rec.m_destlist_object_droid.empty());
   EXPECT_TRUE(rec.m_name.empty() && rec.m_idlist_items.empty() && rec.m_lnk_size == 0);
   EXPECT_EQ(rec.m_header.m_lnk_header_size, 0u);
   reset_lnk_record(rec);

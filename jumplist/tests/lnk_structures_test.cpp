@@ -106,7 +106,8 @@ TEST(LinkStructures, LinkInfoIsReadByItsDeclaredSize) {
        path,
        "",
        "",
-       "LinkInfo: declared size runs past the data"},
+       "LinkInfo: declared size runs past the data; LinkInfo: UTF-16 local base path lies past "
+       "the data"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -141,6 +142,7 @@ TEST(LinkStructures, UnicodeFormsReplaceTheEightBitOnes) {
   li.network = lnk_network_link{"\\\\srv\\sh?re", "Z:"};
   li.net_name_unicode = u"\\\\srv\\shаre";  // a Cyrillic а
   li.device_name_unicode = u"Z:ü";
+  li.local_base_path = "";
   li.suffix = "";
   s.link_info = li;
   s.extra_blocks = {

@@ -218,10 +218,46 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
        {"Volume ID:                v [orig: w]\n", "MAC address:              m\n",
         "Target ObjID time [orig]: 2024-03-05 07:08:10.000 [UTC]\n"},
        {}},
-      {"DestList netbios name only for automatic lists",
-       [](lnk_record& r, lnk::useropts&) { r.m_netbios_name = "pc"; },
+      {"beside a tracker block, DestList netbios name only for automatic lists",
+       [](lnk_record& r, lnk::useropts&) {
+         r.m_tracker_offset = 0x4c;
+         r.m_netbios_name = "pc";
+       },
        {},
        {"NETBIOS name:"}},
+      {"values no name covers, as they stand",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_header.m_show_cmd = 0x00040001;
+         r.m_header.m_file_attributes = 0x100020;
+         r.m_mru_time = UINT64_MAX;
+       },
+       {"Show cmd:                 [0x00040001]\n",
+        "Target attributes:        FILE_ATTRIBUTE_ARCHIVE; 0x00100000\n",
+        "MRU time:                 0xffffffffffffffff\n"},
+       {}},
+      {"no tracker block: the DestList entry's name and droids",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_netbios_name = "pc-7";
+         take_destlist_droids(r, fixture_destlist_guids());
+       },
+       {"NETBIOS name:             pc-7\n",
+        "Volume ID:                523e1c6a-0b91-474f-8d35-2c610e7a49d2\n",
+        "Object ID:                846ee3bb-7039-11de-9d20-080027123456 [orig: "
+        "846ee3bb-7039-41de-9d20-080027abcdef]\n",
+        // The version-4 birth droid holds no address.
+        "MAC address:              08:00:27:12:34:56\n",
+        "Target ObjID time:        2009-07-14 05:45:20.500 [UTC]\n"},
+       {}},
+      {"a tracker block read: the DestList entry's droids stay unshown",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_automatic_list = true;
+         r.m_tracker_offset = 0x4c;
+         take_destlist_droids(r, fixture_destlist_guids());
+       },
+       {},
+       {"Volume ID:", "Object ID:", "MAC address:", "ObjID time"}},
       {"hostname without username",
        [](lnk_record&, lnk::useropts& o) { o.m_host_name = "h"; },
        {"username:                 \nhostname:                 h\n"},
@@ -239,7 +275,7 @@ TEST(RecordReport, OptionalLinesFollowRecordAndSettings) {
          r.m_property_values = {std::string(3000, 'v')};
        },
        {"Cmdline args:             " + std::string(5000, 'a') + "\n",
-        ", KeepLocalIDListForUNCTarget\n", "; FILE_ATTRIBUTE_VIRTUAL\n",
+        ", KeepLocalIDListForUNCTarget\n", "; FILE_ATTRIBUTE_VIRTUAL; 0xfffe0000\n",
         " [1] " + std::string(3000, 'k') + " [" + std::string(3000, 'v') + "]\n"},
        {}},
       {"first character NUL hides LinkInfo text",

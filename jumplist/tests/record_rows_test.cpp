@@ -66,6 +66,18 @@ lnk_record entry_10(const lnk::useropts& o) {
   return r;
 }
 
+// Entry 10 of a list whose link stream is missing: its DestList values alone.
+lnk_record destlist_only_entry() {
+  lnk_record r;
+  r.m_source_type = "VESKLIST (automatic)";
+  r.m_mru_position = 1;
+  r.m_entry_num = 10;
+  r.m_mru_time = k_mru;
+  r.m_netbios_name = "pc-7";
+  take_destlist_droids(r, fixture_destlist_guids());
+  return r;
+}
+
 std::vector<std::string> split(const std::string& line, char sep) {
   std::vector<std::string> out(1);
   for (char c : line) {
@@ -215,6 +227,17 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
       {"NTFS scan of a file without an MFT reference",
        [](lnk_record&, lnk::useropts& o) { o.m_ntfs_scan = true; },
        {{"src inode", ""}, {"src seq#", ""}, {"file cdate", ""}}},
+      {"an MRU time that is no date: as it stands",
+       [](lnk_record& r, lnk::useropts&) { r.m_mru_time = UINT64_MAX; },
+       {{"MRU date", "0xffffffffffffffff"}, {"MRU date+", ""}}},
+      {"no link read: the DestList entry's name and droids",
+       [](lnk_record& r, lnk::useropts&) { r = destlist_only_entry(); },
+       {{"netbios name", "pc-7"},
+        {"volume id", "523e1c6a-0b91-474f-8d35-2c610e7a49d2"},
+        {"object id", "846ee3bb-7039-11de-9d20-080027123456"},
+        {"mac addr", "08:00:27:12:34:56"},
+        {"ObjID date", "2009-07-14"},
+        {"ObjID date+", "05:45:20.500"}}},
       {"texts joined, separators replaced",
        [](lnk_record& r, lnk::useropts&) {
          r.m_header.m_file_attributes = 0x40000000;  // no named bit
@@ -229,7 +252,7 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
          r.m_property_values = {"p1", "p2"};
          r.m_idlist_path = "My Computer\\C:\\a";
        },
-       {{"tgt attrib", ""},
+       {{"tgt attrib", "0x40000000"},
         {"network/device info", "[NetworkName]: \\\\srv\\share; [DeviceName]: Z:"},
         {"extra info", "[RelPath]: ..\\a b; [CmdArgs]: -x"},
         {"IDList extra info", "d1; d2; v; k1 [p1]; k2 [p2]"},
@@ -260,13 +283,7 @@ TEST(RecordRows, ColumnsAreFixedByTheFirstRecordOfARun) {
   lnk_record r = entry_10(o);
   std::ostringstream out;
   report_record(out, r, o);
-  EXPECT_EQ(lines_of(out.str())[0],
-            "source path/filename,source type,appid,MRU/MFU,stream#,MRU date, MRU-UTC,"
-            "interaction,file mdate, time-UTC,file adate, time-UTC,file mftdate, time-UTC,"
-            "tgt mdate, time-UTC,tgt adate, time-UTC,tgt cdate, time-UTC,ObjID date, time-UTC,"
-            "tgt attrib,target inode,target seq#,file size,target name,IDList extra info,"
-            "vol type,vol serial,vol label,local path,common path,network/device info,"
-            "extra info,netbios name,volume id,object id,mac addr");
+  EXPECT_EQ(lines_of(out.str())[0], registered_titles(o, {true, false}));
   EXPECT_EQ(o.m_columns.size(), 39u);
   EXPECT_EQ(o.m_columns[0].m_width, 0u);  // no alignment in CSV
 
@@ -384,6 +401,24 @@ TEST(RecordRows, Log2timelineLines) {
         path +
         ",0,VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
         "ObjID time: 2009-07-14 05:45:20.500 [UTC], (velkor),5f7b5f1e01b83767"}},
+      {"an MRU time that is no date: its value among the notes",
+       [](lnk_record& r, lnk::useropts&) {
+         r.m_mru_time = UINT64_MAX;
+         r.m_header.m_write_time = k_2024_03_05_070809;
+       },
+       {"2024-03-05, 07:08:09.000,UTC,M...,VESKLIST,VESKLIST (automatic),Last Modified,,,, <- " +
+        path + "; local path-C:\\Temp\\report.docx; nebios-desktop-01; mac-00:1d:09:fa:5a:1c,2," +
+        path +
+        ",0,VSN: 1234-abcd; target size: 4096; MRU time: 0xffffffffffffffff; ObjID: "
+        "846ee3bb-7039-11de-9d20-001d09fa5a1c; ObjID time: 2009-07-14 05:45:20.500 [UTC], "
+        "(velkor),5f7b5f1e01b83767"}},
+      {"no link read: the DestList entry's name and droids",
+       [](lnk_record& r, lnk::useropts&) { r = destlist_only_entry(); },
+       {"2024-03-05, 07:08:09.123,UTC,..C.,VESKLIST,VESKLIST (automatic),MRU Time,,,, <- " + path +
+        "; nebios-pc-7; mac-08:00:27:12:34:56,2," + path +
+        ",0,VolID: 523e1c6a-0b91-474f-8d35-2c610e7a49d2; ObjID: "
+        "846ee3bb-7039-11de-9d20-080027123456; ObjID time: 2009-07-14 05:45:20.500 [UTC], "
+        "(velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
   };
   for (const auto& row : rows) {

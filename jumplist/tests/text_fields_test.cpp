@@ -1,17 +1,26 @@
 // The field list made true: a record with every text field set to a marker
 // of its own shows each marker in each form exactly where the list names it
-// and nowhere else; the target's two orders and the keep rule's texts.
+// and nowhere else; a written list shows every field its bytes fill in each
+// of those forms; the target's two orders and the keep rule's texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "default_params.h"
 #include "foundation/vk_time.h"
+#include "jumplist/file_drivers.h"
+#include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_text_fields.h"
 #include "jumplist/record_columns.h"
 #include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
+#include "jumplist/vesk_options.h"
+#include "report_fixture.h"
+#include "temp_tree.h"
 
 namespace vk {
 namespace {
@@ -80,10 +89,17 @@ std::vector<std::string> split(const std::string& text, char sep) {
   return out;
 }
 
-// An automatic list's record in the form asked for ('t' labelled block,
-// 'c' CSV, 'l' log2timeline, 'b' body file), without the header line.
-std::string rendered(const lnk_record& r, char form) {
-  lnk::useropts o;
+// A CSV row's cells, without the writer's blank before some.
+std::vector<std::string> cells_of(const std::string& row) {
+  auto cells = split(row, ',');
+  for (std::string& c : cells)
+    if (!c.empty() && c[0] == ' ') c.erase(0, 1);
+  return cells;
+}
+
+// The settings of a form ('t' labelled block, 'c' CSV, 'l' log2timeline,
+// 'b' body file) for an automatic list.
+void use_form(lnk::useropts& o, char form) {
   o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
   o.m_automatic_list = true;
   o.m_appid_text = "5f7b5f1e01b83767";
@@ -98,6 +114,12 @@ std::string rendered(const lnk_record& r, char form) {
   o.m_replacement_char = form == 'b' ? ';' : ' ';
   build_time_format_settings(o.m_time_settings, o.m_date_format, o.m_time_format,
                              o.m_pair_datetime != 0);
+}
+
+// A record in the form asked for.
+std::string rendered(const lnk_record& r, char form) {
+  lnk::useropts o;
+  use_form(o, form);
   std::ostringstream out;
   report_record(out, r, o);
   return out.str();
@@ -135,12 +157,6 @@ TEST(TextFields, EachFieldShowsInEachFormTheListNamesAndNowhereElse) {
   // The CSV row, cell by cell under its title.
   const auto rows = split(rendered(r, 'c'), '\n');
   ASSERT_GE(rows.size(), 2u);
-  auto cells_of = [](const std::string& row) {
-    auto cells = split(row, ',');
-    for (std::string& c : cells)
-      if (!c.empty() && c[0] == ' ') c.erase(0, 1);  // the writer's blank
-    return cells;
-  };
   const auto titles = cells_of(rows[0]);
   const auto cells = cells_of(rows[1]);
   ASSERT_EQ(titles.size(), cells.size());
@@ -196,6 +212,120 @@ TEST(TextFields, EachFieldShowsInEachFormTheListNamesAndNowhereElse) {
     EXPECT_EQ(
         count(rendered(alone, 't'), f.line.label + marker(field_named(f.line.other_member)) + "\n"),
         1u);
+  }
+}
+
+// Entry 1's link holds every part a link can hold, each ID list a detail,
+// its tracker's birth droids apart from its droids; entry 2's link is
+// missing, so that its DestList path, name and droids stand. Each field
+// the list gives a form shows in that form with the value the bytes give: a
+// field added to the list that no reader fills fails here.
+TEST(TextFields, EveryFieldOfAWrittenListShowsInEachFormTheListNames) {
+  using namespace vesk_test;
+  using namespace text_form;
+  auto item = [](std::string_view short_name, std::u16string_view name) {
+    return file_entry_item(0x32, 1, 0x5865, 0x3904, 0x20, short_name,
+                           file_entry_extension(0, 0x5865, 0x3904, 0x5865, 0x3904, name, 1234, 5));
+  };
+  guid_bytes_t birth[2] = {fixture_destlist_droids()[0], written_object_id()};
+  birth[0][0] ^= 1;
+  birth[1][15] ^= 1;
+  lnk_spec spec = full_written_spec();
+  spec.idlist = idlist({item("REPORT~1.DOC", u"report.docx")});
+  for (lnk_bytes_t& block : spec.extra_blocks) {
+    if (block[4] == 0x03)  // the tracker
+      block = tracker_block("desktop-01", fixture_destlist_droids()[0], written_object_id(),
+                            birth[0], birth[1]);
+    if (block[4] == 0x0C) block = vista_idlist_block(idlist({item("V~1.TXT", u"v.txt")}));
+  }
+  const lnk_bytes_t link = write_lnk(spec);
+  lnk_record linked;
+  ASSERT_TRUE(
+      parse_lnk(linked, link.data(), link.size(), default_params(), test_scratch(), false, 0));
+  std::vector<destlist_test_entry> entries(2);
+  entries[1].droids = fixture_destlist_droids();
+  entries[1].host = "pc-7";
+  entries[1].entry_num = 2;
+  entries[1].path = u"C:\\gone\\lost.txt";
+  cfb_writer w;
+  w.stream(u"1", link);
+  w.stream(u"DestList", build_destlist(4, entries));
+  const std::vector<uint8_t> list = w.build();
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string path = tree.path("5f7b5f1e01b83767.automaticDestinations-ms");
+  tree.file("5f7b5f1e01b83767.automaticDestinations-ms", std::string(list.begin(), list.end()));
+  auto report = [&](char form) {
+    vesk_options o;
+    use_form(o, form);
+    std::ostringstream out;
+    EXPECT_TRUE(process_jumplist_file(out, path, o));
+    return out.str();
+  };
+  const std::string block = report('t'), l2t = report('l');
+  const auto rows = split(report('c'), '\n'), body = split(report('b'), '\n');
+  ASSERT_EQ(rows.size(), 4u);  // titles, entry 2, entry 1, end
+  const auto titles = cells_of(rows[0]);
+
+  // Entry 2's values: those its DestList entry's bytes give.
+  const std::map<std::string, std::string> lost = {
+      {"m_destlist_path", "C:\\gone\\lost.txt"},
+      {"m_machine_id", "pc-7"},
+      {"m_volume_droid", "523e1c6a-0b91-474f-8d35-2c610e7a49d2"},
+      {"m_object_droid", "846ee3bb-7039-11de-9d20-080027123456"},
+      {"m_birth_object_droid", "846ee3bb-7039-41de-9d20-080027abcdef"},
+      {"m_mac_address", "08:00:27:12:34:56"}};
+  auto value = [&](size_t stream, const text_field& f) -> std::vector<std::string> {
+    if (stream == 2) return {lost.count(f.member) ? lost.at(f.member) : ""};
+    return f.list ? f.list(linked) : std::vector<std::string>{std::string(f.text(linked))};
+  };
+  std::vector<bool> filled(k_text_field_count);
+  for (size_t stream : {1, 2}) {  // reported from the highest position down
+    SCOPED_TRACE(stream);
+    const size_t at = block.find("stream #:                 " + std::to_string(stream) + "\n");
+    const std::string own_block = block.substr(at, block.find("\n\n", at) - at);
+    const auto cells = cells_of(rows[3 - stream]);
+    ASSERT_EQ(cells.size(), titles.size());
+    auto cell_under = [&](std::string_view title) {
+      return cells[static_cast<size_t>(std::find(titles.begin(), titles.end(), title) -
+                                       titles.begin())];
+    };
+    for (size_t i = 0; i < k_text_field_count; ++i) {
+      const text_field& f = k_text_fields[i];
+      SCOPED_TRACE(f.member);
+      const std::vector<std::string> v = value(stream, f);
+      if (v.empty() || v[0].empty()) continue;
+      filled[i] = true;
+      std::string line = f.line.label ? f.line.label + v[0] + "\n" : "";
+      if (f.line.kind == line_kind::with_orig) {
+        const std::string orig =
+            value(stream, k_text_fields[text_field_index(f.line.other_member)])[0];
+        if (!orig.empty() && orig != v[0]) line.insert(line.size() - 1, " [orig: " + orig + "]");
+      }
+      for (const std::string& e : v)  // a list's entries each on a line
+        EXPECT_NE((own_block + "\n").find(v.size() > 1 ? e + "\n" : line), std::string::npos)
+            << own_block;
+      if (f.column.title) {
+        EXPECT_EQ(cell_under(f.column.title), v[0]);
+      }
+      if (f.part.in != cell::none) {
+        const char* joined = f.part.in == cell::network ? "network/device info" : "extra info";
+        EXPECT_EQ(count(cell_under(joined), f.part.label + v[0]), 1u);
+      }
+      if (f.l2t.kind != l2t_kind::none) {
+        EXPECT_NE(l2t.find(f.l2t.label + v[0]), std::string::npos) << l2t;
+      }
+      if (f.body.part) {
+        EXPECT_EQ(count(body.at(3 - stream), f.body.label + v[0]), 1u);
+      }
+    }
+  }
+  // Every field a form shows is filled by some reader.
+  for (size_t i = 0; i < k_text_field_count; ++i) {
+    const text_field& f = k_text_fields[i];
+    const bool shown = f.line.kind != line_kind::none || f.column.title ||
+                       f.part.in != cell::none || f.l2t.kind != l2t_kind::none || f.body.part;
+    EXPECT_TRUE(filled[i] || !shown) << f.member;
   }
 }
 

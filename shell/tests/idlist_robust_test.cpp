@@ -123,6 +123,19 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   const bytes_t stored = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"a.doc"))});
   bytes_t misframed = stored;
   misframed[24] = static_cast<uint8_t>(misframed[24] - 4);
+  // A root folder whose 0xBEEF0010 block holds a storage (8 bytes, the
+  // storage, the block's offset in the item), as written or damaged; and one
+  // whose first value is a PNG file's first bytes, no ID list.
+  auto stored_in_block = [&](const bytes_t& in_block, int block_size = -1) {
+    const bytes_t block = cat({bytes_t(8, 0), in_block, {20, 0}});
+    return shell_item(0x1F, cat({{0x50}, k_guid, beef_block(0, 16, block, block_size)}));
+  };
+  const bytes_t in_block = stored_in_block(stored);
+  bytes_t no_type = stored;
+  no_type[33] = 0x50;
+  const bytes_t png = from_hex("89504e470d0a1a0a0000000d49484452");
+  constexpr const char* k_inside =
+      "a property storage or ID list inside it is damaged; not read in full";
   const struct {
     const char* what;
     bytes_t list;
@@ -148,8 +161,20 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       {"an item of an unknown type", idlist({root, unknown_type, root}), 3,
        "item of an unknown type; read by search only"},
       {"an item holding a storage", idlist({root, stored, root}), 3, nullptr},
-      {"an item holding a misframed storage", idlist({root, misframed, root}), 3,
-       "a property storage or ID list inside it is damaged; not read in full"},
+      {"an item holding a misframed storage", idlist({root, misframed, root}), 3, k_inside},
+      {"a storage in a 0xBEEF0010 block", idlist({root, in_block, root}), 3, nullptr},
+      {"a PNG's bytes in a 0xBEEF0010 storage",
+       idlist({root,
+               stored_in_block(storage(storage_fmtid_b725(), {int_value(2, 65, blob_data(png))})),
+               root}),
+       3, nullptr},
+      {"a 0xBEEF0010 storage of size 0",
+       idlist({root, stored_in_block(storage(storage_fmtid_b725(), {}, true, 0)), root}), 3,
+       k_inside},
+      {"a 0xBEEF0010 block of size 0", idlist({root, stored_in_block(stored, 0), root}), 3,
+       k_inside},
+      {"a 0xBEEF0010 storage's value of no type", idlist({root, stored_in_block(no_type), root}), 3,
+       k_inside},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

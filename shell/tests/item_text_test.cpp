@@ -483,7 +483,9 @@ TEST(AttributeTexts, SfgaoAndFileAttributes) {
       {0x21, "; ", "FILE_ATTRIBUTE_READONLY; FILE_ATTRIBUTE_ARCHIVE"},
       {0x80, "; ", "FILE_ATTRIBUTE_NORMAL"},
       {0x48, "; ", "Reserved1; Reserved2"},
-      {0x20000, "; ", ""},
+      // Bits no name covers: their value after the names.
+      {0x20000, "; ", "0x00020000"},
+      {0x100020, "; ", "FILE_ATTRIBUTE_ARCHIVE; 0x00100000"},
       {0, "; ", ""},
       {0x10010, " | ", "FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_VIRTUAL"},
   };

@@ -245,6 +245,9 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
   auto int_storage = [&](const std::vector<prop_bytes_t>& values, bool terminate = true) {
     return storage(storage_fmtid_b725(), values, terminate);
   };
+  // Texts of 32,778 and 66,010 bytes of data: values past 32 KiB and 64 KiB.
+  const prop_bytes_t past_32k = lpwstr_data(std::u16string(16385, u'k'));
+  const prop_bytes_t past_64k = lpwstr_data(std::u16string(33001, u'm'));
   constexpr const char* k_past = "value's data runs past its declared size";
   constexpr const char* k_grown = "declared size runs past the value's data";
   constexpr const char* k_below = "value size below its header";
@@ -288,6 +291,13 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
        k_undecoded},
       {"no property type", ints, [&](prop_bytes_t& s) { s[ia + 9] = 0x1C; }, "11 12", ia,
        "value's type is no property type"},
+      {"a first text past 64 KiB", int_storage({int_value(10, 0x1F, past_64k), b, c}), nullptr,
+       "10 11 12", 0, nullptr},
+      {"a later text past 64 KiB", int_storage({a, int_value(11, 0x1F, past_64k), c}), nullptr,
+       "10 11 12", 0, nullptr},
+      {"a later value declared past its storage", ints,
+       [&](prop_bytes_t& s) { set_u32(s, ib, 65537); }, "10 11", ib,
+       "value size runs past the storage"},
       {"bytes behind the terminator",
        int_storage({a, b, terminator, {0xAB, 0xCD, 0, 0, 0, 0}}, false), nullptr, "10 11", ic,
        k_left},
@@ -303,6 +313,12 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
        k_past},
       {"string grown by 4", names, [&](prop_bytes_t& s) { set_u32(s, iy, 33); }, "one two", iy,
        k_grown},
+      {"a first string-named text past 32 KiB",
+       storage(string_named_fmtid(), {named_value(u"one", 0x1F, past_32k), y, z}), nullptr,
+       "one two three", 0, nullptr},
+      {"a later string-named text past 32 KiB",
+       storage(string_named_fmtid(), {x, named_value(u"two", 0x1F, past_32k), z}), nullptr,
+       "one two three", 0, nullptr},
       {"a value behind the terminator", storage(string_named_fmtid(), {x, terminator, y}), nullptr,
        "one", iy, k_left},
       {"type past the storage", storage(string_named_fmtid(), {x, two_cut}, false), nullptr, "one",

@@ -67,15 +67,18 @@ TEST(PropertyStorage, OneTextValue) {
 }
 
 TEST(PropertyStorage, TwoBackToBack) {
-  bytes_t a = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"one"))});
-  bytes_t b = storage(storage_fmtid_b725(), {int_value(4, 31, lpwstr_data(u"two"))});
-  ASSERT_GE(b.size(), 38u);
-  bytes_t in = cat({a, b});
-  walked w = walk(in);
-  EXPECT_TRUE(w.ok);
-  EXPECT_EQ(w.consumed, in.size());
-  EXPECT_EQ(w.rec.properties.count("one"), 1u);
-  EXPECT_EQ(w.rec.properties.count("two"), 1u);
+  // The first storage's value of a few bytes, or of more than 32 KiB.
+  for (const std::u16string& one : {std::u16string(u"one"), std::u16string(16400, u'o')}) {
+    bytes_t a = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(one))});
+    bytes_t b = storage(storage_fmtid_b725(), {int_value(4, 31, lpwstr_data(u"two"))});
+    ASSERT_GE(b.size(), 38u);
+    bytes_t in = cat({a, b});
+    walked w = walk(in);
+    EXPECT_TRUE(w.ok);
+    EXPECT_EQ(w.consumed, in.size());
+    EXPECT_EQ(w.rec.properties.count(std::string(one.begin(), one.end())), 1u);
+    EXPECT_EQ(w.rec.properties.count("two"), 1u);
+  }
 }
 
 TEST(PropertyStorage, FurtherValues) {
@@ -91,19 +94,6 @@ TEST(PropertyStorage, FurtherValues) {
   size_t filetimes = 0;
   for (const auto& [k, v] : w.rec.properties) filetimes += v.is_filetime;
   EXPECT_EQ(filetimes, 1u);
-}
-
-TEST(PropertyStorage, FurtherValueSizeLimit) {
-  // (a size of exactly 65536 has a zero low word, which the padding skip
-  // steps over before the size is read)
-  for (uint32_t declared : {17u, 65537u}) {
-    bytes_t value = int_value(12, 19, u32_data(9), declared);
-    bytes_t in = storage(storage_fmtid_b725(), {int_value(10, 31, lpwstr_data(u"first")), value});
-    walked w = walk(in);
-    size_t dwords = 0;
-    for (const auto& [k, v] : w.rec.properties) dwords += v.vartype == 19;
-    EXPECT_EQ(dwords, declared == 17u ? 1u : 0u) << declared;
-  }
 }
 
 TEST(PropertyStorage, FirstValueTooSmallFilesNothing) {
@@ -149,6 +139,13 @@ TEST(PropertyStorage, ByteValueHoldingAnIdList) {
       storage(string_named_fmtid(), {named_value(u"x", 65, blob_data(cat({{0xAA, 0xBB}, list})))});
   walked wn = walk(named);
   EXPECT_EQ(wn.rec.children.size(), 1u);
+
+  // Bytes that are no ID list (a PNG file's first bytes) stay a value.
+  const bytes_t png = from_hex("89504e470d0a1a0a0000000d49484452");
+  walked wp = walk(storage(storage_fmtid_b725(), {int_value(2, 65, blob_data(png))}));
+  EXPECT_TRUE(wp.rec.children.empty());
+  ASSERT_EQ(wp.rec.properties.size(), 1u);
+  EXPECT_EQ(wp.rec.properties.begin()->second.bytes, std::string(png.begin(), png.end()));
 }
 
 TEST(PropertyStorage, FmtidText) {

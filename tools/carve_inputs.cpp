@@ -1,0 +1,179 @@
+// Writes the pieces that tools/carve-sweep.py lays out as dumps: links,
+// automatic lists (links in the mini stream and in regular sectors, 512-
+// and 4096-byte sectors), custom lists, a compound file that is no list,
+// a list holding a list in one of its streams, levels deep, and the heads
+// of volume images from the project's volume writers; built with the test
+// writers and seeded, so that the same run always gives the same bytes.
+//
+//   vesk_carve_inputs OUT_DIR
+//
+// OUT_DIR/items.tsv names each piece with its class and where its links'
+// headers lie in it: "offset:L" for a link the carver reads as a list's,
+// "offset:K" for one it reads as a loose link.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "byte_builder.h"
+#include "cfb_writer.h"
+#include "destlist_writer.h"
+#include "idlist_writer.h"
+#include "lnk_writer.h"
+#include "propstore_writer.h"
+#include "volume_writer.h"
+
+namespace {
+
+using namespace vesk_test;
+using bytes_t = std::vector<uint8_t>;
+
+unsigned g_next_link = 0;
+
+// A link naming its own file; the kinds differ in the structures they hold.
+bytes_t sweep_link(bool long_text = false) {
+  const unsigned i = g_next_link++;
+  lnk_spec s;
+  s.attributes = 0x20;
+  s.write_time = 133540960891234567ull + i * 864000000000ull;
+  s.create_time = s.write_time - 1000;
+  s.file_size = 4096 + i;
+  lnk_link_info li;
+  li.serial = 0x1234ABCD + i;
+  li.local_base_path = "C:\\carve\\k" + std::to_string(i) + ".txt";
+  s.link_info = li;
+  if (i % 2 == 0)
+    s.idlist = idlist({shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d")),
+                       file_entry_item(0x32, 4096 + i, 0x5865, 0x3904, 0x20, "k.txt")});
+  s.strings[lnk_name] = u"carved " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26));
+  if (long_text) s.strings[lnk_arguments] = std::u16string(2300, u'a');
+  const guid_bytes_t object = written_object_id();
+  s.extra_blocks = {
+      tracker_block("host-" + std::to_string(i % 10), object, object, object, object)};
+  if (i % 3 == 0)
+    s.extra_blocks.push_back(property_store_block(
+        {storage(storage_fmtid_b725(), {int_value(10, 0x1F, lpwstr_data(u"k.txt"))})}));
+  return write_lnk(s);
+}
+
+struct item {
+  std::string name, kind;
+  bytes_t bytes;
+  std::string entries;
+};
+
+void add_entry(item& it, uint64_t offset, char kind) {
+  if (!it.entries.empty()) it.entries += ',';
+  it.entries += std::to_string(offset) + ':' + kind;
+}
+
+// An automatic list of count links (every fourth past the mini-stream
+// cutoff), a DestList naming each and, when given, a stream holding inner.
+item automatic_list(const std::string& name, unsigned count, uint16_t shift = 9,
+                    const item* inner = nullptr) {
+  cfb_layout layout;
+  layout.sector_shift = shift;
+  layout.streams_first = shift == 12;
+  cfb_writer w(layout);
+  std::vector<destlist_test_entry> list;
+  for (unsigned i = 0; i < count; ++i) {
+    char stream[16];
+    std::snprintf(stream, sizeof stream, "%x", i + 1);
+    const std::string n(stream);
+    w.stream(std::u16string(n.begin(), n.end()), sweep_link(i % 4 == 3));
+    destlist_test_entry e;
+    e.entry_num = i + 1;
+    e.mru_time += i * 1000000ull;
+    list.insert(list.begin(), e);
+  }
+  w.stream(u"DestList", build_destlist(4, list));
+  if (inner) w.stream(u"Inner", inner->bytes);
+  item it{name, "list", w.build(), {}};
+  for (unsigned i = 0; i < count; ++i) {
+    char stream[16];
+    std::snprintf(stream, sizeof stream, "%x", i + 1);
+    const std::string n(stream);
+    add_entry(it, w.info(std::u16string(n.begin(), n.end())).first_offset, 'L');
+  }
+  if (inner) {
+    // The inner list's stream is one run of sectors: its links lie where
+    // they lay in it.
+    const uint64_t at = w.info(u"Inner").first_offset;
+    size_t from = 0;
+    while (from < inner->entries.size()) {
+      size_t comma = inner->entries.find(',', from);
+      if (comma == std::string::npos) comma = inner->entries.size();
+      const std::string e = inner->entries.substr(from, comma - from);
+      add_entry(it, at + std::stoull(e), 'L');
+      from = comma + 1;
+    }
+  }
+  return it;
+}
+
+// A custom list of tasks: its links are loose ones to a carver.
+item custom_list(const std::string& name, unsigned count) {
+  byte_builder b;
+  b.u32(2).u32(1).u32(0).u32(2).u32(count);
+  item it{name, "custom", {}, {}};
+  for (unsigned i = 0; i < count; ++i) {
+    b.bytes(bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+    add_entry(it, b.size(), 'K');
+    b.bytes(sweep_link());
+  }
+  b.u32(0xBABFFBABu);
+  it.bytes = b.take();
+  return it;
+}
+
+// A document-like compound file: no link anywhere in it.
+item no_list(const std::string& name) {
+  cfb_writer w;
+  w.stream(u"WordDocument", cfb_pattern(9000, 3)).stream(u"1Table", cfb_pattern(5000, 9));
+  w.stream(u"\x05SummaryInformation", cfb_pattern(400, 5));
+  return item{name, "nolist", w.build(), {}};
+}
+
+bool write_all(const std::string& path, const bytes_t& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUT_DIR\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  std::vector<item> items;
+  for (unsigned i = 0; i < 4; ++i) {
+    item link{"link" + std::to_string(i), "link", sweep_link(i == 3), {}};
+    add_entry(link, 0, 'K');
+    items.push_back(link);
+  }
+  items.push_back(automatic_list("list3", 3));
+  items.push_back(automatic_list("list26", 26));
+  items.push_back(automatic_list("list12big", 12, 12));
+  items.push_back(custom_list("custom4", 4));
+  items.push_back(no_list("nolist"));
+  // A list inside a list's stream, twelve levels deep.
+  item nested = automatic_list("nested", 2);
+  for (int level = 0; level < 11; ++level) nested = automatic_list("nested", 2, 9, &nested);
+  items.push_back(nested);
+  // Volume heads: their data areas are where the pieces go.
+  items.push_back(item{"fat16", "volume", fat_image(16, 4096), {}});
+  items.push_back(item{"exfat", "volume", exfat_image(), {}});
+  items.push_back(item{"ext", "volume", ext_image(), {}});
+  std::string table;
+  for (const item& it : items) {
+    if (!write_all(dir + "/" + it.name + ".bin", it.bytes)) {
+      std::fprintf(stderr, "can't write %s/%s.bin\n", dir.c_str(), it.name.c_str());
+      return 1;
+    }
+    table += it.name + "\t" + it.kind + "\t" + it.entries + "\n";
+  }
+  return write_all(dir + "/items.tsv", bytes_t(table.begin(), table.end())) ? 0 : 1;
+}
