@@ -1584,6 +1584,19 @@ def main():
             print("        %s: %s -> status %d, stderr: %s" % (label, what, detail[1],
                                                               detail[2] or "-"))
     print()
+    # The faults by what the walk found the bytes contradict (a silent
+    # loss with no contradiction lost a field its structure still holds).
+    print("fewer silent or changed contradicted, by what the walk found (count; an example):")
+    by_walk = collections.OrderedDict()
+    for key, cases in silent_examples.items():
+        if key[0] in ("fewer silent", "changed contradicted"):
+            for label, what, detail in cases:
+                found = detail[2] if detail[2].startswith("walk: ") else "no contradiction; lost " + \
+                    ",".join(detail[0])
+                by_walk.setdefault(re.sub(r"\d+", "N", found), []).append((label, what))
+    for found, cases in sorted(by_walk.items(), key=lambda kv: -len(kv[1])):
+        print("  %4d  %s\n        %s: %s" % (len(cases), found, cases[0][0], cases[0][1]))
+    print()
     print("kept whole yet said (count; an example):")
     for (dkind, note), cases in sorted(whole_said.items(), key=lambda kv: -len(kv[1])):
         label, what, detail = cases[0]
