@@ -1,5 +1,6 @@
 #include "jumplist/destlist.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "foundation/vk_bytes.h"
@@ -75,10 +76,11 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
 
   if (!v1) {
     // A property storage that follows the entry belongs to it: the next
-    // entry starts after it when it fits in the stream.
-    uint32_t storage = v.u32_or_zero(static_cast<size_t>(size) - kTrailer130);
-    if (storage != 0 && storage <= v.size() - size && size + storage <= 0xFFFFFFFFull)
-      entry.m_entry_size = static_cast<uint32_t>(size + storage);
+    // entry starts after it. One declared past the stream's end makes the
+    // entry run past it, as a path would: nothing after it can be placed.
+    const uint32_t storage = v.u32_or_zero(static_cast<size_t>(size) - kTrailer130);
+    entry.m_entry_size = static_cast<uint32_t>(std::min<uint64_t>(size + storage, 0xFFFFFFFFull));
+    if (storage > v.size() - size) return false;
   }
   return true;
 }

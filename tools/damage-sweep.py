@@ -22,6 +22,20 @@ ways, by kind:
   FAT cross-linked    a FAT chain led into another chain
   mini-FAT cross-linked
   appended            bytes appended past the end
+  bit flipped         a bit flipped in a link-header field or a declared size
+  LinkFlags toggled   one LinkFlags bit toggled
+  signature swapped   an extra-data block's signature made another known kind's
+  LinkInfo moved      LinkInfo's header size or one of its offsets moved (to 0,
+                      inside the header, to its end or past it, to another
+                      part's offset, one byte either way)
+  DestList field      a DestList header or entry field changed (a bit flipped,
+  compound-file field one more or less, zero, all ones or random), or a
+  custom-list field   compound-file header or directory-entry field, or a
+                      custom list's header, category type, counts or footer
+  nested storage      a property storage inside an ID-list item (in its 0xBEEF
+                      block or its body): the storage's size made 0, the
+                      block's size made 0, the first value's type changed
+  two combined        two of the damages above made in place, together
 
 vesk reads each file as labelled text. A report's fields are its labelled
 lines with a value (the run's own lines and the file's times left out), the
@@ -36,9 +50,24 @@ changed, or a link got shorter by stopping on the zeroed bytes with no block
 header left past them: the values went with their bytes. Fewer, blanked or
 changed is "said" when vesk ends with status 2 or 255 and writes a note to
 standard error (a "no entries in file" line is no note), and "silent"
-otherwise. Only fewer and silent fails (--list-silent FILE lists each such
-variant with the fields it lost); blanked and changed are counted apart (a
-changed character inside a text is no fault vesk can see).
+otherwise.
+
+Fewer or changed and silent is split by the sweep's own walk of the damaged
+bytes (contradiction()): every structure by its declared sizes, offsets,
+counts and signatures, each extra-data kind by its own walk, property values
+by their types. When the walk finds a place the bytes contradict, vesk read
+past something it should have said: fewer fields are a silent loss, changed
+ones a contradicted value, and both fail. When it finds none, a changed
+value (a character inside a text, a time, a flag) is counted apart as
+"uncontradicted"; fewer fields are counted apart as "unrevealable" only when
+each field lost went with its structure: the walk meets the structure that
+holds it (HOLDERS: a block kind, a LinkInfo part, a text, the ID list, a
+DestList entry) fewer times than in the sound file, as when a block is made
+another kind of the same size or a cleared HasLinkInfo flag leaves its bytes
+to be read as the next structure. A field lost while its structure is still
+there (a header field, a DestList entry's time) was there to read: a silent
+loss. Blanked is counted apart too.
+--list-silent FILE lists each silent loss with the fields it lost.
 
 A sound file that gives a note or status 2 is a false alarm, unless it is
 listed in TRULY_DAMAGED with its reason. A sound file whose report lacks a
@@ -49,8 +78,9 @@ is one whose CSV form gives another number of records than its text form.
   damage-sweep.py [-j JOBS] [--only SUBSTRING] VESK FILES_DIR [SAMPLES_DIR]
   damage-sweep.py --write SOUND_FILE LABEL NUMBER OUT
 
-Exits 1 unless silent losses (fewer fields, status 0), time-outs and false
-alarms are 0. Run through tools/damage-sweep.sh. Each example names its
+Exits 1 unless silent losses (fewer fields, status 0, contradicted),
+contradicted values, time-outs and false alarms are 0, and the walk finds
+nothing in any sound file. Run through tools/damage-sweep.sh. Each example names its
 variant as LABEL #NUMBER; --write writes that variant of SOUND_FILE (LABEL
 as the summary gives it, "written/NAME" or the path below the samples
 folder) to OUT.
@@ -75,11 +105,20 @@ END_OF_CHAIN = 0xFFFFFFFA
 
 KINDS = ["cut", "zeroed", "changed", "inserted", "deleted", "size grown", "size shrunk",
          "sector duplicated", "sectors swapped", "FAT cross-linked", "mini-FAT cross-linked",
-         "appended"]
+         "appended", "bit flipped", "LinkFlags toggled", "signature swapped", "LinkInfo moved",
+         "DestList field", "compound-file field", "custom-list field", "nested storage",
+         "two combined"]
 # Variants per kind and file (at most).
 PER_KIND = {"cut": 6, "zeroed": 6, "changed": 4, "inserted": 10, "deleted": 10,
             "size grown": 14, "size shrunk": 14, "sector duplicated": 4, "sectors swapped": 4,
-            "FAT cross-linked": 4, "mini-FAT cross-linked": 4, "appended": 4}
+            "FAT cross-linked": 4, "mini-FAT cross-linked": 4, "appended": 4, "bit flipped": 8,
+            "LinkFlags toggled": 6, "signature swapped": 4, "LinkInfo moved": 6,
+            "DestList field": 12, "compound-file field": 12, "custom-list field": 8,
+            "nested storage": 6, "two combined": 4}
+
+# The written files, which hold every block kind, take every LinkFlags bit
+# and every swap of one kind's signature for another's.
+WRITTEN_PER_KIND = {"LinkFlags toggled": 27, "signature swapped": 11 * 10}
 
 # Sample files that are damaged as they stand: a note (status 2) on them is
 # no false alarm. Each checked by hand with pylnk / pyolecf; path below the
@@ -142,6 +181,7 @@ def lnk_map(data, base=0):
         return None
     flags = r.u32(base + 20)
     sizes, spans, texts, blocks = [], [(base, base + 76, "header")], [], []
+    placed, link_info, lists = [], None, []
     at = base + 76
     if flags & 1:
         n = r.u16(at)
@@ -150,12 +190,14 @@ def lnk_map(data, base=0):
         sizes.append((at, 2, "ID list size"))
         spans.append((at, at + 2 + n, "ID list"))
         item_walk(r, at + 2, at + 2 + n, sizes, spans, "ID-list item")
+        lists.append((at + 2, at + 2 + n))
         at += 2 + n
     if flags & 2:
         link_info_walk(r, at, sizes, spans)
         n = r.u32(at)
         if n is None:
             return None
+        link_info = at
         at += n
     width = 2 if flags & 0x80 else 1
     for i, name in enumerate(TEXTS):
@@ -178,6 +220,7 @@ def lnk_map(data, base=0):
             break
         sig = r.u32(at + 4)
         kind = BLOCKS.get(sig, "unknown 0x%08x" % (sig or 0))
+        placed.append((at, s, sig))
         if kind != "property store":
             blocks.append(kind)
         sizes.append((at, 4, "extra-data block size (%s)" % kind))
@@ -188,10 +231,35 @@ def lnk_map(data, base=0):
                 blocks.append(kind)
         elif kind == "vista ID list":
             item_walk(r, at + 8, at + s, sizes, spans, "vista ID-list item")
+            lists.append((at + 8, at + s))
         elif kind in ("special folder", "known folder"):
             sizes.append((at + s - 4, 4, "extra-data block offset (%s)" % kind))
         at += s
-    return {"sizes": sizes, "spans": spans, "texts": texts, "blocks": blocks, "end": at}
+    return {"sizes": sizes, "spans": spans, "texts": texts, "blocks": blocks, "end": at,
+            "base": base, "link info": link_info, "placed": placed,
+            "nested": nested_storages(data, lists)}
+
+
+def nested_storages(data, lists):
+    """[(0xBEEF block offset or None, storage offset)] of the property
+    storages that the ID lists' items hold, in their 0xBEEF blocks or in
+    their bodies."""
+    r, out = Reader(data), []
+    for start, end in lists:
+        at = data.find(b"1SPS", start, end)
+        while at >= 0:
+            storage, block = at - 4, None
+            if 24 <= (r.u32(storage) or 0) <= end - storage:
+                # The block that holds it: the nearest 0xBEEF header before
+                # it whose size reaches past the storage's first bytes.
+                for q in range(storage - 8, max(start, storage - 64) - 1, -1):
+                    sig = r.u32(q + 4)
+                    if sig is not None and sig >> 16 == 0xBEEF and q + (r.u16(q) or 0) > storage + 8:
+                        block = q
+                        break
+                out.append((block, storage))
+            at = data.find(b"1SPS", at + 4, end)
+    return out
 
 
 def item_walk(r, at, end, sizes, spans, what):
@@ -294,15 +362,19 @@ class Cfb:
         self.cutoff = r.u32(56)
         self.nsectors = (len(data) - size) // size
         per = size // 4
+        # As many FAT sectors as the header counts: slots past them are
+        # not read.
+        count = r.u32(44)
         fat_sectors = [r.u32(76 + 4 * i) for i in range(109)]
-        fat_sectors = [s for s in fat_sectors if s < END_OF_CHAIN]
         difat, seen = r.u32(68), 0
-        while difat < END_OF_CHAIN and seen < 1000 and (difat + 2) * size <= len(data):
+        while (len(fat_sectors) < count and difat < END_OF_CHAIN and seen < 1000 and
+               (difat + 2) * size <= len(data)):
             at = (difat + 1) * size
-            fat_sectors += [s for s in struct.unpack_from("<%dI" % (per - 1), data, at)
-                            if s < END_OF_CHAIN]
+            fat_sectors += struct.unpack_from("<%dI" % (per - 1), data, at)
             difat = r.u32(at + size - 4)
             seen += 1
+        fat_sectors = [s for s in fat_sectors[:count] if s < END_OF_CHAIN]
+        self.fat_count_kept = len(fat_sectors) == count
         self.fat, self.fat_at = [], []
         for s in fat_sectors:
             for k in range(per):
@@ -325,8 +397,11 @@ class Cfb:
                 e = data[at:at + 128]
                 if len(e) < 128 or e[66] == 0:
                     continue
-                n = struct.unpack_from("<H", e, 64)[0]
-                name = e[:max(0, min(n, 64) - 2)].decode("utf-16-le", "replace")
+                # The name runs to its NUL, as the reader takes it (its
+                # length field aside).
+                units = [e[k:k + 2] for k in range(0, 64, 2)]
+                n = units.index(b"\0\0") if b"\0\0" in units else 32
+                name = b"".join(units[:n]).decode("utf-16-le", "replace")
                 self.entries.append((name, e[66], struct.unpack_from("<I", e, 116)[0],
                                      struct.unpack_from("<Q", e, 120)[0] & 0xFFFFFFFF, at))
         container = []
@@ -381,8 +456,9 @@ class Target:
     DestList, either the file itself (offsets as they are) or a stream of a
     compound file (offsets within it, written back through its sectors)."""
 
-    def __init__(self, label, sizes, spans, stream=None):
+    def __init__(self, label, sizes, spans, stream=None, info=None):
         self.label, self.sizes, self.spans, self.stream = label, sizes, spans, stream
+        self.info = info  # lnk_map's result for a link
 
 
 def targets_of(data, automatic, custom):
@@ -400,7 +476,7 @@ def targets_of(data, automatic, custom):
             elif is_link_stream(name):
                 m = lnk_map(body)
                 if m:
-                    out.append(Target("stream " + name, m["sizes"], m["spans"], (cfb, name)))
+                    out.append(Target("stream " + name, m["sizes"], m["spans"], (cfb, name), m))
         return out, cfb
     starts = []
     at = data.find(LNK_START)
@@ -412,7 +488,8 @@ def targets_of(data, automatic, custom):
     for i, s in enumerate(starts):
         m = lnk_map(data, s)
         if m:
-            out.append(Target("link at %d" % s if custom else "link", m["sizes"], m["spans"]))
+            out.append(Target("link at %d" % s if custom else "link", m["sizes"], m["spans"],
+                              info=m))
     return out, None
 
 
@@ -564,8 +641,567 @@ def variants(label, data, automatic, custom):
     for count, zeros in ((1, False), (100, True), (511, False), (4096, False))[:PER_KIND["appended"]]:
         tail = bytes(count) if zeros else bytes(rng.randrange(256) for _ in range(count))
         add("appended", "%d %s bytes appended" % (count, "zero" if zeros else "random"), data + tail)
+    field_variants(data, targets, cfb, custom, rng, add, label.startswith("written/"))
+    # Two damages made in place, together.
+    alone = [v for v in out if v[0] in IN_PLACE and len(v[2]) == size]
+    for _ in range(PER_KIND["two combined"] if len(alone) >= 2 else 0):
+        (ka, wa, a), (kb, wb, b) = rng.sample(alone, 2)
+        both = bytearray(a)
+        for i in (i for i in range(size) if b[i] != data[i]):
+            both[i] = b[i]
+        add("two combined", "%s (%s) and %s (%s)" % (wa, ka, wb, kb), bytes(both))
     return out
 
+
+# The outcomes that no note goes with.
+SILENT = ("fewer silent", "fewer unrevealable", "blanked silent", "changed contradicted",
+          "changed uncontradicted")
+# The kinds whose damage changes bytes where they lie, the file's size kept.
+IN_PLACE = {"zeroed", "changed", "size grown", "size shrunk", "bit flipped", "LinkFlags toggled",
+            "signature swapped", "LinkInfo moved", "DestList field", "compound-file field",
+            "custom-list field", "nested storage"}
+LNK_HEADER_FIELDS = [(0, 4, "header size"), (4, 16, "class identifier"), (20, 4, "LinkFlags"),
+                     (24, 4, "file attributes"), (28, 8, "creation time"), (36, 8, "access time"),
+                     (44, 8, "write time"), (52, 4, "file size"), (56, 4, "icon index"),
+                     (60, 4, "show command"), (64, 2, "hot key"), (66, 10, "reserved")]
+DESTLIST_HEADER_FIELDS = [(0, 4, "version"), (4, 4, "entry count"), (8, 4, "pinned count"),
+                          (12, 4, "counter"), (16, 8, "last entry number"),
+                          (24, 8, "added and removed")]
+DESTLIST_ENTRY_FIELDS = [(0, 8, "checksum"), (8, 16, "volume droid"), (24, 16, "object droid"),
+                         (40, 16, "birth volume droid"), (56, 16, "birth object droid"),
+                         (72, 16, "NetBIOS name"), (88, 4, "entry number"), (96, 4, "access count"),
+                         (100, 8, "MRU time"), (108, 4, "pin status")]
+CFB_HEADER_FIELDS = [(0, 8, "signature"), (8, 16, "class identifier"), (24, 2, "minor version"),
+                     (26, 2, "major version"), (28, 2, "byte order"), (30, 2, "sector shift"),
+                     (32, 2, "mini sector shift"), (34, 6, "reserved"),
+                     (40, 4, "directory sector count"), (44, 4, "FAT sector count"),
+                     (48, 4, "first directory sector"), (52, 4, "transaction signature"),
+                     (56, 4, "mini stream cutoff"), (60, 4, "first mini-FAT sector"),
+                     (64, 4, "mini-FAT sector count"), (68, 4, "first DIFAT sector"),
+                     (72, 4, "DIFAT sector count"), (76, 4, "first FAT sector")]
+CFB_ENTRY_FIELDS = [(0, 64, "name"), (64, 2, "name length"), (66, 1, "object type"),
+                    (67, 1, "color"), (68, 4, "left sibling"), (72, 4, "right sibling"),
+                    (76, 4, "child"), (80, 16, "class identifier"), (96, 4, "state bits"),
+                    (100, 8, "creation time"), (108, 8, "modified time"),
+                    (116, 4, "start sector"), (120, 4, "stream size"), (124, 4, "stream size high")]
+
+
+def field_value(rng, old, width):
+    """A new value for a field of width bytes that held old: a bit flipped,
+    one more or less, zero, all ones, or random bytes."""
+    top = (1 << (8 * width)) - 1
+    how = rng.randrange(6)
+    if how == 0:
+        new = old ^ (1 << rng.randrange(8 * width))
+    elif how in (1, 2):
+        new = (old + (1 if how == 1 else -1)) & top
+    elif how == 3:
+        new = 0
+    elif how == 4:
+        new = top
+    else:
+        new = rng.getrandbits(8 * width)
+    return new if new != old else old ^ 1
+
+
+def put_field(data, target, at, width, new):
+    return put(data, target, at, new.to_bytes(width, "little"))
+
+
+def body_of(data, t):
+    return data if t.stream is None else t.stream[0].read(data, t.stream[1])
+
+
+def field_variants(data, targets, cfb, custom, rng, add, written):
+    """The field-level kinds: header bits, LinkFlags, block signatures,
+    LinkInfo's header size and offsets, DestList, compound-file and
+    custom-list fields, storages nested in items."""
+    links = [t for t in targets if t.info]
+    raw = Target("file", [], [])
+    # A bit flipped in a link-header field or a declared size.
+    fields = [(t, (t.info["base"] + o, w, "header " + n)) for t in links
+              for o, w, n in LNK_HEADER_FIELDS] + [(t, f) for t in links for f in t.sizes]
+    for t, (at, width, name) in pick_spread(rng, fields, lambda x: x[1][2],
+                                           PER_KIND["bit flipped"]):
+        body = body_of(data, t)
+        if at + width > len(body):
+            continue
+        bit = rng.randrange(8 * width)
+        old = int.from_bytes(body[at:at + width], "little")
+        add("bit flipped", "bit %d of %s at %d of %s" % (bit, name, at, t.label),
+            put_field(data, t, at, width, old ^ (1 << bit)))
+    # Each LinkFlags bit toggled.
+    bits = [(t, b) for t in links for b in range(27)]
+    cap = (lambda kind: WRITTEN_PER_KIND[kind]) if written else (lambda kind: PER_KIND[kind])
+    for t, b in pick_spread(rng, bits, lambda x: x[1], cap("LinkFlags toggled")):
+        at = t.info["base"] + 20
+        old = struct.unpack_from("<I", body_of(data, t), at)[0]
+        add("LinkFlags toggled", "LinkFlags bit %d of %s" % (b, t.label),
+            put_field(data, t, at, 4, old ^ (1 << b)))
+    # An extra-data signature swapped for each other known one.
+    swaps = [(t, at, sig, other) for t in links for at, _, sig in t.info["placed"]
+             if sig in BLOCKS for other in BLOCKS if other != sig]
+    for t, at, sig, other in pick_spread(rng, swaps, lambda x: (x[2], x[3]),
+                                         cap("signature swapped")):
+        add("signature swapped", "%s block at %d of %s made %s" % (
+            BLOCKS[sig], at, t.label, BLOCKS[other]), put_field(data, t, at + 4, 4, other))
+    # LinkInfo's header size and each of its offsets moved.
+    moves = []
+    for t in (t for t in links if t.info["link info"] is not None):
+        li, body = t.info["link info"], body_of(data, t)
+        n, header = struct.unpack_from("<II", body, li)
+        offsets = [struct.unpack_from("<I", body, li + o)[0] for o in range(12, 28, 4)]
+        moves += [(t, li + 4, "LinkInfo header size", v)
+                  for v in (0, 0x1C, 0x24, 0x3C, header - 4, n + 4) if v != header]
+        names = ["VolumeID", "local base path", "network link", "suffix"]
+        at_ = [12, 16, 20, 24]
+        if header >= 36:
+            names += ["Unicode local base path", "Unicode suffix"]
+            at_ += [28, 32]
+        for o, name in zip(at_, names):
+            old = struct.unpack_from("<I", body, li + o)[0]
+            for v in {0, 4, header - 4, n, n + 16, old + 1, old - 1} | set(offsets):
+                if v != old and 0 <= v < 1 << 32:
+                    moves.append((t, li + o, "LinkInfo offset (%s)" % name, v))
+    for t, at, name, v in pick_spread(rng, moves, lambda x: x[2], PER_KIND["LinkInfo moved"]):
+        add("LinkInfo moved", "%s at %d of %s made %d" % (name, at, t.label, v),
+            put_field(data, t, at, 4, v))
+    # DestList header and entry fields.
+    dl = [t for t in targets if t.label == "stream DestList"]
+    if dl:
+        t = dl[0]
+        body = body_of(data, t)
+        fields = [(o, w, "header " + n) for o, w, n in DESTLIST_HEADER_FIELDS]
+        for a, b, _ in t.spans:
+            fields += [(a + o, w, "entry " + n) for o, w, n in DESTLIST_ENTRY_FIELDS]
+        fields += [(at, w, "entry " + n.split("DestList ")[1]) for at, w, n in t.sizes]
+        for at, width, name in pick_spread(rng, fields, lambda x: x[2], PER_KIND["DestList field"]):
+            width = min(width, 8)
+            if at + width > len(body):
+                continue
+            old = int.from_bytes(body[at:at + width], "little")
+            new = field_value(rng, old, width)
+            add("DestList field", "%s at %d of %s: %d to %d" % (name, at, t.label, old, new),
+                put_field(data, t, at, width, new))
+    # Compound-file header and directory-entry fields.
+    if cfb:
+        fields = [(o, w, "header " + n) for o, w, n in CFB_HEADER_FIELDS]
+        for name, kind, start, length, at in cfb.entries:
+            fields += [(at + o, w, "directory entry " + n) for o, w, n in CFB_ENTRY_FIELDS]
+        for at, width, name in pick_spread(rng, fields, lambda x: x[2],
+                                           PER_KIND["compound-file field"]):
+            w = min(width, 8)
+            old = int.from_bytes(data[at:at + w], "little")
+            new = field_value(rng, old, w)
+            add("compound-file field", "%s at %d: %d to %d" % (name, at, old, new),
+                put_field(data, raw, at, w, new))
+    # Custom-list header, counts and footers.
+    if custom:
+        fields = custom_fields(data)
+        for at, width, name in pick_spread(rng, fields, lambda x: x[2],
+                                           PER_KIND["custom-list field"]):
+            old = int.from_bytes(data[at:at + width], "little")
+            new = field_value(rng, old, width)
+            add("custom-list field", "%s at %d: %d to %d" % (name, at, old, new),
+                put_field(data, raw, at, width, new))
+    # Property storages nested in items' 0xBEEF blocks.
+    nested = []
+    for t in links:
+        body = body_of(data, t)
+        for block, storage in t.info["nested"]:
+            nested.append((t, storage, 4, 0, "storage size made 0"))
+            if block is not None:
+                nested.append((t, block, 2, 0, "0xBEEF block size made 0"))
+            v = storage + 24
+            named = body[storage + 8:storage + 24] == STRING_NAMED
+            name_size = struct.unpack_from("<I", body, v + 4)[0] if v + 8 <= len(body) else 0
+            vt = v + 9 + name_size if named else v + 9
+            if vt + 2 <= len(body) and struct.unpack_from("<I", body, v)[0] > 9:
+                for new in (0x00FF, 0x0013, 0x0048):
+                    nested.append((t, vt, 2, new, "first value's type made 0x%04x" % new))
+    for t, at, width, new, what in pick_spread(rng, nested, lambda x: x[4].split(" made")[0],
+                                               PER_KIND["nested storage"]):
+        add("nested storage", "%s at %d of %s" % (what, at, t.label),
+            put_field(data, t, at, width, new))
+
+
+def custom_fields(data):
+    """[(offset, width, name)] of a custom list's header, category counts
+    and footers, found by walking its categories over its links."""
+    r = Reader(data)
+    out = [(0, 4, "header version"), (4, 4, "header category count"), (8, 4, "header unknown")]
+    count, at = r.u32(4) or 0, 12
+    for _ in range(min(count, 64)):
+        kind = r.u32(at)
+        if kind is None:
+            break
+        out.append((at, 4, "category type"))
+        at += 4
+        if kind == 1:
+            out.append((at, 4, "known category"))
+            at += 4
+        else:
+            if kind == 0:
+                n = r.u16(at) or 0
+                out.append((at, 2, "category name length"))
+                at += 2 + 2 * n
+            links = r.u32(at)
+            if links is None:
+                break
+            out.append((at, 4, "link count"))
+            at += 4
+            for _ in range(min(links, 4096)):
+                m = lnk_map(data, at + 16)
+                if not m:
+                    return out
+                at = m["end"]
+        if r.u32(at) == 0xBABFFBAB:
+            out.append((at, 4, "footer"))
+            at += 4
+    return out
+
+
+# ------------------------------------------------------------ contradictions
+
+# The sizes of the extra-data kinds that have one.
+FIXED_BLOCK_SIZES = {0xA0000001: 0x314, 0xA0000002: 0xCC, 0xA0000003: 0x60, 0xA0000004: 0x0C,
+                     0xA0000005: 0x10, 0xA0000006: 0x314, 0xA0000007: 0x314, 0xA000000B: 0x1C}
+# Property value types: the base types of VARENUM a serialized value may hold
+# (alone, as a vector or as an array).
+VALUE_TYPES = set(range(0x00, 0x18)) - {0x0D, 0x09, 0x0F} | {0x1E, 0x1F, 0x40, 0x41, 0x42, 0x43,
+                                                              0x44, 0x45, 0x46, 0x47, 0x48, 0x49}
+
+
+class Contradiction(Exception):
+    """What the bytes say against themselves, and where."""
+
+
+def need(ok, what, at):
+    if not ok:
+        raise Contradiction("%s at %d" % (what, at))
+
+
+def contradiction(data, automatic, custom, held=None):
+    """The first place where the file's own sizes, offsets, counts or
+    signatures contradict its bytes, as the sweep's own walk of every
+    structure finds it (each block kind by its own walk, property values by
+    their types); None when nothing in the bytes says they are damaged.
+    held (a Counter) counts the structures the walk met that hold fields
+    (see HOLDERS)."""
+    held = collections.Counter() if held is None else held
+    try:
+        if automatic:
+            cfb_walk(data, held)
+        elif custom:
+            custom_walk(data, held)
+        else:
+            link_walk(data, 0, len(data), held)
+    except Contradiction as e:
+        return str(e)
+    except (struct.error, IndexError, ValueError, OverflowError, MemoryError) as e:
+        return "unreadable (%s)" % e
+    return None
+
+
+# The structure that holds each field of a report; a field of no other is
+# the link header's. A field lost while the walk of the damaged bytes still
+# meets its structure, as often as in the sound file, was there to read.
+HOLDERS = dict([(l, "ID list") for l in ("ID List", "ID List item", "Embedded ID List info item",
+                                         "MFT Entry", "MFT Sequence#")] +
+               [(l, "VolumeID") for l in ("Volume Type", "Volume serial num", "Volume label",
+                                          "Local base path")] +
+               [("Network name", "network link"), ("Device name", "network link"),
+                ("Common path", "suffix")] +
+               [(l, l) for l in TEXT_LABELS.values()] +
+               [(l, "tracker") for l in ("NETBIOS name", "Volume ID", "Object ID")] +
+               [(l, "property store") for l in ("PropertyStoreDataBlk",
+                                                "PropertyStoreDataBlk item")] +
+               [(l, "vista ID list") for l in ("VistaAndAboveIDList", "VistaAndAboveIDList-info",
+                                               "VistaAndAboveIDList-info item")] +
+               [(l, k) for k, l in BLOCK_LABELS.items() if k not in ("tracker", "vista ID list")] +
+               [(l, "DestList entry") for l in ("stream #", "MRU/MFU index", "MRU time",
+                                                "Interaction count")])
+
+
+def lost_unheld(lost, sound_held, held):
+    """Whether every field lost went with its structure: the walk of the
+    damaged bytes meets that structure fewer times than the sound file's."""
+    return all(held[HOLDERS.get(l, "header")] < sound_held[HOLDERS.get(l, "header")]
+               for l in lost)
+
+
+def link_walk(d, base, end, held):
+    """The end of the link at base, whose bytes end by end."""
+    r = Reader(d[:end])
+    need(end - base >= 76, "link header cut", base)
+    need(d[base:base + 20] == LNK_START, "link header size or class identifier", base)
+    flags, at = r.u32(base + 20), base + 76
+    held["header"] += 1
+    if flags & 1:
+        held["ID list"] += 1
+        n = r.u16(at)
+        need(n is not None and at + 2 + n <= end, "ID list past the link's end", at)
+        items_walk(d, at + 2, at + 2 + n, "ID list")
+        at += 2 + n
+    if flags & 2:
+        at += link_info_check(r, at, end, held)
+    width = 2 if flags & 0x80 else 1
+    for i in range(5):
+        if flags & (4 << i):
+            c = r.u16(at)
+            need(c is not None and at + 2 + c * width <= end, "StringData past the link's end", at)
+            if c:
+                held[TEXT_LABELS[TEXTS[i]]] += 1
+            at += 2 + c * width
+    while True:
+        s = r.u32(at)
+        need(s is not None, "extra data without its terminal block", at)
+        if s < 4:
+            return at + 4
+        need(s >= 8 and at + s <= end, "extra-data block size", at)
+        sig = r.u32(at + 4)
+        held[BLOCKS.get(sig, "unknown")] += 1
+        if sig in FIXED_BLOCK_SIZES:
+            need(s == FIXED_BLOCK_SIZES[sig], "%s block of another size" % BLOCKS[sig], at)
+        if sig == 0xA0000008:
+            need(s >= 0x88, "shim block size", at)
+        if sig == 0xA0000009:
+            storages_walk(d, at + 8, at + s, "property store block")
+        if sig == 0xA000000C:
+            items_walk(d, at + 8, at + s, "vista ID-list block")
+        at += s
+
+
+def items_walk(d, at, end, what):
+    """Items of an ID list that ends, with its terminator, at end; each
+    item's property storages checked."""
+    r = Reader(d[:end])
+    while True:
+        s = r.u16(at)
+        need(s is not None, what + " without its terminator", at)
+        if s == 0:
+            need(at + 2 == end, what + " ends before its declared size", at)
+            return
+        need(s >= 3 and at + s <= end - 2, what + " item size", at)
+        p = d.find(b"1SPS", at, at + s)
+        while p >= 0:
+            storage = p - 4
+            size = r.u32(storage)
+            need(size is not None and 24 <= size <= at + s - storage,
+                 "property storage size inside its item", storage)
+            # A storage in an 0xBEEF block at its usual place lies inside it.
+            if r.u32(storage - 12) is not None and r.u32(storage - 12) >> 16 == 0xBEEF:
+                need(r.u16(storage - 16) >= 16 + size, "0xBEEF block shorter than its storage",
+                     storage - 16)
+            values_walk(d, storage, storage + size)
+            p = d.find(b"1SPS", storage + size, at + s)
+        at += s
+
+
+def storages_walk(d, at, end, what):
+    """Storages one after another, the last followed by a zero u32 that
+    ends exactly at end."""
+    r = Reader(d[:end])
+    while True:
+        s = r.u32(at)
+        need(s is not None, what + " without its terminator", at)
+        if s == 0:
+            # Zeros may pad the block.
+            need(not any(d[at:end]), what + " ends before its declared size", at)
+            return
+        need(s >= 24 and at + s <= end and d[at + 4:at + 8] == b"1SPS",
+             "property storage size or signature", at)
+        values_walk(d, at, at + s)
+        at += s
+
+
+def values_walk(d, storage, end):
+    """A storage's values: sizes, names and types that hold together, and
+    the zero u32 that ends them."""
+    r = Reader(d[:end])
+    named = d[storage + 8:storage + 24] == STRING_NAMED
+    at = storage + 24
+    while True:
+        s = r.u32(at)
+        need(s is not None, "property values without their terminator", at)
+        if s == 0:
+            need(not any(d[at:end]), "property storage bytes past its values", at)
+            return
+        need(s >= 9 and at + s <= end, "property value size", at)
+        t = at + 9
+        if named:
+            n = r.u32(at + 4)
+            need(n is not None and n % 2 == 0 and at + 9 + n <= at + s and
+                 d[at + 9 + n - 2:at + 9 + n] == b"\0\0", "property name size", at)
+            t += n
+        vt = r.u16(t)
+        need(vt is not None and t + 4 <= at + s, "property value without its type", at)
+        need(vt & 0x0FFF in VALUE_TYPES and vt >> 12 in (0, 1, 2), "property value type", t)
+        if vt in (0x1E, 0x1F):
+            count = r.u32(t + 4)
+            need(count is not None and t + 8 + count * (2 if vt == 0x1F else 1) <= at + s,
+                 "property text past its value", t)
+        at += s
+
+
+def link_info_check(r, li, end, held):
+    """LinkInfo's size, after its header size and the offsets of the parts
+    its flags announce: each inside LinkInfo, past the header, and not
+    inside another part."""
+    n, header, flags = r.u32(li), r.u32(li + 4), r.u32(li + 8)
+    need(n is not None and n >= 28 and li + n <= end, "LinkInfo size", li)
+    need(header == 0x1C or 0x24 <= (header or 0) <= n, "LinkInfo header size", li + 4)
+    parts, starts = [], []
+
+    def offset(field, name):
+        v = r.u32(li + field)
+        need(v is not None and header <= v < n, "LinkInfo offset (%s)" % name, li + field)
+        starts.append((v, name))
+        return v
+
+    if flags & 1:
+        held["VolumeID"] += 1
+        v = offset(12, "VolumeID")
+        vs = r.u32(li + v)
+        need(vs is not None and vs >= 16 and v + vs <= n, "VolumeID size", li + v)
+        lo = r.u32(li + v + 12)
+        need(lo is not None and lo < vs, "VolumeID label offset", li + v + 12)
+        parts.append((v, v + vs, "VolumeID"))
+        offset(16, "local base path")
+        if header >= 0x24:
+            offset(28, "Unicode local base path")
+    if flags & 2:
+        held["network link"] += 1
+        v = offset(20, "network link")
+        ns = r.u32(li + v)
+        need(ns is not None and ns >= 20 and v + ns <= n, "network link size", li + v)
+        no = r.u32(li + v + 8)
+        need(no is not None and 20 <= no < ns, "network link name offset", li + v + 8)
+        parts.append((v, v + ns, "network link"))
+    # The suffixes are no part the flags announce: 0 is none.
+    if r.u32(li + 24):
+        held["suffix"] += 1
+        offset(24, "suffix")
+    if header >= 0x24 and r.u32(li + 32):
+        offset(32, "Unicode suffix")
+    # A text runs to its NUL (its NUL is no byte of it: an empty suffix may
+    # point at another text's NUL).
+    for v, name in starts:
+        if "path" in name or "suffix" in name:
+            wide = name.startswith("Unicode")
+            nul = li + v
+            while nul < li + n and r.d[nul:nul + (2 if wide else 1)] != bytes(2 if wide else 1):
+                nul += 2 if wide else 1
+            parts.append((v, nul - li, name))
+    for v, name in starts:
+        for a, b, part in parts:
+            need(not a <= v < b or name == part,
+                 "LinkInfo offset (%s) inside the %s" % (name, part), li)
+    return n
+
+
+def cfb_walk(data, held):
+    r = Reader(data)
+    need(len(data) >= 512 and data[:8] == bytes.fromhex("d0cf11e0a1b11ae1"),
+         "compound-file signature", 0)
+    # The fields that place a stream's bytes; versions, byte order, colours
+    # and the directory tree place none (the reader walks every entry).
+    shift, mini = r.u16(30), r.u16(32)
+    need(shift in (9, 12), "compound-file sector size", 30)
+    need(mini == 6 and r.u32(56) == 4096, "mini sector size or cutoff", 32)
+    cfb = Cfb(data)
+    need(cfb.ok, "compound-file tables", 0)
+    need(cfb.fat_count_kept, "FAT sector count", 44)
+    used = collections.Counter()
+    for chain in [cfb.dir_sectors, cfb.chain(r.u32(60)), cfb.container]:
+        used.update(chain)
+    entries = []
+    for s in cfb.dir_sectors:
+        for k in range(cfb.size // 128):
+            entries.append((s + 1) * cfb.size + 128 * k)
+    need(entries and data[entries[0] + 66] == 5, "root directory entry", entries[0] if entries else 0)
+    for at in entries:
+        kind = data[at + 66]
+        if kind == 0:
+            continue
+        need(kind in (1, 2, 5), "directory entry type", at)
+    for name, kind, start, length, at in cfb.entries:
+        if kind != 2:
+            continue
+        offsets, in_mini, chain = cfb.streams[name]
+        unit = 64 if in_mini else cfb.size
+        need(len(chain) == (length + unit - 1) // unit and len(offsets) == length,
+             "stream size against its chain (%s)" % name, at + 120)
+        if not in_mini:
+            used.update(chain)
+        else:
+            used.update(("mini", m) for m in chain)
+        end = chain[-1] if chain else None
+        table = cfb.minifat if in_mini else cfb.fat
+        need(end is None or table[end] == 0xFFFFFFFE, "chain end (%s)" % name, at + 116)
+    shared = [s for s, k in used.items() if k > 1]
+    need(not shared, "sectors shared by two chains", 0)
+    links = sorted(n for n in cfb.streams if is_link_stream(n))
+    for name in links:
+        body = cfb.read(data, name)
+        link_walk(body, 0, len(body), held)
+    if "DestList" in cfb.streams:
+        destlist_walk(cfb.read(data, "DestList"), set(links), held)
+
+
+def destlist_walk(d, links, held):
+    r = Reader(d)
+    if not d:
+        return  # a list of no entries yet
+    version, count = r.u32(0), r.u32(4)
+    need(version in (1, 2, 3, 4, 5, 6), "DestList version", 0)
+    need(count is not None, "DestList entry count", 4)
+    fixed, length_at = (114, 112) if version == 1 else (130, 128)
+    at, named = 32, set()
+    for _ in range(count):
+        n = r.u16(at + length_at)
+        need(n is not None and at + fixed + 2 * n <= len(d), "DestList entry past the stream", at)
+        number = r.u32(at + 88)
+        held["DestList entry"] += 1
+        named.add("%x" % number)
+        need("%x" % number in links, "DestList entry that names no stream", at + 88)
+        end = at + fixed + 2 * n
+        if version != 1:
+            p = r.u32(end)
+            need(p is not None and end + 4 + p <= len(d), "DestList property storage size", end)
+            if p:
+                storages_walk(d, end + 4, end + 4 + p, "DestList entry storage")
+            end += 4 + p
+        at = end
+    need(at == len(d), "DestList bytes past its entries", at)
+    need(links <= named, "link stream that no DestList entry names", 0)
+
+
+def custom_walk(data, held):
+    r = Reader(data)
+    need(r.u32(0) == 2, "custom-list version", 0)
+    count, at = r.u32(4), 12
+    need(count is not None, "custom-list category count", 4)
+    for _ in range(count):
+        kind = r.u32(at)
+        need(kind in (0, 1, 2), "custom-list category type", at)
+        at += 4
+        if kind == 1:
+            at += 4
+        else:
+            if kind == 0:
+                n = r.u16(at)
+                need(n is not None, "category name", at)
+                at += 2 + 2 * n
+            links = r.u32(at)
+            need(links is not None, "category link count", at)
+            at += 4
+            for _ in range(links):
+                need(data[at:at + 16] == LNK_START[4:20], "link class identifier in a category",
+                     at)
+                at = link_walk(data, at + 16, len(data), held)
+        need(r.u32(at) == 0xBABFFBAB, "category footer", at)
+        at += 4
 
 # ------------------------------------------------------------------ reports
 
@@ -747,6 +1383,12 @@ def sweep_file(vesk, work, label, path, kind):
     lost = declared_lost(data, automatic, custom, fields, records)
     if lost and not loud(status, err):
         findings.append(("sound loss", label, "report lacks " + ", ".join(lost)))
+    # The walk that tells contradicted damage from the rest must find
+    # nothing in a sound file.
+    sound_held = collections.Counter()
+    walk = contradiction(data, automatic, custom, sound_held)
+    if walk:
+        findings.append(("walk", label, walk))
     rows = []
     if not fields:
         return rows, findings
@@ -761,17 +1403,32 @@ def sweep_file(vesk, work, label, path, kind):
             continue
         vf, _, vs, verr = got
         zeroed = None
-        if dkind == "zeroed":
-            first, last = what.split("bytes ")[1].split(" zeroed")[0].split("-")
-            zeroed = (int(first), int(last) + 1)
-        outcome, labels = compare(fields, vf, zeroed, dkind == "changed", b)
+        # Bytes zeroed or changed in place, alone or with another damage.
+        m = re.search(r"bytes (\d+)-(\d+) zeroed", what)
+        if m and dkind in ("zeroed", "two combined"):
+            zeroed = (int(m.group(1)), int(m.group(2)) + 1)
+        in_place = dkind == "changed" or (dkind == "two combined" and "bytes changed" in what)
+        outcome, labels = compare(fields, vf, zeroed, in_place, b)
         said = loud(vs, verr)
         if outcome == "whole":
             rows.append((dkind, "whole said" if said else "whole", what,
                          [[], vs, short(verr, target)]))
+            continue
+        note = short(verr, target)
+        if not said and outcome in ("fewer", "changed"):
+            # Silent: a fault when the bytes contradict themselves (vesk
+            # should have said so), else nothing in them could tell.
+            held = collections.Counter()
+            walk = contradiction(b, automatic, custom, held)
+            if outcome == "fewer":
+                hidden = not walk and lost_unheld(labels, sound_held, held)
+                outcome = "fewer unrevealable" if hidden else "fewer silent"
+            else:
+                outcome = "changed contradicted" if walk else "changed uncontradicted"
+            note = "walk: " + walk if walk else note
         else:
-            rows.append((dkind, outcome + (" said" if said else " silent"), what,
-                         [labels, vs, short(verr, target)]))
+            outcome += " said" if said else " silent"
+        rows.append((dkind, outcome, what, [labels, vs, note]))
     shutil.rmtree(d, ignore_errors=True)
     return rows, findings
 
@@ -836,8 +1493,8 @@ def main():
     table = collections.OrderedDict((k, collections.Counter()) for k in KINDS)
     silent_examples = collections.OrderedDict()
     whole_said = collections.OrderedDict()
-    false_alarms, sound_losses, timeouts, excused = [], [], [], []
-    silent_now = set()
+    false_alarms, sound_losses, timeouts, excused, walk_faults = [], [], [], [], []
+    silent_now, contradicted = set(), set()
     for (label, path, kind), (rows, findings) in done:
         for what, lab, detail in findings:
             if what == "false alarm":
@@ -845,6 +1502,9 @@ def main():
                     excused.append("%s: %s (%s)" % (lab, TRULY_DAMAGED[lab], detail))
                 else:
                     false_alarms.append("%s: %s" % (lab, detail))
+            elif what == "walk":
+                if lab not in TRULY_DAMAGED:
+                    walk_faults.append("%s: %s" % (lab, detail))
             elif what in ("sound loss", "forms differ"):
                 sound_losses.append("%s: %s: %s" % (lab, what, detail))
             else:
@@ -853,9 +1513,11 @@ def main():
             variant = "%s\t%s" % (label, what.split(" ", 1)[0])
             if outcome == "fewer silent":
                 silent_now.add(variant)
+            if outcome == "changed contradicted":
+                contradicted.add(variant)
             table[dkind]["variants"] += 1
             table[dkind][outcome] += 1
-            if outcome in ("fewer silent", "blanked silent", "changed silent"):
+            if outcome in SILENT:
                 key = (outcome, dkind, what.split(" ", 1)[1].split(" at ")[0].split(": ")[0] if dkind.startswith("size")
                        else re.sub(r"\d+", "N", what.split(" of ")[-1]) if dkind in ("inserted", "deleted")
                        else "", kind, ",".join(detail[0][:4]))
@@ -864,25 +1526,38 @@ def main():
                 note = re.sub(r"0x[0-9a-f]+|\d+", "N", detail[2])
                 whole_said.setdefault((dkind, note), []).append((label, what, detail))
 
-    cols = ["variants", "whole", "whole said", "fewer said", "fewer silent", "blanked said",
-            "blanked silent", "changed said", "changed silent", "timed out"]
-    print("%-22s %s" % ("damage", " ".join("%9s" % c.replace("whole", "kept").split()[0]
-                                            for c in cols)))
-    print("%-22s %s" % ("", " ".join("%9s" % (c.split() + [""])[1] for c in cols)))
+    cols = [("variants", "variants", ""), ("whole", "kept", ""), ("whole said", "kept", "said"),
+            ("fewer said", "fewer", "said"), ("fewer silent", "fewer", "silent"),
+            ("fewer unrevealable", "fewer", "unreveal."), ("blanked said", "blanked", "said"),
+            ("blanked silent", "blanked", "silent"), ("changed said", "changed", "said"),
+            ("changed contradicted", "changed", "contra."),
+            ("changed uncontradicted", "changed", "uncontra."), ("timed out", "timed", "out"),
+            ("false alarm", "false", "alarms")]
+    print("%-22s %s" % ("damage", " ".join("%9s" % c[1] for c in cols)))
+    print("%-22s %s" % ("", " ".join("%9s" % c[2] for c in cols)))
     total = collections.Counter()
     for k, c in table.items():
-        print("%-22s %s" % (k, " ".join("%9d" % c[x] for x in cols)))
+        print("%-22s %s" % (k, " ".join("%9d" % c[x[0]] for x in cols)))
         total.update(c)
-    print("%-22s %s" % ("all", " ".join("%9d" % total[x] for x in cols)))
+    print("%-22s %s" % ("all", " ".join("%9d" % total[x[0]] for x in cols)))
+    # The sound files themselves: a note on one is a false alarm.
+    sound_row = collections.Counter({"variants": len(files), "false alarm": len(false_alarms)})
+    print("%-22s %s" % ("sound (no damage)", " ".join("%9d" % sound_row[x[0]] for x in cols)))
     print("kept: the fields of the sound file; fewer: some label fewer times; blanked: fewer,")
     print("after bytes zeroed or changed in place, every link's parsed size the same or (zeroed)")
     print("a link stopping on the zeros, no block header past them; changed: as many fields,")
     print("some of another value.")
-    print("said: status 2 or 255 and a note.")
+    print("said: status 2 or 255 and a note. Silent, fewer or changed: contradicted (silent,")
+    print("contra.) when the sweep's own walk of the damaged bytes finds a size, offset, count,")
+    print("signature or value type they contradict; else nothing in the bytes reveals it")
+    print("(unreveal., uncontra.).")
     print()
     sound = len(files)
-    print("sound files: %d; false alarms: %d; silent losses on sound files: %d; timed out: %d"
-          % (sound, len(false_alarms), len(sound_losses), len(timeouts)))
+    print("sound files: %d; false alarms: %d; silent losses on sound files: %d; timed out: %d; "
+          "walk faults on sound files: %d"
+          % (sound, len(false_alarms), len(sound_losses), len(timeouts), len(walk_faults)))
+    for line in walk_faults:
+        print("WALK FAULT " + line)
     for line in false_alarms:
         print("FALSE ALARM " + line)
     for line in sound_losses:
@@ -892,10 +1567,10 @@ def main():
     for line in excused:
         print("damaged sample " + line)
     print()
-    print("fewer fields, silent, by the structure damaged (count):")
+    print("fewer silent or changed contradicted, by the structure damaged (count):")
     by_structure = collections.Counter()
     for (outcome, dkind, sub, fkind, labels), cases in silent_examples.items():
-        if outcome == "fewer silent":
+        if outcome in ("fewer silent", "changed contradicted"):
             by_structure["%s, %s" % (dkind, sub) if sub else dkind] += len(cases)
     for what, n in by_structure.most_common():
         print("  %5d  %s" % (n, what))
@@ -909,14 +1584,29 @@ def main():
             print("        %s: %s -> status %d, stderr: %s" % (label, what, detail[1],
                                                               detail[2] or "-"))
     print()
+    # The faults by what the walk found the bytes contradict (a silent
+    # loss with no contradiction lost a field its structure still holds).
+    print("fewer silent or changed contradicted, by what the walk found (count; an example):")
+    by_walk = collections.OrderedDict()
+    for key, cases in silent_examples.items():
+        if key[0] in ("fewer silent", "changed contradicted"):
+            for label, what, detail in cases:
+                found = detail[2] if detail[2].startswith("walk: ") else "no contradiction; lost " + \
+                    ",".join(detail[0])
+                by_walk.setdefault(re.sub(r"\d+", "N", found), []).append((label, what))
+    for found, cases in sorted(by_walk.items(), key=lambda kv: -len(kv[1])):
+        print("  %4d  %s\n        %s: %s" % (len(cases), found, cases[0][0], cases[0][1]))
+    print()
     print("kept whole yet said (count; an example):")
     for (dkind, note), cases in sorted(whole_said.items(), key=lambda kv: -len(kv[1])):
         label, what, detail = cases[0]
         print("  %4d  %s: %s\n        %s: %s" % (len(cases), dkind, note[:200], label, what))
     print()
-    print("fewer silent: %d" % len(silent_now))
+    print("fewer silent: %d; changed contradicted: %d" % (len(silent_now), len(contradicted)))
     for v in sorted(silent_now):
         print("SILENT LOSS " + v.replace("\t", " "))
+    for v in sorted(contradicted):
+        print("CONTRADICTED " + v.replace("\t", " "))
     if list_silent:
         # One line a silent loss, with the fields lost, for whoever mends it.
         with open(list_silent, "w", encoding="utf-8") as fh:
@@ -925,8 +1615,8 @@ def main():
                     for label, what, detail in cases:
                         fh.write("%s\t%s\t%s\t%s\t%s\n" % (label, what.split(" ", 1)[0], dkind,
                                                             what.split(" ", 1)[1], ",".join(detail[0])))
-    failing = (len(silent_now) + total["timed out"] + len(false_alarms) + len(sound_losses) +
-               len(timeouts))
+    failing = (len(silent_now) + len(contradicted) + total["timed out"] + len(false_alarms) +
+               len(sound_losses) + len(timeouts) + len(walk_faults))
     return 1 if failing else 0
 
 

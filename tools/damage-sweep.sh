@@ -1,9 +1,12 @@
 #!/bin/bash
 # Damage sweep over jump lists and links: cuts, zeroed sectors, changed,
 # inserted and deleted bytes, declared sizes grown and shrunk, sectors
-# duplicated and swapped, cross-linked chains and appended bytes, each
-# seeded; fails when a damaged file loses fields without a note and status 2
-# or 255, or when a sound one gives a note (see tools/damage-sweep.py).
+# duplicated and swapped, cross-linked chains, appended bytes, header bits,
+# LinkFlags, block signatures, LinkInfo offsets, DestList, compound-file and
+# custom-list fields, storages nested in items and two damages together, each
+# seeded; fails when a damaged file whose bytes contradict themselves loses
+# or changes fields without a note and status 2 or 255, or when a sound one
+# gives a note (see tools/damage-sweep.py).
 #
 # Usage: tools/damage-sweep.sh VESK [BUILD_DIR]
 # The sound files are written by vesk_sweep_lists, built in BUILD_DIR

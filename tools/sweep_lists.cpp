@@ -4,7 +4,9 @@
 // names), custom lists of one and of several categories, and links longer
 // than 32 KiB and 64 KiB whose late texts hold control bytes, lone
 // surrogates, noncharacters and C1 characters (alone and inside lists),
-// built with the test writers.
+// links whose property values, in storages of each kind, pass 32 KiB and 64
+// KiB first and later in their storage (and a list whose DestList entries'
+// storages hold such values), built with the test writers.
 //
 //   vesk_sweep_lists OUT_DIR
 #include <cstdio>
@@ -109,8 +111,50 @@ bytes_t long_link(size_t filler, bool unicode) {
   return write_lnk(s);
 }
 
+// A property storage of each kind (integer-named, string-named) whose one
+// long text value of units UTF-16 units comes first or after a short value
+// and before another.
+std::vector<bytes_t> long_value_storages(size_t units, bool first) {
+  const std::u16string text = hostile_text(u"v") + std::u16string(units, u'p') + u"end";
+  std::vector<bytes_t> ints = {int_value(4, 0x13, u32_data(7)),
+                               int_value(10, 0x1F, lpwstr_data(u"after"))};
+  std::vector<bytes_t> named = {named_value(u"Short", 0x13, u32_data(9)),
+                                named_value(u"After", 0x1F, lpwstr_data(u"late"))};
+  ints.insert(ints.begin() + (first ? 0 : 1), int_value(2, 0x1F, lpwstr_data(text)));
+  named.insert(named.begin() + (first ? 0 : 1), named_value(u"Long", 0x1F, lpwstr_data(text)));
+  return {storage(storage_fmtid_b725(), ints), storage(string_named_fmtid(), named)};
+}
+
+// A root item whose 0xBEEF0010 block holds a property storage of each kind.
+bytes_t item_with_storages() {
+  const bytes_t guid = from_hex("e04fd020ea3a6910a2d808002b30309d");
+  const bytes_t store = cat(
+      {storage(storage_fmtid_b725(),
+               {int_value(10, 0x1F, lpwstr_data(u"in item")), int_value(4, 0x13, u32_data(5))}),
+       storage(string_named_fmtid(), {named_value(u"Nested", 0x1F, lpwstr_data(u"named in item"))}),
+       bytes_t(4, 0)});
+  return shell_item(0x1F, cat({{0x50}, guid, beef_block(0, 0x10, cat({bytes_t(8, 0), store}))}));
+}
+
+// A link whose property store holds values past units UTF-16 units in each
+// storage kind (first or later in it), and whose ID list holds an item with
+// storages of its own.
+bytes_t long_value_link(size_t units, bool first) {
+  lnk_spec s;
+  s.attributes = 0x20;
+  s.write_time = 133540960891234567ull;
+  s.file_size = 99;
+  s.idlist =
+      idlist({item_with_storages(), file_entry_item(0x32, 99, 0x5865, 0x3904, 0x20, "values.txt")});
+  s.strings[lnk_name] = u"Long values";
+  const guid_bytes_t object = written_object_id();
+  s.extra_blocks = {tracker_block("values-host", object, object, object, object),
+                    property_store_block(long_value_storages(units, first))};
+  return write_lnk(s);
+}
+
 bytes_t automatic_list(uint32_t version, unsigned entries, bool extra_stream,
-                       const bytes_t& last_link = {}) {
+                       const bytes_t& last_link = {}, bool long_storages = false) {
   cfb_writer w;
   std::vector<destlist_test_entry> list;
   for (unsigned i = 0; i < entries; ++i) {
@@ -124,6 +168,12 @@ bytes_t automatic_list(uint32_t version, unsigned entries, bool extra_stream,
     e.mru_time += i * 1000000ull;
     e.access_count = i + 1;
     if (i == 1) e.pin_status = 0;
+    // Entries' own storages with values past 32 KiB and 64 KiB, first and
+    // later in them.
+    if (long_storages && version > 1) {
+      const auto kinds = long_value_storages(i % 2 ? 16400 : 33000, i % 2 == 0);
+      e.property_storage = cat({kinds[0], kinds[1], bytes_t(4, 0)});
+    }
     e.path = u"C:\\Users\\x\\Documents\\report-" +
              std::u16string(1, static_cast<char16_t>(u'0' + i % 10)) + u".docx";
     list.insert(list.begin(), e);
@@ -213,6 +263,12 @@ int main(int argc, char** argv) {
       {"f01b4d95cf55d32a.customDestinations-ms", custom_with_long_link(long_link(16500, true))},
       {"5d696d521de238c3.automaticDestinations-ms",
        automatic_list(4, 3, false, long_link(33000, true))},
+      {"values-32k-first.lnk", long_value_link(16400, true)},
+      {"values-32k-later.lnk", long_value_link(16400, false)},
+      {"values-64k-first.lnk", long_value_link(33000, true)},
+      {"values-64k-later.lnk", long_value_link(33000, false)},
+      {"4cb9c5750d51c07f.automaticDestinations-ms",
+       automatic_list(4, 2, false, long_value_link(33000, false), true)},
   };
   for (const file& f : files)
     if (!write_all(dir + "/" + f.name, f.bytes)) {

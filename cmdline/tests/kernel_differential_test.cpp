@@ -8,6 +8,7 @@
 
 #include "cmdline/line_sink.h"
 #include "cmdline/text_utils/number_hex.h"
+#include "foundation/vk_text.h"
 #include "kernel_inputs.h"
 
 using namespace vk;
@@ -17,9 +18,11 @@ using vk::testing::for_each_kernel_input;
 
 namespace {
 
-// The line sink's control search: a text is copied as it stands exactly
-// when it holds no byte below 0x20 (the tab too), no DEL and no 0xC2 (the
-// exact search decides those).
+// The line sink's control search: a text that holds no byte below 0x20 (the
+// tab too), no DEL and no 0xC2 is copied as it stands, and one that holds a
+// mark never is (a tab or a 0xC2 that leads no C1 control may go either
+// way: the vector kernel leaves them to the exact search, the word loop
+// decides them itself).
 TEST(CmdlineKernelDifferential, LineSinkControlSearchMatchesAPlainLoop) {
   for_each_kernel_input(1, byte_range(0x20, 0x7E), every_byte(), [](const uint8_t* p, size_t n) {
     const std::string_view t(reinterpret_cast<const char*>(p), n);
@@ -27,8 +30,10 @@ TEST(CmdlineKernelDifferential, LineSinkControlSearchMatchesAPlainLoop) {
     for (uint8_t c : std::vector<uint8_t>(p, p + n))
       plain = plain && c >= 0x20 && c != 0x7F && c != 0xC2;
     std::vector<char> out(n + 1, '#');
-    ASSERT_EQ(plain, copy_unmarked(out.data(), t)) << n;
-    ASSERT_TRUE(!plain || t == std::string_view(out.data(), n)) << n;
+    const bool copied = copy_unmarked(out.data(), t);
+    ASSERT_TRUE(!plain || copied) << n;
+    ASSERT_TRUE(!copied || find_control_char(t) == std::string_view::npos) << n;
+    ASSERT_TRUE(!copied || t == std::string_view(out.data(), n)) << n;
     ASSERT_EQ('#', out[n]) << "written past the text";
   });
 }

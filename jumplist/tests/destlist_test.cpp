@@ -175,14 +175,14 @@ TEST(DestListEntry, PropertyStorageAfterThePathIsSteppedOver) {
   EXPECT_EQ((*entries)[1].m_entry_num, 0x2bu);
   EXPECT_EQ((*entries)[1].m_path, "D:\\second");
 
-  // A count larger than what is left is not followed.
+  // A count larger than what is left makes the entry run past the stream.
   auto bytes = vesk_test::destlist_entry_bytes(second, false);
   size_t at = bytes.size() - 4;
   bytes[at] = 0xFF;
   bytes[at + 1] = 0xFF;
   destlist_entry e;
-  ASSERT_TRUE(load_destlist_entry_130(e, bytes.data(), static_cast<int64_t>(bytes.size())));
-  EXPECT_EQ(e.m_entry_size, bytes.size());
+  EXPECT_FALSE(load_destlist_entry_130(e, bytes.data(), static_cast<int64_t>(bytes.size())));
+  EXPECT_EQ(e.m_entry_size, bytes.size() + 0xFFFF);
 }
 
 TEST(DestListEntry, StreamFitRules) {
@@ -256,6 +256,10 @@ TEST(DestListWalker, EveryShortEndLeavesItsFault) {
   v1_cut.resize(32 + 116 + 50);
   auto no_trailer = build_destlist(4, {one});
   no_trailer.resize(no_trailer.size() - 2);
+  auto stored = one;
+  stored.property_storage.assign(8, 0x41);
+  auto storage_cut = build_destlist(4, {one, stored});
+  storage_cut.resize(storage_cut.size() - 4);
   struct row {
     const char* name;
     std::vector<uint8_t> stream;
@@ -270,6 +274,7 @@ TEST(DestListWalker, EveryShortEndLeavesItsFault) {
       {"trailer cut", no_trailer, false, k_destlist_entry_past, 32, 0},
       {"path past the stream", build_destlist(4, {one, one, past, one}), false,
        k_destlist_entry_past, 32 + 2 * 136, 2},
+      {"property storage past the stream", storage_cut, false, k_destlist_entry_past, 32 + 136, 1},
       {"out of memory", build_destlist(4, {full_entry()}), true, nullptr, 32, 0},
   };
   fault_sink faults;
