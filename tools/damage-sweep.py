@@ -923,6 +923,13 @@ HOLDERS = dict([(l, "ID list") for l in ("ID List", "ID List item", "Embedded ID
                                                 "Interaction count")])
 
 
+def unset_time(what, lost):
+    """Whether the damage made one time field zero and only time fields went:
+    a FILETIME of zero means no time was set."""
+    return re.search(r" time at \d+ .*: \d+ to 0$", what) is not None and \
+        all(l.endswith(" time") for l in lost)
+
+
 def lost_unheld(lost, sound_held, held):
     """Whether every field lost went with its structure: the walk of the
     damaged bytes meets that structure fewer times than the sound file's."""
@@ -1420,7 +1427,11 @@ def sweep_file(vesk, work, label, path, kind):
             # should have said so), else nothing in them could tell.
             held = collections.Counter()
             walk = contradiction(b, automatic, custom, held)
-            if outcome == "fewer":
+            if outcome == "fewer" and not walk and unset_time(what, labels):
+                # A time made zero is the format's "no time": shown as none,
+                # a changed value nothing in the bytes contradicts.
+                outcome = "changed uncontradicted"
+            elif outcome == "fewer":
                 hidden = not walk and lost_unheld(labels, sound_held, held)
                 outcome = "fewer unrevealable" if hidden else "fewer silent"
             else:
