@@ -233,6 +233,7 @@ constexpr const char* k_size_past_data = "declared size runs past the value's da
 constexpr const char* k_data_undecoded = "value's data does not decode within its size";
 constexpr const char* k_no_property_type = "value's type is no property type";
 constexpr const char* k_zeros_between_values = "zeros where a value's size belongs";
+constexpr const char* k_terminator_cut = "the values' terminator is cut short";
 
 // Keeps the first fault a walk meets: the later ones follow from it.
 void note_fault(parse_fault* fault, uint64_t offset, const char* cause) {
@@ -628,9 +629,13 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     position += step;
     remaining -= step;
   }
-  // What the walk left behind holds no value.
-  if (!only_terminator(storage + position, remaining)) [[unlikely]]
+  // What the walk left behind holds no value; fewer bytes than the
+  // terminator's mean the last value's size ran into it.
+  if (!only_terminator(storage + position, remaining)) [[unlikely]] {
+    if (remaining > 0 && remaining < 4)
+      note_fault(fault, static_cast<uint64_t>(position), k_terminator_cut);
     note_trailing(fault, view_of(storage + position, remaining), position);
+  }
   return true;
 }
 
