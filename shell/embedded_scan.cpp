@@ -14,6 +14,7 @@
 #include "shell/idlist_text.h"
 #include "shell/item_layout.h"
 #include "shell/property_store.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -500,7 +501,19 @@ bool scan_extension_blocks(parse_ctx& ctx, shell_item_record& rec, const uint8_t
         break;
       }
     }
-    if (!entry) break;
+    if (!entry) {
+      // A storage's or 0xBEEF block's header its test refuses (a size of
+      // zero or past the bytes, a first value of no type) is damage, for the
+      // item to say; so is a storage's version where a step over zeros (its
+      // size made zero) ends. A storage of no values is sound.
+      namespace st = propstore::storage;
+      const bool storage_refused =
+          (at4 == st::version_value && (!is_property_storage(here, remaining) ||
+                                        u32_or_zero(here, remaining, 0) >= st::min_embedded)) ||
+          u32_or_zero(here, remaining, 0) == st::version_value;
+      if (storage_refused || (at6 & 0xFFFF) == L::beef::signature) ++ctx.space().inner_damage;
+      break;
+    }
     const int64_t value = entry->parse(ctx, rec, here, remaining, opts);
     result = value > 0;
     int64_t step = 0;

@@ -400,7 +400,13 @@ bool find_embedded_item(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p
   const int64_t s = k - 6;
   const byte_view v = L::view_of(p, available);
   const int64_t block_end = s + le16(v, static_cast<size_t>(s));
-  if (block_end > available || block_end < s + 8) return false;
+  if (block_end > available) return false;
+  if (block_end < s + 8) {
+    // A 0xBEEF block's size below its header (made zero) hides the item
+    // behind it: damage, for the item to say.
+    ++ctx.space().inner_damage;
+    return false;
+  }
   const int64_t back = le16(v, static_cast<size_t>(block_end - 2));
   if (back > s) return false;
   const int64_t i = s - back;

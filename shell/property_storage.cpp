@@ -232,6 +232,8 @@ constexpr const char* k_type_past_storage = "value's type lies past the storage"
 constexpr const char* k_size_past_data = "declared size runs past the value's data";
 constexpr const char* k_data_undecoded = "value's data does not decode within its size";
 constexpr const char* k_no_property_type = "value's type is no property type";
+constexpr const char* k_zeros_between_values = "zeros where a value's size belongs";
+constexpr const char* k_terminator_cut = "the values' terminator is cut short";
 
 // Keeps the first fault a walk meets: the later ones follow from it.
 void note_fault(parse_fault* fault, uint64_t offset, const char* cause) {
@@ -585,15 +587,23 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   if (taken != window) [[unlikely]]
     note_value_fault(ctx, fault, v, st::values, st::values + iv::data, window, taken,
                      st::values + iv::vartype);
+  // A type no property holds is read by its low byte, and said.
+  if (!property_type(first_value.u16_or_zero(iv::vartype))) [[unlikely]]
+    note_fault(fault, st::values, k_no_property_type);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
   while (remaining >= iv::min_further) {
     if (!guard_charge(ctx, 1)) break;
+    const int64_t zeros_at = position;
     while (remaining >= 2 && v.u16_or_zero(static_cast<size_t>(position)) == 0) {
       position += 2;
       remaining -= 2;
     }
     if (remaining < iv::header_size) break;
+    // Values lie back to back: zeros where a size belongs, a value behind
+    // them, mean the one before took more or fewer bytes than its size says.
+    if (position != zeros_at && v.u32_or_zero(static_cast<size_t>(position)) != 0) [[unlikely]]
+      note_fault(fault, static_cast<uint64_t>(zeros_at), k_zeros_between_values);
     const int64_t value_size = v.u32_or_zero(static_cast<size_t>(position));
     if (value_size > remaining)
       note_fault(fault, static_cast<uint64_t>(position), k_value_past_storage);
@@ -612,14 +622,20 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     if (further + iv::header_size != value_size) [[unlikely]]
       further_value_fault(ctx, rec, fault, v, position, remaining, further,
                           base + static_cast<uint64_t>(position) + iv::header_size, &fmtid, opts);
+    if (!property_type(vartype)) [[unlikely]]
+      note_fault(fault, static_cast<uint64_t>(position), k_no_property_type);
     // One that runs past its storage (said above) ends it.
     const int64_t step = std::min(value_size, remaining);
     position += step;
     remaining -= step;
   }
-  // What the walk left behind holds no value.
-  if (!only_terminator(storage + position, remaining)) [[unlikely]]
+  // What the walk left behind holds no value; fewer bytes than the
+  // terminator's mean the last value's size ran into it.
+  if (!only_terminator(storage + position, remaining)) [[unlikely]] {
+    if (remaining > 0 && remaining < 4)
+      note_fault(fault, static_cast<uint64_t>(position), k_terminator_cut);
     note_trailing(fault, view_of(storage + position, remaining), position);
+  }
   return true;
 }
 
@@ -675,6 +691,8 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
       note_value_fault(ctx, fault, v, static_cast<uint64_t>(at), data, value_end - data,
                        tv.consumed, static_cast<size_t>(q) + nv::tail_vartype);
   }
+  if (!property_type(vartype)) [[unlikely]]
+    note_fault(fault, static_cast<uint64_t>(at), k_no_property_type);
   property_value pv(&string_named_set(), 0);
   ctx.space().rooms.take(pv);
   pv.name = name;

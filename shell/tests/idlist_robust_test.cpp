@@ -136,6 +136,13 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   const bytes_t png = from_hex("89504e470d0a1a0a0000000d49484452");
   constexpr const char* k_inside =
       "a property storage or ID list inside it is damaged; not read in full";
+  // A type 0x00 item whose scan steps from a record with offsets (its b of
+  // 4) onto two storages, back to back.
+  auto scanned = [&](const bytes_t& first) {
+    return shell_item(
+        0x00,
+        cat({{0, 0x20, 0, 0xBB, 0xAF, 0x93, 0x3B, 0x9F, 0, 4, 0, 0, 0, 0, 0}, first, stored}));
+  };
   const struct {
     const char* what;
     bytes_t list;
@@ -175,6 +182,10 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
        k_inside},
       {"a 0xBEEF0010 storage's value of no type", idlist({root, stored_in_block(no_type), root}), 3,
        k_inside},
+      {"scanned storages", idlist({root, scanned(stored), root}), 3, nullptr},
+      {"a scanned storage of size 0",
+       idlist({root, scanned(storage(storage_fmtid_b725(), {}, true, 0)), root}), 3, k_inside},
+      {"a scanned storage's value of no type", idlist({root, scanned(no_type), root}), 3, k_inside},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
