@@ -269,6 +269,10 @@ bool storage_signature_past(byte_view block, size_t from) {
   return std::search(begin, end, std::begin(kSignature), std::end(kSignature)) != end;
 }
 
+// Bytes after a store's terminator that begin a block are one the walk
+// stepped past, which it says.
+bool has_block_signature(byte_view data, size_t at);
+
 bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const cmd_params& opts,
                          link_scratch& scratch, uint64_t block_at) {
   skip_item_header(block.data(), ctx);
@@ -283,13 +287,27 @@ bool property_store_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const
   shown_values::scope flat(shown_values::list_of(space));
   // Only inside the accepted block, and only while a storage size fits.
   size_t pos = L::property_store::storages;
-  while (const auto storage = block.u32(pos)) {
+  for (;;) {
+    const auto storage = block.u32(pos);
+    if (!storage) {
+      // The values read stay shown; the store did not end where it says.
+      add_record_fault(
+          rec, parse_fault{"property store", block_at + pos, "terminator lies outside its block"});
+      break;
+    }
     if (*storage == 0) {
       // Storages past the terminator: a size above misframed the walk.
+      const size_t after = pos + L::property_store::terminator_size;
       if (block.size() - pos > L::property_store::terminator_size + 8 &&
-          storage_signature_past(block, pos + L::property_store::terminator_size))
+          storage_signature_past(block, after))
         add_record_fault(rec, parse_fault{"property storage", block_at + pos,
                                           "storages lie past the terminator; not read"});
+      else if (!has_block_signature(block, after) &&
+               std::any_of(block.data() + after, block.data() + block.size(),
+                           [](uint8_t x) { return x != 0; }))
+        add_record_fault(rec, parse_fault{"property store", block_at + after,
+                                          "non-zero bytes follow the terminator inside its "
+                                          "block; not read"});
       break;
     }
     if (*storage > block.size() - pos) {

@@ -119,6 +119,19 @@ const char* volume_label(parse_guard* guard, byte_view volume, std::string& out)
   return runs_open(volume, V::label, text_z(guard, volume, V::label, out)) ? open : nullptr;
 }
 
+// Where the text at `at` ends: past its NUL (a NUL unit in UTF-16), or at
+// the view's end. Only its end is wanted, so it is not decoded.
+uint64_t text_extent_end(byte_view view, uint64_t at, bool wide) {
+  if (!wide) {
+    const void* nul = std::memchr(view.data() + at, 0, view.size() - at);
+    return nul ? static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - view.data()) + 1
+               : view.size();
+  }
+  for (uint64_t unit = at; view.has(unit, 2); unit += 2)
+    if (view.u16_or_zero(unit) == 0) return unit + 2;
+  return view.size();
+}
+
 // The parts of a LinkInfo, in the order of their offset fields.
 enum info_part : size_t {
   volume_part,
@@ -133,8 +146,7 @@ enum info_part : size_t {
 // What a part's offset field must hold, and what is said when it does not:
 // the bytes the part needs at its offset; the cause of a zero offset where
 // the part must be there; of one past the data or past the LinkInfo; of
-// one inside the header or the VolumeID, and inside the network link (or,
-// for a path, at the other path's end, which the reader checks).
+// one inside the header or the VolumeID, and inside another part.
 struct info_part_rule {
   size_t field;
   uint32_t room;
@@ -150,22 +162,23 @@ constexpr info_part_rule kInfoParts[info_part_count] = {
      "VolumeID declared by the flags at offset zero", "VolumeID runs past the data",
      "VolumeID runs past the LinkInfo",
      "VolumeID offset points inside the LinkInfo header; not read",
-     "VolumeID offset points inside the network link; not read"},
+     "VolumeID offset points inside the network link or a path; not read"},
     {L::link_info::local_base_path_offset, 1,
      "local base path declared by the flags at offset zero", "local base path lies past the data",
      "local base path lies past the LinkInfo",
      "local base path offset points inside the LinkInfo header or the VolumeID; path not read",
-     "local base path offset points inside the network link or the path suffix; path not read"},
+     "local base path offset points inside the network link or another path; path not read"},
     {L::link_info::network_link_offset, L::network_link::fixed_size,
      "network link declared by the flags at offset zero", "network link runs past the data",
      "network link runs past the LinkInfo",
      "network link offset points inside the LinkInfo header or the VolumeID; not read",
-     "network link offset points inside the LinkInfo header or the VolumeID; not read"},
+     "network link offset points inside a path; not read"},
     {L::link_info::common_path_suffix_offset, 1, "path suffix declared by the flags at offset zero",
      "path suffix lies past the data", "path suffix lies past the LinkInfo",
      "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read",
-     "path suffix offset points inside the network link or the local base path; suffix not read"},
-    {L::link_info::local_base_path_offset_unicode, 2, nullptr,
+     "path suffix offset points inside the network link or another path; suffix not read"},
+    {L::link_info::local_base_path_offset_unicode, 2,
+     "UTF-16 local base path declared by the header at offset zero",
      "UTF-16 local base path lies past the data", "UTF-16 local base path lies past the LinkInfo",
      "UTF-16 local base path offset points inside the LinkInfo header or another part; path not "
      "read",
@@ -182,9 +195,11 @@ constexpr info_part_rule kInfoParts[info_part_count] = {
 // Where each part the flags and the header announce lies in the LinkInfo at
 // off (`info` ending where it does), zero for one not read: an offset of
 // zero where the part must be there, one whose part runs past the LinkInfo,
-// or lies inside its header (by the header's own size) or inside the
-// VolumeID or network link (by their sizes, when these fit the LinkInfo),
-// is not followed, so that no text shows bytes of another part. A header
+// or lies inside its header (by the header's own size) or inside another
+// part (the VolumeID and network link by their sizes, a text to its NUL),
+// is not followed, so that no text shows bytes of another part; so is a
+// VolumeID or network link whose size misses its fixed fields or runs past
+// the LinkInfo. A header
 // size of neither form is damage too. The first disagreement is said.
 std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_view info, size_t off,
                                                        bool ends_inside) {
@@ -196,10 +211,10 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
   const bool network = flags & I::flag_network_and_suffix;
   const bool announced[info_part_count] = {volume,     volume, network, true, volume && long_header,
                                            long_header};
-  // A zero offset is none for the UTF-16 paths, and for a suffix the flags
+  // A zero offset is none for the UTF-16 suffix, and for a suffix the flags
   // do not announce with a network link (a local link's suffix is most
   // often empty).
-  const bool needed[info_part_count] = {true, true, true, network, false, false};
+  const bool needed[info_part_count] = {true, true, true, network, true, false};
   // The header's bytes, by its own size: its fixed fields at least.
   const uint32_t header_end = std::max<uint32_t>(header, I::fixed_size);
   const char* first = header != I::fixed_size && !long_header
@@ -224,30 +239,39 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
     else
       at[p] = off + rel;
   }
-  // A structure's bytes: its declared size when that fits the LinkInfo.
-  const auto span = [&](size_t part) {
-    if (at[part] == 0) return std::pair<uint64_t, uint64_t>{0, 0};
-    const uint32_t size = info.u32_or_zero(at[part]);
-    const uint32_t room = kInfoParts[part].room;
-    return std::pair<uint64_t, uint64_t>{
-        at[part], at[part] + (size >= room && size <= info.size() - at[part] ? size : room)};
+  // Each part's bytes: the VolumeID and network link by their declared
+  // size, which must hold their fixed fields and fit the LinkInfo; a text
+  // to its NUL.
+  std::array<uint64_t, info_part_count> end{};
+  const auto structure = [&](info_part p, uint32_t fixed, const char* small, const char* past) {
+    const uint32_t size = info.u32_or_zero(at[p]);
+    const bool fits = size <= info.size() - at[p];
+    if (size < fixed || (ends_inside && !fits)) {
+      say(size < fixed ? small : past);
+      at[p] = 0;
+    } else {
+      end[p] = at[p] + (fits ? size : kInfoParts[p].room);
+    }
   };
-  auto [volume_at, volume_end] = span(volume_part);
-  auto [net_at, net_end] = span(network_part);
-  if (at[volume_part] >= net_at && at[volume_part] < net_end) {
-    say(kInfoParts[volume_part].inside_network);
-    at[volume_part] = volume_end = 0;
-  } else if (at[network_part] >= volume_at && at[network_part] < volume_end) {
-    say(kInfoParts[network_part].inside_volume);
-    at[network_part] = net_end = 0;
-  }
-  static constexpr info_part kTexts[] = {local_part, suffix_part, local_unicode_part,
-                                         suffix_unicode_part};
-  for (size_t i = 0; i < (long_header ? 4 : 2); ++i) {
-    const info_part p = kTexts[i];
-    const bool in_volume = at[p] >= volume_at && at[p] < volume_end;
-    if (in_volume || (at[p] >= net_at && at[p] < net_end)) {
-      say(in_volume ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
+  if (at[volume_part])
+    structure(volume_part, L::volume_id::fixed_size,
+              "VolumeID size is below its 16 fixed bytes; not read",
+              "VolumeID size runs past the LinkInfo; not read");
+  if (at[network_part])
+    structure(network_part, L::network_link::fixed_size,
+              "network link size is below its 20 fixed bytes; not read",
+              "network link size runs past the LinkInfo; not read");
+  for (const info_part p : {local_part, suffix_part, local_unicode_part, suffix_unicode_part})
+    if (at[p]) end[p] = text_extent_end(info, at[p], p >= local_unicode_part);
+  // A part whose offset lies inside another's bytes is not read. An empty
+  // suffix closing the LinkInfo on the local path's NUL is how some writers
+  // end it.
+  for (size_t p = 0; p < info_part_count; ++p) {
+    for (size_t q = 0; q < info_part_count && at[p]; ++q) {
+      if (q == p || !at[q] || at[p] < at[q] || at[p] >= end[q]) continue;
+      if (p == suffix_part && q == local_part && at[p] + 1 == end[q] && at[p] + 1 == info.size())
+        continue;
+      say(q == volume_part ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
       at[p] = 0;
     }
   }
@@ -323,17 +347,9 @@ uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, siz
       add_record_fault(rec, parse_fault{"network link", at, unread});
   }
   const uint64_t local_at = part[local_part], suffix_at = part[suffix_part];
-  // An empty path at the other path's end (in its bytes before their NUL,
-  // or on it) is that path's: its offset is damaged.
-  const auto at_end_of = [&](uint64_t at, uint64_t other) {
-    return other != 0 && at >= other && data.u8_or_zero(at) == 0 &&
-           !std::memchr(data.data() + other, 0, at - other);
-  };
   if (local_at != 0) {
     rec.m_local_path_offset = static_cast<uint32_t>(local_at);
-    if (at_end_of(local_at, suffix_at)) {
-      add_record_fault(rec, parse_fault{"LinkInfo", off, kInfoParts[local_part].inside_network});
-    } else if (data.u8_or_zero(local_at) != 0) {
+    if (data.u8_or_zero(local_at) != 0) {
       const size_t taken = text_z(guard, data, local_at, rec.m_local_base_path);
       if (ends_inside && runs_open(data, local_at, taken))
         add_record_fault(rec, parse_fault{"LinkInfo", off,
@@ -350,10 +366,8 @@ uint64_t read_link_info(parse_guard* guard, lnk_record& rec, byte_view data, siz
         add_record_fault(rec, parse_fault{"LinkInfo", off,
                                           "path suffix has no NUL inside the LinkInfo; read to "
                                           "its end"});
-    } else if ((last_end = suffix_at + 1) != data.size() && suffix_at > local_at &&
-               at_end_of(suffix_at, local_at)) {
-      // Most LinkInfo close with an empty suffix, which needs no look.
-      add_record_fault(rec, parse_fault{"LinkInfo", off, kInfoParts[suffix_part].inside_network});
+    } else {
+      last_end = suffix_at + 1;
     }
   }
   // The paths' UTF-16 forms, which Windows adds when a path holds characters
@@ -378,23 +392,10 @@ uint64_t link_info_parts_end(byte_view data, size_t off) {
     if (const uint32_t at = info.u32_or_zero(field); declared && at != 0 && at < info.size())
       end = std::max<uint64_t>(end, uint64_t{at} + info.u32_or_zero(at));
   };
-  // A text ends past its NUL, or at the LinkInfo's end; only its end is
-  // wanted, so it is not decoded.
   const auto text = [&](bool declared, size_t field, bool wide) {
     const uint32_t at = info.u32_or_zero(field);
-    if (!declared || at == 0 || at >= info.size()) return;
-    uint64_t text_end = info.size();
-    if (!wide) {
-      if (const void* nul = std::memchr(info.data() + at, 0, info.size() - at))
-        text_end = static_cast<uint64_t>(static_cast<const uint8_t*>(nul) - info.data()) + 1;
-    } else {
-      for (uint64_t unit = at; info.has(unit, 2); unit += 2)
-        if (info.u16_or_zero(unit) == 0) {
-          text_end = unit + 2;
-          break;
-        }
-    }
-    end = std::max(end, text_end);
+    if (declared && at != 0 && at < info.size())
+      end = std::max(end, text_extent_end(info, at, wide));
   };
   const bool volume = flags & I::flag_volume_and_local_path;
   part(volume, I::volume_id_offset);

@@ -102,6 +102,11 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
   const field serial = [](const lnk_record& r) { return r.m_volume_serial; };
   lnk_bytes_t wide_suffix_in_header = write_lnk(every);
   put_le32(wide_suffix_in_header, k_info + 32, 4);
+  // The UTF-16 suffix one unit into the UTF-16 local base path.
+  lnk_bytes_t wide_suffix_in_path = write_lnk(every);
+  put_le32(wide_suffix_in_path, k_info + 32, vk::load_le32(&wide_suffix_in_path[k_info + 28]) + 2);
+  lnk_bytes_t wide_local_at_zero = write_lnk(every);
+  put_le32(wide_local_at_zero, k_info + 28, 0);
   const struct {
     const char* what;
     lnk_bytes_t bytes;
@@ -142,21 +147,50 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
       {"suffix offset on the network link's last byte",
        patched(share_link(), {{k_info + 24, 65}}),
        {{"LinkInfo", k_info,
-         "path suffix offset points inside the network link or the local base path; suffix not "
-         "read"}},
+         "path suffix offset points inside the network link or another path; suffix not read"}},
        {{suffix, ""}, {net, "\\\\server\\share"}}},
       {"suffix offset on the local base path's NUL",
        patched(local_link(), {{k_info + 24, 52}}),
        {{"LinkInfo", k_info,
-         "path suffix offset points inside the network link or the local base path; suffix not "
-         "read"}},
+         "path suffix offset points inside the network link or another path; suffix not read"}},
        {{suffix, ""}, {local, "C:\\x\\"}}},
       {"local base path offset on the suffix's NUL",
        patched(local_link(), {{k_info + 16, 58}}),
        {{"LinkInfo", k_info,
-         "local base path offset points inside the network link or the path suffix; path not "
-         "read"}},
+         "local base path offset points inside the network link or another path; path not read"}},
        {{local, ""}, {suffix, "y.txt"}}},
+      {"suffix offset inside the local base path",
+       patched(local_link(), {{k_info + 24, 49}}),
+       {{"LinkInfo", k_info,
+         "path suffix offset points inside the network link or another path; suffix not read"}},
+       {{suffix, ""}, {local, "C:\\x\\"}}},
+      {"local base path offset inside the suffix",
+       patched(local_link(), {{k_info + 16, 55}}),
+       {{"LinkInfo", k_info,
+         "local base path offset points inside the network link or another path; path not read"}},
+       {{local, ""}, {suffix, "y.txt"}}},
+      {"UTF-16 suffix offset inside the UTF-16 local base path",
+       wide_suffix_in_path,
+       {{"LinkInfo", k_info,
+         "UTF-16 path suffix offset points inside the LinkInfo header or another part; suffix "
+         "not read"}},
+       {{suffix, "y.txt"}, {local, "C:\\x\\"}}},
+      {"UTF-16 local base path declared at offset zero",
+       wide_local_at_zero,
+       {{"LinkInfo", k_info, "UTF-16 local base path declared by the header at offset zero"}},
+       {{local, "C:\\x\\"}, {suffix, "y.txt"}}},
+      {"VolumeID size below its fixed fields",
+       patched(local_link(), {{k_part, 12}}),
+       {{"LinkInfo", k_info, "VolumeID size is below its 16 fixed bytes; not read"}},
+       {{label, ""}, {serial, ""}, {local, "C:\\x\\"}}},
+      {"VolumeID size past the LinkInfo",
+       patched(local_link(), {{k_part, 200}}),
+       {{"LinkInfo", k_info, "VolumeID size runs past the LinkInfo; not read"}},
+       {{label, ""}, {serial, ""}, {suffix, "y.txt"}}},
+      {"network link size below its fixed fields",
+       patched(share_link(), {{k_part, 8}}),
+       {{"LinkInfo", k_info, "network link size is below its 20 fixed bytes; not read"}},
+       {{net, ""}, {device, ""}, {suffix, "a.txt"}}},
       {"LinkInfo ending inside its suffix",
        patched(local_link(false), {{k_info, 58}}),
        {{"LinkInfo", k_info, "path suffix has no NUL inside the LinkInfo; read to its end"}},

@@ -68,7 +68,9 @@ TEST(LnkFaults, LinksEndingBeforeTheirTerminalBlockKeepEveryStructureAndSayIt) {
   info.link_info = li;
   lnk_spec app;  // no ID list, LinkInfo nor StringData: a header alone
   app.flags_override = 0x80;
-  lnk_bytes_t filled = extra_block(0xA0000009, text_storage(u"hello.txt"));
+  lnk_bytes_t stored = text_storage(u"hello.txt");
+  stored.resize(stored.size() + 4);  // the store's terminator
+  lnk_bytes_t filled = extra_block(0xA0000009, stored);
   using field = std::string (*)(const lnk_record&);
   const field arguments = [](const lnk_record& r) { return r.m_arguments; };
   const field local = [](const lnk_record& r) { return r.m_local_base_path; };
@@ -175,6 +177,11 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // second storage lies past it.
   prop_bytes_t short_storage = good;
   put_le32(short_storage, 0, static_cast<uint32_t>(good.size() - 4));
+  // A store block 2 bytes short of its terminator's end; a store whose
+  // terminator non-zero bytes follow.
+  lnk_bytes_t short_store = property_store_block({good});
+  put_le32(short_store, 0, static_cast<uint32_t>(short_store.size() - 2));
+  const lnk_bytes_t after_end = extra_block(0xA0000009, {0, 0, 0, 0, 'x', 0, 0, 0});
   // Flags that declare an environment block, the data ending after the text.
   lnk_bytes_t no_blocks = with(named, {}, false);
   no_blocks[20 + 1] |= 0x02;
@@ -227,6 +234,10 @@ TEST(LnkFaults, DamageKeepsAReason) {
       {"storage past the terminator",
        with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
        "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
+      {"store's terminator outside its block", with(named, {short_store}), "property store",
+       80 + 8 + good.size(), "terminator lies outside its block"},
+      {"bytes after the store's terminator", with(named, {after_end}), "property store", 80 + 12,
+       "non-zero bytes follow the terminator inside its block; not read"},
       {"declared block past the data", no_blocks, "extra data block", 80, "lies past the data"},
       {"declared store past the data", no_store, "extra data block", 80, "lies past the data"},
   };
