@@ -177,8 +177,7 @@ constexpr info_part_rule kInfoParts[info_part_count] = {
      "path suffix lies past the data", "path suffix lies past the LinkInfo",
      "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read",
      "path suffix offset points inside the network link or another path; suffix not read"},
-    {L::link_info::local_base_path_offset_unicode, 2,
-     "UTF-16 local base path declared by the header at offset zero",
+    {L::link_info::local_base_path_offset_unicode, 2, nullptr,
      "UTF-16 local base path lies past the data", "UTF-16 local base path lies past the LinkInfo",
      "UTF-16 local base path offset points inside the LinkInfo header or another part; path not "
      "read",
@@ -211,10 +210,10 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
   const bool network = flags & I::flag_network_and_suffix;
   const bool announced[info_part_count] = {volume,     volume, network, true, volume && long_header,
                                            long_header};
-  // A zero offset is none for the UTF-16 suffix, and for a suffix the flags
-  // do not announce with a network link (a local link's suffix is most
-  // often empty).
-  const bool needed[info_part_count] = {true, true, true, network, true, false};
+  // A zero offset is none for the UTF-16 texts, which a long header may
+  // leave out (the 8-bit ones stand), and for a suffix the flags do not
+  // announce with a network link (a local link's suffix is most often empty).
+  const bool needed[info_part_count] = {true, true, true, network, false, false};
   // The header's bytes, by its own size: its fixed fields at least.
   const uint32_t header_end = std::max<uint32_t>(header, I::fixed_size);
   const char* first = header != I::fixed_size && !long_header

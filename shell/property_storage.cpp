@@ -234,6 +234,8 @@ constexpr const char* k_data_undecoded = "value's data does not decode within it
 constexpr const char* k_no_property_type = "value's type is no property type";
 constexpr const char* k_zeros_between_values = "zeros where a value's size belongs";
 constexpr const char* k_terminator_cut = "the values' terminator is cut short";
+constexpr const char* k_terminator_missing =
+    "the values fill the storage: its terminator is missing";
 
 // Keeps the first fault a walk meets: the later ones follow from it.
 void note_fault(parse_fault* fault, uint64_t offset, const char* cause) {
@@ -394,10 +396,18 @@ constexpr uint16_t k_stream_type = 0x42;
     *fault = parse_fault{"property value", static_cast<uint64_t>(at), k_bytes_past_values};
 }
 
-// Whether the bytes left behind the values are nothing but a terminator, or
-// nothing at all.
+// Whether the bytes left behind the values are nothing but a terminator.
 inline bool only_terminator(const uint8_t* rest, int64_t left) {
-  return left == 4 ? load_le32(rest) == 0 : left <= 0;
+  return left == 4 && load_le32(rest) == 0;
+}
+
+// Bytes behind the values that are no terminator: too few for one (the last
+// value's size ran into it, or the values fill the storage), or data.
+void note_not_terminator(parse_fault* fault, byte_view rest, int64_t at) {
+  if (rest.size() < 4)
+    note_fault(fault, static_cast<uint64_t>(at),
+               rest.empty() ? k_terminator_missing : k_terminator_cut);
+  note_trailing(fault, rest, at);
 }
 
 // A storage of the string-named set that fails the kind test only by its
@@ -592,6 +602,8 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
     note_fault(fault, st::values, k_no_property_type);
   int64_t position = static_cast<int64_t>(st::values) + first;
   int64_t remaining = end - position;
+  // Zeros of a terminator's length or more that end the values hold it.
+  bool terminated = false;
   while (remaining >= iv::min_further) {
     if (!guard_charge(ctx, 1)) break;
     const int64_t zeros_at = position;
@@ -599,7 +611,10 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
       position += 2;
       remaining -= 2;
     }
-    if (remaining < iv::header_size) break;
+    if (remaining < iv::header_size) {
+      terminated = position - zeros_at >= 4;
+      break;
+    }
     // Values lie back to back: zeros where a size belongs, a value behind
     // them, mean the one before took more or fewer bytes than its size says.
     if (position != zeros_at && v.u32_or_zero(static_cast<size_t>(position)) != 0) [[unlikely]]
@@ -632,9 +647,11 @@ bool integer_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t*
   // What the walk left behind holds no value; fewer bytes than the
   // terminator's mean the last value's size ran into it.
   if (!only_terminator(storage + position, remaining)) [[unlikely]] {
-    if (remaining > 0 && remaining < 4)
-      note_fault(fault, static_cast<uint64_t>(position), k_terminator_cut);
-    note_trailing(fault, view_of(storage + position, remaining), position);
+    const byte_view rest = view_of(storage + position, std::max<int64_t>(remaining, 0));
+    if (terminated)
+      note_trailing(fault, rest, position);
+    else
+      note_not_terminator(fault, rest, position);
   }
   return true;
 }
@@ -766,7 +783,7 @@ bool string_named_values(parse_ctx& ctx, shell_item_record& rec, const uint8_t* 
     ctx.offset = position;
     if (remaining <= nv::min_size) {
       if (!only_terminator(storage + at, remaining))
-        note_trailing(fault, v.tail(static_cast<size_t>(at)), at);
+        note_not_terminator(fault, v.tail(static_cast<size_t>(at)), at);
       break;
     }
   }

@@ -1075,7 +1075,8 @@ def link_info_check(r, li, end, held):
         need(lo is not None and lo < vs, "VolumeID label offset", li + v + 12)
         parts.append((v, v + vs, "VolumeID"))
         offset(16, "local base path")
-        if header >= 0x24:
+        # The UTF-16 texts may be left out (offset 0): the 8-bit ones stand.
+        if header >= 0x24 and r.u32(li + 28):
             offset(28, "Unicode local base path")
     if flags & 2:
         held["network link"] += 1

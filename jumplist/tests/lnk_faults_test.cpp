@@ -173,10 +173,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
   // A path suffix offset of 1: a zero byte of the LinkInfo's size.
   lnk_bytes_t bad_suffix = write_lnk(label_spec);
   put_le32(bad_suffix, 76 + 24, 1);
-  // A first storage 4 bytes short: the walk meets its terminator, the
-  // second storage lies past it.
-  prop_bytes_t short_storage = good;
-  put_le32(short_storage, 0, static_cast<uint32_t>(good.size() - 4));
+  // A stray terminator after the first storage: the second lies past it.
+  const prop_bytes_t stray_terminator = {0, 0, 0, 0};
   // A store block 2 bytes short of its terminator's end; a store whose
   // terminator non-zero bytes follow.
   lnk_bytes_t short_store = property_store_block({good});
@@ -232,8 +230,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
       {"path suffix offset inside the header", bad_suffix, "LinkInfo", 76,
        "path suffix offset points inside the LinkInfo header or the VolumeID; suffix not read"},
       {"storage past the terminator",
-       with(named, {property_store_block({short_storage, text_storage(u"lost")})}),
-       "property storage", 80 + 8 + good.size() - 4, "storages lie past the terminator; not read"},
+       with(named, {property_store_block({good, stray_terminator, text_storage(u"lost")})}),
+       "property storage", 80 + 8 + good.size(), "storages lie past the terminator; not read"},
       {"store's terminator outside its block", with(named, {short_store}), "property store",
        80 + 8 + good.size(), "terminator lies outside its block"},
       {"bytes after the store's terminator", with(named, {after_end}), "property store", 80 + 12,

@@ -296,6 +296,8 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
       {"last text grown by 2 into the terminator", ints,
        [&](prop_bytes_t& s) { set_u32(s, ic, 31); }, "10 11 12", ic + 31,
        "the values' terminator is cut short"},
+      {"values filling the storage, no terminator", int_storage({a, b, c}, false), nullptr,
+       "10 11 12", ic + c.size(), "the values fill the storage: its terminator is missing"},
       {"zeros where a value's size belongs", int_storage({a, {0, 0}, b, c}), nullptr, "10 11 12",
        ib, "zeros where a value's size belongs"},
       {"a first text past 64 KiB", int_storage({int_value(10, 0x1F, past_64k), b, c}), nullptr,
@@ -328,6 +330,9 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
        "one two three", 0, nullptr},
       {"a value behind the terminator", storage(string_named_fmtid(), {x, terminator, y}), nullptr,
        "one", iy, k_left},
+      {"strings filling the storage, no terminator",
+       storage(string_named_fmtid(), {x, y, z}, false), nullptr, "one two three",
+       iy + y.size() + z.size(), "the values fill the storage: its terminator is missing"},
       {"type past the storage", storage(string_named_fmtid(), {x, two_cut}, false), nullptr, "one",
        iy, "value's type lies past the storage"},
   };
