@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -105,6 +106,14 @@ inline std::filesystem::path samples_dir() {
   }
 #endif
   return {};
+}
+
+// Writes bytes to a new file at path; false when any step fails.
+inline bool write_all(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace vesk_test

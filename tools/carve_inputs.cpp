@@ -133,13 +133,6 @@ item no_list(const std::string& name) {
   return item{name, "nolist", w.build(), {}};
 }
 
-bool write_all(const std::string& path, const bytes_t& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

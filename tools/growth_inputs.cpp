@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "lnk_writer.h"
@@ -161,13 +162,6 @@ bytes_t interleaved_list(uint64_t j, uint64_t count, uint64_t per, uint64_t pad,
   for (uint64_t i = 0; i < per; ++i)
     links.push_back(numbered_link(j * per + i, k_first_time + i * count + j));
   return automatic_list(links, pad, rng);
-}
-
-bool write_all(const std::string& path, const bytes_t& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
 }
 
 void append(bytes_t& out, const bytes_t& more) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "lnk_writer.h"
@@ -80,13 +81,6 @@ bytes_t automatic_list(uint64_t entries, bool one_stream, size_t free_sectors) {
     false_headers(image, image.size() - bytes, bytes, seed);
   }
   return image;
-}
-
-bool write_all(const std::string& path, const bytes_t& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace

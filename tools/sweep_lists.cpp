@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_builder.h"
 #include "cfb_writer.h"
 #include "destlist_writer.h"
 #include "example_jumplist.h"
@@ -228,13 +229,6 @@ bytes_t custom_categories() {
   put_links(b, 3, 2);
   b.u32(0xBABFFBABu);
   return b.take();
-}
-
-bool write_all(const std::string& path, const bytes_t& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace
