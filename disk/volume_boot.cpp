@@ -106,8 +106,9 @@ bool parse_volume_boot_record(partition_entry& r, const uint8_t* p, size_t lengt
   if (!p || length < kMinVolume) return false;
   if (p[13]) r.m_sectors_per_cluster = p[13];
 
-  if (oem_is_blank(p)) {
-    if (length < kSuperblockArea) return false;
+  // A blank OEM id is ext's or HFS's first sector, or a FAT boot sector
+  // whose formatter left the id empty: only the first two end here.
+  if (oem_is_blank(p) && length >= kSuperblockArea) {
     if (has_ext_magic(p, length)) {
       const uint8_t* sb = p + ext_superblock_at;
       r.m_type = 0x83;
@@ -116,18 +117,12 @@ bool parse_volume_boot_record(partition_entry& r, const uint8_t* p, size_t lengt
       r.m_volume_letter = fixed_text(sb + 136, 64);
       return true;
     }
-    if (p[hfs_header_at] != 'H') return false;
-    r.m_type = 0xAF;
     const uint16_t sig = load_le16(p + hfs_header_at);
-    if (sig == hfsplus_signature) {
-      r.m_type_name = "hfs+";
+    if (sig == hfsplus_signature || sig == hfsx_signature) {
+      r.m_type = 0xAF;
+      r.m_type_name = sig == hfsplus_signature ? "hfs+" : "hfsx";
       return true;
     }
-    if (sig == hfsx_signature) {
-      r.m_type_name = "hfsx";
-      return true;
-    }
-    return false;
   }
 
   const boot_sector bs = boot_sector_from(p, length);

@@ -214,10 +214,29 @@ TEST(VolumeBoot, HandBuiltBootRecordsFillOnlyWhatTheyCarry) {
     std::memcpy(&v[1024], sig, 2);
     partition_entry h;
     EXPECT_EQ(identify_volume(h, v.data(), v.size()), ok) << sig;
-    EXPECT_EQ(h.m_type, 0xAF) << sig;
+    EXPECT_EQ(h.m_type, ok ? 0xAF : 0) << sig;
     EXPECT_EQ(h.m_type_name, name);
     EXPECT_EQ(h.m_identified, 0);
     EXPECT_FALSE(identify_volume(h, v.data(), 2047));
+  }
+
+  // A FAT boot sector whose formatter left the OEM id blank is still FAT,
+  // whether or not the bytes reach where ext and HFS keep their marks.
+  for (size_t size : {size_t{512}, size_t{2048}}) {
+    auto fat = sector_with_oem("\0\0\0\0\0\0\0\0", size);
+    store_le16(&fat[11], 512);
+    fat[13] = 4;
+    store_le16(&fat[14], 4);      // reserved sectors
+    fat[16] = 2;                  // FATs
+    store_le16(&fat[17], 512);    // root entries
+    store_le16(&fat[19], 32768);  // sectors
+    store_le16(&fat[22], 32);     // sectors per FAT
+    std::memcpy(&fat[54], "FAT16   ", 8);
+    ASSERT_TRUE(is_fat_boot_sector(fat.data(), size));
+    partition_entry f;
+    ASSERT_TRUE(identify_volume(f, fat.data(), size)) << size;
+    EXPECT_EQ(f.m_type_name, "fat16");
+    EXPECT_EQ(f.m_count, 32768u);
   }
 
   // ext behind an OEM id the library does not know: counted in sectors, the
