@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -203,17 +204,23 @@ constexpr info_part_rule kInfoParts[info_part_count] = {
 std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_view info, size_t off,
                                                        bool ends_inside) {
   namespace I = L::link_info;
+  const auto bit = [](size_t p) { return 1u << p; };
   const uint32_t flags = info.u32_or_zero(off + I::flags);
   const bool volume = flags & I::flag_volume_and_local_path;
   const uint32_t header = info.u32_or_zero(off + I::header_size);
   const bool long_header = header >= I::long_header_size;
   const bool network = flags & I::flag_network_and_suffix;
-  const bool announced[info_part_count] = {volume,     volume, network, true, volume && long_header,
-                                           long_header};
+  // The parts the flags and the header announce (only a long header holds
+  // the UTF-16 paths' offsets), one bit each.
+  uint32_t announced = bit(suffix_part);
+  if (volume) announced |= bit(volume_part) | bit(local_part);
+  if (network) announced |= bit(network_part);
+  if (long_header) announced |= (volume ? bit(local_unicode_part) : 0) | bit(suffix_unicode_part);
   // A zero offset is none for the UTF-16 texts, which a long header may
   // leave out (the 8-bit ones stand), and for a suffix the flags do not
   // announce with a network link (a local link's suffix is most often empty).
-  const bool needed[info_part_count] = {true, true, true, network, false, false};
+  const uint32_t needed =
+      bit(volume_part) | bit(local_part) | bit(network_part) | (network ? bit(suffix_part) : 0);
   // The header's bytes, by its own size: its fixed fields at least.
   const uint32_t header_end = std::max<uint32_t>(header, I::fixed_size);
   const char* first = header != I::fixed_size && !long_header
@@ -222,21 +229,21 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
   const auto say = [&first](const char* cause) {
     if (!first) first = cause;
   };
-  // Only a long header holds the UTF-16 paths' offsets.
-  const size_t parts = long_header ? info_part_count : local_unicode_part;
   std::array<uint64_t, info_part_count> at{};
-  for (size_t p = 0; p < parts; ++p) {
+  uint32_t found = 0;
+  for (uint32_t m = announced; m; m &= m - 1) {
+    const size_t p = static_cast<size_t>(std::countr_zero(m));
     const info_part_rule& rule = kInfoParts[p];
     const uint32_t rel = info.u32_or_zero(off + rule.field);
-    if (!announced[p] || (rel == 0 && !needed[p])) continue;
-    if (rel == 0)
-      say(rule.zero);
-    else if (uint64_t{off} + rel + rule.room > info.size())
-      say(ends_inside ? rule.past_info : rule.past_data);
-    else if (rel < header_end)
-      say(rule.inside_volume);
-    else
+    const bool inside = uint64_t{off} + rel + rule.room <= info.size();
+    if (rel >= header_end && inside) {
       at[p] = off + rel;
+      found |= bit(p);
+    } else if (rel == 0) {
+      if (needed & bit(p)) say(rule.zero);
+    } else {
+      say(!inside ? (ends_inside ? rule.past_info : rule.past_data) : rule.inside_volume);
+    }
   }
   // Each part's bytes: the VolumeID and network link by their declared
   // size, which must hold their fixed fields and fit the LinkInfo; a text
@@ -248,30 +255,56 @@ std::array<uint64_t, info_part_count> link_info_layout(lnk_record& rec, byte_vie
     if (size < fixed || (ends_inside && !fits)) {
       say(size < fixed ? small : past);
       at[p] = 0;
+      found &= ~bit(p);
     } else {
       end[p] = at[p] + (fits ? size : kInfoParts[p].room);
     }
   };
-  if (at[volume_part])
+  if (found & bit(volume_part))
     structure(volume_part, L::volume_id::fixed_size,
               "VolumeID size is below its 16 fixed bytes; not read",
               "VolumeID size runs past the LinkInfo; not read");
-  if (at[network_part])
+  if (found & bit(network_part))
     structure(network_part, L::network_link::fixed_size,
               "network link size is below its 20 fixed bytes; not read",
               "network link size runs past the LinkInfo; not read");
-  for (const info_part p : {local_part, suffix_part, local_unicode_part, suffix_unicode_part})
-    if (at[p]) end[p] = text_extent_end(info, at[p], p >= local_unicode_part);
-  // A part whose offset lies inside another's bytes is not read. An empty
-  // suffix closing the LinkInfo on the local path's NUL is how some writers
-  // end it.
-  for (size_t p = 0; p < info_part_count; ++p) {
-    for (size_t q = 0; q < info_part_count && at[p]; ++q) {
-      if (q == p || !at[q] || at[p] < at[q] || at[p] >= end[q]) continue;
-      if (p == suffix_part && q == local_part && at[p] + 1 == end[q] && at[p] + 1 == info.size())
-        continue;
-      say(q == volume_part ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
-      at[p] = 0;
+  const auto part_end = [&](size_t p) {
+    if (!end[p]) end[p] = text_extent_end(info, at[p], p >= local_unicode_part);
+    return end[p];
+  };
+  // Whether part q ends at or before `a`: a text whose NUL lies just before
+  // `a` does, with no look for where it ends.
+  const auto ends_by = [&](size_t q, uint64_t a) {
+    if (a <= at[q]) return false;
+    if (end[q]) return end[q] <= a;
+    if (q < local_unicode_part ? info.u8_or_zero(a - 1) == 0
+                               : (a - at[q]) % 2 == 0 && info.u16_or_zero(a - 2) == 0)
+      return true;
+    return part_end(q) <= a;
+  };
+  // Parts that follow one another in the order of their fields, each past
+  // the one before, as writers lay them out, cannot overlap: only other
+  // layouts need every pair looked at. The last part's end is not needed.
+  bool in_order = true;
+  size_t before = info_part_count;
+  for (uint32_t m = found; m && in_order; m &= m - 1) {
+    const size_t p = static_cast<size_t>(std::countr_zero(m));
+    in_order = before == info_part_count || ends_by(before, at[p]);
+    before = p;
+  }
+  if (!in_order) {
+    for (uint32_t m = found; m; m &= m - 1) part_end(static_cast<size_t>(std::countr_zero(m)));
+    // A part whose offset lies inside another's bytes is not read. An empty
+    // suffix closing the LinkInfo on the local path's NUL is how some
+    // writers end it.
+    for (size_t p = 0; p < info_part_count; ++p) {
+      for (size_t q = 0; q < info_part_count && at[p]; ++q) {
+        if (q == p || !at[q] || at[p] < at[q] || at[p] >= end[q]) continue;
+        if (p == suffix_part && q == local_part && at[p] + 1 == end[q] && at[p] + 1 == info.size())
+          continue;
+        say(q == volume_part ? kInfoParts[p].inside_volume : kInfoParts[p].inside_network);
+        at[p] = 0;
+      }
     }
   }
   if (first) add_record_fault(rec, parse_fault{"LinkInfo", off, first});

@@ -1,5 +1,7 @@
 #include "jumplist/lnk_record.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -104,8 +106,49 @@ static_assert(sizeof(texts) == (text_members::size + kContextTexts) * sizeof(std
                                    sizeof(shell_item_list) + sizeof(std::vector<idlist_segment>) +
                                    sizeof(droid_byte_list));
 static_assert(std::is_trivially_copyable_v<lnk_record_values>);
+static_assert(std::is_standard_layout_v<lnk_record_values>);
 // Copied over a record's values: one copy, no empty record built each time.
 const lnk_record_values kEmptyValues{};
+
+// The texts held in place close the values: emptying them needs their sizes
+// only, so the copy above stops where they start.
+#define VK_TEXT_FIELD(type, member, ...) VK_HELD_##type(member)
+#define VK_HELD_text(member)
+#define VK_HELD_list(member)
+#define VK_HELD_guid(member) offsetof(lnk_record_values, member),
+#define VK_HELD_mac(member) offsetof(lnk_record_values, member),
+#define VK_HELD_folder(member) offsetof(lnk_record_values, member),
+constexpr size_t k_held_offsets[] = {
+#include "jumplist/lnk_text_fields.def"
+};
+#undef VK_HELD_guid
+#undef VK_HELD_mac
+#undef VK_HELD_folder
+#define VK_HELD_guid(member) sizeof(lnk_guid_text) +
+#define VK_HELD_mac(member) sizeof(lnk_mac_text) +
+#define VK_HELD_folder(member) sizeof(short_text<32>) +
+constexpr size_t k_held_bytes =
+#include "jumplist/lnk_text_fields.def"
+    0;
+#undef VK_HELD_guid
+#undef VK_HELD_mac
+#undef VK_HELD_folder
+#define VK_HELD_guid(member) record.member.clear();
+#define VK_HELD_mac(member) record.member.clear();
+#define VK_HELD_folder(member) record.member.clear();
+void clear_held_texts(lnk_record_values& record) noexcept {
+#include "jumplist/lnk_text_fields.def"
+}
+#undef VK_TEXT_FIELD
+#undef VK_HELD_text
+#undef VK_HELD_list
+#undef VK_HELD_guid
+#undef VK_HELD_mac
+#undef VK_HELD_folder
+constexpr size_t k_held_at =
+    *std::min_element(std::begin(k_held_offsets), std::end(k_held_offsets));
+// Nothing but the held texts (and the struct's closing padding) past them.
+static_assert(sizeof(lnk_record_values) - k_held_at - k_held_bytes < alignof(lnk_record_values));
 
 // Empties the list, its texts' room left in rooms.
 void give_texts(std::vector<std::string>& list, text_rooms& rooms) noexcept {
@@ -140,7 +183,9 @@ void take_destlist_droids(lnk_record& r, const std::array<guid, 4>& droids) noex
 void clear_lnk_record(lnk_record& record) noexcept {
   // The values are assigned whole; each text is emptied where it is, keeping
   // its room for the next link parsed into the same record.
-  static_cast<lnk_record_values&>(record) = kEmptyValues;
+  std::memcpy(static_cast<void*>(static_cast<lnk_record_values*>(&record)), &kEmptyValues,
+              k_held_at);
+  clear_held_texts(record);
   text_members::clear<texts>(record);
   list_members::clear<texts>(record);
   // A stored record gave its items up already: nothing to give then.

@@ -8,6 +8,7 @@
 // from that size's end, as other bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,11 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
   // The UTF-16 suffix one unit into the UTF-16 local base path.
   lnk_bytes_t wide_suffix_in_path = write_lnk(every);
   put_le32(wide_suffix_in_path, k_info + 32, vk::load_le32(&wide_suffix_in_path[k_info + 28]) + 2);
+  // The suffix before the local base path, out of the order of their
+  // offset fields, each whole and apart.
+  lnk_bytes_t suffix_first = patched(local_link(), {{k_info + 16, 53}, {k_info + 24, 47}});
+  const std::string swapped("y.txt\0C:\\x\\\0", 12);
+  std::copy(swapped.begin(), swapped.end(), suffix_first.begin() + k_info + 47);
   lnk_bytes_t wide_local_at_zero = write_lnk(every);
   put_le32(wide_local_at_zero, k_info + 28, 0);
   const struct {
@@ -127,6 +133,10 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        {},
        {{label, "Daten"}, {net, "\\\\srv\\s\xc3\xa9"}, {device, "Z:"}, {suffix, "a.txt"}}},
       {"sound: padding inside the declared size", write_lnk(padded), {}, {{name, "n"}}},
+      {"sound: the suffix laid out before the local base path",
+       suffix_first,
+       {},
+       {{local, "C:\\x\\"}, {suffix, "y.txt"}, {label, "OS"}, {name, "n"}}},
       {"UTF-16 label offset over an 8-bit label",
        patched(local_link(), {{k_part + 12, 20}}),
        {{"VolumeID", k_part, "UTF-16 label offset outside the VolumeID; label not read"}},
