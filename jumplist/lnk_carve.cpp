@@ -760,23 +760,6 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   return carved_image;
 }
 
-constexpr uint64_t k_no_magic = UINT64_MAX;
-
-// Where the compound-file signature first begins in the bytes.
-uint64_t find_cfb_magic(const uint8_t* bytes, size_t size) {
-  static constexpr uint8_t magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  const uint8_t* at = bytes;
-  const uint8_t* const end = bytes + size;
-  while (at < end) {
-    at = static_cast<const uint8_t*>(std::memchr(at, magic[0], static_cast<size_t>(end - at)));
-    if (!at) return k_no_magic;
-    if (static_cast<size_t>(end - at) >= sizeof magic && std::memcmp(at, magic, sizeof magic) == 0)
-      return static_cast<uint64_t>(at - bytes);
-    ++at;
-  }
-  return k_no_magic;
-}
-
 }  // namespace
 
 bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t size,
@@ -914,9 +897,10 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       const uint64_t until = hit ? p : chunk_length;
       if (from < until) {
         o_cfb_searched = o + until;
-        const uint64_t q = find_cfb_magic(
-            chunk + from, static_cast<size_t>(std::min<uint64_t>(got - from, until - from + 7)));
-        if (q != k_no_magic) {
+        uint32_t q = 0;
+        if (find_cfb_signature(
+                q, chunk + from,
+                static_cast<size_t>(std::min<uint64_t>(got - from, until - from + 7)))) {
           const uint64_t at = o + from + q;
           o_cfb_searched = at + 1;
           if (carve_compound_file(c, source, window, at, size)) {

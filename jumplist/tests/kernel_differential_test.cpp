@@ -3,11 +3,14 @@
 // at each position (testing/kernel_inputs.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "jumplist/jumplist_kernels.h"
+#include "jumplist/lnk_signature.h"
 #include "jumplist/vesk_main.h"
 #include "kernel_inputs.h"
 
@@ -104,6 +107,38 @@ TEST(JumplistKernelDifferential, ExtensionSearchMatchesAPlainLoop) {
                           assign_appid_from_path(path, text, value, extension);
                           ASSERT_EQ(want, extension) << n;
                         });
+}
+
+// The compound-file signature search: the first offset where the whole
+// signature begins, over lengths past the vector step at every alignment,
+// in bytes made of the signature's own (near misses everywhere), with the
+// signature or its first seven bytes placed at each offset.
+TEST(JumplistKernelDifferential, CompoundFileSignatureSearchMatchesAPlainLoop) {
+  static constexpr uint8_t magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  const auto check = [](const uint8_t* p, size_t n) {
+    const uint8_t* const hit = std::search(p, p + n, magic, magic + 8);
+    uint32_t at = 7;
+    ASSERT_EQ(hit != p + n, find_cfb_signature(at, p, n)) << n;
+    ASSERT_EQ(hit != p + n ? static_cast<uint32_t>(hit - p) : 0u, at) << n;
+  };
+  const std::vector<uint16_t> own(magic, magic + 8);
+  for_each_kernel_input(1, own, every_byte(), check);
+  std::mt19937 rng(8);
+  for (size_t n = 0; n <= 200; ++n) {
+    for (size_t align = 0; align < 16; ++align) {
+      for (size_t placed = 7; placed <= 8; ++placed) {
+        for (size_t at = 0; at + placed <= n; at += 1 + at / 16) {
+          std::vector<uint8_t> buffer(align + n);
+          uint8_t* p = buffer.data() + align;
+          for (size_t i = 0; i < n; ++i) p[i] = magic[rng() % 8];
+          std::copy(magic, magic + placed, p + at);
+          // Exactly n bytes from p: a read past them is the sanitizer's.
+          const std::vector<uint8_t> exact(p, p + n);
+          check(exact.data(), n);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
