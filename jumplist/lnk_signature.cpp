@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "foundation/vk_guard.h"
 #include "jumplist/lnk_parser.h"
 
@@ -41,51 +37,7 @@ void search(const uint8_t* buffer, size_t size, uint32_t step, Found&& found) {
     if (is_lnk_header(buffer + pos, size - pos) && !found(static_cast<uint32_t>(pos))) return;
 }
 
-constexpr uint8_t k_cfb_signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-
-bool cfb_signature_at(const uint8_t* p) {
-  return p[0] == k_cfb_signature[0] && std::memcmp(p, k_cfb_signature, sizeof k_cfb_signature) == 0;
-}
-
 }  // namespace
-
-bool find_cfb_signature(uint32_t& position, const uint8_t* buffer, size_t size) {
-  position = 0;
-  if (!buffer || size < sizeof k_cfb_signature) return false;
-  // Offsets are 32-bit: none is looked for where they cannot say it.
-  const size_t last = std::min<uint64_t>(size - sizeof k_cfb_signature, uint64_t{0xFFFFFFFF});
-  size_t i = 0;
-  const auto found = [&](size_t at) {
-    position = static_cast<uint32_t>(at);
-    return true;
-  };
-#ifdef __SSE2__
-  // The signature's first two bytes side by side, 64 offsets a step: bytes
-  // of every value hold that pair about once in 64 KiB, where a search for
-  // its first byte alone would stop every 256.
-  const __m128i first = _mm_set1_epi8(static_cast<char>(k_cfb_signature[0]));
-  const __m128i second = _mm_set1_epi8(static_cast<char>(k_cfb_signature[1]));
-  const auto pairs = [&](size_t at) {
-    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at));
-    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at + 1));
-    return _mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second));
-  };
-  // Each step reads the 65 bytes from i.
-  while (i <= last && size - i > 64) {
-    const __m128i any = _mm_or_si128(_mm_or_si128(pairs(i), pairs(i + 16)),
-                                     _mm_or_si128(pairs(i + 32), pairs(i + 48)));
-    if (_mm_movemask_epi8(any) != 0) {
-      for (const size_t end = i + 64; i < end && i <= last; ++i)
-        if (cfb_signature_at(buffer + i)) return found(i);
-    } else {
-      i += 64;
-    }
-  }
-#endif
-  for (; i <= last; ++i)
-    if (cfb_signature_at(buffer + i)) return found(i);
-  return false;
-}
 
 const std::vector<uint8_t>& lnk_header_pattern() {
   static const std::vector<uint8_t> pattern = {0x4C, 0x00, 0x00, 0x00, 0x01, 0x14, 0x02,

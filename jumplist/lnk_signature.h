@@ -1,5 +1,5 @@
 // LNK headers found in a byte buffer by their signature: HeaderSize 76 and
-// the link CLSID, at multiples of a step; compound files by theirs.
+// the link CLSID, at multiples of a step.
 #pragma once
 
 #include <cstddef>
@@ -17,9 +17,5 @@ bool find_lnk_signature(uint32_t& position, const uint8_t* buffer, size_t size, 
 // Every such header, in ascending order; true when there is one.
 bool find_all_lnk_signatures(std::vector<uint32_t>& positions, const uint8_t* buffer, size_t size,
                              uint32_t step);
-
-// The first offset at which the compound-file signature (D0 CF 11 E0 A1 B1
-// 1A E1) begins whole in the buffer, at any byte.
-bool find_cfb_signature(uint32_t& position, const uint8_t* buffer, size_t size);
 
 }  // namespace vk
