@@ -115,30 +115,24 @@ const lnk_record_values kEmptyValues{};
 #define VK_TEXT_FIELD(type, member, ...) VK_HELD_##type(member)
 #define VK_HELD_text(member)
 #define VK_HELD_list(member)
-#define VK_HELD_guid(member) offsetof(lnk_record_values, member),
-#define VK_HELD_mac(member) offsetof(lnk_record_values, member),
-#define VK_HELD_folder(member) offsetof(lnk_record_values, member),
+#define VK_HELD_guid(member) VK_HELD(member)
+#define VK_HELD_mac(member) VK_HELD(member)
+#define VK_HELD_folder(member) VK_HELD(member)
+#define VK_HELD(member) offsetof(lnk_record_values, member),
 constexpr size_t k_held_offsets[] = {
 #include "jumplist/lnk_text_fields.def"
 };
-#undef VK_HELD_guid
-#undef VK_HELD_mac
-#undef VK_HELD_folder
-#define VK_HELD_guid(member) sizeof(lnk_guid_text) +
-#define VK_HELD_mac(member) sizeof(lnk_mac_text) +
-#define VK_HELD_folder(member) sizeof(short_text<32>) +
+#undef VK_HELD
+#define VK_HELD(member) sizeof(lnk_record_values::member) +
 constexpr size_t k_held_bytes =
 #include "jumplist/lnk_text_fields.def"
     0;
-#undef VK_HELD_guid
-#undef VK_HELD_mac
-#undef VK_HELD_folder
-#define VK_HELD_guid(member) record.member.clear();
-#define VK_HELD_mac(member) record.member.clear();
-#define VK_HELD_folder(member) record.member.clear();
+#undef VK_HELD
+#define VK_HELD(member) record.member.clear();
 void clear_held_texts(lnk_record_values& record) noexcept {
 #include "jumplist/lnk_text_fields.def"
 }
+#undef VK_HELD
 #undef VK_TEXT_FIELD
 #undef VK_HELD_text
 #undef VK_HELD_list
