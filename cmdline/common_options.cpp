@@ -360,6 +360,12 @@ int parse_options(cmd_params& s, std::vector<std::string>& args) {
   uint32_t number = 0;
   if (take_option_flag("-pair_datetime", args, false)) s.m_pair_datetime = 1;
   if (take_option_value("-diags", value, args)) {
+    // An empty name is no file at all: refused before anything is read, as
+    // an empty -out is.
+    if (value.empty()) {
+      print_error("can't write diagnostics log:  (No such file or directory), aborting\n");
+      return 0;
+    }
     errno = 0;
     std::string why;
     if (open_diags_log(s, value, &why)) {

@@ -410,7 +410,7 @@ rm -rf "$deep"
 # An empty name: refused for both.
 check "empty name" -out 255 "prob opening file  for output \(No such file or directory\), aborting" - - -- \
   "$vesk" -quiet in/one.ms -out ""
-check "empty name" -diags 0 "can't write diagnostics log:  \(No such file or directory\)" - - -- \
+check "empty name" -diags 255 "can't write diagnostics log:  \(No such file or directory\), aborting" - - -- \
   "$vesk" -quiet in/one.ms -diags ""
 
 # The copy road with a $TMPDIR that is not there: both reasons said.
