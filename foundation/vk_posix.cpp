@@ -1,6 +1,7 @@
 #include "foundation/vk_posix.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -330,6 +331,23 @@ bool posix_ftruncate(int fd, uint64_t length) {
 
 bool posix_fchmod(int fd, mode_t mode) {
   return posix().fchmod(fd, mode) == 0;
+}
+
+bool zeroed_pages::allocate(size_t size) {
+  release();
+  if (size == 0) return true;
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                 -1, 0);
+  if (p == MAP_FAILED) return false;
+  m_data = static_cast<uint8_t*>(p);
+  m_size = size;
+  return true;
+}
+
+void zeroed_pages::release() {
+  if (m_data) munmap(m_data, m_size);
+  m_data = nullptr;
+  m_size = 0;
 }
 
 }  // namespace vk

@@ -103,4 +103,26 @@ bool posix_lstat(const char* path, struct stat& st);
 bool posix_ftruncate(int fd, uint64_t length);
 bool posix_fchmod(int fd, mode_t mode);
 
+// A zeroed buffer of pages the system gives on first write: pages never
+// written take no memory, so a large image can be held with only the parts
+// written into it resident.
+class zeroed_pages {
+ public:
+  zeroed_pages() = default;
+  ~zeroed_pages() { release(); }
+  zeroed_pages(const zeroed_pages&) = delete;
+  zeroed_pages& operator=(const zeroed_pages&) = delete;
+
+  // size bytes, all zero (any held before let go); false when the system
+  // gives none.
+  bool allocate(size_t size);
+  void release();
+  uint8_t* data() const { return m_data; }
+  size_t size() const { return m_size; }
+
+ private:
+  uint8_t* m_data = nullptr;
+  size_t m_size = 0;
+};
+
 }  // namespace vk

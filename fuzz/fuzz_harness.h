@@ -19,15 +19,18 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "foundation/uni_fileio.h"
 #include "fuzz/shell_harness.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/destlist.h"
 #include "jumplist/file_drivers.h"
+#include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
@@ -51,7 +54,8 @@ inline constexpr size_t k_lnk_prefix = 5;
 
 // The driver target's input: an option byte, then the file's bytes. Bits
 // 0-1 pick the form (text, "-csv", "-csvl2t", "-bodyfile"); bits 2, 3 and 4
-// add "-slack", "-idltimes" and "-show_offset".
+// add "-slack", "-idltimes" and "-show_offset"; bit 5 also carves the bytes
+// from the file and from memory, which must give one report.
 inline constexpr size_t k_driver_prefix = 1;
 
 // Swallows everything, so that every value is still formatted.
@@ -329,6 +333,26 @@ inline int run_driver(const uint8_t* data, size_t size) {
   options.m_file_extension = id.extension;
   null_stream out;
   vk::process_jumplist_file(out, options.m_source_path, options);
+  if (choice & 32) {
+    // A compound file among carved bytes is read where the bytes lie in
+    // memory, and into pages of its own from a file: the same report.
+    auto carve = [&](uni::fileio* file) {
+      vk::vesk_options carving;
+      set_options(carving, {});
+      carving.m_carve_mode = true;
+      carving.m_source_path = "carve.bin";
+      std::ostringstream text;
+      vk::carve_and_report(text, file,
+                           vk::byte_view(data + k_driver_prefix, size - k_driver_prefix), carving,
+                           false, vk::k_header_not_searched,
+                           [&](vk::lnk_record& rec) { vk::report_record(text, rec, carving); });
+      return text.str() + carving.m_notes.lines("carve.bin");
+    };
+    uni::fileio file(input.string(), false);
+    if (!file.usable() || file.is_memory()) broken_promise("input file not opened");
+    if (carve(&file) != carve(nullptr))
+      broken_promise("carving a file and its bytes in memory differ");
+  }
   // The run may touch no file but its input.
   size_t files = 0;
   for (const auto& item : std::filesystem::directory_iterator(folder.root())) {

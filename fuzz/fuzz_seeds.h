@@ -219,6 +219,19 @@ inline seed_map written_seeds() {
   for (uint8_t choice : {1, 2, 3, 4, 8, 16, 31})
     seeds["driver"].push_back(driver_input(jumplist, choice));
   seeds["driver"].push_back(driver_input(vesk_test::full_written_link(), 0));
+  {
+    // A link, then a list whose stream holds another (links in mini and in
+    // regular sectors, free and orphan sectors): carved from the file and
+    // from memory.
+    seed_bytes carved = vesk_test::full_written_link();
+    carved.resize(4096, 0);
+    vesk_test::cfb_writer outer;
+    outer.stream(u"1", vesk_test::full_written_link())
+        .stream(u"Inner", detail::compound_files().back());
+    const seed_bytes nested = outer.free_sector(3).build();
+    carved.insert(carved.end(), nested.begin(), nested.end());
+    seeds["driver"].push_back(driver_input(carved, 32));
+  }
   seeds["destlist"] = detail::destlists();
   for (const auto& link : detail::links()) seeds["lnk"].push_back(lnk_input(link));
   seeds["lnk"].push_back(lnk_input(vesk_test::full_written_link(), 1, 0x1200));

@@ -183,6 +183,11 @@ bool read_header(compound_file_reader& r, byte_view image) {
                                                                       : "not a sector of the file");
 }
 
+// Out of line: only the carve's parse of an embedded image asks for it.
+[[gnu::noinline, gnu::cold]] void note_table_sector(compound_file_reader& r, uint64_t n) {
+  r.m_table_sectors_read->push_back(n);
+}
+
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
 // never beyond the sectors the image holds: repeated slots then cost no more
 // than one pass over the image. Marks the DIFAT and FAT sectors used.
@@ -242,6 +247,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
     auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
+    if (sector && r.m_table_sectors_read) [[unlikely]]
+      note_table_sector(r, id);
     if (sector && sector->size() < S) count_cut(r, "FAT", id);
     if (sector)
       read_fat_sector(*sector);
@@ -264,6 +271,8 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
       auto sector = sector_view(image, difat[k], S);
+      if (sector && r.m_table_sectors_read) [[unlikely]]
+        note_table_sector(r, difat[k]);
       if (!sector || sector->size() < S)
         if (beyond_end(difat[k])) count_cut(r, "DIFAT", difat[k]);
       if (!sector) continue;

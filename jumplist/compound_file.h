@@ -309,6 +309,9 @@ struct compound_file_reader {
   // holds, before the first unit that lies past its end or beyond the end
   // of the stream's chain (its declared size when the whole stream is there).
   mutable uint64_t m_stream_present = 0;
+  // When set, the parse adds each FAT and DIFAT sector it reads (the
+  // directory and mini FAT sectors it reads are the chains above).
+  std::vector<uint64_t>* m_table_sectors_read = nullptr;
 
   compound_file_reader();
 };

@@ -18,6 +18,7 @@
 #include "foundation/vk_guard.h"
 #include "foundation/vk_misc.h"
 #include "foundation/vk_numtext.h"
+#include "foundation/vk_posix.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/custom_list.h"
 #include "jumplist/jumplist_kernels.h"
@@ -46,6 +47,15 @@ constexpr uint32_t k_least_parse = lnk_layout::idlist::first_item + 4;
 constexpr uint32_t k_back_window_size = uint32_t{256} << 10;
 constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
+// An embedded image's pages are read in blocks of this size, each once.
+constexpr uint64_t k_fill_block = 512;
+// A parse that keeps meeting sectors not read yet after this many rounds
+// (a table sector the one before it names, each round) has the whole image
+// read instead.
+constexpr int k_parse_rounds = 8;
+// The runs of an embedded image are searched for link headers this many
+// bytes at a time.
+constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
 constexpr int32_t k_status_width = 45;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
@@ -372,10 +382,18 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
 // directory, so that a stream whose sectors or mini sectors are scattered
 // is read whole), the runs of its allocated sectors and gaps and the LNK
 // pattern hits in them that no link stream starts at. image: where its
-// bytes lie (the caller keeps them).
+// bytes lie: in the source's own bytes when it holds them, else in pages
+// into which only what the parse and the link streams read is read (a list
+// inside a large stream costs its own bytes, not the stream's).
 struct embedded_runs {
   const uint8_t* image = nullptr;
   size_t size = 0;
+  // Where the image's bytes come from, and its first byte's offset there.
+  scan_source source;
+  uint64_t at = 0;
+  vk::zeroed_pages pages;
+  std::vector<uint8_t> filled;  // a mark per k_fill_block block of pages read
+  uint64_t filled_bytes = 0;
   compound_file_reader reader;
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
@@ -404,40 +422,133 @@ size_t hit_count(const embedded_runs& e, int r) {
   return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
-// The pattern hits of run r (run offsets, ascending), searched piece by
-// piece where the pieces lie in the image, and across each place where one
-// piece ends and the next begins.
+// Reads the image bytes [from, from + len) into its pages where they were
+// not read yet, in whole blocks; false when the source gives fewer. Nothing
+// to read when the image lies in the source's own bytes.
+bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
+  if (!e.pages.data() || from >= e.size) return true;
+  const uint64_t end = len > e.size - from ? e.size : from + len;
+  uint64_t b = from / k_fill_block;
+  const uint64_t last = (end + k_fill_block - 1) / k_fill_block;
+  while (b < last) {
+    if (e.filled[static_cast<size_t>(b)]) {
+      ++b;
+      continue;
+    }
+    uint64_t stop = b;
+    while (stop < last && !e.filled[static_cast<size_t>(stop)]) ++stop;
+    const uint64_t a = b * k_fill_block;
+    const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages.size());
+    uint64_t got = z - a;
+    if (!e.source.read_at(e.pages.data() + a, got, e.at + a) || got != z - a) return false;
+    std::fill(e.filled.begin() + static_cast<std::ptrdiff_t>(b),
+              e.filled.begin() + static_cast<std::ptrdiff_t>(stop), uint8_t{1});
+    e.filled_bytes += z - a;
+    b = stop;
+  }
+  return true;
+}
+
+// Copies the bytes at run offsets [from, to) of a run laid out by pieces
+// (pieces of cfb_zero_piece read as zeros) from the image at offset of the
+// source into out; the bytes read, or UINT64_MAX when the source gives
+// fewer.
+uint64_t copy_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
+                     const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
+                     std::vector<uint8_t>& out) {
+  out.assign(static_cast<size_t>(to - from), 0);
+  const cfb_run_piece* it =
+      std::upper_bound(pieces, pieces_end, from,
+                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
+  if (it != pieces) --it;
+  uint64_t read = 0;
+  for (; it != pieces_end && it->m_run_offset < to; ++it) {
+    const uint64_t a = std::max(from, it->m_run_offset);
+    const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
+    if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
+    uint64_t len = b - a;
+    const uint64_t want = len;
+    if (!source.read_at(out.data() + (a - from), len,
+                        offset + it->m_file_offset + (a - it->m_run_offset)) ||
+        len != want)
+      return UINT64_MAX;
+    read += len;
+  }
+  return read;
+}
+
+// The pattern hits of run r (run offsets, ascending), searched a chunk at a
+// time as the run's pieces come from the source, the last bytes of each
+// chunk searched again with the next so that a header across two is met.
 void find_run_hits(embedded_runs& e, int r) {
   const std::vector<uint8_t>& pattern = lnk_header_pattern();
   const size_t overlap = pattern.size() - 1;
-  std::vector<uint64_t> found;
   const std::vector<cfb_run_piece>& pieces = e.pieces[r];
-  uint8_t seam[64];
-  for (size_t k = 0; k < pieces.size(); ++k) {
-    const cfb_run_piece& piece = pieces[k];
-    if (piece.m_length > UINT32_MAX) continue;
-    find_pattern_vector_offsets(e.image + piece.m_file_offset,
-                                static_cast<uint32_t>(piece.m_length), pattern, found,
-                                piece.m_run_offset, false);
-    e.hits[r].insert(e.hits[r].end(), found.begin(), found.end());
-    if (k + 1 == pieces.size()) break;
-    // The last bytes of this piece and the first of the next.
-    const cfb_run_piece& next = pieces[k + 1];
-    const size_t tail = static_cast<size_t>(std::min<uint64_t>(overlap, piece.m_length));
-    const size_t head = static_cast<size_t>(std::min<uint64_t>(overlap, next.m_length));
-    std::memcpy(seam, e.image + piece.m_file_offset + piece.m_length - tail, tail);
-    std::memcpy(seam + tail, e.image + next.m_file_offset, head);
-    find_pattern_vector_offsets(seam, static_cast<uint32_t>(tail + head), pattern, found,
-                                piece.m_run_offset + piece.m_length - tail, false);
-    for (uint64_t at : found)
-      if (at < piece.m_run_offset + piece.m_length) e.hits[r].push_back(at);
-  }
   e.run_sizes[r] = pieces.empty() ? 0 : pieces.back().m_run_offset + pieces.back().m_length;
+  if (e.run_sizes[r] == 0) return;
+  std::vector<uint64_t> found;
+  std::vector<uint8_t> buffer(
+      static_cast<size_t>(std::min(e.run_sizes[r], k_hit_search_chunk) + overlap));
+  size_t carry = 0;  // bytes kept from the last chunk
+  for (const cfb_run_piece& piece : pieces) {
+    for (uint64_t done = 0; done < piece.m_length;) {
+      const uint64_t n = std::min(piece.m_length - done, k_hit_search_chunk);
+      uint64_t got = n;
+      if (piece.m_file_offset == cfb_zero_piece)
+        std::memset(buffer.data() + carry, 0, static_cast<size_t>(n));
+      else if (!e.source.read_at(buffer.data() + carry, got, e.at + piece.m_file_offset + done) ||
+               got != n)
+        return;
+      const uint64_t base = piece.m_run_offset + done - carry;
+      find_pattern_vector_offsets(buffer.data(), static_cast<uint32_t>(carry + n), pattern, found,
+                                  base, false);
+      e.hits[r].insert(e.hits[r].end(), found.begin(), found.end());
+      const size_t keep = static_cast<size_t>(std::min<uint64_t>(overlap, carry + n));
+      std::memmove(buffer.data(), buffer.data() + carry + n - keep, keep);
+      carry = keep;
+      done += n;
+    }
+  }
 }
 
-bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
-  e.image = image;
-  e.size = size;
+// Parses the image. Into pages, only the sectors the parse reads are read:
+// a parse that met sectors not read yet runs again with them, until it
+// reads none (then every byte it used is the file's own, and it parsed as
+// it would with the whole image).
+bool parse_embedded(embedded_runs& e) {
+  e.reader = compound_file_reader();
+  if (!e.pages.data()) return parse_compound_image(&e.reader, e.image, e.size, false);
+  if (!fill_image(e, 0, cfb_header_size)) return false;
+  std::vector<uint64_t> tables;
+  for (int round = 0; round < k_parse_rounds; ++round) {
+    tables.clear();
+    e.reader.m_table_sectors_read = &tables;
+    const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
+    e.reader.m_table_sectors_read = nullptr;
+    const uint64_t before = e.filled_bytes;
+    const uint64_t S = e.reader.m_sector_size;
+    if (S != 0)
+      for (const std::vector<uint64_t>* read :
+           {&tables, &e.reader.m_dir_sectors, &e.reader.m_minifat_sectors})
+        for (const uint64_t n : *read)
+          if (n < e.size / S && !fill_image(e, (n + 1) * S, S)) return false;
+    if (e.filled_bytes == before) return parsed;
+    e.reader = compound_file_reader();
+  }
+  return fill_image(e, 0, e.size) && parse_compound_image(&e.reader, e.image, e.size, false);
+}
+
+// The first bytes of a stream laid out by pieces, read from the source:
+// enough to tell a link header.
+bool stream_starts_link(embedded_runs& e, const std::vector<cfb_run_piece>& pieces,
+                        uint64_t length) {
+  const uint64_t head = std::min<uint64_t>(length, lnk_header_size);
+  return copy_pieces(e.source, e.at, pieces.data(), pieces.data() + pieces.size(), 0, head,
+                     e.gathered) != UINT64_MAX &&
+         is_lnk_header(e.gathered.data(), e.gathered.size());
+}
+
+bool load_embedded_runs(embedded_runs& e) {
   e.stream_names.clear();
   e.stream_firsts.clear();
   e.stream_starts.clear();
@@ -445,17 +556,32 @@ bool load_embedded_runs(embedded_runs& e, const uint8_t* image, size_t size) {
     e.pieces[r].clear();
     e.hits[r].clear();
   }
-  e.reader = compound_file_reader();
   // Carving uses no free-space result.
-  if (!parse_compound_image(&e.reader, image, size, false)) return false;
-  if (!stream_sector_ranges(e.reader, nullptr, nullptr, image, size, e.pieces[0], e.pieces[1]))
+  if (!parse_embedded(e)) return false;
+  if (!stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
     return false;
+  std::vector<cfb_run_piece> pieces;
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
+    if (e.pages.data()) {
+      // Only a link stream's bytes are read into the pages; where the
+      // stream's pieces cannot be told, the whole image is.
+      uint64_t length = 0, first = 0;
+      if (!entry_stream_pieces(e.reader, entry, e.size, pieces, length, first)) {
+        if (!fill_image(e, 0, e.size)) return false;
+      } else if (!stream_starts_link(e, pieces, length)) {
+        continue;
+      } else {
+        for (const cfb_run_piece& piece : pieces)
+          if (piece.m_file_offset != cfb_zero_piece &&
+              !fill_image(e, piece.m_file_offset, piece.m_length))
+            return false;
+      }
+    }
     byte_view stream;
     uint32_t dir_entry = 0;
     uint64_t first = 0;
-    if (stream_bytes(e.reader, key, image, size, e.scratch, stream, dir_entry, first,
+    if (stream_bytes(e.reader, key, e.image, e.size, e.scratch, stream, dir_entry, first,
                      e.reader.m_faults) &&
         is_lnk_header(stream.data(), stream.size()) &&
         (e.stream_names.empty() || e.stream_names.back() != key)) {
@@ -504,22 +630,16 @@ bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uin
   const uint64_t end =
       std::min(i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r], from + k_max_link_size);
   first = run_to_image_offset(e.pieces[r], from);
-  const std::vector<cfb_run_piece>& pieces = e.pieces[r];
-  auto it =
-      std::upper_bound(pieces.begin(), pieces.end(), from,
-                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
-  --it;
-  if (end <= it->m_run_offset + it->m_length) {
-    bytes = byte_view(e.image + first, static_cast<size_t>(end - from));
-    return true;
-  }
-  e.gathered.clear();
-  for (; it != pieces.end() && it->m_run_offset < end; ++it) {
-    const uint64_t a = std::max(from, it->m_run_offset);
-    const uint64_t b = std::min(end, it->m_run_offset + it->m_length);
-    const uint8_t* at = e.image + it->m_file_offset + (a - it->m_run_offset);
-    e.gathered.insert(e.gathered.end(), at, at + (b - a));
-  }
+  const cfb_run_piece* pieces = e.pieces[r].data();
+  const cfb_run_piece* pieces_end = pieces + e.pieces[r].size();
+  // Its header first: the bytes after it are read only for a header a link
+  // could have.
+  const uint64_t head = std::min<uint64_t>(end - from, lnk_header_size);
+  if (copy_pieces(e.source, e.at, pieces, pieces_end, from, from + head, e.gathered) == UINT64_MAX)
+    return false;
+  if (head < end - from && could_be_link_header(byte_view(e.gathered.data(), e.gathered.size())) &&
+      copy_pieces(e.source, e.at, pieces, pieces_end, from, end, e.gathered) == UINT64_MAX)
+    return false;
   bytes = byte_view(e.gathered.data(), e.gathered.size());
   return true;
 }
@@ -587,51 +707,47 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
   return found;
 }
 
-// Up to want bytes at offset o of the source into image.
-bool read_image(const scan_source& source, uint64_t o, uint64_t want, std::vector<uint8_t>& image) {
-  image.resize(static_cast<size_t>(want));
-  uint64_t len = want;
-  if (!source.read_at(image.data(), len, o) || len > want) return false;
-  image.resize(static_cast<size_t>(len));
-  return true;
-}
-
-// The image of a compound file starting at offset o of the source, as far
-// as its structures and regular streams reach within what its FAT can
-// address (bound: at most 128 MiB); empty when it cannot be one. Only the
-// sectors its chains pass through are read to find that reach, so a false
-// header costs a few sectors at most.
-bool read_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, std::vector<uint8_t>& image, uint64_t& bound) {
-  image.clear();
+// The compound file starting at offset o of the source loaded into e: its
+// image as far as its structures and regular streams reach within what its
+// FAT can address (bound: at most 128 MiB), or, when the parse of that
+// finds something leading further, as far as the bound. Only the sectors
+// the chains pass through are read to find that reach, so a false header
+// costs a few sectors at most. False when it cannot be one.
+bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
+                         const uint8_t* header, embedded_runs& e) {
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
-  bound = std::min(declared, file_size - o);
-  const uint64_t limit = bound;
+  const uint64_t bound = std::min(declared, file_size - o);
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
         uint64_t len = count;
-        return at <= limit && source.read_at(into, len, o + at) && len <= count
+        return at <= bound && source.read_at(into, len, o + at) && len <= count
                    ? static_cast<size_t>(len)
                    : 0;
       });
   // The image is never shorter than the least one taken for a compound
   // file, unless the source ends after all it reaches.
   if (reach.reach == 0 || (bound < k_min_embedded_image && bound < reach.reach)) return false;
-  return read_image(source, o,
-                    std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image)), image);
-}
-
-// The compound file at offset o of the source read and loaded into e: its
-// image as far as its structures and streams reach, or, when the parse of
-// that finds something leading further, as far as its FAT can address.
-bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, std::vector<uint8_t>& image, embedded_runs& e) {
-  uint64_t bound = 0;
-  if (!read_embedded_image(source, o, file_size, header, image, bound)) return false;
-  const bool loaded = load_embedded_runs(e, image.data(), image.size());
-  if (image.size() >= bound || !cfb_image_cut(e.reader)) return loaded;
-  return read_image(source, o, bound, image) && load_embedded_runs(e, image.data(), image.size());
+  uint64_t size = std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image));
+  e.source = source;
+  e.at = o;
+  uint64_t held = bound;
+  if (source.bytes) {
+    // Bytes the source holds are read where they lie.
+    if (o >= source.size) return false;
+    held = std::min(bound, source.size - o);
+    e.image = source.bytes + o;
+  } else {
+    if (!e.pages.allocate(static_cast<size_t>(bound))) throw std::bad_alloc();
+    e.filled.assign(static_cast<size_t>((bound + k_fill_block - 1) / k_fill_block), 0);
+    e.filled_bytes = 0;
+    e.image = e.pages.data();
+  }
+  e.size = static_cast<size_t>(std::min(size, held));
+  const bool loaded = load_embedded_runs(e);
+  if (e.size >= held || !cfb_image_cut(e.reader)) return loaded;
+  e.size = static_cast<size_t>(held);
+  return load_embedded_runs(e);
 }
 
 // Bytes an index holds, its vectors counted by capacity.
@@ -670,6 +786,8 @@ void make_index(embedded_runs& e) {
   e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
   e.stream_pieces.shrink_to_fit();
   e.image = nullptr;
+  e.pages.release();
+  std::vector<uint8_t>().swap(e.filled);
   e.reader = compound_file_reader();
   std::vector<std::string>().swap(e.stream_names);
   std::vector<uint64_t>().swap(e.stream_starts);
@@ -746,10 +864,12 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
                        seen.end());
   };
   const bool carved_image = guarded([&] {
-    std::vector<uint8_t> image;
     auto e = std::make_unique<embedded_runs>();
-    if (!load_embedded_image(source, o, file_size, header, image, *e)) return false;
-    read = image.size();
+    const bool loaded = load_embedded_image(source, o, file_size, header, *e);
+    uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
+    most = std::max(most, e->filled_bytes);
+    if (!loaded) return false;
+    read = e->size;
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
     // A compound file met later inside its streams' sectors is one of its
@@ -847,8 +967,11 @@ bool process_embedded_jumplist(std::ostream& out, const uint8_t* image, size_t s
   carve_context c{out, options, carved};
   return guarded([&] {
     embedded_runs e;
-    return load_embedded_runs(e, image, size) &&
-           embedded_body(c, e, image_flag, progress, base_offset);
+    e.source.bytes = image;
+    e.source.size = size;
+    e.image = image;
+    e.size = size;
+    return load_embedded_runs(e) && embedded_body(c, e, image_flag, progress, base_offset);
   });
 }
 
@@ -1080,39 +1203,23 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   ++work.lists_read_again;
   uint8_t header[512];
   uint64_t len = sizeof header;
-  std::vector<uint8_t> image;
   auto e = std::make_unique<embedded_runs>();
   if (!source.read_at(header, len, offset) || len != sizeof header ||
-      !load_embedded_image(source, offset, size, header, image, *e))
+      !load_embedded_image(source, offset, size, header, *e))
     return nullptr;
-  work.bytes_read_again += image.size();
+  work.bytes_read_again += e->size;
   indexes.keep(offset, std::move(e));
   return indexes.find(offset);
 }
 
-// Copies the bytes at run offsets [from, to) of a run laid out by pieces
-// (pieces of cfb_zero_piece read as zeros) from the image at offset of the
-// source into out; false when the source gives fewer.
+// copy_pieces, the bytes read counted as read again; false when the
+// source gives fewer.
 bool read_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
                  const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
                  std::vector<uint8_t>& out, carve_work& work) {
-  out.assign(static_cast<size_t>(to - from), 0);
-  const cfb_run_piece* it =
-      std::upper_bound(pieces, pieces_end, from,
-                       [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
-  if (it != pieces) --it;
-  for (; it != pieces_end && it->m_run_offset < to; ++it) {
-    const uint64_t a = std::max(from, it->m_run_offset);
-    const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
-    if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
-    uint64_t len = b - a;
-    const uint64_t want = len;
-    if (!source.read_at(out.data() + (a - from), len,
-                        offset + it->m_file_offset + (a - it->m_run_offset)) ||
-        len != want)
-      return false;
-    work.bytes_read_again += len;
-  }
+  const uint64_t read = copy_pieces(source, offset, pieces, pieces_end, from, to, out);
+  if (read == UINT64_MAX) return false;
+  work.bytes_read_again += read;
   return true;
 }
 

@@ -62,6 +62,9 @@ struct run_scratch {
   // written short; the roads say it with the file. Writers that only read
   // the settings say it too.
   mutable fault_sink report_faults;
+  // The most bytes of one compound file found inside carved bytes that the
+  // run held in memory at once (none where the source holds its bytes).
+  uint64_t most_embedded_image_bytes = 0;
 
   shell_scratch& shell() { return link.shell; }
 };

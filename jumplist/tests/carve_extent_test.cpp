@@ -1104,6 +1104,78 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(carve(one, size_t{4} << 20, false).records, 1u + 22);
 }
 
+// An embedded compound file carved from a file holds in memory only what
+// its parse and its link streams read, the rest of its image (a large
+// stream, free sectors) searched where it lies; the report is the same as
+// when the bytes are in memory and read in place.
+TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  size_t next = 100;
+  auto list = [&](cfb_layout layout, size_t count, const bytes_t& link_of_size, bytes_t inner,
+                  size_t gap) {
+    cfb_writer w(layout);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string name = std::to_string(i + 1);
+      bytes_t link = link_of_size.empty() ? numbered_link(next++) : link_of_size;
+      w.stream(std::u16string(name.begin(), name.end()), std::move(link));
+      if (gap) w.free_sector(gap);
+    }
+    if (!inner.empty()) w.stream(u"Inner", std::move(inner));
+    return w.build();
+  };
+  auto with_link = [](const bytes_t& image) {
+    bytes_t b = numbered_link(0);
+    b.resize(4096, 0);
+    b.insert(b.end(), image.begin(), image.end());
+    return b;
+  };
+  bytes_t nested;
+  for (int level = 0; level < 40; ++level) nested = list({}, 10, {}, nested, 0);
+  // Links of regular sectors, a free sector after each.
+  const bytes_t long_one = long_link({{lnk_name, 3000}});
+  cfb_layout difat_last;
+  difat_last.min_fat_sectors = 200;
+  difat_last.later_difat_last = true;
+  cfb_layout large_sectors;
+  large_sectors.sector_shift = 12;
+  const struct {
+    const char* what;
+    bytes_t bytes;
+    size_t records;
+    uint64_t most_held;  // bytes of one image at most
+  } rows[] = {
+      {"a list inside a list 40 levels deep", with_link(nested), 401, 16 << 10},
+      {"links of regular sectors before 8 MiB of stream",
+       with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 160 << 10},
+      {"a FAT of 200 sectors, its DIFAT at the end",
+       with_link(list(difat_last, 6, {}, cfb_pattern(1 << 20, 9), 0)), 7, 32 << 10},
+      {"4096-byte sectors and free ones between the links",
+       with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 32 << 10},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const carve_result in_place = carve(r.bytes, size_t{64} << 20, true);
+    EXPECT_EQ(in_place.records, r.records);
+    tree.file("dump.bin", std::string(r.bytes.begin(), r.bytes.end()));
+    uni::fileio file(tree.path("dump.bin"), false);
+    ASSERT_TRUE(file.usable());
+    ASSERT_FALSE(file.is_memory());
+    vesk_options options;
+    options.m_status_messages = 0;
+    options.m_carve_mode = true;
+    options.m_scan_step = 1;
+    options.m_source_path = "carve.bin";
+    std::ostringstream text;
+    EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false, k_header_not_searched,
+                                 [&](lnk_record& rec) { report_record(text, rec, options); }));
+    EXPECT_EQ(text.str(), in_place.text);
+    const uint64_t held = options.m_scratch.most_embedded_image_bytes;
+    EXPECT_GT(held, 0u);
+    EXPECT_LE(held, r.most_held) << r.bytes.size();
+  }
+}
+
 TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
