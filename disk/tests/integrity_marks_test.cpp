@@ -321,20 +321,33 @@ TEST(IntegrityMarks, ADeclaredSizeBeyondTheFileSystemIsRefused) {
     EXPECT_EQ(ext_walk_said(tree.path("e.img"), k.inode, read), k.said);
     EXPECT_EQ(read, *k.said == 0);
   }
-  // Written: exFAT's "contig.bin" declaring 2^40 bytes (its set sealed
-  // again), beyond the 60 clusters of 512 bytes the volume holds.
-  image_t img = exfat_image();
-  put64(img, 1024 + 64 + 24, uint64_t{1} << 40);
-  put16(img, 1024 + 32 + 2, exfat_set_checksum(&img[1024 + 32], 3));
-  std::vector<exfat_file_entry> files;
-  ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
-  cluster_runs runs;
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
-                                   img.data() + 512, 512, 0));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "prob: exFAT entry set at offset 0x420: data length 1099511627776 is beyond the "
-            "volume's cluster heap (30720); the file's content is not read\n");
+  // Written: exFAT's "contig.bin" (1300 bytes) declaring 2^40 bytes, beyond
+  // the 60 clusters of 512 bytes the volume holds, or 2000 bytes written;
+  // its set sealed again.
+  const struct {
+    size_t field;  // in the stream extension entry
+    uint64_t value;
+    const char* said;
+  } lengths[] = {
+      {24, uint64_t{1} << 40,
+       "prob: exFAT entry set at offset 0x420: data length 1099511627776 is beyond the "
+       "volume's cluster heap (30720); the file's content is not read\n"},
+      {8, 2000,
+       "prob: exFAT entry set at offset 0x420: valid data length 2000 is beyond its data "
+       "length (1300); the file's content is not read\n"},
+  };
+  for (const auto& l : lengths) {
+    image_t img = exfat_image();
+    put64(img, 1024 + 64 + l.field, l.value);
+    put16(img, 1024 + 32 + 2, exfat_set_checksum(&img[1024 + 32], 3));
+    std::vector<exfat_file_entry> files;
+    ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
+    cluster_runs runs;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
+                                     img.data() + 512, 512, 0));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), l.said);
+  }
   // Written: an NTFS record whose hole of 2^32 - 1 clusters is followed by
   // two more clusters, past the 2^32 clusters of the largest volume.
   std::vector<uint8_t> raw = file_record(
