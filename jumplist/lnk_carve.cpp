@@ -400,6 +400,9 @@ struct embedded_runs {
   vk::zeroed_pages pages;
   std::vector<uint8_t> filled;  // a mark per k_fill_block block of pages read
   uint64_t filled_bytes = 0;
+  // A read of its bytes from the source failed or came back short (the
+  // file shrank): what lay there was not carved.
+  bool read_failed = false;
   compound_file_reader reader;
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
@@ -446,7 +449,10 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
     const uint64_t a = b * k_fill_block;
     const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages.size());
     uint64_t got = z - a;
-    if (!e.source.read_at(e.pages.data() + a, got, e.at + a) || got != z - a) return false;
+    if (!e.source.read_at(e.pages.data() + a, got, e.at + a) || got != z - a) {
+      e.read_failed = true;
+      return false;
+    }
     std::fill(e.filled.begin() + static_cast<std::ptrdiff_t>(b),
               e.filled.begin() + static_cast<std::ptrdiff_t>(stop), uint8_t{1});
     e.filled_bytes += z - a;
@@ -503,8 +509,10 @@ void find_run_hits(embedded_runs& e, int r) {
       if (piece.m_file_offset == cfb_zero_piece)
         std::memset(buffer.data() + carry, 0, static_cast<size_t>(n));
       else if (!e.source.read_at(buffer.data() + carry, got, e.at + piece.m_file_offset + done) ||
-               got != n)
+               got != n) {
+        e.read_failed = true;
         return;
+      }
       const uint64_t base = piece.m_run_offset + done - carry;
       find_pattern_vector_offsets(buffer.data(), static_cast<uint32_t>(carry + n), pattern, found,
                                   base, false);
@@ -641,11 +649,13 @@ bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uin
   // Its header first: the bytes after it are read only for a header a link
   // could have.
   const uint64_t head = std::min<uint64_t>(end - from, lnk_header_size);
-  if (copy_pieces(e.source, e.at, pieces, pieces_end, from, from + head, e.gathered) == UINT64_MAX)
+  if (copy_pieces(e.source, e.at, pieces, pieces_end, from, from + head, e.gathered) ==
+          UINT64_MAX ||
+      (head < end - from && could_be_link_header(byte_view(e.gathered.data(), e.gathered.size())) &&
+       copy_pieces(e.source, e.at, pieces, pieces_end, from, end, e.gathered) == UINT64_MAX)) {
+    e.read_failed = true;
     return false;
-  if (head < end - from && could_be_link_header(byte_view(e.gathered.data(), e.gathered.size())) &&
-      copy_pieces(e.source, e.at, pieces, pieces_end, from, end, e.gathered) == UINT64_MAX)
-    return false;
+  }
   bytes = byte_view(e.gathered.data(), e.gathered.size());
   return true;
 }
@@ -874,10 +884,20 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     const bool loaded = load_embedded_image(source, o, file_size, header, *e);
     uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
     most = std::max(most, e->filled_bytes);
-    if (!loaded) return false;
+    const auto say_read_failed = [&] {
+      if (e->read_failed)
+        c.options.m_notes.add("compound file", o,
+                              "its bytes could not all be read (a read failed or the file "
+                              "shrank); the links there not carved from it");
+    };
+    if (!loaded) {
+      say_read_failed();
+      return false;
+    }
     read = e->size;
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
+    say_read_failed();
     // A compound file met later inside its streams' sectors is one of its
     // streams, its links carved with it.
     if (found)

@@ -417,13 +417,18 @@ struct carve_result {
 
 // The carve road over bytes in memory with a record budget; the report is
 // kept as text, or thrown away so that only the road's own memory counts.
-carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
-                   carve_work* work = nullptr) {
-  vesk_options options;
+// The settings of a carve of every offset, quiet.
+void set_carve_options(vesk_options& options) {
   options.m_status_messages = 0;
   options.m_carve_mode = true;
   options.m_scan_step = 1;
   options.m_source_path = "carve.bin";
+}
+
+carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
+                   carve_work* work = nullptr) {
+  vesk_options options;
+  set_carve_options(options);
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
@@ -1162,10 +1167,7 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     ASSERT_TRUE(file.usable());
     ASSERT_FALSE(file.is_memory());
     vesk_options options;
-    options.m_status_messages = 0;
-    options.m_carve_mode = true;
-    options.m_scan_step = 1;
-    options.m_source_path = "carve.bin";
+    set_carve_options(options);
     std::ostringstream text;
     EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false, k_header_not_searched,
                                  [&](lnk_record& rec) { report_record(text, rec, options); }));

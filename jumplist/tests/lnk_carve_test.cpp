@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sstream>
 #include <utility>
 
@@ -224,6 +225,52 @@ TEST(LnkCarve, ReadGivingNothingEndsTheScan) {
   }
   EXPECT_EQ(g_reads, 1);
   EXPECT_EQ(out.str(), "");
+}
+
+// Reads of 64 KiB or more past the file's start fail, as on a disk with a
+// bad stretch: the scan's first window is read, later ones are not.
+ssize_t pread_failing_large(int fd, void* buf, size_t len, off_t offset) {
+  if (offset > 0 && len >= 65536) {
+    errno = EIO;
+    return -1;
+  }
+  return system_posix_calls().pread(fd, buf, len, offset);
+}
+
+TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  cfb_writer w;
+  w.stream(u"a", timed_link(133540960891234567ull))
+      .stream(u"2", timed_link(133540960891234599ull))
+      .stream(u"big", bytes_t(200000, 0x11));
+  bytes_t file = timed_link(0);
+  put(file, 4096, w.build());
+  tree.file("dump.bin", std::string(file.begin(), file.end()));
+  uni::fileio io(tree.path("dump.bin"), false);
+  ASSERT_TRUE(io.usable());
+  vesk_options options;
+  options.m_status_messages = 0;
+  options.m_carve_mode = true;
+  options.m_scan_step = 1;
+  options.m_source_path = "dump.bin";
+  posix_calls calls = system_posix_calls();
+  calls.pread = pread_failing_large;
+  std::ostringstream out;
+  size_t records = 0;
+  {
+    scoped_posix_calls fake(calls);
+    EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
+                                 [&](lnk_record&) { ++records; }));
+  }
+  // The link streams, read before the failed search of its sectors, are
+  // reported with the link before the list.
+  EXPECT_EQ(records, 3u);
+  EXPECT_NE(options.m_notes.lines("dump.bin")
+                .find("(compound file at offset 0x1000: its bytes could not all be read (a read "
+                      "failed or the file shrank); the links there not carved from it)"),
+            std::string::npos)
+      << options.m_notes.lines("dump.bin");
 }
 
 TEST(LnkCarve, CustomAndCarveRoads) {
