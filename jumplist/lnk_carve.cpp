@@ -38,9 +38,6 @@ constexpr uint32_t k_chunk_size = 32768;
 // window moves on rarely.
 constexpr uint32_t k_window_size = 4 * k_chunk_size + lnk_header_size;
 constexpr uint64_t k_page = 4096;
-// The most of one link a parse is handed; sizes declared beyond it are
-// taken as a link cut there.
-constexpr uint32_t k_max_link_size = uint32_t{16} << 20;
 constexpr uint32_t k_least_parse = lnk_layout::idlist::first_item + 4;
 // A window read for the report, which walks the file from its end, reaches
 // this far back before the link asked for.
@@ -221,7 +218,8 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
         }
       }
       len = got;
-      cut = link_cut::size_cap;
+      // A file that ends before the cap cut the link, not the cap.
+      cut = limit < k_max_link_size ? link_cut::end_of_file : link_cut::size_cap;
       break;
   }
   return data;

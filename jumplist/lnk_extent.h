@@ -13,6 +13,10 @@
 
 namespace vk {
 
+// The most of one link a carve or a free-space search hands its parse;
+// sizes declared beyond it are taken as a link cut there.
+inline constexpr uint64_t k_max_link_size = uint64_t{16} << 20;
+
 struct lnk_extent {
   enum class end : uint8_t {
     terminal,  // the walk reached the terminal block; size includes it

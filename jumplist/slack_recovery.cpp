@@ -22,8 +22,6 @@ constexpr uint64_t k_slack_window = 64 * 1024;
 constexpr uint64_t k_header_room = lnk_header_size + 1;
 
 constexpr uint64_t k_none = UINT64_MAX;
-// The most of one link a parse is handed, as on the carve road.
-constexpr uint64_t k_max_link_size = uint64_t{16} << 20;
 constexpr uint64_t k_least_parse = lnk_layout::idlist::first_item + 4;
 
 // The bytes of the link at data (available bytes from its first) that its

@@ -312,6 +312,12 @@ TEST(CarveRoad, LongLinksAreReadInFullAsInAnAutomaticList) {
   EXPECT_EQ(cut.notes,
             "not read in full: capped.lnk (link at offset 0x0: longer than 16 MiB; the rest was "
             "not read)\n");
+  // The same link in a file that ends before 16 MiB: the file's end cut it.
+  const drive_result short_file = drive(tree, write_lnk(huge), "short.lnk");
+  ASSERT_EQ(short_file.records.size(), 1u);
+  EXPECT_EQ(short_file.notes,
+            "not read in full: short.lnk (link at offset 0x0: declared size runs past the end of "
+            "the file)\n");
 }
 
 TEST(CarveRoad, CustomListsOfNoEntries) {
