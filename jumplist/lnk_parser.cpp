@@ -100,14 +100,18 @@ const char* network_unicode_texts(byte_view link, std::string& net_name, std::st
   return cause;
 }
 
-// The label, or why it was not read in full: a label offset of neither
-// form, a UTF-16 label offset short of that form's 20-byte header or past
-// the VolumeID, a label the VolumeID ends inside (read to that end).
+// The label, or why it was not read in full: a label offset at or past the
+// VolumeID's declared end or of neither form, a UTF-16 label offset short
+// of that form's 20-byte header or past the VolumeID, a label the VolumeID
+// ends inside (read to that end).
 const char* volume_label(parse_guard* guard, byte_view volume, std::string& out) {
   out.clear();
   namespace V = L::volume_id;
   const uint32_t label_at = volume.u32_or_zero(V::label_offset);
   constexpr const char* open = "label has no NUL inside the VolumeID; read to its end";
+  // Bytes past the VolumeID's own size belong to the next part.
+  if (label_at >= volume.u32_or_zero(V::size))
+    return "label offset at or past the VolumeID's size; label not read";
   // The Unicode form: its own offset follows the 8-bit one's.
   if (label_at == V::unicode_label_at) {
     const uint32_t at = volume.u32_or_zero(V::label_offset_unicode);

@@ -139,7 +139,7 @@ TEST(LinkInfoFaults, MisframedPartsAreSaidAndWhatWasReadIsKept) {
        {{local, "C:\\x\\"}, {suffix, "y.txt"}, {label, "OS"}, {name, "n"}}},
       {"UTF-16 label offset over an 8-bit label",
        patched(local_link(), {{k_part + 12, 20}}),
-       {{"VolumeID", k_part, "UTF-16 label offset outside the VolumeID; label not read"}},
+       {{"VolumeID", k_part, "label offset at or past the VolumeID's size; label not read"}},
        {{label, ""}, {local, "C:\\x\\"}}},
       {"VolumeID ending inside its label",
        patched(local_link(), {{k_part, 18}}),

@@ -159,6 +159,12 @@ TEST(LnkFaults, DamageKeepsAReason) {
   label_spec.link_info->local_base_path = "C:\\x";
   lnk_bytes_t bad_label = write_lnk(label_spec);
   put_le32(bad_label, 76 + 28 + 12, 17);
+  // A VolumeID declaring its 16 fixed bytes alone, its label offset 16: the
+  // label "VOL" written after them lies outside it (pylnk: no label).
+  lnk_spec outside_spec = label_spec;
+  outside_spec.link_info->label = "VOL";
+  lnk_bytes_t label_outside = write_lnk(outside_spec);
+  put_le32(label_outside, 76 + 28, 16);
   lnk_spec share;
   share.link_info = lnk_link_info{};
   share.link_info->has_volume = false;
@@ -222,6 +228,8 @@ TEST(LnkFaults, DamageKeepsAReason) {
        "property value", 80 + 8 + 24, "name size does not fit its name"},
       {"VolumeID label offset", bad_label, "VolumeID", 76 + 28,
        "label offset points at no label; label not read"},
+      {"VolumeID label offset at its size", label_outside, "VolumeID", 76 + 28,
+       "label offset at or past the VolumeID's size; label not read"},
       {"net name offset", bad_net_name, "network link", 76 + 28,
        "net name offset outside the link's names; name not read"},
       {"local base path offset inside the VolumeID", bad_path, "LinkInfo", 76,
