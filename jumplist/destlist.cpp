@@ -147,6 +147,11 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_count = 0;
   m_version = 0;
   m_header_count = 0;
+  m_header_pinned = 0;
+  m_header_last_number = 0;
+  m_pinned = 0;
+  m_top_number = 0;
+  m_top_number_entry = 0;
   m_offset = m_next = destlist_header_size;
   m_walking = true;
   forget_faults();
@@ -155,6 +160,8 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
     return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
   m_version = v.u32_or_zero(destlist::header::version);
   m_header_count = v.u32_or_zero(destlist::header::entry_count);
+  m_header_pinned = v.u32_or_zero(destlist::header::pinned_count);
+  m_header_last_number = v.u64_or_zero(destlist::header::last_entry_number);
   return true;
 }
 
@@ -191,6 +198,11 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
                     m_size - m_offset < fixed ? k_destlist_entry_cut : k_destlist_entry_past});
   }
   ++m_count;
+  m_pinned += entry.m_pin_status != field::unpinned;
+  if (entry.m_entry_num > m_top_number) {
+    m_top_number = entry.m_entry_num;
+    m_top_number_entry = m_count;
+  }
   // The entry fits, so the next offset stays inside the stream.
   m_next = m_offset + entry.m_entry_size;
   return true;

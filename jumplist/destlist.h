@@ -84,6 +84,14 @@ class destlist_walker {
   uint32_t version() const { return m_version; }
   // The entry count the header gives.
   uint32_t header_count() const { return m_header_count; }
+  // The header's pinned-entry count and last entry number.
+  uint32_t header_pinned() const { return m_header_pinned; }
+  uint64_t header_last_number() const { return m_header_last_number; }
+  // Of the entries loaded so far: how many are pinned, the highest entry
+  // number and the place (from 1) of the first entry that holds it.
+  size_t pinned() const { return m_pinned; }
+  uint64_t top_number() const { return m_top_number; }
+  size_t top_number_entry() const { return m_top_number_entry; }
   const uint8_t* stream() const { return m_stream; }
   size_t size() const { return m_size; }
   // The next entry into entry (its texts keep their room); false once the
@@ -110,8 +118,9 @@ class destlist_walker {
 
   const uint8_t* m_stream = nullptr;
   size_t m_size = 0;
-  uint32_t m_version = 0, m_header_count = 0;
-  size_t m_offset = 0, m_next = 0, m_count = 0;
+  uint32_t m_version = 0, m_header_count = 0, m_header_pinned = 0;
+  uint64_t m_header_last_number = 0, m_top_number = 0;
+  size_t m_offset = 0, m_next = 0, m_count = 0, m_pinned = 0, m_top_number_entry = 0;
   bool m_walking = false;
   fault_sink& m_faults;
 };

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vk::destlist {
 
@@ -11,6 +12,9 @@ namespace header {
 inline constexpr size_t version = 0;       // u32
 inline constexpr size_t entry_count = 4;   // u32
 inline constexpr size_t pinned_count = 8;  // u32
+// u64: the highest entry number given out so far; entries of removed
+// streams may have had the numbers between.
+inline constexpr size_t last_entry_number = 16;
 inline constexpr size_t size = 32;
 }  // namespace header
 
@@ -22,9 +26,10 @@ inline constexpr size_t droid_size = 16;
 inline constexpr size_t droid_count = 4;
 inline constexpr size_t host_name = 72;  // 16 bytes of 8-bit text, NUL padded
 inline constexpr size_t host_name_size = 16;
-inline constexpr size_t entry_num = 88;    // u64
-inline constexpr size_t mru_time = 100;    // u64 FILETIME
-inline constexpr size_t pin_status = 108;  // u32
+inline constexpr size_t entry_num = 88;           // u64
+inline constexpr size_t mru_time = 100;           // u64 FILETIME
+inline constexpr size_t pin_status = 108;         // u32
+inline constexpr uint32_t unpinned = 0xFFFFFFFF;  // any other pin status is a pin
 }  // namespace entry
 
 // Version 1: the path length closes the fixed part.

@@ -739,12 +739,67 @@ std::string destlist_stop_words(const destlist_walker& d, uint64_t& offset) {
   return next + " runs past the stream";
 }
 
-// A DestList header whose count is not the entries read.
+// Each DestList header count that the entries read contradict: the entry
+// count, the pinned-entry count (only more pins than it says when the walk
+// stopped short of the rest) and the last entry number, below an entry's.
 void note_destlist_count(const destlist_walker& d, file_notes& notes) {
+  namespace H = vk::destlist::header;
   if (d.header_count() != d.count())
-    notes.add("DestList header", vk::destlist::header::entry_count,
+    notes.add("DestList header", H::entry_count,
               "says " + std::to_string(d.header_count()) + " entries, " +
                   std::to_string(d.count()) + " were read",
+              "DestList");
+  const bool whole = d.faults().empty() && !d.faults().out_of_memory();
+  if (d.pinned() > d.header_pinned() || (whole && d.pinned() != d.header_pinned()))
+    notes.add("DestList header", H::pinned_count,
+              "says " + std::to_string(d.header_pinned()) + " pinned entries, " +
+                  std::to_string(d.pinned()) + " were read pinned",
+              "DestList");
+  if (d.top_number() > d.header_last_number())
+    notes.add("DestList header", H::last_entry_number,
+              "says the last entry number is " + std::to_string(d.header_last_number()) +
+                  ", entry " + std::to_string(d.top_number_entry()) + " has number " +
+                  std::to_string(d.top_number()),
+              "DestList");
+}
+
+// Each entry that names a link stream an entry before it names: its link is
+// reported again, once for each. The first few are named, the rest
+// counted. sorted: the numbers of the entries read, sorted; only a list
+// where two are equal is walked again to find them.
+void note_repeated_entries(const destlist_walker& d, const std::vector<uint64_t>& sorted,
+                           destlist_entry& entry, file_notes& notes) {
+  std::vector<uint64_t> repeated;
+  for (auto at = std::adjacent_find(sorted.begin(), sorted.end()); at != sorted.end();
+       at = std::adjacent_find(at + 1, sorted.end()))
+    if (repeated.empty() || repeated.back() != *at) repeated.push_back(*at);
+  if (repeated.empty()) return;
+  // The place of the first entry that names each of them.
+  std::vector<uint64_t> first(repeated.size(), 0);
+  fault_sink faults;
+  destlist_walker again(faults);
+  if (!again.start(d.stream(), d.size())) return;
+  uint64_t named = 0;
+  while (again.count() < d.count() && again.next(entry, false)) {
+    const auto at = std::lower_bound(repeated.begin(), repeated.end(), entry.m_entry_num);
+    if (at == repeated.end() || *at != entry.m_entry_num) continue;
+    uint64_t& earlier = first[static_cast<size_t>(at - repeated.begin())];
+    if (earlier == 0) {
+      earlier = again.count();
+      continue;
+    }
+    if (named++ >= k_named_lost_links) continue;
+    char name[16];
+    notes.add("DestList entry " + std::to_string(again.count()), again.offset(),
+              "names link stream " + std::string(hex_name(entry.m_entry_num, name)) +
+                  ", as entry " + std::to_string(earlier) + " does: its link reported again",
+              "DestList");
+  }
+  if (named > k_named_lost_links)
+    notes.add("DestList entries", 0,
+              std::to_string(named - k_named_lost_links) +
+                  " more name a link stream an entry before them names: their links reported "
+                  "again",
               "DestList");
 }
 
@@ -1039,6 +1094,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
     const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
+    if (walking) note_repeated_entries(list.destlist, entry_numbers, list.entry, options.m_notes);
     unnamed_count = numbers.size();
     for (uint64_t number : numbers) {
       ++unnamed_taken;

@@ -1,6 +1,7 @@
 // Test-only writer of DestList streams in both entry layouts.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -63,6 +64,15 @@ inline std::vector<uint8_t> build_destlist(uint32_t version,
   byte_builder b;
   b.put_u32(vk::destlist::header::version, version);
   b.put_u32(vk::destlist::header::entry_count, static_cast<uint32_t>(entries.size()));
+  // The header's counts agree with the entries, as Windows writes them.
+  uint32_t pinned = 0;
+  uint64_t last = 0;
+  for (const auto& e : entries) {
+    pinned += e.pin_status != vk::destlist::entry::unpinned;
+    last = std::max(last, e.entry_num);
+  }
+  b.put_u32(vk::destlist::header::pinned_count, pinned);
+  b.put_u64(vk::destlist::header::last_entry_number, last);
   b.pad_to(vk::destlist::header::size);
   for (const auto& e : entries) b.bytes(destlist_entry_bytes(e, version == 1));
   return b.take();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 
 #include "alloc_hook.h"
@@ -224,6 +225,71 @@ TEST(ListDamage, StreamsNoEntryNamesAreReported) {
   const outcome none = run_file(tree, "o.automaticDestinations-ms", other.build());
   EXPECT_FALSE(none.ok);
   EXPECT_EQ(none.why, failure::no_destlist);
+}
+
+// Item: DestList entries that repeat a stream, or that contradict the
+// header's pinned-entry count or last entry number, keep every row and say
+// each contradiction; counts the entries agree with say nothing (entries
+// of removed streams leave the last number above the highest entry's).
+// pyolecf finds streams 1, 2 and 3 in each file; entries 1 to 3 start at
+// 32, 188 and 344 of the version-4 DestList (156 bytes each).
+TEST(ListDamage, DestListEntriesAgainstEachOtherAndTheHeader) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  namespace H = vk::destlist::header;
+  auto list_of = [](const std::vector<destlist_test_entry>& entries,
+                    const std::function<void(bytes&)>& edit) {
+    bytes destlist = build_destlist(4, entries);
+    if (edit) edit(destlist);
+    return three_entry_list(listed_link(), {}, destlist);
+  };
+  auto repeated = three_entries();
+  repeated[2].entry_num = 2;  // streams 1, 2, 2: stream 3 named by none
+  auto pinned = three_entries();
+  pinned[0].pin_status = 0;
+  pinned[2].pin_status = 1;
+  const auto sound = three_entries();
+  const struct {
+    const char* label;
+    bytes file;
+    std::vector<std::string> streams;  // as reported, highest position first
+    std::string notes;
+  } rows[] = {
+      {"repeated stream",
+       list_of(repeated, {}),
+       {"3", "2", "2", "1"},
+       "not read in full: F (DestList entry 3 at offset 0x158 of stream DestList: names link "
+       "stream 2, as entry 2 does: its link reported again)\n"
+       "not read in full: F (DestList at offset 0x0 of stream DestList: 1 of 1 link streams that "
+       "no entry names reported without DestList data)\n"},
+      {"pinned count above the pins",
+       list_of(sound, [](bytes& d) { d[H::pinned_count] = 2; }),
+       {"3", "2", "1"},
+       "not read in full: F (DestList header at offset 0x8 of stream DestList: says 2 pinned "
+       "entries, 0 were read pinned)\n"},
+      {"pinned count below the pins",
+       list_of(pinned, [](bytes& d) { d[H::pinned_count] = 1; }),
+       {"3", "2", "1"},
+       "not read in full: F (DestList header at offset 0x8 of stream DestList: says 1 pinned "
+       "entries, 2 were read pinned)\n"},
+      {"last entry number below an entry's",
+       list_of(sound, [](bytes& d) { d[H::last_entry_number] = 2; }),
+       {"3", "2", "1"},
+       "not read in full: F (DestList header at offset 0x10 of stream DestList: says the last "
+       "entry number is 2, entry 3 has number 3)\n"},
+      {"pins as counted", list_of(pinned, {}), {"3", "2", "1"}, ""},
+      {"last entry number of a removed entry",
+       list_of(sound, [](bytes& d) { d[H::last_entry_number] = 9; }),
+       {"3", "2", "1"},
+       ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.label);
+    const outcome o = run_file(tree, "r.automaticDestinations-ms", r.file);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(values(o.text, "stream #:"), r.streams);
+    EXPECT_EQ(o.notes, r.notes);
+  }
 }
 
 // Item: compound files as libolecf reads them. pyolecf opens the file with
