@@ -35,6 +35,14 @@ ways, by kind:
   nested storage      a property storage inside an ID-list item (in its 0xBEEF
                       block or its body): the storage's size made 0, the
                       block's size made 0, the first value's type changed
+  label offset        a VolumeID's label offset moved to its declared size or
+                      past it, or its size shrunk to the label offset
+  DestList repeat     a DestList entry made to name the stream another entry
+                      names (its own stream left, or taken out of the
+                      directory)
+  DestList count      the DestList header's pinned-entry count or last entry
+                      number changed (a last number above every entry's is
+                      sound)
   two combined        two of the damages above made in place, together
 
 vesk reads each file as labelled text. A report's fields are its labelled
@@ -107,14 +115,15 @@ KINDS = ["cut", "zeroed", "changed", "inserted", "deleted", "size grown", "size 
          "sector duplicated", "sectors swapped", "FAT cross-linked", "mini-FAT cross-linked",
          "appended", "bit flipped", "LinkFlags toggled", "signature swapped", "LinkInfo moved",
          "DestList field", "compound-file field", "custom-list field", "nested storage",
-         "two combined"]
+         "label offset", "DestList repeat", "DestList count", "two combined"]
 # Variants per kind and file (at most).
 PER_KIND = {"cut": 6, "zeroed": 6, "changed": 4, "inserted": 10, "deleted": 10,
             "size grown": 14, "size shrunk": 14, "sector duplicated": 4, "sectors swapped": 4,
             "FAT cross-linked": 4, "mini-FAT cross-linked": 4, "appended": 4, "bit flipped": 8,
             "LinkFlags toggled": 6, "signature swapped": 4, "LinkInfo moved": 6,
             "DestList field": 12, "compound-file field": 12, "custom-list field": 8,
-            "nested storage": 6, "two combined": 4}
+            "nested storage": 6, "label offset": 4, "DestList repeat": 4, "DestList count": 6,
+            "two combined": 4}
 
 # The written files, which hold every block kind, take every LinkFlags bit
 # and every swap of one kind's signature for another's.
@@ -642,6 +651,8 @@ def variants(label, data, automatic, custom):
         tail = bytes(count) if zeros else bytes(rng.randrange(256) for _ in range(count))
         add("appended", "%d %s bytes appended" % (count, "zero" if zeros else "random"), data + tail)
     field_variants(data, targets, cfb, custom, rng, add, label.startswith("written/"))
+    # Seeded apart, so that the kinds before keep their variants.
+    label_and_destlist_variants(data, targets, cfb, random.Random("%s/%d" % (label, SEED)), add)
     # Two damages made in place, together.
     alone = [v for v in out if v[0] in IN_PLACE and len(v[2]) == size]
     for _ in range(PER_KIND["two combined"] if len(alone) >= 2 else 0):
@@ -655,7 +666,10 @@ def variants(label, data, automatic, custom):
 
 # The outcomes that no note goes with.
 SILENT = ("fewer silent", "fewer unrevealable", "blanked silent", "changed contradicted",
-          "changed uncontradicted")
+          "changed uncontradicted", "whole contradicted")
+# The kinds whose damage the report may show in no field: kept whole, they
+# must still be said when the bytes contradict themselves.
+SAID_WHEN_KEPT = {"label offset", "DestList repeat", "DestList count"}
 # The kinds whose damage changes bytes where they lie, the file's size kept.
 IN_PLACE = {"zeroed", "changed", "size grown", "size shrunk", "bit flipped", "LinkFlags toggled",
             "signature swapped", "LinkInfo moved", "DestList field", "compound-file field",
@@ -823,6 +837,60 @@ def field_variants(data, targets, cfb, custom, rng, add, written):
                                                PER_KIND["nested storage"]):
         add("nested storage", "%s at %d of %s" % (what, at, t.label),
             put_field(data, t, at, width, new))
+
+
+def label_and_destlist_variants(data, targets, cfb, rng, add):
+    """A VolumeID's label offset at or past its declared size; DestList
+    entries naming one stream; the DestList header's counts changed."""
+    moves = []
+    for t in (t for t in targets if t.info and t.info["link info"] is not None):
+        li, body = t.info["link info"], body_of(data, t)
+        if not struct.unpack_from("<I", body, li + 8)[0] & 1:
+            continue
+        vol = li + struct.unpack_from("<I", body, li + 12)[0]
+        if vol + 16 > len(body):
+            continue
+        size, label = struct.unpack_from("<I", body, vol)[0], struct.unpack_from("<I", body, vol + 12)[0]
+        moves += [(t, vol + 12, "label offset", v) for v in (size, size + 1, size + 16) if v != label]
+        if 16 <= label < size:
+            moves.append((t, vol, "VolumeID size", label))
+    for t, at, name, v in pick_spread(rng, moves, lambda x: x[2], PER_KIND["label offset"]):
+        add("label offset", "VolumeID %s at %d of %s made %d" % (name, at, t.label, v),
+            put_field(data, t, at, 4, v))
+    dl = [t for t in targets if t.label == "stream DestList"]
+    if not dl or not cfb:
+        return
+    t = dl[0]
+    body = body_of(data, t)
+    if len(body) < 32:
+        return
+    entries = [a for a, _, _ in t.spans]
+    numbers = [struct.unpack_from("<Q", body, a + 88)[0] for a in entries]
+    # One entry made to name the stream another names: its own stream stays
+    # (no entry names it then), or its directory entry is made unused.
+    repeats = []
+    for k, a in enumerate(entries):
+        for j in range(len(entries)):
+            if numbers[j] != numbers[k]:
+                own = [at for name, kind, _, _, at in cfb.entries if kind == 2 and
+                       name == "%x" % numbers[k]]
+                repeats.append((k, j, None))
+                if own:
+                    repeats.append((k, j, own[0]))
+    for k, j, own in pick_spread(rng, repeats, lambda x: x[2] is None, PER_KIND["DestList repeat"]):
+        b = put_field(data, t, entries[k] + 88, 8, numbers[j])
+        if own is not None:
+            b = b[:own + 66] + b"\0" + b[own + 67:]
+        add("DestList repeat", "entry %d of %s made to name stream %x%s" % (
+            k + 1, t.label, numbers[j], ", its own stream unused" if own is not None else ""), b)
+    pinned, last = struct.unpack_from("<I", body, 8)[0], struct.unpack_from("<Q", body, 16)[0]
+    top = max(numbers, default=0)
+    counts = [(8, 4, "pinned count", v) for v in (pinned + 1, pinned - 1, 0, 0xFFFFFFFF)
+              if 0 <= v <= 0xFFFFFFFF and v != pinned]
+    counts += [(16, 8, "last entry number", v) for v in (top - 1, 0, last + 5) if 0 <= v != last]
+    for at, width, name, v in pick_spread(rng, counts, lambda x: x[2], PER_KIND["DestList count"]):
+        add("DestList count", "header %s at %d of %s: %d to %d" % (name, at, t.label, {
+            8: pinned, 16: last}[at], v), put_field(data, t, at, width, v))
 
 
 def custom_fields(data):
@@ -1166,11 +1234,15 @@ def destlist_walk(d, links, held):
     need(count is not None, "DestList entry count", 4)
     fixed, length_at = (114, 112) if version == 1 else (130, 128)
     at, named = 32, set()
+    pins, top = 0, 0
     for _ in range(count):
         n = r.u16(at + length_at)
         need(n is not None and at + fixed + 2 * n <= len(d), "DestList entry past the stream", at)
         number = r.u32(at + 88)
         held["DestList entry"] += 1
+        need("%x" % number not in named, "DestList entry naming a stream already named", at + 88)
+        pins += r.u32(at + 108) != 0xFFFFFFFF
+        top = max(top, struct.unpack_from("<Q", d, at + 88)[0])
         named.add("%x" % number)
         need("%x" % number in links, "DestList entry that names no stream", at + 88)
         end = at + fixed + 2 * n
@@ -1182,6 +1254,8 @@ def destlist_walk(d, links, held):
             end += 4 + p
         at = end
     need(at == len(d), "DestList bytes past its entries", at)
+    need(r.u32(8) == pins, "DestList pinned-entry count", 8)
+    need(struct.unpack_from("<Q", d, 16)[0] >= top, "DestList last entry number", 16)
     need(links <= named, "link stream that no DestList entry names", 0)
 
 
@@ -1419,8 +1493,13 @@ def sweep_file(vesk, work, label, path, kind):
         outcome, labels = compare(fields, vf, zeroed, in_place, b)
         said = loud(vs, verr)
         if outcome == "whole":
-            rows.append((dkind, "whole said" if said else "whole", what,
-                         [[], vs, short(verr, target)]))
+            # Damage no field shows (a header count, a label read from
+            # bytes past its structure) kept without a word where the bytes
+            # contradict themselves is silent.
+            walk = None if said or dkind not in SAID_WHEN_KEPT else \
+                contradiction(b, automatic, custom)
+            rows.append((dkind, "whole said" if said else "whole contradicted" if walk else "whole",
+                         what, [[], vs, "walk: " + walk if walk else short(verr, target)]))
             continue
         note = short(verr, target)
         if not said and outcome in ("fewer", "changed"):
@@ -1525,7 +1604,7 @@ def main():
             variant = "%s\t%s" % (label, what.split(" ", 1)[0])
             if outcome == "fewer silent":
                 silent_now.add(variant)
-            if outcome == "changed contradicted":
+            if outcome in ("changed contradicted", "whole contradicted"):
                 contradicted.add(variant)
             table[dkind]["variants"] += 1
             table[dkind][outcome] += 1
@@ -1539,6 +1618,7 @@ def main():
                 whole_said.setdefault((dkind, note), []).append((label, what, detail))
 
     cols = [("variants", "variants", ""), ("whole", "kept", ""), ("whole said", "kept", "said"),
+            ("whole contradicted", "kept", "contra."),
             ("fewer said", "fewer", "said"), ("fewer silent", "fewer", "silent"),
             ("fewer unrevealable", "fewer", "unreveal."), ("blanked said", "blanked", "said"),
             ("blanked silent", "blanked", "silent"), ("changed said", "changed", "said"),
