@@ -290,6 +290,19 @@ TEST(ListDamage, DestListEntriesAgainstEachOtherAndTheHeader) {
     EXPECT_EQ(values(o.text, "stream #:"), r.streams);
     EXPECT_EQ(o.notes, r.notes);
   }
+  // Nineteen entries naming stream 1: sixteen repeats named, two counted.
+  const outcome many = run_file(tree, "m.automaticDestinations-ms",
+                                list_of(std::vector<destlist_test_entry>(19, sound[0]), {}));
+  EXPECT_EQ(values(many.text, "stream #:").size(), 19u + 2u);
+  size_t named = 0;
+  for (size_t at = many.notes.find(": its link reported again"); at != std::string::npos;
+       at = many.notes.find(": its link reported again", at + 1))
+    ++named;
+  EXPECT_EQ(named, 16u);
+  EXPECT_NE(many.notes.find("(DestList entries at offset 0x0 of stream DestList: 2 more name a "
+                            "link stream an entry before them names: their links reported again)"),
+            std::string::npos)
+      << many.notes;
 }
 
 // Item: compound files as libolecf reads them. pyolecf opens the file with
