@@ -1,11 +1,13 @@
 // What the disk library once lost or passed over in silence: the names of
 // an NTFS hard link, each with its own folder; a base record whose
 // attribute list names only itself; an image copy cut short by the end of
-// its medium; and the damage peers name (a damaged backup GPT header, an
-// extent tree that names its own block, an extended chain whose next boot
-// record lies past the end of a cut image). Each on images written byte by
-// byte and, where the tool is installed, on an image the tool made, with
-// the tool's answer (fls, istat, icat, debugfs, sfdisk, dd) as a literal.
+// its medium; and the damage peers name (a damaged backup GPT header, a
+// backup GPT that differs from the primary, a second extended entry in the
+// MBR, an extent tree that names its own block, an extended chain whose
+// next boot record lies past the end of a cut image). Each on images
+// written byte by byte and, where the tool is installed, on an image the
+// tool made, with the tool's answer (fls, istat, icat, debugfs, sfdisk,
+// sgdisk, dd) as a literal.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -438,13 +440,16 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
   // Written: a sound primary GPT with its backup header or backup array
-  // damaged: the partitions come from the primary, and the damage is said.
+  // damaged, or changed and sealed again so that it differs from the
+  // primary: the partitions come from the primary, and each is said.
   {
     const image_t good = gpt_image({{40, 59, 0, u"one"}, {60, 79, 0, u"two"}});
     const struct {
       const char* what;
       size_t at;  // byte changed (0: none)
       const char* said;
+      bool sealed = false;  // the backup header's CRC-32 fields written again
+      uint8_t flip = 0x5A;
     } cases[] = {
         {"intact", 0, ""},
         {"backup header CRC", 127 * 512 + 60,
@@ -456,11 +461,42 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         {"backup signature", 127 * 512,
          "prob: GPT backup header at LBA 127 damaged (no signature); partitions read from the "
          "primary header\n"},
+        {"backup disk GUID", 127 * 512 + 56,
+         "prob: GPT backup header at LBA 127: disk GUID 1312114a-1514-1716-1819-1a1b1c1d1e1f "
+         "differs from the primary's 13121110-1514-1716-1819-1a1b1c1d1e1f; partitions read from "
+         "the primary header\n",
+         true},
+        {"backup first usable LBA", 127 * 512 + 40,
+         "prob: GPT backup header at LBA 127: first usable LBA 120 differs from the primary's 34; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup last usable LBA", 127 * 512 + 48,
+         "prob: GPT backup header at LBA 127: last usable LBA 4 differs from the primary's 94; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup alternate LBA", 127 * 512 + 32,
+         "prob: GPT backup header at LBA 127: alternate LBA 91 differs from the primary's 1; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup entry count", 127 * 512 + 80,
+         "prob: GPT backup header at LBA 127: entry count 3 differs from the primary's 4; "
+         "partitions read from the primary header\n",
+         true, 0x07},
+        {"backup lists one more", 126 * 512 + 2 * 128,
+         "prob: GPT backup entry array at LBA 126: 1 of 4 entries differ from the primary's (the "
+         "first is entry 3, at byte 0xfd00); the backup lists 3 partitions, the primary 2; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup entry renamed", 126 * 512 + 128 + 56,
+         "prob: GPT backup entry array at LBA 126: 1 of 4 entries differ from the primary's (the "
+         "first is entry 2, at byte 0xfc80); partitions read from the primary header\n",
+         true},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
       image_t img = good;
-      if (k.at) img[k.at] ^= 0x5A;
+      if (k.at) img[k.at] ^= k.flip;
+      if (k.sealed) seal_gpt_header(img, 127 * 512);
       write_file(tree.path("gpt.img"), img);
       RAW_DISK_IO disk(tree.path("gpt.img"), false, 0, disk_mode_path);
       partition_list list;
@@ -524,13 +560,15 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
 
   // Written: an MBR with a primary and an extended partition on a medium
   // of 64 sectors; the chain's second boot record (or its first) lies past
-  // the end. What was read is listed, and the cut is said.
+  // the end; or a second extended entry in slot 2. What was read is
+  // listed, each logical once, and the cut and the second entry are said.
   {
     const struct {
       const char* what;
       uint32_t extended_at;
-      std::set<uint64_t> starts;
+      std::multiset<uint64_t> starts;
       const char* said;
+      uint32_t second_at = 0;  // slot 2's extended partition (0: none)
     } cases[] = {
         {"second record past the end",
          32,
@@ -542,6 +580,22 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          {8, 70},
          "prob: extended partition chain at sector 70: boot record at sector 70 lies past the end "
          "of the medium; the rest of the chain is not listed\n"},
+        {"extended entry repeated",
+         32,
+         {8, 32, 32, 34},
+         "prob: extended partition chain at sector 32: boot record at sector 112 lies past the "
+         "end of the medium; the rest of the chain is not listed\n"
+         "prob: MBR entry 3 at byte 478: a second extended partition, at sector 32, the same as "
+         "entry 2's; its logical partitions are listed once\n",
+         32},
+        {"second extended area",
+         32,
+         {8, 32, 34, 40},
+         "prob: extended partition chain at sector 32: boot record at sector 112 lies past the "
+         "end of the medium; the rest of the chain is not listed\n"
+         "prob: MBR entry 3 at byte 478: a second extended partition, at sector 40, entry 2's is "
+         "at sector 32; its chain is not read\n",
+         40},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -552,6 +606,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         mbr_slot(b, k.extended_at * 512, 0, 0x07, 2, 10);
         mbr_slot(b, k.extended_at * 512, 1, 0x05, 80, 20);
       }
+      if (k.second_at) mbr_slot(b, 0, 2, 0x0F, k.second_at, 20);
       write_file(tree.path("mbr.img"), b);
       for (const bool in_memory : {false, true}) {
         SCOPED_TRACE(in_memory ? "buffer" : "disk");
@@ -564,7 +619,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
           ASSERT_TRUE(scan_partitions(disk, list, false, false));
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), k.said);
-        std::set<uint64_t> starts;
+        std::multiset<uint64_t> starts;
         for (const auto& r : list) starts.insert(r.m_start);
         EXPECT_EQ(starts, k.starts);
       }
