@@ -653,6 +653,112 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     EXPECT_EQ(ours, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}}));
   }
 
+  // Made by sgdisk (two partitions, disk GUID given), then the backup
+  // changed and sealed again: its array taken from the same disk with a
+  // third partition added, or its header's disk GUID and first usable LBA
+  // changed. sgdisk -v's words and ours; the partitions come from the
+  // primary, and the disk as made gives no note.
+  if (have({"sgdisk"}, why)) {
+    const std::string img = tree.path("sgv.img");
+    const std::string q = shell_quote(img);
+    constexpr size_t disk_bytes = 12u << 20, header_at = 24575 * 512, array_at = 24543 * 512;
+    ASSERT_TRUE(make_sparse_file(img, disk_bytes));
+    const std::string sgdisk = find_tool("sgdisk");
+    run_ok(sgdisk + " -U 4d0a4509-06dd-4189-be86-cdeccd8928e7 -n 1:2048:+1M -n 2:0:+2M " + q +
+           " >/dev/null");
+    const image_t made = read_file_range(img, 0, disk_bytes);
+    run_ok(sgdisk + " -n 3:0:+1M " + q + " >/dev/null");
+    const image_t three = read_file_range(img, 0, disk_bytes);
+    const struct {
+      const char* what;
+      bool third_in_backup;
+      bool header_changed;
+      std::vector<const char*> theirs;
+      const char* said;
+    } cases[] = {
+        {"as made", false, false, {"No problems found."}, ""},
+        {"backup lists one more",
+         true,
+         false,
+         {"Main and backup partition tables differ",
+          "The CRC for the backup partition table is invalid", "Identified 1 problems!"},
+         "prob: GPT backup entry array at LBA 24543: 1 of 128 entries differ from the primary's "
+         "(the first is entry 3, at byte 0xbfbf00); the backup lists 3 partitions, the primary "
+         "2; partitions read from the primary header\n"},
+        {"backup header differs",
+         false,
+         true,
+         {"main GPT header's first usable LBA pointer (34) doesn't\nmatch the backup GPT "
+          "header's first usable LBA pointer (35)",
+          "main header's disk GUID (4D0A4509-06DD-4189-BE86-CDECCD8928E7) doesn't\nmatch the "
+          "backup GPT header's disk GUID (4D0A4553-06DD-4189-BE86-CDECCD8928E7)",
+          "Identified 2 problems!"},
+         "prob: GPT backup header at LBA 24575: first usable LBA 35 differs from the primary's "
+         "34; partitions read from the primary header\n"
+         "prob: GPT backup header at LBA 24575: disk GUID 4d0a4553-06dd-4189-be86-cdeccd8928e7 "
+         "differs from the primary's 4d0a4509-06dd-4189-be86-cdeccd8928e7; partitions read from "
+         "the primary header\n"},
+    };
+    for (const auto& k : cases) {
+      SCOPED_TRACE(k.what);
+      image_t bytes = made;
+      if (k.third_in_backup)
+        std::copy_n(three.begin() + array_at, 128 * 128, bytes.begin() + array_at);
+      if (k.header_changed) {
+        bytes[header_at + 56] ^= 0x5A;
+        put64(bytes, header_at + 40, 35);
+      }
+      if (k.third_in_backup || k.header_changed) seal_gpt_header(bytes, header_at);
+      write_file(img, bytes);
+      const std::string verified = run_ok(sgdisk + " -v " + q);
+      for (const char* words : k.theirs)
+        EXPECT_NE(verified.find(words), std::string::npos) << words << "\n" << verified;
+      RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+      partition_list list;
+      testing::internal::CaptureStderr();
+      ASSERT_TRUE(scan_partitions(disk, list, false, false));
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), k.said);
+      std::set<std::pair<uint64_t, uint64_t>> ours;
+      for (const auto& r : list) ours.emplace(r.m_start, r.m_count);
+      EXPECT_EQ(ours, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}}));
+    }
+  }
+
+  // Made by sfdisk: primaries at 2048 and 28672 around an extended
+  // partition at 4096 with logicals at 6144 and 12288; then the extended
+  // entry copied into slot 4. sfdisk: "Ignoring extra extended partition
+  // 4", listing both entries and each logical once; the walk lists the
+  // same and says so.
+  if (have({"sfdisk"}, why)) {
+    const std::string img = tree.path("sf4.img");
+    ASSERT_TRUE(make_sparse_file(img, 16u << 20));
+    const std::string q = shell_quote(img);
+    run_ok(
+        "printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=83\\n"
+        "start=4096, size=20480, type=5\\nstart=28672, size=2048, type=83\\n"
+        "start=6144, size=4096, type=83\\nstart=12288, size=4096, type=7\\n' | " +
+        find_tool("sfdisk") + " -q " + q);
+    write_at(img, 446 + 3 * 16, read_file_range(img, 446 + 16, 16));
+    EXPECT_NE(run_ok(find_tool("sfdisk") + " -d " + q).find("Ignoring extra extended partition 4"),
+              std::string::npos);
+    RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+    partition_list list;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(scan_partitions(disk, list, false, false));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prob: MBR entry 4 at byte 494: a second extended partition, at sector 4096, the "
+              "same as entry 2's; its logical partitions are listed once\n");
+    std::multiset<std::tuple<uint64_t, uint64_t, unsigned>> ours;
+    for (const auto& r : list) ours.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
+    // sfdisk -d's lines.
+    EXPECT_EQ(ours, (std::multiset<std::tuple<uint64_t, uint64_t, unsigned>>{{2048, 2048, 0x83},
+                                                                             {4096, 20480, 0x05},
+                                                                             {28672, 2048, 0x83},
+                                                                             {4096, 20480, 0x05},
+                                                                             {6144, 4096, 0x83},
+                                                                             {12288, 4096, 0x07}}));
+  }
+
   // Made by mkfs.ext4 -d (no metadata checksums): a file of 500 one-block
   // islands, an extent tree of depth 2 under index block 1956, whose first
   // entry is then pointed at 1956 itself. debugfs: "Found cyclic loop in
