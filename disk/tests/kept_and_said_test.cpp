@@ -117,6 +117,27 @@ std::vector<uint8_t> table_with_folders() {
   return table;
 }
 
+using part_row = std::tuple<uint64_t, uint64_t, unsigned>;  // start, count, type byte
+
+// The partitions the walk lists in an image file, and what it said.
+std::multiset<part_row> walk_image(const std::string& img, std::string& said) {
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  partition_list list;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(scan_partitions(disk, list, false, false));
+  said = testing::internal::GetCapturedStderr();
+  std::multiset<part_row> out;
+  for (const auto& r : list) out.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
+  return out;
+}
+
+// A 16 MiB image that sfdisk partitions from its script's partition lines.
+void sfdisk_image(const std::string& img, const std::string& lines) {
+  ASSERT_TRUE(make_sparse_file(img, 16u << 20));
+  run_ok("printf " + shell_quote("label: dos\\nunit: sectors\\n\\n" + lines) + " | " +
+         find_tool("sfdisk") + " -q " + shell_quote(img));
+}
+
 }  // namespace
 
 TEST(NtfsNames, EveryHardLinkKeepsItsOwnFolder) {
@@ -641,16 +662,12 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
                   .find("The backup GPT table is corrupt, but the primary appears OK, so that will "
                         "be used."),
               std::string::npos);
-    RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-    partition_list list;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(scan_partitions(disk, list, false, false));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    std::string said;
+    EXPECT_EQ(walk_image(img, said),
+              (std::multiset<part_row>{{2048, 2048, 0xEE}, {4096, 4096, 0xEE}}));
+    EXPECT_EQ(said,
               "prob: GPT backup header at LBA 24575 damaged (header CRC mismatch); partitions read "
               "from the primary header\n");
-    std::set<std::pair<uint64_t, uint64_t>> ours;
-    for (const auto& r : list) ours.emplace(r.m_start, r.m_count);
-    EXPECT_EQ(ours, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}}));
   }
 
   // Made by sgdisk (two partitions, disk GUID given), then the backup
@@ -713,14 +730,10 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       const std::string verified = run_ok(sgdisk + " -v " + q);
       for (const char* words : k.theirs)
         EXPECT_NE(verified.find(words), std::string::npos) << words << "\n" << verified;
-      RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-      partition_list list;
-      testing::internal::CaptureStderr();
-      ASSERT_TRUE(scan_partitions(disk, list, false, false));
-      EXPECT_EQ(testing::internal::GetCapturedStderr(), k.said);
-      std::set<std::pair<uint64_t, uint64_t>> ours;
-      for (const auto& r : list) ours.emplace(r.m_start, r.m_count);
-      EXPECT_EQ(ours, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}}));
+      std::string said;
+      EXPECT_EQ(walk_image(img, said),
+                (std::multiset<part_row>{{2048, 2048, 0xEE}, {4096, 4096, 0xEE}}));
+      EXPECT_EQ(said, k.said);
     }
   }
 
@@ -731,32 +744,25 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // same and says so.
   if (have({"sfdisk"}, why)) {
     const std::string img = tree.path("sf4.img");
-    ASSERT_TRUE(make_sparse_file(img, 16u << 20));
-    const std::string q = shell_quote(img);
-    run_ok(
-        "printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=83\\n"
-        "start=4096, size=20480, type=5\\nstart=28672, size=2048, type=83\\n"
-        "start=6144, size=4096, type=83\\nstart=12288, size=4096, type=7\\n' | " +
-        find_tool("sfdisk") + " -q " + q);
+    sfdisk_image(img,
+                 "start=2048, size=2048, type=83\\nstart=4096, size=20480, type=5\\n"
+                 "start=28672, size=2048, type=83\\nstart=6144, size=4096, type=83\\n"
+                 "start=12288, size=4096, type=7\\n");
     write_at(img, 446 + 3 * 16, read_file_range(img, 446 + 16, 16));
-    EXPECT_NE(run_ok(find_tool("sfdisk") + " -d " + q).find("Ignoring extra extended partition 4"),
+    EXPECT_NE(run_ok(find_tool("sfdisk") + " -d " + shell_quote(img))
+                  .find("Ignoring extra extended partition 4"),
               std::string::npos);
-    RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-    partition_list list;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(scan_partitions(disk, list, false, false));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    std::string said;
+    // sfdisk -d's lines.
+    EXPECT_EQ(walk_image(img, said), (std::multiset<part_row>{{2048, 2048, 0x83},
+                                                              {4096, 20480, 0x05},
+                                                              {28672, 2048, 0x83},
+                                                              {4096, 20480, 0x05},
+                                                              {6144, 4096, 0x83},
+                                                              {12288, 4096, 0x07}}));
+    EXPECT_EQ(said,
               "prob: MBR entry 4 at byte 494: a second extended partition, at sector 4096, the "
               "same as entry 2's; its logical partitions are listed once\n");
-    std::multiset<std::tuple<uint64_t, uint64_t, unsigned>> ours;
-    for (const auto& r : list) ours.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
-    // sfdisk -d's lines.
-    EXPECT_EQ(ours, (std::multiset<std::tuple<uint64_t, uint64_t, unsigned>>{{2048, 2048, 0x83},
-                                                                             {4096, 20480, 0x05},
-                                                                             {28672, 2048, 0x83},
-                                                                             {4096, 20480, 0x05},
-                                                                             {6144, 4096, 0x83},
-                                                                             {12288, 4096, 0x07}}));
   }
 
   // Made by mkfs.ext4 -d (no metadata checksums): a file of 500 one-block
@@ -811,29 +817,20 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // where the chain ends.
   if (!have({"sfdisk"}, why)) GTEST_SKIP() << why;
   const std::string img = tree.path("sf.img");
-  ASSERT_TRUE(make_sparse_file(img, 16u << 20));
-  const std::string q = shell_quote(img);
-  run_ok(
-      "printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=83\\n"
-      "start=4096, size=28672, type=5\\nsize=4096, type=83\\nsize=4096, type=7\\n"
-      "size=4096, type=83\\n' | " +
-      find_tool("sfdisk") + " -q " + q);
+  sfdisk_image(img,
+               "start=2048, size=2048, type=83\\nstart=4096, size=28672, type=5\\n"
+               "size=4096, type=83\\nsize=4096, type=7\\nsize=4096, type=83\\n");
   ASSERT_EQ(::truncate(img.c_str(), 14336 * 512), 0);
-  EXPECT_NE(run_ok(find_tool("sfdisk") + " -l " + q)
+  EXPECT_NE(run_ok(find_tool("sfdisk") + " -l " + shell_quote(img))
                 .find("Failed to read extended partition table (offset=16384)"),
             std::string::npos);
-  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-  partition_list list;
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(scan_partitions(disk, list, false, false));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  std::string said;
+  EXPECT_EQ(walk_image(img, said), (std::multiset<part_row>{{2048, 2048, 0x83},
+                                                            {4096, 28672, 0x05},
+                                                            {6144, 4096, 0x83},
+                                                            {12288, 4096, 0x07},
+                                                            {16384, 6144, 0x05}}));
+  EXPECT_EQ(said,
             "prob: extended partition chain at sector 4096: boot record at sector 16384 lies past "
             "the end of the medium; the rest of the chain is not listed\n");
-  std::set<std::tuple<uint64_t, uint64_t, unsigned>> ours;
-  for (const auto& r : list) ours.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
-  EXPECT_EQ(ours, (std::set<std::tuple<uint64_t, uint64_t, unsigned>>{{2048, 2048, 0x83},
-                                                                      {4096, 28672, 0x05},
-                                                                      {6144, 4096, 0x83},
-                                                                      {12288, 4096, 0x07},
-                                                                      {16384, 6144, 0x05}}));
 }
