@@ -345,6 +345,7 @@ uint32_t gpt_sector_size(RAW_DISK_IO& disk, const uint8_t* head, size_t n) {
   return 0;
 }
 
+// The entries of a checked array in use (a type GUID not all zero).
 uint32_t partitions_in(const std::vector<uint8_t>& array, uint32_t entry_size) {
   uint32_t n = 0;
   for (size_t at = 0; at + gpt_entry_size <= array.size(); at += entry_size)
