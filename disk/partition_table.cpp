@@ -90,6 +90,22 @@ bool is_extended_link(const mbr_entry& e) {
   return e.partition_type() == 0x05 || e.partition_type() == 0x0F || e.partition_type() == 0x85;
 }
 
+// Only the first extended entry of the MBR holds the logical partitions
+// (as partitioning tools read it): another is listed as the table gives
+// it, its chain not walked, and said. Entries are numbered from 1.
+void report_extra_extended(const uint8_t* mbr, size_t slot, size_t first_slot) {
+  const uint32_t lba = entry_at(mbr, slot).lba_first_sector();
+  const uint32_t first_lba = entry_at(mbr, first_slot).lba_first_sector();
+  const std::string where = lba == first_lba
+                                ? "the same as entry " + std::to_string(first_slot + 1) +
+                                      "'s; its logical partitions are listed once"
+                                : "entry " + std::to_string(first_slot + 1) + "'s is at sector " +
+                                      std::to_string(first_lba) + "; its chain is not read";
+  std::fprintf(stderr,
+               "prob: MBR entry %zu at byte %zu: a second extended partition, at sector %u, %s\n",
+               slot + 1, mbr_first_entry + slot * mbr_entry_size, lba, where.c_str());
+}
+
 partition_entry named_record(uint64_t start, uint64_t count, uint16_t type, uint32_t sector_size,
                              const char* name, bool gpt) {
   partition_entry r(start, count, type, sector_size);
@@ -260,7 +276,8 @@ struct gpt_location {
   uint64_t array_offset = 0;
   uint32_t count = 0;
   uint32_t entry_size = 0;
-  uint64_t header_lba = 0;  // 1, or the last sector for the backup header
+  uint64_t header_lba = 0;     // 1, or the last sector for the backup header
+  std::vector<uint8_t> array;  // the entry array, once its CRC-32 is checked
 };
 
 uint32_t gpt_crc(const uint8_t* bytes, size_t n) {
@@ -306,9 +323,9 @@ std::string check_gpt_header(RAW_DISK_IO& disk, uint32_t ss, uint64_t lba, gpt_l
                  byte_offset(h.entries_lba(), ss, loc.array_offset) &&
                  checked_add(loc.array_offset, array_bytes, end) && end <= disk.size();
   if (!loc.array_ok) return "entry array unsound or outside the medium";
-  std::vector<uint8_t> array;
-  if (!read_gpt_array(disk, loc, array)) return "entry array unreadable";
-  if (gpt_crc(array.data(), array.size()) != h.entries_crc()) return "entry array CRC mismatch";
+  if (!read_gpt_array(disk, loc, loc.array)) return "entry array unreadable";
+  if (gpt_crc(loc.array.data(), loc.array.size()) != h.entries_crc())
+    return "entry array CRC mismatch";
   return std::string();
 }
 
@@ -328,42 +345,99 @@ uint32_t gpt_sector_size(RAW_DISK_IO& disk, const uint8_t* head, size_t n) {
   return 0;
 }
 
+// The entries of a checked array in use (a type GUID not all zero).
+uint32_t partitions_in(const std::vector<uint8_t>& array, uint32_t entry_size) {
+  uint32_t n = 0;
+  for (size_t at = 0; at + gpt_entry_size <= array.size(); at += entry_size)
+    n += is_zero_guid(&array[at]) ? 0 : 1;
+  return n;
+}
+
+// What a sound backup says otherwise than the sound primary, one note per
+// header field the two must share and one for the entries; the primary
+// stands. Entries are numbered from 1, as partitioning tools number them.
+void compare_gpt_backup(const gpt_location& primary, const gpt_location& backup,
+                        std::vector<std::string>& notes) {
+  const gpt_header& p = primary.header;
+  const gpt_header& b = backup.header;
+  const std::string kept = "; partitions read from the primary header";
+  const std::string where = "GPT backup header at LBA " + std::to_string(backup.header_lba) + ": ";
+  const auto differs = [&](const char* field, const std::string& theirs, const std::string& ours) {
+    notes.push_back(where + field + " " + theirs + " differs from the primary's " + ours + kept);
+  };
+  const auto number = [&](const char* field, uint64_t theirs, uint64_t ours) {
+    if (theirs != ours) differs(field, std::to_string(theirs), std::to_string(ours));
+  };
+  number("alternate LBA", b.alternate_lba(), primary.header_lba);
+  number("first usable LBA", b.first_usable_lba(), p.first_usable_lba());
+  number("last usable LBA", b.last_usable_lba(), p.last_usable_lba());
+  if (std::memcmp(b.disk_guid(), p.disk_guid(), 16) != 0) {
+    guid theirs, ours;
+    theirs.set(b.disk_guid());
+    ours.set(p.disk_guid());
+    differs("disk GUID", guid_to_string(theirs), guid_to_string(ours));
+  }
+  number("entry count", b.num_entries(), p.num_entries());
+  number("entry size", b.entry_size(), p.entry_size());
+  if (b.num_entries() != p.num_entries() || b.entry_size() != p.entry_size()) return;
+  uint32_t differing = 0, first = 0;
+  for (uint32_t i = 0; i < backup.count; ++i) {
+    const size_t at = size_t{i} * backup.entry_size;
+    if (std::memcmp(&backup.array[at], &primary.array[at], backup.entry_size) == 0) continue;
+    if (differing++ == 0) first = i;
+  }
+  if (!differing) return;
+  std::ostringstream note;
+  note << "GPT backup entry array at LBA " << b.entries_lba() << ": " << differing << " of "
+       << backup.count << " entries differ from the primary's (the first is entry " << first + 1
+       << ", at byte 0x" << std::hex << backup.array_offset + uint64_t{first} * backup.entry_size
+       << std::dec << ")";
+  const uint32_t theirs = partitions_in(backup.array, backup.entry_size);
+  const uint32_t ours = partitions_in(primary.array, primary.entry_size);
+  if (theirs != ours)
+    note << "; the backup lists " << theirs << " partitions, the primary " << ours;
+  notes.push_back(note.str() + kept);
+}
+
 // A sound GPT: the primary header at LBA 1, or, when it is damaged, the
-// backup at the last sector. why tells what was damaged (empty when the
-// primary and the backup it names are sound); false when neither is sound.
-bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::string& why) {
-  why.clear();
+// backup at the last sector. notes tell what was damaged, or where a sound
+// backup differs from the sound primary (none when the two agree); false
+// when neither is sound.
+bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::vector<std::string>& notes) {
+  notes.clear();
   std::vector<uint8_t> head = bytes_or_empty(kGptProbeBytes);
   if (head.empty()) return false;
   uint32_t n = static_cast<uint32_t>(head.size());
   if (!disk.read_at(head.data(), n, 0)) return false;
   const uint32_t ss = gpt_sector_size(disk, head.data(), n);
   if (!ss) {
-    why = "no GPT header at LBA 1 nor at the last sector";
+    notes.push_back("no GPT header at LBA 1 nor at the last sector");
     return false;
   }
   const std::string primary = check_gpt_header(disk, ss, 1, loc);
   if (primary.empty()) {
-    // The backup the primary names is checked too: a damaged one is said
-    // (as partitioning tools say it), though the partitions come from the
-    // primary.
+    // The backup the primary names is checked too: a damaged one, or one
+    // that differs, is said (as partitioning tools say it), though the
+    // partitions come from the primary.
     gpt_location backup_loc;
     const uint64_t alternate = loc.header.alternate_lba();
     const std::string backup = check_gpt_header(disk, ss, alternate, backup_loc);
     if (!backup.empty())
-      why = "GPT backup header at LBA " + std::to_string(alternate) + " damaged (" + backup +
-            "); partitions read from the primary header";
+      notes.push_back("GPT backup header at LBA " + std::to_string(alternate) + " damaged (" +
+                      backup + "); partitions read from the primary header");
+    else
+      compare_gpt_backup(loc, backup_loc, notes);
     return true;
   }
   const uint64_t last = disk.size() / ss - 1;
   const std::string backup = check_gpt_header(disk, ss, last, loc);
   if (backup.empty()) {
-    why = "GPT primary header damaged (" + primary +
-          "); partitions read from the backup header at LBA " + std::to_string(last);
+    notes.push_back("GPT primary header damaged (" + primary +
+                    "); partitions read from the backup header at LBA " + std::to_string(last));
     return true;
   }
-  why = "GPT primary header damaged (" + primary + ") and backup header at LBA " +
-        std::to_string(last) + " damaged (" + backup + "); no partitions read";
+  notes.push_back("GPT primary header damaged (" + primary + ") and backup header at LBA " +
+                  std::to_string(last) + " damaged (" + backup + "); no partitions read");
   return false;
 }
 
@@ -383,8 +457,8 @@ bool raw_primary_gpt(RAW_DISK_IO& disk, gpt_location& loc) {
   return loc.sector_size && loc.header.my_lba() == 1;
 }
 
-void report_gpt(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "prob: %s\n", why.c_str());
+void report_gpt(const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) std::fprintf(stderr, "prob: %s\n", note.c_str());
 }
 
 // Identification of the records an MBR walk found: one sector each.
@@ -641,7 +715,8 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
   }
 
   if (ss) {
-    bool taken = false, chained = false;
+    bool taken = false;
+    std::optional<size_t> chain_slot;
     for (size_t i = 0; i < 4; ++i) {
       const mbr_entry e = entry_at(h, i);
       if (e.partition_type() == 0xEE) return scan_gpt_partitions(disk, list, layout);
@@ -651,8 +726,12 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
       list.emplace_back(e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
       // The first extended entry holds the chain; the slots after it are
       // read all the same, for primaries listed behind it.
-      if (!is_extended_link(e) || chained) continue;
-      chained = true;
+      if (!is_extended_link(e)) continue;
+      if (chain_slot) {
+        report_extra_extended(h, i, *chain_slot);
+        continue;
+      }
+      chain_slot = i;
       if (e.lba_first_sector() != 0) {
         disk_source src(disk);
         uint16_t type = 0;
@@ -702,13 +781,12 @@ bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   list.clear();
   if (!disk.is_open()) return false;
   gpt_location loc;
-  std::string why;
-  const bool found = locate_gpt(disk, loc, why);
-  report_gpt(why);
+  std::vector<std::string> notes;
+  const bool found = locate_gpt(disk, loc, notes);
+  report_gpt(notes);
   if (!found) return false;
   const uint32_t ss = loc.sector_size;
-  std::vector<uint8_t> array;
-  if (!read_gpt_array(disk, loc, array)) return false;
+  const std::vector<uint8_t>& array = loc.array;
 
   if (layout) {
     const uint64_t array_sectors = ceil_div_u64(uint64_t{loc.count} * loc.entry_size, ss);
@@ -775,15 +853,20 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
     return true;
   }
 
-  bool taken = false, chained = false;
+  bool taken = false;
+  std::optional<size_t> chain_slot;
   for (size_t i = 0; i < 4; ++i) {
     const mbr_entry e = entry_at(buffer, i);
     if (!counts(e)) continue;
     if (!taken && gaps) list.push_back(named_record(0, 1, 0, ss, "mbr", false));
     taken = true;
     list.emplace_back(e.lba_first_sector(), e.num_sectors(), e.partition_type(), ss);
-    if (!is_extended_link(e) || chained) continue;
-    chained = true;
+    if (!is_extended_link(e)) continue;
+    if (chain_slot) {
+      report_extra_extended(buffer, i, *chain_slot);
+      continue;
+    }
+    chain_slot = i;
     uint16_t type = 0;
     if (e.lba_first_sector() != 0) walk_extended_chain(src, e.lba_first_sector(), ss, list, type);
   }
@@ -818,8 +901,8 @@ bool read_drive_mbr(drive_stats& d, RAW_DISK_IO& disk) {
   // The sound header (the backup when the primary is damaged); without
   // one, the primary as it stands, its entries unread.
   gpt_location loc;
-  std::string why;
-  if (!locate_gpt(disk, loc, why)) {
+  std::vector<std::string> notes;  // said by the partition walk
+  if (!locate_gpt(disk, loc, notes)) {
     gpt_location raw;
     if (raw_primary_gpt(disk, raw)) {
       d.m_gpt_header = raw.header;
@@ -829,10 +912,8 @@ bool read_drive_mbr(drive_stats& d, RAW_DISK_IO& disk) {
   }
   d.m_gpt_header = loc.header;
   d.m_disk_guid.assign(loc.header.disk_guid(), loc.header.disk_guid() + 16);
-  std::vector<uint8_t> array;
-  if (!read_gpt_array(disk, loc, array)) return false;
   for (uint32_t i = 0; i < loc.count; ++i) {
-    const uint8_t* raw = array.data() + size_t{i} * loc.entry_size;
+    const uint8_t* raw = loc.array.data() + size_t{i} * loc.entry_size;
     if (is_zero_guid(raw)) continue;
     std::array<uint8_t, gpt_entry_size> copy;
     std::memcpy(copy.data(), raw, copy.size());

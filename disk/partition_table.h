@@ -10,8 +10,10 @@
 // (signature, own LBA, header and array CRC-32, entry size a multiple of
 // 128 up to 4096, at most 1 MiB inside the medium). A damaged primary GPT
 // header gives way to the backup at the last sector; a damaged backup
-// beside a sound primary is said too, as is a primary and backup both
-// damaged.
+// beside a sound primary is said too, as is a sound backup whose header
+// fields or entries differ from the primary's (the primary stands), and a
+// primary and backup both damaged. A second extended entry in the MBR is
+// listed and said; only the first one's chain is walked.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,13 @@
 // What the disk library once lost or passed over in silence: the names of
 // an NTFS hard link, each with its own folder; a base record whose
 // attribute list names only itself; an image copy cut short by the end of
-// its medium; and the damage peers name (a damaged backup GPT header, an
-// extent tree that names its own block, an extended chain whose next boot
-// record lies past the end of a cut image). Each on images written byte by
-// byte and, where the tool is installed, on an image the tool made, with
-// the tool's answer (fls, istat, icat, debugfs, sfdisk, dd) as a literal.
+// its medium; and the damage peers name (a damaged backup GPT header, a
+// backup GPT that differs from the primary, a second extended entry in the
+// MBR, an extent tree that names its own block, an extended chain whose
+// next boot record lies past the end of a cut image). Each on images
+// written byte by byte and, where the tool is installed, on an image the
+// tool made, with the tool's answer (fls, istat, icat, debugfs, sfdisk,
+// sgdisk, dd) as a literal.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -113,6 +115,27 @@ std::vector<uint8_t> table_with_folders() {
       file_record(64, 1, 3, 0,
                   {si, resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"docs"))}));
   return table;
+}
+
+using part_row = std::tuple<uint64_t, uint64_t, unsigned>;  // start, count, type byte
+
+// The partitions the walk lists in an image file, and what it said.
+std::multiset<part_row> walk_image(const std::string& img, std::string& said) {
+  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+  partition_list list;
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(scan_partitions(disk, list, false, false));
+  said = testing::internal::GetCapturedStderr();
+  std::multiset<part_row> out;
+  for (const auto& r : list) out.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
+  return out;
+}
+
+// A 16 MiB image that sfdisk partitions from its script's partition lines.
+void sfdisk_image(const std::string& img, const std::string& lines) {
+  ASSERT_TRUE(make_sparse_file(img, 16u << 20));
+  run_ok("printf " + shell_quote("label: dos\\nunit: sectors\\n\\n" + lines) + " | " +
+         find_tool("sfdisk") + " -q " + shell_quote(img));
 }
 
 }  // namespace
@@ -438,13 +461,16 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
   // Written: a sound primary GPT with its backup header or backup array
-  // damaged: the partitions come from the primary, and the damage is said.
+  // damaged, or changed and sealed again so that it differs from the
+  // primary: the partitions come from the primary, and each is said.
   {
     const image_t good = gpt_image({{40, 59, 0, u"one"}, {60, 79, 0, u"two"}});
     const struct {
       const char* what;
       size_t at;  // byte changed (0: none)
       const char* said;
+      bool sealed = false;  // the backup header's CRC-32 fields written again
+      uint8_t flip = 0x5A;
     } cases[] = {
         {"intact", 0, ""},
         {"backup header CRC", 127 * 512 + 60,
@@ -456,11 +482,42 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         {"backup signature", 127 * 512,
          "prob: GPT backup header at LBA 127 damaged (no signature); partitions read from the "
          "primary header\n"},
+        {"backup disk GUID", 127 * 512 + 56,
+         "prob: GPT backup header at LBA 127: disk GUID 1312114a-1514-1716-1819-1a1b1c1d1e1f "
+         "differs from the primary's 13121110-1514-1716-1819-1a1b1c1d1e1f; partitions read from "
+         "the primary header\n",
+         true},
+        {"backup first usable LBA", 127 * 512 + 40,
+         "prob: GPT backup header at LBA 127: first usable LBA 120 differs from the primary's 34; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup last usable LBA", 127 * 512 + 48,
+         "prob: GPT backup header at LBA 127: last usable LBA 4 differs from the primary's 94; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup alternate LBA", 127 * 512 + 32,
+         "prob: GPT backup header at LBA 127: alternate LBA 91 differs from the primary's 1; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup entry count", 127 * 512 + 80,
+         "prob: GPT backup header at LBA 127: entry count 3 differs from the primary's 4; "
+         "partitions read from the primary header\n",
+         true, 0x07},
+        {"backup lists one more", 126 * 512 + 2 * 128,
+         "prob: GPT backup entry array at LBA 126: 1 of 4 entries differ from the primary's (the "
+         "first is entry 3, at byte 0xfd00); the backup lists 3 partitions, the primary 2; "
+         "partitions read from the primary header\n",
+         true},
+        {"backup entry renamed", 126 * 512 + 128 + 56,
+         "prob: GPT backup entry array at LBA 126: 1 of 4 entries differ from the primary's (the "
+         "first is entry 2, at byte 0xfc80); partitions read from the primary header\n",
+         true},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
       image_t img = good;
-      if (k.at) img[k.at] ^= 0x5A;
+      if (k.at) img[k.at] ^= k.flip;
+      if (k.sealed) seal_gpt_header(img, 127 * 512);
       write_file(tree.path("gpt.img"), img);
       RAW_DISK_IO disk(tree.path("gpt.img"), false, 0, disk_mode_path);
       partition_list list;
@@ -524,13 +581,15 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
 
   // Written: an MBR with a primary and an extended partition on a medium
   // of 64 sectors; the chain's second boot record (or its first) lies past
-  // the end. What was read is listed, and the cut is said.
+  // the end; or a second extended entry in slot 2. What was read is
+  // listed, each logical once, and the cut and the second entry are said.
   {
     const struct {
       const char* what;
       uint32_t extended_at;
-      std::set<uint64_t> starts;
+      std::multiset<uint64_t> starts;
       const char* said;
+      uint32_t second_at = 0;  // slot 2's extended partition (0: none)
     } cases[] = {
         {"second record past the end",
          32,
@@ -542,6 +601,22 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          {8, 70},
          "prob: extended partition chain at sector 70: boot record at sector 70 lies past the end "
          "of the medium; the rest of the chain is not listed\n"},
+        {"extended entry repeated",
+         32,
+         {8, 32, 32, 34},
+         "prob: extended partition chain at sector 32: boot record at sector 112 lies past the "
+         "end of the medium; the rest of the chain is not listed\n"
+         "prob: MBR entry 3 at byte 478: a second extended partition, at sector 32, the same as "
+         "entry 2's; its logical partitions are listed once\n",
+         32},
+        {"second extended area",
+         32,
+         {8, 32, 34, 40},
+         "prob: extended partition chain at sector 32: boot record at sector 112 lies past the "
+         "end of the medium; the rest of the chain is not listed\n"
+         "prob: MBR entry 3 at byte 478: a second extended partition, at sector 40, entry 2's is "
+         "at sector 32; its chain is not read\n",
+         40},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -552,6 +627,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         mbr_slot(b, k.extended_at * 512, 0, 0x07, 2, 10);
         mbr_slot(b, k.extended_at * 512, 1, 0x05, 80, 20);
       }
+      if (k.second_at) mbr_slot(b, 0, 2, 0x0F, k.second_at, 20);
       write_file(tree.path("mbr.img"), b);
       for (const bool in_memory : {false, true}) {
         SCOPED_TRACE(in_memory ? "buffer" : "disk");
@@ -564,7 +640,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
           ASSERT_TRUE(scan_partitions(disk, list, false, false));
         }
         EXPECT_EQ(testing::internal::GetCapturedStderr(), k.said);
-        std::set<uint64_t> starts;
+        std::multiset<uint64_t> starts;
         for (const auto& r : list) starts.insert(r.m_start);
         EXPECT_EQ(starts, k.starts);
       }
@@ -586,16 +662,107 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
                   .find("The backup GPT table is corrupt, but the primary appears OK, so that will "
                         "be used."),
               std::string::npos);
-    RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-    partition_list list;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(scan_partitions(disk, list, false, false));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    std::string said;
+    EXPECT_EQ(walk_image(img, said),
+              (std::multiset<part_row>{{2048, 2048, 0xEE}, {4096, 4096, 0xEE}}));
+    EXPECT_EQ(said,
               "prob: GPT backup header at LBA 24575 damaged (header CRC mismatch); partitions read "
               "from the primary header\n");
-    std::set<std::pair<uint64_t, uint64_t>> ours;
-    for (const auto& r : list) ours.emplace(r.m_start, r.m_count);
-    EXPECT_EQ(ours, (std::set<std::pair<uint64_t, uint64_t>>{{2048, 2048}, {4096, 4096}}));
+  }
+
+  // Made by sgdisk (two partitions, disk GUID given), then the backup
+  // changed and sealed again: its array taken from the same disk with a
+  // third partition added, or its header's disk GUID and first usable LBA
+  // changed. sgdisk -v's words and ours; the partitions come from the
+  // primary, and the disk as made gives no note.
+  if (have({"sgdisk"}, why)) {
+    const std::string img = tree.path("sgv.img");
+    const std::string q = shell_quote(img);
+    constexpr size_t disk_bytes = 12u << 20, header_at = 24575 * 512, array_at = 24543 * 512;
+    ASSERT_TRUE(make_sparse_file(img, disk_bytes));
+    const std::string sgdisk = find_tool("sgdisk");
+    run_ok(sgdisk + " -U 4d0a4509-06dd-4189-be86-cdeccd8928e7 -n 1:2048:+1M -n 2:0:+2M " + q +
+           " >/dev/null");
+    const image_t made = read_file_range(img, 0, disk_bytes);
+    run_ok(sgdisk + " -n 3:0:+1M " + q + " >/dev/null");
+    const image_t three = read_file_range(img, 0, disk_bytes);
+    const struct {
+      const char* what;
+      bool third_in_backup;
+      bool header_changed;
+      std::vector<const char*> theirs;
+      const char* said;
+    } cases[] = {
+        {"as made", false, false, {"No problems found."}, ""},
+        {"backup lists one more",
+         true,
+         false,
+         {"Main and backup partition tables differ",
+          "The CRC for the backup partition table is invalid", "Identified 1 problems!"},
+         "prob: GPT backup entry array at LBA 24543: 1 of 128 entries differ from the primary's "
+         "(the first is entry 3, at byte 0xbfbf00); the backup lists 3 partitions, the primary "
+         "2; partitions read from the primary header\n"},
+        {"backup header differs",
+         false,
+         true,
+         {"main GPT header's first usable LBA pointer (34) doesn't\nmatch the backup GPT "
+          "header's first usable LBA pointer (35)",
+          "main header's disk GUID (4D0A4509-06DD-4189-BE86-CDECCD8928E7) doesn't\nmatch the "
+          "backup GPT header's disk GUID (4D0A4553-06DD-4189-BE86-CDECCD8928E7)",
+          "Identified 2 problems!"},
+         "prob: GPT backup header at LBA 24575: first usable LBA 35 differs from the primary's "
+         "34; partitions read from the primary header\n"
+         "prob: GPT backup header at LBA 24575: disk GUID 4d0a4553-06dd-4189-be86-cdeccd8928e7 "
+         "differs from the primary's 4d0a4509-06dd-4189-be86-cdeccd8928e7; partitions read from "
+         "the primary header\n"},
+    };
+    for (const auto& k : cases) {
+      SCOPED_TRACE(k.what);
+      image_t bytes = made;
+      if (k.third_in_backup)
+        std::copy_n(three.begin() + array_at, 128 * 128, bytes.begin() + array_at);
+      if (k.header_changed) {
+        bytes[header_at + 56] ^= 0x5A;
+        put64(bytes, header_at + 40, 35);
+      }
+      if (k.third_in_backup || k.header_changed) seal_gpt_header(bytes, header_at);
+      write_file(img, bytes);
+      const std::string verified = run_ok(sgdisk + " -v " + q);
+      for (const char* words : k.theirs)
+        EXPECT_NE(verified.find(words), std::string::npos) << words << "\n" << verified;
+      std::string said;
+      EXPECT_EQ(walk_image(img, said),
+                (std::multiset<part_row>{{2048, 2048, 0xEE}, {4096, 4096, 0xEE}}));
+      EXPECT_EQ(said, k.said);
+    }
+  }
+
+  // Made by sfdisk: primaries at 2048 and 28672 around an extended
+  // partition at 4096 with logicals at 6144 and 12288; then the extended
+  // entry copied into slot 4. sfdisk: "Ignoring extra extended partition
+  // 4", listing both entries and each logical once; the walk lists the
+  // same and says so.
+  if (have({"sfdisk"}, why)) {
+    const std::string img = tree.path("sf4.img");
+    sfdisk_image(img,
+                 "start=2048, size=2048, type=83\\nstart=4096, size=20480, type=5\\n"
+                 "start=28672, size=2048, type=83\\nstart=6144, size=4096, type=83\\n"
+                 "start=12288, size=4096, type=7\\n");
+    write_at(img, 446 + 3 * 16, read_file_range(img, 446 + 16, 16));
+    EXPECT_NE(run_ok(find_tool("sfdisk") + " -d " + shell_quote(img))
+                  .find("Ignoring extra extended partition 4"),
+              std::string::npos);
+    std::string said;
+    // sfdisk -d's lines.
+    EXPECT_EQ(walk_image(img, said), (std::multiset<part_row>{{2048, 2048, 0x83},
+                                                              {4096, 20480, 0x05},
+                                                              {28672, 2048, 0x83},
+                                                              {4096, 20480, 0x05},
+                                                              {6144, 4096, 0x83},
+                                                              {12288, 4096, 0x07}}));
+    EXPECT_EQ(said,
+              "prob: MBR entry 4 at byte 494: a second extended partition, at sector 4096, the "
+              "same as entry 2's; its logical partitions are listed once\n");
   }
 
   // Made by mkfs.ext4 -d (no metadata checksums): a file of 500 one-block
@@ -650,29 +817,20 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // where the chain ends.
   if (!have({"sfdisk"}, why)) GTEST_SKIP() << why;
   const std::string img = tree.path("sf.img");
-  ASSERT_TRUE(make_sparse_file(img, 16u << 20));
-  const std::string q = shell_quote(img);
-  run_ok(
-      "printf 'label: dos\\nunit: sectors\\n\\nstart=2048, size=2048, type=83\\n"
-      "start=4096, size=28672, type=5\\nsize=4096, type=83\\nsize=4096, type=7\\n"
-      "size=4096, type=83\\n' | " +
-      find_tool("sfdisk") + " -q " + q);
+  sfdisk_image(img,
+               "start=2048, size=2048, type=83\\nstart=4096, size=28672, type=5\\n"
+               "size=4096, type=83\\nsize=4096, type=7\\nsize=4096, type=83\\n");
   ASSERT_EQ(::truncate(img.c_str(), 14336 * 512), 0);
-  EXPECT_NE(run_ok(find_tool("sfdisk") + " -l " + q)
+  EXPECT_NE(run_ok(find_tool("sfdisk") + " -l " + shell_quote(img))
                 .find("Failed to read extended partition table (offset=16384)"),
             std::string::npos);
-  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-  partition_list list;
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(scan_partitions(disk, list, false, false));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  std::string said;
+  EXPECT_EQ(walk_image(img, said), (std::multiset<part_row>{{2048, 2048, 0x83},
+                                                            {4096, 28672, 0x05},
+                                                            {6144, 4096, 0x83},
+                                                            {12288, 4096, 0x07},
+                                                            {16384, 6144, 0x05}}));
+  EXPECT_EQ(said,
             "prob: extended partition chain at sector 4096: boot record at sector 16384 lies past "
             "the end of the medium; the rest of the chain is not listed\n");
-  std::set<std::tuple<uint64_t, uint64_t, unsigned>> ours;
-  for (const auto& r : list) ours.emplace(r.m_start, r.m_count, r.m_type & 0xFF);
-  EXPECT_EQ(ours, (std::set<std::tuple<uint64_t, uint64_t, unsigned>>{{2048, 2048, 0x83},
-                                                                      {4096, 28672, 0x05},
-                                                                      {6144, 4096, 0x83},
-                                                                      {12288, 4096, 0x07},
-                                                                      {16384, 6144, 0x05}}));
 }
