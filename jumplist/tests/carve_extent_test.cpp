@@ -1272,6 +1272,14 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   bytes_t large_head = list_of(3, {.layout = {.sector_shift = 12}, .free = 40});
   large_head.resize(w.sector_offset(w.free_sectors[0]));
   const bytes_t two_lists = at(list1, list1.size() + 512, list8);
+  // The head of a list whose one link stream starts where a later list's
+  // does: the later list's link stands.
+  const bytes_t one_far = list_of(1, {.lead = 20 << 10, .long_links = true});
+  const size_t far_stream = w.info(u"1").first_offset;
+  const bytes_t one_near = list_of(1, shuffled);
+  const size_t near_stream = w.info(u"1").first_offset;
+  const bytes_t same_stream = at(at(link, 4096, bytes_t(one_far.begin(), one_far.begin() + 4096)),
+                                 4096 + far_stream - near_stream, one_near);
   struct row {
     const char* what;
     bytes_t bytes;
@@ -1295,6 +1303,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
        at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
       {"a head of 4 KiB sectors, then two lists",
        at(at(link, 4096, large_head), 4096 + large_head.size(), two_lists), 13, 12, nullptr, 13},
+      {"a list's head, its link stream where a later list's starts", same_stream, 2, 1, nullptr, 2},
   };
   // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
   for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
