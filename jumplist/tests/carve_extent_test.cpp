@@ -1349,5 +1349,64 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   }
 }
 
+// A carved list whose link streams give no link names each entry lost, in
+// the words reading the list as a file uses, and the file's status says it.
+TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // A list of count links (long ones in regular sectors), each naming its
+  // own file; spoil(bytes, writer) changes it after it is written.
+  auto list = [](size_t count, bool long_links, const auto& spoil) {
+    cfb_writer w;
+    std::vector<destlist_test_entry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string name = std::to_string(i + 1);
+      w.stream(std::u16string(name.begin(), name.end()),
+               numbered_link(200 + i, 0, long_links ? 3000 : 0));
+      entries[i].entry_num = i + 1;
+    }
+    w.stream(u"DestList", build_destlist(4, entries));
+    bytes_t b = w.build();
+    spoil(b, w);
+    bytes_t dump = numbered_link(0);
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), b.begin(), b.end());
+    return dump;
+  };
+  const struct {
+    const char* what;
+    bytes_t bytes;
+    size_t records;
+    const char* note;
+  } rows[] = {
+      {"link stream 7 zeroed",
+       list(8, false,
+            [](bytes_t& b, const cfb_writer& w) {
+              const auto& s = w.info(u"7");
+              std::fill_n(b.begin() + s.first_offset, s.data.size(), 0);
+            }),
+       1 + 7,
+       "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 no link header: not "
+       "reported (compound file at offset 0x1000))"},
+      // A fragment of another file where the list's third link began.
+      {"a list's 4 KiB taken by another file",
+       list(4, true,
+            [](bytes_t& b, const cfb_writer& w) {
+              const bytes_t other = cfb_pattern(4096, 8);
+              std::copy(other.begin(), other.end(), b.begin() + w.info(u"3").first_offset);
+            }),
+       1 + 3,
+       "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 no link header: not "
+       "reported (compound file at offset 0x1000))"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const drive_result d = drive(tree, r.bytes, "dump.bin");
+    EXPECT_EQ(records_in(d.text), r.records);
+    EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
+    EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), 1) << d.notes;
+  }
+}
+
 }  // namespace
 }  // namespace vk
