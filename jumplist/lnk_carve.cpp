@@ -339,6 +339,7 @@ class link_claims {
     std::multimap<int64_t, lnk_record>::iterator record{};
     bool stored = false;
     size_t ledger_entry = SIZE_MAX;  // in the ledger's embedded list
+    claimant who{};
   };
 
   // Whether a record of who at offset would stand over the one kept there.
@@ -351,7 +352,8 @@ class link_claims {
   std::optional<holding> keep(uint64_t offset, const claimant& who, const holding& h) {
     auto [it, added] = m_claims.try_emplace(offset, claim{who, h});
     if (added) return std::nullopt;
-    const holding displaced = it->second.held;
+    holding displaced = it->second.held;
+    displaced.who = it->second.who;
     it->second = claim{who, h};
     return displaced;
   }
@@ -452,6 +454,14 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     return_spare_node(options.m_records.extract(displaced->record), options.m_scratch);
   if (c.ledger && displaced->ledger_entry != SIZE_MAX)
     c.ledger->m_embedded[displaced->ledger_entry].dropped = true;
+  // The earlier list's link that lay here is lost: its stream holds the
+  // later list's.
+  if (displaced->who.stream)
+    options.m_notes.add(
+        "link stream of the compound file at " + hex_number_text(displaced->who.image, true, 0),
+        origin.link,
+        "holds the link of the compound file at " +
+            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
 }
 
 // An embedded compound file: its parse, its link streams (read through the
@@ -727,9 +737,7 @@ void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
   if (!walk.start(bytes.data(), bytes.size())) return;
   destlist_entry entry;
   uint64_t lost = 0;
-  char where[40];
-  std::snprintf(where, sizeof where, " (compound file at offset 0x%llx)",
-                static_cast<unsigned long long>(o));
+  const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
   while (walk.next(entry, false)) {
     char name[17];
     const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;

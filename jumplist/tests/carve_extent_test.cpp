@@ -1303,7 +1303,10 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
        at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
       {"a head of 4 KiB sectors, then two lists",
        at(at(link, 4096, large_head), 4096 + large_head.size(), two_lists), 13, 12, nullptr, 13},
-      {"a list's head, its link stream where a later list's starts", same_stream, 2, 1, nullptr, 2},
+      {"a list's head, its link stream where a later list's starts", same_stream, 2, 1,
+       "(link stream of the compound file at 0x1000 at offset 0x6a00: holds the link of the "
+       "compound file at 0x6000, reported with it)",
+       2},
   };
   // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
   for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
