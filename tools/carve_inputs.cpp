@@ -121,17 +121,8 @@ item automatic_list(const std::string& name, unsigned count, uint16_t shift = 9,
   item it{name, "list", w.build(), {}};
   if (shape.free) it.free_at = w.sector_offset(w.free_sectors[0]);
   if (shape.lead) it.lead_at = w.info(u"Lead").first_offset;
-  for (unsigned i = 0; shape.shuffled && i < count; ++i) {
-    const std::vector<uint32_t>& chain = w.info(stream_name(i + 1)).chain;
-    const size_t n = chain.size();
-    bytes_t& b = it.bytes;
-    std::swap_ranges(b.begin() + w.sector_offset(chain[n - 2]),
-                     b.begin() + w.sector_offset(chain[n - 2]) + w.S,
-                     b.begin() + w.sector_offset(chain[n - 1]));
-    put_le32(b, w.fat_entry_offset(chain[n - 3]), chain[n - 1]);
-    put_le32(b, w.fat_entry_offset(chain[n - 1]), chain[n - 2]);
-    put_le32(b, w.fat_entry_offset(chain[n - 2]), cfb_writer::kEnd);
-  }
+  for (unsigned i = 0; shape.shuffled && i < count; ++i)
+    w.swap_last_sectors(it.bytes, stream_name(i + 1));
   if (shape.zeroed) {
     const auto& zeroed = w.info(stream_name(shape.zeroed));
     std::fill_n(it.bytes.begin() + zeroed.first_offset, zeroed.data.size(), 0);

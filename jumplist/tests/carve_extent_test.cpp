@@ -1214,15 +1214,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     for (size_t i = 0; s.shuffled && i < count; ++i) {
       char name[8];
       std::snprintf(name, sizeof name, "%zx", i + 1);
-      const std::vector<uint32_t> chain =
-          w.info(std::u16string(name, name + std::strlen(name))).chain;
-      const size_t n = chain.size();
-      std::swap_ranges(b.begin() + w.sector_offset(chain[n - 2]),
-                       b.begin() + w.sector_offset(chain[n - 2]) + w.S,
-                       b.begin() + w.sector_offset(chain[n - 1]));
-      put_le32(b, w.fat_entry_offset(chain[n - 3]), chain[n - 1]);
-      put_le32(b, w.fat_entry_offset(chain[n - 1]), chain[n - 2]);
-      put_le32(b, w.fat_entry_offset(chain[n - 2]), cfb_writer::kEnd);
+      w.swap_last_sectors(b, std::u16string(name, name + std::strlen(name)));
     }
     return b;
   };
