@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "foundation/vk_console.h"
@@ -21,6 +24,7 @@
 #include "foundation/vk_posix.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/custom_list.h"
+#include "jumplist/destlist.h"
 #include "jumplist/jumplist_kernels.h"
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
@@ -54,6 +58,10 @@ constexpr int k_parse_rounds = 8;
 // bytes at a time.
 constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
 constexpr int32_t k_status_width = 45;
+// The parse steps (table and directory entries read) that the compound
+// files nested in others' streams may take in one file, all together: a
+// list 400 deep in a 10 MB stream takes about 2.3 million.
+constexpr uint64_t k_nested_work = uint64_t{1} << 24;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
@@ -252,6 +260,7 @@ struct embedded_ref {
   uint64_t direct_before = 0;  // links of the source kept before it
   uint32_t hit = 0;            // its place among the pattern hits of its run
   uint8_t run = 0;             // 0: the allocated run, 1: the gap run
+  bool dropped = false;        // another record stands for its link
 };
 
 }  // namespace
@@ -315,6 +324,58 @@ namespace {
 
 class embedded_indexes;
 
+// Which record stands for a link that more than one compound file reaches
+// at the same offset of the source, decided here alone. A link stream of a
+// compound file that parses (its directory names the stream) is that
+// list's record: it stands over a header met in another compound file's
+// sectors or gaps, which stands only for bytes no parsed list claims. Of
+// two link streams, the one whose compound file begins nearer before the
+// link (met later) stands; of two headers met in sectors, the first kept.
+class link_claims {
+ public:
+  struct claimant {
+    uint64_t image = 0;   // where its compound file begins in the source
+    bool stream = false;  // a link stream, else a header met in sectors or gaps
+  };
+  // Where a kept record is held, so that one standing over it can drop it.
+  struct holding {
+    std::multimap<int64_t, lnk_record>::iterator record{};
+    bool stored = false;
+    size_t ledger_entry = SIZE_MAX;  // in the ledger's embedded list
+    claimant who{};
+  };
+
+  // Whether a record of who at offset would stand over the one kept there.
+  bool stands(uint64_t offset, const claimant& who) const {
+    const auto it = m_claims.find(offset);
+    return it == m_claims.end() || over(who, it->second.who);
+  }
+  // The record of who kept at offset, held as h: what it displaces (none
+  // when nothing was kept there).
+  std::optional<holding> keep(uint64_t offset, const claimant& who, const holding& h) {
+    auto [it, added] = m_claims.try_emplace(offset, claim{who, h});
+    if (added) return std::nullopt;
+    holding displaced = it->second.held;
+    displaced.who = it->second.who;
+    it->second = claim{who, h};
+    return displaced;
+  }
+  // Compound files met from here on begin at offset or past it, and reach
+  // no link before it.
+  void pass(uint64_t offset) { m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset)); }
+
+ private:
+  static bool over(const claimant& x, const claimant& y) {
+    if (x.stream != y.stream) return x.stream;
+    return x.stream && x.image > y.image;
+  }
+  struct claim {
+    claimant who;
+    holding held;
+  };
+  std::map<uint64_t, claim> m_claims;
+};
+
 // One carving run: where records go and what is being carved.
 struct carve_context {
   std::ostream& out;
@@ -332,18 +393,23 @@ struct carve_context {
   // Where the scan starts in the source.
   uint64_t from = 0;
   // The source spans of the stream sectors of the compound files carved so
-  // far that the scan has not passed: a compound file inside one of them
-  // (a list inside a list's stream) was carved with it.
+  // far that the scan has not passed: the headers in a compound file inside
+  // one of them (a list inside a list's stream) were searched with it.
   std::vector<std::pair<uint64_t, uint64_t>> carved_streams = {};
-  // How many of the embedded_seen offsets were seen before the image being
-  // carved: its hits among them were carved with an earlier image.
-  size_t seen_before = 0;
+  // Which record stands for a link of the embedded compound files.
+  link_claims claims = {};
+  // Steps the parses of compound files inside others' streams took: each
+  // reads its own tables, which cover the ones nested in it.
+  uint64_t nested_work = 0;
+  bool nested_work_said = false;
 };
 
 // Where a parsed record came from, for the ledger.
 struct record_origin {
   bool embedded = false;
   uint64_t offset = 0;  // the link's, or the embedded image's
+  uint64_t link = 0;    // the embedded link's
+  link_claims::claimant claimant;
   uint32_t length = 0;  // bytes parsed (a link of the source)
   link_cut cut = link_cut::none;
   uint32_t hit = 0;
@@ -369,17 +435,40 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
       options.m_notes.add_out_of_memory("link", record.m_file_offset);
     return;
   }
+  link_claims::holding held;
   if (c.ledger) {
-    if (origin.embedded)
+    if (origin.embedded) {
+      held.ledger_entry = c.ledger->m_embedded.size();
       c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});
-    else
+    } else {
       c.ledger->add_link(origin.offset, origin.length, origin.cut);
-    if (c.ledger->overflow()) return;
+    }
   }
-  compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
-  if (c.ledger) c.ledger->held(record, options);
-  if (c.ledger && c.ledger->overflow()) return;
-  slot.store(options.m_records, key);
+  if (!c.ledger || !c.ledger->overflow()) {
+    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    if (c.ledger) c.ledger->held(record, options);
+    if (!c.ledger || !c.ledger->overflow()) {
+      held.record = slot.store(options.m_records, key);
+      held.stored = true;
+    }
+  }
+  if (!origin.embedded) return;
+  const std::optional<link_claims::holding> displaced =
+      c.claims.keep(origin.link, origin.claimant, held);
+  if (!displaced) return;
+  // Past the budget the records held were let go: the ledger is all.
+  if (displaced->stored && !(c.ledger && c.ledger->overflow()))
+    return_spare_node(options.m_records.extract(displaced->record), options.m_scratch);
+  if (c.ledger && displaced->ledger_entry != SIZE_MAX)
+    c.ledger->m_embedded[displaced->ledger_entry].dropped = true;
+  // The earlier list's link that lay here is lost: its stream holds the
+  // later list's.
+  if (displaced->who.stream)
+    options.m_notes.add(
+        "link stream of the compound file at " + hex_number_text(displaced->who.image, true, 0),
+        origin.link,
+        "holds the link of the compound file at " +
+            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
 }
 
 // An embedded compound file: its parse, its link streams (read through the
@@ -401,6 +490,9 @@ struct embedded_runs {
   // A read of its bytes from the source failed or came back short (the
   // file shrank): what lay there was not carved.
   bool read_failed = false;
+  // Only its link streams are carved: its sectors were searched with a
+  // compound file holding it.
+  bool streams_only = false;
   compound_file_reader reader;
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
@@ -570,7 +662,9 @@ bool load_embedded_runs(embedded_runs& e) {
   }
   // Carving uses no free-space result.
   if (!parse_embedded(e)) return false;
-  if (!stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
+  // Where its sectors and gaps lie is needed only to search them.
+  if (!e.streams_only &&
+      !stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
     return false;
   std::vector<cfb_run_piece> pieces;
   for (const auto& [key, entry] : e.reader.m_entries) {
@@ -603,8 +697,72 @@ bool load_embedded_runs(embedded_runs& e) {
   }
   e.stream_starts = e.stream_firsts;
   std::sort(e.stream_starts.begin(), e.stream_starts.end());
-  for (int r = 0; r < 2; ++r) find_run_hits(e, r);
+  if (!e.streams_only)
+    for (int r = 0; r < 2; ++r) find_run_hits(e, r);
   return true;
+}
+
+// Entries whose link is lost are each named in a note up to this many a
+// list; the rest are counted in one.
+constexpr uint64_t k_named_lost_links = 16;
+
+// Why the link stream named gave no link, or null when it starts with a
+// link header: the words reading the list as a file uses.
+const char* link_stream_loss(embedded_runs& e, std::string_view name,
+                             std::vector<cfb_run_piece>& pieces) {
+  const cfb_dir_entry* dir = find_cfb_entry(e.reader, name);
+  if (!dir || dir->object_type() == 0) return "missing";
+  if (dir->stream_size() == 0) return "empty";
+  uint64_t length = 0, first = 0;
+  if (!entry_stream_pieces(e.reader, *dir, e.size, pieces, length, first))
+    return "not in the file (its sectors are missing)";
+  if (length < lnk_header_size) return "too short for a link header";
+  return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
+}
+
+// The entries of an embedded list (its compound file at offset o of the
+// source) whose link streams give no link, named as reading the list as a
+// file names them: carved, such an entry would be lost without a word.
+void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
+  const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
+  std::vector<cfb_run_piece> pieces;
+  uint64_t length = 0, first = 0;
+  if (!list || list->object_type() != 2 ||
+      !entry_stream_pieces(e.reader, *list, e.size, pieces, length, first))
+    return;
+  for (const cfb_run_piece& piece : pieces)
+    if (piece.m_file_offset != cfb_zero_piece &&
+        !fill_image(e, piece.m_file_offset, piece.m_length))
+      return;
+  byte_view bytes;
+  uint32_t dir_entry = 0;
+  fault_sink faults;
+  if (!entry_stream_bytes(e.reader, list, e.image, e.size, e.scratch, bytes, dir_entry, first,
+                          faults))
+    return;
+  std::vector<std::string_view> read(e.stream_names.begin(), e.stream_names.end());
+  std::sort(read.begin(), read.end());
+  destlist_walker walk(faults);
+  if (!walk.start(bytes.data(), bytes.size())) return;
+  destlist_entry entry;
+  uint64_t lost = 0;
+  const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
+  while (walk.next(entry, false)) {
+    char name[17];
+    const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;
+    const std::string_view stream(name, static_cast<size_t>(end - name));
+    if (std::binary_search(read.begin(), read.end(), stream)) continue;
+    const char* why = link_stream_loss(e, stream, pieces);
+    if (!why) continue;
+    if (lost++ < k_named_lost_links)
+      options.m_notes.add(
+          "DestList entry " + std::to_string(walk.count()), walk.offset(),
+          "link stream " + std::string(stream) + " " + why + ": not reported" + where, "DestList");
+    else
+      options.m_notes.add("DestList entries", walk.offset(),
+                          std::string("link streams missing or unreadable: not reported") + where,
+                          "DestList");
+  }
 }
 
 // The image offset of hit i of run r (of a link stream, where it starts).
@@ -697,15 +855,12 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       if (progress)
         status_printf_width(k_status_width, "percent done: %d",
                             static_cast<int>(done * 100 / total));
-      // Every header looked at here is one the scan of the source passes by;
-      // one an earlier image carved (this one lies in its gaps) is its own.
+      // Every header looked at here is one the scan of the source passes by.
       const uint64_t at = base_offset + hit_offset(e, r, i);
-      if (c.embedded_seen) {
-        const auto earlier = c.embedded_seen->begin() + static_cast<std::ptrdiff_t>(c.seen_before);
-        if (std::binary_search(c.embedded_seen->begin(), earlier, at)) continue;
-        c.embedded_seen->push_back(at);
-      }
+      if (c.embedded_seen) c.embedded_seen->push_back(at);
       if (starts_stream(e, r, i)) continue;
+      const link_claims::claimant who{base_offset, r == k_stream_run};
+      if (c.options.m_store_records && !c.claims.stands(at, who)) continue;
       lnk_record& record = slot.next();
       if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
         record_origin origin;
@@ -713,6 +868,8 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         origin.offset = base_offset;
         origin.hit = static_cast<uint32_t>(i);
         origin.run = r;
+        origin.link = at;
+        origin.claimant = who;
         keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin);
         found = true;
       }
@@ -860,7 +1017,7 @@ class embedded_indexes {
 // A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
-                   const uint8_t* header, uint64_t& read) {
+                   const uint8_t* header, uint64_t& read, bool streams_only) {
   read = 0;
   // The scan never goes back: headers before o are passed already, and
   // keeping them would make each image cost every image before it.
@@ -868,8 +1025,8 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     std::vector<uint64_t>& seen = *c.embedded_seen;
     seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
   }
+  c.claims.pass(o);
   const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
-  c.seen_before = seen_before;
   const auto sort_seen = [&] {
     if (!c.embedded_seen) return;
     std::vector<uint64_t>& seen = *c.embedded_seen;
@@ -879,6 +1036,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   };
   const bool carved_image = guarded([&] {
     auto e = std::make_unique<embedded_runs>();
+    e->streams_only = streams_only;
     const bool loaded = load_embedded_image(source, o, file_size, header, *e);
     uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
     most = std::max(most, e->filled_bytes);
@@ -892,13 +1050,18 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       say_read_failed();
       return false;
     }
+    guarded([&] {
+      note_lost_entries(c.options, *e, o);
+      return true;
+    });
     read = e->size;
+    if (streams_only) c.nested_work += e->reader.m_work;
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
     say_read_failed();
     // A compound file met later inside its streams' sectors is one of its
-    // streams, its links carved with it.
-    if (found)
+    // streams, its headers searched with it.
+    if (found && !streams_only)
       for (const cfb_run_piece& piece : e->pieces[0])
         c.carved_streams.emplace_back(o + piece.m_file_offset,
                                       o + piece.m_file_offset + piece.m_length);
@@ -1051,20 +1214,32 @@ void label_carved(lnk_record& record, uint64_t a, const lnk::useropts& options) 
 }
 
 // The compound file whose header lies at offset at of the source read and
-// carved, unless it lies inside the stream sectors of one carved already.
+// carved. Inside the stream sectors of one carved already (a list inside a
+// list's stream) only its link streams are read: its sectors were searched
+// for headers with the one holding it, and searching them again at every
+// level of nesting would cost the square of the depth.
 bool carve_compound_file(carve_context& c, const scan_source& source, file_window& window,
                          uint64_t at, uint64_t size) {
   auto& spans = c.carved_streams;
   spans.erase(std::remove_if(spans.begin(), spans.end(),
                              [at](const auto& span) { return span.second <= at; }),
               spans.end());
-  if (std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; }))
+  const bool inside =
+      std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; });
+  // Lists nested without end would cost the square of their depth: past a
+  // bound the rest are carved with the list holding them, as its sectors.
+  if (inside && c.nested_work > k_nested_work) {
+    if (!std::exchange(c.nested_work_said, true))
+      c.options.m_notes.add("compound file", at,
+                            "nested too deep to parse each: the links of this and the compound "
+                            "files nested past it carved from the sectors of the one holding them");
     return false;
+  }
   uint32_t got = 0;
   const uint8_t* header = window.at(at, cfb_header_size, got);
   uint64_t taken = 0;
   return header && is_compound_file(header, got) &&
-         scan_embedded(c, source, at, size, header, taken);
+         scan_embedded(c, source, at, size, header, taken, inside);
 }
 
 // Scans the source for links; see scan_fileio_for_lnk. An allocation that
@@ -1299,6 +1474,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
     uint64_t offset = 0;
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
+      if (r.dropped) continue;
       offset = r.image_offset;
       embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work);
       parsed = index && r.hit < hit_count(*index, r.run) &&

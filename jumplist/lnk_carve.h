@@ -89,10 +89,11 @@ class record_slot {
     return m_node.mapped();
   }
   // Stores the record under key, after the records of an equal key; the
-  // next call to next() takes another node.
-  void store(std::multimap<int64_t, lnk_record>& records, int64_t key) {
+  // next call to next() takes another node. Where it is stored.
+  std::multimap<int64_t, lnk_record>::iterator store(std::multimap<int64_t, lnk_record>& records,
+                                                     int64_t key) {
     m_node.key() = key;
-    records.insert(records.end(), std::move(m_node));
+    return records.insert(records.end(), std::move(m_node));
   }
 
  private:

@@ -284,6 +284,20 @@ class cfb_writer {
     throw std::out_of_range("no such stream");
   }
   const std::vector<stream_info>& streams() const { return m_streams; }
+  // After build(), in its image: the last two sectors of a regular stream
+  // of three sectors or more swapped, its chain following them, so that
+  // its bytes lie out of order as a list's written over time do.
+  void swap_last_sectors(std::vector<uint8_t>& img, std::u16string_view name) const {
+    const std::vector<uint32_t>& chain = info(name).chain;
+    const size_t n = chain.size();
+    if (info(name).mini || n < 3) throw std::invalid_argument("no sectors to swap");
+    std::swap_ranges(img.begin() + static_cast<std::ptrdiff_t>(sector_offset(chain[n - 2])),
+                     img.begin() + static_cast<std::ptrdiff_t>(sector_offset(chain[n - 2]) + S),
+                     img.begin() + static_cast<std::ptrdiff_t>(sector_offset(chain[n - 1])));
+    put_le32(img, fat_entry_offset(chain[n - 3]), chain[n - 1]);
+    put_le32(img, fat_entry_offset(chain[n - 1]), chain[n - 2]);
+    put_le32(img, fat_entry_offset(chain[n - 2]), kEnd);
+  }
   size_t sector_offset(uint32_t n) const { return (size_t{n} + 1) * S; }
   size_t fat_entry_offset(uint32_t n) const {
     const size_t E = S / vk::cfb::fat_entry_size;

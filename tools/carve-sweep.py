@@ -46,10 +46,12 @@ class Piece:
 class Dump:
     """Bytes and the entries expected at their offsets."""
 
-    def __init__(self, layout, name):
+    def __init__(self, layout, name, damaged=False):
         self.layout, self.name = layout, name
         self.data = bytearray()
         self.expected = {}
+        # Damaged bytes: their damage must be said (a note, status 2).
+        self.damaged = damaged
 
     def put(self, piece, at=None, lead=False):
         at = len(self.data) if at is None else at
@@ -117,6 +119,10 @@ def score(vesk, tmp, dump):
     found = len(seen)
     dups = sum(n - 1 for n in seen.values())
     detail = None
+    if dump.damaged:
+        # Said is right; unsaid counts as a note missing.
+        notes = [] if notes and status == 2 else ["damage not said"]
+        status = 0
     if found != len(dump.expected) or dups or junk or wrong or notes or status:
         missing = sorted(set(dump.expected) - set(seen))[:4]
         detail = "%s: status %d, missing %s, rows %s, notes %s" % (
@@ -230,6 +236,34 @@ def layouts(p, samples, rng):
             at = dump.put(piece, at=at)
         dump.data += bytes(8192)
         dumps.append(dump)
+    # Compound files overlapping as on a used disk: a list in another's free
+    # sectors, in a deleted list's stream, 1,000 bytes into a stream of a
+    # compound file that is no list.
+    for name in ("infree", "indeleted", "innolist"):
+        dump = Dump("overlapping lists", "over-" + name)
+        dump.put(link0)
+        dump.put(p[name], at=4096)
+        dump.data += noise(rng, 3000)
+        dumps.append(dump)
+    # The first 4, 8 and 16 KiB of a list, and a damaged head (of 4 KiB
+    # sectors, cut before its free ones), then a list at gaps 0 and 512: the
+    # entries lost with a head are said; the damaged head keeps its own.
+    heads = [Piece("farhead", "head", p["farhead"].data[:k << 10], []) for k in (4, 8, 16)]
+    heads.append(p["largehead"])
+    for n, head in enumerate(heads):
+        for gap in (0, 512):
+            dump = Dump("heads before a list", "head-%d-%d" % (n, gap), damaged=head.kind == "head")
+            dump.put(link0)
+            dump.put(head, at=4096)
+            dump.data += noise(rng, gap)
+            dump.put(p["shuffled"])
+            dump.data += noise(rng, 3000)
+            dumps.append(dump)
+    # A list with a link stream zeroed: the entry lost is said.
+    dump = Dump("a link stream zeroed", "zeroed", damaged=True)
+    dump.put(link0)
+    dump.put(p["zeroed"], at=4096)
+    dumps.append(dump)
     # Samples back to back at sector steps, behind a link and behind a list.
     for n, lead in enumerate((link0, p["list26"]) if samples else ()):
         dump = Dump("samples", "samples-%d" % n)

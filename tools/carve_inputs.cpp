@@ -10,6 +10,7 @@
 // OUT_DIR/items.tsv names each piece with its class and where its links'
 // headers lie in it: "offset:L" for a link the carver reads as a list's,
 // "offset:K" for one it reads as a loose link.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ struct item {
   std::string name, kind;
   bytes_t bytes;
   std::string entries;
+  size_t free_at = 0, lead_at = 0;  // where its free sectors and its lead stream begin
 };
 
 void add_entry(item& it, uint64_t offset, char kind) {
@@ -66,20 +68,48 @@ void add_entry(item& it, uint64_t offset, char kind) {
   it.entries += std::to_string(offset) + ':' + kind;
 }
 
+// The entries of inner, whose bytes lie at offset at of it.
+void add_entries(item& it, const item& inner, uint64_t at) {
+  size_t from = 0;
+  while (from < inner.entries.size()) {
+    size_t comma = inner.entries.find(',', from);
+    if (comma == std::string::npos) comma = inner.entries.size();
+    const std::string e = inner.entries.substr(from, comma - from);
+    add_entry(it, at + std::stoull(e), e.back());
+    from = comma + 1;
+  }
+}
+
+// How a list is laid out beyond its links: a stream of lead bytes first,
+// every link long (past the mini-stream cutoff) with its last two sectors
+// swapped (as the sectors of a list written over time lie), free sectors
+// before a last stream, one link stream zeroed (its entry then lost).
+struct list_shape {
+  size_t lead = 0, free = 0;
+  bool shuffled = false;
+  unsigned zeroed = 0;  // the stream number zeroed, 0: none
+};
+
 // An automatic list of count links (every fourth past the mini-stream
 // cutoff), a DestList naming each and, when given, a stream holding inner.
 item automatic_list(const std::string& name, unsigned count, uint16_t shift = 9,
-                    const item* inner = nullptr) {
+                    const item* inner = nullptr, const list_shape& shape = {}) {
   cfb_layout layout;
   layout.sector_shift = shift;
-  layout.streams_first = shift == 12;
+  layout.streams_first = shift == 12 && !shape.free;
   cfb_writer w(layout);
+  if (shape.lead) w.stream(u"Lead", cfb_pattern(shape.lead, 4));
   std::vector<destlist_test_entry> list;
+  const auto stream_name = [](unsigned i) {
+    const std::string n = [i] {
+      char stream[16];
+      std::snprintf(stream, sizeof stream, "%x", i);
+      return std::string(stream);
+    }();
+    return std::u16string(n.begin(), n.end());
+  };
   for (unsigned i = 0; i < count; ++i) {
-    char stream[16];
-    std::snprintf(stream, sizeof stream, "%x", i + 1);
-    const std::string n(stream);
-    w.stream(std::u16string(n.begin(), n.end()), sweep_link(i % 4 == 3));
+    w.stream(stream_name(i + 1), sweep_link(shape.shuffled || i % 4 == 3));
     destlist_test_entry e;
     e.entry_num = i + 1;
     e.mru_time += i * 1000000ull;
@@ -87,26 +117,21 @@ item automatic_list(const std::string& name, unsigned count, uint16_t shift = 9,
   }
   w.stream(u"DestList", build_destlist(4, list));
   if (inner) w.stream(u"Inner", inner->bytes);
+  if (shape.free) w.free_sector(shape.free).stream(u"Tail", cfb_pattern(5000, 6));
   item it{name, "list", w.build(), {}};
-  for (unsigned i = 0; i < count; ++i) {
-    char stream[16];
-    std::snprintf(stream, sizeof stream, "%x", i + 1);
-    const std::string n(stream);
-    add_entry(it, w.info(std::u16string(n.begin(), n.end())).first_offset, 'L');
+  if (shape.free) it.free_at = w.sector_offset(w.free_sectors[0]);
+  if (shape.lead) it.lead_at = w.info(u"Lead").first_offset;
+  for (unsigned i = 0; shape.shuffled && i < count; ++i)
+    w.swap_last_sectors(it.bytes, stream_name(i + 1));
+  if (shape.zeroed) {
+    const auto& zeroed = w.info(stream_name(shape.zeroed));
+    std::fill_n(it.bytes.begin() + zeroed.first_offset, zeroed.data.size(), 0);
   }
-  if (inner) {
-    // The inner list's stream is one run of sectors: its links lie where
-    // they lay in it.
-    const uint64_t at = w.info(u"Inner").first_offset;
-    size_t from = 0;
-    while (from < inner->entries.size()) {
-      size_t comma = inner->entries.find(',', from);
-      if (comma == std::string::npos) comma = inner->entries.size();
-      const std::string e = inner->entries.substr(from, comma - from);
-      add_entry(it, at + std::stoull(e), 'L');
-      from = comma + 1;
-    }
-  }
+  for (unsigned i = 0; i < count; ++i)
+    if (i + 1 != shape.zeroed) add_entry(it, w.info(stream_name(i + 1)).first_offset, 'L');
+  // The inner list's stream is one run of sectors: its links lie where
+  // they lay in it.
+  if (inner) add_entries(it, *inner, w.info(u"Inner").first_offset);
   return it;
 }
 
@@ -125,12 +150,25 @@ item custom_list(const std::string& name, unsigned count) {
   return it;
 }
 
-// A document-like compound file: no link anywhere in it.
-item no_list(const std::string& name) {
+// A document-like compound file: no link anywhere in it, unless its first
+// stream holds inner, 1,000 bytes in.
+item no_list(const std::string& name, const item* inner = nullptr) {
   cfb_writer w;
-  w.stream(u"WordDocument", cfb_pattern(9000, 3)).stream(u"1Table", cfb_pattern(5000, 9));
+  bytes_t document = cfb_pattern(9000, 3);
+  if (inner) document.insert(document.begin() + 1000, inner->bytes.begin(), inner->bytes.end());
+  w.stream(u"WordDocument", document).stream(u"1Table", cfb_pattern(5000, 9));
   w.stream(u"\x05SummaryInformation", cfb_pattern(400, 5));
-  return item{name, "nolist", w.build(), {}};
+  item it{name, "nolist", w.build(), {}};
+  if (inner) add_entries(it, *inner, w.info(u"WordDocument").first_offset + 1000);
+  return it;
+}
+
+// piece written at offset at of into: the entries of both.
+item holding(const std::string& name, item into, const item& piece, size_t at) {
+  std::copy(piece.bytes.begin(), piece.bytes.end(), into.bytes.begin() + at);
+  into.name = name;
+  add_entries(into, piece, at);
+  return into;
 }
 
 }  // namespace
@@ -156,6 +194,27 @@ int main(int argc, char** argv) {
   item nested = automatic_list("nested", 2);
   for (int level = 0; level < 11; ++level) nested = automatic_list("nested", 2, 9, &nested);
   items.push_back(nested);
+  // Compound files overlapping as on a used disk: a list in another's free
+  // sectors, in a deleted list's stream, in a stream of a compound file
+  // that is no list; the heads of lists (one whose links lie past 16 KiB,
+  // one of 4 KiB sectors up to its free ones) that a list follows; a list
+  // with a link stream zeroed.
+  const item shuffled = automatic_list("shuffled", 11, 9, nullptr, {.shuffled = true});
+  items.push_back(shuffled);
+  const item two_free =
+      automatic_list("", 2, 9, nullptr, {.free = shuffled.bytes.size() / 512 + 1});
+  items.push_back(holding("infree", two_free, shuffled, two_free.free_at));
+  const item one = automatic_list("", 1, 9, nullptr, {.shuffled = true});
+  const item deleted = automatic_list("", 2, 9, nullptr, {.lead = one.bytes.size()});
+  items.push_back(holding("indeleted", deleted, one, deleted.lead_at));
+  items.push_back(no_list("innolist", &shuffled));
+  items.push_back(automatic_list("farhead", 4, 9, nullptr, {.lead = 20 << 10, .shuffled = true}));
+  item large_head = automatic_list("largehead", 3, 12, nullptr, {.free = 40});
+  large_head.bytes.resize(large_head.free_at);
+  items.push_back(large_head);
+  item zeroed = automatic_list("zeroed", 8, 9, nullptr, {.zeroed = 7});
+  zeroed.kind = "damaged";
+  items.push_back(zeroed);
   // Volume heads: their data areas are where the pieces go.
   items.push_back(item{"fat16", "volume", fat_image(16, 4096), {}});
   items.push_back(item{"exfat", "volume", exfat_image(), {}});

@@ -3,6 +3,7 @@
 // parsed again for the report, which stays the same byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -403,9 +404,10 @@ bytes_t false_headers(size_t count) {
 }
 
 // Links of one size, each naming its own file.
-bytes_t numbered_link(size_t i, uint64_t write_time = 0) {
+bytes_t numbered_link(size_t i, uint64_t write_time = 0, size_t arguments = 0) {
   lnk_spec s;
   s.write_time = write_time;
+  if (arguments) s.strings[lnk_arguments] = std::u16string(arguments, u'a');
   lnk_link_info li;
   const std::string number = std::to_string(10000 + i);
   li.local_base_path = "C:\\Temp\\file" + number + ".txt";
@@ -1187,22 +1189,42 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
 TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
-  // A list of count links (each naming its own file), and a stream
-  // holding inner when given.
+  // A list of count links (each naming its own file), and a stream holding
+  // inner when given. Shaped as asked: after a stream of lead bytes, long
+  // links in regular sectors (their last two sectors swapped, as the
+  // sectors of a list written over time lie, when shuffled), free sectors
+  // before a last stream.
   size_t next = 100;
-  auto list = [&](size_t count, const bytes_t& inner = {}) {
-    cfb_writer w;
+  struct shape {
+    cfb_layout layout = {};
+    size_t lead = 0, free = 0;
+    bool long_links = false, shuffled = false;
+  };
+  cfb_writer w;
+  auto list_of = [&](size_t count, const shape& s, const bytes_t& inner = {}) {
+    w = cfb_writer(s.layout);
+    if (s.lead) w.stream(u"Lead", cfb_pattern(s.lead, 4));
     std::vector<destlist_test_entry> entries(count);
     for (size_t i = 0; i < count; ++i) {
       char name[8];
       std::snprintf(name, sizeof name, "%zx", i + 1);
-      w.stream(std::u16string(name, name + std::strlen(name)), numbered_link(next++));
+      bytes_t one = numbered_link(next++);
+      if (s.long_links) one = numbered_link(next - 1, 0, 5000);
+      w.stream(std::u16string(name, name + std::strlen(name)), one);
       entries[i].entry_num = i + 1;
     }
     w.stream(u"DestList", build_destlist(4, entries));
     if (!inner.empty()) w.stream(u"Inner", inner);
-    return w.build();
+    if (s.free) w.free_sector(s.free).stream(u"Tail", cfb_pattern(5000, 6));
+    bytes_t b = w.build();
+    for (size_t i = 0; s.shuffled && i < count; ++i) {
+      char name[8];
+      std::snprintf(name, sizeof name, "%zx", i + 1);
+      w.swap_last_sectors(b, std::u16string(name, name + std::strlen(name)));
+    }
+    return b;
   };
+  auto list = [&](size_t count, const bytes_t& inner = {}) { return list_of(count, {}, inner); };
   const bytes_t link = numbered_link(0), list26 = list(26), list3 = list(3);
   uint32_t seed = 77;
   auto noise = [&](bytes_t& b, size_t to) {
@@ -1226,11 +1248,42 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   noise(list_then_noise, list3.size() + 3000);
   const std::string past =
       "(compound file at offset " + hex_offset(list3.size()) + ": bytes past the compound file";
+  // Compound files overlapping as on a used disk: each list's links are its
+  // own records, whatever other compound file reaches their bytes.
+  const shape shuffled{.long_links = true, .shuffled = true};
+  const bytes_t list11 = list_of(11, shuffled), list8 = list_of(8, shuffled),
+                list1 = list_of(1, shuffled);
+  // A 2-entry list whose free sectors hold list11.
+  bytes_t in_free = list_of(2, {.free = list11.size() / 512 + 1});
+  std::copy(list11.begin(), list11.end(), in_free.begin() + w.sector_offset(w.free_sectors[0]));
+  // A list in the stream sectors of a deleted list.
+  bytes_t deleted = list_of(2, {.lead = list1.size()});
+  std::copy(list1.begin(), list1.end(), deleted.begin() + w.info(u"Lead").first_offset);
+  // A compound file that is no list, a list 1,000 bytes into its stream.
+  bytes_t holder = cfb_pattern(1000, 3);
+  holder.insert(holder.end(), list11.begin(), list11.end());
+  holder.resize(holder.size() + 3000, 0x5A);
+  const bytes_t no_list_holding = cfb_writer().stream(u"Data", holder).build();
+  // The head of a list whose links lie past 16 KiB; the head of a list of
+  // 4 KiB sectors up to its free ones, two lists written there.
+  const bytes_t far_links = list_of(4, {.lead = 20 << 10, .long_links = true});
+  bytes_t large_head = list_of(3, {.layout = {.sector_shift = 12}, .free = 40});
+  large_head.resize(w.sector_offset(w.free_sectors[0]));
+  const bytes_t two_lists = at(list1, list1.size() + 512, list8);
+  // The head of a list whose one link stream starts where a later list's
+  // does: the later list's link stands.
+  const bytes_t one_far = list_of(1, {.lead = 20 << 10, .long_links = true});
+  const size_t far_stream = w.info(u"1").first_offset;
+  const bytes_t one_near = list_of(1, shuffled);
+  const size_t near_stream = w.info(u"1").first_offset;
+  const bytes_t same_stream = at(at(link, 4096, bytes_t(one_far.begin(), one_far.begin() + 4096)),
+                                 4096 + far_stream - near_stream, one_near);
   struct row {
     const char* what;
     bytes_t bytes;
     size_t records, list_rows;
     const char* note;  // null: none
+    size_t names = 0;  // targets named by the records, each once (0: not counted)
   };
   std::vector<row> rows = {
       {"a list, a link, a list at 4 KiB steps", steps, 30, 3, nullptr},
@@ -1242,7 +1295,27 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
        at(at(no_list, no_list.size(), link), no_list.size() + 4096, list3), 4, 3, nullptr},
       {"a list, then random bytes", list_then_noise, 3, 0, past.c_str()},
       {"a link, a list inside a list 40 levels deep", at(link, 4096, nested), 401, 400, nullptr},
+      {"a list in another list's free sectors", at(link, 4096, in_free), 14, 13, nullptr, 14},
+      {"a list in a deleted list's stream", at(link, 4096, deleted), 4, 3, nullptr, 4},
+      {"a list 1,000 bytes into a stream of a compound file that is no list",
+       at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
+      {"a head of 4 KiB sectors, then two lists",
+       at(at(link, 4096, large_head), 4096 + large_head.size(), two_lists), 13, 12, nullptr, 13},
+      {"a list's head, its link stream where a later list's starts", same_stream, 2, 1,
+       "(link stream of the compound file at 0x1000 at offset 0x6a00: holds the link of the "
+       "compound file at 0x6000, reported with it)",
+       2},
   };
+  // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
+  for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
+    for (const size_t gap : {0, 512}) {
+      bytes_t b = at(link, 4096, bytes_t(far_links.begin(), far_links.begin() + head));
+      noise(b, b.size() + gap);
+      b.insert(b.end(), list11.begin(), list11.end());
+      // The head's entries are lost and said; the list's are its own.
+      rows.push_back({"a list's head, then a list", b, 12, 11,
+                      "(DestList entry 4 at offset 0x224 of stream DestList: link stream 4 ", 12});
+    }
   // A list across each of the scan's first five chunk edges, which lie a
   // chunk apart from the end of the first link, at every 16th offset.
   for (size_t edge = 1; edge <= 5; ++edge)
@@ -1265,11 +1338,76 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     std::vector<std::string> offsets = values(d.text, "file offset:");
     std::sort(offsets.begin(), offsets.end());
     EXPECT_EQ(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    if (r.names) {
+      const std::vector<std::string> named = values(d.text, "Local base path:");
+      EXPECT_EQ(std::set<std::string>(named.begin(), named.end()).size(), r.names);
+      // Past the record budget, what was dropped stays dropped.
+      EXPECT_EQ(carve(r.bytes, 4096, false).records, r.records);
+    }
     if (r.note)
       EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
     else
       EXPECT_EQ(d.notes, "");
     EXPECT_EQ(d.why, r.note ? d.why : lnk::useropts::failure::none);
+  }
+}
+
+// A carved list whose link streams give no link names each entry lost, in
+// the words reading the list as a file uses, and the file's status says it.
+TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // A list of count links (long ones in regular sectors), each naming its
+  // own file; spoil(bytes, writer) changes it after it is written.
+  auto list = [](size_t count, bool long_links, const auto& spoil) {
+    cfb_writer w;
+    std::vector<destlist_test_entry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string name = std::to_string(i + 1);
+      w.stream(std::u16string(name.begin(), name.end()),
+               numbered_link(200 + i, 0, long_links ? 3000 : 0));
+      entries[i].entry_num = i + 1;
+    }
+    w.stream(u"DestList", build_destlist(4, entries));
+    bytes_t b = w.build();
+    spoil(b, w);
+    bytes_t dump = numbered_link(0);
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), b.begin(), b.end());
+    return dump;
+  };
+  const struct {
+    const char* what;
+    bytes_t bytes;
+    size_t records;
+    const char* note;
+  } rows[] = {
+      {"link stream 7 zeroed",
+       list(8, false,
+            [](bytes_t& b, const cfb_writer& w) {
+              const auto& s = w.info(u"7");
+              std::fill_n(b.begin() + s.first_offset, s.data.size(), 0);
+            }),
+       1 + 7,
+       "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 no link header: not "
+       "reported (compound file at offset 0x1000))"},
+      // A fragment of another file where the list's third link began.
+      {"a list's 4 KiB taken by another file",
+       list(4, true,
+            [](bytes_t& b, const cfb_writer& w) {
+              const bytes_t other = cfb_pattern(4096, 8);
+              std::copy(other.begin(), other.end(), b.begin() + w.info(u"3").first_offset);
+            }),
+       1 + 3,
+       "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 no link header: not "
+       "reported (compound file at offset 0x1000))"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const drive_result d = drive(tree, r.bytes, "dump.bin");
+    EXPECT_EQ(records_in(d.text), r.records);
+    EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
+    EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), 1) << d.notes;
   }
 }
 
