@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -49,10 +50,6 @@ constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 // An embedded image's pages are read in blocks of this size, each once.
 constexpr uint64_t k_fill_block = 512;
-// A parse that keeps meeting sectors not read yet after this many rounds
-// (a table sector the one before it names, each round) has the whole image
-// read instead.
-constexpr int k_parse_rounds = 8;
 // The runs of an embedded image are searched for link headers this many
 // bytes at a time.
 constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
@@ -525,31 +522,23 @@ void find_run_hits(embedded_runs& e, int r) {
   }
 }
 
-// Parses the image. Into pages, only the sectors the parse reads are read:
-// a parse that met sectors not read yet runs again with them, until it
-// reads none (then every byte it used is the file's own, and it parsed as
-// it would with the whole image).
+// Parses the image. Into pages, only the sectors the parse reads are read,
+// each as the parse comes to it: every chain is followed whole in the one
+// parse, which uses none but the file's own bytes and so parses as it
+// would with the whole image.
 bool parse_embedded(embedded_runs& e) {
   e.reader = compound_file_reader();
   if (!e.pages.data()) return parse_compound_image(&e.reader, e.image, e.size, false);
   if (!fill_image(e, 0, cfb_header_size)) return false;
-  std::vector<uint64_t> tables;
-  for (int round = 0; round < k_parse_rounds; ++round) {
-    tables.clear();
-    e.reader.m_table_sectors_read = &tables;
-    const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
-    e.reader.m_table_sectors_read = nullptr;
-    const uint64_t before = e.filled_bytes;
+  bool filled = true;
+  const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
     const uint64_t S = e.reader.m_sector_size;
-    if (S != 0)
-      for (const std::vector<uint64_t>* read :
-           {&tables, &e.reader.m_dir_sectors, &e.reader.m_minifat_sectors})
-        for (const uint64_t n : *read)
-          if (n < e.size / S && !fill_image(e, (n + 1) * S, S)) return false;
-    if (e.filled_bytes == before) return parsed;
-    e.reader = compound_file_reader();
-  }
-  return fill_image(e, 0, e.size) && parse_compound_image(&e.reader, e.image, e.size, false);
+    if (filled && S != 0 && n < e.size / S) filled = fill_image(e, (n + 1) * S, S);
+  };
+  e.reader.m_before_sector_read = &fetch;
+  const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
+  e.reader.m_before_sector_read = nullptr;
+  return filled && parsed;
 }
 
 // The first bytes of a stream laid out by pieces, read from the source:
@@ -743,7 +732,10 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       });
   // The image is never shorter than the least one taken for a compound
   // file, unless the source ends after all it reaches.
-  if (reach.reach == 0 || (bound < k_min_embedded_image && bound < reach.reach)) return false;
+  // An image none of whose streams starts in it has nothing to carve: it
+  // is not read beyond the chains just walked.
+  if (reach.reach == 0 || !reach.streams || (bound < k_min_embedded_image && bound < reach.reach))
+    return false;
   uint64_t size = std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image));
   e.source = source;
   e.at = o;

@@ -1144,12 +1144,32 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
   difat_last.later_difat_last = true;
   cfb_layout large_sectors;
   large_sectors.sector_shift = 12;
+  // A false header whose DIFAT chain of 15 sectors names FAT sectors up to
+  // reach, the data as long; with root_stream, its root entry's mini stream
+  // lies in its directory sector (sector 1).
+  auto far_difat = [&](bool marked, bool root_stream, size_t reach) {
+    bytes_t image = far_difat_cfb(15, reach, marked);
+    if (root_stream) {
+      put_le32(image, 1024 + cfb::dirent::start_sector, 1);
+      put_le32(image, 1024 + cfb::dirent::stream_size, 64);
+    }
+    image.resize(reach, 0x5A);
+    return with_link(image);
+  };
   const struct {
     const char* what;
     bytes_t bytes;
     size_t records;
     uint64_t most_held;  // bytes of one image at most
   } rows[] = {
+      // No stream of these starts in the image: none is read in.
+      {"a false header, its DIFAT chain not marked in its FAT", far_difat(false, false, 8 << 20), 1,
+       0},
+      {"a false header, its DIFAT chain marked in its FAT", far_difat(true, false, 8 << 20), 1, 0},
+      // Its header, directory, the 9 DIFAT and 1,152 FAT sectors that
+      // cover 72 MiB.
+      {"a false header with a root stream", far_difat(false, true, 72 << 20), 1,
+       (2 + 9 + 1152) * 512},
       {"a list inside a list 40 levels deep", with_link(nested), 401, 16 << 10},
       {"links of regular sectors before 8 MiB of stream",
        with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 160 << 10},
@@ -1173,7 +1193,7 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
                                  [&](lnk_record& rec) { report_record(text, rec, options); }));
     EXPECT_EQ(text.str(), in_place.text);
     const uint64_t held = options.m_scratch.most_embedded_image_bytes;
-    EXPECT_GT(held, 0u);
+    EXPECT_EQ(held > 0, r.most_held > 0);
     EXPECT_LE(held, r.most_held) << r.bytes.size();
   }
 }
