@@ -86,11 +86,6 @@ class file_window {
  public:
   file_window(const scan_source& source, uint64_t size) : m_source(source), m_size(size) {}
 
-  // Up to want bytes at offset; got tells how many are there, 0 when the
-  // read failed or gave nothing (the file shrank). A read going backwards
-  // places the window so that it ends with the bytes asked for, and starts
-  // no lower than the page of low, the lowest byte the caller asks for
-  // next.
   // The window holds want bytes at offset (or the source all of them).
   bool holds(uint64_t offset, uint64_t want) const {
     if (m_source.bytes) return true;
@@ -98,6 +93,11 @@ class file_window {
            want <= m_length - (offset - m_start);
   }
 
+  // Up to want bytes at offset; got tells how many are there, 0 when the
+  // read failed or gave nothing (the file shrank). A read going backwards
+  // places the window so that it ends with the bytes asked for, and starts
+  // no lower than the page of low, the lowest byte the caller asks for
+  // next.
   const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got, bool backwards = false,
                     uint64_t low = 0) {
     got = 0;

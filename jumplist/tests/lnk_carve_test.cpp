@@ -228,6 +228,14 @@ TEST(LnkCarve, ReadGivingNothingEndsTheScan) {
   EXPECT_EQ(out.str(), "");
 }
 
+// The settings of a quiet carve of every offset of dump.bin.
+void set_dump_options(vesk_options& options) {
+  options.m_status_messages = 0;
+  options.m_carve_mode = true;
+  options.m_scan_step = 1;
+  options.m_source_path = "dump.bin";
+}
+
 // Reads of 64 KiB or more past the file's start fail, as on a disk with a
 // bad stretch: the scan's first window is read, later ones are not.
 ssize_t pread_failing_large(int fd, void* buf, size_t len, off_t offset) {
@@ -251,10 +259,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   uni::fileio io(tree.path("dump.bin"), false);
   ASSERT_TRUE(io.usable());
   vesk_options options;
-  options.m_status_messages = 0;
-  options.m_carve_mode = true;
-  options.m_scan_step = 1;
-  options.m_source_path = "dump.bin";
+  set_dump_options(options);
   posix_calls calls = system_posix_calls();
   calls.pread = pread_failing_large;
   std::ostringstream out;
@@ -313,10 +318,7 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     ASSERT_TRUE(io.usable());
     ASSERT_FALSE(io.is_memory());
     vesk_options options;
-    options.m_status_messages = 0;
-    options.m_carve_mode = true;
-    options.m_scan_step = 1;
-    options.m_source_path = "dump.bin";
+    set_dump_options(options);
     options.m_carve_record_budget = budget;
     posix_calls calls = system_posix_calls();
     calls.pread = counted_pread;
