@@ -475,6 +475,15 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
   return true;
 }
 
+// Reads the image bytes of pieces into its pages, as fill_image.
+bool fill_pieces(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
+  for (const cfb_run_piece& piece : pieces)
+    if (piece.m_file_offset != cfb_zero_piece &&
+        !fill_image(e, piece.m_file_offset, piece.m_length))
+      return false;
+  return true;
+}
+
 // Copies the bytes at run offsets [from, to) of a run laid out by pieces
 // (pieces of cfb_zero_piece read as zeros) from the image at offset of the
 // source into out; the bytes read, or UINT64_MAX when the source gives
@@ -581,9 +590,21 @@ bool load_embedded_runs(embedded_runs& e) {
   if (!stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
     return false;
   std::vector<cfb_run_piece> pieces;
+  // The streams of the mini stream are small: the mini stream is read into
+  // the pages whole, a run at a time, not a stream at a time.
+  bool mini_read = false;
+  if (e.pages.data() &&
+      std::any_of(e.reader.m_entries.begin(), e.reader.m_entries.end(), [](const auto& item) {
+        return item.second.m_mini && item.second.object_type() == 2;
+      })) {
+    const cfb_dir_entry* root = find_cfb_entry(e.reader, "root entry");
+    uint64_t length = 0, first = 0;
+    mini_read = root && entry_stream_pieces(e.reader, *root, e.size, pieces, length, first);
+    if (mini_read && !fill_pieces(e, pieces)) return false;
+  }
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
-    if (e.pages.data()) {
+    if (e.pages.data() && !(entry.m_mini && mini_read)) {
       // Only a link stream's bytes are read into the pages; where the
       // stream's pieces cannot be told, the whole image is.
       uint64_t length = 0, first = 0;
@@ -591,11 +612,8 @@ bool load_embedded_runs(embedded_runs& e) {
         if (!fill_image(e, 0, e.size)) return false;
       } else if (!stream_starts_link(e, pieces, length)) {
         continue;
-      } else {
-        for (const cfb_run_piece& piece : pieces)
-          if (piece.m_file_offset != cfb_zero_piece &&
-              !fill_image(e, piece.m_file_offset, piece.m_length))
-            return false;
+      } else if (!fill_pieces(e, pieces)) {
+        return false;
       }
     }
     byte_view stream;
