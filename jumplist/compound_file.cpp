@@ -184,8 +184,16 @@ bool read_header(compound_file_reader& r, byte_view image) {
 }
 
 // Out of line: only the carve's parse of an embedded image asks for it.
-[[gnu::noinline, gnu::cold]] void note_table_sector(compound_file_reader& r, uint64_t n) {
-  r.m_table_sectors_read->push_back(n);
+[[gnu::noinline, gnu::cold]] void fetch_sector(const compound_file_reader& r, uint64_t n) {
+  (*r.m_before_sector_read)(n);
+}
+
+// Regular sector n of a table the parse reads (FAT, DIFAT, directory, mini
+// FAT), handed first to the reader's fetch when it has one.
+std::optional<byte_view> table_sector(const compound_file_reader& r, byte_view image, uint64_t n) {
+  if (r.m_before_sector_read) [[unlikely]]
+    fetch_sector(r, n);
+  return sector_view(image, n, r.m_sector_size);
 }
 
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
@@ -246,9 +254,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   // have described. False at ENDOFCHAIN.
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
-    auto sector = id == cfb::freesect ? std::nullopt : sector_view(image, id, S);
-    if (sector && r.m_table_sectors_read) [[unlikely]]
-      note_table_sector(r, id);
+    auto sector = id == cfb::freesect ? std::nullopt : table_sector(r, image, id);
     if (sector && sector->size() < S) count_cut(r, "FAT", id);
     if (sector)
       read_fat_sector(*sector);
@@ -270,9 +276,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     // FAT says of that sector; the header's count bounds the chain, and a
     // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
-      auto sector = sector_view(image, difat[k], S);
-      if (sector && r.m_table_sectors_read) [[unlikely]]
-        note_table_sector(r, difat[k]);
+      auto sector = table_sector(r, image, difat[k]);
       if (!sector || sector->size() < S)
         if (beyond_end(difat[k])) count_cut(r, "DIFAT", difat[k]);
       if (!sector) continue;
@@ -308,7 +312,7 @@ bool load_directory(compound_file_reader& r, byte_view image, const cfb_dir_entr
   const uint8_t low_only =
       byte_view(r.m_cfb_header.data(), hdr::size).u16_or_zero(hdr::major_version) == 3;
   for (uint64_t s : r.m_dir_sectors) {
-    auto sector = sector_view(image, s, S);
+    auto sector = table_sector(r, image, s);
     if (!sector || sector->size() < S) count_cut(r, "directory", s);
     if (!sector) {
       e += per_sector;
@@ -351,7 +355,7 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
     return stop_at(r, "mini FAT", 0, k_fault_out_of_memory);
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
-    auto sector = sector_view(image, s, S);
+    auto sector = table_sector(r, image, s);
     if (!sector || sector->size() < S) count_cut(r, "mini FAT", s);
     if (!sector) {
       mini_index += E;
@@ -1537,7 +1541,10 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
         const bool is_root = names_root(entry);
         root |= is_root;
         if (size == 0 || entry.u8_or_zero(dirent::object_type) == 0) continue;
-        if (is_root || size >= cutoff) walk(entry.u32_or_zero(dirent::start_sector), nullptr);
+        if (!is_root && size < cutoff) continue;
+        const uint32_t start = entry.u32_or_zero(dirent::start_sector);
+        result.streams |= start < fat.sector_limit();
+        walk(start, nullptr);
       }
     }
     if (root) {

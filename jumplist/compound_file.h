@@ -309,9 +309,10 @@ struct compound_file_reader {
   // holds, before the first unit that lies past its end or beyond the end
   // of the stream's chain (its declared size when the whole stream is there).
   mutable uint64_t m_stream_present = 0;
-  // When set, the parse adds each FAT and DIFAT sector it reads (the
-  // directory and mini FAT sectors it reads are the chains above).
-  std::vector<uint64_t>* m_table_sectors_read = nullptr;
+  // When set, called with each FAT, DIFAT, directory and mini FAT sector
+  // before the parse reads it, so that an image held in part has it read
+  // in first: every chain is then followed whole in one parse.
+  const std::function<void(uint64_t sector)>* m_before_sector_read = nullptr;
 
   compound_file_reader();
 };
@@ -460,10 +461,13 @@ bool entry_stream_pieces(const compound_file_reader& reader, const cfb_dir_entry
 // directory, the mini FAT, the mini stream and the regular streams' chains.
 // The reach is the end of the furthest of those sectors, 0 when the parse
 // would refuse the image (shifts, no FAT, a directory start it cannot
-// reach, no root entry); sectors_read counts the sectors read.
+// reach, no root entry); sectors_read counts the sectors read. streams:
+// the mini stream or a regular stream starts at a sector within the bound
+// (without one the image holds no stream sector to carve).
 struct cfb_reach {
   uint64_t reach = 0;
   uint64_t sectors_read = 0;
+  bool streams = false;
 };
 using cfb_read_at = std::function<size_t(uint64_t offset, uint8_t* into, size_t count)>;
 cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read);

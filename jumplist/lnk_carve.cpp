@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -46,14 +47,13 @@ constexpr uint32_t k_least_parse = lnk_layout::idlist::first_item + 4;
 // A window read for the report, which walks the file from its end, reaches
 // this far back before the link asked for.
 constexpr uint32_t k_back_window_size = uint32_t{256} << 10;
+// Links further apart than this are read apart when the report reads them
+// again: a read costs less than copying these bytes.
+constexpr uint64_t k_read_gap = 8192;
 constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 // An embedded image's pages are read in blocks of this size, each once.
 constexpr uint64_t k_fill_block = 512;
-// A parse that keeps meeting sectors not read yet after this many rounds
-// (a table sector the one before it names, each round) has the whole image
-// read instead.
-constexpr int k_parse_rounds = 8;
 // The runs of an embedded image are searched for link headers this many
 // bytes at a time.
 constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
@@ -91,10 +91,20 @@ class file_window {
  public:
   file_window(const scan_source& source, uint64_t size) : m_source(source), m_size(size) {}
 
+  // The window holds want bytes at offset (or the source all of them).
+  bool holds(uint64_t offset, uint64_t want) const {
+    if (m_source.bytes) return true;
+    return offset >= m_start && offset - m_start <= m_length &&
+           want <= m_length - (offset - m_start);
+  }
+
   // Up to want bytes at offset; got tells how many are there, 0 when the
   // read failed or gave nothing (the file shrank). A read going backwards
-  // places the window so that it ends with the bytes asked for.
-  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got, bool backwards = false) {
+  // places the window so that it ends with the bytes asked for, and starts
+  // no lower than the page of low, the lowest byte the caller asks for
+  // next.
+  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got, bool backwards = false,
+                    uint64_t low = 0) {
     got = 0;
     if (offset >= m_size) return nullptr;
     want = static_cast<uint32_t>(std::min<uint64_t>(want, m_size - offset));
@@ -111,7 +121,11 @@ class file_window {
           backwards ? std::max<uint64_t>(want, k_back_window_size)
                     : align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
       if (backwards) start = offset + want > span ? offset + want - span : 0;
-      const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
+      uint64_t len64 = std::min<uint64_t>(span, m_size - start);
+      if (backwards) {
+        start = std::max(start, std::min(offset, low) & ~(k_page - 1));
+        len64 = offset + want - start;
+      }
       // Going forward, the bytes held from start on are moved, not read
       // again: the scan reads each byte of the file once.
       uint64_t kept = 0;
@@ -551,6 +565,15 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
   return true;
 }
 
+// Reads the image bytes of pieces into its pages, as fill_image.
+bool fill_pieces(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
+  for (const cfb_run_piece& piece : pieces)
+    if (piece.m_file_offset != cfb_zero_piece &&
+        !fill_image(e, piece.m_file_offset, piece.m_length))
+      return false;
+  return true;
+}
+
 // Copies the bytes at run offsets [from, to) of a run laid out by pieces
 // (pieces of cfb_zero_piece read as zeros) from the image at offset of the
 // source into out; the bytes read, or UINT64_MAX when the source gives
@@ -615,31 +638,23 @@ void find_run_hits(embedded_runs& e, int r) {
   }
 }
 
-// Parses the image. Into pages, only the sectors the parse reads are read:
-// a parse that met sectors not read yet runs again with them, until it
-// reads none (then every byte it used is the file's own, and it parsed as
-// it would with the whole image).
+// Parses the image. Into pages, only the sectors the parse reads are read,
+// each as the parse comes to it: every chain is followed whole in the one
+// parse, which uses none but the file's own bytes and so parses as it
+// would with the whole image.
 bool parse_embedded(embedded_runs& e) {
   e.reader = compound_file_reader();
   if (!e.pages.data()) return parse_compound_image(&e.reader, e.image, e.size, false);
   if (!fill_image(e, 0, cfb_header_size)) return false;
-  std::vector<uint64_t> tables;
-  for (int round = 0; round < k_parse_rounds; ++round) {
-    tables.clear();
-    e.reader.m_table_sectors_read = &tables;
-    const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
-    e.reader.m_table_sectors_read = nullptr;
-    const uint64_t before = e.filled_bytes;
+  bool filled = true;
+  const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
     const uint64_t S = e.reader.m_sector_size;
-    if (S != 0)
-      for (const std::vector<uint64_t>* read :
-           {&tables, &e.reader.m_dir_sectors, &e.reader.m_minifat_sectors})
-        for (const uint64_t n : *read)
-          if (n < e.size / S && !fill_image(e, (n + 1) * S, S)) return false;
-    if (e.filled_bytes == before) return parsed;
-    e.reader = compound_file_reader();
-  }
-  return fill_image(e, 0, e.size) && parse_compound_image(&e.reader, e.image, e.size, false);
+    if (filled && S != 0 && n < e.size / S) filled = fill_image(e, (n + 1) * S, S);
+  };
+  e.reader.m_before_sector_read = &fetch;
+  const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
+  e.reader.m_before_sector_read = nullptr;
+  return filled && parsed;
 }
 
 // The first bytes of a stream laid out by pieces, read from the source:
@@ -667,9 +682,21 @@ bool load_embedded_runs(embedded_runs& e) {
       !stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
     return false;
   std::vector<cfb_run_piece> pieces;
+  // The streams of the mini stream are small: the mini stream is read into
+  // the pages whole, a run at a time, not a stream at a time.
+  bool mini_read = false;
+  if (e.pages.data() &&
+      std::any_of(e.reader.m_entries.begin(), e.reader.m_entries.end(), [](const auto& item) {
+        return item.second.m_mini && item.second.object_type() == 2;
+      })) {
+    const cfb_dir_entry* root = find_cfb_entry(e.reader, "root entry");
+    uint64_t length = 0, first = 0;
+    mini_read = root && entry_stream_pieces(e.reader, *root, e.size, pieces, length, first);
+    if (mini_read && !fill_pieces(e, pieces)) return false;
+  }
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
-    if (e.pages.data()) {
+    if (e.pages.data() && !(entry.m_mini && mini_read)) {
       // Only a link stream's bytes are read into the pages; where the
       // stream's pieces cannot be told, the whole image is.
       uint64_t length = 0, first = 0;
@@ -677,11 +704,8 @@ bool load_embedded_runs(embedded_runs& e) {
         if (!fill_image(e, 0, e.size)) return false;
       } else if (!stream_starts_link(e, pieces, length)) {
         continue;
-      } else {
-        for (const cfb_run_piece& piece : pieces)
-          if (piece.m_file_offset != cfb_zero_piece &&
-              !fill_image(e, piece.m_file_offset, piece.m_length))
-            return false;
+      } else if (!fill_pieces(e, pieces)) {
+        return false;
       }
     }
     byte_view stream;
@@ -883,14 +907,30 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
 // FAT can address (bound: at most 128 MiB), or, when the parse of that
 // finds something leading further, as far as the bound. Only the sectors
 // the chains pass through are read to find that reach, so a false header
-// costs a few sectors at most. False when it cannot be one.
+// costs a few sectors at most. False when it cannot be one. With the
+// scan's window, the bytes it holds from o on are read there (the scan
+// reads them next anyway), and an image they hold whole lies there.
 bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, embedded_runs& e) {
+                         const uint8_t* header, embedded_runs& e, file_window* window = nullptr) {
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   const uint64_t bound = std::min(declared, file_size - o);
+  byte_view near;
+  if (window && !source.bytes) {
+    uint32_t got = 0;
+    const uint8_t* p = window->at(
+        o, static_cast<uint32_t>(std::min<uint64_t>(bound, k_window_size - k_page)), got);
+    if (p && got >= cfb_header_size) {
+      near = byte_view(p, got);
+      header = p;  // the window may have moved
+    }
+  }
   const cfb_reach reach =
       embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
+        if (at < near.size() && count <= near.size() - at) {
+          std::memcpy(into, near.data() + at, count);
+          return count;
+        }
         uint64_t len = count;
         return at <= bound && source.read_at(into, len, o + at) && len <= count
                    ? static_cast<size_t>(len)
@@ -898,25 +938,43 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       });
   // The image is never shorter than the least one taken for a compound
   // file, unless the source ends after all it reaches.
-  if (reach.reach == 0 || (bound < k_min_embedded_image && bound < reach.reach)) return false;
+  // An image none of whose streams starts in it has nothing to carve: it
+  // is not read beyond the chains just walked.
+  if (reach.reach == 0 || !reach.streams || (bound < k_min_embedded_image && bound < reach.reach))
+    return false;
   uint64_t size = std::min(bound, std::max<uint64_t>(reach.reach, k_min_embedded_image));
-  e.source = source;
-  e.at = o;
-  uint64_t held = bound;
-  if (source.bytes) {
-    // Bytes the source holds are read where they lie.
-    if (o >= source.size) return false;
-    held = std::min(bound, source.size - o);
-    e.image = source.bytes + o;
-  } else {
+  const auto in_pages = [&] {
+    e.source = source;
+    e.at = o;
     if (!e.pages.allocate(static_cast<size_t>(bound))) throw std::bad_alloc();
     e.filled.assign(static_cast<size_t>((bound + k_fill_block - 1) / k_fill_block), 0);
     e.filled_bytes = 0;
     e.image = e.pages.data();
+  };
+  uint64_t held = bound;
+  const bool in_window = !source.bytes && near.size() >= size;
+  if (source.bytes) {
+    // Bytes the source holds are read where they lie.
+    if (o >= source.size) return false;
+    held = std::min(bound, source.size - o);
+    e.source = source;
+    e.at = o;
+    e.image = source.bytes + o;
+  } else if (in_window) {
+    e.source = scan_source{nullptr, near.data(), near.size()};
+    e.at = 0;
+    e.image = near.data();
+    held = std::min<uint64_t>(bound, near.size());
+  } else {
+    in_pages();
   }
   e.size = static_cast<size_t>(std::min(size, held));
   const bool loaded = load_embedded_runs(e);
-  if (e.size >= held || !cfb_image_cut(e.reader)) return loaded;
+  if (e.size >= (in_window ? bound : held) || !cfb_image_cut(e.reader)) return loaded;
+  if (held < bound && in_window) {
+    in_pages();
+    held = bound;
+  }
   e.size = static_cast<size_t>(held);
   return load_embedded_runs(e);
 }
@@ -957,6 +1015,7 @@ void make_index(embedded_runs& e) {
   e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
   e.stream_pieces.shrink_to_fit();
   e.image = nullptr;
+  e.source = scan_source();  // it may be a view of the scan's window
   e.pages.release();
   std::vector<uint8_t>().swap(e.filled);
   e.reader = compound_file_reader();
@@ -1017,7 +1076,8 @@ class embedded_indexes {
 // A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
-                   const uint8_t* header, uint64_t& read, bool streams_only) {
+                   const uint8_t* header, uint64_t& read, bool streams_only,
+                   file_window& window) {
   read = 0;
   // The scan never goes back: headers before o are passed already, and
   // keeping them would make each image cost every image before it.
@@ -1037,7 +1097,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   const bool carved_image = guarded([&] {
     auto e = std::make_unique<embedded_runs>();
     e->streams_only = streams_only;
-    const bool loaded = load_embedded_image(source, o, file_size, header, *e);
+    const bool loaded = load_embedded_image(source, o, file_size, header, *e, &window);
     uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
     most = std::max(most, e->filled_bytes);
     const auto say_read_failed = [&] {
@@ -1239,7 +1299,7 @@ bool carve_compound_file(carve_context& c, const scan_source& source, file_windo
   const uint8_t* header = window.at(at, cfb_header_size, got);
   uint64_t taken = 0;
   return header && is_compound_file(header, got) &&
-         scan_embedded(c, source, at, size, header, taken, inside);
+         scan_embedded(c, source, at, size, header, taken, inside, window);
 }
 
 // Scans the source for links; see scan_fileio_for_lnk. An allocation that
@@ -1484,8 +1544,21 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       const carve_ledger::link_ref& link = ledger.m_links[--d];
       offset = link.offset();
       const uint32_t length = link.length();
+      // A window placed going back reaches down only as far as the links
+      // that come next lie close together within its span: the bytes
+      // between sparse links are not read again.
+      uint64_t low = offset;
+      if (!window.holds(offset, length)) {
+        const uint64_t end = offset + length;
+        const uint64_t floor = end > k_back_window_size ? end - k_back_window_size : 0;
+        for (size_t j = d; j-- > 0;) {
+          const carve_ledger::link_ref& next = ledger.m_links[j];
+          if (next.offset() < floor || next.offset() + next.length() + k_read_gap < low) break;
+          low = next.offset();
+        }
+      }
       uint32_t got = 0;
-      const uint8_t* data = window.at(offset, length, got, true);
+      const uint8_t* data = window.at(offset, length, got, true, low);
       parsed = data && got == length &&
                parse_lnk(record, data, length, options, options.m_scratch.link, c.carved, offset);
       if (parsed) {

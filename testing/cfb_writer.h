@@ -327,6 +327,36 @@ class cfb_writer {
   std::vector<item> m_items, m_mini_items;
 };
 
+// A compound file of no stream (its root entry's mini stream empty) whose
+// header declares a chain of difat_count DIFAT sectors, written after its
+// directory and, when marked, marked DIFATSECT in its FAT; the header's
+// slots after the first (the FAT sector it has) and the DIFAT sectors'
+// name FAT sectors side by side up to reach bytes from its first byte,
+// which hold whatever follows it there.
+inline std::vector<uint8_t> far_difat_cfb(uint32_t difat_count, uint64_t reach, bool marked) {
+  cfb_writer w;
+  std::vector<uint8_t> img = w.build();
+  const uint32_t E = static_cast<uint32_t>(w.S / vk::cfb::fat_entry_size);
+  const uint32_t first = static_cast<uint32_t>(img.size() / w.S - 1);
+  img.resize(img.size() + size_t{difat_count} * w.S, 0);
+  const uint32_t fat_count = static_cast<uint32_t>(hdr::difat_slots) + difat_count * (E - 1);
+  const uint64_t end = reach / w.S - 1;  // the sectors before it fit in reach
+  uint32_t next = static_cast<uint32_t>(std::max<uint64_t>(first + difat_count, end - fat_count));
+  const auto next_fat = [&] { return next++; };
+  for (size_t slot = 1; slot < hdr::difat_slots; ++slot)
+    put_le32(img, hdr::difat + 4 * slot, next_fat());
+  for (uint32_t j = 0; j < difat_count; ++j) {
+    const size_t at = w.sector_offset(first + j);
+    for (uint32_t slot = 0; slot + 1 < E; ++slot) put_le32(img, at + 4 * slot, next_fat());
+    put_le32(img, at + 4 * (E - 1), j + 1 < difat_count ? first + j + 1 : cfb_writer::kEnd);
+    if (marked) put_le32(img, w.fat_entry_offset(first + j), cfb_writer::kDifatSect);
+  }
+  put_le32(img, hdr::num_fat_sectors, fat_count);
+  put_le32(img, hdr::first_difat_sector, difat_count ? first : cfb_writer::kEnd);
+  put_le32(img, hdr::num_difat_sectors, difat_count);
+  return img;
+}
+
 // A few written images between them holding every kind of space: regular
 // and mini streams, free, orphan and unused mini sectors, a stream named
 // like the root, DIFAT sectors with sector 0 unused, and 4096-byte sectors.

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Growth of vesk's work and memory with its input: each family of inputs
-# (tools/growth_inputs.cpp) is written at two sizes, the second four times
-# the first, and vesk runs on each. A family fails when its user time grows
+# (tools/growth_inputs.cpp) is written at two sizes (or as many as the
+# family's FIRSTxK says), each four times the one before, and vesk runs on
+# each. A family fails when its user time grows
 # more than 6 times, or when a run's peak resident memory breaks its goal:
 # 64 MB carving, twice the input plus 16 MB on lists, 16 MB reading small
 # link files. Prints one row per run and exits 1 when a family fails.
@@ -37,6 +38,9 @@ families=(
   "custom 20000 list"
   "slack 20000 list -slack"
   "pipe 2000 none -pipe"
+  "falsedifat 64x4 carve"
+  "falsedifatm 64x4 carve"
+  "ministream 1000x4 list"
 )
 
 # Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.
@@ -81,7 +85,15 @@ for entry in "${families[@]}"; do
   read -r family first goal options <<< "$entry"
   [ -n "${FAMILIES:-}" ] && [[ " $FAMILIES " != *" $family "* ]] && continue
   prev_user=""
-  for n in "$first" $((first * 4)); do
+  # FIRSTxK: K sizes, each four times the one before (two by default).
+  sizes=$first
+  if [[ $first == *x* ]]; then
+    count=${first#*x} first=${first%x*} sizes=$first
+  else
+    count=2
+  fi
+  for ((k = 1; k < count; k++)); do sizes="$sizes $((first * 4 ** k))"; done
+  for n in $sizes; do
     input=$tmp/$family-$n
     "$gen" "$family" "$n" "$input"
     # shellcheck disable=SC2086

@@ -28,8 +28,18 @@
 //   slack       a 10-entry automatic list with N free sectors of false
 //               link headers (read with -slack)
 //   pipe        N link files in the folder OUT, and OUT.list naming them
+//   falsedifat  a link, then N false compound-file headers 12 KiB apart,
+//               random data between, each of no stream and a DIFAT chain
+//               of 15 sectors its FAT does not mark naming FAT sectors
+//               spread over N x 30 KiB (126 MiB at most), which the data
+//               reaches past the last
+//   falsedifatm the same, the DIFAT sectors marked in the FAT
+//   ministream  a link, then a list of N links, all in its mini stream,
+//               and a FAT of 1,125 sectors whose DIFAT sectors after the
+//               first lie at its end
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -253,6 +263,25 @@ int main(int argc, char** argv) {
     const size_t at = out.size() - static_cast<size_t>(n) * 512;
     rng.fill(&out[at], static_cast<size_t>(n) * 512);
     for (size_t o = at; o + 512 <= out.size(); o += 512) false_link_header(&out[o]);
+  } else if (family == "falsedifat" || family == "falsedifatm") {
+    constexpr uint64_t spacing = 12 << 10;
+    const uint64_t reach = std::min<uint64_t>(n * (30 << 10), uint64_t{126} << 20);
+    out = numbered_link(0, k_first_time);
+    out.resize(static_cast<size_t>(n * spacing + reach));
+    rng.fill(out.data() + spacing, out.size() - spacing);
+    const bytes_t header = far_difat_cfb(15, reach, family == "falsedifatm");
+    for (uint64_t j = 0; j < n; ++j)
+      std::memcpy(&out[(j + 1) * spacing], header.data(), header.size());
+  } else if (family == "ministream") {
+    cfb_layout layout;
+    layout.min_fat_sectors = 109 + 127 * 8;
+    layout.later_difat_last = true;
+    cfb_writer w(layout);
+    std::vector<bytes_t> links;
+    for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));
+    add_link_streams(w, links, true);
+    out = numbered_link(0, k_first_time);
+    append(out, w.build());
   } else if (family == "pipe") {
     if (::mkdir(path.c_str(), 0755) != 0) return 1;
     std::string names;

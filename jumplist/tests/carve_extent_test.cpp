@@ -26,6 +26,7 @@
 #include "jumplist/vesk_main.h"
 #include "jumplist/vesk_options.h"
 #include "jumplist_samples.h"
+#include "posix_seam.h"
 #include "report_fixture.h"
 #include "temp_tree.h"
 
@@ -1117,6 +1118,13 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(carve(one, size_t{4} << 20, false).records, 1u + 22);
 }
 
+// Reads of the file, counted.
+uint64_t g_reads = 0;
+ssize_t counted_pread(int fd, void* buf, size_t len, off_t offset) {
+  ++g_reads;
+  return system_posix_calls().pread(fd, buf, len, offset);
+}
+
 // An embedded compound file carved from a file holds in memory only what
 // its parse and its link streams read, the rest of its image (a large
 // stream, free sectors) searched where it lies; the report is the same as
@@ -1152,19 +1160,47 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
   difat_last.later_difat_last = true;
   cfb_layout large_sectors;
   large_sectors.sector_shift = 12;
+  // A false header whose DIFAT chain of 15 sectors names FAT sectors up to
+  // reach, the data as long; with root_stream, its root entry's mini stream
+  // lies in its directory sector (sector 1).
+  auto far_difat = [&](bool marked, bool root_stream, size_t reach) {
+    bytes_t image = far_difat_cfb(15, reach, marked);
+    if (root_stream) {
+      put_le32(image, 1024 + cfb::dirent::start_sector, 1);
+      put_le32(image, 1024 + cfb::dirent::stream_size, 64);
+    }
+    image.resize(reach, 0x5A);
+    return with_link(image);
+  };
   const struct {
     const char* what;
     bytes_t bytes;
     size_t records;
-    uint64_t most_held;  // bytes of one image at most
+    uint64_t most_held;   // bytes of one image at most
+    uint64_t most_reads;  // of the file, the scan's windows of 128 KiB among them
   } rows[] = {
-      {"a list inside a list 40 levels deep", with_link(nested), 401, 16 << 10},
+      // No stream of these starts in the image: none is read in.
+      {"a false header, its DIFAT chain not marked in its FAT", far_difat(false, false, 8 << 20), 1,
+       0, 80},
+      {"a false header, its DIFAT chain marked in its FAT", far_difat(true, false, 8 << 20), 1, 0,
+       80},
+      // Its header, directory, the 9 DIFAT and 1,152 FAT sectors that
+      // cover 72 MiB, read one by one as the parse reaches them.
+      {"a false header with a root stream", far_difat(false, true, 72 << 20), 1,
+       (2 + 9 + 1152) * 512, 576 + 1200},
+      // Its 500 directory sectors, each read to find its reach and again
+      // as its parse reaches it; the mini stream in runs, not a link at a
+      // time.
+      {"2,000 links in the mini stream, the DIFAT last",
+       with_link(list(difat_last, 2000, {}, {}, 0)), 2001, 2 << 20, 1100},
+      // Each level parsed for its link streams: its tables read as well.
+      {"a list inside a list 40 levels deep", with_link(nested), 401, 16 << 10, 1000},
       {"links of regular sectors before 8 MiB of stream",
-       with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 160 << 10},
+       with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 160 << 10, 350},
       {"a FAT of 200 sectors, its DIFAT at the end",
-       with_link(list(difat_last, 6, {}, cfb_pattern(1 << 20, 9), 0)), 7, 32 << 10},
+       with_link(list(difat_last, 6, {}, cfb_pattern(1 << 20, 9), 0)), 7, 32 << 10, 50},
       {"4096-byte sectors and free ones between the links",
-       with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 32 << 10},
+       with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 32 << 10, 40},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -1177,11 +1213,18 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     vesk_options options;
     set_carve_options(options);
     std::ostringstream text;
-    EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false, k_header_not_searched,
-                                 [&](lnk_record& rec) { report_record(text, rec, options); }));
+    posix_calls calls = system_posix_calls();
+    calls.pread = counted_pread;
+    g_reads = 0;
+    {
+      scoped_posix_calls counted(calls);
+      EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false, k_header_not_searched,
+                                   [&](lnk_record& rec) { report_record(text, rec, options); }));
+    }
+    EXPECT_LE(g_reads, r.most_reads);
     EXPECT_EQ(text.str(), in_place.text);
     const uint64_t held = options.m_scratch.most_embedded_image_bytes;
-    EXPECT_GT(held, 0u);
+    EXPECT_EQ(held > 0, r.most_held > 0);
     EXPECT_LE(held, r.most_held) << r.bytes.size();
   }
 }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "byte_builder.h"
 #include "cfb_writer.h"
@@ -659,6 +661,59 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   counted_source none{shifted};
   EXPECT_EQ(embedded_cfb_reach(shifted.data(), shifted.size(), none.reader()).reach, 0u);
   EXPECT_EQ(none.asked, 0u);
+}
+
+// A parse of an image held in part, its table sectors read in as it comes
+// to them: each chain (the DIFAT's sector by sector, the FAT's, the
+// directory's, the mini FAT's) is followed whole in the one parse, which
+// reads those sectors and no other, and finds what the whole image gives.
+TEST(CompoundFileEmbedded, AParseFetchingItsSectorsFollowsEachChainInOnePass) {
+  cfb_layout difat_last, large_sectors;
+  difat_last.later_difat_last = true;
+  large_sectors.sector_shift = 12;
+  // Streams of 24 MiB take 385 FAT sectors: the DIFAT chain of three is
+  // read to its end.
+  for (const auto& [layout, padding, difat] : {std::tuple<cfb_layout, size_t, size_t>{{}, 70000, 0},
+                                               {difat_last, size_t{24} << 20, 3},
+                                               {large_sectors, 70000, 0}}) {
+    SCOPED_TRACE(padding + layout.sector_shift);
+    cfb_writer w(layout);
+    for (char16_t i = 0; i < 40; ++i)
+      w.stream({u'm', char16_t(u'a' + i / 26), char16_t(u'a' + i % 26)}, cfb_pattern(300, 1));
+    w.stream(u"DestList", cfb_pattern(9000, 2)).stream(u"Padding", cfb_pattern(padding, 3));
+    const std::vector<uint8_t> image = w.build();
+    std::vector<uint8_t> held(image.size(), 0);
+    std::copy_n(image.begin(), 512, held.begin());
+    std::vector<uint64_t> fetched;
+    const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
+      fetched.push_back(n);
+      const size_t at = w.sector_offset(static_cast<uint32_t>(n));
+      if (at < image.size())
+        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), w.S,
+                    held.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    compound_file_reader part;
+    part.m_before_sector_read = &fetch;
+    ASSERT_TRUE(parse_compound_image(&part, held.data(), held.size(), false));
+    std::sort(fetched.begin(), fetched.end());
+    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
+    std::vector<uint64_t> tables;
+    for (const auto* list : {&w.difat_sectors, &w.fat_sectors, &w.dir_sectors, &w.minifat_sectors})
+      tables.insert(tables.end(), list->begin(), list->end());
+    std::sort(tables.begin(), tables.end());
+    EXPECT_EQ(fetched, tables);
+    EXPECT_EQ(w.difat_sectors.size(), difat);
+    parsed whole(image);
+    ASSERT_TRUE(whole.ok);
+    EXPECT_EQ(part.m_fat_links.size(), whole.reader.m_fat_links.size());
+    EXPECT_EQ(part.m_minifat_links.size(), whole.reader.m_minifat_links.size());
+    ASSERT_EQ(part.m_entries.size(), whole.reader.m_entries.size());
+    for (const auto& [key, entry] : whole.reader.m_entries) {
+      const cfb_dir_entry* found = find_cfb_entry(part, key);
+      ASSERT_NE(found, nullptr) << key;
+      EXPECT_EQ(cfb_entry_sectors(part, *found), cfb_entry_sectors(whole.reader, entry)) << key;
+    }
+  }
 }
 
 TEST(CompoundFileEmbedded, StreamPiecesGiveTheStreamsBytes) {

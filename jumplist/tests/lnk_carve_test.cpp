@@ -9,6 +9,7 @@
 #include <sstream>
 #include <utility>
 
+#include "cfb_writer.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_posix.h"
 #include "jumplist/file_drivers.h"
@@ -227,6 +228,14 @@ TEST(LnkCarve, ReadGivingNothingEndsTheScan) {
   EXPECT_EQ(out.str(), "");
 }
 
+// The settings of a quiet carve of every offset of dump.bin.
+void set_dump_options(vesk_options& options) {
+  options.m_status_messages = 0;
+  options.m_carve_mode = true;
+  options.m_scan_step = 1;
+  options.m_source_path = "dump.bin";
+}
+
 // Reads of 64 KiB or more past the file's start fail, as on a disk with a
 // bad stretch: the scan's first window is read, later ones are not.
 ssize_t pread_failing_large(int fd, void* buf, size_t len, off_t offset) {
@@ -250,10 +259,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   uni::fileio io(tree.path("dump.bin"), false);
   ASSERT_TRUE(io.usable());
   vesk_options options;
-  options.m_status_messages = 0;
-  options.m_carve_mode = true;
-  options.m_scan_step = 1;
-  options.m_source_path = "dump.bin";
+  set_dump_options(options);
   posix_calls calls = system_posix_calls();
   calls.pread = pread_failing_large;
   std::ostringstream out;
@@ -271,6 +277,71 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
                       "failed or the file shrank); the links there not carved from it)"),
             std::string::npos)
       << options.m_notes.lines("dump.bin");
+}
+
+// Reads of the file, counted in calls and bytes.
+uint64_t g_read_calls = 0, g_read_bytes = 0;
+ssize_t counted_pread(int fd, void* buf, size_t len, off_t offset) {
+  const ssize_t n = system_posix_calls().pread(fd, buf, len, offset);
+  ++g_read_calls;
+  if (n > 0) g_read_bytes += static_cast<uint64_t>(n);
+  return n;
+}
+
+// A dump of small lists, each followed by a link, between stretches of
+// random bytes: the scan reads each byte once and a list it holds in its
+// window costs no read of its own; reported again (the budget of none),
+// the links are read with what lies close to them, not the random bytes
+// between.
+TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  constexpr size_t k_pieces = 40, k_random = 30000;
+  constexpr uint64_t k_time = 133540960891234567ull;
+  bytes_t file = timed_link(0);
+  uint32_t seed = 82;
+  for (size_t j = 0; j < k_pieces; ++j) {
+    for (size_t i = 0; i < k_random; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      file.push_back(static_cast<uint8_t>(seed >> 16));
+    }
+    cfb_writer w;
+    for (char16_t k = 0; k < 10; ++k)
+      w.stream({char16_t(u'a' + k)}, timed_link(k_time + j * 10 + k));
+    put(file, file.size(), w.build());
+    put(file, file.size() + 100, timed_link(k_time + 1000 + j));
+  }
+  tree.file("dump.bin", std::string(file.begin(), file.end()));
+  for (const size_t budget : {size_t{64} << 20, size_t{0}}) {
+    SCOPED_TRACE(budget);
+    uni::fileio io(tree.path("dump.bin"), false);
+    ASSERT_TRUE(io.usable());
+    ASSERT_FALSE(io.is_memory());
+    vesk_options options;
+    set_dump_options(options);
+    options.m_carve_record_budget = budget;
+    posix_calls calls = system_posix_calls();
+    calls.pread = counted_pread;
+    g_read_calls = g_read_bytes = 0;
+    std::ostringstream out;
+    size_t records = 0;
+    {
+      scoped_posix_calls fake(calls);
+      EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
+                                   [&](lnk_record&) { ++records; }));
+    }
+    const size_t kept = 1 + k_pieces * 11;
+    EXPECT_EQ(records, kept);
+    if (budget != 0) {
+      EXPECT_EQ(g_read_bytes, file.size());
+      EXPECT_LE(g_read_calls, k_pieces);
+    } else {
+      // Each link again; the one after each list and the first with the
+      // page they begin in at most.
+      EXPECT_LE(g_read_bytes, file.size() + kept * timed_link(0).size() + (k_pieces + 1) * 4096);
+      EXPECT_LE(g_read_calls, k_pieces + kept);
+    }
+  }
 }
 
 TEST(LnkCarve, CustomAndCarveRoads) {
