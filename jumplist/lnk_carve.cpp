@@ -1076,8 +1076,7 @@ class embedded_indexes {
 // A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
-                   const uint8_t* header, uint64_t& read, bool streams_only,
-                   file_window& window) {
+                   const uint8_t* header, uint64_t& read, bool streams_only, file_window& window) {
   read = 0;
   // The scan never goes back: headers before o are passed already, and
   // keeping them would make each image cost every image before it.
