@@ -1219,11 +1219,15 @@ bool read_folder_blocks(const cluster_runs& runs, RAW_DISK_IO& disk, uint32_t bs
   if (cluster_runs_total_clusters(runs) == 0) return true;
   bool refused = false;
   uint64_t delivered = 0;
+  uint64_t unread = ~uint64_t{0};
   const bool read = cluster_runs_walk(
       runs, disk, 0, whole_content,
       [&](const cluster_piece& p) {
         if (content) content->insert(content->end(), p.bytes, p.bytes + p.length);
-        if (p.sparse || !seed) return true;
+        if (p.sparse) return true;
+        // A short read ends the walk; its first block not read is said.
+        if (p.medium_length < p.length) unread = p.first_cluster + p.medium_length / bs;
+        if (!seed) return true;
         for (size_t at = 0; at + bs <= p.medium_length; at += bs) {
           uint32_t stored = 0, computed = 0;
           const bool kept = ext_dir_block_checksums(p.bytes + at, bs, *seed, stored, computed);
@@ -1245,9 +1249,10 @@ bool read_folder_blocks(const cluster_runs& runs, RAW_DISK_IO& disk, uint32_t bs
       &delivered);
   if (refused) return false;
   if (!read) {
-    uint64_t offset = 0, number = 0;
-    cluster_runs_locate_vcn(runs, delivered / bs, offset, number);
-    say_folder_block(inode, number, "cannot be read");
+    // Not delivered at all: the runs ask for more than the medium holds.
+    uint64_t offset = 0;
+    if (unread == ~uint64_t{0}) cluster_runs_locate_vcn(runs, delivered / bs, offset, unread);
+    say_folder_block(inode, unread, "cannot be read");
     return false;
   }
   if (content && content->size() > size) content->resize(static_cast<size_t>(size));

@@ -193,11 +193,11 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
   // Written: a file whose $DATA (or folder whose $INDEX_ALLOCATION) runs
-  // hold a second header of 0x09 (a 9-byte length), or a first run of 2^32
-  // clusters. The runs before a damaged header are kept; content runs past
-  // 2^32 clusters are not.
+  // hold a second header of 0x09 (a 9-byte length), or a second run of
+  // 2^32 clusters. The runs before a damaged header are kept; content runs
+  // past 2^32 clusters are not.
   const std::vector<uint8_t> cut = {0x11, 0x04, 0x20, 0x09, 1, 2};
-  const std::vector<uint8_t> huge = {0x05, 0, 0, 0, 0, 1, 0x11, 0x02, 0x55};
+  const std::vector<uint8_t> huge = {0x11, 0x04, 0x20, 0x05, 0, 0, 0, 0, 1};
   const struct {
     uint32_t type;
     std::vector<uint8_t> runs;
@@ -208,7 +208,7 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
       {0x80, cut, 1, "run list cut at a run that cannot be decoded"},
       {0xA0, cut, 1, "run list cut at a run that cannot be decoded"},
       {0x80, huge, 0, "content runs past 2^32 clusters, beyond any NTFS volume"},
-      {0xA0, huge, 0, "run list cut at a run that cannot be decoded"},
+      {0xA0, huge, 1, "run list cut at a run that cannot be decoded"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.mark);
@@ -261,11 +261,12 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
   ASSERT_TRUE(tree.ok());
   // Written: a metadata_csum volume, sound, then one byte changed in turn
   // in the superblock, the group descriptor, inode 13, its extent block 40
-  // and the root folder's block 20.
+  // and the root folder's block 20; or the image cut before block 20.
   const struct {
     size_t at;
     uint64_t inode;  // the inode read and walked
     const char* said;
+    size_t cut = 0;  // the image cut there
   } cases[] = {
       {0, 13, ""},
       {0, 2, ""},
@@ -274,11 +275,13 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
       {5 * 1024 + 12 * 256 + 16, 13, "prob: inode 13: checksum 0x"},
       {40 * 1024 + 100, 13, "prob: inode 13: extent block 40 checksum 0x"},
       {20 * 1024 + 100, 2, "prob: inode 2: folder block 20 checksum 0x"},
+      {0, 2, "prob: inode 2: folder block 20 cannot be read; the folder is not read\n", 20 * 1024},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.at);
     image_t img = ext_csum_image();
     if (k.at) img[k.at] ^= 0x40;
+    if (k.cut) img.resize(k.cut);
     write_file(tree.path("e.img"), img);
     bool read = false;
     std::vector<uint8_t> folder;
