@@ -145,6 +145,7 @@ bool cluster_runs_walk(const cluster_runs& list, RAW_DISK_IO& disk, uint64_t sta
         }
         if (got < read) {
           std::memset(buffer.data() + got, 0, read - got);
+          p.medium_length = got;  // the zeros are no bytes of the medium
           ok = false;
         }
       }

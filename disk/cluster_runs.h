@@ -165,7 +165,8 @@ using cluster_piece_sink = std::function<bool(const cluster_piece&)>;
 // the sink until length bytes (whole_content: all the runs) are delivered.
 // Sparse runs, and content past the list's valid bytes, come as zeros,
 // unread. A failed or short read delivers its
-// piece with the unread part zeroed and ends the walk with false; so does
+// piece with the unread part zeroed (its medium_length the bytes read) and
+// ends the walk with false; so does
 // running out of runs before the length. Sparse runs may be as long as
 // asked; the bytes read from the medium never exceed its size: a list that
 // asks for more is cut there and the walk is false. A list holding a

@@ -833,15 +833,23 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
       const uint8_t* e = buffer + i;
       const uint8_t type = e[0];
       const bool file = type == 0x85 || (deleted && type == 0x05);
-      const size_t secondaries = e[1];
+      const size_t declared = e[1];
       // A file set: the file entry, its stream entry and 1 to 17 name entries.
-      if (!file || secondaries < 2 || secondaries > 18 || (secondaries + 1) * 32 > length - i) {
+      if (!file || declared < 2 || declared > 18) {
         i += 32;
         continue;
       }
+      // The set ends at its first entry that is not a secondary of its own
+      // kind (in use or deleted): a raised count must not take in the next
+      // file's entries, which are read as the next set.
       const uint8_t in_use = type & 0x80;
+      const uint8_t secondary = 0x40 | in_use;
+      size_t secondaries = 0;
+      while (secondaries < declared && 32 * (secondaries + 2) <= length - i &&
+             (e[32 * (secondaries + 1)] & 0xC0) == secondary)
+        ++secondaries;
       const uint8_t* stream = e + 32;
-      if (stream[0] != (0x40 | in_use)) {
+      if (secondaries == 0 || stream[0] != secondary) {
         i += 32;
         continue;
       }
@@ -862,7 +870,13 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
           units.push_back(u16_at(n, 2 + 2 * u));
       }
       if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
-      if (in_use) {
+      if (in_use && secondaries < declared) {
+        f.m_checksum_bad = true;
+        std::fprintf(stderr,
+                     "prob: exFAT entry set at offset 0x%llx: SecondaryCount %zu, but the set "
+                     "ends after %zu secondary entries; the file's content is not read\n",
+                     static_cast<unsigned long long>(f.m_offset), declared, secondaries);
+      } else if (in_use) {
         const uint16_t computed = exfat_set_checksum(e, secondaries + 1);
         if (computed != u16_at(e, 2)) {
           f.m_checksum_bad = true;
@@ -1187,48 +1201,61 @@ class ext_walker {
   uint32_t m_seed = 0;
 };
 
-// On a metadata_csum volume every block of a folder carries a checksum (a
-// leaf's in its last entry, an index node's after its entries): a block
-// that fails it, or keeps none, refuses the folder. No more blocks are read
-// than the volume holds.
-bool folder_blocks_hold(const cluster_runs& runs, RAW_DISK_IO& disk, uint64_t volume_offset,
-                        uint32_t bs, uint64_t volume_blocks, uint32_t seed, uint64_t inode) {
-  std::vector<uint8_t> block(bs);
-  uint64_t read = 0;
-  for (const cluster_run& r : runs.m_runs) {
-    if (r.sparse()) continue;
-    for (uint64_t k = 0; k < r.count(); ++k) {
-      const uint64_t number = r.m_first + k;
-      uint64_t at = 0;
-      uint32_t got = bs;
-      if (++read > volume_blocks || !checked_mul<uint64_t>(number, bs, at) ||
-          !checked_add(at, volume_offset, at) || !disk.read_at(block.data(), got, at) ||
-          got != bs) {
-        std::fprintf(stderr,
-                     "prob: inode %llu: folder block %llu cannot be read; the folder is not "
-                     "read\n",
-                     static_cast<unsigned long long>(inode),
-                     static_cast<unsigned long long>(number));
-        return false;
-      }
-      uint32_t stored = 0, computed = 0;
-      const bool kept = ext_dir_block_checksums(block.data(), bs, seed, stored, computed);
-      if (kept && stored == computed) continue;
-      if (kept)
-        std::fprintf(stderr,
-                     "prob: inode %llu: folder block %llu checksum 0x%08x, its bytes give 0x%08x; "
-                     "the folder is not read\n",
-                     static_cast<unsigned long long>(inode),
-                     static_cast<unsigned long long>(number), stored, computed);
-      else
-        std::fprintf(stderr,
-                     "prob: inode %llu: folder block %llu keeps no checksum; the folder is not "
-                     "read\n",
-                     static_cast<unsigned long long>(inode),
-                     static_cast<unsigned long long>(number));
-      return false;
-    }
+void say_folder_block(uint64_t inode, uint64_t number, const char* what) {
+  std::fprintf(stderr, "prob: inode %llu: folder block %llu %s; the folder is not read\n",
+               static_cast<unsigned long long>(inode), static_cast<unsigned long long>(number),
+               what);
+}
+
+// A folder's blocks, read once in pieces as any content is read. On a
+// metadata_csum volume every block carries a checksum (a leaf's in its last
+// entry, an index node's after its entries): a block that fails it, keeps
+// none or cannot be read refuses the folder, and is said. The bytes go to
+// content when asked, cut at the size. No more blocks are read than the
+// medium holds.
+bool read_folder_blocks(const cluster_runs& runs, RAW_DISK_IO& disk, uint32_t bs,
+                        const uint32_t* seed, uint64_t inode, uint64_t size,
+                        std::vector<uint8_t>* content) {
+  if (cluster_runs_total_clusters(runs) == 0) return true;
+  bool refused = false;
+  uint64_t delivered = 0;
+  uint64_t unread = ~uint64_t{0};
+  const bool read = cluster_runs_walk(
+      runs, disk, 0, whole_content,
+      [&](const cluster_piece& p) {
+        if (content) content->insert(content->end(), p.bytes, p.bytes + p.length);
+        if (p.sparse) return true;
+        // A short read ends the walk; its first block not read is said.
+        if (p.medium_length < p.length) unread = p.first_cluster + p.medium_length / bs;
+        if (!seed) return true;
+        for (size_t at = 0; at + bs <= p.medium_length; at += bs) {
+          uint32_t stored = 0, computed = 0;
+          const bool kept = ext_dir_block_checksums(p.bytes + at, bs, *seed, stored, computed);
+          if (kept && stored == computed) continue;
+          const uint64_t number = p.first_cluster + at / bs;
+          if (!kept) {
+            say_folder_block(inode, number, "keeps no checksum");
+          } else {
+            char what[64];
+            std::snprintf(what, sizeof what, "checksum 0x%08x, its bytes give 0x%08x", stored,
+                          computed);
+            say_folder_block(inode, number, what);
+          }
+          refused = true;
+          return false;
+        }
+        return true;
+      },
+      &delivered);
+  if (refused) return false;
+  if (!read) {
+    // Not delivered at all: the runs ask for more than the medium holds.
+    uint64_t offset = 0;
+    if (unread == ~uint64_t{0}) cluster_runs_locate_vcn(runs, delivered / bs, offset, unread);
+    say_folder_block(inode, unread, "cannot be read");
+    return false;
   }
+  if (content && content->size() > size) content->resize(static_cast<size_t>(size));
   return true;
 }
 
@@ -1338,7 +1365,9 @@ bool read_ext_symlink(const ext_inode_record& rec, RAW_DISK_IO& disk, uint64_t v
 }
 
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
-                      uint64_t volume_offset, const ext_superblock& sb) {
+                      uint64_t volume_offset, const ext_superblock& sb,
+                      std::vector<uint8_t>* folder) {
+  if (folder) folder->clear();
   return guarded([&] {
     const uint8_t* inode = rec.m_inode.data();
     // Inline data: the block area holds content, not block numbers.
@@ -1374,18 +1403,18 @@ bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_
     if (checked) walker.check_with(seed);
     const uint8_t* iblock = inode + 40;
     bool whole = extents ? walker.extent_node(iblock, 60, -1, 0) : walker.block_map(iblock);
-    if (whole && checked && type == 0x4)
-      whole = folder_blocks_hold(runs, disk, volume_offset, rec.m_block_size,
-                                 std::max<uint64_t>(disk.size() / rec.m_block_size, 1), seed,
-                                 rec.m_number);
+    if (whole) walker.finish();
+    if (whole && type == 0x4 && (checked || folder))
+      whole = read_folder_blocks(runs, disk, rec.m_block_size, checked ? &seed : nullptr,
+                                 rec.m_number, size, folder);
     // A tree node or pointer block that cannot be read (or is no node)
     // leaves a part of the file unknown: the file is refused rather than
     // handed out with zeros in that place.
     if (!whole) {
       runs.m_runs.clear();
+      if (folder) folder->clear();
       return false;
     }
-    walker.finish();
     return !runs.m_runs.empty();
   });
 }

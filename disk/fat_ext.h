@@ -192,8 +192,9 @@ struct exfat_file_entry {
   uint64_t m_valid_length = 0;
   uint64_t m_data_length = 0;
   bool m_deleted = false;  // the entries' in-use bits are clear
-  // The set's SetChecksum does not match its entries (a set changed in
-  // place or damaged): listed, said, and its content refused.
+  // The set's SetChecksum does not match its entries, or the set holds
+  // fewer entries than it declares (a set changed in place or damaged):
+  // listed, said, and its content refused.
   bool m_checksum_bad = false;
 };
 // The SetChecksum of a set of count 32-byte entries (the file entry's own
@@ -202,8 +203,11 @@ uint16_t exfat_set_checksum(const uint8_t* set, size_t count);
 // The file sets of a directory buffer (with deleted ones when asked): a
 // file entry (0x85), its stream entry (0xC0) right behind it and the name
 // entries (0xC1) that follow, the name cut at the stream's name length.
-// A set in use whose SetChecksum fails is marked and said on standard
-// error (deleted sets no longer match theirs: their type bytes changed).
+// A set ends at its first entry that is not a secondary of its kind, so a
+// raised SecondaryCount swallows no neighbour. A set in use that holds
+// fewer secondaries than it declares, or whose SetChecksum fails, is
+// marked and said on standard error (deleted sets no longer match theirs:
+// their type bytes changed).
 size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
                               size_t length, uint64_t base, bool deleted);
 // The runs carry the valid data length: reads give zeros past it. A set
@@ -226,9 +230,12 @@ bool ext_inode_load(ext_inode_record& out, const ext_superblock& sb, const uint8
 // and refused likewise: a size beyond the largest file the volume holds,
 // and on a metadata_csum volume an extent block or a folder's block whose
 // checksum fails. Symbolic links are walked too when their target lies in
-// a block; read_ext_symlink gives the target of either kind.
+// a block; read_ext_symlink gives the target of either kind. folder (when
+// given) receives a folder's bytes, read once with the checksums: no
+// second read of its runs is needed.
 bool walk_ext_extents(const ext_inode_record& rec, cluster_runs& runs, RAW_DISK_IO& disk,
-                      uint64_t volume_offset, const ext_superblock& sb);
+                      uint64_t volume_offset, const ext_superblock& sb,
+                      std::vector<uint8_t>* folder = nullptr);
 inline constexpr uint32_t ext_inline_data_flag = 0x10000000;  // i_flags
 inline constexpr uint32_t ext_extents_flag = 0x00080000;      // i_flags: an extent tree
 bool ext_has_inline_data(const ext_inode_record& rec);

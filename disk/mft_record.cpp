@@ -161,6 +161,8 @@ std::string mft_unread_text(uint32_t bits) {
       {mft_unread_torn,
        "incorrect update sequence value: a sector of the record is torn or damaged"},
       {mft_unread_too_long, "content runs past 2^32 clusters, beyond any NTFS volume"},
+      {mft_unread_runs_cut, "run list cut at a run that cannot be decoded"},
+      {mft_unread_usa_count, "update sequence count past the record: more entries than sectors"},
   };
   std::string text;
   for (const auto& [bit, reason] : kReasons) {
@@ -373,7 +375,7 @@ void take_data(inode_record& rec, const attr_view& a) {
   const bool copy_only = rec.m_name.empty() && !rec.m_filter.empty();
   if (!copy_only && (o & mft_keep_data_runs) && a.nonresident) {
     const size_t before = rec.m_data_runs.size();
-    decode_data_runs(a.p, a.length, rec.m_data_runs);
+    decode_data_runs(a.p, a.length, rec.m_data_runs, &rec.m_unread);
     if (compressed)
       for (size_t i = before; i < rec.m_data_runs.size(); ++i)
         rec.m_data_runs[i].m_negative |= data_run_compressed;
@@ -390,8 +392,10 @@ uint64_t read_le_bytes(const uint8_t* p, unsigned n) {
 
 }  // namespace
 
-bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_run>& runs) {
-  return guarded([&] {
+bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_run>& runs,
+                      uint32_t* why) {
+  uint32_t reason = mft_unread_runs_cut;
+  const bool whole = guarded([&] {
     if (!attr || attr_length < nonresident_header) return false;
     const size_t list_at = load_le16(attr + 32);
     if (list_at > attr_length) return false;
@@ -401,10 +405,15 @@ bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_
     while (pos < attr_length && attr[pos] != 0) {
       const unsigned l = attr[pos] & 0x0F;
       const unsigned o = attr[pos] >> 4;
-      if (l < 1 || l > 8 || o > 8) return false;
-      if (1u + l + o > attr_length - pos) break;
+      if (l < 1 || l > 8 || o > 8 || 1u + l + o > attr_length - pos) return false;
       const uint64_t count = read_le_bytes(attr + pos + 1, l);
-      if (count == 0 || count > 0xFFFFFFFFu) return false;
+      if (count == 0) return false;
+      // More clusters than any volume holds: not damage of the list's
+      // coding, and named for what it is.
+      if (count > 0xFFFFFFFFu) {
+        reason = mft_unread_too_long;
+        return false;
+      }
       data_run run;
       run.m_count = static_cast<uint32_t>(count);
       run.m_vcn = vcn;
@@ -431,6 +440,8 @@ bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_
     }
     return true;
   });
+  if (!whole && why) *why |= reason;
+  return whole;
 }
 
 bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>& runs,
@@ -471,6 +482,9 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   const uint16_t count = load_le16(raw + 6);
   if (mft_usa_offset + size_t{2} * count > size) return false;
   const uint16_t usn = load_le16(raw + mft_usa_offset);
+  // More entries than the record has sectors: no word past its end is put
+  // back, and the record is marked.
+  if ((count - size_t{1}) * 512 > size) rec.m_unread |= mft_unread_usa_count;
   for (size_t i = 1; i < count; ++i) {
     if (i * 512 > size) continue;
     // A sector that does not end in the update sequence number is torn or
@@ -528,8 +542,11 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
           take_data(rec, a);
           break;
         case attr_index_allocation:
-          if ((rec.m_options & mft_keep_index_runs) && a.nonresident)
-            decode_data_runs(a.p, a.length, rec.m_index_runs);
+          // An index's runs are no content: any run that cannot be
+          // decoded, however long, cuts the list.
+          if ((rec.m_options & mft_keep_index_runs) && a.nonresident &&
+              !decode_data_runs(a.p, a.length, rec.m_index_runs))
+            rec.m_unread |= mft_unread_runs_cut;
           break;
         default:
           break;
@@ -546,7 +563,8 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     const auto too_long = [](const data_run& r) {
       return r.m_vcn >= ntfs_max_file_clusters || r.m_count > ntfs_max_file_clusters - r.m_vcn;
     };
-    if (std::any_of(rec.m_data_runs.begin(), rec.m_data_runs.end(), too_long)) {
+    if ((rec.m_unread & mft_unread_too_long) ||
+        std::any_of(rec.m_data_runs.begin(), rec.m_data_runs.end(), too_long)) {
       rec.m_unread |= mft_unread_too_long;
       rec.m_data_runs.clear();
     }
@@ -562,8 +580,9 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   // A record part of which could not be read is kept, marked, rather than
   // dropped for the names it may lack.
   return !rec.m_parents.empty() || !rec.m_related.empty() ||
-         (rec.m_unread & (mft_unread_list_no_volume | mft_unread_list_unreadable |
-                          mft_unread_extension | mft_unread_no_name | mft_unread_torn)) != 0;
+         (rec.m_unread &
+          (mft_unread_list_no_volume | mft_unread_list_unreadable | mft_unread_extension |
+           mft_unread_no_name | mft_unread_torn | mft_unread_usa_count)) != 0;
 }
 
 }  // namespace

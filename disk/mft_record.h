@@ -117,6 +117,12 @@ enum : uint32_t {
   // volume holds: damage, and its runs are not kept (they would set the
   // work of whatever reads the file).
   mft_unread_too_long = 0x40,
+  // A run list kept by the record ($DATA or $INDEX_ALLOCATION) holds a run
+  // that cannot be decoded: the runs before it are kept, the rest is lost.
+  mft_unread_runs_cut = 0x80,
+  // The update-sequence count names more sectors than the record has: the
+  // words past its end are not put back, and the header is damaged.
+  mft_unread_usa_count = 0x100,
 };
 inline constexpr uint64_t ntfs_max_file_clusters = uint64_t{1} << 32;
 // The reasons of the set bits, joined by "; "; empty for 0.
@@ -221,8 +227,12 @@ inline constexpr uint32_t attr_end = 0xFFFFFFFF;
 // Decodes the run list of a non-resident attribute (attr, attr_length bytes)
 // and appends its runs. Length fields of 1 to 8 bytes, offset fields of 0
 // (a sparse run) to 8; a zero count, a cluster number that would go below
-// zero or past 64 bits, or a count above 32 bits ends the list with false.
-bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_run>& runs);
+// zero or past 64 bits, a run whose fields pass the attribute's end, or a
+// count above 32 bits ends the list with false. why (when given) receives
+// the mft_unread bit of a list not decoded whole: mft_unread_too_long for
+// a count above 32 bits, mft_unread_runs_cut for the others.
+bool decode_data_runs(const uint8_t* attr, size_t attr_length, std::vector<data_run>& runs,
+                      uint32_t* why = nullptr);
 // Appends decoded runs to a cluster run list, sparse runs kept sparse.
 bool cluster_runs_from_file_runs(cluster_runs& list, const std::vector<data_run>& runs,
                                  uint64_t base, uint32_t bytes_per_cluster);

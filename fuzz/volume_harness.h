@@ -324,13 +324,16 @@ inline int run_ext(const uint8_t* data, size_t size) {
       volume_promise("link target beyond one block");
     within_budget();
     vk::cluster_runs runs;
-    if (!vk::walk_ext_extents(rec, runs, disk, 0, sb)) continue;
+    // A folder's bytes come with the walk, never more than its size.
+    std::vector<uint8_t> folder;
+    if (!vk::walk_ext_extents(rec, runs, disk, 0, sb, &folder)) continue;
     // Each run is a piece the walk read a pointer for: no more than the
     // medium holds pointers, and a hole at each end.
     if (runs.m_runs.size() > size / 4 * 2 + 64) volume_promise("more runs than the medium holds");
     const uint64_t declared = vk::load_le32(rec.m_inode.data() + 4) |
                               uint64_t{vk::load_le32(rec.m_inode.data() + 108)} << 32;
     if (declared > vk::ext_largest_file(sb, true)) volume_promise("a size no file can have walked");
+    if (folder.size() > declared) volume_promise("a folder's bytes past its size");
     digest_content(runs, disk, declared, size);
     within_budget();
   }

@@ -154,10 +154,12 @@ inline image_t fat_image(unsigned bits, uint32_t sectors = 96, bool text = true)
 
 // ---- exFAT ----
 
-// One file's entry set: file entry, stream entry (flags, first cluster,
-// size as valid and data length, the up-cased ASCII name's hash) and name
-// entries, its SetChecksum taken while in use; a deleted set then has the
-// in-use bits cleared, as a file system does.
+// One file's entry set: file entry (created, modified and accessed
+// 2025-01-01 00:00, as the tools need valid times to list it), stream
+// entry (flags, first cluster, size as valid and data length, the
+// up-cased ASCII name's hash) and name entries, its SetChecksum taken
+// while in use; a deleted set then has the in-use bits cleared, as a file
+// system does.
 inline image_t exfat_file_set(const std::u16string& name, uint8_t flags, uint32_t first,
                               uint64_t size, bool live) {
   const size_t names = (name.size() + 14) / 15;
@@ -165,6 +167,7 @@ inline image_t exfat_file_set(const std::u16string& name, uint8_t flags, uint32_
   b[0] = 0x85;
   b[1] = static_cast<uint8_t>(1 + names);
   put16(b, 4, 0x20);
+  for (size_t at : {8, 12, 16}) put32(b, at, 0x5A210000);
   b[32] = 0xC0;
   b[33] = flags;
   b[35] = static_cast<uint8_t>(name.size());

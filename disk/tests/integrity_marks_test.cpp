@@ -1,13 +1,15 @@
-// The integrity marks each format carries: NTFS update sequences, ext4
-// metadata checksums, exFAT SetChecksums, and the sizes a file system can
-// hold. On images from the project's writers each mark is broken in turn
-// and must be said while the sound image gives no word; where the tool is
-// installed, on images the tool made, with its answer (istat, debugfs,
-// e2fsck, fsck.exfat, icat) as the expected value.
+// The integrity marks each format carries: NTFS update sequences and run
+// lists, ext4 metadata checksums, exFAT SetChecksums and SecondaryCounts,
+// and the sizes a file system can hold. On images from the project's
+// writers each mark is broken in turn and must be said while the sound
+// image gives no word; where the tool is installed, on images the tool
+// made, with its answer (istat, debugfs, e2fsck, fsck.exfat, fls, icat) as
+// the expected value.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,15 +55,18 @@ uint64_t inode_number(const std::string& stat) {
   return std::stoull(stat.substr(stat.find("Inode: ") + 7));
 }
 
-// Reads and walks an ext inode of the image at path; what was said.
-std::string ext_walk_said(const std::string& path, uint64_t inode, bool& read) {
+// Reads and walks an ext inode of the image at path (a folder's bytes to
+// folder, when given); what was said.
+std::string ext_walk_said(const std::string& path, uint64_t inode, bool& read,
+                          std::vector<uint8_t>* folder = nullptr) {
   const image_t sbytes = read_file_range(path, 1024, 1024);
   testing::internal::CaptureStderr();
   const ext_superblock sb = ext_superblock_from(sbytes.data(), sbytes.size());
   RAW_DISK_IO disk(path, false, 0, disk_mode_path);
   ext_inode_record rec;
   cluster_runs runs;
-  read = ext_read_inode(rec, sb, disk, 0, inode) && walk_ext_extents(rec, runs, disk, 0, sb);
+  read =
+      ext_read_inode(rec, sb, disk, 0, inode) && walk_ext_extents(rec, runs, disk, 0, sb, folder);
   return testing::internal::GetCapturedStderr();
 }
 
@@ -101,22 +106,138 @@ TEST(IntegrityMarks, NtfsUpdateSequencesAreCompared) {
     EXPECT_EQ(kind, uint32_t{fixup_indx});
     EXPECT_EQ(load_le16(&r[3 * 512 - 2]), torn ? 0x0102 : 0x1003);
   }
-  // Made by mkntfs, $Extend's record (11) then torn: istat refuses it with
-  // "Incorrect update sequence value in MFT entry"; the table marks it.
+  // Written: a FILE record of 1024 or 4096 bytes with 3 or 9 update-
+  // sequence entries; 9 name more sectors than 1024 bytes hold. Marked,
+  // and read as far as its own bytes go.
+  const struct {
+    size_t size;
+    uint16_t count;
+    const char* mark;
+  } counts[] = {
+      {1024, 3, ""},
+      {4096, 9, ""},
+      {1024, 9, "update sequence count past the record: more entries than sectors"},
+  };
+  for (const auto& k : counts) {
+    SCOPED_TRACE(k.count);
+    std::vector<uint8_t> raw = file_record(
+        40, 1, 1, 0, {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"seq"))}, k.size,
+        k.count);
+    write_file(tree.path("r.img"), raw);
+    RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
+    inode_record rec;
+    ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0,
+                                  static_cast<uint32_t>(k.size), false));
+    EXPECT_EQ(mft_unread_text(rec.m_unread), k.mark);
+    EXPECT_EQ(rec.m_name, "seq");
+  }
+}
+
+TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // Written: a file whose $DATA (or folder whose $INDEX_ALLOCATION) runs
+  // hold a second header of 0x09 (a 9-byte length), or a second run of
+  // 2^32 clusters. The runs before a damaged header are kept; content runs
+  // past 2^32 clusters are not.
+  const std::vector<uint8_t> cut = {0x11, 0x04, 0x20, 0x09, 1, 2};
+  const std::vector<uint8_t> huge = {0x11, 0x04, 0x20, 0x05, 0, 0, 0, 0, 1};
+  const struct {
+    uint32_t type;
+    std::vector<uint8_t> runs;
+    size_t kept;
+    const char* mark;
+  } cases[] = {
+      {0x80, {0x11, 0x04, 0x20}, 1, ""},
+      {0x80, cut, 1, "run list cut at a run that cannot be decoded"},
+      {0xA0, cut, 1, "run list cut at a run that cannot be decoded"},
+      {0x80, huge, 0, "content runs past 2^32 clusters, beyond any NTFS volume"},
+      {0xA0, huge, 1, "run list cut at a run that cannot be decoded"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.mark);
+    std::vector<uint8_t> raw =
+        file_record(40, 1, 1, 0,
+                    {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"runs")),
+                     nonresident_attr(k.type, k.runs, 0, 0, 0, 0, k.type == 0xA0 ? u"$I30" : u"")});
+    write_file(tree.path("r.img"), raw);
+    RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
+    inode_record rec;
+    rec.m_options = mft_keep_data_runs | mft_keep_index_runs;
+    ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
+    EXPECT_EQ(mft_unread_text(rec.m_unread), k.mark);
+    EXPECT_EQ((k.type == 0x80 ? rec.m_data_runs : rec.m_index_runs).size(), k.kept);
+  }
+}
+
+TEST(IntegrityMarks, NtfsDamageToAToolMadeTableIsMarkedWhereIstatSaysIt) {
+  // Made by mkntfs (4 KiB clusters, 1 KiB records), then, in turn:
+  // $Extend's record (11) torn, or its update-sequence count set to 9;
+  // $LogFile's (2) one run followed by a header of 0x09, or replaced by a
+  // hole of 2^32 clusters. istat says each in its words; the walk marks
+  // that record and no other, and none on the sound table.
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
   std::string why;
   if (!have({"mkntfs", "istat"}, why)) GTEST_SKIP() << why;
-  const std::string img =
+  const std::string clean =
       make_volume(tree.path("m.img"), 16u << 20, "mkntfs", "-F -Q -q -c 4096", &why);
-  ASSERT_FALSE(img.empty()) << why;
-  write_at(img, load_le64(&read_file_range(img, 0, 512)[48]) * 4096 + 11 * 1024 + 510,
-           {0x55, 0xAA});
-  EXPECT_TRUE(said(run_ok_or_not("istat " + shell_quote(img) + " 11"),
-                   "Incorrect update sequence value in MFT entry"));
-  RAW_DISK_IO disk(img, false, 0, disk_mode_path);
-  _inode_collection c;
-  ASSERT_TRUE(load_table(c, disk));
-  EXPECT_EQ(torn_records(c), 1u);
-  EXPECT_TRUE(c.m_store[c.m_entries.find(11)->second].m_unread & mft_unread_torn);
+  ASSERT_FALSE(clean.empty()) << why;
+  const uint64_t table = load_le64(&read_file_range(clean, 0, 512)[48]) * 4096;
+  std::vector<uint8_t> log = read_file_range(clean, table + 2 * 1024, 1024);
+  uint32_t kind = 0;
+  ASSERT_TRUE(apply_fixups(kind, log.data(), log.size(), 512));
+  size_t data = load_le16(&log[20]);
+  while (data + 64 < log.size() && load_le32(&log[data]) != 0x80) data += load_le32(&log[data + 4]);
+  ASSERT_LT(data + 64, log.size());
+  const size_t first = data + load_le16(&log[data + 32]);
+  const uint64_t runs = 2 * 1024 + first;
+  const uint64_t second = runs + 1 + (log[first] & 15) + (log[first] >> 4);
+  const struct {
+    uint64_t at;  // from the table's start
+    std::vector<uint8_t> bytes;
+    uint32_t entry;
+    const char* istat_says;  // "": no error
+    const char* mark;
+  } damage[] = {
+      {0, {}, 11, "", ""},
+      {11 * 1024 + 510,
+       {0x55, 0xAA},
+       11,
+       "Incorrect update sequence value in MFT entry",
+       "incorrect update sequence value: a sector of the record is torn or damaged"},
+      {11 * 1024 + 6,
+       {9},
+       11,
+       "More Update Sequence Entries than MFT size",
+       "update sequence count past the record: more entries than sectors"},
+      {second,
+       {0x09},
+       2,
+       "Run length is too large to process",
+       "run list cut at a run that cannot be decoded"},
+      {runs,
+       {0x05, 0, 0, 0, 0, 1, 0},
+       2,
+       "Run length is larger than file system",
+       "content runs past 2^32 clusters, beyond any NTFS volume"},
+  };
+  for (const auto& k : damage) {
+    SCOPED_TRACE(k.mark);
+    const std::string img = tree.path("dmg.img");
+    std::filesystem::copy_file(clean, img, std::filesystem::copy_options::overwrite_existing);
+    write_at(img, table + k.at, k.bytes);
+    const std::string says =
+        run_ok_or_not("istat " + shell_quote(img) + " " + std::to_string(k.entry) + " 2>&1");
+    EXPECT_TRUE(said(says, *k.istat_says ? k.istat_says : "MFT Entry Header Values:")) << says;
+    EXPECT_EQ(said(says, "Error") || said(says, "error"), *k.istat_says != 0) << says;
+    RAW_DISK_IO disk(img, false, 0, disk_mode_path);
+    _inode_collection c;
+    ASSERT_TRUE(load_table(c, disk));
+    for (const auto& [number, index] : c.m_entries)
+      EXPECT_EQ(mft_unread_text(c.m_store[index].m_unread), number == k.entry ? k.mark : "")
+          << number;
+  }
 }
 
 TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
@@ -124,11 +245,12 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
   ASSERT_TRUE(tree.ok());
   // Written: a metadata_csum volume, sound, then one byte changed in turn
   // in the superblock, the group descriptor, inode 13, its extent block 40
-  // and the root folder's block 20.
+  // and the root folder's block 20; or the image cut before block 20.
   const struct {
     size_t at;
     uint64_t inode;  // the inode read and walked
     const char* said;
+    size_t cut = 0;  // the image cut there
   } cases[] = {
       {0, 13, ""},
       {0, 2, ""},
@@ -137,17 +259,22 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
       {5 * 1024 + 12 * 256 + 16, 13, "prob: inode 13: checksum 0x"},
       {40 * 1024 + 100, 13, "prob: inode 13: extent block 40 checksum 0x"},
       {20 * 1024 + 100, 2, "prob: inode 2: folder block 20 checksum 0x"},
+      {0, 2, "prob: inode 2: folder block 20 cannot be read; the folder is not read\n", 20 * 1024},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.at);
     image_t img = ext_csum_image();
     if (k.at) img[k.at] ^= 0x40;
+    if (k.cut) img.resize(k.cut);
     write_file(tree.path("e.img"), img);
     bool read = false;
-    const std::string err = ext_walk_said(tree.path("e.img"), k.inode, read);
+    std::vector<uint8_t> folder;
+    const std::string err = ext_walk_said(tree.path("e.img"), k.inode, read, &folder);
     EXPECT_EQ(read, *k.said == 0);
     EXPECT_EQ(err.rfind(k.said, 0), 0u) << err;
     EXPECT_EQ(err.empty(), *k.said == 0);
+    // The root folder's one block comes with its walk; none when refused.
+    EXPECT_EQ(folder, k.inode == 2 && read ? image_t(&img[20 * 1024], &img[21 * 1024]) : image_t());
   }
 
   // Made by mkfs.ext4 -d (metadata_csum) and indexed by e2fsck -D: a file
@@ -195,6 +322,15 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
   ASSERT_TRUE(ext_read_inode(rec, sb, disk, 0, many));
   cluster_runs runs;
   ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb));
+  // The htree folder's bytes come with its walk, each block read once
+  // (with the one extent block its inode names), and they are what icat
+  // reads.
+  const uint64_t before = disk.bytes_read();
+  std::vector<uint8_t> folder;
+  ASSERT_TRUE(walk_ext_extents(rec, runs, disk, 0, sb, &folder));
+  ASSERT_EQ(load_le16(rec.m_inode.data() + 40 + 2), 1u);
+  EXPECT_EQ(disk.bytes_read() - before, folder.size() + 1024);
+  EXPECT_EQ(folder, bytes_of(run_ok("icat " + shell_quote(e4) + " " + std::to_string(many))));
   const std::string fast_stat = debugfs_stat(e4, "/fast");
   EXPECT_TRUE(said(fast_stat, "Fast link dest: \"short/target\""));
   const uint64_t slow_inode = inode_number(debugfs_stat(e4, "/slow"));
@@ -242,49 +378,97 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
 }
 
 TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
-  // Written: "contig.bin" renamed in place to "jontig.bin": listed, marked,
-  // said, its content refused; "chained.bin" and the sound image are read.
-  for (const bool renamed : {false, true}) {
+  // Written: "contig.bin" renamed in place to "jontig.bin", or its
+  // SecondaryCount raised from 2 to 3 (over chained.bin's file entry):
+  // listed, marked, said, its content refused; "chained.bin" and the sound
+  // image are read.
+  const struct {
+    size_t at;
+    uint8_t value;
+    const char* name;
+    const char* said;
+  } written[] = {
+      {0, 0, "contig.bin", ""},
+      {1024 + 32 + 64 + 2, 'j', "jontig.bin",
+       "prob: exFAT entry set at offset 0x420: SetChecksum 0x"},
+      {1024 + 32 + 1, 3, "contig.bin",
+       "prob: exFAT entry set at offset 0x420: SecondaryCount 3, but the set ends after 2 "
+       "secondary entries; the file's content is not read\n"},
+  };
+  for (const auto& k : written) {
+    SCOPED_TRACE(k.at);
     image_t img = exfat_image();
-    if (renamed) img[1024 + 32 + 64 + 2] = 'j';
+    if (k.at) img[k.at] = k.value;
     std::vector<exfat_file_entry> files;
     testing::internal::CaptureStderr();
     ASSERT_EQ(read_exfat_dir_entries(files, img.data() + 1024, 512, 1024, false), 2u);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind(renamed ? "prob: exFAT entry set at offset 0x420: SetChecksum 0x" : "", 0),
-              0u);
-    EXPECT_EQ(err.empty(), !renamed);
-    EXPECT_EQ(files[0].m_name, renamed ? "jontig.bin" : "contig.bin");
-    EXPECT_EQ(files[0].m_checksum_bad, renamed);
+    EXPECT_EQ(err.rfind(k.said, 0), 0u) << err;
+    EXPECT_EQ(err.empty(), k.at == 0);
+    EXPECT_EQ(files[0].m_name, k.name);
+    EXPECT_EQ(files[0].m_checksum_bad, k.at != 0);
+    EXPECT_EQ(files[1].m_name, "chained.bin");
     EXPECT_FALSE(files[1].m_checksum_bad);
     cluster_runs runs;
     EXPECT_EQ(exfat_entry_to_runs(boot_sector_from(img.data(), img.size()), runs, files[0],
                                   img.data() + 512, 512, 0),
-              !renamed);
+              k.at == 0);
   }
-  // Made by mkfs.exfat with an empty "hello.txt" set written into its root
-  // after the label, bitmap and up-case entries: fsck.exfat finds it clean;
-  // renamed in place, it says "files corrupted 1".
+  // Made by mkfs.exfat with empty "a1.txt", "a2.txt" and "a3.txt" sets
+  // written into its root after the label, bitmap and up-case entries:
+  // fsck.exfat finds it clean. With a1's set renamed in place, or its
+  // SecondaryCount raised to 3, it says "files corrupted 1"; fls lists
+  // three names either way, and so does the read, a1's set marked.
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
   std::string why;
-  if (!have({"mkfs.exfat", "fsck.exfat"}, why)) GTEST_SKIP() << why;
-  const std::string img = make_volume(tree.path("x.img"), 4u << 20, "mkfs.exfat", "", &why);
-  ASSERT_FALSE(img.empty()) << why;
-  const image_t head = read_file_range(img, 0, 512);
+  if (!have({"mkfs.exfat", "fsck.exfat", "fls"}, why)) GTEST_SKIP() << why;
+  const std::string clean = make_volume(tree.path("x.img"), 4u << 20, "mkfs.exfat", "", &why);
+  ASSERT_FALSE(clean.empty()) << why;
+  const image_t head = read_file_range(clean, 0, 512);
   const uint64_t root = exfat_root_dir_offset(boot_sector_from(head.data(), head.size()), 0);
-  write_at(img, root + 96, exfat_file_set(u"hello.txt", 0x01, 0, 0, true));
-  for (const bool renamed : {false, true}) {
-    if (renamed) write_at(img, root + 96 + 64 + 2, {'j'});
+  uint64_t at = root + 96;
+  for (const char16_t* name : {u"a1.txt", u"a2.txt", u"a3.txt"}) {
+    write_at(clean, at, exfat_file_set(name, 0x01, 0, 0, true));
+    at += 96;
+  }
+  const struct {
+    uint64_t at;
+    uint8_t value;
+    const char* listed;  // by fls, in the order of the folder
+    const char* said;
+  } made[] = {
+      {0, 0, "a1.txt a2.txt a3.txt ", ""},
+      {96 + 64 + 2, 'j', "j1.txt a2.txt a3.txt ", ": SetChecksum 0x"},
+      {96 + 1, 3, "a1.txt a2.txt a3.txt ",
+       ": SecondaryCount 3, but the set ends after 2 secondary entries"},
+  };
+  for (const auto& k : made) {
+    SCOPED_TRACE(k.listed);
+    const std::string img = tree.path("dmg.img");
+    std::filesystem::copy_file(clean, img, std::filesystem::copy_options::overwrite_existing);
+    if (k.at) write_at(img, root + k.at, {k.value});
     EXPECT_EQ(said(run_ok_or_not(find_tool("fsck.exfat") + " -n " + shell_quote(img)),
                    "files corrupted 1"),
-              renamed);
+              k.at != 0);
+    std::string fls_names;
+    std::istringstream fls(run_ok(find_tool("fls") + " " + shell_quote(img)));
+    for (std::string line; std::getline(fls, line);)
+      if (line.find(".txt") != std::string::npos)
+        fls_names += line.substr(line.find('\t') + 1) + " ";
+    EXPECT_EQ(fls_names, k.listed);
     const image_t dir = read_file_range(img, root, 512);
     std::vector<exfat_file_entry> files;
     testing::internal::CaptureStderr();
-    ASSERT_EQ(read_exfat_dir_entries(files, dir.data(), dir.size(), root, false), 1u);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().empty(), !renamed);
-    EXPECT_EQ(files[0].m_checksum_bad, renamed);
+    ASSERT_EQ(read_exfat_dir_entries(files, dir.data(), dir.size(), root, false), 3u);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.empty(), k.at == 0);
+    EXPECT_TRUE(said(err, k.said)) << err;
+    std::string names;
+    for (const exfat_file_entry& f : files) names += f.m_name + " ";
+    EXPECT_EQ(names, k.listed);
+    EXPECT_EQ(files[0].m_checksum_bad, k.at != 0);
+    EXPECT_FALSE(files[1].m_checksum_bad || files[2].m_checksum_bad);
   }
 }
 

@@ -158,29 +158,42 @@ TEST(MftRecord, RunListsDecodeSignedDeltasAndSparseRuns) {
     const auto r = eight({0x81, 0x01});
     overflow.insert(overflow.end(), r.begin(), r.end());
   }
+  // why: the mark a record takes for a list not decoded whole.
   const struct {
     std::vector<uint8_t> bytes;
     bool ok;
     std::vector<run> runs;
+    uint32_t why;
   } cases[] = {
       {{0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0},
        true,
-       {{0x100, 16, 0}, {0xF0, 5, data_run_negative}}},
+       {{0x100, 16, 0}, {0xF0, 5, data_run_negative}},
+       0},
       {{0x11, 0x04, 0x20, 0x01, 0x30, 0x11, 0x02, 0x10},
        true,
-       {{0x20, 4, 0}, {0, 0x30, data_run_sparse}, {0x30, 2, 0}}},
-      {eight({0x81, 0x02}), true, {{0x7FFFFFFFFFFFFFFF, 2, 0}}},
-      {{0x10, 0x05}, false, {}},                             // no length field
-      {{0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9}, false, {}},  // a 9-byte offset
-      {{0x11, 0x00, 0x05}, false, {}},                       // zero count
-      {{0x11, 0x01, 0xFF}, false, {}},                       // below cluster 0
-      {{0x15, 1, 0, 0, 0, 1, 5}, false, {}},                 // count past 32 bits
-      {overflow, false, {{0x7FFFFFFFFFFFFFFF, 1, 0}, {0xFFFFFFFFFFFFFFFE, 1, 0}}},
+       {{0x20, 4, 0}, {0, 0x30, data_run_sparse}, {0x30, 2, 0}},
+       0},
+      {eight({0x81, 0x02}), true, {{0x7FFFFFFFFFFFFFFF, 2, 0}}, 0},
+      {{0x10, 0x05}, false, {}, mft_unread_runs_cut},                             // no length field
+      {{0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9}, false, {}, mft_unread_runs_cut},  // a 9-byte offset
+      {{0x11, 0x00, 0x05}, false, {}, mft_unread_runs_cut},                       // zero count
+      {{0x11, 0x01, 0xFF}, false, {}, mft_unread_runs_cut},                       // below cluster 0
+      {{0x15, 1, 0, 0, 0, 1, 5}, false, {}, mft_unread_too_long},  // count past 32 bits
+      {overflow,
+       false,
+       {{0x7FFFFFFFFFFFFFFF, 1, 0}, {0xFFFFFFFFFFFFFFFE, 1, 0}},
+       mft_unread_runs_cut},
+      // The second header (0x09) names a 9-byte length; the third's fields
+      // pass the attribute's end.
+      {{0x11, 0x04, 0x20, 0x09, 1, 2}, false, {{0x20, 4, 0}}, mft_unread_runs_cut},
+      {{0x11, 0x04, 0x20, 0x44, 1, 2, 3}, false, {{0x20, 4, 0}}, mft_unread_runs_cut},
   };
   for (const auto& c : cases) {
     const auto attr = runs_attr(c.bytes);
     std::vector<data_run> runs;
-    EXPECT_EQ(decode_data_runs(attr.data(), attr.size(), runs), c.ok);
+    uint32_t why = 0;
+    EXPECT_EQ(decode_data_runs(attr.data(), attr.size(), runs, &why), c.ok);
+    EXPECT_EQ(why, c.why);
     ASSERT_EQ(runs.size(), c.runs.size());
     uint64_t vcn = 0;
     for (size_t i = 0; i < runs.size(); ++i) {
