@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,6 +125,17 @@ int make_temp(int dir, const std::string& folder, mode_t mode, std::string& temp
   }
   if (fd == -1) temp.clear();
   return fd;
+}
+
+// A folder that takes new names but gives none back (append-only): a file
+// made there could be neither moved over the target nor removed.
+bool keeps_every_name(int dir) {
+  const int fd = openat_retried(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd == -1) return false;
+  int flags = 0;
+  const bool append_only = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+  posix_close(fd);
+  return append_only;
 }
 
 int open_folder(const std::string& folder) {
@@ -410,17 +423,26 @@ bool report_file::open(const std::string& target) {
       m_temp_dir_fd = ::fcntl(m_dir_fd, F_DUPFD_CLOEXEC, 3);
       // Made with its final mode: never readable by more users than the
       // file it replaces (the umask narrows it further).
-      if (m_temp_dir_fd != -1)
+      const bool append_only = m_temp_dir_fd != -1 && keeps_every_name(m_dir_fd);
+      if (append_only)
+        errno = EPERM;
+      else if (m_temp_dir_fd != -1)
         m_fd = make_held_temp(folder_of(m_dest), keep ? (keep_mode & 0777) : 0666);
-      if (m_fd == -1 && keep && (errno == EACCES || errno == EPERM)) {
-        // The target's folder takes no new file, the target itself may take
-        // the report: written elsewhere, it is copied in once whole.
+      if (m_fd == -1 && (keep || append_only) && (errno == EACCES || errno == EPERM)) {
+        // The target's folder takes no new file (or could never give it
+        // back), the target itself may take the report: written elsewhere,
+        // it is copied in once whole (into a target made only then).
         const int refused = errno;
-        m_dest_fd = open_seen(m_dir_fd, name_of(m_dest), m_target_st);
-        if (m_dest_fd == -1) {
-          m_error = errno;
-          close_folders();
-          return false;
+        if (keep) {
+          m_dest_fd = open_seen(m_dir_fd, name_of(m_dest), m_target_st);
+          if (m_dest_fd == -1) {
+            m_error = errno;
+            close_folders();
+            return false;
+          }
+        } else {
+          m_make_dest = true;
+          m_dest_regular = true;
         }
         open_elsewhere(refused);
       }
@@ -495,10 +517,14 @@ bool report_file::finish() {
   m_error = m_out->good() ? 0 : m_out->error() != 0 ? m_out->error() : EIO;
   if (m_error == 0 && !m_direct && !forced_to_disk(m_fd)) m_error = errno;
   if (m_error == 0 && m_keep_owner && m_dest_fd == -1 && !m_keep_target) keep_owner(m_fd);
-  if (m_error == 0 && m_dest_fd != -1 && !m_keep_target) {
+  if (m_error == 0 && (m_dest_fd != -1 || m_make_dest) && !m_keep_target) {
     // A signal now would leave the target half new, half old: it waits.
     hold_signals();
-    if (!copy_into_target()) {
+    if (m_dest_fd == -1)
+      m_dest_fd =
+          openat_retried(m_dir_fd, name_of(m_dest),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (m_dest_fd == -1 || !copy_into_target()) {
       // The whole report stays where it was written, and is said to be there.
       m_error = errno != 0 ? errno : EIO;
       close_descriptor();

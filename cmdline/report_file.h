@@ -116,6 +116,7 @@ class report_file {
   int m_temp_error = 0;
   bool m_only_temp_folder = false;  // the target's folder was not asked (a disk)
   bool m_dest_regular = false;
+  bool m_make_dest = false;  // the target is made when the report is copied in
   struct stat m_target_st {};
   struct stat m_own_st {};
   int m_error = 0;
