@@ -149,24 +149,31 @@ bool read_alias_pairs(cmd_params& s, const std::string& value, bool prefixes) {
 }
 
 // Makes sure the run will be able to open its output file without harming
-// anything that is there: an absent path is created exclusively and removed
-// again; anything present (file, link, device) is only opened for writing,
-// never created, emptied or removed.
+// anything that is there, and without making anything: for an absent path
+// its folder must take a new file; anything present (file, link, device) is
+// only opened for writing, never created, emptied or removed; one of the
+// process's own streams must be open for writing.
 bool probe_output_file(const std::string& given) {
   if (!output_name_accepted(given)) return false;
+  if (const int fd = named_stream_descriptor(given); fd != -1) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY) return true;
+    errno = EBADF;
+    return false;
+  }
   // A link to a name not made yet is probed at that name.
   struct stat st;
   const std::string path = posix_stat(given.c_str(), st) ? given : output_destination(given);
   if (path.empty()) return false;
   if (!posix_lstat(path.c_str(), st)) {
-    const int fd = uni::open_file_fd(path, O_RDWR | O_CREAT | O_EXCL, 0666);
-    if (fd != -1) {
-      posix_close(fd);
-      std::remove(path.c_str());
-      return true;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (!posix_stat(folder.c_str(), st)) return false;
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return false;
     }
-    if (errno != EEXIST) return false;
-    // Made by someone else meanwhile: treated as present.
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
   }
   // Present: it must take writing, and is neither emptied nor changed here.
   // A named pipe is not opened: a writer that comes and goes would end its

@@ -3,10 +3,12 @@
 // new file beside its target and moved over the target only at the end, when
 // it is whole, and never when the target was one of the run's inputs. A
 // target whose folder takes no new file (a plain user's report in a shared
-// folder) gets its new file in the temporary folder, copied into the target
-// once whole.
+// folder), and a disk (a block device, which may be an input too), get the
+// new file in the temporary folder, copied into the target once whole. The
+// target's folder is opened once: every later step is taken in it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -28,9 +30,12 @@ class report_file {
 
   // Makes the file that receives the report: beside the target when the
   // target is absent or a regular file (a link is followed to its file, or
-  // to the name it leads to when that is not made yet), else (a device, a
-  // pipe) the target itself, as it is. False, with the system's reason in
-  // error(), when it cannot be made; an empty name or one longer than the
+  // to the name it leads to when that is not made yet), else (a character
+  // device, a pipe) the target itself, as it is, opened without following a
+  // link it was seen not to be; one of the process's own streams named
+  // (/dev/stdout, /dev/fd/N, ...) is written through that descriptor as it
+  // was opened (appending where it appends). False, with the system's reason
+  // in error(), when it cannot be made; an empty name or one longer than the
   // system takes is refused before anything is made.
   bool open(const std::string& target);
   std::ostream& stream();
@@ -62,32 +67,39 @@ class report_file {
   // earlier file is lost, the whole report is at written_path().
   bool target_damaged() const { return m_target_damaged; }
   // The run has no report worth keeping: the file written is removed and the
-  // target left as it was (a target written directly keeps what it got).
+  // target left as it was (a target written directly keeps what reached it,
+  // and gets nothing more).
   void discard();
   // Where the report is: the target, or the file written when the target
-  // was kept or the report could not be put in place. Empty when no whole
+  // was kept or the report could not be put in place (in its folder as it
+  // is named now, when that was moved meanwhile). Empty when no whole
   // report is left anywhere but in a target written directly.
-  const std::string& written_path() const;
+  std::string written_path() const;
   // The target was written directly (a device, a pipe): it holds whatever
   // reached it.
   bool direct() const { return m_direct; }
 
  private:
   void close_descriptor();
+  void close_folders();
   void remove_temp();
   bool copy_into_target();
+  bool open_direct(const struct stat& seen);
+  bool open_elsewhere(int refused);
   int make_held_temp(const std::string& folder, mode_t mode);
   void keep_owner(int fd) const;
   void hold_signals();
   void release_signals();
 
-  std::string m_target;  // as given
-  std::string m_dest;    // the file the report replaces (a link's file)
-  std::string m_temp;    // the file written; empty when writing the target directly
-  std::string m_none;
+  std::string m_target;             // as given
+  std::string m_dest;               // the file the report replaces (a link's file)
+  std::string m_temp;               // the file written; empty when writing the target directly
+  std::string m_temp_folder_named;  // the temp's folder as named, with its '/'
   int m_fd = -1;
-  int m_dest_fd = -1;  // the target, open for the copy when the temp is elsewhere
-  int m_slot = -1;     // the temp's place among those removed on a signal
+  int m_dest_fd = -1;      // the target, open for the copy when the temp is elsewhere
+  int m_dir_fd = -1;       // the target's folder, opened once
+  int m_temp_dir_fd = -1;  // the temp's folder, opened once
+  int m_slot = -1;         // the temp's place among those removed on a signal
   std::unique_ptr<uni::descriptor_output> m_out;
   bool m_direct = false;
   bool m_keep_target = false;
@@ -102,12 +114,18 @@ class report_file {
   sigset_t m_held_mask;       // the mask before the signals were held
   std::string m_temp_folder;  // the temporary folder, when it refused the file too
   int m_temp_error = 0;
-  dev_t m_target_dev = 0;
-  ino_t m_target_ino = 0;
-  dev_t m_own_dev = 0;
-  ino_t m_own_ino = 0;
+  bool m_only_temp_folder = false;  // the target's folder was not asked (a disk)
+  bool m_dest_regular = false;
+  bool m_make_dest = false;  // the target is made when the report is copied in
+  struct stat m_target_st {};
+  struct stat m_own_st {};
   int m_error = 0;
 };
+
+// The descriptor a name of the process's own streams stands for
+// ("/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/fd/N",
+// "/proc/self/fd/N"); -1 for any other name.
+int named_stream_descriptor(const std::string& path);
 
 // From now on every signal whose default ends the process (SIGINT, SIGTERM,
 // SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM, the real-time ones, ...)

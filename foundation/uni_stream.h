@@ -46,6 +46,8 @@ class streambuf_generic_output : public std::basic_streambuf<CharT> {
   bool usable() const { return m_usable; }
   // Bytes waiting in the put area.
   size_t pending() const { return static_cast<size_t>(this->pptr() - this->pbase()); }
+  // Forgets the bytes waiting in the put area: they never reach the sink.
+  void drop_pending() { this->setp(this->pbase(), this->epptr()); }
 
   // At least `count` bytes of free room at the put pointer, the area drained
   // into the sink first when short of it; null when the area cannot give it.
@@ -157,6 +159,8 @@ class descriptor_output : public std::ostream {
 
   size_t pending() const { return m_buf.pending(); }
   int error() const { return m_buf.error(); }
+  // The bytes not yet written never will be.
+  void drop_pending() { m_buf.drop_pending(); }
 
  private:
   descriptor_ostream m_buf;

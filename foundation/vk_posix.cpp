@@ -83,12 +83,24 @@ int sys_remove(const char* path) {
 int sys_rmdir(const char* path) {
   return ::rmdir(path);
 }
+int sys_openat(int dir_fd, const char* name, int flags, mode_t mode) {
+  return ::openat(dir_fd, name, flags, mode);
+}
+int sys_renameat(int from_dir, const char* from, int to_dir, const char* to) {
+  return ::renameat(from_dir, from, to_dir, to);
+}
+int sys_unlinkat(int dir_fd, const char* name, int flags) {
+  return ::unlinkat(dir_fd, name, flags);
+}
+int sys_fsync(int fd) {
+  return ::fsync(fd);
+}
 
 const posix_calls k_system_calls = {
-    sys_open,    sys_close,  sys_read,        sys_write,    sys_pread,     sys_pwrite,
-    sys_lseek,   sys_fstat,  sys_stat,        sys_lstat,    sys_ftruncate, sys_fchmod,
-    sys_fstatat, sys_uname,  sys_gethostname, sys_readlink, sys_statfs,    sys_realpath,
-    sys_mkdir,   sys_rename, sys_remove,      sys_rmdir};
+    sys_open,        sys_close,    sys_read,     sys_write,     sys_pread,  sys_pwrite,  sys_lseek,
+    sys_fstat,       sys_stat,     sys_lstat,    sys_ftruncate, sys_fchmod, sys_fstatat, sys_uname,
+    sys_gethostname, sys_readlink, sys_statfs,   sys_realpath,  sys_mkdir,  sys_rename,  sys_remove,
+    sys_rmdir,       sys_openat,   sys_renameat, sys_unlinkat,  sys_fsync};
 
 // One system call never moves more than this; Linux would cut it anyway.
 constexpr size_t k_max_transfer = size_t{1} << 30;
@@ -331,6 +343,22 @@ bool posix_ftruncate(int fd, uint64_t length) {
 
 bool posix_fchmod(int fd, mode_t mode) {
   return posix().fchmod(fd, mode) == 0;
+}
+
+bool posix_fsync(int fd) {
+  for (;;) {
+    if (posix().fsync(fd) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  const bool device_a = S_ISBLK(a.st_mode) || S_ISCHR(a.st_mode);
+  const bool device_b = S_ISBLK(b.st_mode) || S_ISCHR(b.st_mode);
+  if (device_a || device_b)
+    return device_a && device_b && (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) &&
+           a.st_rdev == b.st_rdev;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 bool zeroed_pages::allocate(size_t size) {

@@ -53,6 +53,12 @@ struct posix_calls {
   int (*rename)(const char* from, const char* to);
   int (*remove)(const char* path);
   int (*rmdir)(const char* path);
+  // The same, relative to an open folder: a name checked once is used in
+  // the folder it was checked in, whatever its path leads to meanwhile.
+  int (*openat)(int dir_fd, const char* name, int flags, mode_t mode);
+  int (*renameat)(int from_dir, const char* from, int to_dir, const char* to);
+  int (*unlinkat)(int dir_fd, const char* name, int flags);
+  int (*fsync)(int fd);
 };
 
 // The table of the real system calls.
@@ -102,6 +108,13 @@ bool posix_stat(const char* path, struct stat& st);
 bool posix_lstat(const char* path, struct stat& st);
 bool posix_ftruncate(int fd, uint64_t length);
 bool posix_fchmod(int fd, mode_t mode);
+// fsync() retried on EINTR; false with errno set.
+bool posix_fsync(int fd);
+
+// Two status records of one file: a device node by the device it is (two
+// nodes of one disk are one disk), anything else by its file system and
+// inode.
+bool same_file(const struct stat& a, const struct stat& b);
 
 // A zeroed buffer of pages the system gives on first write: pages never
 // written take no memory, so a large image can be held with only the parts

@@ -14,6 +14,7 @@
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_file_status.h"
 #include "foundation/vk_guard.h"
+#include "foundation/vk_posix.h"
 #include "jumplist/compound_file.h"
 #include "jumplist/compound_file_chains.h"
 #include "jumplist/custom_list.h"
@@ -150,7 +151,12 @@ bool read_head(driver_workspace& w, const std::string& path, lnk::useropts& opti
   if (size < lnk_header_size) {
     // Too short for a link, but kept: it may be a custom list of no entries.
     uint32_t length = static_cast<uint32_t>(size);
-    if (length && fit(w, length) && file.read_at(w.m_image.data(), length, 0)) w.m_length = length;
+    errno = 0;
+    if (length && fit(w, length)) {
+      if (!file.read_at(w.m_image.data(), length, 0))
+        return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
+      w.m_length = length;
+    }
     return fail(options, failure::not_a_list);
   }
   uint32_t length = static_cast<uint32_t>(size < k_probe_read ? size : k_probe_read);
@@ -919,6 +925,16 @@ bool read_compound_image(vesk_options& options, driver_workspace& w) {
   errno = 0;
   if (!read_rest(w, size))
     return fail(options, failure::cannot_read, std::strerror(errno ? errno : EIO));
+  struct stat now;
+  if (w.m_length < size && vk::posix_fstat(w.m_file.fd(), now) &&
+      static_cast<uint64_t>(now.st_size) != size) {
+    // Cut while it was read: what is reported is what was there, and said.
+    char cause[96];
+    std::snprintf(cause, sizeof cause, "changed while read: %llu bytes when opened, %llu now",
+                  static_cast<unsigned long long>(size),
+                  static_cast<unsigned long long>(now.st_size));
+    options.m_notes.add("file", w.m_length, cause);
+  }
   w.m_file.close();
   options.m_source_size = w.m_length;
   compound_file_reader& reader = w.m_reader;

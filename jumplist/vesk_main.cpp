@@ -266,24 +266,28 @@ std::string hash_text(uint64_t hash) {
   return buf;
 }
 
-// Device and inode of a file, to tell when two names reach the same file.
+// The status of a file, to tell when two names reach the same file (a
+// device by the device it is).
 struct file_identity {
   bool known = false;
-  dev_t device = 0;
-  ino_t inode = 0;
+  struct stat st {};
   bool same_as(const file_identity& other) const {
-    return known && other.known && device == other.device && inode == other.inode;
+    return known && other.known && same_file(st, other.st);
   }
+  // A file whose bytes a write would change: a regular file or a disk.
+  bool holds_data() const { return known && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)); }
 };
 
 file_identity identity_of(const std::string& path) {
   file_identity id;
-  struct stat st;
-  if (!path.empty() && stat_path(path.c_str(), st) == 0) {
-    id.known = true;
-    id.device = st.st_dev;
-    id.inode = st.st_ino;
-  }
+  id.known = !path.empty() && stat_path(path.c_str(), id.st) == 0;
+  return id;
+}
+
+// The file on standard input (the list of names of "-pipe").
+file_identity standard_input_identity() {
+  file_identity id;
+  id.known = posix_fstat(STDIN_FILENO, id.st);
   return id;
 }
 
@@ -768,10 +772,15 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   const std::string named = options.m_appid_mode          ? options.m_appid_path
                             : !listing && args.size() > 1 ? input_path(args[1])
                                                           : std::string();
+  // A list of names read from a file is an input too.
+  file_identity names_file;
+  if (options.m_pipe) names_file = standard_input_identity();
+  if (!names_file.holds_data()) names_file = {};
   for (const std::string* written : {&options.m_out_file, &options.m_log_path}) {
     if (written->empty()) continue;
     const file_identity target = identity_of(*written);
-    if (identity_of(named).same_as(target) || identity_of(options.m_appid_path).same_as(target)) {
+    if (identity_of(named).same_as(target) || identity_of(options.m_appid_path).same_as(target) ||
+        names_file.same_as(target)) {
       error_printf("output file is the input file: %s\n", written->c_str());
       return -1;
     }

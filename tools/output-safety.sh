@@ -17,8 +17,11 @@ example="$here/examples/5f7b5f1e01b83767.automaticDestinations-ms"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vesk-output-safety-XXXXXX")
 mounted=""
+loopdev=""
 cleanup() {
   [ -n "$mounted" ] && umount "$mounted" 2>/dev/null
+  [ -n "$loopdev" ] && losetup -d "$loopdev" 2>/dev/null
+  chattr -a "$work/ao" 2>/dev/null
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
 }
@@ -270,7 +273,7 @@ else
     fi
     # point (syscall:call) and what F must then be
     if [ "$road" = rename ]; then
-      points="write:2:old fsync:1:old rename:1:whole"
+      points="write:2:old fsync:1:old renameat:1:whole"
     else
       points="write:2:old fsync:1:old fallocate:1:whole pwrite64:2:whole ftruncate:1:whole fsync:2:whole"
     fi
@@ -467,6 +470,227 @@ if [ "$(id -u)" = 0 ] && mount -t tmpfs -o strictatime,size=1m tmpfs at 2>/dev/n
 else
   skip "access time on strictatime" - "no tmpfs (needs root and mount)"
 fi
+
+# ---------------------------------------------------------------------------
+# The run's own streams named as outputs: written through the descriptor the
+# shell opened (appending where it appends), so that what the file held and
+# the messages all arrive.
+head -c 3000 "$example" >in/cut.ms
+for name in /dev/stdout /dev/fd/1 /proc/self/fd/1; do
+  printf 'earlier line\n' >app.txt
+  ALSO='[ "$(head -1 app.txt)" = "earlier line" ] && grep -q "^vesk ver: " app.txt'
+  check "$name >> file" -out 0 "" - - -- sh -c 'exec "$0" -quiet in/one.ms -out "$1" >>app.txt' "$vesk" "$name"
+done
+for name in /dev/stderr /dev/fd/2 /proc/self/fd/2; do
+  ALSO='grep -q "^->" e2.txt && grep -q "not read in full: in/cut.ms" e2.txt'
+  check "$name 2> file" -diags 2 "" - - -- sh -c 'exec "$0" -quiet in/cut.ms -diags "$1" 2>e2.txt' "$vesk" "$name"
+done
+ALSO='grep -q "^vesk ver: " both.txt && grep -q "not read in full: in/cut.ms" both.txt'
+check "/dev/stdout > file 2>&1" -out 2 "" - - -- sh -c 'exec "$0" -quiet in/cut.ms -out /dev/stdout >both.txt 2>&1' "$vesk"
+rm -f in/cut.ms app.txt e2.txt both.txt
+
+# The file of names on standard input is an input: never the report or log.
+for option in -out -diags; do
+  printf 'in/one.ms\n' >in/names.txt
+  check "-pipe, its list file" "$option" 255 "output file is the input file: in/names.txt" - - -- \
+    sh -c '"$0" -quiet -pipe "$1" in/names.txt <in/names.txt' "$vesk" "$option"
+done
+rm -f in/names.txt
+
+# A disk (a loop device holding a list) as input: refused as the output by
+# its own node, by a second node of the same device, and met through -pipe;
+# the device never written.
+if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null && cp "$example" in/disk.img &&
+  loopdev=$(losetup -f --show in/disk.img 2>/dev/null) && [ -n "$loopdev" ]; then
+  twin=$work/twin
+  mknod "$twin" b $((0x$(stat -c %t "$loopdev"))) $((0x$(stat -c %T "$loopdev")))
+  disk_sum=$(sha256sum <"$loopdev")
+  same_disk='[ "$(sha256sum <"$loopdev")" = "$disk_sum" ]'
+  for option in -out -diags; do
+    for t in "$loopdev" "$twin"; do
+      node="its node"
+      [ "$t" = "$twin" ] && node="a second node"
+      ALSO=$same_disk
+      check "loop device, $node" "$option" 255 "output file is the input file: $t" - - -- \
+        "$vesk" -quiet "$loopdev" "$option" "$t"
+    done
+    ALSO=$same_disk
+    check "loop device through -pipe" "$option" 255 \
+      "output file is the input file: $loopdev, skipped // nothing read: 1 name on standard input: 1 the output file" \
+      - - -- sh -c 'echo "$2" | "$0" -quiet -pipe "$1" "$2"' "$vesk" "$option" "$loopdev"
+    ALSO=$same_disk
+    check "loop device, second node, -pipe" "$option" 1 \
+      "output file is the input file: $loopdev, skipped // .* written to .*: the output file $twin is an input of the run and was left as it was" \
+      - - -- sh -c 'printf "%s\nin/one.ms\n" "$2" | TMPDIR="$3" "$0" -quiet -pipe "$1" "$4"' \
+      "$vesk" "$option" "$loopdev" "$work/tmp" "$twin"
+  done
+  losetup -d "$loopdev" && loopdev=""
+  rm -f "$twin" in/disk.img
+else
+  rm -f in/disk.img
+  skip "loop device as input" -out "no loop device (needs root and losetup)"
+fi
+
+if command -v strace >/dev/null && strace -qq -o /dev/null -e trace=none true 2>/dev/null; then
+  # The new report's mode from its making on, its chmod held back: never
+  # wider than the 0600 report it replaces (umask 022).
+  printf 'earlier report\n' >mode.txt
+  chmod 600 mode.txt
+  cat >watch-mode <<'EOF'
+#!/usr/bin/env bash
+umask 022
+strace -f -qq -o /dev/null -e trace=fchmod -e inject=fchmod:delay_enter=1000000 "$@" &
+pid=$!
+: >modes.txt
+while kill -0 "$pid" 2>/dev/null; do
+  stat -c %a .vesk-report-* >>modes.txt 2>/dev/null
+  sleep 0.02
+done
+wait "$pid"
+EOF
+  chmod +x watch-mode
+  ALSO='[ "$(sort -u modes.txt | tr -d "\n")" = 600 ] && [ "$(stat -c %a mode.txt)" = 600 ]'
+  check "new report's mode, chmod held" -out 0 "" mode.txt replaced -- ./watch-mode "$vesk" -quiet in/one.ms -out mode.txt
+  rm -f mode.txt modes.txt
+
+  # A link swapped in while the output is looked at or opened (each step
+  # held by strace): no evidence removed or cut.
+  cat >swap-at <<'EOF'
+#!/usr/bin/env bash
+# swap-at SYSCALL WAIT-FOR LINK TO [PATH...] -- command: SYSCALL (on the
+# PATHs, when given) held a second at its entry; once WAIT-FOR is there (a
+# file made) or the process sits in a held call (WAIT-FOR "@"), LINK is
+# turned to TO.
+sc=$1 wait_for=$2 link=$3 to=$4
+shift 4
+paths=()
+while [ "$1" != -- ]; do paths+=(-P "$1"); shift; done
+shift
+strace -f -qq -o /dev/null "${paths[@]}" -e trace="$sc" -e inject="$sc":delay_enter=1000000 "$@" &
+pid=$!
+nr=$(case $sc in openat) echo 257 ;; unlink) echo 87 ;; esac)
+held() {
+  for child in $(pgrep -P "$pid"); do
+    [ "$(cut -d' ' -f1 "/proc/$child/syscall" 2>/dev/null)" = "$nr" ] && return 0
+  done
+  return 1
+}
+for _ in $(seq 1 500); do
+  kill -0 "$pid" 2>/dev/null || break
+  if [ "$wait_for" = @ ]; then
+    # Still there a moment later: the held call, not one passing by.
+    held && sleep 0.1 && held && break
+  elif [ -e "$wait_for" ]; then
+    break
+  fi
+  sleep 0.01
+done
+ln -sfn "$to" "$link"
+wait "$pid"
+EOF
+  chmod +x swap-at
+  mkdir -p in/ev empty
+  cp "$example" in/ev/x.ms
+  rm -f lnk && ln -s empty lnk
+  ALSO='[ -f empty/x.ms ] && rm -f empty/x.ms'
+  check "link swapped during the check" -out 0 "" - - -- ./swap-at unlink empty/x.ms lnk in/ev -- \
+    "$vesk" -quiet -enumdir in/ev -out lnk/x.ms
+  mkdir -p p && rm -f p/fifo && mkfifo p/fifo
+  check "link swapped before a pipe's open" -out 255 \
+    "prob opening results file: p/fifo for writing \(Too many levels of symbolic links\)" - - -- \
+    sh -c 'exec 3<>p/fifo; ./swap-at openat @ "$1" "$2" "$1" "${1%/fifo}" -- "$0" -quiet in/one.ms -out p/fifo' \
+    "$vesk" "$work/p/fifo" "$work/in/ev/x.ms"
+  rm -rf p lnk empty
+
+  # A short file whose read fails, and fsync interrupted: said, kept.
+  head -c 40 "$example" >in/short.ms
+  check "EIO reading a short file, listed" - 1 "can't read file: in/short.ms \(Input/output error\)" - - -- \
+    sh -c 'printf "in/short.ms\nin/one.ms\n" | strace -f -qq -o /dev/null -P "$1" -e trace=pread64 -e inject=pread64:error=EIO "$0" -quiet -pipe' \
+    "$vesk" "$work/in/short.ms"
+  rm -f in/short.ms intr.txt
+  ALSO='head -c 10 intr.txt | grep -q "^vesk ver: "'
+  check "fsync interrupted (EINTR)" -out 0 "" - - -- ./at-call error=EINTR fsync 1 -- "$vesk" -quiet in/one.ms -out intr.txt
+  rm -f intr.txt
+
+  # The report's folder moved during the run: the report still reaches its
+  # target, and a report that could not take its place is said where it is.
+  cat >move-at <<'EOF'
+#!/usr/bin/env bash
+# move-at SYSCALL ERROR -- command: the folder o moved to n once the process
+# has made its new file and is held at SYSCALL's entry; ERROR (or "-")
+# injected there.
+sc=$1 err=$2
+shift 3
+inject="$sc":delay_enter=1000000
+[ "$err" != - ] && inject="$inject:error=$err"
+strace -f -qq -o /dev/null -e trace="$sc" -e inject="$inject" "$@" &
+pid=$!
+for _ in $(seq 1 500); do
+  kill -0 "$pid" 2>/dev/null || break
+  [ -n "$(find o -name '.vesk-report-*' 2>/dev/null)" ] && break
+  sleep 0.01
+done
+mv o n
+wait "$pid"
+EOF
+  chmod +x move-at
+  rm -rf o n && mkdir o
+  ALSO='head -c 10 n/r.txt | grep -q "^vesk ver: " && rm -rf n'
+  check "folder moved during the run" -out 0 "" - - -- ./move-at fsync - -- "$vesk" -quiet in/one.ms -out o/r.txt
+  rm -rf o n && mkdir o
+  ALSO='[ ! -e n/r.txt ] && rm -rf n'
+  check "folder moved, report not placed" -out 255 \
+    "prob writing results to o/r.txt \(Invalid cross-device link\): the whole report is in $work/n/\.vesk-report-[0-9]+-0\.tmp" \
+    - - -- ./move-at renameat EXDEV -- "$vesk" -quiet in/one.ms -out o/r.txt
+  rm -rf o n
+
+  # A list with a long tail cut between its first and second read: said,
+  # with its size then and now, status 2. (Not among the inputs: it is cut.)
+  mkdir -p cut
+  { cat "$example"; head -c 41943040 /dev/zero; } >cut/tail.ms
+  cat >cut-at <<'EOF'
+#!/usr/bin/env bash
+# cut-at FILE SIZE -- command: FILE cut to SIZE once its first read is done.
+file=$1 size=$2
+shift 3
+strace -f -qq -o /dev/null -P "$file" -e trace=pread64 -e inject=pread64:signal=SIGSTOP:when=1 "$@" &
+pid=$!
+child=""
+for _ in $(seq 1 500); do
+  child=$(pgrep -P "$pid" | head -1)
+  [ -n "$child" ] && [ "$(ps -o stat= -p "$child" | cut -c1)" = T ] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.01
+done
+truncate -s "$size" "$file"
+[ -n "$child" ] && kill -CONT "$child"
+wait "$pid"
+EOF
+  chmod +x cut-at
+  size=$(stat -c %s "$example")
+  check "file cut while read" - 2 \
+    "not read in full: cut/tail.ms \(file at offset 0x[0-9a-f]+: changed while read: $((size + 41943040)) bytes when opened, $size now\)" \
+    - - -- ./cut-at "$work/cut/tail.ms" "$size" -- "$vesk" -quiet cut/tail.ms
+  rm -rf cut
+else
+  skip "held calls (mode, swaps, EIO, EINTR, moves, cuts)" -out "no strace to act at a call"
+fi
+
+# An append-only folder: a failed run makes nothing there; a run that reads
+# makes its report whole.
+mkdir -p ao
+if chattr +a ao 2>/dev/null; then
+  ALSO='[ -z "$(ls -A ao)" ]'
+  check "append-only folder, run fails" -out 255 \
+    "can't read specified file: in/missing.ms \(No such file or directory\), aborting" - - -- \
+    env TMPDIR="$work/tmp" "$vesk" -quiet in/missing.ms -out ao/r.txt
+  ALSO='[ "$(ls -A ao)" = r.txt ] && head -c 10 ao/r.txt | grep -q "^vesk ver: "'
+  check "append-only folder, run reads" -out 0 "" - - -- env TMPDIR="$work/tmp" "$vesk" -quiet in/one.ms -out ao/r.txt
+  chattr -a ao
+else
+  skip "append-only folder" -out "no chattr +a here"
+fi
+rm -rf ao
 
 if [ "$failures" -ne 0 ]; then
   echo "output-safety: $failures case(s) failed" >&2

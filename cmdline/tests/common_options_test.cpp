@@ -1,5 +1,6 @@
 #include "cmdline/common_options.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,6 +10,7 @@
 #include <limits>
 
 #include "foundation/vk_console.h"
+#include "posix_seam.h"
 #include "temp_tree.h"
 
 using namespace vk;
@@ -303,6 +305,20 @@ TEST(CommonOptions, OutputProbeHarmsNothingThatExists) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(fresh.m_out_file, tree.path("new.txt"));
   EXPECT_FALSE(std::filesystem::exists(tree.path("new.txt")));
+  {
+    // Nothing is made to look: a name made and removed again may lead to
+    // someone else's file by the time it is removed.
+    static int made = 0;
+    vk::posix_calls calls = vk::system_posix_calls();
+    calls.open = [](const char* p, int f, mode_t m) {
+      made += (f & O_CREAT) != 0;
+      return vk::system_posix_calls().open(p, f, m);
+    };
+    vk::scoped_posix_calls seam(calls);
+    cmd_params probed;
+    EXPECT_EQ(run(probed, {"-out", tree.path("new.txt")}).status, 1);
+    EXPECT_EQ(made, 0);
+  }
 
   for (const char* name : {"report.txt", "link.txt"}) {
     cmd_params s;

@@ -3,12 +3,15 @@
 // written through a file elsewhere; the system's own reason is kept.
 #include "cmdline/report_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -32,17 +35,42 @@ struct injected {
   bool full_on_write = false;
   int full_from_pwrite = 0;  // the first of the target's writes to fail, 0 none
   int pwrites = 0;
+  int interrupted_fsyncs = 0;  // fsync calls that fail with EINTR first
+  // At the open of this name, before it: the name becomes a link to swap_to.
+  std::string swap_name, swap_to, swap_folder;
 };
 injected g_inject;
 
-int open_refusing(const char* path, int flags, mode_t mode) {
-  const std::string p = path;
+std::string folder_of_descriptor(int dir) {
+  char buf[PATH_MAX] = {};
+  const std::string self = "/proc/self/fd/" + std::to_string(dir);
+  const ssize_t n = ::readlink(self.c_str(), buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+int openat_refusing(int dir, const char* name, int flags, mode_t mode) {
+  const std::string folder = folder_of_descriptor(dir);
   if ((flags & O_CREAT) != 0 && !g_inject.refused_folder.empty() &&
-      p.rfind(g_inject.refused_folder + "/", 0) == 0 && p.find("/.vesk-report-") != p.npos) {
+      folder == g_inject.refused_folder && std::string(name).rfind(".vesk-report-", 0) == 0) {
     errno = EACCES;
     return -1;
   }
-  return vk::system_posix_calls().open(path, flags, mode);
+  if (!g_inject.swap_name.empty() && name == g_inject.swap_name) {
+    // Someone else's link, swapped in between the look and the open.
+    const std::string at = g_inject.swap_folder + "/" + name;
+    std::filesystem::remove(at);
+    std::filesystem::create_symlink(g_inject.swap_to, at);
+    g_inject.swap_name.clear();
+  }
+  return vk::system_posix_calls().openat(dir, name, flags, mode);
+}
+int fsync_interrupted(int fd) {
+  if (g_inject.interrupted_fsyncs > 0) {
+    --g_inject.interrupted_fsyncs;
+    errno = EINTR;
+    return -1;
+  }
+  return vk::system_posix_calls().fsync(fd);
 }
 ssize_t write_full_disk(int fd, const void* buf, size_t len) {
   if (g_inject.full_on_write) {
@@ -92,9 +120,10 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
   ASSERT_TRUE(tree.ok() && elsewhere.ok());
   scoped_tmpdir tmpdir(elsewhere.root());
   vk::posix_calls calls = vk::system_posix_calls();
-  calls.open = open_refusing;
+  calls.openat = openat_refusing;
   calls.write = write_full_disk;
   calls.pwrite = pwrite_full_disk;
+  calls.fsync = fsync_interrupted;
   vk::scoped_posix_calls seam(calls);
   const struct {
     const char* name;
@@ -106,31 +135,42 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     int error;            // after finish
     bool kept_elsewhere;  // the whole report stays where it was written
     bool damaged;         // the target holds part of the new report
+    int interrupted_fsyncs = 0;
   } rows[] = {
       {"beside", false, false, 0, false, true, 0, false, false},
       {"beside, disk full", false, true, 0, false, false, ENOSPC, false, false},
       {"beside, nothing read", false, false, 0, true, false, 0, false, false},
+      {"beside, fsync interrupted", false, false, 0, false, true, 0, false, false, 2},
       {"elsewhere", true, false, 0, false, true, 0, false, false},
       {"elsewhere, disk full", true, true, 0, false, false, ENOSPC, false, false},
       {"elsewhere, target's disk full", true, false, 1, false, false, ENOSPC, true, false},
       {"elsewhere, target's disk full past its first part", true, false, 2, false, false, ENOSPC,
        true, true},
       {"elsewhere, nothing read", true, false, 0, true, false, 0, false, false},
+      {"elsewhere, fsync interrupted", true, false, 0, false, true, 0, false, false, 2},
   };
+  const mode_t umask_before = ::umask(022);
   const std::string report(300000, 'r');  // beyond one put area
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     tree.file("d/r.txt", "earlier");
     ASSERT_EQ(::chmod(tree.path("d/r.txt").c_str(), 0640), 0);
-    g_inject = {r.folder_refuses ? tree.path("d") : std::string(), false, 0};
+    g_inject = {};
+    if (r.folder_refuses) g_inject.refused_folder = tree.path("d");
     vk::report_file file;
     ASSERT_TRUE(file.open(tree.path("d/r.txt"))) << std::strerror(file.error());
     EXPECT_EQ(names_in(tree.path("d")).size(), r.folder_refuses ? 1u : 2u);
     EXPECT_EQ(names_in(elsewhere.root()).size(), r.folder_refuses ? 1u : 0u);
+    // Made with its final mode: from its first moment no wider than the
+    // report it replaces (0640), the umask (022) taken too.
+    struct stat made;
+    ASSERT_EQ(::stat(file.written_path().c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777 & ~0640u, 0u) << std::oct << (made.st_mode & 0777);
     EXPECT_EQ(file.role_of(tree.path("d/r.txt")), vk::report_file::role::target);
     file.stream() << report;
     g_inject.full_on_write = r.full_on_write;
     g_inject.full_from_pwrite = r.full_from_pwrite;
+    g_inject.interrupted_fsyncs = r.interrupted_fsyncs;
     if (r.discarded) {
       file.discard();
     } else {
@@ -158,6 +198,7 @@ TEST(ReportFile, OnlyAWholeReportTakesTheTargetsPlace) {
     }
     EXPECT_TRUE(names_in(elsewhere.root()).empty());
   }
+  ::umask(umask_before);
 }
 
 // A name is looked at before anything is made: an empty one, one longer
@@ -194,9 +235,10 @@ TEST(ReportFile, NamesAreLookedAtBeforeAnythingIsMade) {
 
   scoped_tmpdir missing(tree.path("missing"));
   vk::posix_calls calls = vk::system_posix_calls();
-  calls.open = open_refusing;
+  calls.openat = openat_refusing;
   vk::scoped_posix_calls seam(calls);
-  g_inject = {tree.path("d"), false, 0};
+  g_inject = {};
+  g_inject.refused_folder = tree.path("d");
   vk::report_file file;
   EXPECT_FALSE(file.open(tree.path("d/made.txt")));
   g_inject = {};
@@ -231,4 +273,135 @@ TEST(ReportFile, DevicesAndPipesAreWrittenDirectly) {
     EXPECT_EQ(full.error(), ENOSPC);
   }
   EXPECT_EQ(names_in(tree.root()), std::vector<std::string>{"fifo"});
+}
+
+// One of the process's own streams, named, is written through its
+// descriptor as it was opened: a file it appends to, or whose place it
+// shares, keeps what it holds; the name never replaces the file behind it.
+TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const struct {
+    const char* name;
+    const char* form;  // the name, %d the descriptor
+    int flags;
+    bool opens;
+    bool discarded;
+    const char* after;
+  } rows[] = {
+      {"appending", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
+      {"sharing its place", "/proc/self/fd/%d", O_WRONLY, true, false, "earlier\nreport"},
+      {"run read nothing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n"},
+      {"read only", "/dev/fd/%d", O_RDONLY, false, false, "earlier\n"},
+      {"not open", "/dev/fd/%d", -1, false, false, "earlier\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    tree.file("log.txt", "earlier\n");
+    const int fd = ::open(tree.path("log.txt").c_str(), r.flags == -1 ? O_RDONLY : r.flags);
+    ASSERT_NE(fd, -1);
+    ::lseek(fd, 0, SEEK_END);
+    char name[64];
+    std::snprintf(name, sizeof name, r.form, r.flags == -1 ? 999 : fd);
+    {
+      vk::report_file file;
+      ASSERT_EQ(file.open(name), r.opens);
+      if (r.opens) {
+        EXPECT_TRUE(file.direct());
+        file.stream() << "report";
+        if (r.discarded)
+          file.discard();
+        else
+          EXPECT_TRUE(file.finish());
+      } else {
+        EXPECT_EQ(file.error(), EBADF);
+      }
+    }
+    // The descriptor stays the process's, at the end of what was written.
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(std::strlen(r.after)));
+    ::close(fd);
+    EXPECT_EQ(slurp(tree.path("log.txt")), r.after);
+    EXPECT_EQ(names_in(tree.root()), std::vector<std::string>{"log.txt"});
+  }
+}
+
+// The target's folder is opened once and every later step is taken in it:
+// the folder moved during the run gets the report where it now is, a link
+// swapped in meanwhile is never followed, and what is removed is only the
+// run's own file.
+TEST(ReportFile, LaterStepsTakeTheFolderOpenedFirst) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.openat = openat_refusing;
+  vk::scoped_posix_calls seam(calls);
+  const std::string evidence = "evidence bytes";
+  const struct {
+    const char* name;
+    const char* target;
+    bool kept;       // the target turned out to be an input
+    bool moved;      // d is renamed to e after the open
+    bool swapped;    // link is turned to ev after the open
+    bool fifo_swap;  // the pipe's name becomes a link to ev/x.ms just before its open
+    bool discarded;
+    const char* where;  // where the report is at the end, "" nowhere
+  } rows[] = {
+      {"folder moved", "d/r.txt", false, true, false, false, false, "e/r.txt"},
+      {"folder moved, target kept", "d/r.txt", true, true, false, false, false, "e/"},
+      {"link to a folder swapped, nothing read", "link/x.ms", false, false, true, false, true, ""},
+      {"link to a folder swapped", "link/x.ms", false, false, true, false, false, "empty/x.ms"},
+      {"pipe swapped for a link", "p/fifo", false, false, false, true, false, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove_all(tree.path("d"));
+    std::filesystem::remove_all(tree.path("e"));
+    std::filesystem::remove_all(tree.path("empty"));
+    std::filesystem::remove_all(tree.path("p"));
+    std::filesystem::remove(tree.path("link"));
+    tree.file("d/r.txt", "earlier");
+    tree.file("ev/x.ms", evidence);
+    tree.dir("empty");
+    tree.dir("p");
+    ASSERT_EQ(::mkfifo(tree.path("p/fifo").c_str(), 0600), 0);
+    tree.symlink(tree.path("empty"), "link");
+    if (r.fifo_swap) {
+      g_inject.swap_name = "fifo";
+      g_inject.swap_folder = tree.path("p");
+      g_inject.swap_to = tree.path("ev/x.ms");
+    }
+    vk::report_file file;
+    const bool opened = file.open(tree.path(r.target));
+    g_inject = {};
+    if (r.fifo_swap) {
+      EXPECT_FALSE(opened);
+      EXPECT_EQ(file.error(), ELOOP);
+    } else {
+      ASSERT_TRUE(opened);
+      file.stream() << "report";
+      if (r.kept) file.keep_target();
+      if (r.moved) std::filesystem::rename(tree.path("d"), tree.path("e"));
+      if (r.swapped) {
+        std::filesystem::remove(tree.path("link"));
+        tree.symlink(tree.path("ev"), "link");
+      }
+      if (r.discarded)
+        file.discard();
+      else
+        EXPECT_TRUE(file.finish());
+    }
+    EXPECT_EQ(slurp(tree.path("ev/x.ms")), evidence);
+    EXPECT_EQ(names_in(tree.path("ev")), std::vector<std::string>{"x.ms"});
+    const std::string where = r.where;
+    if (where.empty()) {
+      EXPECT_TRUE(names_in(tree.path("empty")).empty());
+    } else if (where.back() == '/') {
+      // Said where it is now, not where its folder was.
+      EXPECT_EQ(file.written_path().rfind(tree.path(where), 0), 0u) << file.written_path();
+      EXPECT_EQ(slurp(file.written_path()), "report");
+      EXPECT_EQ(slurp(tree.path("e/r.txt")), "earlier");
+    } else {
+      EXPECT_EQ(slurp(tree.path(where)), "report");
+    }
+  }
 }

@@ -967,3 +967,37 @@ TEST(DescriptorStream, WritesLargeBlocksInOrder) {
     EXPECT_FALSE(out.good());
   }
 }
+
+// Two names reach one file when they share its file system and inode; a
+// device node is the device it names, whatever node and folder hold it.
+TEST(SameFile, DevicesByTheDeviceTheyAre) {
+  const auto status = [](mode_t kind, dev_t dev, ino_t ino, dev_t rdev) {
+    struct stat st {};
+    st.st_mode = kind | 0644;
+    st.st_dev = dev;
+    st.st_ino = ino;
+    st.st_rdev = rdev;
+    return st;
+  };
+  const struct {
+    const char* name;
+    struct stat a, b;
+    bool same;
+  } rows[] = {
+      {"one file", status(S_IFREG, 1, 7, 0), status(S_IFREG, 1, 7, 0), true},
+      {"other inode", status(S_IFREG, 1, 7, 0), status(S_IFREG, 1, 8, 0), false},
+      {"other file system", status(S_IFREG, 1, 7, 0), status(S_IFREG, 2, 7, 0), false},
+      {"two nodes of one disk", status(S_IFBLK, 5, 10, 0x700), status(S_IFBLK, 1, 99, 0x700), true},
+      {"two disks", status(S_IFBLK, 5, 10, 0x700), status(S_IFBLK, 5, 10, 0x701), false},
+      {"a disk and a character device of one number", status(S_IFBLK, 5, 10, 0x700),
+       status(S_IFCHR, 5, 10, 0x700), false},
+      {"a disk and a file of its inode", status(S_IFBLK, 5, 10, 0x700), status(S_IFREG, 5, 10, 0),
+       false},
+      {"two nodes of one character device", status(S_IFCHR, 5, 3, 0x103),
+       status(S_IFCHR, 6, 4, 0x103), true},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(vk::same_file(r.a, r.b), r.same) << r.name;
+    EXPECT_EQ(vk::same_file(r.b, r.a), r.same) << r.name;
+  }
+}

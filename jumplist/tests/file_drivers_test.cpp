@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -324,6 +325,86 @@ TEST(FileDrivers, LongListWithItsLinksPastTheFirst32KiB) {
   const auto streams = values(r.text, "stream #:");
   ASSERT_EQ(streams.size(), 300u);
   for (size_t i = 0; i < streams.size(); ++i) EXPECT_EQ(streams[i], std::to_string(i + 1));
+}
+
+// What the seam does to the reads of a file: fail them all, or cut the
+// file to a size just before its second read.
+struct read_fault {
+  int error = 0;
+  off_t cut_to = -1;
+  int reads = 0;
+};
+read_fault g_read_fault;
+
+ssize_t faulty_pread(int fd, void* buf, size_t len, off_t at) {
+  if (g_read_fault.error != 0) {
+    errno = g_read_fault.error;
+    return -1;
+  }
+  if (++g_read_fault.reads == 2 && g_read_fault.cut_to >= 0) {
+    // Another program cuts the file; this descriptor is only for reading.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    ::truncate(self.c_str(), g_read_fault.cut_to);
+  }
+  return vk::system_posix_calls().pread(fd, buf, len, at);
+}
+
+// A read that fails is said whatever the file's size; a file cut while it
+// is read is said with its size then and now, and what was there reported.
+TEST(FileDrivers, AFileThatFailsOrChangesWhileReadIsSaid) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto list = fixture_jumplist();
+  auto tailed = list;
+  tailed.resize(list.size() + 40000, 0);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    read_fault fault;
+    bool ok;
+    failure why;
+    std::string said;  // on standard error from the notes, "" none
+  } rows[] = {
+      {"short file, EIO", std::vector<uint8_t>(40, 1), {EIO}, false, failure::cannot_read, ""},
+      {"list, EIO", list, {EIO}, false, failure::cannot_read, ""},
+      {"list with a tail, whole", tailed, {}, true, failure::none, ""},
+      {"list with a tail, cut between reads",
+       tailed,
+       {0, static_cast<off_t>(list.size())},
+       true,
+       failure::none,
+       "changed while read: " + std::to_string(tailed.size()) + " bytes when opened, " +
+           std::to_string(list.size()) + " now"},
+  };
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.pread = faulty_pread;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    tree.file("f.automaticDestinations-ms", std::string(r.bytes.begin(), r.bytes.end()));
+    vesk_options options;
+    options.m_source_path = tree.path("f.automaticDestinations-ms");
+    std::ostringstream out;
+    g_read_fault = r.fault;
+    testing::internal::CaptureStderr();
+    bool ok;
+    {
+      vk::scoped_posix_calls seam(calls);
+      ok = process_jumplist_file(out, options.m_source_path, options);
+    }
+    g_read_fault = {};
+    options.m_notes.flush(options.m_source_path);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ok, r.ok);
+    EXPECT_EQ(options.m_failure, r.why);
+    if (r.said.empty()) {
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_NE(err.find(r.said), std::string::npos) << err;
+    }
+    if (r.ok) {
+      EXPECT_EQ(values(out.str(), "stream #:").size(), 3u);
+    }
+  }
 }
 
 // Links kept and dropped on the automatic road by one rule with the other

@@ -235,6 +235,60 @@ TEST(OutputFiles, PipesAndDevicesAreWrittenDirectly) {
   EXPECT_EQ(temps_in(tree.root()), 0u);
 }
 
+// The run's own standard streams named as outputs: written through the
+// descriptor the shell opened (appending where it appends), so that what a
+// file held and the messages both stay; the file of names on standard input
+// is an input, never an output.
+TEST(OutputFiles, TheRunsOwnStreamsNamedAsOutputs) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const std::string list = list_bytes();
+  tree.file(k_list, list);
+  tree.file("cut.ms", list.substr(0, 3000));
+  const std::string cd = "cd " + quoted(tree.root()) + " && ";
+  const std::string vesk = quoted(VESK_BINARY) + " -quiet ";
+  const struct {
+    const char* name;
+    std::string command;
+    int status;
+    const char* file;  // what the case looks at
+    bool earlier;      // it begins with what it held before
+    bool report;       // it holds the report
+    bool messages;     // it holds the messages of the cut file
+    bool log;          // it holds the log
+  } rows[] = {
+      {"-out /dev/stdout >>", vesk + k_list + " -out /dev/stdout >>f.txt", 0, "f.txt", true, true,
+       false, false},
+      {"-out /dev/fd/1 >>", vesk + k_list + " -out /dev/fd/1 >>f.txt", 0, "f.txt", true, true,
+       false, false},
+      {"-out /proc/self/fd/1 >>", vesk + k_list + " -out /proc/self/fd/1 >>f.txt", 0, "f.txt", true,
+       true, false, false},
+      {"-diags /dev/stderr 2>", vesk + "cut.ms -diags /dev/stderr 2>f.txt", 2, "f.txt", false,
+       false, true, true},
+      {"-out /dev/stdout 2>&1", vesk + "cut.ms -out /dev/stdout >f.txt 2>&1", 2, "f.txt", false,
+       true, true, false},
+      {"-pipe -out, the list", vesk + "-pipe -out f.txt <f.txt 2>err.txt", 255, "f.txt", true,
+       false, false, false},
+      {"-pipe -diags, the list", vesk + "-pipe -diags f.txt <f.txt 2>err.txt", 255, "f.txt", true,
+       false, false, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string earlier = k_list + "\n";
+    tree.file("f.txt", earlier);
+    EXPECT_EQ(exit_status(std::system((cd + r.command).c_str())), r.status);
+    const std::string got = slurp(tree.path(r.file));
+    EXPECT_EQ(got.rfind(earlier, 0) == 0, r.earlier) << got;
+    EXPECT_EQ(got.find("MRU/MFU index:") != std::string::npos, r.report);
+    EXPECT_EQ(got.find("not read in full: cut.ms") != std::string::npos, r.messages) << got;
+    EXPECT_EQ(got.find("->") != std::string::npos, r.log);
+    if (r.status == 255) {
+      EXPECT_EQ(slurp(tree.path("err.txt")), "output file is the input file: f.txt\n");
+    }
+  }
+  EXPECT_EQ(temps_in(tree.root()), 0u);
+}
+
 // A plain user's report in a folder the user may not write: the new report
 // is written in the temporary folder and copied into the report once whole.
 TEST(OutputFiles, AReportInAFolderTheUserMayNotWrite) {
