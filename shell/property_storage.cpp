@@ -8,7 +8,6 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
-#include "shell/embedded_scan.h"
 #include "shell/guid_names.h"
 #include "shell/idlist.h"
 #include "shell/property_keys.h"
@@ -906,17 +905,6 @@ void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::st
         ctx.consumed += 8;
       },
       [&] { out.clear(); });
-}
-
-bool parse_08312006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                          int64_t available, const cmd_params& opts) {
-  if (!p || available <= 0 || !is_08312006_item(p, available)) return false;
-  rec.flags |= itemflag_08312006;
-  reset_consumed(p, ctx);
-  // The running offset is set to 3 here, not advanced: key texts of the
-  // values inside are built from it.
-  ctx.offset = 3;
-  return parse_three_string_block(ctx, rec, p + 4, available - 4, opts);
 }
 
 }  // namespace vk
