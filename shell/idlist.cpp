@@ -233,10 +233,15 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       }
       shell_item_record& rec = out[used];
       const uint32_t damage_before = ctx.space().inner_damage;
+      ctx.space().inner_cause = nullptr;
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
                                             ctx, opts, &step) != 0;
-      if (ctx.space().inner_damage != damage_before)
-        misframed(at, "a property storage or ID list inside it is damaged; not read in full");
+      if (ctx.space().inner_damage != damage_before) {
+        const char* named = std::exchange(ctx.space().inner_cause, nullptr);
+        misframed(at, named
+                          ? named
+                          : "a property storage or ID list inside it is damaged; not read in full");
+      }
       flags = rec.flags;
       if (taken) ++used;
       // Nothing read it, or (a type byte no parser knows) only the

@@ -116,8 +116,10 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   namespace F = L::file_entry;
   const byte_view v = view(p, size);
   rec.size = le32(v, F::file_size);
-  if (const uint16_t date = le16(v, F::dos_date))
-    rec.modified = dos_filetime(date, le16(v, F::dos_time));
+  if (const uint16_t date = le16(v, F::dos_date)) {
+    rec.modified = dos_time_slot(date, le16(v, F::dos_time));
+    if (is_raw_dos_time(rec.modified)) note_inner_damage(ctx.space(), k_raw_dos_cause);
+  }
   const uint16_t attributes = le16(v, F::attributes);
   rec.is_directory = (attributes & F::directory_bit) ? 1 : (rec.size == 0 ? 1 : 0);
   reset_consumed(item, ctx);
