@@ -349,7 +349,7 @@ bool may_want_room(uint16_t vartype, int64_t taken) {
     note_fault(fault, at, k_size_past_data);
   else if (!property_type(vartype))
     note_fault(fault, at, k_no_property_type);
-  else if (read_type(vartype))
+  else if (read_type(vartype) || is_array_vartype(vartype))
     note_fault(fault, at, k_data_undecoded);
 }
 
