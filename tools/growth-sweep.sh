@@ -1,9 +1,9 @@
 #!/bin/bash
 # Growth of vesk's work and memory with its input: each family of inputs
-# (tools/growth_inputs.cpp) is written at two sizes, the second four times
-# the first, and vesk runs on each. A family fails when its user time grows
-# more than 6 times, or when a run's peak resident memory breaks its goal:
-# 64 MB carving, twice the input plus 16 MB on lists, 16 MB reading small
+# (tools/growth_inputs.cpp) is written at two sizes (or more, as `sizes`
+# below names), each four times the one before, and vesk runs on each. A
+# family fails when its user time grows more than 6 times, or when a run's
+# peak resident memory breaks its goal: 64 MB carving, twice the input plus 16 MB on lists, 16 MB reading small
 # link files. Prints one row per run and exits 1 when a family fails.
 #
 # Usage: tools/growth-sweep.sh BUILD_DIR     (a Release build; vesk and
@@ -37,7 +37,10 @@ families=(
   "custom 20000 list"
   "slack 20000 list -slack"
   "pipe 2000 none -pipe"
+  "vistaitems 50000 list"
 )
+# Families run at more than two sizes, each four times the one before.
+declare -A sizes=([vistaitems]=4)
 
 # Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.
 measure() {  # input options...
@@ -81,7 +84,9 @@ for entry in "${families[@]}"; do
   read -r family first goal options <<< "$entry"
   [ -n "${FAMILIES:-}" ] && [[ " $FAMILIES " != *" $family "* ]] && continue
   prev_user=""
-  for n in "$first" $((first * 4)); do
+  runs=("$first")
+  for ((k = 1; k < ${sizes[$family]:-2}; k++)); do runs+=($((${runs[-1]} * 4))); done
+  for n in "${runs[@]}"; do
     input=$tmp/$family-$n
     "$gen" "$family" "$n" "$input"
     # shellcheck disable=SC2086

@@ -28,6 +28,8 @@
 //   slack       a 10-entry automatic list with N free sectors of false
 //               link headers (read with -slack)
 //   pipe        N link files in the folder OUT, and OUT.list naming them
+//   vistaitems  a link whose VistaAndAboveIDList block holds N shell
+//               items of 5 bytes (N items)
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -253,6 +255,15 @@ int main(int argc, char** argv) {
     const size_t at = out.size() - static_cast<size_t>(n) * 512;
     rng.fill(&out[at], static_cast<size_t>(n) * 512);
     for (size_t o = at; o + 512 <= out.size(); o += 512) false_link_header(&out[o]);
+  } else if (family == "vistaitems") {
+    // Items of 5 bytes (a size, a type byte no parser knows, two bytes).
+    byte_builder items;
+    for (uint64_t i = 0; i < n; ++i) items.u16(5).u8(0x99).u16(static_cast<uint16_t>(i));
+    items.u16(0);
+    lnk_spec s;
+    s.write_time = k_first_time;
+    s.extra_blocks.push_back(vista_idlist_block(items.take()));
+    out = write_lnk(s);
   } else if (family == "pipe") {
     if (::mkdir(path.c_str(), 0755) != 0) return 1;
     std::string names;
