@@ -66,24 +66,29 @@ TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
     uint16_t date, time;
     uint64_t ticks;  // 0: none; the raw words stand
     uint32_t raw;
+    // Where the date and time stand; elsewhere they are 2025-01-01 12:00.
+    bool in_item = true, in_extension = true;
   } cases[] = {
-      {0x545F, 0x6DBD, 0, 0x6DBD545F},          // 2022-02-31
-      {0x549F, 0x6DBD, 0, 0x6DBD549F},          // 2022-04-31
-      {0x565D, 0x6DBD, 0, 0x6DBD565D},          // 2023-02-29
-      {0x59A1, 0x6DBD, 0, 0x6DBD59A1},          // month 13
-      {0x5820, 0x6DBD, 0, 0x6DBD5820},          // day 0
-      {0x559F, 0xF800, 0, 0xF800559F},          // hour 31
-      {0x559F, 0x07E0, 0, 0x07E0559F},          // minute 63
-      {0x559F, 0x001F, 0, 0x001F559F},          // second 62
-      {0xFFFF, 0xFFFF, 0, 0xFFFFFFFF},          // all bits
-      {0x585D, 0x6DBD, 133536879580000000, 0},  // 2024-02-29
-      {0x559F, 0x6DBD, 133169679580000000, 0},  // 2022-12-31
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1, true, false},  // the item's alone
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1, false, true},  // the extension's alone
+      {0x545F, 0x6DBD, 0, 0x6DBD545F},               // 2022-02-31
+      {0x549F, 0x6DBD, 0, 0x6DBD549F},               // 2022-04-31
+      {0x565D, 0x6DBD, 0, 0x6DBD565D},               // 2023-02-29
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1},               // month 13
+      {0x5820, 0x6DBD, 0, 0x6DBD5820},               // day 0
+      {0x559F, 0xF800, 0, 0xF800559F},               // hour 31
+      {0x559F, 0x07E0, 0, 0x07E0559F},               // minute 63
+      {0x559F, 0x001F, 0, 0x001F559F},               // second 62
+      {0xFFFF, 0xFFFF, 0, 0xFFFFFFFF},               // all bits
+      {0x585D, 0x6DBD, 133536879580000000, 0},       // 2024-02-29
+      {0x559F, 0x6DBD, 133169679580000000, 0},       // 2022-12-31
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.date << ' ' << c.time);
-    const bytes_t list = idlist(
-        {file_entry_item(0x32, 1, c.date, c.time, 0x20, "A.TXT",
-                         file_entry_extension(0, c.date, c.time, c.date, c.time, u"a.txt", 1, 1))});
+    const bytes_t list = idlist({file_entry_item(
+        0x32, 1, c.in_item ? c.date : 0x5A21, c.in_item ? c.time : 0x6000, 0x20, "A.TXT",
+        c.in_extension ? file_entry_extension(0, c.date, c.time, c.date, c.time, u"a.txt", 1, 1)
+                       : file_entry_extension(0, 0x5A21, 0x6000, 0x5A21, 0x6000, u"a.txt", 1, 1))});
     shell_item_list out;
     parse_ctx ctx;
     parse_fault fault;
@@ -91,9 +96,10 @@ TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
                  default_params(), &fault);
     ASSERT_EQ(out.size(), 1u);
     const uint64_t slot = c.ticks ? c.ticks : k_raw_dos_mark | c.raw;
-    EXPECT_EQ(out[0].modified, slot);
-    EXPECT_EQ(out[0].created, slot);
-    EXPECT_EQ(out[0].accessed, slot);
+    EXPECT_EQ(out[0].modified, c.in_item ? slot : 133802064000000000);
+    const uint64_t extension = c.in_extension ? slot : 133802064000000000;
+    EXPECT_EQ(out[0].created, extension);
+    EXPECT_EQ(out[0].accessed, extension);
     EXPECT_EQ(is_raw_dos_time(slot), c.ticks == 0);
     if (c.ticks) {
       EXPECT_FALSE(fault);
