@@ -347,6 +347,11 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
     ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
     taken = file_entry_extension(ctx, record, v, avail, version);
   } else {
+    // Identifier 4 is the file entry's extension, whose versions are known.
+    if (id == 4 && version != 0)
+      note_inner_damage(ctx.space(),
+                        "0xBEEF0004 block of a version no layout has; its names "
+                        "read by search");
     taken = avail - string_scan(ctx.guard, record, all);
   }
   if (taken <= 0) taken = avail;

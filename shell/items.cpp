@@ -111,6 +111,10 @@ bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_recor
   return parse_sized_file_entry(item, ctx, rec, p, le16(view(p, avail), L::item::size), opts);
 }
 
+// The offset a file entry ends with names its first extension block.
+constexpr const char* k_no_block_at_offset =
+    "the offset of its first 0xBEEF block points at none; its blocks not read";
+
 bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
                             const uint8_t* p, int64_t size, const cmd_params& opts) {
   namespace F = L::file_entry;
@@ -138,7 +142,10 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
     return !rec.long_name.empty() || !rec.primary_name.empty();
   }
   int64_t e = le16(v, static_cast<size_t>(size - 2));  // the first block's offset ends the item
-  if (e == 0 || e >= size) e = 0;
+  if (e >= size) {
+    note_inner_damage(ctx.space(), k_no_block_at_offset);
+    e = 0;
+  }
   const uint8_t type = le8(v, L::item::type);
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
     read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
@@ -157,6 +164,8 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
     if (n > 0) {
       ctx.offset = after + n;
       ctx.consumed = saved + n;
+    } else {
+      note_inner_damage(ctx.space(), k_no_block_at_offset);
     }
   }
   return !rec.long_name.empty() || !rec.primary_name.empty();
