@@ -124,13 +124,13 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   };
   if (size >= 12) dos_slot(rec.created, F::created);
   if (size >= 16) dos_slot(rec.accessed, F::accessed);
-  if (size < 18) return avail;
   const int64_t names_at = F::names_at(version);
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
   if (names_at > names_end) {
-    // No room for the names the version lays out: nothing to read there.
-    if (le16(v, F::long_name) != 0)
-      note_inner_damage(ctx.space(), k_stray_causes[0][int(stray::past_block)]);
+    // No room for the fields and names the version lays out.
+    note_inner_damage(ctx.space(),
+                      "0xBEEF0004 block shorter than its version's fixed fields; "
+                      "the fields past its end not read");
     return avail;
   }
   // A long name displaced by one already there joins names after the

@@ -150,11 +150,18 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
     read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
-    read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
+    const int64_t name_end = F::name + read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
     if (!rec.primary_name.empty()) {
       take_pooled(rec.names);
       rec.names.push_back(rec.primary_name);
     }
+    // No first-block offset, yet a block follows the name where it would.
+    const size_t block_at = static_cast<size_t>(name_end + name_end % 2);
+    if (e == 0 && static_cast<int64_t>(block_at) + 8 <= size - 2 &&
+        le16(v, block_at + L::beef::signature_at) == L::beef::signature)
+      note_inner_damage(ctx.space(),
+                        "the offset of its first 0xBEEF block is 0, yet a block "
+                        "follows its name; its blocks not read");
   }
   if (e) {
     ctx.offset += e;

@@ -686,11 +686,16 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
   utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
   int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
   int64_t r = size - q;
+  const int64_t name_end = q;
   while (r > 0 && v.u8_or_zero(static_cast<size_t>(q)) == 0) {
     ++q;
     --r;
   }
   if (r < nv::min_tail) return false;
+  // The type follows the name: zeros between them mean the name's size or
+  // its bytes moved.
+  if (q != name_end) [[unlikely]]
+    note_fault(fault, static_cast<uint64_t>(at), "zeros between a value's name and its type");
   const int64_t data = q + static_cast<int64_t>(nv::tail_data);
   ctx.offset = base + static_cast<uint64_t>(data);
   typed_value_scratch scratch(ctx.space());

@@ -158,6 +158,14 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
     }
     return item;
   };
+  // Its block declaring a size, the item's offset of it kept.
+  auto sized_block = [&](uint16_t size) {
+    bytes_t item = file_entry(0, 68);
+    const size_t at = item[item.size() - 2] | (item[item.size() - 1] << 8);
+    item[at] = static_cast<uint8_t>(size);
+    item[at + 1] = static_cast<uint8_t>(size >> 8);
+    return item;
+  };
   constexpr const char* k_no_block =
       "the offset of its first 0xBEEF block points at none; its blocks not read";
   const struct {
@@ -210,6 +218,12 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
        k_no_block},
       {"a file entry's first block offset past the item", idlist({root, file_entry(200, 600)}), 2,
        k_no_block},
+      {"a file entry's first block offset made 0", idlist({root, file_entry(200, 0)}), 2,
+       "the offset of its first 0xBEEF block is 0, yet a block follows its name; its blocks not "
+       "read"},
+      {"a file entry's extension block of size 40", idlist({root, sized_block(40)}), 2,
+       "0xBEEF0004 block shorter than its version's fixed fields; the fields past its end not "
+       "read"},
       {"a file entry's extension block of version 10", idlist({root, file_entry(2, 10)}), 2,
        "0xBEEF0004 block of a version no layout has; its names read by search"},
   };

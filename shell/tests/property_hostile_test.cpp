@@ -237,6 +237,8 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
   const size_t iy = 24 + x.size();
   ASSERT_EQ(a.size(), 29u);
   ASSERT_EQ(y.size(), 29u);
+  prop_bytes_t two_padded = y;  // two zeros between its name and its type
+  two_padded.insert(two_padded.begin() + 17, {0, 0});
   prop_bytes_t two_cut(y.begin(), y.begin() + 17);  // its name ends the storage
   set_u32(two_cut, 0, 17);
   const prop_bytes_t terminator = {0, 0, 0, 0};
@@ -342,6 +344,9 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
       {"a later string-named text past 32 KiB",
        storage(string_named_fmtid(), {x, named_value(u"two", 0x1F, past_32k), z}), nullptr,
        "one two three", 0, nullptr},
+      {"zeros between a name and its type", storage(string_named_fmtid(), {x, two_padded, z}),
+       [&](prop_bytes_t& s) { set_u32(s, iy, 31); }, "one two three", iy,
+       "zeros between a value's name and its type"},
       {"a value behind the terminator", storage(string_named_fmtid(), {x, terminator, y}), nullptr,
        "one", iy, k_left},
       {"strings filling the storage, no terminator",
