@@ -150,7 +150,17 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   // The localized name, when its offset says there is one.
   const uint16_t loc = le16(v, version == 3 ? F::second : F::localized);
   std::string localized;
-  if (loc != 0 && (version == 3 || size >= F::localized_min)) {
+  if (loc == 0 && (version == 3 || size >= F::localized_min)) {
+    // None declared: the bytes after the long name are zeros, or a name
+    // whose offset was lost.
+    for (int64_t at = long_end; at + 2 <= names_end; at += 2)
+      if (le16(v, static_cast<size_t>(at)) != 0) {
+        note_inner_damage(ctx.space(),
+                          "0xBEEF0004 localized-name offset is 0, yet a name follows "
+                          "the long name; not read");
+        break;
+      }
+  } else if (loc != 0 && (version == 3 || size >= F::localized_min)) {
     check(1, loc, long_end);
     if (long_end < names_end) {
       if (version == 3 && le8(v, static_cast<size_t>(long_end) + 1) != 0)
