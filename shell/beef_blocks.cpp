@@ -270,6 +270,16 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
         break;
       case B::action::dos_created:
         if (size >= 12) merge_time(record.created, dos_ticks(v, B::dos_time));
+        // Laid out as a file entry's extension (its long name's offset
+        // where a version puts it): the version is what changed.
+        if (size >= 20)
+          for (uint16_t file_version : {3, 7, 8, 9})
+            if (le16(v, B::file_ext::long_name) == B::file_ext::names_at(file_version)) {
+              note_inner_damage(ctx.space(),
+                                "0xBEEF0004 block of version 0 laid out as a file "
+                                "entry's; its names not read");
+              break;
+            }
         break;
       case B::action::recycle:
         if (size >= B::recycle::block_size) recycle_block(record, p, size, ctx);

@@ -1022,6 +1022,13 @@ def unset_time(what, lost):
         all(l.endswith(" time") for l in lost)
 
 
+def unset_reference(what, lost):
+    """Whether the damage made a 0xBEEF0004 block's MFT entry number zero
+    and only the file reference went: entry 0 with it means no reference."""
+    return re.search(r"0xBEEF0004 version \d block field (20|22|24) at \d+ .*: \d+ to 0$",
+                     what) is not None and all(l in ("MFT Entry", "MFT Sequence#") for l in lost)
+
+
 def lost_unheld(lost, sound_held, held):
     """Whether every field lost went with its structure: the walk of the
     damaged bytes meets that structure fewer times than the sound file's."""
@@ -1561,7 +1568,8 @@ def sweep_file(vesk, work, label, path, kind):
             # should have said so), else nothing in them could tell.
             held = collections.Counter()
             walk = contradiction(b, automatic, custom, held)
-            if outcome == "fewer" and not walk and unset_time(what, labels):
+            if outcome == "fewer" and not walk and (unset_time(what, labels) or
+                                                    unset_reference(what, labels)):
                 # A time made zero is the format's "no time": shown as none,
                 # a changed value nothing in the bytes contradicts.
                 outcome = "changed uncontradicted"

@@ -226,6 +226,8 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
        "read"},
       {"a file entry's localized-name offset made 0", idlist({root, file_entry(36, 0)}), 2,
        "0xBEEF0004 localized-name offset is 0, yet a name follows the long name; not read"},
+      {"a file entry's extension block of version 0", idlist({root, file_entry(2, 0)}), 2,
+       "0xBEEF0004 block of version 0 laid out as a file entry's; its names not read"},
       {"a file entry's extension block of version 10", idlist({root, file_entry(2, 10)}), 2,
        "0xBEEF0004 block of a version no layout has; its names read by search"},
   };
