@@ -206,6 +206,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   // byte left over after the last item, no terminator), read on.
   parse_fault found;
   bool terminated = false, any_taken = false;
+  size_t taken_count = 0;
   const auto misframed = [&found](int64_t where, const char* cause) {
     if (!found) found = parse_fault{"shell item", static_cast<uint64_t>(where), cause};
   };
@@ -240,10 +241,11 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // much, so that growing stays geometric.
         if (have == out.capacity()) {
           // A list that keeps records only for items with texts may hold
-          // many items that need none: room grows with the records kept.
+          // many items that need none: room for all is made only once the
+          // items so far all kept theirs.
           const size_t hint = item_count_hint(v.tail(static_cast<size_t>(at)));
-          out.reserve(have +
-                      std::max(text_records_only ? std::min(hint, k_room_ahead_most) : hint, have));
+          const bool few = text_records_only && (have == 0 || used < taken_count);
+          out.reserve(have + std::max(few ? std::min(hint, k_room_ahead_most) : hint, have));
         }
         add_spare_item(out, space);
         ++have;
@@ -266,6 +268,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       flags = rec.flags;
       if (taken) {
         any_taken = true;
+        ++taken_count;
         if (!text_records_only || !shows_no_text(rec)) ++used;
       }
       // Nothing read it, or (a type byte no parser knows) only the
