@@ -359,6 +359,8 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
   {
     // Its stop is in the sink before the texts, which may run out of memory.
     const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
+    // Only the list's texts are made of its records.
+    ctx.text_records_only = true;
     decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
                            static_cast<int64_t>(block.size() - L::vista_idlist::items), false,
                            false, ctx, opts);

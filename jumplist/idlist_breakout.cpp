@@ -33,7 +33,9 @@ void take_item_fields(idlist_segment& segment, const shell_item_record& item) {
 }
 
 // Date, a blank and time; both texts empty for a value outside 1900-3000.
+// A DOS date and time no date covers show as they stand.
 std::string date_time_text(uint64_t ticks, const time_format_settings& settings) {
+  if (is_raw_dos_time(ticks)) return hex_number_text(static_cast<uint32_t>(ticks), true, 8);
   std::string date, clock;
   const time t(ticks, type_time::filetime);
   if (t.valid() && t.m_calendar.m_year >= 1900 && t.m_calendar.m_year <= 3000)

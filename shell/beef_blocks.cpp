@@ -71,75 +71,120 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
   rec.children.push_back(std::move(nested));
 }
 
-// Reads the UTF-16 text at [at, end) into slot under the merge rules: an
-// empty slot takes it in place (an empty text leaves it empty), a filled
-// one passes the text on to names.
-void merge_utf16_name(parse_guard* guard, shell_item_record& rec, std::string& slot, byte_view v,
-                      int64_t at, int64_t end) {
-  if (slot.empty()) {
-    read_utf16(guard, v, at, end, slot);
-    return;
-  }
-  std::string text;
-  read_utf16(guard, v, at, end, text);
-  add_item_name(rec, std::move(text));
+// Where a name offset of a file-entry extension points, when not where its
+// version places that name; the offset alone is not followed.
+enum class stray { fixed_fields, past_block, long_name, between };
+constexpr const char* k_stray_causes[3][4] = {
+    {"0xBEEF0004 long-name offset points into the block's fixed fields; names read where its "
+     "version places them",
+     "0xBEEF0004 long-name offset points past the block; names read where its version places "
+     "them",
+     "0xBEEF0004 long-name offset points into the long name; names read where its version "
+     "places them",
+     "0xBEEF0004 long-name offset points past the long name; names read where its version "
+     "places them"},
+    {"0xBEEF0004 localized-name offset points into the block's fixed fields; the name read "
+     "after the long name",
+     "0xBEEF0004 localized-name offset points past the block; the name read after the long name",
+     "0xBEEF0004 localized-name offset points into the long name; the name read after the long "
+     "name",
+     "0xBEEF0004 localized-name offset points past the long name's end; the name read after the "
+     "long name"},
+    {"0xBEEF0004 offset at 18 points into the block's fixed fields; not followed",
+     "0xBEEF0004 offset at 18 points past the block; not followed",
+     "0xBEEF0004 offset at 18 points into the long name; not followed",
+     "0xBEEF0004 offset at 18 points to no name's start; not followed"},
+};
+
+stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_end) {
+  if (at < names_at) return stray::fixed_fields;
+  if (at >= names_end) return stray::past_block;
+  return at < long_end ? stray::long_name : stray::between;
 }
 
-// Versions 3, 7, 8 and 9. Returns the bytes taken. The texts go straight
-// into their slots while these are empty, which is what a merge of the
-// block's own record would do: nothing in between reads or writes a slot.
-[[gnu::always_inline]] inline int64_t file_entry_extension(parse_guard* guard,
-                                                           shell_item_record& rec, byte_view v,
-                                                           int64_t avail, uint16_t version) {
+// Versions 3, 7, 8 and 9. Returns the bytes taken. The long name starts
+// where the version's fixed fields end and the localized name where the
+// long name ends; the offsets that repeat those places are checked against
+// them, and one that disagrees is said, never followed: it would show other
+// fields' bytes as names. The texts go straight into their slots while
+// these are empty, which is what a merge of the block's own record would
+// do: nothing in between reads or writes a slot.
+[[gnu::always_inline]] inline int64_t file_entry_extension(parse_ctx& ctx, shell_item_record& rec,
+                                                           byte_view v, int64_t avail,
+                                                           uint16_t version) {
   namespace F = B::file_ext;
+  parse_guard* const guard = ctx.guard;
   const int64_t size = static_cast<int64_t>(v.size());
-  // A time fills only an empty slot: converted only then.
-  if (size >= 12 && !rec.created && le16(v, F::created)) rec.created = dos_ticks(v, F::created);
-  if (size >= 16 && !rec.accessed && le16(v, F::accessed)) rec.accessed = dos_ticks(v, F::accessed);
-  if (size < 18) return avail;
-  const uint16_t long_at = le16(v, F::long_name);
-  if (long_at == 0 || long_at >= avail) return avail;
+  // A time fills only an empty slot: converted only then. One no date
+  // covers stands as it is, and is said.
+  const auto dos_slot = [&](uint64_t& slot, size_t at) {
+    if (slot || !le16(v, at)) return;
+    slot = dos_time_slot(le16(v, at), le16(v, at + 2));
+    if (is_raw_dos_time(slot)) note_inner_damage(ctx.space(), k_raw_dos_cause);
+  };
+  if (size >= 12) dos_slot(rec.created, F::created);
+  if (size >= 16) dos_slot(rec.accessed, F::accessed);
+  const int64_t names_at = F::names_at(version);
   const int64_t names_end = size - 2;  // the block's last u16 ends every string
+  if (names_at > names_end) {
+    // No room for the fields and names the version lays out.
+    note_inner_damage(ctx.space(),
+                      "0xBEEF0004 block shorter than its version's fixed fields; "
+                      "the fields past its end not read");
+    return avail;
+  }
   // A long name displaced by one already there joins names after the
   // block's second string and before its localized name, as in a merge.
   std::string other_long;
   const bool into_slot = rec.long_name.empty();
   if (into_slot) take_pooled(rec.long_name);
-  read_utf16(guard, v, long_at, names_end, into_slot ? rec.long_name : other_long);
-  if (version == 3) {
-    const uint16_t loc = size >= 20 ? le16(v, F::second) : 0;
-    std::string localized;
-    if (loc != 0 && loc < size) {
-      if (loc + 1 < size && le8(v, loc + 1u) != 0)
-        read_ansi(guard, v, loc, size, localized);
+  const int64_t long_end =
+      names_at + read_utf16(guard, v, names_at, names_end, into_slot ? rec.long_name : other_long);
+  const auto check = [&](int field, int64_t at, int64_t expected) {
+    if (at == expected) return true;
+    note_inner_damage(ctx.space(),
+                      k_stray_causes[field][int(where_stray(at, names_at, long_end, names_end))]);
+    return false;
+  };
+  check(0, le16(v, F::long_name), names_at);
+  // The localized name, when its offset says there is one.
+  const uint16_t loc = le16(v, version == 3 ? F::second : F::localized);
+  std::string localized;
+  if (loc == 0 && (version == 3 || size >= F::localized_min)) {
+    // None declared: the bytes after the long name are zeros, or a name
+    // whose offset was lost.
+    for (int64_t at = long_end; at + 2 <= names_end; at += 2)
+      if (le16(v, static_cast<size_t>(at)) != 0) {
+        note_inner_damage(ctx.space(),
+                          "0xBEEF0004 localized-name offset is 0, yet a name follows "
+                          "the long name; not read");
+        break;
+      }
+  } else if (loc != 0 && (version == 3 || size >= F::localized_min)) {
+    check(1, loc, long_end);
+    if (long_end < names_end) {
+      if (version == 3 && le8(v, static_cast<size_t>(long_end) + 1) != 0)
+        read_ansi(guard, v, long_end, size, localized);
       else
-        read_utf16(guard, v, loc, names_end, localized);
-    }
-    if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
-    merge_name(rec, rec.localized_name, std::move(localized));
-    return avail;
-  }
-  if (size >= F::mft_min && !rec.mft_entry) {
-    const uint64_t entry = le32(v, F::mft_low) | (uint64_t{le16(v, F::mft_high)} << 32);
-    if (entry) {
-      rec.mft_entry = entry;
-      rec.mft_sequence = le16(v, F::mft_sequence);
+        read_utf16(guard, v, long_end, names_end, localized);
     }
   }
-  if (version != 7 && size >= 20) {
-    const uint16_t at = le16(v, F::second);
-    if (at && at < size) {
-      std::string s;
-      read_utf16(guard, v, at, names_end, s);
-      add_item_name(rec, std::move(s));
+  if (version != 3) {
+    if (size >= F::mft_min && !rec.mft_entry) {
+      const uint64_t entry = le32(v, F::mft_low) | (uint64_t{le16(v, F::mft_high)} << 32);
+      if (entry) {
+        rec.mft_entry = entry;
+        rec.mft_sequence = le16(v, F::mft_sequence);
+      }
     }
+    // The version lays out no further name: an offset at 18 may name one
+    // of its two names, and points nowhere else.
+    if (const uint16_t at = le16(v, F::second); at != 0 && at != names_at && at != long_end)
+      check(2, at, names_at);
   }
   if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
-  if (size >= F::localized_min) {
-    const uint16_t at = le16(v, F::localized);
-    if (at && at < size) merge_utf16_name(guard, rec, rec.localized_name, v, at, names_end);
-  }
-  return size;
+  merge_name(rec, rec.localized_name, std::move(localized));
+  return version == 3 ? avail : size;
 }
 
 // Texts of a block of unknown kind; they may run on into the following
@@ -225,6 +270,16 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
         break;
       case B::action::dos_created:
         if (size >= 12) merge_time(record.created, dos_ticks(v, B::dos_time));
+        // Laid out as a file entry's extension (its long name's offset
+        // where a version puts it): the version is what changed.
+        if (size >= 20)
+          for (uint16_t file_version : {3, 7, 8, 9})
+            if (le16(v, B::file_ext::long_name) == B::file_ext::names_at(file_version)) {
+              note_inner_damage(ctx.space(),
+                                "0xBEEF0004 block of version 0 laid out as a file "
+                                "entry's; its names not read");
+              break;
+            }
         break;
       case B::action::recycle:
         if (size >= B::recycle::block_size) recycle_block(record, p, size, ctx);
@@ -310,8 +365,13 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
     }
   } else if (B::is_file_ext_version(version)) {
     ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
-    taken = file_entry_extension(ctx.guard, record, v, avail, version);
+    taken = file_entry_extension(ctx, record, v, avail, version);
   } else {
+    // Identifier 4 is the file entry's extension, whose versions are known.
+    if (id == 4 && version != 0)
+      note_inner_damage(ctx.space(),
+                        "0xBEEF0004 block of a version no layout has; its names "
+                        "read by search");
     taken = avail - string_scan(ctx.guard, record, all);
   }
   if (taken <= 0) taken = avail;
@@ -340,8 +400,7 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
       const uint16_t version = block.u16_or_zero(B::version);
       if (B::is_file_ext_version(version)) {
         ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
-        file_entry_extension(ctx.guard, record, byte_view(p, static_cast<size_t>(size)), avail,
-                             version);
+        file_entry_extension(ctx, record, byte_view(p, static_cast<size_t>(size)), avail, version);
       } else {
         beef_block_body(record, p, avail, size, ctx, opts);
       }

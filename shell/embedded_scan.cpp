@@ -245,6 +245,17 @@ bool parse_three_string_block(parse_ctx& ctx, shell_item_record& rec, const uint
   return parse_three_string(E::form_08312006, 0, ctx, rec, p, available, opts);
 }
 
+bool parse_08312006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
+                          int64_t available, const cmd_params& opts) {
+  if (!p || available <= 0 || !is_08312006_item(p, available)) return false;
+  rec.flags |= itemflag_08312006;
+  reset_consumed(p, ctx);
+  // The running offset is set to 3 here, not advanced: key texts of the
+  // values inside are built from it.
+  ctx.offset = 3;
+  return parse_three_string_block(ctx, rec, p + 4, available - 4, opts);
+}
+
 bool parse_f5a6b710_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
                           int64_t available, const cmd_params& opts) {
   namespace F = E::f5a6b710;

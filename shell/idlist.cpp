@@ -58,6 +58,10 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
   merge_shell_item(rec, std::move(t));
 }
 
+// The records made ahead of the items read, at most, where items may need
+// none: a record costs far more than a tiny item's bytes.
+constexpr size_t k_room_ahead_most = 64;
+
 // How many items the walk may find: the items cut by their sizes, so that
 // the output is sized once; never more than one per 5 bytes of the list.
 size_t item_count_hint(byte_view v) {
@@ -148,6 +152,17 @@ const item_route* route_of(uint8_t type) {
   return i ? &k_routes[i - 1] : nullptr;
 }
 
+// Whether a parsed record holds nothing a list's path or details are made
+// of: no text, list, time or file reference.
+bool shows_no_text(const shell_item_record& r) {
+  const bool lists_empty = (r.properties.size() | r.found_properties.size() | r.children.size() |
+                            r.embedded_lists.size() | r.names.size() | r.guids.size() |
+                            r.guid_names.size() | r.date_texts.size()) == 0;
+  const bool texts_empty = (r.primary_name.size() | r.long_name.size() | r.localized_name.size() |
+                            r.extra_name.size()) == 0;
+  return lists_empty && texts_empty && (r.accessed | r.modified | r.created | r.mft_entry) == 0;
+}
+
 // parse_shell_item on a record already in its cleared state.
 uint32_t parse_cleared_item(shell_item_record& rec, const uint8_t* item, int64_t available,
                             bool keep_raw, bool skip_marker_items, uint64_t initial_flags,
@@ -160,6 +175,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
                   parse_fault* fault) {
   // Where the walk stops is said in the context's sink (or the caller's fault).
   fault = take_stop(ctx, fault);
+  const bool text_records_only = std::exchange(ctx.text_records_only, false);
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;
@@ -189,7 +205,8 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   // or one framed by a size that is wrong (a zero before the end, zeros or a
   // byte left over after the last item, no terminator), read on.
   parse_fault found;
-  bool terminated = false;
+  bool terminated = false, any_taken = false;
+  size_t taken_count = 0;
   const auto misframed = [&found](int64_t where, const char* cause) {
     if (!found) found = parse_fault{"shell item", static_cast<uint64_t>(where), cause};
   };
@@ -222,8 +239,14 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         // Out of records to reuse and of room: room for the items left, or
         // (when the count stops short, as at padding) at least twice as
         // much, so that growing stays geometric.
-        if (have == out.capacity())
-          out.reserve(have + std::max(item_count_hint(v.tail(static_cast<size_t>(at))), have));
+        if (have == out.capacity()) {
+          // A list that keeps records only for items with texts may hold
+          // many items that need none: room for all is made only once the
+          // items so far all kept theirs.
+          const size_t hint = item_count_hint(v.tail(static_cast<size_t>(at)));
+          const bool few = text_records_only && (have == 0 || used < taken_count);
+          out.reserve(have + std::max(few ? std::min(hint, k_room_ahead_most) : hint, have));
+        }
         add_spare_item(out, space);
         ++have;
       } else {
@@ -233,12 +256,21 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       }
       shell_item_record& rec = out[used];
       const uint32_t damage_before = ctx.space().inner_damage;
+      ctx.space().inner_cause = nullptr;
       const bool taken = parse_cleared_item(rec, p + at, rem, keep_raw, skip_marker_items, flags,
                                             ctx, opts, &step) != 0;
-      if (ctx.space().inner_damage != damage_before)
-        misframed(at, "a property storage or ID list inside it is damaged; not read in full");
+      if (ctx.space().inner_damage != damage_before) {
+        const char* named = std::exchange(ctx.space().inner_cause, nullptr);
+        misframed(at, named
+                          ? named
+                          : "a property storage or ID list inside it is damaged; not read in full");
+      }
       flags = rec.flags;
-      if (taken) ++used;
+      if (taken) {
+        any_taken = true;
+        ++taken_count;
+        if (!text_records_only || !shows_no_text(rec)) ++used;
+      }
       // Nothing read it, or (a type byte no parser knows) only the
       // fallbacks' search did; a sound list's items are all read, but for
       // the type 0x00 items a carved link passes by. One the guard stopped
@@ -288,7 +320,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   if (rem == 1) misframed(at, "one byte left after the last item");
   if (rem == 0 && !terminated) misframed(at, "no terminator at the list's end");
   if (fault && found) *fault = found;
-  return used != 0;
+  return any_taken;
 }
 
 uint32_t parse_shell_item(shell_item_record& rec, const uint8_t* item, int64_t available,

@@ -131,7 +131,7 @@ void collect_merged_property_texts(const shell_item_record* records, size_t coun
           // The table's name only: a value's own name may come from elsewhere.
           std::string key;
           rooms.take(key);
-          append_property_key_text(key, v.key.fmtid, v.key.pid);
+          append_property_key_text(key, v);
           std::string value;
           rooms.take(value);
           append_property_value_text(value, v, settings);
@@ -206,7 +206,10 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
           v.pair_key_text =
               guid_is_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
           v.pair_key_text += '/';
-          append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
+          if (v.string_named && !v.name.empty())
+            v.pair_key_text += v.name;  // its own name: its id is always 0
+          else
+            append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);
           v.pair_value_text = property_value_text(v, settings);
           const std::string combined = v.pair_key_text + "_" + v.pair_value_text;
           auto [it, inserted] = out.emplace(combined, v);

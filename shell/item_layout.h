@@ -210,6 +210,11 @@ inline constexpr size_t localized = 36;  // u16 offset (v7, v8, v9)
 inline constexpr int64_t localized_min = 38;
 inline constexpr int64_t mft_min = 28;
 inline constexpr size_t v9_names = 46;  // a version-9 block's fixed part ends, its names begin
+// Where a version's fixed fields end and its long name begins (the offset
+// at 16 repeats it); the localized name follows the long name's end.
+inline constexpr int64_t names_at(uint16_t block_version) {
+  return block_version == 3 ? 20 : block_version == 7 ? 38 : block_version == 8 ? 42 : 46;
+}
 }  // namespace file_ext
 
 // The kinds, each with its pair of sizes. A kind's "consumed" is what the

@@ -448,6 +448,13 @@ std::string_view embedded_details(shell_item_list& list, detail_sink& sink,
       {"Created : ", created}, {"Modified : ", modified}, {"Accessed : ", accessed}};
   for (const auto& [label, ticks] : times) {
     if (ticks == 0) continue;
+    if (is_raw_dos_time(ticks)) {
+      const size_t start = sink.begin();
+      ws.buffer += label;
+      append_hex_number_text(ws.buffer, static_cast<uint32_t>(ticks), true, 8);
+      sink.finish(start, start);
+      continue;
+    }
     filetime_texts t;
     if (!filetime_date_clock(t, ticks, settings.m_time_settings.m_descriptor)) continue;
     const size_t start = sink.begin();

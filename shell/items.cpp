@@ -111,13 +111,19 @@ bool parse_file_entry_item(const uint8_t* item, parse_ctx& ctx, shell_item_recor
   return parse_sized_file_entry(item, ctx, rec, p, le16(view(p, avail), L::item::size), opts);
 }
 
+// The offset a file entry ends with names its first extension block.
+constexpr const char* k_no_block_at_offset =
+    "the offset of its first 0xBEEF block points at none; its blocks not read";
+
 bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_record& rec,
                             const uint8_t* p, int64_t size, const cmd_params& opts) {
   namespace F = L::file_entry;
   const byte_view v = view(p, size);
   rec.size = le32(v, F::file_size);
-  if (const uint16_t date = le16(v, F::dos_date))
-    rec.modified = dos_filetime(date, le16(v, F::dos_time));
+  if (const uint16_t date = le16(v, F::dos_date)) {
+    rec.modified = dos_time_slot(date, le16(v, F::dos_time));
+    if (is_raw_dos_time(rec.modified)) note_inner_damage(ctx.space(), k_raw_dos_cause);
+  }
   const uint16_t attributes = le16(v, F::attributes);
   rec.is_directory = (attributes & F::directory_bit) ? 1 : (rec.size == 0 ? 1 : 0);
   reset_consumed(item, ctx);
@@ -136,16 +142,25 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
     return !rec.long_name.empty() || !rec.primary_name.empty();
   }
   int64_t e = le16(v, static_cast<size_t>(size - 2));  // the first block's offset ends the item
-  if (e == 0 || e >= size) e = 0;
+  const bool offset_past_item = e >= size;
+  if (e == 0 || offset_past_item) e = 0;
+  // A file entry's first block follows its name; an item of no blocks may
+  // end in name bytes, so a block is looked for only where the bytes show
+  // one: a 0xBEEF header behind an 8-bit name, or an extension's header
+  // (its size and identifier 4) at the offset.
+  bool block_after_name = false;
   const uint8_t type = le8(v, L::item::type);
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
     read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
-    read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
+    const int64_t name_end = F::name + read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
     if (!rec.primary_name.empty()) {
       take_pooled(rec.names);
       rec.names.push_back(rec.primary_name);
     }
+    const size_t block_at = static_cast<size_t>(name_end + name_end % 2);
+    block_after_name = static_cast<int64_t>(block_at) + 8 <= size - 2 &&
+                       le16(v, block_at + L::beef::signature_at) == L::beef::signature;
   }
   if (e) {
     ctx.offset += e;
@@ -155,7 +170,16 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
     if (n > 0) {
       ctx.offset = after + n;
       ctx.consumed = saved + n;
+    } else if (block_after_name || (e + 8 <= size && le16(v, static_cast<size_t>(e)) >= 8 &&
+                                    le16(v, static_cast<size_t>(e)) <= size - e &&
+                                    le16(v, static_cast<size_t>(e) + L::beef::id) == 4)) {
+      note_inner_damage(ctx.space(), k_no_block_at_offset);
     }
+  } else if (block_after_name) {
+    note_inner_damage(ctx.space(), offset_past_item ? k_no_block_at_offset
+                                                    : "the offset of its first 0xBEEF block is 0, "
+                                                      "yet a block follows its name; its blocks "
+                                                      "not read");
   }
   return !rec.long_name.empty() || !rec.primary_name.empty();
 }

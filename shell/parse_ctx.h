@@ -44,6 +44,11 @@ struct parse_ctx {
   // or null: nowhere. Set for one call by faults_to, whose sink it lands
   // in; the walk takes it (take_stop).
   parse_fault* stop = nullptr;
+  // Set for one call: the next walk entered with this context keeps no
+  // record of an item that holds nothing its texts show (a list only its
+  // path and details are made of), so that tiny items cost no record each.
+  // The walk takes it (clears it on entry).
+  bool text_records_only = false;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {

@@ -299,6 +299,16 @@ void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid)
   }
 }
 
+void append_property_key_text(std::string& out, const property_value& v) {
+  if (!v.string_named || v.name.empty()) {
+    append_property_key_text(out, v.key.fmtid, v.key.pid);
+    return;
+  }
+  append_guid_text(out, v.key.fmtid);
+  out += '/';
+  out += v.name;
+}
+
 std::string_view property_key_name(const guid& fmtid, uint32_t pid) {
   const key_slot* slot = find_key_slot(fmtid, pid);
   return slot ? slot->name : std::string_view();

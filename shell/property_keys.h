@@ -81,6 +81,9 @@ bool property_key_flags(const guid& fmtid, uint32_t pid, uint32_t& flags) noexce
 // Appends "<FMTID text>/<the table's name>", or "<FMTID text>/0x<pid>" (at
 // least 2 hex digits) when the table has no name for the key.
 void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid);
+// The same for a filed value: a string-named one by its own name, which its
+// id (always 0) does not tell.
+void append_property_key_text(std::string& out, const property_value& v);
 // The table's name of the key; empty when the table lacks the key.
 std::string_view property_key_name(const guid& fmtid, uint32_t pid);
 

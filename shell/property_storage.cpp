@@ -8,7 +8,6 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_unicode.h"
-#include "shell/embedded_scan.h"
 #include "shell/guid_names.h"
 #include "shell/idlist.h"
 #include "shell/property_keys.h"
@@ -350,7 +349,7 @@ bool may_want_room(uint16_t vartype, int64_t taken) {
     note_fault(fault, at, k_size_past_data);
   else if (!property_type(vartype))
     note_fault(fault, at, k_no_property_type);
-  else if (read_type(vartype))
+  else if (read_type(vartype) || is_array_vartype(vartype))
     note_fault(fault, at, k_data_undecoded);
 }
 
@@ -687,11 +686,16 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
   utf16_to_utf8(value.data() + nv::name, static_cast<size_t>(name_size), name, true);
   int64_t q = at + static_cast<int64_t>(nv::name) + name_size;
   int64_t r = size - q;
+  const int64_t name_end = q;
   while (r > 0 && v.u8_or_zero(static_cast<size_t>(q)) == 0) {
     ++q;
     --r;
   }
   if (r < nv::min_tail) return false;
+  // The type follows the name: zeros between them mean the name's size or
+  // its bytes moved.
+  if (q != name_end) [[unlikely]]
+    note_fault(fault, static_cast<uint64_t>(at), "zeros between a value's name and its type");
   const int64_t data = q + static_cast<int64_t>(nv::tail_data);
   ctx.offset = base + static_cast<uint64_t>(data);
   typed_value_scratch scratch(ctx.space());
@@ -906,17 +910,6 @@ void property_storage_fmtid_text(const uint8_t* storage, parse_ctx& ctx, std::st
         ctx.consumed += 8;
       },
       [&] { out.clear(); });
-}
-
-bool parse_08312006_block(parse_ctx& ctx, shell_item_record& rec, const uint8_t* p,
-                          int64_t available, const cmd_params& opts) {
-  if (!p || available <= 0 || !is_08312006_item(p, available)) return false;
-  rec.flags |= itemflag_08312006;
-  reset_consumed(p, ctx);
-  // The running offset is set to 3 here, not advanced: key texts of the
-  // values inside are built from it.
-  ctx.offset = 3;
-  return parse_three_string_block(ctx, rec, p + 4, available - 4, opts);
 }
 
 }  // namespace vk

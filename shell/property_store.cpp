@@ -562,7 +562,7 @@ void scope::collect(const shell_item_record* records, size_t count, std::vector<
           rooms.take(key);
           rooms.take(value);
           if (v) {
-            append_property_key_text(key, v->key.fmtid, v->key.pid);
+            append_property_key_text(key, *v);
             append_property_value_text(value, *v, settings);
           } else {
             append_property_key_text(key, e->fmtid, e->pid);
@@ -771,6 +771,8 @@ int32_t add_item_property(shell_item_record& rec, parse_ctx& ctx, const uint8_t*
               ctx,
               [&] { return store_body(rec, ctx, tv, pv, true, opts, filing.filing_order, &node); },
               [] {});
+        } else if (is_array_vartype(vartype)) {
+          result = static_cast<int32_t>(tv.consumed);  // stepped over, nothing filed
         }
         ctx.consumed = static_cast<uint32_t>(result);
         return result;

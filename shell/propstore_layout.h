@@ -81,7 +81,18 @@ inline constexpr int64_t min_size = 25;
 // The data behind a VARTYPE.
 namespace typed {
 inline constexpr uint16_t vector_flag_byte = 0x10;  // the whole high byte
-inline constexpr size_t count_size = 4;             // u32 vector count, text lengths, blob size
+inline constexpr uint16_t array_flag_byte = 0x20;   // the whole high byte
+// An array's header: its element type (u32), its number of dimensions
+// (u32, 1 to 31), then per dimension its element count (u32) and first
+// index (i32); its elements follow, padded to 4 as a whole.
+namespace array {
+inline constexpr size_t element_type = 0;
+inline constexpr size_t dimensions = 4;
+inline constexpr size_t first_dimension = 8;
+inline constexpr size_t dimension_size = 8;
+inline constexpr uint32_t max_dimensions = 31;
+}  // namespace array
+inline constexpr size_t count_size = 4;  // u32 vector count, text lengths, blob size
 inline constexpr size_t guid_size = 16;
 }  // namespace typed
 

@@ -244,6 +244,21 @@ inline uint64_t dos_filetime(uint16_t dos_date, uint16_t dos_time) {
   return static_cast<uint64_t>(month + day * 86400 + clock + sec2 * 2) * 10000000;
 }
 
+// A DOS date and time that no date covers keep their place as they stand:
+// their two words (the time's above the date's, as stored) under a mark in
+// the top half that no FILETIME of a real date has, shown as a raw value.
+inline constexpr uint64_t k_raw_dos_mark = uint64_t{0xFFFFFFFF} << 32;
+inline bool is_raw_dos_time(uint64_t slot) {
+  return (slot & k_raw_dos_mark) == k_raw_dos_mark;
+}
+// What a time slot holds for a DOS date (not 0, which is no time) and time.
+inline uint64_t dos_time_slot(uint16_t dos_date, uint16_t dos_time) {
+  const uint64_t ticks = dos_filetime(dos_date, dos_time);
+  return ticks ? ticks : k_raw_dos_mark | uint64_t{dos_time} << 16 | dos_date;
+}
+inline constexpr const char* k_raw_dos_cause =
+    "DOS date or time that no date covers; shown as it stands";
+
 // The merge rules for one field written straight into a record: an empty
 // text adds nothing, an empty slot takes the text, a filled one passes it on
 // to names; a time fills only an empty slot.

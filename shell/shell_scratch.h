@@ -68,7 +68,17 @@ struct shell_scratch {
   // to hand back (property storages, the ID lists their values hold): the
   // walk of the list holding the item sees it grow and says so.
   uint32_t inner_damage = 0;
+  // What the first such damage was, when its finder named it (a static
+  // text), else null: the walk says it in place of a general cause.
+  const char* inner_cause = nullptr;
 };
+
+// Counts damage met inside an item, naming its cause (a static text) when
+// none is named yet.
+inline void note_inner_damage(shell_scratch& scratch, const char* cause) noexcept {
+  ++scratch.inner_damage;
+  if (!scratch.inner_cause) scratch.inner_cause = cause;
+}
 
 // Says in the scratch's sink, when there is one, that memory ran out.
 inline void note_out_of_memory(shell_scratch& scratch) noexcept {

@@ -218,11 +218,117 @@ bool stream(value_cursor& c) {
   return true;
 }
 
+// The width of one array element of the type (low byte); 0 for the kinds of
+// their own size (BSTR, VARIANT), -1 for a type no array holds.
+int64_t array_element_width(unsigned low) {
+  switch (low) {
+    case 0x10:
+    case 0x11:
+      return 1;
+    case 0x02:
+    case 0x0B:
+    case 0x12:
+      return 2;
+    case 0x03:
+    case 0x04:
+    case 0x0A:
+    case 0x13:
+    case 0x16:
+    case 0x17:
+      return 4;
+    case 0x05:
+    case 0x06:
+    case 0x07:
+      return 8;
+    case 0x0E:
+      return 16;
+    case 0x08:
+    case 0x0C:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+constexpr int64_t pad4(int64_t n) {
+  return (n + 3) & ~int64_t{3};
+}
+
+// One element of its own size at `at`: a BSTR (its size and bytes) or a
+// VARIANT holding a scalar (its type, padding and value), padded to 4; -1
+// when it does not fit or holds what no array element may.
+int64_t sized_element(byte_view v, int64_t at, unsigned low) {
+  const int64_t left = static_cast<int64_t>(v.size()) - at;
+  if (left < static_cast<int64_t>(count_size)) return -1;
+  int64_t n = -1;
+  // A text's size, then its bytes; size_at: where the size lies.
+  const auto text = [&](int64_t size_at) {
+    return size_at + int64_t{count_size} + pad4(v.u32_or_zero(static_cast<size_t>(at + size_at)));
+  };
+  if (low == 0x08) {
+    n = text(0);
+  } else {
+    const uint16_t type = v.u16_or_zero(static_cast<size_t>(at));
+    const int64_t width = (type >> 8) ? -1 : array_element_width(type);
+    if (width > 0)
+      n = 4 + pad4(width);
+    else if (type == 0x08)
+      n = text(4);
+    else if (type == 0x00 || type == 0x01)
+      n = 4;
+  }
+  return n >= 0 && n <= left ? n : -1;
+}
+
+}  // namespace
+
+int64_t array_value_size(byte_view data, uint16_t vartype) {
+  namespace A = propstore::typed::array;
+  const int64_t size = static_cast<int64_t>(data.size());
+  const unsigned low = vartype & 0xFF;
+  const uint32_t dimensions = data.u32_or_zero(A::dimensions);
+  if (size < static_cast<int64_t>(A::first_dimension) || data.u32_or_zero(A::element_type) != low ||
+      dimensions == 0 || dimensions > A::max_dimensions)
+    return -1;
+  int64_t at = A::first_dimension + int64_t{dimensions} * A::dimension_size;
+  if (at > size) return -1;
+  // The element count, bounded by the bytes as it grows: each element takes
+  // at least one.
+  int64_t count = 1;
+  for (uint32_t d = 0; d < dimensions; ++d) {
+    count *= data.u32_or_zero(A::first_dimension + d * A::dimension_size);
+    if (count > size) return -1;
+  }
+  const int64_t width = array_element_width(low);
+  if (width > 0) {
+    at += pad4(count * width);
+  } else if (width == 0) {
+    // Each takes 4 bytes or more: the walk ends within the bytes.
+    for (int64_t i = 0; i < count && at <= size; ++i) {
+      const int64_t n = sized_element(data, at, low);
+      if (n < 0) return -1;
+      at += n;
+    }
+  } else {
+    return -1;
+  }
+  return at <= size ? at : -1;
+}
+
+namespace {
+
 bool parse_body(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                 uint16_t vartype) {
   out.reset();
   if (!data || available <= 0) return false;
   value_cursor c{out, ctx, byte_view(data, static_cast<size_t>(available))};
+  if (is_array_vartype(vartype)) {
+    // An array is measured by its dimensions and stepped over, not decoded:
+    // no form shows one.
+    const int64_t n = array_value_size(c.window, vartype);
+    if (n > 0) c.take(n);
+    return false;
+  }
   uint64_t n = 1;
   if ((vartype >> 8) == propstore::typed::vector_flag_byte) {
     if (c.left() < static_cast<int64_t>(count_size)) return false;

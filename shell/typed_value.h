@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "shell/parse_ctx.h"
+#include "shell/propstore_layout.h"
 
 namespace vk {
 
@@ -51,6 +52,14 @@ struct typed_value {
 bool parse_typed_value(typed_value& out, parse_ctx& ctx, const uint8_t* data, int64_t available,
                        uint16_t vartype);
 
+// The bytes an array value (behind its VARTYPE, with the array flag) takes
+// in data: its header and its elements, padded to 4; -1 when they do not fit
+// or the header contradicts the VARTYPE.
+int64_t array_value_size(byte_view data, uint16_t vartype);
+inline bool is_array_vartype(uint16_t vartype) {
+  return (vartype >> 8) == propstore::typed::array_flag_byte;
+}
+
 // The one element of a single (not vector) value of the kinds met most
 // often: a number (u32 kinds and booleans as tv_dword, u64 kinds, FILETIME,
 // DATE), a GUID, or a text (BSTR, LPWSTR) decoded into the caller's text.
@@ -80,8 +89,10 @@ inline constexpr std::array<uint8_t, 256> k_single_value_kinds = [] {
 // The kind parse_single_value decodes a value of vartype as; tv_none for the
 // vectors and the types it leaves to parse_typed_value.
 inline uint16_t single_value_kind(uint16_t vartype) {
-  // A high byte of 0x10 marks a vector.
-  return (vartype >> 8) == 0x10 ? uint16_t{tv_none} : k_single_value_kinds[vartype & 0xFF];
+  // A high byte of 0x10 marks a vector, one of 0x20 an array.
+  return (vartype >> 8) == propstore::typed::vector_flag_byte || is_array_vartype(vartype)
+             ? uint16_t{tv_none}
+             : k_single_value_kinds[vartype & 0xFF];
 }
 // Decodes such a value exactly as parse_typed_value would decode it into a
 // one-element typed value (the same result, bytes taken and ctx.offset), a

@@ -76,6 +76,36 @@ inline bytes_t file_entry_extension(uint16_t offset_in_item, uint16_t created_da
   return beef_block(9, 4, b.take());
 }
 
+// A file-entry extension block of version 3, 7, 8 or 9 as Windows lays it
+// out: the DOS times (2025-01-01 12:00 created, 2025-01-02 accessed), the
+// long name's offset where the version's fixed fields end, the MFT
+// reference 0x1234 / 5 (versions 7 to 9), the long name, then the localized
+// name (8-bit in version 3, UTF-16 after) with its offset (at 18 in version
+// 3, at 36 after), and a last u16 of 0 (file_entry_item sets it).
+inline bytes_t versioned_file_extension(uint16_t version, std::u16string_view long_name,
+                                        std::u16string_view localized) {
+  namespace F = item_layout::beef::file_ext;
+  constexpr size_t h = item_layout::beef::header_size;
+  const size_t names = static_cast<size_t>(F::names_at(version));
+  byte_builder b;
+  b.put_u16(F::created - h, 0x5A21).put_u16(F::created + 2 - h, 0x6000);
+  b.put_u16(F::accessed - h, 0x5A22).put_u16(F::long_name - h, static_cast<uint16_t>(names));
+  if (version != 3) b.put_u32(F::mft_low - h, 0x1234).put_u16(F::mft_sequence - h, 5);
+  b.pad_to(names - h).utf16(long_name, true);
+  if (!localized.empty()) {
+    b.put_u16((version == 3 ? F::second : F::localized) - h, static_cast<uint16_t>(b.size() + h));
+    if (version == 3) {
+      for (char16_t c : localized) b.u8(static_cast<uint8_t>(c));
+      b.u8(0);
+      if (b.size() % 2) b.u8(0);
+    } else {
+      b.utf16(localized, true);
+    }
+  }
+  b.u16(0);
+  return beef_block(version, 4, b.take());
+}
+
 // A file-entry item (8-bit name) followed by one extension block whose last
 // u16, the block's offset in the item, is also the item's last u16.
 inline bytes_t file_entry_item(uint8_t type, uint32_t file_size, uint16_t dos_date,

@@ -48,6 +48,16 @@ inline prop_bytes_t blob_data(const prop_bytes_t& bytes) {
   b.u32(static_cast<uint32_t>(bytes.size())).bytes(bytes);
   return b.take();
 }
+// An array's data: its element type, its dimensions (each an element count
+// and a first index of 0), then the elements' bytes as given.
+inline prop_bytes_t array_data(uint32_t element_type, const std::vector<uint32_t>& dimensions,
+                               const prop_bytes_t& elements) {
+  byte_builder b;
+  b.u32(element_type).u32(static_cast<uint32_t>(dimensions.size()));
+  for (uint32_t d : dimensions) b.u32(d).u32(0);
+  b.bytes(elements);
+  return b.take();
+}
 inline prop_bytes_t stream_data(std::u16string_view name, const prop_bytes_t& data) {
   byte_builder b;
   b.u32(static_cast<uint32_t>(2 * (name.size() + 1))).utf16(name, true).bytes(data);

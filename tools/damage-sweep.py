@@ -44,6 +44,14 @@ ways, by kind:
                       number changed (a last number above every entry's is
                       sound)
   two combined        two of the damages above made in place, together
+  extension field     a 16-bit field of a file entry's 0xBEEF0004 block (its
+                      header, times, name offsets, file reference, last u16)
+                      changed: a bit flipped, one more or less, zero, all
+                      ones or random
+  DOS time            a file entry's DOS date or time, or one of its
+                      extension block's, made one no date covers (month 13,
+                      day 0, 30 February, hour 31, minute 63, second 62,
+                      all ones)
 
 vesk reads each file as labelled text. A report's fields are its labelled
 lines with a value (the run's own lines and the file's times left out), the
@@ -128,6 +136,12 @@ PER_KIND = {"cut": 6, "zeroed": 6, "changed": 4, "inserted": 10, "deleted": 10,
 # The written files, which hold every block kind, take every LinkFlags bit
 # and every swap of one kind's signature for another's.
 WRITTEN_PER_KIND = {"LinkFlags toggled": 27, "signature swapped": 11 * 10}
+
+# The fields of file entries: their 0xBEEF0004 blocks and their DOS times.
+KINDS += ["extension field", "DOS time"]
+PER_KIND.update({"extension field": 12, "DOS time": 8})
+# The written files hold a block of each version: every field of each.
+WRITTEN_PER_KIND.update({"extension field": 4 * 24, "DOS time": 4 * 16})
 
 # Sample files that are damaged as they stand: a note (status 2) on them is
 # no false alarm. Each checked by hand with pylnk / pyolecf; path below the
@@ -653,6 +667,7 @@ def variants(label, data, automatic, custom):
     field_variants(data, targets, cfb, custom, rng, add, label.startswith("written/"))
     # Seeded apart, so that the kinds before keep their variants.
     label_and_destlist_variants(data, targets, cfb, random.Random("%s/%d" % (label, SEED)), add)
+    file_entry_variants(data, targets, label, add)
     # Two damages made in place, together.
     alone = [v for v in out if v[0] in IN_PLACE and len(v[2]) == size]
     for _ in range(PER_KIND["two combined"] if len(alone) >= 2 else 0):
@@ -893,6 +908,83 @@ def label_and_destlist_variants(data, targets, cfb, rng, add):
             8: pinned, 16: last}[at], v), put_field(data, t, at, width, v))
 
 
+# Where a 0xBEEF0004 block's version ends its fixed fields and its long name
+# begins; its localized name follows the long name's end.
+EXTENSION_NAMES_AT = {3: 20, 7: 38, 8: 42, 9: 46}
+
+
+def id_lists(body, info):
+    """(start, end) of the ID lists of the link described by info: the
+    link's own and its VistaAndAboveIDList's, each with its terminator."""
+    r, base, out = Reader(body), info["base"], []
+    if (r.u32(base + 20) or 0) & 1 and r.u16(base + 76) is not None:
+        out.append((base + 78, base + 78 + r.u16(base + 76)))
+    out += [(at + 8, at + s) for at, s, sig in info["placed"] if sig == 0xA000000C]
+    return out
+
+
+def file_entries(body, info):
+    """[(item offset, [0xBEEF0004 block offsets])] of the file entries in
+    the link's ID lists."""
+    r, out = Reader(body), []
+    for at, end in id_lists(body, info):
+        while at + 2 <= end:
+            s = r.u16(at)
+            if not s or at + s > end:
+                break
+            if s >= 14 and body[at + 2] & 0x70 == 0x30:
+                blocks = [q for q in range(at + 4, at + s - 8, 2)
+                          if body[q + 4:q + 8] == b"\x04\x00\xef\xbe" and
+                          r.u16(q + 2) in EXTENSION_NAMES_AT and q + r.u16(q) <= at + s]
+                out.append((at, blocks))
+            at += s
+    return out
+
+
+def bad_dos_values(old_date):
+    """(what, date or None, time or None): dates and times no date covers."""
+    year = old_date >> 9
+    return [("month 13", year << 9 | 13 << 5 | 1, None), ("day 0", year << 9 | 1 << 5, None),
+            ("30 February", year << 9 | 2 << 5 | 30, None), ("date all ones", 0xFFFF, None),
+            ("hour 31", None, 31 << 11), ("minute 63", None, 63 << 5), ("second 62", None, 31),
+            ("time all ones", None, 0xFFFF)]
+
+
+def file_entry_variants(data, targets, label, add):
+    """The file entries' kinds: every 16-bit field of their 0xBEEF0004
+    blocks changed, and their DOS dates and times made ones no date
+    covers. A random source of their own: the other kinds' picks stay."""
+    rng = random.Random(SEED ^ 0x84 ^ int(hashlib.sha256(label.encode()).hexdigest()[:8], 16))
+    cap = WRITTEN_PER_KIND if label.startswith("written/") else PER_KIND
+    fields, times = [], []
+    for t in (t for t in targets if t.info):
+        body = body_of(data, t)
+        r = Reader(body)
+        for item, blocks in file_entries(body, t.info):
+            if r.u16(item + 8):
+                times.append((t, item + 8, "item"))
+            for q in blocks:
+                version, size = r.u16(q + 2), r.u16(q)
+                name = "version %d block" % version
+                for o in list(range(0, EXTENSION_NAMES_AT[version], 2)) + [size - 2]:
+                    fields.append((t, q + o, "%s field %d" % (name, o)))
+                for o, what in ((8, "created"), (12, "accessed")):
+                    if r.u16(q + o):
+                        times.append((t, q + o, "%s %s" % (name, what)))
+    for t, at, name in pick_spread(rng, fields, lambda x: x[2], cap["extension field"]):
+        old = struct.unpack_from("<H", body_of(data, t), at)[0]
+        new = field_value(rng, old, 2)
+        add("extension field", "0xBEEF0004 %s at %d of %s: %d to %d" % (name, at, t.label, old, new),
+            put_field(data, t, at, 2, new))
+    bad = [(t, at, name, b) for t, at, name in times
+           for b in bad_dos_values(struct.unpack_from("<H", body_of(data, t), at)[0])]
+    for t, at, name, (what, date, time) in pick_spread(rng, bad, lambda x: (x[2], x[3][0]),
+                                                       cap["DOS time"]):
+        where, value = (at, date) if date is not None else (at + 2, time)
+        add("DOS time", "DOS %s (%s) at %d of %s" % (what, name, where, t.label),
+            put_field(data, t, where, 2, value))
+
+
 def custom_fields(data):
     """[(offset, width, name)] of a custom list's header, category counts
     and footers, found by walking its categories over its links."""
@@ -998,6 +1090,13 @@ def unset_time(what, lost):
         all(l.endswith(" time") for l in lost)
 
 
+def unset_reference(what, lost):
+    """Whether the damage made a 0xBEEF0004 block's MFT entry number zero
+    and only the file reference went: entry 0 with it means no reference."""
+    return re.search(r"0xBEEF0004 version \d block field (20|22|24) at \d+ .*: \d+ to 0$",
+                     what) is not None and all(l in ("MFT Entry", "MFT Sequence#") for l in lost)
+
+
 def lost_unheld(lost, sound_held, held):
     """Whether every field lost went with its structure: the walk of the
     damaged bytes meets that structure fewer times than the sound file's."""
@@ -1058,6 +1157,7 @@ def items_walk(d, at, end, what):
             need(at + 2 == end, what + " ends before its declared size", at)
             return
         need(s >= 3 and at + s <= end - 2, what + " item size", at)
+        file_entry_check(d, at, s)
         p = d.find(b"1SPS", at, at + s)
         while p >= 0:
             storage = p - 4
@@ -1071,6 +1171,46 @@ def items_walk(d, at, end, what):
             values_walk(d, storage, storage + size)
             p = d.find(b"1SPS", storage + size, at + s)
         at += s
+
+
+def dos_time_valid(date, time):
+    """Whether a DOS date (not 0) and time name a moment."""
+    year, month, day = 1980 + (date >> 9), date >> 5 & 15, date & 31
+    days = [31, 29 if year % 4 == 0 and (year % 100 or year % 400 == 0) else 28, 31, 30, 31, 30,
+            31, 31, 30, 31, 30, 31]
+    return (1 <= month <= 12 and 1 <= day <= days[month - 1] and time >> 11 <= 23 and
+            time >> 5 & 63 <= 59 and time & 31 <= 29)
+
+
+def file_entry_check(d, at, s):
+    """A file entry's DOS time, and its 0xBEEF0004 blocks: their times, and
+    name offsets where the block's version places the names (the long name
+    where its fixed fields end, the localized name after the long name)."""
+    r = Reader(d[:at + s])
+    if s < 14 or d[at + 2] & 0x70 != 0x30:
+        return
+    date = r.u16(at + 8)
+    need(not date or dos_time_valid(date, r.u16(at + 10)), "file entry DOS time", at + 8)
+    for q in range(at + 4, at + s - 8, 2):
+        version, size = r.u16(q + 2), r.u16(q)
+        if d[q + 4:q + 8] != b"\x04\x00\xef\xbe" or version not in EXTENSION_NAMES_AT or \
+                q + size > at + s:
+            continue
+        names = EXTENSION_NAMES_AT[version]
+        need(size >= names + 2, "0xBEEF0004 block shorter than its fixed fields", q)
+        for o in (8, 12):
+            date = r.u16(q + o)
+            need(not date or dos_time_valid(date, r.u16(q + o + 2)), "0xBEEF0004 DOS time",
+                 q + o)
+        need(r.u16(q + 16) == names, "0xBEEF0004 long-name offset", q + 16)
+        end = names
+        while end + 2 <= size - 2 and d[q + end:q + end + 2] != b"\0\0":
+            end += 2
+        end = min(end + 2, size - 2)
+        loc = r.u16(q + (18 if version == 3 else 36))
+        need(not loc or loc == end, "0xBEEF0004 localized-name offset", q)
+        if version != 3:
+            need(r.u16(q + 18) in (0, names, end), "0xBEEF0004 offset at 18", q + 18)
 
 
 def storages_walk(d, at, end, what):
@@ -1507,7 +1647,8 @@ def sweep_file(vesk, work, label, path, kind):
             # should have said so), else nothing in them could tell.
             held = collections.Counter()
             walk = contradiction(b, automatic, custom, held)
-            if outcome == "fewer" and not walk and unset_time(what, labels):
+            if outcome == "fewer" and not walk and (unset_time(what, labels) or
+                                                    unset_reference(what, labels)):
                 # A time made zero is the format's "no time": shown as none,
                 # a changed value nothing in the bytes contradicts.
                 outcome = "changed uncontradicted"

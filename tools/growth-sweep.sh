@@ -41,6 +41,7 @@ families=(
   "falsedifat 64x4 carve"
   "falsedifatm 64x4 carve"
   "ministream 1000x4 list"
+  "vistaitems 50000x4 list"
 )
 
 # Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.

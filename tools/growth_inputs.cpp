@@ -37,6 +37,8 @@
 //   ministream  a link, then a list of N links, all in its mini stream,
 //               and a FAT of 1,125 sectors whose DIFAT sectors after the
 //               first lie at its end
+//   vistaitems  a link whose VistaAndAboveIDList block holds N shell
+//               items of 5 bytes (N items)
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -282,6 +284,15 @@ int main(int argc, char** argv) {
     add_link_streams(w, links, true);
     out = numbered_link(0, k_first_time);
     append(out, w.build());
+  } else if (family == "vistaitems") {
+    // Items of 5 bytes (a size, a type byte no parser knows, two bytes).
+    byte_builder items;
+    for (uint64_t i = 0; i < n; ++i) items.u16(5).u8(0x99).u16(static_cast<uint16_t>(i));
+    items.u16(0);
+    lnk_spec s;
+    s.write_time = k_first_time;
+    s.extra_blocks.push_back(vista_idlist_block(items.take()));
+    out = write_lnk(s);
   } else if (family == "pipe") {
     if (::mkdir(path.c_str(), 0755) != 0) return 1;
     std::string names;

@@ -6,7 +6,9 @@
 // surrogates, noncharacters and C1 characters (alone and inside lists),
 // links whose property values, in storages of each kind, pass 32 KiB and 64
 // KiB first and later in their storage (and a list whose DestList entries'
-// storages hold such values), built with the test writers.
+// storages hold such values), and a link whose items carry file-entry
+// extension blocks of every version and whose store holds arrays and
+// string-named values, built with the test writers.
 //
 //   vesk_sweep_lists OUT_DIR
 #include <cstdio>
@@ -231,6 +233,38 @@ bytes_t custom_categories() {
   return b.take();
 }
 
+// A link whose ID list holds file entries with extension blocks of each
+// version (3, 7, 8 and 9, each with a localized name) and whose property
+// store holds arrays (integer- and string-named) beside named texts.
+bytes_t extensions_and_arrays_link() {
+  lnk_spec s;
+  s.attributes = 0x10;
+  s.write_time = 133540960891234567ull;
+  bytes_t items = shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d"));
+  const struct {
+    uint16_t version;
+    const char* short_name;
+    std::u16string_view long_name;
+  } folders[] = {{3, "DOCUME~1", u"Documents"},
+                 {7, "DOWNLO~1", u"Downloads"},
+                 {8, "PICTUR~1", u"Pictures"},
+                 {9, "MUSIC~1", u"Music Library"}};
+  for (const auto& f : folders)
+    items = cat({items, file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, f.short_name,
+                                        versioned_file_extension(f.version, f.long_name,
+                                                                 u"@shell32.dll,-21798"))});
+  s.idlist = cat({items, {0, 0}});
+  const bytes_t numbers = array_data(3, {2}, cat({u32_data(7), u32_data(9)}));
+  const bytes_t shorts = array_data(2, {3}, {1, 0, 2, 0, 3, 0, 0, 0});
+  s.extra_blocks = {property_store_block(
+      {storage(storage_fmtid_b725(),
+               {int_value(10, 0x1F, lpwstr_data(u"arrays.txt")), int_value(4, 0x2003, numbers)}),
+       storage(string_named_fmtid(), {named_value(u"MyNamedProp", 0x1F, lpwstr_data(u"namedvalue")),
+                                      named_value(u"Shorts", 0x2002, shorts),
+                                      named_value(u"After", 0x1F, lpwstr_data(u"late"))})})};
+  return write_lnk(s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -263,6 +297,7 @@ int main(int argc, char** argv) {
       {"values-64k-later.lnk", long_value_link(33000, false)},
       {"4cb9c5750d51c07f.automaticDestinations-ms",
        automatic_list(4, 2, false, long_value_link(33000, false), true)},
+      {"extensions-and-arrays.lnk", extensions_and_arrays_link()},
   };
   for (const file& f : files)
     if (!write_all(dir + "/" + f.name, f.bytes)) {

@@ -53,6 +53,8 @@ lnk_record every_case() {
   bare.children.push_back(item("Users", k_2024_03_05_070809_123, 0, k_2009_07_14_054520_500, 0x1234,
                                5));  // a repeat of item 1: shown there only
   bare.children.push_back(item("far", k_beyond_3000));
+  // A DOS date of month 13: its words as they stand (pyfwsi's integer).
+  bare.children.push_back(item("dos", dos_time_slot(0x59A1, 0x6DBD)));
   items.push_back(bare);
   return r;
 }
@@ -78,7 +80,7 @@ TEST(IdlistBreakout, MemoryThatRunsOutIsSaid) {
     idlist_breakout(out, r, cmd_params(), report);
     failed = heap::state().fail_countdown < 0;
     heap::no_failure();
-    const bool short_stored = stored.m_idlist_segments.size() != 7;
+    const bool short_stored = stored.m_idlist_segments.size() != 8;
     EXPECT_EQ(stored.m_faults.size(), short_stored ? 1u : 0u) << fail_at;
     EXPECT_TRUE(short_stored || report.out_of_memory() || out.bad() || !failed) << fail_at;
   }
@@ -91,7 +93,7 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
   lnk_record stored = every_case();
   compact_lnk_record(stored, true);
   EXPECT_TRUE(stored.m_idlist_items.empty());
-  EXPECT_EQ(stored.m_idlist_segments.size(), 7u);
+  EXPECT_EQ(stored.m_idlist_segments.size(), 8u);
   const std::string users =
       " segment: Users\n"
       "  modify [UTC]: 2024-03-05 07:08:09\n"
@@ -116,7 +118,9 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
       "  mft seq#:     0x0002 [2]\n"
       " segment: in2.txt\n"
       " segment: far\n"
-      "  modify [UTC]:  \n";
+      "  modify [UTC]:  \n"
+      " segment: dos\n"
+      "  modify [UTC]: 0x6dbd59a1\n";
   // The MFT lines keep their hexadecimal form whatever the number base.
   for (uint8_t hex : {1, 0}) {
     cmd_params o;
@@ -136,14 +140,16 @@ TEST(IdlistBreakout, TextLinesAndCsvCell) {
                    "*<pack.zip;0;2024-03-05 07:08:09.123;0;0x0000004d;0x0001>"
                    "*<in.txt;2009-07-14 05:45:20.500;0;0;0x0000004e;0x0002>"
                    "*<in2.txt;0;0;0;0;0>"
-                   "*<far; ;0;0;0x00000000;0x0000>"},
+                   "*<far; ;0;0;0x00000000;0x0000>"
+                   "*<dos;0x6dbd59a1;0;0;0x00000000;0x0000>"},
       {0, header + "*<My Computer;0;0;0;0;0>"
                    "*<Users;2024-03-05 07:08:09.123;0;2009-07-14 05:45:20.500;4660;5>"
                    "*<Users;2024-03-05 07:08:09.123;0;0;4660;5>"
                    "*<pack.zip;0;2024-03-05 07:08:09.123;0;77;1>"
                    "*<in.txt;2009-07-14 05:45:20.500;0;0;78;2>"
                    "*<in2.txt;0;0;0;0;0>"
-                   "*<far; ;0;0;0;0>"},
+                   "*<far; ;0;0;0;0>"
+                   "*<dos;0x6dbd59a1;0;0;0;0>"},
   };
   for (const auto& c : cells) {
     cmd_params o;

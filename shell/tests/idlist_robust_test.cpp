@@ -143,6 +143,31 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
         0x00,
         cat({{0, 0x20, 0, 0xBB, 0xAF, 0x93, 0x3B, 0x9F, 0, 4, 0, 0, 0, 0, 0}, first, stored}));
   };
+  // A file entry whose extension block's signature, or its version, or the
+  // offset the item ends with (its first block's) was changed.
+  auto file_entry = [](size_t at, uint16_t value) {
+    bytes_t block = versioned_file_extension(9, u"Downloads", u"@shell32.dll,-21798");
+    if (at < block.size()) {
+      block[at] = static_cast<uint8_t>(value);
+      block[at + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    bytes_t item = file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DOWNLO~1", block);
+    if (at >= block.size()) {
+      item[item.size() - 2] = static_cast<uint8_t>(value);
+      item[item.size() - 1] = static_cast<uint8_t>(value >> 8);
+    }
+    return item;
+  };
+  // Its block declaring a size, the item's offset of it kept.
+  auto sized_block = [&](uint16_t size) {
+    bytes_t item = file_entry(0, 108);
+    const size_t at = item[item.size() - 2] | (item[item.size() - 1] << 8);
+    item[at] = static_cast<uint8_t>(size);
+    item[at + 1] = static_cast<uint8_t>(size >> 8);
+    return item;
+  };
+  constexpr const char* k_no_block =
+      "the offset of its first 0xBEEF block points at none; its blocks not read";
   const struct {
     const char* what;
     bytes_t list;
@@ -186,6 +211,25 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       {"a scanned storage of size 0",
        idlist({root, scanned(storage(storage_fmtid_b725(), {}, true, 0)), root}), 3, k_inside},
       {"a scanned storage's value of no type", idlist({root, scanned(no_type), root}), 3, k_inside},
+      {"a file entry's extension block", idlist({root, file_entry(0, 108)}), 2, nullptr},
+      {"a file entry's extension block of signature 0xBEFF0004",
+       idlist({root, file_entry(6, 0xBEFF)}), 2, k_no_block},
+      {"a file entry's first block offset moved by 2", idlist({root, file_entry(200, 22)}), 2,
+       k_no_block},
+      {"a file entry's first block offset past the item", idlist({root, file_entry(200, 600)}), 2,
+       k_no_block},
+      {"a file entry's first block offset made 0", idlist({root, file_entry(200, 0)}), 2,
+       "the offset of its first 0xBEEF block is 0, yet a block follows its name; its blocks not "
+       "read"},
+      {"a file entry's extension block of size 40", idlist({root, sized_block(40)}), 2,
+       "0xBEEF0004 block shorter than its version's fixed fields; the fields past its end not "
+       "read"},
+      {"a file entry's localized-name offset made 0", idlist({root, file_entry(36, 0)}), 2,
+       "0xBEEF0004 localized-name offset is 0, yet a name follows the long name; not read"},
+      {"a file entry's extension block of version 0", idlist({root, file_entry(2, 0)}), 2,
+       "0xBEEF0004 block of version 0 laid out as a file entry's; its names not read"},
+      {"a file entry's extension block of version 10", idlist({root, file_entry(2, 10)}), 2,
+       "0xBEEF0004 block of a version no layout has; its names read by search"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

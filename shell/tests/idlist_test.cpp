@@ -56,28 +56,121 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(made, in);
 }
 
-// A DOS date past its month's end gives no time, in the item and in its
-// extension block alike; 29 February only in a leap year. Ticks from
-// Python's datetime; 0x6DBD is 13:45:58.
-TEST(IdListWalk, FileEntryDatesPastTheMonthsEndGiveNoTime) {
+// A DOS date or time that no date covers (pyfwsi refuses them: a day past
+// its month's end, month 13, day 0, hour 31, minute 63, second 62) stands as
+// it is, its words as pyfwsi's integer gives them, in the item and in its
+// extension block alike, and is said; 29 February only in a leap year.
+// Ticks from Python's datetime; 0x6DBD is 13:45:58.
+TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
   const struct {
-    uint16_t date;
-    uint64_t ticks;
+    uint16_t date, time;
+    uint64_t ticks;  // 0: none; the raw words stand
+    uint32_t raw;
+    // Where the date and time stand; elsewhere they are 2025-01-01 12:00.
+    bool in_item = true, in_extension = true;
   } cases[] = {
-      {0x545F, 0},                   // 2022-02-31
-      {0x549F, 0},                   // 2022-04-31
-      {0x565D, 0},                   // 2023-02-29
-      {0x585D, 133536879580000000},  // 2024-02-29
-      {0x559F, 133169679580000000},  // 2022-12-31
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1, true, false},  // the item's alone
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1, false, true},  // the extension's alone
+      {0x545F, 0x6DBD, 0, 0x6DBD545F},               // 2022-02-31
+      {0x549F, 0x6DBD, 0, 0x6DBD549F},               // 2022-04-31
+      {0x565D, 0x6DBD, 0, 0x6DBD565D},               // 2023-02-29
+      {0x59A1, 0x6DBD, 0, 0x6DBD59A1},               // month 13
+      {0x5820, 0x6DBD, 0, 0x6DBD5820},               // day 0
+      {0x559F, 0xF800, 0, 0xF800559F},               // hour 31
+      {0x559F, 0x07E0, 0, 0x07E0559F},               // minute 63
+      {0x559F, 0x001F, 0, 0x001F559F},               // second 62
+      {0xFFFF, 0xFFFF, 0, 0xFFFFFFFF},               // all bits
+      {0x585D, 0x6DBD, 133536879580000000, 0},       // 2024-02-29
+      {0x559F, 0x6DBD, 133169679580000000, 0},       // 2022-12-31
   };
   for (const auto& c : cases) {
-    const shell_item_list out = walk(idlist({file_entry_item(
-        0x32, 1, c.date, 0x6DBD, 0x20, "A.TXT",
-        file_entry_extension(0, c.date, 0x6DBD, c.date, 0x6DBD, u"a.txt", 1, 1))}));
+    SCOPED_TRACE(testing::Message() << std::hex << c.date << ' ' << c.time);
+    const bytes_t list = idlist({file_entry_item(
+        0x32, 1, c.in_item ? c.date : 0x5A21, c.in_item ? c.time : 0x6000, 0x20, "A.TXT",
+        c.in_extension ? file_entry_extension(0, c.date, c.time, c.date, c.time, u"a.txt", 1, 1)
+                       : file_entry_extension(0, 0x5A21, 0x6000, 0x5A21, 0x6000, u"a.txt", 1, 1))});
+    shell_item_list out;
+    parse_ctx ctx;
+    parse_fault fault;
+    parse_idlist(out, list.data(), static_cast<int64_t>(list.size()), false, false, ctx,
+                 default_params(), &fault);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].modified, c.ticks) << std::hex << c.date;
-    EXPECT_EQ(out[0].created, c.ticks) << std::hex << c.date;
-    EXPECT_EQ(out[0].accessed, c.ticks) << std::hex << c.date;
+    const uint64_t slot = c.ticks ? c.ticks : k_raw_dos_mark | c.raw;
+    EXPECT_EQ(out[0].modified, c.in_item ? slot : 133802064000000000);
+    const uint64_t extension = c.in_extension ? slot : 133802064000000000;
+    EXPECT_EQ(out[0].created, extension);
+    EXPECT_EQ(out[0].accessed, extension);
+    EXPECT_EQ(is_raw_dos_time(slot), c.ticks == 0);
+    if (c.ticks) {
+      EXPECT_FALSE(fault);
+    } else {
+      ASSERT_TRUE(fault);
+      EXPECT_EQ(fault.offset, 0u);
+      EXPECT_STREQ(fault.cause, k_raw_dos_cause);
+    }
+  }
+}
+
+// A file-entry extension's names lie where its version places them: the
+// long name where the fixed fields end, the localized name after the long
+// name's end. An offset that says otherwise is said and never followed, so
+// the names stay pyfwsi's ("Downloads", "@shell32.dll,-21798"), which reads
+// them by the layout alone.
+TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
+  constexpr int none = -1;
+  const struct {
+    uint16_t version;
+    int field;  // the u16 changed, or none
+    uint16_t value;
+    const char* cause;  // the start of the walk's cause; null: none
+  } rows[] = {
+      {9, none, 0, nullptr},
+      {8, none, 0, nullptr},
+      {7, none, 0, nullptr},
+      {3, none, 0, nullptr},
+      {9, 18, 46, nullptr},  // an offset at 18 naming the long name
+      {9, 18, 66, nullptr},  // or the localized name
+      {9, 16, 8, "0xBEEF0004 long-name offset points into the block's fixed fields"},
+      {9, 16, 0, "0xBEEF0004 long-name offset points into the block's fixed fields"},
+      {9, 16, 200, "0xBEEF0004 long-name offset points past the block"},
+      {8, 16, 46, "0xBEEF0004 long-name offset points into the long name"},
+      {9, 16, 66, "0xBEEF0004 long-name offset points past the long name"},
+      {3, 16, 30, "0xBEEF0004 long-name offset points into the long name"},
+      {9, 36, 12, "0xBEEF0004 localized-name offset points into the block's fixed fields"},
+      {9, 36, 50, "0xBEEF0004 localized-name offset points into the long name"},
+      {9, 36, 70, "0xBEEF0004 localized-name offset points past the long name's end"},
+      {9, 36, 200, "0xBEEF0004 localized-name offset points past the block"},
+      {3, 18, 24, "0xBEEF0004 localized-name offset points into the long name"},
+      {9, 18, 12, "0xBEEF0004 offset at 18 points into the block's fixed fields"},
+      {9, 18, 70, "0xBEEF0004 offset at 18 points to no name's start"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << "version " << r.version << ", u16 at " << r.field << ": " << r.value);
+    bytes_t block = versioned_file_extension(r.version, u"Downloads", u"@shell32.dll,-21798");
+    if (r.field != none) {
+      block[static_cast<size_t>(r.field)] = static_cast<uint8_t>(r.value);
+      block[static_cast<size_t>(r.field) + 1] = static_cast<uint8_t>(r.value >> 8);
+    }
+    const bytes_t list =
+        idlist({file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DOWNLO~1", block)});
+    shell_item_list out;
+    parse_ctx ctx;
+    parse_fault fault;
+    parse_idlist(out, list.data(), static_cast<int64_t>(list.size()), false, false, ctx,
+                 default_params(), &fault);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].long_name, "Downloads");
+    EXPECT_EQ(out[0].localized_name, "@shell32.dll,-21798");
+    EXPECT_EQ(out[0].names, std::vector<std::string>{"DOWNLO~1"});
+    EXPECT_EQ(out[0].mft_entry, r.version == 3 ? 0u : 0x1234u);
+    if (!r.cause) {
+      EXPECT_FALSE(fault) << fault.cause;
+      continue;
+    }
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault.offset, 0u);
+    EXPECT_TRUE(std::string_view(fault.cause).starts_with(r.cause)) << fault.cause;
   }
 }
 

@@ -237,6 +237,8 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
   const size_t iy = 24 + x.size();
   ASSERT_EQ(a.size(), 29u);
   ASSERT_EQ(y.size(), 29u);
+  prop_bytes_t two_padded = y;  // two zeros between its name and its type
+  two_padded.insert(two_padded.begin() + 17, {0, 0});
   prop_bytes_t two_cut(y.begin(), y.begin() + 17);  // its name ends the storage
   set_u32(two_cut, 0, 17);
   const prop_bytes_t terminator = {0, 0, 0, 0};
@@ -310,7 +312,21 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
       {"bytes behind the terminator",
        int_storage({a, b, terminator, {0xAB, 0xCD, 0, 0, 0, 0}}, false), nullptr, "10 11", ic,
        k_left},
+      {"an array of two numbers, stepped over",
+       int_storage(
+           {a, int_value(11, 0x2003, array_data(3, {2}, cat({u32_data(7), u32_data(9)}))), c}),
+       nullptr, "10 12", 0, nullptr},
+      {"an array of no dimensions",
+       int_storage({a, int_value(11, 0x2003, array_data(3, {}, {})), c}), nullptr, "10 12", ib,
+       k_undecoded},
+      {"an array counting more elements than it holds",
+       int_storage({a, int_value(11, 0x2003, array_data(3, {3}, u32_data(7))), c}), nullptr,
+       "10 12", ib, k_undecoded},
       {"strings sound", names, nullptr, "one two three", 0, nullptr},
+      {"a string-named array, stepped over",
+       storage(string_named_fmtid(),
+               {x, named_value(u"two", 0x2002, array_data(2, {1}, {5, 0, 0, 0})), z}),
+       nullptr, "one three", 0, nullptr},
       {"a stream, whose data runs to the storage's end",
        storage(string_named_fmtid(),
                {named_value(u"one", 0x42, stream_data(u"s", {1, 2, 3, 4})), y}),
@@ -328,6 +344,9 @@ TEST(PropertyHostile, MisframedValueIsSaid) {
       {"a later string-named text past 32 KiB",
        storage(string_named_fmtid(), {x, named_value(u"two", 0x1F, past_32k), z}), nullptr,
        "one two three", 0, nullptr},
+      {"zeros between a name and its type", storage(string_named_fmtid(), {x, two_padded, z}),
+       [&](prop_bytes_t& s) { set_u32(s, iy, 31); }, "one two three", iy,
+       "zeros between a value's name and its type"},
       {"a value behind the terminator", storage(string_named_fmtid(), {x, terminator, y}), nullptr,
        "one", iy, k_left},
       {"strings filling the storage, no terminator",

@@ -113,6 +113,12 @@ TEST(PropertyStorage, StringNamed) {
   EXPECT_EQ(it->second.name, "Title");
   EXPECT_EQ(it->second.text, "Report");
   EXPECT_EQ(it->second.string_named, 1);
+  // Its key names it by its own name, which its id (0) does not tell.
+  std::vector<std::string> keys, values, parsing, primary;
+  collect_property_texts(w.rec, parsing, primary, keys, values, default_params(),
+                         vesk_test::test_shell_scratch(), false);
+  EXPECT_EQ(keys, std::vector<std::string>{"d5cdd505-2e9c-101b-9397-08002b2cf9ae/Title"});
+  EXPECT_EQ(values, std::vector<std::string>{"Report"});
 }
 
 TEST(PropertyStorage, NamePastItsValueStops) {
