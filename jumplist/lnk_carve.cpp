@@ -511,6 +511,10 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
+  // The DestList entry that names each link stream first, and its place in
+  // the list from 1 (0: no entry names the stream).
+  std::vector<destlist_entry> stream_entries;
+  std::vector<int32_t> stream_places;
   // Where the runs of allocated sectors and of the gaps lie in the image:
   // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
@@ -744,10 +748,14 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
   return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
 }
 
-// The entries of an embedded list (its compound file at offset o of the
-// source) whose link streams give no link, named as reading the list as a
-// file names them: carved, such an entry would be lost without a word.
-void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
+// The DestList entries of an embedded list (its compound file at offset o
+// of the source): each link stream's record is given the entry naming it,
+// as reading the list as a file gives it, and the entries whose link
+// streams give no link are named as that reading names them: carved, such
+// an entry would be lost without a word.
+void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say = true) {
+  e.stream_entries.assign(e.stream_names.size(), destlist_entry{});
+  e.stream_places.assign(e.stream_names.size(), 0);
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   std::vector<cfb_run_piece> pieces;
   uint64_t length = 0, first = 0;
@@ -764,7 +772,9 @@ void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
   if (!entry_stream_bytes(e.reader, list, e.image, e.size, e.scratch, bytes, dir_entry, first,
                           faults))
     return;
-  std::vector<std::string_view> read(e.stream_names.begin(), e.stream_names.end());
+  // The link streams read, by name, with their places in stream_names.
+  std::vector<std::pair<std::string_view, size_t>> read;
+  for (size_t i = 0; i < e.stream_names.size(); ++i) read.emplace_back(e.stream_names[i], i);
   std::sort(read.begin(), read.end());
   destlist_walker walk(faults);
   if (!walk.start(bytes.data(), bytes.size())) return;
@@ -775,7 +785,15 @@ void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
     char name[17];
     const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;
     const std::string_view stream(name, static_cast<size_t>(end - name));
-    if (std::binary_search(read.begin(), read.end(), stream)) continue;
+    const auto named = std::lower_bound(read.begin(), read.end(), std::pair(stream, size_t{0}));
+    if (named != read.end() && named->first == stream) {
+      if (e.stream_places[named->second] == 0) {
+        e.stream_entries[named->second] = entry;
+        e.stream_places[named->second] = static_cast<int32_t>(walk.count());
+      }
+      continue;
+    }
+    if (!say) continue;
     const char* why = link_stream_loss(e, stream, pieces);
     if (!why) continue;
     if (lost++ < k_named_lost_links)
@@ -851,6 +869,14 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
                    base_offset + first);
 }
 
+// A link stream's record takes the DestList cells of the entry naming it;
+// true, for the parse's result.
+bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
+  if (r == k_stream_run && i < e.stream_places.size() && e.stream_places[i] > 0)
+    take_destlist_entry(record, e.stream_entries[i], e.stream_places[i]);
+  return true;
+}
+
 // Hit i of run r parsed into record. A link stream is read whatever its
 // header holds; a header met elsewhere in the image (inside a stream, in
 // its padding or free sectors) is a carving candidate like any other, so
@@ -864,7 +890,8 @@ bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_
     label_embedded(record, r, image_flag);
     return false;
   }
-  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset);
+  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset) &&
+         take_stream_entry(e, r, i, record);
 }
 
 // Carves the links of a loaded image; see process_embedded_jumplist.
@@ -988,7 +1015,8 @@ uint64_t vector_bytes(const std::vector<T>& v) {
 uint64_t index_bytes(const embedded_runs& e) {
   uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
                    vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
-                   vector_bytes(e.stream_lengths);
+                   vector_bytes(e.stream_lengths) + vector_bytes(e.stream_entries) +
+                   vector_bytes(e.stream_places);
   for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
   return bytes;
 }
@@ -1110,7 +1138,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       return false;
     }
     guarded([&] {
-      note_lost_entries(c.options, *e, o);
+      read_list_entries(c.options, *e, o);
       return true;
     });
     read = e->size;
@@ -1456,7 +1484,7 @@ scan_source source_of(uni::fileio& file) {
 // else the image read and parsed again (and its index kept); null when it
 // cannot be.
 embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
-                              uint64_t size, carve_work& work) {
+                              uint64_t size, carve_work& work, lnk::useropts& options) {
   if (embedded_runs* held = indexes.find(offset)) return held;
   ++work.lists_read_again;
   uint8_t header[512];
@@ -1465,6 +1493,11 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   if (!source.read_at(header, len, offset) || len != sizeof header ||
       !load_embedded_image(source, offset, size, header, *e))
     return nullptr;
+  // Its notes were made when it was first carved.
+  guarded([&] {
+    read_list_entries(options, *e, offset, false);
+    return true;
+  });
   work.bytes_read_again += e->size;
   indexes.keep(offset, std::move(e));
   return indexes.find(offset);
@@ -1505,7 +1538,8 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
   }
   if (!read) return false;
   return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
-                              options, carved, offset);
+                              options, carved, offset) &&
+         take_stream_entry(e, r, i, record);
 }
 
 // Reports the ledger's records from the highest key down, parsing each
@@ -1535,7 +1569,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       const embedded_ref& r = ledger.m_embedded[--e];
       if (r.dropped) continue;
       offset = r.image_offset;
-      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work);
+      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work, options);
       parsed = index && r.hit < hit_count(*index, r.run) &&
                parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
                                     bytes, work);

@@ -1369,13 +1369,32 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       noise(b, b.size() + 2048);
       rows.push_back({"a list across a chunk edge", b, 4, 3, nullptr});
     }
+  // A carved list's rows carry the DestList cells that reading the list as
+  // a file gives them.
+  const auto cells = [](const std::string& text) {
+    std::vector<std::string> all;
+    for (const char* label : {"MRU/MFU index:", "stream #:", "MRU time:", "Interaction count:"}) {
+      std::vector<std::string> v = values(text, label);
+      std::sort(v.begin(), v.end());
+      all.insert(all.end(), v.begin(), v.end());
+    }
+    return all;
+  };
+  for (const bytes_t* l : {&list3, &list26, &list11}) {
+    const std::vector<std::string> as_file =
+        cells(drive(tree, *l, "5f7b5f1e01b83767.automaticDestinations-ms").text);
+    EXPECT_EQ(cells(drive(tree, at(link, 4096, *l), "dump.bin").text), as_file);
+    EXPECT_EQ(cells(carve(at(link, 4096, *l), 4096, true).text), as_file);
+  }
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     const drive_result d = drive(tree, r.bytes, "dump.bin");
     EXPECT_EQ(records_in(d.text), r.records);
+    // Each carved list row has the place of the DestList entry naming it.
     EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
                             [](const lnk_record& x) {
-                              return x.m_source_type == "VESKLIST (carved allocated)";
+                              return x.m_source_type == "VESKLIST (carved allocated)" &&
+                                     x.m_mru_position > 0;
                             }),
               static_cast<std::ptrdiff_t>(r.list_rows));
     std::vector<std::string> offsets = values(d.text, "file offset:");
