@@ -418,6 +418,11 @@ struct carve_context {
   bool nested_work_said = false;
 };
 
+// The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
+// link streams, 3 the DestList entries whose link streams give no link.
+constexpr uint8_t k_stream_run = 2;
+constexpr uint8_t k_entry_run = 3;
+
 // Where a parsed record came from, for the ledger.
 struct record_origin {
   bool embedded = false;
@@ -429,6 +434,15 @@ struct record_origin {
   uint32_t hit = 0;
   uint8_t run = 0;
 };
+
+// The record compacted to be held; a record without link data keeps the
+// path its DestList entry gives.
+void keep_path_compact(lnk_record& record, lnk::useropts& options, bool entry_only) {
+  std::string path;
+  if (entry_only) path.swap(record.m_destlist_path);
+  compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+  if (entry_only) record.m_destlist_path.swap(path);
+}
 
 // The slot's record stored under key (with its node), reported at once
 // without the store-records flag, or dropped: a stored record that nothing
@@ -443,7 +457,8 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   // A file that begins with a link is that link: it is reported whatever
   // it holds, its header at least.
   const bool link_file = !c.carved && !origin.embedded && origin.offset == 0;
-  if (!link_file && carved_record_is_empty(record)) {
+  const bool entry_only = origin.embedded && origin.run == k_entry_run;
+  if (!link_file && !entry_only && carved_record_is_empty(record)) {
     // Memory that ran out may be what left it naming nothing.
     if (record.m_faults.out_of_memory() && c.ledger)
       options.m_notes.add_out_of_memory("link", record.m_file_offset);
@@ -459,14 +474,14 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     }
   }
   if (!c.ledger || !c.ledger->overflow()) {
-    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    keep_path_compact(record, options, entry_only);
     if (c.ledger) c.ledger->held(record, options);
     if (!c.ledger || !c.ledger->overflow()) {
       held.record = slot.store(options.m_records, key);
       held.stored = true;
     }
   }
-  if (!origin.embedded) return;
+  if (!origin.embedded || entry_only) return;
   const std::optional<link_claims::holding> displaced =
       c.claims.keep(origin.link, origin.claimant, held);
   if (!displaced) return;
@@ -515,6 +530,12 @@ struct embedded_runs {
   // the list from 1 (0: no entry names the stream).
   std::vector<destlist_entry> stream_entries;
   std::vector<int32_t> stream_places;
+  // The entries whose link streams give no link, with their places and
+  // where their streams start in the image (UINT64_MAX: nowhere): each is
+  // a record without link data.
+  std::vector<destlist_entry> lost_entries;
+  std::vector<int32_t> lost_places;
+  std::vector<uint64_t> lost_firsts;
   // Where the runs of allocated sectors and of the gaps lie in the image:
   // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
@@ -531,11 +552,8 @@ struct embedded_runs {
 };
 constexpr uint64_t k_unread = UINT64_MAX;
 
-// The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
-// link streams.
-constexpr uint8_t k_stream_run = 2;
-
 size_t hit_count(const embedded_runs& e, int r) {
+  if (r == k_entry_run) return e.lost_entries.size();
   return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
@@ -736,12 +754,14 @@ constexpr uint64_t k_named_lost_links = 16;
 
 // Why the link stream named gave no link, or null when it starts with a
 // link header: the words reading the list as a file uses.
+// first: where the stream starts in the image, where it has sectors.
 const char* link_stream_loss(embedded_runs& e, std::string_view name,
-                             std::vector<cfb_run_piece>& pieces) {
+                             std::vector<cfb_run_piece>& pieces, uint64_t& first) {
+  first = UINT64_MAX;
   const cfb_dir_entry* dir = find_cfb_entry(e.reader, name);
   if (!dir || dir->object_type() == 0) return "missing";
   if (dir->stream_size() == 0) return "empty";
-  uint64_t length = 0, first = 0;
+  uint64_t length = 0;
   if (!entry_stream_pieces(e.reader, *dir, e.size, pieces, length, first))
     return "not in the file (its sectors are missing)";
   if (length < lnk_header_size) return "too short for a link header";
@@ -756,6 +776,9 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
 void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say = true) {
   e.stream_entries.assign(e.stream_names.size(), destlist_entry{});
   e.stream_places.assign(e.stream_names.size(), 0);
+  e.lost_entries.clear();
+  e.lost_places.clear();
+  e.lost_firsts.clear();
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   std::vector<cfb_run_piece> pieces;
   uint64_t length = 0, first = 0;
@@ -781,7 +804,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   destlist_entry entry;
   uint64_t lost = 0;
   const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
-  while (walk.next(entry, false)) {
+  while (walk.next(entry)) {
     char name[17];
     const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;
     const std::string_view stream(name, static_cast<size_t>(end - name));
@@ -793,17 +816,23 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
       }
       continue;
     }
-    if (!say) continue;
-    const char* why = link_stream_loss(e, stream, pieces);
+    uint64_t stream_first = 0;
+    const char* why = link_stream_loss(e, stream, pieces, stream_first);
     if (!why) continue;
+    e.lost_entries.push_back(entry);
+    e.lost_places.push_back(static_cast<int32_t>(walk.count()));
+    e.lost_firsts.push_back(stream_first);
+    if (!say) continue;
     if (lost++ < k_named_lost_links)
       options.m_notes.add(
           "DestList entry " + std::to_string(walk.count()), walk.offset(),
-          "link stream " + std::string(stream) + " " + why + ": not reported" + where, "DestList");
+          "link stream " + std::string(stream) + " " + why + ": reported without link data" + where,
+          "DestList");
     else
-      options.m_notes.add("DestList entries", walk.offset(),
-                          std::string("link streams missing or unreadable: not reported") + where,
-                          "DestList");
+      options.m_notes.add(
+          "DestList entries", walk.offset(),
+          std::string("link streams missing or unreadable: reported without link data") + where,
+          "DestList");
   }
 }
 
@@ -869,6 +898,15 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
                    base_offset + first);
 }
 
+// Lost entry i of an embedded image at base_offset as its record: its
+// DestList cells and path, no link data.
+void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
+  label_embedded(record, k_entry_run, false);
+  record.m_file_offset = e.lost_firsts[i] == UINT64_MAX ? 0 : base_offset + e.lost_firsts[i];
+  take_destlist_entry(record, e.lost_entries[i], e.lost_places[i]);
+  record.m_destlist_path = e.lost_entries[i].m_path;
+}
+
 // A link stream's record takes the DestList cells of the entry naming it;
 // true, for the parse's result.
 bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
@@ -925,6 +963,19 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         found = true;
       }
     }
+  }
+  // An entry whose link is lost is a record still, as reading the list as
+  // a file keeps it; no other record reaches its bytes.
+  for (size_t i = 0; i < e.lost_entries.size(); ++i) {
+    lnk_record& record = slot.next();
+    lost_entry_record(e, i, record, base_offset);
+    record_origin origin;
+    origin.offset = base_offset;
+    origin.embedded = true;
+    origin.hit = static_cast<uint32_t>(i);
+    origin.run = k_entry_run;
+    keep_record(c, slot, record, 0, origin);
+    found = true;
   }
   return found;
 }
@@ -1016,7 +1067,8 @@ uint64_t index_bytes(const embedded_runs& e) {
   uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
                    vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
                    vector_bytes(e.stream_lengths) + vector_bytes(e.stream_entries) +
-                   vector_bytes(e.stream_places);
+                   vector_bytes(e.stream_places) + vector_bytes(e.lost_entries) +
+                   vector_bytes(e.lost_places) + vector_bytes(e.lost_firsts);
   for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
   return bytes;
 }
@@ -1521,6 +1573,10 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
                           std::vector<uint8_t>& bytes, carve_work& work) {
   uint64_t first = 0;
   bool read = false;
+  if (r == k_entry_run) {
+    lost_entry_record(e, i, record, offset);
+    return true;
+  }
   if (r == k_stream_run) {
     first = e.stream_firsts[i];
     const uint64_t length = e.stream_lengths[i];
@@ -1563,11 +1619,12 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       embedded = r.key > key || (r.key == key && r.direct_before >= d);
     }
     lnk_record& record = slot.next();
-    bool parsed = false;
+    bool parsed = false, entry_only = false;
     uint64_t offset = 0;
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
       if (r.dropped) continue;
+      entry_only = r.run == k_entry_run;
       offset = r.image_offset;
       embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work, options);
       parsed = index && r.hit < hit_count(*index, r.run) &&
@@ -1603,7 +1660,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       options.m_notes.add("link", offset, "could not be read again to be reported");
       continue;
     }
-    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    keep_path_compact(record, options, entry_only);
     sink(record);
   }
 }
