@@ -812,6 +812,8 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
     if (named != read.end() && named->first == stream) {
       if (e.stream_places[named->second] == 0) {
         e.stream_entries[named->second] = entry;
+        // A record with its link shows the link's target, not this path.
+        std::string().swap(e.stream_entries[named->second].m_path);
         e.stream_places[named->second] = static_cast<int32_t>(walk.count());
       }
       continue;
