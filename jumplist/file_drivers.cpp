@@ -596,15 +596,8 @@ struct automatic_list {
     }
     record.m_file_offset = found ? first_offset : 0;
     record.m_entry_num = number;
-    if (from) {
-      record.m_mru_time = from->m_mru_time;
-      record.m_has_access_count = from->m_has_access_count;
-      record.m_access_count = from->m_access_count;
-      record.m_netbios_name = from->m_netbios_name;
-      record.m_checksum = from->m_checksum;
-      take_destlist_droids(record, from->m_droids);
-    }
     record.m_mru_position = static_cast<int32_t>(position);
+    if (from) take_destlist_entry(record, *from, record.m_mru_position);
     if (record.m_lnk_size == 0 && found) record.m_lnk_size = static_cast<uint32_t>(stream.size());
     record.m_source_type.assign(options.m_source_type);
     if (out_of_memory) {

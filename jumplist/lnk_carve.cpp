@@ -418,6 +418,11 @@ struct carve_context {
   bool nested_work_said = false;
 };
 
+// The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
+// link streams, 3 the DestList entries whose link streams give no link.
+constexpr uint8_t k_stream_run = 2;
+constexpr uint8_t k_entry_run = 3;
+
 // Where a parsed record came from, for the ledger.
 struct record_origin {
   bool embedded = false;
@@ -429,6 +434,15 @@ struct record_origin {
   uint32_t hit = 0;
   uint8_t run = 0;
 };
+
+// The record compacted to be held; a record without link data keeps the
+// path its DestList entry gives.
+void keep_path_compact(lnk_record& record, lnk::useropts& options, bool entry_only) {
+  std::string path;
+  if (entry_only) path.swap(record.m_destlist_path);
+  compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+  if (entry_only) record.m_destlist_path.swap(path);
+}
 
 // The slot's record stored under key (with its node), reported at once
 // without the store-records flag, or dropped: a stored record that nothing
@@ -443,7 +457,8 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   // A file that begins with a link is that link: it is reported whatever
   // it holds, its header at least.
   const bool link_file = !c.carved && !origin.embedded && origin.offset == 0;
-  if (!link_file && carved_record_is_empty(record)) {
+  const bool entry_only = origin.embedded && origin.run == k_entry_run;
+  if (!link_file && !entry_only && carved_record_is_empty(record)) {
     // Memory that ran out may be what left it naming nothing.
     if (record.m_faults.out_of_memory() && c.ledger)
       options.m_notes.add_out_of_memory("link", record.m_file_offset);
@@ -459,14 +474,14 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     }
   }
   if (!c.ledger || !c.ledger->overflow()) {
-    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    keep_path_compact(record, options, entry_only);
     if (c.ledger) c.ledger->held(record, options);
     if (!c.ledger || !c.ledger->overflow()) {
       held.record = slot.store(options.m_records, key);
       held.stored = true;
     }
   }
-  if (!origin.embedded) return;
+  if (!origin.embedded || entry_only) return;
   const std::optional<link_claims::holding> displaced =
       c.claims.keep(origin.link, origin.claimant, held);
   if (!displaced) return;
@@ -511,6 +526,16 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
+  // The DestList entry that names each link stream first, and its place in
+  // the list from 1 (0: no entry names the stream).
+  std::vector<destlist_entry> stream_entries;
+  std::vector<int32_t> stream_places;
+  // The entries whose link streams give no link, with their places and
+  // where their streams start in the image (UINT64_MAX: nowhere): each is
+  // a record without link data.
+  std::vector<destlist_entry> lost_entries;
+  std::vector<int32_t> lost_places;
+  std::vector<uint64_t> lost_firsts;
   // Where the runs of allocated sectors and of the gaps lie in the image:
   // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
@@ -527,11 +552,8 @@ struct embedded_runs {
 };
 constexpr uint64_t k_unread = UINT64_MAX;
 
-// The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
-// link streams.
-constexpr uint8_t k_stream_run = 2;
-
 size_t hit_count(const embedded_runs& e, int r) {
+  if (r == k_entry_run) return e.lost_entries.size();
   return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
 }
 
@@ -732,22 +754,31 @@ constexpr uint64_t k_named_lost_links = 16;
 
 // Why the link stream named gave no link, or null when it starts with a
 // link header: the words reading the list as a file uses.
+// first: where the stream starts in the image, where it has sectors.
 const char* link_stream_loss(embedded_runs& e, std::string_view name,
-                             std::vector<cfb_run_piece>& pieces) {
+                             std::vector<cfb_run_piece>& pieces, uint64_t& first) {
+  first = UINT64_MAX;
   const cfb_dir_entry* dir = find_cfb_entry(e.reader, name);
   if (!dir || dir->object_type() == 0) return "missing";
   if (dir->stream_size() == 0) return "empty";
-  uint64_t length = 0, first = 0;
+  uint64_t length = 0;
   if (!entry_stream_pieces(e.reader, *dir, e.size, pieces, length, first))
     return "not in the file (its sectors are missing)";
   if (length < lnk_header_size) return "too short for a link header";
   return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
 }
 
-// The entries of an embedded list (its compound file at offset o of the
-// source) whose link streams give no link, named as reading the list as a
-// file names them: carved, such an entry would be lost without a word.
-void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
+// The DestList entries of an embedded list (its compound file at offset o
+// of the source): each link stream's record is given the entry naming it,
+// as reading the list as a file gives it, and the entries whose link
+// streams give no link are named as that reading names them: carved, such
+// an entry would be lost without a word.
+void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say = true) {
+  e.stream_entries.assign(e.stream_names.size(), destlist_entry{});
+  e.stream_places.assign(e.stream_names.size(), 0);
+  e.lost_entries.clear();
+  e.lost_places.clear();
+  e.lost_firsts.clear();
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   std::vector<cfb_run_piece> pieces;
   uint64_t length = 0, first = 0;
@@ -764,28 +795,46 @@ void note_lost_entries(lnk::useropts& options, embedded_runs& e, uint64_t o) {
   if (!entry_stream_bytes(e.reader, list, e.image, e.size, e.scratch, bytes, dir_entry, first,
                           faults))
     return;
-  std::vector<std::string_view> read(e.stream_names.begin(), e.stream_names.end());
+  // The link streams read, by name, with their places in stream_names.
+  std::vector<std::pair<std::string_view, size_t>> read;
+  for (size_t i = 0; i < e.stream_names.size(); ++i) read.emplace_back(e.stream_names[i], i);
   std::sort(read.begin(), read.end());
   destlist_walker walk(faults);
   if (!walk.start(bytes.data(), bytes.size())) return;
   destlist_entry entry;
   uint64_t lost = 0;
   const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
-  while (walk.next(entry, false)) {
+  while (walk.next(entry)) {
     char name[17];
     const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;
     const std::string_view stream(name, static_cast<size_t>(end - name));
-    if (std::binary_search(read.begin(), read.end(), stream)) continue;
-    const char* why = link_stream_loss(e, stream, pieces);
+    const auto named = std::lower_bound(read.begin(), read.end(), std::pair(stream, size_t{0}));
+    if (named != read.end() && named->first == stream) {
+      if (e.stream_places[named->second] == 0) {
+        e.stream_entries[named->second] = entry;
+        // A record with its link shows the link's target, not this path.
+        std::string().swap(e.stream_entries[named->second].m_path);
+        e.stream_places[named->second] = static_cast<int32_t>(walk.count());
+      }
+      continue;
+    }
+    uint64_t stream_first = 0;
+    const char* why = link_stream_loss(e, stream, pieces, stream_first);
     if (!why) continue;
+    e.lost_entries.push_back(entry);
+    e.lost_places.push_back(static_cast<int32_t>(walk.count()));
+    e.lost_firsts.push_back(stream_first);
+    if (!say) continue;
     if (lost++ < k_named_lost_links)
       options.m_notes.add(
           "DestList entry " + std::to_string(walk.count()), walk.offset(),
-          "link stream " + std::string(stream) + " " + why + ": not reported" + where, "DestList");
+          "link stream " + std::string(stream) + " " + why + ": reported without link data" + where,
+          "DestList");
     else
-      options.m_notes.add("DestList entries", walk.offset(),
-                          std::string("link streams missing or unreadable: not reported") + where,
-                          "DestList");
+      options.m_notes.add(
+          "DestList entries", walk.offset(),
+          std::string("link streams missing or unreadable: reported without link data") + where,
+          "DestList");
   }
 }
 
@@ -851,6 +900,23 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
                    base_offset + first);
 }
 
+// Lost entry i of an embedded image at base_offset as its record: its
+// DestList cells and path, no link data.
+void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
+  label_embedded(record, k_entry_run, false);
+  record.m_file_offset = e.lost_firsts[i] == UINT64_MAX ? 0 : base_offset + e.lost_firsts[i];
+  take_destlist_entry(record, e.lost_entries[i], e.lost_places[i]);
+  record.m_destlist_path = e.lost_entries[i].m_path;
+}
+
+// A link stream's record takes the DestList cells of the entry naming it;
+// true, for the parse's result.
+bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
+  if (r == k_stream_run && i < e.stream_places.size() && e.stream_places[i] > 0)
+    take_destlist_entry(record, e.stream_entries[i], e.stream_places[i]);
+  return true;
+}
+
 // Hit i of run r parsed into record. A link stream is read whatever its
 // header holds; a header met elsewhere in the image (inside a stream, in
 // its padding or free sectors) is a carving candidate like any other, so
@@ -864,7 +930,8 @@ bool parse_embedded_hit(embedded_runs& e, int r, size_t i, bool image_flag, lnk_
     label_embedded(record, r, image_flag);
     return false;
   }
-  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset);
+  return parse_embedded_bytes(r, bytes, first, image_flag, record, options, carved, base_offset) &&
+         take_stream_entry(e, r, i, record);
 }
 
 // Carves the links of a loaded image; see process_embedded_jumplist.
@@ -898,6 +965,19 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         found = true;
       }
     }
+  }
+  // An entry whose link is lost is a record still, as reading the list as
+  // a file keeps it; no other record reaches its bytes.
+  for (size_t i = 0; i < e.lost_entries.size(); ++i) {
+    lnk_record& record = slot.next();
+    lost_entry_record(e, i, record, base_offset);
+    record_origin origin;
+    origin.offset = base_offset;
+    origin.embedded = true;
+    origin.hit = static_cast<uint32_t>(i);
+    origin.run = k_entry_run;
+    keep_record(c, slot, record, 0, origin);
+    found = true;
   }
   return found;
 }
@@ -988,7 +1068,9 @@ uint64_t vector_bytes(const std::vector<T>& v) {
 uint64_t index_bytes(const embedded_runs& e) {
   uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
                    vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
-                   vector_bytes(e.stream_lengths);
+                   vector_bytes(e.stream_lengths) + vector_bytes(e.stream_entries) +
+                   vector_bytes(e.stream_places) + vector_bytes(e.lost_entries) +
+                   vector_bytes(e.lost_places) + vector_bytes(e.lost_firsts);
   for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
   return bytes;
 }
@@ -1110,7 +1192,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       return false;
     }
     guarded([&] {
-      note_lost_entries(c.options, *e, o);
+      read_list_entries(c.options, *e, o);
       return true;
     });
     read = e->size;
@@ -1456,7 +1538,7 @@ scan_source source_of(uni::fileio& file) {
 // else the image read and parsed again (and its index kept); null when it
 // cannot be.
 embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
-                              uint64_t size, carve_work& work) {
+                              uint64_t size, carve_work& work, lnk::useropts& options) {
   if (embedded_runs* held = indexes.find(offset)) return held;
   ++work.lists_read_again;
   uint8_t header[512];
@@ -1465,6 +1547,11 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   if (!source.read_at(header, len, offset) || len != sizeof header ||
       !load_embedded_image(source, offset, size, header, *e))
     return nullptr;
+  // Its notes were made when it was first carved.
+  guarded([&] {
+    read_list_entries(options, *e, offset, false);
+    return true;
+  });
   work.bytes_read_again += e->size;
   indexes.keep(offset, std::move(e));
   return indexes.find(offset);
@@ -1488,6 +1575,10 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
                           std::vector<uint8_t>& bytes, carve_work& work) {
   uint64_t first = 0;
   bool read = false;
+  if (r == k_entry_run) {
+    lost_entry_record(e, i, record, offset);
+    return true;
+  }
   if (r == k_stream_run) {
     first = e.stream_firsts[i];
     const uint64_t length = e.stream_lengths[i];
@@ -1505,7 +1596,8 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
   }
   if (!read) return false;
   return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
-                              options, carved, offset);
+                              options, carved, offset) &&
+         take_stream_entry(e, r, i, record);
 }
 
 // Reports the ledger's records from the highest key down, parsing each
@@ -1529,13 +1621,14 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       embedded = r.key > key || (r.key == key && r.direct_before >= d);
     }
     lnk_record& record = slot.next();
-    bool parsed = false;
+    bool parsed = false, entry_only = false;
     uint64_t offset = 0;
     if (embedded) {
       const embedded_ref& r = ledger.m_embedded[--e];
       if (r.dropped) continue;
+      entry_only = r.run == k_entry_run;
       offset = r.image_offset;
-      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work);
+      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work, options);
       parsed = index && r.hit < hit_count(*index, r.run) &&
                parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
                                     bytes, work);
@@ -1569,7 +1662,7 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       options.m_notes.add("link", offset, "could not be read again to be reported");
       continue;
     }
-    compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
+    keep_path_compact(record, options, entry_only);
     sink(record);
   }
 }

@@ -12,6 +12,7 @@
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_time.h"
 #include "foundation/vk_unicode.h"
+#include "jumplist/destlist.h"
 #include "jumplist/idlist_breakout.h"
 #include "jumplist/lnk_layout.h"
 #include "shell/property_value.h"
@@ -152,6 +153,17 @@ void give_texts(std::vector<std::string>& list, text_rooms& rooms) noexcept {
 }
 
 }  // namespace
+
+void take_destlist_entry(lnk_record& r, const destlist_entry& entry, int32_t position) {
+  r.m_entry_num = entry.m_entry_num;
+  r.m_mru_time = entry.m_mru_time;
+  r.m_has_access_count = entry.m_has_access_count;
+  r.m_access_count = entry.m_access_count;
+  r.m_netbios_name = entry.m_netbios_name;
+  r.m_checksum = entry.m_checksum;
+  r.m_mru_position = position;
+  take_destlist_droids(r, entry.m_droids);
+}
 
 void take_destlist_droids(lnk_record& r, const std::array<guid, 4>& droids) noexcept {
   if (r.m_tracker_offset != 0) return;

@@ -234,6 +234,11 @@ struct lnk_record : lnk_record_fields {
 // is gone. A tracker block's stand wherever one was read.
 void take_destlist_droids(lnk_record& record, const std::array<guid, 4>& droids) noexcept;
 
+struct destlist_entry;
+// The DestList cells of the entry at position (from 1) of its list, as the
+// report shows them wherever the list was read: as a file or carved.
+void take_destlist_entry(lnk_record& record, const destlist_entry& entry, int32_t position);
+
 // Keeps fault in the record's sink (record.m_faults.add), unless the same
 // structure and cause is already there; counts it when the list is full.
 void add_record_fault(lnk_record& record, const parse_fault& fault) noexcept;

@@ -121,6 +121,13 @@ inline record_kind record_kind_of(const lnk::useropts& o) {
   return {listed, o.m_carve_mode && !listed};
 }
 
+// Whether a record shows the DestList cells of an entry: every record of a
+// list read as a file but its free space's, and the records of a carved
+// list that an entry names (given their place in it).
+inline bool shows_destlist_entry(const lnk::useropts& o, const lnk_record& r) {
+  return !r.m_from_free_space && (o.m_automatic_list || r.m_mru_position > 0);
+}
+
 // What a column's rule reads.
 struct column_source {
   const lnk_record& r;

@@ -326,7 +326,8 @@ template <bool Entry>
     } else if constexpr (f.line.kind == K::or_listed) {
       if (const std::string_view v = f.text(r); !v.empty())
         text_line(w, marks, f.line.label, v);
-      else if (const std::string_view other = f.line.other(r); o.m_automatic_list && !other.empty())
+      else if (const std::string_view other = f.line.other(r);
+               shows_destlist_entry(o, r) && !other.empty())
         text_line(w, marks, f.line.label, other);
     } else {
       if (const std::string_view v = f.text(r); !v.empty()) text_line(w, marks, f.line.label, v);
@@ -379,7 +380,7 @@ void text_block(block_writer& w, report_scratch& s, const lnk_record& r, const l
     put_appid(w, o);
     w.put('\n');
   }
-  if (o.m_automatic_list) {
+  if (o.m_automatic_list || shows_destlist_entry(o, r)) {
     if (r.m_from_free_space) {
       line(w, "MRU/MFU/Stream# data:     ", "not avail - parsed from slack space");
     } else {

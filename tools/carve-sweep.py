@@ -247,8 +247,10 @@ def layouts(p, samples, rng):
         dumps.append(dump)
     # The first 4, 8 and 16 KiB of a list, and a damaged head (of 4 KiB
     # sectors, cut before its free ones), then a list at gaps 0 and 512: the
-    # entries lost with a head are said; the damaged head keeps its own.
-    heads = [Piece("farhead", "head", p["farhead"].data[:k << 10], []) for k in (4, 8, 16)]
+    # entries whose links are lost with a head are kept, where their streams
+    # would start, and said; the damaged head keeps its own.
+    far = p["farhead"]
+    heads = [Piece("farhead", "head", far.data[:k << 10], far.entries) for k in (4, 8, 16)]
     heads.append(p["largehead"])
     for n, head in enumerate(heads):
         for gap in (0, 512):
@@ -259,7 +261,7 @@ def layouts(p, samples, rng):
             dump.put(p["shuffled"])
             dump.data += noise(rng, 3000)
             dumps.append(dump)
-    # A list with a link stream zeroed: the entry lost is said.
+    # A list with a link stream zeroed: the entry is kept and said.
     dump = Dump("a link stream zeroed", "zeroed", damaged=True)
     dump.put(link0)
     dump.put(p["zeroed"], at=4096)

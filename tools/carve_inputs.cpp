@@ -83,7 +83,7 @@ void add_entries(item& it, const item& inner, uint64_t at) {
 // How a list is laid out beyond its links: a stream of lead bytes first,
 // every link long (past the mini-stream cutoff) with its last two sectors
 // swapped (as the sectors of a list written over time lie), free sectors
-// before a last stream, one link stream zeroed (its entry then lost).
+// before a last stream, one link stream zeroed (its entry then kept without link data).
 struct list_shape {
   size_t lead = 0, free = 0;
   bool shuffled = false;
@@ -127,8 +127,9 @@ item automatic_list(const std::string& name, unsigned count, uint16_t shift = 9,
     const auto& zeroed = w.info(stream_name(shape.zeroed));
     std::fill_n(it.bytes.begin() + zeroed.first_offset, zeroed.data.size(), 0);
   }
-  for (unsigned i = 0; i < count; ++i)
-    if (i + 1 != shape.zeroed) add_entry(it, w.info(stream_name(i + 1)).first_offset, 'L');
+  // An entry whose stream is zeroed is kept without link data, where its
+  // stream starts.
+  for (unsigned i = 0; i < count; ++i) add_entry(it, w.info(stream_name(i + 1)).first_offset, 'L');
   // The inner list's stream is one run of sectors: its links lie where
   // they lay in it.
   if (inner) add_entries(it, *inner, w.info(u"Inner").first_offset);

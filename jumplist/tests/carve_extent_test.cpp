@@ -249,6 +249,18 @@ std::vector<std::string> values(const std::string& text, const std::string& labe
   return found;
 }
 
+// The DestList cells of a report's records, each label's sorted.
+std::vector<std::string> destlist_cells(const std::string& text) {
+  std::vector<std::string> all;
+  for (const char* label :
+       {"MRU/MFU index:", "stream #:", "MRU time:", "Interaction count:", "DestList path:"}) {
+    std::vector<std::string> v = values(text, label);
+    std::sort(v.begin(), v.end());
+    all.insert(all.end(), v.begin(), v.end());
+  }
+  return all;
+}
+
 TEST(CarveRoad, LongLinksAreReadInFullAsInAnAutomaticList) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
@@ -1355,8 +1367,9 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       bytes_t b = at(link, 4096, bytes_t(far_links.begin(), far_links.begin() + head));
       noise(b, b.size() + gap);
       b.insert(b.end(), list11.begin(), list11.end());
-      // The head's entries are lost and said; the list's are its own.
-      rows.push_back({"a list's head, then a list", b, 12, 11,
+      // The head's entries, their links lost, are kept and said; the list's
+      // are its own.
+      rows.push_back({"a list's head, then a list", b, 16, 15,
                       "(DestList entry 4 at offset 0x224 of stream DestList: link stream 4 ", 12});
     }
   // A list across each of the scan's first five chunk edges, which lie a
@@ -1369,13 +1382,24 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       noise(b, b.size() + 2048);
       rows.push_back({"a list across a chunk edge", b, 4, 3, nullptr});
     }
+  // A carved list's rows carry the DestList cells that reading the list as
+  // a file gives them.
+  const auto cells = destlist_cells;
+  for (const bytes_t* l : {&list3, &list26, &list11}) {
+    const std::vector<std::string> as_file =
+        cells(drive(tree, *l, "5f7b5f1e01b83767.automaticDestinations-ms").text);
+    EXPECT_EQ(cells(drive(tree, at(link, 4096, *l), "dump.bin").text), as_file);
+    EXPECT_EQ(cells(carve(at(link, 4096, *l), 4096, true).text), as_file);
+  }
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     const drive_result d = drive(tree, r.bytes, "dump.bin");
     EXPECT_EQ(records_in(d.text), r.records);
+    // Each carved list row has the place of the DestList entry naming it.
     EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
                             [](const lnk_record& x) {
-                              return x.m_source_type == "VESKLIST (carved allocated)";
+                              return x.m_source_type == "VESKLIST (carved allocated)" &&
+                                     x.m_mru_position > 0;
                             }),
               static_cast<std::ptrdiff_t>(r.list_rows));
     std::vector<std::string> offsets = values(d.text, "file offset:");
@@ -1414,10 +1438,7 @@ TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
     w.stream(u"DestList", build_destlist(4, entries));
     bytes_t b = w.build();
     spoil(b, w);
-    bytes_t dump = numbered_link(0);
-    dump.resize(4096, 0);
-    dump.insert(dump.end(), b.begin(), b.end());
-    return dump;
+    return b;
   };
   const struct {
     const char* what;
@@ -1431,9 +1452,9 @@ TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
               const auto& s = w.info(u"7");
               std::fill_n(b.begin() + s.first_offset, s.data.size(), 0);
             }),
-       1 + 7,
-       "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 no link header: not "
-       "reported (compound file at offset 0x1000))"},
+       1 + 8,
+       "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 no link header: "
+       "reported without link data (compound file at offset 0x1000))"},
       // A fragment of another file where the list's third link began.
       {"a list's 4 KiB taken by another file",
        list(4, true,
@@ -1441,16 +1462,28 @@ TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
               const bytes_t other = cfb_pattern(4096, 8);
               std::copy(other.begin(), other.end(), b.begin() + w.info(u"3").first_offset);
             }),
-       1 + 3,
-       "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 no link header: not "
-       "reported (compound file at offset 0x1000))"},
+       1 + 4,
+       "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 no link header: "
+       "reported without link data (compound file at offset 0x1000))"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
-    const drive_result d = drive(tree, r.bytes, "dump.bin");
+    bytes_t dump = numbered_link(0);
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), r.bytes.begin(), r.bytes.end());
+    const drive_result d = drive(tree, dump, "dump.bin");
     EXPECT_EQ(records_in(d.text), r.records);
     EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
     EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), 1) << d.notes;
+    EXPECT_EQ(d.why, lnk::useropts::failure::none);
+    // The entry is kept as reading the list as a file keeps it, past the
+    // record budget too.
+    const drive_result as_file = drive(tree, r.bytes, "5f7b5f1e01b83767.automaticDestinations-ms");
+    EXPECT_EQ(destlist_cells(d.text), destlist_cells(as_file.text));
+    EXPECT_EQ(destlist_cells(carve(dump, 4096, true).text), destlist_cells(as_file.text));
+    const std::string said = r.note;
+    EXPECT_NE(as_file.notes.find(said.substr(0, said.find(" (compound file"))), std::string::npos)
+        << as_file.notes;
   }
 }
 

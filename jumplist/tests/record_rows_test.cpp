@@ -198,11 +198,12 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
         {"interaction", "na"},
         {"file size", "0x00001000"}}},
       {"custom list",
-       [](lnk_record&, lnk::useropts& o) {
+       [](lnk_record& r, lnk::useropts& o) {
          o.m_automatic_list = false;
          o.m_custom_list = o.m_carve_mode = true;
          o.m_appid = 7;
          o.m_appids[7] = "Tool";
+         r.m_mru_position = 0;  // no DestList entry behind it
        },
        {{"appid", "5f7b5f1e01b83767 [Tool]"},
         {"MRU/MFU", "na"},
@@ -210,6 +211,16 @@ TEST(RecordRows, CsvCellsStandUnderTheirTitles) {
         {"MRU date", "na"},
         {"MRU date+", "na"},
         {"interaction", "na"}}},
+      {"a list carved with a custom list: its entry's cells",
+       [](lnk_record&, lnk::useropts& o) {
+         o.m_automatic_list = false;
+         o.m_custom_list = o.m_carve_mode = true;
+       },
+       {{"MRU/MFU", "1"},
+        {"stream#", "10"},
+        {"MRU date", "2024-03-05"},
+        {"MRU date+", "07:08:09.123"},
+        {"interaction", "5"}}},
       {"NTFS scan: creation and MFT times apart, the source's MFT reference",
        [](lnk_record&, lnk::useropts& o) {
          o.m_ntfs_scan = true;
