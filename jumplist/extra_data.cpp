@@ -355,17 +355,6 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
       if (items.size() > k_kept_items) shell_item_list().swap(items);
     }
   } let_go{items};
-  bool decoded = false;
-  {
-    // Its stop is in the sink before the texts, which may run out of memory.
-    const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
-    // Only the list's texts are made of its records.
-    ctx.text_records_only = true;
-    decoded = parse_idlist(items, block.data() + L::vista_idlist::items,
-                           static_cast<int64_t>(block.size() - L::vista_idlist::items), false,
-                           false, ctx, opts);
-  }
-  if (!decoded) return false;
   // Written into the record's own texts, which keep their room between
   // links; a text an earlier block set is replaced only by one not empty.
   std::string extra;
@@ -374,8 +363,23 @@ bool vista_idlist_body(lnk_record& rec, byte_view block, parse_ctx& ctx, const c
   std::vector<std::string>& details_out =
       rec.m_vista_idlist_details.empty() ? rec.m_vista_idlist_details : details;
   uint64_t modified = 0, accessed = 0, created = 0;
-  idlist_text(rec.m_vista_idlist_path, extra_out, details_out, modified, accessed, created, opts,
-              ctx.space(), items);
+  // The texts are made as the walk goes, a run of records at a time, so a
+  // list of many items holds a run's records, not one per item.
+  idlist_text_builder text(rec.m_vista_idlist_path, extra_out, details_out, modified, accessed,
+                           created, opts, ctx.space());
+  {
+    // Its stop is in the sink before the texts, which may run out of memory.
+    const faults_to to(ctx, rec.m_faults, block_at + L::vista_idlist::items);
+    // Only the list's texts are made of its records.
+    ctx.text_records_only = true;
+    ctx.item_runs = &text;
+    if (!parse_idlist(items, block.data() + L::vista_idlist::items,
+                      static_cast<int64_t>(block.size() - L::vista_idlist::items), false, false,
+                      ctx, opts))
+      return false;
+  }
+  text.take(items.data(), items.size());
+  text.finish();
   if (!extra.empty()) rec.m_vista_idlist_extra = std::move(extra);
   if (!details.empty()) rec.m_vista_idlist_details = std::move(details);
   return true;

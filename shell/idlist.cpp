@@ -61,6 +61,10 @@ void embedded_block_pass(shell_item_record& rec, const uint8_t* item, int64_t si
 // The records made ahead of the items read, at most, where items may need
 // none: a record costs far more than a tiny item's bytes.
 constexpr size_t k_room_ahead_most = 64;
+// Records a walk that hands them on in runs fills before it does; within
+// the first room made, so that such a walk never makes more.
+constexpr size_t k_records_a_run = 32;
+static_assert(k_records_a_run <= k_room_ahead_most);
 
 // How many items the walk may find: the items cut by their sizes, so that
 // the output is sized once; never more than one per 5 bytes of the list.
@@ -176,6 +180,7 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
   // Where the walk stops is said in the context's sink (or the caller's fault).
   fault = take_stop(ctx, fault);
   const bool text_records_only = std::exchange(ctx.text_records_only, false);
+  item_run_sink* const runs = std::exchange(ctx.item_runs, nullptr);
   // The records already in out are parsed into again (cleared, keeping
   // their storage); those left over go at the end.
   size_t used = 0;
@@ -281,6 +286,10 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
         if ((unread || rec.not_parsed == k_read_by_search) && !guard_spent(ctx))
           misframed(at, unread ? "item of no known form; not read"
                                : "item of an unknown type; read by search only");
+      }
+      if (runs && used == k_records_a_run) {
+        runs->take(out.data(), used);
+        used = 0;
       }
       rem -= step;
       if (rem < 0) {

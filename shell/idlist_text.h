@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cmdline/cmd_params.h"
+#include "shell/parse_ctx.h"
 #include "shell/shell_item.h"
 
 namespace vk {
@@ -23,6 +24,42 @@ namespace vk {
 bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
                  const cmd_params& settings, shell_scratch& scratch, shell_item_list& items);
+
+// idlist_text over a list whose records come a run at a time, from a walk
+// that files its next items into the same records again: the same texts
+// from a few records' memory. The outputs stay as they are until the first
+// run or finish.
+class idlist_text_builder final : public item_run_sink {
+ public:
+  idlist_text_builder(std::string& path, std::string& detail_line,
+                      std::vector<std::string>& details, uint64_t& modified, uint64_t& accessed,
+                      uint64_t& created, const cmd_params& settings, shell_scratch& scratch);
+  ~idlist_text_builder();
+  idlist_text_builder(const idlist_text_builder&) = delete;
+  idlist_text_builder& operator=(const idlist_text_builder&) = delete;
+
+  // The next records of the list, in order; each one's text becomes its
+  // long name.
+  void take(shell_item_record* records, size_t count) override;
+  // Writes the outputs; what idlist_text returns.
+  bool finish();
+
+ private:
+  void leave();
+  void clear_outputs();
+
+  std::string& m_path;
+  std::string& m_detail_line;
+  std::vector<std::string>& m_details;
+  uint64_t& m_modified;
+  uint64_t& m_accessed;
+  uint64_t& m_created;
+  const cmd_params& m_settings;
+  shell_scratch& m_scratch;
+  text_workspace* m_ws = nullptr;
+  size_t m_mark = 0;  // the workspace buffer's size on entry
+  bool m_depth_ok = false, m_begun = false, m_failed = false;
+};
 
 // Appends, in file-position order, the shown values of the record (strings
 // and times; hidden ones dropped): "fmtid/name" (or "fmtid/0x<pid>") to keys

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <type_traits>
 
@@ -147,6 +148,11 @@ struct text_level {
   text_set list_seen;
   std::vector<span> list_details;
   std::string path;
+};
+
+// The times of a list's last item.
+struct list_times {
+  uint64_t modified = 0, accessed = 0, created = 0;
 };
 
 }  // namespace
@@ -665,20 +671,21 @@ size_t network_name_lead(const shell_item_record& item) {
 // every run of backslashes, across the joints too, made one; only a network
 // name keeps its two leading backslashes, in place of the separator before
 // it. The room, the texts' sizes and a separator each, is made once; a text
-// with no backslash (most are) is copied whole.
-void append_path(std::string& path, const shell_item_list& items, size_t room) {
+// with no backslash (most are) is copied whole. What path holds is the same
+// list's texts so far, each followed by its backslash.
+void append_path(std::string& path, const shell_item_record* items, size_t count, size_t room) {
   const size_t at = path.size();
   path.resize(at + room);
   char* const start = path.data();
   char* to = start + at;
-  for (const shell_item_record& item : items) {
+  for (const shell_item_record& item : std::span(items, count)) {
     const std::string& text = item.long_name;
     if (text.empty()) continue;
     const char* from = text.data();
     size_t n = text.size();
     if (const size_t lead = network_name_lead(item)) {
       // Two written for a run of at least two taken: the room holds.
-      while (to != start + at && to[-1] == '\\') --to;
+      while (to != start && to[-1] == '\\') --to;
       *to++ = '\\';
       *to++ = '\\';
       from += lead;
@@ -701,6 +708,38 @@ void append_path(std::string& path, const shell_item_list& items, size_t room) {
   path.resize(static_cast<size_t>(to - start));
 }
 
+// A list's texts a run of records at a time: each item's text (as its
+// long name) onto the path, its details into the level's distinct ones, and
+// the times of the run's last item. The path is begun cleared and ended
+// without its trailing backslash.
+void list_begin(text_level& level, std::string& path) {
+  path.clear();
+  level.list_seen.clear();
+  level.list_details.clear();
+}
+
+void list_add(text_workspace& ws, text_level& level, std::string& path, shell_item_record* items,
+              size_t count, list_times& times, const cmd_params& settings) {
+  if (count == 0) return;
+  size_t room = 0;
+  for (shell_item_record& item : std::span(items, count)) {
+    if (!names_only_item(ws, level, item)) {
+      // The item's text becomes its long name.
+      item_walk(ws, item, item.long_name, settings, true, false);
+      for (const span& d : level.item_details)
+        if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
+    }
+    room += item.long_name.size() + 1;
+  }
+  append_path(path, items, count, room);
+  const shell_item_record& last = items[count - 1];
+  times = {last.modified, last.accessed, last.created};
+}
+
+void list_end(std::string& path) {
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+}
+
 // The list's path and distinct details into the level of its depth, which
 // is returned; null for an empty list or one nested too deep. The path goes
 // to path_into instead when it is given (the caller's own string, saving a
@@ -714,24 +753,13 @@ const text_level* list_walk(text_workspace& ws, shell_item_list& items, uint64_t
   ws.deepest = std::max(ws.deepest, at);
   text_level& level = ws.levels[at];
   std::string& path = path_into ? *path_into : level.path;
-  path.clear();
-  level.list_seen.clear();
-  level.list_details.clear();
-  size_t room = 0;
-  for (shell_item_record& item : items) {
-    if (!names_only_item(ws, level, item)) {
-      // The item's text becomes its long name.
-      item_walk(ws, item, item.long_name, settings, true, false);
-      for (const span& d : level.item_details)
-        if (level.list_seen.insert(ws.buffer, d)) level.list_details.push_back(d);
-    }
-    room += item.long_name.size() + 1;
-  }
-  append_path(path, items, room);
-  modified = items.back().modified;
-  accessed = items.back().accessed;
-  created = items.back().created;
-  if (!path.empty() && path.back() == '\\') path.pop_back();
+  list_begin(level, path);
+  list_times times;
+  list_add(ws, level, path, items.data(), items.size(), times, settings);
+  modified = times.modified;
+  accessed = times.accessed;
+  created = times.created;
+  list_end(path);
   return &level;
 }
 
@@ -785,27 +813,94 @@ void spans_out(const text_workspace& ws, const std::vector<span>& spans,
 
 }  // namespace
 
+idlist_text_builder::idlist_text_builder(std::string& path, std::string& detail_line,
+                                         std::vector<std::string>& details, uint64_t& modified,
+                                         uint64_t& accessed, uint64_t& created,
+                                         const cmd_params& settings, shell_scratch& scratch)
+    : m_path(path),
+      m_detail_line(detail_line),
+      m_details(details),
+      m_modified(modified),
+      m_accessed(accessed),
+      m_created(created),
+      m_settings(settings),
+      m_scratch(scratch) {
+  guarded([&] { m_ws = &text_scratch(scratch); }, [&] { note_out_of_memory(scratch); });
+  if (!m_ws) return;
+  // The list's level is held until the end: walks nested in the items'
+  // parse between runs take the levels below it.
+  m_mark = m_ws->buffer.size();
+  m_depth_ok = ++m_ws->depth <= parse_guard::k_max_depth;
+  if (m_depth_ok) m_ws->deepest = std::max(m_ws->deepest, static_cast<size_t>(m_ws->depth));
+}
+
+idlist_text_builder::~idlist_text_builder() {
+  leave();
+}
+
+void idlist_text_builder::leave() {
+  if (!m_ws) return;
+  text_workspace& ws = *std::exchange(m_ws, nullptr);
+  --ws.depth;
+  ws.buffer.resize(m_mark);
+  if (ws.depth == 0 && m_mark == 0) ws.release_large();
+}
+
+void idlist_text_builder::clear_outputs() {
+  m_path.clear();
+  m_detail_line.clear();
+  m_details.clear();
+  m_modified = m_accessed = m_created = 0;
+}
+
+void idlist_text_builder::take(shell_item_record* records, size_t count) {
+  if (!m_ws || !m_depth_ok || m_failed || count == 0) return;
+  text_workspace& ws = *m_ws;
+  text_level& level = ws.levels[static_cast<size_t>(ws.depth)];
+  guarded(
+      [&] {
+        if (!m_begun) {
+          clear_outputs();
+          list_begin(level, m_path);
+          m_begun = true;
+        }
+        list_times times;
+        list_add(ws, level, m_path, records, count, times, m_settings);
+        m_modified = times.modified;
+        m_accessed = times.accessed;
+        m_created = times.created;
+      },
+      [&] {
+        note_out_of_memory(m_scratch);
+        m_failed = true;
+      });
+}
+
+bool idlist_text_builder::finish() {
+  bool shown = m_ws && m_begun && !m_failed;
+  if (shown) {
+    const text_workspace& ws = *m_ws;
+    const text_level& level = ws.levels[static_cast<size_t>(ws.depth)];
+    shown = guarded(
+        [&] {
+          list_end(m_path);
+          spans_out(ws, level.list_details, m_details, m_detail_line, m_scratch.rooms);
+          return true;
+        },
+        [&] { note_out_of_memory(m_scratch); });
+  }
+  leave();
+  if (!shown) clear_outputs();
+  return !m_path.empty();
+}
+
 bool idlist_text(std::string& path, std::string& detail_line, std::vector<std::string>& details,
                  uint64_t& modified, uint64_t& accessed, uint64_t& created,
                  const cmd_params& settings, shell_scratch& scratch, shell_item_list& items) {
-  path.clear();
-  detail_line.clear();
-  details.clear();
-  modified = accessed = created = 0;
-  return guarded(
-      [&] {
-        text_workspace& ws = text_scratch(scratch);
-        buffer_mark mark(ws);
-        const text_level* level =
-            list_walk(ws, items, modified, accessed, created, settings, &path);
-        if (!level) return false;
-        spans_out(ws, level->list_details, details, detail_line, scratch.rooms);
-        return !path.empty();
-      },
-      [&] {
-        note_out_of_memory(scratch);
-        path.clear();
-      });
+  idlist_text_builder text(path, detail_line, details, modified, accessed, created, settings,
+                           scratch);
+  text.take(items.data(), items.size());
+  return text.finish();
 }
 
 void append_time_text(std::string& out, const time& t, const cmd_params& settings,

@@ -21,6 +21,16 @@ namespace vk {
 
 class cmd_params;
 class parse_guard;
+struct shell_item_record;
+
+// Takes a walk's first records, in order, as one run; the walk then files
+// its next items into the same records again.
+struct item_run_sink {
+  virtual void take(shell_item_record* records, size_t count) = 0;
+
+ protected:
+  ~item_run_sink() = default;
+};
 
 struct parse_ctx {
   uint8_t debug = 0;
@@ -49,6 +59,10 @@ struct parse_ctx {
   // path and details are made of), so that tiny items cost no record each.
   // The walk takes it (clears it on entry).
   bool text_records_only = false;
+  // Set with it, for one call: where the walk hands its kept records on
+  // every so many, so that a list of many items that show holds a run of
+  // records, not one per item. The walk takes it too.
+  item_run_sink* item_runs = nullptr;
 
   // Resets the structure state; the guard and the tally stay with the parse.
   void clear() {

@@ -39,6 +39,8 @@
 //               first lie at its end
 //   vistaitems  a link whose VistaAndAboveIDList block holds N shell
 //               items of 5 bytes (N items)
+//   vistapath   the same with N root-folder items of 20 bytes, which
+//               show: a path of N names
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -284,10 +286,20 @@ int main(int argc, char** argv) {
     add_link_streams(w, links, true);
     out = numbered_link(0, k_first_time);
     append(out, w.build());
-  } else if (family == "vistaitems") {
-    // Items of 5 bytes (a size, a type byte no parser knows, two bytes).
+  } else if (family == "vistaitems" || family == "vistapath") {
     byte_builder items;
-    for (uint64_t i = 0; i < n; ++i) items.u16(5).u8(0x99).u16(static_cast<uint16_t>(i));
+    // The CLSID of My Computer, as a root-folder item stores it.
+    const bytes_t my_computer = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
+                                 0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
+    for (uint64_t i = 0; i < n; ++i) {
+      if (family == "vistapath") {
+        // A root folder: size, type, sort index, CLSID.
+        items.u16(20).u8(0x1F).u8(0x50).bytes(my_computer);
+      } else {
+        // Items of 5 bytes (a size, a type byte no parser knows, two bytes).
+        items.u16(5).u8(0x99).u16(static_cast<uint16_t>(i));
+      }
+    }
     items.u16(0);
     lnk_spec s;
     s.write_time = k_first_time;

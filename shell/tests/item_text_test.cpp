@@ -6,6 +6,7 @@
 #include <bit>
 #include <random>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "alloc_hook.h"
@@ -62,10 +63,24 @@ struct list_out {
   strings details;
   uint64_t modified, accessed, created;
 };
-list_out text_of(shell_item_list& items, const cmd_params& s) {
+list_out text_of(shell_item_list& items, const cmd_params& s, bool in_runs_too = true) {
+  // Made a record at a time too, as a walk that hands its records on in
+  // runs does: the same texts.
+  shell_item_list copy = in_runs_too ? items : shell_item_list();
+  list_out r{};
+  if (in_runs_too) {
+    idlist_text_builder text(r.path, r.line, r.details, r.modified, r.accessed, r.created, s,
+                             vesk_test::test_shell_scratch());
+    for (shell_item_record& item : copy) text.take(&item, 1);
+    r.ok = text.finish();
+  }
   list_out o;
   o.ok = idlist_text(o.path, o.line, o.details, o.modified, o.accessed, o.created, s,
                      vesk_test::test_shell_scratch(), items);
+  if (in_runs_too) {
+    EXPECT_EQ(std::tie(r.ok, r.path, r.line, r.details, r.modified, r.accessed, r.created),
+              std::tie(o.ok, o.path, o.line, o.details, o.modified, o.accessed, o.created));
+  }
   return o;
 }
 
@@ -81,14 +96,18 @@ TEST(IdlistText, SeparatorsEmptyItemsAndDistinctDetails) {
   const struct {
     strings texts;
     std::string path;
+    uint8_t last_type = 0;  // the last item's type byte
   } joins[] = {
       {{"a", "b", "c"}, "a\\b\\c"},
       {{"C:\\", "x"}, "C:\\x"},
       {{"\\\\x", "y\\\\\\z\\"}, "\\x\\y\\z"},
+      // A network name keeps its two backslashes in place of the separator.
+      {{"a\\", "\\\\\\server\\share"}, "a\\\\server\\share", 0xC3},
   };
   for (const auto& j : joins) {
     shell_item_list items;
     for (const auto& t : j.texts) items.push_back(named(t));
+    items.back().item_type = j.last_type;
     list_out o = text_of(items, s);
     EXPECT_TRUE(o.ok);
     EXPECT_EQ(o.path, j.path);
@@ -645,7 +664,7 @@ TEST(IdlistText, RepeatedWalksAllocateOnlyTheirOutputs) {
   for (int round = 0; round < 3; ++round) {
     shell_item_list items = model, again = model;
     vesk_test::heap::scope counted;
-    const list_out o = text_of(items, s);
+    const list_out o = text_of(items, s, false);
     const int64_t fresh = counted.allocations();
     for (std::string& d : kept.details) vesk_test::test_shell_scratch().rooms.give(d);
     idlist_text(kept.path, kept.line, kept.details, kept.modified, kept.accessed, kept.created, s,
