@@ -1223,7 +1223,17 @@ bool read_folder_blocks(const cluster_runs& runs, RAW_DISK_IO& disk, uint32_t bs
   const bool read = cluster_runs_walk(
       runs, disk, 0, whole_content,
       [&](const cluster_piece& p) {
-        if (content) content->insert(content->end(), p.bytes, p.bytes + p.length);
+        if (content) {
+          // A hole's zeros cost no read: a folder holds no more than the
+          // medium does, whatever size its runs declare.
+          const uint64_t medium = disk.size();
+          if (p.sparse && medium != 0 && content->size() + p.length > medium) {
+            say_folder_block(inode, p.first_cluster, "lies in a hole larger than the medium");
+            refused = true;
+            return false;
+          }
+          content->insert(content->end(), p.bytes, p.bytes + p.length);
+        }
         if (p.sparse) return true;
         // A short read ends the walk; its first block not read is said.
         if (p.medium_length < p.length) unread = p.first_cluster + p.medium_length / bs;

@@ -270,7 +270,9 @@ inline int run_exfat(const uint8_t* data, size_t size) {
   const size_t dir_at = root < size ? static_cast<size_t>(root) : 0;
   std::vector<vk::exfat_file_entry> files;
   vk::read_exfat_dir_entries(files, image.data() + dir_at, size - dir_at, dir_at, true);
-  if (files.size() > (size - dir_at) / 96) volume_promise("more file sets than entries");
+  // A set cut short by the entry after its file entry is listed (and said):
+  // one entry at the least.
+  if (files.size() > (size - dir_at) / 32) volume_promise("more file sets than entries");
   const uint64_t volume_clusters = uint64_t{bs.exfat_cluster_count()} + 2;
   for (const auto& f : files) {
     if (f.m_name.size() > 3 * 255) volume_promise("exFAT name beyond 255 units");
