@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "foundation/uni_stream.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_text.h"
 
@@ -183,6 +184,118 @@ void line_sink::grow(size_t n) {
   m_begin = m_room.data();
   m_at = m_begin + used;
   m_end = m_begin + m_room.size();
+}
+
+bool line_sink::hold(std::string_view t, char avoid, char from, char to) {
+  if (t.size() < held_from || find_control_char(t) != std::string_view::npos) return false;
+  // A replacement that would make a character to avoid or to mark is not
+  // made in a held text: such a text is copied.
+  if (from != 0 && from != to &&
+      (to == avoid || find_control_char(std::string_view(&to, 1)) != std::string_view::npos))
+    avoid = from;
+  if (avoid != 0 && std::memchr(t.data(), avoid, t.size()) != nullptr) return false;
+  m_held.push_back({size(), t, from, to});
+  put('\0');
+  return true;
+}
+
+void line_sink::drop_held_from(size_t n) {
+  while (!m_held.empty() && m_held.back().at >= n) m_held.pop_back();
+}
+
+template <class Part>
+void line_sink::each_part(Part part) const {
+  size_t from = 0;
+  for (const held_text& h : m_held) {
+    part(std::string_view(m_begin + from, h.at - from), char{0}, char{0});
+    part(h.text, h.from, h.to);
+    from = h.at + 1;
+  }
+  part(std::string_view(m_begin + from, size() - from), char{0}, char{0});
+}
+
+void line_sink::take_in_held() {
+  if (m_held.empty()) return;
+  size_t total = 0;
+  each_part([&](std::string_view p, char, char) { total += p.size(); });
+  std::string joined;
+  joined.reserve(std::max(total, m_room.size()));
+  each_part([&](std::string_view p, char from, char to) {
+    const size_t at = joined.size();
+    joined.append(p);
+    if (from != 0)
+      std::replace(joined.begin() + static_cast<ptrdiff_t>(at), joined.end(), from, to);
+  });
+  m_held.clear();
+  joined.resize(std::max(total, m_room.size()));
+  m_room.swap(joined);
+  m_begin = m_room.data();
+  m_at = m_begin + total;
+  m_end = m_begin + m_room.size();
+}
+
+void line_sink::put(const line_sink& other) {
+  size_t from = 0;
+  for (const held_text& h : other.m_held) {
+    put(std::string_view(other.m_begin + from, h.at - from));
+    m_held.push_back({size(), h.text, h.from, h.to});
+    put('\0');
+    from = h.at + 1;
+  }
+  put(std::string_view(other.m_begin + from, other.size() - from));
+}
+
+void line_sink::put_doubled(std::string_view t) {
+  for (size_t q; (q = t.find('"')) != std::string_view::npos;) {
+    put(t.substr(0, q + 1));
+    put('"');
+    t.remove_prefix(q + 1);
+  }
+  put(t);
+}
+
+void line_sink::put_quoted(std::string_view t) {
+  put('"');
+  put_doubled(t);
+  put('"');
+}
+
+void line_sink::quote_since(size_t start, std::string& spare) {
+  spare.assign(text().substr(start));
+  size_t first = m_held.size();
+  while (first > 0 && m_held[first - 1].at >= start) --first;
+  const std::vector<held_text> moved(m_held.begin() + static_cast<ptrdiff_t>(first), m_held.end());
+  m_held.resize(first);
+  m_at = m_begin + start;
+  // The cell's own bytes quoted piece by piece, each held text between them
+  // held again where its byte lands.
+  const std::string_view own = spare;
+  put('"');
+  size_t from = 0;
+  for (const held_text& h : moved) {
+    put_doubled(own.substr(from, h.at - start - from));
+    m_held.push_back({size(), h.text, h.from, h.to});
+    put('\0');
+    from = h.at - start + 1;
+  }
+  put_doubled(own.substr(from));
+  put('"');
+}
+
+void line_sink::write_to(std::ostream& out) const {
+  if (m_held.empty()) return uni::write_block(out, m_begin, size());
+  each_part([&](std::string_view p, char from, char to) {
+    if (from == 0 || std::memchr(p.data(), from, p.size()) == nullptr)
+      return uni::write_block(out, p.data(), p.size());
+    // Replaced a piece at a time in a small copy.
+    char piece[4096];
+    while (!p.empty()) {
+      const size_t n = std::min(p.size(), sizeof(piece));
+      std::replace_copy(p.data(), p.data() + n, piece, from, to);
+      uni::write_block(out, piece, n);
+      p.remove_prefix(n);
+    }
+  });
 }
 
 }  // namespace vk

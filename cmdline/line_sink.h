@@ -6,8 +6,10 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/vk_bytes.h"
 
@@ -96,8 +98,18 @@ std::string_view marked_text_made(std::string_view t, std::string& spare) noexce
 // marked form, made in spare.
 std::string_view marked_text(std::string_view t, std::string& spare) noexcept;
 
+// A line may hold a text of many megabytes (the path of a list of a million
+// items): such a text is not copied into the line but held where it stands
+// and written from there, so that a report never needs a second copy of it.
+// In the line's bytes a held text takes one byte, a NUL, so that what is
+// written after it, what a cut drops and what a rewrite moves stay in
+// their order; text() and size() are those bytes.
 class line_sink {
  public:
+  // Texts from this size on may be held; tests lower it to take the held
+  // road with small texts.
+  static inline size_t held_from = size_t{1} << 16;
+
   // Writes into room from its start; room keeps its size between lines.
   explicit line_sink(std::string& room)
       : m_room(room), m_begin(room.data()), m_at(m_begin), m_end(m_begin + room.size()) {}
@@ -107,6 +119,29 @@ class line_sink {
   size_t size() const { return static_cast<size_t>(m_at - m_begin); }
   std::string_view text() const { return {m_begin, size()}; }
   char* data() { return m_begin; }
+
+  // Holds t (which must outlive the line) in place of copying it, when it is
+  // large and the line's later rewrites would leave it as it is: it holds no
+  // character a report marks (so no line end) and no `avoid` (0: none).
+  // Each `from` in it is written as `to`, as the replacement of the line's
+  // own bytes makes it (0: none). False, with nothing written, otherwise.
+  bool hold(std::string_view t, char avoid, char from = 0, char to = 0);
+  bool holds_texts() const { return !m_held.empty(); }
+  // The held texts copied into the line's bytes, for a rewrite that reads
+  // them; the line then holds none.
+  void take_in_held();
+  // Appends another line, its held texts held again (they stay where they
+  // stand).
+  void put(const line_sink& other);
+  // Writes the line, each held text in its place.
+  void write_to(std::ostream& out) const;
+
+  // A text as a quoted cell: in double quotes, each quote in it doubled, so
+  // that a CSV reader takes the separators and quotes inside as the value's.
+  void put_quoted(std::string_view t);
+  // What was written since start, as a quoted cell (spare takes its copy;
+  // a held text there, which holds no quote, stays held).
+  void quote_since(size_t start, std::string& spare);
 
   void put(char c) {
     if (m_at == m_end) grow(1);
@@ -147,18 +182,33 @@ class line_sink {
   void advance_to(char* end) { m_at = end; }
   // Drops what was written from n on.
   void truncate(size_t n) {
-    if (n < size()) m_at = m_begin + n;
+    if (n >= size()) return;
+    m_at = m_begin + n;
+    if (!m_held.empty()) drop_held_from(n);
   }
 
  private:
+  struct held_text {
+    size_t at;  // its byte in the line
+    std::string_view text;
+    char from, to;  // written in place of each other
+  };
+
   // Rare, and apart from the appends so that they stay small.
   void grow(size_t n);
   void put_with_marks(std::string_view t);
+  void drop_held_from(size_t n);
+  void put_doubled(std::string_view t);
+  // Calls part(text, from, to) for each piece of the line in order: its own
+  // bytes between the held texts (from 0), and the held texts.
+  template <class Part>
+  void each_part(Part part) const;
 
   std::string& m_room;
   char* m_begin;
   char* m_at;
   char* m_end;
+  std::vector<held_text> m_held;
 };
 
 }  // namespace vk

@@ -185,27 +185,6 @@ inline void replace_from(char* text, size_t size, char from, char to) {
     *p = to;
 }
 
-// A text as a quoted cell: in double quotes, each quote in it doubled, so
-// that a CSV reader takes the separators and quotes inside as the value's.
-void put_quoted(line_sink& out, std::string_view t) {
-  out.put('"');
-  size_t from = 0;
-  for (size_t q = t.find('"'); q != std::string_view::npos; q = t.find('"', from)) {
-    out.put(t.substr(from, q + 1 - from));
-    out.put('"');
-    from = q + 1;
-  }
-  out.put(t.substr(from));
-  out.put('"');
-}
-
-// What was written since start, as a quoted cell.
-void quote_since(line_sink& out, size_t start, std::string& spare) {
-  spare.assign(out.text().substr(start));
-  out.truncate(start);
-  put_quoted(out, spare);
-}
-
 // The cells of a record's row for the general table writer, by column.
 class row_filler {
  public:
@@ -391,18 +370,21 @@ class row_line {
         m_open_first(opening_quote_quoted(src.o, true)),
         m_open_rest(opening_quote_quoted(src.o, false)) {}
 
-  // The line; empty when a text cell holds a line end to be shown, which
-  // the general writer does (such rows are rare).
-  std::string_view write(const row_plan& plan) {
+  // Writes the line to out; false, with nothing written, when a text cell
+  // holds a line end to be shown, which the general writer does (such rows
+  // are rare).
+  bool write(const row_plan& plan, std::ostream& out) {
     const size_t count = plan.ids.size();
     m_count = count;
     for (size_t i = 0; i < count; ++i) {
       i = cell(i, plan.ids[i], plan.split[i] != 0);
       if (i + 1 < count) separator();
     }
-    if (m_show && has_line_end(m_out.text())) return {};
+    // A held text holds no line end.
+    if (m_show && has_line_end(m_out.text())) return false;
     if (m_s.m_row_line_break) m_out.put('\n');
-    return m_out.text();
+    m_out.write_to(out);
+    return true;
   }
 
  private:
@@ -442,10 +424,11 @@ class row_line {
       m_out.put(m_s.m_separator);
   }
 
-  // Blanks after what was written from start, up to the width.
-  void pad(size_t start, uint64_t w) {
+  // Blanks after what was written from start (and held: more bytes than
+  // the line holds), up to the width.
+  void pad(size_t start, uint64_t w, size_t held = 0) {
     if (w > k_max_pad) w = k_max_pad;
-    const size_t used = m_out.size() - start;
+    const size_t used = m_out.size() - start + held;
     if (w > used) m_out.fill(static_cast<size_t>(w) - used, ' ');
   }
 
@@ -480,12 +463,14 @@ class row_line {
   // a CSV reader would take that quote for the start of a quoted value.
   // Rare: kept out of the cells' usual road.
   [[gnu::noinline, gnu::cold]] void quote_opening(size_t i, size_t start) {
-    if (opens_quoted(i)) quote_since(m_out, start, m_b.spare);
+    if (opens_quoted(i)) m_out.quote_since(start, m_b.spare);
   }
 
   // A text of the record: copied and looked at for control characters in
   // one pass, written with its marks when it holds one.
   size_t record_text(size_t i, std::string_view t) {
+    // A large text is held, when nothing the cell does would change it.
+    if (t.size() >= line_sink::held_from && held_text(i, t)) return i;
     if (m_plain) {
       const size_t n = t.size();
       char* const at = m_out.room(n);
@@ -499,11 +484,28 @@ class row_line {
     return text(i, marked_text(t, m_b.marks));
   }
 
+  // A large text held in its cell, laid out as laid_out_text lays out a
+  // copy; false, with nothing written, when the cell would change it.
+  bool held_text(size_t i, std::string_view t) {
+    const size_t start = m_out.size();
+    const bool quoted = (m_defaults & vf_quoted) != 0;
+    if (quoted) m_out.put('"');
+    if (!m_out.hold(t, '"', m_from, m_to)) {
+      m_out.truncate(start);
+      return false;
+    }
+    if (quoted) m_out.put('"');
+    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    // The held text stands for its own size, not its one byte.
+    if (m_pad) pad(start, width(i), t.size() - 1);
+    return true;
+  }
+
   size_t laid_out_text(size_t i, std::string_view t) {
     if (t.empty() && !(m_defaults & vf_quoted)) return empty(i);
     const size_t start = m_out.size();
     if ((m_defaults & vf_quoted) || (!t.empty() && t[0] == '"' && opens_quoted(i))) {
-      put_quoted(m_out, t);
+      m_out.put_quoted(t);
     } else {
       m_out.put(t);
     }
@@ -677,12 +679,17 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   };
   auto replaced_then_shown = [&](size_t start) {
     replace_from(tail.data() + start, tail.size() - start, from, to);
-    const std::string_view text = tail.text().substr(start);
-    if (!show || !has_line_end(text)) return;
-    spare.assign(text);
+    if (!show || !has_line_end(tail.text().substr(start))) return;
+    tail.take_in_held();
+    spare.assign(tail.text().substr(start));
     show_line_ends(spare);
     tail.truncate(start);
     tail.put(spare);
+  };
+  // A large text of the record is held rather than copied, when nothing
+  // done to its column would change it (the record outlives the line).
+  auto put_marked = [&](std::string_view text) {
+    if (!tail.hold(text, '"', from, to)) tail.put_marked(text);
   };
   // Quoted, each text column goes in quotes once its text is final; the
   // version and the inode stand bare, as numbers do in the other rows. Bare,
@@ -691,7 +698,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   const bool open = opening_quote_quoted(o, false);
   auto quote = [&] {
     if (o.m_quoted_csv || (open && tail.size() > start && tail.data()[start] == '"'))
-      quote_since(tail, start, spare);
+      tail.quote_since(start, spare);
   };
   tail.put(d);
   start = tail.size();
@@ -703,11 +710,12 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   quote();
   tail.put(d);
   start = tail.size();
-  shown_then_replaced(marked_text(v.m_target_name, b.marks));
+  if (!tail.hold(v.m_target_name, '"', from, to))
+    shown_then_replaced(marked_text(v.m_target_name, b.marks));
   quote();
   tail.put(d);
   start = tail.size();
-  tail.put_marked(v.m_target_name);
+  put_marked(v.m_target_name);
   tail.put(" <- ");
   tail.put(source);
   tail.put("; ");
@@ -715,7 +723,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
     const std::string_view value = part.text(r);
     if (value.empty()) continue;
     tail.put(part.label);
-    tail.put_marked(value);
+    put_marked(value);
     tail.put("; ");
   }
   tail.truncate(tail.size() - 2);
@@ -731,10 +739,14 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   tail.put_decimal(o.m_source_inode);  // 0 outside an NTFS scan
   tail.put(d);
   start = tail.size();
-  auto note = [&](std::string_view label, std::string_view value) {
+  // A record's text may be held; the others (times made here) are copied.
+  auto note = [&](std::string_view label, std::string_view value, bool of_record = false) {
     if (tail.size() > start) tail.put("; ");
     tail.put(label);
-    tail.put_marked(value);
+    if (of_record)
+      put_marked(value);
+    else
+      tail.put_marked(value);
   };
   // The text fields' notes of a group, in the field list's order.
   auto field_notes = [&](auto group) {
@@ -744,7 +756,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
       if constexpr ((f.l2t.kind == K::note || f.l2t.kind == K::note_always) &&
                     f.l2t.place == decltype(group)::value) {
         const std::string_view value = f.text(r);
-        if (f.l2t.kind == K::note_always || !value.empty()) note(f.l2t.label, value);
+        if (f.l2t.kind == K::note_always || !value.empty()) note(f.l2t.label, value, true);
       }
     });
   };
@@ -787,6 +799,12 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   quote();
 }
 
+// A text of the record in a body-file name: held rather than copied when
+// large and free of the '|' the name's columns take from it.
+void put_record_text(line_sink& out, std::string_view text) {
+  if (!out.hold(text, 0, '|', ';')) out.put_marked(text);
+}
+
 // The target a body-file line names: the first text not empty in the body
 // file's own order of the field list, a LinkInfo path with its common suffix.
 void put_bodyfile_target(line_sink& out, const lnk_record& r) {
@@ -795,7 +813,7 @@ void put_bodyfile_target(line_sink& out, const lnk_record& r) {
     constexpr text_field f = k_text_fields[order[decltype(k)::value]];
     const std::string_view text = f.text(r);
     if (text.empty()) return false;
-    out.put_marked(text);
+    put_record_text(out, text);
     if constexpr (f.target.body != text_form::body_kind::text) {
       const std::string_view suffix = link_info_text<&texts_of::m_common_path_suffix>(r);
       if (f.target.body == text_form::body_kind::network && !suffix.empty()) out.put('\\');
@@ -869,14 +887,10 @@ void write_record_row(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     const row_plan& plan = plan_for(b, o);
     if (plan.ids.empty()) return;
     const column_source source = source_of(r, o, v, b);
-    const std::string_view line = row_line(source).write(plan);
-    if (line.empty()) {
-      fill_row(b, source);
-      table_row row = as_table_row(b, o);
-      if (!output_table_row(out, row, o)) o.m_scratch.report_faults.add_out_of_memory();
-      return;
-    }
-    uni::write_block(out, line.data(), line.size());
+    if (row_line(source).write(plan, out)) return;
+    fill_row(b, source);
+    table_row row = as_table_row(b, o);
+    if (!output_table_row(out, row, o)) o.m_scratch.report_faults.add_out_of_memory();
   });
 }
 
@@ -948,7 +962,7 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
     line_sink line(b.line);
     // Quoted, the text columns as the tail's are.
     auto quote = [&](size_t start) {
-      if (o.m_quoted_csv) quote_since(line, start, b.spare);
+      if (o.m_quoted_csv) line.quote_since(start, b.spare);
     };
     for (int g = 0; g < count; ++g) {
       const group& e = groups[g];
@@ -993,10 +1007,9 @@ void write_record_l2t(std::ostream& out, const lnk_record& r, lnk::useropts& o,
       // The labels' own "; " stays in its column when ';' separates.
       replace_from(line.data() + labels, line.size() - labels, from, to);
       quote(labels);
-      line.put(tail.text());
+      line.put(tail);
     }
-    const std::string_view text = line.text();
-    uni::write_block(out, text.data(), text.size());
+    line.write_to(out);
   });
 }
 
@@ -1029,15 +1042,15 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
       if constexpr (f.body.part) {
         if (const std::string_view text = f.text(r); !text.empty()) {
           line.put(f.body.label);
-          line.put_marked(text);
+          put_record_text(line, text);
         }
       }
     });
     if (o.m_carve_mode) line.put(" (rawscan)");
-    const std::string_view name = line.text().substr(start);
-    if (has_line_end(name)) {  // one record, one line
+    if (has_line_end(line.text().substr(start))) {  // one record, one line
+      line.take_in_held();
       std::string& shown = b.scratch;
-      shown.assign(name);
+      shown.assign(line.text().substr(start));
       show_line_ends(shown);
       line.truncate(start);
       line.put(shown);
@@ -1062,8 +1075,7 @@ void write_record_bodyfile(std::ostream& out, const lnk_record& r, lnk::useropts
                            : 0);
     }
     if (o.m_row_line_break) line.put('\n');
-    const std::string_view text = line.text();
-    uni::write_block(out, text.data(), text.size());
+    line.write_to(out);
   });
 }
 

@@ -14,6 +14,16 @@
 
 namespace vesk_test {
 
+// Report lines hold texts from this size on, rather than copy them, while
+// the scope lasts: 1 takes the held road with every text it may take.
+struct held_texts_from {
+  size_t before = vk::line_sink::held_from;
+  explicit held_texts_from(size_t n) { vk::line_sink::held_from = n; }
+  ~held_texts_from() { vk::line_sink::held_from = before; }
+  held_texts_from(const held_texts_from&) = delete;
+  held_texts_from& operator=(const held_texts_from&) = delete;
+};
+
 inline lnk_bytes_t fixture_link() {
   lnk_spec s;
   s.attributes = 0x20;

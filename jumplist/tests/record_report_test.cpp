@@ -366,6 +366,18 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
     for (size_t i = 0; i < k_records; ++i) report_record(out, r, o);
     const int64_t made = counted.allocations();
     EXPECT_LE(made, static_cast<int64_t>(f.most * k_records)) << f.form << ": " << made;
+    // A text of a megabyte is written from where it stands: no form's
+    // buffers take a copy of it (the log2timeline line shows it twice).
+    r.m_idlist_path.assign(size_t{1} << 20, 'p');
+    std::FILE* null = std::fopen("/dev/null", "w");
+    ASSERT_NE(null, nullptr);
+    {
+      uni::descriptor_output sink(fileno(null), uni::k_output_buffer_size);
+      vesk_test::heap::scope large;
+      report_record(sink, r, o);
+      EXPECT_LT(large.peak_above_start(), int64_t{1} << 18) << f.form;
+    }
+    std::fclose(null);
   }
 }
 
@@ -455,31 +467,39 @@ TEST(RecordReport, MemoryThatCutsAReportIsSaidInItsSink) {
 
 // A block written in place into a descriptor stream's put area reads as the
 // block through a plain stream, whatever the area's size: lines longer than
-// the area, blocks split over many drains, and the ID-list breakout between.
+// the area, blocks split over many drains, the ID-list breakout between, and
+// texts sent to the stream from where they stand (held) or copied (a text
+// with a mark, or all of them).
 TEST(RecordReport, BlockInThePutAreaReadsAsThroughAStream) {
   for (const bool breakout : {false, true}) {
-    lnk::useropts o;
-    o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
-    o.m_automatic_list = true;
-    o.m_multiline = 1;
-    o.m_idlist_times = breakout;
-    lnk_record r = fixture_record(o);
-    r.m_name.assign(300, 'n');
-    std::ostringstream plain;
-    for (int i = 0; i < 3; ++i) report_record(plain, r, o);
-    for (const uint32_t area : {2u, 64u, 200u, 1000u, uni::k_output_buffer_size}) {
-      std::FILE* file = std::tmpfile();
-      ASSERT_NE(file, nullptr);
-      {
-        uni::descriptor_output out(fileno(file), area);
-        for (int i = 0; i < 3; ++i) report_record(out, r, o);
-        EXPECT_TRUE(out.good()) << area;
+    for (const size_t held : {size_t{1}, SIZE_MAX}) {
+      lnk::useropts o;
+      o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
+      o.m_automatic_list = true;
+      o.m_multiline = 1;
+      o.m_idlist_times = breakout;
+      lnk_record r = fixture_record(o);
+      r.m_name.assign(300, 'n');
+      r.m_arguments = "-a\t\x01b";
+      r.m_property_keys = {"k"};
+      r.m_property_values = {std::string(200, 'v')};
+      std::ostringstream plain;
+      for (int i = 0; i < 3; ++i) report_record(plain, r, o);
+      held_texts_from from(held);
+      for (const uint32_t area : {2u, 64u, 200u, 1000u, uni::k_output_buffer_size}) {
+        std::FILE* file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        {
+          uni::descriptor_output out(fileno(file), area);
+          for (int i = 0; i < 3; ++i) report_record(out, r, o);
+          EXPECT_TRUE(out.good()) << area;
+        }
+        std::string got(plain.str().size() + 1, '\0');
+        std::rewind(file);
+        got.resize(std::fread(got.data(), 1, got.size(), file));
+        std::fclose(file);
+        EXPECT_EQ(got, plain.str()) << area << " " << breakout << " " << held;
       }
-      std::string got(plain.str().size() + 1, '\0');
-      std::rewind(file);
-      got.resize(std::fread(got.data(), 1, got.size(), file));
-      std::fclose(file);
-      EXPECT_EQ(got, plain.str()) << area << " " << breakout;
     }
   }
 }

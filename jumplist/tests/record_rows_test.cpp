@@ -122,9 +122,20 @@ struct table {
   }
 };
 
+// The report; a second one, with every text a line may hold held rather
+// than copied, must read the same.
 std::string report(lnk_record r, lnk::useropts& o) {
-  std::ostringstream out;
+  const auto pending = o.m_header_pending;
+  const auto written = o.m_records_written;
+  std::ostringstream out, held;
+  {
+    held_texts_from all(1);
+    report_record(held, r, o);
+  }
+  o.m_header_pending = pending;
+  o.m_records_written = written;
   report_record(out, r, o);
+  EXPECT_EQ(held.str(), out.str());
   return out.str();
 }
 
@@ -431,6 +442,19 @@ TEST(RecordRows, Log2timelineLines) {
         "846ee3bb-7039-11de-9d20-080027123456; ObjID time: 2009-07-14 05:45:20.500 [UTC], "
         "(velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
+      {"quoted, MACB of two times",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_quoted_csv = 1;
+         r.m_idlist_path = "C:\\a b";
+         r.m_header.m_access_time = k_mru;
+       },
+       {"2024-03-05, 07:08:09.123,\"UTC\",\".AC.\",\"VESKLIST\",\"VESKLIST (automatic)\","
+        "\"Last Access; MRU Time\",\"\",\"\",\"C:\\a b\",\"C:\\a b <- " +
+        path +
+        "; local path-C:\\Temp\\report.docx; nebios-desktop-01; mac-00:1d:09:fa:5a:1c\",2,\"" +
+        path +
+        "\",0,\"VSN: 1234-abcd; target size: 4096; ObjID: 846ee3bb-7039-11de-9d20-001d09fa5a1c; "
+        "ObjID time: 2009-07-14 05:45:20.500 [UTC]\",\" (velkor)\",\"5f7b5f1e01b83767\""}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -498,6 +522,12 @@ TEST(RecordRows, BodyFileLines) {
        },
        "0|C:\\Temp\\report.docx (LNK TARGET) <- d/5f7b5f1e01b83767.automaticDestinations-ms "
        "#10|0||0|0|4096|32535215999|0|1|0"},
+      {"a source name with a line end, the line kept whole",
+       [](lnk_record& r, lnk::useropts& o) {
+         o.m_source_path = "d/a\nb";
+         r.m_idlist_path = "C:\\a|b";
+       },
+       "0|C:\\a;b (LNK TARGET) <- d/a[LF]b #10|0||0|0|4096|0|0|1709622489|0"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -563,8 +593,14 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
   quotes.m_idlist_path = "\"a\",b";
   quotes.m_idlist_details = {"\"d\""};
   quotes.m_drive_type = "\"";
+  // Texts without marks, which a line may hold rather than copy: with and
+  // without the separator a setting replaces.
+  lnk_record clean;
+  clean.m_idlist_path = "C:\\a,b|c";
+  clean.m_arguments = "-x 1";
+  clean.m_idlist_details = {"d,1", "d|2"};
   for (const auto& [name, apply] : settings) {
-    for (int record = 0; record < 4; ++record) {
+    for (int record = 0; record < 5; ++record) {
       SCOPED_TRACE(std::string(name) + " record " + std::to_string(record));
       lnk::useropts o;
       use_form(o, 'c');
@@ -576,6 +612,7 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
       lnk_record r = record == 0   ? entry_10(o)
                      : record == 1 ? odd
                      : record == 2 ? quotes
+                     : record == 3 ? clean
                                    : lnk_record();
       if (record == 2) o.m_source_path = "\"s\".lnk";
       const std::string target = record_target_name(r);
@@ -583,11 +620,16 @@ TEST(RecordRows, DirectRowEqualsTheGeneralTableWriter) {
       v.m_target_times = record_target_times(r);
       v.m_appid_text = record_appid_text(o);
       v.m_target_name = target;
-      std::ostringstream header, direct, general;
+      std::ostringstream header, direct, held, general;
       register_record_columns(header, o);
       write_record_row(direct, r, o, v);
+      {
+        held_texts_from all(1);
+        write_record_row(held, r, o, v);
+      }
       write_record_row_as_table(general, r, o, v);
       EXPECT_EQ(direct.str(), general.str());
+      EXPECT_EQ(held.str(), general.str());
     }
   }
 }
