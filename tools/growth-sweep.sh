@@ -42,7 +42,7 @@ families=(
   "falsedifatm 64x4 carve"
   "ministream 1000x4 list"
   "vistaitems 50000x4 list"
-  "vistapath 40000x4 list"
+  "vistapath 52000x4 list"
 )
 
 # Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.
