@@ -53,6 +53,8 @@ void cmd_params::set_defaults() {
   defaults.m_capture = m_capture;
   defaults.m_log = m_log;
   defaults.m_log_file = m_log_file;
+  defaults.m_log_held = m_log_held;
+  std::swap(defaults.m_log_pending, m_log_pending);
   defaults.m_run_counter = m_run_counter;
   std::swap(defaults.m_run_texts, m_run_texts);
   std::swap(defaults.m_run_words, m_run_words);
@@ -94,6 +96,8 @@ void cmd_params::copy_settings(const cmd_params& source) {
   copy.m_log_file = nullptr;
   copy.m_log_on = 0;
   copy.m_log_level = 0;
+  copy.m_log_held = 0;
+  copy.m_log_pending.clear();
   copy.m_row_target = nullptr;
   copy.m_spare_words5[0] = 0;
   copy.m_spare_words5[1] = 0;
@@ -168,6 +172,10 @@ namespace {
 void write_log_line(cmd_params& s, const std::string& text) {
   if (!s.m_log_on || !s.m_log) return;
   vk::guarded([&] {
+    if (s.m_log_held) {
+      s.m_log_pending.append("->").append(text).push_back('\n');
+      return;
+    }
     *s.m_log << "->" << text << '\n';
     s.m_log->flush();
   });

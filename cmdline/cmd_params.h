@@ -115,6 +115,10 @@ class cmd_params_fields {
   std::ostream* m_log = nullptr;
   report_file* m_log_file = nullptr;  // owned by cmd_params: the file "-diags" writes
   std::string m_log_path;
+  // The lines of a log written straight to a pipe or a device, held until
+  // the run has found that it is none of its inputs (release_diags_log).
+  uint8_t m_log_held = 0;
+  std::string m_log_pending;
   std::string m_run_notes[2];
   uint8_t m_profile = 0;
   uint32_t m_spare_words6[2] = {};

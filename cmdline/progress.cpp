@@ -128,6 +128,9 @@ bool open_diags_log(cmd_params& settings, const std::string& path, std::string* 
         settings.m_log = &log->stream();
         settings.m_log_file = log.release();
         settings.m_log_on = 1;
+        // A pipe or a device gets no line before the run knows it is no input.
+        settings.m_log_held = settings.m_log_file->direct() ? 1 : 0;
+        settings.m_log_pending.clear();
         // The command line names files: one log line whatever they hold.
         diags_log(settings, shown_name(settings.m_command_line));
         return true;
@@ -140,9 +143,24 @@ bool open_diags_log(cmd_params& settings, const std::string& path, std::string* 
   return opened;
 }
 
+void release_diags_log(cmd_params& settings) {
+  if (!settings.m_log_held) return;
+  settings.m_log_held = 0;
+  std::string pending;
+  pending.swap(settings.m_log_pending);
+  if (!settings.m_log_on || settings.m_log == nullptr || pending.empty()) return;
+  guarded([&] {
+    settings.m_log->write(pending.data(), static_cast<std::streamsize>(pending.size()));
+    settings.m_log->flush();
+  });
+}
+
 bool finish_diags_log(cmd_params& settings, bool keep) {
   report_file* const log = settings.m_log_file;
   if (log == nullptr) return true;
+  if (keep) release_diags_log(settings);
+  settings.m_log_held = 0;
+  settings.m_log_pending.clear();
   if (!keep) log->discard();
   const bool done = !keep || log->finish();
   if (!done) errno = log->error();

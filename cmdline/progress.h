@@ -47,6 +47,11 @@ void status_sink_print_text(const status_sink& sink, const std::string& text);
 // cannot be opened.
 bool open_diags_log(cmd_params& settings, const std::string& path, std::string* why = nullptr);
 
+// Writes the lines held for a log written straight to a pipe or a device,
+// once the run has found that the log is none of its inputs; later lines
+// go straight in.
+void release_diags_log(cmd_params& settings);
+
 // Ends the "-diags" log: put in place of its target (keep), or removed with
 // the target left as it was. Logging is off afterwards; the settings'
 // m_log_file still tells where the log went. False, with the system's reason

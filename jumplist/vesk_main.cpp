@@ -238,6 +238,7 @@ std::string input_path(const std::string& name) {
 #include <iostream>
 
 #include "cmdline/file_filters.h"
+#include "cmdline/progress.h"
 #include "cmdline/report_file.h"
 #include "cmdline/run_context.h"
 #include "foundation/uni_file_utils.h"
@@ -274,8 +275,11 @@ struct file_identity {
   bool same_as(const file_identity& other) const {
     return known && other.known && same_file(st, other.st);
   }
-  // A file whose bytes a write would change: a regular file or a disk.
-  bool holds_data() const { return known && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)); }
+  // A file whose bytes a write would change (a regular file or a disk), or
+  // a pipe, whose reader would take what is written for names to read.
+  bool holds_data() const {
+    return known && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode));
+  }
 };
 
 file_identity identity_of(const std::string& path) {
@@ -791,6 +795,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
     error_printf("-out and -diags name the same file: %s\n", options.m_out_file.c_str());
     return -1;
   }
+  release_diags_log(options);
   report_file report;
   // Standard output is written in large blocks straight to its descriptor.
   uni::descriptor_output standard_output(STDOUT_FILENO);
@@ -865,6 +870,7 @@ int vesk_run(std::vector<std::string> args) {
   if (status == -1) {
     log.discard();
   } else {
+    release_diags_log(options);
     if (log.finish()) {
       if (log.target_kept())
         error_printf(

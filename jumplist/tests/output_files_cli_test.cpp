@@ -247,6 +247,14 @@ TEST(OutputFiles, TheRunsOwnStreamsNamedAsOutputs) {
   tree.file("cut.ms", list.substr(0, 3000));
   const std::string cd = "cd " + quoted(tree.root()) + " && ";
   const std::string vesk = quoted(VESK_BINARY) + " -quiet ";
+  // The command run with f.txt made a named pipe holding the list, as its
+  // standard input; f.txt then holds what the pipe still held.
+  auto on_the_pipe = [](const std::string& command) {
+    return "rm f.txt && mkfifo f.txt && exec 3<>f.txt && printf '%s\\n' " + k_list + " >&3 && " +
+           command +
+           " <f.txt 2>err.txt; s=$?; echo END >&3; rm f.txt; while read -r l <&3 && [ \"$l\" != "
+           "END ]; do echo \"$l\"; done >f.txt; exit $s";
+  };
   const struct {
     const char* name;
     std::string command;
@@ -271,6 +279,11 @@ TEST(OutputFiles, TheRunsOwnStreamsNamedAsOutputs) {
        false, false, false},
       {"-pipe -diags, the list", vesk + "-pipe -diags f.txt <f.txt 2>err.txt", 255, "f.txt", true,
        false, false, false},
+      // The list on a named pipe, held open: what is left in it after the run.
+      {"-pipe -out, the list's pipe", on_the_pipe(vesk + "-pipe -out f.txt"), 255, "f.txt", true,
+       false, false, false},
+      {"-pipe -diags, the list's pipe", on_the_pipe(vesk + "-pipe -diags f.txt"), 255, "f.txt",
+       true, false, false, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
