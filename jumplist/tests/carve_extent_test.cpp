@@ -1333,12 +1333,29 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   const size_t near_stream = w.info(u"1").first_offset;
   const bytes_t same_stream = at(at(link, 4096, bytes_t(one_far.begin(), one_far.begin() + 4096)),
                                  4096 + far_stream - near_stream, one_near);
+  // A list whose link stream 7 is zeroed; one whose third link's first
+  // 4 KiB another file took. Each entry lost is named in the words reading
+  // the list as a file uses.
+  bytes_t zeroed = list_of(8, {});
+  std::fill_n(zeroed.begin() + w.info(u"7").first_offset, w.info(u"7").data.size(), 0);
+  bytes_t taken = list_of(4, {.long_links = true});
+  const bytes_t other = cfb_pattern(4096, 8);
+  std::copy(other.begin(), other.end(), taken.begin() + w.info(u"3").first_offset);
+  const std::string lost7 =
+      "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 "
+      "no link header: reported without link data";
+  const std::string lost3 =
+      "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 "
+      "no link header: reported without link data";
+  const std::string in_dump = " (compound file at offset 0x1000))";
+  const std::string lost7_dump = lost7 + in_dump, lost3_dump = lost3 + in_dump;
   struct row {
     const char* what;
     bytes_t bytes;
     size_t records, list_rows;
-    const char* note;  // null: none
-    size_t names = 0;  // targets named by the records, each once (0: not counted)
+    const char* note;          // null: none
+    size_t names = 0;          // targets named by the records, each once (0: not counted)
+    std::ptrdiff_t lines = 1;  // lines of notes, when a note
   };
   std::vector<row> rows = {
       {"a list, a link, a list at 4 KiB steps", steps, 30, 3, nullptr},
@@ -1360,6 +1377,9 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
        "(link stream of the compound file at 0x1000 at offset 0x6a00: holds the link of the "
        "compound file at 0x6000, reported with it)",
        2},
+      {"link stream 7 zeroed", at(link, 4096, zeroed), 1 + 8, 8, lost7_dump.c_str(), 8},
+      {"a list's 4 KiB taken by another file", at(link, 4096, taken), 1 + 4, 4, lost3_dump.c_str(),
+       4},
   };
   // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
   for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
@@ -1367,10 +1387,11 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       bytes_t b = at(link, 4096, bytes_t(far_links.begin(), far_links.begin() + head));
       noise(b, b.size() + gap);
       b.insert(b.end(), list11.begin(), list11.end());
-      // The head's entries, their links lost, are kept and said; the list's
+      // The head's 4 entries, their links lost, are kept and said; the list's
       // are its own.
       rows.push_back({"a list's head, then a list", b, 16, 15,
-                      "(DestList entry 4 at offset 0x224 of stream DestList: link stream 4 ", 12});
+                      "(DestList entry 4 at offset 0x224 of stream DestList: link stream 4 ", 12,
+                      4});
     }
   // A list across each of the scan's first five chunk edges, which lie a
   // chunk apart from the end of the first link, at every 16th offset.
@@ -1383,13 +1404,17 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       rows.push_back({"a list across a chunk edge", b, 4, 3, nullptr});
     }
   // A carved list's rows carry the DestList cells that reading the list as
-  // a file gives them.
+  // a file gives them, past the record budget too, and its notes.
   const auto cells = destlist_cells;
-  for (const bytes_t* l : {&list3, &list26, &list11}) {
-    const std::vector<std::string> as_file =
-        cells(drive(tree, *l, "5f7b5f1e01b83767.automaticDestinations-ms").text);
-    EXPECT_EQ(cells(drive(tree, at(link, 4096, *l), "dump.bin").text), as_file);
-    EXPECT_EQ(cells(carve(at(link, 4096, *l), 4096, true).text), as_file);
+  for (const auto& [l, note] : {std::pair<const bytes_t*, std::string>{&list3, ""},
+                                {&list26, ""},
+                                {&list11, ""},
+                                {&zeroed, lost7},
+                                {&taken, lost3}}) {
+    const drive_result as_file = drive(tree, *l, "5f7b5f1e01b83767.automaticDestinations-ms");
+    EXPECT_EQ(cells(drive(tree, at(link, 4096, *l), "dump.bin").text), cells(as_file.text));
+    EXPECT_EQ(cells(carve(at(link, 4096, *l), 4096, true).text), cells(as_file.text));
+    EXPECT_NE(as_file.notes.find(note), std::string::npos) << as_file.notes;
   }
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -1415,75 +1440,8 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
     else
       EXPECT_EQ(d.notes, "");
-    EXPECT_EQ(d.why, r.note ? d.why : lnk::useropts::failure::none);
-  }
-}
-
-// A carved list whose link streams give no link names each entry lost, in
-// the words reading the list as a file uses, and the file's status says it.
-TEST(CarveRoad, CarvedListsNameTheEntriesTheyLose) {
-  temp_tree tree;
-  ASSERT_TRUE(tree.ok());
-  // A list of count links (long ones in regular sectors), each naming its
-  // own file; spoil(bytes, writer) changes it after it is written.
-  auto list = [](size_t count, bool long_links, const auto& spoil) {
-    cfb_writer w;
-    std::vector<destlist_test_entry> entries(count);
-    for (size_t i = 0; i < count; ++i) {
-      const std::string name = std::to_string(i + 1);
-      w.stream(std::u16string(name.begin(), name.end()),
-               numbered_link(200 + i, 0, long_links ? 3000 : 0));
-      entries[i].entry_num = i + 1;
-    }
-    w.stream(u"DestList", build_destlist(4, entries));
-    bytes_t b = w.build();
-    spoil(b, w);
-    return b;
-  };
-  const struct {
-    const char* what;
-    bytes_t bytes;
-    size_t records;
-    const char* note;
-  } rows[] = {
-      {"link stream 7 zeroed",
-       list(8, false,
-            [](bytes_t& b, const cfb_writer& w) {
-              const auto& s = w.info(u"7");
-              std::fill_n(b.begin() + s.first_offset, s.data.size(), 0);
-            }),
-       1 + 8,
-       "(DestList entry 7 at offset 0x428 of stream DestList: link stream 7 no link header: "
-       "reported without link data (compound file at offset 0x1000))"},
-      // A fragment of another file where the list's third link began.
-      {"a list's 4 KiB taken by another file",
-       list(4, true,
-            [](bytes_t& b, const cfb_writer& w) {
-              const bytes_t other = cfb_pattern(4096, 8);
-              std::copy(other.begin(), other.end(), b.begin() + w.info(u"3").first_offset);
-            }),
-       1 + 4,
-       "(DestList entry 3 at offset 0x178 of stream DestList: link stream 3 no link header: "
-       "reported without link data (compound file at offset 0x1000))"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.what);
-    bytes_t dump = numbered_link(0);
-    dump.resize(4096, 0);
-    dump.insert(dump.end(), r.bytes.begin(), r.bytes.end());
-    const drive_result d = drive(tree, dump, "dump.bin");
-    EXPECT_EQ(records_in(d.text), r.records);
-    EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;
-    EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), 1) << d.notes;
+    EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), r.note ? r.lines : 0) << d.notes;
     EXPECT_EQ(d.why, lnk::useropts::failure::none);
-    // The entry is kept as reading the list as a file keeps it, past the
-    // record budget too.
-    const drive_result as_file = drive(tree, r.bytes, "5f7b5f1e01b83767.automaticDestinations-ms");
-    EXPECT_EQ(destlist_cells(d.text), destlist_cells(as_file.text));
-    EXPECT_EQ(destlist_cells(carve(dump, 4096, true).text), destlist_cells(as_file.text));
-    const std::string said = r.note;
-    EXPECT_NE(as_file.notes.find(said.substr(0, said.find(" (compound file"))), std::string::npos)
-        << as_file.notes;
   }
 }
 

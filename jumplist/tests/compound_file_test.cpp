@@ -598,29 +598,42 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   struct layout_case {
     const char* name;
     cfb_layout layout;
+    size_t padding = 70000;
+    size_t difat = 0;  // DIFAT sectors the layout takes
+    // Bytes at the end past the reach: the last DIFAT sector, when the FAT
+    // sectors before it cover every sector already.
+    size_t left_out = 0;
   };
-  cfb_layout large_sectors, difat, difat_last, streams_first;
+  cfb_layout large_sectors, difat, difat_last, streams_first, long_difat;
   large_sectors.sector_shift = 12;
   difat.min_fat_sectors = 240;
   difat.unused_sector0 = true;
   difat_last = difat;
   difat_last.later_difat_last = true;
   streams_first.streams_first = true;
+  long_difat.later_difat_last = true;
+  long_difat.unused_sector0 = true;
+  // Streams of 24 MiB take 385 FAT sectors: a DIFAT chain of three.
   for (const layout_case& c :
-       {layout_case{"plain", {}}, layout_case{"4 KiB", large_sectors}, layout_case{"DIFAT", difat},
-        layout_case{"DIFAT last", difat_last}, layout_case{"streams first", streams_first}}) {
+       {layout_case{"plain", {}}, layout_case{"4 KiB", large_sectors},
+        layout_case{"DIFAT", difat, 70000, 2}, layout_case{"DIFAT last", difat_last, 70000, 2, 512},
+        layout_case{"streams first", streams_first},
+        layout_case{"24 MiB", long_difat, size_t{24} << 20, 3}}) {
     cfb_writer w(c.layout);
+    // Forty mini streams: directory and mini FAT chains of several sectors.
+    for (char16_t i = 0; i < 40; ++i)
+      w.stream({u'm', char16_t(u'a' + i / 26), char16_t(u'a' + i % 26)}, cfb_pattern(300, 1));
     w.stream(u"DestList", cfb_pattern(9000, 1)).stream(u"1", cfb_pattern(700, 2));
-    w.stream(u"2", cfb_pattern(300, 3)).stream(u"Padding", cfb_pattern(70000, 4));
+    w.stream(u"2", cfb_pattern(300, 3)).stream(u"Padding", cfb_pattern(c.padding, 4));
     const std::vector<uint8_t> list = w.build();
+    EXPECT_EQ(w.difat_sectors.size(), c.difat) << c.name;
     // Followed by 1 MiB that its FAT could address but nothing uses.
     std::vector<uint8_t> data = list;
     data.resize(list.size() + (1 << 20), 0xAB);
     counted_source source{data};
     const cfb_reach r = embedded_cfb_reach(data.data(), data.size(), source.reader());
-    // Every sector the parse reads, which leaves out the last DIFAT sector
-    // at the end: the FAT sectors before it cover every sector already.
-    EXPECT_EQ(r.reach, list.size() - (c.layout.later_difat_last ? 512 : 0)) << c.name;
+    // Every sector the parse reads.
+    EXPECT_EQ(r.reach, list.size() - c.left_out) << c.name;
     EXPECT_LT(source.asked, list.size() / 4) << c.name;
     // The parse of the image as far as the reach: the same streams.
     std::vector<uint8_t> reached(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(r.reach));
@@ -633,6 +646,43 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
       ASSERT_TRUE(whole.read(name, a, at_a) && cut.read(name, b, at_b)) << c.name << name;
       EXPECT_EQ(a, b) << c.name << name;
       EXPECT_EQ(at_a, at_b) << c.name << name;
+    }
+    // A parse of that image held in part, its table sectors read in as it
+    // comes to them: each chain (the DIFAT's sector by sector, the FAT's,
+    // the directory's, the mini FAT's) is followed whole in the one parse,
+    // which reads those sectors and no other (of a FAT padded past the
+    // image, those the image needs), and finds what the image whole gives.
+    std::vector<uint8_t> held(reached.size(), 0);
+    std::copy_n(reached.begin(), 512, held.begin());
+    std::vector<uint64_t> fetched;
+    const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
+      fetched.push_back(n);
+      const size_t at = w.sector_offset(static_cast<uint32_t>(n));
+      if (at < reached.size())
+        std::copy_n(reached.begin() + static_cast<std::ptrdiff_t>(at), w.S,
+                    held.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    compound_file_reader part;
+    part.m_before_sector_read = &fetch;
+    ASSERT_TRUE(parse_compound_image(&part, held.data(), held.size(), false)) << c.name;
+    std::sort(fetched.begin(), fetched.end());
+    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
+    std::vector<uint64_t> tables;
+    for (const auto* l : {&w.difat_sectors, &w.fat_sectors, &w.dir_sectors, &w.minifat_sectors})
+      tables.insert(tables.end(), l->begin(), l->end());
+    std::sort(tables.begin(), tables.end());
+    if (c.layout.min_fat_sectors)
+      EXPECT_TRUE(std::includes(tables.begin(), tables.end(), fetched.begin(), fetched.end()));
+    else
+      EXPECT_EQ(fetched, tables) << c.name;
+    EXPECT_EQ(part.m_fat_links.size(), cut.reader.m_fat_links.size()) << c.name;
+    EXPECT_EQ(part.m_minifat_links.size(), cut.reader.m_minifat_links.size()) << c.name;
+    ASSERT_EQ(part.m_entries.size(), cut.reader.m_entries.size()) << c.name;
+    for (const auto& [key, entry] : cut.reader.m_entries) {
+      const cfb_dir_entry* found = find_cfb_entry(part, key);
+      ASSERT_NE(found, nullptr) << c.name << key;
+      EXPECT_EQ(cfb_entry_sectors(part, *found), cfb_entry_sectors(cut.reader, entry))
+          << c.name << key;
     }
   }
 
@@ -661,59 +711,6 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   counted_source none{shifted};
   EXPECT_EQ(embedded_cfb_reach(shifted.data(), shifted.size(), none.reader()).reach, 0u);
   EXPECT_EQ(none.asked, 0u);
-}
-
-// A parse of an image held in part, its table sectors read in as it comes
-// to them: each chain (the DIFAT's sector by sector, the FAT's, the
-// directory's, the mini FAT's) is followed whole in the one parse, which
-// reads those sectors and no other, and finds what the whole image gives.
-TEST(CompoundFileEmbedded, AParseFetchingItsSectorsFollowsEachChainInOnePass) {
-  cfb_layout difat_last, large_sectors;
-  difat_last.later_difat_last = true;
-  large_sectors.sector_shift = 12;
-  // Streams of 24 MiB take 385 FAT sectors: the DIFAT chain of three is
-  // read to its end.
-  for (const auto& [layout, padding, difat] : {std::tuple<cfb_layout, size_t, size_t>{{}, 70000, 0},
-                                               {difat_last, size_t{24} << 20, 3},
-                                               {large_sectors, 70000, 0}}) {
-    SCOPED_TRACE(padding + layout.sector_shift);
-    cfb_writer w(layout);
-    for (char16_t i = 0; i < 40; ++i)
-      w.stream({u'm', char16_t(u'a' + i / 26), char16_t(u'a' + i % 26)}, cfb_pattern(300, 1));
-    w.stream(u"DestList", cfb_pattern(9000, 2)).stream(u"Padding", cfb_pattern(padding, 3));
-    const std::vector<uint8_t> image = w.build();
-    std::vector<uint8_t> held(image.size(), 0);
-    std::copy_n(image.begin(), 512, held.begin());
-    std::vector<uint64_t> fetched;
-    const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
-      fetched.push_back(n);
-      const size_t at = w.sector_offset(static_cast<uint32_t>(n));
-      if (at < image.size())
-        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(at), w.S,
-                    held.begin() + static_cast<std::ptrdiff_t>(at));
-    };
-    compound_file_reader part;
-    part.m_before_sector_read = &fetch;
-    ASSERT_TRUE(parse_compound_image(&part, held.data(), held.size(), false));
-    std::sort(fetched.begin(), fetched.end());
-    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
-    std::vector<uint64_t> tables;
-    for (const auto* list : {&w.difat_sectors, &w.fat_sectors, &w.dir_sectors, &w.minifat_sectors})
-      tables.insert(tables.end(), list->begin(), list->end());
-    std::sort(tables.begin(), tables.end());
-    EXPECT_EQ(fetched, tables);
-    EXPECT_EQ(w.difat_sectors.size(), difat);
-    parsed whole(image);
-    ASSERT_TRUE(whole.ok);
-    EXPECT_EQ(part.m_fat_links.size(), whole.reader.m_fat_links.size());
-    EXPECT_EQ(part.m_minifat_links.size(), whole.reader.m_minifat_links.size());
-    ASSERT_EQ(part.m_entries.size(), whole.reader.m_entries.size());
-    for (const auto& [key, entry] : whole.reader.m_entries) {
-      const cfb_dir_entry* found = find_cfb_entry(part, key);
-      ASSERT_NE(found, nullptr) << key;
-      EXPECT_EQ(cfb_entry_sectors(part, *found), cfb_entry_sectors(whole.reader, entry)) << key;
-    }
-  }
 }
 
 TEST(CompoundFileEmbedded, StreamPiecesGiveTheStreamsBytes) {

@@ -12,11 +12,12 @@ namespace {
 
 using namespace vesk_test;
 
-shell_item_list walk(const bytes_t& in, bool* ok = nullptr, int64_t size = -1) {
+shell_item_list walk(const bytes_t& in, bool* ok = nullptr, int64_t size = -1,
+                     parse_fault* fault = nullptr) {
   parse_ctx ctx;
   shell_item_list out;
   bool r = parse_idlist(out, in.data(), size >= 0 ? size : static_cast<int64_t>(in.size()), false,
-                        false, ctx, default_params());
+                        false, ctx, default_params(), fault);
   if (ok) *ok = r;
   return out;
 }
@@ -89,11 +90,8 @@ TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
         0x32, 1, c.in_item ? c.date : 0x5A21, c.in_item ? c.time : 0x6000, 0x20, "A.TXT",
         c.in_extension ? file_entry_extension(0, c.date, c.time, c.date, c.time, u"a.txt", 1, 1)
                        : file_entry_extension(0, 0x5A21, 0x6000, 0x5A21, 0x6000, u"a.txt", 1, 1))});
-    shell_item_list out;
-    parse_ctx ctx;
     parse_fault fault;
-    parse_idlist(out, list.data(), static_cast<int64_t>(list.size()), false, false, ctx,
-                 default_params(), &fault);
+    const shell_item_list out = walk(list, nullptr, -1, &fault);
     ASSERT_EQ(out.size(), 1u);
     const uint64_t slot = c.ticks ? c.ticks : k_raw_dos_mark | c.raw;
     EXPECT_EQ(out[0].modified, c.in_item ? slot : 133802064000000000);
@@ -154,11 +152,8 @@ TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
     }
     const bytes_t list =
         idlist({file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DOWNLO~1", block)});
-    shell_item_list out;
-    parse_ctx ctx;
     parse_fault fault;
-    parse_idlist(out, list.data(), static_cast<int64_t>(list.size()), false, false, ctx,
-                 default_params(), &fault);
+    const shell_item_list out = walk(list, nullptr, -1, &fault);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].long_name, "Downloads");
     EXPECT_EQ(out[0].localized_name, "@shell32.dll,-21798");
