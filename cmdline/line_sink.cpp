@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -58,6 +59,31 @@ size_t marked_size(std::string_view t, size_t first, size_t* marks_end) noexcept
   return size;
 }
 
+namespace {
+
+// The mark of the control character that starts at t[i] (made in number
+// when it is one); i moves past the character.
+std::string_view mark_at(std::string_view t, size_t& i, char (&number)[6]) {
+  auto c = static_cast<unsigned char>(t[i]);
+  if (c == '\r' || c == '\n') {
+    const bool pair = line_end_pair(t, i);
+    i += pair ? 2 : 1;
+    return c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
+  }
+  // A C1 control's code point is its second byte.
+  if (c == 0xC2) c = static_cast<unsigned char>(t[++i]);
+  ++i;
+  number[0] = '[';
+  number[1] = '0';
+  number[2] = 'x';
+  number[3] = k_hex[c >> 4];
+  number[4] = k_hex[c & 0xF];
+  number[5] = ']';
+  return {number, sizeof(number)};
+}
+
+}  // namespace
+
 char* put_marks(char* out, std::string_view t, size_t first, size_t marks_end) noexcept {
   const size_t n = t.size();
   std::memcpy(out, t.data(), first);
@@ -72,23 +98,38 @@ char* put_marks(char* out, std::string_view t, size_t first, size_t marks_end) n
     std::memcpy(out, t.data() + i, mark - i);
     out += mark - i;
     if ((i = mark) == n) break;
-    auto c = static_cast<unsigned char>(t[i]);
-    std::string_view shown;
-    if (c == '\r' || c == '\n') {
-      const bool pair = line_end_pair(t, i);
-      shown = c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
-      i += pair ? 2 : 1;
-    } else {
-      // A C1 control's code point is its second byte.
-      if (c == 0xC2) c = static_cast<unsigned char>(t[++i]);
-      ++i;
-    }
-    const char number[6] = {'[', '0', 'x', k_hex[c >> 4], k_hex[c & 0xF], ']'};
-    if (shown.empty()) shown = std::string_view(number, sizeof(number));
+    char number[6];
+    const std::string_view shown = mark_at(t, i, number);
     std::memcpy(out, shown.data(), shown.size());
     out += shown.size();
   }
   return out;
+}
+
+void each_marked_piece(std::string_view t, const std::function<void(std::string_view)>& piece) {
+  // Marks gather in a small buffer; a long run without one goes as it stands.
+  char gathered[4096];
+  size_t n = 0;
+  auto flush = [&] {
+    if (n != 0) piece(std::string_view(gathered, n));
+    n = 0;
+  };
+  auto add = [&](std::string_view s) {
+    if (s.size() > sizeof(gathered) - n) {
+      flush();
+      if (s.size() >= sizeof(gathered)) return piece(s);
+    }
+    std::memcpy(gathered + n, s.data(), s.size());
+    n += s.size();
+  };
+  for (size_t i = 0; i < t.size();) {
+    const size_t mark = next_mark(t, i);
+    add(t.substr(i, mark - i));
+    if ((i = mark) == t.size()) break;
+    char number[6];
+    add(mark_at(t, i, number));
+  }
+  flush();
 }
 
 #ifdef __SSE2__
@@ -187,14 +228,17 @@ void line_sink::grow(size_t n) {
 }
 
 bool line_sink::hold(std::string_view t, char avoid, char from, char to) {
-  if (t.size() < held_from || find_control_char(t) != std::string_view::npos) return false;
+  if (t.size() < held_from) return false;
   // A replacement that would make a character to avoid or to mark is not
   // made in a held text: such a text is copied.
   if (from != 0 && from != to &&
       (to == avoid || find_control_char(std::string_view(&to, 1)) != std::string_view::npos))
     avoid = from;
   if (avoid != 0 && std::memchr(t.data(), avoid, t.size()) != nullptr) return false;
-  m_held.push_back({size(), t, from, to});
+  const size_t first = find_control_char(t);
+  const bool marks = first != std::string_view::npos;
+  const size_t written = marks ? marked_size(t, first) : t.size();
+  m_held.push_back({size(), t, written, from, to, marks});
   put('\0');
   return true;
 }
@@ -207,25 +251,35 @@ template <class Part>
 void line_sink::each_part(Part part) const {
   size_t from = 0;
   for (const held_text& h : m_held) {
-    part(std::string_view(m_begin + from, h.at - from), char{0}, char{0});
-    part(h.text, h.from, h.to);
+    part(std::string_view(m_begin + from, h.at - from));
+    // As the text would have been copied: with its marks, then replaced.
+    auto replaced = [&](std::string_view p) {
+      if (h.from == 0 || h.from == h.to || std::memchr(p.data(), h.from, p.size()) == nullptr)
+        return part(p);
+      char piece[4096];
+      while (!p.empty()) {
+        const size_t n = std::min(p.size(), sizeof(piece));
+        std::replace_copy(p.data(), p.data() + n, piece, h.from, h.to);
+        part(std::string_view(piece, n));
+        p.remove_prefix(n);
+      }
+    };
+    if (h.marks)
+      each_marked_piece(h.text, replaced);
+    else
+      replaced(h.text);
     from = h.at + 1;
   }
-  part(std::string_view(m_begin + from, size() - from), char{0}, char{0});
+  part(std::string_view(m_begin + from, size() - from));
 }
 
 void line_sink::take_in_held() {
   if (m_held.empty()) return;
-  size_t total = 0;
-  each_part([&](std::string_view p, char, char) { total += p.size(); });
+  size_t total = size() - m_held.size();
+  for (const held_text& h : m_held) total += h.written;
   std::string joined;
   joined.reserve(std::max(total, m_room.size()));
-  each_part([&](std::string_view p, char from, char to) {
-    const size_t at = joined.size();
-    joined.append(p);
-    if (from != 0)
-      std::replace(joined.begin() + static_cast<ptrdiff_t>(at), joined.end(), from, to);
-  });
+  each_part([&](std::string_view p) { joined.append(p); });
   m_held.clear();
   joined.resize(std::max(total, m_room.size()));
   m_room.swap(joined);
@@ -238,7 +292,8 @@ void line_sink::put(const line_sink& other) {
   size_t from = 0;
   for (const held_text& h : other.m_held) {
     put(std::string_view(other.m_begin + from, h.at - from));
-    m_held.push_back({size(), h.text, h.from, h.to});
+    m_held.push_back(h);
+    m_held.back().at = size();
     put('\0');
     from = h.at + 1;
   }
@@ -274,7 +329,8 @@ void line_sink::quote_since(size_t start, std::string& spare) {
   size_t from = 0;
   for (const held_text& h : moved) {
     put_doubled(own.substr(from, h.at - start - from));
-    m_held.push_back({size(), h.text, h.from, h.to});
+    m_held.push_back(h);
+    m_held.back().at = size();
     put('\0');
     from = h.at - start + 1;
   }
@@ -284,18 +340,7 @@ void line_sink::quote_since(size_t start, std::string& spare) {
 
 void line_sink::write_to(std::ostream& out) const {
   if (m_held.empty()) return uni::write_block(out, m_begin, size());
-  each_part([&](std::string_view p, char from, char to) {
-    if (from == 0 || std::memchr(p.data(), from, p.size()) == nullptr)
-      return uni::write_block(out, p.data(), p.size());
-    // Replaced a piece at a time in a small copy.
-    char piece[4096];
-    while (!p.empty()) {
-      const size_t n = std::min(p.size(), sizeof(piece));
-      std::replace_copy(p.data(), p.data() + n, piece, from, to);
-      uni::write_block(out, piece, n);
-      p.remove_prefix(n);
-    }
-  });
+  each_part([&](std::string_view p) { uni::write_block(out, p.data(), p.size()); });
 }
 
 }  // namespace vk

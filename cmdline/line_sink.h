@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -89,6 +90,10 @@ size_t marked_size(std::string_view t, size_t first, size_t* marks_end = nullptr
 char* put_marks(char* out, std::string_view t, size_t first,
                 size_t marks_end = std::string_view::npos) noexcept;
 
+// The text with its marks, handed to piece a few KiB at a time (a run
+// without a mark may come whole, from where it stands).
+void each_marked_piece(std::string_view t, const std::function<void(std::string_view)>& piece);
+
 // The text with its marks made at the start of spare (which keeps its room
 // and its size, so may run past the marked text); the text itself when it
 // holds no control character (or no room can be had).
@@ -122,11 +127,13 @@ class line_sink {
 
   // Holds t (which must outlive the line) in place of copying it, when it is
   // large and the line's later rewrites would leave it as it is: it holds no
-  // character a report marks (so no line end) and no `avoid` (0: none).
-  // Each `from` in it is written as `to`, as the replacement of the line's
-  // own bytes makes it (0: none). False, with nothing written, otherwise.
+  // `avoid` (0: none). It is written with its marks (so with no line end),
+  // and each `from` in it as `to`, as the replacement of the line's own
+  // bytes makes it (0: none). False, with nothing written, otherwise.
   bool hold(std::string_view t, char avoid, char from = 0, char to = 0);
   bool holds_texts() const { return !m_held.empty(); }
+  // The bytes the last text held is written as.
+  size_t last_held_size() const { return m_held.empty() ? 0 : m_held.back().written; }
   // The held texts copied into the line's bytes, for a rewrite that reads
   // them; the line then holds none.
   void take_in_held();
@@ -191,7 +198,9 @@ class line_sink {
   struct held_text {
     size_t at;  // its byte in the line
     std::string_view text;
-    char from, to;  // written in place of each other
+    size_t written;  // its size as written
+    char from, to;   // written in place of each other
+    bool marks;      // it holds characters written as marks
   };
 
   // Rare, and apart from the appends so that they stay small.
@@ -199,8 +208,8 @@ class line_sink {
   void put_with_marks(std::string_view t);
   void drop_held_from(size_t n);
   void put_doubled(std::string_view t);
-  // Calls part(text, from, to) for each piece of the line in order: its own
-  // bytes between the held texts (from 0), and the held texts.
+  // Calls part for each piece of the line in order: its own bytes between
+  // the held texts, and the held texts as they are written.
   template <class Part>
   void each_part(Part part) const;
 

@@ -74,16 +74,21 @@ class block_writer {
   size_t size() const { return static_cast<size_t>(m_at - m_begin); }
   void truncate(size_t size) { m_at = m_begin + size; }
 
-  // A large text goes to the stream from where it stands, after what the
-  // block wrote so far, rather than through the buffer: false when the
-  // block is not written into the stream's put area or the text is small.
-  bool put_through(std::string_view t) {
-    if (!m_area || t.size() < line_sink::held_from) return false;
+  // A large text goes to the stream with its marks, from where it stands,
+  // after what the block wrote so far, rather than through the buffer: the
+  // bytes written, 0 when the block is not written into the stream's put
+  // area or the text is small.
+  size_t put_through(std::string_view t) {
+    if (!m_area || t.size() < line_sink::held_from) return 0;
     m_area->put_advance(m_at);
-    if (!m_area->put_bytes(t.data(), t.size())) m_failed = true;
+    size_t written = 0;
+    each_marked_piece(t, [&](std::string_view p) {
+      written += p.size();
+      if (!m_area->put_bytes(p.data(), p.size())) m_failed = true;
+    });
     m_begin = m_at = m_area->put_room(0);
     m_end = m_area->put_end();
-    return true;
+    return written;
   }
 
   // Hands what was written to `out`; the writer is done with it.
@@ -166,14 +171,10 @@ void line(block_writer& w, const char* label, std::string_view value) {
   return shown.size();
 }
 
-// A large text without a character to mark, straight to the stream.
-[[gnu::noinline, gnu::cold]] bool put_large_text(block_writer& w, std::string_view t) {
-  return find_control_char(t) == std::string_view::npos && w.put_through(t);
-}
-
 [[gnu::always_inline]] inline size_t put_text(block_writer& w, std::string& marks,
                                               std::string_view t) {
-  if (t.size() >= line_sink::held_from && put_large_text(w, t)) return t.size();
+  if (t.size() >= line_sink::held_from)
+    if (const size_t written = w.put_through(t)) return written;
   char* const p = w.room(t.size());
   if (!copy_unmarked(p, t)) return put_marked_text(w, marks, t);
   w.advance_to(p + t.size());
@@ -195,7 +196,7 @@ void line(block_writer& w, const char* label, std::string_view value) {
     char* p = w.room(k_label_size);
     std::memcpy(p, label, k_label_size);
     w.advance_to(p + k_label_size);
-    if (!put_large_text(w, value)) put_text(w, marks, value);
+    put_text(w, marks, value);
     w.put('\n');
     return;
   }

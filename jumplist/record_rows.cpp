@@ -497,7 +497,7 @@ class row_line {
     if (quoted) m_out.put('"');
     replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
     // The held text stands for its own size, not its one byte.
-    if (m_pad) pad(start, width(i), t.size() - 1);
+    if (m_pad) pad(start, width(i), m_out.last_held_size() - 1);
     return true;
   }
 

@@ -1,6 +1,7 @@
 // The report lines' appender writes a text's control characters as the text
 // toolkit marks them, on its fast paths (short texts, whole words, sixteen
-// bytes at a time, marks close together) and off them.
+// bytes at a time, marks close together) and off them, copied or a piece at
+// a time.
 #include "cmdline/line_sink.h"
 
 #include <gtest/gtest.h>
@@ -34,8 +35,23 @@ TEST(LineSink, MarksAsTheTextToolkitDoes) {
           line.put(">");
           ASSERT_EQ(line.text(), "<" + want + ">") << n << " " << at << " " << insert.size();
           ASSERT_EQ(marked_text(text, spare), want) << n << " " << at << " " << gap;
+          std::string pieces;
+          each_marked_piece(text, [&](std::string_view p) { pieces.append(p); });
+          ASSERT_EQ(pieces, want) << n << " " << at << " " << gap;
         }
       }
+  // Marks that fill the pieces' buffer many times over (a pair across its
+  // edge), and runs without a mark longer than it.
+  for (const std::string& unit :
+       {std::string("a\x01"), std::string("\r\n\r"), std::string(5000, 'b') + "\xC2\x85"}) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += unit;
+    std::string want = text;
+    mark_control_chars(want);
+    std::string pieces;
+    each_marked_piece(text, [&](std::string_view p) { pieces.append(p); });
+    EXPECT_EQ(pieces, want) << unit.size();
+  }
 }
 
 }  // namespace
