@@ -227,20 +227,37 @@ void line_sink::grow(size_t n) {
   m_end = m_begin + m_room.size();
 }
 
-bool line_sink::hold(std::string_view t, char avoid, char from, char to) {
+bool line_sink::hold(std::string_view t, char from, char to) {
   if (t.size() < held_from) return false;
-  // A replacement that would make a character to avoid or to mark is not
+  // A replacement that would make a quote or a character to mark is not
   // made in a held text: such a text is copied.
   if (from != 0 && from != to &&
-      (to == avoid || find_control_char(std::string_view(&to, 1)) != std::string_view::npos))
-    avoid = from;
-  if (avoid != 0 && std::memchr(t.data(), avoid, t.size()) != nullptr) return false;
+      (to == '"' || find_control_char(std::string_view(&to, 1)) != std::string_view::npos) &&
+      std::memchr(t.data(), from, t.size()) != nullptr)
+    return false;
   const size_t first = find_control_char(t);
   const bool marks = first != std::string_view::npos;
+  size_t quotes = 0;
+  const char* const end = t.data() + t.size();
+  for (const char* q = t.data();
+       (q = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)))) != nullptr;
+       ++q)
+    ++quotes;
   const size_t written = marks ? marked_size(t, first) : t.size();
-  m_held.push_back({size(), t, written, from, to, marks});
+  m_held.push_back({size(), t, written, quotes, 1, from, to, marks});
   put('\0');
   return true;
+}
+
+char line_sink::first_at(size_t i) const {
+  if (i >= size()) return 0;
+  for (const held_text& h : m_held) {
+    if (h.at != i) continue;
+    // Its first byte as written: a mark's, or the replacement's.
+    if (control_char_at(h.text, 0)) return '[';
+    return h.text[0] == h.from && h.from != 0 ? h.to : h.text[0];
+  }
+  return m_begin[i];
 }
 
 void line_sink::drop_held_from(size_t n) {
@@ -252,7 +269,8 @@ void line_sink::each_part(Part part) const {
   size_t from = 0;
   for (const held_text& h : m_held) {
     part(std::string_view(m_begin + from, h.at - from));
-    // As the text would have been copied: with its marks, then replaced.
+    // As the text would have been copied: with its marks, its quotes
+    // doubled, then replaced.
     auto replaced = [&](std::string_view p) {
       if (h.from == 0 || h.from == h.to || std::memchr(p.data(), h.from, p.size()) == nullptr)
         return part(p);
@@ -264,10 +282,20 @@ void line_sink::each_part(Part part) const {
         p.remove_prefix(n);
       }
     };
+    // Each quote written as many times as the text was quoted asks.
+    auto quoted = [&](std::string_view p) {
+      if (h.copies == 1) return replaced(p);
+      for (size_t q; (q = p.find('"')) != std::string_view::npos;) {
+        replaced(p.substr(0, q + 1));
+        for (uint32_t k = 1; k < h.copies; ++k) replaced("\"");
+        p.remove_prefix(q + 1);
+      }
+      replaced(p);
+    };
     if (h.marks)
-      each_marked_piece(h.text, replaced);
+      each_marked_piece(h.text, quoted);
     else
-      replaced(h.text);
+      quoted(h.text);
     from = h.at + 1;
   }
   part(std::string_view(m_begin + from, size() - from));
@@ -330,7 +358,10 @@ void line_sink::quote_since(size_t start, std::string& spare) {
   for (const held_text& h : moved) {
     put_doubled(own.substr(from, h.at - start - from));
     m_held.push_back(h);
-    m_held.back().at = size();
+    held_text& again = m_held.back();
+    again.at = size();
+    again.written += again.quotes * again.copies;
+    again.copies *= 2;
     put('\0');
     from = h.at - start + 1;
   }

@@ -126,11 +126,15 @@ class line_sink {
   char* data() { return m_begin; }
 
   // Holds t (which must outlive the line) in place of copying it, when it is
-  // large and the line's later rewrites would leave it as it is: it holds no
-  // `avoid` (0: none). It is written with its marks (so with no line end),
-  // and each `from` in it as `to`, as the replacement of the line's own
-  // bytes makes it (0: none). False, with nothing written, otherwise.
-  bool hold(std::string_view t, char avoid, char from = 0, char to = 0);
+  // large. It is written as the line's rewrites would make a copy of it:
+  // with its marks (so with no line end), its quotes doubled where the
+  // cell is quoted (quote_since), and each `from` in it as `to`, as the
+  // replacement of the line's own bytes makes it (0: none). False, with
+  // nothing written, when it is small or that replacement would make a
+  // quote or a character to mark.
+  bool hold(std::string_view t, char from = 0, char to = 0);
+  // The byte at i as written: a held text's first when one stands there.
+  char first_at(size_t i) const;
   bool holds_texts() const { return !m_held.empty(); }
   // The bytes the last text held is written as.
   size_t last_held_size() const { return m_held.empty() ? 0 : m_held.back().written; }
@@ -147,7 +151,7 @@ class line_sink {
   // that a CSV reader takes the separators and quotes inside as the value's.
   void put_quoted(std::string_view t);
   // What was written since start, as a quoted cell (spare takes its copy;
-  // a held text there, which holds no quote, stays held).
+  // a held text there stays held, its quotes to be doubled).
   void quote_since(size_t start, std::string& spare);
 
   void put(char c) {
@@ -198,9 +202,11 @@ class line_sink {
   struct held_text {
     size_t at;  // its byte in the line
     std::string_view text;
-    size_t written;  // its size as written
-    char from, to;   // written in place of each other
-    bool marks;      // it holds characters written as marks
+    size_t written;   // its size as written
+    size_t quotes;    // its double quotes
+    uint32_t copies;  // each quote is written this many times
+    char from, to;    // written in place of each other
+    bool marks;       // it holds characters written as marks
   };
 
   // Rare, and apart from the appends so that they stay small.

@@ -485,17 +485,12 @@ class row_line {
   }
 
   // A large text held in its cell, laid out as laid_out_text lays out a
-  // copy; false, with nothing written, when the cell would change it.
+  // copy; false, with nothing written, when it is not held.
   bool held_text(size_t i, std::string_view t) {
     const size_t start = m_out.size();
-    const bool quoted = (m_defaults & vf_quoted) != 0;
-    if (quoted) m_out.put('"');
-    if (!m_out.hold(t, '"', m_from, m_to)) {
-      m_out.truncate(start);
-      return false;
-    }
-    if (quoted) m_out.put('"');
-    replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
+    if (!m_out.hold(t, m_from, m_to)) return false;
+    if ((m_defaults & vf_quoted) || (m_out.first_at(start) == '"' && opens_quoted(i)))
+      m_out.quote_since(start, m_b.spare);
     // The held text stands for its own size, not its one byte.
     if (m_pad) pad(start, width(i), m_out.last_held_size() - 1);
     return true;
@@ -689,7 +684,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   // A large text of the record is held rather than copied, when nothing
   // done to its column would change it (the record outlives the line).
   auto put_marked = [&](std::string_view text) {
-    if (!tail.hold(text, '"', from, to)) tail.put_marked(text);
+    if (!tail.hold(text, from, to)) tail.put_marked(text);
   };
   // Quoted, each text column goes in quotes once its text is final; the
   // version and the inode stand bare, as numbers do in the other rows. Bare,
@@ -697,8 +692,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   size_t start = 0;
   const bool open = opening_quote_quoted(o, false);
   auto quote = [&] {
-    if (o.m_quoted_csv || (open && tail.size() > start && tail.data()[start] == '"'))
-      tail.quote_since(start, spare);
+    if (o.m_quoted_csv || (open && tail.first_at(start) == '"')) tail.quote_since(start, spare);
   };
   tail.put(d);
   start = tail.size();
@@ -710,7 +704,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
   quote();
   tail.put(d);
   start = tail.size();
-  if (!tail.hold(v.m_target_name, '"', from, to))
+  if (!tail.hold(v.m_target_name, from, to))
     shown_then_replaced(marked_text(v.m_target_name, b.marks));
   quote();
   tail.put(d);
@@ -802,7 +796,7 @@ void l2t_tail(line_sink& tail, row_buffers& b, const lnk_record& r, const lnk::u
 // A text of the record in a body-file name: held rather than copied when
 // large and free of the '|' the name's columns take from it.
 void put_record_text(line_sink& out, std::string_view text) {
-  if (!out.hold(text, 0, '|', ';')) out.put_marked(text);
+  if (!out.hold(text, '|', ';')) out.put_marked(text);
 }
 
 // The target a body-file line names: the first text not empty in the body

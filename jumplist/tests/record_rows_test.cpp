@@ -442,14 +442,14 @@ TEST(RecordRows, Log2timelineLines) {
         "846ee3bb-7039-11de-9d20-080027123456; ObjID time: 2009-07-14 05:45:20.500 [UTC], "
         "(velkor),5f7b5f1e01b83767"}},
       {"no valid time: no line", [](lnk_record& r, lnk::useropts&) { r.m_mru_time = 0; }, {}},
-      {"quoted, MACB of two times",
+      {"quoted, MACB of two times, a path with quotes",
        [](lnk_record& r, lnk::useropts& o) {
          o.m_quoted_csv = 1;
-         r.m_idlist_path = "C:\\a b";
+         r.m_idlist_path = "C:\\a \"b\"";
          r.m_header.m_access_time = k_mru;
        },
        {"2024-03-05, 07:08:09.123,\"UTC\",\".AC.\",\"VESKLIST\",\"VESKLIST (automatic)\","
-        "\"Last Access; MRU Time\",\"\",\"\",\"C:\\a b\",\"C:\\a b <- " +
+        "\"Last Access; MRU Time\",\"\",\"\",\"C:\\a \"\"b\"\"\",\"C:\\a \"\"b\"\" <- " +
         path +
         "; local path-C:\\Temp\\report.docx; nebios-desktop-01; mac-00:1d:09:fa:5a:1c\",2,\"" +
         path +
