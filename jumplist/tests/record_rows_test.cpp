@@ -124,7 +124,7 @@ struct table {
 
 // The report; a second one, with every text a line may hold held rather
 // than copied, must read the same.
-std::string report(lnk_record r, lnk::useropts& o) {
+std::string report(const lnk_record& r, lnk::useropts& o) {
   const auto pending = o.m_header_pending;
   const auto written = o.m_records_written;
   std::ostringstream out, held;
@@ -893,9 +893,7 @@ TEST(RecordRows, EveryTextIsMarkedAsWrittenAndTheRecordStaysAsItWas) {
       o.m_quoted_csv = 1;
       o.m_cell_blank = 0;
     }
-    std::ostringstream out;
-    report_record(out, r, o);
-    const std::string text = out.str();
+    const std::string text = report(r, o);
     for (const char c : text)
       EXPECT_TRUE(c == '\n' || c == '\t' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F))
           << static_cast<int>(c);
