@@ -244,8 +244,7 @@ bool line_sink::hold(std::string_view t, char from, char to) {
        ++q)
     ++quotes;
   const size_t written = marks ? marked_size(t, first) : t.size();
-  m_held.push_back({size(), t, written, quotes, 1, from, to, marks});
-  put('\0');
+  put_held({0, t, written, quotes, 1, from, to, marks});
   return true;
 }
 
@@ -258,6 +257,12 @@ char line_sink::first_at(size_t i) const {
     return h.text[0] == h.from && h.from != 0 ? h.to : h.text[0];
   }
   return m_begin[i];
+}
+
+void line_sink::put_held(held_text h) {
+  h.at = size();
+  m_held.push_back(h);
+  put('\0');
 }
 
 void line_sink::drop_held_from(size_t n) {
@@ -320,9 +325,7 @@ void line_sink::put(const line_sink& other) {
   size_t from = 0;
   for (const held_text& h : other.m_held) {
     put(std::string_view(other.m_begin + from, h.at - from));
-    m_held.push_back(h);
-    m_held.back().at = size();
-    put('\0');
+    put_held(h);
     from = h.at + 1;
   }
   put(std::string_view(other.m_begin + from, other.size() - from));
@@ -357,12 +360,10 @@ void line_sink::quote_since(size_t start, std::string& spare) {
   size_t from = 0;
   for (const held_text& h : moved) {
     put_doubled(own.substr(from, h.at - start - from));
-    m_held.push_back(h);
-    held_text& again = m_held.back();
-    again.at = size();
+    held_text again = h;
     again.written += again.quotes * again.copies;
     again.copies *= 2;
-    put('\0');
+    put_held(again);
     from = h.at - start + 1;
   }
   put_doubled(own.substr(from));

@@ -135,7 +135,6 @@ class line_sink {
   bool hold(std::string_view t, char from = 0, char to = 0);
   // The byte at i as written: a held text's first when one stands there.
   char first_at(size_t i) const;
-  bool holds_texts() const { return !m_held.empty(); }
   // The bytes the last text held is written as.
   size_t last_held_size() const { return m_held.empty() ? 0 : m_held.back().written; }
   // The held texts copied into the line's bytes, for a rewrite that reads
@@ -212,6 +211,8 @@ class line_sink {
   // Rare, and apart from the appends so that they stay small.
   void grow(size_t n);
   void put_with_marks(std::string_view t);
+  // The text held at the line's end, its byte written.
+  void put_held(held_text h);
   void drop_held_from(size_t n);
   void put_doubled(std::string_view t);
   // Calls part for each piece of the line in order: its own bytes between

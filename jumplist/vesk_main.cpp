@@ -870,7 +870,6 @@ int vesk_run(std::vector<std::string> args) {
   if (status == -1) {
     log.discard();
   } else {
-    release_diags_log(options);
     if (log.finish()) {
       if (log.target_kept())
         error_printf(

@@ -52,6 +52,15 @@ TEST(LineSink, MarksAsTheTextToolkitDoes) {
     each_marked_piece(text, [&](std::string_view p) { pieces.append(p); });
     EXPECT_EQ(pieces, want) << unit.size();
   }
+  // A held text is written as its copy would be: a replacement that would
+  // make a quote or a mark after the quotes were doubled and the marks made
+  // is left to the copy.
+  line_sink line(room);
+  const std::string text(line_sink::held_from, ',');
+  EXPECT_FALSE(line.hold(text, ',', '"'));
+  EXPECT_FALSE(line.hold(text, ',', '\n'));
+  EXPECT_TRUE(line.hold(text, ',', ' '));
+  EXPECT_EQ(line.size(), 1u);
 }
 
 }  // namespace
