@@ -178,7 +178,8 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
   if (!m_walking) return false;
   m_offset = m_next;
   // Entries of zero bytes (a stretch overwritten) are stepped over, the
-  // stretch kept once; fewer zeros than an entry are a cut entry still.
+  // stretch kept once; fewer zeros than an entry that end such a stretch
+  // are of it, alone they are a cut entry still.
   const size_t zero_entry = m_version == 1
                                 ? destlist_fixed_size_114
                                 : destlist_fixed_size_130 + destlist::entry_130::storage_size;
@@ -188,6 +189,9 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
     if (at[0] != 0 || !std::all_of(at, at + zero_entry, [](uint8_t b) { return b == 0; })) break;
     past += zero_entry;
   }
+  if (past != m_offset &&
+      std::all_of(m_stream + past, m_stream + m_size, [](uint8_t b) { return b == 0; }))
+    past = m_size;
   if (past != m_offset) {
     if (m_zeroed_count < k_kept_stretches)
       m_zeroed[m_zeroed_count] = zeroed_stretch{m_offset, past - m_offset};

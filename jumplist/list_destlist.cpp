@@ -167,8 +167,7 @@ void list_destlist::note_lost(uint64_t place, uint64_t offset, std::string_view 
               "DestList");
   else
     notes.add("DestList entries", offset,
-              "link streams missing or unreadable: reported without link data" + where,
-              "DestList");
+              "link streams missing or unreadable: reported without link data" + where, "DestList");
 }
 
 void list_destlist::note_gaps(uint64_t unnamed_reported, uint64_t unnamed_count) {
@@ -209,7 +208,8 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
         found = check_compound_chains(reader, image_size);
         return true;
       }))
-    notes.add("compound file", 0, "its sector chains not checked: out of memory" + std::string(where));
+    notes.add("compound file", 0,
+              "its sector chains not checked: out of memory" + std::string(where));
   constexpr size_t k_named = 4;
   std::string names;
   size_t cut = 0;

@@ -52,7 +52,11 @@ struct list_destlist {
 
   list_destlist(const compound_file_reader& r, byte_view i, file_notes& n, fault_sink& walk_faults,
                 std::vector<uint64_t>& numbers, std::string w = {})
-      : reader(r), image(i), notes(n), where(std::move(w)), walker(walk_faults),
+      : reader(r),
+        image(i),
+        notes(n),
+        where(std::move(w)),
+        walker(walk_faults),
         entry_numbers(numbers) {
     entry_numbers.clear();
   }

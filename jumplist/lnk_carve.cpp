@@ -573,14 +573,16 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
-  // The list's rows as reading it as a file gives them: each DestList entry
-  // in order, then each link stream that no entry names. A row of an entry
-  // whose stream gives no link is a record without link data (lost: where
-  // its stream starts in the image, UINT64_MAX: nowhere).
+  // The list's rows as reading it as a file gives them, each at its place
+  // from 1: each DestList entry in order, then each link stream that no
+  // entry names. A row of an entry whose stream gives no link is a record
+  // without link data.
   struct list_row {
     uint32_t stream = UINT32_MAX;  // in stream_names; UINT32_MAX: no link
     int32_t place = 0;             // in the DestList from 1; 0: no entry
-    uint64_t lost = UINT64_MAX;
+    // Without a link: where its stream starts in the image (UINT64_MAX:
+    // nowhere); without an entry: the stream's number.
+    uint64_t value = UINT64_MAX;
   };
   std::vector<list_row> rows;
   // The entries of the rows with a place, entry_of(row) that of a row.
@@ -867,7 +869,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
       // A record with its link shows the link's target, not this path.
       std::string().swap(entry.m_path);
     } else {
-      const char* why = link_stream_loss(e, stream, pieces, row.lost);
+      const char* why = link_stream_loss(e, stream, pieces, row.value);
       dl.note_lost(dl.walker.count(), dl.walker.offset(), stream, why ? why : "unreadable");
     }
     e.rows.push_back(row);
@@ -878,21 +880,22 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   // Every link stream no entry names is a row after them, as for the file;
   // those the file road would not take (not named by a number) too.
   uint64_t reported = 0;
-  const auto add_unnamed = [&](uint32_t stream) {
+  const auto add_unnamed = [&](uint32_t stream, uint64_t number) {
     named[stream] = 1;
     embedded_runs::list_row row;
     row.stream = stream;
+    row.value = number;
     e.rows.push_back(row);
   };
   for (uint64_t number : unnamed) {
     char name[16];
     const uint32_t stream = find_stream(hex_name(number, name));
     if (stream == UINT32_MAX || named[stream]) continue;
-    add_unnamed(stream);
+    add_unnamed(stream, number);
     ++reported;
   }
   for (uint32_t i = 0; i < named.size(); ++i)
-    if (!named[i]) add_unnamed(i);
+    if (!named[i]) add_unnamed(i, 0);
   // A compound file with no link stream and no DestList is no list.
   if (opened != destlist_open::missing || !e.stream_names.empty())
     dl.note_gaps(reported, unnamed.size());
@@ -970,7 +973,7 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
 void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
   label_embedded(record, k_entry_run, false);
   const embedded_runs::list_row& row = e.rows[i];
-  record.m_file_offset = row.lost == UINT64_MAX ? 0 : base_offset + row.lost;
+  record.m_file_offset = row.value == UINT64_MAX ? 0 : base_offset + row.value;
   take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
   record.m_destlist_path = e.row_entries[row.place - 1].m_path;
 }
@@ -978,8 +981,16 @@ void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uin
 // A link stream's record takes the DestList cells of the entry of its row;
 // true, for the parse's result.
 bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
-  if (r == k_stream_run && e.rows[i].place > 0)
-    take_destlist_entry(record, e.row_entries[e.rows[i].place - 1], e.rows[i].place);
+  if (r != k_stream_run) return true;
+  const embedded_runs::list_row& row = e.rows[i];
+  if (row.place > 0) {
+    take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
+  } else {
+    // A stream no entry names has its place after the entries and its
+    // number, as reading the list as a file shows them.
+    record.m_mru_position = static_cast<int32_t>(i + 1);
+    record.m_entry_num = row.value;
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -1442,6 +1443,126 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       EXPECT_EQ(d.notes, "");
     EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), r.note ? r.lines : 0) << d.notes;
     EXPECT_EQ(d.why, lnk::useropts::failure::none);
+  }
+}
+
+// The notes of a report, each without the file it names and without where
+// a carved list lies: what a list carved and the same list read as a file
+// must both say, sorted.
+std::vector<std::string> list_notes(const std::string& notes, const std::string& file) {
+  std::vector<std::string> found;
+  std::istringstream lines(notes);
+  for (std::string line; std::getline(lines, line);) {
+    for (const std::string& cut : {file, std::string(" (compound file at offset 0x1000)")})
+      for (size_t at = line.find(cut); at != std::string::npos; at = line.find(cut))
+        line.erase(at, cut.size());
+    found.push_back(line);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // A list of streams 1..streams (each its own link) whose DestList entries
+  // name the numbers given; shape patches the DestList bytes, then the
+  // image.
+  size_t next = 300;
+  cfb_writer w;
+  const auto hex_name = [](uint64_t n) {
+    char name[17];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(n));
+    return std::u16string(name, name + std::strlen(name));
+  };
+  auto list = [&](size_t streams, std::vector<uint64_t> named, cfb_layout layout = {},
+                  const std::function<void(bytes_t&)>& destlist = {},
+                  std::u16string destlist_name = u"DestList") {
+    w = cfb_writer(layout);
+    for (size_t i = 0; i < streams; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    std::vector<destlist_test_entry> entries(named.size());
+    for (size_t i = 0; i < named.size(); ++i) {
+      entries[i].entry_num = named[i];
+      entries[i].access_count = static_cast<uint32_t>(i + 3);
+      entries[i].mru_time += i * 10000000;
+    }
+    bytes_t d = build_destlist(4, entries);
+    if (destlist) destlist(d);
+    w.stream(std::move(destlist_name), d);
+    return w.build();
+  };
+  const std::vector<uint64_t> eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  namespace H = vk::destlist::header;
+  const auto half = [](bytes_t& d) { d.resize(d.size() / 2); };
+  const auto zero_header = [](bytes_t& d) { std::fill_n(d.begin(), H::size, 0); };
+  const auto all_zero = [](bytes_t& d) { std::fill(d.begin(), d.end(), 0); };
+  const auto two_pinned = [](bytes_t& d) { put_le32(d, H::pinned_count, 2); };
+  // Entries 3 to 5 of five overwritten with zeros.
+  const auto zero_three = [](bytes_t& d) {
+    const size_t entry = d.size() > H::size ? (d.size() - H::size) / 5 : 0;
+    std::fill(d.begin() + static_cast<std::ptrdiff_t>(H::size + 2 * entry), d.end(), 0);
+  };
+  // Eight link streams that all start at the first one's chain.
+  bytes_t one_chain = list(8, {1, 2, 3, 4, 5, 6, 7, 8});
+  for (uint32_t i = 2; i <= 8; ++i) {
+    const auto& first = w.info(u"1");
+    const size_t entry = w.dir_entry_offset(w.info(hex_name(i)).entry_num);
+    put_le32(one_chain, entry + dirent::start_sector, first.chain[0]);
+    put_le32(one_chain, entry + dirent::stream_size, static_cast<uint32_t>(first.data.size()));
+  }
+  const cfb_layout large{.sector_shift = 12};
+  struct row {
+    const char* what;
+    bytes_t list;
+    size_t rows;       // as the file road gives them (pyolecf: streams and entries)
+    const char* note;  // one of the notes both give (null: none at all)
+  };
+  const row rows[] = {
+      {"entries naming streams 1, 2, 2", list(3, {1, 2, 2}), 4,
+       "names link stream 2, as entry 2 does: its link reported again"},
+      {"a header saying 2 pinned entries where none is", list(3, {1, 2, 3}, {}, two_pinned), 3,
+       "says 2 pinned entries, 0 were read pinned"},
+      {"a DestList cut in half", list(11, eleven, {}, half), 11, "says 11 entries, 5 were read"},
+      {"a DestList cut in half, 4 KiB sectors", list(11, eleven, large, half), 11,
+       "says 11 entries, 5 were read"},
+      {"a DestList renamed away", list(11, eleven, {}, {}, u"DestLisx"), 11,
+       "(DestList stream at offset 0x0: missing; 11 of 11 link streams"},
+      {"a DestList renamed away, 4 KiB sectors", list(11, eleven, large, {}, u"DestLisx"), 11,
+       "(DestList stream at offset 0x0: missing; 11 of 11 link streams"},
+      {"a DestList header zeroed", list(11, eleven, {}, zero_header), 11,
+       "says 0 entries, 11 were read"},
+      {"a DestList of zeros", list(11, eleven, {}, all_zero), 11,
+       "bytes of zeros where entries lie: no entry read there"},
+      {"entries 3 to 5 of five zeroed", list(5, {1, 2, 3, 4, 5}, {}, zero_three), 5,
+       "516 bytes of zeros where entries lie: no entry read there"},
+      {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
+      {"a sound list", list(11, eleven), 11, nullptr},
+  };
+  bytes_t lead;
+  for (size_t i = 0; i < 4096; ++i) lead.push_back(static_cast<uint8_t>(i * 37 + (i >> 7)));
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const drive_result as_file = drive(tree, r.list, "l.automaticDestinations-ms");
+    bytes_t dump = lead;
+    dump.insert(dump.end(), r.list.begin(), r.list.end());
+    const drive_result carved = drive(tree, dump, "dump.bin");
+    EXPECT_EQ(records_in(as_file.text), r.rows);
+    // The list's rows, each at its place (links its directory no longer
+    // reaches are carved besides).
+    EXPECT_EQ(std::count_if(carved.records.begin(), carved.records.end(),
+                            [](const lnk_record& x) { return x.m_mru_position > 0; }),
+              static_cast<std::ptrdiff_t>(r.rows));
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    EXPECT_EQ(list_notes(carved.notes, "dump.bin"),
+              list_notes(as_file.notes, "l.automaticDestinations-ms"));
+    if (r.note)
+      EXPECT_NE(carved.notes.find(r.note), std::string::npos) << carved.notes;
+    else
+      EXPECT_EQ(carved.notes, "");
+    // An entry of zeros is no row on either road.
+    EXPECT_EQ(as_file.text.find("stream #:                 \n"), std::string::npos);
+    // Past the record budget the rows are the same.
+    EXPECT_EQ(carve(dump, 4096, false).records, carved.records.size());
   }
 }
 
