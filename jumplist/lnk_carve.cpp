@@ -369,20 +369,30 @@ class link_claims {
   void enter(uint64_t image, bool whole, std::vector<std::pair<uint64_t, uint64_t>> free) {
     if (whole) m_whole[image] = std::move(free);
   }
-  // Whether a record of who at offset would stand over the one kept there
-  // (a remains that gives way is marked so, its entries going with it).
-  bool stands(uint64_t offset, const claimant& who) {
-    const auto it = m_claims.find(offset);
-    if (it == m_claims.end() || joins(who, it->second.who) || over(who, it->second.who))
-      return true;
-    if (who.stream && it->second.who.stream && remains_of(who.image, it->second.who.image))
-      m_beaten.push_back(who.image);
+  // Whether the compound file at image, whose link streams start at
+  // links, is the remains of a whole list: its header lies in that list's
+  // free sectors and a stream of that list stands at one of its links. Its
+  // rows and notes then give way to the whole list's.
+  bool remains(uint64_t image, const std::vector<uint64_t>& links) {
+    for (uint64_t link : links) {
+      const auto it = m_claims.find(link);
+      if (it != m_claims.end() && it->second.who.stream &&
+          remains_of(image, it->second.who.image)) {
+        m_remains.push_back(image);
+        return true;
+      }
+    }
     return false;
   }
+  // Whether a record of who at offset would stand over the one kept there.
+  bool stands(uint64_t offset, const claimant& who) const {
+    const auto it = m_claims.find(offset);
+    return it == m_claims.end() || joins(who, it->second.who) || over(who, it->second.who);
+  }
   // Whether the rows of who's entries whose streams give no link stand:
-  // not those of a remains that gave way to the whole list.
+  // not those of a remains.
   bool entries_stand(const claimant& who) const {
-    return std::find(m_beaten.begin(), m_beaten.end(), who.image) == m_beaten.end();
+    return std::find(m_remains.begin(), m_remains.end(), who.image) == m_remains.end();
   }
   // The record of who kept at offset, held as h: what it displaces (none
   // when nothing was kept there, or only rows of its own list).
@@ -401,7 +411,7 @@ class link_claims {
   // no link before it.
   void pass(uint64_t offset) {
     m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset));
-    std::erase_if(m_beaten, [offset](uint64_t image) { return image < offset; });
+    std::erase_if(m_remains, [offset](uint64_t image) { return image < offset; });
     for (auto it = m_whole.begin(); it != m_whole.end();)
       it = it->second.empty() || it->second.back().second <= offset ? m_whole.erase(it)
                                                                     : std::next(it);
@@ -433,7 +443,7 @@ class link_claims {
   std::map<uint64_t, claim> m_claims;
   // The free sectors of the lists that read whole, by where each begins.
   std::map<uint64_t, std::vector<std::pair<uint64_t, uint64_t>>> m_whole;
-  std::vector<uint64_t> m_beaten;
+  std::vector<uint64_t> m_remains;
 };
 
 // One carving run: where records go and what is being carved.
@@ -1275,14 +1285,23 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       say_read_failed();
       return false;
     }
+    std::vector<uint64_t> links(e->stream_firsts);
+    for (uint64_t& link : links) link += o;
+    const bool remains = c.claims.remains(o, links);
+    // Its entries are not the links its streams now reach: they are left
+    // to the whole list, and said once.
+    if (remains)
+      c.options.m_notes.add("compound file", o,
+                            "lies in the free sectors of a list whose link streams its own name: "
+                            "the remains of an earlier list, its rows left to that list");
     guarded([&] {
-      read_list_entries(c.options, *e, o);
+      read_list_entries(c.options, *e, o, !remains);
       return true;
     });
     read = e->size;
     if (streams_only) c.nested_work += e->reader.m_work;
     std::vector<std::pair<uint64_t, uint64_t>> free;
-    if (e->whole)
+    if (e->whole && !remains)
       for (const cfb_run_piece& piece : e->pieces[1])
         if (piece.m_file_offset != cfb_zero_piece)
           free.emplace_back(o + piece.m_file_offset, o + piece.m_file_offset + piece.m_length);

@@ -1312,6 +1312,12 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   // A 2-entry list whose free sectors hold list11.
   bytes_t in_free = list_of(2, {.free = list11.size() / 512 + 1});
   std::copy(list11.begin(), list11.end(), in_free.begin() + w.sector_offset(w.free_sectors[0]));
+  // Three small lists in one list's free sectors: each its own links.
+  bytes_t three_in_free = list_of(2, {.free = 3 * (list1.size() / 512 + 1)});
+  for (size_t i = 0; i < 3; ++i)
+    std::copy(list1.begin(), list1.end(),
+              three_in_free.begin() + w.sector_offset(w.free_sectors[0]) +
+                  static_cast<std::ptrdiff_t>(i * (list1.size() / 512 + 1) * 512));
   // A list in the stream sectors of a deleted list.
   bytes_t deleted = list_of(2, {.lead = list1.size()});
   std::copy(list1.begin(), list1.end(), deleted.begin() + w.info(u"Lead").first_offset);
@@ -1369,6 +1375,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       {"a list, then random bytes", list_then_noise, 3, 0, past.c_str()},
       {"a link, a list inside a list 40 levels deep", at(link, 4096, nested), 401, 400, nullptr},
       {"a list in another list's free sectors", at(link, 4096, in_free), 14, 13, nullptr, 14},
+      {"three lists in another list's free sectors", at(link, 4096, three_in_free), 6, 5, nullptr},
       {"a list in a deleted list's stream", at(link, 4096, deleted), 4, 3, nullptr, 4},
       {"a list 1,000 bytes into a stream of a compound file that is no list",
        at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
@@ -1382,9 +1389,11 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       {"a list's 4 KiB taken by another file", at(link, 4096, taken), 1 + 4, 4, lost3_dump.c_str(),
        4},
   };
-  // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
+  // The first 4, 8 and 16 KiB of a list, then, 0, 512 bytes or 32 KiB on,
+  // a list (4 KiB and 32 KiB put the list's header in a sector of the
+  // head's table among used ones).
   for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
-    for (const size_t gap : {0, 512}) {
+    for (const size_t gap : {0, 512, 32 << 10}) {
       bytes_t b = at(link, 4096, bytes_t(far_links.begin(), far_links.begin() + head));
       noise(b, b.size() + gap);
       b.insert(b.end(), list11.begin(), list11.end());
@@ -1563,6 +1572,92 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     EXPECT_EQ(as_file.text.find("stream #:                 \n"), std::string::npos);
     // Past the record budget the rows are the same.
     EXPECT_EQ(carve(dump, 4096, false).records, carved.records.size());
+  }
+}
+
+TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto hex_name = [](uint64_t n) {
+    char name[17];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(n));
+    return std::u16string(name, name + std::strlen(name));
+  };
+  const auto entries = [](size_t count, uint32_t count_base) {
+    std::vector<destlist_test_entry> e(count);
+    for (size_t i = 0; i < count; ++i) {
+      e[i].entry_num = i + 1;
+      e[i].access_count = count_base + static_cast<uint32_t>(i);
+      e[i].mru_time += (count_base + i) * 10000000;
+    }
+    return e;
+  };
+  // A list of a_links long links after 13 free sectors; in them, 512 bytes
+  // on, the header of a compound file whose FAT and directory name the
+  // list's own link streams (as many as it has of s_links), with the
+  // DestList of another list or none; or that header zeroed.
+  size_t next = 700;
+  const auto layout = [&](size_t a_links, size_t s_links, bool s_destlist, bool zeroed) {
+    cfb_writer a;
+    a.free_sector(13);
+    for (size_t i = 0; i < a_links; ++i) a.stream(hex_name(i + 1), numbered_link(next++, 0, 5000));
+    a.stream(u"DestList", build_destlist(4, entries(a_links, 3)));
+    bytes_t image = a.build();
+    const uint32_t f = a.free_sectors.at(1);
+    cfb_writer sw(cfb_layout{.mini_cutoff = 0, .min_fat_sectors = 2});
+    for (size_t i = 0; i < s_links; ++i) sw.stream(hex_name(i + 1), {});
+    if (s_destlist) sw.stream(u"DestList", build_destlist(4, entries(s_links, 40)));
+    bytes_t stale = sw.build();
+    EXPECT_LE(stale.size(), 12u * 512);
+    for (size_t i = 0; i < std::min(a_links, s_links); ++i) {
+      const auto& from = a.info(hex_name(i + 1));
+      std::vector<uint32_t> chain;
+      for (uint32_t n : from.chain) chain.push_back(n - f - 1);
+      const size_t entry = sw.dir_entry_offset(sw.info(hex_name(i + 1)).entry_num);
+      put_le32(stale, entry + dirent::start_sector, chain[0]);
+      put_le32(stale, entry + dirent::stream_size, static_cast<uint32_t>(from.data.size()));
+      for (size_t j = 0; j < chain.size(); ++j)
+        put_le32(stale, sw.fat_entry_offset(chain[j]),
+                 j + 1 < chain.size() ? chain[j + 1] : cfb_writer::kEnd);
+    }
+    if (zeroed) std::fill(stale.begin(), stale.end(), 0);
+    std::copy(stale.begin(), stale.end(), image.begin() + a.sector_offset(f));
+    return std::pair(image, a.sector_offset(f));
+  };
+  struct row {
+    const char* what;
+    size_t a_links, s_links;
+    bool s_destlist, zeroed;
+  };
+  const row rows[] = {
+      {"a stale header naming all 11 streams", 11, 11, true, false},
+      {"a stale header of 11 entries naming the 8 streams", 8, 11, true, false},
+      {"a stale header without a DestList", 11, 11, false, false},
+      {"the stale header zeroed", 11, 11, true, true},
+  };
+  const bytes_t link = numbered_link(0);
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
+    const drive_result as_file = drive(tree, list, "a.automaticDestinations-ms");
+    ASSERT_EQ(records_in(as_file.text), r.a_links);
+    EXPECT_EQ(as_file.notes, "");
+    bytes_t dump = link;
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), list.begin(), list.end());
+    const drive_result carved = drive(tree, dump, "dump.bin");
+    // The primer link and the whole list's rows, its cells as read alone.
+    EXPECT_EQ(records_in(carved.text), 1 + r.a_links);
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    const std::string said = "(compound file at offset " + hex_offset(4096 + stale_at) +
+                             ": lies in the free sectors of a list whose link streams its own "
+                             "name: the remains of an earlier list, its rows left to that list)";
+    if (r.zeroed)
+      EXPECT_EQ(carved.notes, "");
+    else
+      EXPECT_EQ(carved.notes, "not read in full: dump.bin " + said + "\n");
+    // Past the record budget the same rows stand.
+    EXPECT_EQ(carve(dump, 4096, false).records, 1 + r.a_links);
   }
 }
 
