@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -1501,6 +1502,8 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     return w.build();
   };
   const std::vector<uint64_t> eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  std::vector<uint64_t> twenty(20);
+  std::iota(twenty.begin(), twenty.end(), uint64_t{1});
   namespace H = vk::destlist::header;
   const auto half = [](bytes_t& d) { d.resize(d.size() / 2); };
   const auto zero_header = [](bytes_t& d) { std::fill_n(d.begin(), H::size, 0); };
@@ -1545,6 +1548,8 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
       {"entries 3 to 5 of five zeroed", list(5, {1, 2, 3, 4, 5}, {}, zero_three), 5,
        "516 bytes of zeros where entries lie: no entry read there"},
       {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
+      {"20 entries, 18 of them naming no stream", list(2, twenty), 20,
+       "link streams missing or unreadable: reported without link data"},
       {"a sound list", list(11, eleven), 11, nullptr},
   };
   bytes_t lead;
