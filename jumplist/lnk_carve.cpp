@@ -1209,10 +1209,10 @@ void make_index(embedded_runs& e) {
 // when a record of it comes.
 class embedded_indexes {
  public:
-  // A fixed budget, whatever the carved file's size (disk images run to
-  // hundreds of GB): past it the least recently used are let go and read
-  // again.
-  embedded_indexes() = default;
+  // At least k_least_budget, or half the carved file: an index is smaller
+  // than the links it finds.
+  explicit embedded_indexes(uint64_t file_size)
+      : m_budget(std::max(k_least_budget, file_size / 2)) {}
 
   // Keeps the image's index (the image itself may go now).
   void keep(uint64_t offset, std::unique_ptr<embedded_runs> e) {
@@ -1243,8 +1243,8 @@ class embedded_indexes {
     uint64_t used = 0, cost = 0;
     std::unique_ptr<embedded_runs> index;
   };
-  static constexpr uint64_t k_budget = uint64_t{16} << 20;
-  uint64_t m_budget = k_budget;
+  static constexpr uint64_t k_least_budget = uint64_t{16} << 20;
+  uint64_t m_budget;
   std::map<uint64_t, held> m_held;
   uint64_t m_cost = 0, m_clock = 0;
 };
@@ -1828,7 +1828,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
   c.from = std::min(from, size);
-  embedded_indexes indexes;
+  embedded_indexes indexes(size);
   c.indexes = &indexes;
   // A custom list's frame tells which of its links the scan could not read.
   std::vector<custom_list_link> frame_links;

@@ -144,8 +144,12 @@ def list_cells(vesk, path):
         head = next(reader)
         cols = [head.index(c) for c in ("MRU/MFU", "stream#", "MRU date", "MRU-UTC", "interaction")
                 if c in head]
+        ti = head.index("source type")
         for r in reader:
-            if len(r) > max(cols, default=0) and cols and r[cols[0]].strip():
+            # A list's rows, each at its place: not the link before it, nor
+            # links no stream of the list reaches.
+            if (len(r) > max(cols + [ti]) and cols and r[cols[0]].strip().isdigit() and
+                    r[ti].strip() in ("VESKLIST (automatic)", "VESKLIST (carved allocated)")):
                 cells.append(tuple(r[c].strip() for c in cols))
     notes = []
     for l in p.stderr.decode("utf-8", "replace").split("\n"):
