@@ -154,6 +154,7 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_top_number_entry = 0;
   m_offset = m_next = destlist_header_size;
   m_walking = true;
+  m_zeroed_count = 0;
   forget_faults();
   const byte_view v(m_stream, m_size);
   if (v.size() < destlist_header_size)
@@ -176,6 +177,27 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
 bool destlist_walker::next(destlist_entry& entry, bool with_path) {
   if (!m_walking) return false;
   m_offset = m_next;
+  // Entries of zero bytes (a stretch overwritten) are stepped over, the
+  // stretch kept once; fewer zeros than an entry that end such a stretch
+  // are of it, alone they are a cut entry still.
+  const size_t zero_entry = m_version == 1
+                                ? destlist_fixed_size_114
+                                : destlist_fixed_size_130 + destlist::entry_130::storage_size;
+  size_t past = m_offset;
+  while (m_size - past >= zero_entry) {
+    const uint8_t* at = m_stream + past;
+    if (at[0] != 0 || !std::all_of(at, at + zero_entry, [](uint8_t b) { return b == 0; })) break;
+    past += zero_entry;
+  }
+  if (past != m_offset &&
+      std::all_of(m_stream + past, m_stream + m_size, [](uint8_t b) { return b == 0; }))
+    past = m_size;
+  if (past != m_offset) {
+    if (m_zeroed_count < k_kept_stretches)
+      m_zeroed[m_zeroed_count] = zeroed_stretch{m_offset, past - m_offset};
+    ++m_zeroed_count;
+    m_offset = m_next = past;
+  }
   if (m_offset == m_size) {
     m_walking = false;
     return false;

@@ -106,6 +106,15 @@ class destlist_walker {
   size_t count() const { return m_count; }
   // Loads again the entry at an offset that next() gave before.
   bool load_at(size_t offset, destlist_entry& entry, bool with_path = false) const;
+  // Stretches of zero bytes where entries lie (an entry of zeros is no
+  // entry: the walk steps over it): the first few with where each starts
+  // and its length, and how many there were.
+  struct zeroed_stretch {
+    size_t offset = 0, length = 0;
+  };
+  static constexpr size_t k_kept_stretches = 16;
+  const std::array<zeroed_stretch, k_kept_stretches>& zeroed() const { return m_zeroed; }
+  size_t zeroed_count() const { return m_zeroed_count; }
 
  private:
   // Ends the walk short, saying why in the same step: the one way a walk
@@ -122,6 +131,8 @@ class destlist_walker {
   uint64_t m_header_last_number = 0, m_top_number = 0;
   size_t m_offset = 0, m_next = 0, m_count = 0, m_pinned = 0, m_top_number_entry = 0;
   bool m_walking = false;
+  std::array<zeroed_stretch, k_kept_stretches> m_zeroed{};
+  size_t m_zeroed_count = 0;
   fault_sink& m_faults;
 };
 

@@ -20,6 +20,7 @@
 #include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
 #include "jumplist/extra_data.h"
+#include "jumplist/list_destlist.h"
 #include "jumplist/lnk_carve.h"
 #include "jumplist/lnk_layout.h"
 #include "jumplist/lnk_parser.h"
@@ -35,12 +36,6 @@ constexpr uint32_t k_probe_size = 32768;
 // A header at the probe's last offsets is tested with the bytes after it.
 constexpr uint32_t k_probe_read = k_probe_size + lnk_header_size;
 constexpr uint64_t k_max_image_size = 0xFFFFFFFFull;
-
-// A stream name: the entry number in lower-case hexadecimal, no leading zeros.
-std::string_view hex_name(uint64_t value, char (&buf)[16]) {
-  const auto end = std::to_chars(buf, buf + sizeof buf, value, 16).ptr;
-  return std::string_view(buf, static_cast<size_t>(end - buf));
-}
 
 using failure = lnk::useropts::failure;
 
@@ -494,13 +489,8 @@ namespace {
 // this; past it only where each one comes from is kept, and it is parsed
 // again when its turn in the report comes. The common list fits whole.
 constexpr size_t k_held_record_budget = size_t{4} << 20;
-// Entries whose link is lost are each named in a note up to this many; the
-// rest are counted in one.
-constexpr uint64_t k_named_lost_links = 16;
 // No stream number: the search for the streams that no entry names.
 constexpr uint64_t k_no_stream = ~uint64_t{0};
-// The object type of a directory entry that is a stream.
-constexpr uint8_t k_stream_object = 2;
 
 // Where a record of an automatic list comes from: the DestList entry at an
 // offset, or the link stream of a number that no entry read names.
@@ -520,9 +510,9 @@ struct automatic_list {
   vesk_options& options;
   const compound_file_reader& reader;
   byte_view image;
-  destlist_walker destlist;
+  list_destlist dl;
   destlist_entry entry;
-  uint64_t lost_links = 0;
+  uint64_t lost_links = 0;  // links not read in full
 
   // Why the stream of a number gave no link: null when it gave one.
   const char* why_no_link(bool found, byte_view stream, std::string_view name) const {
@@ -545,7 +535,7 @@ struct automatic_list {
     const destlist_entry* from = nullptr;
     lost = nullptr;
     if (source.m_from_entry) {
-      if (!first_time && !destlist.load_at(static_cast<size_t>(source.m_value), entry))
+      if (!first_time && !dl.walker.load_at(static_cast<size_t>(source.m_value), entry))
         return false;
       from = &entry;
     }
@@ -623,48 +613,18 @@ struct automatic_list {
       options.m_notes.add("link stream", 0, std::string(lost) + ": not reported", stream_name);
       return;
     }
-    if (lost_links++ < k_named_lost_links)
-      options.m_notes.add(
-          entry_label(source), source.m_value,
-          "link stream " + std::string(stream_name) + " " + lost + ": reported without link data",
-          "DestList");
-    else
-      options.m_notes.add("DestList entries", source.m_value,
-                          "link streams missing or unreadable: reported without link data",
-                          "DestList");
+    dl.note_lost(source.m_index, source.m_value, stream_name, lost);
   }
 
   // An entry whose link names no target shows the path the DestList gives
   // it instead (a stored record's own was released with its other texts).
   void keep_destlist_path(lnk_record& record, const link_source& source) {
-    if (!source.m_from_entry || !destlist.load_at(static_cast<size_t>(source.m_value), entry, true))
+    if (!source.m_from_entry ||
+        !dl.walker.load_at(static_cast<size_t>(source.m_value), entry, true))
       return;
     record.m_destlist_path = entry.m_path;
   }
 };
-
-// The numbers of the link streams of the directory that no entry read
-// names (names that are a number in lower-case hexadecimal as an entry
-// would give it), ascending. named: the stream numbers of the entries read
-// (sorted here).
-std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
-                                           std::vector<uint64_t>& named) {
-  std::sort(named.begin(), named.end());
-  std::vector<uint64_t> numbers;
-  for (const auto& [key, dir_entry] : reader.m_entries) {
-    uint64_t number = 0;
-    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
-    char name[16];
-    if (dir_entry.object_type() != k_stream_object || error != std::errc() ||
-        end != key.data() + key.size() || hex_name(number, name) != key ||
-        std::binary_search(named.begin(), named.end(), number))
-      continue;
-    numbers.push_back(number);
-  }
-  std::sort(numbers.begin(), numbers.end());
-  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-  return numbers;
-}
 
 // Whether any of the streams of these numbers holds a link header: a
 // compound file without a DestList that has them is a damaged jump list.
@@ -686,137 +646,6 @@ bool any_link_stream(const compound_file_reader& reader, const std::vector<uint6
   return false;
 }
 
-// Says what the file declares and does not hold: the structures and
-// streams with sectors past its end (true when there are any), and each
-// chain that meets another's. A file that ends inside a sector after the
-// last byte any of them uses is whole.
-bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_notes& notes) {
-  std::vector<cfb_chain_finding> found;
-  if (!guarded([&] {
-        found = check_compound_chains(reader, image_size);
-        return true;
-      }))
-    notes.add("compound file", 0, "its sector chains not checked: out of memory");
-  constexpr size_t k_named = 4;
-  std::string names;
-  size_t cut = 0;
-  auto name = [&](const std::string& what) {
-    if (cut++ < k_named) names += (names.empty() ? "" : ", ") + what;
-  };
-  if (const char* structure = cfb_cut_structure(reader)) name(std::string("the ") + structure);
-  for (const cfb_chain_finding& f : found) {
-    if (f.cut) {
-      name(f.stream ? "stream " + f.name : "the " + f.name);
-      continue;
-    }
-    notes.add(f.stream ? "sector chain" : f.name + " chain", f.offset,
-              std::string("meets the chain of ") + (f.other_stream ? "stream " : "the ") + f.other +
-                  " at " + (f.mini ? "mini sector " : "sector ") + std::to_string(f.sector) +
-                  ": what is read from there on may be another's",
-              f.stream ? std::string_view(f.name) : std::string_view());
-  }
-  if (cut == 0) return false;
-  if (cut > k_named) names += " and " + std::to_string(cut - k_named) + " more";
-  notes.add("compound file", image_size,
-            "cut short: the file ends inside its sectors, what lay past it is lost (sectors of " +
-                names + ")");
-  return true;
-}
-
-// The words for where the DestList walk stopped short, from its sink, which
-// holds the fault: the entry it stopped at by number and the bytes it found
-// there. offset: where it stopped.
-std::string destlist_stop_words(const destlist_walker& d, uint64_t& offset) {
-  const parse_fault& stop = d.faults()[0];
-  offset = stop.offset;
-  if (stop.cause == k_destlist_short_header)
-    return std::string(stop.cause) + " (" + std::to_string(d.size()) + " bytes)";
-  const std::string next = "entry " + std::to_string(d.count() + 1);
-  if (stop.cause == k_destlist_entry_cut)
-    return next + " cut: " + std::to_string(d.size() - stop.offset) +
-           " bytes left, fewer than an entry holds";
-  return next + " runs past the stream";
-}
-
-// Each DestList header count that the entries read contradict: the entry
-// count, the pinned-entry count (only more pins than it says when the walk
-// stopped short of the rest) and the last entry number, below an entry's.
-void note_destlist_count(const destlist_walker& d, file_notes& notes) {
-  namespace H = vk::destlist::header;
-  if (d.header_count() != d.count())
-    notes.add("DestList header", H::entry_count,
-              "says " + std::to_string(d.header_count()) + " entries, " +
-                  std::to_string(d.count()) + " were read",
-              "DestList");
-  const bool whole = d.faults().empty() && !d.faults().out_of_memory();
-  if (d.pinned() > d.header_pinned() || (whole && d.pinned() != d.header_pinned()))
-    notes.add("DestList header", H::pinned_count,
-              "says " + std::to_string(d.header_pinned()) + " pinned entries, " +
-                  std::to_string(d.pinned()) + " were read pinned",
-              "DestList");
-  if (d.top_number() > d.header_last_number())
-    notes.add("DestList header", H::last_entry_number,
-              "says the last entry number is " + std::to_string(d.header_last_number()) +
-                  ", entry " + std::to_string(d.top_number_entry()) + " has number " +
-                  std::to_string(d.top_number()),
-              "DestList");
-}
-
-// Each entry that names a link stream an entry before it names: its link is
-// reported again, once for each. The first few are named, the rest
-// counted. sorted: the numbers of the entries read, sorted; only a list
-// where two are equal is walked again to find them.
-void note_repeated_entries(const destlist_walker& d, const std::vector<uint64_t>& sorted,
-                           destlist_entry& entry, file_notes& notes) {
-  std::vector<uint64_t> repeated;
-  for (auto at = std::adjacent_find(sorted.begin(), sorted.end()); at != sorted.end();
-       at = std::adjacent_find(at + 1, sorted.end()))
-    if (repeated.empty() || repeated.back() != *at) repeated.push_back(*at);
-  if (repeated.empty()) return;
-  // The place of the first entry that names each of them.
-  std::vector<uint64_t> first(repeated.size(), 0);
-  fault_sink faults;
-  destlist_walker again(faults);
-  if (!again.start(d.stream(), d.size())) return;
-  uint64_t named = 0;
-  while (again.count() < d.count() && again.next(entry, false)) {
-    const auto at = std::lower_bound(repeated.begin(), repeated.end(), entry.m_entry_num);
-    if (at == repeated.end() || *at != entry.m_entry_num) continue;
-    uint64_t& earlier = first[static_cast<size_t>(at - repeated.begin())];
-    if (earlier == 0) {
-      earlier = again.count();
-      continue;
-    }
-    if (named++ >= k_named_lost_links) continue;
-    char name[16];
-    notes.add("DestList entry " + std::to_string(again.count()), again.offset(),
-              "names link stream " + std::string(hex_name(entry.m_entry_num, name)) +
-                  ", as entry " + std::to_string(earlier) + " does: its link reported again",
-              "DestList");
-  }
-  if (named > k_named_lost_links)
-    notes.add("DestList entries", 0,
-              std::to_string(named - k_named_lost_links) +
-                  " more name a link stream an entry before them names: their links reported "
-                  "again",
-              "DestList");
-}
-
-// Why the DestList left streams unread, and how many of the link streams no
-// entry names were reported without its data (the caller asks only when
-// there is either).
-void note_destlist_gaps(file_notes& notes, const std::string& why, uint64_t why_offset,
-                        uint64_t unnamed_reported, uint64_t unnamed_count) {
-  std::string cause = why;
-  if (unnamed_count != 0) {
-    if (!cause.empty()) cause += "; ";
-    cause += std::to_string(unnamed_reported) + " of " + std::to_string(unnamed_count) +
-             " link streams that no entry names reported without DestList data";
-  }
-  notes.add(why == "missing" ? "DestList stream" : "DestList", why_offset, cause,
-            why == "missing" ? std::string_view() : std::string_view("DestList"));
-}
-
 // Out of memory partway: the records listed past the budget are lost with
 // the one being read and those after it; the note names the first of them
 // and counts them. unnamed_left: the streams no entry names not yet taken,
@@ -834,9 +663,9 @@ void note_records_lost(automatic_list& list, std::vector<link_source>& listed,
     // The entries the walk did not reach, counted without being read,
     // and the streams no entry names, never searched for.
     std::vector<uint64_t>& numbers = list.w.m_entry_numbers;
-    const fault_sink& stop = list.destlist.faults();
+    const fault_sink& stop = list.dl.walker.faults();
     counted = !stop.out_of_memory() && guarded([&] {
-      while (list.destlist.next(list.entry, false)) {
+      while (list.dl.walker.next(list.entry, false)) {
         ++lost;
         numbers.push_back(list.entry.m_entry_num);
       }
@@ -902,7 +731,7 @@ void report_automatic_records(std::ostream& out, automatic_list& list, record_sl
     options.m_records.clear();
     std::vector<link_source>().swap(listed);
     char name[16];
-    options.m_notes.add(static_cast<uint64_t>(unreported) <= list.destlist.count()
+    options.m_notes.add(static_cast<uint64_t>(unreported) <= list.dl.walker.count()
                             ? "DestList entry " + std::to_string(unreported)
                             : "link stream " + std::string(hex_name(unreported_stream, name)),
                         0, "out of memory: its record not written, nor any after it in the report");
@@ -958,47 +787,33 @@ void report_free_space_links(std::ostream& out, automatic_list& list,
     options.m_notes.add("free space", 0, "not searched in full: out of memory");
 }
 
-// Opens the list's DestList stream and starts its walk. why: why the
-// streams no entry names were left so (empty for a sound DestList), and
-// where. False when the file is refused (fail has said why); cut: the file
-// ends inside its sectors.
-bool open_destlist(automatic_list& list, bool cut, std::string& why, uint64_t& why_offset) {
+// Opens the list's DestList stream and starts its walk (its reading says
+// why the streams no entry names were left so). False when the file is refused (fail has said why);
+// cut: the file ends inside its sectors.
+bool open_destlist(automatic_list& list, bool cut) {
   driver_workspace& w = list.w;
   vesk_options& options = list.options;
   const compound_file_reader& reader = list.reader;
-  // Streams are read in place from the image where their sectors allow.
-  byte_view destlist;
-  uint32_t dir_entry = 0;
-  uint64_t first_offset = 0;
-  const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
-  if (entry_stream_bytes(reader, named, list.image.data(), list.image.size(), w.m_destlist_scratch,
-                         destlist, dir_entry, first_offset, w.m_read_faults)) {
-    if (named && reader.m_stream_present < named->stream_size()) {
-      destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
-      options.m_notes.add("DestList", reader.m_stream_present,
-                          "cut short: the bytes from here on are not in the file", "DestList");
-    }
-    if (!list.destlist.start(destlist.data(), destlist.size()))
-      why = destlist_stop_words(list.destlist, why_offset);
-  } else if (w.reads_ran_out()) {
-    return fail(options, failure::cannot_read, "out of memory");
-  } else if (named && named->object_type() != 0 && named->stream_size() == 0) {
-    // A list whose DestList is there but empty: valid, with no entries.
-  } else if (named && named->object_type() != 0) {
-    why = "not in the file (its sectors are missing)";
-  } else {
-    // A compound file without a DestList is a damaged jump list when its
-    // streams named by numbers hold links; any other is no jump list, unless
-    // it was cut.
-    why = "missing";
-    w.m_entry_numbers.clear();
-    if (!any_link_stream(reader, unnamed_link_streams(reader, w.m_entry_numbers), list.image,
-                         w.m_scratch, w.m_read_faults)) {
-      if (w.reads_ran_out()) return fail(options, failure::cannot_read, "out of memory");
-      if (!cut) return fail(options, failure::no_destlist);
-      options.m_notes.clear();
-      return fail(options, failure::damaged, "cut short: no DestList stream in what is left");
-    }
+  switch (list.dl.open(w.m_destlist_scratch, w.m_read_faults)) {
+    case destlist_open::walk:
+    case destlist_open::none:
+      return true;
+    case destlist_open::out_of_memory:
+      w.m_read_faults.clear();
+      return fail(options, failure::cannot_read, "out of memory");
+    case destlist_open::missing:
+      break;
+  }
+  // A compound file without a DestList is a damaged jump list when its
+  // streams named by numbers hold links; any other is no jump list, unless
+  // it was cut.
+  w.m_entry_numbers.clear();
+  if (!any_link_stream(reader, unnamed_link_streams(reader, w.m_entry_numbers), list.image,
+                       w.m_scratch, w.m_read_faults)) {
+    if (w.reads_ran_out()) return fail(options, failure::cannot_read, "out of memory");
+    if (!cut) return fail(options, failure::no_destlist);
+    options.m_notes.clear();
+    return fail(options, failure::damaged, "cut short: no DestList stream in what is left");
   }
   return true;
 }
@@ -1021,12 +836,14 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   // A file cut inside its sectors is read as far as it goes.
   const bool cut = note_chains(reader, image_size, options.m_notes);
   uint64_t first_offset = 0;
-  automatic_list list{
-      w, options, reader, byte_view(image, image_size), destlist_walker(w.m_destlist_faults), {}};
-  // Why streams that no entry names were left so: empty for a sound DestList.
-  std::string why;
-  uint64_t why_offset = 0;
-  if (!open_destlist(list, cut, why, why_offset)) return false;
+  automatic_list list{w,
+                      options,
+                      reader,
+                      byte_view(image, image_size),
+                      list_destlist(reader, byte_view(image, image_size), options.m_notes,
+                                    w.m_destlist_faults, w.m_entry_numbers),
+                      {}};
+  if (!open_destlist(list, cut)) return false;
 
   // Kept records within the budget are held in the settings' records; the
   // others are only listed, with positions from first_listed on.
@@ -1077,33 +894,27 @@ bool automatic_road(std::ostream& out, vesk_options& options,
   bool out_of_memory = false;
   uint64_t unnamed_reported = 0, unnamed_count = 0, unnamed_taken = 0;
   const bool walked = guarded([&] {
-    const bool walking = why.empty() && list.destlist.stream();
-    // The stream numbers the entries name, for the search of the others.
-    std::vector<uint64_t>& entry_numbers = w.m_entry_numbers;
-    entry_numbers.clear();
-    while (walking && list.destlist.next(list.entry, false)) {
+    list_destlist& dl = list.dl;
+    const bool walking = dl.walked;
+    // The stream numbers the entries name keep their room in the workspace
+    // from file to file.
+    while (walking && dl.next(list.entry, false)) {
       // Memory that runs out keeping the number loses this entry, said so.
-      const link_source source{list.destlist.offset(), true, list.destlist.count()};
+      const link_source source{dl.walker.offset(), true, dl.walker.count()};
       reading = source;
-      entry_numbers.push_back(list.entry.m_entry_num);
+      dl.named(list.entry);
       take(source);
     }
-    if (walking) {
-      const destlist_walker& d = list.destlist;
-      if (d.faults().out_of_memory()) {
-        reading = link_source{d.offset(), true, d.count() + 1};
-        out_of_memory = true;
-        return true;
-      }
-      if (!d.faults().empty()) why = destlist_stop_words(d, why_offset);
-      note_destlist_count(d, options.m_notes);
+    if (walking && dl.walker.faults().out_of_memory()) {
+      reading = link_source{dl.walker.offset(), true, dl.walker.count() + 1};
+      out_of_memory = true;
+      return true;
     }
     // Every stream no entry read names is reported after them, without
     // DestList data.
     reading = link_source{k_no_stream, false, 0};
     const int64_t before = position;
-    const std::vector<uint64_t> numbers = unnamed_link_streams(reader, entry_numbers);
-    if (walking) note_repeated_entries(list.destlist, entry_numbers, list.entry, options.m_notes);
+    const std::vector<uint64_t> numbers = dl.finish(list.entry);
     unnamed_count = numbers.size();
     for (uint64_t number : numbers) {
       ++unnamed_taken;
@@ -1113,14 +924,13 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     return true;
   });
   if (!walked) out_of_memory = true;
-  if (!why.empty() || unnamed_count != 0)
-    note_destlist_gaps(options.m_notes, why, why_offset, unnamed_reported, unnamed_count);
+  list.dl.note_gaps(unnamed_reported, unnamed_count);
   if (out_of_memory)
     note_records_lost(list, listed, reading,
                       reading.m_from_entry || reading.m_value == k_no_stream
                           ? 0
                           : unnamed_count - unnamed_taken + 1);
-  if (list.destlist.count() == 0 && position == 1 && !options.m_notes.any())
+  if (list.dl.walker.count() == 0 && position == 1 && !options.m_notes.any())
     options.m_failure = failure::no_entries;
 
   report_automatic_records(out, list, slot, listed, first_listed, first_offset);

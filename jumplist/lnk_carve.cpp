@@ -27,6 +27,7 @@
 #include "jumplist/custom_list.h"
 #include "jumplist/destlist.h"
 #include "jumplist/jumplist_kernels.h"
+#include "jumplist/list_destlist.h"
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
@@ -342,9 +343,13 @@ class embedded_indexes;
 // at the same offset of the source, decided here alone. A link stream of a
 // compound file that parses (its directory names the stream) is that
 // list's record: it stands over a header met in another compound file's
-// sectors or gaps, which stands only for bytes no parsed list claims. Of
-// two link streams, the one whose compound file begins nearer before the
-// link (met later) stands; of two headers met in sectors, the first kept.
+// sectors or gaps, which stands only for bytes no parsed list claims; the
+// rows of one list that share a stream all stand. Of two link streams:
+// a compound file whose header lies in the free sectors of another that
+// reads whole (its link streams hold links and its DestList names each)
+// is that list's remains, and the whole list stands, its remains' entries
+// with it; else the one whose compound file begins nearer before the link
+// (met later) stands. Of two headers met in sectors, the first kept.
 class link_claims {
  public:
   struct claimant {
@@ -359,35 +364,86 @@ class link_claims {
     claimant who{};
   };
 
+  // A compound file at image, carved from here on: whether it reads whole
+  // and where its free sectors lie in the source (sorted spans).
+  void enter(uint64_t image, bool whole, std::vector<std::pair<uint64_t, uint64_t>> free) {
+    if (whole) m_whole[image] = std::move(free);
+  }
+  // Whether the compound file at image, whose link streams start at
+  // links, is the remains of a whole list: its header lies in that list's
+  // free sectors and a stream of that list stands at one of its links. Its
+  // rows and notes then give way to the whole list's.
+  bool remains(uint64_t image, const std::vector<uint64_t>& links) {
+    for (uint64_t link : links) {
+      const auto it = m_claims.find(link);
+      if (it != m_claims.end() && it->second.who.stream &&
+          remains_of(image, it->second.who.image)) {
+        m_remains.push_back(image);
+        return true;
+      }
+    }
+    return false;
+  }
   // Whether a record of who at offset would stand over the one kept there.
   bool stands(uint64_t offset, const claimant& who) const {
     const auto it = m_claims.find(offset);
-    return it == m_claims.end() || over(who, it->second.who);
+    return it == m_claims.end() || joins(who, it->second.who) || over(who, it->second.who);
+  }
+  // Whether the rows of who's entries whose streams give no link stand:
+  // not those of a remains.
+  bool entries_stand(const claimant& who) const {
+    return std::find(m_remains.begin(), m_remains.end(), who.image) == m_remains.end();
   }
   // The record of who kept at offset, held as h: what it displaces (none
-  // when nothing was kept there).
-  std::optional<holding> keep(uint64_t offset, const claimant& who, const holding& h) {
-    auto [it, added] = m_claims.try_emplace(offset, claim{who, h});
-    if (added) return std::nullopt;
-    holding displaced = it->second.held;
-    displaced.who = it->second.who;
-    it->second = claim{who, h};
+  // when nothing was kept there, or only rows of its own list).
+  std::vector<holding> keep(uint64_t offset, const claimant& who, const holding& h) {
+    auto [it, added] = m_claims.try_emplace(offset, claim{who, {h}});
+    if (added || joins(who, it->second.who)) {
+      if (!added) it->second.held.push_back(h);
+      return {};
+    }
+    std::vector<holding> displaced = std::move(it->second.held);
+    for (holding& d : displaced) d.who = it->second.who;
+    it->second = claim{who, {h}};
     return displaced;
   }
   // Compound files met from here on begin at offset or past it, and reach
   // no link before it.
-  void pass(uint64_t offset) { m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset)); }
+  void pass(uint64_t offset) {
+    m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset));
+    std::erase_if(m_remains, [offset](uint64_t image) { return image < offset; });
+    for (auto it = m_whole.begin(); it != m_whole.end();)
+      it = it->second.empty() || it->second.back().second <= offset ? m_whole.erase(it)
+                                                                    : std::next(it);
+  }
 
  private:
-  static bool over(const claimant& x, const claimant& y) {
+  static bool joins(const claimant& x, const claimant& y) {
+    return x.stream && y.stream && x.image == y.image;
+  }
+  // The compound file at x lies in the free sectors of the whole one at y.
+  bool remains_of(uint64_t x, uint64_t y) const {
+    const auto it = m_whole.find(y);
+    if (it == m_whole.end()) return false;
+    const auto& free = it->second;
+    const auto span = std::upper_bound(free.begin(), free.end(), std::pair(x, UINT64_MAX));
+    return span != free.begin() && x < std::prev(span)->second;
+  }
+  bool over(const claimant& x, const claimant& y) const {
     if (x.stream != y.stream) return x.stream;
-    return x.stream && x.image > y.image;
+    if (!x.stream) return false;
+    if (remains_of(x.image, y.image)) return false;
+    if (remains_of(y.image, x.image)) return true;
+    return x.image > y.image;
   }
   struct claim {
     claimant who;
-    holding held;
+    std::vector<holding> held;
   };
   std::map<uint64_t, claim> m_claims;
+  // The free sectors of the lists that read whole, by where each begins.
+  std::map<uint64_t, std::vector<std::pair<uint64_t, uint64_t>>> m_whole;
+  std::vector<uint64_t> m_remains;
 };
 
 // One carving run: where records go and what is being carved.
@@ -482,22 +538,23 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     }
   }
   if (!origin.embedded || entry_only) return;
-  const std::optional<link_claims::holding> displaced =
+  const std::vector<link_claims::holding> displaced =
       c.claims.keep(origin.link, origin.claimant, held);
-  if (!displaced) return;
-  // Past the budget the records held were let go: the ledger is all.
-  if (displaced->stored && !(c.ledger && c.ledger->overflow()))
-    return_spare_node(options.m_records.extract(displaced->record), options.m_scratch);
-  if (c.ledger && displaced->ledger_entry != SIZE_MAX)
-    c.ledger->m_embedded[displaced->ledger_entry].dropped = true;
+  if (displaced.empty()) return;
+  for (const link_claims::holding& d : displaced) {
+    // Past the budget the records held were let go: the ledger is all.
+    if (d.stored && !(c.ledger && c.ledger->overflow()))
+      return_spare_node(options.m_records.extract(d.record), options.m_scratch);
+    if (c.ledger && d.ledger_entry != SIZE_MAX) c.ledger->m_embedded[d.ledger_entry].dropped = true;
+  }
   // The earlier list's link that lay here is lost: its stream holds the
   // later list's.
-  if (displaced->who.stream)
-    options.m_notes.add(
-        "link stream of the compound file at " + hex_number_text(displaced->who.image, true, 0),
-        origin.link,
-        "holds the link of the compound file at " +
-            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
+  if (displaced.front().who.stream)
+    options.m_notes.add("link stream of the compound file at " +
+                            hex_number_text(displaced.front().who.image, true, 0),
+                        origin.link,
+                        "holds the link of the compound file at " +
+                            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
 }
 
 // An embedded compound file: its parse, its link streams (read through the
@@ -526,16 +583,22 @@ struct embedded_runs {
   std::vector<std::string> stream_names;  // of the link streams, in key order
   std::vector<uint64_t> stream_firsts;    // their first bytes in the image
   std::vector<uint64_t> stream_starts;    // the same, sorted
-  // The DestList entry that names each link stream first, and its place in
-  // the list from 1 (0: no entry names the stream).
-  std::vector<destlist_entry> stream_entries;
-  std::vector<int32_t> stream_places;
-  // The entries whose link streams give no link, with their places and
-  // where their streams start in the image (UINT64_MAX: nowhere): each is
-  // a record without link data.
-  std::vector<destlist_entry> lost_entries;
-  std::vector<int32_t> lost_places;
-  std::vector<uint64_t> lost_firsts;
+  // The list's rows as reading it as a file gives them, each at its place
+  // from 1: each DestList entry in order, then each link stream that no
+  // entry names. A row of an entry whose stream gives no link is a record
+  // without link data.
+  struct list_row {
+    uint32_t stream = UINT32_MAX;  // in stream_names; UINT32_MAX: no link
+    int32_t place = 0;             // in the DestList from 1; 0: no entry
+    // Without a link: where its stream starts in the image (UINT64_MAX:
+    // nowhere); without an entry: the stream's number.
+    uint64_t value = UINT64_MAX;
+  };
+  std::vector<list_row> rows;
+  // The entries of the rows with a place, entry_of(row) that of a row.
+  std::vector<destlist_entry> row_entries;
+  // Its link streams hold links and its DestList names each of them.
+  bool whole = false;
   // Where the runs of allocated sectors and of the gaps lie in the image:
   // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
@@ -553,8 +616,12 @@ struct embedded_runs {
 constexpr uint64_t k_unread = UINT64_MAX;
 
 size_t hit_count(const embedded_runs& e, int r) {
-  if (r == k_entry_run) return e.lost_entries.size();
-  return r == k_stream_run ? e.stream_firsts.size() : e.hits[r].size();
+  return r == k_stream_run || r == k_entry_run ? e.rows.size() : e.hits[r].size();
+}
+
+// A row of the list that gives its stream's link.
+bool row_has_link(const embedded_runs& e, size_t i) {
+  return e.rows[i].stream != UINT32_MAX;
 }
 
 // Reads the image bytes [from, from + len) into its pages where they were
@@ -748,10 +815,6 @@ bool load_embedded_runs(embedded_runs& e) {
   return true;
 }
 
-// Entries whose link is lost are each named in a note up to this many a
-// list; the rest are counted in one.
-constexpr uint64_t k_named_lost_links = 16;
-
 // Why the link stream named gave no link, or null when it starts with a
 // link header: the words reading the list as a file uses.
 // first: where the stream starts in the image, where it has sectors.
@@ -768,79 +831,94 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
   return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
 }
 
-// The DestList entries of an embedded list (its compound file at offset o
-// of the source): each link stream's record is given the entry naming it,
-// as reading the list as a file gives it, and the entries whose link
-// streams give no link are named as that reading names them: carved, such
-// an entry would be lost without a word.
+// The rows of an embedded list (its compound file at offset o of the
+// source), read through the DestList reading of a list read as a file: the
+// same rows, and with say the same notes, each saying where the list lies.
 void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say = true) {
-  e.stream_entries.assign(e.stream_names.size(), destlist_entry{});
-  e.stream_places.assign(e.stream_names.size(), 0);
-  e.lost_entries.clear();
-  e.lost_places.clear();
-  e.lost_firsts.clear();
-  const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
-  std::vector<cfb_run_piece> pieces;
-  uint64_t length = 0, first = 0;
-  if (!list || list->object_type() != 2 ||
-      !entry_stream_pieces(e.reader, *list, e.size, pieces, length, first))
-    return;
-  for (const cfb_run_piece& piece : pieces)
-    if (piece.m_file_offset != cfb_zero_piece &&
-        !fill_image(e, piece.m_file_offset, piece.m_length))
-      return;
-  byte_view bytes;
-  uint32_t dir_entry = 0;
-  fault_sink faults;
-  if (!entry_stream_bytes(e.reader, list, e.image, e.size, e.scratch, bytes, dir_entry, first,
-                          faults))
-    return;
-  // The link streams read, by name, with their places in stream_names.
-  std::vector<std::pair<std::string_view, size_t>> read;
-  for (size_t i = 0; i < e.stream_names.size(); ++i) read.emplace_back(e.stream_names[i], i);
-  std::sort(read.begin(), read.end());
-  destlist_walker walk(faults);
-  if (!walk.start(bytes.data(), bytes.size())) return;
-  destlist_entry entry;
-  uint64_t lost = 0;
+  e.rows.clear();
+  e.row_entries.clear();
+  e.whole = false;
+  file_notes quiet;
+  file_notes& notes = say ? options.m_notes : quiet;
   const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
-  while (walk.next(entry)) {
-    char name[17];
-    const auto end = std::to_chars(name, name + 16, entry.m_entry_num, 16).ptr;
-    const std::string_view stream(name, static_cast<size_t>(end - name));
-    const auto named = std::lower_bound(read.begin(), read.end(), std::pair(stream, size_t{0}));
-    if (named != read.end() && named->first == stream) {
-      if (e.stream_places[named->second] == 0) {
-        e.stream_entries[named->second] = entry;
-        // A record with its link shows the link's target, not this path.
-        std::string().swap(e.stream_entries[named->second].m_path);
-        e.stream_places[named->second] = static_cast<int32_t>(walk.count());
-      }
-      continue;
+  // Chains that meet are said as for the file; what lies past the image is
+  // no cut here (the image ends where its structures are seen to end).
+  if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false);
+  std::vector<cfb_run_piece> pieces;
+  const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
+  uint64_t length = 0, first = 0;
+  if (list && list->object_type() == 2 &&
+      entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
+      !fill_pieces(e, pieces))
+    return;
+  fault_sink walk_faults, read_faults;
+  std::vector<uint64_t> numbers;
+  list_destlist dl(e.reader, byte_view(e.image, e.size), notes, walk_faults, numbers, where);
+  const destlist_open opened = dl.open(e.scratch, read_faults);
+  if (opened == destlist_open::out_of_memory || walk_faults.out_of_memory()) throw std::bad_alloc();
+  // The link streams read, by name, with their places in stream_names.
+  std::vector<std::pair<std::string_view, uint32_t>> read;
+  for (size_t i = 0; i < e.stream_names.size(); ++i)
+    read.emplace_back(e.stream_names[i], static_cast<uint32_t>(i));
+  std::sort(read.begin(), read.end());
+  const auto find_stream = [&](std::string_view stream) {
+    const auto at = std::lower_bound(read.begin(), read.end(), std::pair(stream, uint32_t{0}));
+    return at != read.end() && at->first == stream ? at->second : UINT32_MAX;
+  };
+  std::vector<uint8_t> named(e.stream_names.size(), 0);
+  destlist_entry entry;
+  while (dl.next(entry, true)) {
+    dl.named(entry);
+    char name[16];
+    const std::string_view stream = hex_name(entry.m_entry_num, name);
+    embedded_runs::list_row row;
+    row.place = static_cast<int32_t>(dl.walker.count());
+    row.stream = find_stream(stream);
+    if (row.stream != UINT32_MAX) {
+      named[row.stream] = 1;
+      // A record with its link shows the link's target, not this path.
+      std::string().swap(entry.m_path);
+    } else {
+      const char* why = link_stream_loss(e, stream, pieces, row.value);
+      dl.note_lost(dl.walker.count(), dl.walker.offset(), stream, why ? why : "unreadable");
     }
-    uint64_t stream_first = 0;
-    const char* why = link_stream_loss(e, stream, pieces, stream_first);
-    if (!why) continue;
-    e.lost_entries.push_back(entry);
-    e.lost_places.push_back(static_cast<int32_t>(walk.count()));
-    e.lost_firsts.push_back(stream_first);
-    if (!say) continue;
-    if (lost++ < k_named_lost_links)
-      options.m_notes.add(
-          "DestList entry " + std::to_string(walk.count()), walk.offset(),
-          "link stream " + std::string(stream) + " " + why + ": reported without link data" + where,
-          "DestList");
-    else
-      options.m_notes.add(
-          "DestList entries", walk.offset(),
-          std::string("link streams missing or unreadable: reported without link data") + where,
-          "DestList");
+    e.rows.push_back(row);
+    e.row_entries.push_back(std::move(entry));
   }
+  if (walk_faults.out_of_memory()) throw std::bad_alloc();
+  const std::vector<uint64_t> unnamed = dl.finish(entry);
+  // Every link stream no entry names is a row after them, as for the file;
+  // those the file road would not take (not named by a number) too.
+  uint64_t reported = 0;
+  const auto add_unnamed = [&](uint32_t stream, uint64_t number) {
+    named[stream] = 1;
+    embedded_runs::list_row row;
+    row.stream = stream;
+    row.value = number;
+    e.rows.push_back(row);
+  };
+  for (uint64_t number : unnamed) {
+    char name[16];
+    const uint32_t stream = find_stream(hex_name(number, name));
+    if (stream == UINT32_MAX || named[stream]) continue;
+    add_unnamed(stream, number);
+    ++reported;
+  }
+  for (uint32_t i = 0; i < named.size(); ++i)
+    if (!named[i]) add_unnamed(i, 0);
+  // A compound file with no link stream and no DestList is no list.
+  if (opened != destlist_open::missing || !e.stream_names.empty())
+    dl.note_gaps(reported, unnamed.size());
+  e.whole = dl.walked && dl.why.empty() && dl.lost_links == 0 && !e.rows.empty() &&
+            std::all_of(e.rows.begin(), e.rows.end(),
+                        [](const embedded_runs::list_row& r) { return r.place > 0; });
 }
 
-// The image offset of hit i of run r (of a link stream, where it starts).
+// The image offset of hit i of run r (of a row with a link, where its
+// stream starts).
 uint64_t hit_offset(const embedded_runs& e, int r, size_t i) {
-  return r == k_stream_run ? e.stream_firsts[i] : run_to_image_offset(e.pieces[r], e.hits[r][i]);
+  return r == k_stream_run ? e.stream_firsts[e.rows[i].stream]
+                           : run_to_image_offset(e.pieces[r], e.hits[r][i]);
 }
 
 // A hit of a run that starts a link stream: read as that stream.
@@ -864,8 +942,8 @@ void label_embedded(lnk_record& record, int r, bool image_flag) {
 bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uint64_t& first) {
   if (r == k_stream_run) {
     uint32_t dir_entry = 0;
-    return stream_bytes(e.reader, e.stream_names[i], e.image, e.size, e.scratch, bytes, dir_entry,
-                        first, e.reader.m_faults);
+    return stream_bytes(e.reader, e.stream_names[e.rows[i].stream], e.image, e.size, e.scratch,
+                        bytes, dir_entry, first, e.reader.m_faults);
   }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t from = hits[i];
@@ -900,20 +978,29 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
                    base_offset + first);
 }
 
-// Lost entry i of an embedded image at base_offset as its record: its
-// DestList cells and path, no link data.
+// Row i of an embedded image at base_offset whose stream gives no link as
+// its record: its DestList cells and path, no link data.
 void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
   label_embedded(record, k_entry_run, false);
-  record.m_file_offset = e.lost_firsts[i] == UINT64_MAX ? 0 : base_offset + e.lost_firsts[i];
-  take_destlist_entry(record, e.lost_entries[i], e.lost_places[i]);
-  record.m_destlist_path = e.lost_entries[i].m_path;
+  const embedded_runs::list_row& row = e.rows[i];
+  record.m_file_offset = row.value == UINT64_MAX ? 0 : base_offset + row.value;
+  take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
+  record.m_destlist_path = e.row_entries[row.place - 1].m_path;
 }
 
-// A link stream's record takes the DestList cells of the entry naming it;
+// A link stream's record takes the DestList cells of the entry of its row;
 // true, for the parse's result.
 bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
-  if (r == k_stream_run && i < e.stream_places.size() && e.stream_places[i] > 0)
-    take_destlist_entry(record, e.stream_entries[i], e.stream_places[i]);
+  if (r != k_stream_run) return true;
+  const embedded_runs::list_row& row = e.rows[i];
+  if (row.place > 0) {
+    take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
+  } else {
+    // A stream no entry names has its place after the entries and its
+    // number, as reading the list as a file shows them.
+    record.m_mru_position = static_cast<int32_t>(i + 1);
+    record.m_entry_num = row.value;
+  }
   return true;
 }
 
@@ -939,13 +1026,14 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
                    uint64_t base_offset) {
   bool found = false;
   record_slot slot(c.options.m_scratch);
-  const size_t total = e.stream_names.size() + e.hits[0].size() + e.hits[1].size();
+  const size_t total = e.rows.size() + e.hits[0].size() + e.hits[1].size();
   size_t done = 0;
   for (const uint8_t r : {k_stream_run, uint8_t{0}, uint8_t{1}}) {
     for (size_t i = 0; i < hit_count(e, r); ++i, ++done) {
       if (progress)
         status_printf_width(k_status_width, "percent done: %d",
                             static_cast<int>(done * 100 / total));
+      if (r == k_stream_run && !row_has_link(e, i)) continue;
       // Every header looked at here is one the scan of the source passes by.
       const uint64_t at = base_offset + hit_offset(e, r, i);
       if (c.embedded_seen) c.embedded_seen->push_back(at);
@@ -968,7 +1056,10 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
   }
   // An entry whose link is lost is a record still, as reading the list as
   // a file keeps it; no other record reaches its bytes.
-  for (size_t i = 0; i < e.lost_entries.size(); ++i) {
+  const link_claims::claimant list{base_offset, true};
+  for (size_t i = 0; i < e.rows.size(); ++i) {
+    if (row_has_link(e, i) || (c.options.m_store_records && !c.claims.entries_stand(list)))
+      continue;
     lnk_record& record = slot.next();
     lost_entry_record(e, i, record, base_offset);
     record_origin origin;
@@ -1068,9 +1159,10 @@ uint64_t vector_bytes(const std::vector<T>& v) {
 uint64_t index_bytes(const embedded_runs& e) {
   uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
                    vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
-                   vector_bytes(e.stream_lengths) + vector_bytes(e.stream_entries) +
-                   vector_bytes(e.stream_places) + vector_bytes(e.lost_entries) +
-                   vector_bytes(e.lost_places) + vector_bytes(e.lost_firsts);
+                   vector_bytes(e.stream_lengths) + vector_bytes(e.rows) +
+                   vector_bytes(e.row_entries);
+  for (const destlist_entry& entry : e.row_entries)
+    bytes += entry.m_path.capacity() + entry.m_netbios_name.capacity();
   for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
   return bytes;
 }
@@ -1096,6 +1188,8 @@ void make_index(embedded_runs& e) {
   }
   e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
   e.stream_pieces.shrink_to_fit();
+  e.rows.shrink_to_fit();
+  e.row_entries.shrink_to_fit();
   e.image = nullptr;
   e.source = scan_source();  // it may be a view of the scan's window
   e.pages.release();
@@ -1191,12 +1285,28 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       say_read_failed();
       return false;
     }
+    std::vector<uint64_t> links(e->stream_firsts);
+    for (uint64_t& link : links) link += o;
+    const bool remains = c.claims.remains(o, links);
+    // Its entries are not the links its streams now reach: they are left
+    // to the whole list, and said once.
+    if (remains)
+      c.options.m_notes.add("compound file", o,
+                            "lies in the free sectors of a list whose link streams its own name: "
+                            "the remains of an earlier list, its rows left to that list");
     guarded([&] {
-      read_list_entries(c.options, *e, o);
+      read_list_entries(c.options, *e, o, !remains);
       return true;
     });
     read = e->size;
     if (streams_only) c.nested_work += e->reader.m_work;
+    std::vector<std::pair<uint64_t, uint64_t>> free;
+    if (e->whole && !remains)
+      for (const cfb_run_piece& piece : e->pieces[1])
+        if (piece.m_file_offset != cfb_zero_piece)
+          free.emplace_back(o + piece.m_file_offset, o + piece.m_file_offset + piece.m_length);
+    std::sort(free.begin(), free.end());
+    c.claims.enter(o, e->whole, std::move(free));
     const bool found =
         guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
     say_read_failed();
@@ -1580,12 +1690,13 @@ bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_r
     return true;
   }
   if (r == k_stream_run) {
-    first = e.stream_firsts[i];
-    const uint64_t length = e.stream_lengths[i];
+    const uint32_t s = e.rows[i].stream;
+    first = e.stream_firsts[s];
+    const uint64_t length = e.stream_lengths[s];
     const cfb_run_piece* pieces = e.stream_pieces.data();
     read =
-        length != k_unread && read_pieces(source, offset, pieces + e.piece_starts[i],
-                                          pieces + e.piece_starts[i + 1], 0, length, bytes, work);
+        length != k_unread && read_pieces(source, offset, pieces + e.piece_starts[s],
+                                          pieces + e.piece_starts[s + 1], 0, length, bytes, work);
   } else {
     const std::vector<uint64_t>& hits = e.hits[r];
     const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r];

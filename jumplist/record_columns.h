@@ -136,6 +136,9 @@ struct column_source {
   row_buffers& b;  // texts kept from record to record
   record_kind kind;
   bool no_entry;  // a listed record with no DestList entry behind it
+  // The record's DestList cells are shown: every listed record's, and a
+  // carved list's rows wherever they were carved.
+  bool entry;
 };
 
 // What a column shows of one record, and how: nothing; a text as it stands
@@ -215,6 +218,11 @@ inline bool for_every_record(const lnk::useropts&, record_kind) {
 inline bool for_listed_records(const lnk::useropts&, record_kind k) {
   return k.listed;
 }
+// The DestList columns: for listed records, and for carved ones, which may
+// be a carved list's rows.
+inline bool for_entry_records(const lnk::useropts&, record_kind k) {
+  return k.listed || k.carved;
+}
 inline bool for_file_records(const lnk::useropts&, record_kind k) {
   return !k.carved;
 }
@@ -236,35 +244,34 @@ inline constexpr row_column k_lead_columns[] = {
      [](const column_source& s) {
        return s.kind.listed ? text_cell(s.v.m_appid_text) : no_cell();
      }},
-    {"MRU/MFU", 7, for_listed_records,
+    {"MRU/MFU", 7, for_entry_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
        const auto position = static_cast<uint32_t>(s.r.m_mru_position);
-       if (s.kind.listed && position >= 1 && position <= k_max_mru_position)
+       if (s.entry && position >= 1 && position <= k_max_mru_position)
          return number_cell(position, vt_u32, vf_decimal);
        return no_cell();
      }},
-    {"stream#", 7, for_listed_records,
+    {"stream#", 7, for_entry_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
-       if (s.kind.listed && s.r.m_entry_num != 0)
-         return number_cell(s.r.m_entry_num, vt_u64, vf_decimal);
+       if (s.entry && s.r.m_entry_num != 0) return number_cell(s.r.m_entry_num, vt_u64, vf_decimal);
        return no_cell();
      }},
-    {"MRU date [UTC]", 0, for_listed_records,
+    {"MRU date [UTC]", 0, for_entry_records,
      [](const column_source& s) {
        if (s.no_entry) return na_cell();
-       if (!s.kind.listed) return no_cell();
+       if (!s.entry) return no_cell();
        char* const raw = s.b.raw_time;
        if (char* end = put_raw_time(raw, s.r.m_mru_time); end != raw)
          return text_cell({raw, static_cast<size_t>(end - raw)});
        return date_cell(s.r.m_mru_time);
      },
      "MRU date", "MRU-UTC"},
-    {"interaction", 11, for_listed_records,
+    {"interaction", 11, for_entry_records,
      [](const column_source& s) {
-       if (s.no_entry || (s.kind.listed && !s.r.m_has_access_count)) return na_cell();
-       return s.kind.listed ? number_cell(s.r.m_access_count, vt_u32, vf_decimal) : no_cell();
+       if (s.no_entry || (s.entry && !s.r.m_has_access_count)) return na_cell();
+       return s.entry ? number_cell(s.r.m_access_count, vt_u32, vf_decimal) : no_cell();
      }},
     {"file modify date [UTC]", 0, for_file_records,
      [](const column_source& s) {

@@ -155,7 +155,8 @@ void guarded_row(lnk::useropts& o, F&& write) {
 column_source source_of(const lnk_record& r, const lnk::useropts& o, const record_values& v,
                         row_buffers& b) {
   const record_kind kind = record_kind_of(o);
-  return {r, o, v, b, kind, kind.listed && !shows_destlist_entry(o, r)};
+  const bool entry = shows_destlist_entry(o, r);
+  return {r, o, v, b, kind, kind.listed && !entry, kind.listed || entry};
 }
 
 // A column wider than this is a caller's mistake, not a layout (as for the

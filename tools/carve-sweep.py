@@ -131,6 +131,62 @@ def score(vesk, tmp, dump):
     return dump.layout, len(dump.expected), found, dups, junk, wrong, len(notes), status != 0, detail
 
 
+def list_cells(vesk, path):
+    """Status, the DestList cells of each row that has them (sorted) and the
+    notes, without the file's name or where a carved list lies."""
+    p = subprocess.run([vesk, "-csv", "-quiet", path], stdin=subprocess.DEVNULL,
+                       capture_output=True)
+    lines = p.stdout.decode("utf-8", "replace").split("\n")
+    start = next((i for i, l in enumerate(lines) if l.startswith("source path/filename,")), None)
+    cells = []
+    if start is not None:
+        reader = csv.reader(io.StringIO("\n".join(lines[start:])))
+        head = next(reader)
+        cols = [head.index(c) for c in ("MRU/MFU", "stream#", "MRU date", "MRU-UTC", "interaction")
+                if c in head]
+        ti = head.index("source type")
+        for r in reader:
+            # A list's rows, each at its place: not the link before it, nor
+            # links no stream of the list reaches.
+            if (len(r) > max(cols + [ti]) and cols and r[cols[0]].strip().isdigit() and
+                    r[ti].strip() in ("VESKLIST (automatic)", "VESKLIST (carved allocated)")):
+                cells.append(tuple(r[c].strip() for c in cols))
+    notes = []
+    for l in p.stderr.decode("utf-8", "replace").split("\n"):
+        if l.strip():
+            l = l.replace(path, "FILE")
+            for lead in (0x1000,):
+                l = l.replace(" (compound file at offset 0x%x)" % lead, "")
+            notes.append(l)
+    return p.returncode, sorted(cells), sorted(notes)
+
+
+def score_as_file(vesk, tmp, piece, link0, rng):
+    """A list carved behind a link and behind bytes that are no link against
+    the same list read as a file: the same rows, cells, notes and status."""
+    alone = os.path.join(tmp, piece.name + ".automaticDestinations-ms")
+    with open(alone, "wb") as f:
+        f.write(piece.data)
+    want = list_cells(vesk, alone)
+    os.remove(alone)
+    results = []
+    for lead_name, lead in (("link", link0.data), ("bytes", noise(rng, 4096))):
+        path = os.path.join(tmp, "asfile-%s-%s" % (piece.name, lead_name))
+        with open(path, "wb") as f:
+            f.write(lead + bytes(4096 - len(lead)) + piece.data)
+        got = list_cells(vesk, path)
+        os.remove(path)
+        detail = None
+        if got != want:
+            detail = "%s behind %s: carved status %d, %d rows, notes %s; as a file status %d, " \
+                     "%d rows, notes %s" % (piece.name, lead_name, got[0], len(got[1]), got[2][:2],
+                                            want[0], len(want[1]), want[2][:2])
+        ok = got == want
+        results.append(("read as a file", len(want[1]), len(want[1]) if ok else 0, 0, 0,
+                        0 if ok else 1, 0, False, detail))
+    return results
+
+
 def sample_pieces(vesk, tmp, folder, link0):
     """Each sound sample whose run alone behind a link gives no note, with
     where its entries lie in it."""
@@ -294,6 +350,9 @@ def main():
         dumps = layouts(pieces, samples, rng)
         with concurrent.futures.ThreadPoolExecutor(a.j) as ex:
             results = list(ex.map(lambda d: score(a.vesk, tmp, d), dumps))
+        for piece in pieces.values():
+            if piece.kind == "asfile":
+                results += score_as_file(a.vesk, tmp, piece, pieces["link0"], rng)
     totals = {}
     for r in results:
         t = totals.setdefault(r[0], [0] * 8)

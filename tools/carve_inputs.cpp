@@ -12,6 +12,7 @@
 // "offset:K" for one it reads as a loose link.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,47 @@ item holding(const std::string& name, item into, const item& piece, size_t at) {
   return into;
 }
 
+// Stream i of a list: i in lower-case hexadecimal.
+std::u16string hex_stream(unsigned i) {
+  char stream[16];
+  std::snprintf(stream, sizeof stream, "%x", i);
+  return std::u16string(stream, stream + std::strlen(stream));
+}
+
+// A list of streams 1..streams whose DestList entries name the numbers
+// given, its DestList bytes shaped as given, or the stream renamed away:
+// the sweep reads it alone as a file and carved, and compares the two.
+item as_file_list(const std::string& name, unsigned streams, std::vector<uint64_t> named,
+                  uint16_t shift, void (*shape)(bytes_t&) = nullptr,
+                  std::u16string destlist = u"DestList") {
+  cfb_writer w(cfb_layout{.sector_shift = shift});
+  for (unsigned i = 0; i < streams; ++i) w.stream(hex_stream(i + 1), sweep_link());
+  std::vector<destlist_test_entry> entries(named.size());
+  for (size_t i = 0; i < named.size(); ++i) {
+    entries[i].entry_num = named[i];
+    entries[i].access_count = static_cast<uint32_t>(i + 3);
+    entries[i].mru_time += i * 10000000;
+  }
+  bytes_t d = build_destlist(4, entries);
+  if (shape) shape(d);
+  w.stream(std::move(destlist), d);
+  item it{name, "asfile", w.build(), {}};
+  return it;
+}
+
+void cut_half(bytes_t& d) {
+  d.resize(d.size() / 2);
+}
+void zero_header(bytes_t& d) {
+  std::fill_n(d.begin(), 32, 0);
+}
+void all_zero(bytes_t& d) {
+  std::fill(d.begin(), d.end(), 0);
+}
+void two_pinned(bytes_t& d) {
+  put_le32(d, 8, 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,6 +258,36 @@ int main(int argc, char** argv) {
   item zeroed = automatic_list("zeroed", 8, 9, nullptr, {.zeroed = 7});
   zeroed.kind = "damaged";
   items.push_back(zeroed);
+  // Lists whose DestList is damaged, repeats a stream or is missing: each
+  // is scored against the same list read as a file.
+  const std::vector<uint64_t> eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  for (uint16_t shift : {9, 12}) {
+    const std::string s = shift == 9 ? "" : "4k";
+    items.push_back(as_file_list("repeated" + s, 3, {1, 2, 2}, shift));
+    items.push_back(as_file_list("pinned" + s, 3, {1, 2, 3}, shift, two_pinned));
+    items.push_back(as_file_list("cut" + s, 11, eleven, shift, cut_half));
+    items.push_back(as_file_list("missing" + s, 11, eleven, shift, nullptr, u"DestLisx"));
+    items.push_back(as_file_list("zeroheader" + s, 11, eleven, shift, zero_header));
+    items.push_back(as_file_list("allzero" + s, 11, eleven, shift, all_zero));
+  }
+  // Eight link streams on one chain.
+  {
+    cfb_writer w;
+    std::vector<destlist_test_entry> entries(8);
+    for (unsigned i = 0; i < 8; ++i) {
+      w.stream(hex_stream(i + 1), sweep_link());
+      entries[i].entry_num = i + 1;
+    }
+    w.stream(u"DestList", build_destlist(4, entries));
+    item chain{"onechain", "asfile", w.build(), {}};
+    for (unsigned i = 2; i <= 8; ++i) {
+      const size_t entry = w.dir_entry_offset(w.info(hex_stream(i)).entry_num);
+      put_le32(chain.bytes, entry + dirent::start_sector, w.info(u"1").chain[0]);
+      put_le32(chain.bytes, entry + dirent::stream_size,
+               static_cast<uint32_t>(w.info(u"1").data.size()));
+    }
+    items.push_back(chain);
+  }
   // Volume heads: their data areas are where the pieces go.
   items.push_back(item{"fat16", "volume", fat_image(16, 4096), {}});
   items.push_back(item{"exfat", "volume", exfat_image(), {}});

@@ -16,6 +16,8 @@
 //   oddlists    random data with a 50-link automatic list at an odd offset
 //               of every MiB (N MiB)
 //   packed      a link, then 50-link automatic lists back to back (N lists)
+//   dense       a link, then 50-link automatic lists back to back whose
+//               links' write times interleave, to N MiB
 //   interleaved a link, then 50-link automatic lists whose links' write
 //               times interleave from list to list (N lists)
 //   padded      40,000 links, then 4 lists of 2,500 links with interleaved
@@ -224,6 +226,12 @@ int main(int argc, char** argv) {
   } else if (family == "packed") {
     out = numbered_link(0, k_first_time);
     for (uint64_t j = 0; j < n; ++j) append(out, interleaved_list(j, 1, 50, 0, rng));
+  } else if (family == "dense") {
+    out = numbered_link(0, k_first_time);
+    // About 25 KiB a list.
+    const uint64_t count = n * k_mib / 25000 + 1;
+    for (uint64_t j = 0; out.size() < n * k_mib; ++j)
+      append(out, interleaved_list(j, count, 50, 0, rng));
   } else if (family == "interleaved") {
     out = numbered_link(0, k_first_time);
     for (uint64_t j = 0; j < n; ++j) append(out, interleaved_list(j, n, 50, 0, rng));

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -1311,6 +1313,12 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   // A 2-entry list whose free sectors hold list11.
   bytes_t in_free = list_of(2, {.free = list11.size() / 512 + 1});
   std::copy(list11.begin(), list11.end(), in_free.begin() + w.sector_offset(w.free_sectors[0]));
+  // Three small lists in one list's free sectors: each its own links.
+  bytes_t three_in_free = list_of(2, {.free = 3 * (list1.size() / 512 + 1)});
+  for (size_t i = 0; i < 3; ++i)
+    std::copy(list1.begin(), list1.end(),
+              three_in_free.begin() + w.sector_offset(w.free_sectors[0]) +
+                  static_cast<std::ptrdiff_t>(i * (list1.size() / 512 + 1) * 512));
   // A list in the stream sectors of a deleted list.
   bytes_t deleted = list_of(2, {.lead = list1.size()});
   std::copy(list1.begin(), list1.end(), deleted.begin() + w.info(u"Lead").first_offset);
@@ -1368,6 +1376,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       {"a list, then random bytes", list_then_noise, 3, 0, past.c_str()},
       {"a link, a list inside a list 40 levels deep", at(link, 4096, nested), 401, 400, nullptr},
       {"a list in another list's free sectors", at(link, 4096, in_free), 14, 13, nullptr, 14},
+      {"three lists in another list's free sectors", at(link, 4096, three_in_free), 6, 5, nullptr},
       {"a list in a deleted list's stream", at(link, 4096, deleted), 4, 3, nullptr, 4},
       {"a list 1,000 bytes into a stream of a compound file that is no list",
        at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
@@ -1381,9 +1390,11 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       {"a list's 4 KiB taken by another file", at(link, 4096, taken), 1 + 4, 4, lost3_dump.c_str(),
        4},
   };
-  // The first 4, 8 and 16 KiB of a list, then, 0 or 512 bytes on, a list.
+  // The first 4, 8 and 16 KiB of a list, then, 0, 512 bytes or 32 KiB on,
+  // a list (4 KiB and 32 KiB put the list's header in a sector of the
+  // head's table among used ones).
   for (const size_t head : {4 << 10, 8 << 10, 16 << 10})
-    for (const size_t gap : {0, 512}) {
+    for (const size_t gap : {0, 512, 32 << 10}) {
       bytes_t b = at(link, 4096, bytes_t(far_links.begin(), far_links.begin() + head));
       noise(b, b.size() + gap);
       b.insert(b.end(), list11.begin(), list11.end());
@@ -1442,6 +1453,216 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       EXPECT_EQ(d.notes, "");
     EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), r.note ? r.lines : 0) << d.notes;
     EXPECT_EQ(d.why, lnk::useropts::failure::none);
+  }
+}
+
+// The notes of a report, each without the file it names and without where
+// a carved list lies: what a list carved and the same list read as a file
+// must both say, sorted.
+std::vector<std::string> list_notes(const std::string& notes, const std::string& file) {
+  std::vector<std::string> found;
+  std::istringstream lines(notes);
+  for (std::string line; std::getline(lines, line);) {
+    for (const std::string& cut : {file, std::string(" (compound file at offset 0x1000)")})
+      for (size_t at = line.find(cut); at != std::string::npos; at = line.find(cut))
+        line.erase(at, cut.size());
+    found.push_back(line);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  // A list of streams 1..streams (each its own link) whose DestList entries
+  // name the numbers given; shape patches the DestList bytes, then the
+  // image.
+  size_t next = 300;
+  cfb_writer w;
+  const auto hex_name = [](uint64_t n) {
+    char name[17];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(n));
+    return std::u16string(name, name + std::strlen(name));
+  };
+  auto list = [&](size_t streams, std::vector<uint64_t> named, cfb_layout layout = {},
+                  const std::function<void(bytes_t&)>& destlist = {},
+                  std::u16string destlist_name = u"DestList") {
+    w = cfb_writer(layout);
+    for (size_t i = 0; i < streams; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    std::vector<destlist_test_entry> entries(named.size());
+    for (size_t i = 0; i < named.size(); ++i) {
+      entries[i].entry_num = named[i];
+      entries[i].access_count = static_cast<uint32_t>(i + 3);
+      entries[i].mru_time += i * 10000000;
+    }
+    bytes_t d = build_destlist(4, entries);
+    if (destlist) destlist(d);
+    w.stream(std::move(destlist_name), d);
+    return w.build();
+  };
+  const std::vector<uint64_t> eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  std::vector<uint64_t> twenty(20);
+  std::iota(twenty.begin(), twenty.end(), uint64_t{1});
+  namespace H = vk::destlist::header;
+  const auto half = [](bytes_t& d) { d.resize(d.size() / 2); };
+  const auto zero_header = [](bytes_t& d) { std::fill_n(d.begin(), H::size, 0); };
+  const auto all_zero = [](bytes_t& d) { std::fill(d.begin(), d.end(), 0); };
+  const auto two_pinned = [](bytes_t& d) { put_le32(d, H::pinned_count, 2); };
+  // Entries 3 to 5 of five overwritten with zeros.
+  const auto zero_three = [](bytes_t& d) {
+    const size_t entry = d.size() > H::size ? (d.size() - H::size) / 5 : 0;
+    std::fill(d.begin() + static_cast<std::ptrdiff_t>(H::size + 2 * entry), d.end(), 0);
+  };
+  // Eight link streams that all start at the first one's chain.
+  bytes_t one_chain = list(8, {1, 2, 3, 4, 5, 6, 7, 8});
+  for (uint32_t i = 2; i <= 8; ++i) {
+    const auto& first = w.info(u"1");
+    const size_t entry = w.dir_entry_offset(w.info(hex_name(i)).entry_num);
+    put_le32(one_chain, entry + dirent::start_sector, first.chain[0]);
+    put_le32(one_chain, entry + dirent::stream_size, static_cast<uint32_t>(first.data.size()));
+  }
+  const cfb_layout large{.sector_shift = 12};
+  struct row {
+    const char* what;
+    bytes_t list;
+    size_t rows;       // as the file road gives them (pyolecf: streams and entries)
+    const char* note;  // one of the notes both give (null: none at all)
+  };
+  const row rows[] = {
+      {"entries naming streams 1, 2, 2", list(3, {1, 2, 2}), 4,
+       "names link stream 2, as entry 2 does: its link reported again"},
+      {"a header saying 2 pinned entries where none is", list(3, {1, 2, 3}, {}, two_pinned), 3,
+       "says 2 pinned entries, 0 were read pinned"},
+      {"a DestList cut in half", list(11, eleven, {}, half), 11, "says 11 entries, 5 were read"},
+      {"a DestList cut in half, 4 KiB sectors", list(11, eleven, large, half), 11,
+       "says 11 entries, 5 were read"},
+      {"a DestList renamed away", list(11, eleven, {}, {}, u"DestLisx"), 11,
+       "(DestList stream at offset 0x0: missing; 11 of 11 link streams"},
+      {"a DestList renamed away, 4 KiB sectors", list(11, eleven, large, {}, u"DestLisx"), 11,
+       "(DestList stream at offset 0x0: missing; 11 of 11 link streams"},
+      {"a DestList header zeroed", list(11, eleven, {}, zero_header), 11,
+       "says 0 entries, 11 were read"},
+      {"a DestList of zeros", list(11, eleven, {}, all_zero), 11,
+       "bytes of zeros where entries lie: no entry read there"},
+      {"entries 3 to 5 of five zeroed", list(5, {1, 2, 3, 4, 5}, {}, zero_three), 5,
+       "516 bytes of zeros where entries lie: no entry read there"},
+      {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
+      {"20 entries, 18 of them naming no stream", list(2, twenty), 20,
+       "link streams missing or unreadable: reported without link data"},
+      {"a sound list", list(11, eleven), 11, nullptr},
+  };
+  bytes_t lead;
+  for (size_t i = 0; i < 4096; ++i) lead.push_back(static_cast<uint8_t>(i * 37 + (i >> 7)));
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const drive_result as_file = drive(tree, r.list, "l.automaticDestinations-ms");
+    bytes_t dump = lead;
+    dump.insert(dump.end(), r.list.begin(), r.list.end());
+    const drive_result carved = drive(tree, dump, "dump.bin");
+    EXPECT_EQ(records_in(as_file.text), r.rows);
+    // The list's rows, each at its place (links its directory no longer
+    // reaches are carved besides).
+    EXPECT_EQ(std::count_if(carved.records.begin(), carved.records.end(),
+                            [](const lnk_record& x) { return x.m_mru_position > 0; }),
+              static_cast<std::ptrdiff_t>(r.rows));
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    EXPECT_EQ(list_notes(carved.notes, "dump.bin"),
+              list_notes(as_file.notes, "l.automaticDestinations-ms"));
+    if (r.note)
+      EXPECT_NE(carved.notes.find(r.note), std::string::npos) << carved.notes;
+    else
+      EXPECT_EQ(carved.notes, "");
+    // An entry of zeros is no row on either road.
+    EXPECT_EQ(as_file.text.find("stream #:                 \n"), std::string::npos);
+    // Past the record budget the rows are the same.
+    EXPECT_EQ(carve(dump, 4096, false).records, carved.records.size());
+  }
+}
+
+TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
+  temp_tree tree;
+  ASSERT_TRUE(tree.ok());
+  const auto hex_name = [](uint64_t n) {
+    char name[17];
+    std::snprintf(name, sizeof name, "%llx", static_cast<unsigned long long>(n));
+    return std::u16string(name, name + std::strlen(name));
+  };
+  const auto entries = [](size_t count, uint32_t count_base) {
+    std::vector<destlist_test_entry> e(count);
+    for (size_t i = 0; i < count; ++i) {
+      e[i].entry_num = i + 1;
+      e[i].access_count = count_base + static_cast<uint32_t>(i);
+      e[i].mru_time += (count_base + i) * 10000000;
+    }
+    return e;
+  };
+  // A list of a_links long links after 13 free sectors; in them, 512 bytes
+  // on, the header of a compound file whose FAT and directory name the
+  // list's own link streams (as many as it has of s_links), with the
+  // DestList of another list or none; or that header zeroed.
+  size_t next = 700;
+  const auto layout = [&](size_t a_links, size_t s_links, bool s_destlist, bool zeroed) {
+    cfb_writer a;
+    a.free_sector(13);
+    for (size_t i = 0; i < a_links; ++i) a.stream(hex_name(i + 1), numbered_link(next++, 0, 5000));
+    a.stream(u"DestList", build_destlist(4, entries(a_links, 3)));
+    bytes_t image = a.build();
+    const uint32_t f = a.free_sectors.at(1);
+    cfb_writer sw(cfb_layout{.mini_cutoff = 0, .min_fat_sectors = 2});
+    for (size_t i = 0; i < s_links; ++i) sw.stream(hex_name(i + 1), {});
+    if (s_destlist) sw.stream(u"DestList", build_destlist(4, entries(s_links, 40)));
+    bytes_t stale = sw.build();
+    EXPECT_LE(stale.size(), 12u * 512);
+    for (size_t i = 0; i < std::min(a_links, s_links); ++i) {
+      const auto& from = a.info(hex_name(i + 1));
+      std::vector<uint32_t> chain;
+      for (uint32_t n : from.chain) chain.push_back(n - f - 1);
+      const size_t entry = sw.dir_entry_offset(sw.info(hex_name(i + 1)).entry_num);
+      put_le32(stale, entry + dirent::start_sector, chain[0]);
+      put_le32(stale, entry + dirent::stream_size, static_cast<uint32_t>(from.data.size()));
+      for (size_t j = 0; j < chain.size(); ++j)
+        put_le32(stale, sw.fat_entry_offset(chain[j]),
+                 j + 1 < chain.size() ? chain[j + 1] : cfb_writer::kEnd);
+    }
+    if (zeroed) std::fill(stale.begin(), stale.end(), 0);
+    std::copy(stale.begin(), stale.end(), image.begin() + a.sector_offset(f));
+    return std::pair(image, a.sector_offset(f));
+  };
+  struct row {
+    const char* what;
+    size_t a_links, s_links;
+    bool s_destlist, zeroed;
+  };
+  const row rows[] = {
+      {"a stale header naming all 11 streams", 11, 11, true, false},
+      {"a stale header of 11 entries naming the 8 streams", 8, 11, true, false},
+      {"a stale header without a DestList", 11, 11, false, false},
+      {"the stale header zeroed", 11, 11, true, true},
+  };
+  const bytes_t link = numbered_link(0);
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
+    const drive_result as_file = drive(tree, list, "a.automaticDestinations-ms");
+    ASSERT_EQ(records_in(as_file.text), r.a_links);
+    EXPECT_EQ(as_file.notes, "");
+    bytes_t dump = link;
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), list.begin(), list.end());
+    const drive_result carved = drive(tree, dump, "dump.bin");
+    // The primer link and the whole list's rows, its cells as read alone.
+    EXPECT_EQ(records_in(carved.text), 1 + r.a_links);
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    const std::string said = "(compound file at offset " + hex_offset(4096 + stale_at) +
+                             ": lies in the free sectors of a list whose link streams its own "
+                             "name: the remains of an earlier list, its rows left to that list)";
+    if (r.zeroed)
+      EXPECT_EQ(carved.notes, "");
+    else
+      EXPECT_EQ(carved.notes, "not read in full: dump.bin " + said + "\n");
+    // Past the record budget the same rows stand.
+    EXPECT_EQ(carve(dump, 4096, false).records, 1 + r.a_links);
   }
 }
 

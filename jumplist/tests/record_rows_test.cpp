@@ -315,9 +315,17 @@ TEST(RecordRows, ColumnsAreFixedByTheFirstRecordOfARun) {
   lnk_record carved = entry_10(o);
   carved.m_source_type = "LNK signature (carve)";
   carved.m_file_offset = 0x1234;
+  carved.m_mru_position = 0;  // a loose link: no place in a list
   report_record(out, carved, o);
+  // A carved list's row keeps its DestList cells.
+  lnk_record carved_row = entry_10(o);
+  carved_row.m_source_type = "VESKLIST (carved allocated)";
+  report_record(out, carved_row, o);
   table t(out.str());
-  ASSERT_EQ(t.rows.size(), 2u);
+  ASSERT_EQ(t.rows.size(), 3u);
+  EXPECT_EQ(t.at(2, "MRU/MFU"), "1");
+  EXPECT_EQ(t.at(2, "stream#"), "10");
+  EXPECT_EQ(t.at(2, "interaction"), "5");
   EXPECT_EQ(t.rows[1].size(), t.titles.size());
   EXPECT_EQ(t.at(1, "source type"), "LNK signature (carve)");
   for (const char* title : {"appid", "MRU/MFU", "stream#", "MRU date", "interaction", "file mdate"})
