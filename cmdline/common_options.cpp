@@ -152,11 +152,12 @@ bool read_alias_pairs(cmd_params& s, const std::string& value, bool prefixes) {
 // anything that is there, and without making anything: for an absent path
 // its folder must take a new file; anything present (file, link, device) is
 // only opened for writing, never created, emptied or removed; one of the
-// process's own streams must be open for writing.
+// process's own streams must be open for writing, and a standard stream
+// must not have been closed when the run began.
 bool probe_output_file(const std::string& given) {
   if (!output_name_accepted(given)) return false;
   if (const int fd = named_stream_descriptor(given); fd != -1) {
-    const int flags = ::fcntl(fd, F_GETFL);
+    const int flags = standard_stream_was_closed(fd) ? -1 : ::fcntl(fd, F_GETFL);
     if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY) return true;
     errno = EBADF;
     return false;

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/fs.h>
+#include <linux/loop.h>
+#include <linux/major.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -192,22 +195,109 @@ void remove_reports_on_signals() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
+namespace {
+
+// A name in decimal digits (at most 9): the number, else -1.
+int descriptor_number(const std::string& name) {
+  if (name.empty() || name.size() > 9) return -1;
+  int fd = 0;
+  for (const char c : name) {
+    if (c < '0' || c > '9') return -1;
+    fd = fd * 10 + (c - '0');
+  }
+  return fd;
+}
+
+std::string real_path(const std::string& path) {
+  char* real = posix().realpath(path.empty() ? "." : path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
+// The size of an open disk in bytes; false when it cannot say.
+bool disk_size(int fd, uint64_t& size) {
+  return ::ioctl(fd, BLKGETSIZE64, &size) == 0;
+}
+
+// A device number as the loop driver gives it, in the form stat gives.
+dev_t loop_device_number(uint64_t encoded) {
+  return ::makedev(static_cast<unsigned>((encoded & 0xfff00) >> 8),
+                   static_cast<unsigned>((encoded & 0xff) | ((encoded >> 12) & 0xfff00)));
+}
+
+// The file an open loop device reads, as its status: a file by its device
+// and inode, a disk by its device number. False for any other device.
+bool loop_backing(int fd, const struct stat& device, struct stat& backing) {
+  if (!S_ISBLK(device.st_mode) || ::major(device.st_rdev) != LOOP_MAJOR) return false;
+  loop_info64 info{};
+  if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
+  backing = {};
+  backing.st_dev = loop_device_number(info.lo_device);
+  backing.st_ino = static_cast<ino_t>(info.lo_inode);
+  backing.st_rdev = loop_device_number(info.lo_rdevice);
+  backing.st_mode = info.lo_rdevice != 0 ? S_IFBLK : S_IFREG;
+  return true;
+}
+
+}  // namespace
+
 int named_stream_descriptor(const std::string& path) {
-  if (path == "/dev/stdin") return STDIN_FILENO;
-  if (path == "/dev/stdout") return STDOUT_FILENO;
-  if (path == "/dev/stderr") return STDERR_FILENO;
-  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    const size_t length = std::strlen(prefix);
-    if (path.compare(0, length, prefix) != 0 || path.size() == length || path.size() > length + 9)
-      continue;
-    int fd = 0;
-    for (size_t i = length; i < path.size(); ++i) {
-      if (path[i] < '0' || path[i] > '9') return -1;
-      fd = fd * 10 + (path[i] - '0');
-    }
-    return fd;
+  // The process's descriptor folders as the system names them; what a name
+  // leads to is compared with them, whatever its spelling.
+  const std::string own[] = {real_path("/proc/self/fd"), real_path("/proc/thread-self/fd")};
+  if (own[0].empty() && own[1].empty()) {
+    // No /proc to ask: the usual names.
+    if (path == "/dev/stdin") return STDIN_FILENO;
+    if (path == "/dev/stdout") return STDOUT_FILENO;
+    if (path == "/dev/stderr") return STDERR_FILENO;
+    return path.rfind("/dev/fd/", 0) == 0 ? descriptor_number(path.substr(8)) : -1;
+  }
+  std::string at = path;
+  // As many links as the system follows in one name.
+  for (int hop = 0; hop < 40; ++hop) {
+    const std::string folder = real_path(folder_of(at));
+    if (!folder.empty() && (folder == own[0] || folder == own[1]))
+      return descriptor_number(name_of(at));
+    struct stat st;
+    if (!posix_lstat(at.c_str(), st) || !S_ISLNK(st.st_mode)) return -1;
+    std::vector<char> buf(PATH_MAX);
+    const ssize_t n = posix().readlink(at.c_str(), buf.data(), buf.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return -1;
+    const std::string next(buf.data(), static_cast<size_t>(n));
+    at = next[0] == '/' ? next : folder_of(at) + next;
   }
   return -1;
+}
+
+std::vector<struct stat> descriptor_layers(int fd) {
+  std::vector<struct stat> layers;
+  struct stat st, backing;
+  if (!posix_fstat(fd, st)) return layers;
+  layers.push_back(st);
+  if (loop_backing(fd, st, backing)) layers.push_back(backing);
+  return layers;
+}
+
+std::vector<struct stat> file_layers(const std::string& path) {
+  struct stat st;
+  if (path.empty() || !posix_stat(path.c_str(), st)) return {};
+  if (!S_ISBLK(st.st_mode) || ::major(st.st_rdev) != LOOP_MAJOR) return {st};
+  // Only a loop device is opened, to ask it what it reads.
+  const int fd = posix_open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  if (fd == -1) return {st};
+  std::vector<struct stat> layers = descriptor_layers(fd);
+  posix_close(fd);
+  if (layers.empty() || !same_file(layers[0], st)) return {st};
+  return layers;
+}
+
+bool layers_meet(const std::vector<struct stat>& a, const std::vector<struct stat>& b) {
+  for (const struct stat& x : a)
+    for (const struct stat& y : b)
+      if (same_file(x, y)) return true;
+  return false;
 }
 
 std::string output_destination(const std::string& path) {
@@ -347,6 +437,77 @@ bool report_file::open_elsewhere(int refused) {
   return false;
 }
 
+// Written through the descriptor as the shell opened it: a file the stream
+// appends to keeps what it holds, the messages of standard error arrive
+// beside the report. A standard stream closed when the run began has
+// /dev/null in its place: nobody would get what is written there.
+bool report_file::open_named_stream(int named) {
+  m_direct = true;
+  m_stream = true;
+  errno = 0;
+  if (standard_stream_was_closed(named)) {
+    errno = EBADF;
+    return false;
+  }
+  m_fd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
+  const int flags = m_fd == -1 ? -1 : ::fcntl(m_fd, F_GETFL);
+  const bool opened =
+      flags != -1 && (flags & O_ACCMODE) != O_RDONLY && posix_fstat(m_fd, m_target_st);
+  if (!opened && errno == 0) errno = EBADF;
+  m_target_exists = opened;
+  if (opened) {
+    struct stat backing;
+    if (loop_backing(m_fd, m_target_st, backing)) m_target_layers.push_back(backing);
+  }
+  return opened;
+}
+
+bool report_file::open_stream(int fd, const std::string& name) {
+  m_target = name;
+  m_dest = name;
+  errno = 0;
+  if (!open_named_stream(fd)) {
+    m_error = errno != 0 ? errno : EIO;
+    close_descriptor();
+    return false;
+  }
+  m_target_layers.insert(m_target_layers.begin(), m_target_st);
+  posix_fstat(m_fd, m_own_st);
+  m_out = std::make_unique<uni::descriptor_output>(m_fd);
+  return true;
+}
+
+bool report_file::hold_stream() {
+  if (m_fd == -1 || !m_stream || !m_direct ||
+      !(S_ISREG(m_target_st.st_mode) || S_ISBLK(m_target_st.st_mode)))
+    return true;
+  if (S_ISBLK(m_target_st.st_mode) && !disk_size(m_fd, m_device_size)) {
+    m_error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  // The stream's descriptor waits for the copy; its number, which the
+  // report's stream writes to, takes the new file instead.
+  const int number = m_fd;
+  m_dest_fd = ::fcntl(number, F_DUPFD_CLOEXEC, 3);
+  if (m_dest_fd == -1 || !open_elsewhere(0) || ::dup3(m_fd, number, O_CLOEXEC) == -1) {
+    m_error = errno != 0 ? errno : EIO;
+    if (m_fd != -1 && m_fd != number) {
+      posix_close(m_fd);
+      remove_temp();
+    }
+    m_fd = number;
+    if (m_dest_fd != -1) posix_close(m_dest_fd);
+    m_dest_fd = -1;
+    return false;
+  }
+  posix_close(m_fd);
+  m_fd = number;
+  m_direct = false;
+  m_device = S_ISBLK(m_target_st.st_mode);
+  posix_fstat(m_fd, m_own_st);
+  return true;
+}
+
 bool report_file::open(const std::string& target) {
   m_target = target;
   m_dest = target;
@@ -357,15 +518,7 @@ bool report_file::open(const std::string& target) {
   bool opened = false;
   errno = 0;
   if (const int named = named_stream_descriptor(target); named != -1) {
-    // Written through the descriptor as the shell opened it: a file the
-    // stream appends to keeps what it holds, the messages of standard error
-    // arrive beside the report.
-    m_direct = true;
-    m_fd = ::fcntl(named, F_DUPFD_CLOEXEC, 3);
-    const int flags = m_fd == -1 ? -1 : ::fcntl(m_fd, F_GETFL);
-    opened = flags != -1 && (flags & O_ACCMODE) != O_RDONLY && posix_fstat(m_fd, m_target_st);
-    if (!opened && errno == 0) errno = EBADF;
-    m_target_exists = opened;
+    opened = open_named_stream(named);
   } else {
     struct stat st;
     mode_t keep_mode = 0;
@@ -418,7 +571,13 @@ bool report_file::open(const std::string& target) {
         m_dest_fd = -1;
         errno = ESTALE;
       }
-      opened = m_dest_fd != -1 && open_elsewhere(0);
+      // Its size, so that a report it cannot hold leaves it untouched; the
+      // file a loop device reads, which may be an input too.
+      m_device = true;
+      struct stat backing;
+      if (m_dest_fd != -1 && loop_backing(m_dest_fd, m_target_st, backing))
+        m_target_layers.push_back(backing);
+      opened = m_dest_fd != -1 && disk_size(m_dest_fd, m_device_size) && open_elsewhere(0);
     } else if ((m_dir_fd = open_folder(folder_of(m_dest))) != -1) {
       m_temp_dir_fd = ::fcntl(m_dir_fd, F_DUPFD_CLOEXEC, 3);
       // Made with its final mode: never readable by more users than the
@@ -465,6 +624,7 @@ bool report_file::open(const std::string& target) {
     m_temp.clear();
     return false;
   }
+  if (m_target_exists) m_target_layers.insert(m_target_layers.begin(), m_target_st);
   posix_fstat(m_fd, m_own_st);
   m_out = std::make_unique<uni::descriptor_output>(m_fd);
   return true;
@@ -474,17 +634,41 @@ report_file::role report_file::role_of(const std::string& path) const {
   if (m_fd == -1 || path.empty()) return role::other;
   struct stat st;
   if (!posix_stat(path.c_str(), st)) return role::other;
+  // A target written as the run goes (a pipe, a terminal) holds nothing to
+  // keep: a name of it is the run's own.
   if (m_target_exists && same_file(st, m_target_st)) return m_direct ? role::own : role::target;
   if (!m_direct && same_file(st, m_own_st)) return role::own;
+  if (!m_direct && m_target_layers.size() + (S_ISBLK(st.st_mode) ? 1 : 0) > 1 &&
+      layers_meet(file_layers(path), m_target_layers))
+    return role::target_by_loop;
   return role::other;
 }
 
 bool report_file::copy_into_target() {
   const int64_t size = posix_lseek(m_fd, 0, SEEK_END);
   if (size < 0) return false;
+  // A stream gets the report where it stands (at its end when it appends).
+  uint64_t start = 0;
+  if (m_stream) {
+    const int flags = ::fcntl(m_dest_fd, F_GETFL);
+    struct stat now;
+    const int64_t at = flags != -1 && (flags & O_APPEND) != 0
+                           ? (posix_fstat(m_dest_fd, now) ? static_cast<int64_t>(now.st_size) : -1)
+                           : posix_lseek(m_dest_fd, 0, SEEK_CUR);
+    if (at < 0) return false;
+    start = static_cast<uint64_t>(at);
+  }
+  // A disk takes no more than its size: one too small is left untouched.
+  if (m_device && start + static_cast<uint64_t>(size) > m_device_size) {
+    errno = ENOSPC;
+    return false;
+  }
   // Room for the whole report first, so that a full disk leaves the target
-  // as it was; a file system that cannot say goes on without.
-  if (size > 0 && ::fallocate(m_dest_fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+  // as it was; a file system that cannot say goes on without. A disk has
+  // its room (and refuses a length that is no whole number of its sectors).
+  const bool regular = m_dest_regular || (m_stream && S_ISREG(m_target_st.st_mode));
+  if (regular && size > 0 &&
+      ::fallocate(m_dest_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(start), size) != 0 &&
       errno != EOPNOTSUPP && errno != ENOSYS)
     return false;
   std::vector<char> buf(uni::k_output_buffer_size);
@@ -496,7 +680,8 @@ bool report_file::copy_into_target() {
       errno = in.failed() ? in.error : EIO;
       return false;
     }
-    const io_result out = posix_pwrite_full(m_dest_fd, buf.data(), want, at);
+    const io_result out = m_stream ? posix_write_full(m_dest_fd, buf.data(), want)
+                                   : posix_pwrite_full(m_dest_fd, buf.data(), want, at);
     if (out.failed()) {
       // From its first byte on, the earlier file is given up.
       m_target_damaged = at > 0 || out.count > 0;
@@ -567,7 +752,35 @@ bool report_file::finish() {
   return true;
 }
 
+namespace {
+
+// The folder an open descriptor stands for, with its '/', as the system
+// names it now; empty when it cannot say.
+std::string folder_now(int dir_fd) {
+  std::vector<char> buf(PATH_MAX);
+  const std::string self = "/proc/self/fd/" + std::to_string(dir_fd);
+  const ssize_t n = posix().readlink(self.c_str(), buf.data(), buf.size());
+  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return {};
+  std::string folder(buf.data(), static_cast<size_t>(n));
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+bool report_file::placed_elsewhere() const {
+  if (!m_placed || m_direct || m_stream || m_device || m_dir_fd == -1) return false;
+  const std::string named = folder_of(m_dest);
+  struct stat now, opened;
+  return !(posix_fstat(m_dir_fd, opened) && posix_stat(named.empty() ? "." : named.c_str(), now) &&
+           same_file(now, opened));
+}
+
 std::string report_file::written_path() const {
+  if (placed_elsewhere()) {
+    const std::string folder = folder_now(m_dir_fd);
+    return folder.empty() ? m_target : folder + name_of(m_dest);
+  }
   if (m_direct || m_placed) return m_target;
   if (m_temp.empty()) return {};
   // The folder as named, unless that name now leads elsewhere (the folder
@@ -577,13 +790,8 @@ std::string report_file::written_path() const {
       (posix_stat(m_temp_folder_named.empty() ? "." : m_temp_folder_named.c_str(), named) &&
        same_file(named, open_now)))
     return m_temp;
-  std::vector<char> buf(PATH_MAX);
-  const std::string self = "/proc/self/fd/" + std::to_string(m_temp_dir_fd);
-  const ssize_t n = posix().readlink(self.c_str(), buf.data(), buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return m_temp;
-  std::string folder(buf.data(), static_cast<size_t>(n));
-  if (folder.back() != '/') folder += '/';
-  return folder + name_of(m_temp);
+  const std::string folder = folder_now(m_temp_dir_fd);
+  return folder.empty() ? m_temp : folder + name_of(m_temp);
 }
 
 }  // namespace vk

@@ -5,7 +5,9 @@
 // target whose folder takes no new file (a plain user's report in a shared
 // folder), and a disk (a block device, which may be an input too), get the
 // new file in the temporary folder, copied into the target once whole. The
-// target's folder is opened once: every later step is taken in it.
+// target's folder is opened once: every later step is taken in it. One of
+// the process's own streams that holds data (a regular file, a disk) may be
+// held the same way until the run has met every input (hold_stream).
 #pragma once
 
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "foundation/uni_stream.h"
 
@@ -33,11 +36,23 @@ class report_file {
   // to the name it leads to when that is not made yet), else (a character
   // device, a pipe) the target itself, as it is, opened without following a
   // link it was seen not to be; one of the process's own streams named
-  // (/dev/stdout, /dev/fd/N, ...) is written through that descriptor as it
-  // was opened (appending where it appends). False, with the system's reason
-  // in error(), when it cannot be made; an empty name or one longer than the
-  // system takes is refused before anything is made.
+  // (/dev/stdout, /dev/fd/N, ... by whatever name leads there) is written
+  // through that descriptor as it was opened (appending where it appends);
+  // a standard stream that was closed when the run began is refused (EBADF).
+  // A disk is written only once the report is whole, and never past its
+  // size. False, with the system's reason in error(), when it cannot be
+  // made; an empty name or one longer than the system takes is refused
+  // before anything is made.
   bool open(const std::string& target);
+  // The same for the descriptor fd itself (standard output), shown as name.
+  bool open_stream(int fd, const std::string& name);
+  // Before the first byte: a stream whose descriptor holds data (a regular
+  // file, a disk) gets nothing until finish(); the report is written in the
+  // temporary folder meanwhile and copied through the descriptor then, at
+  // its position, unless the stream's file turned out to be an input (the
+  // target kept). Other targets are left as they are. False, with error(),
+  // when the temporary folder takes no file.
+  bool hold_stream();
   std::ostream& stream();
   int error() const { return m_error; }
   // The system's reason for error(); when the temporary folder was tried
@@ -45,10 +60,13 @@ class report_file {
   std::string reason() const;
 
   // What a path the run is about to read is to the report: the target
-  // (an input of the run, which is then left as it was), the file being
-  // written (the run's own, never an input), or neither.
-  enum class role { other, target, own };
+  // (an input of the run, which is then left as it was), one file with the
+  // target through a loop device (the target a loop device over the path,
+  // or both loop devices over one file: the target left as it was too), the
+  // file being written (the run's own, never an input), or neither.
+  enum class role { other, target, target_by_loop, own };
   role role_of(const std::string& path) const;
+  const std::string& target() const { return m_target; }
   // The target was named as an input: the report stays where it is written.
   void keep_target() { m_keep_target = true; }
   bool target_kept() const { return m_keep_target && !m_direct; }
@@ -72,9 +90,13 @@ class report_file {
   void discard();
   // Where the report is: the target, or the file written when the target
   // was kept or the report could not be put in place (in its folder as it
-  // is named now, when that was moved meanwhile). Empty when no whole
-  // report is left anywhere but in a target written directly.
+  // is named now, when that was moved meanwhile; the target where its folder
+  // is now, when that was moved). Empty when no whole report is left
+  // anywhere but in a target written directly.
   std::string written_path() const;
+  // Put in place, but the folder it was opened in no longer has the named
+  // path (moved during the run): written_path() says where it is.
+  bool placed_elsewhere() const;
   // The target was written directly (a device, a pipe): it holds whatever
   // reached it.
   bool direct() const { return m_direct; }
@@ -85,6 +107,7 @@ class report_file {
   void remove_temp();
   bool copy_into_target();
   bool open_direct(const struct stat& seen);
+  bool open_named_stream(int fd);
   bool open_elsewhere(int refused);
   int make_held_temp(const std::string& folder, mode_t mode);
   void keep_owner(int fd) const;
@@ -119,13 +142,27 @@ class report_file {
   bool m_make_dest = false;  // the target is made when the report is copied in
   struct stat m_target_st {};
   struct stat m_own_st {};
+  std::vector<struct stat> m_target_layers;  // the target and the file behind it (a loop device)
+  bool m_stream = false;       // the target is a descriptor of the process, written at its place
+  bool m_device = false;       // the target is a disk
+  uint64_t m_device_size = 0;  // its size in bytes
   int m_error = 0;
 };
 
-// The descriptor a name of the process's own streams stands for
-// ("/dev/stdin", "/dev/stdout", "/dev/stderr", "/dev/fd/N",
-// "/proc/self/fd/N"); -1 for any other name.
+// The descriptor a name of the process's own streams stands for: a name
+// that leads, through its links and however it is spelt, to an entry of the
+// process's descriptor folder ("/dev/stdout", "/dev/fd/N", "//dev/./stderr",
+// "/proc/self/fd/N", "/proc/thread-self/fd/N", "/proc/PID/fd/N", a link to
+// any of them); -1 for any other name.
 int named_stream_descriptor(const std::string& path);
+
+// The files a path reaches: the file itself and, for a loop device, the file
+// (or disk) it reads. Empty when the path cannot be looked at.
+std::vector<struct stat> file_layers(const std::string& path);
+// The same for an open descriptor.
+std::vector<struct stat> descriptor_layers(int fd);
+// Whether two such lists share a file.
+bool layers_meet(const std::vector<struct stat>& a, const std::vector<struct stat>& b);
 
 // From now on every signal whose default ends the process (SIGINT, SIGTERM,
 // SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGALRM, the real-time ones, ...)

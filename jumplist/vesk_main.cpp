@@ -257,6 +257,8 @@ std::string input_path(const std::string& name) {
 namespace vk {
 namespace {
 
+const std::string k_standard_output = "standard output";
+
 int empty_run_callback(std::string&) {
   return 0;
 }
@@ -415,13 +417,23 @@ bool is_report(const run_outputs& outputs, const std::string& path, run_tally& t
         tally.count(file_outcome::own_report);
         return true;
       case report_file::role::target:
+      case report_file::role::target_by_loop: {
+        const bool by_loop = written->role_of(path) == report_file::role::target_by_loop;
         // Both may name it: each keeps its target.
         for (report_file* other : {outputs.report, outputs.log})
-          if (other != nullptr && other->role_of(path) == report_file::role::target)
+          if (other != nullptr && other->role_of(path) != report_file::role::other &&
+              other->role_of(path) != report_file::role::own)
             other->keep_target();
-        error_printf("output file is the input file: %s, skipped\n", path.c_str());
+        if (by_loop)
+          error_printf(
+              "output file is the input file: %s, skipped (it and the output file %s are one file "
+              "through a loop device)\n",
+              path.c_str(), written->target().c_str());
+        else
+          error_printf("output file is the input file: %s, skipped\n", path.c_str());
         tally.count(file_outcome::output_file);
         return true;
+      }
     }
   }
   return false;
@@ -705,10 +717,13 @@ std::string what_became_of(const report_file& written, const std::string& target
 }
 
 // The end of the report file: put in place of its target, or on a run that
-// read nothing (status -1) removed with the target left as it was. The run's
-// status, -1 when the report could not be written whole or put in place.
-int end_report_file(report_file& report, const std::string& target, int status) {
-  if (status == -1) {
+// read nothing (status -1) removed with the target left as it was (standard
+// output, held while the inputs were met, gets what was written as ever,
+// unless it is an input). The run's status, -1 when the report could not be
+// written whole or put in place.
+int end_report_file(report_file& report, const std::string& target, int status,
+                    bool standard_output) {
+  if (status == -1 && (!standard_output || report.target_kept())) {
     report.discard();
     return status;
   }
@@ -717,11 +732,43 @@ int end_report_file(report_file& report, const std::string& target, int status) 
     return -1;
   }
   if (report.target_kept())
-    error_printf(
-        "report written to %s: the output file %s is an input of the run and was left as it "
-        "was\n",
-        report.written_path().c_str(), target.c_str());
+    error_printf("report written to %s: %s%s is an input of the run and was left as it was\n",
+                 report.written_path().c_str(), standard_output ? "" : "the output file ",
+                 target.c_str());
+  else if (report.placed_elsewhere())
+    error_printf("report written to %s: the folder of %s was moved during the run\n",
+                 report.written_path().c_str(), target.c_str());
   return status;
+}
+
+// What a name of an output reaches: for one of the process's own streams the
+// file behind the descriptor, else the file the name leads to (through a
+// loop device, the file it reads too); empty when nothing is there yet.
+std::vector<struct stat> output_layers(const std::string& name) {
+  const int fd = named_stream_descriptor(name);
+  if (fd != -1) return descriptor_layers(fd);
+  const std::string to = output_destination(name);
+  return file_layers(to.empty() ? name : to);
+}
+
+// "-out" and "-diags" reach one file that keeps what is written (a regular
+// file, a disk), by whatever names; or, neither made yet, one name in one
+// folder. A pipe or a terminal takes both, as it takes the messages.
+bool outputs_meet(const std::string& out, const std::string& log) {
+  const std::vector<struct stat> a = output_layers(out), b = output_layers(log);
+  if (a.empty() || b.empty()) return same_file_named(out, log);
+  for (const std::vector<struct stat>* layers : {&a, &b})
+    for (const struct stat& st : *layers)
+      if ((S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) && layers_meet({st}, layers == &a ? b : a))
+        return true;
+  return false;
+}
+
+// Standard output holds what is written to it (a regular file, a disk): it
+// may be an input.
+bool standard_output_keeps_data() {
+  struct stat st;
+  return posix_fstat(STDOUT_FILENO, st) && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
 // The run once the context and the settings exist; its status.
@@ -780,6 +827,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   file_identity names_file;
   if (options.m_pipe) names_file = standard_input_identity();
   if (!names_file.holds_data()) names_file = {};
+  const std::vector<struct stat> named_layers = file_layers(named);
   for (const std::string* written : {&options.m_out_file, &options.m_log_path}) {
     if (written->empty()) continue;
     const file_identity target = identity_of(*written);
@@ -788,21 +836,44 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
       error_printf("output file is the input file: %s\n", written->c_str());
       return -1;
     }
+    if (layers_meet(named_layers, output_layers(*written))) {
+      error_printf(
+          "output file is the input file: %s (it and %s are one file through a loop device)\n",
+          written->c_str(), named.c_str());
+      return -1;
+    }
+  }
+  // Standard output that is the one input file would be written as it is read.
+  const bool plain_output = options.m_out_file.empty() && standard_output_keeps_data();
+  if (plain_output && layers_meet(named_layers, descriptor_layers(STDOUT_FILENO))) {
+    error_printf("standard output is the input file: %s\n", named.c_str());
+    return -1;
   }
   // The report and the log in one file: one of them would be lost.
   if (!options.m_out_file.empty() && options.m_log_file != nullptr &&
-      !options.m_log_file->direct() && same_file_named(options.m_out_file, options.m_log_path)) {
+      outputs_meet(options.m_out_file, options.m_log_path)) {
     error_printf("-out and -diags name the same file: %s\n", options.m_out_file.c_str());
     return -1;
+  }
+  // A list's inputs are met one by one: a stream of the run that keeps what
+  // is written gets nothing before the last of them.
+  if (listing && options.m_log_file != nullptr && !options.m_log_file->hold_stream()) {
+    error_printf("can't write diagnostics log: %s (%s)\n", options.m_log_path.c_str(),
+                 options.m_log_file->reason().c_str());
+    finish_diags_log(options, false);
+    options.close_log();
   }
   release_diags_log(options);
   report_file report;
   // Standard output is written in large blocks straight to its descriptor.
   uni::descriptor_output standard_output(STDOUT_FILENO);
   std::ostream* out = &standard_output;
-  if (!options.m_out_file.empty()) {
-    if (!report.open(options.m_out_file)) {
-      error_printf("prob opening results file: %s for writing (%s)\n", options.m_out_file.c_str(),
+  const bool held_output = listing && plain_output;
+  const std::string& target = held_output ? k_standard_output : options.m_out_file;
+  if (!options.m_out_file.empty() || held_output) {
+    if (!(held_output ? report.open_stream(STDOUT_FILENO, target) : report.open(target)) ||
+        (listing && !report.hold_stream())) {
+      error_printf("prob opening results file: %s for writing (%s)\n", target.c_str(),
                    report.reason().c_str());
       return -1;
     }
@@ -812,7 +883,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
     error_printf("prob writing results to standard output (%s)\n", std::strerror(EBADF));
     return -1;
   }
-  report_file* const to_file = options.m_out_file.empty() ? nullptr : &report;
+  report_file* const to_file = out == &standard_output ? nullptr : &report;
   const run_outputs outputs{to_file, options.m_log_file};
   *out << header << '\n';
   int status = -1;
@@ -842,7 +913,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
     status = tally.status();
   }
   out->flush();
-  if (to_file != nullptr) return end_report_file(report, options.m_out_file, status);
+  if (to_file != nullptr) return end_report_file(report, target, status, held_output);
   // A report that did not reach its destination (a full disk) is no success.
   if (!out->good()) {
     error_printf("prob writing results to standard output (%s)\n",
@@ -876,6 +947,9 @@ int vesk_run(std::vector<std::string> args) {
             "diagnostics log written to %s: the output file %s is an input of the run and was "
             "left as it was\n",
             log.written_path().c_str(), options.m_log_path.c_str());
+      else if (log.placed_elsewhere())
+        error_printf("diagnostics log written to %s: the folder of %s was moved during the run\n",
+                     log.written_path().c_str(), options.m_log_path.c_str());
     } else {
       error_printf("can't write diagnostics log: %s\n",
                    what_became_of(log, options.m_log_path, "log").c_str());

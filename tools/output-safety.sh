@@ -40,7 +40,11 @@ ln -s one.ms in/soft.ms
 ln in/one.ms in/hard.ms
 chmod -R a+rX in
 
-digest() { (cd in && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+# Every input's bytes, and its modification and change times.
+digest() {
+  (cd in && find . -type f -print0 | sort -z | xargs -0 sha256sum &&
+    find . -type f -printf '%p %T@ %C@\n' | sort)
+}
 temps() { find "$work" -name '.vesk-report-*' 2>/dev/null | grep -c . ; }
 
 failures=0
@@ -73,7 +77,7 @@ check() {
   # A report or log the run said it left beside a listed input is its own,
   # neither an input nor a file left behind.
   local beside
-  beside=$(sed -n 's/^\(report\|diagnostics log\) written to \(.*\): the output file .*/\2/p' err.txt)
+  beside=$(sed -n 's/^\(report\|diagnostics log\) written to \(.*\): \(the output file\|standard output\) .*/\2/p' err.txt)
   [ -n "$beside" ] && rm -f -- "$beside"
   after=$(digest)
   msg=$(sed -e ':a' -e 'N' -e '$!ba' -e 's/\n/ \/\/ /g' err.txt)
@@ -489,6 +493,63 @@ ALSO='grep -q "^vesk ver: " both.txt && grep -q "not read in full: in/cut.ms" bo
 check "/dev/stdout > file 2>&1" -out 2 "" - - -- sh -c 'exec "$0" -quiet in/cut.ms -out /dev/stdout >both.txt 2>&1' "$vesk"
 rm -f in/cut.ms app.txt e2.txt both.txt
 
+# A stream of the run that is an input is never written: in a list run the
+# report or log bound for a stream that is a regular file is held in $TMPDIR
+# until every input is met; the input is skipped and said, the held report
+# named (and removed by the check). Plain standard output the same way.
+held_said() {  # the input, what is held, what is said of the output
+  printf 'output file is the input file: %s, skipped // %s written to %s/tmp/\\.vesk-report-[0-9]+-[0-9]+\\.tmp: %s is an input of the run and was left as it was' \
+    "$1" "$2" "$work" "$3"
+}
+check "/dev/stdout 1<> a walked input" -out 1 "$(held_said in/w/a.ms report "the output file /dev/stdout")" - - -- \
+  sh -c 'TMPDIR="$1" exec "$0" -quiet -enumdir in/w -csv -out /dev/stdout 1<>in/w/a.ms' "$vesk" "$work/tmp"
+for redirect in '1<>' '>>'; do
+  check "/dev/fd/1 $redirect a listed input" -out 1 "$(held_said in/w/a.ms report "the output file /dev/fd/1")" - - -- \
+    sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe -out /dev/fd/1 '"$redirect"'in/w/a.ms' "$vesk" "$work/tmp"
+done
+check "/dev/fd/3 3>> a listed input" -out 1 "$(held_said in/w/a.ms report "the output file /dev/fd/3")" - - -- \
+  sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe -out /dev/fd/3 3>>in/w/a.ms' "$vesk" "$work/tmp"
+check "/dev/fd/3 3<> a listed input" -diags 1 "$(held_said in/w/a.ms "diagnostics log" "the output file /dev/fd/3")" - - -- \
+  sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe -diags /dev/fd/3 3<>in/w/a.ms' "$vesk" "$work/tmp"
+check "standard output >> a walked input" - 1 "$(held_said in/w/a.ms report "standard output")" - - -- \
+  sh -c 'TMPDIR="$1" exec "$0" -quiet -enumdir in/w >>in/w/a.ms' "$vesk" "$work/tmp"
+check "standard output >> the input" - 255 "standard output is the input file: in/one.ms" - - -- \
+  sh -c 'exec "$0" -quiet in/one.ms >>in/one.ms' "$vesk"
+printf 'earlier line\n' >app.txt
+ALSO='[ "$(head -1 app.txt)" = "earlier line" ] && grep -q "^vesk ver: " app.txt && [ -z "$(ls -A tmp)" ]'
+check "/dev/stdout >> no input, held" -out 0 "" - - -- \
+  sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe -out /dev/stdout >>app.txt' "$vesk" "$work/tmp"
+
+# A name of a standard stream closed when the run began: refused before
+# anything is read, as a closed /dev/fd/N is.
+for name in /dev/stdout /dev/fd/1 /proc/self/fd/1; do
+  check "$name, stream closed" -out 255 "prob opening file $name for output \(Bad file descriptor\), aborting" - - -- \
+    sh -c 'exec "$0" -quiet in/one.ms -out "$1" >&-' "$vesk" "$name"
+done
+check "/dev/stdout, stream closed" -diags 0 "can't write diagnostics log: /dev/stdout \(Bad file descriptor\)" \
+  closed.txt replaced -- sh -c 'exec "$0" -quiet in/one.ms -out closed.txt -diags /dev/stdout >&-' "$vesk"
+rm -f closed.txt
+
+# -out and -diags reaching one file by two names: refused, the file as it was.
+head -c 3000 "$example" >in/cut.ms
+check "-out f -diags /dev/stdout >>f" -out+diags 255 "-out and -diags name the same file: two.txt" two.txt kept -- \
+  sh -c 'exec "$0" -quiet in/cut.ms -out two.txt -diags /dev/stdout >>two.txt' "$vesk"
+check "-out f -diags /proc/self/fd/3 3>>f" -out+diags 255 "-out and -diags name the same file: two.txt" two.txt kept -- \
+  sh -c 'exec "$0" -quiet in/cut.ms -out two.txt -diags /proc/self/fd/3 3>>two.txt' "$vesk"
+check "/dev/stdout and /dev/fd/1 >f" -out+diags 255 "-out and -diags name the same file: /dev/stdout" two.txt kept -- \
+  sh -c 'exec "$0" -quiet -csv in/one.ms -out /dev/stdout -diags /dev/fd/1 >>two.txt' "$vesk"
+rm -f in/cut.ms two.txt
+
+# Other names of standard output: known by what they reach, written through
+# it, the earlier lines kept.
+ln -sfn /dev/stdout to-stdout
+for name in //dev/stdout /dev/./stdout /dev/../dev/stdout to-stdout /proc/thread-self/fd/1 '/proc/$$/fd/1'; do
+  printf 'earlier line 1\nearlier line 2\n' >app.txt
+  ALSO='[ "$(head -2 app.txt | tr "\n" .)" = "earlier line 1.earlier line 2." ] && grep -q "^vesk ver: " app.txt'
+  check "$name >> file" -out 0 "" - - -- sh -c 'exec "$0" -quiet in/one.ms -out '"$name"' >>app.txt' "$vesk"
+done
+rm -f to-stdout app.txt
+
 # The file of names on standard input is an input: never the report or log.
 for option in -out -diags; do
   printf 'in/one.ms\n' >in/names.txt
@@ -530,6 +591,60 @@ else
   rm -f in/disk.img
   skip "loop device as input" -out "no loop device (needs root and losetup)"
 fi
+
+# A disk gets exactly the report -out FILE writes (its command line aside),
+# written only once whole, and nothing when it is too small; loop devices
+# over an input (the image, or the file another input device reads) are
+# never written. Root and losetup.
+disks=()
+if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
+  head -c 1048576 /dev/zero >disk.raw
+  head -c 2048 /dev/zero | tr '\0' s >small.raw
+  cp "$example" in/disk.img
+  for f in disk.raw small.raw in/disk.img in/disk.img; do
+    d=$(losetup -f --show "$f" 2>/dev/null) || break
+    disks+=("$d")
+  done
+fi
+if [ "${#disks[@]}" = 4 ]; then
+  dev=${disks[0]} small=${disks[1]} a=${disks[2]} b=${disks[3]}
+  "$vesk" -quiet in/one.ms -out ref-one.txt
+  # shellcheck disable=SC2016
+  ALSO='n=$(sed "s#-out ref-one.txt#-out $dev#" ref-one.txt | wc -c) &&
+    [ "$(head -c "$n" "$dev" | sed 2d)" = "$(sed "2d; s#-out ref-one.txt#-out $dev#" ref-one.txt)" ] &&
+    [ -z "$(tail -c +$((n + 1)) "$dev" | tr -d "\0" | head -c 1)" ]'
+  check "disk, the whole report" -out 0 "" - - -- "$vesk" -quiet in/one.ms -out "$dev"
+  small_sum=$(sha256sum <"$small")
+  ALSO='[ "$(sha256sum <"$small")" = "$small_sum" ] && rm -f tmp/.vesk-report-*'
+  check "disk too small" -out 255 \
+    "prob writing results to $small \(No space left on device\): the whole report is in $work/tmp/\.vesk-report-[0-9]+-0\.tmp" \
+    - - -- env TMPDIR="$work/tmp" "$vesk" -quiet -enumdir in/w -out "$small"
+  loop_said="are one file through a loop device"
+  a_sum=$(sha256sum <"$a")
+  same_a='[ "$(sha256sum <"$a")" = "$a_sum" ]'
+  for option in -out -diags; do
+    ALSO=$same_a
+    check "loop device over the input" "$option" 255 "output file is the input file: $a \(it and in/disk.img $loop_said\)" - - -- \
+      "$vesk" -quiet in/disk.img "$option" "$a"
+    ALSO=$same_a
+    check "two loop devices, one file" "$option" 255 "output file is the input file: $b \(it and $a $loop_said\)" - - -- \
+      "$vesk" -quiet "$a" "$option" "$b"
+    ALSO=$same_a
+    check "loop device listed" "$option" 255 \
+      "output file is the input file: $a, skipped \(it and the output file $b $loop_said\) // nothing read: 1 name on standard input: 1 the output file" \
+      - - -- sh -c 'echo "$2" | "$0" -quiet -pipe "$1" "$3"' "$vesk" "$option" "$a" "$b"
+    ALSO=$same_a
+    check "image listed, loop device out" "$option" 1 \
+      "output file is the input file: in/disk.img, skipped \(it and the output file $a $loop_said\) // .* written to $work/tmp/.*: the output file $a is an input of the run and was left as it was" \
+      - - -- sh -c 'printf "in/disk.img\nin/one.ms\n" | TMPDIR="$3" "$0" -quiet -pipe "$1" "$2"' "$vesk" "$option" "$a" "$work/tmp"
+  done
+  rm -f ref-one.txt
+else
+  skip "disks and loop devices over an input" -out "no loop devices (needs root and losetup)"
+fi
+for d in "${disks[@]}"; do losetup -d "$d"; done
+disks=()
+rm -f disk.raw small.raw in/disk.img
 
 if command -v strace >/dev/null && strace -qq -o /dev/null -e trace=none true 2>/dev/null; then
   # The new report's mode from its making on, its chmod held back: never
@@ -631,12 +746,21 @@ for _ in $(seq 1 500); do
   sleep 0.01
 done
 mv o n
+# A link in its place, to a folder of evidence.
+[ -n "${LINK_TO:-}" ] && ln -s "$LINK_TO" o
 wait "$pid"
 EOF
   chmod +x move-at
   rm -rf o n && mkdir o
   ALSO='head -c 10 n/r.txt | grep -q "^vesk ver: " && rm -rf n'
-  check "folder moved during the run" -out 0 "" - - -- ./move-at fsync - -- "$vesk" -quiet in/one.ms -out o/r.txt
+  check "folder moved during the run" -out 0 "report written to $work/n/r.txt: the folder of o/r.txt was moved during the run" \
+    - - -- ./move-at fsync - -- "$vesk" -quiet in/one.ms -out o/r.txt
+  rm -rf o n && mkdir o in/ev2 && cp "$example" in/ev2/r.txt
+  ALSO='head -c 10 n/r.txt | grep -q "^vesk ver: " && rm -rf n o'
+  check "folder moved, a link to evidence in its place" -out 0 \
+    "report written to $work/n/r.txt: the folder of o/r.txt was moved during the run" \
+    - - -- env LINK_TO=in/ev2 ./move-at fsync - -- "$vesk" -quiet in/one.ms -out o/r.txt
+  rm -rf o n in/ev2
   rm -rf o n && mkdir o
   ALSO='[ ! -e n/r.txt ] && rm -rf n'
   check "folder moved, report not placed" -out 255 \

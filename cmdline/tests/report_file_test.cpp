@@ -36,8 +36,10 @@ struct injected {
   int full_from_pwrite = 0;  // the first of the target's writes to fail, 0 none
   int pwrites = 0;
   int interrupted_fsyncs = 0;  // fsync calls that fail with EINTR first
-  // At the open of this name, before it: the name becomes a link to swap_to.
+  // At the open of this name, before it: the name becomes a link to swap_to,
+  // or with swap_by_rename, swap_to itself is moved over it.
   std::string swap_name, swap_to, swap_folder;
+  bool swap_by_rename = false;
 };
 injected g_inject;
 
@@ -58,8 +60,12 @@ int openat_refusing(int dir, const char* name, int flags, mode_t mode) {
   if (!g_inject.swap_name.empty() && name == g_inject.swap_name) {
     // Someone else's link, swapped in between the look and the open.
     const std::string at = g_inject.swap_folder + "/" + name;
-    std::filesystem::remove(at);
-    std::filesystem::create_symlink(g_inject.swap_to, at);
+    if (g_inject.swap_by_rename) {
+      std::filesystem::rename(g_inject.swap_to, at);
+    } else {
+      std::filesystem::remove(at);
+      std::filesystem::create_symlink(g_inject.swap_to, at);
+    }
     g_inject.swap_name.clear();
   }
   return vk::system_posix_calls().openat(dir, name, flags, mode);
@@ -275,25 +281,45 @@ TEST(ReportFile, DevicesAndPipesAreWrittenDirectly) {
   EXPECT_EQ(names_in(tree.root()), std::vector<std::string>{"fifo"});
 }
 
-// One of the process's own streams, named, is written through its
-// descriptor as it was opened: a file it appends to, or whose place it
-// shares, keeps what it holds; the name never replaces the file behind it.
+// One of the process's own streams, named however the name reaches it, is
+// written through its descriptor as it was opened: a file it appends to, or
+// whose place it shares, keeps what it holds; the name never replaces the
+// file behind it. Held, it gets nothing before the end, and nothing at all
+// when its file turned out to be an input.
 TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
-  temp_tree tree;
-  ASSERT_TRUE(tree.ok());
+  temp_tree tree, elsewhere;
+  ASSERT_TRUE(tree.ok() && elsewhere.ok());
+  scoped_tmpdir tmpdir(elsewhere.root());
+  tree.symlink("/dev/stdout", "to-stdout");
+  const std::string pid = std::to_string(::getpid());
   const struct {
     const char* name;
-    const char* form;  // the name, %d the descriptor
+    std::string form;  // the name, %d the descriptor
     int flags;
     bool opens;
     bool discarded;
     const char* after;
+    bool held = false;
+    bool kept = false;  // held, and its file was an input
   } rows[] = {
       {"appending", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
       {"sharing its place", "/proc/self/fd/%d", O_WRONLY, true, false, "earlier\nreport"},
       {"run read nothing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n"},
       {"read only", "/dev/fd/%d", O_RDONLY, false, false, "earlier\n"},
       {"not open", "/dev/fd/%d", -1, false, false, "earlier\n"},
+      {"two slashes", "//dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
+      {"a dot", "/dev/./fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
+      {"a dot-dot", "/dev/../dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
+      {"the thread's folder", "/proc/thread-self/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport"},
+      {"the process's number", "/proc/" + pid + "/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport"},
+      {"a link to a link to it", tree.path("to-fd"), O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport"},
+      {"held", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport", true},
+      {"held, sharing its place", "/dev/fd/%d", O_WRONLY, true, false, "earlier\nreport", true},
+      {"held, run read nothing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n", true},
+      {"held, an input", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\n", true, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -301,18 +327,41 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     const int fd = ::open(tree.path("log.txt").c_str(), r.flags == -1 ? O_RDONLY : r.flags);
     ASSERT_NE(fd, -1);
     ::lseek(fd, 0, SEEK_END);
-    char name[64];
-    std::snprintf(name, sizeof name, r.form, r.flags == -1 ? 999 : fd);
+    char name[128];
+    std::snprintf(name, sizeof name, r.form.c_str(), r.flags == -1 ? 999 : fd);
+    std::filesystem::remove(tree.path("to-fd"));
+    tree.symlink(tree.path("to-fd2"), "to-fd");
+    std::filesystem::remove(tree.path("to-fd2"));
+    tree.symlink("/dev/fd/" + std::to_string(fd), "to-fd2");
     {
       vk::report_file file;
       ASSERT_EQ(file.open(name), r.opens);
       if (r.opens) {
         EXPECT_TRUE(file.direct());
+        if (r.held) {
+          ASSERT_TRUE(file.hold_stream());
+          EXPECT_FALSE(file.direct());
+          EXPECT_EQ(file.role_of(tree.path("log.txt")), vk::report_file::role::target);
+        } else {
+          EXPECT_EQ(file.role_of(tree.path("log.txt")), vk::report_file::role::own);
+        }
         file.stream() << "report";
-        if (r.discarded)
+        // Nothing reaches a held stream before the end.
+        if (r.held) {
+          file.stream().flush();
+          EXPECT_EQ(slurp(tree.path("log.txt")), "earlier\n");
+        }
+        if (r.kept) file.keep_target();
+        if (r.discarded) {
           file.discard();
-        else
+        } else {
           EXPECT_TRUE(file.finish());
+        }
+        if (r.kept) {
+          EXPECT_EQ(file.written_path().rfind(elsewhere.root() + "/.vesk-report-", 0), 0u);
+          EXPECT_EQ(slurp(file.written_path()), "report");
+          std::filesystem::remove(file.written_path());
+        }
       } else {
         EXPECT_EQ(file.error(), EBADF);
       }
@@ -321,8 +370,16 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(std::strlen(r.after)));
     ::close(fd);
     EXPECT_EQ(slurp(tree.path("log.txt")), r.after);
-    EXPECT_EQ(names_in(tree.root()), std::vector<std::string>{"log.txt"});
+    EXPECT_EQ(names_in(tree.root()),
+              (std::vector<std::string>{"log.txt", "to-fd", "to-fd2", "to-stdout"}));
+    EXPECT_TRUE(names_in(elsewhere.root()).empty());
   }
+  // Names of the process's streams, and names that only look like them.
+  EXPECT_EQ(vk::named_stream_descriptor(tree.path("to-stdout")), 1);
+  EXPECT_EQ(vk::named_stream_descriptor("/dev/stderr"), 2);
+  EXPECT_EQ(vk::named_stream_descriptor("/proc/1/fd/1"), ::getpid() == 1 ? 1 : -1);
+  EXPECT_EQ(vk::named_stream_descriptor(tree.path("dev/stdout")), -1);
+  EXPECT_EQ(vk::named_stream_descriptor("/dev/null"), -1);
 }
 
 // The target's folder is opened once and every later step is taken in it:
@@ -351,6 +408,7 @@ TEST(ReportFile, LaterStepsTakeTheFolderOpenedFirst) {
       {"link to a folder swapped, nothing read", "link/x.ms", false, false, true, false, true, ""},
       {"link to a folder swapped", "link/x.ms", false, false, true, false, false, "empty/x.ms"},
       {"pipe swapped for a link", "p/fifo", false, false, false, true, false, ""},
+      {"pipe swapped for a file by rename", "p/fifo", false, false, false, true, false, ""},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -365,15 +423,26 @@ TEST(ReportFile, LaterStepsTakeTheFolderOpenedFirst) {
     tree.dir("p");
     ASSERT_EQ(::mkfifo(tree.path("p/fifo").c_str(), 0600), 0);
     tree.symlink(tree.path("empty"), "link");
+    const bool by_rename = std::string(r.name).find("rename") != std::string::npos;
     if (r.fifo_swap) {
       g_inject.swap_name = "fifo";
       g_inject.swap_folder = tree.path("p");
       g_inject.swap_to = tree.path("ev/x.ms");
+      // Another file of the evidence, moved over the pipe's name.
+      if (by_rename) {
+        tree.file("ev/y.ms", evidence);
+        g_inject.swap_to = tree.path("ev/y.ms");
+        g_inject.swap_by_rename = true;
+      }
     }
     vk::report_file file;
     const bool opened = file.open(tree.path(r.target));
     g_inject = {};
-    if (r.fifo_swap) {
+    if (by_rename) {
+      EXPECT_FALSE(opened);
+      EXPECT_EQ(file.error(), ESTALE);
+      EXPECT_EQ(slurp(tree.path("p/fifo")), evidence);
+    } else if (r.fifo_swap) {
       EXPECT_FALSE(opened);
       EXPECT_EQ(file.error(), ELOOP);
     } else {
@@ -402,6 +471,9 @@ TEST(ReportFile, LaterStepsTakeTheFolderOpenedFirst) {
       EXPECT_EQ(slurp(tree.path("e/r.txt")), "earlier");
     } else {
       EXPECT_EQ(slurp(tree.path(where)), "report");
+      // Put in place where its folder is now, and said to be there.
+      EXPECT_EQ(file.placed_elsewhere(), r.moved || r.swapped);
+      EXPECT_EQ(file.written_path(), r.moved || r.swapped ? tree.path(where) : tree.path(r.target));
     }
   }
 }

@@ -363,10 +363,25 @@ TEST(FileDrivers, AFileThatFailsOrChangesWhileReadIsSaid) {
     read_fault fault;
     bool ok;
     failure why;
-    std::string said;  // on standard error from the notes, "" none
+    std::string said;         // on standard error from the notes, "" none
+    const char* detail = "";  // the reason given with the failure
   } rows[] = {
-      {"short file, EIO", std::vector<uint8_t>(40, 1), {EIO}, false, failure::cannot_read, ""},
-      {"list, EIO", list, {EIO}, false, failure::cannot_read, ""},
+      {"short file, EIO",
+       std::vector<uint8_t>(40, 1),
+       {EIO},
+       false,
+       failure::cannot_read,
+       "",
+       "Input/output error"},
+      {"short file, ENXIO",
+       std::vector<uint8_t>(40, 1),
+       {ENXIO},
+       false,
+       failure::cannot_read,
+       "",
+       "No such device or address"},
+      {"list, EIO", list, {EIO}, false, failure::cannot_read, "", "Input/output error"},
+      {"list, ENXIO", list, {ENXIO}, false, failure::cannot_read, "", "No such device or address"},
       {"list with a tail, whole", tailed, {}, true, failure::none, ""},
       {"list with a tail, cut between reads",
        tailed,
@@ -396,6 +411,7 @@ TEST(FileDrivers, AFileThatFailsOrChangesWhileReadIsSaid) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ok, r.ok);
     EXPECT_EQ(options.m_failure, r.why);
+    EXPECT_EQ(options.m_failure_detail, r.detail);
     if (r.said.empty()) {
       EXPECT_EQ(err, "");
     } else {

@@ -302,6 +302,273 @@ TEST(OutputFiles, TheRunsOwnStreamsNamedAsOutputs) {
   EXPECT_EQ(temps_in(tree.root()), 0u);
 }
 
+// A stream of the run that is an input is never written: in a list run the
+// report or log bound for it is held in the temporary folder until every
+// input is met, the input that is its file skipped and said, and the held
+// report named; plain standard output is looked at the same way. A name for
+// a standard stream closed at the start is refused, "-out" and "-diags" are
+// compared by the file they reach, and a stream is known by what its name
+// reaches, however it is spelt.
+TEST(OutputFiles, AStreamOfTheRunThatIsAnInputIsNeverWritten) {
+  temp_tree tree, tmp;
+  ASSERT_TRUE(tree.ok() && tmp.ok());
+  const std::string list = list_bytes();
+  tree.file("w/ev.ms", list);
+  tree.file("w/other.ms", list);
+  tree.file("solo/ev.ms", list);
+  tree.file("a.ms", list);
+  tree.file("cut.ms", list.substr(0, 3000));
+  tree.symlink("/dev/stdout", "to-stdout");
+  const std::string cd =
+      "cd " + quoted(tree.root()) + " && export TMPDIR=" + quoted(tmp.root()) + " && ";
+  const std::string vesk = quoted(VESK_BINARY) + " -quiet ";
+  const std::string names = "printf 'w/other.ms\\nw/ev.ms\\n' | ";
+  const std::string skipped = "output file is the input file: w/ev.ms, skipped\n";
+  const std::string kept = " is an input of the run and was left as it was\n";
+  const struct {
+    const char* name;
+    std::string command;
+    int status;
+    std::string err;    // standard error, up to "T" (the held file's name) when it holds one
+    std::string after;  // what then follows T, "" none
+    const char* file;   // the file that must be as it was ("w/ev.ms") or hold the report
+    bool report;        // it holds the report after what it held
+  } rows[] = {
+      {"-enumdir -out /dev/stdout 1<>", vesk + "-enumdir w -csv -out /dev/stdout 1<>w/ev.ms", 1,
+       skipped + "report written to ", ": the output file /dev/stdout" + kept, "w/ev.ms", false},
+      {"-pipe -out /dev/fd/1 1<>", names + vesk + "-pipe -csv -out /dev/fd/1 1<>w/ev.ms", 1,
+       skipped + "report written to ", ": the output file /dev/fd/1" + kept, "w/ev.ms", false},
+      {"-pipe -out /dev/fd/1 >>", names + vesk + "-pipe -out /dev/fd/1 >>w/ev.ms", 1,
+       skipped + "report written to ", ": the output file /dev/fd/1" + kept, "w/ev.ms", false},
+      {"-pipe -out /dev/fd/3 3>>", names + vesk + "-pipe -out /dev/fd/3 3>>w/ev.ms >/dev/null", 1,
+       skipped + "report written to ", ": the output file /dev/fd/3" + kept, "w/ev.ms", false},
+      {"-pipe -diags /dev/fd/3 3<>", names + vesk + "-pipe -diags /dev/fd/3 3<>w/ev.ms >/dev/null",
+       1, skipped + "diagnostics log written to ", ": the output file /dev/fd/3" + kept, "w/ev.ms",
+       false},
+      {"-enumdir >>", vesk + "-enumdir w >>w/ev.ms", 1, skipped + "report written to ",
+       ": standard output" + kept, "w/ev.ms", false},
+      {"the only input, -out /dev/stdout 1<>",
+       vesk + "-enumdir solo -out /dev/stdout 1<>solo/ev.ms", 255,
+       "output file is the input file: solo/ev.ms, skipped\nnothing read: 1 file in solo at depth "
+       "0: 1 the output file\n",
+       "", "solo/ev.ms", false},
+      {"one file >>", vesk + "w/ev.ms >>w/ev.ms", 255,
+       "standard output is the input file: w/ev.ms\n", "", "w/ev.ms", false},
+      {"one file 1<>", vesk + "w/ev.ms 1<>w/ev.ms", 255,
+       "standard output is the input file: w/ev.ms\n", "", "w/ev.ms", false},
+      {"-pipe -out /dev/stdout >> no input", names + vesk + "-pipe -out /dev/stdout >>r.txt", 0, "",
+       "", "r.txt", true},
+      {"-enumdir >> no input", vesk + "-enumdir w >>r.txt", 0, "", "", "r.txt", true},
+      // Closed when the run began: refused before anything is read.
+      {"-out /dev/stdout >&-", vesk + "a.ms -out /dev/stdout >&-", 255,
+       "prob opening file /dev/stdout for output (Bad file descriptor), aborting\n", "", "a.ms",
+       false},
+      {"-out /dev/fd/1 >&-", vesk + "a.ms -out /dev/fd/1 >&-", 255,
+       "prob opening file /dev/fd/1 for output (Bad file descriptor), aborting\n", "", "a.ms",
+       false},
+      {"-out /proc/self/fd/1 >&-", vesk + "a.ms -out /proc/self/fd/1 >&-", 255,
+       "prob opening file /proc/self/fd/1 for output (Bad file descriptor), aborting\n", "", "a.ms",
+       false},
+      {"-diags /dev/stdout >&-", vesk + "a.ms -out r.txt -diags /dev/stdout >&-", 0,
+       "can't write diagnostics log: /dev/stdout (Bad file descriptor)\n", "", "a.ms", false},
+      // Two names of one file.
+      {"-out f -diags /dev/stdout >>f", vesk + "cut.ms -out r.txt -diags /dev/stdout >>r.txt", 255,
+       "-out and -diags name the same file: r.txt\n", "", "r.txt", true},
+      {"-out f -diags /proc/self/fd/3 3>>f",
+       vesk + "cut.ms -out r.txt -diags /proc/self/fd/3 3>>r.txt", 255,
+       "-out and -diags name the same file: r.txt\n", "", "r.txt", true},
+      {"-out /dev/stdout -diags /dev/fd/1 >f",
+       vesk + "-csv a.ms -out /dev/stdout -diags /dev/fd/1 >>r.txt", 255,
+       "-out and -diags name the same file: /dev/stdout\n", "", "r.txt", true},
+      // Other names of standard output: written through it, appending.
+      {"//dev/stdout", vesk + "a.ms -out //dev/stdout >>r.txt", 0, "", "", "r.txt", true},
+      {"/dev/./stdout", vesk + "a.ms -out /dev/./stdout >>r.txt", 0, "", "", "r.txt", true},
+      {"/dev/../dev/stdout", vesk + "a.ms -out /dev/../dev/stdout >>r.txt", 0, "", "", "r.txt",
+       true},
+      {"a link to /dev/stdout", vesk + "a.ms -out to-stdout >>r.txt", 0, "", "", "r.txt", true},
+      {"/proc/thread-self/fd/1", vesk + "a.ms -out /proc/thread-self/fd/1 >>r.txt", 0, "", "",
+       "r.txt", true},
+      {"/proc/PID/fd/1",
+       "sh -c 'exec \"$0\" -quiet a.ms -out /proc/$$/fd/1' " + quoted(VESK_BINARY) + " >>r.txt", 0,
+       "", "", "r.txt", true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string earlier = "earlier line\n";
+    tree.file("r.txt", earlier);
+    const std::string before = slurp(tree.path(r.file));
+    const int status = exit_status(std::system((cd + r.command + " 2>err.txt").c_str()));
+    EXPECT_EQ(status, r.status);
+    const std::string err = slurp(tree.path("err.txt"));
+    const std::string got = slurp(tree.path(r.file));
+    if (r.report) {
+      // An earlier report and its lines stay; the new one follows.
+      EXPECT_EQ(got.rfind(earlier, 0), 0u) << got;
+      EXPECT_EQ(got.find("MRU/MFU index:") != std::string::npos, r.status == 0) << got;
+      EXPECT_EQ(got.find("->"), std::string::npos);
+    } else {
+      EXPECT_EQ(got, before);
+    }
+    if (r.after.empty()) {
+      EXPECT_EQ(err, r.err);
+      continue;
+    }
+    // The held report, named: whole, in the temporary folder.
+    ASSERT_EQ(err.rfind(r.err, 0), 0u) << err;
+    const size_t end = err.find(r.after, r.err.size());
+    ASSERT_NE(end, std::string::npos) << err;
+    EXPECT_EQ(end + r.after.size(), err.size()) << err;
+    const std::string held = err.substr(r.err.size(), end - r.err.size());
+    EXPECT_EQ(held.rfind(tmp.root() + "/.vesk-report-", 0), 0u) << held;
+    const std::string text = slurp(held);
+    EXPECT_TRUE(r.err.find("diagnostics") != std::string::npos ? is_log(text)
+                                                               : text.rfind("vesk ver: ", 0) == 0)
+        << text;
+    std::filesystem::remove(held);
+  }
+  EXPECT_EQ(temps_in(tree.root()) + temps_in(tree.path("w")) + temps_in(tmp.root()), 0u);
+}
+
+namespace {
+
+// A loop device over a file, detached at the end; empty name when there is
+// none to be had (needs root and losetup).
+class loop_device {
+ public:
+  explicit loop_device(const std::string& file) {
+    if (!running_as_root() || !have_command("losetup")) return;
+    FILE* p =
+        ::popen(("losetup -f --show " + vesk_test::quoted(file) + " 2>/dev/null").c_str(), "r");
+    if (p == nullptr) return;
+    char buf[256] = {};
+    if (std::fgets(buf, sizeof buf, p) != nullptr) m_name = buf;
+    if (::pclose(p) != 0) m_name.clear();
+    while (!m_name.empty() && m_name.back() == '\n') m_name.pop_back();
+  }
+  ~loop_device() {
+    if (!m_name.empty()) std::system(("losetup -d " + vesk_test::quoted(m_name)).c_str());
+  }
+  loop_device(const loop_device&) = delete;
+  loop_device& operator=(const loop_device&) = delete;
+  const std::string& name() const { return m_name; }
+
+ private:
+  std::string m_name;
+};
+
+// The report without its run-time line, which two runs never share.
+std::string without_run_time(const std::string& report) {
+  const size_t at = report.find("\nrun time: ");
+  if (at == std::string::npos) return report;
+  return report.substr(0, at) + report.substr(report.find('\n', at + 1));
+}
+
+}  // namespace
+
+// A disk gets the whole report, once whole, the bytes "-out FILE" writes,
+// and nothing of one it cannot hold; a loop device over an input, or over the
+// file another input device reads, is never written. Needs root and losetup.
+TEST(OutputFiles, ADiskGetsTheWholeReportOrNothing) {
+  temp_tree tree, tmp;
+  ASSERT_TRUE(tree.ok() && tmp.ok());
+  const std::string list = list_bytes();
+  tree.file("a.ms", list);
+  tree.file("disk.img", std::string(1 << 20, '\0'));
+  tree.file("small.img", std::string(2048, 's'));
+  tree.file("ev.img", list);
+  const loop_device disk(tree.path("disk.img")), small(tree.path("small.img")),
+      first(tree.path("ev.img")), second(tree.path("ev.img"));
+  if (disk.name().empty() || small.name().empty() || first.name().empty() || second.name().empty())
+    GTEST_SKIP() << "no loop device to write (needs root and losetup)";
+  const std::string cd =
+      "cd " + quoted(tree.root()) + " && export TMPDIR=" + quoted(tmp.root()) + " && ";
+  const std::string vesk = quoted(VESK_BINARY) + " -quiet ";
+  // The report a file gets.
+  ASSERT_EQ(exit_status(std::system((cd + vesk + "a.ms -out r.txt").c_str())), 0);
+  const std::string report = slurp(tree.path("r.txt"));
+  ASSERT_TRUE(is_report(report));
+  const auto device_bytes = [](const std::string& device, size_t size) {
+    std::string bytes = slurp(device);
+    bytes.resize(std::min(bytes.size(), size));
+    return bytes;
+  };
+  for (const char* option : {"-out", "-diags"}) {
+    SCOPED_TRACE(option);
+    const std::string run = cd + vesk + "a.ms " + option + " " + disk.name() +
+                            (option[1] == 'd' ? " -out r2.txt" : "") + " 2>err.txt";
+    EXPECT_EQ(exit_status(std::system(run.c_str())), 0);
+    EXPECT_EQ(slurp(tree.path("err.txt")), "");
+    const std::string got = slurp(disk.name());
+    if (option[1] == 'o') {
+      // The bytes -out FILE gets, the command line naming the disk.
+      std::string want = report;
+      const size_t named = want.find(" -out r.txt");
+      ASSERT_NE(named, std::string::npos);
+      want.replace(named, 11, " -out " + disk.name());
+      EXPECT_EQ(without_run_time(got.substr(0, want.size())), without_run_time(want));
+      EXPECT_EQ(got.find_first_not_of('\0', want.size()), std::string::npos);
+    } else {
+      EXPECT_EQ(got.rfind("->", 0), 0u) << got.substr(0, 200);
+      EXPECT_NE(got.find(" secs"), std::string::npos);
+      continue;
+    }
+    // One too small: untouched, the whole report kept and named.
+    const std::string small_before = slurp(small.name());
+    const std::string big_run = cd + "printf 'a.ms\\na.ms\\na.ms\\n' | " + vesk + "-pipe " +
+                                option + " " + small.name() + " 2>err.txt";
+    const int status = exit_status(std::system(big_run.c_str()));
+    const std::string err = slurp(tree.path("err.txt"));
+    EXPECT_EQ(slurp(small.name()), small_before);
+    {
+      EXPECT_EQ(status, 255);
+      const std::string said = "prob writing results to " + small.name() +
+                               " (No space left on device): the whole report is in ";
+      ASSERT_EQ(err.rfind(said, 0), 0u) << err;
+      const std::string held = err.substr(said.size(), err.size() - said.size() - 1);
+      EXPECT_TRUE(is_report(slurp(held)));
+      std::filesystem::remove(held);
+    }
+  }
+  // Loop devices over an input: never written, by any road.
+  const std::string a = first.name(), b = second.name();
+  const struct {
+    const char* name;
+    std::string command;
+    int status;
+    std::string err;  // its start
+  } rows[] = {
+      {"the input's device", vesk + "ev.img -out " + a, 255,
+       "output file is the input file: " + a +
+           " (it and ev.img are one file through a loop "
+           "device)\n"},
+      {"two devices over one file", vesk + a + " -out " + b, 255,
+       "output file is the input file: " + b + " (it and " + a +
+           " are one file through a loop device)\n"},
+      {"a device listed", "printf '%s\\n' " + a + " | " + vesk + "-pipe -out " + b, 255,
+       "output file is the input file: " + a + ", skipped (it and the output file " + b +
+           " are one file through a loop device)\nnothing read: "},
+      {"the file listed", "printf 'ev.img\\na.ms\\n' | " + vesk + "-pipe -out " + a, 1,
+       "output file is the input file: ev.img, skipped (it and the output file " + a +
+           " are one file through a loop device)\nreport written to " + tmp.root() +
+           "/.vesk-report-"},
+      {"the file listed, log", "printf 'ev.img\\na.ms\\n' | " + vesk + "-pipe -diags " + a, 1,
+       "output file is the input file: ev.img, skipped (it and the output file " + a +
+           " are one file through a loop device)\ndiagnostics log written to " + tmp.root() +
+           "/.vesk-report-"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(exit_status(std::system((cd + r.command + " >/dev/null 2>err.txt").c_str())),
+              r.status);
+    const std::string err = slurp(tree.path("err.txt"));
+    EXPECT_EQ(err.rfind(r.err, 0), 0u) << err;
+    EXPECT_EQ(slurp(tree.path("ev.img")), list);
+    EXPECT_EQ(device_bytes(a, list.size()), list);
+    for (const auto& e : std::filesystem::directory_iterator(tmp.root()))
+      std::filesystem::remove(e.path());
+  }
+}
+
 // A plain user's report in a folder the user may not write: the new report
 // is written in the temporary folder and copied into the report once whole.
 TEST(OutputFiles, AReportInAFolderTheUserMayNotWrite) {
