@@ -1,6 +1,8 @@
 #include "cmdline/line_sink.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <functional>
 #ifdef __SSE2__
@@ -227,6 +229,33 @@ void line_sink::grow(size_t n) {
   m_end = m_begin + m_room.size();
 }
 
+namespace {
+
+size_t count_quotes(std::string_view t) noexcept {
+  const char* const p = t.data();
+  const size_t n = t.size();
+  size_t count = 0, i = 0;
+#ifdef __SSE2__
+  // Sixteen byte counters, each taking at most 255 groups before they are
+  // summed.
+  const __m128i quote = _mm_set1_epi8('"');
+  while (i + 16 <= n) {
+    __m128i counters = _mm_setzero_si128();
+    for (size_t k = 0; k < 255 && i + 16 <= n; ++k, i += 16) {
+      const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(g, quote));
+    }
+    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#endif
+  for (; i < n; ++i) count += p[i] == '"';
+  return count;
+}
+
+}  // namespace
+
 bool line_sink::hold(std::string_view t, char from, char to) {
   if (t.size() < held_from) return false;
   // A replacement that would make a quote or a character to mark is not
@@ -237,12 +266,7 @@ bool line_sink::hold(std::string_view t, char from, char to) {
     return false;
   const size_t first = find_control_char(t);
   const bool marks = first != std::string_view::npos;
-  size_t quotes = 0;
-  const char* const end = t.data() + t.size();
-  for (const char* q = t.data();
-       (q = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(end - q)))) != nullptr;
-       ++q)
-    ++quotes;
+  const size_t quotes = count_quotes(t);
   const size_t written = marks ? marked_size(t, first) : t.size();
   put_held({0, t, written, quotes, 1, from, to, marks});
   return true;
@@ -269,39 +293,140 @@ void line_sink::drop_held_from(size_t n) {
   while (!m_held.empty() && m_held.back().at >= n) m_held.pop_back();
 }
 
+namespace {
+
+// What a held text's writing may change of a byte: 1, a mark may start
+// there (below 0x20, 0x7F, 0xC2); 2, a quote; 0, nothing.
+constexpr auto k_byte_kinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  for (size_t c = 0; c < 0x20; ++c) kinds[c] = 1;
+  kinds[0x7F] = kinds[0xC2] = 1;
+  kinds['"'] = 2;
+  return kinds;
+}();
+
+#ifdef __SSE2__
+// The bytes of a group a held text's writing may change (a mark may start
+// there: below 0x20, 0x7F, 0xC2), and its quotes, as bit masks.
+inline uint32_t changed_bytes(__m128i g) noexcept {
+  const __m128i sign = _mm_set1_epi8(static_cast<char>(0x80));
+  // Unsigned below 0x20: a signed compare with the sign bits flipped.
+  const __m128i low = _mm_cmplt_epi8(_mm_xor_si128(g, sign), _mm_set1_epi8(0x20 - 0x80));
+  const __m128i other = _mm_or_si128(_mm_cmpeq_epi8(g, _mm_set1_epi8(0x7F)),
+                                     _mm_cmpeq_epi8(g, _mm_set1_epi8(static_cast<char>(0xC2))));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(low, other)));
+}
+inline uint32_t quote_bytes(__m128i g) noexcept {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(g, _mm_set1_epi8('"'))));
+}
+#endif
+
+}  // namespace
+
 template <class Part>
 void line_sink::each_part(Part part) const {
   size_t from = 0;
   for (const held_text& h : m_held) {
     part(std::string_view(m_begin + from, h.at - from));
-    // As the text would have been copied: with its marks, its quotes
-    // doubled, then replaced.
-    auto replaced = [&](std::string_view p) {
-      if (h.from == 0 || h.from == h.to || std::memchr(p.data(), h.from, p.size()) == nullptr)
-        return part(p);
-      char piece[4096];
-      while (!p.empty()) {
-        const size_t n = std::min(p.size(), sizeof(piece));
-        std::replace_copy(p.data(), p.data() + n, piece, h.from, h.to);
-        part(std::string_view(piece, n));
-        p.remove_prefix(n);
-      }
-    };
-    // Each quote written as many times as the text was quoted asks.
-    auto quoted = [&](std::string_view p) {
-      if (h.copies == 1) return replaced(p);
-      for (size_t q; (q = p.find('"')) != std::string_view::npos;) {
-        replaced(p.substr(0, q + 1));
-        for (uint32_t k = 1; k < h.copies; ++k) replaced("\"");
-        p.remove_prefix(q + 1);
-      }
-      replaced(p);
-    };
-    if (h.marks)
-      each_marked_piece(h.text, quoted);
-    else
-      quoted(h.text);
     from = h.at + 1;
+    const std::string_view t = h.text;
+    // The replacement reaches the marks' characters too.
+    const bool replacing = h.from != 0 && h.from != h.to &&
+                           (h.marks || std::memchr(t.data(), h.from, t.size()) != nullptr);
+    const bool doubling = h.copies > 1 && h.quotes != 0;
+    if (!h.marks && !doubling && !replacing) {
+      part(t);
+      continue;
+    }
+    // As the text would have been copied: with its marks, each quote
+    // written as many times as its quoting asks, then replaced (marks
+    // too). Made in one pass into a piece at a time: sixteen plain bytes a
+    // step, the others one by one, so that texts full of quotes or control
+    // characters cost no call per character.
+    char piece[16384];
+    // Locals only in the loop: a store through a char pointer could alias
+    // anything whose address is taken.
+    const char from_char = h.from, to_char = h.to;
+    const uint32_t copies = doubling ? h.copies : 1;
+    const bool marks = h.marks;
+    // Room for a step: sixteen bytes each written as often as a quote is
+    // (a group of quotes a step while that stays small), or marks.
+    const bool group_quotes = copies <= 64;
+    const size_t slack = 16 * (group_quotes ? copies : 1) + 64;
+    auto flush = [&part, &piece, replacing, from_char, to_char](char* end) {
+      if (replacing) std::replace(piece, end, from_char, to_char);
+      part(std::string_view(piece, static_cast<size_t>(end - piece)));
+      return piece;
+    };
+    char* out = piece;
+    char* const last_room = piece + sizeof piece;
+    const char* const p = t.data();
+    const size_t size = t.size();
+    size_t i = 0;
+    while (i < size) {
+      if (out > last_room - slack) out = flush(out);
+#ifdef __SSE2__
+      if (i + 16 <= size) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const uint32_t changed = changed_bytes(g);
+        const uint32_t quotes = doubling ? quote_bytes(g) : 0;
+        if ((changed | quotes) == 0) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), g);
+          out += 16;
+          i += 16;
+          continue;
+        }
+        if (changed == 0 && group_quotes) {
+          // Each run up to and with a quote, then its further copies;
+          // sixteen-byte stores from the group and zeros past it.
+          alignas(16) char group[32];
+          _mm_store_si128(reinterpret_cast<__m128i*>(group), g);
+          _mm_store_si128(reinterpret_cast<__m128i*>(group + 16), _mm_setzero_si128());
+          size_t prev = 0;
+          for (uint32_t q = quotes; q != 0; q &= q - 1) {
+            const auto at = static_cast<size_t>(std::countr_zero(q));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + prev)));
+            out += at - prev + 1;
+            for (uint32_t k = 1; k < copies; ++k) *out++ = '"';
+            prev = at + 1;
+          }
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + prev)));
+          out += 16 - prev;
+          i += 16;
+          continue;
+        }
+      }
+#endif
+      // The next sixteen bytes (or the rest) one by one.
+      for (const size_t stop = std::min(size, i + 16); i < stop;) {
+        if (out > last_room - 8) out = flush(out);
+        const auto c = static_cast<unsigned char>(p[i]);
+        const uint8_t kind = k_byte_kinds[c];
+        if (kind == 0 || (kind == 2 && copies == 1)) {
+          *out++ = static_cast<char>(c);
+          ++i;
+        } else if (kind == 2) {
+          for (uint32_t k = 0; k < copies; ++k) {
+            if (out == last_room) out = flush(out);
+            *out++ = '"';
+          }
+          ++i;
+        } else if (marks && control_char_at(t, i)) {
+          char number[6];
+          size_t at = i;
+          const std::string_view shown = mark_at(t, at, number);
+          i = at;
+          std::memcpy(out, shown.data(), shown.size());
+          out += shown.size();
+        } else {
+          *out++ = static_cast<char>(c);
+          ++i;
+        }
+      }
+    }
+    if (out != piece) flush(out);
   }
   part(std::string_view(m_begin + from, size() - from));
 }

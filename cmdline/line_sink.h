@@ -137,6 +137,14 @@ class line_sink {
   char first_at(size_t i) const;
   // The bytes the last text held is written as.
   size_t last_held_size() const { return m_held.empty() ? 0 : m_held.back().written; }
+  // How many more bytes the texts held from byte start on are written as
+  // than the line holds for them.
+  size_t held_extra_since(size_t start) const {
+    size_t extra = 0;
+    for (auto h = m_held.rbegin(); h != m_held.rend() && h->at >= start; ++h)
+      extra += h->written - 1;
+    return extra;
+  }
   // The held texts copied into the line's bytes, for a rewrite that reads
   // them; the line then holds none.
   void take_in_held();

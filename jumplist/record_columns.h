@@ -93,21 +93,6 @@ inline constexpr auto k_extra_info_parts = labelled_parts<extra_info_part, part_
 inline constexpr auto k_l2t_description_parts =
     labelled_parts<l2t_description_part, l2t_label, l2t_place>();
 
-// The non-empty parts, each after its label, joined by "; ", with marks.
-template <size_t N>
-void put_joined_parts(line_sink& out, const lnk_record& r,
-                      const std::array<labelled_text, N>& parts) {
-  bool first = true;
-  for (const labelled_text& part : parts) {
-    const std::string_view value = part.text(r);
-    if (value.empty()) continue;
-    if (!first) out.put("; ");
-    out.put(part.label);
-    out.put_marked(value);
-    first = false;
-  }
-}
-
 // ---- the row columns ----
 
 // Which kind of record the per-file flags describe.
@@ -140,6 +125,26 @@ struct column_source {
   // carved list's rows wherever they were carved.
   bool entry;
 };
+
+// A text of the record in a joined cell, with its marks: held rather than
+// copied when large (the record outlives the line), replaced as the cell
+// is.
+void put_record_part(line_sink& out, const column_source& s, std::string_view text);
+
+// The non-empty parts, each after its label, joined by "; ", with marks.
+template <size_t N>
+void put_joined_parts(line_sink& out, const column_source& s,
+                      const std::array<labelled_text, N>& parts) {
+  bool first = true;
+  for (const labelled_text& part : parts) {
+    const std::string_view value = part.text(s.r);
+    if (value.empty()) continue;
+    if (!first) out.put("; ");
+    out.put(part.label);
+    put_record_part(out, s, value);
+    first = false;
+  }
+}
 
 // What a column shows of one record, and how: nothing; a text as it stands
 // (the settings', or one made here); a text of the record (with marks); a
@@ -368,14 +373,14 @@ inline constexpr placed_column k_joined_columns[] = {
      {"network/device info", 19, for_every_record,
       [](const column_source&) {
         return joined_cell([](line_sink& out, const column_source& s) {
-          put_joined_parts(out, s.r, k_network_parts);
+          put_joined_parts(out, s, k_network_parts);
         });
       }}},
     {7,
      {"extra info", 10, for_every_record,
       [](const column_source&) {
         return joined_cell([](line_sink& out, const column_source& s) {
-          put_joined_parts(out, s.r, k_extra_info_parts);
+          put_joined_parts(out, s, k_extra_info_parts);
         });
       }}},
 };

@@ -31,6 +31,11 @@ namespace vk {
 
 // ---- the cells' own rules (record_columns.h) ----
 
+void put_record_part(line_sink& out, const column_source& s, std::string_view text) {
+  const char to = s.o.m_replacement_char;
+  if (!out.hold(text, to != 0 ? s.o.m_replace_char : 0, to)) out.put_marked(text);
+}
+
 void put_idlist_extra(line_sink& out, const column_source& s) {
   const lnk_record& r = s.r;
   const size_t start = out.size();
@@ -39,11 +44,11 @@ void put_idlist_extra(line_sink& out, const column_source& s) {
   };
   for (const std::string& detail : r.m_idlist_details) {
     next();
-    out.put_marked(detail);
+    put_record_part(out, s, detail);
   }
   if (!r.m_vista_idlist_extra.empty()) {
     next();
-    out.put_marked(r.m_vista_idlist_extra);
+    put_record_part(out, s, r.m_vista_idlist_extra);
   }
   if (!r.m_property_keys.empty() && !r.m_property_values.empty()) {
     next();
@@ -52,9 +57,9 @@ void put_idlist_extra(line_sink& out, const column_source& s) {
                          : r.m_property_values.size();
     for (size_t i = 0; i < n; ++i) {
       if (i) out.put("; ");
-      out.put_marked(r.m_property_keys[i]);
+      put_record_part(out, s, r.m_property_keys[i]);
       out.put(" [");
-      out.put_marked(r.m_property_values[i]);
+      put_record_part(out, s, r.m_property_values[i]);
       out.put(']');
     }
   }
@@ -324,6 +329,8 @@ void fill_row(row_buffers& b, const column_source& s) {
         break;
       case cell_value::joined:
         v.join(scratch, s);
+        // The cell is rewritten from its bytes.
+        scratch.take_in_held();
         row.built(id, start, scratch.size());
         break;
     }
@@ -514,18 +521,18 @@ class row_line {
 
   // A text put together by make: in place, or through the scratch text
   // when it is to be quoted.
+  // A text put together by make, in place: quoted, as laid_out_text
+  // quotes a copy, then replaced. The large texts of the record make holds
+  // stay held.
   template <class Make>
   size_t built(size_t i, Make make) {
-    if (m_defaults & vf_quoted) {
-      line_sink scratch(m_b.scratch);
-      make(scratch);
-      return laid_out_text(i, scratch.text());
-    }
     const size_t start = m_out.size();
     make(m_out);
+    const bool quoted = m_defaults & vf_quoted;
+    if (quoted) m_out.quote_since(start, m_b.spare);
     replace_from(m_out.data() + start, m_out.size() - start, m_from, m_to);
-    if (m_out.size() > start && m_out.data()[start] == '"') quote_opening(i, start);
-    if (m_pad) pad(start, width(i));
+    if (!quoted && m_out.size() > start && m_out.first_at(start) == '"') quote_opening(i, start);
+    if (m_pad) pad(start, width(i), m_out.held_extra_since(start));
     return i;
   }
 

@@ -74,7 +74,7 @@ void recycle_block(shell_item_record& rec, const uint8_t* p, int64_t size, parse
 // Where a name offset of a file-entry extension points, when not where its
 // version places that name; the offset alone is not followed.
 enum class stray { fixed_fields, past_block, long_name, between };
-constexpr const char* k_stray_causes[3][4] = {
+constexpr const char* k_stray_causes[4][4] = {
     {"0xBEEF0004 long-name offset points into the block's fixed fields; names read where its "
      "version places them",
      "0xBEEF0004 long-name offset points past the block; names read where its version places "
@@ -94,6 +94,13 @@ constexpr const char* k_stray_causes[3][4] = {
      "0xBEEF0004 offset at 18 points past the block; not followed",
      "0xBEEF0004 offset at 18 points into the long name; not followed",
      "0xBEEF0004 offset at 18 points to no name's start; not followed"},
+    // The same, where the bytes after the long name hold no name.
+    {"0xBEEF0004 localized-name offset points into the block's fixed fields; no name after the "
+     "long name",
+     "0xBEEF0004 localized-name offset points past the block; no name after the long name",
+     "0xBEEF0004 localized-name offset points into the long name; no name after the long name",
+     "0xBEEF0004 localized-name offset points past the long name's end; no name after the long "
+     "name"},
 };
 
 stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_end) {
@@ -138,8 +145,13 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   std::string other_long;
   const bool into_slot = rec.long_name.empty();
   if (into_slot) take_pooled(rec.long_name);
-  const int64_t long_end =
-      names_at + read_utf16(guard, v, names_at, names_end, into_slot ? rec.long_name : other_long);
+  int64_t long_taken =
+      read_utf16(guard, v, names_at, names_end, into_slot ? rec.long_name : other_long);
+  // An empty name still holds its terminator, which the reader does not
+  // count: the localized name follows it.
+  if (long_taken == 0 && names_at + 2 <= names_end && le16(v, static_cast<size_t>(names_at)) == 0)
+    long_taken = 2;
+  const int64_t long_end = names_at + long_taken;
   const auto check = [&](int field, int64_t at, int64_t expected) {
     if (at == expected) return true;
     note_inner_damage(ctx.space(),
@@ -161,13 +173,16 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
         break;
       }
   } else if (loc != 0 && (version == 3 || size >= F::localized_min)) {
-    check(1, loc, long_end);
-    if (long_end < names_end) {
-      if (version == 3 && le8(v, static_cast<size_t>(long_end) + 1) != 0)
-        read_ansi(guard, v, long_end, size, localized);
-      else
-        read_utf16(guard, v, long_end, names_end, localized);
-    }
+    // Version 3's localized name is 8-bit; like every name, it ends where
+    // the block's last u16 begins. Read straight into an empty slot.
+    const bool loc_slot = rec.localized_name.empty();
+    if (loc_slot) take_pooled(rec, rec.localized_name);
+    std::string& text = loc_slot ? rec.localized_name : localized;
+    if (version == 3)
+      read_ansi(guard, v, long_end, names_end, text);
+    else
+      read_utf16(guard, v, long_end, names_end, text);
+    check(text.empty() ? 3 : 1, loc, long_end);
   }
   if (version != 3) {
     if (size >= F::mft_min && !rec.mft_entry) {
@@ -185,6 +200,33 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
   merge_name(rec, rec.localized_name, std::move(localized));
   return version == 3 ? avail : size;
+}
+
+// A file entry's extension of a version no layout has. Only the long-name
+// offset at 16 is shared by every version; a text there is taken when it
+// lies past the fields every version holds and ends inside the block. No
+// other byte is read as a name: a search would show dates and offsets as
+// text. Returns the bytes taken.
+int64_t unknown_file_extension(parse_ctx& ctx, shell_item_record& rec, byte_view v) {
+  namespace F = B::file_ext;
+  const int64_t size = static_cast<int64_t>(v.size());
+  const int64_t names_end = size - 2;
+  const int64_t at = le16(v, F::long_name);
+  std::string name;
+  if (at >= F::shared_end && at % 2 == 0 && at + 2 <= names_end) {
+    const int64_t n = read_utf16(ctx.guard, v, at, names_end, name);
+    if (n < 2 || le16(v, static_cast<size_t>(at + n - 2)) != 0) name.clear();
+  }
+  if (name.empty()) {
+    note_inner_damage(ctx.space(),
+                      "0xBEEF0004 block of a version no layout has; its names not read");
+  } else {
+    note_inner_damage(ctx.space(),
+                      "0xBEEF0004 block of a version no layout has; its long name read at the "
+                      "offset at 16, its other fields not read");
+    merge_name(rec, rec.long_name, std::move(name));
+  }
+  return size;
 }
 
 // Texts of a block of unknown kind; they may run on into the following
@@ -366,12 +408,9 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
   } else if (B::is_file_ext_version(version)) {
     ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
     taken = file_entry_extension(ctx, record, v, avail, version);
+  } else if (id == 4 && version != 0) {
+    taken = unknown_file_extension(ctx, record, v);
   } else {
-    // Identifier 4 is the file entry's extension, whose versions are known.
-    if (id == 4 && version != 0)
-      note_inner_damage(ctx.space(),
-                        "0xBEEF0004 block of a version no layout has; its names "
-                        "read by search");
     taken = avail - string_scan(ctx.guard, record, all);
   }
   if (taken <= 0) taken = avail;
@@ -393,7 +432,7 @@ int32_t parse_beef_block_list(shell_item_record& record, const uint8_t* p, int64
   while (avail >= B::min_walk && is_beef_block(p, avail)) {
     const byte_view block(p, static_cast<size_t>(avail));
     const int64_t size = block.u16_or_zero(0);
-    if (size > B::max_block || !guard_charge(ctx, 1)) break;
+    if (!guard_charge(ctx, 1)) break;
     if (avail >= B::min_parse) {
       // A file entry's own extension, the most common block, goes straight
       // to its reader (the body would do the same, its result unused here).

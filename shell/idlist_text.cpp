@@ -206,7 +206,7 @@ void collect_property_text_map(shell_item_record& record, std::vector<std::strin
           v.pair_key_text =
               guid_is_zero(v.key.fmtid) ? std::string("CLSID_unk") : clsid_text(&v.key.fmtid);
           v.pair_key_text += '/';
-          if (v.string_named && !v.name.empty())
+          if (v.own_name || (v.string_named && !v.name.empty()))
             v.pair_key_text += v.name;  // its own name: its id is always 0
           else
             append_hex_number_text(v.pair_key_text, v.key.pid, true, 2);

@@ -164,7 +164,6 @@ inline constexpr uint16_t signature = 0xBEEF;
 inline constexpr size_t header_size = 8;
 inline constexpr int64_t min_parse = 18;  // fewer bytes left: stepped over unparsed
 inline constexpr int64_t min_walk = 9;    // a run ends with fewer bytes than this
-inline constexpr int64_t max_block = 16383;
 inline constexpr size_t guid1 = 8;
 inline constexpr size_t guid2 = 24;
 inline constexpr int64_t two_guid_size = 40;
@@ -209,6 +208,9 @@ inline constexpr size_t mft_sequence = 26;
 inline constexpr size_t localized = 36;  // u16 offset (v7, v8, v9)
 inline constexpr int64_t localized_min = 38;
 inline constexpr int64_t mft_min = 28;
+// No version places a name before 20: the fields up to there are every
+// version's.
+inline constexpr int64_t shared_end = 20;
 inline constexpr size_t v9_names = 46;  // a version-9 block's fixed part ends, its names begin
 // Where a version's fixed fields end and its long name begins (the offset
 // at 16 repeats it); the localized name follows the long name's end.

@@ -147,20 +147,24 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   // A file entry's first block follows its name; an item of no blocks may
   // end in name bytes, so a block is looked for only where the bytes show
   // one: a 0xBEEF header behind an 8-bit name, or an extension's header
-  // (its size and identifier 4) at the offset.
-  bool block_after_name = false;
+  // (its size and identifier 4) at the offset. Looked at only when no block
+  // was read.
+  int64_t name_end = -1;  // an 8-bit name's end
+  const auto block_after_name = [&] {
+    if (name_end < 0) return false;
+    const size_t block_at = static_cast<size_t>(name_end + name_end % 2);
+    return static_cast<int64_t>(block_at) + 8 <= size - 2 &&
+           le16(v, block_at + L::beef::signature_at) == L::beef::signature;
+  };
   const uint8_t type = le8(v, L::item::type);
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
     read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
-    const int64_t name_end = F::name + read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
+    name_end = F::name + read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
     if (!rec.primary_name.empty()) {
       take_pooled(rec.names);
       rec.names.push_back(rec.primary_name);
     }
-    const size_t block_at = static_cast<size_t>(name_end + name_end % 2);
-    block_after_name = static_cast<int64_t>(block_at) + 8 <= size - 2 &&
-                       le16(v, block_at + L::beef::signature_at) == L::beef::signature;
   }
   if (e) {
     ctx.offset += e;
@@ -170,12 +174,12 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
     if (n > 0) {
       ctx.offset = after + n;
       ctx.consumed = saved + n;
-    } else if (block_after_name || (e + 8 <= size && le16(v, static_cast<size_t>(e)) >= 8 &&
-                                    le16(v, static_cast<size_t>(e)) <= size - e &&
-                                    le16(v, static_cast<size_t>(e) + L::beef::id) == 4)) {
+    } else if (block_after_name() || (e + 8 <= size && le16(v, static_cast<size_t>(e)) >= 8 &&
+                                      le16(v, static_cast<size_t>(e)) <= size - e &&
+                                      le16(v, static_cast<size_t>(e) + L::beef::id) == 4)) {
       note_inner_damage(ctx.space(), k_no_block_at_offset);
     }
-  } else if (block_after_name) {
+  } else if (block_after_name()) {
     note_inner_damage(ctx.space(), offset_past_item ? k_no_block_at_offset
                                                     : "the offset of its first 0xBEEF block is 0, "
                                                       "yet a block follows its name; its blocks "

@@ -300,7 +300,7 @@ void append_property_key_text(std::string& out, const guid& fmtid, uint32_t pid)
 }
 
 void append_property_key_text(std::string& out, const property_value& v) {
-  if (!v.string_named || v.name.empty()) {
+  if (!v.own_name && (!v.string_named || v.name.empty())) {
     append_property_key_text(out, v.key.fmtid, v.key.pid);
     return;
   }

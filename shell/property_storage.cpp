@@ -719,6 +719,7 @@ bool string_named_value(parse_ctx& ctx, shell_item_record& rec, byte_view v, int
   pv.name = name;
   pv.name2 = std::move(name);
   pv.string_named = 1;
+  pv.own_name = 1;
   file_typed_value(rec, ctx, tv, std::move(pv), opts);
   return true;
 }

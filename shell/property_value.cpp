@@ -36,7 +36,7 @@ void property_value::clear() {
   key_known = 0;
   key.clear();
   listed = table_bit1 = table_bit5 = table_bit3 = table_bit0 = table_bit2 = 0;
-  is_filetime = is_number = skip_copy = string_named = 0;
+  is_filetime = is_number = skip_copy = string_named = own_name = 0;
   table_flags = 0;
   table_flags_high = 0;
   name.clear();

@@ -47,6 +47,7 @@ struct property_value {
   uint8_t is_number = 0;
   uint8_t skip_copy = 0;
   uint8_t string_named = 0;
+  uint8_t own_name = 0;  // named by its own text, which may be empty: its id says nothing
   uint32_t table_flags = 0;
   uint32_t table_flags_high = 0;
   std::string name;

@@ -911,6 +911,8 @@ def label_and_destlist_variants(data, targets, cfb, rng, add):
 # Where a 0xBEEF0004 block's version ends its fixed fields and its long name
 # begins; its localized name follows the long name's end.
 EXTENSION_NAMES_AT = {3: 20, 7: 38, 8: 42, 9: 46}
+# Versions of a 0xBEEF0004 block that no layout has.
+UNLAID_VERSIONS = (1, 2, 4, 5, 6, 10, 11, 12, 16, 65535)
 
 
 def id_lists(body, info):
@@ -976,6 +978,13 @@ def file_entry_variants(data, targets, label, add):
         new = field_value(rng, old, 2)
         add("extension field", "0xBEEF0004 %s at %d of %s: %d to %d" % (name, at, t.label, old, new),
             put_field(data, t, at, 2, new))
+    # Versions no layout has, each block of the written files made one.
+    if label.startswith("written/"):
+        for t, at, name in [f for f in fields if f[2].endswith(" field 2")]:
+            old = struct.unpack_from("<H", body_of(data, t), at)[0]
+            for new in UNLAID_VERSIONS:
+                add("extension field", "0xBEEF0004 %s at %d of %s: %d to %d" % (
+                    name, at, t.label, old, new), put_field(data, t, at, 2, new))
     bad = [(t, at, name, b) for t, at, name in times
            for b in bad_dos_values(struct.unpack_from("<H", body_of(data, t), at)[0])]
     for t, at, name, (what, date, time) in pick_spread(rng, bad, lambda x: (x[2], x[3][0]),

@@ -10,8 +10,9 @@
 # Usage: tools/growth-sweep.sh BUILD_DIR     (a Release build; vesk and
 #        vesk_growth_inputs are built there when missing)
 # VESK=path measures that program instead of the one built (the inputs
-# still come from BUILD_DIR). FAMILIES="a b" runs only those; a run is
-# stopped after GROWTH_TIMEOUT seconds (default 120) and fails.
+# still come from BUILD_DIR). FAMILIES="a b" runs only those ("held": only
+# the held road against the copy, at the end); a run is stopped after
+# GROWTH_TIMEOUT seconds (default 120) and fails.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:?usage: growth-sweep.sh BUILD_DIR}
@@ -44,6 +45,8 @@ families=(
   "ministream 1000x4 list"
   "vistaitems 50000x4 list"
   "vistapath 52000x4 list"
+  "quotes 500 list"
+  "controls 500 list"
 )
 
 # Runs vesk on an input; sets user (seconds), peak (KiB), bytes, records.
@@ -128,4 +131,38 @@ for entry in "${families[@]}"; do
     rm -rf "$input" "$input.list"
   done
 done
+
+# The held road against the copy: links whose descriptions, full of quotes
+# or of control characters, a report holds (72,000 bytes) or copies (64,000
+# bytes), in each form; the best of three user times of each, and the held
+# road's time per byte over the copy's. Measured, not judged.
+if [ -z "${FAMILIES:-}" ] || [[ " $FAMILIES " == *" held "* ]]; then
+  best() {  # input options...: the least user time of three runs
+    local input=$1 b="" t
+    shift
+    for _ in 1 2 3; do
+      /usr/bin/time -o "$tmp/time" -f '%U' "$vesk" -quiet "$@" "$input" > /dev/null 2>&1 || true
+      t=$(tail -n 1 "$tmp/time")
+      if [ -z "$b" ] || awk -v a="$t" -v b="$b" 'BEGIN { exit !(a < b) }'; then b=$t; fi
+    done
+    echo "$b"
+  }
+  printf '\n%-9s %5s %-32s %8s %8s %14s\n' texts N form "held s" "copy s" "held/copy/byte"
+  for kind in quotes controls; do
+    for n in 500 2000; do
+      "$gen" "$kind" "$n" "$tmp/held"
+      "$gen" "${kind}copy" "$n" "$tmp/copy"
+      for form in "-csv" "-csvl2t" "-csv -enable_quoted_csv_fields"; do
+        # shellcheck disable=SC2086
+        held=$(best "$tmp/held" $form)
+        # shellcheck disable=SC2086
+        copy=$(best "$tmp/copy" $form)
+        ratio=$(awk -v h="$held" -v c="$copy" \
+          'BEGIN { if (c < 0.01) c = 0.01; if (h < 0.01) h = 0.01; printf "%.2f", (h / 72000) / (c / 64000) }')
+        printf '%-9s %5s %-32s %8s %8s %14s\n' "$kind" "$n" "$form" "$held" "$copy" "$ratio"
+      done
+      rm -f "$tmp/held" "$tmp/copy"
+    done
+  done
+fi
 exit $rc

@@ -43,6 +43,13 @@
 //               items of 5 bytes (N items)
 //   vistapath   the same with N root-folder items of 20 bytes, which
 //               show: a path of N names
+//   quotes      a custom list of N links, each with a description of
+//               72,000 bytes of quotes, letters and accented letters (a
+//               text a report holds rather than copies)
+//   controls    the same with control characters in place of the letters
+//   quotescopy, controlscopy
+//               the same with descriptions of 64,000 bytes (texts a
+//               report copies)
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -184,6 +191,19 @@ void append(bytes_t& out, const bytes_t& more) {
   out.insert(out.end(), more.begin(), more.end());
 }
 
+// A link whose description repeats the pattern (its UTF-8 form 4 bytes)
+// count times.
+bytes_t described_link(uint64_t i, std::u16string_view pattern, size_t count) {
+  lnk_spec s;
+  s.write_time = k_first_time + i;
+  std::u16string text;
+  text.reserve(pattern.size() * count);
+  for (size_t k = 0; k < count; ++k) text += pattern;
+  s.strings[lnk_name] = std::move(text);
+  s.strings[lnk_working_dir] = u"C:\\Users\\x\\Documents";
+  return write_lnk(s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +275,19 @@ int main(int argc, char** argv) {
     std::vector<bytes_t> links;
     for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));
     out = automatic_list(links, 0, rng);
+  } else if (family == "quotes" || family == "controls" || family == "quotescopy" ||
+             family == "controlscopy") {
+    // 18,000 patterns make 72,000 bytes, 16,000 make 64,000.
+    const bool controls = family.starts_with("controls");
+    const size_t count = family.ends_with("copy") ? 16000 : 18000;
+    byte_builder b;
+    b.u32(2).u32(1).u32(0).u32(2).u32(static_cast<uint32_t>(n));
+    for (uint64_t i = 0; i < n; ++i) {
+      b.bytes(bytes_t(lnk_clsid_bytes.begin(), lnk_clsid_bytes.end()));
+      b.bytes(described_link(i, controls ? u"\"\x01\u00e9" : u"\"a\u00e9", count));
+    }
+    b.u32(0xBABFFBABu);
+    out = b.take();
   } else if (family == "custom") {
     byte_builder b;
     b.u32(2).u32(1).u32(0).u32(2).u32(static_cast<uint32_t>(n));

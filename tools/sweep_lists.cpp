@@ -234,25 +234,35 @@ bytes_t custom_categories() {
 }
 
 // A link whose ID list holds file entries with extension blocks of each
-// version (3, 7, 8 and 9, each with a localized name) and whose property
-// store holds arrays (integer- and string-named) beside named texts.
+// version (3, 7, 8 and 9, each with a localized name; empty long names; a
+// version-3 localized name whose first byte pair reads as a UTF-16 unit; a
+// block past 16 KiB) and whose property store holds arrays (integer- and
+// string-named) beside named texts.
 bytes_t extensions_and_arrays_link() {
   lnk_spec s;
   s.attributes = 0x10;
   s.write_time = 133540960891234567ull;
   bytes_t items = shell_item(0x1F, from_hex("50e04fd020ea3a6910a2d808002b30309d"));
+  const std::u16string long_name(8200, u'n');
   const struct {
     uint16_t version;
     const char* short_name;
     std::u16string_view long_name;
+    std::u16string_view localized = u"@shell32.dll,-21798";
   } folders[] = {{3, "DOCUME~1", u"Documents"},
                  {7, "DOWNLO~1", u"Downloads"},
                  {8, "PICTUR~1", u"Pictures"},
-                 {9, "MUSIC~1", u"Music Library"}};
+                 {9, "MUSIC~1", u"Music Library"},
+                 {3, "EMPTY3", u""},
+                 {7, "EMPTY7", u""},
+                 {8, "EMPTY8", u""},
+                 {9, "EMPTY9", u"", u"@s,-1"},
+                 {3, "ANSI3", u"Ansi", u"\x08"},
+                 {9, "LONG~1", long_name}};
   for (const auto& f : folders)
-    items = cat({items, file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, f.short_name,
-                                        versioned_file_extension(f.version, f.long_name,
-                                                                 u"@shell32.dll,-21798"))});
+    items = cat(
+        {items, file_entry_item(0x31, 0, 0x5865, 0x3904, 0x10, f.short_name,
+                                versioned_file_extension(f.version, f.long_name, f.localized))});
   s.idlist = cat({items, {0, 0}});
   const bytes_t numbers = array_data(3, {2}, cat({u32_data(7), u32_data(9)}));
   const bytes_t shorts = array_data(2, {3}, {1, 0, 2, 0, 3, 0, 0, 0});

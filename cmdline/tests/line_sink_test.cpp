@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "foundation/vk_text.h"
@@ -61,6 +62,61 @@ TEST(LineSink, MarksAsTheTextToolkitDoes) {
   EXPECT_FALSE(line.hold(text, ',', '\n'));
   EXPECT_TRUE(line.hold(text, ',', ' '));
   EXPECT_EQ(line.size(), 1u);
+}
+
+// A held text is written as its copy would be: marked, its quotes doubled
+// as often as its cell was quoted, then replaced (marks too), over pieces
+// that fill the writer's buffer many times (a mark or a quote across its
+// edge) and runs longer than it.
+TEST(LineSink, AHeldTextIsWrittenAsItsCopy) {
+  const std::string units[] = {"\"",
+                               "a\x01\"",
+                               "\r\n\r\"\"",
+                               std::string(5000, 'b') + "\xC2\x85\"",
+                               "x,\t\xC2\xA0\xC2",
+                               std::string(20000, 'c')};
+  const struct { char from, to; } replacements[] = {{0, 0}, {',', ';'}, {'x', '['}, {'"', '\''}};
+  std::string room, held_room, spare;
+  for (const std::string& unit : units) {
+    std::string text;
+    while (text.size() < line_sink::held_from + 40000) text += unit;
+    for (int quoted = 0; quoted <= 2; ++quoted)
+      for (const auto& r : replacements) {
+        SCOPED_TRACE(testing::Message() << unit.size() << " quoted " << quoted << " " << r.from);
+        auto replace = [&](line_sink& line, size_t start) {
+          if (r.from != 0)
+            std::replace(line.data() + start, line.data() + line.size(), r.from, r.to);
+        };
+        line_sink copy(room);
+        copy.put("<");
+        copy.put_marked(text);
+        for (int q = 0; q < quoted; ++q) copy.quote_since(1, spare);
+        replace(copy, 1);
+        copy.put(">");
+        line_sink held(held_room);
+        held.put("<");
+        ASSERT_TRUE(held.hold(text, r.from, r.to));
+        for (int q = 0; q < quoted; ++q) held.quote_since(1, spare);
+        replace(held, 1);
+        held.put(">");
+        EXPECT_EQ(held.held_extra_since(1) + held.size(), copy.size());
+        // Where the two first differ, and a few bytes around (the texts
+        // are too long to show whole).
+        auto first_difference = [](std::string_view a, std::string_view b) {
+          const auto d = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+          const size_t at = static_cast<size_t>(d.first - a.begin());
+          if (at == a.size() && at == b.size()) return std::string();
+          const size_t from = at < 20 ? 0 : at - 20;
+          return std::to_string(at) + ": " + std::string(a.substr(from, 40)) + " | " +
+                 std::string(b.substr(from, 40));
+        };
+        std::ostringstream written;
+        held.write_to(written);
+        ASSERT_EQ(first_difference(written.str(), copy.text()), "");
+        held.take_in_held();
+        ASSERT_EQ(first_difference(held.text(), copy.text()), "");
+      }
+  }
 }
 
 }  // namespace

@@ -345,9 +345,33 @@ namespace {
 // the stream grows (the labelled block at most 1, the other forms 2).
 TEST(RecordReport, AllocationsPerReportedRecord) {
   const struct {
-    char form;
+    char form;  // 'q': CSV with every cell quoted
     size_t most;
-  } forms[] = {{'t', 1}, {'c', 2}, {'l', 2}, {'b', 2}};
+  } forms[] = {{'t', 1}, {'c', 2}, {'l', 2}, {'b', 2}, {'q', 2}};
+  // Texts of a megabyte, of every place a large one takes: a path, a
+  // property value and a network name in a joined cell, a text of quotes.
+  const std::string large(size_t{1} << 20, 'p'), quotes(size_t{1} << 20, '"');
+  const struct {
+    const char* what;
+    void (*set)(lnk_record&, const std::string&);
+    const std::string& text;
+  } texts[] = {
+      {"path", [](lnk_record& r, const std::string& t) { r.m_idlist_path = t; }, large},
+      {"path of quotes", [](lnk_record& r, const std::string& t) { r.m_idlist_path = t; }, quotes},
+      {"property value",
+       [](lnk_record& r, const std::string& t) {
+         r.m_property_keys = {"key"};
+         r.m_property_values = {t};
+       },
+       large},
+      {"property value of quotes",
+       [](lnk_record& r, const std::string& t) {
+         r.m_property_keys = {"key"};
+         r.m_property_values = {t};
+       },
+       quotes},
+      {"network name", [](lnk_record& r, const std::string& t) { r.m_net_name = t; }, large},
+  };
   for (const auto& f : forms) {
     lnk::useropts o;
     o.m_source_path = "d/5f7b5f1e01b83767.automaticDestinations-ms";
@@ -355,7 +379,8 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
     o.m_appid_text = "5f7b5f1e01b83767";
     o.m_source_modify_time = k_2024_03_05_070809;
     o.m_multiline = f.form == 't';
-    o.m_csv = f.form == 'c';
+    o.m_csv = f.form == 'c' || f.form == 'q';
+    o.m_quoted_csv = f.form == 'q';
     o.m_csvl2t = f.form == 'l';
     o.m_bodyfile = f.form == 'b';
     lnk_record r = fixture_record(o);
@@ -368,16 +393,19 @@ TEST(RecordReport, AllocationsPerReportedRecord) {
     EXPECT_LE(made, static_cast<int64_t>(f.most * k_records)) << f.form << ": " << made;
     // A text of a megabyte is written from where it stands: no form's
     // buffers take a copy of it (the log2timeline line shows it twice).
-    r.m_idlist_path.assign(size_t{1} << 20, 'p');
-    std::FILE* null = std::fopen("/dev/null", "w");
-    ASSERT_NE(null, nullptr);
-    {
-      uni::descriptor_output sink(fileno(null), uni::k_output_buffer_size);
-      vesk_test::heap::scope large;
-      report_record(sink, r, o);
-      EXPECT_LT(large.peak_above_start(), int64_t{1} << 18) << f.form;
+    for (const auto& t : texts) {
+      lnk_record big = fixture_record(o);
+      t.set(big, t.text);
+      std::FILE* null = std::fopen("/dev/null", "w");
+      ASSERT_NE(null, nullptr);
+      {
+        uni::descriptor_output sink(fileno(null), uni::k_output_buffer_size);
+        vesk_test::heap::scope held;
+        report_record(sink, big, o);
+        EXPECT_LT(held.peak_above_start(), int64_t{1} << 18) << f.form << ": " << t.what;
+      }
+      std::fclose(null);
     }
-    std::fclose(null);
   }
 }
 

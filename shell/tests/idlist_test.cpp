@@ -111,16 +111,35 @@ TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
 
 // A file-entry extension's names lie where its version places them: the
 // long name where the fixed fields end, the localized name after the long
-// name's end. An offset that says otherwise is said and never followed, so
-// the names stay pyfwsi's ("Downloads", "@shell32.dll,-21798"), which reads
-// them by the layout alone.
+// name's end (after an empty one's terminator too). An offset that says
+// otherwise is said and never followed, so the names stay pyfwsi's
+// ("Downloads", "@shell32.dll,-21798"), which reads them by the layout
+// alone. Version 3's localized name is 8-bit and, like every name, ends
+// where the block's last u16 begins. A version no layout has shows a name
+// only from the long-name offset every version shares; pyfwsi reads none.
 TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
   constexpr int none = -1;
+  // 8,200 characters: blocks of more than 16,383 bytes.
+  static const std::u16string k_long(8200, u'a');
+  const std::string long_utf8(8200, 'a');
+  const auto utf8 = [](std::u16string_view t) { return utf16_to_utf8(t.data(), 2 * t.size()); };
+  constexpr const char* k_unknown_read =
+      "0xBEEF0004 block of a version no layout has; its long name read at the offset at 16, its "
+      "other fields not read";
+  constexpr const char* k_unknown_unread =
+      "0xBEEF0004 block of a version no layout has; its names not read";
   const struct {
     uint16_t version;
     int field;  // the u16 changed, or none
     uint16_t value;
     const char* cause;  // the start of the walk's cause; null: none
+    std::u16string_view long_name = u"Downloads";
+    std::u16string_view localized = u"@shell32.dll,-21798";
+    // What is read: the written names unless given.
+    const char* long_read = nullptr;
+    const char* localized_read = nullptr;
+    int field2 = none;  // a second u16 changed
+    uint16_t value2 = 0;
   } rows[] = {
       {9, none, 0, nullptr},
       {8, none, 0, nullptr},
@@ -141,24 +160,62 @@ TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
       {3, 18, 24, "0xBEEF0004 localized-name offset points into the long name"},
       {9, 18, 12, "0xBEEF0004 offset at 18 points into the block's fixed fields"},
       {9, 18, 70, "0xBEEF0004 offset at 18 points to no name's start"},
+      // An offset to a name when none follows the long name says so.
+      {9, 36, 50,
+       "0xBEEF0004 localized-name offset points into the long name; no name after the long name",
+       u"Downloads", u""},
+      {3, 18, 30,
+       "0xBEEF0004 localized-name offset points into the long name; no name after the long name",
+       u"Downloads", u""},
+      // An empty long name: the localized name follows its terminator.
+      {9, none, 0, nullptr, u""},
+      {8, none, 0, nullptr, u""},
+      {7, none, 0, nullptr, u""},
+      {3, none, 0, nullptr, u""},
+      {3, none, 0, nullptr, u"", u"@s,-1"},
+      {9, none, 0, nullptr, u"", u"@s,-1"},
+      // Version 3's localized name is 8-bit whatever its second byte, and
+      // ends before the block's last u16 when its terminator is overwritten.
+      {3, 40, 0x0008, nullptr, u"Downloads", u"@shell32.dll,-21798", "Downloads", "\x08"},
+      {3, 58, 0x0138, nullptr, u"Downloads", u"@shell32.dll,-21798", "Downloads",
+       "@shell32.dll,-21798\x01"},
+      // A long name past 16 KiB is bounded by its item, and read.
+      {9, none, 0, nullptr, k_long, u"", long_utf8.c_str()},
+      {3, none, 0, nullptr, k_long, u"", long_utf8.c_str()},
+      // Versions no layout has: the long name at the offset at 16, when it
+      // lies past the fields all versions share and is terminated.
+      {9, 2, 10, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      {9, 2, 1, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      {9, 2, 65535, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      {3, 2, 5, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      {7, 2, 16, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 8},
+      {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 47},
+      {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 200},
+      {9, 2, 6, k_unknown_unread, u"", u"@shell32.dll,-21798", "", ""},
+      // The name runs into the block's last u16: not terminated.
+      {9, 2, 2, k_unknown_unread, u"Downloads", u"", "", "", 64, 0x4141},
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message()
-                 << "version " << r.version << ", u16 at " << r.field << ": " << r.value);
-    bytes_t block = versioned_file_extension(r.version, u"Downloads", u"@shell32.dll,-21798");
-    if (r.field != none) {
-      block[static_cast<size_t>(r.field)] = static_cast<uint8_t>(r.value);
-      block[static_cast<size_t>(r.field) + 1] = static_cast<uint8_t>(r.value >> 8);
+    SCOPED_TRACE(testing::Message() << "version " << r.version << ", u16 at " << r.field << ": "
+                                    << r.value << ", long name of " << r.long_name.size());
+    bytes_t block = versioned_file_extension(r.version, r.long_name, r.localized);
+    for (const auto& [field, value] : {std::pair{r.field, r.value}, {r.field2, r.value2}}) {
+      if (field == none) continue;
+      block[static_cast<size_t>(field)] = static_cast<uint8_t>(value);
+      block[static_cast<size_t>(field) + 1] = static_cast<uint8_t>(value >> 8);
     }
     const bytes_t list =
         idlist({file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "DOWNLO~1", block)});
     parse_fault fault;
     const shell_item_list out = walk(list, nullptr, -1, &fault);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].long_name, "Downloads");
-    EXPECT_EQ(out[0].localized_name, "@shell32.dll,-21798");
+    EXPECT_EQ(out[0].long_name, r.long_read ? std::string(r.long_read) : utf8(r.long_name));
+    EXPECT_EQ(out[0].localized_name,
+              r.localized_read ? std::string(r.localized_read) : utf8(r.localized));
     EXPECT_EQ(out[0].names, std::vector<std::string>{"DOWNLO~1"});
-    EXPECT_EQ(out[0].mft_entry, r.version == 3 ? 0u : 0x1234u);
+    const bool laid_out = r.field != 2;
+    EXPECT_EQ(out[0].mft_entry, r.version == 3 || !laid_out ? 0u : 0x1234u);
     if (!r.cause) {
       EXPECT_FALSE(fault) << fault.cause;
       continue;
@@ -334,11 +391,14 @@ TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
                                       "Modified [guess]: 2025-01-02 00:00:00.000 [UTC]"}));
   EXPECT_EQ(rec.long_name, "nm");
 
-  for (size_t size : {16383u, 16384u}) {
+  // A block is bounded by the bytes that hold it, whatever its size: one
+  // past them ends the walk.
+  for (size_t size : {16383u, 16384u, 65535u}) {
     bytes_t block = beef_block(0, 99, bytes_t(size - 8, 0x01));
     shell_item_record r;
     EXPECT_EQ(parse_beef_block_list(r, block.data(), block.size(), ctx, default_params()),
-              size == 16383 ? 16383 : 0);
+              static_cast<int32_t>(size));
+    EXPECT_EQ(parse_beef_block_list(r, block.data(), block.size() - 1, ctx, default_params()), 0);
   }
   // A (5,6) block of 9 bytes has no room for a name.
   bytes_t tiny = beef_block(5, 6, {0x41});

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "default_params.h"
+#include "foundation/vk_unicode.h"
 #include "idlist_writer.h"
 #include "propstore_writer.h"
 #include "shell/idlist.h"
@@ -105,20 +106,31 @@ TEST(PropertyStorage, FirstValueTooSmallFilesNothing) {
 }
 
 TEST(PropertyStorage, StringNamed) {
-  bytes_t in = storage(string_named_fmtid(), {named_value(u"Title", 31, lpwstr_data(u"Report"))});
-  EXPECT_TRUE(is_string_named_storage(in.data(), static_cast<int64_t>(in.size())));
-  walked w = walk(in);
-  auto it = w.rec.properties.find("report");
-  ASSERT_NE(it, w.rec.properties.end());
-  EXPECT_EQ(it->second.name, "Title");
-  EXPECT_EQ(it->second.text, "Report");
-  EXPECT_EQ(it->second.string_named, 1);
-  // Its key names it by its own name, which its id (0) does not tell.
-  std::vector<std::string> keys, values, parsing, primary;
-  collect_property_texts(w.rec, parsing, primary, keys, values, default_params(),
-                         vesk_test::test_shell_scratch(), false);
-  EXPECT_EQ(keys, std::vector<std::string>{"d5cdd505-2e9c-101b-9397-08002b2cf9ae/Title"});
-  EXPECT_EQ(values, std::vector<std::string>{"Report"});
+  // Its key names it by its own name, which its id (0) does not tell; an
+  // empty name is shown empty, not as an id.
+  const struct {
+    std::u16string_view name;
+    const char* key;
+  } rows[] = {
+      {u"Title", "d5cdd505-2e9c-101b-9397-08002b2cf9ae/Title"},
+      {u"", "d5cdd505-2e9c-101b-9397-08002b2cf9ae/"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.key);
+    bytes_t in = storage(string_named_fmtid(), {named_value(r.name, 31, lpwstr_data(u"Report"))});
+    EXPECT_TRUE(is_string_named_storage(in.data(), static_cast<int64_t>(in.size())));
+    walked w = walk(in);
+    auto it = w.rec.properties.find("report");
+    ASSERT_NE(it, w.rec.properties.end());
+    EXPECT_EQ(it->second.name, utf16_to_utf8(r.name.data(), 2 * r.name.size()));
+    EXPECT_EQ(it->second.text, "Report");
+    EXPECT_EQ(it->second.string_named, 1);
+    std::vector<std::string> keys, values, parsing, primary;
+    collect_property_texts(w.rec, parsing, primary, keys, values, default_params(),
+                           vesk_test::test_shell_scratch(), false);
+    EXPECT_EQ(keys, std::vector<std::string>{r.key});
+    EXPECT_EQ(values, std::vector<std::string>{"Report"});
+  }
 }
 
 TEST(PropertyStorage, NamePastItsValueStops) {
