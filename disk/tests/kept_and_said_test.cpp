@@ -673,7 +673,9 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // Made by sgdisk (two partitions, disk GUID given), then the backup
   // changed and sealed again: its array taken from the same disk with a
   // third partition added, or its header's disk GUID and first usable LBA
-  // changed. sgdisk -v's words and ours; the partitions come from the
+  // changed; or the disk grown by 4 MiB; or the protective MBR given a
+  // second entry, a hybrid one (sgdisk -h 1's) or a FAT32 partition no GPT
+  // entry covers. sgdisk -v's words and ours; the partitions come from the
   // primary, and the disk as made gives no note.
   if (have({"sgdisk"}, why)) {
     const std::string img = tree.path("sgv.img");
@@ -686,12 +688,21 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     const image_t made = read_file_range(img, 0, disk_bytes);
     run_ok(sgdisk + " -n 3:0:+1M " + q + " >/dev/null");
     const image_t three = read_file_range(img, 0, disk_bytes);
+    const auto slot = [](uint8_t type, uint32_t start, uint32_t count) {
+      image_t e(16, 0);
+      e[4] = type;
+      put32(e, 8, start);
+      put32(e, 12, count);
+      return e;
+    };
     const struct {
       const char* what;
       bool third_in_backup;
       bool header_changed;
       std::vector<const char*> theirs;
       const char* said;
+      size_t grown_to = 0;
+      image_t second_slot = {};
     } cases[] = {
         {"as made", false, false, {"No problems found."}, ""},
         {"backup lists one more",
@@ -715,6 +726,31 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          "prob: GPT backup header at LBA 24575: disk GUID 4d0a4553-06dd-4189-be86-cdeccd8928e7 "
          "differs from the primary's 4d0a4509-06dd-4189-be86-cdeccd8928e7; partitions read from "
          "the primary header\n"},
+        {"grown",
+         false,
+         false,
+         {"The secondary header's self-pointer indicates that it doesn't reside\nat the end of "
+          "the disk",
+          "Identified 1 problems!"},
+         "prob: GPT backup header at LBA 24575 does not lie at the end of the disk (its last "
+         "sector is LBA 32767); partitions read from the primary header\n",
+         16u << 20},
+        {"hybrid MBR",
+         false,
+         false,
+         {"Problem: MBR partitions 1 and 2 overlap!", "Identified 1 problems!"},
+         "",
+         0,
+         slot(0x83, 2048, 2048)},
+        {"MBR partition beside the GPT",
+         false,
+         false,
+         {"Mismatched GPT and MBR partition! MBR partition 2, of type 0x0C,\nhas no "
+          "corresponding GPT partition!"},
+         "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 12288, 2048 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         0,
+         slot(0x0C, 12288, 2048)},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -726,6 +762,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         put64(bytes, header_at + 40, 35);
       }
       if (k.third_in_backup || k.header_changed) seal_gpt_header(bytes, header_at);
+      if (k.grown_to) bytes.resize(k.grown_to, 0);
+      if (!k.second_slot.empty()) std::copy_n(k.second_slot.begin(), 16, bytes.begin() + 462);
       write_file(img, bytes);
       const std::string verified = run_ok(sgdisk + " -v " + q);
       for (const char* words : k.theirs)
