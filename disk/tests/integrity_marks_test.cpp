@@ -315,6 +315,17 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
     for (const auto& [number, index] : c.m_entries)
       EXPECT_EQ(mft_unread_text(c.m_store[index].m_unread), number == k.entry ? k.mark : "")
           << number;
+    // p.bin's content is the bytes ntfscp copied, or, its runs cut, not
+    // read in full: no byte past its runs is given as its own.
+    const inode_record& p_rec = c.m_store[c.m_entries.find(64)->second];
+    cluster_runs list;
+    ASSERT_TRUE(cluster_runs_from_record(list, p_rec, 0, 4096));
+    std::vector<uint8_t> content;
+    const bool whole = read_cluster_runs_to_vector(list, content, disk, 0, p_rec.m_real_size);
+    EXPECT_EQ(whole, k.entry != 64);
+    if (whole) {
+      EXPECT_EQ(content, pattern(20000, 3));
+    }
     if (k.at != 0) continue;
     // The sound table's root folder: its index run as istat lists it.
     EXPECT_TRUE(said(run_ok("istat " + shell_quote(img) + " 5"),

@@ -462,7 +462,9 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   ASSERT_TRUE(tree.ok());
   // Written: a sound primary GPT with its backup header or backup array
   // damaged, or changed and sealed again so that it differs from the
-  // primary: the partitions come from the primary, and each is said.
+  // primary; or the disk grown past its backup; or the protective MBR given
+  // a second entry, one GPT entry's (hybrid) or one no GPT entry covers: the
+  // partitions come from the primary, and each is said.
   {
     const image_t good = gpt_image({{40, 59, 0, u"one"}, {60, 79, 0, u"two"}});
     const struct {
@@ -471,7 +473,23 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       const char* said;
       bool sealed = false;  // the backup header's CRC-32 fields written again
       uint8_t flip = 0x5A;
+      size_t grown_to = 0;
+      uint8_t second_type = 0;  // the MBR's second entry: type, start, count
+      uint32_t second_start = 0, second_count = 0;
     } cases[] = {
+        {"grown by 32 sectors", 0,
+         "prob: GPT backup header at LBA 127 does not lie at the end of the disk (its last sector "
+         "is LBA 159); partitions read from the primary header\n",
+         false, 0, 160 * 512},
+        {"hybrid MBR", 0, "", false, 0, 0, 0x07, 40, 20},
+        {"MBR partition beside the GPT", 0,
+         "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 100, 20 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         false, 0, 0, 0x0C, 100, 20},
+        {"MBR partition one sector short of a GPT entry's", 0,
+         "prob: MBR entry 2 at byte 462: a partition of type 0x07 at sector 40, 19 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         false, 0, 0, 0x07, 40, 19},
         {"intact", 0, ""},
         {"backup header CRC", 127 * 512 + 60,
          "prob: GPT backup header at LBA 127 damaged (header CRC mismatch); partitions read from "
@@ -518,6 +536,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       image_t img = good;
       if (k.at) img[k.at] ^= k.flip;
       if (k.sealed) seal_gpt_header(img, 127 * 512);
+      if (k.grown_to) img.resize(k.grown_to, 0);
+      if (k.second_type) mbr_slot(img, 0, 1, k.second_type, k.second_start, k.second_count);
       write_file(tree.path("gpt.img"), img);
       RAW_DISK_IO disk(tree.path("gpt.img"), false, 0, disk_mode_path);
       partition_list list;
