@@ -833,15 +833,17 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
       const uint8_t* e = buffer + i;
       const uint8_t type = e[0];
       const bool file = type == 0x85 || (deleted && type == 0x05);
-      const size_t declared = e[1];
-      // A file set: the file entry, its stream entry and 1 to 17 name entries.
-      if (!file || declared < 2 || declared > 18) {
+      if (!file) {
         i += 32;
         continue;
       }
-      // The set ends at its first entry that is not a secondary of its own
-      // kind (in use or deleted): a raised count must not take in the next
-      // file's entries, which are read as the next set.
+      // A file set: the file entry, its stream entry, name entries and any
+      // other secondaries (vendor extensions, vendor allocations), up to
+      // 255. The set ends at its count or at its first entry that is not a
+      // secondary of its own kind (in use or deleted), whichever comes
+      // first: a raised count must not take in the next file's entries,
+      // which are read as the next set.
+      const size_t declared = e[1];
       const uint8_t in_use = type & 0x80;
       const uint8_t secondary = 0x40 | in_use;
       size_t secondaries = 0;
@@ -849,7 +851,10 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
              (e[32 * (secondaries + 1)] & 0xC0) == secondary)
         ++secondaries;
       const uint8_t* stream = e + 32;
-      if (secondaries == 0 || stream[0] != secondary) {
+      const bool has_stream = secondaries != 0 && stream[0] == secondary;
+      // A deleted file entry without its stream is nothing to recover; one
+      // in use is listed, and its damage said.
+      if (!has_stream && !in_use) {
         i += 32;
         continue;
       }
@@ -857,20 +862,35 @@ size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t*
       f.m_offset = base + i;
       f.m_deleted = in_use == 0;
       f.m_attributes = u16_at(e, 4);
-      f.m_stream_flags = stream[1];
-      f.m_valid_length = load_le64(stream + 8);
-      f.m_first_cluster = load_le32(stream + 20);
-      f.m_data_length = load_le64(stream + 24);
-      const size_t name_units = stream[3];
-      std::vector<uint16_t> units;
-      for (size_t k = 2; k <= secondaries && units.size() < name_units; ++k) {
-        const uint8_t* n = e + 32 * k;
-        if (n[0] != (0x41 | in_use)) break;
-        for (size_t u = 0; u < 15 && units.size() < name_units; ++u)
-          units.push_back(u16_at(n, 2 + 2 * u));
+      if (has_stream) {
+        f.m_stream_flags = stream[1];
+        f.m_valid_length = load_le64(stream + 8);
+        f.m_first_cluster = load_le32(stream + 20);
+        f.m_data_length = load_le64(stream + 24);
+        const size_t name_units = stream[3];
+        std::vector<uint16_t> units;
+        for (size_t k = 2; k <= secondaries && units.size() < name_units; ++k) {
+          const uint8_t* n = e + 32 * k;
+          if (n[0] != (0x41 | in_use)) break;
+          for (size_t u = 0; u < 15 && units.size() < name_units; ++u)
+            units.push_back(u16_at(n, 2 + 2 * u));
+        }
+        if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
       }
-      if (!units.empty()) utf16_vector_to_utf8(units, f.m_name);
-      if (in_use && secondaries < declared) {
+      if (in_use && !has_stream && secondaries == declared) {
+        f.m_checksum_bad = true;
+        if (declared == 0)
+          std::fprintf(stderr,
+                       "prob: exFAT entry set at offset 0x%llx: SecondaryCount 0, but a file's "
+                       "set holds its stream extension entry; the file's content is not read\n",
+                       static_cast<unsigned long long>(f.m_offset));
+        else
+          std::fprintf(stderr,
+                       "prob: exFAT entry set at offset 0x%llx: its first secondary entry is of "
+                       "type 0x%02x, not a stream extension entry; the file's content is not "
+                       "read\n",
+                       static_cast<unsigned long long>(f.m_offset), stream[0]);
+      } else if (in_use && secondaries < declared) {
         f.m_checksum_bad = true;
         std::fprintf(stderr,
                      "prob: exFAT entry set at offset 0x%llx: SecondaryCount %zu, but the set "

@@ -202,12 +202,14 @@ struct exfat_file_entry {
 uint16_t exfat_set_checksum(const uint8_t* set, size_t count);
 // The file sets of a directory buffer (with deleted ones when asked): a
 // file entry (0x85), its stream entry (0xC0) right behind it and the name
-// entries (0xC1) that follow, the name cut at the stream's name length.
-// A set ends at its first entry that is not a secondary of its kind, so a
-// raised SecondaryCount swallows no neighbour. A set in use that holds
-// fewer secondaries than it declares, or whose SetChecksum fails, is
-// marked and said on standard error (deleted sets no longer match theirs:
-// their type bytes changed).
+// entries (0xC1) that follow, the name cut at the stream's name length; up
+// to 255 secondaries (vendor entries among them). A set ends at its
+// SecondaryCount or its first entry that is not a secondary of its kind,
+// whichever comes first, so a raised count swallows no neighbour. A set in
+// use that holds fewer secondaries than it declares, no stream entry, or
+// whose SetChecksum fails, is listed, marked and said on standard error
+// (deleted sets no longer match theirs: their type bytes changed; a deleted
+// one without its stream entry is not listed).
 size_t read_exfat_dir_entries(std::vector<exfat_file_entry>& out, const uint8_t* buffer,
                               size_t length, uint64_t base, bool deleted);
 // The runs carry the valid data length: reads give zeros past it. A set

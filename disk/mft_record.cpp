@@ -163,6 +163,11 @@ std::string mft_unread_text(uint32_t bits) {
       {mft_unread_too_long, "content runs past 2^32 clusters, beyond any NTFS volume"},
       {mft_unread_runs_cut, "run list cut at a run that cannot be decoded"},
       {mft_unread_usa_count, "update sequence count past the record: more entries than sectors"},
+      {mft_unread_usa_short,
+       "update sequence count short of the record: fewer entries than sectors"},
+      {mft_unread_runs_span,
+       "runs end at another virtual cluster than the attribute's last: the run list is cut"},
+      {mft_unread_runs_past_volume, "run past the volume's clusters: the run list is cut there"},
   };
   std::string text;
   for (const auto& [bit, reason] : kReasons) {
@@ -185,14 +190,14 @@ bool is_mft_file_record(const uint8_t* buffer, size_t length) {
   const byte_view v(buffer, length);
   static const uint8_t sig[4] = {'F', 'I', 'L', 'E'};
   if (!v.starts_with(0, sig, 4) || !v.has(0, 24)) return false;
-  const uint16_t count = load_le16(buffer + 6);
-  return load_le16(buffer + 4) == mft_usa_offset && count >= mft_usa_count_min &&
-         count <= mft_usa_count_max && load_le16(buffer + 20) < 73;
+  return load_le16(buffer + 4) == mft_usa_offset && load_le16(buffer + 20) < 73;
 }
 
 uint16_t file_record_size(const uint8_t* buffer, size_t length) {
   if (!is_mft_file_record(buffer, length)) return 0;
-  return static_cast<uint16_t>((load_le16(buffer + 6) - 1) * 512);
+  const uint16_t count = load_le16(buffer + 6);
+  if (count < mft_usa_count_min || count > mft_usa_count_max) return 0;
+  return static_cast<uint16_t>((count - 1) * 512);
 }
 
 bool apply_fixups(uint32_t& kind, uint8_t* record, size_t length, uint32_t stride) {
@@ -350,7 +355,43 @@ void take_data_sizes(inode_record& rec, const attr_view& a) {
 // a non-resident header, gives its unit size).
 constexpr uint16_t kAttrCompressed = 0x0001;
 
-void take_data(inode_record& rec, const attr_view& a) {
+// Decodes the runs of a kept list and holds them to what the attribute and
+// the volume declare: runs that end short of the attribute's last virtual
+// cluster, run on past it, or reach past the volume's clusters are marked,
+// and the list is cut before the first run that passes either end. A list
+// that cannot be decoded is marked with why (index lists: cut, whatever the
+// reason).
+void take_runs(inode_record& rec, const attr_view& a, std::vector<data_run>& runs, bool index,
+               const ntfs_volume_map* volume) {
+  const size_t before = runs.size();
+  uint32_t why = 0;
+  if (!decode_data_runs(a.p, a.length, runs, &why)) {
+    rec.m_unread |= index ? uint32_t{mft_unread_runs_cut} : why;
+    return;
+  }
+  // The clusters from the first virtual cluster to the last; an attribute
+  // with none declares its last as one before its first.
+  const uint64_t declared = load_le64(a.p + 24) - load_le64(a.p + 16) + 1;
+  const uint64_t clusters = volume ? volume->m_clusters : 0;
+  uint64_t covered = 0;
+  for (size_t i = before; i < runs.size(); ++i) {
+    const data_run& r = runs[i];
+    uint32_t bad = 0;
+    if (r.m_count > declared - covered) bad |= mft_unread_runs_span;
+    if (clusters && !(r.m_negative & data_run_sparse) &&
+        (r.m_cluster >= clusters || r.m_count > clusters - r.m_cluster))
+      bad |= mft_unread_runs_past_volume;
+    if (bad) {
+      rec.m_unread |= bad;
+      runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i), runs.end());
+      return;
+    }
+    covered += r.m_count;
+  }
+  if (covered != declared) rec.m_unread |= mft_unread_runs_span;
+}
+
+void take_data(inode_record& rec, const attr_view& a, const ntfs_volume_map* volume) {
   take_data_sizes(rec, a);
   // Compressed clusters are no content: the record says so, and its runs
   // are marked for the readers to refuse. Resident values are never
@@ -375,7 +416,7 @@ void take_data(inode_record& rec, const attr_view& a) {
   const bool copy_only = rec.m_name.empty() && !rec.m_filter.empty();
   if (!copy_only && (o & mft_keep_data_runs) && a.nonresident) {
     const size_t before = rec.m_data_runs.size();
-    decode_data_runs(a.p, a.length, rec.m_data_runs, &rec.m_unread);
+    take_runs(rec, a, rec.m_data_runs, false, volume);
     if (compressed)
       for (size_t i = before; i < rec.m_data_runs.size(); ++i)
         rec.m_data_runs[i].m_negative |= data_run_compressed;
@@ -479,14 +520,17 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     return false;
   // The record's own bytes only, never those of its neighbour in a buffer.
   const size_t size = record_size;
-  const uint16_t count = load_le16(raw + 6);
-  if (mft_usa_offset + size_t{2} * count > size) return false;
+  const size_t count = load_le16(raw + 6);
   const uint16_t usn = load_le16(raw + mft_usa_offset);
-  // More entries than the record has sectors: no word past its end is put
-  // back, and the record is marked.
-  if ((count - size_t{1}) * 512 > size) rec.m_unread |= mft_unread_usa_count;
-  for (size_t i = 1; i < count; ++i) {
-    if (i * 512 > size) continue;
+  // The table's record size, not the count, says how many sectors the
+  // record has: a count that names more is marked and no word past the
+  // record's end is put back; one that names fewer is marked and leaves the
+  // last sectors as they lie. The entries of the sectors put back lie
+  // inside the record either way.
+  const size_t sectors = size / 512;
+  if (count > sectors + 1) rec.m_unread |= mft_unread_usa_count;
+  if (count < sectors + 1) rec.m_unread |= mft_unread_usa_short;
+  for (size_t i = 1; i < count && i <= sectors; ++i) {
     // A sector that does not end in the update sequence number is torn or
     // damaged: the record is read as far as it goes, and marked.
     if (load_le16(raw + i * 512 - 2) != usn) rec.m_unread |= mft_unread_torn;
@@ -539,14 +583,13 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
           take_file_name(rec, a);
           break;
         case attr_data:
-          take_data(rec, a);
+          take_data(rec, a, volume);
           break;
         case attr_index_allocation:
           // An index's runs are no content: any run that cannot be
           // decoded, however long, cuts the list.
-          if ((rec.m_options & mft_keep_index_runs) && a.nonresident &&
-              !decode_data_runs(a.p, a.length, rec.m_index_runs))
-            rec.m_unread |= mft_unread_runs_cut;
+          if ((rec.m_options & mft_keep_index_runs) && a.nonresident)
+            take_runs(rec, a, rec.m_index_runs, true, volume);
           break;
         default:
           break;
@@ -580,9 +623,9 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
   // A record part of which could not be read is kept, marked, rather than
   // dropped for the names it may lack.
   return !rec.m_parents.empty() || !rec.m_related.empty() ||
-         (rec.m_unread &
-          (mft_unread_list_no_volume | mft_unread_list_unreadable | mft_unread_extension |
-           mft_unread_no_name | mft_unread_torn | mft_unread_usa_count)) != 0;
+         (rec.m_unread & (mft_unread_list_no_volume | mft_unread_list_unreadable |
+                          mft_unread_extension | mft_unread_no_name | mft_unread_torn |
+                          mft_unread_usa_count | mft_unread_usa_short)) != 0;
 }
 
 }  // namespace
@@ -851,6 +894,7 @@ bool ntfs_volume_map_from_boot(ntfs_volume_map& map, RAW_DISK_IO* disk, uint64_t
     map.m_cluster_size = cs;
     map.m_record_size = size;
     map.m_mft_runs = std::move(mft.m_data_runs);
+    map.m_clusters = bs.ntfs_total_sectors() / ntfs_sectors_per_cluster(bs.sectors_per_cluster());
     return true;
   });
 }

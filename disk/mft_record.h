@@ -123,6 +123,18 @@ enum : uint32_t {
   // The update-sequence count names more sectors than the record has: the
   // words past its end are not put back, and the header is damaged.
   mft_unread_usa_count = 0x100,
+  // The update-sequence count names fewer sectors than the record has: the
+  // last sectors keep the sequence number where their own words belong.
+  mft_unread_usa_short = 0x200,
+  // A kept run list ($DATA or $INDEX_ALLOCATION) whose runs end at another
+  // virtual cluster than the attribute's last: cut short (the content past
+  // its runs is not there to read), or running on (the runs past the last
+  // virtual cluster are not kept).
+  mft_unread_runs_span = 0x400,
+  // A kept run lies, wholly or in part, past the volume's clusters: it and
+  // the runs after it are not kept, so that no cluster of another file is
+  // read as this one's.
+  mft_unread_runs_past_volume = 0x800,
 };
 inline constexpr uint64_t ntfs_max_file_clusters = uint64_t{1} << 32;
 // The reasons of the set bits, joined by "; "; empty for 0.
@@ -198,10 +210,13 @@ inline constexpr size_t mft_usa_offset = 48;
 inline constexpr uint16_t mft_usa_count_min = 2;
 inline constexpr uint16_t mft_usa_count_max = 9;
 
-// "FILE", update-sequence array at 48 with 2 to 9 entries, first attribute
-// below 73; length is the bytes readable at buffer.
+// "FILE", update-sequence array at 48, first attribute below 73; length is
+// the bytes readable at buffer. Any update-sequence count: a record whose
+// count is damaged is still a record, read with its table's record size
+// and marked.
 bool is_mft_file_record(const uint8_t* buffer, size_t length);
-// (count - 1) x 512 for an accepted record, 0 otherwise.
+// (count - 1) x 512 for an accepted record with 2 to 9 entries, 0
+// otherwise: the size a table's first record gives all of them.
 uint16_t file_record_size(const uint8_t* buffer, size_t length);
 
 // Record kinds of apply_fixups.
@@ -254,6 +269,7 @@ struct ntfs_volume_map {
   uint32_t m_cluster_size = 0;
   uint32_t m_record_size = 0;
   std::vector<data_run> m_mft_runs;  // $MFT's unnamed $DATA, in content order
+  uint64_t m_clusters = 0;           // the volume's clusters; 0 when unknown
 };
 // The volume whose boot sector lies at offset: its geometry and the runs of
 // its table's record 0; false (and an empty map) when either is unsound.
@@ -261,7 +277,9 @@ bool ntfs_volume_map_from_boot(ntfs_volume_map& map, RAW_DISK_IO* disk, uint64_t
 // The record-size bytes of an entry of the table, read through its runs.
 bool read_mft_entry(const ntfs_volume_map& map, uint64_t entry, std::vector<uint8_t>& buffer);
 
-// Parses one FILE record (fixups applied in place) into rec. In attribute-
+// Parses one FILE record (fixups applied in place) into rec. Each kept run
+// list must end at its attribute's last virtual cluster and, with a volume
+// map, lie inside the volume's clusters; what does not is marked and cut. In attribute-
 // list mode the header is not taken, an already merged record is not merged
 // again, and $ATTRIBUTE_LIST is ignored. Without a volume map, extension
 // records are read at base_offset + entry x record_size (a contiguous

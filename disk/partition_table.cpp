@@ -427,6 +427,14 @@ bool locate_gpt(RAW_DISK_IO& disk, gpt_location& loc, std::vector<std::string>& 
                       backup + "); partitions read from the primary header");
     else
       compare_gpt_backup(loc, backup_loc, notes);
+    // A backup that lies before the disk's last sector: the disk was
+    // grown (or the table made for a smaller one) since, and the old
+    // backup lies in space no partition holds.
+    const uint64_t end = disk.size() / ss - 1;
+    if (alternate < end)
+      notes.push_back("GPT backup header at LBA " + std::to_string(alternate) +
+                      " does not lie at the end of the disk (its last sector is LBA " +
+                      std::to_string(end) + "); partitions read from the primary header");
     return true;
   }
   const uint64_t last = disk.size() / ss - 1;
@@ -777,6 +785,40 @@ void fill_gpt_entry(partition_entry& p, const uint8_t* entry, const uint8_t* vol
   }
 }
 
+namespace {
+
+// The partitions of a protective MBR beside its 0xEE entry that no GPT
+// entry covers sector for sector (a hybrid MBR's do): said, as
+// partitioning tools say them; the partitions are the GPT's.
+void report_mbr_beside_gpt(RAW_DISK_IO& disk, const gpt_location& loc) {
+  uint8_t mbr[512];
+  uint32_t got = sizeof mbr;
+  if (!disk.read_at(mbr, got, 0) || got != sizeof mbr) return;
+  for (size_t i = 0; i < 4; ++i) {
+    const mbr_entry e = entry_at(mbr, i);
+    if (!counts(e) || e.partition_type() == 0xEE) continue;
+    const uint64_t first = e.lba_first_sector();
+    const uint64_t last = first + e.num_sectors() - 1;
+    bool covered = false;
+    for (uint32_t k = 0; k < loc.count && !covered; ++k) {
+      const uint8_t* raw = loc.array.data() + size_t{k} * loc.entry_size;
+      gpt_entry g;
+      std::memcpy(g.m_raw.data(), raw, g.m_raw.size());
+      covered = !is_zero_guid(g.type_guid()) && g.first_lba() == first && g.last_lba() == last;
+    }
+    if (covered) continue;
+    std::fprintf(stderr,
+                 "prob: MBR entry %zu at byte %zu: a partition of type 0x%02x at sector %llu, "
+                 "%llu sectors, beside the protective entry, that no GPT entry covers; "
+                 "partitions read from the GPT\n",
+                 i + 1, mbr_first_entry + i * mbr_entry_size, e.partition_type(),
+                 static_cast<unsigned long long>(first),
+                 static_cast<unsigned long long>(e.num_sectors()));
+  }
+}
+
+}  // namespace
+
 bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   list.clear();
   if (!disk.is_open()) return false;
@@ -785,6 +827,7 @@ bool scan_gpt_partitions(RAW_DISK_IO& disk, partition_list& list, bool layout) {
   const bool found = locate_gpt(disk, loc, notes);
   report_gpt(notes);
   if (!found) return false;
+  report_mbr_beside_gpt(disk, loc);
   const uint32_t ss = loc.sector_size;
   const std::vector<uint8_t>& array = loc.array;
 

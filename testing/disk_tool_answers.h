@@ -96,13 +96,15 @@ class ntfs3g_mount {
   std::string m_why;
 };
 
-// The table of the NTFS volume at the start of an image, walked in place.
-inline bool load_table(vk::_inode_collection& c, vk::RAW_DISK_IO& disk) {
+// The table of the NTFS volume at the start of an image, walked in place,
+// each record keeping what the options ask.
+inline bool load_table(vk::_inode_collection& c, vk::RAW_DISK_IO& disk,
+                       uint32_t options = vk::mft_keep_data_runs) {
   vk::ntfs_volume_map map;
   if (!vk::ntfs_volume_map_from_boot(map, &disk, 0)) return false;
   const vk::data_run& first = map.m_mft_runs.front();
   c.m_all_records = 1;
-  c.m_options = vk::mft_keep_data_runs;
+  c.m_options = options;
   return c.attach_disk(&disk, false, nullptr, nullptr, uint64_t{first.m_count} * map.m_cluster_size,
                        first.m_cluster * map.m_cluster_size);
 }

@@ -64,7 +64,19 @@ inline std::vector<uint8_t> nonresident_attr(uint32_t type, const std::vector<ui
   byte_builder b;
   b.u32(type).u32(0).u8(1).u8(static_cast<uint8_t>(name.size()));
   b.u16(static_cast<uint16_t>(name.empty() ? 0 : name_at)).u16(flags).u16(0);
-  b.u64(start_vcn).u64(0).u16(static_cast<uint16_t>(runs_at)).u16(compression_unit).u32(0);
+  // The last virtual cluster is the one the runs end at (one before the
+  // first for no runs), as far as their headers can be walked.
+  uint64_t clusters = 0;
+  for (size_t at = 0; at < runs.size() && runs[at] != 0;) {
+    const size_t l = runs[at] & 15, o = runs[at] >> 4;
+    if (l == 0 || l > 8 || at + 1 + l + o > runs.size()) break;
+    uint64_t count = 0;
+    for (size_t k = 0; k < l; ++k) count |= uint64_t{runs[at + 1 + k]} << (8 * k);
+    clusters += count;
+    at += 1 + l + o;
+  }
+  b.u64(start_vcn).u64(start_vcn + clusters - 1);
+  b.u16(static_cast<uint16_t>(runs_at)).u16(compression_unit).u32(0);
   b.u64(allocated).u64(real).u64(initialized);
   b.utf16(name).pad_to(runs_at).bytes(runs).u8(0).pad_to(align8(runs_at + runs.size() + 1));
   b.put_u32(4, static_cast<uint32_t>(b.size()));

@@ -107,22 +107,31 @@ TEST(IntegrityMarks, NtfsUpdateSequencesAreCompared) {
     EXPECT_EQ(load_le16(&r[3 * 512 - 2]), torn ? 0x0102 : 0x1003);
   }
   // Written: a FILE record of 1024 or 4096 bytes with 3 or 9 update-
-  // sequence entries; 9 name more sectors than 1024 bytes hold. Marked,
-  // and read as far as its own bytes go.
+  // sequence entries, its count then changed to any other: listed whatever
+  // the count, marked when it names more sectors than the record has or
+  // fewer, and read as far as its own bytes go.
+  const char* const past = "update sequence count past the record: more entries than sectors";
+  const char* const short_of =
+      "update sequence count short of the record: fewer entries than sectors";
   const struct {
     size_t size;
     uint16_t count;
+    uint16_t changed_to;
     const char* mark;
   } counts[] = {
-      {1024, 3, ""},
-      {4096, 9, ""},
-      {1024, 9, "update sequence count past the record: more entries than sectors"},
+      {1024, 3, 3, ""},       {4096, 9, 9, ""},       {1024, 9, 9, past},
+      {1024, 3, 10, past},    {1024, 3, 600, past},   {1024, 3, 0xFFFF, past},
+      {4096, 9, 10, past},    {4096, 9, 2100, past},  {1024, 3, 0, short_of},
+      {1024, 3, 1, short_of}, {1024, 3, 2, short_of}, {4096, 9, 2, short_of},
+      {4096, 9, 8, short_of},
   };
   for (const auto& k : counts) {
-    SCOPED_TRACE(k.count);
+    SCOPED_TRACE(k.changed_to);
     std::vector<uint8_t> raw = file_record(
         40, 1, 1, 0, {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"seq"))}, k.size,
         k.count);
+    put16(raw, 6, k.changed_to);
+    EXPECT_TRUE(is_mft_file_record(raw.data(), raw.size()));
     write_file(tree.path("r.img"), raw);
     RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
     inode_record rec;
@@ -140,61 +149,116 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
   // hold a second header of 0x09 (a 9-byte length), or a second run of
   // 2^32 clusters. The runs before a damaged header are kept; content runs
   // past 2^32 clusters are not.
+  // Their runs (4 clusters at 32, 2 more at 40 when a second run is
+  // written) may also end short of the attribute's last virtual cluster,
+  // or run on past it, or (on a volume of 40 clusters) past the volume:
+  // marked, and the list cut before the first run that passes either end.
   const std::vector<uint8_t> cut = {0x11, 0x04, 0x20, 0x09, 1, 2};
   const std::vector<uint8_t> huge = {0x11, 0x04, 0x20, 0x05, 0, 0, 0, 0, 1};
+  const std::vector<uint8_t> two = {0x11, 0x04, 0x20, 0x11, 0x02, 0x08};
+  const char* const span =
+      "runs end at another virtual cluster than the attribute's last: the run list is cut";
+  const char* const past_volume = "run past the volume's clusters: the run list is cut there";
+  constexpr uint64_t as_written = ~uint64_t{0} - 1;
   const struct {
     uint32_t type;
     std::vector<uint8_t> runs;
     size_t kept;
-    const char* mark;
+    std::string mark;
+    uint64_t last_vcn = as_written;
+    uint64_t volume_clusters = 0;  // 0: no volume
   } cases[] = {
       {0x80, {0x11, 0x04, 0x20}, 1, ""},
       {0x80, cut, 1, "run list cut at a run that cannot be decoded"},
       {0xA0, cut, 1, "run list cut at a run that cannot be decoded"},
       {0x80, huge, 0, "content runs past 2^32 clusters, beyond any NTFS volume"},
       {0xA0, huge, 1, "run list cut at a run that cannot be decoded"},
+      {0x80, two, 2, "", as_written, 42},
+      {0xA0, two, 2, "", as_written, 42},
+      {0x80, {}, 0, ""},
+      {0x80, {0x11, 0x04, 0x20}, 1, span, 7},
+      {0xA0, {0x11, 0x04, 0x20}, 1, span, 7},
+      {0x80, two, 1, span, 4},
+      {0xA0, two, 1, span, 4},
+      {0x80, {}, 0, span, 3},
+      {0x80, two, 1, past_volume, as_written, 41},
+      {0xA0, two, 1, past_volume, as_written, 41},
+      {0x80, two, 0, past_volume, as_written, 20},
+      {0x80, two, 1, std::string(span) + "; " + past_volume, 4, 41},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.mark);
-    std::vector<uint8_t> raw =
-        file_record(40, 1, 1, 0,
-                    {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"runs")),
-                     nonresident_attr(k.type, k.runs, 0, 0, 0, 0, k.type == 0xA0 ? u"$I30" : u"")});
+    std::vector<uint8_t> attr =
+        nonresident_attr(k.type, k.runs, 0, 0, 0, 0, k.type == 0xA0 ? u"$I30" : u"");
+    if (k.last_vcn != as_written) put64(attr, 24, k.last_vcn);
+    std::vector<uint8_t> raw = file_record(
+        40, 1, 1, 0, {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"runs")), attr});
     write_file(tree.path("r.img"), raw);
     RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
+    ntfs_volume_map volume;
+    volume.m_disk = &disk;
+    volume.m_cluster_size = 512;
+    volume.m_record_size = 1024;
+    volume.m_clusters = k.volume_clusters;
     inode_record rec;
     rec.m_options = mft_keep_data_runs | mft_keep_index_runs;
-    ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false));
+    ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false,
+                                  k.volume_clusters ? &volume : nullptr));
     EXPECT_EQ(mft_unread_text(rec.m_unread), k.mark);
     EXPECT_EQ((k.type == 0x80 ? rec.m_data_runs : rec.m_index_runs).size(), k.kept);
   }
 
-  // Made by mkntfs (4 KiB clusters, 1 KiB records), then, in turn:
-  // $Extend's record (11) torn, or its update-sequence count set to 9;
-  // $LogFile's (2) one run followed by a header of 0x09, or replaced by a
-  // hole of 2^32 clusters. istat says each in its words; the walk marks
-  // that record and no other, and none on the sound table.
+  // Made by mkntfs (4 KiB clusters, 1 KiB records, 4095 clusters), then, in
+  // turn: $Extend's record (11) torn, or its update-sequence count set to
+  // another; $LogFile's (2) one run (512 clusters at 2048) followed by a
+  // header of 0x09 or by a hole of 61,440 clusters, grown to 3840 clusters
+  // (past the volume), cut to 256, or replaced by a hole of 2^32 clusters;
+  // the root folder's (5) index run (one cluster, 517) followed by a header
+  // of 0x09, or ended before it by a header of 0x00; p.bin's (64, copied in
+  // by ntfscp, its 5 clusters then written as runs of 2 and 3) second
+  // header made 0x00 or 0x34. istat says each in its words (or reads it
+  // without one), and ntfscat refuses p.bin's content; the walk lists that
+  // record, marks it and no other, and none on the sound table.
   std::string why;
-  if (!have({"mkntfs", "istat"}, why)) GTEST_SKIP() << why;
+  if (!have({"mkntfs", "istat", "ntfscp"}, why)) GTEST_SKIP() << why;
   const std::string clean =
       make_volume(tree.path("m.img"), 16u << 20, "mkntfs", "-F -Q -q -c 4096", &why);
   ASSERT_FALSE(clean.empty()) << why;
+  write_file(tree.path("p.bin"), pattern(20000, 3));
+  run_ok(find_tool("ntfscp") + " " + shell_quote(clean) + " " + shell_quote(tree.path("p.bin")) +
+         " p.bin");
   const uint64_t table = load_le64(&read_file_range(clean, 0, 512)[48]) * 4096;
-  std::vector<uint8_t> log = read_file_range(clean, table + 2 * 1024, 1024);
-  uint32_t kind = 0;
-  ASSERT_TRUE(apply_fixups(kind, log.data(), log.size(), 512));
-  size_t data = load_le16(&log[20]);
-  while (data + 64 < log.size() && load_le32(&log[data]) != 0x80) data += load_le32(&log[data + 4]);
-  ASSERT_LT(data + 64, log.size());
-  const size_t first = data + load_le16(&log[data + 32]);
-  const uint64_t runs = 2 * 1024 + first;
-  const uint64_t second = runs + 1 + (log[first] & 15) + (log[first] >> 4);
+  // The first run header of a record's attribute, from the table's start.
+  const auto runs_of = [&](uint64_t entry, uint32_t type) -> uint64_t {
+    std::vector<uint8_t> r = read_file_range(clean, table + entry * 1024, 1024);
+    uint32_t kind = 0;
+    EXPECT_TRUE(apply_fixups(kind, r.data(), r.size(), 512));
+    size_t at = load_le16(&r[20]);
+    while (at + 64 < r.size() && load_le32(&r[at]) != type) at += load_le32(&r[at + 4]);
+    EXPECT_LT(at + 64, r.size());
+    return at + 64 < r.size() ? entry * 1024 + at + load_le16(&r[at + 32]) : 0;
+  };
+  const uint64_t runs = runs_of(2, 0x80);
+  const uint64_t root_runs = runs_of(5, 0xA0);
+  ASSERT_EQ(read_file_range(clean, table + runs, 6), (image_t{0x22, 0x00, 0x02, 0x00, 0x08, 0}));
+  ASSERT_EQ(read_file_range(clean, table + root_runs, 5), (image_t{0x21, 0x01, 0x05, 0x02, 0}));
+  const uint64_t p_runs = runs_of(64, 0x80);
+  image_t p = read_file_range(clean, table + p_runs, 8);
+  ASSERT_EQ(p[0], 0x21);
+  ASSERT_EQ(p[1], 5);
+  ASSERT_EQ(p[4], 0);
+  write_at(clean, table + p_runs, {0x21, 0x02, p[2], p[3], 0x11, 0x03, 0x02, 0x00});
+  const std::string past = "update sequence count past the record: more entries than sectors";
+  const std::string short_of =
+      "update sequence count short of the record: fewer entries than sectors";
+  const std::string cut_here = "run list cut at a run that cannot be decoded";
   const struct {
     uint64_t at;  // from the table's start
     std::vector<uint8_t> bytes;
     uint32_t entry;
     const char* istat_says;  // "": no error
-    const char* mark;
+    std::string mark;
+    const char* ntfscat_says = nullptr;
   } damage[] = {
       {0, {}, 11, "", ""},
       {11 * 1024 + 510,
@@ -202,21 +266,33 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
        11,
        "Incorrect update sequence value in MFT entry",
        "incorrect update sequence value: a sector of the record is torn or damaged"},
-      {11 * 1024 + 6,
-       {9},
-       11,
-       "More Update Sequence Entries than MFT size",
-       "update sequence count past the record: more entries than sectors"},
-      {second,
-       {0x09},
+      {11 * 1024 + 6, {9}, 11, "More Update Sequence Entries than MFT size", past},
+      {11 * 1024 + 6, {10}, 11, "More Update Sequence Entries than MFT size", past},
+      {11 * 1024 + 6, {0x58, 0x02}, 11, "More Update Sequence Entries than MFT size", past},
+      {11 * 1024 + 6, {0}, 11, "Invalid update count value out of bounds", short_of},
+      {11 * 1024 + 6, {2}, 11, "", short_of},
+      {runs + 5, {0x09}, 2, "Run length is too large to process", cut_here},
+      {runs + 5, {0x02, 0x00, 0xF0}, 2, "Run length is larger than file system", span},
+      {runs + 2,
+       {0x0F},
        2,
-       "Run length is too large to process",
-       "run list cut at a run that cannot be decoded"},
+       "Run offset and length is larger than file system",
+       std::string(span) + "; " + past_volume},
+      {runs + 2, {0x01}, 2, "", span},
       {runs,
        {0x05, 0, 0, 0, 0, 1, 0},
        2,
        "Run length is larger than file system",
        "content runs past 2^32 clusters, beyond any NTFS volume"},
+      {root_runs + 4, {0x09}, 5, "Run length is too large to process", cut_here},
+      {root_runs, {0x00}, 5, "", span},
+      {p_runs + 4, {0x00}, 64, "", span, "ERROR: Couldn't read file: Input/output error"},
+      {p_runs + 4,
+       {0x34},
+       64,
+       "Run length is larger than file system",
+       cut_here,
+       "ERROR: Couldn't read file: Input/output error"},
   };
   for (const auto& k : damage) {
     SCOPED_TRACE(k.mark);
@@ -227,12 +303,37 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
         run_ok_or_not("istat " + shell_quote(img) + " " + std::to_string(k.entry) + " 2>&1");
     EXPECT_TRUE(said(says, *k.istat_says ? k.istat_says : "MFT Entry Header Values:")) << says;
     EXPECT_EQ(said(says, "Error") || said(says, "error"), *k.istat_says != 0) << says;
+    if (k.ntfscat_says && !find_tool("ntfscat").empty()) {
+      const std::string cat =
+          run_ok_or_not("(" + find_tool("ntfscat") + " -i 64 " + shell_quote(img) + " >/dev/null)");
+      EXPECT_TRUE(said(cat, k.ntfscat_says)) << cat;
+    }
     RAW_DISK_IO disk(img, false, 0, disk_mode_path);
     _inode_collection c;
-    ASSERT_TRUE(load_table(c, disk));
+    ASSERT_TRUE(load_table(c, disk, mft_keep_data_runs | mft_keep_index_runs));
+    EXPECT_EQ(c.m_entries.count(k.entry), 1u);
     for (const auto& [number, index] : c.m_entries)
       EXPECT_EQ(mft_unread_text(c.m_store[index].m_unread), number == k.entry ? k.mark : "")
           << number;
+    // p.bin's content is the bytes ntfscp copied, or, its runs cut, not
+    // read in full: no byte past its runs is given as its own.
+    const inode_record& p_rec = c.m_store[c.m_entries.find(64)->second];
+    cluster_runs list;
+    ASSERT_TRUE(cluster_runs_from_record(list, p_rec, 0, 4096));
+    std::vector<uint8_t> content;
+    const bool whole = read_cluster_runs_to_vector(list, content, disk, 0, p_rec.m_real_size);
+    EXPECT_EQ(whole, k.entry != 64);
+    if (whole) {
+      EXPECT_EQ(content, pattern(20000, 3));
+    }
+    if (k.at != 0) continue;
+    // The sound table's root folder: its index run as istat lists it.
+    EXPECT_TRUE(said(run_ok("istat " + shell_quote(img) + " 5"),
+                     "Name: $I30   Non-Resident   size: 4096  init_size: 4096\n517 \n"));
+    const inode_record& root = c.m_store[c.m_entries.find(5)->second];
+    ASSERT_EQ(root.m_index_runs.size(), 1u);
+    EXPECT_EQ(root.m_index_runs[0].m_cluster, 517u);
+    EXPECT_EQ(root.m_index_runs[0].m_count, 1u);
   }
 }
 
@@ -374,10 +475,11 @@ TEST(IntegrityMarks, Ext4MetadataChecksumsAreCheckedAndLinksRead) {
 }
 
 TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
-  // Written: "contig.bin" renamed in place to "jontig.bin", or its
-  // SecondaryCount raised from 2 to 3 (over chained.bin's file entry):
-  // listed, marked, said, its content refused; "chained.bin" and the sound
-  // image are read.
+  // Written: "contig.bin" renamed in place to "jontig.bin", its
+  // SecondaryCount raised from 2 to 3 or 19 (over chained.bin's file entry)
+  // or made 0, or its stream entry made a name entry: listed (without the
+  // name it no longer reaches), marked, said, its content refused;
+  // "chained.bin" and the sound image are read.
   const struct {
     size_t at;
     uint8_t value;
@@ -390,6 +492,15 @@ TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
       {1024 + 32 + 1, 3, "contig.bin",
        "prob: exFAT entry set at offset 0x420: SecondaryCount 3, but the set ends after 2 "
        "secondary entries; the file's content is not read\n"},
+      {1024 + 32 + 1, 19, "contig.bin",
+       "prob: exFAT entry set at offset 0x420: SecondaryCount 19, but the set ends after 2 "
+       "secondary entries; the file's content is not read\n"},
+      {1024 + 32 + 1, 0, "",
+       "prob: exFAT entry set at offset 0x420: SecondaryCount 0, but a file's set holds its "
+       "stream extension entry; the file's content is not read\n"},
+      {1024 + 32 + 32, 0xC1, "",
+       "prob: exFAT entry set at offset 0x420: its first secondary entry is of type 0xc1, not a "
+       "stream extension entry; the file's content is not read\n"},
   };
   for (const auto& k : written) {
     SCOPED_TRACE(k.at);
@@ -413,8 +524,15 @@ TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
   // Made by mkfs.exfat with empty "a1.txt", "a2.txt" and "a3.txt" sets
   // written into its root after the label, bitmap and up-case entries:
   // fsck.exfat finds it clean. With a1's set renamed in place, or its
-  // SecondaryCount raised to 3, it says "files corrupted 1"; fls lists
-  // three names either way, and so does the read, a1's set marked.
+  // SecondaryCount made 3, 19 or 255, it says "files corrupted 1"; fls
+  // lists three names for 3, and a2 and a3 alone for 19 and 255. With the
+  // count made 0 or 1, fsck.exfat also says "unknown entry type", and fls
+  // lists a2 and a3 alone. The read lists a1's
+  // set (its entries up to the count, or to the next file's, whichever come
+  // first: no name without its name entry), marked and said. a1 replaced by
+  // a sound set of 19 secondaries (a name of 255 characters in 17 entries,
+  // and a vendor extension entry): clean to fsck.exfat, though fls does not
+  // list it; read whole with no word.
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
   std::string why;
@@ -423,47 +541,98 @@ TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
   ASSERT_FALSE(clean.empty()) << why;
   const image_t head = read_file_range(clean, 0, 512);
   const uint64_t root = exfat_root_dir_offset(boot_sector_from(head.data(), head.size()), 0);
-  uint64_t at = root + 96;
+  image_t sets;
   for (const char16_t* name : {u"a1.txt", u"a2.txt", u"a3.txt"}) {
-    write_at(clean, at, exfat_file_set(name, 0x01, 0, 0, true));
-    at += 96;
+    const image_t set = exfat_file_set(name, 0x01, 0, 0, true);
+    sets.insert(sets.end(), set.begin(), set.end());
   }
+  write_at(clean, root + 96, sets);
+  const std::u16string long_name(255, u'n');
+  image_t nineteen = exfat_file_set(long_name, 0x01, 0, 0, true);
+  nineteen.resize(nineteen.size() + 32, 0);
+  nineteen[nineteen.size() - 32] = 0xE0;  // a vendor extension entry
+  nineteen[1] = 19;
+  put16(nineteen, 2, exfat_set_checksum(nineteen.data(), 20));
+  nineteen.insert(nineteen.end(), sets.begin() + 96, sets.end());
+  const std::string a1 = std::string(": SecondaryCount ");
+  const std::string a1_cut = ", but the set ends after 2 secondary entries";
   const struct {
     uint64_t at;
-    uint8_t value;
-    const char* listed;  // by fls, in the order of the folder
-    const char* said;
+    image_t bytes;
+    const char* fls_lists;  // in the order of the folder
+    std::string listed;
+    const char* fsck_says;
+    std::string said;
   } made[] = {
-      {0, 0, "a1.txt a2.txt a3.txt ", ""},
-      {96 + 64 + 2, 'j', "j1.txt a2.txt a3.txt ", ": SetChecksum 0x"},
-      {96 + 1, 3, "a1.txt a2.txt a3.txt ",
-       ": SecondaryCount 3, but the set ends after 2 secondary entries"},
+      {0,
+       {},
+       "a1.txt a2.txt a3.txt ",
+       "a1.txt a2.txt a3.txt ",
+       "clean. directories 1, files 3",
+       ""},
+      {96 + 64 + 2,
+       {'j'},
+       "j1.txt a2.txt a3.txt ",
+       "j1.txt a2.txt a3.txt ",
+       "files corrupted 1",
+       ": SetChecksum 0x"},
+      {96 + 1,
+       {3},
+       "a1.txt a2.txt a3.txt ",
+       "a1.txt a2.txt a3.txt ",
+       "files corrupted 1",
+       a1 + "3" + a1_cut},
+      {96 + 1,
+       {19},
+       "a2.txt a3.txt ",
+       "a1.txt a2.txt a3.txt ",
+       "files corrupted 1",
+       a1 + "19" + a1_cut},
+      {96 + 1,
+       {255},
+       "a2.txt a3.txt ",
+       "a1.txt a2.txt a3.txt ",
+       "files corrupted 1",
+       a1 + "255" + a1_cut},
+      {96 + 1,
+       {1},
+       "a2.txt a3.txt ",
+       " a2.txt a3.txt ",
+       "unknown entry type 0xc1",
+       ": SetChecksum 0x"},
+      {96 + 1,
+       {0},
+       "a2.txt a3.txt ",
+       " a2.txt a3.txt ",
+       "unknown entry type 0xc0",
+       ": SecondaryCount 0, but a file's set holds its stream extension entry"},
+      {96, nineteen, "a2.txt a3.txt ", std::string(255, 'n') + " a2.txt a3.txt ",
+       "clean. directories 1, files 3", ""},
   };
   for (const auto& k : made) {
     SCOPED_TRACE(k.listed);
     const std::string img = tree.path("dmg.img");
     std::filesystem::copy_file(clean, img, std::filesystem::copy_options::overwrite_existing);
-    if (k.at) write_at(img, root + k.at, {k.value});
-    EXPECT_EQ(said(run_ok_or_not(find_tool("fsck.exfat") + " -n " + shell_quote(img)),
-                   "files corrupted 1"),
-              k.at != 0);
+    if (k.at) write_at(img, root + k.at, k.bytes);
+    const std::string fsck = run_ok_or_not(find_tool("fsck.exfat") + " -n " + shell_quote(img));
+    EXPECT_TRUE(said(fsck, k.fsck_says)) << fsck;
     std::string fls_names;
     std::istringstream fls(run_ok(find_tool("fls") + " " + shell_quote(img)));
     for (std::string line; std::getline(fls, line);)
       if (line.find(".txt") != std::string::npos)
         fls_names += line.substr(line.find('\t') + 1) + " ";
-    EXPECT_EQ(fls_names, k.listed);
-    const image_t dir = read_file_range(img, root, 512);
+    EXPECT_EQ(fls_names, k.fls_lists);
+    const image_t dir = read_file_range(img, root, 1024);
     std::vector<exfat_file_entry> files;
     testing::internal::CaptureStderr();
     ASSERT_EQ(read_exfat_dir_entries(files, dir.data(), dir.size(), root, false), 3u);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.empty(), k.at == 0);
+    EXPECT_EQ(err.empty(), k.said.empty()) << err;
     EXPECT_TRUE(said(err, k.said)) << err;
     std::string names;
     for (const exfat_file_entry& f : files) names += f.m_name + " ";
     EXPECT_EQ(names, k.listed);
-    EXPECT_EQ(files[0].m_checksum_bad, k.at != 0);
+    EXPECT_EQ(files[0].m_checksum_bad, !k.said.empty());
     EXPECT_FALSE(files[1].m_checksum_bad || files[2].m_checksum_bad);
   }
 }

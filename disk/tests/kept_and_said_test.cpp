@@ -462,7 +462,9 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   ASSERT_TRUE(tree.ok());
   // Written: a sound primary GPT with its backup header or backup array
   // damaged, or changed and sealed again so that it differs from the
-  // primary: the partitions come from the primary, and each is said.
+  // primary; or the disk grown past its backup; or the protective MBR given
+  // a second entry, one GPT entry's (hybrid) or one no GPT entry covers: the
+  // partitions come from the primary, and each is said.
   {
     const image_t good = gpt_image({{40, 59, 0, u"one"}, {60, 79, 0, u"two"}});
     const struct {
@@ -471,7 +473,23 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       const char* said;
       bool sealed = false;  // the backup header's CRC-32 fields written again
       uint8_t flip = 0x5A;
+      size_t grown_to = 0;
+      uint8_t second_type = 0;  // the MBR's second entry: type, start, count
+      uint32_t second_start = 0, second_count = 0;
     } cases[] = {
+        {"grown by 32 sectors", 0,
+         "prob: GPT backup header at LBA 127 does not lie at the end of the disk (its last sector "
+         "is LBA 159); partitions read from the primary header\n",
+         false, 0, 160 * 512},
+        {"hybrid MBR", 0, "", false, 0, 0, 0x07, 40, 20},
+        {"MBR partition beside the GPT", 0,
+         "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 100, 20 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         false, 0, 0, 0x0C, 100, 20},
+        {"MBR partition one sector short of a GPT entry's", 0,
+         "prob: MBR entry 2 at byte 462: a partition of type 0x07 at sector 40, 19 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         false, 0, 0, 0x07, 40, 19},
         {"intact", 0, ""},
         {"backup header CRC", 127 * 512 + 60,
          "prob: GPT backup header at LBA 127 damaged (header CRC mismatch); partitions read from "
@@ -518,6 +536,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       image_t img = good;
       if (k.at) img[k.at] ^= k.flip;
       if (k.sealed) seal_gpt_header(img, 127 * 512);
+      if (k.grown_to) img.resize(k.grown_to, 0);
+      if (k.second_type) mbr_slot(img, 0, 1, k.second_type, k.second_start, k.second_count);
       write_file(tree.path("gpt.img"), img);
       RAW_DISK_IO disk(tree.path("gpt.img"), false, 0, disk_mode_path);
       partition_list list;
@@ -673,7 +693,9 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // Made by sgdisk (two partitions, disk GUID given), then the backup
   // changed and sealed again: its array taken from the same disk with a
   // third partition added, or its header's disk GUID and first usable LBA
-  // changed. sgdisk -v's words and ours; the partitions come from the
+  // changed; or the disk grown by 4 MiB; or the protective MBR given a
+  // second entry, a hybrid one (sgdisk -h 1's) or a FAT32 partition no GPT
+  // entry covers. sgdisk -v's words and ours; the partitions come from the
   // primary, and the disk as made gives no note.
   if (have({"sgdisk"}, why)) {
     const std::string img = tree.path("sgv.img");
@@ -686,12 +708,21 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     const image_t made = read_file_range(img, 0, disk_bytes);
     run_ok(sgdisk + " -n 3:0:+1M " + q + " >/dev/null");
     const image_t three = read_file_range(img, 0, disk_bytes);
+    const auto slot = [](uint8_t type, uint32_t start, uint32_t count) {
+      image_t e(16, 0);
+      e[4] = type;
+      put32(e, 8, start);
+      put32(e, 12, count);
+      return e;
+    };
     const struct {
       const char* what;
       bool third_in_backup;
       bool header_changed;
       std::vector<const char*> theirs;
       const char* said;
+      size_t grown_to = 0;
+      image_t second_slot = {};
     } cases[] = {
         {"as made", false, false, {"No problems found."}, ""},
         {"backup lists one more",
@@ -715,6 +746,31 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          "prob: GPT backup header at LBA 24575: disk GUID 4d0a4553-06dd-4189-be86-cdeccd8928e7 "
          "differs from the primary's 4d0a4509-06dd-4189-be86-cdeccd8928e7; partitions read from "
          "the primary header\n"},
+        {"grown",
+         false,
+         false,
+         {"The secondary header's self-pointer indicates that it doesn't reside\nat the end of "
+          "the disk",
+          "Identified 1 problems!"},
+         "prob: GPT backup header at LBA 24575 does not lie at the end of the disk (its last "
+         "sector is LBA 32767); partitions read from the primary header\n",
+         16u << 20},
+        {"hybrid MBR",
+         false,
+         false,
+         {"Problem: MBR partitions 1 and 2 overlap!", "Identified 1 problems!"},
+         "",
+         0,
+         slot(0x83, 2048, 2048)},
+        {"MBR partition beside the GPT",
+         false,
+         false,
+         {"Mismatched GPT and MBR partition! MBR partition 2, of type 0x0C,\nhas no "
+          "corresponding GPT partition!"},
+         "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 12288, 2048 sectors, "
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         0,
+         slot(0x0C, 12288, 2048)},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -726,6 +782,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         put64(bytes, header_at + 40, 35);
       }
       if (k.third_in_backup || k.header_changed) seal_gpt_header(bytes, header_at);
+      if (k.grown_to) bytes.resize(k.grown_to, 0);
+      if (!k.second_slot.empty()) std::copy_n(k.second_slot.begin(), 16, bytes.begin() + 462);
       write_file(img, bytes);
       const std::string verified = run_ok(sgdisk + " -v " + q);
       for (const char* words : k.theirs)

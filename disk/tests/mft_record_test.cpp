@@ -51,7 +51,8 @@ TEST(MftRecord, HeaderLayoutAndAttributeRules) {
   for (const auto& c : counts) {
     const auto r = file_record(1, 1, 1, 0, {}, c.size, c.count, 72);
     EXPECT_EQ(file_record_size(r.data(), r.size()), c.expected) << c.count;
-    EXPECT_EQ(is_mft_file_record(r.data(), r.size()), c.expected != 0) << c.count;
+    // Any count is a record's; only 2 to 9 size a table.
+    EXPECT_TRUE(is_mft_file_record(r.data(), r.size())) << c.count;
   }
   EXPECT_TRUE(is_mft_file_record(file_record(1, 1, 1, 0, {}, 1024, 3, 72).data(), 1024));
   EXPECT_FALSE(is_mft_file_record(file_record(1, 1, 1, 0, {}, 1024, 3, 73).data(), 1024));
@@ -390,11 +391,15 @@ TEST(MftRecord, HostileRecordsStayInsideTheirBytes) {
                    runs_attr({0x21, 0x10, 0x00, 0x01, 0x11, 0x05, 0xF0}),
                    nonresident_attr(0xA0, {0x11, 0x01, 0x02}, 4096, 4096, 4096, 0, u"$I30")});
   ASSERT_TRUE(parse(rec, good, img.disk.get(), 0x7F));
-  // Counts that make no record size, and a record size of 0.
+  // Counts that make no record size are read with the table's, and
+  // marked; a record size of 0 is refused.
   for (uint16_t count : {0, 1, 10}) {
     auto bad = good;
     bad[6] = static_cast<uint8_t>(count);
-    EXPECT_FALSE(parse(rec, bad, img.disk.get())) << count;
+    EXPECT_TRUE(parse(rec, bad, img.disk.get())) << count;
+    EXPECT_EQ(rec.m_unread & (mft_unread_usa_count | mft_unread_usa_short),
+              count == 10 ? uint32_t{mft_unread_usa_count} : uint32_t{mft_unread_usa_short})
+        << count;
   }
   auto raw = good;
   EXPECT_FALSE(parse_file_record(rec, raw.data(), raw.size(), img.disk.get(), 0, 0, false));

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "alloc_hook.h"
 #include "disk/fat_ext.h"
 #include "disk/partition_table.h"
 #include "disk/volume_boot.h"
@@ -141,6 +142,25 @@ TEST(VolumeFuzzInputs, SeedsPassTheirGateAndSavedInputsReplayClean) {
     }
   }
   EXPECT_GE(replayed, 1u);
+
+  // A folder whose runs declare a hole larger than the medium once read as
+  // 2 GB of zeros, unsaid: its replay holds memory to a few times the input
+  // and says the hole.
+  std::ifstream in(corpus / "ext" / "folder-hole-past-the-medium", std::ios::binary);
+  const image_t hole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(hole.size(), 30000u);
+  testing::internal::CaptureStderr();
+  int64_t peak = 0;
+  {
+    const vesk_test::heap::scope heap;
+    EXPECT_EQ(targets.at("ext")(hole.data(), hole.size()), 0);
+    peak = heap.peak_above_start();
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_LT(peak, static_cast<int64_t>(8 * hole.size()));
+  EXPECT_NE(said.find("lies in a hole larger than the medium; the folder is not read"),
+            std::string::npos)
+      << said;
 }
 
 TEST(PartitionWalks, EverySlotDiskOrderGapsAndWholeAttributes) {

@@ -1,0 +1,2 @@
+// Counted allocation for the memory-bound tests.
+#include "alloc_hook_define.h"
