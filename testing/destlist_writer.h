@@ -78,4 +78,16 @@ inline std::vector<uint8_t> build_destlist(uint32_t version,
   return b.take();
 }
 
+// A version-4 DestList whose entries name the given stream numbers, each with
+// its own interaction count and MRU time, so rows can be told apart.
+inline std::vector<uint8_t> build_destlist_naming(const std::vector<uint64_t>& named) {
+  std::vector<destlist_test_entry> entries(named.size());
+  for (size_t i = 0; i < named.size(); ++i) {
+    entries[i].entry_num = named[i];
+    entries[i].access_count = static_cast<uint32_t>(i + 3);
+    entries[i].mru_time += i * 10000000;
+  }
+  return build_destlist(4, entries);
+}
+
 }  // namespace vesk_test

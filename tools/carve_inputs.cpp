@@ -188,13 +188,7 @@ item as_file_list(const std::string& name, unsigned streams, std::vector<uint64_
                   std::u16string destlist = u"DestList") {
   cfb_writer w(cfb_layout{.sector_shift = shift});
   for (unsigned i = 0; i < streams; ++i) w.stream(hex_stream(i + 1), sweep_link());
-  std::vector<destlist_test_entry> entries(named.size());
-  for (size_t i = 0; i < named.size(); ++i) {
-    entries[i].entry_num = named[i];
-    entries[i].access_count = static_cast<uint32_t>(i + 3);
-    entries[i].mru_time += i * 10000000;
-  }
-  bytes_t d = build_destlist(4, entries);
+  bytes_t d = build_destlist_naming(named);
   if (shape) shape(d);
   w.stream(std::move(destlist), d);
   item it{name, "asfile", w.build(), {}};

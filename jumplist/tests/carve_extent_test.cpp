@@ -1490,13 +1490,7 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
                   std::u16string destlist_name = u"DestList") {
     w = cfb_writer(layout);
     for (size_t i = 0; i < streams; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
-    std::vector<destlist_test_entry> entries(named.size());
-    for (size_t i = 0; i < named.size(); ++i) {
-      entries[i].entry_num = named[i];
-      entries[i].access_count = static_cast<uint32_t>(i + 3);
-      entries[i].mru_time += i * 10000000;
-    }
-    bytes_t d = build_destlist(4, entries);
+    bytes_t d = build_destlist_naming(named);
     if (destlist) destlist(d);
     w.stream(std::move(destlist_name), d);
     return w.build();
