@@ -591,7 +591,8 @@ struct embedded_runs {
     uint32_t stream = UINT32_MAX;  // in stream_names; UINT32_MAX: no link
     int32_t place = 0;             // in the DestList from 1; 0: no entry
     // Without a link: where its stream starts in the image (UINT64_MAX:
-    // nowhere); without an entry: the stream's number.
+    // nowhere); without an entry: the stream's number (UINT64_MAX: its
+    // name is no number).
     uint64_t value = UINT64_MAX;
   };
   std::vector<list_row> rows;
@@ -905,7 +906,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
     ++reported;
   }
   for (uint32_t i = 0; i < named.size(); ++i)
-    if (!named[i]) add_unnamed(i, 0);
+    if (!named[i]) add_unnamed(i, UINT64_MAX);
   // A compound file with no link stream and no DestList is no list.
   if (opened != destlist_open::missing || !e.stream_names.empty())
     dl.note_gaps(reported, unnamed.size());
@@ -995,9 +996,10 @@ bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& reco
   const embedded_runs::list_row& row = e.rows[i];
   if (row.place > 0) {
     take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
-  } else {
+  } else if (row.value != UINT64_MAX) {
     // A stream no entry names has its place after the entries and its
-    // number, as reading the list as a file shows them.
+    // number, as reading the list as a file shows them; one whose name is
+    // no number has neither.
     record.m_mru_position = static_cast<int32_t>(i + 1);
     record.m_entry_num = row.value;
   }

@@ -1487,9 +1487,10 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
   };
   auto list = [&](size_t streams, std::vector<uint64_t> named, cfb_layout layout = {},
                   const std::function<void(bytes_t&)>& destlist = {},
-                  std::u16string destlist_name = u"DestList") {
+                  std::u16string destlist_name = u"DestList", std::u16string unnumbered = {}) {
     w = cfb_writer(layout);
     for (size_t i = 0; i < streams; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    if (!unnumbered.empty()) w.stream(std::move(unnumbered), numbered_link(next++));
     std::vector<destlist_test_entry> entries(named.size());
     for (size_t i = 0; i < named.size(); ++i) {
       entries[i].entry_num = named[i];
@@ -1550,6 +1551,9 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
       {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
       {"20 entries, 18 of them naming no stream", list(2, twenty), 20,
        "link streams missing or unreadable: reported without link data"},
+      // Its link is carved, without a place or a stream number.
+      {"a link in a stream whose name is no number",
+       list(3, {1, 2, 3}, {}, {}, u"DestList", u"Lead"), 3, nullptr},
       {"a sound list", list(11, eleven), 11, nullptr},
   };
   bytes_t lead;
