@@ -1303,10 +1303,20 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     read = e->size;
     if (streams_only) c.nested_work += e->reader.m_work;
     std::vector<std::pair<uint64_t, uint64_t>> free;
-    if (e->whole && !remains)
-      for (const cfb_run_piece& piece : e->pieces[1])
+    if (e->whole && !remains) {
+      // A list carved for its streams alone (inside another's stream) has
+      // not told where its gaps lie: a stale header in them is met there
+      // too.
+      std::vector<cfb_run_piece> used, gaps;
+      const std::vector<cfb_run_piece>& pieces =
+          streams_only &&
+                  stream_sector_ranges(e->reader, nullptr, nullptr, e->image, e->size, used, gaps)
+              ? gaps
+              : e->pieces[1];
+      for (const cfb_run_piece& piece : pieces)
         if (piece.m_file_offset != cfb_zero_piece)
           free.emplace_back(o + piece.m_file_offset, o + piece.m_file_offset + piece.m_length);
+    }
     std::sort(free.begin(), free.end());
     c.claims.enter(o, e->whole, std::move(free));
     const bool found =

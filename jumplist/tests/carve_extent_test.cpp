@@ -1637,27 +1637,40 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
     const char* what;
     size_t a_links, s_links;
     bool s_destlist, zeroed;
+    bool nested = false;  // the list inside the stream of a list of one link
   };
   const row rows[] = {
       {"a stale header naming all 11 streams", 11, 11, true, false},
       {"a stale header of 11 entries naming the 8 streams", 8, 11, true, false},
       {"a stale header without a DestList", 11, 11, false, false},
       {"the stale header zeroed", 11, 11, true, true},
+      {"a stale header naming all 11 streams, inside a list's stream", 11, 11, true, false, true},
   };
   const bytes_t link = numbered_link(0);
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
-    const auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
+    auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
     const drive_result as_file = drive(tree, list, "a.automaticDestinations-ms");
     ASSERT_EQ(records_in(as_file.text), r.a_links);
     EXPECT_EQ(as_file.notes, "");
+    std::string outer_text;
+    const size_t outer_rows = r.nested ? 1 : 0;
+    if (r.nested) {
+      cfb_writer o;
+      o.stream(u"1", numbered_link(next++));
+      o.stream(u"DestList", build_destlist(4, entries(1, 90)));
+      o.stream(u"Inner", list);
+      list = o.build();
+      stale_at += o.info(u"Inner").first_offset;
+      outer_text = drive(tree, list, "o.automaticDestinations-ms").text;
+    }
     bytes_t dump = link;
     dump.resize(4096, 0);
     dump.insert(dump.end(), list.begin(), list.end());
     const drive_result carved = drive(tree, dump, "dump.bin");
     // The primer link and the whole list's rows, its cells as read alone.
-    EXPECT_EQ(records_in(carved.text), 1 + r.a_links);
-    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    EXPECT_EQ(records_in(carved.text), 1 + outer_rows + r.a_links);
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text + outer_text));
     const std::string said = "(compound file at offset " + hex_offset(4096 + stale_at) +
                              ": lies in the free sectors of a list whose link streams its own "
                              "name: the remains of an earlier list, its rows left to that list)";
@@ -1666,7 +1679,7 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
     else
       EXPECT_EQ(carved.notes, "not read in full: dump.bin " + said + "\n");
     // Past the record budget the same rows stand.
-    EXPECT_EQ(carve(dump, 4096, false).records, 1 + r.a_links);
+    EXPECT_EQ(carve(dump, 4096, false).records, 1 + outer_rows + r.a_links);
   }
 }
 
