@@ -591,7 +591,8 @@ struct embedded_runs {
     uint32_t stream = UINT32_MAX;  // in stream_names; UINT32_MAX: no link
     int32_t place = 0;             // in the DestList from 1; 0: no entry
     // Without a link: where its stream starts in the image (UINT64_MAX:
-    // nowhere); without an entry: the stream's number.
+    // nowhere); without an entry: the stream's number (UINT64_MAX: its
+    // name is no number).
     uint64_t value = UINT64_MAX;
   };
   std::vector<list_row> rows;
@@ -905,7 +906,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
     ++reported;
   }
   for (uint32_t i = 0; i < named.size(); ++i)
-    if (!named[i]) add_unnamed(i, 0);
+    if (!named[i]) add_unnamed(i, UINT64_MAX);
   // A compound file with no link stream and no DestList is no list.
   if (opened != destlist_open::missing || !e.stream_names.empty())
     dl.note_gaps(reported, unnamed.size());
@@ -995,9 +996,10 @@ bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& reco
   const embedded_runs::list_row& row = e.rows[i];
   if (row.place > 0) {
     take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
-  } else {
+  } else if (row.value != UINT64_MAX) {
     // A stream no entry names has its place after the entries and its
-    // number, as reading the list as a file shows them.
+    // number, as reading the list as a file shows them; one whose name is
+    // no number has neither.
     record.m_mru_position = static_cast<int32_t>(i + 1);
     record.m_entry_num = row.value;
   }
@@ -1301,10 +1303,20 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     read = e->size;
     if (streams_only) c.nested_work += e->reader.m_work;
     std::vector<std::pair<uint64_t, uint64_t>> free;
-    if (e->whole && !remains)
-      for (const cfb_run_piece& piece : e->pieces[1])
+    if (e->whole && !remains) {
+      // A list carved for its streams alone (inside another's stream) has
+      // not told where its gaps lie: a stale header in them is met there
+      // too.
+      std::vector<cfb_run_piece> used, gaps;
+      const std::vector<cfb_run_piece>& pieces =
+          streams_only &&
+                  stream_sector_ranges(e->reader, nullptr, nullptr, e->image, e->size, used, gaps)
+              ? gaps
+              : e->pieces[1];
+      for (const cfb_run_piece& piece : pieces)
         if (piece.m_file_offset != cfb_zero_piece)
           free.emplace_back(o + piece.m_file_offset, o + piece.m_file_offset + piece.m_length);
+    }
     std::sort(free.begin(), free.end());
     c.claims.enter(o, e->whole, std::move(free));
     const bool found =

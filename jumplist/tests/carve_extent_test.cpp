@@ -1487,9 +1487,10 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
   };
   auto list = [&](size_t streams, std::vector<uint64_t> named, cfb_layout layout = {},
                   const std::function<void(bytes_t&)>& destlist = {},
-                  std::u16string destlist_name = u"DestList") {
+                  std::u16string destlist_name = u"DestList", std::u16string unnumbered = {}) {
     w = cfb_writer(layout);
     for (size_t i = 0; i < streams; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    if (!unnumbered.empty()) w.stream(std::move(unnumbered), numbered_link(next++));
     bytes_t d = build_destlist_naming(named);
     if (destlist) destlist(d);
     w.stream(std::move(destlist_name), d);
@@ -1544,6 +1545,9 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
       {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
       {"20 entries, 18 of them naming no stream", list(2, twenty), 20,
        "link streams missing or unreadable: reported without link data"},
+      // Its link is carved, without a place or a stream number.
+      {"a link in a stream whose name is no number",
+       list(3, {1, 2, 3}, {}, {}, u"DestList", u"Lead"), 3, nullptr},
       {"a sound list", list(11, eleven), 11, nullptr},
   };
   bytes_t lead;
@@ -1627,27 +1631,40 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
     const char* what;
     size_t a_links, s_links;
     bool s_destlist, zeroed;
+    bool nested = false;  // the list inside the stream of a list of one link
   };
   const row rows[] = {
       {"a stale header naming all 11 streams", 11, 11, true, false},
       {"a stale header of 11 entries naming the 8 streams", 8, 11, true, false},
       {"a stale header without a DestList", 11, 11, false, false},
       {"the stale header zeroed", 11, 11, true, true},
+      {"a stale header naming all 11 streams, inside a list's stream", 11, 11, true, false, true},
   };
   const bytes_t link = numbered_link(0);
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
-    const auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
+    auto [list, stale_at] = layout(r.a_links, r.s_links, r.s_destlist, r.zeroed);
     const drive_result as_file = drive(tree, list, "a.automaticDestinations-ms");
     ASSERT_EQ(records_in(as_file.text), r.a_links);
     EXPECT_EQ(as_file.notes, "");
+    std::string outer_text;
+    const size_t outer_rows = r.nested ? 1 : 0;
+    if (r.nested) {
+      cfb_writer o;
+      o.stream(u"1", numbered_link(next++));
+      o.stream(u"DestList", build_destlist(4, entries(1, 90)));
+      o.stream(u"Inner", list);
+      list = o.build();
+      stale_at += o.info(u"Inner").first_offset;
+      outer_text = drive(tree, list, "o.automaticDestinations-ms").text;
+    }
     bytes_t dump = link;
     dump.resize(4096, 0);
     dump.insert(dump.end(), list.begin(), list.end());
     const drive_result carved = drive(tree, dump, "dump.bin");
     // The primer link and the whole list's rows, its cells as read alone.
-    EXPECT_EQ(records_in(carved.text), 1 + r.a_links);
-    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+    EXPECT_EQ(records_in(carved.text), 1 + outer_rows + r.a_links);
+    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text + outer_text));
     const std::string said = "(compound file at offset " + hex_offset(4096 + stale_at) +
                              ": lies in the free sectors of a list whose link streams its own "
                              "name: the remains of an earlier list, its rows left to that list)";
@@ -1656,7 +1673,7 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
     else
       EXPECT_EQ(carved.notes, "not read in full: dump.bin " + said + "\n");
     // Past the record budget the same rows stand.
-    EXPECT_EQ(carve(dump, 4096, false).records, 1 + r.a_links);
+    EXPECT_EQ(carve(dump, 4096, false).records, 1 + outer_rows + r.a_links);
   }
 }
 
