@@ -359,6 +359,15 @@ TEST(OutputFiles, AStreamOfTheRunThatIsAnInputIsNeverWritten) {
       {"-pipe -out /dev/stdout >> no input", names + vesk + "-pipe -out /dev/stdout >>r.txt", 0, "",
        "", "r.txt", true},
       {"-enumdir >> no input", vesk + "-enumdir w >>r.txt", 0, "", "", "r.txt", true},
+      // Refused options: the header goes nowhere an input is.
+      {"a refused option >>", vesk + "w/ev.ms -bogus >>w/ev.ms", 255, "unknown option: -bogus\n",
+       "", "w/ev.ms", false},
+      {"an argument too many 1<>", vesk + "w/ev.ms extra 1<>w/ev.ms", 255,
+       "unexpected argument: extra (to read several files, give their names on standard input "
+       "with -pipe, or a folder with -enumdir)\n",
+       "", "w/ev.ms", false},
+      {"a refused option >> no input", vesk + "w/ev.ms -bogus >>r.txt", 255,
+       "unknown option: -bogus\n", "", "r.txt", true},
       // Closed when the run began: refused before anything is read.
       {"-out /dev/stdout >&-", vesk + "a.ms -out /dev/stdout >&-", 255,
        "prob opening file /dev/stdout for output (Bad file descriptor), aborting\n", "", "a.ms",
