@@ -241,6 +241,48 @@ bool loop_backing(int fd, const struct stat& device, struct stat& backing) {
   return true;
 }
 
+// A disk's node, by its device number, opened only to ask a loop device what
+// it reads: the name the system gives it, checked to be that device; -1
+// when there is none.
+int open_disk(dev_t device) {
+  const std::string uevent = "/sys/dev/block/" + std::to_string(::major(device)) + ':' +
+                             std::to_string(::minor(device)) + "/uevent";
+  const int info = posix_open(uevent.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (info == -1) return -1;
+  char buf[512];
+  const io_result got = posix_read_full(info, buf, sizeof buf - 1);
+  posix_close(info);
+  if (got.failed()) return -1;
+  const std::string text(buf, got.count);
+  const size_t at = text.find("DEVNAME=");
+  if (at == std::string::npos) return -1;
+  const size_t end = text.find('\n', at);
+  const std::string name = text.substr(at + 8, end == std::string::npos ? end : end - at - 8);
+  if (name.empty() || name.find("..") != std::string::npos) return -1;
+  const int fd =
+      posix_open(("/dev/" + name).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+  struct stat st;
+  if (fd != -1 && posix_fstat(fd, st) && S_ISBLK(st.st_mode) && st.st_rdev == device) return fd;
+  if (fd != -1) posix_close(fd);
+  return -1;
+}
+
+// Adds what an open device reads, and, through a loop device over another
+// loop device, what that one reads in turn, to layers.
+void add_backing(int fd, const struct stat& device, std::vector<struct stat>& layers) {
+  struct stat at = device, backing;
+  int asked = fd;
+  // Loop devices over loop devices, as deep as anyone would stack them.
+  for (int depth = 0; depth < 16 && loop_backing(asked, at, backing); ++depth) {
+    layers.push_back(backing);
+    if (asked != fd) posix_close(asked);
+    asked = S_ISBLK(backing.st_mode) ? open_disk(backing.st_rdev) : -1;
+    if (asked == -1) return;
+    at = backing;
+  }
+  if (asked != fd && asked != -1) posix_close(asked);
+}
+
 }  // namespace
 
 int named_stream_descriptor(const std::string& path) {
@@ -273,10 +315,10 @@ int named_stream_descriptor(const std::string& path) {
 
 std::vector<struct stat> descriptor_layers(int fd) {
   std::vector<struct stat> layers;
-  struct stat st, backing;
+  struct stat st;
   if (!posix_fstat(fd, st)) return layers;
   layers.push_back(st);
-  if (loop_backing(fd, st, backing)) layers.push_back(backing);
+  add_backing(fd, st, layers);
   return layers;
 }
 
@@ -455,10 +497,7 @@ bool report_file::open_named_stream(int named) {
       flags != -1 && (flags & O_ACCMODE) != O_RDONLY && posix_fstat(m_fd, m_target_st);
   if (!opened && errno == 0) errno = EBADF;
   m_target_exists = opened;
-  if (opened) {
-    struct stat backing;
-    if (loop_backing(m_fd, m_target_st, backing)) m_target_layers.push_back(backing);
-  }
+  if (opened) add_backing(m_fd, m_target_st, m_target_layers);
   return opened;
 }
 
@@ -574,9 +613,7 @@ bool report_file::open(const std::string& target) {
       // Its size, so that a report it cannot hold leaves it untouched; the
       // file a loop device reads, which may be an input too.
       m_device = true;
-      struct stat backing;
-      if (m_dest_fd != -1 && loop_backing(m_dest_fd, m_target_st, backing))
-        m_target_layers.push_back(backing);
+      if (m_dest_fd != -1) add_backing(m_dest_fd, m_target_st, m_target_layers);
       opened = m_dest_fd != -1 && disk_size(m_dest_fd, m_device_size) && open_elsewhere(0);
     } else if ((m_dir_fd = open_folder(folder_of(m_dest))) != -1) {
       m_temp_dir_fd = ::fcntl(m_dir_fd, F_DUPFD_CLOEXEC, 3);

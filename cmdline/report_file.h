@@ -157,7 +157,8 @@ class report_file {
 int named_stream_descriptor(const std::string& path);
 
 // The files a path reaches: the file itself and, for a loop device, the file
-// (or disk) it reads. Empty when the path cannot be looked at.
+// (or disk) it reads, and what a loop device so read reads in turn. Empty
+// when the path cannot be looked at.
 std::vector<struct stat> file_layers(const std::string& path);
 // The same for an open descriptor.
 std::vector<struct stat> descriptor_layers(int fd);

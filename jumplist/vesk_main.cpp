@@ -771,6 +771,17 @@ bool standard_output_keeps_data() {
   return posix_fstat(STDOUT_FILENO, st) && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
+// The header of a run its options refused, on standard output, unless that
+// is a file the command line names: a refused run writes no input either.
+void write_refused_header(const std::string& header, const std::vector<std::string>& args) {
+  if (standard_output_keeps_data()) {
+    const std::vector<struct stat> output = descriptor_layers(STDOUT_FILENO);
+    for (size_t i = 1; i < args.size(); ++i)
+      if (layers_meet(file_layers(input_path(args[i])), output)) return;
+  }
+  std::cout << header << '\n' << std::flush;
+}
+
 // The run once the context and the settings exist; its status.
 int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& args) {
   join_command_line(options.m_command_line, args, '"');
@@ -806,14 +817,14 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
                             vesk_system_text(exe.empty() ? args[0] : exe), exe_on_network_fs(),
                             exe_on_usb_device());
   if (!parse_jumplist_options(options, args, k_vesk_version)) {
-    std::cout << header << '\n' << std::flush;
+    write_refused_header(header, args);
     return -1;
   }
   // The status line and its codes are for a terminal, and only unasked.
   set_status_line_shown(isatty(STDERR_FILENO) == 1 && options.m_status_messages != 0);
   const bool listing = options.m_pipe || options.m_enum_dir_given;
   if (!leftovers_are_fine(args, !listing && !options.m_appid_mode)) {
-    std::cout << header << '\n' << std::flush;
+    write_refused_header(header, args);
     return -1;
   }
   setup_run_context(ctx, options, empty_run_callback);

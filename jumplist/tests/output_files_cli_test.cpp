@@ -359,6 +359,15 @@ TEST(OutputFiles, AStreamOfTheRunThatIsAnInputIsNeverWritten) {
       {"-pipe -out /dev/stdout >> no input", names + vesk + "-pipe -out /dev/stdout >>r.txt", 0, "",
        "", "r.txt", true},
       {"-enumdir >> no input", vesk + "-enumdir w >>r.txt", 0, "", "", "r.txt", true},
+      // Refused options: the header goes nowhere an input is.
+      {"a refused option >>", vesk + "w/ev.ms -bogus >>w/ev.ms", 255, "unknown option: -bogus\n",
+       "", "w/ev.ms", false},
+      {"an argument too many 1<>", vesk + "w/ev.ms extra 1<>w/ev.ms", 255,
+       "unexpected argument: extra (to read several files, give their names on standard input "
+       "with -pipe, or a folder with -enumdir)\n",
+       "", "w/ev.ms", false},
+      {"a refused option >> no input", vesk + "w/ev.ms -bogus >>r.txt", 255,
+       "unknown option: -bogus\n", "", "r.txt", true},
       // Closed when the run began: refused before anything is read.
       {"-out /dev/stdout >&-", vesk + "a.ms -out /dev/stdout >&-", 255,
        "prob opening file /dev/stdout for output (Bad file descriptor), aborting\n", "", "a.ms",
@@ -531,6 +540,10 @@ TEST(OutputFiles, ADiskGetsTheWholeReportOrNothing) {
   }
   // Loop devices over an input: never written, by any road.
   const std::string a = first.name(), b = second.name();
+  // A loop device over the input's loop device reads the input too.
+  const loop_device stacked(a);
+  ASSERT_FALSE(stacked.name().empty());
+  const std::string c = stacked.name();
   const struct {
     const char* name;
     std::string command;
@@ -554,6 +567,18 @@ TEST(OutputFiles, ADiskGetsTheWholeReportOrNothing) {
       {"the file listed, log", "printf 'ev.img\\na.ms\\n' | " + vesk + "-pipe -diags " + a, 1,
        "output file is the input file: ev.img, skipped (it and the output file " + a +
            " are one file through a loop device)\ndiagnostics log written to " + tmp.root() +
+           "/.vesk-report-"},
+      {"a device over the input's device", vesk + "ev.img -out " + c, 255,
+       "output file is the input file: " + c +
+           " (it and ev.img are one file through a loop device)\n"},
+      {"a device over the input's device, a descriptor", vesk + "ev.img -out /dev/fd/3 3<>" + c,
+       255,
+       "output file is the input file: /dev/fd/3 (it and ev.img are one file through a loop "
+       "device)\n"},
+      {"a device over a device listed", "printf 'ev.img\\na.ms\\n' | " + vesk + "-pipe -out " + c,
+       1,
+       "output file is the input file: ev.img, skipped (it and the output file " + c +
+           " are one file through a loop device)\nreport written to " + tmp.root() +
            "/.vesk-report-"},
   };
   for (const auto& r : rows) {
