@@ -320,6 +320,9 @@ bool parse_idlist(shell_item_list& out, const uint8_t* p, int64_t size, bool kee
       ctx.offset = pos;
       rem -= 4;
     } else {
+      // Stepped over unread: an item this large (a long name of 30,000
+      // characters) would be lost unsaid.
+      if (n != 0xF1F1) misframed(at, "item of 0xF000 bytes or more; not read");
       rem -= n;
       at += n;
       pos += n;

@@ -168,6 +168,11 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
   };
   constexpr const char* k_no_block =
       "the offset of its first 0xBEEF block points at none; its blocks not read";
+  // An item of 0xF000 bytes or more: a file entry whose extension holds a
+  // long name of 30,800 characters, which libfwsi reads.
+  const bytes_t huge =
+      file_entry_item(0x31, 0, 0x5A21, 0x6000, 0x10, "LONG~1.TXT",
+                      versioned_file_extension(9, std::u16string(30800, u'a'), u""));
   const struct {
     const char* what;
     bytes_t list;
@@ -190,6 +195,8 @@ TEST(IdListHostile, ItemsNotFillingTheListNameTheItem) {
       {"a size 2 for the terminator", cat({root, {2, 0}}), 1, "no terminator at the list's end"},
       {"an item no parser reads", idlist({root, shell_item(0x99, bytes_t(17, 0)), root}), 3,
        "item of no known form; not read"},
+      {"an item of 0xF000 bytes or more", idlist({root, huge, root}), 2,
+       "item of 0xF000 bytes or more; not read"},
       {"an item of an unknown type", idlist({root, unknown_type, root}), 3,
        "item of an unknown type; read by search only"},
       {"an item holding a storage", idlist({root, stored, root}), 3, nullptr},
