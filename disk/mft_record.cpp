@@ -615,7 +615,10 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
     // piece cut or not read) or an overlap no run is kept, as the content
     // is their runs end to end and a later piece would be read at another
     // place than its own.
-    uint64_t next_vcn = 0;
+    // An extension record read on its own holds a piece from its first
+    // virtual cluster on.
+    uint64_t next_vcn =
+        rec.m_base_record || rec.m_data_runs.empty() ? 0 : rec.m_data_runs.front().m_vcn;
     for (size_t i = 0; i < rec.m_data_runs.size(); ++i) {
       if (rec.m_data_runs[i].m_vcn != next_vcn) {
         rec.m_data_runs.resize(i);
