@@ -611,6 +611,22 @@ bool parse_file_record_body(inode_record& rec, uint8_t* raw, size_t length, RAW_
       rec.m_unread |= mft_unread_too_long;
       rec.m_data_runs.clear();
     }
+    // Pieces held in several records follow one another: past a gap (a
+    // piece cut or not read) or an overlap no run is kept, as the content
+    // is their runs end to end and a later piece would be read at another
+    // place than its own.
+    // An extension record read on its own holds a piece from its first
+    // virtual cluster on.
+    uint64_t next_vcn =
+        rec.m_base_record || rec.m_data_runs.empty() ? 0 : rec.m_data_runs.front().m_vcn;
+    for (size_t i = 0; i < rec.m_data_runs.size(); ++i) {
+      if (rec.m_data_runs[i].m_vcn != next_vcn) {
+        rec.m_data_runs.resize(i);
+        rec.m_unread |= mft_unread_runs_span;
+        break;
+      }
+      next_vcn += rec.m_data_runs[i].m_count;
+    }
     // A list that names no record holding the file's names (it names only
     // the base record, or its extensions were lost) leaves a file that its
     // folder's index still lists: it is kept, marked, with its data.

@@ -153,6 +153,9 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
   // written) may also end short of the attribute's last virtual cluster,
   // or run on past it, or (on a volume of 40 clusters) past the volume:
   // marked, and the list cut before the first run that passes either end.
+  // A second piece of the content (in extension record 41, named by the
+  // record's attribute list, from the virtual cluster after the first
+  // piece's last) is kept only while the first piece reaches it.
   const std::vector<uint8_t> cut = {0x11, 0x04, 0x20, 0x09, 1, 2};
   const std::vector<uint8_t> huge = {0x11, 0x04, 0x20, 0x05, 0, 0, 0, 0, 1};
   const std::vector<uint8_t> two = {0x11, 0x04, 0x20, 0x11, 0x02, 0x08};
@@ -167,6 +170,7 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
     std::string mark;
     uint64_t last_vcn = as_written;
     uint64_t volume_clusters = 0;  // 0: no volume
+    std::vector<uint8_t> piece = {};
   } cases[] = {
       {0x80, {0x11, 0x04, 0x20}, 1, ""},
       {0x80, cut, 1, "run list cut at a run that cannot be decoded"},
@@ -185,27 +189,61 @@ TEST(IntegrityMarks, NtfsRunListsThatCannotBeDecodedAreMarked) {
       {0xA0, two, 1, past_volume, as_written, 41},
       {0x80, two, 0, past_volume, as_written, 20},
       {0x80, two, 1, std::string(span) + "; " + past_volume, 4, 41},
+      {0x80, {0x11, 0x04, 0x20}, 2, "", as_written, 42, {0x11, 0x02, 0x28}},
+      {0x80, {0x11, 0x04, 0x20}, 1, span, 7, 0, {0x11, 0x02, 0x28}},
+      {0x80,
+       {0x11, 0x04, 0x20},
+       0,
+       std::string(span) + "; " + past_volume,
+       as_written,
+       30,
+       {0x11, 0x02, 0x10}},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.mark);
     std::vector<uint8_t> attr =
         nonresident_attr(k.type, k.runs, 0, 0, 0, 0, k.type == 0xA0 ? u"$I30" : u"");
     if (k.last_vcn != as_written) put64(attr, 24, k.last_vcn);
-    std::vector<uint8_t> raw = file_record(
-        40, 1, 1, 0, {resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"runs")), attr});
-    write_file(tree.path("r.img"), raw);
+    std::vector<std::vector<uint8_t>> attributes = {
+        resident_attr(0x30, file_name_value(mft_ref_value(5, 5), u"runs")), attr};
+    if (!k.piece.empty())
+      attributes.insert(attributes.begin(),
+                        resident_attr(0x20, attr_list_entry(0x80, mft_ref_value(41, 1))));
+    std::vector<uint8_t> raw = file_record(40, 1, 1, 0, attributes);
+    image_t medium = raw;
+    if (!k.piece.empty()) {
+      medium.resize(41 * 1024, 0);
+      const image_t piece =
+          file_record(41, 1, 1, mft_ref_value(40, 1),
+                      {nonresident_attr(0x80, k.piece, 0, 0, 0, load_le64(&attr[24]) + 1)});
+      medium.insert(medium.end(), piece.begin(), piece.end());
+    }
+    write_file(tree.path("r.img"), medium);
     RAW_DISK_IO disk(tree.path("r.img"), false, 0, disk_mode_path);
     ntfs_volume_map volume;
     volume.m_disk = &disk;
     volume.m_cluster_size = 512;
     volume.m_record_size = 1024;
     volume.m_clusters = k.volume_clusters;
+    // The table from the medium's first byte: entry 41 at 41 x 1024.
+    data_run table;
+    table.m_count = 84;
+    volume.m_mft_runs = {table};
     inode_record rec;
     rec.m_options = mft_keep_data_runs | mft_keep_index_runs;
     ASSERT_TRUE(parse_file_record(rec, raw.data(), raw.size(), &disk, 0, 1024, false,
                                   k.volume_clusters ? &volume : nullptr));
     EXPECT_EQ(mft_unread_text(rec.m_unread), k.mark);
     EXPECT_EQ((k.type == 0x80 ? rec.m_data_runs : rec.m_index_runs).size(), k.kept);
+    if (k.piece.empty()) continue;
+    // The extension record read on its own: its piece, whole, no mark.
+    image_t alone(medium.begin() + 41 * 1024, medium.end());
+    inode_record ext;
+    ext.m_options = mft_keep_data_runs;
+    ASSERT_TRUE(parse_file_record(ext, alone.data(), alone.size(), &disk, 0, 1024, false,
+                                  k.volume_clusters ? &volume : nullptr));
+    EXPECT_EQ(mft_unread_text(ext.m_unread), "");
+    EXPECT_EQ(ext.m_data_runs.size(), 1u);
   }
 
   // Made by mkntfs (4 KiB clusters, 1 KiB records, 4095 clusters), then, in
