@@ -202,31 +202,13 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   return version == 3 ? avail : size;
 }
 
-// A file entry's extension of a version no layout has. Only the long-name
-// offset at 16 is shared by every version; a text there is taken when it
-// lies past the fields every version holds and ends inside the block. No
-// other byte is read as a name: a search would show dates and offsets as
-// text. Returns the bytes taken.
-int64_t unknown_file_extension(parse_ctx& ctx, shell_item_record& rec, byte_view v) {
-  namespace F = B::file_ext;
-  const int64_t size = static_cast<int64_t>(v.size());
-  const int64_t names_end = size - 2;
-  const int64_t at = le16(v, F::long_name);
-  std::string name;
-  if (at >= F::shared_end && at % 2 == 0 && at + 2 <= names_end) {
-    const int64_t n = read_utf16(ctx.guard, v, at, names_end, name);
-    if (n < 2 || le16(v, static_cast<size_t>(at + n - 2)) != 0) name.clear();
-  }
-  if (name.empty()) {
-    note_inner_damage(ctx.space(),
-                      "0xBEEF0004 block of a version no layout has; its names not read");
-  } else {
-    note_inner_damage(ctx.space(),
-                      "0xBEEF0004 block of a version no layout has; its long name read at the "
-                      "offset at 16, its other fields not read");
-    merge_name(rec, rec.long_name, std::move(name));
-  }
-  return size;
+// A file entry's extension of a version no layout has. Its offsets cannot
+// be checked against a layout: one moved into a name or onto other fields
+// would show a piece of the name or the fields' bytes as a name, so no
+// name is read, and that is said. Returns the bytes taken.
+int64_t unknown_file_extension(parse_ctx& ctx, byte_view v) {
+  note_inner_damage(ctx.space(), "0xBEEF0004 block of a version no layout has; its names not read");
+  return static_cast<int64_t>(v.size());
 }
 
 // Texts of a block of unknown kind; they may run on into the following
@@ -409,7 +391,7 @@ int32_t beef_block_body(shell_item_record& record, const uint8_t* p, int64_t ava
     ctx.consumed = static_cast<uint32_t>(B::file_ext_consumed(version));
     taken = file_entry_extension(ctx, record, v, avail, version);
   } else if (id == 4 && version != 0) {
-    taken = unknown_file_extension(ctx, record, v);
+    taken = unknown_file_extension(ctx, v);
   } else {
     taken = avail - string_scan(ctx.guard, record, all);
   }

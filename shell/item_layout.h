@@ -208,9 +208,6 @@ inline constexpr size_t mft_sequence = 26;
 inline constexpr size_t localized = 36;  // u16 offset (v7, v8, v9)
 inline constexpr int64_t localized_min = 38;
 inline constexpr int64_t mft_min = 28;
-// No version places a name before 20: the fields up to there are every
-// version's.
-inline constexpr int64_t shared_end = 20;
 inline constexpr size_t v9_names = 46;  // a version-9 block's fixed part ends, its names begin
 // Where a version's fixed fields end and its long name begins (the offset
 // at 16 repeats it); the localized name follows the long name's end.

@@ -115,17 +115,14 @@ TEST(IdListWalk, FileEntryDatesNoDateCoversStandAsTheyAre) {
 // otherwise is said and never followed, so the names stay pyfwsi's
 // ("Downloads", "@shell32.dll,-21798"), which reads them by the layout
 // alone. Version 3's localized name is 8-bit and, like every name, ends
-// where the block's last u16 begins. A version no layout has shows a name
-// only from the long-name offset every version shares; pyfwsi reads none.
+// where the block's last u16 begins. A version no layout has shows no name,
+// as pyfwsi shows none, and says so.
 TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
   constexpr int none = -1;
   // 8,200 characters: blocks of more than 16,383 bytes.
   static const std::u16string k_long(8200, u'a');
   const std::string long_utf8(8200, 'a');
   const auto utf8 = [](std::u16string_view t) { return utf16_to_utf8(t.data(), 2 * t.size()); };
-  constexpr const char* k_unknown_read =
-      "0xBEEF0004 block of a version no layout has; its long name read at the offset at 16, its "
-      "other fields not read";
   constexpr const char* k_unknown_unread =
       "0xBEEF0004 block of a version no layout has; its names not read";
   const struct {
@@ -182,13 +179,18 @@ TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
       // A long name past 16 KiB is bounded by its item, and read.
       {9, none, 0, nullptr, k_long, u"", long_utf8.c_str()},
       {3, none, 0, nullptr, k_long, u"", long_utf8.c_str()},
-      // Versions no layout has: the long name at the offset at 16, when it
-      // lies past the fields all versions share and is terminated.
-      {9, 2, 10, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
-      {9, 2, 1, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
-      {9, 2, 65535, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
-      {3, 2, 5, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
-      {7, 2, 16, k_unknown_read, u"Downloads", u"@shell32.dll,-21798", "Downloads", ""},
+      // Versions no layout has: no name is read, as pyfwsi reads none; an
+      // offset at 16 moved into a name or onto other fields would show
+      // bytes of them as one.
+      {9, 2, 10, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", ""},
+      {9, 2, 1, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", ""},
+      {9, 2, 65535, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", ""},
+      {3, 2, 5, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", ""},
+      {7, 2, 16, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", ""},
+      {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 48},
+      {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 20},
+      {3, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 22},
+      {8, 2, 12, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 46},
       {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 8},
       {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 47},
       {9, 2, 4, k_unknown_unread, u"Downloads", u"@shell32.dll,-21798", "", "", 16, 200},
