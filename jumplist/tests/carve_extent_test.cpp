@@ -436,6 +436,8 @@ struct carve_result {
   std::string text;
   size_t records = 0;
   int64_t peak = 0;
+  int64_t allocations = 0;
+  std::string notes;
 };
 
 // The carve road over bytes in memory with a record budget; the report is
@@ -468,8 +470,10 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
                             sink, work);
     heap::no_failure();
     r.peak = counted.peak_above_start();
+    r.allocations = counted.allocations();
   }
   r.text = kept.str();
+  r.notes = options.m_notes.lines("carve.bin");
   return r;
 }
 
@@ -527,6 +531,37 @@ TEST(CarveRoad, MemoryFollowsTheBudgetAndTheReportStaysTheSame) {
   // Allocations failing anywhere: no crash, and never more than there is.
   const bytes_t some = links(40);
   for (int64_t n = 0; n < 400; n += 7) EXPECT_LE(carve(some, 4096, false, n).records, 43u) << n;
+
+  // Allocations failing while a carved list is read: its links still reach
+  // the report, or what is lost is said.
+  cfb_writer w;
+  std::vector<uint64_t> named;
+  for (size_t i = 1; i <= 11; ++i) {
+    const char16_t name = static_cast<char16_t>(i < 10 ? u'0' + i : u'a' + i - 10);
+    w.stream(std::u16string(1, name), numbered_link(600 + i));
+    named.push_back(i);
+  }
+  w.stream(u"DestList", build_destlist_naming(named));
+  bytes_t dump = numbered_link(0);
+  dump.resize(4096, 0);
+  const bytes_t list = w.build();
+  dump.insert(dump.end(), list.begin(), list.end());
+  for (const size_t held_budget : {size_t{4} << 20, size_t{4096}}) {
+    const carve_result whole = carve(dump, held_budget, false);
+    ASSERT_EQ(whole.records, 12u);
+    ASSERT_EQ(whole.notes, "");
+    size_t kept_without_destlist = 0;
+    for (int64_t n = 0; n < whole.allocations; ++n) {
+      const carve_result r = carve(dump, held_budget, false, n);
+      if (r.records < 12) {
+        EXPECT_NE(r.notes, "") << n << " " << held_budget << " " << r.records;
+      }
+      if (r.records == 12 &&
+          r.notes.find("its link streams reported without DestList data") != std::string::npos)
+        ++kept_without_destlist;
+    }
+    EXPECT_GT(kept_without_destlist, 0u) << held_budget;
+  }
 }
 
 std::string hex_offset(size_t value) {
