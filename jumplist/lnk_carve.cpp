@@ -59,10 +59,6 @@ constexpr uint64_t k_fill_block = 512;
 // bytes at a time.
 constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
 constexpr int32_t k_status_width = 45;
-// The parse steps (table and directory entries read) that the compound
-// files nested in others' streams may take in one file, all together: a
-// list 400 deep in a 10 MB stream takes about 2.3 million.
-constexpr uint64_t k_nested_work = uint64_t{1} << 24;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
@@ -1566,7 +1562,7 @@ bool carve_compound_file(carve_context& c, const scan_source& source, file_windo
       std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; });
   // Lists nested without end would cost the square of their depth: past a
   // bound the rest are carved with the list holding them, as its sectors.
-  if (inside && c.nested_work > k_nested_work) {
+  if (inside && c.nested_work > c.options.m_carve_nested_work) {
     if (!std::exchange(c.nested_work_said, true))
       c.options.m_notes.add("compound file", at,
                             "nested too deep to parse each: the links of this and the compound "
