@@ -59,10 +59,6 @@ constexpr uint64_t k_fill_block = 512;
 // bytes at a time.
 constexpr uint64_t k_hit_search_chunk = uint64_t{1} << 20;
 constexpr int32_t k_status_width = 45;
-// The parse steps (table and directory entries read) that the compound
-// files nested in others' streams may take in one file, all together: a
-// list 400 deep in a 10 MB stream takes about 2.3 million.
-constexpr uint64_t k_nested_work = uint64_t{1} << 24;
 
 uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
@@ -276,6 +272,7 @@ struct embedded_ref {
   uint32_t hit = 0;            // its place among the pattern hits of its run
   uint8_t run = 0;             // 0: the allocated run, 1: the gap run
   bool dropped = false;        // another record stands for its link
+  bool bare = false;           // its list's rows were its link streams alone
 };
 
 }  // namespace
@@ -489,6 +486,7 @@ struct record_origin {
   link_cut cut = link_cut::none;
   uint32_t hit = 0;
   uint8_t run = 0;
+  bool bare = false;  // its list's rows were its link streams alone
 };
 
 // The record compacted to be held; a record without link data keeps the
@@ -524,7 +522,8 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   if (c.ledger) {
     if (origin.embedded) {
       held.ledger_entry = c.ledger->m_embedded.size();
-      c.ledger->add_embedded(embedded_ref{key, origin.offset, 0, origin.hit, origin.run});
+      c.ledger->add_embedded(
+          embedded_ref{key, origin.offset, 0, origin.hit, origin.run, false, origin.bare});
     } else {
       c.ledger->add_link(origin.offset, origin.length, origin.cut);
     }
@@ -600,6 +599,8 @@ struct embedded_runs {
   std::vector<destlist_entry> row_entries;
   // Its link streams hold links and its DestList names each of them.
   bool whole = false;
+  // The rows are its link streams alone: its DestList could not be read.
+  bool bare_rows = false;
   // Where the runs of allocated sectors and of the gaps lie in the image:
   // their bytes are read there, not copied.
   std::vector<cfb_run_piece> pieces[2];
@@ -915,6 +916,55 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
                         [](const embedded_runs::list_row& r) { return r.place > 0; });
 }
 
+// The rows of an embedded list whose DestList could not be read (memory
+// ran out): each link stream a row of its own, after no entry, with its
+// number where its name is one, so that its links are still reported.
+void link_stream_rows(embedded_runs& e) {
+  e.rows.clear();
+  e.row_entries.clear();
+  e.whole = false;
+  e.rows.reserve(e.stream_names.size());
+  for (uint32_t i = 0; i < e.stream_names.size(); ++i) {
+    embedded_runs::list_row row;
+    row.stream = i;
+    const std::string& key = e.stream_names[i];
+    uint64_t number = 0;
+    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
+    char name[16];
+    if (error == std::errc() && end == key.data() + key.size() && hex_name(number, name) == key)
+      row.value = number;
+    e.rows.push_back(row);
+  }
+}
+
+// The rows of an embedded list: read_list_entries, or, when memory runs
+// out reading its DestList, link_stream_rows, said once (e.bare_rows:
+// those rows; set before, they are asked for, as for a list read again).
+// False when not even those could be made.
+bool list_rows(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say) {
+  if (!e.bare_rows && guarded([&] {
+        read_list_entries(options, e, o, say);
+        return true;
+      }))
+    return true;
+  const bool made = guarded([&] {
+    link_stream_rows(e);
+    return true;
+  });
+  if (say && !guarded([&] {
+        options.m_notes.add("DestList", 0,
+                            std::string(made ? "not read: out of memory; its link streams "
+                                               "reported without DestList data"
+                                             : "not read: out of memory; its links not reported") +
+                                " (compound file at offset " + hex_number_text(o, true, 0) + ")",
+                            "DestList");
+        return true;
+      }))
+    options.m_notes.add_out_of_memory("compound file", o);
+  e.bare_rows = true;
+  return made;
+}
+
 // The image offset of hit i of run r (of a row with a link, where its
 // stream starts).
 uint64_t hit_offset(const embedded_runs& e, int r, size_t i) {
@@ -1049,10 +1099,14 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         origin.offset = base_offset;
         origin.hit = static_cast<uint32_t>(i);
         origin.run = r;
+        origin.bare = e.bare_rows;
         origin.link = at;
         origin.claimant = who;
         keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin);
         found = true;
+      } else if (record.m_faults.out_of_memory()) {
+        // The scan passes its header by: the link is lost, and said.
+        c.options.m_notes.add_out_of_memory("link", at);
       }
     }
   }
@@ -1271,6 +1325,9 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     std::inplace_merge(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(seen_before),
                        seen.end());
   };
+  // Whether its carving came to an end (memory may run out on the way),
+  // and whether it came to carving its links.
+  bool ended = false, body_done = false;
   const bool carved_image = guarded([&] {
     auto e = std::make_unique<embedded_runs>();
     e->streams_only = streams_only;
@@ -1285,6 +1342,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     };
     if (!loaded) {
       say_read_failed();
+      ended = true;
       return false;
     }
     std::vector<uint64_t> links(e->stream_firsts);
@@ -1296,10 +1354,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       c.options.m_notes.add("compound file", o,
                             "lies in the free sectors of a list whose link streams its own name: "
                             "the remains of an earlier list, its rows left to that list");
-    guarded([&] {
-      read_list_entries(c.options, *e, o, !remains);
-      return true;
-    });
+    list_rows(c.options, *e, o, !remains);
     read = e->size;
     if (streams_only) c.nested_work += e->reader.m_work;
     std::vector<std::pair<uint64_t, uint64_t>> free;
@@ -1319,8 +1374,18 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     }
     std::sort(free.begin(), free.end());
     c.claims.enter(o, e->whole, std::move(free));
-    const bool found =
-        guarded([&] { return embedded_body(c, *e, false, c.options.m_status_messages != 0, o); });
+    bool whole_body = false;
+    const bool found = guarded([&] {
+      const bool any = embedded_body(c, *e, false, c.options.m_status_messages != 0, o);
+      whole_body = true;
+      return any;
+    });
+    body_done = true;
+    // The headers it looked at are passed by the scan: what it did not
+    // carve of them is lost, and said.
+    if (!whole_body)
+      c.options.m_notes.add("compound file", o,
+                            "out of memory while carving it: not every link of it reported");
     say_read_failed();
     // A compound file met later inside its streams' sectors is one of its
     // streams, its headers searched with it.
@@ -1330,8 +1395,14 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
                                       o + piece.m_file_offset + piece.m_length);
     // Without its index a record is found again by reading the image again.
     if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
+    ended = true;
     return found;
   });
+  // Before its links were carved: the scan reads them where they lie.
+  if (!ended && !body_done)
+    c.options.m_notes.add("compound file", o,
+                          "not read: out of memory; its links carved from its bytes as they lie, "
+                          "without DestList data");
   sort_seen();
   return carved_image;
 }
@@ -1491,7 +1562,7 @@ bool carve_compound_file(carve_context& c, const scan_source& source, file_windo
       std::any_of(spans.begin(), spans.end(), [at](const auto& span) { return span.first <= at; });
   // Lists nested without end would cost the square of their depth: past a
   // bound the rest are carved with the list holding them, as its sectors.
-  if (inside && c.nested_work > k_nested_work) {
+  if (inside && c.nested_work > c.options.m_carve_nested_work) {
     if (!std::exchange(c.nested_work_said, true))
       c.options.m_notes.add("compound file", at,
                             "nested too deep to parse each: the links of this and the compound "
@@ -1616,6 +1687,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         found = true;
         o = align_up(a + parsed, step);
       } else {
+        if (record.m_faults.out_of_memory()) options.m_notes.add_out_of_memory("link", a);
         o = align_up(a + step, step);
       }
     }
@@ -1660,7 +1732,8 @@ scan_source source_of(uni::fileio& file) {
 // else the image read and parsed again (and its index kept); null when it
 // cannot be.
 embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
-                              uint64_t size, carve_work& work, lnk::useropts& options) {
+                              uint64_t size, carve_work& work, lnk::useropts& options,
+                              bool bare_rows) {
   if (embedded_runs* held = indexes.find(offset)) return held;
   ++work.lists_read_again;
   uint8_t header[512];
@@ -1669,11 +1742,16 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   if (!source.read_at(header, len, offset) || len != sizeof header ||
       !load_embedded_image(source, offset, size, header, *e))
     return nullptr;
-  // Its notes were made when it was first carved.
-  guarded([&] {
-    read_list_entries(options, *e, offset, false);
-    return true;
-  });
+  // Its notes were made when it was first carved; its rows are those it
+  // gave then, or none.
+  if (!guarded([&] {
+        if (bare_rows)
+          link_stream_rows(*e);
+        else
+          read_list_entries(options, *e, offset, false);
+        return true;
+      }))
+    return nullptr;
   work.bytes_read_again += e->size;
   indexes.keep(offset, std::move(e));
   return indexes.find(offset);
@@ -1751,7 +1829,8 @@ void report_again(carve_context& c, carve_ledger& ledger, const scan_source& sou
       if (r.dropped) continue;
       entry_only = r.run == k_entry_run;
       offset = r.image_offset;
-      embedded_runs* index = embedded_index(*c.indexes, source, offset, size, work, options);
+      embedded_runs* index =
+          embedded_index(*c.indexes, source, offset, size, work, options, r.bare);
       parsed = index && r.hit < hit_count(*index, r.run) &&
                parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
                                     bytes, work);

@@ -436,6 +436,8 @@ struct carve_result {
   std::string text;
   size_t records = 0;
   int64_t peak = 0;
+  int64_t allocations = 0;
+  std::string notes;
 };
 
 // The carve road over bytes in memory with a record budget; the report is
@@ -449,9 +451,10 @@ void set_carve_options(vesk_options& options) {
 }
 
 carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
-                   carve_work* work = nullptr) {
+                   carve_work* work = nullptr, uint64_t nested_work = uint64_t{1} << 24) {
   vesk_options options;
   set_carve_options(options);
+  options.m_carve_nested_work = nested_work;
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
@@ -468,8 +471,10 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
                             sink, work);
     heap::no_failure();
     r.peak = counted.peak_above_start();
+    r.allocations = counted.allocations();
   }
   r.text = kept.str();
+  r.notes = options.m_notes.lines("carve.bin");
   return r;
 }
 
@@ -527,6 +532,37 @@ TEST(CarveRoad, MemoryFollowsTheBudgetAndTheReportStaysTheSame) {
   // Allocations failing anywhere: no crash, and never more than there is.
   const bytes_t some = links(40);
   for (int64_t n = 0; n < 400; n += 7) EXPECT_LE(carve(some, 4096, false, n).records, 43u) << n;
+
+  // Allocations failing while a carved list is read: its links still reach
+  // the report, or what is lost is said.
+  cfb_writer w;
+  std::vector<uint64_t> named;
+  for (size_t i = 1; i <= 11; ++i) {
+    const char16_t name = static_cast<char16_t>(i < 10 ? u'0' + i : u'a' + i - 10);
+    w.stream(std::u16string(1, name), numbered_link(600 + i));
+    named.push_back(i);
+  }
+  w.stream(u"DestList", build_destlist_naming(named));
+  bytes_t dump = numbered_link(0);
+  dump.resize(4096, 0);
+  const bytes_t list = w.build();
+  dump.insert(dump.end(), list.begin(), list.end());
+  for (const size_t held_budget : {size_t{4} << 20, size_t{4096}}) {
+    const carve_result whole = carve(dump, held_budget, false);
+    ASSERT_EQ(whole.records, 12u);
+    ASSERT_EQ(whole.notes, "");
+    size_t kept_without_destlist = 0;
+    for (int64_t n = 0; n < whole.allocations; ++n) {
+      const carve_result r = carve(dump, held_budget, false, n);
+      if (r.records < 12) {
+        EXPECT_NE(r.notes, "") << n << " " << held_budget << " " << r.records;
+      }
+      if (r.records == 12 &&
+          r.notes.find("its link streams reported without DestList data") != std::string::npos)
+        ++kept_without_destlist;
+    }
+    EXPECT_GT(kept_without_destlist, 0u) << held_budget;
+  }
 }
 
 std::string hex_offset(size_t value) {
@@ -1327,6 +1363,20 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   holder.insert(holder.end(), list11.begin(), list11.end());
   holder.resize(holder.size() + 3000, 0x5A);
   const bytes_t no_list_holding = cfb_writer().stream(u"Data", holder).build();
+  // A compound file that is no list, a link 1,000 bytes into its stream, in
+  // the free sectors of another that is none: the one met first keeps the
+  // link it reads there.
+  bytes_t linked = cfb_pattern(1000, 3);
+  const bytes_t loose = numbered_link(90);
+  linked.insert(linked.end(), loose.begin(), loose.end());
+  linked.resize(linked.size() + 3000, 0x5A);
+  const bytes_t no_list_linked = cfb_writer().stream(u"Data", linked).build();
+  cfb_writer outer;
+  outer.stream(u"Data", cfb_pattern(5000, 3)).free_sector(no_list_linked.size() / 512 + 1);
+  outer.stream(u"Tail", cfb_pattern(5000, 6));
+  bytes_t other_in_free = outer.build();
+  std::copy(no_list_linked.begin(), no_list_linked.end(),
+            other_in_free.begin() + outer.sector_offset(outer.free_sectors[0]));
   // The head of a list whose links lie past 16 KiB; the head of a list of
   // 4 KiB sectors up to its free ones, two lists written there.
   const bytes_t far_links = list_of(4, {.lead = 20 << 10, .long_links = true});
@@ -1361,9 +1411,10 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     const char* what;
     bytes_t bytes;
     size_t records, list_rows;
-    const char* note;          // null: none
-    size_t names = 0;          // targets named by the records, each once (0: not counted)
-    std::ptrdiff_t lines = 1;  // lines of notes, when a note
+    const char* note;           // null: none
+    size_t names = 0;           // targets named by the records, each once (0: not counted)
+    std::ptrdiff_t lines = 1;   // lines of notes, when a note
+    std::ptrdiff_t slack = -1;  // records carved from free sectors (-1: not counted)
   };
   std::vector<row> rows = {
       {"a list, a link, a list at 4 KiB steps", steps, 30, 3, nullptr},
@@ -1380,6 +1431,8 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       {"a list in a deleted list's stream", at(link, 4096, deleted), 4, 3, nullptr, 4},
       {"a list 1,000 bytes into a stream of a compound file that is no list",
        at(link, 4096, no_list_holding), 12, 11, nullptr, 12},
+      {"a link in the stream of a compound file in another's free sectors",
+       at(link, 4096, other_in_free), 2, 0, nullptr, 2, 1, 1},
       {"a head of 4 KiB sectors, then two lists",
        at(at(link, 4096, large_head), 4096 + large_head.size(), two_lists), 13, 12, nullptr, 13},
       {"a list's head, its link stream where a later list's starts", same_stream, 2, 1,
@@ -1441,6 +1494,13 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     std::vector<std::string> offsets = values(d.text, "file offset:");
     std::sort(offsets.begin(), offsets.end());
     EXPECT_EQ(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    if (r.slack >= 0) {
+      EXPECT_EQ(std::count_if(d.records.begin(), d.records.end(),
+                              [](const lnk_record& x) {
+                                return x.m_source_type == "VESKLIST (carved slack)";
+                              }),
+                r.slack);
+    }
     if (r.names) {
       const std::vector<std::string> named = values(d.text, "Local base path:");
       EXPECT_EQ(std::set<std::string>(named.begin(), named.end()).size(), r.names);
@@ -1454,6 +1514,13 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     EXPECT_EQ(std::count(d.notes.begin(), d.notes.end(), '\n'), r.note ? r.lines : 0) << d.notes;
     EXPECT_EQ(d.why, lnk::useropts::failure::none);
   }
+  // Past the bound on the work of nested parses, the lists nested deeper
+  // are carved with the one holding them: every link once, said once.
+  const carve_result bounded = carve(at(link, 4096, nested), 4 << 20, true, -1, nullptr, 2000);
+  EXPECT_EQ(records_in(bounded.text), 401u);
+  EXPECT_NE(bounded.notes.find("nested too deep to parse each"), std::string::npos)
+      << bounded.notes;
+  EXPECT_EQ(std::count(bounded.notes.begin(), bounded.notes.end(), '\n'), 1) << bounded.notes;
 }
 
 // The notes of a report, each without the file it names and without where
