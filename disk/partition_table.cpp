@@ -106,6 +106,31 @@ void report_extra_extended(const uint8_t* mbr, size_t slot, size_t first_slot) {
                slot + 1, mbr_first_entry + slot * mbr_entry_size, lba, where.c_str());
 }
 
+// Entries of the MBR whose sectors overlap, as partitioning tools say them;
+// kept says what is read all the same. A second extended entry is said on
+// its own.
+constexpr const char* k_listed_as_given = "both are listed as the table gives them";
+
+void report_overlapping_entries(const uint8_t* mbr, const char* kept) {
+  for (size_t i = 0; i < 4; ++i) {
+    const mbr_entry a = entry_at(mbr, i);
+    if (!counts(a)) continue;
+    for (size_t k = i + 1; k < 4; ++k) {
+      const mbr_entry b = entry_at(mbr, k);
+      if (!counts(b) || (is_extended_link(a) && is_extended_link(b))) continue;
+      const uint64_t a_end = uint64_t{a.lba_first_sector()} + a.num_sectors();
+      const uint64_t b_end = uint64_t{b.lba_first_sector()} + b.num_sectors();
+      if (b.lba_first_sector() >= a_end || a.lba_first_sector() >= b_end) continue;
+      std::fprintf(stderr,
+                   "prob: MBR entry %zu at byte %zu: sectors %u to %llu overlap entry %zu's, "
+                   "sectors %u to %llu; %s\n",
+                   k + 1, mbr_first_entry + k * mbr_entry_size, b.lba_first_sector(),
+                   static_cast<unsigned long long>(b_end - 1), i + 1, a.lba_first_sector(),
+                   static_cast<unsigned long long>(a_end - 1), kept);
+    }
+  }
+}
+
 partition_entry named_record(uint64_t start, uint64_t count, uint16_t type, uint32_t sector_size,
                              const char* name, bool gpt) {
   partition_entry r(start, count, type, sector_size);
@@ -749,6 +774,7 @@ bool scan_partitions(RAW_DISK_IO& disk, partition_list& list, bool search, bool 
           guess_ntfs_volume(disk, e.lba_first_sector(), ss, type, list);
       }
     }
+    report_overlapping_entries(h, k_listed_as_given);
     identify_records(disk, list);
     return finish_walk(disk, list, layout);
   }
@@ -815,6 +841,7 @@ void report_mbr_beside_gpt(RAW_DISK_IO& disk, const gpt_location& loc) {
                  static_cast<unsigned long long>(first),
                  static_cast<unsigned long long>(e.num_sectors()));
   }
+  report_overlapping_entries(mbr, "partitions read from the GPT");
 }
 
 }  // namespace
@@ -913,6 +940,7 @@ bool scan_partitions_buffer(const uint8_t* buffer, uint64_t length, partition_li
     uint16_t type = 0;
     if (e.lba_first_sector() != 0) walk_extended_chain(src, e.lba_first_sector(), ss, list, type);
   }
+  report_overlapping_entries(buffer, k_listed_as_given);
   for (auto& r : list) {
     uint64_t at = 0;
     if (!byte_offset(r.m_start, r.m_sector_size, at) || at > length || length - at < 76) continue;

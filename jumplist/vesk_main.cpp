@@ -764,17 +764,17 @@ bool outputs_meet(const std::string& out, const std::string& log) {
   return false;
 }
 
-// Standard output holds what is written to it (a regular file, a disk): it
-// may be an input.
-bool standard_output_keeps_data() {
+// A standard stream holds what is written to it (a regular file, a disk):
+// it may be an input.
+bool stream_keeps_data(int fd) {
   struct stat st;
-  return posix_fstat(STDOUT_FILENO, st) && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
+  return posix_fstat(fd, st) && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
 // The header of a run its options refused, on standard output, unless that
 // is a file the command line names: a refused run writes no input either.
 void write_refused_header(const std::string& header, const std::vector<std::string>& args) {
-  if (standard_output_keeps_data()) {
+  if (stream_keeps_data(STDOUT_FILENO)) {
     const std::vector<struct stat> output = descriptor_layers(STDOUT_FILENO);
     for (size_t i = 1; i < args.size(); ++i)
       if (layers_meet(file_layers(input_path(args[i])), output)) return;
@@ -855,10 +855,19 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
     }
   }
   // Standard output that is the one input file would be written as it is read.
-  const bool plain_output = options.m_out_file.empty() && standard_output_keeps_data();
+  const bool plain_output = options.m_out_file.empty() && stream_keeps_data(STDOUT_FILENO);
   if (plain_output && layers_meet(named_layers, descriptor_layers(STDOUT_FILENO))) {
     error_printf("standard output is the input file: %s\n", named.c_str());
     return -1;
+  }
+  // Standard error that is the one input file, or the list of names
+  // (2>>file), would take the run's messages as it is read: the run is
+  // refused, and nothing is said there, as that would write it.
+  if (stream_keeps_data(STDERR_FILENO)) {
+    const std::vector<struct stat> messages = descriptor_layers(STDERR_FILENO);
+    if (layers_meet(named_layers, messages) ||
+        (names_file.known && layers_meet({names_file.st}, messages)))
+      return -1;
   }
   // The report and the log in one file: one of them would be lost.
   if (!options.m_out_file.empty() && options.m_log_file != nullptr &&

@@ -518,27 +518,26 @@ TEST(IntegrityMarks, ExfatSetChecksumsAreCheckedBeforeTheSetIsUsed) {
   // or made 0, or its stream entry made a name entry: listed (without the
   // name it no longer reaches), marked, said, its content refused;
   // "chained.bin" and the sound image are read.
+  const std::string at_set = "prob: exFAT entry set at offset 0x420: ";
+  const std::string unread = "; the file's content is not read\n";
+  const auto raised = [&](int count) {
+    return at_set + "SecondaryCount " + std::to_string(count) +
+           ", but the set ends after 2 secondary entries" + unread;
+  };
   const struct {
     size_t at;
     uint8_t value;
     const char* name;
-    const char* said;
+    std::string said;
   } written[] = {
       {0, 0, "contig.bin", ""},
-      {1024 + 32 + 64 + 2, 'j', "jontig.bin",
-       "prob: exFAT entry set at offset 0x420: SetChecksum 0x"},
-      {1024 + 32 + 1, 3, "contig.bin",
-       "prob: exFAT entry set at offset 0x420: SecondaryCount 3, but the set ends after 2 "
-       "secondary entries; the file's content is not read\n"},
-      {1024 + 32 + 1, 19, "contig.bin",
-       "prob: exFAT entry set at offset 0x420: SecondaryCount 19, but the set ends after 2 "
-       "secondary entries; the file's content is not read\n"},
+      {1024 + 32 + 64 + 2, 'j', "jontig.bin", at_set + "SetChecksum 0x"},
+      {1024 + 32 + 1, 3, "contig.bin", raised(3)},
+      {1024 + 32 + 1, 19, "contig.bin", raised(19)},
       {1024 + 32 + 1, 0, "",
-       "prob: exFAT entry set at offset 0x420: SecondaryCount 0, but a file's set holds its "
-       "stream extension entry; the file's content is not read\n"},
+       at_set + "SecondaryCount 0, but a file's set holds its stream extension entry" + unread},
       {1024 + 32 + 32, 0xC1, "",
-       "prob: exFAT entry set at offset 0x420: its first secondary entry is of type 0xc1, not a "
-       "stream extension entry; the file's content is not read\n"},
+       at_set + "its first secondary entry is of type 0xc1, not a stream extension entry" + unread},
   };
   for (const auto& k : written) {
     SCOPED_TRACE(k.at);

@@ -463,8 +463,9 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // Written: a sound primary GPT with its backup header or backup array
   // damaged, or changed and sealed again so that it differs from the
   // primary; or the disk grown past its backup; or the protective MBR given
-  // a second entry, one GPT entry's (hybrid) or one no GPT entry covers: the
-  // partitions come from the primary, and each is said.
+  // a second entry, one GPT entry's (hybrid) or one no GPT entry covers,
+  // over the protective entry's sectors: the partitions come from the
+  // primary, and each is said.
   {
     const image_t good = gpt_image({{40, 59, 0, u"one"}, {60, 79, 0, u"two"}});
     const struct {
@@ -481,14 +482,21 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          "prob: GPT backup header at LBA 127 does not lie at the end of the disk (its last sector "
          "is LBA 159); partitions read from the primary header\n",
          false, 0, 160 * 512},
-        {"hybrid MBR", 0, "", false, 0, 0, 0x07, 40, 20},
+        {"hybrid MBR", 0,
+         "prob: MBR entry 2 at byte 462: sectors 40 to 59 overlap entry 1's, sectors 1 to 127; "
+         "partitions read from the GPT\n",
+         false, 0, 0, 0x07, 40, 20},
         {"MBR partition beside the GPT", 0,
          "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 100, 20 sectors, "
-         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n"
+         "prob: MBR entry 2 at byte 462: sectors 100 to 119 overlap entry 1's, sectors 1 to 127; "
+         "partitions read from the GPT\n",
          false, 0, 0, 0x0C, 100, 20},
         {"MBR partition one sector short of a GPT entry's", 0,
          "prob: MBR entry 2 at byte 462: a partition of type 0x07 at sector 40, 19 sectors, "
-         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n"
+         "prob: MBR entry 2 at byte 462: sectors 40 to 58 overlap entry 1's, sectors 1 to 127; "
+         "partitions read from the GPT\n",
          false, 0, 0, 0x07, 40, 19},
         {"intact", 0, ""},
         {"backup header CRC", 127 * 512 + 60,
@@ -599,17 +607,23 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     }
   }
 
+  const std::string chain_cut =
+      "prob: extended partition chain at sector 32: boot record at sector 112 lies past the end "
+      "of the medium; the rest of the chain is not listed\n";
   // Written: an MBR with a primary and an extended partition on a medium
   // of 64 sectors; the chain's second boot record (or its first) lies past
-  // the end; or a second extended entry in slot 2. What was read is
-  // listed, each logical once, and the cut and the second entry are said.
+  // the end; or a second extended entry in slot 2; or a primary in slot 3
+  // over another primary or the extended area. What was read is listed,
+  // each logical once, and the cut, the second entry and the overlap are
+  // said.
   {
     const struct {
       const char* what;
       uint32_t extended_at;
       std::multiset<uint64_t> starts;
-      const char* said;
-      uint32_t second_at = 0;  // slot 2's extended partition (0: none)
+      std::string said;
+      uint32_t second_at = 0;                    // slot 2's extended partition (0: none)
+      uint32_t fourth_at = 0, fourth_count = 0;  // slot 3's primary
     } cases[] = {
         {"second record past the end",
          32,
@@ -637,6 +651,24 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          "prob: MBR entry 3 at byte 478: a second extended partition, at sector 40, entry 2's is "
          "at sector 32; its chain is not read\n",
          40},
+        {"a primary over another",
+         32,
+         {8, 16, 32, 34},
+         chain_cut +
+             "prob: MBR entry 4 at byte 494: sectors 16 to 25 overlap entry 1's, sectors 8 to 23; "
+             "both are listed as the table gives them\n",
+         0,
+         16,
+         10},
+        {"a primary in the extended area",
+         32,
+         {8, 32, 34, 120},
+         chain_cut +
+             "prob: MBR entry 4 at byte 494: sectors 120 to 139 overlap entry 2's, sectors 32 to "
+             "131; both are listed as the table gives them\n",
+         0,
+         120,
+         20},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -648,6 +680,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
         mbr_slot(b, k.extended_at * 512, 1, 0x05, 80, 20);
       }
       if (k.second_at) mbr_slot(b, 0, 2, 0x0F, k.second_at, 20);
+      if (k.fourth_at) mbr_slot(b, 0, 3, 0x07, k.fourth_at, k.fourth_count);
       write_file(tree.path("mbr.img"), b);
       for (const bool in_memory : {false, true}) {
         SCOPED_TRACE(in_memory ? "buffer" : "disk");
@@ -695,7 +728,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
   // third partition added, or its header's disk GUID and first usable LBA
   // changed; or the disk grown by 4 MiB; or the protective MBR given a
   // second entry, a hybrid one (sgdisk -h 1's) or a FAT32 partition no GPT
-  // entry covers. sgdisk -v's words and ours; the partitions come from the
+  // entry covers, each over the protective entry (sgdisk -v: "MBR
+  // partitions 1 and 2 overlap"). sgdisk -v's words and ours; the partitions come from the
   // primary, and the disk as made gives no note.
   if (have({"sgdisk"}, why)) {
     const std::string img = tree.path("sgv.img");
@@ -708,13 +742,6 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     const image_t made = read_file_range(img, 0, disk_bytes);
     run_ok(sgdisk + " -n 3:0:+1M " + q + " >/dev/null");
     const image_t three = read_file_range(img, 0, disk_bytes);
-    const auto slot = [](uint8_t type, uint32_t start, uint32_t count) {
-      image_t e(16, 0);
-      e[4] = type;
-      put32(e, 8, start);
-      put32(e, 12, count);
-      return e;
-    };
     const struct {
       const char* what;
       bool third_in_backup;
@@ -722,7 +749,8 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       std::vector<const char*> theirs;
       const char* said;
       size_t grown_to = 0;
-      image_t second_slot = {};
+      uint8_t second_type = 0;  // the MBR's second entry: type, start, count
+      uint32_t second_start = 0, second_count = 0;
     } cases[] = {
         {"as made", false, false, {"No problems found."}, ""},
         {"backup lists one more",
@@ -759,18 +787,26 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
          false,
          false,
          {"Problem: MBR partitions 1 and 2 overlap!", "Identified 1 problems!"},
-         "",
+         "prob: MBR entry 2 at byte 462: sectors 2048 to 4095 overlap entry 1's, sectors 1 to "
+         "24575; partitions read from the GPT\n",
          0,
-         slot(0x83, 2048, 2048)},
+         0x83,
+         2048,
+         2048},
         {"MBR partition beside the GPT",
          false,
          false,
          {"Mismatched GPT and MBR partition! MBR partition 2, of type 0x0C,\nhas no "
-          "corresponding GPT partition!"},
+          "corresponding GPT partition!",
+          "Problem: MBR partitions 1 and 2 overlap!"},
          "prob: MBR entry 2 at byte 462: a partition of type 0x0c at sector 12288, 2048 sectors, "
-         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n",
+         "beside the protective entry, that no GPT entry covers; partitions read from the GPT\n"
+         "prob: MBR entry 2 at byte 462: sectors 12288 to 14335 overlap entry 1's, sectors 1 to "
+         "24575; partitions read from the GPT\n",
          0,
-         slot(0x0C, 12288, 2048)},
+         0x0C,
+         12288,
+         2048},
     };
     for (const auto& k : cases) {
       SCOPED_TRACE(k.what);
@@ -783,7 +819,7 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
       }
       if (k.third_in_backup || k.header_changed) seal_gpt_header(bytes, header_at);
       if (k.grown_to) bytes.resize(k.grown_to, 0);
-      if (!k.second_slot.empty()) std::copy_n(k.second_slot.begin(), 16, bytes.begin() + 462);
+      if (k.second_type) mbr_slot(bytes, 0, 1, k.second_type, k.second_start, k.second_count);
       write_file(img, bytes);
       const std::string verified = run_ok(sgdisk + " -v " + q);
       for (const char* words : k.theirs)
@@ -821,6 +857,32 @@ TEST(PeerNotes, ADamagedBackupALoopingTreeAndACutChainAreSaid) {
     EXPECT_EQ(said,
               "prob: MBR entry 4 at byte 494: a second extended partition, at sector 4096, the "
               "same as entry 2's; its logical partitions are listed once\n");
+  }
+
+  // Made by sfdisk: primaries at 2048, 8192 and 12288; then the second's
+  // start moved to 4096, over the first. sfdisk --verify: "Partition 1: overlaps
+  // partition 2."; sgdisk -v: "partitions 2 and 1 overlap", 4096 to 8191
+  // and 2048 to 6143. The walk lists the three and says the overlap.
+  if (have({"sfdisk", "sgdisk"}, why)) {
+    const std::string img = tree.path("ov.img");
+    sfdisk_image(img,
+                 "start=2048, size=4096, type=83\\nstart=8192, size=4096, type=7\\n"
+                 "start=12288, size=2048, type=c\\n");
+    write_at(img, 446 + 16 + 8, {0x00, 0x10, 0x00, 0x00});
+    EXPECT_NE(run_ok(find_tool("sfdisk") + " --verify " + shell_quote(img) + " 2>&1")
+                  .find("Partition 1: overlaps partition 2."),
+              std::string::npos);
+    EXPECT_NE(run_ok(find_tool("sgdisk") + " -v " + shell_quote(img))
+                  .find("Problem: partitions 2 and 1 overlap:\n  Partition 2: 4096 to 8191\n"
+                        "  Partition 1: 2048 to 6143\n"),
+              std::string::npos);
+    std::string said;
+    EXPECT_EQ(
+        walk_image(img, said),
+        (std::multiset<part_row>{{2048, 4096, 0x83}, {4096, 4096, 0x07}, {12288, 2048, 0x0C}}));
+    EXPECT_EQ(said,
+              "prob: MBR entry 2 at byte 462: sectors 4096 to 8191 overlap entry 1's, sectors 2048 "
+              "to 6143; both are listed as the table gives them\n");
   }
 
   // Made by mkfs.ext4 -d (no metadata checksums): a file of 500 one-block
