@@ -839,6 +839,24 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   if (options.m_pipe) names_file = standard_input_identity();
   if (!names_file.holds_data()) names_file = {};
   const std::vector<struct stat> named_layers = file_layers(named);
+  // Standard error that is the one input file, or the list of names
+  // (2>>file), would take the run's messages as it is read: the run is
+  // refused, and said on standard output instead, unless that holds the
+  // same file. First, as every other refusal is said on standard error.
+  if (stream_keeps_data(STDERR_FILENO)) {
+    const std::vector<struct stat> messages = descriptor_layers(STDERR_FILENO);
+    if (layers_meet(named_layers, messages) ||
+        (names_file.known && layers_meet({names_file.st}, messages))) {
+      if (!layers_meet(descriptor_layers(STDOUT_FILENO), messages)) {
+        if (layers_meet(named_layers, messages))
+          std::printf("standard error is the input file: %s\n", named.c_str());
+        else
+          std::printf("standard error is the list of names on standard input\n");
+        std::fflush(stdout);
+      }
+      return -1;
+    }
+  }
   for (const std::string* written : {&options.m_out_file, &options.m_log_path}) {
     if (written->empty()) continue;
     const file_identity target = identity_of(*written);
@@ -859,15 +877,6 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   if (plain_output && layers_meet(named_layers, descriptor_layers(STDOUT_FILENO))) {
     error_printf("standard output is the input file: %s\n", named.c_str());
     return -1;
-  }
-  // Standard error that is the one input file, or the list of names
-  // (2>>file), would take the run's messages as it is read: the run is
-  // refused, and nothing is said there, as that would write it.
-  if (stream_keeps_data(STDERR_FILENO)) {
-    const std::vector<struct stat> messages = descriptor_layers(STDERR_FILENO);
-    if (layers_meet(named_layers, messages) ||
-        (names_file.known && layers_meet({names_file.st}, messages)))
-      return -1;
   }
   // The report and the log in one file: one of them would be lost.
   if (!options.m_out_file.empty() && options.m_log_file != nullptr &&

@@ -359,10 +359,13 @@ TEST(OutputFiles, AStreamOfTheRunThatIsAnInputIsNeverWritten) {
        "solo/ev.ms"},
       {"one file >>", vesk + "w/ev.ms >>w/ev.ms", 255, stdout_is + "w/ev.ms\n", "w/ev.ms"},
       {"one file 1<>", vesk + "w/ev.ms 1<>w/ev.ms", 255, stdout_is + "w/ev.ms\n", "w/ev.ms"},
-      // Standard error that is an input: refused, and nothing said there.
-      {"one file 2>>", "{ " + vesk + "cut.ms 2>>cut.ms; }", 255, "", "cut.ms"},
-      {"the names 2>>", "{ " + vesk + "-pipe <names.txt 2>>names.txt >/dev/null; }", 255, "",
-       "names.txt"},
+      // Standard error that is an input: refused, nothing said there, and
+      // the cause said on standard output (brought to the test's stderr).
+      {"one file 2>>", "{ { " + vesk + "cut.ms 2>>cut.ms; } >&2; }", 255,
+       "standard error is the input file: cut.ms\n", "cut.ms"},
+      {"the names 2>>", "{ { " + vesk + "-pipe <names.txt 2>>names.txt; } >&2; }", 255,
+       "standard error is the list of names on standard input\n", "names.txt"},
+      {"one file >> 2>&1", "{ " + vesk + "cut.ms -out cut.ms >>cut.ms 2>&1; }", 255, "", "cut.ms"},
       {"-pipe -out /dev/stdout >> no input", names + vesk + "-pipe -out /dev/stdout >>r.txt", 0, "",
        "r.txt"},
       {"-enumdir >> no input", vesk + "-enumdir w >>r.txt", 0, "", "r.txt"},
