@@ -1261,7 +1261,7 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
 bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
                           std::vector<uint8_t>* gaps, const uint8_t* image, size_t size,
                           std::vector<cfb_run_piece>& allocated_pieces,
-                          std::vector<cfb_run_piece>& gap_pieces) {
+                          std::vector<cfb_run_piece>& gap_pieces, bool* out_of_memory) {
   allocated_pieces.clear();
   gap_pieces.clear();
   if (reader.m_entries.empty() || !image) return false;
@@ -1274,6 +1274,7 @@ bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_
     // The pieces no longer describe the runs: give neither.
     allocated_pieces.clear();
     gap_pieces.clear();
+    if (out_of_memory) *out_of_memory = true;
   }
   return !allocated_pieces.empty();
 }
@@ -1506,53 +1507,58 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
   if (!header || !is_cfb_header(header) || !header_sizes(h, S, M) || S < dirent::size ||
       S > bound || header_u32(h, hdr::num_fat_sectors) == 0)
     return result;
-  guarded([&] {
-    lazy_fat fat(h, S, bound, read);
-    std::vector<uint8_t> marks(static_cast<size_t>(fat.sector_limit()), 0);
-    // Every sector a chain from start passes through (each at most once
-    // over all chains: the walk from a sector already met went on from there).
-    std::vector<uint64_t> chain;
-    auto walk = [&](uint64_t start, std::vector<uint64_t>* into) {
-      for (uint64_t n = start; n < marks.size() && !marks[static_cast<size_t>(n)];) {
-        const std::optional<uint32_t> next = fat.link(n);
-        if (!next) break;
-        marks[static_cast<size_t>(n)] = 1;
-        fat.use(n);
-        if (into) into->push_back(n);
-        if (*next == cfb::endofchain) break;
-        n = *next;
-      }
-    };
-    const uint32_t first_dir = header_u32(h, hdr::first_dir_sector);
-    if (first_dir >= fat.sector_limit() || !fat.link(first_dir)) return;
-    walk(first_dir, &chain);
-    walk(header_u32(h, hdr::first_minifat_sector), nullptr);
-    const bool low_only = h.u16_or_zero(hdr::major_version) == 3;
-    const uint32_t cutoff = header_u32(h, hdr::mini_cutoff);
-    bool root = false;
-    std::vector<uint8_t> bytes;
-    std::vector<uint64_t> none;
-    for (uint64_t s : chain) {
-      if (!fat.sector(s, bytes)) continue;
-      for (size_t at = 0; at + dirent::size <= bytes.size(); at += dirent::size) {
-        const byte_view entry(bytes.data() + at, dirent::size);
-        uint64_t size = entry.u64_or_zero(dirent::stream_size);
-        if (low_only) size &= 0xFFFFFFFFull;
-        const bool is_root = names_root(entry);
-        root |= is_root;
-        if (size == 0 || entry.u8_or_zero(dirent::object_type) == 0) continue;
-        if (!is_root && size < cutoff) continue;
-        const uint32_t start = entry.u32_or_zero(dirent::start_sector);
-        result.streams |= start < fat.sector_limit();
-        walk(start, nullptr);
-      }
-    }
-    if (root) {
-      fat.use_every_fat_sector();
-      result.reach = fat.reach();
-    }
-    result.sectors_read = fat.sectors_read();
-  });
+  guarded(
+      [&] {
+        lazy_fat fat(h, S, bound, read);
+        std::vector<uint8_t> marks(static_cast<size_t>(fat.sector_limit()), 0);
+        // Every sector a chain from start passes through (each at most once
+        // over all chains: the walk from a sector already met went on from there).
+        std::vector<uint64_t> chain;
+        auto walk = [&](uint64_t start, std::vector<uint64_t>* into) {
+          for (uint64_t n = start; n < marks.size() && !marks[static_cast<size_t>(n)];) {
+            const std::optional<uint32_t> next = fat.link(n);
+            if (!next) break;
+            marks[static_cast<size_t>(n)] = 1;
+            fat.use(n);
+            if (into) into->push_back(n);
+            if (*next == cfb::endofchain) break;
+            n = *next;
+          }
+        };
+        const uint32_t first_dir = header_u32(h, hdr::first_dir_sector);
+        if (first_dir >= fat.sector_limit() || !fat.link(first_dir)) return;
+        walk(first_dir, &chain);
+        walk(header_u32(h, hdr::first_minifat_sector), nullptr);
+        const bool low_only = h.u16_or_zero(hdr::major_version) == 3;
+        const uint32_t cutoff = header_u32(h, hdr::mini_cutoff);
+        bool root = false;
+        std::vector<uint8_t> bytes;
+        std::vector<uint64_t> none;
+        for (uint64_t s : chain) {
+          if (!fat.sector(s, bytes)) continue;
+          for (size_t at = 0; at + dirent::size <= bytes.size(); at += dirent::size) {
+            const byte_view entry(bytes.data() + at, dirent::size);
+            uint64_t size = entry.u64_or_zero(dirent::stream_size);
+            if (low_only) size &= 0xFFFFFFFFull;
+            const bool is_root = names_root(entry);
+            root |= is_root;
+            if (size == 0 || entry.u8_or_zero(dirent::object_type) == 0) continue;
+            if (!is_root && size < cutoff) continue;
+            const uint32_t start = entry.u32_or_zero(dirent::start_sector);
+            result.streams |= start < fat.sector_limit();
+            walk(start, nullptr);
+          }
+        }
+        if (root) {
+          fat.use_every_fat_sector();
+          result.reach = fat.reach();
+        }
+        result.sectors_read = fat.sectors_read();
+      },
+      [&] {
+        result = cfb_reach{};
+        result.out_of_memory = true;
+      });
   return result;
 }
 

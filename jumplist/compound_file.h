@@ -434,11 +434,11 @@ struct cfb_run_piece {
 // The same, also telling where every stretch of the two runs lies in the
 // image (the piece lists are emptied first, in ascending run offset); with
 // null byte vectors, only where they lie. True when a stream sector lies
-// in the image.
+// in the image; out_of_memory, when given, tells a false that memory caused.
 bool stream_sector_ranges(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
                           std::vector<uint8_t>* gaps, const uint8_t* image, size_t size,
                           std::vector<cfb_run_piece>& allocated_pieces,
-                          std::vector<cfb_run_piece>& gap_pieces);
+                          std::vector<cfb_run_piece>& gap_pieces, bool* out_of_memory = nullptr);
 // The image offset of a byte of a run; the run offset itself when no piece
 // holds it.
 uint64_t run_to_image_offset(const std::vector<cfb_run_piece>& pieces, uint64_t run_offset);
@@ -468,6 +468,7 @@ struct cfb_reach {
   uint64_t reach = 0;
   uint64_t sectors_read = 0;
   bool streams = false;
+  bool out_of_memory = false;  // the walk stopped short: reach is 0
 };
 using cfb_read_at = std::function<size_t(uint64_t offset, uint8_t* into, size_t count)>;
 cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read);

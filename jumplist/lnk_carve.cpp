@@ -766,12 +766,18 @@ bool load_embedded_runs(embedded_runs& e) {
     e.pieces[r].clear();
     e.hits[r].clear();
   }
-  // Carving uses no free-space result.
-  if (!parse_embedded(e)) return false;
+  // Carving uses no free-space result. A parse memory cut short is said by
+  // the caller, not taken for a file that is none.
+  const bool parsed = parse_embedded(e);
+  if (e.reader.m_faults.out_of_memory()) throw std::bad_alloc();
+  if (!parsed) return false;
   // Where its sectors and gaps lie is needed only to search them.
-  if (!e.streams_only &&
-      !stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size, e.pieces[0], e.pieces[1]))
+  bool out_of_memory = false;
+  if (!e.streams_only && !stream_sector_ranges(e.reader, nullptr, nullptr, e.image, e.size,
+                                               e.pieces[0], e.pieces[1], &out_of_memory)) {
+    if (out_of_memory) throw std::bad_alloc();
     return false;
+  }
   std::vector<cfb_run_piece> pieces;
   // The streams of the mini stream are small: the mini stream is read into
   // the pages whole, a run at a time, not a stream at a time.
@@ -1163,6 +1169,8 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
                    ? static_cast<size_t>(len)
                    : 0;
       });
+  // A walk memory cut short says nothing of the file: the caller says it.
+  if (reach.out_of_memory) throw std::bad_alloc();
   // The image is never shorter than the least one taken for a compound
   // file, unless the source ends after all it reaches.
   // An image none of whose streams starts in it has nothing to carve: it
@@ -1740,7 +1748,7 @@ embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& sour
   uint64_t len = sizeof header;
   auto e = std::make_unique<embedded_runs>();
   if (!source.read_at(header, len, offset) || len != sizeof header ||
-      !load_embedded_image(source, offset, size, header, *e))
+      !guarded([&] { return load_embedded_image(source, offset, size, header, *e); }))
     return nullptr;
   // Its notes were made when it was first carved; its rows are those it
   // gave then, or none.

@@ -435,6 +435,7 @@ struct carve_result {
   bool ok;
   std::string text;
   size_t records = 0;
+  size_t with_entry = 0;  // records given a DestList entry
   int64_t peak = 0;
   int64_t allocations = 0;
   std::string notes;
@@ -462,6 +463,7 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   carve_result r{};
   const carved_record_sink sink = [&](lnk_record& rec) {
     ++r.records;
+    if (rec.m_mru_position > 0) ++r.with_entry;
     report_record(out, rec, options);
   };
   {
@@ -550,11 +552,13 @@ TEST(CarveRoad, MemoryFollowsTheBudgetAndTheReportStaysTheSame) {
   for (const size_t held_budget : {size_t{4} << 20, size_t{4096}}) {
     const carve_result whole = carve(dump, held_budget, false);
     ASSERT_EQ(whole.records, 12u);
+    ASSERT_EQ(whole.with_entry, 11u);
     ASSERT_EQ(whole.notes, "");
     size_t kept_without_destlist = 0;
     for (int64_t n = 0; n < whole.allocations; ++n) {
       const carve_result r = carve(dump, held_budget, false, n);
-      if (r.records < 12) {
+      // A link carved without its DestList entry is a loss too.
+      if (r.records < 12 || r.with_entry < 11) {
         EXPECT_NE(r.notes, "") << n << " " << held_budget << " " << r.records;
       }
       if (r.records == 12 &&
