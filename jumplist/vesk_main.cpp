@@ -244,6 +244,7 @@ std::string input_path(const std::string& name) {
 #include "foundation/uni_file_utils.h"
 #include "foundation/uni_fileio.h"
 #include "foundation/uni_stream.h"
+#include "foundation/vk_args.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_crc.h"
 #include "foundation/vk_env.h"
@@ -782,9 +783,40 @@ void write_refused_header(const std::string& header, const std::vector<std::stri
   std::cout << header << '\n' << std::flush;
 }
 
+// Standard error that is a file the command line names (not one it writes),
+// or the list of names on standard input, would take the run's messages as
+// it is read: the run is refused before anything is said there (a refused
+// option, usage), and said on standard output instead, unless that holds
+// the same file.
+bool standard_error_is_an_input(const std::vector<std::string>& args) {
+  if (!stream_keeps_data(STDERR_FILENO)) return false;
+  const std::vector<struct stat> messages = descriptor_layers(STDERR_FILENO);
+  std::string said;
+  for (size_t i = 1; i < args.size() && said.empty(); ++i) {
+    const std::string& before = args[i - 1];
+    if (i > 1 &&
+        (is_option(before, "-out") || is_option(before, "-outfile") || is_option(before, "-diags")))
+      continue;
+    if (layers_meet(file_layers(input_path(args[i])), messages))
+      said = "standard error is the input file: " + input_path(args[i]);
+  }
+  if (said.empty() && has_option("-pipe", args, 1)) {
+    const file_identity names_file = standard_input_identity();
+    if (names_file.known && names_file.holds_data() && layers_meet({names_file.st}, messages))
+      said = "standard error is the list of names on standard input";
+  }
+  if (said.empty()) return false;
+  if (!layers_meet(descriptor_layers(STDOUT_FILENO), messages)) {
+    std::printf("%s\n", said.c_str());
+    std::fflush(stdout);
+  }
+  return true;
+}
+
 // The run once the context and the settings exist; its status.
 int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& args) {
   join_command_line(options.m_command_line, args, '"');
+  if (standard_error_is_an_input(args)) return -1;
   for (const char* help : {"-h", "-help", "/?", "--help"})
     for (const auto& a : args)
       if (is_option(a, help)) {
@@ -839,24 +871,6 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
   if (options.m_pipe) names_file = standard_input_identity();
   if (!names_file.holds_data()) names_file = {};
   const std::vector<struct stat> named_layers = file_layers(named);
-  // Standard error that is the one input file, or the list of names
-  // (2>>file), would take the run's messages as it is read: the run is
-  // refused, and said on standard output instead, unless that holds the
-  // same file. First, as every other refusal is said on standard error.
-  if (stream_keeps_data(STDERR_FILENO)) {
-    const std::vector<struct stat> messages = descriptor_layers(STDERR_FILENO);
-    if (layers_meet(named_layers, messages) ||
-        (names_file.known && layers_meet({names_file.st}, messages))) {
-      if (!layers_meet(descriptor_layers(STDOUT_FILENO), messages)) {
-        if (layers_meet(named_layers, messages))
-          std::printf("standard error is the input file: %s\n", named.c_str());
-        else
-          std::printf("standard error is the list of names on standard input\n");
-        std::fflush(stdout);
-      }
-      return -1;
-    }
-  }
   for (const std::string* written : {&options.m_out_file, &options.m_log_path}) {
     if (written->empty()) continue;
     const file_identity target = identity_of(*written);
