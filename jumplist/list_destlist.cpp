@@ -182,16 +182,20 @@ void list_destlist::note_gaps(uint64_t unnamed_reported, uint64_t unnamed_count)
             why == "missing" ? std::string_view() : std::string_view("DestList"));
 }
 
+bool link_stream_number(std::string_view name, uint64_t& number) {
+  number = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number, 16);
+  char text[16];
+  return error == std::errc() && end == name.data() + name.size() && hex_name(number, text) == name;
+}
+
 std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
                                            std::vector<uint64_t>& named) {
   std::sort(named.begin(), named.end());
   std::vector<uint64_t> numbers;
   for (const auto& [key, dir_entry] : reader.m_entries) {
     uint64_t number = 0;
-    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
-    char name[16];
-    if (dir_entry.object_type() != k_stream_object || error != std::errc() ||
-        end != key.data() + key.size() || hex_name(number, name) != key ||
+    if (dir_entry.object_type() != k_stream_object || !link_stream_number(key, number) ||
         std::binary_search(named.begin(), named.end(), number))
       continue;
     numbers.push_back(number);

@@ -82,6 +82,10 @@ struct list_destlist {
   void note_gaps(uint64_t unnamed_reported, uint64_t unnamed_count);
 };
 
+// Whether a stream's name is a link stream's number, in lower-case
+// hexadecimal as an entry would give it; the number.
+bool link_stream_number(std::string_view name, uint64_t& number);
+
 // The numbers of the link streams of the directory that no entry read
 // names (names that are a number in lower-case hexadecimal as an entry
 // would give it), ascending. named: the stream numbers of the entries read

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -933,12 +932,8 @@ void link_stream_rows(embedded_runs& e) {
   for (uint32_t i = 0; i < e.stream_names.size(); ++i) {
     embedded_runs::list_row row;
     row.stream = i;
-    const std::string& key = e.stream_names[i];
     uint64_t number = 0;
-    const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number, 16);
-    char name[16];
-    if (error == std::errc() && end == key.data() + key.size() && hex_name(number, name) == key)
-      row.value = number;
+    if (link_stream_number(e.stream_names[i], number)) row.value = number;
     e.rows.push_back(row);
   }
 }
