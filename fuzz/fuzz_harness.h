@@ -345,7 +345,10 @@ inline int run_driver(const uint8_t* data, size_t size) {
       vk::carve_and_report(text, file,
                            vk::byte_view(data + k_driver_prefix, size - k_driver_prefix), carving,
                            false, vk::k_header_not_searched,
-                           [&](vk::lnk_record& rec) { vk::report_record(text, rec, carving); });
+                           {[&](vk::lnk_record& rec, std::ostream& to, vk::file_notes&) {
+                              vk::report_record(to, rec, carving);
+                            },
+                            nullptr});
       return text.str() + carving.m_notes.lines("carve.bin");
     };
     uni::fileio file(input.string(), false);

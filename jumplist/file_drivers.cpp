@@ -188,29 +188,43 @@ void dump_stream(const std::string& dir, uint32_t dir_entry, uint64_t offset, by
 // link of an automatic list by its stream, any other by its file offset.
 // Memory that ran out in the parse is said here for carved links; an
 // automatic list's reader says it for each link it reads.
-void note_faults(lnk::useropts& options, const lnk_record& r) {
+void note_faults(const lnk::useropts& options, const lnk_record& r, file_notes& notes) {
   if (r.m_faults.empty() && !r.m_faults.out_of_memory()) return;
   if (options.m_automatic_list && !r.m_from_free_space) {
     char name[16];
-    options.m_notes.add_faults(r.m_faults, 0, hex_name(r.m_entry_num, name), false);
+    notes.add_faults(r.m_faults, 0, hex_name(r.m_entry_num, name), false);
   } else {
-    options.m_notes.add_faults(r.m_faults, r.m_file_offset, {}, !options.m_automatic_list);
+    notes.add_faults(r.m_faults, r.m_file_offset, {}, !options.m_automatic_list);
   }
 }
 
 // False when memory cut the record's report short (said by the writers in
 // the report's sink).
-bool report_written(std::ostream& out, lnk_record& record, vesk_options& options) {
-  note_faults(options, record);
+bool report_written(std::ostream& out, lnk_record& record, vesk_options& options,
+                    file_notes& notes) {
+  note_faults(options, record, notes);
   const fault_sink& faults = options.m_scratch.report_faults;
   const uint32_t short_before = faults.out_of_memory_count();
   report_record(out, record, options);
   return faults.out_of_memory_count() == short_before;
 }
 
+// The record's report, what it says besides in notes.
+void report_noted(std::ostream& out, lnk_record& record, vesk_options& options, file_notes& notes) {
+  if (!report_written(out, record, options, notes))
+    notes.add("record", record.m_file_offset, "not written in full: out of memory");
+}
+
 void report_noted(std::ostream& out, lnk_record& record, vesk_options& options) {
-  if (!report_written(out, record, options))
-    options.m_notes.add("record", record.m_file_offset, "not written in full: out of memory");
+  report_noted(out, record, options, options.m_notes);
+}
+
+// The carve road's sink of plain reports.
+carved_record_sink noted_sink(vesk_options& options) {
+  return {[&options](lnk_record& r, std::ostream& to, file_notes& notes) {
+            report_noted(to, r, options, notes);
+          },
+          nullptr};
 }
 
 // The custom and carve roads over an open file, or over bytes read whole.
@@ -274,33 +288,32 @@ bool carve_road(std::ostream& out, uni::fileio* file, byte_view bytes, vesk_opti
   // the one reported before it begins, or at the end of the file. What the
   // sink needs is one object, so that the sink fits in place.
   struct gap_search {
-    std::ostream& out;
     vesk_options& options;
     uni::fileio* file;
     byte_view bytes;
     bool link_file;
     uint64_t file_size;
     uint64_t next_link;
-  } g{out, options, file, bytes, link_file, file ? file->stored_size() : bytes.size(), 0};
+  } g{options, file, bytes, link_file, file ? file->stored_size() : bytes.size(), 0};
   g.next_link = g.file_size;
-  const bool found =
-      carve_and_report(out, file, bytes, options, false, first_header, [&g](lnk_record& r) {
-        report_noted(g.out, r, g.options);
-        if (!g.link_file) return;
-        const uint64_t end = r.m_file_offset + r.m_lnk_size;
-        // A link file's one link fills it (every sound sample's does): bytes
-        // past it that are not zeros are what a wrong count or size left
-        // unread, unless the link's own faults or a block header among them
-        // said so already. Only the file's one link is looked at: elsewhere
-        // a link ends at its terminal block and what follows is the next
-        // candidate's (and a file of many links costs no second pass).
-        const bool only_link = r.m_file_offset == 0 && g.next_link == g.file_size;
-        if (only_link && end < g.next_link &&
-            note_blocks_past_link(g.file, g.bytes, r.m_file_offset, end, g.next_link,
-                                  r.m_faults.empty(), g.options.m_notes) == past_link::bytes)
-          g.options.m_notes.add("link", end, "ends before its file: the bytes past it not read");
-        g.next_link = std::min(g.next_link, r.m_file_offset);
-      });
+  carved_record_sink sink = noted_sink(options);
+  sink.reported = [&g](const carved_report& r) {
+    if (!g.link_file) return;
+    const uint64_t end = r.offset + r.lnk_size;
+    // A link file's one link fills it (every sound sample's does): bytes
+    // past it that are not zeros are what a wrong count or size left
+    // unread, unless the link's own faults or a block header among them
+    // said so already. Only the file's one link is looked at: elsewhere
+    // a link ends at its terminal block and what follows is the next
+    // candidate's (and a file of many links costs no second pass).
+    const bool only_link = r.offset == 0 && g.next_link == g.file_size;
+    if (only_link && end < g.next_link &&
+        note_blocks_past_link(g.file, g.bytes, r.offset, end, g.next_link, !r.faults,
+                              g.options.m_notes) == past_link::bytes)
+      g.options.m_notes.add("link", end, "ends before its file: the bytes past it not read");
+    g.next_link = std::min(g.next_link, r.offset);
+  };
+  const bool found = carve_and_report(out, file, bytes, options, false, first_header, sink);
   if (!found) return fail(options, failure::damaged, "no link could be read at its header");
   return true;
 }
@@ -405,9 +418,8 @@ bool carve_past_compound_file(std::ostream& out, vesk_options& options, driver_w
   options.m_automatic_list = false;
   options.m_carve_mode = true;
   options.m_scan_step = 1;
-  const bool found = carve_and_report(
-      out, nullptr, image, options, false, k_header_not_searched,
-      [&](lnk_record& r) { report_noted(out, r, options); }, nullptr, reach);
+  const bool found = carve_and_report(out, nullptr, image, options, false, k_header_not_searched,
+                                      noted_sink(options), nullptr, reach);
   if (!found) {
     options.m_notes.add("compound file", reach, "bytes past the compound file not read");
     return read;
@@ -700,7 +712,8 @@ void report_automatic_records(std::ostream& out, automatic_list& list, record_sl
   int64_t unreported = 0;
   uint64_t unreported_stream = 0;
   auto report_guarded = [&](lnk_record& record) {
-    const bool written = guarded([&] { return report_written(out, record, options); });
+    const bool written =
+        guarded([&] { return report_written(out, record, options, options.m_notes); });
     if (written) return true;
     unreported = record.m_mru_position;
     unreported_stream = record.m_entry_num;
@@ -870,7 +883,7 @@ bool automatic_road(std::ostream& out, vesk_options& options,
     const bool no_target = carved_record_is_empty(record);
     if (no_target && !source.m_from_entry) {
       if (!lost) {
-        note_faults(options, record);
+        note_faults(options, record, options.m_notes);
         list.note_lost(source, hex_name(source.m_value, name), "names no target");
       }
       return;

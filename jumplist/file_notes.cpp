@@ -69,6 +69,59 @@ void file_notes::add_faults(const fault_sink& faults, uint64_t base, std::string
     m_own.add_out_of_memory();
 }
 
+namespace {
+
+void put_u64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+
+void put_text(std::string& out, const std::string& text) {
+  put_u64(out, text.size());
+  out += text;
+}
+
+// The next number of packed bytes, or false when they end first.
+bool take_u64(std::string_view& in, uint64_t& v) {
+  if (in.size() < 8) return false;
+  v = 0;
+  for (int i = 0; i < 8; ++i) v |= uint64_t{static_cast<uint8_t>(in[i])} << (8 * i);
+  in.remove_prefix(8);
+  return true;
+}
+
+bool take_text(std::string_view& in, std::string_view& text) {
+  uint64_t length = 0;
+  if (!take_u64(in, length) || length > in.size()) return false;
+  text = in.substr(0, length);
+  in.remove_prefix(length);
+  return true;
+}
+
+}  // namespace
+
+void file_notes::pack(std::string& out) const {
+  if (!any()) return;
+  put_u64(out, m_own.out_of_memory_count());
+  for (const note& n : m_notes) {
+    put_text(out, n.structure);
+    put_text(out, n.cause);
+    put_text(out, n.stream);
+    put_u64(out, n.offset);
+    put_u64(out, n.count);
+  }
+}
+
+void file_notes::add_packed(std::string_view packed) noexcept {
+  uint64_t lost = 0;
+  if (!take_u64(packed, lost)) return;
+  for (; lost > 0; --lost) m_own.add_out_of_memory();
+  std::string_view structure, cause, stream;
+  uint64_t offset = 0, count = 0;
+  while (take_text(packed, structure) && take_text(packed, cause) && take_text(packed, stream) &&
+         take_u64(packed, offset) && take_u64(packed, count))
+    for (; count > 0; --count) add(structure, offset, cause, stream);
+}
+
 std::string file_notes::lines(const std::string& path) const {
   std::string out, line;
   for (const note& n : m_notes) {

@@ -40,6 +40,12 @@ class file_notes {
   // The faults of a record's parse (its sink), memory aside.
   void add_record(const lnk_record& record, uint64_t base, std::string_view stream = {}) noexcept;
 
+  // The notes as bytes (none when there are none), for a record whose
+  // report is held until its turn; add_packed adds them back, each as
+  // often as it was said.
+  void pack(std::string& out) const;
+  void add_packed(std::string_view packed) noexcept;
+
   bool any() const noexcept { return !m_notes.empty() || m_own.out_of_memory(); }
   // The lines for the file named path, each ending in a line feed.
   std::string lines(const std::string& path) const;

@@ -32,6 +32,7 @@
 #include "jumplist/lnk_signature.h"
 #include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
+#include "jumplist/report_spill.h"
 
 namespace vk {
 
@@ -263,67 +264,28 @@ void assign_carved_label(std::string& out, uint64_t offset, const std::string& f
   out.push_back(')');
 }
 
-// Where a kept record of an embedded compound file came from.
-struct embedded_ref {
-  int64_t key = 0;
-  uint64_t image_offset = 0;   // in the scanned source
-  uint64_t direct_before = 0;  // links of the source kept before it
-  uint32_t hit = 0;            // its place among the pattern hits of its run
-  uint8_t run = 0;             // 0: the allocated run, 1: the gap run
-  bool dropped = false;        // another record stands for its link
-  bool bare = false;           // its list's rows were its link streams alone
-};
-
 }  // namespace
 
 // What the carve road keeps of one file's records until they are reported:
 // the records themselves (in the settings' record multimap) while they fit
-// in the budget, and always where each lies, so that past the budget they
-// can be parsed again one at a time, in the order of the multimap.
+// in the budget, past it their reports, held in the temporary folder.
 class carve_ledger {
  public:
-  // The link at offset, handed length bytes (an allocation that fails
-  // throws, ending the scan).
-  void add_link(uint64_t offset, uint32_t length, link_cut cut) {
-    m_links.push_back(link_ref{static_cast<uint32_t>(offset), static_cast<uint32_t>(offset >> 32),
-                               length | (static_cast<uint32_t>(cut) << 28)});
-  }
-  // A record of an embedded image, after the links kept so far.
-  void add_embedded(embedded_ref ref) {
-    ref.direct_before = m_links.size();
-    m_embedded.push_back(ref);
-  }
-  // Counts a stored record; past the budget the stored ones are let go.
-  void held(const lnk_record& record, lnk::useropts& options) {
+  // Counts a record about to be stored: true when it takes the records
+  // held past the budget.
+  bool over_budget(const lnk_record& record, const lnk::useropts& options) {
     m_held += stored_record_bytes(record);
-    if (m_held <= options.m_carve_record_budget) return;
-    m_overflow = true;
-    recycle_records(options.m_records, options.m_scratch);
+    return m_held > options.m_carve_record_budget;
   }
-  bool overflow() const { return m_overflow; }
-  // Empty for the next file; the lists keep their first room.
+  bool overflow() const { return m_spill != nullptr; }
   void reset() {
-    m_links.clear();
-    m_embedded.clear();
     m_held = 0;
-    m_overflow = false;
+    m_spill.reset();
   }
-
-  // Twelve bytes a link, in blocks: the list never needs twice its size
-  // while it grows.
-  struct link_ref {
-    uint32_t offset_low, offset_high;
-    uint32_t length_and_cut;  // low 28 bits: bytes parsed; above: the cut
-    uint64_t offset() const { return uint64_t{offset_high} << 32 | offset_low; }
-    uint32_t length() const { return length_and_cut & 0x0FFFFFFF; }
-    link_cut cut() const { return static_cast<link_cut>(length_and_cut >> 28); }
-  };
-  std::deque<link_ref> m_links;
-  std::vector<embedded_ref> m_embedded;
+  std::unique_ptr<report_spill> m_spill;
 
  private:
   size_t m_held = 0;
-  bool m_overflow = false;
 };
 
 template <>
@@ -332,8 +294,6 @@ void scratch_drop<carve_ledger>::operator()(carve_ledger* part) const noexcept {
 }
 
 namespace {
-
-class embedded_indexes;
 
 // Which record stands for a link that more than one compound file reaches
 // at the same offset of the source, decided here alone. A link stream of a
@@ -356,7 +316,7 @@ class link_claims {
   struct holding {
     std::multimap<int64_t, lnk_record>::iterator record{};
     bool stored = false;
-    size_t ledger_entry = SIZE_MAX;  // in the ledger's embedded list
+    uint64_t held_at = report_spill::k_none;  // its report held past the budget
     claimant who{};
   };
 
@@ -402,6 +362,12 @@ class link_claims {
     for (holding& d : displaced) d.who = it->second.who;
     it->second = claim{who, {h}};
     return displaced;
+  }
+  // Each holding kept, for f to change where it is held.
+  template <class F>
+  void each_holding(F&& f) {
+    for (auto& [offset, c] : m_claims)
+      for (holding& h : c.held) f(h);
   }
   // Compound files met from here on begin at offset or past it, and reach
   // no link before it.
@@ -453,9 +419,8 @@ struct carve_context {
   // The source offsets of the headers read through embedded compound files,
   // which the scan passes by; null: not kept.
   std::vector<uint64_t>* embedded_seen = nullptr;
-  // What finds the records of the embedded compound files again, kept
-  // while they are carved; null: not kept.
-  embedded_indexes* indexes = nullptr;
+  // Where the kept records are reported (with the ledger).
+  const carved_record_sink* sink = nullptr;
   // Where the scan starts in the source.
   uint64_t from = 0;
   // The source spans of the stream sectors of the compound files carved so
@@ -481,11 +446,7 @@ struct record_origin {
   uint64_t offset = 0;  // the link's, or the embedded image's
   uint64_t link = 0;    // the embedded link's
   link_claims::claimant claimant;
-  uint32_t length = 0;  // bytes parsed (a link of the source)
-  link_cut cut = link_cut::none;
-  uint32_t hit = 0;
   uint8_t run = 0;
-  bool bare = false;  // its list's rows were its link streams alone
 };
 
 // The record compacted to be held; a record without link data keeps the
@@ -495,6 +456,61 @@ void keep_path_compact(lnk_record& record, lnk::useropts& options, bool entry_on
   if (entry_only) path.swap(record.m_destlist_path);
   compact_lnk_record(record, options.m_idlist_times, options.m_scratch.shell());
   if (entry_only) record.m_destlist_path.swap(path);
+}
+
+// What the caller of the road is told of a record once it is reported.
+carved_report report_facts(const lnk_record& record) {
+  carved_report facts;
+  facts.offset = record.m_file_offset;
+  facts.lnk_size = record.m_lnk_size;
+  facts.mru_position = record.m_mru_position;
+  facts.faults = !record.m_faults.empty();
+  return facts;
+}
+
+// The record's report written into the spill under key, with the notes it
+// gives; where it is held. The first record's report is written twice: what
+// the first writing adds before the second's text is what a report writes
+// before its first record (the column titles), written before the first
+// text copied out.
+uint64_t hold_report(carve_context& c, lnk_record& record, int64_t key) {
+  report_spill& spill = *c.ledger->m_spill;
+  file_notes said;
+  if (spill.held() == 0 && !spill.failed()) {
+    std::string first;
+    {
+      c.sink->write(record, spill.text(), said);
+      spill.take_text(first);
+    }
+    said.clear();
+    c.sink->write(record, spill.text(), said);
+    spill.set_titles(first);
+  } else {
+    c.sink->write(record, spill.text(), said);
+  }
+  return spill.add(key, said, report_facts(record));
+}
+
+// Past the budget: the records stored so far go to the spill, in the order
+// they were stored (of equal keys, the later reported first), and the
+// claims' holdings of them with them.
+void hold_reports(carve_context& c) {
+  lnk::useropts& options = c.options;
+  c.ledger->m_spill = std::make_unique<report_spill>(options.m_carve_run_entries);
+  std::map<const lnk_record*, uint64_t> held_at;
+  c.claims.each_holding([&](link_claims::holding& h) {
+    if (h.stored) held_at[&h.record->second] = report_spill::k_none;
+  });
+  for (auto& [key, record] : options.m_records) {
+    const uint64_t at = hold_report(c, record, key);
+    if (const auto it = held_at.find(&record); it != held_at.end()) it->second = at;
+  }
+  c.claims.each_holding([&](link_claims::holding& h) {
+    if (!h.stored) return;
+    h.held_at = held_at[&h.record->second];
+    h.stored = false;
+  });
+  recycle_records(options.m_records, options.m_scratch);
 }
 
 // The slot's record stored under key (with its node), reported at once
@@ -517,33 +533,24 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
       options.m_notes.add_out_of_memory("link", record.m_file_offset);
     return;
   }
+  keep_path_compact(record, options, entry_only);
   link_claims::holding held;
-  if (c.ledger) {
-    if (origin.embedded) {
-      held.ledger_entry = c.ledger->m_embedded.size();
-      c.ledger->add_embedded(
-          embedded_ref{key, origin.offset, 0, origin.hit, origin.run, false, origin.bare});
-    } else {
-      c.ledger->add_link(origin.offset, origin.length, origin.cut);
-    }
-  }
-  if (!c.ledger || !c.ledger->overflow()) {
-    keep_path_compact(record, options, entry_only);
-    if (c.ledger) c.ledger->held(record, options);
-    if (!c.ledger || !c.ledger->overflow()) {
-      held.record = slot.store(options.m_records, key);
-      held.stored = true;
-    }
+  if (c.ledger && (c.ledger->overflow() || c.ledger->over_budget(record, options))) {
+    if (!c.ledger->overflow()) hold_reports(c);
+    held.held_at = hold_report(c, record, key);
+  } else {
+    held.record = slot.store(options.m_records, key);
+    held.stored = true;
   }
   if (!origin.embedded || entry_only) return;
   const std::vector<link_claims::holding> displaced =
       c.claims.keep(origin.link, origin.claimant, held);
   if (displaced.empty()) return;
   for (const link_claims::holding& d : displaced) {
-    // Past the budget the records held were let go: the ledger is all.
-    if (d.stored && !(c.ledger && c.ledger->overflow()))
+    if (d.stored)
       return_spare_node(options.m_records.extract(d.record), options.m_scratch);
-    if (c.ledger && d.ledger_entry != SIZE_MAX) c.ledger->m_embedded[d.ledger_entry].dropped = true;
+    else if (c.ledger && c.ledger->overflow())
+      c.ledger->m_spill->drop(d.held_at);
   }
   // The earlier list's link that lay here is lost: its stream holds the
   // later list's.
@@ -607,14 +614,7 @@ struct embedded_runs {
   uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
   std::vector<uint8_t> gathered;  // a run's link that spans pieces
-  // Kept as an index (parse and bytes let go): where each link stream's
-  // bytes lie. Stream i's pieces run from piece_starts[i] to
-  // piece_starts[i + 1]; a length of k_unread: the stream could not be read.
-  std::vector<cfb_run_piece> stream_pieces;
-  std::vector<uint32_t> piece_starts;
-  std::vector<uint64_t> stream_lengths;
 };
-constexpr uint64_t k_unread = UINT64_MAX;
 
 size_t hit_count(const embedded_runs& e, int r) {
   return r == k_stream_run || r == k_entry_run ? e.rows.size() : e.hits[r].size();
@@ -1098,9 +1098,7 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         record_origin origin;
         origin.embedded = true;
         origin.offset = base_offset;
-        origin.hit = static_cast<uint32_t>(i);
         origin.run = r;
-        origin.bare = e.bare_rows;
         origin.link = at;
         origin.claimant = who;
         keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin);
@@ -1122,7 +1120,6 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
     record_origin origin;
     origin.offset = base_offset;
     origin.embedded = true;
-    origin.hit = static_cast<uint32_t>(i);
     origin.run = k_entry_run;
     keep_record(c, slot, record, 0, origin);
     found = true;
@@ -1208,105 +1205,6 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   e.size = static_cast<size_t>(held);
   return load_embedded_runs(e);
 }
-
-// Bytes an index holds, its vectors counted by capacity.
-template <class T>
-uint64_t vector_bytes(const std::vector<T>& v) {
-  return uint64_t{v.capacity()} * sizeof(T);
-}
-
-uint64_t index_bytes(const embedded_runs& e) {
-  uint64_t bytes = sizeof(embedded_runs) + vector_bytes(e.stream_firsts) +
-                   vector_bytes(e.stream_pieces) + vector_bytes(e.piece_starts) +
-                   vector_bytes(e.stream_lengths) + vector_bytes(e.rows) +
-                   vector_bytes(e.row_entries);
-  for (const destlist_entry& entry : e.row_entries)
-    bytes += entry.m_path.capacity() + entry.m_netbios_name.capacity();
-  for (int r = 0; r < 2; ++r) bytes += vector_bytes(e.pieces[r]) + vector_bytes(e.hits[r]);
-  return bytes;
-}
-
-// Turns a loaded image into its index: where each link stream lies is
-// worked out from the parse, then the parse, the runs' bytes and the
-// scratch are let go.
-void make_index(embedded_runs& e) {
-  const size_t streams = e.stream_firsts.size();
-  e.piece_starts.reserve(streams + 1);
-  e.stream_lengths.reserve(streams);
-  std::vector<cfb_run_piece> pieces;
-  for (size_t i = 0; i < streams; ++i) {
-    e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
-    const cfb_dir_entry* entry = find_cfb_entry(e.reader, e.stream_names[i]);
-    uint64_t length = 0, first = 0;
-    if (!entry || !entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first)) {
-      e.stream_lengths.push_back(k_unread);
-      continue;
-    }
-    e.stream_lengths.push_back(length);
-    e.stream_pieces.insert(e.stream_pieces.end(), pieces.begin(), pieces.end());
-  }
-  e.piece_starts.push_back(static_cast<uint32_t>(e.stream_pieces.size()));
-  e.stream_pieces.shrink_to_fit();
-  e.rows.shrink_to_fit();
-  e.row_entries.shrink_to_fit();
-  e.image = nullptr;
-  e.source = scan_source();  // it may be a view of the scan's window
-  e.pages.release();
-  std::vector<uint8_t>().swap(e.filled);
-  e.reader = compound_file_reader();
-  std::vector<std::string>().swap(e.stream_names);
-  std::vector<uint64_t>().swap(e.stream_starts);
-  std::vector<uint8_t>().swap(e.gathered);
-  std::vector<uint8_t>().swap(e.scratch);
-}
-
-// The embedded compound files of one carved file, held without their
-// bytes or their parse: where each link stream lies, and the hits of the
-// runs with where the runs lie, so that a record parsed again to be
-// reported reads its own link only. Held while they fit in a budget, the
-// least recently used let go first; one let go is read and parsed again
-// when a record of it comes.
-class embedded_indexes {
- public:
-  // At least k_least_budget, or half the carved file: an index is smaller
-  // than the links it finds.
-  explicit embedded_indexes(uint64_t file_size)
-      : m_budget(std::max(k_least_budget, file_size / 2)) {}
-
-  // Keeps the image's index (the image itself may go now).
-  void keep(uint64_t offset, std::unique_ptr<embedded_runs> e) {
-    make_index(*e);
-    const uint64_t cost = index_bytes(*e);
-    while (!m_held.empty() && m_cost + cost > m_budget) {
-      auto oldest = std::min_element(
-          m_held.begin(), m_held.end(),
-          [](const auto& x, const auto& y) { return x.second.used < y.second.used; });
-      m_cost -= oldest->second.cost;
-      m_held.erase(oldest);
-    }
-    held& h = m_held[offset];
-    m_cost -= h.cost;
-    h = held{++m_clock, cost, std::move(e)};
-    m_cost += cost;
-  }
-  // The index of the image at offset; null when not held.
-  embedded_runs* find(uint64_t offset) {
-    auto it = m_held.find(offset);
-    if (it == m_held.end()) return nullptr;
-    it->second.used = ++m_clock;
-    return it->second.index.get();
-  }
-
- private:
-  struct held {
-    uint64_t used = 0, cost = 0;
-    std::unique_ptr<embedded_runs> index;
-  };
-  static constexpr uint64_t k_least_budget = uint64_t{16} << 20;
-  uint64_t m_budget;
-  std::map<uint64_t, held> m_held;
-  uint64_t m_cost = 0, m_clock = 0;
-};
 
 // A compound file starting at offset o of the scanned source: read it
 // and carve it. read tells how many bytes it took.
@@ -1396,8 +1294,6 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       for (const cfb_run_piece& piece : e->pieces[0])
         c.carved_streams.emplace_back(o + piece.m_file_offset,
                                       o + piece.m_file_offset + piece.m_length);
-    // Without its index a record is found again by reading the image again.
-    if (found && c.indexes) guarded([&] { c.indexes->keep(o, std::move(e)); });
     ended = true;
     return found;
   });
@@ -1684,8 +1580,6 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
           c.frame_links->push_back({a, a + record.m_lnk_size, sound, cut == link_cut::end_of_file});
         record_origin origin;
         origin.offset = a;
-        origin.length = len;
-        origin.cut = cut;
         keep_record(c, slot, record, static_cast<int64_t>(a), origin);
         found = true;
         o = align_up(a + parsed, step);
@@ -1731,147 +1625,6 @@ scan_source source_of(uni::fileio& file) {
   return source;
 }
 
-// The index of the embedded image at offset: the one kept while carving,
-// else the image read and parsed again (and its index kept); null when it
-// cannot be.
-embedded_runs* embedded_index(embedded_indexes& indexes, const scan_source& source, uint64_t offset,
-                              uint64_t size, carve_work& work, lnk::useropts& options,
-                              bool bare_rows) {
-  if (embedded_runs* held = indexes.find(offset)) return held;
-  ++work.lists_read_again;
-  uint8_t header[512];
-  uint64_t len = sizeof header;
-  auto e = std::make_unique<embedded_runs>();
-  if (!source.read_at(header, len, offset) || len != sizeof header ||
-      !guarded([&] { return load_embedded_image(source, offset, size, header, *e); }))
-    return nullptr;
-  // Its notes were made when it was first carved; its rows are those it
-  // gave then, or none.
-  if (!guarded([&] {
-        if (bare_rows)
-          link_stream_rows(*e);
-        else
-          read_list_entries(options, *e, offset, false);
-        return true;
-      }))
-    return nullptr;
-  work.bytes_read_again += e->size;
-  indexes.keep(offset, std::move(e));
-  return indexes.find(offset);
-}
-
-// copy_pieces, the bytes read counted as read again; false when the
-// source gives fewer.
-bool read_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
-                 const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
-                 std::vector<uint8_t>& out, carve_work& work) {
-  const uint64_t read = copy_pieces(source, offset, pieces, pieces_end, from, to, out);
-  if (read == UINT64_MAX) return false;
-  work.bytes_read_again += read;
-  return true;
-}
-
-// Hit i of run r of the embedded image at offset parsed again from the
-// source, reading only the bytes its link is handed.
-bool parse_embedded_again(const scan_source& source, uint64_t offset, embedded_runs& e, int r,
-                          size_t i, lnk_record& record, lnk::useropts& options, bool carved,
-                          std::vector<uint8_t>& bytes, carve_work& work) {
-  uint64_t first = 0;
-  bool read = false;
-  if (r == k_entry_run) {
-    lost_entry_record(e, i, record, offset);
-    return true;
-  }
-  if (r == k_stream_run) {
-    const uint32_t s = e.rows[i].stream;
-    first = e.stream_firsts[s];
-    const uint64_t length = e.stream_lengths[s];
-    const cfb_run_piece* pieces = e.stream_pieces.data();
-    read =
-        length != k_unread && read_pieces(source, offset, pieces + e.piece_starts[s],
-                                          pieces + e.piece_starts[s + 1], 0, length, bytes, work);
-  } else {
-    const std::vector<uint64_t>& hits = e.hits[r];
-    const uint64_t end = i + 1 < hits.size() ? hits[i + 1] : e.run_sizes[r];
-    first = run_to_image_offset(e.pieces[r], hits[i]);
-    const std::vector<cfb_run_piece>& pieces = e.pieces[r];
-    read = read_pieces(source, offset, pieces.data(), pieces.data() + pieces.size(), hits[i], end,
-                       bytes, work);
-  }
-  if (!read) return false;
-  return parse_embedded_bytes(r, byte_view(bytes.data(), bytes.size()), first, false, record,
-                              options, carved, offset) &&
-         take_stream_entry(e, r, i, record);
-}
-
-// Reports the ledger's records from the highest key down, parsing each
-// again from the source: an embedded image is read and carved again when
-// its first record comes, and kept while its records follow.
-void report_again(carve_context& c, carve_ledger& ledger, const scan_source& source, uint64_t size,
-                  const carved_record_sink& sink, carve_work& work) {
-  lnk::useropts& options = c.options;
-  std::stable_sort(ledger.m_embedded.begin(), ledger.m_embedded.end(),
-                   [](const embedded_ref& x, const embedded_ref& y) { return x.key < y.key; });
-  file_window window(source, size);
-  record_slot slot(options.m_scratch);
-  std::vector<uint8_t> bytes;
-  size_t d = ledger.m_links.size(), e = ledger.m_embedded.size();
-  while (d > 0 || e > 0) {
-    // Of equal keys the later kept comes first, as from the record multimap.
-    bool embedded = d == 0;
-    if (d > 0 && e > 0) {
-      const embedded_ref& r = ledger.m_embedded[e - 1];
-      const int64_t key = static_cast<int64_t>(ledger.m_links[d - 1].offset());
-      embedded = r.key > key || (r.key == key && r.direct_before >= d);
-    }
-    lnk_record& record = slot.next();
-    bool parsed = false, entry_only = false;
-    uint64_t offset = 0;
-    if (embedded) {
-      const embedded_ref& r = ledger.m_embedded[--e];
-      if (r.dropped) continue;
-      entry_only = r.run == k_entry_run;
-      offset = r.image_offset;
-      embedded_runs* index =
-          embedded_index(*c.indexes, source, offset, size, work, options, r.bare);
-      parsed = index && r.hit < hit_count(*index, r.run) &&
-               parse_embedded_again(source, offset, *index, r.run, r.hit, record, options, c.carved,
-                                    bytes, work);
-    } else {
-      const carve_ledger::link_ref& link = ledger.m_links[--d];
-      offset = link.offset();
-      const uint32_t length = link.length();
-      // A window placed going back reaches down only as far as the links
-      // that come next lie close together within its span: the bytes
-      // between sparse links are not read again.
-      uint64_t low = offset;
-      if (!window.holds(offset, length)) {
-        const uint64_t end = offset + length;
-        const uint64_t floor = end > k_back_window_size ? end - k_back_window_size : 0;
-        for (size_t j = d; j-- > 0;) {
-          const carve_ledger::link_ref& next = ledger.m_links[j];
-          if (next.offset() < floor || next.offset() + next.length() + k_read_gap < low) break;
-          low = next.offset();
-        }
-      }
-      uint32_t got = 0;
-      const uint8_t* data = window.at(offset, length, got, true, low);
-      parsed = data && got == length &&
-               parse_lnk(record, data, length, options, options.m_scratch.link, c.carved, offset);
-      if (parsed) {
-        label_carved(record, offset, options);
-        note_cut(record, link.cut());
-      }
-    }
-    if (!parsed) {
-      options.m_notes.add("link", offset, "could not be read again to be reported");
-      continue;
-    }
-    keep_path_compact(record, options, entry_only);
-    sink(record);
-  }
-}
-
 }  // namespace
 
 bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& options,
@@ -1911,8 +1664,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   }
   options.m_store_records = true;
   recycle_records(options.m_records, options.m_scratch);
-  // The ledger's lists take their first room when made, once a run (in its
-  // scratch): a file costs no allocation for them.
+  // The ledger is made once a run (in its scratch).
   carve_ledger* made = try_made_part(options.m_scratch.carve);
   if (!made) {
     options.m_notes.add("link scan", 0, "out of memory; the file was not scanned past here");
@@ -1922,8 +1674,8 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
   c.from = std::min(from, size);
-  embedded_indexes indexes(size);
-  c.indexes = &indexes;
+  c.sink = &sink;
+  const uint64_t written = options.m_records_written;
   // A custom list's frame tells which of its links the scan could not read.
   std::vector<custom_list_link> frame_links;
   const bool frame = names_custom_list(options.m_source_path) ||
@@ -1940,18 +1692,45 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
         return true;
       }))
     options.m_notes.add_out_of_memory("custom list frame", 0);
-  if (!found) return false;
-  const bool reported = guarded([&] {
-    if (!ledger.overflow()) {
-      for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it)
-        sink(it->second);
-    } else {
-      report_again(c, ledger, source, size, sink, *work);
-    }
+  if (!found) {
+    ledger.reset();
+    return false;
+  }
+  if (!ledger.overflow()) {
+    const bool reported = guarded([&] {
+      for (auto it = options.m_records.rbegin(); it != options.m_records.rend(); ++it) {
+        sink.write(it->second, out, options.m_notes);
+        if (sink.reported) sink.reported(report_facts(it->second));
+      }
+      return true;
+    });
+    if (!reported)
+      options.m_notes.add("links", 0,
+                          "out of memory while reporting; not every record was written");
     return true;
-  });
-  if (!reported)
-    options.m_notes.add("links", 0, "out of memory while reporting; not every record was written");
+  }
+  report_spill& spill = *ledger.m_spill;
+  // The reports were written as each record was kept: the count is of
+  // those copied out.
+  const bool copied = guarded([&] { return spill.report(out, options.m_notes, sink.reported); });
+  options.m_records_written = written + spill.reported();
+  work->records_held = spill.held();
+  work->bytes_held = spill.bytes();
+  work->runs = spill.runs();
+  work->merges = spill.merges();
+  if (!copied) {
+    // Titles held for a first record never written are the next file's.
+    if (spill.reported() == 0 && !spill.titles().empty()) options.m_header_pending = 1;
+    const uint64_t lost = spill.unreported();
+    options.m_notes.add(
+        "links", 0,
+        (spill.failed() ? "the temporary folder ($TMPDIR) could not hold the reports past the "
+                          "memory budget (" +
+                              std::string(std::strerror(spill.error())) + ")"
+                        : std::string("out of memory while reporting")) +
+            ": " + std::to_string(lost) + " records held there not reported");
+  }
+  ledger.reset();
   return true;
 }
 

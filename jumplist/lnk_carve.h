@@ -12,6 +12,7 @@
 
 #include "foundation/uni_fileio.h"
 #include "foundation/vk_bytes.h"
+#include "jumplist/report_spill.h"
 #include "jumplist/vesk_options.h"
 
 namespace vk {
@@ -38,20 +39,30 @@ bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
 
 // The custom and carve roads over an open file or over bytes read whole
 // (file null): every link is carved, each handed the extent it declares (at
-// most 16 MiB), and the kept records go to sink from the highest key down,
-// once the whole file is scanned. Records are held while they fit in a fixed
-// budget; past it only where each lies is kept, and each is parsed again from
-// the source as its turn to be reported comes. What could not be scanned or
-// reported is noted in the settings' notes. The budget is the settings'
-// m_carve_record_budget. True when a link was parsed. The scan starts at
-// offset from of the source (the bytes past a compound file read before).
-using carved_record_sink = std::function<void(lnk_record&)>;
-// What reporting past the budget read again of the embedded compound
-// files: the bytes, and the files read whole again (each one whose index
-// was let go).
+// most 16 MiB), and the kept records are reported from the highest key
+// down, once the whole file is scanned. Records are held while they fit in
+// a fixed budget (the settings' m_carve_record_budget); past it each kept
+// record is written at once into a file of the temporary folder, and the
+// texts are copied to out in report order at the end (report_spill.h).
+// What could not be scanned or reported is noted in the settings' notes.
+// True when a link was parsed. The scan starts at offset from of the source
+// (the bytes past a compound file read before).
+struct carved_record_sink {
+  // Writes the record's report to the stream handed, and what its report
+  // says besides to the notes handed.
+  std::function<void(lnk_record&, std::ostream&, file_notes&)> write;
+  // Told of each record once its report is written, in report order; may
+  // be empty.
+  std::function<void(const carved_report&)> reported;
+};
+// What the reports held past the budget cost: the records and bytes held
+// in the temporary folder, the sorted runs of their entries and the merge
+// passes.
 struct carve_work {
-  uint64_t bytes_read_again = 0;
-  uint64_t lists_read_again = 0;
+  uint64_t records_held = 0;
+  uint64_t bytes_held = 0;
+  uint64_t runs = 0;
+  uint64_t merges = 0;
 };
 bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk::useropts& options,
                       bool carved, uint64_t first_header, const carved_record_sink& sink,

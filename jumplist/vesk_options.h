@@ -36,8 +36,11 @@ class useropts : public cmd_params, public lnk_dump_settings {
   bool m_deep_scan = false;
   bool m_store_records = false;
   // Heap bytes the carve road may hold in parsed records of one file; past
-  // them it keeps only where each record lies and parses it again to report.
+  // them each record's report is held in the temporary folder until its turn.
   size_t m_carve_record_budget = size_t{4} << 20;
+  // The entries of held reports sorted in memory before they are kept as a
+  // sorted run (24 bytes each).
+  size_t m_carve_run_entries = size_t{1} << 16;
   // Parse steps (table and directory entries read) the compound files
   // nested in others' streams may take in one carved file, all together:
   // past them the rest are carved with the list holding them. A list 400

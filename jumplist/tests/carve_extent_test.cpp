@@ -461,10 +461,13 @@ carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
   options.m_carve_record_budget = budget;
   carve_result r{};
-  const carved_record_sink sink = [&](lnk_record& rec) {
+  carved_record_sink sink;
+  sink.write = [&](lnk_record& rec, std::ostream& to, file_notes&) {
+    report_record(to, rec, options);
+  };
+  sink.reported = [&](const carved_report& rec) {
     ++r.records;
-    if (rec.m_mru_position > 0) ++r.with_entry;
-    report_record(out, rec, options);
+    if (rec.mru_position > 0) ++r.with_entry;
   };
   {
     heap::scope counted;
@@ -790,7 +793,7 @@ TEST(CarveRoad, CustomListLinksAfterADamagedOneAreRead) {
     std::ostream none(nullptr);
     heap::fail_nth(n);
     carve_and_report(none, nullptr, byte_view(damaged), o, false, k_header_not_searched,
-                     [](lnk_record&) {});
+                     {[](lnk_record&, std::ostream&, file_notes&) {}, nullptr});
     heap::no_failure();
     EXPECT_NE(o.m_notes.lines("c"), "") << n;
   }
@@ -1111,7 +1114,7 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
       names.insert(text.substr(at, 21));
     return names.size();
   };
-  const auto [small, small_streams] = file(40, 25, 64 << 10);
+  const bytes_t small = file(40, 25, 64 << 10).first;
   const carve_result held = carve(small, size_t{64} << 20, true);
   carve_work work;
   const carve_result again = carve(small, 4096, true, -1, &work);
@@ -1119,22 +1122,19 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(again.records, 94u);
   EXPECT_EQ(distinct(again.text), 94u);
   EXPECT_EQ(again.text, held.text);
-  // No list is read again: each record reads its link stream, a loose link
-  // its bytes up to the end of its run (the padding's rest, a free sector's).
-  EXPECT_EQ(work.lists_read_again, 0u);
-  EXPECT_GE(work.bytes_read_again, small_streams);
-  EXPECT_LE(work.bytes_read_again, small_streams + 2 * (64 << 10) + 2 * 1024);
-  // A record costs its own link: larger padding adds the loose links' runs
-  // only, however the records interleave.
-  const auto [large, large_streams] = file(40, 25, 1 << 20);
+  // Past the budget each record's report is held in the temporary folder
+  // as the record is carved: none is parsed again.
+  EXPECT_EQ(work.records_held, 94u);
+  EXPECT_GE(work.bytes_held, again.text.size());
+  EXPECT_EQ(work.runs, 0u);
+  const bytes_t large = file(40, 25, 1 << 20).first;
   carve_work large_work;
   EXPECT_EQ(carve(large, 4096, false, -1, &large_work).records, 94u);
-  EXPECT_EQ(large_work.lists_read_again, 0u);
-  EXPECT_LE(large_work.bytes_read_again, large_streams + 2 * (1 << 20) + 2 * 1024);
+  EXPECT_EQ(large_work.records_held, 94u);
 
   // Lists packed back to back, their records interleaved and past the
-  // budget: the road holds one list's image while carving it and the
-  // lists' indexes, all of it below the input's own size.
+  // budget: the road holds one list's image while carving it, below the
+  // input's own size.
   bytes_t packed = numbered_link(0);
   size_t links = 0;
   for (size_t list = 0; list < 60; ++list) {
@@ -1149,7 +1149,7 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   carve_work packed_work;
   const carve_result r = carve(packed, 4096, false, -1, &packed_work);
   EXPECT_EQ(r.records, 1 + links);
-  EXPECT_EQ(packed_work.lists_read_again, 0u);
+  EXPECT_EQ(packed_work.records_held, 1 + links);
   EXPECT_LT(r.peak, static_cast<int64_t>(packed.size())) << packed.size();
 
   // A link followed by two sample lists: every link stream of both (6 and
@@ -1272,8 +1272,10 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     g_reads = 0;
     {
       scoped_posix_calls counted(calls);
-      EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false, k_header_not_searched,
-                                   [&](lnk_record& rec) { report_record(text, rec, options); }));
+      EXPECT_TRUE(carve_and_report(
+          text, &file, byte_view(), options, false, k_header_not_searched,
+          {[&](lnk_record& rec, std::ostream& to, file_notes&) { report_record(to, rec, options); },
+           nullptr}));
     }
     EXPECT_LE(g_reads, r.most_reads);
     EXPECT_EQ(text.str(), in_place.text);
@@ -1508,8 +1510,14 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     if (r.names) {
       const std::vector<std::string> named = values(d.text, "Local base path:");
       EXPECT_EQ(std::set<std::string>(named.begin(), named.end()).size(), r.names);
-      // Past the record budget, what was dropped stays dropped.
-      EXPECT_EQ(carve(r.bytes, 4096, false).records, r.records);
+      // Past the record budget (of none: each record's report held in the
+      // temporary folder as it is kept), what was dropped stays dropped, a
+      // record held there already too: the same report and notes.
+      const carve_result within = carve(r.bytes, size_t{64} << 20, true);
+      const carve_result held_past = carve(r.bytes, 0, true);
+      EXPECT_EQ(held_past.records, r.records);
+      EXPECT_EQ(held_past.text, within.text);
+      EXPECT_EQ(held_past.notes, within.notes);
     }
     if (r.note)
       EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;

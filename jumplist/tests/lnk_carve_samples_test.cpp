@@ -162,8 +162,10 @@ TEST(LnkCarveSamples, EveryRealLinkIsFoundAmongJunk) {
       options.m_carve_mode = true;
       options.m_scan_step = 1;
       bool at_offset = false;
-      carve_and_report(std::cout, nullptr, byte_view(b), options, false, k_header_not_searched,
-                       [&](lnk_record& r) { at_offset = at_offset || r.m_file_offset == offset; });
+      carve_and_report(
+          std::cout, nullptr, byte_view(b), options, false, k_header_not_searched,
+          {[](lnk_record&, std::ostream&, file_notes&) {},
+           [&](const carved_report& r) { at_offset = at_offset || r.offset == offset; }});
       ++tried;
       found += at_offset;
     }

@@ -1,0 +1,125 @@
+// Reports held in the temporary folder until their turn: a carved file's
+// records past the memory budget are written at once, as the report would
+// write them, into a file of their texts, each with a small entry (its key,
+// its place among equal keys, where its text lies). The entries are sorted
+// in bounded memory (sorted runs kept in a second file when a fixed buffer
+// fills, then merged) and the texts copied to the report from the highest
+// key down, of equal keys the later added first. Both files are made
+// without a name ($TMPDIR), so that nothing is left behind on any exit and
+// no input can be one of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <algorithm>
+#include <functional>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "jumplist/file_notes.h"
+
+namespace vk {
+
+// What the report's caller is told of a record once its text is in place.
+struct carved_report {
+  uint64_t offset = 0;    // the record's file offset
+  uint64_t lnk_size = 0;  // the link's size
+  int32_t mru_position = 0;
+  bool faults = false;  // its parse left faults
+};
+
+class report_spill {
+ public:
+  // run_entries: the entries sorted in memory before they are kept as a run.
+  explicit report_spill(size_t run_entries);
+  ~report_spill();
+  report_spill(const report_spill&) = delete;
+  report_spill& operator=(const report_spill&) = delete;
+
+  // The stream a record's text is written to before add() takes it.
+  std::ostream& text() { return m_text_stream; }
+  // Moves the text written since the last add() into to.
+  void take_text(std::string& to) {
+    to.swap(m_text);
+    m_text.clear();
+  }
+  // first: a record's report written once before the text now written (the
+  // same report again): what it holds before that text is written before
+  // the first text copied out (the titles a report begins with).
+  void set_titles(const std::string& first);
+  const std::string& titles() const { return m_titles; }
+  // Takes the text written since the last add() with the notes its report
+  // gave and what the caller is told of it, under key. Where it is held
+  // (for drop), or k_none when the files failed.
+  static constexpr uint64_t k_none = UINT64_MAX;
+  uint64_t add(int64_t key, const file_notes& notes, const carved_report& facts);
+  // The record held at position is not to be reported.
+  void drop(uint64_t position);
+  // Copies every text not dropped to out in report order, adding its notes
+  // to notes and telling reported of it. False when the files failed: the
+  // system's reason in error().
+  bool report(std::ostream& out, file_notes& notes,
+              const std::function<void(const carved_report&)>& reported);
+
+  bool failed() const { return m_error != 0; }
+  int error() const { return m_error; }
+  uint64_t held() const { return m_added; }
+  // Records offered to add() and neither dropped nor reported.
+  uint64_t unreported() const { return m_offered - std::min(m_offered, m_dropped + m_reported); }
+  uint64_t reported() const { return m_reported; }
+  uint64_t bytes() const { return m_data_end; }
+  uint64_t runs() const { return m_runs_made; }
+  uint64_t merges() const { return m_merges; }
+
+  struct entry {
+    int64_t key;
+    uint64_t order;  // among equal keys: the later added higher
+    uint64_t position;
+  };
+
+ private:
+  // The rendered text lands in m_text.
+  class text_buf : public std::streambuf {
+   public:
+    explicit text_buf(std::string& to) : m_to(to) {}
+
+   protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
+
+   private:
+    std::string& m_to;
+  };
+  struct run {
+    uint64_t start = 0;  // entry index in the runs file
+    uint64_t count = 0;
+  };
+  bool open_files();
+  bool flush_data();
+  bool write_run();
+  bool merge(const std::vector<run>& from, const std::function<bool(const entry&)>& take);
+  bool emit(const entry& e, std::ostream& out, file_notes& notes,
+            const std::function<void(const carved_report&)>& reported);
+  void fail(int error);
+
+  size_t m_run_entries;
+  int m_data_fd = -1, m_runs_fd = -1;
+  int m_error = 0;
+  std::string m_text;
+  std::string m_titles;
+  text_buf m_text_buf{m_text};
+  std::ostream m_text_stream{&m_text_buf};
+  std::string m_pending;      // data not yet written, from m_data_flushed on
+  uint64_t m_data_flushed = 0;
+  uint64_t m_data_end = 0;
+  std::vector<entry> m_entries;
+  std::vector<run> m_runs;
+  uint64_t m_runs_end = 0;  // entries in the runs file
+  uint64_t m_offered = 0, m_dropped = 0;
+  uint64_t m_added = 0, m_reported = 0, m_runs_made = 0, m_merges = 0;
+  std::vector<uint8_t> m_piece;
+};
+
+}  // namespace vk
