@@ -23,7 +23,7 @@ constexpr size_t k_data_block = size_t{64} << 10;
 // entries at a time: a merge holds a fixed few hundred KiB.
 constexpr size_t k_fan_in = 64;
 constexpr size_t k_merge_read = 512;
-constexpr size_t k_entry_bytes = 24;
+constexpr size_t k_entry_bytes = 32;
 // A piece: dropped (1 byte), 3 spare, the text's and the notes' lengths,
 // the MRU position, the offset and the link's size with its faults flag.
 constexpr size_t k_piece_head = 32;
@@ -63,11 +63,13 @@ void pack_entry(uint8_t* at, const report_spill::entry& e) {
   store_le64(at, static_cast<uint64_t>(e.key));
   store_le64(at + 8, e.order);
   store_le64(at + 16, e.position);
+  store_le64(at + 24, e.length);
 }
 
 report_spill::entry unpack_entry(const uint8_t* at) {
   const byte_view v(at, k_entry_bytes);
-  return {static_cast<int64_t>(v.u64_or_zero(0)), v.u64_or_zero(8), v.u64_or_zero(16)};
+  return {static_cast<int64_t>(v.u64_or_zero(0)), v.u64_or_zero(8), v.u64_or_zero(16),
+          v.u64_or_zero(24)};
 }
 
 }  // namespace
@@ -111,8 +113,8 @@ bool report_spill::open_files() {
 
 bool report_spill::flush_data() {
   if (m_pending.empty() || m_error != 0) return m_error == 0;
-  const io_result w = posix_pwrite_full(m_data_fd, m_pending.data(), m_pending.size(),
-                                        m_data_flushed);
+  const io_result w =
+      posix_pwrite_full(m_data_fd, m_pending.data(), m_pending.size(), m_data_flushed);
   if (w.failed() || w.count != m_pending.size()) {
     fail(w.error);
     return false;
@@ -163,7 +165,7 @@ uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_re
   store_le32(h + 28, facts.faults ? 1 : 0);
   m_data_end += m_pending.size() - head;
   text.clear();
-  m_entries.push_back(entry{key, m_added++, position});
+  m_entries.push_back(entry{key, m_added++, position, m_pending.size() - head});
   if (m_pending.size() >= k_data_block && !flush_data()) return k_none;
   if (m_entries.size() >= m_run_entries && !write_run()) return k_none;
   return position;
@@ -183,30 +185,27 @@ void report_spill::drop(uint64_t position) {
 
 bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
                         const std::function<void(const carved_report&)>& reported) {
-  m_piece.resize(k_piece_head);
-  io_result r = posix_pread_full(m_data_fd, m_piece.data(), k_piece_head, e.position);
-  if (r.failed() || r.count != k_piece_head) {
+  m_piece.resize(static_cast<size_t>(e.length));
+  const io_result r = posix_pread_full(m_data_fd, m_piece.data(), m_piece.size(), e.position);
+  if (r.failed() || r.count != m_piece.size() || r.count < k_piece_head) {
     fail(r.failed() ? r.error : EIO);
     return false;
   }
   if (m_piece[0] != 0) return true;
   const byte_view h(m_piece.data(), k_piece_head);
   const size_t text_length = h.u32_or_zero(4), notes_length = h.u32_or_zero(8);
+  if (k_piece_head + notes_length + text_length != m_piece.size()) {
+    fail(EIO);
+    return false;
+  }
   carved_report facts;
   facts.mru_position = h.i32_or_zero(12);
   facts.offset = h.u64_or_zero(16);
   facts.lnk_size = h.u32_or_zero(24);
   facts.faults = h.u32_or_zero(28) != 0;
-  const size_t length = notes_length + text_length;
-  m_piece.resize(length);
-  r = posix_pread_full(m_data_fd, m_piece.data(), length, e.position + k_piece_head);
-  if (r.failed() || r.count != length) {
-    fail(r.failed() ? r.error : EIO);
-    return false;
-  }
   if (m_reported == 0 && !m_titles.empty())
     out.write(m_titles.data(), static_cast<std::streamsize>(m_titles.size()));
-  const char* const bytes = reinterpret_cast<const char*>(m_piece.data());
+  const char* const bytes = reinterpret_cast<const char*>(m_piece.data()) + k_piece_head;
   notes.add_packed(std::string_view(bytes, notes_length));
   out.write(bytes + notes_length, static_cast<std::streamsize>(text_length));
   ++m_reported;
@@ -287,11 +286,12 @@ bool report_spill::report(std::ostream& out, file_notes& notes,
       bytes.clear();
       return true;
     };
-    if (!merge(group, [&](const entry& e) {
-          bytes.resize(bytes.size() + k_entry_bytes);
-          pack_entry(&bytes[bytes.size() - k_entry_bytes], e);
-          return bytes.size() < k_merge_read * k_entry_bytes || flush();
-        }) ||
+    if (!merge(group,
+               [&](const entry& e) {
+                 bytes.resize(bytes.size() + k_entry_bytes);
+                 pack_entry(&bytes[bytes.size() - k_entry_bytes], e);
+                 return bytes.size() < k_merge_read * k_entry_bytes || flush();
+               }) ||
         !flush())
       return false;
     m_runs_end = merged.start + merged.count;

@@ -9,9 +9,9 @@
 // no input can be one of them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <functional>
 #include <ostream>
 #include <streambuf>
@@ -77,6 +77,7 @@ class report_spill {
     int64_t key;
     uint64_t order;  // among equal keys: the later added higher
     uint64_t position;
+    uint64_t length;  // of its piece, read at once
   };
 
  private:
@@ -111,7 +112,7 @@ class report_spill {
   std::string m_titles;
   text_buf m_text_buf{m_text};
   std::ostream m_text_stream{&m_text_buf};
-  std::string m_pending;      // data not yet written, from m_data_flushed on
+  std::string m_pending;  // data not yet written, from m_data_flushed on
   uint64_t m_data_flushed = 0;
   uint64_t m_data_end = 0;
   std::vector<entry> m_entries;

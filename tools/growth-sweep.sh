@@ -32,7 +32,7 @@ families=(
   "oddlists 32 list"
   "nested 7 carve"
   "packed 160 list"
-  "dense 64x3 list"
+  "dense 64x3 carve"
   "interleaved 400 list"
   "padded 4 list"
   "automatic 5000 list"

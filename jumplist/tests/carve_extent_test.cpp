@@ -1513,11 +1513,15 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       // Past the record budget (of none: each record's report held in the
       // temporary folder as it is kept), what was dropped stays dropped, a
       // record held there already too: the same report and notes.
+      // A budget of one record: the records held when it is passed go
+      // there, a displaced one among them.
       const carve_result within = carve(r.bytes, size_t{64} << 20, true);
-      const carve_result held_past = carve(r.bytes, 0, true);
-      EXPECT_EQ(held_past.records, r.records);
-      EXPECT_EQ(held_past.text, within.text);
-      EXPECT_EQ(held_past.notes, within.notes);
+      for (const size_t budget : {size_t{0}, size_t{2048}}) {
+        const carve_result held_past = carve(r.bytes, budget, true);
+        EXPECT_EQ(held_past.records, r.records) << budget;
+        EXPECT_EQ(held_past.text, within.text) << budget;
+        EXPECT_EQ(held_past.notes, within.notes) << budget;
+      }
     }
     if (r.note)
       EXPECT_NE(d.notes.find(r.note), std::string::npos) << d.notes;

@@ -12,6 +12,7 @@
 
 #include "cfb_writer.h"
 #include "foundation/vk_console.h"
+#include "foundation/vk_numtext.h"
 #include "foundation/vk_posix.h"
 #include "jumplist/file_drivers.h"
 #include "jumplist/lnk_signature.h"
@@ -356,11 +357,13 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
   // Past the budget the reports are held in the temporary folder: in runs
   // of a few entries they are merged in more than one pass; a folder that
   // takes no file, or writes there that fail, are said with the records
-  // lost.
+  // lost. As rows, the titles come first once; the notes a record's report
+  // gives are said in report order (the first shown is the first reported).
   enum class fault { none, no_folder, full };
   struct row {
     const char* what;
     size_t budget, run_entries;
+    bool rows = false;
     fault made = fault::none;
     uint64_t merges = 0;  // at least
   };
@@ -368,12 +371,15 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
   const row rows[] = {
       {"held", size_t{64} << 20, runs},
       {"past the budget", 0, runs},
-      {"past the budget, runs of 4 entries", 0, 4, fault::none, 2},
-      {"past the budget, the temporary folder missing", 0, runs, fault::no_folder},
-      {"past the budget, the temporary folder full", 0, runs, fault::full},
+      {"past the budget, runs of 4 entries", 0, 4, false, fault::none, 2},
+      {"held, as rows", size_t{64} << 20, runs, true},
+      {"past the budget, as rows", 0, runs, true},
+      {"past the budget, as rows, runs of 2 entries", 0, 2, true, fault::none, 2},
+      {"past the budget, the temporary folder missing", 0, runs, true, fault::no_folder},
+      {"past the budget, the temporary folder full", 0, runs, true, fault::full},
   };
   const size_t kept = 1 + k_pieces * 11;
-  std::string held;
+  std::string held[2];
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     uni::fileio io(tree.path("dump.bin"), false);
@@ -381,6 +387,14 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     ASSERT_FALSE(io.is_memory());
     vesk_options options;
     set_dump_options(options);
+    if (r.rows) {
+      options.m_csv = 1;
+      options.m_header_pending = 1;
+      options.m_no_padding = 1;
+      options.m_separator = ",";
+      build_time_format_settings(options.m_time_settings, options.m_date_format,
+                                 options.m_time_format, false);
+    }
     options.m_carve_record_budget = r.budget;
     options.m_carve_run_entries = r.run_entries;
     posix_calls calls = system_posix_calls();
@@ -391,8 +405,9 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     std::ostringstream out;
     size_t records = 0;
     carved_record_sink sink = counting_sink(records);
-    sink.write = [&](lnk_record& rec, std::ostream& to, file_notes&) {
+    sink.write = [&](lnk_record& rec, std::ostream& to, file_notes& notes) {
       report_record(to, rec, options);
+      notes.add("record", rec.m_file_offset, "reported");
     };
     carve_work work;
     {
@@ -408,6 +423,10 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     const std::string notes = options.m_notes.lines("dump.bin");
     if (r.made != fault::none) {
       EXPECT_EQ(records, 0u);
+      EXPECT_EQ(out.str(), "");
+      EXPECT_EQ(options.m_records_written, 0u);
+      // The titles wait for the next record.
+      EXPECT_EQ(options.m_header_pending, 1);
       const std::string cause = r.made == fault::full ? "No space left on device" : "No such file";
       EXPECT_NE(notes.find("(links at offset 0x0: the temporary folder ($TMPDIR) could not hold "
                            "the reports past the memory budget (" +
@@ -420,9 +439,17 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
       continue;
     }
     EXPECT_EQ(records, kept);
+    EXPECT_EQ(options.m_records_written, kept);
+    // The last list's last link (the latest written), reported first, is
+    // said first.
+    EXPECT_NE(notes.find("(record at offset 0x15969d: reported; " + std::to_string(kept) +
+                         " times, the first shown)"),
+              std::string::npos)
+        << notes;
     // The lists have no DestList: said the same on every road.
-    if (held.empty()) held = out.str() + notes;
-    EXPECT_EQ(out.str() + notes, held);
+    std::string& same = held[r.rows ? 1 : 0];
+    if (same.empty()) same = out.str() + notes;
+    EXPECT_EQ(out.str() + notes, same);
   }
 }
 
