@@ -45,12 +45,6 @@ constexpr uint32_t k_chunk_size = 32768;
 constexpr uint32_t k_window_size = 4 * k_chunk_size + lnk_header_size;
 constexpr uint64_t k_page = 4096;
 constexpr uint32_t k_least_parse = lnk_layout::idlist::first_item + 4;
-// A window read for the report, which walks the file from its end, reaches
-// this far back before the link asked for.
-constexpr uint32_t k_back_window_size = uint32_t{256} << 10;
-// Links further apart than this are read apart when the report reads them
-// again: a read costs less than copying these bytes.
-constexpr uint64_t k_read_gap = 8192;
 constexpr uint64_t k_max_embedded_image = 134217728;
 constexpr size_t k_min_embedded_image = 4096;
 // An embedded image's pages are read in blocks of this size, each once.
@@ -88,20 +82,9 @@ class file_window {
  public:
   file_window(const scan_source& source, uint64_t size) : m_source(source), m_size(size) {}
 
-  // The window holds want bytes at offset (or the source all of them).
-  bool holds(uint64_t offset, uint64_t want) const {
-    if (m_source.bytes) return true;
-    return offset >= m_start && offset - m_start <= m_length &&
-           want <= m_length - (offset - m_start);
-  }
-
   // Up to want bytes at offset; got tells how many are there, 0 when the
-  // read failed or gave nothing (the file shrank). A read going backwards
-  // places the window so that it ends with the bytes asked for, and starts
-  // no lower than the page of low, the lowest byte the caller asks for
-  // next.
-  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got, bool backwards = false,
-                    uint64_t low = 0) {
+  // read failed or gave nothing (the file shrank).
+  const uint8_t* at(uint64_t offset, uint32_t want, uint32_t& got) {
     got = 0;
     if (offset >= m_size) return nullptr;
     want = static_cast<uint32_t>(std::min<uint64_t>(want, m_size - offset));
@@ -111,22 +94,16 @@ class file_window {
       return m_source.bytes + offset;
     }
     if (offset < m_start || offset - m_start + want > m_length) {
-      // Forward windows start and end on page bounds, so that the reads
-      // that move them on do too.
-      uint64_t start = backwards ? offset : offset & ~(k_page - 1);
+      // Windows start and end on page bounds, so that the reads that move
+      // them on do too.
+      const uint64_t start = offset & ~(k_page - 1);
       const uint64_t span =
-          backwards ? std::max<uint64_t>(want, k_back_window_size)
-                    : align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
-      if (backwards) start = offset + want > span ? offset + want - span : 0;
-      uint64_t len64 = std::min<uint64_t>(span, m_size - start);
-      if (backwards) {
-        start = std::max(start, std::min(offset, low) & ~(k_page - 1));
-        len64 = offset + want - start;
-      }
-      // Going forward, the bytes held from start on are moved, not read
+          align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
+      const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
+      // The bytes held from start on are moved, not read
       // again: the scan reads each byte of the file once.
       uint64_t kept = 0;
-      if (!backwards && start >= m_start && start < m_start + m_length)
+      if (start >= m_start && start < m_start + m_length)
         kept = std::min<uint64_t>(m_start + m_length - start, len64);
       const uint8_t* const from = kept != 0 ? m_bytes + (start - m_start) : nullptr;
       if (m_room < len64) {
@@ -940,7 +917,7 @@ void link_stream_rows(embedded_runs& e) {
 
 // The rows of an embedded list: read_list_entries, or, when memory runs
 // out reading its DestList, link_stream_rows, said once (e.bare_rows:
-// those rows; set before, they are asked for, as for a list read again).
+// those rows).
 // False when not even those could be made.
 bool list_rows(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say) {
   if (!e.bare_rows && guarded([&] {
