@@ -850,7 +850,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
   // Chains that meet are said as for the file; what lies past the image is
   // no cut here (the image ends where its structures are seen to end).
-  if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false);
+  if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false, o);
   std::vector<cfb_run_piece> pieces;
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   uint64_t length = 0, first = 0;
@@ -1385,10 +1385,13 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     });
     body_done = true;
     // The headers it looked at are passed by the scan: what it did not
-    // carve of them is lost, and said.
+    // carve of them is lost; the scan reads the rest as bytes, which know
+    // no DestList. Both said.
     if (!whole_body)
       c.options.m_notes.add("compound file", o,
-                            "out of memory while carving it: not every link of it reported");
+                            "out of memory while carving it: not every link of it reported, "
+                            "those it did not reach carved from its bytes as they lie, without "
+                            "DestList data");
     say_read_failed();
     // A compound file met later inside its streams' sectors is one of its
     // streams, its headers searched with it.
