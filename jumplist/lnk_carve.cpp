@@ -817,7 +817,19 @@ bool load_embedded_runs(embedded_runs& e) {
     if (entry.object_type() != 2) continue;
     if (e.pages.data() && !(entry.m_mini && mini_read)) {
       // Only a link stream's bytes are read into the pages; where the
-      // stream's pieces cannot be told, the whole image is.
+      // stream's pieces cannot be told, the whole image is. A regular
+      // stream whose first sector holds no link header is none: the chain
+      // of a large one (a list nested in it) is not walked for it.
+      const uint64_t S = e.reader.m_sector_size;
+      const uint64_t start = entry.start_sector();
+      if (!entry.m_mini && S >= lnk_header_size && entry.stream_size() >= lnk_header_size &&
+          start < e.reader.m_sector_count && (start + 2) * S <= e.size) {
+        uint8_t head[lnk_header_size];
+        uint64_t got = sizeof head;
+        if (e.source.read_at(head, got, e.at + (start + 1) * S) && got == sizeof head &&
+            !is_lnk_header(head, sizeof head))
+          continue;
+      }
       uint64_t length = 0, first = 0;
       if (!entry_stream_pieces(e.reader, entry, e.size, pieces, length, first)) {
         if (!fill_image(e, 0, e.size)) return false;
