@@ -383,7 +383,11 @@ void note_damaged_compound_file(driver_workspace& w, file_notes& notes, bool lin
           uint32_t len = static_cast<uint32_t>(count);
           return offset < size - header && w.m_file.read_at(into, len, header + offset) ? len : 0;
         });
-    if (reach.reach == 0) notes.add("compound-file header", header, k_cause);
+    // A walk memory cut short says nothing of the header.
+    if (reach.out_of_memory)
+      notes.add("compound-file header", header, "not checked: out of memory");
+    else if (reach.reach == 0)
+      notes.add("compound-file header", header, k_cause);
     return;
   }
 }

@@ -206,13 +206,13 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
 }
 
 bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_notes& notes,
-                 std::string_view where, bool say_cut) {
+                 std::string_view where, bool say_cut, uint64_t image_at) {
   std::vector<cfb_chain_finding> found;
   if (!guarded([&] {
         found = check_compound_chains(reader, image_size);
         return true;
       }))
-    notes.add("compound file", 0,
+    notes.add("compound file", image_at,
               "its sector chains not checked: out of memory" + std::string(where));
   constexpr size_t k_named = 4;
   std::string names;
@@ -234,7 +234,7 @@ bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_n
   }
   if (cut == 0 || !say_cut) return cut != 0;
   if (cut > k_named) names += " and " + std::to_string(cut - k_named) + " more";
-  notes.add("compound file", image_size,
+  notes.add("compound file", image_at + image_size,
             "cut short: the file ends inside its sectors, what lay past it is lost (sectors of " +
                 names + ")");
   return true;

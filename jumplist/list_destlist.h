@@ -94,8 +94,9 @@ std::vector<uint64_t> unnamed_link_streams(const compound_file_reader& reader,
                                            std::vector<uint64_t>& named);
 
 // Says each chain of the parsed image that meets another's and, with
-// say_cut, what it declares past its end (true when there is any).
+// say_cut, what it declares past its end (true when there is any). image_at:
+// where the image begins in the file the notes are of.
 bool note_chains(const compound_file_reader& reader, uint64_t image_size, file_notes& notes,
-                 std::string_view where = {}, bool say_cut = true);
+                 std::string_view where = {}, bool say_cut = true, uint64_t image_at = 0);
 
 }  // namespace vk

@@ -282,7 +282,9 @@ namespace {
 // reads whole (its link streams hold links and its DestList names each)
 // is that list's remains, and the whole list stands, its remains' entries
 // with it; else the one whose compound file begins nearer before the link
-// (met later) stands. Of two headers met in sectors, the first kept.
+// (met later) stands. Of two headers met in sectors, the first kept. A
+// header a compound file looked at, parsed there or not, is never read
+// again as the source's contiguous bytes: the scan passes it by.
 class link_claims {
  public:
   struct claimant {
@@ -346,10 +348,23 @@ class link_claims {
     for (auto& [offset, c] : m_claims)
       for (holding& h : c.held) f(h);
   }
+  // A compound file looked at the header at offset.
+  void looked_at(uint64_t offset) { m_looked.push_back(offset); }
+  // Whether a link read from the source's contiguous bytes at offset
+  // stands: not when a compound file looked at its header.
+  bool bytes_stand(uint64_t offset) {
+    settle_looked();
+    return !std::binary_search(m_looked.begin(), m_looked.end(), offset);
+  }
   // Compound files met from here on begin at offset or past it, and reach
-  // no link before it.
+  // no link before it; the scan never goes back before it either, and
+  // keeping what lies before would make each image cost every image
+  // before it.
   void pass(uint64_t offset) {
     m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset));
+    settle_looked();
+    m_looked.erase(m_looked.begin(), std::lower_bound(m_looked.begin(), m_looked.end(), offset));
+    m_looked_sorted = m_looked.size();
     std::erase_if(m_remains, [offset](uint64_t image) { return image < offset; });
     for (auto it = m_whole.begin(); it != m_whole.end();)
       it = it->second.empty() || it->second.back().second <= offset ? m_whole.erase(it)
@@ -357,6 +372,14 @@ class link_claims {
   }
 
  private:
+  // The headers looked at since the last call merged into the sorted ones.
+  void settle_looked() {
+    if (m_looked_sorted == m_looked.size()) return;
+    const auto mid = m_looked.begin() + static_cast<std::ptrdiff_t>(m_looked_sorted);
+    std::sort(mid, m_looked.end());
+    std::inplace_merge(m_looked.begin(), mid, m_looked.end());
+    m_looked_sorted = m_looked.size();
+  }
   static bool joins(const claimant& x, const claimant& y) {
     return x.stream && y.stream && x.image == y.image;
   }
@@ -383,6 +406,9 @@ class link_claims {
   // The free sectors of the lists that read whole, by where each begins.
   std::map<uint64_t, std::vector<std::pair<uint64_t, uint64_t>>> m_whole;
   std::vector<uint64_t> m_remains;
+  // The headers compound files looked at, sorted up to m_looked_sorted.
+  std::vector<uint64_t> m_looked;
+  size_t m_looked_sorted = 0;
 };
 
 // One carving run: where records go and what is being carved.
@@ -393,9 +419,6 @@ struct carve_context {
   carve_ledger* ledger = nullptr;  // null: store or report as the settings say
   // The links read at headers, for a custom list's frame; null: not kept.
   std::vector<custom_list_link>* frame_links = nullptr;
-  // The source offsets of the headers read through embedded compound files,
-  // which the scan passes by; null: not kept.
-  std::vector<uint64_t>* embedded_seen = nullptr;
   // Where the kept records are reported (with the ledger).
   const carved_record_sink* sink = nullptr;
   // Where the scan starts in the source.
@@ -771,7 +794,19 @@ bool load_embedded_runs(embedded_runs& e) {
     if (entry.object_type() != 2) continue;
     if (e.pages.data() && !(entry.m_mini && mini_read)) {
       // Only a link stream's bytes are read into the pages; where the
-      // stream's pieces cannot be told, the whole image is.
+      // stream's pieces cannot be told, the whole image is. A regular
+      // stream whose first sector holds no link header is none: the chain
+      // of a large one (a list nested in it) is not walked for it.
+      const uint64_t S = e.reader.m_sector_size;
+      const uint64_t start = entry.start_sector();
+      if (!entry.m_mini && S >= lnk_header_size && entry.stream_size() >= lnk_header_size &&
+          start < e.reader.m_sector_count && (start + 2) * S <= e.size) {
+        uint8_t head[lnk_header_size];
+        uint64_t got = sizeof head;
+        if (e.source.read_at(head, got, e.at + (start + 1) * S) && got == sizeof head &&
+            !is_lnk_header(head, sizeof head))
+          continue;
+      }
       uint64_t length = 0, first = 0;
       if (!entry_stream_pieces(e.reader, entry, e.size, pieces, length, first)) {
         if (!fill_image(e, 0, e.size)) return false;
@@ -827,7 +862,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   const std::string where = " (compound file at offset " + hex_number_text(o, true, 0) + ")";
   // Chains that meet are said as for the file; what lies past the image is
   // no cut here (the image ends where its structures are seen to end).
-  if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false);
+  if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false, o);
   std::vector<cfb_run_piece> pieces;
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   uint64_t length = 0, first = 0;
@@ -1064,9 +1099,8 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
         status_printf_width(k_status_width, "percent done: %d",
                             static_cast<int>(done * 100 / total));
       if (r == k_stream_run && !row_has_link(e, i)) continue;
-      // Every header looked at here is one the scan of the source passes by.
       const uint64_t at = base_offset + hit_offset(e, r, i);
-      if (c.embedded_seen) c.embedded_seen->push_back(at);
+      c.claims.looked_at(at);
       if (starts_stream(e, r, i)) continue;
       const link_claims::claimant who{base_offset, r == k_stream_run};
       if (c.options.m_store_records && !c.claims.stands(at, who)) continue;
@@ -1188,21 +1222,7 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
 bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint64_t file_size,
                    const uint8_t* header, uint64_t& read, bool streams_only, file_window& window) {
   read = 0;
-  // The scan never goes back: headers before o are passed already, and
-  // keeping them would make each image cost every image before it.
-  if (c.embedded_seen) {
-    std::vector<uint64_t>& seen = *c.embedded_seen;
-    seen.erase(seen.begin(), std::lower_bound(seen.begin(), seen.end(), o));
-  }
   c.claims.pass(o);
-  const size_t seen_before = c.embedded_seen ? c.embedded_seen->size() : 0;
-  const auto sort_seen = [&] {
-    if (!c.embedded_seen) return;
-    std::vector<uint64_t>& seen = *c.embedded_seen;
-    std::sort(seen.begin() + static_cast<std::ptrdiff_t>(seen_before), seen.end());
-    std::inplace_merge(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(seen_before),
-                       seen.end());
-  };
   // Whether its carving came to an end (memory may run out on the way),
   // and whether it came to carving its links.
   bool ended = false, body_done = false;
@@ -1260,10 +1280,13 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     });
     body_done = true;
     // The headers it looked at are passed by the scan: what it did not
-    // carve of them is lost, and said.
+    // carve of them is lost; the scan reads the rest as bytes, which know
+    // no DestList. Both said.
     if (!whole_body)
       c.options.m_notes.add("compound file", o,
-                            "out of memory while carving it: not every link of it reported");
+                            "out of memory while carving it: not every link of it reported, "
+                            "those it did not reach carved from its bytes as they lie, without "
+                            "DestList data");
     say_read_failed();
     // A compound file met later inside its streams' sectors is one of its
     // streams, its headers searched with it.
@@ -1279,7 +1302,6 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     c.options.m_notes.add("compound file", o,
                           "not read: out of memory; its links carved from its bytes as they lie, "
                           "without DestList data");
-  sort_seen();
   return carved_image;
 }
 
@@ -1463,8 +1485,6 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
   const bool status = options.m_status_messages != 0;
   bool found = false;
   uint64_t o = c.from;
-  std::vector<uint64_t> seen;
-  c.embedded_seen = &seen;
   // The source bytes up to here have been searched for a compound file.
   uint64_t o_cfb_searched = c.from;
   const bool ran = guarded([&] {
@@ -1534,7 +1554,7 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       // their headers hold; elsewhere a header no link could have is only
       // bytes that look like one.
       const bool candidate = a != 0 && !c.frame_links;
-      if (std::binary_search(seen.begin(), seen.end(), a) ||
+      if (!c.claims.bytes_stand(a) ||
           (candidate && !could_be_link_header(byte_view(chunk + p, got - p)))) {
         o = align_up(a + step, step);
         continue;

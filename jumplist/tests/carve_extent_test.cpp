@@ -560,9 +560,20 @@ TEST(CarveRoad, MemoryFollowsTheBudgetAndTheReportStaysTheSame) {
     size_t kept_without_destlist = 0;
     for (int64_t n = 0; n < whole.allocations; ++n) {
       const carve_result r = carve(dump, held_budget, false, n);
-      // A link carved without its DestList entry is a loss too.
+      // A link carved without its DestList entry is a loss too; links of
+      // the list carved without their cells (beyond the loose link) are
+      // said as such.
       if (r.records < 12 || r.with_entry < 11) {
         EXPECT_NE(r.notes, "") << n << " " << held_budget << " " << r.records;
+      }
+      if (r.records > r.with_entry + 1) {
+        EXPECT_NE(r.notes.find("without DestList data"), std::string::npos) << n << r.notes;
+      }
+      // Every note of the list names its place in the dump.
+      if (r.notes.find("chains not checked") != std::string::npos) {
+        EXPECT_NE(r.notes.find("(compound file at offset 0x1000: its sector chains not checked"),
+                  std::string::npos)
+            << n << r.notes;
       }
       if (r.records == 12 &&
           r.notes.find("its link streams reported without DestList data") != std::string::npos)

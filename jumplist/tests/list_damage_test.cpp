@@ -35,6 +35,7 @@ outcome run_file(const temp_tree& tree, const std::string& name, const bytes& da
                  bool bodyfile = false, int64_t fail_at = -1) {
   tree.file(name, std::string(data.begin(), data.end()));
   vesk_options options;
+  options.m_status_messages = 0;
   options.m_bodyfile = bodyfile;
   options.m_source_path = tree.path(name);
   std::ostringstream text;
@@ -468,6 +469,28 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
     for (const std::string& p : positions) EXPECT_NE(std::atoi(p.c_str()), first) << o.notes;
   }
   EXPECT_GT(said, 0u);
+
+  // A dump whose list's header is sound: memory that runs out while the
+  // header is checked is said as memory, never as damage.
+  bytes dump = listed_link();
+  dump.resize(4096, 0);
+  dump.insert(dump.end(), list.begin(), list.end());
+  EXPECT_EQ(run_file(tree, "d.bin", dump).notes, "");
+  size_t unchecked = 0;
+  for (int64_t at = 0; at < 300; ++at) {
+    outcome o;
+    try {
+      o = run_file(tree, "d.bin", dump, false, at);
+    } catch (const std::bad_alloc&) {
+      continue;
+    }
+    EXPECT_EQ(o.notes.find("compound-file header at offset 0x1000: damaged"), std::string::npos)
+        << at << o.notes;
+    unchecked += o.notes.find(
+                     "(compound-file header at offset 0x1000: not checked: out of "
+                     "memory)") != std::string::npos;
+  }
+  EXPECT_GT(unchecked, 0u);
 
   // A list without its DestList whose link streams are searched: memory
   // that runs out in the search refuses the file for memory, never as a
