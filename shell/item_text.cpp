@@ -544,6 +544,7 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   if (!rec.properties.empty()) value_details(rec, sink, settings, keep_plain_ids);
 
   if (!text.empty()) {
+    if (rec.primary_leads_names && !holds(text, rec.primary_name)) sink.emit(rec.primary_name);
     for (size_t i = names_from; i < rec.names.size(); ++i)
       if (!holds(text, rec.names[i])) sink.emit(rec.names[i]);
     for (size_t i = guid_names_from; i < rec.guid_names.size(); ++i)
@@ -610,6 +611,8 @@ bool names_only_item(text_workspace& ws, text_level& level, shell_item_record& r
   } else {
     return false;
   }
+  if (rec.primary_leads_names && !holds(*text, rec.primary_name))
+    add_list_detail(ws, level, rec.primary_name);
   for (const std::string& name : rec.names)
     if (!holds(*text, name)) add_list_detail(ws, level, name);
   if (!rec.localized_name.empty() && !holds(*text, rec.localized_name))

@@ -38,7 +38,7 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(r.item_type, 0x32);
   EXPECT_EQ(r.not_parsed, 0);
   EXPECT_EQ(r.primary_name, "TEST.TXT");
-  EXPECT_EQ(r.names, std::vector<std::string>{"TEST.TXT"});
+  EXPECT_EQ(listed_names(r), std::vector<std::string>{"TEST.TXT"});
   EXPECT_EQ(r.size, 4660u);
   EXPECT_EQ(r.is_directory, 0);
   EXPECT_EQ(r.modified, 133802064000000000ull);
@@ -215,7 +215,7 @@ TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
     EXPECT_EQ(out[0].long_name, r.long_read ? std::string(r.long_read) : utf8(r.long_name));
     EXPECT_EQ(out[0].localized_name,
               r.localized_read ? std::string(r.localized_read) : utf8(r.localized));
-    EXPECT_EQ(out[0].names, std::vector<std::string>{"DOWNLO~1"});
+    EXPECT_EQ(listed_names(out[0]), std::vector<std::string>{"DOWNLO~1"});
     const bool laid_out = r.field != 2;
     EXPECT_EQ(out[0].mft_entry, r.version == 3 || !laid_out ? 0u : 0x1234u);
     if (!r.cause) {
