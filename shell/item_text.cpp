@@ -101,7 +101,7 @@ inline bool short_contains(std::string_view text, std::string_view name) {
 
 // contains for an item's names, most of which equal its text (a short name
 // read twice) or are longer: a compare of sizes first.
-inline bool holds(std::string_view text, std::string_view name) {
+[[gnu::always_inline]] inline bool holds(std::string_view text, std::string_view name) {
   if (name.size() >= text.size())
     return name.size() == text.size() && same_bytes(name.data(), text.data(), name.size());
   if (name.size() >= 2 && text.size() <= 32 && text.size() >= 4) return short_contains(text, name);
