@@ -393,6 +393,17 @@ TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
                                       "Modified [guess]: 2025-01-02 00:00:00.000 [UTC]"}));
   EXPECT_EQ(rec.long_name, "nm");
 
+  // A second file entry extension in a run: its long name and localized
+  // name, displaced by the first's, join the names in that order.
+  bytes_t two = cat({versioned_file_extension(9, u"First", u"@a"),
+                     versioned_file_extension(9, u"Second", u"@b")});
+  shell_item_record both;
+  EXPECT_EQ(parse_beef_block_list(both, two.data(), two.size(), ctx, default_params()),
+            static_cast<int32_t>(two.size()));
+  EXPECT_EQ(both.long_name, "First");
+  EXPECT_EQ(both.localized_name, "@a");
+  EXPECT_EQ(both.names, (std::vector<std::string>{"Second", "@b"}));
+
   // A block is bounded by the bytes that hold it, whatever its size: one
   // past them ends the walk.
   for (size_t size : {16383u, 16384u, 65535u}) {
