@@ -532,7 +532,31 @@ uint32_t utf16_to_wide_impl(const void* text, std::wstring& out, int32_t byte_le
 
 uint32_t utf16_to_utf8(const void* text, size_t bytes_remaining, std::string& out,
                        bool count_terminator) {
-  return utf16_to_utf8_impl(text, out, clamp_length(bytes_remaining), count_terminator);
+  // The sized form, which every parser's names come through: a length is
+  // known, so the text is read in whole units and no test is made for a
+  // text of unknown length.
+  out.clear();
+  const int32_t byte_length = clamp_length(bytes_remaining);
+  if (text == nullptr || byte_length < 2) return 0;
+  const auto* p = static_cast<const uint8_t*>(text);
+  const size_t limit = static_cast<size_t>(byte_length) / 2;
+  size_t n = 0;
+  try {
+    if (!(limit <= 16 && short_ascii_utf16_to_utf8(p, limit, out, n)) &&
+        !ascii_struct_utf16_to_utf8(p, limit, true, out, n)) {
+      out.clear();
+      n = struct_utf16_to_utf8(p, limit, true, out);
+    }
+  } catch (...) {
+    out.clear();
+    return 0;
+  }
+  const auto consumed = static_cast<uint32_t>(2 * n);
+  if (count_terminator && consumed != 0 &&
+      static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {
+    return consumed + 2;
+  }
+  return consumed;
 }
 
 std::string utf16_to_utf8(const void* text, size_t bytes_remaining) {

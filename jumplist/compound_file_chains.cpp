@@ -289,16 +289,22 @@ class quick_check {
     if (m_M == 0 || m_M > m_S) return true;
     const uint64_t size = e.stream_size();
     uint64_t m = e.start_sector();
-    for (uint64_t i = 0; i * m_M < size; ++i) {
+    // Held in locals: a mark's byte store could alias any member, which
+    // would then be loaded again for every unit.
+    const uint64_t S = m_S, M = m_M, image = m_size, root_count = m_root;
+    const unsigned shift = m_shift;
+    const uint64_t* const root = m_r.m_root_sectors.data();
+    uint8_t* const marks = m_mini.data();
+    const uint64_t marked = m_mini.size();
+    for (uint64_t at = 0; at < size; at += M) {
       if (m >= cfb::maxregsect) return true;
       // Sizes are powers of two: shifts and masks, not divisions.
-      const uint64_t p = m * m_M, q = p >> m_shift;
-      if (q >= m_root) return true;  // past the mini stream: the reader says so
-      if ((m_r.m_root_sectors[static_cast<size_t>(q)] + 1) * m_S + (p & (m_S - 1)) +
-                  std::min(m_M, size - i * m_M) >
-              m_size ||
-          !take(m_mini, m))
-        return false;
+      const uint64_t p = m * M, q = p >> shift;
+      if (q >= root_count) return true;  // past the mini stream: the reader says so
+      const uint64_t left = size - at;
+      if ((root[q] + 1) * S + (p & (S - 1)) + (left < M ? left : M) > image) return false;
+      if (m >= marked || marks[m]) return false;  // take(), its vector not loaded again
+      marks[m] = 1;
       if (!links.contains(m)) return true;
       m = links.value(m);
     }

@@ -214,8 +214,9 @@ void reset_lnk_record(lnk_record& record) noexcept {
 void reset_lnk_record(lnk_record& record, shell_scratch& scratch) noexcept {
   if (record.m_idlist_items.capacity() != 0) give_spare_items(record.m_idlist_items, scratch);
   // The list texts' room serves the texts of the next link.
-  list_members::each<texts>(
-      record, [&](std::vector<std::string>& list) { give_texts(list, scratch.rooms); });
+  list_members::each<texts>(record, [&](std::vector<std::string>& list) {
+    if (!list.empty()) give_texts(list, scratch.rooms);
+  });
   reset_lnk_record(record);
 }
 

@@ -109,6 +109,16 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
   return at < long_end ? stray::long_name : stray::between;
 }
 
+// The long name of a block whose item has one already: read, and added to
+// the names. Apart, as few blocks have one.
+[[gnu::noinline]] int64_t displaced_long_name(parse_guard* guard, shell_item_record& rec,
+                                              byte_view v, int64_t names_at, int64_t names_end) {
+  std::string other_long;
+  const int64_t taken = read_utf16(guard, v, names_at, names_end, other_long);
+  merge_name(rec, rec.long_name, std::move(other_long));
+  return taken;
+}
+
 // Versions 3, 7, 8 and 9. Returns the bytes taken. The long name starts
 // where the version's fixed fields end and the localized name where the
 // long name ends; the offsets that repeat those places are checked against
@@ -140,13 +150,15 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
                       "the fields past its end not read");
     return avail;
   }
-  // A long name displaced by one already there joins names after the
-  // block's second string and before its localized name, as in a merge.
-  std::string other_long;
-  const bool into_slot = rec.long_name.empty();
-  if (into_slot) take_pooled(rec.long_name);
-  int64_t long_taken =
-      read_utf16(guard, v, names_at, names_end, into_slot ? rec.long_name : other_long);
+  // A long name displaced by one already there joins names before the
+  // block's localized name, as in a merge (nothing between adds a name).
+  int64_t long_taken;
+  if (rec.long_name.empty()) {
+    take_pooled(rec.long_name);
+    long_taken = read_utf16(guard, v, names_at, names_end, rec.long_name);
+  } else {
+    long_taken = displaced_long_name(guard, rec, v, names_at, names_end);
+  }
   // An empty name still holds its terminator, which the reader does not
   // count: the localized name follows it.
   if (long_taken == 0 && names_at + 2 <= names_end && le16(v, static_cast<size_t>(names_at)) == 0)
@@ -197,7 +209,6 @@ stray where_stray(int64_t at, int64_t names_at, int64_t long_end, int64_t names_
     if (const uint16_t at = le16(v, F::second); at != 0 && at != names_at && at != long_end)
       check(2, at, names_at);
   }
-  if (!into_slot) merge_name(rec, rec.long_name, std::move(other_long));
   merge_name(rec, rec.localized_name, std::move(localized));
   return version == 3 ? avail : size;
 }

@@ -119,7 +119,8 @@ void item_names(const shell_item_record& record, std::string& name,
   guarded(
       [&] {
         name = !record.long_name.empty() ? record.long_name : record.primary_name;
-        names = !record.names.empty() ? record.names : record.guid_names;
+        names = !record.names.empty() || record.primary_leads_names ? listed_names(record)
+                                                                    : record.guid_names;
         if (!names.empty()) return;
         for (const auto& entry : record.properties) {
           const property_value& v = entry.second;

@@ -11,6 +11,9 @@
 #include <span>
 #include <string_view>
 #include <type_traits>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
@@ -56,11 +59,52 @@ inline bool same_bytes(const char* a, const char* b, size_t n) {
   return std::memcmp(a, b, n) == 0;
 }
 
+// contains for a text of at most 32 bytes and a shorter name of at least
+// two (an item's short name against its long name, most often not in it):
+// the name's first and last bytes are looked for at every place at once,
+// the bytes between compared only where both are there.
+inline bool short_contains(std::string_view text, std::string_view name) {
+#ifdef __SSE2__
+  const size_t t = text.size(), n = name.size();
+  alignas(16) char buf[64] = {};
+  // Two copies of fixed size that overlap cover any length, with no call.
+  if (t >= 16) {
+    std::memcpy(buf, text.data(), 16);
+    std::memcpy(buf + t - 16, text.data() + t - 16, 16);
+  } else if (t >= 8) {
+    std::memcpy(buf, text.data(), 8);
+    std::memcpy(buf + t - 8, text.data() + t - 8, 8);
+  } else {
+    std::memcpy(buf, text.data(), 4);
+    std::memcpy(buf + t - 4, text.data() + t - 4, 4);
+  }
+  const size_t places = t - n + 1;  // 1 to 31
+  const __m128i first = _mm_set1_epi8(name[0]), last = _mm_set1_epi8(name[n - 1]);
+  uint32_t found = 0;
+  for (size_t at = 0; at < places; at += 16) {
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(buf + at));
+    const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + at + n - 1));
+    found |= static_cast<uint32_t>(_mm_movemask_epi8(
+                 _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(z, last))))
+             << at;
+  }
+  found &= (uint32_t{1} << places) - 1;
+  for (; found != 0; found &= found - 1) {
+    const size_t at = static_cast<size_t>(std::countr_zero(found));
+    if (std::memcmp(buf + at + 1, name.data() + 1, n - 2) == 0) return true;
+  }
+  return false;
+#else
+  return contains(text, name);
+#endif
+}
+
 // contains for an item's names, most of which equal its text (a short name
 // read twice) or are longer: a compare of sizes first.
-inline bool holds(std::string_view text, std::string_view name) {
+[[gnu::always_inline]] inline bool holds(std::string_view text, std::string_view name) {
   if (name.size() >= text.size())
     return name.size() == text.size() && same_bytes(name.data(), text.data(), name.size());
+  if (name.size() >= 2 && text.size() <= 32 && text.size() >= 4) return short_contains(text, name);
   return contains(text, name);
 }
 
@@ -544,6 +588,7 @@ void item_walk(text_workspace& ws, shell_item_record& rec, std::string& text,
   if (!rec.properties.empty()) value_details(rec, sink, settings, keep_plain_ids);
 
   if (!text.empty()) {
+    if (rec.primary_leads_names && !holds(text, rec.primary_name)) sink.emit(rec.primary_name);
     for (size_t i = names_from; i < rec.names.size(); ++i)
       if (!holds(text, rec.names[i])) sink.emit(rec.names[i]);
     for (size_t i = guid_names_from; i < rec.guid_names.size(); ++i)
@@ -610,6 +655,8 @@ bool names_only_item(text_workspace& ws, text_level& level, shell_item_record& r
   } else {
     return false;
   }
+  if (rec.primary_leads_names && !holds(*text, rec.primary_name))
+    add_list_detail(ws, level, rec.primary_name);
   for (const std::string& name : rec.names)
     if (!holds(*text, name)) add_list_detail(ws, level, name);
   if (!rec.localized_name.empty() && !holds(*text, rec.localized_name))
@@ -980,6 +1027,10 @@ bool copy_short_without_backslash_for_test(const char* from, size_t n, char* to)
 
 size_t text_hash_for_test(const char* p, size_t len) {
   return text_hash(p, len);
+}
+
+bool holds_for_test(std::string_view text, std::string_view name) {
+  return holds(text, name);
 }
 
 }  // namespace vk

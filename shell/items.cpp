@@ -160,10 +160,16 @@ bool parse_sized_file_entry(const uint8_t* item, parse_ctx& ctx, shell_item_reco
   if (type >= L::type::file_entry_unicode_first && type <= L::type::file_entry_unicode_last) {
     read_utf16(ctx.guard, v, F::name, e ? e : size - 2, rec.primary_name);
   } else {
+    // The 8-bit name is also the first of the names: held once, in the
+    // primary name, while no name is there before it.
+    if (rec.primary_leads_names) spell_out_names(rec);
     name_end = F::name + read_ansi(ctx.guard, v, F::name, size, rec.primary_name);
     if (!rec.primary_name.empty()) {
-      take_pooled(rec.names);
-      rec.names.push_back(rec.primary_name);
+      if (rec.names.empty()) {
+        rec.primary_leads_names = 1;
+      } else {
+        rec.names.push_back(rec.primary_name);
+      }
     }
   }
   if (e) {

@@ -263,6 +263,7 @@ void shell_item_record::clear() {
   flags = 0;
   is_directory = 1;
   not_parsed = 1;
+  primary_leads_names = 0;
   item_type = 0xFFFF;
 }
 
@@ -323,8 +324,23 @@ std::string shell_item_record::accessed_time() const {
   return time_part(accessed, 1);
 }
 
+std::vector<std::string> listed_names(const shell_item_record& rec) {
+  std::vector<std::string> names;
+  names.reserve(rec.names.size() + rec.primary_leads_names);
+  if (rec.primary_leads_names) names.push_back(rec.primary_name);
+  names.insert(names.end(), rec.names.begin(), rec.names.end());
+  return names;
+}
+
+void spell_out_names(shell_item_record& rec) {
+  if (!rec.primary_leads_names) return;
+  rec.names.insert(rec.names.begin(), rec.primary_name);
+  rec.primary_leads_names = 0;
+}
+
 void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
   if (&dst == &src) return;
+  if (src.primary_leads_names) dst.names.push_back(src.primary_name);
   for (const std::string& n : src.names)
     if (!n.empty()) dst.names.push_back(n);
   if (src.flags) dst.flags |= src.flags;
@@ -352,6 +368,8 @@ void merge_shell_item(shell_item_record& dst, const shell_item_record& src) {
 
 void merge_shell_item(shell_item_record& dst, shell_item_record&& src) {
   if (&dst == &src) return;
+  // The primary name is moved below: its place among the names is copied.
+  if (src.primary_leads_names) dst.names.push_back(src.primary_name);
   for (std::string& n : src.names)
     if (!n.empty()) dst.names.push_back(std::move(n));
   if (src.flags) dst.flags |= src.flags;

@@ -69,6 +69,9 @@ struct shell_item_record {
   // 0: read; 1: nothing read it; k_read_by_search: of a type byte no
   // parser knows, only the fallbacks' search found something in it.
   uint8_t not_parsed = 1;
+  // 1: primary_name, held once, is also the first of names (an 8-bit file
+  // entry's short name); listed_names gives the whole list.
+  uint8_t primary_leads_names = 0;
   uint64_t mft_entry = 0;
   uint16_t mft_sequence = 0;
   uint16_t item_type = 0xFFFF;
@@ -140,6 +143,10 @@ inline void take_pooled(shell_item_record& rec, std::string& text) {
   if (kept.count == 0) return take_pooled_text(text);
   text.swap(kept.texts[--kept.count]);
 }
+// The record's names in order, the primary name first where it leads them.
+std::vector<std::string> listed_names(const shell_item_record& rec);
+// Makes a primary name that leads the names one of them in place.
+void spell_out_names(shell_item_record& rec);
 // Adds name to the record's names; an empty one adds nothing.
 inline void add_item_name(shell_item_record& rec, std::string&& name) {
   if (name.empty()) return;

@@ -129,7 +129,7 @@ std::string fields(const shell_item_list& list) {
   };
   for (const shell_item_record& r : list) {
     out += r.primary_name + ";" + r.long_name + ";" + r.localized_name + ";" + r.extra_name + ";";
-    join(r.names);
+    join(listed_names(r));
     join(r.guid_names);
     join(r.date_texts);
     for (uint64_t n : {uint64_t{r.guids.size()}, uint64_t{r.size}, r.created, r.modified,

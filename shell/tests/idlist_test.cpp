@@ -38,7 +38,7 @@ TEST(IdListWalk, FileEntryWithExtension) {
   EXPECT_EQ(r.item_type, 0x32);
   EXPECT_EQ(r.not_parsed, 0);
   EXPECT_EQ(r.primary_name, "TEST.TXT");
-  EXPECT_EQ(r.names, std::vector<std::string>{"TEST.TXT"});
+  EXPECT_EQ(listed_names(r), std::vector<std::string>{"TEST.TXT"});
   EXPECT_EQ(r.size, 4660u);
   EXPECT_EQ(r.is_directory, 0);
   EXPECT_EQ(r.modified, 133802064000000000ull);
@@ -215,7 +215,7 @@ TEST(IdListWalk, FileEntryExtensionNamesWhereTheVersionPlacesThem) {
     EXPECT_EQ(out[0].long_name, r.long_read ? std::string(r.long_read) : utf8(r.long_name));
     EXPECT_EQ(out[0].localized_name,
               r.localized_read ? std::string(r.localized_read) : utf8(r.localized));
-    EXPECT_EQ(out[0].names, std::vector<std::string>{"DOWNLO~1"});
+    EXPECT_EQ(listed_names(out[0]), std::vector<std::string>{"DOWNLO~1"});
     const bool laid_out = r.field != 2;
     EXPECT_EQ(out[0].mft_entry, r.version == 3 || !laid_out ? 0u : 0x1234u);
     if (!r.cause) {
@@ -392,6 +392,17 @@ TEST(BeefBlocks, GuessedTimesRunTotalAndSizeLimit) {
             (std::vector<std::string>{"Created [guess]: 2025-01-01 12:00:00.000 [UTC]",
                                       "Modified [guess]: 2025-01-02 00:00:00.000 [UTC]"}));
   EXPECT_EQ(rec.long_name, "nm");
+
+  // A second file entry extension in a run: its long name and localized
+  // name, displaced by the first's, join the names in that order.
+  bytes_t two = cat({versioned_file_extension(9, u"First", u"@a"),
+                     versioned_file_extension(9, u"Second", u"@b")});
+  shell_item_record both;
+  EXPECT_EQ(parse_beef_block_list(both, two.data(), two.size(), ctx, default_params()),
+            static_cast<int32_t>(two.size()));
+  EXPECT_EQ(both.long_name, "First");
+  EXPECT_EQ(both.localized_name, "@a");
+  EXPECT_EQ(both.names, (std::vector<std::string>{"Second", "@b"}));
 
   // A block is bounded by the bytes that hold it, whatever its size: one
   // past them ends the walk.

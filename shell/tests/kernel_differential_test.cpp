@@ -56,8 +56,8 @@ TEST(ShellKernelDifferential, LoweringMatchesAPlainLoop) {
   });
 }
 
-// Equal bytes and the short copy without a backslash: a differing or a
-// backslash byte at each position of each length.
+// Equal bytes, the short copy without a backslash and a name found in a
+// text: a differing or a backslash byte at each position of each length.
 TEST(ShellKernelDifferential, ShortCompareAndCopyMatchPlainLoops) {
   const auto background = byte_range('0', '9');
   const std::vector<uint16_t> deciding = {0, '\\', 0x5D, 0xDC, 0x80, 0xFF, '1'};
@@ -79,6 +79,23 @@ TEST(ShellKernelDifferential, ShortCompareAndCopyMatchPlainLoops) {
                        : n == 0 || to[0] == '#')
         << n << ": copied exactly when accepted";
     ASSERT_EQ('#', to[n]) << "written past the text";
+
+    // A name in a text: each piece of the text is found there, and the
+    // piece with its first, middle or last byte made one the text lacks is
+    // not.
+    if (n > 34) return;
+    const std::string_view text(as_chars(p), n);
+    for (size_t len : {size_t{2}, size_t{3}, n / 2, n - 1}) {
+      for (size_t at = 0; len >= 2 && len < n && at + len <= n; ++at) {
+        std::string piece(text.substr(at, len));
+        ASSERT_TRUE(holds_for_test(text, piece)) << n << " piece " << at << "+" << len;
+        for (size_t end : {size_t{0}, len / 2, len - 1}) {
+          std::string other = piece;
+          other[end] = '#';
+          ASSERT_FALSE(holds_for_test(text, other)) << n << " piece " << at << "+" << len;
+        }
+      }
+    }
   });
 }
 

@@ -27,8 +27,10 @@ TEST(ShellItemRecord, ClearedRecordAndMerge) {
   EXPECT_EQ(r.flags, 0u);
   EXPECT_TRUE(r.long_name.empty());
 
-  // The copying and the moving merge give the same record.
-  for (bool moved : {false, true}) {
+  // The copying and the moving merge give the same record; a primary name
+  // that leads the names is one of them there too.
+  for (const auto& [moved, leads] : {std::pair{false, false}, std::pair{true, false},
+                                     std::pair{false, true}, std::pair{true, true}}) {
     shell_item_record dst, src;
     dst.primary_name = "b";
     dst.long_name = "L";
@@ -48,6 +50,7 @@ TEST(ShellItemRecord, ClearedRecordAndMerge) {
     src.mft_entry = 3;
     src.mft_sequence = 4;
     src.children.resize(1);
+    src.primary_leads_names = leads;
     if (moved)
       merge_shell_item(dst, std::move(src));
     else
@@ -56,7 +59,10 @@ TEST(ShellItemRecord, ClearedRecordAndMerge) {
     EXPECT_EQ(dst.long_name, "L");
     EXPECT_EQ(dst.localized_name, "loc");
     EXPECT_EQ(dst.extra_name, "ex");
-    EXPECT_EQ(dst.names, (std::vector<std::string>{"n1", "a", "M"}));
+    const std::vector<std::string> names = leads ? std::vector<std::string>{"a", "n1", "a", "M"}
+                                                 : std::vector<std::string>{"n1", "a", "M"};
+    EXPECT_EQ(dst.names, names);
+    EXPECT_EQ(dst.primary_leads_names, 0);
     EXPECT_EQ(dst.date_texts, (std::vector<std::string>{"", "d"}));
     EXPECT_EQ(dst.created, 7u);
     EXPECT_EQ(dst.modified, 11u);
