@@ -481,16 +481,19 @@ int32_t clamp_length(size_t bytes_remaining) {
 // names come through.
 [[gnu::always_inline]] inline uint32_t utf16_to_utf8_impl(const void* text, std::string& out,
                                                           int32_t byte_length,
-                                                          bool count_terminator) {
+                                                          bool count_terminator,
+                                                          bool sized = false) {
+  // The sized form knows its length: it reads whole units and makes no test
+  // for a text of unknown length.
   out.clear();
-  if (text == nullptr || byte_length == 0) return 0;
+  if (text == nullptr || (sized ? byte_length < 2 : byte_length == 0)) return 0;
   const auto* p = static_cast<const uint8_t*>(text);
   size_t n = 0;
   try {
-    const size_t limit = unit_limit(byte_length);
-    const bool whole_units = byte_length != -1;
-    if (!(whole_units && limit >= 1 && limit <= 16 &&
-          short_ascii_utf16_to_utf8(p, limit, out, n)) &&
+    const size_t limit = sized ? static_cast<size_t>(byte_length) / 2 : unit_limit(byte_length);
+    const bool whole_units = sized || byte_length != -1;
+    const bool short_text = sized ? limit <= 16 : whole_units && limit >= 1 && limit <= 16;
+    if (!(short_text && short_ascii_utf16_to_utf8(p, limit, out, n)) &&
         !ascii_struct_utf16_to_utf8(p, limit, whole_units, out, n)) {
       out.clear();
       n = struct_utf16_to_utf8(p, limit, whole_units, out);
@@ -532,31 +535,8 @@ uint32_t utf16_to_wide_impl(const void* text, std::wstring& out, int32_t byte_le
 
 uint32_t utf16_to_utf8(const void* text, size_t bytes_remaining, std::string& out,
                        bool count_terminator) {
-  // The sized form, which every parser's names come through: a length is
-  // known, so the text is read in whole units and no test is made for a
-  // text of unknown length.
-  out.clear();
-  const int32_t byte_length = clamp_length(bytes_remaining);
-  if (text == nullptr || byte_length < 2) return 0;
-  const auto* p = static_cast<const uint8_t*>(text);
-  const size_t limit = static_cast<size_t>(byte_length) / 2;
-  size_t n = 0;
-  try {
-    if (!(limit <= 16 && short_ascii_utf16_to_utf8(p, limit, out, n)) &&
-        !ascii_struct_utf16_to_utf8(p, limit, true, out, n)) {
-      out.clear();
-      n = struct_utf16_to_utf8(p, limit, true, out);
-    }
-  } catch (...) {
-    out.clear();
-    return 0;
-  }
-  const auto consumed = static_cast<uint32_t>(2 * n);
-  if (count_terminator && consumed != 0 &&
-      static_cast<int64_t>(consumed) + 2 <= static_cast<int64_t>(byte_length)) {
-    return consumed + 2;
-  }
-  return consumed;
+  // Every parser's names come through here.
+  return utf16_to_utf8_impl(text, out, clamp_length(bytes_remaining), count_terminator, true);
 }
 
 std::string utf16_to_utf8(const void* text, size_t bytes_remaining) {

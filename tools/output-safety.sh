@@ -774,7 +774,8 @@ EOF
   { cat "$example"; head -c 41943040 /dev/zero; } >cut/tail.ms
   cat >cut-at <<'EOF'
 #!/usr/bin/env bash
-# cut-at FILE SIZE -- command: FILE cut to SIZE once its first read is done.
+# cut-at FILE SIZE -- command: FILE cut to SIZE once its first read is done
+# (the command, traced, shows as stopped with t or T).
 file=$1 size=$2
 shift 3
 strace -f -qq -o /dev/null -P "$file" -e trace=pread64 -e inject=pread64:signal=SIGSTOP:when=1 "$@" &
@@ -782,7 +783,7 @@ pid=$!
 child=""
 for _ in $(seq 1 500); do
   child=$(pgrep -P "$pid" | head -1)
-  [ -n "$child" ] && [ "$(ps -o stat= -p "$child" | cut -c1)" = T ] && break
+  [ -n "$child" ] && [ "$(ps -o stat= -p "$child" | cut -c1 | tr t T)" = T ] && break
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.01
 done
