@@ -477,14 +477,11 @@ uint64_t hold_report(carve_context& c, lnk_record& record, int64_t key) {
   report_spill& spill = *c.ledger->m_spill;
   file_notes said;
   if (spill.held() == 0 && !spill.failed()) {
-    std::string first;
-    {
-      c.sink->write(record, spill.text(), said);
-      spill.take_text(first);
-    }
+    c.sink->write(record, spill.first_text(), said);
+    spill.end_first();
     said.clear();
     c.sink->write(record, spill.text(), said);
-    spill.set_titles(first);
+    spill.set_titles();
   } else {
     c.sink->write(record, spill.text(), said);
   }

@@ -24,9 +24,15 @@ constexpr size_t k_data_block = size_t{64} << 10;
 constexpr size_t k_fan_in = 64;
 constexpr size_t k_merge_read = 512;
 constexpr size_t k_entry_bytes = 32;
-// A piece: dropped (1 byte), 3 spare, the text's and the notes' lengths,
-// the MRU position, the offset and the link's size with its faults flag.
+// A piece: a head (dropped (1 byte), 3 spare, the text's and the notes'
+// lengths, the MRU position, the offset and the link's size with its faults
+// flag), then the text, then the notes.
 constexpr size_t k_piece_head = 32;
+// A piece is read back in one read up to this size, a larger one in reads
+// of this size: a large text is never held whole.
+constexpr size_t k_read_piece = size_t{1} << 20;
+// The most bytes of a first writing kept to find the titles in.
+constexpr size_t k_titles_most = size_t{64} << 10;
 
 // A file in the temporary folder that has no name: removed by the system
 // however the process ends. Where the folder's file system makes none
@@ -76,13 +82,44 @@ report_spill::entry unpack_entry(const uint8_t* at) {
 
 report_spill::text_buf::int_type report_spill::text_buf::overflow(int_type c) {
   if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-  m_to.push_back(traits_type::to_char_type(c));
+  const char ch = traits_type::to_char_type(c);
+  m_to.put_text(&ch, 1);
   return c;
 }
 
 std::streamsize report_spill::text_buf::xsputn(const char* s, std::streamsize n) {
-  m_to.append(s, static_cast<size_t>(n));
+  m_to.put_text(s, static_cast<size_t>(n));
   return n;
+}
+
+void report_spill::put_text(const char* s, size_t n) {
+  if (m_capturing) {
+    m_capture_total += n;
+    m_capture.append(s, std::min(n, k_titles_most - std::min(k_titles_most, m_capture.size())));
+    return;
+  }
+  if (m_error != 0 || !open_files()) return;
+  // An append that fails (memory) throws before anything changes: the
+  // stream is marked bad and the piece stays whole.
+  if (!m_piece_open) {
+    m_pending.append(k_piece_head, '\0');
+    m_piece_open = true;
+    m_piece_start = m_data_end;
+    m_text_length = 0;
+    m_data_end += k_piece_head;
+  }
+  if (m_keep_head && m_text_head.size() < k_titles_most)
+    m_text_head.append(s, std::min(n, k_titles_most - m_text_head.size()));
+  // A large text goes on in blocks, never held whole.
+  while (n > 0 && m_error == 0) {
+    const size_t part = std::min(n, k_data_block);
+    m_pending.append(s, part);
+    m_data_end += part;
+    m_text_length += part;
+    s += part;
+    n -= part;
+    if (m_pending.size() >= k_data_block) flush_data();
+  }
 }
 
 report_spill::report_spill(size_t run_entries) : m_run_entries(std::max<size_t>(run_entries, 2)) {}
@@ -92,10 +129,31 @@ report_spill::~report_spill() {
   if (m_runs_fd != -1) posix_close(m_runs_fd);
 }
 
-void report_spill::set_titles(const std::string& first) {
-  const size_t n = m_text.size();
-  if (first.size() > n && first.compare(first.size() - n, n, m_text) == 0)
-    m_titles = first.substr(0, first.size() - n);
+std::ostream& report_spill::first_text() {
+  m_capturing = true;
+  m_capture.clear();
+  m_capture_total = 0;
+  return m_text_stream;
+}
+
+void report_spill::end_first() {
+  m_capturing = false;
+  m_keep_head = true;
+  m_text_head.clear();
+}
+
+void report_spill::set_titles() {
+  m_keep_head = false;
+  const uint64_t second = m_piece_open ? m_text_length : 0;
+  if (m_capture_total > second && m_capture_total - second <= m_capture.size()) {
+    // What the first writing holds past the titles is the second's text.
+    const size_t titles = static_cast<size_t>(m_capture_total - second);
+    const size_t rest = m_capture.size() - titles;
+    if (rest <= m_text_head.size() && m_capture.compare(titles, rest, m_text_head, 0, rest) == 0)
+      m_titles = m_capture.substr(0, titles);
+  }
+  std::string().swap(m_capture);
+  std::string().swap(m_text_head);
 }
 
 void report_spill::fail(int error) {
@@ -143,29 +201,52 @@ bool report_spill::write_run() {
 }
 
 uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_report& facts) {
-  std::string& text = m_text;
   ++m_offered;
-  if (m_error != 0 || !open_files()) {
-    text.clear();
+  const bool open = m_piece_open;
+  m_piece_open = false;
+  if (m_error != 0 || !open_files()) return k_none;
+  if (!open) {
+    m_pending.append(k_piece_head, '\0');
+    m_piece_start = m_data_end;
+    m_text_length = 0;
+    m_data_end += k_piece_head;
+  }
+  if (m_text_length > UINT32_MAX) {
+    fail(EFBIG);
     return k_none;
   }
-  const uint64_t position = m_data_end;
-  const size_t head = m_pending.size();
-  m_pending.append(k_piece_head, '\0');
   const size_t before_notes = m_pending.size();
-  notes.pack(m_pending);
+  try {
+    notes.pack(m_pending);
+  } catch (...) {
+    m_pending.resize(before_notes);
+    throw;
+  }
   const size_t notes_length = m_pending.size() - before_notes;
-  m_pending.append(text);
-  uint8_t* const h = reinterpret_cast<uint8_t*>(m_pending.data() + head);
-  store_le32(h + 4, static_cast<uint32_t>(text.size()));
-  store_le32(h + 8, static_cast<uint32_t>(notes_length));
-  store_le32(h + 12, static_cast<uint32_t>(facts.mru_position));
-  store_le64(h + 16, facts.offset);
-  store_le32(h + 24, static_cast<uint32_t>(facts.lnk_size));
-  store_le32(h + 28, facts.faults ? 1 : 0);
-  m_data_end += m_pending.size() - head;
-  text.clear();
-  m_entries.push_back(entry{key, m_added++, position, m_pending.size() - head});
+  m_data_end += notes_length;
+  uint8_t head[k_piece_head] = {};
+  store_le32(head + 4, static_cast<uint32_t>(m_text_length));
+  store_le32(head + 8, static_cast<uint32_t>(notes_length));
+  store_le32(head + 12, static_cast<uint32_t>(facts.mru_position));
+  store_le64(head + 16, facts.offset);
+  store_le32(head + 24, static_cast<uint32_t>(facts.lnk_size));
+  store_le32(head + 28, facts.faults ? 1 : 0);
+  // A large text went on to the file before its head was known.
+  if (m_piece_start >= m_data_flushed) {
+    if (m_piece_start - m_data_flushed + k_piece_head > m_pending.size()) {
+      fail(EIO);
+      return k_none;
+    }
+    std::memcpy(m_pending.data() + (m_piece_start - m_data_flushed), head, k_piece_head);
+  } else {
+    const io_result w = posix_pwrite_full(m_data_fd, head, k_piece_head, m_piece_start);
+    if (w.failed() || w.count != k_piece_head) {
+      fail(w.error);
+      return k_none;
+    }
+  }
+  const uint64_t position = m_piece_start;
+  m_entries.push_back(entry{key, m_added++, position, m_data_end - position});
   if (m_pending.size() >= k_data_block && !flush_data()) return k_none;
   if (m_entries.size() >= m_run_entries && !write_run()) return k_none;
   return position;
@@ -185,16 +266,25 @@ void report_spill::drop(uint64_t position) {
 
 bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
                         const std::function<void(const carved_report&)>& reported) {
-  m_piece.resize(static_cast<size_t>(e.length));
-  const io_result r = posix_pread_full(m_data_fd, m_piece.data(), m_piece.size(), e.position);
-  if (r.failed() || r.count != m_piece.size() || r.count < k_piece_head) {
-    fail(r.failed() ? r.error : EIO);
+  const auto read = [&](uint64_t at, size_t count) {
+    m_piece.resize(count);
+    const io_result r = posix_pread_full(m_data_fd, m_piece.data(), count, at);
+    if (r.failed() || r.count != count) {
+      fail(r.failed() ? r.error : EIO);
+      return false;
+    }
+    return true;
+  };
+  if (e.length < k_piece_head) {
+    fail(EIO);
     return false;
   }
+  if (!read(e.position, static_cast<size_t>(std::min<uint64_t>(e.length, k_read_piece))))
+    return false;
   if (m_piece[0] != 0) return true;
   const byte_view h(m_piece.data(), k_piece_head);
-  const size_t text_length = h.u32_or_zero(4), notes_length = h.u32_or_zero(8);
-  if (k_piece_head + notes_length + text_length != m_piece.size()) {
+  const uint64_t text_length = h.u32_or_zero(4), notes_length = h.u32_or_zero(8);
+  if (k_piece_head + notes_length + text_length != e.length) {
     fail(EIO);
     return false;
   }
@@ -205,9 +295,30 @@ bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
   facts.faults = h.u32_or_zero(28) != 0;
   if (m_reported == 0 && !m_titles.empty())
     out.write(m_titles.data(), static_cast<std::streamsize>(m_titles.size()));
-  const char* const bytes = reinterpret_cast<const char*>(m_piece.data()) + k_piece_head;
-  notes.add_packed(std::string_view(bytes, notes_length));
-  out.write(bytes + notes_length, static_cast<std::streamsize>(text_length));
+  const auto text_piece = [&](size_t from, size_t count) {
+    out.write(reinterpret_cast<const char*>(m_piece.data()) + from,
+              static_cast<std::streamsize>(count));
+  };
+  if (e.length <= k_read_piece) {
+    const char* const bytes = reinterpret_cast<const char*>(m_piece.data());
+    notes.add_packed(std::string_view(bytes + k_piece_head + text_length, notes_length));
+    text_piece(k_piece_head, static_cast<size_t>(text_length));
+  } else {
+    // A large piece: its text in reads of k_read_piece, then its notes.
+    uint64_t done = std::min<uint64_t>(text_length, k_read_piece - k_piece_head);
+    text_piece(k_piece_head, static_cast<size_t>(done));
+    while (done < text_length) {
+      const size_t count =
+          static_cast<size_t>(std::min<uint64_t>(text_length - done, k_read_piece));
+      if (!read(e.position + k_piece_head + done, count)) return false;
+      text_piece(0, count);
+      done += count;
+    }
+    if (!read(e.position + k_piece_head + text_length, static_cast<size_t>(notes_length)))
+      return false;
+    notes.add_packed(
+        std::string_view(reinterpret_cast<const char*>(m_piece.data()), m_piece.size()));
+  }
   ++m_reported;
   if (reported) reported(facts);
   return true;

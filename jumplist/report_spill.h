@@ -38,17 +38,16 @@ class report_spill {
   report_spill(const report_spill&) = delete;
   report_spill& operator=(const report_spill&) = delete;
 
-  // The stream a record's text is written to before add() takes it.
+  // The stream a record's text is written to before add() takes it: the
+  // text goes on to the file as it comes, so a large one is never held.
   std::ostream& text() { return m_text_stream; }
-  // Moves the text written since the last add() into to.
-  void take_text(std::string& to) {
-    to.swap(m_text);
-    m_text.clear();
-  }
-  // first: a record's report written once before the text now written (the
-  // same report again): what it holds before that text is written before
-  // the first text copied out (the titles a report begins with).
-  void set_titles(const std::string& first);
+  // The stream a record's report is written to once before it is written
+  // again to text(): what it holds before that text (the titles a report
+  // begins with) is kept by set_titles() and written before the first text
+  // copied out. Only its first k_titles_most bytes are kept.
+  std::ostream& first_text();
+  void end_first();
+  void set_titles();
   const std::string& titles() const { return m_titles; }
   // Takes the text written since the last add() with the notes its report
   // gave and what the caller is told of it, under key. Where it is held
@@ -81,22 +80,23 @@ class report_spill {
   };
 
  private:
-  // The rendered text lands in m_text.
+  // The rendered text goes to put_text().
   class text_buf : public std::streambuf {
    public:
-    explicit text_buf(std::string& to) : m_to(to) {}
+    explicit text_buf(report_spill& to) : m_to(to) {}
 
    protected:
     int_type overflow(int_type c) override;
     std::streamsize xsputn(const char* s, std::streamsize n) override;
 
    private:
-    std::string& m_to;
+    report_spill& m_to;
   };
   struct run {
     uint64_t start = 0;  // entry index in the runs file
     uint64_t count = 0;
   };
+  void put_text(const char* s, size_t n);
   bool open_files();
   bool flush_data();
   bool write_run();
@@ -108,9 +108,16 @@ class report_spill {
   size_t m_run_entries;
   int m_data_fd = -1, m_runs_fd = -1;
   int m_error = 0;
-  std::string m_text;
   std::string m_titles;
-  text_buf m_text_buf{m_text};
+  // The first writing of a record (its first k_titles_most bytes, and its
+  // length) and the first bytes of the second, while the titles are sought.
+  bool m_capturing = false, m_keep_head = false;
+  std::string m_capture, m_text_head;
+  uint64_t m_capture_total = 0;
+  // The piece being written: where it begins, and its text's length.
+  bool m_piece_open = false;
+  uint64_t m_piece_start = 0, m_text_length = 0;
+  text_buf m_text_buf{*this};
   std::ostream m_text_stream{&m_text_buf};
   std::string m_pending;  // data not yet written, from m_data_flushed on
   uint64_t m_data_flushed = 0;

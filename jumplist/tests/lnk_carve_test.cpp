@@ -359,6 +359,8 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
   // takes no file, or writes there that fail, are said with the records
   // lost. As rows, the titles come first once; the notes a record's report
   // gives are said in report order (the first shown is the first reported).
+  // A report larger than the spill's blocks and reads goes on to the file
+  // before its head is known and comes back in pieces.
   enum class fault { none, no_folder, full };
   struct row {
     const char* what;
@@ -366,6 +368,7 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     bool rows = false;
     fault made = fault::none;
     uint64_t merges = 0;  // at least
+    size_t large = 0;     // bytes the first link's report adds
   };
   const size_t runs = vesk_options().m_carve_run_entries;
   const row rows[] = {
@@ -377,9 +380,11 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
       {"past the budget, as rows, runs of 2 entries", 0, 2, true, fault::none, 2},
       {"past the budget, the temporary folder missing", 0, runs, true, fault::no_folder},
       {"past the budget, the temporary folder full", 0, runs, true, fault::full},
+      {"held, a report of 3 MiB", size_t{64} << 20, runs, false, fault::none, 0, 3 << 20},
+      {"past the budget, a report of 3 MiB", 0, runs, false, fault::none, 0, 3 << 20},
   };
   const size_t kept = 1 + k_pieces * 11;
-  std::string held[2];
+  std::string held[3];
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     uni::fileio io(tree.path("dump.bin"), false);
@@ -407,6 +412,7 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     carved_record_sink sink = counting_sink(records);
     sink.write = [&](lnk_record& rec, std::ostream& to, file_notes& notes) {
       report_record(to, rec, options);
+      if (r.large != 0 && rec.m_file_offset == 0) to << std::string(r.large, 'x');
       notes.add("record", rec.m_file_offset, "reported");
     };
     carve_work work;
@@ -447,7 +453,7 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
               std::string::npos)
         << notes;
     // The lists have no DestList: said the same on every road.
-    std::string& same = held[r.rows ? 1 : 0];
+    std::string& same = held[r.large != 0 ? 2 : r.rows ? 1 : 0];
     if (same.empty()) same = out.str() + notes;
     EXPECT_EQ(out.str() + notes, same);
   }
