@@ -50,6 +50,23 @@ outcome run_file(const temp_tree& tree, const std::string& name, const bytes& da
   return o;
 }
 
+// Runs the file with the at-th allocation failing, for each at below limit,
+// and gives each outcome to check with its at; a run whose failure came
+// before the file was taken on (the main loop says so) is skipped.
+template <class F>
+void each_memory_cut(const temp_tree& tree, const std::string& name, const bytes& data,
+                     int64_t limit, F&& check) {
+  for (int64_t at = 0; at < limit; ++at) {
+    outcome o;
+    try {
+      o = run_file(tree, name, data, false, at);
+    } catch (const std::bad_alloc&) {
+      continue;
+    }
+    check(o, at);
+  }
+}
+
 std::vector<std::string> values(const std::string& text, const std::string& label) {
   std::vector<std::string> found;
   for (size_t at = text.find(label); at != std::string::npos; at = text.find(label, at + 1))
@@ -445,16 +462,10 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
   w.stream(u"DestList", build_destlist(4, entries));
   const bytes list = w.build();
   size_t said = 0;
-  for (int64_t at = 0; at < 400; ++at) {
+  each_memory_cut(tree, "m.automaticDestinations-ms", list, 400, [&](const outcome& o, int64_t at) {
     SCOPED_TRACE(at);
-    outcome o;
-    try {
-      o = run_file(tree, "m.automaticDestinations-ms", list, false, at);
-    } catch (const std::bad_alloc&) {
-      continue;  // before the file was taken on: the main loop says so
-    }
     const auto positions = values(o.text, "MRU/MFU index:");
-    if (!o.ok || o.notes.find("out of memory") == std::string::npos) continue;
+    if (!o.ok || o.notes.find("out of memory") == std::string::npos) return;
     // Said as memory, naming the entry (or the stream no entry names), or
     // the check of the file's chains that memory cut.
     const size_t named = o.notes.find("DestList entry ");
@@ -463,11 +474,11 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
         << o.notes;
     EXPECT_NE(o.why, failure::no_entries);
     ++said;
-    if (named == std::string::npos || o.notes.find(", nor ") == std::string::npos) continue;
+    if (named == std::string::npos || o.notes.find(", nor ") == std::string::npos) return;
     // The first entry not reported is none of those reported.
     const int first = std::atoi(o.notes.c_str() + named + 15);
     for (const std::string& p : positions) EXPECT_NE(std::atoi(p.c_str()), first) << o.notes;
-  }
+  });
   EXPECT_GT(said, 0u);
 
   // A dump whose list's header is sound: memory that runs out while the
@@ -477,19 +488,13 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
   dump.insert(dump.end(), list.begin(), list.end());
   EXPECT_EQ(run_file(tree, "d.bin", dump).notes, "");
   size_t unchecked = 0;
-  for (int64_t at = 0; at < 300; ++at) {
-    outcome o;
-    try {
-      o = run_file(tree, "d.bin", dump, false, at);
-    } catch (const std::bad_alloc&) {
-      continue;
-    }
+  each_memory_cut(tree, "d.bin", dump, 300, [&](const outcome& o, int64_t at) {
     EXPECT_EQ(o.notes.find("compound-file header at offset 0x1000: damaged"), std::string::npos)
         << at << o.notes;
     unchecked += o.notes.find(
                      "(compound-file header at offset 0x1000: not checked: out of "
                      "memory)") != std::string::npos;
-  }
+  });
   EXPECT_GT(unchecked, 0u);
 
   // A list without its DestList whose link streams are searched: memory
@@ -514,15 +519,9 @@ TEST(ListDamage, MemoryThatRunsOutIsSaid) {
   put_fat(moved, 0xFFFFFFFEu);
   put_fat(last, 0xFFFFFFFFu);
   EXPECT_NE(run_file(tree, "n.automaticDestinations-ms", no_destlist).why, failure::no_destlist);
-  for (int64_t at = 0; at < 200; ++at) {
-    outcome o;
-    try {
-      o = run_file(tree, "n.automaticDestinations-ms", no_destlist, false, at);
-    } catch (const std::bad_alloc&) {
-      continue;
-    }
-    EXPECT_NE(o.why, failure::no_destlist) << at;
-  }
+  each_memory_cut(
+      tree, "n.automaticDestinations-ms", no_destlist, 200,
+      [](const outcome& o, int64_t at) { EXPECT_NE(o.why, failure::no_destlist) << at; });
 }
 
 }  // namespace
