@@ -196,6 +196,14 @@ std::optional<byte_view> table_sector(const compound_file_reader& r, byte_view i
   return sector_view(image, n, r.m_sector_size);
 }
 
+// Whether any of the count values at p is DIFSECT or FATSECT.
+bool names_table_sector(const uint8_t* p, size_t count) {
+  static_assert(cfb::fatsect == cfb::difatsect + 1);
+  bool any = false;
+  for (size_t i = 0; i < count; ++i) any |= load_le32(p + 4 * i) - cfb::difatsect < 2;
+  return any;
+}
+
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
 // never beyond the sectors the image holds: repeated slots then cost no more
 // than one pass over the image. Marks the DIFAT and FAT sectors used.
@@ -235,6 +243,17 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto beyond_end = [&](uint64_t id) { return (id + 2) * S > image.size(); };
   bool stored = true;
   auto read_fat_sector = [&](byte_view sector) {
+    // A sector naming no FAT or DIFAT sector, as most do, is taken at once.
+    if (!full()) {
+      const size_t count =
+          static_cast<size_t>(std::min<uint64_t>(sector.size() / 4, sector_limit - next));
+      if (!names_table_sector(sector.data(), count)) {
+        r.m_work += count;
+        if (!r.m_fat_links.set_run(static_cast<uint32_t>(next), sector, count)) stored = false;
+        next += count;
+        return;
+      }
+    }
     byte_cursor c(sector);
     uint32_t v;
     while (!full() && c.u32(v)) {
@@ -1184,6 +1203,25 @@ size_t directory_entry_count(const compound_file_reader& reader) {
 
 namespace {
 
+// The first index from k on (or end) whose mark is set, and whose mark is
+// clear; marks are 0 or 1. Eight at a time: long stretches are the rule.
+size_t next_marked(const uint8_t* marks, size_t k, size_t end) {
+  for (; k < end && (k & 7) != 0; ++k)
+    if (marks[k]) return k;
+  for (; k + 8 <= end; k += 8)
+    if (load_le64(marks + k) != 0) break;
+  while (k < end && !marks[k]) ++k;
+  return k;
+}
+size_t next_unmarked(const uint8_t* marks, size_t k, size_t end) {
+  for (; k < end && (k & 7) != 0; ++k)
+    if (!marks[k]) return k;
+  for (; k + 8 <= end; k += 8)
+    if (load_le64(marks + k) != 0x0101010101010101ull) break;
+  while (k < end && marks[k]) ++k;
+  return k;
+}
+
 // Appends the stream sectors and the gaps between them; see
 // stream_sector_ranges. Every byte comes through a sub-view of the image.
 void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>* allocated,
@@ -1219,20 +1257,27 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
         entry.m_name == "Root Entry" || (stream_size != 0 && stream_size >= reader.m_mini_cutoff);
     if (!takes || stream_size == 0 || entry.object_type() == 0 || entry.m_mini) continue;
     // A sector already seen ends this entry's visit; so does a repeat.
-    walk_unmarked(reader.m_fat_links, entry.start_sector(), seen, steps, [&](uint64_t n) {
-      any_seen = true;
-      if (auto sector = sector_view(image, n, S)) {
-        note(allocated_pieces, allocated_size, (n + 1) * S, sector->size());
-        if (allocated)
-          allocated->insert(allocated->end(), sector->data(), sector->data() + sector->size());
-        allocated_size += sector->size();
-      }
-    });
+    walk_unmarked_runs(reader.m_fat_links, entry.start_sector(), seen, steps,
+                       [&](uint64_t n, uint64_t count) {
+                         any_seen = true;
+                         // The run's sectors the image holds whole, one after another in
+                         // the file as in the run (ids below 2^32, S at most 2^31).
+                         const uint64_t whole_sectors = image.size() / S;
+                         if (n + 1 >= whole_sectors) return;
+                         const uint64_t whole = std::min(count, whole_sectors - 1 - n);
+                         const uint64_t len = whole * S;
+                         const uint8_t* at = image.data() + (n + 1) * S;
+                         note(allocated_pieces, allocated_size, (n + 1) * S, len);
+                         if (allocated) allocated->insert(allocated->end(), at, at + len);
+                         allocated_size += len;
+                       });
   }
   if (!any_seen) return;
+  // From one run of seen sectors to the next; the sectors between are a gap.
+  const uint8_t* marks = seen.data();
+  const size_t total = seen.size();
   uint64_t prev = UINT64_MAX;
-  for (uint64_t k = 0; k < seen.size(); ++k) {
-    if (!seen[static_cast<size_t>(k)]) continue;
+  for (size_t k = next_marked(marks, 0, total); k < total;) {
     if (prev != UINT64_MAX && k - prev >= 2) {
       uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
       if (start <= image.size())
@@ -1242,7 +1287,9 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
           gaps_size += gap->size();
         }
     }
-    prev = k;
+    const size_t end = next_unmarked(marks, k, total);
+    prev = end - 1;
+    k = next_marked(marks, end, total);
   }
 }
 
@@ -1422,6 +1469,26 @@ class lazy_fat {
     return load_le32(fat.bytes.data() + (n % m_E) * cfb::fat_entry_size);
   }
 
+  // The last sector of the run of consecutive links from sector n, whose
+  // link link() just gave: n, n + 1, ... while each links to the next and
+  // the next has no mark in marks (of sector_limit() bytes), within n's FAT
+  // sector (the walk's next step reads the next one).
+  uint64_t run_last(uint64_t n, const uint8_t* marks) const {
+    const std::vector<uint8_t>& bytes = m_loaded[static_cast<size_t>(n / m_E)].bytes;
+    const uint64_t end = std::min(m_sector_limit, (n / m_E + 1) * m_E);
+    while (n + 9 <= end && eight_unmarked(marks + n + 1, 0)) {
+      bool on = true;
+      for (uint64_t i = 0; i < 8; ++i)
+        on &= load_le32(bytes.data() + ((n + i) % m_E) * cfb::fat_entry_size) == n + 1 + i;
+      if (!on) break;
+      n += 8;
+    }
+    while (n + 1 < end && load_le32(bytes.data() + (n % m_E) * cfb::fat_entry_size) == n + 1 &&
+           marks[static_cast<size_t>(n + 1)] == 0)
+      ++n;
+    return n;
+  }
+
  private:
   // The FAT sector ids of the next DIFAT sector of the chain; false when
   // there is none.
@@ -1487,7 +1554,10 @@ bool cfb_image_cut(const compound_file_reader& reader) {
       uint64_t n = entry.start_sector();
       if (n < cfb::maxregsect && n >= links.index_limit()) return true;
       while (links.contains(n) && !seen[static_cast<size_t>(n)]) {
-        seen[static_cast<size_t>(n)] = 1;
+        // A run of consecutive links at once: each inside the table.
+        const size_t last = links.run_last(static_cast<size_t>(n), seen.data());
+        std::memset(seen.data() + n, 1, last - static_cast<size_t>(n) + 1);
+        n = last;
         const uint32_t next = links.value(n);
         if (next >= cfb::maxregsect) break;
         if (next >= links.index_limit()) return true;
@@ -1514,21 +1584,28 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
         // Every sector a chain from start passes through (each at most once
         // over all chains: the walk from a sector already met went on from there).
         std::vector<uint64_t> chain;
-        auto walk = [&](uint64_t start, std::vector<uint64_t>* into) {
+        auto walk = [&](uint64_t start, std::vector<uint64_t>* into, bool stream) {
           for (uint64_t n = start; n < marks.size() && !marks[static_cast<size_t>(n)];) {
-            const std::optional<uint32_t> next = fat.link(n);
+            std::optional<uint32_t> next = fat.link(n);
             if (!next) break;
-            marks[static_cast<size_t>(n)] = 1;
-            fat.use(n);
-            if (into) into->push_back(n);
+            // A run of consecutive links is marked at once; its last
+            // sector's link goes on.
+            const uint64_t last = *next == n + 1 ? fat.run_last(n, marks.data()) : n;
+            std::memset(marks.data() + n, 1, static_cast<size_t>(last - n + 1));
+            fat.use(last);
+            if (into)
+              for (uint64_t k = n; k <= last; ++k) into->push_back(k);
+            if (last != n) next = fat.link(last);
+            if (stream && *next < cfb::maxregsect)
+              result.links_past = std::max(result.links_past, (uint64_t{*next} + 1) * S);
             if (*next == cfb::endofchain) break;
             n = *next;
           }
         };
         const uint32_t first_dir = header_u32(h, hdr::first_dir_sector);
         if (first_dir >= fat.sector_limit() || !fat.link(first_dir)) return;
-        walk(first_dir, &chain);
-        walk(header_u32(h, hdr::first_minifat_sector), nullptr);
+        walk(first_dir, &chain, false);
+        walk(header_u32(h, hdr::first_minifat_sector), nullptr, false);
         const bool low_only = h.u16_or_zero(hdr::major_version) == 3;
         const uint32_t cutoff = header_u32(h, hdr::mini_cutoff);
         bool root = false;
@@ -1546,7 +1623,7 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
             if (!is_root && size < cutoff) continue;
             const uint32_t start = entry.u32_or_zero(dirent::start_sector);
             result.streams |= start < fat.sector_limit();
-            walk(start, nullptr);
+            walk(start, nullptr, true);
           }
         }
         if (root) {

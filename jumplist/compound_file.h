@@ -67,6 +67,13 @@ inline fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini) {
   return link;
 }
 
+// Whether the eight bytes at p all hold value (0 or 1).
+inline bool eight_unmarked(const uint8_t* p, uint8_t value) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v == (value ? 0x0101010101010101ull : 0);
+}
+
 // FAT or mini FAT links, indexed by sector. Sectors never read from the file
 // have no link. Also keeps the scratch marks of chain walks, so that a walk
 // costs time in its own length only.
@@ -122,6 +129,23 @@ class fat_link_map {
     std::fill_n(m_values.begin() + static_cast<std::ptrdiff_t>(first + held), count - held,
                 uint32_t{0});
     return true;
+  }
+  // The last sector of the run of consecutive links from sector n, which
+  // contains() holds: n, n + 1, ... while each links to the next and the
+  // next has a link and no mark in marks (of at least index_limit() bytes).
+  // Large streams are laid out so; a chain walk takes such a run at once.
+  size_t run_last(size_t n, const uint8_t* marks) const {
+    const size_t end = m_values.size();
+    // Eight links at a time while all eight go on, then one at a time.
+    while (n + 9 <= end && eight_unmarked(m_present.data() + n + 1, 1) &&
+           eight_unmarked(marks + n + 1, 0)) {
+      bool on = true;
+      for (size_t i = 0; i < 8; ++i) on &= m_values[n + i] == n + 1 + i;
+      if (!on) break;
+      n += 8;
+    }
+    while (n + 1 < end && m_values[n] == n + 1 && m_present[n + 1] != 0 && marks[n + 1] == 0) ++n;
+    return n;
   }
   // Calls f(fat_link) for every link in ascending sector order.
   template <class F>
@@ -469,6 +493,10 @@ struct cfb_reach {
   uint64_t sectors_read = 0;
   bool streams = false;
   bool out_of_memory = false;  // the walk stopped short: reach is 0
+  // Where the furthest sector a regular stream's chain links to starts,
+  // from the header's first byte: the parse of an image of no more bytes
+  // finds that chain leading past it (cfb_image_cut).
+  uint64_t links_past = 0;
 };
 using cfb_read_at = std::function<size_t(uint64_t offset, uint8_t* into, size_t count)>;
 cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_read_at& read);

@@ -1204,8 +1204,13 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
     in_pages();
   }
   e.size = static_cast<size_t>(std::min(size, held));
-  const bool loaded = load_embedded_runs(e);
-  if (e.size >= (in_window ? bound : held) || !cfb_image_cut(e.reader)) return loaded;
+  const uint64_t longest = in_window ? bound : held;
+  // A stream's chain the walk saw lead past this image would leave its
+  // parse cut: the longer image is parsed at once.
+  if (e.size >= longest || e.size > reach.links_past) {
+    const bool loaded = load_embedded_runs(e);
+    if (e.size >= longest || !cfb_image_cut(e.reader)) return loaded;
+  }
   if (held < bound && in_window) {
     in_pages();
     held = bound;

@@ -713,6 +713,175 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   EXPECT_EQ(none.asked, 0u);
 }
 
+namespace {
+
+// The chain walks one sector at a time, kept as the reference for the walks
+// that take runs of consecutive links at once.
+struct sector_walk {
+  std::vector<uint8_t> allocated, gaps;
+  bool cut = false;
+};
+sector_walk walk_sector_by_sector(const compound_file_reader& r,
+                                  const std::vector<uint8_t>& image) {
+  sector_walk out;
+  const fat_link_map& links = r.m_fat_links;
+  const uint64_t S = r.m_sector_size;
+  std::vector<uint8_t> seen(links.index_limit(), 0);
+  for (const auto& [key, entry] : r.m_entries) {
+    const uint64_t size = entry.stream_size();
+    if (size == 0 || entry.object_type() == 0 || entry.m_mini) continue;
+    uint64_t n = entry.start_sector();
+    if (n < cfb::maxregsect && n >= links.index_limit()) out.cut = true;
+    while (links.contains(n) && !seen[n]) {
+      seen[n] = 1;
+      if ((n + 2) * S <= image.size())
+        out.allocated.insert(out.allocated.end(), image.begin() + (n + 1) * S,
+                             image.begin() + (n + 2) * S);
+      const uint32_t next = links.value(n);
+      if (next >= cfb::maxregsect) break;
+      if (next >= links.index_limit()) out.cut = true;
+      n = next;
+    }
+  }
+  uint64_t prev = UINT64_MAX;
+  for (uint64_t k = 0; k < seen.size(); ++k) {
+    if (!seen[k]) continue;
+    if (prev != UINT64_MAX && k - prev >= 2 && (k + 1) * S <= image.size())
+      out.gaps.insert(out.gaps.end(), image.begin() + (prev + 2) * S, image.begin() + (k + 1) * S);
+    prev = k;
+  }
+  out.cut |= cfb_cut_structure(r) != nullptr;
+  return out;
+}
+
+}  // namespace
+
+TEST(CompoundFileChains, RunsOfConsecutiveLinksGiveWhatTheSectorWalkGives) {
+  // Streams "a" and "b" of ten consecutive sectors each, changed so that
+  // their runs of consecutive links break in every way a walk must stop.
+  struct run_case {
+    const char* name;
+    cfb_layout layout;
+    std::function<void(const cfb_writer&, std::vector<uint8_t>&)> change;
+    size_t cut_bytes = 0;  // taken off the image's end
+    // Met inside other data, a chain leads past the sectors its FAT covers.
+    bool leads_past = false;
+  };
+  auto link = [](const cfb_writer& w, std::vector<uint8_t>& img, uint32_t from, uint32_t to) {
+    put_le32(img, w.fat_entry_offset(from), to);
+  };
+  auto start = [](const cfb_writer& w, std::vector<uint8_t>& img, const char16_t* name,
+                  uint32_t sector) {
+    put_le32(img, w.dir_entry_offset(w.info(name).entry_num) + cfb::dirent::start_sector, sector);
+  };
+  cfb_layout difat;
+  difat.min_fat_sectors = 240;  // FATSECT and DIFSECT values among the runs' links
+  const std::vector<run_case> cases = {
+      {"untouched", {}, [](const cfb_writer&, std::vector<uint8_t>&) {}},
+      {"loop back in the middle",
+       {},
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         link(w, img, w.info(u"a").chain[6], w.info(u"a").chain[2]);
+       }},
+      // a is walked from its sixth sector first; b then runs into it.
+      {"run meets a sector walked before",
+       {},
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         start(w, img, u"a", w.info(u"a").chain[5]);
+         start(w, img, u"b", w.info(u"a").chain[0]);
+       }},
+      {"runs of one",
+       {},
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         const auto& c = w.info(u"a").chain;
+         for (size_t i = 0; i + 2 < c.size(); i += 2) link(w, img, c[i], c[i + 2]);
+         link(w, img, c[8], c[1]);
+         for (size_t i = 1; i + 2 < c.size(); i += 2) link(w, img, c[i], c[i + 2]);
+         link(w, img, c[9], cfb::endofchain);
+       }},
+      {"run cut inside the image's last sector",
+       {},
+       [](const cfb_writer&, std::vector<uint8_t>&) {},
+       100},
+      {"run past the index limit", {}, [](const cfb_writer&, std::vector<uint8_t>&) {}, 3 * 512},
+      {"run through a missing link",
+       {},
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         link(w, img, w.info(u"b").chain[3], cfb::freesect);
+       }},
+      {"run leading past the FAT",
+       {},
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         link(w, img, w.info(u"b").chain.back(), static_cast<uint32_t>(w.S / 4 + 5));
+       },
+       0,
+       true},
+      {"FAT and DIFAT sectors among the links", difat,
+       [&](const cfb_writer& w, std::vector<uint8_t>& img) {
+         link(w, img, w.info(u"b").chain[4], w.fat_sectors[0]);
+       }},
+  };
+  for (const run_case& c : cases) {
+    cfb_writer w(c.layout);
+    w.stream(u"a", cfb_pattern(5000, 1)).free_sector(2).stream(u"b", cfb_pattern(5000, 2));
+    w.stream(u"m", cfb_pattern(100, 3));
+    std::vector<uint8_t> img = w.build();
+    c.change(w, img);
+    img.resize(img.size() - c.cut_bytes);
+    parsed p(img);
+    ASSERT_TRUE(p.ok) << c.name;
+    // Every link as the file's FAT sectors hold it, a whole sector's taken
+    // at once or not.
+    const fat_link_map& links = p.reader.m_fat_links;
+    ASSERT_EQ(links.index_limit(), (img.size() - 1) / w.S) << c.name;
+    for (uint32_t n = 0; n < links.index_limit(); ++n)
+      ASSERT_EQ(links.value(n),
+                byte_view(img.data(), img.size()).u32_or_zero(w.fat_entry_offset(n)))
+          << c.name << n;
+    // The free sectors: those whose link the file gives as FREESECT.
+    std::vector<uint64_t> free;
+    for (uint32_t n = 0; n < links.index_limit(); ++n)
+      if (links.value(n) == cfb::freesect && (n + 1) * w.S < img.size()) free.push_back(n);
+    EXPECT_EQ(p.reader.m_free_sectors, free) << c.name;
+    // The FAT and DIFAT sectors are used space, never slack.
+    for (const auto* table : {&w.fat_sectors, &w.difat_sectors})
+      for (uint32_t s : *table)
+        for (const cfb_area& area : p.reader.m_slack_areas)
+          EXPECT_TRUE(area.first + area.second <= w.sector_offset(s) ||
+                      area.first >= w.sector_offset(s) + w.S)
+              << c.name << s;
+    const sector_walk ref = walk_sector_by_sector(p.reader, img);
+    std::vector<uint8_t> alloc, gaps;
+    ASSERT_TRUE(stream_sector_ranges(p.reader, alloc, gaps, img.data(), img.size())) << c.name;
+    EXPECT_EQ(alloc, ref.allocated) << c.name;
+    EXPECT_EQ(gaps, ref.gaps) << c.name;
+    std::vector<cfb_run_piece> alloc_pieces, gap_pieces;
+    ASSERT_TRUE(stream_sector_ranges(p.reader, nullptr, nullptr, img.data(), img.size(),
+                                     alloc_pieces, gap_pieces));
+    EXPECT_EQ(bytes_of_pieces(img, alloc_pieces), ref.allocated) << c.name;
+    EXPECT_EQ(bytes_of_pieces(img, gap_pieces), ref.gaps) << c.name;
+    EXPECT_EQ(cfb_image_cut(p.reader), ref.cut) << c.name;
+    // Met inside other data, the image reaches as far as the parse of it
+    // needs, and a chain seen to lead past that is a cut parse.
+    std::vector<uint8_t> data = img;
+    data.resize(img.size() + (64 << 10), 0xAB);
+    counted_source source{data};
+    const cfb_reach r = embedded_cfb_reach(data.data(), data.size(), source.reader());
+    ASSERT_GT(r.reach, 0u) << c.name;
+    std::vector<uint8_t> reached(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(r.reach));
+    parsed cut(reached);
+    ASSERT_TRUE(cut.ok) << c.name;
+    EXPECT_EQ(cfb_image_cut(cut.reader), walk_sector_by_sector(cut.reader, reached).cut) << c.name;
+    EXPECT_EQ(r.reach <= r.links_past, c.leads_past) << c.name;
+    if (r.reach <= r.links_past) {
+      EXPECT_TRUE(cfb_image_cut(cut.reader)) << c.name;
+    }
+    EXPECT_EQ(walk_sector_by_sector(cut.reader, reached).allocated,
+              walk_sector_by_sector(parsed(data).reader, data).allocated)
+        << c.name;
+  }
+}
+
 TEST(CompoundFileEmbedded, StreamPiecesGiveTheStreamsBytes) {
   // Regular and mini streams, one regular chain put out of order, and the
   // image cut inside the last stream: read through their pieces, every
