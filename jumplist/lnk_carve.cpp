@@ -476,7 +476,7 @@ carved_report report_facts(const lnk_record& record) {
 uint64_t hold_report(carve_context& c, lnk_record& record, int64_t key) {
   report_spill& spill = *c.ledger->m_spill;
   file_notes said;
-  if (spill.held() == 0 && !spill.failed()) {
+  if (spill.held() == 0) {
     c.sink->write(record, spill.first_text(), said);
     spill.end_first();
     said.clear();
@@ -1717,17 +1717,22 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   work->bytes_held = spill.bytes();
   work->runs = spill.runs();
   work->merges = spill.merges();
-  if (!copied) {
+  const auto temp_folder = [](int error) {
+    return "the temporary folder ($TMPDIR) could not hold the reports past the memory budget (" +
+           std::string(std::strerror(error)) + ")";
+  };
+  // What the folder could not take was held in memory instead: lost only
+  // if memory ran out too.
+  if (spill.held_in_memory())
+    options.m_notes.add("links", 0, temp_folder(spill.file_error()) + ": they are held in memory");
+  const uint64_t lost = spill.unreported();
+  if (!copied || lost != 0) {
     // Titles held for a first record never written are the next file's.
     if (spill.reported() == 0 && !spill.titles().empty()) options.m_header_pending = 1;
-    const uint64_t lost = spill.unreported();
-    options.m_notes.add(
-        "links", 0,
-        (spill.failed() ? "the temporary folder ($TMPDIR) could not hold the reports past the "
-                          "memory budget (" +
-                              std::string(std::strerror(spill.error())) + ")"
-                        : std::string("out of memory while reporting")) +
-            ": " + std::to_string(lost) + " records held there not reported");
+    options.m_notes.add("links", 0,
+                        (spill.lost_error() != 0 ? temp_folder(spill.lost_error())
+                                                 : std::string("out of memory while reporting")) +
+                            ": " + std::to_string(lost) + " records held there not reported");
   }
   ledger.reset();
   return true;

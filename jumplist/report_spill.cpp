@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <queue>
+#include <random>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_guard.h"
@@ -28,18 +29,34 @@ constexpr size_t k_entry_bytes = 32;
 // lengths, the MRU position, the offset and the link's size with its faults
 // flag), then the text, then the notes.
 constexpr size_t k_piece_head = 32;
+static_assert(k_piece_head == 32);
 // A piece is read back in one read up to this size, a larger one in reads
 // of this size: a large text is never held whole.
 constexpr size_t k_read_piece = size_t{1} << 20;
 // The most bytes of a first writing kept to find the titles in.
 constexpr size_t k_titles_most = size_t{64} << 10;
 
+// A name no other process can foresee: 64 bits from the system's source.
+std::string unforeseen_name() {
+  static std::random_device source;
+  static constexpr char k_digits[] = "0123456789abcdef";
+  uint64_t bits = (uint64_t{source()} << 32) ^ source();
+  std::string name = ".vesk-held-";
+  for (int i = 0; i < 16; ++i, bits >>= 4) name += k_digits[bits & 15];
+  return name + ".tmp";
+}
+
 // A file in the temporary folder that has no name: removed by the system
-// however the process ends. Where the folder's file system makes none
-// without a name, one is made with a fresh name and removed at once.
+// however the process ends. $TMPDIR is taken as given (a relative one from
+// the working folder), /tmp when unset or empty. Where the folder's file
+// system makes none without a name, one is made under a name no one can
+// foresee, only if no file has it (no link followed), readable by us alone,
+// and removed at once: a process ended in the instant between leaves that
+// file behind, which is accepted as no one else can have opened it or put
+// another in its place.
 int nameless_temp(int& error) {
   const char* dir = std::getenv("TMPDIR");
-  std::string folder = dir != nullptr && dir[0] == '/' ? dir : "/tmp";
+  std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
   int fd = posix_open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd != -1) return fd;
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -48,8 +65,13 @@ int nameless_temp(int& error) {
   }
   if (folder.back() != '/') folder += '/';
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string name = folder + ".vesk-held-" + std::to_string(::getpid()) + '-' +
-                             std::to_string(attempt) + ".tmp";
+    std::string name;
+    try {
+      name = folder + unforeseen_name();
+    } catch (const std::exception&) {  // no source of randomness: no named file either
+      error = EIO;
+      return -1;
+    }
     fd = posix_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd != -1) {
       posix().unlinkat(AT_FDCWD, name.c_str(), 0);
@@ -98,9 +120,10 @@ void report_spill::put_text(const char* s, size_t n) {
     m_capture.append(s, std::min(n, k_titles_most - std::min(k_titles_most, m_capture.size())));
     return;
   }
-  if (m_error != 0 || !open_files()) return;
+  if (m_lost_error != 0) return;
+  open_files();
   // An append that fails (memory) throws before anything changes: the
-  // stream is marked bad and the piece stays whole.
+  // stream is marked bad and add() loses the piece.
   if (!m_piece_open) {
     m_pending.append(k_piece_head, '\0');
     m_piece_open = true;
@@ -111,7 +134,7 @@ void report_spill::put_text(const char* s, size_t n) {
   if (m_keep_head && m_text_head.size() < k_titles_most)
     m_text_head.append(s, std::min(n, k_titles_most - m_text_head.size()));
   // A large text goes on in blocks, never held whole.
-  while (n > 0 && m_error == 0) {
+  while (n > 0) {
     const size_t part = std::min(n, k_data_block);
     m_pending.append(s, part);
     m_data_end += part;
@@ -156,55 +179,69 @@ void report_spill::set_titles() {
   std::string().swap(m_text_head);
 }
 
-void report_spill::fail(int error) {
-  if (m_error == 0) m_error = error != 0 ? error : EIO;
+void report_spill::files_failed(int error) {
+  if (m_file_error == 0) m_file_error = error != 0 ? error : EIO;
 }
 
-bool report_spill::open_files() {
-  if (m_data_fd != -1) return true;
+void report_spill::lose(int error) {
+  if (m_lost_error == 0) m_lost_error = error != 0 ? error : EIO;
+}
+
+void report_spill::open_files() {
+  if (m_opened) return;
+  m_opened = true;
   int error = 0;
   m_data_fd = nameless_temp(error);
   if (m_data_fd != -1) m_runs_fd = nameless_temp(error);
-  if (m_runs_fd == -1) fail(error);
-  return m_runs_fd != -1;
+  if (m_runs_fd != -1) return;
+  if (m_data_fd != -1) posix_close(m_data_fd);
+  m_data_fd = -1;
+  files_failed(error);
 }
 
-bool report_spill::flush_data() {
-  if (m_pending.empty() || m_error != 0) return m_error == 0;
+void report_spill::flush_data() {
+  if (m_pending.empty() || m_file_error != 0) return;
   const io_result w =
       posix_pwrite_full(m_data_fd, m_pending.data(), m_pending.size(), m_data_flushed);
+  // A block written in part stays here whole: the file is whole only up to
+  // m_data_flushed.
   if (w.failed() || w.count != m_pending.size()) {
-    fail(w.error);
-    return false;
+    files_failed(w.error);
+    return;
   }
   m_data_flushed += m_pending.size();
   m_pending.clear();
-  return true;
 }
 
-bool report_spill::write_run() {
-  if (m_entries.empty()) return true;
+void report_spill::write_run() {
+  if (m_entries.empty() || m_file_error != 0) return;
   std::sort(m_entries.begin(), m_entries.end(), before);
   std::vector<uint8_t> bytes(m_entries.size() * k_entry_bytes);
   for (size_t i = 0; i < m_entries.size(); ++i) pack_entry(&bytes[i * k_entry_bytes], m_entries[i]);
   const io_result w =
       posix_pwrite_full(m_runs_fd, bytes.data(), bytes.size(), m_runs_end * k_entry_bytes);
+  // A run written in part is not a run: its entries stay here.
   if (w.failed() || w.count != bytes.size()) {
-    fail(w.error);
-    return false;
+    files_failed(w.error);
+    return;
   }
   m_runs.push_back(run{m_runs_end, m_entries.size()});
   m_runs_end += m_entries.size();
   ++m_runs_made;
   m_entries.clear();
-  return true;
 }
 
 uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_report& facts) {
   ++m_offered;
   const bool open = m_piece_open;
   m_piece_open = false;
-  if (m_error != 0 || !open_files()) return k_none;
+  if (m_text_stream.bad()) {
+    // Memory ran out while its text was written: the piece is not whole.
+    m_text_stream.clear();
+    return k_none;
+  }
+  if (m_lost_error != 0) return k_none;
+  open_files();
   if (!open) {
     m_pending.append(k_piece_head, '\0');
     m_piece_start = m_data_end;
@@ -212,7 +249,7 @@ uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_re
     m_data_end += k_piece_head;
   }
   if (m_text_length > UINT32_MAX) {
-    fail(EFBIG);
+    lose(EFBIG);
     return k_none;
   }
   const size_t before_notes = m_pending.size();
@@ -234,58 +271,94 @@ uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_re
   // A large text went on to the file before its head was known.
   if (m_piece_start >= m_data_flushed) {
     if (m_piece_start - m_data_flushed + k_piece_head > m_pending.size()) {
-      fail(EIO);
+      lose(EIO);
       return k_none;
     }
     std::memcpy(m_pending.data() + (m_piece_start - m_data_flushed), head, k_piece_head);
   } else {
-    const io_result w = posix_pwrite_full(m_data_fd, head, k_piece_head, m_piece_start);
-    if (w.failed() || w.count != k_piece_head) {
-      fail(w.error);
-      return k_none;
+    io_result w;
+    if (m_file_error == 0) w = posix_pwrite_full(m_data_fd, head, k_piece_head, m_piece_start);
+    if (m_file_error != 0 || w.failed() || w.count != k_piece_head) {
+      files_failed(w.error);
+      // Once the files failed nothing more is written: only the piece open
+      // then can begin in the file.
+      if (m_head_held) {
+        lose(EIO);
+        return k_none;
+      }
+      m_head_held = true;
+      m_head_at = m_piece_start;
+      std::memcpy(m_head, head, k_piece_head);
     }
   }
   const uint64_t position = m_piece_start;
   m_entries.push_back(entry{key, m_added++, position, m_data_end - position});
-  if (m_pending.size() >= k_data_block && !flush_data()) return k_none;
-  if (m_entries.size() >= m_run_entries && !write_run()) return k_none;
+  if (m_pending.size() >= k_data_block) flush_data();
+  if (m_entries.size() >= m_run_entries) write_run();
   return position;
 }
 
 void report_spill::drop(uint64_t position) {
   ++m_dropped;
-  if (position == k_none || m_error != 0) return;
+  if (position == k_none || m_lost_error != 0) return;
   if (position >= m_data_flushed) {
     m_pending[static_cast<size_t>(position - m_data_flushed)] = 1;
     return;
   }
-  const uint8_t dropped = 1;
-  const io_result w = posix_pwrite_full(m_data_fd, &dropped, 1, position);
-  if (w.failed() || w.count != 1) fail(w.error);
+  if (m_head_held && position == m_head_at) {
+    m_head[0] = 1;
+    return;
+  }
+  if (m_file_error == 0) {
+    const uint8_t dropped = 1;
+    const io_result w = posix_pwrite_full(m_data_fd, &dropped, 1, position);
+    if (!w.failed() && w.count == 1) return;
+    files_failed(w.error);
+  }
+  m_drops_held.push_back(position);
+}
+
+bool report_spill::read_data(uint64_t at, size_t count) {
+  m_piece.resize(count);
+  const size_t in_file =
+      at < m_data_flushed ? static_cast<size_t>(std::min<uint64_t>(count, m_data_flushed - at)) : 0;
+  if (in_file != 0) {
+    const io_result r = posix_pread_full(m_data_fd, m_piece.data(), in_file, at);
+    if (r.failed() || r.count != in_file) {
+      lose(r.failed() ? r.error : EIO);
+      return false;
+    }
+  }
+  if (in_file < count) {
+    const uint64_t from = at + in_file - m_data_flushed;
+    if (from > m_pending.size() || count - in_file > m_pending.size() - from) {
+      lose(EIO);
+      return false;
+    }
+    std::memcpy(m_piece.data() + in_file, m_pending.data() + from, count - in_file);
+  }
+  if (m_head_held && m_head_at < at + count && at < m_head_at + k_piece_head) {
+    const uint64_t first = std::max(at, m_head_at);
+    const uint64_t last = std::min(at + count, m_head_at + k_piece_head);
+    std::memcpy(m_piece.data() + (first - at), m_head + (first - m_head_at), last - first);
+  }
+  return true;
 }
 
 bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
                         const std::function<void(const carved_report&)>& reported) {
-  const auto read = [&](uint64_t at, size_t count) {
-    m_piece.resize(count);
-    const io_result r = posix_pread_full(m_data_fd, m_piece.data(), count, at);
-    if (r.failed() || r.count != count) {
-      fail(r.failed() ? r.error : EIO);
-      return false;
-    }
-    return true;
-  };
   if (e.length < k_piece_head) {
-    fail(EIO);
+    lose(EIO);
     return false;
   }
-  if (!read(e.position, static_cast<size_t>(std::min<uint64_t>(e.length, k_read_piece))))
+  if (!read_data(e.position, static_cast<size_t>(std::min<uint64_t>(e.length, k_read_piece))))
     return false;
-  if (m_piece[0] != 0) return true;
+  if (m_piece[0] != 0 || std::binary_search(m_drops_held.begin(), m_drops_held.end(), e.position))
+    return true;
   const byte_view h(m_piece.data(), k_piece_head);
   const uint64_t text_length = h.u32_or_zero(4), notes_length = h.u32_or_zero(8);
   if (k_piece_head + notes_length + text_length != e.length) {
-    fail(EIO);
+    lose(EIO);
     return false;
   }
   carved_report facts;
@@ -310,11 +383,11 @@ bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
     while (done < text_length) {
       const size_t count =
           static_cast<size_t>(std::min<uint64_t>(text_length - done, k_read_piece));
-      if (!read(e.position + k_piece_head + done, count)) return false;
+      if (!read_data(e.position + k_piece_head + done, count)) return false;
       text_piece(0, count);
       done += count;
     }
-    if (!read(e.position + k_piece_head + text_length, static_cast<size_t>(notes_length)))
+    if (!read_data(e.position + k_piece_head + text_length, static_cast<size_t>(notes_length)))
       return false;
     notes.add_packed(
         std::string_view(reinterpret_cast<const char*>(m_piece.data()), m_piece.size()));
@@ -324,53 +397,62 @@ bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
   return true;
 }
 
-bool report_spill::merge(const std::vector<run>& from,
+bool report_spill::merge(const std::vector<run>& from, const std::vector<entry>& held,
                          const std::function<bool(const entry&)>& take) {
+  // A run of the file read k_merge_read entries at a time; the entries
+  // held in memory (sorted) as one more.
   struct cursor {
     run left;
-    std::vector<uint8_t> bytes;
-    size_t at = 0, count = 0;
+    std::vector<entry> buffer;
+    const entry* at = nullptr;
+    const entry* end = nullptr;
   };
-  std::vector<cursor> cursors(from.size());
+  std::vector<cursor> cursors(from.size() + 1);
+  std::vector<uint8_t> bytes;
   const auto refill = [&](cursor& c) {
-    c.count = static_cast<size_t>(std::min<uint64_t>(c.left.count, k_merge_read));
-    c.at = 0;
-    if (c.count == 0) return true;
-    c.bytes.resize(c.count * k_entry_bytes);
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(c.left.count, k_merge_read));
+    if (count == 0) return true;
+    bytes.resize(count * k_entry_bytes);
     const io_result r =
-        posix_pread_full(m_runs_fd, c.bytes.data(), c.bytes.size(), c.left.start * k_entry_bytes);
-    if (r.failed() || r.count != c.bytes.size()) {
-      fail(r.failed() ? r.error : EIO);
+        posix_pread_full(m_runs_fd, bytes.data(), bytes.size(), c.left.start * k_entry_bytes);
+    if (r.failed() || r.count != bytes.size()) {
+      lose(r.failed() ? r.error : EIO);
       return false;
     }
-    c.left.start += c.count;
-    c.left.count -= c.count;
+    c.buffer.resize(count);
+    for (size_t i = 0; i < count; ++i) c.buffer[i] = unpack_entry(&bytes[i * k_entry_bytes]);
+    c.at = c.buffer.data();
+    c.end = c.at + count;
+    c.left.start += count;
+    c.left.count -= count;
     return true;
   };
-  const auto later = [&](size_t x, size_t y) {
-    return before(unpack_entry(&cursors[y].bytes[cursors[y].at * k_entry_bytes]),
-                  unpack_entry(&cursors[x].bytes[cursors[x].at * k_entry_bytes]));
-  };
+  const auto later = [&](size_t x, size_t y) { return before(*cursors[y].at, *cursors[x].at); };
   std::priority_queue<size_t, std::vector<size_t>, decltype(later)> next(later);
   for (size_t i = 0; i < from.size(); ++i) {
     cursors[i].left = from[i];
     if (!refill(cursors[i])) return false;
-    if (cursors[i].count != 0) next.push(i);
   }
+  cursors.back().at = held.data();
+  cursors.back().end = held.data() + held.size();
+  for (size_t i = 0; i < cursors.size(); ++i)
+    if (cursors[i].at != cursors[i].end) next.push(i);
   while (!next.empty()) {
     const size_t i = next.top();
     next.pop();
     cursor& c = cursors[i];
-    if (!take(unpack_entry(&c.bytes[c.at * k_entry_bytes]))) return false;
-    if (++c.at == c.count && !refill(c)) return false;
-    if (c.at < c.count) next.push(i);
+    if (!take(*c.at)) return false;
+    if (++c.at == c.end && !refill(c)) return false;
+    if (c.at != c.end) next.push(i);
   }
   return true;
 }
 
 bool report_spill::report(std::ostream& out, file_notes& notes,
                           const std::function<void(const carved_report&)>& reported) {
-  if (m_error != 0 || !flush_data()) return false;
+  if (m_lost_error != 0) return false;
+  flush_data();
+  std::sort(m_drops_held.begin(), m_drops_held.end());
   const auto give = [&](const entry& e) { return emit(e, out, notes, reported); };
   if (m_runs.empty()) {
     std::sort(m_entries.begin(), m_entries.end(), before);
@@ -378,39 +460,45 @@ bool report_spill::report(std::ostream& out, file_notes& notes,
       if (!give(e)) return false;
     return true;
   }
-  if (!write_run()) return false;
-  std::vector<entry>().swap(m_entries);
-  // Past the fan-in, runs are merged into longer ones first.
-  while (m_runs.size() > k_fan_in) {
+  write_run();
+  if (m_entries.empty()) std::vector<entry>().swap(m_entries);
+  std::sort(m_entries.begin(), m_entries.end(), before);
+  const std::vector<entry> none;
+  // Past the fan-in, runs are merged into longer ones first, while the
+  // files take them; once they fail, the rest are merged in one pass.
+  while (m_file_error == 0 && m_runs.size() > k_fan_in) {
     const std::vector<run> group(m_runs.begin(), m_runs.begin() + k_fan_in);
-    m_runs.erase(m_runs.begin(), m_runs.begin() + k_fan_in);
     run merged{m_runs_end, 0};
     std::vector<uint8_t> bytes;
     const auto flush = [&] {
       const io_result w = posix_pwrite_full(m_runs_fd, bytes.data(), bytes.size(),
                                             (merged.start + merged.count) * k_entry_bytes);
       if (w.failed() || w.count != bytes.size()) {
-        fail(w.error);
+        files_failed(w.error);
         return false;
       }
       merged.count += bytes.size() / k_entry_bytes;
       bytes.clear();
       return true;
     };
-    if (!merge(group,
+    if (!merge(group, none,
                [&](const entry& e) {
                  bytes.resize(bytes.size() + k_entry_bytes);
                  pack_entry(&bytes[bytes.size() - k_entry_bytes], e);
                  return bytes.size() < k_merge_read * k_entry_bytes || flush();
                }) ||
-        !flush())
-      return false;
+        !flush()) {
+      // A merged run written in part is not used: the group stays.
+      if (m_lost_error != 0) return false;
+      break;
+    }
+    m_runs.erase(m_runs.begin(), m_runs.begin() + k_fan_in);
     m_runs_end = merged.start + merged.count;
     m_runs.push_back(merged);
     ++m_merges;
   }
   ++m_merges;
-  return merge(m_runs, give);
+  return merge(m_runs, m_entries, give);
 }
 
 }  // namespace vk

@@ -6,7 +6,11 @@
 // fills, then merged) and the texts copied to the report from the highest
 // key down, of equal keys the later added first. Both files are made
 // without a name ($TMPDIR), so that nothing is left behind on any exit and
-// no input can be one of them.
+// no input can be one of them. When the folder takes no file, or a write
+// there fails (a full disk, a size limit), what the files hold whole stays
+// there and the rest is held in memory from then on, so that every record
+// is still reported, in the same order and bytes; only memory running out
+// loses records.
 #pragma once
 
 #include <algorithm>
@@ -51,19 +55,22 @@ class report_spill {
   const std::string& titles() const { return m_titles; }
   // Takes the text written since the last add() with the notes its report
   // gave and what the caller is told of it, under key. Where it is held
-  // (for drop), or k_none when the files failed.
+  // (for drop), or k_none when it was lost (memory ran out while its text
+  // was written, or what the files held could not be read back).
   static constexpr uint64_t k_none = UINT64_MAX;
   uint64_t add(int64_t key, const file_notes& notes, const carved_report& facts);
   // The record held at position is not to be reported.
   void drop(uint64_t position);
   // Copies every text not dropped to out in report order, adding its notes
-  // to notes and telling reported of it. False when the files failed: the
-  // system's reason in error().
+  // to notes and telling reported of it. False when what the files held
+  // could not be read back (the system's reason in lost_error()).
   bool report(std::ostream& out, file_notes& notes,
               const std::function<void(const carved_report&)>& reported);
 
-  bool failed() const { return m_error != 0; }
-  int error() const { return m_error; }
+  // The files failed (the system's reason): what came after is in memory.
+  bool held_in_memory() const { return m_file_error != 0; }
+  int file_error() const { return m_file_error; }
+  int lost_error() const { return m_lost_error; }
   uint64_t held() const { return m_added; }
   // Records offered to add() and neither dropped nor reported.
   uint64_t unreported() const { return m_offered - std::min(m_offered, m_dropped + m_reported); }
@@ -97,17 +104,29 @@ class report_spill {
     uint64_t count = 0;
   };
   void put_text(const char* s, size_t n);
-  bool open_files();
-  bool flush_data();
-  bool write_run();
-  bool merge(const std::vector<run>& from, const std::function<bool(const entry&)>& take);
+  void open_files();
+  void flush_data();
+  void write_run();
+  bool merge(const std::vector<run>& from, const std::vector<entry>& held,
+             const std::function<bool(const entry&)>& take);
+  bool read_data(uint64_t at, size_t count);
   bool emit(const entry& e, std::ostream& out, file_notes& notes,
             const std::function<void(const carved_report&)>& reported);
-  void fail(int error);
+  void files_failed(int error);
+  void lose(int error);
 
+  static constexpr size_t k_head_bytes = 32;
   size_t m_run_entries;
   int m_data_fd = -1, m_runs_fd = -1;
-  int m_error = 0;
+  bool m_opened = false;
+  int m_file_error = 0, m_lost_error = 0;
+  // The head of the piece open when the files failed, where that piece
+  // began in the file's whole part: the file's bytes there are not it.
+  bool m_head_held = false;
+  uint64_t m_head_at = 0;
+  uint8_t m_head[k_head_bytes] = {};
+  // Pieces in the file's whole part dropped once the files failed.
+  std::vector<uint64_t> m_drops_held;
   std::string m_titles;
   // The first writing of a record (its first k_titles_most bytes, and its
   // length) and the first bytes of the second, while the titles are sought.
@@ -119,10 +138,12 @@ class report_spill {
   uint64_t m_piece_start = 0, m_text_length = 0;
   text_buf m_text_buf{*this};
   std::ostream m_text_stream{&m_text_buf};
-  std::string m_pending;  // data not yet written, from m_data_flushed on
+  // The data from m_data_flushed on: not yet written, or (the files
+  // failed) held here; the file is whole up to m_data_flushed.
+  std::string m_pending;
   uint64_t m_data_flushed = 0;
   uint64_t m_data_end = 0;
-  std::vector<entry> m_entries;
+  std::vector<entry> m_entries;  // not yet in a run (all since the files failed)
   std::vector<run> m_runs;
   uint64_t m_runs_end = 0;  // entries in the runs file
   uint64_t m_offered = 0, m_dropped = 0;

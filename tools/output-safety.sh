@@ -437,6 +437,61 @@ else
   skip "missing \$TMPDIR" -out "no plain user to run as (setpriv)"
 fi
 
+# A carved file of more records than the memory budget holds, with a
+# $TMPDIR that takes no file or fails partway: every record is reported as
+# with a working one (the run-time line aside), and the folder's failure
+# said once.
+for _ in $(seq 1 3000); do cat "$example"; done >in/dump.bin
+chmod a+r in/dump.bin
+# Its access time, which the report shows, set by a first read.
+cat in/dump.bin >/dev/null
+"$vesk" -quiet -csv in/dump.bin >carve-ref.txt
+carve_same='cmp -s <(sed 2d out.txt) <(sed 2d carve-ref.txt)'
+carve_held_said() {  # the system's reason
+  printf 'not read in full: in/dump.bin \\(links at offset 0x0: the temporary folder \\(\\$TMPDIR\\) could not hold the reports past the memory budget \\(%s\\): they are held in memory\\)' "$1"
+}
+ALSO='[ "$(wc -l <carve-ref.txt)" -gt 9000 ] && '$carve_same
+check "carved, working \$TMPDIR" - 0 "" - - -- env TMPDIR="$work/tmp" "$vesk" -quiet -csv in/dump.bin
+ALSO=$carve_same
+check "carved, missing \$TMPDIR" - 2 "$(carve_held_said "No such file or directory")" - - -- \
+  env TMPDIR="$work/missing" "$vesk" -quiet -csv in/dump.bin
+ALSO=$carve_same
+check "carved, \$TMPDIR a file" - 2 "$(carve_held_said "Not a directory")" - - -- \
+  env TMPDIR="$work/carve-ref.txt" "$vesk" -quiet -csv in/dump.bin
+ALSO=$carve_same
+check "carved, \$TMPDIR /proc" - 2 "$(carve_held_said "No such file or directory")" - - -- \
+  env TMPDIR=/proc "$vesk" -quiet -csv in/dump.bin
+ALSO="$carve_same && [ -z \"\$(ls -A rel)\" ]"
+mkdir -p rel && chmod 1777 rel
+check "carved, relative \$TMPDIR" - 0 "" - - -- env TMPDIR=rel "$vesk" -quiet -csv in/dump.bin
+rmdir rel
+if [ -n "$plain" ]; then
+  mkdir -p rotmp && chmod 555 rotmp
+  ALSO=$carve_same
+  check "carved, read-only \$TMPDIR" - 2 "$(carve_held_said "Permission denied")" - - -- \
+    env TMPDIR="$work/rotmp" $plain "$vesk" -quiet -csv in/dump.bin
+  rmdir rotmp
+else
+  skip "carved, read-only \$TMPDIR" - "no plain user to run as (setpriv)"
+fi
+# The size limit leaves standard output alone: it goes through a pipe.
+ALSO=$carve_same
+check "carved, ulimit -f 200" - 2 "$(carve_held_said "File too large")" - - -- \
+  bash -o pipefail -c '(ulimit -f 200; exec "$0" -quiet -csv in/dump.bin) | cat' "$vesk"
+if command -v strace >/dev/null && strace -qq -o /dev/null -e trace=none true 2>/dev/null; then
+  for fault in ENOSPC:1 ENOSPC:3 EIO:20; do
+    IFS=: read -r err when <<<"$fault"
+    reason="Input/output error"
+    [ "$err" = ENOSPC ] && reason="No space left on device"
+    ALSO=$carve_same
+    check "carved, $err at pwrite64 #$when" - 2 "$(carve_held_said "$reason")" - - -- \
+      ./at-call error="$err" pwrite64 "$when" -- env TMPDIR="$work/tmp" "$vesk" -quiet -csv in/dump.bin
+  done
+else
+  skip "carved, \$TMPDIR failing partway" - "no strace to act at a call"
+fi
+rm -f in/dump.bin carve-ref.txt
+
 # A user's report replaced by root keeps its owner, group and mode.
 if [ "$(id -u)" = 0 ]; then
   for option in -out -diags; do

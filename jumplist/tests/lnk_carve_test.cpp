@@ -3,12 +3,17 @@
 // scanned data, "-slack" recovery on an automatic list, and hostile bytes.
 #include "jumplist/lnk_carve.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cfb_writer.h"
 #include "foundation/vk_console.h"
@@ -325,10 +330,50 @@ class scoped_env {
   bool m_had = false, m_set = false;
 };
 
-// A file system with no room left.
-ssize_t pwrite_full_disk(int, const void*, size_t, off_t) {
-  errno = ENOSPC;
-  return -1;
+// The temporary files the spill makes, in the order made (data, runs),
+// the folders and flags they were asked in, and a file system that takes
+// only so many bytes of one of them (the write that passes it taken in
+// part), or none of either.
+struct temp_files {
+  int fds[2] = {-1, -1};
+  size_t made = 0;
+  std::vector<std::pair<std::string, int>> asked;  // path, flags
+  std::vector<mode_t> modes;
+  bool refuse_nameless = false;  // as a file system without O_TMPFILE
+  int full_fd = -1;              // 0: the data file, 1: the runs file; 2: both, at once
+  uint64_t room = 0, written = 0;
+  int error = ENOSPC;
+};
+temp_files g_temp;
+int temp_open(const char* path, int flags, mode_t mode) {
+  const bool nameless = (flags & O_TMPFILE) == O_TMPFILE;
+  if (nameless || (flags & O_CREAT) != 0) {
+    g_temp.asked.emplace_back(path, flags);
+    g_temp.modes.push_back(mode);
+  }
+  if (nameless && g_temp.refuse_nameless) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  const int fd = system_posix_calls().open(path, flags, mode);
+  if (fd != -1 && (nameless || (flags & O_CREAT) != 0) && g_temp.made < 2)
+    g_temp.fds[g_temp.made++] = fd;
+  return fd;
+}
+ssize_t temp_pwrite(int fd, const void* buf, size_t len, off_t offset) {
+  const bool watched = g_temp.full_fd == 2
+                           ? (fd == g_temp.fds[0] || fd == g_temp.fds[1])
+                           : g_temp.full_fd >= 0 && fd == g_temp.fds[g_temp.full_fd];
+  if (watched && len != 0) {
+    const uint64_t left = g_temp.room - std::min(g_temp.room, g_temp.written);
+    if (left == 0) {
+      errno = g_temp.error;
+      return -1;
+    }
+    len = static_cast<size_t>(std::min<uint64_t>(len, left));
+    g_temp.written += len;
+  }
+  return system_posix_calls().pwrite(fd, buf, len, offset);
 }
 
 // A dump of small lists, each followed by a link, between stretches of
@@ -355,13 +400,19 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
   }
   tree.file("dump.bin", std::string(file.begin(), file.end()));
   // Past the budget the reports are held in the temporary folder: in runs
-  // of a few entries they are merged in more than one pass; a folder that
-  // takes no file, or writes there that fail, are said with the records
-  // lost. As rows, the titles come first once; the notes a record's report
-  // gives are said in report order (the first shown is the first reported).
-  // A report larger than the spill's blocks and reads goes on to the file
-  // before its head is known and comes back in pieces.
-  enum class fault { none, no_folder, full };
+  // of a few entries they are merged in more than one pass. A folder that
+  // takes no file, or a file there that fills (its texts, its runs, the
+  // merge's runs; a write taken in part), loses nothing: the rest is held in
+  // memory, said once, and the report is the same. As rows, the titles come
+  // first once; the notes a record's report gives are said in report order
+  // (the first shown is the first reported). A report larger than the
+  // spill's blocks and reads goes on to the file before its head is known
+  // and comes back in pieces. $TMPDIR is taken as given, a relative one too,
+  // and an empty one is /tmp; where the folder makes no nameless file the
+  // spill's are made under names no one can foresee, never through a link,
+  // readable by the run alone, and removed at once.
+  enum class fault { none, no_folder, a_file, text_full, runs_full, merge_full, both_full };
+  enum class folder { as_set, relative, empty, no_nameless };
   struct row {
     const char* what;
     size_t budget, run_entries;
@@ -369,8 +420,11 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     fault made = fault::none;
     uint64_t merges = 0;  // at least
     size_t large = 0;     // bytes the first link's report adds
+    uint64_t room = 0;    // bytes the full file takes
+    folder where = folder::as_set;
   };
   const size_t runs = vesk_options().m_carve_run_entries;
+  const size_t kept = 1 + k_pieces * 11;
   const row rows[] = {
       {"held", size_t{64} << 20, runs},
       {"past the budget", 0, runs},
@@ -379,12 +433,26 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
       {"past the budget, as rows", 0, runs, true},
       {"past the budget, as rows, runs of 2 entries", 0, 2, true, fault::none, 2},
       {"past the budget, the temporary folder missing", 0, runs, true, fault::no_folder},
-      {"past the budget, the temporary folder full", 0, runs, true, fault::full},
+      {"past the budget, the temporary folder a file", 0, 2, true, fault::a_file},
+      {"past the budget, the texts' file full from the start", 0, runs, true, fault::text_full},
+      {"past the budget, the texts' file full after 100000 bytes", 0, 4, true, fault::text_full, 0,
+       0, 100000},
+      {"past the budget, the runs' file full after 1000 bytes", 0, 4, true, fault::runs_full, 0, 0,
+       1000},
+      {"past the budget, the runs' file full in the merge", 0, 2, true, fault::merge_full, 0, 0,
+       kept * 32 + 5000},
+      {"past the budget, both files full", 0, 2, true, fault::both_full},
       {"held, a report of 3 MiB", size_t{64} << 20, runs, false, fault::none, 0, 3 << 20},
       {"past the budget, a report of 3 MiB", 0, runs, false, fault::none, 0, 3 << 20},
+      {"past the budget, a report of 3 MiB, its file full within it", 0, runs, false,
+       fault::text_full, 0, 3 << 20, (1 << 20) + 1000},
+      {"past the budget, a relative $TMPDIR", 0, 4, false, fault::none, 2, 0, 0, folder::relative},
+      {"past the budget, an empty $TMPDIR", 0, runs, false, fault::none, 0, 0, 0, folder::empty},
+      {"past the budget, no nameless files", 0, runs, false, fault::none, 0, 0, 0,
+       folder::no_nameless},
   };
-  const size_t kept = 1 + k_pieces * 11;
-  std::string held[3];
+  std::string held[3], held_notes[3];
+  std::vector<std::string> fallback_names;
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
     uni::fileio io(tree.path("dump.bin"), false);
@@ -404,7 +472,14 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     options.m_carve_run_entries = r.run_entries;
     posix_calls calls = system_posix_calls();
     calls.pread = counted_pread;
-    if (r.made == fault::full) calls.pwrite = pwrite_full_disk;
+    calls.open = temp_open;
+    calls.pwrite = temp_pwrite;
+    g_temp = temp_files{};
+    g_temp.room = r.room;
+    g_temp.refuse_nameless = r.where == folder::no_nameless;
+    if (r.made == fault::text_full) g_temp.full_fd = 0;
+    if (r.made == fault::runs_full || r.made == fault::merge_full) g_temp.full_fd = 1;
+    if (r.made == fault::both_full) g_temp.full_fd = 2;
     g_read_calls = g_read_bytes = 0;
     g_counted_fd = io.fd();
     std::ostringstream out;
@@ -417,32 +492,67 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
     };
     carve_work work;
     {
-      const std::string folder = r.made == fault::no_folder ? tree.path("none") : "";
-      scoped_env tmpdir("TMPDIR", folder.empty() ? nullptr : folder.c_str());
-      scoped_posix_calls fake(calls);
-      EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
-                                   sink, &work));
+      std::string dir = r.made == fault::no_folder ? tree.path("none")
+                        : r.made == fault::a_file  ? tree.path("dump.bin")
+                                                   : "";
+      if (r.where == folder::relative) {
+        tree.dir("rel/tmp");
+        dir = "rel/tmp";
+      }
+      if (r.where == folder::empty || r.where == folder::no_nameless) dir = "";
+      const std::string here = std::filesystem::current_path().string();
+      if (r.where == folder::relative) std::filesystem::current_path(tree.root());
+      scoped_env tmpdir("TMPDIR", dir.empty() && r.where == folder::as_set ? nullptr : dir.c_str());
+      {
+        scoped_posix_calls fake(calls);
+        EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
+                                     sink, &work));
+      }
+      std::filesystem::current_path(here);
     }
     EXPECT_EQ(g_read_bytes, file.size());
     EXPECT_LE(g_read_calls, k_pieces);
     EXPECT_GE(work.merges, r.merges);
-    const std::string notes = options.m_notes.lines("dump.bin");
+    std::string notes = options.m_notes.lines("dump.bin");
+    if (r.budget == 0) {
+      ASSERT_FALSE(g_temp.asked.empty());
+      const std::string& asked = g_temp.asked.front().first;
+      if (r.where == folder::relative) {
+        EXPECT_EQ(asked, "rel/tmp");
+      } else if (r.where == folder::empty) {
+        EXPECT_EQ(asked, "/tmp");
+      }
+    }
+    if (r.where == folder::no_nameless) {
+      // Two nameless files refused, two named ones made and removed.
+      ASSERT_EQ(g_temp.asked.size(), 4u);
+      for (size_t i : {size_t{1}, size_t{3}}) {
+        const auto& [name, flags] = g_temp.asked[i];
+        EXPECT_EQ(flags & (O_CREAT | O_EXCL | O_NOFOLLOW), O_CREAT | O_EXCL | O_NOFOLLOW);
+        EXPECT_EQ(g_temp.modes[i], 0600u);
+        ASSERT_EQ(name.rfind("/tmp/.vesk-held-", 0), 0u) << name;
+        EXPECT_EQ(name.find(std::to_string(::getpid())), std::string::npos) << name;
+        EXPECT_FALSE(std::filesystem::exists(name)) << name;
+        fallback_names.push_back(name);
+      }
+    }
     if (r.made != fault::none) {
-      EXPECT_EQ(records, 0u);
-      EXPECT_EQ(out.str(), "");
-      EXPECT_EQ(options.m_records_written, 0u);
-      // The titles wait for the next record.
-      EXPECT_EQ(options.m_header_pending, 1);
-      const std::string cause = r.made == fault::full ? "No space left on device" : "No such file";
-      EXPECT_NE(notes.find("(links at offset 0x0: the temporary folder ($TMPDIR) could not hold "
-                           "the reports past the memory budget (" +
-                           cause),
-                std::string::npos)
-          << notes;
-      EXPECT_NE(notes.find(": " + std::to_string(kept) + " records held there not reported)"),
-                std::string::npos)
-          << notes;
-      continue;
+      const std::string cause = r.made == fault::no_folder ? "No such file or directory"
+                                : r.made == fault::a_file  ? "Not a directory"
+                                                           : "No space left on device";
+      const std::string said =
+          "(links at offset 0x0: the temporary folder ($TMPDIR) could not "
+          "hold the reports past the memory budget (" +
+          cause + "): they are held in memory)";
+      const size_t at = notes.find(said);
+      ASSERT_NE(at, std::string::npos) << notes;
+      EXPECT_EQ(notes.find("could not hold", at + said.size()), std::string::npos) << notes;
+      // Its line aside, the notes are a working folder's.
+      const size_t line = notes.rfind('\n', at) + 1;
+      notes.erase(line, notes.find('\n', at) + 1 - line);
+      EXPECT_EQ(notes.find("not reported"), std::string::npos) << notes;
+    } else {
+      EXPECT_EQ(notes.find("could not hold"), std::string::npos) << notes;
     }
     EXPECT_EQ(records, kept);
     EXPECT_EQ(options.m_records_written, kept);
@@ -453,10 +563,14 @@ TEST(LnkCarve, ADumpOfSmallListsIsReadOnce) {
               std::string::npos)
         << notes;
     // The lists have no DestList: said the same on every road.
-    std::string& same = held[r.large != 0 ? 2 : r.rows ? 1 : 0];
-    if (same.empty()) same = out.str() + notes;
-    EXPECT_EQ(out.str() + notes, same);
+    const size_t form = r.large != 0 ? 2 : r.rows ? 1 : 0;
+    if (held[form].empty()) held[form] = out.str(), held_notes[form] = notes;
+    EXPECT_EQ(out.str(), held[form]);
+    EXPECT_EQ(notes, held_notes[form]);
   }
+  // Each run's names are its own.
+  ASSERT_EQ(fallback_names.size(), 2u);
+  EXPECT_NE(fallback_names[0], fallback_names[1]);
 }
 
 TEST(LnkCarve, CustomAndCarveRoads) {
