@@ -1203,22 +1203,14 @@ size_t directory_entry_count(const compound_file_reader& reader) {
 
 namespace {
 
-// The first index from k on (or end) whose mark is set, and whose mark is
-// clear; marks are 0 or 1. Eight at a time: long stretches are the rule.
-size_t next_marked(const uint8_t* marks, size_t k, size_t end) {
+// The first index from k on (or end) whose mark (0 or 1) is value; eight
+// at a time, as long stretches are the rule.
+size_t next_mark(const uint8_t* marks, size_t k, size_t end, uint8_t value) {
   for (; k < end && (k & 7) != 0; ++k)
-    if (marks[k]) return k;
+    if (marks[k] == value) return k;
   for (; k + 8 <= end; k += 8)
-    if (load_le64(marks + k) != 0) break;
-  while (k < end && !marks[k]) ++k;
-  return k;
-}
-size_t next_unmarked(const uint8_t* marks, size_t k, size_t end) {
-  for (; k < end && (k & 7) != 0; ++k)
-    if (!marks[k]) return k;
-  for (; k + 8 <= end; k += 8)
-    if (load_le64(marks + k) != 0x0101010101010101ull) break;
-  while (k < end && marks[k]) ++k;
+    if (!eight_marks_are(marks + k, value ^ 1)) break;
+  while (k < end && marks[k] != value) ++k;
   return k;
 }
 
@@ -1277,7 +1269,7 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
   const uint8_t* marks = seen.data();
   const size_t total = seen.size();
   uint64_t prev = UINT64_MAX;
-  for (size_t k = next_marked(marks, 0, total); k < total;) {
+  for (size_t k = next_mark(marks, 0, total, 1); k < total;) {
     if (prev != UINT64_MAX && k - prev >= 2) {
       uint64_t start = (prev + 2) * S, len = (k - prev - 1) * S;
       if (start <= image.size())
@@ -1287,9 +1279,9 @@ void sector_ranges_into(const compound_file_reader& reader, std::vector<uint8_t>
           gaps_size += gap->size();
         }
     }
-    const size_t end = next_unmarked(marks, k, total);
+    const size_t end = next_mark(marks, k, total, 0);
     prev = end - 1;
-    k = next_marked(marks, end, total);
+    k = next_mark(marks, end, total, 1);
   }
 }
 
@@ -1476,7 +1468,7 @@ class lazy_fat {
   uint64_t run_last(uint64_t n, const uint8_t* marks) const {
     const std::vector<uint8_t>& bytes = m_loaded[static_cast<size_t>(n / m_E)].bytes;
     const uint64_t end = std::min(m_sector_limit, (n / m_E + 1) * m_E);
-    while (n + 9 <= end && eight_unmarked(marks + n + 1, 0)) {
+    while (n + 9 <= end && eight_marks_are(marks + n + 1, 0)) {
       bool on = true;
       for (uint64_t i = 0; i < 8; ++i)
         on &= load_le32(bytes.data() + ((n + i) % m_E) * cfb::fat_entry_size) == n + 1 + i;

@@ -67,8 +67,8 @@ inline fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini) {
   return link;
 }
 
-// Whether the eight bytes at p all hold value (0 or 1).
-inline bool eight_unmarked(const uint8_t* p, uint8_t value) {
+// Whether the eight marks at p all hold value (0 or 1).
+inline bool eight_marks_are(const uint8_t* p, uint8_t value) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
   return v == (value ? 0x0101010101010101ull : 0);
@@ -137,8 +137,8 @@ class fat_link_map {
   size_t run_last(size_t n, const uint8_t* marks) const {
     const size_t end = m_values.size();
     // Eight links at a time while all eight go on, then one at a time.
-    while (n + 9 <= end && eight_unmarked(m_present.data() + n + 1, 1) &&
-           eight_unmarked(marks + n + 1, 0)) {
+    while (n + 9 <= end && eight_marks_are(m_present.data() + n + 1, 1) &&
+           eight_marks_are(marks + n + 1, 0)) {
       bool on = true;
       for (size_t i = 0; i < 8; ++i) on &= m_values[n + i] == n + 1 + i;
       if (!on) break;
