@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace vk {
 
@@ -132,6 +133,10 @@ class zeroed_pages {
   void release();
   uint8_t* data() const { return m_data; }
   size_t size() const { return m_size; }
+  void swap(zeroed_pages& other) noexcept {
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+  }
 
  private:
   uint8_t* m_data = nullptr;

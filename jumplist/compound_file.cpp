@@ -184,16 +184,22 @@ bool read_header(compound_file_reader& r, byte_view image) {
 }
 
 // Out of line: only the carve's parse of an embedded image asks for it.
-[[gnu::noinline, gnu::cold]] void fetch_sector(const compound_file_reader& r, uint64_t n) {
-  (*r.m_before_sector_read)(n);
+[[gnu::noinline, gnu::cold]] byte_view read_table(const compound_file_reader& r, uint64_t n,
+                                                  size_t count, std::vector<uint8_t>& held) {
+  held.resize(count);
+  (*r.m_read_table)((n + 1) * r.m_sector_size, held.data(), count);
+  return byte_view(held.data(), held.size());
 }
 
 // Regular sector n of a table the parse reads (FAT, DIFAT, directory, mini
-// FAT), handed first to the reader's fetch when it has one.
-std::optional<byte_view> table_sector(const compound_file_reader& r, byte_view image, uint64_t n) {
-  if (r.m_before_sector_read) [[unlikely]]
-    fetch_sector(r, n);
-  return sector_view(image, n, r.m_sector_size);
+// FAT): in the image, or read into held by the reader's table reader when
+// it has one.
+std::optional<byte_view> table_sector(const compound_file_reader& r, byte_view image, uint64_t n,
+                                      std::vector<uint8_t>& held) {
+  std::optional<byte_view> sector = sector_view(image, n, r.m_sector_size);
+  if (sector && r.m_read_table) [[unlikely]]
+    return read_table(r, n, sector->size(), held);
+  return sector;
 }
 
 // Whether any of the count values at p is DIFSECT or FATSECT.
@@ -271,9 +277,10 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   };
   // One slot naming a FAT sector: read it, or skip the sectors it would
   // have described. False at ENDOFCHAIN.
+  std::vector<uint8_t> fat_held, difat_held;
   auto take_slot = [&](uint32_t id) {
     if (id == cfb::endofchain) return false;
-    auto sector = id == cfb::freesect ? std::nullopt : table_sector(r, image, id);
+    auto sector = id == cfb::freesect ? std::nullopt : table_sector(r, image, id, fat_held);
     if (sector && sector->size() < S) count_cut(r, "FAT", id);
     if (sector)
       read_fat_sector(*sector);
@@ -295,7 +302,7 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
     // FAT says of that sector; the header's count bounds the chain, and a
     // sector already listed is not walked again.
     for (size_t k = 0; k < difat.size() && !full(); ++k) {
-      auto sector = table_sector(r, image, difat[k]);
+      auto sector = table_sector(r, image, difat[k], difat_held);
       if (!sector || sector->size() < S)
         if (beyond_end(difat[k])) count_cut(r, "DIFAT", difat[k]);
       if (!sector) continue;
@@ -330,8 +337,9 @@ bool load_directory(compound_file_reader& r, byte_view image, const cfb_dir_entr
   // Old writers of version-3 files left garbage in the high half of sizes.
   const uint8_t low_only =
       byte_view(r.m_cfb_header.data(), hdr::size).u16_or_zero(hdr::major_version) == 3;
+  std::vector<uint8_t> held;
   for (uint64_t s : r.m_dir_sectors) {
-    auto sector = table_sector(r, image, s);
+    auto sector = table_sector(r, image, s, held);
     if (!sector || sector->size() < S) count_cut(r, "directory", s);
     if (!sector) {
       e += per_sector;
@@ -372,9 +380,10 @@ bool load_mini_fat(compound_file_reader& r, byte_view image, const cfb_dir_entry
   if (!r.m_minifat_links.reserve_index(static_cast<size_t>(
           std::min<uint64_t>(r.m_minifat_sectors.size() * E, uint64_t{0xFFFFFFFF} + 1))))
     return stop_at(r, "mini FAT", 0, k_fault_out_of_memory);
+  std::vector<uint8_t> held;
   for (uint64_t s : r.m_minifat_sectors) {
     mark_sector_used(r, used, s);
-    auto sector = table_sector(r, image, s);
+    auto sector = table_sector(r, image, s, held);
     if (!sector || sector->size() < S) count_cut(r, "mini FAT", s);
     if (!sector) {
       mini_index += E;

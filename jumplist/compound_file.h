@@ -333,10 +333,12 @@ struct compound_file_reader {
   // holds, before the first unit that lies past its end or beyond the end
   // of the stream's chain (its declared size when the whole stream is there).
   mutable uint64_t m_stream_present = 0;
-  // When set, called with each FAT, DIFAT, directory and mini FAT sector
-  // before the parse reads it, so that an image held in part has it read
-  // in first: every chain is then followed whole in one parse.
-  const std::function<void(uint64_t sector)>* m_before_sector_read = nullptr;
+  // When set, the parse reads its FAT, DIFAT, directory and mini FAT
+  // sectors through it, the image bytes [offset, offset + count) into into,
+  // not from the image: an image held in part needs no pages for its tables,
+  // and every chain is still followed whole in one parse.
+  using table_reader = std::function<void(uint64_t offset, uint8_t* into, size_t count)>;
+  const table_reader* m_read_table = nullptr;
 
   compound_file_reader();
 };

@@ -411,6 +411,25 @@ class link_claims {
   size_t m_looked_sorted = 0;
 };
 
+struct embedded_runs;
+
+// Pages lent to the images of compound files carved one after another (a
+// list nested in a list's stream is met at every level): each gives its
+// pages back with the blocks it read zeroed again, so that the next maps
+// and faults in no new pages. Past 4 MiB read into them they are let go:
+// what stays resident is bounded.
+class page_pool {
+ public:
+  // Pages for bound bytes of e's image, all zero.
+  bool lend(embedded_runs& e, uint64_t bound);
+  void give_back(embedded_runs& e);
+
+ private:
+  static constexpr uint64_t k_most_read = 4 * 1024 * 1024;
+  vk::zeroed_pages m_spare;
+  uint64_t m_read = 0;
+};
+
 // One carving run: where records go and what is being carved.
 struct carve_context {
   std::ostream& out;
@@ -433,6 +452,7 @@ struct carve_context {
   // reads its own tables, which cover the ones nested in it.
   uint64_t nested_work = 0;
   bool nested_work_said = false;
+  page_pool pages = {};
 };
 
 // The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
@@ -493,7 +513,8 @@ uint64_t hold_report(carve_context& c, lnk_record& record, int64_t key) {
 // claims' holdings of them with them.
 void hold_reports(carve_context& c) {
   lnk::useropts& options = c.options;
-  c.ledger->m_spill = std::make_unique<report_spill>(options.m_carve_run_entries);
+  c.ledger->m_spill =
+      std::make_unique<report_spill>(options.m_carve_run_entries, options.m_carve_drops_held);
   std::map<const lnk_record*, uint64_t> held_at;
   c.claims.each_holding([&](link_claims::holding& h) {
     if (h.stored) held_at[&h.record->second] = report_spill::k_none;
@@ -573,6 +594,8 @@ struct embedded_runs {
   scan_source source;
   uint64_t at = 0;
   vk::zeroed_pages pages;
+  uint64_t pages_bound = 0;     // the image bytes the pages may hold
+  bool pages_lent = false;      // they came from the carve's page pool
   std::vector<uint8_t> filled;  // a mark per k_fill_block block of pages read
   uint64_t filled_bytes = 0;
   // A read of its bytes from the source failed or came back short (the
@@ -613,6 +636,45 @@ struct embedded_runs {
   std::vector<uint8_t> gathered;  // a run's link that spans pieces
 };
 
+void page_pool::give_back(embedded_runs& e) {
+  if (!e.pages.data()) return;
+  const uint64_t read = (e.pages_lent ? m_read : 0) + e.filled_bytes;
+  if (read > k_most_read || e.pages.size() < m_spare.size()) {
+    if (e.pages_lent) m_read = 0;  // let go with the image
+    return;
+  }
+  const uint8_t* const marks = e.filled.data();
+  const size_t blocks = e.filled.size();
+  for (size_t b = 0; b < blocks;) {
+    const void* next = std::memchr(marks + b, 1, blocks - b);
+    if (!next) break;
+    b = static_cast<size_t>(static_cast<const uint8_t*>(next) - marks);
+    const uint64_t a = b * k_fill_block;
+    std::memset(e.pages.data() + a, 0,
+                static_cast<size_t>(std::min(k_fill_block, e.pages_bound - a)));
+    ++b;
+  }
+  m_spare.swap(e.pages);
+  m_read = read;
+}
+
+bool page_pool::lend(embedded_runs& e, uint64_t bound) {
+  e.pages_bound = bound;
+  e.pages_lent = m_spare.size() >= bound;
+  if (e.pages_lent) {
+    e.pages.swap(m_spare);
+    return true;
+  }
+  return e.pages.allocate(static_cast<size_t>(bound));
+}
+
+// Gives an image's pages back to the pool once it is done with them.
+struct page_loan {
+  page_pool& pool;
+  embedded_runs& e;
+  ~page_loan() { pool.give_back(e); }
+};
+
 size_t hit_count(const embedded_runs& e, int r) {
   return r == k_stream_run || r == k_entry_run ? e.rows.size() : e.hits[r].size();
 }
@@ -638,7 +700,7 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
     uint64_t stop = b;
     while (stop < last && !e.filled[static_cast<size_t>(stop)]) ++stop;
     const uint64_t a = b * k_fill_block;
-    const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages.size());
+    const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages_bound);
     uint64_t got = z - a;
     if (!e.source.read_at(e.pages.data() + a, got, e.at + a) || got != z - a) {
       e.read_failed = true;
@@ -725,22 +787,101 @@ void find_run_hits(embedded_runs& e, int r) {
   }
 }
 
-// Parses the image. Into pages, only the sectors the parse reads are read,
-// each as the parse comes to it: every chain is followed whole in the one
-// parse, which uses none but the file's own bytes and so parses as it
-// would with the whole image.
-bool parse_embedded(embedded_runs& e) {
+// Reads of a compound file's bytes at offsets from its header, up to
+// bound, for the walk that finds its reach and then for the parse's table
+// sectors. A read that follows the one before reads ahead, twice as far
+// each time up to 64 KiB: a long FAT costs a few reads, where one per
+// sector cost more than the rest of the parse; a false header's scattered
+// sectors are read as they are asked for. What was read is kept (up to
+// k_kept bytes), so the parse reads no table sector the walk read already.
+class sector_reads {
+ public:
+  // near: the first bytes, already in memory.
+  sector_reads(const scan_source& source, uint64_t base, uint64_t bound, byte_view near = {})
+      : m_source(source), m_base(base), m_bound(bound), m_near(near) {}
+
+  // Up to count bytes at offset at into into; how many came.
+  size_t read(uint64_t at, uint8_t* into, size_t count) {
+    if (at < m_near.size() && count <= m_near.size() - at) {
+      std::memcpy(into, m_near.data() + at, count);
+      return count;
+    }
+    if (at > m_bound) return 0;
+    // Mostly in the block the last read was in.
+    if (m_last == m_blocks.end() || !holds(m_last, at, count)) {
+      m_last = m_blocks.upper_bound(at);
+      if (m_last != m_blocks.begin()) --m_last;
+    }
+    if (m_last != m_blocks.end() && holds(m_last, at, count)) {
+      std::memcpy(into, m_last->second.data() + (at - m_last->first), count);
+      m_next = at + count;
+      return count;
+    }
+    const bool follows = at == m_next;
+    m_next = at + count;
+    m_step = follows ? std::min<uint64_t>(std::max<uint64_t>(m_step * 2, count), k_most) : 0;
+    const uint64_t want = std::max<uint64_t>(std::min<uint64_t>(m_step, m_bound - at), count);
+    std::vector<uint8_t> bytes(static_cast<size_t>(want));
+    uint64_t len = want;
+    bool read = m_source.read_at(bytes.data(), len, m_base + at) && len <= want;
+    if (want > count && !(read && len >= count)) {
+      // A read ahead that fails (a bad block past the bytes asked for)
+      // leaves them to be read alone.
+      bytes.resize(count);
+      len = count;
+      read = m_source.read_at(bytes.data(), len, m_base + at) && len <= count;
+    }
+    if (!read) return 0;
+    bytes.resize(static_cast<size_t>(len));
+    const size_t got = static_cast<size_t>(std::min<uint64_t>(len, count));
+    std::memcpy(into, bytes.data(), got);
+    if (m_kept + len <= k_kept) {
+      m_kept += len;
+      m_last = m_blocks.insert_or_assign(at, std::move(bytes)).first;
+    }
+    return got;
+  }
+
+ private:
+  static constexpr uint64_t k_most = 64 * 1024;
+  static constexpr uint64_t k_kept = 2 * 1024 * 1024;
+  const scan_source& m_source;
+  uint64_t m_base, m_bound;
+  byte_view m_near;
+  using blocks = std::map<uint64_t, std::vector<uint8_t>>;
+  static bool holds(blocks::const_iterator block, uint64_t at, size_t count) {
+    const uint64_t in = at - block->first;
+    return at >= block->first && in < block->second.size() && count <= block->second.size() - in;
+  }
+  blocks m_blocks;
+  blocks::const_iterator m_last = m_blocks.end();
+  uint64_t m_kept = 0, m_next = UINT64_MAX, m_step = 0;
+};
+
+// Parses the image. Into pages, its tables are read through reads (the
+// ones the walk for its reach made, when given) as the parse comes to each
+// sector, not into the pages: every chain is followed whole in the one
+// parse, which uses none but the file's own bytes and so parses as it would
+// with the whole image.
+bool parse_embedded(embedded_runs& e, sector_reads* reads) {
   e.reader = compound_file_reader();
   if (!e.pages.data()) return parse_compound_image(&e.reader, e.image, e.size, false);
   if (!fill_image(e, 0, cfb_header_size)) return false;
+  std::optional<sector_reads> own;
+  if (!reads) reads = &own.emplace(e.source, e.at, e.size);
+  // A table sector that cannot be read fails the parse; it goes on over
+  // zeros, as over pages not read.
   bool filled = true;
-  const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
-    const uint64_t S = e.reader.m_sector_size;
-    if (filled && S != 0 && n < e.size / S) filled = fill_image(e, (n + 1) * S, S);
+  const compound_file_reader::table_reader read = [&](uint64_t at, uint8_t* into, size_t count) {
+    if (!filled || reads->read(at, into, count) != count) {
+      if (filled) e.read_failed = true;
+      filled = false;
+      std::memset(into, 0, count);
+    }
   };
-  e.reader.m_before_sector_read = &fetch;
+  e.reader.m_read_table = &read;
   const bool parsed = parse_compound_image(&e.reader, e.image, e.size, false);
-  e.reader.m_before_sector_read = nullptr;
+  e.reader.m_read_table = nullptr;
   return filled && parsed;
 }
 
@@ -754,7 +895,7 @@ bool stream_starts_link(embedded_runs& e, const std::vector<cfb_run_piece>& piec
          is_lnk_header(e.gathered.data(), e.gathered.size());
 }
 
-bool load_embedded_runs(embedded_runs& e) {
+bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
   e.stream_names.clear();
   e.stream_firsts.clear();
   e.stream_starts.clear();
@@ -764,7 +905,7 @@ bool load_embedded_runs(embedded_runs& e) {
   }
   // Carving uses no free-space result. A parse memory cut short is said by
   // the caller, not taken for a file that is none.
-  const bool parsed = parse_embedded(e);
+  const bool parsed = parse_embedded(e, reads);
   if (e.reader.m_faults.out_of_memory()) throw std::bad_alloc();
   if (!parsed) return false;
   // Where its sectors and gaps lie is needed only to search them.
@@ -1144,7 +1285,8 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
 // scan's window, the bytes it holds from o on are read there (the scan
 // reads them next anyway), and an image they hold whole lies there.
 bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_size,
-                         const uint8_t* header, embedded_runs& e, file_window* window = nullptr) {
+                         const uint8_t* header, embedded_runs& e, file_window* window = nullptr,
+                         page_pool* pool = nullptr) {
   const uint64_t declared = cfb_max_image_size(header);
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   const uint64_t bound = std::min(declared, file_size - o);
@@ -1158,17 +1300,10 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       header = p;  // the window may have moved
     }
   }
-  const cfb_reach reach =
-      embedded_cfb_reach(header, bound, [&](uint64_t at, uint8_t* into, size_t count) -> size_t {
-        if (at < near.size() && count <= near.size() - at) {
-          std::memcpy(into, near.data() + at, count);
-          return count;
-        }
-        uint64_t len = count;
-        return at <= bound && source.read_at(into, len, o + at) && len <= count
-                   ? static_cast<size_t>(len)
-                   : 0;
-      });
+  sector_reads reads(source, o, bound, near);
+  const cfb_reach reach = embedded_cfb_reach(
+      header, bound,
+      [&](uint64_t at, uint8_t* into, size_t count) { return reads.read(at, into, count); });
   // A walk memory cut short says nothing of the file: the caller says it.
   if (reach.out_of_memory) throw std::bad_alloc();
   // The image is never shorter than the least one taken for a compound
@@ -1181,7 +1316,9 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   const auto in_pages = [&] {
     e.source = source;
     e.at = o;
-    if (!e.pages.allocate(static_cast<size_t>(bound))) throw std::bad_alloc();
+    if (!(pool ? pool->lend(e, bound)
+               : (e.pages_bound = bound, e.pages.allocate(static_cast<size_t>(bound)))))
+      throw std::bad_alloc();
     e.filled.assign(static_cast<size_t>((bound + k_fill_block - 1) / k_fill_block), 0);
     e.filled_bytes = 0;
     e.image = e.pages.data();
@@ -1208,7 +1345,7 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   // A stream's chain the walk saw lead past this image would leave its
   // parse cut: the longer image is parsed at once.
   if (e.size >= longest || e.size > reach.links_past) {
-    const bool loaded = load_embedded_runs(e);
+    const bool loaded = load_embedded_runs(e, &reads);
     if (e.size >= longest || !cfb_image_cut(e.reader)) return loaded;
   }
   if (held < bound && in_window) {
@@ -1216,7 +1353,7 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
     held = bound;
   }
   e.size = static_cast<size_t>(held);
-  return load_embedded_runs(e);
+  return load_embedded_runs(e, &reads);
 }
 
 // A compound file starting at offset o of the scanned source: read it
@@ -1230,8 +1367,9 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
   bool ended = false, body_done = false;
   const bool carved_image = guarded([&] {
     auto e = std::make_unique<embedded_runs>();
+    const page_loan loan{c.pages, *e};
     e->streams_only = streams_only;
-    const bool loaded = load_embedded_image(source, o, file_size, header, *e, &window);
+    const bool loaded = load_embedded_image(source, o, file_size, header, *e, &window, &c.pages);
     uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
     most = std::max(most, e->filled_bytes);
     const auto say_read_failed = [&] {

@@ -35,6 +35,10 @@ static_assert(k_piece_head == 32);
 constexpr size_t k_read_piece = size_t{1} << 20;
 // The most bytes of a first writing kept to find the titles in.
 constexpr size_t k_titles_most = size_t{64} << 10;
+// Pieces reported in the order written (no more than this many bytes of
+// dropped ones between) are read this much at a time.
+constexpr uint64_t k_read_ahead = uint64_t{64} << 10;
+constexpr uint64_t k_ahead_gap = 4096;
 
 // A name no other process can foresee: 64 bits from the system's source.
 std::string unforeseen_name() {
@@ -145,7 +149,8 @@ void report_spill::put_text(const char* s, size_t n) {
   }
 }
 
-report_spill::report_spill(size_t run_entries) : m_run_entries(std::max<size_t>(run_entries, 2)) {}
+report_spill::report_spill(size_t run_entries, size_t drops_held)
+    : m_run_entries(std::max<size_t>(run_entries, 2)), m_drops_most(drops_held) {}
 
 report_spill::~report_spill() {
   if (m_data_fd != -1) posix_close(m_data_fd);
@@ -309,7 +314,15 @@ void report_spill::drop(uint64_t position) {
     m_head[0] = 1;
     return;
   }
+  // Held here while few, rather than a write each (a list nested in a
+  // list's stream drops every link first carved from the outer one).
+  if (m_drops_held.size() < m_drops_most && guarded([&] {
+        m_drops_held.push_back(position);
+        return true;
+      }))
+    return;
   if (m_file_error == 0) {
+    m_ahead.clear();  // no longer the file's bytes
     const uint8_t dropped = 1;
     const io_result w = posix_pwrite_full(m_data_fd, &dropped, 1, position);
     if (!w.failed() && w.count == 1) return;
@@ -318,17 +331,40 @@ void report_spill::drop(uint64_t position) {
   m_drops_held.push_back(position);
 }
 
+bool report_spill::read_file_data(uint64_t at, size_t count) {
+  const bool follows = at >= m_read_next && at - m_read_next <= k_ahead_gap;
+  m_read_next = at + count;
+  if (at < m_ahead_at || at - m_ahead_at + count > m_ahead.size()) {
+    // Pieces read one after another (reported in the order written, the
+    // dropped ones passed by) are read ahead; others alone.
+    const size_t want =
+        follows ? static_cast<size_t>(std::min<uint64_t>(m_data_flushed - at, k_read_ahead)) : 0;
+    if (want <= count) {
+      const io_result r = posix_pread_full(m_data_fd, m_piece.data(), count, at);
+      if (r.failed() || r.count != count) {
+        lose(r.failed() ? r.error : EIO);
+        return false;
+      }
+      return true;
+    }
+    m_ahead.resize(want);
+    const io_result r = posix_pread_full(m_data_fd, m_ahead.data(), want, at);
+    if (r.failed() || r.count != want) {
+      m_ahead.clear();
+      lose(r.failed() ? r.error : EIO);
+      return false;
+    }
+    m_ahead_at = at;
+  }
+  std::memcpy(m_piece.data(), m_ahead.data() + (at - m_ahead_at), count);
+  return true;
+}
+
 bool report_spill::read_data(uint64_t at, size_t count) {
   m_piece.resize(count);
   const size_t in_file =
       at < m_data_flushed ? static_cast<size_t>(std::min<uint64_t>(count, m_data_flushed - at)) : 0;
-  if (in_file != 0) {
-    const io_result r = posix_pread_full(m_data_fd, m_piece.data(), in_file, at);
-    if (r.failed() || r.count != in_file) {
-      lose(r.failed() ? r.error : EIO);
-      return false;
-    }
-  }
+  if (in_file != 0 && !read_file_data(at, in_file)) return false;
   if (in_file < count) {
     const uint64_t from = at + in_file - m_data_flushed;
     if (from > m_pending.size() || count - in_file > m_pending.size() - from) {
@@ -351,10 +387,11 @@ bool report_spill::emit(const entry& e, std::ostream& out, file_notes& notes,
     lose(EIO);
     return false;
   }
+  // A piece dropped while held here is not read.
+  if (std::binary_search(m_drops_held.begin(), m_drops_held.end(), e.position)) return true;
   if (!read_data(e.position, static_cast<size_t>(std::min<uint64_t>(e.length, k_read_piece))))
     return false;
-  if (m_piece[0] != 0 || std::binary_search(m_drops_held.begin(), m_drops_held.end(), e.position))
-    return true;
+  if (m_piece[0] != 0) return true;
   const byte_view h(m_piece.data(), k_piece_head);
   const uint64_t text_length = h.u32_or_zero(4), notes_length = h.u32_or_zero(8);
   if (k_piece_head + notes_length + text_length != e.length) {

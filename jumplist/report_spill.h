@@ -36,8 +36,10 @@ struct carved_report {
 
 class report_spill {
  public:
-  // run_entries: the entries sorted in memory before they are kept as a run.
-  explicit report_spill(size_t run_entries);
+  // run_entries: the entries sorted in memory before they are kept as a run;
+  // drops_held: the dropped records kept by position in memory before each
+  // is marked in the file.
+  report_spill(size_t run_entries, size_t drops_held);
   ~report_spill();
   report_spill(const report_spill&) = delete;
   report_spill& operator=(const report_spill&) = delete;
@@ -110,6 +112,7 @@ class report_spill {
   bool merge(const std::vector<run>& from, const std::vector<entry>& held,
              const std::function<bool(const entry&)>& take);
   bool read_data(uint64_t at, size_t count);
+  bool read_file_data(uint64_t at, size_t count);
   bool emit(const entry& e, std::ostream& out, file_notes& notes,
             const std::function<void(const carved_report&)>& reported);
   void files_failed(int error);
@@ -148,7 +151,13 @@ class report_spill {
   uint64_t m_runs_end = 0;  // entries in the runs file
   uint64_t m_offered = 0, m_dropped = 0;
   uint64_t m_added = 0, m_reported = 0, m_runs_made = 0, m_merges = 0;
+  size_t m_drops_most;
   std::vector<uint8_t> m_piece;
+  // Data read ahead of pieces reported in the order they were written:
+  // m_ahead holds the file's bytes from m_ahead_at on; m_read_next is where
+  // the last piece read ended.
+  std::vector<uint8_t> m_ahead;
+  uint64_t m_ahead_at = 0, m_read_next = UINT64_MAX;
 };
 
 }  // namespace vk

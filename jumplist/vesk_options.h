@@ -41,6 +41,9 @@ class useropts : public cmd_params, public lnk_dump_settings {
   // The entries of held reports sorted in memory before they are kept as a
   // sorted run (24 bytes each).
   size_t m_carve_run_entries = size_t{1} << 16;
+  // Held reports dropped (their link claimed by another record) kept by
+  // position in memory, 8 bytes each; past them each is marked in the file.
+  size_t m_carve_drops_held = size_t{1} << 16;
   // Parse steps (table and directory entries read) the compound files
   // nested in others' streams may take in one carved file, all together:
   // past them the rest are carved with the list holding them. A list 400

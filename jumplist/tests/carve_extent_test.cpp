@@ -452,10 +452,12 @@ void set_carve_options(vesk_options& options) {
 }
 
 carve_result carve(const bytes_t& bytes, size_t budget, bool text, int64_t fail_at = -1,
-                   carve_work* work = nullptr, uint64_t nested_work = uint64_t{1} << 24) {
+                   carve_work* work = nullptr, uint64_t nested_work = uint64_t{1} << 24,
+                   size_t drops_held = vesk_options().m_carve_drops_held) {
   vesk_options options;
   set_carve_options(options);
   options.m_carve_nested_work = nested_work;
+  options.m_carve_drops_held = drops_held;
   std::ostringstream kept;
   std::ostream discarded(nullptr);
   std::ostream& out = text ? static_cast<std::ostream&>(kept) : discarded;
@@ -1237,6 +1239,20 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     image.resize(reach, 0x5A);
     return with_link(image);
   };
+  // A list inside a large list's stream, itself large, its links last and
+  // the dump cut inside its last sector: its pages are the outer one's,
+  // lent again, and hold no byte past the dump's end.
+  bytes_t cut_nest;
+  {
+    cfb_writer inner;
+    inner.stream(u"pad", cfb_pattern(200000, 4));
+    for (int i = 1; i <= 3; ++i) inner.stream(std::u16string(1, char16_t(u'0' + i)), long_one);
+    cfb_writer outer;
+    outer.stream(u"1", numbered_link(next++)).stream(u"pad", cfb_pattern(300000, 6));
+    outer.stream(u"Inner", inner.build());
+    cut_nest = with_link(outer.build());
+    cut_nest.resize(cut_nest.size() - 100);
+  }
   const struct {
     const char* what;
     bytes_t bytes;
@@ -1249,23 +1265,36 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
        0, 80},
       {"a false header, its DIFAT chain marked in its FAT", far_difat(true, false, 8 << 20), 1, 0,
        80},
-      // Its header, directory, the 9 DIFAT and 1,152 FAT sectors that
-      // cover 72 MiB, read one by one as the parse reaches them.
-      {"a false header with a root stream", far_difat(false, true, 72 << 20), 1,
-       (2 + 9 + 1152) * 512, 576 + 1200},
-      // Its 500 directory sectors, each read to find its reach and again
-      // as its parse reaches it; the mini stream in runs, not a link at a
-      // time.
+      // Its directory, the 9 DIFAT and 1,152 FAT sectors that cover 72 MiB
+      // read as the walk for its reach comes to them, those that follow one
+      // another in reads of up to 64 KiB, and kept for its parse; in its
+      // pages its header alone.
+      {"a false header with a root stream", far_difat(false, true, 72 << 20), 1, 512, 576 + 30},
+      // Its 500 directory sectors read in runs once, for its reach and its
+      // parse; the mini stream in runs, not a link at a time.
       {"2,000 links in the mini stream, the DIFAT last",
-       with_link(list(difat_last, 2000, {}, {}, 0)), 2001, 2 << 20, 1100},
+       with_link(list(difat_last, 2000, {}, {}, 0)), 2001, 400 << 10, 40},
       // Each level parsed for its link streams: its tables read as well.
-      {"a list inside a list 40 levels deep", with_link(nested), 401, 16 << 10, 1000},
+      {"a list inside a list 40 levels deep", with_link(nested), 401, 4 << 10, 900},
       {"links of regular sectors before 8 MiB of stream",
-       with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 160 << 10, 350},
+       with_link(list({}, 12, long_one, cfb_pattern(8 << 20, 5), 1)), 13, 96 << 10, 150},
       {"a FAT of 200 sectors, its DIFAT at the end",
-       with_link(list(difat_last, 6, {}, cfb_pattern(1 << 20, 9), 0)), 7, 32 << 10, 50},
+       with_link(list(difat_last, 6, {}, cfb_pattern(1 << 20, 9), 0)), 7, 4 << 10, 20},
       {"4096-byte sectors and free ones between the links",
-       with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 32 << 10, 40},
+       with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 4 << 10, 30},
+      {"a large list inside a large list's stream, cut inside its last sector", cut_nest, 5,
+       32 << 10, 40},
+  };
+  // A read ahead that fails (reads of 64 KiB fail, as where a bad stretch
+  // lies past the sectors asked for) leaves each sector read alone: the
+  // same report, nothing said.
+  const auto pread_failing_ahead = [](int fd, void* buf, size_t len, off_t offset) -> ssize_t {
+    ++g_reads;
+    if (len == 65536) {
+      errno = EIO;
+      return -1;
+    }
+    return system_posix_calls().pread(fd, buf, len, offset);
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
@@ -1275,24 +1304,30 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     uni::fileio file(tree.path("dump.bin"), false);
     ASSERT_TRUE(file.usable());
     ASSERT_FALSE(file.is_memory());
-    vesk_options options;
-    set_carve_options(options);
-    std::ostringstream text;
-    posix_calls calls = system_posix_calls();
-    calls.pread = counted_pread;
-    g_reads = 0;
-    {
-      scoped_posix_calls counted(calls);
-      EXPECT_TRUE(carve_and_report(
-          text, &file, byte_view(), options, false, k_header_not_searched,
-          {[&](lnk_record& rec, std::ostream& to, file_notes&) { report_record(to, rec, options); },
-           nullptr}));
+    for (const bool ahead_fails : {false, true}) {
+      vesk_options options;
+      set_carve_options(options);
+      std::ostringstream text;
+      posix_calls calls = system_posix_calls();
+      calls.pread = ahead_fails ? +pread_failing_ahead : counted_pread;
+      g_reads = 0;
+      {
+        scoped_posix_calls counted(calls);
+        EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false,
+                                     k_header_not_searched,
+                                     {[&](lnk_record& rec, std::ostream& to, file_notes&) {
+                                        report_record(to, rec, options);
+                                      },
+                                      nullptr}));
+      }
+      EXPECT_EQ(text.str(), in_place.text) << ahead_fails;
+      EXPECT_EQ(options.m_notes.lines("carve.bin"), in_place.notes) << ahead_fails;
+      if (ahead_fails) continue;
+      EXPECT_LE(g_reads, r.most_reads);
+      const uint64_t held = options.m_scratch.most_embedded_image_bytes;
+      EXPECT_EQ(held > 0, r.most_held > 0);
+      EXPECT_LE(held, r.most_held) << r.bytes.size();
     }
-    EXPECT_LE(g_reads, r.most_reads);
-    EXPECT_EQ(text.str(), in_place.text);
-    const uint64_t held = options.m_scratch.most_embedded_image_bytes;
-    EXPECT_EQ(held > 0, r.most_held > 0);
-    EXPECT_LE(held, r.most_held) << r.bytes.size();
   }
 }
 
@@ -1525,13 +1560,18 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       // temporary folder as it is kept), what was dropped stays dropped, a
       // record held there already too: the same report and notes.
       // Budgets of a few records: the records held when one is passed go
-      // there, one displaced later among them.
+      // there, one displaced later among them. What was dropped is kept in
+      // memory by where it lies, or (none kept so) marked in the file.
       const carve_result within = carve(r.bytes, size_t{64} << 20, true);
       for (size_t budget = 0; budget <= 16384; budget += 1024) {
-        const carve_result held_past = carve(r.bytes, budget, true);
-        EXPECT_EQ(held_past.records, r.records) << budget;
-        EXPECT_EQ(held_past.text, within.text) << budget;
-        EXPECT_EQ(held_past.notes, within.notes) << budget;
+        for (const size_t drops_held : {vesk_options().m_carve_drops_held, size_t{0}}) {
+          if (budget != 0 && drops_held == 0) continue;
+          const carve_result held_past =
+              carve(r.bytes, budget, true, -1, nullptr, uint64_t{1} << 24, drops_held);
+          EXPECT_EQ(held_past.records, r.records) << budget << drops_held;
+          EXPECT_EQ(held_past.text, within.text) << budget << drops_held;
+          EXPECT_EQ(held_past.notes, within.notes) << budget << drops_held;
+        }
       }
     }
     if (r.note)

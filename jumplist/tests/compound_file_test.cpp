@@ -647,23 +647,22 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
       EXPECT_EQ(a, b) << c.name << name;
       EXPECT_EQ(at_a, at_b) << c.name << name;
     }
-    // A parse of that image held in part, its table sectors read in as it
-    // comes to them: each chain (the DIFAT's sector by sector, the FAT's,
-    // the directory's, the mini FAT's) is followed whole in the one parse,
-    // which reads those sectors and no other (of a FAT padded past the
-    // image, those the image needs), and finds what the image whole gives.
+    // A parse of that image held in part (its header alone), its table
+    // sectors read through the table reader as it comes to them: each chain
+    // (the DIFAT's sector by sector, the FAT's, the directory's, the mini
+    // FAT's) is followed whole in the one parse, which reads those sectors
+    // and no other (of a FAT padded past the image, those the image needs),
+    // and finds what the image whole gives.
     std::vector<uint8_t> held(reached.size(), 0);
     std::copy_n(reached.begin(), 512, held.begin());
     std::vector<uint64_t> fetched;
-    const std::function<void(uint64_t)> fetch = [&](uint64_t n) {
-      fetched.push_back(n);
-      const size_t at = w.sector_offset(static_cast<uint32_t>(n));
-      if (at < reached.size())
-        std::copy_n(reached.begin() + static_cast<std::ptrdiff_t>(at), w.S,
-                    held.begin() + static_cast<std::ptrdiff_t>(at));
+    const compound_file_reader::table_reader fetch = [&](uint64_t at, uint8_t* into, size_t count) {
+      fetched.push_back(at / w.S - 1);
+      ASSERT_LE(at + count, reached.size());
+      std::copy_n(reached.begin() + static_cast<std::ptrdiff_t>(at), count, into);
     };
     compound_file_reader part;
-    part.m_before_sector_read = &fetch;
+    part.m_read_table = &fetch;
     ASSERT_TRUE(parse_compound_image(&part, held.data(), held.size(), false)) << c.name;
     std::sort(fetched.begin(), fetched.end());
     fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());

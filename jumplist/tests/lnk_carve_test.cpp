@@ -260,37 +260,69 @@ ssize_t pread_failing_large(int fd, void* buf, size_t len, off_t offset) {
   return system_posix_calls().pread(fd, buf, len, offset);
 }
 
+// Reads that take in [g_bad_from, g_bad_to) of the file past its start
+// fail, as on a disk with a bad stretch there.
+uint64_t g_bad_from = 0, g_bad_to = 0;
+ssize_t pread_failing_stretch(int fd, void* buf, size_t len, off_t offset) {
+  const uint64_t at = static_cast<uint64_t>(offset);
+  if (offset > 0 && at < g_bad_to && g_bad_from < at + len) {
+    errno = EIO;
+    return -1;
+  }
+  return system_posix_calls().pread(fd, buf, len, offset);
+}
+
 TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   temp_tree tree;
-  ASSERT_TRUE(tree.ok());
-  cfb_writer w;
-  w.stream(u"a", timed_link(133540960891234567ull))
-      .stream(u"2", timed_link(133540960891234599ull))
-      .stream(u"big", bytes_t(200000, 0x11));
-  bytes_t file = timed_link(0);
-  put(file, 4096, w.build());
-  tree.file("dump.bin", std::string(file.begin(), file.end()));
-  uni::fileio io(tree.path("dump.bin"), false);
-  ASSERT_TRUE(io.usable());
-  vesk_options options;
-  set_dump_options(options);
-  posix_calls calls = system_posix_calls();
-  calls.pread = pread_failing_large;
-  std::ostringstream out;
-  size_t records = 0;
-  {
-    scoped_posix_calls fake(calls);
-    EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
-                                 counting_sink(records)));
+  // Its large stream, searched after its link streams are read; or its mini
+  // FAT, which its parse reads after the walk for its reach (which reads
+  // its FAT and directory), past the scan's first window.
+  cfb_layout padded;
+  padded.min_fat_sectors = 250;
+  struct row {
+    const char* what;
+    cfb_layout layout;
+    bool large_reads;  // else the mini FAT's sector
+    size_t records;
+  };
+  const row rows[] = {
+      {"reads of 64 KiB or more", {}, true, 3},
+      {"the mini FAT's sector", padded, false, 3},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_TRUE(tree.ok());
+    cfb_writer w(r.layout);
+    w.stream(u"a", timed_link(133540960891234567ull))
+        .stream(u"2", timed_link(133540960891234599ull))
+        .stream(u"big", bytes_t(200000, 0x11));
+    bytes_t file = timed_link(0);
+    put(file, 4096, w.build());
+    tree.file("dump.bin", std::string(file.begin(), file.end()));
+    uni::fileio io(tree.path("dump.bin"), false);
+    ASSERT_TRUE(io.usable());
+    vesk_options options;
+    set_dump_options(options);
+    posix_calls calls = system_posix_calls();
+    calls.pread = r.large_reads ? pread_failing_large : pread_failing_stretch;
+    g_bad_from = 4096 + w.sector_offset(w.minifat_sectors.at(0));
+    g_bad_to = g_bad_from + 512;
+    std::ostringstream out;
+    size_t records = 0;
+    {
+      scoped_posix_calls fake(calls);
+      EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
+                                   counting_sink(records)));
+    }
+    // The link before the list and its two links: read as its link streams
+    // before the failed search of its sectors, or carved from its bytes.
+    EXPECT_EQ(records, r.records);
+    EXPECT_NE(options.m_notes.lines("dump.bin")
+                  .find("(compound file at offset 0x1000: its bytes could not all be read (a "
+                        "read failed or the file shrank); the links there not carved from it)"),
+              std::string::npos)
+        << options.m_notes.lines("dump.bin");
   }
-  // The link streams, read before the failed search of its sectors, are
-  // reported with the link before the list.
-  EXPECT_EQ(records, 3u);
-  EXPECT_NE(options.m_notes.lines("dump.bin")
-                .find("(compound file at offset 0x1000: its bytes could not all be read (a read "
-                      "failed or the file shrank); the links there not carved from it)"),
-            std::string::npos)
-      << options.m_notes.lines("dump.bin");
 }
 
 // Reads of the file, counted in calls and bytes.
