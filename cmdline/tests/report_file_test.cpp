@@ -285,13 +285,21 @@ TEST(ReportFile, DevicesAndPipesAreWrittenDirectly) {
 // written through its descriptor as it was opened: a file it appends to, or
 // whose place it shares, keeps what it holds; the name never replaces the
 // file behind it. Held, it gets nothing before the end, and nothing at all
-// when its file turned out to be an input.
+// when its file turned out to be an input. A temporary folder that takes no
+// file leaves the file's own folder, and only no folder at all refuses it.
 TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
   temp_tree tree, elsewhere;
   ASSERT_TRUE(tree.ok() && elsewhere.ok());
-  scoped_tmpdir tmpdir(elsewhere.root());
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.openat = openat_refusing;
+  vk::scoped_posix_calls seam(calls);
   tree.symlink("/dev/stdout", "to-stdout");
   const std::string pid = std::to_string(::getpid());
+  // $TMPDIR: the working folder, missing, a file, a folder that takes no
+  // file, the working folder named from the working directory, or missing
+  // with the stream's own folder taking no file either.
+  enum class tmp { working, missing, a_file, refusing, relative, nowhere };
+  const std::string relative = std::filesystem::relative(elsewhere.root()).string();
   const struct {
     const char* name;
     std::string form;  // the name, %d the descriptor
@@ -301,6 +309,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     const char* after;
     bool held = false;
     bool kept = false;  // held, and its file was an input
+    tmp folder = tmp::working;
   } rows[] = {
       {"appending", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
       {"sharing its place", "/proc/self/fd/%d", O_WRONLY, true, false, "earlier\nreport"},
@@ -320,6 +329,22 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
       {"held, sharing its place", "/dev/fd/%d", O_WRONLY, true, false, "earlier\nreport", true},
       {"held, run read nothing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n", true},
       {"held, an input", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\n", true, true},
+      {"held, $TMPDIR missing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport",
+       true, false, tmp::missing},
+      {"held, sharing its place, $TMPDIR missing", "/dev/fd/%d", O_WRONLY, true, false,
+       "earlier\nreport", true, false, tmp::missing},
+      {"held, $TMPDIR a file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport",
+       true, false, tmp::a_file},
+      {"held, $TMPDIR takes no file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport", true, false, tmp::refusing},
+      {"held, a relative $TMPDIR", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport", true, false, tmp::relative},
+      {"held, an input, $TMPDIR missing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\n", true, true, tmp::missing},
+      {"held, an input, a relative $TMPDIR", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\n", true, true, tmp::relative},
+      {"held, no folder takes the file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n",
+       true, false, tmp::nowhere},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -333,13 +358,38 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     tree.symlink(tree.path("to-fd2"), "to-fd");
     std::filesystem::remove(tree.path("to-fd2"));
     tree.symlink("/dev/fd/" + std::to_string(fd), "to-fd2");
+    const bool missing = r.folder == tmp::missing || r.folder == tmp::nowhere;
+    scoped_tmpdir tmpdir(missing                     ? tree.path("missing")
+                         : r.folder == tmp::a_file   ? std::string("/dev/null")
+                         : r.folder == tmp::relative ? relative
+                                                     : elsewhere.root());
+    g_inject = {};
+    if (r.folder == tmp::refusing) g_inject.refused_folder = elsewhere.root();
+    if (r.folder == tmp::nowhere) g_inject.refused_folder = tree.root();
+    // Where a held report is written: beside the file when $TMPDIR takes none.
+    const bool beside = r.folder != tmp::working && r.folder != tmp::relative;
+    const std::string held_in = (beside                      ? tree.root()
+                                 : r.folder == tmp::relative ? relative
+                                                             : elsewhere.root()) +
+                                "/.vesk-report-";
     {
       vk::report_file file;
       ASSERT_EQ(file.open(name), r.opens);
-      if (r.opens) {
+      if (r.opens && r.folder == tmp::nowhere) {
+        EXPECT_FALSE(file.hold_stream());
+        EXPECT_EQ(file.reason(), "Permission denied; the temporary folder " + tree.path("missing") +
+                                     " ($TMPDIR): No such file or directory");
+        file.discard();
+      } else if (r.opens) {
         EXPECT_TRUE(file.direct());
         if (r.held) {
           ASSERT_TRUE(file.hold_stream());
+          EXPECT_EQ(file.held_beside_note().empty(), !beside);
+          if (r.folder == tmp::missing) {
+            EXPECT_EQ(file.held_beside_note(),
+                      "held in " + tree.root() + "/ until the run ends (the temporary folder " +
+                          tree.path("missing") + " ($TMPDIR): No such file or directory)");
+          }
           EXPECT_FALSE(file.direct());
           EXPECT_EQ(file.role_of(tree.path("log.txt")), vk::report_file::role::target);
         } else {
@@ -358,7 +408,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
           EXPECT_TRUE(file.finish());
         }
         if (r.kept) {
-          EXPECT_EQ(file.written_path().rfind(elsewhere.root() + "/.vesk-report-", 0), 0u);
+          EXPECT_EQ(file.written_path().rfind(held_in, 0), 0u) << file.written_path();
           EXPECT_EQ(slurp(file.written_path()), "report");
           std::filesystem::remove(file.written_path());
         }
@@ -374,6 +424,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
               (std::vector<std::string>{"log.txt", "to-fd", "to-fd2", "to-stdout"}));
     EXPECT_TRUE(names_in(elsewhere.root()).empty());
   }
+  g_inject = {};
   // Names of the process's streams, and names that only look like them.
   EXPECT_EQ(vk::named_stream_descriptor(tree.path("to-stdout")), 1);
   EXPECT_EQ(vk::named_stream_descriptor("/dev/stderr"), 2);
