@@ -40,6 +40,7 @@ struct injected {
   // or with swap_by_rename, swap_to itself is moved over it.
   std::string swap_name, swap_to, swap_folder;
   bool swap_by_rename = false;
+  bool no_descriptor_names = false;  // /proc/self/fd/N names nothing
 };
 injected g_inject;
 
@@ -69,6 +70,13 @@ int openat_refusing(int dir, const char* name, int flags, mode_t mode) {
     g_inject.swap_name.clear();
   }
   return vk::system_posix_calls().openat(dir, name, flags, mode);
+}
+ssize_t readlink_unnamed(const char* path, char* buf, size_t size) {
+  if (g_inject.no_descriptor_names && std::string(path).rfind("/proc/self/fd/", 0) == 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  return vk::system_posix_calls().readlink(path, buf, size);
 }
 int fsync_interrupted(int fd) {
   if (g_inject.interrupted_fsyncs > 0) {
@@ -292,13 +300,14 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
   ASSERT_TRUE(tree.ok() && elsewhere.ok());
   vk::posix_calls calls = vk::system_posix_calls();
   calls.openat = openat_refusing;
+  calls.readlink = readlink_unnamed;
   vk::scoped_posix_calls seam(calls);
   tree.symlink("/dev/stdout", "to-stdout");
   const std::string pid = std::to_string(::getpid());
   // $TMPDIR: the working folder, missing, a file, a folder that takes no
   // file, the working folder named from the working directory, or missing
-  // with the stream's own folder taking no file either.
-  enum class tmp { working, missing, a_file, refusing, relative, nowhere };
+  // with the stream's own folder taking no file either or unnamed.
+  enum class tmp { working, missing, a_file, refusing, relative, nowhere, unnamed };
   const std::string relative = std::filesystem::relative(elsewhere.root()).string();
   const struct {
     const char* name;
@@ -345,6 +354,8 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
        "earlier\n", true, true, tmp::relative},
       {"held, no folder takes the file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n",
        true, false, tmp::nowhere},
+      {"held, no name for its file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n",
+       true, false, tmp::unnamed},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -358,7 +369,8 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     tree.symlink(tree.path("to-fd2"), "to-fd");
     std::filesystem::remove(tree.path("to-fd2"));
     tree.symlink("/dev/fd/" + std::to_string(fd), "to-fd2");
-    const bool missing = r.folder == tmp::missing || r.folder == tmp::nowhere;
+    const bool missing =
+        r.folder == tmp::missing || r.folder == tmp::nowhere || r.folder == tmp::unnamed;
     scoped_tmpdir tmpdir(missing                     ? tree.path("missing")
                          : r.folder == tmp::a_file   ? std::string("/dev/null")
                          : r.folder == tmp::relative ? relative
@@ -375,10 +387,15 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     {
       vk::report_file file;
       ASSERT_EQ(file.open(name), r.opens);
-      if (r.opens && r.folder == tmp::nowhere) {
+      if (r.opens && (r.folder == tmp::nowhere || r.folder == tmp::unnamed)) {
+        // Never the working folder for want of a name.
+        g_inject.no_descriptor_names = r.folder == tmp::unnamed;
         EXPECT_FALSE(file.hold_stream());
-        EXPECT_EQ(file.reason(), "Permission denied; the temporary folder " + tree.path("missing") +
-                                     " ($TMPDIR): No such file or directory");
+        EXPECT_EQ(file.reason(),
+                  std::string(r.folder == tmp::nowhere ? "Permission denied"
+                                                       : "No such file or directory") +
+                      "; the temporary folder " + tree.path("missing") +
+                      " ($TMPDIR): No such file or directory");
         file.discard();
       } else if (r.opens) {
         EXPECT_TRUE(file.direct());
