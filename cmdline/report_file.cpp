@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "foundation/uni_stream.h"
+#include "foundation/vk_env.h"
 #include "foundation/vk_posix.h"
 
 namespace vk {
@@ -36,10 +37,10 @@ std::string name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The folder for a report whose target's folder takes no new file.
-std::string temporary_folder() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string folder = dir != nullptr && dir[0] == '/' ? dir : "/tmp";
+// The folder for a report whose target's folder takes no new file, with
+// its '/'.
+std::string temporary_folder_named() {
+  std::string folder = temporary_folder();
   if (folder.back() != '/') folder += '/';
   return folder;
 }
@@ -466,10 +467,14 @@ bool report_file::open_direct(const struct stat& seen) {
 bool report_file::open_elsewhere(int refused) {
   if (m_temp_dir_fd != -1) posix_close(m_temp_dir_fd);
   // Read by nobody else in a folder every user shares.
-  const std::string elsewhere = temporary_folder();
+  const std::string elsewhere = temporary_folder_named();
   m_temp_dir_fd = open_folder(elsewhere);
-  if (m_temp_dir_fd != -1) m_fd = make_held_temp(elsewhere, 0600);
-  if (m_fd != -1) return true;
+  // The descriptor open now (a held stream's) is no sign of the new file.
+  const int fd = m_temp_dir_fd != -1 ? make_held_temp(elsewhere, 0600) : -1;
+  if (fd != -1) {
+    m_fd = fd;
+    return true;
+  }
   // The reason given is the target's folder's; the temporary folder's own
   // follows it.
   m_temp_error = errno;
@@ -516,6 +521,44 @@ bool report_file::open_stream(int fd, const std::string& name) {
   return true;
 }
 
+// The new file beside the stream's file, in the folder the system names for
+// the descriptor (the file's folder still when the file was removed, the
+// name then ending in " (deleted)"); false with errno set else, the
+// temporary folder's reason kept to be said after it.
+bool report_file::open_beside_stream() {
+  std::vector<char> buf(PATH_MAX);
+  const std::string self = "/proc/self/fd/" + std::to_string(m_dest_fd);
+  const ssize_t n = posix().readlink(self.c_str(), buf.data(), buf.size());
+  const std::string path = n > 0 && static_cast<size_t>(n) < buf.size()
+                               ? std::string(buf.data(), static_cast<size_t>(n))
+                               : std::string();
+  m_only_temp_folder = false;
+  errno = ENOENT;
+  if (path.empty() || path[0] != '/') return false;
+  const std::string folder = folder_of(path);
+  const int dir = open_folder(folder);
+  if (dir == -1) return false;
+  // A file made there could never be removed.
+  if (keeps_every_name(dir)) {
+    posix_close(dir);
+    errno = EPERM;
+    return false;
+  }
+  if (m_temp_dir_fd != -1) posix_close(m_temp_dir_fd);
+  m_temp_dir_fd = dir;
+  const int fd = make_held_temp(folder, 0600);
+  if (fd == -1) return false;
+  m_fd = fd;
+  m_held_beside = true;
+  return true;
+}
+
+std::string report_file::held_beside_note() const {
+  if (!m_held_beside) return {};
+  return "held in " + m_temp_folder_named + " until the run ends (the temporary folder " +
+         m_temp_folder + " ($TMPDIR): " + std::strerror(m_temp_error) + ')';
+}
+
 bool report_file::hold_stream() {
   if (m_fd == -1 || !m_stream || !m_direct ||
       !(S_ISREG(m_target_st.st_mode) || S_ISBLK(m_target_st.st_mode)))
@@ -528,7 +571,11 @@ bool report_file::hold_stream() {
   // report's stream writes to, takes the new file instead.
   const int number = m_fd;
   m_dest_fd = ::fcntl(number, F_DUPFD_CLOEXEC, 3);
-  if (m_dest_fd == -1 || !open_elsewhere(0) || ::dup3(m_fd, number, O_CLOEXEC) == -1) {
+  // A temporary folder that takes no file leaves the stream's file's own
+  // folder, as a named target has; a disk has no such folder.
+  const bool made = m_dest_fd != -1 &&
+                    (open_elsewhere(0) || (S_ISREG(m_target_st.st_mode) && open_beside_stream()));
+  if (!made || ::dup3(m_fd, number, O_CLOEXEC) == -1) {
     m_error = errno != 0 ? errno : EIO;
     if (m_fd != -1 && m_fd != number) {
       posix_close(m_fd);

@@ -50,9 +50,14 @@ class report_file {
   // file, a disk) gets nothing until finish(); the report is written in the
   // temporary folder meanwhile and copied through the descriptor then, at
   // its position, unless the stream's file turned out to be an input (the
-  // target kept). Other targets are left as they are. False, with error(),
-  // when the temporary folder takes no file.
+  // target kept). A regular file's own folder takes the new file when the
+  // temporary folder takes none (held_beside_note() then says so). Other
+  // targets are left as they are. False, with error(), when no folder takes
+  // the file.
   bool hold_stream();
+  // Held beside the stream's file: where, and what the temporary folder
+  // said; empty otherwise.
+  std::string held_beside_note() const;
   std::ostream& stream();
   int error() const { return m_error; }
   // The system's reason for error(); when the temporary folder was tried
@@ -109,6 +114,7 @@ class report_file {
   bool open_direct(const struct stat& seen);
   bool open_named_stream(int fd);
   bool open_elsewhere(int refused);
+  bool open_beside_stream();
   int make_held_temp(const std::string& folder, mode_t mode);
   void keep_owner(int fd) const;
   void hold_signals();
@@ -138,6 +144,7 @@ class report_file {
   std::string m_temp_folder;  // the temporary folder, when it refused the file too
   int m_temp_error = 0;
   bool m_only_temp_folder = false;  // the target's folder was not asked (a disk)
+  bool m_held_beside = false;       // a held stream's file is written beside it
   bool m_dest_regular = false;
   bool m_make_dest = false;  // the target is made when the report is copied in
   struct stat m_target_st {};

@@ -117,4 +117,9 @@ std::wstring get_exe_path() {
   });
 }
 
+std::string temporary_folder() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+}
+
 }  // namespace vk

@@ -1,6 +1,6 @@
 // Environment references in paths ("%NAME%", and "%vss%" for the device
 // prefix of a volume shadow copy), the locale for localised time text, the
-// host name and the path of the running program.
+// host name, the path of the running program and the temporary folder.
 #pragma once
 
 #include <string>
@@ -27,5 +27,9 @@ bool locale_exists(const char* name);
 std::string get_host_name();
 // Target of /proc/self/exe as wide text; empty on failure.
 std::wstring get_exe_path();
+
+// The folder for the run's temporary files: $TMPDIR as given (a relative
+// one from the working folder), /tmp when it is unset or empty.
+std::string temporary_folder();
 
 }  // namespace vk

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <queue>
 #include <random>
 
 #include "foundation/vk_bytes.h"
+#include "foundation/vk_env.h"
 #include "foundation/vk_guard.h"
 #include "foundation/vk_posix.h"
 
@@ -51,16 +51,13 @@ std::string unforeseen_name() {
 }
 
 // A file in the temporary folder that has no name: removed by the system
-// however the process ends. $TMPDIR is taken as given (a relative one from
-// the working folder), /tmp when unset or empty. Where the folder's file
-// system makes none without a name, one is made under a name no one can
-// foresee, only if no file has it (no link followed), readable by us alone,
+// however the process ends. Where the folder's file system makes none without a name, one is made
+// under a name no one can foresee, only if no file has it (no link followed), readable by us alone,
 // and removed at once: a process ended in the instant between leaves that
 // file behind, which is accepted as no one else can have opened it or put
 // another in its place.
 int nameless_temp(int& error) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+  std::string folder = temporary_folder();
   int fd = posix_open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd != -1) return fd;
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {

@@ -717,6 +717,13 @@ std::string what_became_of(const report_file& written, const std::string& target
   return text + ": " + target + " was left as it was";
 }
 
+// A stream held beside its file, the temporary folder taking no file: said,
+// as a file appears there until the run ends.
+void say_held_beside(const report_file& written, const char* kind) {
+  const std::string note = written.held_beside_note();
+  if (!note.empty()) error_printf("%s for %s %s\n", kind, written.target().c_str(), note.c_str());
+}
+
 // The end of the report file: put in place of its target, or on a run that
 // read nothing (status -1) removed with the target left as it was (standard
 // output, held while the inputs were met, gets what was written as ever,
@@ -906,6 +913,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
     finish_diags_log(options, false);
     options.close_log();
   }
+  if (options.m_log_file != nullptr) say_held_beside(*options.m_log_file, "diagnostics log");
   release_diags_log(options);
   report_file report;
   // Standard output is written in large blocks straight to its descriptor.
@@ -920,6 +928,7 @@ int run_vesk(cmdline_ctx& ctx, vesk_options& options, std::vector<std::string>& 
                    report.reason().c_str());
       return -1;
     }
+    say_held_beside(report, "report");
     out = &report.stream();
   } else if (standard_stream_was_closed(STDOUT_FILENO)) {
     // A report nobody would get: said before anything is read.

@@ -575,6 +575,71 @@ ALSO='[ "$(head -1 app.txt)" = "earlier line" ] && grep -q "^vesk ver: " app.txt
 check "/dev/stdout >> no input, held" -out 0 "" - - -- \
   sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe -out /dev/stdout >>app.txt' "$vesk" "$work/tmp"
 
+# Standard output a regular file in a list run, with a $TMPDIR that takes no
+# file: held beside the file instead, and said; the report the same as with
+# a working $TMPDIR (the run-time line aside), an earlier one appended to
+# kept. A relative $TMPDIR is taken from the working folder, as the carve's
+# is. Only no folder at all refuses the run, the file as it was.
+mkdir -p so rel && chmod 777 so && chmod 1777 rel
+listed='printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" "$0" -quiet -pipe'
+sh -c "$listed"' >so/ref.txt' "$vesk" "$work/tmp"
+beside_said() {  # $TMPDIR, the system's reason[, what and its name]
+  printf '%s held in %s/so/ until the run ends \\(the temporary folder %s \\(\\$TMPDIR\\): %s\\)' \
+    "${3:-report for standard output}" "$work" "$1" "$2"
+}
+held_same='[ "$(wc -l <so/ref.txt)" -gt 10 ] && cmp -s <(sed 2,3d so/out.txt) <(sed 2,3d so/ref.txt) && [ -z "$(ls -A tmp)$(ls -A rel)" ] && [ "$(ls -A so)" = "$(printf "out.txt\nref.txt")" ]'
+held_appended='[ "$(head -1 so/out.txt)" = "earlier line" ] && cmp -s <(sed 1d so/out.txt | sed 2,3d) <(sed 2,3d so/ref.txt) && [ -z "$(ls -A tmp)$(ls -A rel)" ]'
+for tmpdir in "$work/missing:No such file or directory" "$work/so/ref.txt:Not a directory" \
+  "/proc:No such file or directory" "rel:" "$work/tmp:"; do
+  reason=${tmpdir##*:} tmpdir=${tmpdir%:*}
+  said=""
+  [ -n "$reason" ] && said=$(beside_said "$tmpdir" "$reason")
+  rm -f so/out.txt
+  ALSO=$held_same
+  check "-pipe >file, \$TMPDIR $tmpdir" - 0 "$said" - - -- sh -c "$listed"' >so/out.txt' "$vesk" "$tmpdir"
+  printf 'earlier line\n' >so/out.txt
+  ALSO=$held_appended
+  check "-pipe >>file, \$TMPDIR $tmpdir" - 0 "$said" - - -- sh -c "$listed"' >>so/out.txt' "$vesk" "$tmpdir"
+done
+rm -f so/out.txt
+ALSO=$held_same
+check "-pipe -out /dev/stdout, no \$TMPDIR" -out 0 \
+  "$(beside_said "$work/missing" "No such file or directory" "report for /dev/stdout")" - - -- \
+  sh -c "$listed"' -out /dev/stdout >so/out.txt' "$vesk" "$work/missing"
+printf 'earlier line\n' >so/out.txt
+ALSO='[ "$(head -1 so/out.txt)" = "earlier line" ] && grep -q "^->" so/out.txt && [ -z "$(ls -A tmp)" ]'
+check "-pipe -diags /dev/fd/3 3>>, no \$TMPDIR" -diags 0 \
+  "$(beside_said "$work/missing" "No such file or directory" "diagnostics log for /dev/fd/3")" - - -- \
+  sh -c "$listed"' -diags /dev/fd/3 >/dev/null 3>>so/out.txt' "$vesk" "$work/missing"
+rm -f so/out.txt
+# A pipe and /dev/null are written as the run goes: no folder is asked.
+ALSO='cmp -s <(sed 2,3d so/out.txt) <(sed 2,3d so/ref.txt)'
+check "-pipe |pipe, no \$TMPDIR" - 0 "" - - -- sh -c "$listed"' | cat >so/out.txt' "$vesk" "$work/missing"
+check "-pipe >/dev/null, no \$TMPDIR" - 0 "" - - -- sh -c "$listed"' >/dev/null' "$vesk" "$work/missing"
+# Standard output an input: held beside it, never written, the held report
+# named (and removed by the check).
+check "-pipe >> a listed input, no \$TMPDIR" - 1 \
+  "$(beside_said "$work/missing" "No such file or directory" | sed 's|/so/|/in/w/|') // output file is the input file: in/w/a.ms, skipped // report written to $work/in/w/\\.vesk-report-[0-9]+-[0-9]+\\.tmp: standard output is an input of the run and was left as it was" - - -- \
+  sh -c "$listed"' >>in/w/a.ms' "$vesk" "$work/missing"
+check "-pipe >> a listed input, relative \$TMPDIR" - 1 \
+  "output file is the input file: in/w/a.ms, skipped // report written to rel/\\.vesk-report-[0-9]+-[0-9]+\\.tmp: standard output is an input of the run and was left as it was" - - -- \
+  sh -c "$listed"' >>in/w/a.ms' "$vesk" rel
+if [ -n "$plain" ]; then
+  mkdir -p rotmp so-ro && chmod 555 rotmp && chmod 755 so-ro
+  rm -f so/out.txt
+  ALSO=$held_same
+  check "-pipe >file, read-only \$TMPDIR" - 0 "$(beside_said "$work/rotmp" "Permission denied")" - - -- \
+    sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" '"$plain"' "$0" -quiet -pipe >so/out.txt' "$vesk" "$work/rotmp"
+  check "-pipe >>file, no folder takes it" - 255 \
+    "prob opening results file: standard output for writing \\(Permission denied; the temporary folder $work/rotmp \\(\\\$TMPDIR\\): Permission denied\\)" \
+    so-ro/out.txt kept -- \
+    sh -c 'printf "in/w/b.lnk\nin/w/a.ms\n" | TMPDIR="$1" '"$plain"' "$0" -quiet -pipe >>so-ro/out.txt' "$vesk" "$work/rotmp"
+  rm -rf rotmp so-ro
+else
+  skip "-pipe >file, read-only \$TMPDIR" - "no plain user to run as (setpriv)"
+fi
+rm -rf so rel
+
 # A name of a standard stream closed when the run began: refused before
 # anything is read, as a closed /dev/fd/N is.
 for name in /dev/stdout /dev/fd/1 /proc/self/fd/1; do
@@ -866,6 +931,11 @@ if chattr +a ao 2>/dev/null; then
     env TMPDIR="$work/tmp" "$vesk" -quiet in/missing.ms -out ao/r.txt
   ALSO='[ "$(ls -A ao)" = r.txt ] && head -c 10 ao/r.txt | grep -q "^vesk ver: "'
   check "append-only folder, run reads" -out 0 "" - - -- env TMPDIR="$work/tmp" "$vesk" -quiet in/one.ms -out ao/r.txt
+  # Standard output held in a list run takes no file there either.
+  ALSO='[ "$(ls -A ao)" = r.txt ]'
+  check "append-only folder, -pipe >>, no \$TMPDIR" - 255 \
+    "prob opening results file: standard output for writing \\(Operation not permitted; the temporary folder $work/missing \\(\\\$TMPDIR\\): No such file or directory\\)" \
+    ao/r.txt kept -- sh -c 'printf "in/one.ms\n" | TMPDIR="$1" "$0" -quiet -pipe >>ao/r.txt' "$vesk" "$work/missing"
   chattr -a ao
 else
   skip "append-only folder" -out "no chattr +a here"

@@ -40,6 +40,7 @@ struct injected {
   // or with swap_by_rename, swap_to itself is moved over it.
   std::string swap_name, swap_to, swap_folder;
   bool swap_by_rename = false;
+  bool no_descriptor_names = false;  // /proc/self/fd/N names nothing
 };
 injected g_inject;
 
@@ -69,6 +70,13 @@ int openat_refusing(int dir, const char* name, int flags, mode_t mode) {
     g_inject.swap_name.clear();
   }
   return vk::system_posix_calls().openat(dir, name, flags, mode);
+}
+ssize_t readlink_unnamed(const char* path, char* buf, size_t size) {
+  if (g_inject.no_descriptor_names && std::string(path).rfind("/proc/self/fd/", 0) == 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  return vk::system_posix_calls().readlink(path, buf, size);
 }
 int fsync_interrupted(int fd) {
   if (g_inject.interrupted_fsyncs > 0) {
@@ -285,13 +293,22 @@ TEST(ReportFile, DevicesAndPipesAreWrittenDirectly) {
 // written through its descriptor as it was opened: a file it appends to, or
 // whose place it shares, keeps what it holds; the name never replaces the
 // file behind it. Held, it gets nothing before the end, and nothing at all
-// when its file turned out to be an input.
+// when its file turned out to be an input. A temporary folder that takes no
+// file leaves the file's own folder, and only no folder at all refuses it.
 TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
   temp_tree tree, elsewhere;
   ASSERT_TRUE(tree.ok() && elsewhere.ok());
-  scoped_tmpdir tmpdir(elsewhere.root());
+  vk::posix_calls calls = vk::system_posix_calls();
+  calls.openat = openat_refusing;
+  calls.readlink = readlink_unnamed;
+  vk::scoped_posix_calls seam(calls);
   tree.symlink("/dev/stdout", "to-stdout");
   const std::string pid = std::to_string(::getpid());
+  // $TMPDIR: the working folder, missing, a file, a folder that takes no
+  // file, the working folder named from the working directory, or missing
+  // with the stream's own folder taking no file either or unnamed.
+  enum class tmp { working, missing, a_file, refusing, relative, nowhere, unnamed };
+  const std::string relative = std::filesystem::relative(elsewhere.root()).string();
   const struct {
     const char* name;
     std::string form;  // the name, %d the descriptor
@@ -301,6 +318,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     const char* after;
     bool held = false;
     bool kept = false;  // held, and its file was an input
+    tmp folder = tmp::working;
   } rows[] = {
       {"appending", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport"},
       {"sharing its place", "/proc/self/fd/%d", O_WRONLY, true, false, "earlier\nreport"},
@@ -320,6 +338,24 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
       {"held, sharing its place", "/dev/fd/%d", O_WRONLY, true, false, "earlier\nreport", true},
       {"held, run read nothing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n", true},
       {"held, an input", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\n", true, true},
+      {"held, $TMPDIR missing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport",
+       true, false, tmp::missing},
+      {"held, sharing its place, $TMPDIR missing", "/dev/fd/%d", O_WRONLY, true, false,
+       "earlier\nreport", true, false, tmp::missing},
+      {"held, $TMPDIR a file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false, "earlier\nreport",
+       true, false, tmp::a_file},
+      {"held, $TMPDIR takes no file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport", true, false, tmp::refusing},
+      {"held, a relative $TMPDIR", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\nreport", true, false, tmp::relative},
+      {"held, an input, $TMPDIR missing", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\n", true, true, tmp::missing},
+      {"held, an input, a relative $TMPDIR", "/dev/fd/%d", O_WRONLY | O_APPEND, true, false,
+       "earlier\n", true, true, tmp::relative},
+      {"held, no folder takes the file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n",
+       true, false, tmp::nowhere},
+      {"held, no name for its file", "/dev/fd/%d", O_WRONLY | O_APPEND, true, true, "earlier\n",
+       true, false, tmp::unnamed},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -333,13 +369,44 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
     tree.symlink(tree.path("to-fd2"), "to-fd");
     std::filesystem::remove(tree.path("to-fd2"));
     tree.symlink("/dev/fd/" + std::to_string(fd), "to-fd2");
+    const bool missing =
+        r.folder == tmp::missing || r.folder == tmp::nowhere || r.folder == tmp::unnamed;
+    scoped_tmpdir tmpdir(missing                     ? tree.path("missing")
+                         : r.folder == tmp::a_file   ? std::string("/dev/null")
+                         : r.folder == tmp::relative ? relative
+                                                     : elsewhere.root());
+    g_inject = {};
+    if (r.folder == tmp::refusing) g_inject.refused_folder = elsewhere.root();
+    if (r.folder == tmp::nowhere) g_inject.refused_folder = tree.root();
+    // Where a held report is written: beside the file when $TMPDIR takes none.
+    const bool beside = r.folder != tmp::working && r.folder != tmp::relative;
+    const std::string held_in = (beside                      ? tree.root()
+                                 : r.folder == tmp::relative ? relative
+                                                             : elsewhere.root()) +
+                                "/.vesk-report-";
     {
       vk::report_file file;
       ASSERT_EQ(file.open(name), r.opens);
-      if (r.opens) {
+      if (r.opens && (r.folder == tmp::nowhere || r.folder == tmp::unnamed)) {
+        // Never the working folder for want of a name.
+        g_inject.no_descriptor_names = r.folder == tmp::unnamed;
+        EXPECT_FALSE(file.hold_stream());
+        EXPECT_EQ(file.reason(),
+                  std::string(r.folder == tmp::nowhere ? "Permission denied"
+                                                       : "No such file or directory") +
+                      "; the temporary folder " + tree.path("missing") +
+                      " ($TMPDIR): No such file or directory");
+        file.discard();
+      } else if (r.opens) {
         EXPECT_TRUE(file.direct());
         if (r.held) {
           ASSERT_TRUE(file.hold_stream());
+          EXPECT_EQ(file.held_beside_note().empty(), !beside);
+          if (r.folder == tmp::missing) {
+            EXPECT_EQ(file.held_beside_note(),
+                      "held in " + tree.root() + "/ until the run ends (the temporary folder " +
+                          tree.path("missing") + " ($TMPDIR): No such file or directory)");
+          }
           EXPECT_FALSE(file.direct());
           EXPECT_EQ(file.role_of(tree.path("log.txt")), vk::report_file::role::target);
         } else {
@@ -358,7 +425,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
           EXPECT_TRUE(file.finish());
         }
         if (r.kept) {
-          EXPECT_EQ(file.written_path().rfind(elsewhere.root() + "/.vesk-report-", 0), 0u);
+          EXPECT_EQ(file.written_path().rfind(held_in, 0), 0u) << file.written_path();
           EXPECT_EQ(slurp(file.written_path()), "report");
           std::filesystem::remove(file.written_path());
         }
@@ -374,6 +441,7 @@ TEST(ReportFile, NamedStreamsAreWrittenThroughTheirDescriptor) {
               (std::vector<std::string>{"log.txt", "to-fd", "to-fd2", "to-stdout"}));
     EXPECT_TRUE(names_in(elsewhere.root()).empty());
   }
+  g_inject = {};
   // Names of the process's streams, and names that only look like them.
   EXPECT_EQ(vk::named_stream_descriptor(tree.path("to-stdout")), 1);
   EXPECT_EQ(vk::named_stream_descriptor("/dev/stderr"), 2);

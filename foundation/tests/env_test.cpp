@@ -183,3 +183,18 @@ TEST(ExePath, WideAndLimited) {
   host.exe.clear();
   EXPECT_EQ(get_exe_path(), L"");
 }
+
+// $TMPDIR as given, a relative one too; /tmp when unset or empty.
+TEST(TemporaryFolder, TakenFromTheEnvironment) {
+  const struct {
+    const char* tmpdir;
+    const char* folder;
+  } rows[] = {
+      {nullptr, "/tmp"},          {"", "/tmp"},   {"/var/tmp", "/var/tmp"},
+      {"/var/tmp/", "/var/tmp/"}, {"rel", "rel"}, {"./a/b/", "./a/b/"},
+  };
+  for (const auto& r : rows) {
+    env_guard env({{"TMPDIR", r.tmpdir}});
+    EXPECT_EQ(temporary_folder(), r.folder) << (r.tmpdir ? r.tmpdir : "(unset)");
+  }
+}
