@@ -703,6 +703,8 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
     const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages_bound);
     uint64_t got = z - a;
     if (!e.source.read_at(e.pages.data() + a, got, e.at + a) || got != z - a) {
+      // What a failed read left there is no byte of the file.
+      std::memset(e.pages.data() + a, 0, static_cast<size_t>(z - a));
       e.read_failed = true;
       return false;
     }
@@ -1004,8 +1006,9 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   std::vector<cfb_run_piece> pieces;
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   uint64_t length = 0, first = 0;
-  if (list && list->object_type() == 2 &&
-      entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
+  // Whatever its entry's type, the DestList walk reads the bytes its chain
+  // names: they are read in first.
+  if (list && entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
       !fill_pieces(e, pieces))
     return;
   fault_sink walk_faults, read_faults;

@@ -157,7 +157,7 @@ class report_spill {
   // m_ahead holds the file's bytes from m_ahead_at on; m_read_next is where
   // the last piece read ended.
   std::vector<uint8_t> m_ahead;
-  uint64_t m_ahead_at = 0, m_read_next = UINT64_MAX;
+  uint64_t m_ahead_at = 0, m_read_next = UINT64_MAX, m_ahead_step = 0, m_follows = 0;
 };
 
 }  // namespace vk

@@ -1652,6 +1652,19 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     put_le32(one_chain, entry + dirent::stream_size, static_cast<uint32_t>(first.data.size()));
   }
   const cfb_layout large{.sector_shift = 12};
+  // Its DestList's entry a storage's (type 1), the DestList in regular
+  // sectors, in a list too large for the scan's window (read into pages).
+  std::vector<uint64_t> forty(40);
+  std::iota(forty.begin(), forty.end(), uint64_t{1});
+  bytes_t storage_destlist;
+  {
+    w = cfb_writer();
+    for (size_t i = 0; i < 40; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    w.stream(u"Pad", cfb_pattern(300000, 2)).stream(u"DestList", build_destlist_naming(forty));
+    EXPECT_GE(w.info(u"DestList").data.size(), 4096u);
+    storage_destlist = w.build();
+    storage_destlist[w.dir_entry_offset(w.info(u"DestList").entry_num) + dirent::object_type] = 1;
+  }
   struct row {
     const char* what;
     bytes_t list;
@@ -1683,6 +1696,7 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
       {"a link in a stream whose name is no number",
        list(3, {1, 2, 3}, {}, {}, u"DestList", u"Lead"), 3, nullptr},
       {"a sound list", list(11, eleven), 11, nullptr},
+      {"a DestList entry of type 1, the list held in pages", storage_destlist, 40, nullptr},
   };
   bytes_t lead;
   for (size_t i = 0; i < 4096; ++i) lead.push_back(static_cast<uint8_t>(i * 37 + (i >> 7)));
