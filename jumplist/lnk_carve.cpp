@@ -833,7 +833,10 @@ class sector_reads {
       len = count;
       read = m_source.read_at(bytes.data(), len, m_base + at) && len <= count;
     }
-    if (!read) return 0;
+    if (!read) {
+      m_failed = true;
+      return 0;
+    }
     bytes.resize(static_cast<size_t>(len));
     const size_t got = static_cast<size_t>(std::min<uint64_t>(len, count));
     std::memcpy(into, bytes.data(), got);
@@ -843,6 +846,8 @@ class sector_reads {
     }
     return got;
   }
+  // A read failed (not one that came short where the file ends).
+  bool failed() const { return m_failed; }
 
  private:
   static constexpr uint64_t k_most = 64 * 1024;
@@ -858,6 +863,7 @@ class sector_reads {
   blocks m_blocks;
   blocks::const_iterator m_last = m_blocks.end();
   uint64_t m_kept = 0, m_next = UINT64_MAX, m_step = 0;
+  bool m_failed = false;
 };
 
 // Parses the image. Into pages, its tables are read through reads (the
@@ -1309,6 +1315,9 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       [&](uint64_t at, uint8_t* into, size_t count) { return reads.read(at, into, count); });
   // A walk memory cut short says nothing of the file: the caller says it.
   if (reach.out_of_memory) throw std::bad_alloc();
+  // A sector the walk could not read leaves the list unread: the caller
+  // says it.
+  e.read_failed = reads.failed();
   // The image is never shorter than the least one taken for a compound
   // file, unless the source ends after all it reaches.
   // An image none of whose streams starts in it has nothing to carve: it

@@ -274,20 +274,22 @@ ssize_t pread_failing_stretch(int fd, void* buf, size_t len, off_t offset) {
 
 TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   temp_tree tree;
-  // Its large stream, searched after its link streams are read; or its mini
-  // FAT, which its parse reads after the walk for its reach (which reads
-  // its FAT and directory), past the scan's first window.
+  // Its large stream, searched after its link streams are read; its mini
+  // FAT, which its parse reads after the walk for its reach; or its
+  // directory, which that walk reads; past the scan's first window.
   cfb_layout padded;
   padded.min_fat_sectors = 250;
+  enum class bad { large_reads, minifat, directory };
   struct row {
     const char* what;
     cfb_layout layout;
-    bool large_reads;  // else the mini FAT's sector
+    bad where;
     size_t records;
   };
   const row rows[] = {
-      {"reads of 64 KiB or more", {}, true, 3},
-      {"the mini FAT's sector", padded, false, 3},
+      {"reads of 64 KiB or more", {}, bad::large_reads, 3},
+      {"the mini FAT's sector", padded, bad::minifat, 3},
+      {"the directory's sector", padded, bad::directory, 3},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -304,8 +306,9 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
     vesk_options options;
     set_dump_options(options);
     posix_calls calls = system_posix_calls();
-    calls.pread = r.large_reads ? pread_failing_large : pread_failing_stretch;
-    g_bad_from = 4096 + w.sector_offset(w.minifat_sectors.at(0));
+    calls.pread = r.where == bad::large_reads ? pread_failing_large : pread_failing_stretch;
+    g_bad_from = 4096 + w.sector_offset(r.where == bad::directory ? w.dir_sectors.at(0)
+                                                                  : w.minifat_sectors.at(0));
     g_bad_to = g_bad_from + 512;
     std::ostringstream out;
     size_t records = 0;
