@@ -372,6 +372,10 @@ bool zeroed_pages::allocate(size_t size) {
   return true;
 }
 
+bool zeroed_pages::forget() {
+  return !m_data || madvise(m_data, m_size, MADV_DONTNEED) == 0;
+}
+
 void zeroed_pages::release() {
   if (m_data) munmap(m_data, m_size);
   m_data = nullptr;

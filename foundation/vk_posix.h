@@ -131,6 +131,10 @@ class zeroed_pages {
   // gives none.
   bool allocate(size_t size);
   void release();
+  // Gives the pages back to the system, keeping the range: each reads as
+  // zero again and costs no memory until it is written. False when the
+  // system does not take them (they keep their bytes).
+  bool forget();
   uint8_t* data() const { return m_data; }
   size_t size() const { return m_size; }
   void swap(zeroed_pages& other) noexcept {

@@ -597,7 +597,12 @@ struct embedded_runs {
   uint64_t pages_bound = 0;     // the image bytes the pages may hold
   bool pages_lent = false;      // they came from the carve's page pool
   std::vector<uint8_t> filled;  // a mark per k_fill_block block of pages read
-  uint64_t filled_bytes = 0;
+  uint64_t filled_bytes = 0;    // read into the pages, in all
+  // Read into them since they were last let go, and the most at once; past
+  // pages_held they are let go before the next stream is read in.
+  uint64_t resident_bytes = 0, resident_peak = 0;
+  uint64_t pages_held = UINT64_MAX;
+  bool let_go = false;  // some bytes read in were let go: read again as needed
   // A read of its bytes from the source failed or came back short (the
   // file shrank): what lay there was not carved.
   bool read_failed = false;
@@ -636,13 +641,8 @@ struct embedded_runs {
   std::vector<uint8_t> gathered;  // a run's link that spans pieces
 };
 
-void page_pool::give_back(embedded_runs& e) {
-  if (!e.pages.data()) return;
-  const uint64_t read = (e.pages_lent ? m_read : 0) + e.filled_bytes;
-  if (read > k_most_read || e.pages.size() < m_spare.size()) {
-    if (e.pages_lent) m_read = 0;  // let go with the image
-    return;
-  }
+// Zeroes the blocks of e's pages read in, so that they hold no byte of it.
+void zero_filled(embedded_runs& e) {
   const uint8_t* const marks = e.filled.data();
   const size_t blocks = e.filled.size();
   for (size_t b = 0; b < blocks;) {
@@ -654,6 +654,27 @@ void page_pool::give_back(embedded_runs& e) {
                 static_cast<size_t>(std::min(k_fill_block, e.pages_bound - a)));
     ++b;
   }
+}
+
+// Past its budget, what an image's pages hold is let go before the next
+// stream is read in: a list of any size holds a bounded share of its bytes
+// at once. Called only where no view of the pages is held.
+void make_room(embedded_runs& e) {
+  if (!e.pages.data() || e.resident_bytes <= e.pages_held) return;
+  if (!e.pages.forget()) zero_filled(e);
+  std::fill(e.filled.begin(), e.filled.end(), uint8_t{0});
+  e.resident_bytes = 0;
+  e.let_go = true;
+}
+
+void page_pool::give_back(embedded_runs& e) {
+  if (!e.pages.data()) return;
+  const uint64_t read = (e.pages_lent ? m_read : 0) + e.filled_bytes;
+  if (read > k_most_read || e.pages.size() < m_spare.size()) {
+    if (e.pages_lent) m_read = 0;  // let go with the image
+    return;
+  }
+  zero_filled(e);
   m_spare.swap(e.pages);
   m_read = read;
 }
@@ -711,6 +732,8 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
     std::fill(e.filled.begin() + static_cast<std::ptrdiff_t>(b),
               e.filled.begin() + static_cast<std::ptrdiff_t>(stop), uint8_t{1});
     e.filled_bytes += z - a;
+    e.resident_bytes += z - a;
+    e.resident_peak = std::max(e.resident_peak, e.resident_bytes);
     b = stop;
   }
   return true;
@@ -723,6 +746,12 @@ bool fill_pieces(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
         !fill_image(e, piece.m_file_offset, piece.m_length))
       return false;
   return true;
+}
+
+// A stream's pieces read into the pages, room made first.
+bool fill_stream(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
+  make_room(e);
+  return fill_pieces(e, pieces);
 }
 
 // Copies the bytes at run offsets [from, to) of a run laid out by pieces
@@ -798,9 +827,10 @@ void find_run_hits(embedded_runs& e, int r) {
 // k_kept bytes), so the parse reads no table sector the walk read already.
 class sector_reads {
  public:
-  // near: the first bytes, already in memory.
-  sector_reads(const scan_source& source, uint64_t base, uint64_t bound, byte_view near = {})
-      : m_source(source), m_base(base), m_bound(bound), m_near(near) {}
+  // near: the first bytes, already in memory; kept: the most bytes kept.
+  sector_reads(const scan_source& source, uint64_t base, uint64_t bound, byte_view near = {},
+               uint64_t kept = k_kept)
+      : m_source(source), m_base(base), m_bound(bound), m_near(near), m_most_kept(kept) {}
 
   // Up to count bytes at offset at into into; how many came.
   size_t read(uint64_t at, uint8_t* into, size_t count) {
@@ -816,6 +846,12 @@ class sector_reads {
     }
     if (m_last != m_blocks.end() && holds(m_last, at, count)) {
       std::memcpy(into, m_last->second.data() + (at - m_last->first), count);
+      m_next = at + count;
+      return count;
+    }
+    if (at >= m_passing_at && at - m_passing_at < m_passing.size() &&
+        count <= m_passing.size() - (at - m_passing_at)) {
+      std::memcpy(into, m_passing.data() + (at - m_passing_at), count);
       m_next = at + count;
       return count;
     }
@@ -840,21 +876,28 @@ class sector_reads {
     bytes.resize(static_cast<size_t>(len));
     const size_t got = static_cast<size_t>(std::min<uint64_t>(len, count));
     std::memcpy(into, bytes.data(), got);
-    if (m_kept + len <= k_kept) {
+    if (m_kept + len <= m_most_kept) {
       m_kept += len;
       m_last = m_blocks.insert_or_assign(at, std::move(bytes)).first;
+    } else {
+      // Past what is kept, the last read alone is held, for the reads that
+      // follow it: a read ahead is never read again for each sector.
+      m_passing_at = at;
+      m_passing = std::move(bytes);
     }
     return got;
   }
   // A read failed (not one that came short where the file ends).
   bool failed() const { return m_failed; }
+  // The most bytes read kept for a parse.
+  static constexpr uint64_t k_kept = 2 * 1024 * 1024;
 
  private:
   static constexpr uint64_t k_most = 64 * 1024;
-  static constexpr uint64_t k_kept = 2 * 1024 * 1024;
   const scan_source& m_source;
   uint64_t m_base, m_bound;
   byte_view m_near;
+  uint64_t m_most_kept;
   using blocks = std::map<uint64_t, std::vector<uint8_t>>;
   static bool holds(blocks::const_iterator block, uint64_t at, size_t count) {
     const uint64_t in = at - block->first;
@@ -862,6 +905,8 @@ class sector_reads {
   }
   blocks m_blocks;
   blocks::const_iterator m_last = m_blocks.end();
+  std::vector<uint8_t> m_passing;  // the last read not kept
+  uint64_t m_passing_at = 0;
   uint64_t m_kept = 0, m_next = UINT64_MAX, m_step = 0;
   bool m_failed = false;
 };
@@ -925,7 +970,8 @@ bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
   }
   std::vector<cfb_run_piece> pieces;
   // The streams of the mini stream are small: the mini stream is read into
-  // the pages whole, a run at a time, not a stream at a time.
+  // the pages whole, a run at a time, not a stream at a time, unless it is
+  // more than they may hold.
   bool mini_read = false;
   if (e.pages.data() &&
       std::any_of(e.reader.m_entries.begin(), e.reader.m_entries.end(), [](const auto& item) {
@@ -933,9 +979,12 @@ bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
       })) {
     const cfb_dir_entry* root = find_cfb_entry(e.reader, "root entry");
     uint64_t length = 0, first = 0;
-    mini_read = root && entry_stream_pieces(e.reader, *root, e.size, pieces, length, first);
+    mini_read = root && entry_stream_pieces(e.reader, *root, e.size, pieces, length, first) &&
+                length <= e.pages_held;
     if (mini_read && !fill_pieces(e, pieces)) return false;
   }
+  e.stream_names.reserve(e.reader.m_entries.size());
+  e.stream_firsts.reserve(e.reader.m_entries.size());
   for (const auto& [key, entry] : e.reader.m_entries) {
     if (entry.object_type() != 2) continue;
     if (e.pages.data() && !(entry.m_mini && mini_read)) {
@@ -958,7 +1007,7 @@ bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
         if (!fill_image(e, 0, e.size)) return false;
       } else if (!stream_starts_link(e, pieces, length)) {
         continue;
-      } else if (!fill_pieces(e, pieces)) {
+      } else if (!fill_stream(e, pieces)) {
         return false;
       }
     }
@@ -1015,15 +1064,22 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   // Whatever its entry's type, the DestList walk reads the bytes its chain
   // names: they are read in first.
   if (list && entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
-      !fill_pieces(e, pieces))
+      (make_room(e), !fill_pieces(e, pieces)))
     return;
   fault_sink walk_faults, read_faults;
   std::vector<uint64_t> numbers;
   list_destlist dl(e.reader, byte_view(e.image, e.size), notes, walk_faults, numbers, where);
   const destlist_open opened = dl.open(e.scratch, read_faults);
   if (opened == destlist_open::out_of_memory || walk_faults.out_of_memory()) throw std::bad_alloc();
+  // Room for the entries its header counts, as many as its bytes can hold
+  // at most: a long list's entries are not copied again as they come.
+  const uint64_t room = std::min<uint64_t>(
+      dl.walker.header_count(), dl.walker.size() / destlist_min_entry_size(dl.walker.version()));
+  e.row_entries.reserve(static_cast<size_t>(room));
+  e.rows.reserve(static_cast<size_t>(room) + e.stream_names.size());
   // The link streams read, by name, with their places in stream_names.
   std::vector<std::pair<std::string_view, uint32_t>> read;
+  read.reserve(e.stream_names.size());
   for (size_t i = 0; i < e.stream_names.size(); ++i)
     read.emplace_back(e.stream_names[i], static_cast<uint32_t>(i));
   std::sort(read.begin(), read.end());
@@ -1147,14 +1203,31 @@ void label_embedded(lnk_record& record, int r, bool image_flag) {
   record.m_source_alt_label.assign(r == 1 ? "VESKLIST (slack)" : "VESKLIST");
 }
 
+// A link stream's bytes read into the pages again, where they may have
+// been let go since the load; false when the source gives fewer.
+bool refill_stream(embedded_runs& e, std::string_view name) {
+  const cfb_dir_entry* entry = find_cfb_entry(e.reader, name);
+  std::vector<cfb_run_piece> pieces;
+  uint64_t length = 0, first = 0;
+  if (!entry || !entry_stream_pieces(e.reader, *entry, e.size, pieces, length, first)) {
+    // Where its pieces cannot be told, the whole image is read, once.
+    if (!fill_image(e, 0, e.size)) return false;
+    e.let_go = false;
+    return true;
+  }
+  return fill_stream(e, pieces);
+}
+
 // The bytes of hit i of run r that its link is read from: a link of a run
 // runs to the next hit or to the end of the run, a link stream to its end.
 // first: the image offset of the first byte.
 bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uint64_t& first) {
   if (r == k_stream_run) {
+    const std::string& name = e.stream_names[e.rows[i].stream];
+    if (e.let_go && !refill_stream(e, name)) return false;
     uint32_t dir_entry = 0;
-    return stream_bytes(e.reader, e.stream_names[e.rows[i].stream], e.image, e.size, e.scratch,
-                        bytes, dir_entry, first, e.reader.m_faults);
+    return stream_bytes(e.reader, name, e.image, e.size, e.scratch, bytes, dir_entry, first,
+                        e.reader.m_faults);
   }
   const std::vector<uint64_t>& hits = e.hits[r];
   const uint64_t from = hits[i];
@@ -1309,7 +1382,7 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
       header = p;  // the window may have moved
     }
   }
-  sector_reads reads(source, o, bound, near);
+  sector_reads reads(source, o, bound, near, std::min(e.pages_held, sector_reads::k_kept));
   const cfb_reach reach = embedded_cfb_reach(
       header, bound,
       [&](uint64_t at, uint8_t* into, size_t count) { return reads.read(at, into, count); });
@@ -1332,7 +1405,8 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
                : (e.pages_bound = bound, e.pages.allocate(static_cast<size_t>(bound)))))
       throw std::bad_alloc();
     e.filled.assign(static_cast<size_t>((bound + k_fill_block - 1) / k_fill_block), 0);
-    e.filled_bytes = 0;
+    e.filled_bytes = e.resident_bytes = e.resident_peak = 0;
+    e.let_go = false;
     e.image = e.pages.data();
   };
   uint64_t held = bound;
@@ -1381,9 +1455,10 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     auto e = std::make_unique<embedded_runs>();
     const page_loan loan{c.pages, *e};
     e->streams_only = streams_only;
+    e->pages_held = c.options.m_carve_pages_held;
     const bool loaded = load_embedded_image(source, o, file_size, header, *e, &window, &c.pages);
     uint64_t& most = c.options.m_scratch.most_embedded_image_bytes;
-    most = std::max(most, e->filled_bytes);
+    most = std::max(most, e->resident_peak);
     const auto say_read_failed = [&] {
       if (e->read_failed)
         c.options.m_notes.add("compound file", o,
@@ -1431,6 +1506,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       return any;
     });
     body_done = true;
+    most = std::max(most, e->resident_peak);
     // The headers it looked at are passed by the scan: what it did not
     // carve of them is lost; the scan reads the rest as bytes, which know
     // no DestList. Both said.

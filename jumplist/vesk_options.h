@@ -44,6 +44,9 @@ class useropts : public cmd_params, public lnk_dump_settings {
   // Held reports dropped (their link claimed by another record) kept by
   // position in memory, 8 bytes each; past them each is marked in the file.
   size_t m_carve_drops_held = size_t{1} << 16;
+  // Bytes of one carved compound file read into its pages: past them, what
+  // they hold is let go and read again where it is needed.
+  uint64_t m_carve_pages_held = uint64_t{4} << 20;
   // Parse steps (table and directory entries read) the compound files
   // nested in others' streams may take in one carved file, all together:
   // past them the rest are carved with the list holding them. A list 400

@@ -36,6 +36,7 @@ families=(
   "interleaved 400 list"
   "padded 4 list"
   "automatic 5000 list"
+  "carvedlist 16384 carve"
   "custom 20000 list"
   "slack 20000 list -slack"
   "pipe 2000 none -pipe"

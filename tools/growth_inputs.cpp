@@ -26,6 +26,7 @@
 //               as many levels deep as make N MiB (each level's FAT adds
 //               to all below it: 400 levels make 28 MiB)
 //   automatic   an automatic list of N entries
+//   carvedlist  a link, then an automatic list of N entries (carved)
 //   custom      a custom list of N links
 //   slack       a 10-entry automatic list with N free sectors of false
 //               link headers (read with -slack)
@@ -271,10 +272,15 @@ int main(int argc, char** argv) {
     }
     out = numbered_link(0, k_first_time);
     append(out, inner);
-  } else if (family == "automatic") {
+  } else if (family == "automatic" || family == "carvedlist") {
     std::vector<bytes_t> links;
     for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));
     out = automatic_list(links, 0, rng);
+    if (family == "carvedlist") {
+      bytes_t list = std::move(out);
+      out = numbered_link(n, k_first_time);
+      append(out, list);
+    }
   } else if (family == "quotes" || family == "controls" || family == "quotescopy" ||
              family == "controlscopy") {
     // 18,000 patterns make 72,000 bytes, 16,000 make 64,000.
