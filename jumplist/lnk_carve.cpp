@@ -656,11 +656,28 @@ void zero_filled(embedded_runs& e) {
   }
 }
 
+// Whether the pages hold every byte of pieces already.
+bool pieces_filled(const embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
+  for (const cfb_run_piece& piece : pieces) {
+    if (piece.m_file_offset == cfb_zero_piece || piece.m_file_offset >= e.size) continue;
+    const uint64_t end = std::min<uint64_t>(e.size, piece.m_file_offset + piece.m_length);
+    const size_t from = static_cast<size_t>(piece.m_file_offset / k_fill_block);
+    const size_t to = static_cast<size_t>((end + k_fill_block - 1) / k_fill_block);
+    if (std::memchr(e.filled.data() + from, 0, to - from)) return false;
+  }
+  return true;
+}
+
 // Past its budget, what an image's pages hold is let go before the next
-// stream is read in: a list of any size holds a bounded share of its bytes
-// at once. Called only where no view of the pages is held.
-void make_room(embedded_runs& e) {
-  if (!e.pages.data() || e.resident_bytes <= e.pages_held) return;
+// stream (pieces) is read in: a list of any size holds a bounded share of
+// its bytes at once. Not where the stream's bytes are all held (streams
+// that share sectors are not read again for each other), nor once three
+// times the image has been read in (what is read again stays bounded).
+// Called only where no view of the pages is held.
+void make_room(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
+  if (!e.pages.data() || e.resident_bytes <= e.pages_held || e.filled_bytes > 3 * e.size ||
+      pieces_filled(e, pieces))
+    return;
   if (!e.pages.forget()) zero_filled(e);
   std::fill(e.filled.begin(), e.filled.end(), uint8_t{0});
   e.resident_bytes = 0;
@@ -750,7 +767,7 @@ bool fill_pieces(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
 
 // A stream's pieces read into the pages, room made first.
 bool fill_stream(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
-  make_room(e);
+  make_room(e, pieces);
   return fill_pieces(e, pieces);
 }
 
@@ -1064,7 +1081,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   // Whatever its entry's type, the DestList walk reads the bytes its chain
   // names: they are read in first.
   if (list && entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
-      (make_room(e), !fill_pieces(e, pieces)))
+      !fill_stream(e, pieces))
     return;
   fault_sink walk_faults, read_faults;
   std::vector<uint64_t> numbers;

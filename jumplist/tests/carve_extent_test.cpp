@@ -1253,6 +1253,23 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     cut_nest = with_link(outer.build());
     cut_nest.resize(cut_nest.size() - 100);
   }
+  // 64 link streams of 6 KiB on one chain, before 1 MiB of stream.
+  bytes_t shared;
+  {
+    cfb_writer w;
+    const auto name = [](int i) {
+      const std::string n = std::to_string(i);
+      return std::u16string(n.begin(), n.end());
+    };
+    for (int i = 1; i <= 64; ++i) w.stream(name(i), long_one);
+    w.stream(u"pad", cfb_pattern(1 << 20, 7));
+    shared = w.build();
+    for (int i = 2; i <= 64; ++i) {
+      const size_t entry = w.dir_entry_offset(w.info(name(i)).entry_num);
+      put_le32(shared, entry + cfb::dirent::start_sector, w.info(u"1").chain[0]);
+    }
+    shared = with_link(shared);
+  }
   const struct {
     const char* what;
     bytes_t bytes;
@@ -1290,6 +1307,9 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
        with_link(list(large_sectors, 5, {}, cfb_pattern(2 << 20, 3), 2)), 6, 4 << 10, 30},
       {"a large list inside a large list's stream, cut inside its last sector", cut_nest, 5,
        32 << 10, 40, 8 << 10, 40},
+      // Past 4 KiB held, a stream whose bytes are all held is not read
+      // again for the others on its chain.
+      {"64 link streams on one chain", shared, 128, 8 << 10, 280},
   };
   // A read ahead that fails (reads of 64 KiB fail, as where a bad stretch
   // lies past the sectors asked for) leaves each sector read alone: the
