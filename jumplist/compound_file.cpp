@@ -506,7 +506,7 @@ void fat_link_map::clear() {
   const size_t had = m_values.size();
   return guarded(
       [&] {
-        m_values.resize(limit, 0);
+        m_values.resize(limit);
         m_present.resize(limit, 0);
         return true;
       },
@@ -1475,18 +1475,19 @@ class lazy_fat {
   // the next has no mark in marks (of sector_limit() bytes), within n's FAT
   // sector (the walk's next step reads the next one).
   uint64_t run_last(uint64_t n, const uint8_t* marks) const {
-    const std::vector<uint8_t>& bytes = m_loaded[static_cast<size_t>(n / m_E)].bytes;
-    const uint64_t end = std::min(m_sector_limit, (n / m_E + 1) * m_E);
+    const uint64_t first = n / m_E * m_E;
+    const uint8_t* links = m_loaded[static_cast<size_t>(n / m_E)].bytes.data();
+    const uint64_t end = std::min(m_sector_limit, first + m_E);
+    // Every sector below end lies in this FAT sector: its link is found by
+    // its distance from first, with no division per link.
+    auto link_of = [&](uint64_t k) { return load_le32(links + (k - first) * cfb::fat_entry_size); };
     while (n + 9 <= end && eight_marks_are(marks + n + 1, 0)) {
       bool on = true;
-      for (uint64_t i = 0; i < 8; ++i)
-        on &= load_le32(bytes.data() + ((n + i) % m_E) * cfb::fat_entry_size) == n + 1 + i;
+      for (uint64_t i = 0; i < 8; ++i) on &= link_of(n + i) == n + 1 + i;
       if (!on) break;
       n += 8;
     }
-    while (n + 1 < end && load_le32(bytes.data() + (n % m_E) * cfb::fat_entry_size) == n + 1 &&
-           marks[static_cast<size_t>(n + 1)] == 0)
-      ++n;
+    while (n + 1 < end && link_of(n) == n + 1 && marks[static_cast<size_t>(n + 1)] == 0) ++n;
     return n;
   }
 

@@ -19,6 +19,8 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -73,6 +75,27 @@ inline bool eight_marks_are(const uint8_t* p, uint8_t value) {
   std::memcpy(&v, p, sizeof v);
   return v == (value ? 0x0101010101010101ull : 0);
 }
+
+// An allocator whose resize() without a value leaves new elements
+// unwritten: for tables whose elements are written before any is read.
+template <class T>
+struct unfilled_allocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = unfilled_allocator<U>;
+  };
+  unfilled_allocator() = default;
+  template <class U>
+  unfilled_allocator(const unfilled_allocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 // FAT or mini FAT links, indexed by sector. Sectors never read from the file
 // have no link. Also keeps the scratch marks of chain walks, so that a walk
@@ -162,7 +185,9 @@ class fat_link_map {
   bool grow_to(uint32_t sector);
 
   bool m_mini;
-  std::vector<uint32_t> m_values;
+  // A value is read only where m_present holds 1: room made for links
+  // is not filled.
+  std::vector<uint32_t, unfilled_allocator<uint32_t>> m_values;
   std::vector<uint8_t> m_present;
   size_t m_count = 0;
   mutable std::vector<uint8_t> m_walk_marks;
