@@ -1186,9 +1186,10 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
 }
 
 // Reads of the file, counted.
-uint64_t g_reads = 0;
+uint64_t g_reads = 0, g_read_bytes = 0;
 ssize_t counted_pread(int fd, void* buf, size_t len, off_t offset) {
   ++g_reads;
+  g_read_bytes += len;
   return system_posix_calls().pread(fd, buf, len, offset);
 }
 
@@ -1253,14 +1254,14 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
     cut_nest = with_link(outer.build());
     cut_nest.resize(cut_nest.size() - 100);
   }
+  const auto name = [](int i) {
+    const std::string n = std::to_string(i);
+    return std::u16string(n.begin(), n.end());
+  };
   // 64 link streams of 6 KiB on one chain, before 1 MiB of stream.
   bytes_t shared;
   {
     cfb_writer w;
-    const auto name = [](int i) {
-      const std::string n = std::to_string(i);
-      return std::u16string(n.begin(), n.end());
-    };
     for (int i = 1; i <= 64; ++i) w.stream(name(i), long_one);
     w.stream(u"pad", cfb_pattern(1 << 20, 7));
     shared = w.build();
@@ -1269,6 +1270,34 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
       put_le32(shared, entry + cfb::dirent::start_sector, w.info(u"1").chain[0]);
     }
     shared = with_link(shared);
+  }
+  // 128 link streams, each the tail of one chain of 256 sectors that each
+  // begin with a link, longer in the order they are read: each holds bytes
+  // the one before did not.
+  bytes_t tails;
+  {
+    cfb_writer w;
+    bytes_t chain;
+    for (int k = 0; k < 256; ++k) {
+      bytes_t one = numbered_link(next++);
+      one.resize(512, 0);
+      chain.insert(chain.end(), one.begin(), one.end());
+    }
+    std::vector<std::string> names;
+    for (int i = 1; i <= 128; ++i) {
+      w.stream(name(i), numbered_link(next++));
+      names.push_back(std::to_string(i));
+    }
+    w.stream(u"zz", chain).stream(u"pad", cfb_pattern(128 << 10, 8));
+    tails = w.build();
+    std::sort(names.begin(), names.end());
+    for (size_t p = 0; p < names.size(); ++p) {
+      const size_t entry =
+          w.dir_entry_offset(w.info(std::u16string(names[p].begin(), names[p].end())).entry_num);
+      put_le32(tails, entry + cfb::dirent::start_sector, w.info(u"zz").chain[248 - p]);
+      put_le32(tails, entry + cfb::dirent::stream_size, static_cast<uint32_t>((8 + p) * 512));
+    }
+    tails = with_link(tails);
   }
   const struct {
     const char* what;
@@ -1310,6 +1339,9 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
       // Past 4 KiB held, a stream whose bytes are all held is not read
       // again for the others on its chain.
       {"64 link streams on one chain", shared, 128, 8 << 10, 280},
+      // Past three times its bytes read in, the image is held as read:
+      // what it reads again stays bounded.
+      {"128 link streams, each a longer tail of one chain", tails, 385, 132 << 10, 1040},
   };
   // A read ahead that fails (reads of 64 KiB fail, as where a bad stretch
   // lies past the sectors asked for) leaves each sector read alone: the
@@ -1338,7 +1370,7 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
       std::ostringstream text;
       posix_calls calls = system_posix_calls();
       calls.pread = ahead_fails ? +pread_failing_ahead : counted_pread;
-      g_reads = 0;
+      g_reads = g_read_bytes = 0;
       {
         scoped_posix_calls counted(calls);
         EXPECT_TRUE(carve_and_report(text, &file, byte_view(), options, false,
@@ -1354,6 +1386,8 @@ TEST(CarveRoad, EmbeddedImagesHoldOnlyWhatTheirParseAndLinksRead) {
       const uint64_t held = options.m_scratch.most_embedded_image_bytes;
       const bool in_4k = pass == 2 && r.most_held_4k;
       EXPECT_LE(g_reads, in_4k ? r.most_reads_4k : r.most_reads);
+      // Whatever it holds, a file is read a few times over at most.
+      EXPECT_LE(g_read_bytes, 8 * r.bytes.size());
       EXPECT_EQ(held > 0, r.most_held > 0);
       EXPECT_LE(held, in_4k ? r.most_held_4k : r.most_held) << r.bytes.size();
     }
