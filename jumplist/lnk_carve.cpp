@@ -638,7 +638,9 @@ struct embedded_runs {
   std::vector<uint64_t> hits[2];
   uint64_t run_sizes[2] = {0, 0};
   std::vector<uint8_t> scratch;
-  std::vector<uint8_t> gathered;  // a run's link that spans pieces
+  // A run's link that spans pieces; growing it writes nothing, as every
+  // byte is read or zeroed where it is filled.
+  std::vector<uint8_t, unfilled_allocator<uint8_t>> gathered;
 };
 
 // Zeroes the blocks of e's pages read in, so that they hold no byte of it.
@@ -777,8 +779,15 @@ bool fill_stream(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
 // fewer.
 uint64_t copy_pieces(const scan_source& source, uint64_t offset, const cfb_run_piece* pieces,
                      const cfb_run_piece* pieces_end, uint64_t from, uint64_t to,
-                     std::vector<uint8_t>& out) {
-  out.assign(static_cast<size_t>(to - from), 0);
+                     std::vector<uint8_t, unfilled_allocator<uint8_t>>& out) {
+  // Bytes no piece reads are zeroed, and no others: what is read is not
+  // written twice.
+  out.resize(static_cast<size_t>(to - from));
+  uint64_t zeroed_to = from;  // every byte below it is zeroed or read
+  const auto zero_to = [&](uint64_t end) {
+    if (end > zeroed_to) std::memset(out.data() + (zeroed_to - from), 0, end - zeroed_to);
+    zeroed_to = std::max(zeroed_to, end);
+  };
   const cfb_run_piece* it =
       std::upper_bound(pieces, pieces_end, from,
                        [](uint64_t at, const cfb_run_piece& p) { return at < p.m_run_offset; });
@@ -787,15 +796,22 @@ uint64_t copy_pieces(const scan_source& source, uint64_t offset, const cfb_run_p
   for (; it != pieces_end && it->m_run_offset < to; ++it) {
     const uint64_t a = std::max(from, it->m_run_offset);
     const uint64_t b = std::min(to, it->m_run_offset + it->m_length);
-    if (a >= b || it->m_file_offset == cfb_zero_piece) continue;
+    if (a >= b) continue;
+    if (it->m_file_offset == cfb_zero_piece) {
+      zero_to(b);
+      continue;
+    }
+    zero_to(a);
     uint64_t len = b - a;
     const uint64_t want = len;
     if (!source.read_at(out.data() + (a - from), len,
                         offset + it->m_file_offset + (a - it->m_run_offset)) ||
         len != want)
       return UINT64_MAX;
+    zeroed_to = std::max(zeroed_to, b);
     read += len;
   }
+  zero_to(to);
   return read;
 }
 
