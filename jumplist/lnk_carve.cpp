@@ -1027,18 +1027,21 @@ bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
       // of a large one (a list nested in it) is not walked for it.
       const uint64_t S = e.reader.m_sector_size;
       const uint64_t start = entry.start_sector();
+      // A link header read here is the stream's head: it is not read again.
+      bool head_read = false;
       if (!entry.m_mini && S >= lnk_header_size && entry.stream_size() >= lnk_header_size &&
           start < e.reader.m_sector_count && (start + 2) * S <= e.size) {
         uint8_t head[lnk_header_size];
         uint64_t got = sizeof head;
-        if (e.source.read_at(head, got, e.at + (start + 1) * S) && got == sizeof head &&
-            !is_lnk_header(head, sizeof head))
-          continue;
+        if (e.source.read_at(head, got, e.at + (start + 1) * S) && got == sizeof head) {
+          if (!is_lnk_header(head, sizeof head)) continue;
+          head_read = true;
+        }
       }
       uint64_t length = 0, first = 0;
       if (!entry_stream_pieces(e.reader, entry, e.size, pieces, length, first)) {
         if (!fill_image(e, 0, e.size)) return false;
-      } else if (!stream_starts_link(e, pieces, length)) {
+      } else if (!head_read && !stream_starts_link(e, pieces, length)) {
         continue;
       } else if (!fill_stream(e, pieces)) {
         return false;
@@ -1104,12 +1107,14 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   list_destlist dl(e.reader, byte_view(e.image, e.size), notes, walk_faults, numbers, where);
   const destlist_open opened = dl.open(e.scratch, read_faults);
   if (opened == destlist_open::out_of_memory || walk_faults.out_of_memory()) throw std::bad_alloc();
-  // Room for the entries its header counts, as many as its bytes can hold
-  // at most: a long list's entries are not copied again as they come.
-  const uint64_t room = std::min<uint64_t>(
-      dl.walker.header_count(), dl.walker.size() / destlist_min_entry_size(dl.walker.version()));
-  e.row_entries.reserve(static_cast<size_t>(room));
-  e.rows.reserve(static_cast<size_t>(room) + e.stream_names.size());
+  // Room for the entries its header counts, where its bytes can hold as
+  // many: a long list's entries are not copied again as they come, and a
+  // count its bytes contradict takes no room.
+  const uint64_t room = dl.walker.header_count();
+  if (room <= dl.walker.size() / destlist_min_entry_size(dl.walker.version())) {
+    e.row_entries.reserve(static_cast<size_t>(room));
+    e.rows.reserve(static_cast<size_t>(room) + e.stream_names.size());
+  }
   // The link streams read, by name, with their places in stream_names.
   std::vector<std::pair<std::string_view, uint32_t>> read;
   read.reserve(e.stream_names.size());
