@@ -37,6 +37,7 @@ families=(
   "padded 4 list"
   "automatic 5000 list"
   "carvedlist 16384 carve"
+  "nestedlist 16384 carve"
   "custom 20000 list"
   "slack 20000 list -slack"
   "pipe 2000 none -pipe"

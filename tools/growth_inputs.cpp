@@ -27,6 +27,8 @@
 //               to all below it: 400 levels make 28 MiB)
 //   automatic   an automatic list of N entries
 //   carvedlist  a link, then an automatic list of N entries (carved)
+//   nestedlist  a link, then a 10-link list whose stream holds an
+//               automatic list of N entries (carved)
 //   custom      a custom list of N links
 //   slack       a 10-entry automatic list with N free sectors of false
 //               link headers (read with -slack)
@@ -272,11 +274,19 @@ int main(int argc, char** argv) {
     }
     out = numbered_link(0, k_first_time);
     append(out, inner);
-  } else if (family == "automatic" || family == "carvedlist") {
+  } else if (family == "automatic" || family == "carvedlist" || family == "nestedlist") {
     std::vector<bytes_t> links;
     for (uint64_t i = 0; i < n; ++i) links.push_back(numbered_link(i, k_first_time + i));
     out = automatic_list(links, 0, rng);
-    if (family == "carvedlist") {
+    if (family == "nestedlist") {
+      std::vector<bytes_t> outer;
+      for (uint64_t i = 0; i < 10; ++i) outer.push_back(numbered_link(n + 1 + i, k_first_time + i));
+      cfb_writer w;
+      add_link_streams(w, outer, true);
+      w.stream(u"Inner", std::move(out));
+      out = w.build();
+    }
+    if (family != "automatic") {
       bytes_t list = std::move(out);
       out = numbered_link(n, k_first_time);
       append(out, list);
