@@ -294,9 +294,13 @@ class link_claims {
   // Where a kept record is held, so that one standing over it can drop it.
   struct holding {
     std::multimap<int64_t, lnk_record>::iterator record{};
-    bool stored = false;
     uint64_t held_at = report_spill::k_none;  // its report held past the budget
+    bool stored = false;
+  };
+  // The records a kept one stands over, and whose they were.
+  struct displaced {
     claimant who{};
+    std::vector<holding> held;
   };
 
   // A compound file at image, carved from here on: whether it reads whole
@@ -331,25 +335,36 @@ class link_claims {
   }
   // The record of who kept at offset, held as h: what it displaces (none
   // when nothing was kept there, or only rows of its own list).
-  std::vector<holding> keep(uint64_t offset, const claimant& who, const holding& h) {
-    auto [it, added] = m_claims.try_emplace(offset, claim{who, {h}});
-    if (added || joins(who, it->second.who)) {
-      if (!added) it->second.held.push_back(h);
+  displaced keep(uint64_t offset, const claimant& who, const holding& h) {
+    auto [it, added] = m_claims.try_emplace(offset, claim{who, h, nullptr});
+    claim& c = it->second;
+    if (added) return {};
+    if (joins(who, c.who)) {
+      if (!c.more) c.more = std::make_unique<std::vector<holding>>();
+      c.more->push_back(h);
       return {};
     }
-    std::vector<holding> displaced = std::move(it->second.held);
-    for (holding& d : displaced) d.who = it->second.who;
-    it->second = claim{who, {h}};
-    return displaced;
+    displaced out{c.who, {c.first}};
+    if (c.more) out.held.insert(out.held.end(), c.more->begin(), c.more->end());
+    c = claim{who, h, nullptr};
+    return out;
   }
   // Each holding kept, for f to change where it is held.
   template <class F>
   void each_holding(F&& f) {
-    for (auto& [offset, c] : m_claims)
-      for (holding& h : c.held) f(h);
+    for (auto& [offset, c] : m_claims) {
+      f(c.first);
+      if (c.more)
+        for (holding& h : *c.more) f(h);
+    }
   }
-  // A compound file looked at the header at offset.
-  void looked_at(uint64_t offset) { m_looked.push_back(offset); }
+  // A compound file looked at the header at offset. One an earlier one
+  // looked at (a list nested in its stream meets its headers again) is
+  // not kept twice.
+  void looked_at(uint64_t offset) {
+    const auto sorted_end = m_looked.begin() + static_cast<std::ptrdiff_t>(m_looked_sorted);
+    if (!std::binary_search(m_looked.begin(), sorted_end, offset)) m_looked.push_back(offset);
+  }
   // Whether a link read from the source's contiguous bytes at offset
   // stands: not when a compound file looked at its header.
   bool bytes_stand(uint64_t offset) {
@@ -398,9 +413,12 @@ class link_claims {
     if (remains_of(y.image, x.image)) return true;
     return x.image > y.image;
   }
+  // One record, as a link mostly has; the rows of one list that share its
+  // stream past the first apart, so that a claim costs one allocation.
   struct claim {
     claimant who;
-    std::vector<holding> held;
+    holding first;
+    std::unique_ptr<std::vector<holding>> more;
   };
   std::map<uint64_t, claim> m_claims;
   // The free sectors of the lists that read whole, by where each begins.
@@ -528,7 +546,9 @@ void hold_reports(carve_context& c) {
     h.held_at = held_at[&h.record->second];
     h.stored = false;
   });
-  recycle_records(options.m_records, options.m_scratch);
+  // Freed, not kept as spares: no record is stored from here on, and the
+  // memory the budget bounded is given back.
+  options.m_records.clear();
 }
 
 // The slot's record stored under key (with its node), reported at once
@@ -561,10 +581,9 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     held.stored = true;
   }
   if (!origin.embedded || entry_only) return;
-  const std::vector<link_claims::holding> displaced =
-      c.claims.keep(origin.link, origin.claimant, held);
-  if (displaced.empty()) return;
-  for (const link_claims::holding& d : displaced) {
+  const link_claims::displaced displaced = c.claims.keep(origin.link, origin.claimant, held);
+  if (displaced.held.empty()) return;
+  for (const link_claims::holding& d : displaced.held) {
     if (d.stored)
       return_spare_node(options.m_records.extract(d.record), options.m_scratch);
     else if (c.ledger && c.ledger->overflow())
@@ -572,12 +591,12 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   }
   // The earlier list's link that lay here is lost: its stream holds the
   // later list's.
-  if (displaced.front().who.stream)
-    options.m_notes.add("link stream of the compound file at " +
-                            hex_number_text(displaced.front().who.image, true, 0),
-                        origin.link,
-                        "holds the link of the compound file at " +
-                            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
+  if (displaced.who.stream)
+    options.m_notes.add(
+        "link stream of the compound file at " + hex_number_text(displaced.who.image, true, 0),
+        origin.link,
+        "holds the link of the compound file at " +
+            hex_number_text(origin.claimant.image, true, 0) + ", reported with it");
 }
 
 // An embedded compound file: its parse, its link streams (read through the
@@ -610,9 +629,11 @@ struct embedded_runs {
   // compound file holding it.
   bool streams_only = false;
   compound_file_reader reader;
-  std::vector<std::string> stream_names;  // of the link streams, in key order
-  std::vector<uint64_t> stream_firsts;    // their first bytes in the image
-  std::vector<uint64_t> stream_starts;    // the same, sorted
+  // Of the link streams, in key order (sorted, none twice): views of the
+  // reader's keys, which stay where they are until the next parse.
+  std::vector<std::string_view> stream_names;
+  std::vector<uint64_t> stream_firsts;  // their first bytes in the image
+  std::vector<uint64_t> stream_starts;  // the same, sorted
   // The list's rows as reading it as a file gives them, each at its place
   // from 1: each DestList entry in order, then each link stream that no
   // entry names. A row of an entry whose stream gives no link is a record
@@ -626,8 +647,62 @@ struct embedded_runs {
     uint64_t value = UINT64_MAX;
   };
   std::vector<list_row> rows;
-  // The entries of the rows with a place, entry_of(row) that of a row.
-  std::vector<destlist_entry> row_entries;
+  // The entries of the rows with a place (row.place - 1 that of a row), as
+  // long as its records take to be made: what a record takes of each, its
+  // host name kept once for a run of entries that repeat it, its path only
+  // where no link gives the record one. A long list's entries are its
+  // largest part.
+  struct row_entry {
+    std::array<guid, 4> droids{};
+    uint64_t entry_num = 0;
+    uint64_t mru_time = 0;
+    uint64_t checksum = 0;
+    uint32_t access_count = 0;
+    uint32_t host = 0;           // in hosts
+    uint32_t path = UINT32_MAX;  // in paths; UINT32_MAX: none
+    uint8_t has_access_count = 0;
+  };
+  std::vector<row_entry> row_entries;
+  std::vector<std::string> hosts;
+  std::vector<std::string> paths;
+  // Entry i of the rows as the DestList gave it.
+  void entry_of(size_t i, destlist_entry& out) const {
+    const row_entry& r = row_entries[i];
+    out.m_droids = r.droids;
+    out.m_entry_num = r.entry_num;
+    out.m_mru_time = r.mru_time;
+    out.m_checksum = r.checksum;
+    out.m_access_count = r.access_count;
+    out.m_has_access_count = r.has_access_count;
+    out.m_netbios_name = hosts[r.host];
+    if (r.path == UINT32_MAX)
+      out.m_path.clear();
+    else
+      out.m_path = paths[r.path];
+  }
+  // Keeps an entry as a row's.
+  void keep_entry(destlist_entry& entry) {
+    row_entry r;
+    r.droids = entry.m_droids;
+    r.entry_num = entry.m_entry_num;
+    r.mru_time = entry.m_mru_time;
+    r.checksum = entry.m_checksum;
+    r.access_count = entry.m_access_count;
+    r.has_access_count = entry.m_has_access_count;
+    if (hosts.empty() || hosts.back() != entry.m_netbios_name)
+      hosts.push_back(std::move(entry.m_netbios_name));
+    r.host = static_cast<uint32_t>(hosts.size() - 1);
+    if (!entry.m_path.empty()) {
+      r.path = static_cast<uint32_t>(paths.size());
+      paths.push_back(std::move(entry.m_path));
+    }
+    row_entries.push_back(r);
+  }
+  void clear_entries() {
+    row_entries.clear();
+    hosts.clear();
+    paths.clear();
+  }
   // Its link streams hold links and its DestList names each of them.
   bool whole = false;
   // The rows are its link streams alone: its DestList could not be read.
@@ -1086,7 +1161,7 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
 // same rows, and with say the same notes, each saying where the list lies.
 void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, bool say = true) {
   e.rows.clear();
-  e.row_entries.clear();
+  e.clear_entries();
   e.whole = false;
   file_notes quiet;
   file_notes& notes = say ? options.m_notes : quiet;
@@ -1113,17 +1188,14 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   const uint64_t room = dl.walker.header_count();
   if (room <= dl.walker.size() / destlist_min_entry_size(dl.walker.version())) {
     e.row_entries.reserve(static_cast<size_t>(room));
-    e.rows.reserve(static_cast<size_t>(room) + e.stream_names.size());
+    e.rows.reserve(static_cast<size_t>(room));
   }
-  // The link streams read, by name, with their places in stream_names.
-  std::vector<std::pair<std::string_view, uint32_t>> read;
-  read.reserve(e.stream_names.size());
-  for (size_t i = 0; i < e.stream_names.size(); ++i)
-    read.emplace_back(e.stream_names[i], static_cast<uint32_t>(i));
-  std::sort(read.begin(), read.end());
+  // A link stream read, by name: its place in stream_names.
   const auto find_stream = [&](std::string_view stream) {
-    const auto at = std::lower_bound(read.begin(), read.end(), std::pair(stream, uint32_t{0}));
-    return at != read.end() && at->first == stream ? at->second : UINT32_MAX;
+    const auto at = std::lower_bound(e.stream_names.begin(), e.stream_names.end(), stream);
+    return at != e.stream_names.end() && *at == stream
+               ? static_cast<uint32_t>(at - e.stream_names.begin())
+               : UINT32_MAX;
   };
   std::vector<uint8_t> named(e.stream_names.size(), 0);
   destlist_entry entry;
@@ -1143,7 +1215,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
       dl.note_lost(dl.walker.count(), dl.walker.offset(), stream, why ? why : "unreadable");
     }
     e.rows.push_back(row);
-    e.row_entries.push_back(std::move(entry));
+    e.keep_entry(entry);
   }
   if (walk_faults.out_of_memory()) throw std::bad_alloc();
   const std::vector<uint64_t> unnamed = dl.finish(entry);
@@ -1179,7 +1251,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
 // number where its name is one, so that its links are still reported.
 void link_stream_rows(embedded_runs& e) {
   e.rows.clear();
-  e.row_entries.clear();
+  e.clear_entries();
   e.whole = false;
   e.rows.reserve(e.stream_names.size());
   for (uint32_t i = 0; i < e.stream_names.size(); ++i) {
@@ -1261,7 +1333,7 @@ bool refill_stream(embedded_runs& e, std::string_view name) {
 // first: the image offset of the first byte.
 bool embedded_hit_bytes(embedded_runs& e, int r, size_t i, byte_view& bytes, uint64_t& first) {
   if (r == k_stream_run) {
-    const std::string& name = e.stream_names[e.rows[i].stream];
+    const std::string_view name = e.stream_names[e.rows[i].stream];
     if (e.let_go && !refill_stream(e, name)) return false;
     uint32_t dir_entry = 0;
     return stream_bytes(e.reader, name, e.image, e.size, e.scratch, bytes, dir_entry, first,
@@ -1306,8 +1378,10 @@ void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uin
   label_embedded(record, k_entry_run, false);
   const embedded_runs::list_row& row = e.rows[i];
   record.m_file_offset = row.value == UINT64_MAX ? 0 : base_offset + row.value;
-  take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
-  record.m_destlist_path = e.row_entries[row.place - 1].m_path;
+  destlist_entry entry;
+  e.entry_of(static_cast<size_t>(row.place - 1), entry);
+  take_destlist_entry(record, entry, row.place);
+  record.m_destlist_path = std::move(entry.m_path);
 }
 
 // A link stream's record takes the DestList cells of the entry of its row;
@@ -1316,7 +1390,9 @@ bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& reco
   if (r != k_stream_run) return true;
   const embedded_runs::list_row& row = e.rows[i];
   if (row.place > 0) {
-    take_destlist_entry(record, e.row_entries[row.place - 1], row.place);
+    destlist_entry entry;
+    e.entry_of(static_cast<size_t>(row.place - 1), entry);
+    take_destlist_entry(record, entry, row.place);
   } else if (row.value != UINT64_MAX) {
     // A stream no entry names has its place after the entries and its
     // number, as reading the list as a file shows them; one whose name is

@@ -218,14 +218,21 @@ void report_spill::flush_data() {
 void report_spill::write_run() {
   if (m_entries.empty() || m_file_error != 0) return;
   std::sort(m_entries.begin(), m_entries.end(), before);
-  std::vector<uint8_t> bytes(m_entries.size() * k_entry_bytes);
-  for (size_t i = 0; i < m_entries.size(); ++i) pack_entry(&bytes[i * k_entry_bytes], m_entries[i]);
-  const io_result w =
-      posix_pwrite_full(m_runs_fd, bytes.data(), bytes.size(), m_runs_end * k_entry_bytes);
-  // A run written in part is not a run: its entries stay here.
-  if (w.failed() || w.count != bytes.size()) {
-    files_failed(w.error);
-    return;
+  // Packed and written a block at a time: a run costs no second copy of
+  // its entries.
+  constexpr size_t k_block_entries = 2048;
+  std::vector<uint8_t> bytes(std::min(m_entries.size(), k_block_entries) * k_entry_bytes);
+  for (size_t from = 0; from < m_entries.size(); from += k_block_entries) {
+    const size_t count = std::min(m_entries.size() - from, k_block_entries);
+    for (size_t i = 0; i < count; ++i) pack_entry(&bytes[i * k_entry_bytes], m_entries[from + i]);
+    const size_t length = count * k_entry_bytes;
+    const io_result w =
+        posix_pwrite_full(m_runs_fd, bytes.data(), length, (m_runs_end + from) * k_entry_bytes);
+    // A run written in part is not a run: its entries stay here.
+    if (w.failed() || w.count != length) {
+      files_failed(w.error);
+      return;
+    }
   }
   m_runs.push_back(run{m_runs_end, m_entries.size()});
   m_runs_end += m_entries.size();
