@@ -218,12 +218,12 @@ void report_spill::flush_data() {
 void report_spill::write_run() {
   if (m_entries.empty() || m_file_error != 0) return;
   std::sort(m_entries.begin(), m_entries.end(), before);
-  // Packed and written a block at a time: a run costs no second copy of
-  // its entries.
-  constexpr size_t k_block_entries = 2048;
-  std::vector<uint8_t> bytes(std::min(m_entries.size(), k_block_entries) * k_entry_bytes);
-  for (size_t from = 0; from < m_entries.size(); from += k_block_entries) {
-    const size_t count = std::min(m_entries.size() - from, k_block_entries);
+  // Packed and written a block at a time, a 32nd of a run: a run costs no
+  // second copy of its entries.
+  const size_t block = std::max<size_t>(m_run_entries / 32, 1);
+  std::vector<uint8_t> bytes(std::min(m_entries.size(), block) * k_entry_bytes);
+  for (size_t from = 0; from < m_entries.size(); from += block) {
+    const size_t count = std::min(m_entries.size() - from, block);
     for (size_t i = 0; i < count; ++i) pack_entry(&bytes[i * k_entry_bytes], m_entries[from + i]);
     const size_t length = count * k_entry_bytes;
     const io_result w =

@@ -254,8 +254,8 @@ std::vector<std::string> values(const std::string& text, const std::string& labe
 // The DestList cells of a report's records, each label's sorted.
 std::vector<std::string> destlist_cells(const std::string& text) {
   std::vector<std::string> all;
-  for (const char* label :
-       {"MRU/MFU index:", "stream #:", "MRU time:", "Interaction count:", "DestList path:"}) {
+  for (const char* label : {"MRU/MFU index:", "stream #:", "MRU time:", "Interaction count:",
+                            "DestList path:", "NETBIOS name:"}) {
     std::vector<std::string> v = values(text, label);
     std::sort(v.begin(), v.end());
     all.insert(all.end(), v.begin(), v.end());
@@ -1407,6 +1407,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
     cfb_layout layout = {};
     size_t lead = 0, free = 0;
     bool long_links = false, shuffled = false;
+    bool hosts = false;  // the entries' host names differ, some in runs
   };
   cfb_writer w;
   auto list_of = [&](size_t count, const shape& s, const bytes_t& inner = {}) {
@@ -1420,6 +1421,7 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
       if (s.long_links) one = numbered_link(next - 1, 0, 5000);
       w.stream(std::u16string(name, name + std::strlen(name)), one);
       entries[i].entry_num = i + 1;
+      if (s.hosts) entries[i].host = std::array{"DESK-A", "DESK-A", "LAPTOP-B", "SRV-C"}[i % 4];
     }
     w.stream(u"DestList", build_destlist(4, entries));
     if (!inner.empty()) w.stream(u"Inner", inner);
@@ -1585,8 +1587,10 @@ TEST(CarveRoad, DumpsGiveEachLinkOnceWhereverItLies) {
   // A carved list's rows carry the DestList cells that reading the list as
   // a file gives them, past the record budget too, and its notes.
   const auto cells = destlist_cells;
+  const bytes_t hosts9 = list_of(9, {.hosts = true});
   for (const auto& [l, note] : {std::pair<const bytes_t*, std::string>{&list3, ""},
                                 {&list26, ""},
+                                {&hosts9, ""},
                                 {&list11, ""},
                                 {&zeroed, lost7},
                                 {&taken, lost3}}) {
