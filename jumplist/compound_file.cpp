@@ -350,11 +350,13 @@ bool load_directory(compound_file_reader& r, byte_view image, const cfb_dir_entr
       ++r.m_work;
       // Filled where it is stored: no entry is moved on the way in.
       auto& [key, entry] = r.m_entries.append_new();
-      c.bytes(entry.m_raw.data(), dirent::size);
-      byte_cursor name(byte_view(entry.m_raw.data(), dirent::size), dirent::name);
+      std::array<uint8_t, dirent::size> raw{};
+      c.bytes(raw.data(), dirent::size);
+      entry.take_stored(raw.data());
+      byte_cursor name(byte_view(raw.data(), dirent::size), dirent::name);
       name.text16(entry.m_name, dirent::name_size / 2);
       // The decoding gives no text for a name it had no memory for.
-      if (entry.m_name.empty() && (entry.m_raw[dirent::name] | entry.m_raw[dirent::name + 1]))
+      if (entry.m_name.empty() && (raw[dirent::name] | raw[dirent::name + 1]))
         return stop_at(r, "directory", 0, k_fault_out_of_memory);
       entry.m_entry_num = static_cast<uint32_t>(std::min<uint64_t>(e, 0xFFFFFFFFull));
       entry.m_size_low_only = low_only;
@@ -531,12 +533,11 @@ bool fat_link_map::grow_to(uint32_t sector) {
       });
 }
 
-uint32_t cfb_dir_entry::start_sector() const {
-  return byte_view(m_raw.data(), m_raw.size()).u32(dirent::start_sector).value_or(0);
-}
-uint64_t cfb_dir_entry::stream_size() const {
-  const uint64_t size = byte_view(m_raw.data(), m_raw.size()).u64(dirent::stream_size).value_or(0);
-  return m_size_low_only ? size & 0xFFFFFFFFull : size;
+void cfb_dir_entry::take_stored(const uint8_t* raw) {
+  const byte_view v(raw, dirent::size);
+  m_object_type = v.u8_or_zero(dirent::object_type);
+  m_start = v.u32_or_zero(dirent::start_sector);
+  m_stored_size = v.u64(dirent::stream_size).value_or(0);
 }
 
 compound_file_reader::compound_file_reader() {
@@ -575,7 +576,9 @@ void clear_cfb_header(std::array<uint8_t, cfb_header_size>& header) {
 }
 
 void clear_cfb_dir_entry_raw(cfb_dir_entry& entry) {
-  entry.m_raw.fill(0);
+  entry.m_object_type = 0;
+  entry.m_start = 0;
+  entry.m_stored_size = 0;
 }
 
 void init_cfb_dir_entry(cfb_dir_entry& entry) {

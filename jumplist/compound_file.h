@@ -193,19 +193,27 @@ class fat_link_map {
   mutable std::vector<uint8_t> m_walk_marks;
 };
 
-// One directory entry as read.
+// One directory entry as read: of its 128 stored bytes, the fields a read
+// of the file uses, as stored (a list of many streams holds one of these
+// for each).
 struct cfb_dir_entry {
-  std::array<uint8_t, cfb_dir_entry_size> m_raw{};  // the entry as stored
-  std::string m_name;                               // UTF-8, in stored case
-  uint32_t m_entry_num = 0;                         // position in the directory chain
-  uint8_t m_mini = 0;                               // 1: the stream lives in the mini stream
+  std::string m_name;          // UTF-8, in stored case
+  uint64_t m_stored_size = 0;  // the stream size field as stored
+  uint32_t m_start = 0;        // the starting sector field
+  uint32_t m_entry_num = 0;    // position in the directory chain
+  uint8_t m_object_type = 0;   // 0 unused, 1 storage, 2 stream, 5 root
+  uint8_t m_mini = 0;          // 1: the stream lives in the mini stream
   // 1 in a version-3 file, whose old writers left garbage in the size's
   // high half: only its low 32 bits count.
   uint8_t m_size_low_only = 0;
 
-  uint8_t object_type() const { return m_raw[cfb::dirent::object_type]; }
-  uint32_t start_sector() const;
-  uint64_t stream_size() const;
+  uint8_t object_type() const { return m_object_type; }
+  uint32_t start_sector() const { return m_start; }
+  uint64_t stream_size() const {
+    return m_size_low_only ? m_stored_size & 0xFFFFFFFFull : m_stored_size;
+  }
+  // Takes the stored fields of the 128 bytes at raw.
+  void take_stored(const uint8_t* raw);
 };
 
 // The directory entries keyed by lower-cased name, equal keys in directory
