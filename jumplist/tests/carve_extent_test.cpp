@@ -1813,13 +1813,17 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
   // A list of a_links long links after 13 free sectors; in them, 512 bytes
   // on, the header of a compound file whose FAT and directory name the
   // list's own link streams (as many as it has of s_links), with the
-  // DestList of another list or none; or that header zeroed.
+  // DestList of another list or none; or that header zeroed. With
+  // a_repeats, the list's third entry names stream 2 again.
   size_t next = 700;
-  const auto layout = [&](size_t a_links, size_t s_links, bool s_destlist, bool zeroed) {
+  const auto layout = [&](size_t a_links, size_t s_links, bool s_destlist, bool zeroed,
+                          bool a_repeats = false) {
     cfb_writer a;
     a.free_sector(13);
     for (size_t i = 0; i < a_links; ++i) a.stream(hex_name(i + 1), numbered_link(next++, 0, 5000));
-    a.stream(u"DestList", build_destlist(4, entries(a_links, 3)));
+    std::vector<destlist_test_entry> a_entries = entries(a_links, 3);
+    if (a_repeats) a_entries.at(2).entry_num = 2;
+    a.stream(u"DestList", build_destlist(4, a_entries));
     bytes_t image = a.build();
     const uint32_t f = a.free_sectors.at(1);
     cfb_writer sw(cfb_layout{.mini_cutoff = 0, .min_fat_sectors = 2});
@@ -1889,6 +1893,28 @@ TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {
       EXPECT_EQ(carved.notes, "not read in full: dump.bin " + said + "\n");
     // Past the record budget the same rows stand.
     EXPECT_EQ(carve(dump, 4096, false).records, 1 + outer_rows + r.a_links);
+  }
+  // A list whose entries name streams 1, 2, 2 (no entry names stream 3: not
+  // whole): the stale header in its free sectors is no remains, and its
+  // streams stand over every row of the list's, both of stream 2's too.
+  {
+    auto [list, stale_at] = layout(3, 3, true, false, true);
+    bytes_t dump = link;
+    dump.resize(4096, 0);
+    dump.insert(dump.end(), list.begin(), list.end());
+    // Past budgets of a few records too: those held when it is passed go
+    // to the temporary folder, both of stream 2's among them.
+    std::vector<size_t> budgets = {size_t{64} << 20};
+    for (size_t b = 0; b <= (64 << 10); b += 4096) budgets.push_back(b);
+    for (const size_t budget : budgets) {
+      SCOPED_TRACE(budget);
+      const carve_result carved = carve(dump, budget, true);
+      EXPECT_EQ(carved.records, 1u + 3u);
+      EXPECT_NE(carved.notes.find("holds the link of the compound file at " +
+                                  hex_offset(4096 + stale_at)),
+                std::string::npos)
+          << carved.notes;
+    }
   }
 }
 
