@@ -663,8 +663,10 @@ struct embedded_runs {
     uint8_t has_access_count = 0;
   };
   std::vector<row_entry> row_entries;
-  std::vector<std::string> hosts;
-  std::vector<std::string> paths;
+  // Grown a block at a time, never copied whole: their count is not known
+  // before the walk, and a doubling would hold twice them at once.
+  std::deque<std::string> hosts;
+  std::deque<std::string> paths;
   // Entry i of the rows as the DestList gave it.
   void entry_of(size_t i, destlist_entry& out) const {
     const row_entry& r = row_entries[i];
@@ -1229,6 +1231,9 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
     row.value = number;
     e.rows.push_back(row);
   };
+  // Each stream no entry names is one row more: room for them all at once.
+  e.rows.reserve(e.rows.size() +
+                 static_cast<size_t>(std::count(named.begin(), named.end(), uint8_t{0})));
   for (uint64_t number : unnamed) {
     char name[16];
     const uint32_t stream = find_stream(hex_name(number, name));

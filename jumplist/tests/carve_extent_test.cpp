@@ -1165,6 +1165,29 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(packed_work.records_held, 1 + links);
   EXPECT_LT(r.peak, static_cast<int64_t>(packed.size())) << packed.size();
 
+  // A list whose link streams are all lost, its entries' host names
+  // alternating: each entry is a row with its cells. An entry past a power
+  // of two costs about an entry, not a doubling of the entries held.
+  auto lost_rows = [](size_t count) {
+    std::vector<destlist_test_entry> entries(count);
+    for (size_t i = 0; i < count; ++i) {
+      entries[i].entry_num = i + 1;
+      entries[i].host = i % 2 ? "DESK-A" : "LAPTOP-B";
+      entries[i].path = u"C:\\a.txt";
+    }
+    cfb_writer w;
+    w.stream(u"DestList", build_destlist(4, entries));
+    bytes_t b = numbered_link(0);
+    const bytes_t image = w.build();
+    b.insert(b.end(), image.begin(), image.end());
+    return b;
+  };
+  const carve_result at_power = carve(lost_rows(size_t{1} << 16), 4096, false);
+  const carve_result past_power = carve(lost_rows((size_t{1} << 16) + 1), 4096, false);
+  EXPECT_EQ(past_power.records, (size_t{1} << 16) + 2);
+  EXPECT_LE(past_power.peak - at_power.peak, int64_t{64} << 10)
+      << at_power.peak << " " << past_power.peak;
+
   // A link followed by two sample lists: every link stream of both (6 and
   // 22, as pyolecf counts them), including those whose mini sectors are
   // scattered and the second list within the first one's reach.
