@@ -358,6 +358,13 @@ class link_claims {
         for (holding& h : *c.more) f(h);
     }
   }
+  // Room for count headers more to be looked at, made once: a long list's
+  // offsets are not copied again as they come. Never less than doubled, so
+  // that many short lists cost no copy each.
+  void will_look_at(size_t count) {
+    const size_t want = m_looked.size() + count;
+    if (want > m_looked.capacity()) m_looked.reserve(std::max(want, 2 * m_looked.capacity()));
+  }
   // A compound file looked at the header at offset. One an earlier one
   // looked at (a list nested in its stream meets its headers again) is
   // not kept twice.
@@ -1091,6 +1098,9 @@ bool load_embedded_runs(embedded_runs& e, sector_reads* reads = nullptr) {
     uint64_t length = 0, first = 0;
     mini_read = root && entry_stream_pieces(e.reader, *root, e.size, pieces, length, first) &&
                 length <= e.pages_held;
+    // The mini stream's chain, walked for that, is as long as the list: its
+    // room is not kept for the short chains walked after it.
+    std::vector<uint64_t>().swap(e.reader.m_chain_scratch);
     if (mini_read && !fill_pieces(e, pieces)) return false;
   }
   e.stream_names.reserve(e.reader.m_entries.size());
@@ -1431,6 +1441,7 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
   bool found = false;
   record_slot slot(c.options.m_scratch);
   const size_t total = e.rows.size() + e.hits[0].size() + e.hits[1].size();
+  c.claims.will_look_at(total);
   size_t done = 0;
   for (const uint8_t r : {k_stream_run, uint8_t{0}, uint8_t{1}}) {
     for (size_t i = 0; i < hit_count(e, r); ++i, ++done) {
