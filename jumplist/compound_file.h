@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,37 @@ inline bool eight_marks_are(const uint8_t* p, uint8_t value) {
   return v == (value ? 0x0101010101010101ull : 0);
 }
 
+// The 32-bit little-endian value at p, read as one load where the host is
+// little-endian, so that loops over many of them can be vectorised.
+inline uint32_t fat_value_at(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  } else {
+    return load_le32(p);
+  }
+}
+
+// Whether the links of sectors n, n + 1, ... n + 7 (values at v, or the
+// 32-bit little-endian values at bytes) each name the next sector: all
+// eight told at once, in 32 bits, as sector ids are (none past 2^32 - 1
+// goes on).
+inline bool eight_links_go_on(const uint32_t* v, uint64_t n) {
+  if (n + 8 > 0xFFFFFFFFull) return false;
+  const uint32_t next = static_cast<uint32_t>(n + 1);
+  uint32_t off = 0;
+  for (uint32_t i = 0; i < 8; ++i) off |= v[i] ^ (next + i);
+  return off == 0;
+}
+inline bool eight_links_go_on(const uint8_t* bytes, uint64_t n) {
+  if (n + 8 > 0xFFFFFFFFull) return false;
+  const uint32_t next = static_cast<uint32_t>(n + 1);
+  uint32_t off = 0;
+  for (uint32_t i = 0; i < 8; ++i) off |= fat_value_at(bytes + 4 * i) ^ (next + i);
+  return off == 0;
+}
+
 // An allocator whose resize() without a value leaves new elements
 // unwritten: for tables whose elements are written before any is read.
 template <class T>
@@ -128,27 +160,47 @@ class fat_link_map {
     m_count += m_present[sector] == 0;
     m_present[sector] = 1;
     m_values[sector] = value;
+    m_set_end = std::max(m_set_end, size_t{sector} + 1);
     return true;
   }
   // Sets the links of sectors first, first + 1, ... to the count 32-bit
-  // little-endian values of bytes, as set() one by one would.
-  bool set_run(uint32_t first, byte_view bytes, size_t count) {
+  // little-endian values of bytes, as set() one by one would. names_table,
+  // when given, tells whether any of them is DIFSECT or FATSECT.
+  bool set_run(uint32_t first, byte_view bytes, size_t count, bool* names_table = nullptr) {
+    static_assert(cfb::fatsect == cfb::difatsect + 1);
     const size_t end = size_t{first} + count;
     if (end > m_values.size()) {
       bool stored = true;
-      for (size_t i = 0; i < count; ++i)
-        if (!set(static_cast<uint32_t>(first + i), bytes.u32_or_zero(4 * i))) stored = false;
+      for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = bytes.u32_or_zero(4 * i);
+        if (names_table && v - cfb::difatsect < 2) *names_table = true;
+        if (!set(static_cast<uint32_t>(first + i), v)) stored = false;
+      }
       return stored;
     }
     // Values the bytes lack read as zero; those they hold are decoded in
     // one unchecked pass.
     const size_t held = std::min(count, bytes.size() / 4);
     const uint8_t* p = bytes.data();
-    size_t added = 0;
-    for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    // Links past the last one set are all new: a table read in order (as
+    // the FAT is) counts none of them one by one.
+    size_t added = count;
+    if (first < m_set_end) {
+      added = 0;
+      for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    }
     m_count += added;
+    m_set_end = std::max(m_set_end, end);
     std::fill_n(m_present.begin() + static_cast<std::ptrdiff_t>(first), count, uint8_t{1});
-    for (size_t i = 0; i < held; ++i) m_values[first + i] = load_le32(p + 4 * i);
+    // Counted in a word, not a bool, so that the loop is vectorised.
+    uint32_t tables = 0;
+    uint32_t* values = m_values.data() + first;
+    for (size_t i = 0; i < held; ++i) {
+      const uint32_t v = fat_value_at(p + 4 * i);
+      values[i] = v;
+      tables |= static_cast<uint32_t>(v - cfb::difatsect < 2);
+    }
+    if (names_table) *names_table = tables != 0;
     std::fill_n(m_values.begin() + static_cast<std::ptrdiff_t>(first + held), count - held,
                 uint32_t{0});
     return true;
@@ -162,9 +214,7 @@ class fat_link_map {
     // Eight links at a time while all eight go on, then one at a time.
     while (n + 9 <= end && eight_marks_are(m_present.data() + n + 1, 1) &&
            eight_marks_are(marks + n + 1, 0)) {
-      bool on = true;
-      for (size_t i = 0; i < 8; ++i) on &= m_values[n + i] == n + 1 + i;
-      if (!on) break;
+      if (!eight_links_go_on(m_values.data() + n, n)) break;
       n += 8;
     }
     while (n + 1 < end && m_values[n] == n + 1 && m_present[n + 1] != 0 && marks[n + 1] == 0) ++n;
@@ -190,6 +240,7 @@ class fat_link_map {
   std::vector<uint32_t, unfilled_allocator<uint32_t>> m_values;
   std::vector<uint8_t> m_present;
   size_t m_count = 0;
+  size_t m_set_end = 0;  // one past the highest sector ever set: none is present from there
   mutable std::vector<uint8_t> m_walk_marks;
 };
 
