@@ -1,6 +1,7 @@
 #include "jumplist/compound_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
@@ -1399,6 +1400,9 @@ class lazy_fat {
  public:
   lazy_fat(byte_view header, uint64_t S, uint64_t bound, const cfb_read_at& read)
       : m_read(read), m_S(S), m_E(S / cfb::fat_entry_size), m_bound(bound) {
+    // A sector size is a power of two: a link's FAT sector and place in it
+    // are found by shifts, not a division per link asked for.
+    m_E_shift = m_E != 0 ? std::countr_zero(m_E) : 0;
     m_sector_limit = std::min<uint64_t>((bound - 1) / S, 0xFFFFFFFFull);
     const uint32_t num_fat = header_u32(header, hdr::num_fat_sectors);
     const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
@@ -1443,7 +1447,7 @@ class lazy_fat {
   // The link of sector n, as the parse would hold it.
   std::optional<uint32_t> link(uint64_t n) {
     if (n >= m_sector_limit || m_E == 0) return std::nullopt;
-    const uint64_t p = n / m_E;
+    const uint64_t p = n >> m_E_shift;
     while (p >= m_positions.size() && next_difat()) {
     }
     if (p >= m_positions.size()) return std::nullopt;
@@ -1467,7 +1471,7 @@ class lazy_fat {
       }
     }
     if (!fat.held) return std::nullopt;
-    return load_le32(fat.held + (n % m_E) * cfb::fat_entry_size);
+    return load_le32(fat.held + (n & (m_E - 1)) * cfb::fat_entry_size);
   }
 
   // The last sector of the run of consecutive links from sector n, whose
@@ -1475,8 +1479,8 @@ class lazy_fat {
   // the next has no mark in marks (of sector_limit() bytes), within n's FAT
   // sector (the walk's next step reads the next one).
   uint64_t run_last(uint64_t n, const uint8_t* marks) const {
-    const uint64_t first = n / m_E * m_E;
-    const uint8_t* links = m_loaded[static_cast<size_t>(n / m_E)].held;
+    const uint64_t first = n >> m_E_shift << m_E_shift;
+    const uint8_t* links = m_loaded[static_cast<size_t>(n >> m_E_shift)].held;
     const uint64_t end = std::min(m_sector_limit, first + m_E);
     // Every sector below end lies in this FAT sector: its link is found by
     // its distance from first, with no division per link.
@@ -1536,6 +1540,7 @@ class lazy_fat {
   static constexpr size_t k_block_sectors = 64;
   const cfb_read_at& m_read;
   uint64_t m_S, m_E, m_bound, m_sector_limit = 0;
+  int m_E_shift = 0;
   std::vector<uint32_t> m_positions;  // FAT sector ids, in the parse's order
   std::vector<loaded_sector> m_loaded;
   // The FAT sectors read, k_block_sectors to a block, m_stored of them.
