@@ -1487,9 +1487,9 @@ class lazy_fat {
     auto link_of = [&](uint64_t k) {
       return fat_value_at(links + (k - first) * cfb::fat_entry_size);
     };
-    while (n + 9 <= end && eight_marks_are(marks + n + 1, 0) &&
-           eight_links_go_on(links + (n - first) * cfb::fat_entry_size, n))
-      n += 8;
+    while (n + 17 <= end && marks_are<16>(marks + n + 1, 0) &&
+           links_go_on<16>(links + (n - first) * cfb::fat_entry_size, n))
+      n += 16;
     while (n + 1 < end && link_of(n) == n + 1 && marks[static_cast<size_t>(n + 1)] == 0) ++n;
     return n;
   }
