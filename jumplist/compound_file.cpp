@@ -1,6 +1,7 @@
 #include "jumplist/compound_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
@@ -202,14 +203,6 @@ std::optional<byte_view> table_sector(const compound_file_reader& r, byte_view i
   return sector;
 }
 
-// Whether any of the count values at p is DIFSECT or FATSECT.
-bool names_table_sector(const uint8_t* p, size_t count) {
-  static_assert(cfb::fatsect == cfb::difatsect + 1);
-  bool any = false;
-  for (size_t i = 0; i < count; ++i) any |= load_le32(p + 4 * i) - cfb::difatsect < 2;
-  return any;
-}
-
 // The FAT, read from the sectors the header slots and the DIFAT chain name,
 // never beyond the sectors the image holds: repeated slots then cost no more
 // than one pass over the image. Marks the DIFAT and FAT sectors used.
@@ -249,31 +242,29 @@ bool load_fat(compound_file_reader& r, byte_view image, cfb_granule_map& used) {
   auto beyond_end = [&](uint64_t id) { return (id + 2) * S > image.size(); };
   bool stored = true;
   auto read_fat_sector = [&](byte_view sector) {
-    // A sector naming no FAT or DIFAT sector, as most do, is taken at once.
-    if (!full()) {
-      const size_t count =
-          static_cast<size_t>(std::min<uint64_t>(sector.size() / 4, sector_limit - next));
-      if (!names_table_sector(sector.data(), count)) {
-        r.m_work += count;
-        if (!r.m_fat_links.set_run(static_cast<uint32_t>(next), sector, count)) stored = false;
-        next += count;
-        return;
+    if (full()) return;
+    const size_t count =
+        static_cast<size_t>(std::min<uint64_t>(sector.size() / 4, sector_limit - next));
+    r.m_work += count;
+    // The links are taken in one pass that also tells whether any names a
+    // FAT or DIFAT sector; most name none.
+    bool names_table = false;
+    if (!r.m_fat_links.set_run(static_cast<uint32_t>(next), sector, count, &names_table))
+      stored = false;
+    if (names_table) {
+      byte_cursor c(sector);
+      uint32_t v;
+      for (size_t i = 0; i < count && c.u32(v); ++i) {
+        const uint32_t id = static_cast<uint32_t>(next + i);
+        if (v == cfb::difatsect) {
+          mark_sector_used(r, used, id);
+          add_difat(id);
+        } else if (v == cfb::fatsect) {
+          mark_sector_used(r, used, id);
+        }
       }
     }
-    byte_cursor c(sector);
-    uint32_t v;
-    while (!full() && c.u32(v)) {
-      ++r.m_work;
-      uint32_t id = static_cast<uint32_t>(next);
-      if (v == cfb::difatsect) {
-        mark_sector_used(r, used, id);
-        add_difat(id);
-      } else if (v == cfb::fatsect) {
-        mark_sector_used(r, used, id);
-      }
-      if (!r.m_fat_links.set(id, v)) stored = false;
-      ++next;
-    }
+    next += count;
   };
   // One slot naming a FAT sector: read it, or skip the sectors it would
   // have described. False at ENDOFCHAIN.
@@ -499,6 +490,7 @@ void fat_link_map::clear() {
   m_present.clear();
   m_walk_marks.clear();
   m_count = 0;
+  m_set_end = 0;
 }
 
 // Once per table and parse: its fills are inlined whatever else the unit
@@ -1411,6 +1403,9 @@ class lazy_fat {
  public:
   lazy_fat(byte_view header, uint64_t S, uint64_t bound, const cfb_read_at& read)
       : m_read(read), m_S(S), m_E(S / cfb::fat_entry_size), m_bound(bound) {
+    // A sector size is a power of two: a link's FAT sector and place in it
+    // are found by shifts, not a division per link asked for.
+    m_E_shift = m_E != 0 ? std::countr_zero(m_E) : 0;
     m_sector_limit = std::min<uint64_t>((bound - 1) / S, 0xFFFFFFFFull);
     const uint32_t num_fat = header_u32(header, hdr::num_fat_sectors);
     const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
@@ -1447,18 +1442,15 @@ class lazy_fat {
 
   // Whole sector n into out, when the image would hold it; used.
   bool sector(uint64_t n, std::vector<uint8_t>& out) {
-    if (n > 0xFFFFFFFFull || (n + 2) * m_S > m_bound) return false;
+    if (!holds(n)) return false;
     out.resize(static_cast<size_t>(m_S));
-    ++m_sectors_read;
-    if (m_read((n + 1) * m_S, out.data(), out.size()) != out.size()) return false;
-    use(n);
-    return true;
+    return read_into(n, out.data());
   }
 
   // The link of sector n, as the parse would hold it.
   std::optional<uint32_t> link(uint64_t n) {
     if (n >= m_sector_limit || m_E == 0) return std::nullopt;
-    const uint64_t p = n / m_E;
+    const uint64_t p = n >> m_E_shift;
     while (p >= m_positions.size() && next_difat()) {
     }
     if (p >= m_positions.size()) return std::nullopt;
@@ -1467,10 +1459,22 @@ class lazy_fat {
     if (!fat.tried) {
       fat.tried = true;
       const uint32_t id = m_positions[static_cast<size_t>(p)];
-      if (id != cfb::freesect && !sector(id, fat.bytes)) fat.bytes.clear();
+      if (id != cfb::freesect && holds(id)) {
+        // FAT sectors read are stored a block of them at a time: none is
+        // an allocation of its own, and none is moved as more come.
+        if (m_stored % k_block_sectors == 0)
+          m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
+              static_cast<size_t>(k_block_sectors * m_S)));
+        uint8_t* into = stored_sector(m_stored);
+        if (read_into(id, into))
+          fat.held = into;
+        else if (m_stored % k_block_sectors == 0)
+          m_blocks.pop_back();
+        if (fat.held) ++m_stored;
+      }
     }
-    if (fat.bytes.empty()) return std::nullopt;
-    return load_le32(fat.bytes.data() + (n % m_E) * cfb::fat_entry_size);
+    if (!fat.held) return std::nullopt;
+    return load_le32(fat.held + (n & (m_E - 1)) * cfb::fat_entry_size);
   }
 
   // The last sector of the run of consecutive links from sector n, whose
@@ -1478,18 +1482,17 @@ class lazy_fat {
   // the next has no mark in marks (of sector_limit() bytes), within n's FAT
   // sector (the walk's next step reads the next one).
   uint64_t run_last(uint64_t n, const uint8_t* marks) const {
-    const uint64_t first = n / m_E * m_E;
-    const uint8_t* links = m_loaded[static_cast<size_t>(n / m_E)].bytes.data();
+    const uint64_t first = n >> m_E_shift << m_E_shift;
+    const uint8_t* links = m_loaded[static_cast<size_t>(n >> m_E_shift)].held;
     const uint64_t end = std::min(m_sector_limit, first + m_E);
     // Every sector below end lies in this FAT sector: its link is found by
     // its distance from first, with no division per link.
-    auto link_of = [&](uint64_t k) { return load_le32(links + (k - first) * cfb::fat_entry_size); };
-    while (n + 9 <= end && eight_marks_are(marks + n + 1, 0)) {
-      bool on = true;
-      for (uint64_t i = 0; i < 8; ++i) on &= link_of(n + i) == n + 1 + i;
-      if (!on) break;
-      n += 8;
-    }
+    auto link_of = [&](uint64_t k) {
+      return fat_value_at(links + (k - first) * cfb::fat_entry_size);
+    };
+    while (n + 17 <= end && marks_are<16>(marks + n + 1, 0) &&
+           links_go_on<16>(links + (n - first) * cfb::fat_entry_size, n))
+      n += 16;
     while (n + 1 < end && link_of(n) == n + 1 && marks[static_cast<size_t>(n + 1)] == 0) ++n;
     return n;
   }
@@ -1519,14 +1522,33 @@ class lazy_fat {
     return false;
   }
 
+  // Whether the image would hold sector n whole.
+  bool holds(uint64_t n) const { return n <= 0xFFFFFFFFull && (n + 2) * m_S <= m_bound; }
+  // Sector n, which the image would hold, into S bytes at into; used.
+  bool read_into(uint64_t n, uint8_t* into) {
+    ++m_sectors_read;
+    if (m_read((n + 1) * m_S, into, static_cast<size_t>(m_S)) != m_S) return false;
+    use(n);
+    return true;
+  }
+
+  uint8_t* stored_sector(size_t k) const {
+    return m_blocks[k / k_block_sectors].get() + (k % k_block_sectors) * m_S;
+  }
+
   struct loaded_sector {
     bool tried = false;
-    std::vector<uint8_t> bytes;
+    const uint8_t* held = nullptr;  // its bytes, when read whole
   };
+  static constexpr size_t k_block_sectors = 64;
   const cfb_read_at& m_read;
   uint64_t m_S, m_E, m_bound, m_sector_limit = 0;
+  int m_E_shift = 0;
   std::vector<uint32_t> m_positions;  // FAT sector ids, in the parse's order
   std::vector<loaded_sector> m_loaded;
+  // The FAT sectors read, k_block_sectors to a block, m_stored of them.
+  std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
+  size_t m_stored = 0;
   std::vector<uint32_t> m_difat;
   std::unordered_set<uint32_t> m_difat_seen;
   size_t m_difat_done = 0;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +77,73 @@ inline bool eight_marks_are(const uint8_t* p, uint8_t value) {
   return v == (value ? 0x0101010101010101ull : 0);
 }
 
+// The 32-bit little-endian value at p, read as one load where the host is
+// little-endian, so that loops over many of them can be vectorised.
+inline uint32_t fat_value_at(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  } else {
+    return load_le32(p);
+  }
+}
+
+// Whether the K marks at p (K a multiple of 8) all hold value (0 or 1).
+template <size_t K>
+inline bool marks_are(const uint8_t* p, uint8_t value) {
+  static_assert(K % 8 == 0);
+  const uint64_t want = value ? 0x0101010101010101ull : 0;
+  uint64_t off = 0;
+  for (size_t i = 0; i < K; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, p + i, sizeof v);
+    off |= v ^ want;
+  }
+  return off == 0;
+}
+
+// Whether the K native 32-bit words at p are n + 1, n + 2, ... n + K:
+// four at a time in a vector register where the target has them, then
+// told in two 64-bit halves.
+template <size_t K>
+inline bool words_count_on(const uint8_t* p, uint32_t next) {
+  static_assert(K % 4 == 0);
+  using u32x4 = uint32_t __attribute__((vector_size(16)));
+  const u32x4 base = {next, next, next, next};
+  u32x4 off = {0, 0, 0, 0};
+  for (uint32_t i = 0; i < K; i += 4) {
+    u32x4 x;
+    std::memcpy(&x, p + 4 * size_t{i}, sizeof x);
+    const u32x4 step = {i, i + 1, i + 2, i + 3};
+    off |= x ^ (base + step);
+  }
+  uint64_t half[2];
+  std::memcpy(half, &off, sizeof half);
+  return (half[0] | half[1]) == 0;
+}
+
+// Whether the links of sectors n, n + 1, ... n + K - 1 (values at v, or
+// the 32-bit little-endian values at bytes) each name the next sector: all
+// told at once, in 32 bits, as sector ids are (none past 2^32 - 1 goes on).
+template <size_t K>
+inline bool links_go_on(const uint32_t* v, uint64_t n) {
+  if (n + K > 0xFFFFFFFFull) return false;
+  return words_count_on<K>(reinterpret_cast<const uint8_t*>(v), static_cast<uint32_t>(n + 1));
+}
+template <size_t K>
+inline bool links_go_on(const uint8_t* bytes, uint64_t n) {
+  if (n + K > 0xFFFFFFFFull) return false;
+  const uint32_t next = static_cast<uint32_t>(n + 1);
+  if constexpr (std::endian::native == std::endian::little) {
+    return words_count_on<K>(bytes, next);
+  } else {
+    uint32_t off = 0;
+    for (uint32_t i = 0; i < K; ++i) off |= load_le32(bytes + 4 * i) ^ (next + i);
+    return off == 0;
+  }
+}
+
 // An allocator whose resize() without a value leaves new elements
 // unwritten: for tables whose elements are written before any is read.
 template <class T>
@@ -128,27 +196,47 @@ class fat_link_map {
     m_count += m_present[sector] == 0;
     m_present[sector] = 1;
     m_values[sector] = value;
+    m_set_end = std::max(m_set_end, size_t{sector} + 1);
     return true;
   }
   // Sets the links of sectors first, first + 1, ... to the count 32-bit
-  // little-endian values of bytes, as set() one by one would.
-  bool set_run(uint32_t first, byte_view bytes, size_t count) {
+  // little-endian values of bytes, as set() one by one would. names_table,
+  // when given, tells whether any of them is DIFSECT or FATSECT.
+  bool set_run(uint32_t first, byte_view bytes, size_t count, bool* names_table = nullptr) {
+    static_assert(cfb::fatsect == cfb::difatsect + 1);
     const size_t end = size_t{first} + count;
     if (end > m_values.size()) {
       bool stored = true;
-      for (size_t i = 0; i < count; ++i)
-        if (!set(static_cast<uint32_t>(first + i), bytes.u32_or_zero(4 * i))) stored = false;
+      for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = bytes.u32_or_zero(4 * i);
+        if (names_table && v - cfb::difatsect < 2) *names_table = true;
+        if (!set(static_cast<uint32_t>(first + i), v)) stored = false;
+      }
       return stored;
     }
     // Values the bytes lack read as zero; those they hold are decoded in
     // one unchecked pass.
     const size_t held = std::min(count, bytes.size() / 4);
     const uint8_t* p = bytes.data();
-    size_t added = 0;
-    for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    // Links past the last one set are all new: a table read in order (as
+    // the FAT is) counts none of them one by one.
+    size_t added = count;
+    if (first < m_set_end) {
+      added = 0;
+      for (size_t i = 0; i < count; ++i) added += m_present[first + i] == 0;
+    }
     m_count += added;
+    m_set_end = std::max(m_set_end, end);
     std::fill_n(m_present.begin() + static_cast<std::ptrdiff_t>(first), count, uint8_t{1});
-    for (size_t i = 0; i < held; ++i) m_values[first + i] = load_le32(p + 4 * i);
+    // Counted in a word, not a bool, so that the loop is vectorised.
+    uint32_t tables = 0;
+    uint32_t* values = m_values.data() + first;
+    for (size_t i = 0; i < held; ++i) {
+      const uint32_t v = fat_value_at(p + 4 * i);
+      values[i] = v;
+      tables |= static_cast<uint32_t>(v - cfb::difatsect < 2);
+    }
+    if (names_table) *names_table = tables != 0;
     std::fill_n(m_values.begin() + static_cast<std::ptrdiff_t>(first + held), count - held,
                 uint32_t{0});
     return true;
@@ -159,14 +247,12 @@ class fat_link_map {
   // Large streams are laid out so; a chain walk takes such a run at once.
   size_t run_last(size_t n, const uint8_t* marks) const {
     const size_t end = m_values.size();
-    // Eight links at a time while all eight go on, then one at a time.
-    while (n + 9 <= end && eight_marks_are(m_present.data() + n + 1, 1) &&
-           eight_marks_are(marks + n + 1, 0)) {
-      bool on = true;
-      for (size_t i = 0; i < 8; ++i) on &= m_values[n + i] == n + 1 + i;
-      if (!on) break;
-      n += 8;
-    }
+    // Sixteen links at a time while all go on, then one at a time. Where
+    // every sector has a link, as in a sound file, none is looked up.
+    const bool all_present = m_count == end;
+    while (n + 17 <= end && (all_present || marks_are<16>(m_present.data() + n + 1, 1)) &&
+           marks_are<16>(marks + n + 1, 0) && links_go_on<16>(m_values.data() + n, n))
+      n += 16;
     while (n + 1 < end && m_values[n] == n + 1 && m_present[n + 1] != 0 && marks[n + 1] == 0) ++n;
     return n;
   }
@@ -190,6 +276,7 @@ class fat_link_map {
   std::vector<uint32_t, unfilled_allocator<uint32_t>> m_values;
   std::vector<uint8_t> m_present;
   size_t m_count = 0;
+  size_t m_set_end = 0;  // one past the highest sector ever set: none is present from there
   mutable std::vector<uint8_t> m_walk_marks;
 };
 

@@ -976,7 +976,9 @@ class sector_reads {
     m_next = at + count;
     m_step = follows ? std::min<uint64_t>(std::max<uint64_t>(m_step * 2, count), k_most) : 0;
     const uint64_t want = std::max<uint64_t>(std::min<uint64_t>(m_step, m_bound - at), count);
-    std::vector<uint8_t> bytes(static_cast<size_t>(want));
+    // Left unfilled: the read writes the bytes kept (those past what it
+    // gives are cut off).
+    block bytes(static_cast<size_t>(want));
     uint64_t len = want;
     bool read = m_source.read_at(bytes.data(), len, m_base + at) && len <= want;
     if (want > count && !(read && len >= count)) {
@@ -1015,14 +1017,15 @@ class sector_reads {
   uint64_t m_base, m_bound;
   byte_view m_near;
   uint64_t m_most_kept;
-  using blocks = std::map<uint64_t, std::vector<uint8_t>>;
+  using block = std::vector<uint8_t, unfilled_allocator<uint8_t>>;
+  using blocks = std::map<uint64_t, block>;
   static bool holds(blocks::const_iterator block, uint64_t at, size_t count) {
     const uint64_t in = at - block->first;
     return at >= block->first && in < block->second.size() && count <= block->second.size() - in;
   }
   blocks m_blocks;
   blocks::const_iterator m_last = m_blocks.end();
-  std::vector<uint8_t> m_passing;  // the last read not kept
+  block m_passing;  // the last read not kept
   uint64_t m_passing_at = 0;
   uint64_t m_kept = 0, m_next = UINT64_MAX, m_step = 0;
   bool m_failed = false;

@@ -290,6 +290,46 @@ TEST(CompoundFileChains, LoopingFatChainStopsAtTheRepeat) {
   EXPECT_EQ(chain, (std::vector<uint64_t>{5, 6, 5, 6}));
 }
 
+TEST(CompoundFileChains, LinksSetAgainAreCountedOnce) {
+  // Runs of links set in any order, over links set before or not, in a
+  // table sized at once or grown as they come: each sector counts once,
+  // and a run tells whether it names a FAT or DIFAT sector.
+  struct run {
+    uint32_t first, count;
+    uint32_t table_at = UINT32_MAX;  // where the run holds FATSECT
+  };
+  const std::vector<std::vector<run>> cases = {
+      {{0, 16}, {16, 16}},
+      {{8, 16}, {0, 16}},
+      {{0, 16}, {4, 8}, {20, 8, 3}},
+      {{24, 8}, {0, 32, 31}, {10, 30}},
+  };
+  std::vector<uint8_t> bytes(4 * 40);
+  for (const bool sized : {true, false}) {
+    for (size_t k = 0; k < cases.size(); ++k) {
+      fat_link_map links;
+      if (sized) {
+        ASSERT_TRUE(links.reserve_index(64));
+      }
+      std::vector<uint8_t> set(64, 0);
+      for (const run& r : cases[k]) {
+        for (uint32_t i = 0; i < r.count; ++i)
+          put_le32(bytes, 4 * i, i == r.table_at ? cfb::fatsect : r.first + i + 1);
+        bool table = false;
+        ASSERT_TRUE(links.set_run(r.first, byte_view(bytes.data(), bytes.size()), r.count, &table));
+        EXPECT_EQ(table, r.table_at != UINT32_MAX) << k;
+        std::fill_n(set.begin() + r.first, r.count, uint8_t{1});
+        EXPECT_EQ(links.size(), static_cast<size_t>(std::count(set.begin(), set.end(), 1)))
+            << k << " sized " << sized;
+      }
+      // A link set alone among them counts as a run's do.
+      ASSERT_TRUE(links.set(50, 7));
+      ASSERT_TRUE(links.set(2, 7));
+      EXPECT_EQ(links.size(), static_cast<size_t>(std::count(set.begin(), set.end(), 1)) + 1) << k;
+    }
+  }
+}
+
 TEST(CompoundFileChains, SelfLinkedMiniChainIsBounded) {
   cfb_writer w;
   w.stream(u"m", cfb_pattern(100, 1));
