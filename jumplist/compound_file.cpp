@@ -1407,6 +1407,11 @@ class lazy_fat {
     // are found by shifts, not a division per link asked for.
     m_E_shift = m_E != 0 ? std::countr_zero(m_E) : 0;
     m_sector_limit = std::min<uint64_t>((bound - 1) / S, 0xFFFFFFFFull);
+    // A block holds no more FAT sectors than the image has sectors for
+    // links: a large sector costs one sector, not a block of them.
+    const uint64_t fat_sectors = m_E != 0 ? (m_sector_limit + m_E - 1) >> m_E_shift : 1;
+    m_block_sectors = static_cast<size_t>(
+        std::clamp<uint64_t>(std::min(fat_sectors, bound / S), 1, k_most_block_sectors));
     const uint32_t num_fat = header_u32(header, hdr::num_fat_sectors);
     const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
     for (uint32_t k = 0; k < header_slots; ++k) {
@@ -1462,13 +1467,13 @@ class lazy_fat {
       if (id != cfb::freesect && holds(id)) {
         // FAT sectors read are stored a block of them at a time: none is
         // an allocation of its own, and none is moved as more come.
-        if (m_stored % k_block_sectors == 0)
+        if (m_stored % m_block_sectors == 0)
           m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
-              static_cast<size_t>(k_block_sectors * m_S)));
+              static_cast<size_t>(m_block_sectors * m_S)));
         uint8_t* into = stored_sector(m_stored);
         if (read_into(id, into))
           fat.held = into;
-        else if (m_stored % k_block_sectors == 0)
+        else if (m_stored % m_block_sectors == 0)
           m_blocks.pop_back();
         if (fat.held) ++m_stored;
       }
@@ -1533,20 +1538,21 @@ class lazy_fat {
   }
 
   uint8_t* stored_sector(size_t k) const {
-    return m_blocks[k / k_block_sectors].get() + (k % k_block_sectors) * m_S;
+    return m_blocks[k / m_block_sectors].get() + (k % m_block_sectors) * m_S;
   }
 
   struct loaded_sector {
     bool tried = false;
     const uint8_t* held = nullptr;  // its bytes, when read whole
   };
-  static constexpr size_t k_block_sectors = 64;
+  static constexpr uint64_t k_most_block_sectors = 64;
   const cfb_read_at& m_read;
   uint64_t m_S, m_E, m_bound, m_sector_limit = 0;
   int m_E_shift = 0;
   std::vector<uint32_t> m_positions;  // FAT sector ids, in the parse's order
   std::vector<loaded_sector> m_loaded;
-  // The FAT sectors read, k_block_sectors to a block, m_stored of them.
+  // The FAT sectors read, m_block_sectors to a block, m_stored of them.
+  size_t m_block_sectors = 1;
   std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
   size_t m_stored = 0;
   std::vector<uint32_t> m_difat;

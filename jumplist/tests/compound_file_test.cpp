@@ -8,6 +8,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "alloc_hook.h"
 #include "byte_builder.h"
 #include "cfb_writer.h"
 #include "foundation/vk_bytes.h"
@@ -750,6 +751,23 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   counted_source none{shifted};
   EXPECT_EQ(embedded_cfb_reach(shifted.data(), shifted.size(), none.reader()).reach, 0u);
   EXPECT_EQ(none.asked, 0u);
+  // Large sectors (a false header's shift) in an image of three of them:
+  // the walk holds no more than the FAT sectors the image can hold.
+  for (const uint16_t shift : {12, 16, 20}) {
+    const uint64_t S = uint64_t{1} << shift;
+    std::vector<uint8_t> large = basic_writer().build();
+    large[hdr::sector_shift] = static_cast<uint8_t>(shift);
+    put_le32(large, hdr::num_fat_sectors, 1);
+    put_le32(large, hdr::difat, 0);
+    put_le32(large, hdr::first_dir_sector, 1);
+    const cfb_read_at zeros = [](uint64_t, uint8_t* into, size_t count) {
+      std::memset(into, 0, count);
+      return count;
+    };
+    const vesk_test::heap::scope heap;
+    embedded_cfb_reach(large.data(), 3 * S + 4096, zeros);
+    EXPECT_LE(heap.peak_above_start(), static_cast<int64_t>(3 * S)) << shift;
+  }
 }
 
 namespace {
