@@ -1213,7 +1213,7 @@ size_t next_mark(const uint8_t* marks, size_t k, size_t end, uint8_t value) {
   for (; k < end && (k & 7) != 0; ++k)
     if (marks[k] == value) return k;
   for (; k + 8 <= end; k += 8)
-    if (!eight_marks_are(marks + k, value ^ 1)) break;
+    if (!marks_are<8>(marks + k, value ^ 1)) break;
   while (k < end && marks[k] != value) ++k;
   return k;
 }

@@ -70,13 +70,6 @@ inline fat_link make_fat_link(uint32_t sector, uint32_t value, bool mini) {
   return link;
 }
 
-// Whether the eight marks at p all hold value (0 or 1).
-inline bool eight_marks_are(const uint8_t* p, uint8_t value) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v == (value ? 0x0101010101010101ull : 0);
-}
-
 // The 32-bit little-endian value at p, read as one load where the host is
 // little-endian, so that loops over many of them can be vectorised.
 inline uint32_t fat_value_at(const uint8_t* p) {

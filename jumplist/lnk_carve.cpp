@@ -966,8 +966,7 @@ class sector_reads {
       m_next = at + count;
       return count;
     }
-    if (at >= m_passing_at && at - m_passing_at < m_passing.size() &&
-        count <= m_passing.size() - (at - m_passing_at)) {
+    if (covers(m_passing_at, m_passing.size(), at, count)) {
       std::memcpy(into, m_passing.data() + (at - m_passing_at), count);
       m_next = at + count;
       return count;
@@ -1019,9 +1018,12 @@ class sector_reads {
   uint64_t m_most_kept;
   using block = std::vector<uint8_t, unfilled_allocator<uint8_t>>;
   using blocks = std::map<uint64_t, block>;
+  // Whether size bytes from start hold the count bytes at at.
+  static bool covers(uint64_t start, size_t size, uint64_t at, size_t count) {
+    return at >= start && at - start < size && count <= size - (at - start);
+  }
   static bool holds(blocks::const_iterator block, uint64_t at, size_t count) {
-    const uint64_t in = at - block->first;
-    return at >= block->first && in < block->second.size() && count <= block->second.size() - in;
+    return covers(block->first, block->second.size(), at, count);
   }
   blocks m_blocks;
   blocks::const_iterator m_last = m_blocks.end();
