@@ -337,21 +337,29 @@ void report_spill::drop(uint64_t position) {
 
 bool report_spill::read_file_data(uint64_t at, size_t count) {
   const bool follows = at >= m_read_next && at - m_read_next <= k_ahead_gap;
+  const bool precedes = at + count <= m_read_at && m_read_at - (at + count) <= k_ahead_gap;
   m_read_next = at + count;
+  m_read_at = at;
   if (at >= m_ahead_at && at - m_ahead_at <= m_ahead.size() &&
       count <= m_ahead.size() - (at - m_ahead_at)) {
     std::memcpy(m_piece.data(), m_ahead.data() + (at - m_ahead_at), count);
     return true;
   }
   // Pieces reported in the order they were written (the dropped ones passed
-  // by), three running, are read ahead, twice as far each time up to 64 KiB;
-  // one out of that order starts over, so that pieces reported in another
-  // order cost no more than their own bytes.
-  m_follows = follows ? m_follows + 1 : 0;
+  // by), or in the reverse of it (a list written in its DestList's order
+  // and reported by time), three running, are read ahead in that direction,
+  // twice as far each time up to 64 KiB; one out of that order starts over,
+  // so that pieces reported in another order cost no more than their own
+  // bytes.
+  const int direction = follows ? 1 : precedes ? -1 : 0;
+  m_follows = direction != 0 && direction == m_direction ? m_follows + 1 : direction != 0;
+  m_direction = direction;
   m_ahead_step = m_follows >= 2
                      ? std::min<uint64_t>(std::max<uint64_t>(m_ahead_step * 2, 4096), k_read_ahead)
                      : 0;
-  const size_t want = static_cast<size_t>(std::min<uint64_t>(m_data_flushed - at, m_ahead_step));
+  const uint64_t end = at + count;
+  const size_t want = static_cast<size_t>(
+      std::min<uint64_t>(direction < 0 ? end : m_data_flushed - at, m_ahead_step));
   if (want <= count) {
     const io_result r = posix_pread_full(m_data_fd, m_piece.data(), count, at);
     if (r.failed() || r.count != count) {
@@ -360,15 +368,16 @@ bool report_spill::read_file_data(uint64_t at, size_t count) {
     }
     return true;
   }
+  const uint64_t from = direction < 0 ? end - want : at;
   m_ahead.resize(want);
-  const io_result r = posix_pread_full(m_data_fd, m_ahead.data(), want, at);
+  const io_result r = posix_pread_full(m_data_fd, m_ahead.data(), want, from);
   if (r.failed() || r.count != want) {
     m_ahead.clear();
     lose(r.failed() ? r.error : EIO);
     return false;
   }
-  m_ahead_at = at;
-  std::memcpy(m_piece.data(), m_ahead.data(), count);
+  m_ahead_at = from;
+  std::memcpy(m_piece.data(), m_ahead.data() + (at - from), count);
   return true;
 }
 

@@ -153,11 +153,12 @@ class report_spill {
   uint64_t m_added = 0, m_reported = 0, m_runs_made = 0, m_merges = 0;
   size_t m_drops_most;
   std::vector<uint8_t> m_piece;
-  // Data read ahead of pieces reported in the order they were written:
-  // m_ahead holds the file's bytes from m_ahead_at on; m_read_next is where
-  // the last piece read ended.
+  // Data read ahead of pieces reported in the order they were written or
+  // its reverse: m_ahead holds the file's bytes from m_ahead_at on; the
+  // last piece read began at m_read_at and ended at m_read_next.
   std::vector<uint8_t> m_ahead;
-  uint64_t m_ahead_at = 0, m_read_next = UINT64_MAX, m_ahead_step = 0, m_follows = 0;
+  uint64_t m_ahead_at = 0, m_read_at = 0, m_read_next = UINT64_MAX, m_ahead_step = 0, m_follows = 0;
+  int m_direction = 0;  // of the reads running: 1 on, -1 back, 0 none
 };
 
 }  // namespace vk
