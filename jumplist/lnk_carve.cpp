@@ -58,16 +58,64 @@ uint64_t align_up(uint64_t x, uint64_t step) {
   return step <= 1 ? x : (x + step - 1) / step * step;
 }
 
+// Short reads of a file that follow one another (the links, stream heads
+// and small streams of a carved list lie one after another) read ahead,
+// twice as far each time up to 64 KiB: read each on its own, a list of
+// many links costs several system calls a link. A read out of that order
+// starts over, so that reads elsewhere cost no more than their own bytes.
+class short_reads {
+ public:
+  static constexpr uint64_t k_most_ahead = 64 * 1024;
+  static constexpr uint64_t k_short = 8 * 1024;
+  static constexpr uint64_t k_gap = 4096;  // passed by and still following
+
+  bool read_at(uni::fileio& file, uint8_t* buf, uint64_t& len, uint64_t offset) {
+    if (offset >= m_at && offset - m_at <= m_length && len <= m_length - (offset - m_at)) {
+      std::memcpy(buf, m_bytes.get() + (offset - m_at), static_cast<size_t>(len));
+      m_last = offset;
+      m_next = offset + len;
+      return true;
+    }
+    // A link's header is read, then the link from its start: a read from
+    // where the last began follows it too.
+    const bool follows = offset >= m_last && offset <= m_next + k_gap;
+    m_follows = follows ? m_follows + 1 : 0;
+    m_ahead = m_follows >= 2 ? std::min(std::max(m_ahead * 2, k_gap), k_most_ahead) : 0;
+    m_last = offset;
+    m_next = offset + len;
+    if (len > k_short || m_ahead <= len) return file.read_at64(buf, len, offset);
+    if (!m_bytes) m_bytes = std::make_unique_for_overwrite<uint8_t[]>(k_most_ahead);
+    m_at = UINT64_MAX;
+    uint64_t got = m_ahead;
+    // A read ahead that fails or ends short (the file ended or shrank) is
+    // passed by: the bytes asked for are read as they would be alone.
+    if (!file.read_at64(m_bytes.get(), got, offset) || got < len)
+      return file.read_at64(buf, len, offset);
+    m_at = offset;
+    m_length = got;
+    std::memcpy(buf, m_bytes.get(), static_cast<size_t>(len));
+    return true;
+  }
+
+ private:
+  std::unique_ptr<uint8_t[]> m_bytes;
+  uint64_t m_at = UINT64_MAX, m_length = 0;  // the bytes read ahead
+  uint64_t m_last = 0, m_next = 0;           // where the last read began and ended
+  uint64_t m_follows = 0, m_ahead = 0;
+};
+
 // Where the scanner's bytes come from: an open file (descriptor or memory
 // mode), or bytes the caller holds.
 struct scan_source {
   uni::fileio* file = nullptr;
   const uint8_t* bytes = nullptr;  // in place of the file when set
   uint64_t size = 0;               // the bytes the source holds
+  short_reads* shorts = nullptr;   // null: each read from the file itself
 
   // Copies up to len bytes at offset into buf; len tells how many came.
   bool read_at(uint8_t* buf, uint64_t& len, uint64_t offset) const {
-    if (!bytes) return file->read_at64(buf, len, offset);
+    if (!bytes)
+      return shorts ? shorts->read_at(*file, buf, len, offset) : file->read_at64(buf, len, offset);
     if (offset >= size) return false;
     len = std::min(len, size - offset);
     std::memcpy(buf, bytes + offset, static_cast<size_t>(len));
@@ -100,30 +148,40 @@ class file_window {
       const uint64_t span =
           align_up(std::max<uint64_t>(want + (offset - start), k_window_size), k_page);
       const uint64_t len64 = std::min<uint64_t>(span, m_size - start);
-      // The bytes held from start on are moved, not read
-      // again: the scan reads each byte of the file once.
+      // The bytes held from start on are kept, not read again: the scan
+      // reads each byte of the file once.
       uint64_t kept = 0;
       if (start >= m_start && start < m_start + m_length)
         kept = std::min<uint64_t>(m_start + m_length - start, len64);
-      const uint8_t* const from = kept != 0 ? m_bytes + (start - m_start) : nullptr;
-      if (m_room < len64) {
+      uint8_t* const from = kept != 0 ? m_bytes + (start - m_start) : nullptr;
+      if (kept != 0 && static_cast<uint64_t>(from - m_base) + len64 <= m_room) {
+        // The window moves on within the room after it: the bytes it keeps
+        // stay where they are, and are moved back to its start only once it
+        // has moved on by a window's length (a list nested in another's
+        // stream moves it a little at each level).
+        m_bytes = from;
+      } else if (m_room < len64) {
         // Left uninitialised: every byte handed out is read first. On a
         // page bound, as the file's reads are: a copy into bytes a few past
-        // one runs several times slower on some processors.
-        auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(len64 + k_page));
+        // one runs several times slower on some processors. Room for a
+        // window's length more, to move on into.
+        const uint64_t room = len64 + k_window_size;
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(room + k_page));
         uint8_t* const bytes =
             grown.get() + (k_page - reinterpret_cast<uintptr_t>(grown.get()) % k_page) % k_page;
         if (kept != 0) std::memcpy(bytes, from, static_cast<size_t>(kept));
         m_storage = std::move(grown);
-        m_bytes = bytes;
-        m_room = len64;
-      } else if (kept != 0) {
-        std::memmove(m_bytes, from, static_cast<size_t>(kept));
+        m_base = m_bytes = bytes;
+        m_room = room;
+      } else {
+        if (kept != 0) std::memmove(m_base, from, static_cast<size_t>(kept));
+        m_bytes = m_base;
       }
       uint32_t len = static_cast<uint32_t>(len64 - kept);
       m_length = 0;
+      const uint64_t room_left = m_room - static_cast<uint64_t>(m_bytes - m_base) - kept;
       if (len != 0 &&
-          (!m_source.file->read_at(m_bytes + kept, len, start + kept) || len > m_room - kept))
+          (!m_source.file->read_at(m_bytes + kept, len, start + kept) || len > room_left))
         return nullptr;
       m_start = start;
       m_length = kept + len;
@@ -138,7 +196,8 @@ class file_window {
   const scan_source& m_source;
   uint64_t m_size;
   std::unique_ptr<uint8_t[]> m_storage;
-  uint8_t* m_bytes = nullptr;  // m_room bytes in m_storage, from a page bound
+  uint8_t* m_base = nullptr;   // m_room bytes in m_storage, from a page bound
+  uint8_t* m_bytes = nullptr;  // the window's first byte, a page bound in them
   uint64_t m_room = 0;
   uint64_t m_start = 0;
   uint64_t m_length = 0;
@@ -623,6 +682,7 @@ struct embedded_runs {
   uint64_t pages_bound = 0;     // the image bytes the pages may hold
   bool pages_lent = false;      // they came from the carve's page pool
   std::vector<uint8_t> filled;  // a mark per k_fill_block block of pages read
+  uint64_t filled_front = 0;    // the image's first bytes, all read
   uint64_t filled_bytes = 0;    // read into the pages, in all
   // Read into them since they were last let go, and the most at once; past
   // pages_held they are let go before the next stream is read in.
@@ -766,6 +826,7 @@ void make_room(embedded_runs& e, const std::vector<cfb_run_piece>& pieces) {
     return;
   if (!e.pages.forget()) zero_filled(e);
   std::fill(e.filled.begin(), e.filled.end(), uint8_t{0});
+  e.filled_front = 0;
   e.resident_bytes = 0;
   e.let_go = true;
 }
@@ -814,15 +875,19 @@ bool row_has_link(const embedded_runs& e, size_t i) {
 bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
   if (!e.pages.data() || from >= e.size) return true;
   const uint64_t end = len > e.size - from ? e.size : from + len;
+  // A whole image is asked for again and again (for each stream whose
+  // pieces cannot be told): once it is read, that costs nothing.
+  if (end <= e.filled_front) return true;
+  const uint8_t* const marks = e.filled.data();
   uint64_t b = from / k_fill_block;
   const uint64_t last = (end + k_fill_block - 1) / k_fill_block;
   while (b < last) {
-    if (e.filled[static_cast<size_t>(b)]) {
-      ++b;
-      continue;
-    }
-    uint64_t stop = b;
-    while (stop < last && !e.filled[static_cast<size_t>(stop)]) ++stop;
+    const void* gap = std::memchr(marks + b, 0, static_cast<size_t>(last - b));
+    if (!gap) break;
+    b = static_cast<uint64_t>(static_cast<const uint8_t*>(gap) - marks);
+    const void* next = std::memchr(marks + b, 1, static_cast<size_t>(last - b));
+    const uint64_t stop =
+        next ? static_cast<uint64_t>(static_cast<const uint8_t*>(next) - marks) : last;
     const uint64_t a = b * k_fill_block;
     const uint64_t z = std::min<uint64_t>(stop * k_fill_block, e.pages_bound);
     uint64_t got = z - a;
@@ -839,6 +904,7 @@ bool fill_image(embedded_runs& e, uint64_t from, uint64_t len) {
     e.resident_peak = std::max(e.resident_peak, e.resident_bytes);
     b = stop;
   }
+  if (from == 0) e.filled_front = std::max(e.filled_front, end);
   return true;
 }
 
@@ -1540,6 +1606,7 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
                : (e.pages_bound = bound, e.pages.allocate(static_cast<size_t>(bound)))))
       throw std::bad_alloc();
     e.filled.assign(static_cast<size_t>((bound + k_fill_block - 1) / k_fill_block), 0);
+    e.filled_front = 0;
     e.filled_bytes = e.resident_bytes = e.resident_peak = 0;
     e.let_go = false;
     e.image = e.pages.data();
@@ -1975,9 +2042,10 @@ bool starts_custom_list(const scan_source& source, uint64_t size) {
          byte_view(version, sizeof version).u32_or_zero(0) == custom_list_layout::version_value;
 }
 
-scan_source source_of(uni::fileio& file) {
+scan_source source_of(uni::fileio& file, short_reads& shorts) {
   scan_source source;
   source.file = &file;
+  source.shorts = &shorts;
   if (file.is_memory()) {
     source.bytes = file.data().data();
     source.size = file.data().size();
@@ -1991,7 +2059,8 @@ bool scan_fileio_for_lnk(std::ostream& out, uni::fileio& file, lnk::useropts& op
                          bool carved) {
   if (!file.usable()) return false;
   carve_context c{out, options, carved};
-  return scan_source_for_lnk(c, source_of(file), file.stored_size(), k_header_not_searched);
+  short_reads shorts;
+  return scan_source_for_lnk(c, source_of(file, shorts), file.stored_size(), k_header_not_searched);
 }
 
 bool scan_bytes_for_lnk(std::ostream& out, const uint8_t* bytes, size_t size,
@@ -2011,10 +2080,11 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   if (!work) work = &counted;
   *work = carve_work{};
   scan_source source;
+  short_reads shorts;
   uint64_t size = bytes.size();
   if (file) {
     if (!file->usable()) return false;
-    source = source_of(*file);
+    source = source_of(*file, shorts);
     size = file->stored_size();
     first_header = k_header_not_searched;
   } else {
