@@ -241,7 +241,17 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
     const uint64_t want = std::min<uint64_t>(std::max<uint64_t>(e.size, uint64_t{got} * 2), limit);
     uint32_t more = 0;
     const uint8_t* again = window.at(a, static_cast<uint32_t>(want), more);
-    if (!again || more <= got) break;
+    if (!again || more <= got) {
+      // The window may have moved for the read that failed: the bytes held
+      // are asked for again, never read where they were.
+      data = window.at(a, got, more);
+      if (!data) return nullptr;
+      if (more < got) {
+        got = more;
+        e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
+      }
+      break;
+    }
     data = again;
     got = more;
     e = declared_lnk_extent(byte_view(data, got), k_max_link_size, false);
@@ -270,6 +280,10 @@ const uint8_t* link_bytes(file_window& window, uint64_t a, uint64_t size, uint32
         if (again && more > got) {
           data = again;
           got = more;
+        } else {
+          data = window.at(a, got, more);  // as above: the window may have moved
+          if (!data) return nullptr;
+          got = std::min(got, more);
         }
       }
       len = got;
@@ -1574,14 +1588,16 @@ bool load_embedded_image(const scan_source& source, uint64_t o, uint64_t file_si
   if (declared < k_min_embedded_image || declared > k_max_embedded_image) return false;
   const uint64_t bound = std::min(declared, file_size - o);
   byte_view near;
+  // The header is kept apart: the window it lies in may move, or fail to,
+  // on the read below.
+  uint8_t head[cfb_header_size];
+  std::memcpy(head, header, cfb_header_size);
+  header = head;
   if (window && !source.bytes) {
     uint32_t got = 0;
     const uint8_t* p = window->at(
         o, static_cast<uint32_t>(std::min<uint64_t>(bound, k_window_size - k_page)), got);
-    if (p && got >= cfb_header_size) {
-      near = byte_view(p, got);
-      header = p;  // the window may have moved
-    }
+    if (p && got >= cfb_header_size) near = byte_view(p, got);
   }
   sector_reads reads(source, o, bound, near, std::min(e.pages_held, sector_reads::k_kept));
   const cfb_reach reach = embedded_cfb_reach(

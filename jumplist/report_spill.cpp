@@ -372,9 +372,16 @@ bool report_spill::read_file_data(uint64_t at, size_t count) {
   m_ahead.resize(want);
   const io_result r = posix_pread_full(m_data_fd, m_ahead.data(), want, from);
   if (r.failed() || r.count != want) {
+    // A read ahead that fails loses nothing: the piece is read alone, and
+    // only its own failure is said.
     m_ahead.clear();
-    lose(r.failed() ? r.error : EIO);
-    return false;
+    m_follows = 0;
+    const io_result alone = posix_pread_full(m_data_fd, m_piece.data(), count, at);
+    if (alone.failed() || alone.count != count) {
+      lose(alone.failed() ? alone.error : EIO);
+      return false;
+    }
+    return true;
   }
   m_ahead_at = from;
   std::memcpy(m_piece.data(), m_ahead.data() + (at - from), count);
