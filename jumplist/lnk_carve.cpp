@@ -369,6 +369,9 @@ class link_claims {
     std::multimap<int64_t, lnk_record>::iterator record{};
     uint64_t held_at = report_spill::k_none;  // its report held past the budget
     bool stored = false;
+    // A header whose record waits (see carve_context::waiting): its place
+    // there. UINT32_MAX: none.
+    uint32_t waiting = UINT32_MAX;
   };
   // The records a kept one stands over, and whose they were.
   struct displaced {
@@ -421,6 +424,21 @@ class link_claims {
     if (c.more) out.held.insert(out.held.end(), c.more->begin(), c.more->end());
     c = claim{who, h, nullptr};
     return out;
+  }
+  // A header met in sectors or gaps at offset, whose record waits as the
+  // waiting one at place: it stands as its record would (called only where
+  // one would stand), until a link stream takes the offset.
+  void hold_waiting(uint64_t offset, const claimant& who, uint32_t place) {
+    holding h;
+    h.waiting = place;
+    m_claims.try_emplace(offset, claim{who, h, nullptr});
+  }
+  // The waiting header at place gives way to its record, or to none where
+  // it gives none (a header met later there then stands, as it would have).
+  void let_go_waiting(uint64_t offset, uint32_t place) {
+    const auto it = m_claims.find(offset);
+    if (it != m_claims.end() && it->second.first.waiting == place && !it->second.more)
+      m_claims.erase(it);
   }
   // Each holding kept, for f to change where it is held.
   template <class F>
@@ -551,6 +569,26 @@ struct carve_context {
   uint64_t nested_work = 0;
   bool nested_work_said = false;
   page_pool pages = {};
+  // Where the next record kept stands among the records of an equal key: a
+  // record that waits takes its place when its header is met, and keeps it.
+  uint64_t order = 0;
+  // The headers met in a list's sectors and gaps wait, unparsed, until the
+  // lists nested in its streams have taken their links: most such headers
+  // are those lists' links, else parsed and reported twice, the first to be
+  // dropped. They are carved as the scan meets the next compound file not
+  // nested so, or ends. Only where records are stored (their order is the
+  // report's, not the carve's).
+  struct waiting_hit {
+    uint64_t link = 0;
+    uint64_t order = 0;
+    size_t i = 0;
+    uint8_t r = 0;
+    bool displaced = false;
+  };
+  bool may_wait = false;
+  std::unique_ptr<embedded_runs> waiting = {};
+  uint64_t waiting_base = 0;
+  std::vector<waiting_hit> waiting_hits = {};
 };
 
 // The run a record comes from: 0 and 1 the allocated and gap runs, 2 the
@@ -603,7 +641,7 @@ uint64_t hold_report(carve_context& c, lnk_record& record, int64_t key) {
   } else {
     c.sink->write(record, spill.text(), said);
   }
-  return spill.add(key, said, report_facts(record));
+  return spill.add(key, record.m_carve_order, said, report_facts(record));
 }
 
 // Past the budget: the records stored so far go to the spill, in the order
@@ -635,7 +673,7 @@ void hold_reports(carve_context& c) {
 // without the store-records flag, or dropped: a stored record that nothing
 // names the target of would not be reported anyway.
 void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_t key,
-                 const record_origin& origin) {
+                 const record_origin& origin, uint64_t waited_order = UINT64_MAX) {
   lnk::useropts& options = c.options;
   if (!options.m_store_records) {
     report_record(c.out, record, options);
@@ -652,19 +690,24 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
     return;
   }
   keep_path_compact(record, options, entry_only);
+  const bool waited = waited_order != UINT64_MAX;
+  record.m_carve_order = waited ? waited_order : c.order++;
   link_claims::holding held;
   if (c.ledger && (c.ledger->overflow() || c.ledger->over_budget(record, options))) {
     if (!c.ledger->overflow()) hold_reports(c);
     held.held_at = hold_report(c, record, key);
   } else {
-    held.record = slot.store(options.m_records, key);
+    held.record =
+        waited ? slot.store_in_order(options.m_records, key) : slot.store(options.m_records, key);
     held.stored = true;
   }
   if (!origin.embedded || entry_only) return;
   const link_claims::displaced displaced = c.claims.keep(origin.link, origin.claimant, held);
   if (displaced.held.empty()) return;
   for (const link_claims::holding& d : displaced.held) {
-    if (d.stored)
+    if (d.waiting != UINT32_MAX)
+      c.waiting_hits[d.waiting].displaced = true;  // never parsed
+    else if (d.stored)
       return_spare_node(options.m_records.extract(d.record), options.m_scratch);
     else if (c.ledger && c.ledger->overflow())
       c.ledger->m_spill->drop(d.held_at);
@@ -1529,6 +1572,10 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
   c.claims.will_look_at(total);
   size_t done = 0;
   for (const uint8_t r : {k_stream_run, uint8_t{0}, uint8_t{1}}) {
+    // The headers in its sectors and gaps wait where a link stream's record
+    // already says it was carved (so that waiting leaves that unchanged).
+    const bool wait = r != k_stream_run && found && c.may_wait && !image_flag &&
+                      c.options.m_store_records && !c.waiting;
     for (size_t i = 0; i < hit_count(e, r); ++i, ++done) {
       if (progress)
         status_printf_width(k_status_width, "percent done: %d",
@@ -1539,6 +1586,11 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       if (starts_stream(e, r, i)) continue;
       const link_claims::claimant who{base_offset, r == k_stream_run};
       if (c.options.m_store_records && !c.claims.stands(at, who)) continue;
+      if (wait) {
+        c.claims.hold_waiting(at, who, static_cast<uint32_t>(c.waiting_hits.size()));
+        c.waiting_hits.push_back({at, c.order++, i, r, false});
+        continue;
+      }
       lnk_record& record = slot.next();
       if (parse_embedded_hit(e, r, i, image_flag, record, c.options, c.carved, base_offset)) {
         record_origin origin;
@@ -1571,6 +1623,54 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
     found = true;
   }
   return found;
+}
+
+// What headers that wait need of an image: its runs and their hits. The
+// rest is let go while the lists nested in it are carved.
+void keep_for_waiting(embedded_runs& e) {
+  e.stream_names.clear();
+  e.reader = compound_file_reader{};
+  std::vector<uint64_t>().swap(e.stream_firsts);
+  std::vector<uint64_t>().swap(e.stream_starts);
+  std::vector<embedded_runs::list_row>().swap(e.rows);
+  std::vector<embedded_runs::row_entry>().swap(e.row_entries);
+  e.clear_entries();
+  std::vector<uint8_t>().swap(e.scratch);
+}
+
+// Carves the headers that wait (see carve_context::waiting) that no link
+// stream took, each in the place it was met at.
+void carve_waiting(carve_context& c) {
+  if (c.waiting) {
+    embedded_runs& e = *c.waiting;
+    const uint64_t base = c.waiting_base;
+    const bool failed_before = e.read_failed;
+    record_slot slot(c.options.m_scratch);
+    for (size_t k = 0; k < c.waiting_hits.size(); ++k) {
+      const carve_context::waiting_hit h = c.waiting_hits[k];
+      if (h.displaced) continue;
+      c.claims.let_go_waiting(h.link, static_cast<uint32_t>(k));
+      lnk_record& record = slot.next();
+      if (parse_embedded_hit(e, h.r, h.i, false, record, c.options, c.carved, base)) {
+        record_origin origin;
+        origin.embedded = true;
+        origin.offset = base;
+        origin.run = h.r;
+        origin.link = h.link;
+        origin.claimant = {base, false};
+        keep_record(c, slot, record, static_cast<int64_t>(record.m_header.m_write_time), origin,
+                    h.order);
+      } else if (record.m_faults.out_of_memory()) {
+        c.options.m_notes.add_out_of_memory("link", h.link);
+      }
+    }
+    if (e.read_failed && !failed_before)
+      c.options.m_notes.add("compound file", base,
+                            "its bytes could not all be read (a read failed or the file "
+                            "shrank); the links there not carved from it");
+  }
+  c.waiting_hits.clear();
+  c.waiting.reset();
 }
 
 // The compound file starting at offset o of the source loaded into e: its
@@ -1740,9 +1840,21 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       for (const cfb_run_piece& piece : e->pieces[0])
         c.carved_streams.emplace_back(o + piece.m_file_offset,
                                       o + piece.m_file_offset + piece.m_length);
+    if (!c.waiting_hits.empty() && !c.waiting) {
+      keep_for_waiting(*e);
+      c.waiting = std::move(e);
+      c.waiting_base = o;
+    }
     ended = true;
     return found;
   });
+  // Its pages are given back (their marks tell what to zero first); what
+  // waits holds none.
+  if (c.waiting && c.waiting->pages.data()) {
+    vk::zeroed_pages none;
+    c.waiting->pages.swap(none);
+    std::vector<uint8_t>().swap(c.waiting->filled);
+  }
   // Before its links were carved: the scan reads them where they lie.
   if (!ended && !body_done)
     c.options.m_notes.add("compound file", o,
@@ -1916,8 +2028,11 @@ bool carve_compound_file(carve_context& c, const scan_source& source, file_windo
   uint32_t got = 0;
   const uint8_t* header = window.at(at, cfb_header_size, got);
   uint64_t taken = 0;
-  return header && is_compound_file(header, got) &&
-         scan_embedded(c, source, at, size, header, taken, inside, window);
+  if (!header || !is_compound_file(header, got)) return false;
+  // What waits is carved before any compound file not nested in the one
+  // it waits for: only the lists nested so take its links.
+  if (!inside) carve_waiting(c);
+  return scan_embedded(c, source, at, size, header, taken, inside, window);
 }
 
 // Scans the source for links; see scan_fileio_for_lnk. An allocation that
@@ -2031,8 +2146,12 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
         o = align_up(a + step, step);
       }
     }
+    carve_waiting(c);
     return true;
   });
+  // Memory that ran out ended the scan, and is said: nothing waits past it.
+  c.waiting_hits.clear();
+  c.waiting.reset();
   if (status) erase_status_line();
   if (!ran && c.ledger)
     options.m_notes.add("link scan", o, "out of memory; the file was not scanned past here");
@@ -2119,6 +2238,7 @@ bool carve_and_report(std::ostream& out, uni::fileio* file, byte_view bytes, lnk
   carve_ledger& ledger = *made;
   ledger.reset();
   carve_context c{out, options, carved, &ledger};
+  c.may_wait = true;
   c.from = std::min(from, size);
   c.sink = &sink;
   const uint64_t written = options.m_records_written;

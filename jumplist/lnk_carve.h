@@ -106,6 +106,18 @@ class record_slot {
     m_node.key() = key;
     return records.insert(records.end(), std::move(m_node));
   }
+  // The same, before the records of an equal key the carve kept after the
+  // record's own place (its m_carve_order): a record kept late keeps the
+  // place it was met at.
+  std::multimap<int64_t, lnk_record>::iterator store_in_order(
+      std::multimap<int64_t, lnk_record>& records, int64_t key) {
+    m_node.key() = key;
+    const uint64_t order = m_node.mapped().m_carve_order;
+    const auto [first, last] = records.equal_range(key);
+    auto at = last;
+    while (at != first && std::prev(at)->second.m_carve_order > order) --at;
+    return records.insert(at, std::move(m_node));
+  }
 
  private:
   run_scratch& m_scratch;

@@ -135,6 +135,8 @@ struct lnk_record_values {
   uint32_t m_access_count = 0;
   uint8_t m_empty = 0;
   uint8_t m_from_free_space = 0;
+  // Where the carve kept it among the records of an equal key.
+  uint64_t m_carve_order = 0;
   // The parse's sink: where it stopped short (damage, a cap, the parse
   // guard), offsets from the link's first byte, the first few kept, the
   // rest counted; and whether memory ran out under the parse.

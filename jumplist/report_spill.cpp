@@ -240,7 +240,8 @@ void report_spill::write_run() {
   m_entries.clear();
 }
 
-uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_report& facts) {
+uint64_t report_spill::add(int64_t key, uint64_t order, const file_notes& notes,
+                           const carved_report& facts) {
   ++m_offered;
   const bool open = m_piece_open;
   m_piece_open = false;
@@ -301,7 +302,8 @@ uint64_t report_spill::add(int64_t key, const file_notes& notes, const carved_re
     }
   }
   const uint64_t position = m_piece_start;
-  m_entries.push_back(entry{key, m_added++, position, m_data_end - position});
+  ++m_added;
+  m_entries.push_back(entry{key, order, position, m_data_end - position});
   if (m_pending.size() >= k_data_block) flush_data();
   if (m_entries.size() >= m_run_entries) write_run();
   return position;

@@ -60,7 +60,7 @@ class report_spill {
   // (for drop), or k_none when it was lost (memory ran out while its text
   // was written, or what the files held could not be read back).
   static constexpr uint64_t k_none = UINT64_MAX;
-  uint64_t add(int64_t key, const file_notes& notes, const carved_report& facts);
+  uint64_t add(int64_t key, uint64_t order, const file_notes& notes, const carved_report& facts);
   // The record held at position is not to be reported.
   void drop(uint64_t position);
   // Copies every text not dropped to out in report order, adding its notes

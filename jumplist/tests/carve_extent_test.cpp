@@ -1145,6 +1145,39 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
   EXPECT_EQ(carve(large, 4096, false, -1, &large_work).records, 94u);
   EXPECT_EQ(large_work.records_held, 94u);
 
+  // A list nested in a list's stream, beside a loose link there, all
+  // written at one time: the nested list's links are read once, as its
+  // streams (the search of the outer list's sectors waits for them), and
+  // the loose link keeps its place among the links of its time, its report
+  // held in memory or past the budget.
+  {
+    auto name = [](size_t i) {
+      const std::string n = std::to_string(i);
+      return std::u16string(n.begin(), n.end());
+    };
+    cfb_writer inner;
+    for (size_t i = 0; i < 30; ++i) inner.stream(name(i + 1), numbered_link(3000 + i, 5));
+    const bytes_t inner_image = inner.build();
+    bytes_t stream(4096, 0);
+    const bytes_t loose = numbered_link(3100, 5);
+    std::copy(loose.begin(), loose.end(), stream.begin() + 512);
+    stream.insert(stream.end(), inner_image.begin(), inner_image.end());
+    cfb_writer outer;
+    for (size_t i = 0; i < 5; ++i) outer.stream(name(i + 1), numbered_link(3200 + i, 5));
+    outer.stream(u"Nested", stream);
+    bytes_t nested = numbered_link(0);
+    const bytes_t outer_image = outer.build();
+    nested.insert(nested.end(), outer_image.begin(), outer_image.end());
+    const carve_result in_memory = carve(nested, size_t{64} << 20, true);
+    carve_work nested_work;
+    const carve_result past = carve(nested, 0, true, -1, &nested_work);
+    EXPECT_EQ(in_memory.records, 1u + 5 + 30 + 1);
+    EXPECT_EQ(past.records, in_memory.records);
+    EXPECT_EQ(distinct(past.text), 37u);
+    EXPECT_EQ(past.text, in_memory.text);
+    EXPECT_EQ(nested_work.records_held, 37u);
+  }
+
   // Lists packed back to back, their records interleaved and past the
   // budget: the road holds one list's image while carving it, below the
   // input's own size.
