@@ -440,6 +440,12 @@ class link_claims {
     if (it != m_claims.end() && it->second.first.waiting == place && !it->second.more)
       m_claims.erase(it);
   }
+  // Every waiting header gives way (memory ran out before they were read).
+  void drop_waiting() {
+    std::erase_if(m_claims, [](const auto& item) {
+      return item.second.first.waiting != UINT32_MAX && !item.second.more;
+    });
+  }
   // Each holding kept, for f to change where it is held.
   template <class F>
   void each_holding(F&& f) {
@@ -705,9 +711,9 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
   const link_claims::displaced displaced = c.claims.keep(origin.link, origin.claimant, held);
   if (displaced.held.empty()) return;
   for (const link_claims::holding& d : displaced.held) {
-    if (d.waiting != UINT32_MAX)
-      c.waiting_hits[d.waiting].displaced = true;  // never parsed
-    else if (d.stored)
+    if (d.waiting != UINT32_MAX) {
+      if (d.waiting < c.waiting_hits.size()) c.waiting_hits[d.waiting].displaced = true;
+    } else if (d.stored)
       return_spare_node(options.m_records.extract(d.record), options.m_scratch);
     else if (c.ledger && c.ledger->overflow())
       c.ledger->m_spill->drop(d.held_at);
@@ -1587,8 +1593,9 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       const link_claims::claimant who{base_offset, r == k_stream_run};
       if (c.options.m_store_records && !c.claims.stands(at, who)) continue;
       if (wait) {
-        c.claims.hold_waiting(at, who, static_cast<uint32_t>(c.waiting_hits.size()));
+        c.waiting_base = base_offset;
         c.waiting_hits.push_back({at, c.order++, i, r, false});
+        c.claims.hold_waiting(at, who, static_cast<uint32_t>(c.waiting_hits.size() - 1));
         continue;
       }
       lnk_record& record = slot.next();
@@ -1638,13 +1645,49 @@ void keep_for_waiting(embedded_runs& e) {
   std::vector<uint8_t>().swap(e.scratch);
 }
 
+// Memory ran out before the headers that wait were read: they are let go,
+// and said, as when it runs out while a list is carved.
+void drop_waiting(carve_context& c) {
+  c.claims.drop_waiting();
+  c.options.m_notes.add("compound file", c.waiting_base,
+                        "out of memory while carving it: not every link of it reported, those it "
+                        "did not reach carved from its bytes as they lie, without DestList data");
+  c.waiting_hits.clear();
+  c.waiting.reset();
+}
+
+// Keeps e as the image whose headers wait, its bytes copied where they lie
+// in the scan's window: the window moves on, and may be let go, before
+// they are read. What waits is let go where memory runs out.
+void adopt_waiting(carve_context& c, std::unique_ptr<embedded_runs>& e, const scan_source& source) {
+  const bool kept = guarded([&] {
+    keep_for_waiting(*e);
+    if (!source.bytes && e->source.bytes) {
+      e->scratch.assign(e->source.bytes, e->source.bytes + e->source.size);
+      e->source.bytes = e->scratch.data();
+      e->image = nullptr;
+    }
+    c.waiting = std::move(e);
+    return true;
+  });
+  if (!kept) drop_waiting(c);
+}
+
 // Carves the headers that wait (see carve_context::waiting) that no link
 // stream took, each in the place it was met at.
 void carve_waiting(carve_context& c) {
-  if (c.waiting) {
-    embedded_runs& e = *c.waiting;
-    const uint64_t base = c.waiting_base;
-    const bool failed_before = e.read_failed;
+  if (c.waiting_hits.empty()) {
+    c.waiting.reset();
+    return;
+  }
+  if (!c.waiting) {
+    drop_waiting(c);
+    return;
+  }
+  embedded_runs& e = *c.waiting;
+  const uint64_t base = c.waiting_base;
+  const bool failed_before = e.read_failed;
+  const bool carved = guarded([&] {
     record_slot slot(c.options.m_scratch);
     for (size_t k = 0; k < c.waiting_hits.size(); ++k) {
       const carve_context::waiting_hit h = c.waiting_hits[k];
@@ -1664,10 +1707,15 @@ void carve_waiting(carve_context& c) {
         c.options.m_notes.add_out_of_memory("link", h.link);
       }
     }
-    if (e.read_failed && !failed_before)
-      c.options.m_notes.add("compound file", base,
-                            "its bytes could not all be read (a read failed or the file "
-                            "shrank); the links there not carved from it");
+    return true;
+  });
+  if (e.read_failed && !failed_before)
+    c.options.m_notes.add("compound file", base,
+                          "its bytes could not all be read (a read failed or the file "
+                          "shrank); the links there not carved from it");
+  if (!carved) {
+    drop_waiting(c);
+    return;
   }
   c.waiting_hits.clear();
   c.waiting.reset();
@@ -1825,6 +1873,9 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
     });
     body_done = true;
     most = std::max(most, e->resident_peak);
+    // Its own headers wait (memory that ran out after them leaves them
+    // without it: they are let go and said when they are read).
+    const bool waits = !c.waiting_hits.empty() && !c.waiting && c.waiting_base == o;
     // The headers it looked at are passed by the scan: what it did not
     // carve of them is lost; the scan reads the rest as bytes, which know
     // no DestList. Both said.
@@ -1840,11 +1891,7 @@ bool scan_embedded(carve_context& c, const scan_source& source, uint64_t o, uint
       for (const cfb_run_piece& piece : e->pieces[0])
         c.carved_streams.emplace_back(o + piece.m_file_offset,
                                       o + piece.m_file_offset + piece.m_length);
-    if (!c.waiting_hits.empty() && !c.waiting) {
-      keep_for_waiting(*e);
-      c.waiting = std::move(e);
-      c.waiting_base = o;
-    }
+    if (waits) adopt_waiting(c, e, source);
     ended = true;
     return found;
   });

@@ -1176,6 +1176,31 @@ TEST(CarveRoad, EmbeddedListsKeepTheirOwnRecords) {
     EXPECT_EQ(distinct(past.text), 37u);
     EXPECT_EQ(past.text, in_memory.text);
     EXPECT_EQ(nested_work.records_held, 37u);
+    // Read from a file, the list lies in the scan's window, which has moved
+    // on (2 MiB of bytes later) before the loose link is read: the same.
+    bytes_t padded = nested;
+    padded.resize(padded.size() + (size_t{2} << 20), 0);
+    temp_tree tree;
+    ASSERT_TRUE(tree.ok());
+    tree.file("dump.bin", std::string(padded.begin(), padded.end()));
+    uni::fileio dump(tree.path("dump.bin"), false);
+    ASSERT_TRUE(dump.usable());
+    ASSERT_FALSE(dump.is_memory());
+    vesk_options options;
+    set_carve_options(options);
+    std::ostringstream text;
+    EXPECT_TRUE(carve_and_report(
+        text, &dump, byte_view(), options, false, k_header_not_searched,
+        {[&](lnk_record& rec, std::ostream& to, file_notes&) { report_record(to, rec, options); },
+         nullptr}));
+    EXPECT_EQ(text.str(), in_memory.text);
+    // Memory running out anywhere, twice the list in one dump: what waits
+    // is read or said, never read through a place it no longer has.
+    bytes_t twice = nested;
+    twice.insert(twice.end(), outer_image.begin(), outer_image.end());
+    const carve_result whole = carve(twice, size_t{64} << 20, false);
+    for (int64_t k = 0; k < static_cast<int64_t>(whole.allocations); ++k)
+      carve(twice, k % 2 ? size_t{64} << 20 : 0, false, k);
   }
 
   // Lists packed back to back, their records interleaved and past the
