@@ -1593,9 +1593,12 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
       const link_claims::claimant who{base_offset, r == k_stream_run};
       if (c.options.m_store_records && !c.claims.stands(at, who)) continue;
       if (wait) {
+        // Room first, then its claim: the hit is never kept without one.
+        std::vector<carve_context::waiting_hit>& hits = c.waiting_hits;
+        if (hits.size() == hits.capacity()) hits.reserve(std::max<size_t>(64, 2 * hits.size()));
         c.waiting_base = base_offset;
-        c.waiting_hits.push_back({at, c.order++, i, r, false});
-        c.claims.hold_waiting(at, who, static_cast<uint32_t>(c.waiting_hits.size() - 1));
+        c.claims.hold_waiting(at, who, static_cast<uint32_t>(hits.size()));
+        hits.push_back({at, c.order++, i, r, false});
         continue;
       }
       lnk_record& record = slot.next();
@@ -2196,9 +2199,10 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
     carve_waiting(c);
     return true;
   });
-  // Memory that ran out ended the scan, and is said: nothing waits past it.
-  c.waiting_hits.clear();
-  c.waiting.reset();
+  // Memory that ran out ended the scan, and is said; the headers that wait
+  // lie before where it ended, and are read now (the memory let go on the
+  // way out is most often enough), or let go and said.
+  if (!ran) carve_waiting(c);
   if (status) erase_status_line();
   if (!ran && c.ledger)
     options.m_notes.add("link scan", o, "out of memory; the file was not scanned past here");
