@@ -2174,7 +2174,13 @@ bool scan_source_for_lnk(carve_context& c, const scan_source& source, uint64_t s
       link_cut cut = link_cut::none;
       bool whole = false;
       const uint8_t* data = link_bytes(window, a, size, len, cut, whole);
-      if (len == 0) break;
+      if (len == 0) {
+        // The records read so far are reported; what lies past is said lost.
+        options.m_notes.add("link scan", a,
+                            "its bytes could not be read (a read failed or the file shrank); "
+                            "the file not scanned past here");
+        break;
+      }
       lnk_record& record = slot.next();
       if (parse_lnk(record, data, len, options, options.m_scratch.link, c.carved, a)) {
         label_carved(record, a, options);

@@ -276,6 +276,29 @@ ssize_t pread_failing_stretch(int fd, void* buf, size_t len, off_t offset) {
 // A link declaring more than the scan's window holds grows it; where the
 // read that grows it fails, the link's bytes are asked for again, never
 // read where the window held them before it moved.
+// dump.bin of the tree, holding file, carved through its descriptor with
+// reads taken by pread (g_bad_from and g_bad_to set by the caller): its
+// records counted, and whether it carved any.
+std::pair<bool, size_t> carve_dump_read_by(temp_tree& tree, const bytes_t& file,
+                                           ssize_t (*pread)(int, void*, size_t, off_t),
+                                           vesk_options& options) {
+  tree.file("dump.bin", std::string(file.begin(), file.end()));
+  uni::fileio io(tree.path("dump.bin"), false);
+  EXPECT_TRUE(io.usable());
+  set_dump_options(options);
+  posix_calls calls = system_posix_calls();
+  calls.pread = pread;
+  std::ostringstream out;
+  size_t records = 0;
+  bool carved = false;
+  {
+    scoped_posix_calls fake(calls);
+    carved = carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
+                              counting_sink(records));
+  }
+  return {carved, records};
+}
+
 TEST(LnkCarve, AWindowThatFailsToGrowLeavesNoStaleBytes) {
   temp_tree tree;
   ASSERT_TRUE(tree.ok());
@@ -294,23 +317,17 @@ TEST(LnkCarve, AWindowThatFailsToGrowLeavesNoStaleBytes) {
   for (size_t i = body.size(); i < k_block; ++i) body.push_back(static_cast<uint8_t>(i));
   file.insert(file.end(), body.begin(), body.end());
   file.resize(file.size() + 4 + 200000, 0);
-  tree.file("dump.bin", std::string(file.begin(), file.end()));
-  uni::fileio io(tree.path("dump.bin"), false);
-  ASSERT_TRUE(io.usable());
-  vesk_options options;
-  set_dump_options(options);
-  posix_calls calls = system_posix_calls();
-  calls.pread = pread_failing_stretch;
   g_bad_from = 135168;
   g_bad_to = 140000;
-  std::ostringstream out;
-  size_t records = 0;
-  {
-    scoped_posix_calls fake(calls);
-    carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
-                     counting_sink(records));
-  }
-  EXPECT_EQ(records, 1u);
+  vesk_options options;
+  // The link before is reported; the one whose bytes cannot be read, and
+  // the file past it, are said lost.
+  EXPECT_EQ(carve_dump_read_by(tree, file, pread_failing_stretch, options).second, 1u);
+  EXPECT_NE(options.m_notes.lines("dump.bin")
+                .find("(link scan at offset 0xa064: its bytes could not be read (a read failed "
+                      "or the file shrank); the file not scanned past here)"),
+            std::string::npos)
+      << options.m_notes.lines("dump.bin");
 }
 
 TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
@@ -341,23 +358,14 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
         .stream(u"big", bytes_t(200000, 0x11));
     bytes_t file = timed_link(0);
     put(file, 4096, w.build());
-    tree.file("dump.bin", std::string(file.begin(), file.end()));
-    uni::fileio io(tree.path("dump.bin"), false);
-    ASSERT_TRUE(io.usable());
-    vesk_options options;
-    set_dump_options(options);
-    posix_calls calls = system_posix_calls();
-    calls.pread = r.where == bad::large_reads ? pread_failing_large : pread_failing_stretch;
     g_bad_from = 4096 + w.sector_offset(r.where == bad::directory ? w.dir_sectors.at(0)
                                                                   : w.minifat_sectors.at(0));
     g_bad_to = g_bad_from + 512;
-    std::ostringstream out;
-    size_t records = 0;
-    {
-      scoped_posix_calls fake(calls);
-      EXPECT_TRUE(carve_and_report(out, &io, byte_view(), options, false, k_header_not_searched,
-                                   counting_sink(records)));
-    }
+    vesk_options options;
+    const auto [carved, records] = carve_dump_read_by(
+        tree, file, r.where == bad::large_reads ? pread_failing_large : pread_failing_stretch,
+        options);
+    EXPECT_TRUE(carved);
     // The link before the list and its two links: read as its link streams
     // before the failed search of its sectors, or carved from its bytes.
     EXPECT_EQ(records, r.records);
