@@ -5,7 +5,6 @@
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
@@ -1420,11 +1419,10 @@ class lazy_fat {
       m_positions.push_back(id);
     }
     m_chain_left = header_u32(header, hdr::num_difat_sectors);
+    m_has_difat = num_fat > hdr::difat_slots && m_E != 0;
     const uint32_t first_difat = header_u32(header, hdr::first_difat_sector);
-    if (num_fat > hdr::difat_slots && m_chain_left != 0 && first_difat != cfb::endofchain &&
-        first_difat != 0) {
-      m_difat.push_back(first_difat);
-      m_difat_seen.insert(first_difat);
+    if (m_has_difat && m_chain_left != 0 && first_difat != cfb::endofchain && first_difat != 0) {
+      add_difat(first_difat);
       --m_chain_left;
     }
   }
@@ -1459,27 +1457,9 @@ class lazy_fat {
     while (p >= m_positions.size() && next_difat()) {
     }
     if (p >= m_positions.size()) return std::nullopt;
-    if (m_loaded.size() <= p) m_loaded.resize(static_cast<size_t>(p + 1));
-    loaded_sector& fat = m_loaded[static_cast<size_t>(p)];
-    if (!fat.tried) {
-      fat.tried = true;
-      const uint32_t id = m_positions[static_cast<size_t>(p)];
-      if (id != cfb::freesect && holds(id)) {
-        // FAT sectors read are stored a block of them at a time: none is
-        // an allocation of its own, and none is moved as more come.
-        if (m_stored % m_block_sectors == 0)
-          m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
-              static_cast<size_t>(m_block_sectors * m_S)));
-        uint8_t* into = stored_sector(m_stored);
-        if (read_into(id, into))
-          fat.held = into;
-        else if (m_stored % m_block_sectors == 0)
-          m_blocks.pop_back();
-        if (fat.held) ++m_stored;
-      }
-    }
-    if (!fat.held) return std::nullopt;
-    return load_le32(fat.held + (n & (m_E - 1)) * cfb::fat_entry_size);
+    const uint8_t* held = load(p);
+    if (!held) return std::nullopt;
+    return load_le32(held + (n & (m_E - 1)) * cfb::fat_entry_size);
   }
 
   // The last sector of the run of consecutive links from sector n, whose
@@ -1503,24 +1483,74 @@ class lazy_fat {
   }
 
  private:
+  // The FAT sector at position p, read and stored when the image holds
+  // it whole; null when not.
+  const uint8_t* load(uint64_t p) {
+    if (m_loaded.size() <= p) m_loaded.resize(static_cast<size_t>(p + 1));
+    loaded_sector& fat = m_loaded[static_cast<size_t>(p)];
+    if (!fat.tried) {
+      fat.tried = true;
+      const uint32_t id = m_positions[static_cast<size_t>(p)];
+      if (id != cfb::freesect && holds(id)) {
+        // FAT sectors read are stored a block of them at a time: none is
+        // an allocation of its own, and none is moved as more come.
+        if (m_stored % m_block_sectors == 0)
+          m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
+              static_cast<size_t>(m_block_sectors * m_S)));
+        uint8_t* into = stored_sector(m_stored);
+        if (read_into(id, into))
+          fat.held = into;
+        else if (m_stored % m_block_sectors == 0)
+          m_blocks.pop_back();
+        if (fat.held) ++m_stored;
+      }
+    }
+    return fat.held;
+  }
+
+  void add_difat(uint32_t id) {
+    if (m_difat_pos.emplace(id, m_difat.size()).second) m_difat.push_back(id);
+  }
+  // The parse lists a sector its FAT marks DIFSECT as a DIFAT sector when
+  // it reads the FAT sector at position p: the chain takes it at the same
+  // place, or the walk would miss FAT sectors the parse uses.
+  void take_marks(uint64_t p) {
+    if (p * m_E >= m_sector_limit) return;
+    const uint8_t* held = load(p);
+    if (!held) return;
+    const uint64_t count = std::min(m_E, m_sector_limit - p * m_E);
+    for (uint64_t i = 0; i < count; ++i)
+      if (load_le32(held + i * cfb::fat_entry_size) == cfb::difatsect)
+        add_difat(static_cast<uint32_t>(p * m_E + i));
+  }
+
   // The FAT sector ids of the next DIFAT sector of the chain; false when
   // there is none.
   bool next_difat() {
+    if (!m_has_difat) return false;
+    if (!m_header_marks_taken) {
+      m_header_marks_taken = true;
+      for (uint64_t p = 0; p < m_positions.size(); ++p) take_marks(p);
+    }
     // Slots past the sectors the image can hold describe nothing.
     while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
-      const uint32_t id = m_difat[m_difat_done++];
+      const size_t k = m_difat_done++;
       std::vector<uint8_t> bytes;
-      if (!sector(id, bytes)) continue;
+      if (!sector(m_difat[k], bytes)) continue;
       const byte_view d(bytes.data(), bytes.size());
-      for (uint64_t slot = 0; slot + 1 < m_E; ++slot) {
+      for (uint64_t slot = 0; slot + 1 < m_E && m_positions.size() * m_E < m_sector_limit; ++slot) {
         const uint32_t fat = d.u32_or_zero(static_cast<size_t>(slot * cfb::fat_entry_size));
+        // A slot naming a DIFAT sector listed later is a misplaced link.
+        const auto pos = m_difat_pos.find(fat);
+        if (pos != m_difat_pos.end() && pos->second > k) continue;
         if (fat == cfb::endofchain) break;
         m_positions.push_back(fat);
+        take_marks(m_positions.size() - 1);
       }
       const uint32_t next = d.u32_or_zero(static_cast<size_t>((m_E - 1) * cfb::fat_entry_size));
       if (m_chain_left != 0 && next < cfb::maxregsect) {
         --m_chain_left;
-        if (m_difat_seen.insert(next).second) m_difat.push_back(next);
+        add_difat(next);
       }
       return true;
     }
@@ -1555,9 +1585,11 @@ class lazy_fat {
   size_t m_block_sectors = 1;
   std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
   size_t m_stored = 0;
+  // The DIFAT sectors in the parse's order, with each one's place.
   std::vector<uint32_t> m_difat;
-  std::unordered_set<uint32_t> m_difat_seen;
+  std::unordered_map<uint32_t, size_t> m_difat_pos;
   size_t m_difat_done = 0;
+  bool m_has_difat = false, m_header_marks_taken = false;
   uint32_t m_chain_left = 0;
   uint64_t m_sectors_read = 0;
   uint64_t m_furthest = 0;  // bytes from the header's first

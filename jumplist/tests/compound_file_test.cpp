@@ -654,12 +654,18 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   streams_first.streams_first = true;
   long_difat.later_difat_last = true;
   long_difat.unused_sector0 = true;
+  // A DIFAT starting at sector 0, which the header cannot name: the parse
+  // finds it by the FAT's marks alone.
+  cfb_layout difat0 = difat, long_difat0 = long_difat;
+  difat0.unused_sector0 = long_difat0.unused_sector0 = false;
   // Streams of 24 MiB take 385 FAT sectors: a DIFAT chain of three.
   for (const layout_case& c :
        {layout_case{"plain", {}}, layout_case{"4 KiB", large_sectors},
         layout_case{"DIFAT", difat, 70000, 2}, layout_case{"DIFAT last", difat_last, 70000, 2, 512},
         layout_case{"streams first", streams_first},
-        layout_case{"24 MiB", long_difat, size_t{24} << 20, 3}}) {
+        layout_case{"24 MiB", long_difat, size_t{24} << 20, 3},
+        layout_case{"DIFAT at 0", difat0, 70000, 2},
+        layout_case{"24 MiB, DIFAT at 0", long_difat0, size_t{24} << 20, 3}}) {
     cfb_writer w(c.layout);
     // Forty mini streams: directory and mini FAT chains of several sectors.
     for (char16_t i = 0; i < 40; ++i)
