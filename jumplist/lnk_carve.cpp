@@ -30,6 +30,7 @@
 #include "jumplist/lnk_extent.h"
 #include "jumplist/lnk_parser.h"
 #include "jumplist/lnk_signature.h"
+#include "jumplist/offset_table.h"
 #include "jumplist/record_keep.h"
 #include "jumplist/record_report.h"
 #include "jumplist/report_spill.h"
@@ -390,9 +391,8 @@ class link_claims {
   // rows and notes then give way to the whole list's.
   bool remains(uint64_t image, const std::vector<uint64_t>& links) {
     for (uint64_t link : links) {
-      const auto it = m_claims.find(link);
-      if (it != m_claims.end() && it->second.who.stream &&
-          remains_of(image, it->second.who.image)) {
+      const claim* it = m_claims.find(link);
+      if (it && it->who.stream && remains_of(image, it->who.image)) {
         m_remains.push_back(image);
         return true;
       }
@@ -401,8 +401,8 @@ class link_claims {
   }
   // Whether a record of who at offset would stand over the one kept there.
   bool stands(uint64_t offset, const claimant& who) const {
-    const auto it = m_claims.find(offset);
-    return it == m_claims.end() || joins(who, it->second.who) || over(who, it->second.who);
+    const claim* it = m_claims.find(offset);
+    return !it || joins(who, it->who) || over(who, it->who);
   }
   // Whether the rows of who's entries whose streams give no link stand:
   // not those of a remains.
@@ -413,7 +413,7 @@ class link_claims {
   // when nothing was kept there, or only rows of its own list).
   displaced keep(uint64_t offset, const claimant& who, const holding& h) {
     auto [it, added] = m_claims.try_emplace(offset, claim{who, h, nullptr});
-    claim& c = it->second;
+    claim& c = *it;
     if (added) return {};
     if (joins(who, c.who)) {
       if (!c.more) c.more = std::make_unique<std::vector<holding>>();
@@ -436,24 +436,21 @@ class link_claims {
   // The waiting header at place gives way to its record, or to none where
   // it gives none (a header met later there then stands, as it would have).
   void let_go_waiting(uint64_t offset, uint32_t place) {
-    const auto it = m_claims.find(offset);
-    if (it != m_claims.end() && it->second.first.waiting == place && !it->second.more)
-      m_claims.erase(it);
+    const claim* it = m_claims.find(offset);
+    if (it && it->first.waiting == place && !it->more) m_claims.erase(offset);
   }
   // Every waiting header gives way (memory ran out before they were read).
   void drop_waiting() {
-    std::erase_if(m_claims, [](const auto& item) {
-      return item.second.first.waiting != UINT32_MAX && !item.second.more;
-    });
+    m_claims.erase_if([](const claim& c) { return c.first.waiting != UINT32_MAX && !c.more; });
   }
   // Each holding kept, for f to change where it is held.
   template <class F>
   void each_holding(F&& f) {
-    for (auto& [offset, c] : m_claims) {
+    m_claims.each([&](claim& c) {
       f(c.first);
       if (c.more)
         for (holding& h : *c.more) f(h);
-    }
+    });
   }
   // Room for count headers more to be looked at, made once: a long list's
   // offsets are not copied again as they come. Never less than doubled, so
@@ -462,6 +459,8 @@ class link_claims {
     const size_t want = m_looked.size() + count;
     if (want > m_looked.capacity()) m_looked.reserve(std::max(want, 2 * m_looked.capacity()));
   }
+  // Room for count claims more (a list's link streams), made once.
+  void will_claim(size_t count) { m_claims.will_add(count); }
   // A compound file looked at the header at offset. One an earlier one
   // looked at (a list nested in its stream meets its headers again) is
   // not kept twice.
@@ -480,7 +479,7 @@ class link_claims {
   // keeping what lies before would make each image cost every image
   // before it.
   void pass(uint64_t offset) {
-    m_claims.erase(m_claims.begin(), m_claims.lower_bound(offset));
+    m_claims.erase_before(offset);
     settle_looked();
     m_looked.erase(m_looked.begin(), std::lower_bound(m_looked.begin(), m_looked.end(), offset));
     m_looked_sorted = m_looked.size();
@@ -524,7 +523,13 @@ class link_claims {
     holding first;
     std::unique_ptr<std::vector<holding>> more;
   };
-  std::map<uint64_t, claim> m_claims;
+  // A claim let go: a waiting place no header has.
+  struct claim_gone {
+    static constexpr uint32_t k_gone = UINT32_MAX - 1;
+    static bool gone(const claim& c) { return c.first.waiting == k_gone; }
+    static void let_go(claim& c) { c.first.waiting = k_gone; }
+  };
+  offset_table<claim, claim_gone> m_claims;
   // The free sectors of the lists that read whole, by where each begins.
   std::map<uint64_t, std::vector<std::pair<uint64_t, uint64_t>>> m_whole;
   std::vector<uint64_t> m_remains;
@@ -782,14 +787,18 @@ struct embedded_runs {
   // host name kept once for a run of entries that repeat it, its path only
   // where no link gives the record one. A long list's entries are its
   // largest part.
+  // Its droids as its object's, then places in volumes: a list's entries
+  // mostly share one volume, and an object's birth droid is mostly its own.
   struct row_entry {
-    std::array<guid, 4> droids{};
+    guid object{};
     uint64_t entry_num = 0;
     uint64_t mru_time = 0;
     uint64_t checksum = 0;
     uint32_t access_count = 0;
-    uint32_t host = 0;           // in hosts
-    uint32_t path = UINT32_MAX;  // in paths; UINT32_MAX: none
+    uint32_t host = 0;                      // in hosts
+    uint32_t path = UINT32_MAX;             // in paths; UINT32_MAX: none
+    uint32_t volume = 0, birth_volume = 0;  // in volumes
+    uint32_t birth_object = UINT32_MAX;     // in volumes; UINT32_MAX: object
     uint8_t has_access_count = 0;
   };
   std::vector<row_entry> row_entries;
@@ -797,10 +806,12 @@ struct embedded_runs {
   // before the walk, and a doubling would hold twice them at once.
   std::deque<std::string> hosts;
   std::deque<std::string> paths;
+  std::deque<guid> volumes;
   // Entry i of the rows as the DestList gave it.
   void entry_of(size_t i, destlist_entry& out) const {
     const row_entry& r = row_entries[i];
-    out.m_droids = r.droids;
+    out.m_droids = {volumes[r.volume], r.object, volumes[r.birth_volume],
+                    r.birth_object == UINT32_MAX ? r.object : volumes[r.birth_object]};
     out.m_entry_num = r.entry_num;
     out.m_mru_time = r.mru_time;
     out.m_checksum = r.checksum;
@@ -815,7 +826,15 @@ struct embedded_runs {
   // Keeps an entry as a row's.
   void keep_entry(destlist_entry& entry) {
     row_entry r;
-    r.droids = entry.m_droids;
+    // A droid as the last kept, or kept anew.
+    const auto place_of = [&](const guid& droid) {
+      if (volumes.empty() || !(volumes.back() == droid)) volumes.push_back(droid);
+      return static_cast<uint32_t>(volumes.size() - 1);
+    };
+    r.object = entry.m_droids[1];
+    r.volume = place_of(entry.m_droids[0]);
+    r.birth_volume = place_of(entry.m_droids[2]);
+    if (!(entry.m_droids[3] == r.object)) r.birth_object = place_of(entry.m_droids[3]);
     r.entry_num = entry.m_entry_num;
     r.mru_time = entry.m_mru_time;
     r.checksum = entry.m_checksum;
@@ -834,6 +853,7 @@ struct embedded_runs {
     row_entries.clear();
     hosts.clear();
     paths.clear();
+    volumes.clear();
   }
   // Its link streams hold links and its DestList names each of them.
   bool whole = false;
@@ -1576,6 +1596,7 @@ bool embedded_body(carve_context& c, embedded_runs& e, bool image_flag, bool pro
   record_slot slot(c.options.m_scratch);
   const size_t total = e.rows.size() + e.hits[0].size() + e.hits[1].size();
   c.claims.will_look_at(total);
+  c.claims.will_claim(e.rows.size());
   size_t done = 0;
   for (const uint8_t r : {k_stream_run, uint8_t{0}, uint8_t{1}}) {
     // The headers in its sectors and gaps wait where a link stream's record

@@ -255,7 +255,7 @@ std::vector<std::string> values(const std::string& text, const std::string& labe
 std::vector<std::string> destlist_cells(const std::string& text) {
   std::vector<std::string> all;
   for (const char* label : {"MRU/MFU index:", "stream #:", "MRU time:", "Interaction count:",
-                            "DestList path:", "NETBIOS name:"}) {
+                            "DestList path:", "NETBIOS name:", "Volume ID:", "Object ID:"}) {
     std::vector<std::string> v = values(text, label);
     std::sort(v.begin(), v.end());
     all.insert(all.end(), v.begin(), v.end());
@@ -1805,6 +1805,22 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     put_le32(one_chain, entry + dirent::start_sector, first.chain[0]);
     put_le32(one_chain, entry + dirent::stream_size, static_cast<uint32_t>(first.data.size()));
   }
+  // Twenty entries, 18 naming no stream (so that their droids show), whose
+  // volumes change every third entry and whose birth droids are their own
+  // on every other one.
+  const auto droids_apart = [&](bytes_t& d) {
+    std::vector<destlist_test_entry> entries(20);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      destlist_test_entry& e = entries[i];
+      e.entry_num = i + 1;
+      e.mru_time += i * 10000000;
+      for (size_t k = 0; k < 4; ++k) e.droids[k].fill(static_cast<uint8_t>(0x10 * (k + 1)));
+      e.droids[0][0] = e.droids[2][0] = static_cast<uint8_t>(i / 3);
+      e.droids[1][0] = e.droids[3][0] = static_cast<uint8_t>(i);
+      if (i % 2) e.droids[2][1] = e.droids[3][1] = 0xEE;
+    }
+    d = build_destlist(4, entries);
+  };
   const cfb_layout large{.sector_shift = 12};
   // Its DestList's entry a storage's (type 1), the DestList in regular
   // sectors, in a list too large for the scan's window (read into pages).
@@ -1845,6 +1861,9 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
        "516 bytes of zeros where entries lie: no entry read there"},
       {"eight streams on one chain", one_chain, 8, "meets the chain of stream"},
       {"20 entries, 18 of them naming no stream", list(2, twenty), 20,
+       "link streams missing or unreadable: reported without link data"},
+      {"20 entries, 18 of them naming no stream, their droids apart",
+       list(2, twenty, {}, droids_apart), 20,
        "link streams missing or unreadable: reported without link data"},
       // Its link is carved, without a place or a stream number.
       {"a link in a stream whose name is no number",
