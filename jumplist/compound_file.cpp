@@ -1430,8 +1430,12 @@ class lazy_fat {
   uint64_t sector_limit() const { return m_sector_limit; }
   uint64_t sectors_read() const { return m_sectors_read; }
   // The parse reads every FAT sector its slots name and every DIFAT sector
-  // of the chain, used or not: they are within the reach too.
-  void use_every_fat_sector() {
+  // of the chain, used or not: they are within the reach too. Without
+  // marks, the DIFAT sectors only the FAT's marks name are not looked for:
+  // a reach no image is loaded by (a false header's, of no stream) costs
+  // the DIFAT's sectors, not the FAT's.
+  void use_every_fat_sector(bool marks) {
+    m_no_marks = !marks;
     while (next_difat()) {
     }
     for (const uint32_t id : m_positions)
@@ -1515,7 +1519,7 @@ class lazy_fat {
   // it reads the FAT sector at position p: the chain takes it at the same
   // place, or the walk would miss FAT sectors the parse uses.
   void take_marks(uint64_t p) {
-    if (p * m_E >= m_sector_limit) return;
+    if (m_no_marks || p * m_E >= m_sector_limit) return;
     const uint8_t* held = load(p);
     if (!held) return;
     const uint64_t count = std::min(m_E, m_sector_limit - p * m_E);
@@ -1528,7 +1532,7 @@ class lazy_fat {
   // there is none.
   bool next_difat() {
     if (!m_has_difat) return false;
-    if (!m_header_marks_taken) {
+    if (!m_header_marks_taken && !m_no_marks) {
       m_header_marks_taken = true;
       for (uint64_t p = 0; p < m_positions.size(); ++p) take_marks(p);
     }
@@ -1589,7 +1593,7 @@ class lazy_fat {
   std::vector<uint32_t> m_difat;
   std::unordered_map<uint32_t, size_t> m_difat_pos;
   size_t m_difat_done = 0;
-  bool m_has_difat = false, m_header_marks_taken = false;
+  bool m_has_difat = false, m_header_marks_taken = false, m_no_marks = false;
   uint32_t m_chain_left = 0;
   uint64_t m_sectors_read = 0;
   uint64_t m_furthest = 0;  // bytes from the header's first
@@ -1692,7 +1696,7 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
           }
         }
         if (root) {
-          fat.use_every_fat_sector();
+          fat.use_every_fat_sector(result.streams);
           result.reach = fat.reach();
         }
         result.sectors_read = fat.sectors_read();

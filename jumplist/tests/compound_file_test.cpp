@@ -743,6 +743,16 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
   EXPECT_EQ(r.reach, 0u);
   EXPECT_LE(r.sectors_read, 2u);
   EXPECT_LE(source.asked, 2u * 512);
+  // A false header of no stream whose DIFAT chain of 15 sectors names
+  // 1,999 FAT sectors: its DIFAT read, none of its FAT sectors.
+  for (const bool marked : {false, true}) {
+    std::vector<uint8_t> far = vesk_test::far_difat_cfb(15, 8 << 20, marked);
+    far.resize(8 << 20, 0x5A);
+    counted_source far_source{far};
+    const cfb_reach reached = embedded_cfb_reach(far.data(), far.size(), far_source.reader());
+    EXPECT_FALSE(reached.streams) << marked;
+    EXPECT_LE(reached.sectors_read, 20u) << marked;
+  }
   // A directory start or shifts the parse could not use: nothing read.
   for (const auto& [field, value] : {std::pair<size_t, uint32_t>{hdr::first_dir_sector, 0x7FFFFFFF},
                                      {hdr::num_fat_sectors, 0}}) {

@@ -1,5 +1,7 @@
 // The claims' table against a map: whatever the order values come in, it
 // finds, keeps, lets go and passes what a map would.
+#include "jumplist/offset_table.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +10,6 @@
 #include <numeric>
 #include <random>
 #include <vector>
-
-#include "jumplist/offset_table.h"
 
 using namespace vk;
 
