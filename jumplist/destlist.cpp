@@ -46,17 +46,23 @@ bool path_of(const uint8_t* raw, std::string& out, int64_t available, bool v1) {
       [&] { out.clear(); });
 }
 
+// The entry at raw, of which available bytes are left in the stream and
+// readable are at hand (at least available or destlist_most_entry_read:
+// every field read lies in them).
 bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bool v1,
-                bool with_path = true) {
+                bool with_path = true, size_t readable = SIZE_MAX) {
   clear_destlist_entry(entry);
-  const byte_view v = view_of(raw, available);
+  const byte_view v = view_of(
+      raw,
+      std::min<int64_t>(available, static_cast<int64_t>(std::min<size_t>(readable, INT64_MAX))));
+  const uint64_t left = available > 0 ? static_cast<uint64_t>(available) : 0;
   const size_t fixed = v1 ? destlist_fixed_size_114 : destlist_fixed_size_130;
   // The fixed part first: the path length is read only when it is there.
   if (!v.has(0, fixed)) return false;
   const uint16_t length = v.u16_or_zero(v1 ? kPathLength114 : kPathLength130);
   const uint64_t size = fixed + uint64_t{length} * 2 + (v1 ? 0 : kTrailer130);
   entry.m_entry_size = static_cast<uint32_t>(size);
-  if (size > v.size()) return false;
+  if (size > left) return false;
 
   // Every field below lies inside the fixed part, which is there.
   entry.m_valid = 1;
@@ -80,7 +86,7 @@ bool load_entry(destlist_entry& entry, const uint8_t* raw, int64_t available, bo
     // entry run past it, as a path would: nothing after it can be placed.
     const uint32_t storage = v.u32_or_zero(static_cast<size_t>(size) - kTrailer130);
     entry.m_entry_size = static_cast<uint32_t>(std::min<uint64_t>(size + storage, 0xFFFFFFFFull));
-    if (storage > v.size() - size) return false;
+    if (storage > left - size) return false;
   }
   return true;
 }
@@ -141,9 +147,34 @@ bool load_destlist_entries(const uint8_t* stream, size_t size, uint32_t& version
   return load_destlist_entries(stream, size, version, out, true);
 }
 
+bool destlist_walker::start(const destlist_read& read, size_t size) {
+  m_stream = nullptr;
+  m_read = &read;
+  return begin(size);
+}
+
+bool destlist_walker::zeros_to_end(size_t offset, bool& zero) const {
+  zero = true;
+  // A stretch at a time: a walk through a read holds no more than that.
+  constexpr size_t k_stretch = 64 * 1024;
+  for (size_t at = offset; at < m_size && zero;) {
+    const size_t count = std::min(k_stretch, m_size - at);
+    const uint8_t* p = bytes(at, count);
+    if (!p) return false;
+    zero = std::all_of(p, p + count, [](uint8_t b) { return b == 0; });
+    at += count;
+  }
+  return true;
+}
+
 bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_stream = stream;
-  m_size = stream ? size : 0;
+  m_read = nullptr;
+  return begin(stream ? size : 0);
+}
+
+bool destlist_walker::begin(size_t size) {
+  m_size = size;
   m_count = 0;
   m_version = 0;
   m_header_count = 0;
@@ -156,9 +187,11 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   m_walking = true;
   m_zeroed_count = 0;
   forget_faults();
-  const byte_view v(m_stream, m_size);
-  if (v.size() < destlist_header_size)
+  if (m_size < destlist_header_size)
     return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
+  const uint8_t* header = bytes(0, destlist_header_size);
+  if (!header) return stop_at(parse_fault{"DestList", 0, k_destlist_unread});
+  const byte_view v(header, destlist_header_size);
   m_version = v.u32_or_zero(destlist::header::version);
   m_header_count = v.u32_or_zero(destlist::header::entry_count);
   m_header_pinned = v.u32_or_zero(destlist::header::pinned_count);
@@ -185,13 +218,16 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
                                 : destlist_fixed_size_130 + destlist::entry_130::storage_size;
   size_t past = m_offset;
   while (m_size - past >= zero_entry) {
-    const uint8_t* at = m_stream + past;
+    const uint8_t* at = bytes(past, zero_entry);
+    if (!at) return stop_at(parse_fault{"DestList", past, k_destlist_unread});
     if (at[0] != 0 || !std::all_of(at, at + zero_entry, [](uint8_t b) { return b == 0; })) break;
     past += zero_entry;
   }
-  if (past != m_offset &&
-      std::all_of(m_stream + past, m_stream + m_size, [](uint8_t b) { return b == 0; }))
-    past = m_size;
+  if (past != m_offset) {
+    bool zero = false;
+    if (!zeros_to_end(past, zero)) return stop_at(parse_fault{"DestList", past, k_destlist_unread});
+    if (zero) past = m_size;
+  }
   if (past != m_offset) {
     if (m_zeroed_count < k_kept_stretches)
       m_zeroed[m_zeroed_count] = zeroed_stretch{m_offset, past - m_offset};
@@ -202,12 +238,14 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
     m_walking = false;
     return false;
   }
-  const uint8_t* raw = m_stream + m_offset;
+  const size_t readable = std::min(m_size - m_offset, destlist_most_entry_read);
+  const uint8_t* raw = bytes(m_offset, readable);
+  if (!raw) return stop_at(parse_fault{"DestList", m_offset, k_destlist_unread});
   const int64_t available = static_cast<int64_t>(m_size - m_offset);
   const bool v1 = m_version == 1;
   bool loaded = false;
   if (!guarded([&] {
-        loaded = load_entry(entry, raw, available, v1, with_path);
+        loaded = load_entry(entry, raw, available, v1, with_path, readable);
         return true;
       }))
     return stop_at(parse_fault{"DestList", m_offset, k_fault_out_of_memory});
@@ -232,9 +270,12 @@ bool destlist_walker::next(destlist_entry& entry, bool with_path) {
 
 bool destlist_walker::load_at(size_t offset, destlist_entry& entry, bool with_path) const {
   if (offset > m_size) return false;
+  const size_t readable = std::min(m_size - offset, destlist_most_entry_read);
+  const uint8_t* raw = bytes(offset, readable);
+  if (!raw) return false;
   return guarded([&] {
-    return load_entry(entry, m_stream + offset, static_cast<int64_t>(m_size - offset),
-                      m_version == 1, with_path);
+    return load_entry(entry, raw, static_cast<int64_t>(m_size - offset), m_version == 1, with_path,
+                      readable);
   });
 }
 

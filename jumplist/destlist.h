@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,7 @@ size_t destlist_min_entry_size(uint32_t version);
 // the stream where the walk stopped.
 inline constexpr char k_destlist_short_header[] = "shorter than its header";
 inline constexpr char k_destlist_entry_cut[] = "entry cut: fewer bytes left than an entry holds";
+inline constexpr char k_destlist_unread[] = "its bytes could not be read";
 inline constexpr char k_destlist_entry_past[] = "entry runs past the stream";
 
 // Walks the entries of a whole DestList stream one at a time, in stream
@@ -72,6 +74,16 @@ inline constexpr char k_destlist_entry_past[] = "entry runs past the stream";
 // stream cut inside an entry, or an entry that runs past it) end it short,
 // and a walk that ends short says why in the caller's sink, memory that ran
 // out among the causes.
+// Gives count bytes of a stream from offset, readable until it is asked
+// again; null when they cannot be read. A walk through it holds a window of
+// a long stream, not the stream.
+using destlist_read = std::function<const uint8_t*(size_t offset, size_t count)>;
+
+// The most bytes an entry's fields and path take: what a walk through a
+// destlist_read asks for at once.
+inline constexpr size_t destlist_most_entry_read =
+    destlist_fixed_size_130 + 2 * size_t{0xFFFF} + destlist::entry_130::storage_size;
+
 class destlist_walker {
  public:
   // The walk says in faults where it ended short; the walker and each start
@@ -81,6 +93,12 @@ class destlist_walker {
   // False when the stream is shorter than its header (nothing to walk),
   // which faults() then says.
   bool start(const uint8_t* stream, size_t size);
+  // The same, read through read (which must outlive the walk).
+  bool start(const destlist_read& read, size_t size);
+  // The same stream as other's, from its start.
+  bool start_as(const destlist_walker& other) {
+    return other.m_read ? start(*other.m_read, other.m_size) : start(other.m_stream, other.m_size);
+  }
   uint32_t version() const { return m_version; }
   // The entry count the header gives.
   uint32_t header_count() const { return m_header_count; }
@@ -92,7 +110,6 @@ class destlist_walker {
   size_t pinned() const { return m_pinned; }
   uint64_t top_number() const { return m_top_number; }
   size_t top_number_entry() const { return m_top_number_entry; }
-  const uint8_t* stream() const { return m_stream; }
   size_t size() const { return m_size; }
   // The next entry into entry (its texts keep their room); false once the
   // walk has ended.
@@ -120,12 +137,23 @@ class destlist_walker {
   // Ends the walk short, saying why in the same step: the one way a walk
   // ends other than at the end of the stream.
   bool stop_at(const parse_fault& fault);
+  // Starts the walk of size bytes, read through m_stream or m_read.
+  bool begin(size_t size);
+  // count bytes of the stream from offset (within it); null when they
+  // cannot be read.
+  const uint8_t* bytes(size_t offset, size_t count) const {
+    return m_read ? (*m_read)(offset, count) : m_stream + offset;
+  }
+  // Whether the bytes from offset to the stream's end are all zero (into
+  // zero); false when they cannot be read.
+  bool zeros_to_end(size_t offset, bool& zero) const;
   // Only a walk that ended short left anything to forget.
   void forget_faults() noexcept {
     if (!m_faults.empty() || m_faults.out_of_memory()) m_faults.clear();
   }
 
   const uint8_t* m_stream = nullptr;
+  const destlist_read* m_read = nullptr;
   size_t m_size = 0;
   uint32_t m_version = 0, m_header_count = 0, m_header_pinned = 0;
   uint64_t m_header_last_number = 0, m_top_number = 0;

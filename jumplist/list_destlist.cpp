@@ -27,6 +27,7 @@ std::string destlist_stop_words(const destlist_walker& d, uint64_t& offset) {
   if (stop.cause == k_destlist_short_header)
     return std::string(stop.cause) + " (" + std::to_string(d.size()) + " bytes)";
   const std::string next = "entry " + std::to_string(d.count() + 1);
+  if (stop.cause == k_destlist_unread) return next + ": " + k_destlist_unread;
   if (stop.cause == k_destlist_entry_cut)
     return next + " cut: " + std::to_string(d.size() - stop.offset) +
            " bytes left, fewer than an entry holds";
@@ -88,7 +89,7 @@ void note_repeated_entries(const destlist_walker& d, const std::vector<uint64_t>
   std::vector<uint64_t> first(repeated.size(), 0);
   fault_sink faults;
   destlist_walker again(faults);
-  if (!again.start(d.stream(), d.size())) return;
+  if (!again.start_as(d)) return;
   uint64_t named = 0;
   while (again.count() < d.count() && again.next(entry, false)) {
     const auto at = std::lower_bound(repeated.begin(), repeated.end(), entry.m_entry_num);
@@ -117,6 +118,29 @@ void note_repeated_entries(const destlist_walker& d, const std::vector<uint64_t>
 
 }  // namespace
 
+// The stream's bytes present of its length (present): a stream cut short
+// is said, and walked as far as its bytes go.
+size_t list_destlist::present_part(size_t length, uint64_t present) {
+  const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
+  if (named && present < named->stream_size()) {
+    notes.add("DestList", present, "cut short: the bytes from here on are not in the file" + where,
+              "DestList");
+    return static_cast<size_t>(std::min<uint64_t>(length, present));
+  }
+  return length;
+}
+
+destlist_open list_destlist::started() {
+  if (walked) return destlist_open::walk;
+  why = destlist_stop_words(walker, why_offset);
+  return destlist_open::none;
+}
+
+destlist_open list_destlist::open(const destlist_read& read, size_t length, uint64_t present) {
+  walked = walker.start(read, present_part(length, present));
+  return started();
+}
+
 destlist_open list_destlist::open(std::vector<uint8_t>& scratch, fault_sink& read_faults) {
   // Streams are read in place from the image where their sectors allow.
   byte_view destlist;
@@ -125,15 +149,9 @@ destlist_open list_destlist::open(std::vector<uint8_t>& scratch, fault_sink& rea
   const cfb_dir_entry* named = find_cfb_entry(reader, "destlist");
   if (entry_stream_bytes(reader, named, image.data(), image.size(), scratch, destlist, dir_entry,
                          first_offset, read_faults)) {
-    if (named && reader.m_stream_present < named->stream_size()) {
-      destlist = destlist.clamp(0, static_cast<size_t>(reader.m_stream_present));
-      notes.add("DestList", reader.m_stream_present,
-                "cut short: the bytes from here on are not in the file" + where, "DestList");
-    }
-    walked = walker.start(destlist.data(), destlist.size());
-    if (walked) return destlist_open::walk;
-    why = destlist_stop_words(walker, why_offset);
-    return destlist_open::none;
+    const size_t present = present_part(destlist.size(), reader.m_stream_present);
+    walked = walker.start(destlist.data(), present);
+    return started();
   }
   if (read_faults.out_of_memory()) return destlist_open::out_of_memory;
   // A list whose DestList is there but empty: valid, with no entries.

@@ -64,6 +64,9 @@ struct list_destlist {
   // Opens the stream (its bytes in scratch where its sectors are not in
   // one piece) and starts the walk, saying a stream cut short.
   destlist_open open(std::vector<uint8_t>& scratch, fault_sink& read_faults);
+  // The same, for a stream of length bytes read through read, of which the
+  // first present are in the file (those past, zeros).
+  destlist_open open(const destlist_read& read, size_t length, uint64_t present);
   // The next entry; false at the walk's end. Its stream number is kept
   // by named (apart: memory that runs out keeping it loses this entry).
   bool next(destlist_entry& entry, bool with_path = false) { return walker.next(entry, with_path); }
@@ -80,6 +83,10 @@ struct list_destlist {
   // entry names were reported without its data (said only when there is
   // either).
   void note_gaps(uint64_t unnamed_reported, uint64_t unnamed_count);
+
+ private:
+  size_t present_part(size_t length, uint64_t present);
+  destlist_open started();
 };
 
 // Whether a stream's name is a link stream's number, in lower-case

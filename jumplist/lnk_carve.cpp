@@ -1322,6 +1322,56 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
   return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
 }
 
+// A stream laid out by pieces, read through a window of its bytes.
+class destlist_window {
+ public:
+  destlist_window(embedded_runs& e, const std::vector<cfb_run_piece>& pieces, uint64_t length)
+      : m_e(e), m_pieces(pieces), m_length(length) {}
+  // count bytes from offset (within the stream), with as many after them
+  // as the window holds; null when the source cannot give them.
+  const uint8_t* read(size_t offset, size_t count) {
+    if (offset >= m_at && offset - m_at <= m_bytes.size() &&
+        count <= m_bytes.size() - (offset - m_at))
+      return m_bytes.data() + (offset - m_at);
+    const uint64_t to =
+        std::min<uint64_t>(m_length, offset + std::max<uint64_t>(count, k_destlist_window));
+    m_bytes.clear();
+    m_at = offset;
+    if (copy_pieces(m_e.source, m_e.at, m_pieces.data(), m_pieces.data() + m_pieces.size(), offset,
+                    to, m_bytes) == UINT64_MAX) {
+      m_bytes.clear();
+      m_e.read_failed = true;
+      return nullptr;
+    }
+    return m_bytes.data();
+  }
+  static constexpr uint64_t k_destlist_window = 1 << 20;
+
+ private:
+  embedded_runs& m_e;
+  const std::vector<cfb_run_piece>& m_pieces;
+  uint64_t m_length;
+  std::vector<uint8_t, unfilled_allocator<uint8_t>> m_bytes;
+  uint64_t m_at = 0;
+};
+
+// Whether the source gives every byte of a stream laid out by pieces (a
+// window at a time); marks the image's read failed where not.
+bool pieces_readable(embedded_runs& e, const std::vector<cfb_run_piece>& pieces, uint64_t length) {
+  destlist_window window(e, pieces, length);
+  for (uint64_t at = 0; at < length; at += destlist_window::k_destlist_window)
+    if (!window.read(static_cast<size_t>(at), 1)) return false;
+  return true;
+}
+
+// How many of a stream's first bytes lie in the image: up to its first
+// piece that does not.
+uint64_t present_of(const std::vector<cfb_run_piece>& pieces, uint64_t length) {
+  for (const cfb_run_piece& piece : pieces)
+    if (piece.m_file_offset == cfb_zero_piece) return piece.m_run_offset;
+  return length;
+}
+
 // The rows of an embedded list (its compound file at offset o of the
 // source), read through the DestList reading of a list read as a file: the
 // same rows, and with say the same notes, each saying where the list lies.
@@ -1335,18 +1385,30 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   // Chains that meet are said as for the file; what lies past the image is
   // no cut here (the image ends where its structures are seen to end).
   if (say && !e.streams_only) note_chains(e.reader, e.size, notes, where, false, o);
-  std::vector<cfb_run_piece> pieces;
+  std::vector<cfb_run_piece> pieces, destlist_pieces;
   const cfb_dir_entry* list = find_cfb_entry(e.reader, "destlist");
   uint64_t length = 0, first = 0;
   // Whatever its entry's type, the DestList walk reads the bytes its chain
-  // names: they are read in first.
-  if (list && entry_stream_pieces(e.reader, *list, e.size, pieces, length, first) &&
-      !fill_stream(e, pieces))
+  // names. Into an image held in pages they are read a window at a time,
+  // straight from the source, so that a long list's never lie in memory
+  // whole; each is read once before the walk, so that one the source
+  // cannot give leaves the list unread, as where they are read in first.
+  const bool laid =
+      list && entry_stream_pieces(e.reader, *list, e.size, destlist_pieces, length, first);
+  const bool windowed = laid && e.pages.data();
+  if (laid &&
+      !(windowed ? pieces_readable(e, destlist_pieces, length) : fill_stream(e, destlist_pieces)))
     return;
+  destlist_window window(e, destlist_pieces, length);
+  const destlist_read read = [&](size_t offset, size_t count) {
+    return window.read(offset, count);
+  };
   fault_sink walk_faults, read_faults;
   std::vector<uint64_t> numbers;
   list_destlist dl(e.reader, byte_view(e.image, e.size), notes, walk_faults, numbers, where);
-  const destlist_open opened = dl.open(e.scratch, read_faults);
+  const destlist_open opened =
+      windowed ? dl.open(read, static_cast<size_t>(length), present_of(destlist_pieces, length))
+               : dl.open(e.scratch, read_faults);
   if (opened == destlist_open::out_of_memory || walk_faults.out_of_memory()) throw std::bad_alloc();
   // Room for the entries its header counts, where its bytes can hold as
   // many: a long list's entries are not copied again as they come, and a

@@ -1751,10 +1751,15 @@ std::vector<std::string> list_notes(const std::string& notes, const std::string&
   std::vector<std::string> found;
   std::istringstream lines(notes);
   for (std::string line; std::getline(lines, line);) {
-    for (const std::string& cut : {file, std::string(" (compound file at offset 0x1000)")})
-      for (size_t at = line.find(cut); at != std::string::npos; at = line.find(cut))
-        line.erase(at, cut.size());
-    found.push_back(line);
+    // A carved image ends where its bytes do: only a file says it is cut.
+    if (line.find("cut short: the file ends inside its sectors") != std::string::npos) continue;
+    for (size_t at = line.find(file); at != std::string::npos; at = line.find(file))
+      line.erase(at, file.size());
+    const std::string where = " (compound file at offset 0x";
+    for (size_t at = line.find(where); at != std::string::npos; at = line.find(where))
+      line.erase(at, line.find(')', at) + 1 - at);
+    // The link a dump may begin with is none of the list's.
+    if (line.find("(link at offset 0x0: ") == std::string::npos) found.push_back(line);
   }
   std::sort(found.begin(), found.end());
   return found;
@@ -1835,6 +1840,14 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     storage_destlist = w.build();
     storage_destlist[w.dir_entry_offset(w.info(u"DestList").entry_num) + dirent::object_type] = 1;
   }
+  // The same list (entries of type 2) with the file cut 1,000 bytes into
+  // its DestList, the stream it ends with.
+  bytes_t cut_destlist = storage_destlist;
+  {
+    const auto& d = w.info(u"DestList");
+    cut_destlist[w.dir_entry_offset(d.entry_num) + dirent::object_type] = 2;
+    cut_destlist.resize((d.chain[0] + 1) * w.S + 1000);
+  }
   struct row {
     const char* what;
     bytes_t list;
@@ -1870,33 +1883,40 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
        list(3, {1, 2, 3}, {}, {}, u"DestList", u"Lead"), 3, nullptr},
       {"a sound list", list(11, eleven), 11, nullptr},
       {"a DestList entry of type 1, the list held in pages", storage_destlist, 40, nullptr},
+      {"a file cut 1,000 bytes into its DestList", cut_destlist, 40,
+       "cut short: the bytes from here on are not in the file"},
   };
-  bytes_t lead;
-  for (size_t i = 0; i < 4096; ++i) lead.push_back(static_cast<uint8_t>(i * 37 + (i >> 7)));
-  for (const row& r : rows) {
-    SCOPED_TRACE(r.what);
-    const drive_result as_file = drive(tree, r.list, "l.automaticDestinations-ms");
-    bytes_t dump = lead;
-    dump.insert(dump.end(), r.list.begin(), r.list.end());
-    const drive_result carved = drive(tree, dump, "dump.bin");
-    EXPECT_EQ(records_in(as_file.text), r.rows);
-    // The list's rows, each at its place (links its directory no longer
-    // reaches are carved besides).
-    EXPECT_EQ(std::count_if(carved.records.begin(), carved.records.end(),
-                            [](const lnk_record& x) { return x.m_mru_position > 0; }),
-              static_cast<std::ptrdiff_t>(r.rows));
-    EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
-    EXPECT_EQ(list_notes(carved.notes, "dump.bin"),
-              list_notes(as_file.notes, "l.automaticDestinations-ms"));
-    if (r.note)
-      EXPECT_NE(carved.notes.find(r.note), std::string::npos) << carved.notes;
-    else
-      EXPECT_EQ(carved.notes, "");
-    // An entry of zeros is no row on either road.
-    EXPECT_EQ(as_file.text.find("stream #:                 \n"), std::string::npos);
-    // Past the record budget the rows are the same.
-    EXPECT_EQ(carve(dump, 4096, false).records, carved.records.size());
-  }
+  // Behind 4 KiB the list lies in the scan's window; behind a link and
+  // 127 KiB, across its end, in pages, its DestList read a window at a time.
+  for (const size_t lead_size : {size_t{4096}, size_t{127} << 10})
+    for (const row& r : rows) {
+      SCOPED_TRACE(r.what);
+      SCOPED_TRACE(lead_size);
+      bytes_t lead = lead_size > 4096 ? numbered_link(9999) : bytes_t{};
+      for (size_t i = lead.size(); i < lead_size; ++i)
+        lead.push_back(static_cast<uint8_t>(i * 37 + (i >> 7)));
+      const drive_result as_file = drive(tree, r.list, "l.automaticDestinations-ms");
+      bytes_t dump = lead;
+      dump.insert(dump.end(), r.list.begin(), r.list.end());
+      const drive_result carved = drive(tree, dump, "dump.bin");
+      EXPECT_EQ(records_in(as_file.text), r.rows);
+      // The list's rows, each at its place (links its directory no longer
+      // reaches are carved besides).
+      EXPECT_EQ(std::count_if(carved.records.begin(), carved.records.end(),
+                              [](const lnk_record& x) { return x.m_mru_position > 0; }),
+                static_cast<std::ptrdiff_t>(r.rows));
+      EXPECT_EQ(destlist_cells(carved.text), destlist_cells(as_file.text));
+      EXPECT_EQ(list_notes(carved.notes, "dump.bin"),
+                list_notes(as_file.notes, "l.automaticDestinations-ms"));
+      if (r.note)
+        EXPECT_NE(carved.notes.find(r.note), std::string::npos) << carved.notes;
+      else
+        EXPECT_EQ(carved.notes, "");
+      // An entry of zeros is no row on either road.
+      EXPECT_EQ(as_file.text.find("stream #:                 \n"), std::string::npos);
+      // Past the record budget the rows are the same.
+      EXPECT_EQ(carve(dump, 4096, false).records, carved.records.size());
+    }
 }
 
 TEST(CarveRoad, AStaleHeaderInAWholeListsFreeSectorsTakesNoneOfItsLinks) {

@@ -17,6 +17,7 @@
 
 #include "byte_builder.h"
 #include "cfb_writer.h"
+#include "destlist_writer.h"
 #include "foundation/vk_console.h"
 #include "foundation/vk_numtext.h"
 #include "foundation/vk_posix.h"
@@ -337,7 +338,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   // directory, which that walk reads; past the scan's first window.
   cfb_layout padded;
   padded.min_fat_sectors = 250;
-  enum class bad { large_reads, minifat, directory };
+  enum class bad { large_reads, minifat, directory, destlist };
   struct row {
     const char* what;
     cfb_layout layout;
@@ -348,6 +349,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
       {"reads of 64 KiB or more", {}, bad::large_reads, 3},
       {"the mini FAT's sector", padded, bad::minifat, 3},
       {"the directory's sector", padded, bad::directory, 3},
+      {"its DestList's last sector", padded, bad::destlist, 3},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -356,10 +358,15 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
     w.stream(u"a", timed_link(133540960891234567ull))
         .stream(u"2", timed_link(133540960891234599ull))
         .stream(u"big", bytes_t(200000, 0x11));
+    // Entries enough to lie in sectors of their own.
+    if (r.where == bad::destlist)
+      w.stream(u"DestList", build_destlist_naming(std::vector<uint64_t>(30, 2)));
     bytes_t file = timed_link(0);
     put(file, 4096, w.build());
-    g_bad_from = 4096 + w.sector_offset(r.where == bad::directory ? w.dir_sectors.at(0)
-                                                                  : w.minifat_sectors.at(0));
+    g_bad_from =
+        4096 + w.sector_offset(r.where == bad::directory  ? w.dir_sectors.at(0)
+                               : r.where == bad::destlist ? w.info(u"DestList").chain.back()
+                                                          : w.minifat_sectors.at(0));
     g_bad_to = g_bad_from + 512;
     vesk_options options;
     const auto [carved, records] = carve_dump_read_by(
@@ -369,6 +376,12 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
     // The link before the list and its two links: read as its link streams
     // before the failed search of its sectors, or carved from its bytes.
     EXPECT_EQ(records, r.records);
+    // A DestList that cannot be read whole leaves the list unread, said
+    // once, never walked as far as its bytes come.
+    if (r.where == bad::destlist) {
+      EXPECT_EQ(options.m_notes.lines("dump.bin").find("of stream DestList"), std::string::npos)
+          << options.m_notes.lines("dump.bin");
+    }
     EXPECT_NE(options.m_notes.lines("dump.bin")
                   .find("(compound file at offset 0x1000: its bytes could not all be read (a "
                         "read failed or the file shrank); the links there not carved from it)"),
