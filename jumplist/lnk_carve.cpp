@@ -1340,11 +1340,13 @@ class destlist_window {
     if (copy_pieces(m_e.source, m_e.at, m_pieces.data(), m_pieces.data() + m_pieces.size(), offset,
                     to, m_bytes) == UINT64_MAX) {
       m_bytes.clear();
-      m_e.read_failed = true;
+      m_e.read_failed = m_failed = true;
       return nullptr;
     }
     return m_bytes.data();
   }
+  // A read of it failed.
+  bool failed() const { return m_failed; }
   static constexpr uint64_t k_destlist_window = 1 << 20;
 
  private:
@@ -1353,6 +1355,7 @@ class destlist_window {
   uint64_t m_length;
   std::vector<uint8_t, unfilled_allocator<uint8_t>> m_bytes;
   uint64_t m_at = 0;
+  bool m_failed = false;
 };
 
 // Whether the source gives every byte of a stream laid out by pieces (a
@@ -1405,7 +1408,12 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   };
   fault_sink walk_faults, read_faults;
   std::vector<uint64_t> numbers;
-  list_destlist dl(e.reader, byte_view(e.image, e.size), notes, walk_faults, numbers, where);
+  // Through the window, what the walk says is held until it ends: a read
+  // that fails on the way (the source changed since it was read whole)
+  // leaves the list unread, said by the caller alone, as above.
+  file_notes held_notes;
+  file_notes& walk_notes = windowed ? held_notes : notes;
+  list_destlist dl(e.reader, byte_view(e.image, e.size), walk_notes, walk_faults, numbers, where);
   const destlist_open opened =
       windowed ? dl.open(read, static_cast<size_t>(length), present_of(destlist_pieces, length))
                : dl.open(e.scratch, read_faults);
@@ -1475,6 +1483,16 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   e.whole = dl.walked && dl.why.empty() && dl.lost_links == 0 && !e.rows.empty() &&
             std::all_of(e.rows.begin(), e.rows.end(),
                         [](const embedded_runs::list_row& r) { return r.place > 0; });
+  if (!windowed) return;
+  if (window.failed()) {
+    e.rows.clear();
+    e.clear_entries();
+    e.whole = false;
+    return;
+  }
+  std::string packed;
+  held_notes.pack(packed);
+  notes.add_packed(packed);
 }
 
 // The rows of an embedded list whose DestList could not be read (memory

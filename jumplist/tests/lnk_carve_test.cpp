@@ -263,13 +263,17 @@ ssize_t pread_failing_large(int fd, void* buf, size_t len, off_t offset) {
 }
 
 // Reads that take in [g_bad_from, g_bad_to) of the file past its start
-// fail, as on a disk with a bad stretch there.
-uint64_t g_bad_from = 0, g_bad_to = 0;
+// fail, as on a disk with a bad stretch there; the first that starts at
+// g_spared_at apart (a stretch that goes bad once read).
+uint64_t g_bad_from = 0, g_bad_to = 0, g_spared_at = UINT64_MAX;
 ssize_t pread_failing_stretch(int fd, void* buf, size_t len, off_t offset) {
   const uint64_t at = static_cast<uint64_t>(offset);
   if (offset > 0 && at < g_bad_to && g_bad_from < at + len) {
-    errno = EIO;
-    return -1;
+    if (at != g_spared_at) {
+      errno = EIO;
+      return -1;
+    }
+    g_spared_at = UINT64_MAX;
   }
   return system_posix_calls().pread(fd, buf, len, offset);
 }
@@ -338,7 +342,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
   // directory, which that walk reads; past the scan's first window.
   cfb_layout padded;
   padded.min_fat_sectors = 250;
-  enum class bad { large_reads, minifat, directory, destlist };
+  enum class bad { large_reads, minifat, directory, destlist, destlist_later };
   struct row {
     const char* what;
     cfb_layout layout;
@@ -350,6 +354,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
       {"the mini FAT's sector", padded, bad::minifat, 3},
       {"the directory's sector", padded, bad::directory, 3},
       {"its DestList's last sector", padded, bad::destlist, 3},
+      {"its DestList's last sector, once read", padded, bad::destlist_later, 3},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -359,14 +364,17 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
         .stream(u"2", timed_link(133540960891234599ull))
         .stream(u"big", bytes_t(200000, 0x11));
     // Entries enough to lie in sectors of their own.
-    if (r.where == bad::destlist)
-      w.stream(u"DestList", build_destlist_naming(std::vector<uint64_t>(30, 2)));
+    const bool destlist = r.where == bad::destlist || r.where == bad::destlist_later;
+    if (destlist) w.stream(u"DestList", build_destlist_naming(std::vector<uint64_t>(30, 2)));
     bytes_t file = timed_link(0);
     put(file, 4096, w.build());
-    g_bad_from =
-        4096 + w.sector_offset(r.where == bad::directory  ? w.dir_sectors.at(0)
-                               : r.where == bad::destlist ? w.info(u"DestList").chain.back()
-                                                          : w.minifat_sectors.at(0));
+    g_bad_from = 4096 + w.sector_offset(r.where == bad::directory ? w.dir_sectors.at(0)
+                                        : destlist                ? w.info(u"DestList").chain.back()
+                                                                  : w.minifat_sectors.at(0));
+    // Read whole once, then not as the walk reads it.
+    g_spared_at = r.where == bad::destlist_later
+                      ? 4096 + w.sector_offset(w.info(u"DestList").chain.front())
+                      : UINT64_MAX;
     g_bad_to = g_bad_from + 512;
     vesk_options options;
     const auto [carved, records] = carve_dump_read_by(
@@ -378,7 +386,7 @@ TEST(LnkCarve, AnEmbeddedImageWhoseBytesCannotBeReadIsSaid) {
     EXPECT_EQ(records, r.records);
     // A DestList that cannot be read whole leaves the list unread, said
     // once, never walked as far as its bytes come.
-    if (r.where == bad::destlist) {
+    if (destlist) {
       EXPECT_EQ(options.m_notes.lines("dump.bin").find("of stream DestList"), std::string::npos)
           << options.m_notes.lines("dump.bin");
     }
