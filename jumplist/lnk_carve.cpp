@@ -740,6 +740,44 @@ void keep_record(carve_context& c, record_slot& slot, lnk_record& record, int64_
 // bytes lie: in the source's own bytes when it holds them, else in pages
 // into which only what the parse and the link streams read is read (a list
 // inside a large stream costs its own bytes, not the stream's).
+struct embedded_runs;
+
+// A stream laid out by pieces in an image, read through a window of its
+// bytes from the image's source.
+class destlist_window {
+ public:
+  destlist_window(embedded_runs& e, std::vector<cfb_run_piece> pieces, uint64_t length)
+      : m_e(e), m_pieces(std::move(pieces)), m_length(length) {}
+  // count bytes from offset (within the stream), with as many after them
+  // as the window holds; null when the source cannot give them.
+  const uint8_t* read(size_t offset, size_t count);
+  // A read of it failed.
+  bool failed() const { return m_failed; }
+  static constexpr uint64_t k_destlist_window = 1 << 20;
+
+ private:
+  embedded_runs& m_e;
+  std::vector<cfb_run_piece> m_pieces;
+  uint64_t m_length;
+  std::vector<uint8_t, unfilled_allocator<uint8_t>> m_bytes;
+  uint64_t m_at = 0;
+  bool m_failed = false;
+};
+
+// A list's DestList read through a window, walked once and its entries
+// read again there one by one as their records are made.
+struct destlist_again {
+  destlist_again(embedded_runs& e, std::vector<cfb_run_piece> pieces, uint64_t length)
+      : window(e, std::move(pieces), length),
+        read([this](size_t offset, size_t count) { return window.read(offset, count); }) {}
+  destlist_again(const destlist_again&) = delete;
+  destlist_again& operator=(const destlist_again&) = delete;
+  destlist_window window;
+  destlist_read read;
+  fault_sink faults;
+  destlist_walker walker{faults};
+};
+
 struct embedded_runs {
   const uint8_t* image = nullptr;
   size_t size = 0;
@@ -807,8 +845,22 @@ struct embedded_runs {
   std::deque<std::string> hosts;
   std::deque<std::string> paths;
   std::deque<guid> volumes;
-  // Entry i of the rows as the DestList gave it.
-  void entry_of(size_t i, destlist_entry& out) const {
+  // Of a list whose image lies in pages, the entries are not kept: each is
+  // read again from its DestList as its record is made, where the walk
+  // found it (entry_at, by place).
+  std::unique_ptr<destlist_again> again;
+  std::vector<uint64_t> entry_at;
+  // Entry i of the rows as the DestList gave it, its path only with_path.
+  // Memory that runs out reading it again throws, as a copy of it would.
+  void entry_of(size_t i, destlist_entry& out, bool with_path) {
+    if (again) {
+      if (!again->walker.load_at(static_cast<size_t>(entry_at[i]), out, with_path)) {
+        // A read that fails is said with the image; the entry gives nothing.
+        if (!again->window.failed()) throw std::bad_alloc();
+        clear_destlist_entry(out);
+      }
+      return;
+    }
     const row_entry& r = row_entries[i];
     out.m_droids = {volumes[r.volume], r.object, volumes[r.birth_volume],
                     r.birth_object == UINT32_MAX ? r.object : volumes[r.birth_object]};
@@ -818,7 +870,7 @@ struct embedded_runs {
     out.m_access_count = r.access_count;
     out.m_has_access_count = r.has_access_count;
     out.m_netbios_name = hosts[r.host];
-    if (r.path == UINT32_MAX)
+    if (r.path == UINT32_MAX || !with_path)
       out.m_path.clear();
     else
       out.m_path = paths[r.path];
@@ -850,6 +902,8 @@ struct embedded_runs {
     row_entries.push_back(r);
   }
   void clear_entries() {
+    again.reset();
+    entry_at.clear();
     row_entries.clear();
     hosts.clear();
     paths.clear();
@@ -1322,41 +1376,22 @@ const char* link_stream_loss(embedded_runs& e, std::string_view name,
   return stream_starts_link(e, pieces, length) ? nullptr : "no link header";
 }
 
-// A stream laid out by pieces, read through a window of its bytes.
-class destlist_window {
- public:
-  destlist_window(embedded_runs& e, const std::vector<cfb_run_piece>& pieces, uint64_t length)
-      : m_e(e), m_pieces(pieces), m_length(length) {}
-  // count bytes from offset (within the stream), with as many after them
-  // as the window holds; null when the source cannot give them.
-  const uint8_t* read(size_t offset, size_t count) {
-    if (offset >= m_at && offset - m_at <= m_bytes.size() &&
-        count <= m_bytes.size() - (offset - m_at))
-      return m_bytes.data() + (offset - m_at);
-    const uint64_t to =
-        std::min<uint64_t>(m_length, offset + std::max<uint64_t>(count, k_destlist_window));
+const uint8_t* destlist_window::read(size_t offset, size_t count) {
+  if (offset >= m_at && offset - m_at <= m_bytes.size() &&
+      count <= m_bytes.size() - (offset - m_at))
+    return m_bytes.data() + (offset - m_at);
+  const uint64_t to =
+      std::min<uint64_t>(m_length, offset + std::max<uint64_t>(count, k_destlist_window));
+  m_bytes.clear();
+  m_at = offset;
+  if (copy_pieces(m_e.source, m_e.at, m_pieces.data(), m_pieces.data() + m_pieces.size(), offset,
+                  to, m_bytes) == UINT64_MAX) {
     m_bytes.clear();
-    m_at = offset;
-    if (copy_pieces(m_e.source, m_e.at, m_pieces.data(), m_pieces.data() + m_pieces.size(), offset,
-                    to, m_bytes) == UINT64_MAX) {
-      m_bytes.clear();
-      m_e.read_failed = m_failed = true;
-      return nullptr;
-    }
-    return m_bytes.data();
+    m_e.read_failed = m_failed = true;
+    return nullptr;
   }
-  // A read of it failed.
-  bool failed() const { return m_failed; }
-  static constexpr uint64_t k_destlist_window = 1 << 20;
-
- private:
-  embedded_runs& m_e;
-  const std::vector<cfb_run_piece>& m_pieces;
-  uint64_t m_length;
-  std::vector<uint8_t, unfilled_allocator<uint8_t>> m_bytes;
-  uint64_t m_at = 0;
-  bool m_failed = false;
-};
+  return m_bytes.data();
+}
 
 // Whether the source gives every byte of a stream laid out by pieces (a
 // window at a time); marks the image's read failed where not.
@@ -1402,10 +1437,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   if (laid &&
       !(windowed ? pieces_readable(e, destlist_pieces, length) : fill_stream(e, destlist_pieces)))
     return;
-  destlist_window window(e, destlist_pieces, length);
-  const destlist_read read = [&](size_t offset, size_t count) {
-    return window.read(offset, count);
-  };
+  if (windowed) e.again = std::make_unique<destlist_again>(e, destlist_pieces, length);
   fault_sink walk_faults, read_faults;
   std::vector<uint64_t> numbers;
   // Through the window, what the walk says is held until it ends: a read
@@ -1414,16 +1446,19 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
   file_notes held_notes;
   file_notes& walk_notes = windowed ? held_notes : notes;
   list_destlist dl(e.reader, byte_view(e.image, e.size), walk_notes, walk_faults, numbers, where);
-  const destlist_open opened =
-      windowed ? dl.open(read, static_cast<size_t>(length), present_of(destlist_pieces, length))
-               : dl.open(e.scratch, read_faults);
+  const destlist_open opened = windowed ? dl.open(e.again->read, static_cast<size_t>(length),
+                                                  present_of(destlist_pieces, length))
+                                        : dl.open(e.scratch, read_faults);
   if (opened == destlist_open::out_of_memory || walk_faults.out_of_memory()) throw std::bad_alloc();
   // Room for the entries its header counts, where its bytes can hold as
   // many: a long list's entries are not copied again as they come, and a
   // count its bytes contradict takes no room.
   const uint64_t room = dl.walker.header_count();
   if (room <= dl.walker.size() / destlist_min_entry_size(dl.walker.version())) {
-    e.row_entries.reserve(static_cast<size_t>(room));
+    if (windowed)
+      e.entry_at.reserve(static_cast<size_t>(room));
+    else
+      e.row_entries.reserve(static_cast<size_t>(room));
     e.rows.reserve(static_cast<size_t>(room));
   }
   // A link stream read, by name: its place in stream_names.
@@ -1451,7 +1486,10 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
       dl.note_lost(dl.walker.count(), dl.walker.offset(), stream, why ? why : "unreadable");
     }
     e.rows.push_back(row);
-    e.keep_entry(entry);
+    if (windowed)
+      e.entry_at.push_back(dl.walker.offset());
+    else
+      e.keep_entry(entry);
   }
   if (walk_faults.out_of_memory()) throw std::bad_alloc();
   const std::vector<uint64_t> unnamed = dl.finish(entry);
@@ -1484,7 +1522,9 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
             std::all_of(e.rows.begin(), e.rows.end(),
                         [](const embedded_runs::list_row& r) { return r.place > 0; });
   if (!windowed) return;
-  if (window.failed()) {
+  // Read again as the walk read it: the same bytes, as far as they go.
+  if (!e.again->window.failed()) e.again->walker.start(e.again->read, dl.walker.size());
+  if (e.again->window.failed()) {
     e.rows.clear();
     e.clear_entries();
     e.whole = false;
@@ -1623,24 +1663,24 @@ bool parse_embedded_bytes(int r, byte_view bytes, uint64_t first, bool image_fla
 
 // Row i of an embedded image at base_offset whose stream gives no link as
 // its record: its DestList cells and path, no link data.
-void lost_entry_record(const embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
+void lost_entry_record(embedded_runs& e, size_t i, lnk_record& record, uint64_t base_offset) {
   label_embedded(record, k_entry_run, false);
   const embedded_runs::list_row& row = e.rows[i];
   record.m_file_offset = row.value == UINT64_MAX ? 0 : base_offset + row.value;
   destlist_entry entry;
-  e.entry_of(static_cast<size_t>(row.place - 1), entry);
+  e.entry_of(static_cast<size_t>(row.place - 1), entry, true);
   take_destlist_entry(record, entry, row.place);
   record.m_destlist_path = std::move(entry.m_path);
 }
 
 // A link stream's record takes the DestList cells of the entry of its row;
 // true, for the parse's result.
-bool take_stream_entry(const embedded_runs& e, int r, size_t i, lnk_record& record) {
+bool take_stream_entry(embedded_runs& e, int r, size_t i, lnk_record& record) {
   if (r != k_stream_run) return true;
   const embedded_runs::list_row& row = e.rows[i];
   if (row.place > 0) {
     destlist_entry entry;
-    e.entry_of(static_cast<size_t>(row.place - 1), entry);
+    e.entry_of(static_cast<size_t>(row.place - 1), entry, false);
     take_destlist_entry(record, entry, row.place);
   } else if (row.value != UINT64_MAX) {
     // A stream no entry names has its place after the entries and its
@@ -1746,6 +1786,7 @@ void keep_for_waiting(embedded_runs& e) {
   std::vector<embedded_runs::list_row>().swap(e.rows);
   std::vector<embedded_runs::row_entry>().swap(e.row_entries);
   e.clear_entries();
+  std::vector<uint64_t>().swap(e.entry_at);
   std::vector<uint8_t>().swap(e.scratch);
 }
 

@@ -1848,6 +1848,17 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
     cut_destlist[w.dir_entry_offset(d.entry_num) + dirent::object_type] = 2;
     cut_destlist.resize((d.chain[0] + 1) * w.S + 1000);
   }
+  // Twenty entries, 18 naming no stream, their droids apart, after a
+  // stream of 300,000 bytes: in pages wherever it lies.
+  bytes_t twenty_in_pages;
+  {
+    w = cfb_writer();
+    for (size_t i = 0; i < 2; ++i) w.stream(hex_name(i + 1), numbered_link(next++));
+    bytes_t d;
+    droids_apart(d);
+    w.stream(u"Pad", cfb_pattern(300000, 3)).stream(u"DestList", d);
+    twenty_in_pages = w.build();
+  }
   struct row {
     const char* what;
     bytes_t list;
@@ -1883,6 +1894,8 @@ TEST(CarveRoad, CarvedListsGiveTheRowsAndNotesOfTheListReadAsAFile) {
        list(3, {1, 2, 3}, {}, {}, u"DestList", u"Lead"), 3, nullptr},
       {"a sound list", list(11, eleven), 11, nullptr},
       {"a DestList entry of type 1, the list held in pages", storage_destlist, 40, nullptr},
+      {"20 entries, 18 naming no stream, their droids apart, in pages", twenty_in_pages, 20,
+       "link streams missing or unreadable: reported without link data"},
       {"a file cut 1,000 bytes into its DestList", cut_destlist, 40,
        "cut short: the bytes from here on are not in the file"},
   };
