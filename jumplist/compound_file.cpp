@@ -1516,15 +1516,22 @@ class lazy_fat {
     if (m_difat_pos.emplace(id, m_difat.size()).second) m_difat.push_back(id);
   }
   // The parse lists a sector its FAT marks DIFSECT as a DIFAT sector when
-  // it reads the FAT sector at position p: the chain takes it at the same
-  // place, or the walk would miss FAT sectors the parse uses.
+  // it reads the FAT sector at position p: the walk takes it too, or it
+  // would miss FAT sectors the parse uses.
   void take_marks(uint64_t p) {
     if (m_no_marks || p * m_E >= m_sector_limit) return;
     const uint8_t* held = load(p);
     if (!held) return;
     const uint64_t count = std::min(m_E, m_sector_limit - p * m_E);
+    // Most FAT sectors mark none: one pass that only tells whether any does
+    // (counted in a word, so that it is vectorised) before one that adds.
+    uint32_t marked = 0;
     for (uint64_t i = 0; i < count; ++i)
-      if (load_le32(held + i * cfb::fat_entry_size) == cfb::difatsect)
+      marked |=
+          static_cast<uint32_t>(fat_value_at(held + i * cfb::fat_entry_size) == cfb::difatsect);
+    if (!marked) return;
+    for (uint64_t i = 0; i < count; ++i)
+      if (fat_value_at(held + i * cfb::fat_entry_size) == cfb::difatsect)
         add_difat(static_cast<uint32_t>(p * m_E + i));
   }
 
@@ -1532,12 +1539,17 @@ class lazy_fat {
   // there is none.
   bool next_difat() {
     if (!m_has_difat) return false;
-    if (!m_header_marks_taken && !m_no_marks) {
-      m_header_marks_taken = true;
-      for (uint64_t p = 0; p < m_positions.size(); ++p) take_marks(p);
-    }
     // Slots past the sectors the image can hold describe nothing.
-    while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
+    while (m_positions.size() * m_E < m_sector_limit) {
+      if (m_difat_done == m_difat.size()) {
+        // The chain's list ran out (its first sector unnamed, as sector 0
+        // cannot be, or its links cut): the FAT sectors read so far may mark
+        // more, which the parse lists as it reads them. A chain that goes
+        // on costs no FAT sector read for its marks.
+        if (m_no_marks || m_marks_to >= m_positions.size()) return false;
+        while (m_marks_to < m_positions.size()) take_marks(m_marks_to++);
+        continue;
+      }
       const size_t k = m_difat_done++;
       std::vector<uint8_t> bytes;
       if (!sector(m_difat[k], bytes)) continue;
@@ -1549,7 +1561,6 @@ class lazy_fat {
         if (pos != m_difat_pos.end() && pos->second > k) continue;
         if (fat == cfb::endofchain) break;
         m_positions.push_back(fat);
-        take_marks(m_positions.size() - 1);
       }
       const uint32_t next = d.u32_or_zero(static_cast<size_t>((m_E - 1) * cfb::fat_entry_size));
       if (m_chain_left != 0 && next < cfb::maxregsect) {
@@ -1593,7 +1604,8 @@ class lazy_fat {
   std::vector<uint32_t> m_difat;
   std::unordered_map<uint32_t, size_t> m_difat_pos;
   size_t m_difat_done = 0;
-  bool m_has_difat = false, m_header_marks_taken = false, m_no_marks = false;
+  bool m_has_difat = false, m_no_marks = false;
+  size_t m_marks_to = 0;  // the FAT sectors, by position, whose marks were taken
   uint32_t m_chain_left = 0;
   uint64_t m_sectors_read = 0;
   uint64_t m_furthest = 0;  // bytes from the header's first
