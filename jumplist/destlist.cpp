@@ -173,7 +173,7 @@ bool destlist_walker::start(const uint8_t* stream, size_t size) {
   return begin(stream ? size : 0);
 }
 
-bool destlist_walker::begin(size_t size) {
+void destlist_walker::reset(size_t size) {
   m_size = size;
   m_count = 0;
   m_version = 0;
@@ -187,6 +187,23 @@ bool destlist_walker::begin(size_t size) {
   m_walking = true;
   m_zeroed_count = 0;
   forget_faults();
+}
+
+bool destlist_walker::start_as(const destlist_walker& other) {
+  m_stream = other.m_stream;
+  m_read = other.m_read;
+  reset(other.m_size);
+  if (m_size < destlist_header_size)
+    return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
+  m_version = other.m_version;
+  m_header_count = other.m_header_count;
+  m_header_pinned = other.m_header_pinned;
+  m_header_last_number = other.m_header_last_number;
+  return true;
+}
+
+bool destlist_walker::begin(size_t size) {
+  reset(size);
   if (m_size < destlist_header_size)
     return stop_at(parse_fault{"DestList", 0, k_destlist_short_header});
   const uint8_t* header = bytes(0, destlist_header_size);

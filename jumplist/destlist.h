@@ -95,10 +95,9 @@ class destlist_walker {
   bool start(const uint8_t* stream, size_t size);
   // The same, read through read (which must outlive the walk).
   bool start(const destlist_read& read, size_t size);
-  // The same stream as other's, from its start.
-  bool start_as(const destlist_walker& other) {
-    return other.m_read ? start(*other.m_read, other.m_size) : start(other.m_stream, other.m_size);
-  }
+  // The same stream as other's, which started, from its start: its header
+  // is not read again.
+  bool start_as(const destlist_walker& other);
   uint32_t version() const { return m_version; }
   // The entry count the header gives.
   uint32_t header_count() const { return m_header_count; }
@@ -139,6 +138,8 @@ class destlist_walker {
   bool stop_at(const parse_fault& fault);
   // Starts the walk of size bytes, read through m_stream or m_read.
   bool begin(size_t size);
+  // Forgets what a walk before found, for one of size bytes.
+  void reset(size_t size);
   // count bytes of the stream from offset (within it); null when they
   // cannot be read.
   const uint8_t* bytes(size_t offset, size_t count) const {

@@ -1523,7 +1523,7 @@ void read_list_entries(lnk::useropts& options, embedded_runs& e, uint64_t o, boo
                         [](const embedded_runs::list_row& r) { return r.place > 0; });
   if (!windowed) return;
   // Read again as the walk read it: the same bytes, as far as they go.
-  if (!e.again->window.failed()) e.again->walker.start(e.again->read, dl.walker.size());
+  if (dl.walked) e.again->walker.start_as(dl.walker);
   if (e.again->window.failed()) {
     e.rows.clear();
     e.clear_entries();
