@@ -1428,14 +1428,17 @@ class lazy_fat {
   }
 
   uint64_t sector_limit() const { return m_sector_limit; }
+  // Whether sector n's link lies in a FAT sector past those the header and
+  // the DIFAT chain name: the parse may find it (a DIFAT sector the header
+  // cannot name, as sector 0, is found by the FAT's marks) where the walk
+  // does not.
+  bool unresolved(uint64_t n) const {
+    return m_E != 0 && n < m_sector_limit && (n >> m_E_shift) >= m_positions.size();
+  }
   uint64_t sectors_read() const { return m_sectors_read; }
   // The parse reads every FAT sector its slots name and every DIFAT sector
-  // of the chain, used or not: they are within the reach too. Without
-  // marks, the DIFAT sectors only the FAT's marks name are not looked for:
-  // a reach no image is loaded by (a false header's, of no stream) costs
-  // the DIFAT's sectors, not the FAT's.
-  void use_every_fat_sector(bool marks) {
-    m_no_marks = !marks;
+  // of the chain, used or not: they are within the reach too.
+  void use_every_fat_sector() {
     while (next_difat()) {
     }
     for (const uint32_t id : m_positions)
@@ -1461,9 +1464,27 @@ class lazy_fat {
     while (p >= m_positions.size() && next_difat()) {
     }
     if (p >= m_positions.size()) return std::nullopt;
-    const uint8_t* held = load(p);
-    if (!held) return std::nullopt;
-    return load_le32(held + (n & (m_E - 1)) * cfb::fat_entry_size);
+    if (m_loaded.size() <= p) m_loaded.resize(static_cast<size_t>(p + 1));
+    loaded_sector& fat = m_loaded[static_cast<size_t>(p)];
+    if (!fat.tried) {
+      fat.tried = true;
+      const uint32_t id = m_positions[static_cast<size_t>(p)];
+      if (id != cfb::freesect && holds(id)) {
+        // FAT sectors read are stored a block of them at a time: none is
+        // an allocation of its own, and none is moved as more come.
+        if (m_stored % m_block_sectors == 0)
+          m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
+              static_cast<size_t>(m_block_sectors * m_S)));
+        uint8_t* into = stored_sector(m_stored);
+        if (read_into(id, into))
+          fat.held = into;
+        else if (m_stored % m_block_sectors == 0)
+          m_blocks.pop_back();
+        if (fat.held) ++m_stored;
+      }
+    }
+    if (!fat.held) return std::nullopt;
+    return load_le32(fat.held + (n & (m_E - 1)) * cfb::fat_entry_size);
   }
 
   // The last sector of the run of consecutive links from sector n, whose
@@ -1487,69 +1508,15 @@ class lazy_fat {
   }
 
  private:
-  // The FAT sector at position p, read and stored when the image holds
-  // it whole; null when not.
-  const uint8_t* load(uint64_t p) {
-    if (m_loaded.size() <= p) m_loaded.resize(static_cast<size_t>(p + 1));
-    loaded_sector& fat = m_loaded[static_cast<size_t>(p)];
-    if (!fat.tried) {
-      fat.tried = true;
-      const uint32_t id = m_positions[static_cast<size_t>(p)];
-      if (id != cfb::freesect && holds(id)) {
-        // FAT sectors read are stored a block of them at a time: none is
-        // an allocation of its own, and none is moved as more come.
-        if (m_stored % m_block_sectors == 0)
-          m_blocks.push_back(std::make_unique_for_overwrite<uint8_t[]>(
-              static_cast<size_t>(m_block_sectors * m_S)));
-        uint8_t* into = stored_sector(m_stored);
-        if (read_into(id, into))
-          fat.held = into;
-        else if (m_stored % m_block_sectors == 0)
-          m_blocks.pop_back();
-        if (fat.held) ++m_stored;
-      }
-    }
-    return fat.held;
-  }
-
   void add_difat(uint32_t id) {
     if (m_difat_pos.emplace(id, m_difat.size()).second) m_difat.push_back(id);
   }
-  // The parse lists a sector its FAT marks DIFSECT as a DIFAT sector when
-  // it reads the FAT sector at position p: the walk takes it too, or it
-  // would miss FAT sectors the parse uses.
-  void take_marks(uint64_t p) {
-    if (m_no_marks || p * m_E >= m_sector_limit) return;
-    const uint8_t* held = load(p);
-    if (!held) return;
-    const uint64_t count = std::min(m_E, m_sector_limit - p * m_E);
-    // Most FAT sectors mark none: one pass that only tells whether any does
-    // (counted in a word, so that it is vectorised) before one that adds.
-    uint32_t marked = 0;
-    for (uint64_t i = 0; i < count; ++i)
-      marked |=
-          static_cast<uint32_t>(fat_value_at(held + i * cfb::fat_entry_size) == cfb::difatsect);
-    if (!marked) return;
-    for (uint64_t i = 0; i < count; ++i)
-      if (fat_value_at(held + i * cfb::fat_entry_size) == cfb::difatsect)
-        add_difat(static_cast<uint32_t>(p * m_E + i));
-  }
-
   // The FAT sector ids of the next DIFAT sector of the chain; false when
   // there is none.
   bool next_difat() {
     if (!m_has_difat) return false;
     // Slots past the sectors the image can hold describe nothing.
-    while (m_positions.size() * m_E < m_sector_limit) {
-      if (m_difat_done == m_difat.size()) {
-        // The chain's list ran out (its first sector unnamed, as sector 0
-        // cannot be, or its links cut): the FAT sectors read so far may mark
-        // more, which the parse lists as it reads them. A chain that goes
-        // on costs no FAT sector read for its marks.
-        if (m_no_marks || m_marks_to >= m_positions.size()) return false;
-        while (m_marks_to < m_positions.size()) take_marks(m_marks_to++);
-        continue;
-      }
+    while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
       const size_t k = m_difat_done++;
       std::vector<uint8_t> bytes;
       if (!sector(m_difat[k], bytes)) continue;
@@ -1604,8 +1571,7 @@ class lazy_fat {
   std::vector<uint32_t> m_difat;
   std::unordered_map<uint32_t, size_t> m_difat_pos;
   size_t m_difat_done = 0;
-  bool m_has_difat = false, m_no_marks = false;
-  size_t m_marks_to = 0;  // the FAT sectors, by position, whose marks were taken
+  bool m_has_difat = false;
   uint32_t m_chain_left = 0;
   uint64_t m_sectors_read = 0;
   uint64_t m_furthest = 0;  // bytes from the header's first
@@ -1668,7 +1634,12 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
         auto walk = [&](uint64_t start, std::vector<uint64_t>* into, bool stream) {
           for (uint64_t n = start; n < marks.size() && !marks[static_cast<size_t>(n)];) {
             std::optional<uint32_t> next = fat.link(n);
-            if (!next) break;
+            if (!next) {
+              // Where the walk cannot follow a stream, its parse may: the
+              // image is parsed as far as it may reach at once, not cut.
+              if (stream && fat.unresolved(n)) result.links_past = bound;
+              break;
+            }
             // A run of consecutive links is marked at once; its last
             // sector's link goes on.
             const uint64_t last = *next == n + 1 ? fat.run_last(n, marks.data()) : n;
@@ -1708,7 +1679,7 @@ cfb_reach embedded_cfb_reach(const uint8_t* header, uint64_t bound, const cfb_re
           }
         }
         if (root) {
-          fat.use_every_fat_sector(result.streams);
+          fat.use_every_fat_sector();
           result.reach = fat.reach();
         }
         result.sectors_read = fat.sectors_read();
