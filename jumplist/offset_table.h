@@ -58,23 +58,34 @@ class offset_table {
   template <class F>
   void erase_if(F&& drop) {
     std::erase_if(m_sorted, [&](item& x) { return Gone::gone(x.second) || drop(x.second); });
+    m_front = 0;  // what lay before it was let go, and is gone with the rest
     std::erase_if(m_late, [&](auto& x) { return drop(x.second); });
   }
   // f on each value, the array's, then the late ones.
   template <class F>
   void each(F&& f) {
-    for (auto& [offset, value] : m_sorted)
-      if (!Gone::gone(value)) f(value);
+    for (auto it = front(); it != m_sorted.end(); ++it)
+      if (!Gone::gone(it->second)) f(it->second);
     for (auto& [offset, value] : m_late) f(value);
   }
+  // Values before offset are let go at once; the array's front moves past
+  // them, and it is moved down only once as much lies before its front as
+  // after it, so that passing costs each value once, however many remain.
   void erase_before(uint64_t offset) {
-    m_sorted.erase(m_sorted.begin(), place(offset));
+    const auto end = place(offset);
+    for (auto it = front(); it != end; ++it) {
+      it->second = T{};
+      Gone::let_go(it->second);
+    }
+    m_front = static_cast<size_t>(end - m_sorted.begin());
+    if (m_front != 0 && 2 * m_front >= m_sorted.size()) compact();
     m_late.erase(m_late.begin(), m_late.lower_bound(offset));
   }
   // Room for count values more, made once: a long list's are not moved
   // again as they come (a doubling would hold twice them at once).
   void will_add(size_t count) {
-    const size_t want = m_sorted.size() + count;
+    const size_t want = m_sorted.size() - m_front + count;
+    if (want > m_sorted.capacity() - m_front) compact();
     if (want > m_sorted.capacity()) m_sorted.reserve(std::max(want, 2 * m_sorted.capacity()));
   }
   size_t late_count() const { return m_late.size(); }
@@ -83,12 +94,20 @@ class offset_table {
 
  private:
   using item = std::pair<uint64_t, T>;
+  typename std::vector<item>::iterator front() {
+    return m_sorted.begin() + static_cast<std::ptrdiff_t>(m_front);
+  }
   typename std::vector<item>::iterator place(uint64_t offset) {
-    return std::lower_bound(m_sorted.begin(), m_sorted.end(), offset,
+    return std::lower_bound(front(), m_sorted.end(), offset,
                             [](const item& x, uint64_t o) { return x.first < o; });
+  }
+  void compact() {
+    m_sorted.erase(m_sorted.begin(), front());
+    m_front = 0;
   }
   // The late values into the array, from its end back.
   void merge() {
+    compact();
     const size_t old = m_sorted.size();
     m_sorted.reserve(old + m_late.size());
     m_sorted.resize(old + m_late.size());
@@ -107,6 +126,7 @@ class offset_table {
     m_late.clear();
   }
   std::vector<item> m_sorted;
+  size_t m_front = 0;  // the array's values before it were passed
   std::map<uint64_t, T> m_late;
 };
 

@@ -85,5 +85,30 @@ TEST(OffsetTable, KeepsWhatAMapKeepsInAnyOrder) {
     t.erase_before(up[n / 2]);
     want.erase(want.begin(), want.lower_bound(up[n / 2]));
     EXPECT_EQ(contents(t, up), want);
+    // Passed a little at a time, values met late between, a pass costing
+    // only what it passes.
+    for (size_t k = 1; k <= 20; ++k) {
+      const uint64_t at = up[n / 2 + 100 * k];
+      t.erase_before(at);
+      want.erase(want.begin(), want.lower_bound(at));
+      for (size_t j = n; j > n - 60; --j) {
+        const uint64_t late = up[j - 1] - 256 * k;
+        if (!want.count(late) && late >= at) {
+          ASSERT_TRUE(t.try_emplace(late, static_cast<int64_t>(k)).second);
+          want[late] = static_cast<int64_t>(k);
+        }
+      }
+      std::vector<uint64_t> all;
+      for (uint64_t o = up[0]; o <= up[n - 1]; o += 256) all.push_back(o);
+      ASSERT_EQ(contents(t, all), want) << k;
+    }
+    seen = 0;
+    t.each([&](int64_t&) { ++seen; });
+    EXPECT_EQ(seen, want.size());
+    // What was passed stays passed when the table is swept.
+    t.erase_if([](const int64_t&) { return false; });
+    std::vector<uint64_t> all;
+    for (uint64_t o = up[0]; o <= up[n - 1]; o += 256) all.push_back(o);
+    EXPECT_EQ(contents(t, all), want);
   }
 }
