@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iomanip>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "foundation/vk_bytes.h"
 #include "foundation/vk_checked.h"
@@ -1412,6 +1413,7 @@ class lazy_fat {
     m_block_sectors = static_cast<size_t>(
         std::clamp<uint64_t>(std::min(fat_sectors, bound / S), 1, k_most_block_sectors));
     const uint32_t num_fat = header_u32(header, hdr::num_fat_sectors);
+    m_num_fat = num_fat;
     const uint32_t header_slots = std::min<uint32_t>(num_fat, hdr::difat_slots);
     for (uint32_t k = 0; k < header_slots; ++k) {
       const uint32_t id = header_u32(header, hdr::difat + 4 * size_t{k});
@@ -1419,21 +1421,24 @@ class lazy_fat {
       m_positions.push_back(id);
     }
     m_chain_left = header_u32(header, hdr::num_difat_sectors);
-    m_has_difat = num_fat > hdr::difat_slots && m_E != 0;
     const uint32_t first_difat = header_u32(header, hdr::first_difat_sector);
-    if (m_has_difat && m_chain_left != 0 && first_difat != cfb::endofchain && first_difat != 0) {
-      add_difat(first_difat);
+    if (num_fat > hdr::difat_slots && m_chain_left != 0 && first_difat != cfb::endofchain &&
+        first_difat != 0) {
+      m_difat.push_back(first_difat);
+      m_difat_seen.insert(first_difat);
       --m_chain_left;
     }
   }
 
   uint64_t sector_limit() const { return m_sector_limit; }
-  // Whether sector n's link lies in a FAT sector past those the header and
-  // the DIFAT chain name: the parse may find it (a DIFAT sector the header
-  // cannot name, as sector 0, is found by the FAT's marks) where the walk
-  // does not.
+  // Whether sector n's link lies in a FAT sector the header counts but
+  // neither its slots nor the DIFAT chain name: the parse may find it (a
+  // DIFAT sector the header cannot name, as sector 0, is found by the FAT's
+  // marks) where the walk does not.
   bool unresolved(uint64_t n) const {
-    return m_E != 0 && n < m_sector_limit && (n >> m_E_shift) >= m_positions.size();
+    if (m_E == 0 || n >= m_sector_limit) return false;
+    const uint64_t p = n >> m_E_shift;
+    return p >= m_positions.size() && p < m_num_fat;
   }
   uint64_t sectors_read() const { return m_sectors_read; }
   // The parse reads every FAT sector its slots name and every DIFAT sector
@@ -1508,31 +1513,24 @@ class lazy_fat {
   }
 
  private:
-  void add_difat(uint32_t id) {
-    if (m_difat_pos.emplace(id, m_difat.size()).second) m_difat.push_back(id);
-  }
   // The FAT sector ids of the next DIFAT sector of the chain; false when
   // there is none.
   bool next_difat() {
-    if (!m_has_difat) return false;
     // Slots past the sectors the image can hold describe nothing.
     while (m_difat_done < m_difat.size() && m_positions.size() * m_E < m_sector_limit) {
-      const size_t k = m_difat_done++;
+      const uint32_t id = m_difat[m_difat_done++];
       std::vector<uint8_t> bytes;
-      if (!sector(m_difat[k], bytes)) continue;
+      if (!sector(id, bytes)) continue;
       const byte_view d(bytes.data(), bytes.size());
-      for (uint64_t slot = 0; slot + 1 < m_E && m_positions.size() * m_E < m_sector_limit; ++slot) {
+      for (uint64_t slot = 0; slot + 1 < m_E; ++slot) {
         const uint32_t fat = d.u32_or_zero(static_cast<size_t>(slot * cfb::fat_entry_size));
-        // A slot naming a DIFAT sector listed later is a misplaced link.
-        const auto pos = m_difat_pos.find(fat);
-        if (pos != m_difat_pos.end() && pos->second > k) continue;
         if (fat == cfb::endofchain) break;
         m_positions.push_back(fat);
       }
       const uint32_t next = d.u32_or_zero(static_cast<size_t>((m_E - 1) * cfb::fat_entry_size));
       if (m_chain_left != 0 && next < cfb::maxregsect) {
         --m_chain_left;
-        add_difat(next);
+        if (m_difat_seen.insert(next).second) m_difat.push_back(next);
       }
       return true;
     }
@@ -1567,12 +1565,11 @@ class lazy_fat {
   size_t m_block_sectors = 1;
   std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
   size_t m_stored = 0;
-  // The DIFAT sectors in the parse's order, with each one's place.
   std::vector<uint32_t> m_difat;
-  std::unordered_map<uint32_t, size_t> m_difat_pos;
+  std::unordered_set<uint32_t> m_difat_seen;
   size_t m_difat_done = 0;
-  bool m_has_difat = false;
   uint32_t m_chain_left = 0;
+  uint64_t m_num_fat = 0;  // the FAT sectors the header counts
   uint64_t m_sectors_read = 0;
   uint64_t m_furthest = 0;  // bytes from the header's first
 };
