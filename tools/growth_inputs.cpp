@@ -4,8 +4,8 @@
 //
 //   vesk_growth_inputs FAMILY N OUT
 //
-// FAMILY (N); each file of random data begins with a link, so that it is
-// carved:
+// FAMILY (N); each file of random data holds a link 1 KiB in, so that it
+// is carved whole (one that begins with a link is read as a custom list):
 //   falselnk4k  random data with a false link header (its size and CLSID)
 //               every 4 KiB (N MiB)
 //   falselnk1m  the same every MiB (N MiB)
@@ -33,8 +33,8 @@
 //   slack       a 10-entry automatic list with N free sectors of false
 //               link headers (read with -slack)
 //   pipe        N link files in the folder OUT, and OUT.list naming them
-//   falsedifat  a link, then N false compound-file headers 12 KiB apart,
-//               random data between, each of no stream and a DIFAT chain
+//   falsedifat  random data with a link 1 KiB in and N false compound-file
+//               headers 12 KiB apart, each of no stream and a DIFAT chain
 //               of 15 sectors its FAT does not mark naming FAT sectors
 //               spread over N x 30 KiB (126 MiB at most), which the data
 //               reaches past the last
@@ -74,6 +74,9 @@ using bytes_t = std::vector<uint8_t>;
 
 constexpr uint64_t k_mib = uint64_t{1} << 20;
 constexpr uint64_t k_first_time = 133540960891234567ull;
+// Where the false families put their one link: past the bytes a file that
+// begins with a link is read as a custom list by.
+constexpr size_t k_first_link_at = 1024;
 
 // xorshift64*: the same bytes for the same seed, on every machine.
 struct seeded_bytes {
@@ -231,9 +234,10 @@ int main(int argc, char** argv) {
         false_cfb_header(&out[o], rng);
         false_link_header(&out[o + 4096]);
       }
-    // A link at the start makes the file one that is carved.
+    // A link past the first 512 bytes makes the file one that is carved
+    // whole (one that begins with a link is read as a custom list).
     const bytes_t first = numbered_link(0, k_first_time);
-    std::memcpy(out.data(), first.data(), first.size());
+    std::memcpy(out.data() + k_first_link_at, first.data(), first.size());
     if (family == "oddlists")
       for (uint64_t j = 0; j < n; ++j) {
         const bytes_t list = interleaved_list(j, n, 50, 0, rng);
@@ -327,9 +331,10 @@ int main(int argc, char** argv) {
   } else if (family == "falsedifat" || family == "falsedifatm") {
     constexpr uint64_t spacing = 12 << 10;
     const uint64_t reach = std::min<uint64_t>(n * (30 << 10), uint64_t{126} << 20);
-    out = numbered_link(0, k_first_time);
     out.resize(static_cast<size_t>(n * spacing + reach));
-    rng.fill(out.data() + spacing, out.size() - spacing);
+    rng.fill(out.data(), out.size());
+    const bytes_t first = numbered_link(0, k_first_time);
+    std::memcpy(out.data() + k_first_link_at, first.data(), first.size());
     const bytes_t header = far_difat_cfb(15, reach, family == "falsedifatm");
     for (uint64_t j = 0; j < n; ++j)
       std::memcpy(&out[(j + 1) * spacing], header.data(), header.size());
