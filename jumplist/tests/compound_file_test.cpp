@@ -763,6 +763,20 @@ TEST(CompoundFileEmbedded, ReachEndsWithTheLastSectorUsedAndTheParseStaysTheSame
     EXPECT_FALSE(reached.streams) << marked;
     EXPECT_LE(reached.sectors_read, 20u) << marked;
   }
+  // A stream whose chain starts past every sector its one FAT sector
+  // covers: no FAT sector holds that link, in the walk or the parse, so
+  // the image is not taken to its bound for it.
+  {
+    cfb_writer w;
+    w.stream(u"big", cfb_pattern(5000, 1));
+    std::vector<uint8_t> past = w.build();
+    put_le32(past, w.dir_entry_offset(w.info(u"big").entry_num) + cfb::dirent::start_sector, 1000);
+    past.resize(1 << 20, 0x5A);
+    counted_source past_source{past};
+    const cfb_reach reached = embedded_cfb_reach(past.data(), past.size(), past_source.reader());
+    EXPECT_TRUE(reached.streams);
+    EXPECT_LT(reached.links_past, past.size());
+  }
   // A directory start or shifts the parse could not use: nothing read.
   for (const auto& [field, value] : {std::pair<size_t, uint32_t>{hdr::first_dir_sector, 0x7FFFFFFF},
                                      {hdr::num_fat_sectors, 0}}) {
